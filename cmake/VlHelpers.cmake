@@ -1,0 +1,18 @@
+# vl_library(name SOURCES ... [DEPS ...]): a subsystem's static library.
+function(vl_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_link_libraries(${name} PUBLIC ${A_DEPS})
+endfunction()
+
+# vl_test(name SOURCES ... [DEPS ...]): one GoogleTest binary; each TEST
+# becomes its own ctest case so ctest -j spreads them over the cores.
+function(vl_test name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+    PROPERTIES ENVIRONMENT "VL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VL_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
