@@ -4,7 +4,7 @@
 
 enum vlErrorCode : int {
   VL_OK = 0,
-#define VL_ERROR(code, name) name = code,
+#define VL_ERROR(code, name, ...) name = code,
 #include "vm/error_codes.def"
 #undef VL_ERROR
   ERR_FIRST = 1000,
