@@ -1,0 +1,8 @@
+// Console output of the player (progress notices, banners, warnings).
+#pragma once
+
+// Set at start-up from the forced-flush switch: flush after every write.
+extern bool vlConsoleForceFlush;
+
+// printf-style output to standard output.
+void PrintConsole(const char* format, ...) __attribute__((format(printf, 1, 2)));
