@@ -1,9 +1,13 @@
 // Formatted console output, flushed at once when the forced-flush switch is
 // on (output piped into another program would otherwise arrive late).
+// Depends on the message table and the quiet run-time option.
 #include "runtime/console.h"
 
 #include <cstdarg>
 #include <cstdio>
+
+#include "runtime/messages.h"
+#include "runtime/runtime_options.h"
 
 bool vlConsoleForceFlush = false;
 
@@ -15,3 +19,15 @@ void PrintConsole(const char* format, ...) {
   va_end(ap);
   if (vlConsoleForceFlush) std::fflush(stdout);
 }
+
+namespace {
+
+void PrintNotice(int32_t id) {
+  if (!vlOptions.quiet) PrintConsole("%s\n", GetMessage(id));
+}
+
+}  // namespace
+
+void PrintDone() { PrintNotice(95); }
+void PrintFailed() { PrintNotice(108); }
+void PrintSkipped() { PrintNotice(195); }
