@@ -1,0 +1,71 @@
+// Chunk assembler: turns the readable text form (see README.md beside this
+// file) into compiled chunk bytes. Test tooling only; it writes the bytes
+// itself and needs nothing from the VM but the opcode table.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vlasm {
+
+// A string field of a chunk: nullopt is written as size 0 ("no string").
+using MaybeString = std::optional<std::string>;
+
+struct Constant {
+  // 0 nil, 3 number, 4 string; any other byte is written alone (for chunks
+  // that must be refused).
+  uint8_t type = 0;
+  double number = 0;
+  MaybeString text;
+};
+
+struct LocalVar {
+  MaybeString name;
+  int32_t startPc = 0;
+  int32_t endPc = 0;
+};
+
+// One function record, written field by field in chunk order. Nothing here
+// is checked against anything else, so tests can build malformed records.
+struct Function {
+  MaybeString source;
+  int32_t lineDefined = 0;
+  uint8_t numUpvalues = 0;
+  uint8_t numParams = 0;
+  uint8_t isVararg = 0;
+  uint8_t maxStack = 0;
+  std::vector<int32_t> lines;
+  std::vector<LocalVar> locals;
+  std::vector<MaybeString> upvalueNames;
+  std::vector<Constant> constants;
+  std::vector<Function> nested;
+  std::vector<uint32_t> code;
+};
+
+struct Chunk {
+  bool bigEndian = false;
+  Function main;
+};
+
+// Chunk bytes of a model, in its byte order.
+std::vector<uint8_t> WriteChunk(const Chunk& chunk);
+
+struct AsmError : std::runtime_error {
+  AsmError(int line, const std::string& what)
+      : std::runtime_error("line " + std::to_string(line) + ": " + what), line(line) {}
+  int line;
+};
+
+// Parses the text form into a model; throws AsmError.
+Chunk Parse(std::string_view text);
+
+// Parse + WriteChunk. `forceBigEndian` overrides the text's own ".endian".
+std::vector<uint8_t> Assemble(std::string_view text, std::optional<bool> forceBigEndian = std::nullopt);
+
+// The 21-byte chunk header in the given byte order.
+std::vector<uint8_t> ChunkHeader(bool bigEndian);
+
+}  // namespace vlasm

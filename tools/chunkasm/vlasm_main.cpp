@@ -1,0 +1,59 @@
+// vlasm: assembles the chunk text form into a compiled chunk file.
+// Usage: vlasm [--big|--little] [-o output] input   ("-" reads standard input)
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "tools/chunkasm/chunkasm.h"
+
+int main(int argc, char** argv) {
+  std::optional<bool> big;
+  const char* out = nullptr;
+  const char* in = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--big")) {
+      big = true;
+    } else if (!std::strcmp(argv[i], "--little")) {
+      big = false;
+    } else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
+      out = argv[++i];
+    } else if (!in && (argv[i][0] != '-' || !std::strcmp(argv[i], "-"))) {
+      in = argv[i];
+    } else {
+      in = nullptr;
+      break;
+    }
+  }
+  if (!in) {
+    std::fprintf(stderr, "usage: vlasm [--big|--little] [-o output] input\n");
+    return 2;
+  }
+  std::string text;
+  if (!std::strcmp(in, "-")) {
+    text.assign(std::istreambuf_iterator<char>(std::cin), {});
+  } else {
+    std::ifstream f(in, std::ios::binary);
+    if (!f) {
+      std::fprintf(stderr, "vlasm: cannot read %s\n", in);
+      return 1;
+    }
+    text.assign(std::istreambuf_iterator<char>(f), {});
+  }
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = vlasm::Assemble(text, big);
+  } catch (const vlasm::AsmError& e) {
+    std::fprintf(stderr, "%s:%s\n", in, e.what() + 4);  // "line N: ..." -> "file:N: ..."
+    return 1;
+  }
+  FILE* f = out ? std::fopen(out, "wb") : stdout;
+  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+    std::fprintf(stderr, "vlasm: cannot write %s\n", out ? out : "standard output");
+    return 1;
+  }
+  if (out) std::fclose(f);
+  return 0;
+}
