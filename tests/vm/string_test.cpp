@@ -1,0 +1,195 @@
+// Interning, the string table's growth, number parsing and formatting against
+// the checked-in table made by gen_number_cases.py, coercions and truth.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/vm/vm_test_util.h"
+#include "vm/error_codes.h"
+#include "vm/memory.h"
+#include "vm/table.h"
+#include "vm/vmstring.h"
+
+namespace {
+
+using vltest::VmTest;
+
+TEST_F(VmTest, EqualBytesInternToOneObject) {
+  ASSERT_EQ(Protect([&] {
+    const char a[] = {'a', '\0', 'b'};
+    std::string b(a, 3);
+    vlString* s1 = vl::InternString(L, a, 3);
+    vlString* s2 = vl::InternString(L, b.data(), b.size());
+    EXPECT_EQ(s1, s2);
+    EXPECT_EQ(s1->len, 3u);
+    EXPECT_EQ(vl::StringData(s1)[3], '\0');
+    EXPECT_NE(vl::InternString(L, "a", 1), s1);  // a prefix up to the NUL differs
+    EXPECT_NE(vl::InternCString(L, "Hello"), vl::InternCString(L, "hello"));
+    // Long strings hash a sample of their bytes; a difference outside the
+    // sample must still give distinct objects.
+    std::string long1(5000, 'x'), long2(5000, 'x');
+    long2[1] = 'y';
+    vlString* l1 = vl::InternString(L, long1.data(), long1.size());
+    vlString* l2 = vl::InternString(L, long2.data(), long2.size());
+    EXPECT_NE(l1, l2);
+    EXPECT_EQ(l1, vl::InternString(L, std::string(5000, 'x').data(), 5000));
+    EXPECT_EQ(vl::InternString(L, "", 0), vl::InternString(L, "", 0));
+  }), 0);
+}
+
+TEST_F(VmTest, StringTableGrowsWith100000Strings) {
+  std::vector<vlString*> made;
+  ASSERT_EQ(Protect([&] {
+    int before = L->g->strt.nuse;
+    for (int i = 0; i < 100000; i++) {
+      std::string s = std::to_string(i * 7919) + "s";
+      made.push_back(vl::InternString(L, s.data(), s.size()));
+    }
+    EXPECT_EQ(L->g->strt.nuse, before + 100000);
+    EXPECT_GE(L->g->strt.size, L->g->strt.nuse);
+    EXPECT_EQ(L->g->strt.size & (L->g->strt.size - 1), 0);
+    for (int i = 0; i < 100000; i++) {
+      std::string s = std::to_string(i * 7919) + "s";
+      ASSERT_EQ(vl::InternString(L, s.data(), s.size()), made[i]);
+    }
+  }), 0);
+}
+
+TEST_F(VmTest, HugeStringLengthRefusedWith1000) {
+  static const char byte = 'x';
+  // The bytes are never read: the length is refused first.
+  EXPECT_EQ(Protect([&] { vl::InternString(L, &byte, size_t(4294967295u)); }), ERR_MEM);
+  EXPECT_EQ(Protect([&] { vl::InternString(L, &byte, size_t(4294967294u) - 10); }), ERR_MEM);
+}
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); i++) {
+    if (s[i] == '\\' && i + 3 < s.size() + 0 && s[i + 1] == 'x') {
+      out.push_back(static_cast<char>(std::strtol(s.substr(i + 2, 2).c_str(), nullptr, 16)));
+      i += 3;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+double FromBits(const std::string& hex) {
+  uint64_t b = std::strtoull(hex.c_str(), nullptr, 16);
+  double d;
+  std::memcpy(&d, &b, sizeof d);
+  return d;
+}
+
+TEST(NumberText, MatchesIndependentTable) {
+  const char* root = std::getenv("VL_SOURCE_DIR");
+  std::string path = std::string(root ? root : "../..") + "/tests/vm/number_cases.txt";
+  std::ifstream in(path);
+  ASSERT_TRUE(in.good()) << path;
+  std::string line;
+  int parses = 0, formats = 0;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream ss(line);
+    std::string field;
+    while (std::getline(ss, field, '\t')) f.push_back(field);
+    if (line.rfind("parse\t", 0) == 0) {
+      ASSERT_GE(f.size(), 3u) << line;
+      std::string text = Unescape(f[1]);
+      double got = 12345;
+      bool ok = vl::StringToNumber(text.data(), text.size(), &got);
+      if (f[2] == "fail") {
+        EXPECT_FALSE(ok) << "input: " << f[1];
+      } else {
+        ASSERT_TRUE(ok) << "input: " << f[1];
+        double want = FromBits(f[2].substr(3));
+        if (std::isnan(want)) {
+          EXPECT_TRUE(std::isnan(got)) << f[1];
+        } else {
+          EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "input: " << f[1] << " got " << got;
+        }
+      }
+      parses++;
+    } else if (line.rfind("format\t", 0) == 0) {
+      ASSERT_EQ(f.size(), 3u) << line;
+      char buf[vl::kNumberBufferSize];
+      vl::FormatNumber(FromBits(f[1]), buf);
+      EXPECT_STREQ(buf, f[2].c_str()) << f[1];
+      formats++;
+    }
+  }
+  EXPECT_GE(parses, 40);
+  EXPECT_GE(formats, 20);
+}
+
+TEST_F(VmTest, CoercionsFollowTheScriptRules) {
+  ASSERT_EQ(Protect([&] {
+    vlValue v;
+    double d = -1;
+    vl::SetNil(&v);
+    EXPECT_TRUE(vl::ToNumber(&v, &d));
+    EXPECT_EQ(d, 0);
+    EXPECT_TRUE(vl::ToStringInPlace(L, &v));
+    ASSERT_EQ(v.tag, VL_TSTRING);
+    EXPECT_EQ(vl::ToString(&v)->len, 0u);
+    vl::SetNumber(&v, 0.1);
+    EXPECT_TRUE(vl::ToStringInPlace(L, &v));
+    EXPECT_EQ(vl::ToString(&v), vl::InternCString(L, "0.1"));
+    vl::SetString(&v, vl::InternCString(L, " 12 "));
+    EXPECT_TRUE(vl::ToNumber(&v, &d));
+    EXPECT_EQ(d, 12);
+    vl::SetString(&v, vl::InternCString(L, "12a"));
+    EXPECT_FALSE(vl::ToNumber(&v, &d));
+    vl::SetBoolean(&v, 1);
+    EXPECT_FALSE(vl::ToNumber(&v, &d));
+    EXPECT_FALSE(vl::ToStringInPlace(L, &v));
+    EXPECT_EQ(v.tag, VL_TBOOLEAN);
+  }), 0);
+}
+
+TEST_F(VmTest, TruthEqualityAndTypeNames) {
+  ASSERT_EQ(Protect([&] {
+    vlValue v;
+    vl::SetNil(&v);
+    EXPECT_TRUE(vl::IsFalse(&v));
+    vl::SetBoolean(&v, 0);
+    EXPECT_TRUE(vl::IsFalse(&v));
+    vl::SetNumber(&v, 0);
+    EXPECT_TRUE(vl::IsFalse(&v));
+    vl::SetNumber(&v, -0.0);
+    EXPECT_TRUE(vl::IsFalse(&v));
+    vl::SetString(&v, vl::InternCString(L, ""));
+    EXPECT_TRUE(vl::IsFalse(&v));
+    vl::SetString(&v, vl::InternCString(L, "0"));
+    EXPECT_FALSE(vl::IsFalse(&v));
+    vl::SetNumber(&v, std::nan(""));
+    EXPECT_FALSE(vl::IsFalse(&v));
+    vl::SetTable(&v, vl::CreateTable(L, 0, 0));
+    EXPECT_FALSE(vl::IsFalse(&v));
+
+    vlValue a, b;
+    vl::SetNumber(&a, std::nan(""));
+    EXPECT_FALSE(vl::RawEqual(&a, &a));
+    vl::SetNumber(&a, 0);
+    vl::SetNumber(&b, -0.0);
+    EXPECT_TRUE(vl::RawEqual(&a, &b));
+    vl::SetNil(&b);
+    EXPECT_FALSE(vl::RawEqual(&a, &b));  // tags differ: no coercion here
+    vl::SetString(&a, vl::InternCString(L, "abc"));
+    vl::SetString(&b, vl::InternString(L, "abcd", 3));
+    EXPECT_TRUE(vl::RawEqual(&a, &b));
+  }), 0);
+  EXPECT_STREQ(vl::GetTypeName(-1), "no value");
+  EXPECT_STREQ(vl::GetTypeName(0), "nil");
+  EXPECT_STREQ(vl::GetTypeName(2), "userdata");
+  EXPECT_STREQ(vl::GetTypeName(7), "userdata");
+  EXPECT_STREQ(vl::GetTypeName(3), "number");
+  EXPECT_STREQ(vl::GetTypeName(8), "thread");
+}
+
+}  // namespace

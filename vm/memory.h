@@ -1,0 +1,43 @@
+// The VM's one allocator with byte accounting, and object creation helpers
+// shared by all object kinds.
+#pragma once
+#include "vm/state.h"
+
+namespace vl {
+
+// Resizes block from oldSize to newSize bytes (newSize 0 frees). With a
+// state the bytes in use follow; a size of 4294967294 or more raises 1000
+// with the line, a failed allocation throws 1000. Without a state a failure
+// returns null.
+void* VmRealloc(vlVMState* L, void* block, size_t oldSize, size_t newSize);
+
+template <class T>
+T* NewVector(vlVMState* L, size_t n) {
+  if (n > SIZE_MAX / sizeof(T)) VmRealloc(L, nullptr, 0, SIZE_MAX);
+  return static_cast<T*>(VmRealloc(L, nullptr, 0, n * sizeof(T)));
+}
+template <class T>
+T* ResizeVector(vlVMState* L, T* block, size_t oldN, size_t newN) {
+  if (newN > SIZE_MAX / sizeof(T)) VmRealloc(L, nullptr, 0, SIZE_MAX);
+  return static_cast<T*>(VmRealloc(L, block, oldN * sizeof(T), newN * sizeof(T)));
+}
+template <class T>
+void FreeVector(vlVMState* L, T* block, size_t n) {
+  VmRealloc(L, block, n * sizeof(T), 0);
+}
+
+// Sets the header and links the object into the general GC list.
+void LinkObject(vlVMState* L, vlGCObject* o, uint8_t tag);
+
+// A new full userdata of len bytes with the default metatable, linked into
+// the userdata list with its finaliser flag set.
+vlUserdata* NewUserdata(vlVMState* L, size_t len);
+
+// Frees one object by its tag (string, table, closure, userdata, prototype,
+// upvalue). The main thread is freed only by CloseVmState.
+void FreeObject(vlVMState* L, vlGCObject* o);
+
+// Makes the scratch buffer at least n bytes (never below 32).
+char* ScratchBuffer(vlVMState* L, size_t n);
+
+}  // namespace vl

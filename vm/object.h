@@ -1,0 +1,129 @@
+// The VM's collectable object records. Field order follows the original
+// layout; pointer-holding words are pointer-sized in this 64-bit build.
+#pragma once
+#include "vm/value.h"
+
+// A native command handler: returns 0..999 results, an error code >= 1000,
+// or -1 / -2 for a label jump.
+typedef int (*vlNativeFn)(vlVMState* L);
+
+// Interned string; the bytes and a terminating NUL follow the record.
+struct vlString {
+  vlGCObject gch;
+  uint8_t reserved;  // always 0
+  uint32_t hash;
+  uint32_t len;      // authoritative: the bytes may hold NULs
+};
+
+// Full userdata; the data block follows the record.
+struct vlUserdata {
+  vlGCObject gch;
+  vlTable* metatable;  // the default metatable when it has none
+  uint32_t len;
+};
+
+struct vlTableNode {
+  vlValue key;   // nil key: the node is free
+  vlValue val;   // nil value: the entry is absent
+  vlTableNode* next;
+};
+
+struct vlTable {
+  vlGCObject gch;
+  uint8_t absentFlags;  // bit e: no metamethod for event e (events 0..4 cached)
+  uint8_t lsizenode;    // log2 of the node count
+  vlTable* metatable;
+  vlValue* array;
+  vlTableNode* node;
+  vlTableNode* lastfree;
+  vlGCObject* gclist;
+  int32_t sizearray;
+};
+
+struct vlLocVar {
+  vlString* name;  // null: the chunk gave no name
+  int32_t startpc;
+  int32_t endpc;
+};
+
+typedef uint32_t vlInstruction;
+
+struct vlFuncProto {
+  vlGCObject gch;
+  vlValue* k;
+  vlInstruction* code;
+  vlFuncProto** p;
+  int32_t* lineinfo;
+  vlLocVar* locvars;
+  vlString** upvalues;  // upvalue names
+  vlString* source;
+  int32_t sizeupvalues;
+  int32_t sizek;
+  int32_t sizecode;
+  int32_t sizelineinfo;
+  int32_t sizep;
+  int32_t sizelocvars;
+  int32_t lineDefined;
+  vlGCObject* gclist;
+  uint8_t nups;
+  uint8_t numparams;
+  uint8_t isVararg;
+  uint8_t maxstacksize;
+};
+
+struct vlUpvalue {
+  vlGCObject gch;  // gch.next links the open list while open, the GC list once closed
+  vlValue* v;      // the stack slot while open, &value once closed
+  vlValue value;
+};
+
+// The fields both closure forms begin with.
+struct vlClosureHeader {
+  vlGCObject gch;
+  uint8_t isNative;
+  uint8_t nupvalues;
+  vlGCObject* gclist;
+};
+
+struct vlScriptClosure {
+  vlClosureHeader h;
+  vlFuncProto* proto;
+  vlValue globals;
+  vlUpvalue* upvals[1];  // nupvalues entries
+};
+
+struct vlNativeClosure {
+  vlClosureHeader h;
+  vlNativeFn fn;
+  vlValue upvalue[1];  // nupvalues entries
+};
+
+union vlClosure {
+  vlClosureHeader h;
+  vlScriptClosure s;
+  vlNativeClosure n;
+};
+
+namespace vl {
+
+inline char* StringData(vlString* s) { return reinterpret_cast<char*>(s + 1); }
+inline const char* StringData(const vlString* s) { return reinterpret_cast<const char*>(s + 1); }
+inline void* UserdataData(vlUserdata* u) { return u + 1; }
+
+inline size_t StringRecordSize(size_t len) { return sizeof(vlString) + len + 1; }
+inline size_t UserdataRecordSize(size_t len) { return sizeof(vlUserdata) + len; }
+inline size_t ScriptClosureSize(int n) {
+  return offsetof(vlScriptClosure, upvals) + sizeof(vlUpvalue*) * static_cast<size_t>(n > 0 ? n : 1);
+}
+inline size_t NativeClosureSize(int n) {
+  return offsetof(vlNativeClosure, upvalue) + sizeof(vlValue) * static_cast<size_t>(n > 0 ? n : 1);
+}
+
+inline bool IsNativeFunction(const vlValue* o) {
+  return o->tag == VL_TFUNCTION && ToClosure(o)->h.isNative;
+}
+inline bool IsScriptFunction(const vlValue* o) {
+  return o->tag == VL_TFUNCTION && !ToClosure(o)->h.isNative;
+}
+
+}  // namespace vl

@@ -1,0 +1,67 @@
+// Raising VM errors and protected calls. The one private exception type of
+// the VM lives here: thrown by ThrowVmError, caught only by RunProtected.
+#include "vm/protect.h"
+
+#include <cstdlib>
+
+namespace vl {
+
+namespace {
+
+struct VmUnwind {
+  int code;
+};
+
+}  // namespace
+
+int RunProtected(vlVMState* L, vlProtectedBody body, void* ud) {
+  vlProtectedFrame frame{L->errorJmp, 0};
+  L->errorJmp = &frame;
+  try {
+    body(L, ud);
+  } catch (const VmUnwind& e) {
+    frame.status = e.code;
+  }
+  L->errorJmp = frame.previous;
+  return frame.status;
+}
+
+void ThrowVmError(vlVMState* L, int code) {
+  vlVMGlobal* g = L->g;
+  if (g) g->errorThrown = 1;
+  if (!L->errorJmp) {
+    if (g && g->panic) g->panic(L);
+    std::exit(EXIT_FAILURE);
+  }
+  L->errorJmp->status = code;
+  // A running plug-in hook is told, but the VM itself always unwinds.
+  if (g && g->host.forwardErrorToPlugin) g->host.forwardErrorToPlugin(L, code);
+  throw VmUnwind{code};
+}
+
+int CurrentPc(vlVMState* L, vlCallInfo* ci) {
+  (void)L;
+  if (ci->state & VL_CI_NATIVE) return -1;
+  const vlInstruction* pc = (ci->state & VL_CI_RUNNING) && ci->pc ? *ci->pc : ci->savedpc;
+  const vlValue* fn = ci->base - 1;
+  if (!IsScriptFunction(fn) || !pc) return -1;
+  const vlFuncProto* p = ToClosure(fn)->s.proto;
+  // The pc points at the instruction after the current one.
+  return static_cast<int>(pc - p->code) - 1;
+}
+
+int CurrentLine(vlVMState* L, vlCallInfo* ci) {
+  int pc = CurrentPc(L, ci);
+  if (pc < 0) return -1;
+  const vlFuncProto* p = ToClosure(ci->base - 1)->s.proto;
+  if (p->sizelineinfo == 0 || pc >= p->sizelineinfo) return 0;
+  return p->lineinfo[pc];
+}
+
+void RaiseVmError(vlVMState* L, int code) {
+  vlVMGlobal* g = L->g;
+  if (g && L->ci && g->host.noteErrorPosition) g->host.noteErrorPosition(L, CurrentLine(L, L->ci));
+  ThrowVmError(L, code);
+}
+
+}  // namespace vl

@@ -1,0 +1,197 @@
+// The VM state records: the shared global state (vlVMGlobal), the running
+// thread (vlVMState), one vlCallInfo per active call, and the host table
+// through which the VM reaches the error system, console and plug-in hooks.
+#pragma once
+#include "vm/object.h"
+
+struct vlDebugInfo;  // the debug record of the debug interface
+
+// Metamethod events, in the order of the interned name strings.
+enum vlTMS : int {
+  VL_TM_INDEX, VL_TM_NEWINDEX, VL_TM_GC, VL_TM_MODE, VL_TM_EQ,
+  VL_TM_ADD, VL_TM_SUB, VL_TM_MUL, VL_TM_DIV, VL_TM_DIVINT, VL_TM_MOD,
+  VL_TM_LSH, VL_TM_RSH, VL_TM_OR, VL_TM_AND, VL_TM_XOR, VL_TM_POW,
+  VL_TM_UNM, VL_TM_NOT, VL_TM_LT, VL_TM_LE, VL_TM_CONCAT, VL_TM_CALL,
+  VL_TM_N
+};
+
+// vlCallInfo state flags.
+enum : int32_t {
+  VL_CI_NATIVE = 1,
+  VL_CI_RUNNING = 2,   // script frame being run by an interpreter loop
+  VL_CI_CALLING = 4,   // script frame that called another script function
+  VL_CI_SAVEDPC = 8,   // savedpc is valid
+  VL_CI_YIELD = 16,
+};
+
+struct vlCallInfo {
+  vlValue* base;
+  vlValue* top;
+  int32_t state;
+  const vlInstruction* savedpc;
+  const vlInstruction** pc;  // the interpreter's live pc while the frame runs
+  int32_t tailcalls;
+};
+
+// A protected call's frame. The non-local jump is a C++ exception caught by
+// RunProtected; the frame keeps the link and the thrown code.
+struct vlProtectedFrame {
+  vlProtectedFrame* previous;
+  int status;
+};
+
+struct vlStringTable {
+  vlGCObject** hash;  // buckets; chains through gch.next
+  int32_t nuse;
+  int32_t size;       // a power of two
+};
+
+// One gosub / label-jump return entry: the pc index to resume at and the
+// call level (index of the call record) that pushed it, so a return can
+// never resume inside another function's code.
+struct vlReturnEntry {
+  int32_t pc;
+  int32_t level;
+};
+
+constexpr int kReturnStackSize = 4096;
+
+typedef int (*vlPanicFn)(vlVMState* L);
+typedef void (*vlHookFn)(vlVMState* L, vlDebugInfo* ar, int* err, vlCallInfo* ci);
+
+// The VM's links to the rest of the player. OpenVmState fills harmless
+// defaults; the runtime plugs its real routines in.
+struct vlVMHost {
+  // Store a handler's error code as the last error and raise it when error
+  // raising is on. Default: raise it.
+  void (*storeAndRaiseError)(vlVMState* L, int code);
+  // The script's own error function (RaiseOnError): whether one is set, and
+  // calling it with a code; the result is treated like a handler's result.
+  int (*hasUserErrorHandler)(vlVMState* L);
+  int (*callUserErrorHandler)(vlVMState* L, int code);
+  // Nesting counter of system callbacks into the script (error handling).
+  int (*errorNesting)(vlVMState* L);
+  // Record the current line and function for the error message.
+  void (*noteErrorPosition)(vlVMState* L, int line);
+  // The error-argument text of the message ("%s").
+  void (*setErrorArgument)(vlVMState* L, const char* text);
+  // Clear the last error before a command runs (not for GetLastError).
+  void (*clearLastError)(vlVMState* L, vlNativeFn handler);
+  // Console output (trace lines).
+  void (*consoleOutput)(vlVMState* L, const char* text);
+  // Whether debug output was switched off at start-up.
+  int (*debugOutputDisabled)(vlVMState* L);
+  // Plug-in command hook: non-zero when it claimed the call (*result set).
+  int (*callCommandHook)(vlVMState* L, vlNativeFn fn, int* result);
+  // Offer a thrown error to a running plug-in hook; non-zero when taken.
+  int (*forwardErrorToPlugin)(vlVMState* L, int code);
+  // The process-wide quit flag; tested before every instruction.
+  volatile int* quitFlag;
+};
+
+struct vlVMGlobal {
+  vlStringTable strt;
+  vlGCObject* rootgc;    // every collectable object except userdata and strings
+  vlGCObject* rootudata;
+  vlGCObject* tmudata;   // userdata awaiting finalisation
+  char* buffer;          // scratch buffer (concatenation)
+  size_t buffsize;
+  uint64_t GCthreshold;  // byte counters are 64-bit; UINT64_MAX means never
+  uint64_t nblocks;      // bytes in use
+  vlPanicFn panic;
+  vlValue registry;
+  vlValue defaultMeta;
+  vlVMState* mainthread;
+  vlTableNode dummynode;
+  vlString* tmname[VL_TM_N];
+
+  // Process-wide words of the VM, kept here so that tests can make many VMs.
+  int errorThrown;
+  int32_t callPcWord;
+  int32_t labelJumpOffset;
+  int traceFlag;
+  int errorHandlerGuard;
+  int32_t returnCount;
+  vlReturnEntry returnStack[kReturnStackSize];
+  // Where the default host routines keep what the error system would.
+  int lastErrorDefault;
+  int errorLineDefault;
+  char errorArgDefault[256];
+  volatile int quitDefault;
+
+  vlVMHost host;
+  // Installed by the collector; null does nothing. collectGarbage runs a full
+  // collection; at close, separateAllUserdata moves every userdata with a
+  // __gc to the finaliser list and runPendingFinalizers calls them.
+  void (*collectGarbage)(vlVMState* L);
+  void (*separateAllUserdata)(vlVMState* L);
+  void (*runPendingFinalizers)(vlVMState* L);
+  // Tests: when non-zero, the allocation that brings it to 0 fails.
+  int64_t allocFailCountdown;
+};
+
+struct vlVMState {
+  vlGCObject gch;
+  vlValue* top;        // first free slot
+  vlValue* base;       // first slot of the current frame
+  vlVMGlobal* g;
+  vlCallInfo* ci;      // current call record
+  vlValue* stackLast;  // last usable slot (spare slots above it)
+  vlValue* stack;
+  int32_t stacksize;
+  vlCallInfo* endCi;
+  vlCallInfo* baseCi;
+  uint16_t sizeCi;
+  uint16_t nCcalls;    // native-to-VM nesting
+  uint8_t hookMask;
+  uint8_t allowHook;
+  uint8_t hookInit;
+  int32_t baseHookCount;
+  int32_t hookCount;
+  vlHookFn hook;
+  vlValue globals;
+  vlGCObject* openupval;  // open upvalues, highest slot first
+  vlGCObject* gclist;
+  vlProtectedFrame* errorJmp;
+  ptrdiff_t errfunc;
+};
+
+namespace vl {
+
+constexpr int kExtraStack = 5;      // spare slots above the stack limit
+constexpr int kBasicStackSize = 40;
+constexpr int kBasicCiSize = 8;
+constexpr int kMinStackForNative = 20;
+constexpr int kMaxCalls = 4096;
+
+// Creates the VM; null when that fails.
+vlVMState* OpenVmState();
+// Runs pending finalisers and frees everything.
+void CloseVmState(vlVMState* L);
+// Bytes still counted in use by the last CloseVmState once every object was
+// freed (0 when the accounting balanced); for tests.
+int64_t LastCloseResidualBytes();
+
+// Makes room for n more slots above the top.
+void GrowStack(vlVMState* L, int n);
+inline void CheckStack(vlVMState* L, int n) {
+  if (L->stackLast - L->top <= n) GrowStack(L, n);
+}
+// Doubles the call-record array (limits of the call path apply) and
+// returns the next free record.
+vlCallInfo* GrowCallInfo(vlVMState* L);
+// Resizes the call-record array / stack (used by the collector to shrink).
+void ReallocCallInfo(vlVMState* L, int newsize);
+void ReallocStack(vlVMState* L, int newsize);
+
+// The collection check point: a full collection when bytes in use reach the
+// threshold. Does nothing until the collector is installed.
+inline void CheckGC(vlVMState* L) {
+  vlVMGlobal* g = L->g;
+  if (g->nblocks >= g->GCthreshold && g->collectGarbage) g->collectGarbage(L);
+}
+
+inline vlTable* Registry(vlVMState* L) { return ToTable(&L->g->registry); }
+inline vlTable* DefaultMetatable(vlVMState* L) { return ToTable(&L->g->defaultMeta); }
+
+}  // namespace vl

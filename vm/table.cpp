@@ -1,0 +1,367 @@
+// Tables: array part plus chained hash part with a last-free pointer, raw
+// get/set, the growth and rehash rule, iteration and metamethod look-up.
+// Depends on the memory routine, strings and the raise routines.
+#include "vm/table.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "vm/error_codes.h"
+#include "vm/memory.h"
+#include "vm/protect.h"
+
+namespace vl {
+
+namespace {
+
+constexpr int64_t kMaxArray = int64_t(1) << kMaxTableBits;
+
+inline size_t NodeCount(const vlTable* t) { return size_t(1) << t->lsizenode; }
+
+inline vlTableNode* HashNumber(const vlTable* t, double n) {
+  double x = n + 1.0;  // 0 and -0 land together
+  uint32_t w[2];
+  std::memcpy(w, &x, sizeof x);
+  uint32_t sum = w[0] + w[1];
+  return &t->node[sum % ((NodeCount(t) - 1) | 1)];
+}
+
+inline vlTableNode* HashPointer(const vlTable* t, const void* p) {
+  return &t->node[reinterpret_cast<uintptr_t>(p) % ((NodeCount(t) - 1) | 1)];
+}
+
+vlTableNode* MainPosition(const vlTable* t, const vlValue* key) {
+  switch (key->tag) {
+    case VL_TNUMBER: return HashNumber(t, key->v.n);
+    case VL_TSTRING: return &t->node[ToString(key)->hash & (NodeCount(t) - 1)];
+    case VL_TBOOLEAN: return &t->node[static_cast<uint32_t>(key->v.b) & (NodeCount(t) - 1)];
+    default: return HashPointer(t, key->v.p);
+  }
+}
+
+// Integral value in 1..2^24, else 0.
+inline int64_t ArrayIndex(double n) {
+  if (n >= 1 && n <= static_cast<double>(kMaxArray)) {
+    int64_t k = static_cast<int64_t>(n);
+    if (static_cast<double>(k) == n) return k;
+  }
+  return 0;
+}
+
+const vlValue* GetNumber(vlTable* t, double n) {
+  if (n >= 1 && n <= t->sizearray) {
+    int64_t k = static_cast<int64_t>(n);
+    if (static_cast<double>(k) == n) return &t->array[k - 1];
+  }
+  for (vlTableNode* nd = HashNumber(t, n); nd; nd = nd->next) {
+    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
+  }
+  return &kNilValue;
+}
+
+const vlValue* GetGeneric(vlTable* t, const vlValue* key) {
+  for (vlTableNode* nd = MainPosition(t, key); nd; nd = nd->next) {
+    if (RawEqual(&nd->key, key)) return &nd->val;
+  }
+  return &kNilValue;
+}
+
+// Slice of an array candidate k: 0 for 1, i for 2^(i-1)+1 .. 2^i.
+inline int Slice(int64_t k) {
+  int i = 0;
+  while ((int64_t(1) << i) < k) i++;
+  return i;
+}
+
+inline bool IsShared(vlVMState* L, const vlTable* t) { return t->node == &L->g->dummynode; }
+
+void SetNodeVector(vlVMState* L, vlTable* t, int lsize) {
+  if (lsize == 0) {
+    t->node = &L->g->dummynode;
+    t->lsizenode = 0;
+    t->lastfree = t->node;
+    return;
+  }
+  size_t n = size_t(1) << lsize;
+  vlTableNode* nodes = NewVector<vlTableNode>(L, n);
+  for (size_t i = 0; i < n; i++) {
+    SetNil(&nodes[i].key);
+    SetNil(&nodes[i].val);
+    nodes[i].next = nullptr;
+  }
+  t->node = nodes;
+  t->lsizenode = static_cast<uint8_t>(lsize);
+  t->lastfree = &nodes[n - 1];
+}
+
+vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key);
+
+// Grows or shrinks both parts to fit the entries. pendingNode (a node of the
+// old hash part holding a new key) or pendingKey (a key not yet stored) is
+// counted as an entry. A pending node is re-inserted with the value false,
+// so that no later key takes its node; the caller sets the value.
+void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* pendingKey) {
+  int64_t nums[kMaxTableBits + 1] = {0};
+  int64_t total = 0, candidates = 0;
+  auto countKey = [&](const vlValue* k) {
+    total++;
+    if (k->tag == VL_TNUMBER) {
+      int64_t idx = ArrayIndex(k->v.n);
+      if (idx) {
+        nums[Slice(idx)]++;
+        candidates++;
+      }
+    }
+  };
+  for (int64_t i = 0; i < t->sizearray; i++) {
+    if (t->array[i].tag != VL_TNIL) {
+      nums[Slice(i + 1)]++;
+      candidates++;
+      total++;
+    }
+  }
+  if (!IsShared(L, t)) {
+    size_t n = NodeCount(t);
+    for (size_t i = 0; i < n; i++) {
+      const vlTableNode* nd = &t->node[i];
+      if (nd->val.tag != VL_TNIL || nd == pendingNode) countKey(&nd->key);
+    }
+  }
+  if (pendingKey) countKey(pendingKey);
+
+  // Largest 2^n with at least 2^(n-1) of the slots 1..2^n in use.
+  int64_t sum = 0, toArray = 0;
+  int best = -1;
+  for (int i = 0; i <= kMaxTableBits; i++) {
+    int64_t twoi = int64_t(1) << i;
+    if (twoi > candidates) break;
+    sum += nums[i];
+    if (2 * sum >= twoi) {
+      best = i;
+      toArray = sum;
+    }
+    if (sum >= candidates) break;
+  }
+  int64_t nasize = best < 0 ? 0 : (int64_t(1) << best);
+  int64_t nhash = total - toArray;
+  int lsize = 0;
+  if (nhash > 0) {
+    while ((int64_t(1) << (lsize + 1)) <= nhash) lsize++;  // floor(log2)
+    lsize++;
+  }
+  if (lsize > kMaxTableBits) RaiseVmError(L, ERR_TABLEOVERFLOW);
+
+  int64_t oldasize = t->sizearray;
+  vlTableNode* oldnode = t->node;
+  bool oldShared = IsShared(L, t);
+  size_t oldcount = NodeCount(t);
+  if (nasize > oldasize) {
+    t->array = ResizeVector(L, t->array, static_cast<size_t>(oldasize), static_cast<size_t>(nasize));
+    for (int64_t i = oldasize; i < nasize; i++) SetNil(&t->array[i]);
+    t->sizearray = static_cast<int32_t>(nasize);
+  }
+  SetNodeVector(L, t, lsize);
+  if (nasize < oldasize) {
+    t->sizearray = static_cast<int32_t>(nasize);
+    for (int64_t i = nasize; i < oldasize; i++) {
+      if (t->array[i].tag != VL_TNIL) *TableSetInt(L, t, i + 1) = t->array[i];
+    }
+    t->array = ResizeVector(L, t->array, static_cast<size_t>(oldasize), static_cast<size_t>(nasize));
+  }
+  if (pendingNode) SetBoolean(&pendingNode->val, 0);  // nothing below throws
+  if (!oldShared) {
+    for (size_t j = oldcount; j-- > 0;) {
+      const vlTableNode* old = &oldnode[j];
+      if (old->val.tag != VL_TNIL) *TableSet(L, t, &old->key) = old->val;
+    }
+    FreeVector(L, oldnode, oldcount);
+  }
+}
+
+// Inserts a key known to be absent, not nil and not NaN.
+vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key) {
+  if (IsShared(L, t)) {
+    // Never write into the shared node: grow first with the key counted.
+    Rehash(L, t, nullptr, key);
+    const vlValue* p = TableGet(t, key);  // it may belong to the array now
+    return p != &kNilValue ? const_cast<vlValue*>(p) : NewKey(L, t, key);
+  }
+  vlTableNode* mp = MainPosition(t, key);
+  if (mp->val.tag != VL_TNIL) {
+    vlTableNode* n = t->lastfree;  // always a node with a nil key here
+    vlTableNode* othern = MainPosition(t, &mp->key);
+    if (othern != mp) {
+      // The colliding entry is out of its main position: move it to n.
+      while (othern->next != mp) othern = othern->next;
+      othern->next = n;
+      *n = *mp;
+      mp->next = nullptr;
+      SetNil(&mp->val);
+    } else {
+      n->next = mp->next;
+      mp->next = n;
+      mp = n;
+    }
+  }
+  mp->key = *key;
+  for (;;) {
+    if (t->lastfree->key.tag == VL_TNIL) return &mp->val;
+    if (t->lastfree == t->node) break;
+    t->lastfree--;
+  }
+  // No free node left: grow with the new entry counted, then find it again.
+  vlValue k = *key;
+  Rehash(L, t, mp, nullptr);
+  auto* slot = const_cast<vlValue*>(TableGet(t, &k));
+  SetNil(slot);
+  return slot;
+}
+
+}  // namespace
+
+vlTable* CreateTable(vlVMState* L, int64_t arraySize, int64_t hashLog) {
+  // Sizes come from bytecode and plug-ins: check them before any shift.
+  if (arraySize < 0 || arraySize > kMaxArray || hashLog < 0 || hashLog > kMaxTableBits) {
+    RaiseVmError(L, ERR_TABLEOVERFLOW);
+  }
+  auto* t = static_cast<vlTable*>(VmRealloc(L, nullptr, 0, sizeof(vlTable)));
+  LinkObject(L, ToGC(t), VL_TTABLE);
+  t->absentFlags = 0xFF;
+  vlVMGlobal* g = L->g;
+  t->metatable = g->defaultMeta.tag == VL_TTABLE ? ToTable(&g->defaultMeta) : t;
+  t->array = nullptr;
+  t->sizearray = 0;
+  t->gclist = nullptr;
+  t->node = &g->dummynode;
+  t->lsizenode = 0;
+  t->lastfree = t->node;
+  // Linked and consistent before anything else can fail.
+  if (arraySize > 0) {
+    t->array = NewVector<vlValue>(L, static_cast<size_t>(arraySize));
+    for (int64_t i = 0; i < arraySize; i++) SetNil(&t->array[i]);
+    t->sizearray = static_cast<int32_t>(arraySize);
+  }
+  if (hashLog > 0) SetNodeVector(L, t, static_cast<int>(hashLog));
+  return t;
+}
+
+void FreeTable(vlVMState* L, vlTable* t) {
+  if (!IsShared(L, t)) FreeVector(L, t->node, NodeCount(t));
+  FreeVector(L, t->array, static_cast<size_t>(t->sizearray));
+  VmRealloc(L, t, sizeof(vlTable), 0);
+}
+
+bool TableUsesSharedNode(vlVMState* L, const vlTable* t) { return IsShared(L, t); }
+
+const vlValue* TableGetInt(vlTable* t, int64_t key) {
+  if (key >= 1 && key <= t->sizearray) return &t->array[key - 1];
+  double n = static_cast<double>(key);
+  for (vlTableNode* nd = HashNumber(t, n); nd; nd = nd->next) {
+    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
+  }
+  return &kNilValue;
+}
+
+const vlValue* TableGetString(vlTable* t, vlString* key) {
+  for (vlTableNode* nd = &t->node[key->hash & (NodeCount(t) - 1)]; nd; nd = nd->next) {
+    if (nd->key.tag == VL_TSTRING && nd->key.v.gc == ToGC(key)) return &nd->val;
+  }
+  return &kNilValue;
+}
+
+const vlValue* TableGet(vlTable* t, const vlValue* key) {
+  switch (key->tag) {
+    case VL_TSTRING: return TableGetString(t, ToString(key));
+    case VL_TNUMBER: return GetNumber(t, key->v.n);
+    case VL_TNIL: return TableGetInt(t, 0);
+    default: return GetGeneric(t, key);
+  }
+}
+
+vlValue* TableSet(vlVMState* L, vlTable* t, const vlValue* key) {
+  t->absentFlags = 0;
+  const vlValue* p = TableGet(t, key);
+  if (p != &kNilValue) return const_cast<vlValue*>(p);
+  if (key->tag == VL_TNIL) {
+    vlValue zero;
+    SetNumber(&zero, 0);
+    return NewKey(L, t, &zero);
+  }
+  if (key->tag == VL_TNUMBER && std::isnan(key->v.n)) RaiseVmError(L, ERR_TABLEINDEX);
+  return NewKey(L, t, key);
+}
+
+vlValue* TableSetInt(vlVMState* L, vlTable* t, int64_t key) {
+  const vlValue* p = TableGetInt(t, key);
+  if (p != &kNilValue) return const_cast<vlValue*>(p);
+  vlValue k;
+  SetNumber(&k, static_cast<double>(key));
+  return NewKey(L, t, &k);
+}
+
+int TableNext(vlVMState* L, vlTable* t, vlValue* keySlot) {
+  int64_t i;  // index to start the search at
+  const vlValue* key = keySlot;
+  if (key->tag == VL_TNIL) {
+    i = 0;
+  } else {
+    int64_t k = key->tag == VL_TNUMBER ? ArrayIndex(key->v.n) : 0;
+    if (k && k <= t->sizearray) {
+      i = k;
+    } else {
+      vlTableNode* found = nullptr;
+      for (vlTableNode* nd = MainPosition(t, key); nd; nd = nd->next) {
+        // A key cleared by the collector still marks its place.
+        if (RawEqual(&nd->key, key) ||
+            (nd->key.tag == VL_TDEADKEY && IsCollectable(key) && nd->key.v.gc == key->v.gc)) {
+          found = nd;
+          break;
+        }
+      }
+      if (!found || IsShared(L, t)) RaiseVmError(L, ERR_INVNEXTKEY);
+      i = t->sizearray + (found - t->node) + 1;
+    }
+  }
+  for (; i < t->sizearray; i++) {
+    if (t->array[i].tag != VL_TNIL) {
+      SetNumber(&keySlot[0], static_cast<double>(i + 1));
+      keySlot[1] = t->array[i];
+      return 1;
+    }
+  }
+  size_t n = NodeCount(t);
+  for (size_t j = static_cast<size_t>(i - t->sizearray); j < n; j++) {
+    if (t->node[j].val.tag != VL_TNIL) {
+      keySlot[0] = t->node[j].key;
+      keySlot[1] = t->node[j].val;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+vlTable* GetMetatable(vlVMState* L, const vlValue* o) {
+  vlTable* mt;
+  if (o->tag == VL_TTABLE) mt = ToTable(o)->metatable;
+  else if (o->tag == VL_TUSERDATA) mt = ToUserdata(o)->metatable;
+  else return nullptr;
+  return mt == DefaultMetatable(L) ? nullptr : mt;
+}
+
+const vlValue* FastMetamethod(vlVMState* L, vlTable* mt, int event) {
+  if (!mt) return &kNilValue;
+  if (mt->absentFlags & (1u << event)) return &kNilValue;
+  const vlValue* tm = TableGetString(mt, L->g->tmname[event]);
+  if (tm->tag == VL_TNIL) mt->absentFlags |= static_cast<uint8_t>(1u << event);
+  return tm;
+}
+
+const vlValue* GetMetamethod(vlVMState* L, const vlValue* o, int event) {
+  vlTable* mt = GetMetatable(L, o);
+  if (!mt) return &kNilValue;
+  if (event <= VL_TM_EQ) return FastMetamethod(L, mt, event);
+  return TableGetString(mt, L->g->tmname[event]);
+}
+
+}  // namespace vl
+

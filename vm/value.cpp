@@ -1,0 +1,36 @@
+// The truth rule, raw equality and type names of VM values.
+#include "vm/object.h"
+
+namespace vl {
+
+const vlValue kNilValue = {VL_TNIL, {nullptr}};
+
+bool IsFalse(const vlValue* o) {
+  switch (o->tag) {
+    case VL_TNIL: return true;
+    case VL_TBOOLEAN: return o->v.b == 0;
+    case VL_TNUMBER: return o->v.n == 0;
+    case VL_TSTRING: return ToString(o)->len == 0;
+    default: return false;
+  }
+}
+
+bool RawEqual(const vlValue* a, const vlValue* b) {
+  if (a->tag != b->tag) return false;
+  switch (a->tag) {
+    case VL_TNIL: return true;
+    case VL_TNUMBER: return a->v.n == b->v.n;
+    case VL_TBOOLEAN: return a->v.b == b->v.b;
+    default: return a->v.p == b->v.p;
+  }
+}
+
+const char* GetTypeName(int tag) {
+  static const char* const kNames[] = {"nil",   "boolean",  "userdata", "number", "string",
+                                       "table", "function", "userdata", "thread"};
+  if (tag == VL_TNONE) return "no value";
+  if (tag < 0 || tag > VL_TTHREAD) return "?";
+  return kNames[tag];
+}
+
+}  // namespace vl

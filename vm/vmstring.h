@@ -1,0 +1,36 @@
+// Interned strings and the number <-> string conversions every coercion uses.
+#pragma once
+#include <cstring>
+
+#include "vm/state.h"
+
+namespace vl {
+
+// Returns the one string object holding these bytes (NULs allowed).
+vlString* InternString(vlVMState* L, const char* bytes, size_t len);
+inline vlString* InternCString(vlVMState* L, const char* text) {
+  return InternString(L, text, std::strlen(text));
+}
+// Rehashes the string table into newsize buckets (a power of two).
+void ResizeStringTable(vlVMState* L, int newsize);
+void FreeString(vlVMState* L, vlString* s);
+
+// Number parsing: "0x..." (3+ characters) and "$..." are unsigned 32-bit
+// hexadecimal, anything else a decimal floating-point number; only white
+// space may follow. False when the text is not a number.
+bool StringToNumber(const char* text, size_t len, double* out);
+
+// Formats with "%.14g" into buf (at least kNumberBufferSize bytes); returns
+// the length.
+constexpr size_t kNumberBufferSize = 32;
+int FormatNumber(double n, char* buf);
+
+// Coercion to number: numbers are themselves, nil is 0, numeric strings
+// convert; false for anything else.
+bool ToNumber(const vlValue* o, double* out);
+
+// Coercion to string in place: strings stay, numbers are formatted, nil
+// becomes the empty string; false (value untouched) for anything else.
+bool ToStringInPlace(vlVMState* L, vlValue* o);
+
+}  // namespace vl
