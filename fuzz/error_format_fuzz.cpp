@@ -1,12 +1,14 @@
 // Feeds hostile catalog-style texts and error arguments to the message
 // substituter and to the catalog look-up; nothing may read or write out of
-// bounds, and every result is terminated within its destination.
+// bounds, and every result is terminated within its destination; the same
+// for the error texts built through such a catalog.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "runtime/error_format.h"
+#include "runtime/errors.h"
 #include "runtime/messages.h"
 
 static std::string gCatalogText;
@@ -31,6 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int32_t id : {3, 13, 165, 215, 616}) {
     char out[256];
     FormatMessageText(out, sizeof out, GetMessage(id), arg.c_str(), number);
+  }
+  SetErrorArgument(arg.c_str());
+  SetErrorArgIndex(static_cast<int32_t>(number));
+  for (int code : {0, 1000, 1045, 1052, 1134, 1181, 1239, 1463, 1581}) {
+    char out[kErrorTextSize];
+    GetErrorText(code, out, sizeof out);
+    if (strlen(out) >= sizeof out) abort();
   }
   SetMessageCatalog(nullptr);
   return 0;

@@ -1,0 +1,143 @@
+// The object-type and library registries and the generic object scans.
+// Plain singly linked lists kept in registration order; no VM access.
+#include "runtime/objects.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/error_format.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+vlObjectType* gTypes;
+vlObjectType** gTypesTail = &gTypes;
+vlLibraryNode* gLibraries;
+vlLibraryNode** gLibrariesTail = &gLibraries;
+uint32_t gNextTypeId = kFirstExtraObjectType;
+
+constexpr const char* kBuiltinTypeNames[kFirstExtraObjectType] = {
+    "",           "BGPIC",       "SAMPLE",       "BRUSH",       "ANIM",         "SNDMODULE",
+    "KEYDOWN",    "NOOBJECT",    "TEXTOBJECT",   "TEXTOUT",     "UNDO",         "PRINT",
+    "BRUSHPART",  "BGPICPART",   "BOX",          "CIRCLE",      "ELLIPSE",      "LINE",
+    "PLOT",       "MAINWINDOW",  "ANIMDISK",     "DISPLAY",     "LAYER",        "HIDEBRUSH",
+    "INSERTBRUSH", "HIDELAYER",  "REMOVELAYER",  "POLYGON",     "MASK",         "NEXTFRAME",
+    "ALPHACHANNEL", "ARC",       "SPRITE",       "MUSIC",       "NEXTFRAME2",   "CLIPREGION",
+    "POINTER",    "ASYNCDRAW",   "DOUBLEBUFFER", "MEMORY",      "EVENTHANDLER", "INTERVAL",
+    "TIMEOUT",    "FONT",        "FILE",         "DIRECTORY",   "X",            "X",
+    "X",          "VECTORPATH",  "VIDEO",        "MOVELIST",    "ANIMSTREAM",   "TIMER",
+    "CLIENT",     "SERVER",      "UDPOBJECT",    "MENU",
+};
+
+// Every record of every registered list, in registry order.
+template <typename F>
+vlObjectNode* ScanObjects(F&& match) {
+  for (vlObjectType* t = gTypes; t; t = t->next) {
+    if (!t->list) continue;
+    for (vlObjectNode* n = *t->list; n; n = n->next)
+      if (match(n)) return n;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int RegisterObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHandler handler,
+                       uint32_t* idOut, uint32_t callMode) {
+  auto* entry = static_cast<vlObjectType*>(calloc(1, sizeof(vlObjectType)));
+  if (!entry) return ERR_MEM;
+  if (name) {
+    entry->name = strdup(name);
+    if (!entry->name) {  // nothing is linked when the copy fails
+      free(entry);
+      return ERR_MEM;
+    }
+    entry->typeId = gNextTypeId++;
+    if (idOut) *idOut = entry->typeId;
+  }
+  entry->callMode = callMode;
+  entry->handler = handler;
+  entry->list = listHead;
+  *gTypesTail = entry;
+  gTypesTail = &entry->next;
+  return 0;
+}
+
+int RegisterObjectList(vlObjectNode** listHead) {
+  return RegisterObjectType(listHead, nullptr, nullptr, nullptr, 0);
+}
+
+int RegisterLibrary(const vlCommand* commands, const char* name) {
+  auto* node = static_cast<vlLibraryNode*>(calloc(1, sizeof(vlLibraryNode)));
+  if (!node) return ERR_MEM;
+  node->commands = commands;
+  CopyText(node->name, sizeof node->name, name);
+  *gLibrariesTail = node;
+  gLibrariesTail = &node->next;
+  return 0;
+}
+
+const vlObjectType* FirstObjectType() { return gTypes; }
+const vlLibraryNode* FirstLibrary() { return gLibraries; }
+
+int CountObjectsOfType(uint32_t type) {
+  int count = 0;
+  ScanObjects([&](vlObjectNode* n) {
+    count += n->type == type;
+    return false;
+  });
+  return count;
+}
+
+int FindObjectByHandle(const void* handle) {
+  if (!handle) return -1;
+  vlObjectNode* n = ScanObjects([&](vlObjectNode* o) { return o->idHandle == handle; });
+  return n ? static_cast<int>(n->type) : -1;
+}
+
+vlObjectNode* FindObjectByID(uint32_t type, vlObjectId id) {
+  return ScanObjects([&](vlObjectNode* n) {
+    return n->type == type && n->idNumber == id.number && n->idHandle == id.handle;
+  });
+}
+
+int CountExtraObjectTypes() { return static_cast<int>(gNextTypeId - kFirstExtraObjectType); }
+
+const char* FindObjectTypeName(uint32_t typeId) {
+  for (vlObjectType* t = gTypes; t; t = t->next)
+    if (t->name && t->typeId == typeId) return t->name;
+  return nullptr;
+}
+
+const char* GetObjectTypeName(uint32_t typeId) {
+  if (typeId < kFirstExtraObjectType) return kBuiltinTypeNames[typeId];
+  return FindObjectTypeName(typeId);
+}
+
+int CallObjectTypeHandler(vlVMState* state, uint32_t typeId, int attribute, void* out) {
+  for (vlObjectType* t = gTypes; t; t = t->next) {
+    if (!t->name || t->typeId != typeId || !t->handler) continue;
+    // Any other call mode goes through the plug-in frame call, which does
+    // nothing and yields 0 on this platform.
+    return t->callMode == 0 ? t->handler(state, attribute, out) : 0;
+  }
+  return ERR_WRONGUSAGE;
+}
+
+void FreeObjectRegistries() {
+  for (vlObjectType* t = gTypes; t;) {
+    vlObjectType* next = t->next;
+    free(t->name);
+    free(t);
+    t = next;
+  }
+  gTypes = nullptr;
+  gTypesTail = &gTypes;
+  for (vlLibraryNode* l = gLibraries; l;) {
+    vlLibraryNode* next = l->next;
+    free(l);
+    l = next;
+  }
+  gLibraries = nullptr;
+  gLibrariesTail = &gLibraries;
+}
