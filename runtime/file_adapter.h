@@ -1,0 +1,86 @@
+// File and directory adapters: the function table through which a plug-in
+// serves file streams and locks in place of the built-in back end, the two
+// adapter classes that streams and locks walk, and the test of a
+// '|'-separated "adapter" / "loader" list.
+#pragma once
+#include <cstdint>
+
+#include "runtime/file_stat.h"
+#include "runtime/tag_list.h"
+
+// Capability classes (equal to the plug-in capability bits).
+enum : uint32_t {
+  VL_CLASS_FILEADAPTER = 16384,
+  VL_CLASS_DIRADAPTER = 32768,
+};
+
+// Mode codes handed to an adapter's FOpen.
+enum : uint32_t {
+  VL_ADAPTER_WRITE = 1,
+  VL_ADAPTER_UPDATE = 2,
+  VL_ADAPTER_READ = 4,
+};
+
+// Tags handed to FOpen.
+enum : uint32_t {
+  VL_FOPEN_FLAGS = 1,      // pointer to the stream's flags word
+  VL_FOPEN_CONTAINER = 2,  // path of the file that holds a linked chunk
+  VL_FOPEN_OFFSET = 3,     // byte offset of the chunk in that file
+  VL_FOPEN_LENGTH = 4,     // its length
+  VL_FOPEN_DATA = 5,       // data of a file held in memory
+};
+
+// Adapter flags word: bit 0, the adapter also serves chunk and memory names.
+inline constexpr uint32_t VL_ADAPTER_ACCEPTS_VIRTUAL = 1;
+
+// The entry points, in slot order.
+struct vlFileAdapterSlots {
+  void* (*FOpen)(const char* name, uint32_t modeCode, const vlTagItem* tags);
+  int (*FClose)(void* handle);
+  int64_t (*FRead)(void* handle, void* buffer, int64_t count);
+  int (*FGetC)(void* handle);
+  int64_t (*FWrite)(void* handle, const void* buffer, int64_t count);
+  int (*FPutC)(void* handle, int byte);
+  int64_t (*FSeek)(void* handle, int64_t offset, int mode);
+  int (*FFlush)(void* handle);
+  int (*FEof)(void* handle);
+  int (*FStat)(void* handle, uint32_t flags, vlAdapterStat* status, const vlTagItem* tags);
+  int (*Stat)(const char* name, uint32_t flags, vlAdapterStat* status, const vlTagItem* tags);
+  void* (*OpenDir)(const char* name, uint32_t mode, const vlTagItem* tags);
+  void (*CloseDir)(void* handle);
+  int (*NextDirEntry)(void* handle, uint32_t mode, const char** nameOut, uint32_t* isDirectoryOut,
+                      vlAdapterStat* status);
+};
+
+// One adapter plug-in as the stream layer sees it.
+struct vlFileAdapter {
+  const char* name;                 // module name
+  const vlFileAdapterSlots* slots;
+  uint32_t callKind;                // 2: calls go through the frame-call hook
+  uint32_t disabled;
+  uint32_t namedOnly;               // serves only when a list names it
+  uint32_t flags;                   // VL_ADAPTER_ACCEPTS_VIRTUAL
+};
+
+struct vlAdapterClassNode {
+  vlAdapterClassNode* next;
+  vlFileAdapter* adapter;
+};
+
+// Appends an adapter to class 16384 or 32768: 0, 1055 for another class,
+// 1000 out of memory. Remove takes every node of that adapter out.
+int AddFileAdapterToClass(vlFileAdapter* adapter, uint32_t classCode);
+void RemoveFileAdapterFromClass(vlFileAdapter* adapter, uint32_t classCode);
+vlAdapterClassNode* GetFileAdapterClassList(uint32_t classCode);
+
+// Only tag 16384 sets the adapter's flags word; other tags change nothing.
+int SetFileAdapterFlags(vlFileAdapter* adapter, uint32_t tag, uint32_t value);
+
+// Whether an adapter in a class may serve a request with this list
+// (the plug-in wildcard applies unless the adapter must be named).
+bool IsAdapterSelected(const vlFileAdapter* adapter, const char* list);
+
+// Loader-list tests: a name is "inbuilt", "native", "plugin" or a module
+// name; an absent, empty or "default" list selects everything.
+int IsLoaderSelected(const char* list, const char* name, int pluginWildcard);
+int IsLoaderNamed(const char* list, const char* name);
