@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/chunk_name.h"
+#include "runtime/errors.h"
 #include "runtime/memory_name.h"
 #include "runtime/stream.h"
 #include "virtual_files.h"
@@ -247,6 +248,7 @@ TEST(WholeFile, ReadsWithExtraBytesAndKeepsAHandedInStreamOpen) {
 
   EXPECT_EQ(ReadWholeFile(":::memory424242", nullptr, nullptr, &buf, &size, 0, 0), ERR_READFILE);
   EXPECT_EQ(buf, nullptr);
+  EXPECT_STREQ(GetErrorArgument(), ":::memory424242");
 }
 
 TEST(CopyFile, CopiesIntoAVirtualFileAndOntoItselfSafely) {
@@ -264,8 +266,11 @@ TEST(CopyFile, CopiesIntoAVirtualFileAndOntoItselfSafely) {
   ASSERT_EQ(vf.Get(dst)->size, data.size());
   EXPECT_EQ(std::memcmp(vf.Get(dst)->data, data.data(), data.size()), 0);
 
+  SetErrorArgument("");
   EXPECT_EQ(CopyFileData(dstName.c_str(), nullptr, srcName.c_str(), nullptr), ERR_WRITEFILE);
+  EXPECT_EQ(GetErrorArgument(), srcName);
   EXPECT_EQ(CopyFileData(":::memory777777", nullptr, dstName.c_str(), nullptr), ERR_READFILE);
+  EXPECT_STREQ(GetErrorArgument(), ":::memory777777");
 }
 
 }  // namespace
