@@ -10,6 +10,7 @@
 
 #include "vm/error_codes.h"
 #include "vm/func.h"
+#include "vm/gc.h"
 #include "vm/memory.h"
 #include "vm/protect.h"
 #include "vm/table.h"
@@ -102,6 +103,7 @@ void OpenBody(vlVMState* L, void*) {
   }
   InternCString(L, "not enough memory")->gch.gcFlags |= VL_GC_FIXED;
   g->GCthreshold = 4 * g->nblocks;
+  InstallCollector(L);
 }
 
 void FreeList(vlVMState* L, vlGCObject* o) {

@@ -126,6 +126,8 @@ struct vlVMGlobal {
   void (*collectGarbage)(vlVMState* L);
   void (*separateAllUserdata)(vlVMState* L);
   void (*runPendingFinalizers)(vlVMState* L);
+  uint8_t gcStress;  // collect at every check point (tests)
+  uint8_t gcBusy;    // a collection or its finalisers are running
   // Tests: when non-zero, the allocation that brings it to 0 fails.
   int64_t allocFailCountdown;
 };

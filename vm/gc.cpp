@@ -1,0 +1,397 @@
+// Stop-the-world mark and sweep over the object lists of the global state:
+// roots, weak tables, userdata finalisers, stack and string-table shrinking
+// and the threshold. Depends on the state, table, string, memory and call
+// routines.
+#include "vm/gc.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "vm/error_codes.h"
+#include "vm/func.h"
+#include "vm/memory.h"
+#include "vm/protect.h"
+#include "vm/table.h"
+#include "vm/vmstring.h"
+
+namespace vl {
+namespace {
+
+constexpr uint8_t kWeakBits = VL_GC_WEAKKEYS | VL_GC_WEAKVALUES;
+constexpr uint64_t kNever = UINT64_MAX;
+// Bytes charged as dead for a userdata separated for finalisation.
+constexpr uint64_t kUserdataOverhead = 16;
+
+enum WeakKind { kWeakKeys, kWeakValues, kWeakBoth };
+
+vlGCObject** GrayLink(vlGCObject* o) {
+  switch (o->tag) {
+    case VL_TTABLE: return &reinterpret_cast<vlTable*>(o)->gclist;
+    case VL_TFUNCTION: return &reinterpret_cast<vlClosure*>(o)->h.gclist;
+    case VL_TPROTO: return &reinterpret_cast<vlFuncProto*>(o)->gclist;
+    case VL_TTHREAD: return &reinterpret_cast<vlVMState*>(o)->gclist;
+    default: return nullptr;
+  }
+}
+
+vlTable* AsTable(vlGCObject* o) { return reinterpret_cast<vlTable*>(o); }
+
+// An object the collector will free: collectable, not a string (strings in
+// weak tables count as reached) and not flagged.
+bool IsCleared(const vlValue* v) {
+  if (!IsCollectable(v) || v->tag == VL_TSTRING) return false;
+  return !(v->v.gc->gcFlags & (VL_GC_REACHED | VL_GC_FIXED));
+}
+
+struct Marker {
+  vlVMState* L;
+  vlGCObject* gray = nullptr;
+  vlGCObject* weak[3] = {nullptr, nullptr, nullptr};
+
+  void Mark(vlGCObject* o) {
+    if (!o || (o->gcFlags & VL_GC_REACHED)) return;
+    o->gcFlags |= VL_GC_REACHED;
+    switch (o->tag) {
+      case VL_TSTRING: return;
+      case VL_TUSERDATA: {
+        vlTable* mt = reinterpret_cast<vlUserdata*>(o)->metatable;
+        if (mt) Mark(ToGC(mt));
+        return;
+      }
+      case VL_TUPVALUE: MarkValue(reinterpret_cast<vlUpvalue*>(o)->v); return;
+      default: {
+        vlGCObject** link = GrayLink(o);
+        if (!link) return;
+        *link = gray;
+        gray = o;
+      }
+    }
+  }
+  void MarkValue(const vlValue* v) {
+    if (IsCollectable(v)) Mark(v->v.gc);
+  }
+
+  void TraverseTable(vlTable* h) {
+    bool weakKeys = false, weakValues = false;
+    h->gch.gcFlags &= static_cast<uint8_t>(~kWeakBits);
+    if (h->metatable) {
+      Mark(ToGC(h->metatable));
+      const vlValue* mode = FastMetamethod(L, h->metatable, VL_TM_MODE);
+      if (mode->tag == VL_TSTRING) {
+        const vlString* s = ToString(mode);
+        weakKeys = std::memchr(StringData(s), 'k', s->len) != nullptr;
+        weakValues = std::memchr(StringData(s), 'v', s->len) != nullptr;
+      }
+    }
+    if (weakKeys || weakValues) {
+      if (weakKeys) h->gch.gcFlags |= VL_GC_WEAKKEYS;
+      if (weakValues) h->gch.gcFlags |= VL_GC_WEAKVALUES;
+      int kind = weakKeys && weakValues ? kWeakBoth : (weakKeys ? kWeakKeys : kWeakValues);
+      h->gclist = weak[kind];
+      weak[kind] = ToGC(h);
+    }
+    // Strings stay even in weak parts: they are values, not references.
+    for (int i = 0; i < h->sizearray; i++) {
+      const vlValue* v = &h->array[i];
+      if (!weakValues || v->tag == VL_TSTRING) MarkValue(v);
+    }
+    if (TableUsesSharedNode(L, h)) return;
+    int n = TableNodeCount(h);
+    for (int i = 0; i < n; i++) {
+      vlTableNode* nd = &h->node[i];
+      if (!weakKeys || nd->key.tag == VL_TSTRING) MarkValue(&nd->key);
+      if (!weakValues || nd->val.tag == VL_TSTRING) MarkValue(&nd->val);
+    }
+  }
+
+  void TraverseClosure(vlClosure* c) {
+    if (c->h.isNative) {
+      for (int i = 0; i < c->h.nupvalues; i++) MarkValue(&c->n.upvalue[i]);
+      return;
+    }
+    if (c->s.proto) Mark(ToGC(c->s.proto));
+    MarkValue(&c->s.globals);
+    for (int i = 0; i < c->h.nupvalues; i++)
+      if (c->s.upvals[i]) Mark(ToGC(c->s.upvals[i]));
+  }
+
+  void TraverseProto(vlFuncProto* f) {
+    if (f->source) Mark(ToGC(f->source));
+    for (int i = 0; i < f->sizek && f->k; i++) MarkValue(&f->k[i]);
+    for (int i = 0; i < f->sizeupvalues && f->upvalues; i++)
+      if (f->upvalues[i]) Mark(ToGC(f->upvalues[i]));
+    for (int i = 0; i < f->sizelocvars && f->locvars; i++)
+      if (f->locvars[i].name) Mark(ToGC(f->locvars[i].name));
+    for (int i = 0; i < f->sizep && f->p; i++)
+      if (f->p[i]) Mark(ToGC(f->p[i]));
+  }
+
+  void TraverseThread(vlVMState* th) {
+    MarkValue(&th->globals);
+    for (vlValue* v = th->stack; v < th->top; v++) MarkValue(v);
+    // Slots above the top that a frame may still count as its own hold
+    // stale values; clear them so they keep nothing alive.
+    vlValue* highest = th->top;
+    for (vlCallInfo* ci = th->baseCi; ci <= th->ci; ci++)
+      if (ci->top > highest) highest = ci->top;
+    vlValue* end = th->stack + th->stacksize;
+    if (highest > end) highest = end;
+    for (vlValue* v = th->top; v < highest; v++) SetNil(v);
+  }
+
+  void Propagate() {
+    while (vlGCObject* o = gray) {
+      gray = *GrayLink(o);
+      switch (o->tag) {
+        case VL_TTABLE: TraverseTable(AsTable(o)); break;
+        case VL_TFUNCTION: TraverseClosure(reinterpret_cast<vlClosure*>(o)); break;
+        case VL_TPROTO: TraverseProto(reinterpret_cast<vlFuncProto*>(o)); break;
+        case VL_TTHREAD: TraverseThread(reinterpret_cast<vlVMState*>(o)); break;
+        default: break;
+      }
+    }
+  }
+};
+
+// Drops entries of the weak tables from list up to (not including) stop.
+// An entry whose weak side is about to be freed loses its value; a
+// collectable key becomes a dead key so the node stays in its chain.
+void ClearWeak(vlGCObject* list, vlGCObject* stop, bool keys, bool values) {
+  for (vlGCObject* o = list; o && o != stop; o = AsTable(o)->gclist) {
+    vlTable* h = AsTable(o);
+    if (values) {
+      for (int i = 0; i < h->sizearray; i++)
+        if (IsCleared(&h->array[i])) SetNil(&h->array[i]);
+    }
+    int n = TableNodeCount(h);
+    for (int i = 0; i < n; i++) {
+      vlTableNode* nd = &h->node[i];
+      if ((keys && IsCleared(&nd->key)) || (values && IsCleared(&nd->val))) {
+        SetNil(&nd->val);
+        if (IsCollectable(&nd->key)) nd->key.tag = VL_TDEADKEY;
+      }
+    }
+  }
+}
+
+// Moves every unreached userdata that has a __gc to the front of the
+// finaliser list (keeping their order); the others lose their finaliser
+// flag and are swept. Returns the bytes they hold.
+uint64_t SeparateUserdata(vlVMState* L, bool all) {
+  vlVMGlobal* g = L->g;
+  uint64_t dead = 0;
+  vlGCObject* head = nullptr;
+  vlGCObject** tail = &head;
+  vlGCObject** p = &g->rootudata;
+  while (vlGCObject* o = *p) {
+    auto* u = reinterpret_cast<vlUserdata*>(o);
+    if ((!all && (o->gcFlags & VL_GC_REACHED)) || !(o->gcFlags & VL_GC_FINALIZE)) {
+      p = &o->next;
+      continue;
+    }
+    if (FastMetamethod(L, u->metatable, VL_TM_GC)->tag == VL_TNIL) {
+      o->gcFlags &= static_cast<uint8_t>(~VL_GC_FINALIZE);
+      p = &o->next;
+      continue;
+    }
+    *p = o->next;
+    *tail = o;
+    tail = &o->next;
+    dead += u->len + kUserdataOverhead;
+  }
+  *tail = g->tmudata;
+  g->tmudata = head;
+  return dead;
+}
+
+// Frees every object of a list that is neither reached nor fixed and clears
+// the reached mark (and the weak marks of tables) on the rest.
+int SweepList(vlVMState* L, vlGCObject** p) {
+  int freed = 0;
+  while (vlGCObject* o = *p) {
+    if (o->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
+      o->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+      if (o->tag == VL_TTABLE) o->gcFlags &= static_cast<uint8_t>(~kWeakBits);
+      p = &o->next;
+    } else {
+      *p = o->next;
+      FreeObject(L, o);
+      freed++;
+    }
+  }
+  return freed;
+}
+
+void Sweep(vlVMState* L) {
+  vlVMGlobal* g = L->g;
+  SweepList(L, &g->rootgc);
+  for (int i = 0; i < g->strt.size; i++) g->strt.nuse -= SweepList(L, &g->strt.hash[i]);
+  SweepList(L, &g->rootudata);
+  // Objects outside the swept lists that marking may have flagged.
+  for (vlGCObject* o = L->openupval; o; o = o->next) o->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+  for (vlGCObject* o = g->tmudata; o; o = o->next) o->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+  g->mainthread->gch.gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+  L->gch.gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+}
+
+// After a deep recursion the call records and the stack stay large; give
+// back what a quarter of them no longer needs, in one go. Runs after the
+// sweep, so a failure here leaves no marks behind.
+void ShrinkThread(vlVMState* th) {
+  vlValue* highest = th->top;
+  for (vlCallInfo* ci = th->baseCi; ci <= th->ci; ci++)
+    if (ci->top > highest) highest = ci->top;
+  int slotsInUse = static_cast<int>(highest - th->stack);
+  int ciInUse = static_cast<int>(th->ci - th->baseCi) + 1;
+  int ciSize = th->sizeCi;
+  while (ciSize > 16 && ciInUse < ciSize / 4) ciSize /= 2;
+  if (ciSize != th->sizeCi) ReallocCallInfo(th, ciSize);
+  int size = th->stacksize;
+  while (size >= 91 && slotsInUse < size / 4) size /= 2;
+  if (size != th->stacksize) ReallocStack(th, size);
+}
+
+void ShrinkBuffers(vlVMState* L) {
+  vlVMGlobal* g = L->g;
+  ShrinkThread(g->mainthread);
+  int size = g->strt.size;
+  while (size > 64 && g->strt.nuse < size / 4) size /= 2;
+  if (size != g->strt.size) ResizeStringTable(L, size);
+  if (g->buffsize > 64) {
+    size_t half = g->buffsize / 2;
+    g->buffer = ResizeVector(L, g->buffer, g->buffsize, half);
+    g->buffsize = half;
+  }
+}
+
+// Marks the collector busy (check points then do nothing) until the scope
+// ends, also when an error unwinds through it.
+struct BusyScope {
+  vlVMGlobal* g;
+  explicit BusyScope(vlVMGlobal* global) : g(global) { g->gcBusy++; }
+  ~BusyScope() { g->gcBusy--; }
+};
+
+// Finalisers run with hooks disabled; the permission comes back even when
+// one raises.
+struct FinalizerScope {
+  vlVMState* L;
+  uint8_t allowHook;
+  BusyScope busy;
+  explicit FinalizerScope(vlVMState* s) : L(s), allowHook(s->allowHook), busy(s->g) { L->allowHook = 0; }
+  ~FinalizerScope() { L->allowHook = allowHook; }
+};
+
+// Calls the finaliser in func with the userdata above it, no results.
+// Until the general call path exists only native finalisers run.
+void CallFinalizer(vlVMState* L, vlValue* func) {
+  if (!IsNativeFunction(func)) RaiseVmError(L, ERR_INTERNAL);
+  ptrdiff_t funcOff = func - L->stack;
+  vlCallInfo* ci = L->ci == L->endCi - 1 ? GrowCallInfo(L) : ++L->ci;
+  CheckStack(L, kMinStackForNative);
+  vlValue* f = L->stack + funcOff;
+  ci->base = f + 1;
+  ci->top = L->top + kMinStackForNative;
+  ci->state = VL_CI_NATIVE;
+  ci->tailcalls = 0;
+  L->base = ci->base;
+  ToClosure(f)->n.fn(L);
+  L->ci--;
+  L->base = L->ci->base;
+  L->top = L->stack + funcOff;
+}
+
+void RunFinalizers(vlVMState* L) {
+  vlVMGlobal* g = L->g;
+  if (!g->tmudata) return;
+  FinalizerScope scope(L);
+  while (vlGCObject* o = g->tmudata) {
+    g->tmudata = o->next;
+    o->next = g->rootudata;
+    g->rootudata = o;
+    o->gcFlags &= static_cast<uint8_t>(~(VL_GC_REACHED | VL_GC_FINALIZE));
+    auto* u = reinterpret_cast<vlUserdata*>(o);
+    if (FastMetamethod(L, u->metatable, VL_TM_GC)->tag == VL_TNIL) continue;
+    CheckStack(L, 2);
+    L->top[0] = *FastMetamethod(L, u->metatable, VL_TM_GC);
+    SetUserdata(&L->top[1], u);
+    L->top += 2;
+    CallFinalizer(L, L->top - 2);
+  }
+}
+
+void SeparateAll(vlVMState* L) { SeparateUserdata(L, true); }
+
+bool StressFromEnvironment() {
+  const char* s = std::getenv("VL_GC_STRESS");
+  return s && s[0] == '1';
+}
+
+}  // namespace
+
+void CollectGarbage(vlVMState* L) {
+  vlVMGlobal* g = L->g;
+  // A check point inside a finaliser or inside the collector itself waits
+  // for the running pass to finish.
+  if (g->gcBusy) return;
+  uint64_t dead;
+  {
+    BusyScope busy(g);
+    Marker m{L};
+    m.Mark(ToGC(DefaultMetatable(L)));
+    m.Mark(ToGC(Registry(L)));
+    m.Mark(ToGC(g->mainthread));
+    if (L != g->mainthread) m.Mark(ToGC(L));
+    m.Propagate();
+    ClearWeak(m.weak[kWeakValues], nullptr, false, true);
+    ClearWeak(m.weak[kWeakBoth], nullptr, false, true);
+    dead = SeparateUserdata(L, false);
+    vlGCObject* before[3] = {m.weak[0], m.weak[1], m.weak[2]};
+    for (vlGCObject* o = g->tmudata; o; o = o->next) m.Mark(o);
+    m.Propagate();
+    ClearWeak(m.weak[kWeakKeys], nullptr, true, false);
+    ClearWeak(m.weak[kWeakValues], before[kWeakValues], false, true);
+    ClearWeak(m.weak[kWeakBoth], nullptr, true, true);
+    Sweep(L);
+    ShrinkBuffers(L);
+    g->GCthreshold = 2 * g->nblocks - dead;
+    if (g->gcStress) g->GCthreshold = 0;
+  }
+  RunFinalizers(L);
+}
+
+void InstallCollector(vlVMState* L) {
+  vlVMGlobal* g = L->g;
+  g->collectGarbage = CollectGarbage;
+  g->separateAllUserdata = SeparateAll;
+  g->runPendingFinalizers = RunFinalizers;
+  if (StressFromEnvironment()) SetGCStress(L, true);
+}
+
+void SetGCStress(vlVMState* L, bool on) {
+  vlVMGlobal* g = L->g;
+  g->gcStress = on ? 1 : 0;
+  g->GCthreshold = on ? 0 : 2 * g->nblocks;
+}
+
+bool GetGCStress(vlVMState* L) { return L->g->gcStress != 0; }
+
+int GetGCThresholdKB(vlVMState* L) {
+  uint64_t kb = L->g->GCthreshold >> 10;
+  return kb > INT_MAX ? INT_MAX : static_cast<int>(kb);
+}
+
+int GetGCCountKB(vlVMState* L) {
+  uint64_t kb = L->g->nblocks >> 10;
+  return kb > INT_MAX ? INT_MAX : static_cast<int>(kb);
+}
+
+void SetGCThresholdKB(vlVMState* L, int kilobytes) {
+  vlVMGlobal* g = L->g;
+  if (kilobytes < 0) kilobytes = 0;
+  g->GCthreshold = kilobytes >= 4194304 ? kNever : static_cast<uint64_t>(kilobytes) << 10;
+  if (g->GCthreshold <= g->nblocks) CollectGarbage(L);
+}
+
+}  // namespace vl
