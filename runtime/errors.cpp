@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/chunk_name.h"
 #include "runtime/error_format.h"
 #include "runtime/messages.h"
 #include "vm/error_codes.h"
@@ -47,8 +48,6 @@ bool ShowsFilePart(int code) {
       return false;
   }
 }
-
-bool IsChunkName(const char* name) { return strncmp(name, ":::chunk", 8) == 0; }
 
 }  // namespace
 
@@ -162,8 +161,8 @@ const char* GetCurrentFunctionName() { return gFunctionName; }
 bool CurrentFunctionKnown() { return strcmp(gFunctionName, "----") != 0; }
 void SetCurrentErrorLine(int32_t line) { gErrorLine = line; }
 int32_t GetCurrentErrorLine() { return gErrorLine; }
-void SetCurrentSourceFile(const char* file) { CopyText(gSourceFile, sizeof gSourceFile, file); }
-const char* GetCurrentSourceFile() { return gSourceFile; }
+void SetErrorSourceFile(const char* file) { CopyText(gSourceFile, sizeof gSourceFile, file); }
+const char* GetErrorSourceFile() { return gSourceFile; }
 
 void FormatErrorRequesterText(char* dst, size_t size, const char* message, bool plain,
                               bool positionsKnown) {

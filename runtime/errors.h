@@ -42,8 +42,8 @@ const char* GetCurrentFunctionName();
 bool CurrentFunctionKnown();
 void SetCurrentErrorLine(int32_t line);
 int32_t GetCurrentErrorLine();
-void SetCurrentSourceFile(const char* file);
-const char* GetCurrentSourceFile();
+void SetErrorSourceFile(const char* file);
+const char* GetErrorSourceFile();
 
 // The part of a file name a message shows: for a script-chunk name its
 // stored file name, then the text after the last '/' or '\\', else after

@@ -31,7 +31,7 @@ constexpr const char* kBuiltinTypeNames[kFirstExtraObjectType] = {
 
 // Every record of every registered list, in registry order.
 template <typename F>
-vlObjectNode* ScanObjects(F&& match) {
+vlObjectNode* Scan(F&& match) {
   for (vlObjectType* t = gTypes; t; t = t->next) {
     if (!t->list) continue;
     for (vlObjectNode* n = *t->list; n; n = n->next)
@@ -77,12 +77,16 @@ int RegisterLibrary(const vlCommand* commands, const char* name) {
   return 0;
 }
 
+vlObjectNode* ScanObjects(bool (*match)(vlObjectNode* node, void* ud), void* ud) {
+  return Scan([&](vlObjectNode* n) { return match(n, ud); });
+}
+
 const vlObjectType* FirstObjectType() { return gTypes; }
 const vlLibraryNode* FirstLibrary() { return gLibraries; }
 
 int CountObjectsOfType(uint32_t type) {
   int count = 0;
-  ScanObjects([&](vlObjectNode* n) {
+  Scan([&](vlObjectNode* n) {
     count += n->type == type;
     return false;
   });
@@ -91,12 +95,12 @@ int CountObjectsOfType(uint32_t type) {
 
 int FindObjectByHandle(const void* handle) {
   if (!handle) return -1;
-  vlObjectNode* n = ScanObjects([&](vlObjectNode* o) { return o->idHandle == handle; });
+  vlObjectNode* n = Scan([&](vlObjectNode* o) { return o->idHandle == handle; });
   return n ? static_cast<int>(n->type) : -1;
 }
 
 vlObjectNode* FindObjectByID(uint32_t type, vlObjectId id) {
-  return ScanObjects([&](vlObjectNode* n) {
+  return Scan([&](vlObjectNode* n) {
     return n->type == type && n->idNumber == id.number && n->idHandle == id.handle;
   });
 }

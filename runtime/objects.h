@@ -73,6 +73,10 @@ int RegisterLibrary(const vlCommand* commands, const char* name);
 const vlObjectType* FirstObjectType();
 const vlLibraryNode* FirstLibrary();
 
+// Visits every record of every registered list in registry order until
+// match returns true; that record, or null.
+vlObjectNode* ScanObjects(bool (*match)(vlObjectNode* node, void* ud), void* ud);
+
 int CountObjectsOfType(uint32_t type);
 // The type code of the first record with that handle; -1 for null or none.
 // The pointer is only compared, never followed.

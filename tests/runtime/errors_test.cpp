@@ -98,7 +98,7 @@ TEST(ErrorRecord, ResetsToUnknown) {
   EXPECT_STREQ(GetCurrentFunctionName(), "----");
   EXPECT_EQ(GetCurrentErrorLine(), -1);
   EXPECT_FALSE(CurrentFunctionKnown());
-  EXPECT_STREQ(GetCurrentSourceFile(), "?");
+  EXPECT_STREQ(GetErrorSourceFile(), "?");
   std::string longName(600, 'n');
   SetCurrentFunctionName(longName.c_str());
   EXPECT_EQ(strlen(GetCurrentFunctionName()), kFunctionNameSize - 1);
@@ -106,7 +106,7 @@ TEST(ErrorRecord, ResetsToUnknown) {
 
 TEST(Requester, TextForms) {
   char out[4096];
-  SetCurrentSourceFile("scripts/game.vls");
+  SetErrorSourceFile("scripts/game.vls");
   ResetCurrentFunction();
   SetCurrentErrorLine(42);
   FormatErrorRequesterText(out, sizeof out, "Out of memory!", false, true);
