@@ -1,0 +1,38 @@
+// Compiled chunks: loading them through a reader callback, verifying the
+// code of every loaded function, and writing a script function back out.
+#pragma once
+#include <cstddef>
+
+#include "vm/state.h"
+
+// Hands the loader its next block of input: null or a size of 0 ends the
+// input. The state argument is always null.
+typedef const char* (*vlChunkReader)(vlVMState* L, void* data, size_t* size);
+// Receives the bytes of a written chunk; its result is ignored.
+typedef int (*vlChunkWriter)(vlVMState* L, const void* bytes, size_t size, void* data);
+
+namespace vl {
+
+inline constexpr size_t kChunkHeaderSize = 21;
+// Deepest nesting of function records a chunk may have.
+inline constexpr int kMaxChunkNesting = 200;
+
+// Loads one chunk; on success pushes a script closure (no upvalues, the
+// thread's globals) and returns 0. Every failure is returned as its error
+// code with the stack as it was. The name only identifies the load.
+int LoadChunk(vlVMState* L, vlChunkReader reader, void* data, const char* chunkName);
+
+// Writes the script function at stack index idx as a little-endian chunk;
+// 1324 when the value there is not a script function.
+int DumpFunction(vlVMState* L, int idx, vlChunkWriter writer, void* data);
+
+// True when the code of p may run: registers, constants, upvalues, nested
+// functions and jump targets it names all exist.
+bool VerifyCode(const vlFuncProto* p);
+
+// The same walk run symbolically up to (not including) lastpc: the pc of
+// the instruction that last set register reg, or -1 when none did or the
+// code is invalid.
+int LastSetterPc(const vlFuncProto* p, int lastpc, int reg);
+
+}  // namespace vl

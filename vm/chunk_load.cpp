@@ -1,0 +1,246 @@
+// The chunk loader: reads a compiled chunk through a reader callback (in
+// either byte order), builds the prototypes, verifies each one and pushes
+// the main function. Depends on the VM state, strings, prototypes, the
+// protected-call routine and the verifier.
+#include <cstring>
+#include <vector>
+
+#include "vm/chunk.h"
+#include "vm/convert.h"
+#include "vm/error_codes.h"
+#include "vm/func.h"
+#include "vm/memory.h"
+#include "vm/protect.h"
+#include "vm/vmstring.h"
+
+namespace vl {
+namespace {
+
+// The reader's blocks seen as one byte stream. Items that straddle blocks
+// are gathered in a spill buffer; nothing is allocated ahead of the bytes
+// that actually arrived, so a crafted count cannot make the load allocate
+// more than the input holds.
+class ChunkInput {
+ public:
+  ChunkInput(vlVMState* L, vlChunkReader reader, void* data) : L_(L), reader_(reader), data_(data) {}
+
+  // n contiguous bytes; valid until the next call.
+  const uint8_t* Take(size_t n) {
+    if (len_ - off_ >= n) {
+      const uint8_t* p = cur_ + off_;
+      off_ += n;
+      return p;
+    }
+    spill_.clear();
+    if (cur_) spill_.assign(cur_ + off_, cur_ + len_);
+    off_ = len_;
+    while (spill_.size() < n) {
+      if (!Fetch()) ThrowVmError(L_, ERR_UNEXPECTEDEOF);
+      const size_t take = std::min(n - spill_.size(), len_);
+      spill_.insert(spill_.end(), cur_, cur_ + take);
+      off_ = take;
+    }
+    return spill_.data();
+  }
+
+ private:
+  bool Fetch() {
+    size_t size = 0;
+    const char* block = reader_(nullptr, data_, &size);
+    if (!block || size == 0) return false;
+    cur_ = reinterpret_cast<const uint8_t*>(block);
+    len_ = size;
+    off_ = 0;
+    return true;
+  }
+
+  vlVMState* L_;
+  vlChunkReader reader_;
+  void* data_;
+  const uint8_t* cur_ = nullptr;
+  size_t len_ = 0;
+  size_t off_ = 0;
+  std::vector<uint8_t> spill_;
+};
+
+class Loader {
+ public:
+  Loader(vlVMState* L, vlChunkReader reader, void* data) : L_(L), in_(L, reader, data) {}
+
+  vlFuncProto* Chunk() {
+    Header();
+    vlFuncProto* main = Function(nullptr, 0);
+    // The main function becomes a closure without upvalues, so code that
+    // reads one would index past the closure.
+    if (main->nups != 0) Fail(ERR_BADBYTECODE);
+    return main;
+  }
+
+ private:
+  [[noreturn]] void Fail(int code) { ThrowVmError(L_, code); }
+
+  uint8_t Byte() { return *in_.Take(1); }
+  uint32_t Word() {
+    const uint8_t* b = in_.Take(4);
+    if (big_) return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    return uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0];
+  }
+  int32_t Raw() { return static_cast<int32_t>(Word()); }
+  // Counts, the line defined and local pcs may not be negative.
+  int32_t NonNegative() {
+    const int32_t v = Raw();
+    if (v < 0) Fail(ERR_BADINTEGER);
+    return v;
+  }
+  double Number() {
+    const uint8_t* b = in_.Take(8);
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= uint64_t{b[big_ ? 7 - i : i]} << (8 * i);
+    double d;
+    std::memcpy(&d, &v, sizeof d);
+    return d;
+  }
+  // Size 0 is "no string" (null); otherwise the size counts a final NUL.
+  vlString* String() {
+    const uint32_t size = Word();
+    if (size == 0) return nullptr;
+    const uint8_t* bytes = in_.Take(size);
+    return InternString(L_, reinterpret_cast<const char*>(bytes), size - 1);
+  }
+
+  void Header() {
+    static const uint8_t kSignature[4] = {0x1B, 'V', 'L', 'B'};
+    for (uint8_t want : kSignature)
+      if (Byte() != want) Fail(ERR_BADSIGNATURE);
+    big_ = Byte() != 1;
+    static const uint8_t kSizes[8] = {4, 4, 4, 6, 8, 9, 9, 8};
+    for (uint8_t want : kSizes)
+      if (Byte() != want) Fail(ERR_VMMISMATCH);
+    if (DoubleToInt64(Number()) != 31415926) Fail(ERR_UNKNUMFMT);
+  }
+
+  template <class T>
+  T* ToVmArray(const std::vector<T>& items) {
+    T* out = NewVector<T>(L_, items.size());
+    if (!items.empty()) std::memcpy(out, items.data(), items.size() * sizeof(T));
+    return out;
+  }
+
+  // Staging vectors grow only as items really arrive.
+  static size_t Reserve(int32_t n) { return static_cast<size_t>(std::min(n, 1024)); }
+
+  vlFuncProto* Function(vlString* parentSource, int depth) {
+    // Deep nesting would recurse without bound on the C stack.
+    if (depth > kMaxChunkNesting) Fail(ERR_BADBYTECODE);
+    vlFuncProto* f = NewProto(L_);
+    f->source = String();
+    if (!f->source) f->source = parentSource;
+    f->lineDefined = NonNegative();
+    f->nups = Byte();
+    f->numparams = Byte();
+    f->isVararg = Byte();
+    f->maxstacksize = Byte();
+
+    int32_t n = NonNegative();
+    {
+      std::vector<int32_t> lines;
+      lines.reserve(Reserve(n));
+      for (int32_t i = 0; i < n; ++i) lines.push_back(Raw());
+      f->lineinfo = ToVmArray(lines);
+      f->sizelineinfo = n;
+    }
+
+    n = NonNegative();
+    {
+      std::vector<vlLocVar> locals;
+      locals.reserve(Reserve(n));
+      for (int32_t i = 0; i < n; ++i) {
+        vlLocVar v;
+        v.name = String();
+        v.startpc = NonNegative();
+        v.endpc = NonNegative();
+        locals.push_back(v);
+      }
+      f->locvars = ToVmArray(locals);
+      f->sizelocvars = n;
+    }
+
+    n = NonNegative();
+    if (n != 0 && n != f->nups) Fail(ERR_BADUPVALUES);
+    {
+      std::vector<vlString*> names;
+      for (int32_t i = 0; i < n; ++i) names.push_back(String());
+      f->upvalues = ToVmArray(names);
+      f->sizeupvalues = n;
+    }
+
+    n = NonNegative();
+    {
+      std::vector<vlValue> ks;
+      ks.reserve(Reserve(n));
+      for (int32_t i = 0; i < n; ++i) {
+        vlValue k;
+        switch (Byte()) {
+          case VL_TNIL: SetNil(&k); break;
+          case VL_TNUMBER: SetNumber(&k, Number()); break;
+          case VL_TSTRING: {
+            // A string constant written as "no string" is the empty string.
+            vlString* s = String();
+            SetString(&k, s ? s : InternString(L_, "", 0));
+            break;
+          }
+          default: Fail(ERR_BADCONSTANT);
+        }
+        ks.push_back(k);
+      }
+      f->k = ToVmArray(ks);
+      f->sizek = n;
+    }
+
+    n = NonNegative();
+    {
+      std::vector<vlFuncProto*> nested;
+      nested.reserve(Reserve(n));
+      for (int32_t i = 0; i < n; ++i) nested.push_back(Function(f->source, depth + 1));
+      f->p = ToVmArray(nested);
+      f->sizep = n;
+    }
+
+    n = NonNegative();
+    {
+      std::vector<vlInstruction> code;
+      code.reserve(Reserve(n));
+      for (int32_t i = 0; i < n; ++i) code.push_back(Word());
+      f->code = ToVmArray(code);
+      f->sizecode = n;
+    }
+
+    if (!VerifyCode(f)) Fail(ERR_BADBYTECODE);
+    return f;
+  }
+
+  vlVMState* L_;
+  ChunkInput in_;
+  bool big_ = false;
+};
+
+}  // namespace
+
+int LoadChunk(vlVMState* L, vlChunkReader reader, void* data, const char* chunkName) {
+  (void)chunkName;  // names the load for messages only; the source comes from the chunk
+  const ptrdiff_t top = L->top - L->stack;
+  const int status = RunProtectedFn(L, [&] {
+    CheckGC(L);
+    Loader loader(L, reader, data);
+    vlFuncProto* main = loader.Chunk();
+    vlClosure* cl = NewScriptClosure(L, main, 0, &L->globals);
+    CheckStack(L, 1);
+    SetClosure(L->top, cl);
+    L->top++;
+  });
+  // The partial prototypes stay in the object list for the collector.
+  if (status != 0) L->top = L->stack + top;
+  return status;
+}
+
+}  // namespace vl
