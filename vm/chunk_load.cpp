@@ -119,15 +119,33 @@ class Loader {
     if (DoubleToInt64(Number()) != 31415926) Fail(ERR_UNKNUMFMT);
   }
 
-  template <class T>
-  T* ToVmArray(const std::vector<T>& items) {
+  // n items read one by one into a VM array. The staging vector grows only
+  // as items really arrive, so a crafted count runs out of input first.
+  template <class T, class ReadItem>
+  T* ReadArray(int32_t n, ReadItem readItem) {
+    std::vector<T> items;
+    items.reserve(static_cast<size_t>(std::min(n, 1024)));
+    for (int32_t i = 0; i < n; ++i) items.push_back(readItem());
     T* out = NewVector<T>(L_, items.size());
     if (!items.empty()) std::memcpy(out, items.data(), items.size() * sizeof(T));
     return out;
   }
 
-  // Staging vectors grow only as items really arrive.
-  static size_t Reserve(int32_t n) { return static_cast<size_t>(std::min(n, 1024)); }
+  vlValue Constant() {
+    vlValue k;
+    switch (Byte()) {
+      case VL_TNIL: SetNil(&k); break;
+      case VL_TNUMBER: SetNumber(&k, Number()); break;
+      case VL_TSTRING: {
+        // A string constant written as "no string" is the empty string.
+        vlString* s = String();
+        SetString(&k, s ? s : InternString(L_, "", 0));
+        break;
+      }
+      default: Fail(ERR_BADCONSTANT);
+    }
+    return k;
+  }
 
   vlFuncProto* Function(vlString* parentSource, int depth) {
     // Deep nesting would recurse without bound on the C stack.
@@ -142,78 +160,35 @@ class Loader {
     f->maxstacksize = Byte();
 
     int32_t n = NonNegative();
-    {
-      std::vector<int32_t> lines;
-      lines.reserve(Reserve(n));
-      for (int32_t i = 0; i < n; ++i) lines.push_back(Raw());
-      f->lineinfo = ToVmArray(lines);
-      f->sizelineinfo = n;
-    }
+    f->lineinfo = ReadArray<int32_t>(n, [&] { return Raw(); });
+    f->sizelineinfo = n;
 
     n = NonNegative();
-    {
-      std::vector<vlLocVar> locals;
-      locals.reserve(Reserve(n));
-      for (int32_t i = 0; i < n; ++i) {
-        vlLocVar v;
-        v.name = String();
-        v.startpc = NonNegative();
-        v.endpc = NonNegative();
-        locals.push_back(v);
-      }
-      f->locvars = ToVmArray(locals);
-      f->sizelocvars = n;
-    }
+    f->locvars = ReadArray<vlLocVar>(n, [&] {
+      vlLocVar v;
+      v.name = String();
+      v.startpc = NonNegative();
+      v.endpc = NonNegative();
+      return v;
+    });
+    f->sizelocvars = n;
 
     n = NonNegative();
     if (n != 0 && n != f->nups) Fail(ERR_BADUPVALUES);
-    {
-      std::vector<vlString*> names;
-      for (int32_t i = 0; i < n; ++i) names.push_back(String());
-      f->upvalues = ToVmArray(names);
-      f->sizeupvalues = n;
-    }
+    f->upvalues = ReadArray<vlString*>(n, [&] { return String(); });
+    f->sizeupvalues = n;
 
     n = NonNegative();
-    {
-      std::vector<vlValue> ks;
-      ks.reserve(Reserve(n));
-      for (int32_t i = 0; i < n; ++i) {
-        vlValue k;
-        switch (Byte()) {
-          case VL_TNIL: SetNil(&k); break;
-          case VL_TNUMBER: SetNumber(&k, Number()); break;
-          case VL_TSTRING: {
-            // A string constant written as "no string" is the empty string.
-            vlString* s = String();
-            SetString(&k, s ? s : InternString(L_, "", 0));
-            break;
-          }
-          default: Fail(ERR_BADCONSTANT);
-        }
-        ks.push_back(k);
-      }
-      f->k = ToVmArray(ks);
-      f->sizek = n;
-    }
+    f->k = ReadArray<vlValue>(n, [&] { return Constant(); });
+    f->sizek = n;
 
     n = NonNegative();
-    {
-      std::vector<vlFuncProto*> nested;
-      nested.reserve(Reserve(n));
-      for (int32_t i = 0; i < n; ++i) nested.push_back(Function(f->source, depth + 1));
-      f->p = ToVmArray(nested);
-      f->sizep = n;
-    }
+    f->p = ReadArray<vlFuncProto*>(n, [&] { return Function(f->source, depth + 1); });
+    f->sizep = n;
 
     n = NonNegative();
-    {
-      std::vector<vlInstruction> code;
-      code.reserve(Reserve(n));
-      for (int32_t i = 0; i < n; ++i) code.push_back(Word());
-      f->code = ToVmArray(code);
-      f->sizecode = n;
-    }
+    f->code = ReadArray<vlInstruction>(n, [&] { return Word(); });
+    f->sizecode = n;
 
     if (!VerifyCode(f)) Fail(ERR_BADBYTECODE);
     return f;

@@ -240,7 +240,7 @@ TEST_F(ChunkTest, HugeCountsFailAtTheEndOfInput) {
     bad.resize(at + 4);
     const uint64_t before = L->g->nblocks;
     ExpectLoadFails(bad, ERR_UNEXPECTEDEOF, "count at " + std::to_string(at));
-    EXPECT_LT(L->g->nblocks - before, 1u << 20);
+    EXPECT_LT(static_cast<int64_t>(L->g->nblocks) - static_cast<int64_t>(before), int64_t{1} << 20);
   }
   auto hugeString = vlasm::Assemble(".source \"x\"\nret\n");
   std::memset(&hugeString[21], 0xFF, 4);

@@ -51,8 +51,9 @@ inline std::vector<uint8_t> DumpTop(vlVMState* L) {
 }
 
 inline std::string SourceDir() {
+  // Built in, since a test may run without the environment set.
   const char* d = std::getenv("VL_SOURCE_DIR");
-  return d ? d : ".";
+  return d ? d : VL_SOURCE_ROOT;
 }
 
 inline std::string ReadText(const std::filesystem::path& p) {
