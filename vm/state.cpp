@@ -47,6 +47,14 @@ int DefaultDebugOutputDisabled(vlVMState*) { return 0; }
 int DefaultCallCommandHook(vlVMState*, vlNativeFn, int*) { return 0; }
 int DefaultForwardError(vlVMState*, int) { return 0; }
 
+struct AsciiFold {
+  unsigned char t[256];
+  constexpr AsciiFold() : t() {
+    for (int i = 0; i < 256; i++) t[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
+  }
+};
+constexpr AsciiFold kAsciiFold;
+
 void OpenBody(vlVMState* L, void*) {
   auto* g = static_cast<vlVMGlobal*>(VmRealloc(L, nullptr, 0, sizeof(vlVMGlobal)));
   new (g) vlVMGlobal{};
@@ -72,6 +80,7 @@ void OpenBody(vlVMState* L, void*) {
   g->host.callCommandHook = DefaultCallCommandHook;
   g->host.forwardErrorToPlugin = DefaultForwardError;
   g->host.quitFlag = &g->quitDefault;
+  g->host.caseFold = kAsciiFold.t;
 
   // Stack: 40 slots plus 5 spare; slot 0 is the base frame's function.
   int size = kBasicStackSize + kExtraStack;

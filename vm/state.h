@@ -87,6 +87,8 @@ struct vlVMHost {
   int (*forwardErrorToPlugin)(vlVMState* L, int code);
   // The process-wide quit flag; tested before every instruction.
   volatile int* quitFlag;
+  // Case folding of the case-insensitive string compare (256 entries).
+  const unsigned char* caseFold;
 };
 
 struct vlVMGlobal {

@@ -1,0 +1,551 @@
+// The interpreter running assembled programs: loops, recursion, closures,
+// tables, metamethods, gosub jumps, the quit flag, hooks, and the value
+// operations checked against the table made by gen_value_ops.py.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/vm/script_util.h"
+#include "vm/call.h"
+#include "vm/debug.h"
+#include "vm/error_codes.h"
+#include "vm/table.h"
+#include "vm/vmstring.h"
+
+namespace {
+
+using vltest::GlobalNumber;
+using vltest::GlobalString;
+using vltest::RunScript;
+using vltest::VmTest;
+
+TEST_F(VmTest, NumericLoopSumsToAMillion) {
+  ASSERT_EQ(RunScript(L, R"(
+    loadk 0 #0
+    loadk 1 #0
+    loadk 2 #1000000
+    loadk 3 #1
+    jump test
+  body:
+    add 0 0 1
+  test:
+    forloop 1 body
+    setglobal 0 "sum"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "sum"), 500000500000.0);
+}
+
+constexpr const char* kFib = R"(
+  .function fib
+    .params 1
+    lt 0 0 #2
+    jump recurse
+    return 0 2
+  recurse:
+    getglobal 1 "fib"
+    sub 2 0 #1
+    call 1 2 2
+    getglobal 2 "fib"
+    sub 3 0 #2
+    call 2 2 2
+    add 1 1 2
+    return 1 2
+  .end
+  .defun fib fib
+)";
+
+TEST_F(VmTest, RecursiveFibonacci) {
+  ASSERT_EQ(RunScript(L, std::string(kFib) + R"(
+    .call fib 20 -> result
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "result"), 6765);
+  EXPECT_EQ(L->ci, L->baseCi);
+  EXPECT_EQ(L->nCcalls, 0);
+}
+
+TEST_F(VmTest, ClosuresShareAnUpvalueAfterTheFrameClosed) {
+  ASSERT_EQ(RunScript(L, R"(
+    .function make
+      .function inc
+        .upvalue "c" from r0
+        getupval 0 0
+        add 0 0 #1
+        setupval 0 0
+        return 0 2
+      .end
+      .function get
+        .upvalue "c" from r0
+        getupval 0 0
+        return 0 2
+      .end
+      loadk 0 #10
+      closure 1 inc
+      closure 2 get
+      setglobal 1 "inc"
+      setglobal 2 "get"
+      return 0 1
+    .end
+    .defun make make
+    .call make
+    .call inc -> first
+    .call inc -> _
+    .call get -> v
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "first"), 11);
+  EXPECT_EQ(GlobalNumber(L, "v"), 12);
+  EXPECT_EQ(L->openupval, nullptr);
+}
+
+TEST_F(VmTest, GenericLoopWalksATable) {
+  vltest::SetGlobalNative(L, "next", vltest::NativeNext);
+  ASSERT_EQ(RunScript(L, R"(
+    .table 1 { 10, 20, 30, x = 5 }
+    loadnil 3 3
+    loadk 0 #0
+    loadk 5 #0
+    iterprep 1 test
+  body:
+    add 0 0 4
+    add 5 5 #1
+  test:
+    iterloop 1 0 2
+    jump body
+    setglobal 0 "sum"
+    setglobal 5 "count"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "sum"), 65);
+  EXPECT_EQ(GlobalNumber(L, "count"), 4);
+}
+
+TEST_F(VmTest, ConstructorStoresFromKeyZero) {
+  ASSERT_EQ(RunScript(L, R"(
+    .table 0 { "a", "b", "c" }
+    setglobal 0 "t"
+    ret
+  )"), 0);
+  const vlValue* t = vltest::GetGlobal(L, "t");
+  ASSERT_EQ(t->tag, VL_TTABLE);
+  vlTable* h = vl::ToTable(t);
+  for (int i = 0; i < 3; i++) {
+    const vlValue* v = vl::TableGetInt(h, i);
+    ASSERT_EQ(v->tag, VL_TSTRING);
+    EXPECT_EQ(std::string(vl::StringData(vl::ToString(v))), std::string(1, static_cast<char>('a' + i)));
+  }
+  EXPECT_EQ(h->sizearray, 2);  // 1 and 2 in the array, 0 in the hash part
+}
+
+TEST_F(VmTest, StepZeroAndStringLimitLoops) {
+  ASSERT_EQ(RunScript(L, R"(
+    loadk 0 #0
+    loadk 1 #5
+    loadk 2 #3
+    loadk 3 #0
+    jump test
+  body:
+    add 0 0 #1
+    eq 1 0 #10
+    jump out
+  test:
+    forloop 1 body
+  out:
+    setglobal 0 "zeroStepRuns"
+    loadk 0 #0
+    loadk 1 #0
+    loadk 2 "10"
+    loadk 3 #1
+    jump test2
+  body2:
+    add 0 0 1
+  test2:
+    forloop 1 body2
+    setglobal 0 "sum"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "zeroStepRuns"), 10);
+  EXPECT_EQ(GlobalNumber(L, "sum"), 55);
+}
+
+TEST_F(VmTest, ForLoopWithoutNumbersRaises1024) {
+  EXPECT_EQ(RunScript(L, R"(
+    loadk 1 #0
+    loadk 2 "ten"
+    loadk 3 #1
+    forloop 1 0
+    ret
+  )"), ERR_VALUEEXPECTED);
+}
+
+TEST_F(VmTest, NotAndTruth) {
+  ASSERT_EQ(RunScript(L, R"(
+    loadk 0 #0
+    not 1 0
+    setglobal 1 "a"
+    loadk 0 ""
+    not 1 0
+    setglobal 1 "b"
+    loadnil 0 0
+    not 1 0
+    setglobal 1 "c"
+    newtable 0 0 0
+    not 1 0
+    setglobal 1 "d"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "a"), 1);
+  EXPECT_EQ(GlobalNumber(L, "b"), 1);
+  EXPECT_EQ(GlobalNumber(L, "c"), 1);
+  EXPECT_EQ(GlobalNumber(L, "d"), 0);
+}
+
+// Operands come from globals set here with exact bits.
+void SetOperand(vlVMState* L, const char* name, const std::string& enc) {
+  vlValue k, v;
+  vl::RunProtectedFn(L, [&] {
+    vl::SetString(&k, vl::InternCString(L, name));
+    if (enc == "nil") {
+      vl::SetNil(&v);
+    } else if (enc.rfind("n:", 0) == 0) {
+      uint64_t b = std::strtoull(enc.c_str() + 2, nullptr, 16);
+      double d;
+      std::memcpy(&d, &b, sizeof d);
+      vl::SetNumber(&v, d);
+    } else {
+      vl::SetString(&v, vl::InternString(L, enc.data() + 2, enc.size() - 2));
+    }
+    *vl::TableSet(L, vl::ToTable(&L->globals), &k) = v;
+  });
+}
+
+TEST_F(VmTest, ValueOperationsMatchIndependentTable) {
+  const char* root = std::getenv("VL_SOURCE_DIR");
+  std::ifstream in(std::string(root ? root : "../..") + "/tests/vm/value_ops_cases.txt");
+  ASSERT_TRUE(in.good());
+  std::string line;
+  int cases = 0;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream ss(line);
+    std::string field;
+    while (std::getline(ss, field, '\t')) f.push_back(field);
+    ASSERT_EQ(f.size(), 4u) << line;
+    const std::string& op = f[0];
+    SetOperand(L, "a", f[1]);
+    SetOperand(L, "b", f[2]);
+    std::string body;
+    if (op == "eq" || op == "lt" || op == "le") {
+      body = op + " 1 0 1\n jump yes\n loadnum 2 0\n jump done\n yes: loadnum 2 1\n done:\n";
+    } else if (op == "neg" || op == "bnot") {
+      body = op + " 2 0\n";
+    } else {
+      body = op + " 2 0 1\n";
+    }
+    std::string script = "getglobal 0 \"a\"\n getglobal 1 \"b\"\n" + body + " setglobal 2 \"r\"\n ret\n";
+    SetOperand(L, "r", "s:unset");
+    int status = RunScript(L, script);
+    if (f[3].rfind("err:", 0) == 0) {
+      EXPECT_EQ(status, std::atoi(f[3].c_str() + 4)) << line;
+    } else {
+      ASSERT_EQ(status, 0) << line;
+      double want;
+      uint64_t b = std::strtoull(f[3].c_str() + 2, nullptr, 16);
+      std::memcpy(&want, &b, sizeof want);
+      double got = GlobalNumber(L, "r");
+      if (std::isnan(want)) {
+        EXPECT_TRUE(std::isnan(got)) << line;
+      } else {
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << line << " got " << got;
+      }
+    }
+    cases++;
+  }
+  EXPECT_GE(cases, 200);
+}
+
+// Test natives.
+int SetMeta(vlVMState* L) {
+  vl::ToTable(L->base)->metatable = vl::ToTable(L->base + 1);
+  return 0;
+}
+int AddMeta(vlVMState* L) {
+  vl::SetNumber(L->top++, 100);
+  return 1;
+}
+int EqAlways(vlVMState* L) {
+  vl::SetNumber(L->top++, 1);
+  return 1;
+}
+int LtFirstIsSmaller(vlVMState* L) {
+  // Orders tables by their field 1.
+  double a = vl::TableGetInt(vl::ToTable(L->base), 1)->v.n;
+  double b = vl::TableGetInt(vl::ToTable(L->base + 1), 1)->v.n;
+  vl::SetNumber(L->top++, a < b ? 1 : 0);
+  return 1;
+}
+
+class MetaTest : public VmTest {
+ protected:
+  void SetUp() override {
+    VmTest::SetUp();
+    vltest::SetGlobalNative(L, "setmeta", SetMeta);
+    vltest::SetGlobalNative(L, "addmeta", AddMeta);
+    vltest::SetGlobalNative(L, "eqalways", EqAlways);
+    vltest::SetGlobalNative(L, "ltmeta", LtFirstIsSmaller);
+  }
+};
+
+TEST_F(MetaTest, AddEqAndLeFallBack) {
+  ASSERT_EQ(RunScript(L, R"(
+    .table 0 { __add = $addmeta, __eq = $eqalways, __lt = $ltmeta }
+    .table 1 { 0, 5 }
+    .table 2 { 0, 7 }
+    .table 3 { 0, 7 }
+    .table 4 { __eq = $ltmeta }
+    setglobal 0 "mt"
+    setglobal 1 "x"
+    setglobal 2 "y"
+    setglobal 3 "z"
+    setglobal 4 "other"
+    .call setmeta $x $mt
+    .call setmeta $y $mt
+    .call setmeta $z $other
+    getglobal 1 "x"
+    add 5 1 #1
+    setglobal 5 "sum"
+    getglobal 2 "y"
+    loadnum 5 0
+    eq 1 1 2
+    jump eqyes
+    jump eqdone
+  eqyes:
+    loadnum 5 1
+  eqdone:
+    setglobal 5 "sameMeta"
+    getglobal 3 "z"
+    loadnum 5 0
+    eq 1 1 3
+    jump eq2yes
+    jump eq2done
+  eq2yes:
+    loadnum 5 1
+  eq2done:
+    setglobal 5 "otherMeta"
+    loadnum 5 0
+    le 1 2 1
+    jump leyes
+    jump ledone
+  leyes:
+    loadnum 5 1
+  ledone:
+    setglobal 5 "yLeX"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "sum"), 100);
+  EXPECT_EQ(GlobalNumber(L, "sameMeta"), 1);
+  EXPECT_EQ(GlobalNumber(L, "otherMeta"), 0);  // different metatables, different __eq
+  EXPECT_EQ(GlobalNumber(L, "yLeX"), 0);       // not (x < y) is false
+  EXPECT_EQ(RunScript(L, "newtable 0 0 0\n add 1 0 #1\n ret\n"), ERR_WRONGOP);
+  EXPECT_EQ(RunScript(L, "newtable 0 0 0\n .call setmeta r0 r0\n ret\n"), 0);
+}
+
+// Builds a chain of n tables, each the __index (and __newindex) of the
+// previous one; the last holds "v" = 42.
+void MakeChain(vlVMState* L, int n) {
+  ASSERT_EQ(vl::RunProtectedFn(L, [&] {
+    vlTable* first = vl::CreateTable(L, 0, 0);
+    vlTable* cur = first;
+    vlValue idx, nidx;
+    vl::SetString(&idx, vl::InternCString(L, "__index"));
+    vl::SetString(&nidx, vl::InternCString(L, "__newindex"));
+    for (int i = 0; i < n; i++) {
+      vlTable* mt = vl::CreateTable(L, 0, 0);
+      vlTable* next = vl::CreateTable(L, 0, 0);
+      vl::SetTable(vl::TableSet(L, mt, &idx), next);
+      vl::SetTable(vl::TableSet(L, mt, &nidx), next);
+      cur->metatable = mt;
+      cur = next;
+    }
+    vlValue k;
+    vl::SetString(&k, vl::InternCString(L, "v"));
+    vl::SetNumber(vl::TableSet(L, cur, &k), 42);
+    vl::SetString(&k, vl::InternCString(L, "chain"));
+    vl::SetTable(vl::TableSet(L, vl::ToTable(&L->globals), &k), first);
+  }), 0);
+}
+
+TEST_F(VmTest, IndexChainsOf100WorkAnd101Raise) {
+  MakeChain(L, 100);
+  ASSERT_EQ(RunScript(L, "getglobal 0 \"chain\"\n getfield 1 0 \"v\"\n setglobal 1 \"got\"\n"
+                         "setfield 0 \"w\" #7\n ret\n"), 0);
+  EXPECT_EQ(GlobalNumber(L, "got"), 42);
+  MakeChain(L, 101);
+  EXPECT_EQ(RunScript(L, "getglobal 0 \"chain\"\n getfield 1 0 \"v\"\n ret\n"), ERR_INTERNAL1);
+  EXPECT_STREQ(L->g->errorArgDefault, "#1");
+  EXPECT_EQ(RunScript(L, "getglobal 0 \"chain\"\n setfield 0 \"w\" #7\n ret\n"), ERR_INTERNAL1);
+  EXPECT_STREQ(L->g->errorArgDefault, "#2");
+}
+
+TEST_F(VmTest, MissingFieldRaises1159ButMissingGlobalIsNil) {
+  EXPECT_EQ(RunScript(L, "newtable 0 0 0\n getfield 1 0 \"x\"\n ret\n"), ERR_FIELDINIT);
+  EXPECT_STREQ(L->g->errorArgDefault, "\"x\"");
+  EXPECT_EQ(RunScript(L, "newtable 0 0 0\n getfield 1 0 #3\n ret\n"), ERR_FIELDINIT);
+  EXPECT_STREQ(L->g->errorArgDefault, "3");
+  ASSERT_EQ(RunScript(L, "loadk 1 #1\n getglobal 1 \"undefined\"\n setglobal 1 \"r\"\n ret\n"), 0);
+  EXPECT_EQ(vltest::GetGlobal(L, "r")->tag, VL_TNIL);
+  // Indexing a number names the variable.
+  EXPECT_EQ(RunScript(L, ".local \"num\" 0 3\n loadk 0 #1\n getfield 1 0 \"x\"\n ret\n"), ERR_TABLEDECLA);
+  EXPECT_STREQ(L->g->errorArgDefault, "num{}");
+}
+
+TEST_F(VmTest, ConcatenationConvertsNumbersAndNil) {
+  ASSERT_EQ(RunScript(L, R"(
+    loadk 0 "a"
+    loadk 1 #1.5
+    loadnil 2 2
+    loadk 3 #10
+    concat 4 0 3
+    setglobal 4 "s"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalString(L, "s"), "a1.510");
+  EXPECT_EQ(RunScript(L, "loadk 0 \"a\"\n newtable 1 0 0\n concat 2 0 1\n ret\n"), ERR_CONCAT);
+}
+
+TEST_F(VmTest, SetListAndMethodOnWrongOperandsRaise1203) {
+  EXPECT_EQ(RunScript(L, "loadk 0 #1\n loadk 1 #2\n setlist 0 0\n ret\n"), ERR_BADBYTECODE);
+  EXPECT_EQ(RunScript(L, "newtable 1 0 0\n method 2 1 #5\n ret\n"), ERR_BADBYTECODE);
+}
+
+TEST_F(VmTest, GosubNestingLimitAndStrayReturns) {
+  EXPECT_EQ(RunScript(L, "top: gosub top\n ret\n"), ERR_INTERNAL);
+  EXPECT_EQ(L->g->returnCount, 0);  // the unwound frame's entries are gone
+  EXPECT_EQ(RunScript(L, "retsub\n ret\n"), ERR_RETWOGOSUB);
+  // A return inside a function called from a gosub block is refused.
+  EXPECT_EQ(RunScript(L, R"(
+    .function f
+      retsub
+      ret
+    .end
+    .defun f f
+    gosub block
+    ret
+  block:
+    .call f
+    retsub
+  )"), ERR_RETWOGOSUB);
+  EXPECT_EQ(L->g->returnCount, 0);
+  // A proper gosub returns after the jump.
+  ASSERT_EQ(RunScript(L, R"(
+    loadk 0 #1
+    gosub sub
+    add 0 0 #10
+    setglobal 0 "r"
+    ret
+  sub:
+    add 0 0 #100
+    retsub
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "r"), 111);
+  EXPECT_EQ(L->g->returnCount, 0);
+}
+
+int SetQuit(vlVMState* L) {
+  *L->g->host.quitFlag = 1;
+  return 0;
+}
+
+TEST_F(VmTest, QuitFlagEndsTheRunBeforeTheNextInstruction) {
+  vltest::SetGlobalNative(L, "quit", SetQuit);
+  ASSERT_EQ(RunScript(L, R"(
+    loadk 0 #1
+    setglobal 0 "before"
+    .call quit
+    loadk 0 #2
+    setglobal 0 "after"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "before"), 1);
+  EXPECT_EQ(vltest::GetGlobal(L, "after")->tag, VL_TNIL);
+  EXPECT_EQ(L->ci, L->baseCi);
+}
+
+std::vector<int> gLines;
+int gCounts = 0;
+void RecordHook(vlVMState*, vlDebugInfo* ar, int* err, vlCallInfo*) {
+  if (ar->event == VL_HOOK_LINE) gLines.push_back(ar->currentline);
+  if (ar->event == VL_HOOK_COUNT) gCounts++;
+  *err = 0;
+}
+void FailingHook(vlVMState*, vlDebugInfo* ar, int* err, vlCallInfo*) {
+  if (ar->event == VL_HOOK_COUNT) *err = ERR_USERABORT;
+}
+
+TEST_F(VmTest, LineAndCountHooksFireAtTheirPoints) {
+  gLines.clear();
+  gCounts = 0;
+  L->hook = RecordHook;
+  L->hookMask = VL_MASK_LINE;
+  L->hookInit = 1;
+  ASSERT_EQ(RunScript(L, R"(
+    .line 1
+    loadk 0 #0
+    loadk 1 #0
+    loadk 2 #2
+    loadk 3 #1
+    jump test
+    .line 2
+  body:
+    add 0 0 1
+    .line 3
+  test:
+    forloop 1 body
+    .line 4
+    ret
+  )"), 0);
+  // Line 1, then the loop: 3 (test), 2, 3 twice over, then 4.
+  EXPECT_EQ(gLines, (std::vector<int>{1, 3, 2, 3, 2, 3, 4}));
+  L->hookMask = VL_MASK_COUNT;
+  L->baseHookCount = L->hookCount = 10;
+  ASSERT_EQ(RunScript(L, "loadk 0 #0\n loadk 1 #0\n loadk 2 #20\n loadk 3 #1\n jump t\n b: add 0 0 1\n t: forloop 1 b\n ret\n"), 0);
+  // 5 set-up instructions, 20 loop bodies and 21 loop tests, 1 return.
+  EXPECT_EQ(gCounts, (5 + 20 + 21 + 1) / 10);
+  L->hook = FailingHook;
+  L->baseHookCount = L->hookCount = 3;
+  EXPECT_EQ(RunScript(L, "loadk 0 #1\n setglobal 0 \"x\"\n loadk 0 #2\n setglobal 0 \"x\"\n ret\n"),
+            ERR_USERABORT);
+  EXPECT_EQ(GlobalNumber(L, "x"), 1) << "the hook's error stopped the third instruction";
+  L->hookMask = 0;
+}
+
+TEST_F(VmTest, TailCallsKeepOneFrame) {
+  ASSERT_EQ(RunScript(L, R"(
+    .function count
+      .params 2
+      eq 1 0 #0
+      jump done
+      sub 0 0 #1
+      add 1 1 #1
+      getglobal 2 "count"
+      copy 3 0
+      copy 4 1
+      tailcall 2 3 0
+      return 2 0
+    done:
+      return 1 2
+    .end
+    .defun count count
+    .call count 10000 0 -> r
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "r"), 10000);
+  EXPECT_LT(L->sizeCi, 64);
+}
+
+}  // namespace

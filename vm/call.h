@@ -1,0 +1,48 @@
+// Setting up and finishing calls (script and native callees, variable
+// arguments, __call), nested and protected calls, the gosub/label-jump
+// return stack, and the call trace.
+#pragma once
+#include "vm/state.h"
+
+namespace vl {
+
+constexpr int kMaxNestedCalls = 200;      // native-to-VM re-entries
+constexpr int kMaxNestedCallsHard = 224;  // beyond: thrown without a line
+
+// Prepares a call of the value at func with the arguments up to the top.
+// A script callee gets a new call record and null is returned: the
+// interpreter runs it. A native callee runs at once; the pointer to its
+// first result is returned (its record is still pushed) and *status holds
+// 0, an error code the handler left unhandled, or -1 / -2 for a label jump.
+vlValue* PrepareCall(vlVMState* L, vlValue* func, int* status);
+
+// Ends the current call: drops its record and copies the results from
+// first up to the top into the function slot, padded with nil up to wanted
+// (-1 keeps them all); the top ends after the last value placed.
+void ReturnFromCall(vlVMState* L, int wanted, vlValue* first);
+
+// A complete call of func with the arguments above it, keeping nresults
+// (-1: all); counts the nesting, raises a handler's error code, and ends
+// with the collection check.
+void vmCallNested(vlVMState* L, vlValue* func, int nresults);
+
+// Calls the function below the nargs top values under protection; 0 or the
+// error code. handlerIndex is recorded only (errors are numeric codes).
+int CallProtected(vlVMState* L, int nargs, int nresults, int handlerIndex);
+// The same without protection.
+void CallFunction(vlVMState* L, int nargs, int nresults);
+
+// Return stack: push a resume pc for the frame at level (1066 when full),
+// and drop the entries of frames at level and above.
+void PushReturnEntry(vlVMState* L, int32_t pc, int32_t level);
+void DropReturnEntries(vlVMState* L, int32_t level);
+
+inline int32_t CallLevel(vlVMState* L, const vlCallInfo* ci) {
+  return static_cast<int32_t>(ci - L->baseCi);
+}
+
+// The name under which the function of call record ci was called, and its
+// kind ("global", "local", "method", "field"), or null.
+const char* GetCallName(vlVMState* L, vlCallInfo* ci, const char** name);
+
+}  // namespace vl
