@@ -29,13 +29,12 @@ inline const vlFuncProto* FrameProto(const vlCallInfo* ci) { return ToClosure(ci
 // script frame is.
 void InitLineTracking(vlVMState* L) {
   for (vlCallInfo* ci = L->baseCi + 1; ci <= L->ci; ci++) {
-    if (!(ci->state & VL_CI_NATIVE) && (ci->state & VL_CI_RUNNING) && ci->pc) ci->savedpc = *ci->pc;
+    if (!(ci->state & VL_CI_NATIVE)) ci->lastTraced = ci->savedpc;
   }
   L->hookInit = 1;
 }
 
-// Count and line hooks before an instruction. While a frame runs, its
-// savedpc holds the pc of the last line event.
+// Count and line hooks before an instruction.
 void TraceExecution(vlVMState* L) {
   uint8_t mask = L->hookMask;
   if ((mask & VL_MASK_COUNT) && --L->hookCount == 0) {
@@ -46,20 +45,20 @@ void TraceExecution(vlVMState* L) {
   if (!(mask & VL_MASK_LINE)) return;
   vlCallInfo* ci = L->ci;
   const vlFuncProto* p = FrameProto(ci);
-  const vlInstruction* cur = *ci->pc;  // already past the instruction
+  const vlInstruction* cur = ci->savedpc;  // already past the instruction
   ptrdiff_t npc = cur - p->code - 1;
   int newline = LineAt(p, npc);
   if (!L->hookInit) {
     InitLineTracking(L);
     return;
   }
-  if (npc == 0) ci->savedpc = cur;  // entering the function
+  if (npc == 0) ci->lastTraced = cur;  // entering the function
   // A new line, or a jump back (a loop), is a line event.
-  if (cur <= ci->savedpc || newline != LineAt(p, ci->savedpc - p->code - 1)) {
+  if (cur <= ci->lastTraced || newline != LineAt(p, ci->lastTraced - p->code - 1)) {
     CallHook(L, VL_HOOK_LINE, newline);
     ci = L->ci;
   }
-  ci->savedpc = cur;
+  ci->lastTraced = cur;
 }
 
 inline bool IsMainChunk(const vlFuncProto* p) { return p->lineDefined == 0; }
@@ -77,11 +76,13 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   vlValue* base;
 
 #define RK(x) ((x) >= kRKConst ? k + ((x) - kRKConst) : base + (x))
-// After anything that may call into the VM or collect, the stack may move.
+// After anything that may call into the VM or collect, the stack and the
+// call records may have moved.
 #define PROTECT(x) \
   do {             \
     x;             \
     base = L->base; \
+    ci = L->ci;    \
   } while (0)
 #define DOJUMP(ins)                                                               \
   do {                                                                            \
@@ -96,7 +97,7 @@ reentry:
   ci = L->ci;
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
-  ci->pc = &pc;
+  ci->pc = &ci->savedpc;
   cl = &ToClosure(ci->base - 1)->s;
   k = cl->proto->k;
   base = L->base;
@@ -104,8 +105,10 @@ reentry:
   for (;;) {
     if (*quit) goto quitrun;
     const vlInstruction i = *pc++;
+    ci->savedpc = pc;  // for error lines, hooks and names
     if (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) {
       PROTECT(TraceExecution(L));
+      ci = L->ci;
       if (*quit) goto quitrun;
     }
     vlValue* ra = base + GetA(i);
@@ -188,6 +191,13 @@ reentry:
           if (slot->tag != VL_TNIL) {
             h->absentFlags = 0;
             *const_cast<vlValue*>(slot) = *rc;
+            break;
+          }
+          if (FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {
+            vlValue v = *rc;  // the insert may not move the stack, but rc may be ra
+            vlValue* dst = slot == &kNilValue ? TableSetAbsent(L, h, rb) : const_cast<vlValue*>(slot);
+            h->absentFlags = 0;
+            *dst = v;
             break;
           }
         }
@@ -328,7 +338,8 @@ reentry:
         }
         // A native callee has run; its record is still pushed.
         ReturnFromCall(L, nresults, first);
-        if (nresults >= 0) L->top = L->ci->top;
+        ci = L->ci;
+        if (nresults >= 0) L->top = ci->top;
         base = L->base;
         if (status >= 1000) {
           PROTECT(g->host.storeAndRaiseError(L, status));

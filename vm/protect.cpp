@@ -42,7 +42,7 @@ void ThrowVmError(vlVMState* L, int code) {
 int CurrentPc(vlVMState* L, vlCallInfo* ci) {
   (void)L;
   if (ci->state & VL_CI_NATIVE) return -1;
-  const vlInstruction* pc = (ci->state & VL_CI_RUNNING) && ci->pc ? *ci->pc : ci->savedpc;
+  const vlInstruction* pc = ci->savedpc;
   const vlValue* fn = ci->base - 1;
   if (!IsScriptFunction(fn) || !pc) return -1;
   const vlFuncProto* p = ToClosure(fn)->s.proto;

@@ -28,9 +28,10 @@ struct vlCallInfo {
   vlValue* base;
   vlValue* top;
   int32_t state;
-  const vlInstruction* savedpc;
-  const vlInstruction** pc;  // the interpreter's live pc while the frame runs
+  const vlInstruction* savedpc;  // while the frame runs: past the current instruction
+  const vlInstruction** pc;      // the live pc (&savedpc while the frame runs)
   int32_t tailcalls;
+  const vlInstruction* lastTraced;  // pc of the frame's last line event
 };
 
 // A protected call's frame. The non-local jump is a C++ exception caught by

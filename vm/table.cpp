@@ -3,6 +3,8 @@
 // Depends on the memory routine, strings and the raise routines.
 #include "vm/table.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -67,11 +69,7 @@ const vlValue* GetGeneric(vlTable* t, const vlValue* key) {
 }
 
 // Slice of an array candidate k: 0 for 1, i for 2^(i-1)+1 .. 2^i.
-inline int Slice(int64_t k) {
-  int i = 0;
-  while ((int64_t(1) << i) < k) i++;
-  return i;
-}
+inline int Slice(int64_t k) { return static_cast<int>(std::bit_width(static_cast<uint64_t>(k - 1))); }
 
 inline bool IsShared(vlVMState* L, const vlTable* t) { return t->node == &L->g->dummynode; }
 
@@ -113,12 +111,15 @@ void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* p
       }
     }
   };
-  for (int64_t i = 0; i < t->sizearray; i++) {
-    if (t->array[i].tag != VL_TNIL) {
-      nums[Slice(i + 1)]++;
-      candidates++;
-      total++;
-    }
+  // The array part slice by slice: slice i holds the indices 2^(i-1)+1 .. 2^i.
+  for (int i = 0, lo = 1; i <= kMaxTableBits && lo <= t->sizearray; i++) {
+    int64_t hi = std::min<int64_t>(int64_t(1) << i, t->sizearray);
+    int64_t used = 0;
+    for (int64_t j = lo; j <= hi; j++) used += t->array[j - 1].tag != VL_TNIL;
+    nums[i] += used;
+    candidates += used;
+    total += used;
+    lo = static_cast<int>(hi) + 1;
   }
   if (!IsShared(L, t)) {
     size_t n = NodeCount(t);
@@ -282,6 +283,11 @@ vlValue* TableSet(vlVMState* L, vlTable* t, const vlValue* key) {
   t->absentFlags = 0;
   const vlValue* p = TableGet(t, key);
   if (p != &kNilValue) return const_cast<vlValue*>(p);
+  return TableSetAbsent(L, t, key);
+}
+
+vlValue* TableSetAbsent(vlVMState* L, vlTable* t, const vlValue* key) {
+  t->absentFlags = 0;
   if (key->tag == VL_TNIL) {
     vlValue zero;
     SetNumber(&zero, 0);

@@ -21,6 +21,8 @@ const vlValue* TableGetString(vlTable* t, vlString* key);
 // value. A nil key means 0; a NaN key raises 1208.
 vlValue* TableSet(vlVMState* L, vlTable* t, const vlValue* key);
 vlValue* TableSetInt(vlVMState* L, vlTable* t, int64_t key);
+// As TableSet for a key known to be absent (TableGet gave &kNilValue).
+vlValue* TableSetAbsent(vlVMState* L, vlTable* t, const vlValue* key);
 
 // Iteration: keySlot[0] holds the current key (nil to start); on 1 it holds
 // the next key and keySlot[1] its value; 0 at the end. A key not in the

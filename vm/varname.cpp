@@ -1,7 +1,8 @@
 // Names of values for error messages and the call trace: an active local's
 // name, or the global, field or method that last set a register, found by
-// scanning the function's code up to the current instruction.
+// the verifier's symbolic walk up to the current instruction.
 #include "vm/call.h"
+#include "vm/chunk.h"
 #include "vm/debug.h"
 #include "vm/opcodes.h"
 #include "vm/protect.h"
@@ -18,38 +19,6 @@ const char* LocalName(const vlFuncProto* p, int n, int pc) {
     }
   }
   return nullptr;
-}
-
-// Index of the instruction before lastpc that last set reg, or -1.
-int LastSetter(const vlFuncProto* p, int lastpc, int reg) {
-  int last = -1;
-  for (int pc = 0; pc < lastpc && pc < p->sizecode; pc++) {
-    uint32_t i = p->code[pc];
-    uint32_t op = GetOp(i);
-    if (op >= static_cast<uint32_t>(kNumOpcodes)) break;
-    int a = static_cast<int>(GetA(i));
-    switch (op) {
-      case OP_LOADNIL:
-        if (a <= reg && reg <= static_cast<int>(GetB(i))) last = pc;
-        break;
-      case OP_CALL:
-      case OP_TAILCALL:
-        if (a <= reg) last = pc;
-        break;
-      case OP_METHOD:
-        if (reg == a || reg == a + 1) last = pc;
-        break;
-      case OP_JUMP: {
-        int target = pc + 1 + GetSJ(i);
-        if (target > pc && target <= lastpc) pc = target - 1;  // follow forward jumps
-        break;
-      }
-      default:
-        if ((kOpFormat[op] & OPF_SETS_A) && a == reg) last = pc;
-        break;
-    }
-  }
-  return last;
 }
 
 const char* ConstantText(const vlFuncProto* p, uint32_t index) {
@@ -70,7 +39,7 @@ const char* FindVariableName(vlVMState* L, vlCallInfo* ci, int reg, const char**
   if ((*name = LocalName(p, reg + 1, pc)) != nullptr) return "local";
   // Follow copies from lower registers back to where the value came from.
   for (int guard = 0; guard < 256; guard++) {
-    int at = LastSetter(p, pc, reg);
+    int at = LastSetterPc(p, pc, reg);
     if (at < 0) return nullptr;
     uint32_t i = p->code[at];
     switch (GetOp(i)) {

@@ -1,6 +1,5 @@
-// Runs assembled scripts in a test VM: the assembler's model is turned into
-// prototypes directly, globals are read back, and small native commands are
-// registered.
+// Runs assembled scripts in a test VM through the real loader, reads
+// globals back, and registers small native commands.
 #pragma once
 #include <string>
 #include <string_view>
@@ -11,11 +10,9 @@
 
 namespace vltest {
 
-// Builds the prototype tree of an assembled model.
-vlFuncProto* BuildProto(vlVMState* L, const vlasm::Function& f, vlString* parentSource);
-
-// Assembles text and pushes a closure of its main function.
-void PushScript(vlVMState* L, std::string_view text);
+// Assembles text and loads it, pushing a closure of its main function; 0 or
+// the load's error code.
+int PushScript(vlVMState* L, std::string_view text);
 
 // Runs text as a main chunk in a protected call; 0 or the error code.
 int RunScript(vlVMState* L, std::string_view text);
