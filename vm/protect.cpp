@@ -26,7 +26,12 @@ int RunProtected(vlVMState* L, vlProtectedBody body, void* ud) {
   return frame.status;
 }
 
-void ThrowVmError(vlVMState* L, int code) {
+namespace {
+
+// Marks the throw and ends the process when nothing can catch it; else the
+// code is stored in the protected frame and the plug-in hook's answer to
+// it is returned.
+int PrepareThrow(vlVMState* L, int code) {
   vlVMGlobal* g = L->g;
   if (g) g->errorThrown = 1;
   if (!L->errorJmp) {
@@ -34,8 +39,29 @@ void ThrowVmError(vlVMState* L, int code) {
     std::exit(EXIT_FAILURE);
   }
   L->errorJmp->status = code;
+  return g && g->host.forwardErrorToPlugin ? g->host.forwardErrorToPlugin(L, code) : 0;
+}
+
+void NoteLine(vlVMState* L) {
+  vlVMGlobal* g = L->g;
+  if (g && L->ci && g->host.noteErrorPosition) g->host.noteErrorPosition(L, CurrentLine(L, L->ci));
+}
+
+}  // namespace
+
+void ThrowVmError(vlVMState* L, int code) {
   // A running plug-in hook is told, but the VM itself always unwinds.
-  if (g && g->host.forwardErrorToPlugin) g->host.forwardErrorToPlugin(L, code);
+  PrepareThrow(L, code);
+  throw VmUnwind{code};
+}
+
+int RaiseVmErrorFromService(vlVMState* L, int code) {
+  NoteLine(L);
+  int taken = PrepareThrow(L, code);
+  if (taken != 0) {
+    L->errorJmp->status = 0;
+    return taken;
+  }
   throw VmUnwind{code};
 }
 
@@ -59,8 +85,7 @@ int CurrentLine(vlVMState* L, vlCallInfo* ci) {
 }
 
 void RaiseVmError(vlVMState* L, int code) {
-  vlVMGlobal* g = L->g;
-  if (g && L->ci && g->host.noteErrorPosition) g->host.noteErrorPosition(L, CurrentLine(L, L->ci));
+  NoteLine(L);
   ThrowVmError(L, code);
 }
 

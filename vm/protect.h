@@ -29,6 +29,12 @@ int RunProtectedFn(vlVMState* L, F&& fn) {
 // Records the current line and function for the error message, then throws.
 [[noreturn]] void RaiseVmError(vlVMState* L, int code);
 
+// For the raise services a plug-in's own code calls (argument errors,
+// CheckArgs): as RaiseVmError, but when a running plug-in command hook's
+// error function takes the error, its non-zero result is returned to the
+// caller instead. Everything inside the VM uses RaiseVmError.
+int RaiseVmErrorFromService(vlVMState* L, int code);
+
 // The source line of the running frame: the line of its current instruction
 // for a script frame (0 without line information), -1 for a native frame.
 int CurrentLine(vlVMState* L, vlCallInfo* ci);

@@ -51,9 +51,9 @@ int PushScript(vlVMState* L, std::string_view text) {
 int RunScript(vlVMState* L, std::string_view text) {
   int status = PushScript(L, text);
   if (status) return status;
-  vlValue* base = L->top - 1;
+  ptrdiff_t base = (L->top - 1) - L->stack;  // the call may move the stack
   status = vl::CallProtected(L, 0, 0, 0);
-  L->top = base;  // callers reset the top after an error
+  L->top = L->stack + base;  // callers reset the top after an error
   return status;
 }
 
