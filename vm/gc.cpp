@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "vm/error_codes.h"
+#include "vm/call.h"
 #include "vm/func.h"
 #include "vm/memory.h"
 #include "vm/protect.h"
@@ -283,25 +283,6 @@ struct FinalizerScope {
   ~FinalizerScope() { L->allowHook = allowHook; }
 };
 
-// Calls the finaliser in func with the userdata above it, no results.
-// Until the general call path exists only native finalisers run.
-void CallFinalizer(vlVMState* L, vlValue* func) {
-  if (!IsNativeFunction(func)) RaiseVmError(L, ERR_INTERNAL);
-  ptrdiff_t funcOff = func - L->stack;
-  vlCallInfo* ci = L->ci == L->endCi - 1 ? GrowCallInfo(L) : ++L->ci;
-  CheckStack(L, kMinStackForNative);
-  vlValue* f = L->stack + funcOff;
-  ci->base = f + 1;
-  ci->top = L->top + kMinStackForNative;
-  ci->state = VL_CI_NATIVE;
-  ci->tailcalls = 0;
-  L->base = ci->base;
-  ToClosure(f)->n.fn(L);
-  L->ci--;
-  L->base = L->ci->base;
-  L->top = L->stack + funcOff;
-}
-
 void RunFinalizers(vlVMState* L) {
   vlVMGlobal* g = L->g;
   if (!g->tmudata) return;
@@ -317,7 +298,7 @@ void RunFinalizers(vlVMState* L) {
     L->top[0] = *FastMetamethod(L, u->metatable, VL_TM_GC);
     SetUserdata(&L->top[1], u);
     L->top += 2;
-    CallFinalizer(L, L->top - 2);
+    vmCallNested(L, L->top - 2, 0);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "vm/memory.h"
 #include "vm/protect.h"
 #include "vm/table.h"
+#include "vm/valueops.h"
 #include "vm/vmstring.h"
 
 namespace vl {
@@ -372,6 +373,52 @@ int SetFunctionGlobals(vlVMState* L, int index) {
   }
   L->top--;
   return done;
+}
+
+int ValuesEqual(vlVMState* L, int index1, int index2) {
+  const vlValue* a = ReadSlot(L, index1);
+  const vlValue* b = ReadSlot(L, index2);
+  if (!a || !b || a->tag != b->tag) return 0;
+  vlValue va = *a, vb = *b;  // a metamethod may move the stack
+  return ValuesEqualVM(L, &va, &vb);
+}
+
+int ValueLessThan(vlVMState* L, int index1, int index2, int caseFlag) {
+  const vlValue* a = ReadSlot(L, index1);
+  const vlValue* b = ReadSlot(L, index2);
+  if (!a || !b) return 0;
+  vlValue va = *a, vb = *b;
+  return ValueLessThanVM(L, &va, &vb, caseFlag);
+}
+
+void GetTableValue(vlVMState* L, int index) {
+  const vlValue* t = ReadSlot(L, index);
+  if (!t) Misuse(L);
+  NeedValues(L, 1);
+  vlValue out;
+  GetTableChain(L, *t, L->top[-1], &out, nullptr);
+  L->top[-1] = out;
+}
+
+void SetTableValue(vlVMState* L, int index) {
+  const vlValue* t = ReadSlot(L, index);
+  if (!t) Misuse(L);
+  NeedValues(L, 2);
+  SetTableChain(L, *t, L->top[-2], L->top[-1], nullptr);
+  L->top -= 2;
+}
+
+void ConcatValues(vlVMState* L, int n) {
+  if (n < 0) Misuse(L);
+  NeedValues(L, n);
+  if (n == 0) {
+    PushBytes(L, "", 0);
+    return;
+  }
+  if (n == 1) return;
+  CheckGC(L);
+  ConcatRange(L, n, FrameSize(L) - 1);
+  L->top -= n - 1;
 }
 
 namespace {

@@ -73,4 +73,11 @@ int SetFunctionGlobals(vlVMState* L, int index);
 const char* GetUpvalueAt(vlVMState* L, int funcIndex, int n);
 const char* SetUpvalueAt(vlVMState* L, int funcIndex, int n);
 
+// Value operations with metamethods (the rules of the interpreter's)
+int ValuesEqual(vlVMState* L, int index1, int index2);        // both present, same tag, __eq
+int ValueLessThan(vlVMState* L, int index1, int index2, int caseFlag);
+void GetTableValue(vlVMState* L, int index);  // key on top -> t[key], __index honoured
+void SetTableValue(vlVMState* L, int index);  // t[key] = value, both popped, __newindex
+void ConcatValues(vlVMState* L, int n);       // top n values -> one string; 0 pushes ""
+
 }  // namespace vl
