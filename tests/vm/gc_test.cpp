@@ -2,10 +2,13 @@
 // finalisers run once and their userdata go with the next collection, the
 // threshold arithmetic, and shrinking after the stack or the string table
 // grew large.
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "tests/vm/script_util.h"
 #include "tests/vm/vm_test_util.h"
+#include "vm/call.h"
 #include "vm/error_codes.h"
 #include "vm/gc.h"
 #include "vm/memory.h"
@@ -337,6 +340,78 @@ TEST_F(GcTest, ReachableObjectsSurviveAndUnreachableOnesAreFreed) {
     vl::CollectGarbage(L);
     EXPECT_LT(L->g->nblocks, base + 512);
   }), 0);
+}
+
+// A script recursion 4000 deep that leaves a new string at every level;
+// once it returned, one collection gives the memory back.
+TEST_F(GcTest, DeepRecursionShrinksBackAfterACollection) {
+  ASSERT_EQ(vltest::RunScript(L, R"(
+    .function rec
+      .params 1
+      eq 0 0 #0
+      jump deeper
+      return 0 2
+    deeper:
+      loadk 1 "level "
+      copy 2 0
+      concat 1 1 2
+      getglobal 2 "rec"
+      sub 3 0 #1
+      call 2 2 2
+      add 2 2 #1
+      return 2 2
+    .end
+    .defun rec rec
+    ret
+  )"), 0);
+  vl::CollectGarbage(L);
+  uint64_t base = L->g->nblocks;
+  int baseStack = L->stacksize, baseCi = L->sizeCi, baseStrings = L->g->strt.size;
+  vl::SetGCThresholdKB(L, 4194304);  // nothing shrinks before we look
+  ASSERT_EQ(vltest::RunScript(L, ".call rec 4000 -> depth\nret\n"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "depth"), 4000);
+  EXPECT_GT(L->sizeCi, 2048);
+  EXPECT_GT(L->stacksize, 8000);
+  EXPECT_GT(L->g->strt.size, 2048);
+  vl::SetStackTop(L, 0);
+  vl::CollectGarbage(L);
+  EXPECT_LE(L->stacksize, std::max(baseStack, 90));
+  EXPECT_LE(L->sizeCi, std::max(baseCi, 16));
+  EXPECT_LE(L->g->strt.size, std::max(baseStrings, 64));
+  // Near the base: the new global "depth" and smaller bookkeeping only.
+  EXPECT_LT(L->g->nblocks, base + 2048);
+}
+
+int gScriptFinalized = 0;
+int NoteFinalized(vlVMState*) {
+  gScriptFinalized++;
+  return 0;
+}
+
+TEST_F(GcTest, ScriptFinaliserRunsThroughTheCallPath) {
+  gScriptFinalized = 0;
+  vltest::SetGlobalNative(L, "Note", NoteFinalized);
+  ASSERT_EQ(vltest::RunScript(L, R"(
+    .function fin
+      .params 1
+      .call base=1 Note r0
+      ret
+    .end
+    .defun fin fin
+    ret
+  )"), 0);
+  ASSERT_EQ(Protect([&] {
+    vl::PushNewUserdata(L, 32);
+    vl::PushNewTable(L);
+    vl::PushString(L, "__gc");
+    vl::PushString(L, "fin");
+    vl::GetTableValue(L, vl::kGlobalsIndex);
+    vl::RawSetTableValue(L, -3);
+    vl::SetMetatableAt(L, -2);
+    vl::SetStackTop(L, 0);
+    vl::CollectGarbage(L);
+  }), 0);
+  EXPECT_EQ(gScriptFinalized, 1);
 }
 
 TEST_F(GcTest, StressModeIsSwitchableAtRunTime) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/vm/vm_test_util.h"
+#include "vm/call.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 #include "vm/table.h"
@@ -258,6 +259,36 @@ TEST_F(StackApiTest, NativeClosureUpvalues) {
     EXPECT_EQ(vl::GetTypeAt(L, vl::UpvalueIndex(1)), VL_TNONE);
     EXPECT_EQ(vl::PushNativeUpvalues(L), 0);
   }), 0);
+}
+
+// Inside a native closure with two upvalues: -10002 and -10003 are them,
+// -10004 is nothing, and writing there is misuse.
+int gUpvalueChecks = 0;
+int ReadUpvalues(vlVMState* L) {
+  gUpvalueChecks = 0;
+  gUpvalueChecks += vl::ToNumberAt(L, vl::UpvalueIndex(1)) == 11;
+  gUpvalueChecks += std::string(vl::ToStringAt(L, vl::UpvalueIndex(2))) == "second";
+  gUpvalueChecks += vl::GetTypeAt(L, vl::UpvalueIndex(3)) == VL_TNONE;
+  gUpvalueChecks += vl::GetTypeAt(L, -10100) == VL_TNONE;
+  vl::PushNumber(L, 12);
+  vl::ReplaceSlotWithTop(L, vl::UpvalueIndex(1));
+  gUpvalueChecks += vl::ToNumberAt(L, vl::UpvalueIndex(1)) == 12;
+  gUpvalueChecks += vl::PushNativeUpvalues(L) == 2;
+  vl::PushNumber(L, 13);
+  vl::ReplaceSlotWithTop(L, vl::UpvalueIndex(3));  // raises 1135
+  gUpvalueChecks += 100;
+  return 0;
+}
+
+TEST_F(StackApiTest, UpvaluePseudoIndicesReadTheRightUpvalueAndNothingBeyond) {
+  int code = Protect([&] {
+    vl::PushNumber(L, 11);
+    vl::PushString(L, "second");
+    vl::PushNativeClosure(L, ReadUpvalues, 2);
+    vl::CallFunction(L, 0, 0);
+  });
+  EXPECT_EQ(code, ERR_STACK);
+  EXPECT_EQ(gUpvalueChecks, 6);
 }
 
 }  // namespace
