@@ -433,3 +433,53 @@ TEST_F(GcTest, StressModeIsSwitchableAtRunTime) {
 }
 
 }  // namespace
+
+namespace {
+
+int RecurseFromNative(vlVMState* L) {
+  vl::PushString(L, "rec");
+  vl::GetTableValue(L, vl::kGlobalsIndex);
+  vl::PushNumber(L, 3000);
+  vl::CallFunction(L, 1, 0);
+  return 0;
+}
+
+// The call records grow while an outer script frame waits in a native
+// call, and a collection shrinks them again; an error in that outer frame
+// afterwards still finds its line.
+TEST_F(GcTest, ErrorLineAfterTheCallRecordsMoved) {
+  vltest::SetGlobalNative(L, "Deep", RecurseFromNative);
+  vltest::SetGlobalNative(L, "CollectNow", [](vlVMState* S) {
+    vl::CollectGarbage(S);
+    return 0;
+  });
+  ASSERT_EQ(vltest::RunScript(L, R"(
+    .function rec
+      .params 1
+      eq 0 0 #0
+      jump deeper
+      return 0 2
+    deeper:
+      getglobal 1 "rec"
+      sub 2 0 #1
+      call 1 2 1
+      return 0 1
+    .end
+    .defun rec rec
+    ret
+  )"), 0);
+  L->g->errorLineDefault = 0;
+  EXPECT_EQ(vltest::RunScript(L, R"(
+    .line 5
+    .call Deep
+    .line 6
+    .call CollectNow
+    .line 7
+    newtable 0 0 0
+    getfield 1 0 "missing"
+    ret
+  )"), ERR_FIELDINIT);
+  EXPECT_EQ(L->g->errorLineDefault, 7);
+}
+
+}  // namespace
