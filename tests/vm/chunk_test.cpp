@@ -159,18 +159,35 @@ TEST_F(ChunkTest, AbsentNamesStayAbsentAndAbsentStringConstantsAreEmpty) {
   EXPECT_EQ(Str(vl::ToString(&c->k[8])), std::string("with\0nul", 8));
 }
 
-TEST_F(ChunkTest, EveryProperPrefixFailsAsUnexpectedEnd) {
+// The fuzz seeds are the corpus programs as the assembler writes them today.
+TEST_F(ChunkTest, FuzzSeedsAreTheAssembledCorpus) {
+  const fs::path seeds = fs::path(vltest::SourceDir()) / "fuzz/corpus/chunk";
+  int checked = 0;
   for (const auto& [name, text] : CorpusPrograms()) {
-    for (bool big : {false, true}) {
-      const auto bytes = vlasm::Assemble(text, big);
-      for (size_t n = 0; n < bytes.size(); ++n) {
-        const std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(n));
-        vlValue* const top = L->top;
-        ASSERT_EQ(LoadBytes(L, prefix, 5), ERR_UNEXPECTEDEOF) << name << (big ? " big" : "") << " cut at " << n;
-        ASSERT_EQ(L->top, top);
-      }
-    }
+    const std::string stem = name.substr(0, name.size() - 6);
+    EXPECT_EQ(vltest::ReadBinary(seeds / (stem + ".le")), vlasm::Assemble(text, false)) << name;
+    EXPECT_EQ(vltest::ReadBinary(seeds / (stem + ".be")), vlasm::Assemble(text, true)) << name;
+    checked += 2;
   }
+  EXPECT_EQ(checked, std::distance(fs::directory_iterator(seeds), fs::directory_iterator()));
+}
+
+TEST_F(ChunkTest, EveryProperPrefixOfEverySeedFailsAsUnexpectedEnd) {
+  int seeds = 0;
+  for (const auto& e : fs::directory_iterator(fs::path(vltest::SourceDir()) / "fuzz/corpus/chunk")) {
+    const auto bytes = vltest::ReadBinary(e.path());
+    const std::string name = e.path().filename().string();
+    vlValue* const top = L->top;
+    for (size_t n = 0; n < bytes.size(); ++n) {
+      const std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(n));
+      ASSERT_EQ(LoadBytes(L, prefix, 5), ERR_UNEXPECTEDEOF) << name << " cut at " << n;
+      ASSERT_EQ(L->top, top);
+    }
+    ASSERT_EQ(LoadBytes(L, bytes, 5), 0) << name;
+    L->top--;
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 40);
 }
 
 TEST_F(ChunkTest, HeaderErrors) {
