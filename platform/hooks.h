@@ -1,0 +1,46 @@
+// Calls from the platform layer into subsystems that sit above it (event
+// pump, display adapter, audio channels, chunk names, error arguments). The
+// owners install their routines at start-up; each default is harmless, so
+// the platform layer runs and is tested on its own.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct vlVMState;
+
+struct vlPlatformHooks {
+  // The event pump, pump-only mode: 1 when the caller must stop (quit or a
+  // pending error in *error). Default: nothing to pump, returns 0.
+  int (*pumpEvents)(vlVMState* state, int context, int* error);
+  // The blocking wait: returns 0 or an error code. Default: WaitForWake,
+  // the wake pipe alone.
+  int (*waitForEvents)(vlVMState* state, int context);
+  // The display adapter's ForceEventLoopIteration entry; set only while a
+  // display adapter is installed (its presence is what starts the relay).
+  int (*forceEventLoopIteration)();
+  // Runs the main chunk. Default: returns 0.
+  int (*runMainChunk)(vlVMState* state);
+  // An audio channel's timer expired (called in thread context, in signal
+  // order, with the record the timer was armed for). Default: nothing.
+  void (*audioTimerFired)(void* record);
+  // A pointer-moved wake message for an X connection. Default: nothing.
+  void (*pointerMoved)(uintptr_t connection);
+  // Keeps a text for the next error message. Default: nothing.
+  void (*setErrorArgument)(const char* text);
+  // Splits a ":::chunk" name into the window it names and the file holding
+  // it (file emptied when the data lies in no file); 0 when the name is
+  // not valid. Default: 0.
+  int (*parseChunkName)(const char* name, uint64_t* offset, uint64_t* length,
+                        char* file, size_t fileSize);
+  // Starts an external program with one argument. Default: nothing, 0.
+  int (*spawnProgram)(const char* program, const char* argument, int flags);
+  // The engine's own interval (network polling): add and remove. Default:
+  // the built-in POSIX timers.
+  int (*addEngineInterval)(vlVMState* state, int32_t number, void* handle, uint32_t millis);
+  int (*removeEngineInterval)(vlVMState* state, int32_t number, void* handle);
+};
+
+// The installed hooks; start-up replaces members, tests restore them with
+// ResetPlatformHooks.
+extern vlPlatformHooks gPlatformHooks;
+void ResetPlatformHooks();

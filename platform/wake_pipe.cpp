@@ -1,0 +1,132 @@
+// The wake pipe, its reader and the blocking wait on it. Writers may be
+// signal handlers, so posting is a single write() and nothing else.
+// Depends on timers.h (flagging fired timers) and hooks.h.
+#include "platform/wake_pipe.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/select.h>
+#include <unistd.h>
+
+#include "platform/hooks.h"
+#include "platform/timers.h"
+#include "vm/error_codes.h"
+
+namespace {
+std::atomic<int> gReadEnd{-1};
+std::atomic<int> gWriteEnd{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "read from signal handlers");
+}  // namespace
+
+int CreateWakePipe(int* readEnd, int* writeEnd) {
+  if (gReadEnd.load() < 0) {
+    int ends[2];
+    if (pipe(ends) != 0) return 0;
+    for (int fd : ends) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    gWriteEnd.store(ends[1]);
+    gReadEnd.store(ends[0]);
+  }
+  if (readEnd) *readEnd = gReadEnd.load();
+  if (writeEnd) *writeEnd = gWriteEnd.load();
+  return 1;
+}
+
+int OpenWakePipe() { return CreateWakePipe(nullptr, nullptr) ? 0 : ERR_PIPE; }
+
+void CloseWakePipe() {
+  int readEnd = gReadEnd.exchange(-1);
+  int writeEnd = gWriteEnd.exchange(-1);
+  if (readEnd >= 0) close(readEnd);
+  if (writeEnd >= 0) close(writeEnd);
+}
+
+int GetWakePipeReadEnd() { return gReadEnd.load(); }
+
+int PostWakeMessage(uint32_t type, uintptr_t value) {
+  int fd = gWriteEnd.load(std::memory_order_relaxed);
+  if (fd < 0) return 0;
+  vlWakeMsg message{};
+  message.type = type;
+  message.value = value;
+  int savedErrno = errno;
+  ssize_t written = write(fd, &message, sizeof(message));
+  errno = savedErrno;
+  return written > 0 ? static_cast<int>(written) : 0;
+}
+
+int WakeEventLoop() {
+  if (gPlatformHooks.forceEventLoopIteration) {
+    gPlatformHooks.forceEventLoopIteration();
+  } else {
+    PostWakeMessage(VL_WAKE_WAKE, 0);
+  }
+  return 0;
+}
+
+int PostCoalescedWake(vlWakeCoalescer* source, uint32_t type, uintptr_t value) {
+  uint32_t expected = 0;
+  if (!source->pending.compare_exchange_strong(expected, 1)) return 1;
+  if (PostWakeMessage(type, value) == static_cast<int>(sizeof(vlWakeMsg))) return 1;
+  source->pending.store(0);
+  return 0;
+}
+
+void ClearCoalescedWake(vlWakeCoalescer* source) { source->pending.store(0); }
+
+vlWakeCounts DrainWakePipe() {
+  int fd = gReadEnd.load();
+  vlWakeCounts counts{};
+  if (fd >= 0) {
+    vlWakeMsg message;
+    // Messages are written whole and a pipe keeps writes of this size
+    // whole, so a read returns whole messages.
+    while (read(fd, &message, sizeof(message)) == static_cast<ssize_t>(sizeof(message))) {
+      switch (message.type) {
+        case VL_WAKE_TIMER:
+          counts.timers++;
+          FlagTimerFired(message.value);
+          break;
+        case VL_WAKE_POINTER_MOVED:
+          counts.pointers++;
+          if (gPlatformHooks.pointerMoved) gPlatformHooks.pointerMoved(message.value);
+          break;
+        case VL_WAKE_STOP_RELAY:
+          counts.stops++;
+          break;
+        default:
+          counts.wakes++;
+          break;
+      }
+    }
+  }
+  SweepExpiredTimeouts();
+  DeliverAudioTimerSignals();
+  return counts;
+}
+
+int WaitForWake(const int* extraFds, int count) {
+  CreateWakePipe(nullptr, nullptr);
+  int pipeFd = gReadEnd.load();
+  for (;;) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    int highest = -1;
+    if (pipeFd >= 0 && pipeFd < FD_SETSIZE) {
+      FD_SET(pipeFd, &readable);
+      highest = pipeFd;
+    }
+    for (int i = 0; i < count; i++) {
+      if (extraFds[i] < 0 || extraFds[i] >= FD_SETSIZE) continue;
+      FD_SET(extraFds[i], &readable);
+      if (extraFds[i] > highest) highest = extraFds[i];
+    }
+    if (highest < 0) return 0;
+    int ready = select(highest + 1, &readable, nullptr, nullptr, nullptr);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready > 0 && pipeFd >= 0 && FD_ISSET(pipeFd, &readable)) DrainWakePipe();
+    return 0;
+  }
+}
