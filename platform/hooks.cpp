@@ -25,7 +25,7 @@ int DefaultRemoveEngineInterval(vlVMState*, int32_t number, void* handle) {
 }
 
 constexpr vlPlatformHooks kDefaults = {
-    DefaultPump, DefaultWait, nullptr, DefaultRunMainChunk, nullptr, nullptr, nullptr,
+    DefaultPump, DefaultWait, nullptr, DefaultRunMainChunk, nullptr, nullptr,
     nullptr,     nullptr,     DefaultAddEngineInterval, DefaultRemoveEngineInterval,
 };
 

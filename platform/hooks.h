@@ -1,5 +1,5 @@
 // Calls from the platform layer into subsystems that sit above it (event
-// pump, display adapter, audio channels, chunk names, error arguments). The
+// pump, display adapter, audio channels, chunk names). The
 // owners install their routines at start-up; each default is harmless, so
 // the platform layer runs and is tested on its own.
 #pragma once
@@ -25,8 +25,6 @@ struct vlPlatformHooks {
   void (*audioTimerFired)(void* record);
   // A pointer-moved wake message for an X connection. Default: nothing.
   void (*pointerMoved)(uintptr_t connection);
-  // Keeps a text for the next error message. Default: nothing.
-  void (*setErrorArgument)(const char* text);
   // Splits a ":::chunk" name into the window it names and the file holding
   // it (file emptied when the data lies in no file); 0 when the name is
   // not valid. Default: 0.

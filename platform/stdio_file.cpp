@@ -1,7 +1,7 @@
 // The built-in file back end over stdio: whole files and windows inside a
 // file, the switch between reading and writing, 64-bit seeks, and locks on
-// files and directories. Depends on paths.h, os.h and hooks.h (chunk names,
-// error arguments).
+// files and directories. Depends on paths.h, os.h and hooks.h (chunk names)
+// and the error argument of the runtime.
 #include "platform/stdio_file.h"
 
 #include <cerrno>
@@ -13,6 +13,7 @@
 
 #include "platform/hooks.h"
 #include "platform/os.h"
+#include "runtime/errors.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -306,7 +307,7 @@ int GetHandleName(vlDirLock* lock, char* buffer, size_t size) {
 
 int CheckDirHandle(vlDirLock* lock, uint32_t* isDirectory) {
   if (!lock->directory) {
-    if (gPlatformHooks.setErrorArgument) gPlatformHooks.setErrorArgument(lock->path);
+    SetErrorArgument(lock->path);
     return ERR_NOTADIR;
   }
   *isDirectory = 1;

@@ -6,14 +6,9 @@
 #include <cstdint>
 #include <ctime>
 
-struct vlVMState;
+#include "runtime/objects.h"
 
-// An object identifier as a script passes it: a number it chose or, for an
-// automatic identifier, the record's own address.
-struct vlObjectId {
-  int32_t number;
-  void* handle;
-};
+struct vlVMState;
 
 enum : int {
   VL_TIMER_ADD_INTERVAL = 0,
