@@ -25,8 +25,15 @@ int DefaultRemoveEngineInterval(vlVMState*, int32_t number, void* handle) {
 }
 
 constexpr vlPlatformHooks kDefaults = {
-    DefaultPump, DefaultWait, nullptr, DefaultRunMainChunk, nullptr, nullptr,
-    nullptr,     nullptr,     DefaultAddEngineInterval, DefaultRemoveEngineInterval,
+    .pumpEvents = DefaultPump,
+    .waitForEvents = DefaultWait,
+    .forceEventLoopIteration = nullptr,
+    .runMainChunk = DefaultRunMainChunk,
+    .audioTimerFired = nullptr,
+    .pointerMoved = nullptr,
+    .spawnProgram = nullptr,
+    .addEngineInterval = DefaultAddEngineInterval,
+    .removeEngineInterval = DefaultRemoveEngineInterval,
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Calls from the platform layer into subsystems that sit above it (event
-// pump, display adapter, audio channels, chunk names). The
+// pump, display adapter, audio channels). The
 // owners install their routines at start-up; each default is harmless, so
 // the platform layer runs and is tested on its own.
 #pragma once
@@ -25,11 +25,6 @@ struct vlPlatformHooks {
   void (*audioTimerFired)(void* record);
   // A pointer-moved wake message for an X connection. Default: nothing.
   void (*pointerMoved)(uintptr_t connection);
-  // Splits a ":::chunk" name into the window it names and the file holding
-  // it (file emptied when the data lies in no file); 0 when the name is
-  // not valid. Default: 0.
-  int (*parseChunkName)(const char* name, uint64_t* offset, uint64_t* length,
-                        char* file, size_t fileSize);
   // Starts an external program with one argument. Default: nothing, 0.
   int (*spawnProgram)(const char* program, const char* argument, int flags);
   // The engine's own interval (network polling): add and remove. Default:

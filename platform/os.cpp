@@ -13,6 +13,7 @@
 
 #include "platform/hooks.h"
 #include "platform/paths.h"
+#include "runtime/chunk_name.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -73,14 +74,14 @@ void GetPrefsDir(char* buffer, size_t size) {
   const char* home = getenv("HOME");
   // Without a home directory the preferences go to the temporary one.
   snprintf(buffer, size, "%s", home && *home ? home : gTempDir);
-  if (AddPart(buffer, ".vellamora-pix", size)) MakeDirPath(buffer);
-  if (AddPart(buffer, "preferences", size)) MakeDirPath(buffer);
+  if (AddPart(buffer, size, ".vellamora-pix")) MakeDirPath(buffer);
+  if (AddPart(buffer, size, "preferences")) MakeDirPath(buffer);
 }
 
 int MakeTempFileName(char* buffer, size_t size) {
   if (size == 0) return 0;
   snprintf(buffer, size, "%s", gTempDir);
-  if (!AddPart(buffer, "vellamora.XXXXXX", size)) {
+  if (!AddPart(buffer, size, "vellamora.XXXXXX")) {
     buffer[0] = 0;
     return 0;
   }

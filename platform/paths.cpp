@@ -1,6 +1,6 @@
 // Path joining and conversion and the file-system routines that the dos
 // library, the preferences store and start-up call directly.
-// Depends on os.h (memory) and the C library.
+// Depends on os.h (memory) and the runtime's path joining.
 #include "platform/paths.h"
 
 #include <climits>
@@ -11,17 +11,8 @@
 #include <utime.h>
 
 #include "platform/os.h"
+#include "runtime/chunk_name.h"
 #include "vm/error_codes.h"
-
-int AddPart(char* directory, const char* file, size_t size) {
-  size_t dirLength = strlen(directory);
-  bool needSlash = dirLength > 0 && directory[dirLength - 1] != '/' && directory[dirLength - 1] != '\\';
-  size_t fileLength = strlen(file);
-  if (dirLength + (needSlash ? 1 : 0) + fileLength >= size) return 0;
-  if (needSlash) directory[dirLength++] = '/';
-  memcpy(directory + dirLength, file, fileLength + 1);
-  return 1;
-}
 
 void CutFilePart(char* path) {
   char* slash = strrchr(path, '/');
@@ -31,8 +22,6 @@ void CutFilePart(char* path) {
     path[0] = 0;
   }
 }
-
-int IsChunkName(const char* name) { return strncmp(name, ":::chunk", 8) == 0; }
 
 const char* ToNativePath(const char* path, char* buffer) {
   size_t length = strlen(path);
@@ -127,7 +116,7 @@ int GetFullPath(const char* path, char* buffer, size_t size) {
   }
   if (!getcwd(resolved, sizeof(resolved)) || strlen(resolved) >= size) return 0;
   strcpy(buffer, resolved);
-  return AddPart(buffer, from, size);
+  return AddPart(buffer, size, from);
 }
 
 int RemovePath(const char* path) {

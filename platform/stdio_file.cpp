@@ -1,7 +1,7 @@
 // The built-in file back end over stdio: whole files and windows inside a
 // file, the switch between reading and writing, 64-bit seeks, and locks on
-// files and directories. Depends on paths.h, os.h and hooks.h (chunk names)
-// and the error argument of the runtime.
+// files and directories. Depends on paths.h, os.h and the runtime's chunk
+// names and error argument.
 #include "platform/stdio_file.h"
 
 #include <cerrno>
@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/hooks.h"
 #include "platform/os.h"
+#include "runtime/chunk_name.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
 
@@ -25,7 +25,7 @@ const char* ExpandProgDir(const char* name, char* buffer) {
   if (strncmp(name, "PROGDIR:", 8) != 0) return name;
   GetProgramPath(buffer, PATH_MAX);
   CutFilePart(buffer);
-  if (!AddPart(buffer, name + 8, PATH_MAX)) return nullptr;
+  if (!AddPart(buffer, PATH_MAX, name + 8)) return nullptr;
   return buffer;
 }
 
@@ -33,10 +33,12 @@ bool OpenWindow(vlStdioFile* file, const char* name) {
   CopyPath(file->path, name);
   char container[PATH_MAX] = "";
   uint64_t offset = 0, length = 0;
-  if (!gPlatformHooks.parseChunkName ||
-      !gPlatformHooks.parseChunkName(name, &offset, &length, container, sizeof(container))) {
-    return false;
-  }
+  vlChunkNameParts parts{};
+  parts.offset = &offset;
+  parts.length = &length;
+  parts.containerPath = container;
+  parts.containerPathSize = sizeof(container);
+  if (!ParseChunkName(name, parts)) return false;
   if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset) {
     return false;
   }
@@ -279,7 +281,7 @@ int ReadDirEntry(vlDirLock* lock, uint32_t, const char** name, uint32_t* isDirec
     if (!entry) return 0;
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
     lock->nameBuffer[lock->pathLength] = 0;
-    if (!AddPart(lock->nameBuffer, entry->d_name, room)) continue;
+    if (!AddPart(lock->nameBuffer, room, entry->d_name)) continue;
     struct stat st;
     if (::stat(lock->nameBuffer, &st) != 0) continue;
     if (name) *name = entry->d_name;
