@@ -50,7 +50,7 @@ class FileBackEnd : public ::testing::Test {
   void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) const {
     FILE* f = fopen(Path(name).c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
   }
 
