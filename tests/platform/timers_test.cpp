@@ -1,0 +1,425 @@
+#include "platform/timers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <poll.h>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/hooks.h"
+#include "platform/os.h"
+#include "platform/wake_pipe.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Timers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetPlatformHooks();
+    ASSERT_EQ(InitTimers(), 0);
+    ASSERT_EQ(OpenWakePipe(), 0);
+  }
+  void TearDown() override {
+    ShutdownTimers();
+    CloseWakePipe();
+    ResetPlatformHooks();
+  }
+};
+
+// Serves the wake pipe like the main thread's wait, without blocking for
+// ever, until done() holds or five seconds passed.
+bool ServeUntil(const std::function<bool()>& done) {
+  auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (Clock::now() < deadline) {
+    pollfd fd{GetWakePipeReadEnd(), POLLIN, 0};
+    poll(&fd, 1, 20);
+    DrainWakePipe();
+    if (done()) return true;
+  }
+  return false;
+}
+
+// Takes one walk over the timer list; returns what fired, in order.
+std::vector<std::pair<uint32_t, int32_t>> TakeAll() {
+  std::vector<std::pair<uint32_t, int32_t>> fired;
+  vlTimer* at = nullptr;
+  do {
+    uint32_t kind;
+    vlObjectId id{};
+    at = TakeFiredTimer(at, &kind, &id);
+    if (kind != VL_TIMER_NONE) fired.emplace_back(kind, id.number);
+  } while (at);
+  return fired;
+}
+
+vlObjectId Id(int32_t number) { return vlObjectId{number, nullptr}; }
+
+TEST_F(Timers, HandlersRestartCallsAndCarrySigInfo) {
+  ASSERT_EQ(InstallAudioTimerSignal(), 0);
+  for (int signal : {SIGRTMIN, SIGRTMIN + 1}) {
+    struct sigaction action {};
+    ASSERT_EQ(sigaction(signal, nullptr, &action), 0);
+    EXPECT_TRUE(action.sa_flags & SA_RESTART) << signal;
+    EXPECT_TRUE(action.sa_flags & SA_SIGINFO) << signal;
+  }
+}
+
+TEST_F(Timers, ABlockingReadSurvivesATimerSignal) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, Id(1), 20), 0);
+  std::thread writer([&] {
+    // Only the reading thread can take the signal.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGRTMIN);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    usleep(300000);
+    char byte = 'x';
+    EXPECT_EQ(write(ends[1], &byte, 1), 1);
+  });
+  char got = 0;
+  ssize_t n = read(ends[0], &got, 1);
+  writer.join();
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(got, 'x');
+  // The signal did arrive meanwhile.
+  EXPECT_TRUE(ServeUntil([] { return !TakeAll().empty(); }));
+  close(ends[0]);
+  close(ends[1]);
+}
+
+TEST_F(Timers, ATimeoutIsReportedOnceAndFreed) {
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, Id(5), 10), 0);
+  std::vector<std::pair<uint32_t, int32_t>> fired;
+  ASSERT_TRUE(ServeUntil([&] {
+    fired = TakeAll();
+    return !fired.empty();
+  }));
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0].first, VL_TIMER_TIMEOUT);
+  EXPECT_EQ(fired[0].second, 5);
+  // The record is gone: nothing more, and removing it changes nothing.
+  uint32_t kind = 0;
+  vlObjectId id{};
+  EXPECT_EQ(TakeFiredTimer(nullptr, &kind, &id), nullptr);
+  EXPECT_EQ(kind, VL_TIMER_NONE);
+  EXPECT_EQ(PlatformTimer(VL_TIMER_REMOVE_TIMEOUT, Id(5), 0), 0);
+}
+
+TEST_F(Timers, AnIntervalThatFiredTwiceIsReportedOnce) {
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(7), 10), 0);
+  usleep(100000);  // several periods pass before anyone looks
+  DrainWakePipe();
+  auto fired = TakeAll();
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0].first, VL_TIMER_INTERVAL);
+  EXPECT_EQ(fired[0].second, 7);
+  // It keeps running.
+  EXPECT_TRUE(ServeUntil([] { return TakeAll().size() == 1; }));
+  EXPECT_EQ(PlatformTimer(VL_TIMER_REMOVE_INTERVAL, Id(7), 0), 0);
+  usleep(30000);
+  DrainWakePipe();
+  EXPECT_TRUE(TakeAll().empty());
+}
+
+TEST_F(Timers, KindsAndIdsAreMatchedExactly) {
+  int handleTarget = 0;
+  vlObjectId automatic{0, &handleTarget};
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, automatic, 60000), 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(3), 60000), 0);
+  // Wrong kind, wrong number, wrong handle: nothing is removed.
+  EXPECT_EQ(PlatformTimer(VL_TIMER_REMOVE_INTERVAL, automatic, 0), 0);
+  EXPECT_EQ(PlatformTimer(VL_TIMER_REMOVE_TIMEOUT, Id(3), 0), 0);
+  EXPECT_EQ(PlatformTimer(VL_TIMER_REMOVE_TIMEOUT, Id(0), 0), 0);
+  EXPECT_NE(FindTimer(VL_TIMER_TIMEOUT, automatic, nullptr), nullptr);
+  EXPECT_NE(FindTimer(VL_TIMER_INTERVAL, Id(3), nullptr), nullptr);
+  EXPECT_EQ(PlatformTimer(VL_TIMER_REMOVE_TIMEOUT, automatic, 0), 0);
+  EXPECT_EQ(FindTimer(VL_TIMER_TIMEOUT, automatic, nullptr), nullptr);
+  EXPECT_EQ(PlatformTimer(5, Id(3), 10), 0);
+  EXPECT_EQ(PlatformTimer(-1, Id(3), 10), 0);
+}
+
+TEST_F(Timers, ChangingAnIntervalsPeriod) {
+  EXPECT_EQ(PlatformTimer(VL_TIMER_CHANGE_INTERVAL, Id(9), 10), 0);  // none: nothing
+  EXPECT_EQ(FindTimer(VL_TIMER_INTERVAL, Id(9), nullptr), nullptr);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(9), 60000), 0);
+  usleep(50000);
+  DrainWakePipe();
+  EXPECT_TRUE(TakeAll().empty());
+  ASSERT_EQ(PlatformTimer(VL_TIMER_CHANGE_INTERVAL, Id(9), 10), 0);
+  EXPECT_TRUE(ServeUntil([] { return TakeAll().size() == 1; }));
+}
+
+TEST_F(Timers, RemovingATimerWhoseMessageIsInThePipeChangesNothing) {
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, Id(1), 5), 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(2), 5), 0);
+  usleep(100000);  // both messages wait in the pipe
+  ASSERT_EQ(PlatformTimer(VL_TIMER_REMOVE_TIMEOUT, Id(1), 0), 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_REMOVE_INTERVAL, Id(2), 0), 0);
+  // New records, possibly at the same addresses, must not inherit them.
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, Id(3), 60000), 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(4), 60000), 0);
+  DrainWakePipe();
+  EXPECT_TRUE(TakeAll().empty());
+}
+
+TEST_F(Timers, AOneShotTimeoutFiresEvenWhenThePipeWasFull) {
+  int posted = 0;
+  while (PostWakeMessage(VL_WAKE_WAKE, 0) > 0) posted++;
+  ASSERT_GT(posted, 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, Id(11), 10), 0);
+  usleep(150000);  // its message found the pipe full
+  EXPECT_EQ(PostWakeMessage(VL_WAKE_WAKE, 0), 0);
+  vlWakeCounts counts = DrainWakePipe();
+  EXPECT_EQ(counts.wakes, posted);
+  EXPECT_EQ(counts.timers, 0);
+  auto fired = TakeAll();
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0].second, 11);
+}
+
+TEST_F(Timers, TheWalkSurvivesRemovalOfItsNextRecord) {
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(1), 5), 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(2), 5), 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(3), 5), 0);
+  usleep(60000);
+  DrainWakePipe();
+  uint32_t kind;
+  vlObjectId id{};
+  vlTimer* next = TakeFiredTimer(nullptr, &kind, &id);
+  EXPECT_EQ(id.number, 1);
+  // A callback removes the record the walk would visit next.
+  ASSERT_EQ(PlatformTimer(VL_TIMER_REMOVE_INTERVAL, Id(2), 0), 0);
+  next = TakeFiredTimer(next, &kind, &id);  // starts over at the head
+  EXPECT_EQ(kind, VL_TIMER_NONE);
+  next = TakeFiredTimer(next, &kind, &id);
+  EXPECT_EQ(kind, VL_TIMER_INTERVAL);
+  EXPECT_EQ(id.number, 3);
+  EXPECT_EQ(next, nullptr);
+}
+
+TEST_F(Timers, PointerMessagesAreCoalesced) {
+  static std::vector<uintptr_t> seen;
+  seen.clear();
+  static vlWakeCoalescer source;
+  gPlatformHooks.pointerMoved = [](uintptr_t connection) {
+    seen.push_back(connection);
+    ClearCoalescedWake(&source);
+  };
+  EXPECT_EQ(PostCoalescedWake(&source, VL_WAKE_POINTER_MOVED, 77), 1);
+  EXPECT_EQ(PostCoalescedWake(&source, VL_WAKE_POINTER_MOVED, 77), 1);
+  EXPECT_EQ(PostCoalescedWake(&source, VL_WAKE_POINTER_MOVED, 77), 1);
+  vlWakeCounts counts = DrainWakePipe();
+  EXPECT_EQ(counts.pointers, 1);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0], 77u);
+  EXPECT_EQ(PostCoalescedWake(&source, VL_WAKE_POINTER_MOVED, 78), 1);
+  EXPECT_EQ(DrainWakePipe().pointers, 1);
+}
+
+TEST_F(Timers, WakeEventLoopWritesOrCallsTheAdapter) {
+  WakeEventLoop();
+  EXPECT_EQ(DrainWakePipe().wakes, 1);
+  static int forced = 0;
+  gPlatformHooks.forceEventLoopIteration = [] { return ++forced; };
+  WakeEventLoop();
+  EXPECT_EQ(forced, 1);
+  EXPECT_EQ(DrainWakePipe().wakes, 0);
+}
+
+TEST_F(Timers, WaitForWakeReturnsForExtraDescriptors) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  std::thread writer([&] {
+    usleep(20000);
+    EXPECT_EQ(write(ends[1], "x", 1), 1);
+  });
+  EXPECT_EQ(WaitForWake(&ends[0], 1), 0);
+  writer.join();
+  close(ends[0]);
+  close(ends[1]);
+}
+
+struct PumpLog {
+  std::atomic<int> calls{0};
+  int stopAfter = -1;
+  int error = 0;
+};
+PumpLog gPumpLog;
+PumpLog* gPump = &gPumpLog;
+
+int TestPump(vlVMState*, int context, int* error) {
+  EXPECT_EQ(context, 2);
+  int n = ++gPump->calls;
+  *error = 0;
+  if (gPump->stopAfter >= 0 && n >= gPump->stopAfter) {
+    *error = gPump->error;
+    return 1;
+  }
+  return 0;
+}
+
+TEST_F(Timers, PumpingSleepLastsItsTimeAndPumps) {
+  PumpLog& log = *gPump;
+  gPlatformHooks.pumpEvents = TestPump;
+  // Wake-ups from another thread make the sleep pump without ending it.
+  std::atomic<bool> stop{false};
+  std::thread waker([&] {
+    while (!stop) {
+      PostWakeMessage(VL_WAKE_WAKE, 0);
+      usleep(10000);
+    }
+  });
+  auto start = Clock::now();
+  EXPECT_EQ(SleepPumpingEvents(nullptr, 100), 0);
+  auto elapsed = Clock::now() - start;
+  stop = true;
+  waker.join();
+  EXPECT_GE(elapsed, std::chrono::milliseconds(100));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
+  EXPECT_GE(log.calls.load(), 2);
+}
+
+TEST_F(Timers, PumpingSleepOfZeroReturnsAtOnce) {
+  PumpLog& log = *gPump;
+  gPlatformHooks.pumpEvents = TestPump;
+  auto start = Clock::now();
+  EXPECT_EQ(SleepPumpingEvents(nullptr, 0), 0);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(50));
+  EXPECT_EQ(log.calls.load(), 0);
+}
+
+TEST_F(Timers, PumpingSleepEndsOnQuitOrError) {
+  PumpLog& log = *gPump;
+  log.stopAfter = 1;
+  gPlatformHooks.pumpEvents = TestPump;
+  std::thread waker([] {
+    usleep(20000);
+    PostWakeMessage(VL_WAKE_WAKE, 0);
+  });
+  auto start = Clock::now();
+  EXPECT_EQ(SleepPumpingEvents(nullptr, 60000), ERR_USERABORT);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+  waker.join();
+  log.calls = 0;
+  log.error = ERR_READFILE;
+  PostWakeMessage(VL_WAKE_WAKE, 0);
+  EXPECT_EQ(SleepPumpingEvents(nullptr, 60000), ERR_READFILE);
+}
+
+TEST_F(Timers, ALateSignalOfAnEarlierSleepDoesNotEndTheNextOne) {
+  PumpLog& log = *gPump;
+  gPlatformHooks.pumpEvents = TestPump;
+  for (int i = 0; i < 5; i++) {
+    auto start = Clock::now();
+    EXPECT_EQ(SleepPumpingEvents(nullptr, 30), 0);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(30)) << i;
+  }
+}
+
+TEST_F(Timers, NetworkPollingSharesOneInterval) {
+  static int adds = 0, removes = 0;
+  gPlatformHooks.addEngineInterval = [](vlVMState*, int32_t number, void* handle, uint32_t millis) {
+    EXPECT_EQ(number, 0);
+    EXPECT_EQ(handle, reinterpret_cast<void*>(1));
+    EXPECT_EQ(millis, 20u);
+    adds++;
+    return 0;
+  };
+  gPlatformHooks.removeEngineInterval = [](vlVMState*, int32_t, void*) {
+    removes++;
+    return 0;
+  };
+  EXPECT_EQ(StartNetworkPolling(nullptr, 0), 0);
+  EXPECT_EQ(StartNetworkPolling(nullptr, 1), 0);
+  EXPECT_EQ(StartNetworkPolling(nullptr, 0), 0);
+  EXPECT_EQ(adds, 1);
+  StopNetworkPolling(nullptr, 0);
+  EXPECT_EQ(removes, 0);
+  StopNetworkPolling(nullptr, 1);
+  EXPECT_EQ(removes, 1);
+  StopNetworkPolling(nullptr, 1);
+  EXPECT_EQ(removes, 1);
+}
+
+TEST_F(Timers, NetworkPollingUsesARealIntervalByDefault) {
+  ASSERT_EQ(StartNetworkPolling(nullptr, 1), 0);
+  vlObjectId polling{0, reinterpret_cast<void*>(1)};
+  EXPECT_NE(FindTimer(VL_TIMER_INTERVAL, polling, nullptr), nullptr);
+  EXPECT_TRUE(ServeUntil([] { return !TakeAll().empty(); }));
+  StopNetworkPolling(nullptr, 1);
+  EXPECT_EQ(FindTimer(VL_TIMER_INTERVAL, polling, nullptr), nullptr);
+}
+
+TEST_F(Timers, AudioTimerSignalsArriveInOrderInThreadContext) {
+  ASSERT_EQ(InstallAudioTimerSignal(), 0);
+  static std::vector<void*> delivered;
+  static pthread_t deliveredOn;
+  delivered.clear();
+  gPlatformHooks.audioTimerFired = [](void* record) {
+    delivered.push_back(record);
+    deliveredOn = pthread_self();
+  };
+  int records[3];
+  timer_t timers[3];
+  for (int i = 0; i < 3; i++) {
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = SIGRTMIN + 1;
+    event.sigev_value.sival_ptr = &records[i];
+    ASSERT_EQ(timer_create(CLOCK_REALTIME, &event, &timers[i]), 0);
+    itimerspec spec{};
+    spec.it_value.tv_nsec = (i + 1) * 20 * 1000000L;
+    ASSERT_EQ(timer_settime(timers[i], 0, &spec, nullptr), 0);
+  }
+  EXPECT_TRUE(ServeUntil([] { return delivered.size() == 3; }));
+  for (timer_t t : timers) timer_delete(t);
+  ASSERT_EQ(delivered.size(), 3u);
+  for (int i = 0; i < 3; i++) EXPECT_EQ(delivered[i], &records[i]) << i;
+  EXPECT_TRUE(pthread_equal(deliveredOn, pthread_self()));
+}
+
+TEST_F(Timers, TheRelayServesThePipeForADisplayAdapter) {
+  static std::atomic<int> forced{0};
+  forced = 0;
+  EXPECT_EQ(StartSignalRelay(), 0);  // no adapter: no relay
+  gPlatformHooks.forceEventLoopIteration = [] { return ++forced; };
+  ASSERT_EQ(StartSignalRelay(), 0);
+  ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, Id(21), 10), 0);
+  auto deadline = Clock::now() + std::chrono::seconds(5);
+  std::vector<std::pair<uint32_t, int32_t>> fired;
+  while (fired.empty() && Clock::now() < deadline) {
+    usleep(5000);
+    fired = TakeAll();
+  }
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0].second, 21);
+  EXPECT_GE(forced.load(), 1);
+  StopSignalRelay();
+}
+
+TEST_F(Timers, RunScriptMainBracketsTheChunkWithTheRelay) {
+  static vlVMState* const kState = reinterpret_cast<vlVMState*>(0x1234);
+  gPlatformHooks.forceEventLoopIteration = [] { return 1; };
+  gPlatformHooks.runMainChunk = [](vlVMState* state) {
+    EXPECT_EQ(state, kState);
+    EXPECT_EQ(GetRunningScriptState(), kState);
+    // The relay answers wake messages while the chunk runs.
+    PostWakeMessage(VL_WAKE_WAKE, 0);
+    return 1234;
+  };
+  EXPECT_EQ(RunScriptMain(kState), 1234);
+  EXPECT_EQ(GetRunningScriptState(), nullptr);
+}
+
+}  // namespace
