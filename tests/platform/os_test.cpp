@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "platform/hooks.h"
 #include "platform/paths.h"
 #include "vm/error_codes.h"
 
@@ -314,6 +315,37 @@ TEST(ProgramPath, BareNameFallsBackOnTheRunningFile) {
   ASSERT_EQ(ResolveProgramPath("./no/such/file", path, sizeof(path)), 1);
   EXPECT_STREQ(path, self);
   EXPECT_EQ(ResolveProgramPath("/bin/sh", path, 3), 0);
+}
+
+}  // namespace
+
+namespace {
+
+std::string gSpawned;
+
+TEST(Desktop, OpensThroughXdgOpen) {
+  gPlatformHooks.spawnProgram = [](const char* program, const char* argument, int flags) {
+    gSpawned = std::string(program) + " " + argument + " " + std::to_string(flags);
+    return 0;
+  };
+  EXPECT_EQ(OpenWithDesktop("https://example.org/a b"), 0);
+  EXPECT_EQ(gSpawned, "xdg-open https://example.org/a b 0");
+  ResetPlatformHooks();
+  EXPECT_EQ(OpenWithDesktop("file.txt"), 0);  // no program runner yet: nothing
+}
+
+void Print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  PrintToStdout(format, args);
+  va_end(args);
+}
+
+TEST(Console, PrintsFormattedText) {
+  testing::internal::CaptureStdout();
+  Print("%s=%d\n", "answer", 42);
+  fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "answer=42\n");
 }
 
 }  // namespace
