@@ -3,6 +3,8 @@
 // call path and the collector.
 #include "vm/plugin_vm.h"
 
+#include "vm/argreaders.h"
+#include "vm/auxlib.h"
 #include "vm/call.h"
 #include "vm/error_codes.h"
 #include "vm/gc.h"
@@ -64,13 +66,28 @@ constexpr vlPluginVMTable kTable = {
     vl::SetMetatableAt,
     vl::PushMetatableAt,
     RaiseErrorPending,
-    // 45-55: argument readers and references of the auxiliary library.
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr, nullptr,
+    vl::CheckStringArg,
+    vl::OptStringArg,
+    vl::CheckNumberArg,
+    vl::OptNumberArg,
+    vl::CheckIntArg,
+    vl::OptIntArg,
+    vl::CheckTableArg,
+    vl::CheckFunctionArg,
+    vl::CheckArgType,
+    vl::CreateRef,
+    vl::ReleaseRef,
     ObjectIdPending,
-    // 57-66: named metatables, string builder, name lists.
-    nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr, nullptr,
+    vl::NewNamedMetatable,
+    vl::PushNamedMetatable,
+    vl::ToNamedUserdataAt,
+    vl::InitStrBuf,
+    vl::PrepStrBuf,
+    vl::AddBytesToStrBuf,
+    vl::AddStringToStrBuf,
+    vl::AddTopToStrBuf,
+    vl::PushStrBufResult,
+    vl::FindNameInList,
     vl::EnsureStackSpace,
     FileNamePending,
     ObjectIdPending,

@@ -41,6 +41,7 @@ void DefaultNoteErrorPosition(vlVMState* L, int line) { L->g->errorLineDefault =
 void DefaultSetErrorArgument(vlVMState* L, const char* text) {
   std::snprintf(L->g->errorArgDefault, sizeof L->g->errorArgDefault, "%s", text);
 }
+void DefaultSetErrorArgIndex(vlVMState* L, int32_t index) { L->g->errorArgIndexDefault = index; }
 void DefaultClearLastError(vlVMState* L, vlNativeFn) { L->g->lastErrorDefault = 0; }
 void DefaultConsoleOutput(vlVMState*, const char* text) { std::fputs(text, stdout); }
 int DefaultDebugOutputDisabled(vlVMState*) { return 0; }
@@ -74,6 +75,7 @@ void OpenBody(vlVMState* L, void*) {
   g->host.errorNesting = DefaultErrorNesting;
   g->host.noteErrorPosition = DefaultNoteErrorPosition;
   g->host.setErrorArgument = DefaultSetErrorArgument;
+  g->host.setErrorArgIndex = DefaultSetErrorArgIndex;
   g->host.clearLastError = DefaultClearLastError;
   g->host.consoleOutput = DefaultConsoleOutput;
   g->host.debugOutputDisabled = DefaultDebugOutputDisabled;

@@ -76,6 +76,8 @@ struct vlVMHost {
   void (*noteErrorPosition)(vlVMState* L, int line);
   // The error-argument text of the message ("%s").
   void (*setErrorArgument)(vlVMState* L, const char* text);
+  // The error number of the message ("argument %ld"): a bad argument's index.
+  void (*setErrorArgIndex)(vlVMState* L, int32_t index);
   // Clear the last error before a command runs (not for GetLastError).
   void (*clearLastError)(vlVMState* L, vlNativeFn handler);
   // Console output (trace lines).
@@ -120,6 +122,7 @@ struct vlVMGlobal {
   int lastErrorDefault;
   int errorLineDefault;
   char errorArgDefault[256];
+  int32_t errorArgIndexDefault;
   volatile int quitDefault;
 
   vlVMHost host;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vm/auxlib.h"  // the vlStrBuf record only
 #include "vm/plugin_vm.h"
 
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -217,7 +218,56 @@ PROBE_EXPORT int ProbeEverySlot(S L) {
     settop(L, 0);
   }  // 35 itself
 
-  // Slots of the auxiliary library, filled when it lands.
+  // The auxiliary library: argument readers on 1 "abc", 2 4294967295,
+  // 3 a table, 4 a function; 5 and above are missing.
+  pushstr(L, "abc");
+  pushnum(L, 4294967295.0);
+  Slot<void (*)(S)>(29)(L);
+  Slot<void (*)(S, vlNativeFn, int)>(25)(L, PushUps, 0);
+  size_t len = 0;
+  if (std::strcmp(Slot<const char* (*)(S, int, size_t*)>(45)(L, 1, &len), "abc") != 0 || len != 3) return Fail(45);
+  if (std::strcmp(Slot<const char* (*)(S, int, const char*, size_t*)>(46)(L, 5, "dflt", &len), "dflt") != 0 || len != 4)
+    return Fail(46);
+  if (Slot<double (*)(S, int)>(47)(L, 2) != 4294967295.0) return Fail(47);
+  if (Slot<double (*)(S, int, double)>(48)(L, 5, 2.5) != 2.5) return Fail(48);
+  if (Slot<int32_t (*)(S, int)>(49)(L, 2) != -1) return Fail(49);
+  if (Slot<int32_t (*)(S, int, int32_t)>(50)(L, 6, 9) != 9) return Fail(50);
+  Slot<void (*)(S, int)>(51)(L, 3);
+  Slot<void (*)(S, int)>(52)(L, 4);
+  Slot<void (*)(S, int, int)>(53)(L, 2, 3);
+  // References into the table at 3.
+  pushstr(L, "kept");
+  if (Slot<int (*)(S, int)>(54)(L, 3) != 3) return Fail(54);
+  Slot<void (*)(S, int, int)>(55)(L, 3, 3);
+  pushstr(L, "again");
+  if (Slot<int (*)(S, int)>(54)(L, 3) != 3) return Fail(55);
+  // Named metatables.
+  if (Slot<int (*)(S, const char*)>(57)(L, "ProbeType") != 1) return Fail(57);
+  const void* meta = Slot<const void* (*)(S, int)>(19)(L, -1);
+  settop(L, 4);
+  Slot<void (*)(S, const char*)>(58)(L, "ProbeType");
+  if (Slot<const void* (*)(S, int)>(19)(L, -1) != meta) return Fail(58);
+  void* data = Slot<void* (*)(S, size_t)>(41)(L, 8);
+  Slot<void (*)(S, int)>(4)(L, -2);  // userdata below its metatable
+  Slot<int (*)(S, int)>(42)(L, -2);
+  if (Slot<void* (*)(S, int, const char*)>(59)(L, -1, "ProbeType") != data) return Fail(59);
+  settop(L, 0);
+  // The string builder.
+  vlStrBuf b;
+  Slot<void (*)(S, vlStrBuf*)>(60)(L, &b);
+  Slot<void (*)(vlStrBuf*, const char*)>(63)(&b, "ab");
+  Slot<void (*)(vlStrBuf*, const char*, size_t)>(62)(&b, "cdX", 2);
+  pushstr(L, "ef");
+  Slot<void (*)(vlStrBuf*)>(64)(&b);
+  char* room = Slot<char* (*)(vlStrBuf*)>(61)(&b);
+  *room = 'g';
+  b.p = room + 1;
+  Slot<void (*)(vlStrBuf*)>(65)(&b);
+  if (top(L) != 1 || std::strcmp(str(L, 1), "abcdefg") != 0) return Fail(65);
+  const char* const names[] = {"one", "two", nullptr};
+  if (Slot<int (*)(const char*, const char* const*)>(66)("two", names) != 1) return Fail(66);
+  settop(L, 0);
+
   for (int slot = 45; slot <= 66; slot++) {
     if (slot == 56) continue;
     if (!reinterpret_cast<void* const*>(gVM)[slot]) empty++;

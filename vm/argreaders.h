@@ -1,0 +1,34 @@
+// The argument readers every command handler takes its arguments through.
+// A bad argument raises its error at once with the current line; the index
+// of the argument (or the name of a table field) goes into the message.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct vlVMState;
+
+namespace vl {
+
+double CheckNumberArg(vlVMState* state, int index);
+double OptNumberArg(vlVMState* state, int index, double def);
+int32_t CheckIntArg(vlVMState* state, int index);
+int32_t OptIntArg(vlVMState* state, int index, int32_t def);
+const char* CheckStringArg(vlVMState* state, int index, size_t* length);
+const char* OptStringArg(vlVMState* state, int index, const char* def, size_t* length);
+void* CheckPointerArg(vlVMState* state, int index);
+void CheckArgType(vlVMState* state, int index, int tag);
+void CheckFunctionArg(vlVMState* state, int index);
+void CheckTableArg(vlVMState* state, int index);
+
+double CheckNumberField(vlVMState* state, int index, const char* field);
+int32_t CheckIntField(vlVMState* state, int index, const char* field);
+// The text stays valid until the next call (the table may not hold a
+// number's converted text).
+const char* CheckStringField(vlVMState* state, int index, size_t* length, const char* field);
+
+// The 32-bit integer of a script number: negative values truncate as
+// signed 32-bit, others through 64 bits keeping the low word, so
+// 4294967295 reads as -1.
+int32_t NumberToArgInt(double d);
+
+}  // namespace vl

@@ -1,0 +1,66 @@
+// Helpers built only on the stack interface that every command library and
+// plug-in shares: a string builder, references that keep script values
+// alive from native code, named metatables for typed userdata, callback
+// result readers, metafield calls and command registration.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "vm/object.h"
+
+// A library's command table row; a table ends with a row whose name is null.
+struct vlCommand {
+  const char* name;
+  vlNativeFn handler;
+};
+
+// String builder, usually on the caller's stack. Finished pieces wait on the
+// VM stack; the block collects small appends. A plug-in that fills the
+// block returned by PrepStrBuf advances p itself.
+inline constexpr size_t kStrBufSize = 1024;
+struct vlStrBuf {
+  char* p;         // write pointer into buffer
+  int32_t pieces;  // pieces already pushed on the VM stack
+  vlVMState* state;
+  char buffer[kStrBufSize];
+};
+
+namespace vl {
+
+void InitStrBuf(vlVMState* state, vlStrBuf* b);
+char* PrepStrBuf(vlStrBuf* b);
+void AddBytesToStrBuf(vlStrBuf* b, const char* bytes, size_t length);
+void AddStringToStrBuf(vlStrBuf* b, const char* text);
+void AddTopToStrBuf(vlStrBuf* b);
+void PushStrBufResult(vlStrBuf* b);
+
+// References: CreateRef pops the top value into the table at t and returns
+// its reference (3 and up; -1 for nil). ReleaseRef frees one.
+int CreateRef(vlVMState* state, int t);
+void ReleaseRef(vlVMState* state, int t, int ref);
+// The highest reference handed out by a reference table.
+int GetArraySize(vlVMState* state, int t);
+void SetArraySize(vlVMState* state, int t, int n);
+
+int NewNamedMetatable(vlVMState* state, const char* name);
+void PushNamedMetatable(vlVMState* state, const char* name);
+void* ToNamedUserdataAt(vlVMState* state, int index, const char* name);
+
+// Index of name in a null-terminated list (case-sensitive), -1 when absent.
+int FindNameInList(const char* name, const char* const* list);
+
+int PushMetaField(vlVMState* state, int index, const char* field);
+int CallMetaField(vlVMState* state, int index, const char* field);
+
+double GetCallbackNumber(vlVMState* state, int index, int* code);
+const char* GetCallbackString(vlVMState* state, int index, size_t* length, int* code);
+
+// Installs the commands of a null-terminated list under lower-cased names,
+// each a native closure over copies of the nup values on the stack top.
+int RegisterCommands(vlVMState* state, const char* libraryName, const vlCommand* list, int nup);
+
+// Keeps the string at index reachable until the next call, for readers
+// that hand out the text of a value they pop (a converted number).
+void KeepStringAlive(vlVMState* state, int index);
+
+}  // namespace vl
