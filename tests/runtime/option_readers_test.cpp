@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "runtime/errors.h"
+#include "runtime/linked_files.h"
 #include "runtime/option_readers.h"
 #include "vm/error_codes.h"
 #include "vm/protect.h"
@@ -254,6 +256,22 @@ TEST_F(OptionReaders, FileNamesAreNewCopies) {
   EXPECT_EQ(Run([&] { EXPECT_EQ(GetTableFileName(L, 1, "nofile", 1, nullptr, &name, &len, &found), 0); }), 0);
   EXPECT_EQ(name, nullptr);
   EXPECT_EQ(found, 0);
+
+  // a name of a file linked into the script becomes its chunk name
+  ASSERT_EQ(AddLinkedFile("gfx/Pic.PNG", "", 100, 50), 0);
+  vl::PushString(L, "pic");
+  vl::PushString(L, "gfx\\pic.png");
+  vl::RawSetTableValue(L, 1);
+  EXPECT_EQ(Run([&] { EXPECT_EQ(GetTableFileName(L, 1, "pic", 1, nullptr, &name, &len, &found), 0); }), 0);
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(std::string(name).rfind(":::chunk", 0), 0u) << name;
+  EXPECT_NE(std::string(name).find("*gfx/Pic.PNG?"), std::string::npos) << name;
+  EXPECT_EQ(len, strlen(name));
+  free(name);
+  EXPECT_EQ(Run([&] { EXPECT_EQ(GetTableFileName(L, 1, "pic", 0, nullptr, &name, &len, &found), 0); }), 0);
+  EXPECT_STREQ(name, "gfx\\pic.png");
+  free(name);
+  FreeLinkedFiles();
 }
 
 }  // namespace
