@@ -9,10 +9,13 @@ endfunction()
 # becomes its own ctest case so ctest -j spreads them over the cores.
 function(vl_test name)
   cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
-  add_executable(${name} ${A_SOURCES})
-  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  add_executable(${name} ${A_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp)
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest Threads::Threads)
+  # Paths reach the tests through the shared main (VL_SOURCE_DIR, VL_TESTDATA).
+  target_compile_definitions(${name} PRIVATE
+    VL_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    VL_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
-    PROPERTIES ENVIRONMENT "VL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VL_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata"
     DISCOVERY_TIMEOUT 60)
 endfunction()
