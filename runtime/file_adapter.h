@@ -4,6 +4,7 @@
 // '|'-separated "adapter" / "loader" list.
 #pragma once
 #include <cstdint>
+#include <type_traits>
 
 #include "runtime/file_stat.h"
 #include "runtime/tag_list.h"
@@ -66,6 +67,17 @@ struct vlAdapterClassNode {
   vlAdapterClassNode* next;
   vlFileAdapter* adapter;
 };
+
+// Calls an entry point. Adapters whose calls go through the frame-call hook
+// get the hook's answer, which is nothing and 0 on this platform.
+template <class R, class Fn, class... Args>
+R CallFileAdapter(const vlFileAdapter* adapter, Fn fn, Args... args) {
+  if (adapter->callKind == 2 || fn == nullptr) {
+    if constexpr (!std::is_void_v<R>) return R{};
+    else return;
+  }
+  return fn(args...);
+}
 
 // Appends an adapter to class 16384 or 32768: 0, 1055 for another class,
 // 1000 out of memory. Remove takes every node of that adapter out.

@@ -20,14 +20,6 @@ constexpr uint64_t kGrowStep = 65536;
 // Memory streams never grow past this (sizes stay positive int64 values).
 constexpr uint64_t kMaxMemorySize = uint64_t(1) << 62;
 
-// Adapters whose calls go through the frame-call hook get the hook's answer,
-// which is nothing and 0 on this platform.
-template <class R, class Fn, class... Args>
-R CallAdapter(const vlFileAdapter* adapter, Fn fn, Args... args) {
-  if (adapter->callKind == 2 || fn == nullptr) return R{};
-  return fn(args...);
-}
-
 uint32_t AdapterModeCode(uint32_t mode) {
   if (mode & VL_MODE_WRITE) return VL_ADAPTER_WRITE;
   if (mode & VL_MODE_UPDATE) return VL_ADAPTER_UPDATE;
@@ -74,7 +66,7 @@ bool OpenThroughAdapter(vlStream* s, const char* name, uint32_t mode, const char
     }
     tags[n] = {VL_TAG_END, 0};
     s->flags = 0;
-    void* h = CallAdapter<void*>(a, a->slots->FOpen, openName, code, tags);
+    void* h = CallFileAdapter<void*>(a, a->slots->FOpen, openName, code, tags);
     if (h) {
       s->adapter = a;
       s->handle = h;
@@ -209,14 +201,14 @@ vlStream* OpenMemoryStream(const void* data, uint64_t size) {
 
 void CloseFileStream(vlStream* s) {
   if (!s) return;
-  if (s->adapter) CallAdapter<int>(s->adapter, s->adapter->slots->FClose, s->handle);
+  if (s->adapter) CallFileAdapter<int>(s->adapter, s->adapter->slots->FClose, s->handle);
   else if (s->memory) DropMemoryRecord(s);
   else if (s->handle) backend::Close(s->handle);
   std::free(s);
 }
 
 int ReadFileStreamByte(vlStream* s) {
-  if (s->adapter) return CallAdapter<int>(s->adapter, s->adapter->slots->FGetC, s->handle);
+  if (s->adapter) return CallFileAdapter<int>(s->adapter, s->adapter->slots->FGetC, s->handle);
   if (s->memory) {
     if (static_cast<uint64_t>(s->position) >= s->memory->size) return -1;
     return s->memory->data[s->position++];
@@ -250,13 +242,13 @@ uint32_t ReadFileStreamLongBE(vlStream* s) {
 
 int64_t ReadFileStream(vlStream* s, void* buffer, int64_t count) {
   if (count <= 0) return 0;
-  if (s->adapter) return CallAdapter<int64_t>(s->adapter, s->adapter->slots->FRead, s->handle, buffer, count);
+  if (s->adapter) return CallFileAdapter<int64_t>(s->adapter, s->adapter->slots->FRead, s->handle, buffer, count);
   if (s->memory) return MemoryRead(s, buffer, count);
   return backend::Read(s->handle, buffer, count);
 }
 
 int WriteFileStreamByte(vlStream* s, int byte) {
-  if (s->adapter) return CallAdapter<int>(s->adapter, s->adapter->slots->FPutC, s->handle, byte & 0xFF) ? 1 : 0;
+  if (s->adapter) return CallFileAdapter<int>(s->adapter, s->adapter->slots->FPutC, s->handle, byte & 0xFF) ? 1 : 0;
   if (s->memory) {
     uint8_t b = static_cast<uint8_t>(byte);
     return MemoryWrite(s, &b, 1) == 1 ? 1 : 0;
@@ -282,7 +274,7 @@ int WriteFileStreamLongBE(vlStream* s, uint32_t v) {
 
 int64_t WriteFileStream(vlStream* s, const void* buffer, int64_t count) {
   if (count <= 0) return 0;
-  if (s->adapter) return CallAdapter<int64_t>(s->adapter, s->adapter->slots->FWrite, s->handle, buffer, count);
+  if (s->adapter) return CallFileAdapter<int64_t>(s->adapter, s->adapter->slots->FWrite, s->handle, buffer, count);
   if (s->memory) return MemoryWrite(s, buffer, count);
   return backend::Write(s->handle, buffer, count);
 }
@@ -295,20 +287,20 @@ int64_t SeekFileStream(vlStream* s, int64_t offset, int mode) {
   if (s->adapter) {
     bool query = offset == 0 && (mode == VL_SEEK_CURRENT || mode == VL_SEEK_BEGIN);
     if ((s->flags & VL_STREAM_UNSEEKABLE) && !query) return -1;
-    return CallAdapter<int64_t>(s->adapter, s->adapter->slots->FSeek, s->handle, offset, mode);
+    return CallFileAdapter<int64_t>(s->adapter, s->adapter->slots->FSeek, s->handle, offset, mode);
   }
   if (s->memory) return MemorySeek(s, offset, mode);
   return backend::Seek(s->handle, offset, mode);
 }
 
 int IsFileStreamAtEnd(vlStream* s) {
-  if (s->adapter) return CallAdapter<int>(s->adapter, s->adapter->slots->FEof, s->handle) ? 1 : 0;
+  if (s->adapter) return CallFileAdapter<int>(s->adapter, s->adapter->slots->FEof, s->handle) ? 1 : 0;
   if (s->memory) return static_cast<uint64_t>(s->position) >= s->memory->size ? 1 : 0;
   return backend::AtEnd(s->handle) ? 1 : 0;
 }
 
 int FlushFileStream(vlStream* s) {
-  if (s->adapter) return CallAdapter<int>(s->adapter, s->adapter->slots->FFlush, s->handle);
+  if (s->adapter) return CallFileAdapter<int>(s->adapter, s->adapter->slots->FFlush, s->handle);
   if (s->memory) return 1;
   return backend::Flush(s->handle);
 }
@@ -317,7 +309,7 @@ int64_t GetFileStreamSize(vlStream* s) {
   if (s->adapter) {
     vlAdapterStat st;
     std::memset(&st, 0, sizeof st);
-    if (!CallAdapter<int>(s->adapter, s->adapter->slots->FStat, s->handle, 0u, &st,
+    if (!CallFileAdapter<int>(s->adapter, s->adapter->slots->FStat, s->handle, 0u, &st,
                           static_cast<const vlTagItem*>(nullptr)))
       return 0;
     return static_cast<int64_t>(st.size);
@@ -334,7 +326,7 @@ int StatFileStream(vlStream* s, vlFileStat* status) {
     vlAdapterStat st;
     std::memset(&st, 0, sizeof st);
     st.accessDate = st.modifyDate = st.changeDate = GetStartDateStamp();
-    if (!CallAdapter<int>(s->adapter, s->adapter->slots->FStat, s->handle, 0u, &st,
+    if (!CallFileAdapter<int>(s->adapter, s->adapter->slots->FStat, s->handle, 0u, &st,
                           static_cast<const vlTagItem*>(nullptr)))
       return 0;
     ConvertAdapterStat(st, status);
