@@ -9,6 +9,7 @@
 
 #include "runtime/chunk_name.h"
 #include "runtime/file_adapter.h"
+#include "runtime/file_lock.h"
 #include "runtime/memory_name.h"
 #include "runtime/stream.h"
 #include "virtual_files.h"
@@ -97,8 +98,42 @@ int TFStat(void* hv, uint32_t, vlAdapterStat* st, const vlTagItem*) {
   return 1;
 }
 
-const vlFileAdapterSlots kSlots = {TOpen, TClose, TRead, TGetC, TWrite, TPutC, TSeek,
-                                   TFlush, TEof, TFStat, nullptr, nullptr, nullptr, nullptr};
+int TStat(const char* name, uint32_t, vlAdapterStat* st, const vlTagItem*) {
+  auto it = g_fs->files.find(name);
+  if (it == g_fs->files.end()) return 0;
+  st->size = it->second.size();
+  st->protection = 0x3;
+  std::strcpy(st->comment, "stat by name");
+  return 1;
+}
+
+// A directory adapter that serves one directory, "vdir", of two entries.
+int g_dirOpen = 0;
+struct DirWalk {
+  int next;
+};
+void* TOpenDir(const char* name, uint32_t, const vlTagItem*) {
+  if (std::strcmp(name, "vdir") != 0) return nullptr;
+  g_dirOpen++;
+  return new DirWalk{0};
+}
+void TCloseDir(void* h) {
+  g_dirOpen--;
+  delete static_cast<DirWalk*>(h);
+}
+int TNextDirEntry(void* h, uint32_t, const char** name, uint32_t* isDir, vlAdapterStat* st) {
+  auto* w = static_cast<DirWalk*>(h);
+  static const char* const names[] = {"one.txt", "two"};
+  if (w->next >= 2) return 0;
+  *name = names[w->next];
+  *isDir = w->next == 1;
+  st->size = w->next == 0 ? 11 : 0;
+  w->next++;
+  return 1;
+}
+
+const vlFileAdapterSlots kSlots = {TOpen, TClose, TRead,  TGetC,    TWrite,    TPutC,        TSeek,
+                                   TFlush, TEof, TFStat, TStat, TOpenDir, TCloseDir, TNextDirEntry};
 
 class AdapterStream : public ::testing::Test {
  protected:
@@ -251,6 +286,63 @@ TEST_F(AdapterStream, VirtualNamesGoOnlyToAdaptersThatAcceptThem) {
   EXPECT_EQ(ReadFileStreamByte(s), 1);
   CloseFileStream(s);
   ReleaseMemoryName(mem);
+}
+
+TEST_F(AdapterStream, LocksAskDirectoryAdaptersThenFileAdapterStatus) {
+  vlFileAdapter dirfs{"dirfs", &kSlots, 0, 0, 0, 0};
+  ASSERT_EQ(AddFileAdapterToClass(&dirfs, VL_CLASS_DIRADAPTER), 0);
+
+  vlFileLock* lock = ObtainFileLock("vdir", 1 | VL_LOCK_ADAPTERS, nullptr);
+  ASSERT_NE(lock, nullptr);
+  EXPECT_EQ(g_dirOpen, 1);
+  EXPECT_STREQ(GetFileLockAdapterName(lock), "dirfs");
+  vlFileStat st;
+  StatFileLock(lock, &st);
+  EXPECT_EQ(st.isDirectory, 1u);
+  EXPECT_EQ(st.size, 0u);
+  uint32_t isDir = 0;
+  EXPECT_EQ(RequireDirectoryLock(lock, &isDir), 0);
+  EXPECT_EQ(isDir, 1u);
+  const char* entry;
+  ASSERT_EQ(ReadFileLockEntry(lock, 0, &entry, &isDir, &st), 1);
+  EXPECT_STREQ(entry, "one.txt");
+  EXPECT_EQ(isDir, 0u);
+  EXPECT_EQ(st.size, 11u);
+  EXPECT_EQ(st.modifyTime, DateRecordToTime(GetStartDateStamp()));
+  ASSERT_EQ(ReadFileLockEntry(lock, 0, &entry, &isDir, nullptr), 1);
+  EXPECT_STREQ(entry, "two");
+  EXPECT_EQ(isDir, 1u);
+  EXPECT_EQ(ReadFileLockEntry(lock, 0, &entry, &isDir, nullptr), 0);
+  char name[64];
+  GetFileLockName(lock, name, sizeof name);
+  EXPECT_STREQ(name, "vdir");
+  FreeFileLock(lock);
+  EXPECT_EQ(g_dirOpen, 0);
+
+  // Not a directory the adapter knows: the file adapters' status answers.
+  lock = ObtainFileLock("data.bin", 1 | VL_LOCK_ADAPTERS, "testfs|dirfs");
+  ASSERT_NE(lock, nullptr);
+  EXPECT_STREQ(GetFileLockAdapterName(lock), "testfs");
+  StatFileLock(lock, &st);
+  EXPECT_EQ(st.size, 8u);
+  EXPECT_EQ(st.protection, 3u);
+  EXPECT_STREQ(st.comment, "stat by name");
+  EXPECT_EQ(RequireDirectoryLock(lock, &isDir), 1250);
+  FreeFileLock(lock);
+
+  // Without the adapter bit, or with a list that selects neither, nothing
+  // but the back end is asked (and it has no such file).
+  EXPECT_EQ(ObtainFileLock("vdir", 1, nullptr), nullptr);
+  EXPECT_EQ(ObtainFileLock("vdir", 1 | VL_LOCK_ADAPTERS, "inbuilt"), nullptr);
+  EXPECT_EQ(g_dirOpen, 0);
+
+  vlFileInfo info;
+  ASSERT_EQ(ExamineFileLock("data.bin", &info, 1), 1);
+  EXPECT_EQ(info.size, 8u);
+  EXPECT_STREQ(info.name, "data.bin");
+  EXPECT_STREQ(info.comment, "stat by name");
+  EXPECT_EQ(ExamineFileLock("data.bin", &info, 0), 0);
+  RemoveFileAdapterFromClass(&dirfs, VL_CLASS_DIRADAPTER);
 }
 
 TEST(FileAdapterClass, OnlyTheTwoAdapterClassesExist) {
