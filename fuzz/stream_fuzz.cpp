@@ -1,7 +1,11 @@
 // Fuzzes the stream readers over memory blocks of any size (truncated and
 // oversized reads, seeks in every mode), whole-file reads through memory
-// names, copies into a growing virtual file, and the chunk-name parser.
+// names and through windows of a real file, copies into a growing virtual
+// file, and the chunk-name parser.
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -98,15 +102,59 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t n) {
   std::free(g_target.data);
   ReleaseMemoryName(name);
 
-  // The input as a file name.
+  // A window of a real file, possibly reaching past the file's end.
+  struct TempFile {
+    std::string path;
+    TempFile() {
+      char tmpl[] = "/tmp/vlfuzzXXXXXX";
+      int fd = mkstemp(tmpl);
+      if (fd >= 0) close(fd);
+      path = tmpl;
+    }
+    ~TempFile() { unlink(path.c_str()); }
+  };
+  static TempFile temp;
+  const std::string& file = temp.path;
+  if (FILE* f = std::fopen(file.c_str(), "wb")) {
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    uint64_t offset = programSize > 0 ? input[0] % (size + 1) : 0;
+    uint64_t length = programSize > 1 ? input[1] * uint64_t{13} : 0;
+    char chunk[256];
+    Check(MakeChunkName("w.bin", chunk, sizeof chunk, static_cast<int64_t>(offset), length, 0, file.c_str()) == 1);
+    uint8_t* window = nullptr;
+    int64_t got = 0;
+    int rc = ReadWholeFile(chunk, nullptr, nullptr, &window, &got, 0, 0);
+    if (offset + length <= size) {
+      Check(rc == 0 && got == static_cast<int64_t>(length));
+      Check(length == 0 || std::memcmp(window, data + offset, length) == 0);
+    } else {
+      Check(rc != 0);
+    }
+    std::free(window);
+    vlStream* ws = OpenFileStream(chunk, VL_MODE_READ, nullptr);
+    Check(ws != nullptr);
+    for (size_t i = 2; i < programSize; ++i) {
+      if (input[i] & 1) SeekFileStream(ws, static_cast<int8_t>(input[i]) * 3, input[i] % 3);
+      else ReadFileStreamLongBE(ws);
+      int64_t at = SeekFileStream(ws, 0, VL_SEEK_CURRENT);
+      Check(at >= 0 && at <= static_cast<int64_t>(length));
+    }
+    CloseFileStream(ws);
+  }
+
+  // The input as a file name (virtual ones only: a real path could name a
+  // FIFO and block).
   std::string text(reinterpret_cast<const char*>(input), n);
   char stored[64], path[64], ext[16];
   uint64_t offset, length;
   vlMemoryRecord* record;
   ParseChunkName(text.c_str(), {&offset, &length, stored, sizeof stored, path, sizeof path, ext, sizeof ext, &record});
   GetReadableFileName(text.c_str());
-  vlStream* s = OpenFileStream(text.c_str(), VL_MODE_READ, "default");
-  if (s) CloseFileStream(s);
+  if (text.rfind(":::chunkS", 0) == 0 || IsMemoryName(text.c_str())) {
+    vlStream* s = OpenFileStream(text.c_str(), VL_MODE_READ, "default");
+    if (s) CloseFileStream(s);
+  }
   SetVirtualFileHooks(nullptr, nullptr);
   return 0;
 }
