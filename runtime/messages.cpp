@@ -73,10 +73,11 @@ constexpr size_t CountNamed() {
 }
 
 constexpr auto BuildConstants() {
-  std::array<vlErrorConstant, CountNamed()> out{};
+  std::array<vlConstant, CountNamed() + 1> out{};
   size_t n = 0;
   for (const vlErrorRow& r : kErrorRows)
-    if (r.name) out[n++] = {r.name, r.code};
+    if (r.name) out[n++] = {r.name, nullptr, static_cast<double>(r.code)};
+  out[n] = {nullptr, nullptr, 0};
   return out;
 }
 constexpr auto kConstants = BuildConstants();
@@ -89,7 +90,7 @@ const std::array<int32_t, kErrorMapSize> vlErrorMessageMap = BuildMap();
 
 std::span<const vlErrorRow> ErrorRows() { return kErrorRows; }
 std::span<const vlMessageRow> BuiltinMessages() { return kMessages; }
-std::span<const vlErrorConstant> ErrorConstants() { return kConstants; }
+std::span<const vlConstant> ErrorConstants() { return kConstants; }
 
 const vlErrorRow* FindErrorRow(int code) {
   auto it = std::lower_bound(std::begin(kErrorRows), std::end(kErrorRows), code,

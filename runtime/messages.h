@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "vm/constants.h"
+
 // One row of the error list: code, constant name (null when scripts have
 // none), message id (-1: the text is the error-argument buffer) and text.
 struct vlErrorRow {
@@ -18,12 +20,6 @@ struct vlErrorRow {
 struct vlMessageRow {
   int32_t id;
   const char* text;
-};
-
-// A script constant of an error code ("ERR_MEM" = 1000 ...).
-struct vlErrorConstant {
-  const char* name;
-  int32_t value;
 };
 
 enum : int32_t {
@@ -45,7 +41,9 @@ extern const std::array<int32_t, kErrorMapSize> vlErrorMessageMap;
 
 std::span<const vlErrorRow> ErrorRows();          // ascending by code
 std::span<const vlMessageRow> BuiltinMessages();  // ascending by id
-std::span<const vlErrorConstant> ErrorConstants();
+// The scripts' error constants ("ERR_MEM" = 1000 ...), ending with a row
+// whose name is null, ready for RegisterConstants.
+std::span<const vlConstant> ErrorConstants();
 
 // The row of a built-in code, null when none.
 const vlErrorRow* FindErrorRow(int code);

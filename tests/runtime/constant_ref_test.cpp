@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/constant_ref.h"
+#include "runtime/messages.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
 #include "vm/state.h"
@@ -31,6 +32,19 @@ TEST(ConstantRef, ReadsRegisteredConstants) {
   // a name longer than 64 characters is cut there and not found
   std::string longName = "#" + std::string(100, 'a');
   EXPECT_EQ(ParseConstantRef(L, longName.c_str(), &text, &number, &length), ERR_FINDCST);
+  vl::CloseVmState(L);
+}
+
+TEST(ConstantRef, ErrorConstantsRegisterAsScriptConstants) {
+  vlVMState* L = vl::OpenVmState();
+  vl::RegisterConstants(L, ErrorConstants().data(), 0);
+  double number = 0;
+  int length = 0;
+  EXPECT_EQ(ParseConstantRef(L, "#err_readfile", nullptr, &number, &length), 0);
+  EXPECT_EQ(number, ERR_READFILE);
+  EXPECT_EQ(ParseConstantRef(L, "#ERR_FILEFORMAT)", nullptr, &number, &length), 0);
+  EXPECT_EQ(number, ERR_FILEFORMAT);
+  EXPECT_EQ(length, 15);
   vl::CloseVmState(L);
 }
 

@@ -76,12 +76,14 @@ TEST(ErrorTable, ConstantsAreTheNamedRows) {
   size_t named = 0;
   for (const vlErrorRow& r : ErrorRows()) named += r.name != nullptr;
   auto constants = ErrorConstants();
-  ASSERT_EQ(constants.size(), named);
+  ASSERT_EQ(constants.size(), named + 1);
+  EXPECT_EQ(constants.back().name, nullptr);
   bool sawMem = false, sawCalled = false;
-  for (const vlErrorConstant& c : constants) {
+  for (const vlConstant& c : constants.first(named)) {
     EXPECT_EQ(strncmp(c.name, "ERR_", 4), 0);
-    sawMem |= !strcmp(c.name, "ERR_MEM") && c.value == 1000;
-    sawCalled |= !strcmp(c.name, "ERR_ERRORCALLED") && c.value == 1239;
+    EXPECT_EQ(c.stringValue, nullptr);
+    sawMem |= !strcmp(c.name, "ERR_MEM") && c.number == 1000;
+    sawCalled |= !strcmp(c.name, "ERR_ERRORCALLED") && c.number == 1239;
   }
   EXPECT_TRUE(sawMem);
   EXPECT_TRUE(sawCalled);
