@@ -1,24 +1,15 @@
-// The file- and directory-adapter classes and the loader-list tests that
+// The adapter view of loader-class members and the loader-list tests that
 // decide which adapters (and whether the built-in back end) may serve a
 // request. Depends on the text folding of the runtime core.
 #include "runtime/file_adapter.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "runtime/text.h"
-#include "vm/error_codes.h"
 
 namespace {
 
-vlAdapterClassNode* g_fileAdapters = nullptr;
-vlAdapterClassNode* g_dirAdapters = nullptr;
-
-vlAdapterClassNode** ClassHead(uint32_t classCode) {
-  if (classCode == VL_CLASS_FILEADAPTER) return &g_fileAdapters;
-  if (classCode == VL_CLASS_DIRADAPTER) return &g_dirAdapters;
-  return nullptr;
-}
+vlFileAdapterView g_view = nullptr;
 
 bool IsDefaultList(const char* list) {
   return list == nullptr || list[0] == 0 || CompareNoCase(list, "default") == 0;
@@ -43,34 +34,10 @@ bool HasWholeItem(const char* list, const char* word) {
 
 }  // namespace
 
-int AddFileAdapterToClass(vlFileAdapter* adapter, uint32_t classCode) {
-  vlAdapterClassNode** head = ClassHead(classCode);
-  if (!head || !adapter) return ERR_WRONGUSAGE;
-  auto* node = static_cast<vlAdapterClassNode*>(std::calloc(1, sizeof(vlAdapterClassNode)));
-  if (!node) return ERR_MEM;
-  node->adapter = adapter;
-  while (*head) head = &(*head)->next;
-  *head = node;
-  return 0;
-}
+void SetFileAdapterView(vlFileAdapterView view) { g_view = view; }
 
-void RemoveFileAdapterFromClass(vlFileAdapter* adapter, uint32_t classCode) {
-  vlAdapterClassNode** link = ClassHead(classCode);
-  if (!link) return;
-  while (*link) {
-    if ((*link)->adapter == adapter) {
-      vlAdapterClassNode* dead = *link;
-      *link = dead->next;
-      std::free(dead);
-    } else {
-      link = &(*link)->next;
-    }
-  }
-}
-
-vlAdapterClassNode* GetFileAdapterClassList(uint32_t classCode) {
-  vlAdapterClassNode** head = ClassHead(classCode);
-  return head ? *head : nullptr;
+vlFileAdapter* GetFileAdapter(const vlClassNode* node) {
+  return node && g_view ? g_view(node->plugin) : nullptr;
 }
 
 int SetFileAdapterFlags(vlFileAdapter* adapter, uint32_t tag, uint32_t value) {

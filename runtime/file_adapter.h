@@ -1,19 +1,14 @@
 // File and directory adapters: the function table through which a plug-in
-// serves file streams and locks in place of the built-in back end, the two
-// adapter classes that streams and locks walk, and the test of a
+// serves file streams and locks in place of the built-in back end, the view
+// of a loader-class member as such an adapter, and the test of a
 // '|'-separated "adapter" / "loader" list.
 #pragma once
 #include <cstdint>
 #include <type_traits>
 
+#include "runtime/class_lists.h"
 #include "runtime/file_stat.h"
 #include "runtime/tag_list.h"
-
-// Capability classes (equal to the plug-in capability bits).
-enum : uint32_t {
-  VL_CLASS_FILEADAPTER = 16384,
-  VL_CLASS_DIRADAPTER = 32768,
-};
 
 // Mode codes handed to an adapter's FOpen.
 enum : uint32_t {
@@ -63,11 +58,6 @@ struct vlFileAdapter {
   uint32_t flags;                   // VL_ADAPTER_ACCEPTS_VIRTUAL
 };
 
-struct vlAdapterClassNode {
-  vlAdapterClassNode* next;
-  vlFileAdapter* adapter;
-};
-
 // Calls an entry point. Adapters whose calls go through the frame-call hook
 // get the hook's answer, which is nothing and 0 on this platform.
 template <class R, class Fn, class... Args>
@@ -79,11 +69,13 @@ R CallFileAdapter(const vlFileAdapter* adapter, Fn fn, Args... args) {
   return fn(args...);
 }
 
-// Appends an adapter to class 16384 or 32768: 0, 1055 for another class,
-// 1000 out of memory. Remove takes every node of that adapter out.
-int AddFileAdapterToClass(vlFileAdapter* adapter, uint32_t classCode);
-void RemoveFileAdapterFromClass(vlFileAdapter* adapter, uint32_t classCode);
-vlAdapterClassNode* GetFileAdapterClassList(uint32_t classCode);
+// The members of the file-adapter (16384) and directory-adapter (32768)
+// loader classes are plug-ins; the plug-in layer tells the stream layer how
+// each serves as an adapter. Members it maps to null are passed over.
+using vlFileAdapterView = vlFileAdapter* (*)(vlPluginInfo* plugin);
+void SetFileAdapterView(vlFileAdapterView view);
+// The adapter view of a class member, or null.
+vlFileAdapter* GetFileAdapter(const vlClassNode* node);
 
 // Only tag 16384 sets the adapter's flags word; other tags change nothing.
 int SetFileAdapterFlags(vlFileAdapter* adapter, uint32_t tag, uint32_t value);

@@ -24,8 +24,8 @@ void PresetDates(vlAdapterStat* st) {
 // Asks the adapters of a class, in order, for the status of a name.
 vlFileAdapter* StatThroughAdapters(const char* name, const char* list, bool selectByList, vlAdapterStat* st) {
   bool chunk = IsChunkName(name);
-  for (vlAdapterClassNode* node = GetFileAdapterClassList(VL_CLASS_FILEADAPTER); node; node = node->next) {
-    vlFileAdapter* a = node->adapter;
+  for (vlClassNode* node = GetLoaderClassList(VL_CLASS_FILEADAPTER); node; node = node->next) {
+    vlFileAdapter* a = GetFileAdapter(node);
     if (!a || a->disabled || !a->slots) continue;
     if (chunk && !(a->flags & VL_ADAPTER_ACCEPTS_VIRTUAL)) continue;
     if (selectByList && !IsAdapterSelected(a, list)) continue;
@@ -44,8 +44,8 @@ vlFileLock* ObtainFileLock(const char* name, uint32_t mode, const char* adapterL
   bool chunk = IsChunkName(name);
   if (mode & VL_LOCK_ADAPTERS) {
     if (!chunk) {
-      for (vlAdapterClassNode* node = GetFileAdapterClassList(VL_CLASS_DIRADAPTER); node; node = node->next) {
-        vlFileAdapter* a = node->adapter;
+      for (vlClassNode* node = GetLoaderClassList(VL_CLASS_DIRADAPTER); node; node = node->next) {
+        vlFileAdapter* a = GetFileAdapter(node);
         if (!a || !a->slots || !IsAdapterSelected(a, adapterList)) continue;
         void* h = CallFileAdapter<void*>(a, a->slots->OpenDir, name, mode, static_cast<const vlTagItem*>(nullptr));
         if (h) {

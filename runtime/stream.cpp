@@ -45,8 +45,8 @@ struct ChunkInfo {
 bool OpenThroughAdapter(vlStream* s, const char* name, uint32_t mode, const char* list, const ChunkInfo& chunk) {
   bool virtualName = chunk.isChunk || IsMemoryName(name);
   uint32_t code = AdapterModeCode(mode);
-  for (vlAdapterClassNode* node = GetFileAdapterClassList(VL_CLASS_FILEADAPTER); node; node = node->next) {
-    vlFileAdapter* a = node->adapter;
+  for (vlClassNode* node = GetLoaderClassList(VL_CLASS_FILEADAPTER); node; node = node->next) {
+    vlFileAdapter* a = GetFileAdapter(node);
     if (!a || a->disabled || !a->slots) continue;
     if (virtualName && !(a->flags & VL_ADAPTER_ACCEPTS_VIRTUAL)) continue;
     if (!IsAdapterSelected(a, list)) continue;
