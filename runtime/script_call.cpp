@@ -1,0 +1,61 @@
+// File-name arguments, the published start-up records and calls of script
+// commands by name. Depends on the VM's stack interface, argument readers
+// and registry values, and on the linked-file table.
+#include "runtime/script_call.h"
+
+#include <cstdarg>
+#include <string>
+
+#include "runtime/linked_files.h"
+#include "runtime/object_data.h"
+#include "runtime/text.h"
+#include "vm/argreaders.h"
+#include "vm/call.h"
+#include "vm/constants.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+const char* GetFileNameArg(vlVMState* state, int index, int fontMode, int* isFontOut) {
+  const char* name = vl::CheckStringArg(state, index, nullptr);
+  return ResolveLinkedFile(state, name, fontMode, isFontOut);
+}
+
+vlAppletInfo* GetAppletRecord(vlVMState* state) {
+  return state ? static_cast<vlAppletInfo*>(vl::GetRegistryPointer(state, "applet")) : nullptr;
+}
+
+vlStartupRecord* GetCmdArgsRecord(vlVMState* state) {
+  return state ? static_cast<vlStartupRecord*>(vl::GetRegistryPointer(state, "clargs")) : nullptr;
+}
+
+int CallScriptCommand(vlVMState* state, const char* commandName, int results, int argCount, ...) {
+  // Commands are registered in lower case.
+  std::string name(commandName ? commandName : "");
+  LowerCaseString(name.data());
+  if (argCount < 0 || !vl::EnsureStackSpace(state, argCount + 1)) return ERR_STACK;
+  vl::PushString(state, name.c_str());
+  vl::GetTableValue(state, vl::kGlobalsIndex);
+  va_list ap;
+  va_start(ap, argCount);
+  for (int i = 0; i < argCount; ++i) {
+    switch (va_arg(ap, int)) {
+      case VL_CALLARG_INT: vl::PushNumber(state, va_arg(ap, int)); break;
+      case VL_CALLARG_UNSIGNED: vl::PushNumber(state, va_arg(ap, unsigned int)); break;
+      case VL_CALLARG_TEXT: vl::PushString(state, va_arg(ap, const char*)); break;
+      case VL_CALLARG_POINTER: vl::PushPointer(state, va_arg(ap, void*)); break;
+      case VL_CALLARG_OBJECTID: {
+        const vlObjectId* id = va_arg(ap, const vlObjectId*);
+        if (id) PushObjectID(state, *id);
+        else vl::PushNil(state);
+        break;
+      }
+      default:
+        va_arg(ap, void*);
+        vl::PushNil(state);
+        break;
+    }
+  }
+  va_end(ap);
+  vl::CallFunction(state, argCount, results);
+  return 0;
+}
