@@ -1,12 +1,15 @@
 // Locale catalog files: finding one by language, reading the IFF and the
 // text form, and looking a message up by id. Every length in a file is
 // checked against the data before it is followed.
-// Depends on the file streams and the path joining of the chunk names.
+// Depends on the file streams, the path joining of the chunk names, the
+// platform's language id and program path, and the message table.
 #include "runtime/catalog.h"
 
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/os.h"
+#include "platform/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/messages.h"
 #include "runtime/stream.h"
@@ -199,6 +202,15 @@ vlCatalog* LoadCatalogFor(const char* fileName, int languageId, const char* prog
   return nullptr;
 }
 
+vlCatalog* LoadCatalog(const char* fileName) {
+  int language = GetLocaleLanguage();
+  if (language <= kLanguageEnglish || language >= kLanguageCount) return nullptr;
+  char programDir[kPathSize];
+  GetProgramPath(programDir, sizeof programDir);
+  CutFilePart(programDir);
+  return LoadCatalogFor(fileName, language, programDir[0] ? programDir : nullptr);
+}
+
 namespace {
 
 vlCatalog* gLocaleCatalog = nullptr;
@@ -213,6 +225,8 @@ void SetLocaleCatalog(vlCatalog* catalog) {
   gLocaleCatalog = catalog;
   if (catalog) SetMessageCatalog(CatalogMessage);
 }
+
+void OpenLocaleCatalog(const char* fileName) { SetLocaleCatalog(LoadCatalog(fileName)); }
 
 void CloseLocaleCatalog() { SetLocaleCatalog(nullptr); }
 

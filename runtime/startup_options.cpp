@@ -1,12 +1,14 @@
 // Applies the parsed start-up options: display overrides, backfill, audio,
 // plug-in lists and debug switches. Numbers go through the one option
 // number parser; texts that outlive the parse are copied.
-// Depends on the option table, the option-text helpers and the console.
+// Depends on the option table, the option-text helpers, the console and
+// the platform's temporary directory.
 #include "runtime/startup_options.h"
 
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/os.h"
 #include "runtime/cmdline.h"
 #include "runtime/console.h"
 #include "runtime/option_text.h"
@@ -22,6 +24,9 @@ const vlDisplayModeOption vlDisplayModeOptions[5] = {
 };
 
 namespace {
+
+// The platform keeps the temporary directory in a buffer of this size.
+constexpr size_t kTempDirSize = 4096;
 
 struct FlagOption {
   uint32_t optionId;
@@ -163,7 +168,6 @@ int ApplySettings(const Options& o, vlAppletInfo* applet) {
     char** slot;
     bool split;
   } texts[] = {
-      {VL_CLOPT_TEMPDIR, &s.tempDir, false},
       {VL_CLOPT_SKIPPLUGINS, &s.skipPlugins, true},
       {VL_CLOPT_REQUIREPLUGINS, &s.requirePlugins, true},
       {VL_CLOPT_REQUIRETAGS, &s.requireTags, false},
@@ -172,6 +176,11 @@ int ApplySettings(const Options& o, vlAppletInfo* applet) {
   };
   for (const auto& t : texts)
     if (o.Given(t.id) && !Keep(t.slot, o.Text(t.id), t.split)) return ERR_MEM;
+  if (o.Given(VL_CLOPT_TEMPDIR)) {
+    const char* dir = o.Text(VL_CLOPT_TEMPDIR);
+    if (std::strlen(dir) >= kTempDirSize) return ERR_CONSOLEARG;
+    SetTempDir(dir);
+  }
   if (o.Given(VL_CLOPT_DEBUGOUTPUT)) s.debugOutput = 1;
   if (o.Given(VL_CLOPT_NODEBUG)) s.noDebug = 1;
   if (o.Given(VL_CLOPT_FORCEFLUSH)) vlConsoleForceFlush = true;
@@ -194,7 +203,7 @@ const char* GetAudioDeviceName() { return vlStartup.audioDevice ? vlStartup.audi
 
 void FreeStartupSettings() {
   vlStartupSettings& s = vlStartup;
-  for (char* text : {s.skipPlugins, s.requirePlugins, s.requireTags, s.debugDevice, s.audioDevice, s.tempDir})
+  for (char* text : {s.skipPlugins, s.requirePlugins, s.requireTags, s.debugDevice, s.audioDevice})
     std::free(text);
   s = vlStartupSettings{};
 }

@@ -12,7 +12,6 @@ struct vlStartupSettings {
   char* requireTags;     // the require-tags text, or null
   char* debugDevice;     // set: errors at shut-down go to the console
   char* audioDevice;     // null: "default"
-  char* tempDir;         // null: the platform's default
   uint32_t debugOutput;
   uint32_t noDebug;      // warning declarations are not printed
   uint32_t overridePlacement;

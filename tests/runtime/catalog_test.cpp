@@ -292,4 +292,21 @@ TEST_F(CatalogDirs, BrokenIffFileEndsTheSearch) {
   EXPECT_EQ(LoadCatalogFor("Vellamora.catalog", 8, nullptr), nullptr);
 }
 
+TEST_F(CatalogDirs, LanguageComesFromLang) {
+  Write("cwd/catalogs/german/Vellamora.catalog", Text("Kein Fehler!\n"));
+  Write("cwd/Catalogs/unknown/Vellamora.catalog", Text("unknown\n"));
+  Write("cwd/Catalogs/english/Vellamora.catalog", Text("english\n"));
+  for (const char* lang : {static_cast<const char*>(nullptr), "C", "en_GB.UTF-8", "xx_YY"}) {
+    if (lang) setenv("LANG", lang, 1);
+    else unsetenv("LANG");
+    EXPECT_EQ(LoadCatalog("Vellamora.catalog"), nullptr) << (lang ? lang : "unset");
+  }
+  setenv("LANG", "de_AT.UTF-8", 1);
+  OpenLocaleCatalog("Vellamora.catalog");
+  EXPECT_STREQ(GetMessage(0), "Kein Fehler!");
+  CloseLocaleCatalog();
+  EXPECT_STREQ(GetMessage(0), "No error occurred!");
+  unsetenv("LANG");
+}
+
 }  // namespace

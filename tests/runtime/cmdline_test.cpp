@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.h"
 #include "runtime/console.h"
 #include "runtime/startup_options.h"
 
@@ -341,7 +342,8 @@ TEST(ApplyOptions, AudioPluginAndDebugSettings) {
   EXPECT_EQ(std::memcmp(vlStartup.skipPlugins, "c\0\0", 3), 0);
   EXPECT_STREQ(vlStartup.requireTags, "a[x=1]");
   EXPECT_STREQ(vlStartup.debugDevice, "stdout");
-  EXPECT_STREQ(vlStartup.tempDir, "/var/tmp");
+  EXPECT_STREQ(GetTempDir(), "/var/tmp");
+  SetTempDir("/tmp");
   EXPECT_EQ(vlStartup.debugOutput + vlStartup.noDebug + vlStartup.overridePlacement + vlStartup.noChdir +
                 vlStartup.noMouseHook,
             5u);
