@@ -13,6 +13,7 @@
 #include "runtime/linked_files.h"
 #include "runtime/object_data.h"
 #include "runtime/text.h"
+#include "vm/argreaders.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 #include "vm/protect.h"
@@ -71,14 +72,8 @@ double NumberField(vlVMState* L, const char* key) {
   return vl::ToNumberAt(L, -1);
 }
 
-// Script numbers become 32-bit integers as the argument readers make them:
-// negative values truncate as signed, others keep the low word of a 64-bit
-// truncation, so 4294967295 is -1.
-int32_t ToArgInt(double d) {
-  return d < 0 ? vl::DoubleToInt32(d) : static_cast<int32_t>(vl::DoubleToUInt32Bits(d));
-}
-
-int32_t IntField(vlVMState* L, const char* key) { return ToArgInt(NumberField(L, key)); }
+// Integers as the argument readers make them (4294967295 is -1).
+int32_t IntField(vlVMState* L, const char* key) { return vl::NumberToArgInt(NumberField(L, key)); }
 
 // The fetched value as a text (numbers convert); 1247 otherwise.
 const char* StringField(vlVMState* L, const char* key, size_t* length) {
