@@ -10,7 +10,8 @@ inline constexpr char kMemoryNamePrefix[] = ":::memory";
 inline constexpr size_t kMemoryNamePrefixLength = 9;
 
 // Registers the block and writes its name; 1, or 0 when the buffer is too
-// small or memory runs out. The name opens until it is released.
+// small or memory runs out. The name opens until it is released; the block
+// must outlive the streams opened on it.
 int MakeMemoryName(char* buffer, size_t bufferSize, const void* address, uint64_t size);
 void ReleaseMemoryName(const char* name);
 

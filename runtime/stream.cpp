@@ -97,8 +97,10 @@ int64_t MemoryWrite(vlStream* s, const void* buffer, int64_t count) {
   if (static_cast<uint64_t>(count) > kMaxMemorySize - pos) return 0;
   uint64_t end = pos + static_cast<uint64_t>(count);
   if (end > m->capacity) {
+    // Never below the size: shrinking would cut off bytes still counted.
+    uint64_t need = end > m->size ? end : m->size;
     uint64_t cap = m->capacity;
-    cap += (end - cap + kGrowStep - 1) / kGrowStep * kGrowStep;
+    cap += (need - cap + kGrowStep - 1) / kGrowStep * kGrowStep;
     auto* grown = static_cast<uint8_t*>(std::realloc(m->data, static_cast<size_t>(cap)));
     if (!grown) return 0;
     m->data = grown;

@@ -187,6 +187,20 @@ TEST(VirtualFile, WritesGrowInWholeStepsAndOverwriteInPlace) {
   CloseFileStream(s);
 }
 
+TEST(VirtualFile, GrowingNeverCutsBytesTheSizeStillCounts) {
+  TestVirtualFiles vf;
+  std::vector<uint8_t> data(100000, 0x33);
+  int ref = vf.Add(data.data(), data.size(), true);
+  vf.Get(ref)->capacity = 16;  // a record that understates its block
+  vlStream* s = OpenFileStream(VirtualName(ref).c_str(), VL_MODE_UPDATE, nullptr);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(WriteFileStream(s, "abcdefghijklmnopqrstuvwxyz", 26), 26);
+  EXPECT_GE(vf.Get(ref)->capacity, 100000u);
+  SeekFileStream(s, -1, VL_SEEK_END);
+  EXPECT_EQ(ReadFileStreamByte(s), 0x33);
+  CloseFileStream(s);
+}
+
 TEST(VirtualFile, ReadOnlyRecordsRefuseWritingModes) {
   TestVirtualFiles vf;
   int ref = vf.Add("data", 4, false);
