@@ -24,7 +24,7 @@ void FreeProto(vlVMState* L, vlFuncProto* f) {
 }
 
 vlClosure* NewScriptClosure(vlVMState* L, vlFuncProto* proto, int nups, const vlValue* globals) {
-  auto* c = static_cast<vlClosure*>(VmRealloc(L, nullptr, 0, ScriptClosureSize(nups)));
+  auto* c = static_cast<vlClosure*>(NewBlock(L, ScriptClosureSize(nups)));
   LinkObject(L, ToGC(c), VL_TFUNCTION);
   c->s.h.isNative = 0;
   c->s.h.nupvalues = static_cast<uint8_t>(nups);
@@ -36,7 +36,7 @@ vlClosure* NewScriptClosure(vlVMState* L, vlFuncProto* proto, int nups, const vl
 }
 
 vlClosure* NewNativeClosure(vlVMState* L, vlNativeFn fn, int nups) {
-  auto* c = static_cast<vlClosure*>(VmRealloc(L, nullptr, 0, NativeClosureSize(nups)));
+  auto* c = static_cast<vlClosure*>(NewBlock(L, NativeClosureSize(nups)));
   LinkObject(L, ToGC(c), VL_TFUNCTION);
   c->n.h.isNative = 1;
   c->n.h.nupvalues = static_cast<uint8_t>(nups);
@@ -48,7 +48,7 @@ vlClosure* NewNativeClosure(vlVMState* L, vlNativeFn fn, int nups) {
 
 void FreeClosure(vlVMState* L, vlClosure* c) {
   size_t size = c->h.isNative ? NativeClosureSize(c->h.nupvalues) : ScriptClosureSize(c->h.nupvalues);
-  VmRealloc(L, c, size, 0);
+  FreeBlock(L, c, size);
 }
 
 vlUpvalue* FindUpvalue(vlVMState* L, vlValue* slot) {
@@ -59,7 +59,7 @@ vlUpvalue* FindUpvalue(vlVMState* L, vlValue* slot) {
     if (p->v == slot) return p;
     pp = &p->gch.next;
   }
-  auto* uv = static_cast<vlUpvalue*>(VmRealloc(L, nullptr, 0, sizeof(vlUpvalue)));
+  auto* uv = static_cast<vlUpvalue*>(NewBlock(L, sizeof(vlUpvalue)));
   uv->gch.tag = VL_TUPVALUE;
   uv->gch.gcFlags = 0;
   uv->v = slot;
@@ -80,7 +80,7 @@ void CloseUpvalues(vlVMState* L, vlValue* level) {
 }
 
 void FreeUpvalue(vlVMState* L, vlUpvalue* uv) {
-  VmRealloc(L, uv, sizeof(vlUpvalue), 0);
+  FreeBlock(L, uv, sizeof(vlUpvalue));
 }
 
 }  // namespace vl

@@ -1,5 +1,5 @@
-// The bytecode interpreter: one switch over the 43 opcodes, script-to-script
-// calls and returns without nesting, gosub jumps, hooks, the collection
+// The bytecode interpreter: threaded dispatch over the 43 opcodes,
+// script-to-script calls and returns without nesting, gosub jumps, hooks, the collection
 // check points and the quit flag. Value semantics live in valueops.cpp,
 // the call path in call.cpp.
 #include "vm/interp.h"
@@ -74,6 +74,24 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   vlScriptClosure* cl;
   const vlValue* k;
   vlValue* base;
+  vlInstruction i;
+  vlValue* ra;
+
+  // Threaded dispatch: every instruction ends by fetching and jumping to
+  // the next one; opcodes the verifier refuses lead to the error.
+  static const void* const kDispatch[64] = {
+      &&op_COPY,    &&op_LOADK,    &&op_LOADNUM,  &&op_LOADNIL,  &&op_GETUPVAL, &&op_GETGLOBAL, &&op_GETFIELD,
+      &&op_SETGLOBAL, &&op_SETUPVAL, &&op_SETFIELD, &&op_NEWTABLE, &&op_ARITH,  &&op_ARITH,     &&op_ARITH,
+      &&op_ARITH,   &&op_ARITH,    &&op_ARITH,    &&op_ARITH,    &&op_ARITH,    &&op_ARITH,     &&op_ARITH,
+      &&op_ARITH,   &&op_ARITH,    &&op_UNARY,    &&op_NOT,      &&op_UNARY,    &&op_CONCAT,    &&op_JUMP,
+      &&op_COMPARE, &&op_COMPARE,  &&op_COMPARE,  &&op_TEST,     &&op_CALL,     &&op_CALL,      &&op_RETURN,
+      &&op_FORLOOP, &&op_ITERLOOP, &&op_ITERPREP, &&op_SETLIST,  &&op_SETLIST,  &&op_CLOSE,     &&op_CLOSURE,
+      &&op_METHOD,  &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,       &&op_BAD,
+      &&op_BAD,     &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,       &&op_BAD,
+      &&op_BAD,     &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,       &&op_BAD,
+      &&op_BAD,
+  };
+  static_assert(kNumOpcodes == 43 && OP_METHOD == 42 && OP_ADD == 11 && OP_POW == 22);
 
 #define RK(x) ((x) >= kRKConst ? k + ((x) - kRKConst) : base + (x))
 // After anything that may call into the VM or collect, the stack and the
@@ -90,6 +108,15 @@ vlValue* ExecuteBytecode(vlVMState* L) {
       PushReturnEntry(L, static_cast<int32_t>(pc - cl->proto->code), CallLevel(L, L->ci)); \
     pc += GetSJ(ins);                                                             \
   } while (0)
+// The quit flag is tested before every fetch; hooks run after it.
+#define NEXT                                                           \
+  do {                                                                 \
+    if (__builtin_expect(*quit | (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)), 0)) goto slowfetch; \
+    i = *pc++;                                                         \
+    ci->savedpc = pc; /* for error lines, hooks and names */           \
+    ra = base + GetA(i);                                               \
+    goto *kDispatch[GetOp(i)];                                         \
+  } while (0)
 
 newframe:
   if (L->hookMask & VL_MASK_CALL) CallHook(L, VL_HOOK_CALL, -1);
@@ -101,385 +128,420 @@ reentry:
   cl = &ToClosure(ci->base - 1)->s;
   k = cl->proto->k;
   base = L->base;
+  NEXT;
 
-  for (;;) {
+slowfetch:
+  if (*quit) goto quitrun;
+  i = *pc++;
+  ci->savedpc = pc;
+  if (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) {
+    PROTECT(TraceExecution(L));
     if (*quit) goto quitrun;
-    const vlInstruction i = *pc++;
-    ci->savedpc = pc;  // for error lines, hooks and names
-    if (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) {
-      PROTECT(TraceExecution(L));
-      ci = L->ci;
-      if (*quit) goto quitrun;
+  }
+  ra = base + GetA(i);
+  goto *kDispatch[GetOp(i)];
+
+op_COPY:
+  *ra = base[GetB(i)];
+  NEXT;
+op_LOADK:
+  *ra = k[GetBx(i)];
+  NEXT;
+op_LOADNUM:
+  SetNumber(ra, GetB(i));
+  if (GetC(i)) pc++;
+  NEXT;
+op_LOADNIL: {
+  vlValue* last = base + GetB(i);
+  for (vlValue* r = ra; r <= last; r++) SetNil(r);
+  NEXT;
+}
+op_GETUPVAL:
+  *ra = *cl->upvals[GetB(i)]->v;
+  NEXT;
+op_GETGLOBAL: {
+  const vlValue* key = &k[GetBx(i)];
+  const vlValue* v = TableGetString(ToTable(&cl->globals), ToString(key));
+  if (v->tag != VL_TNIL) {
+    *ra = *v;
+  } else {
+    vlValue res;
+    PROTECT(GetTableChain(L, cl->globals, *key, &res, nullptr));
+    base[GetA(i)] = res;
+  }
+  NEXT;
+}
+op_GETFIELD: {
+  vlValue* rb = base + GetB(i);
+  const vlValue* rc = RK(GetC(i));
+  if (rb->tag == VL_TTABLE) {
+    vlTable* h = ToTable(rb);
+    const vlValue* v;
+    if (rc->tag == VL_TNUMBER) {
+      v = ArraySlot(h, rc->v.n);
+      if (!v) v = TableGet(h, rc);
+    } else if (rc->tag == VL_TSTRING) {
+      v = TableGetString(h, ToString(rc));
+    } else {
+      v = TableGet(h, rc);
     }
-    vlValue* ra = base + GetA(i);
-    switch (GetOp(i)) {
-      case OP_COPY:
-        *ra = base[GetB(i)];
-        break;
-      case OP_LOADK:
-        *ra = k[GetBx(i)];
-        break;
-      case OP_LOADNUM:
-        SetNumber(ra, GetB(i));
-        if (GetC(i)) pc++;
-        break;
-      case OP_LOADNIL: {
-        vlValue* last = base + GetB(i);
-        for (vlValue* r = ra; r <= last; r++) SetNil(r);
-        break;
-      }
-      case OP_GETUPVAL:
-        *ra = *cl->upvals[GetB(i)]->v;
-        break;
-      case OP_GETGLOBAL: {
-        const vlValue* key = &k[GetBx(i)];
-        const vlValue* v = TableGetString(ToTable(&cl->globals), ToString(key));
-        if (v->tag != VL_TNIL) {
-          *ra = *v;
-        } else {
-          vlValue res;
-          PROTECT(GetTableChain(L, cl->globals, *key, &res, nullptr));
-          base[GetA(i)] = res;
-        }
-        break;
-      }
-      case OP_GETFIELD: {
-        vlValue* rb = base + GetB(i);
-        const vlValue* rc = RK(GetC(i));
-        if (rb->tag == VL_TTABLE) {
-          const vlValue* v = TableGet(ToTable(rb), rc);
-          if (v->tag != VL_TNIL) {
-            *ra = *v;
-            break;
-          }
-        }
-        bool fromTable = rb->tag == VL_TTABLE;
-        vlValue key = *rc, res;
-        bool found;
-        PROTECT(found = GetTableChain(L, *rb, key, &res, rb));
-        if (!found && fromTable) {
-          // Reading a missing field is an error; the key goes in the text.
-          char text[200];
-          DescribeKey(&key, text, sizeof text);
-          g->host.setErrorArgument(L, text);
-          RaiseVmError(L, ERR_FIELDINIT);
-        }
-        base[GetA(i)] = res;
-        break;
-      }
-      case OP_SETGLOBAL: {
-        const vlValue* key = &k[GetBx(i)];
-        vlTable* gt = ToTable(&cl->globals);
-        const vlValue* slot = TableGetString(gt, ToString(key));
-        if (slot->tag != VL_TNIL) {
-          gt->absentFlags = 0;
-          *const_cast<vlValue*>(slot) = *ra;
-        } else {
-          PROTECT(SetTableChain(L, cl->globals, *key, *ra, nullptr));
-        }
-        break;
-      }
-      case OP_SETUPVAL:
-        *cl->upvals[GetB(i)]->v = *ra;
-        break;
-      case OP_SETFIELD: {
-        const vlValue* rb = RK(GetB(i));
-        const vlValue* rc = RK(GetC(i));
-        if (ra->tag == VL_TTABLE) {
-          vlTable* h = ToTable(ra);
-          const vlValue* slot = TableGet(h, rb);
-          if (slot->tag != VL_TNIL) {
-            h->absentFlags = 0;
-            *const_cast<vlValue*>(slot) = *rc;
-            break;
-          }
-          if (FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {
-            vlValue v = *rc;  // the insert may not move the stack, but rc may be ra
-            vlValue* dst = slot == &kNilValue ? TableSetAbsent(L, h, rb) : const_cast<vlValue*>(slot);
-            h->absentFlags = 0;
-            *dst = v;
-            break;
-          }
-        }
-        PROTECT(SetTableChain(L, *ra, *rb, *rc, ra));
-        break;
-      }
-      case OP_NEWTABLE: {
-        uint32_t b = GetB(i);
-        // Sized in 64 bits: a huge size is refused, not wrapped.
-        uint32_t shift = b >> 3;
-        int64_t asize = shift > 32 ? (int64_t(1) << 40) : static_cast<int64_t>(b & 7) << shift;
-        SetTable(ra, CreateTable(L, asize, GetC(i)));
-        PROTECT(CheckGC(L));
-        break;
-      }
-      case OP_ADD:
-      case OP_SUB:
-      case OP_MUL:
-      case OP_DIV:
-      case OP_DIVINT:
-      case OP_MOD:
-      case OP_SHL:
-      case OP_SHR:
-      case OP_OR:
-      case OP_AND:
-      case OP_XOR:
-      case OP_POW: {
-        const vlValue* rb = RK(GetB(i));
-        const vlValue* rc = RK(GetC(i));
-        int event = static_cast<int>(GetOp(i)) - OP_ADD + VL_TM_ADD;
-        if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {
-          double x = rb->v.n, y = rc->v.n;
-          switch (GetOp(i)) {
-            case OP_ADD: SetNumber(ra, x + y); break;
-            case OP_SUB: SetNumber(ra, x - y); break;
-            case OP_MUL: SetNumber(ra, x * y); break;
-            default: SetNumber(ra, ArithNumbers(L, event, x, y)); break;
-          }
-        } else {
-          PROTECT(ArithFallback(L, ra - L->stack, *rb, *rc, event));
-        }
-        break;
-      }
-      case OP_NEG:
-      case OP_BNOT: {
-        const vlValue* rb = base + GetB(i);
-        int event = GetOp(i) == OP_NEG ? VL_TM_UNM : VL_TM_NOT;
-        if (rb->tag == VL_TNUMBER) {
-          SetNumber(ra, ArithNumbers(L, event, rb->v.n, 0));
-        } else {
-          vlValue nil;
-          SetNil(&nil);
-          PROTECT(ArithFallback(L, ra - L->stack, *rb, nil, event));
-        }
-        break;
-      }
-      case OP_NOT:
-        SetNumber(ra, IsFalse(base + GetB(i)) ? 1 : 0);
-        break;
-      case OP_CONCAT: {
-        int b = static_cast<int>(GetB(i)), c = static_cast<int>(GetC(i));
-        PROTECT(ConcatRange(L, c - b + 1, c));
-        base[GetA(i)] = base[b];
-        PROTECT(CheckGC(L));
-        break;
-      }
-      case OP_JUMP:
-        DOJUMP(i);
-        break;
-      case OP_EQ:
-      case OP_LT:
-      case OP_LE: {
-        const vlValue* rb = RK(GetB(i));
-        const vlValue* rc = RK(GetC(i));
-        bool r;
-        if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {
-          double x = rb->v.n, y = rc->v.n;
-          r = GetOp(i) == OP_EQ ? x == y : GetOp(i) == OP_LT ? x < y : x <= y;
-        } else if (GetOp(i) == OP_EQ) {
-          PROTECT(r = ValuesEqualVM(L, rb, rc));
-        } else if (GetOp(i) == OP_LT) {
-          PROTECT(r = ValueLessThanVM(L, rb, rc, 1));
-        } else {
-          PROTECT(r = ValueLessEqualVM(L, rb, rc));
-        }
-        if (static_cast<uint32_t>(r) != GetA(i)) {
-          pc++;
-        } else {
-          const vlInstruction j = *pc++;
-          DOJUMP(j);
-        }
-        break;
-      }
-      case OP_TEST: {
-        const vlValue* rb = base + GetB(i);
-        if (IsFalse(rb) == (GetC(i) != 0)) {
-          pc++;
-        } else {
-          *ra = *rb;
-          const vlInstruction j = *pc++;
-          DOJUMP(j);
-        }
-        break;
-      }
-      case OP_CALL:
-      case OP_TAILCALL: {
-        uint32_t b = GetB(i);
-        int nresults = static_cast<int>(GetC(i)) - 1;
-        if (b != 0) L->top = ra + b;
-        const vlFuncProto* p = cl->proto;
-        int32_t afterCall = static_cast<int32_t>(pc - p->code);
-        g->callPcWord = afterCall;
-        int status = 0;
-        vlValue* first = PrepareCall(L, ra, &status);
-        if (!first) {
-          vlCallInfo* callee = L->ci;
-          vlCallInfo* caller = callee - 1;
-          if (GetOp(i) == OP_CALL) {
-            caller->savedpc = pc;
-            caller->state = (caller->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
-          } else {
-            // Tail call: the callee takes the place of this frame.
-            if (L->openupval) CloseUpvalues(L, caller->base);
-            DropReturnEntries(L, CallLevel(L, caller));
-            vlValue* func = caller->base - 1;
-            vlValue* pfunc = callee->base - 1;
-            ptrdiff_t n = L->top - pfunc;
-            for (ptrdiff_t j = 0; j < n; j++) func[j] = pfunc[j];
-            caller->base = func + 1;
-            caller->top = L->top = func + n;
-            caller->savedpc = callee->savedpc;
-            caller->tailcalls++;
-            caller->state = VL_CI_SAVEDPC;
-            L->ci = caller;
-            L->base = caller->base;
-          }
-          goto newframe;
-        }
-        // A native callee has run; its record is still pushed.
-        ReturnFromCall(L, nresults, first);
-        ci = L->ci;
-        if (nresults >= 0) L->top = ci->top;
-        base = L->base;
-        if (status >= 1000) {
-          PROTECT(g->host.storeAndRaiseError(L, status));
-        } else if (status == -1 || status == -2) {
-          // A label jump moves only the main chunk, and only inside its code.
-          int32_t back = status == -1 ? afterCall : afterCall - 2;
-          int64_t target = static_cast<int64_t>(afterCall) + g->labelJumpOffset;
-          if (IsMainChunk(p) && back >= 0 && back < p->sizecode && target >= 0 && target < p->sizecode) {
-            PushReturnEntry(L, back, CallLevel(L, L->ci));
-            pc = p->code + target;
-          }
-        }
-        break;
-      }
-      case OP_RETURN: {
-        if (GetC(i) == 1) {
-          // Return from gosub: only to a pc this frame pushed.
-          int32_t level = CallLevel(L, L->ci);
-          if (g->returnCount == 0 || g->returnStack[g->returnCount - 1].level != level) {
-            RaiseVmError(L, ERR_RETWOGOSUB);
-          }
-          pc = cl->proto->code + g->returnStack[--g->returnCount].pc;
-          break;
-        }
-        uint32_t b = GetB(i);
-        if (b != 0) L->top = ra + b - 1;
-        if (L->openupval) CloseUpvalues(L, base);
-        ci = L->ci;
-        if (CallLevel(L, ci) == entryLevel) {
-          ci->state &= ~VL_CI_RUNNING;
-          return ra;
-        }
-        int wanted = static_cast<int>(GetC((ci - 1)->savedpc[-1])) - 1;
-        ReturnFromCall(L, wanted, ra);
-        if (wanted >= 0) L->top = L->ci->top;
-        goto reentry;
-      }
-      case OP_FORLOOP: {
-        vlValue* limit = ra + 1;
-        vlValue* step = ra + 2;
-        if (ra->tag != VL_TNUMBER) RaiseVmError(L, ERR_VALUEEXPECTED);
-        if (limit->tag != VL_TNUMBER || step->tag != VL_TNUMBER) {
-          double x, y;
-          if (!ToNumber(limit, &x) || !ToNumber(step, &y)) RaiseVmError(L, ERR_VALUEEXPECTED);
-          SetNumber(limit, x);
-          SetNumber(step, y);
-        }
-        double s = step->v.n;
-        double idx = ra->v.n + s;
-        if (s > 0 ? idx <= limit->v.n : idx >= limit->v.n) {
-          pc += GetSBx(i);
-          SetNumber(ra, idx);
-        }
-        break;
-      }
-      case OP_ITERLOOP: {
-        int c = static_cast<int>(GetC(i));
-        vlValue* cb = ra + c + 3;
-        cb[0] = ra[0];
-        cb[1] = ra[1];
-        cb[2] = ra[2];
-        L->top = cb + 3;
-        ptrdiff_t cbOffset = cb - base;
-        PROTECT(vmCallNested(L, base + cbOffset, c));
-        L->top = L->ci->top;
-        ra = base + GetA(i);
-        cb = base + cbOffset;
-        for (int j = 0; j < c; j++) ra[2 + j] = cb[j];
-        if (ra[2].tag == VL_TNIL) {
-          pc++;
-        } else {
-          const vlInstruction j = *pc++;
-          DOJUMP(j);
-        }
-        break;
-      }
-      case OP_ITERPREP: {
-        if (ra->tag == VL_TTABLE) {
-          ra[1] = ra[0];
-          ra[0] = *TableGetString(ToTable(&L->globals), InternString(L, "next", 4));
-        }
-        pc += GetSBx(i);
-        break;
-      }
-      case OP_SETLIST:
-      case OP_SETLISTTOP: {
-        if (ra->tag != VL_TTABLE) RaiseVmError(L, ERR_BADBYTECODE);
-        uint32_t bx = GetBx(i);
-        int64_t n;
-        if (GetOp(i) == OP_SETLIST) {
-          n = (bx & 31) + 1;
-        } else {
-          n = L->top - ra - 1;
-          L->top = L->ci->top;
-          if (n < 1) break;
-        }
-        vlTable* h = ToTable(ra);
-        int64_t first = bx & ~31u;
-        for (; n > 0; n--) *TableSetInt(L, h, first + n - 1) = ra[n];
-        break;
-      }
-      case OP_CLOSE:
-        CloseUpvalues(L, ra);
-        break;
-      case OP_CLOSURE: {
-        vlFuncProto* p = cl->proto->p[GetBx(i)];
-        int nup = p->nups;
-        vlClosure* ncl = NewScriptClosure(L, p, nup, &cl->globals);
-        for (int j = 0; j < nup; j++, pc++) {
-          uint32_t cap = *pc;
-          if (GetOp(cap) == OP_GETUPVAL) ncl->s.upvals[j] = cl->upvals[GetB(cap)];
-          else ncl->s.upvals[j] = FindUpvalue(L, base + GetB(cap));
-        }
-        SetClosure(ra, ncl);
-        PROTECT(CheckGC(L));
-        break;
-      }
-      case OP_METHOD: {
-        const vlValue* key = RK(GetC(i));
-        if (key->tag != VL_TSTRING) RaiseVmError(L, ERR_BADBYTECODE);
-        vlValue obj = base[GetB(i)];
-        vlValue kv = *key;
-        ra[1] = obj;
-        if (obj.tag == VL_TTABLE) {
-          const vlValue* v = TableGetString(ToTable(&obj), ToString(&kv));
-          if (v->tag != VL_TNIL) {
-            *ra = *v;
-            break;
-          }
-        }
-        vlValue res;
-        PROTECT(GetTableChain(L, obj, kv, &res, base + GetB(i)));
-        base[GetA(i)] = res;
-        break;
-      }
-      default:
-        // The verifier admits no other opcode.
-        RaiseVmError(L, ERR_BADBYTECODE);
+    if (v->tag != VL_TNIL) {
+      *ra = *v;
+      NEXT;
     }
   }
+  bool fromTable = rb->tag == VL_TTABLE;
+  vlValue key = *rc, res;
+  bool found;
+  PROTECT(found = GetTableChain(L, *rb, key, &res, rb));
+  if (!found && fromTable) {
+    // Reading a missing field is an error; the key goes in the text.
+    char text[200];
+    DescribeKey(&key, text, sizeof text);
+    g->host.setErrorArgument(L, text);
+    RaiseVmError(L, ERR_FIELDINIT);
+  }
+  base[GetA(i)] = res;
+  NEXT;
+}
+op_SETGLOBAL: {
+  const vlValue* key = &k[GetBx(i)];
+  vlTable* gt = ToTable(&cl->globals);
+  const vlValue* slot = TableGetString(gt, ToString(key));
+  if (slot->tag != VL_TNIL) {
+    gt->absentFlags = 0;
+    *const_cast<vlValue*>(slot) = *ra;
+  } else {
+    PROTECT(SetTableChain(L, cl->globals, *key, *ra, nullptr));
+  }
+  NEXT;
+}
+op_SETUPVAL:
+  *cl->upvals[GetB(i)]->v = *ra;
+  NEXT;
+op_SETFIELD: {
+  const vlValue* rb = RK(GetB(i));
+  const vlValue* rc = RK(GetC(i));
+  if (ra->tag == VL_TTABLE) {
+    vlTable* h = ToTable(ra);
+    const vlValue* slot;
+    if (rb->tag == VL_TNUMBER) {
+      slot = ArraySlot(h, rb->v.n);
+      if (!slot) slot = TableGet(h, rb);
+    } else if (rb->tag == VL_TSTRING) {
+      slot = TableGetString(h, ToString(rb));
+    } else {
+      slot = TableGet(h, rb);
+    }
+    // An array slot exists even while it holds nil; it is written raw when
+    // the metatable has no __newindex, like any absent key.
+    if (slot->tag != VL_TNIL) {
+      h->absentFlags = 0;
+      *const_cast<vlValue*>(slot) = *rc;
+      NEXT;
+    }
+    if (FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {
+      vlValue v = *rc;  // the insert may not move the stack, but rc may be ra
+      vlValue* dst = slot == &kNilValue ? TableSetAbsent(L, h, rb) : const_cast<vlValue*>(slot);
+      h->absentFlags = 0;
+      *dst = v;
+      NEXT;
+    }
+  }
+  PROTECT(SetTableChain(L, *ra, *rb, *rc, ra));
+  NEXT;
+}
+op_NEWTABLE: {
+  uint32_t b = GetB(i);
+  // Sized in 64 bits: a huge size is refused, not wrapped.
+  uint32_t shift = b >> 3;
+  int64_t asize = shift > 32 ? (int64_t(1) << 40) : static_cast<int64_t>(b & 7) << shift;
+  SetTable(ra, CreateTable(L, asize, GetC(i)));
+  PROTECT(CheckGC(L));
+  NEXT;
+}
+op_ARITH: {
+  const vlValue* rb = RK(GetB(i));
+  const vlValue* rc = RK(GetC(i));
+  if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {
+    double x = rb->v.n, y = rc->v.n;
+    switch (GetOp(i)) {
+      case OP_ADD: SetNumber(ra, x + y); break;
+      case OP_SUB: SetNumber(ra, x - y); break;
+      case OP_MUL: SetNumber(ra, x * y); break;
+      default: SetNumber(ra, ArithNumbers(L, static_cast<int>(GetOp(i)) - OP_ADD + VL_TM_ADD, x, y)); break;
+    }
+  } else {
+    PROTECT(ArithFallback(L, ra - L->stack, *rb, *rc, static_cast<int>(GetOp(i)) - OP_ADD + VL_TM_ADD));
+  }
+  NEXT;
+}
+op_UNARY: {
+  const vlValue* rb = base + GetB(i);
+  int event = GetOp(i) == OP_NEG ? VL_TM_UNM : VL_TM_NOT;
+  if (rb->tag == VL_TNUMBER) {
+    SetNumber(ra, ArithNumbers(L, event, rb->v.n, 0));
+  } else {
+    vlValue nil;
+    SetNil(&nil);
+    PROTECT(ArithFallback(L, ra - L->stack, *rb, nil, event));
+  }
+  NEXT;
+}
+op_NOT:
+  SetNumber(ra, IsFalse(base + GetB(i)) ? 1 : 0);
+  NEXT;
+op_CONCAT: {
+  int b = static_cast<int>(GetB(i)), c = static_cast<int>(GetC(i));
+  PROTECT(ConcatRange(L, c - b + 1, c));
+  base[GetA(i)] = base[b];
+  PROTECT(CheckGC(L));
+  NEXT;
+}
+op_JUMP:
+  DOJUMP(i);
+  NEXT;
+op_COMPARE: {
+  const vlValue* rb = RK(GetB(i));
+  const vlValue* rc = RK(GetC(i));
+  bool r;
+  if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {
+    double x = rb->v.n, y = rc->v.n;
+    r = GetOp(i) == OP_EQ ? x == y : GetOp(i) == OP_LT ? x < y : x <= y;
+  } else if (GetOp(i) == OP_EQ) {
+    PROTECT(r = ValuesEqualVM(L, rb, rc));
+  } else if (GetOp(i) == OP_LT) {
+    PROTECT(r = ValueLessThanVM(L, rb, rc, 1));
+  } else {
+    PROTECT(r = ValueLessEqualVM(L, rb, rc));
+  }
+  if (static_cast<uint32_t>(r) != GetA(i)) {
+    pc++;
+  } else {
+    const vlInstruction j = *pc++;
+    DOJUMP(j);
+  }
+  NEXT;
+}
+op_TEST: {
+  const vlValue* rb = base + GetB(i);
+  if (IsFalse(rb) == (GetC(i) != 0)) {
+    pc++;
+  } else {
+    *ra = *rb;
+    const vlInstruction j = *pc++;
+    DOJUMP(j);
+  }
+  NEXT;
+}
+op_CALL: {
+  uint32_t b = GetB(i);
+  int nresults = static_cast<int>(GetC(i)) - 1;
+  if (b != 0) L->top = ra + b;
+  const vlFuncProto* p = cl->proto;
+  int32_t afterCall = static_cast<int32_t>(pc - p->code);
+  g->callPcWord = afterCall;
+  if (GetOp(i) == OP_CALL && ra->tag == VL_TFUNCTION && !ToClosure(ra)->h.isNative) {
+    // A script callee with room on the stack and a free call record: the
+    // frame is set up here, as the general path would.
+    const vlFuncProto* np = ToClosure(ra)->s.proto;
+    if (!np->isVararg && L->stackLast - L->top > np->maxstacksize && ci + 1 != L->endCi) {
+      vlCallInfo* callee = ci + 1;
+      L->ci = callee;
+      callee->base = ra + 1;
+      L->base = callee->base;
+      callee->top = callee->base + np->maxstacksize;
+      callee->state = VL_CI_SAVEDPC;
+      callee->savedpc = np->code;
+      callee->pc = nullptr;
+      callee->tailcalls = 0;
+      for (vlValue* st = L->top; st < callee->top; st++) SetNil(st);
+      L->top = callee->top;
+      ci->savedpc = pc;
+      ci->state = (ci->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
+      goto newframe;
+    }
+  }
+  int status = 0;
+  vlValue* first = PrepareCall(L, ra, &status);
+  if (!first) {
+    vlCallInfo* callee = L->ci;
+    vlCallInfo* caller = callee - 1;
+    if (GetOp(i) == OP_CALL) {
+      caller->savedpc = pc;
+      caller->state = (caller->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
+    } else {
+      // Tail call: the callee takes the place of this frame.
+      if (L->openupval) CloseUpvalues(L, caller->base);
+      DropReturnEntries(L, CallLevel(L, caller));
+      vlValue* func = caller->base - 1;
+      vlValue* pfunc = callee->base - 1;
+      ptrdiff_t n = L->top - pfunc;
+      for (ptrdiff_t j = 0; j < n; j++) func[j] = pfunc[j];
+      caller->base = func + 1;
+      caller->top = L->top = func + n;
+      caller->savedpc = callee->savedpc;
+      caller->tailcalls++;
+      caller->state = VL_CI_SAVEDPC;
+      L->ci = caller;
+      L->base = caller->base;
+    }
+    goto newframe;
+  }
+  // A native callee has run; its record is still pushed.
+  ReturnFromCall(L, nresults, first);
+  ci = L->ci;
+  if (nresults >= 0) L->top = ci->top;
+  base = L->base;
+  if (status >= 1000) {
+    PROTECT(g->host.storeAndRaiseError(L, status));
+  } else if (status == -1 || status == -2) {
+    // A label jump moves only the main chunk, and only inside its code.
+    int32_t back = status == -1 ? afterCall : afterCall - 2;
+    int64_t target = static_cast<int64_t>(afterCall) + g->labelJumpOffset;
+    if (IsMainChunk(p) && back >= 0 && back < p->sizecode && target >= 0 && target < p->sizecode) {
+      PushReturnEntry(L, back, CallLevel(L, L->ci));
+      pc = p->code + target;
+    }
+  }
+  NEXT;
+}
+op_RETURN: {
+  if (GetC(i) == 1) {
+    // Return from gosub: only to a pc this frame pushed.
+    int32_t level = CallLevel(L, L->ci);
+    if (g->returnCount == 0 || g->returnStack[g->returnCount - 1].level != level) {
+      RaiseVmError(L, ERR_RETWOGOSUB);
+    }
+    pc = cl->proto->code + g->returnStack[--g->returnCount].pc;
+    NEXT;
+  }
+  uint32_t b = GetB(i);
+  if (b != 0) L->top = ra + b - 1;
+  if (L->openupval) CloseUpvalues(L, base);
+  ci = L->ci;
+  if (CallLevel(L, ci) == entryLevel) {
+    ci->state &= ~VL_CI_RUNNING;
+    return ra;
+  }
+  int wanted = static_cast<int>(GetC((ci - 1)->savedpc[-1])) - 1;
+  if (L->hookMask & VL_MASK_RET) {
+    ReturnFromCall(L, wanted, ra);
+  } else {
+    // The general return without its hook, to the caller's frame.
+    if (g->returnCount > 0) DropReturnEntries(L, CallLevel(L, ci));
+    vlValue* res = ci->base - 1;
+    vlValue* first = ra;
+    L->ci = ci - 1;
+    L->base = L->ci->base;
+    for (; wanted != 0 && first < L->top; wanted--) *res++ = *first++;
+    for (; wanted > 0; wanted--) SetNil(res++);
+    L->top = res;
+    wanted = static_cast<int>(GetC(L->ci->savedpc[-1])) - 1;
+  }
+  if (wanted >= 0) L->top = L->ci->top;
+  goto reentry;
+}
+op_FORLOOP: {
+  vlValue* limit = ra + 1;
+  vlValue* step = ra + 2;
+  if (ra->tag != VL_TNUMBER) RaiseVmError(L, ERR_VALUEEXPECTED);
+  if (limit->tag != VL_TNUMBER || step->tag != VL_TNUMBER) {
+    double x, y;
+    if (!ToNumber(limit, &x) || !ToNumber(step, &y)) RaiseVmError(L, ERR_VALUEEXPECTED);
+    SetNumber(limit, x);
+    SetNumber(step, y);
+  }
+  double s = step->v.n;
+  double idx = ra->v.n + s;
+  if (s > 0 ? idx <= limit->v.n : idx >= limit->v.n) {
+    pc += GetSBx(i);
+    SetNumber(ra, idx);
+  }
+  NEXT;
+}
+op_ITERLOOP: {
+  int c = static_cast<int>(GetC(i));
+  vlValue* cb = ra + c + 3;
+  cb[0] = ra[0];
+  cb[1] = ra[1];
+  cb[2] = ra[2];
+  L->top = cb + 3;
+  ptrdiff_t cbOffset = cb - base;
+  PROTECT(vmCallNested(L, base + cbOffset, c));
+  L->top = L->ci->top;
+  ra = base + GetA(i);
+  cb = base + cbOffset;
+  for (int j = 0; j < c; j++) ra[2 + j] = cb[j];
+  if (ra[2].tag == VL_TNIL) {
+    pc++;
+  } else {
+    const vlInstruction j = *pc++;
+    DOJUMP(j);
+  }
+  NEXT;
+}
+op_ITERPREP: {
+  if (ra->tag == VL_TTABLE) {
+    ra[1] = ra[0];
+    ra[0] = *TableGetString(ToTable(&L->globals), InternString(L, "next", 4));
+  }
+  pc += GetSBx(i);
+  NEXT;
+}
+op_SETLIST: {
+  if (ra->tag != VL_TTABLE) RaiseVmError(L, ERR_BADBYTECODE);
+  uint32_t bx = GetBx(i);
+  int64_t n;
+  if (GetOp(i) == OP_SETLIST) {
+    n = (bx & 31) + 1;
+  } else {
+    n = L->top - ra - 1;
+    L->top = L->ci->top;
+    if (n < 1) NEXT;
+  }
+  vlTable* h = ToTable(ra);
+  int64_t first = bx & ~31u;
+  for (; n > 0; n--) *TableSetInt(L, h, first + n - 1) = ra[n];
+  NEXT;
+}
+op_CLOSE:
+  CloseUpvalues(L, ra);
+  NEXT;
+op_CLOSURE: {
+  vlFuncProto* p = cl->proto->p[GetBx(i)];
+  int nup = p->nups;
+  vlClosure* ncl = NewScriptClosure(L, p, nup, &cl->globals);
+  for (int j = 0; j < nup; j++, pc++) {
+    uint32_t cap = *pc;
+    if (GetOp(cap) == OP_GETUPVAL) ncl->s.upvals[j] = cl->upvals[GetB(cap)];
+    else ncl->s.upvals[j] = FindUpvalue(L, base + GetB(cap));
+  }
+  SetClosure(ra, ncl);
+  PROTECT(CheckGC(L));
+  NEXT;
+}
+op_METHOD: {
+  const vlValue* key = RK(GetC(i));
+  if (key->tag != VL_TSTRING) RaiseVmError(L, ERR_BADBYTECODE);
+  vlValue obj = base[GetB(i)];
+  vlValue kv = *key;
+  ra[1] = obj;
+  if (obj.tag == VL_TTABLE) {
+    const vlValue* v = TableGetString(ToTable(&obj), ToString(&kv));
+    if (v->tag != VL_TNIL) {
+      *ra = *v;
+      NEXT;
+    }
+  }
+  vlValue res;
+  PROTECT(GetTableChain(L, obj, kv, &res, base + GetB(i)));
+  base[GetA(i)] = res;
+  NEXT;
+}
+op_BAD:
+  // The verifier admits no other opcode.
+  RaiseVmError(L, ERR_BADBYTECODE);
 
 quitrun: {
   // Drop the frames this run entered; the caller ends the starting one.
@@ -495,6 +557,7 @@ quitrun: {
 #undef RK
 #undef PROTECT
 #undef DOJUMP
+#undef NEXT
 }
 
 }  // namespace vl

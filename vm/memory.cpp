@@ -4,6 +4,7 @@
 #include "vm/memory.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "vm/error_codes.h"
 #include "vm/func.h"
@@ -11,13 +12,95 @@
 #include "vm/table.h"
 #include "vm/vmstring.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+
 namespace vl {
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VL_POOL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VL_POOL_ASAN 1
+#endif
+#endif
+
+#ifdef VL_POOL_ASAN
+// Free pool blocks stay poisoned, so a use after free is still reported.
+void Poison(const void* p, size_t n) { __asan_poison_memory_region(p, n); }
+void Unpoison(const void* p, size_t n) { __asan_unpoison_memory_region(p, n); }
+#else
+inline void Poison(const void*, size_t) {}
+inline void Unpoison(const void*, size_t) {}
+#endif
+
+constexpr size_t kPoolGrain = 16;
+constexpr size_t kPoolMax = kPoolGrain * kPoolClasses;
+constexpr size_t kSlabSize = 32 * 1024;
+#ifndef NDEBUG
+// Debug builds keep each block's class in front of it, so that a block
+// returned with another size than it was made with is caught at once.
+constexpr size_t kPoolHeader = kPoolGrain;
+#else
+constexpr size_t kPoolHeader = 0;
+#endif
+
+inline int PoolClass(size_t size) { return static_cast<int>((size + kPoolHeader - 1) / kPoolGrain); }
+inline size_t ClassBytes(int c) { return (static_cast<size_t>(c) + 1) * kPoolGrain; }
+
+// A block of class c, or null when no slab can be had.
+void* PoolAlloc(vlSmallBlockPool* pool, int c) {
+  void* b = pool->freeList[c];
+  size_t bytes = ClassBytes(c);
+  if (b) {
+    Unpoison(b, bytes);
+    pool->freeList[c] = *static_cast<void**>(b);
+  } else {
+    if (static_cast<size_t>(pool->bumpEnd - pool->bump) < bytes) {
+      auto* slab = static_cast<char*>(std::malloc(kSlabSize));
+      if (!slab) return nullptr;
+      *reinterpret_cast<void**>(slab) = pool->slabs;
+      pool->slabs = slab;
+      pool->bump = slab + kPoolGrain;
+      pool->bumpEnd = slab + kSlabSize;
+      Poison(pool->bump, static_cast<size_t>(pool->bumpEnd - pool->bump));
+    }
+    b = pool->bump;
+    pool->bump += bytes;
+    Unpoison(b, bytes);
+  }
+#ifndef NDEBUG
+  *static_cast<int*>(b) = c;
+  b = static_cast<char*>(b) + kPoolHeader;
+#endif
+  return b;
+}
+
+void PoolFree(vlSmallBlockPool* pool, void* b, int c) {
+#ifndef NDEBUG
+  b = static_cast<char*>(b) - kPoolHeader;
+  if (*static_cast<int*>(b) != c) std::abort();  // freed with the wrong size
+#endif
+  *static_cast<void**>(b) = pool->freeList[c];
+  pool->freeList[c] = b;
+  Poison(static_cast<char*>(b) + sizeof(void*), ClassBytes(c) - sizeof(void*));
+}
+
+}  // namespace
 
 void* VmRealloc(vlVMState* L, void* block, size_t oldSize, size_t newSize) {
   vlVMGlobal* g = L ? L->g : nullptr;
   if (newSize == 0) {
     if (block) {
-      std::free(block);
+      if (g && oldSize <= kPoolMax - kPoolHeader && oldSize > 0) PoolFree(&g->pool, block, PoolClass(oldSize));
+      else std::free(block);
       if (g) g->nblocks -= oldSize;
     }
     return nullptr;
@@ -29,8 +112,23 @@ void* VmRealloc(vlVMState* L, void* block, size_t oldSize, size_t newSize) {
   void* nb = nullptr;
   if (g && newSize > oldSize && g->allocFailCountdown > 0 && --g->allocFailCountdown == 0) {
     nb = nullptr;  // injected failure
-  } else {
+  } else if (!g) {
     nb = std::realloc(block, newSize);
+  } else {
+    bool oldPooled = block && oldSize > 0 && oldSize <= kPoolMax - kPoolHeader;
+    bool newPooled = newSize <= kPoolMax - kPoolHeader;
+    if (!oldPooled && !newPooled) {
+      nb = std::realloc(block, newSize);
+    } else if (oldPooled && newPooled && PoolClass(oldSize) == PoolClass(newSize)) {
+      nb = block;
+    } else {
+      nb = newPooled ? PoolAlloc(&g->pool, PoolClass(newSize)) : std::malloc(newSize);
+      if (nb && block) {
+        std::memcpy(nb, block, oldSize < newSize ? oldSize : newSize);
+        if (oldPooled) PoolFree(&g->pool, block, PoolClass(oldSize));
+        else std::free(block);
+      }
+    }
   }
   if (!nb) {
     if (L) ThrowVmError(L, ERR_MEM);
@@ -38,6 +136,16 @@ void* VmRealloc(vlVMState* L, void* block, size_t oldSize, size_t newSize) {
   }
   if (g) g->nblocks += newSize - oldSize;  // modular: shrinking subtracts
   return nb;
+}
+
+void ReleaseSmallBlocks(vlVMGlobal* g) {
+  vlSmallBlockPool* pool = &g->pool;
+  while (void* slab = pool->slabs) {
+    Unpoison(slab, kSlabSize);
+    pool->slabs = *static_cast<void**>(slab);
+    std::free(slab);
+  }
+  *pool = vlSmallBlockPool{};
 }
 
 void LinkObject(vlVMState* L, vlGCObject* o, uint8_t tag) {

@@ -11,6 +11,49 @@ namespace vl {
 // returns null.
 void* VmRealloc(vlVMState* L, void* block, size_t oldSize, size_t newSize);
 
+// Gives the small-block slabs back; every block must have been freed.
+void ReleaseSmallBlocks(vlVMGlobal* g);
+
+// Checked builds (debug, AddressSanitizer) tag and poison pool blocks in
+// VmRealloc; the others may take the short path below.
+#if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__)
+#define VL_POOL_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VL_POOL_CHECKED 1
+#endif
+#endif
+
+// VmRealloc(L, nullptr, 0, size) and VmRealloc(L, block, size, 0) for the
+// hot object records, taking a pooled block straight from its free list.
+inline void* NewBlock(vlVMState* L, size_t size) {
+#ifndef VL_POOL_CHECKED
+  vlVMGlobal* g = L->g;
+  size_t c = (size - 1) / 16;
+  if (c < kPoolClasses && g->allocFailCountdown == 0) {
+    if (void* b = g->pool.freeList[c]) {
+      g->pool.freeList[c] = *static_cast<void**>(b);
+      g->nblocks += size;
+      return b;
+    }
+  }
+#endif
+  return VmRealloc(L, nullptr, 0, size);
+}
+inline void FreeBlock(vlVMState* L, void* block, size_t size) {
+#ifndef VL_POOL_CHECKED
+  vlVMGlobal* g = L->g;
+  size_t c = (size - 1) / 16;
+  if (c < kPoolClasses) {
+    *static_cast<void**>(block) = g->pool.freeList[c];
+    g->pool.freeList[c] = block;
+    g->nblocks -= size;
+    return;
+  }
+#endif
+  VmRealloc(L, block, size, 0);
+}
+
 template <class T>
 T* NewVector(vlVMState* L, size_t n) {
   if (n > SIZE_MAX / sizeof(T)) VmRealloc(L, nullptr, 0, SIZE_MAX);

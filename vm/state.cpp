@@ -144,6 +144,7 @@ void FreeState(vlVMState* L) {
     FreeVector(L, L->baseCi, L->sizeCi);
     gLastCloseResidual = static_cast<int64_t>(g->nblocks - (sizeof(vlVMState) + sizeof(vlVMGlobal)));
     L->g = nullptr;
+    ReleaseSmallBlocks(g);
     g->~vlVMGlobal();
     std::free(g);
   }

@@ -57,6 +57,18 @@ struct vlReturnEntry {
 
 constexpr int kReturnStackSize = 4096;
 
+// Small blocks (records of strings, tables, closures, upvalues and short
+// vectors) come from slabs kept by the VM, one free list per 16-byte size
+// class: a collection frees thousands of them at once, and the C library's
+// allocator handles that churn poorly. Slabs go back when the VM closes.
+constexpr int kPoolClasses = 16;  // blocks of 16 .. 256 bytes
+struct vlSmallBlockPool {
+  void* freeList[kPoolClasses];
+  char* bump;      // uncarved rest of the newest slab
+  char* bumpEnd;
+  void* slabs;     // every slab, linked through its first word
+};
+
 typedef int (*vlPanicFn)(vlVMState* L);
 typedef void (*vlHookFn)(vlVMState* L, vlDebugInfo* ar, int* err, vlCallInfo* ci);
 
@@ -136,6 +148,7 @@ struct vlVMGlobal {
   uint8_t gcBusy;    // a collection or its finalisers are running
   // Tests: when non-zero, the allocation that brings it to 0 fails.
   int64_t allocFailCountdown;
+  vlSmallBlockPool pool;
 };
 
 struct vlVMState {

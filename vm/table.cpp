@@ -225,7 +225,7 @@ vlTable* CreateTable(vlVMState* L, int64_t arraySize, int64_t hashLog) {
   if (arraySize < 0 || arraySize > kMaxArray || hashLog < 0 || hashLog > kMaxTableBits) {
     RaiseVmError(L, ERR_TABLEOVERFLOW);
   }
-  auto* t = static_cast<vlTable*>(VmRealloc(L, nullptr, 0, sizeof(vlTable)));
+  auto* t = static_cast<vlTable*>(NewBlock(L, sizeof(vlTable)));
   LinkObject(L, ToGC(t), VL_TTABLE);
   t->absentFlags = 0xFF;
   vlVMGlobal* g = L->g;
@@ -249,7 +249,7 @@ vlTable* CreateTable(vlVMState* L, int64_t arraySize, int64_t hashLog) {
 void FreeTable(vlVMState* L, vlTable* t) {
   if (!IsShared(L, t)) FreeVector(L, t->node, NodeCount(t));
   FreeVector(L, t->array, static_cast<size_t>(t->sizearray));
-  VmRealloc(L, t, sizeof(vlTable), 0);
+  FreeBlock(L, t, sizeof(vlTable));
 }
 
 bool TableUsesSharedNode(vlVMState* L, const vlTable* t) { return IsShared(L, t); }

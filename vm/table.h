@@ -1,6 +1,7 @@
 // Tables: a dense array part and a chained hash part, raw get/set, growth,
 // iteration and the per-table cache of absent metamethods.
 #pragma once
+#include "vm/convert.h"
 #include "vm/state.h"
 
 namespace vl {
@@ -16,6 +17,14 @@ void FreeTable(vlVMState* L, vlTable* t);
 const vlValue* TableGet(vlTable* t, const vlValue* key);
 const vlValue* TableGetInt(vlTable* t, int64_t key);
 const vlValue* TableGetString(vlTable* t, vlString* key);
+
+// The array slot of an integral key 1 .. array size, else null.
+inline vlValue* ArraySlot(vlTable* t, double n) {
+  int32_t k = DoubleToInt32(n);
+  uint32_t idx = static_cast<uint32_t>(k) - 1u;
+  if (idx < static_cast<uint32_t>(t->sizearray) && static_cast<double>(k) == n) return &t->array[idx];
+  return nullptr;
+}
 
 // The value slot for key, created (nil) when absent; the caller stores the
 // value. A nil key means 0; a NaN key raises 1208.

@@ -324,26 +324,25 @@ void ConcatRange(vlVMState* L, int total, int last) {
       vlValue res = CallMetamethod(L, tm, top - 2, top - 1);
       L->stack[at] = res;
     } else {
-      ToStringInPlace(L, top - 1);
-      if (ToString(top - 1)->len == 0) {
-        ToStringInPlace(L, top - 2);
-      } else {
-        ToStringInPlace(L, top - 2);
-        uint64_t tl = static_cast<uint64_t>(ToString(top - 1)->len) + ToString(top - 2)->len;
+      if (top[-1].tag != VL_TSTRING) ToStringInPlace(L, top - 1);
+      if (top[-2].tag != VL_TSTRING) ToStringInPlace(L, top - 2);
+      const vlString* right = ToString(top - 1);
+      if (right->len != 0) {
+        uint64_t tl = static_cast<uint64_t>(right->len) + ToString(top - 2)->len;
         while (n < total && ConvertibleToString(top - n - 1)) {
-          ToStringInPlace(L, top - n - 1);
+          if (top[-n - 1].tag != VL_TSTRING) ToStringInPlace(L, top - n - 1);
           tl += ToString(top - n - 1)->len;
           n++;
         }
         if (tl >= 4294967294u) RaiseVmError(L, ERR_INTERNAL);
-        char* buf = ScratchBuffer(L, static_cast<size_t>(tl));
-        size_t pos = 0;
+        char* buf = tl <= L->g->buffsize ? L->g->buffer : ScratchBuffer(L, static_cast<size_t>(tl));
+        char* pos = buf;
         for (int i = n; i > 0; i--) {
           const vlString* s = ToString(top - i);
-          std::memcpy(buf + pos, StringData(s), s->len);
+          std::memcpy(pos, StringData(s), s->len);
           pos += s->len;
         }
-        SetString(top - n, InternString(L, buf, pos));
+        SetString(top - n, InternString(L, buf, static_cast<size_t>(pos - buf)));
       }
     }
     total -= n - 1;

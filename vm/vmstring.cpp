@@ -18,10 +18,13 @@ namespace {
 
 uint32_t HashBytes(const char* bytes, size_t len) {
   uint32_t h = static_cast<uint32_t>(len);
-  size_t step = (len >> 5) + 1;  // long strings are sampled
-  for (size_t i = len; i >= step; i -= step) {
-    h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(bytes[i - 1]);
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+  if (len < 32) {  // every byte, last first
+    for (size_t i = len; i > 0; i--) h ^= (h << 5) + (h >> 2) + b[i - 1];
+    return h;
   }
+  size_t step = (len >> 5) + 1;  // long strings are sampled
+  for (size_t i = len; i >= step; i -= step) h ^= (h << 5) + (h >> 2) + b[i - 1];
   return h;
 }
 
@@ -83,9 +86,9 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
   vlStringTable* tb = &L->g->strt;
   for (vlGCObject* o = tb->hash[h & static_cast<uint32_t>(tb->size - 1)]; o; o = o->next) {
     auto* s = reinterpret_cast<vlString*>(o);
-    if (s->len == len && std::memcmp(bytes, StringData(s), len) == 0) return s;
+    if (s->hash == h && s->len == len && std::memcmp(bytes, StringData(s), len) == 0) return s;
   }
-  auto* s = static_cast<vlString*>(VmRealloc(L, nullptr, 0, StringRecordSize(len)));
+  auto* s = static_cast<vlString*>(NewBlock(L, StringRecordSize(len)));
   s->gch.tag = VL_TSTRING;
   s->gch.gcFlags = 0;
   s->reserved = 0;
@@ -102,7 +105,7 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
 }
 
 void FreeString(vlVMState* L, vlString* s) {
-  VmRealloc(L, s, StringRecordSize(s->len), 0);
+  FreeBlock(L, s, StringRecordSize(s->len));
 }
 
 bool StringToNumber(const char* text, size_t len, double* out) {
@@ -129,23 +132,58 @@ bool StringToNumber(const char* text, size_t len, double* out) {
   return true;
 }
 
+namespace {
+
+constexpr char kDigitPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr uint64_t kPowersOfTen[15] = {1,           10,           100,           1000,           10000,
+                                       100000,      1000000,      10000000,      100000000,      1000000000,
+                                       10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000};
+
+}  // namespace
+
 int FormatNumber(double n, char* buf) {
-  // Integers of up to 14 digits print as "%.14g" would, without its cost.
-  if (n > -1e14 && n < 1e14 && n == static_cast<double>(static_cast<int64_t>(n)) && !std::signbit(n)) {
-    uint64_t v = static_cast<uint64_t>(static_cast<int64_t>(n));
-    char tmp[16];
-    int len = 0;
-    do {
-      tmp[len++] = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v);
-    for (int i = 0; i < len; i++) buf[i] = tmp[len - 1 - i];
-    buf[len] = '\0';
-    return len;
-  }
-  if (n < 0 && n > -1e14 && n == static_cast<double>(static_cast<int64_t>(n))) {
-    buf[0] = '-';
-    return 1 + FormatNumber(-n, buf + 1);
+  // Integers of up to 14 digits print as "%.14g" would, without its cost
+  // (-0 is left to it: it prints the sign).
+  if (n > -1e14 && n < 1e14) {
+    int64_t i = static_cast<int64_t>(n);
+    if (static_cast<double>(i) == n && (i != 0 || !std::signbit(n))) {
+      char* p = buf;
+      uint64_t v = static_cast<uint64_t>(i);
+      if (i < 0) {
+        *p++ = '-';
+        v = static_cast<uint64_t>(-i);
+      }
+      int digits = 1;
+      while (digits < 15 && v >= kPowersOfTen[digits]) digits++;
+      char* end = p + digits;
+      *end = '\0';
+      char* q = end;
+      // Most numbers fit 32 bits, where the arithmetic is cheaper.
+      while (v > 0xFFFFFFFFu) {
+        unsigned r = static_cast<unsigned>(v % 100);
+        v /= 100;
+        q -= 2;
+        std::memcpy(q, &kDigitPairs[2 * r], 2);
+      }
+      uint32_t w = static_cast<uint32_t>(v);
+      while (w >= 100) {
+        uint32_t r = w % 100;
+        w /= 100;
+        q -= 2;
+        std::memcpy(q, &kDigitPairs[2 * r], 2);
+      }
+      if (w >= 10) {
+        q -= 2;
+        std::memcpy(q, &kDigitPairs[2 * w], 2);
+      } else {
+        *--q = static_cast<char>('0' + w);
+      }
+      return static_cast<int>(end - buf);
+    }
   }
   return std::snprintf(buf, kNumberBufferSize, "%.14g", n);
 }
