@@ -99,6 +99,8 @@ vlValue* NativeResults(vlVMState* L, int r) {
   return L->top - r;
 }
 
+}  // namespace
+
 vlValue* FinishNative(vlVMState* L, int r, int* status) {
   vlVMGlobal* g = L->g;
   if (r >= 1000 || r < -2) {
@@ -114,8 +116,6 @@ vlValue* FinishNative(vlVMState* L, int r, int* status) {
   *status = r;  // an error code or a label jump: no results
   return L->top;
 }
-
-}  // namespace
 
 vlValue* PrepareCall(vlVMState* L, vlValue* func, int* status) {
   *status = 0;
@@ -160,23 +160,13 @@ vlValue* PrepareCall(vlVMState* L, vlValue* func, int* status) {
   return FinishNative(L, r, status);
 }
 
-void ReturnFromCall(vlVMState* L, int wanted, vlValue* first) {
-  if (L->hookMask & VL_MASK_RET) {
-    ptrdiff_t fr = first - L->stack;
-    CallHook(L, VL_HOOK_RET, -1);
-    if (!(L->ci->state & VL_CI_NATIVE)) {
-      for (int i = L->ci->tailcalls; i > 0; i--) CallHook(L, VL_HOOK_TAILRET, -1);
-    }
-    first = L->stack + fr;
+vlValue* RunReturnHooks(vlVMState* L, vlValue* first) {
+  ptrdiff_t fr = first - L->stack;
+  CallHook(L, VL_HOOK_RET, -1);
+  if (!(L->ci->state & VL_CI_NATIVE)) {
+    for (int i = L->ci->tailcalls; i > 0; i--) CallHook(L, VL_HOOK_TAILRET, -1);
   }
-  vlCallInfo* ci = L->ci;
-  vlValue* res = ci->base - 1;
-  DropReturnEntries(L, CallLevel(L, ci));
-  L->ci = ci - 1;
-  L->base = L->ci->base;
-  for (; wanted != 0 && first < L->top; wanted--) *res++ = *first++;
-  for (; wanted > 0; wanted--) SetNil(res++);
-  L->top = res;
+  return L->stack + fr;
 }
 
 void vmCallNested(vlVMState* L, vlValue* func, int nresults) {

@@ -2,6 +2,7 @@
 // arguments, __call), nested and protected calls, the gosub/label-jump
 // return stack, and the call trace.
 #pragma once
+#include "vm/debug.h"
 #include "vm/state.h"
 
 namespace vl {
@@ -19,7 +20,7 @@ vlValue* PrepareCall(vlVMState* L, vlValue* func, int* status);
 // Ends the current call: drops its record and copies the results from
 // first up to the top into the function slot, padded with nil up to wanted
 // (-1 keeps them all); the top ends after the last value placed.
-void ReturnFromCall(vlVMState* L, int wanted, vlValue* first);
+inline void ReturnFromCall(vlVMState* L, int wanted, vlValue* first);
 
 // A complete call of func with the arguments above it, keeping nresults
 // (-1: all); counts the nesting, raises a handler's error code, and ends
@@ -40,6 +41,27 @@ void DropReturnEntries(vlVMState* L, int32_t level);
 inline int32_t CallLevel(vlVMState* L, const vlCallInfo* ci) {
   return static_cast<int32_t>(ci - L->baseCi);
 }
+
+// The return hooks of the current call (the stack may move); the new
+// address of first.
+vlValue* RunReturnHooks(vlVMState* L, vlValue* first);
+
+inline void ReturnFromCall(vlVMState* L, int wanted, vlValue* first) {
+  if (L->hookMask & VL_MASK_RET) first = RunReturnHooks(L, first);
+  vlCallInfo* ci = L->ci;
+  vlValue* res = ci->base - 1;
+  if (L->g->returnCount > 0) DropReturnEntries(L, CallLevel(L, ci));
+  L->ci = ci - 1;
+  L->base = L->ci->base;
+  for (; wanted != 0 && first < L->top; wanted--) *res++ = *first++;
+  for (; wanted > 0; wanted--) SetNil(res++);
+  L->top = res;
+}
+
+// Turns a native handler's result r into the call's outcome: the first of
+// its results, or no results with *status set to an error code or a label
+// jump (the script's error function may take an error code first).
+vlValue* FinishNative(vlVMState* L, int r, int* status);
 
 // The name under which the function of call record ci was called, and its
 // kind ("global", "local", "method", "field"), or null.

@@ -255,9 +255,10 @@ void ShrinkThread(vlVMState* th) {
 void ShrinkBuffers(vlVMState* L) {
   vlVMGlobal* g = L->g;
   ShrinkThread(g->mainthread);
-  int size = g->strt.size;
-  while (size > 64 && g->strt.nuse < size / 4) size /= 2;
-  if (size != g->strt.size) ResizeStringTable(L, size);
+  // The string table halves once per collection: a program that keeps
+  // making short-lived strings would otherwise shrink it to nothing and
+  // regrow it between every two collections.
+  if (g->strt.size > 64 && g->strt.nuse < g->strt.size / 4) ResizeStringTable(L, g->strt.size / 2);
   if (g->buffsize > 64) {
     size_t half = g->buffsize / 2;
     g->buffer = ResizeVector(L, g->buffer, g->buffsize, half);

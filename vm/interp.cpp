@@ -81,10 +81,10 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   // the next one; opcodes the verifier refuses lead to the error.
   static const void* const kDispatch[64] = {
       &&op_COPY,    &&op_LOADK,    &&op_LOADNUM,  &&op_LOADNIL,  &&op_GETUPVAL, &&op_GETGLOBAL, &&op_GETFIELD,
-      &&op_SETGLOBAL, &&op_SETUPVAL, &&op_SETFIELD, &&op_NEWTABLE, &&op_ARITH,  &&op_ARITH,     &&op_ARITH,
+      &&op_SETGLOBAL, &&op_SETUPVAL, &&op_SETFIELD, &&op_NEWTABLE, &&op_ADD,    &&op_SUB,       &&op_MUL,
       &&op_ARITH,   &&op_ARITH,    &&op_ARITH,    &&op_ARITH,    &&op_ARITH,    &&op_ARITH,     &&op_ARITH,
       &&op_ARITH,   &&op_ARITH,    &&op_UNARY,    &&op_NOT,      &&op_UNARY,    &&op_CONCAT,    &&op_JUMP,
-      &&op_COMPARE, &&op_COMPARE,  &&op_COMPARE,  &&op_TEST,     &&op_CALL,     &&op_CALL,      &&op_RETURN,
+      &&op_EQ,      &&op_LT,       &&op_LE,       &&op_TEST,     &&op_CALL,     &&op_CALL,      &&op_RETURN,
       &&op_FORLOOP, &&op_ITERLOOP, &&op_ITERPREP, &&op_SETLIST,  &&op_SETLIST,  &&op_CLOSE,     &&op_CLOSURE,
       &&op_METHOD,  &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,       &&op_BAD,
       &&op_BAD,     &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,       &&op_BAD,
@@ -260,20 +260,34 @@ op_NEWTABLE: {
   PROTECT(CheckGC(L));
   NEXT;
 }
+// Number operands take the short way; anything else the fall-back.
+#define ARITH_OP(name, expr)                                   \
+  op_##name : {                                                \
+    const vlValue* rb = RK(GetB(i));                           \
+    const vlValue* rc = RK(GetC(i));                           \
+    if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
+      double x = rb->v.n, y = rc->v.n;                         \
+      SetNumber(ra, expr);                                     \
+      NEXT;                                                    \
+    }                                                          \
+    goto arith_fallback;                                       \
+  }
+  ARITH_OP(ADD, x + y)
+  ARITH_OP(SUB, x - y)
+  ARITH_OP(MUL, x * y)
+#undef ARITH_OP
 op_ARITH: {
   const vlValue* rb = RK(GetB(i));
   const vlValue* rc = RK(GetC(i));
   if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {
-    double x = rb->v.n, y = rc->v.n;
-    switch (GetOp(i)) {
-      case OP_ADD: SetNumber(ra, x + y); break;
-      case OP_SUB: SetNumber(ra, x - y); break;
-      case OP_MUL: SetNumber(ra, x * y); break;
-      default: SetNumber(ra, ArithNumbers(L, static_cast<int>(GetOp(i)) - OP_ADD + VL_TM_ADD, x, y)); break;
-    }
-  } else {
-    PROTECT(ArithFallback(L, ra - L->stack, *rb, *rc, static_cast<int>(GetOp(i)) - OP_ADD + VL_TM_ADD));
+    SetNumber(ra, ArithNumbers(L, static_cast<int>(GetOp(i)) - OP_ADD + VL_TM_ADD, rb->v.n, rc->v.n));
+    NEXT;
   }
+}
+arith_fallback: {
+  const vlValue* rb = RK(GetB(i));
+  const vlValue* rc = RK(GetC(i));
+  PROTECT(ArithFallback(L, ra - L->stack, *rb, *rc, static_cast<int>(GetOp(i)) - OP_ADD + VL_TM_ADD));
   NEXT;
 }
 op_UNARY: {
@@ -301,14 +315,32 @@ op_CONCAT: {
 op_JUMP:
   DOJUMP(i);
   NEXT;
-op_COMPARE: {
+// A test is followed by its jump: skip it, or take it.
+#define COMPARE_OP(name, expr)                                 \
+  op_##name : {                                                \
+    const vlValue* rb = RK(GetB(i));                           \
+    const vlValue* rc = RK(GetC(i));                           \
+    if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
+      double x = rb->v.n, y = rc->v.n;                         \
+      if (static_cast<uint32_t>(expr) != GetA(i)) {            \
+        pc++;                                                  \
+      } else {                                                 \
+        const vlInstruction j = *pc++;                         \
+        DOJUMP(j);                                             \
+      }                                                        \
+      NEXT;                                                    \
+    }                                                          \
+    goto compare_general;                                      \
+  }
+  COMPARE_OP(EQ, x == y)
+  COMPARE_OP(LT, x < y)
+  COMPARE_OP(LE, x <= y)
+#undef COMPARE_OP
+compare_general: {
   const vlValue* rb = RK(GetB(i));
   const vlValue* rc = RK(GetC(i));
   bool r;
-  if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {
-    double x = rb->v.n, y = rc->v.n;
-    r = GetOp(i) == OP_EQ ? x == y : GetOp(i) == OP_LT ? x < y : x <= y;
-  } else if (GetOp(i) == OP_EQ) {
+  if (GetOp(i) == OP_EQ) {
     PROTECT(r = ValuesEqualVM(L, rb, rc));
   } else if (GetOp(i) == OP_LT) {
     PROTECT(r = ValueLessThanVM(L, rb, rc, 1));
@@ -341,11 +373,35 @@ op_CALL: {
   const vlFuncProto* p = cl->proto;
   int32_t afterCall = static_cast<int32_t>(pc - p->code);
   g->callPcWord = afterCall;
-  if (GetOp(i) == OP_CALL && ra->tag == VL_TFUNCTION && !ToClosure(ra)->h.isNative) {
-    // A script callee with room on the stack and a free call record: the
-    // frame is set up here, as the general path would.
+  int status = 0;
+  vlValue* first;
+  if (ra->tag != VL_TFUNCTION || ci + 1 == L->endCi) {
+    first = PrepareCall(L, ra, &status);
+  } else if (ToClosure(ra)->h.isNative) {
+    if ((L->hookMask & VL_MASK_CALL) || g->traceFlag || L->stackLast - L->top <= kMinStackForNative) {
+      first = PrepareCall(L, ra, &status);
+    } else {
+      // The general native call without its hook and trace.
+      vlCallInfo* callee = ci + 1;
+      L->ci = callee;
+      callee->base = ra + 1;
+      L->base = callee->base;
+      callee->top = L->top + kMinStackForNative;
+      callee->state = VL_CI_NATIVE;
+      callee->savedpc = nullptr;
+      callee->pc = nullptr;
+      callee->tailcalls = 0;
+      vlNativeFn fn = ToClosure(ra)->n.fn;
+      g->host.clearLastError(L, fn);
+      int r = 0;
+      if (!g->host.callCommandHook(L, fn, &r)) r = fn(L);
+      first = FinishNative(L, r, &status);
+    }
+  } else {
+    // A script callee with room on the stack: the frame is set up here, as
+    // the general path would.
     const vlFuncProto* np = ToClosure(ra)->s.proto;
-    if (!np->isVararg && L->stackLast - L->top > np->maxstacksize && ci + 1 != L->endCi) {
+    if (GetOp(i) == OP_CALL && !np->isVararg && L->stackLast - L->top > np->maxstacksize) {
       vlCallInfo* callee = ci + 1;
       L->ci = callee;
       callee->base = ra + 1;
@@ -361,9 +417,8 @@ op_CALL: {
       ci->state = (ci->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
       goto newframe;
     }
+    first = PrepareCall(L, ra, &status);
   }
-  int status = 0;
-  vlValue* first = PrepareCall(L, ra, &status);
   if (!first) {
     vlCallInfo* callee = L->ci;
     vlCallInfo* caller = callee - 1;
@@ -425,20 +480,7 @@ op_RETURN: {
     return ra;
   }
   int wanted = static_cast<int>(GetC((ci - 1)->savedpc[-1])) - 1;
-  if (L->hookMask & VL_MASK_RET) {
-    ReturnFromCall(L, wanted, ra);
-  } else {
-    // The general return without its hook, to the caller's frame.
-    if (g->returnCount > 0) DropReturnEntries(L, CallLevel(L, ci));
-    vlValue* res = ci->base - 1;
-    vlValue* first = ra;
-    L->ci = ci - 1;
-    L->base = L->ci->base;
-    for (; wanted != 0 && first < L->top; wanted--) *res++ = *first++;
-    for (; wanted > 0; wanted--) SetNil(res++);
-    L->top = res;
-    wanted = static_cast<int>(GetC(L->ci->savedpc[-1])) - 1;
-  }
+  ReturnFromCall(L, wanted, ra);
   if (wanted >= 0) L->top = L->ci->top;
   goto reentry;
 }

@@ -171,9 +171,14 @@ void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* p
   }
   if (pendingNode) SetBoolean(&pendingNode->val, 0);  // nothing below throws
   if (!oldShared) {
+    // The old keys are distinct, valid and absent from the new hash part:
+    // each goes to its array slot or straight to a new node.
     for (size_t j = oldcount; j-- > 0;) {
       const vlTableNode* old = &oldnode[j];
-      if (old->val.tag != VL_TNIL) *TableSet(L, t, &old->key) = old->val;
+      if (old->val.tag == VL_TNIL) continue;
+      vlValue* slot = old->key.tag == VL_TNUMBER ? ArraySlot(t, old->key.v.n) : nullptr;
+      if (!slot) slot = NewKey(L, t, &old->key);
+      *slot = old->val;
     }
     FreeVector(L, oldnode, oldcount);
   }
