@@ -303,3 +303,32 @@ int ReadOptionsFile(vlOptionValues* values, const char* scriptPath, vlExtraArg**
   std::free(data);
   return result;
 }
+
+int ParseStartupOptions(vlStartupRecord* startup, vlOptionValues* values, int argc, char* const* argv, bool linked,
+                        bool* needScript) {
+  *needScript = false;
+  char* line = JoinArguments(argc, argv);
+  if (!line) return ERR_MEM;
+  int result = ParseCommandLine(values, line, &startup->extraArgs);
+  std::free(line);
+  if (result) return result;
+
+  const char* given = GetOptionText(values->word, VL_CLOPT_SCRIPT);
+  if (given) {
+    // A script name that does not fit would be cut into another file's name.
+    if (std::strlen(given) >= sizeof startup->scriptPath) return ERR_ARGS;
+    char* copy = CopyText(given);
+    if (!copy) return ERR_MEM;
+    std::free(startup->givenName);
+    startup->givenName = copy;
+    std::strcpy(startup->scriptPath, given);
+  }
+  if (linked) {
+    std::memcpy(startup->scriptPath, startup->programPath, sizeof startup->scriptPath);
+    startup->scriptPath[sizeof startup->scriptPath - 1] = '\0';
+  } else if (!given) {
+    *needScript = true;
+    return 0;
+  }
+  return ReadOptionsFile(values, startup->scriptPath, &startup->extraArgs);
+}

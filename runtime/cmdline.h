@@ -121,3 +121,14 @@ int GetOptionsFileName(const char* scriptPath, char* buffer, size_t size);
 // Reads and parses the options file of the script, when there is one.
 // 0 (also when there is none), 1000, 1009 or 1363.
 int ReadOptionsFile(vlOptionValues* values, const char* scriptPath, vlExtraArg** extras);
+
+// The option steps of start-up: joins and parses the command line (unknown
+// names go to the start-up record's extra arguments), takes the script path
+// from the free argument (kept as the name given too) or, with a linked
+// container, from the program path, and reads the options file beside it.
+// When no script is named and none is linked, *needScript is set and the
+// options file is left for the caller to read once a script was chosen.
+// 0, 1000, 1009, 1060 (also for a script name longer than the path buffer)
+// or 1363.
+int ParseStartupOptions(vlStartupRecord* startup, vlOptionValues* values, int argc, char* const* argv, bool linked,
+                        bool* needScript);

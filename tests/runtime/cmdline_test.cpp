@@ -414,4 +414,56 @@ TEST_F(OptionsFileOnDisk, MissingFileIsNoErrorBadFileIs) {
   EXPECT_EQ(ReadOptionsFile(&r.values, bad.c_str(), &r.extras), 1363);
 }
 
+TEST_F(OptionsFileOnDisk, StartupStepsFindScriptAndOptionsFile) {
+  Write("game.ini", "SCRWIDTH = 320\nseed = 7\n");
+  std::string script = dir_ + "/game.vla";
+  const char* argv[] = {"vellamora", "-FULLSCREEN", "-lives", "3", script.c_str()};
+  vlStartupRecord startup{};
+  vlOptionValues values{};
+  bool need = true;
+  ASSERT_EQ(ParseStartupOptions(&startup, &values, 5, const_cast<char* const*>(argv), false, &need), 0);
+  EXPECT_FALSE(need);
+  EXPECT_STREQ(startup.scriptPath, script.c_str());
+  EXPECT_STREQ(startup.givenName, script.c_str());
+  EXPECT_EQ(values.word[VL_CLOPT_FULLSCREEN], 1u);
+  EXPECT_STREQ(GetOptionText(values.word, VL_CLOPT_SCRWIDTH), "320");
+  ASSERT_NE(startup.extraArgs, nullptr);
+  EXPECT_STREQ(startup.extraArgs->name, "lives");
+  EXPECT_STREQ(startup.extraArgs->value, "3");
+  ASSERT_NE(startup.extraArgs->next, nullptr);
+  EXPECT_STREQ(startup.extraArgs->next->name, "seed");
+  FreeOptionValues(&values);
+  FreeExtraArgs(&startup.extraArgs);
+  std::free(startup.givenName);
+}
+
+TEST_F(OptionsFileOnDisk, StartupStepsLinkedOrWithoutScript) {
+  Write("player.ini", "QUIET = yes\n");
+  vlStartupRecord startup{};
+  std::snprintf(startup.programPath, sizeof startup.programPath, "%s/player", dir_.c_str());
+  const char* argv[] = {"player", "-WINDOW"};
+  vlOptionValues values{};
+  bool need = false;
+  ASSERT_EQ(ParseStartupOptions(&startup, &values, 2, const_cast<char* const*>(argv), false, &need), 0);
+  EXPECT_TRUE(need);
+  EXPECT_EQ(values.word[VL_CLOPT_QUIET], 0u);
+  FreeOptionValues(&values);
+
+  // A linked container runs the program file itself, whatever is named.
+  const char* named[] = {"player", "other.vla"};
+  ASSERT_EQ(ParseStartupOptions(&startup, &values, 2, const_cast<char* const*>(named), true, &need), 0);
+  EXPECT_FALSE(need);
+  EXPECT_STREQ(startup.scriptPath, startup.programPath);
+  EXPECT_STREQ(startup.givenName, "other.vla");
+  EXPECT_EQ(values.word[VL_CLOPT_QUIET], 1u);
+  FreeOptionValues(&values);
+
+  std::string huge(1024, 's');
+  const char* tooLong[] = {"player", huge.c_str()};
+  EXPECT_EQ(ParseStartupOptions(&startup, &values, 2, const_cast<char* const*>(tooLong), false, &need), 1060);
+  FreeOptionValues(&values);
+  FreeExtraArgs(&startup.extraArgs);
+  std::free(startup.givenName);
+}
+
 }  // namespace
