@@ -106,11 +106,13 @@ const char* GetOptionText(const uintptr_t* words, uint32_t id);
 char* JoinArguments(int argc, char* const* argv);
 
 // Parses a joined command line into values (which keeps a copy of it);
-// unknown option names are appended to extras. 0, 1060 or 1000.
+// unknown option names are appended to extras. Once per value array: a
+// second parse would free the texts the first one stored. 0, 1060 or 1000.
 int ParseCommandLine(vlOptionValues* values, const char* line, vlExtraArg** extras);
 
 // Parses the text of an options file (size bytes; a zero byte ends it) into
-// values, over what the command line set. 0, 1363 or 1000.
+// values, over what the command line set; once per value array, like the
+// command line. 0, 1363 or 1000.
 int ParseOptionsText(vlOptionValues* values, const char* text, size_t size, vlExtraArg** extras);
 
 // The options file of a script: its path with the file name's extension
