@@ -395,6 +395,22 @@ op_CALL: {
       g->host.clearLastError(L, fn);
       int r = 0;
       if (!g->host.callCommandHook(L, fn, &r)) r = fn(L);
+      if (r >= 0 && r <= 999 && r <= L->top - L->base && !(L->hookMask & VL_MASK_RET) && g->returnCount == 0) {
+        // As FinishNative and ReturnFromCall would: the results go to the
+        // function slot, padded with nil to the count wanted.
+        first = L->top - r;
+        callee = L->ci;
+        vlValue* res = callee->base - 1;
+        L->ci = callee - 1;
+        L->base = L->ci->base;
+        int wanted = nresults;
+        for (; wanted != 0 && first < L->top; wanted--) *res++ = *first++;
+        for (; wanted > 0; wanted--) SetNil(res++);
+        L->top = nresults >= 0 ? L->ci->top : res;
+        ci = L->ci;
+        base = L->base;
+        NEXT;
+      }
       first = FinishNative(L, r, &status);
     }
   } else {

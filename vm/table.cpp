@@ -25,7 +25,7 @@ inline vlTableNode* HashNumber(const vlTable* t, double n) {
   uint32_t w[2];
   std::memcpy(w, &x, sizeof x);
   uint32_t sum = w[0] + w[1];
-  return &t->node[sum % ((NodeCount(t) - 1) | 1)];
+  return &t->node[NodeModulo(sum, t->lsizenode)];
 }
 
 inline vlTableNode* HashPointer(const vlTable* t, const void* p) {
@@ -268,13 +268,6 @@ const vlValue* TableGetInt(vlTable* t, int64_t key) {
   return &kNilValue;
 }
 
-const vlValue* TableGetString(vlTable* t, vlString* key) {
-  for (vlTableNode* nd = &t->node[key->hash & (NodeCount(t) - 1)]; nd; nd = nd->next) {
-    if (nd->key.tag == VL_TSTRING && nd->key.v.gc == ToGC(key)) return &nd->val;
-  }
-  return &kNilValue;
-}
-
 const vlValue* TableGet(vlTable* t, const vlValue* key) {
   switch (key->tag) {
     case VL_TSTRING: return TableGetString(t, ToString(key));
@@ -351,17 +344,7 @@ int TableNext(vlVMState* L, vlTable* t, vlValue* keySlot) {
   return 0;
 }
 
-vlTable* GetMetatable(vlVMState* L, const vlValue* o) {
-  vlTable* mt;
-  if (o->tag == VL_TTABLE) mt = ToTable(o)->metatable;
-  else if (o->tag == VL_TUSERDATA) mt = ToUserdata(o)->metatable;
-  else return nullptr;
-  return mt == DefaultMetatable(L) ? nullptr : mt;
-}
-
-const vlValue* FastMetamethod(vlVMState* L, vlTable* mt, int event) {
-  if (!mt) return &kNilValue;
-  if (mt->absentFlags & (1u << event)) return &kNilValue;
+const vlValue* LookUpMetamethod(vlVMState* L, vlTable* mt, int event) {
   const vlValue* tm = TableGetString(mt, L->g->tmname[event]);
   if (tm->tag == VL_TNIL) mt->absentFlags |= static_cast<uint8_t>(1u << event);
   return tm;

@@ -16,7 +16,28 @@ void FreeTable(vlVMState* L, vlTable* t);
 // Raw reads; absent keys give &kNilValue.
 const vlValue* TableGet(vlTable* t, const vlValue* key);
 const vlValue* TableGetInt(vlTable* t, int64_t key);
-const vlValue* TableGetString(vlTable* t, vlString* key);
+inline const vlValue* TableGetString(vlTable* t, vlString* key) {
+  for (vlTableNode* nd = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; nd; nd = nd->next) {
+    if (nd->key.tag == VL_TSTRING && nd->key.v.gc == ToGC(key)) return &nd->val;
+  }
+  return &kNilValue;
+}
+
+// n mod ((2^lsize - 1) OR 1), the hash position of number keys, without a
+// division: one precomputed multiplier per node count (exact for every
+// 32-bit n).
+struct vlNodeModulo {
+  uint64_t m[kMaxTableBits + 1];
+  constexpr vlNodeModulo() : m() {
+    for (int i = 0; i <= kMaxTableBits; i++) m[i] = UINT64_MAX / (((uint64_t(1) << i) - 1) | 1) + 1;
+  }
+};
+inline constexpr vlNodeModulo kNodeModulo;
+inline uint32_t NodeModulo(uint32_t n, int lsize) {
+  uint64_t d = ((uint64_t(1) << lsize) - 1) | 1;
+  uint64_t low = kNodeModulo.m[lsize] * n;
+  return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64);
+}
 
 // The array slot of an integral key 1 .. array size, else null.
 inline vlValue* ArraySlot(vlTable* t, double n) {
@@ -44,10 +65,20 @@ bool TableUsesSharedNode(vlVMState* L, const vlTable* t);
 
 // Metatable of a table or userdata value; null for other values or when it
 // only has the default metatable.
-vlTable* GetMetatable(vlVMState* L, const vlValue* o);
+inline vlTable* GetMetatable(vlVMState* L, const vlValue* o) {
+  vlTable* mt;
+  if (o->tag == VL_TTABLE) mt = ToTable(o)->metatable;
+  else if (o->tag == VL_TUSERDATA) mt = ToUserdata(o)->metatable;
+  else return nullptr;
+  return mt == DefaultMetatable(L) ? nullptr : mt;
+}
 // The metamethod of a table or userdata value for event, else &kNilValue.
 const vlValue* GetMetamethod(vlVMState* L, const vlValue* o, int event);
 // Fast form for events 0..4 on a metatable; records absence in its flags.
-const vlValue* FastMetamethod(vlVMState* L, vlTable* mt, int event);
+const vlValue* LookUpMetamethod(vlVMState* L, vlTable* mt, int event);
+inline const vlValue* FastMetamethod(vlVMState* L, vlTable* mt, int event) {
+  if (!mt || (mt->absentFlags & (1u << event))) return &kNilValue;
+  return LookUpMetamethod(L, mt, event);
+}
 
 }  // namespace vl

@@ -285,3 +285,39 @@ TEST_F(VmTest, AllocationFailureDuringGrowthLeavesTableUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+// The node-count modulo used for number keys agrees with a real division
+// for every node count and across the whole 32-bit range.
+TEST(TableHash, NodeModuloMatchesDivision) {
+  std::mt19937 rng(7);
+  for (int lsize = 0; lsize <= vl::kMaxTableBits; lsize++) {
+    uint32_t d = ((1u << lsize) - 1) | 1;
+    for (uint32_t n : {0u, 1u, d - 1, d, d + 1, 2 * d, 0x7FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu})
+      ASSERT_EQ(vl::NodeModulo(n, lsize), n % d) << n << " mod " << d;
+    for (int i = 0; i < 20000; i++) {
+      uint32_t n = static_cast<uint32_t>(rng());
+      ASSERT_EQ(vl::NodeModulo(n, lsize), n % d) << n << " mod " << d;
+    }
+  }
+}
+
+}  // namespace
+
+// A number key sits at its main position: the two halves of key + 1 added,
+// modulo (node count - 1) OR 1; colliding keys chain from there.
+TEST_F(VmTest, NumberKeysLandAtTheirMainPosition) {
+  ASSERT_EQ(Protect([&] {
+    vlTable* t = vl::CreateTable(L, 0, 5);  // 32 nodes: modulo 31
+    for (double key : {0.5, -3.0, 1e9, 12345.25}) {
+      vlValue k = Num(key);
+      vl::SetNumber(vl::TableSet(L, t, &k), 1);
+      double x = key + 1.0;
+      uint32_t w[2];
+      std::memcpy(w, &x, sizeof x);
+      const vlTableNode* mp = &t->node[(w[0] + w[1]) % 31u];
+      EXPECT_TRUE(mp->key.tag == VL_TNUMBER && mp->key.v.n == key) << key;
+    }
+  }), 0);
+}
