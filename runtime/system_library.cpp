@@ -11,6 +11,7 @@
 #include "runtime/messages.h"
 #include "runtime/object_commands.h"
 #include "runtime/objects.h"
+#include "runtime/prefs.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
@@ -104,6 +105,10 @@ const vlCommand kSystemCommands[] = {
     {"OpenCatalog", CmdOpenCatalog},
     {"CloseCatalog", CmdCloseCatalog},
     {"GetCatalogString", CmdGetCatalogString},
+    // Preferences
+    {"SavePrefs", CmdSavePrefs},
+    {"LoadPrefs", CmdLoadPrefs},
+    {"DeletePrefs", CmdDeletePrefs},
     {nullptr, nullptr}};
 
 constexpr char kVellamoraMark[] = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx";

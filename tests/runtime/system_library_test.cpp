@@ -118,7 +118,7 @@ class SystemLibrary : public vltest::HandlerTest {
 
 TEST_F(SystemLibrary, OpensCommandsConstantsAndLibrary) {
   for (const char* name : {"listitems", "sort", "foreach", "starttimer", "geterrorname", "getobjectdata",
-                           "debugstr", "debugval", "assert", "next", "nextitem"})
+                           "debugstr", "debugval", "assert", "next", "nextitem", "saveprefs", "loadprefs", "deleteprefs"})
     EXPECT_EQ(vltest::GetGlobal(L, name)->tag, VL_TFUNCTION) << name;
   const char* text = nullptr;
   double n = -1;
