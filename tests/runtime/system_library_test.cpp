@@ -566,4 +566,50 @@ TEST_F(SystemLibrary, DebugPrintJoinsArguments) {
   EXPECT_EQ(out, "1.5 50% x\nno break");
 }
 
+TEST_F(SystemLibrary, LimitsPointersAndSwitches) {
+  // More elements than one frame can hold.
+  vl::PushNewTable(L);
+  for (int i = 0; i < 3000; ++i) {
+    vl::PushNumber(L, i);
+    vl::RawSetTableIndex(L, -2, i);
+  }
+  vl::PushString(L, "big");
+  vl::InsertTopAt(L, -2);
+  vl::RawSetTableValue(L, vl::kGlobalsIndex);
+  vl::SetStackTop(L, 0);
+  EXPECT_EQ(Run(".call unpack $big"), ERR_STACK);
+  EXPECT_EQ(Run(".call listitems $big -> n\n.call sort $big fn:desc\n.call removeitem $big -> last"), 0);
+  EXPECT_EQ(Num("n"), 3000);
+  EXPECT_EQ(Num("last"), 0);
+  // Pointers move by bytes.
+  static char block[16];
+  vltest::SetGlobalNative(L, "block", [](vlVMState* S) {
+    vl::PushPointer(S, block);
+    return 1;
+  });
+  ASSERT_EQ(Run(".call block -> p\n.call increasepointer $p 10 -> q\n.call decreasepointer $q 4 -> r"), 0);
+  EXPECT_EQ(vltest::GetGlobal(L, "q")->v.p, block + 10);
+  EXPECT_EQ(vltest::GetGlobal(L, "r")->v.p, block + 6);
+  EXPECT_EQ(Run(".call increasepointer 5 1"), ERR_UDEXPECTED);
+  // The trace switch and the collector threshold.
+  ASSERT_EQ(Run(".call debugoutput 1"), 0);
+  EXPECT_EQ(L->g->traceFlag, 1);
+  L->g->traceFlag = 0;
+  ASSERT_EQ(Run(".call collectgarbage 100000\n.call gcinfo -> used limit"), 0);
+  EXPECT_EQ(Num("limit"), 100000);
+  ASSERT_EQ(Run(".call getmemoryinfo 1 -> free\n.call getsystemlanguage -> lang\n.call getsystemcountry -> country"), 0);
+  EXPECT_GT(Num("free"), 0);
+  EXPECT_GE(Num("lang"), 0);
+  EXPECT_LE(Num("lang"), 18);
+  EXPECT_LE(Num("country"), 38);
+}
+
+TEST_F(SystemLibrary, FreeAllDropsTimersAndUserData) {
+  ASSERT_EQ(Run(".call starttimer 1\n.call starttimer nil -> h\n.call setobjectdata 53 $h \"k\" { 1, 2 }"), 0);
+  ASSERT_NE(*ScriptTimerList(), nullptr);
+  FreeSystemLibrary(L);
+  EXPECT_EQ(*ScriptTimerList(), nullptr);
+  EXPECT_EQ(Run(".call gettimer 1"), ERR_FINDTIMER);
+}
+
 }  // namespace
