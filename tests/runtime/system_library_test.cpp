@@ -72,6 +72,17 @@ no:
 go:
   ret
 .end
+.function ascdepth
+  .params 2
+  .call base=2 nesting -> depth
+  lt 0 0 1
+  jump no2
+  loadk 2 #1
+  return 2 2
+no2:
+  loadk 2 #0
+  return 2 2
+.end
 .function failing
   .params 2
   .call base=2 getconstant "nohash"
@@ -610,6 +621,50 @@ TEST_F(SystemLibrary, FreeAllDropsTimersAndUserData) {
   FreeSystemLibrary(L);
   EXPECT_EQ(*ScriptTimerList(), nullptr);
   EXPECT_EQ(Run(".call gettimer 1"), ERR_FINDTIMER);
+}
+
+TEST_F(SystemLibrary, OrderFunctionRunsAsCallback) {
+  ASSERT_EQ(Run(".table 0 { 3, 1, 2, 5, 4 }\nsetglobal 0 \"t\"\n.call sort $t fn:ascdepth"), 0);
+  EXPECT_EQ(Num("depth"), 1);
+  EXPECT_EQ(vlOptions.callbackNesting, 0);
+  EXPECT_EQ(List(), "1,2,3,4,5");
+  EXPECT_EQ(Run(".call sort $t fn:failing"), ERR_WRONGUSAGE);
+  EXPECT_EQ(vlOptions.callbackNesting, 0);
+}
+
+TEST_F(SystemLibrary, DebugPrintUsesTheGlobalToString) {
+  vltest::SetGlobalNative(L, "tostring", [](vlVMState* S) {
+    std::string text = "<";
+    text += vl::GetTypeAt(S, 1) == VL_TNIL ? "nil" : vl::ToStringAt(S, 1);
+    text += '>';
+    vl::PushString(S, text.c_str());
+    return 1;
+  });
+  testing::internal::CaptureStdout();
+  int status = Run(".call debugprint 7 nil \"a\"");
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(out, "<7> <nil> <a>\n");
+}
+
+TEST_F(SystemLibrary, DebugPromptReadsOneLine) {
+  char name[] = "/tmp/vl_prompt_XXXXXX";
+  int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  std::string input = "first line\r\n";
+  input.append(20000, 'z');
+  input += '\n';
+  ASSERT_EQ(write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  close(fd);
+  ASSERT_NE(freopen(name, "r", stdin), nullptr);
+  testing::internal::CaptureStdout();
+  int status = Run(".call debugprompt \"Name? \" -> a\n.call debugprompt \"\" -> b");
+  std::string out = testing::internal::GetCapturedStdout();
+  unlink(name);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(out, "Name? ");
+  EXPECT_EQ(Str("a"), "first line");
+  EXPECT_EQ(Str("b"), std::string(16384, 'z'));
 }
 
 }  // namespace
