@@ -1,8 +1,6 @@
 // The two records that describe one run: the start-up record (what the
 // command line and the options file say) and the applet information (what
 // the compiled script declares, plus the command line's display overrides).
-// Only the fields that the option code and the preferences store fill or
-// read are here yet; the container reader adds its own.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +51,7 @@ struct vlStartupRecord {
   uint32_t skipDisplayOverrides;
   uint32_t applyToAllDisplays;
   vlExtraArg* extraArgs;
+  char errorText[1024];  // the error reported at shut-down
 };
 
 // The command line's display overrides, copied onto declared displays once
@@ -70,10 +69,20 @@ struct vlDisplayCmdOverrides {
   char xServer[kXServerNameSize];
 };
 
+struct vlPreprocRecord;
+
+inline constexpr int kHeaderStringCount = 5;
+inline constexpr size_t kHeaderStringSize = 256;
+
 struct vlAppletInfo {
+  uint8_t* code;  // the main chunk's bytes (malloc'ed)
+  size_t codeSize;
+  char header[kHeaderStringCount][kHeaderStringSize];
   char identifier[kAppletIdSize];  // the application identifier; empty when none
+  vlPreprocRecord* preproc;        // declarations, in container order
   uint32_t versionMajor;
   uint32_t versionMinor;
+  uint32_t containerRead;
   vlDisplayCmdOverrides overrides;
 };
 

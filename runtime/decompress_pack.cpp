@@ -1,0 +1,77 @@
+// Inflating packs (magic, 4 bytes, zlib stream) from a stream into a file
+// or a memory buffer. Depends on zlib and the file streams.
+#include "runtime/decompress_pack.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/errors.h"
+#include "runtime/stream.h"
+#include "vm/error_codes.h"
+
+int DecompressPack(const char magic[4], vlStream* source, const char* destPath, uint8_t* buffer,
+                   size_t capacity, uint64_t* sizeOut) {
+  if (sizeOut) *sizeOut = 0;
+  uint8_t head[8];
+  if (ReadFileStream(source, head, 8) != 8) return ERR_READ;
+  if (std::memcmp(head, magic, 4) != 0) return ERR_PAKFORMAT;
+  vlStream* out = nullptr;
+  if (destPath) {
+    out = OpenFileStream(destPath, VL_MODE_WRITE, nullptr);
+    if (!out) {
+      SetErrorArgument(destPath);
+      return ERR_WRITEFILE;
+    }
+  }
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  if (inflateInit(&z) != Z_OK) {
+    if (out) CloseFileStream(out);
+    return ERR_MEM;
+  }
+  std::vector<uint8_t> in(16384), chunk(16384);
+  uint64_t total = 0;
+  int status = 0;
+  bool done = false;
+  while (!done && !status) {
+    if (z.avail_in == 0) {
+      int64_t n = ReadFileStream(source, in.data(), static_cast<int64_t>(in.size()));
+      if (n <= 0) {
+        status = ERR_READ;
+        break;
+      }
+      z.next_in = in.data();
+      z.avail_in = static_cast<uInt>(n);
+    }
+    if (out) {
+      z.next_out = chunk.data();
+      z.avail_out = static_cast<uInt>(chunk.size());
+    } else {
+      if (total >= capacity) break;
+      z.next_out = buffer + total;
+      z.avail_out = static_cast<uInt>(capacity - total < chunk.size() ? capacity - total : chunk.size());
+    }
+    uInt before = z.avail_out;
+    int rc = inflate(&z, Z_NO_FLUSH);
+    if (rc == Z_STREAM_END) {
+      done = true;
+    } else if (rc == Z_MEM_ERROR) {
+      status = ERR_MEM;
+    } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+      status = 1309;  // corrupt deflate data
+    }
+    size_t produced = before - z.avail_out;
+    if (out && produced && WriteFileStream(out, chunk.data(), static_cast<int64_t>(produced)) !=
+                               static_cast<int64_t>(produced))
+      status = ERR_WRITE;
+    total += produced;
+  }
+  // Leave the stream right behind the compressed data.
+  if (z.avail_in) SeekFileStream(source, -static_cast<int64_t>(z.avail_in), VL_SEEK_CURRENT);
+  inflateEnd(&z);
+  if (out) CloseFileStream(out);
+  if (sizeOut) *sizeOut = total;
+  return status;
+}

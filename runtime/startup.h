@@ -1,0 +1,35 @@
+// The whole life of the player between process entry and exit: building
+// the run's records, reading the script, running its main chunk, and the
+// single exit through ShutDown.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct vlVMState;
+struct vlStartupRecord;
+struct vlAppletInfo;
+
+// The process's body: returns its exit status (0 for a normal end or a
+// quit, 1 when the script or start-up ended with an error).
+int StartUp(int argc, char** argv);
+
+// Frees everything in a fixed order and reports an error (code >= 1,
+// other than quit). Returns the exit status for code.
+int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet);
+
+// Progress of a start-up with progress output.
+extern double vlProgressStep;
+extern double vlProgressSum;
+// Adds a progress step unless a container is linked; 1003 on a break.
+int TimerTick();
+
+// Set while ShutDown runs.
+extern int vlShuttingDown;
+// Set while the plug-ins named at start-up are opened.
+extern int vlPluginStartup;
+
+// A unique temporary file, its name kept for removal at shut-down; copied
+// into buffer. 1, or 0 when none could be made.
+int NewTempName(char* buffer, size_t size);
+// Removes every file NewTempName made and forgets them.
+void RemoveTempNames();
