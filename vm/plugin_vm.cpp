@@ -20,7 +20,9 @@ int RaiseErrorPending(vlVMState* L, int) { vl::RaiseVmError(L, ERR_INTERNAL); }
 int ObjectIdPending(vlVMState* L, int, vlObjectId*) { vl::RaiseVmError(L, ERR_INTERNAL); }
 const char* FileNamePending(vlVMState* L, int) { vl::RaiseVmError(L, ERR_INTERNAL); }
 
-constexpr vlPluginVMTable kTable = {
+// Filled at compile time; the runtime installs its four services once,
+// before any plug-in is loaded.
+constinit vlPluginVMTable kTable = {
     vl::GetStackTop,
     vl::SetStackTop,
     vl::PushSlotCopy,
@@ -104,3 +106,13 @@ constexpr vlPluginVMTable kTable = {
 }  // namespace
 
 const vlPluginVMTable* GetPluginVMTable() { return &kTable; }
+
+void InstallPluginVMServices(int (*raiseError)(vlVMState*, int),
+                             int (*objectIdArg)(vlVMState*, int, vlObjectId*),
+                             const char* (*fileNameArg)(vlVMState*, int),
+                             int (*objectIdArgOpt)(vlVMState*, int, vlObjectId*)) {
+  kTable.RaiseErrorSvc = raiseError;
+  kTable.GetObjectIDArgSvc = objectIdArg;
+  kTable.GetFileNameArgSvc = fileNameArg;
+  kTable.GetObjectIDArgOptSvc = objectIdArgOpt;
+}

@@ -110,3 +110,11 @@ VL_PLUGIN_VM_SLOTS(VL_PLUGIN_VM_OFFSET)
 
 // The player's one instance of the table.
 const vlPluginVMTable* GetPluginVMTable();
+
+// The slots that read objects and file names or raise with the runtime's
+// error record belong to the runtime, which installs them here; until then
+// they raise 1066.
+void InstallPluginVMServices(int (*raiseError)(vlVMState*, int),
+                             int (*objectIdArg)(vlVMState*, int, vlObjectId*),
+                             const char* (*fileNameArg)(vlVMState*, int),
+                             int (*objectIdArgOpt)(vlVMState*, int, vlObjectId*));

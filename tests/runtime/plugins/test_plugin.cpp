@@ -1,0 +1,162 @@
+// A test plug-in built on its own, in many variants chosen by compile
+// definitions; it reaches the player only through the service table. Its
+// InitPlugin and ClosePlugin calls are appended to the file named by
+// VL_TEST_PLUGIN_LOG so tests can tell that a refused plug-in was closed.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/plugin_abi.h"
+#include "vm/auxlib.h"
+#include "vm/constants.h"
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+#ifndef PLUGIN_MODULE
+#define PLUGIN_MODULE "testimage"
+#endif
+#ifndef PLUGIN_CAPS
+#define PLUGIN_CAPS PLUGINCAPS_IMAGE
+#endif
+#ifndef PLUGIN_PROGVER
+#define PLUGIN_PROGVER 6
+#endif
+#ifndef PLUGIN_PROGREV
+#define PLUGIN_PROGREV 1
+#endif
+#ifndef PLUGIN_EXTENSION
+#define PLUGIN_EXTENSION 0
+#endif
+#ifndef PLUGIN_EXTENSION_VALUE
+#define PLUGIN_EXTENSION_VALUE 1
+#endif
+
+namespace {
+
+const vlServiceTable* gSvc = nullptr;
+
+void Log(const char* what) {
+  const char* path = std::getenv("VL_TEST_PLUGIN_LOG");
+  if (!path) return;
+  if (FILE* f = std::fopen(path, "a")) {
+    std::fprintf(f, "%s %s\n", what, PLUGIN_MODULE);
+    std::fclose(f);
+  }
+}
+
+int Add(vlVMState* L) {
+  double a = gSvc->vm->CheckNumberArg(L, 1);
+  double b = gSvc->vm->CheckNumberArg(L, 2);
+  gSvc->vm->PushNumber(L, a + b);
+  return 1;
+}
+
+// Raises through the service table: the file name read from argument 1.
+int Resolve(vlVMState* L) {
+  gSvc->vm->PushString(L, gSvc->vm->GetFileNameArgSvc(L, 1));
+  return 1;
+}
+
+int Fail(vlVMState* L) { return gSvc->vm->RaiseErrorSvc(L, static_cast<int>(gSvc->vm->CheckNumberArg(L, 1))); }
+
+const vlCommand kCommands[] = {{"Add", Add}, {"Resolve", Resolve}, {"Fail", Fail}, {nullptr, nullptr}};
+const vlConstant kConstants[] = {{"TESTLIB_ANSWER", nullptr, 42}, {nullptr, nullptr, 0}};
+
+int gSaverCalls = 0;
+
+}  // namespace
+
+EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char* path, void*) {
+  Log("init");
+  gSvc = svc;
+  gSaverCalls = 0;
+#ifdef PLUGIN_INIT_FAILS
+  return 0;
+#endif
+  if (!path || path[0] != '/') return 0;  // the player hands the full path
+  info->capabilities = PLUGIN_CAPS;
+  info->version = 2;
+  info->revision = 3;
+  if (info->programVersion != 6 || info->programRevision != 1) return 0;
+  info->programVersion = PLUGIN_PROGVER;
+  info->programRevision = PLUGIN_PROGREV;
+  info->moduleName = PLUGIN_MODULE;
+  info->name = "Test plug-in";
+  return 1;
+}
+
+#ifndef PLUGIN_NO_CLOSE
+EXPORT void ClosePlugin() { Log("close"); }
+#endif
+
+EXPORT uint32_t GetExtensions(uint32_t bit, uint32_t) {
+  return (bit & PLUGIN_EXTENSION) ? PLUGIN_EXTENSION_VALUE : 0;
+}
+
+// Image loader entries (never called by these tests).
+EXPORT void IsImage() {}
+EXPORT void LoadImage() {}
+EXPORT void GetImage() {}
+EXPORT void FreeImage() {}
+#ifndef PLUGIN_OMIT_TRANSFORM
+EXPORT void TransformImage() {}
+#endif
+
+// File adapter entries: FOpen refuses everything.
+EXPORT void* FOpen(const char*, uint32_t, const vlTagItem*) { return nullptr; }
+EXPORT int FClose(void*) { return 0; }
+EXPORT int64_t FRead(void*, void*, int64_t) { return 0; }
+EXPORT int FGetC(void*) { return -1; }
+EXPORT int64_t FWrite(void*, const void*, int64_t) { return 0; }
+EXPORT int FPutC(void*, int) { return -1; }
+EXPORT int64_t FSeek(void*, int64_t, int) { return 0; }
+EXPORT int FFlush(void*) { return 0; }
+EXPORT int FEof(void*) { return 1; }
+EXPORT int FStat(void*, uint32_t, vlAdapterStat*, const vlTagItem*) { return 0; }
+EXPORT int Stat(const char*, uint32_t, vlAdapterStat*, const vlTagItem*) { return 0; }
+
+// Library entries.
+EXPORT const char* GetBaseTable() {
+#ifdef PLUGIN_NO_BASE
+  return nullptr;
+#else
+  return PLUGIN_MODULE;
+#endif
+}
+EXPORT const vlCommand* GetCommands() { return kCommands; }
+EXPORT const vlConstant* GetConstants() { return kConstants; }
+EXPORT int InitLibrary(vlVMState* L) {
+  gSvc->vm->PushString(L, "testlib_ready");
+  gSvc->vm->PushNumber(L, 1);
+  gSvc->vm->SetTableValue(L, -10001);
+  Log("initlibrary");
+  return 0;
+}
+EXPORT void FreeLibrary(vlVMState*) {}
+
+// Two image saver formats, the second ending the list; one anim format.
+EXPORT void RegisterImageSaver(vlSaverFormat* record) {
+  record->name = (gSaverCalls % 2 == 0) ? "testpng" : "testbmp";
+  record->formatId = (gSaverCalls % 2 == 0) ? 0x10001u : 0xFFFFFFF0u;
+  record->flags = (gSaverCalls % 2 == 0) ? 8 : 0;
+  ++gSaverCalls;
+}
+EXPORT void SaveImage() {}
+EXPORT void RegisterAnimSaver(vlSaverFormat* record) {
+  record->name = "testanim";
+  record->formatId = 7;
+  record->flags = 0;
+}
+EXPORT void BeginAnimStream() {}
+EXPORT void WriteAnimFrame() {}
+EXPORT void FinishAnimStream() {}
+
+// Required once: sets bit 0 of the caller's flags word and logs the option.
+EXPORT int RequirePlugin(vlVMState*, int32_t version, int32_t revision, uint32_t, const vlTagItem* tags) {
+  char line[300];
+  const char* option = reinterpret_cast<const char*>(GetTagValue(tags, VL_REQUIRE_OPTION, 0));
+  std::snprintf(line, sizeof line, "require %d.%d %s", version, revision, option ? option : "-");
+  Log(line);
+  if (auto* flags = reinterpret_cast<uint32_t*>(GetTagValue(tags, VL_REQUIRE_FLAGS, 0))) *flags |= 1;
+  return 0;
+}
