@@ -22,8 +22,9 @@ vlOffscreenBitmap* AllocOffscreenBitmap(int32_t width, int32_t height, uint32_t 
   if (bpp == 0) return nullptr;
   const int64_t rowLength = (static_cast<int64_t>(width) + 3) & ~int64_t{3};
   const int64_t rowBytes = rowLength * bpp;
-  const int64_t total = rowBytes * height;
-  if (rowBytes > INT32_MAX || total > (int64_t{1} << 40)) return nullptr;
+  if (rowBytes > INT32_MAX) return nullptr;
+  const int64_t total = rowBytes * height;  // below 2^62
+  if (total > (int64_t{1} << 40)) return nullptr;
   auto* bm = new (std::nothrow) vlOffscreenBitmap;
   if (!bm) return nullptr;
   bm->pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(total)));
