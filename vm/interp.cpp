@@ -69,6 +69,9 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   vlVMGlobal* const g = L->g;
   volatile int* const quit = g->host.quitFlag;
   const int32_t entryLevel = CallLevel(L, L->ci);
+  // The same as a byte distance from the first call record (the array may
+  // move, the distance stays).
+  const ptrdiff_t entryOffset = reinterpret_cast<char*>(L->ci) - reinterpret_cast<char*>(L->baseCi);
   const vlInstruction* pc;
   vlCallInfo* ci;
   vlScriptClosure* cl;
@@ -76,6 +79,9 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   vlValue* base;
   vlInstruction i;
   vlValue* ra;
+  // The line and count hook bits, reread wherever other code may have run
+  // (it may set or clear a hook).
+  uint32_t trap;
 
   // Threaded dispatch: every instruction ends by fetching and jumping to
   // the next one; opcodes the verifier refuses lead to the error.
@@ -96,11 +102,12 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 #define RK(x) ((x) >= kRKConst ? k + ((x) - kRKConst) : base + (x))
 // After anything that may call into the VM or collect, the stack and the
 // call records may have moved.
-#define PROTECT(x) \
-  do {             \
-    x;             \
-    base = L->base; \
-    ci = L->ci;    \
+#define PROTECT(x)                                    \
+  do {                                                \
+    x;                                                \
+    base = L->base;                                   \
+    ci = L->ci;                                       \
+    trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT); \
   } while (0)
 #define DOJUMP(ins)                                                               \
   do {                                                                            \
@@ -111,7 +118,7 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 // The quit flag is tested before every fetch; hooks run after it.
 #define NEXT                                                           \
   do {                                                                 \
-    if (__builtin_expect(*quit | (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)), 0)) goto slowfetch; \
+    if (__builtin_expect(*quit | trap, 0)) goto slowfetch;             \
     i = *pc++;                                                         \
     ci->savedpc = pc; /* for error lines, hooks and names */           \
     ra = base + GetA(i);                                               \
@@ -128,9 +135,11 @@ reentry:
   cl = &ToClosure(ci->base - 1)->s;
   k = cl->proto->k;
   base = L->base;
+  trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
   NEXT;
 
 slowfetch:
+  trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
   if (*quit) goto quitrun;
   i = *pc++;
   ci->savedpc = pc;
@@ -378,7 +387,7 @@ op_CALL: {
   if (ra->tag != VL_TFUNCTION || ci + 1 == L->endCi) {
     first = PrepareCall(L, ra, &status);
   } else if (ToClosure(ra)->h.isNative) {
-    if ((L->hookMask & VL_MASK_CALL) || g->traceFlag || L->stackLast - L->top <= kMinStackForNative) {
+    if ((L->hookMask & VL_MASK_CALL) | g->traceFlag || L->stackLast - L->top <= kMinStackForNative) {
       first = PrepareCall(L, ra, &status);
     } else {
       // The general native call without its hook and trace.
@@ -395,7 +404,8 @@ op_CALL: {
       g->host.clearLastError(L, fn);
       int r = 0;
       if (!g->host.callCommandHook(L, fn, &r)) r = fn(L);
-      if (r >= 0 && r <= 999 && r <= L->top - L->base && !(L->hookMask & VL_MASK_RET) && g->returnCount == 0) {
+      if (static_cast<uint32_t>(r) <= static_cast<uint32_t>(L->top - L->base) && r <= 999 &&
+          !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
         // As FinishNative and ReturnFromCall would: the results go to the
         // function slot, padded with nil to the count wanted.
         first = L->top - r;
@@ -409,6 +419,7 @@ op_CALL: {
         L->top = nresults >= 0 ? L->ci->top : res;
         ci = L->ci;
         base = L->base;
+        trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
         NEXT;
       }
       first = FinishNative(L, r, &status);
@@ -464,6 +475,7 @@ op_CALL: {
   ci = L->ci;
   if (nresults >= 0) L->top = ci->top;
   base = L->base;
+  trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
   if (status >= 1000) {
     PROTECT(g->host.storeAndRaiseError(L, status));
   } else if (status == -1 || status == -2) {
@@ -491,7 +503,7 @@ op_RETURN: {
   if (b != 0) L->top = ra + b - 1;
   if (L->openupval) CloseUpvalues(L, base);
   ci = L->ci;
-  if (CallLevel(L, ci) == entryLevel) {
+  if (reinterpret_cast<char*>(ci) - reinterpret_cast<char*>(L->baseCi) == entryOffset) {
     ci->state &= ~VL_CI_RUNNING;
     return ra;
   }
@@ -503,6 +515,15 @@ op_RETURN: {
 op_FORLOOP: {
   vlValue* limit = ra + 1;
   vlValue* step = ra + 2;
+  if (ra->tag == VL_TNUMBER && limit->tag == VL_TNUMBER && step->tag == VL_TNUMBER) {
+    double s = step->v.n;
+    double idx = ra->v.n + s;
+    if (s > 0 ? idx <= limit->v.n : idx >= limit->v.n) {
+      pc += GetSBx(i);
+      SetNumber(ra, idx);
+    }
+    NEXT;
+  }
   if (ra->tag != VL_TNUMBER) RaiseVmError(L, ERR_VALUEEXPECTED);
   if (limit->tag != VL_TNUMBER || step->tag != VL_TNUMBER) {
     double x, y;

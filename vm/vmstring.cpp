@@ -104,9 +104,6 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
   return s;
 }
 
-void FreeString(vlVMState* L, vlString* s) {
-  FreeBlock(L, s, StringRecordSize(s->len));
-}
 
 bool StringToNumber(const char* text, size_t len, double* out) {
   const char* end = text + len;

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstring>
 
+#include "vm/memory.h"
 #include "vm/state.h"
 
 namespace vl {
@@ -13,7 +14,7 @@ inline vlString* InternCString(vlVMState* L, const char* text) {
 }
 // Rehashes the string table into newsize buckets (a power of two).
 void ResizeStringTable(vlVMState* L, int newsize);
-void FreeString(vlVMState* L, vlString* s);
+inline void FreeString(vlVMState* L, vlString* s) { FreeBlock(L, s, StringRecordSize(s->len)); }
 
 // Number parsing: "0x..." (3+ characters) and "$..." are unsigned 32-bit
 // hexadecimal, anything else a decimal floating-point number; only white
