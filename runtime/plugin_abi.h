@@ -350,18 +350,24 @@ struct vlPluginChainEntry {
   X(4, WriteFileStream, int64_t (*)(void*, const void*, int64_t))                              \
   X(5, ReadFileStreamByte, int (*)(void*)) X(6, WriteFileStreamByte, int (*)(void*, int))      \
   X(7, IsFileStreamAtEnd, int (*)(void*))                                                      \
-  X(8, RemovePath, vlServiceFn) X(9, LockPath, void* (*)(const char*, uint32_t))               \
+  X(8, RemovePath, int (*)(const char*))                                                      \
+  X(9, LockPath, void* (*)(const char*, uint32_t))                                             \
   X(10, FreeFileLock, void (*)(void*)) X(11, GetFileLockName, void (*)(void*, char*, size_t))  \
   X(12, StatLockSvc, vlServiceFn) X(13, RequireDirectoryLock, int (*)(void*, uint32_t*))       \
-  X(14, ReleasePathHook, vlServiceFn) X(15, NextDirEntrySvc, vlServiceFn)                      \
-  X(16, MakeDirPath, vlServiceFn) X(17, RenamePath, vlServiceFn)                               \
-  X(18, GetCurrentDirName, vlServiceFn) X(19, MakeTempFileName, int (*)(char*, size_t))        \
-  X(20, AddPart, vlServiceFn) X(21, GetFilePart, vlServiceFn)                                  \
-  X(22, GetReadableFileName, const char* (*)(const char*, char*, size_t))                     \
+  X(14, ReleasePathHook, vlServiceFn)                                                          \
+  X(15, NextDirEntrySvc, int (*)(void*, const char**, uint32_t*, uint64_t*, uint32_t*))        \
+  X(16, MakeDirPath, int (*)(const char*))                                                     \
+  X(17, RenamePath, int (*)(const char*, const char*))                                         \
+  X(18, GetCurrentDirName, int (*)(char*, size_t))                                             \
+  X(19, MakeTempFileName, int (*)(char*, size_t))                                              \
+  X(20, AddPart, int (*)(char*, size_t, const char*))                                          \
+  X(21, GetFilePart, const char* (*)(const char*))                                             \
+  X(22, GetReadableFileName, const char* (*)(const char*))                                     \
   X(23, ResolveChunkName, vlServiceFn) X(24, ExamineLockSvc, vlServiceFn)                      \
   X(25, SeekFileStream, int64_t (*)(void*, int64_t, int))                                      \
   X(26, GetFileStreamFlags, uint32_t (*)(const void*))                                         \
-  X(27, ExamineStreamSvc, vlServiceFn) X(28, SaveBufferToFile, vlServiceFn)                    \
+  X(27, ExamineStreamSvc, vlServiceFn)                                                         \
+  X(28, SaveBufferToFile, int (*)(const char*, const void*, int64_t, uint32_t))                                   \
   X(29, GetChunkInfoSvc, vlServiceFn) X(30, FlushFileStream, int (*)(void*))                   \
   X(31, MakeTempFileNameSvc, vlServiceFn)                                                      \
   X(32, OpenFileTags, void* (*)(const char*, uint32_t, const vlTagItem*))                      \

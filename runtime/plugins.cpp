@@ -17,6 +17,7 @@
 #include "runtime/console.h"
 #include "runtime/errors.h"
 #include "runtime/file_adapter.h"
+#include "runtime/linked_data.h"
 #include "runtime/messages.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/runtime_options.h"
@@ -35,7 +36,6 @@ struct PluginBlock {
 };
 
 vlPlugin* g_head = nullptr;
-const char* g_linkedDir = nullptr;
 int (*g_scanTick)() = nullptr;
 bool g_newlinePrinted = false;
 
@@ -404,7 +404,6 @@ int LoadPluginFile(const char* givenPath, int ensureExtension, vlPlugin** nodeOu
   return 0;
 }
 
-void SetLinkedPluginDirectory(const char* directory) { g_linkedDir = directory; }
 void SetPluginScanTick(int (*tick)()) { g_scanTick = tick; }
 
 int ScanPluginDirectory(const char* directory, const char* skipList, int* count) {
@@ -455,8 +454,8 @@ int ScanPluginDirectory(const char* directory, const char* skipList, int* count)
 }
 
 int ScanPluginDirectories(const char* startPath, const char* skipList, int* count) {
-  if (g_linkedDir && *g_linkedDir) {
-    int rc = ScanPluginDirectory(g_linkedDir, skipList, count);
+  if (vlLinkedPluginDir[0]) {
+    int rc = ScanPluginDirectory(vlLinkedPluginDir, skipList, count);
     if (rc != 0) return rc;
   }
   if (!startPath) return 0;

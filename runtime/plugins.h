@@ -41,11 +41,9 @@ int LoadPluginFile(const char* path, int ensureExtension, vlPlugin** node);
 // Skip list: NUL-terminated names ended by an empty name; "*" skips all.
 // With count given, plug-in files are only counted.
 int ScanPluginDirectory(const char* directory, const char* skipList, int* count);
-// The directory of plug-ins linked into the program (when there is one),
-// then the directory part of startPath.
+// The directory the plug-ins linked into the program were written to (when
+// there is one), then the directory part of startPath.
 int ScanPluginDirectories(const char* startPath, const char* skipList, int* count);
-// Where plug-ins linked into the program were written (null: none).
-void SetLinkedPluginDirectory(const char* directory);
 // Run after each directory entry during a scan; non-zero asks to stop.
 void SetPluginScanTick(int (*tick)());
 

@@ -13,8 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "platform/os.h"
+#include "platform/paths.h"
+#include "platform/stdio_file.h"
 #include "platform/threads.h"
+#include "runtime/chunk_name.h"
 #include "runtime/class_lists.h"
 #include "runtime/command_hooks.h"
 #include "runtime/crc32.h"
@@ -23,6 +28,7 @@
 #include "runtime/file_lock.h"
 #include "runtime/hooks.h"
 #include "runtime/linked_files.h"
+#include "runtime/memory_name.h"
 #include "runtime/object_data.h"
 #include "runtime/objects.h"
 #include "runtime/plugins.h"
@@ -332,8 +338,12 @@ int AtEndSvc(void* s) { return IsFileStreamAtEnd(AsStream(s)); }
 uint32_t StreamFlagsSvc(const void* s) { return GetFileStreamFlags(static_cast<const vlStream*>(s)); }
 int FlushStreamSvc(void* s) { return FlushFileStream(AsStream(s)); }
 
-// flags bit 2: a directory; bit 0: for writing.
-void* LockPath(const char* name, uint32_t flags) { return ObtainFileLock(name, flags, nullptr); }
+// flags bit 2: a directory is expected; bit 0: for writing, which the
+// built-in back end refuses. Adapters are asked too.
+void* LockPath(const char* name, uint32_t flags) {
+  if (flags & 1) return nullptr;
+  return ObtainFileLock(name, VL_LOCK_READ | VL_LOCK_ADAPTERS, nullptr);
+}
 void FreeLockSvc(void* lock) { FreeFileLock(static_cast<vlFileLock*>(lock)); }
 void LockNameSvc(void* lock, char* buffer, size_t size) {
   GetFileLockName(static_cast<vlFileLock*>(lock), buffer, size);
@@ -342,20 +352,55 @@ int RequireDirSvc(void* lock, uint32_t* isDirectory) {
   return RequireDirectoryLock(static_cast<vlFileLock*>(lock), isDirectory);
 }
 
+// Non-zero while entries remain: name, directory flag, size and
+// modification time of the next entry.
+int NextDirEntrySvc(void* lock, const char** nameOut, uint32_t* isDirectory, uint64_t* size, uint32_t* date) {
+  vlFileStat status{};
+  uint32_t dir = 0;
+  const char* name = nullptr;
+  if (!ReadFileLockEntry(static_cast<vlFileLock*>(lock), 0, &name, &dir, &status)) return 0;
+  if (nameOut) *nameOut = name;
+  if (isDirectory) *isDirectory = dir;
+  if (size) *size = status.size;
+  if (date) *date = status.modifyTime;
+  return 1;
+}
+
+int GetCurrentDirName(char* buffer, size_t size) { return buffer && getcwd(buffer, size) ? 1 : 0; }
+
+// flags bit 0: write the buffer through a file stream; otherwise copy it
+// from a memory name with the file-copy routine.
+int SaveBufferToFile(const char* name, const void* buffer, int64_t size, uint32_t flags) {
+  if (flags & 1) {
+    vlStream* out = OpenFileStream(name, VL_MODE_WRITE, nullptr);
+    if (!out) {
+      SetErrorArgument(name);
+      return ERR_WRITEFILE;
+    }
+    int64_t written = WriteFileStream(out, buffer, size);
+    CloseFileStream(out);
+    return written == size ? 0 : ERR_WRITE;
+  }
+  char memory[64];
+  if (size < 0 || !MakeMemoryName(memory, sizeof memory, buffer, static_cast<uint64_t>(size))) return ERR_MEM;
+  int rc = CopyFileData(memory, nullptr, name, nullptr);
+  ReleaseMemoryName(memory);
+  return rc;
+}
+
 const vlSvcFiles kFiles = {
     OpenFileDefault, CloseStreamSvc, SeekStreamSvc, ReadStreamSvc, WriteStreamSvc, ReadByteSvc,
-    WriteByteSvc, AtEndSvc,
-    NA,  // removing paths
-    LockPath, FreeLockSvc, LockNameSvc,
+    WriteByteSvc, AtEndSvc, RemovePath, LockPath, FreeLockSvc, LockNameSvc,
     NA,  // lock status record
     RequireDirSvc,
-    NA, NA, NA, NA, NA,  // path hook, directory entries, mkdir, rename, current directory
-    MakeTempFileName,
-    NA, NA,  // path joining and parts
-    ReadableFilePart,
+    NA,  // path hook
+    NextDirEntrySvc, MakeDirPath, RenamePath, GetCurrentDirName, MakeTempFileName, AddPart, GetFilePart,
+    GetReadableFileName,
     NA, NA,  // chunk names, lock examination
     SeekStreamSvc, StreamFlagsSvc,
-    NA, NA, NA,  // stream examination, saving buffers, chunk information
+    NA,  // stream examination
+    SaveBufferToFile,
+    NA,  // chunk information
     FlushStreamSvc,
     NA,  // temporary names
     OpenFileTags,

@@ -10,6 +10,7 @@
 
 #include "runtime/class_lists.h"
 #include "runtime/errors.h"
+#include "runtime/linked_data.h"
 #include "runtime/plugins.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "vm/error_codes.h"
@@ -179,6 +180,23 @@ TEST_F(PluginLoader, ScanDirectoriesTakesTheStartPathsDirectory) {
   ASSERT_NE(FirstPlugin(), nullptr);
   EXPECT_NE(FirstPlugin()->handle, nullptr);
   EXPECT_EQ(ScanPluginDirectories("player", nullptr, nullptr), 0) << "no directory part: nothing";
+}
+
+TEST_F(PluginLoader, LinkedPluginsAreScannedFirst) {
+  std::string linked = dir + "/linked";
+  std::filesystem::create_directory(linked);
+  std::filesystem::copy_file(Copy("newer61"), linked + "/newer61.vlp");
+  std::filesystem::remove(dir + "/newer61.vlp");
+  Copy("testimage");
+  std::snprintf(vlLinkedPluginDir, sizeof vlLinkedPluginDir, "%s", linked.c_str());
+  int count = 0;
+  EXPECT_EQ(ScanPluginDirectories((dir + "/player").c_str(), nullptr, &count), 0);
+  EXPECT_EQ(count, 2);
+  ASSERT_EQ(ScanPluginDirectories((dir + "/player").c_str(), nullptr, nullptr), 0);
+  vlLinkedPluginDir[0] = '\0';
+  ASSERT_EQ(CountNodes(), 2);
+  EXPECT_STREQ(FirstPlugin()->name, "newer61.vlp");
+  EXPECT_STREQ(FirstPlugin()->next->name, "testimage.vlp");
 }
 
 TEST_F(PluginLoader, ScanStopsOnABreakRequest) {

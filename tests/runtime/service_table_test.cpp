@@ -9,7 +9,9 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "runtime/command_hooks.h"
 #include "runtime/errors.h"
@@ -142,6 +144,59 @@ TEST(ServiceTable, FilesThroughStreams) {
   f->CloseFileStream(in);
   EXPECT_EQ(f->OpenFileDefault("/no/such/file", 0), nullptr);
   std::remove(path.c_str());
+}
+
+TEST(ServiceTable, PathsDirectoriesAndSavedBuffers) {
+  const vlSvcFiles* f = Svc()->files;
+  std::string base = testing::TempDir() + "vl_svc_paths";
+  std::filesystem::remove_all(base);
+  ASSERT_EQ(f->MakeDirPath(base.c_str()), 0);
+  char path[256];
+  std::snprintf(path, sizeof path, "%s", base.c_str());
+  ASSERT_NE(f->AddPart(path, sizeof path, "one.bin"), 0);
+  EXPECT_EQ(std::string(path), base + "/one.bin");
+  EXPECT_STREQ(f->GetFilePart(path), "one.bin");
+  EXPECT_STREQ(f->GetReadableFileName(path), "one.bin");
+
+  // written directly, and copied through a memory name
+  const char data[] = "0123456789";
+  ASSERT_EQ(f->SaveBufferToFile(path, data, 10, 1), 0);
+  std::string second = base + "/two.bin";
+  ASSERT_EQ(f->SaveBufferToFile(second.c_str(), data + 2, 5, 0), 0);
+  std::ifstream one(path), two(second);
+  std::string a, b;
+  one >> a;
+  two >> b;
+  EXPECT_EQ(a, "0123456789");
+  EXPECT_EQ(b, "23456");
+  EXPECT_EQ(f->SaveBufferToFile((base + "/no/dir/x").c_str(), data, 10, 1), ERR_WRITEFILE);
+  EXPECT_EQ(std::string(GetErrorArgument()), base + "/no/dir/x");
+
+  EXPECT_EQ(f->RenamePath(second.c_str(), (base + "/three.bin").c_str()), 1);
+  EXPECT_EQ(f->LockPath(base.c_str(), 5), nullptr) << "write locks are refused";
+  void* lock = f->LockPath(base.c_str(), 4);
+  ASSERT_NE(lock, nullptr);
+  uint32_t isDir = 0;
+  EXPECT_EQ(f->RequireDirectoryLock(lock, &isDir), 0);
+  std::map<std::string, uint64_t> seen;
+  const char* name = nullptr;
+  uint64_t size = 0;
+  uint32_t date = 0;
+  while (f->NextDirEntrySvc(lock, &name, &isDir, &size, &date)) {
+    EXPECT_EQ(isDir, 0u);
+    EXPECT_GT(date, 1000000000u);
+    seen[name] = size;
+  }
+  f->FreeFileLock(lock);
+  EXPECT_EQ(seen, (std::map<std::string, uint64_t>{{"one.bin", 10}, {"three.bin", 5}}));
+  EXPECT_EQ(f->RemovePath(path), 1);
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  char cwd[1024];
+  ASSERT_EQ(f->GetCurrentDirName(cwd, sizeof cwd), 1);
+  EXPECT_EQ(std::filesystem::path(cwd), std::filesystem::current_path());
+  EXPECT_EQ(f->GetCurrentDirName(cwd, 1), 0);
+  std::filesystem::remove_all(base);
 }
 
 class ServiceWithPlugins : public vltest::PluginDirTest {};
