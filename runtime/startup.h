@@ -33,3 +33,24 @@ extern int vlPluginStartup;
 int NewTempName(char* buffer, size_t size);
 // Removes every file NewTempName made and forgets them.
 void RemoveTempNames();
+
+struct vlPluginTag;
+
+// The plug-in loader's part in start-up, reached through these calls so
+// start-up runs before a loader is installed. Defaults: initPlugins loads
+// nothing; openPlugin finds no plug-in (1531 with the name).
+struct vlStartupPluginCalls {
+  int (*initPlugins)(vlVMState* state, vlStartupRecord* startup);
+  int (*openPlugin)(vlVMState* state, const char* name, int minVersion, int minRevision, const vlPluginTag* tags);
+};
+extern vlStartupPluginCalls vlStartupPlugins;
+
+// Chooses a script when none is named and none is linked: fills path
+// (size bytes) and returns 0, or 1003 when cancelled. Default: the file
+// requester is not available yet, so the choice is cancelled.
+extern int (*vlChooseScript)(char* path, size_t size);
+
+// The first half of start-up: platform, catalog, marker, options, banner,
+// event queue, the records published to the VM, the command libraries.
+int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet, const uint8_t* marker,
+                     const uint8_t* patch, int argc, char** argv);

@@ -1,0 +1,22 @@
+// The table of command libraries and their opening at start-up. Depends on
+// each library's open routine and the VM's stack interface.
+#include "runtime/library_table.h"
+
+#include "runtime/system_library.h"
+#include "vm/stack_api.h"
+
+const vlLibraryRow vlLibraryTable[] = {
+    // The table grows as the command libraries land; "system" opens eighth of the full set.
+    {"system", OpenSystemLibrary},
+    {nullptr, nullptr},
+};
+
+int OpenLibraries(vlVMState* state) {
+  for (const vlLibraryRow* row = vlLibraryTable; row->name; ++row) {
+    vl::PushSlotCopy(state, vl::kGlobalsIndex);
+    int status = row->open(state);
+    vl::SetStackTop(state, 0);
+    if (status) return status;
+  }
+  return 0;
+}

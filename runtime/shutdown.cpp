@@ -1,0 +1,78 @@
+// The single exit of the player: frees every library's objects in a fixed
+// order, reports a pending error, closes the VM, removes temporary files
+// and directories and closes the catalog last. Depends on the libraries'
+// free routines, the error system and the VM.
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/catalog.h"
+#include "runtime/console.h"
+#include "runtime/container.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/event_queue.h"
+#include "runtime/hooks.h"
+#include "runtime/linked_data.h"
+#include "runtime/messages.h"
+#include "runtime/objects.h"
+#include "runtime/runtime_options.h"
+#include "runtime/script_version.h"
+#include "runtime/startup.h"
+#include "runtime/startup_options.h"
+#include "runtime/startup_records.h"
+#include "runtime/system_library.h"
+#include "vm/error_codes.h"
+#include "vm/state.h"
+
+int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet) {
+  vlShuttingDown = 1;
+  FreeIconSlots();
+  if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
+  if (state) FreeSystemLibrary(state);
+  if (startup) FreeExtraArgs(&startup->extraArgs);
+  bool debugDevice = vlStartup.debugDevice != nullptr;
+  FreeStartupSettings();
+
+  if (code >= 1 && code != ERR_USERABORT && state) {
+    const char* file = nullptr;
+    int line = 0;
+    char fallback[kErrorTextSize];
+    char* text = startup ? startup->errorText : fallback;
+    size_t size = startup ? sizeof startup->errorText : sizeof fallback;
+    GetErrorInfo(state, code, text, size, &file, &line);
+    if (debugDevice) {
+      if (file && *file)
+        PrintConsole("%s:%d: %s\n", file, line, text);
+      else
+        PrintConsole("%s: %s\n", GetMessage(VL_MSG_ERROR), text);
+    } else {
+      ShowErrorRequester(state, text, 0, 0);
+    }
+  }
+
+  if (state) FreeEventQueue(state);
+  FreeEventQueueMutex();
+  FreeObjectRegistries();
+  FreeHookList();
+  FreeRuntimeOptionHooks();
+  if (applet) {
+    FreeContainerData(applet);
+    std::free(applet);
+  }
+  if (state) {
+    FreeErrorSystem(state);
+    vl::CloseVmState(state);
+  }
+  RemoveLinkedPluginDir();
+  RemoveTempNames();
+  ClearScriptVersion();
+  std::free(startup ? startup->givenName : nullptr);
+  std::free(startup);
+  vlCurrentApplet = nullptr;
+  vlCurrentStartup = nullptr;
+  CloseLocaleCatalog();
+  vlShuttingDown = 0;
+  // A script that ends with an error makes the process fail; a normal end
+  // or a quit does not.
+  return code >= 1 && code != ERR_USERABORT ? 1 : 0;
+}

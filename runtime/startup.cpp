@@ -1,0 +1,259 @@
+// The start-up driver: builds the run's records, parses the options, finds
+// and reads the compiled script, loads its main chunk, preloads what it
+// declares and runs it, then leaves through ShutDown. Depends on the VM,
+// the option parsers, the container reader, the libraries and the
+// platform's process entry.
+#include "runtime/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/hooks.h"
+#include "platform/os.h"
+#include "runtime/catalog.h"
+#include "runtime/cmdline.h"
+#include "runtime/console.h"
+#include "runtime/container.h"
+#include "runtime/crc32.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/event_queue.h"
+#include "runtime/library_table.h"
+#include "runtime/linked_data.h"
+#include "runtime/messages.h"
+#include "runtime/preloads.h"
+#include "runtime/progress_message.h"
+#include "runtime/require_tags.h"
+#include "runtime/runtime_options.h"
+#include "runtime/startup_options.h"
+#include "runtime/startup_records.h"
+#include "runtime/stream.h"
+#include "vm/chunk.h"
+#include "vm/call.h"
+#include "vm/constants.h"
+#include "vm/error_codes.h"
+#include "vm/protect.h"
+#include "vm/stack_api.h"
+#include "vm/state.h"
+
+namespace {
+
+int NoPlugins(vlVMState*, vlStartupRecord*) { return 0; }
+int NoPluginFound(vlVMState*, const char* name, int, int, const vlPluginTag*) {
+  SetErrorArgument(name);
+  return ERR_FINDPLUGIN;
+}
+int NoRequester(char*, size_t) { return ERR_USERABORT; }
+
+struct MemoryChunk {
+  const uint8_t* buffer;
+  size_t size;
+  bool done;
+};
+
+// Hands the whole buffer to the loader once.
+const char* ReadMemoryChunkOnce(vlVMState*, void* data, size_t* size) {
+  auto* chunk = static_cast<MemoryChunk*>(data);
+  if (chunk->done) {
+    *size = 0;
+    return nullptr;
+  }
+  chunk->done = true;
+  *size = chunk->size;
+  return reinterpret_cast<const char*>(chunk->buffer);
+}
+
+// Runs the main chunk left on the stack by the loader.
+int RunMainChunk(vlVMState* state) { return vl::CallProtected(state, 0, 0, 0); }
+
+// Runs a start-up step that touches the VM under protection: a VM error
+// inside it becomes the step's result.
+template <class F>
+int Protected(vlVMState* state, F&& step) {
+  int result = 0;
+  int raised = vl::RunProtectedFn(state, [&] { result = step(); });
+  return raised ? raised : result;
+}
+
+// A file of four bytes "VLA\0" or "VLZ\0" at its start.
+int CheckContainerMagic(const char* path) {
+  vlStream* s = OpenFileStream(path, VL_MODE_READ, nullptr);
+  if (!s) {
+    SetErrorArgument(path);
+    return ERR_FILEEXIST;
+  }
+  uint8_t magic[4];
+  int64_t n = ReadFileStream(s, magic, 4);
+  CloseFileStream(s);
+  if (n != 4) return ERR_READ;
+  if (magic[0] != 'V' || magic[1] != 'L' || (magic[2] != 'A' && magic[2] != 'Z') || magic[3] != 0) {
+    SetErrorArgument(path);
+    return ERR_NOAPPLET;
+  }
+  return 0;
+}
+
+// Applies the container's first-display settings to display 1.
+int ApplyContainerDisplay(vlAppletInfo* applet) {
+  if (!HasDisplayOverrides()) return 0;
+  vlDisplayDecl* d;
+  while (!(d = FindDisplayDecl(applet->preproc, 1)))
+    if (int status = AddDefaultDisplay(&applet->preproc, nullptr)) return status;
+  const vlDisplayOverrides& o = vlContainerDisplay;
+  if (o.mode) d->mode = o.mode;
+  if (o.screenWidth != -1) d->screenWidth = o.screenWidth;
+  if (o.screenHeight != -1) d->screenHeight = o.screenHeight;
+  if (o.screenDepth != -1) d->screenDepth = o.screenDepth;
+  if (o.desktop != -1) d->desktop = o.desktop;
+  if (o.backfill.type != -1)
+    d->backfill = o.backfill;
+  else if (o.hideTitleBar)
+    d->backfill.hideTitleBar = o.hideTitleBar;
+  return 0;
+}
+
+// The plug-ins named on the command line and by the script's declarations.
+int OpenStartupPlugins(vlVMState* state, vlAppletInfo* applet) {
+  int status = 0;
+  vlPluginStartup = 1;
+  if (const char* names = vlStartup.requirePlugins) {
+    // A multi-string: names separated by zero bytes, ended by an empty one.
+    for (const char* name = names; *name && !status; name += std::strlen(name) + 1) {
+      vlPluginTag* tags = nullptr;
+      status = BuildRequireTags(vlStartup.requireTags, name, &tags);
+      if (!status) status = vlStartupPlugins.openPlugin(state, name, 0, 0, tags);
+      FreePluginTags(tags);
+    }
+  }
+  for (vlPreprocRecord* r = applet->preproc; r && !status; r = r->next) {
+    if (r->subtype != VL_PP_PLUGIN) continue;
+    SetCurrentErrorLine(static_cast<int32_t>(r->line));
+    status = vlStartupPlugins.openPlugin(state, r->name ? r->name : "", static_cast<int>(r->wordA),
+                                         static_cast<int>(r->wordB), static_cast<vlPluginTag*>(r->data));
+  }
+  vlPluginStartup = 0;
+  return status;
+}
+
+}  // namespace
+
+vlStartupPluginCalls vlStartupPlugins = {NoPlugins, NoPluginFound};
+int (*vlChooseScript)(char* path, size_t size) = NoRequester;
+
+int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet, const uint8_t* marker,
+                     const uint8_t* patch, int argc, char** argv) {
+  ResetDisplayOverrides();
+  vlStartup.runtimeFlags = 0;
+  OpenLocaleCatalog("Vellamora.catalog");
+  InitStartupDefaults(applet, startup);
+  ReadMarkerBlock(marker);
+  ReadPatchArea(patch);
+  GetProgramPath(startup->programPath, sizeof startup->programPath);
+  vlOptionValues values{};
+  bool needScript = false;
+  int status = ParseStartupOptions(startup, &values, argc, argv, vlLinked != 0, &needScript);
+  if (!status && needScript) {
+    status = vlChooseScript(startup->scriptPath, sizeof startup->scriptPath);
+    if (!status) status = ReadOptionsFile(&values, startup->scriptPath, &startup->extraArgs);
+  }
+  if (!status) status = ApplyStartupOptions(applet, values.word, startup);
+  FreeOptionValues(&values);
+  if (status) return status;
+  if (vlLinked) startup->quiet = 1;
+  SetRuntimeOption(state, VL_OPT_QUIET, startup->quiet, 0u);
+  if (!startup->quiet)
+    PrintConsole("VellamoraPlayer %d.%d [Linux]\n%s\n%s\n\n", 6, 1, vlPatchArea.banner,
+                 "Command-line options: -help");
+  if ((status = InitEventQueue())) return status;
+  return Protected(state, [&] {
+    vl::SetRegistryPointer(state, "applet", applet);
+    vl::SetRegistryPointer(state, "clargs", startup);
+    vl::PushString(state, "inclevels");
+    vl::PushNewTable(state);
+    vl::PushString(state, "count");
+    vl::PushNumber(state, 0);
+    vl::RawSetTableValue(state, -3);
+    vl::SetTableValue(state, vl::kRegistryIndex);
+    vl::PushString(state, "_g");
+    vl::PushSlotCopy(state, vl::kGlobalsIndex);
+    vl::RawSetTableValue(state, vl::kGlobalsIndex);
+    return OpenLibraries(state);
+  });
+}
+
+int StartUp(int argc, char** argv) {
+  // Copies, so the reads cannot be folded into the values written at build
+  // time: linking patches the program file.
+  uint8_t marker[kMarkerBlockSize];
+  uint8_t patch[kPatchAreaSize];
+  const volatile uint8_t* m = vlMarkerBlock;
+  const volatile uint8_t* p = reinterpret_cast<const volatile uint8_t*>(&vlPatchArea);
+  for (size_t i = 0; i < kMarkerBlockSize; ++i) marker[i] = m[i];
+  for (size_t i = 0; i < kPatchAreaSize; ++i) patch[i] = p[i];
+
+  auto* startup = static_cast<vlStartupRecord*>(std::calloc(1, sizeof(vlStartupRecord)));
+  auto* applet = static_cast<vlAppletInfo*>(std::calloc(1, sizeof(vlAppletInfo)));
+  if (!startup || !applet) {
+    std::free(startup);
+    std::free(applet);
+    std::printf("Not enough memory.\n");
+    return 0;
+  }
+  vlCurrentApplet = applet;
+  vlCurrentStartup = startup;
+  applet->versionMajor = 6;
+  applet->versionMinor = 1;
+  vlVMState* state = vl::OpenVmState();
+  if (!state) {
+    std::printf("Not enough memory.\n");
+    std::free(startup);
+    std::free(applet);
+    vlCurrentApplet = nullptr;
+    vlCurrentStartup = nullptr;
+    return 0;
+  }
+  InstallErrorSystem(state);
+  auto stop = [&](int code) { return ShutDown(code, state, startup, applet); };
+
+  int status = ParseStartupArgs(state, startup, applet, marker, patch, argc, argv);
+  if (status) return stop(status);
+  if (vlLinked && (status = ExtractLinkedPlugins(startup->programPath, startup, applet, vlLinkedOffset)))
+    return stop(status);
+  if (!vlLinked && (status = CheckContainerMagic(startup->scriptPath))) return stop(status);
+  if ((status = vlStartupPlugins.initPlugins(state, startup))) return stop(status);
+  if ((status = Protected(state, [&] { return LoadCompiledScript(state, startup, applet); }))) return stop(status);
+  PrintProgressMessage(GetMessage(106), nullptr, 1);
+
+  MemoryChunk chunk{applet->code, applet->codeSize, false};
+  SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 1u, 0u);
+  status = vl::LoadChunk(state, ReadMemoryChunkOnce, &chunk, nullptr);
+  if (status) return stop(status);
+  SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 0u, 0u);
+  if ((status = ApplyContainerDisplay(applet))) return stop(status);
+  PrintDone();
+  if (TimerTick()) return stop(ERR_USERABORT);
+
+  int32_t savedLine = GetCurrentErrorLine();
+  PrintProgressMessage(GetMessage(287), startup->scriptPath, 1);
+  if ((status = OpenStartupPlugins(state, applet))) return stop(status);
+  if (!FindDisplayDecl(applet->preproc, 1) && (status = AddDefaultDisplay(&applet->preproc, nullptr)))
+    return stop(status);
+  if (!startup->skipDisplayOverrides) ApplyCommandLineDisplays(applet, startup);
+  MarkSharedPictureFiles(applet->preproc);
+
+  SetRuntimeOption(state, VL_OPT_RENDER_STATE, 1u, VL_OPT_SOURCE_POSITIONS, 1u, 0u);
+  status = Protected(state, [&] { return RunPreloads(state, startup, applet); });
+  if (!status) status = Protected(state, [&] { return RunDeclaredDisplays(state, startup, applet); });
+  if (status) return stop(status);
+  SetCurrentErrorLine(savedLine);
+  SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup->quiet, VL_OPT_SOURCE_POSITIONS, 0u, 0u);
+  FreePreprocRecords(&applet->preproc);
+  PrintDone();
+
+  SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 1u, 0u);
+  gPlatformHooks.runMainChunk = RunMainChunk;
+  status = RunScriptMain(state);
+  if (status) return stop(status);
+  return stop(0);
+}

@@ -1,0 +1,233 @@
+// The real player executable on applets assembled here: exit status and
+// console output for a normal end, a quit, script errors, broken
+// containers, declarations, a compressed container and a container linked
+// into a copy of the player itself.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/runtime/container_builder.h"
+#include "tools/chunkasm/chunkasm.h"
+
+namespace {
+
+using vltest::ContainerBytes;
+
+// Quotes a path for the shell (GCC 12 misreads chained string sums at -O3).
+std::string Quote(const std::string& path) {
+  std::string quoted;
+  quoted.reserve(path.size() + 2);
+  quoted.push_back('\'');
+  quoted.append(path);
+  quoted.push_back('\'');
+  return quoted;
+}
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+class Player : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::string(testing::TempDir()) + "vlplayer_" + std::to_string(getpid()) + "_" +
+          testing::UnitTest::GetInstance()->current_test_info()->name();
+    mkdir(dir.c_str(), 0755);
+    temp = dir + "/tmp";
+    mkdir(temp.c_str(), 0755);
+  }
+  void TearDown() override { std::system(std::string("rm -rf ").append(Quote(dir)).c_str()); }
+
+  static std::string Chunk(const std::string& body) {
+    std::vector<uint8_t> bytes = vlasm::Assemble(".source \"@test.vls\"\n" + body + "\nret\n");
+    return std::string(bytes.begin(), bytes.end());
+  }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::string path = dir + "/" + name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return path;
+  }
+  Outcome Play(const std::string& program, const std::string& args) {
+    std::string cmd = Quote(program);
+    cmd.append(" -quiet -tempdir ").append(Quote(temp)).append(" ").append(args).append(" 2>&1");
+    FILE* pipe = popen(cmd.c_str(), "r");
+    Outcome r{-1, ""};
+    if (!pipe) return r;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, n);
+    int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+  }
+  Outcome Play(const std::string& args) { return Play(VL_PLAYER_PATH, args); }
+  bool TempEmpty() {
+    DIR* d = opendir(temp.c_str());
+    int entries = 0;
+    while (dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) ++entries;
+    closedir(d);
+    return entries == 0;
+  }
+
+  std::string dir, temp;
+};
+
+TEST_F(Player, NormalEndAndQuitExitWithZero) {
+  ContainerBytes normal;
+  normal.Code(Chunk(".line 1\n.call debugprint \"first\"\n.call debugprint \"second\""));
+  Outcome r = Play(Quote(Write("normal.vla", normal.b)));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "first\nsecond\n");
+
+  ContainerBytes quit;
+  quit.Code(Chunk(".line 1\n.call debugprint \"before\"\n.call end\n.call debugprint \"after\""));
+  r = Play(Quote(Write("quit.vla", quit.b)));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "before\n");
+}
+
+TEST_F(Player, ScriptErrorsExitNonZeroWithTheirText) {
+  ContainerBytes c;
+  c.Code(Chunk(".line 7\n.call debugprint \"start\"\n.line 12\n.call nosuchcommand 1"));
+  std::string path = Write("error.vla", c.b);
+  Outcome r = Play(Quote(path));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("start\n"), std::string::npos);
+  EXPECT_NE(r.output.find("nosuchcommand"), std::string::npos) << r.output;
+  // With a debug device the report is one console line: file:line: text.
+  r = Play("-debugdevice console " + Quote(path));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("test.vls:12: "), std::string::npos) << r.output;
+  // A wrong argument to an existing command.
+  ContainerBytes bad;
+  bad.Code(Chunk(".line 3\n.call wait \"not a number\" 1 2 3"));
+  r = Play(Quote(Write("badarg.vla", bad.b)));
+  EXPECT_NE(r.status, 0);
+  EXPECT_FALSE(r.output.empty());
+}
+
+TEST_F(Player, BrokenContainersAreClearErrors) {
+  ContainerBytes unknown;
+  unknown.U8(99).Code(Chunk(".line 1"));
+  Outcome r = Play(Quote(Write("unknown.vla", unknown.b)));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("Unknown section in applet!"), std::string::npos) << r.output;
+
+  ContainerBytes cut;
+  cut.U8(1).U32(5000).Raw("short");
+  r = Play(Quote(Write("cut.vla", cut.b)));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("Could not read all characters"), std::string::npos) << r.output;
+
+  r = Play(Quote(Write("text.vla", {'V', 'L', 'B', 0, 1, 2})));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("is no Vellamora applet!"), std::string::npos) << r.output;
+
+  r = Play(Quote(Write("tiny.vla", {'V', 'L'})));
+  EXPECT_NE(r.status, 0);
+
+  r = Play(Quote(dir + "/missing.vla"));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("does not exist!"), std::string::npos) << r.output;
+
+  ContainerBytes newer;
+  newer.U8(10).U8(6).U8(2).Code(Chunk(".line 1"));
+  r = Play(Quote(Write("newer.vla", newer.b)));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("requires at least Vellamora 6.2!"), std::string::npos) << r.output;
+
+  // Bytes that are no chunk.
+  ContainerBytes garbage;
+  garbage.Code("not a chunk at all");
+  r = Play(Quote(Write("garbage.vla", garbage.b)));
+  EXPECT_NE(r.status, 0);
+}
+
+TEST_F(Player, WarningsAndFailingDeclarations) {
+  ContainerBytes c;
+  c.U8(2).U32(1);
+  size_t at = c.Size();
+  c.Decl(14, 0, 0, 0, 4);
+  c.Code(Chunk(".line 1\n.call debugprint \"main\""));
+  uint32_t textAt = static_cast<uint32_t>(c.Size());
+  c.Raw("check this");
+  for (int i = 0; i < 4; ++i) c.b[at + 5 + i] = static_cast<uint8_t>(textAt >> (24 - 8 * i));
+  c.b[at + 9 + 3] = 10;
+  std::string path = Write("warn.vla", c.b);
+  Outcome r = Play(Quote(path));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "*** WARNING check this ***\nmain\n");
+  r = Play("-nodebug " + Quote(path));
+  EXPECT_EQ(r.output, "main\n");
+
+  // A key declaration calls CreateKeyDown, which no library offers yet: the
+  // start-up ends with that error before the main chunk runs.
+  ContainerBytes key;
+  key.U8(2).U32(1).Decl(6, 1, 0, 0, 9);
+  key.Code(Chunk(".line 1\n.call debugprint \"main\""));
+  r = Play(Quote(Write("key.vla", key.b)));
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.output.find("main"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("createkeydown"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("current line: 9"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("In function: CreateKeyDown"), std::string::npos) << r.output;
+}
+
+TEST_F(Player, CompressedContainerRunsAndLeavesNoTemporaryFile) {
+  ContainerBytes plain;
+  plain.Code(Chunk(".line 1\n.call debugprint \"packed\""));
+  uLongf size = compressBound(plain.b.size());
+  std::vector<uint8_t> packed(size);
+  ASSERT_EQ(compress(packed.data(), &size, plain.b.data(), plain.b.size()), Z_OK);
+  std::vector<uint8_t> vlz = {'V', 'L', 'Z', 0, 0, 0, 0, 0};
+  vlz.insert(vlz.end(), packed.begin(), packed.begin() + static_cast<long>(size));
+  Outcome r = Play(Quote(Write("packed.vla", vlz)));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "packed\n");
+  EXPECT_TRUE(TempEmpty());
+}
+
+// Links a container (with a plug-in block ahead of it) into a copy of the
+// player: the marker's offset field is patched with the appended data's
+// offset, as linking does.
+TEST_F(Player, ContainerLinkedIntoACopyOfThePlayer) {
+  std::ifstream in(VL_PLAYER_PATH, std::ios::binary);
+  std::vector<uint8_t> program((std::istreambuf_iterator<char>(in)), {});
+  std::vector<uint8_t> marker(std::begin("Zephlin Brokwend Entertainment"), std::end("Zephlin Brokwend Entertainment"));
+  for (uint8_t b : {0x00, 0xDE, 0xAD, 0xC0, 0xDE}) marker.push_back(b);  // the literal's zero is the first
+  auto it = std::search(program.begin(), program.end(), marker.begin(), marker.end());
+  ASSERT_NE(it, program.end());
+  size_t field = static_cast<size_t>(it - program.begin()) + 32;
+  uint32_t offset = static_cast<uint32_t>(program.size());
+  for (int i = 0; i < 4; ++i) program[field + i] = static_cast<uint8_t>(offset >> (24 - 8 * i));
+  ContainerBytes appended;
+  appended.b = {'V', 'L', 'P', '!', 0, 0, 0, 0};
+  appended.Text("extra").U32(3).Raw("abc").Text("");
+  ContainerBytes container;
+  container.Code(Chunk(".line 1\n.call debugprint \"linked\""));
+  appended.b.insert(appended.b.end(), container.b.begin(), container.b.end());
+  program.insert(program.end(), appended.b.begin(), appended.b.end());
+  std::string linked = Write("linked-player", program);
+  chmod(linked.c_str(), 0755);
+  Outcome r = Play(linked, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "linked\n");
+  // The extracted plug-in directory is gone again.
+  EXPECT_TRUE(TempEmpty());
+}
+
+}  // namespace
