@@ -363,12 +363,14 @@ struct vlPluginChainEntry {
   X(20, AddPart, int (*)(char*, size_t, const char*))                                          \
   X(21, GetFilePart, const char* (*)(const char*))                                             \
   X(22, GetReadableFileName, const char* (*)(const char*))                                     \
-  X(23, ResolveChunkName, vlServiceFn) X(24, ExamineLockSvc, vlServiceFn)                      \
+  X(23, ResolveChunkName, int (*)(const char*, char*, size_t, int64_t*, int64_t*))            \
+  X(24, ExamineLockSvc, vlServiceFn)                                                           \
   X(25, SeekFileStream, int64_t (*)(void*, int64_t, int))                                      \
   X(26, GetFileStreamFlags, uint32_t (*)(const void*))                                         \
   X(27, ExamineStreamSvc, vlServiceFn)                                                         \
   X(28, SaveBufferToFile, int (*)(const char*, const void*, int64_t, uint32_t))                                   \
-  X(29, GetChunkInfoSvc, vlServiceFn) X(30, FlushFileStream, int (*)(void*))                   \
+  X(29, GetChunkInfoSvc, int (*)(const char*, int64_t*))                                      \
+  X(30, FlushFileStream, int (*)(void*))                                                       \
   X(31, MakeTempFileNameSvc, vlServiceFn)                                                      \
   X(32, OpenFileTags, void* (*)(const char*, uint32_t, const vlTagItem*))                      \
   X(33, unused33, void*) X(34, unused34, void*) X(35, unused35, void*) X(36, unused36, void*)  \

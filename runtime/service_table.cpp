@@ -388,6 +388,40 @@ int SaveBufferToFile(const char* name, const void* buffer, int64_t size, uint32_
   return rc;
 }
 
+// A chunk name gives the file that holds it with its offset and length;
+// any other name is copied, with -1 for both. 1, or 0 when it does not
+// fit or is a broken chunk name.
+int ResolveChunkNameSvc(const char* name, char* path, size_t size, int64_t* offset, int64_t* length) {
+  if (!name || !path || size == 0) return 0;
+  uint64_t at = 0, count = 0;
+  int64_t outOffset = -1, outLength = -1;
+  if (IsChunkName(name)) {
+    vlChunkNameParts parts{&at, &count, nullptr, 0, path, size, nullptr, 0, nullptr};
+    if (!ParseChunkName(name, parts)) return 0;
+    outOffset = static_cast<int64_t>(at);
+    outLength = static_cast<int64_t>(count);
+  } else {
+    size_t n = strlen(name);
+    if (n >= size) return 0;
+    memcpy(path, name, n + 1);
+  }
+  if (offset) *offset = outOffset;
+  if (length) *length = outLength;
+  return 1;
+}
+
+// record = {offset, length} of a chunk name; 1, else 0 with -1 in both.
+int GetChunkInfoSvc(const char* name, int64_t* record) {
+  uint64_t at = 0, count = 0;
+  vlChunkNameParts parts{&at, &count, nullptr, 0, nullptr, 0, nullptr, 0, nullptr};
+  bool ok = name && IsChunkName(name) && ParseChunkName(name, parts);
+  if (record) {
+    record[0] = ok ? static_cast<int64_t>(at) : -1;
+    record[1] = ok ? static_cast<int64_t>(count) : -1;
+  }
+  return ok ? 1 : 0;
+}
+
 const vlSvcFiles kFiles = {
     OpenFileDefault, CloseStreamSvc, SeekStreamSvc, ReadStreamSvc, WriteStreamSvc, ReadByteSvc,
     WriteByteSvc, AtEndSvc, RemovePath, LockPath, FreeLockSvc, LockNameSvc,
@@ -395,12 +429,11 @@ const vlSvcFiles kFiles = {
     RequireDirSvc,
     NA,  // path hook
     NextDirEntrySvc, MakeDirPath, RenamePath, GetCurrentDirName, MakeTempFileName, AddPart, GetFilePart,
-    GetReadableFileName,
-    NA, NA,  // chunk names, lock examination
+    GetReadableFileName, ResolveChunkNameSvc,
+    NA,  // lock examination
     SeekStreamSvc, StreamFlagsSvc,
     NA,  // stream examination
-    SaveBufferToFile,
-    NA,  // chunk information
+    SaveBufferToFile, GetChunkInfoSvc,
     FlushStreamSvc,
     NA,  // temporary names
     OpenFileTags,

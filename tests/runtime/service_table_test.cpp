@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 
+#include "runtime/chunk_name.h"
 #include "runtime/command_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/linked_files.h"
@@ -197,6 +198,32 @@ TEST(ServiceTable, PathsDirectoriesAndSavedBuffers) {
   EXPECT_EQ(std::filesystem::path(cwd), std::filesystem::current_path());
   EXPECT_EQ(f->GetCurrentDirName(cwd, 1), 0);
   std::filesystem::remove_all(base);
+}
+
+TEST(ServiceTable, ChunkNames) {
+  const vlSvcFiles* f = Svc()->files;
+  char name[512];
+  ASSERT_EQ(MakeChunkName("pics/a.png", name, sizeof name, 300, 4000, 16, "/apps/demo.vla"), 1);
+  char path[256];
+  int64_t offset = 0, length = 0;
+  ASSERT_EQ(f->ResolveChunkName(name, path, sizeof path, &offset, &length), 1);
+  EXPECT_STREQ(path, "/apps/demo.vla");
+  EXPECT_EQ(offset, 316);
+  EXPECT_EQ(length, 4000);
+  int64_t record[2] = {};
+  EXPECT_EQ(f->GetChunkInfoSvc(name, record), 1);
+  EXPECT_EQ(record[0], 316);
+  EXPECT_EQ(record[1], 4000);
+  EXPECT_EQ(f->ResolveChunkName(name, path, 5, &offset, &length), 0) << "the path does not fit";
+
+  ASSERT_EQ(f->ResolveChunkName("plain/file.txt", path, sizeof path, &offset, &length), 1);
+  EXPECT_STREQ(path, "plain/file.txt");
+  EXPECT_EQ(offset, -1);
+  EXPECT_EQ(length, -1);
+  EXPECT_EQ(f->ResolveChunkName("plain/file.txt", path, 14, &offset, &length), 0);
+  EXPECT_EQ(f->GetChunkInfoSvc("plain/file.txt", record), 0);
+  EXPECT_EQ(record[0], -1);
+  EXPECT_EQ(f->ResolveChunkName(":::chunkXYZ", path, sizeof path, &offset, &length), 0);
 }
 
 class ServiceWithPlugins : public vltest::PluginDirTest {};
