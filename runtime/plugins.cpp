@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "runtime/class_lists.h"
+#include "runtime/command_hooks.h"
 #include "runtime/console.h"
 #include "runtime/errors.h"
 #include "runtime/file_adapter.h"
@@ -553,6 +554,7 @@ int LoadPlugins(const char* startPath, const char* skipList) {
 }
 
 int InitPlugins(vlVMState* state) {
+  InstallCommandHooks(state);
   for (vlPlugin* p = g_head; p; p = p->next) {
     if (!p->handle) continue;
     int rc = RegisterPluginFormats(state, p);
@@ -561,4 +563,7 @@ int InitPlugins(vlVMState* state) {
   return 0;
 }
 
-void ClosePlugins() { FreePluginList(); }
+void ClosePlugins() {
+  FreePluginList();
+  FreeCommandHooks();
+}

@@ -57,8 +57,9 @@ vlPlugin* FindPluginByInfo(const vlPluginInfo* info);
 // Unloads and frees every plug-in (shut-down).
 void FreePluginList();
 
-// The start-up driver's entry points: scan and load every plug-in found,
-// register the formats and libraries of the loaded ones, and unload.
+// The start-up driver's entry points: scan and load every plug-in found;
+// route command handlers through plug-in hooks and register the formats and
+// libraries of the loaded plug-ins; unload everything and drop the hooks.
 int LoadPlugins(const char* startPath, const char* skipList);
 int InitPlugins(vlVMState* state);
 void ClosePlugins();

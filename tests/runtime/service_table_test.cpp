@@ -344,7 +344,7 @@ int HookError(vlCommandHook*, vlVMState*, int code, void*) {
 }
 
 TEST_F(ServiceWithPlugins, CommandHooksTakeOverHandlers) {
-  InstallCommandHooks(L);
+  ASSERT_EQ(InitPlugins(L), 0);  // installs the hook routing
   int calls = 0;
   const vlSvcSystem* s = Svc()->system;
   vlCommandHook* hook = s->AddCommandHook(HookBody, nullptr, &calls);
@@ -369,7 +369,7 @@ TEST_F(ServiceWithPlugins, CommandHooksTakeOverHandlers) {
   s->RemoveCommandHook(hook);
   ASSERT_EQ(vltest::RunScript(L, ".call original -> r\nret\n"), 0);
   EXPECT_EQ(vltest::GlobalNumber(L, "r"), 1);
-  FreeCommandHooks();
+  ClosePlugins();
 }
 
 }  // namespace
