@@ -15,6 +15,8 @@
 #include "runtime/linked_data.h"
 #include "runtime/messages.h"
 #include "runtime/objects.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/plugins.h"
 #include "runtime/runtime_options.h"
 #include "runtime/script_version.h"
 #include "runtime/startup.h"
@@ -59,10 +61,18 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     FreeContainerData(applet);
     std::free(applet);
   }
+  // Plug-in libraries free their objects while the VM still exists.
+  for (vlPlugin* p = FirstPlugin(); p && state; p = p->next) {
+    vlPluginInfo* info = p->handle ? p->handle->info : nullptr;
+    if (info && (info->capabilities & PLUGINCAPS_LIBRARY) && info->librariesInitialised && info->callKind != 2 &&
+        info->FreeLibrary)
+      info->FreeLibrary(state);
+  }
   if (state) {
     FreeErrorSystem(state);
     vl::CloseVmState(state);
   }
+  ClosePlugins();
   RemoveLinkedPluginDir();
   RemoveTempNames();
   ClearScriptVersion();

@@ -22,6 +22,7 @@
 #include "runtime/library_table.h"
 #include "runtime/linked_data.h"
 #include "runtime/messages.h"
+#include "runtime/plugins.h"
 #include "runtime/preloads.h"
 #include "runtime/progress_message.h"
 #include "runtime/require_tags.h"
@@ -39,10 +40,18 @@
 
 namespace {
 
-int NoPlugins(vlVMState*, vlStartupRecord*) { return 0; }
-int NoPluginFound(vlVMState*, const char* name, int, int, const vlPluginTag*) {
-  SetErrorArgument(name);
-  return ERR_FINDPLUGIN;
+// Scans the linked plug-ins' directory and the program's, loads what it
+// finds and registers the loaded plug-ins' formats and libraries.
+int LoadStartupPlugins(vlVMState* state, vlStartupRecord* startup) {
+  int status = LoadPlugins(startup->programPath, vlStartup.skipPlugins);
+  return status ? status : InitPlugins(state);
+}
+// The loader takes no tag list: the tags are built (so a syntax error still
+// stops start-up) but not handed on.
+int ActivateStartupPlugin(vlVMState* state, const char* name, int minVersion, int minRevision,
+                          const vlPluginTag*) {
+  uint32_t flags = 0;
+  return ActivatePlugin(state, name, minVersion, minRevision, 0, 0, nullptr, &flags);
 }
 int NoRequester(char*, size_t) { return ERR_USERABORT; }
 
@@ -138,7 +147,7 @@ int OpenStartupPlugins(vlVMState* state, vlAppletInfo* applet) {
 
 }  // namespace
 
-vlStartupPluginCalls vlStartupPlugins = {NoPlugins, NoPluginFound};
+vlStartupPluginCalls vlStartupPlugins = {LoadStartupPlugins, ActivateStartupPlugin};
 int (*vlChooseScript)(char* path, size_t size) = NoRequester;
 
 int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet, const uint8_t* marker,

@@ -36,9 +36,8 @@ void RemoveTempNames();
 
 struct vlPluginTag;
 
-// The plug-in loader's part in start-up, reached through these calls so
-// start-up runs before a loader is installed. Defaults: initPlugins loads
-// nothing; openPlugin finds no plug-in (1531 with the name).
+// The plug-in loader's part in start-up (tests replace them): load and
+// register every plug-in found, and activate one plug-in by name.
 struct vlStartupPluginCalls {
   int (*initPlugins)(vlVMState* state, vlStartupRecord* startup);
   int (*openPlugin)(vlVMState* state, const char* name, int minVersion, int minRevision, const vlPluginTag* tags);
