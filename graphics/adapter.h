@@ -1,0 +1,72 @@
+// The display adapter as the graphics engine sees it: one table of entry
+// points that a display-adapter plug-in fills. No table installed means
+// the engine does everything itself.
+#pragma once
+#include <cstdint>
+
+struct vlPixelAccess;
+
+enum : uint32_t {
+  VL_ADAPTER_VIDEO_BITMAPS = 16,          // makes video (driver-owned) bitmaps
+  VL_ADAPTER_OWNS_BITMAPS = 32,           // owns every bitmap and plane
+  VL_ADAPTER_INVERSE_ALPHA = 0x80000000,  // counts alpha inversely
+};
+
+enum : uint32_t {
+  VL_ACCEL_BLIT = 1,
+  VL_ACCEL_MASKED_BLIT = 2,
+  VL_ACCEL_ALPHA_BLIT = 4,
+  VL_ACCEL_FILL = 8,
+  VL_ACCEL_PIXEL = 16,
+  VL_ACCEL_LINE = 32,
+};
+
+// The 44-byte parameter block of the adapter's blit slot.
+struct vlAdapterBlitBlock {
+  int32_t srcX, srcY, dstX, dstY, width, height;
+  uint32_t reserved[3];
+  uint32_t maskHandle;   // masked form
+  uint32_t alphaHandle;  // alpha form
+};
+static_assert(sizeof(vlAdapterBlitBlock) == 44);
+
+struct vlGfxAdapter {
+  uint32_t flags;  // VL_ADAPTER_*
+  uint32_t accel;  // VL_ACCEL_* the adapter does itself
+  int32_t pixelFormat;  // of the bitmaps it owns
+  // Bitmaps of an adapter that owns them (flag 32).
+  void* (*allocBitMap)(int32_t width, int32_t height, uint32_t flags, const uint32_t* tags);
+  void (*freeBitMap)(void* handle);
+  int (*lockBitMap)(void* handle, uint32_t flags, vlPixelAccess* access);
+  void (*unlockBitMap)(void* handle);
+  int32_t (*getBitMapAttr)(void* handle, int32_t code);
+  // Planes: kind 1 alpha, 2 mask; tags {1 picture, 2 buffer, 3 row bytes}.
+  void* (*allocPlane)(int32_t kind, int32_t width, int32_t height, int clear, const uintptr_t* tags);
+  void (*freePlane)(void* handle);
+  // Video bitmaps (flag 16).
+  void* (*allocVideoBitMap)(int32_t width, int32_t height, uint32_t flags);
+  void (*freeVideoBitMap)(void* handle);
+  void (*prepareVideoBitMap)(void* handle);
+  // Drawing; mode as the engine computes it.
+  void (*bltBitMap)(void* src, void* dst, const vlAdapterBlitBlock* block, uint32_t mode);
+  void (*rectFill)(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t mode);
+  void (*writePixel)(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t mode);
+  void (*line)(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, uint32_t mode);
+  // Alpha-channel blit grant (capability query bit 1) and the blit itself.
+  int (*grantsAlphaChannel)();
+  void (*alphaChannel)(void* alphaPlane, int32_t sx, int32_t sy, void* dst, int32_t dx, int32_t dy, int32_t w,
+                       int32_t h, uint32_t color);
+};
+
+// Null when no display adapter is active.
+void SetGfxAdapter(const vlGfxAdapter* adapter);
+const vlGfxAdapter* GetGfxAdapter();
+
+inline bool AdapterHas(uint32_t flag) {
+  const vlGfxAdapter* a = GetGfxAdapter();
+  return a && (a->flags & flag);
+}
+inline bool AdapterAccel(uint32_t bit) {
+  const vlGfxAdapter* a = GetGfxAdapter();
+  return a && (a->accel & bit);
+}

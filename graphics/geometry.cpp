@@ -1,0 +1,154 @@
+// Geometry helpers: bounding boxes, blit clipping, polygon edge clipping,
+// ellipse points from fixed-point tables. Depends on vm/convert.h.
+#include "graphics/geometry.h"
+
+#include <cmath>
+
+#include "vm/convert.h"
+
+namespace {
+
+struct CircleTables {
+  int32_t cos[360];
+  int32_t sin[360];
+  CircleTables() {
+    for (int a = 0; a < 360; ++a) {
+      const double r = a * 3.14159265358979323846 / 180.0;
+      cos[a] = static_cast<int32_t>(std::lround(std::cos(r) * 1024.0));
+      sin[a] = static_cast<int32_t>(std::lround(std::sin(r) * 1024.0));
+    }
+  }
+};
+
+const CircleTables& Tables() {
+  static const CircleTables t;
+  return t;
+}
+
+bool Inside(int32_t x, int32_t y, int32_t v, int32_t edge) {
+  switch (edge) {
+    case 0: return x >= v;
+    case 1: return y >= v;
+    case 2: return x <= v;
+    default: return y <= v;
+  }
+}
+
+}  // namespace
+
+const int32_t* Cos1024Table() { return Tables().cos; }
+const int32_t* Sin1024Table() { return Tables().sin; }
+
+void SetIdentityMatrix(double* m) {
+  m[0] = 1.0;
+  m[1] = 0.0;
+  m[2] = 0.0;
+  m[3] = 1.0;
+}
+
+void FitRotatedRect(int32_t x, int32_t y, int32_t width, int32_t height, double anchorX, double anchorY,
+                    const double* m, int32_t* outX, int32_t* outY, int32_t* outWidth, int32_t* outHeight) {
+  const double px0 = width * anchorX, py0 = height * anchorY;
+  const double cx[4] = {0.0, width - 1.0, width - 1.0, 0.0};
+  const double cy[4] = {0.0, 0.0, height - 1.0, height - 1.0};
+  double minX = 100000, minY = 100000, maxX = -100000, maxY = -100000;
+  for (int i = 0; i < 4; ++i) {
+    const double dx = cx[i] - px0, dy = cy[i] - py0;
+    const double tx = m[0] * dx + m[2] * dy + px0;
+    const double ty = m[1] * dx + m[3] * dy + py0;
+    if (tx < minX) minX = tx;
+    if (tx > maxX) maxX = tx;
+    if (ty < minY) minY = ty;
+    if (ty > maxY) maxY = ty;
+  }
+  if (outX) *outX = vl::DoubleToInt32(minX + x);
+  if (outY) *outY = vl::DoubleToInt32(minY + y);
+  if (outWidth) *outWidth = vl::DoubleToInt32(maxX - minX + 1);
+  if (outHeight) *outHeight = vl::DoubleToInt32(maxY - minY + 1);
+}
+
+void ClipBlitRects(const vlClipRegion* region, int32_t* srcX, int32_t* srcY, int32_t* dstX, int32_t* dstY,
+                   int32_t* width, int32_t* height, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
+                   int32_t dstHeight, int useRegion) {
+  int32_t left = 0, top = 0;
+  if (region && useRegion) {
+    left = region->x;
+    top = region->y;
+    dstWidth = region->x + region->width;
+    dstHeight = region->y + region->height;
+  }
+  if (*dstX < left) {
+    const int32_t d = left - *dstX;
+    *srcX += d;
+    *width -= d;
+    *dstX = left;
+  }
+  if (*dstY < top) {
+    const int32_t d = top - *dstY;
+    *srcY += d;
+    *height -= d;
+    *dstY = top;
+  }
+  if (*srcX + *width > srcWidth) *width = srcWidth - *srcX;
+  if (*dstX + *width > dstWidth) *width = dstWidth - *dstX;
+  if (*srcY + *height > srcHeight) *height = srcHeight - *srcY;
+  if (*dstY + *height > dstHeight) *height = dstHeight - *dstY;
+}
+
+int32_t ClipPolygonToEdge(int32_t count, int32_t* pts, int32_t* out, int32_t v, int32_t edge) {
+  if (count <= 0) return 0;
+  pts[2 * count] = pts[0];
+  pts[2 * count + 1] = pts[1];
+  int32_t n = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t x1 = pts[2 * i], y1 = pts[2 * i + 1], x2 = pts[2 * i + 2], y2 = pts[2 * i + 3];
+    const bool in1 = Inside(x1, y1, v, edge), in2 = Inside(x2, y2, v, edge);
+    if (in1) {
+      out[2 * n] = x1;
+      out[2 * n + 1] = y1;
+      ++n;
+    }
+    if (in1 == in2) continue;
+    int32_t cx, cy;
+    if (edge == 0 || edge == 2) {
+      // x1 != x2 here: the ends lie on both sides of a vertical line.
+      const long double slope = static_cast<long double>(y2 - y1) / (x2 - x1);
+      cx = v;
+      cy = vl::DoubleToInt32(static_cast<double>(slope * (v - x1) + y1));
+    } else if (x1 == x2) {
+      cx = x1;  // a vertical edge crosses a horizontal line at its own x
+      cy = v;
+    } else {
+      const long double slope = static_cast<long double>(y2 - y1) / (x2 - x1);
+      cx = vl::DoubleToInt32(static_cast<double>((v - y1) / slope + x1));
+      cy = v;
+    }
+    out[2 * n] = cx;
+    out[2 * n + 1] = cy;
+    ++n;
+  }
+  return n;
+}
+
+int32_t SinCosEllipsePoint(std::span<int32_t> out, int32_t rx, int32_t ry, int32_t start, int32_t end) {
+  const CircleTables& t = Tables();
+  int32_t n = 0;
+  auto put = [&](int32_t x, int32_t y) {
+    if (static_cast<size_t>(2 * n + 1) < out.size()) {
+      out[2 * n] = x;
+      out[2 * n + 1] = y;
+    }
+    ++n;
+  };
+  for (int32_t a = start; a <= end; ++a) {
+    const int32_t d = ((a % 360) + 360) % 360;
+    put(rx + static_cast<int32_t>((int64_t{2} * rx + 1) * t.cos[d] / 2048),
+        ry + static_cast<int32_t>((int64_t{2} * ry + 1) * t.sin[d] / 2048));
+  }
+  if ((start != 0 || end != 360) && n > 0) {
+    const int32_t fx = out.size() >= 2 ? out[0] : 0, fy = out.size() >= 2 ? out[1] : 0;
+    put(rx, ry);
+    put(fx, fy);
+  }
+  return n;
+}
