@@ -70,3 +70,10 @@ int ReadRegionList(vlStream* stream, vlRegion* regions, uint32_t* count);
 int ReadGradientRecord(vlStream* stream, vlGradientBlock* gradient);
 int ReadBackfillRecord(vlStream* stream, vlBackfillBlock* backfill, int major, int minor);
 int ReadMenuItems(vlStream* stream, vlMenuItem** first, int depth);
+
+// Fills the header strings and the identifier from the records at the
+// start of a container (the first 2,048 bytes, inflated when compressed),
+// for the progress output before the container is read. 0 or a code.
+int PreReadContainerHeader(const char* path, vlAppletInfo* applet);
+// The same walk over bytes already in memory (from behind the magic).
+void WalkContainerHeader(const uint8_t* bytes, size_t size, vlAppletInfo* applet);

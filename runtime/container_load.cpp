@@ -122,3 +122,61 @@ int LoadCompiledScript(vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) vl::SetRegistryString(state, "script", ":none:");
   return 0;
 }
+
+void WalkContainerHeader(const uint8_t* bytes, size_t size, vlAppletInfo* applet) {
+  size_t at = 0;
+  // Copies a zero-terminated text; false when it runs past the bytes.
+  auto text = [&](char* dst, size_t dstSize) {
+    size_t start = at;
+    while (at < size && bytes[at]) ++at;
+    if (at >= size) return false;
+    size_t n = at - start < dstSize - 1 ? at - start : dstSize - 1;
+    std::memcpy(dst, bytes + start, n);
+    dst[n] = 0;
+    ++at;
+    return true;
+  };
+  while (at < size) {
+    uint8_t type = bytes[at++];
+    if (type == 10) {
+      at += 2;
+    } else if (type >= 11 && type <= 15) {
+      char* dst = applet->header[type - 11];
+      if (!text(dst, kHeaderStringSize)) return;
+      if (type == 12 && static_cast<uint8_t>(dst[0]) == 255) dst[0] = '$';
+    } else if (type == 34) {
+      if (!text(applet->identifier, kAppletIdSize)) return;
+    } else if (type != 29) {
+      return;
+    }
+  }
+}
+
+int PreReadContainerHeader(const char* path, vlAppletInfo* applet) {
+  constexpr size_t kHeadSize = 2048;
+  vlStream* s = OpenFileStream(path, VL_MODE_READ, nullptr);
+  if (!s) {
+    SetErrorArgument(path);
+    return ERR_FILEEXIST;
+  }
+  auto* head = static_cast<uint8_t*>(std::malloc(kHeadSize));
+  if (!head) {
+    CloseFileStream(s);
+    return ERR_MEM;
+  }
+  uint32_t magic = ReadMagic(s);
+  uint64_t size = 0;
+  int status = 0;
+  if (magic == kMagicVLZ) {
+    SeekFileStream(s, 0, VL_SEEK_BEGIN);
+    status = DecompressPack("VLZ", s, nullptr, head, kHeadSize, &size);
+  } else {
+    SeekFileStream(s, 0, VL_SEEK_BEGIN);
+    int64_t n = ReadFileStream(s, head, kHeadSize);
+    size = n > 0 ? static_cast<uint64_t>(n) : 0;
+  }
+  CloseFileStream(s);
+  if (!status && size > 4) WalkContainerHeader(head + 4, size - 4, applet);
+  std::free(head);
+  return status;
+}

@@ -175,6 +175,8 @@ int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* a
     PrintConsole("VellamoraPlayer %d.%d [Linux]\n%s\n%s\n\n", 6, 1, vlPatchArea.banner,
                  "Command-line options: -help");
   if ((status = InitEventQueue())) return status;
+  // Sound settings go to whichever library takes these tags.
+  SetRuntimeOption(state, 2u, startup->noSound, 3u, startup->soundSetting, 0u);
   return Protected(state, [&] {
     vl::SetRegistryPointer(state, "applet", applet);
     vl::SetRegistryPointer(state, "clargs", startup);
@@ -230,6 +232,13 @@ int StartUp(int argc, char** argv) {
   if (vlLinked && (status = ExtractLinkedPlugins(startup->programPath, startup, applet, vlLinkedOffset)))
     return stop(status);
   if (!vlLinked && (status = CheckContainerMagic(startup->scriptPath))) return stop(status);
+  if (!vlLinked && !startup->quiet) {
+    // Progress set-up: the header for the notices, the plug-ins counted.
+    if ((status = PreReadContainerHeader(startup->scriptPath, applet))) return stop(status);
+    int count = 0;
+    if ((status = ScanPluginDirectories(startup->programPath, vlStartup.skipPlugins, &count))) return stop(status);
+    vlProgressStep = count > 0 ? 20.0 / count : 0;
+  }
   if ((status = vlStartupPlugins.initPlugins(state, startup))) return stop(status);
   if ((status = Protected(state, [&] { return LoadCompiledScript(state, startup, applet); }))) return stop(status);
   PrintProgressMessage(GetMessage(106), nullptr, 1);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -430,6 +431,42 @@ TEST_F(Container, CompressedContainerLeavesNoTemporaryFile) {
   std::snprintf(startup.scriptPath, sizeof startup.scriptPath, "%s", path.c_str());
   FreeContainerData(&applet);
   EXPECT_NE(Load(WriteFile(vlz, "corrupt.vla")), 0);
+}
+
+TEST_F(Container, HeaderPreReadStopsAtTheFirstOtherRecord) {
+  ContainerBytes c;
+  c.U8(10).U8(6).U8(1).U8(11).Text("Title").U8(29).U8(12).Raw("\xFF").Text("2.0").U8(34).Text("org.x");
+  c.U8(13).Text("Author").U8(31).U8(14).Text("not reached").Code("x");
+  c.Raw(std::string(5000, 'z'));  // more than the 2,048 bytes read
+  ASSERT_EQ(PreReadContainerHeader(WriteFile(c.b, "head.vla").c_str(), &applet), 0);
+  EXPECT_STREQ(applet.header[0], "Title");
+  EXPECT_STREQ(applet.header[1], "$2.0");
+  EXPECT_STREQ(applet.header[2], "Author");
+  EXPECT_STREQ(applet.header[3], "");
+  EXPECT_STREQ(applet.identifier, "org.x");
+  // A text cut by the end of the bytes is not taken.
+  vlAppletInfo cut{};
+  const uint8_t bytes[] = {11, 'a', 'b', 0, 13, 'c', 'd'};
+  WalkContainerHeader(bytes, sizeof bytes, &cut);
+  EXPECT_STREQ(cut.header[0], "ab");
+  EXPECT_STREQ(cut.header[2], "");
+  // A compressed container is inflated only as far as the head needs.
+  std::vector<uint8_t> big = c.b;
+  uLongf size = compressBound(big.size());
+  std::vector<uint8_t> packed(size);
+  ASSERT_EQ(compress(packed.data(), &size, big.data(), big.size()), Z_OK);
+  packed.resize(size);
+  std::vector<uint8_t> vlz(8 + packed.size(), 0);
+  std::memcpy(vlz.data(), "VLZ", 3);
+  std::memcpy(vlz.data() + 8, packed.data(), packed.size());
+  vlAppletInfo fromPacked{};
+  ASSERT_EQ(PreReadContainerHeader(WriteFile(vlz, "headz.vla").c_str(), &fromPacked), 0);
+  EXPECT_STREQ(fromPacked.header[2], "Author");
+  EXPECT_STREQ(fromPacked.identifier, "org.x");
+  // Corrupt packed data is an error.
+  vlz[8] ^= 0xFF;
+  vlz[9] ^= 0xFF;
+  EXPECT_NE(PreReadContainerHeader(WriteFile(vlz, "headbad.vla").c_str(), &fromPacked), 0);
 }
 
 TEST_F(Container, ReadsWhatThePythonWriterWrites) {
