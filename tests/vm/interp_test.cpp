@@ -12,6 +12,7 @@
 #include "tests/vm/script_util.h"
 #include "vm/call.h"
 #include "vm/debug.h"
+#include "vm/debug_api.h"
 #include "vm/error_codes.h"
 #include "vm/table.h"
 #include "vm/vmstring.h"
@@ -522,6 +523,84 @@ TEST_F(VmTest, LineAndCountHooksFireAtTheirPoints) {
             ERR_USERABORT);
   EXPECT_EQ(GlobalNumber(L, "x"), 1) << "the hook's error stopped the third instruction";
   L->hookMask = 0;
+}
+
+// Hooks that a command switches on or off take effect at once: the count
+// hook from the next instruction on, the return hook for the command's own
+// return, and none after they are cleared.
+std::vector<int> gEvents;
+void EventHook(vlVMState*, vlDebugInfo* ar, int* err, vlCallInfo*) {
+  gEvents.push_back(ar->event);
+  *err = 0;
+}
+int HookOn(vlVMState* L) {
+  vl::SetVmHook(L, EventHook, VL_MASK_COUNT, 1);
+  return 0;
+}
+int HookOnWithReturns(vlVMState* L) {
+  vl::SetVmHook(L, EventHook, VL_MASK_COUNT | VL_MASK_RET, 1);
+  return 0;
+}
+int HookOff(vlVMState* L) {
+  vl::SetVmHook(L, nullptr, 0, 0);
+  return 0;
+}
+
+TEST_F(VmTest, HooksSetByACommandApplyFromTheNextInstruction) {
+  vltest::SetGlobalNative(L, "hookoff", HookOff);
+  const char* script = R"(
+    loadk 0 #0
+    loadk 0 #0
+    getglobal 1 "hookon"
+    call 1 1 1
+    loadk 0 #1
+    loadk 0 #2
+    getglobal 1 "hookoff"
+    call 1 1 1
+    loadk 0 #3
+    loadk 0 #4
+    setglobal 0 "x"
+    ret
+  )";
+  // One count event for each of loadk, loadk, getglobal and call; hookoff
+  // clears the hook before it returns.
+  gEvents.clear();
+  vltest::SetGlobalNative(L, "hookon", HookOn);
+  ASSERT_EQ(RunScript(L, script), 0);
+  EXPECT_EQ(GlobalNumber(L, "x"), 4);
+  EXPECT_EQ(gEvents, (std::vector<int>(4, VL_HOOK_COUNT)));
+  // With the return hook too, the command's own return comes first.
+  gEvents.clear();
+  vltest::SetGlobalNative(L, "hookon", HookOnWithReturns);
+  ASSERT_EQ(RunScript(L, script), 0);
+  EXPECT_EQ(gEvents, (std::vector<int>{VL_HOOK_RET, VL_HOOK_COUNT, VL_HOOK_COUNT, VL_HOOK_COUNT, VL_HOOK_COUNT}));
+}
+
+// A command that leaves fewer values than it reports gets nil added after
+// them, and the results are cut or padded to what the call wants.
+int TwoOfOne(vlVMState* L) {
+  vl::SetNumber(L->top++, 7);
+  return 2;
+}
+
+TEST_F(VmTest, CommandResultsArePaddedAndCut) {
+  vltest::SetGlobalNative(L, "two", TwoOfOne);
+  ASSERT_EQ(RunScript(L, R"(
+    loadk 3 #5
+    getglobal 0 "two"
+    call 0 1 4
+    setglobal 0 "a"
+    setglobal 1 "b"
+    setglobal 2 "c"
+    getglobal 0 "two"
+    call 0 1 2
+    setglobal 0 "d"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "a"), 7);
+  EXPECT_EQ(vltest::GetGlobal(L, "b")->tag, VL_TNIL) << "the missing value is nil";
+  EXPECT_EQ(vltest::GetGlobal(L, "c")->tag, VL_TNIL) << "padded with nil to three results";
+  EXPECT_EQ(GlobalNumber(L, "d"), 7) << "one result wanted: the first";
 }
 
 TEST_F(VmTest, TailCallsKeepOneFrame) {
