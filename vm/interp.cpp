@@ -442,7 +442,16 @@ op_CALL: {
       L->top = callee->top;
       ci->savedpc = pc;
       ci->state = (ci->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
-      goto newframe;
+      if (L->hookMask & VL_MASK_CALL) goto newframe;
+      // What the frame entry would load, from the values at hand.
+      callee->state = VL_CI_SAVEDPC | VL_CI_RUNNING;
+      callee->pc = &callee->savedpc;
+      ci = callee;
+      cl = &ToClosure(ra)->s;
+      k = np->k;
+      pc = np->code;
+      base = callee->base;
+      NEXT;
     }
     first = PrepareCall(L, ra, &status);
   }
