@@ -4,6 +4,8 @@
 // registration and the library registry.
 #include "runtime/plugin_formats.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -70,14 +72,18 @@ const char* GetLoaderName(const vlPluginInfo* loader) {
 
 int RegisterSaverFormats(vlVMState* state, const char* prefix, void (*registerEntry)(vlSaverFormat*),
                          vlSaverFormat** tableOut, uint32_t moreBit) {
+  // A plug-in that never clears the more-bit would keep the player here
+  // for ever; no plug-in has anywhere near this many formats.
+  constexpr size_t kMaxFormats = 1024;
+  size_t prefixLength = std::strlen(prefix);
   size_t count = 0, pool = 0;
   vlSaverFormat record;
   do {
     record = {};
     registerEntry(&record);
     ++count;
-    pool += std::strlen(prefix) + std::strlen(record.name ? record.name : "") + 1;
-  } while (record.flags & moreBit);
+    pool += prefixLength + std::strlen(record.name ? record.name : "") + 1;
+  } while ((record.flags & moreBit) && count < kMaxFormats);
   auto* table = static_cast<vlSaverFormat*>(std::calloc(count + 2, sizeof(vlSaverFormat)));
   auto* constants = static_cast<vlConstant*>(std::calloc(count + 2, sizeof(vlConstant)));
   auto* names = static_cast<char*>(std::malloc(pool));
@@ -87,15 +93,21 @@ int RegisterSaverFormats(vlVMState* state, const char* prefix, void (*registerEn
     std::free(names);
     return ERR_MEM;
   }
+  // The second pass may answer differently: constant names are cut to the
+  // room the first pass counted, and get none once it is used up.
   char* at = names;
+  size_t left = pool;
+  size_t named = 0;
   for (size_t i = 0; i < count; ++i) {
     record = {};
     registerEntry(&record);
     table[i] = record;
-    size_t n = std::strlen(prefix) + std::strlen(record.name ? record.name : "") + 1;
-    std::snprintf(at, n, "%s%s", prefix, record.name ? record.name : "");
-    constants[i] = {at, nullptr, static_cast<double>(record.formatId)};
-    at += n;
+    if (left == 0) continue;
+    int written = std::snprintf(at, left, "%s%s", prefix, record.name ? record.name : "");
+    size_t used = std::min(static_cast<size_t>(written < 0 ? 0 : written) + 1, left);
+    constants[named++] = {at, nullptr, static_cast<double>(record.formatId)};
+    at += used;
+    left -= used;
   }
   vl::RegisterConstants(state, constants, 0);
   std::free(constants);

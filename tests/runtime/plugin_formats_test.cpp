@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "runtime/class_lists.h"
 #include "runtime/file_adapter.h"
@@ -134,6 +135,21 @@ TEST_F(PluginFormats, SaverFormatsBecomeConstants) {
   EXPECT_EQ(info->animSaverFormats[1].formatId, 0u);
   EXPECT_EQ(info->animSaverFormats[1].name, nullptr);
   EXPECT_EQ(info->sampleSaverFormats, nullptr);
+}
+
+TEST_F(PluginFormats, ASaverListThatNeverEndsIsCut) {
+  vlPlugin* node = LoadFile("endless");
+  ASSERT_NE(node, nullptr);
+  ASSERT_EQ(RegisterPluginFormats(L, node), 0);
+  vlSaverFormat* table = node->handle->info->imageSaverFormats;
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table[1023].formatId, 2048u) << "the second pass answers from call 1025 on";
+  EXPECT_EQ(table[1024].formatId, 0u);
+  EXPECT_EQ(table[1025].formatId, 0u);
+  EXPECT_EQ(Constant(("imgfmt_" + std::string(1024, 'x')).c_str()), 1025);
+  EXPECT_EQ(Constant(("imgfmt_" + std::string(1025, 'x')).c_str()), 1026);
+  EXPECT_TRUE(std::isnan(Constant(("imgfmt_" + std::string(2047, 'x')).c_str())))
+      << "no room was counted for it";
 }
 
 TEST_F(PluginFormats, LibraryWithoutBaseNameIsCalledPlugin) {

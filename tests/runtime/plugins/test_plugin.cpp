@@ -135,12 +135,26 @@ EXPORT int InitLibrary(vlVMState* L) {
 EXPORT void FreeLibrary(vlVMState*) {}
 
 // Two image saver formats, the second ending the list; one anim format.
+// The endless variant never ends its list and answers longer names each
+// call.
+#ifdef PLUGIN_ENDLESS_SAVER
+char gLongName[4096];
+EXPORT void RegisterImageSaver(vlSaverFormat* record) {
+  size_t n = static_cast<size_t>(gSaverCalls++ % 4000);
+  std::memset(gLongName, 'x', n);
+  gLongName[n] = '\0';
+  record->name = gLongName;
+  record->formatId = static_cast<uint32_t>(gSaverCalls);
+  record->flags = 8;
+}
+#else
 EXPORT void RegisterImageSaver(vlSaverFormat* record) {
   record->name = (gSaverCalls % 2 == 0) ? "testpng" : "testbmp";
   record->formatId = (gSaverCalls % 2 == 0) ? 0x10001u : 0xFFFFFFF0u;
   record->flags = (gSaverCalls % 2 == 0) ? 8 : 0;
   ++gSaverCalls;
 }
+#endif
 EXPORT void SaveImage() {}
 EXPORT void RegisterAnimSaver(vlSaverFormat* record) {
   record->name = "testanim";
