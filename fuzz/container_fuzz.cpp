@@ -1,7 +1,7 @@
 // Feeds hostile container bytes to the record walk with a live VM (labels
-// and user constants land in it): no read may leave the data, every
-// allocation must be bounded by the input, and the result must be a code
-// the start-up knows.
+// and user constants land in it) and to the header pre-read: no read may
+// leave the data, every allocation must be bounded by the input, and the
+// result must be a code the start-up knows.
 #include <cstdint>
 #include <cstdlib>
 
@@ -23,6 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vlStartupRecord startup{};
   InitStartupDefaults(&applet, &startup);
   ResetDisplayOverrides();
+  // The progress pre-read walks the head of the same bytes on its own.
+  vlAppletInfo head{};
+  if (size > 4) WalkContainerHeader(data + 4, size - 4, &head);
   vlStream* s = OpenMemoryStream(data, size);
   if (!s) return 0;
   SeekFileStream(s, size >= 4 ? 4 : 0, VL_SEEK_BEGIN);

@@ -42,6 +42,8 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     char* text = startup ? startup->errorText : fallback;
     size_t size = startup ? sizeof startup->errorText : sizeof fallback;
     GetErrorInfo(state, code, text, size, &file, &line);
+    // A progress notice still waiting for its "done" ends as failed.
+    if (vlProgressLineOpen) PrintFailed();
     if (debugDevice) {
       if (file && *file)
         PrintConsole("%s:%d: %s\n", file, line, text);
@@ -82,6 +84,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   vlCurrentStartup = nullptr;
   CloseLocaleCatalog();
   vlShuttingDown = 0;
+  vlProgressLineOpen = 0;
   // A script that ends with an error makes the process fail; a normal end
   // or a quit does not.
   return code >= 1 && code != ERR_USERABORT ? 1 : 0;

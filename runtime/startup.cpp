@@ -240,6 +240,7 @@ int StartUp(int argc, char** argv) {
     vlProgressStep = count > 0 ? 20.0 / count : 0;
   }
   if ((status = vlStartupPlugins.initPlugins(state, startup))) return stop(status);
+  vlProgressLineOpen = 1;
   if ((status = Protected(state, [&] { return LoadCompiledScript(state, startup, applet); }))) return stop(status);
   PrintProgressMessage(GetMessage(106), nullptr, 1);
 
@@ -250,10 +251,12 @@ int StartUp(int argc, char** argv) {
   SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 0u, 0u);
   if ((status = ApplyContainerDisplay(applet))) return stop(status);
   PrintDone();
+  vlProgressLineOpen = 0;
   if (TimerTick()) return stop(ERR_USERABORT);
 
   int32_t savedLine = GetCurrentErrorLine();
   PrintProgressMessage(GetMessage(287), startup->scriptPath, 1);
+  vlProgressLineOpen = 1;
   if ((status = OpenStartupPlugins(state, applet))) return stop(status);
   if (!FindDisplayDecl(applet->preproc, 1) && (status = AddDefaultDisplay(&applet->preproc, nullptr)))
     return stop(status);
@@ -268,6 +271,7 @@ int StartUp(int argc, char** argv) {
   SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup->quiet, VL_OPT_SOURCE_POSITIONS, 0u, 0u);
   FreePreprocRecords(&applet->preproc);
   PrintDone();
+  vlProgressLineOpen = 0;
 
   SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 1u, 0u);
   gPlatformHooks.runMainChunk = RunMainChunk;

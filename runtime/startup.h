@@ -23,6 +23,8 @@ extern double vlProgressSum;
 // Adds a progress step unless a container is linked; 1003 on a break.
 int TimerTick();
 
+// Set while a progress notice waits for its "done".
+extern int vlProgressLineOpen;
 // Set while ShutDown runs.
 extern int vlShuttingDown;
 // Set while the plug-ins named at start-up are opened.

@@ -13,6 +13,7 @@
 double vlProgressStep = 0;
 double vlProgressSum = 0;
 int vlShuttingDown = 0;
+int vlProgressLineOpen = 0;
 int vlPluginStartup = 0;
 
 namespace {
