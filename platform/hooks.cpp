@@ -31,7 +31,7 @@ constexpr vlPlatformHooks kDefaults = {
     .runMainChunk = DefaultRunMainChunk,
     .audioTimerFired = nullptr,
     .pointerMoved = nullptr,
-    .spawnProgram = nullptr,
+    .postAudioEvent = nullptr,
     .addEngineInterval = DefaultAddEngineInterval,
     .removeEngineInterval = DefaultRemoveEngineInterval,
 };

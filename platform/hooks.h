@@ -6,7 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/objects.h"
+
 struct vlVMState;
+
+// Audio event kinds posted by the platform layer.
+enum : int {
+  VL_AUDIO_EVENT_PROGRAM_ENDED = 10,  // id {0, the run request}
+};
 
 struct vlPlatformHooks {
   // The event pump, pump-only mode: 1 when the caller must stop (quit or a
@@ -25,8 +32,10 @@ struct vlPlatformHooks {
   void (*audioTimerFired)(void* record);
   // A pointer-moved wake message for an X connection. Default: nothing.
   void (*pointerMoved)(uintptr_t connection);
-  // Starts an external program with one argument. Default: nothing, 0.
-  int (*spawnProgram)(const char* program, const char* argument, int flags);
+  // Appends an event to the audio event queue and, with wake set, wakes the
+  // event wait; called from any thread. Default: nothing.
+  void (*postAudioEvent)(int kind, vlObjectId id, int32_t step, int32_t count, int32_t extra,
+                         int wake);
   // The engine's own interval (network polling): add and remove. Default:
   // the built-in POSIX timers.
   int (*addEngineInterval)(vlVMState* state, int32_t number, void* handle, uint32_t millis);

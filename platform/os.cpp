@@ -1,6 +1,6 @@
 // Memory, environment, free memory, console output, directories, temporary
 // files, platform options and requester button classification.
-// Depends on paths.h (joining, directories) and hooks.h (external programs).
+// Depends on paths.h (joining, directories) and programs.h (the opener).
 #include "platform/os.h"
 
 #include <cerrno>
@@ -11,8 +11,8 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "platform/hooks.h"
 #include "platform/paths.h"
+#include "platform/programs.h"
 #include "runtime/chunk_name.h"
 #include "vm/error_codes.h"
 
@@ -96,7 +96,7 @@ int MakeTempFileName(char* buffer, size_t size) {
 }
 
 int OpenWithDesktop(const char* fileOrUrl) {
-  if (gPlatformHooks.spawnProgram) gPlatformHooks.spawnProgram("xdg-open", fileOrUrl, 0);
+  RunDesktopOpener(fileOrUrl, 1, nullptr);
   return 0;
 }
 

@@ -321,19 +321,6 @@ TEST(ProgramPath, BareNameFallsBackOnTheRunningFile) {
 
 namespace {
 
-std::string gSpawned;
-
-TEST(Desktop, OpensThroughXdgOpen) {
-  gPlatformHooks.spawnProgram = [](const char* program, const char* argument, int flags) {
-    gSpawned = std::string(program) + " " + argument + " " + std::to_string(flags);
-    return 0;
-  };
-  EXPECT_EQ(OpenWithDesktop("https://example.org/a b"), 0);
-  EXPECT_EQ(gSpawned, "xdg-open https://example.org/a b 0");
-  ResetPlatformHooks();
-  EXPECT_EQ(OpenWithDesktop("file.txt"), 0);  // no program runner yet: nothing
-}
-
 void Print(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -1,0 +1,239 @@
+// External programs: the document test, the argument splitter with quotes
+// and output redirection, shell and forked runs, and the watcher thread of
+// asynchronous runs. Depends on the OS layer, paths (ToNativePath), threads
+// and the audio-event hook.
+#include "platform/programs.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/hooks.h"
+#include "platform/os.h"
+#include "platform/paths.h"
+#include "runtime/text.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+char* CopyText(const char* text, size_t length) {
+  auto* copy = static_cast<char*>(AllocMemory(length + 1, 0));
+  if (!copy) return nullptr;
+  std::memcpy(copy, text, length);
+  copy[length] = 0;
+  return copy;
+}
+
+// The child's exit status when the program cannot be executed, as shells
+// report it.
+constexpr int kExecFailed = 127;
+
+// Forks and executes vector[0]; the child sends standard output and error
+// to output when one is named. Everything the child needs is made before
+// the fork, so it only makes system calls.
+int ForkExec(char* const* vector, const char* output, pid_t* pidOut) {
+  pid_t child = fork();
+  if (child < 0) return ERR_EXECUTE;
+  if (child == 0) {
+    if (output && output[0]) {
+      int fd = open(output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) {
+        dup2(fd, STDOUT_FILENO);
+        dup2(fd, STDERR_FILENO);
+        if (fd > STDERR_FILENO) close(fd);
+      }
+    }
+    execvp(vector[0], vector);
+    _exit(kExecFailed);
+  }
+  if (pidOut) *pidOut = child;
+  return 0;
+}
+
+void WaitForChild(pid_t child) {
+  int status;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+void FreeProgramArgs(vlProgramArgs* args) {
+  for (size_t i = 0; i < args->count; i++) FreeMemory(args->vector[i]);
+  args->count = 0;
+  args->vector[0] = nullptr;
+  args->output[0] = 0;
+}
+
+int SplitProgramArgs(const char* program, const char* args, vlProgramArgs* out) {
+  out->count = 0;
+  out->output[0] = 0;
+  out->vector[0] = CopyText(program, std::strlen(program));
+  if (!out->vector[0]) return ERR_MEM;
+  out->count = 1;
+  out->vector[1] = nullptr;
+
+  const char* p = args ? args : "";
+  bool wantOutput = false;  // a lone '>' was seen: the next argument names the file
+  for (;;) {
+    while (*p == ' ' || *p == '\t') p++;
+    if (!*p) break;
+    const char* start;
+    size_t length;
+    bool quoted = *p == '"';
+    if (quoted) {
+      start = p + 1;
+      const char* close = std::strchr(start, '"');
+      if (!close) {
+        FreeProgramArgs(out);
+        return ERR_WRONGUSAGE;
+      }
+      length = size_t(close - start);
+      p = close + 1;
+    } else {
+      start = p;
+      while (*p && *p != ' ' && *p != '\t') p++;
+      length = size_t(p - start);
+    }
+    // A quoted '>' is an ordinary character.
+    bool redirect = !wantOutput && !quoted && start[0] == '>';
+    if (redirect || wantOutput) {
+      if (redirect) {
+        start++;
+        length--;
+      }
+      wantOutput = redirect && length == 0;
+      if (wantOutput) continue;
+      if (length > kMaxOutputName) {
+        FreeProgramArgs(out);
+        return ERR_WRONGUSAGE;
+      }
+      std::memcpy(out->output, start, length);
+      out->output[length] = 0;
+      continue;
+    }
+    if (out->count == kMaxProgramArgs) {
+      FreeProgramArgs(out);
+      return ERR_WRONGUSAGE;
+    }
+    char* copy = CopyText(start, length);
+    if (!copy) {
+      FreeProgramArgs(out);
+      return ERR_MEM;
+    }
+    out->vector[out->count++] = copy;
+    out->vector[out->count] = nullptr;
+  }
+  if (wantOutput) {  // '>' with no file after it
+    FreeProgramArgs(out);
+    return ERR_WRONGUSAGE;
+  }
+  return 0;
+}
+
+int IsDocumentName(const char* name) {
+  const char* slash = std::strrchr(name, '/');
+  const char* filePart = slash ? slash + 1 : name;
+  if (!std::strchr(filePart, '.')) return 0;
+  size_t length = std::strlen(name);
+  if (length <= 5) return 1;
+  return CompareNoCase(name + length - 4, ".exe") != 0;
+}
+
+int RunDesktopOpener(const char* name, int wait, pid_t* pidOut) {
+  // The name goes to the opener as one argument: blanks and shell
+  // characters in file names and URLs stay what they are.
+  char* vector[3] = {const_cast<char*>("xdg-open"), CopyText(name, std::strlen(name)), nullptr};
+  if (!vector[1]) return ERR_MEM;
+  pid_t child = 0;
+  int status = ForkExec(vector, nullptr, &child);
+  FreeMemory(vector[1]);
+  if (status != 0) return status;
+  if (wait) WaitForChild(child);
+  if (pidOut) *pidOut = child;
+  return 0;
+}
+
+int RunProgram(const char* program, const char* args, int forkFlag, pid_t* pidOut) {
+  char native[kNativePathBuffer];
+  program = ToNativePath(program, native);
+  if (IsDocumentName(program)) return RunDesktopOpener(program, !forkFlag, pidOut);
+
+  if (!forkFlag) {
+    size_t length = std::strlen(program) + (args ? std::strlen(args) + 1 : 0);
+    char* command = static_cast<char*>(AllocMemory(length + 1, 0));
+    if (!command) return ERR_MEM;
+    if (args) {
+      std::snprintf(command, length + 1, "%s %s", program, args);
+    } else {
+      std::snprintf(command, length + 1, "%s", program);
+    }
+    // The command's own exit status is not reported; only a shell that
+    // could not be started is.
+    int status = std::system(command);
+    FreeMemory(command);
+    return status == -1 ? ERR_EXECUTE : 0;
+  }
+
+  vlProgramArgs vector;
+  int status = SplitProgramArgs(program, args, &vector);
+  if (status != 0) return status;
+  status = ForkExec(vector.vector, vector.output, pidOut);
+  FreeProgramArgs(&vector);
+  return status;
+}
+
+int SpawnProgram(const char* program, const char* args, int forkFlag) {
+  return RunProgram(program, args, forkFlag, nullptr);
+}
+
+int RunProgramAndWatch(vlRunRequest* request, vlWorker* worker) {
+  pid_t child = 0;
+  if (RunProgram(request->program, request->args, 1, &child) != 0) return 0;
+  request->pid = child;
+  ReportWorkerStarted(worker);
+  bool ended = false;
+  while (!GetWorkerStopFlag(worker)) {
+    if (!ended) {
+      int status = 0;
+      if (waitpid(child, &status, WNOHANG) == child) {
+        ended = true;
+        // A child ended by a signal reports nothing.
+        if (WIFEXITED(status) && gPlatformHooks.postAudioEvent) {
+          gPlatformHooks.postAudioEvent(VL_AUDIO_EVENT_PROGRAM_ENDED, vlObjectId{0, request}, 0, 1,
+                                        0, 1);
+        }
+      }
+    }
+    SleepMillis(10);
+  }
+  return 1;
+}
+
+void ExternalProgramThread(void* start) {
+  vlWorker* worker = GetWorkerSelf(start);
+  auto* request = static_cast<vlRunRequest*>(GetWorkerUserData(worker));
+  uint32_t result = 1;
+  request->mutex = CreateMutex();
+  request->condition = CreateCondition();
+  if (request->mutex && request->condition && RunProgramAndWatch(request, worker)) {
+    WaitWorkerQuit(worker);
+    result = 0;
+  }
+  FreeCondition(request->condition);
+  FreeMutex(request->mutex);
+  request->condition = nullptr;
+  request->mutex = nullptr;
+  ReportWorkerResult(worker, result);
+}
+
+int StartExternalProgramThread(vlRunRequest* request) {
+  request->worker =
+      CreateWorker("External program thread", ExternalProgramThread, request, 0, 16384, 0);
+  return request->worker ? 0 : ERR_THREAD;
+}
