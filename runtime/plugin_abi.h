@@ -400,9 +400,10 @@ struct vlPluginChainEntry {
   X(4, GetPluginUserData, uintptr_t (*)(vlPluginInfo*))
 
 #define VL_SVC_CHECKSUMS(X)                                                 \
-  X(0, Base64EncodeSvc, vlServiceFn) X(1, Base64DecodeSvc, vlServiceFn)     \
+  X(0, Base64EncodeSvc, void (*)(const void*, size_t, char*, size_t*))     \
+  X(1, Base64DecodeSvc, int (*)(const char*, size_t, void*, size_t*))      \
   X(2, Crc32Svc, int32_t (*)(const void*, int32_t))                         \
-  X(3, MD5Hex, vlServiceFn)                                                 \
+  X(3, MD5Hex, void (*)(const void*, size_t, char*))                       \
   X(4, word4, intptr_t) X(5, word5, intptr_t) X(6, word6, intptr_t)         \
   X(7, word7, intptr_t) X(8, word8, intptr_t) X(9, word9, intptr_t)
 

@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/stdio_file.h"
 #include "platform/threads.h"
+#include "runtime/base64.h"
 #include "runtime/chunk_name.h"
 #include "runtime/class_lists.h"
 #include "runtime/command_hooks.h"
@@ -28,6 +29,7 @@
 #include "runtime/file_lock.h"
 #include "runtime/hooks.h"
 #include "runtime/linked_files.h"
+#include "runtime/md5.h"
 #include "runtime/memory_name.h"
 #include "runtime/object_data.h"
 #include "runtime/objects.h"
@@ -480,7 +482,20 @@ int32_t Crc32Svc(const void* buffer, int32_t length) {
   return static_cast<int32_t>(ComputeCrc32(buffer, length));
 }
 
-const vlSvcChecksums kChecksums = {NA, NA, Crc32Svc, NA, 1, -1, -1, 0, 0, 0};
+// dst takes Base64EncodedSize(length) + 1 bytes.
+void Base64EncodeSvc(const void* src, size_t length, char* dst, size_t* outLength) {
+  size_t n = EncodeBase64(src, length, dst);
+  if (outLength) *outLength = n;
+}
+int Base64DecodeSvc(const char* src, size_t length, void* dst, size_t* outLength) {
+  return DecodeBase64(src, length, dst, outLength);
+}
+// Nothing is written for an empty buffer.
+void MD5HexSvc(const void* data, size_t length, char* hex) {
+  if (length > 0 && hex) MD5ToHex(data, length, hex);
+}
+
+const vlSvcChecksums kChecksums = {Base64EncodeSvc, Base64DecodeSvc, Crc32Svc, MD5HexSvc, 1, -1, -1, 0, 0, 0};
 
 // ---- subsystems not in this build -------------------------------------------
 

@@ -38,3 +38,10 @@ vl_test(runtime_plugins_test
   DEPS runtime vl_chunkasm ZLIB::ZLIB)
 target_compile_definitions(runtime_plugins_test PRIVATE VL_TEST_PLUGIN_DIR="${VL_TEST_PLUGIN_DIR}")
 add_dependencies(runtime_plugins_test ${VL_TEST_PLUGINS})
+
+vl_test(runtime_checksums_test SOURCES checksums_test.cpp DEPS runtime)
+
+# The Base64 fuzz target's seed corpus, replayed without libFuzzer.
+add_executable(fuzz_base64_replay ${PROJECT_SOURCE_DIR}/fuzz/base64_fuzz.cpp ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+target_link_libraries(fuzz_base64_replay PRIVATE runtime)
+add_test(NAME fuzz_base64_corpus_replay COMMAND fuzz_base64_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/base64)
