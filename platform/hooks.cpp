@@ -2,6 +2,7 @@
 // the platform layer stands on its own until start-up installs the owners.
 #include "platform/hooks.h"
 
+#include "platform/intervals.h"
 #include "platform/timers.h"
 #include "platform/wake_pipe.h"
 
@@ -16,12 +17,13 @@ int DefaultWait(vlVMState*, int) { return WaitForWake(nullptr, 0); }
 
 int DefaultRunMainChunk(vlVMState*) { return 0; }
 
-int DefaultAddEngineInterval(vlVMState*, int32_t number, void* handle, uint32_t millis) {
-  return PlatformTimer(VL_TIMER_ADD_INTERVAL, vlObjectId{number, handle}, millis);
+int DefaultAddEngineInterval(vlVMState* state, int32_t number, void* handle, uint32_t millis) {
+  vlObjectId id{number, handle};
+  return AddInterval(state, &id, millis, 1);
 }
 
-int DefaultRemoveEngineInterval(vlVMState*, int32_t number, void* handle) {
-  return PlatformTimer(VL_TIMER_REMOVE_INTERVAL, vlObjectId{number, handle}, 0);
+int DefaultRemoveEngineInterval(vlVMState* state, int32_t number, void* handle) {
+  return RemoveInterval(state, vlObjectId{number, handle});
 }
 
 constexpr vlPlatformHooks kDefaults = {
@@ -32,6 +34,7 @@ constexpr vlPlatformHooks kDefaults = {
     .audioTimerFired = nullptr,
     .pointerMoved = nullptr,
     .postAudioEvent = nullptr,
+    .runTimerCallback = nullptr,
     .addEngineInterval = DefaultAddEngineInterval,
     .removeEngineInterval = DefaultRemoveEngineInterval,
 };

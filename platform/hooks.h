@@ -36,6 +36,11 @@ struct vlPlatformHooks {
   // event wait; called from any thread. Default: nothing.
   void (*postAudioEvent)(int kind, vlObjectId id, int32_t step, int32_t count, int32_t extra,
                          int wake);
+  // Runs a fired interval's (kind 0) or timeout's (kind 1) script function
+  // with its id and userdata references; the callback's result. Default:
+  // nothing, 0.
+  int (*runTimerCallback)(vlVMState* state, uint32_t kind, vlObjectId id, int functionRef,
+                          int userdataRef);
   // The engine's own interval (network polling): add and remove. Default:
   // the built-in POSIX timers.
   int (*addEngineInterval)(vlVMState* state, int32_t number, void* handle, uint32_t millis);

@@ -130,6 +130,14 @@ vlTimer* FindTimer(uint32_t kind, vlObjectId id, vlTimer*** link) {
   return nullptr;
 }
 
+void StepCursorPastTimer(vlTimer** cursor, uint32_t kind, vlObjectId id) {
+  if (!*cursor || !gTimerMutex) return;
+  LockMutex(gTimerMutex);
+  vlTimer* record = FindTimer(kind, id, nullptr);
+  if (record && record == *cursor) *cursor = record->next;
+  UnlockMutex(gTimerMutex);
+}
+
 int PlatformTimer(int operation, vlObjectId id, uint32_t millis) {
   if (operation < 0 || operation > VL_TIMER_CHANGE_INTERVAL) return 0;
   if (!gTimerMutex) return ERR_TIMER;

@@ -48,6 +48,9 @@ int ArmPosixTimer(int periodic, uint32_t millis, uintptr_t token, timer_t* timer
 // The first record of kind with id; *link (optional) gets the link that
 // points at it. The caller holds the timer mutex.
 vlTimer* FindTimer(uint32_t kind, vlObjectId id, vlTimer*** link);
+// Moves *cursor (a walker's position in the list) past the record of kind
+// and id when it stands on it, so that removing the record keeps the walk.
+void StepCursorPastTimer(vlTimer** cursor, uint32_t kind, vlObjectId id);
 // Flags the record carrying token, when it still exists.
 void FlagTimerFired(uintptr_t token);
 // Flags one-shot timers that expired although their message never came.
