@@ -21,6 +21,7 @@
 #include "runtime/linked_data.h"
 #include "runtime/messages.h"
 #include "runtime/plugin_formats.h"
+#include "runtime/progress_message.h"
 #include "runtime/runtime_options.h"
 #include "runtime/service_table.h"
 #include "runtime/text.h"
@@ -270,9 +271,7 @@ vlPlugin* AppendNode(const char* name, const char* path) {
   return node;
 }
 
-void PrintLoading(const char* name) {
-  if (!vlOptions.quiet) PrintConsole(GetMessage(107), name);
-}
+void PrintLoading(const char* name) { PrintProgressMessage(GetMessage(107), name, 1); }
 
 void PrintReason(int code) {
   if (vlOptions.quiet) return;

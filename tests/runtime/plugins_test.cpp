@@ -163,6 +163,24 @@ TEST_F(PluginLoader, ScanLoadsRegistersAndSkips) {
   EXPECT_NE(skipped->handle, nullptr);
 }
 
+TEST_F(PluginLoader, ScanReportsOnTheConsole) {
+  Copy("newer62");
+  vlOptions.quiet = 0;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(ScanPluginDirectory(dir.c_str(), nullptr, nullptr), 0);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Loading plugin newer62.vlp...failed\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("(Reason: This plugin requires at least Vellamora 6.2!)"), std::string::npos) << out;
+
+  std::filesystem::remove(dir + "/newer62.vlp");
+  Copy("testimage");
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(ScanPluginDirectory(dir.c_str(), nullptr, nullptr), 0);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Loading plugin testimage.vlp...done\n"), std::string::npos) << out;
+  vlOptions.quiet = 1;
+}
+
 TEST_F(PluginLoader, StarSkipsEveryPlugin) {
   Copy("testimage");
   Copy("newer61");
