@@ -329,7 +329,7 @@ struct vlPluginChainEntry {
   X(35, RemoveHookEntry, void (*)(void*))                                                   \
   X(36, RegisterEventType, vlServiceFn)                                                     \
   X(37, PrintToStdout, void (*)(const char*, ...))                                          \
-  X(38, RunHandlerById, vlServiceFn) X(39, SetTimerAdapter, vlServiceFn)                    \
+  X(38, RunHandlerById, int (*)(vlVMState*, void*)) X(39, SetTimerAdapter, vlServiceFn)                    \
   X(40, GetDateStamp, vlServiceFn)                                                          \
   X(41, ConvertEncoding, char* (*)(const char*, int, int))                                  \
   X(42, FreeConvertedString, void (*)(char*))                                               \

@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "platform/intervals.h"
 #include "platform/os.h"
 #include "platform/paths.h"
 #include "platform/stdio_file.h"
@@ -287,6 +288,12 @@ int GetSourcePosition(vlVMState* state, void** record) {
   return 0;
 }
 
+// A timer adapter's timer expired: the handle is what its RegisterTimer
+// entry returned.
+int RunHandlerByIdSvc(vlVMState* state, void* handle) {
+  return RunHandlerById(state, reinterpret_cast<uintptr_t>(handle));
+}
+
 #define NA reinterpret_cast<vlServiceFn>(ServiceNotAvailable)
 
 const vlSvcSystem kSystem = {
@@ -302,7 +309,7 @@ const vlSvcSystem kSystem = {
     CreateMutexSvc, FreeMutexSvc, LockMutexSvc, UnlockMutexSvc, SetHookEntryWord, RemoveHookEntry,
     NA,  // event types
     PrintToStdoutSvc,
-    NA, NA, NA,  // handlers by id, timer adapter, date stamp
+    RunHandlerByIdSvc, NA, NA,  // timer adapter, date stamp
     ConvertEncoding, FreeConvertedString, AddPluginToClassList, RemovePluginFromClassList,
     SetFileAdapterWord,
     NA,  // callback records

@@ -13,6 +13,7 @@
 #include "platform/timers.h"
 #include "platform/wake_pipe.h"
 #include "runtime/errors.h"
+#include "runtime/service_table.h"
 #include "runtime/startup.h"
 #include "tests/runtime/handler_test_util.h"
 #include "vm/error_codes.h"
@@ -255,6 +256,16 @@ TEST_F(Intervals, AdapterTimersRunThroughRunHandlerById) {
   vlShuttingDown = 0;
   EXPECT_EQ(ById(CmdClearInterval, 1), 0);
   EXPECT_EQ(gFreed.size(), 2u);
+}
+
+TEST_F(Intervals, PlugInsReachRunHandlerByIdThroughTheServiceTable) {
+  gTimerAdapter = &gAdapter;
+  ASSERT_EQ(Set(CmdSetTimeout, 6, 10), 0);
+  void* handle = reinterpret_cast<void*>(gTimeouts->adapterHandle);
+  EXPECT_EQ(GetServiceTable()->system->RunHandlerById(L, handle), 7);
+  ASSERT_EQ(gRan.size(), 1u);
+  EXPECT_EQ(gRan[0].id.number, 6);
+  EXPECT_EQ(GetServiceTable()->system->RunHandlerById(L, handle), 0);
 }
 
 TEST_F(Intervals, EngineIntervalsHaveNoFunction) {
