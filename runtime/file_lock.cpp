@@ -12,6 +12,7 @@
 #include "runtime/error_format.h"
 #include "runtime/errors.h"
 #include "runtime/file_adapter.h"
+#include "runtime/plugin_formats.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -24,6 +25,7 @@ void PresetDates(vlAdapterStat* st) {
 // Asks the adapters of a class, in order, for the status of a name.
 vlFileAdapter* StatThroughAdapters(const char* name, const char* list, bool selectByList, vlAdapterStat* st) {
   bool chunk = IsChunkName(name);
+  if (selectByList) BuildLoaderList(list, VL_CLASS_FILEADAPTER);
   for (vlClassNode* node = GetLoaderClassList(VL_CLASS_FILEADAPTER); node; node = node->next) {
     vlFileAdapter* a = GetFileAdapter(node);
     if (!a || a->disabled || !a->slots) continue;
@@ -44,6 +46,7 @@ vlFileLock* ObtainFileLock(const char* name, uint32_t mode, const char* adapterL
   bool chunk = IsChunkName(name);
   if (mode & VL_LOCK_ADAPTERS) {
     if (!chunk) {
+      BuildLoaderList(adapterList, VL_CLASS_DIRADAPTER);
       for (vlClassNode* node = GetLoaderClassList(VL_CLASS_DIRADAPTER); node; node = node->next) {
         vlFileAdapter* a = GetFileAdapter(node);
         if (!a || !a->slots || !IsAdapterSelected(a, adapterList)) continue;

@@ -10,6 +10,7 @@
 #include "runtime/chunk_name.h"
 #include "runtime/file_adapter.h"
 #include "runtime/memory_name.h"
+#include "runtime/plugin_formats.h"
 #include "runtime/stream_backend.h"
 
 namespace backend = vl::stream_backend;
@@ -45,6 +46,7 @@ struct ChunkInfo {
 bool OpenThroughAdapter(vlStream* s, const char* name, uint32_t mode, const char* list, const ChunkInfo& chunk) {
   bool virtualName = chunk.isChunk || IsMemoryName(name);
   uint32_t code = AdapterModeCode(mode);
+  BuildLoaderList(list, VL_CLASS_FILEADAPTER);  // adapters the list names join now
   for (vlClassNode* node = GetLoaderClassList(VL_CLASS_FILEADAPTER); node; node = node->next) {
     vlFileAdapter* a = GetFileAdapter(node);
     if (!a || a->disabled || !a->slots) continue;

@@ -12,6 +12,7 @@
 #include "runtime/objects.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/plugins.h"
+#include "runtime/stream.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "tests/vm/script_util.h"
 #include "vm/constants.h"
@@ -200,6 +201,19 @@ TEST_F(PluginFormats, FileAdapterPluginsServeThroughTheStreamLayer) {
   EXPECT_FALSE(IsAdapterSelected(adapter, "plugin")) << "a request-only member must be named";
   info->disabled = 1;
   EXPECT_EQ(GetFileAdapter(member)->disabled, 1u);
+}
+
+TEST_F(PluginFormats, StreamsAndLocksBringInTheAdaptersTheirListNames) {
+  vlPlugin* node = LoadFile("testlib");
+  ASSERT_NE(node, nullptr);
+  std::string missing = dir + "/missing.txt";
+  EXPECT_EQ(OpenFileStream(missing.c_str(), VL_MODE_READ | VL_MODE_ADAPTERS, "inbuilt"), nullptr);
+  EXPECT_EQ(GetLoaderClassList(VL_CLASS_FILEADAPTER), nullptr);
+  // the adapter is asked (and refuses), so the built-in back end answers
+  EXPECT_EQ(OpenFileStream(missing.c_str(), VL_MODE_READ | VL_MODE_ADAPTERS, "testlib"), nullptr);
+  ASSERT_NE(GetLoaderClassList(VL_CLASS_FILEADAPTER), nullptr);
+  EXPECT_EQ(GetLoaderClassList(VL_CLASS_FILEADAPTER)->plugin, node->handle->info);
+  EXPECT_EQ(node->handle->info->joinedOnRequest, 1u);
 }
 
 }  // namespace
