@@ -4,6 +4,7 @@
 #include "runtime/prefs.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/os.h"
@@ -43,10 +44,20 @@ int GetPrefsFileName(const char* appId, char* buffer, size_t size) {
 
 int SavePrefsTable(vlVMState* state, int tableIndex, const char* appId) {
   if (!HasId(appId)) return ERR_WRONGUSAGE;
+  tableIndex = AbsoluteIndex(state, tableIndex);
   // The whole file is made in memory first, so a table that cannot be
   // stored does not cost the preferences already on disk.
-  std::vector<uint8_t> bytes(kPrefsMagic, kPrefsMagic + 4);
-  if (int error = SerializeTableItems(state, AbsoluteIndex(state, tableIndex), &bytes)) return error;
+  int64_t size = 0;
+  if (int error = WriteTableItems(state, tableIndex, nullptr, nullptr, &size)) return error;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.resize(sizeof kPrefsMagic + static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  std::memcpy(bytes.data(), kPrefsMagic, sizeof kPrefsMagic);
+  vlWriteCursor cursor{bytes.data() + sizeof kPrefsMagic, bytes.data() + bytes.size()};
+  if (int error = WriteTableItems(state, tableIndex, nullptr, &cursor, nullptr)) return error;
   char path[kPathSize];
   if (!GetPrefsFileName(appId, path, sizeof path)) {
     SetErrorArgument(appId);
@@ -57,7 +68,7 @@ int SavePrefsTable(vlVMState* state, int tableIndex, const char* appId) {
     SetErrorArgument(path);
     return ERR_WRITEFILE;
   }
-  int64_t n = static_cast<int64_t>(bytes.size());
+  auto n = static_cast<int64_t>(cursor.next - bytes.data());
   int result = WriteFileStream(stream, bytes.data(), n) == n ? 0 : ERR_WRITE;
   CloseFileStream(stream);
   return result;
@@ -80,7 +91,7 @@ int LoadPrefsTable(vlVMState* state, int tableIndex, const char* appId) {
     result = ERR_STACK;
   } else {
     vl::PushSlotCopy(state, tableIndex);
-    result = ReadTableItems(state, stream);
+    result = ReadTableItems(state, stream, nullptr, 1);
     vl::SetStackTop(state, -2);
   }
   CloseFileStream(stream);

@@ -1,27 +1,26 @@
-// The engine's serialisation of a script table as tagged items: each item
-// is a key and a value, each a tag byte followed by its data; a table ends
-// with the end tag. All numbers are big-endian:
-//   0 end of table
-//   1 number: 8-byte IEEE double
-//   2 string: u32 length, then the bytes
-//   3 table: its items, then the end tag (values only)
-//   4 boolean: one byte, 0 or 1
-//   5 function: u32 length, then the function as a compiled chunk (values only)
-// Keys are numbers, strings (at most 256 bytes) or booleans.
+// The engine's stored form of a script table: pairs of a key item and a
+// value item, each a tag byte and its data, ended by a 0 tag in key
+// position. All numbers are big-endian:
+//   0 end of the table (key position only)
+//   2 number: 8-byte IEEE double
+//   3 string: u32 length, then the bytes (zero bytes allowed)
+//   4 nested table: its items, then its own 0 tag (values only)
+//   5 script function: u32 length, then its compiled chunk (values only)
+// Keys are numbers and strings of at most 256 bytes. Userdata values are
+// stored as the number 0. Booleans, threads and native functions have no
+// item and make the writer refuse the table.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 struct vlStream;
 struct vlVMState;
 
 enum : uint8_t {
   VL_ITEM_END = 0,
-  VL_ITEM_NUMBER = 1,
-  VL_ITEM_STRING = 2,
-  VL_ITEM_TABLE = 3,
-  VL_ITEM_BOOLEAN = 4,
+  VL_ITEM_NUMBER = 2,
+  VL_ITEM_STRING = 3,
+  VL_ITEM_TABLE = 4,
   VL_ITEM_FUNCTION = 5,
 };
 
@@ -29,21 +28,36 @@ enum : uint8_t {
 inline constexpr int kMaxItemDepth = 64;
 inline constexpr size_t kMaxItemKeyLength = 256;
 
-// Appends the items of the table at tableIndex to out. 0, or 1019 (a value
-// that cannot be stored: userdata, threads, native functions), 1055 (a key
-// over 256 bytes), 1207 (nesting too deep), 1135 or 1000.
-int SerializeTableItems(vlVMState* state, int tableIndex, std::vector<uint8_t>* out);
+// Memory cursors: the next byte and the end of the buffer. Neither reads
+// nor writes go past the end.
+struct vlWriteCursor {
+  uint8_t* next;
+  uint8_t* end;
+};
+struct vlReadCursor {
+  const uint8_t* next;
+  const uint8_t* end;
+};
 
-// Writes the items to the stream (nothing with sizeOnly); sizeOut (may be
-// null) gets their size. The errors of SerializeTableItems, or 1005.
-int WriteTableItems(vlVMState* state, int tableIndex, vlStream* stream, int sizeOnly, int64_t* sizeOut);
+// Writes the items of the table at tableIndex, its 0 tag included, to the
+// stream, or with a null stream at the cursor. With a size counter nothing
+// is written and the counter grows by the bytes the items take. 0, or 1019
+// (not a table), 1055 (a key that is not a number or a string of at most
+// 256 bytes, or a value with no item), 1324 (a native function), 1207
+// (nesting too deep, also a table that contains itself), 1135, 1000, or
+// 1005 (a short write or a full cursor). A failed write leaves what it
+// wrote; a failed count leaves the counter as it was.
+int WriteTableItems(vlVMState* state, int tableIndex, vlStream* stream, vlWriteCursor* cursor,
+                    int64_t* sizeCounter);
 
-// Adds the items in data to the table on top of the stack: stored keys
-// replace present ones, other keys stay. Nothing changes unless the whole
-// table reads well. consumed (may be null) gets the bytes used. 0, or 1009
-// (the data ends early), 1577 (a bad tag or key), 1055 (a key over 256
-// bytes), 1207, 1135, or an error of the chunk loader.
-int ParseTableItems(vlVMState* state, const uint8_t* data, size_t size, size_t* consumed);
-
-// As ParseTableItems over the rest of the stream.
-int ReadTableItems(vlVMState* state, vlStream* stream);
+// Reads items from the stream, or with a null stream from the cursor, up
+// to and including the 0 tag, and pushes them as a new table; with
+// intoExisting they go into the table on the stack top instead (stored
+// keys replace present ones through plain assignment, other keys stay)
+// and nothing is pushed. Nothing changes unless the whole table reads
+// well; the stream or cursor is then left after its last item. 0, or 1009
+// (the data ends early), 1577 (a bad tag, or a key that cannot be stored),
+// 1055 (a key over 256 bytes), 1000 (an empty function item), 1207, 1135,
+// 1019 (intoExisting without a table on top), or an error of the chunk
+// loader.
+int ReadTableItems(vlVMState* state, vlStream* stream, vlReadCursor* cursor, int intoExisting);
