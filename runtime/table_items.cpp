@@ -198,6 +198,9 @@ struct Source {
       cursor->next += n;
       return 0;
     }
+    static const uint8_t kNone = 0;
+    *bytes = &kNone;  // an empty block is still a valid pointer
+    if (n == 0) return 0;
     constexpr size_t kStep = 64 * 1024;
     scratch.clear();
     while (scratch.size() < n) {

@@ -269,6 +269,7 @@ TEST_F(TableItems, RoundTripOfEveryKindWithAFunction) {
   Set(1, S("width"), N(1280));
   Set(1, N(0.5), S(std::string("Ann\0Lee", 7)));
   Set(1, S("long"), S(std::string(70000, 'q')));  // read in steps from a stream
+  Set(1, S("empty"), S(""));
   Set(1, S("hook"), [&] { ASSERT_EQ(vltest::PushScript(L, kAnswerScript), 0); });
   Set(1, S("nested"), [&] {
     vl::PushNewTable(L);
@@ -286,6 +287,7 @@ TEST_F(TableItems, RoundTripOfEveryKindWithAFunction) {
     }
     EXPECT_EQ(NumberAt(1, "width"), 1280);
     EXPECT_EQ(StringAt(1, "long"), std::string(70000, 'q'));
+    EXPECT_EQ(StringAt(1, "empty"), "");
     vl::PushNumber(L, 0.5);
     vl::RawGetTableValue(L, 1);
     EXPECT_EQ(std::string(vl::ToStringAt(L, 2), vl::GetStringLengthAt(L, 2)), std::string("Ann\0Lee", 7));
