@@ -1,0 +1,285 @@
+// Copies between pictures with mask or alpha planes, alpha-plane blits,
+// tiling and the aspect rule. Depends on bitmap.h, the adapter table and
+// the pixel kernels.
+#include "graphics/blit.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "graphics/adapter.h"
+#include "graphics/bitmap.h"
+#include "graphics/pixel_format.h"
+#include "graphics/pixel_kernels.h"
+#include "vm/convert.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+uint8_t* At(const vlPixelAccess& a, int32_t x, int32_t y) {
+  return a.pixels + (static_cast<intptr_t>(y) * a.rowLength + x) * a.bytesPerPixel;
+}
+
+enum class Form { Plain, Masked, Alpha };
+
+// Hands the blit to the adapter when it takes it; true when it did.
+bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy,
+                 int32_t w, int32_t h, vlBitmap* plane) {
+  const vlGfxAdapter* a = GetGfxAdapter();
+  if (!a || !a->bltBitMap) return false;
+  const uint32_t accel = form == Form::Plain ? VL_ACCEL_BLIT : form == Form::Masked ? VL_ACCEL_MASKED_BLIT
+                                                                                     : VL_ACCEL_ALPHA_BLIT;
+  uint32_t mode;
+  if (dst->driverOwned && QueryBitmap(dst, 22) == 0) mode = 4;
+  else if (a->accel & accel) mode = 2;
+  else return false;
+  vlAdapterBlitBlock block{};
+  block.srcX = sx;
+  block.srcY = sy;
+  block.dstX = dx;
+  block.dstY = dy;
+  block.width = w;
+  block.height = h;
+  // The block carries 32-bit handle words; adapters keep their planes there.
+  const uint32_t handle = plane ? static_cast<uint32_t>(reinterpret_cast<uintptr_t>(plane->handle)) : 0;
+  if (form == Form::Masked) block.maskHandle = handle;
+  if (form == Form::Alpha) block.alphaHandle = handle;
+  if (form == Form::Plain && src->driverOwned) {
+    mode |= 1;
+    if (src->secondHandle == 0) mode |= 8;
+  }
+  a->bltBitMap(src->handle, dst->handle, &block, mode);
+  return true;
+}
+
+// Locks both pictures; fn(source, target, kernels) runs when they share a
+// 2- or 4-byte format.
+template <typename Fn>
+void WithPair(vlBitmap* src, vlBitmap* dst, Fn fn) {
+  vlPixelAccess s, d;
+  if (!src || !dst || !LockPixels(src, VL_LOCK_READ, &s)) return;
+  if (LockPixels(dst, 0, &d)) {
+    const vlPixelKernels* k = PixelKernelsFor(d.format);
+    if (k && s.bytesPerPixel == d.bytesPerPixel) fn(s, d, *k);
+    UnlockPixels(dst, &d);
+  }
+  UnlockPixels(src, &s);
+}
+
+}  // namespace
+
+void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h) {
+  if (!src || !dst || w <= 0 || h <= 0) return;
+  if (AdapterBlit(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr)) return;
+  WithPair(src, dst, [&](vlPixelAccess& s, vlPixelAccess& d, const vlPixelKernels& k) {
+    k.copy(At(s, sx, sy), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
+  });
+}
+
+void BltBitmapMasked(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                     int32_t h, vlBitmap* mask) {
+  if (!src || !dst || !mask || w <= 0 || h <= 0) return;
+  if (AdapterBlit(Form::Masked, src, sx, sy, dst, dx, dy, w, h, mask)) return;
+  vlPixelAccess m;
+  if (!LockPixels(mask, VL_LOCK_READ, &m)) return;
+  WithPair(src, dst, [&](vlPixelAccess& s, vlPixelAccess& d, const vlPixelKernels& k) {
+    k.copyMasked(At(s, sx, sy), s.rowLength, At(d, dx, dy), d.rowLength, w, h,
+                 m.pixels + static_cast<intptr_t>(sy) * m.rowLength, m.rowLength, sx);
+  });
+  UnlockPixels(mask, &m);
+}
+
+void BltBitmapAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                    int32_t h, vlBitmap* alpha) {
+  if (!src || !dst || !alpha || w <= 0 || h <= 0) return;
+  if (AdapterBlit(Form::Alpha, src, sx, sy, dst, dx, dy, w, h, alpha)) return;
+  AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, nullptr, 0);
+}
+
+void AlphaBlitBitmaps(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                      int32_t h, vlBitmap* alpha, vlBitmap* outAlpha, int32_t mode) {
+  if (w <= 0 || h <= 0) return;
+  vlPixelAccess a, o{};
+  if (!LockPixels(alpha, VL_LOCK_READ, &a)) return;
+  if (mode == 2 && outAlpha && !LockPixels(outAlpha, 0, &o)) {
+    UnlockPixels(alpha, &a);
+    return;
+  }
+  const uint8_t* cov = a.pixels + static_cast<intptr_t>(sy) * a.rowLength + sx;
+  WithPair(src, dst, [&](vlPixelAccess& s, vlPixelAccess& d, const vlPixelKernels& k) {
+    if (mode == 0 || mode == 1) {
+      k.alphaBlend(At(s, sx, sy), s.rowLength, At(d, dx, dy), d.rowLength, w, h, cov, a.rowLength);
+      return;
+    }
+    // Mode 2: the source's own pixels through the alpha plane, keeping the
+    // target's alpha plane in step.
+    vlAlphaChannelJob job{};
+    job.dst = At(d, dx, dy);
+    job.dstRow = d.rowLength;
+    job.width = w;
+    job.height = h;
+    job.coverage = cov;
+    job.coverageRowBytes = a.rowLength;
+    job.texture = At(s, sx, sy);
+    job.textureRow = s.rowLength;
+    job.targetAlpha = o.locked ? o.pixels + static_cast<intptr_t>(dy) * o.rowLength + dx : nullptr;
+    job.targetAlphaRowBytes = o.rowLength;
+    job.intensity = 255;
+    job.mode = 2;
+    AlphaChannelPixels(d.format, job);
+  });
+  if (o.locked) UnlockPixels(outAlpha, &o);
+  UnlockPixels(alpha, &a);
+}
+
+void BltAlphaChannel(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                     int32_t h, uint32_t color, int32_t mode, vlBitmap* targetAlpha, int32_t intensity,
+                     vlBitmap* sourcePicture, const uint8_t* alphaPixels, int32_t alphaRowBytes) {
+  if (!dst) {
+    std::fputs("ERROR! BLTALPHACHANNEL() CALLED WITH DST=NULL!\n", stdout);
+    return;
+  }
+  if (w <= 0 || h <= 0) return;
+  const vlGfxAdapter* ad = GetGfxAdapter();
+  if (mode == 1 && !targetAlpha && !sourcePicture && ad && ad->grantsAlphaChannel && ad->alphaChannel &&
+      ad->grantsAlphaChannel()) {
+    ad->alphaChannel(alpha ? alpha->handle : nullptr, sx, sy, dst->handle, dx, dy, w, h, color);
+    return;
+  }
+  vlPixelAccess a{}, d, t{}, s{};
+  if (!alphaPixels) {
+    if (!LockPixels(alpha, VL_LOCK_READ, &a)) return;
+    alphaPixels = a.pixels;
+    alphaRowBytes = a.rowLength;
+  }
+  if (LockPixels(dst, 0, &d)) {
+    const bool haveT = !targetAlpha || LockPixels(targetAlpha, 0, &t);
+    const bool haveS = !sourcePicture || LockPixels(sourcePicture, VL_LOCK_READ, &s);
+    if (haveT && haveS && (d.bytesPerPixel == 2 || d.bytesPerPixel == 4) &&
+        (!s.locked || s.bytesPerPixel == d.bytesPerPixel)) {
+      vlAlphaChannelJob job{};
+      job.dst = At(d, dx, dy);
+      job.dstRow = d.rowLength;
+      job.width = w;
+      job.height = h;
+      job.coverage = alphaPixels + static_cast<intptr_t>(sy) * alphaRowBytes + sx;
+      job.coverageRowBytes = alphaRowBytes;
+      job.color = d.bytesPerPixel == 2 ? ColorToPixel(color, VL_PIXFMT_RGB16, 0) : (color & 0xFFFFFF);
+      job.texture = s.locked ? At(s, dx, dy) : nullptr;
+      job.textureRow = s.rowLength;
+      job.targetAlpha = t.locked ? t.pixels + static_cast<intptr_t>(dy) * t.rowLength + dx : nullptr;
+      job.targetAlphaRowBytes = t.rowLength;
+      job.intensity = intensity;
+      job.mode = mode;
+      AlphaChannelPixels(d.format, job);
+    }
+    if (s.locked) UnlockPixels(sourcePicture, &s);
+    if (t.locked) UnlockPixels(targetAlpha, &t);
+    UnlockPixels(dst, &d);
+  }
+  if (a.locked) UnlockPixels(alpha, &a);
+}
+
+void BltAlphaChannelClipped(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy,
+                            int32_t w, int32_t h, uint32_t color, int32_t mode, vlBitmap* targetAlpha,
+                            int32_t intensity, vlBitmap* sourcePicture, const uint8_t* alphaPixels,
+                            int32_t alphaRowBytes) {
+  if (!dst) {
+    BltAlphaChannel(alpha, sx, sy, dst, dx, dy, w, h, color, mode, targetAlpha, intensity, sourcePicture,
+                    alphaPixels, alphaRowBytes);
+    return;
+  }
+  if (dx < 0) {
+    sx -= dx;
+    w += dx;
+    dx = 0;
+  }
+  if (dy < 0) {
+    sy -= dy;
+    h += dy;
+    dy = 0;
+  }
+  if (w > dst->width - dx) w = dst->width - dx;
+  if (h > dst->height - dy) h = dst->height - dy;
+  BltAlphaChannel(alpha, sx, sy, dst, dx, dy, w, h, color, mode, targetAlpha, intensity, sourcePicture, alphaPixels,
+                  alphaRowBytes);
+}
+
+void CopyAlphaRect(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                   int32_t h, int32_t mode, int32_t value) {
+  if (w <= 0 || h <= 0) return;
+  vlPixelAccess s, d;
+  if (!LockPixels(src, VL_LOCK_READ, &s)) return;
+  if (LockPixels(dst, 0, &d)) {
+    CombineAlphaRect(s.pixels + static_cast<intptr_t>(sy) * s.rowLength + sx, s.rowLength,
+                     d.pixels + static_cast<intptr_t>(dy) * d.rowLength + dx, d.rowLength, w, h, mode, value);
+    UnlockPixels(dst, &d);
+  }
+  UnlockPixels(src, &s);
+}
+
+void CopyAlphaRectClipped(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                          int32_t h, int32_t mode, int32_t value) {
+  if (!dst) return;
+  if (dx < 0) {
+    sx -= dx;
+    w += dx;
+    dx = 0;
+  }
+  if (dy < 0) {
+    sy -= dy;
+    h += dy;
+    dy = 0;
+  }
+  if (w > dst->width - dx) w = dst->width - dx;
+  if (h > dst->height - dy) h = dst->height - dy;
+  CopyAlphaRect(src, sx, sy, dst, dx, dy, w, h, mode, value);
+}
+
+void TileBitmap(vlBitmap* target, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap* tile,
+                int32_t offsetX, int32_t offsetY, int32_t tileWidth, int32_t tileHeight, const uint32_t* argb,
+                int32_t argbRowPixels) {
+  if (!target || tileWidth <= 0 || tileHeight <= 0 || width <= 0 || height <= 0) return;
+  int32_t ox = offsetX % tileWidth, oy = offsetY % tileHeight;
+  if (ox < 0) ox += tileWidth;
+  if (oy < 0) oy += tileHeight;
+  vlPixelAccess d{};
+  if (argb && !LockPixels(target, 0, &d)) return;
+  const bool direct = argb && d.bytesPerPixel == 4;
+  for (int32_t ty = y, sy = oy; ty < y + height; sy = 0) {
+    const int32_t ph = tileHeight - sy < y + height - ty ? tileHeight - sy : y + height - ty;
+    for (int32_t tx = x, sx = ox; tx < x + width; sx = 0) {
+      const int32_t pw = tileWidth - sx < x + width - tx ? tileWidth - sx : x + width - tx;
+      if (direct) {
+        for (int32_t j = 0; j < ph; ++j)
+          std::memcpy(At(d, tx, ty + j), argb + static_cast<intptr_t>(sy + j) * argbRowPixels + sx,
+                      static_cast<size_t>(pw) * 4);
+      } else if (!argb) {
+        BltBitmap(tile, sx, sy, target, tx, ty, pw, ph);
+      }
+      tx += pw;
+    }
+    ty += ph;
+  }
+  if (d.locked) UnlockPixels(target, &d);
+}
+
+int32_t ResolveAspectSize(int32_t srcWidth, int32_t srcHeight, int32_t* width, int32_t* height) {
+  // A source without size has no aspect to keep.
+  if (*width < 1 || *height < 1 || srcWidth < 1 || srcHeight < 1) return ERR_BADDIMENSIONS;
+  if (*width == VL_KEEPASPRAT && *height == VL_KEEPASPRAT) return ERR_WRONGUSAGE;
+  long double v;
+  int32_t* out;
+  if (*width == VL_KEEPASPRAT) {
+    v = static_cast<long double>(*height) * srcWidth / srcHeight;
+    out = width;
+  } else if (*height == VL_KEEPASPRAT) {
+    v = static_cast<long double>(*width) * srcHeight / srcWidth;
+    out = height;
+  } else {
+    return 0;
+  }
+  int32_t r = vl::DoubleToInt32(static_cast<double>(v));
+  if (v - r >= 0.5L) ++r;
+  *out = r;
+  return 0;
+}

@@ -1,0 +1,45 @@
+// Rectangle copies between pictures (plain, through a mask, through an
+// alpha plane), alpha-plane blits, tiling and the aspect-size rule. The
+// callers clip; these go to the display adapter when it can do the job
+// and to the pixel kernels otherwise.
+#pragma once
+#include <cstdint>
+
+struct vlBitmap;
+
+void BltBitmap(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+               int32_t width, int32_t height);
+void BltBitmapMasked(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+                     int32_t width, int32_t height, vlBitmap* mask);
+void BltBitmapAlpha(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+                    int32_t width, int32_t height, vlBitmap* alpha);
+// Mode 0 and 1 blend by the source alpha; mode 2 also keeps outAlpha (the
+// target's alpha plane) in step.
+void AlphaBlitBitmaps(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+                      int32_t width, int32_t height, vlBitmap* alpha, vlBitmap* outAlpha, int32_t mode);
+// A colour (or sourcePicture's pixels) through an 8-bit coverage plane;
+// targetAlpha and intensity serve modes 2 and 3. alphaPixels/alphaRowBytes,
+// when given, replace the plane's own bytes.
+void BltAlphaChannel(vlBitmap* alpha, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+                     int32_t width, int32_t height, uint32_t color, int32_t mode, vlBitmap* targetAlpha,
+                     int32_t intensity, vlBitmap* sourcePicture, const uint8_t* alphaPixels,
+                     int32_t alphaRowBytes);
+void BltAlphaChannelClipped(vlBitmap* alpha, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+                            int32_t width, int32_t height, uint32_t color, int32_t mode, vlBitmap* targetAlpha,
+                            int32_t intensity, vlBitmap* sourcePicture, const uint8_t* alphaPixels,
+                            int32_t alphaRowBytes);
+// Alpha bytes between planes by a combine mode (0-9) and value.
+void CopyAlphaRect(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+                   int32_t width, int32_t height, int32_t mode, int32_t value);
+void CopyAlphaRectClipped(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+                          int32_t width, int32_t height, int32_t mode, int32_t value);
+// Fills the rectangle with copies of the tile, starting inside the tile at
+// the offsets (negative ones count from the tile's right or bottom edge).
+// With argb the 32-bit tile rows are copied directly.
+void TileBitmap(vlBitmap* target, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap* tile,
+                int32_t offsetX, int32_t offsetY, int32_t tileWidth, int32_t tileHeight, const uint32_t* argb,
+                int32_t argbRowPixels);
+
+// KEEPASPRAT in place of one value keeps the source's aspect; error code.
+inline constexpr int32_t VL_KEEPASPRAT = 100000;
+int32_t ResolveAspectSize(int32_t srcWidth, int32_t srcHeight, int32_t* width, int32_t* height);
