@@ -1,0 +1,150 @@
+// The scaler: nearest neighbour with 16.16 column steps, or bilinear
+// through per-column and per-row step tables. Depends on the pixel
+// kernels' pixUnpackRGB/pixPackRGB and vm/convert.h.
+#include "graphics/scaler.h"
+
+#include <cstring>
+#include <vector>
+
+#include "graphics/pixel_kernels.h"
+#include "vm/convert.h"
+
+namespace {
+
+uint32_t StepOf(long double ratio) {
+  return static_cast<uint32_t>(vl::DoubleToInt64(static_cast<double>(ratio * 65536.0L)));
+}
+
+void ScaleMaskNearest(const vlScaleJob& j, float xr, float yr) {
+  const uint32_t s = StepOf(xr);
+  long double rowAcc = 0;
+  for (int32_t ty = 0; ty < j.dstHeight; ++ty, rowAcc += yr) {
+    const int32_t sy = vl::DoubleToInt32(static_cast<double>(rowAcc));
+    const uint8_t* srow = j.srcMask + static_cast<intptr_t>(sy) * j.srcMaskRowBytes;
+    uint8_t* drow = j.dstMask + static_cast<intptr_t>(ty) * j.dstMaskRowBytes;
+    uint64_t acc = 0;
+    for (int32_t i = 0; i < j.dstWidth; ++i, acc += s)
+      SetMaskBit(drow, i, GetMaskBit(srow, static_cast<int32_t>(acc >> 16) + j.x));
+  }
+}
+
+void ScaleAlphaNearest(const vlScaleJob& j, float xr, float yr) {
+  const uint32_t s = StepOf(xr);
+  long double rowAcc = 0;
+  for (int32_t ty = 0; ty < j.dstHeight; ++ty, rowAcc += yr) {
+    const int32_t sy = vl::DoubleToInt32(static_cast<double>(rowAcc));
+    const uint8_t* srow = j.srcAlpha + static_cast<intptr_t>(sy) * j.srcAlphaRowBytes;
+    uint8_t* drow = j.dstAlpha + static_cast<intptr_t>(ty) * j.dstAlphaRowBytes;
+    uint64_t acc = 0;
+    for (int32_t i = 0; i < j.dstWidth; ++i, acc += s) drow[i] = srow[acc >> 16];
+  }
+}
+
+template <int B>
+void NearestPixels(const vlScaleJob& j, long double xr, long double yr) {
+  const uint64_t s = StepOf(xr);
+  long double rowAcc = 0;
+  for (int32_t ty = 0; ty < j.dstHeight; ++ty, rowAcc += yr) {
+    const int32_t sy = vl::DoubleToInt32(static_cast<double>(rowAcc));
+    const uint8_t* srow = j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * B;
+    uint8_t* d = j.dstPixels + static_cast<intptr_t>(ty) * j.dstRowLength * B;
+    uint64_t acc = 0;
+    int32_t i = 0;
+    for (; i + 8 <= j.dstWidth; i += 8, d += 8 * B)
+      for (int k = 0; k < 8; ++k, acc += s) std::memcpy(d + k * B, srow + (acc >> 16) * B, B);
+    for (; i < j.dstWidth; ++i, d += B, acc += s) std::memcpy(d, srow + (acc >> 16) * B, B);
+  }
+}
+
+int32_t Lerp(int32_t a, int32_t b, uint32_t f) { return a + (((b - a) * static_cast<int32_t>(f)) >> 16); }
+
+void FillTables(int32_t srcSize, int32_t dstSize, uint16_t* frac, int32_t* step) {
+  const uint32_t s = static_cast<uint32_t>((int64_t{srcSize} - 1) * 65536 / dstSize);
+  uint32_t a = 0;
+  for (int32_t i = 0; i <= dstSize; ++i) {
+    step[i] = static_cast<int32_t>(a >> 16);
+    frac[i] = static_cast<uint16_t>(a & 0xFFFF);
+    a = frac[i] + s;
+  }
+}
+
+void Smooth(const vlScaleJob& j) {
+  std::vector<uint16_t> xf, yf;
+  std::vector<int32_t> xs, ys;
+  uint16_t* xFrac = j.xFraction;
+  uint16_t* yFrac = j.yFraction;
+  int32_t* xStep = j.xStep;
+  int32_t* yStep = j.yStep;
+  if (!xFrac || !xStep) {
+    xf.resize(j.dstWidth + 1);
+    xs.resize(j.dstWidth + 1);
+    xFrac = xf.data();
+    xStep = xs.data();
+  }
+  if (!yFrac || !yStep) {
+    yf.resize(j.dstHeight + 1);
+    ys.resize(j.dstHeight + 1);
+    yFrac = yf.data();
+    yStep = ys.data();
+  }
+  FillTables(j.srcWidth, j.dstWidth, xFrac, xStep);
+  FillTables(j.srcHeight, j.dstHeight, yFrac, yStep);
+  const int32_t B = j.bytesPerPixel;
+  int32_t sy = 0;
+  for (int32_t ty = 0; ty < j.dstHeight; ++ty) {
+    // A source one row high (or the last row) repeats itself below.
+    const int32_t sy2 = sy + 1 < j.srcHeight ? sy + 1 : sy;
+    const uint32_t fy = yFrac[ty];
+    int32_t sx = 0;
+    for (int32_t tx = 0; tx < j.dstWidth; ++tx) {
+      const int32_t sx2 = sx + 1 < j.srcWidth ? sx + 1 : sx;
+      const uint32_t fx = xFrac[tx];
+      if (j.srcPixels) {
+        const uint8_t* r0 = j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * B;
+        const uint8_t* r1 = j.srcPixels + static_cast<intptr_t>(sy2) * j.srcRowLength * B;
+        uint8_t p[3], p2[3], q[3], q2[3], out[3];
+        pixUnpackRGB(j.format, r0 + sx * B, p);
+        pixUnpackRGB(j.format, r0 + sx2 * B, p2);
+        pixUnpackRGB(j.format, r1 + sx * B, q);
+        pixUnpackRGB(j.format, r1 + sx2 * B, q2);
+        for (int c = 0; c < 3; ++c) {
+          const int32_t top = Lerp(p[c], p2[c], fx), bottom = Lerp(q[c], q2[c], fx);
+          out[c] = static_cast<uint8_t>(Lerp(top, bottom, fy));
+        }
+        pixPackRGB(j.format, out, j.dstPixels + (static_cast<intptr_t>(ty) * j.dstRowLength + tx) * B);
+      }
+      if (j.srcMask && j.dstMask) {
+        SetMaskBit(j.dstMask + static_cast<intptr_t>(ty) * j.dstMaskRowBytes, tx,
+                   GetMaskBit(j.srcMask + static_cast<intptr_t>(sy) * j.srcMaskRowBytes, sx + j.x));
+      } else if (j.srcAlpha && j.dstAlpha) {
+        const uint8_t* a0 = j.srcAlpha + static_cast<intptr_t>(sy) * j.srcAlphaRowBytes;
+        const uint8_t* a1 = j.srcAlpha + static_cast<intptr_t>(sy2) * j.srcAlphaRowBytes;
+        const int32_t top = Lerp(a0[sx], a0[sx2], fx) & 0xFF, bottom = Lerp(a1[sx], a1[sx2], fx) & 0xFF;
+        j.dstAlpha[static_cast<intptr_t>(ty) * j.dstAlphaRowBytes + tx] = static_cast<uint8_t>(Lerp(top, bottom, fy));
+      }
+      sx += xStep[tx + 1];
+      if (sx >= j.srcWidth) sx = j.srcWidth - 1;
+    }
+    sy += yStep[ty + 1];
+    if (sy >= j.srcHeight) sy = j.srcHeight - 1;
+  }
+}
+
+}  // namespace
+
+void ScalePixels(const vlScaleJob& j) {
+  if (j.srcWidth <= 0 || j.srcHeight <= 0 || j.dstWidth <= 0 || j.dstHeight <= 0) return;
+  const bool planesOnly = !j.srcPixels;
+  if (j.smooth && !planesOnly) {
+    Smooth(j);  // 3-byte pixels unpack and pack as nothing; planes still scale
+    return;
+  }
+  const long double xr = static_cast<long double>(j.srcWidth) / j.dstWidth;
+  const long double yr = static_cast<long double>(j.srcHeight) / j.dstHeight;
+  if (j.srcMask && j.dstMask) ScaleMaskNearest(j, static_cast<float>(xr), static_cast<float>(yr));
+  if (j.srcAlpha && j.dstAlpha) ScaleAlphaNearest(j, static_cast<float>(xr), static_cast<float>(yr));
+  if (planesOnly) return;
+  if (j.bytesPerPixel == 2) NearestPixels<2>(j, xr, yr);
+  else if (j.bytesPerPixel == 3) NearestPixels<3>(j, xr, yr);  // whole pixels copy as they are
+  else if (j.bytesPerPixel == 4) NearestPixels<4>(j, xr, yr);
+}
