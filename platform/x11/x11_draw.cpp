@@ -1,0 +1,213 @@
+// Drawing into a display's X window and the window attributes of the
+// graphics code. Pictures reach the server as X images laid straight over
+// the bitmaps' own pixels (no copy), except on displays with alpha, where
+// the pixels are first premultiplied into the window-sized output bitmap.
+// Depends on the window records, the bitmap and video hooks and Xlib.
+#include "platform/x11/x11_draw.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "display/display.h"
+#include "graphics/pixel_format.h"
+#include "platform/os.h"
+#include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_window.h"
+
+namespace {
+
+constexpr int kMaxVideoOverlays = 64;
+
+bool IsDrawable(vlDisplay* display) {
+  return display && display->displayState == VL_DISPSTATE_OPEN && display->window &&
+         display->window->window && display->window->gc;
+}
+
+unsigned long ForegroundFor(vlDisplay* display, uint32_t colour) {
+  int format = display->window->connection ? display->window->connection->pixelFormat : 10;
+  if (format == 10) return colour & 0xFFFFFF;
+  return ColorToPixel(colour & 0xFFFFFF, format, 0);
+}
+
+// Shape calls: shift, colour, clip, draw, unclip, flush.
+template <typename Draw>
+void DrawShape(vlDisplay* display, uint32_t colour, Draw draw) {
+  if (!IsDrawable(display)) return;
+  vlX11Window* x = display->window;
+  XSetForeground(x->display, x->gc, ForegroundFor(display, colour));
+  Region clip = nullptr;
+  BuildVideoClipRegion(display, &clip, 0);
+  draw(x->display, x->window, x->gc, display->contentOffsetX, display->contentOffsetY);
+  if (clip) {
+    XSetClipMask(x->display, x->gc, None);
+    XDestroyRegion(clip);
+  }
+  XFlush(x->display);
+}
+
+// Premultiplies the rectangle into the output bitmap at the destination
+// position. False when the output bitmap cannot be locked.
+bool PremultiplyIntoOutput(vlX11Window* x, const vlX11PixelView& src, int sx, int sy, int dx,
+                           int dy, int width, int height, vlX11PixelView* out) {
+  if (!gX11Hooks.lockPixels(x->outputBitmap, out, 1)) return false;
+  const size_t alphaRow = (static_cast<size_t>(out->width) + 3) & ~size_t{3};
+  const bool rgbFirst = out->pixelFormat == 10;
+  for (int j = 0; j < height; j++) {
+    const uint8_t* in = src.pixels + (static_cast<size_t>(sy + j) * src.rowPixels + sx) * 4;
+    uint8_t* to = out->pixels + (static_cast<size_t>(dy + j) * out->rowPixels + dx) * 4;
+    const uint8_t* alpha = x->alphaPlane + static_cast<size_t>(dy + j) * alphaRow + dx;
+    for (int i = 0; i < width; i++, in += 4, to += 4) {
+      unsigned a = alpha[i];
+      // Format 10 keeps its colour in bytes 0-2; the others in bytes 1-3.
+      int first = rgbFirst ? 0 : 1;
+      for (int k = 0; k < 3; k++) to[first + k] = static_cast<uint8_t>(in[first + k] * a / 255);
+      to[rgbFirst ? 3 : 0] = static_cast<uint8_t>(a);
+    }
+  }
+  gX11Hooks.unlockPixels(x->outputBitmap);
+  return true;
+}
+
+}  // namespace
+
+uint32_t QueryAdapterCaps(uint32_t features) {
+  if (!(gX11Hooks.adapterCapabilities() & 0x10)) return 0;
+  return gX11Hooks.adapterBitmapCaps(features);
+}
+
+intptr_t GetWindowAttr(void* handle, int code) {
+  switch (code) {
+    case 5: return 32;
+    case 6:
+    case 7: {
+      auto* display = static_cast<vlDisplay*>(handle);
+      if (!display || !display->window || !display->window->window) return 0;
+      vlX11Window* x = display->window;
+      Window root, child;
+      int rootX = 0, rootY = 0, winX = 0, winY = 0;
+      unsigned mask = 0;
+      XQueryPointer(x->display, x->window, &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+      return code == 6 ? winX : winY;
+    }
+    case 8: return GetPlatformOption(VL_PLATOPT_CTRLC_QUIT);
+    case 9: return GetPlatformOption(VL_PLATOPT_LMB_QUIT);
+    case 10: return GetPlatformOption(VL_PLATOPT_ESCAPE_QUIT);
+    case 11:
+    case 12: return 16;
+    case 16: return 1;
+    case 17: return 0;
+    default: return handle ? gX11Hooks.offscreenAttr(handle, code) : 0;
+  }
+}
+
+void BuildVideoClipRegion(vlDisplay* display, Region* out, int flags) {
+  *out = nullptr;
+  if ((flags & kClipNoVideos) || !display || !display->window) return;
+  vlX11VideoRect videos[kMaxVideoOverlays];
+  int count = gX11Hooks.videoOverlays(display, videos, kMaxVideoOverlays);
+  if (count <= 0) return;
+  Region region = XCreateRegion();
+  XRectangle whole{0, 0, static_cast<unsigned short>(display->width),
+                   static_cast<unsigned short>(display->height)};
+  XUnionRectWithRegion(&whole, region, region);
+  int cut = 0;
+  for (int i = 0; i < std::min(count, kMaxVideoOverlays); i++) {
+    if (videos[i].width <= 0 || videos[i].height <= 0) continue;
+    Region video = XCreateRegion();
+    XRectangle rect{static_cast<short>(display->contentOffsetX + videos[i].x),
+                    static_cast<short>(display->contentOffsetY + videos[i].y),
+                    static_cast<unsigned short>(videos[i].width),
+                    static_cast<unsigned short>(videos[i].height)};
+    XUnionRectWithRegion(&rect, video, video);
+    // Subtracted, not toggled: two overlapping videos must both stay clear.
+    XSubtractRegion(region, video, region);
+    XDestroyRegion(video);
+    cut++;
+  }
+  if (!cut) {
+    XDestroyRegion(region);
+    return;
+  }
+  XSetRegion(display->window->display, display->window->gc, region);
+  *out = region;
+}
+
+void PutImageToWindow(vlBitmap* source, int sx, int sy, vlDisplay* display, int dx, int dy,
+                      int width, int height) {
+  if (!IsDrawable(display) || !source) return;
+  vlX11Window* x = display->window;
+  if (x->moving || x->resizing) return;
+  vlX11PixelView src{};
+  if (!gX11Hooks.lockPixels(source, &src, 0) || !src.pixels) return;
+  dx += display->contentOffsetX;
+  dy += display->contentOffsetY;
+
+  vlBitmap* shown = source;
+  vlX11PixelView view = src;
+  int depth = src.bytesPerPixel == 2 ? 16 : 24;
+  int pad = src.bytesPerPixel == 2 ? 16 : 32;
+  int putX = sx, putY = sy;
+  if (x->alphaPlane && x->outputBitmap) {
+    // Only what lies inside both pictures can be premultiplied.
+    int x0 = std::max({0, -sx, -dx}), y0 = std::max({0, -sy, -dy});
+    int x1 = std::min({width, src.width - sx, display->width - dx});
+    int y1 = std::min({height, src.height - sy, display->height - dy});
+    vlX11PixelView out{};
+    bool ok = src.bytesPerPixel == 4 && x1 > x0 && y1 > y0 &&
+              PremultiplyIntoOutput(x, src, sx + x0, sy + y0, dx + x0, dy + y0, x1 - x0, y1 - y0,
+                                    &out);
+    gX11Hooks.unlockPixels(source);
+    if (!ok || !gX11Hooks.lockPixels(x->outputBitmap, &out, 0)) return;
+    shown = x->outputBitmap;
+    view = out;
+    depth = 32;
+    pad = 32;
+    sx += x0;
+    sy += y0;
+    dx += x0;
+    dy += y0;
+    width = x1 - x0;
+    height = y1 - y0;
+    // The output bitmap holds the pixels at the destination position.
+    putX = dx;
+    putY = dy;
+  }
+
+  XImage* image = XCreateImage(x->display, x->visual, depth, ZPixmap, 0,
+                               reinterpret_cast<char*>(view.pixels), view.width, view.height, pad,
+                               view.bytesPerPixel * view.rowPixels);
+  if (image) {
+    // The pixels are in this machine's byte order; Xlib swaps for the server.
+    image->byte_order = LSBFirst;
+    Region clip = nullptr;
+    BuildVideoClipRegion(display, &clip, 0);
+    XPutImage(x->display, x->window, x->gc, image, putX, putY, dx, dy, width, height);
+    XFlush(x->display);
+    if (clip) {
+      XSetClipMask(x->display, x->gc, None);
+      XDestroyRegion(clip);
+    }
+    image->data = nullptr;  // the bitmap keeps its pixels
+    XDestroyImage(image);
+  }
+  gX11Hooks.unlockPixels(shown);
+}
+
+void DrawLineToWindow(vlDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour) {
+  DrawShape(display, colour, [&](Display* d, Window w, GC gc, int ox, int oy) {
+    XDrawLine(d, w, gc, x1 + ox, y1 + oy, x2 + ox, y2 + oy);
+  });
+}
+
+void WritePixelToWindow(vlDisplay* display, int px, int py, uint32_t colour) {
+  DrawShape(display, colour, [&](Display* d, Window w, GC gc, int ox, int oy) {
+    XDrawPoint(d, w, gc, px + ox, py + oy);
+  });
+}
+
+void FillRectInWindow(vlDisplay* display, int rx, int ry, int width, int height, uint32_t colour) {
+  if (width <= 0 || height <= 0) return;
+  DrawShape(display, colour, [&](Display* d, Window w, GC gc, int ox, int oy) {
+    XFillRectangle(d, w, gc, rx + ox, ry + oy, width, height);
+  });
+}

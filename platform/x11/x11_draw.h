@@ -1,0 +1,27 @@
+// Drawing into a display's X window: pictures from locked bitmaps, lines,
+// single pixels and filled rectangles, each clipped around the videos that
+// play in their own overlay; and the window attributes the graphics code
+// asks for.
+#pragma once
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdint>
+
+struct vlBitmap;
+struct vlDisplay;
+
+uint32_t QueryAdapterCaps(uint32_t features);
+intptr_t GetWindowAttr(void* handle, int code);
+
+void PutImageToWindow(vlBitmap* source, int sourceX, int sourceY, vlDisplay* display, int destX,
+                      int destY, int width, int height);
+void DrawLineToWindow(vlDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour);
+void WritePixelToWindow(vlDisplay* display, int x, int y, uint32_t colour);
+void FillRectInWindow(vlDisplay* display, int x, int y, int width, int height, uint32_t colour);
+
+// Sets the GC clip to the window less the video overlays and returns the
+// region (None when no video was cut out, or with flag 0x20). The caller
+// destroys it after drawing.
+constexpr int kClipNoVideos = 0x20;
+void BuildVideoClipRegion(vlDisplay* display, Region* out, int flags);

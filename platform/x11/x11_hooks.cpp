@@ -1,0 +1,34 @@
+// Default routines of the X11 hooks: the answers of an engine with no
+// displays, bitmaps or videos. Depends on nothing else.
+#include "platform/x11/x11_hooks.h"
+
+namespace {
+vlDisplay* NoDisplays() { return nullptr; }
+vlBitmap* NoBitmap(int32_t, int32_t) { return nullptr; }
+void NoFree(vlBitmap*) {}
+int NoLock(vlBitmap*, vlX11PixelView*, int) { return 0; }
+void NoUnlock(vlBitmap*) {}
+int NoVideos(vlDisplay*, vlX11VideoRect*, int) { return 0; }
+void NoClipboard(vlX11Window*) {}
+uint32_t NoAdapter() { return 0; }
+uint32_t NoAdapterCaps(uint32_t) { return 0; }
+intptr_t NoAttr(void*, int) { return 0; }
+
+constexpr vlX11Hooks kDefaults = {
+    .firstDisplay = NoDisplays,
+    .resetLayerCaches = nullptr,
+    .allocBitmap = NoBitmap,
+    .freeBitmap = NoFree,
+    .lockPixels = NoLock,
+    .unlockPixels = NoUnlock,
+    .videoOverlays = NoVideos,
+    .freeClipboardOffer = NoClipboard,
+    .adapterCapabilities = NoAdapter,
+    .adapterBitmapCaps = NoAdapterCaps,
+    .offscreenAttr = NoAttr,
+};
+}  // namespace
+
+vlX11Hooks gX11Hooks = kDefaults;
+
+void ResetX11Hooks() { gX11Hooks = kDefaults; }

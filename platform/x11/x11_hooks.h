@@ -1,0 +1,58 @@
+// Calls from the X11 code into subsystems that sit above the platform
+// layer: the display list, bitmaps and their pixel locks, video overlays,
+// the clipboard offer and the display adapter's bitmap capabilities. Each
+// default is the harmless answer (no displays, no bitmaps, no videos), so
+// the X11 code runs and is tested on its own until the owners install
+// their routines at start-up.
+#pragma once
+#include <cstdint>
+
+struct vlDisplay;
+struct vlBitmap;
+struct vlX11Window;
+
+// A locked picture as the drawing code needs it; row length in pixels.
+struct vlX11PixelView {
+  uint8_t* pixels;
+  int32_t ok;
+  int32_t pixelFormat;
+  int32_t bytesPerPixel;
+  int32_t rowPixels;
+  int32_t width;
+  int32_t height;
+};
+
+struct vlX11VideoRect {
+  int32_t x, y, width, height;  // position on the display, scaled size
+};
+
+struct vlX11Hooks {
+  // Head of the display list. Default: no displays.
+  vlDisplay* (*firstDisplay)();
+  // Clears the cached layer state of the picture the display shows (the
+  // key and button words are cleared by the caller). Default: nothing.
+  void (*resetLayerCaches)(vlDisplay* display);
+  // Bitmaps: make one of the size in the screen's format (null on
+  // failure), free it, lock it for reading or writing (1 or 0), unlock it.
+  // Defaults: no bitmaps.
+  vlBitmap* (*allocBitmap)(int32_t width, int32_t height);
+  void (*freeBitmap)(vlBitmap* bitmap);
+  int (*lockPixels)(vlBitmap* bitmap, vlX11PixelView* view, int write);
+  void (*unlockPixels)(vlBitmap* bitmap);
+  // Rectangles of the videos that play in their own overlay on display
+  // (not on a layer; playing, paused or started), up to max; the count.
+  // Default: none.
+  int (*videoOverlays)(vlDisplay* display, vlX11VideoRect* out, int max);
+  // Drops the window's clipboard offer. Default: nothing.
+  void (*freeClipboardOffer)(vlX11Window* window);
+  // The display adapter's capability byte and the bitmap features it
+  // grants. Default: no adapter (0).
+  uint32_t (*adapterCapabilities)();
+  uint32_t (*adapterBitmapCaps)(uint32_t features);
+  // What an offscreen bitmap header answers for an attribute code (pixel
+  // format, pixel pointer, row length). Default: 0.
+  intptr_t (*offscreenAttr)(void* header, int code);
+};
+
+extern vlX11Hooks gX11Hooks;
+void ResetX11Hooks();

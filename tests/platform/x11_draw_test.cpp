@@ -1,0 +1,284 @@
+// Drawing into X windows on a real Xvfb server, checked by reading the
+// window's pixels back with XGetImage: pictures from bitmaps, video
+// overlays left untouched, lines, points and rectangles, the premultiplied
+// output of a display with alpha; and the window attributes.
+#include <gtest/gtest.h>  // before Xlib, whose macros clash with it
+
+#include <X11/Xutil.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "display/display.h"
+#include "platform/hooks.h"
+#include "platform/os.h"
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_draw.h"
+#include "platform/x11/x11_ext.h"
+#include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_window.h"
+#include "tests/platform/x11_server.h"
+
+namespace {
+
+// A bitmap of the test: 4-byte pixels of format 10, rows of the width
+// rounded up to 4 pixels, as the offscreen bitmaps lay them out.
+struct TestBitmap {
+  int width, height, rowPixels;
+  std::vector<uint8_t> pixels;
+  int locks = 0;
+  TestBitmap(int w, int h) : width(w), height(h), rowPixels((w + 3) & ~3),
+                             pixels(static_cast<size_t>(rowPixels) * h * 4) {}
+  uint32_t& at(int x, int y) {
+    return *reinterpret_cast<uint32_t*>(&pixels[(static_cast<size_t>(y) * rowPixels + x) * 4]);
+  }
+  vlBitmap* handle() { return reinterpret_cast<vlBitmap*>(this); }
+};
+
+TestBitmap* gLastOutput = nullptr;
+std::vector<vlX11VideoRect> gVideos;
+
+void InstallBitmapHooks() {
+  gX11Hooks.lockPixels = [](vlBitmap* b, vlX11PixelView* view, int) {
+    auto* t = reinterpret_cast<TestBitmap*>(b);
+    t->locks++;
+    *view = vlX11PixelView{t->pixels.data(), 1, 10, 4, t->rowPixels, t->width, t->height};
+    return 1;
+  };
+  gX11Hooks.unlockPixels = [](vlBitmap*) {};
+  gX11Hooks.allocBitmap = [](int32_t w, int32_t h) {
+    gLastOutput = new TestBitmap(w, h);
+    return gLastOutput->handle();
+  };
+  gX11Hooks.freeBitmap = [](vlBitmap* b) { delete reinterpret_cast<TestBitmap*>(b); };
+  gX11Hooks.videoOverlays = [](vlDisplay*, vlX11VideoRect* out, int max) {
+    int n = 0;
+    for (const auto& v : gVideos)
+      if (n < max) out[n++] = v;
+    return n;
+  };
+}
+
+class X11Draw : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    START_X_SERVER(server_);
+    ASSERT_EQ(StartX11Platform(), 0);
+    InstallBitmapHooks();
+    gVideos.clear();
+    display_.xDisplayName = const_cast<char*>(server_.name());
+    display_.width = 64;
+    display_.height = 48;
+    display_.displayState = VL_DISPSTATE_OPEN;
+    ASSERT_EQ(AllocDisplayPlatformData(&display_), 0);
+    probe_ = XOpenDisplay(server_.name());
+    ASSERT_NE(probe_, nullptr);
+  }
+  void TearDown() override {
+    if (display_.window) {
+      CloseX11Window(&display_);
+      FreeDisplayPlatformData(&display_);
+    }
+    if (probe_) XCloseDisplay(probe_);
+    FreePlatform();
+    ResetX11Hooks();
+    ResetPlatformHooks();
+  }
+  void Open() {
+    ASSERT_EQ(OpenX11Window(&display_, 1, nullptr, nullptr), 0);
+    FillRectInWindow(&display_, 0, 0, 64, 48, 0x000000);
+  }
+  // The window's pixels as 0xRRGGBB, row by row.
+  std::vector<uint32_t> ReadBack() {
+    XSync(display_.window->display, False);
+    XImage* image = XGetImage(probe_, display_.window->window, 0, 0, display_.width,
+                              display_.height, AllPlanes, ZPixmap);
+    std::vector<uint32_t> out;
+    if (!image) return out;
+    for (int y = 0; y < display_.height; y++)
+      for (int x = 0; x < display_.width; x++)
+        out.push_back(static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFF);
+    XDestroyImage(image);
+    return out;
+  }
+  uint32_t Pixel(const std::vector<uint32_t>& image, int x, int y) {
+    return image[static_cast<size_t>(y) * display_.width + x];
+  }
+  PrivateXServer server_;
+  vlDisplay display_{};
+  Display* probe_ = nullptr;
+};
+
+TEST_F(X11Draw, PutImageShowsTheSourcePixelsExactlyWhereAsked) {
+  Open();
+  TestBitmap source(37, 23);
+  std::mt19937 random(7);
+  for (int y = 0; y < 23; y++)
+    for (int x = 0; x < 37; x++) source.at(x, y) = random() & 0xFFFFFF;
+  PutImageToWindow(source.handle(), 0, 0, &display_, 5, 7, 37, 23);
+  std::vector<uint32_t> image = ReadBack();
+  ASSERT_EQ(image.size(), 64u * 48u);
+  int wrong = 0;
+  for (int y = 0; y < 48; y++) {
+    for (int x = 0; x < 64; x++) {
+      bool inside = x >= 5 && x < 42 && y >= 7 && y < 30;
+      uint32_t want = inside ? source.at(x - 5, y - 7) : 0;
+      if (Pixel(image, x, y) != want) wrong++;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  // The bitmap keeps its pixels after the put.
+  EXPECT_EQ(source.pixels.size(), 40u * 23u * 4u);
+}
+
+TEST_F(X11Draw, PartOfTheSourceLandsShiftedByTheInnerOffset) {
+  Open();
+  display_.contentOffsetX = 4;
+  display_.contentOffsetY = 4;
+  TestBitmap source(20, 10);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 20; x++) source.at(x, y) = (x << 16) | (y << 8) | 0x80;
+  PutImageToWindow(source.handle(), 10, 3, &display_, 1, 2, 8, 6);
+  std::vector<uint32_t> image = ReadBack();
+  EXPECT_EQ(Pixel(image, 5, 6), source.at(10, 3));
+  EXPECT_EQ(Pixel(image, 12, 11), source.at(17, 8));
+  EXPECT_EQ(Pixel(image, 13, 11), 0u);
+  EXPECT_EQ(Pixel(image, 4, 6), 0u);
+  EXPECT_EQ(Pixel(image, 5, 5), 0u);
+}
+
+TEST_F(X11Draw, HiddenOrMovingDisplayIsNotDrawnAndTheSourceNotLocked) {
+  Open();
+  TestBitmap source(8, 8);
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 8; x++) source.at(x, y) = 0xFFFFFF;
+  display_.displayState = VL_DISPSTATE_HIDDEN;
+  PutImageToWindow(source.handle(), 0, 0, &display_, 0, 0, 8, 8);
+  FillRectInWindow(&display_, 0, 0, 8, 8, 0xFFFFFF);
+  EXPECT_EQ(source.locks, 0);
+  display_.displayState = VL_DISPSTATE_OPEN;
+  display_.window->moving = 1;
+  PutImageToWindow(source.handle(), 0, 0, &display_, 0, 0, 8, 8);
+  EXPECT_EQ(source.locks, 0);
+  std::vector<uint32_t> image = ReadBack();
+  EXPECT_EQ(Pixel(image, 3, 3), 0u);
+}
+
+TEST_F(X11Draw, PlayingVideoOverlaysAreLeftUntouched) {
+  Open();
+  TestBitmap source(64, 48);
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) source.at(x, y) = 0xFFFFFF;
+  // Two overlapping videos: their overlap must stay clear as well.
+  gVideos = {{10, 10, 20, 15}, {20, 20, 20, 10}};
+  PutImageToWindow(source.handle(), 0, 0, &display_, 0, 0, 64, 48);
+  std::vector<uint32_t> image = ReadBack();
+  int wrong = 0;
+  for (int y = 0; y < 48; y++) {
+    for (int x = 0; x < 64; x++) {
+      bool video = (x >= 10 && x < 30 && y >= 10 && y < 25) || (x >= 20 && x < 40 && y >= 20 && y < 30);
+      if (Pixel(image, x, y) != (video ? 0u : 0xFFFFFFu)) wrong++;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  // The clip is gone after the put: a rectangle now covers the videos too.
+  gVideos.clear();
+  FillRectInWindow(&display_, 0, 0, 64, 48, 0x102030);
+  image = ReadBack();
+  EXPECT_EQ(Pixel(image, 15, 15), 0x102030u);
+}
+
+TEST_F(X11Draw, ClipRegionOnlyWhenAVideoIsCutOut) {
+  Open();
+  Region region = reinterpret_cast<Region>(1);
+  BuildVideoClipRegion(&display_, &region, 0);
+  EXPECT_EQ(region, nullptr);
+  gVideos = {{1, 1, 4, 4}};
+  BuildVideoClipRegion(&display_, &region, kClipNoVideos);
+  EXPECT_EQ(region, nullptr);
+  BuildVideoClipRegion(&display_, &region, 0);
+  ASSERT_NE(region, nullptr);
+  EXPECT_FALSE(XPointInRegion(region, 2, 2));
+  EXPECT_TRUE(XPointInRegion(region, 10, 10));
+  XSetClipMask(display_.window->display, display_.window->gc, None);
+  XDestroyRegion(region);
+}
+
+TEST_F(X11Draw, LinesPointsAndRectanglesLandInTheirColours) {
+  Open();
+  display_.contentOffsetX = 2;
+  display_.contentOffsetY = 1;
+  FillRectInWindow(&display_, 3, 4, 10, 5, 0x123456);
+  WritePixelToWindow(&display_, 40, 30, 0xABCDEF);
+  DrawLineToWindow(&display_, 0, 40, 20, 40, 0x00FF00);
+  std::vector<uint32_t> image = ReadBack();
+  EXPECT_EQ(Pixel(image, 5, 5), 0x123456u);
+  EXPECT_EQ(Pixel(image, 14, 9), 0x123456u);
+  EXPECT_EQ(Pixel(image, 15, 9), 0u);
+  EXPECT_EQ(Pixel(image, 14, 10), 0u);
+  EXPECT_EQ(Pixel(image, 42, 31), 0xABCDEFu);
+  EXPECT_EQ(Pixel(image, 41, 31), 0u);
+  for (int x = 2; x <= 22; x++) EXPECT_EQ(Pixel(image, x, 41), 0x00FF00u) << x;
+  EXPECT_EQ(Pixel(image, 23, 41), 0u);
+}
+
+TEST_F(X11Draw, DisplayWithAlphaPremultipliesIntoItsOutputBitmap) {
+  if (!HaveXFixes()) GTEST_SKIP() << "libXfixes not installed";
+  vlX11Connection* c = nullptr;
+  ASSERT_EQ(OpenX11Screen(server_.name(), &c), 0);
+  if (!c->argbVisual) GTEST_SKIP() << "this server offers no ARGB visual";
+  std::vector<uint8_t> alpha(64 * 48, 128);
+  ASSERT_EQ(OpenX11Window(&display_, 1, nullptr, alpha.data()), 0);
+  ASSERT_NE(gLastOutput, nullptr);
+  EXPECT_EQ(display_.window->depth, 32);
+  TestBitmap source(8, 8);
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 8; x++) source.at(x, y) = 0xFF64C8;  // bytes 200, 100, 255
+  PutImageToWindow(source.handle(), 0, 0, &display_, 3, 2, 8, 8);
+  const uint8_t* out = &gLastOutput->pixels[(2 * gLastOutput->rowPixels + 3) * 4];
+  EXPECT_EQ(out[0], 100);
+  EXPECT_EQ(out[1], 50);
+  EXPECT_EQ(out[2], 128);  // 255 * 128 / 255
+  EXPECT_EQ(out[3], 128);
+  std::vector<uint32_t> image = ReadBack();
+  EXPECT_EQ(Pixel(image, 3, 2), 0x803264u);
+  EXPECT_EQ(Pixel(image, 10, 9), 0x803264u);
+  EXPECT_EQ(Pixel(image, 11, 9), 0u);
+  // A rectangle reaching past the display is cut, not written out of bounds.
+  PutImageToWindow(source.handle(), 0, 0, &display_, 60, 44, 8, 8);
+  EXPECT_EQ(gLastOutput->at(63, 47), 0x80803264u);
+}
+
+TEST_F(X11Draw, WindowAttributes) {
+  Open();
+  EXPECT_EQ(GetWindowAttr(nullptr, 5), 32);
+  EXPECT_EQ(GetWindowAttr(nullptr, 11), 16);
+  EXPECT_EQ(GetWindowAttr(nullptr, 12), 16);
+  EXPECT_EQ(GetWindowAttr(nullptr, 16), 1);
+  EXPECT_EQ(GetWindowAttr(nullptr, 17), 0);
+  EXPECT_EQ(GetWindowAttr(nullptr, 21), 0);
+  SetPlatformOption(0, VL_PLATOPT_ESCAPE_QUIT, 1);
+  EXPECT_EQ(GetWindowAttr(nullptr, 10), 1);
+  SetPlatformOption(0, VL_PLATOPT_ESCAPE_QUIT, 0);
+  EXPECT_EQ(GetWindowAttr(nullptr, 10), 0);
+  MovePointer(&display_, 21, 13);
+  XSync(display_.window->display, False);
+  EXPECT_EQ(GetWindowAttr(&display_, 6), 21);
+  EXPECT_EQ(GetWindowAttr(&display_, 7), 13);
+  gX11Hooks.offscreenAttr = [](void*, int code) -> intptr_t { return code == 21 ? 10 : 0; };
+  int header = 0;
+  EXPECT_EQ(GetWindowAttr(&header, 21), 10);
+}
+
+TEST(X11DrawCaps, AdapterCapsNeedTheAdapterBitmapByte) {
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
+  gX11Hooks.adapterCapabilities = [] { return 0x08u; };
+  gX11Hooks.adapterBitmapCaps = [](uint32_t features) { return features & 0x0Cu; };
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
+  gX11Hooks.adapterCapabilities = [] { return 0x18u; };
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 0x0Cu);
+  ResetX11Hooks();
+}
+
+}  // namespace
