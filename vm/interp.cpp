@@ -127,7 +127,6 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 
 newframe:
   if (L->hookMask & VL_MASK_CALL) CallHook(L, VL_HOOK_CALL, -1);
-reentry:
   ci = L->ci;
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
@@ -518,8 +517,17 @@ op_RETURN: {
   }
   int wanted = static_cast<int>(GetC((ci - 1)->savedpc[-1])) - 1;
   ReturnFromCall(L, wanted, ra);
-  if (wanted >= 0) L->top = L->ci->top;
-  goto reentry;
+  // Back in the caller's frame: what the frame entry would load.
+  ci = L->ci;
+  if (wanted >= 0) L->top = ci->top;
+  ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
+  pc = ci->savedpc;
+  ci->pc = &ci->savedpc;
+  base = ci->base;
+  cl = &ToClosure(base - 1)->s;
+  k = cl->proto->k;
+  trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
+  NEXT;
 }
 op_FORLOOP: {
   vlValue* limit = ra + 1;
