@@ -469,7 +469,7 @@ int ScanPluginDirectories(const char* startPath, const char* skipList, int* coun
 }
 
 int ActivatePlugin(vlVMState* state, const char* moduleName, int32_t minVersion, int32_t minRevision,
-                   int constantsPass, int adaptersOnly, const char* option, uint32_t* flagsOut) {
+                   int constantsPass, int adaptersOnly, const void* option, uint32_t* flagsOut) {
   if (flagsOut) *flagsOut = 0;
   char name[300];
   CopyText(name, sizeof(name), moduleName);

@@ -48,9 +48,11 @@ int ScanPluginDirectories(const char* startPath, const char* skipList, int* coun
 void SetPluginScanTick(int (*tick)());
 
 // Makes a plug-in named by the script or the command line usable; see the
-// start-up driver for the flags. 0 or an error code (1494 when missing).
+// start-up driver for the flags. The option (the plug-in's tag list when it
+// has options) reaches RequirePlugin as tag 2. 0 or an error code (1494
+// when missing).
 int ActivatePlugin(vlVMState* state, const char* moduleName, int32_t minVersion, int32_t minRevision,
-                   int constantsPass, int adaptersOnly, const char* option, uint32_t* flagsOut);
+                   int constantsPass, int adaptersOnly, const void* option, uint32_t* flagsOut);
 
 vlPlugin* FirstPlugin();
 vlPlugin* FindPluginByInfo(const vlPluginInfo* info);

@@ -12,6 +12,7 @@
 #include "runtime/constant_ref.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
+#include "runtime/linked_data.h"
 #include "runtime/script_call.h"
 #include "runtime/startup_records.h"
 #include "runtime/system_library.h"
@@ -249,7 +250,35 @@ int CmdGetVersion(vlVMState* L) {
   SetField(L, "platform", "Linux");
   SetField(L, "bigendian", 0.0);
   SetField(L, "cpu", "i386");
+  vl::PushString(L, "plugins");
+  PushPluginTable(L);
+  vl::RawSetTableValue(L, -3);
   return 1;
+}
+
+int CmdGetApplicationInfo(vlVMState* L) {
+  CheckArgs(L, 0, 0, 0, 0);
+  vl::PushNewTable(L);
+  vlAppletInfo* applet = GetAppletRecord(L);
+  const char* keys[kHeaderStringCount] = {"title", "version", "copyright", "author", "description"};
+  for (int i = 0; i < kHeaderStringCount; ++i) SetField(L, keys[i], applet ? applet->header[i] : "");
+  SetField(L, "identifier", applet ? applet->identifier : "");
+  return 1;
+}
+
+int CmdGetProgramInfo(vlVMState* L) {
+  CheckArgs(L, 0, 0, 0, 0);
+  vlStartupRecord* startup = GetCmdArgsRecord(L);
+  const char* program = startup ? startup->programPath : "";
+  if (vlLinked) {
+    vl::PushNumber(L, 2);
+    vl::PushString(L, program);
+    return 2;
+  }
+  vl::PushNumber(L, startup && startup->containerFound ? 1 : 0);
+  vl::PushString(L, startup ? startup->scriptPath : "");
+  vl::PushString(L, program);
+  return 3;
 }
 
 int CmdGetSystemInfo(vlVMState* L) {

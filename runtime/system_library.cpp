@@ -79,12 +79,20 @@ const vlCommand kSystemCommands[] = {
     {"CopyObjectData", CmdCopyObjectData},
     // Program and system
     {"GetVersion", CmdGetVersion},
+    {"GetApplicationInfo", CmdGetApplicationInfo},
+    {"GetProgramInfo", CmdGetProgramInfo},
     {"GetSystemInfo", CmdGetSystemInfo},
     {"GetFileArgument", CmdGetFileArgument},
     {"GetCommandLine", CmdGetCommandLine},
     {"GetSystemCountry", CmdGetSystemCountry},
     {"GetSystemLanguage", CmdGetSystemLanguage},
     {"GetMemoryInfo", CmdGetMemoryInfo},
+    // Plug-ins
+    {"LoadPlugin", CmdLoadPlugin},
+    {"HavePlugin", CmdHavePlugin},
+    {"EnablePlugin", CmdEnablePlugin},
+    {"DisablePlugin", CmdDisablePlugin},
+    {"GetPlugins", CmdGetPlugins},
     // Desktop
     {"OpenURL", CmdOpenURL},
     // Date and time

@@ -63,6 +63,8 @@ int CmdDebugPrompt(vlVMState* state);
 
 // Program and system information
 int CmdGetVersion(vlVMState* state);
+int CmdGetApplicationInfo(vlVMState* state);
+int CmdGetProgramInfo(vlVMState* state);
 int CmdGetSystemInfo(vlVMState* state);
 int CmdGetFileArgument(vlVMState* state);
 int CmdGetCommandLine(vlVMState* state);
@@ -70,6 +72,15 @@ int CmdGetSystemCountry(vlVMState* state);
 int CmdGetSystemLanguage(vlVMState* state);
 int CmdGetMemoryInfo(vlVMState* state);
 int CmdOpenURL(vlVMState* state);
+
+// Plug-ins
+int CmdLoadPlugin(vlVMState* state);
+int CmdHavePlugin(vlVMState* state);
+int CmdEnablePlugin(vlVMState* state);
+int CmdDisablePlugin(vlVMState* state);
+int CmdGetPlugins(vlVMState* state);
+// Pushes the table GetPlugins returns: one entry per loaded plug-in.
+void PushPluginTable(vlVMState* state);
 
 // Date and time
 int CmdGetDate(vlVMState* state);

@@ -31,9 +31,11 @@ vl_test_plugin(endless PLUGIN_MODULE="endless" PLUGIN_CAPS=PLUGINCAPS_SAVEIMAGE 
 vl_test_plugin(nobase PLUGIN_MODULE="nobase" PLUGIN_CAPS=PLUGINCAPS_LIBRARY PLUGIN_NO_BASE)
 vl_test_plugin(lazylib PLUGIN_MODULE="lazylib" "PLUGIN_CAPS=(PLUGINCAPS_LIBRARY|PLUGINCAPS_EXTENSIONS)"
                PLUGIN_EXTENSION=PLUGINCAPS_LIBRARY PLUGIN_EXTENSION_VALUE=2)
+vl_test_plugin(optplug PLUGIN_MODULE="optplug" "PLUGIN_CAPS=(PLUGINCAPS_IMAGE|PLUGINCAPS_REQUIRE)"
+               PLUGIN_OPTION_TAGS)
 
 vl_test(runtime_plugins_test
-  SOURCES plugins_test.cpp plugin_formats_test.cpp service_table_test.cpp
+  SOURCES plugins_test.cpp plugin_formats_test.cpp service_table_test.cpp system_plugins_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/vm/script_util.cpp
   DEPS runtime vl_chunkasm ZLIB::ZLIB)
 target_compile_definitions(runtime_plugins_test PRIVATE VL_TEST_PLUGIN_DIR="${VL_TEST_PLUGIN_DIR}")

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "runtime/plugin_abi.h"
 #include "vm/auxlib.h"
@@ -82,6 +83,10 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   info->programRevision = PLUGIN_PROGREV;
   info->moduleName = PLUGIN_MODULE;
   info->name = "Test plug-in";
+#ifdef PLUGIN_OPTION_TAGS
+  info->author = "Tester";
+  svc->system->AddPluginFileType(info, 0, "Test picture", "image/x-test", "tst|tsx", 77, 1);
+#endif
   return 1;
 }
 
@@ -165,10 +170,31 @@ EXPORT void BeginAnimStream() {}
 EXPORT void WriteAnimFrame() {}
 EXPORT void FinishAnimStream() {}
 
-// Required once: sets bit 0 of the caller's flags word and logs the option.
+#ifdef PLUGIN_OPTION_TAGS
+// The options a script hands over: a list of key/value pairs.
+struct OptionTag {
+  OptionTag* next;
+  char* key;
+  char* string;  // null for a number
+  double number;
+};
+#endif
+
+// Required once: sets bit 0 of the caller's flags word and logs the option
+// (a text, or with PLUGIN_OPTION_TAGS the option list as key=value pairs).
 EXPORT int RequirePlugin(vlVMState*, int32_t version, int32_t revision, uint32_t, const vlTagItem* tags) {
   char line[300];
+#ifdef PLUGIN_OPTION_TAGS
+  std::string text;
+  for (auto* t = reinterpret_cast<const OptionTag*>(GetTagValue(tags, VL_REQUIRE_OPTION, 0)); t; t = t->next) {
+    char value[64];
+    std::snprintf(value, sizeof value, "%g", t->number);
+    text += std::string(text.empty() ? "" : ",") + t->key + "=" + (t->string ? t->string : value);
+  }
+  const char* option = text.empty() ? nullptr : text.c_str();
+#else
   const char* option = reinterpret_cast<const char*>(GetTagValue(tags, VL_REQUIRE_OPTION, 0));
+#endif
   std::snprintf(line, sizeof line, "require %d.%d %s", version, revision, option ? option : "-");
   Log(line);
   if (auto* flags = reinterpret_cast<uint32_t*>(GetTagValue(tags, VL_REQUIRE_FLAGS, 0))) *flags |= 1;
