@@ -11,6 +11,7 @@
 
 #include "platform/hooks.h"
 #include "platform/os.h"
+#include "platform/requesters.h"
 #include "runtime/catalog.h"
 #include "runtime/cmdline.h"
 #include "runtime/console.h"
@@ -225,6 +226,7 @@ int StartUp(int argc, char** argv) {
     return 0;
   }
   InstallErrorSystem(state);
+  InstallErrorRequester();
   auto stop = [&](int code) { return ShutDown(code, state, startup, applet); };
 
   int status = ParseStartupArgs(state, startup, applet, marker, patch, argc, argv);

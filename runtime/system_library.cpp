@@ -93,6 +93,14 @@ const vlCommand kSystemCommands[] = {
     {"EnablePlugin", CmdEnablePlugin},
     {"DisablePlugin", CmdDisablePlugin},
     {"GetPlugins", CmdGetPlugins},
+    // Requesters
+    {"SystemRequest", CmdSystemRequest},
+    {"StringRequest", CmdStringRequest},
+    {"FileRequest", CmdFileRequest},
+    {"PathRequest", CmdPathRequest},
+    {"ListRequest", CmdListRequest},
+    {"FontRequest", CmdFontRequest},
+    {"ColorRequest", CmdColorRequest},
     // Desktop
     {"OpenURL", CmdOpenURL},
     // Date and time
@@ -198,5 +206,6 @@ int OpenSystemLibrary(vlVMState* L) {
 void FreeSystemLibrary(vlVMState* L) {
   FreeScriptTimers(L);
   CloseScriptCatalog();
+  ForgetRequesterPaths();
   SetUserErrorHandler(L, 0);
 }

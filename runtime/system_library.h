@@ -82,6 +82,17 @@ int CmdGetPlugins(vlVMState* state);
 // Pushes the table GetPlugins returns: one entry per loaded plug-in.
 void PushPluginTable(vlVMState* state);
 
+// Requesters
+int CmdSystemRequest(vlVMState* state);
+int CmdStringRequest(vlVMState* state);
+int CmdFileRequest(vlVMState* state);
+int CmdPathRequest(vlVMState* state);
+int CmdListRequest(vlVMState* state);
+int CmdFontRequest(vlVMState* state);
+int CmdColorRequest(vlVMState* state);
+// Forgets the file and directory the requesters remember.
+void ForgetRequesterPaths();
+
 // Date and time
 int CmdGetDate(vlVMState* state);
 int CmdGetTime(vlVMState* state);
