@@ -10,6 +10,7 @@
 
 #include "display/display.h"
 #include "graphics/pixel_format.h"
+#include "platform/offscreen_bitmap.h"
 #include "platform/os.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
@@ -96,7 +97,16 @@ intptr_t GetWindowAttr(void* handle, int code) {
     case 12: return 16;
     case 16: return 1;
     case 17: return 0;
-    default: return handle ? gX11Hooks.offscreenAttr(handle, code) : 0;
+    default: break;
+  }
+  // Any other code asks an offscreen bitmap header.
+  const auto* header = static_cast<const vlOffscreenBitmap*>(handle);
+  if (!header) return 0;
+  switch (code) {
+    case 21: return header->pixelFormat;
+    case 23: return reinterpret_cast<intptr_t>(header->pixels);
+    case 13: return header->bytesPerPixel ? header->bytesPerRow / header->bytesPerPixel : 0;
+    default: return 0;
   }
 }
 

@@ -12,7 +12,6 @@ int NoVideos(vlDisplay*, vlX11VideoRect*, int) { return 0; }
 void NoClipboard(vlX11Window*) {}
 uint32_t NoAdapter() { return 0; }
 uint32_t NoAdapterCaps(uint32_t) { return 0; }
-intptr_t NoAttr(void*, int) { return 0; }
 
 constexpr vlX11Hooks kDefaults = {
     .firstDisplay = NoDisplays,
@@ -25,7 +24,6 @@ constexpr vlX11Hooks kDefaults = {
     .freeClipboardOffer = NoClipboard,
     .adapterCapabilities = NoAdapter,
     .adapterBitmapCaps = NoAdapterCaps,
-    .offscreenAttr = NoAttr,
 };
 }  // namespace
 

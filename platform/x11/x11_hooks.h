@@ -49,9 +49,6 @@ struct vlX11Hooks {
   // grants. Default: no adapter (0).
   uint32_t (*adapterCapabilities)();
   uint32_t (*adapterBitmapCaps)(uint32_t features);
-  // What an offscreen bitmap header answers for an attribute code (pixel
-  // format, pixel pointer, row length). Default: 0.
-  intptr_t (*offscreenAttr)(void* header, int code);
 };
 
 extern vlX11Hooks gX11Hooks;

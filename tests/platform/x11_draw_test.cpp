@@ -12,6 +12,7 @@
 
 #include "display/display.h"
 #include "platform/hooks.h"
+#include "platform/offscreen_bitmap.h"
 #include "platform/os.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_draw.h"
@@ -266,9 +267,14 @@ TEST_F(X11Draw, WindowAttributes) {
   XSync(display_.window->display, False);
   EXPECT_EQ(GetWindowAttr(&display_, 6), 21);
   EXPECT_EQ(GetWindowAttr(&display_, 7), 13);
-  gX11Hooks.offscreenAttr = [](void*, int code) -> intptr_t { return code == 21 ? 10 : 0; };
-  int header = 0;
-  EXPECT_EQ(GetWindowAttr(&header, 21), 10);
+  SetGlobalPixelFormat(10);
+  vlOffscreenBitmap* header = AllocOffscreenBitmap(5, 3, 0);
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(GetWindowAttr(header, 21), 10);
+  EXPECT_EQ(GetWindowAttr(header, 13), 8);  // 5 pixels round up to 8
+  EXPECT_EQ(GetWindowAttr(header, 23), reinterpret_cast<intptr_t>(header->pixels));
+  EXPECT_EQ(GetWindowAttr(header, 24), 0);
+  FreeOffscreenBitmap(header);
 }
 
 TEST(X11DrawCaps, AdapterCapsNeedTheAdapterBitmapByte) {
