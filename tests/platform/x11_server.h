@@ -63,7 +63,8 @@ class PrivateXServer {
       Stop();
       return FallBack();
     }
-    name_ = ":" + std::string(buffer, buffer + strcspn(buffer, "\n"));
+    name_.assign(1, ':');
+    name_.append(buffer, strcspn(buffer, "\n"));
     return true;
   }
   void Stop() {
