@@ -398,3 +398,35 @@ TEST_F(X11Window, PointerWarpsInsideTheWindowAndCursorsNeedXcursor) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(X11Window, SwitchingToTheCurrentSizeWorksAndTooLargeIsRefused) {
+  vlX11Connection* c = nullptr;
+  ASSERT_EQ(OpenX11Screen(server_.name(), &c), 0);
+  if (!HaveXRandR13(c) && !HaveXF86VidMode()) GTEST_SKIP() << "no mode-switching extension";
+  EXPECT_EQ(SwitchScreenMode(&display_, 2000, 2000), ERR_SCREEN);
+  EXPECT_EQ(SwitchScreenMode(&display_, 640, 480), 0);
+  XSync(c->display, False);
+  EXPECT_EQ(DisplayWidth(probe_, DefaultScreen(probe_)) >= 640, true);
+  EXPECT_EQ(RestoreScreenMode(&display_), 0);
+}
+
+TEST_F(X11Window, VidModeListsEachSizeOnceWithoutRefresh) {
+  vlX11Connection* c = nullptr;
+  ASSERT_EQ(OpenX11Screen(server_.name(), &c), 0);
+  // Force the fallback as on a server without XRandR 1.3.
+  c->randr13State = 2;
+  if (!HaveXF86VidMode()) GTEST_SKIP() << "libXxf86vm not installed";
+  int count = GetScreenModes(&display_, nullptr);
+  if (count == 0) GTEST_SKIP() << "the server has no XF86VidMode extension";
+  std::vector<vlScreenMode> modes(count);
+  ASSERT_EQ(GetScreenModes(&display_, modes.data()), count);
+  for (int i = 0; i < count; i++) {
+    EXPECT_EQ(modes[i].refresh, 0);
+    for (int j = 0; j < i; j++)
+      EXPECT_FALSE(modes[i].width == modes[j].width && modes[i].height == modes[j].height);
+  }
+}
+
+}  // namespace
