@@ -2,12 +2,14 @@
 // each library's open routine and the VM's stack interface.
 #include "runtime/library_table.h"
 
+#include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "vm/stack_api.h"
 
 const vlLibraryRow vlLibraryTable[] = {
     // The table grows as the command libraries land; "system" opens eighth of the full set.
     {"system", OpenSystemLibrary},
+    {"event", OpenEventLibrary},
     {nullptr, nullptr},
 };
 

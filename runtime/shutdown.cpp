@@ -22,6 +22,8 @@
 #include "runtime/startup.h"
 #include "runtime/startup_options.h"
 #include "runtime/startup_records.h"
+#include "platform/event_library.h"
+#include "platform/event_types.h"
 #include "runtime/system_library.h"
 #include "vm/error_codes.h"
 #include "vm/state.h"
@@ -30,7 +32,9 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   vlShuttingDown = 1;
   FreeIconSlots();
   if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
+  SetEventShutdown(1);
   if (state) FreeSystemLibrary(state);
+  if (state) FreeEventLibrary(state);
   if (startup) FreeExtraArgs(&startup->extraArgs);
   bool debugDevice = vlStartup.debugDevice != nullptr;
   FreeStartupSettings();

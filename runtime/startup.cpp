@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "platform/os.h"
 #include "platform/requesters.h"
@@ -251,6 +252,7 @@ int StartUp(int argc, char** argv) {
   status = vl::LoadChunk(state, ReadMemoryChunkOnce, &chunk, nullptr);
   if (status) return stop(status);
   SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 0u, 0u);
+  InstallScriptLineHook(state);
   if ((status = ApplyContainerDisplay(applet))) return stop(status);
   PrintDone();
   vlProgressLineOpen = 0;

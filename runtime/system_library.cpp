@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/event_pump.h"
 #include "runtime/error_commands.h"
 #include "runtime/error_vm.h"
 #include "runtime/messages.h"
@@ -23,6 +24,8 @@ const vlCommand kSystemCommands[] = {
     // Program flow
     {"End", CmdEnd},
     {"Wait", CmdWait},
+    {"EnableLineHook", CmdEnableLineHook},
+    {"DisableLineHook", CmdDisableLineHook},
     {"CollectGarbage", CmdCollectGarbage},
     {"GCInfo", CmdGCInfo},
     {"LegacyControl", CmdLegacyControl},

@@ -1,0 +1,94 @@
+// The event callback dispatcher: visits the event sources in a fixed order
+// and, at the first one with a script handler, fills a callback message and
+// runs the handler. One callback per call; the phase remembers where the
+// visit stopped so that the next call resumes there.
+#pragma once
+#include <cstdint>
+
+#include "runtime/objects.h"
+
+struct vlVMState;
+struct vlEventType;
+struct vlTimer;
+
+// A {function, userdata} pair of registry references, -1 when unset.
+struct vlHandlerSlot {
+  int32_t functionRef;
+  int32_t userdataRef;
+};
+
+// Message kinds (what goes into the script's message table).
+enum : uint32_t {
+  VL_MSG_NONE = 0,
+  VL_MSG_BUTTON = 1,
+  VL_MSG_KEY = 2,
+  VL_MSG_WINDOW = 3,
+  VL_MSG_INTERVAL = 6,
+  VL_MSG_TIMEOUT = 7,
+  VL_MSG_LABEL = 11,
+  VL_MSG_PLUGIN_TYPE = 21,
+};
+
+// Engine event types the dispatcher handles itself.
+enum : uint32_t {
+  VL_EVENT_QUIT_REQUEST = 23,
+  VL_EVENT_PLUGIN_CALL = 24,
+};
+
+// One callback, owned by the caller (on its stack).
+struct vlCallbackMsg {
+  void* target;
+  uint32_t kind;
+  int32_t functionRef;
+  int32_t userdataRef;
+  uint32_t qualifiers;
+  int32_t x, y, selected;
+  char action[32];
+  char key[32];
+  int32_t savedTop;  // the stack top before the call, then the results' base
+  uint32_t idRecorded;
+  vlObjectId recordedId;
+  vlEventType* eventType;
+  void* eventData;
+};
+
+// The dispatcher's memory between calls.
+struct vlPumpState {
+  uint32_t phase;       // where the next call resumes; 0 starts a pass
+  vlTimer* timerCursor; // the next platform timer record to visit
+  uint32_t eventType;   // the queued event being dispatched
+  void* eventData;
+};
+
+// A plug-in function posted to run on the main thread (event type 24).
+struct vlPluginCall {
+  int (*function)(vlVMState* state, void* argument);
+  void* argument;
+};
+
+// The twelve global handler slots, in the order of their names.
+constexpr int kGlobalHandlerCount = 12;
+extern const char* const kGlobalHandlerNames[kGlobalHandlerCount];
+extern vlHandlerSlot gGlobalHandlers[kGlobalHandlerCount];
+constexpr int kDisplayHandlerCount = 30;
+extern const char* const kDisplayHandlerNames[kDisplayHandlerCount];
+
+// Creates (zeroed) and frees the dispatcher's state; the open routine of
+// the event commands does the first, shut-down the second.
+int InitPumpState();
+void FreePumpState(vlVMState* state);
+vlPumpState* GetPumpState();
+
+// The next callback: 0, an error code, -1 (a legacy label was selected) or
+// 1003 (a quit request). msg->kind says whether a callback ran. Mode 1
+// leaves out the hovered-label step.
+int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg);
+// Runs msg's handler with its message table; without pop the table stays
+// on the stack below the results. 0, an error code, or 1003.
+int RunEventCallback(vlVMState* state, vlCallbackMsg* msg, int pop);
+
+// The fired-timer source: hands the dispatcher the callback of the next
+// fired interval or timeout. Installed by the interval code; without it no
+// timer callbacks are delivered.
+using vlTimerSourceFn = int (*)(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg);
+void SetTimerSource(vlTimerSourceFn fn);

@@ -1,0 +1,61 @@
+// The event pump and the blocking waits: PumpEvents (never blocks, runs
+// after every script line), WaitForEvents (blocks until something may have
+// happened), the step behind WaitEvent, CheckEvent and CheckEvents, and
+// the switches that suspend the line pump and the dispatch.
+#pragma once
+#include <cstdint>
+
+struct vlVMState;
+struct vlDebugInfo;
+struct vlCallInfo;
+
+// Pump context codes; only bit 0 changes what the pump does.
+enum : int {
+  VL_PUMP_LINE = 1,
+  VL_PUMP_WAIT_INPUT = 2,
+  VL_PUMP_CHECK = 4,
+  VL_PUMP_WAIT_EVENT = 8,
+};
+
+// Switches, main thread only.
+extern uint32_t gLineHookSuspended;  // DisableLineHook / EnableLineHook
+extern uint32_t gDispatchSuspended;  // CheckEvent(s) return at once
+
+// The window-system side of the pump and the wait. handleInput drains
+// pending input into the queue: 1 to stop (quit or *error), else 0.
+// waitInput blocks until input or a wake message arrives. Defaults: no
+// window system, the wake pipe alone.
+struct vlInputBackend {
+  int (*handleInput)(vlVMState* state, int* error);
+  int (*waitInput)(vlVMState* state, int argument, int* result);
+};
+extern vlInputBackend gInputBackend;
+
+// The process-wide quit flag (the VM's); set once, never cleared here.
+void BindQuitFlag(volatile int* flag);
+int QuitRequested();
+void RequestQuit();
+
+// 1 when the caller must stop (quit, or an error in *error), else 0.
+int PumpEvents(vlVMState* state, int context, uintptr_t ignored, int* error);
+// 0 or an error code; *result (optional) gets the window-system wait's value.
+int WaitForEvents(vlVMState* state, int context, int argument, int* result);
+// The VM's per-line hook: pumps unless suspended.
+void ScriptLineHook(vlVMState* state, vlDebugInfo* ar, int* error, vlCallInfo* ci);
+// Installs the line hook on the VM.
+void InstallScriptLineHook(vlVMState* state);
+
+// One dispatcher step: 0 or 1 results (the result table) or an error code;
+// *more (optional) is 1 when no callback ran.
+int EventLoopStep(vlVMState* state, int wait, int noTable, int* more);
+
+// Takes the housekeeping stamp, makes the dispatcher's state and plugs the
+// pump and wait into the platform hooks. 0 or an error code.
+int InitEventPump(vlVMState* state);
+void FreeEventPump(vlVMState* state);
+
+int CmdWaitEvent(vlVMState* state);
+int CmdCheckEvent(vlVMState* state);
+int CmdCheckEvents(vlVMState* state);
+int CmdEnableLineHook(vlVMState* state);
+int CmdDisableLineHook(vlVMState* state);
