@@ -9,8 +9,10 @@
 
 #include "platform/event_pump.h"
 #include "platform/event_types.h"
+#include "platform/intervals.h"
 #include "platform/os.h"
 #include "platform/threads.h"
+#include "platform/timers.h"
 #include "runtime/event_queue.h"
 #include "runtime/runtime_options.h"
 #include "vm/call.h"
@@ -39,7 +41,6 @@ vlHandlerSlot gGlobalHandlers[kGlobalHandlerCount] = {
 namespace {
 
 vlPumpState* gPump = nullptr;
-vlTimerSourceFn gTimerSource = nullptr;
 
 // Phases a yielded callback leaves behind.
 enum : uint32_t {
@@ -71,8 +72,43 @@ struct vlEventSource {
   vlSourceVisit visit;  // null: the subsystem is not part of this build
 };
 
-int VisitTimers(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uint32_t) {
-  return gTimerSource ? gTimerSource(state, pump, msg) : 0;
+void FillTimerMessage(vlCallbackMsg* msg, uint32_t kind, vlObjectId id, int functionRef, int userdataRef) {
+  msg->kind = kind == VL_TIMER_INTERVAL ? VL_MSG_INTERVAL : VL_MSG_TIMEOUT;
+  std::snprintf(msg->action, sizeof msg->action, "%s", kind == VL_TIMER_INTERVAL ? "Interval" : "Timeout");
+  msg->functionRef = functionRef;
+  msg->userdataRef = userdataRef;
+  msg->idRecorded = 1;
+  msg->recordedId = id;
+}
+
+// Fired intervals and timeouts, in the order of the platform timer list;
+// the walk takes one record per step, so a callback may clear any timer.
+int VisitTimers(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uint32_t resume) {
+  if (resume == 0) {
+    gTimerCursor = nullptr;
+    pump->timersWalked = 0;
+  }
+  while (!pump->timersWalked) {
+    uint32_t kind = VL_TIMER_NONE;
+    vlObjectId id{};
+    gTimerCursor = TakeFiredTimer(gTimerCursor, &kind, &id);
+    if (!gTimerCursor) pump->timersWalked = 1;
+    if (kind == VL_TIMER_INTERVAL) {
+      vlTimerObject* interval = LookupInterval(id);
+      if (!interval || interval->functionRef < 0) continue;
+      FillTimerMessage(msg, kind, id, interval->functionRef, interval->userdataRef);
+      return RunEventCallback(state, msg, 0);
+    }
+    if (kind == VL_TIMER_TIMEOUT) {
+      int32_t functionRef, userdataRef;
+      if (!TakeTimeout(state, id, &functionRef, &userdataRef)) continue;
+      FillTimerMessage(msg, kind, id, functionRef, userdataRef);
+      int r = functionRef >= 0 ? RunEventCallback(state, msg, 0) : 0;
+      ReleaseTimerRefs(state, functionRef, userdataRef);
+      return r;
+    }
+  }
+  return 0;
 }
 
 void FreeQueued(vlVMState* state, const vlEventMsg& e) { FreeEventData(state, e.type, e.extra); }
@@ -216,7 +252,11 @@ void FreePumpState(vlVMState* state) {
 
 vlPumpState* GetPumpState() { return gPump; }
 
-void SetTimerSource(vlTimerSourceFn fn) { gTimerSource = fn; }
+int RunTimerCallback(vlVMState* state, uint32_t kind, vlObjectId id, int functionRef, int userdataRef) {
+  vlCallbackMsg msg{};
+  FillTimerMessage(&msg, kind, id, functionRef, userdataRef);
+  return RunEventCallback(state, &msg, 1);
+}
 
 int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg) {
   msg->kind = VL_MSG_NONE;
@@ -225,9 +265,7 @@ int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg) {
   vlPumpState* pump = gPump;
   uint32_t resume = pump->phase > kPhaseLast ? 0 : pump->phase;
   int first = 0;
-  if (resume == 0) {
-    pump->timerCursor = nullptr;
-  } else {
+  if (resume != 0) {
     while (first < kSourceCount && kSources[first].phase != resume && kSources[first].phase2 != resume)
       ++first;
     if (first == kSourceCount) first = 0, resume = 0;

@@ -9,7 +9,6 @@
 
 struct vlVMState;
 struct vlEventType;
-struct vlTimer;
 
 // A {function, userdata} pair of registry references, -1 when unset.
 struct vlHandlerSlot {
@@ -55,7 +54,7 @@ struct vlCallbackMsg {
 // The dispatcher's memory between calls.
 struct vlPumpState {
   uint32_t phase;       // where the next call resumes; 0 starts a pass
-  vlTimer* timerCursor; // the next platform timer record to visit
+  uint32_t timersWalked;  // the fired-timer walk of this pass reached the end
   uint32_t eventType;   // the queued event being dispatched
   void* eventData;
 };
@@ -87,8 +86,6 @@ int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg);
 // on the stack below the results. 0, an error code, or 1003.
 int RunEventCallback(vlVMState* state, vlCallbackMsg* msg, int pop);
 
-// The fired-timer source: hands the dispatcher the callback of the next
-// fired interval or timeout. Installed by the interval code; without it no
-// timer callbacks are delivered.
-using vlTimerSourceFn = int (*)(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg);
-void SetTimerSource(vlTimerSourceFn fn);
+// Runs a fired interval's (kind 0) or timeout's (kind 1) function at once,
+// its message table dropped: the timer adapter's expiry route.
+int RunTimerCallback(vlVMState* state, uint32_t kind, vlObjectId id, int functionRef, int userdataRef);

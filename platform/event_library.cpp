@@ -4,6 +4,7 @@
 #include "platform/event_library.h"
 
 #include "platform/event_pump.h"
+#include "platform/intervals.h"
 #include "vm/auxlib.h"
 #include "vm/stack_api.h"
 
@@ -13,6 +14,11 @@ const vlCommand kEventCommands[] = {
     {"WaitEvent", CmdWaitEvent},
     {"CheckEvent", CmdCheckEvent},
     {"CheckEvents", CmdCheckEvents},
+    {"SetInterval", CmdSetInterval},
+    {"SetTimeout", CmdSetTimeout},
+    {"ClearInterval", CmdClearInterval},
+    {"ClearTimeout", CmdClearTimeout},
+    {"ChangeInterval", CmdChangeInterval},
     {nullptr, nullptr},
 };
 
@@ -25,4 +31,7 @@ int OpenEventLibrary(vlVMState* state) {
   return 0;
 }
 
-void FreeEventLibrary(vlVMState* state) { FreeEventPump(state); }
+void FreeEventLibrary(vlVMState* state) {
+  FreeTimerObjects(state);
+  FreeEventPump(state);
+}

@@ -7,6 +7,7 @@
 #include "platform/event_types.h"
 #include "platform/hooks.h"
 #include "platform/os.h"
+#include "platform/timers.h"
 #include "platform/wake_pipe.h"
 #include "runtime/error_vm.h"
 #include "runtime/event_queue.h"
@@ -169,8 +170,12 @@ int InitEventPump(vlVMState* state) {
   GetSysTime(&gHousekeepingStamp);
   BindQuitFlag(state ? state->g->host.quitFlag : nullptr);
   if (int r = InitPumpState()) return r;
+  // The wait needs the wake pipe, and script timers their signal.
+  if (int r = OpenWakePipe()) return r;
+  if (int r = InitTimers()) return r;
   gPlatformHooks.pumpEvents = HookPump;
   gPlatformHooks.waitForEvents = HookWait;
+  gPlatformHooks.runTimerCallback = RunTimerCallback;
   return 0;
 }
 

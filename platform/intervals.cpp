@@ -66,6 +66,17 @@ void Unlink(vlTimerObject** link) {
   *link = reinterpret_cast<vlTimerObject*>((*link)->head.next);
 }
 
+// Unlinks and frees the timeout at *link (its timer already ran out),
+// handing its two references to the caller.
+void DetachTimeout(vlVMState* state, vlTimerObject** link, int32_t* functionRef, int32_t* userdataRef) {
+  vlTimerObject* r = *link;
+  *functionRef = r->functionRef;
+  *userdataRef = r->userdataRef;
+  Unlink(link);
+  FreeObjectDataList(state, &r->head.data);
+  FreeMemory(r);
+}
+
 void ReleaseRefs(vlVMState* state, int32_t functionRef, int32_t userdataRef) {
   if (functionRef >= 0) vl::ReleaseRef(state, vl::kRegistryIndex, functionRef);
   if (userdataRef >= 0) vl::ReleaseRef(state, vl::kRegistryIndex, userdataRef);
@@ -219,10 +230,8 @@ int RunHandlerById(vlVMState* state, uintptr_t handle) {
     if (r->adapterHandle != handle) continue;
     // The record goes first, so the callback may set the same id again.
     vlObjectId id = IdOf(r);
-    int32_t functionRef = r->functionRef, userdataRef = r->userdataRef;
-    Unlink(link);
-    FreeObjectDataList(state, &r->head.data);
-    FreeMemory(r);
+    int32_t functionRef, userdataRef;
+    DetachTimeout(state, link, &functionRef, &userdataRef);
     int result = gPlatformHooks.runTimerCallback
                      ? gPlatformHooks.runTimerCallback(state, VL_TIMER_TIMEOUT, id, functionRef,
                                                        userdataRef)
@@ -231,6 +240,27 @@ int RunHandlerById(vlVMState* state, uintptr_t handle) {
     return result;
   }
   return 0;
+}
+
+vlTimerObject* LookupInterval(vlObjectId id) {
+  for (vlTimerObject* r = gIntervals; r; r = reinterpret_cast<vlTimerObject*>(r->head.next))
+    if (SameId(r, id)) return r;
+  return nullptr;
+}
+
+bool TakeTimeout(vlVMState* state, vlObjectId id, int32_t* functionRef, int32_t* userdataRef) {
+  for (vlTimerObject** link = &gTimeouts; *link;
+       link = reinterpret_cast<vlTimerObject**>(&(*link)->head.next)) {
+    if (!SameId(*link, id)) continue;
+    if (gTimerAdapter && (*link)->adapterHandle) gTimerAdapter->freeTimer((*link)->adapterHandle);
+    DetachTimeout(state, link, functionRef, userdataRef);
+    return true;
+  }
+  return false;
+}
+
+void ReleaseTimerRefs(vlVMState* state, int32_t functionRef, int32_t userdataRef) {
+  ReleaseRefs(state, functionRef, userdataRef);
 }
 
 void FreeTimerObjects(vlVMState* state) {

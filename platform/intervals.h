@@ -60,5 +60,13 @@ int FindTimeout(vlObjectId id, vlTimerObject** out);
 // matches or shut-down has begun.
 int RunHandlerById(vlVMState* state, uintptr_t handle);
 
+// The dispatcher's side of a fired timer: the interval of id (null when
+// gone), and a fired timeout's record unlinked and freed with its two
+// references handed out, to be released after the callback (false when
+// gone).
+vlTimerObject* LookupInterval(vlObjectId id);
+bool TakeTimeout(vlVMState* state, vlObjectId id, int32_t* functionRef, int32_t* userdataRef);
+void ReleaseTimerRefs(vlVMState* state, int32_t functionRef, int32_t userdataRef);
+
 // Shut-down: stops every timer and frees every record.
 void FreeTimerObjects(vlVMState* state);

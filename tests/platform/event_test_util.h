@@ -9,6 +9,7 @@
 #include "platform/event_library.h"
 #include "platform/event_pump.h"
 #include "platform/event_types.h"
+#include "platform/timers.h"
 #include "platform/wake_pipe.h"
 #include "runtime/event_queue.h"
 #include "tests/runtime/handler_test_util.h"
@@ -38,6 +39,7 @@ class EventTest : public HandlerTest {
     FreeEventQueue(L);
     FreeEventLibrary(L);
     FreeEventQueueMutex();
+    ShutdownTimers();
     CloseWakePipe();
     HandlerTest::TearDown();
   }
