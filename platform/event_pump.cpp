@@ -9,6 +9,7 @@
 #include "platform/os.h"
 #include "platform/timers.h"
 #include "platform/wake_pipe.h"
+#include "platform/x11/x11_connection.h"
 #include "runtime/error_vm.h"
 #include "runtime/event_queue.h"
 #include "runtime/hooks.h"
@@ -31,8 +32,8 @@ int NoInput(vlVMState*, int* error) {
   return QuitRequested();
 }
 
-int WakePipeOnly(vlVMState*, int, int* result) {
-  int r = WaitForWake(nullptr, 0);
+int X11Wait(vlVMState* state, int argument, int* result) {
+  int r = WaitX11Event(state, argument);
   if (result) *result = r;
   return 0;
 }
@@ -51,7 +52,7 @@ int RunPass(vlVMState* state, vlCallbackMsg* msg) {
 
 }  // namespace
 
-vlInputBackend gInputBackend = {NoInput, WakePipeOnly};
+vlInputBackend gInputBackend = {NoInput, X11Wait};
 
 void BindQuitFlag(volatile int* flag) { gQuitFlag = flag ? flag : &gOwnQuit; }
 int QuitRequested() { return *gQuitFlag != 0; }
