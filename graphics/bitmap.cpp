@@ -10,6 +10,7 @@
 #include "graphics/adapter.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
+#include "graphics/thick_line.h"
 #include "platform/offscreen_bitmap.h"
 #include "vm/error_codes.h"
 
@@ -345,6 +346,34 @@ void FillBitmapRect(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32_t he
   WithLocked(b, 0, [&](vlPixelAccess& acc) {
     if (!ClipToSize(x, y, width, height, acc.width, acc.height)) return;
     FillPixels(acc.pixels, x, y, width, height, color, 255, acc.rowLength, acc.format);
+  });
+}
+
+void DrawBitmapLine(vlBitmap* b, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color) {
+  if (!b) return;
+  const vlGfxAdapter* a = GetGfxAdapter();
+  if (IsAdapterVideoBitmap(b) && a->line) {
+    a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 2), 2);
+    return;
+  }
+  if (AdapterAccel(VL_ACCEL_LINE) && a->line) {
+    a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 1), 1);
+    return;
+  }
+  WithLocked(b, 0, [&](vlPixelAccess& acc) {
+    vlLineContext ctx;
+    ctx.pixels = acc.pixels;
+    ctx.rowLength = acc.rowLength;
+    ctx.width = acc.width;
+    ctx.height = acc.height;
+    ctx.bytesPerPixel = acc.bytesPerPixel;
+    ctx.color = color & 0xFFFFFF;
+    ctx.pixelValue = ColorToPixel(color, acc.format, 0);
+    ctx.format = acc.format;
+    ctx.r = (color >> 16) & 0xFF;
+    ctx.g = (color >> 8) & 0xFF;
+    ctx.b = color & 0xFF;
+    DrawThickLine(ctx, x1, y1, x2, y2);
   });
 }
 

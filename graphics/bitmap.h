@@ -62,6 +62,7 @@ uint32_t ReadBitmapPixel(vlBitmap* bitmap, int32_t x, int32_t y, int isMask);
 // A colour for a picture, a mask mode (0-5) for a mask plane.
 void WriteBitmapPixel(vlBitmap* bitmap, int32_t x, int32_t y, uint32_t value, int isMask);
 void FillBitmapRect(vlBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
+void DrawBitmapLine(vlBitmap* bitmap, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
 // Row length in pixels; the rectangle must lie inside the buffer.
 void FillPixels(uint8_t* pixels, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color,
                 int32_t opacity, int32_t rowLength, int32_t format);

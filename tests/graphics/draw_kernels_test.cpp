@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
+#include "graphics/adapter.h"
 #include "graphics/pixel_kernels.h"
+#include "tests/graphics/graphics_test_util.h"
 
 namespace {
 
@@ -106,6 +108,34 @@ TEST(DrawKernels, PolygonFillSetsSpansAndIgnoresFlatPolygons) {
   ScanFillPolygonMask(big, 4, wide.data(), 2, 16, 2);
   EXPECT_EQ(wide[0], 0xFF);
   EXPECT_EQ(wide[1], 0xFF);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BitmapLines, SoftwareLinesAndTheAdapterRoute) {
+  vlBitmap* b = vltest::NewPicture(4, 8, 4);
+  FillBitmapRect(b, 0, 0, 8, 4, 0x000000);
+  DrawBitmapLine(b, 0, 0, 5, 2, 0xFFFFFF);
+  // Bresenham: (0,0) (1,0) (2,1) (3,1) (4,2) (5,2).
+  const int want[4][8] = {{1, 1, 0, 0, 0, 0, 0, 0}, {0, 0, 1, 1, 0, 0, 0, 0}, {0, 0, 0, 0, 1, 1, 0, 0}, {}};
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(ReadBitmapPixel(b, x, y, 0), want[y][x] ? 0xF8FCF8u : 0u) << x << "," << y;
+  DrawBitmapLine(b, -100, 3, 100, 3, 0x0000FF);  // cut at both edges
+  EXPECT_EQ(ReadBitmapPixel(b, 0, 3, 0), 0x0000F8u);
+  EXPECT_EQ(ReadBitmapPixel(b, 7, 3, 0), 0x0000F8u);
+  static int lines = 0;
+  vlGfxAdapter ad{};
+  ad.accel = VL_ACCEL_LINE;
+  ad.line = [](void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t mode) { lines += mode == 1; };
+  SetGfxAdapter(&ad);
+  DrawBitmapLine(b, 0, 1, 7, 1, 0xFFFFFF);
+  SetGfxAdapter(nullptr);
+  EXPECT_EQ(lines, 1);
+  EXPECT_EQ(ReadBitmapPixel(b, 7, 1, 0), 0u);  // the adapter drew, not the software
+  DeleteBitmap(b);
 }
 
 }  // namespace
