@@ -25,6 +25,15 @@ struct Pictures {
       LockPixels(b, 0, &a);
       const size_t n = static_cast<size_t>(a.rowLength) * a.height * a.bytesPerPixel;
       for (size_t i = 0; i < n; ++i) a.pixels[i] = static_cast<uint8_t>(rng());
+      if (b == mask) {  // a disc: solid inside, one ragged byte per row edge
+        for (int y = 0; y < a.height; ++y)
+          for (int x = 0; x < a.rowLength; ++x) {
+            const int dx = x * 8 - 320, dy = y - 240;
+            uint8_t& m = a.pixels[y * a.rowLength + x];
+            const int d2 = dx * dx + dy * dy;
+            m = d2 < 230 * 230 ? 0xFF : d2 < 240 * 240 ? m : 0x00;
+          }
+      }
       UnlockPixels(b, &a);
     }
   }

@@ -166,8 +166,21 @@ void CopyMasked(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow
                 const uint8_t* mask, int32_t maskRowBytes, int32_t bit) {
   constexpr int B = kBytes<F>;
   for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x)
-      if (GetMaskBit(mask, bit + x)) Store<F>(dst + x * B, Load<F>(src + x * B));
+    int32_t x = 0;
+    while (x < w) {
+      const int32_t i = bit + x;
+      // Whole mask bytes: empty ones skip, full ones copy eight at once.
+      if ((i & 7) == 0 && x + 8 <= w) {
+        const uint8_t m = mask[i >> 3];
+        if (m == 0x00 || m == 0xFF) {
+          if (m) std::memcpy(dst + x * B, src + x * B, 8 * B);
+          x += 8;
+          continue;
+        }
+      }
+      if (GetMaskBit(mask, i)) Store<F>(dst + x * B, Load<F>(src + x * B));
+      ++x;
+    }
     src += static_cast<intptr_t>(srcRow) * B;
     dst += static_cast<intptr_t>(dstRow) * B;
     mask += maskRowBytes;
