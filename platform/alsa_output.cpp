@@ -1,0 +1,543 @@
+// The ALSA output back end: PCM opening and parameters, volume scaling, the
+// output thread's sweep over the channel table and the main thread's expiry
+// of finished channels. Depends on the run-time loaded libasound pointers,
+// the thread and mutex layer and the audio-event hook.
+#include "platform/alsa_output.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <csignal>
+#include <ctime>
+
+#include "platform/hooks.h"
+#include "platform/shared_libs.h"
+#include "platform/threads.h"
+#include "runtime/errors.h"
+#include "vm/error_codes.h"
+
+vlSoundServices gSoundServices{};
+vlChannel* gChannels = nullptr;
+int gChannelCount = 0;
+
+void ClearAudioChannel(vlChannel* channel) { std::memset(channel, 0, sizeof *channel); }
+
+namespace {
+
+constexpr uint32_t kScratchFrames = 96000;
+constexpr size_t kScratchBytes = kScratchFrames * 4;
+constexpr size_t kModuleRingBytes = kModuleRingFrames * 4;
+constexpr int kEAgain = -11, kEPipe = -32, kEStrPipe = -86;
+
+char gDeviceName[256] = "default";
+vlMutex* gOutputMutex = nullptr;
+vlThreadId gThread = 0;
+int gStarted = 0;
+std::atomic<int> gStop{0};
+std::atomic<int> gWantLoop{0}, gWantEnd{0}, gWantMusicEnd{0}, gWantVideoEnd{0};
+
+struct LoopTimer {
+  LoopTimer* next;
+  timer_t timer;
+};
+LoopTimer* gLoopTimers = nullptr;  // owned by the output thread
+
+snd_pcm_t* Pcm(const vlChannel* channel) { return static_cast<snd_pcm_t*>(channel->pcm); }
+
+void Post(int kind, const vlChannel* channel) {
+  if (gPlatformHooks.postAudioEvent) {
+    gPlatformHooks.postAudioEvent(kind, channel->id, channel->loopStep, channel->loop,
+                                  channel->extra, 1);
+  }
+}
+
+int Round(double value) { return static_cast<int>(std::lround(value)); }
+
+// Writes frames (scaled into scratch below volume 64): frames written or a
+// negative ALSA error.
+long WriteFrames(snd_pcm_t* pcm, const uint8_t* source, uint32_t frames, uint32_t volume,
+                 uint32_t format, uint32_t swapped, uint8_t* scratch) {
+  if (volume >= 64) return dl_snd_pcm_writei(pcm, source, frames);
+  if (frames > kScratchFrames) frames = kScratchFrames;
+  ScaleAudioFrames(source, scratch, frames, volume, format, swapped);
+  return dl_snd_pcm_writei(pcm, scratch, frames);
+}
+
+void Recover(snd_pcm_t* pcm, long error) {
+  if (error == kEPipe) {
+    dl_snd_pcm_prepare(pcm);
+  } else if (error == kEStrPipe) {
+    int result;
+    while ((result = dl_snd_pcm_resume(pcm)) == kEAgain) SleepMillis(1000);
+    if (result < 0) dl_snd_pcm_prepare(pcm);
+  }
+}
+
+int64_t MillisSinceTrigger(snd_pcm_t* pcm, snd_pcm_status_t* status) {
+  if (dl_snd_pcm_status(pcm, status) < 0) return 0;
+  snd_timestamp_t trigger;
+  dl_snd_pcm_status_get_trigger_tstamp(status, &trigger);
+  if (trigger.tv_sec == 0 && trigger.tv_usec == 0) return 0;
+  vlTimeVal now;
+  GetSysTime(&now);
+  return (static_cast<int64_t>(now.seconds) - trigger.tv_sec) * 1000 +
+         (static_cast<int64_t>(now.micros) - trigger.tv_usec) / 1000;
+}
+
+bool Drained(const vlChannel* channel) {
+  if (dl_snd_pcm_avail) {
+    snd_pcm_sframes_t avail = dl_snd_pcm_avail(Pcm(channel));
+    return avail < 0 || avail >= static_cast<snd_pcm_sframes_t>(channel->bufferFrames) - 25;
+  }
+  vlTimeVal now;
+  GetSysTime(&now);
+  SubTimeVal(&now, &channel->endTime);
+  return static_cast<int32_t>(now.seconds) >= 1;
+}
+
+void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) {
+  int64_t elapsed = MillisSinceTrigger(pcm, status);
+  // Before the trigger there is no elapsed time to divide by: no timer.
+  if (elapsed <= 0) return;
+  int64_t delay = (static_cast<int64_t>(channel->loop - 1) * channel->loopStep) % elapsed;
+  if (delay <= 0) return;
+  auto* record = static_cast<LoopTimer*>(AllocMemory(sizeof(LoopTimer), 1));
+  if (!record) return;
+  sigevent event{};
+  event.sigev_notify = SIGEV_SIGNAL;
+  event.sigev_signo = SIGRTMIN + 1;
+  event.sigev_value.sival_ptr = channel;
+  if (timer_create(CLOCK_REALTIME, &event, &record->timer) != 0) {
+    FreeMemory(record);
+    return;
+  }
+  itimerspec when{};
+  when.it_value.tv_sec = delay / 1000;
+  when.it_value.tv_nsec = (delay % 1000) * 1000000;
+  timer_settime(record->timer, 0, &when, nullptr);
+  record->next = gLoopTimers;
+  gLoopTimers = record;
+}
+
+void ReapLoopTimers(bool all) {
+  for (LoopTimer** link = &gLoopTimers; *link;) {
+    LoopTimer* record = *link;
+    itimerspec left{};
+    timer_gettime(record->timer, &left);
+    if (all || (left.it_value.tv_sec == 0 && left.it_value.tv_nsec == 0)) {
+      *link = record->next;
+      timer_delete(record->timer);
+      FreeMemory(record);
+    } else {
+      link = &record->next;
+    }
+  }
+}
+
+// Returns true when data was written.
+bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status) {
+  snd_pcm_t* pcm = Pcm(channel);
+  vlSample* sample = channel->sample;
+  bool wrote = false;
+  while (!channel->finished) {
+    uint32_t rest = sample->frames - channel->written;
+    long result = rest == 0 ? 0
+                            : WriteFrames(pcm, sample->data + size_t(channel->written) * sample->frameSize,
+                                          rest, channel->volume, sample->format,
+                                          sample->byteSwapped, scratch);
+    if (result < 0) {
+      if (result != kEAgain) Recover(pcm, result);
+      return wrote;
+    }
+    if (result > 0) wrote = true;
+    if (channel->startPending) {
+      GetSysTime(&channel->startTime);
+      channel->startPending = 0;
+      if (gWantLoop.load()) Post(VL_AUDIO_EVENT_SAMPLE_LOOP, channel);
+    }
+    channel->written += static_cast<uint32_t>(result);
+    if (channel->written < sample->frames) return wrote;
+    if (channel->loop >= channel->loops) {
+      GetSysTime(&channel->endTime);
+      channel->finished = 1;
+    } else {
+      channel->written = 0;
+      channel->loop++;
+      if (gWantLoop.load()) ArmLoopTimer(channel, pcm, status);
+    }
+  }
+  return wrote;
+}
+
+bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
+  snd_pcm_t* pcm = Pcm(channel);
+  vlMusic* music = channel->music;
+  bool wrote = false;
+  while (!channel->finished) {
+    uint32_t rest = channel->musicFrames - channel->written;
+    long result = rest == 0 ? 0
+                            : WriteFrames(pcm, channel->musicCurrent + size_t(channel->written) * music->frameSize,
+                                          rest, channel->volume, music->format, music->byteSwapped,
+                                          scratch);
+    if (result < 0) {
+      if (result != kEAgain) Recover(pcm, result);
+      return wrote;
+    }
+    if (result > 0) {
+      if (!wrote && music->startTime.seconds == 0 && music->startTime.micros == 0) {
+        GetSysTime(&music->startTime);
+      }
+      wrote = true;
+    }
+    channel->written += static_cast<uint32_t>(result);
+    if (channel->written < channel->musicFrames) return wrote;
+    int next = channel->musicCurrent == channel->musicBlock ? 1 : 0;
+    channel->musicCurrent =
+        channel->musicBlock + size_t(next) * music->frameSize * channel->musicBufferSize;
+    channel->musicFrames = channel->musicLength[next];
+    channel->written = 0;
+    if (channel->musicState == VL_MUSIC_ENDED) {
+      GetSysTime(&channel->endTime);
+      channel->finished = 1;
+    } else if (channel->musicState == VL_MUSIC_LAST_QUEUED) {
+      channel->musicState = VL_MUSIC_ENDED;
+    } else if (gSoundServices.signalChannelFeeder) {
+      while (!gSoundServices.signalChannelFeeder(channel)) sched_yield();
+    }
+  }
+  return wrote;
+}
+
+bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
+  snd_pcm_t* pcm = Pcm(channel);
+  bool wrote = false;
+  for (;;) {
+    uint32_t at = channel->modulePosition;
+    long result = dl_snd_pcm_writei(pcm, channel->moduleRing + size_t(at) * 4, kModuleRingFrames - at);
+    if (result < 0) {
+      if (result != kEAgain) Recover(pcm, result);
+      return wrote;
+    }
+    if (result == 0) return wrote;
+    wrote = true;
+    uint32_t frames = static_cast<uint32_t>(result);
+    if (gSoundServices.renderModule) {
+      gSoundServices.renderModule(channel->moduleCopy,
+                                  reinterpret_cast<int16_t*>(channel->moduleRing + size_t(at) * 4),
+                                  frames);
+    }
+    channel->modulePosition = at + frames;
+    // Keep the shared state (positions the script reads) at what has played.
+    int64_t played = MillisSinceTrigger(pcm, status);
+    if (played > 0 && gSoundServices.renderModule) {
+      uint64_t should = static_cast<uint64_t>(std::llround(played * 48.0));
+      if (should > channel->moduleAccounted) {
+        uint64_t step = should - channel->moduleAccounted;
+        if (step > kModuleRate) step = kModuleRate;
+        gSoundServices.renderModule(channel->module, nullptr, static_cast<uint32_t>(step));
+        channel->moduleAccounted += step;
+      }
+    }
+    if (channel->modulePosition < kModuleRingFrames) return wrote;
+    channel->modulePosition = 0;
+  }
+}
+
+bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
+  vlVideoSound* video = channel->video;
+  if (!video || video->bytes == 0) return true;  // waiting counts as busy
+  LockMutex(video->mutex);
+  uint32_t frameSize = video->frameSize ? video->frameSize : 2 * video->channels;
+  uint32_t frames = frameSize ? video->bytes / frameSize : 0;
+  bool wrote = false;
+  if (frames) {
+    long result = WriteFrames(Pcm(channel), video->data, frames, channel->volume,
+                              video->channels == 2 ? 5 : 4, 0, scratch);
+    if (result > 0) {
+      size_t used = size_t(result) * frameSize;
+      std::memmove(video->data, video->data + used, video->bytes - used);
+      video->bytes -= static_cast<uint32_t>(used);
+      wrote = true;
+    } else if (result < 0 && result != kEAgain) {
+      Recover(Pcm(channel), result);
+    }
+  }
+  UnlockMutex(video->mutex);
+  return wrote;
+}
+
+void* AudioThreadMain(void*) {
+  auto* scratch = static_cast<uint8_t*>(AllocMemory(kScratchBytes, 0));
+  snd_pcm_status_t* status = nullptr;
+  dl_snd_pcm_status_malloc(&status);
+  while (!gStop.load()) {
+    bool wrote = false;
+    LockMutex(gOutputMutex);
+    for (int i = 0; i < gChannelCount && scratch && status; i++) {
+      vlChannel* channel = &gChannels[i];
+      if (!channel->pcm) continue;
+      switch (channel->state) {
+        case VL_CHANNEL_MODULE:
+          wrote |= SweepModule(channel, status);
+          break;
+        case VL_CHANNEL_SAMPLE:
+          wrote |= SweepSample(channel, scratch, status);
+          if (channel->finished && Drained(channel)) {
+            if (gWantEnd.load()) Post(VL_AUDIO_EVENT_SAMPLE_END, channel);
+            channel->previousState = VL_CHANNEL_SAMPLE;
+            channel->state = VL_CHANNEL_FINISHED;
+          }
+          break;
+        case VL_CHANNEL_MUSIC:
+          wrote |= SweepMusic(channel, scratch);
+          if (channel->finished && Drained(channel)) {
+            if (gWantMusicEnd.load()) Post(VL_AUDIO_EVENT_MUSIC_END, channel);
+            channel->previousState = VL_CHANNEL_MUSIC;
+            channel->state = VL_CHANNEL_FINISHED;
+          }
+          break;
+        case VL_CHANNEL_VIDEO:
+          wrote |= SweepVideo(channel, scratch);
+          break;
+        default:
+          break;
+      }
+    }
+    UnlockMutex(gOutputMutex);
+    if (!wrote) {
+      if (!gStop.load()) {
+        timespec pause{0, 500000};
+        nanosleep(&pause, nullptr);
+      }
+    } else {
+      ReapLoopTimers(false);
+    }
+  }
+  ReapLoopTimers(true);
+  if (status) dl_snd_pcm_status_free(status);
+  FreeMemory(scratch);
+  return nullptr;
+}
+
+}  // namespace
+
+void SetAudioDeviceName(const char* name) {
+  std::snprintf(gDeviceName, sizeof gDeviceName, "%s", name ? name : "default");
+}
+
+void SetAudioEventWanted(int kind, int wanted) {
+  switch (kind) {
+    case 12: gWantLoop.store(wanted); break;
+    case 13: gWantEnd.store(wanted); break;
+    case 18: gWantMusicEnd.store(wanted); break;
+    case 23: gWantVideoEnd.store(wanted); break;
+    default: break;
+  }
+}
+
+int CreateAudioOutputLock() {
+  if (!gOutputMutex) gOutputMutex = CreateMutex();
+  return gOutputMutex ? 0 : ERR_SEMAPHORE;
+}
+
+void FreeAudioOutputLock() {
+  if (gOutputMutex) FreeMutex(gOutputMutex);
+  gOutputMutex = nullptr;
+}
+
+void LockAudioOutput() { LockMutex(gOutputMutex); }
+void UnlockAudioOutput() { UnlockMutex(gOutputMutex); }
+
+int StartAudioThread() {
+  if (gStarted) return 0;
+  if (!gSharedLibs[VL_LIB_ALSA] || !dl_snd_pcm_open) return ERR_OPENAUDIO;
+  if (CreateAudioOutputLock() != 0) return ERR_SEMAPHORE;
+  gStop.store(0);
+  gThread = SpawnThread(AudioThreadMain, nullptr, 25);
+  // Without the right to real-time scheduling the thread still runs, at
+  // the default priority.
+  if (!gThread) gThread = SpawnThread(AudioThreadMain, nullptr, 0);
+  if (!gThread) return ERR_THREAD;
+  gStarted = 1;
+  return 0;
+}
+
+void StopAudioOutputThread() {
+  if (!gStarted) return;
+  gStop.store(1);
+  JoinThread(gThread);
+  gThread = 0;
+  gStarted = 0;
+}
+
+int SetAudioHardwareParams(void* pcmHandle, const vlAudioFormat* format, uint32_t rate,
+                           uint32_t* bufferFrames) {
+  auto* pcm = static_cast<snd_pcm_t*>(pcmHandle);
+  snd_pcm_hw_params_t* params = nullptr;
+  if (dl_snd_pcm_hw_params_malloc(&params) < 0 || !params) return ERR_MEM;
+  snd_pcm_format_t sampleFormat;
+  bool isSigned = format->flags & 2, big = format->flags & 1;
+  if (format->bits == 16) {
+    sampleFormat = isSigned ? (big ? SND_PCM_FORMAT_S16_BE : SND_PCM_FORMAT_S16_LE)
+                            : (big ? SND_PCM_FORMAT_U16_BE : SND_PCM_FORMAT_U16_LE);
+  } else {
+    sampleFormat = isSigned ? SND_PCM_FORMAT_S8 : SND_PCM_FORMAT_U8;
+  }
+  unsigned int rateNear = rate;
+  unsigned int bufferTime = 100000;
+  snd_pcm_uframes_t size = 0;
+  int step = 0;
+  if (dl_snd_pcm_hw_params_any(pcm, params) < 0) step = 1;
+  else if (dl_snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) < 0) step = 2;
+  else if (dl_snd_pcm_hw_params_set_format(pcm, params, sampleFormat) < 0) step = 3;
+  else if (dl_snd_pcm_hw_params_set_rate_near(pcm, params, &rateNear, nullptr) < 0) step = 4;
+  else if (dl_snd_pcm_hw_params_set_channels(pcm, params, format->channels) < 0) step = 5;
+  else if (dl_snd_pcm_hw_params_set_buffer_time_near(pcm, params, &bufferTime, nullptr) < 0) step = 6;
+  else if (dl_snd_pcm_hw_params_get_buffer_size(params, &size) < 0) step = 7;
+  else if (dl_snd_pcm_hw_params(pcm, params) < 0) step = 8;
+  dl_snd_pcm_hw_params_free(params);
+  if (step) {
+    SetErrorArgIndex(step);
+    return ERR_ALSAPCM;
+  }
+  *bufferFrames = static_cast<uint32_t>(size);
+  return 0;
+}
+
+int OpenAudioDevice(int index, const vlAudioFormat* format, uint32_t rate) {
+  if (!gSharedLibs[VL_LIB_ALSA] || !dl_snd_pcm_open) return ERR_OPENAUDIO;
+  vlChannel* channel = &gChannels[index];
+  snd_pcm_t* pcm = nullptr;
+  if (dl_snd_pcm_open(&pcm, gDeviceName, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+    return ERR_OPENAUDIO;
+  }
+  uint32_t frames = 0;
+  int error = SetAudioHardwareParams(pcm, format, rate, &frames);
+  if (error) {
+    dl_snd_pcm_close(pcm);
+    return error;
+  }
+  dl_snd_pcm_prepare(pcm);
+  channel->pcm = pcm;
+  channel->bufferFrames = frames;
+  return 0;
+}
+
+int PlayModuleOnALSA(int index) {
+  vlChannel* channel = &gChannels[index];
+  size_t size = gSoundServices.moduleStateSize ? gSoundServices.moduleStateSize(channel->module) : 0;
+  void* copy = size ? AllocMemory(size, 0) : nullptr;
+  auto* ring = static_cast<uint8_t*>(AllocMemory(kModuleRingBytes, 1));
+  if (!copy || !ring) {
+    FreeMemory(copy);
+    FreeMemory(ring);
+    return ERR_MEM;
+  }
+  std::memcpy(copy, channel->module, size);
+  vlAudioFormat format{16, 0, 2, 2};
+  int error = OpenAudioDevice(index, &format, kModuleRate);
+  if (error) {
+    FreeMemory(copy);
+    FreeMemory(ring);
+    return error;
+  }
+  if (gSoundServices.renderModule) {
+    gSoundServices.renderModule(copy, reinterpret_cast<int16_t*>(ring), kModuleRingFrames);
+  }
+  LockMutex(gOutputMutex);
+  channel->moduleCopy = copy;
+  channel->moduleRing = ring;
+  channel->modulePosition = 0;
+  channel->moduleAccounted = 0;
+  channel->state = VL_CHANNEL_MODULE;
+  UnlockMutex(gOutputMutex);
+  return 0;
+}
+
+void CloseAudioChannel(vlChannel* channel) {
+  LockMutex(gOutputMutex);
+  if (channel->pcm) {
+    dl_snd_pcm_drop(Pcm(channel));
+    dl_snd_pcm_close(Pcm(channel));
+    channel->pcm = nullptr;
+  }
+  UnlockMutex(gOutputMutex);
+}
+
+void StopChannelALSA(int index) { CloseAudioChannel(&gChannels[index]); }
+
+void FreeChannelStream(int index) {
+  vlChannel* channel = &gChannels[index];
+  LockMutex(gOutputMutex);
+  CloseAudioChannel(channel);
+  FreeMemory(channel->moduleRing);
+  FreeMemory(channel->moduleCopy);
+  ClearAudioChannel(channel);
+  UnlockMutex(gOutputMutex);
+}
+
+void ExpireALSAChannels() {
+  for (int i = 0; i < gChannelCount; i++) {
+    vlChannel* channel = &gChannels[i];
+    if (channel->state != VL_CHANNEL_FINISHED) continue;
+    if (channel->previousState == VL_CHANNEL_SAMPLE) {
+      CloseAudioChannel(channel);
+      LockMutex(gOutputMutex);
+      ClearAudioChannel(channel);
+      UnlockMutex(gOutputMutex);
+    } else if (channel->previousState == VL_CHANNEL_MUSIC) {
+      if (gSoundServices.markMusicStopped) gSoundServices.markMusicStopped(channel->music);
+      if (gSoundServices.stopMusicChannel) {
+        gSoundServices.stopMusicChannel(channel->music, i);
+      } else {
+        CloseAudioChannel(channel);
+        LockMutex(gOutputMutex);
+        ClearAudioChannel(channel);
+        UnlockMutex(gOutputMutex);
+      }
+    }
+  }
+}
+
+void SetChannelVolumeALSA(int index, uint32_t volume) {
+  __atomic_store_n(&gChannels[index].volume, volume > 64 ? 64 : volume, __ATOMIC_RELAXED);
+}
+
+void StoreChannelVolumeALSA(int index, uint32_t volume) { SetChannelVolumeALSA(index, volume); }
+
+void SetVideoChannelVolumeALSA(vlVideoSound* video, uint32_t volume) {
+  for (int i = 0; i < gChannelCount; i++) {
+    if (gChannels[i].video == video) SetChannelVolumeALSA(i, volume);
+  }
+}
+
+void ScaleAudioFrames(const uint8_t* in, uint8_t* out, uint32_t frames, uint32_t volume,
+                      uint32_t format, uint32_t byteSwapped) {
+  double factor = volume / 64.0;
+  uint32_t channels = (format & 1) ? 2 : 1;
+  size_t values = size_t(frames) * channels;
+  if (format <= 1) {
+    // Unsigned 8-bit: scaled around the silent midpoint, not toward 0.
+    for (size_t i = 0; i < values; i++) out[i] = static_cast<uint8_t>(128 + Round((in[i] - 128) * factor));
+  } else if (format <= 3) {
+    for (size_t i = 0; i < values; i++) {
+      out[i] = static_cast<uint8_t>(static_cast<int8_t>(Round(static_cast<int8_t>(in[i]) * factor)));
+    }
+  } else {
+    for (size_t i = 0; i < values; i++) {
+      uint16_t raw;
+      std::memcpy(&raw, in + i * 2, 2);
+      if (byteSwapped & 1) raw = static_cast<uint16_t>((raw >> 8) | (raw << 8));
+      auto scaled = static_cast<uint16_t>(static_cast<int16_t>(Round(static_cast<int16_t>(raw) * factor)));
+      if (byteSwapped & 1) scaled = static_cast<uint16_t>((scaled >> 8) | (scaled << 8));
+      std::memcpy(out + i * 2, &scaled, 2);
+    }
+  }
+}
+
+int OpenPlatformSound(const char* file) {
+  SetErrorArgument(file ? file : "");
+  return ERR_OPENSOUND2;
+}

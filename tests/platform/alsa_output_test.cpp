@@ -1,0 +1,277 @@
+// ALSA output against the real libasound, its "default" device made a raw
+// file sink by a private configuration: the exact bytes written for known
+// samples at full and half volume, loops, the events posted, expiry, the
+// open and parameter failures and the missing-library fallback.
+#include <gtest/gtest.h>
+
+#include "platform/alsa_output.h"
+#include "platform/shared_libs.h"
+#include "platform/hooks.h"
+#include "platform/threads.h"
+#include "runtime/errors.h"
+#include "vm/error_codes.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string gDir;
+std::string gRaw;
+std::mutex gEventsMutex;
+std::vector<std::pair<int, int32_t>> gEvents;  // kind, count
+
+void RecordEvent(int kind, vlObjectId, int32_t, int32_t count, int32_t, int) {
+  std::lock_guard<std::mutex> lock(gEventsMutex);
+  gEvents.emplace_back(kind, count);
+}
+
+void LoadAlsaFrom(const char* file) {
+  const char* files[VL_LIB_COUNT] = {};
+  files[VL_LIB_ALSA] = file;
+  LoadSharedLibsFrom(files);
+}
+
+class AlsaOutput : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/vl_alsa_XXXXXX";
+    gDir = mkdtemp(pattern);
+    gRaw = gDir + "/out.raw";
+    std::ofstream(gDir + "/.asoundrc")
+        << "pcm.!default { type file slave.pcm \"null\" file \"" << gRaw
+        << "\" format \"raw\" }\n";
+    setenv("HOME", gDir.c_str(), 1);
+    // libasound keeps its parsed configuration in its own data.
+    dlopen("libasound.so.2", RTLD_LAZY | RTLD_NODELETE);
+  }
+
+  void SetUp() override {
+    LoadAlsaFrom("libasound.so.2");
+    ASSERT_NE(gSharedLibs[VL_LIB_ALSA], nullptr);
+    ASSERT_EQ(CreateAudioOutputLock(), 0);
+    gChannels = channels_;
+    gChannelCount = 2;
+    SetAudioDeviceName("default");
+    gPlatformHooks.postAudioEvent = RecordEvent;
+    gEvents.clear();
+    unlink(gRaw.c_str());
+  }
+
+  void TearDown() override {
+    StopAudioOutputThread();
+    for (int i = 0; i < 2; i++) FreeChannelStream(i);
+    gChannels = nullptr;
+    gChannelCount = 0;
+    FreeAudioOutputLock();
+    ResetPlatformHooks();
+    for (int kind : {12, 13, 18, 23}) SetAudioEventWanted(kind, 0);
+    UnloadSharedLibs();
+  }
+
+  // Plays the sample on channel 0 until the thread retires it; the file's
+  // bytes afterwards.
+  std::vector<uint8_t> PlayToFile(vlSample* sample, uint32_t volume, int loops) {
+    vlAudioFormat format{16, 0, 2, 2};
+    EXPECT_EQ(OpenAudioDevice(0, &format, 44100), 0);
+    LockAudioOutput();
+    vlChannel* channel = &channels_[0];
+    channel->sample = sample;
+    channel->id = vlObjectId{7, nullptr};
+    channel->loops = loops;
+    channel->loop = 1;
+    channel->loopStep = 1;
+    channel->volume = volume;
+    channel->startPending = 1;
+    channel->state = VL_CHANNEL_SAMPLE;
+    UnlockAudioOutput();
+    EXPECT_EQ(StartAudioThread(), 0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (__atomic_load_n(&channel->state, __ATOMIC_ACQUIRE) != VL_CHANNEL_FINISHED &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(channel->state, VL_CHANNEL_FINISHED);
+    ExpireALSAChannels();  // closes the PCM: the file is complete
+    EXPECT_EQ(channel->state, VL_CHANNEL_FREE);
+    EXPECT_EQ(channel->pcm, nullptr);
+    std::ifstream in(gRaw, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }
+
+  vlChannel channels_[2]{};
+};
+
+std::vector<uint8_t> Ramp(uint32_t frames) {
+  std::vector<uint8_t> data(frames * 4);
+  for (uint32_t i = 0; i < frames * 2; i++) {
+    auto value = static_cast<int16_t>(i * 37 - 20000 + (i & 1 ? 3 : 0));
+    data[i * 2] = static_cast<uint8_t>(value);
+    data[i * 2 + 1] = static_cast<uint8_t>(static_cast<uint16_t>(value) >> 8);
+  }
+  return data;
+}
+
+TEST_F(AlsaOutput, FullVolumeWritesTheSampleUnchangedOncePerLoop) {
+  std::vector<uint8_t> data = Ramp(3000);
+  vlSample sample{data.data(), 4, 3000, 5, 0};
+  SetAudioEventWanted(12, 1);
+  SetAudioEventWanted(13, 1);
+  std::vector<uint8_t> out = PlayToFile(&sample, 64, 3);
+  std::vector<uint8_t> expected;
+  for (int i = 0; i < 3; i++) expected.insert(expected.end(), data.begin(), data.end());
+  EXPECT_EQ(out, expected);
+  // The first pass reports its loop event at once, the end comes once.
+  std::lock_guard<std::mutex> lock(gEventsMutex);
+  ASSERT_FALSE(gEvents.empty());
+  EXPECT_EQ(gEvents.front(), std::make_pair(6, 1));
+  EXPECT_EQ(gEvents.back(), std::make_pair(5, 3));
+  int ends = 0;
+  for (auto& event : gEvents) ends += event.first == 5;
+  EXPECT_EQ(ends, 1);
+}
+
+TEST_F(AlsaOutput, HalfVolumeHalvesEveryValueAndPostsNothingUnwanted) {
+  std::vector<uint8_t> data = Ramp(2000);
+  vlSample sample{data.data(), 4, 2000, 5, 0};
+  std::vector<uint8_t> out = PlayToFile(&sample, 32, 1);
+  ASSERT_EQ(out.size(), data.size());
+  for (size_t i = 0; i < data.size(); i += 2) {
+    auto in = static_cast<int16_t>(data[i] | data[i + 1] << 8);
+    auto got = static_cast<int16_t>(out[i] | out[i + 1] << 8);
+    ASSERT_EQ(got, static_cast<int16_t>(std::lround(in / 2.0))) << "value " << i / 2;
+  }
+  std::lock_guard<std::mutex> lock(gEventsMutex);
+  EXPECT_TRUE(gEvents.empty());
+}
+
+TEST_F(AlsaOutput, MusicPlaysBothBuffersInTurnThenEnds) {
+  std::vector<uint8_t> block = Ramp(1500);  // buffer A: 1000 frames, B: 500
+  vlMusic music{4, 5, 0, {}};
+  vlAudioFormat format{16, 0, 2, 2};
+  ASSERT_EQ(OpenAudioDevice(0, &format, 44100), 0);
+  SetAudioEventWanted(18, 1);
+  LockAudioOutput();
+  vlChannel* channel = &channels_[0];
+  channel->music = &music;
+  channel->volume = 64;
+  channel->musicBlock = block.data();
+  channel->musicCurrent = block.data();
+  channel->musicFrames = 1000;
+  channel->musicBufferSize = 1000;
+  channel->musicLength[1] = 500;
+  channel->musicState = VL_MUSIC_LAST_QUEUED;
+  channel->state = VL_CHANNEL_MUSIC;
+  UnlockAudioOutput();
+  ASSERT_EQ(StartAudioThread(), 0);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (__atomic_load_n(&channel->state, __ATOMIC_ACQUIRE) != VL_CHANNEL_FINISHED &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_EQ(channel->state, VL_CHANNEL_FINISHED);
+  EXPECT_NE(music.startTime.seconds, 0u);
+  ExpireALSAChannels();
+  EXPECT_EQ(channel->state, VL_CHANNEL_FREE);
+  std::ifstream in(gRaw, std::ios::binary);
+  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), block);
+  std::lock_guard<std::mutex> lock(gEventsMutex);
+  ASSERT_EQ(gEvents.size(), 1u);
+  EXPECT_EQ(gEvents[0].first, 7);
+}
+
+TEST_F(AlsaOutput, VideoRingIsDrainedFromTheFront) {
+  std::vector<uint8_t> bytes = Ramp(800);
+  std::vector<uint8_t> ring = bytes;
+  ring.push_back(0xAA);  // half a frame stays queued
+  vlVideoSound video{CreateMutex(), static_cast<uint32_t>(ring.size()), ring.data(), 2, 4};
+  vlAudioFormat format{16, 0, 2, 2};
+  ASSERT_EQ(OpenAudioDevice(0, &format, 44100), 0);
+  LockAudioOutput();
+  channels_[0].video = &video;
+  channels_[0].volume = 64;
+  channels_[0].state = VL_CHANNEL_VIDEO;
+  UnlockAudioOutput();
+  ASSERT_EQ(StartAudioThread(), 0);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    LockMutex(video.mutex);
+    uint32_t left = video.bytes;
+    UnlockMutex(video.mutex);
+    if (left == 1 || std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  StopAudioOutputThread();
+  EXPECT_EQ(video.bytes, 1u);
+  EXPECT_EQ(ring[0], 0xAA);
+  FreeChannelStream(0);
+  FreeMutex(video.mutex);
+  std::ifstream in(gRaw, std::ios::binary);
+  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), bytes);
+}
+
+TEST(AlsaScale, EachFormatScalesToTheNearestValue) {
+  // Unsigned 8-bit scales around its midpoint.
+  const uint8_t u8[] = {0, 128, 255, 131};
+  uint8_t out8[4];
+  ScaleAudioFrames(u8, out8, 4, 32, 0, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out8, out8 + 4), (std::vector<uint8_t>{64, 128, 192, 130}));
+  const uint8_t s8[] = {0x80, 0x7F, 0x03, 0xFD};  // -128, 127, 3, -3
+  ScaleAudioFrames(s8, out8, 2, 16, 3, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out8, out8 + 4), (std::vector<uint8_t>{0xE0, 0x20, 0x01, 0xFF}));
+  // Byte-swapped 16-bit: 0x1000 stored as 00 10, 0xF000 as F0 00.
+  const uint8_t swapped[] = {0x10, 0x00, 0xF0, 0x00};
+  uint8_t out16[4];
+  ScaleAudioFrames(swapped, out16, 2, 48, 4, 1);
+  EXPECT_EQ(std::vector<uint8_t>(out16, out16 + 4), (std::vector<uint8_t>{0x0C, 0x00, 0xF4, 0x00}));
+  ScaleAudioFrames(swapped, out16, 1, 0, 5, 1);
+  EXPECT_EQ(std::vector<uint8_t>(out16, out16 + 4), (std::vector<uint8_t>{0, 0, 0, 0}));
+}
+
+TEST_F(AlsaOutput, OpenFailuresAreReportedAndLeaveNoHandle) {
+  SetAudioDeviceName("vl_no_such_device");
+  vlAudioFormat format{16, 0, 2, 2};
+  EXPECT_EQ(OpenAudioDevice(0, &format, 44100), ERR_OPENAUDIO);
+  EXPECT_EQ(channels_[0].pcm, nullptr);
+  // A channel count of 0 fails at the fifth step, named in the message.
+  SetAudioDeviceName("default");
+  vlAudioFormat none{16, 0, 0, 2};
+  EXPECT_EQ(OpenAudioDevice(0, &none, 44100), ERR_ALSAPCM);
+  EXPECT_EQ(channels_[0].pcm, nullptr);
+  char text[kErrorTextSize];
+  GetErrorText(ERR_ALSAPCM, text, sizeof text);
+  EXPECT_STREQ(text, "Error configuring ALSA PCM output stream! (#5)");
+}
+
+TEST_F(AlsaOutput, WithoutLibasoundNothingStarts) {
+  UnloadSharedLibs();
+  LoadAlsaFrom("/nonexistent/libasound.so.2");
+  EXPECT_EQ(StartAudioThread(), ERR_OPENAUDIO);
+  vlAudioFormat format{16, 0, 2, 2};
+  EXPECT_EQ(OpenAudioDevice(0, &format, 44100), ERR_OPENAUDIO);
+}
+
+TEST_F(AlsaOutput, TheThreadStartsOnceAndStopsWhenIdle) {
+  EXPECT_EQ(StartAudioThread(), 0);
+  EXPECT_EQ(StartAudioThread(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  StopAudioOutputThread();
+  StopAudioOutputThread();
+}
+
+TEST(AlsaDecoder, ThePlatformHasNoDecoders) {
+  EXPECT_EQ(OpenPlatformSound("tune.ogg"), ERR_OPENSOUND2);
+  EXPECT_STREQ(GetErrorArgument(), "tune.ogg");
+}
+
+}  // namespace
