@@ -308,7 +308,7 @@ struct vlPluginChainEntry {
   X(11, AllocPluginMemory, void* (*)(size_t, uint32_t))                                     \
   X(12, FreePluginMemory, void (*)(void*))                                                  \
   X(13, AddHookEntry, void* (*)(uint32_t, void*, void*, uintptr_t))                             \
-  X(14, RegisterEventTypeSimple, vlServiceFn) X(15, PostAdapterEvent, vlServiceFn)          \
+  X(14, RegisterEventTypeSimple, vlServiceFn) X(15, PostAdapterEvent, int (*)(uint32_t, const uintptr_t*))          \
   X(16, DisplayClientControl, vlServiceFn)                                                  \
   X(17, RegisterObjectTypeSvc, uint32_t (*)(const char*, void*, uint32_t))                  \
   X(18, FreeObjectDataList, void (*)(vlVMState*, void*))                                    \
@@ -321,13 +321,14 @@ struct vlPluginChainEntry {
   X(24, SetCommandHookErrorHandler, void (*)(vlCommandHook*, vlCommandHookErrorFn))         \
   X(25, GetCommandHookErrorHandler, vlCommandHookErrorFn (*)(vlCommandHook*))               \
   X(26, SetCommandHookDisabled, void (*)(vlCommandHook*, uint32_t))                         \
-  X(27, PostAdapterEventVM, vlServiceFn)                                                    \
-  X(28, PumpEventsSvc, vlServiceFn) X(29, WaitEventsSvc, vlServiceFn)                       \
+  X(27, PostAdapterEventVM, int (*)(vlVMState*, uint32_t, const uintptr_t*, uint32_t))                                                    \
+  X(28, PumpEventsSvc, int (*)(vlVMState*, uint32_t))                                     \
+  X(29, WaitEventsSvc, int (*)(vlVMState*))                       \
   X(30, CreateMutex, void* (*)()) X(31, FreeMutex, void (*)(void*))                         \
   X(32, LockMutex, void (*)(void*)) X(33, UnlockMutex, void (*)(void*))                     \
   X(34, SetHookEntryWord, void (*)(void*, void*))                                           \
   X(35, RemoveHookEntry, void (*)(void*))                                                   \
-  X(36, RegisterEventType, vlServiceFn)                                                     \
+  X(36, RegisterEventType, uint32_t (*)(const char*, uint32_t, void* const*, uint32_t))                                                     \
   X(37, PrintToStdout, void (*)(const char*, ...))                                          \
   X(38, RunHandlerById, int (*)(vlVMState*, void*)) X(39, SetTimerAdapter, vlServiceFn)                    \
   X(40, GetDateStamp, vlServiceFn)                                                          \
@@ -336,9 +337,9 @@ struct vlPluginChainEntry {
   X(43, AddLoaderToClass, int (*)(vlPluginInfo*, uint32_t))                                 \
   X(44, RemoveLoaderFromClass, void (*)(vlPluginInfo*, uint32_t))                           \
   X(45, SetFileAdapterWord, int (*)(vlPluginInfo*, uint32_t, uint32_t))                     \
-  X(46, DispatchCallbackRecord, vlServiceFn)                                                \
+  X(46, DispatchCallbackRecord, int (*)(vlVMState*, uint32_t, void*))                                                \
   X(47, GetSourcePosition, int (*)(vlVMState*, void**))                                     \
-  X(48, FindEventType, vlServiceFn)                                                         \
+  X(48, FindEventType, int32_t (*)(const char*, uintptr_t*))                                                         \
   X(49, unused49, void*) X(50, unused50, void*) X(51, unused51, void*)                      \
   X(52, unused52, void*) X(53, unused53, void*) X(54, unused54, void*) X(55, unused55, void*)
 

@@ -15,6 +15,9 @@
 
 #include <unistd.h>
 
+#include "platform/event_pump.h"
+#include "runtime/startup.h"
+#include "platform/event_types.h"
 #include "platform/intervals.h"
 #include "platform/os.h"
 #include "platform/paths.h"
@@ -294,27 +297,50 @@ int RunHandlerByIdSvc(vlVMState* state, void* handle) {
   return RunHandlerById(state, reinterpret_cast<uintptr_t>(handle));
 }
 
+// The event services do nothing once the script is quitting.
+bool Quitting(vlVMState* state) { return vlShuttingDown || (state && *state->g->host.quitFlag); }
+
+int PostAdapterEventSvc(uint32_t kind, const uintptr_t* record) { return PostAdapterEvent(kind, record); }
+
+int PostAdapterEventVMSvc(vlVMState* state, uint32_t kind, const uintptr_t* record, uint32_t) {
+  return PostAdapterEventVM(state, kind, record);
+}
+
+// One pump; with flag bit 4 also the callbacks that are ready.
+int PumpEventsSvc(vlVMState* state, uint32_t flags) {
+  if (Quitting(state)) return 0;
+  int error = 0;
+  if (PumpEvents(state, static_cast<int>(flags), 0, &error)) return error;
+  if (!(flags & 16)) return 0;
+  int more = 0, r;
+  do r = EventLoopStep(state, 0, 1, &more);
+  while (r == 0 && !more);
+  return r;
+}
+
+int WaitEventsSvc(vlVMState* state) { return Quitting(state) ? 0 : WaitForEvents(state, 0, 0, nullptr); }
+
 #define NA reinterpret_cast<vlServiceFn>(ServiceNotAvailable)
 
 const vlSvcSystem kSystem = {
     SystemTags, RegisterUserError, SetErrorArgument, SetErrorArgIndex, GetErrorText,
     GetSysTime, SubTimeVal, AddTimeVal, CompareTimeVal, SleepMillis, GetDateString,
     AllocPluginMemory, FreeMemory, AddHookEntry,
-    NA, NA, NA,  // event types, adapter events, display clients
+    NA, PostAdapterEventSvc, NA,  // event types, adapter events, display clients
     RegisterObjectTypeSvc, FreeObjectDataListSvc, AddPluginFileType,
     NA,  // servicing events
     AddCommandHook, RemoveCommandHook, HookCommand, SetCommandHookErrorHandler,
     GetCommandHookErrorHandler, SetCommandHookDisabled,
-    NA, NA, NA,  // adapter events with a state, pumping, waiting
+    PostAdapterEventVMSvc, PumpEventsSvc, WaitEventsSvc,
     CreateMutexSvc, FreeMutexSvc, LockMutexSvc, UnlockMutexSvc, SetHookEntryWord, RemoveHookEntry,
-    NA,  // event types
+    RegisterEventType,
     PrintToStdoutSvc,
     RunHandlerByIdSvc, NA, NA,  // timer adapter, date stamp
     ConvertEncoding, FreeConvertedString, AddPluginToClassList, RemovePluginFromClassList,
     SetFileAdapterWord,
-    NA,  // callback records
+    DispatchCallbackRecord,
     GetSourcePosition,
-    NA,  // event type look-up
+    FindEventType,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // ---- files --------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "runtime/hooks.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/service_table.h"
 #include "tests/platform/event_test_util.h"
 #include "vm/error_codes.h"
 
@@ -190,6 +192,39 @@ TEST_F(EventTest, OldEventsExpireInsteadOfReachingTheScript) {
   EXPECT_EQ(PumpEvents(L, VL_PUMP_WAIT_EVENT, 0, &error), 0);
   EXPECT_EQ(GetPendingEvent(0, &e, 0), 1);
   vlEventAgeLimit = saved;
+}
+
+TEST_F(EventTest, APluginDrivesItsEventTypeThroughTheServiceTable) {
+  const vlSvcSystem* svc = GetServiceTable()->system;
+  void* fields[1] = {reinterpret_cast<void*>(NoFields)};
+  uint32_t code = svc->RegisterEventType("Svc", 0, fields, 0);
+  ASSERT_EQ(code, 28u);
+  ASSERT_EQ(vltest::RunScript(L, kHandler), 0);
+  SetTypeHandler(code, "Handler", "ud");
+  int32_t userdata = 0;
+  uintptr_t tags[] = {1, reinterpret_cast<uintptr_t>(&userdata), 0, 0};
+  EXPECT_EQ(svc->FindEventType("SVC", tags), EventTypeByCode(code)->handler.functionRef);
+  EXPECT_EQ(userdata, EventTypeByCode(code)->handler.userdataRef);
+  // Posted with a state, then run by the pump service's dispatch flag.
+  uintptr_t record[5] = {};
+  EXPECT_EQ(svc->PostAdapterEventVM(L, code, record, 0), 0);
+  EXPECT_EQ(svc->PumpEventsSvc(L, 2 | 16), 0);
+  PushField("got", "action");
+  EXPECT_STREQ(vl::ToStringAt(L, -1), "Svc");
+  vl::SetStackTop(L, 0);
+  // Run at once.
+  vl::PushString(L, "got");
+  vl::PushNil(L);
+  vl::SetTableValue(L, vl::kGlobalsIndex);
+  EXPECT_EQ(svc->DispatchCallbackRecord(L, code, nullptr), 0);
+  EXPECT_EQ(StringField("got", "userdata"), "ud");
+  // Once quitting, pumping and waiting do nothing.
+  *L->g->host.quitFlag = 1;
+  EXPECT_EQ(svc->PostAdapterEventVM(L, code, record, 0), 0);
+  EXPECT_EQ(svc->PumpEventsSvc(L, 2 | 16), 0);
+  EXPECT_EQ(svc->WaitEventsSvc(L), 0);
+  vlEventMsg e;
+  EXPECT_EQ(GetPendingEvent(0, &e, 0), 1) << "the pump service dispatched while quitting";
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ TEST(ServiceTable, HeaderAndEmptySlots) {
   // every slot of a subsystem this build lacks answers "not available"
   EXPECT_EQ(t->graphics->slot[0](), ERR_INTERNAL);
   EXPECT_EQ(t->jpeg->slot[24](), ERR_INTERNAL);
-  EXPECT_EQ(t->system->PostAdapterEvent(), ERR_INTERNAL);
+  EXPECT_EQ(t->system->ServiceEvents(), ERR_INTERNAL);
 }
 
 TEST(ServiceTable, Checksums) {
