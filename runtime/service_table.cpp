@@ -184,10 +184,12 @@ int SystemTags(vlVMState* state, vlTagItem* tags) {
       case 32:  // no requester thread runs in this build
         if (t->value) *reinterpret_cast<uint32_t*>(t->value) = 0;
         break;
+      case 33: gLineHookSuspended = t->value; break;
       case 38:
         if (!state) continue;
         *state->g->host.quitFlag = 1;
         break;
+      case 39: gDispatchSuspended = t->value; break;
       case 40:
         ResetCurrentFunction();
         if (state) *state->g->host.quitFlag = 0;

@@ -218,6 +218,20 @@ TEST_F(EventTest, APluginDrivesItsEventTypeThroughTheServiceTable) {
   vl::SetTableValue(L, vl::kGlobalsIndex);
   EXPECT_EQ(svc->DispatchCallbackRecord(L, code, nullptr), 0);
   EXPECT_EQ(StringField("got", "userdata"), "ud");
+  // The run-time tags that suspend the line pump and the dispatch.
+  vlTagItem tags33[] = {{33, 1}, {39, 1}, {0, 0}};
+  EXPECT_EQ(svc->SystemTags(L, tags33), 2);
+  EXPECT_EQ(gLineHookSuspended, 1u);
+  EXPECT_EQ(gDispatchSuspended, 1u);
+  EXPECT_EQ(svc->PostAdapterEventVM(L, code, record, 0), 0);
+  ASSERT_EQ(vltest::RunScript(L, ".call checkevents\nret\n"), 0);
+  vlEventMsg queued;
+  EXPECT_EQ(GetPendingEvent(0, &queued, 0), 1);
+  vlTagItem resume[] = {{33, 0}, {39, 0}, {0, 0}};
+  EXPECT_EQ(svc->SystemTags(L, resume), 2);
+  EXPECT_EQ(gLineHookSuspended, 0u);
+  ASSERT_EQ(vltest::RunScript(L, ".call checkevents\nret\n"), 0);
+  EXPECT_EQ(GetPendingEvent(0, &queued, 0), 0);
   // Once quitting, pumping and waiting do nothing.
   *L->g->host.quitFlag = 1;
   EXPECT_EQ(svc->PostAdapterEventVM(L, code, record, 0), 0);
