@@ -100,6 +100,56 @@ TEST_F(Player, NormalEndAndQuitExitWithZero) {
   EXPECT_EQ(r.output, "before\n");
 }
 
+TEST_F(Player, TimersFireIntoCallbacksAndEndInsideOneQuits) {
+  ContainerBytes quit;
+  quit.Code(Chunk(R"(
+.function tick
+  .params 1
+  .line 2
+  .call base=1 debugprint "tick"
+  ret
+.end
+.function fire
+  .params 1
+  .line 5
+  .call base=1 debugprint "fired"
+  .call base=1 end
+  ret
+.end
+.defun OnTick tick
+.defun OnFire fire
+.line 9
+.call setinterval 1 $OnTick 5
+.call waitevent
+.call waitevent
+.call clearinterval 1
+.call settimeout nil $OnFire 5
+.call waitevent
+.call debugprint "after")"));
+  Outcome r = Play(Quote(Write("timers.vla", quit.b)));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "tick\ntick\nfired\n");
+
+  // An error inside a callback ends the run with its text.
+  ContainerBytes failing;
+  failing.Code(Chunk(R"(
+.function fire
+  .params 1
+  .line 4
+  .call base=1 nosuchcommand
+  ret
+.end
+.defun OnFire fire
+.line 9
+.call settimeout nil $OnFire 5
+.call waitevent
+.call debugprint "after")"));
+  r = Play(Quote(Write("failing.vla", failing.b)));
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.output.find("after"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("nosuchcommand"), std::string::npos) << r.output;
+}
+
 TEST_F(Player, ScriptErrorsExitNonZeroWithTheirText) {
   ContainerBytes c;
   c.Code(Chunk(".line 7\n.call debugprint \"start\"\n.line 12\n.call nosuchcommand 1"));
