@@ -213,6 +213,7 @@ bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
 bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
   snd_pcm_t* pcm = Pcm(channel);
   bool wrote = false;
+  int rounds = 0;
   for (;;) {
     uint32_t at = channel->modulePosition;
     long result = dl_snd_pcm_writei(pcm, channel->moduleRing + size_t(at) * 4, kModuleRingFrames - at);
@@ -242,6 +243,9 @@ bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
     }
     if (channel->modulePosition < kModuleRingFrames) return wrote;
     channel->modulePosition = 0;
+    // A device that never fills (a null sink) would keep this channel
+    // writing, and the lock held, for ever: one ring per sweep at most.
+    if (++rounds > 1) return wrote;
   }
 }
 

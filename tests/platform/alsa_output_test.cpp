@@ -56,6 +56,12 @@ class AlsaOutput : public testing::Test {
     dlopen("libasound.so.2", RTLD_LAZY | RTLD_NODELETE);
   }
 
+  static void TearDownTestSuite() {
+    unlink(gRaw.c_str());
+    unlink((gDir + "/.asoundrc").c_str());
+    rmdir(gDir.c_str());
+  }
+
   void SetUp() override {
     LoadAlsaFrom("libasound.so.2");
     ASSERT_NE(gSharedLibs[VL_LIB_ALSA], nullptr);
@@ -218,6 +224,53 @@ TEST_F(AlsaOutput, VideoRingIsDrainedFromTheFront) {
   FreeMutex(video.mutex);
   std::ifstream in(gRaw, std::ios::binary);
   EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), bytes);
+}
+
+struct CountingModule {
+  uint32_t next;  // the frame number the next render starts at
+};
+
+size_t CountingSize(const void*) { return sizeof(CountingModule); }
+
+void CountingRender(void* state, int16_t* buffer, uint32_t frames) {
+  auto* module = static_cast<CountingModule*>(state);
+  for (uint32_t i = 0; i < frames; i++, module->next++) {
+    if (!buffer) continue;
+    buffer[i * 2] = static_cast<int16_t>(module->next);
+    buffer[i * 2 + 1] = static_cast<int16_t>(~module->next);
+  }
+}
+
+TEST_F(AlsaOutput, ModuleRingKeepsTheSongContinuousAcrossWraps) {
+  CountingModule shared{0};
+  gSoundServices.moduleStateSize = CountingSize;
+  gSoundServices.renderModule = CountingRender;
+  channels_[0].module = &shared;
+  channels_[0].volume = 64;
+  ASSERT_EQ(PlayModuleOnALSA(0), 0);
+  EXPECT_EQ(channels_[0].state, VL_CHANNEL_MODULE);
+  ASSERT_EQ(StartAudioThread(), 0);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    LockAudioOutput();  // the thread leaves the lock between sweeps
+    uint32_t rendered = static_cast<CountingModule*>(channels_[0].moduleCopy)->next;
+    UnlockAudioOutput();
+    if (rendered >= 3 * kModuleRingFrames || std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  StopAudioOutputThread();
+  FreeChannelStream(0);
+  gSoundServices = vlSoundServices{};
+  std::ifstream in(gRaw, std::ios::binary);
+  std::vector<uint8_t> out(std::istreambuf_iterator<char>(in), {});
+  ASSERT_GE(out.size(), size_t(2) * kModuleRingFrames * 4);
+  ASSERT_EQ(out.size() % 4, 0u);
+  for (size_t frame = 0; frame < out.size() / 4; frame++) {
+    auto left = static_cast<uint16_t>(out[frame * 4] | out[frame * 4 + 1] << 8);
+    auto right = static_cast<uint16_t>(out[frame * 4 + 2] | out[frame * 4 + 3] << 8);
+    ASSERT_EQ(left, static_cast<uint16_t>(frame)) << "frame " << frame;
+    ASSERT_EQ(right, static_cast<uint16_t>(~frame)) << "frame " << frame;
+  }
 }
 
 TEST(AlsaScale, EachFormatScalesToTheNearestValue) {
