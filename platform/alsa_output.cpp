@@ -15,6 +15,7 @@
 #include "platform/hooks.h"
 #include "platform/shared_libs.h"
 #include "platform/threads.h"
+#include "platform/timers.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
 
@@ -358,6 +359,8 @@ int StartAudioThread() {
   if (gStarted) return 0;
   if (!gSharedLibs[VL_LIB_ALSA] || !dl_snd_pcm_open) return ERR_OPENAUDIO;
   if (CreateAudioOutputLock() != 0) return ERR_SEMAPHORE;
+  // Loop timers signal SIGRTMIN + 1, whose default action ends the process.
+  if (InstallAudioTimerSignal() != 0) return ERR_THREAD;
   gStop.store(0);
   gThread = SpawnThread(AudioThreadMain, nullptr, 25);
   // Without the right to real-time scheduling the thread still runs, at
