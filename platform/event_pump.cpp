@@ -181,6 +181,8 @@ int InitEventPump(vlVMState* state) {
 }
 
 void FreeEventPump(vlVMState* state) {
+  // A late quit request from a plug-in thread must not reach a closed VM.
+  BindQuitFlag(nullptr);
   FreePumpState(state);
   FreeEventTypes(state);
   ResetPlatformHooks();
