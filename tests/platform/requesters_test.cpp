@@ -52,6 +52,7 @@ Session Converse(const std::string& input, const std::function<std::string()>& b
   std::fflush(stdout);
   pid_t pid = fork();
   if (pid == 0) {
+    alarm(40);  // a child that hangs ends, and so does the wait for it
     dup2(in[0], 0);
     dup2(out[1], 1);
     close(in[0]), close(in[1]), close(out[0]), close(out[1]), close(res[0]);
