@@ -154,9 +154,7 @@ vlValue* PrepareCall(vlVMState* L, vlValue* func, int* status) {
   if (L->hookMask & VL_MASK_CALL) CallHook(L, VL_HOOK_CALL, -1);
   if (g->traceFlag && !g->host.debugOutputDisabled(L) && !*g->host.quitFlag) TraceCall(L, L->stack + funcr);
   vlNativeFn fn = cl->n.fn;
-  g->host.clearLastError(L, fn);
-  int r = 0;
-  if (!g->host.callCommandHook(L, fn, &r)) r = fn(L);
+  int r = RunNativeHandler(L, fn);
   return FinishNative(L, r, status);
 }
 

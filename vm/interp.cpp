@@ -400,9 +400,7 @@ op_CALL: {
       callee->pc = nullptr;
       callee->tailcalls = 0;
       vlNativeFn fn = ToClosure(ra)->n.fn;
-      g->host.clearLastError(L, fn);
-      int r = 0;
-      if (!g->host.callCommandHook(L, fn, &r)) r = fn(L);
+      int r = RunNativeHandler(L, fn);
       if (static_cast<uint32_t>(r) <= static_cast<uint32_t>(L->top - L->base) && r <= 999 &&
           !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
         // As FinishNative and ReturnFromCall would: the results go to the

@@ -18,6 +18,9 @@
 
 namespace vl {
 
+void DefaultClearLastError(vlVMState* L, vlNativeFn) { L->g->lastErrorDefault = 0; }
+int DefaultCallCommandHook(vlVMState*, vlNativeFn, int*) { return 0; }
+
 namespace {
 
 int64_t gLastCloseResidual = 0;
@@ -42,10 +45,8 @@ void DefaultSetErrorArgument(vlVMState* L, const char* text) {
   std::snprintf(L->g->errorArgDefault, sizeof L->g->errorArgDefault, "%s", text);
 }
 void DefaultSetErrorArgIndex(vlVMState* L, int32_t index) { L->g->errorArgIndexDefault = index; }
-void DefaultClearLastError(vlVMState* L, vlNativeFn) { L->g->lastErrorDefault = 0; }
 void DefaultConsoleOutput(vlVMState*, const char* text) { std::fputs(text, stdout); }
 int DefaultDebugOutputDisabled(vlVMState*) { return 0; }
-int DefaultCallCommandHook(vlVMState*, vlNativeFn, int*) { return 0; }
 int DefaultForwardError(vlVMState*, int) { return 0; }
 
 struct AsciiFold {

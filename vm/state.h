@@ -212,6 +212,26 @@ inline void CheckGC(vlVMState* L) {
   if (g->nblocks >= g->GCthreshold && g->collectGarbage) g->collectGarbage(L);
 }
 
+// The host table's own routines for clearing the last error and for the
+// plug-in command hook (none installed).
+void DefaultClearLastError(vlVMState* L, vlNativeFn handler);
+int DefaultCallCommandHook(vlVMState* L, vlNativeFn fn, int* result);
+
+// Runs a command: clears the last error, offers the call to the plug-in
+// hook, else calls the handler. The built-in routines are done inline as
+// they are what a plain VM has installed.
+inline int RunNativeHandler(vlVMState* L, vlNativeFn fn) {
+  vlVMHost& h = L->g->host;
+  if (h.clearLastError == DefaultClearLastError) {
+    L->g->lastErrorDefault = 0;
+  } else {
+    h.clearLastError(L, fn);
+  }
+  int r = 0;
+  if (h.callCommandHook != DefaultCallCommandHook && h.callCommandHook(L, fn, &r)) return r;
+  return fn(L);
+}
+
 inline vlTable* Registry(vlVMState* L) { return ToTable(&L->g->registry); }
 inline vlTable* DefaultMetatable(vlVMState* L) { return ToTable(&L->g->defaultMeta); }
 
