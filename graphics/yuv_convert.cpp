@@ -1,0 +1,91 @@
+// 4:2:0 video frames to pictures: integer BT.601 colour conversion, 1:1 and
+// nearest-neighbour scaled sampling. Depends on pixel_format.h and
+// vm/convert.h.
+#include "graphics/yuv_convert.h"
+
+#include "graphics/pixel_format.h"
+#include "vm/convert.h"
+
+namespace {
+
+constexpr int32_t Clamp255(int64_t v) { return v < 0 ? 0 : v > 255 ? 255 : static_cast<int32_t>(v); }
+
+// Stores one colour; a byte count that does not fit the format writes nothing.
+inline void WritePixel(uint8_t* p, int32_t format, int32_t bpp, uint32_t rgb) {
+  const uint8_t r = rgb >> 16, g = rgb >> 8, b = rgb;
+  if (bpp == 4 && format >= 10 && format <= 13) {
+    const uint32_t v = ColorToPixel(rgb, format, 0);
+    p[0] = v; p[1] = v >> 8; p[2] = v >> 16; p[3] = v >> 24;
+  } else if (bpp == 3 && (format == 8 || format == 9)) {
+    p[0] = format == 8 ? r : b;
+    p[1] = g;
+    p[2] = format == 8 ? b : r;
+  } else if (bpp == 2 && format >= 0 && format <= 7) {
+    const uint32_t v = ColorToPixel(rgb, format, 0);
+    p[0] = v; p[1] = v >> 8;
+  }
+}
+
+// The frame must fit the rows it claims before anything is read or written.
+bool Valid(const vlYUVConvert& j, int32_t outW, int32_t outH) {
+  if (!j.planes[0] || !j.planes[1] || !j.planes[2] || !j.target) return false;
+  if (j.sourceWidth <= 0 || j.sourceHeight <= 0 || outW <= 0 || outH <= 0) return false;
+  if (j.targetBytesPerPixel < 2 || j.targetBytesPerPixel > 4) return false;
+  const int32_t chromaW = (j.sourceWidth + 1) / 2;
+  return j.planeRowBytes[0] >= j.sourceWidth && j.planeRowBytes[1] >= chromaW && j.planeRowBytes[2] >= chromaW &&
+         j.targetRowLength >= outW;
+}
+
+}  // namespace
+
+uint32_t YUVToRGB(int32_t y, int32_t u, int32_t v) {
+  const int64_t Y = y, U = u, V = v;
+  const int32_t r = Clamp255((2609823 * V + 1904000 * Y - 363703744) / 1635200);
+  const int32_t g = Clamp255((3827562 * Y - 1287801 * U - 2672387 * V + 447306710) / 3287200);
+  const int32_t b = Clamp255((1649289 * U + 952000 * Y - 225932192) / 817600);
+  return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
+}
+
+int YUV420ToRGB(const vlYUVConvert& j) {
+  if (!Valid(j, j.sourceWidth, j.sourceHeight)) return 0;
+  const int32_t bpp = j.targetBytesPerPixel, fmt = j.targetFormat;
+  for (int32_t y = 0; y < j.sourceHeight; y++) {
+    const uint8_t* Y = j.planes[0] + static_cast<intptr_t>(y) * j.planeRowBytes[0];
+    const uint8_t* U = j.planes[1] + static_cast<intptr_t>(y / 2) * j.planeRowBytes[1];
+    const uint8_t* V = j.planes[2] + static_cast<intptr_t>(y / 2) * j.planeRowBytes[2];
+    uint8_t* out = j.target + static_cast<intptr_t>(y) * j.targetRowLength * bpp;
+    for (int32_t x = 0; x < j.sourceWidth; x++, out += bpp)
+      WritePixel(out, fmt, bpp, YUVToRGB(Y[x], U[x / 2], V[x / 2]));
+  }
+  return 1;
+}
+
+int YUV420ToRGBScaled(const vlYUVConvert& j) {
+  if (!Valid(j, j.targetWidth, j.targetHeight)) return 0;
+  const int32_t bpp = j.targetBytesPerPixel, fmt = j.targetFormat, outW = j.targetWidth;
+  // Integer division is the exact truncation of width ratio x 65536.
+  const int64_t step = static_cast<int64_t>(j.sourceWidth) * 65536 / outW;
+  const double rowStep = static_cast<double>(j.sourceHeight) / j.targetHeight;
+  double rowAcc = 0.0;
+  for (int32_t y = 0; y < j.targetHeight; y++, rowAcc += rowStep) {
+    int32_t sy = vl::DoubleToInt32(rowAcc);
+    if (sy < 0 || sy >= j.sourceHeight) sy = j.sourceHeight - 1;  // rounding guard
+    const uint8_t* Y = j.planes[0] + static_cast<intptr_t>(sy) * j.planeRowBytes[0];
+    const uint8_t* U = j.planes[1] + static_cast<intptr_t>(sy / 2) * j.planeRowBytes[1];
+    const uint8_t* V = j.planes[2] + static_cast<intptr_t>(sy / 2) * j.planeRowBytes[2];
+    uint8_t* out = j.target + static_cast<intptr_t>(y) * j.targetRowLength * bpp;
+    int64_t acc = 0;
+    int32_t x = 0;
+    auto one = [&] {
+      const int32_t sx = static_cast<int32_t>(acc >> 16);
+      WritePixel(out, fmt, bpp, YUVToRGB(Y[sx], U[sx / 2], V[sx / 2]));
+      out += bpp;
+      acc += step;
+    };
+    for (; x + 8 <= outW; x += 8) {
+      one(); one(); one(); one(); one(); one(); one(); one();
+    }
+    for (; x < outW; x++) one();
+  }
+  return 1;
+}
