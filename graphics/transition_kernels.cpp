@@ -34,6 +34,14 @@ namespace {
 template <int Bpp>
 int RegionCopy(const vlRegionCopy& rc, int32_t sx, int32_t sy, int32_t w, int32_t h, int32_t tx, int32_t ty) {
   if (!rc.sourcePixels || !rc.targetPixels || w <= 0 || h <= 0) return 1;
+  // Rows that cannot hold the rectangle (or planes that cannot) leave it alone.
+  if (sx < 0 || sy < 0 || tx < 0 || ty < 0 || rc.sourceRow - w < sx || rc.targetRow - w < tx) return 1;
+  if (rc.sourceMask && (rc.sourceMaskRowBytes < (int64_t{sx} + w + 7) / 8 ||
+                        (rc.targetMask && rc.targetMaskRowBytes < (int64_t{tx} + w + 7) / 8)))
+    return 1;
+  if (!rc.sourceMask && rc.sourceAlpha &&
+      (rc.sourceAlphaRowBytes - w < sx || (rc.targetAlpha && rc.targetAlphaRowBytes - w < tx)))
+    return 1;
   for (int32_t row = 0; row < h; row++) {
     const uint8_t* src = rc.sourcePixels + (static_cast<intptr_t>(sy + row) * rc.sourceRow + sx) * Bpp;
     uint8_t* dst = rc.targetPixels + (static_cast<intptr_t>(ty + row) * rc.targetRow + tx) * Bpp;

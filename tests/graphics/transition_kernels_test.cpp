@@ -152,6 +152,27 @@ TEST(RegionCopy, MaskAlphaAndPlainFor32And16) {
     }
 }
 
+TEST(RegionCopy, RowsTooShortForTheRectangleWriteNothing) {
+  for (auto [mask, alpha] : {std::pair{true, false}, {false, true}, {false, false}}) {
+    Pair p(4, 77);
+    const auto dp = p.dp, dm = p.dm, da = p.da;
+    vlRegionCopy rc = p.Record(mask, alpha);
+    EXPECT_EQ(RegionCopyPix32(rc, 8, 0, 6, 2, 0, 0), 1);  // past the source row
+    EXPECT_EQ(RegionCopyPix32(rc, 0, 0, 6, 2, 7, 0), 1);  // past the target row
+    EXPECT_EQ(RegionCopyPix32(rc, -1, 0, 6, 2, 0, 0), 1);
+    rc.sourceMaskRowBytes = 1;
+    rc.sourceAlphaRowBytes = 5;
+    EXPECT_EQ(RegionCopyPix32(rc, 0, 0, 10, 2, 0, 0), 1);
+    if (!mask && !alpha) {
+      EXPECT_NE(p.dp, dp);  // plain copies ignore the planes' rows
+      continue;
+    }
+    EXPECT_EQ(p.dp, dp);
+    EXPECT_EQ(p.dm, dm);
+    EXPECT_EQ(p.da, da);
+  }
+}
+
 // Reference roll step: which strips land where.
 void RefRoll(Pair& p, bool columns, int n, int pos, const std::vector<double>& off, int& copied, int& first) {
   copied = 0;
