@@ -69,17 +69,21 @@ int ReadBrush(vlStream* s, int major, int minor, vlPictureDecl* d) {
   return r.error;
 }
 
+// Frame size, count, frames per row and the grid's origin: the same six
+// words in anim and sprite declarations.
+void ReadFrameGrid(vlFieldReader& r, vlPictureDecl* d) {
+  d->width = r.I16();
+  d->height = r.I16();
+  d->frames = r.I16();
+  d->framesPerRow = r.I16();
+  d->x = r.I16();
+  d->y = r.I16();
+}
+
 int ReadAnim(vlStream* s, int major, int minor, vlPictureDecl* d) {
   vlFieldReader r{s};
   if (major >= 3) d->fromDisk = r.U8();
-  if (!(major == 3 || (major == 4 && minor == 0))) {
-    d->width = r.I16();
-    d->height = r.I16();
-    d->frames = r.I16();
-    d->framesPerRow = r.I16();
-    d->x = r.I16();
-    d->y = r.I16();
-  }
+  if (!(major == 3 || (major == 4 && minor == 0))) ReadFrameGrid(r, d);
   if (AtLeast(major, minor, 5, 3)) {
     d->skipLoopFrames = r.U8();
     d->deinterlace = r.U8();
@@ -89,12 +93,7 @@ int ReadAnim(vlStream* s, int major, int minor, vlPictureDecl* d) {
 
 int ReadSprite(vlStream* s, vlPictureDecl* d) {
   vlFieldReader r{s};
-  d->width = r.I16();
-  d->height = r.I16();
-  d->frames = r.I16();
-  d->framesPerRow = r.I16();
-  d->x = r.I16();
-  d->y = r.I16();
+  ReadFrameGrid(r, d);
   return r.error;
 }
 
