@@ -7,9 +7,49 @@
 #include "vm/stack_api.h"
 
 const vlLibraryRow vlLibraryTable[] = {
-    // The table grows as the command libraries land; "system" opens eighth of the full set.
+    // The full opening order; a row is live once its library has landed.
+    // {"string", OpenStringLib},
+
+    // {"math", OpenMathLib},
+
+    // {"graphics", OpenGraphicsLib},
+
+    // {"display", OpenDisplayLib},
+
+    // {"bgpic", OpenBgPicLib},
+
+    // {"dos", OpenDosLib},
+
+    // {"layers", OpenLayersLib},
+
     {"system", OpenSystemLibrary},
+
+    // {"brush", OpenBrushLib},
+
+    // {"text", OpenTextLib},
+
+    // {"anim", OpenAnimLib},
+
+    // {"sprite", OpenSpriteLib},
+
+    // {"sound", OpenSoundLib},
+
+    // {"draw", OpenDrawLib},
+
+    // {"moveobject", OpenMoveObjectLib},
+
+    // {"transitionfx", OpenTransitionFxLib},
+
     {"event", OpenEventLibrary},
+
+    // {"memblock", OpenMemBlockLib},
+
+    // {"vectorgraphics", OpenVectorGraphicsLib},
+
+    // {"network", OpenNetworkLib},
+
+    // {"video", OpenVideoLib},
+
     {nullptr, nullptr},
 };
 
