@@ -19,3 +19,27 @@ function(vl_test name)
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
     DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# vl_subsystem_library(name [DEPS ...]): the static library of a subsystem
+# whose code sits in several folders (libraries/dos, media/sound, ...). It
+# takes every .cpp under the folder, so parallel work on its folders never
+# edits one source list; nothing is made until the first source exists.
+function(vl_subsystem_library name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_link_libraries(${name} PUBLIC ${A_DEPS})
+  endif()
+endfunction()
+
+# vl_test_folders(): adds every sub-folder of the current tests folder that
+# has its own CMakeLists.txt (tests/libraries/dos, tests/media/sound, ...).
+function(vl_test_folders)
+  file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
