@@ -108,7 +108,9 @@ int ParseChunkName(const char* name, const vlChunkNameParts& out) {
   vlMemoryRecord* record = nullptr;
   uint64_t offset = first;
   if (memoryForm) {
-    if (first > INT64_MAX || *path != 0) return 0;
+    // The memory form ends in "?" and, as the dos library writes it, "unused".
+    if (first > INT64_MAX || (*path != 0 && std::strcmp(path, "unused") != 0)) return 0;
+    path = "";
     record = FindVirtualFile(static_cast<int64_t>(first));
     if (!record) return 0;
     offset = 0;

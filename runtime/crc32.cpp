@@ -20,10 +20,14 @@ constexpr auto kCrcTable = MakeCrcTable();
 
 }  // namespace
 
+uint32_t UpdateCrc32(uint32_t crc, const void* buffer, size_t length) {
+  const auto* p = static_cast<const unsigned char*>(buffer);
+  uint32_t c = crc ^ 0xFFFFFFFFu;
+  for (size_t i = 0; i < length; ++i) c = kCrcTable[(c ^ p[i]) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
 uint32_t ComputeCrc32(const void* buffer, long length) {
   if (!buffer || length < 1) return 0;
-  const auto* p = static_cast<const unsigned char*>(buffer);
-  uint32_t c = 0xFFFFFFFFu;
-  for (long i = 0; i < length; ++i) c = kCrcTable[(c ^ p[i]) & 0xFF] ^ (c >> 8);
-  return c ^ 0xFFFFFFFFu;
+  return UpdateCrc32(0, buffer, static_cast<size_t>(length));
 }

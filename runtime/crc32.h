@@ -6,3 +6,5 @@
 
 // 0 for a null buffer or a length below 1.
 uint32_t ComputeCrc32(const void* buffer, long length);
+// Continues a finished CRC over more bytes (start with 0), as zlib's crc32.
+uint32_t UpdateCrc32(uint32_t crc, const void* buffer, size_t length);

@@ -2,6 +2,7 @@
 // each library's open routine and the VM's stack interface.
 #include "runtime/library_table.h"
 
+#include "libraries/dos/dos_library.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "vm/stack_api.h"
@@ -18,7 +19,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     // {"bgpic", OpenBgPicLib},
 
-    // {"dos", OpenDosLib},
+    {"dos", OpenDosLib},
 
     // {"layers", OpenLayersLib},
 

@@ -49,25 +49,65 @@ void Block(uint32_t state[4], const uint8_t* p) {
 
 }  // namespace
 
-void ComputeMD5(const void* data, size_t length, uint8_t digest[16]) {
-  uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+void MD5Init(vlMD5State* md5) {
+  md5->count[0] = md5->count[1] = 0;
+  md5->state[0] = 0x67452301;
+  md5->state[1] = 0xefcdab89;
+  md5->state[2] = 0x98badcfe;
+  md5->state[3] = 0x10325476;
+}
+
+void MD5Update(vlMD5State* md5, const void* data, long length) {
+  if (length <= 0) return;
   const auto* p = static_cast<const uint8_t*>(data);
-  size_t whole = length & ~size_t{63};
-  for (size_t i = 0; i < whole; i += 64) Block(state, p + i);
-  // The tail, the 0x80 byte, zeros and the bit length fill one or two blocks.
-  uint8_t tail[128] = {};
-  size_t rest = length - whole;
-  if (rest) std::memcpy(tail, p + whole, rest);
-  tail[rest] = 0x80;
-  size_t blocks = rest < 56 ? 1 : 2;
-  uint64_t bits = static_cast<uint64_t>(length) * 8;
-  for (int i = 0; i < 8; ++i) tail[blocks * 64 - 8 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  for (size_t i = 0; i < blocks; ++i) Block(state, tail + i * 64);
-  for (int i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(state[i / 4] >> (8 * (i % 4)));
+  size_t used = (md5->count[0] >> 3) & 63;
+  uint64_t bits = (uint64_t{md5->count[1]} << 32 | md5->count[0]) + (static_cast<uint64_t>(length) << 3);
+  md5->count[0] = static_cast<uint32_t>(bits);
+  md5->count[1] = static_cast<uint32_t>(bits >> 32);
+  auto n = static_cast<size_t>(length);
+  if (used) {
+    size_t take = 64 - used < n ? 64 - used : n;
+    std::memcpy(md5->buffer + used, p, take);
+    p += take;
+    n -= take;
+    if (used + take < 64) return;
+    Block(md5->state, md5->buffer);
+  }
+  for (; n >= 64; n -= 64, p += 64) Block(md5->state, p);
+  if (n) std::memcpy(md5->buffer, p, n);
+}
+
+void MD5Final(vlMD5State* md5, uint8_t digest[16]) {
+  // The 0x80 byte, zeros and the bit count fill one or two blocks.
+  uint8_t count[8];
+  for (int i = 0; i < 8; ++i) count[i] = static_cast<uint8_t>((i < 4 ? md5->count[0] : md5->count[1]) >> (8 * (i % 4)));
+  size_t used = (md5->count[0] >> 3) & 63;
+  static const uint8_t kPadding[64] = {0x80};
+  MD5Update(md5, kPadding, static_cast<long>(used < 56 ? 56 - used : 120 - used));
+  MD5Update(md5, count, 8);
+  for (int i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(md5->state[i / 4] >> (8 * (i % 4)));
+}
+
+void MD5DigestToHex(const uint8_t digest[16], char hex[33]) {
+  for (int i = 0; i < 16; ++i) std::snprintf(hex + i * 2, 3, "%02x", digest[i]);
+}
+
+void ComputeMD5(const void* data, size_t length, uint8_t digest[16]) {
+  vlMD5State md5;
+  MD5Init(&md5);
+  const auto* p = static_cast<const uint8_t*>(data);
+  // Updates take a signed length; feed huge buffers in pieces.
+  while (length) {
+    size_t n = length < (size_t{1} << 30) ? length : (size_t{1} << 30);
+    MD5Update(&md5, p, static_cast<long>(n));
+    p += n;
+    length -= n;
+  }
+  MD5Final(&md5, digest);
 }
 
 void MD5ToHex(const void* data, size_t length, char hex[33]) {
   uint8_t digest[16];
   ComputeMD5(data, length, digest);
-  for (int i = 0; i < 16; ++i) std::snprintf(hex + i * 2, 3, "%02x", digest[i]);
+  MD5DigestToHex(digest, hex);
 }

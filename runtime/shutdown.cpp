@@ -22,6 +22,7 @@
 #include "runtime/startup.h"
 #include "runtime/startup_options.h"
 #include "runtime/startup_records.h"
+#include "libraries/dos/dos_library.h"
 #include "platform/event_library.h"
 #include "platform/event_types.h"
 #include "runtime/system_library.h"
@@ -35,6 +36,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   SetEventShutdown(1);
   if (state) FreeSystemLibrary(state);
   if (state) FreeEventLibrary(state);
+  if (state) FreeDosObjects(state);
   if (startup) FreeExtraArgs(&startup->extraArgs);
   bool debugDevice = vlStartup.debugDevice != nullptr;
   FreeStartupSettings();

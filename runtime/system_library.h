@@ -50,6 +50,9 @@ int CmdForEach(vlVMState* state);
 int CmdForEachI(vlVMState* state);
 int CmdCopyTable(vlVMState* state);
 int CmdSort(vlVMState* state);
+// Sorts t[first..last] of the table at index in place with the VM's
+// less-than; 0 or an error code.
+int QuickSortTable(vlVMState* state, int table, int first, int last);
 int CmdUnpack(vlVMState* state);
 int CmdInsertItem(vlVMState* state);
 int CmdRemoveItem(vlVMState* state);

@@ -377,6 +377,16 @@ int CmdSort(vlVMState* L) {
   return sorter.error;
 }
 
+int QuickSortTable(vlVMState* L, int table, int first, int last) {
+  if (table < 0 && table > vl::kRegistryIndex) table = vl::GetStackTop(L) + table + 1;
+  if (!vl::EnsureStackSpace(L, 40)) return ERR_STACK;
+  vl::PushNil(L);  // the pivot slot
+  vlSorter sorter{L, table, vl::GetStackTop(L), false};
+  sorter.Sort(first, last);
+  vl::SetStackTop(L, -2);
+  return sorter.error;
+}
+
 int CmdUnpack(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vl::CheckTableArg(L, 1);

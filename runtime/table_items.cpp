@@ -6,10 +6,13 @@
 #include "runtime/table_items.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
+#include "runtime/base64.h"
 #include "runtime/stream.h"
 #include "vm/chunk.h"
 #include "vm/error_codes.h"
@@ -30,28 +33,18 @@ struct Sink {
       *counter += static_cast<int64_t>(n);
       return 0;
     }
-    if (stream) {
-      auto want = static_cast<int64_t>(n);
-      return WriteFileStream(stream, bytes, want) == want ? 0 : ERR_WRITE;
+    return WriteSerialValue(stream, bytes, 1, n, 0, cursor);
+  }
+  int PutValue(const void* value, size_t n) {
+    if (counter) {
+      *counter += static_cast<int64_t>(n);
+      return 0;
     }
-    if (static_cast<size_t>(cursor->end - cursor->next) < n) return ERR_WRITE;
-    if (n) std::memcpy(cursor->next, bytes, n);
-    cursor->next += n;
-    return 0;
+    return WriteSerialValue(stream, value, 0, n, 0, cursor);
   }
   int PutByte(uint8_t b) { return Put(&b, 1); }
-  int PutBE32(uint32_t v) {
-    uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-                    static_cast<uint8_t>(v)};
-    return Put(b, 4);
-  }
-  int PutDouble(double d) {
-    uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    uint8_t b[8];
-    for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    return Put(b, 8);
-  }
+  int PutBE32(uint32_t v) { return PutValue(&v, 4); }
+  int PutDouble(double d) { return PutValue(&d, 8); }
   // A tag and a u32 length, then the bytes.
   int PutBlock(uint8_t tag, const void* bytes, size_t n) {
     if (n > UINT32_MAX) return ERR_WRONGUSAGE;
@@ -116,6 +109,55 @@ int CheckValue(vlVMState* L, int index) {
   }
 }
 
+// Base64 characters of n bytes, with a line feed before every 73rd
+// character of a line unless oneLine.
+uint64_t Base64TextSize(uint64_t n, int oneLine) {
+  uint64_t chars = (n + 2) / 3 * 4;
+  return oneLine || chars == 0 ? chars : chars + (chars - 1) / 72;
+}
+
+// The count field of the text forms: 8 lower-case hexadecimal digits.
+int PutHexCount(Sink& sink, uint64_t n) {
+  if (n > 0xFFFFFFFFu) return ERR_WRONGUSAGE;
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%.8lx", static_cast<unsigned long>(n));
+  return sink.Put(digits, 8);
+}
+
+// Text: the count, then the Base64 text. Counted or written to a stream;
+// a cursor takes the text as well.
+int PutBase64(Sink& sink, const uint8_t* bytes, size_t n, int oneLine) {
+  uint64_t size = Base64TextSize(n, oneLine);
+  if (int error = PutHexCount(sink, size)) return error;
+  if (sink.counter) {
+    *sink.counter += static_cast<int64_t>(size);
+    return 0;
+  }
+  if (sink.stream) return Base64Encode(sink.stream, nullptr, nullptr, bytes, n, nullptr, oneLine);
+  // A cursor: encode in one line, then wrap in place while copying out.
+  std::string text((n + 2) / 3 * 4 + 1, '\0');
+  text.resize(EncodeBase64(bytes, n, text.data()));
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i && i % 72 == 0 && !oneLine)
+      if (int error = sink.PutByte('\n')) return error;
+    if (int error = sink.PutByte(static_cast<uint8_t>(text[i]))) return error;
+  }
+  return 0;
+}
+
+// One function item: binary, a u32 length and the chunk; text, a count and
+// the chunk's Base64 text.
+int PutFunction(Sink& sink, vlVMState* L, int index, int textMode, int oneLine) {
+  if (vl::IsNativeFunctionAt(L, index)) return ERR_NOVLFUNC;
+  ChunkBuffer chunk;
+  if (int error = vl::DumpFunction(L, index, ChunkSink, &chunk)) return error;
+  if (chunk.failed) return ERR_MEM;
+  if (textMode) return PutBase64(sink, chunk.bytes.data(), chunk.bytes.size(), oneLine);
+  if (chunk.bytes.size() > UINT32_MAX) return ERR_WRONGUSAGE;
+  if (int error = sink.PutBE32(static_cast<uint32_t>(chunk.bytes.size()))) return error;
+  return sink.Put(chunk.bytes.data(), chunk.bytes.size());
+}
+
 int PutTable(Sink& sink, vlVMState* L, int index, int depth);
 
 int PutValue(Sink& sink, vlVMState* L, int index, int depth) {
@@ -128,12 +170,9 @@ int PutValue(Sink& sink, vlVMState* L, int index, int depth) {
     case VL_TTABLE:
       if (int error = sink.PutByte(VL_ITEM_TABLE)) return error;
       return PutTable(sink, L, index, depth + 1);
-    case VL_TFUNCTION: {
-      ChunkBuffer chunk;
-      if (int error = vl::DumpFunction(L, index, ChunkSink, &chunk)) return error;
-      if (chunk.failed) return ERR_MEM;
-      return sink.PutBlock(VL_ITEM_FUNCTION, chunk.bytes.data(), chunk.bytes.size());
-    }
+    case VL_TFUNCTION:
+      if (int error = sink.PutByte(VL_ITEM_FUNCTION)) return error;
+      return PutFunction(sink, L, index, 0, 0);
     default:  // userdata: its pointer means nothing in another run
       if (int error = sink.PutByte(VL_ITEM_NUMBER)) return error;
       return sink.PutDouble(0);
@@ -163,31 +202,10 @@ struct Source {
   vlStream* stream;
   vlReadCursor* cursor;
 
-  int Get(void* out, size_t n) {
-    if (stream) {
-      auto want = static_cast<int64_t>(n);
-      return ReadFileStream(stream, out, want) == want ? 0 : ERR_READ;
-    }
-    if (static_cast<size_t>(cursor->end - cursor->next) < n) return ERR_READ;
-    std::memcpy(out, cursor->next, n);
-    cursor->next += n;
-    return 0;
-  }
+  int Get(void* out, size_t n) { return ReadSerialValue(stream, out, 1, n, 0, cursor); }
   int GetByte(uint8_t* b) { return Get(b, 1); }
-  int GetBE32(uint32_t* v) {
-    uint8_t b[4];
-    if (int error = Get(b, 4)) return error;
-    *v = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-    return 0;
-  }
-  int GetDouble(double* d) {
-    uint8_t b[8];
-    if (int error = Get(b, 8)) return error;
-    uint64_t bits = 0;
-    for (uint8_t byte : b) bits = (bits << 8) | byte;
-    std::memcpy(d, &bits, sizeof bits);
-    return 0;
-  }
+  int GetBE32(uint32_t* v) { return ReadSerialValue(stream, v, 0, 4, 0, cursor); }
+  int GetDouble(double* d) { return ReadSerialValue(stream, d, 0, 8, 0, cursor); }
   // n bytes at *bytes. A cursor's are checked against what remains before
   // anything is used; a stream's are read in steps into scratch, so a false
   // length costs no more memory than the data really there.
@@ -230,6 +248,53 @@ const char* ReadChunkOnce(vlVMState*, void* data, size_t* size) {
   in->done = true;
   *size = in->size;
   return reinterpret_cast<const char*>(in->bytes);
+}
+
+// The count field of the text forms: 8 characters, read as hexadecimal
+// digits up to the first that is not one.
+int GetHexCount(Source& src, uint32_t* n) {
+  char digits[8];
+  if (int error = src.Get(digits, 8)) return error;
+  uint32_t v = 0;
+  for (char c : digits) {
+    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (d < 0) break;
+    v = v << 4 | static_cast<uint32_t>(d);
+  }
+  *n = v;
+  return 0;
+}
+
+// n characters of Base64 text decoded into out.
+int GetBase64(Source& src, uint32_t n, Bytes& out) {
+  if (n == 0) return ERR_MEM;
+  Bytes text;
+  const uint8_t* bytes;
+  if (int error = src.GetBlock(n, text, &bytes)) return error;
+  out.resize(n / 4 * 3 + 3);
+  size_t decoded = 0;
+  if (int error = Base64Decode(reinterpret_cast<const char*>(bytes), out.data(), nullptr, n, &decoded))
+    return error;
+  out.resize(decoded);
+  return 0;
+}
+
+int PushFunction(vlVMState* L, Source& src, int textMode) {
+  uint32_t n;
+  Bytes scratch;
+  const uint8_t* bytes;
+  if (textMode) {
+    if (int error = GetHexCount(src, &n)) return error;
+    if (int error = GetBase64(src, n, scratch)) return error;
+    bytes = scratch.data();
+    n = static_cast<uint32_t>(scratch.size());
+  } else {
+    if (int error = src.GetBE32(&n)) return error;
+    if (n == 0) return ERR_MEM;
+    if (int error = src.GetBlock(n, scratch, &bytes)) return error;
+  }
+  ChunkInput in{bytes, n, false};
+  return vl::LoadChunk(L, ReadChunkOnce, &in, "=stored function");
 }
 
 int PushKey(vlVMState* L, Source& src, uint8_t tag) {
@@ -279,15 +344,8 @@ int PushValue(vlVMState* L, Source& src, uint8_t tag, int depth) {
       if (depth + 1 > kMaxItemDepth) return ERR_TABLEOVERFLOW;
       vl::PushNewTable(L);
       return ReadItems(L, src, vl::GetStackTop(L), depth + 1);
-    case VL_ITEM_FUNCTION: {
-      uint32_t n;
-      if (int error = src.GetBE32(&n)) return error;
-      if (n == 0) return ERR_MEM;
-      const uint8_t* bytes;
-      if (int error = src.GetBlock(n, scratch, &bytes)) return error;
-      ChunkInput in{bytes, n, false};
-      return vl::LoadChunk(L, ReadChunkOnce, &in, "=stored function");
-    }
+    case VL_ITEM_FUNCTION:
+      return PushFunction(L, src, 0);
     default:
       return ERR_FILEFORMAT;
   }
@@ -356,4 +414,49 @@ int ReadTableItems(vlVMState* state, vlStream* stream, vlReadCursor* cursor, int
   }
   vl::SetStackTop(state, base);
   return 0;
+}
+
+int WriteFunctionItem(vlVMState* state, vlStream* stream, int functionIndex, int textMode, int oneLine,
+                      vlWriteCursor* cursor, int64_t* sizeCounter) {
+  if (!sizeCounter && !stream && !cursor) return ERR_WRONGUSAGE;
+  if (functionIndex < 0 && functionIndex > vl::kRegistryIndex)
+    functionIndex = vl::GetStackTop(state) + functionIndex + 1;
+  if (vl::GetTypeAt(state, functionIndex) != VL_TFUNCTION) return ERR_WRONGDTYPE;
+  int64_t count = 0;
+  Sink sink{stream, cursor, sizeCounter ? &count : nullptr};
+  int error = 0;
+  try {
+    error = PutFunction(sink, state, functionIndex, textMode, oneLine);
+  } catch (const std::bad_alloc&) {
+    error = ERR_MEM;
+  }
+  if (!error && sizeCounter) *sizeCounter += count;
+  return error;
+}
+
+int ReadFunctionItem(vlVMState* state, vlStream* stream, int textMode, vlReadCursor* cursor) {
+  if (!stream && !cursor) return ERR_WRONGUSAGE;
+  if (!vl::EnsureStackSpace(state, 2)) return ERR_STACK;
+  Source src{stream, cursor};
+  try {
+    return PushFunction(state, src, textMode);
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+}
+
+int ReadBase64Block(vlStream* stream, vlReadCursor* cursor, std::vector<uint8_t>* out) {
+  Source src{stream, cursor};
+  uint32_t n;
+  if (int error = GetHexCount(src, &n)) return error;
+  try {
+    return GetBase64(src, n, *out);
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+}
+
+int WriteBase64Block(vlStream* stream, const void* bytes, size_t length, int oneLine) {
+  Sink sink{stream, nullptr, nullptr};
+  return PutBase64(sink, static_cast<const uint8_t*>(bytes), length, oneLine);
 }

@@ -12,6 +12,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "runtime/serial_value.h"
 
 struct vlStream;
 struct vlVMState;
@@ -28,16 +31,6 @@ enum : uint8_t {
 inline constexpr int kMaxItemDepth = 64;
 inline constexpr size_t kMaxItemKeyLength = 256;
 
-// Memory cursors: the next byte and the end of the buffer. Neither reads
-// nor writes go past the end.
-struct vlWriteCursor {
-  uint8_t* next;
-  uint8_t* end;
-};
-struct vlReadCursor {
-  const uint8_t* next;
-  const uint8_t* end;
-};
 
 // Writes the items of the table at tableIndex, its 0 tag included, to the
 // stream, or with a null stream at the cursor. With a size counter nothing
@@ -61,3 +54,22 @@ int WriteTableItems(vlVMState* state, int tableIndex, vlStream* stream, vlWriteC
 // 1019 (intoExisting without a table on top), or an error of the chunk
 // loader.
 int ReadTableItems(vlVMState* state, vlStream* stream, vlReadCursor* cursor, int intoExisting);
+
+// One function item: binary (textMode 0), a u32 length and the compiled
+// chunk; text, 8 hexadecimal digits counting the characters of the
+// chunk's Base64 text that follows, a line feed before every 73rd
+// character of a line unless oneLine. To the stream, the cursor, or only
+// counted. 0, 1324 (a native function), 1019, 1000, 1005 or 1055.
+int WriteFunctionItem(vlVMState* state, vlStream* stream, int functionIndex, int textMode, int oneLine,
+                      vlWriteCursor* cursor, int64_t* sizeCounter);
+// Reads one function item and pushes the loaded function. 0, 1000 (an
+// empty item), 1009, 1323 (bad Base64 text), or the loader's error.
+int ReadFunctionItem(vlVMState* state, vlStream* stream, int textMode, vlReadCursor* cursor);
+
+// The text forms' framing of a byte block: 8 hexadecimal digits counting
+// the characters of the Base64 text that follows (line feeds included).
+// The writer wraps at 72 characters unless oneLine; 0, 1005 or 1055.
+int WriteBase64Block(vlStream* stream, const void* bytes, size_t length, int oneLine);
+// Reads such a block and decodes it into out. 0, 1000 (a count of 0),
+// 1009, or 1323.
+int ReadBase64Block(vlStream* stream, vlReadCursor* cursor, std::vector<uint8_t>* out);

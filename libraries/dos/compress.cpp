@@ -1,0 +1,173 @@
+// Compressed files ("VLPK": magic, 4 zero bytes, a zlib stream at the
+// default level) and patches (each source byte XORed with the patch's,
+// complemented once the patch is used up). Depends on zlib, the streams,
+// the shared pack reader and the event pump.
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "libraries/dos/dos_library.h"
+#include "platform/event_pump.h"
+#include "runtime/decompress_pack.h"
+#include "runtime/script_call.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/option_readers.h"
+#include "runtime/runtime_options.h"
+#include "runtime/stream.h"
+#include "vm/argreaders.h"
+#include "vm/call.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+constexpr char kPackMagic[4] = {'V', 'L', 'P', 'K'};
+constexpr size_t kBlock = 16384;
+
+// Deflates everything of in into out; finishing is asked for once in is at
+// its end. 0 or an error code; the stream is ended either way.
+int DeflateStream(vlStream* in, vlStream* out) {
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  if (int rc = deflateInit(&z, Z_DEFAULT_COMPRESSION); rc != Z_OK) return ZlibErrorCode(rc);
+  std::vector<uint8_t> input(kBlock), output(kBlock);
+  int status = 0;
+  for (bool finished = false; !finished && !status;) {
+    int64_t n = ReadFileStream(in, input.data(), static_cast<int64_t>(kBlock));
+    if (n < 0) n = 0;
+    bool atEnd = IsFileStreamAtEnd(in) != 0;
+    if (static_cast<size_t>(n) < kBlock && !atEnd) {
+      status = ERR_READ;
+      break;
+    }
+    int flush = atEnd ? Z_FINISH : Z_NO_FLUSH;
+    z.next_in = input.data();
+    z.avail_in = static_cast<uInt>(n);
+    do {
+      z.next_out = output.data();
+      z.avail_out = static_cast<uInt>(kBlock);
+      int rc = deflate(&z, flush);
+      if (rc == Z_STREAM_ERROR) {
+        status = ZlibErrorCode(rc);
+        break;
+      }
+      auto have = static_cast<int64_t>(kBlock - z.avail_out);
+      if (have && WriteFileStream(out, output.data(), have) != have) {
+        status = ERR_WRITE;
+        break;
+      }
+    } while (z.avail_out == 0);
+    finished = flush == Z_FINISH;
+  }
+  deflateEnd(&z);
+  return status;
+}
+
+}  // namespace
+
+int CompressToPack(const char magic[4], const char* sourceName, const char* destName, vlStream* destStream,
+                   uint64_t* compressedSize) {
+  if (compressedSize) *compressedSize = 0;
+  vlStream* in = OpenFileStream(sourceName, VL_MODE_READ | VL_MODE_ADAPTERS, nullptr);
+  if (!in) {
+    SetErrorArgument(sourceName);
+    return ERR_READFILE;
+  }
+  vlStream* out = destStream;
+  if (!out) {
+    out = OpenFileStream(destName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
+    if (!out) {
+      CloseFileStream(in);
+      SetErrorArgument(destName);
+      return ERR_WRITEFILE;
+    }
+  }
+  int64_t start = SeekFileStream(out, 0, VL_SEEK_CURRENT);
+  static const uint8_t kZeros[4] = {0, 0, 0, 0};
+  int status = 0;
+  if (WriteFileStream(out, magic, 4) != 4 || WriteFileStream(out, kZeros, 4) != 4) status = ERR_WRITE;
+  if (!status) status = DeflateStream(in, out);
+  int64_t end = SeekFileStream(out, 0, VL_SEEK_CURRENT);
+  if (!status && compressedSize && start >= 0 && end >= start) *compressedSize = static_cast<uint64_t>(end - start);
+  if (!destStream) CloseFileStream(out);
+  CloseFileStream(in);
+  return status;
+}
+
+int CmdCompressFile(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  std::string source = GetFileNameArg(L, 1, 0, nullptr);
+  std::string dest = vl::CheckStringArg(L, 2, nullptr);
+  uint64_t size = 0;
+  if (int status = CompressToPack(kPackMagic, source.c_str(), dest.c_str(), nullptr, &size)) return status;
+  vl::PushNumber(L, static_cast<double>(size));
+  return 1;
+}
+
+int CmdDecompressFile(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  std::string source = GetFileNameArg(L, 1, 0, nullptr);
+  std::string dest = vl::CheckStringArg(L, 2, nullptr);
+  vlStream* in = OpenFileStream(source.c_str(), VL_MODE_READ | VL_MODE_ADAPTERS, nullptr);
+  if (!in) {
+    SetErrorArgument(source.c_str());
+    return ERR_READFILE;
+  }
+  uint64_t size = 0;
+  int status = DecompressPack(kPackMagic, in, dest.c_str(), nullptr, 0, &size);
+  CloseFileStream(in);
+  if (status) return status;
+  vl::PushNumber(L, static_cast<double>(size));
+  return 1;
+}
+
+int CmdApplyPatch(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  bool withCallback = vl::GetTypeAt(L, 4) > VL_TNIL;
+  if (withCallback) vl::CheckFunctionArg(L, 4);
+  vlFile* files[3];
+  for (int i = 0; i < 3; ++i) {
+    vl::PushSlotCopy(L, i + 1);
+    int status = FindFileObject(L, -1, &files[i]);
+    vl::SetStackTop(L, -2);
+    if (status) return status;
+  }
+  vlStream* source = files[0]->stream;
+  vlStream* patch = files[1]->stream;
+  vlStream* dest = files[2]->stream;
+  int64_t size = GetFileStreamSize(source);
+  int64_t patchSize = GetFileStreamSize(patch);
+  double step = size > 0 ? static_cast<double>(100.0f / static_cast<float>(size)) : 0;
+  double progress = 0;
+  int reported = 0;
+  for (int64_t i = 0, used = 0; i < size; ++i) {
+    // Bytes past an early end read as -1, as the format always did.
+    int b = ReadFileStreamByte(source);
+    int out;
+    if (used < patchSize) {
+      out = b ^ ReadFileStreamByte(patch);
+      ++used;
+    } else {
+      out = ~b;
+    }
+    WriteFileStreamByte(dest, out & 0xFF);
+    progress += step;
+    int percent = static_cast<int>(progress);
+    if (percent != reported && withCallback) {
+      reported = percent;
+      vl::PushSlotCopy(L, 4);
+      vl::PushNewTable(L);
+      SetTableInt(L, "progress", percent);
+      SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 1u, 0u);
+      int status = vl::CallProtected(L, 1, 0, 0);
+      SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 0u, 0u);
+      if (status) return status;
+    }
+    int error = 0;
+    if (PumpEvents(L, VL_PUMP_WAIT_INPUT, 0, &error)) return error ? error : ERR_USERABORT;
+  }
+  return 0;
+}

@@ -1,0 +1,245 @@
+// Opening and freeing the dos library: its command and constants tables,
+// the object lists it registers, the virtual-file hooks of the chunk-name
+// parser, and the free-all routine run at shut-down. Depends on the
+// object and library registries and the VM's registration helpers.
+#include "libraries/dos/dos_library.h"
+
+#include <cstdlib>
+
+#include "platform/os.h"
+#include "platform/paths.h"
+#include "platform/threads.h"
+#include "runtime/chunk_name.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/file_lock.h"
+#include "runtime/object_data.h"
+#include "runtime/serial_value.h"
+#include "runtime/stream.h"
+#include "vm/auxlib.h"
+#include "vm/constants.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+vlDosState gDos = {};
+
+namespace {
+
+const vlCommand kDosCommands[] = {
+    {"OpenFile", CmdOpenFile},
+    {"Eof", CmdEof},
+    {"ReadChr", CmdReadChr},
+    {"ReadLine", CmdReadLine},
+    {"ReadString", CmdReadString},
+    {"Seek", CmdSeek},
+    {"WriteChr", CmdWriteChr},
+    {"WriteLine", CmdWriteLine},
+    {"WriteString", CmdWriteString},
+    {"Exists", CmdExists},
+    {"FileSize", CmdFileSize},
+    {"PathPart", CmdPathPart},
+    {"FilePart", CmdFilePart},
+    {"MakeDirectory", CmdMakeDirectory},
+    {"GetVolumeInfo", CmdGetVolumeInfo},
+    {"DeleteFile", CmdDeleteFile},
+    {"Execute", CmdExecute},
+    {"Run", CmdRun},
+    {"ChangeDirectory", CmdChangeDirectory},
+    {"GetVolumeName", CmdGetVolumeName},
+    {"CloseFile", CmdCloseFile},
+    {"ReadDirectory", CmdReadDirectory},
+    {"FullPath", CmdFullPath},
+    {"CopyFile", CmdCopyFile},
+    {"Rename", CmdRename},
+    {"IsDirectory", CmdIsDirectory},
+    {"CRC32", CmdCRC32},
+    {"WriteShort", CmdWriteShort},
+    {"WriteInt", CmdWriteInt},
+    {"WriteFloat", CmdWriteFloat},
+    {"ReadShort", CmdReadShort},
+    {"ReadInt", CmdReadInt},
+    {"ReadFloat", CmdReadFloat},
+    {"FilePos", CmdFilePos},
+    {"MatchPattern", CmdMatchPattern},
+    {"FlushFile", CmdFlushFile},
+    {"SetIOMode", CmdSetIOMode},
+    {"GetFileAttributes", CmdGetFileAttributes},
+    {"SetFileAttributes", CmdSetFileAttributes},
+    {"GetTempFileName", CmdGetTempFileName},
+    {"FileLength", CmdFileLength},
+    {"CompressFile", CmdCompressFile},
+    {"DecompressFile", CmdDecompressFile},
+    {"OpenDirectory", CmdOpenDirectory},
+    {"CloseDirectory", CmdCloseDirectory},
+    {"NextDirectoryEntry", CmdNextDirectoryEntry},
+    {"WriteFunction", CmdWriteFunction},
+    {"ReadFunction", CmdReadFunction},
+    {"DefineVirtualFile", CmdDefineVirtualFile},
+    {"ReadTable", CmdReadTable},
+    {"WriteTable", CmdWriteTable},
+    {"GetCurrentDirectory", CmdGetCurrentDirectory},
+    {"ApplyPatch", CmdApplyPatch},
+    {"DefineVirtualFileFromString", CmdDefineVirtualFileFromString},
+    {"UndefineVirtualStringFile", CmdUndefineVirtualStringFile},
+    {"FileToString", CmdFileToString},
+    {"StringToFile", CmdStringToFile},
+    {"GetEnv", CmdGetEnv},
+    {"SetEnv", CmdSetEnv},
+    {"UnsetEnv", CmdUnsetEnv},
+    {"MD5", CmdMD5},
+    {"FileLines", CmdFileLines},
+    {"FileAttributes", CmdFileAttributes},
+    {"GetAsset", CmdGetAsset},
+    {nullptr, nullptr},
+};
+
+const vlConstant kDosConstants[] = {
+    {"FREESPACE", nullptr, 1},
+    {"USEDSPACE", nullptr, 0},
+    {"EOF", nullptr, -1},
+    {"MODE_READWRITE", nullptr, VL_DOS_MODE_READWRITE},
+    {"MODE_WRITE", nullptr, VL_DOS_MODE_WRITE},
+    {"MODE_READ", nullptr, VL_DOS_MODE_READ},
+    {"COPYFILE_STATUS", nullptr, 0},
+    {"COPYFILE_OVERWRITE", nullptr, 1},
+    {"COPYFILE_UNPROTECT", nullptr, 2},
+    {"DELETEFILE_STATUS", nullptr, 0},
+    {"DELETEFILE_UNPROTECT", nullptr, 1},
+    {"IO_BUFFERED", nullptr, VL_IO_BUFFERED},
+    {"IO_UNBUFFERED", nullptr, VL_IO_UNBUFFERED},
+    {"FILEATTR_NORMAL", nullptr, VL_PROT_DEFAULT},
+    {"FILEATTR_READ_USR", nullptr, VL_PROT_OWNER_READ},
+    {"FILEATTR_WRITE_USR", nullptr, VL_PROT_OWNER_WRITE},
+    {"FILEATTR_DELETE_USR", nullptr, 4},
+    {"FILEATTR_EXECUTE_USR", nullptr, VL_PROT_OWNER_EXEC},
+    {"FILEATTR_READ_GRP", nullptr, VL_PROT_GROUP_READ},
+    {"FILEATTR_WRITE_GRP", nullptr, VL_PROT_GROUP_WRITE},
+    {"FILEATTR_EXECUTE_GRP", nullptr, VL_PROT_GROUP_EXEC},
+    {"FILEATTR_READ_OTH", nullptr, VL_PROT_OTHER_READ},
+    {"FILEATTR_WRITE_OTH", nullptr, VL_PROT_OTHER_WRITE},
+    {"FILEATTR_EXECUTE_OTH", nullptr, VL_PROT_OTHER_EXEC},
+    {"FILEATTR_PURE", nullptr, 16},
+    {"FILEATTR_ARCHIVE", nullptr, 32},
+    {"FILEATTR_SCRIPT", nullptr, 64},
+    {"FILEATTR_HIDDEN", nullptr, 128},
+    {"FILEATTR_SYSTEM", nullptr, 256},
+    {"FILEATTR_READONLY", nullptr, 32768},
+    {"DOSTYPE_FILE", nullptr, 0},
+    {"DOSTYPE_DIRECTORY", nullptr, 1},
+    {"SEEK_BEGINNING", nullptr, 1},
+    {"SEEK_CURRENT", nullptr, 0},
+    {"SEEK_END", nullptr, 2},
+    {nullptr, nullptr, 0},
+};
+
+// The chunk-name parser's view of the virtual-file list: a reference is the
+// registry reference of the record's handle.
+vlMemoryRecord* FindVirtualByRef(int64_t reference) {
+  for (vlMemoryRecord* r = gDos.virtualFiles; r; r = r->next)
+    if (static_cast<int32_t>(r->reserved[1]) == reference) return r;
+  return nullptr;
+}
+
+void FreeFile(vlVMState* L, vlFile* f) {
+  if (f->stream) CloseFileStream(f->stream);
+  FreeObjectDataList(L, &f->node.data);
+  FreeMemory(f);
+}
+
+}  // namespace
+
+void ReleaseRefIfSet(vlVMState* L, int32_t ref) {
+  if (ref >= 0) vl::ReleaseRef(L, vl::kRegistryIndex, ref);
+}
+
+void AppendObject(vlObjectNode** list, vlObjectNode* node) {
+  node->next = nullptr;
+  while (*list) list = &(*list)->next;
+  *list = node;
+}
+
+int UnlinkObject(vlObjectNode** list, vlObjectNode* node) {
+  for (; *list; list = &(*list)->next) {
+    if (*list == node) {
+      *list = node->next;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+void FreeVirtualFile(vlVMState* L, vlMemoryRecord* r) {
+  if (r->writable) std::free(r->data);
+  ReleaseRefIfSet(L, static_cast<int32_t>(r->reserved[0]));
+  ReleaseRefIfSet(L, static_cast<int32_t>(r->reserved[1]));
+  std::free(r);
+}
+
+int IsListedVirtualFile(const vlMemoryRecord* record) {
+  for (vlMemoryRecord* r = gDos.virtualFiles; r; r = r->next)
+    if (r == record) return 1;
+  return 0;
+}
+
+int FindFileObject(vlVMState* L, int index, vlFile** out) {
+  vlObjectId id;
+  GetObjectIDArg(&id, L, index);
+  for (vlObjectNode* n = gDos.files; n; n = n->next) {
+    if (n->idHandle == id.handle && n->idNumber == id.number) {
+      *out = reinterpret_cast<vlFile*>(n);
+      return 0;
+    }
+  }
+  if (id.handle) return ERR_FINDARRAY;
+  SetErrorArgIndex(id.number);
+  return ERR_FINDFILE;
+}
+
+int CmdCloseFile(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlFile* f;
+  if (int status = FindFileObject(L, 1, &f)) return status;
+  UnlinkObject(&gDos.files, &f->node);
+  FreeFile(L, f);
+  return 0;
+}
+
+int OpenDosLib(vlVMState* L) {
+  vl::RegisterCommands(L, nullptr, kDosCommands, 0);
+  if (int status = RegisterLibrary(kDosCommands, "dos")) return status;
+  vl::RegisterConstants(L, kDosConstants, 0);
+  if (int status = RegisterObjectList(&gDos.files)) return status;
+  if (int status = RegisterObjectList(&gDos.directories)) return status;
+  SetVirtualFileHooks(FindVirtualByRef, IsListedVirtualFile);
+  return 0;
+}
+
+int FreeDosObjects(vlVMState* L) {
+  while (gDos.files) {
+    auto* f = reinterpret_cast<vlFile*>(gDos.files);
+    gDos.files = f->node.next;
+    FreeFile(L, f);
+  }
+  while (gDos.tempFiles) {
+    vlTempFile* t = gDos.tempFiles;
+    gDos.tempFiles = t->next;
+    RemovePath(t->name);
+    std::free(t->name);
+    std::free(t->source);
+    std::free(t);
+  }
+  while (gDos.directories) {
+    auto* d = reinterpret_cast<vlDirectory*>(gDos.directories);
+    gDos.directories = d->node.next;
+    FreeFileLock(d->lock);
+    FreeObjectDataList(L, &d->node.data);
+    FreeMemory(d);
+  }
+  while (gDos.virtualFiles) {
+    vlMemoryRecord* r = gDos.virtualFiles;
+    gDos.virtualFiles = r->next;
+    FreeVirtualFile(L, r);
+  }
+  while (gDos.runs) RemoveRunRecord(L, gDos.runs);
+  return 0;
+}
