@@ -124,24 +124,12 @@ int CmdDecompressFile(vlVMState* L) {
   return 1;
 }
 
-int CmdApplyPatch(vlVMState* L) {
-  CheckArgs(L, 3, 4, 0, 0);
-  bool withCallback = vl::GetTypeAt(L, 4) > VL_TNIL;
-  if (withCallback) vl::CheckFunctionArg(L, 4);
-  vlFile* files[3];
-  for (int i = 0; i < 3; ++i) {
-    vl::PushSlotCopy(L, i + 1);
-    int status = FindFileObject(L, -1, &files[i]);
-    vl::SetStackTop(L, -2);
-    if (status) return status;
-  }
-  vlStream* source = files[0]->stream;
-  vlStream* patch = files[1]->stream;
-  vlStream* dest = files[2]->stream;
+int PatchStreams(vlStream* source, vlStream* patch, vlStream* dest, int (*progress)(void* data, int percent),
+                 int (*step)(void* data), void* data) {
   int64_t size = GetFileStreamSize(source);
   int64_t patchSize = GetFileStreamSize(patch);
-  double step = size > 0 ? static_cast<double>(100.0f / static_cast<float>(size)) : 0;
-  double progress = 0;
+  double increment = size > 0 ? static_cast<double>(100.0f / static_cast<float>(size)) : 0;
+  double accumulated = 0;
   int reported = 0;
   for (int64_t i = 0, used = 0; i < size; ++i) {
     // Bytes past an early end read as -1, as the format always did.
@@ -154,20 +142,53 @@ int CmdApplyPatch(vlVMState* L) {
       out = ~b;
     }
     WriteFileStreamByte(dest, out & 0xFF);
-    progress += step;
-    int percent = static_cast<int>(progress);
-    if (percent != reported && withCallback) {
+    accumulated += increment;
+    int percent = static_cast<int>(accumulated);
+    if (percent != reported && progress) {
       reported = percent;
-      vl::PushSlotCopy(L, 4);
-      vl::PushNewTable(L);
-      SetTableInt(L, "progress", percent);
-      SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 1u, 0u);
-      int status = vl::CallProtected(L, 1, 0, 0);
-      SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 0u, 0u);
-      if (status) return status;
+      if (int status = progress(data, percent)) return status;
     }
-    int error = 0;
-    if (PumpEvents(L, VL_PUMP_WAIT_INPUT, 0, &error)) return error ? error : ERR_USERABORT;
+    if (step)
+      if (int status = step(data)) return status;
   }
   return 0;
+}
+
+namespace {
+
+struct PatchCall {
+  vlVMState* L;
+  int callback;  // stack slot, 0 when none
+};
+
+int PatchProgress(void* data, int percent) {
+  auto* c = static_cast<PatchCall*>(data);
+  vl::PushSlotCopy(c->L, c->callback);
+  vl::PushNewTable(c->L);
+  SetTableInt(c->L, "progress", percent);
+  SetRuntimeOption(c->L, VL_OPT_CALLBACK_NESTING, 1u, 0u);
+  int status = vl::CallProtected(c->L, 1, 0, 0);
+  SetRuntimeOption(c->L, VL_OPT_CALLBACK_NESTING, 0u, 0u);
+  return status;
+}
+
+int PatchPump(void* data) {
+  auto* c = static_cast<PatchCall*>(data);
+  int error = 0;
+  if (PumpEvents(c->L, VL_PUMP_WAIT_INPUT, 0, &error)) return error ? error : ERR_USERABORT;
+  return 0;
+}
+
+}  // namespace
+
+int CmdApplyPatch(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  bool withCallback = vl::GetTypeAt(L, 4) > VL_TNIL;
+  if (withCallback) vl::CheckFunctionArg(L, 4);
+  vlFile* files[3];
+  for (int i = 0; i < 3; ++i)
+    if (int status = FindFileObject(L, i + 1, &files[i])) return status;
+  PatchCall call{L, withCallback ? 4 : 0};
+  return PatchStreams(files[0]->stream, files[1]->stream, files[2]->stream, withCallback ? PatchProgress : nullptr,
+                      PatchPump, &call);
 }

@@ -205,7 +205,11 @@ int CmdCloseFile(vlVMState* L) {
 }
 
 int OpenDosLib(vlVMState* L) {
+  // Commands are globals: register them into the globals table.
+  int top = vl::GetStackTop(L);
+  vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kDosCommands, 0);
+  vl::SetStackTop(L, top);
   if (int status = RegisterLibrary(kDosCommands, "dos")) return status;
   vl::RegisterConstants(L, kDosConstants, 0);
   if (int status = RegisterObjectList(&gDos.files)) return status;

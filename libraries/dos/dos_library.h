@@ -118,6 +118,18 @@ int ComputeFileMD5(const char* name, uint8_t digest[16]);
 int CompressToPack(const char magic[4], const char* sourceName, const char* destName, vlStream* destStream,
                    uint64_t* compressedSize);
 
+// Reads one table record ("VLT0" or "VLT1") or function record ("VLF0"
+// or "VLF1") at the stream's position and pushes its table or function.
+// 0 or an error code (nothing pushed).
+int ReadTableRecord(vlVMState* state, vlStream* stream);
+int ReadFunctionRecord(vlVMState* state, vlStream* stream);
+// Writes each source byte XORed with the next patch byte, or complemented
+// once the patch is used up; progress(percent) is called whenever the
+// whole percentage changes, and step() after every byte (both may stop the
+// walk with a non-zero code). 0 or that code.
+int PatchStreams(vlStream* source, vlStream* patch, vlStream* dest, int (*progress)(void* data, int percent),
+                 int (*step)(void* data), void* data);
+
 // Commands: files
 int CmdOpenFile(vlVMState* state);
 int CmdCloseFile(vlVMState* state);

@@ -60,22 +60,33 @@ int CmdWriteTable(vlVMState* L) {
   return WriteBase64Block(f->stream, record.data(), record.size(), oneLine);
 }
 
+int ReadTableRecord(vlVMState* L, vlStream* stream) {
+  char magic[4];
+  if (int status = ReadMagic(stream, nullptr, magic)) return status;
+  if (!std::memcmp(magic, kTableBinary, 4)) return ReadTableItems(L, stream, nullptr, 0);
+  if (std::memcmp(magic, kTableText, 4)) return ERR_READTABLE;
+  std::vector<uint8_t> record;
+  if (int status = ReadBase64Block(stream, nullptr, &record)) return status;
+  vlReadCursor cursor{record.data(), record.data() + record.size()};
+  if (ReadMagic(nullptr, &cursor, magic) || std::memcmp(magic, kTableBinary, 4)) return ERR_READTABLE;
+  return ReadTableItems(L, nullptr, &cursor, 0);
+}
+
+int ReadFunctionRecord(vlVMState* L, vlStream* stream) {
+  char magic[4];
+  if (int status = ReadMagic(stream, nullptr, magic)) return status;
+  int text;
+  if (!std::memcmp(magic, kFunctionBinary, 4)) text = 0;
+  else if (!std::memcmp(magic, kFunctionText, 4)) text = 1;
+  else return ERR_READFUNC;
+  return ReadFunctionItem(L, stream, text, nullptr);
+}
+
 int CmdReadTable(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlFile* f;
   if (int status = FindFileWithAccess(L, false, &f)) return status;
-  char magic[4];
-  if (int status = ReadMagic(f->stream, nullptr, magic)) return status;
-  if (!std::memcmp(magic, kTableBinary, 4)) {
-    if (int status = ReadTableItems(L, f->stream, nullptr, 0)) return status;
-    return 1;
-  }
-  if (std::memcmp(magic, kTableText, 4)) return ERR_READTABLE;
-  std::vector<uint8_t> record;
-  if (int status = ReadBase64Block(f->stream, nullptr, &record)) return status;
-  vlReadCursor cursor{record.data(), record.data() + record.size()};
-  if (ReadMagic(nullptr, &cursor, magic) || std::memcmp(magic, kTableBinary, 4)) return ERR_READTABLE;
-  if (int status = ReadTableItems(L, nullptr, &cursor, 0)) return status;
+  if (int status = ReadTableRecord(L, f->stream)) return status;
   return 1;
 }
 
@@ -97,12 +108,6 @@ int CmdReadFunction(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlFile* f;
   if (int status = FindFileWithAccess(L, false, &f)) return status;
-  char magic[4];
-  if (int status = ReadMagic(f->stream, nullptr, magic)) return status;
-  int text;
-  if (!std::memcmp(magic, kFunctionBinary, 4)) text = 0;
-  else if (!std::memcmp(magic, kFunctionText, 4)) text = 1;
-  else return ERR_READFUNC;
-  if (int status = ReadFunctionItem(L, f->stream, text, nullptr)) return status;
+  if (int status = ReadFunctionRecord(L, f->stream)) return status;
   return 1;
 }
