@@ -3,6 +3,8 @@
 // and coreutils md5sum, and the file formats' Base64 coder.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <random>
 
 #include "runtime/base64.h"
@@ -126,7 +128,7 @@ TEST_F(DosTest, FileChecksumsAgreeWithPythonAndMd5sum) {
 TEST(Base64Coder, StreamsWrapBuildersDoNot) {
   std::string data(100, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 37);
-  std::string path = testing::TempDir() + "vl_b64_stream.txt";
+  std::string path = testing::TempDir() + "vl_b64_stream_" + std::to_string(getpid()) + ".txt";
   vlStream* s = OpenFileStream(path.c_str(), VL_MODE_WRITE, nullptr);
   ASSERT_NE(s, nullptr);
   size_t count = 0;
