@@ -8,6 +8,7 @@
 #include <new>
 
 #include "graphics/adapter.h"
+#include "graphics/blit_loops.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 #include "graphics/thick_line.h"
@@ -386,10 +387,9 @@ uint32_t* ReadBitmapARGB(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32
   WithLocked(b, VL_LOCK_READ, [&](vlPixelAccess& acc) {
     if (x < 0 || y < 0 || width > acc.width - x || height > acc.height - y) return;
     ok = true;
-    const vlPixelKernels* k = PixelKernelsFor(acc.format);
-    if (k && k->toARGB) {
-      k->toARGB(acc.pixels + (static_cast<intptr_t>(y) * acc.rowLength + x) * acc.bytesPerPixel, acc.rowLength,
-                out, width, width, height);
+    if (acc.format == 4 || (acc.format >= 10 && acc.format <= 13)) {
+      const int32_t rect[4] = {x, y, width, height};
+      ReadPixelsARGB(acc.pixels, out, rect, acc.rowLength, acc.bytesPerPixel, acc.format);
       return;
     }
     for (int32_t j = 0; j < height; ++j)
@@ -503,10 +503,7 @@ vlBitmap* WrapARGBAsAlpha(const uint32_t* argb, int32_t width, int32_t height, i
   vlBitmap* out = NewAlphaPlane(width, height, 0, nullptr, 0);
   vlPixelAccess d;
   if (!out || !LockPixels(out, 0, &d)) return out;
-  for (int32_t j = 0; j < height; ++j)
-    for (int32_t i = 0; i < width; ++i)
-      d.pixels[static_cast<intptr_t>(j) * d.rowLength + i] =
-          static_cast<uint8_t>(argb[static_cast<size_t>(j) * rowPixels + i] >> 24);
+  ExtractAlphaBytes(argb, width, height, rowPixels, d.pixels, d.rowLength);
   UnlockPixels(out, &d);
   return out;
 }

@@ -8,6 +8,7 @@
 
 #include "graphics/adapter.h"
 #include "graphics/bitmap.h"
+#include "graphics/blit_loops.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 #include "vm/convert.h"
@@ -99,32 +100,28 @@ void AlphaBlitBitmaps(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int3
   if (w <= 0 || h <= 0) return;
   vlPixelAccess a, o{};
   if (!LockPixels(alpha, VL_LOCK_READ, &a)) return;
-  if (mode == 2 && outAlpha && !LockPixels(outAlpha, 0, &o)) {
+  if (mode == 2 && outAlpha && !LockPixels(outAlpha, VL_LOCK_READ, &o)) {
     UnlockPixels(alpha, &a);
     return;
   }
-  const uint8_t* cov = a.pixels + static_cast<intptr_t>(sy) * a.rowLength + sx;
-  WithPair(src, dst, [&](vlPixelAccess& s, vlPixelAccess& d, const vlPixelKernels& k) {
-    if (mode == 0 || mode == 1) {
-      k.alphaBlend(At(s, sx, sy), s.rowLength, At(d, dx, dy), d.rowLength, w, h, cov, a.rowLength);
-      return;
-    }
-    // Mode 2: the source's own pixels through the alpha plane, keeping the
-    // target's alpha plane in step.
-    vlAlphaChannelJob job{};
-    job.dst = At(d, dx, dy);
-    job.dstRow = d.rowLength;
+  WithPair(src, dst, [&](vlPixelAccess& s, vlPixelAccess& d, const vlPixelKernels&) {
+    vlBlitJob job;
+    job.source = s.pixels;
+    job.sourceX = job.planeX = sx;
+    job.sourceY = job.planeY = sy;
+    job.sourceRow = s.rowLength;
+    job.target = d.pixels;
+    job.targetX = dx;
+    job.targetY = dy;
+    job.targetRow = d.rowLength;
     job.width = w;
     job.height = h;
-    job.coverage = cov;
+    job.coverage = a.pixels;
     job.coverageRowBytes = a.rowLength;
-    job.texture = At(s, sx, sy);
-    job.textureRow = s.rowLength;
-    job.targetAlpha = o.locked ? o.pixels + static_cast<intptr_t>(dy) * o.rowLength + dx : nullptr;
+    job.targetAlpha = o.locked ? o.pixels : nullptr;
     job.targetAlphaRowBytes = o.rowLength;
-    job.intensity = 255;
-    job.mode = 2;
-    AlphaChannelPixels(d.format, job);
+    job.format = d.format;
+    AlphaBlitPixels(job, d.bytesPerPixel, mode);
   });
   if (o.locked) UnlockPixels(outAlpha, &o);
   UnlockPixels(alpha, &a);

@@ -13,8 +13,8 @@ void BltBitmapMasked(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, i
                      int32_t width, int32_t height, vlBitmap* mask);
 void BltBitmapAlpha(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
                     int32_t width, int32_t height, vlBitmap* alpha);
-// Mode 0 and 1 blend by the source alpha; mode 2 also keeps outAlpha (the
-// target's alpha plane) in step.
+// Mode 0 blends by the source alpha plane, 1 copies where it is non-zero,
+// 2 blends over a target whose own alpha plane (outAlpha) is read.
 void AlphaBlitBitmaps(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
                       int32_t width, int32_t height, vlBitmap* alpha, vlBitmap* outAlpha, int32_t mode);
 // A colour (or sourcePicture's pixels) through an 8-bit coverage plane;

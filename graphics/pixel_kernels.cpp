@@ -239,22 +239,6 @@ void FromARGB(const uint32_t* argb, int32_t argbRow, uint8_t* dst, int32_t dstRo
 }
 
 template <int F>
-void ToARGB(const uint8_t* src, int32_t srcRow, uint32_t* argb, int32_t argbRow, int32_t w, int32_t h) {
-  constexpr int B = kBytes<F>;
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t p = Load<F>(src + x * B);
-      if constexpr (F == 4)
-        argb[x] = 0xFF000000u | ((p & 0xF800) << 8) | ((p & 0x07E0) << 5) | ((p & 0x1F) << 3);
-      else
-        argb[x] = PixelToColor(p, F, 1);
-    }
-    src += static_cast<intptr_t>(srcRow) * B;
-    argb += argbRow;
-  }
-}
-
-template <int F>
 void AlphaChannel(const vlAlphaChannelJob& j) {
   constexpr int B = kBytes<F>;
   uint8_t* dst = j.dst;
@@ -296,8 +280,7 @@ void AlphaChannel(const vlAlphaChannelJob& j) {
 
 template <int F>
 constexpr vlPixelKernels Make() {
-  return {Fill<F>, BlendColor<F>, Copy<F>, CopyMasked<F>, AlphaBlend<F>, PaintMask<F>, FromARGB<F>,
-          (F == 4 || F >= 10) ? ToARGB<F> : nullptr};
+  return {Fill<F>, BlendColor<F>, Copy<F>, CopyMasked<F>, AlphaBlend<F>, PaintMask<F>, FromARGB<F>};
 }
 
 constexpr vlPixelKernels kKernels[14] = {Make<0>(), Make<1>(), Make<2>(),  Make<3>(),  Make<4>(),

@@ -32,9 +32,6 @@ struct vlPixelKernels {
   void (*paintMask)(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, const uint8_t* mask, int32_t maskRowBytes,
                     int32_t bitOffset, uint32_t pixel);
   void (*fromARGB)(const uint32_t* argb, int32_t argbRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h);
-  // To 0xAARRGGBB; only formats 4 and 10-13 have one (others are read
-  // pixel by pixel).
-  void (*toARGB)(const uint8_t* src, int32_t srcRow, uint32_t* argb, int32_t argbRow, int32_t w, int32_t h);
 };
 
 // Colour (or texture) through an 8-bit coverage plane; see AlphaChannelPix.

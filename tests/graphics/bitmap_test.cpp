@@ -144,7 +144,7 @@ TEST(Bitmaps, ReadARGBAlphaDependsOnTheFormatPath) {
     uint32_t* argb = ReadBitmapARGB(b, 1, 1, 2, 1, 0);
     ASSERT_NE(argb, nullptr);
     const uint32_t alpha = argb[0] & 0xFF000000u;
-    if (f == 4) EXPECT_EQ(argb[0], 0xFF103450u);
+    if (f == 4) EXPECT_EQ(argb[0], 0x00103450u);
     else if (f == 0) EXPECT_EQ(argb[0], 0x00103050u);
     else if (f == 8) EXPECT_EQ(argb[0], 0x00123456u);  // written pixel by pixel
     else EXPECT_EQ(argb[0] & 0xFFFFFF, 0x123456u) << f;

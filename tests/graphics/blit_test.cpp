@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "graphics/adapter.h"
@@ -103,7 +104,7 @@ TEST(BlitRandom, KernelsMatchTheReferenceAcrossFormatsAndClipping) {
     ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &w, &h, sw, sh, dw, dh, 0);
 
     Image s = Snapshot(src), d = Snapshot(dst);
-    const int op = rnd(0, 6);
+    const int op = rnd(0, 7);
     const uint32_t color = rng() & 0xFFFFFF;
     const int chMode = rnd(0, 5), intensity = rnd(0, 255);
     if (w > 0 && h > 0 && sx >= 0 && sy >= 0) {
@@ -116,6 +117,7 @@ TEST(BlitRandom, KernelsMatchTheReferenceAcrossFormatsAndClipping) {
                           nullptr, nullptr, 0);
           break;
         case 4: AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, tAlpha, 2); break;
+        case 7: AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, nullptr, 1); break;
         default: {
           vlPixelAccess a = Access(dst);
           FillPixels(a.pixels, dx, dy, w, h, color, op == 5 ? 255 : intensity, a.rowLength, format);
@@ -137,11 +139,32 @@ TEST(BlitRandom, KernelsMatchTheReferenceAcrossFormatsAndClipping) {
               if (a == 255) out = sv;
               else if (a) out = Pix(d, RefBlend(Col(d, out), Col(s, sv), a));
               break;
-            case 3:
             case 4: {
-              const int mode = op == 4 ? 2 : chMode;
-              const int k = op == 4 ? 255 : intensity;
-              const uint32_t c = op == 4 ? Col(s, sv) : is16 ? PixelToColor(ColorToPixel(color, 4, 0), 4, 0) : color;
+              // Over a target with its own alpha, which is only read.
+              if (a == 0) break;
+              if (a == 255) {
+                out = sv;
+                break;
+              }
+              const int tt = t;
+              const int o = std::min(255, ((255 - a) * tt + 255 * a + 127) / 255);
+              const int k = ((255 - a) * tt + 127) / 255;
+              const uint32_t sc = Col(s, sv), dc = Col(d, out);
+              uint32_t mixed = 0;
+              for (int sh = 0; sh <= 16; sh += 8) {
+                const int v = (static_cast<int>((sc >> sh) & 0xFF) * a + static_cast<int>((dc >> sh) & 0xFF) * k + 127) / o;
+                mixed |= static_cast<uint32_t>(std::min(v, 255)) << sh;
+              }
+              out = Pix(d, mixed);
+              break;
+            }
+            case 7:
+              if (a) out = sv;
+              break;
+            case 3: {
+              const int mode = chMode;
+              const int k = intensity;
+              const uint32_t c = is16 ? PixelToColor(ColorToPixel(color, 4, 0), 4, 0) : color;
               if (a == 0) break;
               if (mode == 2 || mode == 3) {
                 if (t != 0) {

@@ -1,0 +1,124 @@
+// Coverage-plane blit loops and ARGB converters. Integer arithmetic only.
+// Depends on the channel access helpers and the plain pixel kernels.
+#include "graphics/blit_loops.h"
+
+#include <cstring>
+
+#include "graphics/channel_access.h"
+#include "graphics/pixel_format.h"
+#include "graphics/pixel_kernels.h"
+
+using namespace vlpix;
+
+namespace {
+
+struct Rows {
+  const uint8_t* src;
+  uint8_t* dst;
+  const uint8_t* cov;
+  const uint8_t* ta;
+};
+
+template <int B>
+Rows RowsAt(const vlBlitJob& j, int32_t y) {
+  Rows r;
+  r.src = j.source + (static_cast<intptr_t>(j.sourceY + y) * j.sourceRow + j.sourceX) * B;
+  r.dst = j.target + (static_cast<intptr_t>(j.targetY + y) * j.targetRow + j.targetX) * B;
+  r.cov = j.coverage + static_cast<intptr_t>(j.planeY + y) * j.coverageRowBytes + j.planeX;
+  r.ta = j.targetAlpha ? j.targetAlpha + static_cast<intptr_t>(j.targetY + y) * j.targetAlphaRowBytes + j.targetX
+                       : nullptr;
+  return r;
+}
+
+template <int B>
+void Masked(const vlBlitJob& j) {
+  for (int32_t y = 0; y < j.height; ++y) {
+    const Rows r = RowsAt<B>(j, y);
+    for (int32_t x = 0; x < j.width; ++x)
+      if (r.cov[x]) std::memcpy(r.dst + x * B, r.src + x * B, B);
+  }
+}
+
+template <int B>
+void Over(const vlBlitJob& j) {
+  for (int32_t y = 0; y < j.height; ++y) {
+    const Rows r = RowsAt<B>(j, y);
+    for (int32_t x = 0; x < j.width; ++x) {
+      const int32_t a = r.cov[x];
+      if (a == 0) continue;
+      if (a == 255) {
+        std::memcpy(r.dst + x * B, r.src + x * B, B);
+        continue;
+      }
+      const int32_t t = r.ta ? r.ta[x] : 255;
+      int32_t o = ((255 - a) * t + 255 * a + 127) / 255;
+      if (o > 255) o = 255;
+      const int32_t k = ((255 - a) * t + 127) / 255;
+      const RGB s = ReadRGB<B>(j.format, r.src + x * B), d = ReadRGB<B>(j.format, r.dst + x * B);
+      auto mix = [&](int32_t sc, int32_t dc) {
+        const int32_t v = (sc * a + dc * k + 127) / o;
+        return v > 255 ? 255 : v;
+      };
+      WriteRGB<B>(j.format, r.dst + x * B, {mix(s.r, d.r), mix(s.g, d.g), mix(s.b, d.b)});
+    }
+  }
+}
+
+void Blend(const vlBlitJob& j, int32_t bpp) {
+  const vlPixelKernels* k = PixelKernelsFor(j.format);
+  if (!k) return;
+  k->alphaBlend(j.source + (static_cast<intptr_t>(j.sourceY) * j.sourceRow + j.sourceX) * bpp, j.sourceRow,
+                j.target + (static_cast<intptr_t>(j.targetY) * j.targetRow + j.targetX) * bpp, j.targetRow, j.width,
+                j.height, j.coverage + static_cast<intptr_t>(j.planeY) * j.coverageRowBytes + j.planeX,
+                j.coverageRowBytes);
+}
+
+using BlitFn = void (*)(const vlBlitJob&);
+void Blend16(const vlBlitJob& j) { Blend(j, 2); }
+void Blend32(const vlBlitJob& j) { Blend(j, 4); }
+constexpr BlitFn kTable[2][3] = {{Blend32, BlitMaskedPix32, BlitAlphaPix32}, {Blend16, BlitMaskedPix16, BlitAlphaPix16}};
+
+}  // namespace
+
+void BlitMaskedPix16(const vlBlitJob& j) { Masked<2>(j); }
+void BlitMaskedPix32(const vlBlitJob& j) { Masked<4>(j); }
+void BlitAlphaPix16(const vlBlitJob& j) { Over<2>(j); }
+void BlitAlphaPix32(const vlBlitJob& j) { Over<4>(j); }
+
+void AlphaBlitPixels(const vlBlitJob& j, int32_t bpp, int32_t mode) {
+  if (mode < 0 || mode > 2 || (bpp != 2 && bpp != 4) || j.width <= 0 || j.height <= 0) return;
+  if (bpp != BytesPerPixelOfFormat(j.format)) return;
+  kTable[bpp == 4 ? 0 : 1][mode](j);
+}
+
+void ReadPixelsARGB(const uint8_t* pixels, uint32_t* out, const int32_t* rect, int32_t rowLength, int32_t bpp,
+                    int32_t format) {
+  const int32_t x0 = rect[0], y0 = rect[1], w = rect[2], h = rect[3];
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* p = pixels + (static_cast<intptr_t>(y0 + y) * rowLength + x0) * bpp;
+    for (int32_t x = 0; x < w; ++x, p += bpp) {
+      uint32_t v;
+      if (bpp == 2) {
+        const uint32_t q = Load<2>(p);
+        v = ((q & 0xF800) << 8) | ((q & 0x07E0) << 5) | ((q << 3) & 0xFF);
+      } else {
+        const uint32_t q = Load<4>(p);
+        switch (format) {
+          case 11: v = __builtin_bswap32(q); break;
+          case 12: v = q >> 8; break;
+          case 13: v = __builtin_bswap32(q) >> 8; break;
+          default: v = q; break;
+        }
+      }
+      *out++ = v;
+    }
+  }
+}
+
+void ExtractAlphaBytes(const uint32_t* argb, int32_t width, int32_t height, int32_t rowLength, uint8_t* out,
+                       int32_t outRowBytes) {
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x)
+      out[static_cast<intptr_t>(y) * outRowBytes + x] =
+          static_cast<uint8_t>(argb[static_cast<intptr_t>(y) * rowLength + x] >> 24);
+}
