@@ -362,19 +362,7 @@ void DrawBitmapLine(vlBitmap* b, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
     return;
   }
   WithLocked(b, 0, [&](vlPixelAccess& acc) {
-    vlLineContext ctx;
-    ctx.pixels = acc.pixels;
-    ctx.rowLength = acc.rowLength;
-    ctx.width = acc.width;
-    ctx.height = acc.height;
-    ctx.bytesPerPixel = acc.bytesPerPixel;
-    ctx.color = color & 0xFFFFFF;
-    ctx.pixelValue = ColorToPixel(color, acc.format, 0);
-    ctx.format = acc.format;
-    ctx.r = (color >> 16) & 0xFF;
-    ctx.g = (color >> 8) & 0xFF;
-    ctx.b = color & 0xFF;
-    DrawThickLine(ctx, x1, y1, x2, y2);
+    DrawLinePixels(acc.pixels, acc.format, acc.rowLength, acc.width, acc.height, x1, y1, x2, y2, 1, color);
   });
 }
 

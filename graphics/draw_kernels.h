@@ -25,6 +25,7 @@ struct vlDrawContext {
   int32_t coverage = 255;   // of the next plot
   int32_t drawAlpha = 255;  // opacity of the shape
   int32_t plainStores = 0;  // store without blending
+  int32_t thickness = 1;    // of lines (DrawThickLine)
 };
 
 void PlotPixelAA(vlDrawContext& ctx, int32_t x, int32_t y);

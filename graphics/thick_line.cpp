@@ -1,68 +1,86 @@
-// Bresenham lines into a locked pixel buffer, stored or blended by the
-// opacity. Depends on the pixel formats and BlendChannel.
+// The run-length line rasteriser. Rows (or columns) that cannot reach the
+// target are skipped arithmetically, so far-away end points cost nothing.
+// Depends on the drawing context's PlotPixelAA.
 #include "graphics/thick_line.h"
 
-#include <cstring>
+#include <cmath>
+#include <cstdlib>
+#include <utility>
 
 #include "graphics/pixel_format.h"
-#include "graphics/pixel_kernels.h"
+#include "vm/convert.h"
 
 namespace {
 
-void Put(vlLineContext& c, int32_t x, int32_t y) {
-  if (x < 0 || y < 0 || x >= c.width || y >= c.height) return;
-  const int32_t B = c.bytesPerPixel;
-  if (B != 2 && B != 4) return;
-  uint8_t* p = c.pixels + (static_cast<intptr_t>(y) * c.rowLength + x) * B;
-  uint32_t v = c.pixelValue;
-  if (c.opacity < 255) {
-    uint32_t d = 0;
-    std::memcpy(&d, p, B);
-    const uint32_t dc = PixelToColor(d, c.format, 0);
-    const int32_t r = BlendChannel((dc >> 16) & 0xFF, c.r, c.opacity);
-    const int32_t g = BlendChannel((dc >> 8) & 0xFF, c.g, c.opacity);
-    const int32_t b = BlendChannel(dc & 0xFF, c.b, c.opacity);
-    v = ColorToPixel(static_cast<uint32_t>((r & 0xFF) << 16 | (g & 0xFF) << 8 | (b & 0xFF)), c.format, 0);
+// Walks the major axis from its smaller end. major/minor are the end
+// points along the two axes; plot(m, n) gets major and minor coordinates.
+template <typename Plot>
+void Walk(int64_t m1, int64_t n1, int64_t m2, int64_t n2, int32_t run, int32_t offset, int64_t limitM,
+          int64_t limitN, Plot plot) {
+  if (m1 > m2) {
+    std::swap(m1, m2);
+    std::swap(n1, n2);
   }
-  std::memcpy(p, &v, B);
-}
-
-void Pen(vlLineContext& c, int32_t x, int32_t y) {
-  if (c.thickness <= 1) {
-    Put(c, x, y);
-    return;
+  const int64_t dm = m2 - m1, dn = n2 > n1 ? n2 - n1 : n1 - n2, step = n2 > n1 ? 1 : -1;
+  // Only steps whose major coordinate lies on the target matter.
+  const int64_t k0 = m1 < 0 ? -m1 : 0;
+  const int64_t k1 = m2 >= limitM ? limitM - 1 - m1 : dm;
+  if (k0 > k1) return;
+  // Minor steps taken before step k: floor((2 dn k + dm) / (2 dm)).
+  int64_t taken = 0;
+  if (dm > 0)
+    taken = static_cast<int64_t>((static_cast<unsigned __int128>(2 * dn) * static_cast<uint64_t>(k0) +
+                                  static_cast<uint64_t>(dm)) /
+                                 static_cast<uint64_t>(2 * dm));
+  int64_t err = static_cast<int64_t>(__int128{2 * dn} * (k0 + 1) - dm - __int128{2 * dm} * taken);
+  int64_t n = n1 + step * taken;
+  for (int64_t k = k0; k <= k1; ++k) {
+    const int32_t m = static_cast<int32_t>(m1 + k);
+    int64_t lo = n + offset, hi = n + offset + run - 1;
+    if (lo < 0) lo = 0;
+    if (hi >= limitN) hi = limitN - 1;
+    for (int64_t i = lo; i <= hi; ++i) plot(m, static_cast<int32_t>(i));
+    if (err < 0) {
+      err += 2 * dn;
+    } else {
+      n += step;
+      err += 2 * (dn - dm);
+    }
   }
-  const int32_t lo = -(c.thickness - 1) / 2;
-  for (int32_t j = lo; j < lo + c.thickness; ++j)
-    for (int32_t i = lo; i < lo + c.thickness; ++i) Put(c, x + i, y + j);
 }
 
 }  // namespace
 
-int32_t DrawThickLine(vlLineContext& c, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  // A line wholly beyond one edge draws nothing; skip its walk.
-  const int32_t pad = c.thickness;
-  if ((x1 < -pad && x2 < -pad) || (y1 < -pad && y2 < -pad) || (x1 >= c.width + pad && x2 >= c.width + pad) ||
-      (y1 >= c.height + pad && y2 >= c.height + pad))
-    return 0;
-  int64_t dx = int64_t{x2} - x1, dy = int64_t{y2} - y1;
-  const int32_t sx = dx < 0 ? -1 : 1, sy = dy < 0 ? -1 : 1;
-  dx = dx < 0 ? -dx : dx;
-  dy = dy < 0 ? -dy : dy;
-  int64_t err = dx - dy;
-  int64_t x = x1, y = y1;
-  for (;;) {
-    Pen(c, static_cast<int32_t>(x), static_cast<int32_t>(y));
-    if (x == x2 && y == y2) break;
-    const int64_t e2 = 2 * err;
-    if (e2 > -dy) {
-      err -= dy;
-      x += sx;
-    }
-    if (e2 < dx) {
-      err += dx;
-      y += sy;
-    }
+int32_t DrawThickLine(vlDrawContext& c, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  const int64_t dx = std::abs(int64_t{x2} - x1), dy = std::abs(int64_t{y2} - y1);
+  const double angle = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
+  const bool steep = dx < dy;
+  const double across = steep ? std::sin(angle) : std::cos(angle);
+  int32_t n = 1, o = 0;
+  if (across != 0 && (dx | dy) != 0) {
+    n = vl::DoubleToInt32(c.thickness / across);
+    if (n <= 0) n = 1;
+    else o = -(n / 2);
+  }
+  c.coverage = c.drawAlpha;
+  if (steep) {
+    Walk(y1, x1, y2, x2, n, o, c.height, c.width, [&c](int32_t y, int32_t x) { PlotPixelAA(c, x, y); });
+  } else {
+    Walk(x1, y1, x2, y2, n, o, c.width, c.height, [&c](int32_t x, int32_t y) { PlotPixelAA(c, x, y); });
   }
   return 0;
+}
+
+void DrawLinePixels(uint8_t* pixels, int32_t format, int32_t rowLength, int32_t width, int32_t height, int32_t x1,
+                    int32_t y1, int32_t x2, int32_t y2, int32_t thickness, uint32_t color) {
+  vlDrawContext c;
+  c.pixels = pixels;
+  c.rowLength = rowLength;
+  c.width = width;
+  c.height = height;
+  c.format = format;
+  c.bytesPerPixel = BytesPerPixelOfFormat(format);
+  c.color = color & 0xFFFFFF;
+  c.thickness = thickness;
+  DrawThickLine(c, x1, y1, x2, y2);
 }

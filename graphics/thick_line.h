@@ -1,19 +1,16 @@
-// The software line rasteriser behind bitmap lines.
+// Straight lines of a thickness, rasterised as runs of pixels across the
+// line's main direction and drawn through the plot routine of the drawing
+// context (clip rectangle, clip mask, colour, blending, planes).
 #pragma once
 #include <cstdint>
 
-struct vlLineContext {
-  uint8_t* pixels = nullptr;
-  int32_t rowLength = 0;  // pixels
-  int32_t width = 0, height = 0;  // lines are cut at the buffer's edges
-  int32_t bytesPerPixel = 4;
-  uint32_t color = 0;       // 0x00RRGGBB
-  uint32_t pixelValue = 0;  // the colour in the buffer's format
-  int32_t format = 10;
-  int32_t r = 0, g = 0, b = 0;
-  int32_t opacity = 255;  // 255 stores the pixel value
-  int32_t thickness = 1;  // a square pen this many pixels wide
-};
+#include "graphics/draw_kernels.h"
 
-// Bresenham from (x1, y1) to (x2, y2), both ends included. 0.
-int32_t DrawThickLine(vlLineContext& ctx, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// The context's thickness is the run length across a horizontal or
+// vertical line; runs lengthen with the angle. 0.
+int32_t DrawThickLine(vlDrawContext& ctx, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+
+// A line of a thickness in the ARGB colour into a locked buffer of the
+// given size (row length in pixels), cut at its edges.
+void DrawLinePixels(uint8_t* pixels, int32_t format, int32_t rowLength, int32_t width, int32_t height, int32_t x1,
+                    int32_t y1, int32_t x2, int32_t y2, int32_t thickness, uint32_t color);
