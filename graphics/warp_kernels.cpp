@@ -125,6 +125,7 @@ void Warp(WarpView v, int32_t fade, SourceOf sourceOf) {
 template <int B>
 void Swirl(const vlSwirlJob& j, int32_t degrees) {
   if (j.width <= 0 || j.height <= 0 || !j.sines || !j.cosines) return;
+  if (degrees == 0 && !j.sourceAlpha && !j.second && !j.source) return;  // no turn: the picture as it is
   const double cx = 0.5 * j.width, cy = 0.5 * j.height;
   const double R = cx > cy ? cx : cy;
   double sx = 1, sy = 1;
