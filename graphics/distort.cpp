@@ -191,7 +191,9 @@ Ellipse SetEllipseFilter(double ux, double uy, double vx, double vy, double area
   e.B = -2 * (ux * vx + uy * vy);
   e.C = ux * ux + uy * uy + 1;
   const double F = e.A * e.C - e.B * e.B / 4;
-  if (!(F > 4)) {
+  // No reduction in either direction (with room for the rounding of a
+  // fitted identity): plain interpolation.
+  if (!(F > 4 + 1e-6)) {
     e.interpolate = true;
     return e;
   }
@@ -268,8 +270,10 @@ struct Sampler {
     return true;
   }
 
+  // Truncation, forgiving the last bits of a fitted mapping that should
+  // land on a whole pixel.
   bool Nearest(double x, double y, double* out) const {
-    const int32_t px = vl::DoubleToInt32(x), py = vl::DoubleToInt32(y);
+    const int32_t px = vl::DoubleToInt32(x + 1e-9), py = vl::DoubleToInt32(y + 1e-9);
     if (!Inside(px, py)) return false;
     Read(px, py, out, true);
     return true;

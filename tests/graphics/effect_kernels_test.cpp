@@ -37,7 +37,7 @@ void Pass1D(Buffer& b, const Taps& k, bool vertical) {
         for (size_t i = 0; i < k.size(); ++i) {
           const int o = static_cast<int>(i) - half;
           const int sx = vertical ? x : Clamp(x + o, b.w), sy = vertical ? Clamp(y + o, b.h) : y;
-          s += k[i] * Ch(const_cast<Buffer&>(src).color(sx, sy), c);
+          s += k[i] * Ch(src.color(sx, sy), c);
         }
         out[c] = Trunc255(s);
       }
@@ -55,7 +55,7 @@ void Pass2D(Buffer& b, const Taps& k, int w) {
         double s = 0;
         for (int v = -j; v <= j; ++v)
           for (int u = -j; u <= j; ++u)
-            s += k[(v + j) * w + u + j] * Ch(const_cast<Buffer&>(src).color(Clamp(x + u, b.w), Clamp(y + v, b.h)), c);
+            s += k[(v + j) * w + u + j] * Ch(src.color(Clamp(x + u, b.w), Clamp(y + v, b.h)), c);
         out[c] = Trunc255(s);
       }
       b.setColor(x, y, RGBc(out[0], out[1], out[2]));

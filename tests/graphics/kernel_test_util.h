@@ -22,7 +22,8 @@ struct Buffer {
         bytes(static_cast<size_t>(row) * (height > 0 ? height : 0) * bpp + 4) {}
   uint8_t* data() { return bytes.data(); }
   uint8_t* at(int x, int y) { return bytes.data() + (static_cast<size_t>(y) * row + x) * bpp; }
-  uint32_t raw(int x, int y) {
+  const uint8_t* at(int x, int y) const { return bytes.data() + (static_cast<size_t>(y) * row + x) * bpp; }
+  uint32_t raw(int x, int y) const {
     uint32_t v = 0;
     if (bpp == 3) {
       const uint8_t* p = at(x, y);
@@ -42,7 +43,7 @@ struct Buffer {
     std::memcpy(at(x, y), &v, bpp);
   }
   // 0x00RRGGBB with 5/6-bit channels shifted up.
-  uint32_t color(int x, int y) {
+  uint32_t color(int x, int y) const {
     if (format == 8 || format == 9) return raw(x, y);
     return PixelToColor(raw(x, y), format, 0);
   }
