@@ -44,10 +44,17 @@ struct Buffer {
   }
   // 0x00RRGGBB with 5/6-bit channels shifted up.
   uint32_t color(int x, int y) const {
-    if (format == 8 || format == 9) return raw(x, y);
+    if (format == 8) return raw(x, y);
+    if (format == 9) {
+      const uint32_t v = raw(x, y);
+      return (v & 0xFF) << 16 | (v & 0xFF00) | v >> 16;
+    }
     return PixelToColor(raw(x, y), format, 0);
   }
-  void setColor(int x, int y, uint32_t c) { setRaw(x, y, ColorToPixel(c, format, 0)); }
+  void setColor(int x, int y, uint32_t c) {
+    const uint32_t v = ColorToPixel(c, format, 0);  // 9: 0xBBGGRR, stored B, G, R
+    setRaw(x, y, v);
+  }
   void randomize(std::mt19937& rng) {
     for (auto& b : bytes) b = static_cast<uint8_t>(rng());
   }
