@@ -64,6 +64,24 @@ void BM_Alpha(benchmark::State& state) {
   for (auto _ : state) BltBitmapAlpha(p.src, 0, 0, p.dst, 0, 0, 640, 480, p.alpha);
   Report(state);
 }
+// The coverage-plane loops: copy where non-zero, and the blend over a
+// target that keeps its own alpha plane (read, not written).
+void BM_CoverageMasked(benchmark::State& state) {
+  Pictures p(static_cast<int>(state.range(0)));
+  for (auto _ : state) AlphaBlitBitmaps(p.src, 0, 0, p.dst, 0, 0, 640, 480, p.alpha, nullptr, 1);
+  Report(state);
+}
+void BM_CoverageOver(benchmark::State& state) {
+  Pictures p(static_cast<int>(state.range(0)));
+  vlBitmap* target = NewAlphaPlane(640, 480, 0, nullptr, 0);
+  vlPixelAccess a;
+  LockPixels(target, 0, &a);
+  for (int i = 0; i < a.rowLength * a.height; ++i) a.pixels[i] = static_cast<uint8_t>(i * 7);
+  UnlockPixels(target, &a);
+  for (auto _ : state) AlphaBlitBitmaps(p.src, 0, 0, p.dst, 0, 0, 640, 480, p.alpha, target, 2);
+  DeleteAlphaPlane(target);
+  Report(state);
+}
 void BM_Fill(benchmark::State& state) {
   Pictures p(static_cast<int>(state.range(0)));
   for (auto _ : state) FillBitmapRect(p.dst, 0, 0, 640, 480, 0x123456);
@@ -82,6 +100,8 @@ void BM_BlendFill(benchmark::State& state) {
 BENCHMARK(BM_Copy)->Arg(10)->Arg(7);
 BENCHMARK(BM_Masked)->Arg(10)->Arg(7);
 BENCHMARK(BM_Alpha)->Arg(10)->Arg(13)->Arg(7);
+BENCHMARK(BM_CoverageMasked)->Arg(10)->Arg(7);
+BENCHMARK(BM_CoverageOver)->Arg(10)->Arg(13)->Arg(7);
 BENCHMARK(BM_Fill)->Arg(10)->Arg(7);
 BENCHMARK(BM_BlendFill)->Arg(10)->Arg(7);
 

@@ -208,7 +208,7 @@ TEST(Distort, SetupErrorsAndGeometry) {
   vlDistortSetup s;
   s.width = 40;
   s.height = 20;
-  const double a[10] = {0, 0, 0, 1, 5, 5, 0, 0, 0, 0};
+  const double a[11] = {0, 0, 0, 1, 5, 5, 0, 0, 0, 0, 0};
   for (int n : {3, 5, 7, 9, 0, 11}) {
     s.method = VL_DISTORT_BARREL;
     s.count = n;
