@@ -73,7 +73,10 @@ void AffineRenderPix(const vlAffineJob& j) {
     uint8_t* dmask = j.targetMask ? j.targetMask + static_cast<intptr_t>(y) * j.targetMaskRowBytes : nullptr;
     uint8_t* dalpha = j.targetAlpha ? j.targetAlpha + static_cast<intptr_t>(y) * j.targetAlphaRowBytes : nullptr;
     for (int32_t x = xa; x <= xb; ++x) {
-      const double X = isx * x + iry * y + itx, Y = irx * x + isy * y + ity;
+      // The source point of the pixel's centre: truncated for the nearest
+      // pixel; half a pixel back for the bilinear neighbourhood, so that
+      // whole-pixel mappings (quarter turns, the identity) stay exact.
+      const double X = isx * (x + 0.5) + iry * yc + itx, Y = irx * (x + 0.5) + isy * yc + ity;
       const int32_t nx = Clamp(vl::DoubleToInt32(X), w), ny = Clamp(vl::DoubleToInt32(Y), h);
       auto maskAt = [&](int32_t px, int32_t py) {
         return GetMaskBit(j.sourceMask + static_cast<intptr_t>(py) * j.sourceMaskRowBytes, px + j.sourceMaskBit);
@@ -92,8 +95,8 @@ void AffineRenderPix(const vlAffineJob& j) {
         }
         continue;
       }
-      const double fxf = std::floor(X), fyf = std::floor(Y);
-      const double fx = X - fxf, fy = Y - fyf;
+      const double fxf = std::floor(X - 0.5), fyf = std::floor(Y - 0.5);
+      const double fx = X - 0.5 - fxf, fy = Y - 0.5 - fyf;
       const int32_t x0 = vl::DoubleToInt32(fxf), y0 = vl::DoubleToInt32(fyf);
       const int32_t xs[4] = {Clamp(x0, w), Clamp(x0 + 1, w), Clamp(x0, w), Clamp(x0 + 1, w)};
       const int32_t ys[4] = {Clamp(y0, h), Clamp(y0, h), Clamp(y0 + 1, h), Clamp(y0 + 1, h)};

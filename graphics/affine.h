@@ -27,5 +27,6 @@ struct vlAffineJob {
   double sx = 1, rx = 0, ry = 0, sy = 1, tx = 0, ty = 0;
 };
 
-// A matrix without an inverse draws nothing.
+// Each target pixel samples the source at the inverse image of its
+// centre. A matrix without an inverse draws nothing.
 void AffineRenderPix(const vlAffineJob& job);

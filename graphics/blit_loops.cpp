@@ -91,6 +91,15 @@ void AlphaBlitPixels(const vlBlitJob& j, int32_t bpp, int32_t mode) {
   kTable[bpp == 4 ? 0 : 1][mode](j);
 }
 
+uint32_t Pixel32ToARGB(uint32_t q, int32_t format, int keepAlpha) {
+  switch (format) {
+    case 11: return __builtin_bswap32(q);
+    case 12: return keepAlpha ? (q >> 8 | q << 24) : q >> 8;
+    case 13: q = __builtin_bswap32(q); return keepAlpha ? (q >> 8 | q << 24) : q >> 8;
+    default: return q;
+  }
+}
+
 void ReadPixelsARGB(const uint8_t* pixels, uint32_t* out, const int32_t* rect, int32_t rowLength, int32_t bpp,
                     int32_t format) {
   const int32_t x0 = rect[0], y0 = rect[1], w = rect[2], h = rect[3];
@@ -102,13 +111,7 @@ void ReadPixelsARGB(const uint8_t* pixels, uint32_t* out, const int32_t* rect, i
         const uint32_t q = Load<2>(p);
         v = ((q & 0xF800) << 8) | ((q & 0x07E0) << 5) | ((q << 3) & 0xFF);
       } else {
-        const uint32_t q = Load<4>(p);
-        switch (format) {
-          case 11: v = __builtin_bswap32(q); break;
-          case 12: v = q >> 8; break;
-          case 13: v = __builtin_bswap32(q) >> 8; break;
-          default: v = q; break;
-        }
+        v = Pixel32ToARGB(Load<4>(p), format, 0);
       }
       *out++ = v;
     }

@@ -33,6 +33,9 @@ void BlitAlphaPix32(const vlBlitJob& job);
 // 2 the blend over the target's alpha; 2- and 4-byte pixels only.
 void AlphaBlitPixels(const vlBlitJob& job, int32_t bytesPerPixel, int32_t mode);
 
+// A 4-byte pixel of formats 10-13 as 0xAARRGGBB. Formats 12 and 13 drop
+// their alpha byte unless keepAlpha rotates it to the top.
+uint32_t Pixel32ToARGB(uint32_t pixel, int32_t format, int keepAlpha);
 // rect: x, y, w, h. Formats 4 and 10-13 only.
 void ReadPixelsARGB(const uint8_t* pixels, uint32_t* out, const int32_t* rect, int32_t rowLength,
                     int32_t bytesPerPixel, int32_t format);

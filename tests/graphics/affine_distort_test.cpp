@@ -91,7 +91,7 @@ TEST(Affine, QuarterTurnMatchesImageMagick) {
     Buffer s(f, w, h), d(f, h, w);
     s.randomize(rng);
     Planes dp(h, w);
-    const double m[6] = {0, 1, -1, 0, h - 1.0, 0};  // (x, y) -> (h - 1 - y, x): clockwise
+    const double m[6] = {0, 1, -1, 0, static_cast<double>(h), 0};  // (x, y) -> (h - y, x): clockwise
     vlAffineJob j = Job(s, d, nullptr, dp, m, 0);
     AffineRenderPix(j);
     for (int y = 0; y < w; ++y)
@@ -125,12 +125,12 @@ TEST(Affine, RandomMatricesSampleByTheRule) {
     const double itx = -m[4] * isx - m[5] * iry, ity = -m[4] * irx - m[5] * isy;
     for (int y = 0; y < th; ++y)
       for (int x = 0; x < tw; ++x) {
-        const double X = isx * x + iry * y + itx, Y = irx * x + isy * y + ity;
+        const double X = isx * (x + 0.5) + iry * (y + 0.5) + itx, Y = irx * (x + 0.5) + isy * (y + 0.5) + ity;
         const bool drawn = d.raw(x, y) != before.raw(x, y) || dp.bit(x, y);
         if (!drawn) continue;
         // Spans are found for pixel centres: the centre's source point lies
         // inside, give or take one step of the inverse.
-        const double Xc = X + 0.5 * (isx + iry), Yc = Y + 0.5 * (irx + isy);
+        const double Xc = X, Yc = Y;
         const double tol = std::fabs(isx) + std::fabs(iry) + std::fabs(irx) + std::fabs(isy) + 1;
         ASSERT_TRUE(Xc > -tol && Xc < w + tol && Yc > -tol && Yc < h + tol) << iter << " " << Xc << "," << Yc;
         const int nx = std::clamp(static_cast<int>(X), 0, w - 1), ny = std::clamp(static_cast<int>(Y), 0, h - 1);
@@ -139,8 +139,8 @@ TEST(Affine, RandomMatricesSampleByTheRule) {
           ASSERT_EQ(dp.bit(x, y), useMask ? sp.bit(nx, ny) : 1);
           continue;
         }
-        const int x0 = static_cast<int>(std::floor(X)), y0 = static_cast<int>(std::floor(Y));
-        const double fx = X - std::floor(X), fy = Y - std::floor(Y);
+        const int x0 = static_cast<int>(std::floor(X - 0.5)), y0 = static_cast<int>(std::floor(Y - 0.5));
+        const double fx = X - 0.5 - std::floor(X - 0.5), fy = Y - 0.5 - std::floor(Y - 0.5);
         uint32_t c[4];
         int set[4], last = -1;
         for (int k = 0; k < 4; ++k) {

@@ -1,0 +1,352 @@
+// The picture engines over real bitmaps and planes: argument rules,
+// plane choices, error codes, and ImageMagick as the counterpart of
+// nearest scaling and quarter turns.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <set>
+
+#include "graphics/bitmap.h"
+#include "graphics/effect_engines.h"
+#include "graphics/picture_engines.h"
+#include "graphics/pixel_format.h"
+#include "graphics/quantize.h"
+#include "platform/offscreen_bitmap.h"
+#include "tests/graphics/graphics_test_util.h"
+#include "tests/graphics/imagemagick_util.h"
+#include "vm/error_codes.h"
+
+using vltest::Access;
+using vltest::NewPicture;
+
+namespace {
+
+// A picture of random pixels in a format, deleted at the end of the scope.
+struct Pic {
+  vlBitmap* b;
+  int w, h;
+  Pic(int32_t format, int width, int height, uint32_t seed = 1) : b(NewPicture(format, width, height)), w(width), h(height) {
+    std::mt19937 rng(seed);
+    vlPixelAccess a = Access(b);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w * a.bytesPerPixel; ++x) a.pixels[(y * a.rowLength) * a.bytesPerPixel + x] = static_cast<uint8_t>(rng());
+  }
+  ~Pic() { DeleteBitmap(b); }
+  uint32_t color(int x, int y) {
+    vlPixelAccess a = Access(b);
+    return ReadRawPixelColor(&a, x, y);
+  }
+  std::vector<uint32_t> colors() {
+    std::vector<uint32_t> out;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) out.push_back(color(x, y));
+    return out;
+  }
+  std::vector<uint8_t> raw() {
+    vlPixelAccess a = Access(b);
+    return std::vector<uint8_t>(a.pixels, a.pixels + static_cast<size_t>(a.rowLength) * h * a.bytesPerPixel);
+  }
+};
+
+std::vector<uint8_t> PlaneBytes(vlBitmap* p) {
+  vlPixelAccess a;
+  LockPixels(p, 0, &a);
+  std::vector<uint8_t> out(a.pixels, a.pixels + static_cast<size_t>(a.rowLength) * a.height);
+  UnlockPixels(p, &a);
+  return out;
+}
+
+int MaskBit(vlBitmap* m, int x, int y) { return static_cast<int>(ReadBitmapPixel(m, x, y, 1)); }
+
+// New objects of the engines take the display format; the tests set it.
+struct Format {
+  explicit Format(int32_t f) { SetGlobalPixelFormat(f); }
+  ~Format() { SetGlobalPixelFormat(-1); }
+};
+
+}  // namespace
+
+TEST(EffectEngines, ThreeBytePicturesStayAsTheyAre) {
+  for (int32_t f : {8, 9}) {
+    Pic p(f, 9, 7);
+    const auto before = p.raw();
+    EXPECT_EQ(OilPaintBitmap(p.b, 9, 7, 1), 0);
+    EXPECT_EQ(WaterRippleBitmap(p.b, nullptr, nullptr, 9, 7, 3, 2, 0, 0.5, 0.5), 0);
+    EXPECT_EQ(SwirlBitmap(p.b, nullptr, nullptr, 9, 7, 90), 0);
+    EXPECT_EQ(NormalizeBitmap(p.b, 9, 7, nullptr), 0);
+    EXPECT_EQ(ModulateBitmap(p.b, 9, 7, 1.5, 0.5, 1.2), 0);
+    EXPECT_EQ(ContrastBitmap(p.b, 9, 7, 1, 3, nullptr), 0);
+    EXPECT_EQ(SepiaToneBitmap(p.b, 9, 7, 80), 0);
+    EXPECT_EQ(GammaBitmap(p.b, 9, 7, 2, 0.5, 1.5), 0);
+    EXPECT_EQ(SolarizeBitmap(p.b, 9, 7, 100), 0);
+    for (uint32_t op : {'b', 's', 'g', 'e'}) EXPECT_EQ(ConvolveBitmap(op, p.b, nullptr, 9, 7, 0, 1, nullptr), 0);
+    EXPECT_EQ(PixelateBitmap(p.b, nullptr, nullptr, 9, 7, 3), 0);
+    EXPECT_EQ(InvertBitmapColors(p.b, 9, 7, nullptr), 0);
+    EXPECT_EQ(FlipBitmap(p.b, nullptr, nullptr, 9, 7, 1), 0);
+    EXPECT_EQ(GrayBitmap(p.b, 9, 7, 0, nullptr), 0);
+    EXPECT_EQ(MonochromeBitmap(p.b, 9, 7, 1), 0);
+    EXPECT_EQ(CharcoalBitmap(p.b, nullptr, 9, 7, 1, 1), 0);
+    EXPECT_EQ(p.raw(), before) << f;
+    vlBitmap* mask = MaskFromColorKey(p.b, 9, 7, 0x000000);
+    ASSERT_NE(mask, nullptr);
+    for (int y = 0; y < 7; ++y)
+      for (int x = 0; x < 9; ++x) EXPECT_EQ(MaskBit(mask, x, y), 0);
+    DeleteMaskPlane(mask);
+    // The quantizer handles them.
+    EXPECT_EQ(QuantizeBitmap(p.b, 9, 7, 4, 0), 0);
+    EXPECT_NE(p.raw(), before);
+  }
+}
+
+TEST(EffectEngines, ArgumentRules) {
+  Pic p(10, 16, 12, 2);
+  const auto before = p.raw();
+  EXPECT_EQ(GammaBitmap(p.b, 16, 12, 1.0, 1.0, 1.0), 0);
+  EXPECT_EQ(ModulateBitmap(p.b, 16, 12, 1.0, 1.0, 1.0), 0);
+  EXPECT_EQ(PixelateBitmap(p.b, nullptr, nullptr, 16, 12, 1), 0);
+  EXPECT_EQ(ContrastBitmap(p.b, 16, 12, 1, 0, nullptr), 0);
+  EXPECT_EQ(p.raw(), before);
+  // Swirl angles beyond a turn act as 359 degrees.
+  Pic a(10, 16, 12, 3), b(10, 16, 12, 3);
+  SwirlBitmap(a.b, nullptr, nullptr, 16, 12, 720);
+  SwirlBitmap(b.b, nullptr, nullptr, 16, 12, 359);
+  EXPECT_EQ(a.colors(), b.colors());
+  Pic c(10, 16, 12, 3), d(10, 16, 12, 3);
+  SwirlBitmap(c.b, nullptr, nullptr, 16, 12, -720);
+  SwirlBitmap(d.b, nullptr, nullptr, 16, 12, -359);
+  EXPECT_EQ(c.colors(), d.colors());
+  // Ripple: wave length 0 is 1; a centre outside 0..1 sits on the edge.
+  Pic r1(4, 20, 10, 4), r2(4, 20, 10, 4);
+  WaterRippleBitmap(r1.b, nullptr, nullptr, 20, 10, 0, 3, 1, 1.7, -2);
+  WaterRippleBitmap(r2.b, nullptr, nullptr, 20, 10, 1, 3, 1, 1.0, 0);
+  EXPECT_EQ(r1.colors(), r2.colors());
+  // Radius 0 blurs with sigma 1 whatever sigma is given.
+  Pic s1(10, 12, 9, 5), s2(10, 12, 9, 5);
+  ConvolveBitmap('b', s1.b, nullptr, 12, 9, 0, 7.5, nullptr);
+  ConvolveBitmap('b', s2.b, nullptr, 12, 9, -3, 1.0, nullptr);
+  EXPECT_EQ(s1.colors(), s2.colors());
+  // Pixelate: a block larger than the picture is cut to its smaller side.
+  Pic q1(10, 7, 5, 6), q2(10, 7, 5, 6);
+  PixelateBitmap(q1.b, nullptr, nullptr, 7, 5, 100);
+  PixelateBitmap(q2.b, nullptr, nullptr, 7, 5, 5);
+  EXPECT_EQ(q1.colors(), q2.colors());
+  EXPECT_EQ(q1.color(4, 4), q1.color(0, 0));
+  EXPECT_EQ(ConvolveBitmap('b', nullptr, nullptr, 5, 5, 1, 1, nullptr), 0);
+  vlBitmap bad;
+  bad.kind = 7;
+  EXPECT_EQ(OilPaintBitmap(&bad, 4, 4, 1), ERR_LOCKBMAP);
+  EXPECT_EQ(GrayBitmap(nullptr, 4, 4, 0, nullptr), ERR_LOCKBMAP);
+}
+
+TEST(EffectEngines, CompoundEffectsAndPlanes) {
+  Pic p(11, 20, 14, 7);
+  EXPECT_EQ(CharcoalBitmap(p.b, nullptr, 20, 14, 1, 0.5), 0);
+  for (uint32_t c : p.colors()) ASSERT_TRUE(((c >> 16) & 0xFF) == ((c >> 8) & 0xFF) && (c & 0xFF) == ((c >> 8) & 0xFF));
+  Pic m(4, 20, 14, 8);
+  EXPECT_EQ(MonochromeBitmap(m.b, 20, 14, 1), 0);
+  const std::vector<uint32_t> mono = m.colors();
+  const std::set<uint32_t> seen(mono.begin(), mono.end());
+  for (uint32_t c : seen) EXPECT_TRUE(c == 0 || c == 0xF8FCF8) << c;
+  EXPECT_EQ(seen.size(), 2u);
+  // Flipping twice gives the picture back, planes included.
+  Pic f(13, 13, 6, 9);
+  vlBitmap* mask = NewMaskPlane(f.b, 13, 6, 1, nullptr, 0);
+  vlBitmap* alpha = NewAlphaPlane(13, 6, 1, nullptr, 0);
+  WriteBitmapPixel(mask, 0, 0, 0, 1);
+  FillAlphaRect(alpha, 0, 0, 3, 1, 200);
+  const auto pix = f.raw(), mb = PlaneBytes(mask), ab = PlaneBytes(alpha);
+  EXPECT_EQ(FlipBitmap(f.b, mask, alpha, 13, 6, 1), 0);
+  EXPECT_EQ(MaskBit(mask, 12, 0), 1);
+  EXPECT_EQ(MaskBit(mask, 0, 0), 0);
+  EXPECT_EQ(PlaneBytes(alpha)[12], 200);
+  EXPECT_EQ(FlipBitmap(f.b, mask, alpha, 13, 6, 1), 0);
+  EXPECT_EQ(FlipBitmap(f.b, mask, alpha, 13, 6, 0), 0);
+  EXPECT_EQ(FlipBitmap(f.b, mask, alpha, 13, 6, 0), 0);
+  EXPECT_EQ(f.raw(), pix);
+  EXPECT_EQ(PlaneBytes(mask), mb);
+  EXPECT_EQ(PlaneBytes(alpha), ab);
+  DeleteMaskPlane(mask);
+  DeleteAlphaPlane(alpha);
+  // Mix at ratio 255 gives the source; tint cut at the edges.
+  Pic t(10, 8, 8, 10), s(10, 8, 8, 11);
+  EXPECT_EQ(MixBitmaps(t.b, s.b, nullptr, 2, 2, 0, 0, 6, 6, 255, nullptr, 0, 0), 0);
+  EXPECT_EQ(t.color(2, 2), s.color(0, 0));
+  EXPECT_EQ(t.color(7, 7), s.color(5, 5));
+  EXPECT_EQ(TintBitmap(t.b, -4, -4, 100, 100, 0xFF0000, 255), 0);
+  EXPECT_EQ(t.color(7, 7), 0xFF0000u);
+  // A shadow grows by the radius and is blurred.
+  vlBitmap* shadow = MakeShadowAlpha(nullptr, nullptr, 0, 0, 10, 6, 3, 1.5, 255, 0, 0);
+  ASSERT_NE(shadow, nullptr);
+  EXPECT_EQ(QueryBitmap(shadow, 0), 16);
+  EXPECT_EQ(QueryBitmap(shadow, 14), 12);
+  const std::vector<uint8_t> sb = PlaneBytes(shadow);
+  EXPECT_GT(sb[6 * 16 + 8], 200);
+  const int edge = sb[6 * 16 + 2];
+  EXPECT_GT(edge, 0);
+  EXPECT_LT(edge, 255);
+  DeleteAlphaPlane(shadow);
+  vlBitmap* hard = MakeShadowAlpha(nullptr, nullptr, 0, 0, 10, 6, 3, 1.5, 40, 1, 0);
+  const std::vector<uint8_t> hb = PlaneBytes(hard);
+  EXPECT_EQ(hb[6 * 16 + 2], 255);
+  EXPECT_EQ(hb[0], 0);
+  DeleteAlphaPlane(hard);
+}
+
+TEST(PictureEngines, ScalingMatchesImageMagickSample) {
+  const std::string convert = vltest::FindConvert();
+  if (convert.empty()) GTEST_SKIP() << "ImageMagick missing";
+  for (int32_t f : {10, 4}) {
+    Pic p(f, 13, 7, 12);
+    Format fmt(f);
+    vlBitmap *out = nullptr, *m = nullptr, *a = nullptr;
+    ASSERT_EQ(ScaleBitmap(p.b, nullptr, nullptr, 0, 0, nullptr, 13, 7, 26, 14, 0, 0, &out, &m, &a), 0);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(m, nullptr);
+    std::vector<uint8_t> in, got;
+    for (uint32_t c : p.colors())
+      for (int s : {16, 8, 0}) in.push_back(static_cast<uint8_t>(c >> s));
+    vlPixelAccess acc = Access(out);
+    for (int y = 0; y < 14; ++y)
+      for (int x = 0; x < 26; ++x)
+        for (int s : {16, 8, 0}) got.push_back(static_cast<uint8_t>(ReadRawPixelColor(&acc, x, y) >> s));
+    EXPECT_EQ(vltest::ImageMagickAE(convert, in, 13, 7, "-sample 200%", got, 26, 14), 0);
+    DeleteBitmap(out);
+  }
+  FreeScaleTables();
+}
+
+TEST(PictureEngines, ScaleCopyAndReadRules) {
+  Pic p(10, 10, 6, 13);
+  Format fmt(10);
+  vlBitmap* mask = NewMaskPlane(p.b, 10, 6, 1, nullptr, 0);
+  FillMaskRect(mask, 2, 1, 3, 2, 0);
+  vlBitmap *out = reinterpret_cast<vlBitmap*>(1), *m = nullptr, *a = nullptr;
+  EXPECT_EQ(ScaleBitmap(p.b, mask, nullptr, 0, 0, nullptr, 10, 6, 0, 5, 1, 0, &out, &m, &a), 0);
+  EXPECT_EQ(out, reinterpret_cast<vlBitmap*>(1));  // nothing made
+  // Smooth scaling with a mask scales the mask by nearest samples.
+  ASSERT_EQ(ScaleBitmap(p.b, mask, nullptr, 1, 1, nullptr, 8, 4, 16, 8, 1, 0, &out, &m, &a), 0);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(a, nullptr);
+  EXPECT_EQ(MaskBit(m, 3, 0), 1);  // column steps 0, 0, 0, 1: source (2, 1)
+  EXPECT_EQ(MaskBit(m, 0, 0), 0);  // source (1, 1)
+  DeleteBitmap(out);
+  DeleteMaskPlane(m);
+  // A copy of a rectangle with its mask; without a source bitmap planes only.
+  vlBitmap *cb = nullptr, *cm = nullptr, *ca = nullptr;
+  ASSERT_EQ(CopyBitmapRegion(p.b, mask, nullptr, 2, 1, 5, 3, 0, 0, 0, &cb, &cm, &ca), 0);
+  ASSERT_NE(cb, nullptr);
+  EXPECT_EQ(ReadBitmapPixel(cb, 0, 0, 0), p.color(2, 1));
+  EXPECT_EQ(MaskBit(cm, 0, 0), 1);
+  EXPECT_EQ(MaskBit(cm, 3, 0), 0);
+  DeleteBitmap(cb);
+  DeleteMaskPlane(cm);
+  cb = nullptr;
+  ASSERT_EQ(CopyBitmapRegion(nullptr, mask, nullptr, 2, 1, 5, 3, 0, 0, 0, &cb, &cm, &ca), 0);
+  EXPECT_EQ(cb, nullptr);
+  ASSERT_NE(cm, nullptr);
+  DeleteMaskPlane(cm);
+  DeleteMaskPlane(mask);
+  // ARGB read-out keeps alpha bytes, moved to the top.
+  Pic r(12, 3, 2, 14);
+  uint32_t* buf = nullptr;
+  uintptr_t extra = 7;
+  ASSERT_EQ(ReadBitmapRectARGB(r.b, 1, 0, 2, 2, &extra, &buf), 0);
+  vlPixelAccess acc = Access(r.b);
+  uint32_t raw;
+  std::memcpy(&raw, acc.pixels + 4, 4);
+  EXPECT_EQ(buf[0], (raw >> 8) | (raw << 24));
+  EXPECT_EQ(extra, 0u);
+  delete[] buf;
+  EXPECT_EQ(ReadBitmapRectARGB(r.b, 2, 0, 2, 2, &extra, &buf), ERR_LOCKBMAP);
+  FreeScaleTables();
+}
+
+TEST(PictureEngines, TransformsCarryExactlyOnePlane) {
+  const std::string convert = vltest::FindConvert();
+  Pic p(4, 9, 5, 15);
+  Format fmt(4);
+  const double quarter[4] = {0, 1, -1, 0};  // x' = -y, y' = x
+  vlBitmap *out = nullptr, *m = nullptr, *a = nullptr;
+  int32_t w = 0, h = 0;
+  ASSERT_EQ(TransformBitmap(p.b, nullptr, nullptr, 0, 0, 9, 5, quarter, 0, 0, &out, &m, &a, &w, &h), 0);
+  EXPECT_EQ(w, 5);
+  EXPECT_EQ(h, 9);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(a, nullptr);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) EXPECT_EQ(MaskBit(m, x, y), 1);
+  if (!convert.empty()) {
+    std::vector<uint8_t> in, got;
+    for (uint32_t c : p.colors())
+      for (int s : {16, 8, 0}) in.push_back(static_cast<uint8_t>(c >> s));
+    vlPixelAccess acc = Access(out);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        for (int s : {16, 8, 0}) got.push_back(static_cast<uint8_t>(ReadRawPixelColor(&acc, x, y) >> s));
+    EXPECT_EQ(vltest::ImageMagickAE(convert, in, 9, 5, "-rotate 90", got, 5, 9), 0);
+  }
+  DeleteBitmap(out);
+  DeleteMaskPlane(m);
+  // With an alpha plane the result has one too and no mask; a 45-degree
+  // turn leaves the corners transparent.
+  vlBitmap* alpha = NewAlphaPlane(9, 5, 0, nullptr, 0);
+  FillAlphaRect(alpha, 0, 0, 9, 5, 255);
+  const double c = std::sqrt(0.5), turn[4] = {c, c, -c, c};
+  ASSERT_EQ(TransformBitmap(p.b, nullptr, alpha, 0, 0, 9, 5, turn, 1, 0, &out, &m, &a, &w, &h), 0);
+  EXPECT_EQ(m, nullptr);
+  ASSERT_NE(a, nullptr);
+  const std::vector<uint8_t> ab2 = PlaneBytes(a);
+  const int arow = (w + 3) & ~3;
+  EXPECT_EQ(ab2[0], 0);
+  EXPECT_EQ(ab2[(h / 2) * arow + w / 2], 255);
+  DeleteBitmap(out);
+  DeleteAlphaPlane(a);
+  DeleteAlphaPlane(alpha);
+  // A matrix that collapses the picture still yields 1 x 1.
+  const double flat[4] = {0, 0, 0, 0};
+  ASSERT_EQ(TransformBitmap(p.b, nullptr, nullptr, 0, 0, 9, 5, flat, 0, 0, &out, &m, &a, &w, &h), 0);
+  EXPECT_EQ(w, 1);
+  EXPECT_EQ(h, 1);
+  DeleteBitmap(out);
+  DeleteMaskPlane(m);
+  const double huge[4] = {1e9, 0, 0, 1e9};
+  EXPECT_EQ(TransformBitmap(p.b, nullptr, nullptr, 0, 0, 9, 5, huge, 0, 0, &out, &m, &a, &w, &h), ERR_BITMAP);
+}
+
+TEST(PictureEngines, DistortChoosesItsPlane) {
+  Pic p(10, 12, 8, 16);
+  Format fmt(10);
+  const double id[4] = {0, 0, 0, 1};
+  vlBitmap *out = nullptr, *m = nullptr, *a = nullptr;
+  int32_t w = 0, h = 0;
+  ASSERT_EQ(DistortBitmap(p.b, nullptr, nullptr, 12, 8, 12, 4, id, 0, &out, &m, &a, &w, &h), 0);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(a, nullptr);
+  EXPECT_EQ(w, 12);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 12; ++x) {
+      ASSERT_EQ(ReadBitmapPixel(out, x, y, 0), p.color(x, y));
+      ASSERT_EQ(MaskBit(m, x, y), 1);
+    }
+  DeleteBitmap(out);
+  DeleteMaskPlane(m);
+  ASSERT_EQ(DistortBitmap(p.b, nullptr, nullptr, 12, 8, 12, 4, id, 1, &out, &m, &a, &w, &h), 0);
+  EXPECT_EQ(m, nullptr);
+  ASSERT_NE(a, nullptr);
+  DeleteBitmap(out);
+  DeleteAlphaPlane(a);
+  out = nullptr;
+  EXPECT_EQ(DistortBitmap(p.b, nullptr, nullptr, 12, 8, 12, 3, id, 0, &out, &m, &a, &w, &h), ERR_WRONGUSAGE);
+  EXPECT_EQ(out, nullptr);
+  // The colour key ignores alpha bytes.
+  vlPixelAccess acc = Access(p.b);
+  const uint32_t v = 0xAB123456;
+  std::memcpy(acc.pixels, &v, 4);
+  vlBitmap* key = MaskFromColorKey(p.b, 12, 8, 0x123456);
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(MaskBit(key, 0, 0), 0);
+  EXPECT_EQ(MaskBit(key, 1, 0), p.color(1, 0) != 0x123456u);
+  DeleteMaskPlane(key);
+}
