@@ -273,7 +273,9 @@ int32_t ConvolveBitmap(uint32_t op, vlBitmap* bitmap, vlBitmap* alpha, int32_t w
 
 vlBitmap* MakeShadowAlpha(vlBitmap* alpha, vlBitmap* mask, int32_t x, int32_t y, int32_t w, int32_t h,
                           double radius, double sigma, int32_t fill, int32_t binarise, int32_t secondPass) {
-  const int32_t r = std::clamp(vl::DoubleToInt32(radius), 0, 4096);
+  // Shadows wider than this cost far more than they show.
+  if (!(radius < 64)) radius = std::isnan(radius) ? 0 : 64;
+  const int32_t r = std::max(vl::DoubleToInt32(radius), 0);
   if (w <= 0 || h <= 0) return nullptr;
   vlBitmap* plane = NewAlphaPlane(w + 2 * r, h + 2 * r, 1, nullptr, 0);
   if (!plane) return nullptr;
@@ -421,16 +423,10 @@ int32_t TintBitmap(vlBitmap* bitmap, int32_t x, int32_t y, int32_t w, int32_t h,
   if (!p.ok()) return ERR_LOCKBMAP;
   const vlPixelAccess& a = p.access();
   // Cut the rectangle to the picture.
-  if (x < 0) {
-    w += x;
-    x = 0;
-  }
-  if (y < 0) {
-    h += y;
-    y = 0;
-  }
-  w = std::min(w, a.width - x);
-  h = std::min(h, a.height - y);
-  if (w > 0 && h > 0) FillPixels(a.pixels, x, y, w, h, color, std::clamp(ratio, 0, 255), a.rowLength, a.format);
+  const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t{x} + w, a.width), y1 = std::min<int64_t>(int64_t{y} + h, a.height);
+  if (x1 > x0 && y1 > y0)
+    FillPixels(a.pixels, static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
+               static_cast<int32_t>(y1 - y0), color, std::clamp(ratio, 0, 255), a.rowLength, a.format);
   return 0;
 }

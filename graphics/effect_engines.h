@@ -30,7 +30,8 @@ int32_t SolarizeBitmap(vlBitmap* bitmap, int32_t width, int32_t height, int32_t 
 // the alpha plane is convolved.
 int32_t ConvolveBitmap(uint32_t op, vlBitmap* bitmap, vlBitmap* alpha, int32_t width, int32_t height, double radius,
                        double sigma, const vlPixelAccess* access);
-// A new blurred alpha plane grown by the radius on every side, or null.
+// A new blurred alpha plane grown by the radius (at most 64) on every
+// side, or null.
 vlBitmap* MakeShadowAlpha(vlBitmap* alpha, vlBitmap* mask, int32_t x, int32_t y, int32_t width, int32_t height,
                           double radius, double sigma, int32_t fill, int32_t binarise, int32_t secondPass);
 int32_t PixelateBitmap(vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height,

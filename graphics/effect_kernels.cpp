@@ -124,8 +124,10 @@ void Convolve2D(const ChannelImage& im, int32_t w, int32_t h, const std::vector<
     }
 }
 
-bool BlurKernel(double radius, double sigma, std::vector<double>& K) {
-  const int32_t w = OptimalKernelWidth1D(radius, sigma);
+bool BlurKernel(double radius, double sigma, int32_t longestSide, std::vector<double>& K) {
+  int32_t w = OptimalKernelWidth1D(radius, sigma);
+  // Taps beyond twice the picture only repeat its edge pixels.
+  if (w > 2 * longestSide + 1) w = 2 * longestSide + 1;
   const double s = std::fabs(sigma) <= 1e-10 ? 1.0 : sigma;
   try {
     K.assign(static_cast<size_t>(w), 0.0);
@@ -138,6 +140,14 @@ bool BlurKernel(double radius, double sigma, std::vector<double>& K) {
   double sum = 0;
   for (double k : K) sum += k;
   for (double& k : K) k /= sum;
+  // Taps that came out exactly 0 add nothing to any sum: drop them in
+  // pairs, keeping the kernel centred.
+  size_t n = K.size();
+  while (n >= 3 && K[0] == 0 && K[n - 1] == 0) {
+    K.pop_back();
+    K.erase(K.begin());
+    n -= 2;
+  }
   return true;
 }
 
@@ -318,13 +328,13 @@ int32_t OptimalKernelWidth2D(double radius, double sigma) {
 }
 
 void ConvolvePix(const vlConvolveJob& j) {
-  if (j.width <= 0 || j.height <= 0) return;
+  if (j.width <= 0 || j.height <= 0 || std::isnan(j.sigma) || std::isnan(j.radius)) return;
   const bool pixels = j.pixels && (j.bytesPerPixel == 2 || j.bytesPerPixel == 4);
   const ChannelImage alpha{1, GetByte, PutByte, j.alpha, j.alphaRowBytes, 14};
   if (j.op == VL_CONVOLVE_BLUR) {
     if (std::fabs(j.sigma) <= 1e-10 || std::isnan(j.sigma)) return;
     std::vector<double> K;
-    if (!BlurKernel(j.radius, j.sigma, K)) return;
+    if (!BlurKernel(j.radius, j.sigma, std::max(j.width, j.height), K)) return;
     if (pixels) Blur(PictureImage(j), j.width, j.height, K);
     if (j.alpha) Blur(alpha, j.width, j.height, K);
     return;

@@ -8,11 +8,13 @@
 #pragma once
 #include <cstdint>
 
-// Kernel widths beyond these are cut to them (wider ones cost more than
-// any picture gains from them).
+// Limits on kernel widths, which cost more than any picture gains beyond
+// them: blur kernels are cut to 4095 taps (and to twice the picture's
+// larger side), oil paint to 63 x 63; sharpen, edge and emboss kernels
+// wider than 31 leave the picture as it is, like kernels wider than it.
 inline constexpr int32_t kVlMaxKernelWidth1D = 4095;
-inline constexpr int32_t kVlMaxKernelWidth2D = 511;
-inline constexpr int32_t kVlMaxOilPaintWidth = 255;
+inline constexpr int32_t kVlMaxKernelWidth2D = 31;
+inline constexpr int32_t kVlMaxOilPaintWidth = 63;
 
 int32_t OptimalKernelWidth1D(double radius, double sigma);
 int32_t OptimalKernelWidth2D(double radius, double sigma);

@@ -252,13 +252,13 @@ bool ExactColors(const vlQuantizeArgs& a, int wanted, std::vector<uint32_t>& val
   return true;
 }
 
-int32_t Limit(int32_t e) {
+}  // namespace
+
+int32_t DitherErrorLimit(int32_t e) {
   const int32_t m = e < 0 ? -e : e;
   const int32_t l = m < 16 ? m : m < 48 ? 16 + (m - 16) / 2 : 32;
   return e < 0 ? -l : l;
 }
-
-}  // namespace
 
 void ReadPixelRGB(uint32_t p, int32_t format, uint8_t* rgb) {
   uint32_t c;
@@ -367,7 +367,7 @@ void MedianCutQuantize(vlQuantizeArgs& a) {
         } else {
           int32_t v[3];
           for (int c = 0; c < 3; ++c) {
-            v[c] = rgb[c] + Limit((cur[c] + err[3 * dir + c] + 8) >> 4);
+            v[c] = rgb[c] + DitherErrorLimit((cur[c] + err[3 * dir + c] + 8) >> 4);
             v[c] = v[c] < 0 ? 0 : v[c] > 255 ? 255 : v[c];
           }
           *out = lookup(v[0], v[1], v[2]);

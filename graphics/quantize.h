@@ -35,6 +35,10 @@ int32_t ReduceColors(const uint8_t* pixels, int32_t format, int32_t bytesPerPixe
 // ERR_LOCKBMAP.
 int32_t QuantizeBitmap(vlBitmap* bitmap, int32_t width, int32_t height, int32_t colors, int32_t dither);
 
+// The dither's limit on a channel error (-255..255): small errors pass,
+// larger ones are damped and capped at 32.
+int32_t DitherErrorLimit(int32_t error);
+
 // R, G, B of one pixel value of formats 0-13 (5- and 6-bit channels
 // shifted left); 3-byte values are the memory bytes as b0 << 16 | b1 << 8 | b2.
 void ReadPixelRGB(uint32_t pixel, int32_t format, uint8_t* rgb);

@@ -350,3 +350,50 @@ TEST(PictureEngines, DistortChoosesItsPlane) {
   EXPECT_EQ(MaskBit(key, 1, 0), p.color(1, 0) != 0x123456u);
   DeleteMaskPlane(key);
 }
+
+TEST(EffectEngines, WildParametersNeitherCrashNorHang) {
+  const double nan = std::nan(""), inf = HUGE_VAL;
+  for (int32_t f : {10, 5}) {
+    for (auto [w, h] : {std::pair{1, 1}, {17, 3}}) {
+      Pic p(f, w, h, 20);
+      Format fmt(f);
+      for (double v : {nan, inf, -inf, 1e300, -1e300, 0.0}) {
+        OilPaintBitmap(p.b, w, h, v);
+        WaterRippleBitmap(p.b, nullptr, nullptr, w, h, v, v, v, v, v);
+        ModulateBitmap(p.b, w, h, v, v, v);
+        GammaBitmap(p.b, w, h, v, v, v);
+        for (uint32_t op : {'b', 's', 'g', 'e'}) {
+          ConvolveBitmap(op, p.b, nullptr, w, h, v, 1.0, nullptr);
+          ConvolveBitmap(op, p.b, nullptr, w, h, 1.0, v, nullptr);
+        }
+        CharcoalBitmap(p.b, nullptr, w, h, v, v);
+        vlBitmap* s = MakeShadowAlpha(nullptr, nullptr, 0, 0, w, h, v, v, 255, 1, 1);
+        if (s) DeleteAlphaPlane(s);
+        const double m[4] = {v, 0, 0, v};
+        vlBitmap *out = nullptr, *mk = nullptr, *al = nullptr;
+        int32_t ow = 0, oh = 0;
+        if (TransformBitmap(p.b, nullptr, nullptr, 0, 0, w, h, m, 1, 0, &out, &mk, &al, &ow, &oh) == 0) {
+          DeleteBitmap(out);
+          if (mk) DeleteMaskPlane(mk);
+        }
+        const double args[4] = {v, v, v, v};
+        if (DistortBitmap(p.b, nullptr, nullptr, w, h, 12, 4, args, 1, &out, &mk, &al, &ow, &oh) == 0) {
+          DeleteBitmap(out);
+          if (mk) DeleteMaskPlane(mk);
+          if (al) DeleteAlphaPlane(al);
+        }
+      }
+      for (int32_t v : {INT32_MIN, -1, 0, 256, INT32_MAX}) {
+        SwirlBitmap(p.b, nullptr, nullptr, w, h, v);
+        SepiaToneBitmap(p.b, w, h, v);
+        SolarizeBitmap(p.b, w, h, v);
+        PixelateBitmap(p.b, nullptr, nullptr, w, h, v);
+        ContrastBitmap(p.b, w, h, v, v > 4 ? 4 : v, nullptr);
+        TintBitmap(p.b, v, v, v, v, 0x123456, v);
+        MixBitmaps(p.b, p.b, nullptr, 0, 0, 0, 0, w, h, v, nullptr, 0, 0);
+        QuantizeBitmap(p.b, w, h, v, v & 1);
+      }
+    }
+  }
+  FreeScaleTables();
+}

@@ -279,6 +279,20 @@ TEST(Quantizer, TransparentColourAndReserveTakeTheLastEntry) {
     for (int x = 0; x < 50; ++x) ASSERT_EQ(d.index[y * 50 + x] == d.key, b.color(x, y) == 0x00FF00u);
 }
 
+TEST(Quantizer, DitherErrorLimits) {
+  EXPECT_EQ(DitherErrorLimit(0), 0);
+  EXPECT_EQ(DitherErrorLimit(15), 15);
+  EXPECT_EQ(DitherErrorLimit(16), 16);
+  EXPECT_EQ(DitherErrorLimit(17), 16);
+  EXPECT_EQ(DitherErrorLimit(20), 18);
+  EXPECT_EQ(DitherErrorLimit(47), 31);
+  EXPECT_EQ(DitherErrorLimit(48), 32);
+  EXPECT_EQ(DitherErrorLimit(100), 32);
+  EXPECT_EQ(DitherErrorLimit(-100), -32);
+  EXPECT_EQ(DitherErrorLimit(-20), -18);
+  EXPECT_EQ(DitherErrorLimit(255), 32);
+}
+
 TEST(Quantizer, DitherSpreadsTheErrorOfASmoothRamp) {
   // A grey ramp reduced to 2 colours: without dither each half is flat,
   // with dither the local average follows the ramp.
