@@ -2,6 +2,7 @@
 // each library's open routine and the VM's stack interface.
 #include "runtime/library_table.h"
 
+#include "display/display_library.h"
 #include "libraries/dos/dos_library.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
@@ -15,9 +16,9 @@ const vlLibraryRow vlLibraryTable[] = {
 
     // {"graphics", OpenGraphicsLib},
 
-    // {"display", OpenDisplayLib},
+    {"display", OpenDisplayLib},
 
-    // {"bgpic", OpenBgPicLib},
+    {"bgpic", OpenBgPicLib},
 
     {"dos", OpenDosLib},
 

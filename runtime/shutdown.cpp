@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "display/display_library.h"
 #include "runtime/catalog.h"
 #include "runtime/console.h"
 #include "runtime/container.h"
@@ -34,6 +35,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   FreeIconSlots();
   if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
   SetEventShutdown(1);
+  if (state) FreeDisplayLib(state);
   if (state) FreeSystemLibrary(state);
   if (state) FreeEventLibrary(state);
   if (state) FreeDosObjects(state);

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "display/display_library.h"
+#include "display/icons.h"
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "platform/os.h"
@@ -74,9 +76,6 @@ const char* ReadMemoryChunkOnce(vlVMState*, void* data, size_t* size) {
   *size = chunk->size;
   return reinterpret_cast<const char*>(chunk->buffer);
 }
-
-// Runs the main chunk left on the stack by the loader.
-int RunMainChunk(vlVMState* state) { return vl::CallProtected(state, 0, 0, 0); }
 
 // Runs a start-up step that touches the VM under protection: a VM error
 // inside it becomes the step's result.
@@ -261,6 +260,7 @@ int StartUp(int argc, char** argv) {
   int32_t savedLine = GetCurrentErrorLine();
   PrintProgressMessage(GetMessage(287), startup->scriptPath, 1);
   vlProgressLineOpen = 1;
+  if ((status = Protected(state, [&] { return LoadDisplayIcons(state, 0); }))) return stop(status);
   if ((status = OpenStartupPlugins(state, applet))) return stop(status);
   if (!FindDisplayDecl(applet->preproc, 1) && (status = AddDefaultDisplay(&applet->preproc, nullptr)))
     return stop(status);
@@ -276,6 +276,7 @@ int StartUp(int argc, char** argv) {
   FreePreprocRecords(&applet->preproc);
   PrintDone();
   vlProgressLineOpen = 0;
+  if ((status = Protected(state, [&] { return OpenInitialDisplays(state, 0); }))) return stop(status);
 
   SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 1u, 0u);
   gPlatformHooks.runMainChunk = RunMainChunk;

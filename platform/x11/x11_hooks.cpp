@@ -2,6 +2,8 @@
 // displays, bitmaps or videos. Depends on nothing else.
 #include "platform/x11/x11_hooks.h"
 
+#include "platform/x11/x11_window.h"
+
 namespace {
 vlDisplay* NoDisplays() { return nullptr; }
 vlBitmap* NoBitmap(int32_t, int32_t) { return nullptr; }
@@ -12,6 +14,11 @@ int NoVideos(vlDisplay*, vlX11VideoRect*, int) { return 0; }
 void NoClipboard(vlX11Window*) {}
 uint32_t NoAdapter() { return 0; }
 uint32_t NoAdapterCaps(uint32_t) { return 0; }
+const unsigned long* BuiltinIcons(long* items) {
+  *items = kBuiltinIconItems;
+  return GetBuiltinIconData();
+}
+void KeepIcons(const unsigned long*) {}
 
 constexpr vlX11Hooks kDefaults = {
     .firstDisplay = NoDisplays,
@@ -24,6 +31,8 @@ constexpr vlX11Hooks kDefaults = {
     .freeClipboardOffer = NoClipboard,
     .adapterCapabilities = NoAdapter,
     .adapterBitmapCaps = NoAdapterCaps,
+    .windowIconData = BuiltinIcons,
+    .releaseIconData = KeepIcons,
 };
 }  // namespace
 

@@ -49,6 +49,11 @@ struct vlX11Hooks {
   // grants. Default: no adapter (0).
   uint32_t (*adapterCapabilities)();
   uint32_t (*adapterBitmapCaps)(uint32_t features);
+  // The window icons as _NET_WM_ICON data (width, height, pixels, ...) and
+  // their item count; release drops data the call made. Default: the
+  // built-in icons.
+  const unsigned long* (*windowIconData)(long* items);
+  void (*releaseIconData)(const unsigned long* data);
 };
 
 extern vlX11Hooks gX11Hooks;

@@ -226,8 +226,12 @@ int OpenX11Window(vlDisplay* display, int activate, const uint8_t* mask, const u
   long xdndVersion = 5;
   XChangeProperty(d, w, XInternAtom(d, "XdndAware", False), XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(&xdndVersion), 1);
-  XChangeProperty(d, w, XInternAtom(d, "_NET_WM_ICON", False), XA_CARDINAL, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(GetBuiltinIconData()), kBuiltinIconItems);
+  long iconItems = 0;
+  const unsigned long* icons = gX11Hooks.windowIconData(&iconItems);
+  if (icons && iconItems > 0)
+    XChangeProperty(d, w, XInternAtom(d, "_NET_WM_ICON", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(icons), static_cast<int>(iconItems));
+  gX11Hooks.releaseIconData(icons);
 
   vlMonitorNode* monitors = GetMonitorList(display);
   if (!monitors) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/x11_server.h"
 #include "tests/runtime/container_builder.h"
 #include "tools/chunkasm/chunkasm.h"
 
@@ -43,6 +44,8 @@ struct Outcome {
 class Player : public testing::Test {
  protected:
   void SetUp() override {
+    // Every applet opens its display 1 at start.
+    START_X_SERVER(server_);
     dir = std::string(testing::TempDir()) + "vlplayer_" + std::to_string(getpid()) + "_" +
           testing::UnitTest::GetInstance()->current_test_info()->name();
     mkdir(dir.c_str(), 0755);
@@ -61,7 +64,7 @@ class Player : public testing::Test {
     return path;
   }
   Outcome Play(const std::string& program, const std::string& args) {
-    std::string cmd = Quote(program);
+    std::string cmd = "DISPLAY=" + Quote(server_.name()) + " " + Quote(program);
     cmd.append(" -quiet -tempdir ").append(Quote(temp)).append(" ").append(args).append(" 2>&1");
     FILE* pipe = popen(cmd.c_str(), "r");
     Outcome r{-1, ""};
@@ -83,6 +86,7 @@ class Player : public testing::Test {
     return entries == 0;
   }
 
+  PrivateXServer server_;
   std::string dir, temp;
 };
 

@@ -1,0 +1,317 @@
+// The "bgpic" command library: making, loading, copying, scaling and
+// freeing background pictures, and showing them.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "display/backfill.h"
+#include "display/bgpic.h"
+#include "display/display_library.h"
+#include "display/display_scaling.h"
+#include "display/gradient_args.h"
+#include "display/icons.h"
+#include "display/layer_hooks.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/scale_bitmap.h"
+#include "runtime/console.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/messages.h"
+#include "runtime/object_data.h"
+#include "runtime/objects.h"
+#include "runtime/option_readers.h"
+#include "runtime/progress_message.h"
+#include "runtime/runtime_options.h"
+#include "runtime/script_call.h"
+#include "vm/argreaders.h"
+#include "vm/auxlib.h"
+#include "vm/constants.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+// An explicit number frees the BGPic of that number first; Nil asks for an
+// automatic id. 1 for an automatic id.
+int TakeNewId(vlVMState* L, int index, vlObjectId* id, int* status) {
+  int automatic = GetObjectIDArgOpt(id, L, index);
+  *status = automatic ? 0 : FreeBGPicByID(L, *id, 0);
+  return automatic;
+}
+
+int Finish(vlVMState* L, int automatic, vlBGPic* pic) {
+  if (!automatic) return 0;
+  vl::PushPointer(L, pic);
+  return 1;
+}
+
+// A new BGPic from a filled bitmap with its description.
+int AddFilled(vlVMState* L, vlObjectId id, int automatic, vlBitmap* bitmap, int32_t width, int32_t height,
+              vlBGPicBackfill* backfill, uint32_t scalable) {
+  vlBGPic* pic = nullptr;
+  int status = AddBGPic(&id, scalable, width, height, width, nullptr, bitmap, nullptr, -1, nullptr, nullptr, backfill,
+                        &pic);
+  if (status) {
+    DeleteBitmap(bitmap);
+    if (backfill->texture) DeleteBitmap(backfill->texture);
+    return status;
+  }
+  return Finish(L, automatic, pic);
+}
+
+int DefaultWidth() { return vlCurrentOutput ? vlCurrentOutput->width : 640; }
+int DefaultHeight() { return vlCurrentOutput ? vlCurrentOutput->height : 480; }
+
+int CmdCreateBGPic(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  vlObjectId id;
+  int status;
+  int automatic = TakeNewId(L, 1, &id, &status);
+  if (status) return status;
+  int32_t width = vl::CheckIntArg(L, 2), height = vl::CheckIntArg(L, 3);
+  uint32_t color = static_cast<uint32_t>(vl::OptIntArg(L, 4, 0));
+  if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+  vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
+  if (!bitmap) return ERR_BITMAP;
+  vlBGPicBackfill backfill{};
+  backfill.desc.fillStyle = 1;
+  backfill.desc.color = color;
+  backfill.present = 1;
+  FillBackfill(L, &backfill, bitmap, width, height, nullptr, 1);
+  return AddFilled(L, id, automatic, bitmap, width, height, &backfill, 0);
+}
+
+int CmdCreateGradientBGPic(vlVMState* L) {
+  CheckArgs(L, 4, 8, 0, 0);
+  vlObjectId id;
+  int status;
+  int automatic = TakeNewId(L, 1, &id, &status);
+  if (status) return status;
+  int32_t width = vl::OptIntArg(L, 5, DefaultWidth()), height = vl::OptIntArg(L, 6, DefaultHeight());
+  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  vlBGPicBackfill backfill{};
+  backfill.desc.fillStyle = 2;
+  backfill.present = 1;
+  if ((status = ReadGradientArgs(L, 2, 7, 8, &backfill.desc.gradient))) return status;
+  vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
+  if (!bitmap) return ERR_BITMAP;
+  FillBackfill(L, &backfill, bitmap, width, height, nullptr, 1);
+  return AddFilled(L, id, automatic, bitmap, width, height, &backfill, 1);
+}
+
+int CmdCreateTexturedBGPic(vlVMState* L) {
+  CheckArgs(L, 2, 6, 0, 0);
+  vlObjectId id;
+  int status;
+  int automatic = TakeNewId(L, 1, &id, &status);
+  if (status) return status;
+  vlBGPicBackfill backfill{};
+  GetObjectIDArg(&backfill.desc.textureBrush, L, 2);
+  int32_t width = vl::OptIntArg(L, 3, DefaultWidth()), height = vl::OptIntArg(L, 4, DefaultHeight());
+  backfill.desc.textureX = vl::OptIntArg(L, 5, 0);
+  backfill.desc.textureY = vl::OptIntArg(L, 6, 0);
+  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  backfill.desc.fillStyle = 3;
+  backfill.present = 1;
+  vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
+  if (!bitmap) return ERR_BITMAP;
+  if ((status = FillBackfill(L, &backfill, bitmap, width, height, nullptr, 0))) {
+    DeleteBitmap(bitmap);
+    if (backfill.texture) DeleteBitmap(backfill.texture);
+    return status;
+  }
+  return AddFilled(L, id, automatic, bitmap, width, height, &backfill, 1);
+}
+
+int CmdLoadBGPic(vlVMState* L) {
+  CheckArgs(L, 2, 4, 0, 0);
+  vlObjectId id;
+  int status;
+  int automatic = TakeNewId(L, 1, &id, &status);
+  if (status) return status;
+  const char* file = GetFileNameArg(L, 2, 0, nullptr);
+  int32_t transparent = -1;
+  int loadAlpha = 0, loadTransparency = 0, smooth = 0;
+  int32_t scaleWidth = 0, scaleHeight = 0;
+  vlBGPicBackfill backfill{};
+  if (vl::GetTypeAt(L, 3) == VL_TTABLE) {
+    GetTableInt(L, 3, "transparency", &transparent, nullptr);
+    GetTableBool(L, 3, "loadalpha", &loadAlpha, nullptr);
+    GetTableBool(L, 3, "loadtransparency", &loadTransparency, nullptr);
+    int32_t style = 0;
+    GetTableInt(L, 3, "fillstyle", &style, nullptr);
+    if (style < 0 || style > 3) return ERR_WRONGUSAGE;
+    backfill.desc.fillStyle = static_cast<uint32_t>(style);
+    if (style == 1) {
+      int32_t color = 0;
+      GetTableInt(L, 3, "fillcolor", &color, nullptr);
+      backfill.desc.color = static_cast<uint32_t>(color);
+    } else if (style == 2) {
+      backfill.desc.gradient = vlGradientDesc{};
+      if ((status = ReadGradientTable(L, 3, &backfill.desc.gradient, 1))) return status;
+    } else if (style == 3) {
+      GetTableObjectID(L, 3, "texturebrush", &backfill.desc.textureBrush, nullptr);
+      GetTableInt(L, 3, "texturex", &backfill.desc.textureX, nullptr);
+      GetTableInt(L, 3, "texturey", &backfill.desc.textureY, nullptr);
+    }
+    backfill.present = style != 0;
+    GetTableIntOrPercent(L, 3, "scalewidth", &scaleWidth, 1, nullptr);
+    GetTableIntOrPercent(L, 3, "scaleheight", &scaleHeight, 1, nullptr);
+    GetTableBool(L, 3, "smoothscale", &smooth, nullptr);
+    if ((loadAlpha && loadTransparency) || (loadTransparency && transparent != -1)) return ERR_WRONGUSAGE;
+  } else if (vl::GetTypeAt(L, 3) != VL_TNIL && vl::GetTypeAt(L, 3) != -1) {
+    transparent = vl::CheckIntArg(L, 3);
+  }
+  if (transparent != -1 && loadAlpha) return ERR_MASKNALPHA;
+  uint32_t quiet = 0;
+  GetRuntimeOption(L, VL_OPT_QUIET, &quiet, 0u);
+  if (!quiet) PrintProgressMessage(GetMessage(100), file, 1);
+  uint32_t* argb = nullptr;
+  int32_t width = 0, height = 0, rowPixels = 0;
+  int hasAlpha = 0;
+  if ((status = gDisplayPictureLoader(L, file, &argb, &width, &height, &rowPixels, &hasAlpha))) return status;
+  if (loadAlpha && !hasAlpha) {
+    delete[] argb;
+    SetErrorArgument(file);
+    return ERR_NOALPHA;
+  }
+  if (loadTransparency) transparent = static_cast<int32_t>(argb[0] & 0xFFFFFF);
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = loadAlpha ? reinterpret_cast<vlBitmap*>(1) : nullptr;
+  status = BuildBGPicBitmaps(L, argb, backfill.present ? &backfill : nullptr, transparent, width, height, rowPixels,
+                             &bitmap, transparent != -1 ? &mask : nullptr, &alpha);
+  delete[] argb;
+  if (status) return status;
+  if (!mask && !alpha && backfill.present) transparent = -1;
+  vlBGPic* pic = nullptr;
+  status = AddBGPic(&id, 0, width, height, width, nullptr, bitmap, nullptr, transparent, mask, alpha,
+                    backfill.present ? &backfill : nullptr, &pic);
+  if (status) {
+    DeleteBitmap(bitmap);
+    if (mask) DeleteMaskPlane(mask);
+    if (alpha) DeleteAlphaPlane(alpha);
+    if (backfill.texture) DeleteBitmap(backfill.texture);
+    return status;
+  }
+  if (scaleWidth || scaleHeight) {
+    if (scaleWidth < 0) scaleWidth = -scaleWidth * width / 100;
+    if (scaleHeight < 0) scaleHeight = -scaleHeight * height / 100;
+    if (!scaleWidth) scaleWidth = width;
+    if (!scaleHeight) scaleHeight = height;
+    // The loaded planes become the scaled ones.
+    vlBitmap *b, *m, *a;
+    status = ScaleBitmap(pic->loadBitmap, pic->loadMask, pic->loadAlpha, 0, 0, nullptr, width, height, scaleWidth,
+                         scaleHeight, smooth, 0, &b, &m, &a);
+    if (!status) {
+      DeleteBGPicPlanes(pic);
+      InitBGPicRecord(pic, 0, nullptr, 0, pic->id(), b, m, a, scaleWidth, scaleHeight, 0);
+    }
+  }
+  if (!quiet) PrintDone();
+  if (status) {
+    FreeBGPicByID(L, pic->id(), 0);
+    return status;
+  }
+  return Finish(L, automatic, pic);
+}
+
+int CmdCopyBGPic(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vlObjectId srcId;
+  GetObjectIDArg(&srcId, L, 1);
+  vlObjectId id;
+  int automatic = GetObjectIDArgOpt(&id, L, 2);
+  if (!automatic && !srcId.handle && id.number == srcId.number) return ERR_WRONGUSAGE;
+  vlBGPic* src = nullptr;
+  if (int status = GetBGPicByID(L, srcId, &src, 0)) return status;
+  if (!automatic)
+    if (int status = FreeBGPicByID(L, id, 0)) return status;
+  vlBGPic* copy = nullptr;
+  if (int status = CloneBGPic(L, src, &id, &copy)) return status;
+  return Finish(L, automatic, copy);
+}
+
+int CmdScaleBGPic(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlBGPic* pic = nullptr;
+  if (int status = GetBGPicByID(L, id, &pic, 1)) return status;
+  int32_t width = static_cast<int32_t>(GetNumberOrPercentArg(L, 2, pic->width, 1, nullptr));
+  int32_t height = static_cast<int32_t>(GetNumberOrPercentArg(L, 3, pic->height, 1, nullptr));
+  int smooth = vl::OptIntArg(L, 4, 0);
+  if (DisplayOfBGPic(pic)) return ERR_SCALEBGPIC;
+  if (IsSelectedBGPic(pic)) return ERR_MODIFYABGPIC;
+  return ResizeBGPicPlanes(L, pic, width, height, smooth);
+}
+
+int CmdBrushToBGPic(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vlObjectId brushId;
+  GetObjectIDArg(&brushId, L, 1);
+  vlObjectId id;
+  int automatic = GetObjectIDArgOpt(&id, L, 2);
+  vlBitmap* brush = nullptr;
+  int32_t width = 0, height = 0;
+  if (int status = gLayerHooks.brushBitmap(L, brushId, &brush, &width, &height)) return status;
+  if (!automatic)
+    if (int status = FreeBGPicByID(L, id, 0)) return status;
+  vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
+  if (!bitmap) return ERR_BITMAP;
+  BltBitmap(brush, 0, 0, bitmap, 0, 0, width, height);
+  vlBGPic* pic = nullptr;
+  if (int status = AddBGPic(&id, 0, width, height, width, nullptr, bitmap, nullptr, -1, nullptr, nullptr, nullptr,
+                            &pic)) {
+    DeleteBitmap(bitmap);
+    return status;
+  }
+  return Finish(L, automatic, pic);
+}
+
+// Brushes and the shared display routine belong to the brush library;
+// without it these report that no such brush or object can be made.
+int CmdBGPicToBrush(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlBGPic* pic = nullptr;
+  if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
+  return gLayerHooks.bgpicToBrush(L, pic, 2);
+}
+
+int CmdDisplayBGPicPart(vlVMState* L) {
+  CheckArgs(L, 5, 8, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlBGPic* pic = nullptr;
+  if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
+  return gLayerHooks.displayBGPicPart(L, pic);
+}
+
+const vlCommand kBgPicCommands[] = {
+    {"DisplayBGPic", CmdDisplayBGPic},
+    {"DisplayBGPicPart", CmdDisplayBGPicPart},
+    {"ScaleBGPic", CmdScaleBGPic},
+    {"CreateGradientBGPic", CmdCreateGradientBGPic},
+    {"CreateRainbowBGPic", CmdCreateGradientBGPic},
+    {"CreateTexturedBGPic", CmdCreateTexturedBGPic},
+    {"BrushToBGPic", CmdBrushToBGPic},
+    {"BGPicToBrush", CmdBGPicToBrush},
+    {"CreateBGPic", CmdCreateBGPic},
+    {"FreeBGPic", CmdFreeBGPic},
+    {"LoadBGPic", CmdLoadBGPic},
+    {"SelectBGPic", CmdSelectBGPic},
+    {"EndSelect", CmdEndSelect},
+    {"CopyBGPic", CmdCopyBGPic},
+    {nullptr, nullptr},
+};
+
+}  // namespace
+
+int OpenBgPicLib(vlVMState* L) {
+  vl::PushSlotCopy(L, vl::kGlobalsIndex);
+  vl::RegisterCommands(L, nullptr, kBgPicCommands, 0);
+  vl::SetStackTop(L, -2);
+  if (int status = RegisterLibrary(kBgPicCommands, "bgpic")) return status;
+  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBGPicList));
+}

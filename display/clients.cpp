@@ -1,0 +1,258 @@
+// Display clients, pending video frames and the display services that
+// plug-ins reach through the service table.
+#include "display/clients.h"
+
+#include <cstdlib>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/display_change.h"
+#include "display/display_window.h"
+#include "display/layer_hooks.h"
+#include "runtime/errors.h"
+#include "graphics/bitmap.h"
+#include "platform/requesters.h"
+#include "platform/threads.h"
+#include "runtime/event_queue.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/script_version.h"
+#include "runtime/startup.h"
+#include "vm/error_codes.h"
+
+int32_t vlAdapterRefreshRate = 10;
+vlLayerFrameFn gLayerFrameHandler = nullptr;
+
+namespace {
+
+struct ListLock {
+  ListLock() {
+    if (vlDisplayListMutex) LockMutex(vlDisplayListMutex);
+  }
+  ~ListLock() {
+    if (vlDisplayListMutex) UnlockMutex(vlDisplayListMutex);
+  }
+};
+
+vlDisplay* DisplayOfClient(vlDisplayClient* client) {
+  for (vlDisplay* d = vlDisplayList; d; d = d->next)
+    for (vlDisplayClient* c = d->clients; c; c = c->next)
+      if (c == client) return d;
+  return nullptr;
+}
+
+void ClipRect(const vlDisplay* d, vlPendingFrame* f, int32_t* w, int32_t* h) {
+  *w = f->width;
+  *h = f->height;
+  if (f->x + *w > d->width) *w = d->width - f->x;
+  if (f->y + *h > d->height) *h = d->height - f->y;
+}
+
+}  // namespace
+
+vlDisplayClient* AddDisplayClient(vlObjectId id, vlObserverFn callback, void* userData, vlTagItem* tags,
+                                  uint32_t callKind) {
+  if (vlRecordingScreen) return nullptr;
+  vlDisplay* d = nullptr;
+  if (GetDisplayByID(id, &d)) return nullptr;
+  vlBGPic* pic = d->bgpic;
+  if (!pic || pic->transparentColor != -1 || pic->dispMask || pic->dispAlpha) return nullptr;
+  if (d->hardwareDoubleBuffer || gLayerHooks.videoOnDisplay(d)) return nullptr;
+  auto* c = static_cast<vlDisplayClient*>(std::calloc(1, sizeof(vlDisplayClient)));
+  if (!c) return nullptr;
+  c->callback = callback;
+  c->userData = userData;
+  c->callKind = callKind;
+  c->display = d;
+  const bool scaled = (d->autoScale || d->layerScale) && d->scaleWidth > 0 && d->scaleHeight > 0;
+  for (vlTagItem* t = tags; t && t->tag; ++t) {
+    switch (t->tag) {
+      case 1: *reinterpret_cast<int32_t*>(t->value) = scaled ? d->scaleWidth : pic->width; break;
+      case 2: *reinterpret_cast<int32_t*>(t->value) = scaled ? d->scaleHeight : pic->height; break;
+      case 3: c->tag3 = t->value; break;
+      case 4: c->tag4 = t->value; break;
+      default: break;
+    }
+  }
+  vlDisplayClient** link = &d->clients;
+  while (*link) link = &(*link)->next;
+  *link = c;
+  return c;
+}
+
+void RemoveDisplayClient(vlDisplayClient* client) {
+  ListLock lock;
+  for (vlDisplay* d = vlDisplayList; d; d = d->next)
+    for (vlDisplayClient** link = &d->clients; *link; link = &(*link)->next)
+      if (*link == client) {
+        *link = client->next;
+        if (d->refreshingClient == client) d->refreshingClient = nullptr;
+        if (d->observerFilter == client) d->observerFilter = nullptr;
+        std::free(client);
+        return;
+      }
+}
+
+int RefreshForClient(vlVMState* L, vlDisplayClient* client) {
+  vlDisplay* d = DisplayOfClient(client);
+  if (!d) return ERR_FINDDISPLAY;
+  d->refreshingClient = client;
+  RefreshDisplayObject(L, d, 2);
+  d->refreshingClient = nullptr;
+  return 0;
+}
+
+int ResizeForClient(vlVMState* L, vlDisplayClient* client, int32_t width, int32_t height) {
+  vlDisplay* d = DisplayOfClient(client);
+  if (!d) return ERR_FINDDISPLAY;
+  int status = ResizeOpenDisplay(L, d, 100000, 100000, width, height, 0, d->smoothScale, 0, 1);
+  if (!status) PostEvent(d, 5, static_cast<uint32_t>(d->width), static_cast<uint32_t>(d->height), 0, nullptr);
+  return status;
+}
+
+int ClientEvent(vlDisplayClient* client, uint32_t kind, const int32_t* data) {
+  vlDisplay* d = client ? DisplayOfClient(client) : vlDisplayList;
+  if (!d) return ERR_FINDDISPLAY;
+  const uint32_t x = static_cast<uint32_t>(data[0]), y = static_cast<uint32_t>(data[1]);
+  switch (kind) {
+    case 0:
+      d->clientMouseX = data[0];
+      d->clientMouseY = data[1];
+      GetSysTime(&d->lastMoveTime);
+      d->mouseMoved = 1;
+      return 0;
+    case 1:
+    case 2:
+    case 3: {
+      d->clientMouseX = data[0];
+      d->clientMouseY = data[1];
+      int32_t* state = kind == 1 ? &d->leftButton : kind == 2 ? &d->rightButton : &d->middleButton;
+      *state = data[2];
+      return PostEvent(d, kind == 1 ? 1 : kind == 2 ? 2 : 16, x, y, static_cast<uint32_t>(data[2]), nullptr);
+    }
+    case 4:
+      d->clientMouseX = data[0];
+      d->clientMouseY = data[1];
+      return PostEvent(d, data[2] ? 12 : 11, x, y, 0, nullptr);
+    case 5:
+      d->clientModifiers = static_cast<uint32_t>(data[2]);
+      if (data[0] > 0 && data[0] < kDisplayKeyCount) d->keyState[data[0]] = static_cast<uint8_t>(data[1] != 0);
+      return PostEvent(d, 3, static_cast<uint32_t>(data[1]), static_cast<uint32_t>(data[2]), x, nullptr);
+    default: return ERR_WRONGUSAGE;
+  }
+}
+
+int GetDisplayInfo(const void* window, const vlTagItem* tags) {
+  vlDisplay* d = GetDisplayByWindow(window);
+  if (!d) return -1;
+  int answered = 0;
+  for (const vlTagItem* t = tags; t && t->tag; ++t) {
+    auto* out = reinterpret_cast<int32_t*>(t->value);
+    int32_t v;
+    switch (t->tag) {
+      case 1: v = d->width; break;
+      case 2: v = d->height; break;
+      case 3: v = d->bgpic ? d->bgpic->dispWidth : 0; break;
+      case 4: v = d->bgpic ? d->bgpic->dispHeight : 0; break;
+      case 5: v = static_cast<int32_t>(PackDisplayFlags(d)); break;
+      case 6: v = d->scaleWidth; break;
+      case 7: v = d->scaleHeight; break;
+      case 8: v = d->smoothScale; break;
+      default: continue;
+    }
+    if (out) *out = v;
+    ++answered;
+  }
+  return answered;
+}
+
+int RefreshDisplayByWindow(vlVMState* L, const void* window) {
+  vlDisplay* d = GetDisplayByWindow(window);
+  if (!d) {
+    SetErrorArgIndex(0);
+    return ERR_FINDDISPLAY;
+  }
+  RefreshDisplayObject(L, d, 2);
+  return 0;
+}
+
+int InstallDisplayAdapter(vlPluginInfo* info, uintptr_t userData, const vlTagItem* tags) {
+  if (!CheckScriptVersion(6, 0)) return ERR_OLDAPPLET;
+  if (!(info->capabilities & PLUGINCAPS_DISPLAYADAPTER)) return ERR_WRONGUSAGE;
+  if (!vlPluginStartup || (vlDisplayAdapter && (vlDisplayAdapter->adapterWords[1] & 1))) return ERR_SETADAPTER;
+  vlAdapterRefreshRate = static_cast<int32_t>(GetTagValue(tags, 1, 10));
+  info->adapterWords[0] = static_cast<uint32_t>(vlAdapterRefreshRate);
+  info->adapterWords[1] = static_cast<uint32_t>(GetTagValue(tags, 2, info->adapterWords[1]));
+  info->adapterWords[2] = static_cast<uint32_t>(GetTagValue(tags, 3, info->adapterWords[2]));
+  info->userData = userData;
+  vlDisplayAdapter = info;
+  return 0;
+}
+
+int InstallRequesterAdapter(vlPluginInfo* info, uint32_t flags) {
+  if (!CheckScriptVersion(6, 0)) return ERR_OLDAPPLET;
+  if (!(info->capabilities & PLUGINCAPS_REQUESTERADAPTER)) return ERR_WRONGUSAGE;
+  if (!vlPluginStartup || (vlRequesterAdapter && (vlRequesterAdapter->adapterWords[1] & 1))) return ERR_SETADAPTER;
+  info->adapterWords[1] = flags;
+  vlRequesterAdapter = info;
+  return 0;
+}
+
+int IsDisplayAdapterInstalled() { return vlDisplayAdapter ? 1 : 0; }
+
+void QueuePendingFrame(vlDisplay* d, vlPendingFrame* frame) {
+  frame->next = nullptr;
+  LockMutex(d->mutex);
+  vlPendingFrame** link = &d->pendingFrames;
+  while (*link) link = &(*link)->next;
+  *link = frame;
+  UnlockMutex(d->mutex);
+}
+
+int FlushPendingDisplayFrames(vlVMState* L) {
+  int result = 0;
+  for (vlDisplay* d = vlDisplayList; d; d = d->next) {
+    if (!d->mutex) continue;
+    LockMutex(d->mutex);
+    vlPendingFrame* f = d->pendingFrames;
+    d->pendingFrames = nullptr;
+    UnlockMutex(d->mutex);
+    int error = 0;
+    while (f) {
+      vlPendingFrame* next = f->next;
+      if (!error) {
+        if (f->layerRef && *f->layerRef && gLayerFrameHandler) {
+          error = gLayerFrameHandler(L, f);
+        } else if (d->displayState == VL_DISPSTATE_OPEN && f->bitmap) {
+          int32_t w, h;
+          ClipRect(d, f, &w, &h);
+          if (w > 0 && h > 0) BlitToDisplay(f->bitmap, 0, 0, d, f->x, f->y, w, h, 0x20);
+        }
+      }
+      if (f->bitmap) DeleteBitmap(f->bitmap);
+      std::free(f);
+      f = next;
+    }
+    if (error && !result) result = error;
+  }
+  return result;
+}
+
+void FreePendingFrames(vlDisplay* d) {
+  if (d->mutex) LockMutex(d->mutex);
+  vlPendingFrame* f = d->pendingFrames;
+  d->pendingFrames = nullptr;
+  if (d->mutex) UnlockMutex(d->mutex);
+  while (f) {
+    vlPendingFrame* next = f->next;
+    if (f->bitmap) DeleteBitmap(f->bitmap);
+    std::free(f);
+    f = next;
+  }
+}
+
+void FreeDisplayClients(vlDisplay* d) {
+  while (vlDisplayClient* c = d->clients) {
+    d->clients = c->next;
+    std::free(c);
+  }
+}

@@ -1,0 +1,51 @@
+// Display clients (plug-ins that render into a display and feed input
+// back), the pending-frame queue that video threads fill, and the
+// services through which plug-ins find and refresh displays and install
+// display and requester adapters.
+#pragma once
+#include <cstdint>
+
+#include "platform/display_adapter.h"
+#include "runtime/objects.h"
+#include "runtime/tag_list.h"
+
+struct vlVMState;
+struct vlDisplay;
+struct vlBitmap;
+struct vlPluginInfo;
+
+struct vlPendingFrame {
+  vlPendingFrame* next;
+  uint32_t word;
+  void* video;
+  vlBitmap* bitmap;
+  int32_t x, y, width, height;
+  void** layerRef;  // *layerRef is null when the video is not shown as a layer
+};
+
+vlDisplayClient* AddDisplayClient(vlObjectId displayId, vlObserverFn callback, void* userData, vlTagItem* tags,
+                                  uint32_t callKind);
+void RemoveDisplayClient(vlDisplayClient* client);
+int RefreshForClient(vlVMState* state, vlDisplayClient* client);
+int ResizeForClient(vlVMState* state, vlDisplayClient* client, int32_t width, int32_t height);
+// kind 0 move, 1 left, 2 right, 3 middle button, 4 wheel, 5 key.
+int ClientEvent(vlDisplayClient* client, uint32_t kind, const int32_t* data);
+// Answers tags {tag, out pointer} of the display with that window; -1 when none.
+int GetDisplayInfo(const void* window, const vlTagItem* tags);
+int RefreshDisplayByWindow(vlVMState* state, const void* window);
+int InstallDisplayAdapter(vlPluginInfo* info, uintptr_t userData, const vlTagItem* tags);
+int InstallRequesterAdapter(vlPluginInfo* info, uint32_t flags);
+int IsDisplayAdapterInstalled();
+extern int32_t vlAdapterRefreshRate;
+
+// Video threads: appends a frame under the display's mutex.
+void QueuePendingFrame(vlDisplay* display, vlPendingFrame* frame);
+// Main thread: draws every queued frame. 0 or the first error of a layer.
+int FlushPendingDisplayFrames(vlVMState* state);
+void FreePendingFrames(vlDisplay* display);
+void FreeDisplayClients(vlDisplay* display);
+
+// Frames of videos shown as layers go to the layer code (default: the
+// frame is drawn like any other).
+using vlLayerFrameFn = int (*)(vlVMState* state, vlPendingFrame* frame);
+extern vlLayerFrameFn gLayerFrameHandler;

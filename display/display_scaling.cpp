@@ -1,0 +1,178 @@
+// Front copy and back buffer of a display, and the scaling of displays
+// and their BGPics.
+#include "display/display_scaling.h"
+
+#include "display/backfill.h"
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/display_change.h"
+#include "display/layer_hooks.h"
+#include "display/monitors.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/scale_bitmap.h"
+#include "platform/display_adapter.h"
+#include "runtime/plugin_abi.h"
+#include "vm/error_codes.h"
+
+int SetDisplayBGPicCopies(vlDisplay* d, vlBGPic* pic) {
+  if (d->front) DeleteBitmap(d->front);
+  if (d->back) DeleteBitmap(d->back);
+  d->front = d->back = nullptr;
+  if (!pic->dispBitmap) return 0;  // held as ARGB until the screen format is known
+  d->front = NewBitmap(pic->dispWidth, pic->dispHeight, 0, nullptr);
+  d->back = NewBitmap(pic->dispWidth, pic->dispHeight, 0, nullptr);
+  if (!d->front || !d->back) {
+    if (d->front) DeleteBitmap(d->front);
+    if (d->back) DeleteBitmap(d->back);
+    d->front = d->back = nullptr;
+    return ERR_BITMAP;
+  }
+  BltBitmap(pic->dispBitmap, 0, 0, d->front, 0, 0, pic->dispWidth, pic->dispHeight);
+  BltBitmap(pic->dispBitmap, 0, 0, d->back, 0, 0, pic->dispWidth, pic->dispHeight);
+  if (vlDisplayAdapter && d->displayState == VL_DISPSTATE_OPEN && vlDisplayAdapter->ChangeBufferSize)
+    reinterpret_cast<int (*)(void*, int32_t, int32_t)>(vlDisplayAdapter->ChangeBufferSize)(
+        d->adapterHandle, pic->dispWidth, pic->dispHeight);
+  return 0;
+}
+
+void ComputeLetterbox(vlDisplay* d, vlBGPic* pic, int32_t width, int32_t height) {
+  d->borderLeft = d->borderTop = d->borderRight = d->borderBottom = 0;
+  if ((d->styleFlags & VL_DISPSTYLE_LETTERBOX) && pic && !pic->dispMask && !pic->dispAlpha && pic->width > 0 &&
+      pic->height > 0) {
+    int32_t sw = width;
+    int32_t sh = static_cast<int32_t>(static_cast<double>(pic->height) / pic->width * width);
+    if (sh > height) {
+      sh = height;
+      sw = static_cast<int32_t>(static_cast<double>(pic->width) / pic->height * height);
+      d->borderLeft = (width - sw) / 2;
+    }
+    d->borderTop = (height - sh) / 2;
+    d->borderRight = width - sw - d->borderLeft;
+    d->borderBottom = height - sh - d->borderTop;
+    d->scaleWidth = sw;
+    d->scaleHeight = sh;
+    return;
+  }
+  d->scaleWidth = width;
+  d->scaleHeight = height;
+}
+
+int MakeBGPicAtSize(vlVMState* L, vlBGPic* pic, int32_t width, int32_t height, int smooth, vlBitmap** bitmap,
+                    vlBitmap** mask, vlBitmap** alpha) {
+  *bitmap = *mask = *alpha = nullptr;
+  if (pic->scalable && pic->backfill.present && !pic->source) {
+    vlBitmap* b = NewBitmap(width, height, 0, nullptr);
+    if (!b) return ERR_BITMAP;
+    if (int status = FillBackfill(L, &pic->backfill, b, width, height, nullptr, 1)) {
+      DeleteBitmap(b);
+      return status;
+    }
+    *bitmap = b;
+    return 0;
+  }
+  return ScaleBitmap(pic->loadBitmap, pic->loadMask, pic->loadAlpha, 0, 0, nullptr, pic->loadWidth, pic->loadHeight,
+                     width, height, smooth, 0, bitmap, mask, alpha);
+}
+
+void FreeBGPicScaledPlanes(vlBGPic* p) {
+  auto drop = [](vlBitmap* plane, vlBitmap* keep1, vlBitmap* keep2, void (*del)(vlBitmap*)) {
+    if (plane && plane != keep1 && plane != keep2) del(plane);
+  };
+  drop(p->dispBitmap, p->curBitmap, p->loadBitmap, DeleteBitmap);
+  drop(p->dispMask, p->curMask, p->loadMask, DeleteMaskPlane);
+  drop(p->dispAlpha, p->curAlpha, p->loadAlpha, DeleteAlphaPlane);
+  drop(p->curBitmap, p->loadBitmap, nullptr, DeleteBitmap);
+  drop(p->curMask, p->loadMask, nullptr, DeleteMaskPlane);
+  drop(p->curAlpha, p->loadAlpha, nullptr, DeleteAlphaPlane);
+}
+
+int ResizeBGPicPlanes(vlVMState* L, vlBGPic* p, int32_t width, int32_t height, int smooth) {
+  if (int status = ResolveAspectSize(p->width, p->height, &width, &height)) return status;
+  if (width == p->width && height == p->height) return 0;
+  vlBitmap *b, *m, *a;
+  if (width == p->loadWidth && height == p->loadHeight) {
+    b = p->loadBitmap;
+    m = p->loadMask;
+    a = p->loadAlpha;
+  } else if (int status = MakeBGPicAtSize(L, p, width, height, smooth, &b, &m, &a)) {
+    return status;
+  }
+  FreeBGPicScaledPlanes(p);
+  p->curBitmap = p->dispBitmap = b;
+  p->curMask = p->dispMask = m;
+  p->curAlpha = p->dispAlpha = a;
+  p->width = p->dispWidth = width;
+  p->height = p->dispHeight = height;
+  return 0;
+}
+
+int RescaleDisplayBGPic(vlVMState* L, vlDisplay* d, vlBGPic* p, int rebuildCopies) {
+  vlBitmap *b, *m, *a;
+  if (int status = MakeBGPicAtSize(L, p, d->scaleWidth, d->scaleHeight, d->smoothScale, &b, &m, &a)) return status;
+  auto drop = [](vlBitmap* plane, vlBitmap* keep1, vlBitmap* keep2, void (*del)(vlBitmap*)) {
+    if (plane && plane != keep1 && plane != keep2) del(plane);
+  };
+  drop(p->dispBitmap, p->curBitmap, p->loadBitmap, DeleteBitmap);
+  drop(p->dispMask, p->curMask, p->loadMask, DeleteMaskPlane);
+  drop(p->dispAlpha, p->curAlpha, p->loadAlpha, DeleteAlphaPlane);
+  p->dispBitmap = b;
+  p->dispMask = m;
+  p->dispAlpha = a;
+  p->dispWidth = d->scaleWidth;
+  p->dispHeight = d->scaleHeight;
+  d->scaleX = static_cast<double>(d->scaleWidth) / p->width;
+  d->scaleY = static_cast<double>(d->scaleHeight) / p->height;
+  if (rebuildCopies)
+    if (int status = SetDisplayBGPicCopies(d, p)) return status;
+  gLayerHooks.rerenderLayers(L, d, p);
+  return 0;
+}
+
+int UpdateDisplayScaleForBGPic(vlVMState* L, vlDisplay* d, vlBGPic* p, vlBitmap** mask, vlBitmap** alpha) {
+  *mask = *alpha = nullptr;
+  const bool sized = d->scaleWidth > 0 && d->scaleHeight > 0;
+  if (d->layerScale && sized) {
+    if (p->dispWidth == d->scaleWidth && p->dispHeight == d->scaleHeight) {
+      d->scaleX = static_cast<double>(d->scaleWidth) / p->width;
+      d->scaleY = static_cast<double>(d->scaleHeight) / p->height;
+      return 0;
+    }
+    return RescaleDisplayBGPic(L, d, p, 0);
+  }
+  if (d->autoScale && sized) {
+    d->scaleX = static_cast<double>(d->scaleWidth) / p->width;
+    d->scaleY = static_cast<double>(d->scaleHeight) / p->height;
+    if (p->dispMask || p->dispAlpha)
+      return ScaleBitmap(nullptr, p->dispMask, p->dispAlpha, 0, 0, nullptr, p->dispWidth, p->dispHeight,
+                         d->scaleWidth, d->scaleHeight, d->smoothScale, 0, nullptr, mask, alpha);
+    return 0;
+  }
+  d->scaleX = d->scaleY = 1.0;
+  return 0;
+}
+
+int InitialDisplayScaling(vlVMState* L, vlDisplay* d) {
+  if (!d->bgpic) return 0;
+  if (int status = SetDisplayBGPicCopies(d, d->bgpic)) return status;
+  if (!d->autoScale && !d->layerScale) return 0;
+  int32_t fitW = 0, fitH = 0;
+  if (d->styleFlags & VL_DISPSTYLE_FITSCALE) {
+    int32_t mx, my, mw, mh;
+    if (GetDisplayMonitorRect(d, &mx, &my, &mw, &mh) == 0) {
+      if (!d->bordersKnown) DetermineDisplayBorders(d);
+      fitW = mw - d->frameWidth;
+      fitH = mh - d->frameHeight;
+      d->x = mx;
+      d->y = my;
+      d->monitorRelativeX = d->monitorRelativeY = 0;
+      ComputeLetterbox(d, d->bgpic, fitW, fitH);
+    }
+  }
+  if (d->scaleWidth > 0 && d->scaleHeight > 0) {
+    const bool letterbox = (d->styleFlags & VL_DISPSTYLE_LETTERBOX) && fitW > 0;
+    return ResizeOpenDisplay(L, d, 100000, 100000, letterbox ? fitW : d->scaleWidth,
+                             letterbox ? fitH : d->scaleHeight, 0, d->smoothScale, 1, 1);
+  }
+  return 0;
+}

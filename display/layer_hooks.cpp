@@ -1,0 +1,77 @@
+// Defaults of the layer hooks (a display without layers, sprites or
+// videos) and the whole-display refresh.
+#include "display/layer_hooks.h"
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "platform/display_adapter.h"
+#include "runtime/errors.h"
+#include "vm/error_codes.h"
+
+int32_t vlRefreshSuspended = 0;
+
+namespace {
+
+void PlainRedraw(vlVMState*, vlDisplay*, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width,
+                 int32_t height, int32_t) {
+  if (!pic || !dest || !pic->dispBitmap || pic->dispBitmap == dest) return;
+  if (x < 0) {
+    width += x;
+    x = 0;
+  }
+  if (y < 0) {
+    height += y;
+    y = 0;
+  }
+  if (x + width > pic->dispWidth) width = pic->dispWidth - x;
+  if (y + height > pic->dispHeight) height = pic->dispHeight - y;
+  if (x + width > dest->width) width = dest->width - x;
+  if (y + height > dest->height) height = dest->height - y;
+  if (width > 0 && height > 0) BltBitmap(pic->dispBitmap, x, y, dest, x, y, width, height);
+}
+void NoLayers(vlVMState*, vlBGPic*) {}
+int NoCount(const vlBGPic*) { return 0; }
+void NoRerender(vlVMState*, vlDisplay*, vlBGPic*) {}
+int NoUsers(vlVMState*, vlBGPic*) { return 0; }
+void NoSprites(vlVMState*, vlBGPic*) {}
+void NoVideos(vlVMState*, vlDisplay*) {}
+int NoVideo(vlDisplay*) { return 0; }
+void NoDoubleBuffer(vlVMState*, vlDisplay*) {}
+void NoAsync(vlVMState*) {}
+int NoAsyncOn(vlDisplay*) { return 0; }
+void NoFreed(vlVMState*, vlDisplay*) {}
+void NoButtons(vlVMState*, vlBGPic*) {}
+int NoSelect(vlVMState*, uint32_t, vlBGPic*, int32_t, int32_t) { return ERR_WRONGUSAGE; }
+int NoBrushLibrary(vlVMState*, vlBGPic*, int) { return ERR_WRONGUSAGE; }
+int NoDisplayRoutine(vlVMState*, vlBGPic*) { return ERR_WRONGUSAGE; }
+int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
+  if (id.handle) return ERR_FINDARRAY;
+  SetErrorArgIndex(id.number);
+  return ERR_FINDBRUSH;
+}
+
+const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
+                                NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
+                                NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine};
+
+}  // namespace
+
+vlLayerHooks gLayerHooks = kDefaults;
+void ResetLayerHooks() { gLayerHooks = kDefaults; }
+
+void UpdateDisplayRect(vlBitmap* source, int32_t srcX, int32_t srcY, vlDisplay* display, int32_t x, int32_t y,
+                       int32_t width, int32_t height, uint32_t flags) {
+  if (!display || !source) return;
+  if (vlRefreshSuspended && !(flags & 0x80)) return;
+  BlitToDisplay(source, srcX, srcY, display, x, y, width, height, flags);
+}
+
+void RefreshDisplayObject(vlVMState* state, vlDisplay* d, uint32_t code) {
+  if (!d || !d->bgpic || !d->back) return;
+  ClearDisplayBorders(d);
+  vlBGPic* pic = d->bgpic;
+  gLayerHooks.redrawLayers(state, d, pic, d->back, 0, 0, pic->dispWidth, pic->dispHeight, 0);
+  UpdateDisplayRect(d->back, 0, 0, d, 0, 0, pic->dispWidth, pic->dispHeight, code | 9);
+}

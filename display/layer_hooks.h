@@ -1,0 +1,62 @@
+// The calls the display code makes into layers, sprites, async draws,
+// double buffers and videos, which live in other parts of the engine. Each
+// default is what a display does when that part shows nothing: no layers,
+// no sprites, no videos. The layer code replaces the members when it opens.
+#pragma once
+#include <cstdint>
+
+#include "runtime/objects.h"
+
+struct vlVMState;
+struct vlDisplay;
+struct vlBGPic;
+struct vlBitmap;
+
+struct vlLayerHooks {
+  // Draws the rectangle of the BGPic with its layers (and, for modes 0 and
+  // 2, its on-screen sprites) into dest. Default: the BGPic's display
+  // picture alone.
+  void (*redrawLayers)(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
+                       int32_t width, int32_t height, int32_t mode);
+  // Frees the BGPic's layers (before it is freed). Default: nothing.
+  void (*freeBGPicLayers)(vlVMState* state, vlBGPic* pic);
+  int (*countLayers)(const vlBGPic* pic);  // default 0
+  // Re-renders the BGPic's layers at the display's scale factors.
+  void (*rerenderLayers)(vlVMState* state, vlDisplay* display, vlBGPic* pic);
+  // Gives every layer that shows the BGPic a private copy (before it is
+  // changed or freed); 1 when some layer still shows it.
+  int (*detachBGPicUsers)(vlVMState* state, vlBGPic* pic);
+  void (*freeSpriteNodes)(vlVMState* state, vlBGPic* pic);
+  void (*stopDisplayVideos)(vlVMState* state, vlDisplay* display);
+  int (*videoOnDisplay)(vlDisplay* display);
+  void (*stopDoubleBuffer)(vlVMState* state, vlDisplay* display);
+  void (*freeAsyncDraws)(vlVMState* state);
+  int (*asyncDrawOnDisplay)(vlDisplay* display);
+  // Called when a display (or all of them) goes away.
+  void (*displayFreed)(vlVMState* state, vlDisplay* display);
+  // Frees the BGPic's buttons (made by the event library).
+  void (*freeBGPicButtons)(vlVMState* state, vlBGPic* pic);
+  // Selects a BGPic's mask (mode 0) or alpha channel (mode 1) as drawing
+  // target. Default: ERR_WRONGUSAGE (no drawing-target selection).
+  int (*selectDrawTarget)(vlVMState* state, uint32_t type, vlBGPic* pic, int32_t mode, int32_t frame);
+  // A brush's bitmap and size (texture fills). Default: ERR_FINDBRUSH.
+  int (*brushBitmap)(vlVMState* state, vlObjectId id, vlBitmap** bitmap, int32_t* width, int32_t* height);
+  // BGPicToBrush: a new brush of the BGPic's planes, id at the argument
+  // index. Default: ERR_FINDBRUSH-like refusal (no brush library).
+  int (*bgpicToBrush)(vlVMState* state, vlBGPic* pic, int idIndex);
+  // DisplayBGPicPart through the shared display routine. Default:
+  // ERR_WRONGUSAGE (no display routine).
+  int (*displayBGPicPart)(vlVMState* state, vlBGPic* pic);
+};
+
+extern vlLayerHooks gLayerHooks;
+void ResetLayerHooks();
+
+// Redraws a whole display from its BGPic (code 0 after Cls, 0x80 after
+// opening, 2 on a plug-in's request).
+void RefreshDisplayObject(vlVMState* state, vlDisplay* display, uint32_t code);
+// Sends a changed rectangle of a bitmap to the display's window unless
+// refreshing is deferred (BeginRefresh).
+void UpdateDisplayRect(vlBitmap* source, int32_t srcX, int32_t srcY, vlDisplay* display, int32_t x, int32_t y,
+                       int32_t width, int32_t height, uint32_t flags);
+extern int32_t vlRefreshSuspended;

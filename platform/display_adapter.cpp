@@ -1,0 +1,337 @@
+// The display wrappers: adapter entry when a display adapter is installed,
+// the built-in X11 code otherwise; observer notification after drawing.
+// Depends on the plug-in interface, the X11 window and drawing code and the
+// bitmap hooks.
+#include "platform/display_adapter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "display/display.h"
+#include "graphics/bitmap.h"
+#include "platform/x11/x11_draw.h"
+#include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_window.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/tag_list.h"
+#include "vm/error_codes.h"
+
+vlPluginInfo* vlDisplayAdapter = nullptr;
+vlDisplayScaleFn gDisplayScaler = nullptr;
+
+namespace {
+
+enum : uint32_t {
+  kCapSleep = 1,
+  kCapVWait = 2,
+  kCapMonitors = 4,
+  kCapGrab = 8,
+  kCapDrawClosed = 16,
+};
+enum : uint32_t { kFlagScalesItself = 8 };
+
+// The adapter when its calls reach it (an adapter called through the frame
+// hook gets nothing on this platform).
+vlPluginInfo* Adapter() {
+  vlPluginInfo* a = vlDisplayAdapter;
+  return a && a->callKind != 2 ? a : nullptr;
+}
+uint32_t Caps(const vlPluginInfo* a) { return a->displayWords[0]; }
+
+template <class Fn>
+Fn Entry(vlPluginEntry e) {
+  return reinterpret_cast<Fn>(e);
+}
+
+// Drawing goes to the adapter when the display is open, or when the
+// adapter draws on closed displays that have a handle.
+bool AdapterDraws(const vlPluginInfo* a, const vlDisplay* d) {
+  return d->displayState == VL_DISPSTATE_OPEN || ((Caps(a) & kCapDrawClosed) && d->adapterHandle);
+}
+
+// The adapter counts alpha inversely when its flags say so.
+uint32_t AdapterColor(const vlPluginInfo* a, uint32_t color) {
+  return (a->displayWords[1] & 0x80000000u) ? color ^ 0xFF000000u : color;
+}
+
+vlBitmap* gScaledBlit = nullptr;
+
+}  // namespace
+
+bool DisplayAdapterActive() { return vlDisplayAdapter != nullptr; }
+
+void NotifyObservers(vlDisplay* d, uint32_t code, const int32_t* args, bool refreshOnly) {
+  if (!d) return;
+  for (vlDisplayClient* c = d->clients; c; c = c->next) c->visited = 0;
+  for (;;) {
+    vlDisplayClient* c = d->clients;
+    while (c && (c->visited || (d->observerFilter && c != d->observerFilter))) c = c->next;
+    if (!c) return;
+    c->visited = 1;
+    if (refreshOnly && !c->refresh) continue;
+    if (c->callback && c->callKind != 2) c->callback(c, code, args, c->userData);
+  }
+}
+
+void NotifyDisplayObservers(vlDisplay* d, int32_t a, int32_t b) {
+  int32_t args[2] = {a, b};
+  NotifyObservers(d, 4, args);
+}
+
+int DetermineDisplayBorders(vlDisplay* d) {
+  if (vlPluginInfo* a = Adapter()) {
+    int32_t left = 0, right = 0, top = 0, bottom = 0;
+    if (a->DetermineBorderSizes)
+      Entry<int (*)(void*, int32_t*, int32_t*, int32_t*, int32_t*)>(a->DetermineBorderSizes)(
+          d->adapterHandle, &left, &right, &top, &bottom);
+    d->frameLeft = left;
+    d->frameTop = top;
+    d->frameWidth = left + right;
+    d->frameHeight = top + bottom;
+    d->bordersKnown = 1;
+    return 0;
+  }
+  if (!d->window) {
+    int status = AllocDisplayPlatformData(d);
+    if (status) return status;
+  }
+  if (!d->window->connection) {
+    vlX11Connection* c = nullptr;
+    if (OpenX11Screen(d->xDisplayName, &c) == 0) {
+      d->window->connection = c;
+    }
+  }
+  return GetBorderSizes(d);
+}
+
+void ActivateDisplayWindow(vlDisplay* d, int flag) {
+  if (vlPluginInfo* a = Adapter()) {
+    if (a->ActivateDisplay) Entry<int (*)(void*, int)>(a->ActivateDisplay)(d->adapterHandle, flag != 0);
+    return;
+  }
+  ActivateX11Window(d);
+}
+
+void GetDisplayMousePos(vlDisplay* d, int32_t* x, int32_t* y) {
+  if (d->displayState != VL_DISPSTATE_OPEN) {
+    *x = d->clientMouseX;
+    *y = d->clientMouseY;
+    return;
+  }
+  if (vlPluginInfo* a = Adapter()) {
+    if (a->GetMousePos) Entry<int (*)(void*, int32_t*, int32_t*)>(a->GetMousePos)(d->adapterHandle, x, y);
+    return;
+  }
+  vlX11Window* w = d->window;
+  *x = d->clientMouseX;
+  *y = d->clientMouseY;
+  if (!w || !w->window || !w->display) return;
+  Window root, child;
+  int rootX, rootY, winX, winY;
+  unsigned int mask;
+  if (XQueryPointer(w->display, w->window, &root, &child, &rootX, &rootY, &winX, &winY, &mask)) {
+    *x = winX - d->contentOffsetX;
+    *y = winY - d->contentOffsetY;
+  }
+}
+
+void ShowHideMousePointer(vlDisplay* d, int show) {
+  if (vlPluginInfo* a = Adapter()) {
+    if (a->ShowHidePointer) Entry<int (*)(void*, int)>(a->ShowHidePointer)(d->adapterHandle, show);
+    return;
+  }
+  if (show)
+    ShowPointer(d);
+  else
+    HidePointer(d);
+}
+
+void MoveMousePointer(vlDisplay* d, int32_t x, int32_t y) {
+  if (vlPluginInfo* a = Adapter()) {
+    if (a->MovePointer) Entry<int (*)(void*, int32_t, int32_t)>(a->MovePointer)(d->adapterHandle, x, y);
+    return;
+  }
+  MovePointer(d, x, y);
+}
+
+void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlDisplay* d, int32_t x, int32_t y, int32_t width,
+                   int32_t height, uint32_t flags) {
+  if (!d || !bitmap || width < 1 || height < 1) return;
+  vlPluginInfo* a = Adapter();
+  int32_t args[4] = {x, y, width, height};
+  // A display shown scaled gets the rectangle scaled first, unless the
+  // adapter scales by itself.
+  bool scaled = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
+                !(a && (a->displayWords[1] & kFlagScalesItself)) && gDisplayScaler;
+  vlBitmap* source = bitmap;
+  if (scaled) {
+    int32_t x0 = static_cast<int32_t>(x * d->scaleX), y0 = static_cast<int32_t>(y * d->scaleY);
+    int32_t x1 = static_cast<int32_t>((x + width) * d->scaleX + 0.999999);
+    int32_t y1 = static_cast<int32_t>((y + height) * d->scaleY + 0.999999);
+    x1 = std::min(x1, d->scaleWidth);
+    y1 = std::min(y1, d->scaleHeight);
+    if (x1 <= x0 || y1 <= y0) return;
+    // Map the scaled rectangle back to the source so edges line up.
+    int32_t srcX0 = static_cast<int32_t>(x0 / d->scaleX), srcY0 = static_cast<int32_t>(y0 / d->scaleY);
+    int32_t srcX1 = std::max(srcX0 + 1, static_cast<int32_t>(x1 / d->scaleX + 0.999999));
+    int32_t srcY1 = std::max(srcY0 + 1, static_cast<int32_t>(y1 / d->scaleY + 0.999999));
+    srcX1 = std::min(srcX1, sx - x + bitmap->width);
+    srcY1 = std::min(srcY1, sy - y + bitmap->height);
+    gScaledBlit = gDisplayScaler(bitmap, sx + (srcX0 - x), sy + (srcY0 - y), srcX1 - srcX0, srcY1 - srcY0, x1 - x0,
+                                 y1 - y0, d->smoothScale, gScaledBlit);
+    if (!gScaledBlit) return;
+    source = gScaledBlit;
+    sx = sy = 0;
+    x = x0;
+    y = y0;
+    width = x1 - x0;
+    height = y1 - y0;
+    flags |= 0x100;
+  }
+  if (a) {
+    if (AdapterDraws(a, d) && a->BltBitMap) {
+      vlTagItem tags[] = {{1, static_cast<uintptr_t>(sx)},     {2, static_cast<uintptr_t>(sy)},
+                          {3, static_cast<uintptr_t>(x)},      {4, static_cast<uintptr_t>(y)},
+                          {5, static_cast<uintptr_t>(width)},  {6, static_cast<uintptr_t>(height)},
+                          {7, static_cast<uintptr_t>(flags)},  {0, 0}};
+      Entry<int (*)(void*, void*, const vlTagItem*)>(a->BltBitMap)(d->adapterHandle, source, tags);
+    }
+  } else {
+    PutImageToWindow(source, sx, sy, d, x, y, width, height);
+  }
+  NotifyObservers(d, 0, args);
+}
+
+void FillDisplayRect(vlDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {
+  if (!d) return;
+  if (vlPluginInfo* a = Adapter()) {
+    if (AdapterDraws(a, d) && a->RectFill)
+      Entry<int (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->RectFill)(
+          d->adapterHandle, x, y, width, height, AdapterColor(a, color), 0, 0);
+  } else {
+    FillRectInWindow(d, x, y, width, height, color);
+  }
+  int32_t args[5] = {x, y, width, height, static_cast<int32_t>(color)};
+  NotifyObservers(d, 1, args);
+}
+
+void PlotDisplayPixel(vlDisplay* d, int32_t x, int32_t y, uint32_t color) {
+  if (!d) return;
+  if (vlPluginInfo* a = Adapter()) {
+    if (AdapterDraws(a, d) && a->WritePixel)
+      Entry<int (*)(void*, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->WritePixel)(
+          d->adapterHandle, x, y, AdapterColor(a, color), 0, 0);
+  } else {
+    WritePixelToWindow(d, x, y, color);
+  }
+  int32_t args[3] = {x, y, static_cast<int32_t>(color)};
+  NotifyObservers(d, 3, args);
+}
+
+void DrawDisplayLine(vlDisplay* d, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color) {
+  if (!d) return;
+  if (vlPluginInfo* a = Adapter()) {
+    if (AdapterDraws(a, d) && a->Line)
+      Entry<int (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->Line)(
+          d->adapterHandle, x1, y1, x2, y2, AdapterColor(a, color), 0, 0);
+  } else {
+    DrawLineToWindow(d, x1, y1, x2, y2, color);
+  }
+  int32_t args[5] = {x1, y1, x2, y2, static_cast<int32_t>(color)};
+  NotifyObservers(d, 2, args);
+}
+
+void ClearAdapterDisplay(vlDisplay* d, uint32_t color) {
+  vlPluginInfo* a = Adapter();
+  if (a && a->Cls) Entry<int (*)(void*, uint32_t, uint32_t)>(a->Cls)(d->adapterHandle, AdapterColor(a, color), 0);
+}
+
+void ClearDisplayBorders(vlDisplay* d) {
+  const int32_t l = d->borderLeft, t = d->borderTop, r = d->borderRight, b = d->borderBottom;
+  const int32_t fullW = d->width + l + r, fullH = d->height + t + b;
+  if (l) FillDisplayRect(d, -l, -t, l, fullH, 0);
+  if (t) FillDisplayRect(d, -l, -t, fullW, t, 0);
+  if (r) FillDisplayRect(d, fullW - l - r, -t, r, fullH, 0);
+  if (b) FillDisplayRect(d, -l, fullH - t - b, fullW, b, 0);
+}
+
+int GrabDisplayPixels(vlDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out) {
+  *out = nullptr;
+  if (vlPluginInfo* a = Adapter()) {
+    if (!(Caps(a) & kCapGrab) || !a->GrabScreenPixels) return ERR_GRABSCREEN;
+    auto* pixels = Entry<uint32_t* (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t)>(
+        a->GrabScreenPixels)(d->adapterHandle, x, y, width, height, 0, 0);
+    if (!pixels) return ERR_GRABSCREEN;
+    vlBitmap* bitmap = gX11Hooks.allocBitmap(width, height);
+    vlX11PixelView view{};
+    if (bitmap && gX11Hooks.lockPixels(bitmap, &view, 1) && view.bytesPerPixel == 4) {
+      for (int32_t row = 0; row < height; ++row)
+        std::memcpy(view.pixels + static_cast<size_t>(row) * view.rowPixels * 4, pixels + static_cast<size_t>(row) * width,
+                    static_cast<size_t>(width) * 4);
+      gX11Hooks.unlockPixels(bitmap);
+      *out = bitmap;
+    } else if (bitmap) {
+      gX11Hooks.freeBitmap(bitmap);
+    }
+    if (a->FreeGrabScreenPixels) Entry<void (*)(void*)>(a->FreeGrabScreenPixels)(pixels);
+    return *out ? 0 : ERR_GRABSCREEN;
+  }
+  *out = GrabScreenPixels(d, x, y, width, height);
+  return *out ? 0 : ERR_GRABSCREEN;
+}
+
+int GetDisplayModeList(vlDisplay* d, vlModeEntry** out, int32_t* count) {
+  *out = nullptr;
+  *count = 0;
+  int n = 0;
+  vlModeEntry* list = nullptr;
+  if (vlPluginInfo* a = Adapter(); a && (Caps(a) & kCapMonitors) && a->GetMonitorInfo) {
+    int32_t* data = nullptr;
+    Entry<int (*)(int, int, void*, int)>(a->GetMonitorInfo)(1, d ? d->monitorIndex : 0, &data, 0);
+    if (data) {
+      while (data[3 * n] > 0 && data[3 * n + 1] > 0) ++n;
+      list = n ? new (std::nothrow) vlModeEntry[n] : nullptr;
+      for (int i = 0; list && i < n; ++i) list[i] = {data[3 * i], data[3 * i + 1], data[3 * i + 2], 0, 0};
+      if (a->FreeMonitorInfo) Entry<void (*)(int, void*)>(a->FreeMonitorInfo)(1, data);
+    }
+  } else {
+    vlScreenMode modes[256];
+    n = GetScreenModes(d, modes);
+    list = n > 0 ? new (std::nothrow) vlModeEntry[n] : nullptr;
+    for (int i = 0; list && i < n; ++i) list[i] = {modes[i].width, modes[i].height, 24, modes[i].refresh, 0};
+  }
+  if (!list) return ERR_NODISPMODES;
+  std::sort(list, list + n, [](const vlModeEntry& p, const vlModeEntry& q) {
+    return p.width != q.width ? p.width < q.width : p.height < q.height;
+  });
+  *out = list;
+  *count = n;
+  return 0;
+}
+
+vlMonitorNode* GetDisplayMonitorList(vlDisplay* d) {
+  if (vlPluginInfo* a = Adapter(); a && (Caps(a) & kCapMonitors) && a->GetMonitorInfo) {
+    int32_t* data = nullptr;
+    Entry<int (*)(int, int, void*, int)>(a->GetMonitorInfo)(0, d ? d->monitorIndex : 0, &data, 0);
+    vlMonitorNode* head = nullptr;
+    vlMonitorNode** tail = &head;
+    for (int i = 0; data && data[4 * i + 2] > 0 && data[4 * i + 3] > 0; ++i) {
+      auto* node = new (std::nothrow) vlMonitorNode{nullptr, data[4 * i], data[4 * i + 1], data[4 * i + 2],
+                                                    data[4 * i + 3]};
+      if (!node) break;
+      *tail = node;
+      tail = &node->next;
+    }
+    if (data && a->FreeMonitorInfo) Entry<void (*)(int, void*)>(a->FreeMonitorInfo)(0, data);
+    return head;
+  }
+  return GetMonitorList(d);
+}
+
+void FreeMonitorList(vlMonitorNode* list) { FreeMonitors(list); }
+
+void FreeDisplayBlitCache() {
+  if (gScaledBlit && gX11Hooks.freeBitmap) gX11Hooks.freeBitmap(gScaledBlit);
+  gScaledBlit = nullptr;
+}

@@ -1,0 +1,76 @@
+// The display adapter and the wrappers through which the engine reaches a
+// display's window: each hands the call to the installed display-adapter
+// plug-in when there is one and to the built-in X11 code otherwise, and the
+// drawing wrappers then tell the display's observers what changed.
+#pragma once
+#include <cstdint>
+
+struct vlBitmap;
+struct vlDisplay;
+struct vlPluginInfo;
+struct vlVMState;
+struct vlMonitorNode;
+
+// The installed display adapter (null: none). Its capability byte is
+// displayWords[0] (1 Sleep, 2 VWait, 4 monitor information, 8 screen
+// grabs, 16 draws on displays that are not open), its flags displayWords[1]
+// (bit 3: scales blits itself).
+extern vlPluginInfo* vlDisplayAdapter;
+bool DisplayAdapterActive();
+
+// An observer (a display client) in a display's list.
+using vlObserverFn = void (*)(void* node, uint32_t code, const int32_t* args, void* userData);
+struct vlDisplayClient {
+  vlDisplayClient* next;
+  vlObserverFn callback;
+  void* userData;
+  uint32_t callKind;  // 2: through the frame call, which does nothing here
+  uint32_t visited;
+  uintptr_t tag3;
+  vlDisplay* display;
+  uintptr_t tag4;
+  uint32_t refresh;  // wants frame-refresh notifications
+};
+
+// Calls each observer once (code 0 blit, 1 fill, 2 line, 3 pixel, 4 size
+// change, 5 refresh); observers may change the list from their callback.
+void NotifyObservers(vlDisplay* display, uint32_t code, const int32_t* args, bool refreshOnly = false);
+void NotifyDisplayObservers(vlDisplay* display, int32_t a, int32_t b);
+
+// Window operations.
+int DetermineDisplayBorders(vlDisplay* display);
+void ActivateDisplayWindow(vlDisplay* display, int flag);
+void GetDisplayMousePos(vlDisplay* display, int32_t* x, int32_t* y);
+void ShowHideMousePointer(vlDisplay* display, int show);
+void MoveMousePointer(vlDisplay* display, int32_t x, int32_t y);
+
+// Drawing to the window, then the observers.
+void BlitToDisplay(vlBitmap* bitmap, int32_t srcX, int32_t srcY, vlDisplay* display, int32_t x, int32_t y,
+                   int32_t width, int32_t height, uint32_t flags);
+void FillDisplayRect(vlDisplay* display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
+void PlotDisplayPixel(vlDisplay* display, int32_t x, int32_t y, uint32_t color);
+void DrawDisplayLine(vlDisplay* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
+void ClearAdapterDisplay(vlDisplay* display, uint32_t color);
+// Fills the letterbox borders of a scaled display with colour 0.
+void ClearDisplayBorders(vlDisplay* display);
+
+// The screen's pixels as a new bitmap; 0 or 1561.
+int GrabDisplayPixels(vlDisplay* display, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out);
+
+// Screen modes of the display's monitor, sorted by width then height.
+struct vlModeEntry {
+  int32_t width, height, depth, refresh, reserved;
+};
+// 0, or 1443 when there are none; free the array with delete[].
+int GetDisplayModeList(vlDisplay* display, vlModeEntry** out, int32_t* count);
+// Monitors in the server's order; free with FreeMonitorList.
+vlMonitorNode* GetDisplayMonitorList(vlDisplay* display);
+void FreeMonitorList(vlMonitorNode* list);
+
+// Scales a rectangle of a bitmap into *reuse (re-made when its size does
+// not fit) for a scaled display; installed by the graphics engine.
+using vlDisplayScaleFn = vlBitmap* (*)(vlBitmap* source, int32_t x, int32_t y, int32_t width, int32_t height,
+                                       int32_t toWidth, int32_t toHeight, int smooth, vlBitmap* reuse);
+extern vlDisplayScaleFn gDisplayScaler;
+// Drops the intermediate bitmap of scaled blits (shut-down).
+void FreeDisplayBlitCache();
