@@ -1,0 +1,364 @@
+// The display and bgpic libraries driven by assembled scripts on a real X
+// server: display creation and replacement, own BGPics and their fills,
+// the attribute reader's rules, menus, BGPic commands, selection mode,
+// monitors and modes, and the letterbox and scale rules.
+#include "tests/display/core/display_fixture.h"
+
+#include <string>
+
+#include "display/display_scaling.h"
+#include "display/menus.h"
+#include "graphics/bitmap.h"
+#include "vm/error_codes.h"
+#include "vm/value.h"
+
+namespace {
+
+using vltest::DisplayTest;
+
+uint32_t Pixel(vlBitmap* b, int x, int y) { return ReadBitmapPixel(b, x, y, 0) & 0xFFFFFF; }
+
+TEST_F(DisplayTest, OwnBGPicHasTheDisplaySizeAndItsFill) {
+  ASSERT_EQ(Run(".table 0 { width = 200, height = 100, color = 16711680 }\n"
+                ".call base=1 createdisplay 1 r0"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  ASSERT_NE(d->bgpic, nullptr);
+  EXPECT_EQ(d->bgpic->width, 200);
+  EXPECT_EQ(d->bgpic->height, 100);
+  EXPECT_EQ(d->ownBGPic, 1u);
+  EXPECT_EQ(d->displayState, VL_DISPSTATE_CLOSED);
+  EXPECT_EQ(Pixel(d->bgpic->dispBitmap, 0, 0), 0xFF0000u);
+  EXPECT_EQ(Pixel(d->bgpic->dispBitmap, 199, 99), 0xFF0000u);
+  EXPECT_EQ(d->marginRight, 199);
+  EXPECT_STREQ(d->title, "Vellamora");
+  EXPECT_EQ(d->x, -100000);
+
+  // Nil asks for an automatic id: the record's address comes back.
+  ASSERT_EQ(Run(".call createdisplay nil -> h"), 0);
+  const vlValue* h = vltest::GetGlobal(L, "h");
+  ASSERT_EQ(h->tag, VL_TLIGHTUSERDATA);
+  vlDisplay* automatic = nullptr;
+  ASSERT_EQ(GetDisplayByID({0, h->v.p}, &automatic), 0);
+  EXPECT_EQ(automatic, h->v.p);
+  EXPECT_EQ(automatic->width, 640);
+  EXPECT_EQ(automatic->height, 480);
+}
+
+TEST_F(DisplayTest, SameNumberReplacesUnlessCurrent) {
+  ASSERT_EQ(Run(".table 0 { width = 50, height = 40 }\n.call base=1 createdisplay 1 r0"), 0);
+  ASSERT_EQ(Run(".table 0 { width = 60, height = 30 }\n.call base=1 createdisplay 1 r0"), 0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->width, 60);
+  int count = 0;
+  for (vlDisplay* e = vlDisplayList; e; e = e->next) ++count;
+  EXPECT_EQ(count, 1);
+  vlCurrentDisplay = d;
+  EXPECT_EQ(Run(".call createdisplay 1"), ERR_FREEADISPLAY);
+  EXPECT_EQ(Run(".call freedisplay 1"), ERR_FREEADISPLAY);
+  EXPECT_EQ(Run(".call freedisplay 7"), ERR_FINDDISPLAY);
+  vlCurrentDisplay = nullptr;
+  EXPECT_EQ(Run(".call freedisplay 1"), 0);
+  EXPECT_EQ(vlDisplayList, nullptr);
+}
+
+TEST_F(DisplayTest, NamedBGPicGivesTheSizeAndIsShownOnlyOnce) {
+  ASSERT_EQ(Run(".call createbgpic 5 300 150 65280\n"
+                ".table 0 { bgpic = 5, width = 10 }\n.call base=1 createdisplay 2 r0"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(2);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->width, 300);
+  EXPECT_EQ(d->height, 150);
+  EXPECT_EQ(d->ownBGPic, 0u);
+  EXPECT_EQ(Run(".table 0 { bgpic = 5 }\n.call base=1 createdisplay 3 r0"), ERR_MULTIBGPIC);
+  EXPECT_EQ(GetDisplayByNumber(3), nullptr);
+  EXPECT_EQ(Run(".table 0 { bgpic = 9 }\n.call base=1 createdisplay 3 r0"), ERR_FINDBGPIC);
+  // Freeing a BGPic that a display shows orphans it: the display keeps it,
+  // the script no longer finds it.
+  ASSERT_EQ(Run(".call freebgpic 5"), 0);
+  EXPECT_EQ(Run(".call scalebgpic 5 10 10"), ERR_FINDBGPIC);
+  ASSERT_NE(d->bgpic, nullptr);
+  EXPECT_EQ(d->bgpic->orphan, 1u);
+  EXPECT_EQ(Pixel(d->bgpic->dispBitmap, 10, 10), 0x00FF00u);
+}
+
+TEST_F(DisplayTest, AttributeReaderRules) {
+  // A percentage scale width is a share of the display width.
+  ASSERT_EQ(Run(".table 0 { width = 640, height = 480, scalemode = 1, scalewidth = \"50%\", scaleheight = 240 }\n"
+                ".call base=1 createdisplay 1 r0"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->scaleWidth, 320);
+  EXPECT_EQ(d->scaleHeight, 240);
+  EXPECT_EQ(d->autoScale, 1);
+  EXPECT_TRUE(d->styleFlags & VL_DISPSTYLE_AUTOSCALE);
+  EXPECT_EQ(d->width, 320);  // the window shows the scaled picture
+  EXPECT_DOUBLE_EQ(d->scaleX, 0.5);
+  // Mode 0 clears both scale bits and the scale size.
+  ASSERT_EQ(Run(".table 0 { scalemode = 2, scalewidth = 100, scaleheight = 100, scalemode = 0 }\n"
+                ".call base=1 createdisplay 2 r0"),
+            0);
+  d = GetDisplayByNumber(2);
+  ASSERT_NE(d, nullptr);
+  EXPECT_FALSE(d->styleFlags & (VL_DISPSTYLE_AUTOSCALE | VL_DISPSTYLE_LAYERSCALE));
+  EXPECT_EQ(d->scaleWidth, 0);
+  EXPECT_EQ(Run(".table 0 { scalemode = 3 }\n.call base=1 createdisplay 3 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { scalewidth = 0 }\n.call base=1 createdisplay 3 r0"), ERR_WRONGUSAGE);
+  // Regions: only boxes, positive sizes, all four values required.
+  EXPECT_EQ(Run(".table 0 { dragregion = { { type = 13, x = 0, y = 0, width = 5, height = 5 } } }\n"
+                ".call base=1 createdisplay 3 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { sizeregion = { { x = 0, y = 0, width = 0, height = 5 } } }\n"
+                ".call base=1 createdisplay 3 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { sizeregion = { { x = 0, y = 0, width = 4 } } }\n.call base=1 createdisplay 3 r0"),
+            ERR_MISSINGPARAMTR);
+  ASSERT_EQ(Run(".table 0 { width = 100, height = 50, dragregion = { { x = 2, y = 3, width = 40, height = 9 }, "
+                "{ x = 90, y = 45, width = 50, height = 50 } } }\n.call base=1 createdisplay 3 r0"),
+            0);
+  d = GetDisplayByNumber(3);
+  ASSERT_EQ(d->dragRegionCount, 2);
+  EXPECT_EQ(d->dragRegions[0].x, 2);
+  EXPECT_EQ(d->dragRegions[0].height, 9);
+  EXPECT_EQ(d->dragRegionsGiven, 1);
+  // Titles: 255 characters fit, 256 do not.
+  std::string t255(255, 'a'), t256(256, 'b');
+  ASSERT_EQ(Run(".table 0 { title = \"" + t255 + "\" }\n.call base=1 createdisplay 4 r0"), 0);
+  EXPECT_EQ(std::string(GetDisplayByNumber(4)->title), t255);
+  EXPECT_EQ(Run(".table 0 { title = \"" + t256 + "\" }\n.call base=1 createdisplay 5 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { width = 0 }\n.call base=1 createdisplay 5 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { fillstyle = 4 }\n.call base=1 createdisplay 5 r0"), ERR_WRONGUSAGE);
+  // Monitors count from 1; this server has one.
+  EXPECT_EQ(Run(".table 0 { monitor = 0 }\n.call base=1 createdisplay 5 r0"), ERR_MONITORRANGE);
+  EXPECT_EQ(Run(".table 0 { monitor = 2 }\n.call base=1 createdisplay 5 r0"), ERR_MONITORRANGE);
+  // Flag keys set and clear their bits; a backdrop hides from the task bar.
+  ASSERT_EQ(Run(".table 0 { borderless = 1, sizeable = 1, sizeable = 0, noclose = 1, __backfill = 1, hidden = 1 }\n"
+                ".call base=1 createdisplay 6 r0"),
+            0);
+  d = GetDisplayByNumber(6);
+  EXPECT_EQ(d->styleFlags & (VL_DISPSTYLE_BORDERLESS | VL_DISPSTYLE_SIZEABLE | VL_DISPSTYLE_NOCLOSE |
+                             VL_DISPSTYLE_HIDEFROMTASKBAR | VL_DISPSTYLE_HIDDEN),
+            VL_DISPSTYLE_BORDERLESS | VL_DISPSTYLE_NOCLOSE | VL_DISPSTYLE_HIDEFROMTASKBAR | VL_DISPSTYLE_HIDDEN);
+  EXPECT_EQ(d->isBackdrop, 1u);
+  // Screen-mode keys and the backfill sub-table.
+  ASSERT_EQ(Run(".table 0 { mode = \"fullscreen\", scrwidth = 800, backfill = { type = \"gradient\", "
+                "startcolor = 255, endcolor = 65280 } }\n.call base=1 createdisplay 7 r0"),
+            0);
+  d = GetDisplayByNumber(7);
+  EXPECT_EQ(d->screen.mode, VL_DISPMODE_FULLSCREEN);
+  EXPECT_EQ(d->screen.screenWidth, 800);
+  EXPECT_EQ(d->screen.backfill.type, 2);
+  EXPECT_EQ(d->screen.backfill.color, 255);
+  EXPECT_EQ(d->screen.backfill.endColor, 65280);
+  EXPECT_EQ(Run(".table 0 { mode = \"sideways\" }\n.call base=1 createdisplay 8 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { backfill = { type = \"plaid\" } }\n.call base=1 createdisplay 8 r0"), ERR_WRONGUSAGE);
+}
+
+TEST_F(DisplayTest, MenuTreesAndTheirChecks) {
+  // Two levels below the strip are accepted, a third is too complex.
+  ASSERT_EQ(Run(".table 0 { { \"File\", { { \"Open\", { { \"Recent\", { { \"a\", id = \"ra\" } } } } } } } }\n"
+                ".call base=1 createmenu 1 r0"),
+            ERR_MENUCOMPLEXITY);
+  EXPECT_EQ(vlMenuList, nullptr);
+  ASSERT_EQ(Run(".table 0 { { \"File\", { { \"Open\", { { \"Recent\", id = \"recent\", flags = 3 } } }, "
+                "{ nil }, { \"Quit\", id = \"quit\", hotkey = \"q\" } } } }\n"
+                ".call base=1 createmenu 1 r0"),
+            0);
+  vlMenu* menu = vlMenuList;
+  ASSERT_NE(menu, nullptr);
+  vlMenuItem* recent = FindMenuItem(menu->items, "RECENT");
+  ASSERT_NE(recent, nullptr);
+  EXPECT_EQ(recent->flags, 3u);
+  vlMenuItem* quit = FindMenuItem(menu->items, "quit");
+  ASSERT_NE(quit, nullptr);
+  EXPECT_STREQ(quit->hotkey, "q");
+  // The separator between them has no name.
+  vlMenuItem* open = menu->items->children;
+  ASSERT_NE(open, nullptr);
+  ASSERT_NE(open->next, nullptr);
+  EXPECT_EQ(open->next->name, nullptr);
+  // A separator directly in the strip, an empty tree, a non-table entry.
+  EXPECT_EQ(Run(".table 0 { { \"File\" }, { \"\" } }\n.call base=1 createmenu 2 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { { 5 } }\n.call base=1 createmenu 2 r0"), ERR_STRINGEXPECTED);
+  EXPECT_EQ(Run(".table 0 { }\n.call base=1 createmenu 2 r0"), ERR_EMPTYMENUTREE);
+  EXPECT_EQ(Run(".table 0 { 5 }\n.call base=1 createmenu 2 r0"), ERR_TABLEORNIL);
+  // Attached to a display the menu cannot be freed.
+  ASSERT_EQ(Run(".table 0 { menu = 1 }\n.call base=1 createdisplay 1 r0"), 0);
+  EXPECT_EQ(GetDisplayByNumber(1)->menu, menu);
+  EXPECT_EQ(Run(".call freemenu 1"), ERR_MENUATTACHED);
+  EXPECT_EQ(Run(".call freemenu 9"), ERR_FINDMENU);
+  // Item commands need an open display; they refuse a closed one.
+  EXPECT_EQ(Run(".call selectmenuitem 1 \"recent\""), ERR_CLOSEDDISPLAY);
+  EXPECT_EQ(Run(".call selectmenuitem 0 \"recent\""), ERR_NOCONTEXTMENU);
+  EXPECT_EQ(Run(".call selectmenuitem 3 \"recent\""), ERR_FINDDISPLAY);
+  ASSERT_EQ(Run(".call createdisplay 2"), 0);
+  EXPECT_EQ(Run(".call selectmenuitem 2 \"recent\""), ERR_NOMENU);
+  ASSERT_EQ(Run(".call freedisplay 1"), 0);
+  EXPECT_EQ(Run(".call freemenu 1"), 0);
+  EXPECT_EQ(vlMenuList, nullptr);
+}
+
+TEST_F(DisplayTest, BGPicCommandsCheckTheirArguments) {
+  EXPECT_EQ(Run(".call createbgpic 1 0 10"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call creategradientbgpic 1 2 0 255 0 10"), ERR_BADDIMENSIONS);
+  EXPECT_EQ(Run(".table 0 { colors = { 255, 0.5 } }\n.call base=1 creategradientbgpic 1 2 0 255 20 20 0 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { colors = { 255, 1.5, 0, 1 } }\n.call base=1 creategradientbgpic 1 2 0 255 20 20 0 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { colors = { 255, 0.5, 7 } }\n.call base=1 creategradientbgpic 1 2 0 255 20 20 0 r0"),
+            ERR_MISSINGPARAMTR);
+  std::string stops = "{ ";
+  for (int i = 0; i < 65; ++i) stops += "255, 0.5, ";
+  stops += "}";
+  EXPECT_EQ(Run(".table 0 { colors = " + stops + " }\n.call base=1 creategradientbgpic 1 2 0 255 20 20 0 r0"),
+            ERR_INTERNAL);
+  EXPECT_EQ(Run(".table 0 { centerx = 1.5 }\n.call base=1 creategradientbgpic 1 3 0 255 20 20 0 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(vlBGPicList, nullptr);
+
+  // The rainbow command is the gradient command.
+  ASSERT_EQ(Run(".call creategradientbgpic 1 2 16711680 255 40 30 90\n"
+                ".call createrainbowbgpic 2 2 16711680 255 40 30 90\n"
+                ".call creategradientbgpic nil 1 16711680 255 40 30 -> auto"),
+            0);
+  vlBGPic *a = nullptr, *b = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {1, nullptr}, &a, 0), 0);
+  ASSERT_EQ(GetBGPicByID(L, {2, nullptr}, &b, 0), 0);
+  for (int x = 0; x < 40; x += 3)
+    for (int y = 0; y < 30; y += 7) ASSERT_EQ(Pixel(a->curBitmap, x, y), Pixel(b->curBitmap, x, y));
+  // Angle 90 runs from left (start colour) to right (end colour).
+  EXPECT_GT(Pixel(a->curBitmap, 0, 15) >> 16, 0xF0u);
+  EXPECT_GT(Pixel(a->curBitmap, 39, 15) & 0xFF, 0xF0u);
+  EXPECT_EQ(a->scalable, 1u);
+  EXPECT_EQ(a->backfill.desc.fillStyle, 2u);
+  // Type 1 is the linear gradient at 90 degrees.
+  vlBGPic* c = static_cast<vlBGPic*>(vltest::GetGlobal(L, "auto")->v.p);
+  for (int x = 0; x < 40; x += 5) EXPECT_EQ(Pixel(c->curBitmap, x, 3), Pixel(a->curBitmap, x, 3));
+
+  // Copies are independent pictures with the same pixels.
+  EXPECT_EQ(Run(".call copybgpic 1 1"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call copybgpic 1 3"), 0);
+  vlBGPic* copy = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {3, nullptr}, &copy, 0), 0);
+  EXPECT_NE(copy->curBitmap, a->curBitmap);
+  EXPECT_EQ(Pixel(copy->curBitmap, 20, 20), Pixel(a->curBitmap, 20, 20));
+  // Scaling: sizes and percentages; a gradient is re-drawn at the new size.
+  ASSERT_EQ(Run(".call scalebgpic 3 \"50%\" 60"), 0);
+  EXPECT_EQ(copy->width, 20);
+  EXPECT_EQ(copy->height, 60);
+  EXPECT_GT(Pixel(copy->curBitmap, 19, 0) & 0xFF, 0xE0u);
+  ASSERT_EQ(Run(".call createbgpic 4 10 10 255\n.call scalebgpic 4 30 20"), 0);
+  vlBGPic* plain = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {4, nullptr}, &plain, 0), 0);
+  EXPECT_EQ(Pixel(plain->curBitmap, 29, 19), 0x0000FFu);
+  EXPECT_EQ(plain->loadWidth, 10);
+  // A BGPic shown by a display cannot be scaled.
+  ASSERT_EQ(Run(".table 0 { bgpic = 4 }\n.call base=1 createdisplay 1 r0"), 0);
+  EXPECT_EQ(Run(".call scalebgpic 4 5 5"), ERR_SCALEBGPIC);
+  EXPECT_EQ(Run(".call freebgpic 77"), ERR_FINDBGPIC);
+}
+
+TEST_F(DisplayTest, SelectionModeOnTheShownBGPic) {
+  ASSERT_EQ(Run(".call createdisplay 1"), 0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  SelectDisplayRecord(L, d, 1);
+  EXPECT_EQ(vlCurrentDisplay, d);
+  EXPECT_EQ(vlCurrentOutput, d->bgpic);
+  EXPECT_EQ(Run(".call endselect"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call selectbgpic nil"), ERR_NOLAYERS);
+  ASSERT_EQ(Run(".table 0 { layers = 1 }\n.call base=1 createdisplay 2 r0\n.call selectdisplay 2 1"), 0);
+  d = GetDisplayByNumber(2);
+  ASSERT_EQ(vlCurrentDisplay, d);
+  d->cursorX = 7;
+  ASSERT_EQ(Run(".call selectbgpic nil"), 0);
+  EXPECT_EQ(d->outputType, VL_OUTPUT_BGPIC);
+  EXPECT_EQ(d->cursorX, 0);
+  EXPECT_EQ(d->marginRight, 639);
+  ASSERT_NE(d->dirty.rects, nullptr);
+  EXPECT_EQ(d->dirty.capacity, 1024);
+  // Selecting it again changes nothing.
+  d->cursorX = 3;
+  ASSERT_EQ(Run(".call selectbgpic nil"), 0);
+  EXPECT_EQ(d->cursorX, 3);
+  // A BGPic of another display cannot be selected; nor freed while selected.
+  ASSERT_EQ(Run(".call createbgpic 9 20 20\n.table 0 { bgpic = 9 }\n.call base=1 createdisplay 3 r0"), 0);
+  EXPECT_EQ(Run(".call selectbgpic 9"), ERR_SELECTBGPIC);
+  ASSERT_EQ(Run(".call createbgpic 10 20 20\n.call selectbgpic 10"), 0);
+  EXPECT_EQ(vlCurrentOutput->id().number, 10);
+  EXPECT_EQ(Run(".call freebgpic 10"), ERR_MODIFYABGPIC);
+  ASSERT_EQ(Run(".call endselect"), 0);
+  EXPECT_EQ(d->outputType, VL_OUTPUT_DISPLAY);
+  EXPECT_EQ(vlCurrentOutput, d->bgpic);
+  EXPECT_EQ(d->cursorX, 7);  // restored from before the selection
+  EXPECT_EQ(Run(".call freebgpic 10"), 0);
+}
+
+TEST_F(DisplayTest, MonitorsAndModesOfTheServer) {
+  ASSERT_EQ(Run(".call getmonitors -> m"), 0);
+  ASSERT_EQ(Run("getglobal 2 \"m\"\ngetfield 0 2 #0\n"
+                "getfield 1 0 \"width\"\nsetglobal 1 \"w\"\n"
+                "getfield 1 0 \"height\"\nsetglobal 1 \"h\""),
+            0);
+  // One monitor: nothing at index 1.
+  vl::PushString(L, "m");
+  vl::GetTableValue(L, vl::kGlobalsIndex);
+  vl::RawGetTableIndex(L, -1, 1);
+  EXPECT_EQ(vl::GetTypeAt(L, -1), VL_TNIL);
+  vl::SetStackTop(L, 0);
+  EXPECT_EQ(Num("w"), 800);
+  EXPECT_EQ(Num("h"), 600);
+  EXPECT_EQ(Run(".call getdisplaymodes 0"), ERR_MONITORRANGE);
+  EXPECT_EQ(Run(".call getdisplaymodes 2"), ERR_MONITORRANGE);
+  ASSERT_EQ(Run(".call getdisplaymodes -> modes\ngetglobal 2 \"modes\"\ngetfield 0 2 #0\n"
+                "getfield 1 0 \"width\"\nsetglobal 1 \"mw\""),
+            0);
+  EXPECT_GE(Num("mw"), 1);
+}
+
+TEST_F(DisplayTest, LetterboxAndLayerScaleFactors) {
+  // A 4:3 picture letterboxed into a 1920 x 1080 area.
+  vlDisplay d{};
+  vlBGPic pic{};
+  pic.width = 640;
+  pic.height = 480;
+  d.styleFlags = VL_DISPSTYLE_LETTERBOX;
+  ComputeLetterbox(&d, &pic, 1920, 1080);
+  EXPECT_EQ(d.scaleWidth, 1440);
+  EXPECT_EQ(d.scaleHeight, 1080);
+  EXPECT_EQ(d.borderLeft, 240);
+  EXPECT_EQ(d.borderRight, 240);
+  EXPECT_EQ(d.borderTop, 0);
+  // Without the letterbox flag the whole area is the scale size.
+  d.styleFlags = 0;
+  ComputeLetterbox(&d, &pic, 1000, 700);
+  EXPECT_EQ(d.scaleWidth, 1000);
+  EXPECT_EQ(d.borderLeft, 0);
+
+  // Layer scaling with a scale size equal to the BGPic's size: factors 1.0.
+  ASSERT_EQ(Run(".table 0 { width = 300, height = 200, scalemode = 2, scalewidth = 300, scaleheight = 200 }\n"
+                ".call base=1 createdisplay 1 r0"),
+            0);
+  vlDisplay* one = GetDisplayByNumber(1);
+  EXPECT_EQ(one->layersOn, 1u);
+  EXPECT_DOUBLE_EQ(one->scaleX, 1.0);
+  EXPECT_DOUBLE_EQ(one->scaleY, 1.0);
+  // A gradient BGPic re-made for layer scaling is drawn at the new size.
+  ASSERT_EQ(Run(".table 0 { width = 100, height = 50, fillstyle = 2, gradientstyle = 2, gradientangle = 90, "
+                "gradientstartcolor = 0, gradientendcolor = 16777215, scalemode = 2, scalewidth = 400, "
+                "scaleheight = 200 }\n.call base=1 createdisplay 2 r0"),
+            0);
+  vlDisplay* two = GetDisplayByNumber(2);
+  vlBGPic* p = two->bgpic;
+  EXPECT_EQ(p->width, 100);
+  EXPECT_EQ(p->dispWidth, 400);
+  EXPECT_DOUBLE_EQ(two->scaleX, 4.0);
+  // Neighbouring columns differ: a re-drawn gradient, not 4x enlarged steps.
+  uint32_t c0 = Pixel(p->dispBitmap, 200, 10), c1 = Pixel(p->dispBitmap, 201, 10), c2 = Pixel(p->dispBitmap, 203, 10);
+  EXPECT_TRUE(c0 != c1 || c1 != c2);
+}
+
+}  // namespace
