@@ -13,7 +13,7 @@
 #include "display/layer_hooks.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "graphics/scale_bitmap.h"
+#include "graphics/picture_engines.h"
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"

@@ -18,7 +18,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/position.h"
-#include "graphics/scale_bitmap.h"
+#include "graphics/picture_engines.h"
 #include "graphics/x11_bitmap_glue.h"
 #include "platform/display_adapter.h"
 #include "platform/hooks.h"

@@ -10,7 +10,7 @@
 #include "display/monitors.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "graphics/scale_bitmap.h"
+#include "graphics/picture_engines.h"
 #include "platform/display_adapter.h"
 #include "runtime/plugin_abi.h"
 #include "vm/error_codes.h"
