@@ -223,10 +223,33 @@ int SweepList(vlVMState* L, vlGCObject** p) {
   return freed;
 }
 
+// The string chains hold only strings: free them without the dispatch by
+// tag, skipping the empty buckets quickly.
+void SweepStrings(vlVMState* L) {
+  vlStringTable* tb = &L->g->strt;
+  vlGCObject** bucket = tb->hash;
+  vlGCObject** end = bucket + tb->size;
+  int freed = 0;
+  for (; bucket < end; bucket++) {
+    vlGCObject** p = bucket;
+    while (vlGCObject* o = *p) {
+      if (o->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
+        o->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+        p = &o->next;
+      } else {
+        *p = o->next;
+        FreeString(L, reinterpret_cast<vlString*>(o));
+        freed++;
+      }
+    }
+  }
+  tb->nuse -= freed;
+}
+
 void Sweep(vlVMState* L) {
   vlVMGlobal* g = L->g;
   SweepList(L, &g->rootgc);
-  for (int i = 0; i < g->strt.size; i++) g->strt.nuse -= SweepList(L, &g->strt.hash[i]);
+  SweepStrings(L);
   SweepList(L, &g->rootudata);
   // Objects outside the swept lists that marking may have flagged.
   for (vlGCObject* o = L->openupval; o; o = o->next) o->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);

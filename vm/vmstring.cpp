@@ -16,7 +16,7 @@ namespace vl {
 
 namespace {
 
-uint32_t HashBytes(const char* bytes, size_t len) {
+inline uint32_t HashBytes(const char* bytes, size_t len) {
   uint32_t h = static_cast<uint32_t>(len);
   const auto* b = reinterpret_cast<const unsigned char*>(bytes);
   if (len < 32) {  // every byte, last first
@@ -26,6 +26,30 @@ uint32_t HashBytes(const char* bytes, size_t len) {
   size_t step = (len >> 5) + 1;  // long strings are sampled
   for (size_t i = len; i >= step; i -= step) h ^= (h << 5) + (h >> 2) + b[i - 1];
   return h;
+}
+
+// Copies a short string without a library call: most interned strings
+// are a few bytes long.
+inline void CopyBytes(char* dst, const char* src, size_t len) {
+  if (len >= 8) {
+    if (len > 16) {
+      std::memcpy(dst, src, len);
+      return;
+    }
+    uint64_t a, b;
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + len - 8, 8);
+    std::memcpy(dst, &a, 8);
+    std::memcpy(dst + len - 8, &b, 8);
+  } else if (len >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, src, 4);
+    std::memcpy(&b, src + len - 4, 4);
+    std::memcpy(dst, &a, 4);
+    std::memcpy(dst + len - 4, &b, 4);
+  } else {
+    for (size_t i = 0; i < len; i++) dst[i] = src[i];
+  }
 }
 
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
@@ -61,9 +85,55 @@ bool ParseHex(const char* p, const char* end, double* out) {
 
 void ResizeStringTable(vlVMState* L, int newsize) {
   vlStringTable* tb = &L->g->strt;
+  int oldsize = tb->size;
+  if (newsize == 2 * oldsize) {
+    // Doubling: each chain splits in place into the bucket it keeps and
+    // the one oldsize above it.
+    vlGCObject** nh = ResizeVector(L, tb->hash, static_cast<size_t>(oldsize), static_cast<size_t>(newsize));
+    for (int i = 0; i < oldsize; i++) {
+      vlGCObject* lo = nullptr;
+      vlGCObject* hi = nullptr;
+      vlGCObject* p = nh[i];
+      while (p) {
+        vlGCObject* next = p->next;
+        if (reinterpret_cast<vlString*>(p)->hash & static_cast<uint32_t>(oldsize)) {
+          p->next = hi;
+          hi = p;
+        } else {
+          p->next = lo;
+          lo = p;
+        }
+        p = next;
+      }
+      nh[i] = lo;
+      nh[i + oldsize] = hi;
+    }
+    tb->hash = nh;
+    tb->size = newsize;
+    return;
+  }
+  if (2 * newsize == oldsize) {
+    // Halving: the upper bucket's chain joins the lower one.
+    vlGCObject** h = tb->hash;
+    vlGCObject** nh = NewVector<vlGCObject*>(L, static_cast<size_t>(newsize));
+    for (int i = 0; i < newsize; i++) {
+      vlGCObject* lower = h[i];
+      vlGCObject* upper = h[i + newsize];
+      if (lower && upper) {
+        vlGCObject* tail = lower;
+        while (tail->next) tail = tail->next;
+        tail->next = upper;
+      }
+      nh[i] = lower ? lower : upper;
+    }
+    FreeVector(L, h, static_cast<size_t>(oldsize));
+    tb->hash = nh;
+    tb->size = newsize;
+    return;
+  }
   vlGCObject** nh = NewVector<vlGCObject*>(L, static_cast<size_t>(newsize));
   for (int i = 0; i < newsize; i++) nh[i] = nullptr;
-  for (int i = 0; i < tb->size; i++) {
+  for (int i = 0; i < oldsize; i++) {
     vlGCObject* p = tb->hash[i];
     while (p) {
       vlGCObject* next = p->next;
@@ -74,7 +144,7 @@ void ResizeStringTable(vlVMState* L, int newsize) {
       p = next;
     }
   }
-  FreeVector(L, tb->hash, static_cast<size_t>(tb->size));
+  FreeVector(L, tb->hash, static_cast<size_t>(oldsize));
   tb->hash = nh;
   tb->size = newsize;
 }
@@ -94,7 +164,7 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
   s->reserved = 0;
   s->hash = h;
   s->len = static_cast<uint32_t>(len);
-  if (len) std::memcpy(StringData(s), bytes, len);
+  CopyBytes(StringData(s), bytes, len);
   StringData(s)[len] = '\0';
   int b = static_cast<int>(h & static_cast<uint32_t>(tb->size - 1));
   s->gch.next = tb->hash[b];
