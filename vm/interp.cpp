@@ -235,7 +235,16 @@ op_SETFIELD: {
     const vlValue* slot;
     if (rb->tag == VL_TNUMBER) {
       slot = ArraySlot(h, rb->v.n);
-      if (!slot) slot = TableGet(h, rb);
+      if (!slot) {
+        if (FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {
+          // Raw: look up and insert in one walk of the hash part.
+          vlValue v = *rc;  // the insert may not move the stack, but rc may be ra
+          vlValue* dst = TableSetHashNumber(L, h, rb);
+          *dst = v;
+          NEXT;
+        }
+        slot = TableGet(h, rb);
+      }
     } else if (rb->tag == VL_TSTRING) {
       slot = TableGetString(h, ToString(rb));
     } else {

@@ -5,6 +5,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "vm/error_codes.h"
 #include "vm/func.h"
@@ -136,6 +141,22 @@ void* VmRealloc(vlVMState* L, void* block, size_t oldSize, size_t newSize) {
   }
   if (g) g->nblocks += newSize - oldSize;  // modular: shrinking subtracts
   return nb;
+}
+
+void KeepLargeBlocks() {
+#if defined(__GLIBC__)
+  // Table parts and stacks grow by doubling and die at a collection. With
+  // the C library's defaults each such block above 128 KiB is mapped, grown
+  // and unmapped (or trimmed off the heap) page by page, and every page is
+  // faulted in again on the next use: that costs more than filling it.
+  // Blocks up to 16 MiB therefore come from the heap, which keeps up to
+  // 32 MiB of free space at its top.
+  static std::once_flag once;
+  std::call_once(once, [] {
+    mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
+  });
+#endif
 }
 
 void ReleaseSmallBlocks(vlVMGlobal* g) {

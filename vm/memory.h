@@ -11,6 +11,10 @@ namespace vl {
 // returns null.
 void* VmRealloc(vlVMState* L, void* block, size_t oldSize, size_t newSize);
 
+// Sets the C library's allocator up for the VM's large, short-lived blocks
+// (once per process; OpenVmState calls it).
+void KeepLargeBlocks();
+
 // Gives the small-block slabs back; every block must have been freed.
 void ReleaseSmallBlocks(vlVMGlobal* g);
 

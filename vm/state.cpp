@@ -176,6 +176,7 @@ void CorrectStack(vlVMState* L, uintptr_t oldAddr) {
 }  // namespace
 
 vlVMState* OpenVmState() {
+  KeepLargeBlocks();
   auto* L = static_cast<vlVMState*>(VmRealloc(nullptr, nullptr, 0, sizeof(vlVMState)));
   if (!L) return nullptr;
   std::memset(static_cast<void*>(L), 0, sizeof *L);

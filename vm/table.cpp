@@ -73,6 +73,14 @@ inline int Slice(int64_t k) { return static_cast<int>(std::bit_width(static_cast
 
 inline bool IsShared(vlVMState* L, const vlTable* t) { return t->node == &L->g->dummynode; }
 
+// Nil keys and values and null links are all-zero bytes: blocks of them
+// are cleared in one go.
+static_assert(VL_TNIL == 0);
+template <class T>
+inline void ClearSlots(T* first, size_t n) {
+  std::memset(static_cast<void*>(first), 0, n * sizeof(T));
+}
+
 void SetNodeVector(vlVMState* L, vlTable* t, int lsize) {
   if (lsize == 0) {
     t->node = &L->g->dummynode;
@@ -82,17 +90,13 @@ void SetNodeVector(vlVMState* L, vlTable* t, int lsize) {
   }
   size_t n = size_t(1) << lsize;
   vlTableNode* nodes = NewVector<vlTableNode>(L, n);
-  for (size_t i = 0; i < n; i++) {
-    SetNil(&nodes[i].key);
-    SetNil(&nodes[i].val);
-    nodes[i].next = nullptr;
-  }
+  ClearSlots(nodes, n);
   t->node = nodes;
   t->lsizenode = static_cast<uint8_t>(lsize);
   t->lastfree = &nodes[n - 1];
 }
 
-vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key);
+vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key, vlTableNode* mp = nullptr);
 
 // Grows or shrinks both parts to fit the entries. pendingNode (a node of the
 // old hash part holding a new key) or pendingKey (a key not yet stored) is
@@ -158,7 +162,7 @@ void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* p
   size_t oldcount = NodeCount(t);
   if (nasize > oldasize) {
     t->array = ResizeVector(L, t->array, static_cast<size_t>(oldasize), static_cast<size_t>(nasize));
-    for (int64_t i = oldasize; i < nasize; i++) SetNil(&t->array[i]);
+    ClearSlots(t->array + oldasize, static_cast<size_t>(nasize - oldasize));
     t->sizearray = static_cast<int32_t>(nasize);
   }
   SetNodeVector(L, t, lsize);
@@ -184,15 +188,16 @@ void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* p
   }
 }
 
-// Inserts a key known to be absent, not nil and not NaN.
-vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key) {
+// Inserts a key known to be absent, not nil and not NaN; mp is its main
+// position when the caller has it at hand.
+vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key, vlTableNode* mp) {
   if (IsShared(L, t)) {
     // Never write into the shared node: grow first with the key counted.
     Rehash(L, t, nullptr, key);
     const vlValue* p = TableGet(t, key);  // it may belong to the array now
     return p != &kNilValue ? const_cast<vlValue*>(p) : NewKey(L, t, key);
   }
-  vlTableNode* mp = MainPosition(t, key);
+  if (!mp) mp = MainPosition(t, key);
   if (mp->val.tag != VL_TNIL) {
     vlTableNode* n = t->lastfree;  // always a node with a nil key here
     vlTableNode* othern = MainPosition(t, &mp->key);
@@ -244,7 +249,7 @@ vlTable* CreateTable(vlVMState* L, int64_t arraySize, int64_t hashLog) {
   // Linked and consistent before anything else can fail.
   if (arraySize > 0) {
     t->array = NewVector<vlValue>(L, static_cast<size_t>(arraySize));
-    for (int64_t i = 0; i < arraySize; i++) SetNil(&t->array[i]);
+    ClearSlots(t->array, static_cast<size_t>(arraySize));
     t->sizearray = static_cast<int32_t>(arraySize);
   }
   if (hashLog > 0) SetNodeVector(L, t, static_cast<int>(hashLog));
@@ -293,6 +298,17 @@ vlValue* TableSetAbsent(vlVMState* L, vlTable* t, const vlValue* key) {
   }
   if (key->tag == VL_TNUMBER && std::isnan(key->v.n)) RaiseVmError(L, ERR_TABLEINDEX);
   return NewKey(L, t, key);
+}
+
+vlValue* TableSetHashNumber(vlVMState* L, vlTable* t, const vlValue* key) {
+  t->absentFlags = 0;
+  double n = key->v.n;
+  vlTableNode* mp = HashNumber(t, n);
+  for (vlTableNode* nd = mp; nd; nd = nd->next) {
+    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
+  }
+  if (std::isnan(n)) RaiseVmError(L, ERR_TABLEINDEX);
+  return NewKey(L, t, key, IsShared(L, t) ? nullptr : mp);
 }
 
 vlValue* TableSetInt(vlVMState* L, vlTable* t, int64_t key) {

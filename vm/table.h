@@ -51,6 +51,8 @@ inline vlValue* ArraySlot(vlTable* t, double n) {
 // value. A nil key means 0; a NaN key raises 1208.
 vlValue* TableSet(vlVMState* L, vlTable* t, const vlValue* key);
 vlValue* TableSetInt(vlVMState* L, vlTable* t, int64_t key);
+// As TableSet for a number key that has no array slot (ArraySlot gave null).
+vlValue* TableSetHashNumber(vlVMState* L, vlTable* t, const vlValue* key);
 // As TableSet for a key known to be absent (TableGet gave &kNilValue).
 vlValue* TableSetAbsent(vlVMState* L, vlTable* t, const vlValue* key);
 
