@@ -18,6 +18,14 @@ namespace vl {
 
 namespace {
 
+// The loop index and arithmetic results are mostly read back by the next
+// arithmetic instruction, which loads the parts: two plain stores keep the
+// one extra step off that chain.
+inline void SetNumberSplit(vlValue* o, double n) {
+  o->tag = VL_TNUMBER;
+  o->v.n = n;
+}
+
 inline int LineAt(const vlFuncProto* p, ptrdiff_t pc) {
   if (pc < 0 || pc >= p->sizelineinfo) return p->sizelineinfo == 0 ? 0 : -1;
   return p->lineinfo[pc];
@@ -284,7 +292,7 @@ op_NEWTABLE: {
     const vlValue* rc = RK(GetC(i));                           \
     if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
       double x = rb->v.n, y = rc->v.n;                         \
-      SetNumber(ra, expr);                                     \
+      SetNumberSplit(ra, expr);                                \
       NEXT;                                                    \
     }                                                          \
     goto arith_fallback;                                       \
@@ -544,7 +552,7 @@ op_FORLOOP: {
     double idx = ra->v.n + s;
     if (s > 0 ? idx <= limit->v.n : idx >= limit->v.n) {
       pc += GetSBx(i);
-      SetNumber(ra, idx);
+      SetNumberSplit(ra, idx);
     }
     NEXT;
   }

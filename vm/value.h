@@ -2,6 +2,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 struct vlVMState;
 struct vlString;
@@ -64,11 +67,29 @@ namespace vl {
 
 inline bool IsCollectable(const vlValue* o) { return o->tag >= VL_TSTRING; }
 
+// A value is written with one 16-byte store where the target allows it:
+// values are mostly copied whole soon after they are set, and a whole-value
+// load that spans two smaller stores cannot take its data from them (the
+// processor waits until they reach the cache).
+#if defined(__SSE2__)
+inline void StoreValueWords(vlValue* o, uint64_t tagWord, __m128i payload) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                   _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<long long>(tagWord)), payload));
+}
+inline void SetNil(vlValue* o) { _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_setzero_si128()); }
+inline void SetNumber(vlValue* o, double n) {
+  StoreValueWords(o, VL_TNUMBER, _mm_castpd_si128(_mm_set_sd(n)));
+}
+inline void SetObject(vlValue* o, int32_t tag, vlGCObject* g) {
+  StoreValueWords(o, static_cast<uint32_t>(tag), _mm_cvtsi64_si128(reinterpret_cast<long long>(g)));
+}
+#else
 inline void SetNil(vlValue* o) { o->tag = VL_TNIL; o->v.p = nullptr; }
 inline void SetNumber(vlValue* o, double n) { o->tag = VL_TNUMBER; o->v.n = n; }
+inline void SetObject(vlValue* o, int32_t tag, vlGCObject* g) { o->tag = tag; o->v.gc = g; }
+#endif
 inline void SetBoolean(vlValue* o, int b) { o->tag = VL_TBOOLEAN; o->v.p = nullptr; o->v.b = b ? 1 : 0; }
 inline void SetLightUserdata(vlValue* o, void* p) { o->tag = VL_TLIGHTUSERDATA; o->v.p = p; }
-inline void SetObject(vlValue* o, int32_t tag, vlGCObject* g) { o->tag = tag; o->v.gc = g; }
 
 template <class T>
 inline vlGCObject* ToGC(T* obj) { return reinterpret_cast<vlGCObject*>(obj); }
