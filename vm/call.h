@@ -53,7 +53,7 @@ inline void ReturnFromCall(vlVMState* L, int wanted, vlValue* first) {
   if (L->g->returnCount > 0) DropReturnEntries(L, CallLevel(L, ci));
   L->ci = ci - 1;
   L->base = L->ci->base;
-  for (; wanted != 0 && first < L->top; wanted--) *res++ = *first++;
+  for (; wanted != 0 && first < L->top; wanted--) CopyValue(res++, first++);
   for (; wanted > 0; wanted--) SetNil(res++);
   L->top = res;
 }

@@ -18,14 +18,6 @@ namespace vl {
 
 namespace {
 
-// The loop index and arithmetic results are mostly read back by the next
-// arithmetic instruction, which loads the parts: two plain stores keep the
-// one extra step off that chain.
-inline void SetNumberSplit(vlValue* o, double n) {
-  o->tag = VL_TNUMBER;
-  o->v.n = n;
-}
-
 inline int LineAt(const vlFuncProto* p, ptrdiff_t pc) {
   if (pc < 0 || pc >= p->sizelineinfo) return p->sizelineinfo == 0 ? 0 : -1;
   return p->lineinfo[pc];
@@ -158,10 +150,10 @@ slowfetch:
   goto *kDispatch[GetOp(i)];
 
 op_COPY:
-  *ra = base[GetB(i)];
+  CopyValue(ra, base + GetB(i));
   NEXT;
 op_LOADK:
-  *ra = k[GetBx(i)];
+  CopyValue(ra, k + GetBx(i));
   NEXT;
 op_LOADNUM:
   SetNumber(ra, GetB(i));
@@ -173,13 +165,13 @@ op_LOADNIL: {
   NEXT;
 }
 op_GETUPVAL:
-  *ra = *cl->upvals[GetB(i)]->v;
+  CopyValue(ra, cl->upvals[GetB(i)]->v);
   NEXT;
 op_GETGLOBAL: {
   const vlValue* key = &k[GetBx(i)];
   const vlValue* v = TableGetString(ToTable(&cl->globals), ToString(key));
   if (v->tag != VL_TNIL) {
-    *ra = *v;
+    CopyValue(ra, v);
   } else {
     vlValue res;
     PROTECT(GetTableChain(L, cl->globals, *key, &res, nullptr));
@@ -202,7 +194,7 @@ op_GETFIELD: {
       v = TableGet(h, rc);
     }
     if (v->tag != VL_TNIL) {
-      *ra = *v;
+      CopyValue(ra, v);
       NEXT;
     }
   }
@@ -292,7 +284,7 @@ op_NEWTABLE: {
     const vlValue* rc = RK(GetC(i));                           \
     if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
       double x = rb->v.n, y = rc->v.n;                         \
-      SetNumberSplit(ra, expr);                                \
+      SetNumber(ra, expr);                                \
       NEXT;                                                    \
     }                                                          \
     goto arith_fallback;                                       \
@@ -385,7 +377,7 @@ op_TEST: {
   if (IsFalse(rb) == (GetC(i) != 0)) {
     pc++;
   } else {
-    *ra = *rb;
+    CopyValue(ra, rb);
     const vlInstruction j = *pc++;
     DOJUMP(j);
   }
@@ -428,7 +420,7 @@ op_CALL: {
         L->ci = callee - 1;
         L->base = L->ci->base;
         int wanted = nresults;
-        for (; wanted != 0 && first < L->top; wanted--) *res++ = *first++;
+        for (; wanted != 0 && first < L->top; wanted--) CopyValue(res++, first++);
         for (; wanted > 0; wanted--) SetNil(res++);
         L->top = nresults >= 0 ? L->ci->top : res;
         ci = L->ci;
@@ -552,7 +544,7 @@ op_FORLOOP: {
     double idx = ra->v.n + s;
     if (s > 0 ? idx <= limit->v.n : idx >= limit->v.n) {
       pc += GetSBx(i);
-      SetNumberSplit(ra, idx);
+      SetNumber(ra, idx);
     }
     NEXT;
   }
@@ -641,7 +633,7 @@ op_METHOD: {
   if (obj.tag == VL_TTABLE) {
     const vlValue* v = TableGetString(ToTable(&obj), ToString(&kv));
     if (v->tag != VL_TNIL) {
-      *ra = *v;
+      CopyValue(ra, v);
       NEXT;
     }
   }

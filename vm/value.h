@@ -2,9 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstring>
 
 struct vlVMState;
 struct vlString;
@@ -67,27 +65,26 @@ namespace vl {
 
 inline bool IsCollectable(const vlValue* o) { return o->tag >= VL_TSTRING; }
 
-// A value is written with one 16-byte store where the target allows it:
-// values are mostly copied whole soon after they are set, and a whole-value
-// load that spans two smaller stores cannot take its data from them (the
-// processor waits until they reach the cache).
-#if defined(__SSE2__)
-inline void StoreValueWords(vlValue* o, uint64_t tagWord, __m128i payload) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
-                   _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<long long>(tagWord)), payload));
+// A value is written and copied as two 8-byte words: the tag word (its
+// padding cleared) and the payload. A copy right after a write then takes
+// each word straight from the store that wrote it; a 16-byte load spanning
+// two stores, or a partial load of one 16-byte store, would wait for the
+// stores to reach the cache instead. Values are mostly copied soon after
+// they are set (arguments, results, registers).
+inline void StoreTagWord(vlValue* o, int32_t tag) {
+  uint64_t w = static_cast<uint32_t>(tag);
+  std::memcpy(static_cast<void*>(o), &w, sizeof w);
 }
-inline void SetNil(vlValue* o) { _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_setzero_si128()); }
-inline void SetNumber(vlValue* o, double n) {
-  StoreValueWords(o, VL_TNUMBER, _mm_castpd_si128(_mm_set_sd(n)));
+inline void SetNil(vlValue* o) { StoreTagWord(o, VL_TNIL); o->v.p = nullptr; }
+inline void SetNumber(vlValue* o, double n) { StoreTagWord(o, VL_TNUMBER); o->v.n = n; }
+inline void SetObject(vlValue* o, int32_t tag, vlGCObject* g) { StoreTagWord(o, tag); o->v.gc = g; }
+inline void CopyValue(vlValue* dst, const vlValue* src) {
+  uint64_t w;
+  std::memcpy(&w, src, sizeof w);
+  void* payload = src->v.p;
+  std::memcpy(static_cast<void*>(dst), &w, sizeof w);
+  dst->v.p = payload;
 }
-inline void SetObject(vlValue* o, int32_t tag, vlGCObject* g) {
-  StoreValueWords(o, static_cast<uint32_t>(tag), _mm_cvtsi64_si128(reinterpret_cast<long long>(g)));
-}
-#else
-inline void SetNil(vlValue* o) { o->tag = VL_TNIL; o->v.p = nullptr; }
-inline void SetNumber(vlValue* o, double n) { o->tag = VL_TNUMBER; o->v.n = n; }
-inline void SetObject(vlValue* o, int32_t tag, vlGCObject* g) { o->tag = tag; o->v.gc = g; }
-#endif
 inline void SetBoolean(vlValue* o, int b) { o->tag = VL_TBOOLEAN; o->v.p = nullptr; o->v.b = b ? 1 : 0; }
 inline void SetLightUserdata(vlValue* o, void* p) { o->tag = VL_TLIGHTUSERDATA; o->v.p = p; }
 
