@@ -109,6 +109,9 @@ int ResizeForClient(vlVMState* L, vlDisplayClient* client, int32_t width, int32_
   return status;
 }
 
+// A queue that cannot take the event is out of memory; a disabled one drops it.
+static int Posted(int result) { return result < 0 ? ERR_MEM : 0; }
+
 int ClientEvent(vlDisplayClient* client, uint32_t kind, const int32_t* data) {
   vlDisplay* d = client ? DisplayOfClient(client) : vlDisplayList;
   if (!d) return ERR_FINDDISPLAY;
@@ -127,16 +130,16 @@ int ClientEvent(vlDisplayClient* client, uint32_t kind, const int32_t* data) {
       d->clientMouseY = data[1];
       int32_t* state = kind == 1 ? &d->leftButton : kind == 2 ? &d->rightButton : &d->middleButton;
       *state = data[2];
-      return PostEvent(d, kind == 1 ? 1 : kind == 2 ? 2 : 16, x, y, static_cast<uint32_t>(data[2]), nullptr);
+      return Posted(PostEvent(d, kind == 1 ? 1 : kind == 2 ? 2 : 16, x, y, static_cast<uint32_t>(data[2]), nullptr));
     }
     case 4:
       d->clientMouseX = data[0];
       d->clientMouseY = data[1];
-      return PostEvent(d, data[2] ? 12 : 11, x, y, 0, nullptr);
+      return Posted(PostEvent(d, data[2] ? 12 : 11, x, y, 0, nullptr));
     case 5:
       d->clientModifiers = static_cast<uint32_t>(data[2]);
       if (data[0] > 0 && data[0] < kDisplayKeyCount) d->keyState[data[0]] = static_cast<uint8_t>(data[1] != 0);
-      return PostEvent(d, 3, static_cast<uint32_t>(data[1]), static_cast<uint32_t>(data[2]), x, nullptr);
+      return Posted(PostEvent(d, 3, static_cast<uint32_t>(data[1]), static_cast<uint32_t>(data[2]), x, nullptr));
     default: return ERR_WRONGUSAGE;
   }
 }

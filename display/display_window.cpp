@@ -402,15 +402,15 @@ int OpenDisplayWindow(vlVMState* L, vlDisplay* d, uint32_t mode) {
     s.mode = VL_DISPMODE_WINDOWED;
     d->styleFlags = 0x42d;
   }
+  // A fresh opening forgets an earlier fake full screen before the mode
+  // asks for it again.
+  if (!reopen) d->styleFlags &= ~VL_DISPSTYLE_FAKEFULLSCREEN;
   if (s.mode == VL_DISPMODE_FAKEFULLSCREEN) {
     s.mode = VL_DISPMODE_WINDOWED;
     d->styleFlags |= 0x20005;
   }
-  if (!reopen) {
-    d->styleFlags &= ~VL_DISPSTYLE_FAKEFULLSCREEN;
-    if (s.mode == VL_DISPMODE_FULLSCREEN && !(d->styleFlags & VL_DISPSTYLE_DECORATEDFULL))
-      d->styleFlags |= VL_DISPSTYLE_BORDERLESS | VL_DISPSTYLE_FIXED;
-  }
+  if (!reopen && s.mode == VL_DISPMODE_FULLSCREEN && !(d->styleFlags & VL_DISPSTYLE_DECORATEDFULL))
+    d->styleFlags |= VL_DISPSTYLE_BORDERLESS | VL_DISPSTYLE_FIXED;
   // Fake full screen: centred on its monitor, over a backdrop that covers it.
   if (d->styleFlags & VL_DISPSTYLE_FAKEFULLSCREEN) {
     d->x = d->y = VL_POS_CENTER;

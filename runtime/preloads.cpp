@@ -15,6 +15,7 @@
 #include "runtime/errors.h"
 #include "runtime/linked_data.h"
 #include "runtime/option_readers.h"
+#include "runtime/prefs.h"
 #include "runtime/runtime_options.h"
 #include "runtime/script_call.h"
 #include "runtime/startup.h"
@@ -310,9 +311,51 @@ const char* DisplayModeName(int32_t mode) {
   }
 }
 
+// The placement a display stored under "__placement" -> its id when its
+// window last closed; applied only when its scaling and sizing switches
+// are still those of the declaration. The placement bytes stay on the
+// stack (above the caller's top) for as long as the caller needs them.
+void ReadRememberedPlacement(vlVMState* L, const vlAppletInfo* applet, uint32_t id, vlDisplayDecl* d,
+                             vlRememberedPlacement* out) {
+  vl::PushNewTable(L);
+  int prefs = vl::GetStackTop(L);
+  if (LoadPrefsTable(L, prefs, applet->identifier) != 0) return;
+  vl::PushString(L, "__placement");
+  vl::GetTableValue(L, prefs);
+  if (vl::GetTypeAt(L, -1) != VL_TTABLE) return;
+  vl::RawGetTableIndex(L, -1, static_cast<int>(id));
+  int entry = vl::GetStackTop(L);
+  if (vl::GetTypeAt(L, entry) != VL_TTABLE) return;
+  int32_t active = 0, autoScale = 0, layerScale = 0, sizeable = 0;
+  GetTableInt(L, entry, "active", &active, nullptr);
+  if (!active) return;
+  GetTableInt(L, entry, "autoscale", &autoScale, nullptr);
+  GetTableInt(L, entry, "layerscale", &layerScale, nullptr);
+  GetTableInt(L, entry, "sizeable", &sizeable, nullptr);
+  if ((autoScale != 0) != ((d->flags & VL_DF_AUTOSCALE) != 0) ||
+      (layerScale != 0) != ((d->flags & VL_DF_LAYERSCALE) != 0) ||
+      (sizeable != 0) != ((d->flags & VL_DF_SIZEABLE) != 0))
+    return;
+  GetTableInt(L, entry, "x", &d->x, nullptr);
+  GetTableInt(L, entry, "y", &d->y, nullptr);
+  GetTableInt(L, entry, "width", &out->restoreWidth, nullptr);
+  GetTableInt(L, entry, "height", &out->restoreHeight, nullptr);
+  GetTableInt(L, entry, "scalewidth", &d->scaleWidth, nullptr);
+  GetTableInt(L, entry, "scaleheight", &d->scaleHeight, nullptr);
+  vl::PushString(L, "osdata");
+  vl::GetTableValue(L, entry);
+  if (vl::GetTypeAt(L, -1) == VL_TSTRING && vl::GetStringLengthAt(L, -1)) {
+    out->osData = vl::ToStringAt(L, -1);
+    out->osDataLength = vl::GetStringLengthAt(L, -1);
+  }
+  d->flags &= ~(0x8000u | 0x10000u);
+  d->monitor = 0;
+}
+
 }  // namespace
 
-void PushDisplayOptions(vlVMState* L, const vlDisplayDecl* d, uint32_t id, bool bgpic1Declared) {
+void PushDisplayOptions(vlVMState* L, const vlDisplayDecl* d, uint32_t id, bool bgpic1Declared,
+                        const vlRememberedPlacement* placement) {
   vl::PushNewTable(L);
   SetTableString(L, "title", d->title);
   SetTableInt(L, "x", d->x);
@@ -351,6 +394,14 @@ void PushDisplayOptions(vlVMState* L, const vlDisplayDecl* d, uint32_t id, bool 
   SetTableInt(L, "scrheight", d->screenHeight);
   SetTableInt(L, "scrdepth", d->screenDepth);
   SetTableInt(L, "desktop", d->desktop);
+  if (placement && placement->restoreWidth && placement->restoreHeight) {
+    SetTableInt(L, "__restorewidth", placement->restoreWidth);
+    SetTableInt(L, "__restoreheight", placement->restoreHeight);
+  }
+  if (placement && placement->osDataLength) {
+    vl::PushBytes(L, placement->osData, placement->osDataLength);
+    SetTableKeyToTop(L, "__placement");
+  }
   vl::PushNewTable(L);
   SetTableInt(L, "hidetitlebar", d->backfill.hideTitleBar);
   if (d->backfill.type > 0) {
@@ -441,9 +492,13 @@ int RunDeclaredDisplays(vlVMState* L, vlStartupRecord* startup, vlAppletInfo* ap
     SetCurrentErrorLine(static_cast<int32_t>(r->line));
     SetCurrentFunctionName("CreateDisplay");
     int top = vl::GetStackTop(L);
+    auto* decl = static_cast<vlDisplayDecl*>(r->data);
+    vlRememberedPlacement placement{};
+    if ((decl->flags & VL_DF_REMEMBERPOSITION) && !vlStartup.overridePlacement)
+      ReadRememberedPlacement(L, applet, r->id, decl, &placement);
     PushGlobal(L, "CreateDisplay");
     vl::PushNumber(L, r->id);
-    PushDisplayOptions(L, static_cast<const vlDisplayDecl*>(r->data), r->id, bgpic1);
+    PushDisplayOptions(L, decl, r->id, bgpic1, &placement);
     int status = vl::CallProtected(L, 2, 0, 0);
     vl::SetStackTop(L, top);
     if (status) return DeclarationFailed(r, startup, "CreateDisplay", status);

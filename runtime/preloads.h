@@ -25,5 +25,14 @@ int RunPreloads(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet
 // "CreateDisplay" command is registered, the display calls are skipped.
 int RunDeclaredDisplays(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet);
 
+// A remembered window placement: the size to restore and the platform's
+// placement bytes (not owned).
+struct vlRememberedPlacement {
+  int32_t restoreWidth, restoreHeight;
+  const char* osData;
+  size_t osDataLength;
+};
+
 // Pushes the option table a display declaration gives CreateDisplay.
-void PushDisplayOptions(vlVMState* state, const vlDisplayDecl* display, uint32_t id, bool bgpic1Declared);
+void PushDisplayOptions(vlVMState* state, const vlDisplayDecl* display, uint32_t id, bool bgpic1Declared,
+                        const vlRememberedPlacement* placement = nullptr);
