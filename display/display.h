@@ -177,6 +177,10 @@ struct vlDisplay {
   vlBitmap* back;
   vlBitmap* extraBitmap;
   vlBitmap* savedSelectBitmap;
+  // The drawing target's own mask and alpha planes, kept in step by the
+  // blits while a brush, its mask or its alpha channel is selected.
+  vlBitmap* outputMask;
+  vlBitmap* outputAlpha;
 
   // Scaling.
   int32_t autoScale, layerScale;

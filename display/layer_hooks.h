@@ -47,6 +47,9 @@ struct vlLayerHooks {
   // DisplayBGPicPart through the shared display routine. Default:
   // ERR_WRONGUSAGE (no display routine).
   int (*displayBGPicPart)(vlVMState* state, vlBGPic* pic);
+  // 1 when the rectangle overlaps an on-screen sprite of the BGPic
+  // (inclusive edges). Default: no sprites, 0.
+  int (*overlapsSprite)(vlBGPic* pic, int32_t x, int32_t y, int32_t width, int32_t height);
 };
 
 extern vlLayerHooks gLayerHooks;

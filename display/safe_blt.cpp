@@ -1,0 +1,211 @@
+// SafeBlt and BlitEffectRect: the clipped blit onto the current display
+// and its buffers, with sprites, clip masks and the target's planes.
+#include "display/safe_blt.h"
+
+#include <cstdio>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/layer_hooks.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/geometry.h"
+#include "graphics/pixel_kernels.h"
+#include "runtime/runtime_options.h"
+
+int32_t vlSelectMode = 0;
+int32_t vlSelectAlphaMode = 0;
+vlDisplay* vlSpareDisplay = nullptr;
+
+namespace {
+
+// The mask mode (run-time option 4) and alpha intensity (option 6; -1
+// unset) of the graphics library.
+int32_t RuntimeWord(vlVMState* L, uint32_t tag, int32_t fallback) {
+  uint32_t value = static_cast<uint32_t>(fallback);
+  if (L) GetRuntimeOption(L, tag, &value, 0u);
+  return static_cast<int32_t>(value);
+}
+
+// A plane of the source's rows that keeps only what the clip mask lets
+// through: an alpha plane when the source has alpha, else a mask.
+vlBitmap* ClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, int32_t srcX, int32_t srcY,
+                    int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth) {
+  const int32_t rows = srcY + height;
+  vlBitmap* plane = alpha ? NewAlphaPlane(srcWidth, rows, 1, nullptr, 0) : NewMaskPlane(nullptr, srcWidth, rows, 1,
+                                                                                          nullptr, 0);
+  if (!plane) return nullptr;
+  vlPixelAccess c{}, out{}, src{};
+  if (!LockPixels(clip->mask, VL_LOCK_READ, &c)) {
+    alpha ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
+    return nullptr;
+  }
+  LockPixels(plane, 0, &out);
+  vlBitmap* own = alpha ? alpha : mask;
+  if (own) LockPixels(own, VL_LOCK_READ, &src);
+  // The clip mask sits at the region's corner on the target.
+  const int32_t cx = dstX - clip->x, cy = dstY - clip->y;
+  vlSafeBltMaskJob job{};
+  job.clip = c.pixels + static_cast<intptr_t>(cy) * c.rowLength;
+  job.clipRowBytes = c.rowLength;
+  job.clipBit = cx;
+  if (alpha) {
+    job.srcAlpha = src.pixels + static_cast<intptr_t>(srcY) * src.rowLength + srcX;
+    job.srcAlphaRowBytes = src.rowLength;
+    job.out = out.pixels + static_cast<intptr_t>(srcY) * out.rowLength + srcX;
+  } else {
+    if (mask) {
+      job.srcMask = src.pixels + static_cast<intptr_t>(srcY) * src.rowLength;
+      job.srcMaskRowBytes = src.rowLength;
+      job.srcBit = srcX;
+    }
+    job.out = out.pixels + static_cast<intptr_t>(srcY) * out.rowLength;
+    job.outBit = srcX;
+  }
+  job.outRowBytes = out.rowLength;
+  job.width = width;
+  job.height = height;
+  if (cx >= 0 && cy >= 0 && cx + width <= c.width && cy + height <= c.height) SafeBltMaskLoop(job);
+  if (own) UnlockPixels(own, &src);
+  UnlockPixels(plane, &out);
+  UnlockPixels(clip->mask, &c);
+  return plane;
+}
+
+// Mask bits set where the alpha bytes are not 0.
+void AlphaIntoMask(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* mask, int32_t dx, int32_t dy, int32_t w,
+                   int32_t h, int32_t mode) {
+  vlPixelAccess a{}, m{};
+  if (!LockPixels(alpha, VL_LOCK_READ, &a)) return;
+  if (LockPixels(mask, 0, &m)) {
+    AlphaToMaskRect(a.pixels + static_cast<intptr_t>(sy) * a.rowLength + sx, a.rowLength,
+                    m.pixels + static_cast<intptr_t>(dy) * m.rowLength, m.rowLength, dx, w, h, mode);
+    UnlockPixels(mask, &m);
+  }
+  UnlockPixels(alpha, &a);
+}
+
+}  // namespace
+
+void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+             int32_t h, int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH, uint32_t flags, vlBitmap* mask,
+             vlBitmap* alpha, const vlClipRegion* clip) {
+  vlDisplay* d = vlCurrentDisplay;
+  bool spare = false;
+  if (!d) {
+    if (!dst || !(flags & VL_SAFEBLT_OFFSCREEN) || !vlSpareDisplay) {
+      std::printf("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
+      return;
+    }
+    d = vlCurrentDisplay = vlSpareDisplay;
+    flags |= VL_SAFEBLT_NOSPRITES;
+    spare = true;
+  }
+  vlBitmap* tempPlane = nullptr;
+  vlBitmap* showFrom = nullptr;
+  const bool regionActive = clip && !(flags & VL_SAFEBLT_NOCLIP);
+  if (sx < 0 || sy < 0 || !src) goto done;
+  ClipBlitRects(clip, &sx, &sy, &dx, &dy, &w, &h, srcW, srcH, dstW, dstH, regionActive);
+  if (w < 1 || h < 1) goto done;
+
+  if (!(flags & VL_SAFEBLT_NOSPRITES) && vlCurrentOutput && d->back &&
+      gLayerHooks.overlapsSprite(vlCurrentOutput, dx, dy, w, h)) {
+    // Under the sprites: into the back buffer, then the sprites over it.
+    const int32_t bw = d->back->width, bh = d->back->height;
+    if (!(flags & VL_SAFEBLT_FIRSTBUFFER))
+      gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 1);
+    SafeBlt(L, src, sx, sy, d->back, dx, dy, w, h, srcW, srcH, bw, bh, VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP,
+            mask, alpha, nullptr);
+    gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, (flags & VL_SAFEBLT_FIRSTBUFFER) ? 0 : 2);
+    if (!(flags & VL_SAFEBLT_NOSHOW))
+      SafeBlt(L, d->back, dx, dy, dst, dx, dy, w, h, bw, bh, dst ? dstW : bw, dst ? dstH : bh,
+              VL_SAFEBLT_NOCLIP | VL_SAFEBLT_NOSPRITES, nullptr, nullptr, nullptr);
+    goto done;
+  }
+
+  if (regionActive && clip->mask) {
+    tempPlane = ClipPlane(clip, mask, alpha, sx, sy, dx, dy, w, h, srcW);
+    if (!tempPlane) goto done;
+    if (alpha)
+      alpha = tempPlane;
+    else
+      mask = tempPlane;
+  }
+
+  if (!dst && d->outputType == VL_OUTPUT_DISPLAY) {
+    if (((flags & VL_SAFEBLT_FIRSTBUFFER) && !d->layersOn) || (flags & VL_SAFEBLT_BACKANDSHOW)) {
+      dst = d->back;
+      if (!(flags & VL_SAFEBLT_NOSHOW)) showFrom = d->back;
+    } else if (d->layersOn && (flags & VL_SAFEBLT_FROMLAYERS) && d->back) {
+      gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 0);
+      UpdateDisplayRect(d->back, dx, dy, d, dx, dy, w, h, 0);
+      goto done;
+    }
+  }
+
+  if (!mask && !alpha) {
+    if (dst)
+      BltBitmap(src, sx, sy, dst, dx, dy, w, h);
+    else if (d->outputType == VL_OUTPUT_DISPLAY)
+      UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 0);
+  } else if (alpha) {
+    if (dst) {
+      if (d->outputAlpha && !(flags & VL_SAFEBLT_OFFSCREEN)) {
+        if (vlSelectAlphaMode)
+          AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, vlSelectAlphaMode == 2 ? d->outputAlpha : nullptr,
+                           vlSelectAlphaMode);
+        else
+          BltBitmap(src, sx, sy, dst, dx, dy, w, h);
+      } else {
+        BltBitmapAlpha(src, sx, sy, dst, dx, dy, w, h, alpha);
+      }
+    }
+  } else if (dst) {
+    BltBitmapMasked(src, sx, sy, dst, dx, dy, w, h, mask);
+  }
+
+  if (!(flags & VL_SAFEBLT_OFFSCREEN) && d->outputType != VL_OUTPUT_DISPLAY) {
+    const int32_t intensity = RuntimeWord(L, 6, -1);
+    if (vlBitmap* om = d->outputMask) {
+      const int32_t mode = dst ? 2 : RuntimeWord(L, 4, 2);
+      if (alpha)
+        AlphaIntoMask(alpha, sx, sy, om, dx, dy, w, h, mode);
+      else if (mask)
+        CopyMaskRegion(mask, sx, sy, om, dx, dy, w, h, mode, nullptr, 0);
+      else
+        FillMaskRect(om, dx, dy, w, h, mode);
+    }
+    if (vlBitmap* oa = d->outputAlpha) {
+      const uint8_t full = static_cast<uint8_t>((intensity == -1 || dst) ? 255 : intensity);
+      if (alpha) {
+        const int32_t mode =
+            (intensity != -1 && !dst) ? 6 : vlSelectAlphaMode == 0 ? 0 : vlSelectAlphaMode == 2 ? 9 : 1;
+        CopyAlphaRectClipped(alpha, sx, sy, oa, dx, dy, w, h, mode, intensity);
+      } else if (mask) {
+        CopyMaskRect(mask, sx, sy, oa, dx, dy, w, h, full);
+      } else {
+        FillAlphaRect(oa, dx, dy, w, h, full);
+      }
+    }
+  }
+  if (showFrom) UpdateDisplayRect(showFrom, dx, dy, d, dx, dy, w, h, 1);
+
+done:
+  if (tempPlane) alpha == tempPlane ? DeleteAlphaPlane(tempPlane) : DeleteMaskPlane(tempPlane);
+  if (spare) vlCurrentDisplay = nullptr;
+}
+
+void BlitEffectRect(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlDisplay* d, int32_t dx, int32_t dy,
+                    int32_t w, int32_t h) {
+  if (!d || !src) return;
+  const int32_t ow = vlCurrentOutput ? vlCurrentOutput->dispWidth : d->width;
+  const int32_t oh = vlCurrentOutput ? vlCurrentOutput->dispHeight : d->height;
+  ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &w, &h, src->width, src->height, ow, oh, 0);
+  if (w < 1 || h < 1) return;
+  if (d->back && vlCurrentOutput && gLayerHooks.overlapsSprite(vlCurrentOutput, dx, dy, w, h)) {
+    gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 2);
+    UpdateDisplayRect(d->back, dx, dy, d, dx, dy, w, h, 1);
+  } else {
+    UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 1);
+  }
+}

@@ -1,0 +1,42 @@
+// The blit through which pictures reach the current display: clipping,
+// on-screen sprites kept intact, mask, alpha and clip-region masks, the
+// drawing target's own planes kept in step, and the changed rectangle
+// handed to the window.
+#pragma once
+#include <cstdint>
+
+struct vlVMState;
+struct vlBitmap;
+struct vlDisplay;
+struct vlClipRegion;
+
+enum : uint32_t {
+  VL_SAFEBLT_NOCLIP = 0x1,       // the clip region is ignored
+  VL_SAFEBLT_NOSPRITES = 0x2,    // no on-screen sprite check
+  VL_SAFEBLT_FIRSTBUFFER = 0x4,  // draw into the back buffer (and show it)
+  VL_SAFEBLT_FROMLAYERS = 0x8,   // rebuild from the layers instead of copying
+  VL_SAFEBLT_OFFSCREEN = 0x10,   // may run without a display; output planes untouched
+  VL_SAFEBLT_NOSHOW = 0x20,      // not copied back or shown after sprites
+  VL_SAFEBLT_BACKANDSHOW = 0x40, // into the back buffer, then shown
+  VL_SAFEBLT_DIRECT = 0x80,      // straight to a direct output (none on this platform)
+};
+
+// destination null: the current display. mask and alpha: the source's
+// planes. srcWidth/srcHeight and dstWidth/dstHeight limit the copy.
+void SafeBlt(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, vlBitmap* destination, int32_t dstX,
+             int32_t dstY, int32_t width, int32_t height, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
+             int32_t dstHeight, uint32_t flags, vlBitmap* mask, vlBitmap* alpha, const vlClipRegion* clip);
+
+// For the transition effects: shows a rectangle of source (or, under a
+// sprite, the composed back buffer) on the display.
+void BlitEffectRect(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, vlDisplay* display,
+                    int32_t dstX, int32_t dstY, int32_t width, int32_t height);
+
+// The drawing-target words that selecting a brush, mask or alpha channel
+// sets: the select mode and the alpha mode (0 copy, 1 blend, 2 blend and
+// keep the target's alpha plane).
+extern int32_t vlSelectMode;
+extern int32_t vlSelectAlphaMode;
+// A display record that lets off-screen blits run before any display is
+// open (set by the graphics library).
+extern vlDisplay* vlSpareDisplay;
