@@ -23,6 +23,7 @@
 #include "runtime/prefs.h"
 #include "runtime/preloads.h"
 #include "runtime/preproc.h"
+#include "runtime/runtime_options.h"
 #include "runtime/startup_records.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
@@ -465,6 +466,93 @@ TEST_F(DisplayWindow, ClientsAttachHearSizeChangesAndPostInput) {
   EXPECT_EQ(Run(".call freedisplay 1"), 0);
   FreeEventQueue(L);
   FreeEventQueueMutex();
+}
+
+}  // namespace
+
+namespace {
+
+using vltest::DisplayTest;
+
+class StartUpDisplays : public DisplayTest {};
+
+// As at start-up: displays declared while the screen format is unknown
+// hold their pixels as ARGB until the first display opens.
+TEST_F(StartUpDisplays, DeclaredDisplaysOpenWithTheirPicturesAndDisplayOneBecomesCurrent) {
+  vlDisplaySetupDone = 0;
+  SetGlobalPixelFormat(-1);
+  SetRuntimeOption(L, VL_OPT_RENDER_STATE, 1u, 0u);
+  ASSERT_EQ(Run(".table 0 { width = 120, height = 60, color = 16744448 }\n.call base=1 createdisplay 1 r0\n"
+                ".table 0 { width = 90, height = 40, fillstyle = 2, gradientstyle = 1, gradientstartcolor = 0, "
+                "gradientendcolor = 65535 }\n.call base=1 createdisplay 2 r0\n"
+                ".table 0 { hidden = 1 }\n.call base=1 createdisplay 3 r0"),
+            0);
+  SetRuntimeOption(L, VL_OPT_RENDER_STATE, 0u, 0u);
+  vlDisplay* one = GetDisplayByNumber(1);
+  ASSERT_NE(one, nullptr);
+  EXPECT_EQ(one->bgpic->loadBitmap, nullptr);
+  ASSERT_NE(one->bgpic->argb, nullptr);
+  EXPECT_EQ(one->bgpic->id().number, 1);  // display 1's own BGPic is BGPic 1
+  ASSERT_EQ(OpenInitialDisplays(L, 0), 0);
+  EXPECT_EQ(vlCurrentDisplay, one);
+  EXPECT_EQ(vlCurrentOutput, one->bgpic);
+  EXPECT_EQ(one->bgpic->argb, nullptr);
+  // Display 2 is centred over display 1: read where 1 is not covered.
+  EXPECT_EQ(WindowPixel(one, 2, 2), 0xFF8000u);
+  vlDisplay* two = GetDisplayByNumber(2);
+  EXPECT_EQ(two->displayState, VL_DISPSTATE_OPEN);
+  uint32_t left = WindowPixel(two, 0, 20), right = WindowPixel(two, 89, 20);
+  EXPECT_LT(left & 0xFFFF, 0x0808u);
+  EXPECT_GT(right & 0xFF, 0xF0u);
+  EXPECT_EQ(GetDisplayByNumber(3)->displayState, VL_DISPSTATE_CLOSED);
+}
+
+TEST_F(StartUpDisplays, ActiveDisplayBecomesCurrent) {
+  ASSERT_EQ(Run(".table 0 { width = 50, height = 50 }\n.call base=1 createdisplay 1 r0\n"
+                ".table 0 { width = 60, height = 60, active = 1 }\n.call base=1 createdisplay 2 r0"),
+            0);
+  ASSERT_EQ(OpenInitialDisplays(L, 0), 0);
+  EXPECT_EQ(vlCurrentDisplay, GetDisplayByNumber(2));
+}
+
+TEST_F(DisplayTest, AutoScaledDisplayShowsTheBGPicEnlarged) {
+  ASSERT_EQ(Run(".call createbgpic 1 100 50 16711680\n.call createbgpic 2 50 50 255\n"
+                ".table 0 { bgpic = 1, scalemode = 1, scalewidth = 200, scaleheight = 100 }\n"
+                ".call base=1 createdisplay 1 r0"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call opendisplay 1"), 0);
+  XWindowAttributes a = WindowAttributes(d);
+  EXPECT_EQ(a.width, 200);
+  EXPECT_EQ(a.height, 100);
+  EXPECT_DOUBLE_EQ(d->scaleX, 2.0);
+  EXPECT_EQ(WindowPixel(d, 199, 99), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 0, 0), 0xFF0000u);
+  // A blit of a rectangle lands at twice its position and size.
+  vlBitmap* blue = nullptr;
+  vlBGPic* pic = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {2, nullptr}, &pic, 0), 0);
+  blue = pic->curBitmap;
+  BlitToDisplay(blue, 0, 0, d, 10, 10, 5, 5, 0);
+  EXPECT_EQ(WindowPixel(d, 20, 20), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 29, 29), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 30, 30), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 19, 19), 0xFF0000u);
+}
+
+TEST_F(DisplayTest, LayerScaledDisplayKeepsItsWindowWhenTheSizeChanges) {
+  ASSERT_EQ(Run(".table 0 { width = 100, height = 50, scalemode = 2, scalewidth = 200, scaleheight = 100 }\n"
+                ".call base=1 createdisplay 1 r0\n.call opendisplay 1\n.call changedisplaysize 50 25"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  XWindowAttributes a = WindowAttributes(d);
+  EXPECT_EQ(a.width, 200);
+  EXPECT_EQ(a.height, 100);
+  EXPECT_EQ(d->bgpic->width, 50);
+  EXPECT_EQ(d->bgpic->height, 25);
+  EXPECT_DOUBLE_EQ(d->scaleX, 4.0);
+  EXPECT_DOUBLE_EQ(d->scaleY, 4.0);
 }
 
 }  // namespace
