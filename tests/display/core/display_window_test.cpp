@@ -22,6 +22,8 @@
 #include "runtime/event_queue.h"
 #include "runtime/prefs.h"
 #include "runtime/preloads.h"
+#include "platform/requesters.h"
+#include "runtime/plugin_abi.h"
 #include "runtime/preproc.h"
 #include "runtime/runtime_options.h"
 #include "runtime/startup_records.h"
@@ -553,6 +555,79 @@ TEST_F(DisplayTest, LayerScaledDisplayKeepsItsWindowWhenTheSizeChanges) {
   EXPECT_EQ(d->bgpic->height, 25);
   EXPECT_DOUBLE_EQ(d->scaleX, 4.0);
   EXPECT_DOUBLE_EQ(d->scaleY, 4.0);
+}
+
+}  // namespace
+
+namespace {
+
+using vltest::DisplayTest;
+
+// A requester adapter that answers the mode question with a fixed button
+// and the mode list with a fixed entry.
+int32_t gAnswer = 0;
+int32_t gListAnswer = 0;
+std::string gAskedTitle, gAskedBody, gChoices;
+int AskRequest(void*, const char* title, const char* body, uint32_t, int32_t* result, const vlTagItem*) {
+  gAskedTitle = title;
+  gAskedBody = body;
+  *result = gAnswer;
+  return 0;
+}
+int ListRequest(void*, const char*, const char*, const char* choices, uint32_t, int32_t* result, const vlTagItem*,
+                void*) {
+  gChoices.clear();
+  for (const char* c = choices; *c; c += std::strlen(c) + 1) gChoices += std::string(c) + ";";
+  *result = gListAnswer;
+  return 0;
+}
+
+class AskedDisplays : public DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    std::memset(&adapter_, 0, sizeof adapter_);
+    adapter_.requesterFlags = 2 | 32;
+    adapter_.SystemRequest = reinterpret_cast<vlPluginEntry>(AskRequest);
+    adapter_.ListRequest = reinterpret_cast<vlPluginEntry>(ListRequest);
+    vlRequesterAdapter = &adapter_;
+  }
+  void TearDown() override {
+    vlRequesterAdapter = nullptr;
+    DisplayTest::TearDown();
+  }
+  vlPluginInfo adapter_;
+};
+
+TEST_F(AskedDisplays, CancelLeavesTheDisplayClosedAndWindowedOpensIt) {
+  ASSERT_EQ(Run(".table 0 { width = 64, height = 48, mode = \"ask\", title = \"Asking\" }\n"
+                ".call base=1 createdisplay 1 r0"),
+            0);
+  gAnswer = 0;
+  EXPECT_EQ(Run(".call opendisplay 1"), ERR_USERABORT);
+  vlDisplay* d = GetDisplayByNumber(1);
+  EXPECT_EQ(d->displayState, VL_DISPSTATE_CLOSED);
+  EXPECT_EQ(gAskedTitle, "Asking");
+  EXPECT_EQ(gAskedBody, "Please select desired display mode!");
+  gAnswer = 2;
+  ASSERT_EQ(Run(".call opendisplay 1"), 0);
+  EXPECT_EQ(d->displayState, VL_DISPSTATE_OPEN);
+  EXPECT_EQ(d->fullScreen, 0);
+  EXPECT_EQ(d->screen.mode, VL_DISPMODE_WINDOWED);
+}
+
+TEST_F(AskedDisplays, ModeRequesterListsTheScreenModes) {
+  ASSERT_EQ(Run(".table 0 { width = 64, height = 48, mode = \"moderequester\" }\n.call base=1 createdisplay 1 r0"),
+            0);
+  gListAnswer = -1;
+  EXPECT_EQ(Run(".call opendisplay 1"), ERR_USERABORT);
+  EXPECT_NE(gChoices.find("800x600;"), std::string::npos);
+  gListAnswer = 0;
+  ASSERT_EQ(Run(".call opendisplay 1"), 0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  EXPECT_EQ(d->screen.mode, VL_DISPMODE_FULLSCREEN);
+  EXPECT_EQ(d->fullScreen, 1);
+  EXPECT_GT(d->screen.screenWidth, 0);
 }
 
 }  // namespace
