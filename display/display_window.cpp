@@ -13,10 +13,13 @@
 #include "display/display_change.h"
 #include "display/display_scaling.h"
 #include "display/display_tags.h"
+#include "display/icons.h"
 #include "display/layer_hooks.h"
 #include "display/monitors.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/geometry.h"
+#include "graphics/picture_engines.h"
 #include "graphics/position.h"
 #include "platform/display_adapter.h"
 #include "platform/requesters.h"
@@ -94,6 +97,8 @@ void ClampToMonitor(vlDisplay* d, int32_t* value, int32_t size, int32_t monitorS
   *value = vertical ? ResolvePosY(*value, size, monitorSize, 0) : ResolvePosX(*value, size, monitorSize, 0);
 }
 
+int DrawBackdropPicture(vlVMState* L, const vlBackfillBlock& b, vlBitmap* target, int32_t mw, int32_t mh);
+
 // The backdrop BGPic and display of a full-screen display.
 int MakeBackdrop(vlVMState* L, vlDisplay* d) {
   int32_t mx, my, mw, mh;
@@ -110,6 +115,12 @@ int MakeBackdrop(vlVMState* L, vlDisplay* d) {
   } else if (b.type == 3) {
     fill.desc.fillStyle = 3;
     fill.desc.textureBrush = {b.brush, nullptr};
+  } else if (b.type == 4 && b.endColor != -1) {
+    // A picture over a gradient from the start to the end colour.
+    fill.desc.fillStyle = 2;
+    fill.desc.gradient = vlGradientDesc{};
+    fill.desc.gradient.startColor = static_cast<uint32_t>(b.color < 0 ? 0 : b.color);
+    fill.desc.gradient.endColor = static_cast<uint32_t>(b.endColor);
   } else {
     fill.desc.fillStyle = 1;
     fill.desc.color = static_cast<uint32_t>(b.color < 0 ? 0 : b.color);
@@ -118,6 +129,7 @@ int MakeBackdrop(vlVMState* L, vlDisplay* d) {
   if (!bitmap) return ERR_BITMAP;
   vlBGPic* pic = nullptr;
   int status = FillBackfill(L, &fill, bitmap, mw, mh, nullptr, 0);
+  if (!status && b.type == 4) status = DrawBackdropPicture(L, b, bitmap, mw, mh);
   if (!status)
     status = AddBGPic(&picId, 0, mw, mh, mw, nullptr, bitmap, nullptr, -1, nullptr, nullptr, &fill, &pic);
   if (status) {
@@ -155,6 +167,58 @@ int MakeBackdrop(vlVMState* L, vlDisplay* d) {
   vl::SetStackTop(L, top);
   if (status) FreeBackdrop(L, d);
   return status;
+}
+
+// The backdrop's picture (a file, else a brush), scaled to the monitor
+// when asked, drawn at the record's position through its alpha or mask.
+int DrawBackdropPicture(vlVMState* L, const vlBackfillBlock& b, vlBitmap* target, int32_t mw, int32_t mh) {
+  vlBitmap *picture = nullptr, *mask = nullptr, *alpha = nullptr;
+  int32_t w = 0, h = 0;
+  int status = 0;
+  if (b.brushFile[0]) {
+    uint32_t* argb = nullptr;
+    int32_t row = 0;
+    int hasAlpha = 0;
+    if ((status = gDisplayPictureLoader(L, b.brushFile, &argb, &w, &h, &row, &hasAlpha))) return status;
+    alpha = hasAlpha ? reinterpret_cast<vlBitmap*>(1) : nullptr;
+    status = BitmapFromARGB(argb, b.transColor, w, h, row, hasAlpha, hasAlpha ? 2 : 0, 0, &picture,
+                            b.transColor != -1 ? &mask : nullptr, hasAlpha ? &alpha : nullptr);
+    delete[] argb;
+    if (status) return status;
+  } else {
+    vlBitmap* brush = nullptr;
+    if ((status = gLayerHooks.brushBitmap(L, {b.brush, nullptr}, &brush, &w, &h))) return status;
+    if (!(picture = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
+    BltBitmap(brush, 0, 0, picture, 0, 0, w, h);
+  }
+  if (b.scalePicture && (w != mw || h != mh)) {
+    vlBitmap *sb = nullptr, *sm = nullptr, *sa = nullptr;
+    status = ScaleBitmap(picture, mask, alpha, 0, 0, nullptr, w, h, mw, mh, b.smoothScale, 0, &sb, &sm, &sa);
+    DeleteBitmap(picture);
+    if (mask) DeleteMaskPlane(mask);
+    if (alpha) DeleteAlphaPlane(alpha);
+    if (status) return status;
+    picture = sb;
+    mask = sm;
+    alpha = sa;
+    w = mw;
+    h = mh;
+  }
+  int32_t x = ResolvePosX(b.x, w, mw, 0), y = ResolvePosY(b.y, h, mh, 0);
+  int32_t sx = 0, sy = 0, cw = w, ch = h;
+  ClipBlitRects(nullptr, &sx, &sy, &x, &y, &cw, &ch, w, h, mw, mh, 0);
+  if (cw > 0 && ch > 0) {
+    if (alpha)
+      BltBitmapAlpha(picture, sx, sy, target, x, y, cw, ch, alpha);
+    else if (mask)
+      BltBitmapMasked(picture, sx, sy, target, x, y, cw, ch, mask);
+    else
+      BltBitmap(picture, sx, sy, target, x, y, cw, ch);
+  }
+  DeleteBitmap(picture);
+  if (mask) DeleteMaskPlane(mask);
+  if (alpha) DeleteAlphaPlane(alpha);
+  return 0;
 }
 
 bool NeedsBackdrop(const vlDisplay* d) {

@@ -631,3 +631,58 @@ TEST_F(AskedDisplays, ModeRequesterListsTheScreenModes) {
 }
 
 }  // namespace
+
+namespace {
+
+using vltest::DisplayTest;
+
+TEST_F(DisplayTest, ScalingSwitchedOnAndOffByAttributes) {
+  ASSERT_EQ(Run(".table 0 { width = 100, height = 50, color = 65535 }\n.call base=1 createdisplay 1 r0\n"
+                ".call opendisplay 1"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_EQ(Run(".table 0 { scalemode = 1, scalewidth = 300, scaleheight = 150 }\n"
+                ".call base=1 setdisplayattributes r0"),
+            0);
+  XWindowAttributes a = WindowAttributes(d);
+  EXPECT_EQ(a.width, 300);
+  EXPECT_EQ(a.height, 150);
+  EXPECT_DOUBLE_EQ(d->scaleX, 3.0);
+  EXPECT_EQ(d->bgpic->width, 100);
+  EXPECT_EQ(WindowPixel(d, 299, 149), 0x00FFFFu);
+  ASSERT_EQ(Run(".table 0 { scalemode = 0 }\n.call base=1 setdisplayattributes r0"), 0);
+  a = WindowAttributes(d);
+  EXPECT_EQ(a.width, 100);
+  EXPECT_EQ(a.height, 50);
+  EXPECT_DOUBLE_EQ(d->scaleX, 1.0);
+  EXPECT_EQ(WindowPixel(d, 99, 49), 0x00FFFFu);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DisplayTest, FullScreenBackdropWithAPicture) {
+  gDisplayPictureLoader = SquareLoader;
+  ASSERT_EQ(Run(".table 0 { width = 100, height = 100 }\n.call base=1 createdisplay 1 r0"), 0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  d->screen.mode = VL_DISPMODE_FULLSCREEN;
+  vlBackfillBlock& b = d->screen.backfill;
+  InitBackfillRecord(&b);
+  b.type = 4;
+  b.color = 255;
+  b.endColor = -1;
+  b.x = -100000;  // CENTER
+  b.y = -70000;   // TOP
+  std::strcpy(b.brushFile, "icon40");
+  ASSERT_EQ(Run(".call opendisplay 1"), 0);
+  vlDisplay* backdrop = nullptr;
+  ASSERT_EQ(GetDisplayByID(d->backdropId, &backdrop), 0);
+  EXPECT_EQ(WindowPixel(backdrop, 5, 5), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(backdrop, 400, 10), 0x123456u);
+  EXPECT_EQ(WindowPixel(backdrop, 400, 45), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(backdrop, 375, 10), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(backdrop, 381, 10), 0x123456u);
+}
+
+}  // namespace
