@@ -27,8 +27,16 @@ int DrainDisplayEvents(vlVMState* L, int* error) {
   if (*error) return 1;
   vlTimeVal start, now;
   GetSysTime(&start);
+  // The pump runs after every script line: the server is asked for new
+  // events (a system call) at most every 5 ms; events Xlib already holds
+  // are handled at once.
+  static vlTimeVal lastPoll{};
+  vlTimeVal since = start;
+  SubTimeVal(&since, &lastPoll);
+  const bool poll = since.seconds > 0 || since.micros >= 5000;
+  if (poll) lastPoll = start;
   for (vlX11Connection* c = FirstX11Connection(); c; c = c->next) {
-    while (XPending(c->display) > 0) {
+    while (XEventsQueued(c->display, poll ? QueuedAfterFlush : QueuedAlready) > 0) {
       XEvent event;
       XNextEvent(c->display, &event);
       if (event.type == Expose) {

@@ -388,7 +388,7 @@ int ClosePlatformWindow(vlVMState* L, vlDisplay* d, vlDisplay*, uint32_t mode) {
   return 0;
 }
 
-int FinishDisplaySetup(vlVMState* L, uint32_t, vlDisplay* d) {
+int FinishDisplaySetup(vlVMState* L, uint32_t startupFlags, vlDisplay* d) {
   if (vlDisplaySetupDone) return 0;
   vlDisplaySetupDone = 1;
   if (!DisplayAdapterActive() && d) {
@@ -398,6 +398,7 @@ int FinishDisplaySetup(vlVMState* L, uint32_t, vlDisplay* d) {
     if (int status = OpenX11Screen(nullptr, &c)) return status;
     SetGlobalPixelFormat(c->pixelFormat);
   }
+  if (int status = gLayerHooks.screenFormatKnown(L, startupFlags)) return status;
   if (int status = RebuildBGPicBitmaps(L)) return status;
   uint32_t quiet = 0;
   GetRuntimeOption(L, VL_OPT_QUIET, &quiet, 0u);

@@ -46,6 +46,7 @@ void NoButtons(vlVMState*, vlBGPic*) {}
 int NoSelect(vlVMState*, uint32_t, vlBGPic*, int32_t, int32_t) { return ERR_WRONGUSAGE; }
 int NoBrushLibrary(vlVMState*, vlBGPic*, int) { return ERR_WRONGUSAGE; }
 int NoDisplayRoutine(vlVMState*, vlBGPic*) { return ERR_WRONGUSAGE; }
+int NoConversion(vlVMState*, uint32_t) { return 0; }
 int NoSprites2(vlBGPic*, int32_t, int32_t, int32_t, int32_t) { return 0; }
 int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
   if (id.handle) return ERR_FINDARRAY;
@@ -55,7 +56,8 @@ int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
 
 const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
-                                NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2};
+                                NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
+                                NoConversion};
 
 }  // namespace
 

@@ -50,6 +50,10 @@ struct vlLayerHooks {
   // 1 when the rectangle overlaps an on-screen sprite of the BGPic
   // (inclusive edges). Default: no sprites, 0.
   int (*overlapsSprite)(vlBGPic* pic, int32_t x, int32_t y, int32_t width, int32_t height);
+  // Once, when the screen's pixel format becomes known: pictures loaded
+  // before (brushes, anim and sprite frames, font strikes) are converted.
+  // Default: nothing to convert.
+  int (*screenFormatKnown)(vlVMState* state, uint32_t startupFlags);
 };
 
 extern vlLayerHooks gLayerHooks;
