@@ -29,6 +29,7 @@
 #include "runtime/command_hooks.h"
 #include "runtime/crc32.h"
 #include "runtime/errors.h"
+#include "display/display_services.h"
 #include "runtime/file_adapter.h"
 #include "runtime/file_lock.h"
 #include "runtime/hooks.h"
@@ -540,9 +541,17 @@ constexpr T AllNotAvailable() {
   for (vlServiceFn& s : t.slot) s = NA;
   return t;
 }
-const vlSvcGraphics kGraphics = AllNotAvailable<vlSvcGraphics>();
 const vlSvcSound kSound = AllNotAvailable<vlSvcSound>();
-const vlSvcRequesters kRequesters = AllNotAvailable<vlSvcRequesters>();
+// The display services fill their slots of the graphics and requester
+// sub-tables; the others are not available yet.
+struct DisplaySlots {
+  vlSvcGraphics graphics = AllNotAvailable<vlSvcGraphics>();
+  vlSvcRequesters requesters = AllNotAvailable<vlSvcRequesters>();
+  DisplaySlots() { FillDisplayServiceSlots(graphics.slot, requesters.slot); }
+};
+const DisplaySlots kDisplaySlots;
+const vlSvcGraphics& kGraphics = kDisplaySlots.graphics;
+const vlSvcRequesters& kRequesters = kDisplaySlots.requesters;
 // Only slot 0 of the font sub-table is in use; 1 and 2 stay null.
 const vlSvcFonts kFonts = {{NA, nullptr, nullptr}};
 const vlSvcFreeType kFreeType = [] {

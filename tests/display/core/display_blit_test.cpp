@@ -183,3 +183,57 @@ TEST_F(Blit, AdapterWrappersAndObservers) {
 }
 
 }  // namespace
+
+#include "display/icons.h"
+#include "runtime/service_table.h"
+#include "runtime/startup.h"
+
+namespace {
+
+TEST_F(Blit, DisplayServicesThroughThePluginTable) {
+  vlDisplay* d = OpenGrey();
+  ASSERT_NE(d, nullptr);
+  const vlServiceTable* t = GetServiceTable();
+  auto add = reinterpret_cast<void* (*)(int32_t, void*, vlObserverFn, void*, vlTagItem*, uint32_t)>(
+      t->graphics->slot[8]);
+  auto remove = reinterpret_cast<void (*)(void*)>(t->graphics->slot[9]);
+  auto attrs = reinterpret_cast<int (*)(const void*, const vlTagItem*)>(t->graphics->slot[18]);
+  auto handle = reinterpret_cast<uintptr_t (*)(int32_t, const void*)>(t->graphics->slot[20]);
+  auto icons = reinterpret_cast<void* (*)()>(t->graphics->slot[14]);
+  auto freeIcons = reinterpret_cast<void (*)(void*)>(t->graphics->slot[15]);
+  auto setAdapter = reinterpret_cast<int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*)>(t->graphics->slot[13]);
+
+  int32_t w = 0;
+  vlTagItem tags[] = {{1, reinterpret_cast<uintptr_t>(&w)}, {0, 0}};
+  void* client = add(1, nullptr, nullptr, nullptr, tags, 0);
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(w, 100);
+  EXPECT_EQ(d->clients, client);
+  remove(client);
+  EXPECT_EQ(d->clients, nullptr);
+
+  uintptr_t window = handle(1, nullptr);
+  EXPECT_EQ(window, static_cast<uintptr_t>(d->window->window));
+  EXPECT_EQ(handle(0, reinterpret_cast<void*>(window)), 1u);
+  int32_t height = 0;
+  vlTagItem query[] = {{2, reinterpret_cast<uintptr_t>(&height)}, {0, 0}};
+  EXPECT_EQ(attrs(reinterpret_cast<void*>(window), query), 1);
+  EXPECT_EQ(height, 80);
+
+  auto* list = static_cast<vlIconNode*>(icons());
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->width, 16);
+  freeIcons(list);
+
+  // Adapters are installed only while the start-up plug-ins are opened.
+  static vlPluginInfo info;
+  info.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+  EXPECT_EQ(setAdapter(&info, 0, nullptr), ERR_SETADAPTER);
+  vlPluginStartup = 1;
+  EXPECT_EQ(setAdapter(&info, 0, nullptr), 0);
+  EXPECT_EQ(vlDisplayAdapter, &info);
+  vlPluginStartup = 0;
+  vlDisplayAdapter = nullptr;
+}
+
+}  // namespace
