@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "display/clients.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
@@ -234,6 +235,63 @@ TEST_F(Blit, DisplayServicesThroughThePluginTable) {
   EXPECT_EQ(vlDisplayAdapter, &info);
   vlPluginStartup = 0;
   vlDisplayAdapter = nullptr;
+}
+
+}  // namespace
+
+#include "display/monitors.h"
+
+namespace {
+
+// Two monitors side by side, reported by an adapter.
+int32_t gMonitors[] = {0, 0, 800, 600, 800, 0, 1024, 768, 0, 0, 0, 0};
+int TwoMonitors(int kind, int, void* out, int) {
+  *static_cast<int32_t**>(out) = kind == 0 ? gMonitors : nullptr;
+  return 0;
+}
+
+TEST_F(Blit, MonitorsFromAnAdapterAndWindowsAcrossThem) {
+  static vlPluginInfo adapter;
+  std::memset(&adapter, 0, sizeof adapter);
+  adapter.displayWords[0] = 4;
+  adapter.GetMonitorInfo = reinterpret_cast<vlPluginEntry>(TwoMonitors);
+  vlDisplayAdapter = &adapter;
+  vlDisplay d{};
+  EXPECT_EQ(CountMonitors(&d), 2);
+  d.monitorIndex = 1;
+  int32_t x, y, w, h;
+  ASSERT_EQ(GetDisplayMonitorRect(&d, &x, &y, &w, &h), 0);
+  EXPECT_EQ(x, 800);
+  EXPECT_EQ(w, 1024);
+  d.monitorIndex = 2;
+  EXPECT_EQ(GetDisplayMonitorRect(&d, &x, &y, &w, &h), ERR_GETMONITORINFO);
+  EXPECT_EQ(w, 0);
+  // A window that overlaps both belongs to the later one.
+  d.x = 700;
+  d.y = 10;
+  d.width = 200;
+  d.height = 100;
+  EXPECT_EQ(MonitorOfWindow(&d), 1);
+  d.x = 10;
+  EXPECT_EQ(MonitorOfWindow(&d), 0);
+  vlDisplayAdapter = nullptr;
+}
+
+TEST_F(Blit, ClientsRefuseTransparentBGPics) {
+  ASSERT_EQ(Run(".call createbgpic 1 30 30\n.table 0 { bgpic = 1 }\n.call base=1 createdisplay 1 r0"), 0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  d->bgpic->dispAlpha = NewAlphaPlane(30, 30, 1, nullptr, 0);
+  EXPECT_EQ(AddDisplayClient({1, nullptr}, nullptr, nullptr, nullptr, 0), nullptr);
+  DeleteAlphaPlane(d->bgpic->dispAlpha);
+  d->bgpic->dispAlpha = d->bgpic->curAlpha;
+  vlRecordingScreen = 1;
+  EXPECT_EQ(AddDisplayClient({1, nullptr}, nullptr, nullptr, nullptr, 0), nullptr);
+  EXPECT_EQ(Run(".call createdisplay 2"), ERR_VIDRECMULTI);
+  EXPECT_EQ(Run(".call freedisplay 1"), ERR_WRONGCMDRECVIDEO);
+  vlRecordingScreen = 0;
+  vlDisplayClient* c = AddDisplayClient({1, nullptr}, nullptr, nullptr, nullptr, 0);
+  ASSERT_NE(c, nullptr);
+  RemoveDisplayClient(c);
 }
 
 }  // namespace
