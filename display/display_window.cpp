@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "display/backfill.h"
 #include "display/bgpic.h"
@@ -531,7 +532,27 @@ int OpenDisplayWindow(vlVMState* L, vlDisplay* d, uint32_t mode) {
     d->fullScreen = 0;
   } else {
     if (!DisplayAdapterActive()) {
-      if (int status = SwitchScreenMode(d, s.screenWidth, s.screenHeight)) return status;
+      // A new mode can move the origins of the monitors after this one:
+      // full-screen windows there keep their place on their monitor.
+      std::vector<vlDisplay*> shifted;
+      for (vlDisplay* o = vlDisplayList; o; o = o->next) {
+        int32_t mx, my;
+        if (o == d || !o->fullScreen || o->monitorIndex == 0 || o->ownerDisplay == d ||
+            GetDisplayMonitorRect(o, &mx, &my, nullptr, nullptr))
+          continue;
+        o->x -= mx;
+        o->y -= my;
+        shifted.push_back(o);
+      }
+      int status = SwitchScreenMode(d, s.screenWidth, s.screenHeight);
+      for (vlDisplay* o : shifted) {
+        int32_t mx = 0, my = 0;
+        GetDisplayMonitorRect(o, &mx, &my, nullptr, nullptr);
+        o->x += mx;
+        o->y += my;
+        MoveX11Window(o);
+      }
+      if (status) return status;
       switched = true;
     }
     d->fullScreen = 1;
