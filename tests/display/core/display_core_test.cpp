@@ -362,3 +362,46 @@ TEST_F(DisplayTest, LetterboxAndLayerScaleFactors) {
 }
 
 }  // namespace
+
+namespace {
+
+// A 2 x 1 brush: red then blue.
+vlBitmap* gTile = nullptr;
+int TileBrush(vlVMState*, vlObjectId id, vlBitmap** bitmap, int32_t* w, int32_t* h) {
+  if (id.number != 7) return ERR_FINDBRUSH;
+  *bitmap = gTile;
+  *w = 2;
+  *h = 1;
+  return 0;
+}
+
+TEST_F(DisplayTest, TexturedBGPicsTileTheBrushFromTheOffset) {
+  gTile = NewBitmap(2, 1, 0, nullptr);
+  WriteBitmapPixel(gTile, 0, 0, 0xFFFF0000u, 0);
+  WriteBitmapPixel(gTile, 1, 0, 0xFF0000FFu, 0);
+  EXPECT_EQ(Run(".call createtexturedbgpic 1 8 10 10"), ERR_FINDBRUSH);
+  gLayerHooks.brushBitmap = TileBrush;
+  ASSERT_EQ(Run(".call createtexturedbgpic 1 7 10 4 1 0"), 0);
+  vlBGPic* pic = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {1, nullptr}, &pic, 0), 0);
+  EXPECT_EQ(Pixel(pic->curBitmap, 0, 0), 0x0000FFu);  // starts inside the tile at x 1
+  EXPECT_EQ(Pixel(pic->curBitmap, 1, 3), 0xFF0000u);
+  EXPECT_EQ(Pixel(pic->curBitmap, 9, 2), 0xFF0000u);
+  EXPECT_EQ(pic->scalable, 1u);
+  ASSERT_NE(pic->backfill.texture, nullptr);  // a private copy of the brush
+  EXPECT_NE(pic->backfill.texture, gTile);
+  // Scaling re-tiles instead of stretching.
+  ASSERT_EQ(Run(".call scalebgpic 1 20 4"), 0);
+  EXPECT_EQ(Pixel(pic->curBitmap, 18, 0), 0x0000FFu);
+  EXPECT_EQ(Pixel(pic->curBitmap, 19, 0), 0xFF0000u);
+  // A display filled with the texture.
+  ASSERT_EQ(Run(".table 0 { width = 6, height = 2, fillstyle = 3, texturebrush = 7 }\n"
+                ".call base=1 createdisplay 1 r0"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  EXPECT_EQ(Pixel(d->bgpic->curBitmap, 0, 1), 0xFF0000u);
+  EXPECT_EQ(Pixel(d->bgpic->curBitmap, 5, 1), 0x0000FFu);
+  DeleteBitmap(gTile);
+}
+
+}  // namespace
