@@ -25,7 +25,7 @@ inline std::string TestData(const std::string& sub) {
 
 // Runs a shell command and returns its standard output; *status gets the
 // exit status.
-inline std::vector<uint8_t> Run(const std::string& command, int* status = nullptr) {
+inline std::vector<uint8_t> RunTool(const std::string& command, int* status = nullptr) {
   std::vector<uint8_t> out;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) {
@@ -74,11 +74,11 @@ struct Rgba {
 inline bool MagickRgba(const std::string& file, Rgba* out, const std::string& frame = "") {
   int status = 0;
   std::vector<uint8_t> size =
-      Run("identify -format '%w %h' " + Quote(file + frame) + " 2>/dev/null", &status);
+      RunTool("identify -format '%w %h' " + Quote(file + frame) + " 2>/dev/null", &status);
   if (status != 0) return false;
   std::string text(size.begin(), size.end());
   if (sscanf(text.c_str(), "%d %d", &out->width, &out->height) != 2) return false;
-  out->bytes = Run("convert " + Quote(file + frame) + " -set colorspace sRGB -depth 8 rgba:- 2>/dev/null", &status);
+  out->bytes = RunTool("convert " + Quote(file + frame) + " -set colorspace sRGB -depth 8 rgba:- 2>/dev/null", &status);
   return status == 0 && out->bytes.size() == static_cast<size_t>(out->width) * out->height * 4;
 }
 

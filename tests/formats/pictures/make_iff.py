@@ -1,0 +1,354 @@
+#!/usr/bin/env python3
+"""Writes IFF ILBM and ANIM test files from the IFF rules, with the
+expected pixels beside them, for the picture tests.
+
+ilbm <out> <kind>    kinds: pal4, pal4-packed, ehb, ham6, ham8, rgb24,
+                     mask1, key2, cmap-after-body
+  writes <out> and <out>.rgb (width, height as 16-bit BE, then R G B bytes)
+anim <out> <kind>    kinds: op5, op7, op8, ehb
+  writes <out> and <out>.<n>.rgb per frame
+"""
+import random
+import struct
+import sys
+
+
+def chunk(cid, data):
+    pad = b"\0" if len(data) & 1 else b""
+    return cid + struct.pack(">I", len(data)) + data + pad
+
+
+def byterun1(row):
+    """ByteRun1 packing: runs of 3 or more repeat, the rest literal."""
+    out = bytearray()
+    i, n = 0, len(row)
+    lit = bytearray()
+
+    def flush():
+        nonlocal lit
+        if lit:
+            out.append(len(lit) - 1)
+            out.extend(lit)
+            lit = bytearray()
+
+    while i < n:
+        j = i
+        while j < n and row[j] == row[i] and j - i < 128:
+            j += 1
+        if j - i >= 3:
+            flush()
+            out.append((257 - (j - i)) & 0xFF)
+            out.append(row[i])
+            i = j
+        else:
+            lit.append(row[i])
+            i += 1
+            if len(lit) == 128:
+                flush()
+    flush()
+    return bytes(out)
+
+
+def row_bytes(width):
+    return ((width + 15) // 16) * 2
+
+
+def to_planes(chunky, width, height, planes):
+    """chunky: list of rows of pixel values -> planes[p][y] bytes."""
+    rb = row_bytes(width)
+    out = []
+    for p in range(planes):
+        rows = []
+        for y in range(height):
+            r = bytearray(rb)
+            for x in range(width):
+                if (chunky[y][x] >> p) & 1:
+                    r[x >> 3] |= 0x80 >> (x & 7)
+            rows.append(bytes(r))
+        out.append(rows)
+    return out
+
+
+def bmhd(width, height, planes, masking=0, compression=1, transparent=0):
+    return chunk(b"BMHD", struct.pack(">HHhhBBBBHBBhh", width, height, 0, 0, planes, masking,
+                                      compression, 0, transparent, 1, 1, width, height))
+
+
+def body(planes_data, width, height, compression, mask_rows=None):
+    out = bytearray()
+    for y in range(height):
+        rows = [planes_data[p][y] for p in range(len(planes_data))]
+        if mask_rows is not None:
+            rows.append(mask_rows[y])
+        for r in rows:
+            out += byterun1(r) if compression else r
+    return bytes(out)
+
+
+def cmap(palette):
+    return chunk(b"CMAP", b"".join(bytes(c) for c in palette))
+
+
+def ham_decode(chunky, palette, value_bits):
+    out = []
+    for row in chunky:
+        r = g = b = 0
+        line = []
+        for v in row:
+            ctl, val = v >> value_bits, v & ((1 << value_bits) - 1)
+            if ctl == 0:
+                r, g, b = palette[val]
+            elif ctl == 1:
+                b = val << (8 - value_bits)
+            elif ctl == 2:
+                r = val << (8 - value_bits)
+            else:
+                g = val << (8 - value_bits)
+            line.append((r, g, b))
+        out.append(line)
+    return out
+
+
+def write_rgb(path, width, height, rows):
+    with open(path, "wb") as f:
+        f.write(struct.pack(">HH", width, height))
+        for row in rows:
+            for (r, g, b) in row:
+                f.write(bytes((r, g, b)))
+
+
+def ilbm(path, kind):
+    rnd = random.Random(kind)
+    width, height = 37, 11
+    camg = None
+    masking, transparent = 0, 0
+    compression = 0 if kind == "pal4" else 1
+    if kind in ("pal4", "pal4-packed", "mask1", "key2", "cmap-after-body"):
+        planes = 4
+        palette = [(rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)) for _ in range(16)]
+        chunky = [[rnd.randrange(16) if x % 7 else 3 for x in range(width)] for _ in range(height)]
+        if kind == "key2":
+            # Loaded with transparency mode 1: the first key candidate is
+            # taken by pen 2, so pen 5 shows 0xA8A8A8 + 15.
+            masking, transparent = 2, 5
+            palette[2] = (0xA8, 0xA8, 0xA8)
+            expect = [[(0xA8, 0xA8, 0xB7) if v == 5 else palette[v] for v in row] for row in chunky]
+        else:
+            expect = [[palette[v] for v in row] for row in chunky]
+    elif kind == "ehb":
+        planes = 6
+        camg = 0x80
+        palette = [(rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)) for _ in range(32)]
+        chunky = [[rnd.randrange(64) for x in range(width)] for _ in range(height)]
+        full = palette + [(r >> 1, g >> 1, b >> 1) for (r, g, b) in palette]
+        expect = [[full[v] for v in row] for row in chunky]
+    elif kind in ("ham6", "ham8"):
+        planes = 6 if kind == "ham6" else 8
+        bits = 4 if kind == "ham6" else 6
+        camg = 0x800
+        palette = [(rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)) for _ in range(1 << bits)]
+        chunky = [[rnd.randrange(1 << planes) for x in range(width)] for _ in range(height)]
+        expect = ham_decode(chunky, palette, bits)
+    elif kind == "rgb24":
+        planes = 24
+        palette = None
+        pix = [[(rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)) if x % 5 else (9, 9, 9)
+                for x in range(width)] for _ in range(height)]
+        chunky = [[(r | g << 8 | b << 16) for (r, g, b) in row] for row in pix]
+        expect = pix
+    else:
+        raise SystemExit("unknown kind " + kind)
+    pl = to_planes(chunky, width, height, planes)
+    mask_rows = None
+    if kind == "mask1":
+        masking = 1
+        mask_rows = [bytes((0x55 + y) & 0xFF for _ in range(row_bytes(width))) for y in range(height)]
+    form = b"ILBM" + bmhd(width, height, planes, masking, compression, transparent)
+    if camg is not None:
+        form += chunk(b"CAMG", struct.pack(">I", camg))
+    if palette is not None and kind != "cmap-after-body":
+        form += cmap(palette)
+    form += chunk(b"BODY", body(pl, width, height, compression, mask_rows))
+    if kind == "cmap-after-body":
+        form += cmap(palette)
+    with open(path, "wb") as f:
+        f.write(chunk(b"FORM", form))
+    write_rgb(path + ".rgb", width, height, expect)
+
+
+# ---------------------------------------------------------------------------
+# ANIM: frame 0 a full ILBM, then one delta FORM per frame.
+
+def anhd(op, reltime, interleave=0, bits=0):
+    return chunk(b"ANHD", struct.pack(">BBHHhhIIBBI16s", op, 0, 0, 0, 0, 0, 0, reltime, interleave, 0,
+                                      bits, b"\0" * 16))
+
+
+def op5_delta(old, new, planes, width, height):
+    """Byte vertical delta: per plane, per column, ops of skip/copy/repeat."""
+    rb = row_bytes(width)
+    pointers = [0] * 16
+    data = bytearray()
+    base = 64
+    for p in range(planes):
+        col_data = bytearray()
+        changed = False
+        for c in range(rb):
+            ops = bytearray()
+            nops = 0
+            y = 0
+            while y < height:
+                if old[p][y][c] == new[p][y][c]:
+                    s = y
+                    while y < height and old[p][y][c] == new[p][y][c] and y - s < 127:
+                        y += 1
+                    if y < height:
+                        ops.append(y - s)
+                        nops += 1
+                    continue
+                s = y
+                while y < height and old[p][y][c] != new[p][y][c] and y - s < 127:
+                    y += 1
+                vals = [new[p][k][c] for k in range(s, y)]
+                if len(vals) >= 3 and all(v == vals[0] for v in vals):
+                    ops += bytes((0, len(vals), vals[0]))
+                else:
+                    ops.append(0x80 | len(vals))
+                    ops += bytes(vals)
+                nops += 1
+                changed = True
+            col_data.append(nops)
+            col_data += ops
+        if changed:
+            pointers[p] = base + len(data)
+            data += col_data
+    return struct.pack(">16I", *pointers) + bytes(data)
+
+
+def op7_delta(old, new, planes, width, height):
+    """Short vertical delta with separate op and data lists (2-byte elements)."""
+    cols = width // 16
+    head = [0] * 16
+    body_ = bytearray()
+    base = 64
+    for p in range(planes):
+        opl = bytearray()
+        dl = bytearray()
+        changed = False
+        for c in range(cols):
+            ops = bytearray()
+            nops = 0
+            y = 0
+
+            def el(rows, y):
+                return rows[p][y][2 * c:2 * c + 2]
+            while y < height:
+                if el(old, y) == el(new, y):
+                    s = y
+                    while y < height and el(old, y) == el(new, y) and y - s < 127:
+                        y += 1
+                    if y < height:
+                        ops.append(y - s)
+                        nops += 1
+                    continue
+                s = y
+                while y < height and el(old, y) != el(new, y) and y - s < 127:
+                    y += 1
+                ops.append(0x80 | (y - s))
+                for k in range(s, y):
+                    dl += el(new, k)
+                nops += 1
+                changed = True
+            opl.append(nops)
+            opl += ops
+        if changed:
+            if len(opl) & 1:
+                opl.append(0)
+            head[p] = base + len(body_)
+            body_ += opl
+            head[8 + p] = base + len(body_)
+            body_ += dl
+    return struct.pack(">16I", *head) + bytes(body_)
+
+
+def op8_delta(old, new, planes, width, height):
+    """Short vertical delta with inline data (2-byte elements, u16 ops)."""
+    cols = width // 16
+    pointers = [0] * 16
+    data = bytearray()
+    base = 64
+    for p in range(planes):
+        col_data = bytearray()
+        changed = False
+        for c in range(cols):
+            ops = bytearray()
+            nops = 0
+            y = 0
+
+            def el(rows, y):
+                return rows[p][y][2 * c:2 * c + 2]
+            while y < height:
+                if el(old, y) == el(new, y):
+                    s = y
+                    while y < height and el(old, y) == el(new, y):
+                        y += 1
+                    if y < height:
+                        ops += struct.pack(">H", y - s)
+                        nops += 1
+                    continue
+                s = y
+                while y < height and el(old, y) != el(new, y):
+                    y += 1
+                ops += struct.pack(">H", 0x8000 | (y - s))
+                for k in range(s, y):
+                    ops += el(new, k)
+                nops += 1
+                changed = True
+            col_data += struct.pack(">H", nops) + ops
+        if changed:
+            pointers[p] = base + len(data)
+            data += col_data
+    return struct.pack(">16I", *pointers) + bytes(data)
+
+
+def anim(path, kind):
+    rnd = random.Random(kind)
+    width, height = 32 if kind in ("op7", "op8") else 24, 9
+    planes = 6 if kind == "ehb" else 3
+    ncolors = 32 if kind == "ehb" else 1 << planes
+    palette = [(rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)) for _ in range(ncolors)]
+    full = palette + [(r >> 1, g >> 1, b >> 1) for (r, g, b) in palette] if kind == "ehb" else palette
+    frames = []
+    chunky = [[rnd.randrange(1 << planes) for _ in range(width)] for _ in range(height)]
+    frames.append([row[:] for row in chunky])
+    for n in range(4):
+        for _ in range(20):
+            chunky[rnd.randrange(height)][rnd.randrange(width)] = rnd.randrange(1 << planes)
+        if n == 1:
+            for x in range(width):
+                chunky[2][x] = 5  # a run of equal bytes
+        frames.append([row[:] for row in chunky])
+    plane_frames = [to_planes(f, width, height, planes) for f in frames]
+    op = {"op5": 5, "op7": 7, "op8": 8, "ehb": 5}[kind]
+    first = b"ILBM" + bmhd(width, height, planes, 0, 1) + anhd(0, 7)
+    if kind == "ehb":
+        first += chunk(b"CAMG", struct.pack(">I", 0x80))
+    first += cmap(palette)
+    first += chunk(b"BODY", body(plane_frames[0], width, height, 1))
+    forms = [chunk(b"FORM", first)]
+    # Deltas alternate between two buffers: delta n applies to frame n - 2
+    # (frame 0's buffer for the first two).
+    for n in range(1, len(frames)):
+        old = plane_frames[n - 2] if n >= 2 else plane_frames[0]
+        new = plane_frames[n]
+        maker = {5: op5_delta, 7: op7_delta, 8: op8_delta}[op]
+        d = maker(old, new, planes, width, height)
+        forms.append(chunk(b"FORM", b"ILBM" + anhd(op, 3 + n) + chunk(b"DLTA", d)))
+    with open(path, "wb") as f:
+        f.write(chunk(b"FORM", b"ANIM" + b"".join(forms)))
+    for n, fr in enumerate(frames):
+        write_rgb("%s.%d.rgb" % (path, n), width, height, [[full[v] for v in row] for row in fr])
+
+
+if __name__ == "__main__":
+    {"ilbm": ilbm, "anim": anim}[sys.argv[1]](sys.argv[2], sys.argv[3])
