@@ -7,6 +7,9 @@ ilbm <out> <kind>    kinds: pal4, pal4-packed, ehb, ham6, ham8, rgb24,
   writes <out> and <out>.rgb (width, height as 16-bit BE, then R G B bytes)
 anim <out> <kind>    kinds: op5, op7, op8, ehb
   writes <out> and <out>.<n>.rgb per frame
+cdxl <out> <kind>    kinds: pal (4 planes, sound, 12000-byte frames),
+                     ham6, ham8 (30720-byte frames), resized (bad)
+  writes <out>, <out>.<n>.rgb and <out>.<n>.snd per frame
 """
 import random
 import struct
@@ -350,5 +353,43 @@ def anim(path, kind):
         write_rgb("%s.%d.rgb" % (path, n), width, height, [[full[v] for v in row] for row in fr])
 
 
+def cdxl(path, kind):
+    rnd = random.Random(kind)
+    width, height = 24, 6
+    planes = {"pal": 4, "ham6": 6, "ham8": 8, "resized": 4}[kind]
+    ham = kind.startswith("ham")
+    bits = 4 if planes <= 6 else 6
+    ncolors = (1 << bits) if ham else 1 << planes
+    sound = 40 if kind in ("pal", "resized") else 0
+    graphics = planes * height * row_bytes(width)
+    used = 32 + 2 * ncolors + graphics + sound
+    frame_size = {"pal": 12000, "ham6": used + 6, "ham8": 30720, "resized": 12000}[kind]
+    out = bytearray()
+    for n in range(5):
+        words = [rnd.randrange(4096) for _ in range(ncolors)]
+        palette = [(((w >> 8) & 15) * 17, ((w >> 4) & 15) * 17, (w & 15) * 17) for w in words]
+        chunky = [[rnd.randrange(1 << planes) for _ in range(width)] for _ in range(height)]
+        snd = bytes(rnd.randrange(256) for _ in range(sound))
+        size = frame_size + (2 if kind == "resized" and n == 1 else 0)
+        frame = bytearray(struct.pack(">BBIIIHHBBHHII", 1, 1 if ham else 0, size, frame_size, n, width, height,
+                                      0, planes, 2 * ncolors, sound, 0, 0))
+        frame += b"".join(struct.pack(">H", w) for w in words)
+        pl = to_planes(chunky, width, height, planes)
+        for p in range(planes):
+            frame += b"".join(pl[p])
+        frame += snd
+        frame += bytes(size - len(frame))
+        out += frame
+        if ham:
+            rgb = ham_decode(chunky, palette, bits)
+        else:
+            rgb = [[palette[v] for v in row] for row in chunky]
+        write_rgb("%s.%d.rgb" % (path, n), width, height, rgb)
+        with open("%s.%d.snd" % (path, n), "wb") as f:
+            f.write(snd)
+    with open(path, "wb") as f:
+        f.write(out)
+
+
 if __name__ == "__main__":
-    {"ilbm": ilbm, "anim": anim}[sys.argv[1]](sys.argv[2], sys.argv[3])
+    {"ilbm": ilbm, "anim": anim, "cdxl": cdxl}[sys.argv[1]](sys.argv[2], sys.argv[3])

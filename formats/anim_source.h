@@ -1,0 +1,64 @@
+// Anim sources: one open anim file from which single frames are decoded on
+// request, whatever reads it: the IFF ANIM, GIF and AVI readers, the
+// platform decoder slot (none on this platform) or an anim-loader plug-in.
+#pragma once
+#include <cstdint>
+
+struct vlPluginInfo;
+
+enum : uint32_t {
+  VL_ANIMSOURCE_IFF = 1,
+  VL_ANIMSOURCE_GIF = 2,
+  VL_ANIMSOURCE_AVI = 3,
+  VL_ANIMSOURCE_NATIVE = 4,
+  VL_ANIMSOURCE_PLUGIN = 5,
+};
+
+struct vlAnimSource {
+  void* handle;          // the reader's record or the plug-in's anim handle
+  uint32_t kind;
+  uint32_t flag;         // bit 0 of a plug-in frame load's flags word
+  vlPluginInfo* plugin;  // kind 5 only
+};
+
+// Exchanged with a plug-in's OpenAnim (zeroed by the caller).
+struct vlPluginAnimOpenRecord {
+  int32_t width;       // out
+  int32_t height;      // out
+  int32_t ignored1;
+  int32_t frameCount;  // out
+  int32_t hasAlpha;    // out
+  int32_t ignored2;
+  const char* adapter;  // in
+  uint32_t flags;       // in: bit 0 load transparency
+};
+
+// Exchanged with a plug-in's LoadFrame (zeroed by the caller).
+struct vlPluginAnimFrameRecord {
+  int32_t reserved[4];
+  int32_t loadAlpha;        // in
+  int32_t hasTransparency;  // out
+  int32_t reserved6;
+  uint32_t flags;           // in: bit 0 the source's flag
+};
+
+using vlOpenAnimFn = void* (*)(const char* file, vlPluginAnimOpenRecord* record);
+using vlLoadFrameFn = uint32_t* (*)(void* handle, int32_t index, vlPluginAnimFrameRecord* record, int32_t zero);
+using vlFreeFrameFn = void (*)(uint32_t* pixels);
+using vlGetFrameDelayFn = int32_t (*)(void* handle, int32_t index);
+using vlCloseAnimFn = void (*)(void* handle);
+
+// loaderRef: 0 built-in readers, 1 the platform decoder, else the plug-in's
+// information record. 0, 1000, 1009, 1045, 1356 or 1529 (the file name in
+// the error argument where it names the file).
+int OpenAnimSource(const char* file, const char* loaders, const char* adapter, int32_t deinterlace,
+                   int32_t loadTransparency, vlAnimSource** source, int32_t* width, int32_t* height,
+                   int32_t* frameCount, int32_t* hasAlpha, uintptr_t* loaderRef);
+// A width x height ARGB buffer or null; release with FreeAnimSourceFrame.
+uint32_t* LoadAnimSourceFrame(vlAnimSource* source, int32_t index, int32_t loadAlpha, int32_t* hasTransparency);
+void FreeAnimSourceFrame(vlAnimSource* source, uint32_t* pixels);
+int32_t GetAnimSourceFrameDelay(vlAnimSource* source, int32_t index);
+void CloseAnimSource(vlAnimSource* source);
+int IsIFFAnimSource(const vlAnimSource* source);
+// 1 when the file opens as an anim source and is not a single-frame GIF.
+int IsAnimFile(const char* file, const char* loaders, const char* adapter);
