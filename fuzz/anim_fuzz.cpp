@@ -1,6 +1,8 @@
 // Fuzzes the IFF ANIM reader: the open (first FORM, delta search, frame
 // count), every frame in order with both deinterlace modes, a rewind, and
 // the delays.
+#include <initializer_list>
+
 #include "formats/iff_anim.h"
 #include "picture_fuzz_common.h"
 #include "platform/os.h"

@@ -1,5 +1,7 @@
 // Fuzzes the AVI reader: header lists, idx1, the movi walk, raw and MJPEG
 // frames (Huffman tables added, frames of other sizes).
+#include <initializer_list>
+
 #include "formats/avi.h"
 #include "picture_fuzz_common.h"
 #include "platform/os.h"
