@@ -91,6 +91,7 @@ struct vlAVIReader {
   uint32_t frameCapacity;
   IndexEntry* index[kMaxStreams];
   int32_t indexCount[kMaxStreams];
+  int32_t indexCapacity;
   int32_t nextFrame;
 };
 
@@ -187,10 +188,16 @@ bool ReadHeaders(vlAVIReader* r, bool* foundMovi) {
 }
 
 bool ReadIdx1(vlAVIReader* r, uint32_t size) {
+  // No stream has more entries than the frame count or than idx1 holds.
+  const int64_t left = GetFileStreamSize(r->stream) - SeekFileStream(r->stream, 0, VL_SEEK_CURRENT);
+  int64_t entries = size / 16;
+  if (left >= 0 && entries > left / 16) entries = left / 16;
+  if (entries > r->totalFrames) entries = r->totalFrames;
   for (int i = 0; i < r->streams; ++i) {
-    r->index[i] = static_cast<IndexEntry*>(AllocMemory(sizeof(IndexEntry) * r->totalFrames, 0));
+    r->index[i] = static_cast<IndexEntry*>(AllocMemory(sizeof(IndexEntry) * (entries ? entries : 1), 0));
     if (!r->index[i]) return false;
   }
+  r->indexCapacity = static_cast<int32_t>(entries);
   for (uint32_t n = size / 16; n > 0; --n) {
     uint8_t e[16];
     if (ReadFileStream(r->stream, e, 16) != 16) break;
@@ -199,7 +206,7 @@ bool ReadIdx1(vlAVIReader* r, uint32_t size) {
     const int number = (e[0] - '0') * 10 + (e[1] - '0');
     if (number >= r->streams) break;
     if (!(e[2] == 'd' && (e[3] == 'b' || e[3] == 'c')) && !(e[2] == 'w' && e[3] == 'b')) break;
-    if (r->indexCount[number] >= r->totalFrames) continue;
+    if (r->indexCount[number] >= r->indexCapacity) continue;
     IndexEntry& entry = r->index[number][r->indexCount[number]++];
     entry.offset = e[8] | (e[9] << 8) | (e[10] << 16) | (uint32_t{e[11]} << 24);
     entry.size = e[12] | (e[13] << 8) | (e[14] << 16) | (uint32_t{e[15]} << 24);
@@ -310,12 +317,8 @@ vlAVIReader* OpenAVIReader(vlStream* stream, int32_t* width, int32_t* height, in
       return nullptr;
     }
   }
-  uint32_t largest = 0;
-  for (int32_t i = 0; i < r->indexCount[r->videoStream]; ++i)
-    if (r->index[r->videoStream][i].size > largest) largest = r->index[r->videoStream][i].size;
-  uint64_t capacity = uint64_t(r->width) * r->height * 3;
-  if (largest + uint64_t{kHuffmanSegment} > capacity) capacity = largest + uint64_t{kHuffmanSegment};
-  if (SeekFileStream(stream, r->moviData, VL_SEEK_BEGIN) < 0 || !EnsureFrameBuffer(r, capacity)) {
+  // The frame buffer grows to each chunk read, up to what the file holds.
+  if (SeekFileStream(stream, r->moviData, VL_SEEK_BEGIN) < 0) {
     FreeReader(r);
     return nullptr;
   }
@@ -369,7 +372,8 @@ uint32_t* ReadAVIFrame(vlAVIReader* r, int32_t n) {
       continue;
     }
     // The chunk goes to the top of the buffer, leaving room for the tables.
-    if (!EnsureFrameBuffer(r, uint64_t{size} + kHuffmanSegment + 2)) return nullptr;
+    const int64_t left = GetFileStreamSize(s) - SeekFileStream(s, 0, VL_SEEK_CURRENT);
+    if ((left >= 0 && size > left) || !EnsureFrameBuffer(r, uint64_t{size} + kHuffmanSegment + 2)) return nullptr;
     uint8_t* chunk = r->frame + kHuffmanSegment + 2;
     if (ReadFileStream(s, chunk, size) != static_cast<int64_t>(size)) return nullptr;
     if (size & 1) SeekFileStream(s, 1, VL_SEEK_CURRENT);

@@ -10,7 +10,6 @@
 #include "formats/pixel_buffer.h"
 #include "graphics/bitmap.h"
 #include "graphics/pixel_format.h"
-#include "graphics/scaler.h"
 #include "platform/paths.h"
 #include "runtime/errors.h"
 #include "runtime/stream.h"
@@ -289,25 +288,11 @@ int EncodePicture(vlAVIWriter* w, vlBitmap* picture, int32_t width, int32_t heig
   p->quality = w->quality;
   if (width != w->width || height != w->height) {
     argb = ReadBitmapARGB(picture, 0, 0, width, height, 0);
-    scaled = AllocPixelBuffer(w->width, w->height, 0);
-    if (!argb || !scaled) {
+    scaled = argb ? ScaleARGBPixels(argb, width, height, w->width, w->height, w->smooth) : nullptr;
+    if (!scaled) {
       delete[] argb;
-      FreeMemory(scaled);
       return ERR_MEM;
     }
-    vlScaleJob job{};
-    job.srcPixels = reinterpret_cast<const uint8_t*>(argb);
-    job.dstPixels = reinterpret_cast<uint8_t*>(scaled);
-    job.srcWidth = width;
-    job.srcHeight = height;
-    job.dstWidth = w->width;
-    job.dstHeight = w->height;
-    job.srcRowLength = width;
-    job.dstRowLength = w->width;
-    job.smooth = w->smooth ? 1 : 0;
-    job.format = VL_PIXFMT_ARGB32;
-    job.bytesPerPixel = 4;
-    ScalePixels(job);
     p->pixels = scaled;
     p->rowStride = static_cast<uint32_t>(w->width) * 4;
   } else {

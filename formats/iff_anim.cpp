@@ -27,12 +27,14 @@ struct Data {
   uint32_t size;
   uint32_t pos = 0;
   bool ok = true;
+  // Whether n more bytes are there (pos may be any offset from the file).
+  bool Has(uint32_t n) const { return pos <= size && size - pos >= n; }
   uint32_t U8() {
-    if (pos + 1 > size) return ok = false, 0;
+    if (!Has(1)) return ok = false, 0;
     return p[pos++];
   }
   uint32_t U16() {
-    if (pos + 2 > size) return ok = false, 0;
+    if (!Has(2)) return ok = false, 0;
     pos += 2;
     return (uint32_t{p[pos - 2]} << 8) | p[pos - 1];
   }
@@ -42,7 +44,7 @@ struct Data {
   }
   // Copies n bytes (an element) to dst, or XORs them.
   void Element(uint8_t* dst, int n, bool xorInto) {
-    if (pos + n > size) {
+    if (!Has(static_cast<uint32_t>(n))) {
       ok = false;
       return;
     }

@@ -156,32 +156,41 @@ size_t PackByteRun1Row(const uint8_t* row, size_t n, uint8_t* out) {
   return o;
 }
 
-int ReadILBMBodyPacked(vlStream* s, uint8_t* planar, uint32_t, int32_t width, int32_t height, int32_t planes,
-                       int32_t masking) {
+namespace {
+
+// Walks the rows of a BODY: each plane row goes to its place in the planar
+// buffer (plane-major up to 8 planes, file order above), then the mask row
+// of masking 1 is passed over. readRow/skipMask return 0 on a short read.
+template <class ReadRow, class SkipMask>
+int ReadBody(uint8_t* planar, int32_t width, int32_t height, int32_t planes, int32_t masking, ReadRow readRow,
+             SkipMask skipMask) {
   const int32_t rowBytes = ILBMRowBytes(width);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t p = 0; p < planes; ++p) {
       uint8_t* row = planes <= 8 ? planar + (static_cast<size_t>(p) * height + y) * rowBytes
                                  : planar + (static_cast<size_t>(y) * planes + p) * rowBytes;
-      if (!UnpackByteRun1Row(s, row, rowBytes)) return 0;
+      if (!readRow(row, rowBytes)) return 0;
     }
-    if (masking == 1 && !SkipPackedRow(s, rowBytes)) return 0;
+    if (masking == 1 && !skipMask(rowBytes)) return 0;
   }
   return 1;
 }
 
+}  // namespace
+
+int ReadILBMBodyPacked(vlStream* s, uint8_t* planar, uint32_t, int32_t width, int32_t height, int32_t planes,
+                       int32_t masking) {
+  return ReadBody(
+      planar, width, height, planes, masking, [s](uint8_t* row, int32_t n) { return UnpackByteRun1Row(s, row, n); },
+      [s](int32_t n) { return SkipPackedRow(s, n); });
+}
+
 int ReadILBMBodyPlain(vlStream* s, uint8_t* planar, uint32_t, int32_t width, int32_t height, int32_t planes,
                       int32_t masking) {
-  const int32_t rowBytes = ILBMRowBytes(width);
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t p = 0; p < planes; ++p) {
-      uint8_t* row = planes <= 8 ? planar + (static_cast<size_t>(p) * height + y) * rowBytes
-                                 : planar + (static_cast<size_t>(y) * planes + p) * rowBytes;
-      if (ReadFileStream(s, row, rowBytes) != rowBytes) return 0;
-    }
-    if (masking == 1 && SeekFileStream(s, rowBytes, VL_SEEK_CURRENT) < 0) return 0;
-  }
-  return 1;
+  return ReadBody(
+      planar, width, height, planes, masking,
+      [s](uint8_t* row, int32_t n) { return ReadFileStream(s, row, n) == n ? 1 : 0; },
+      [s](int32_t n) { return SeekFileStream(s, n, VL_SEEK_CURRENT) >= 0 ? 1 : 0; });
 }
 
 void PlanarToChunky(const uint8_t* planar, int32_t width, int32_t height, int32_t planes, int32_t rowBytes,

@@ -17,3 +17,8 @@ inline bool PictureSizeOk(int64_t width, int64_t height) {
 // A new buffer of width x height words (cleared when asked), or null when the
 // size is out of range or memory is short.
 uint32_t* AllocPixelBuffer(int64_t width, int64_t height, int clear);
+
+// Scales width x height ARGB words into a new newWidth x newHeight buffer
+// (AllocMemory; nearest or, with smooth, interpolated), or null.
+uint32_t* ScaleARGBPixels(const uint32_t* pixels, int32_t width, int32_t height, int32_t newWidth,
+                          int32_t newHeight, int smooth);

@@ -67,13 +67,18 @@ void FreeReadBuffers(ReadJob* job) {
   job->image = nullptr;
 }
 
+// Destroys the structures and frees every buffer; the job's result is code.
+void FailRead(ReadJob* job, int code) {
+  png_destroy_read_struct(&job->png, &job->info, &job->endInfo);
+  FreeReadBuffers(job);
+  FreeMemory(job->pixels);
+  job->pixels = nullptr;
+  job->result = code;
+}
+
 void RunRead(ReadJob* job) {
   if (setjmp(png_jmpbuf(job->png))) {
-    png_destroy_read_struct(&job->png, &job->info, &job->endInfo);
-    FreeReadBuffers(job);
-    FreeMemory(job->pixels);
-    job->pixels = nullptr;
-    job->result = ERR_LOADPICTURE2;
+    FailRead(job, ERR_LOADPICTURE2);
     return;
   }
   png_structp png = job->png;
@@ -108,21 +113,13 @@ void RunRead(ReadJob* job) {
   job->pixels = AllocPixelBuffer(width, height, 0);
   job->row = static_cast<uint8_t*>(AllocMemory(rowBytes, 0));
   if (!job->pixels || !job->row) {
-    png_destroy_read_struct(&job->png, &job->info, &job->endInfo);
-    FreeReadBuffers(job);
-    FreeMemory(job->pixels);
-    job->pixels = nullptr;
-    job->result = ERR_MEM;
+    FailRead(job, ERR_MEM);
     return;
   }
   if (passes > 1) {
     job->image = static_cast<uint8_t*>(AllocMemory(rowBytes * height, 1));
     if (!job->image) {
-      png_destroy_read_struct(&job->png, &job->info, &job->endInfo);
-      FreeReadBuffers(job);
-      FreeMemory(job->pixels);
-      job->pixels = nullptr;
-      job->result = ERR_MEM;
+      FailRead(job, ERR_MEM);
       return;
     }
     for (int pass = 0; pass < passes; ++pass)

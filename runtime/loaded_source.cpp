@@ -9,8 +9,6 @@
 #include "formats/picture_loader.h"
 #include "formats/pixel_buffer.h"
 #include "graphics/bitmap.h"
-#include "graphics/pixel_format.h"
-#include "graphics/scaler.h"
 #include "platform/os.h"
 #include "runtime/chunk_name.h"
 #include "runtime/class_lists.h"
@@ -64,26 +62,6 @@ bool LegacyChunkName(const vlPluginInfo* info, const char* file, char* buffer, s
   snprintf(buffer, size, ":::chunk%lu:%lu*%s/%s", static_cast<unsigned long>(offset),
            static_cast<unsigned long>(length), GetReadableFileName(file), container);
   return true;
-}
-
-int ScaleRaster(vlLoadedSource* src, int32_t ownWidth, int32_t ownHeight, int32_t width, int32_t height,
-                int smooth) {
-  src->scaledPixels = AllocPixelBuffer(width, height, 0);
-  if (!src->scaledPixels) return ERR_MEM;
-  vlScaleJob job{};
-  job.srcPixels = reinterpret_cast<const uint8_t*>(src->pixels);
-  job.dstPixels = reinterpret_cast<uint8_t*>(src->scaledPixels);
-  job.srcWidth = ownWidth;
-  job.srcHeight = ownHeight;
-  job.dstWidth = width;
-  job.dstHeight = height;
-  job.srcRowLength = ownWidth;
-  job.dstRowLength = width;
-  job.smooth = smooth ? 1 : 0;
-  job.format = VL_PIXFMT_ARGB32;
-  job.bytesPerPixel = 4;
-  ScalePixels(job);
-  return 0;
 }
 
 }  // namespace
@@ -167,7 +145,12 @@ int LoadImageWithLoaders(const char* file, const char* loaders, const char* adap
       rc = TransformLoadedImage(src, matrix, 0, 0, w, h, &pixels, &third);
       if (rc == 0) src->pixels = pixels;
     } else {
-      rc = src->pixels ? ScaleRaster(src, ownWidth, ownHeight, w, h, smooth) : ERR_LOADPICTURE2;
+      if (!src->pixels) {
+        rc = ERR_LOADPICTURE2;
+      } else {
+        src->scaledPixels = ScaleARGBPixels(src->pixels, ownWidth, ownHeight, w, h, smooth);
+        rc = src->scaledPixels ? 0 : ERR_MEM;
+      }
     }
     if (rc != 0) {
       ReleaseLoadedSource(src);

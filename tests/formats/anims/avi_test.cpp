@@ -159,6 +159,27 @@ TEST(AviWriter, FrameRatesAndSampleRates) {
   EXPECT_EQ(w, nullptr);
 }
 
+// A picture of another size is scaled to the writer's size.
+TEST(AviWriter, PicturesOfAnotherSizeAreScaled) {
+  TempDir dir;
+  const std::string file = dir.File("s.avi");
+  vlAVIWriter* writer = nullptr;
+  ASSERT_EQ(OpenAVIWriter(file.c_str(), 5, 0, 64, 48, 95, 1, 0, "s", nullptr, &writer), 0);
+  const auto small = Frame(32, 24, 2);
+  vlBitmap* b = Picture(small, 32, 24, 10);
+  ASSERT_EQ(WriteAVIFrame(writer, b, 32, 24, 1, 0), 0);
+  DeleteBitmap(b);
+  ASSERT_EQ(CloseAVIWriter(writer), 0);
+  const auto decoded = FfmpegFrames(file);
+  ASSERT_EQ(decoded.size(), size_t(64 * 48 * 3));
+  // The middle of the picture keeps the colours of the small one.
+  const uint32_t want = small[12 * 32 + 16];
+  const uint8_t* got = &decoded[(24 * 64 + 32) * 3];
+  EXPECT_LE(std::abs(int(want >> 16) - got[0]), 12);
+  EXPECT_LE(std::abs(int((want >> 8) & 255) - got[1]), 12);
+  EXPECT_LE(std::abs(int(want & 255) - got[2]), 12);
+}
+
 // 2045 frames: the second standard-index pair starts at the 2045th frame and
 // the first one is rewritten with 2044 entries each.
 TEST(AviWriter, StandardIndexesRollOver) {
