@@ -154,12 +154,15 @@ void VerticalOps(Data& ops, Data* data, uint8_t* plane, size_t planeBytes, size_
         Put(src, plane, planeBytes, row < height ? row * rowStep + column : planeBytes, element, xorInto);
     } else if (op == 0) {
       const uint32_t n = longCounts ? (element == 4 ? ops.U32() : ops.U16()) : ops.U8();
+      // One element repeated; rows past the plane are not visited.
       const uint32_t start = src.pos;
-      for (uint32_t k = 0; k < n && src.ok; ++k, ++row) {
+      for (uint32_t k = 0; k < n && row < height && src.ok; ++k, ++row) {
         src.pos = start;
-        Put(src, plane, planeBytes, row < height ? row * rowStep + column : planeBytes, element, xorInto);
+        Put(src, plane, planeBytes, row * rowStep + column, element, xorInto);
       }
-      if (n == 0) src.Element(nullptr, element, false);
+      row += n;
+      src.pos = start;
+      src.Element(nullptr, element, false);
     } else {
       row += op;
     }
@@ -219,11 +222,12 @@ bool ApplyDelta(vlANIMReader* r, const uint8_t* bytes, uint32_t size, int op, ui
             Put(d, plane, planeBytes, offset, element, false);
         } else {
           const uint32_t start = d.pos;
-          for (int32_t k = 0; k < count && d.ok; ++k, offset += rowStep) {
+          for (int32_t k = 0; k < count && offset < planeBytes && d.ok; ++k, offset += rowStep) {
             d.pos = start;
             Put(d, plane, planeBytes, offset, element, false);
           }
-          if (count == 0) d.Element(nullptr, element, false);
+          d.pos = start;
+          d.Element(nullptr, element, false);
         }
       }
       if (!d.ok) return false;
