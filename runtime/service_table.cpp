@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <cstdio>
+
+#include <jpeglib.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -559,7 +563,17 @@ const vlSvcFreeType kFreeType = [] {
   t.slot[38] = t.slot[39] = nullptr;
   return t;
 }();
-const vlSvcJpeg kJpeg = AllNotAvailable<vlSvcJpeg>();
+// libjpeg as the player links it (the library's own version checks apply).
+#define JP(f) reinterpret_cast<vlServiceFn>(&f)
+const vlSvcJpeg kJpeg = {{JP(jpeg_CreateDecompress), JP(jpeg_finish_decompress), JP(jpeg_destroy_decompress),
+                          JP(jpeg_std_error), JP(jpeg_read_header), JP(jpeg_read_scanlines),
+                          JP(jpeg_start_decompress), JP(jpeg_resync_to_restart), JP(jpeg_CreateCompress),
+                          JP(jpeg_finish_compress), JP(jpeg_destroy_compress), JP(jpeg_start_compress),
+                          JP(jpeg_set_defaults), JP(jpeg_write_scanlines), JP(jpeg_set_quality),
+                          JP(jpeg_set_colorspace), JP(jpeg_default_colorspace), JP(jpeg_destroy), JP(jpeg_abort),
+                          JP(jpeg_suppress_tables), JP(jpeg_write_raw_data), JP(jpeg_write_tables),
+                          JP(jpeg_read_raw_data), JP(jpeg_save_markers), JP(jpeg_calc_output_dimensions)}};
+#undef JP
 // The built-in fonts are not part of this build: null addresses, their sizes.
 const vlSvcBuiltinData kBuiltinData = {{nullptr, nullptr, nullptr}, {65932, 49224, 60280}, {0, 0, 0, 0}};
 #undef NA

@@ -3,6 +3,10 @@
 // chain, the VM slots the runtime installs, "not available" slots, and
 // command hooks taking over a handler.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include <jpeglib.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -47,8 +51,62 @@ TEST(ServiceTable, HeaderAndEmptySlots) {
   EXPECT_EQ(t->builtinData->fontSizes[2], 60280u);
   // every slot of a subsystem this build lacks answers "not available"
   EXPECT_EQ(t->graphics->slot[0](), ERR_INTERNAL);
-  EXPECT_EQ(t->jpeg->slot[24](), ERR_INTERNAL);
   EXPECT_EQ(t->system->ServiceEvents(), ERR_INTERNAL);
+}
+
+// The libjpeg sub-table works for a plug-in: it encodes and decodes a
+// picture through the slots alone.
+TEST(ServiceTable, JpegSlots) {
+  const vlSvcJpeg* j = Svc()->jpeg;
+  for (vlServiceFn f : j->slot) EXPECT_NE(f, nullptr);
+  auto stdError = reinterpret_cast<jpeg_error_mgr* (*)(jpeg_error_mgr*)>(j->slot[3]);
+  auto createCompress = reinterpret_cast<void (*)(j_compress_ptr, int, size_t)>(j->slot[8]);
+  auto setDefaults = reinterpret_cast<void (*)(j_compress_ptr)>(j->slot[12]);
+  auto startCompress = reinterpret_cast<void (*)(j_compress_ptr, boolean)>(j->slot[11]);
+  auto writeScanlines = reinterpret_cast<JDIMENSION (*)(j_compress_ptr, JSAMPARRAY, JDIMENSION)>(j->slot[13]);
+  auto finishCompress = reinterpret_cast<void (*)(j_compress_ptr)>(j->slot[9]);
+  auto destroyCompress = reinterpret_cast<void (*)(j_compress_ptr)>(j->slot[10]);
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = stdError(&err);
+  createCompress(&c, JPEG_LIB_VERSION, sizeof c);
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &data, &size);
+  c.image_width = 8;
+  c.image_height = 8;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  setDefaults(&c);
+  startCompress(&c, TRUE);
+  unsigned char row[24];
+  memset(row, 200, sizeof row);
+  JSAMPROW rows[1] = {row};
+  for (int y = 0; y < 8; ++y) writeScanlines(&c, rows, 1);
+  finishCompress(&c);
+  destroyCompress(&c);
+  ASSERT_GT(size, 100u);
+
+  auto createDecompress = reinterpret_cast<void (*)(j_decompress_ptr, int, size_t)>(j->slot[0]);
+  auto readHeader = reinterpret_cast<int (*)(j_decompress_ptr, boolean)>(j->slot[4]);
+  auto startDecompress = reinterpret_cast<boolean (*)(j_decompress_ptr)>(j->slot[6]);
+  auto readScanlines = reinterpret_cast<JDIMENSION (*)(j_decompress_ptr, JSAMPARRAY, JDIMENSION)>(j->slot[5]);
+  auto finishDecompress = reinterpret_cast<boolean (*)(j_decompress_ptr)>(j->slot[1]);
+  auto destroyDecompress = reinterpret_cast<void (*)(j_decompress_ptr)>(j->slot[2]);
+  jpeg_decompress_struct d{};
+  d.err = stdError(&err);
+  createDecompress(&d, JPEG_LIB_VERSION, sizeof d);
+  jpeg_mem_src(&d, data, size);
+  ASSERT_EQ(readHeader(&d, TRUE), JPEG_HEADER_OK);
+  startDecompress(&d);
+  EXPECT_EQ(d.output_width, 8u);
+  unsigned char out[24];
+  JSAMPROW outRows[1] = {out};
+  while (d.output_scanline < d.output_height) readScanlines(&d, outRows, 1);
+  EXPECT_NEAR(out[0], 200, 2);
+  finishDecompress(&d);
+  destroyDecompress(&d);
+  free(data);
 }
 
 TEST(ServiceTable, Checksums) {
