@@ -38,9 +38,12 @@ vlHandlerSlot gGlobalHandlers[kGlobalHandlerCount] = {
     {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
     {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}};
 
+vlEventPumpCursors gEventPumpCursors = {};
+
 namespace {
 
 vlPumpState* gPump = nullptr;
+const vlNetworkPolls* gNetworkPolls = nullptr;
 
 // Phases a yielded callback leaves behind.
 enum : uint32_t {
@@ -191,19 +194,91 @@ int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uin
   return 0;
 }
 
+// The global handler slots of the network events.
+enum : int { kSlotConnect = 4, kSlotDisconnect = 5, kSlotReceive = 6, kSlotUdp = 7 };
+
+vlObjectId IdOf(const vlObjectNode* node) { return {node->idNumber, node->idHandle}; }
+
+void FillNetworkMessage(vlCallbackMsg* msg, uint32_t kind, int slot, const char* action, vlObjectNode* node) {
+  msg->kind = kind;
+  std::snprintf(msg->action, sizeof msg->action, "%s", action);
+  msg->functionRef = gGlobalHandlers[slot].functionRef;
+  msg->userdataRef = gGlobalHandlers[slot].userdataRef;
+  msg->idRecorded = 1;
+  msg->recordedId = IdOf(node);
+}
+
+// One network list: polls the records from the cursor on (from the head
+// on a fresh visit); the first that reports yields its callback. The
+// cursor moves past a record before its callback runs, so the callback may
+// close it.
+template <class Poll>
+int VisitNetworkList(vlVMState* state, vlCallbackMsg* msg, uint32_t resume, int slot, vlObjectNode** head,
+                     vlObjectNode** cursor, Poll poll) {
+  if (gGlobalHandlers[slot].functionRef < 0) return 0;
+  if (resume == 0) *cursor = *head;
+  while (vlObjectNode* node = *cursor) {
+    *cursor = node->next;
+    if (poll(node)) return RunEventCallback(state, msg, 0);
+  }
+  return 0;
+}
+
+int VisitUdp(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t resume) {
+  if (!gNetworkPolls) return 0;
+  return VisitNetworkList(state, msg, resume, kSlotUdp, gNetworkPolls->udpObjects, &gEventPumpCursors.udpObject,
+                          [&](vlObjectNode* node) {
+                            if (!gNetworkPolls->pollUDPData(node)) return false;
+                            FillNetworkMessage(msg, VL_MSG_UDP, kSlotUdp, "OnReceiveUDPData", node);
+                            return true;
+                          });
+}
+
+int VisitConnect(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t resume) {
+  if (!gNetworkPolls) return 0;
+  return VisitNetworkList(state, msg, resume, kSlotConnect, gNetworkPolls->servers, &gEventPumpCursors.server,
+                          [&](vlObjectNode* node) {
+                            vlObjectId client{};
+                            if (!gNetworkPolls->acceptClient(node, &client)) return false;
+                            FillNetworkMessage(msg, VL_MSG_CONNECT, kSlotConnect, "OnConnect", node);
+                            msg->clientId = client;
+                            return true;
+                          });
+}
+
+int VisitReceive(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t resume) {
+  if (!gNetworkPolls) return 0;
+  return VisitNetworkList(state, msg, resume, kSlotReceive, gNetworkPolls->connections,
+                          &gEventPumpCursors.connection, [&](vlObjectNode* node) {
+                            if (!gNetworkPolls->pollReceivedData(node)) return false;
+                            FillNetworkMessage(msg, VL_MSG_RECEIVE, kSlotReceive, "OnReceiveData", node);
+                            return true;
+                          });
+}
+
+int VisitDisconnect(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t resume) {
+  if (!gNetworkPolls) return 0;
+  return VisitNetworkList(state, msg, resume, kSlotDisconnect, gNetworkPolls->connections,
+                          &gEventPumpCursors.connection, [&](vlObjectNode* node) {
+                            if (!gNetworkPolls->pollDisconnect(node)) return false;
+                            FillNetworkMessage(msg, VL_MSG_DISCONNECT, kSlotDisconnect, "OnDisconnect", node);
+                            return true;
+                          });
+}
+
 // The visiting order. Sources whose subsystems this build lacks (music
-// refill, sample/music/video end events, per-display mouse moves, network
-// polls, the message port, legacy hover labels, BGPic button hover) have
+// refill, sample/music/video end events, per-display mouse moves, the
+// message port, legacy hover labels, BGPic button hover) have
 // no visit routine and deliver nothing.
 constexpr vlEventSource kSources[] = {
     {kPhaseMusicFill, 0, nullptr},
     {kPhaseTimers, 0, VisitTimers},
     {kPhaseAudio, 0, nullptr},
     {kPhaseMouseMove, 0, nullptr},
-    {kPhaseUdp, 0, nullptr},
-    {kPhaseConnect, 0, nullptr},
-    {kPhaseReceive, 0, nullptr},
-    {kPhaseDisconnect, 0, nullptr},
+    {kPhaseUdp, 0, VisitUdp},
+    {kPhaseConnect, 0, VisitConnect},
+    {kPhaseReceive, 0, VisitReceive},
+    {kPhaseDisconnect, 0, VisitDisconnect},
     {kPhaseUserMessage, kPhaseUserMessageRun, nullptr},
     {kPhaseQueueFirst, kPhaseQueueSecond, VisitQueue},
     {kPhaseHoverIn, kPhaseHoverOut, nullptr},
@@ -224,9 +299,17 @@ void SetStringField(vlVMState* state, const char* key, const char* value) {
 // The fields of the message table by kind; the table is on the top.
 void AddMessageFields(vlVMState* state, vlCallbackMsg* msg) {
   SetStringField(state, "action", msg->action);
-  if (msg->kind == VL_MSG_INTERVAL || msg->kind == VL_MSG_TIMEOUT) {
+  if (msg->kind == VL_MSG_INTERVAL || msg->kind == VL_MSG_TIMEOUT || msg->kind == VL_MSG_DISCONNECT ||
+      msg->kind == VL_MSG_RECEIVE || msg->kind == VL_MSG_UDP) {
     vl::PushString(state, "id");
     PushId(state, msg->recordedId);
+    vl::RawSetTableValue(state, -3);
+  } else if (msg->kind == VL_MSG_CONNECT) {
+    vl::PushString(state, "serverid");
+    PushId(state, msg->recordedId);
+    vl::RawSetTableValue(state, -3);
+    vl::PushString(state, "clientid");
+    PushId(state, msg->clientId);
     vl::RawSetTableValue(state, -3);
   } else if (msg->kind == VL_MSG_PLUGIN_TYPE && msg->eventType->fields) {
     int top = vl::GetStackTop(state);
@@ -251,6 +334,11 @@ void FreePumpState(vlVMState* state) {
 }
 
 vlPumpState* GetPumpState() { return gPump; }
+
+void SetNetworkPolls(const vlNetworkPolls* polls) {
+  gNetworkPolls = polls;
+  gEventPumpCursors = {};
+}
 
 int RunTimerCallback(vlVMState* state, uint32_t kind, vlObjectId id, int functionRef, int userdataRef) {
   vlCallbackMsg msg{};

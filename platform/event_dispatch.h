@@ -25,6 +25,10 @@ enum : uint32_t {
   VL_MSG_INTERVAL = 6,
   VL_MSG_TIMEOUT = 7,
   VL_MSG_LABEL = 11,
+  VL_MSG_CONNECT = 14,
+  VL_MSG_DISCONNECT = 15,
+  VL_MSG_RECEIVE = 16,
+  VL_MSG_UDP = 17,
   VL_MSG_PLUGIN_TYPE = 21,
 };
 
@@ -46,7 +50,8 @@ struct vlCallbackMsg {
   char key[32];
   int32_t savedTop;  // the stack top before the call, then the results' base
   uint32_t idRecorded;
-  vlObjectId recordedId;
+  vlObjectId recordedId;  // "id", or "serverid" of an OnConnect
+  vlObjectId clientId;    // "clientid" of an OnConnect
   vlEventType* eventType;
   void* eventData;
 };
@@ -71,6 +76,30 @@ extern const char* const kGlobalHandlerNames[kGlobalHandlerCount];
 extern vlHandlerSlot gGlobalHandlers[kGlobalHandlerCount];
 constexpr int kDisplayHandlerCount = 30;
 extern const char* const kDisplayHandlerNames[kDisplayHandlerCount];
+
+// The network library's side of the network step: its three object lists
+// and the polls run on their records, each 1 when its event is due. Null
+// (the default) until the library opens.
+struct vlNetworkPolls {
+  vlObjectNode** servers;
+  vlObjectNode** connections;
+  vlObjectNode** udpObjects;
+  int (*pollUDPData)(vlObjectNode* udpObject);
+  int (*acceptClient)(vlObjectNode* server, vlObjectId* clientId);
+  int (*pollReceivedData)(vlObjectNode* connection);
+  int (*pollDisconnect)(vlObjectNode* connection);
+};
+void SetNetworkPolls(const vlNetworkPolls* polls);
+
+// The dispatcher's place in each network list: the next record to poll. A
+// routine that removes a record moves a cursor that points at it on to the
+// record's successor.
+struct vlEventPumpCursors {
+  vlObjectNode* server;
+  vlObjectNode* connection;
+  vlObjectNode* udpObject;
+};
+extern vlEventPumpCursors gEventPumpCursors;
 
 // Creates (zeroed) and frees the dispatcher's state; the open routine of
 // the event commands does the first, shut-down the second.

@@ -4,6 +4,7 @@
 
 #include "display/display_library.h"
 #include "libraries/dos/dos_library.h"
+#include "libraries/network/network_library.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "vm/stack_api.h"
@@ -48,7 +49,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     // {"vectorgraphics", OpenVectorGraphicsLib},
 
-    // {"network", OpenNetworkLib},
+    {"network", OpenNetworkLib},
 
     // {"video", OpenVideoLib},
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "display/display_library.h"
+#include "libraries/network/network_library.h"
 #include "runtime/catalog.h"
 #include "runtime/console.h"
 #include "runtime/container.h"
@@ -39,6 +40,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) FreeSystemLibrary(state);
   if (state) FreeEventLibrary(state);
   if (state) FreeDosObjects(state);
+  FreeNetworkObjects(state);
   if (startup) FreeExtraArgs(&startup->extraArgs);
   bool debugDevice = vlStartup.debugDevice != nullptr;
   FreeStartupSettings();

@@ -203,12 +203,14 @@ vlStream* OpenMemoryStream(const void* data, uint64_t size) {
   return s;
 }
 
-void CloseFileStream(vlStream* s) {
-  if (!s) return;
+int CloseFileStream(vlStream* s) {
+  if (!s) return 1;
+  int result = 1;
   if (s->adapter) CallFileAdapter<int>(s->adapter, s->adapter->slots->FClose, s->handle);
   else if (s->memory) DropMemoryRecord(s);
-  else if (s->handle) backend::Close(s->handle);
+  else if (s->handle) result = backend::Close(s->handle);
   std::free(s);
+  return result;
 }
 
 int ReadFileStreamByte(vlStream* s) {

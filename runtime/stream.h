@@ -49,7 +49,9 @@ struct vlStream {
 vlStream* OpenFileStream(const char* name, uint32_t mode, const char* adapterList);
 // A read-only stream over size bytes at data, which must outlive it.
 vlStream* OpenMemoryStream(const void* data, uint64_t size);
-void CloseFileStream(vlStream* stream);
+// 0 when the file could not be closed cleanly (its last writes may be
+// lost), else 1; the stream is freed either way.
+int CloseFileStream(vlStream* stream);
 
 // 0..255, or -1 at the end.
 int ReadFileStreamByte(vlStream* stream);
