@@ -78,7 +78,10 @@ struct ReceiveSink {
   int Grow(size_t n) {
     uint64_t need = static_cast<uint64_t>(taken) + n;
     if (need <= *capacity) return 0;
+    // Whole steps, and at least half again, so that long bodies are not
+    // copied over and over.
     uint64_t excess = need - *capacity;
+    if (excess < *capacity / 2) excess = *capacity / 2;
     uint64_t grown = *capacity + kGrowStep * ((excess + kGrowStep - 1) / kGrowStep);
     char* bigger = static_cast<char*>(AllocMemory(static_cast<size_t>(grown), 0));
     if (!bigger) return ERR_MEM;

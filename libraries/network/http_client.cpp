@@ -120,20 +120,28 @@ int SendRequest(vlTransfer* t) {
   return 0;
 }
 
-// Receives count bytes (bytes mode) into the file or after the result.
-int ReceiveExactly(vlTransfer* t, int64_t count) {
-  int64_t got = 0;
-  int r;
+// Receives count bytes (bytes mode) into the file or after the result,
+// whose room grows by at least step bytes at a time.
+int ReceiveExactly(vlTransfer* t, int64_t count, uint64_t step) {
   if (t->toFile) {
-    r = ReceiveFromConnection(t->state, t->control, VL_RECEIVE_BYTES, count, 1, nullptr, nullptr, nullptr,
-                              t->stream, &got, nullptr);
-  } else {
-    size_t capacity = static_cast<size_t>(count);
-    r = ReceiveFromConnection(t->state, t->control, VL_RECEIVE_BYTES, count, 1, t->result + t->count, nullptr,
-                              &capacity, nullptr, &got, nullptr);
+    int64_t got = 0;
+    int r = ReceiveFromConnection(t->state, t->control, VL_RECEIVE_BYTES, count, 1, nullptr, nullptr, nullptr,
+                                  t->stream, &got, nullptr);
+    t->count += got;
+    return r;
   }
-  t->count += got;
-  return r;
+  while (count > 0) {
+    int64_t piece = count < static_cast<int64_t>(kTransferPiece) ? count : static_cast<int64_t>(kTransferPiece);
+    if (int r = ReserveResult(t, static_cast<uint64_t>(piece), step)) return r;
+    int64_t got = 0;
+    size_t capacity = static_cast<size_t>(piece);
+    int r = ReceiveFromConnection(t->state, t->control, VL_RECEIVE_BYTES, piece, 1, t->result + t->count, nullptr,
+                                  &capacity, nullptr, &got, nullptr);
+    t->count += got;
+    count -= got;
+    if (r) return r;
+  }
+  return 0;
 }
 
 int ReceiveChunked(vlTransfer* t) {
@@ -143,18 +151,13 @@ int ReceiveChunked(vlTransfer* t) {
     int64_t size = ParseChunkSize(line);
     if (size < 0) return HTTPError(kBadChunkSize);
     if (size == 0) return 0;  // trailers are not read
-    if (!t->toFile)
-      if (int r = ReserveResult(t, static_cast<uint64_t>(size), kChunkStep)) return r;
-    if (int r = ReceiveExactly(t, size)) return r;
+    if (int r = ReceiveExactly(t, size, kChunkStep)) return r;
     if (int r = ReceiveLine(t, line, sizeof line)) return r;
   }
 }
 
 int ReceiveAnnounced(vlTransfer* t) {
-  if (t->announced == 0) return 0;
-  if (!t->toFile)
-    if (int r = ReserveResult(t, static_cast<uint64_t>(t->announced), 0)) return r;
-  return ReceiveExactly(t, t->announced);
+  return ReceiveExactly(t, t->announced, 0);
 }
 
 int ReceiveUntilClose(vlTransfer* t) {

@@ -220,7 +220,8 @@ int ReadFormItem(vlTransfer* t, vlFormItem*** tail) {
       SetErrorArgument(path);
       return ERR_READFILE;
     }
-    std::snprintf(fileName, sizeof fileName, "%s", ReadableFilePart(path, fileName, sizeof fileName));
+    char part[kFileNameSize];
+    std::snprintf(fileName, sizeof fileName, "%s", ReadableFilePart(path, part, sizeof part));
     hasFileName = true;
     size = GetFileStreamSize(file);
     if (size == -1) return fail(kErrFileSize);
@@ -343,6 +344,8 @@ int ReserveResult(vlTransfer* t, uint64_t n, uint64_t step) {
   if (need <= t->capacity) return 0;
   if (n > kLargest || need > kLargest) return ERR_MEM;
   uint64_t grown = t->capacity + (n > step ? n : step);
+  // Large bodies grow by half again at least: no copying over and over.
+  if (t->capacity >= kTransferPiece && grown < t->capacity + t->capacity / 2) grown = t->capacity + t->capacity / 2;
   if (grown < need) grown = need;
   char* bigger = static_cast<char*>(AllocMemory(static_cast<size_t>(grown), 0));
   if (!bigger) return ERR_MEM;

@@ -15,6 +15,9 @@ inline constexpr size_t kTransferLineSize = 32768;  // header-line and location 
 inline constexpr size_t kReplyLineSize = 1024;      // status, chunk-size and FTP reply lines
 inline constexpr size_t kFileNameSize = 1024;
 inline constexpr size_t kOptionTextSize = 256;
+// Bodies in memory are received in pieces of at most this many bytes, so a
+// size the server announces is only trusted as far as bytes arrive.
+inline constexpr uint64_t kTransferPiece = uint64_t{16} << 20;
 
 // One part of a multipart form upload; its texts live in the same block.
 struct vlFormItem {

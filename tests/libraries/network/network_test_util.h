@@ -50,7 +50,7 @@ inline void WriteAll(int fd, const std::string& data) {
 inline std::string ReadUntil(int fd, const std::string& delimiter) {
   std::string got;
   char c;
-  while (WaitReadable(fd) && recv(fd, &c, 1, 0) == 1) {
+  while (WaitReadable(fd) && read(fd, &c, 1) == 1) {
     got += c;
     if (got.size() >= delimiter.size() && got.compare(got.size() - delimiter.size(), delimiter.size(), delimiter) == 0)
       break;
@@ -74,7 +74,7 @@ inline std::string ReadToClose(int fd) {
   std::string got;
   char buffer[4096];
   while (WaitReadable(fd)) {
-    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    ssize_t n = read(fd, buffer, sizeof buffer);
     if (n <= 0) break;
     got.append(buffer, static_cast<size_t>(n));
   }
@@ -128,6 +128,10 @@ class Peer {
         int fd = accept(listener_, nullptr, nullptr);
         if (fd < 0) return;
         active_ = fd;
+        if (stopping_) {  // the destructor may have missed this descriptor
+          close(fd);
+          return;
+        }
         session_(fd, i);
         active_ = -1;
         close(fd);
@@ -196,6 +200,8 @@ class PythonServer {
     std::string line = ReadUntil(out_, "\n");
     if (line.rfind("PORT ", 0) == 0) port_ = std::stoi(line.substr(5));
   }
+  PythonServer(const PythonServer&) = delete;
+  PythonServer& operator=(const PythonServer&) = delete;
   ~PythonServer() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
