@@ -54,10 +54,7 @@ vlBitmap* CopyMask(vlBitmap* src, int32_t width, int32_t height) {
 void InitBGPicRecord(vlBGPic* r, uint32_t kind, void* selectObject, int32_t selectIndex, vlObjectId id,
                      vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height, int clear) {
   if (clear) std::memset(r, 0, sizeof *r);
-  if (clear) {
-    r->layers.head.next = &r->layers.tail;
-    r->layers.tail.prev = &r->layers.head;
-  }
+  if (clear) InitList(&r->layers);
   r->type = VL_OBJ_BGPIC;
   r->kind = kind;
   r->selectObject = selectObject;

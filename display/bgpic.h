@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "display/display.h"
+#include "runtime/lists.h"
 #include "runtime/objects.h"
 
 struct vlBitmap;
@@ -18,16 +19,6 @@ struct vlBGPicBackfill {
   vlBitmap* texture;  // private copy of the texture brush's bitmap
   int32_t textureWidth, textureHeight;
   uint32_t present;
-};
-
-// Doubly linked list with sentinels: the BGPic's layers, back to front.
-struct vlLayerNode {
-  vlLayerNode* next;
-  vlLayerNode* prev;
-};
-struct vlLayerList {
-  vlLayerNode head;
-  vlLayerNode tail;
 };
 
 struct vlBGPic {
@@ -61,7 +52,7 @@ struct vlBGPic {
   int32_t transparentColor;  // -1 none
   uint32_t* palette;
 
-  vlLayerList layers;  // filled by the layers library
+  vlList layers;  // the layers, back to front (the last node is the topmost)
   void* sprites;       // on-screen sprite nodes
   uint32_t locked;
   uint32_t orphan;
