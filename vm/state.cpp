@@ -139,7 +139,7 @@ void FreeState(vlVMState* L) {
       FreeList(L, g->strt.hash[i]);
       g->strt.hash[i] = nullptr;
     }
-    FreeVector(L, g->strt.hash, static_cast<size_t>(g->strt.size));
+    FreeVector(L, g->strt.hash, static_cast<size_t>(g->strt.capacity));
     FreeVector(L, g->buffer, g->buffsize);
     FreeVector(L, L->stack, static_cast<size_t>(L->stacksize));
     FreeVector(L, L->baseCi, L->sizeCi);

@@ -86,14 +86,19 @@ bool ParseHex(const char* p, const char* end, double* out) {
 void ResizeStringTable(vlVMState* L, int newsize) {
   vlStringTable* tb = &L->g->strt;
   int oldsize = tb->size;
-  if (newsize == 2 * oldsize) {
+  if (newsize == 2 * oldsize && tb->hash) {
     // Doubling: each chain splits in place into the bucket it keeps and
     // the one oldsize above it.
-    vlGCObject** nh = ResizeVector(L, tb->hash, static_cast<size_t>(oldsize), static_cast<size_t>(newsize));
+    if (newsize > tb->capacity) {
+      tb->hash = ResizeVector(L, tb->hash, static_cast<size_t>(tb->capacity), static_cast<size_t>(newsize));
+      for (int i = tb->capacity; i < newsize; i++) tb->hash[i] = nullptr;
+      tb->capacity = newsize;
+    }
+    vlGCObject** h = tb->hash;
     for (int i = 0; i < oldsize; i++) {
       vlGCObject* lo = nullptr;
       vlGCObject* hi = nullptr;
-      vlGCObject* p = nh[i];
+      vlGCObject* p = h[i];
       while (p) {
         vlGCObject* next = p->next;
         if (reinterpret_cast<vlString*>(p)->hash & static_cast<uint32_t>(oldsize)) {
@@ -105,32 +110,38 @@ void ResizeStringTable(vlVMState* L, int newsize) {
         }
         p = next;
       }
-      nh[i] = lo;
-      nh[i + oldsize] = hi;
+      h[i] = lo;
+      h[i + oldsize] = hi;
     }
-    tb->hash = nh;
     tb->size = newsize;
     return;
   }
   if (2 * newsize == oldsize) {
-    // Halving: the upper bucket's chain joins the lower one.
+    // Halving: the upper bucket's chain joins the lower one. The block is
+    // kept for one halving (the table may well double again before the
+    // next collection), not below the smallest size the collector leaves.
     vlGCObject** h = tb->hash;
-    vlGCObject** nh = NewVector<vlGCObject*>(L, static_cast<size_t>(newsize));
     for (int i = 0; i < newsize; i++) {
-      vlGCObject* lower = h[i];
       vlGCObject* upper = h[i + newsize];
-      if (lower && upper) {
+      if (!upper) continue;
+      h[i + newsize] = nullptr;
+      vlGCObject* lower = h[i];
+      if (lower) {
         vlGCObject* tail = lower;
         while (tail->next) tail = tail->next;
         tail->next = upper;
+      } else {
+        h[i] = upper;
       }
-      nh[i] = lower ? lower : upper;
     }
-    FreeVector(L, h, static_cast<size_t>(oldsize));
-    tb->hash = nh;
     tb->size = newsize;
+    if (tb->capacity > 2 * newsize || newsize <= 64) {
+      tb->hash = ResizeVector(L, h, static_cast<size_t>(tb->capacity), static_cast<size_t>(newsize));
+      tb->capacity = newsize;
+    }
     return;
   }
+  // Any other size: a new block.
   vlGCObject** nh = NewVector<vlGCObject*>(L, static_cast<size_t>(newsize));
   for (int i = 0; i < newsize; i++) nh[i] = nullptr;
   for (int i = 0; i < oldsize; i++) {
@@ -144,9 +155,10 @@ void ResizeStringTable(vlVMState* L, int newsize) {
       p = next;
     }
   }
-  FreeVector(L, tb->hash, static_cast<size_t>(oldsize));
+  FreeVector(L, tb->hash, static_cast<size_t>(tb->capacity));
   tb->hash = nh;
   tb->size = newsize;
+  tb->capacity = newsize;
 }
 
 vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
