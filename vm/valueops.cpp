@@ -339,7 +339,7 @@ void ConcatRange(vlVMState* L, int total, int last) {
         char* pos = buf;
         for (int i = n; i > 0; i--) {
           const vlString* s = ToString(top - i);
-          std::memcpy(pos, StringData(s), s->len);
+          CopyBytes(pos, StringData(s), s->len);
           pos += s->len;
         }
         SetString(top - n, InternString(L, buf, static_cast<size_t>(pos - buf)));

@@ -28,30 +28,6 @@ inline uint32_t HashBytes(const char* bytes, size_t len) {
   return h;
 }
 
-// Copies a short string without a library call: most interned strings
-// are a few bytes long.
-inline void CopyBytes(char* dst, const char* src, size_t len) {
-  if (len >= 8) {
-    if (len > 16) {
-      std::memcpy(dst, src, len);
-      return;
-    }
-    uint64_t a, b;
-    std::memcpy(&a, src, 8);
-    std::memcpy(&b, src + len - 8, 8);
-    std::memcpy(dst, &a, 8);
-    std::memcpy(dst + len - 8, &b, 8);
-  } else if (len >= 4) {
-    uint32_t a, b;
-    std::memcpy(&a, src, 4);
-    std::memcpy(&b, src + len - 4, 4);
-    std::memcpy(dst, &a, 4);
-    std::memcpy(dst + len - 4, &b, 4);
-  } else {
-    for (size_t i = 0; i < len; i++) dst[i] = src[i];
-  }
-}
-
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 bool OnlyBlanks(const char* p, const char* end) {

@@ -7,6 +7,29 @@
 
 namespace vl {
 
+// Copies string bytes; short ones (most of them) without a library call.
+inline void CopyBytes(char* dst, const char* src, size_t len) {
+  if (len >= 8) {
+    if (len > 16) {
+      std::memcpy(dst, src, len);
+      return;
+    }
+    uint64_t a, b;
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + len - 8, 8);
+    std::memcpy(dst, &a, 8);
+    std::memcpy(dst + len - 8, &b, 8);
+  } else if (len >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, src, 4);
+    std::memcpy(&b, src + len - 4, 4);
+    std::memcpy(dst, &a, 4);
+    std::memcpy(dst + len - 4, &b, 4);
+  } else {
+    for (size_t i = 0; i < len; i++) dst[i] = src[i];
+  }
+}
+
 // Returns the one string object holding these bytes (NULs allowed).
 vlString* InternString(vlVMState* L, const char* bytes, size_t len);
 inline vlString* InternCString(vlVMState* L, const char* text) {
