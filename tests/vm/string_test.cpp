@@ -10,6 +10,7 @@
 
 #include "tests/vm/vm_test_util.h"
 #include "vm/error_codes.h"
+#include "vm/gc.h"
 #include "vm/memory.h"
 #include "vm/table.h"
 #include "vm/vmstring.h"
@@ -55,6 +56,49 @@ TEST_F(VmTest, StringTableGrowsWith100000Strings) {
     for (int i = 0; i < 100000; i++) {
       std::string s = std::to_string(i * 7919) + "s";
       ASSERT_EQ(vl::InternString(L, s.data(), s.size()), made[i]);
+    }
+  }), 0);
+}
+
+// The table doubles and halves around collections (its block kept or not,
+// its chains split and joined in place): every string that stays reachable
+// must still intern to the same object, and the dead ones must be gone.
+TEST_F(VmTest, StringsStayUniqueWhileTheTableDoublesAndHalves) {
+  ASSERT_EQ(Protect([&] {
+    vlTable* keep = vl::CreateTable(L, 0, 0);
+    vlValue kt;
+    vl::SetTable(&kt, keep);
+    *vl::TableSet(L, vl::Registry(L), &kt) = kt;  // reachable through the registry
+    std::vector<vlString*> kept;
+    for (int round = 0; round < 12; round++) {
+      // A burst of garbage, a few survivors, then collections that halve
+      // the table step by step.
+      int burst = round % 3 == 0 ? 6000 : 1500;
+      for (int i = 0; i < burst; i++) {
+        std::string s = "r" + std::to_string(round) + "/" + std::to_string(i);
+        vlString* str = vl::InternString(L, s.data(), s.size());
+        if (i % 97 == 0) {
+          kept.push_back(str);
+          *vl::TableSetInt(L, keep, static_cast<int64_t>(kept.size())) = vlValue{VL_TSTRING, {vl::ToGC(str)}};
+        }
+      }
+      vl::CollectGarbage(L);
+      if (round % 2) vl::CollectGarbage(L);
+      ASSERT_EQ(L->g->strt.size & (L->g->strt.size - 1), 0);
+      ASSERT_LE(L->g->strt.size, L->g->strt.capacity);
+    }
+    int live = 0;
+    for (int i = 0; i < L->g->strt.capacity; i++) {
+      for (vlGCObject* o = L->g->strt.hash[i]; o; o = o->next) {
+        ASSERT_LT(i, L->g->strt.size) << "a string outside the buckets in use";
+        auto* s = reinterpret_cast<vlString*>(o);
+        ASSERT_EQ(s->hash & static_cast<uint32_t>(L->g->strt.size - 1), static_cast<uint32_t>(i));
+        live++;
+      }
+    }
+    EXPECT_EQ(live, L->g->strt.nuse);
+    for (vlString* s : kept) {
+      ASSERT_EQ(vl::InternString(L, vl::StringData(s), s->len), s);
     }
   }), 0);
 }
