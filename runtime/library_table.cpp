@@ -7,6 +7,7 @@
 #include "libraries/network/network_library.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
+#include "text/text_library.h"
 #include "vm/stack_api.h"
 
 const vlLibraryRow vlLibraryTable[] = {
@@ -29,7 +30,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     // {"brush", OpenBrushLib},
 
-    // {"text", OpenTextLib},
+    {"text", OpenTextLib},
 
     // {"anim", OpenAnimLib},
 

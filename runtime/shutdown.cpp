@@ -28,6 +28,7 @@
 #include "platform/event_library.h"
 #include "platform/event_types.h"
 #include "runtime/system_library.h"
+#include "text/text_library.h"
 #include "vm/error_codes.h"
 #include "vm/state.h"
 
@@ -41,6 +42,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) FreeEventLibrary(state);
   if (state) FreeDosObjects(state);
   FreeNetworkObjects(state);
+  if (state) FreeTextLibrary(state);
   if (startup) FreeExtraArgs(&startup->extraArgs);
   bool debugDevice = vlStartup.debugDevice != nullptr;
   FreeStartupSettings();

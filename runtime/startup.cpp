@@ -4,6 +4,7 @@
 // the option parsers, the container reader, the libraries and the
 // platform's process entry.
 #include "runtime/startup.h"
+#include "text/text_library.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -262,6 +263,7 @@ int StartUp(int argc, char** argv) {
   vlProgressLineOpen = 1;
   if ((status = Protected(state, [&] { return LoadDisplayIcons(state, 0); }))) return stop(status);
   if ((status = OpenStartupPlugins(state, applet))) return stop(status);
+  if ((status = InitDefaultFont())) return stop(status);
   if (!FindDisplayDecl(applet->preproc, 1) && (status = AddDefaultDisplay(&applet->preproc, nullptr)))
     return stop(status);
   if (!startup->skipDisplayOverrides) ApplyCommandLineDisplays(applet, startup);

@@ -1,0 +1,396 @@
+// TrueType and OpenType faces through FreeType: the library handle, the
+// stream glue, opening a face at a pixel size, glyph loading with bold and
+// italic synthesis and the glyph cache, and measuring, kerning and drawing
+// text.
+#include "text/fonts/truetype_font.h"
+
+#include FT_SYNTHESIS_H
+#include FT_OUTLINE_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "platform/os.h"
+#include "platform/paths.h"
+#include "runtime/chunk_name.h"
+#include "runtime/stream.h"
+#include "runtime/text.h"
+#include "vm/convert.h"
+
+namespace {
+
+FT_Library gLibrary = nullptr;
+
+unsigned long ReadTTStream(FT_Stream stream, unsigned long offset, unsigned char* buffer, unsigned long count) {
+  auto* desc = static_cast<vlTTStreamDesc*>(stream->descriptor.pointer);
+  if (SeekFileStream(desc->stream, int64_t{desc->base} + static_cast<int64_t>(offset), VL_SEEK_BEGIN) < 0)
+    return count ? 0 : 1;  // a failed seek is an error for FreeType
+  if (count == 0) return 0;
+  int64_t got = ReadFileStream(desc->stream, buffer, static_cast<int64_t>(count));
+  return got > 0 ? static_cast<unsigned long>(got) : 0;
+}
+
+void FreeTTFontRecord(vlTTFont* tt) {
+  if (!tt) return;
+  for (auto& bank : tt->cache.banks)
+    for (auto& slot : bank)
+      if (slot.glyph) FT_Done_Glyph(slot.glyph);
+  if (tt->face) FT_Done_Face(tt->face);
+  if (tt->stream) CloseFileStream(tt->stream);
+  if (tt->isTemp) RemovePath(tt->tempPath);
+  FreeMemory(tt);
+}
+
+// Largest bitmap top and largest rows - top over the codes that render.
+bool MeasureSampleGlyphs(FT_Face face, const uint32_t* codes, size_t count, int32_t* ascent, int32_t* descent) {
+  bool any = false;
+  *ascent = *descent = 0;
+  for (size_t i = 0; i < count; ++i) {
+    FT_UInt index = FT_Get_Char_Index(face, codes[i]);
+    if (!index) continue;
+    if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_NO_AUTOHINT)) continue;
+    const FT_GlyphSlot g = face->glyph;
+    *ascent = std::max<int32_t>(*ascent, g->bitmap_top);
+    *descent = std::max<int32_t>(*descent, static_cast<int32_t>(g->bitmap.rows) - g->bitmap_top);
+    any = true;
+  }
+  return any;
+}
+
+// The family name, plus a blank and the style unless it is a regular one.
+void FillFaceName(FT_Face face, char* name, size_t size) {
+  const char* family = face->family_name ? face->family_name : "";
+  const char* style = face->style_name ? face->style_name : "";
+  if (*style && !IsRegularStyle(style))
+    std::snprintf(name, size, "%s %s", family, style);
+  else
+    std::snprintf(name, size, "%s", family);
+}
+
+int FinishOpen(vlTTFont* tt, int32_t size, int32_t cacheFlag, vlEngineFont* font) {
+  FT_Face face = tt->face;
+  tt->cacheFlag = static_cast<uint32_t>(cacheFlag);
+  if (FT_Set_Char_Size(face, 0, 100 * 64, 72, 72)) return 0;
+  uint32_t codes[223];
+  for (uint32_t c = 33; c <= 255; ++c) codes[c - 33] = c;
+  int32_t ascent, descent;
+  MeasureSampleGlyphs(face, codes, 223, &ascent, &descent);
+  if (ascent + descent <= 0 || size <= 0) return 0;
+  tt->nominalSize = static_cast<int32_t>(int64_t{size} * 100 / (ascent + descent));
+  tt->resX = tt->resY = 72;
+  // FreeType refuses a size of 0; the smallest face is one pixel.
+  if (FT_Set_Pixel_Sizes(face, static_cast<FT_UInt>(std::max(tt->nominalSize - 1, 1)), 0)) return 0;
+  font->kind = VL_FONTKIND_TRUETYPE;
+  font->size = size;
+  font->scalable = 1;
+  font->antiAlias = 1;
+  font->height = font->designHeight = size;
+  font->baseline = font->designBaseline = ComputeTTBaseline(tt, size);
+  font->engineData = tt;
+  FillFaceName(face, font->name, sizeof font->name);
+  return 1;
+}
+
+vlTTFont* NewTTFont() { return static_cast<vlTTFont*>(AllocMemory(sizeof(vlTTFont), 1)); }
+
+int32_t ScaleAdvance(const vlTTFont* tt, double scaleX, int32_t advance, FT_Pos kx) {
+  FT_Face face = tt->face;
+  int64_t p = face->size ? face->size->metrics.x_ppem : 0;
+  int64_t u = face->units_per_EM;
+  if (p <= 0 || u <= 0) return 0;
+  int64_t n = int64_t{tt->nominalSize} * tt->resX / 72;
+  int64_t a = (int64_t{advance} * 1024) / p - (-int64_t{kx} * 65536) / u;
+  int64_t pixels = (a * n) / 65536;
+  return vl::DoubleToInt32(std::round(static_cast<double>(pixels) * scaleX));
+}
+
+FT_Pos UnscaledKerning(FT_Face face, FT_UInt left, FT_UInt right) {
+  if (!FT_HAS_KERNING(face) || !left || !right) return 0;
+  FT_Vector v;
+  if (FT_Get_Kerning(face, left, right, FT_KERNING_UNSCALED, &v)) return 0;
+  return v.x;
+}
+
+struct GlyphOut {
+  int32_t left, top, advance;
+  const FT_Bitmap* bitmap;
+};
+
+// 0, or -1 when the glyph cannot be loaded or rendered.
+int LoadTTGlyph(vlTTFont* tt, uint32_t code, FT_UInt index, uint32_t style, GlyphOut* out) {
+  const bool bold = style & VL_STYLE_BOLD, italic = style & VL_STYLE_ITALIC;
+  const bool aa = style & VL_STYLE_ANTIALIAS;
+  const bool cached = tt->cacheFlag && !bold && !italic && code < 256;
+  vlGlyphCacheSlot* slot = cached ? &tt->cache.banks[aa ? 0 : 1][code] : nullptr;
+  if (slot && slot->glyph) {
+    auto* bg = reinterpret_cast<FT_BitmapGlyph>(slot->glyph);
+    *out = {bg->left, bg->top, slot->advance, &bg->bitmap};
+    return 0;
+  }
+  FT_Face face = tt->face;
+  if (FT_Load_Glyph(face, index, FT_LOAD_NO_AUTOHINT)) return -1;
+  FT_GlyphSlot g = face->glyph;
+  if (bold) FT_GlyphSlot_Embolden(g);
+  if (italic && g->format == FT_GLYPH_FORMAT_OUTLINE) {
+    FT_Matrix shear = {0x10000, 0x6000, 0, 0x10000};
+    FT_Outline_Transform(&g->outline, &shear);
+  }
+  if (FT_Render_Glyph(g, aa ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO)) return -1;
+  // The untransformed advance: the scale is applied once, by the caller.
+  const int32_t advance = static_cast<int32_t>(g->metrics.horiAdvance);
+  if (slot) {
+    FT_Glyph copy;
+    if (!FT_Get_Glyph(g, &copy)) {
+      if (copy->format == FT_GLYPH_FORMAT_BITMAP) {
+        slot->glyph = copy;
+        slot->advance = advance;
+        auto* bg = reinterpret_cast<FT_BitmapGlyph>(copy);
+        *out = {bg->left, bg->top, advance, &bg->bitmap};
+        return 0;
+      }
+      FT_Done_Glyph(copy);
+    }
+  }
+  *out = {g->bitmap_left, g->bitmap_top, advance, &g->bitmap};
+  return 0;
+}
+
+// Text as code points: decoded UTF-8, or the bytes as ISO 8859-1.
+struct CodePoints {
+  uint32_t local[256];
+  uint32_t* codes = nullptr;
+  int32_t count = 0;
+  int allocated = 0;
+  CodePoints(const char* text, int32_t length, int32_t encoding) {
+    if (DecodeUTF8Text(text, length, encoding, local, sizeof local, &codes, &count, &allocated) == 0) return;
+    allocated = 0;
+    codes = local;
+    count = 0;
+    if (length > 256) {
+      codes = static_cast<uint32_t*>(AllocMemory(size_t(length) * 4, 0));
+      if (!codes) {
+        codes = local;
+        return;
+      }
+      allocated = 1;
+    }
+    for (int32_t i = 0; i < length; ++i) codes[count++] = static_cast<uint8_t>(text[i]);
+  }
+  ~CodePoints() {
+    if (allocated) FreeDecodedText(codes);
+  }
+};
+
+}  // namespace
+
+int InitFreeType() {
+  if (gLibrary) return 0;
+  return FT_Init_FreeType(&gLibrary) ? 1386 : 0;
+}
+
+void DoneFreeType() {
+  if (gLibrary) FT_Done_FreeType(gLibrary);
+  gLibrary = nullptr;
+}
+
+FT_Library GetFreeTypeLibrary() { return gLibrary; }
+
+int32_t ComputeTTBaseline(vlTTFont* tt, int32_t height) {
+  static const uint32_t kCodes[] = {'A', 0xC0, 0xC4, 'q'};
+  int32_t top, down;
+  if (!MeasureSampleGlyphs(tt->face, kCodes, 4, &top, &down)) return height * 3 / 4;
+  return (top + height + 1 - down) / 2;
+}
+
+int OpenTTFontFromStream(vlStream* stream, uint32_t base, uint32_t size, int32_t fontSize, int32_t cacheFlag,
+                         vlEngineFont* font) {
+  vlTTFont* tt = gLibrary ? NewTTFont() : nullptr;
+  if (!tt) {
+    CloseFileStream(stream);
+    return 0;
+  }
+  tt->stream = stream;
+  tt->desc = {stream, base, size};
+  tt->ftStream.size = size;
+  tt->ftStream.descriptor.pointer = &tt->desc;
+  tt->ftStream.read = ReadTTStream;
+  FT_Open_Args args{};
+  args.flags = FT_OPEN_STREAM;
+  args.stream = &tt->ftStream;
+  if (FT_Open_Face(gLibrary, &args, 0, &tt->face) || !FinishOpen(tt, fontSize, cacheFlag, font)) {
+    FreeTTFontRecord(tt);
+    return 0;
+  }
+  return 1;
+}
+
+int OpenTTFont(const char* name, int32_t size, int32_t cacheFlag, vlEngineFont* font) {
+  if (!gLibrary || !name) return 0;
+  if (!IsChunkName(name)) {
+    if (const vlEmbeddedFace* e = FindEmbeddedFace(name)) {
+      vlTTFont* tt = NewTTFont();
+      if (!tt) return 0;
+      if (FT_New_Memory_Face(gLibrary, e->data, static_cast<FT_Long>(e->size), 0, &tt->face) ||
+          !FinishOpen(tt, size, cacheFlag, font)) {
+        FreeTTFontRecord(tt);
+        return 0;
+      }
+      return 1;
+    }
+  }
+  char found[1024];
+  const char* path = name;
+  uint32_t resOffset = 0, resLength = 0, isTemp = 0;
+  if (!IsChunkName(name) && !EndsWithNoCase(name, ".ttf") && !EndsWithNoCase(name, ".otf")) {
+    path = FindInstalledFont(name, &resOffset, &resLength, &isTemp, found, sizeof found);
+    if (!path) return 0;
+  }
+  vlStream* stream = OpenFileStream(path, VL_MODE_READ, nullptr);
+  int64_t fileSize = stream ? GetFileStreamSize(stream) : -1;
+  if (!stream || fileSize < 0 || fileSize > 0xFFFFFFFF) {
+    if (stream) CloseFileStream(stream);
+    if (isTemp) RemovePath(path);
+    return 0;
+  }
+  uint32_t base = 0, length = static_cast<uint32_t>(fileSize);
+  if (resOffset) {
+    base = resOffset;
+    length = resLength;
+  }
+  if (!OpenTTFontFromStream(stream, base, length, size, cacheFlag, font)) {
+    if (isTemp) RemovePath(path);
+    return 0;
+  }
+  if (isTemp) {
+    auto* tt = static_cast<vlTTFont*>(font->engineData);
+    std::snprintf(tt->tempPath, sizeof tt->tempPath, "%s", path);
+    tt->isTemp = 1;
+  }
+  return 1;
+}
+
+void CloseTTFont(vlEngineFont* font) {
+  FreeTTFontRecord(static_cast<vlTTFont*>(font->engineData));
+  font->engineData = nullptr;
+}
+
+FT_Face GetTTFace(vlEngineFont* font) {
+  auto* tt = font && font->kind == VL_FONTKIND_TRUETYPE ? static_cast<vlTTFont*>(font->engineData) : nullptr;
+  return tt ? tt->face : nullptr;
+}
+
+void FlushTTGlyphCache(vlEngineFont* font) {
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  if (!tt) return;
+  for (auto& bank : tt->cache.banks)
+    for (auto& slot : bank) {
+      if (slot.glyph) FT_Done_Glyph(slot.glyph);
+      slot = {};
+    }
+}
+
+int MeasureTTText(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
+                  vlTextExtent* out) {
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  *out = {0, font->height, 10000, 10000, 0, 0};
+  CodePoints cp(text, length, encoding);
+  FT_Face face = tt->face;
+  for (int32_t i = 0; i < cp.count; ++i) {
+    FT_UInt index = FT_Get_Char_Index(face, cp.codes[i]);
+    GlyphOut g;
+    if (LoadTTGlyph(tt, cp.codes[i], index, style, &g)) continue;
+    FT_Pos kx = i + 1 < cp.count ? UnscaledKerning(face, index, FT_Get_Char_Index(face, cp.codes[i + 1])) : 0;
+    if (cp.codes[i] != 32) {
+      int32_t x = out->width + g.left;
+      out->right = std::max<int32_t>(out->right, x + static_cast<int32_t>(g.bitmap->width));
+      out->left = std::min(out->left, x);
+      out->top = std::min(out->top, -g.top);
+      out->bottom = std::max<int32_t>(out->bottom, -g.top + static_cast<int32_t>(g.bitmap->rows));
+    }
+    out->width += ScaleAdvance(tt, font->scaleX, g.advance, kx);
+  }
+  if (out->left == 10000) out->left = 0;
+  if (out->top == 10000) out->top = 0;
+  return 0;
+}
+
+int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int32_t y, const char* text,
+                 int32_t length, uint32_t style, int32_t encoding, const int32_t clip[4], int64_t color) {
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  if (!target) return 0;
+  CodePoints cp(text, length, encoding);
+  FT_Face face = tt->face;
+  const int32_t tw = static_cast<int32_t>(QueryBitmap(target, 0)), th = static_cast<int32_t>(QueryBitmap(target, 14));
+  for (int32_t i = 0; i < cp.count; ++i) {
+    FT_UInt index = FT_Get_Char_Index(face, cp.codes[i]);
+    GlyphOut g;
+    if (LoadTTGlyph(tt, cp.codes[i], index, style, &g)) continue;
+    FT_Pos kx = i + 1 < cp.count ? UnscaledKerning(face, index, FT_Get_Char_Index(face, cp.codes[i + 1])) : 0;
+    const FT_Bitmap& b = *g.bitmap;
+    int32_t gx = x + g.left, gy = y + font->baseline - g.top;
+    int32_t x1 = std::max(gx, 0), y1 = std::max(gy, 0);
+    int32_t x2 = std::min<int32_t>(gx + static_cast<int32_t>(b.width), tw);
+    int32_t y2 = std::min<int32_t>(gy + static_cast<int32_t>(b.rows), th);
+    if (clip) {
+      x1 = std::max(x1, clip[0]);
+      y1 = std::max(y1, clip[1]);
+      x2 = std::min(x2, clip[0] + clip[2]);
+      y2 = std::min(y2, clip[1] + clip[3]);
+    }
+    if (x2 > x1 && y2 > y1 && b.pitch > 0 && b.buffer) {
+      const int32_t cx = x1 - gx, cy = y1 - gy, w = x2 - x1, h = y2 - y1;
+      const uint8_t* rows = b.buffer + static_cast<intptr_t>(cy) * b.pitch;
+      if (b.pixel_mode == FT_PIXEL_MODE_GRAY) {
+        if (color != -1) {
+          BltAlphaChannel(nullptr, 0, 0, target, x1, y1, w, h, static_cast<uint32_t>(color), 1, nullptr, 255,
+                          nullptr, rows + cx, b.pitch);
+        } else if (auto* plane = reinterpret_cast<uint8_t*>(QueryBitmap(target, 3))) {
+          const intptr_t stride = QueryBitmap(target, 1);
+          for (int32_t r = 0; r < h; ++r)
+            for (int32_t c = 0; c < w; ++c)
+              if (uint8_t v = rows[r * b.pitch + cx + c]) plane[(y1 + r) * stride + x1 + c] = v;
+        }
+      } else if (b.pixel_mode == FT_PIXEL_MODE_MONO) {
+        if (color != -1) {
+          vlBitmap* mask = NewMaskPlane(nullptr, static_cast<int32_t>(b.width), static_cast<int32_t>(b.rows), 0,
+                                        b.buffer, b.pitch);
+          if (mask) {
+            PaintMaskBits(mask, cx, cy, target, x1, y1, w, h, static_cast<uint32_t>(color));
+            DeleteMaskPlane(mask);
+          }
+        } else {
+          CopyMaskRegion(nullptr, cx, cy, target, x1, y1, w, h, 0, b.buffer, b.pitch);
+        }
+      }
+    }
+    x += ScaleAdvance(tt, font->scaleX, g.advance, kx);
+  }
+  return 0;
+}
+
+int32_t GetTTKerning(vlEngineFont* font, const char* text, uint32_t, int32_t encoding) {
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  FT_Face face = tt->face;
+  if (!FT_HAS_KERNING(face) || !text) return 0;
+  CodePoints cp(text, static_cast<int32_t>(std::strlen(text)), encoding);
+  if (cp.count != 2) return 0;
+  FT_UInt l = FT_Get_Char_Index(face, cp.codes[0]), r = FT_Get_Char_Index(face, cp.codes[1]);
+  if (!l || !r) return 0;
+  int64_t kx = UnscaledKerning(face, l, r);
+  int64_t u = face->units_per_EM;
+  if (u <= 0) return 0;
+  int64_t n = int64_t{tt->nominalSize} * tt->resX / 72;
+  return static_cast<int32_t>(-(((-kx * 65536) / u) * n / 65536));
+}
+
+void SetTTFontScale(vlEngineFont* font, double scaleX, double scaleY) {
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  FlushTTGlyphCache(font);
+  FT_Matrix m = {vl::DoubleToInt32(scaleX * 65536), 0, 0, vl::DoubleToInt32(scaleY * 65536)};
+  FT_Set_Transform(tt->face, &m, nullptr);
+  font->baseline = ComputeTTBaseline(tt, font->height);
+}
