@@ -128,7 +128,7 @@ int OpenFontFromArgs(vlVMState* L, int first, vlEngineFont** out) {
     GetTableInt(L, first + 2, "engine", &engine, nullptr);
     GetTableInt(L, first + 2, "cache", &cache, nullptr);
   }
-  PrintProgressMessage("Opening font %s", name, 0);
+  PrintProgressMessage("Opening font %s", name, 1);
   return LoadFontByName(name, size, engine, cache, linked, out);
 }
 

@@ -98,6 +98,9 @@ int ParseBitmapGlyphFile(const uint8_t* bytes, size_t size, vlParsedBitmapFont* 
   if (d.height <= 0 || d.modulo <= 0 || d.highChar < d.lowChar) return 0;
   d.count = static_cast<int32_t>(d.highChar - d.lowChar + 2);
   const uint64_t planeBytes = uint64_t(d.modulo) * uint64_t(d.height);
+  // Every real strike (or colour plane) is stored in the file, which bounds
+  // the pictures made from it.
+  if (planeBytes > size) return 0;
   const bool colour = (d.style & kBitmapFontColorStyle) != 0;
 
   auto fail = [&] {

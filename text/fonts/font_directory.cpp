@@ -156,6 +156,7 @@ void ScanFontDirectory(const char* directory, int singleEntries) {
         if (!Seek(s, at) || !ReadU32(s, &length)) break;
         const int64_t data = at + 4;
         if (data > 0xFFFFFFFF) break;
+        if (!Seek(s, data)) break;
         AddFace(s, path.c_str(), static_cast<uint32_t>(data), static_cast<uint32_t>(data), length, 0, singleEntries);
         at = data + length;
       }
@@ -245,10 +246,13 @@ void ParseStyleWords(const char* style, int32_t* weight, int32_t* slant) {
 
 int ReadSfntNames(vlStream* s, char* family, size_t familySize, char* style, size_t styleSize, uint32_t base) {
   family[0] = style[0] = 0;
+  // The table directory is read where the stream stands; the name table's
+  // offset counts from base.
   uint32_t v1, v2, tables;
-  if (!Seek(s, base) || !ReadU16(s, &v1) || !ReadU16(s, &v2) || !ReadU16(s, &tables)) return 0;
+  const int64_t start = SeekFileStream(s, 0, VL_SEEK_CURRENT);
+  if (start < 0 || !ReadU16(s, &v1) || !ReadU16(s, &v2) || !ReadU16(s, &tables)) return 0;
   if (!((v1 == 1 && v2 == 0) || (v1 == 0x4F54 && v2 == 0x544F) || (v1 == 0x7472 && v2 == 0x7565))) return 0;
-  if (!Seek(s, int64_t{base} + 12)) return 0;
+  if (!Seek(s, start + 12)) return 0;
   uint32_t nameOffset = 0;
   bool found = false;
   for (uint32_t i = 0; i < tables && !found; ++i) {
@@ -288,8 +292,18 @@ void ScanFontDirectories(int singleEntries) {
   if (gFontListBuilt) return;
   gFontListBuilt = true;
   for (vlFontPathNode* p = vlFontPaths; p; p = p->next) ScanFontDirectory(p->name, singleEntries);
-  ScanFontDirectory("/usr/share/fonts/truetype", singleEntries);
-  ScanFontDirectory("/usr/local/share/fonts/truetype", singleEntries);
+  // The system folders keep their faces in one sub-folder per package.
+  for (const char* system : {"/usr/share/fonts/truetype", "/usr/local/share/fonts/truetype"}) {
+    ScanFontDirectory(system, singleEntries);
+    if (DIR* dir = opendir(system)) {
+      std::vector<std::string> subs;
+      while (dirent* d = readdir(dir))
+        if (d->d_name[0] != '.') subs.push_back(std::string(system) + "/" + d->d_name);
+      closedir(dir);
+      std::sort(subs.begin(), subs.end());
+      for (const std::string& sub : subs) ScanFontDirectory(sub.c_str(), singleEntries);
+    }
+  }
   if (const char* home = std::getenv("HOME")) ScanFontDirectory((std::string(home) + "/.fonts/truetype").c_str(), singleEntries);
   for (const char* d : {"Fonts", "FONTS", "fonts"}) ScanFontDirectory(d, singleEntries);
 }
