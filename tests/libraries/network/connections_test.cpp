@@ -401,3 +401,45 @@ TEST_F(NetworkTest, IsOnlineAnswersABooleanWithoutRaising) {
 }
 
 }  // namespace
+
+namespace {
+
+// A listener whose queue is full leaves further connects pending.
+int FullListener(int* port, std::vector<int>* fillers) {
+  int fd = nettest::ListenLoopback(port);
+  listen(fd, 0);
+  for (int i = 0; i < 3; ++i) {
+    int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(*port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fillers->push_back(c);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return fd;
+}
+
+TEST_F(NetworkTest, AConnectThatDoesNotCompleteGivesUpAfterTheTimeOut) {
+  int port = 0;
+  std::vector<int> fillers;
+  int listener = FullListener(&port, &fillers);
+  gNetworkTimeout = 200;
+  double start = GetTimeSeconds();
+  EXPECT_EQ(Open(1, port), 1410);
+  double elapsed = GetTimeSeconds() - start;
+  EXPECT_STREQ(GetErrorArgument(), "timeout");
+  EXPECT_GE(elapsed, 0.2);
+  EXPECT_LT(elapsed, 5.0);
+  // A time-out of 0 gives up after the first quiet wait.
+  gNetworkTimeout = 0;
+  start = GetTimeSeconds();
+  EXPECT_EQ(Open(2, port), 1410);
+  EXPECT_LT(GetTimeSeconds() - start, 1.0);
+  EXPECT_EQ(gConnectionList, nullptr);
+  for (int fd : fillers) close(fd);
+  close(listener);
+}
+
+}  // namespace
