@@ -40,6 +40,11 @@ struct vlAVIWriter {
   uint32_t flags;            // bit 2: a display recorder grabs its own frames
   uint32_t dirty;            // set while a recorded display changed
   vlTimeVal clock;           // a recorder's frame clock
+  // A recorder that draws the mouse pointer keeps it here.
+  void* currentPointer;
+  void* systemPointer;
+  void* busyPointer;
+  uint32_t pointerHidden;
   char tempName[1024];
   uint64_t videoBytes;
   uint64_t segmentVideoBytes;

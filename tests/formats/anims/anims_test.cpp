@@ -73,6 +73,37 @@ TEST(IffAnim, DeltaOperationsGiveTheGeneratedFrames) {
   }
 }
 
+// Operation 101 runs, the DPAN frame count, and the transparent pen turned
+// into alpha when transparency is asked for.
+TEST(IffAnim, ElementRunsAndTransparentPen) {
+  TempDir dir;
+  const std::string file = dir.File("t.anim");
+  ASSERT_TRUE(Generate("anim", file, "op101"));
+  int32_t w = 0, h = 0, frames = 0;
+  vlANIMReader* r = OpenAnim(file, &w, &h, &frames, 1);
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(frames, 5);
+  for (int n : {0, 1, 2, 3, 4, 2}) {
+    SCOPED_TRACE(n);
+    int32_t transparency = 0;
+    uint32_t* px = DecodeANIMFrame(r, n, &transparency);
+    ASSERT_NE(px, nullptr);
+    EXPECT_EQ(transparency, 1);
+    const auto want = Expected(file + "." + std::to_string(n) + ".rgb");
+    const auto pens = ReadBytes(file + "." + std::to_string(n) + ".idx");
+    ASSERT_EQ(pens.size(), size_t(w) * h);
+    int clear = 0;
+    for (size_t i = 0; i < pens.size(); ++i) {
+      ASSERT_EQ(px[i] & 0xFFFFFF, want[i]) << i;
+      ASSERT_EQ(px[i] >> 24, pens[i] == 3 ? 0u : 255u) << i;
+      clear += pens[i] == 3;
+    }
+    EXPECT_GT(clear, 0);
+    FreeMemory(px);
+  }
+  CloseANIMReader(r);
+}
+
 TEST(IffAnim, UnsupportedOperationAndDamage) {
   TempDir dir;
   const std::string file = dir.File("a.anim");

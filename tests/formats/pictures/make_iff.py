@@ -5,8 +5,8 @@ expected pixels beside them, for the picture tests.
 ilbm <out> <kind>    kinds: pal4, pal4-packed, ehb, ham6, ham8, rgb24,
                      mask1, key2, cmap-after-body
   writes <out> and <out>.rgb (width, height as 16-bit BE, then R G B bytes)
-anim <out> <kind>    kinds: op5, op7, op8, ehb
-  writes <out> and <out>.<n>.rgb per frame
+anim <out> <kind>    kinds: op5, op7, op8, ehb, op101 (transparent pen 3, DPAN)
+  writes <out>, <out>.<n>.rgb and <out>.<n>.idx (pens) per frame
 cdxl <out> <kind>    kinds: pal (4 planes, sound, 12000-byte frames),
                      ham6, ham8 (30720-byte frames), resized (bad)
   writes <out>, <out>.<n>.rgb and <out>.<n>.snd per frame
@@ -314,6 +314,27 @@ def op8_delta(old, new, planes, width, height):
     return struct.pack(">16I", *pointers) + bytes(data)
 
 
+def op101_delta(old, new, planes, width, height):
+    """Element runs at byte offsets (2-byte elements): one copy run per
+    changed element, i16 count -1, u32 offset, the element."""
+    rb = row_bytes(width)
+    pointers = [0] * 16
+    data = bytearray()
+    base = 64
+    for p in range(planes):
+        runs = bytearray()
+        n = 0
+        for y in range(height):
+            for c in range(0, rb, 2):
+                if old[p][y][c:c + 2] != new[p][y][c:c + 2]:
+                    runs += struct.pack(">hI", -1, y * rb + c) + new[p][y][c:c + 2]
+                    n += 1
+        if n:
+            pointers[p] = base + len(data)
+            data += struct.pack(">H", n) + runs
+    return struct.pack(">16I", *pointers) + bytes(data)
+
+
 def anim(path, kind):
     rnd = random.Random(kind)
     width, height = 32 if kind in ("op7", "op8") else 24, 9
@@ -332,8 +353,12 @@ def anim(path, kind):
                 chunky[2][x] = 5  # a run of equal bytes
         frames.append([row[:] for row in chunky])
     plane_frames = [to_planes(f, width, height, planes) for f in frames]
-    op = {"op5": 5, "op7": 7, "op8": 8, "ehb": 5}[kind]
-    first = b"ILBM" + bmhd(width, height, planes, 0, 1) + anhd(0, 7)
+    op = {"op5": 5, "op7": 7, "op8": 8, "ehb": 5, "op101": 101}[kind]
+    # op101: pen 3 is the transparent colour; a DPAN gives the frame count.
+    masking = 2 if kind == "op101" else 0
+    first = b"ILBM" + bmhd(width, height, planes, masking, 1, 3) + anhd(0, 7)
+    if kind == "op101":
+        first += chunk(b"DPAN", struct.pack(">HHI", 4, len(frames), 0))
     if kind == "ehb":
         first += chunk(b"CAMG", struct.pack(">I", 0x80))
     first += cmap(palette)
@@ -344,13 +369,15 @@ def anim(path, kind):
     for n in range(1, len(frames)):
         old = plane_frames[n - 2] if n >= 2 else plane_frames[0]
         new = plane_frames[n]
-        maker = {5: op5_delta, 7: op7_delta, 8: op8_delta}[op]
+        maker = {5: op5_delta, 7: op7_delta, 8: op8_delta, 101: op101_delta}[op]
         d = maker(old, new, planes, width, height)
         forms.append(chunk(b"FORM", b"ILBM" + anhd(op, 3 + n) + chunk(b"DLTA", d)))
     with open(path, "wb") as f:
         f.write(chunk(b"FORM", b"ANIM" + b"".join(forms)))
     for n, fr in enumerate(frames):
         write_rgb("%s.%d.rgb" % (path, n), width, height, [[full[v] for v in row] for row in fr])
+        with open("%s.%d.idx" % (path, n), "wb") as f:
+            f.write(bytes(v for row in fr for v in row))
 
 
 def cdxl(path, kind):
