@@ -17,6 +17,7 @@
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
+#include "runtime/loaded_source.h"
 #include "runtime/messages.h"
 #include "runtime/object_data.h"
 #include "runtime/objects.h"
@@ -134,6 +135,7 @@ int CmdLoadBGPic(vlVMState* L) {
   int32_t transparent = -1;
   int loadAlpha = 0, loadTransparency = 0, smooth = 0;
   int32_t scaleWidth = 0, scaleHeight = 0;
+  char loaders[256] = "", adapters[256] = "";
   vlBGPicBackfill backfill{};
   if (vl::GetTypeAt(L, 3) == VL_TTABLE) {
     GetTableInt(L, 3, "transparency", &transparent, nullptr);
@@ -159,29 +161,41 @@ int CmdLoadBGPic(vlVMState* L) {
     GetTableIntOrPercent(L, 3, "scalewidth", &scaleWidth, 1, nullptr);
     GetTableIntOrPercent(L, 3, "scaleheight", &scaleHeight, 1, nullptr);
     GetTableBool(L, 3, "smoothscale", &smooth, nullptr);
+    GetTableString(L, 3, "loader", loaders, sizeof loaders, nullptr);
+    GetTableString(L, 3, "adapter", adapters, sizeof adapters, nullptr);
     if ((loadAlpha && loadTransparency) || (loadTransparency && transparent != -1)) return ERR_WRONGUSAGE;
   } else if (vl::GetTypeAt(L, 3) != VL_TNIL && vl::GetTypeAt(L, 3) != -1) {
     transparent = vl::CheckIntArg(L, 3);
   }
   if (transparent != -1 && loadAlpha) return ERR_MASKNALPHA;
+  // Up to 256 palette colours for pictures that carry a palette.
+  uint32_t palette[256];
+  bool havePalette = false;
+  if (vl::GetTypeAt(L, 4) == VL_TTABLE) {
+    havePalette = true;
+    for (int i = 0; i < 256; ++i) {
+      vl::RawGetTableIndex(L, 4, i);
+      palette[i] = vl::GetTypeAt(L, -1) == VL_TNIL ? 0 : static_cast<uint32_t>(vl::NumberToArgInt(vl::ToNumberAt(L, -1)));
+      vl::SetStackTop(L, -2);
+    }
+  }
   uint32_t quiet = 0;
   GetRuntimeOption(L, VL_OPT_QUIET, &quiet, 0u);
   if (!quiet) PrintProgressMessage(GetMessage(100), file, 1);
-  uint32_t* argb = nullptr;
-  int32_t width = 0, height = 0, rowPixels = 0;
-  int hasAlpha = 0;
-  if ((status = gDisplayPictureLoader(L, file, &argb, &width, &height, &rowPixels, &hasAlpha))) return status;
-  if (loadAlpha && !hasAlpha) {
-    delete[] argb;
-    SetErrorArgument(file);
-    return ERR_NOALPHA;
-  }
-  if (loadTransparency) transparent = static_cast<int32_t>(argb[0] & 0xFFFFFF);
-  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = loadAlpha ? reinterpret_cast<vlBitmap*>(1) : nullptr;
-  status = BuildBGPicBitmaps(L, argb, backfill.present ? &backfill : nullptr, transparent, width, height, rowPixels,
-                             &bitmap, transparent != -1 ? &mask : nullptr, &alpha);
-  delete[] argb;
+  vlLoadedSource* source = nullptr;
+  vlLoadedImageInfo info{};
+  status = LoadImageWithLoaders(file, loaders, adapters, havePalette ? palette : nullptr, transparent, nullptr, 0,
+                                loadAlpha ? 1 : 0, loadTransparency, scaleWidth, scaleHeight, smooth, &source, nullptr,
+                                &info);
   if (status) return status;
+  if (loadTransparency) transparent = info.transparent;
+  const int32_t width = info.width, height = info.height;
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = loadAlpha ? reinterpret_cast<vlBitmap*>(1) : nullptr;
+  status = BuildBGPicBitmaps(L, GetLoadedSourcePixels(source), backfill.present ? &backfill : nullptr, transparent,
+                             width, height, width, &bitmap, transparent != -1 ? &mask : nullptr, &alpha);
+  ReleaseLoadedSource(source);
+  if (status) return status;
+  // Over a fill the picture's transparent parts are gone.
   if (!mask && !alpha && backfill.present) transparent = -1;
   vlBGPic* pic = nullptr;
   status = AddBGPic(&id, 0, width, height, width, nullptr, bitmap, nullptr, transparent, mask, alpha,
@@ -193,25 +207,7 @@ int CmdLoadBGPic(vlVMState* L) {
     if (backfill.texture) DeleteBitmap(backfill.texture);
     return status;
   }
-  if (scaleWidth || scaleHeight) {
-    if (scaleWidth < 0) scaleWidth = -scaleWidth * width / 100;
-    if (scaleHeight < 0) scaleHeight = -scaleHeight * height / 100;
-    if (!scaleWidth) scaleWidth = width;
-    if (!scaleHeight) scaleHeight = height;
-    // The loaded planes become the scaled ones.
-    vlBitmap *b, *m, *a;
-    status = ScaleBitmap(pic->loadBitmap, pic->loadMask, pic->loadAlpha, 0, 0, nullptr, width, height, scaleWidth,
-                         scaleHeight, smooth, 0, &b, &m, &a);
-    if (!status) {
-      DeleteBGPicPlanes(pic);
-      InitBGPicRecord(pic, 0, nullptr, 0, pic->id(), b, m, a, scaleWidth, scaleHeight, 0);
-    }
-  }
   if (!quiet) PrintDone();
-  if (status) {
-    FreeBGPicByID(L, pic->id(), 0);
-    return status;
-  }
   return Finish(L, automatic, pic);
 }
 

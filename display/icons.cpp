@@ -12,6 +12,7 @@
 #include "runtime/console.h"
 #include "runtime/container.h"
 #include "runtime/errors.h"
+#include "runtime/loaded_source.h"
 #include "runtime/messages.h"
 #include "runtime/progress_message.h"
 #include "vm/error_codes.h"
@@ -27,9 +28,24 @@ const vlIconSlotRow vlIconSlotTable[18] = {
 
 namespace {
 
-int NoPictureLoader(vlVMState*, const char* file, uint32_t**, int32_t*, int32_t*, int32_t*, int*) {
-  SetErrorArgument(file);
-  return ERR_LOADPICTURE2;
+// Through the picture loading pipeline, as plain ARGB with alpha when the
+// picture has it.
+int PipelinePictureLoader(vlVMState*, const char* file, uint32_t** argb, int32_t* width, int32_t* height,
+                          int32_t* rowPixels, int* hasAlpha) {
+  vlLoadedSource* source = nullptr;
+  vlLoadedImageInfo info{};
+  int status = LoadImageWithLoaders(file, "", "", nullptr, -1, nullptr, 0, 2, 0, 0, 0, 0, &source, nullptr, &info);
+  if (status) return status;
+  const uint32_t* pixels = GetLoadedSourcePixels(source);
+  const size_t n = static_cast<size_t>(info.width) * info.height;
+  *argb = pixels && n ? new (std::nothrow) uint32_t[n] : nullptr;
+  if (*argb) std::memcpy(*argb, pixels, n * 4);
+  ReleaseLoadedSource(source);
+  if (!*argb) return ERR_MEM;
+  *width = *rowPixels = info.width;
+  *height = info.height;
+  *hasAlpha = info.alpha;
+  return 0;
 }
 
 vlIconNode* gUserIcons = nullptr;
@@ -76,7 +92,7 @@ void ReleaseMerged(const unsigned long* data) { delete[] data; }
 
 }  // namespace
 
-vlDisplayPictureLoader gDisplayPictureLoader = NoPictureLoader;
+vlDisplayPictureLoader gDisplayPictureLoader = PipelinePictureLoader;
 
 void FreeIconList(vlIconNode* list) {
   while (list) {

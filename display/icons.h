@@ -20,9 +20,9 @@ struct vlIconSlotRow {
 };
 extern const vlIconSlotRow vlIconSlotTable[18];
 
-// Loads a picture file as ARGB (icons, LoadBGPic): pixels (free with
-// delete[]), size, row length in pixels and whether it has alpha.
-// Installed by the picture loader; until then every file fails with 1358.
+// Loads a picture file as ARGB (icons, backdrop pictures): pixels (free
+// with delete[]), size, row length in pixels and whether it has alpha.
+// Default: the picture loading pipeline.
 using vlDisplayPictureLoader = int (*)(vlVMState* state, const char* file, uint32_t** argb, int32_t* width,
                                     int32_t* height, int32_t* rowPixels, int* hasAlpha);
 extern vlDisplayPictureLoader gDisplayPictureLoader;

@@ -405,3 +405,70 @@ TEST_F(DisplayTest, TexturedBGPicsTileTheBrushFromTheOffset) {
 }
 
 }  // namespace
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The picture's pixels as ImageMagick decodes them: RGB bytes.
+std::vector<uint8_t> MagickRGB(const std::string& file, const std::string& raw) {
+  std::string cmd = "convert '" + file + "' -depth 8 RGB:'" + raw + "' 2>/dev/null";
+  if (std::system(cmd.c_str()) != 0) return {};
+  std::ifstream in(raw, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(DisplayTest, LoadBGPicMatchesImageMagickAndScales) {
+  const char* data = std::getenv("VL_TESTDATA");
+  ASSERT_NE(data, nullptr);
+  std::string file = std::string(data) + "/bmp/g/rgb24.bmp";
+  std::string raw = std::string(testing::TempDir()) + "bgpic_" + std::to_string(getpid()) + ".rgb";
+  std::vector<uint8_t> rgb = MagickRGB(file, raw);
+  std::remove(raw.c_str());
+  if (rgb.empty()) GTEST_SKIP() << "ImageMagick cannot decode " << file;
+  const int w = 127, h = 64;
+  ASSERT_EQ(rgb.size(), size_t{w} * h * 3u);
+  ASSERT_EQ(Run(".call loadbgpic 1 \"" + file + "\""), 0);
+  vlBGPic* pic = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {1, nullptr}, &pic, 0), 0);
+  ASSERT_EQ(pic->width, w);
+  ASSERT_EQ(pic->height, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+      uint32_t want = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+      ASSERT_EQ(Pixel(pic->curBitmap, x, y), want) << x << "," << y;
+    }
+  // Scaled while loading, and shown by a display at that size.
+  ASSERT_EQ(Run(".table 0 { scalewidth = 64, scaleheight = \"50%\" }\n.call base=1 loadbgpic 2 \"" + file +
+                "\" r0\n.table 0 { bgpic = 2 }\n.call base=1 createdisplay 1 r0"),
+            0);
+  EXPECT_EQ(GetDisplayByNumber(1)->width, 64);
+  EXPECT_EQ(GetDisplayByNumber(1)->height, 32);
+  // Option rules and a missing file.
+  EXPECT_EQ(Run(".table 0 { loadalpha = 1, loadtransparency = 1 }\n.call base=1 loadbgpic 3 \"" + file + "\" r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { loadalpha = 1, transparency = 0 }\n.call base=1 loadbgpic 3 \"" + file + "\" r0"),
+            ERR_MASKNALPHA);
+  EXPECT_NE(Run(".call loadbgpic 3 \"" + std::string(data) + "/png/png/nothere.png\""), 0);
+  // A transparent colour makes a mask; alpha pictures give an alpha plane.
+  ASSERT_EQ(Run(".call loadbgpic 4 \"" + file + "\" " + std::to_string(rgb[0] << 16 | rgb[1] << 8 | rgb[2])), 0);
+  vlBGPic* keyed = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {4, nullptr}, &keyed, 0), 0);
+  ASSERT_NE(keyed->curMask, nullptr);
+  EXPECT_EQ(ReadBitmapPixel(keyed->curMask, 0, 0, 1), 0u);
+  ASSERT_EQ(Run(".table 0 { loadalpha = 1 }\n.call base=1 loadbgpic 5 \"" + std::string(data) +
+                "/png/png/basn6a08.png\" r0"),
+            0);
+  vlBGPic* alpha = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {5, nullptr}, &alpha, 0), 0);
+  EXPECT_NE(alpha->curAlpha, nullptr);
+  EXPECT_EQ(Run(".table 0 { loadalpha = 1 }\n.call base=1 loadbgpic 6 \"" + file + "\" r0"), ERR_NOALPHA);
+}
+
+}  // namespace
