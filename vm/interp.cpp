@@ -523,9 +523,17 @@ op_RETURN: {
     return ra;
   }
   int wanted = static_cast<int>(GetC((ci - 1)->savedpc[-1])) - 1;
-  ReturnFromCall(L, wanted, ra);
+  if (b == 2 && wanted == 1 && !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
+    // One result to a caller that wants one: what ReturnFromCall would do.
+    CopyValue(ci->base - 1, ra);
+    ci--;
+    L->ci = ci;
+    L->base = ci->base;
+  } else {
+    ReturnFromCall(L, wanted, ra);
+    ci = L->ci;
+  }
   // Back in the caller's frame: what the frame entry would load.
-  ci = L->ci;
   if (wanted >= 0) L->top = ci->top;
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
