@@ -176,8 +176,10 @@ void FreeVectorFontLists(void (*release)(vlVectorFontNode* node)) {
 }
 
 int ConvertFontStrikeBitmaps() {
-  for (vlObjectNode* n = vlFontState.fonts; n; n = n->next) {
-    vlEngineFont* f = reinterpret_cast<vlFontNode*>(n)->font;
+  // Every cached font, not only those of font objects: a font that SetFont
+  // made current needs its strike as much.
+  for (vlFontCacheEntry* e = vlFontState.cache; e; e = e->next) {
+    vlEngineFont* f = e->font;
     if (!f || !f->pendingStrike) continue;
     int status = BitmapFromARGB(f->pendingStrike, kStrikeKeyColor, f->pendingWidth, f->pendingHeight,
                                 f->pendingWidth, 0, 0, 0, &f->strikeBitmap, &f->strikeMask, nullptr);
@@ -313,6 +315,8 @@ int CmdGetAvailableFonts(vlVMState* L) {
 }
 
 void FreeFontLists(vlVMState* L) {
+  // Vector fonts the vectorgraphics library left behind.
+  FreeVectorFontLists(nullptr);
   while (vlObjectNode* n = vlFontState.fonts) {
     vlFontState.fonts = n->next;
     FreeObjectDataList(L, &n->data);

@@ -40,12 +40,13 @@ int CloseFontByID(vlVMState* state, vlObjectId id);
 
 // The cached engine font whose vector-font list holds the handle, or null.
 vlEngineFont* FindFontByHandle(const void* handle);
-// Hands every vector-font node of every cached font to release, then frees
-// the nodes.
+// Hands every vector-font node (AllocMemory blocks) of every cached font to
+// release (when given), then frees the nodes.
 void FreeVectorFontLists(void (*release)(vlVectorFontNode* node));
 
-// Makes the strike bitmap and mask of every font object whose font still
-// holds pending strike pixels; the first error stops the walk.
+// Makes the strike bitmap and mask of every cached font that still holds
+// pending strike pixels (called once a display exists); the first error
+// stops the walk.
 int ConvertFontStrikeBitmaps();
 
 // Commands.

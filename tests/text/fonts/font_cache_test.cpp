@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "runtime/chunk_name.h"
 #include "runtime/errors.h"
 #include "runtime/objects.h"
 #include "platform/os.h"
@@ -225,15 +226,21 @@ TEST_F(FontCommandsTest, FontFoldersAndTheInstalledFontTable) {
 
 TEST_F(FontCommandsTest, ColourStrikesWaitForADisplay) {
   vlOptions.renderState = 1;
-  int status = Run(".call addfontpath \"" + dir + "\"\n.call openfont 4 \"colour\" 7");
+  int status = Run(".call addfontpath \"" + dir + "\"\n.call openfont 4 \"colour\" 7\n"
+                   ".table 0 { cache = 0 }\n.call base=1 setfont \"colour\" 7 r0");
   vlOptions.renderState = 0;
   ASSERT_EQ(status, 0);
   vlFontNode* node;
   ASSERT_EQ(GetFontByID({4, nullptr}, &node), 0);
   ASSERT_NE(node->font->pendingStrike, nullptr);
   EXPECT_EQ(node->font->strikeBitmap, nullptr);
+  vlEngineFont* current = GetCurrentFont();
+  ASSERT_NE(current, node->font);
+  ASSERT_NE(current->pendingStrike, nullptr);
   ASSERT_EQ(ConvertFontStrikeBitmaps(), 0);
   EXPECT_EQ(node->font->pendingStrike, nullptr);
+  EXPECT_EQ(current->pendingStrike, nullptr);  // a font no object holds
+  EXPECT_NE(current->strikeBitmap, nullptr);
   ASSERT_NE(node->font->strikeBitmap, nullptr);
   ASSERT_NE(node->font->strikeMask, nullptr);
   EXPECT_EQ(ReadBitmapPixel(node->font->strikeMask, 0, 0, 1) == 0,
@@ -253,6 +260,58 @@ TEST_F(FontCommandsTest, VectorFontListsAreWalkedAndFreed) {
   FreeVectorFontLists([](vlVectorFontNode* n) { released += n->handle != nullptr; });
   EXPECT_EQ(released, 1);
   EXPECT_EQ(f->vectorFonts, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// A font linked into a compiled script: a slice of the script file that
+// starts with a big-endian flags word.
+class LinkedFontTest : public FontCommandsTest {
+ protected:
+  std::string Link(uint32_t flags, const std::string& skipped, const std::string& face, int64_t* offset,
+                   uint64_t* length) {
+    std::string container = dir + "/script.vla";
+    std::string bytes = "VLA\0junkjunkjunk";
+    *offset = int64_t(bytes.size());
+    bytes += char(flags >> 24);
+    bytes += char(flags >> 16);
+    bytes += char(flags >> 8);
+    bytes += char(flags);
+    if (flags & 4) {
+      uint32_t n = uint32_t(skipped.size());
+      bytes += std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + skipped;
+    }
+    bytes += vltest::ReadAll(face);
+    *length = bytes.size() - *offset;
+    std::ofstream(container, std::ios::binary) << bytes;
+    return container;
+  }
+};
+
+TEST_F(LinkedFontTest, LinkedFacesOpenFromTheirSlice) {
+  int64_t offset;
+  uint64_t length;
+  const std::string face = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+  for (uint32_t flags : {2u, 6u}) {
+    std::string container = Link(flags, "0123456789", face, &offset, &length);
+    char name[2048];
+    ASSERT_TRUE(MakeChunkName("mono", name, sizeof name, offset, length, 0, container.c_str()));
+    vlEngineFont* f = nullptr;
+    ASSERT_EQ(OpenEngineFont(name, 14, VL_FONTENGINE_NATIVE, 1, 1, &f), 0) << flags;
+    EXPECT_EQ(f->kind, VL_FONTKIND_TRUETYPE);
+    EXPECT_STREQ(f->name, "DejaVu Sans Mono");
+    CloseEngineFont(f);
+    // Without the linked flag the slice is not unwrapped.
+    EXPECT_EQ(OpenEngineFont(name, 14, VL_FONTENGINE_NATIVE, 1, 0, &f), ERR_OPENFONT);
+  }
+  // A slice too short for its flags word fails with the read error.
+  std::string container = Link(2, "", face, &offset, &length);
+  char name[2048];
+  ASSERT_TRUE(MakeChunkName("short", name, sizeof name, offset, 3, 0, container.c_str()));
+  vlEngineFont* f = nullptr;
+  EXPECT_EQ(OpenEngineFont(name, 14, VL_FONTENGINE_NATIVE, 1, 1, &f), ERR_READ);
 }
 
 }  // namespace

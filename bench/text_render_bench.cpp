@@ -1,0 +1,68 @@
+// Drawing a line of TrueType text into a 32-bit picture, anti-aliased and
+// 1-bit, with the glyph cache on (repeated drawing takes rendered glyphs
+// from it) and off (every glyph rendered again); and a filled and a stroked
+// vector path rendered to coverage.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "graphics/bitmap.h"
+#include "graphics/pixel_format.h"
+#include "platform/offscreen_bitmap.h"
+#include "text/fonts/engine_font.h"
+#include "text/vector/vector_engine.h"
+
+namespace {
+
+const char kLine[] = "The quick brown fox jumps over the lazy dog 0123456789";
+
+void DrawText(benchmark::State& state) {
+  const int cache = static_cast<int>(state.range(0));
+  const uint32_t style = state.range(1) ? VL_STYLE_ANTIALIAS : 0;
+  vlEngineFont* font = nullptr;
+  if (OpenEngineFont("Bitstream Vera Sans", 18, VL_FONTENGINE_INBUILT, cache, 0, &font)) {
+    state.SkipWithError("no font");
+    return;
+  }
+  SetGlobalPixelFormat(VL_PIXFMT_ARGB32);
+  vlBitmap* pic = NewBitmap(640, 32, 0, nullptr);
+  SetGlobalPixelFormat(-1);
+  const int32_t clip[4] = {0, 0, 640, 32};
+  for (auto _ : state)
+    RenderText(font, pic, nullptr, 0, 4, kLine, sizeof kLine - 1, style, 0, clip, 0xFFFFFF);
+  state.SetItemsProcessed(state.iterations() * (sizeof kLine - 1));
+  DeleteBitmap(pic);
+  CloseEngineFont(font);
+  ShutdownFontEngines();
+}
+BENCHMARK(DrawText)->ArgNames({"cache", "aa"})->Args({1, 1})->Args({0, 1})->Args({1, 0})->Args({0, 0});
+
+void RenderPath(benchmark::State& state) {
+  std::vector<uint8_t> cmd;
+  auto u32 = [&](uint32_t v) { cmd.insert(cmd.end(), reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + 4); };
+  auto f64 = [&](double v) { cmd.insert(cmd.end(), reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + 8); };
+  u32(VL_PATH_ARC);
+  for (double v : {100.0, 100.0, 90.0, 60.0, 0.0, 360.0}) f64(v);
+  u32(1);
+  u32(VL_PATH_CLOSE);
+  u32(VL_PATH_BOX);
+  for (double v : {20.0, 20.0, 160.0, 160.0}) f64(v);
+  for (int i = 0; i < 4; ++i) u32(40);
+  u32(0);
+  vlLineStateCopy ls{VL_JOINROUND, VL_CAPROUND, VL_FILLRULEEVENODD, 1, 0, nullptr, 0};
+  std::vector<uint8_t> cov(220 * 220);
+  vlPathDrawRequest r{};
+  r.commands = cmd.data();
+  r.lineState = &ls;
+  r.fill = state.range(0) == 0;
+  r.lineWidth = 6;
+  r.coverage = cov.data();
+  r.rowBytes = r.width = r.height = 220;
+  for (auto _ : state) benchmark::DoNotOptimize(DrawPath(&r));
+  ShutdownFontEngines();
+}
+BENCHMARK(RenderPath)->ArgName("stroke")->Arg(0)->Arg(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
