@@ -2,6 +2,7 @@
 // server: display creation and replacement, own BGPics and their fills,
 // the attribute reader's rules, menus, BGPic commands, selection mode,
 // monitors and modes, and the letterbox and scale rules.
+#include "tests/support/testdata.h"
 #include "tests/display/core/display_fixture.h"
 
 #include <string>
@@ -424,6 +425,7 @@ std::vector<uint8_t> MagickRGB(const std::string& file, const std::string& raw) 
 }
 
 TEST_F(DisplayTest, LoadBGPicMatchesImageMagickAndScales) {
+  VL_REQUIRE_TESTDATA();
   const char* data = std::getenv("VL_TESTDATA");
   ASSERT_NE(data, nullptr);
   std::string file = std::string(data) + "/bmp/g/rgb24.bmp";

@@ -4,6 +4,7 @@
 // by ImageMagick, and the format detection of the load dispatch.
 #include <cmath>
 
+#include "tests/support/testdata.h"
 #include "formats/gif.h"
 #include "formats/ilbm.h"
 #include "formats/jpeg_codec.h"
@@ -479,6 +480,7 @@ TEST(Gif, TransparentIndexBecomesAlpha) {
 }
 
 TEST(Dispatch, SignaturesNotNames) {
+  VL_REQUIRE_TESTDATA();
   TempDir dir;
   int status = 0;
   const std::string png = dir.File("really-a-png.jpg"), tif = dir.File("p.tif");

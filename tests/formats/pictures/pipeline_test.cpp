@@ -1,6 +1,7 @@
 // The picture loading pipeline over the built-in readers: requested sizes,
 // alpha modes and transparent-colour demands, and the loaded source's
 // reference counting.
+#include "tests/support/testdata.h"
 #include "graphics/bitmap.h"
 #include "picture_test_util.h"
 #include "runtime/errors.h"
@@ -28,6 +29,7 @@ uint32_t AlphaAt(vlBitmap* plane, int32_t x, int32_t y) {
 }  // namespace
 
 TEST(PicturePipeline, SizesAndScaling) {
+  VL_REQUIRE_TESTDATA();
   const std::string file = TestData("png/png/basn2c08.png");  // 32 x 32
   vlLoadedSource* src = nullptr;
   vlLoadedImageInfo info{};
@@ -55,6 +57,7 @@ TEST(PicturePipeline, SizesAndScaling) {
 }
 
 TEST(PicturePipeline, AlphaAndTransparentColourDemands) {
+  VL_REQUIRE_TESTDATA();
   const std::string opaque = TestData("png/png/basn2c08.png"), withAlpha = TestData("png/png/basn6a08.png");
   vlLoadedSource* src = nullptr;
   vlBitmap* alpha = nullptr;
@@ -94,6 +97,7 @@ TEST(PicturePipeline, AlphaAndTransparentColourDemands) {
 }
 
 TEST(PicturePipeline, IdentifyAndOwnedSources) {
+  VL_REQUIRE_TESTDATA();
   int32_t vector = -1, w = 0, h = 0, fourth = 0, alpha = -1;
   const std::string file = TestData("png/png/basn6a08.png");
   EXPECT_EQ(IdentifyImageFile(file.c_str(), "", nullptr, &vector, &w, &h, &fourth, &alpha), 1);

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/support/testdata.h"
 #include "formats/gif.h"
 #include "picture_test_util.h"
 #include "platform/os.h"
@@ -33,6 +34,7 @@ std::string Name(const std::string& path) { return fs::path(path).filename().str
 // Every good PNG of the suite matches ImageMagick; 16-bit samples may differ
 // by one (stripped versus rounded); corrupt files (x*) fail with 1358.
 TEST(PictureSuites, PngSuiteMatchesImageMagick) {
+  VL_REQUIRE_TESTDATA();
   const auto files = Files("png/png", ".png");
   ASSERT_GT(files.size(), 150u);
   int compared = 0;
@@ -61,6 +63,7 @@ TEST(PictureSuites, PngSuiteMatchesImageMagick) {
 // does not take fail with 1358; bad and questionable files never crash and
 // either load or fail with 1358.
 TEST(PictureSuites, BmpSuite) {
+  VL_REQUIRE_TESTDATA();
   const std::set<std::string> unsupported = {"pal4rle.bmp", "pal8topdown.bmp", "pal8os2.bmp"};
   int compared = 0;
   for (const auto& file : Files("bmp/g", ".bmp")) {
@@ -96,6 +99,7 @@ TEST(PictureSuites, BmpSuite) {
 // Damaged files, screens of no size or beyond the size limit and minimum
 // code sizes above 8 fail with 1358.
 TEST(PictureSuites, GifSuiteFirstFrames) {
+  VL_REQUIRE_TESTDATA();
   const std::set<std::string> refused = {
       "image-zero-height.gif", "image-zero-size.gif", "image-zero-width.gif", "invalid-code.gif",
       "max-codes.gif",         "max-size.gif",        "no-data.gif",
@@ -133,6 +137,7 @@ TEST(PictureSuites, GifSuiteFirstFrames) {
 // The suite's own expected frames: an animation read frame by frame gives
 // the listed RGBA files where our pixels are drawn and theirs opaque.
 TEST(PictureSuites, GifSuiteExpectedFramesByConf) {
+  VL_REQUIRE_TESTDATA();
   // Parse a .conf just enough for "input", "frames" and each frame's pixels.
   int checked = 0;
   for (const auto& conf : Files("gif/test-suite", ".conf")) {
