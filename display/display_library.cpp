@@ -392,7 +392,9 @@ int OpenDisplayLib(vlVMState* L) {
 int OpenInitialDisplays(vlVMState* L, uint32_t startupFlags) {
   if (!DisplayAdapterActive()) {
     vlX11Connection* c = nullptr;
-    if (OpenX11Screen(nullptr, &c)) return ERR_USERABORT;
+    // Without an X server no display can open: say so and end with an
+    // error rather than as a quiet user abort that exits with success.
+    if (int status = OpenX11Screen(nullptr, &c)) return status;
     gPlatformHooks.waitForEvents = WaitX11Event;
     gPlatformHooks.pointerMoved = X11PointerMoved;
     if (int status = OpenWakePipe()) return status;

@@ -104,6 +104,26 @@ TEST_F(Player, NormalEndAndQuitExitWithZero) {
   EXPECT_EQ(r.output, "before\n");
 }
 
+// With no X server the display cannot open: the run ends with the error's
+// text and a non-zero status, never as a quiet success.
+TEST_F(Player, NoXServerIsAnErrorNotAQuietEnd) {
+  ContainerBytes normal;
+  normal.Code(Chunk(".line 1\n.call debugprint \"ran\""));
+  std::string cmd = "env -u DISPLAY " + Quote(VL_PLAYER_PATH) + " -quiet -tempdir " + Quote(temp) + " " +
+                    Quote(Write("nox.vla", normal.b)) + " 2>&1";
+  FILE* pipe = popen(cmd.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  EXPECT_NE(output.find("Error opening connection to X server!"), std::string::npos) << output;
+  EXPECT_EQ(output.find("ran"), std::string::npos) << output;
+}
+
 TEST_F(Player, TimersFireIntoCallbacksAndEndInsideOneQuits) {
   ContainerBytes quit;
   quit.Code(Chunk(R"(
