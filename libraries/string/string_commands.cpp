@@ -1,0 +1,305 @@
+// The string commands that cut, search, replace and join byte strings.
+// Positions are 0-based byte offsets; zero bytes are ordinary bytes.
+// Depends on the VM's argument readers and string builder and the ISO
+// 8859-1 case tables.
+#include <cstring>
+
+#include "libraries/string/string_library.h"
+#include "runtime/error_vm.h"
+#include "runtime/text.h"
+#include "vm/argreaders.h"
+#include "vm/auxlib.h"
+#include "vm/convert.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+struct Bytes {
+  const char* p;
+  size_t n;
+};
+
+Bytes StringArg(vlVMState* L, int index) {
+  Bytes b;
+  b.p = vl::CheckStringArg(L, index, &b.n);
+  return b;
+}
+
+int PushMapped(vlVMState* L, const vl::detail::ByteTable& table) {
+  CheckArgs(L, 1, 1, 0, 0);
+  Bytes s = StringArg(L, 1);
+  vlStrBuf b;
+  vl::InitStrBuf(L, &b);
+  for (size_t i = 0; i < s.n; ++i) {
+    char c = static_cast<char>(table[static_cast<unsigned char>(s.p[i])]);
+    vl::AddBytesToStrBuf(&b, &c, 1);
+  }
+  vl::PushStrBufResult(&b);
+  return 1;
+}
+
+// Next occurrence of sub in s at or after from, or null.
+const char* FindNext(Bytes s, Bytes sub, size_t from, bool caseSensitive) {
+  if (from >= s.n || sub.n > s.n - from) return nullptr;
+  if (!caseSensitive) return FindMemNoCase(s.p + from, sub.p, s.n - from, sub.n);
+  const char* end = s.p + s.n - sub.n;
+  for (const char* p = s.p + from; p <= end; ++p) {
+    p = static_cast<const char*>(std::memchr(p, sub.p[0], static_cast<size_t>(end - p) + 1));
+    if (!p) return nullptr;
+    if (std::memcmp(p, sub.p, sub.n) == 0) return p;
+  }
+  return nullptr;
+}
+
+// Reads the (s, sub, case-sensitive = 1, start = 0) arguments of the
+// searching commands. 0, or 1055 for a negative start.
+int SearchArgs(vlVMState* L, int first, Bytes* s, Bytes* sub, bool* caseSensitive, int32_t* start) {
+  *s = StringArg(L, 1);
+  *sub = StringArg(L, 2);
+  *caseSensitive = OptStringIntArg(L, first, 1) != 0;
+  *start = OptStringIntArg(L, first + 1, 0);
+  return *start < 0 ? ERR_WRONGUSAGE : 0;
+}
+
+}  // namespace
+
+const char* FindMemNoCase(const char* buffer, const char* needle, size_t bufferLength,
+                          size_t needleLength) {
+  if (needleLength == 0 || needleLength > bufferLength) return nullptr;
+  auto fold = [](char c) { return vlLowerCaseTable[static_cast<unsigned char>(c)]; };
+  unsigned char first = fold(needle[0]);
+  for (size_t i = 0; i + needleLength <= bufferLength; ++i) {
+    if (fold(buffer[i]) != first) continue;
+    size_t k = 1;
+    while (k < needleLength && fold(buffer[i + k]) == fold(needle[k])) ++k;
+    if (k == needleLength) return buffer + i;
+  }
+  return nullptr;
+}
+
+int32_t StringIntArg(vlVMState* L, int index) { return vl::DoubleToInt32(vl::CheckNumberArg(L, index)); }
+
+int32_t OptStringIntArg(vlVMState* L, int index, int32_t def) {
+  return vl::GetTypeAt(L, index) == VL_TNONE ? def : StringIntArg(L, index);
+}
+
+int CmdLowerStr(vlVMState* L) { return PushMapped(L, vlLowerCaseTable); }
+int CmdUpperStr(vlVMState* L) { return PushMapped(L, vlUpperCaseTable); }
+
+int CmdUnrightStr(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  Bytes s = StringArg(L, 1);
+  int32_t n = StringIntArg(L, 2);
+  if (n < 0) return ERR_WRONGUSAGE;
+  size_t cut = static_cast<size_t>(n);
+  if (cut >= s.n) vl::PushBytes(L, "", 0);
+  else vl::PushBytes(L, s.p + cut, s.n - cut);
+  return 1;
+}
+
+int CmdUnleftStr(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  Bytes s = StringArg(L, 1);
+  int32_t n = StringIntArg(L, 2);
+  if (n < 0) return ERR_WRONGUSAGE;
+  size_t cut = static_cast<size_t>(n);
+  vl::PushBytes(L, s.p, cut >= s.n ? 0 : s.n - cut);
+  return 1;
+}
+
+int CmdChr(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  double d = vl::CheckNumberArg(L, 1);
+  if (d >= 256) return ERR_WRONGUSAGE;
+  int32_t n = vl::DoubleToInt32(d);
+  char c = static_cast<char>(n & 0xFF);
+  vl::PushBytes(L, &c, n == 0 ? 0 : 1);
+  return 1;
+}
+
+int CmdMidStr(vlVMState* L) {
+  CheckArgs(L, 2, 3, 0, 0);
+  Bytes s = StringArg(L, 1);
+  int32_t pos = StringIntArg(L, 2);
+  int32_t len = OptStringIntArg(L, 3, -1);
+  // A position before the start would read in front of the string.
+  if (pos < 0) return ERR_WRONGUSAGE;
+  size_t from = static_cast<size_t>(pos);
+  if (from >= s.n || (len <= 0 && len != -1)) {
+    vl::PushBytes(L, "", 0);
+    return 1;
+  }
+  size_t rest = s.n - from;
+  size_t take = (len == -1 || static_cast<size_t>(len) > rest) ? rest : static_cast<size_t>(len);
+  vl::PushBytes(L, s.p + from, take);
+  return 1;
+}
+
+int CmdRightStr(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  Bytes s = StringArg(L, 1);
+  int32_t n = StringIntArg(L, 2);
+  size_t take = n < 1 ? 0 : (static_cast<size_t>(n) > s.n ? s.n : static_cast<size_t>(n));
+  vl::PushBytes(L, s.p + s.n - take, take);
+  return 1;
+}
+
+int CmdLeftStr(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  Bytes s = StringArg(L, 1);
+  int32_t n = StringIntArg(L, 2);
+  size_t take = n < 1 ? 0 : (static_cast<size_t>(n) > s.n ? s.n : static_cast<size_t>(n));
+  vl::PushBytes(L, s.p, take);
+  return 1;
+}
+
+int CmdFindStr(vlVMState* L) {
+  CheckArgs(L, 2, 4, 0, 0);
+  Bytes s, sub;
+  bool caseSensitive;
+  int32_t start;
+  if (int status = SearchArgs(L, 3, &s, &sub, &caseSensitive, &start)) return status;
+  const char* hit = sub.n ? FindNext(s, sub, static_cast<size_t>(start), caseSensitive) : nullptr;
+  vl::PushNumber(L, hit ? static_cast<double>(hit - s.p) : -1.0);
+  return 1;
+}
+
+int CmdCountStr(vlVMState* L) {
+  CheckArgs(L, 2, 4, 0, 0);
+  Bytes s, sub;
+  bool caseSensitive;
+  int32_t start;
+  if (int status = SearchArgs(L, 3, &s, &sub, &caseSensitive, &start)) return status;
+  double count = 0;
+  if (sub.n) {
+    size_t from = static_cast<size_t>(start);
+    while (const char* hit = FindNext(s, sub, from, caseSensitive)) {
+      ++count;
+      from = static_cast<size_t>(hit - s.p) + sub.n;
+    }
+  }
+  vl::PushNumber(L, count);
+  return 1;
+}
+
+int CmdReplaceStr(vlVMState* L) {
+  CheckArgs(L, 3, 5, 0, 0);
+  Bytes s = StringArg(L, 1);
+  Bytes find = StringArg(L, 2);
+  Bytes repl = StringArg(L, 3);
+  bool caseSensitive = OptStringIntArg(L, 4, 1) != 0;
+  int32_t start = OptStringIntArg(L, 5, 0);
+  if (start < 0) return ERR_WRONGUSAGE;
+  size_t from = static_cast<size_t>(start);
+  if (!s.n || !find.n || from >= s.n) {
+    vl::PushSlotCopy(L, 1);
+    return 1;
+  }
+  vlStrBuf b;
+  vl::InitStrBuf(L, &b);
+  vl::AddBytesToStrBuf(&b, s.p, from);
+  while (const char* hit = FindNext(s, find, from, caseSensitive)) {
+    vl::AddBytesToStrBuf(&b, s.p + from, static_cast<size_t>(hit - s.p) - from);
+    vl::AddBytesToStrBuf(&b, repl.p, repl.n);
+    from = static_cast<size_t>(hit - s.p) + find.n;
+  }
+  vl::AddBytesToStrBuf(&b, s.p + from, s.n - from);
+  vl::PushStrBufResult(&b);
+  return 1;
+}
+
+int CmdAddStr(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vl::PushSlotCopy(L, 1);
+  vl::PushSlotCopy(L, 2);
+  vl::ConcatValues(L, 2);
+  return 1;
+}
+
+int CmdAsc(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  Bytes s = StringArg(L, 1);
+  vl::PushNumber(L, s.n ? static_cast<unsigned char>(s.p[0]) : 0);
+  return 1;
+}
+
+int CmdStrLen(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  Bytes s = StringArg(L, 1);
+  vl::PushNumber(L, static_cast<double>(s.n));
+  return 1;
+}
+
+int CmdTrimStr(vlVMState* L) {
+  CheckArgs(L, 3, 3, 0, 0);
+  Bytes s = StringArg(L, 1);
+  Bytes c = StringArg(L, 2);
+  bool fromRight = StringIntArg(L, 3) != 0;
+  if (c.n != 1) return ERR_WRONGUSAGE;
+  size_t first = 0, last = s.n;
+  if (fromRight) {
+    while (last > 0 && s.p[last - 1] == c.p[0]) --last;
+  } else {
+    while (first < last && s.p[first] == c.p[0]) ++first;
+  }
+  vl::PushBytes(L, s.p + first, last - first);
+  return 1;
+}
+
+int CmdUnmidStr(vlVMState* L) {
+  CheckArgs(L, 3, 3, 0, 0);
+  Bytes s = StringArg(L, 1);
+  int32_t pos = StringIntArg(L, 2);
+  int32_t len = StringIntArg(L, 3);
+  if (pos < 0 || len < 0) return ERR_WRONGUSAGE;
+  // A position at or past the end removes nothing.
+  size_t from = static_cast<size_t>(pos);
+  if (len == 0 || from >= s.n) {
+    vl::PushSlotCopy(L, 1);
+    return 1;
+  }
+  size_t to = static_cast<size_t>(len) >= s.n - from ? s.n : from + static_cast<size_t>(len);
+  vlStrBuf b;
+  vl::InitStrBuf(L, &b);
+  vl::AddBytesToStrBuf(&b, s.p, from);
+  vl::AddBytesToStrBuf(&b, s.p + to, s.n - to);
+  vl::PushStrBufResult(&b);
+  return 1;
+}
+
+int CmdInsertStr(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  Bytes s = StringArg(L, 1);
+  Bytes ins = StringArg(L, 2);
+  int32_t pos = StringIntArg(L, 3);
+  bool overwrite = OptStringIntArg(L, 4, 0) != 0;
+  if (pos < 0) return ERR_WRONGUSAGE;
+  if (!s.n || !ins.n) {
+    vl::PushSlotCopy(L, s.n ? 1 : 2);
+    return 1;
+  }
+  size_t at = static_cast<size_t>(pos) > s.n ? s.n : static_cast<size_t>(pos);
+  size_t rest = at;
+  if (overwrite) rest = ins.n >= s.n - at ? s.n : at + ins.n;
+  vlStrBuf b;
+  vl::InitStrBuf(L, &b);
+  vl::AddBytesToStrBuf(&b, s.p, at);
+  vl::AddBytesToStrBuf(&b, ins.p, ins.n);
+  vl::AddBytesToStrBuf(&b, s.p + rest, s.n - rest);
+  vl::PushStrBufResult(&b);
+  return 1;
+}
+
+int CmdRepeatStr(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  Bytes s = StringArg(L, 1);
+  int32_t n = StringIntArg(L, 2);
+  if (n < 0) return ERR_WRONGUSAGE;
+  if (s.n && static_cast<uint64_t>(n) * s.n > UINT32_MAX) return ERR_MEM;
+  vlStrBuf b;
+  vl::InitStrBuf(L, &b);
+  for (int32_t i = 0; i < n && s.n; ++i) vl::AddBytesToStrBuf(&b, s.p, s.n);
+  vl::PushStrBufResult(&b);
+  return 1;
+}
