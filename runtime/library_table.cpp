@@ -4,7 +4,9 @@
 
 #include "display/display_library.h"
 #include "libraries/dos/dos_library.h"
+#include "libraries/math/math_library.h"
 #include "libraries/network/network_library.h"
+#include "libraries/string/string_library.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
@@ -12,9 +14,9 @@
 
 const vlLibraryRow vlLibraryTable[] = {
     // The full opening order; a row is live once its library has landed.
-    // {"string", OpenStringLib},
+    {"string", OpenStringLib},
 
-    // {"math", OpenMathLib},
+    {"math", OpenMathLib},
 
     // {"graphics", OpenGraphicsLib},
 
