@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "libraries/string/string_library.h"
+#include "runtime/base64.h"
 #include "runtime/crc32.h"
 #include "runtime/error_vm.h"
 #include "runtime/md5.h"
@@ -262,5 +263,20 @@ int CmdCRC32Str(vlVMState* L) {
   const char* s = vl::CheckStringArg(L, 1, &n);
   if (!n) return ERR_WRONGUSAGE;
   vl::PushNumber(L, ComputeCrc32(s, static_cast<long>(n)));
+  return 1;
+}
+
+int CmdBase64Str(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  size_t n;
+  const char* data = vl::CheckStringArg(L, 1, &n);
+  bool decode = StringIntArg(L, 2) != 0;
+  vl::SetStackTop(L, 2);
+  vlStrBuf b;
+  vl::InitStrBuf(L, &b);
+  // A decoding error keeps the bytes decoded before it.
+  if (decode) Base64Decode(data, nullptr, &b, n, nullptr);
+  else Base64Encode(nullptr, &b, nullptr, data, n, nullptr, 1);
+  vl::PushStrBufResult(&b);
   return 1;
 }

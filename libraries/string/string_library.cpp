@@ -55,6 +55,7 @@ const vlCommand kStringCommands[] = {
     {"PatternFindStrDirect", CmdPatternFindStrDirect},
     {"PatternFindStrShort", CmdPatternFindStrShort},
     {"ArrayToStr", CmdArrayToStr},
+    {"Base64Str", CmdBase64Str},
     {"ToUserData", CmdToUserData},
     {nullptr, nullptr}};
 

@@ -121,8 +121,8 @@ TEST_F(Eval, ArithmeticMatchesPython) {
     int kind = depth > 3 ? 0 : static_cast<int>(rng() % 6);
     switch (kind) {
       case 0: return number();
-      case 1: return "(" + expr(depth + 1) + ")";
-      case 2: return "-" + expr(depth + 1);
+      case 1: return std::string("(").append(expr(depth + 1)).append(")");
+      case 2: return std::string("-").append(expr(depth + 1));
       case 3: return expr(depth + 1) + "^" + std::to_string(rng() % 4);
       default: {
         const char* ops[] = {"+", "-", "*", "/"};

@@ -87,7 +87,7 @@ Spec RandomSpec(std::mt19937& rng, const char* conversions) {
   int nflags = static_cast<int>(rng() % 3);
   for (int i = 0; i < nflags; ++i) s.text += flags[rng() % 5];
   if (rng() % 2) s.text += std::to_string(rng() % 100);
-  if (rng() % 2) s.text += "." + std::to_string(rng() % 30);
+  if (rng() % 2) s.text.append(".").append(std::to_string(rng() % 30));
   s.conversion = conversions[rng() % std::strlen(conversions)];
   s.text += s.conversion;
   return s;
@@ -104,12 +104,12 @@ TEST_F(Format, IntegersAndStringsMatchPrintf) {
       Spec s = RandomSpec(rng, "diouxXs");
       if (s.conversion == 's') {
         s.arg = words[rng() % 5];
-        scriptArgs += " " + Q(s.arg);
+        scriptArgs.append(" ").append(Q(s.arg));
       } else {
         int64_t v = static_cast<int64_t>(rng()) - 2147483648LL;
         if (rng() % 4 == 0) v = static_cast<int64_t>(rng() % 200) - 100;
         if (rng() % 8 == 0) v = 0;
-        scriptArgs += " " + std::to_string(v);
+        scriptArgs.append(" ").append(std::to_string(v));
         bool isUnsigned = s.conversion != 'd' && s.conversion != 'i';
         s.arg = std::to_string(isUnsigned ? static_cast<int64_t>(static_cast<uint32_t>(v)) : v);
       }
@@ -136,7 +136,7 @@ TEST_F(Format, FloatingPointMatchesPython) {
     for (int i = 0; i < 40; ++i) {
       Spec s = RandomSpec(rng, "eEfgG");
       double v = values[rng() % (sizeof values / sizeof *values)];
-      scriptArgs += " " + N(v);
+      scriptArgs.append(" ").append(N(v));
       py << "float.fromhex('" << std::hexfloat << v << std::defaultfloat << "'),";
       format += s.text + "|";
     }

@@ -284,4 +284,33 @@ TEST_F(StringLibrary, ChecksumsMatchPython) {
   EXPECT_EQ(Call("crc32str", "\"\""), ERR_WRONGUSAGE);
 }
 
+TEST_F(StringLibrary, Base64MatchesPython) {
+  std::mt19937 rng(11);
+  std::vector<std::string> inputs = {"", "f", "fo", "foo", "foobar", std::string("\0\xFF\x10", 3)};
+  std::string big;
+  for (int i = 0; i < 100; ++i) big += static_cast<char>(rng());
+  inputs.push_back(big);
+  std::ostringstream py;
+  py << "import base64\n";
+  for (const std::string& s : inputs) {
+    py << "print(base64.b64encode(bytes([";
+    for (unsigned char c : s) py << static_cast<int>(c) << ",";
+    py << "])).decode() or '-')\n";
+  }
+  std::istringstream expected(vltest::RunPython(py.str()));
+  for (const std::string& s : inputs) {
+    std::string want;
+    expected >> want;
+    if (want == "-") want.clear();
+    // One line, however long; and back again.
+    EXPECT_EQ(CallStr("base64str", Q(s) + " 0"), want);
+    EXPECT_EQ(CallStr("base64str", Q(want) + " 1"), s);
+  }
+  EXPECT_EQ(CallStr("base64str", "\"Zm9v\\nYmFy\" 1"), "foobar");
+  // Decoding stops at padding or a bad byte and keeps what came before.
+  EXPECT_EQ(CallStr("base64str", "\"Zm8=Zm9v\" 1"), "fo");
+  EXPECT_EQ(CallStr("base64str", "\"Zm9v*Zm9v\" 1"), "foo");
+  EXPECT_EQ(CallStr("base64str", "\"Zm9\" 1"), "");
+}
+
 }  // namespace

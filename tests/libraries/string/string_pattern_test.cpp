@@ -108,7 +108,7 @@ TEST_F(Patterns, AsciiClassesMatchPython) {
     EXPECT_EQ(Str("r"), members) << letter;
     ASSERT_EQ(Call("patternreplacestr", Q(all) + " " + Q("%" + letter) + " \"\"", 2), 0);
     EXPECT_EQ(Num("r2"), count) << letter;
-    std::string upper = "%" + std::string(1, static_cast<char>(letter[0] - 32));
+    std::string upper = {'%', static_cast<char>(letter[0] - 32)};
     ASSERT_EQ(Call("patternreplacestr", Q(all) + " " + Q(upper) + " \"\"", 2), 0);
     EXPECT_EQ(Str("r"), members) << upper;
   }
