@@ -5,6 +5,7 @@
 #include "display/display_library.h"
 #include "libraries/dos/dos_library.h"
 #include "libraries/math/math_library.h"
+#include "libraries/memblock/memblock_library.h"
 #include "libraries/network/network_library.h"
 #include "libraries/string/string_library.h"
 #include "platform/event_library.h"
@@ -48,7 +49,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"event", OpenEventLibrary},
 
-    // {"memblock", OpenMemBlockLib},
+    {"memblock", OpenMemBlockLib},
 
     // {"vectorgraphics", OpenVectorGraphicsLib},
 

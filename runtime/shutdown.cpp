@@ -25,6 +25,7 @@
 #include "runtime/startup_options.h"
 #include "runtime/startup_records.h"
 #include "libraries/dos/dos_library.h"
+#include "libraries/memblock/memblock_library.h"
 #include "platform/event_library.h"
 #include "platform/event_types.h"
 #include "runtime/system_library.h"
@@ -41,6 +42,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) FreeSystemLibrary(state);
   if (state) FreeEventLibrary(state);
   if (state) FreeDosObjects(state);
+  if (state) FreeMemBlocks(state);
   FreeNetworkObjects(state);
   if (state) FreeTextLibrary(state);
   if (startup) FreeExtraArgs(&startup->extraArgs);
