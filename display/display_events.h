@@ -1,10 +1,6 @@
-// The window events a display needs to keep its picture on the screen,
-// drained on every pump until the full input translation is installed:
-// exposed areas are redrawn, queued video frames drawn, everything else
-// read and dropped, so the blocking wait never spins on unread events.
+// The display side of the window input: what the X input translation asks
+// of displays (pending frames, redraws, Alt+Return mode switches, sizes the
+// user gave a window), installed with the translation itself.
 #pragma once
 
-struct vlVMState;
-
-int DrainDisplayEvents(vlVMState* state, int* error);
-void InstallDisplayEventDrain();
+void InstallDisplayInput();

@@ -379,7 +379,7 @@ void InstallDisplayHooks() {
 int OpenDisplayLib(vlVMState* L) {
   if (!vlDisplayListMutex && !(vlDisplayListMutex = CreateMutex())) return ERR_SEMAPHORE;
   InstallDisplayHooks();
-  InstallDisplayEventDrain();
+  InstallDisplayInput();
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kDisplayCommands, 0);
   vl::SetStackTop(L, -2);

@@ -37,6 +37,7 @@ constexpr vlPlatformHooks kDefaults = {
     .runTimerCallback = nullptr,
     .addEngineInterval = DefaultAddEngineInterval,
     .removeEngineInterval = DefaultRemoveEngineInterval,
+    .stopExpiredChannels = nullptr,
 };
 
 }  // namespace

@@ -45,6 +45,9 @@ struct vlPlatformHooks {
   // the built-in POSIX timers.
   int (*addEngineInterval)(vlVMState* state, int32_t number, void* handle, uint32_t millis);
   int (*removeEngineInterval)(vlVMState* state, int32_t number, void* handle);
+  // Stops the sound channels whose play-time limit has passed; polled on
+  // every pump. Default: none (no sound channels).
+  void (*stopExpiredChannels)(vlVMState* state);
 };
 
 // The installed hooks; start-up replaces members, tests restore them with

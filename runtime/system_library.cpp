@@ -104,7 +104,11 @@ const vlCommand kSystemCommands[] = {
     {"ListRequest", CmdListRequest},
     {"FontRequest", CmdFontRequest},
     {"ColorRequest", CmdColorRequest},
-    // Desktop
+    // Clipboard and desktop
+    {"ClearClipboard", CmdClearClipboard},
+    {"PeekClipboard", CmdPeekClipboard},
+    {"GetClipboard", CmdGetClipboard},
+    {"SetClipboard", CmdSetClipboard},
     {"OpenURL", CmdOpenURL},
     // Date and time
     {"GetDate", CmdGetDate},

@@ -2,7 +2,10 @@
 // switches it owns and the commands of its groups (table, value, debug,
 // program information, date and time, stopwatch timers, catalogs).
 #pragma once
+#include <cstddef>
 #include <cstdint>
+
+#include "runtime/objects.h"
 
 struct vlVMState;
 struct vlObjectNode;
@@ -75,6 +78,23 @@ int CmdGetSystemCountry(vlVMState* state);
 int CmdGetSystemLanguage(vlVMState* state);
 int CmdGetMemoryInfo(vlVMState* state);
 int CmdOpenURL(vlVMState* state);
+
+// Clipboard
+int CmdClearClipboard(vlVMState* state);
+int CmdPeekClipboard(vlVMState* state);
+int CmdGetClipboard(vlVMState* state);
+int CmdSetClipboard(vlVMState* state);
+
+// Pictures on the clipboard travel as PNG files. The brush code installs
+// these; the defaults report that no brush or picture loader is there.
+struct vlClipboardPictureHooks {
+  // The brush's pixels as a PNG file (AllocMemory block). 0 or an error.
+  int (*brushToPicture)(vlVMState* state, vlObjectId id, uint8_t** png, size_t* length);
+  // Loads the PNG file bytes as a new brush with an automatic id and
+  // pushes its handle. 0 or an error.
+  int (*pictureToBrush)(vlVMState* state, const uint8_t* png, size_t length);
+};
+extern vlClipboardPictureHooks gClipboardPictureHooks;
 
 // Plug-ins
 int CmdLoadPlugin(vlVMState* state);

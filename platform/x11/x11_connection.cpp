@@ -20,6 +20,7 @@
 #include "platform/timers.h"
 #include "platform/x11/x11_ext.h"
 #include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_input.h"
 #include "platform/x11/x11_window.h"
 #include "runtime/startup_options.h"
 #include "vm/error_codes.h"
@@ -295,6 +296,7 @@ int InitPlatform() {
 int FreePlatform() {
   CloseJoysticks();
   ShutdownTimers();
+  CloseClipboardConverters();
   while (gConnections) {
     vlX11Connection* c = gConnections;
     gConnections = c->next;
