@@ -196,11 +196,13 @@ void HandleButton(vlDisplay* d, vlX11Window* x, XButtonEvent& ev) {
         x->sizeChangePending = 1;
         x->newWidth = d->width;
         x->newHeight = d->height;
-        if (x->shape) {
+        if (x->shape && HaveXFixes()) {
           // The whole area can show while the user drags the size.
           XRectangle all = {0, 0, 16000, 16000};
-          XShapeCombineRectangles(x->display, x->window, ShapeBounding, 0, 0, &all, 1, ShapeSet, Unsorted);
-          XShapeCombineRectangles(x->display, x->window, ShapeInput, 0, 0, &all, 1, ShapeSet, Unsorted);
+          XserverRegion region = dl_XFixesCreateRegion(x->display, &all, 1);
+          dl_XFixesSetWindowShapeRegion(x->display, x->window, ShapeBounding, 0, 0, region);
+          dl_XFixesSetWindowShapeRegion(x->display, x->window, ShapeInput, 0, 0, region);
+          dl_XFixesDestroyRegion(x->display, region);
         }
         return;
       }
@@ -502,47 +504,6 @@ int HitTestWindowBorder(int W, int H, int x, int y, const int32_t* zone, int* of
   return z;
 }
 
-char* DecodeUriList(const uint8_t* data, size_t length) {
-  // The decoded text is never longer than the input; two NULs end it.
-  auto* out = static_cast<char*>(AllocMemory(length + 2, 1));
-  if (!out) return nullptr;
-  size_t o = 0, entryStart = 0;
-  size_t i = 0;
-  while (i < length) {
-    // Start of a line.
-    size_t lineEnd = i;
-    while (lineEnd < length && data[lineEnd] != '\n') ++lineEnd;
-    if (data[i] == '#') {
-      i = lineEnd + 1;
-      continue;
-    }
-    if (lineEnd - i >= 7 && memcmp(data + i, "file://", 7) == 0) i += 7;
-    for (; i < lineEnd; ++i) {
-      uint8_t c = data[i];
-      if (c == '\r') continue;
-      auto hex = [](uint8_t h) {
-        return h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
-      };
-      if (c == '%' && i + 2 < lineEnd && hex(data[i + 1]) >= 0 && hex(data[i + 2]) >= 0) {
-        int value = hex(data[i + 1]) * 16 + hex(data[i + 2]);
-        // An escaped NUL would cut the list short: it stays as written.
-        if (value != 0) {
-          out[o++] = static_cast<char>(value);
-          i += 2;
-          continue;
-        }
-      }
-      if (c == 0) continue;
-      out[o++] = static_cast<char>(c);
-    }
-    if (o > entryStart) out[o++] = '\0';
-    entryStart = o;
-    i = lineEnd + 1;
-  }
-  out[o] = '\0';  // the list's closing NUL (the block came cleared)
-  return out;
-}
-
 int IsLeftButtonDown(vlX11Window* x) {
   Window root, child;
   int rx, ry, wx, wy;
@@ -611,6 +572,11 @@ int HandleX11Events(vlVMState* state, int* error) {
       }
       XEvent ev;
       XNextEvent(c->display, &ev);
+      if (ev.type == MappingNotify) {
+        // Key translation must follow a changed keyboard map.
+        XRefreshKeyboardMapping(&ev.xmapping);
+        continue;
+      }
       for (vlDisplay* d = FirstDisplay(); d; d = d->next)
         if (HasWindow(d) && d->window->display == c->display && d->window->window == ev.xany.window)
           DispatchToDisplay(loop, d, ev);
