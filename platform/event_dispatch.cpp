@@ -7,8 +7,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "platform/display_adapter.h"
+#include "platform/event_buttons.h"
 #include "platform/event_pump.h"
+#include "platform/event_keys.h"
 #include "platform/event_types.h"
+#include "platform/x11/x11_input.h"
 #include "platform/intervals.h"
 #include "platform/os.h"
 #include "platform/threads.h"
@@ -131,10 +137,12 @@ bool FillTypeMessage(vlEventType* type, void* data, vlCallbackMsg* msg) {
 
 class QueueLock {
  public:
-  QueueLock() : mutex_(GetEventQueue() ? GetEventQueue()->mutex : nullptr) {
+  QueueLock() { Acquire(); }
+  ~QueueLock() { Release(); }
+  void Acquire() {
+    mutex_ = GetEventQueue() ? GetEventQueue()->mutex : nullptr;
     if (mutex_) LockMutex(mutex_);
   }
-  ~QueueLock() { Release(); }
   void Release() {
     if (mutex_) UnlockMutex(mutex_);
     mutex_ = nullptr;
@@ -144,17 +152,196 @@ class QueueLock {
   vlMutex* mutex_;
 };
 
-// Queued events, oldest first, one taken at a time. Events of the engine's
-// display types need the display handlers, which this build has no
-// displays for: they are freed as events that yield nothing. Legacy label
-// records are likewise absent, so no label test runs.
-int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uint32_t resume) {
-  if (resume == kPhaseQueueFirst) {
-    // The second dispatch of an event whose display handler ran: display
-    // types have nothing further here.
-    FreeEventData(state, pump->eventType, pump->eventData);
-    pump->eventData = nullptr;
+// The display at a position of the display list, null past its end.
+vlDisplay* DisplayAt(int32_t index) {
+  vlDisplay* d = vlDisplayList;
+  for (int32_t i = 0; d && i < index; ++i) d = d->next;
+  return d;
+}
+
+void FillDisplayMessage(vlCallbackMsg* msg, vlDisplay* d, uint32_t kind, const char* action, int slot) {
+  vlHandlerSlot* h = DisplayHandler(d, slot);
+  msg->kind = kind;
+  msg->target = d;
+  std::snprintf(msg->action, sizeof msg->action, "%s", action);
+  msg->functionRef = h->functionRef;
+  msg->userdataRef = h->userdataRef;
+  msg->idRecorded = 1;
+  msg->recordedId = d->id();
+}
+
+// Per-display pointer moves; the flag stays for the button hover step.
+int VisitMouseMoves(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uint32_t resume) {
+  int32_t index = resume ? pump->displayIndex + 1 : 0;
+  for (vlDisplay* d = DisplayAt(index); d; d = d->next, ++index) {
+    if (!d->mouseMoved || DisplayHandler(d, VL_DH_MOUSEMOVE)->functionRef == -1) continue;
+    pump->displayIndex = index;
+    FillDisplayMessage(msg, d, VL_MSG_MOUSE_MOVE, "OnMouseMove", VL_DH_MOUSEMOVE);
+    return RunEventCallback(state, msg, 0);
   }
+  return 0;
+}
+
+struct DisplayEventRow {
+  uint32_t type;
+  int slot;
+  const char* action;
+  uint32_t kind;
+};
+constexpr DisplayEventRow kDisplayEventRows[] = {
+    {4, 4, "MoveWindow", VL_MSG_MOVE},          {5, 5, "SizeWindow", VL_MSG_SIZE},
+    {6, 7, "InactiveWindow", VL_MSG_WINDOW},    {7, 3, "CloseWindow", VL_MSG_WINDOW},
+    {8, 6, "ActiveWindow", VL_MSG_WINDOW},      {9, 8, "HideWindow", VL_MSG_WINDOW},
+    {10, 9, "ShowWindow", VL_MSG_WINDOW},       {13, 16, "ModeSwitch", VL_MSG_MODE_SWITCH},
+    {14, 17, "OnDropFile", VL_MSG_DROP},        {15, 18, "ClipboardChange", VL_MSG_WINDOW},
+    {17, 21, "OrientationChange", VL_MSG_ORIENTATION}, {18, 22, "ShowKeyboard", VL_MSG_WINDOW},
+    {19, 23, "HideKeyboard", VL_MSG_WINDOW},    {20, 24, "Hotkey", VL_MSG_WINDOW},
+    {21, 25, "TrayIcon", VL_MSG_WINDOW},        {22, 26, "OnTouch", VL_MSG_TOUCH},
+    {25, 27, "OnApplicationMessage", VL_MSG_APP_MESSAGE}, {26, 28, "OnMenuSelect", VL_MSG_MENU},
+    {27, 29, "OnDockyClick", VL_MSG_WINDOW},
+};
+
+// Index of the mouse button of an event type: 0 left, 1 right, 2 middle.
+int ButtonIndex(uint32_t type) { return type == VL_EVENT_LEFT_BUTTON ? 0 : type == VL_EVENT_RIGHT_BUTTON ? 1 : 2; }
+
+// The display's own handler of a button or wheel event (first dispatch).
+bool FirstDispatch(vlPumpState* pump, vlCallbackMsg* msg) {
+  static const char* const kActions[3][2] = {
+      {"OnMouseUp", "OnMouseDown"}, {"OnRightMouseUp", "OnRightMouseDown"}, {"OnMidMouseUp", "OnMidMouseDown"}};
+  static const int kSlots[3][2] = {{VL_DH_MOUSEUP, VL_DH_MOUSEDOWN},
+                                   {VL_DH_RIGHTMOUSEUP, VL_DH_RIGHTMOUSEDOWN},
+                                   {VL_DH_MIDMOUSEUP, VL_DH_MIDMOUSEDOWN}};
+  vlDisplay* d = pump->eventDisplay;
+  uint32_t type = pump->eventType;
+  int slot;
+  const char* action;
+  if (type == VL_EVENT_LEFT_BUTTON || type == VL_EVENT_RIGHT_BUTTON || type == VL_EVENT_MIDDLE_BUTTON) {
+    int down = pump->eventArgs[2] ? 1 : 0;
+    slot = kSlots[ButtonIndex(type)][down];
+    action = kActions[ButtonIndex(type)][down];
+  } else if (type == VL_XEV_WHEEL_UP || type == VL_XEV_WHEEL_DOWN) {
+    slot = type == VL_XEV_WHEEL_UP ? VL_DH_WHEELUP : VL_DH_WHEELDOWN;
+    action = type == VL_XEV_WHEEL_UP ? "OnWheelUp" : "OnWheelDown";
+  } else {
+    return false;
+  }
+  if (DisplayHandler(d, slot)->functionRef == -1) return false;
+  FillDisplayMessage(msg, d, VL_MSG_WINDOW, action, slot);
+  return true;
+}
+
+void FillButtonMessage(vlCallbackMsg* msg, vlDisplay* d, vlBGPicButton* b, int handler, const char* action) {
+  msg->kind = VL_MSG_BUTTON;
+  msg->target = d;
+  msg->bgpic = d->bgpic;
+  msg->button = b;
+  std::snprintf(msg->action, sizeof msg->action, "%s", action);
+  msg->functionRef = b->handlers[handler];
+  msg->userdataRef = b->userdataRef;
+  msg->idRecorded = 1;
+  msg->recordedId = b->id;
+}
+
+// The BGPic buttons under a mouse-button event.
+bool ButtonDispatch(vlPumpState* pump, vlCallbackMsg* msg) {
+  static const char* const kActions[3][2] = {
+      {"OnMouseUp", "OnMouseDown"}, {"OnRightMouseUp", "OnRightMouseDown"}, {"OnMidMouseUp", "OnMidMouseDown"}};
+  vlDisplay* d = pump->eventDisplay;
+  if (!d->bgpic) return false;
+  int which = ButtonIndex(pump->eventType);
+  int down = pump->eventArgs[2] ? 1 : 0;
+  int32_t x, y;
+  ContentPosition(d, static_cast<int32_t>(pump->eventArgs[0]), static_cast<int32_t>(pump->eventArgs[1]), &x, &y);
+  for (vlBGPicButton* b = d->bgpic->buttons; b; b = b->next) {
+    if (!ButtonEligible(b) || !ButtonHit(b, x, y)) continue;
+    int handler;
+    if (down) {
+      b->pressed[which] = 1;
+      handler = VL_BH_DOWN + which * 2;
+    } else {
+      if (!b->pressed[which]) continue;
+      b->pressed[which] = 0;
+      handler = VL_BH_UP + which * 2;
+    }
+    if (b->handlers[handler] == -1) continue;
+    FillButtonMessage(msg, d, b, handler, kActions[which][down]);
+    return true;
+  }
+  if (!down)
+    for (vlBGPicButton* b = d->bgpic->buttons; b; b = b->next)
+      if (b->enabled) b->pressed[which] = 0;
+  return false;
+}
+
+// The text a key event shows the script as its "key".
+void KeyText(uint32_t code, char* out, size_t size) {
+  if (const char* name = KeyNameOfCode(code)) {
+    std::snprintf(out, size, "%s", name);
+  } else if (code == VL_KEY_ENTER || code == VL_KEY_RETURN) {
+    std::snprintf(out, size, "\n");
+  } else if (code == VL_KEY_TAB) {
+    std::snprintf(out, size, "        ");
+  } else if (code == VL_KEY_SPACE) {
+    std::snprintf(out, size, " ");
+  } else {
+    out[0] = static_cast<char>(code);
+    out[1] = '\0';
+  }
+}
+
+// The second dispatch: buttons, keys, the display's slots, registered types.
+bool SecondDispatch(vlPumpState* pump, vlCallbackMsg* msg) {
+  vlDisplay* d = pump->eventDisplay;
+  uint32_t type = pump->eventType;
+  if (type >= VL_EVENT_FIRST_REGISTERED) return FillTypeMessage(EventTypeByCode(type), pump->eventData, msg);
+  if (type == VL_EVENT_LEFT_BUTTON || type == VL_EVENT_RIGHT_BUTTON || type == VL_EVENT_MIDDLE_BUTTON)
+    return ButtonDispatch(pump, msg);
+  if (type == VL_EVENT_KEY) {
+    int down = pump->eventArgs[0] ? 1 : 0;
+    int slot = down ? VL_DH_KEYDOWN : VL_DH_KEYUP;
+    if (DisplayHandler(d, slot)->functionRef == -1) return false;
+    FillDisplayMessage(msg, d, VL_MSG_KEY, down ? "OnKeyDown" : "OnKeyUp", slot);
+    msg->qualifiers = pump->eventArgs[1];
+    KeyText(pump->eventArgs[2], msg->key, sizeof msg->key);
+    return true;
+  }
+  for (const DisplayEventRow& row : kDisplayEventRows) {
+    if (row.type != type) continue;
+    if (DisplayHandler(d, row.slot)->functionRef == -1) return false;
+    FillDisplayMessage(msg, d, row.kind, row.action, row.slot);
+    msg->x = static_cast<int32_t>(pump->eventArgs[0]);
+    msg->y = static_cast<int32_t>(pump->eventArgs[1]);
+    msg->selected = static_cast<int32_t>(pump->eventArgs[2]);
+    msg->stringData = static_cast<const char*>(pump->eventData);
+    return true;
+  }
+  return false;
+}
+
+void DropCurrent(vlVMState* state, vlPumpState* pump) {
+  FreeEventData(state, pump->eventType, pump->eventData);
+  pump->eventData = nullptr;
+  pump->eventDisplay = nullptr;
+}
+
+// Runs the second dispatch of the current event; true when it yielded.
+bool RunSecond(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int* result) {
+  if (!SecondDispatch(pump, msg)) {
+    DropCurrent(state, pump);
+    return false;
+  }
+  pump->phase = kPhaseQueueSecond;
+  *result = RunEventCallback(state, msg, 0);
+  DropCurrent(state, pump);
+  return true;
+}
+
+// Queued events, oldest first, one taken at a time: a display's own
+// handler first, then its buttons, keys and window slots, or the handler
+// of a registered type.
+int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uint32_t resume) {
+  int r = 0;
+  if (resume == kPhaseQueueFirst && pump->eventDisplay && RunSecond(state, pump, msg, &r)) return r;
   QueueLock lock;
   if (resume == 0) ExpirePendingEvents(state);
   vlEventMsg e;
@@ -168,28 +355,128 @@ int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uin
     }
     if (e.type == VL_EVENT_PLUGIN_CALL) {
       auto* call = static_cast<vlPluginCall*>(e.extra);
-      int r = call && call->function ? call->function(state, call->argument) : 0;
+      int status = call && call->function ? call->function(state, call->argument) : 0;
       FreeQueued(state, e);
-      if (r) {
+      if (status) {
         lock.Release();
         pump->phase = kPhaseQueueSecond;
-        return r;
+        return status;
       }
       continue;
     }
-    if (e.type < VL_EVENT_FIRST_REGISTERED) {
+    if (e.type < VL_EVENT_FIRST_REGISTERED && !e.display) {
       FreeQueued(state, e);
       continue;
     }
-    if (!FillTypeMessage(EventTypeByCode(e.type), e.extra, msg)) {
-      FreeQueued(state, e);
-      continue;
+    if (e.type == VL_XEV_MODE_SWITCH && DisplayAdapterActive()) {
+      // The adapter's windows switch here; the X code switched already.
+      int status = gX11InputHooks.switchMode(state, e.display, e.display->fullScreen ? 0 : 1);
+      if (status) {
+        lock.Release();
+        FreeQueued(state, e);
+        pump->phase = kPhaseQueueSecond;
+        return status;
+      }
+    }
+    pump->eventType = e.type;
+    pump->eventData = e.extra;
+    pump->eventDisplay = e.display;
+    pump->eventArgs[0] = e.a;
+    pump->eventArgs[1] = e.b;
+    pump->eventArgs[2] = e.c;
+    if (e.display && FirstDispatch(pump, msg)) {
+      lock.Release();
+      pump->phase = kPhaseQueueFirst;
+      return RunEventCallback(state, msg, 0);
+    }
+    if (e.type >= VL_EVENT_FIRST_REGISTERED) {
+      // A registered type: its data is freed after its callback.
+      pump->eventDisplay = nullptr;
+      if (!FillTypeMessage(EventTypeByCode(e.type), e.extra, msg)) {
+        FreeQueued(state, e);
+        pump->eventData = nullptr;
+        continue;
+      }
+      lock.Release();
+      pump->phase = kPhaseQueueSecond;
+      r = RunEventCallback(state, msg, 0);
+      // BreakEventHandler may have freed the data already.
+      FreeEventData(state, pump->eventType, pump->eventData);
+      pump->eventData = nullptr;
+      return r;
     }
     lock.Release();
-    pump->phase = kPhaseQueueSecond;
-    int r = RunEventCallback(state, msg, 0);
-    FreeEventData(state, e.type, e.extra);
-    return r;
+    if (RunSecond(state, pump, msg, &r)) return r;
+    lock.Acquire();
+  }
+  return 0;
+}
+
+// The button hover of one display: one OnMouseOver or OnMouseOut at most.
+bool HoverStep(vlDisplay* d, vlCallbackMsg* msg, uint32_t* phase) {
+  if (!d->bgpic) return false;
+  int32_t x, y;
+  DisplayMouseContent(d, &x, &y);
+  vlBGPicButton *hit = nullptr, *pressed = nullptr;
+  for (vlBGPicButton* b = d->bgpic->buttons; b; b = b->next) {
+    if (!ButtonEligible(b)) continue;
+    if (!hit && ButtonHit(b, x, y)) hit = b;
+    if (b->pressed[0] || b->pressed[1] || b->pressed[2]) pressed = b;
+    if (hit && pressed) break;
+  }
+  auto yield = [&](vlBGPicButton* b, int handler, const char* action, uint32_t next) {
+    if (b->handlers[handler] == -1) return false;
+    FillButtonMessage(msg, d, b, handler, action);
+    *phase = next;
+    return true;
+  };
+  if (pressed) {
+    bool over = ButtonHit(pressed, x, y);
+    if (over && !pressed->hovered) {
+      pressed->hovered = 1;
+      return yield(pressed, VL_BH_OVER, "OnMouseOver", kPhaseHoverOut);
+    }
+    if (!over && pressed->hovered) {
+      pressed->hovered = 0;
+      return yield(pressed, VL_BH_OUT, "OnMouseOut", kPhaseHoverIn);
+    }
+    return false;
+  }
+  if (hit && !hit->hovered) {
+    for (vlBGPicButton* b = d->bgpic->buttons; b; b = b->next) {
+      if (b == hit || !b->hovered) continue;
+      b->hovered = 0;
+      if (yield(b, VL_BH_OUT, "OnMouseOut", kPhaseHoverIn)) return true;
+    }
+    hit->hovered = 1;
+    return yield(hit, VL_BH_OVER, "OnMouseOver", kPhaseHoverOut);
+  }
+  for (vlBGPicButton* b = d->bgpic->buttons; b; b = b->next) {
+    if (!b->hovered || (ButtonEligible(b) && ButtonHit(b, x, y))) continue;
+    b->hovered = 0;
+    if (yield(b, VL_BH_OUT, "OnMouseOut", kPhaseHoverIn)) return true;
+  }
+  return false;
+}
+
+// Button hover per display whose pointer moved. A yielded OnMouseOut
+// looks at the same display again; an OnMouseOver goes on to the next.
+int VisitHover(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uint32_t resume) {
+  int32_t index = 0;
+  bool again = false;
+  if (resume == kPhaseHoverIn) index = pump->displayIndex, again = true;
+  else if (resume == kPhaseHoverOut) index = pump->displayIndex + 1;
+  for (vlDisplay* d = DisplayAt(index); d; d = d->next, ++index, again = false) {
+    if (!again) {
+      if (!d->mouseMoved) continue;
+      d->mouseMoved = 0;
+    }
+    uint32_t phase = 0;
+    if (HoverStep(d, msg, &phase)) {
+      pump->displayIndex = index;
+      pump->phase = phase;
+      return RunEventCallback(state, msg, 0);
+    }
   }
   return 0;
 }
@@ -267,21 +554,20 @@ int VisitDisconnect(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uin
 }
 
 // The visiting order. Sources whose subsystems this build lacks (music
-// refill, sample/music/video end events, per-display mouse moves, the
-// message port, legacy hover labels, BGPic button hover) have
-// no visit routine and deliver nothing.
+// refill, sample/music/video end events, the message port) have no visit
+// routine and deliver nothing.
 constexpr vlEventSource kSources[] = {
     {kPhaseMusicFill, 0, nullptr},
     {kPhaseTimers, 0, VisitTimers},
     {kPhaseAudio, 0, nullptr},
-    {kPhaseMouseMove, 0, nullptr},
+    {kPhaseMouseMove, 0, VisitMouseMoves},
     {kPhaseUdp, 0, VisitUdp},
     {kPhaseConnect, 0, VisitConnect},
     {kPhaseReceive, 0, VisitReceive},
     {kPhaseDisconnect, 0, VisitDisconnect},
     {kPhaseUserMessage, kPhaseUserMessageRun, nullptr},
     {kPhaseQueueFirst, kPhaseQueueSecond, VisitQueue},
-    {kPhaseHoverIn, kPhaseHoverOut, nullptr},
+    {kPhaseHoverIn, kPhaseHoverOut, VisitHover},
 };
 constexpr int kSourceCount = sizeof kSources / sizeof kSources[0];
 
@@ -296,29 +582,135 @@ void SetStringField(vlVMState* state, const char* key, const char* value) {
   vl::RawSetTableValue(state, -3);
 }
 
+void SetNumberField(vlVMState* state, const char* key, double value) {
+  vl::PushString(state, key);
+  vl::PushNumber(state, value);
+  vl::RawSetTableValue(state, -3);
+}
+
+void SetIdField(vlVMState* state, const char* key, const vlObjectId& id) {
+  vl::PushString(state, key);
+  PushId(state, id);
+  vl::RawSetTableValue(state, -3);
+}
+
+// The dropped files as a table from 0, and their count.
+void AddDropFields(vlVMState* state, const char* list) {
+  vl::PushString(state, "dropfiles");
+  vl::PushNewTable(state);
+  int n = 0;
+  for (const char* f = list; f && *f; f += std::strlen(f) + 1) {
+    vl::PushString(state, f);
+    vl::RawSetTableIndex(state, -2, n++);
+  }
+  vl::RawSetTableValue(state, -3);
+  SetNumberField(state, "numdropfiles", n);
+}
+
 // The fields of the message table by kind; the table is on the top.
 void AddMessageFields(vlVMState* state, vlCallbackMsg* msg) {
   SetStringField(state, "action", msg->action);
-  if (msg->kind == VL_MSG_INTERVAL || msg->kind == VL_MSG_TIMEOUT || msg->kind == VL_MSG_DISCONNECT ||
-      msg->kind == VL_MSG_RECEIVE || msg->kind == VL_MSG_UDP) {
-    vl::PushString(state, "id");
-    PushId(state, msg->recordedId);
-    vl::RawSetTableValue(state, -3);
-  } else if (msg->kind == VL_MSG_CONNECT) {
-    vl::PushString(state, "serverid");
-    PushId(state, msg->recordedId);
-    vl::RawSetTableValue(state, -3);
-    vl::PushString(state, "clientid");
-    PushId(state, msg->clientId);
-    vl::RawSetTableValue(state, -3);
-  } else if (msg->kind == VL_MSG_PLUGIN_TYPE && msg->eventType->fields) {
-    int top = vl::GetStackTop(state);
-    msg->eventType->fields(state, msg->eventType->code, msg->eventData);
-    vl::SetStackTop(state, top);
+  auto* d = static_cast<vlDisplay*>(msg->target);
+  switch (msg->kind) {
+    case VL_MSG_INTERVAL:
+    case VL_MSG_TIMEOUT:
+    case VL_MSG_DISCONNECT:
+    case VL_MSG_RECEIVE:
+    case VL_MSG_UDP:
+      SetIdField(state, "id", msg->recordedId);
+      break;
+    case VL_MSG_CONNECT:
+      SetIdField(state, "serverid", msg->recordedId);
+      SetIdField(state, "clientid", msg->clientId);
+      break;
+    case VL_MSG_PLUGIN_TYPE:
+      if (msg->eventType->fields) {
+        int top = vl::GetStackTop(state);
+        msg->eventType->fields(state, msg->eventType->code, msg->eventData);
+        vl::SetStackTop(state, top);
+      }
+      break;
+    case VL_MSG_BUTTON: {
+      vlBGPicButton* b = msg->button;
+      SetIdField(state, "id", b->id);
+      SetNumberField(state, "x", b->x1);
+      SetNumberField(state, "y", b->y1);
+      SetNumberField(state, "width", b->x2 + 1 - b->x1);
+      SetNumberField(state, "height", b->y2 + 1 - b->y1);
+      SetNumberField(state, "mousedown", b->pressed[0]);
+      SetNumberField(state, "rightmousedown", b->pressed[1]);
+      SetNumberField(state, "midmousedown", b->pressed[2]);
+      SetIdField(state, "display", d->id());
+      break;
+    }
+    case VL_MSG_KEY:
+      SetStringField(state, "key", msg->key);
+      SetIdField(state, "id", d->id());
+      break;
+    case VL_MSG_WINDOW:
+      SetIdField(state, "id", d->id());
+      break;
+    case VL_MSG_SIZE:
+      SetNumberField(state, "width", d->width);
+      SetNumberField(state, "height", d->height);
+      SetIdField(state, "id", d->id());
+      break;
+    case VL_MSG_MOVE:
+      SetNumberField(state, "x", d->x);
+      SetNumberField(state, "y", d->y);
+      SetIdField(state, "id", d->id());
+      break;
+    case VL_MSG_MOUSE_MOVE: {
+      int32_t x, y;
+      DisplayMouseContent(d, &x, &y);
+      SetNumberField(state, "x", x);
+      SetNumberField(state, "y", y);
+      SetIdField(state, "id", d->id());
+      break;
+    }
+    case VL_MSG_MODE_SWITCH:
+      SetNumberField(state, "mode", d->fullScreen ? 2 : 1);
+      SetNumberField(state, "width", d->width);
+      SetNumberField(state, "height", d->height);
+      SetIdField(state, "id", d->id());
+      break;
+    case VL_MSG_DROP:
+      SetIdField(state, "id", d->id());
+      SetNumberField(state, "x", msg->x);
+      SetNumberField(state, "y", msg->y);
+      AddDropFields(state, msg->stringData);
+      break;
+    case VL_MSG_ORIENTATION:
+      SetIdField(state, "id", d->id());
+      SetNumberField(state, "orientation", d->orientation);
+      break;
+    case VL_MSG_APP_MESSAGE:
+      SetStringField(state, "message", msg->stringData ? msg->stringData : "");
+      SetStringField(state, "sender", msg->stringData ? msg->stringData + std::strlen(msg->stringData) + 1 : "");
+      break;
+    case VL_MSG_MENU:
+      SetIdField(state, "id", d->id());
+      SetStringField(state, "item", msg->stringData ? msg->stringData : "");
+      SetNumberField(state, "selected", msg->selected);
+      break;
+    default:
+      break;
   }
 }
 
 }  // namespace
+
+vlHandlerSlot* DisplayHandler(vlDisplay* display, int slot) {
+  static_assert(sizeof(vlHandlerSlot) == 2 * sizeof(int32_t));
+  static_assert(kDisplayHandlerSlots == 2 * kDisplayHandlerCount);
+  return reinterpret_cast<vlHandlerSlot*>(&display->handlers[slot * 2]);
+}
+
+void DisplayMouseContent(vlDisplay* display, int32_t* x, int32_t* y) {
+  int32_t px = 0, py = 0;
+  GetDisplayMousePos(display, &px, &py);
+  ContentPosition(display, px, py, x, y);
+}
 
 int InitPumpState() {
   if (gPump) return 0;
@@ -338,6 +730,13 @@ vlPumpState* GetPumpState() { return gPump; }
 void SetNetworkPolls(const vlNetworkPolls* polls) {
   gNetworkPolls = polls;
   gEventPumpCursors = {};
+}
+
+void BreakDispatcherPass(vlVMState* state) {
+  if (!gPump) return;
+  if (gPump->phase == kPhaseQueueFirst || gPump->phase == kPhaseQueueSecond) DropCurrent(state, gPump);
+  gPump->phase = 0;
+  gTimerCursor = nullptr;
 }
 
 int RunTimerCallback(vlVMState* state, uint32_t kind, vlObjectId id, int functionRef, int userdataRef) {

@@ -9,6 +9,9 @@
 
 struct vlVMState;
 struct vlEventType;
+struct vlDisplay;
+struct vlBGPic;
+struct vlBGPicButton;
 
 // A {function, userdata} pair of registry references, -1 when unset.
 struct vlHandlerSlot {
@@ -22,14 +25,23 @@ enum : uint32_t {
   VL_MSG_BUTTON = 1,
   VL_MSG_KEY = 2,
   VL_MSG_WINDOW = 3,
+  VL_MSG_SIZE = 4,
+  VL_MSG_MOVE = 5,
   VL_MSG_INTERVAL = 6,
   VL_MSG_TIMEOUT = 7,
+  VL_MSG_MOUSE_MOVE = 8,
   VL_MSG_LABEL = 11,
+  VL_MSG_MODE_SWITCH = 12,
+  VL_MSG_DROP = 13,
   VL_MSG_CONNECT = 14,
   VL_MSG_DISCONNECT = 15,
   VL_MSG_RECEIVE = 16,
   VL_MSG_UDP = 17,
+  VL_MSG_ORIENTATION = 19,
   VL_MSG_PLUGIN_TYPE = 21,
+  VL_MSG_TOUCH = 22,
+  VL_MSG_APP_MESSAGE = 23,
+  VL_MSG_MENU = 24,
 };
 
 // Engine event types the dispatcher handles itself.
@@ -40,14 +52,17 @@ enum : uint32_t {
 
 // One callback, owned by the caller (on its stack).
 struct vlCallbackMsg {
-  void* target;
+  void* target;  // the display of window and input events
   uint32_t kind;
+  vlBGPic* bgpic;          // button events
+  vlBGPicButton* button;
   int32_t functionRef;
   int32_t userdataRef;
   uint32_t qualifiers;
   int32_t x, y, selected;
   char action[32];
   char key[32];
+  const char* stringData;  // drop-file list, application message, menu item
   int32_t savedTop;  // the stack top before the call, then the results' base
   uint32_t idRecorded;
   vlObjectId recordedId;  // "id", or "serverid" of an OnConnect
@@ -61,7 +76,10 @@ struct vlPumpState {
   uint32_t phase;       // where the next call resumes; 0 starts a pass
   uint32_t timersWalked;  // the fired-timer walk of this pass reached the end
   uint32_t eventType;   // the queued event being dispatched
-  void* eventData;
+  void* eventData;      // its data, owned until the event is done
+  vlDisplay* eventDisplay;
+  uint32_t eventArgs[3];
+  int32_t displayIndex;  // the display list position the current source is at
 };
 
 // A plug-in function posted to run on the main thread (event type 24).
@@ -76,6 +94,27 @@ extern const char* const kGlobalHandlerNames[kGlobalHandlerCount];
 extern vlHandlerSlot gGlobalHandlers[kGlobalHandlerCount];
 constexpr int kDisplayHandlerCount = 30;
 extern const char* const kDisplayHandlerNames[kDisplayHandlerCount];
+// Display handler slots by index in the names above.
+enum : int {
+  VL_DH_KEYDOWN = 0,
+  VL_DH_KEYUP = 1,
+  VL_DH_MOUSEMOVE = 2,
+  VL_DH_CLOSEWINDOW = 3,
+  VL_DH_MOUSEDOWN = 10,
+  VL_DH_MOUSEUP = 11,
+  VL_DH_RIGHTMOUSEDOWN = 12,
+  VL_DH_RIGHTMOUSEUP = 13,
+  VL_DH_WHEELDOWN = 14,
+  VL_DH_WHEELUP = 15,
+  VL_DH_DROPFILE = 17,
+  VL_DH_CLIPBOARDCHANGE = 18,
+  VL_DH_MIDMOUSEDOWN = 19,
+  VL_DH_MIDMOUSEUP = 20,
+};
+// The display's handler slot (its handler words hold the slots in order).
+vlHandlerSlot* DisplayHandler(vlDisplay* display, int slot);
+// The display's pointer in content coordinates (MouseX, MouseY).
+void DisplayMouseContent(vlDisplay* display, int32_t* x, int32_t* y);
 
 // The network library's side of the network step: its three object lists
 // and the polls run on their records, each 1 when its event is due. Null
@@ -106,6 +145,9 @@ extern vlEventPumpCursors gEventPumpCursors;
 int InitPumpState();
 void FreePumpState(vlVMState* state);
 vlPumpState* GetPumpState();
+// Ends the pass under way: the current queued event's data is freed and
+// the next call starts a new pass.
+void BreakDispatcherPass(vlVMState* state);
 
 // The next callback: 0, an error code, -1 (a legacy label was selected) or
 // 1003 (a quit request). msg->kind says whether a callback ran. Mode 1

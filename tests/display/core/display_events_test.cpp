@@ -1,0 +1,310 @@
+// Scripts that handle real input of an open display on a private Xvfb:
+// keys and buttons made by XTest reach handlers installed with
+// InstallEventHandler through WaitEvent and CheckEvent, BGPic buttons get
+// their clicks and hover, and the input queries read the display's state.
+#include "tests/display/core/display_fixture.h"
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "platform/event_buttons.h"
+#include "platform/event_dispatch.h"
+#include "platform/event_library.h"
+#include "platform/x11/x11_input.h"
+#include "runtime/event_queue.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+using vltest::DisplayTest;
+
+class DisplayEvents : public DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(InitEventQueue(), 0);
+    vl::PushSlotCopy(L, vl::kGlobalsIndex);
+    ASSERT_EQ(OpenEventLibrary(L), 0);
+    vl::SetStackTop(L, 0);
+    InstallX11Input();
+    ASSERT_EQ(Run(".table 0 { width = 200, height = 120 }\n.call base=1 createdisplay 1 r0\n"
+                  ".call opendisplay 1"),
+              0);
+    d_ = GetDisplayByNumber(1);
+    ASSERT_NE(d_, nullptr);
+    ASSERT_EQ(d_->displayState, VL_DISPSTATE_OPEN);
+    XSetInputFocus(probe_, d_->window->window, RevertToParent, CurrentTime);
+    XSync(probe_, False);
+    Settle();
+  }
+  void TearDown() override {
+    if (started_) {
+      FreeEventQueue(L);
+      FreeEventLibrary(L);
+      FreeEventQueueMutex();
+    }
+    DisplayTest::TearDown();
+  }
+  // Lets the opening's window events pass and drops what they queued.
+  void Settle() {
+    for (int i = 0; i < 20; ++i) {
+      int error = 0;
+      HandleX11Events(L, &error);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    DropPendingEvents(L, -1, 1);
+    d_->mouseMoved = 0;
+  }
+  void Key(KeySym sym, bool press) {
+    XTestFakeKeyEvent(probe_, XKeysymToKeycode(probe_, sym), press, CurrentTime);
+    XFlush(probe_);
+  }
+  void PointerTo(int x, int y) {
+    int rx, ry;
+    Window child;
+    XTranslateCoordinates(probe_, d_->window->window, DefaultRootWindow(probe_), x, y, &rx, &ry, &child);
+    XTestFakeMotionEvent(probe_, DefaultScreen(probe_), rx, ry, CurrentTime);
+    XFlush(probe_);
+  }
+  void Button(unsigned button, bool press) {
+    XTestFakeButtonEvent(probe_, button, press, CurrentTime);
+    XFlush(probe_);
+  }
+  // Runs CheckEvent until the global turns up or time runs out.
+  bool CheckUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+      // As the per-line pump of a script loop would.
+      int error = 0;
+      PumpEvents(L, VL_PUMP_LINE, 0, &error);
+      if (Run(".call checkevent -> ev") != 0) return false;
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+  }
+  std::string Field(const char* global, const char* key) {
+    vl::PushString(L, global);
+    vl::GetTableValue(L, vl::kGlobalsIndex);
+    vl::PushString(L, key);
+    vl::GetTableValue(L, -2);
+    const char* s = vl::ToStringAt(L, -1);
+    std::string out = s ? s : "<nil>";
+    vl::SetStackTop(L, 0);
+    return out;
+  }
+  vlDisplay* d_ = nullptr;
+};
+
+const char* kRecorders = R"(
+.function onkey
+  .params 1
+  getfield 1 0 "key"
+  setglobal 1 "gotkey"
+  getfield 1 0 "action"
+  setglobal 1 "gotaction"
+  getfield 1 0 "id"
+  setglobal 1 "gotid"
+  getfield 1 0 "userdata"
+  setglobal 1 "gotuser"
+  loadk 1 #42
+  return 1 2
+.end
+.function onmouse
+  .params 1
+  getfield 1 0 "action"
+  setglobal 1 "mouseaction"
+  getglobal 1 "mousecount"
+  add 1 1 #1
+  setglobal 1 "mousecount"
+  ret
+.end
+)";
+
+TEST_F(DisplayEvents, WaitEventRunsTheKeyHandlerWithItsMessage) {
+  ASSERT_EQ(Run(std::string(kRecorders) +
+                ".defun OnKey onkey\n"
+                ".table 0 { onkeydown = $OnKey, onkeyup = $OnKey }\n"
+                ".call base=1 installeventhandler r0 \"ud\""),
+            0);
+  Key(XK_Escape, true);
+  Key(XK_Escape, false);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gotkey"), "ESC");
+  EXPECT_EQ(vltest::GlobalString(L, "gotaction"), "OnKeyDown");
+  EXPECT_EQ(vltest::GlobalNumber(L, "gotid"), 1);
+  EXPECT_EQ(vltest::GlobalString(L, "gotuser"), "ud");
+  EXPECT_EQ(Field("ev", "action"), "OnKeyDown");
+  EXPECT_EQ(Field("ev", "triggered"), "1");
+  EXPECT_EQ(Field("ev", "nresults"), "1");
+  EXPECT_EQ(Field("ev", "id"), "1");
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gotaction"), "OnKeyUp");
+
+  // Printable keys show their character, Return a line break.
+  Key('q', true);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gotkey"), "q");
+  ASSERT_EQ(Run(".call iskeydown \"q\" -> down\n.call iskeydown \"any\" -> anydown"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "down"), 1);
+  EXPECT_EQ(vltest::GlobalNumber(L, "anydown"), 1);
+  Key('q', false);
+  ASSERT_EQ(Run(".call waitevent -> ev\n.call iskeydown \"q\" -> down"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "down"), 0);
+  Key(XK_Return, true);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gotkey"), "\n");
+  Key(XK_Return, false);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gotaction"), "OnKeyUp");
+
+  // A number removes the handler: no callback, the queue just drains.
+  ASSERT_EQ(Run(".table 0 { onkeydown = 0 }\n.call base=1 installeventhandler r0"), 0);
+  vltest::SetGlobalNumber(L, "gotkey", 0);
+  Key('w', true);
+  ASSERT_TRUE(CheckUntil([&] {
+    Run(".call iskeydown \"w\" -> down");
+    return vltest::GlobalNumber(L, "down") == 1;
+  }));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(Run(".call checkevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "gotkey"), 0);
+  Key('w', false);
+  ASSERT_TRUE(CheckUntil([&] { return vltest::GlobalString(L, "gotkey") == "w"; }));
+  EXPECT_EQ(vltest::GlobalString(L, "gotaction"), "OnKeyUp");
+}
+
+TEST_F(DisplayEvents, QualifierNamesFollowTheModifierKeys) {
+  Key(XK_Shift_L, true);
+  ASSERT_TRUE(CheckUntil([&] {
+    Run(".call iskeydown \"lshift\" -> s");
+    return vltest::GlobalNumber(L, "s") == 1;
+  }));
+  ASSERT_EQ(Run(".call iskeydown \"rshift\" -> r"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "r"), 0);
+  Key(XK_Shift_L, false);
+  ASSERT_TRUE(CheckUntil([&] {
+    Run(".call iskeydown \"LSHIFT\" -> s");
+    return vltest::GlobalNumber(L, "s") == 0;
+  }));
+  EXPECT_NE(Run(".call iskeydown \"nosuchkey\""), 0);
+}
+
+TEST_F(DisplayEvents, MouseButtonsGoToTheDisplayThenToItsButtons) {
+  ASSERT_EQ(Run(std::string(kRecorders) +
+                ".function onbutton\n  .params 1\n"
+                "  getfield 1 0 \"action\"\n  setglobal 1 \"buttonaction\"\n"
+                "  getfield 1 0 \"width\"\n  setglobal 1 \"buttonwidth\"\n"
+                "  getfield 1 0 \"id\"\n  setglobal 1 \"buttonid\"\n  ret\n.end\n"
+                ".defun OnMouse onmouse\n.defun OnButton onbutton\n"
+                "loadk 0 #0\nsetglobal 0 \"mousecount\"\n"
+                ".table 0 { onmousedown = $OnMouse, onmouseup = $OnMouse }\n"
+                ".call base=1 installeventhandler r0\n"
+                ".table 0 { onmousedown = $OnButton, onmouseup = $OnButton, onmouseover = $OnButton, "
+                "onmouseout = $OnButton }\n"
+                ".call base=1 makebutton 7 0 10 20 30 40 r0"),
+            0);
+  PointerTo(15, 25);
+  ASSERT_TRUE(CheckUntil([&] { return vltest::GlobalString(L, "buttonaction") == "OnMouseOver"; }));
+  Button(1, true);
+  // The display's handler first, the button's on the next step.
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "mouseaction"), "OnMouseDown");
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "buttonaction"), "OnMouseDown");
+  EXPECT_EQ(vltest::GlobalNumber(L, "buttonwidth"), 30);
+  EXPECT_EQ(vltest::GlobalNumber(L, "buttonid"), 7);
+  ASSERT_EQ(Run(".call ismidmouse -> mid\n.call isleftmouse -> left\n.call mousex -> mx\n.call mousey -> my"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "left"), 1);
+  EXPECT_EQ(vltest::GlobalNumber(L, "mid"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "mx"), 15);
+  EXPECT_EQ(vltest::GlobalNumber(L, "my"), 25);
+  Button(1, false);
+  ASSERT_TRUE(CheckUntil([&] { return vltest::GlobalString(L, "buttonaction") == "OnMouseUp"; }));
+  EXPECT_EQ(vltest::GlobalNumber(L, "mousecount"), 2);
+
+  // An up outside a button that never saw the down: the display only.
+  vltest::SetGlobalNumber(L, "buttonaction", 0);
+  PointerTo(150, 100);
+  Button(1, true);
+  Button(1, false);
+  ASSERT_TRUE(CheckUntil([&] { return vltest::GlobalNumber(L, "mousecount") == 4; }));
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(Run(".call checkevent -> ev"), 0);
+  // Leaving the button that was hovered by the clicks gives OnMouseOut.
+  EXPECT_EQ(vltest::GlobalString(L, "buttonaction"), "OnMouseOut");
+}
+
+TEST_F(DisplayEvents, HoverEntersAndLeavesButtons) {
+  ASSERT_EQ(Run(".function hover\n  .params 1\n"
+                "  getglobal 1 \"trail\"\n  getfield 2 0 \"action\"\n  getfield 3 0 \"id\"\n"
+                "  concat 1 1 3\n  setglobal 1 \"trail\"\n  ret\n.end\n"
+                ".defun Hover hover\n"
+                "loadk 0 \"\"\nsetglobal 0 \"trail\"\n"
+                ".table 0 { onmouseover = $Hover, onmouseout = $Hover }\n"
+                ".call base=1 makebutton 1 0 0 0 50 50 r0\n"
+                ".call base=1 makebutton 2 0 60 0 50 50 r0"),
+            0);
+  PointerTo(10, 10);
+  ASSERT_TRUE(CheckUntil([&] { return vltest::GlobalString(L, "trail") == "OnMouseOver1"; }));
+  PointerTo(70, 10);
+  ASSERT_TRUE(CheckUntil(
+      [&] { return vltest::GlobalString(L, "trail") == "OnMouseOver1OnMouseOut1OnMouseOver2"; }));
+  PointerTo(150, 100);
+  ASSERT_TRUE(CheckUntil([&] {
+    return vltest::GlobalString(L, "trail") == "OnMouseOver1OnMouseOut1OnMouseOver2OnMouseOut2";
+  }));
+}
+
+TEST_F(DisplayEvents, ButtonCommandsCheckTheirArguments) {
+  ASSERT_EQ(Run(".function f\n  ret\n.end\n.defun F f\n"
+                ".table 0 { onmousedown = $F }\n.call base=1 makebutton nil 0 0 0 10 10 r0 -> h"),
+            0);
+  EXPECT_EQ(vltest::GetGlobal(L, "h")->tag, VL_TLIGHTUSERDATA);
+  EXPECT_EQ(Run(".table 0 { onmousedown = $F }\n.call base=1 makebutton 3 0 0 0 0 10 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { onmousedown = 5 }\n.call base=1 makebutton 3 0 0 0 10 10 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call deletebutton 99"), ERR_FINDBUTTON);
+  ASSERT_EQ(Run(".call base=1 disablebutton $h\n.call base=1 deletebutton $h"), 0);
+  EXPECT_EQ(Run(".call base=1 deletebutton $h"), ERR_FINDARRAY);
+}
+
+TEST_F(DisplayEvents, CloseWindowHandlerKeepsTheScriptRunning) {
+  ASSERT_EQ(Run(".function onclose\n  .params 1\n  getfield 1 0 \"action\"\n  setglobal 1 \"closed\"\n"
+                "  ret\n.end\n.defun OnClose onclose\n"
+                ".table 0 { closewindow = $OnClose }\n.call base=1 installeventhandler r0"),
+            0);
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = d_->window->window;
+  ev.xclient.message_type = XInternAtom(probe_, "WM_PROTOCOLS", False);
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = static_cast<long>(XInternAtom(probe_, "WM_DELETE_WINDOW", False));
+  XSendEvent(probe_, d_->window->window, False, NoEventMask, &ev);
+  XFlush(probe_);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "closed"), "CloseWindow");
+  EXPECT_EQ(*L->g->host.quitFlag, 0);
+}
+
+TEST_F(DisplayEvents, WaitLeftMouseWaitsForTheReleaseAndEmptiesTheQueue) {
+  PointerTo(20, 20);
+  Button(1, true);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Display* other = XOpenDisplay(server_.name());
+    XTestFakeButtonEvent(other, 1, False, CurrentTime);
+    XCloseDisplay(other);
+  });
+  int status = Run(".call waitleftmouse");
+  release.join();
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(d_->leftButton, 0);
+  vlEventMsg e;
+  EXPECT_EQ(GetPendingEvent(0, &e, 0), 0);
+  EXPECT_EQ(Run(".call waitkeydown \"nokey\""), ERR_WRONGUSAGE);
+}
+
+}  // namespace
