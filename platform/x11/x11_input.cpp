@@ -560,9 +560,17 @@ int HandleX11Events(vlVMState* state, int* error) {
   }
   vlTimeVal start, now;
   GetSysTime(&start);
+  // The pump runs after every script line: the server is asked for new
+  // events (a system call) at most every 5 ms; events Xlib already holds
+  // are handled at once.
+  static vlTimeVal lastPoll{};
+  vlTimeVal since = start;
+  SubTimeVal(&since, &lastPoll);
+  const bool poll = since.seconds != 0 || since.micros >= 5000;
+  if (poll) lastPoll = start;
   bool outOfTime = false;
   for (vlX11Connection* c = FirstX11Connection(); c && !outOfTime; c = c->next) {
-    while (XPending(c->display) > 0) {
+    while (XEventsQueued(c->display, poll ? QueuedAfterFlush : QueuedAlready) > 0) {
       GetSysTime(&now);
       SubTimeVal(&now, &start);
       if (now.seconds > 0 || now.micros >= 50000) {
