@@ -212,6 +212,7 @@ struct vlDisplay {
   int32_t savedCursor[4];
   uint32_t savedLayersOn;
   uint32_t orientation;
+  int32_t closeHandled;  // the script takes window closes (handler or legacy switch)
 
   // Clients and pending frames.
   vlDisplayClient* clients;

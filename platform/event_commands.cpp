@@ -157,7 +157,10 @@ int CmdInstallEventHandler(vlVMState* L) {
   for (vlEventType* t = FirstEventType(); t; t = t->next) ReadHandlerField(L, 1, t->name, &t->handler, haveUserdata);
   // The window is always a drop target and always watches the clipboard
   // owner; the handlers alone decide what the script sees.
-  if (d) d->hasMouseMoveHandler = DisplayHandler(d, VL_DH_MOUSEMOVE)->functionRef != -1;
+  if (d) {
+    d->hasMouseMoveHandler = DisplayHandler(d, VL_DH_MOUSEMOVE)->functionRef != -1;
+    d->closeHandled = DisplayHandler(d, VL_DH_CLOSEWINDOW)->functionRef != -1;
+  }
   bool networkNow = AnyNetworkHandler();
   if (networkBefore && !networkNow) StopNetworkPolling(L, 1);
   if (!networkBefore && networkNow)

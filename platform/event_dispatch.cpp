@@ -13,6 +13,7 @@
 #include "platform/event_buttons.h"
 #include "platform/event_pump.h"
 #include "platform/event_keys.h"
+#include "platform/event_legacy.h"
 #include "platform/event_types.h"
 #include "platform/x11/x11_input.h"
 #include "platform/intervals.h"
@@ -339,11 +340,15 @@ bool RunSecond(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int* res
 // Queued events, oldest first, one taken at a time: a display's own
 // handler first, then its buttons, keys and window slots, or the handler
 // of a registered type.
-int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uint32_t resume) {
+int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int mode, uint32_t resume) {
   int r = 0;
   if (resume == kPhaseQueueFirst && pump->eventDisplay && RunSecond(state, pump, msg, &r)) return r;
   QueueLock lock;
   if (resume == 0) ExpirePendingEvents(state);
+  if (HaveLegacyHandlers() && TestLegacyLabels(state)) {
+    msg->kind = VL_MSG_LABEL;
+    return -1;
+  }
   vlEventMsg e;
   while (GetPendingEvent(0, &e, 1)) {
     DropPendingEvents(state, 0, 0);
@@ -408,6 +413,11 @@ int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uin
     lock.Release();
     if (RunSecond(state, pump, msg, &r)) return r;
     lock.Acquire();
+  }
+  lock.Release();
+  if (mode == 0 && HaveLegacyHandlers() && TestLegacyHover(state)) {
+    msg->kind = VL_MSG_LABEL;
+    return -1;
   }
   return 0;
 }

@@ -44,3 +44,9 @@ const char* KeyNameOfCode(uint32_t code) {
     if (kKeyTable[i].code == code) return kKeyTable[i].name;
   return nullptr;
 }
+
+const char* LegacyKeyNameOfCode(uint32_t code) {
+  for (int i = kFirstKeyRow; i <= kLastKeyRow; ++i)
+    if (kKeyTable[i].code == code) return kKeyTable[i].name;
+  return nullptr;
+}

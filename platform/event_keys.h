@@ -16,3 +16,6 @@ extern const vlKeyName kKeyTable[kKeyTableRows];
 uint32_t KeyCodeFromName(const char* name, int qualifiersAllowed);
 // The name of a special key from "ESC" to "PAUSE", null for other codes.
 const char* KeyNameOfCode(uint32_t code);
+// The name a legacy key record compares with: rows "TAB" to "PAUSE",
+// null for other codes.
+const char* LegacyKeyNameOfCode(uint32_t code);

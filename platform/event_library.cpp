@@ -6,6 +6,7 @@
 #include "display/layer_hooks.h"
 #include "platform/event_buttons.h"
 #include "platform/event_commands.h"
+#include "platform/event_legacy.h"
 #include "platform/event_pump.h"
 #include "platform/intervals.h"
 #include "runtime/objects.h"
@@ -55,6 +56,18 @@ const vlCommand kEventCommands[] = {
     {"WhileMouseDown", CmdWhileMouseDown},
     {"WhileRightMouseDown", CmdWhileRightMouseDown},
     {"WhileKeyDown", CmdWhileKeyDown},
+    {"CreateButton", CmdCreateButton},
+    {"ModifyButton", CmdModifyButton},
+    {"RemoveButton", CmdRemoveButton},
+    {"CreateKeyDown", CmdCreateKeyDown},
+    {"ModifyKeyDown", CmdModifyKeyDown},
+    {"RemoveKeyDown", CmdRemoveKeyDown},
+    {"EnableEvent", CmdEnableEvent},
+    {"DisableEvent", CmdDisableEvent},
+    {"ClearEvents", CmdClearEvents},
+    {"GetEventCode", CmdGetEventCode},
+    {"BreakWhileMouseOn", CmdBreakWhileMouseOn},
+    {"WhileMouseOn", CmdWhileMouseOn},
     {nullptr, nullptr},
 };
 
@@ -89,6 +102,7 @@ int OpenEventLibrary(vlVMState* state) {
 }
 
 void FreeEventLibrary(vlVMState* state) {
+  FreeLegacyHandlers();
   FreeTimerObjects(state);
   FreeEventPump(state);
 }

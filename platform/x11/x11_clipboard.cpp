@@ -196,9 +196,10 @@ void HandleSelectionRequest(vlX11Window* x, const XSelectionRequestEvent& reques
   Atom property = request.property != None ? request.property : request.target;
   Atom offered = x->offerKind == VL_CLIP_PICTURE ? x->imagePng : x->utf8String;
   if (request.target == x->targets) {
+    // Owning the clipboard with nothing offered lists no data type.
     Atom list[2] = {x->targets, offered};
     XChangeProperty(x->display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(list), 2);
+                    reinterpret_cast<unsigned char*>(list), x->offerKind != VL_CLIP_NONE ? 2 : 1);
   } else if (x->offerKind != VL_CLIP_NONE && x->offerData) {
     XChangeProperty(x->display, request.requestor, property, offered, 8, PropModeReplace,
                     static_cast<unsigned char*>(x->offerData), static_cast<int>(x->offerLength));

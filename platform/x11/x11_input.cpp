@@ -455,7 +455,8 @@ int FinishDisplay(LoopState& loop, vlDisplay* d, int* error) {
       return 1;
     }
   }
-  if (d->window && d->window->closeRequested && HandlerOf(d, kSlotCloseWindow) == -1) loop.quit = 1;
+  if (d->window && d->window->closeRequested && !d->closeHandled && HandlerOf(d, kSlotCloseWindow) == -1)
+    loop.quit = 1;
   return 0;
 }
 

@@ -9,13 +9,16 @@
 
 #include <chrono>
 #include <functional>
+#include <cstring>
 #include <thread>
 
 #include "platform/event_buttons.h"
 #include "platform/event_dispatch.h"
 #include "platform/event_library.h"
+#include "platform/os.h"
 #include "platform/x11/x11_input.h"
 #include "runtime/event_queue.h"
+#include "runtime/system_library.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -305,6 +308,96 @@ TEST_F(DisplayEvents, WaitLeftMouseWaitsForTheReleaseAndEmptiesTheQueue) {
   vlEventMsg e;
   EXPECT_EQ(GetPendingEvent(0, &e, 0), 0);
   EXPECT_EQ(Run(".call waitkeydown \"nokey\""), ERR_WRONGUSAGE);
+}
+
+TEST_F(DisplayEvents, LegacyKeyRecordsJumpToTheirLabels) {
+  vl::PushString(L, "labels");
+  vl::PushNewTable(L);
+  vl::PushString(L, "onkeydown5");
+  vl::PushNumber(L, 1);
+  vl::RawSetTableValue(L, -3);
+  vl::RawSetTableValue(L, vl::kRegistryIndex);
+  vl::SetStackTop(L, 0);
+  ASSERT_EQ(Run(std::string(kRecorders) + ".defun OnKey onkey\n"
+                ".table 0 { onkeydown = $OnKey }\n.call base=1 installeventhandler r0 \"ud\"\n"
+                ".call createkeydown 6 \"y\""),
+            0);
+  // Record 6 has no label: its key goes to the handler as usual.
+  Key('y', true);
+  Key('y', false);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gotkey"), "y");
+  const std::string script =
+      "jump start\n"
+      "loadk 0 \"label\"\n"
+      "setglobal 0 \"where\"\n"
+      "ret\n"
+      "start:\n"
+      ".call createkeydown 5 \"X\"\n"
+      ".call waitevent\n"
+      "loadk 0 \"nolabel\"\n"
+      "setglobal 0 \"where\"";
+  Key('x', true);
+  Key('x', false);
+  ASSERT_EQ(Run(script), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "where"), "label");
+  ASSERT_EQ(Run(".call geteventcode -> code"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "code"), 5);
+  // A disabled record leaves the key to the handler.
+  ASSERT_EQ(Run(".call disableevent 3 5"), 0);
+  Key('x', true);
+  Key('x', false);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gotkey"), "x");
+  ASSERT_EQ(Run(".call clearevents"), 0);
+}
+
+TEST_F(DisplayEvents, DroppedFilesArriveAsATable) {
+  ASSERT_EQ(Run(".function ondrop\n  .params 1\n"
+                "  getfield 1 0 \"numdropfiles\"\n  setglobal 1 \"count\"\n"
+                "  getfield 1 0 \"dropfiles\"\n  getfield 2 1 #1\n  setglobal 2 \"second\"\n"
+                "  getfield 2 0 \"x\"\n  setglobal 2 \"dropx\"\n  ret\n.end\n"
+                ".defun OnDrop ondrop\n"
+                ".table 0 { ondropfile = $OnDrop }\n.call base=1 installeventhandler r0"),
+            0);
+  const char list[] = "/tmp/a b.txt\0/c\0";
+  auto* files = static_cast<char*>(AllocMemory(sizeof list, 0));
+  memcpy(files, list, sizeof list);
+  ASSERT_EQ(PostEvent(d_, VL_XEV_DROP, 12, 34, 0, files), 1);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "count"), 2);
+  EXPECT_EQ(vltest::GlobalString(L, "second"), "/c");
+  EXPECT_EQ(vltest::GlobalNumber(L, "dropx"), 12);
+}
+
+TEST_F(DisplayEvents, ClipboardCommandsTalkToAnotherClient) {
+  if (system("command -v xclip >/dev/null 2>&1") != 0) GTEST_SKIP() << "xclip missing";
+  vltest::SetGlobalNative(L, "setclipboard", CmdSetClipboard);
+  vltest::SetGlobalNative(L, "getclipboard", CmdGetClipboard);
+  vltest::SetGlobalNative(L, "peekclipboard", CmdPeekClipboard);
+  vltest::SetGlobalNative(L, "clearclipboard", CmdClearClipboard);
+  // An owner of text, then what the script reads.
+  FILE* p = popen((std::string("DISPLAY=") + server_.name() + " xclip -i -selection clipboard").c_str(), "w");
+  ASSERT_NE(p, nullptr);
+  fputs("caf\xC3\xA9 au lait", p);
+  pclose(p);
+  Atom clipboard = XInternAtom(probe_, "CLIPBOARD", False);
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (XGetSelectionOwner(probe_, clipboard) == None && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(Run(".call peekclipboard -> kind\n.call getclipboard -> kind2 text"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "kind"), 1);
+  EXPECT_EQ(vltest::GlobalNumber(L, "kind2"), 1);
+  EXPECT_EQ(vltest::GlobalString(L, "text"), "caf\xE9 au lait");
+  // The script's text goes out; other types are refused.
+  ASSERT_EQ(Run(".call setclipboard 1 \"na\xEFve\""), 0);
+  EXPECT_EQ(Run(".call setclipboard 3 \"x\""), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call setclipboard 2 12"), ERR_FINDBRUSH);
+  ASSERT_EQ(Run(".call getclipboard -> kind2 text"), 0);  // read from ourselves
+  EXPECT_EQ(vltest::GlobalString(L, "text"), "na\xEFve");
+  ASSERT_EQ(Run(".call clearclipboard\n.call peekclipboard -> kind\n.call getclipboard -> kind2"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "kind"), 0);  // owned, offering nothing
+  EXPECT_EQ(vltest::GlobalNumber(L, "kind2"), 0);
 }
 
 }  // namespace
