@@ -3,6 +3,7 @@
 #include "runtime/library_table.h"
 
 #include "display/display_library.h"
+#include "display/layers/layers.h"
 #include "libraries/dos/dos_library.h"
 #include "libraries/math/math_library.h"
 #include "libraries/memblock/memblock_library.h"
@@ -27,7 +28,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"dos", OpenDosLib},
 
-    // {"layers", OpenLayersLib},
+    {"layers", OpenLayersLib},
 
     {"system", OpenSystemLibrary},
 

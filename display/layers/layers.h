@@ -1,0 +1,240 @@
+// Layers: the records that keep what drawing commands put on a BGPic, the
+// per-BGPic layer list, the dirty-rectangle list and the redraw engine that
+// composes a rectangle from the background and every visible layer.
+#pragma once
+#include <cstdint>
+
+#include "display/display.h"
+#include "runtime/lists.h"
+#include "runtime/objects.h"
+
+struct vlVMState;
+struct vlBitmap;
+struct vlBGPic;
+
+enum : uint32_t {
+  VL_LAYER_BRUSH = 3,
+  VL_LAYER_ANIM = 4,
+  VL_LAYER_NOOBJECT = 7,
+  VL_LAYER_TEXTOBJECT = 8,
+  VL_LAYER_TEXTOUT = 9,
+  VL_LAYER_PRINT = 11,
+  VL_LAYER_BRUSHPART = 12,
+  VL_LAYER_BGPICPART = 13,
+  VL_LAYER_BOX = 14,
+  VL_LAYER_LINE = 17,
+  VL_LAYER_VIDEO = 50,
+};
+
+enum { VL_LAYER_FILTERS = 21 };
+
+// Codes of the error table that carry no name.
+inline constexpr int kErrLayerNameUsed = 1161;
+inline constexpr int kErrLayersOffscreen = 1163;
+inline constexpr int kErrFilterUnknown = 1444;
+inline constexpr int kErrFilterNoName = 1445;
+inline constexpr int kErrAsyncLayerMode = 1329;
+inline constexpr int kErrLayerScaling = 1313;
+
+struct vlLayerSource;
+const vlLayerSource* FindLayerSource(uint32_t type);
+
+struct vlLayerFilter {
+  uint8_t active;
+  uint8_t priority;
+  int32_t ints[4];
+  float floats[4];
+};
+
+struct vlLayerGeometry {
+  vlBitmap* image;  // given triple (null: the source object's own)
+  vlBitmap* mask;
+  vlBitmap* alpha;
+  vlBitmap* xImage;  // transformed
+  vlBitmap* xMask;
+  vlBitmap* xAlpha;
+  vlBitmap* fImage;  // filtered
+  vlBitmap* fMask;
+  vlBitmap* fAlpha;
+  vlBitmap* bImage;  // border
+  vlBitmap* bMask;
+  vlBitmap* bAlpha;
+  vlBitmap* shadowAlpha;
+  void* clipRegion;
+  int32_t x, y, width, height;
+  int32_t drawnX, drawnY;
+  int32_t anchoredX, anchoredY;
+  int32_t drawnWidth, drawnHeight;
+  int32_t borderXOffset, borderYOffset;
+  int32_t borderWidth, borderHeight;
+  int32_t partX, partY;
+};
+
+struct vlLayerTransform {
+  double a, b, c, d;
+  double scaleX, scaleY;
+  int32_t targetWidth, targetHeight;
+  double angle;
+  double fixed[4];
+  uint32_t fixedMatrix, smooth, generalMatrix;
+  double derivedScaleX, derivedScaleY;
+  double anchorX, anchorY;
+};
+
+struct vlLayerShadow {
+  uint32_t on;
+  uint32_t color;
+  int32_t size;
+  uint32_t direction;
+  double radius;
+  double sigma;
+};
+
+struct vlLayerBorder {
+  uint32_t on, color, size;
+};
+
+struct vlLayer {
+  vlLayer* next;
+  vlLayer* prev;
+  uint32_t type;
+  vlObjectId source;
+  vlObjectId creationId;
+  uint32_t hidden;
+  uint32_t drawnDuringSelection;
+  uint32_t transparency;
+  char* name;
+  char group[64];
+  uint32_t words[3];
+  uint32_t clipUntransformed;
+  vlLayerTransform transform;
+  double anchorX, anchorY;
+  vlLayerShadow shadow;
+  uint32_t shadowFade;
+  vlLayerBorder border;
+  uint32_t borderFade;
+  vlLayerFilter filters[VL_LAYER_FILTERS];
+  uint32_t geometricFilters;
+  vlObjectData* userData;
+  vlLayerGeometry* geometry[3];
+};
+
+// The options AddLayer may be given.
+struct vlLayerOptions {
+  char name[257];
+  uint32_t hidden;
+  int32_t insertPos;
+  uint32_t transparency;
+  vlLayerShadow shadow;
+  vlLayerBorder border;
+  vlLayerFilter filters[VL_LAYER_FILTERS];
+  uint32_t extra;
+};
+
+enum : uint32_t {
+  VL_ADDLAYER_HIDDEN = 1,
+  VL_ADDLAYER_DISPLAYSCALED = 2,
+  VL_ADDLAYER_REPLACING = 4,
+  VL_ADDLAYER_REPLACE = 8,
+  VL_ADDLAYER_KEEPPOS = 0x100,
+  VL_ADDLAYER_KEEPFILTERS = 0x200,
+};
+
+// The pictures of a layer's source object, for types whose objects live in
+// other libraries (brushes, anims, text objects, videos). frame -1: the
+// frame the layer shows.
+struct vlLayerSource {
+  int (*getBitmaps)(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,
+                    vlBitmap** alpha, int32_t* width, int32_t* height, uint32_t* extra);
+  // Frees the library's orphaned objects (kind bits of the orphan masks).
+  void (*purgeOrphans)(vlVMState* state);
+};
+// Types 3..50. null clears the slot.
+void RegisterLayerSource(uint32_t type, const vlLayerSource* source);
+void RegisterOrphanPurger(uint32_t kindBit, void (*purge)(vlVMState* state));
+
+// The layer list of a BGPic.
+vlLayer* GetLayerByPos(vlBGPic* pic, int32_t n);
+int32_t CountLayers(const vlBGPic* pic);
+int32_t GetLayerIndex(const vlLayer* layer);
+int32_t FindLayerByName(vlBGPic* pic, const char* name);
+
+int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t x, int32_t y, int32_t width,
+             int32_t height, const vlLayerTransform* transform, vlLayerOptions* options, vlBitmap* image,
+             vlBitmap* mask, vlBitmap* alpha, vlLayerGeometry* geometry, int32_t position, uint32_t flags,
+             vlLayer** result);
+void DeleteLayer(vlVMState* state, vlLayer* layer, int noRefresh, int32_t* outX, int32_t* outY, int32_t* outWidth,
+                 int32_t* outHeight, vlDirtyRects* dirty, int stopMedia);
+void FreeOrphanedObjects(vlVMState* state, int32_t mask);
+void ReleaseLayerSource(vlVMState* state, vlLayer* layer);
+void FreeLayerGeometry(vlVMState* state, uint32_t type, vlLayerGeometry* geometry);
+void FreeBGPicLayers(vlVMState* state, vlBGPic* pic, int freeOrphans, int dropFromSelection);
+void FreeLayerBitmaps(vlLayer* layer);
+void FreeLayerBorders(vlLayer* layer);
+void ReleaseLayerGeometryCaches(vlLayer* layer);
+void CopyLayerAttributes(vlLayer* dst, const vlLayer* src);
+int SetLayerNameFromStyle(vlLayer* layer, const char* name);
+vlLayerGeometry* NewLayerGeometry();
+// The identity draw-style block.
+void DefaultLayerTransform(vlLayerTransform* t);
+
+// Pictures the drawing passes use.
+int GetLayerBitmaps(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int applyFilters, int useTransformed,
+                    int32_t frame, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t* width,
+                    int32_t* height, uint32_t* extra);
+void PrepareFilteredImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int useTransformed);
+
+// Rectangles (x, y, width, height unless noted).
+struct vlRectXYWH {
+  int32_t x, y, width, height;
+};
+bool IntersectRects(const vlRectXYWH& a, const vlRectXYWH& b, vlRectXYWH* out);
+vlRectXYWH UnionRects(const vlRectXYWH& a, const vlRectXYWH& b);
+bool RectsOverlap(const vlRectXYWH& a, const vlRectXYWH& b);
+bool ClipRectToSize(vlRectXYWH* r, int32_t width, int32_t height);
+vlRectXYWH ScaleRect(const vlRectXYWH& r, double fx, double fy);
+
+// Dirty rectangles.
+enum : int32_t { VL_DIRTY_MERGED = 100000 };
+void AddDirtyRect(vlDirtyRects* list, int32_t x, int32_t y, int32_t width, int32_t height, int grow);
+int32_t MergeDirtyRects(vlDirtyRects* list);
+void InvalidateArea(int32_t x, int32_t y, int32_t width, int32_t height);
+void InvalidateLayer(vlVMState* state, vlDirtyRects* list, vlLayer* layer, vlLayerGeometry* g);
+void RefreshArea(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height);
+void RefreshRect(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
+void RefreshDirtyRects(vlVMState* state, vlDirtyRects* list);
+void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct);
+void GetLayerOuterRect(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int32_t* x, int32_t* y,
+                       int32_t* width, int32_t* height);
+int IsLayerUnobscured(vlBGPic* pic, vlLayer* layer);
+void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
+                  int32_t width, int32_t height, int32_t flags);
+
+// Filters.
+extern const char* const kLayerFilterNames[VL_LAYER_FILTERS];
+void ApplyLayerFilters(const vlLayerFilter* slots, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
+                       int32_t width, int32_t height, int geometricOnly);
+int LayerHasFilters(const vlLayerFilter* slots);
+// The order ApplyLayerFilters runs the active slots in; returns the count.
+int LayerFilterOrder(const vlLayerFilter* slots, int geometricOnly, int order[VL_LAYER_FILTERS]);
+bool IsGeometricFilter(int slot);
+void SetFilterDefaults(int slot, vlLayerFilter* filter, int givenInts, int givenFloats);
+
+// Collision of two objects, each a rectangle with optional mask, alpha and
+// clip mask (with the offsets in them of the rectangle's top-left).
+struct vlCollisionObject {
+  int32_t x, y, width, height;
+  vlBitmap* mask;
+  vlBitmap* alpha;
+  int32_t maskX, maskY;  // offset of (x, y) inside mask and alpha
+  vlBitmap* clipMask;
+  int32_t clipX, clipY;  // offset of (x, y) inside the clip mask
+};
+int CollidePixels(const vlCollisionObject& a, const vlCollisionObject& b);
+bool BoxesCollide(int32_t x1, int32_t y1, int32_t w1, int32_t h1, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
+
+// Library.
+int OpenLayersLib(vlVMState* state);
+void ShutdownLayerSystem(vlVMState* state);
+void InstallLayerHooks();
+

@@ -1,0 +1,279 @@
+// Dirty rectangles and the redraw engine: rectangles queued while the shown
+// BGPic is the drawing target, their merging, and the composition of a
+// rectangle from the background and the visible layers.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "display/bgpic.h"
+#include "display/layer_hooks.h"
+#include "display/layers/layers.h"
+#include "display/safe_blt.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/geometry.h"
+#include "runtime/console.h"
+
+bool IntersectRects(const vlRectXYWH& a, const vlRectXYWH& b, vlRectXYWH* out) {
+  int32_t x1 = std::max(a.x, b.x), y1 = std::max(a.y, b.y);
+  int64_t x2 = std::min<int64_t>(int64_t{a.x} + a.width, int64_t{b.x} + b.width);
+  int64_t y2 = std::min<int64_t>(int64_t{a.y} + a.height, int64_t{b.y} + b.height);
+  if (x2 <= x1 || y2 <= y1) {
+    *out = {x1, y1, 0, 0};
+    return false;
+  }
+  *out = {x1, y1, static_cast<int32_t>(x2 - x1), static_cast<int32_t>(y2 - y1)};
+  return true;
+}
+
+vlRectXYWH UnionRects(const vlRectXYWH& a, const vlRectXYWH& b) {
+  int32_t x1 = std::min(a.x, b.x), y1 = std::min(a.y, b.y);
+  int32_t x2 = std::max(a.x + a.width, b.x + b.width), y2 = std::max(a.y + a.height, b.y + b.height);
+  return {x1, y1, x2 - x1, y2 - y1};
+}
+
+bool RectsOverlap(const vlRectXYWH& a, const vlRectXYWH& b) {
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+bool ClipRectToSize(vlRectXYWH* r, int32_t width, int32_t height) {
+  vlRectXYWH out;
+  bool any = IntersectRects(*r, {0, 0, width, height}, &out);
+  *r = out;
+  return any;
+}
+
+vlRectXYWH ScaleRect(const vlRectXYWH& r, double fx, double fy) {
+  vlRectXYWH o;
+  o.x = static_cast<int32_t>(std::rint(r.x * fx));
+  o.y = static_cast<int32_t>(std::rint(r.y * fy));
+  o.width = static_cast<int32_t>(std::rint((r.x + r.width - 1) * fx)) + 1 - o.x;
+  o.height = static_cast<int32_t>(std::rint((r.y + r.height - 1) * fy)) + 1 - o.y;
+  return o;
+}
+
+void AddDirtyRect(vlDirtyRects* list, int32_t x, int32_t y, int32_t width, int32_t height, int grow) {
+  if (!list) return;
+  if (list->count != list->capacity) {
+    int32_t* e = list->rects + 4 * list->count++;
+    e[0] = x, e[1] = y, e[2] = x + width - 1, e[3] = y + height - 1;
+    return;
+  }
+  if (!grow) return;  // a full list already means everything
+  int32_t capacity = list->capacity + 1024;
+  auto* grown = new (std::nothrow) int32_t[4 * static_cast<size_t>(capacity)];
+  if (!grown) return;
+  if (list->count) memcpy(grown, list->rects, sizeof(int32_t) * 4 * list->count);
+  delete[] list->rects;
+  list->rects = grown;
+  list->capacity = capacity;
+  int32_t* e = list->rects + 4 * list->count++;
+  e[0] = x, e[1] = y, e[2] = x + width - 1, e[3] = y + height - 1;
+}
+
+int32_t MergeDirtyRects(vlDirtyRects* list) {
+  if (!list) return 0;
+  int32_t n = list->count;
+  for (int32_t i = 0; i < n; i++) {
+    int32_t* a = list->rects + 4 * i;
+    if (a[0] == VL_DIRTY_MERGED) continue;
+    for (int32_t j = 0; j < n; j++) {
+      int32_t* b = list->rects + 4 * j;
+      if (j == i || b[0] == VL_DIRTY_MERGED) continue;
+      // Rectangles that overlap or lie at most one pixel apart become one.
+      if (b[0] - a[2] > 1 || a[0] - b[2] > 1 || b[1] - a[3] > 1 || a[1] - b[3] > 1) continue;
+      a[0] = std::min(a[0], b[0]);
+      a[1] = std::min(a[1], b[1]);
+      a[2] = std::max(a[2], b[2]);
+      a[3] = std::max(a[3], b[3]);
+      b[0] = VL_DIRTY_MERGED;
+    }
+  }
+  return n;
+}
+
+void InvalidateArea(int32_t x, int32_t y, int32_t width, int32_t height) {
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d) return;
+  if (vlCurrentOutput && x < 1 && y < 1 && width >= vlCurrentOutput->width && height >= vlCurrentOutput->height)
+    d->dirty.count = d->dirty.capacity;
+  else
+    AddDirtyRect(&d->dirty, x, y, width, height, 0);
+}
+
+namespace {
+
+double ScaleFactorX(const vlDisplay* d) { return d && d->scaleX > 0 ? d->scaleX : 1.0; }
+double ScaleFactorY(const vlDisplay* d) { return d && d->scaleY > 0 ? d->scaleY : 1.0; }
+
+}  // namespace
+
+void GetLayerOuterRect(vlVMState*, vlLayer* layer, vlLayerGeometry* g, int32_t* x, int32_t* y, int32_t* width,
+                       int32_t* height) {
+  if (!g) g = layer->geometry[2];
+  vlRectXYWH r{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
+  vlRectXYWH base = r;
+  if (layer->border.on && g->borderWidth > 0) {
+    vlRectXYWH b{g->drawnX - g->borderXOffset, g->drawnY - g->borderYOffset, g->borderWidth, g->borderHeight};
+    r = UnionRects(r, b);
+    base = b;
+  }
+  if (layer->shadow.on) {
+    auto rad = static_cast<int32_t>(layer->shadow.radius);
+    vlRectXYWH s{base.x - rad, base.y - rad, base.width + 2 * rad, base.height + 2 * rad};
+    auto dy = static_cast<int32_t>(layer->shadow.size * ScaleFactorY(vlCurrentDisplay));
+    auto dx = static_cast<int32_t>(layer->shadow.size * ScaleFactorX(vlCurrentDisplay));
+    uint32_t dir = layer->shadow.direction;
+    if (dir == 0 || dir == 1 || dir == 7) s.y -= dy;
+    if (dir == 3 || dir == 4 || dir == 5) s.y += dy;
+    if (dir == 1 || dir == 2 || dir == 3) s.x += dx;
+    if (dir == 5 || dir == 6 || dir == 7) s.x -= dx;
+    r = UnionRects(r, s);
+  }
+  *x = r.x, *y = r.y, *width = r.width, *height = r.height;
+}
+
+void InvalidateLayer(vlVMState* state, vlDirtyRects* list, vlLayer* layer, vlLayerGeometry* g) {
+  int32_t x, y, w, h;
+  GetLayerOuterRect(state, layer, g, &x, &y, &w, &h);
+  AddDirtyRect(list, x, y, w, h, 1);
+}
+
+void RefreshRect(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
+  vlDisplay* d = vlCurrentDisplay;
+  vlBGPic* pic = vlCurrentOutput;
+  if (!d || !pic || !d->back) return;
+  if (x + width <= 0 || x >= pic->dispWidth || y + height <= 0 || y >= pic->dispHeight) return;
+  vlRectXYWH r{x, y, width, height};
+  if (!ClipRectToSize(&r, pic->dispWidth, pic->dispHeight)) return;
+  RedrawLayers(state, d, d->bgpic, d->back, r.x, r.y, r.width, r.height, static_cast<int32_t>(flags));
+  UpdateDisplayRect(d->back, r.x, r.y, d, r.x, r.y, r.width, r.height, 0);
+}
+
+void RefreshArea(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height) {
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d) return;
+  if (d->outputType == VL_OUTPUT_DISPLAY)
+    RefreshRect(state, x, y, width, height, 0);
+  else if (d->outputType == VL_OUTPUT_BGPIC)
+    AddDirtyRect(&d->dirty, x, y, width, height, 1);
+}
+
+void RefreshDirtyRects(vlVMState* state, vlDirtyRects* list) {
+  if (!list) return;
+  for (int32_t i = 0; i < list->count; i++) {
+    const int32_t* e = list->rects + 4 * i;
+    if (e[0] == VL_DIRTY_MERGED) continue;
+    RefreshRect(state, e[0], e[1], e[2] + 1 - e[0], e[3] + 1 - e[1], 0);
+  }
+}
+
+void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int) {
+  // Composing through the redraw engine keeps what lies above the layer.
+  int32_t x, y, w, h;
+  GetLayerOuterRect(state, layer, layer->geometry[2], &x, &y, &w, &h);
+  RefreshArea(state, x, y, w, h);
+}
+
+int IsLayerUnobscured(vlBGPic*, vlLayer* layer) {
+  const vlLayerGeometry* g = layer->geometry[2];
+  vlRectXYWH a{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
+  for (vlNode* node = reinterpret_cast<vlNode*>(layer)->succ; node && node->succ; node = node->succ) {
+    auto* l = reinterpret_cast<vlLayer*>(node);
+    if (l->hidden || l->drawnDuringSelection || l->type == VL_LAYER_NOOBJECT) continue;
+    const vlLayerGeometry* h = l->geometry[2];
+    if (RectsOverlap(a, {h->drawnX, h->drawnY, h->drawnWidth, h->drawnHeight})) return 0;
+  }
+  return 1;
+}
+
+namespace {
+
+// Draws a rectangle of a layer's picture onto dest: through its mask and
+// alpha plane, at the layer's opacity.
+void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
+                    int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency) {
+  if (transparency == 0 && !alpha) {
+    if (mask)
+      BltBitmapMasked(image, sx, sy, dest, dx, dy, w, h, mask);
+    else
+      BltBitmap(image, sx, sy, dest, dx, dy, w, h);
+    return;
+  }
+  // One plane holding the source's coverage times the opacity.
+  int32_t opacity = 255 - static_cast<int32_t>(std::min<uint32_t>(transparency, 255));
+  vlBitmap* cover = NewAlphaPlane(w, h, 1, nullptr, 0);
+  if (!cover) return;
+  if (alpha)
+    CopyAlphaRect(alpha, sx, sy, cover, 0, 0, w, h, 0, 0);
+  else if (mask)
+    CopyMaskRect(mask, sx, sy, cover, 0, 0, w, h, 255);
+  else
+    FillAlphaRect(cover, 0, 0, w, h, 255);
+  if (alpha && mask) {
+    // Masked-out pixels stay out whatever their alpha says.
+    for (int32_t yy = 0; yy < h; yy++)
+      for (int32_t xx = 0; xx < w; xx++)
+        if (!ReadBitmapPixel(mask, sx + xx, sy + yy, 1)) WriteBitmapPixel(cover, xx, yy, 0, 0);
+  }
+  if (opacity != 255) ScaleAlphaPlane(cover, cover, opacity);
+  BltBitmapAlpha(image, sx, sy, dest, dx, dy, w, h, cover);
+  DeleteAlphaPlane(cover);
+}
+
+}  // namespace
+
+void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
+                  int32_t width, int32_t height, int32_t flags) {
+  if (width < 1 || height < 1) {
+    PrintConsole("ERROR! REDRAW CALLED WITH WIDTH/HEIGHT <= 0\n");
+    return;
+  }
+  if (x < 0 || y < 0) {
+    PrintConsole("ERROR! REDRAW CALLED WITH NEGATIVE X/Y COORDINATES\n");
+    return;
+  }
+  if (!dest) {
+    PrintConsole("ERROR! REDRAW CALLED WITHOUT DSTBM\n");
+    return;
+  }
+  if (!pic) return;
+  bool current = flags & 16;
+  int32_t W = current ? pic->width : pic->dispWidth, H = current ? pic->height : pic->dispHeight;
+  width = std::min(width, W - x);
+  height = std::min(height, H - y);
+  width = std::min(width, dest->width - x);
+  height = std::min(height, dest->height - y);
+  if (width < 1 || height < 1) return;
+  if (flags & (2 | 32)) return;
+  vlBitmap* background = current ? pic->curBitmap : pic->dispBitmap;
+  if (background && background != dest) BltBitmap(background, x, y, dest, x, y, width, height);
+  (void)display;
+
+  vlRectXYWH area{x, y, width, height};
+  for (vlNode* node = pic->layers.head; node->succ; node = node->succ) {
+    auto* layer = reinterpret_cast<vlLayer*>(node);
+    if (layer->type == VL_LAYER_NOOBJECT || layer->hidden || layer->drawnDuringSelection) continue;
+    vlLayerGeometry* g = layer->geometry[current ? 1 : 2];
+    if (!g) continue;
+    vlRectXYWH work = area;
+    if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion))
+      if (!IntersectRects(work, {clip->x, clip->y, clip->width, clip->height}, &work)) continue;
+    PrepareFilteredImage(state, layer, g, 1);
+    vlBitmap *image, *mask, *alpha;
+    int32_t iw, ih;
+    uint32_t extra;
+    if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) || !image) continue;
+    vlRectXYWH drawn{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
+    vlRectXYWH part;
+    if (!IntersectRects(work, drawn, &part)) continue;
+    // Filtered pictures start at the drawn rectangle; others at the part offset.
+    int32_t ox = g->fImage ? 0 : g->partX, oy = g->fImage ? 0 : g->partY;
+    int32_t sx = ox + part.x - drawn.x, sy = oy + part.y - drawn.y;
+    part.width = std::min(part.width, iw - sx);
+    part.height = std::min(part.height, ih - sy);
+    if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) continue;
+    DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
+  }
+}

@@ -1,0 +1,261 @@
+#include "tests/display/core/display_fixture.h"
+
+#include <random>
+#include <set>
+#include <utility>
+
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+using vltest::DisplayTest;
+
+// Dirty-list merging: every pixel of every rectangle stays covered, and the
+// result matches the one-pass merge worked out pixel set by pixel set.
+TEST(DirtyRects, MergeKeepsEveryPixelCovered) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 50; round++) {
+    vlDirtyRects list{};
+    int n = 1 + static_cast<int>(rng() % 12);
+    std::set<std::pair<int, int>> pixels;
+    for (int i = 0; i < n; i++) {
+      int x = rng() % 60, y = rng() % 60, w = 1 + rng() % 15, h = 1 + rng() % 15;
+      AddDirtyRect(&list, x, y, w, h, 1);
+      for (int yy = y; yy < y + h; yy++)
+        for (int xx = x; xx < x + w; xx++) pixels.insert({xx, yy});
+    }
+    ASSERT_EQ(list.capacity, 1024);
+    EXPECT_EQ(MergeDirtyRects(&list), n);
+    std::set<std::pair<int, int>> covered;
+    int live = 0;
+    for (int i = 0; i < list.count; i++) {
+      const int32_t* e = list.rects + 4 * i;
+      if (e[0] == VL_DIRTY_MERGED) continue;
+      live++;
+      for (int yy = e[1]; yy <= e[3]; yy++)
+        for (int xx = e[0]; xx <= e[2]; xx++) covered.insert({xx, yy});
+    }
+    EXPECT_GE(live, 1);
+    for (const auto& p : pixels) ASSERT_TRUE(covered.count(p)) << p.first << "," << p.second;
+    delete[] list.rects;
+  }
+}
+
+TEST(DirtyRects, NeighboursOnePixelApartMergeTwoApartDoNot) {
+  vlDirtyRects list{};
+  AddDirtyRect(&list, 0, 0, 10, 10, 1);   // 0..9
+  AddDirtyRect(&list, 10, 0, 6, 5, 1);    // touching: merges
+  AddDirtyRect(&list, 30, 30, 5, 5, 1);   // 14 away from the merged box
+  MergeDirtyRects(&list);
+  EXPECT_EQ(list.rects[0], 0);
+  EXPECT_EQ(list.rects[2], 15);
+  EXPECT_EQ(list.rects[4], VL_DIRTY_MERGED);
+  EXPECT_EQ(list.rects[8], 30);
+  delete[] list.rects;
+  // A full list takes nothing without growing and grows by 1024 with it.
+  vlDirtyRects full{};
+  full.rects = new int32_t[4];
+  full.capacity = 1;
+  AddDirtyRect(&full, 1, 2, 3, 4, 0);
+  AddDirtyRect(&full, 5, 5, 1, 1, 0);
+  EXPECT_EQ(full.count, 1);
+  AddDirtyRect(&full, 5, 5, 1, 1, 1);
+  EXPECT_EQ(full.count, 2);
+  EXPECT_EQ(full.capacity, 1025);
+  EXPECT_EQ(full.rects[0], 1);
+  EXPECT_EQ(full.rects[3], 5);
+  delete[] full.rects;
+}
+
+TEST(Rects, OperationsAgainstPixelSets) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 200; round++) {
+    vlRectXYWH a{static_cast<int32_t>(rng() % 20), static_cast<int32_t>(rng() % 20),
+                 static_cast<int32_t>(1 + rng() % 10), static_cast<int32_t>(1 + rng() % 10)};
+    vlRectXYWH b{static_cast<int32_t>(rng() % 20), static_cast<int32_t>(rng() % 20),
+                 static_cast<int32_t>(1 + rng() % 10), static_cast<int32_t>(1 + rng() % 10)};
+    int common = 0;
+    for (int y = 0; y < 40; y++)
+      for (int x = 0; x < 40; x++)
+        common += x >= a.x && x < a.x + a.width && y >= a.y && y < a.y + a.height && x >= b.x &&
+                  x < b.x + b.width && y >= b.y && y < b.y + b.height;
+    vlRectXYWH i;
+    EXPECT_EQ(IntersectRects(a, b, &i), common > 0);
+    if (common) EXPECT_EQ(i.width * i.height, common);
+    EXPECT_EQ(RectsOverlap(a, b), common > 0);
+    EXPECT_EQ(BoxesCollide(a.x, a.y, a.width, a.height, b.x, b.y, b.width, b.height), common > 0);
+  }
+  vlRectXYWH s = ScaleRect({3, 5, 10, 4}, 1.5, 2.0);
+  EXPECT_EQ(s.x, 4);   // rint(4.5) = 4 (to even)
+  EXPECT_EQ(s.width, static_cast<int32_t>(std::rint(12 * 1.5)) + 1 - 4);
+  EXPECT_EQ(s.y, 10);
+  EXPECT_EQ(s.height, 7);  // rint(8 * 2) + 1 - 10
+}
+
+TEST(Filters, RunInPriorityThenSlotOrder) {
+  vlLayerFilter f[VL_LAYER_FILTERS] = {};
+  f[0].active = 1;   // blur, priority 0
+  f[7].active = 1;   // invert, priority 0
+  f[6].active = 1;   // grayscale, 10
+  f[6].priority = 10;
+  f[15].active = 1;  // swirl, 200
+  f[15].priority = 200;
+  int order[VL_LAYER_FILTERS];
+  ASSERT_EQ(LayerFilterOrder(f, 0, order), 4);
+  EXPECT_EQ(order[0], 15);
+  EXPECT_EQ(order[1], 6);
+  EXPECT_EQ(order[2], 0);
+  EXPECT_EQ(order[3], 7);
+  ASSERT_EQ(LayerFilterOrder(f, 1, order), 1);
+  EXPECT_EQ(order[0], 15);
+  vlLayerFilter w{};
+  SetFilterDefaults(17, &w, 1, 1);
+  w.ints[0] = 99;
+  SetFilterDefaults(17, &w, 1, 1);
+  EXPECT_EQ(w.ints[0], 99);  // given arguments stay
+  EXPECT_EQ(w.ints[1], 1);
+  EXPECT_EQ(w.ints[2], 0);
+  EXPECT_FLOAT_EQ(w.floats[1], 0.5f);
+  EXPECT_STREQ(kLayerFilterNames[20], "quantize");
+}
+
+// Planes for collision tests: the pixel set is the reference model.
+vlBitmap* MaskFrom(int w, int h, const std::set<std::pair<int, int>>& on) {
+  vlBitmap* m = NewMaskPlane(nullptr, w, h, 1, nullptr, 0);
+  auto* bits = reinterpret_cast<uint8_t*>(QueryBitmap(m, 4));
+  intptr_t row = QueryBitmap(m, 2);
+  for (const auto& p : on) bits[p.second * row + (p.first >> 3)] |= 0x80 >> (p.first & 7);
+  return m;
+}
+
+TEST(Collision, PixelMasksAgainstBruteForce) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 60; round++) {
+    int w1 = 3 + rng() % 12, h1 = 3 + rng() % 12, w2 = 3 + rng() % 12, h2 = 3 + rng() % 12;
+    std::set<std::pair<int, int>> p1, p2;
+    for (int k = 0; k < 6; k++) p1.insert({static_cast<int>(rng() % w1), static_cast<int>(rng() % h1)});
+    for (int k = 0; k < 6; k++) p2.insert({static_cast<int>(rng() % w2), static_cast<int>(rng() % h2)});
+    vlBitmap* m1 = MaskFrom(w1, h1, p1);
+    vlBitmap* a2 = NewAlphaPlane(w2, h2, 1, nullptr, 0);
+    ASSERT_NE(m1, nullptr);
+    ASSERT_NE(a2, nullptr);
+    auto* bytes = reinterpret_cast<uint8_t*>(QueryBitmap(a2, 3));
+    for (const auto& p : p2) bytes[p.second * QueryBitmap(a2, 1) + p.first] = 77;
+    vlCollisionObject a{}, b{};
+    a.x = rng() % 10, a.y = rng() % 10, a.width = w1, a.height = h1, a.mask = m1;
+    b.x = rng() % 10, b.y = rng() % 10, b.width = w2, b.height = h2, b.alpha = a2;
+    bool expect = false;
+    for (const auto& p : p1)
+      expect |= p2.count({p.first + a.x - b.x, p.second + a.y - b.y}) > 0;
+    EXPECT_EQ(CollidePixels(a, b), expect ? 1 : 0) << round;
+    // Without planes the rectangles decide.
+    vlCollisionObject c{a.x, a.y, a.width, a.height}, d{b.x, b.y, b.width, b.height};
+    EXPECT_EQ(CollidePixels(c, d), BoxesCollide(a.x, a.y, w1, h1, b.x, b.y, w2, h2) ? 1 : 0);
+    DeleteMaskPlane(m1);
+    DeleteAlphaPlane(a2);
+  }
+}
+
+class Layers : public DisplayTest {
+ protected:
+  vlDisplay* Open() {
+    EXPECT_EQ(OpenLayersLib(L), 0);
+    EXPECT_EQ(Run(".table 0 { width = 100, height = 80, color = 8421504 }\n.call base=1 createdisplay 1 r0\n"
+                  ".call opendisplay 1"),
+              0);
+    return GetDisplayByNumber(1);
+  }
+  void TearDown() override {
+    ShutdownLayerSystem(L);
+    DisplayTest::TearDown();
+  }
+  // A layer showing a solid picture (a drawn box), optionally masked.
+  vlLayer* Add(int x, int y, int w, int h, uint32_t color, vlLayerOptions* options, vlBitmap* mask = nullptr) {
+    vlBitmap* b = NewBitmap(w, h, 0, nullptr);
+    FillBitmapRect(b, 0, 0, w, h, 0xFF000000u | color);
+    vlLayerGeometry* g = NewLayerGeometry();
+    g->x = x, g->y = y, g->width = w, g->height = h;
+    vlLayer* layer = nullptr;
+    EXPECT_EQ(AddLayer(L, VL_LAYER_BOX, nullptr, x, y, w, h, nullptr, options, b, mask, nullptr, g, -1, 0, &layer),
+              0);
+    // The drawing command paints what AddLayer leaves to it.
+    RefreshArea(L, x, y, w, h);
+    return layer;
+  }
+};
+
+TEST_F(Layers, RedrawComposesLayersOnTheWindow) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(Run(".call hidelayer 1"), ERR_NOLAYERS);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  vlLayer* red = Add(10, 10, 30, 20, 0xFF0000, nullptr);
+  vlLayerOptions half{};
+  half.transparency = 128;
+  strcpy(half.name, "blue");
+  vlLayer* blue = Add(20, 15, 30, 20, 0x0000FF, &half);
+  ASSERT_NE(red, nullptr);
+  ASSERT_NE(blue, nullptr);
+  EXPECT_EQ(CountLayers(d->bgpic), 2);
+  EXPECT_EQ(FindLayerByName(d->bgpic, "BLUE"), 2);
+  // Expected: blue at opacity 127 over red or grey.
+  auto mix = [](uint32_t top, uint32_t under) {
+    uint32_t out = 0;
+    for (int s = 0; s < 24; s += 8) {
+      int t = (top >> s) & 255, u = (under >> s) & 255;
+      int v = (t * 127 + u * 128) / 255;
+      out |= static_cast<uint32_t>(v) << s;
+    }
+    return out;
+  };
+  auto near = [](uint32_t a, uint32_t b) {
+    for (int s = 0; s < 24; s += 8)
+      if (std::abs(static_cast<int>((a >> s) & 255) - static_cast<int>((b >> s) & 255)) > 2) return false;
+    return true;
+  };
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFF0000u);
+  EXPECT_TRUE(near(WindowPixel(d, 25, 20), mix(0x0000FF, 0xFF0000))) << std::hex << WindowPixel(d, 25, 20);
+  EXPECT_TRUE(near(WindowPixel(d, 45, 30), mix(0x0000FF, 0x808080))) << std::hex << WindowPixel(d, 45, 30);
+  EXPECT_EQ(WindowPixel(d, 60, 60), 0x808080u);
+  // Hiding the red layer uncovers the background under the blue one.
+  ASSERT_EQ(Run(".call hidelayer 1"), 0);
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0x808080u);
+  EXPECT_TRUE(near(WindowPixel(d, 25, 20), mix(0x0000FF, 0x808080)));
+  ASSERT_EQ(Run(".call showlayer 1"), 0);
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFF0000u);
+  // Collision of the two layers' rectangles; a box off to the side misses.
+  ASSERT_EQ(Run(".call collision 22 1 2 -> hit\n.call collision 47 1 60 60 5 5 -> miss"),
+            0);
+  EXPECT_EQ(Num("hit"), 1);
+  EXPECT_EQ(Num("miss"), 0);
+  EXPECT_EQ(Run(".call collision 15 1 2"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call removelayer \"blue\""), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 1);
+  EXPECT_EQ(WindowPixel(d, 45, 30), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 25, 20), 0xFF0000u);
+  EXPECT_EQ(Run(".call removelayer 5"), ERR_LAYERRANGE);
+}
+
+TEST_F(Layers, MaskedLayerShowsTheLayerBelowThroughItsHoles) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  Add(0, 0, 40, 40, 0x00FF00, nullptr);
+  std::set<std::pair<int, int>> on;
+  for (int y = 0; y < 20; y++)
+    for (int x = 0; x < 20; x++)
+      if ((x + y) % 2 == 0) on.insert({x, y});
+  vlLayerOptions opts{};
+  opts.filters[7].active = 1;  // invert: white becomes black
+  vlLayer* top = Add(5, 5, 20, 20, 0xFFFFFF, &opts, MaskFrom(20, 20, on));
+  ASSERT_NE(top, nullptr);
+  for (int y = 0; y < 20; y++)
+    for (int x = 0; x < 20; x++)
+      ASSERT_EQ(WindowPixel(d, 5 + x, 5 + y), on.count({x, y}) ? 0x000000u : 0x00FF00u) << x << "," << y;
+  ASSERT_EQ(Run(".call getlayeratpos 6 6 -> pos"), 0);
+  EXPECT_EQ(Num("pos"), 2);
+}
+
+}  // namespace
