@@ -8,7 +8,6 @@
 #include "display/bgpic.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
-#include "graphics/geometry.h"
 #include "runtime/object_data.h"
 #include "vm/error_codes.h"
 
@@ -136,11 +135,7 @@ void FreeLayerGeometry(vlVMState*, uint32_t type, vlLayerGeometry* g) {
   FreeTriple(&g->bImage, &g->bMask, &g->bAlpha);
   if (g->shadowAlpha) DeleteAlphaPlane(g->shadowAlpha);
   g->shadowAlpha = nullptr;
-  // A private clip region (one with its own mask plane) goes with the record.
-  if (auto* clip = static_cast<vlClipRegion*>(g->clipRegion); clip && clip->mask) {
-    DeleteMaskPlane(clip->mask);
-    delete clip;
-  }
+  // The clip region is the BGPic's, shared by its layers: it stays.
   delete g;
 }
 
