@@ -238,3 +238,17 @@ int OpenLayersLib(vlVMState* state);
 void ShutdownLayerSystem(vlVMState* state);
 void InstallLayerHooks();
 
+
+// Stacking order and placement.
+void SwapLayerNodes(vlLayer* a, vlLayer* b);
+int SwapLayerPositions(vlVMState* state, int32_t posA, int32_t posB);
+int MoveLayerInList(vlLayer* layer, int32_t position);
+void SetGeometryPos(vlLayer* layer, vlLayerGeometry* g, int32_t x, int32_t y);
+void MoveLayerTo(vlVMState* state, vlLayer* layer, const vlRectXYWH* minimum, int32_t x, int32_t y, int noRefresh,
+                 uint32_t relative, vlDirtyRects* dirty);
+
+// Borders and shadows.
+int MakeLayerBorder(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size);
+void DrawLayerDecor(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitmap* dest, const vlRectXYWH& work);
+void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
+                    int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency);

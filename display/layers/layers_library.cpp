@@ -1,5 +1,7 @@
 // The "layers" command library: switching layers on and off, showing,
 // hiding and removing layers, finding them, and collision tests.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -7,7 +9,9 @@
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
+#include "graphics/blit.h"
 #include "graphics/geometry.h"
+#include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
@@ -117,6 +121,10 @@ int ShowHide(vlVMState* L, bool hide) {
     // The area before and after the change.
     InvalidateLayer(L, queue ? &gScratch : &d->dirty, l, l->geometry[2]);
     l->hidden = hide ? 1 : 0;
+    if (!hide) {
+      int32_t x = vl::OptIntArg(L, 2, 100000), y = vl::OptIntArg(L, 3, 100000);
+      MoveLayerTo(L, l, nullptr, x, y, 0, 0, queue ? &gScratch : nullptr);
+    }
   }
   if (queue) {
     MergeDirtyRects(&gScratch);
@@ -278,6 +286,210 @@ int CmdCollision(vlVMState* L) {
   return 1;
 }
 
+
+// The prologue of the single-layer commands: the layer argument, then the
+// display's state.
+int LayerCommand(vlVMState* L, int index, vlLayer** out) {
+  if (int status = CheckLayers()) return status;
+  return LayerArg(L, index, out);
+}
+
+int CmdLayerToBack(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  int32_t pos = GetLayerIndex(layer);
+  return pos == 1 ? 0 : SwapLayerPositions(L, pos, 1);
+}
+
+int CmdLayerToFront(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  int32_t pos = GetLayerIndex(layer), last = CountLayers(vlCurrentOutput);
+  return pos == last ? 0 : SwapLayerPositions(L, pos, last);
+}
+
+int CmdSwapLayers(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vlLayer *a, *b;
+  if (int status = LayerCommand(L, 1, &a)) return status;
+  if (int status = LayerArg(L, 2, &b)) return status;
+  if (a == b) return ERR_WRONGUSAGE;
+  return SwapLayerPositions(L, GetLayerIndex(a), GetLayerIndex(b));
+}
+
+int CmdSetLayerZPos(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  int32_t z;
+  if (vl::GetTypeAt(L, 2) == VL_TSTRING) {
+    vlLayer* named;
+    if (int status = LayerArg(L, 2, &named)) return status;
+    z = GetLayerIndex(named);
+  } else {
+    z = vl::CheckIntArg(L, 2);
+  }
+  if (z < 0 || z == GetLayerIndex(layer)) return ERR_WRONGUSAGE;
+  if (MoveLayerInList(layer, z)) {
+    vlCurrentOutput->changed = 1;
+    ShowLayerOnDisplay(L, layer, 0);
+  }
+  return 0;
+}
+
+int CmdTranslateLayer(vlVMState* L) {
+  CheckArgs(L, 3, 3, 0, 0);
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  int32_t dx = vl::CheckIntArg(L, 2), dy = vl::CheckIntArg(L, 3);
+  vlCurrentOutput->changed = 1;
+  MoveLayerTo(L, layer, nullptr, dx, dy, 0, 3, nullptr);
+  return 0;
+}
+
+int CmdSetLayerName(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  if (int status = CheckLayers()) return status;
+  int32_t pos = vl::CheckIntArg(L, 1);
+  const char* name = vl::CheckStringArg(L, 2, nullptr);
+  vlLayer* layer = GetLayerByPos(vlCurrentOutput, pos > 0 ? pos : CountLayers(vlCurrentOutput));
+  if (!layer) return ERR_LAYERRANGE;
+  free(layer->name);
+  layer->name = nullptr;
+  return *name ? SetLayerNameFromStyle(layer, name) : 0;
+}
+
+int CmdUndo(vlVMState* L) {
+  CheckArgs(L, 1, 4, 0, 0);
+  vlBGPic* pic = vlCurrentOutput;
+  if (pic) pic->changed = 1;
+  if (int status = CheckLayers()) return status;
+  auto type = static_cast<uint32_t>(vl::CheckIntArg(L, 1));
+  vlObjectId id{0, nullptr};
+  if (vl::GetTypeAt(L, 2) > VL_TNIL) GetObjectIDArg(&id, L, 2);
+  int32_t level = vl::OptIntArg(L, 3, 1);
+  int noRefresh = vl::OptIntArg(L, 4, 0);
+  if (level < 1) return 0;
+  // The most recent layers are the topmost.
+  for (vlNode* n = pic->layers.tailPred; n->pred; n = n->pred) {
+    auto* l = reinterpret_cast<vlLayer*>(n);
+    if (l->type != type || l->creationId.number != id.number || l->creationId.handle != id.handle) continue;
+    if (--level) continue;
+    DeleteLayer(L, l, noRefresh, nullptr, nullptr, nullptr, nullptr, nullptr, 1);
+    pic->changed = 1;
+    return 0;
+  }
+  return 0;
+}
+
+int CmdDumpLayers(vlVMState* L) {
+  CheckArgs(L, 0, 1, 0, 0);
+  if (int status = CheckLayers()) return status;
+  int32_t which = vl::OptIntArg(L, 1, 0);
+  if (which != 1 && which != 2) which = 0;
+  vlBGPic* pic = vlCurrentOutput;
+  PrintConsole("LAYER SYSTEM INFO - BGPIC: %d (%p)\nsizeof(vlLayer): %d\nLayers: %d\n", pic->idNumber,
+               pic->idHandle, static_cast<int>(sizeof(vlLayer)), CountLayers(pic));
+  int32_t pos = 1;
+  for (vlNode* n = pic->layers.head; n->succ; n = n->succ, pos++) {
+    auto* l = reinterpret_cast<vlLayer*>(n);
+    const vlLayerGeometry* g = l->geometry[which];
+    const char* typeName = GetObjectTypeName(l->type);
+    PrintConsole("(%d) %s #%d (%p / \"%s\") - X: %d (%d) - Y: %d (%d) - Width: %d (%d) - Height: %d (%d) - "
+                 "Visible: %d\n",
+                 pos, typeName ? typeName : "", l->source.number, l->source.handle, l->name ? l->name : "",
+                 g ? g->x : 0, g ? g->drawnX : 0, g ? g->y : 0, g ? g->drawnY : 0, g ? g->width : 0,
+                 g ? g->drawnWidth : 0, g ? g->height : 0, g ? g->drawnHeight : 0, l->hidden ? 0 : 1);
+  }
+  return 0;
+}
+
+// Border and shadow switches share the refresh: the area before and after.
+template <class Change>
+int ChangeDecor(vlVMState* L, vlLayer* layer, bool wasOn, bool on, Change change) {
+  if (!wasOn && !on) return 0;
+  vlCurrentOutput->changed = 1;
+  vlRectXYWH before, after;
+  GetLayerOuterRect(L, layer, layer->geometry[2], &before.x, &before.y, &before.width, &before.height);
+  change();
+  vlRectXYWH area = before;
+  if (on) {
+    GetLayerOuterRect(L, layer, layer->geometry[2], &after.x, &after.y, &after.width, &after.height);
+    area = UnionRects(before, after);
+  }
+  if (!layer->hidden) RefreshArea(L, area.x, area.y, area.width, area.height);
+  return 0;
+}
+
+int CmdSetLayerBorder(vlVMState* L) {
+  CheckArgs(L, 2, 4, 0, 0);
+  int on = vl::CheckIntArg(L, 2) != 0;
+  auto color = static_cast<uint32_t>(vl::OptNumberArg(L, 3, 0));
+  int32_t size = vl::OptIntArg(L, 4, 2);
+  if (size < 1) return ERR_WRONGUSAGE;
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  return ChangeDecor(L, layer, layer->border.on, on, [&] {
+    FreeLayerBorders(layer);
+    FreeLayerBitmaps(layer);
+    ReleaseLayerGeometryCaches(layer);
+    layer->border.on = on;
+    if (on) {
+      layer->border.color = color;
+      layer->border.size = static_cast<uint32_t>(size);
+    }
+  });
+}
+
+int CmdSetLayerShadow(vlVMState* L) {
+  CheckArgs(L, 2, 7, 0, 0);
+  int on = vl::CheckIntArg(L, 2) != 0;
+  auto color = static_cast<uint32_t>(vl::OptNumberArg(L, 3, 2147483648.0));
+  double radius = vl::OptNumberArg(L, 4, 5.0);
+  int32_t size = vl::OptIntArg(L, 5, 4);
+  int32_t direction = vl::OptIntArg(L, 6, 3);
+  double sigma = vl::OptNumberArg(L, 7, radius / 3.0);
+  if (size < 0 || !(radius >= 1.0) || !(sigma > 0)) return ERR_WRONGUSAGE;
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  return ChangeDecor(L, layer, layer->shadow.on, on, [&] {
+    FreeLayerBitmaps(layer);
+    ReleaseLayerGeometryCaches(layer);
+    layer->shadow.on = on;
+    if (on) layer->shadow = {1, color, size, static_cast<uint32_t>(direction) & 7, radius, sigma};
+  });
+}
+
+int CmdFreeLayers(vlVMState* L) {
+  CheckArgs(L, 0, 1, 0, 0);
+  if (int status = CheckLayers()) return status;
+  int keep = vl::OptIntArg(L, 1, 1);
+  vlDisplay* d = vlCurrentDisplay;
+  vlBGPic* pic = vlCurrentOutput;
+  if (d->outputType == VL_OUTPUT_BGPIC && d->bgpic != pic && keep) return ERR_WRONGUSAGE;
+  pic->changed = 1;
+  bool shown = d->bgpic == pic && d->back;
+  if (keep && shown) {
+    // What the layers showed stays painted.
+    RedrawLayers(L, d, pic, d->back, 0, 0, pic->dispWidth, pic->dispHeight, 1);
+    if (d->front)
+      BltBitmap(d->back, 0, 0, d->front, 0, 0, std::min({pic->dispWidth, d->front->width, d->back->width}),
+                std::min({pic->dispHeight, d->front->height, d->back->height}));
+  }
+  FreeBGPicLayers(L, pic, 1, 1);
+  if (!keep && shown) {
+    if (d->outputType == VL_OUTPUT_BGPIC) {
+      AddDirtyRect(&d->dirty, 0, 0, pic->dispWidth, pic->dispHeight, 1);
+    } else {
+      RedrawLayers(L, d, pic, d->back, 0, 0, pic->dispWidth, pic->dispHeight, 1);
+      UpdateDisplayRect(d->back, 0, 0, d, 0, 0, pic->dispWidth, pic->dispHeight, 0);
+    }
+  }
+  return 0;
+}
+
 const vlCommand kLayersCommands[] = {
     {"EnableLayers", CmdEnableLayers},
     {"DisableLayers", CmdDisableLayers},
@@ -287,6 +499,17 @@ const vlCommand kLayersCommands[] = {
     {"Collision", CmdCollision},
     {"LayerExists", CmdLayerExists},
     {"GetLayerAtPos", CmdGetLayerAtPos},
+    {"LayerToBack", CmdLayerToBack},
+    {"LayerToFront", CmdLayerToFront},
+    {"SwapLayers", CmdSwapLayers},
+    {"SetLayerZPos", CmdSetLayerZPos},
+    {"TranslateLayer", CmdTranslateLayer},
+    {"SetLayerName", CmdSetLayerName},
+    {"Undo", CmdUndo},
+    {"DumpLayers", CmdDumpLayers},
+    {"SetLayerBorder", CmdSetLayerBorder},
+    {"SetLayerShadow", CmdSetLayerShadow},
+    {"FreeLayers", CmdFreeLayers},
     {nullptr, nullptr},
 };
 

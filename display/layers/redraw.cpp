@@ -109,11 +109,12 @@ double ScaleFactorY(const vlDisplay* d) { return d && d->scaleY > 0 ? d->scaleY 
 
 }  // namespace
 
-void GetLayerOuterRect(vlVMState*, vlLayer* layer, vlLayerGeometry* g, int32_t* x, int32_t* y, int32_t* width,
+void GetLayerOuterRect(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int32_t* x, int32_t* y, int32_t* width,
                        int32_t* height) {
   if (!g) g = layer->geometry[2];
   vlRectXYWH r{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
   vlRectXYWH base = r;
+  if (layer->border.on && !g->bImage) MakeLayerBorder(state, layer, g, layer->border.color, layer->border.size);
   if (layer->border.on && g->borderWidth > 0) {
     vlRectXYWH b{g->drawnX - g->borderXOffset, g->drawnY - g->borderYOffset, g->borderWidth, g->borderHeight};
     r = UnionRects(r, b);
@@ -188,8 +189,6 @@ int IsLayerUnobscured(vlBGPic*, vlLayer* layer) {
   return 1;
 }
 
-namespace {
-
 // Draws a rectangle of a layer's picture onto dest: through its mask and
 // alpha plane, at the layer's opacity.
 void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
@@ -222,8 +221,6 @@ void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx
   DeleteAlphaPlane(cover);
 }
 
-}  // namespace
-
 void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
                   int32_t width, int32_t height, int32_t flags) {
   if (width < 1 || height < 1) {
@@ -247,9 +244,15 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
   height = std::min(height, dest->height - y);
   if (width < 1 || height < 1) return;
   if (flags & (2 | 32)) return;
-  vlBitmap* background = current ? pic->curBitmap : pic->dispBitmap;
-  if (background && background != dest) BltBitmap(background, x, y, dest, x, y, width, height);
-  (void)display;
+  vlBitmap* background = pic->dispBitmap;
+  if (current)
+    background = pic->curBitmap;
+  else if (!(flags & 8) && display && ((flags & 4) || display->bgpic == pic) && display->front)
+    background = display->front;
+  if (background && background != dest) {
+    int32_t bw = std::min(width, background->width - x), bh = std::min(height, background->height - y);
+    if (bw > 0 && bh > 0) BltBitmap(background, x, y, dest, x, y, bw, bh);
+  }
 
   vlRectXYWH area{x, y, width, height};
   for (vlNode* node = pic->layers.head; node->succ; node = node->succ) {
@@ -261,6 +264,7 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
     if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion))
       if (!IntersectRects(work, {clip->x, clip->y, clip->width, clip->height}, &work)) continue;
     PrepareFilteredImage(state, layer, g, 1);
+    if (layer->shadow.on || layer->border.on) DrawLayerDecor(state, layer, g, dest, work);
     vlBitmap *image, *mask, *alpha;
     int32_t iw, ih;
     uint32_t extra;

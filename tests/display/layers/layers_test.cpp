@@ -1,6 +1,7 @@
 #include "tests/display/core/display_fixture.h"
 
 #include <random>
+#include <string>
 #include <set>
 #include <utility>
 
@@ -256,6 +257,110 @@ TEST_F(Layers, MaskedLayerShowsTheLayerBelowThroughItsHoles) {
       ASSERT_EQ(WindowPixel(d, 5 + x, 5 + y), on.count({x, y}) ? 0x000000u : 0x00FF00u) << x << "," << y;
   ASSERT_EQ(Run(".call getlayeratpos 6 6 -> pos"), 0);
   EXPECT_EQ(Num("pos"), 2);
+}
+
+
+std::string Order(vlBGPic* pic) {
+  std::string out;
+  for (int i = 1; vlLayer* l = GetLayerByPos(pic, i); i++) out += l->name ? l->name : "?";
+  return out;
+}
+
+TEST_F(Layers, StackingOrderCommands) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  const char* names[] = {"A", "B", "C", "D"};
+  uint32_t colors[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00};
+  for (int i = 0; i < 4; i++) {
+    vlLayerOptions o{};
+    strcpy(o.name, names[i]);
+    Add(10 + 5 * i, 10, 20, 20, colors[i], &o);
+  }
+  EXPECT_EQ(Order(d->bgpic), "ABCD");
+  EXPECT_EQ(WindowPixel(d, 22, 15), 0x0000FFu);  // C over A and B
+  ASSERT_EQ(Run(".call layertoback \"c\""), 0);
+  EXPECT_EQ(Order(d->bgpic), "CBAD");
+  EXPECT_EQ(WindowPixel(d, 22, 15), 0xFF0000u);  // now A is above C and B
+  ASSERT_EQ(Run(".call layertofront 1"), 0);
+  EXPECT_EQ(Order(d->bgpic), "DBAC");
+  EXPECT_EQ(Run(".call swaplayers 2 \"B\""), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call swaplayers 1 4"), 0);
+  EXPECT_EQ(Order(d->bgpic), "CBAD");
+  EXPECT_EQ(Run(".call setlayerzpos 2 2"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call setlayerzpos 2 9"), 0);
+  EXPECT_EQ(Order(d->bgpic), "CADB");
+  ASSERT_EQ(Run(".call setlayerzpos \"B\" 1"), 0);
+  EXPECT_EQ(Order(d->bgpic), "BCAD");
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFF0000u);
+  EXPECT_EQ(Run(".call layertoback 7"), ERR_LAYERRANGE);
+  EXPECT_EQ(Run(".call layertoback \"zz\""), ERR_FINDLAYER);
+  // SetLayerName: position 0 names the topmost; names are unique.
+  ASSERT_EQ(Run(".call setlayername 0 \"top\""), 0);
+  EXPECT_EQ(FindLayerByName(d->bgpic, "TOP"), 4);
+  EXPECT_EQ(Run(".call setlayername 1 \"a\""), kErrLayerNameUsed);
+}
+
+TEST_F(Layers, TranslateBorderShadowAndFreeLayers) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  Add(20, 20, 10, 10, 0xFF0000, nullptr);
+  ASSERT_EQ(Run(".call translatelayer 1 5 -3"), 0);
+  EXPECT_EQ(WindowPixel(d, 22, 22), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 25, 17), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 34, 26), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 35, 26), 0x808080u);
+  // A plain rectangle gets a ring of the border size around it.
+  EXPECT_EQ(Run(".call setlayerborder 1 0 255 0"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call setlayerborder 1 1 255 3"), 0);
+  EXPECT_EQ(WindowPixel(d, 22, 14), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 37, 29), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 38, 29), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 25, 17), 0xFF0000u);
+  ASSERT_EQ(Run(".call setlayerborder 1 0"), 0);
+  EXPECT_EQ(WindowPixel(d, 22, 14), 0x808080u);
+  // An opaque black shadow to the right, 5 pixels away, radius 1.
+  ASSERT_EQ(Run(".call setlayershadow 1 1 0 1 5 2"), 0);
+  vlLayer* l = GetLayerByPos(d->bgpic, 1);
+  ASSERT_TRUE(l->shadow.on);
+  EXPECT_EQ(l->shadow.direction, 2u);
+  int32_t x, y, w, h;
+  GetLayerOuterRect(L, l, l->geometry[2], &x, &y, &w, &h);
+  EXPECT_EQ(x, 25);
+  EXPECT_EQ(y, 17 - 1);
+  EXPECT_EQ(w, 10 + 5 + 1);
+  EXPECT_EQ(h, 10 + 2);
+  EXPECT_EQ(WindowPixel(d, 37, 22), 0x000000u);  // right of the body, inside the shadow
+  EXPECT_EQ(WindowPixel(d, 30, 22), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 22, 22), 0x808080u);  // nothing to the left
+  EXPECT_EQ(Run(".call setlayershadow 1 1 0 0.5"), ERR_WRONGUSAGE);
+  // FreeLayers keeps what the layers showed on the screen.
+  ASSERT_EQ(Run(".call freelayers"), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 0);
+  EXPECT_EQ(WindowPixel(d, 30, 22), 0xFF0000u);
+}
+
+TEST_F(Layers, UndoRemovesTheMostRecentLayerOfATypeAndId) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  vlLayerOptions a{}, b{}, c{};
+  strcpy(a.name, "a");
+  strcpy(b.name, "b");
+  strcpy(c.name, "c");
+  Add(0, 0, 10, 10, 0xFF0000, &a);
+  Add(5, 5, 10, 10, 0x00FF00, &b);
+  Add(50, 50, 10, 10, 0x0000FF, &c);
+  ASSERT_EQ(Run(".call undo 14 nil 2"), 0);
+  EXPECT_EQ(Order(d->bgpic), "ac");
+  EXPECT_EQ(WindowPixel(d, 7, 7), 0xFF0000u);
+  ASSERT_EQ(Run(".call undo 14 nil 9"), 0);  // no such level: nothing changes
+  ASSERT_EQ(Run(".call undo 3"), 0);          // no brush layers
+  EXPECT_EQ(Order(d->bgpic), "ac");
+  ASSERT_EQ(Run(".call undo 14"), 0);
+  EXPECT_EQ(Order(d->bgpic), "a");
+  EXPECT_EQ(WindowPixel(d, 55, 55), 0x808080u);
 }
 
 }  // namespace
