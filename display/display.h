@@ -202,6 +202,8 @@ struct vlDisplay {
 
   vlBGPic* savedOutput;
   int32_t cursorX, cursorY, marginLeft, marginRight;
+  int32_t tabStops[32];  // ascending text tab stops
+  int32_t tabCount;
   void* pointer;
   int32_t pointerHidden;
   int32_t activateOnOpen;

@@ -173,12 +173,7 @@ int CmdDecreasePointer(vlVMState* L) { return MovePointer(L, -1); }
 
 // Debugging -------------------------------------------------------------------
 
-namespace {
-
-int DebugPrintArgs(vlVMState* L, bool lineBreak) {
-  CheckArgs(L, 1, 0, 0, 0);
-  if (L->g->host.debugOutputDisabled && L->g->host.debugOutputDisabled(L)) return 0;
-  int n = vl::GetStackTop(L);
+int JoinArgsAsText(vlVMState* L, int n) {
   vl::PushString(L, "tostring");
   vl::GetTableValue(L, vl::kGlobalsIndex);  // at n + 1
   bool haveToString = vl::GetTypeAt(L, n + 1) == VL_TFUNCTION;
@@ -207,6 +202,15 @@ int DebugPrintArgs(vlVMState* L, bool lineBreak) {
     vl::AddTopToStrBuf(&b);
   }
   vl::PushStrBufResult(&b);
+  return 0;
+}
+
+namespace {
+
+int DebugPrintArgs(vlVMState* L, bool lineBreak) {
+  CheckArgs(L, 1, 0, 0, 0);
+  if (L->g->host.debugOutputDisabled && L->g->host.debugOutputDisabled(L)) return 0;
+  if (int status = JoinArgsAsText(L, vl::GetStackTop(L))) return status;
   size_t length = vl::GetStringLengthAt(L, -1);
   std::fwrite(vl::ToStringAt(L, -1), 1, length, stdout);
   if (lineBreak) std::fputc('\n', stdout);

@@ -63,6 +63,9 @@ int CmdListItems(vlVMState* state);
 int CmdConcat(vlVMState* state);
 
 // Debugging
+// Converts arguments 1..n through the script's "tostring" and pushes them
+// joined with single blanks; 0 or an error code.
+int JoinArgsAsText(vlVMState* state, int n);
 int CmdDebugPrint(vlVMState* state);
 int CmdDebugPrintNR(vlVMState* state);
 int CmdDebugPrompt(vlVMState* state);

@@ -6,6 +6,7 @@
 
 #include "runtime/objects.h"
 #include "text/font_cache.h"
+#include "text/text_commands.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
 #include "vm/stack_api.h"
@@ -17,12 +18,26 @@ int32_t gDefaultEncoding = 0;
 
 const vlCommand kTextCommands[] = {
     {"SetFont", CmdSetFont},
+    {"SetFontColor", CmdSetFontColor},
+    {"TextHeight", CmdTextHeight},
+    {"TextWidth", CmdTextWidth},
+    {"ResetTabs", CmdResetTabs},
+    {"AddTab", CmdAddTab},
+    {"Locate", CmdLocate},
+    {"SetMargins", CmdSetMargins},
+    {"SetFontStyle", CmdSetFontStyle},
+    {"Print", CmdPrint},
+    {"NPrint", CmdNPrint},
+    {"TextOut", CmdTextOut},
+    {"TextExtent", CmdTextExtent},
     {"OpenFont", CmdOpenFont},
     {"CloseFont", CmdCloseFont},
     {"UseFont", CmdUseFont},
     {"GetAvailableFonts", CmdGetAvailableFonts},
     {"FreeGlyphCache", CmdFreeGlyphCache},
+    {"SetDefaultEncoding", CmdSetDefaultEncoding},
     {"AddFontPath", CmdAddFontPath},
+    {"GetKerningPair", CmdGetKerningPair},
     {nullptr, nullptr},
 };
 

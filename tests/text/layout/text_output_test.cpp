@@ -1,0 +1,248 @@
+// Text output on a private Xvfb display with the built-in 8-pixel font:
+// Print pixels against the font's own strike data, the text cursor,
+// margins and tab stops, word wrap, tags, and the shadow and edge pixels
+// against references built from the glyph bits.
+#include "tests/display/core/display_fixture.h"
+
+#include <set>
+#include <utility>
+
+#include "graphics/bitmap.h"
+#include "text/fonts/bitmap_font.h"
+#include "text/text_layout.h"
+#include "text/text_library.h"
+
+namespace {
+
+using vltest::DisplayTest;
+
+// The glyph bit of character c at (x, y) of its 8 x 8 cell.
+bool GlyphBit(unsigned char c, int x, int y) {
+  if (x < 0 || y < 0 || x >= 8 || y >= 8) return false;
+  const uint32_t loc = kTopazCharLoc[c - 32];
+  const int bit = static_cast<int>(loc >> 16) + x;
+  return (kTopazStrike[y * 188 + bit / 8] >> (7 - bit % 8)) & 1;
+}
+
+// The set of inked pixels of a string drawn from (0, 0).
+std::set<std::pair<int, int>> Ink(const std::string& s) {
+  std::set<std::pair<int, int>> ink;
+  for (size_t i = 0; i < s.size(); ++i)
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x)
+        if (GlyphBit(static_cast<unsigned char>(s[i]), x, y)) ink.insert({static_cast<int>(i) * 8 + x, y});
+  return ink;
+}
+
+class TextOutput : public DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenTextLib(L), 0);
+    ASSERT_EQ(InitDefaultFont(), 0);
+  }
+  void TearDown() override {
+    if (started_) FreeTextLibrary(L);
+    DisplayTest::TearDown();
+  }
+  vlDisplay* OpenBlack() {
+    EXPECT_EQ(Run(".table 0 { width = 160, height = 80, color = 0 }\n.call base=1 createdisplay 1 r0\n"
+                  ".call opendisplay 1"),
+              0);
+    return GetDisplayByNumber(1);
+  }
+  // Lays out and renders text into a picture as a text object would.
+  vlTextPicture Picture(const char* text, int32_t align = VL_ALIGN_LEFT, int32_t wrap = 0) {
+    vlTextLayout layout;
+    layout.settings = *GetTextSettings();
+    layout.text = text;
+    layout.align = align;
+    layout.wrapWidth = wrap;
+    vlTextPicture p;
+    EXPECT_EQ(DrawFormattedText(L, &layout, VL_TEXTMODE_OBJECT, false, &p), 0);
+    return p;
+  }
+  static uint8_t Alpha(const vlTextPicture& p, int x, int y) {
+    vlPixelAccess acc;
+    if (!p.alpha || !LockPixels(p.alpha, VL_LOCK_READ, &acc)) return 0;
+    const uint8_t a = acc.pixels[static_cast<intptr_t>(y) * acc.rowLength + x];
+    UnlockPixels(p.alpha, &acc);
+    return a;
+  }
+  static bool Inked(const vlTextPicture& p, int x, int y) {
+    if (x < 0 || y < 0 || x >= p.width || y >= p.height) return false;
+    return p.alpha ? Alpha(p, x, y) != 0 : ReadBitmapPixel(p.mask, x, y, 1) != 0;
+  }
+  static uint32_t Colour(const vlTextPicture& p, int x, int y) {
+    return ReadBitmapPixel(p.bitmap, x, y, 0) & 0xFFFFFF;
+  }
+};
+
+TEST_F(TextOutput, PrintDrawsTheStrikeAndMovesTheCursor) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call setfontcolor 16711680\n.call print \"Hi\" 7"), 0);
+  const auto ink = Ink("Hi 7");
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 32; ++x)
+      EXPECT_EQ(WindowPixel(d, x, y), ink.count({x, y}) ? 0xFF0000u : 0u) << x << "," << y;
+  EXPECT_EQ(d->cursorX, 32);
+  EXPECT_EQ(d->cursorY, 0);
+  ASSERT_EQ(Run(".call nprint \"A\""), 0);
+  EXPECT_EQ(d->cursorX, 0);
+  EXPECT_EQ(d->cursorY, 8);
+  // The second print started where the first ended.
+  for (const auto& [x, y] : Ink("A")) EXPECT_EQ(WindowPixel(d, 32 + x, y), 0xFF0000u);
+  ASSERT_EQ(Run(".call print \"B\""), 0);
+  for (const auto& [x, y] : Ink("B")) EXPECT_EQ(WindowPixel(d, x, 8 + y), 0xFF0000u);
+}
+
+TEST_F(TextOutput, CursorMarginsAndTabs) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call setmargins -5 100000"), 0);
+  EXPECT_EQ(d->marginLeft, 0);
+  EXPECT_EQ(d->marginRight, 159);
+  ASSERT_EQ(Run(".call setmargins 20 100\n.call locate 5 10"), 0);
+  EXPECT_EQ(d->cursorX, 20);
+  EXPECT_EQ(d->cursorY, 10);
+  EXPECT_EQ(Run(".call locate -100000 0"), 1337);
+  EXPECT_EQ(Run(".call setmargins 50 50"), 1055);
+  ASSERT_EQ(Run(".call addtab 100 50"), 0);
+  EXPECT_EQ(d->tabCount, 2);
+  EXPECT_EQ(d->tabStops[0], 50);
+  EXPECT_EQ(d->tabStops[1], 100);
+  EXPECT_EQ(Run(".call addtab 60 -1"), 1154);
+  EXPECT_EQ(d->tabCount, 3);  // the stop before the failing one stays
+  ASSERT_EQ(Run(".call resettabs"), 0);
+  for (int i = 0; i < 32; ++i) ASSERT_EQ(Run(".call addtab " + std::to_string(i)), 0);
+  EXPECT_EQ(Run(".call addtab 99"), 1066);
+
+  // A tab jumps to the next stop; past the last stop it breaks the line.
+  ASSERT_EQ(Run(".call resettabs\n.call addtab 60\n.call locate 20 0\n.call print \"A\\tB\\tC\""), 0);
+  for (const auto& [x, y] : Ink("B")) EXPECT_NE(WindowPixel(d, 60 + x, y), 0u);
+  EXPECT_EQ(d->cursorY, 8);
+  EXPECT_EQ(d->cursorX, 28);
+}
+
+TEST_F(TextOutput, WordWrapMovesWholeWords) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  // 40 pixels hold five characters: "ab cd" fits, "efg" goes down.
+  ASSERT_EQ(Run(".call setmargins 0 39\n.call print \"ab cd efg\""), 0);
+  for (const auto& [x, y] : Ink("efg")) EXPECT_NE(WindowPixel(d, x, 8 + y), 0u);
+  EXPECT_EQ(d->cursorY, 8);
+  EXPECT_EQ(d->cursorX, 24);
+  // A word wider than the line stays alone on its line.
+  ASSERT_EQ(Run(".call locate 0 30\n.call print \"abcdefgh x\""), 0);
+  for (const auto& [x, y] : Ink("abcd")) EXPECT_NE(WindowPixel(d, x, 30 + y), 0u);
+  for (const auto& [x, y] : Ink("x")) EXPECT_NE(WindowPixel(d, x, 38 + y), 0u);
+}
+
+TEST_F(TextOutput, TagsChangeTheOutput) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call print \"[color=$00FF00]I[/color]I[[\""), 0);
+  for (const auto& [x, y] : Ink("I")) {
+    EXPECT_EQ(WindowPixel(d, x, y), 0x00FF00u);
+    EXPECT_EQ(WindowPixel(d, 8 + x, y), 0xFFFFFFu);
+  }
+  for (const auto& [x, y] : Ink("[")) EXPECT_EQ(WindowPixel(d, 16 + x, y), 0xFFFFFFu);
+  EXPECT_EQ(d->cursorX, 24);
+  EXPECT_EQ(Run(".call print \"[/color]\""), 1252);
+  EXPECT_EQ(Run(".call print \"[q]\""), 1251);
+  EXPECT_EQ(Run(".call print \"[b\""), 1108);
+  EXPECT_EQ(d->cursorX, 24);  // failed output leaves the cursor
+
+  // Bold: the glyph ORed with itself one pixel to the right.
+  vlTextPicture bold = Picture("[b]l[/b]");
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 9; ++x)
+      EXPECT_EQ(Inked(bold, x, y), GlyphBit('l', x, y) || GlyphBit('l', x - 1, y)) << x << "," << y;
+  FreeTextPicture(&bold);
+
+  // Centre alignment: a one-letter line over a three-letter line moves by
+  // half of the difference.
+  vlTextPicture centred = Picture("I\nIII", VL_ALIGN_CENTER);
+  vlTextPicture left = Picture("I\nIII", VL_ALIGN_LEFT);
+  int firstCentred = -1, firstLeft = -1;
+  for (int x = 0; x < centred.width && firstCentred < 0; ++x)
+    for (int y = 0; y < 8; ++y)
+      if (Inked(centred, x, y)) firstCentred = x;
+  for (int x = 0; x < left.width && firstLeft < 0; ++x)
+    for (int y = 0; y < 8; ++y)
+      if (Inked(left, x, y)) firstLeft = x;
+  EXPECT_EQ(firstCentred - firstLeft, 8);
+  FreeTextPicture(&centred);
+  FreeTextPicture(&left);
+}
+
+TEST_F(TextOutput, ShadowAndEdgePixels) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  // Shadow west, 4 pixels, red; text white.
+  ASSERT_EQ(Run(".call setfontstyle 32 16711680 4 6"), 0);
+  vlTextPicture p = Picture("W");
+  EXPECT_EQ(p.offsetX, -4);
+  EXPECT_EQ(p.width, 12);
+  for (int y = 0; y < 8; ++y)
+    for (int x = -4; x < 8; ++x) {
+      const bool text = GlyphBit('W', x, y), shadow = GlyphBit('W', x + 4, y);
+      const int px = x + 4;
+      ASSERT_EQ(Inked(p, px, y), text || shadow) << x << "," << y;
+      if (text)
+        EXPECT_EQ(Colour(p, px, y), 0xFFFFFFu);
+      else if (shadow)
+        EXPECT_EQ(Colour(p, px, y), 0xFF0000u);
+    }
+  FreeTextPicture(&p);
+
+  // Edge of 2: a 5 x 5 spread of the glyph in the edge colour.
+  ASSERT_EQ(Run(".call setfontstyle 1\n.call setfontstyle 64 255 2"), 0);
+  p = Picture("o");
+  EXPECT_EQ(p.offsetX, -2);
+  EXPECT_EQ(p.offsetY, -2);
+  for (int y = -2; y < 10; ++y)
+    for (int x = -2; x < 10; ++x) {
+      bool near = false;
+      for (int oy = -2; oy <= 2; ++oy)
+        for (int ox = -2; ox <= 2; ++ox) near = near || GlyphBit('o', x + ox, y + oy);
+      ASSERT_EQ(Inked(p, x + 2, y + 2), near) << x << "," << y;
+      if (near) EXPECT_EQ(Colour(p, x + 2, y + 2), GlyphBit('o', x, y) ? 0xFFFFFFu : 0x0000FFu);
+    }
+  FreeTextPicture(&p);
+
+  // A fully transparent text colour leaves only the edge.
+  ASSERT_EQ(Run(".call setfontcolor 4278190080"), 0);
+  p = Picture("o");
+  ASSERT_NE(p.alpha, nullptr);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      if (GlyphBit('o', x, y)) EXPECT_EQ(Alpha(p, x + 2, y + 2), 255);
+  FreeTextPicture(&p);
+}
+
+TEST_F(TextOutput, SettingsAndMeasures) {
+  vlTextSettings* s = GetTextSettings();
+  ASSERT_EQ(Run(".call setfontstyle 32 16711680 10 5\n.call setfontstyle 1"), 0);
+  EXPECT_EQ(s->style, 1u);
+  EXPECT_EQ(s->shadowColor, 0xFF0000u);
+  EXPECT_EQ(s->shadowSize, 10);
+  EXPECT_EQ(s->shadowDirection, 5);
+  ASSERT_EQ(Run(".call setfontstyle 32 0 100"), 0);
+  EXPECT_EQ(s->shadowSize, 64);
+  ASSERT_EQ(Run(".call setfontstyle 64 0 0"), 0);
+  EXPECT_EQ(s->edgeSize, 1);
+  EXPECT_EQ(Run(".call setfontstyle 2 5"), 1193);
+  ASSERT_EQ(Run(".call setfontstyle 1\n.call setfontstyle 6"), 0);
+  EXPECT_EQ(s->style, 7u);
+  ASSERT_EQ(Run(".call setfontstyle 1\n.call textwidth \"abc\" -> w\n"
+                ".call textheight \"\" -> h\n.call textwidth \"\" -> e"),
+            0);
+  EXPECT_EQ(Num("w"), 24);
+  EXPECT_EQ(Num("h"), 8);
+  EXPECT_EQ(Num("e"), 0);
+  EXPECT_EQ(Run(".call setdefaultencoding 2"), 1055);
+}
+
+}  // namespace

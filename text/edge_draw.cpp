@@ -1,0 +1,259 @@
+// Rendering laid-out text runs into one picture: glyph shapes from the font
+// engine, the styles the engines do not draw (bold, italic, underline), and
+// shadow, edge and text painted in their colours.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "graphics/bitmap.h"
+#include "graphics/pixel_kernels.h"
+#include "runtime/console.h"
+#include "text/text_layout.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+// A coverage plane of 0..255 per pixel.
+struct Plane {
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> v;
+  uint8_t At(int32_t x, int32_t y) const {
+    return x >= 0 && y >= 0 && x < width && y < height ? v[static_cast<size_t>(y) * width + x] : 0;
+  }
+};
+
+// The picture being built: straight colour plus coverage.
+struct Canvas {
+  int32_t width, height;
+  std::vector<uint32_t> rgb;
+  std::vector<uint8_t> cover;
+
+  // Paints colour where the plane covers, the plane's top-left at (x, y).
+  void Paint(const Plane& p, int32_t x, int32_t y, uint32_t color, int32_t opacity) {
+    for (int32_t j = 0; j < p.height; ++j) {
+      const int32_t ty = y + j;
+      if (ty < 0 || ty >= height) continue;
+      for (int32_t i = 0; i < p.width; ++i) {
+        const int32_t tx = x + i;
+        if (tx < 0 || tx >= width) continue;
+        const int32_t a = p.v[static_cast<size_t>(j) * p.width + i] * opacity / 255;
+        if (!a) continue;
+        const size_t k = static_cast<size_t>(ty) * width + tx;
+        const int32_t under = cover[k];
+        const int32_t out = a + under * (255 - a) / 255;
+        uint32_t mixed = 0;
+        for (int sh = 0; sh < 24; sh += 8) {
+          const int32_t c = (color >> sh) & 0xFF, d = (rgb[k] >> sh) & 0xFF;
+          const int32_t m = out ? (c * a + d * under * (255 - a) / 255) / out : 0;
+          mixed |= static_cast<uint32_t>(std::min(m, 255)) << sh;
+        }
+        rgb[k] = mixed;
+        cover[k] = static_cast<uint8_t>(out);
+      }
+    }
+  }
+};
+
+// The edge around a shape: a (2e + 1)^2 spread; binary shapes stay binary,
+// soft shapes sum and divide by 2e + 1 so that the edge is opaque near the
+// glyph and fades outward.
+Plane Spread(const Plane& g, int32_t e, bool soft) {
+  Plane out;
+  out.width = g.width + 2 * e;
+  out.height = g.height + 2 * e;
+  out.v.assign(static_cast<size_t>(out.width) * out.height, 0);
+  std::vector<int32_t> sum(soft ? out.v.size() : 0, 0);
+  for (int32_t j = 0; j < g.height; ++j)
+    for (int32_t i = 0; i < g.width; ++i) {
+      const uint8_t a = g.v[static_cast<size_t>(j) * g.width + i];
+      if (!a) continue;
+      for (int32_t oy = 0; oy <= 2 * e; ++oy)
+        for (int32_t ox = 0; ox <= 2 * e; ++ox) {
+          const size_t k = static_cast<size_t>(j + oy) * out.width + i + ox;
+          if (soft)
+            sum[k] += a;
+          else
+            out.v[k] = 255;
+        }
+    }
+  if (soft)
+    for (size_t k = 0; k < sum.size(); ++k) out.v[k] = static_cast<uint8_t>(std::min(sum[k] / (2 * e + 1), 255));
+  return out;
+}
+
+// Renders a run's text as a coverage plane with the synthetic styles.
+int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) {
+  const vlTextSettings& s = run.style;
+  const vlStyledExtent& e = run.extent;
+  const int32_t height = s.font ? s.font->height : 8;
+  const int32_t baseline = s.font ? s.font->baseline : 6;
+  const int32_t originX = -std::min(e.inkLeft, 0);
+  const int32_t w = std::max({e.advance, e.inkRight + 1, 1}) + originX + 2;
+  const int32_t h = height + 1;
+  const bool aa = (s.style & VL_STYLE_ANTIALIAS) != 0;
+  vlBitmap* plane = aa ? NewAlphaPlane(w, h, 1, nullptr, 0) : NewMaskPlane(nullptr, w, h, 1, nullptr, 0);
+  vlBitmap* second = s.font && s.font->kind == VL_FONTKIND_COLOR ? NewMaskPlane(nullptr, w, h, 1, nullptr, 0) : nullptr;
+  if (!plane) return aa ? 1564 : 1565;
+  const int32_t clip[4] = {0, 0, w, h};
+  // Colour strikes draw pictures; only their shape is taken here.
+  int status = 0;
+  if (!second)
+    status = RenderText(s.font, plane, nullptr, originX, 0, run.text.data(), static_cast<int32_t>(run.text.size()),
+                        s.style, encoding, clip, -1);
+  else
+    status = RenderText(s.font, nullptr, second, originX, 0, run.text.data(),
+                        static_cast<int32_t>(run.text.size()), s.style, encoding, clip, -1);
+  Plane g;
+  g.width = w + 2 * pad;
+  g.height = h + 2 * pad;
+  g.v.assign(static_cast<size_t>(g.width) * g.height, 0);
+  vlBitmap* source = second ? second : plane;
+  const bool sourceIsMask = second || !aa;
+  vlPixelAccess acc;
+  if (!status && LockPixels(source, VL_LOCK_READ, &acc)) {
+    for (int32_t j = 0; j < h; ++j) {
+      const uint8_t* row = acc.pixels + static_cast<intptr_t>(j) * acc.rowLength;
+      for (int32_t i = 0; i < w; ++i) {
+        const uint8_t a = sourceIsMask ? (GetMaskBit(row, i) ? 255 : 0) : row[i];
+        g.v[static_cast<size_t>(j + pad) * g.width + i + pad] = a;
+      }
+    }
+    UnlockPixels(source, &acc);
+  }
+  if (aa) DeleteAlphaPlane(plane); else DeleteMaskPlane(plane);
+  if (second) DeleteMaskPlane(second);
+  if (status) return status;
+  auto at = [&](int32_t x, int32_t y) -> uint8_t& { return g.v[static_cast<size_t>(y + pad) * g.width + x + pad]; };
+  const bool synth = !aa && !second;
+  if (synth && (s.style & VL_STYLE_BOLD) && !EngineHasStyle(s.font, VL_STYLE_BOLD))
+    for (int32_t j = 0; j < h; ++j)
+      for (int32_t i = w - 1; i > 0; --i) at(i, j) = std::max(at(i, j), at(i - 1, j));
+  if (synth && (s.style & VL_STYLE_ITALIC) && !EngineHasStyle(s.font, VL_STYLE_ITALIC)) {
+    std::vector<uint8_t> row(static_cast<size_t>(w));
+    for (int32_t j = 0; j < h; ++j) {
+      const int32_t shift = baseline / 2 - j / 2;
+      for (int32_t i = 0; i < w; ++i) row[i] = at(i, j);
+      for (int32_t i = -pad; i < w + pad; ++i) {
+        const int32_t from = i - shift;
+        at(i, j) = from >= 0 && from < w ? row[from] : 0;
+      }
+    }
+  }
+  if ((s.style & VL_STYLE_UNDERLINED) && !EngineHasStyle(s.font, VL_STYLE_UNDERLINED)) {
+    const int32_t d = height - baseline;
+    int32_t top = baseline, thick = 1;
+    if (d == 1) {
+      top = baseline + 1;
+    } else if (d > 1) {
+      thick = std::max(d / 3, 1);
+      top = baseline + thick;
+    }
+    for (int32_t j = top; j < top + thick && j < h; ++j)
+      for (int32_t i = originX; i < originX + e.width && i < w; ++i) at(i, j) = 255;
+  }
+  *out = std::move(g);
+  return 0;
+}
+
+}  // namespace
+
+int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTextPicture* out) {
+  *out = {};
+  if (runs.empty()) return 0;
+  int32_t left = INT_MAX, top = INT_MAX, bottom = INT_MIN, right = INT_MIN, lineBottom = 0, blockEnd = INT_MIN;
+  int32_t maxEdge = 0;
+  bool needAlpha = false;
+  for (const auto& r : runs) {
+    const auto& e = r.extent;
+    left = std::min(left, r.x + std::min(e.inkLeft, 0) + e.extraLeft);
+    top = std::min(top, e.extraTop);
+    bottom = std::max(bottom, e.extraBottom);
+    right = std::max(right, r.x + e.extraRight + e.advance);
+    lineBottom = std::max(lineBottom, r.y);
+    blockEnd = std::max(blockEnd, r.x + e.inkRight + 1);
+    if (r.style.style & VL_STYLE_EDGE) maxEdge = std::max(maxEdge, r.style.edgeSize);
+    if ((r.style.style & VL_STYLE_ANTIALIAS) || (r.style.color >> 24) ||
+        ((r.style.style & VL_STYLE_SHADOW) && (r.style.shadowColor >> 24)) ||
+        ((r.style.style & VL_STYLE_EDGE) && (r.style.edgeColor >> 24)))
+      needAlpha = true;
+  }
+  if (align == VL_ALIGN_CENTER || align == VL_ALIGN_RIGHT) {
+    for (size_t i = 0; i < runs.size();) {
+      size_t j = i;
+      while (j < runs.size() && runs[j].y == runs[i].y) ++j;
+      const int32_t lineEnd = runs[j - 1].x + runs[j - 1].extent.inkRight;
+      const int32_t shift = align == VL_ALIGN_CENTER ? (blockEnd - lineEnd - 1) / 2 : blockEnd - lineEnd - 1;
+      for (size_t k = i; k < j; ++k) runs[k].x += shift;
+      i = j;
+    }
+  }
+  const int32_t fontHeight = runs[0].style.font ? runs[0].style.font->height : 8;
+  const int32_t width = std::max(right - left, 1);
+  const int32_t height = fontHeight + 1 - top + bottom + lineBottom;
+  if (static_cast<int64_t>(width) * height > (int64_t{1} << 28)) return 1522;
+  Canvas canvas{width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height, 0),
+                std::vector<uint8_t>(static_cast<size_t>(width) * height, 0)};
+  for (const auto& r : runs) {
+    const vlTextSettings& s = r.style;
+    const int32_t edge = (s.style & VL_STYLE_EDGE) ? s.edgeSize : 0;
+    Plane g;
+    if (int status = GlyphPlane(r, encoding, 0, &g)) return status;
+    const bool soft = (s.style & VL_STYLE_ANTIALIAS) != 0;
+    // The glyph plane's top-left in the picture.
+    const int32_t gx = r.x + std::min(r.extent.inkLeft, 0) - left;
+    const int32_t gy = r.y - top;
+    Plane edged;
+    if (edge) edged = Spread(g, edge, soft);
+    if (s.style & VL_STYLE_SHADOW) {
+      static constexpr int8_t kDir[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
+      const int32_t d = s.shadowDirection >= 0 && s.shadowDirection < 8 ? s.shadowDirection : 3;
+      const int32_t dx = kDir[d][0] * s.shadowSize, dy = kDir[d][1] * s.shadowSize;
+      const int32_t opacity = soft ? 255 - static_cast<int32_t>(s.shadowColor >> 24) : 255;
+      if (edge)
+        canvas.Paint(edged, gx + dx - edge, gy + dy - edge, s.shadowColor, opacity);
+      else
+        canvas.Paint(g, gx + dx, gy + dy, s.shadowColor, opacity);
+    }
+    if (edge) {
+      if (gx - edge < 0 || gy - edge < 0) PrintConsole("%s", "ERROR! EDGEDRAW CALLED WITH NEGATIVE X/Y!\n");
+      canvas.Paint(edged, gx - edge, gy - edge, s.edgeColor, 255 - static_cast<int32_t>(s.edgeColor >> 24));
+    }
+    canvas.Paint(g, gx, gy, s.color, 255 - static_cast<int32_t>(s.color >> 24));
+  }
+  (void)maxEdge;
+  vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
+  if (!bitmap) return 1522;
+  std::vector<uint32_t> argb(canvas.rgb.size());
+  for (size_t k = 0; k < argb.size(); ++k) argb[k] = (uint32_t{canvas.cover[k]} << 24) | canvas.rgb[k];
+  WriteBitmapARGB(argb.data(), width * 4, bitmap, 0, 0, width, height);
+  out->bitmap = bitmap;
+  out->width = width;
+  out->height = height;
+  out->offsetX = left;
+  out->offsetY = top;
+  vlPixelAccess acc;
+  if (needAlpha) {
+    out->alpha = NewAlphaPlane(width, height, 1, nullptr, 0);
+    if (!out->alpha || !LockPixels(out->alpha, 0, &acc)) {
+      FreeTextPicture(out);
+      return 1564;
+    }
+    for (int32_t j = 0; j < height; ++j)
+      std::memcpy(acc.pixels + static_cast<intptr_t>(j) * acc.rowLength, &canvas.cover[static_cast<size_t>(j) * width],
+                  static_cast<size_t>(width));
+    UnlockPixels(out->alpha, &acc);
+  } else {
+    out->mask = NewMaskPlane(bitmap, width, height, 1, nullptr, 0);
+    if (!out->mask || !LockPixels(out->mask, 0, &acc)) {
+      FreeTextPicture(out);
+      return 1565;
+    }
+    for (int32_t j = 0; j < height; ++j)
+      for (int32_t i = 0; i < width; ++i)
+        SetMaskBit(acc.pixels + static_cast<intptr_t>(j) * acc.rowLength, i,
+                   canvas.cover[static_cast<size_t>(j) * width + i] != 0);
+    UnlockPixels(out->mask, &acc);
+  }
+  return 0;
+}
