@@ -3,6 +3,7 @@
 #include "runtime/library_table.h"
 
 #include "display/display_library.h"
+#include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "libraries/dos/dos_library.h"
 #include "libraries/math/math_library.h"
@@ -20,7 +21,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"math", OpenMathLib},
 
-    // {"graphics", OpenGraphicsLib},
+    {"graphics", OpenGraphicsLib},
 
     {"display", OpenDisplayLib},
 

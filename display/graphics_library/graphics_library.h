@@ -1,0 +1,6 @@
+// The "graphics" command library.
+#pragma once
+
+struct vlVMState;
+
+int OpenGraphicsLib(vlVMState* state);
