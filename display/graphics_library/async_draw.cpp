@@ -204,10 +204,10 @@ int FindAsyncDrawOwner(void* object, intptr_t extra) {
   return 0;
 }
 
-void InstallAsyncDrawHooks() {
+int InstallAsyncDrawHooks() {
   gLayerHooks.freeAsyncDraws = HookFreeAsyncDraws;
   gLayerHooks.asyncDrawOnDisplay = AsyncDrawOnDisplay;
-  RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gAsyncDraws));
+  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gAsyncDraws));
 }
 
 int CmdAsyncDrawFrame(vlVMState* L) {

@@ -59,8 +59,8 @@ int AsyncDrawOnDisplay(vlDisplay* display);
 intptr_t QueryTransitionAsyncDraws(intptr_t extra);
 void BroadcastAsyncDraw(int32_t code, void* argument);
 int FindAsyncDrawOwner(void* object, intptr_t extra);
-// Fills the display's async-draw hooks.
-void InstallAsyncDrawHooks();
+// Fills the display's async-draw hooks and registers the list; 0 or 1000.
+int InstallAsyncDrawHooks();
 
 int CmdAsyncDrawFrame(vlVMState* state);
 int CmdFinishAsyncDraw(vlVMState* state);

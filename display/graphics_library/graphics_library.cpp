@@ -25,7 +25,7 @@ const vlConstant kGraphicsConstants[] = {
 }  // namespace
 
 int OpenGraphicsLib(vlVMState* L) {
-  InstallAsyncDrawHooks();
+  if (int status = InstallAsyncDrawHooks()) return status;
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kGraphicsCommands, 0);
   vl::SetStackTop(L, -2);
