@@ -140,14 +140,20 @@ void ReapLoopTimers(bool all) {
 // Returns true when data was written.
 bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status) {
   snd_pcm_t* pcm = Pcm(channel);
-  vlSample* sample = channel->sample;
+  vlSoundData* sample = channel->sample;
   bool wrote = false;
   while (!channel->finished) {
-    uint32_t rest = sample->frames - channel->written;
+    // A timed play ends with a shorter last pass.
+    uint32_t passFrames = sample->frames;
+    if (channel->loop == channel->loops && channel->lastFrames > 0 &&
+        uint32_t(channel->lastFrames) < passFrames) {
+      passFrames = uint32_t(channel->lastFrames);
+    }
+    uint32_t rest = passFrames > channel->written ? passFrames - channel->written : 0;
     long result = rest == 0 ? 0
-                            : WriteFrames(pcm, sample->data + size_t(channel->written) * sample->frameSize,
+                            : WriteFrames(pcm, sample->pcm + size_t(channel->written) * sample->bytesPerFrame,
                                           rest, channel->volume, sample->format,
-                                          sample->byteSwapped, scratch);
+                                          sample->flags & VL_PCM_BIG_ENDIAN, scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
       return wrote;
@@ -159,8 +165,9 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
       if (gWantLoop.load()) Post(VL_AUDIO_EVENT_SAMPLE_LOOP, channel);
     }
     channel->written += static_cast<uint32_t>(result);
-    if (channel->written < sample->frames) return wrote;
-    if (channel->loop >= channel->loops) {
+    if (channel->written < passFrames) return wrote;
+    // A pass count of 0 repeats until the sample is stopped.
+    if (channel->loops != 0 && channel->loop >= channel->loops) {
       GetSysTime(&channel->endTime);
       channel->finished = 1;
     } else {
@@ -174,7 +181,7 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
 
 bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
   snd_pcm_t* pcm = Pcm(channel);
-  vlMusic* music = channel->music;
+  vlStreamOutput* music = channel->music;
   bool wrote = false;
   while (!channel->finished) {
     uint32_t rest = channel->musicFrames - channel->written;
@@ -495,9 +502,9 @@ void ExpireALSAChannels() {
       ClearAudioChannel(channel);
       UnlockMutex(gOutputMutex);
     } else if (channel->previousState == VL_CHANNEL_MUSIC) {
-      if (gSoundServices.markMusicStopped) gSoundServices.markMusicStopped(channel->music);
+      if (gSoundServices.markMusicStopped) gSoundServices.markMusicStopped(channel);
       if (gSoundServices.stopMusicChannel) {
-        gSoundServices.stopMusicChannel(channel->music, i);
+        gSoundServices.stopMusicChannel(channel, i);
       } else {
         CloseAudioChannel(channel);
         LockMutex(gOutputMutex);

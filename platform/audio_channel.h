@@ -1,23 +1,32 @@
-// The least of the sound library's audio channel table that the ALSA output
-// back end reads and writes: the channel entry, the sample, music and video
-// fields it plays from, and the sound library's own routines it calls. The
-// sound library owns and allocates the table; it installs its routines in
-// gSoundServices (each may stay null: the back end then skips that step).
+// The sound library's audio channel table as the ALSA output back end and
+// the sound library share it: the channel entry, the PCM block of a sample,
+// the output view of a music stream, a video's sound ring, and the sound
+// library's own routines the back end calls. The sound library owns and
+// allocates the table; it installs its routines in gSoundServices (each may
+// stay null: the back end then skips that step).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+#include <pthread.h>
+
 #include "platform/os.h"
+#include "platform/threads.h"
 #include "runtime/objects.h"
 
 struct vlMutex;
+struct vlMusic;
+struct vlSoundStream;
 
 enum : uint32_t {
   VL_CHANNEL_FREE = 0,
+  VL_CHANNEL_PREPARED = 1,  // a sample waiting for the call's other samples
   VL_CHANNEL_SAMPLE = 2,
   VL_CHANNEL_MODULE = 3,
   VL_CHANNEL_MUSIC = 4,
   VL_CHANNEL_VIDEO = 5,
+  VL_CHANNEL_MUSIC_SETUP = 6,
+  VL_CHANNEL_VIDEO_SETUP = 7,
   VL_CHANNEL_FINISHED = 8,  // waiting for the main thread to close it
 };
 
@@ -28,17 +37,26 @@ enum : int {
   VL_AUDIO_EVENT_MUSIC_END = 7,
 };
 
-// Sample format codes: 0/1 unsigned 8-bit mono/stereo, 2/3 signed 8-bit,
-// 4/5 16-bit.
-struct vlSample {
-  uint8_t* data;
-  uint32_t frameSize;  // bytes per frame
+// A sample's PCM block. Format codes: 0/1 unsigned 8-bit mono/stereo, 2/3
+// signed 8-bit, 4/5 16-bit.
+enum : uint32_t {
+  VL_PCM_BIG_ENDIAN = 1,  // 16-bit values stored big-endian
+  VL_PCM_SIGNED = 2,
+};
+struct vlSoundData {
+  uint8_t* pcm;
+  uint32_t bits;  // 8 or 16
+  uint32_t bytesPerFrame;
+  uint32_t channels;  // 1 or 2
+  uint32_t flags;     // VL_PCM_BIG_ENDIAN, VL_PCM_SIGNED
   uint32_t frames;
+  uint32_t work;  // cleared on copy
   uint32_t format;
-  uint32_t byteSwapped;  // bit 0: 16-bit values stored byte-swapped
+  uint32_t rate;
 };
 
-struct vlMusic {
+// What the back end needs of a streamed music's PCM.
+struct vlStreamOutput {
   uint32_t frameSize;
   uint32_t format;
   uint32_t byteSwapped;
@@ -64,8 +82,8 @@ inline constexpr uint32_t kModuleRate = 48000;
 inline constexpr uint32_t kModuleRingFrames = 48000;  // 16-bit stereo
 
 struct vlChannel {
-  vlSample* sample;
-  vlMusic* music;
+  vlSoundData* sample;
+  vlStreamOutput* music;
   void* module;  // the sound library's parsed module state
   uint32_t state;
   uint32_t previousState;  // the state before VL_CHANNEL_FINISHED
@@ -95,6 +113,22 @@ struct vlChannel {
   uint32_t modulePosition;  // frames into the ring
   uint64_t moduleAccounted;  // frames the shared state was advanced by
   vlVideoSound* video;
+  // The sound library's side of the entry.
+  vlSoundStream* stream;  // the streamed music played (owner key)
+  vlMusic* musicRecord;   // the music record played
+  uint32_t rate;
+  uint32_t panning;
+  int32_t lastFrames;     // frames of the last pass
+  int32_t lastMillis;     // milliseconds of the last pass
+  // Feeder of a streamed channel: fills the buffer the output left.
+  vlThreadId feeder;
+  pthread_mutex_t feederMutex;
+  pthread_cond_t feederCondition;
+  uint32_t feederWake;
+  uint32_t feederStop;
+  uint32_t feederHalf;     // buffer the feeder fills next
+  uint32_t wholeStream;    // the stream fits one buffer: no feeder
+  uint32_t feederStarted;
 };
 
 // The sound library's routines the back end calls.
@@ -105,8 +139,8 @@ struct vlSoundServices {
   // only advances the song position.
   void (*renderModule)(void* module, int16_t* buffer, uint32_t frames);
   int (*signalChannelFeeder)(vlChannel* channel);
-  void (*markMusicStopped)(vlMusic* music);
-  void (*stopMusicChannel)(vlMusic* music, int channel);
+  void (*markMusicStopped)(vlChannel* channel);
+  void (*stopMusicChannel)(vlChannel* channel, int index);
 };
 extern vlSoundServices gSoundServices;
 

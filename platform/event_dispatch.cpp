@@ -14,6 +14,7 @@
 #include "platform/event_pump.h"
 #include "platform/event_keys.h"
 #include "platform/event_legacy.h"
+#include "platform/hooks.h"
 #include "platform/event_types.h"
 #include "platform/x11/x11_input.h"
 #include "platform/intervals.h"
@@ -40,6 +41,8 @@ const char* const kDisplayHandlerNames[kDisplayHandlerCount] = {
     "onmidmouseup",    "orientationchange", "showkeyboard",    "hidekeyboard",
     "hotkey",          "trayicon",        "ontouch",           "onapplicationmessage",
     "onmenuselect",    "ondockyclick"};
+
+int gMusicCallbackDepth = 0;
 
 vlHandlerSlot gGlobalHandlers[kGlobalHandlerCount] = {
     {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
@@ -116,6 +119,74 @@ int VisitTimers(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, ui
       int r = functionRef >= 0 ? RunEventCallback(state, msg, 0) : 0;
       ReleaseTimerRefs(state, functionRef, userdataRef);
       return r;
+    }
+  }
+  return 0;
+}
+
+// Global handler slots of the audio sources.
+enum : int {
+  kSlotSampleLoop = 0,
+  kSlotSampleEnd = 1,
+  kSlotMusicEnd = 2,
+  kSlotVideoEnd = 8,
+  kSlotFillMusic = 10,
+  kSlotRunFinished = 11,
+};
+
+void FillMusicMessage(vlCallbackMsg* msg, vlObjectId id, uint32_t frames, uint32_t count) {
+  msg->kind = VL_MSG_FILLMUSIC;
+  std::snprintf(msg->action, sizeof msg->action, "%s", "FillMusicBuffer");
+  msg->functionRef = gGlobalHandlers[kSlotFillMusic].functionRef;
+  msg->userdataRef = gGlobalHandlers[kSlotFillMusic].userdataRef;
+  msg->idRecorded = 1;
+  msg->recordedId = id;
+  msg->x = static_cast<int32_t>(frames);
+  msg->y = static_cast<int32_t>(count);
+}
+
+// A callback-fed music that runs short of queued frames.
+int VisitMusicFill(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t) {
+  if (!gPlatformHooks.findMusicNeedingData || gGlobalHandlers[kSlotFillMusic].functionRef < 0) return 0;
+  vlObjectId id{};
+  uint32_t queued = 0;
+  uint32_t missing = gPlatformHooks.findMusicNeedingData(&id, &queued);
+  if (!missing) return 0;
+  FillMusicMessage(msg, id, missing, queued);
+  gMusicCallbackDepth++;
+  int r = RunEventCallback(state, msg, 0);
+  gMusicCallbackDepth--;
+  return r;
+}
+
+// Sample, music and video end events; events without a handler are dropped.
+int VisitAudio(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t) {
+  if (!gPlatformHooks.popAudioEvent) return 0;
+  static constexpr struct {
+    int kind;
+    int slot;
+    const char* action;
+  } kEvents[] = {{5, kSlotSampleEnd, "OnSampleEnd"},   {6, kSlotSampleLoop, "OnSampleLoop"},
+                 {7, kSlotMusicEnd, "OnMusicEnd"},     {8, kSlotVideoEnd, "OnVideoEnd"},
+                 {10, kSlotRunFinished, "RunFinished"}};
+  bool any = false;
+  for (const auto& e : kEvents) any = any || gGlobalHandlers[e.slot].functionRef >= 0;
+  if (!any) return 0;
+  int kind;
+  vlObjectId id;
+  int32_t position, count;
+  while (gPlatformHooks.popAudioEvent(&kind, &id, &position, &count)) {
+    for (const auto& e : kEvents) {
+      if (e.kind != kind || gGlobalHandlers[e.slot].functionRef < 0) continue;
+      msg->kind = kind == 10 ? VL_MSG_RUNFINISHED : VL_MSG_AUDIO;
+      std::snprintf(msg->action, sizeof msg->action, "%s", e.action);
+      msg->functionRef = gGlobalHandlers[e.slot].functionRef;
+      msg->userdataRef = gGlobalHandlers[e.slot].userdataRef;
+      msg->idRecorded = 1;
+      msg->recordedId = id;
+      msg->x = position;
+      msg->y = count;
+      return RunEventCallback(state, msg, 0);
     }
   }
   return 0;
@@ -563,13 +634,12 @@ int VisitDisconnect(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uin
                           });
 }
 
-// The visiting order. Sources whose subsystems this build lacks (music
-// refill, sample/music/video end events, the message port) have no visit
-// routine and deliver nothing.
+// The visiting order. Sources whose subsystems this build lacks (the message
+// port) have no visit routine and deliver nothing.
 constexpr vlEventSource kSources[] = {
-    {kPhaseMusicFill, 0, nullptr},
+    {kPhaseMusicFill, 0, VisitMusicFill},
     {kPhaseTimers, 0, VisitTimers},
-    {kPhaseAudio, 0, nullptr},
+    {kPhaseAudio, 0, VisitAudio},
     {kPhaseMouseMove, 0, VisitMouseMoves},
     {kPhaseUdp, 0, VisitUdp},
     {kPhaseConnect, 0, VisitConnect},
@@ -703,6 +773,21 @@ void AddMessageFields(vlVMState* state, vlCallbackMsg* msg) {
       SetStringField(state, "item", msg->stringData ? msg->stringData : "");
       SetNumberField(state, "selected", msg->selected);
       break;
+    case VL_MSG_AUDIO:
+      SetIdField(state, "id", msg->recordedId);
+      if (std::strcmp(msg->action, "OnMusicEnd") != 0 && std::strcmp(msg->action, "OnVideoEnd") != 0) {
+        SetNumberField(state, "time", msg->x);
+        SetNumberField(state, "starts", msg->y);
+      }
+      break;
+    case VL_MSG_RUNFINISHED:
+      SetIdField(state, "id", msg->recordedId);
+      break;
+    case VL_MSG_FILLMUSIC:
+      SetIdField(state, "id", msg->recordedId);
+      SetNumberField(state, "samples", msg->x);
+      SetNumberField(state, "count", msg->y);
+      break;
     default:
       break;
   }
@@ -753,6 +838,18 @@ int RunTimerCallback(vlVMState* state, uint32_t kind, vlObjectId id, int functio
   vlCallbackMsg msg{};
   FillTimerMessage(&msg, kind, id, functionRef, userdataRef);
   return RunEventCallback(state, &msg, 1);
+}
+
+int RunFillMusicBuffer(vlVMState* state, vlCallbackMsg* msg, vlObjectId id, uint32_t frames, uint32_t count,
+                       int pop) {
+  if (gGlobalHandlers[kSlotFillMusic].functionRef < 0) return 0;
+  vlCallbackMsg own{};
+  if (!msg) msg = &own;
+  FillMusicMessage(msg, id, frames, count);
+  gMusicCallbackDepth++;
+  int r = RunEventCallback(state, msg, msg == &own ? 1 : pop);
+  gMusicCallbackDepth--;
+  return r;
 }
 
 int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg) {

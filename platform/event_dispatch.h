@@ -30,6 +30,9 @@ enum : uint32_t {
   VL_MSG_INTERVAL = 6,
   VL_MSG_TIMEOUT = 7,
   VL_MSG_MOUSE_MOVE = 8,
+  VL_MSG_AUDIO = 9,       // sample, music and video ends: x time, y starts
+  VL_MSG_FILLMUSIC = 20,  // x frames wanted, y frames queued
+  VL_MSG_RUNFINISHED = 25,
   VL_MSG_LABEL = 11,
   VL_MSG_MODE_SWITCH = 12,
   VL_MSG_DROP = 13,
@@ -156,6 +159,16 @@ int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg);
 // Runs msg's handler with its message table; without pop the table stays
 // on the stack below the results. 0, an error code, or 1003.
 int RunEventCallback(vlVMState* state, vlCallbackMsg* msg, int pop);
+
+// Above 0 while a "FillMusicBuffer" handler runs (commands that feed music
+// are allowed only then).
+extern int gMusicCallbackDepth;
+
+// Runs the script's "FillMusicBuffer" handler for a callback-fed music
+// (with msg null, on a message of its own, its table popped): 0, an error
+// code, or 1003.
+int RunFillMusicBuffer(vlVMState* state, vlCallbackMsg* msg, vlObjectId id, uint32_t frames, uint32_t count,
+                       int pop);
 
 // Runs a fired interval's (kind 0) or timeout's (kind 1) function at once,
 // its message table dropped: the timer adapter's expiry route.

@@ -73,6 +73,7 @@ int PumpEvents(vlVMState* state, int context, uintptr_t, int* error) {
       gHousekeepingStamp = now;
     }
   }
+  if (gPlatformHooks.pollAudio) gPlatformHooks.pollAudio();
   int stop = gInputBackend.handleInput(state, error);
   if (*error == ERR_USERABORT) {
     RequestQuit();

@@ -10,6 +10,7 @@
 #include "libraries/memblock/memblock_library.h"
 #include "libraries/network/network_library.h"
 #include "libraries/string/string_library.h"
+#include "media/sound/sound_library.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
@@ -41,7 +42,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     // {"sprite", OpenSpriteLib},
 
-    // {"sound", OpenSoundLib},
+    {"sound", OpenSoundLib},
 
     // {"draw", OpenDrawLib},
 

@@ -26,6 +26,7 @@
 #include "runtime/startup_records.h"
 #include "libraries/dos/dos_library.h"
 #include "libraries/memblock/memblock_library.h"
+#include "media/sound/sound_library.h"
 #include "platform/event_library.h"
 #include "platform/event_types.h"
 #include "runtime/system_library.h"
@@ -45,6 +46,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) FreeMemBlocks(state);
   FreeNetworkObjects(state);
   if (state) FreeTextLibrary(state);
+  if (state) FreeSoundLib(state);
   if (startup) FreeExtraArgs(&startup->extraArgs);
   bool debugDevice = vlStartup.debugDevice != nullptr;
   FreeStartupSettings();

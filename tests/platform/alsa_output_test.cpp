@@ -87,7 +87,7 @@ class AlsaOutput : public testing::Test {
 
   // Plays the sample on channel 0 until the thread retires it; the file's
   // bytes afterwards.
-  std::vector<uint8_t> PlayToFile(vlSample* sample, uint32_t volume, int loops) {
+  std::vector<uint8_t> PlayToFile(vlSoundData* sample, uint32_t volume, int loops) {
     vlAudioFormat format{16, 0, 2, 2};
     EXPECT_EQ(OpenAudioDevice(0, &format, 44100), 0);
     LockAudioOutput();
@@ -130,7 +130,7 @@ std::vector<uint8_t> Ramp(uint32_t frames) {
 
 TEST_F(AlsaOutput, FullVolumeWritesTheSampleUnchangedOncePerLoop) {
   std::vector<uint8_t> data = Ramp(3000);
-  vlSample sample{data.data(), 4, 3000, 5, 0};
+  vlSoundData sample{data.data(), 16, 4, 2, VL_PCM_SIGNED, 3000, 0, 5, 44100};
   SetAudioEventWanted(12, 1);
   SetAudioEventWanted(13, 1);
   std::vector<uint8_t> out = PlayToFile(&sample, 64, 3);
@@ -149,7 +149,7 @@ TEST_F(AlsaOutput, FullVolumeWritesTheSampleUnchangedOncePerLoop) {
 
 TEST_F(AlsaOutput, HalfVolumeHalvesEveryValueAndPostsNothingUnwanted) {
   std::vector<uint8_t> data = Ramp(2000);
-  vlSample sample{data.data(), 4, 2000, 5, 0};
+  vlSoundData sample{data.data(), 16, 4, 2, VL_PCM_SIGNED, 2000, 0, 5, 44100};
   std::vector<uint8_t> out = PlayToFile(&sample, 32, 1);
   ASSERT_EQ(out.size(), data.size());
   for (size_t i = 0; i < data.size(); i += 2) {
@@ -163,7 +163,7 @@ TEST_F(AlsaOutput, HalfVolumeHalvesEveryValueAndPostsNothingUnwanted) {
 
 TEST_F(AlsaOutput, MusicPlaysBothBuffersInTurnThenEnds) {
   std::vector<uint8_t> block = Ramp(1500);  // buffer A: 1000 frames, B: 500
-  vlMusic music{4, 5, 0, {}};
+  vlStreamOutput music{4, 5, 0, {}};
   vlAudioFormat format{16, 0, 2, 2};
   ASSERT_EQ(OpenAudioDevice(0, &format, 44100), 0);
   SetAudioEventWanted(18, 1);

@@ -1,0 +1,55 @@
+// The audio channel layer: the channel table and its lock, the lazy start
+// of output, claiming channels, starting, stopping and changing samples,
+// streamed music and modules on them, the feeder threads of streamed
+// channels, and the audio event queue the event dispatcher drains.
+#pragma once
+#include <cstdint>
+
+#include "media/sound/sound_types.h"
+
+struct vlModuleState;
+
+int InitAudioLocks();  // 0 or 1298
+// Starts output once: 0 or an error code (the started word stays clear).
+int StartAudioOutput(vlVMState* state, const char* device);
+int IsAudioStarted();
+int GetChannelCount();
+void ShutdownAudio();
+
+void LockChannels();
+void UnlockChannels();
+
+// type: the channel type; *index -1 takes the first free channel.
+// 0, 1289 or 1576.
+int ClaimAudioChannel(uint32_t type, vlObjectId id, int* index, vlChannel** entry);
+// Object type (2, 33, 50, or 7 for nothing) and id of what the channel
+// plays; with lockHeld the channel lock stays taken for the caller.
+int GetChannelObject(int index, uint32_t* type, vlObjectId* id, int lockHeld);
+int IsSampleInUse(const vlSoundData* data);
+// Elapsed ms of the current pass and the pass index from 0 of the first
+// channel that plays the data; 0 when none plays it.
+int GetSampleChannelTime(const vlSoundData* data, int32_t* millis, int32_t* pass);
+
+int PlaySampleOnChannel(vlSoundData* data, vlObjectId id, uint32_t format, uint32_t bytes, uint32_t rate,
+                        uint32_t volume, uint32_t panning, int32_t timeMillis, int32_t times, int channel);
+int StartPreparedSamples();
+void StopSampleChannels(const vlSoundData* data, int channel);
+int SetSampleChannelAttributes(const vlSoundData* data, int32_t rate, int32_t volume, int32_t panning,
+                               int channel);
+
+int PlayMusicOnChannel(vlVMState* state, vlMusic* music, uint32_t times, uint32_t loop, uint32_t volume,
+                       int channel);
+// Ends (or pauses) the channel that plays the source; a pause reports the
+// loop reached and the frame to resume at.
+void StopMusicChannel(uint32_t kind, void* source, int pause, uint32_t* loopOut, uint32_t* positionOut);
+int SetMusicChannelVolume(uint32_t kind, const void* source, uint32_t volume, int channel);
+// The module state to read and set positions on (the playing copy when
+// setting), or null when no channel plays the module.
+int ModuleChannelState(const vlModuleState* module, vlModuleState** shared, vlModuleState** playing);
+
+void StopExpiredChannels();
+int EndChannelPlayback(vlVMState* state, int channel);
+void StopAllChannels(vlVMState* state);
+
+void PostAudioEvent(int kind, vlObjectId id, int32_t step, int32_t count, int32_t extra, int wake);
+int PopAudioEvent(int* kind, vlObjectId* id, int32_t* position, int32_t* count);

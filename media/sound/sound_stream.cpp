@@ -1,0 +1,385 @@
+// The sound loader and stream operations by kind. Depends on the built-in
+// readers, the Protracker parser, the runtime's streams and loader lists,
+// and the platform's native reader (which has none on this platform).
+#include "media/sound/sound_stream.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "media/sound/protracker.h"
+#include "media/sound/sound_data.h"
+#include "media/sound/sound_formats.h"
+#include "platform/alsa_output.h"
+#include "platform/os.h"
+#include "platform/threads.h"
+#include "runtime/errors.h"
+#include "runtime/file_adapter.h"
+#include "runtime/stream.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+constexpr uint32_t kModuleOutputRate = 48000;
+
+void WorkOutFormat(vlSoundStream* s) {
+  bool isSigned = s->flags & VL_PCM_SIGNED;
+  if (s->bits == 8) s->format = s->channels == 2 ? (isSigned ? 3 : 1) : (isSigned ? 2 : 0);
+  else if (s->bits == 16) s->format = s->channels == 2 ? 5 : 4;
+  else s->format = -1;
+  s->output.frameSize = s->bytesPerFrame;
+  s->output.format = s->format < 0 ? 0 : uint32_t(s->format);
+  s->output.byteSwapped = s->flags & VL_PCM_BIG_ENDIAN;
+}
+
+uint32_t ReadCallback(vlSoundStream* s, uint8_t* buffer, uint32_t wanted, int* end) {
+  vlCallbackBlock* cb = s->callback;
+  LockMutex(cb->lock);
+  uint32_t got = 0;
+  for (vlPcmNode* node = cb->head.next; node != &cb->head && got < wanted; node = node->next) {
+    if (node->done) continue;
+    if (!node->data) {
+      if (end) *end = 1;
+      UnlockMutex(cb->lock);
+      s->position += got;
+      s->lastFrames = got;
+      s->lastBytes = got * s->bytesPerFrame;
+      return got;
+    }
+    uint32_t n = std::min(wanted - got, node->frames - node->position);
+    std::memcpy(buffer + size_t(got) * s->bytesPerFrame, node->data + size_t(node->position) * s->bytesPerFrame,
+                size_t(n) * s->bytesPerFrame);
+    node->position += n;
+    got += n;
+    if (node->position >= node->frames) node->done = 1;
+  }
+  UnlockMutex(cb->lock);
+  // Starved: silence, and the stream goes on.
+  uint8_t silence = (s->bits == 8 && !(s->flags & VL_PCM_SIGNED)) ? 128 : 0;
+  std::memset(buffer + size_t(got) * s->bytesPerFrame, silence, size_t(wanted - got) * s->bytesPerFrame);
+  s->position += got;
+  s->lastFrames = got;
+  s->lastBytes = got * s->bytesPerFrame;
+  return wanted;
+}
+
+}  // namespace
+
+int OpenSoundStream(const char* file, const char* loaders, const char* adapter, uint32_t subsong,
+                    int music, vlSoundStream** out, const vlPluginInfo** loaderOut) {
+  (void)subsong;
+  *out = nullptr;
+  auto* s = static_cast<vlSoundStream*>(AllocMemory(sizeof(vlSoundStream), 1));
+  if (!s) return ERR_MEM;
+  s->music = music ? 1 : 0;
+  s->subsongs = 1;
+  if (IsLoaderSelected(loaders, "inbuilt", 0)) {
+    vlStream* stream = OpenFileStream(file, VL_MODE_READ | (adapter && *adapter ? uint32_t(VL_MODE_ADAPTERS) : 0u), adapter);
+    if (!stream) {
+      FreeMemory(s);
+      SetErrorArgument(file);
+      return ERR_READFILE;
+    }
+    uint8_t head[kModuleHeaderSize];
+    int64_t got = ReadFileStream(stream, head, sizeof head);
+    s->file = stream;
+    uint32_t kind = 0;
+    if (got >= 12 && std::memcmp(head, "FORM", 4) == 0 && std::memcmp(head + 8, "8SVX", 4) == 0) kind = VL_STREAM_8SVX;
+    else if (got >= 12 && std::memcmp(head, "FORM", 4) == 0 && std::memcmp(head + 8, "16SV", 4) == 0) kind = VL_STREAM_16SV;
+    else if (got >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) kind = VL_STREAM_WAVE;
+    else if (got == int64_t(sizeof head) && std::memcmp(head + 1080, "M.K.", 4) == 0) kind = VL_STREAM_MODULE;
+    int taken = 0;
+    s->kind = kind;
+    if (kind == VL_STREAM_8SVX || kind == VL_STREAM_16SV) taken = OpenIffSound(s, kind == VL_STREAM_16SV);
+    else if (kind == VL_STREAM_WAVE) taken = OpenWaveSound(s);
+    else if (kind == VL_STREAM_MODULE) taken = 1;
+    if (taken) {
+      WorkOutFormat(s);
+      *out = s;
+      if (loaderOut) *loaderOut = nullptr;
+      return 0;
+    }
+    CloseFileStream(stream);
+    s->file = nullptr;
+  }
+  FreeMemory(s);
+  if (IsLoaderSelected(loaders, "native", 0)) return OpenPlatformSound(file);
+  SetErrorArgument(file);
+  return ERR_OPENSOUND2;
+}
+
+void CloseSoundStream(vlSoundStream* s) {
+  if (!s) return;
+  if (s->file) CloseFileStream(s->file);
+  if (s->callback) {
+    EmptyCallbackQueue(s);
+    if (s->callback->lock) FreeMutex(s->callback->lock);
+    FreeMemory(s->callback);
+  }
+  std::free(s->scratch);
+  FreeMemory(s);
+}
+
+uint32_t ReadSoundStream(vlSoundStream* s, uint8_t* buffer, uint32_t frames, int* end) {
+  switch (s->kind) {
+    case VL_STREAM_8SVX:
+    case VL_STREAM_16SV:
+    case VL_STREAM_WAVE: return ReadBuiltinSound(s, buffer, frames, end);
+    case VL_STREAM_CALLBACK: return ReadCallback(s, buffer, frames, end);
+    default:
+      if (end) *end = 1;
+      return 0;
+  }
+}
+
+void SeekSoundStream(vlSoundStream* s, int64_t frame) {
+  if (s->kind >= VL_STREAM_8SVX && s->kind <= VL_STREAM_WAVE) SeekBuiltinSound(s, frame);
+  if (s->rate) s->storedMillis = frame * 1000 / s->rate;
+  s->output.startTime = vlTimeVal{};
+}
+
+const char* GetStreamFormatName(const vlSoundStream* s) {
+  switch (s->kind) {
+    case VL_STREAM_8SVX: return "IFF 8SVX";
+    case VL_STREAM_16SV: return "IFF 16SV";
+    case VL_STREAM_WAVE: return "RIFF WAVE";
+    case VL_STREAM_CALLBACK: return "Custom stream";
+    case VL_STREAM_MODULE: return "Protracker";
+    default: return "";
+  }
+}
+
+vlModuleState* MakeModuleState(uint8_t* image, size_t size) {
+  size_t bytes = ParseProtrackerModule(nullptr, image, size, kModuleOutputRate);
+  if (!bytes) return nullptr;
+  auto* state = static_cast<vlModuleState*>(AllocMemory(bytes, 1));
+  if (!state) return nullptr;
+  ParseProtrackerModule(state, image, size, kModuleOutputRate);
+  return state;
+}
+
+void FreeModuleState(vlModuleState* state) {
+  if (!state) return;
+  FreeMemory(state->image);
+  FreeMemory(state);
+}
+
+void RewindModuleState(vlModuleState* state) {
+  ParseProtrackerModule(state, state->image, state->imageSize, kModuleOutputRate);
+}
+
+int OpenMusicSource(const char* file, const char* loaders, const char* adapter, uint32_t subsong,
+                    uint32_t* kindOut, void** sourceOut, uint32_t* seekableOut, uint32_t* subsongsOut,
+                    const vlPluginInfo** loaderOut) {
+  vlSoundStream* s = nullptr;
+  if (int error = OpenSoundStream(file, loaders, adapter, subsong, 1, &s, loaderOut)) return error;
+  if (s->kind != VL_STREAM_MODULE) {
+    *kindOut = VL_SOURCE_STREAM;
+    *sourceOut = s;
+    *seekableOut = s->seekable;
+    *subsongsOut = s->subsongs;
+    return 0;
+  }
+  int64_t size = GetFileStreamSize(s->file);
+  uint8_t* image = nullptr;
+  int error = 0;
+  if (size < int64_t(kModuleHeaderSize) || size > INT32_MAX) {
+    error = ERR_FILEFORMAT;
+  } else if (!(image = static_cast<uint8_t*>(AllocMemory(size_t(size), 0)))) {
+    error = ERR_MEM;
+  } else if (SeekFileStream(s->file, 0, VL_SEEK_BEGIN) < 0 || ReadFileStream(s->file, image, size) != size) {
+    error = ERR_READ;
+  }
+  CloseSoundStream(s);
+  if (error) {
+    FreeMemory(image);
+    return error;
+  }
+  vlModuleState* state = MakeModuleState(image, size_t(size));
+  if (!state) {
+    // Too short for its patterns: a broken module, not an unknown file.
+    bool parsed = ParseProtrackerModule(nullptr, image, size_t(size), kModuleOutputRate) != 0;
+    FreeMemory(image);
+    return parsed ? ERR_MEM : ERR_FILEFORMAT;
+  }
+  *kindOut = VL_SOURCE_MODULE;
+  *sourceOut = state;
+  *seekableOut = 0;
+  *subsongsOut = 1;
+  return 0;
+}
+
+void CloseMusicSource(uint32_t kind, void* source) {
+  if (kind == VL_SOURCE_MODULE) FreeModuleState(static_cast<vlModuleState*>(source));
+  else CloseSoundStream(static_cast<vlSoundStream*>(source));
+}
+
+int LoadSoundData(const char* file, const char* loaders, const char* adapter, vlSoundData** dataOut,
+                  uint32_t* bytesOut, uint32_t* rateOut, uint32_t* formatOut,
+                  const vlPluginInfo** loaderOut) {
+  vlSoundStream* s = nullptr;
+  if (int error = OpenSoundStream(file, loaders, adapter, 0, 0, &s, loaderOut)) return error;
+  int error = 0;
+  if (s->kind == VL_STREAM_MODULE || s->pcmSize < 0 || !s->bytesPerFrame || !s->bits) error = kErrStreamAsSample;
+  else if (s->format < 0) error = kErrBitDepth;
+  else if (s->pcmSize > INT32_MAX) error = ERR_MEM;
+  if (error) {
+    CloseSoundStream(s);
+    return error;
+  }
+  auto* data = static_cast<vlSoundData*>(AllocMemory(sizeof(vlSoundData), 1));
+  auto* pcm = static_cast<uint8_t*>(AllocMemory(s->pcmSize ? size_t(s->pcmSize) : 1, 1));
+  if (!data || !pcm) {
+    FreeMemory(data);
+    FreeMemory(pcm);
+    CloseSoundStream(s);
+    return ERR_MEM;
+  }
+  uint32_t frames = static_cast<uint32_t>(s->frames);
+  uint32_t got = ReadSoundStream(s, pcm, frames, nullptr);
+  if (got < frames) {
+    // The file ended early: keep what was there.
+    frames = got;
+  }
+  data->pcm = pcm;
+  data->bits = s->bits;
+  data->bytesPerFrame = s->bytesPerFrame;
+  data->channels = s->channels;
+  data->flags = s->flags;
+  data->frames = frames;
+  data->format = uint32_t(s->format);
+  data->rate = s->rate;
+  *dataOut = data;
+  *bytesOut = frames * s->bytesPerFrame;
+  *rateOut = s->rate;
+  *formatOut = uint32_t(s->format);
+  CloseSoundStream(s);
+  return 0;
+}
+
+int64_t GetStreamMillis(const vlSoundStream* s) {
+  vlTimeVal start = s->output.startTime;
+  if (start.seconds == 0 && start.micros == 0) return s->storedMillis;
+  vlTimeVal now;
+  GetSysTime(&now);
+  int64_t ms = (int64_t(now.seconds) - start.seconds) * 1000 + (int64_t(now.micros) - start.micros) / 1000 +
+               s->storedMillis;
+  int64_t duration = s->frames > 0 && s->rate ? s->frames * 1000 / s->rate : 0;
+  return duration > 0 ? ms % duration : ms;
+}
+
+int64_t GetMusicAttribute(int code, uint32_t kind, const void* source, const char** text) {
+  if (kind == VL_SOURCE_MODULE) {
+    switch (code) {
+      case VL_MATTR_FORMAT_NAME:
+        if (text) *text = "Protracker";
+        return 0;
+      case VL_MATTR_SAMPLE_FORMAT: return 5;
+      case VL_MATTR_RATE: return 48000;
+      default: return -1;
+    }
+  }
+  const auto* s = static_cast<const vlSoundStream*>(source);
+  switch (code) {
+    case VL_MATTR_DURATION: return s->frames > 0 && s->rate ? s->frames * 1000 / s->rate : 0;
+    case VL_MATTR_POSITION: return GetStreamMillis(s);
+    case VL_MATTR_FORMAT_NAME:
+      if (text) *text = GetStreamFormatName(s);
+      return 0;
+    case VL_MATTR_SAMPLE_FORMAT: return s->format;
+    case VL_MATTR_RATE: return s->rate;
+    case VL_MATTR_BITRATE:
+      if (s->bitRate) return s->bitRate;
+      return s->pcmSize >= 0 ? int64_t(s->bytesPerFrame) * s->rate / 1024 * 8 : 0;
+    default: return -1;
+  }
+}
+
+int NewCallbackStream(vlVMState* state, uint32_t rate, uint32_t format, vlSoundStream** out) {
+  auto* s = static_cast<vlSoundStream*>(AllocMemory(sizeof(vlSoundStream), 1));
+  auto* cb = static_cast<vlCallbackBlock*>(AllocMemory(sizeof(vlCallbackBlock), 1));
+  if (!s || !cb) {
+    FreeMemory(s);
+    FreeMemory(cb);
+    return ERR_MEM;
+  }
+  cb->lock = CreateMutex();
+  if (!cb->lock) {
+    FreeMemory(s);
+    FreeMemory(cb);
+    return ERR_SEMAPHORE;
+  }
+  cb->head.next = cb->head.prev = &cb->head;
+  cb->state = state;
+  cb->rate = rate;
+  cb->channels = (format & 1) ? 2 : 1;
+  cb->bits = format >= 4 ? 16 : 8;
+  cb->bytesPerFrame = GetBytesPerFrame(format);
+  cb->format = format;
+  s->kind = VL_STREAM_CALLBACK;
+  s->callback = cb;
+  s->bits = cb->bits;
+  s->channels = cb->channels;
+  s->flags = (format >= 2) ? uint32_t(VL_PCM_SIGNED) : 0u;
+  s->bytesPerFrame = cb->bytesPerFrame;
+  s->rate = rate;
+  s->pcmSize = -1;
+  s->frames = -1;
+  s->subsongs = 1;
+  s->music = 1;
+  WorkOutFormat(s);
+  *out = s;
+  return 0;
+}
+
+int QueueCallbackPCM(vlSoundStream* s, const uint8_t* pcm, uint32_t frames, int end) {
+  vlCallbackBlock* cb = s->callback;
+  size_t bytes = end ? 0 : size_t(frames) * cb->bytesPerFrame;
+  auto* node = static_cast<vlPcmNode*>(AllocMemory(sizeof(vlPcmNode) + bytes, 1));
+  if (!node) return ERR_MEM;
+  if (!end) {
+    node->data = reinterpret_cast<uint8_t*>(node + 1);
+    std::memcpy(node->data, pcm, bytes);
+    node->bytes = static_cast<uint32_t>(bytes);
+    node->frames = frames;
+  }
+  LockMutex(cb->lock);
+  while (cb->head.next != &cb->head && cb->head.next->done) {
+    vlPcmNode* done = cb->head.next;
+    cb->head.next = done->next;
+    done->next->prev = &cb->head;
+    FreeMemory(done);
+  }
+  node->prev = cb->head.prev;
+  node->next = &cb->head;
+  cb->head.prev->next = node;
+  cb->head.prev = node;
+  cb->framesQueued += node->frames;
+  UnlockMutex(cb->lock);
+  return 0;
+}
+
+void EmptyCallbackQueue(vlSoundStream* s) {
+  vlCallbackBlock* cb = s->callback;
+  if (!cb) return;
+  LockMutex(cb->lock);
+  for (vlPcmNode* node = cb->head.next; node != &cb->head;) {
+    vlPcmNode* next = node->next;
+    FreeMemory(node);
+    node = next;
+  }
+  cb->head.next = cb->head.prev = &cb->head;
+  UnlockMutex(cb->lock);
+}
+
+uint64_t CallbackFramesPending(vlSoundStream* s) {
+  vlCallbackBlock* cb = s->callback;
+  if (!cb) return 0;
+  uint64_t pending = 0;
+  LockMutex(cb->lock);
+  for (vlPcmNode* node = cb->head.next; node != &cb->head; node = node->next) {
+    if (!node->done && node->data) pending += node->frames - node->position;
+  }
+  UnlockMutex(cb->lock);
+  return pending;
+}
