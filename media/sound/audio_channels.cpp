@@ -279,11 +279,13 @@ int GetChannelCount() { return gStarted ? gChannelCount : 0; }
 
 void ShutdownAudio() {
   if (gStarted) StopAudioOutputThread();
-  LockAudioOutput();
-  FreeMemory(gChannels);
-  gChannels = nullptr;
-  gChannelCount = 0;
-  UnlockAudioOutput();
+  if (gStarted) {
+    LockAudioOutput();
+    FreeMemory(gChannels);
+    gChannels = nullptr;
+    gChannelCount = 0;
+    UnlockAudioOutput();
+  }
   gStarted = 0;
   if (gEventLock) LockMutex(gEventLock);
   for (vlAudioEvent* e = gEventHead; e;) {
