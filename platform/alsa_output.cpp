@@ -201,7 +201,13 @@ bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
     }
     channel->written += static_cast<uint32_t>(result);
     if (channel->written < channel->musicFrames) return wrote;
-    int next = channel->musicCurrent == channel->musicBlock ? 1 : 0;
+    int current = channel->musicCurrent == channel->musicBlock ? 0 : 1;
+    int next = 1 - current;
+    if (channel->feederStarted) {
+      // Never replay a buffer the feeder has not refilled yet: wait for it.
+      if (channel->musicState == VL_MUSIC_REFILL && !channel->musicReady[next]) return wrote;
+      channel->musicReady[current] = 0;
+    }
     channel->musicCurrent =
         channel->musicBlock + size_t(next) * music->frameSize * channel->musicBufferSize;
     channel->musicFrames = channel->musicLength[next];

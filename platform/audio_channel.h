@@ -129,6 +129,7 @@ struct vlChannel {
   uint32_t feederHalf;     // buffer the feeder fills next
   uint32_t wholeStream;    // the stream fits one buffer: no feeder
   uint32_t feederStarted;
+  uint32_t musicReady[2];  // with a feeder: the buffer holds fresh data
 };
 
 // The sound library's routines the back end calls.

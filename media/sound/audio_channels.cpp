@@ -102,6 +102,7 @@ void FeedNext(vlChannel* c) {
   uint32_t frames = FillHalf(c, half, &ended);
   LockAudioOutput();
   c->musicLength[half] = frames;
+  c->musicReady[half] = 1;
   if (ended) c->musicState = VL_MUSIC_LAST_QUEUED;
   UnlockAudioOutput();
 }
@@ -190,6 +191,7 @@ int StartStreamChannel(vlChannel* c, int index) {
     }
   }
   c->music = &s->output;
+  c->musicReady[0] = c->musicReady[1] = 1;
   c->musicCurrent = c->musicBlock;
   c->musicFrames = c->musicLength[0];
   c->written = 0;

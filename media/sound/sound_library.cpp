@@ -36,97 +36,6 @@ namespace {
 uint32_t gEventSwitches[4];  // option tags 12, 13, 18, 23
 uint32_t gSoundSetting = 30;
 
-int CmdIsSound(vlVMState* state) {
-  CheckArgs(state, 0, 0, 0, 0);
-  int on;
-  if (IsAudioStarted()) on = 1;
-  else if (gSound.noSound) on = 0;
-  else on = StartAudioOutput(state, gSound.deviceName) == 0;
-  vl::PushBoolean(state, on);
-  return 1;
-}
-
-int CmdSetMasterVolume(vlVMState*) { return 0; }
-
-int CmdMixSampleEntry(vlVMState* state) {
-  CheckArgs(state, 6, 0, 0, 0);
-  return CmdMixSample(state);
-}
-
-int CmdIsChannelPlaying(vlVMState* state) {
-  CheckArgs(state, 1, 1, 0, 0);
-  int32_t channel = vl::CheckIntArg(state, 1);
-  if (!IsAudioStarted()) {
-    vl::PushBoolean(state, 0);
-    return 1;
-  }
-  uint32_t type;
-  vlObjectId id;
-  if (int error = GetChannelObject(channel - 1, &type, &id, 0)) return error;
-  if (type == 7) {
-    vl::PushBoolean(state, 0);
-    return 1;
-  }
-  vl::PushBoolean(state, 1);
-  vl::PushNumber(state, type);
-  PushObjectID(state, id);
-  return 3;
-}
-
-int CmdHaveFreeChannel(vlVMState* state) {
-  CheckArgs(state, 0, 0, 0, 0);
-  if (gSound.noSound || EnsureAudioOutput(state)) {
-    vl::PushNumber(state, 0);
-    return 1;
-  }
-  StopExpiredChannels();
-  int count = GetChannelCount(), found = 0;
-  for (int i = 0; i < count && !found; i++) {
-    uint32_t type;
-    vlObjectId id;
-    if (GetChannelObject(i, &type, &id, 0) == 0 && type == 7) found = i + 1;
-  }
-  vl::PushNumber(state, found);
-  return 1;
-}
-
-int CmdStopChannel(vlVMState* state) {
-  CheckArgs(state, 1, 1, 0, 0);
-  int32_t channel = vl::CheckIntArg(state, 1);
-  if (!IsAudioStarted()) return 0;
-  return EndChannelPlayback(state, channel - 1);
-}
-
-int CmdGetChannels(vlVMState* state) {
-  CheckArgs(state, 0, 0, 0, 0);
-  vl::PushNumber(state, gSound.noSound ? 0 : GetChannelCount());
-  return 1;
-}
-
-int CmdSetChannelVolume(vlVMState* state) {
-  CheckArgs(state, 2, 2, 0, 0);
-  int32_t channel = vl::CheckIntArg(state, 1);
-  uint32_t volume = GetVolumeArg(state, 2);
-  if (!IsAudioStarted()) return 0;
-  uint32_t type;
-  vlObjectId id;
-  if (int error = GetChannelObject(channel - 1, &type, &id, 1)) return error;
-  // The channel lock is held from here.
-  if (type == VL_OBJ_SAMPLE) {
-    vlSample* sample = nullptr;
-    if (GetSampleByID(id, &sample) == 0) sample->volume = volume;
-    SetChannelVolumeALSA(channel - 1, volume);
-  } else if (type == kObjMusic) {
-    vlMusic* music = nullptr;
-    if (GetMusicByID(id, &music) == 0) music->volume = volume;
-    SetChannelVolumeALSA(channel - 1, volume);
-  } else if (type == kObjVideo) {
-    SetChannelVolumeALSA(channel - 1, volume);
-  }
-  UnlockChannels();
-  return 0;
-}
-
 const vlCommand kSoundCommands[] = {
     {"FreeSample", CmdFreeSample},
     {"LoadSample", CmdLoadSample},
@@ -244,6 +153,97 @@ void FreeMusicRecord(vlVMState* state, vlMusic* music) {
 }
 
 }  // namespace
+
+int CmdIsSound(vlVMState* state) {
+  CheckArgs(state, 0, 0, 0, 0);
+  int on;
+  if (IsAudioStarted()) on = 1;
+  else if (gSound.noSound) on = 0;
+  else on = StartAudioOutput(state, gSound.deviceName) == 0;
+  vl::PushBoolean(state, on);
+  return 1;
+}
+
+int CmdSetMasterVolume(vlVMState*) { return 0; }
+
+int CmdMixSampleEntry(vlVMState* state) {
+  CheckArgs(state, 6, 0, 0, 0);
+  return CmdMixSample(state);
+}
+
+int CmdIsChannelPlaying(vlVMState* state) {
+  CheckArgs(state, 1, 1, 0, 0);
+  int32_t channel = vl::CheckIntArg(state, 1);
+  if (!IsAudioStarted()) {
+    vl::PushBoolean(state, 0);
+    return 1;
+  }
+  uint32_t type;
+  vlObjectId id;
+  if (int error = GetChannelObject(channel - 1, &type, &id, 0)) return error;
+  if (type == 7) {
+    vl::PushBoolean(state, 0);
+    return 1;
+  }
+  vl::PushBoolean(state, 1);
+  vl::PushNumber(state, type);
+  PushObjectID(state, id);
+  return 3;
+}
+
+int CmdHaveFreeChannel(vlVMState* state) {
+  CheckArgs(state, 0, 0, 0, 0);
+  if (gSound.noSound || EnsureAudioOutput(state)) {
+    vl::PushNumber(state, 0);
+    return 1;
+  }
+  StopExpiredChannels();
+  int count = GetChannelCount(), found = 0;
+  for (int i = 0; i < count && !found; i++) {
+    uint32_t type;
+    vlObjectId id;
+    if (GetChannelObject(i, &type, &id, 0) == 0 && type == 7) found = i + 1;
+  }
+  vl::PushNumber(state, found);
+  return 1;
+}
+
+int CmdStopChannel(vlVMState* state) {
+  CheckArgs(state, 1, 1, 0, 0);
+  int32_t channel = vl::CheckIntArg(state, 1);
+  if (!IsAudioStarted()) return 0;
+  return EndChannelPlayback(state, channel - 1);
+}
+
+int CmdGetChannels(vlVMState* state) {
+  CheckArgs(state, 0, 0, 0, 0);
+  vl::PushNumber(state, gSound.noSound ? 0 : GetChannelCount());
+  return 1;
+}
+
+int CmdSetChannelVolume(vlVMState* state) {
+  CheckArgs(state, 2, 2, 0, 0);
+  int32_t channel = vl::CheckIntArg(state, 1);
+  uint32_t volume = GetVolumeArg(state, 2);
+  if (!IsAudioStarted()) return 0;
+  uint32_t type;
+  vlObjectId id;
+  if (int error = GetChannelObject(channel - 1, &type, &id, 1)) return error;
+  // The channel lock is held from here.
+  if (type == VL_OBJ_SAMPLE) {
+    vlSample* sample = nullptr;
+    if (GetSampleByID(id, &sample) == 0) sample->volume = volume;
+    SetChannelVolumeALSA(channel - 1, volume);
+  } else if (type == kObjMusic) {
+    vlMusic* music = nullptr;
+    if (GetMusicByID(id, &music) == 0) music->volume = volume;
+    SetChannelVolumeALSA(channel - 1, volume);
+  } else if (type == kObjVideo) {
+    SetChannelVolumeALSA(channel - 1, volume);
+  }
+  UnlockChannels();
+  return 0;
+}
 
 int GetSampleByID(vlObjectId id, vlSample** out) {
   if (FindById(gSound.samples, id, out) == 0) return 0;
