@@ -229,6 +229,16 @@ bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
   bool wrote = false;
   int rounds = 0;
   for (;;) {
+    // A device that takes data without limit (a null sink) gets the song
+    // no faster than the clock, two rings ahead at most.
+    vlTimeVal now;
+    GetSysTime(&now);
+    if (channel->moduleWritten == 0) channel->moduleStart = now;
+    vlTimeVal elapsed = now;
+    SubTimeVal(&elapsed, &channel->moduleStart);
+    uint64_t allowed = (uint64_t(elapsed.seconds) * 1000 + elapsed.micros / 1000) * (kModuleRate / 1000) +
+                       2 * uint64_t(kModuleRingFrames);
+    if (channel->moduleWritten >= allowed) return wrote;
     uint32_t at = channel->modulePosition;
     long result = dl_snd_pcm_writei(pcm, channel->moduleRing + size_t(at) * 4, kModuleRingFrames - at);
     if (result < 0) {
@@ -238,6 +248,7 @@ bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
     if (result == 0) return wrote;
     wrote = true;
     uint32_t frames = static_cast<uint32_t>(result);
+    channel->moduleWritten += frames;
     if (gSoundServices.renderModule) {
       gSoundServices.renderModule(channel->moduleCopy,
                                   reinterpret_cast<int16_t*>(channel->moduleRing + size_t(at) * 4),
@@ -471,6 +482,7 @@ int PlayModuleOnALSA(int index) {
   channel->moduleRing = ring;
   channel->modulePosition = 0;
   channel->moduleAccounted = 0;
+  channel->moduleWritten = 0;
   channel->state = VL_CHANNEL_MODULE;
   UnlockMutex(gOutputMutex);
   return 0;

@@ -112,6 +112,8 @@ struct vlChannel {
   uint8_t* moduleRing;
   uint32_t modulePosition;  // frames into the ring
   uint64_t moduleAccounted;  // frames the shared state was advanced by
+  uint64_t moduleWritten;    // frames handed to the device
+  vlTimeVal moduleStart;     // when the first of them was
   vlVideoSound* video;
   // The sound library's side of the entry.
   vlSoundStream* stream;  // the streamed music played (owner key)

@@ -31,6 +31,8 @@ using namespace soundtest;
 namespace {
 
 std::string gSinkDir;
+// The watchdog's copy: a plain array outlives the thread at exit.
+char gRawPath[512];
 
 void LoadAlsa(bool load) {
   const char* files[VL_LIB_COUNT] = {};
@@ -50,12 +52,13 @@ class SoundLib : public vltest::HandlerTest {
     dlopen("libasound.so.2", RTLD_LAZY | RTLD_NODELETE);
     // The null sink takes data as fast as it comes: a sound that never
     // ends would fill the disk. Stop the run long before.
+    std::snprintf(gRawPath, sizeof gRawPath, "%s", Raw().c_str());
     std::thread([] {
       for (;;) {
         struct stat info {};
-        if (stat(Raw().c_str(), &info) == 0 && info.st_size > (64 << 20)) {
+        if (stat(gRawPath, &info) == 0 && info.st_size > (64 << 20)) {
           std::fprintf(stderr, "sound sink file grew past 64 MB: stopping\n");
-          unlink(Raw().c_str());
+          unlink(gRawPath);
           std::_Exit(3);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
