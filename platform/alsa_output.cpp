@@ -142,7 +142,11 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
   snd_pcm_t* pcm = Pcm(channel);
   vlSoundData* sample = channel->sample;
   bool wrote = false;
-  while (!channel->finished) {
+  // A short sample repeated without end on a device that never fills would
+  // keep this loop, and the lock, for ever: one device buffer per sweep.
+  uint64_t budget = channel->bufferFrames > 4096 ? channel->bufferFrames : 4096;
+  uint64_t sent = 0;
+  while (!channel->finished && sent < budget) {
     // A timed play ends with a shorter last pass.
     uint32_t passFrames = sample->frames;
     if (channel->loop == channel->loops && channel->lastFrames > 0 &&
@@ -159,6 +163,7 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
       return wrote;
     }
     if (result > 0) wrote = true;
+    sent += static_cast<uint64_t>(result) + 1;
     if (channel->startPending) {
       GetSysTime(&channel->startTime);
       channel->startPending = 0;
@@ -342,6 +347,10 @@ void* AudioThreadMain(void*) {
       }
     } else {
       ReapLoopTimers(false);
+      // A device that takes data without limit would keep the lock ours
+      // nearly all the time: leave a gap for the threads waiting on it.
+      timespec gap{0, 200000};
+      nanosleep(&gap, nullptr);
     }
   }
   ReapLoopTimers(true);
