@@ -13,6 +13,7 @@
 #include "media/sound/protracker.h"
 #include "media/sound/sound_stream.h"
 #include "sound_test_util.h"
+#include "tests/support/testdata.h"
 
 using namespace soundtest;
 
@@ -77,6 +78,7 @@ for i in range(31):
 )PY";
 
 TEST(ProtrackerFiles, EveryModuleParsesAsAnIndependentReaderSeesIt) {
+  VL_REQUIRE_TESTDATA();
   std::vector<std::string> files = TestModules();
   ASSERT_GE(files.size(), 6u);
   TempDir dir;
@@ -115,6 +117,7 @@ TEST(ProtrackerFiles, EveryModuleParsesAsAnIndependentReaderSeesIt) {
 }
 
 TEST(ProtrackerFiles, RendersAreDeterministicAndIndependentOfBlockSize) {
+  VL_REQUIRE_TESTDATA();
   for (const std::string& file : TestModules()) {
     SCOPED_TRACE(file);
     Module a, b;
@@ -133,6 +136,7 @@ TEST(ProtrackerFiles, RendersAreDeterministicAndIndependentOfBlockSize) {
 }
 
 TEST(ProtrackerFiles, MalformedModulesAreRefusedOrPlayedSafely) {
+  VL_REQUIRE_TESTDATA();
   std::string dir = TestData("mod/malformed");
   for (const char* name : {"load_mod_no_null_terminator.mod", "load_mod_no_valid_orders.mod",
                            "load_mod_shift_base_finetune.mod", "load_st_truncated.mod",

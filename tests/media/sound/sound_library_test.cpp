@@ -23,6 +23,7 @@
 #include "runtime/object_data.h"
 #include "runtime/runtime_options.h"
 #include "sound_test_util.h"
+#include "tests/support/testdata.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
@@ -407,6 +408,7 @@ TEST_F(SoundLib, StreamedMusicPlaysItsPassesThroughTheFeeder) {
 }
 
 TEST_F(SoundLib, ModuleMusicRendersTheReplayerOutputAndReportsPositions) {
+  VL_REQUIRE_TESTDATA();
   std::string file = TestData("mod/blue_damage.mod");
   ASSERT_EQ(Call(CmdOpenMusic, [&] {
               vl::PushNumber(L, 4);
