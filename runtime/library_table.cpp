@@ -11,6 +11,7 @@
 #include "libraries/network/network_library.h"
 #include "libraries/string/string_library.h"
 #include "media/sound/sound_library.h"
+#include "objects/brushes/brush.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
@@ -34,7 +35,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"system", OpenSystemLibrary},
 
-    // {"brush", OpenBrushLib},
+    {"brush", OpenBrushLib},
 
     {"text", OpenTextLib},
 

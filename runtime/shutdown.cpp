@@ -29,6 +29,7 @@
 #include "media/sound/sound_library.h"
 #include "platform/event_library.h"
 #include "platform/event_types.h"
+#include "objects/brushes/brush.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
 #include "vm/error_codes.h"
@@ -39,6 +40,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   FreeIconSlots();
   if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
   SetEventShutdown(1);
+  if (state) FreeBrushLib(state);
   if (state) FreeDisplayLib(state);
   if (state) FreeSystemLibrary(state);
   if (state) FreeEventLibrary(state);

@@ -1,0 +1,136 @@
+// The brush list: adding, finding and freeing brushes.
+#include "objects/brushes/brush.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "graphics/bitmap.h"
+#include "runtime/errors.h"
+#include "runtime/loaded_source.h"
+#include "runtime/object_data.h"
+#include "vm/error_codes.h"
+
+vlBrush* vlBrushList = nullptr;
+
+namespace {
+
+bool SameBrushId(const vlBrush* b, vlObjectId id) {
+  return id.handle ? b->idHandle == id.handle : (!b->idHandle && b->idNumber == id.number);
+}
+
+void FreeBrushData(vlVMState* L, vlBrush* b) {
+  if (b->source) ReleaseLoadedSource(b->source);
+  if (b->bitmap) DeleteBitmap(b->bitmap);
+  if (b->mask) DeleteMaskPlane(b->mask);
+  if (b->alpha) DeleteAlphaPlane(b->alpha);
+  delete[] b->savedPixels;
+  if (b->data) FreeObjectDataList(L, &b->data);
+}
+
+void Unlink(vlBrush* b) {
+  vlBrush** link = &vlBrushList;
+  while (*link && *link != b) link = &(*link)->next;
+  if (*link) *link = b->next;
+}
+
+}  // namespace
+
+bool IsActiveBrush(const vlBrush* brush) {
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d || !vlCurrentOutput) return false;
+  if (d->outputType != VL_OUTPUT_BRUSH && d->outputType != VL_OUTPUT_MASK && d->outputType != VL_OUTPUT_ALPHA)
+    return false;
+  return vlCurrentOutput->kind == VL_OBJ_BRUSH && vlCurrentOutput->selectObject == brush;
+}
+
+int AddBrush(vlObjectId* id, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height,
+             int32_t rowLength, vlLoadedSource* source, int32_t transparentColor, uint32_t kind, vlBrush** out) {
+  vlBrush* b = new (std::nothrow) vlBrush{};
+  if (!b) return ERR_MEM;
+  b->type = VL_OBJ_BRUSH;
+  if (id->handle) id->handle = b;
+  b->idNumber = id->handle ? 0 : id->number;
+  b->idHandle = id->handle;
+  b->source = source;
+  b->bitmap = bitmap;
+  b->mask = mask;
+  b->alpha = alpha;
+  b->width = width;
+  b->height = height;
+  b->sourceRowLength = rowLength;
+  b->transparentColor = transparentColor;
+  b->kind = kind;
+  b->srcWidth = width;
+  b->srcHeight = height;
+  vlBrush** link = &vlBrushList;
+  while (*link) link = &(*link)->next;
+  *link = b;
+  if (out) *out = b;
+  return 0;
+}
+
+int NewBrush(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int mask, int alpha, int clear,
+             vlBrush** out) {
+  vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
+  if (!bitmap) return ERR_BITMAP;
+  FillBitmapRect(bitmap, 0, 0, width, height, color);
+  vlBitmap *m = nullptr, *a = nullptr;
+  if (mask) {
+    m = NewMaskPlane(bitmap, width, height, 1, nullptr, 0);
+    if (!m) {
+      DeleteBitmap(bitmap);
+      return ERR_ALLOCMASK;
+    }
+    if (!clear) FillMaskRect(m, 0, 0, width, height, 0);  // mode 0 sets the bits
+  } else if (alpha) {
+    a = NewAlphaPlane(width, height, 1, nullptr, 0);
+    if (!a) {
+      DeleteBitmap(bitmap);
+      return ERR_ALLOCALPHA;
+    }
+    if (!clear) FillAlphaRect(a, 0, 0, width, height, 255);
+  }
+  int status = AddBrush(id, bitmap, m, a, width, height, width, nullptr, mask ? 0xAFC0DE : -1, 0, out);
+  if (status) {
+    DeleteBitmap(bitmap);
+    if (m) DeleteMaskPlane(m);
+    if (a) DeleteAlphaPlane(a);
+  }
+  return status;
+}
+
+int GetBrushByID(vlVMState*, vlObjectId id, vlBrush** out, uint32_t flags) {
+  for (vlBrush* b = vlBrushList; b; b = b->next) {
+    if (!SameBrushId(b, id) || (b->orphaned && !(flags & VL_BRUSH_FINDORPHANS))) continue;
+    if ((flags & VL_BRUSH_FINDUNLOCKED) && b->locked) return ERR_LOCKEDOBJ;
+    *out = b;
+    return 0;
+  }
+  *out = nullptr;
+  if (id.handle) return ERR_FINDARRAY;
+  SetErrorArgIndex(id.number);
+  return ERR_FINDBRUSH;
+}
+
+int FreeBrushByID(vlVMState* L, vlObjectId id, int reportMissing) {
+  vlBrush* b = nullptr;
+  for (vlBrush* p = vlBrushList; p; p = p->next)
+    if (SameBrushId(p, id) && !p->orphaned) b = p;
+  if (b && IsActiveBrush(b)) return ERR_MODIFYABR;
+  int status = GetBrushByID(L, id, &b, VL_BRUSH_FINDUNLOCKED | VL_BRUSH_NOLAYERCOPY | VL_BRUSH_HARDWAREOK);
+  if (status) return (!reportMissing && status != ERR_LOCKEDOBJ) ? 0 : status;
+  Unlink(b);
+  FreeBrushData(L, b);
+  delete b;
+  return 0;
+}
+
+void FreeAllBrushes(vlVMState* L) {
+  while (vlBrush* b = vlBrushList) {
+    vlBrushList = b->next;
+    FreeBrushData(L, b);
+    delete b;
+  }
+}

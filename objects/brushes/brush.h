@@ -1,0 +1,72 @@
+// Brushes: off-screen pictures a script loads, creates or derives, changes
+// and shows. The record, the list of all brushes, adding, finding and
+// freeing them, and the brush command library.
+#pragma once
+#include <cstdint>
+
+#include "runtime/objects.h"
+
+struct vlBitmap;
+struct vlVMState;
+struct vlLoadedSource;
+
+struct vlBrush {
+  // Object head.
+  uint32_t type;  // VL_OBJ_BRUSH
+  int32_t idNumber;
+  void* idHandle;
+  vlObjectData* data;
+  vlBrush* next;
+  vlObjectId id() const { return {idNumber, idHandle}; }
+
+  vlLoadedSource* source;  // kept by vector brushes and brushes without a bitmap yet
+  vlBitmap* bitmap;
+  vlBitmap* mask;
+  vlBitmap* alpha;
+  int32_t width, height;
+  int32_t sourceRowLength;
+  uint32_t locked;
+  uint32_t orphaned;
+  int32_t transparentColor;  // -1 none
+  uint32_t scaledVector;
+  uint32_t kind;  // 0 raster, 1 vector
+  int32_t srcX, srcY, srcWidth, srcHeight;
+  uint32_t hardware;
+  uint32_t hardwareFlags;  // bit 0 mask, bit 1 alpha
+  int32_t displayNumber;
+  void* displayHandle;
+  void* display;
+  uint32_t* savedPixels;
+  int32_t loaderWord;
+};
+
+extern vlBrush* vlBrushList;
+
+enum : uint32_t {
+  VL_BRUSH_FINDUNLOCKED = 1,  // refuse a locked brush
+  VL_BRUSH_FINDORPHANS = 2,
+  VL_BRUSH_NOLAYERCOPY = 4,
+  VL_BRUSH_HARDWAREOK = 16,
+};
+
+// Appends a brush that takes over the planes and source. id->handle
+// non-zero asks for an automatic id (the record's address). 0 or ERR_MEM.
+int AddBrush(vlObjectId* id, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height,
+             int32_t rowLength, vlLoadedSource* source, int32_t transparentColor, uint32_t kind, vlBrush** out);
+// A brush of width x height filled with colour, with a mask or an alpha
+// plane (set, or cleared with clear).
+int NewBrush(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int mask, int alpha, int clear,
+             vlBrush** out);
+int GetBrushByID(vlVMState* state, vlObjectId id, vlBrush** out, uint32_t flags);
+int FreeBrushByID(vlVMState* state, vlObjectId id, int reportMissing);
+void FreeAllBrushes(vlVMState* state);
+// The display draws into this brush (or its mask or alpha channel).
+bool IsActiveBrush(const vlBrush* brush);
+
+// Shows brush id at (x, y) on the current drawing target; tags at tagIndex
+// (0 none). A part (srcX, srcY, width, height) when part is set.
+int DisplayBrushObject(vlVMState* state, vlObjectId id, int part, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
+                       int32_t width, int32_t height, int tagIndex);
+
+int OpenBrushLib(vlVMState* state);
+void FreeBrushLib(vlVMState* state);

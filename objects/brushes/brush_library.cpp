@@ -1,0 +1,402 @@
+// The "brush" command library: creating, loading, copying, freeing,
+// showing and transforming brushes, and the brush services the display
+// code calls through its hooks.
+#include <cmath>
+#include <cstring>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/layer_hooks.h"
+#include "display/safe_blt.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/picture_engines.h"
+#include "graphics/position.h"
+#include "objects/brushes/brush.h"
+#include "runtime/console.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/loaded_source.h"
+#include "runtime/messages.h"
+#include "runtime/object_data.h"
+#include "runtime/option_readers.h"
+#include "runtime/progress_message.h"
+#include "runtime/runtime_options.h"
+#include "runtime/script_call.h"
+#include "vm/argreaders.h"
+#include "vm/auxlib.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+// Nil asks for an automatic id; a number frees the brush of that number.
+int TakeNewId(vlVMState* L, int index, vlObjectId* id, int* status) {
+  int automatic = GetObjectIDArgOpt(id, L, index);
+  *status = automatic ? 0 : FreeBrushByID(L, *id, 0);
+  return automatic;
+}
+
+int Finish(vlVMState* L, int automatic, vlBrush* brush) {
+  if (!automatic) return 0;
+  vl::PushPointer(L, brush);
+  return 1;
+}
+
+int CmdCreateBrush(vlVMState* L) {
+  CheckArgs(L, 3, 5, 0, 0);
+  vlObjectId id;
+  const int automatic = GetObjectIDArgOpt(&id, L, 1);
+  const int32_t width = vl::CheckIntArg(L, 2), height = vl::CheckIntArg(L, 3);
+  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  const uint32_t color = static_cast<uint32_t>(vl::OptIntArg(L, 4, 0));
+  int alpha = 0, mask = 0, clear = 0, hardware = 0;
+  if (vl::GetTypeAt(L, 5) == VL_TTABLE) {
+    GetTableBool(L, 5, "alphachannel", &alpha, nullptr);
+    GetTableBool(L, 5, "mask", &mask, nullptr);
+    GetTableBool(L, 5, "clear", &clear, nullptr);
+    GetTableBool(L, 5, "hardware", &hardware, nullptr);
+    if (mask && alpha) return ERR_WRONGUSAGE;
+  }
+  if (!automatic)
+    if (int status = FreeBrushByID(L, id, 0)) return status;
+  vlBrush* brush = nullptr;
+  if (int status = NewBrush(&id, width, height, color, mask, alpha, clear, &brush)) return status;
+  return Finish(L, automatic, brush);
+}
+
+int CmdLoadBrush(vlVMState* L) {
+  CheckArgs(L, 2, 5, 0, 0);
+  vlObjectId id;
+  int status;
+  const int automatic = TakeNewId(L, 1, &id, &status);
+  if (status) return status;
+  const char* file = GetFileNameArg(L, 2, 0, nullptr);
+  int32_t transparent = -1, globalAlpha = -1, x = 0, y = 0, w = 0, h = 0;
+  int loadAlpha = 0, loadTransparency = 0, smooth = 0;
+  int32_t scaleWidth = 0, scaleHeight = 0;
+  char loaders[256] = "", adapters[256] = "";
+  if (vl::GetTypeAt(L, 3) == VL_TTABLE) {
+    GetTableInt(L, 3, "transparency", &transparent, nullptr);
+    GetTableBool(L, 3, "loadalpha", &loadAlpha, nullptr);
+    GetTableBool(L, 3, "loadtransparency", &loadTransparency, nullptr);
+    GetTableInt(L, 3, "globalalpha", &globalAlpha, nullptr);
+    GetTableInt(L, 3, "x", &x, nullptr);
+    GetTableInt(L, 3, "y", &y, nullptr);
+    GetTableInt(L, 3, "width", &w, nullptr);
+    GetTableInt(L, 3, "height", &h, nullptr);
+    GetTableIntOrPercent(L, 3, "scalewidth", &scaleWidth, 1, nullptr);
+    GetTableIntOrPercent(L, 3, "scaleheight", &scaleHeight, 1, nullptr);
+    GetTableBool(L, 3, "smoothscale", &smooth, nullptr);
+    GetTableString(L, 3, "loader", loaders, sizeof loaders, nullptr);
+    GetTableString(L, 3, "adapter", adapters, sizeof adapters, nullptr);
+    if ((loadAlpha && loadTransparency) || (loadTransparency && transparent != -1)) return ERR_WRONGUSAGE;
+  } else if (vl::GetTypeAt(L, 3) != VL_TNIL && vl::GetTypeAt(L, 3) != -1) {
+    transparent = vl::CheckIntArg(L, 3);
+  }
+  if ((loadAlpha || globalAlpha != -1) && transparent != -1) return ERR_MASKNALPHA;
+  uint32_t quiet = 0;
+  GetRuntimeOption(L, VL_OPT_QUIET, &quiet, 0u);
+  if (!quiet) PrintProgressMessage(GetMessage(101), file, 1);
+
+  vlLoadedSource* source = nullptr;
+  vlBitmap* loadedAlpha = nullptr;
+  vlLoadedImageInfo info{};
+  status = LoadImageWithLoaders(file, loaders, adapters, nullptr, transparent, nullptr, 0, loadAlpha ? 1 : 0,
+                                loadTransparency, scaleWidth, scaleHeight, smooth, &source,
+                                loadAlpha ? &loadedAlpha : nullptr, &info);
+  if (status) return status;
+  auto fail = [&](int rc) {
+    if (loadedAlpha) DeleteAlphaPlane(loadedAlpha);
+    ReleaseLoadedSource(source);
+    return rc;
+  };
+  const int32_t pw = info.width, ph = info.height;
+  if (x < 0 || y < 0) return fail(ERR_NEGCOORDS);
+  if (x >= pw || y >= ph) return fail(ERR_COORDSRANGE);
+  if (w <= 0 || x + w > pw) w = pw - x;
+  if (h <= 0 || y + h > ph) h = ph - y;
+  if (info.vector && (x || y || w != pw || h != ph)) return fail(ERR_BRUSHTYPE);
+  if (info.transparent != -1) transparent = info.transparent;
+
+  // The loaded alpha plane wraps the source's pixels: the brush gets its
+  // own copy before the source goes.
+  uint32_t* pixels = GetLoadedSourcePixels(source) + static_cast<intptr_t>(y) * pw + x;
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+  status = BitmapFromARGB(pixels, transparent, w, h, pw, 0, 0, 0, &bitmap, transparent != -1 ? &mask : nullptr,
+                          nullptr);
+  if (status) return fail(status);
+  if (loadedAlpha && !(alpha = WrapARGBAsAlpha(pixels, w, h, pw))) {
+    DeleteBitmap(bitmap);
+    return fail(ERR_ALLOCALPHA);
+  }
+  if (loadedAlpha) DeleteAlphaPlane(loadedAlpha);
+  loadedAlpha = nullptr;
+  if (globalAlpha != -1) {
+    const int32_t level = globalAlpha < 0 ? 0 : globalAlpha > 255 ? 255 : globalAlpha;
+    if (alpha) {
+      ScaleAlphaPlane(alpha, alpha, level);
+    } else {
+      alpha = NewAlphaPlane(w, h, 1, nullptr, 0);
+      if (!alpha) {
+        DeleteBitmap(bitmap);
+        if (mask) DeleteMaskPlane(mask);
+        return fail(ERR_ALLOCALPHA);
+      }
+      FillAlphaRect(alpha, 0, 0, w, h, static_cast<uint8_t>(level));
+    }
+  }
+  const uint32_t kind = info.vector ? 1 : 0;
+  vlLoadedSource* keep = kind ? source : nullptr;
+  if (!kind) ReleaseLoadedSource(source);
+  vlBrush* brush = nullptr;
+  status = AddBrush(&id, bitmap, mask, alpha, w, h, kind ? pw : w, keep, mask ? transparent : -1, kind, &brush);
+  if (status) {
+    DeleteBitmap(bitmap);
+    if (mask) DeleteMaskPlane(mask);
+    if (alpha) DeleteAlphaPlane(alpha);
+    if (keep) ReleaseLoadedSource(keep);
+    return status;
+  }
+  brush->srcX = x;
+  brush->srcY = y;
+  brush->scaledVector = kind && (scaleWidth || scaleHeight);
+  if (!quiet) PrintDone();
+  return Finish(L, automatic, brush);
+}
+
+int CmdFreeBrush(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  return FreeBrushByID(L, id, 1);
+}
+
+// A new brush with copies of the planes of bitmap.
+int CopyPlanesToBrush(vlObjectId* id, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width,
+                      int32_t height, int32_t transparent, vlBrush** out) {
+  vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+  if (int status = CopyBitmapRegion(bitmap, mask, alpha, 0, 0, width, height, 0, 0, 0, &b, mask ? &m : nullptr,
+                                    alpha ? &a : nullptr))
+    return status;
+  int status = AddBrush(id, b, m, a, width, height, width, nullptr, m ? transparent : -1, 0, out);
+  if (status) {
+    DeleteBitmap(b);
+    if (m) DeleteMaskPlane(m);
+    if (a) DeleteAlphaPlane(a);
+  }
+  return status;
+}
+
+int CmdCopyBrush(vlVMState* L) {
+  CheckArgs(L, 2, 3, 0, 0);
+  vlObjectId srcId;
+  GetObjectIDArg(&srcId, L, 1);
+  vlBrush* src = nullptr;
+  if (int status = GetBrushByID(L, srcId, &src, VL_BRUSH_HARDWAREOK)) return status;
+  vlObjectId id;
+  const int automatic = GetObjectIDArgOpt(&id, L, 2);
+  if (!automatic && !srcId.handle && id.number == srcId.number) return ERR_WRONGUSAGE;
+  if (!automatic)
+    if (int status = FreeBrushByID(L, id, 0)) return status;
+  vlBrush* copy = nullptr;
+  if (int status = CopyPlanesToBrush(&id, src->bitmap, src->mask, src->alpha, src->width, src->height,
+                                     src->transparentColor, &copy))
+    return status;
+  return Finish(L, automatic, copy);
+}
+
+// Reads the anchor of a draw-tag table; other keys are the layer system's.
+int ReadAnchor(vlVMState* L, int index, double* ax, double* ay) {
+  *ax = *ay = 0;
+  if (!index || vl::GetTypeAt(L, index) == -1 || vl::GetTypeAt(L, index) == VL_TNIL) return 0;
+  if (vl::GetTypeAt(L, index) != VL_TTABLE) return ERR_TABEXPECTED;
+  GetTableNumber(L, index, "anchorx", ax, nullptr);
+  GetTableNumber(L, index, "anchory", ay, nullptr);
+  if (*ax < 0 || *ax > 1 || *ay < 0 || *ay > 1 || std::isnan(*ax) || std::isnan(*ay)) return ERR_WRONGUSAGE;
+  return 0;
+}
+
+int CmdDisplayBrush(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  return DisplayBrushObject(L, id, 0, 0, 0, vl::CheckIntArg(L, 2), vl::CheckIntArg(L, 3), 0, 0, 4);
+}
+
+int CmdDisplayBrushPart(vlVMState* L) {
+  CheckArgs(L, 7, 8, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  return DisplayBrushObject(L, id, 1, vl::CheckIntArg(L, 2), vl::CheckIntArg(L, 3), vl::CheckIntArg(L, 4),
+                            vl::CheckIntArg(L, 5), vl::CheckIntArg(L, 6), vl::CheckIntArg(L, 7), 8);
+}
+
+// Replaces the brush's planes by the result of an engine.
+void TakePlanes(vlBrush* b, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height) {
+  if (b->bitmap) DeleteBitmap(b->bitmap);
+  if (b->mask) DeleteMaskPlane(b->mask);
+  if (b->alpha) DeleteAlphaPlane(b->alpha);
+  b->bitmap = bitmap;
+  b->mask = mask;
+  b->alpha = alpha;
+  b->width = b->sourceRowLength = width;
+  b->height = height;
+  if (!mask) b->transparentColor = -1;
+}
+
+int FindChangeable(vlVMState* L, vlObjectId id, vlBrush** out) {
+  if (int status = GetBrushByID(L, id, out, VL_BRUSH_FINDUNLOCKED | VL_BRUSH_HARDWAREOK)) return status;
+  if (IsActiveBrush(*out)) return ERR_MODIFYABR;
+  if (!(*out)->bitmap) return ERR_BRUSHTYPE;
+  return 0;
+}
+
+int TransformBrushCore(vlVMState* L, vlObjectId id, const double* matrix, int smooth) {
+  vlBrush* b = nullptr;
+  if (int status = FindChangeable(L, id, &b)) return status;
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+  int32_t w = 0, h = 0;
+  if (int status = TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, matrix, smooth, 0,
+                                   &bitmap, &mask, &alpha, &w, &h))
+    return status;
+  TakePlanes(b, bitmap, mask, alpha, w, h);
+  if (mask && b->transparentColor == -1) b->transparentColor = 0xAFC0DE;
+  return 0;
+}
+
+int CmdTransformBrush(vlVMState* L) {
+  CheckArgs(L, 5, 6, 0, 0);
+  double m[4];
+  for (int i = 0; i < 4; ++i) m[i] = vl::CheckNumberArg(L, 2 + i);
+  if (m[0] == 0 || m[3] == 0) return ERR_WRONGUSAGE;
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  return TransformBrushCore(L, id, m, vl::OptIntArg(L, 6, 0));
+}
+
+int CmdRotateBrush(vlVMState* L) {
+  CheckArgs(L, 2, 5, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  const double angle = vl::CheckNumberArg(L, 2);
+  const double sx = vl::OptNumberArg(L, 3, 1.0), sy = vl::OptNumberArg(L, 4, 1.0);
+  if (sx == 0 || sy == 0) return ERR_WRONGUSAGE;
+  // Positive angles turn counter-clockwise on screen (y grows downward).
+  const double r = std::fmod(angle, 360.0) * M_PI / 180.0;
+  double c = std::cos(r), s = std::sin(r);
+  // Exact quarter turns keep the pixel grid.
+  if (std::fabs(c) < 1e-12) c = 0;
+  if (std::fabs(s) < 1e-12) s = 0;
+  const double m[4] = {c * sx, -s * sx, s * sy, c * sy};
+  return TransformBrushCore(L, id, m, vl::OptIntArg(L, 5, 0));
+}
+
+int CmdScaleBrush(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlBrush* b = nullptr;
+  if (int status = FindChangeable(L, id, &b)) return status;
+  int32_t w = static_cast<int32_t>(GetNumberOrPercentArg(L, 2, b->width, 1, nullptr));
+  int32_t h = static_cast<int32_t>(GetNumberOrPercentArg(L, 3, b->height, 1, nullptr));
+  if (w == VL_KEEPASPRAT && h == VL_KEEPASPRAT) return ERR_WRONGUSAGE;
+  if (int status = ResolveAspectSize(b->width, b->height, &w, &h)) return status;
+  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  if (w == b->width && h == b->height) return 0;
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+  if (int status = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, w, h,
+                               vl::OptIntArg(L, 4, 0), 0, &bitmap, b->mask ? &mask : nullptr,
+                               b->alpha ? &alpha : nullptr))
+    return status;
+  TakePlanes(b, bitmap, mask, alpha, w, h);
+  return 0;
+}
+
+// Hooks for the display code.
+int BrushBitmapHook(vlVMState* L, vlObjectId id, vlBitmap** bitmap, int32_t* width, int32_t* height) {
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK)) return status;
+  if (!b->bitmap) return ERR_BRUSHTYPE;
+  *bitmap = b->bitmap;
+  *width = b->width;
+  *height = b->height;
+  return 0;
+}
+
+int BGPicToBrushHook(vlVMState* L, vlBGPic* pic, int idIndex) {
+  vlObjectId id;
+  const int automatic = GetObjectIDArgOpt(&id, L, idIndex);
+  if (!automatic)
+    if (int status = FreeBrushByID(L, id, 0)) return status;
+  vlBrush* brush = nullptr;
+  if (int status = CopyPlanesToBrush(&id, pic->curBitmap, pic->curMask, pic->curAlpha, pic->width, pic->height,
+                                     pic->transparentColor, &brush))
+    return status;
+  return Finish(L, automatic, brush);
+}
+
+const vlCommand kBrushCommands[] = {
+    {"CreateBrush", CmdCreateBrush},
+    {"LoadBrush", CmdLoadBrush},
+    {"FreeBrush", CmdFreeBrush},
+    {"CopyBrush", CmdCopyBrush},
+    {"DisplayBrush", CmdDisplayBrush},
+    {"DisplayBrushPart", CmdDisplayBrushPart},
+    {"TransformBrush", CmdTransformBrush},
+    {"RotateBrush", CmdRotateBrush},
+    {"ScaleBrush", CmdScaleBrush},
+    {nullptr, nullptr},
+};
+
+}  // namespace
+
+int DisplayBrushObject(vlVMState* L, vlObjectId id, int part, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
+                       int32_t width, int32_t height, int tagIndex) {
+  vlDisplay* d = vlCurrentDisplay;
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK)) return status;
+  if (d && IsActiveBrush(b)) LeaveSelectMode(L, d, 0);
+  if (!b->bitmap) return ERR_BRUSHTYPE;
+  if (part && b->kind == 1) return ERR_BRUSHTYPE;
+  if (!part) {
+    width = b->width;
+    height = b->height;
+  }
+  if (width <= 0 || height <= 0) return ERR_BADDIMENSIONS;
+  double ax = 0, ay = 0;
+  if (int status = ReadAnchor(L, tagIndex, &ax, &ay)) return status;
+  vlBGPic* target = vlCurrentOutput;
+  const int32_t tw = target ? target->width : 0, th = target ? target->height : 0;
+  x = ResolvePosX(x, width, tw, ax);
+  y = ResolvePosY(y, height, th, ay);
+  srcX = ResolvePosX(srcX, width, b->width, 0);
+  srcY = ResolvePosY(srcY, height, b->height, 0);
+  if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
+  if (srcX >= b->width || srcY >= b->height) return ERR_COORDSRANGE;
+  if (srcX + width > b->width) width = b->width - srcX;
+  if (srcY + height > b->height) height = b->height - srcY;
+  if (!d || !target) return 0;
+  x -= static_cast<int32_t>(width * ax);
+  y -= static_cast<int32_t>(height * ay);
+  // A scaled display draws from its BGPic on refresh.
+  if (d->outputType == VL_OUTPUT_DISPLAY && (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX != 0 &&
+      d->scaleY != 0)
+    return 0;
+  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
+  SafeBlt(L, b->bitmap, srcX, srcY, dst, x, y, width, height, srcX + width, srcY + height, tw, th, 140, b->mask,
+          b->alpha, static_cast<const vlClipRegion*>(target->clipRegion));
+  return 0;
+}
+
+void FreeBrushLib(vlVMState* L) { FreeAllBrushes(L); }
+
+int OpenBrushLib(vlVMState* L) {
+  vl::PushSlotCopy(L, vl::kGlobalsIndex);
+  vl::RegisterCommands(L, nullptr, kBrushCommands, 0);
+  vl::SetStackTop(L, -2);
+  gLayerHooks.brushBitmap = BrushBitmapHook;
+  gLayerHooks.bgpicToBrush = BGPicToBrushHook;
+  if (int status = RegisterLibrary(kBrushCommands, "brush")) return status;
+  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBrushList));
+}

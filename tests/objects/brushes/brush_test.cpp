@@ -1,0 +1,249 @@
+// The brush library driven by assembled scripts on a private X server:
+// loading real pictures (checked against ImageMagick's decode), creating,
+// copying and freeing brushes and their error codes, showing brushes on a
+// window (read back with XGetImage) and transforming them.
+#include "tests/display/core/display_fixture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "graphics/bitmap.h"
+#include "objects/brushes/brush.h"
+#include "vm/error_codes.h"
+#include "vm/value.h"
+
+namespace {
+
+class BrushTest : public vltest::DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+  }
+  void TearDown() override {
+    if (started_) FreeBrushLib(L);
+    DisplayTest::TearDown();
+  }
+  vlBrush* Brush(int n) {
+    vlBrush* b = nullptr;
+    return GetBrushByID(L, {n, nullptr}, &b, 0) == 0 ? b : nullptr;
+  }
+};
+
+std::string Data(const char* rel) {
+  const char* data = std::getenv("VL_TESTDATA");
+  return std::string(data ? data : "/nonexistent") + "/" + rel;
+}
+
+// ImageMagick's decode after the given operations: width x height x channels bytes.
+std::vector<uint8_t> Magick(const std::string& file, const std::string& ops, const char* format) {
+  std::string raw = std::string(testing::TempDir()) + "brush_" + std::to_string(getpid()) + ".raw";
+  std::string cmd = "convert '" + file + "' " + ops + " -depth 8 " + format + ":'" + raw + "' 2>/dev/null";
+  std::vector<uint8_t> out;
+  if (std::system(cmd.c_str()) == 0) {
+    std::ifstream in(raw, std::ios::binary);
+    out.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::remove(raw.c_str());
+  return out;
+}
+
+uint32_t Pixel(vlBitmap* b, int x, int y) { return ReadBitmapPixel(b, x, y, 0) & 0xFFFFFF; }
+
+uint8_t AlphaAt(vlBitmap* a, int x, int y) {
+  auto* plane = static_cast<vlPlane*>(a->handle);
+  return plane->pixels[static_cast<size_t>(y) * plane->rowBytes + x];
+}
+
+// Every pixel of the brush equals the RGB bytes.
+void ExpectRGB(vlBrush* b, const std::vector<uint8_t>& rgb) {
+  ASSERT_EQ(rgb.size(), size_t(b->width) * b->height * 3u);
+  for (int y = 0; y < b->height; ++y)
+    for (int x = 0; x < b->width; ++x) {
+      const uint8_t* p = &rgb[(size_t(y) * b->width + x) * 3];
+      ASSERT_EQ(Pixel(b->bitmap, x, y), (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]) << x << "," << y;
+    }
+}
+
+TEST_F(BrushTest, LoadBrushMatchesImageMagick) {
+  // PngSuite files carry gAMA chunks that ImageMagick applies while the
+  // player shows the stored samples: the PNGs here are written without them.
+  const std::string dir = testing::TempDir() + "brushpng_" + std::to_string(getpid());
+  const std::string bmp = Data("bmp/g/rgb24.bmp");
+  ASSERT_EQ(std::system(("mkdir -p '" + dir + "' && convert '" + bmp + "' -strip PNG24:'" + dir +
+                         "/rgb.png' && convert '" + bmp + "' -strip -interlace PNG PNG8:'" + dir + "/pal.png'")
+                            .c_str()),
+            0);
+  for (const std::string file : {bmp, Data("bmp/g/pal8.bmp"), Data("bmp/g/pal4.bmp"), Data("bmp/g/pal8rle.bmp"), dir + "/rgb.png",
+                                 dir + "/pal.png"}) {
+    SCOPED_TRACE(file);
+    std::vector<uint8_t> rgb = Magick(file, "", "RGB");
+    if (rgb.empty()) GTEST_SKIP() << "ImageMagick cannot decode " << file;
+    ASSERT_EQ(Run(".call loadbrush 1 \"" + file + "\""), 0);
+    vlBrush* b = Brush(1);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->mask, nullptr);
+    EXPECT_EQ(b->alpha, nullptr);
+    EXPECT_EQ(b->transparentColor, -1);
+    ExpectRGB(b, rgb);
+  }
+  std::system(("rm -rf '" + dir + "'").c_str());
+  // The file's own alpha channel.
+  const std::string file = Data("png/png/basn6a08.png");
+  std::vector<uint8_t> rgba = Magick(file, "", "RGBA");
+  ASSERT_EQ(rgba.size(), 32u * 32u * 4u);
+  ASSERT_EQ(Run(".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 2 \"" + file + "\" r0"), 0);
+  vlBrush* b = Brush(2);
+  ASSERT_NE(b, nullptr);
+  ASSERT_NE(b->alpha, nullptr);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) ASSERT_EQ(AlphaAt(b->alpha, x, y), rgba[(y * 32 + x) * 4 + 3]) << x << "," << y;
+  // A global alpha level scales it.
+  ASSERT_EQ(Run(".table 0 { loadalpha = 1, globalalpha = 128 }\n.call base=1 loadbrush 2 \"" + file + "\" r0"), 0);
+  b = Brush(2);
+  EXPECT_EQ(AlphaAt(b->alpha, 0, 0), rgba[3] * 128 / 255);
+}
+
+TEST_F(BrushTest, LoadBrushRectanglesAndErrors) {
+  const std::string file = Data("bmp/g/rgb24.bmp");  // 127 x 64
+  std::vector<uint8_t> rgb = Magick(file, "-crop 27x14+100+50 +repage", "RGB");
+  if (rgb.empty()) GTEST_SKIP() << "no ImageMagick";
+  // A width past the right edge is clipped.
+  ASSERT_EQ(Run(".table 0 { x = 100, y = 50, width = 500 }\n.call base=1 loadbrush 3 \"" + file + "\" r0"), 0);
+  ASSERT_NE(Brush(3), nullptr);
+  EXPECT_EQ(Brush(3)->width, 27);
+  EXPECT_EQ(Brush(3)->height, 14);
+  ExpectRGB(Brush(3), rgb);
+  EXPECT_EQ(Run(".table 0 { x = 127 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), ERR_COORDSRANGE);
+  EXPECT_EQ(Run(".table 0 { y = -1 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), ERR_NEGCOORDS);
+  EXPECT_EQ(Run(".table 0 { loadalpha = 1, transparency = 0 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"),
+            ERR_MASKNALPHA);
+  EXPECT_EQ(Run(".table 0 { loadalpha = 1, loadtransparency = 1 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_NE(Run(".call loadbrush 4 \"/nonexistent/none.png\""), 0);
+  EXPECT_EQ(Brush(4), nullptr);
+  // A damaged picture is refused, nothing is added.
+  std::string bad = std::string(testing::TempDir()) + "bad_" + std::to_string(getpid()) + ".bmp";
+  { std::ofstream(bad, std::ios::binary) << "BM\x10\0\0\0garbage"; }
+  EXPECT_NE(Run(".call loadbrush 4 \"" + bad + "\""), 0);
+  std::remove(bad.c_str());
+  EXPECT_EQ(Brush(4), nullptr);
+  // A transparent colour makes a mask.
+  ASSERT_EQ(Run(".call loadbrush 5 \"" + file + "\" " + std::to_string(Pixel(Brush(3)->bitmap, 0, 0))), 0);
+  ASSERT_NE(Brush(5)->mask, nullptr);
+  EXPECT_EQ(ReadBitmapPixel(Brush(5)->mask, 100, 50, 1), 0u);
+}
+
+TEST_F(BrushTest, CreateCopyFreeAndLookUps) {
+  ASSERT_EQ(Run(".call createbrush 1 10 5 16711680"), 0);
+  ASSERT_NE(Brush(1), nullptr);
+  EXPECT_EQ(Pixel(Brush(1)->bitmap, 9, 4), 0xFF0000u);
+  EXPECT_EQ(Run(".call createbrush 2 0.5 5"), ERR_BADDIMENSIONS);
+  EXPECT_EQ(Run(".table 0 { mask = 1, alphachannel = 1 }\n.call base=1 createbrush 2 4 4 0 r0"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".table 0 { mask = 1 }\n.call base=1 createbrush 2 4 4 255 r0"), 0);
+  EXPECT_EQ(Brush(2)->transparentColor, 0xAFC0DE);
+  EXPECT_EQ(ReadBitmapPixel(Brush(2)->mask, 3, 3, 1), 1u);
+  ASSERT_EQ(Run(".table 0 { alphachannel = 1, clear = 1 }\n.call base=1 createbrush 3 4 4 0 r0"), 0);
+  EXPECT_EQ(AlphaAt(Brush(3)->alpha, 1, 1), 0);
+  // Creating brush 1 again replaces it.
+  ASSERT_EQ(Run(".call createbrush 1 3 3 255"), 0);
+  EXPECT_EQ(Brush(1)->width, 3);
+  int count = 0;
+  for (vlBrush* b = vlBrushList; b; b = b->next) count += b->idNumber == 1;
+  EXPECT_EQ(count, 1);
+  // Automatic ids come back as the record's address.
+  ASSERT_EQ(Run(".call createbrush nil 2 2 -> h"), 0);
+  const vlValue* h = vltest::GetGlobal(L, "h");
+  ASSERT_NE(h, nullptr);
+  vlBrush* autoBrush = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {0, h->v.p}, &autoBrush, 0), 0);
+  EXPECT_EQ(autoBrush->idHandle, autoBrush);
+  // Copies are independent.
+  ASSERT_EQ(Run(".call copybrush 1 7"), 0);
+  EXPECT_EQ(Pixel(Brush(7)->bitmap, 2, 2), 0x0000FFu);
+  EXPECT_NE(Brush(7)->bitmap, Brush(1)->bitmap);
+  EXPECT_EQ(Run(".call copybrush 1 1"), ERR_WRONGUSAGE);
+  // Missing brushes and handles.
+  EXPECT_EQ(Run(".call freebrush 99"), ERR_FINDBRUSH);
+  EXPECT_EQ(Run(".call copybrush 99 8"), ERR_FINDBRUSH);
+  EXPECT_EQ(Run(".call displaybrush 99 0 0"), ERR_FINDBRUSH);
+  ASSERT_EQ(Run(".call freebrush 7"), 0);
+  EXPECT_EQ(Brush(7), nullptr);
+  ASSERT_EQ(Run(".call freebrush $h"), 0);
+  EXPECT_EQ(GetBrushByID(L, {0, autoBrush}, &autoBrush, 0), ERR_FINDARRAY);
+  // A locked brush cannot be freed.
+  Brush(1)->locked = 1;
+  EXPECT_EQ(Run(".call freebrush 1"), ERR_LOCKEDOBJ);
+  Brush(1)->locked = 0;
+}
+
+TEST_F(BrushTest, DisplayBrushReachesTheWindow) {
+  ASSERT_EQ(Run(".table 0 { width = 64, height = 48, color = 0 }\n.call base=1 createdisplay 1 r0\n"
+                ".call opendisplay 1"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  ASSERT_NE(d->window, nullptr);
+  ASSERT_EQ(Run(".call createbrush 1 10 6 16711680"), 0);
+  ASSERT_EQ(Run(".call displaybrush 1 5 7"), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 14, 12), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 15, 12), 0x000000u);
+  EXPECT_EQ(WindowPixel(d, 4, 7), 0x000000u);
+  // Anchor 0.5, 0.5 centres the brush on the point.
+  ASSERT_EQ(Run(".call createbrush 2 4 4 65280\n.table 0 { anchorx = 0.5, anchory = 0.5 }\n"
+                ".call base=1 displaybrush 2 40 30 r0"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 38, 28), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 41, 31), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 42, 32), 0x000000u);
+  EXPECT_EQ(Run(".table 0 { anchorx = 1.5 }\n.call base=1 displaybrush 2 0 0 r0"), ERR_WRONGUSAGE);
+  // A part reaching past the brush edge draws only what is inside.
+  ASSERT_EQ(Run(".call createbrush 3 4 4 255\n.call displaybrushpart 3 2 2 50 2 20 20"), 0);
+  EXPECT_EQ(WindowPixel(d, 51, 3), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 52, 3), 0x000000u);
+  EXPECT_EQ(Run(".call displaybrushpart 3 4 0 0 0 2 2"), ERR_COORDSRANGE);
+  EXPECT_EQ(Run(".call displaybrushpart 3 -1 0 0 0 2 2"), ERR_NEGCOORDS);
+  // A masked brush leaves its transparent pixels alone.
+  const std::string file = Data("png/png/basn2c08.png");
+  ASSERT_EQ(Run(".call loadbrush 4 \"" + file + "\" " + std::to_string(Pixel(Brush(3)->bitmap, 0, 0))), 0);
+  ASSERT_NE(Brush(4)->mask, nullptr);
+  ASSERT_EQ(Run(".call displaybrush 4 0 0"), 0);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x)
+      if (ReadBitmapPixel(Brush(4)->mask, x, y, 1))
+        ASSERT_EQ(WindowPixel(d, x, y), Pixel(Brush(4)->bitmap, x, y)) << x << "," << y;
+}
+
+TEST_F(BrushTest, TransformsMatchImageMagick) {
+  const std::string file = Data("bmp/g/rgb24.bmp");
+  std::vector<uint8_t> doubled = Magick(file, "-sample 200%", "RGB");
+  std::vector<uint8_t> turned = Magick(file, "-rotate -90", "RGB");
+  if (doubled.empty() || turned.empty()) GTEST_SKIP() << "no ImageMagick";
+  ASSERT_EQ(Run(".call loadbrush 1 \"" + file + "\"\n.call scalebrush 1 \"200%\" \"200%\""), 0);
+  EXPECT_EQ(Brush(1)->width, 254);
+  EXPECT_EQ(Brush(1)->height, 128);
+  ExpectRGB(Brush(1), doubled);
+  // 50 percent restores the size; the same size changes nothing.
+  ASSERT_EQ(Run(".call scalebrush 1 \"50%\" \"50%\""), 0);
+  EXPECT_EQ(Brush(1)->width, 127);
+  vlBitmap* before = Brush(1)->bitmap;
+  ASSERT_EQ(Run(".call scalebrush 1 127 64"), 0);
+  EXPECT_EQ(Brush(1)->bitmap, before);
+  EXPECT_EQ(Run(".call scalebrush 1 0 10"), ERR_BADDIMENSIONS);
+  ASSERT_EQ(Run(".call loadbrush 2 \"" + file + "\"\n.call rotatebrush 2 90"), 0);
+  EXPECT_EQ(Brush(2)->width, 64);
+  EXPECT_EQ(Brush(2)->height, 127);
+  ExpectRGB(Brush(2), turned);
+  EXPECT_EQ(Run(".call transformbrush 99 0 0 0 1"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call transformbrush 99 1 0 0 1"), ERR_FINDBRUSH);
+  EXPECT_EQ(Run(".call rotatebrush 2 10 0"), ERR_WRONGUSAGE);
+}
+
+}  // namespace
