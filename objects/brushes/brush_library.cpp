@@ -13,6 +13,7 @@
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
 #include "objects/brushes/brush.h"
+#include "objects/brushes/brush_commands.h"
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
@@ -232,19 +233,6 @@ int CmdDisplayBrushPart(vlVMState* L) {
                             vl::CheckIntArg(L, 5), vl::CheckIntArg(L, 6), vl::CheckIntArg(L, 7), 8);
 }
 
-// Replaces the brush's planes by the result of an engine.
-void TakePlanes(vlBrush* b, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height) {
-  if (b->bitmap) DeleteBitmap(b->bitmap);
-  if (b->mask) DeleteMaskPlane(b->mask);
-  if (b->alpha) DeleteAlphaPlane(b->alpha);
-  b->bitmap = bitmap;
-  b->mask = mask;
-  b->alpha = alpha;
-  b->width = b->sourceRowLength = width;
-  b->height = height;
-  if (!mask) b->transparentColor = -1;
-}
-
 int FindChangeable(vlVMState* L, vlObjectId id, vlBrush** out) {
   if (int status = GetBrushByID(L, id, out, VL_BRUSH_FINDUNLOCKED | VL_BRUSH_HARDWAREOK)) return status;
   if (IsActiveBrush(*out)) return ERR_MODIFYABR;
@@ -260,8 +248,7 @@ int TransformBrushCore(vlVMState* L, vlObjectId id, const double* matrix, int sm
   if (int status = TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, matrix, smooth, 0,
                                    &bitmap, &mask, &alpha, &w, &h))
     return status;
-  TakePlanes(b, bitmap, mask, alpha, w, h);
-  if (mask && b->transparentColor == -1) b->transparentColor = 0xAFC0DE;
+  ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
   return 0;
 }
 
@@ -309,7 +296,7 @@ int CmdScaleBrush(vlVMState* L) {
                                vl::OptIntArg(L, 4, 0), 0, &bitmap, b->mask ? &mask : nullptr,
                                b->alpha ? &alpha : nullptr))
     return status;
-  TakePlanes(b, bitmap, mask, alpha, w, h);
+  ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
   return 0;
 }
 
@@ -346,6 +333,9 @@ const vlCommand kBrushCommands[] = {
     {"TransformBrush", CmdTransformBrush},
     {"RotateBrush", CmdRotateBrush},
     {"ScaleBrush", CmdScaleBrush},
+#define VL_BRUSH_COMMAND_ROW(name) {#name, Cmd##name},
+    VL_BRUSH_EFFECT_COMMANDS(VL_BRUSH_COMMAND_ROW)
+#undef VL_BRUSH_COMMAND_ROW
     {nullptr, nullptr},
 };
 

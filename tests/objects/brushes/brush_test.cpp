@@ -4,6 +4,7 @@
 // window (read back with XGetImage) and transforming them.
 #include "tests/display/core/display_fixture.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -244,6 +245,92 @@ TEST_F(BrushTest, TransformsMatchImageMagick) {
   EXPECT_EQ(Run(".call transformbrush 99 0 0 0 1"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call transformbrush 99 1 0 0 1"), ERR_FINDBRUSH);
   EXPECT_EQ(Run(".call rotatebrush 2 10 0"), ERR_WRONGUSAGE);
+}
+
+TEST_F(BrushTest, ImageCommandsMatchImageMagick) {
+  const std::string file = Data("bmp/g/rgb24.bmp");
+  std::vector<uint8_t> flipped = Magick(file, "-flip", "RGB");
+  std::vector<uint8_t> mirrored = Magick(file, "-flop", "RGB");
+  std::vector<uint8_t> negated = Magick(file, "-negate", "RGB");
+  std::vector<uint8_t> cropped = Magick(file, "-crop 27x4+100+60 +repage", "RGB");
+  if (flipped.empty() || mirrored.empty() || negated.empty() || cropped.empty()) GTEST_SKIP() << "no ImageMagick";
+  const std::string load = ".call loadbrush 1 \"" + file + "\"\n";
+  ASSERT_EQ(Run(load + ".call flipbrush 1 0"), 0);
+  ExpectRGB(Brush(1), flipped);
+  ASSERT_EQ(Run(load + ".call flipbrush 1 1"), 0);
+  ExpectRGB(Brush(1), mirrored);
+  ASSERT_EQ(Run(load + ".call invertbrush 1"), 0);
+  ExpectRGB(Brush(1), negated);
+  // A crop reaching past the edge stops at it.
+  ASSERT_EQ(Run(load + ".call cropbrush 1 100 60 50 50"), 0);
+  ExpectRGB(Brush(1), cropped);
+  EXPECT_EQ(Run(load + ".call cropbrush 1 0 0 0 5"), ERR_BADDIMENSIONS);
+  EXPECT_EQ(Run(".call cropbrush 1 -1 0 5 5"), ERR_NEGCOORDS);
+  EXPECT_EQ(Run(".call cropbrush 1 127 0 5 5"), ERR_COORDSRANGE);
+  EXPECT_EQ(Run(".call cropbrush 99 0 0 0 5"), ERR_BADDIMENSIONS);  // checked before the look-up
+  EXPECT_EQ(Run(".call invertbrush 99"), ERR_FINDBRUSH);
+}
+
+TEST_F(BrushTest, PixelsPlanesAndTrimming) {
+  ASSERT_EQ(Run(".table 0 { mask = 1, clear = 1 }\n.call base=1 createbrush 1 8 6 255 r0"), 0);
+  // Pixels written with an alpha value set the mask bit.
+  ASSERT_EQ(Run(".call writebrushpixel 1 2 1 16711680 255\n.call writebrushpixel 1 5 3 65280 255\n"
+                ".call writebrushpixel 1 -1 0 255 255\n.call writebrushpixel 1 8 0 255 255\n"
+                ".call readbrushpixel 1 2 1 -> c m\n.call readbrushpixel 1 0 0 -> c0 m0\n"
+                ".call readbrushpixel 1 8 0 -> co mo"),
+            0);
+  EXPECT_EQ(Num("c"), 0xFF0000);
+  EXPECT_EQ(Num("m"), 1);
+  EXPECT_EQ(Num("c0"), 0x0000FF);
+  EXPECT_EQ(Num("m0"), 0);
+  EXPECT_EQ(Num("co"), -1);
+  EXPECT_EQ(Num("mo"), -1);
+  // Trimming keeps the box of the visible pixels and reports its corner.
+  ASSERT_EQ(Run(".call trimbrush 1 -> tx ty"), 0);
+  EXPECT_EQ(Num("tx"), 2);
+  EXPECT_EQ(Num("ty"), 1);
+  EXPECT_EQ(Brush(1)->width, 4);
+  EXPECT_EQ(Brush(1)->height, 3);
+  EXPECT_EQ(Pixel(Brush(1)->bitmap, 0, 0), 0xFF0000u);
+  EXPECT_EQ(Pixel(Brush(1)->bitmap, 3, 2), 0x00FF00u);
+  ASSERT_EQ(Run(".table 0 { mask = 1, clear = 1 }\n.call base=1 createbrush 2 4 4 0 r0"), 0);
+  EXPECT_EQ(Run(".call trimbrush 2"), ERR_TRANSBRUSH);
+  ASSERT_EQ(Run(".call createbrush 3 4 4 0\n.call trimbrush 3 -> tx ty"), 0);
+  EXPECT_EQ(Num("tx"), 0);
+  // The mask becomes an alpha channel and back; the RGB array carries it.
+  ASSERT_EQ(Run(".call changebrushtransparency 1 30"), 0);
+  ASSERT_EQ(Brush(1)->mask, nullptr);
+  ASSERT_NE(Brush(1)->alpha, nullptr);
+  EXPECT_EQ(AlphaAt(Brush(1)->alpha, 0, 0), 255);
+  EXPECT_EQ(AlphaAt(Brush(1)->alpha, 1, 0), 0);
+  ASSERT_EQ(Run(".call brushtorgbarray 1 -> t\n.call brushtorgbarray 1 1 -> ti\n"
+                "getglobal 0 \"t\"\ngetfield 1 0 #0\nsetglobal 1 \"e0\"\ngetfield 1 0 #1\nsetglobal 1 \"e1\"\n"
+                "getfield 1 0 #11\nsetglobal 1 \"e11\"\n"
+                "getglobal 0 \"ti\"\ngetfield 1 0 #0\nsetglobal 1 \"i0\""),
+            0);
+  EXPECT_EQ(Num("e0"), 0xFFFF0000u);  // row 0: red, visible
+  EXPECT_EQ(Num("e1"), 0x000000FFu);  // blue fill, invisible
+  EXPECT_EQ(Num("e11"), 0xFF00FF00u);  // row 2, x 3: green
+  EXPECT_EQ(Run("getglobal 0 \"t\"\ngetfield 1 0 #12"), ERR_FIELDINIT);  // 12 pixels, from index 0
+  EXPECT_EQ(Num("i0"), 0x00FF0000u);
+  ASSERT_EQ(Run(".call readbrushpixel 1 0 0 -> c a"), 0);
+  EXPECT_EQ(Num("a"), 255);
+  EXPECT_EQ(Run(".call changebrushtransparency 1 5"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call invertmask 1"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call invertalphachannel 1\n.call readbrushpixel 1 0 0 -> c a"), 0);
+  EXPECT_EQ(Num("a"), 0);
+  // Argument rules.
+  EXPECT_EQ(Run(".call pixelatebrush 3 4"), 0);
+  EXPECT_EQ(Run(".call pixelatebrush 3 5"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call quantizebrush 3 0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call quantizebrush 3 257"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call reducealphachannel 3 128"), ERR_WRONGUSAGE);  // no alpha channel
+  EXPECT_EQ(Run(".call setbrushtransparency 3 0\n.call readbrushpixel 3 1 1 -> c m"), 0);
+  EXPECT_EQ(Num("m"), 0);
+  // A locked brush refuses changes.
+  Brush(3)->locked = 1;
+  EXPECT_EQ(Run(".call invertbrush 3"), ERR_LOCKEDOBJ);
+  Brush(3)->locked = 0;
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+// The brush library's image-processing commands, registered with the
+// rest of the brush library.
+#pragma once
+
+struct vlVMState;
+struct vlBrush;
+struct vlBitmap;
+
+// Finds brush argument 1 for a changing command: unlocked, raster, not
+// hardware, not the current drawing target.
+int FindBrushToChange(vlVMState* state, int index, vlBrush** out);
+// Replaces the brush's planes (and size) by an engine's results.
+void ReplaceBrushPlanes(vlBrush* brush, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int width, int height);
+
+#define VL_BRUSH_EFFECT_COMMANDS(X)                                                                     \
+  X(ReduceAlphaChannel) X(QuantizeBrush) X(WriteBrushPixel) X(ReadBrushPixel) X(BrushToRGBArray)         \
+  X(OilPaintBrush) X(WaterRippleBrush) X(ChangeBrushTransparency) X(BrushToMonochrome) X(PixelateBrush) \
+  X(SwirlBrush) X(CharcoalBrush) X(SepiaToneBrush) X(ModulateBrush) X(ContrastBrush) X(GammaBrush)      \
+  X(SolarizeBrush) X(SharpenBrush) X(EdgeBrush) X(EmbossBrush) X(BlurBrush) X(TrimBrush) X(DeleteMask)  \
+  X(InvertAlphaChannel) X(InvertMask) X(CropBrush) X(DeleteAlphaChannel) X(SetBrushTransparency)        \
+  X(BrushToGray) X(MixBrush) X(FlipBrush) X(InvertBrush) X(TintBrush) X(BarrelDistortBrush)             \
+  X(PolarDistortBrush) X(ArcDistortBrush) X(PerspectiveDistortBrush)
+
+#define VL_DECLARE_BRUSH_COMMAND(name) int Cmd##name(vlVMState* state);
+VL_BRUSH_EFFECT_COMMANDS(VL_DECLARE_BRUSH_COMMAND)
+#undef VL_DECLARE_BRUSH_COMMAND
