@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "display/graphics_library/async_draw.h"
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
@@ -532,6 +533,11 @@ int OpenLayersLib(vlVMState* L) {
   if (!gScratch.rects) return ERR_MEM;
   gScratch.capacity = 1024;
   InstallLayerHooks();
+  // A background step drawn into a selected BGPic marks its layer for redraw.
+  SetAsyncDrawLayerInvalidator([](vlVMState* state, vlDisplay* display, void* layer) {
+    auto* l = static_cast<vlLayer*>(layer);
+    InvalidateLayer(state, &display->dirty, l, l->geometry[2]);
+  });
   return 0;
 }
 
