@@ -15,6 +15,7 @@
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
+#include "transitions/transition_library.h"
 #include "vm/stack_api.h"
 
 const vlLibraryRow vlLibraryTable[] = {
@@ -49,7 +50,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     // {"moveobject", OpenMoveObjectLib},
 
-    // {"transitionfx", OpenTransitionFxLib},
+    {"transitionfx", OpenTransitionFxLib},
 
     {"event", OpenEventLibrary},
 

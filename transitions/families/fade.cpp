@@ -1,0 +1,140 @@
+// FADE and BLEND pass through a solid colour; CROSSFADE mixes the old and
+// the new picture by a rising ratio.
+#include <cstdlib>
+
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/effect_engines.h"
+#include "transitions/families/families.h"
+#include "transitions/fx_draw.h"
+#include "transitions/fx_engine.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+struct FadeState {
+  vlBitmap* workA;
+  vlBitmap* workB;
+  vlBitmap* coverage;
+  vlBitmap* current;  // not owned
+  int32_t level;
+};
+
+struct CrossfadeState {
+  int32_t level;
+  int32_t accelerated;
+  int32_t layerX, layerY;
+  vlBitmap* work;
+  vlBitmap* oldCopy;
+  vlBitmap* composite;
+  vlBitmap* coverage;
+  uint32_t layersBelow;
+  void* snapshot;
+  void* compare;
+};
+
+template <typename T>
+T* NewState(vlFxContext* fx) {
+  if (!fx->state) fx->state = std::calloc(1, sizeof(T));
+  return static_cast<T*>(fx->state);
+}
+
+// The fade draws the current picture tinted by intensity over the old
+// picture, through the new picture's planes.
+void DrawFadeFrame(vlFxContext* fx, FadeState* s, int32_t intensity) {
+  const int32_t w = fx->width, h = fx->height;
+  BltBitmap(s->current, 0, 0, s->workB, 0, 0, w, h);
+  if (intensity > 0) TintBitmap(s->workB, 0, 0, w, h, static_cast<uint32_t>(fx->parameter) & 0xFFFFFF, intensity);
+  BltBitmap(fx->oldPicture, 0, 0, s->workA, 0, 0, w, h);
+  if (fx->sourceMask) BltBitmapMasked(s->workB, 0, 0, s->workA, 0, 0, w, h, fx->sourceMask);
+  else if (fx->sourceAlpha) BltBitmapAlpha(s->workB, 0, 0, s->workA, 0, 0, w, h, fx->sourceAlpha);
+  else BltBitmap(s->workB, 0, 0, s->workA, 0, 0, w, h);
+  DrawFXPicture(fx, s->workA);
+}
+
+}  // namespace
+
+int StepFade(vlFxContext* fx, int32_t* done) {
+  const bool fade = fx->effect == 116;
+  if (fx->phase == 0) {
+    auto* s = NewState<FadeState>(fx);
+    if (!s) return ERR_MEM;
+    if (fx->stepSize < 1) fx->stepSize = 10;
+    if (fx->stepSize > 255) fx->stepSize = 255;
+    if (fx->parameter == -1) fx->parameter = std::rand() % (1 << 24);
+    s->level = fx->stepSize;
+    s->workA = NewBitmap(fx->width, fx->height, 0, nullptr);
+    s->workB = NewBitmap(fx->width, fx->height, 0, nullptr);
+    if (!s->workA || !s->workB || !fx->oldPicture) return ERR_BITMAP;
+    s->current = fade ? fx->oldPicture : fx->source;
+    fx->frameCount = StepCount(511 - fx->stepSize, fx->stepSize, 0);
+    return 0;
+  }
+  if (fx->phase != 1 && fx->phase != 2) return 0;
+  auto* s = static_cast<FadeState*>(fx->state);
+  int32_t level = s->level;
+  if (fx->phase == 2) {
+    level = fx->stepSize * fx->frame;
+    s->current = (fade && level <= 255) ? fx->oldPicture : fx->source;
+  }
+  int32_t intensity;
+  if (level > 510) {
+    *done = 1;
+    level = 511;
+    intensity = 0;
+  } else {
+    intensity = level < 256 ? level : 255 - (level & 255);
+  }
+  DrawFadeFrame(fx, s, intensity);
+  if (fx->phase == 1) {
+    s->level += fx->stepSize;
+    if (s->level > 255) s->current = fx->source;
+    EndFXFrame(fx);
+  }
+  return 0;
+}
+
+void FreeFadeState(vlFxContext* fx, int) {
+  auto* s = static_cast<FadeState*>(fx->state);
+  DeleteBitmap(s->workA);
+  DeleteBitmap(s->workB);
+  DeleteAlphaPlane(s->coverage);
+}
+
+int StepCrossfade(vlFxContext* fx, int32_t* done) {
+  if (fx->phase == 0) {
+    auto* s = NewState<CrossfadeState>(fx);
+    if (!s) return ERR_MEM;
+    if (fx->stepSize < 1) fx->stepSize = 10;
+    if (fx->stepSize > 120) fx->stepSize = 120;
+    s->work = NewBitmap(fx->width, fx->height, 0, nullptr);
+    if (!s->work || !fx->oldPicture) return ERR_BITMAP;
+    fx->frameCount = StepCount(255, fx->stepSize, 1);
+    return 0;
+  }
+  if (fx->phase != 1 && fx->phase != 2) return 0;
+  auto* s = static_cast<CrossfadeState*>(fx->state);
+  if (fx->phase == 1) s->level += fx->stepSize;
+  else s->level = fx->stepSize * fx->frame;
+  if (s->level > 254) {
+    *done = 1;
+    s->level = 255;
+  }
+  fx->blendLevel = fx->reverse ? 255 - s->level : s->level;
+  BltBitmap(fx->source, 0, 0, s->work, 0, 0, fx->width, fx->height);
+  if (s->level != 255)
+    MixBitmaps(s->work, fx->oldPicture, nullptr, 0, 0, 0, 0, fx->width, fx->height, 255 - s->level, nullptr, 0, 0);
+  DrawFXPicture(fx, s->work);
+  if (fx->phase == 1) EndFXFrame(fx);
+  return 0;
+}
+
+void FreeCrossfadeState(vlFxContext* fx, int) {
+  auto* s = static_cast<CrossfadeState*>(fx->state);
+  DeleteBitmap(s->work);
+  DeleteBitmap(s->oldCopy);
+  DeleteBitmap(s->composite);
+  DeleteAlphaPlane(s->coverage);
+  std::free(s->snapshot);
+  std::free(s->compare);
+}

@@ -1,0 +1,250 @@
+// Runs one transition effect: checks the display, resolves the effect id,
+// turns the target into pictures and drives the family's frames.
+#include "transitions/fx_engine.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/layer_hooks.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "platform/event_pump.h"
+#include "transitions/families/families.h"
+#include "vm/error_codes.h"
+
+int32_t vlFxFrameDelayUs = 16667;
+
+namespace {
+
+constexpr vlFxTableRow kCrossfade{StepCrossfade, FreeCrossfadeState};
+constexpr vlFxTableRow kFade{StepFade, FreeFadeState};
+
+constexpr auto BuildTable() {
+  struct Table {
+    vlFxTableRow rows[VL_FX_EFFECTS];
+  } t{};
+  t.rows[115] = kCrossfade;
+  t.rows[116] = kFade;
+  t.rows[117] = kFade;
+  return t;
+}
+constexpr auto kTable = BuildTable();
+
+bool IsBuilt(int32_t id) { return id >= 0 && id < VL_FX_EFFECTS && vlFxTable[id].step; }
+
+}  // namespace
+
+const vlFxTableRow vlFxTable[VL_FX_EFFECTS] = {
+#define R(i) kTable.rows[i]
+#define R10(i) R(i), R(i + 1), R(i + 2), R(i + 3), R(i + 4), R(i + 5), R(i + 6), R(i + 7), R(i + 8), R(i + 9)
+    R10(0),  R10(10), R10(20), R10(30),  R10(40),  R10(50),  R10(60),
+    R10(70), R10(80), R10(90), R10(100), R10(110), R10(120), R10(130),
+#undef R10
+#undef R
+};
+
+int32_t ResolveFxSize(int32_t speed, int32_t extent, int32_t dNormal, int32_t dFast, int32_t dSlow) {
+  int32_t step = speed;
+  if (speed == VL_FX_NORMALSPEED) step = extent / dNormal;
+  else if (speed == VL_FX_FASTSPEED) step = extent / dFast;
+  else if (speed == VL_FX_SLOWSPEED) step = extent / dSlow;
+  return step < 1 ? 1 : step;
+}
+
+int32_t StepCount(int32_t extent, int32_t step, int32_t flag) {
+  if (extent < 1) return 1;
+  if (step < 1) step = 1;
+  return (extent + step - 1) / step + (flag == 0 ? 1 : 0);
+}
+
+bool IsBGPicOnlyEffect(int32_t id) {
+  return (id >= 74 && id <= 81) || (id >= 101 && id <= 104) || id == 111 || id == 112 || (id >= 118 && id <= 131) ||
+         id == 133;
+}
+
+int32_t ReversedEffect(int32_t id) {
+  switch (id) {
+    case 24: return 25;
+    case 25: return 24;
+    case 26: return 27;
+    case 27: return 26;
+    case 30: return 31;
+    case 31: return 30;
+    case 32: return 33;
+    case 33: return 32;
+    default: break;
+  }
+  if (id >= 38 && id <= 46) return id + 50;
+  if (id >= 88 && id <= 96) return id - 50;
+  return id;
+}
+
+int32_t GetRandomEffect(int32_t excludeBGPicOnly) {
+  for (;;) {
+    const auto id = static_cast<int32_t>(drand48() * 141.0);
+    if (id == 113 || id >= 140) continue;
+    if (excludeBGPicOnly && IsBGPicOnlyEffect(id)) continue;
+    return id;
+  }
+}
+
+void FinishFX(vlFxContext* fx, int) {
+  if (fx->useCounter && *fx->useCounter) --*fx->useCounter;
+  fx->useCounter = nullptr;
+  fx->finished = 1;
+}
+
+void FreeFXContext(vlFxContext* fx, int keep) {
+  if (!fx) return;
+  if (fx->useCounter && *fx->useCounter) --*fx->useCounter;
+  if (fx->cleanup && fx->state) fx->cleanup(fx, keep);
+  std::free(fx->state);
+  if (fx->ownsSource) DeleteBitmap(fx->source);
+  if (fx->ownsMask) DeleteMaskPlane(fx->sourceMask);
+  if (fx->ownsAlpha) DeleteAlphaPlane(fx->sourceAlpha);
+  DeleteBitmap(fx->oldPicture);
+  DeleteBitmap(fx->previousScreen);
+  DeleteMaskPlane(fx->workMask);
+  DeleteAlphaPlane(fx->workAlpha);
+  std::free(fx);
+}
+
+namespace {
+
+// The drawing-state check; 0 go on, -1 nothing to do, else an error.
+int CheckDrawingState(vlFxContext* fx, vlDisplay* d) {
+  switch (d->outputType) {
+    case VL_OUTPUT_DISPLAY:
+      return 0;
+    case VL_OUTPUT_BGPIC:
+      if (fx->objectType == VL_FX_BGPIC && vlCurrentOutput && vlCurrentOutput->idNumber == fx->id.number && vlCurrentOutput->idHandle == fx->id.handle) return 0;
+      return ERR_SELECTBG;
+    case VL_OUTPUT_BRUSH:
+      if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
+      return ERR_SELECTBRUSH;
+    case VL_OUTPUT_ANIM:
+      return ERR_SELECTANIM;
+    case VL_OUTPUT_MASK:
+      return ERR_SELECTMASK;
+    case VL_OUTPUT_ALPHA:
+      return ERR_SELECTALPHACHANNEL;
+    default:
+      return vlRefreshSuspended ? ERR_BEGINREFRESH : -1;
+  }
+}
+
+bool HasTransparency(const vlBGPic* pic) { return pic->transparentColor != -1 || pic->dispAlpha || pic->dispMask; }
+
+int PrepareBGPic(vlFxContext* fx, vlDisplay* d) {
+  vlBGPic* pic = nullptr;
+  if (int status = GetBGPicByID(fx->vm, fx->id, &pic, 0)) return status;
+  if (HasTransparency(pic) || HasTransparency(d->bgpic)) return ERR_WRONGUSAGE;
+  fx->previousBGPic = d->bgpic;
+  const int32_t px = fx->bgpicX == 99999 ? 100000 : fx->bgpicX;
+  const int32_t py = fx->bgpicY == 99999 ? 100000 : fx->bgpicY;
+  vlBitmap* fresh = nullptr;
+  vlBitmap* before = nullptr;
+  if (int status = ShowBGPicOnDisplay(fx->vm, fx->id, px, py, 1, &fresh, &before)) return status;
+  fx->source = fresh;
+  fx->ownsSource = 1;
+  fx->previousScreen = before;
+  fx->width = d->bgpic->dispWidth;
+  fx->height = d->bgpic->dispHeight;
+  if (!fresh || !before) return ERR_BITMAP;
+  // Until the effect draws, the display keeps showing the old screen.
+  const int32_t bw = std::min(fx->width, static_cast<int32_t>(QueryBitmap(before, 0))), bh = std::min(fx->height, static_cast<int32_t>(QueryBitmap(before, 14)));
+  if (d->back) {
+    FillBitmapRect(d->back, 0, 0, fx->width, fx->height, 0xFF000000u);
+    BltBitmap(before, 0, 0, d->back, 0, 0, bw, bh);
+  }
+  // The old picture at the new picture's size, black where the old screen
+  // was smaller.
+  vlBitmap* old = NewBitmap(fx->width, fx->height, 0, nullptr);
+  if (!old) return ERR_BITMAP;
+  FillBitmapRect(old, 0, 0, fx->width, fx->height, 0xFF000000u);
+  BltBitmap(before, 0, 0, old, 0, 0, bw, bh);
+  fx->oldPicture = old;
+  return 0;
+}
+
+int RunSynchronous(vlFxContext* fx, vlDisplay* d) {
+  const bool bgpic = fx->objectType == VL_FX_BGPIC;
+  const int32_t w0 = d->bgpic->dispWidth, h0 = d->bgpic->dispHeight;
+  int32_t done = 0;
+  while (!done) {
+    int error = 0;
+    if (PumpEvents(fx->vm, VL_PUMP_WAIT_INPUT, 0, &error)) {
+      if (error) return error;
+      return 0;  // a quit request ends the effect where it is
+    }
+    if (vlCurrentDisplay != d) return 0;
+    if ((d->bgpic->dispWidth != w0 || d->bgpic->dispHeight != h0) && !d->autoScale) {
+      fx->aborted = 1;
+      return 0;
+    }
+    if (int status = fx->step(fx, &done)) return status;
+    if (!done && vlFxFrameDelayUs > 0) usleep(static_cast<useconds_t>(vlFxFrameDelayUs));
+  }
+  (void)bgpic;
+  FinishFX(fx, 1);
+  return 0;
+}
+
+}  // namespace
+
+int RunTransitionFX(vlFxContext* tmpl) {
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d || !d->bgpic) return ERR_CLOSEDDISPLAY;
+  auto* fx = static_cast<vlFxContext*>(std::calloc(1, sizeof(vlFxContext)));
+  if (!fx) return ERR_MEM;
+  *fx = *tmpl;
+  fx->speed = fx->stepSize;
+  if (fx->effect == 113) fx->effect = VL_FX_RANDOMEFFECT;
+  auto fail = [&](int status) {
+    FreeFXContext(fx, 0);
+    return status;
+  };
+  if (d->doubleBuffer) gLayerHooks.stopDoubleBuffer(fx->vm, d);
+  if (int status = CheckDrawingState(fx, d)) return fail(status < 0 ? 0 : status);
+  const bool bgpicTarget = fx->objectType == VL_FX_BGPIC;
+  if (fx->effect < 0 || fx->effect >= VL_FX_RANDOMEFFECT) {
+    // Only the effects this player draws are drawn at random.
+    do fx->effect = GetRandomEffect(!bgpicTarget && !fx->bgpicEmu);
+    while (!IsBuilt(fx->effect));
+  }
+  if (!bgpicTarget && IsBGPicOnlyEffect(fx->effect) && !(fx->objectType == VL_FX_SHOWLAYER && fx->bgpicEmu))
+    fx->effect = 0;
+  if (fx->reverse) fx->effect = ReversedEffect(fx->effect);
+  // Refused before anything changes on the display.
+  if (!IsBuilt(fx->effect)) return fail(ERR_WRONGUSAGE);
+  if (!bgpicTarget) return fail(ERR_WRONGUSAGE);
+  if (d->outputType != VL_OUTPUT_DISPLAY) LeaveSelectMode(fx->vm, d, 0);
+  if (int status = PrepareBGPic(fx, d)) return fail(status);
+  fx->target = nullptr;
+  fx->destWidth = d->bgpic->dispWidth;
+  fx->destHeight = d->bgpic->dispHeight;
+  fx->scaledOutput = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0;
+  fx->blitFlags = fx->scaledOutput ? 0x24 : 4;
+  if (d->layersOn) fx->blitFlags |= 0x40;
+  fx->step = vlFxTable[fx->effect].step;
+  fx->cleanup = vlFxTable[fx->effect].cleanup;
+  fx->phase = 0;
+  int32_t done = 0;
+  if (int status = fx->step(fx, &done)) return fail(status);
+  fx->phase = 1;
+  int status = RunSynchronous(fx, d);
+  if (status) return fail(status);
+  if (!fx->aborted && vlCurrentDisplay == d && d->back) {
+    UpdateDisplayRect(fx->source, 0, 0, d, 0, 0, fx->width, fx->height, 1);
+    BltBitmap(fx->source, 0, 0, d->back, 0, 0, fx->width, fx->height);
+    if (d->front && d->bgpic->dispBitmap)
+      BltBitmap(d->bgpic->dispBitmap, 0, 0, d->front, 0, 0, fx->width, fx->height);
+  }
+  FreeFXContext(fx, 1);
+  return 0;
+}

@@ -1,0 +1,243 @@
+// The "transitionfx" command library: showing pictures through effects.
+#include "transitions/transition_library.h"
+
+#include "runtime/error_vm.h"
+#include "runtime/object_data.h"
+#include "runtime/objects.h"
+#include "runtime/option_readers.h"
+#include "transitions/fx_engine.h"
+#include "vm/argreaders.h"
+#include "vm/auxlib.h"
+#include "vm/constants.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+#include "vm/value.h"
+
+namespace {
+
+bool IsOptionsTable(vlVMState* L, int index) {
+  return vl::GetStackTop(L) == index && vl::GetTypeAt(L, index) == VL_TTABLE;
+}
+
+// Absent keys keep the field; a wrong type raises its error.
+void ReadKey(vlVMState* L, int table, const char* key, int32_t* field) { GetTableInt(L, table, key, field, nullptr); }
+
+void ReadFXOptions(vlVMState* L, int table, vlFxContext* fx) {
+  fx->effect = VL_FX_RANDOMEFFECT;
+  fx->stepSize = -1;
+  fx->parameter = -1;
+  fx->undoLevel = 1;
+  const struct {
+    const char* key;
+    int32_t* field;
+  } keys[] = {{"type", &fx->effect},          {"speed", &fx->stepSize},
+              {"parameter", &fx->parameter},   {"undolevel", &fx->undoLevel},
+              {"dx", &fx->x},                  {"dy", &fx->y},
+              {"layers", &fx->useLayers},      {"forcerealtimelayers", &fx->forceRealtime},
+              {"async", &fx->async},           {"noborderfade", &fx->noBorderFade}};
+  for (const auto& k : keys) ReadKey(L, table, k.key, k.field);
+}
+
+int RunLoop(vlFxContext* fx) {
+  int status;
+  do {
+    fx->restart = 0;
+    status = RunTransitionFX(fx);
+  } while (status == 0 && fx->restart);
+  return status;
+}
+
+int CmdDisplayTransitionFX(vlVMState* L) {
+  CheckArgs(L, 1, 4, 0, 0);
+  vlFxContext fx{};
+  fx.vm = L;
+  fx.objectType = VL_FX_BGPIC;
+  GetObjectIDArg(&fx.id, L, 1);
+  fx.bgpicX = fx.bgpicY = 99999;
+  if (IsOptionsTable(L, 2)) {
+    ReadFXOptions(L, 2, &fx);
+    if (fx.async) return ERR_WRONGUSAGE;
+    ReadKey(L, 2, "x", &fx.bgpicX);
+    ReadKey(L, 2, "y", &fx.bgpicY);
+  } else {
+    fx.effect = vl::OptIntArg(L, 2, VL_FX_RANDOMEFFECT);
+    fx.stepSize = vl::OptIntArg(L, 3, -1);
+    fx.parameter = vl::OptIntArg(L, 4, -1);
+    fx.undoLevel = 1;
+  }
+  return RunLoop(&fx);
+}
+
+int CmdGetRandomFX(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  const int32_t exclude = vl::CheckIntArg(L, 1);
+  vl::PushNumber(L, GetRandomEffect(exclude));
+  return 1;
+}
+
+const vlCommand kFxCommands[] = {
+    {"DisplayTransitionFX", CmdDisplayTransitionFX},
+    {"GetRandomFX", CmdGetRandomFX},
+    {nullptr, nullptr},
+};
+
+const vlConstant kFxConstants[] = {
+    {"HSTRIPES", nullptr, 0},
+    {"HSTRIPES2", nullptr, 1},
+    {"HSTRIPES4", nullptr, 2},
+    {"HSTRIPES8", nullptr, 3},
+    {"HSTRIPES16", nullptr, 4},
+    {"HSTRIPES32", nullptr, 5},
+    {"HSTRIPES64", nullptr, 6},
+    {"VSTRIPES", nullptr, 7},
+    {"VSTRIPES2", nullptr, 8},
+    {"VSTRIPES4", nullptr, 9},
+    {"VSTRIPES8", nullptr, 10},
+    {"VSTRIPES16", nullptr, 11},
+    {"VSTRIPES32", nullptr, 12},
+    {"VSTRIPES64", nullptr, 13},
+    {"HBLINDS8", nullptr, 14},
+    {"HBLINDS16", nullptr, 15},
+    {"HBLINDS32", nullptr, 16},
+    {"HBLINDS64", nullptr, 17},
+    {"HBLINDS128", nullptr, 18},
+    {"VBLINDS8", nullptr, 19},
+    {"VBLINDS16", nullptr, 20},
+    {"VBLINDS32", nullptr, 21},
+    {"VBLINDS64", nullptr, 22},
+    {"VBLINDS128", nullptr, 23},
+    {"VOPENCURTAIN", nullptr, 24},
+    {"VCLOSECURTAIN", nullptr, 25},
+    {"HOPENCURTAIN", nullptr, 26},
+    {"HCLOSECURTAIN", nullptr, 27},
+    {"BARS", nullptr, 28},
+    {"QUARTERS", nullptr, 29},
+    {"REVEALLEFT", nullptr, 30},
+    {"REVEALRIGHT", nullptr, 31},
+    {"REVEALTOP", nullptr, 32},
+    {"REVEALBOTTOM", nullptr, 33},
+    {"VLINES2", nullptr, 34},
+    {"HLINES2", nullptr, 35},
+    {"HLINES", nullptr, 36},
+    {"VLINES", nullptr, 37},
+    {"RECTCENTER", nullptr, 38},
+    {"RECTNORTH", nullptr, 39},
+    {"RECTNORTHEAST", nullptr, 40},
+    {"RECTEAST", nullptr, 41},
+    {"RECTSOUTHEAST", nullptr, 42},
+    {"RECTSOUTH", nullptr, 43},
+    {"RECTSOUTHWEST", nullptr, 44},
+    {"RECTWEST", nullptr, 45},
+    {"RECTNORTHWEST", nullptr, 46},
+    {"SCROLLLEFT", nullptr, 47},
+    {"SCROLLWEST", nullptr, 47},
+    {"SCROLLRIGHT", nullptr, 48},
+    {"SCROLLEAST", nullptr, 48},
+    {"SCROLLTOP", nullptr, 49},
+    {"SCROLLNORTH", nullptr, 49},
+    {"SCROLLBOTTOM", nullptr, 50},
+    {"SCROLLSOUTH", nullptr, 50},
+    {"SCROLLNORTHEAST", nullptr, 51},
+    {"SCROLLSOUTHEAST", nullptr, 52},
+    {"SCROLLSOUTHWEST", nullptr, 53},
+    {"SCROLLNORTHWEST", nullptr, 54},
+    {"STRETCHLEFT", nullptr, 55},
+    {"STRETCHRIGHT", nullptr, 56},
+    {"STRETCHTOP", nullptr, 57},
+    {"STRETCHBOTTOM", nullptr, 58},
+    {"HSTRETCHCENTER", nullptr, 59},
+    {"VSTRETCHCENTER", nullptr, 60},
+    {"ZOOMCENTER", nullptr, 61},
+    {"ZOOMNORTH", nullptr, 62},
+    {"ZOOMNORTHEAST", nullptr, 63},
+    {"ZOOMEAST", nullptr, 64},
+    {"ZOOMSOUTHEAST", nullptr, 65},
+    {"ZOOMSOUTH", nullptr, 66},
+    {"ZOOMSOUTHWEST", nullptr, 67},
+    {"ZOOMWEST", nullptr, 68},
+    {"ZOOMNORTHWEST", nullptr, 69},
+    {"HFLOWTOP", nullptr, 70},
+    {"HFLOWBOTTOM", nullptr, 71},
+    {"VFLOWLEFT", nullptr, 72},
+    {"VFLOWRIGHT", nullptr, 73},
+    {"HOPENGATE", nullptr, 74},
+    {"HCLOSEGATE", nullptr, 75},
+    {"VOPENGATE", nullptr, 76},
+    {"VCLOSEGATE", nullptr, 77},
+    {"PUSHLEFT", nullptr, 78},
+    {"PUSHRIGHT", nullptr, 79},
+    {"PUSHTOP", nullptr, 80},
+    {"PUSHBOTTOM", nullptr, 81},
+    {"PUZZLE", nullptr, 82},
+    {"DIAGONAL", nullptr, 83},
+    {"ROLLTOP", nullptr, 84},
+    {"ROLLLEFT", nullptr, 85},
+    {"WALLPAPERTOP", nullptr, 86},
+    {"WALLPAPERLEFT", nullptr, 87},
+    {"RECTBACKCENTER", nullptr, 88},
+    {"RECTBACKNORTH", nullptr, 89},
+    {"RECTBACKNORTHEAST", nullptr, 90},
+    {"RECTBACKEAST", nullptr, 91},
+    {"RECTBACKSOUTHEAST", nullptr, 92},
+    {"RECTBACKSOUTH", nullptr, 93},
+    {"RECTBACKSOUTHWEST", nullptr, 94},
+    {"RECTBACKWEST", nullptr, 95},
+    {"RECTBACKNORTHWEST", nullptr, 96},
+    {"CLOCKWIPE", nullptr, 97},
+    {"STAR", nullptr, 98},
+    {"HSTRANGEPUSH", nullptr, 99},
+    {"VSTRANGEPUSH", nullptr, 100},
+    {"SLIDELEFT", nullptr, 101},
+    {"SLIDERIGHT", nullptr, 102},
+    {"SLIDETOP", nullptr, 103},
+    {"SLIDEBOTTOM", nullptr, 104},
+    {"SPIRAL", nullptr, 105},
+    {"SWISS", nullptr, 106},
+    {"QUADRECT", nullptr, 107},
+    {"HSPLIT", nullptr, 108},
+    {"VSPLIT", nullptr, 109},
+    {"UPNDOWN", nullptr, 110},
+    {"CARDTOP", nullptr, 111},
+    {"CARDBOTTOM", nullptr, 112},
+    {"SUN", nullptr, 114},
+    {"CROSSFADE", nullptr, 115},
+    {"FADE", nullptr, 116},
+    {"BLEND", nullptr, 117},
+    {"ZOOMIN", nullptr, 118},
+    {"ZOOMOUT", nullptr, 119},
+    {"CRUSHLEFT", nullptr, 120},
+    {"CRUSHRIGHT", nullptr, 121},
+    {"CRUSHTOP", nullptr, 122},
+    {"CRUSHBOTTOM", nullptr, 123},
+    {"VFLIPCOIN", nullptr, 124},
+    {"VLOWFLIPCOIN", nullptr, 125},
+    {"HFLIPCOIN", nullptr, 126},
+    {"HLOWFLIPCOIN", nullptr, 127},
+    {"TURNDOWNTOP", nullptr, 128},
+    {"TURNDOWNBOTTOM", nullptr, 129},
+    {"TURNDOWNLEFT", nullptr, 130},
+    {"TURNDOWNRIGHT", nullptr, 131},
+    {"PIXELZOOM1", nullptr, 132},
+    {"PIXELZOOM2", nullptr, 133},
+    {"WATER1", nullptr, 134},
+    {"WATER2", nullptr, 135},
+    {"WATER3", nullptr, 136},
+    {"WATER4", nullptr, 137},
+    {"STRUDEL", nullptr, 138},
+    {"DISSOLVE", nullptr, 139},
+    {"RANDOMEFFECT", nullptr, 140},
+    {"RANDOMPARAMETER", nullptr, -1},
+    {nullptr, nullptr, 0},
+};
+
+}  // namespace
+
+int OpenTransitionFxLib(vlVMState* L) {
+  int top = vl::GetStackTop(L);
+  vl::PushSlotCopy(L, vl::kGlobalsIndex);
+  vl::RegisterCommands(L, nullptr, kFxCommands, 0);
+  vl::SetStackTop(L, top);
+  if (int status = RegisterLibrary(kFxCommands, "transitionfx")) return status;
+  vl::RegisterConstants(L, kFxConstants, 0);
+  return 0;
+}

@@ -1,0 +1,6 @@
+// The "transitionfx" command library.
+#pragma once
+
+struct vlVMState;
+
+int OpenTransitionFxLib(vlVMState* state);
