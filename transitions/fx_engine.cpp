@@ -28,6 +28,8 @@ constexpr auto BuildTable() {
   struct Table {
     vlFxTableRow rows[VL_FX_EFFECTS];
   } t{};
+  for (int id = 38; id <= 46; ++id) t.rows[id] = {StepRect, nullptr};
+  for (int id = 88; id <= 96; ++id) t.rows[id] = {StepRectBack, nullptr};
   t.rows[115] = kCrossfade;
   t.rows[116] = kFade;
   t.rows[117] = kFade;

@@ -168,6 +168,41 @@ TEST_F(Fx, CrossfadeFramesMixByTheLevel) {
   DeleteBitmap(fx.oldPicture);
 }
 
+TEST_F(Fx, RectCenterGrowsAWindowWithThePicturesProportions) {
+  vlDisplay* d = Open(20, 10);
+  ASSERT_NE(d, nullptr);
+  vlFxContext fx{};
+  fx.vm = L;
+  fx.objectType = VL_FX_BGPIC;
+  fx.effect = 38;
+  fx.speed = fx.stepSize = 5;
+  fx.width = fx.destWidth = 20;
+  fx.height = fx.destHeight = 10;
+  fx.blitFlags = 4;
+  fx.source = NewBitmap(20, 10, 0, nullptr);
+  FillBitmapRect(fx.source, 0, 0, 20, 10, 0xFFFF0000u);
+  const vlFxStepFn step = vlFxTable[38].step;
+  ASSERT_EQ(step(&fx, nullptr), 0);
+  EXPECT_EQ(fx.stepSize, 5);
+  EXPECT_EQ(fx.frameCount, 4);  // StepCount(15, 5, 0)
+  fx.phase = 1;
+  int32_t done = 0;
+  ASSERT_EQ(step(&fx, &done), 0);
+  // 5 x trunc(0.5 * 5 + 1) = 5 x 3, centred; odd remainders grow it to 6 x 4.
+  EXPECT_EQ(WindowPixel(d, 7, 3), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 12, 6), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 6, 3), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 13, 3), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 7, 2), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 7, 7), 0x808080u);
+  while (!done && fx.frame < 50) ASSERT_EQ(step(&fx, &done), 0);
+  EXPECT_EQ(fx.frame, 4);
+  EXPECT_EQ(WindowPixel(d, 0, 0), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 19, 9), 0xFF0000u);
+  std::free(fx.state);
+  DeleteBitmap(fx.source);
+}
+
 TEST_F(Fx, ScriptCommands) {
   vlDisplay* d = Open(30, 20);
   ASSERT_NE(d, nullptr);
