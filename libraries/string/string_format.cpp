@@ -71,7 +71,7 @@ int FormatString(const char* format, size_t length, const vlFormatIO& io) {
       for (int i = 0; q < end && IsDigit(*q); ++i, ++q)
         if (i == 2) return ERR_WRONGUSAGE;
     }
-    // A format that ends inside a specification has no conversion.
+    // A format that ends inside a conversion directive has no conversion.
     if (q >= end) return ERR_WRONGUSAGE;
     size_t specLength = static_cast<size_t>(q - spec) + 1;
     if (specLength > kMaxSpecLength) return ERR_WRONGUSAGE;

@@ -16,5 +16,5 @@ struct vlFormatIO {
 };
 
 // Formats format[0..length) through io. 0, or 1055 for a malformed
-// specification or an unknown conversion (output may have been appended).
+// directive or an unknown conversion (output may have been appended).
 int FormatString(const char* format, size_t length, const vlFormatIO& io);

@@ -1,4 +1,4 @@
-// FormatStr from assembled scripts: the specification checks, "%q", long
+// FormatStr from assembled scripts: the directive checks, "%q", long
 // strings, argument errors, and random conversions checked against
 // printf(1) (integers and strings) and python3 (floating point).
 #include <cstring>
@@ -116,7 +116,7 @@ TEST_F(Format, IntegersAndStringsMatchPrintf) {
       py << "'" << s.arg << "',";
       format += s.text + "|";
     }
-    // The shell's printf hands every specification to the C library as it stands.
+    // The shell's printf hands every directive to the C library as it stands.
     py << "]\nr=subprocess.run(['bash','-c','printf \"$@\"','printf','" << format << "']+args,capture_output=True,check=True)\n"
           "import sys\nsys.stdout.buffer.write(r.stdout)\n";
     std::string expected = vltest::RunPython(py.str());
