@@ -1,6 +1,9 @@
 // Layer filters: the filter table, the order filters run in and the engine
 // each one calls, and the cached filtered copy of a layer's pictures.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "display/bgpic.h"
 #include "display/layers/layers.h"
@@ -8,7 +11,11 @@
 #include "graphics/effect_engines.h"
 #include "graphics/picture_engines.h"
 #include "graphics/quantize.h"
+#include "runtime/errors.h"
+#include "vm/convert.h"
 #include "vm/error_codes.h"
+#include "vm/stack_api.h"
+#include "vm/value.h"
 
 const char* const kLayerFilterNames[VL_LAYER_FILTERS] = {
     "blur",      "charcoal",   "contrast", "edge",   "emboss",      "gamma", "grayscale",
@@ -70,6 +77,13 @@ void SetFilterDefaults(int slot, vlLayerFilter* f, int givenInts, int givenFloat
       ni++;
     }
   }
+}
+
+int LayerFilterArgs(int slot, const vlLayerFilter& f, double out[6]) {
+  int n = 0, ni = 0, nf = 0;
+  for (int k = 0; k < 6 && kArgTypes[slot][k]; k++)
+    out[n++] = kArgTypes[slot][k] == 3 ? (nf < 4 ? f.floats[nf++] : 0) : (ni < 4 ? f.ints[ni++] : 0);
+  return n;
 }
 
 int LayerHasFilters(const vlLayerFilter* slots) {
@@ -154,4 +168,157 @@ int GetLayerBitmaps(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int ap
   if (const vlLayerSource* source = FindLayerSource(layer->type))
     return source->getBitmaps(state, layer, frame, image, mask, alpha, width, height, extra);
   return ERR_WRONGUSAGE;
+}
+
+namespace {
+
+// Pushes t[key] of the absolute table index; its type.
+int PushField(vlVMState* L, int table, const char* key) {
+  vl::PushString(L, key);
+  vl::RawGetTableValue(L, table);
+  return vl::GetTypeAt(L, -1);
+}
+
+// One entry of a "filters" table (on top of the stack) into its slot.
+int ParseFilterEntry(vlVMState* L, int entry, int index, vlLayerFilter* slots) {
+  int type = PushField(L, entry, "name");
+  if (type == VL_TNIL) {
+    vl::SetStackTop(L, -2);
+    char text[16];
+    snprintf(text, sizeof text, "%d", index);
+    SetErrorArgument(text);
+    return kErrFilterNoName;
+  }
+  if (type != VL_TSTRING) {
+    vl::SetStackTop(L, -2);
+    SetErrorArgument("name");
+    return ERR_STRTABLEARG;
+  }
+  int slot = -1;
+  const char* name = vl::ToStringAt(L, -1);
+  for (int i = 0; i < VL_LAYER_FILTERS && slot < 0; i++)
+    if (strcasecmp(name, kLayerFilterNames[i]) == 0) slot = i;
+  if (slot < 0) SetErrorArgument(name);
+  vl::SetStackTop(L, -2);
+  if (slot < 0) return kErrFilterUnknown;
+  vlLayerFilter f = slots[slot];
+  type = PushField(L, entry, "disable");
+  double value = vl::ToNumberAt(L, -1);
+  vl::SetStackTop(L, -2);
+  f.active = 1;
+  if (type != VL_TNIL) {
+    if (type != VL_TNUMBER) {
+      SetErrorArgument("disable");
+      return ERR_NUMTABLEARG;
+    }
+    f.active = value == 0;
+  }
+  if (!f.active) {
+    slots[slot].active = 0;
+    return 0;
+  }
+  type = PushField(L, entry, "priority");
+  value = vl::ToNumberAt(L, -1);
+  vl::SetStackTop(L, -2);
+  f.priority = 0;
+  if (type != VL_TNIL) {
+    if (type != VL_TNUMBER) {
+      SetErrorArgument("priority");
+      return ERR_NUMTABLEARG;
+    }
+    f.priority = static_cast<uint8_t>(vl::DoubleToInt32(value) & 0xFF);
+  }
+  int ni = 0, nf = 0;
+  type = PushField(L, entry, "args");
+  if (type != VL_TNIL && kArgTypes[slot][0]) {
+    if (type != VL_TTABLE) {
+      vl::SetStackTop(L, -2);
+      SetErrorArgument("args");
+      return ERR_TABEXPECTED2;
+    }
+    int args = vl::GetStackTop(L);
+    for (int k = 0; k < 6 && kArgTypes[slot][k]; k++) {
+      vl::RawGetTableIndex(L, args, k);
+      int t = vl::GetTypeAt(L, -1);
+      if (t == VL_TNIL) {
+        vl::SetStackTop(L, -2);
+        break;
+      }
+      double v = 0;
+      bool ok = t == VL_TNUMBER;
+      if (t == VL_TSTRING && kArgTypes[slot][k] == 2) {
+        // "N%" of 255.
+        char* end = nullptr;
+        const char* text = vl::ToStringAt(L, -1);
+        v = strtod(text, &end);
+        ok = end != text && *end == '%' && end[1] == 0;
+        v = v * 255.0 / 100.0;
+      } else if (ok) {
+        v = vl::ToNumberAt(L, -1);
+      }
+      vl::SetStackTop(L, -2);
+      if (!ok) {
+        vl::SetStackTop(L, -2);
+        SetErrorArgument("args");
+        return ERR_NUMTABLEARG;
+      }
+      if (kArgTypes[slot][k] == 3) {
+        if (nf < 4) f.floats[nf] = static_cast<float>(v);
+        nf++;
+      } else {
+        if (ni < 4) f.ints[ni] = vl::DoubleToInt32(v);
+        ni++;
+      }
+    }
+  }
+  vl::SetStackTop(L, -2);
+  SetFilterDefaults(slot, &f, ni, nf);
+  slots[slot] = f;
+  return 0;
+}
+
+}  // namespace
+
+int ParseLayerFilters(vlVMState* L, int table, vlLayerFilter* slots, int* given, int* error) {
+  *error = 0;
+  if (table < 0 && table > vl::kRegistryIndex) table = vl::GetStackTop(L) + table + 1;
+  int type = PushField(L, table, "filters");
+  if (type == VL_TNIL) {
+    vl::SetStackTop(L, -2);
+    return 0;
+  }
+  if (type != VL_TTABLE) {
+    vl::SetStackTop(L, -2);
+    SetErrorArgument("filters");
+    *error = ERR_TABEXPECTED2;
+    return 0;
+  }
+  int list = vl::GetStackTop(L);
+  // Work on a copy so that a failing entry leaves the slots as they were.
+  vlLayerFilter work[VL_LAYER_FILTERS];
+  memcpy(work, slots, sizeof work);
+  for (int i = 0;; i++) {
+    vl::RawGetTableIndex(L, list, i);
+    int t = vl::GetTypeAt(L, -1);
+    if (t == VL_TNIL) {
+      vl::SetStackTop(L, -3);
+      break;
+    }
+    if (t != VL_TTABLE) {
+      vl::SetStackTop(L, -3);
+      SetErrorArgument("filters");
+      *error = ERR_TABEXPECTED2;
+      return 0;
+    }
+    int status = ParseFilterEntry(L, vl::GetStackTop(L), i, work);
+    vl::SetStackTop(L, -2);
+    if (status) {
+      vl::SetStackTop(L, -2);
+      *error = status;
+      return 0;
+    }
+  }
+  memcpy(slots, work, sizeof work);
+  if (given) *given = 1;
+  return 1;
 }

@@ -136,7 +136,11 @@ void FreeLayerGeometry(vlVMState*, uint32_t type, vlLayerGeometry* g) {
   if (g->shadowAlpha) DeleteAlphaPlane(g->shadowAlpha);
   g->shadowAlpha = nullptr;
   // The clip region is the BGPic's, shared by its layers: it stays.
-  delete g;
+  const vlLayerSource* source = FindLayerSource(type);
+  if (source && source->freeGeometry)
+    source->freeGeometry(g);
+  else
+    delete g;
 }
 
 void ReleaseLayerSource(vlVMState* state, vlLayer* layer) {
@@ -289,6 +293,24 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
     if (old) {
       g->clipRegion = old->geometry[0] ? old->geometry[0]->clipRegion : nullptr;
       layer->clipUntransformed = old->clipUntransformed;
+    }
+  }
+  // Transformed and display-scaled pictures are made now.
+  if (!IsIdentityTransform(&layer->transform)) {
+    if (int status = RebuildLayerImage(state, layer, 2)) {
+      Unlink(layer);
+      return FailAdd(state, layer, g, status);
+    }
+    flags &= ~VL_ADDLAYER_DISPLAYSCALED;
+    if (!old) atTop = false;
+  } else if ((flags & VL_ADDLAYER_DISPLAYSCALED) && DisplayScalesLayers(d) && d->bgpic == pic) {
+    if (int status = RebuildLayerImage(state, layer, (flags & VL_ADDLAYER_REPLACING) ? 7 : 5)) {
+      Unlink(layer);
+      return FailAdd(state, layer, g, status);
+    }
+  }
+  if (old) {
+    {
       layer->userData = old->userData;
       old->userData = nullptr;
       if (flags & VL_ADDLAYER_KEEPPOS) {

@@ -22,7 +22,12 @@ enum : uint32_t {
   VL_LAYER_BRUSHPART = 12,
   VL_LAYER_BGPICPART = 13,
   VL_LAYER_BOX = 14,
+  VL_LAYER_CIRCLE = 15,
+  VL_LAYER_ELLIPSE = 16,
   VL_LAYER_LINE = 17,
+  VL_LAYER_POLYGON = 27,
+  VL_LAYER_ARC = 31,
+  VL_LAYER_VECTORPATH = 49,
   VL_LAYER_VIDEO = 50,
 };
 
@@ -37,6 +42,10 @@ inline constexpr int kErrAsyncLayerMode = 1329;
 inline constexpr int kErrLayerScaling = 1313;
 
 struct vlLayerSource;
+struct vlLayerRect;
+struct vlLayerTransform;
+struct vlLayerGeometry;
+struct vlLayer;
 const vlLayerSource* FindLayerSource(uint32_t type);
 
 struct vlLayerFilter {
@@ -142,12 +151,56 @@ enum : uint32_t {
 
 // The pictures of a layer's source object, for types whose objects live in
 // other libraries (brushes, anims, text objects, videos). frame -1: the
-// frame the layer shows.
+// frame the layer shows. For ANIM layers extra answers the frame count.
 struct vlLayerSource {
   int (*getBitmaps)(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,
                     vlBitmap** alpha, int32_t* width, int32_t* height, uint32_t* extra);
   // Frees the library's orphaned objects (kind bits of the orphan masks).
   void (*purgeOrphans)(vlVMState* state);
+  // Shows object id as a new layer at (x, y) (position constants allowed)
+  // at list position (-1 on top), with the AddLayer flags. null: the type
+  // cannot be inserted (1055).
+  int (*insert)(vlVMState* state, vlObjectId id, int32_t x, int32_t y, int32_t position, uint32_t flags,
+                vlLayer** out);
+  // Re-renders the layer into target with the transform block (the
+  // layer's own drawing routine with the layer as target), ending in
+  // SetLayerGeometry. null: the pictures of GetLayerBitmaps are transformed.
+  int (*rebuild)(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* transform,
+                 uint32_t flags, vlLayerRect* rect);
+  // Gives the layer its own copy of its source object when others share
+  // it, marked to be freed with the layer. null: nothing to copy.
+  int (*makePrivate)(vlVMState* state, vlLayer* layer);
+  // A blank object of width x height filled with colour (mask or alpha
+  // plane set, or cleared with clear) shown as a new layer at (x, y);
+  // frames 0 a brush, else an anim of that many frames. The object goes
+  // with its layer.
+  int (*createBlank)(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color,
+                     int mask, int alpha, int clear, int32_t frames, vlLayer** out);
+  // Video layers: the engine operation (vlLayerVideoOp) on the layer's
+  // video; 0 or the engine's error.
+  int (*control)(vlVMState* state, vlLayer* layer, int32_t op, double argument);
+  // Types whose geometry record extends the common head (text layouts,
+  // shapes, paths): a full copy with the pictures, caches and clip region
+  // cleared, and the release of the record with what its tail owns (its
+  // pictures are freed before).
+  vlLayerGeometry* (*copyGeometry)(const vlLayerGeometry* g);
+  void (*freeGeometry)(vlLayerGeometry* g);
+};
+
+// The rectangle a re-render refreshes: the old drawn rectangle (width -1:
+// none, the new one is stored) and whether the caller refreshes itself.
+struct vlLayerRect {
+  int32_t x, y, width, height;
+  uint32_t noRefresh;
+};
+
+enum vlLayerVideoOp : int32_t {
+  VL_LAYERVIDEO_PLAY = 0,
+  VL_LAYERVIDEO_STOP = 1,
+  VL_LAYERVIDEO_PAUSE = 2,
+  VL_LAYERVIDEO_RESUME = 3,
+  VL_LAYERVIDEO_SEEK = 4,
+  VL_LAYERVIDEO_VOLUME = 5,
 };
 // Types 3..50. null clears the slot.
 void RegisterLayerSource(uint32_t type, const vlLayerSource* source);
@@ -252,3 +305,62 @@ int MakeLayerBorder(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32
 void DrawLayerDecor(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitmap* dest, const vlRectXYWH& work);
 void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
                     int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency);
+
+// Transforms and the image pipeline.
+void BuildTransformMatrix(vlLayerTransform* t, int32_t targetWidth, int32_t targetHeight, int32_t sourceWidth,
+                          int32_t sourceHeight, double scaleX, double scaleY, double angle);
+void UpdateTransformMatrix(vlLayerTransform* t, int32_t sourceWidth, int32_t sourceHeight);
+void AngleFromMatrix(vlLayerTransform* t);
+bool IsIdentityTransform(const vlLayerTransform* t);
+// Rebuild modes: 1 display space, 2 no refresh, 4 a new layer.
+int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode);
+int RebuildLayerImageAll(vlVMState* state, vlLayer* layer);
+int RebuildBGPicLayersForDisplay(vlVMState* state, vlDisplay* display, vlBGPic* pic);
+int BuildLayerImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* transform,
+                    uint32_t flags, vlLayerRect* rect);
+// flags 64: a LINE layer keeps its position.
+void SetLayerGeometry(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlLayerRect* rect, int32_t x, int32_t y,
+                      int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
+                      uint32_t flags);
+int ResetDisplayScaledLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic);
+// Makes the layer a picture scripts may draw into; its pictures out.
+int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,
+                        vlBitmap** alpha, int32_t* width, int32_t* height);
+void GetLayerSourceMaskAlpha(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** mask, vlBitmap** alpha);
+// The display scales the BGPic it shows by factors other than 1.
+bool DisplayScalesLayers(const vlDisplay* display);
+
+// Filters from scripts: the "filters" field of the table at index. 1 when a
+// table was read; 0 otherwise, with *error set on failure.
+int ParseLayerFilters(vlVMState* state, int table, vlLayerFilter* slots, int* given, int* error);
+
+// The style engine.
+int SetLayerStylePairs(vlVMState* state, int count, int noRefresh);
+// The pairs at stack indexes first .. first + count - 1.
+int SetLayerStylePairsAt(vlVMState* state, int first, int count, int noRefresh);
+void ShutdownLayerStyle();
+// A slot's arguments in descriptor order; their count.
+int LayerFilterArgs(int slot, const vlLayerFilter& filter, double out[6]);
+int ApplyLayerStyleTable(vlVMState* state, vlLayer* layer, int table, int group, int32_t* orphanMask);
+// Position and frame of one layer through the style engine (100000 keeps).
+int ApplyLayerPosFrame(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32_t frame, int noRefresh);
+int GetLayerStyleTable(vlVMState* state, vlLayer* layer);
+
+// The layer checks of every layer command: 0 or the display state's error.
+int CheckLayerCommand();
+// A layer argument by position or name; 0 or an error code.
+int GetLayerArg(vlVMState* state, int index, vlLayer** out);
+// New layer showing an object at position (0: on top).
+int InsertObjectLayer(vlVMState* state, int32_t position, uint32_t type, vlObjectId id, int32_t x, int32_t y,
+                      int noDraw, int hidden, vlLayer** result);
+int RemoveUndoLayer(vlVMState* state, uint32_t type, vlObjectId id, int32_t level, int noRefresh,
+                    vlRectXYWH* removed);
+
+// Selecting a layer as drawing target: the drawing side (drawing into
+// brushes) fills this in; null refuses with 1055.
+using vlSelectLayerFn = int (*)(vlVMState* state, vlLayer* layer, int32_t mode, int32_t frame, int32_t value,
+                                vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height);
+void SetSelectLayerHandler(vlSelectLayerFn fn);
+
+// Move lists.
+void FreeMoveLists();

@@ -8,6 +8,7 @@
 #include "display/graphics_library/async_draw.h"
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
+#include "display/layers/layer_commands.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -34,8 +35,10 @@ void HookRedraw(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* de
 void HookFreeLayers(vlVMState* state, vlBGPic* pic) { FreeBGPicLayers(state, pic, 0, 1); }
 int HookCount(const vlBGPic* pic) { return CountLayers(pic); }
 
+}  // namespace
+
 // The checks every layer command makes first.
-int CheckLayers() {
+int CheckLayerCommand() {
   vlDisplay* d = vlCurrentDisplay;
   if (!d) return ERR_NOLAYERS;
   if (d->outputType == VL_OUTPUT_BRUSH)
@@ -47,7 +50,7 @@ int CheckLayers() {
 }
 
 // A layer by position or name; 0 or an error code.
-int LayerArg(vlVMState* L, int index, vlLayer** out) {
+int GetLayerArg(vlVMState* L, int index, vlLayer** out) {
   int type = vl::GetTypeAt(L, index);
   if (type == VL_TNUMBER) {
     *out = GetLayerByPos(vlCurrentOutput, vl::CheckIntArg(L, index));
@@ -63,6 +66,11 @@ int LayerArg(vlVMState* L, int index, vlLayer** out) {
   SetErrorArgIndex(index);
   return ERR_STRORNUM;
 }
+
+namespace {
+
+int CheckLayers() { return CheckLayerCommand(); }
+int LayerArg(vlVMState* L, int index, vlLayer** out) { return GetLayerArg(L, index, out); }
 
 // The layers a name or position selects: one layer, or a group.
 int SelectLayers(vlVMState* L, int index, vlLayer** out, int max, int* count) {
@@ -364,25 +372,12 @@ int CmdSetLayerName(vlVMState* L) {
 
 int CmdUndo(vlVMState* L) {
   CheckArgs(L, 1, 4, 0, 0);
-  vlBGPic* pic = vlCurrentOutput;
-  if (pic) pic->changed = 1;
-  if (int status = CheckLayers()) return status;
   auto type = static_cast<uint32_t>(vl::CheckIntArg(L, 1));
   vlObjectId id{0, nullptr};
   if (vl::GetTypeAt(L, 2) > VL_TNIL) GetObjectIDArg(&id, L, 2);
   int32_t level = vl::OptIntArg(L, 3, 1);
   int noRefresh = vl::OptIntArg(L, 4, 0);
-  if (level < 1) return 0;
-  // The most recent layers are the topmost.
-  for (vlNode* n = pic->layers.tailPred; n->pred; n = n->pred) {
-    auto* l = reinterpret_cast<vlLayer*>(n);
-    if (l->type != type || l->creationId.number != id.number || l->creationId.handle != id.handle) continue;
-    if (--level) continue;
-    DeleteLayer(L, l, noRefresh, nullptr, nullptr, nullptr, nullptr, nullptr, 1);
-    pic->changed = 1;
-    return 0;
-  }
-  return 0;
+  return RemoveUndoLayer(L, type, id, level, noRefresh, nullptr);
 }
 
 int CmdDumpLayers(vlVMState* L) {
@@ -511,6 +506,28 @@ const vlCommand kLayersCommands[] = {
     {"SetLayerBorder", CmdSetLayerBorder},
     {"SetLayerShadow", CmdSetLayerShadow},
     {"FreeLayers", CmdFreeLayers},
+    {"CreateLayer", CmdCreateLayer},
+    {"InsertLayer", CmdInsertLayer},
+    {"SelectLayer", CmdSelectLayer},
+    {"SetLayerStyle", CmdSetLayerStyle},
+    {"GetLayerStyle", CmdGetLayerStyle},
+    {"SetLayerTransparency", CmdSetLayerTransparency},
+    {"SetLayerLight", CmdSetLayerTint},
+    {"SetLayerTint", CmdSetLayerTint},
+    {"ScaleLayer", CmdScaleLayer},
+    {"RotateLayer", CmdRotateLayer},
+    {"TransformLayer", CmdTransformLayer},
+    {"SetLayerAnchor", CmdSetLayerAnchor},
+    {"SetLayerFilter", CmdSetLayerFilter},
+    {"PlayLayer", CmdPlayLayer},
+    {"StopLayer", CmdStopLayer},
+    {"PauseLayer", CmdPauseLayer},
+    {"ResumeLayer", CmdResumeLayer},
+    {"SeekLayer", CmdSeekLayer},
+    {"SetLayerVolume", CmdSetLayerVolume},
+    {"AddMove", CmdAddMove},
+    {"DoMove", CmdDoMove},
+    {"ClearMove", CmdClearMove},
     {nullptr, nullptr},
 };
 
@@ -542,6 +559,8 @@ int OpenLayersLib(vlVMState* L) {
 }
 
 void ShutdownLayerSystem(vlVMState*) {
+  FreeMoveLists();
+  ShutdownLayerStyle();
   delete[] gScratch.rects;
   gScratch = {};
 }

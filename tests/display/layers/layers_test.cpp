@@ -6,6 +6,9 @@
 #include <utility>
 
 #include "display/layers/layers.h"
+#include "graphics/geometry.h"
+#include "graphics/picture_engines.h"
+#include "runtime/errors.h"
 #include "graphics/bitmap.h"
 #include "vm/error_codes.h"
 
@@ -363,4 +366,279 @@ TEST_F(Layers, UndoRemovesTheMostRecentLayerOfATypeAndId) {
   EXPECT_EQ(WindowPixel(d, 55, 55), 0x808080u);
 }
 
+
+// A picture whose every pixel differs, so a misplaced sample shows.
+vlBitmap* Pattern(int w, int h) {
+  vlBitmap* b = NewBitmap(w, h, 0, nullptr);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) WriteBitmapPixel(b, x, y, 0xFF000000u | (x * 8) << 16 | (y * 8) << 8 | 0x40, 0);
+  return b;
+}
+
+class LayerPipeline : public Layers {
+ protected:
+  vlLayer* AddPattern(int x, int y, int w, int h, const char* name) {
+    vlLayerGeometry* g = NewLayerGeometry();
+    g->x = x, g->y = y, g->width = w, g->height = h;
+    vlLayerOptions o{};
+    strcpy(o.name, name);
+    vlLayer* layer = nullptr;
+    EXPECT_EQ(AddLayer(L, VL_LAYER_BOX, nullptr, x, y, w, h, nullptr, &o, Pattern(w, h), nullptr, nullptr, g, -1, 0,
+                       &layer),
+              0);
+    RefreshArea(L, x, y, w, h);
+    return layer;
+  }
+  // The window shows exactly the picture (where its mask is set) at (x, y)
+  // and the grey background around it.
+  void ExpectPicture(vlDisplay* d, vlBitmap* image, vlBitmap* mask, int x, int y, int w, int h) {
+    int bad = 0;
+    for (int yy = -2; yy < h + 2; yy++)
+      for (int xx = -2; xx < w + 2; xx++) {
+        bool inside = xx >= 0 && yy >= 0 && xx < w && yy < h && (!mask || ReadBitmapPixel(mask, xx, yy, 1));
+        uint32_t want = inside ? (ReadBitmapPixel(image, xx, yy, 0) & 0xFFFFFF) : 0x808080u;
+        uint32_t got = WindowPixel(d, x + xx, y + yy);
+        if (got != want && bad++ < 5) ADD_FAILURE() << xx << "," << yy << std::hex << " got " << got << " want " << want;
+      }
+    EXPECT_EQ(bad, 0);
+  }
+};
+
+TEST(LayerTransform, MatrixFromSizeScaleAndAngle) {
+  vlLayerTransform t;
+  DefaultLayerTransform(&t);
+  BuildTransformMatrix(&t, 0, 0, 20, 10, 1.0, 1.0, 90);
+  // 90 degrees clockwise on screen: x' = -y, y' = x.
+  EXPECT_NEAR(t.a, 0, 1e-12);
+  EXPECT_DOUBLE_EQ(t.b, -1);
+  EXPECT_DOUBLE_EQ(t.c, 1);
+  EXPECT_NEAR(t.d, 0, 1e-12);
+  BuildTransformMatrix(&t, 40, 0, 20, 10, 3.0, 3.0, 0);
+  EXPECT_DOUBLE_EQ(t.a, 2.0);  // target size wins over the scale
+  EXPECT_DOUBLE_EQ(t.d, 1.0);
+  EXPECT_EQ(t.b, 0);
+  BuildTransformMatrix(&t, 20, 10, 20, 10, 1.0, 1.0, 0);
+  EXPECT_TRUE(IsIdentityTransform(&t));
+  // A uniform scale of 2 turned by 30 degrees is no general matrix.
+  BuildTransformMatrix(&t, 0, 0, 20, 10, 2.0, 2.0, 30);
+  t.generalMatrix = 0;
+  AngleFromMatrix(&t);
+  EXPECT_EQ(t.generalMatrix, 0u);
+  EXPECT_NEAR(t.derivedScaleX, 2.0, 0.01);
+  EXPECT_NEAR(t.derivedScaleY, 2.0, 0.01);
+  BuildTransformMatrix(&t, 0, 0, 20, 10, 1.0, 3.0, 30);
+  AngleFromMatrix(&t);
+  EXPECT_EQ(t.generalMatrix, 1u);
+}
+
+TEST_F(LayerPipeline, RotatedAndScaledLayersMatchTheRenderersOutput) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  vlLayer* layer = AddPattern(30, 20, 12, 8, "p");
+  ASSERT_NE(layer, nullptr);
+  ASSERT_EQ(Run(".call rotatelayer \"p\" 90"), 0);
+  ASSERT_NE(layer->geometry[1], layer->geometry[0]);
+  // The affine renderer's own output, placed about the anchor (top left).
+  vlBitmap* source = Pattern(12, 8);
+  const double m[4] = {layer->transform.a, layer->transform.c, layer->transform.b, layer->transform.d};
+  vlBitmap *ei = nullptr, *em = nullptr, *ea = nullptr;
+  int32_t tw, th, ox, oy;
+  ASSERT_EQ(TransformBitmap(source, nullptr, nullptr, 0, 0, 12, 8, m, 0, 0, &ei, &em, &ea, &tw, &th), 0);
+  FitRotatedRect(30, 20, 12, 8, 0, 0, m, &ox, &oy, nullptr, nullptr);
+  EXPECT_EQ(tw, 8);
+  EXPECT_EQ(th, 12);
+  const vlLayerGeometry* g = layer->geometry[2];
+  EXPECT_EQ(g->drawnX, ox);
+  EXPECT_EQ(g->drawnY, oy);
+  ExpectPicture(d, ei, em, ox, oy, tw, th);
+  DeleteBitmap(ei);
+  if (em) DeleteMaskPlane(em);
+  // Scaling to 24 x 24 goes through the scaler.
+  ASSERT_EQ(Run(".call rotatelayer 1 360"), 0);
+  ASSERT_EQ(Run(".call scalelayer 1 24 24"), 0);
+  EXPECT_DOUBLE_EQ(layer->transform.a, 2.0);
+  EXPECT_DOUBLE_EQ(layer->transform.d, 3.0);
+  ASSERT_EQ(ScaleBitmap(source, nullptr, nullptr, 0, 0, nullptr, 12, 8, 24, 24, 0, 0, &ei, &em, &ea), 0);
+  ExpectPicture(d, ei, nullptr, 30, 20, 24, 24);
+  DeleteBitmap(ei);
+  // Back to the own size: the identity, one shared record, the plain picture.
+  ASSERT_EQ(Run(".call scalelayer 1 12 8"), 0);
+  EXPECT_TRUE(IsIdentityTransform(&layer->transform));
+  EXPECT_EQ(layer->geometry[1], layer->geometry[0]);
+  EXPECT_EQ(layer->geometry[2], layer->geometry[0]);
+  ExpectPicture(d, source, nullptr, 30, 20, 12, 8);
+  // Anchored in the middle, a half-size layer shrinks about its centre.
+  ASSERT_EQ(Run(".call setlayeranchor 1 0.5 0.5\n.call scalelayer 1 \"50%\" \"50%\""), 0);
+  EXPECT_EQ(layer->transform.targetWidth, 0);
+  EXPECT_DOUBLE_EQ(layer->transform.scaleX, 0.5);
+  ASSERT_EQ(ScaleBitmap(source, nullptr, nullptr, 0, 0, nullptr, 12, 8, 6, 4, 0, 0, &ei, &em, &ea), 0);
+  EXPECT_EQ(layer->geometry[2]->drawnWidth, 6);
+  ExpectPicture(d, ei, nullptr, layer->geometry[2]->drawnX, layer->geometry[2]->drawnY, 6, 4);
+  EXPECT_NEAR(layer->geometry[2]->drawnX + 3, 30, 1);
+  DeleteBitmap(ei);
+  DeleteBitmap(source);
+  EXPECT_EQ(Run(".call scalelayer 1 0 5"), 0);  // 0: the source width
+  EXPECT_EQ(Run(".call scalelayer 1 -3 5"), ERR_BADDIMENSIONS);
+  EXPECT_EQ(Run(".call transformlayer 1 0 1 1 1"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call setlayeranchor 1 1.5 0"), ERR_WRONGUSAGE);
+}
+
+TEST_F(LayerPipeline, StyleTablesAndTheirMirror) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  vlLayer* a = AddPattern(10, 10, 12, 8, "a");
+  Add(40, 40, 10, 10, 0xFF0000, nullptr);
+  ASSERT_EQ(Run(".table 0 { transparency = \"50%\", x = 50, y = 5, z = 2, rotate = 450 }\n"
+                ".call base=1 setlayerstyle \"a\" r0"),
+            0);
+  EXPECT_EQ(a->transparency, 127u);
+  EXPECT_DOUBLE_EQ(a->transform.angle, 90);
+  EXPECT_EQ(GetLayerIndex(a), 2);
+  EXPECT_EQ(a->geometry[0]->x, 50);
+  ASSERT_EQ(Run(".call getlayerstyle \"a\" -> st\n"
+                "getglobal 0 \"st\"\ngetfield 1 0 \"rotate\"\nsetglobal 1 \"r\"\n"
+                "getfield 1 0 \"transparency\"\nsetglobal 1 \"t\"\ngetfield 1 0 \"z\"\nsetglobal 1 \"z\"\n"
+                "getfield 1 0 \"x\"\nsetglobal 1 \"x\""),
+            0);
+  EXPECT_EQ(Num("r"), 90);
+  EXPECT_EQ(Num("t"), 127);
+  EXPECT_EQ(Num("z"), 2);
+  EXPECT_EQ(Num("x"), 50);
+  // Hidden by table: the background shows again where the layer was.
+  ASSERT_EQ(Run(".table 0 { rotate = 0, transparency = 0, hidden = 1 }\n.call base=1 setlayerstyle 2 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 51, 6), 0x808080u);
+  ASSERT_EQ(Run(".table 0 { hidden = 0 }\n.call base=1 setlayerstyle 2 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 50, 5), 0x000040u);
+  EXPECT_EQ(Run(".call setlayerstyle 2 5"), ERR_TABEXPECTED);
+  EXPECT_EQ(Run(".table 0 { type = 50 }\n.call base=1 setlayerstyle 2 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { hidden = 1 }\n.call base=1 setlayerstyle \"nobody\" r0"), ERR_FINDLAYER);
+}
+
+TEST_F(LayerPipeline, FiltersFromScripts) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  vlLayer* l = Add(10, 10, 10, 10, 0x00FF00, nullptr);
+  ASSERT_EQ(Run(".table 0 { { name = \"INVERT\" } }\n.call base=1 setlayerfilter 1 r0"), 0);
+  EXPECT_TRUE(l->filters[7].active);
+  EXPECT_EQ(WindowPixel(d, 15, 15), 0xFF00FFu);
+  ASSERT_EQ(Run(".call setlayerfilter 1 0"), 0);
+  EXPECT_FALSE(LayerHasFilters(l->filters));
+  EXPECT_EQ(WindowPixel(d, 15, 15), 0x00FF00u);
+  EXPECT_EQ(Run(".call setlayerfilter 1 5"), ERR_WRONGUSAGE);
+  // Defaults, percentages, priorities, disabled entries.
+  ASSERT_EQ(Run(".table 0 { { name = \"blur\" }, { name = \"tint\", priority = 300, args = { 16711680, \"50%\" } },"
+                " { name = \"swirl\", disable = 1 } }\n.call base=1 setlayerfilter 1 r0"),
+            0);
+  EXPECT_FLOAT_EQ(l->filters[0].floats[0], 5.0f);
+  EXPECT_EQ(l->filters[16].ints[0], 0xFF0000);
+  EXPECT_EQ(l->filters[16].ints[1], 127);
+  EXPECT_EQ(l->filters[16].priority, 300 & 255);
+  EXPECT_FALSE(l->filters[15].active);
+  EXPECT_EQ(l->geometricFilters, 0u);
+  // Errors name what failed and leave the slots as they were.
+  EXPECT_EQ(Run(".table 0 { { name = \"sparkle\" } }\n.call base=1 setlayerfilter 1 r0"), kErrFilterUnknown);
+  EXPECT_STREQ(GetErrorArgument(), "sparkle");
+  EXPECT_EQ(Run(".table 0 { { priority = 3 } }\n.call base=1 setlayerfilter 1 r0"), kErrFilterNoName);
+  EXPECT_EQ(Run(".table 0 { 5 }\n.call base=1 setlayerfilter 1 r0"), ERR_TABEXPECTED2);
+  EXPECT_EQ(Run(".table 0 { { name = \"blur\", args = { \"x\" } } }\n.call base=1 setlayerfilter 1 r0"),
+            ERR_NUMTABLEARG);
+  EXPECT_TRUE(l->filters[0].active);
+  ASSERT_EQ(Run(".table 0 { { name = \"xflip\" } }\n.call base=1 setlayerfilter 1 r0"), 0);
+  EXPECT_EQ(l->geometricFilters, 1u);
+}
+
+// Layer sources the way an object library registers them: insert shows a
+// solid picture of the id's colour.
+int InsertSolid(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int32_t position, uint32_t flags, vlLayer** out) {
+  vlBitmap* b = NewBitmap(10, 10, 0, nullptr);
+  FillBitmapRect(b, 0, 0, 10, 10, 0xFF000000u | static_cast<uint32_t>(id.number));
+  vlLayerGeometry* g = NewLayerGeometry();
+  g->x = x, g->y = y, g->width = 10, g->height = 10;
+  return AddLayer(L, VL_LAYER_BRUSH, &id, x, y, 10, 10, nullptr, nullptr, b, nullptr, nullptr, g, position, flags,
+                  out);
+}
+vlLayerSource SolidSource() {
+  vlLayerSource s{};
+  s.insert = InsertSolid;
+  return s;
+}
+const vlLayerSource kSolidSource = SolidSource();
+
+TEST_F(LayerPipeline, InsertLayerAndMoveLists) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  EXPECT_EQ(Run(".call insertlayer 1 3 255 0 0"), ERR_WRONGUSAGE);  // no brush library
+  RegisterLayerSource(VL_LAYER_BRUSH, &kSolidSource);
+  vlLayerOptions a{}, b{};
+  strcpy(a.name, "A");
+  strcpy(b.name, "B");
+  Add(0, 0, 10, 10, 0x111111, &a);
+  Add(60, 60, 10, 10, 0x222222, &b);
+  EXPECT_EQ(Run(".call insertlayer -1 3 255 0 0"), ERR_INVINSERT);
+  EXPECT_EQ(Run(".call insertlayer 1 15 255 0 0"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call insertlayer 0 3 255 30 30"), 0);  // in front of all
+  ASSERT_EQ(Run(".call insertlayer 2 3 65280 5 5"), 0);
+  ASSERT_EQ(Run(".call insertlayer 99 3 16711680 40 40 1"), 0);  // hidden, on top
+  EXPECT_EQ(Order(d->bgpic), "A?B??");
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 2)->creationId.number, 65280);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 4)->creationId.number, 255);
+  EXPECT_EQ(WindowPixel(d, 35, 35), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 7, 7), 0x00FF00u);  // inserted above A
+  EXPECT_EQ(WindowPixel(d, 45, 45), 0x808080u);  // hidden
+  EXPECT_TRUE(GetLayerByPos(d->bgpic, 5)->hidden);
+  // A move list: a layer moved, one hidden, a brush moved; one refresh.
+  ASSERT_EQ(Run(".call addmove 7 22 \"B\" 20 50\n.call addmove 7 25 1\n.call addmove 7 3 255 70 10\n"
+                ".call addmove nil 26 5 -> auto"),
+            0);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 3)->geometry[0]->x, 60);  // nothing moves before DoMove
+  ASSERT_EQ(Run(".call domove 7"), 0);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 3)->geometry[0]->x, 20);
+  EXPECT_EQ(WindowPixel(d, 25, 55), 0x222222u);
+  EXPECT_EQ(WindowPixel(d, 65, 65), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 2, 2), 0x808080u);  // A hidden
+  EXPECT_EQ(WindowPixel(d, 75, 15), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 35, 35), 0x808080u);
+  ASSERT_EQ(Run("getglobal 1 \"auto\"\n.call base=0 domove r1"), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 4);
+  // Limits and missing lists.
+  std::string many;
+  for (int i = 0; i < 512; i++) many += ".call addmove 8 25 1\n";
+  ASSERT_EQ(Run(many), 0);
+  EXPECT_EQ(Run(".call addmove 8 25 1"), ERR_INTERNAL);
+  ASSERT_EQ(Run(".call clearmove 8"), 0);
+  EXPECT_EQ(Run(".call clearmove 8"), 1182);
+  EXPECT_EQ(Run(".call domove 9"), 1182);
+  // Video control needs a video layer.
+  EXPECT_EQ(Run(".call pauselayer 1"), ERR_BADLAYERTYPE);
+  EXPECT_EQ(Run(".call setlayervolume 1 \"50%\""), ERR_BADLAYERTYPE);
+  RegisterLayerSource(VL_LAYER_BRUSH, nullptr);
+}
+
+vlLayer* gSelected;
+int32_t gSelectedWidth;
+int SelectHandler(vlVMState*, vlLayer* layer, int32_t, int32_t, int32_t, vlBitmap* image, vlBitmap*, vlBitmap*,
+                  int32_t width, int32_t) {
+  gSelected = image ? layer : nullptr;
+  gSelectedWidth = width;
+  return 0;
+}
+
+TEST_F(LayerPipeline, SelectLayerHandsTheLayersPicturesOn) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  vlLayer* l = AddPattern(0, 0, 12, 8, "p");
+  EXPECT_EQ(Run(".call selectlayer 1"), ERR_WRONGUSAGE);  // nobody draws into layers
+  SetSelectLayerHandler(SelectHandler);
+  EXPECT_EQ(Run(".call selectlayer 1 0 2"), ERR_NOANMLAYER);
+  EXPECT_EQ(Run(".call selectlayer 4"), ERR_LAYERRANGE);
+  ASSERT_EQ(Run(".call selectlayer \"p\""), 0);
+  EXPECT_EQ(gSelected, l);
+  EXPECT_EQ(gSelectedWidth, 12);
+  SetSelectLayerHandler(nullptr);
+}
 }  // namespace

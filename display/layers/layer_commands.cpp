@@ -1,0 +1,291 @@
+// Layers-library commands that create layers, make one the drawing target,
+// style them through the attribute engine and control video layers.
+#include <cmath>
+#include <cstring>
+
+#include "display/bgpic.h"
+#include "display/graphics_library/async_draw.h"
+#include "display/layers/layer_commands.h"
+#include "display/layers/layers.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/object_data.h"
+#include "runtime/option_readers.h"
+#include "runtime/script_version.h"
+#include "vm/argreaders.h"
+#include "vm/auxlib.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+#include "vm/value.h"
+
+namespace {
+
+vlSelectLayerFn gSelectLayer;
+
+// The prologue of single-layer commands: the layer, then the display state.
+int LayerCommand(vlVMState* L, int index, vlLayer** out) {
+  if (int status = GetLayerArg(L, index, out)) return status;
+  return CheckLayerCommand();
+}
+
+// The layer at index 1 and a fresh table on top, for the shorthands.
+int RunStyleTable(vlVMState* L) { return SetLayerStylePairsAt(L, vl::GetStackTop(L) - 1, 2, 0); }
+
+void PushLayerAndTable(vlVMState* L) {
+  vl::PushSlotCopy(L, 1);
+  vl::PushNewTable(L);
+}
+
+// The optional smooth argument, read before anything is pushed: -1 absent.
+int32_t SmoothArg(vlVMState* L, int index) {
+  return vl::GetTypeAt(L, index) > VL_TNIL ? (vl::CheckIntArg(L, index) != 0) : -1;
+}
+
+void SetSmooth(vlVMState* L, int32_t smooth) {
+  if (smooth >= 0) SetTableNumber(L, "smoothscale", smooth);
+}
+
+// Copies argument index into the table on top under key.
+void CopyArgToKey(vlVMState* L, int index, const char* key) {
+  vl::PushString(L, key);
+  vl::PushSlotCopy(L, index);
+  vl::RawSetTableValue(L, -3);
+}
+
+int VideoCommand(vlVMState* L, int32_t op, double argument) {
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  if (layer->type != VL_LAYER_VIDEO) return ERR_BADLAYERTYPE;
+  const vlLayerSource* source = FindLayerSource(VL_LAYER_VIDEO);
+  if (!source || !source->control) return ERR_BADLAYERTYPE;
+  return source->control(L, layer, op, argument);
+}
+
+}  // namespace
+
+void SetSelectLayerHandler(vlSelectLayerFn fn) { gSelectLayer = fn; }
+
+int InsertObjectLayer(vlVMState* L, int32_t position, uint32_t type, vlObjectId id, int32_t x, int32_t y,
+                      int noDraw, int hidden, vlLayer** result) {
+  if (int status = CheckLayerCommand()) return status;
+  if (position < 0) return ERR_INVINSERT;
+  vlBGPic* pic = vlCurrentOutput;
+  int32_t count = CountLayers(pic);
+  if (position == 0 || position > count + 1) position = count + 1;
+  if (type == VL_LAYER_VIDEO && !CheckScriptVersion(6, 0)) return ERR_OLDAPPLET;
+  if (type != VL_LAYER_BRUSH && type != VL_LAYER_ANIM && type != VL_LAYER_TEXTOBJECT && type != VL_LAYER_VIDEO)
+    return ERR_WRONGUSAGE;
+  const vlLayerSource* source = FindLayerSource(type);
+  if (!source || !source->insert) return ERR_WRONGUSAGE;
+  vlLayer* layer = nullptr;
+  uint32_t flags = hidden ? 7 : 6;
+  if (int status = source->insert(L, id, x, y, position, flags, &layer)) return status;
+  layer = GetLayerByPos(pic, position);
+  if (!layer) return ERR_LAYERRANGE;
+  if (!noDraw && !hidden) ShowLayerOnDisplay(L, layer, 0);
+  if (result) *result = layer;
+  return 0;
+}
+
+int RemoveUndoLayer(vlVMState* L, uint32_t type, vlObjectId id, int32_t level, int noRefresh, vlRectXYWH* removed) {
+  vlBGPic* pic = vlCurrentOutput;
+  if (pic) pic->changed = 1;
+  if (int status = CheckLayerCommand()) return status;
+  if (level < 1) return 0;
+  // The most recent layers are the topmost.
+  for (vlNode* n = pic->layers.tailPred; n->pred; n = n->pred) {
+    auto* l = reinterpret_cast<vlLayer*>(n);
+    if (l->type != type || l->creationId.number != id.number || l->creationId.handle != id.handle) continue;
+    if (--level) continue;
+    if (FindAsyncDrawOwner(l, 0)) return ERR_REMADLAYER;
+    vlRectXYWH r{};
+    DeleteLayer(L, l, noRefresh, &r.x, &r.y, &r.width, &r.height, nullptr, 1);
+    if (removed) *removed = r;
+    pic->changed = 1;
+    return 0;
+  }
+  return 0;
+}
+
+int CmdCreateLayer(vlVMState* L) {
+  CheckArgs(L, 4, 5, 0, 0);
+  if (int status = CheckLayerCommand()) return status;
+  int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
+  int32_t w = vl::CheckIntArg(L, 3), h = vl::CheckIntArg(L, 4);
+  int alpha = 0, mask = 0, clear = 0;
+  int32_t color = 0, frames = 0;
+  if (vl::GetTypeAt(L, 5) > VL_TNIL) {
+    vl::CheckTableArg(L, 5);
+    GetTableBool(L, 5, "alphachannel", &alpha, nullptr);
+    GetTableBool(L, 5, "mask", &mask, nullptr);
+    GetTableBool(L, 5, "clear", &clear, nullptr);
+    GetTableInt(L, 5, "color", &color, nullptr);
+    GetTableInt(L, 5, "frames", &frames, nullptr);
+  }
+  if (frames < 0 || (mask && alpha)) return ERR_WRONGUSAGE;
+  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  const vlLayerSource* source = FindLayerSource(frames ? VL_LAYER_ANIM : VL_LAYER_BRUSH);
+  if (!source || !source->createBlank) return ERR_WRONGUSAGE;
+  vlLayer* layer = nullptr;
+  return source->createBlank(L, x, y, w, h, static_cast<uint32_t>(color), mask, alpha, clear, frames, &layer);
+}
+
+int CmdInsertLayer(vlVMState* L) {
+  CheckArgs(L, 5, 6, 0, 0);
+  int32_t position = vl::CheckIntArg(L, 1);
+  auto type = static_cast<uint32_t>(vl::CheckIntArg(L, 2));
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 3);
+  int32_t x = vl::CheckIntArg(L, 4), y = vl::CheckIntArg(L, 5);
+  int hidden = vl::OptIntArg(L, 6, 0) != 0;
+  return InsertObjectLayer(L, position, type, id, x, y, 0, hidden, nullptr);
+}
+
+int CmdSelectLayer(vlVMState* L) {
+  CheckArgs(L, 1, 4, 0, 0);
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  int32_t mode = vl::OptIntArg(L, 2, 0);
+  int32_t frame = vl::OptIntArg(L, 3, 0);
+  int32_t value = vl::OptIntArg(L, 4, 0);
+  if (layer->type == VL_LAYER_ANIM) {
+    if (frame == 0) return ERR_MISSINGPARAMTR;
+    vlBitmap *image, *mask, *alpha;
+    int32_t w, h;
+    uint32_t count = 0;
+    if (int status = GetLayerBitmaps(L, layer, layer->geometry[0], 0, 0, -1, &image, &mask, &alpha, &w, &h, &count))
+      return status;
+    if (frame < 1 || frame > static_cast<int32_t>(count)) return ERR_ANIMFRAME;
+  } else if (frame != 0) {
+    return ERR_NOANMLAYER;
+  }
+  vlBitmap *image, *mask, *alpha;
+  int32_t w, h;
+  if (int status = FlattenLayerToImage(L, layer, layer->type == VL_LAYER_ANIM ? frame - 1 : -1, &image, &mask,
+                                       &alpha, &w, &h))
+    return status;
+  if (!gSelectLayer) return ERR_WRONGUSAGE;
+  return gSelectLayer(L, layer, mode, frame, value, image, mode == 1 ? mask : nullptr, mode == 1 ? alpha : nullptr,
+                      w, h);
+}
+
+int CmdSetLayerStyle(vlVMState* L) {
+  CheckArgs(L, 2, 0, 0, 0);
+  return SetLayerStylePairs(L, vl::GetStackTop(L), 0);
+}
+
+int CmdGetLayerStyle(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlDisplay* d = vlCurrentDisplay;
+  vlBGPic* keep = vlCurrentOutput;
+  // While an object is the drawing target the shown BGPic's layers answer.
+  bool selected = d && (d->outputType == VL_OUTPUT_BRUSH || d->outputType == VL_OUTPUT_MASK ||
+                        d->outputType == VL_OUTPUT_ALPHA);
+  if (!d || !d->layersOn) return ERR_NOLAYERS;
+  if (selected) vlCurrentOutput = d->bgpic;
+  vlLayer* layer;
+  int status = GetLayerArg(L, 1, &layer);
+  if (!status) GetLayerStyleTable(L, layer);
+  vlCurrentOutput = keep;
+  return status ? status : 1;
+}
+
+int CmdSetLayerTransparency(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  PushLayerAndTable(L);
+  CopyArgToKey(L, 2, "transparency");
+  return RunStyleTable(L);
+}
+
+int CmdSetLayerTint(vlVMState* L) {
+  CheckArgs(L, 3, 3, 0, 0);
+  PushLayerAndTable(L);
+  CopyArgToKey(L, 2, "tintcolor");
+  CopyArgToKey(L, 3, "tint");
+  return RunStyleTable(L);
+}
+
+int CmdScaleLayer(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  int32_t smooth = SmoothArg(L, 4);
+  PushLayerAndTable(L);
+  CopyArgToKey(L, 2, "width");
+  CopyArgToKey(L, 3, "height");
+  SetSmooth(L, smooth);
+  return RunStyleTable(L);
+}
+
+int CmdRotateLayer(vlVMState* L) {
+  CheckArgs(L, 2, 3, 0, 0);
+  int32_t smooth = SmoothArg(L, 3);
+  PushLayerAndTable(L);
+  CopyArgToKey(L, 2, "rotate");
+  SetSmooth(L, smooth);
+  return RunStyleTable(L);
+}
+
+int CmdTransformLayer(vlVMState* L) {
+  CheckArgs(L, 5, 6, 0, 0);
+  int32_t smooth = SmoothArg(L, 6);
+  double m[4];
+  for (int i = 0; i < 4; i++) m[i] = vl::CheckNumberArg(L, 2 + i);
+  PushLayerAndTable(L);
+  vl::PushString(L, "transform");
+  vl::PushNewTable(L);
+  for (int i = 0; i < 4; i++) {
+    vl::PushNumber(L, m[i]);
+    vl::RawSetTableIndex(L, -2, i);
+  }
+  vl::RawSetTableValue(L, -3);
+  SetSmooth(L, smooth);
+  return RunStyleTable(L);
+}
+
+int CmdSetLayerAnchor(vlVMState* L) {
+  CheckArgs(L, 3, 3, 0, 0);
+  PushLayerAndTable(L);
+  CopyArgToKey(L, 2, "anchorx");
+  CopyArgToKey(L, 3, "anchory");
+  return RunStyleTable(L);
+}
+
+int CmdSetLayerFilter(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  if (vl::GetTypeAt(L, 2) == VL_TNUMBER) {
+    if (vl::ToNumberAt(L, 2) != 0) return ERR_WRONGUSAGE;
+    PushLayerAndTable(L);
+    SetTableNumber(L, "clearfilters", 1);
+    return RunStyleTable(L);
+  }
+  vl::CheckTableArg(L, 2);
+  PushLayerAndTable(L);
+  CopyArgToKey(L, 2, "filters");
+  return RunStyleTable(L);
+}
+
+int CmdPlayLayer(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  return VideoCommand(L, VL_LAYERVIDEO_PLAY, 0);
+}
+int CmdStopLayer(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  return VideoCommand(L, VL_LAYERVIDEO_STOP, 0);
+}
+int CmdPauseLayer(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  return VideoCommand(L, VL_LAYERVIDEO_PAUSE, 0);
+}
+int CmdResumeLayer(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  return VideoCommand(L, VL_LAYERVIDEO_RESUME, 0);
+}
+int CmdSeekLayer(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  return VideoCommand(L, VL_LAYERVIDEO_SEEK, vl::CheckIntArg(L, 2));
+}
+int CmdSetLayerVolume(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  double volume = GetNumberOrPercentArg(L, 2, 64, 0, nullptr);
+  volume = std::fmax(0.0, std::fmin(64.0, volume));
+  return VideoCommand(L, VL_LAYERVIDEO_VOLUME, volume);
+}

@@ -1,0 +1,370 @@
+// The layer image pipeline: the transform matrix of a layer, the rebuild of
+// its transformed (BGPic-space) and display-scaled records, the new
+// geometry after a re-render, and turning a layer into a picture that
+// scripts may draw into.
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "display/bgpic.h"
+#include "display/graphics_library/async_draw.h"
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "graphics/geometry.h"
+#include "graphics/picture_engines.h"
+#include "runtime/console.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+constexpr double kDegree = 0.017453292519943295;
+
+void FreeTriple(vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
+  if (*image) DeleteBitmap(*image);
+  if (*mask) DeleteMaskPlane(*mask);
+  if (*alpha) DeleteAlphaPlane(*alpha);
+  *image = *mask = *alpha = nullptr;
+}
+
+void ClearPictures(vlLayerGeometry* g) {
+  g->image = g->mask = g->alpha = nullptr;
+  g->xImage = g->xMask = g->xAlpha = nullptr;
+  g->fImage = g->fMask = g->fAlpha = nullptr;
+  g->bImage = g->bMask = g->bAlpha = nullptr;
+  g->shadowAlpha = nullptr;
+  g->clipRegion = nullptr;
+}
+
+bool IsTextType(uint32_t type) {
+  return type == VL_LAYER_TEXTOBJECT || type == VL_LAYER_TEXTOUT || type == VL_LAYER_PRINT;
+}
+
+// Types whose record's part fields are an offset into the source picture.
+bool HasPartOffset(uint32_t type) {
+  return type == VL_LAYER_BRUSH || type == VL_LAYER_BRUSHPART || type == VL_LAYER_BGPICPART ||
+         type == VL_LAYER_VIDEO;
+}
+
+vlLayerGeometry* CopyRecord(uint32_t type, const vlLayerGeometry* g0) {
+  const vlLayerSource* source = FindLayerSource(type);
+  vlLayerGeometry* g = nullptr;
+  if (source && source->copyGeometry) {
+    g = source->copyGeometry(g0);
+  } else if ((g = new (std::nothrow) vlLayerGeometry(*g0)) != nullptr) {
+    ClearPictures(g);
+  }
+  if (g && HasPartOffset(type)) g->partX = g->partY = 0;
+  return g;
+}
+
+double FactorX(const vlDisplay* d) { return d && d->scaleX > 0 ? d->scaleX : 1.0; }
+double FactorY(const vlDisplay* d) { return d && d->scaleY > 0 ? d->scaleY : 1.0; }
+
+// The layer's untransformed pictures turned by the block's matrix about
+// the anchor: the re-render of picture layers.
+int TransformPictures(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
+                      uint32_t flags, vlLayerRect* rect) {
+  vlLayerGeometry* g0 = layer->geometry[0];
+  vlBitmap *image, *mask, *alpha;
+  int32_t iw, ih;
+  uint32_t extra;
+  if (int status = GetLayerBitmaps(state, layer, g0, 0, 0, -1, &image, &mask, &alpha, &iw, &ih, &extra))
+    return status;
+  if (!image) return ERR_WRONGUSAGE;
+  int32_t sx = 0, sy = 0;
+  if (HasPartOffset(layer->type) && !g0->image) sx = g0->partX, sy = g0->partY;
+  int32_t w = std::min(g0->width, iw - sx), h = std::min(g0->height, ih - sy);
+  if (w < 1 || h < 1 || sx < 0 || sy < 0) return ERR_BADDIMENSIONS;
+  const double m[4] = {t->a, t->c, t->b, t->d};
+  vlBitmap *ni = nullptr, *nm = nullptr, *na = nullptr;
+  int32_t tw = w, th = h;
+  int status;
+  if (IsIdentityTransform(t)) {
+    status = CopyBitmapRegion(image, mask, alpha, sx, sy, w, h, 0, 0, 0, &ni, &nm, &na);
+  } else if (t->b == 0 && t->c == 0 && t->a > 0 && t->d > 0) {
+    // A pure scale goes through the scaler; sizes that land a rounding
+    // error below a whole number keep that number.
+    tw = std::max(1, static_cast<int32_t>(w * t->a + 1e-9));
+    th = std::max(1, static_cast<int32_t>(h * t->d + 1e-9));
+    status = ScaleBitmap(image, mask, alpha, sx, sy, nullptr, w, h, tw, th, static_cast<int32_t>(t->smooth), 0, &ni,
+                         &nm, &na);
+  } else {
+    status = TransformBitmap(image, mask, alpha, sx, sy, w, h, m, static_cast<int32_t>(t->smooth), 0, &ni, &nm, &na,
+                             &tw, &th);
+  }
+  if (status) return status;
+  if (!ni) return ERR_BITMAP;
+  target->anchoredX = target->x - static_cast<int32_t>(w * t->anchorX);
+  target->anchoredY = target->y - static_cast<int32_t>(h * t->anchorY);
+  int32_t ox = target->anchoredX, oy = target->anchoredY;
+  if (!IsIdentityTransform(t))
+    FitRotatedRect(target->anchoredX, target->anchoredY, w, h, t->anchorX, t->anchorY, m, &ox, &oy, nullptr,
+                   nullptr);
+  FreeTriple(&target->xImage, &target->xMask, &target->xAlpha);
+  target->xImage = ni, target->xMask = nm, target->xAlpha = na;
+  SetLayerGeometry(state, layer, target, rect, ox, oy, tw, th, nullptr, nullptr, nullptr, flags);
+  return 0;
+}
+
+}  // namespace
+
+bool IsIdentityTransform(const vlLayerTransform* t) { return t->a == 1 && t->b == 0 && t->c == 0 && t->d == 1; }
+
+bool DisplayScalesLayers(const vlDisplay* d) {
+  return d && d->scaleWidth && d->scaleHeight && (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX > 0 &&
+         d->scaleY > 0;
+}
+
+void BuildTransformMatrix(vlLayerTransform* t, int32_t tw, int32_t th, int32_t sw, int32_t sh, double scaleX,
+                          double scaleY, double angle) {
+  double a, d;
+  if (((tw && tw != sw) || (th && th != sh)) && sw > 0 && sh > 0) {
+    a = static_cast<double>(tw ? tw : sw) / sw;
+    d = static_cast<double>(th ? th : sh) / sh;
+  } else {
+    a = scaleX;
+    d = scaleY;
+  }
+  double b = 0, c = 0;
+  t->derivedScaleX = a;
+  t->derivedScaleY = d;
+  if (angle != 0) {
+    // Degrees turn clockwise on screen.
+    double r = (360.0 - std::fmod(angle, 360.0)) * kDegree;
+    double s = std::sin(r), k = std::cos(r);
+    double na = a * k - b * s, nb = a * s + b * k, nc = c * k - d * s, nd = c * s + d * k;
+    a = na, b = nb, c = nc, d = nd;
+  }
+  t->a = a, t->b = b, t->c = c, t->d = d;
+}
+
+void UpdateTransformMatrix(vlLayerTransform* t, int32_t sw, int32_t sh) {
+  if (t->fixedMatrix) {
+    t->a = t->fixed[0], t->b = t->fixed[1], t->c = t->fixed[2], t->d = t->fixed[3];
+    return;
+  }
+  BuildTransformMatrix(t, t->targetWidth, t->targetHeight, sw, sh, t->scaleX, t->scaleY, t->angle);
+}
+
+void AngleFromMatrix(vlLayerTransform* t) {
+  if (t->b == 0 && t->c == 0) return;
+  t->generalMatrix = 1;
+  double sx = 0, sy = 0;
+  bool foundX = false, foundY = false;
+  for (int i = 0; i <= 360 && !foundX; i++) {
+    double c = std::cos(i * kDegree), s = std::sin(i * kDegree);
+    if (std::fabs(c) < 1e-12 || std::fabs(s) < 1e-12) continue;
+    double p = t->a / c, q = t->b / s;
+    if (p > 0 && std::fabs(p - q) <= 0.0001) sx = p, foundX = true;
+  }
+  if (!foundX) return;
+  for (int i = 0; i <= 360 && !foundY; i++) {
+    double c = std::cos(i * kDegree), s = -std::sin(i * kDegree);
+    if (std::fabs(c) < 1e-12 || std::fabs(s) < 1e-12) continue;
+    double p = t->d / c, q = t->c / s;
+    if (p > 0 && std::fabs(p - q) <= 0.0001) sy = p, foundY = true;
+  }
+  if (!foundY) return;
+  t->derivedScaleX = sx;
+  t->derivedScaleY = sy;
+  if (std::fabs(sx - sy) <= 0.01) t->generalMatrix = 0;
+}
+
+void SetLayerGeometry(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlLayerRect* rect, int32_t x, int32_t y,
+                      int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
+                      uint32_t flags) {
+  g->drawnWidth = width;
+  g->drawnHeight = height;
+  if (!(layer->type == VL_LAYER_LINE && (flags & 64))) {
+    g->drawnX = x;
+    g->drawnY = y;
+  }
+  if (image) {
+    FreeTriple(&g->image, &g->mask, &g->alpha);
+    g->image = image, g->mask = mask, g->alpha = alpha;
+  }
+  if (rect && rect->width == -1) *rect = {g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight, rect->noRefresh};
+  // The new shape invalidates what was made from the old one.
+  FreeTriple(&g->fImage, &g->fMask, &g->fAlpha);
+  FreeTriple(&g->bImage, &g->bMask, &g->bAlpha);
+  if (g->shadowAlpha) DeleteAlphaPlane(g->shadowAlpha);
+  g->shadowAlpha = nullptr;
+  if (FindAsyncDrawOwner(layer, 0)) BroadcastAsyncDraw(1, layer);
+  if (layer->hidden || layer->drawnDuringSelection || !rect || rect->noRefresh) return;
+  vlRectXYWH area{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
+  if (rect->width > 0 && rect->height > 0) area = UnionRects(area, {rect->x, rect->y, rect->width, rect->height});
+  RefreshArea(state, area.x, area.y, area.width, area.height);
+}
+
+int BuildLayerImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
+                    uint32_t flags, vlLayerRect* rect) {
+  if (t == &layer->transform) {
+    PrintConsole("ERROR! LT MUST BE INDEPENDENT OF THE LAYER!\n");
+    return 0;
+  }
+  const vlLayerSource* source = FindLayerSource(layer->type);
+  if (source && source->rebuild) return source->rebuild(state, layer, target, t, flags, rect);
+  switch (layer->type) {
+    case VL_LAYER_BRUSH:
+    case VL_LAYER_BRUSHPART:
+    case VL_LAYER_BGPICPART:
+    case VL_LAYER_VIDEO:
+    case VL_LAYER_ANIM:
+      return TransformPictures(state, layer, target, t, flags, rect);
+    default:
+      // Drawn layers whose routine is not here keep the pictures they were
+      // given.
+      if (layer->geometry[0] && layer->geometry[0]->image)
+        return TransformPictures(state, layer, target, t, flags, rect);
+      return 0;
+  }
+}
+
+int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
+  vlLayerTransform t = layer->transform;
+  if (IsTextType(layer->type)) AngleFromMatrix(&t);
+  vlDisplay* d = vlCurrentDisplay;
+  bool display = mode & 1;
+  double fx = FactorX(d), fy = FactorY(d);
+  if (display) {
+    t.a *= fx, t.b *= fx;
+    t.c *= fy, t.d *= fy;
+    t.smooth = d ? static_cast<uint32_t>(d->smoothScale) : 0;
+    t.derivedScaleX *= fx;
+    t.derivedScaleY *= fy;
+    if (!t.generalMatrix && std::fabs(fx - fy) > 0.01) t.generalMatrix = 1;
+  }
+  vlLayerGeometry** g = layer->geometry;
+  vlLayerGeometry* record = CopyRecord(layer->type, g[0]);
+  if (!record) return ERR_MEM;
+  vlLayerGeometry *oldOne = g[1], *oldTwo = g[2];
+  bool twoSeparate = oldTwo != g[0] && oldTwo != oldOne;
+  vlLayerRect rect{0, 0, -1, -1, (mode & 2) ? 1u : 0u};
+  // The clip region stays in BGPic coordinates: it is shared, not turned.
+  record->clipRegion = g[0]->clipRegion;
+  record->x = g[0]->x, record->y = g[0]->y, record->width = g[0]->width, record->height = g[0]->height;
+  uint32_t flags;
+  bool displayPass = false;
+  if (display) {
+    const vlLayerGeometry* from = twoSeparate ? oldTwo : oldOne;
+    if (!(mode & 4)) rect = {from->drawnX, from->drawnY, from->drawnWidth, from->drawnHeight, rect.noRefresh};
+    if (layer->type == VL_LAYER_LINE) {
+      record->drawnX = static_cast<int32_t>(oldOne->drawnX * fx);
+      record->drawnY = static_cast<int32_t>(oldOne->drawnY * fy);
+    } else {
+      record->x = static_cast<int32_t>(oldOne->x * fx);
+      record->y = static_cast<int32_t>(oldOne->y * fy);
+    }
+    g[2] = record;
+    flags = 80;
+  } else {
+    rect = {oldOne->drawnX, oldOne->drawnY, oldOne->drawnWidth, oldOne->drawnHeight, rect.noRefresh};
+    displayPass = DisplayScalesLayers(d) && d->bgpic == vlCurrentOutput;
+    if (displayPass) rect.noRefresh = 1;  // the display pass refreshes
+    g[1] = g[2] = record;
+    flags = 16;
+  }
+  if (int status = BuildLayerImage(state, layer, record, &t, flags, &rect)) {
+    g[1] = oldOne;
+    g[2] = oldTwo;
+    FreeLayerGeometry(state, layer->type, record);
+    return status;
+  }
+  if (display) {
+    if (twoSeparate) FreeLayerGeometry(state, layer->type, oldTwo);
+    return 0;
+  }
+  if (oldOne != g[0]) FreeLayerGeometry(state, layer->type, oldOne);
+  if (!displayPass) {
+    if (twoSeparate) FreeLayerGeometry(state, layer->type, oldTwo);
+    return 0;
+  }
+  // The display pass takes its old rectangle from (and frees) the old
+  // display record.
+  g[2] = twoSeparate ? oldTwo : record;
+  return RebuildLayerImage(state, layer, (mode & 2) ? 3 : 1);
+}
+
+int RebuildLayerImageAll(vlVMState* state, vlLayer* layer) { return RebuildLayerImage(state, layer, 3); }
+
+int RebuildBGPicLayersForDisplay(vlVMState* state, vlDisplay* display, vlBGPic* pic) {
+  vlDisplay* keepDisplay = vlCurrentDisplay;
+  vlBGPic* keepOutput = vlCurrentOutput;
+  vlCurrentDisplay = display;
+  vlCurrentOutput = pic;
+  int status = 0;
+  for (vlNode* n = pic->layers.head; n->succ && !status; n = n->succ) {
+    auto* layer = reinterpret_cast<vlLayer*>(n);
+    if (layer->type != VL_LAYER_NOOBJECT) status = RebuildLayerImageAll(state, layer);
+  }
+  vlCurrentDisplay = keepDisplay;
+  vlCurrentOutput = keepOutput;
+  return status;
+}
+
+int ResetDisplayScaledLayers(vlVMState* state, vlDisplay*, vlBGPic* pic) {
+  for (vlNode* n = pic->layers.head; n->succ; n = n->succ) {
+    auto* layer = reinterpret_cast<vlLayer*>(n);
+    vlLayerGeometry** g = layer->geometry;
+    if (g[2] == g[1] || g[2] == g[0]) continue;
+    FreeLayerGeometry(state, layer->type, g[2]);
+    g[2] = g[1];
+    if (FindAsyncDrawOwner(layer, 0)) BroadcastAsyncDraw(1, layer);
+  }
+  return 0;
+}
+
+void GetLayerSourceMaskAlpha(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** mask, vlBitmap** alpha) {
+  *mask = *alpha = nullptr;
+  vlLayerGeometry* g0 = layer->geometry[0];
+  switch (layer->type) {
+    case VL_LAYER_BRUSH:
+    case VL_LAYER_BRUSHPART:
+    case VL_LAYER_ANIM:
+    case VL_LAYER_BGPICPART: {
+      vlBitmap* image;
+      int32_t w, h;
+      uint32_t extra;
+      if (GetLayerBitmaps(state, layer, g0, 0, 0, frame, &image, mask, alpha, &w, &h, &extra)) *mask = *alpha = nullptr;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,
+                        vlBitmap** alpha, int32_t* width, int32_t* height) {
+  if (FindAsyncDrawOwner(layer, 0)) return 1404;
+  if (layer->type == VL_LAYER_VIDEO) return 1513;
+  vlLayerGeometry* g0 = layer->geometry[0];
+  uint32_t extra;
+  switch (layer->type) {
+    case VL_LAYER_BRUSH:
+    case VL_LAYER_BRUSHPART:
+    case VL_LAYER_ANIM:
+    case VL_LAYER_BGPICPART:
+      if (!g0->image) {
+        const vlLayerSource* source = FindLayerSource(layer->type);
+        if (source && source->makePrivate)
+          if (int status = source->makePrivate(state, layer)) return status;
+      }
+      break;
+    case VL_LAYER_TEXTOBJECT:
+    case VL_LAYER_TEXTOUT:
+    case VL_LAYER_PRINT:
+    case VL_LAYER_BOX:
+    case VL_LAYER_CIRCLE:
+    case VL_LAYER_ELLIPSE:
+    case VL_LAYER_LINE:
+    case VL_LAYER_POLYGON:
+    case VL_LAYER_ARC:
+    case VL_LAYER_VECTORPATH:
+      // Drawn layers are flat once they carry their own pictures.
+      if (!g0->image) return ERR_WRONGUSAGE;
+      break;
+    default:
+      return ERR_WRONGUSAGE;
+  }
+  return GetLayerBitmaps(state, layer, g0, 0, 0, frame, image, mask, alpha, width, height, &extra);
+}

@@ -1,0 +1,551 @@
+// The layer attribute engine: a table of keys applied to existing layers
+// (SetLayerStyle and the commands that build such a table), doing only the
+// work a change needs, and its mirror GetLayerStyle.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <strings.h>
+
+#include "display/bgpic.h"
+#include "display/graphics_library/async_draw.h"
+#include "display/layers/layers.h"
+#include "graphics/position.h"
+#include "runtime/errors.h"
+#include "runtime/option_readers.h"
+#include "vm/argreaders.h"
+#include "vm/convert.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+#include "vm/value.h"
+
+namespace {
+
+vlDirtyRects gStyleDirty;
+
+constexpr int kTintSlot = 16;
+
+bool IsPictureType(uint32_t type) {
+  return type == VL_LAYER_BRUSH || type == VL_LAYER_BRUSHPART || type == VL_LAYER_BGPICPART ||
+         type == VL_LAYER_VIDEO;
+}
+
+int AbsIndex(vlVMState* L, int index) {
+  return index < 0 && index > vl::kRegistryIndex ? vl::GetStackTop(L) + index + 1 : index;
+}
+
+bool Has(vlVMState* L, int table, const char* key) {
+  vl::PushString(L, key);
+  vl::RawGetTableValue(L, table);
+  bool present = vl::GetTypeAt(L, -1) != VL_TNIL;
+  vl::SetStackTop(L, -2);
+  return present;
+}
+
+// A number or a percentage string of total; false when absent.
+bool NumberOrPercent(vlVMState* L, int table, const char* key, double total, double* out, int* percent) {
+  int found = 0;
+  *percent = 0;
+  GetTableNumberOrPercent(L, table, key, out, total, 1, percent, &found);
+  return found != 0;
+}
+
+void AddOuter(vlVMState* L, vlLayer* layer) { InvalidateLayer(L, &gStyleDirty, layer, layer->geometry[2]); }
+
+bool SameFilters(const vlLayerFilter* a, const vlLayerFilter* b) {
+  return memcmp(a, b, sizeof(vlLayerFilter) * VL_LAYER_FILTERS) == 0;
+}
+
+// The layer's source picture changed (another object, part or frame):
+// its size follows the source, its pictures are made again.
+int SourceChanged(vlVMState* L, vlLayer* layer) {
+  vlLayerGeometry* g0 = layer->geometry[0];
+  if (layer->type == VL_LAYER_BRUSH || layer->type == VL_LAYER_ANIM) {
+    vlBitmap *image, *mask, *alpha;
+    int32_t w, h;
+    uint32_t extra;
+    if (int status = GetLayerBitmaps(L, layer, g0, 0, 0, -1, &image, &mask, &alpha, &w, &h, &extra)) return status;
+    if (!g0->image) g0->width = w, g0->height = h;
+  }
+  FreeLayerBitmaps(layer);
+  FreeLayerBorders(layer);
+  ReleaseLayerGeometryCaches(layer);
+  if (!IsIdentityTransform(&layer->transform) || layer->geometry[2] != layer->geometry[0]) {
+    if (int status = RebuildLayerImage(L, layer, 2)) return status;
+  } else {
+    g0->drawnWidth = g0->width;
+    g0->drawnHeight = g0->height;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int32_t* orphanMask) {
+  table = AbsIndex(L, table);
+  if (vl::GetTypeAt(L, table) != VL_TTABLE) {
+    SetErrorArgIndex(table);
+    return ERR_TABEXPECTED;
+  }
+  vlLayer copy = *layer;
+  vlLayerTransform t = layer->transform;
+  vlLayerGeometry* g0 = layer->geometry[0];
+  bool sourceChanged = false, positionChanged = false, transformChanged = false, appearance = false,
+       clipChanged = false;
+  int32_t found = 0;
+
+  // Type and source keys.
+  if (!group) {
+    int32_t type = static_cast<int32_t>(layer->type);
+    if (GetTableInt(L, table, "type", &type, &found)) {
+      if (static_cast<uint32_t>(type) != layer->type) return ERR_WRONGUSAGE;  // sources are re-made by their libraries
+    }
+    if (IsPictureType(layer->type)) {
+      vlObjectId id;
+      if (layer->type != VL_LAYER_VIDEO && GetTableObjectID(L, table, "id", &id, nullptr)) {
+        copy.source = id;
+        *orphanMask |= layer->type == VL_LAYER_BGPICPART ? 8 : 1;
+        sourceChanged = true;
+      }
+      int32_t part[4] = {g0->partX, g0->partY, g0->width, g0->height};
+      const char* keys[4] = {"partx", "party", "partwidth", "partheight"};
+      bool anyPart = false;
+      for (int i = 0; i < 4; i++)
+        if (GetTableInt(L, table, keys[i], &part[i], nullptr)) anyPart = true;
+      if (anyPart) {
+        if (part[0] < 0 || part[1] < 0 || part[2] < 1 || part[3] < 1) return ERR_WRONGUSAGE;
+        sourceChanged = true;
+        if (copy.type == VL_LAYER_BRUSH) copy.type = VL_LAYER_BRUSHPART;
+        g0->partX = part[0], g0->partY = part[1];
+        g0->width = part[2], g0->height = part[3];
+      }
+    } else if (layer->type == VL_LAYER_ANIM) {
+      vlObjectId id;
+      if (GetTableObjectID(L, table, "id", &id, nullptr)) {
+        copy.source = id;
+        g0->partX = 0;
+        *orphanMask |= 2;
+        sourceChanged = true;
+      }
+      int32_t frame;
+      if (GetTableInt(L, table, "frame", &frame, nullptr)) {
+        // The anim's frame count: the layer source answers for frame n.
+        vlBitmap *image, *mask, *alpha;
+        int32_t w, h;
+        uint32_t count = 0;
+        if (int status = GetLayerBitmaps(L, layer, g0, 0, 0, -1, &image, &mask, &alpha, &w, &h, &count)) return status;
+        int32_t frames = static_cast<int32_t>(count);
+        if (frame == 0)
+          frame = frames > 0 ? (g0->partX + 1) % frames : 0;
+        else if (frame == -1)
+          frame = frames - 1;
+        else if (frame < 1 || frame > frames)
+          return ERR_ANIMFRAME;
+        else
+          frame -= 1;
+        g0->partX = frame;
+        sourceChanged = true;
+      }
+    }
+  }
+
+  // Transform keys.
+  double matrix[4];
+  int count = 0;
+  if (GetTableNumberList(L, table, "transform", matrix, 4, 4, &count, &found)) {
+    if (matrix[0] == 0 || matrix[3] == 0) return ERR_WRONGUSAGE;
+    memcpy(t.fixed, matrix, sizeof matrix);
+    t.fixedMatrix = 1;
+    t.targetWidth = t.targetHeight = 0;
+    t.angle = 0;
+    t.scaleX = t.scaleY = 1.0;
+    transformChanged = true;
+  } else {
+    double v;
+    int percent;
+    if (GetTableNumber(L, table, "scalex", &v, nullptr) && v != t.scaleX) {
+      t.scaleX = v, t.targetWidth = 0, transformChanged = true;
+    }
+    if (GetTableNumber(L, table, "scaley", &v, nullptr) && v != t.scaleY) {
+      t.scaleY = v, t.targetHeight = 0, transformChanged = true;
+    }
+    if (NumberOrPercent(L, table, "width", 0, &v, &percent)) {
+      if (percent)
+        t.scaleX = v, t.targetWidth = 0;
+      else
+        t.targetWidth = vl::DoubleToInt32(v), t.scaleX = 1.0;
+      transformChanged = true;
+    }
+    if (NumberOrPercent(L, table, "height", 0, &v, &percent)) {
+      if (percent)
+        t.scaleY = v, t.targetHeight = 0;
+      else
+        t.targetHeight = vl::DoubleToInt32(v), t.scaleY = 1.0;
+      transformChanged = true;
+    }
+    if (GetTableNumber(L, table, "rotate", &v, nullptr)) {
+      v = std::fmod(v, 360.0);
+      if (v != t.angle) t.angle = v, transformChanged = true;
+    }
+    if (t.targetWidth < 0 || t.targetHeight < 0 || t.scaleX == 0 || t.scaleY == 0) return ERR_BADDIMENSIONS;
+    if (transformChanged) t.fixedMatrix = 0;
+  }
+
+  // Position keys.
+  double ax = copy.anchorX, ay = copy.anchorY, v;
+  if (GetTableNumber(L, table, "anchorx", &v, nullptr)) {
+    if (v < 0 || v > 1) return ERR_WRONGUSAGE;
+    ax = v, positionChanged = true;
+  }
+  if (GetTableNumber(L, table, "anchory", &v, nullptr)) {
+    if (v < 0 || v > 1) return ERR_WRONGUSAGE;
+    ay = v, positionChanged = true;
+  }
+  int32_t x = 100000, y = 100000;
+  uint32_t relative = 0;
+  if (GetTableInt(L, table, "translatex", &x, nullptr))
+    relative |= 1, positionChanged = true;
+  else if (GetTableInt(L, table, "x", &x, nullptr))
+    positionChanged = true;
+  if (GetTableInt(L, table, "translatey", &y, nullptr))
+    relative |= 2, positionChanged = true;
+  else if (GetTableInt(L, table, "y", &y, nullptr))
+    positionChanged = true;
+
+  // Appearance keys.
+  int32_t smooth;
+  if (GetTableInt(L, table, "smoothscale", &smooth, nullptr)) t.smooth = smooth ? 1 : 0;
+  int percent;
+  if (NumberOrPercent(L, table, "transparency", 255, &v, &percent)) {
+    auto level = static_cast<uint32_t>(std::clamp(vl::DoubleToInt32(v), 0, 255));
+    if (level != copy.transparency) copy.transparency = level, appearance = true;
+  }
+  int filtersGiven = 0, error = 0;
+  ParseLayerFilters(L, table, copy.filters, &filtersGiven, &error);
+  if (error) return error;
+  if (filtersGiven) appearance = true;
+  if (NumberOrPercent(L, table, "tint", 255, &v, &percent)) {
+    int32_t level = std::clamp(vl::DoubleToInt32(v), 0, 255);
+    copy.filters[kTintSlot].ints[1] = level;
+    copy.filters[kTintSlot].active = level != 0;
+    appearance = true;
+  }
+  int32_t color;
+  if (GetTableInt(L, table, "tintcolor", &color, nullptr)) {
+    copy.filters[kTintSlot].ints[0] = color;
+    appearance = true;
+  }
+  int32_t clear = 0;
+  if (GetTableInt(L, table, "clearfilters", &clear, nullptr) && clear) {
+    memset(copy.filters, 0, sizeof copy.filters);
+    appearance = true;
+  }
+  int32_t hidden;
+  if (GetTableInt(L, table, "hidden", &hidden, nullptr)) copy.hidden = hidden ? 1 : 0, appearance = true;
+  int32_t on, iv;
+  double dv;
+  if (GetTableInt(L, table, "shadow", &on, nullptr)) {
+    copy.shadow.on = on ? 1 : 0;
+    appearance = true;
+  }
+  if (copy.shadow.on) {
+    if (GetTableInt(L, table, "shadowcolor", &iv, nullptr)) copy.shadow.color = static_cast<uint32_t>(iv), appearance = true;
+    if (GetTableInt(L, table, "shadowdir", &iv, nullptr)) copy.shadow.direction = static_cast<uint32_t>(iv) & 7, appearance = true;
+    if (GetTableInt(L, table, "shadowsize", &iv, nullptr)) {
+      if (iv < 0) return ERR_WRONGUSAGE;
+      copy.shadow.size = iv, appearance = true;
+    }
+    if (GetTableNumber(L, table, "shadowradius", &dv, nullptr)) {
+      if (!(dv >= 1.0)) return ERR_WRONGUSAGE;
+      copy.shadow.radius = dv, appearance = true;
+    }
+    if (GetTableNumber(L, table, "shadowsigma", &dv, nullptr)) {
+      if (!(dv > 0)) return ERR_WRONGUSAGE;
+      copy.shadow.sigma = dv, appearance = true;
+    }
+    if (copy.shadow.radius < 1.0) copy.shadow.radius = 5.0;
+    if (!(copy.shadow.sigma > 0)) copy.shadow.sigma = copy.shadow.radius / 3.0;
+  }
+  if (GetTableInt(L, table, "border", &on, nullptr)) copy.border.on = on ? 1 : 0, appearance = true;
+  for (const char* key : {"bordercolor", "edgecolor"})
+    if (GetTableInt(L, table, key, &iv, nullptr)) copy.border.color = static_cast<uint32_t>(iv), appearance = true;
+  for (const char* key : {"bordersize", "edgesize", "outlinethickness"})
+    if (GetTableInt(L, table, key, &iv, nullptr)) {
+      if (iv < 1) return ERR_WRONGUSAGE;
+      copy.border.size = static_cast<uint32_t>(iv), appearance = true;
+    }
+  if (copy.border.on && copy.border.size < 1) copy.border.size = 2;
+
+  // Filters that move pixels change the geometry flag; changed slots drop
+  // the filtered copies.
+  copy.geometricFilters = 0;
+  for (int i = 0; i < VL_LAYER_FILTERS; i++)
+    if (copy.filters[i].active && IsGeometricFilter(i)) copy.geometricFilters = 1;
+  bool filtersChanged = !SameFilters(copy.filters, layer->filters);
+  if (filtersChanged) FreeLayerBitmaps(layer);
+
+  // Clip region: only its removal is handled here.
+  int32_t clip;
+  if (GetTableInt(L, table, "clipregion", &clip, nullptr)) {
+    if (clip != -1) return ERR_WRONGUSAGE;
+    for (vlLayerGeometry* g : layer->geometry) g->clipRegion = nullptr;
+    clipChanged = true;
+  }
+  int32_t noClip;
+  if (GetTableInt(L, table, "nocliptransform", &noClip, nullptr)) {
+    layer->clipUntransformed = noClip ? 1 : 0;
+    clipChanged = true;
+  }
+
+  // Stacking position.
+  if (Has(L, table, "z")) {
+    int32_t z;
+    GetTableLayerID(L, table, "z", &z, nullptr);
+    if (MoveLayerInList(layer, z)) {
+      vlCurrentOutput->changed = 1;
+      appearance = true;
+    }
+  }
+
+  bool shadowChanged = memcmp(&copy.shadow, &layer->shadow, sizeof copy.shadow) != 0;
+  bool borderChanged = memcmp(&copy.border, &layer->border, sizeof copy.border) != 0;
+  if (shadowChanged || borderChanged || filtersChanged || copy.hidden != layer->hidden) AddOuter(L, layer);
+  if (shadowChanged || filtersChanged || borderChanged) {
+    FreeLayerBitmaps(layer);
+    ReleaseLayerGeometryCaches(layer);
+  }
+  if (borderChanged) FreeLayerBorders(layer);
+
+  // Appearance fields and the anchor go into the layer.
+  layer->hidden = copy.hidden;
+  layer->transparency = copy.transparency;
+  layer->shadow = copy.shadow;
+  layer->border = copy.border;
+  memcpy(layer->filters, copy.filters, sizeof copy.filters);
+  layer->geometricFilters = copy.geometricFilters;
+
+  if (sourceChanged) {
+    AddOuter(L, layer);
+    layer->source = copy.source;
+    layer->type = copy.type;
+    layer->transform = t;
+    layer->anchorX = t.anchorX = ax;
+    layer->anchorY = t.anchorY = ay;
+    layer->transform = t;
+    vlLayerGeometry* g = layer->geometry[0];
+    UpdateTransformMatrix(&layer->transform, g->width, g->height);
+    if (int status = SourceChanged(L, layer)) return status;
+    if (positionChanged) MoveLayerTo(L, layer, nullptr, x, y, 1, relative, nullptr);
+    AddOuter(L, layer);
+    return 0;
+  }
+  if (!positionChanged && !transformChanged && !appearance && !clipChanged) return 0;
+  if (!positionChanged && !transformChanged && !clipChanged) {
+    if (filtersChanged && FindAsyncDrawOwner(layer, 0)) BroadcastAsyncDraw(1, layer);
+    AddOuter(L, layer);
+    return 0;
+  }
+  if (clipChanged && layer->geometry[1] != layer->geometry[0]) transformChanged = true;
+  AddOuter(L, layer);
+  if (positionChanged) {
+    if (ax != layer->anchorX || ay != layer->anchorY) {
+      layer->anchorX = t.anchorX = ax;
+      layer->anchorY = t.anchorY = ay;
+      layer->transform.anchorX = ax;
+      layer->transform.anchorY = ay;
+      // The given point stays; the anchor moves the picture around it.
+      if (x == 100000 && y == 100000 && !relative) x = g0->x, y = g0->y;
+      if (!transformChanged && IsIdentityTransform(&layer->transform)) {
+        for (vlLayerGeometry* g : layer->geometry) {
+          g->anchoredX = g->x - static_cast<int32_t>(g0->width * ax);
+          g->anchoredY = g->y - static_cast<int32_t>(g0->height * ay);
+          g->drawnX = g->anchoredX;
+          g->drawnY = g->anchoredY;
+        }
+      } else {
+        transformChanged = true;
+      }
+    }
+    if (x != 100000 && !(relative & 1)) x = ResolvePosX(x, g0->width, vlCurrentOutput->width, ax);
+    if (y != 100000 && !(relative & 2)) y = ResolvePosY(y, g0->height, vlCurrentOutput->height, ay);
+    MoveLayerTo(L, layer, nullptr, x, y, 0, relative, &gStyleDirty);
+  }
+  if (!transformChanged) {
+    layer->transform.smooth = t.smooth;
+    if (filtersChanged && FindAsyncDrawOwner(layer, 0)) BroadcastAsyncDraw(1, layer);
+    return 0;
+  }
+  t.anchorX = layer->anchorX;
+  t.anchorY = layer->anchorY;
+  UpdateTransformMatrix(&t, g0->width, g0->height);
+  layer->transform = t;
+  vlLayerGeometry** g = layer->geometry;
+  if (IsIdentityTransform(&t) && !DisplayScalesLayers(vlCurrentDisplay)) {
+    // Back to the untransformed picture: the separate records go.
+    if (g[2] != g[1] && g[2] != g[0]) FreeLayerGeometry(L, layer->type, g[2]);
+    if (g[1] != g[0]) FreeLayerGeometry(L, layer->type, g[1]);
+    g[1] = g[2] = g[0];
+    g[0]->anchoredX = g[0]->x - static_cast<int32_t>(g[0]->width * t.anchorX);
+    g[0]->anchoredY = g[0]->y - static_cast<int32_t>(g[0]->height * t.anchorY);
+    g[0]->drawnX = g[0]->anchoredX;
+    g[0]->drawnY = g[0]->anchoredY;
+    g[0]->drawnWidth = g[0]->width;
+    g[0]->drawnHeight = g[0]->height;
+  } else if (int status = RebuildLayerImage(L, layer, 2)) {
+    return status;
+  }
+  AddOuter(L, layer);
+  return 0;
+}
+
+int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
+  if (int status = CheckLayerCommand()) return status;
+  vlBGPic* pic = vlCurrentOutput;
+  gStyleDirty.count = 0;
+  int32_t orphans = 0;
+  for (int k = first; k + 1 <= first + count - 1; k += 2) {
+    if (vl::GetTypeAt(L, k) == VL_TSTRING && !FindLayerByName(pic, vl::ToStringAt(L, k))) {
+      const char* name = vl::ToStringAt(L, k);
+      bool any = false;
+      for (vlNode* n = pic->layers.head; n->succ; n = n->succ) {
+        auto* l = reinterpret_cast<vlLayer*>(n);
+        if (!l->group[0] || strcasecmp(l->group, name) != 0) continue;
+        any = true;
+        if (int status = ApplyLayerStyleTable(L, l, k + 1, 1, &orphans)) return status;
+      }
+      if (!any) {
+        SetErrorArgument(name);
+        return ERR_FINDLAYER;
+      }
+      continue;
+    }
+    vlLayer* layer;
+    if (int status = GetLayerArg(L, k, &layer)) return status;
+    if (int status = ApplyLayerStyleTable(L, layer, k + 1, 0, &orphans)) return status;
+  }
+  vlDisplay* d = vlCurrentDisplay;
+  if (!noRefresh && gStyleDirty.count) {
+    if (d->outputType == VL_OUTPUT_BGPIC) {
+      for (int32_t i = 0; i < gStyleDirty.count; i++) {
+        const int32_t* e = gStyleDirty.rects + 4 * i;
+        AddDirtyRect(&d->dirty, e[0], e[1], e[2] + 1 - e[0], e[3] + 1 - e[1], 1);
+      }
+    } else {
+      MergeDirtyRects(&gStyleDirty);
+      RefreshDirtyRects(L, &gStyleDirty);
+    }
+  }
+  gStyleDirty.count = 0;
+  if (orphans) FreeOrphanedObjects(L, orphans);
+  pic->changed = 1;
+  return 0;
+}
+
+int SetLayerStylePairs(vlVMState* L, int count, int noRefresh) { return SetLayerStylePairsAt(L, 1, count, noRefresh); }
+
+int ApplyLayerPosFrame(vlVMState* L, vlLayer* layer, int32_t x, int32_t y, int32_t frame, int noRefresh) {
+  int top = vl::GetStackTop(L);
+  if (layer->name)
+    vl::PushString(L, layer->name);
+  else
+    vl::PushNumber(L, GetLayerIndex(layer));
+  vl::PushNewTable(L);
+  SetTableNumber(L, "x", x);
+  SetTableNumber(L, "y", y);
+  SetTableNumber(L, "frame", frame);
+  int status = SetLayerStylePairsAt(L, top + 1, 2, noRefresh);
+  vl::SetStackTop(L, top);
+  return status;
+}
+
+namespace {
+
+void SetIndexNumber(vlVMState* L, int n, double v) {
+  vl::PushNumber(L, v);
+  vl::RawSetTableIndex(L, -2, n);
+}
+
+}  // namespace
+
+int GetLayerStyleTable(vlVMState* L, vlLayer* layer) {
+  const vlLayerGeometry* g0 = layer->geometry[0];
+  const vlLayerTransform& t = layer->transform;
+  vl::PushNewTable(L);
+  if (IsPictureType(layer->type) || layer->type == VL_LAYER_ANIM) {
+    if (layer->source.handle)
+      vl::PushPointer(L, layer->source.handle);
+    else
+      vl::PushNumber(L, layer->source.number);
+    vl::PushString(L, "id");
+    vl::InsertTopAt(L, -2);
+    vl::RawSetTableValue(L, -3);
+  }
+  if (IsPictureType(layer->type)) {
+    SetTableNumber(L, "partx", g0->partX);
+    SetTableNumber(L, "party", g0->partY);
+    SetTableNumber(L, "partwidth", g0->width);
+    SetTableNumber(L, "partheight", g0->height);
+  } else if (layer->type == VL_LAYER_ANIM) {
+    SetTableNumber(L, "frame", g0->partX + 1);
+  }
+  SetTableNumber(L, "type", layer->type);
+  SetTableNumber(L, "x", g0->x);
+  SetTableNumber(L, "y", g0->y);
+  SetTableNumber(L, "width", t.targetWidth);
+  SetTableNumber(L, "height", t.targetHeight);
+  SetTableNumber(L, "rotate", t.angle);
+  SetTableNumber(L, "scalex", t.scaleX);
+  SetTableNumber(L, "scaley", t.scaleY);
+  SetTableNumber(L, "anchorx", layer->anchorX);
+  SetTableNumber(L, "anchory", layer->anchorY);
+  SetTableNumber(L, "smoothscale", t.smooth);
+  vl::PushString(L, "transform");
+  vl::PushNewTable(L);
+  for (int i = 0; i < 4; i++) SetIndexNumber(L, i, t.fixedMatrix ? t.fixed[i] : (i == 0 || i == 3 ? 1.0 : 0.0));
+  vl::RawSetTableValue(L, -3);
+  SetTableNumber(L, "transparency", layer->transparency);
+  SetTableNumber(L, "tint", layer->filters[kTintSlot].active ? layer->filters[kTintSlot].ints[1] : 0);
+  SetTableNumber(L, "tintcolor", static_cast<uint32_t>(layer->filters[kTintSlot].ints[0]));
+  SetTableNumber(L, "hidden", layer->hidden);
+  SetTableNumber(L, "clipregion", -1);
+  SetTableNumber(L, "shadow", layer->shadow.on);
+  if (layer->shadow.on) {
+    SetTableNumber(L, "shadowcolor", layer->shadow.color);
+    SetTableNumber(L, "shadowdir", layer->shadow.direction);
+    SetTableNumber(L, "shadowsize", layer->shadow.size);
+    SetTableNumber(L, "shadowradius", layer->shadow.radius);
+    SetTableNumber(L, "shadowsigma", layer->shadow.sigma);
+  }
+  SetTableNumber(L, "border", layer->border.on);
+  SetTableNumber(L, "bordercolor", layer->border.color);
+  SetTableNumber(L, "bordersize", layer->border.size);
+  SetTableNumber(L, "outlinethickness", layer->border.size);
+  SetTableNumber(L, "edgecolor", layer->border.color);
+  SetTableNumber(L, "edgesize", layer->border.size);
+  vl::PushString(L, "filters");
+  vl::PushNewTable(L);
+  int n = 0;
+  for (int i = 0; i < VL_LAYER_FILTERS; i++) {
+    const vlLayerFilter& f = layer->filters[i];
+    if (!f.active) continue;
+    vl::PushNewTable(L);
+    SetTableString(L, "name", kLayerFilterNames[i]);
+    SetTableNumber(L, "priority", f.priority);
+    vl::PushString(L, "args");
+    vl::PushNewTable(L);
+    double args[6];
+    int count = LayerFilterArgs(i, f, args);
+    for (int k = 0; k < count; k++) SetIndexNumber(L, k, args[k]);
+    vl::RawSetTableValue(L, -3);
+    vl::RawSetTableIndex(L, -2, n++);
+  }
+  vl::RawSetTableValue(L, -3);
+  SetTableString(L, "group", layer->group);
+  SetTableString(L, "name", layer->name ? layer->name : "");
+  SetTableNumber(L, "z", GetLayerIndex(layer));
+  return 1;
+}
+
+void ShutdownLayerStyle() {
+  delete[] gStyleDirty.rects;
+  gStyleDirty = {};
+}
