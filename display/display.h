@@ -198,6 +198,7 @@ struct vlDisplay {
   int32_t mouseMoved;
   vlTimeVal lastMoveTime;
   vlTimeVal openedTime;
+  vlTimeVal lastFrameTick;  // the frame-rate limit's last tick
   int32_t hasMouseMoveHandler;
 
   vlBGPic* savedOutput;

@@ -27,6 +27,7 @@
 #include "libraries/dos/dos_library.h"
 #include "libraries/memblock/memblock_library.h"
 #include "media/sound/sound_library.h"
+#include "display/graphics_library/graphics_library.h"
 #include "platform/event_library.h"
 #include "platform/event_types.h"
 #include "objects/brushes/brush.h"
@@ -41,6 +42,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
   SetEventShutdown(1);
   if (state) FreeBrushLib(state);
+  if (state) FreeGraphicsObjects(state);
   if (state) FreeDisplayLib(state);
   if (state) FreeSystemLibrary(state);
   if (state) FreeEventLibrary(state);

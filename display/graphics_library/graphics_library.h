@@ -2,5 +2,10 @@
 #pragma once
 
 struct vlVMState;
+struct vlConstant;
 
 int OpenGraphicsLib(vlVMState* state);
+// Shut-down: the clip regions, pointer images and their buffers.
+void FreeGraphicsObjects(vlVMState* state);
+
+extern const vlConstant kGraphicsConstants[];

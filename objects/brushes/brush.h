@@ -69,4 +69,6 @@ int DisplayBrushObject(vlVMState* state, vlObjectId id, int part, int32_t srcX, 
                        int32_t width, int32_t height, int tagIndex);
 
 int OpenBrushLib(vlVMState* state);
+// GetAttribute and the planes clip regions and pointers are made from.
+void InstallBrushGraphicsHooks();
 void FreeBrushLib(vlVMState* state);

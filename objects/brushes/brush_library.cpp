@@ -387,6 +387,7 @@ int OpenBrushLib(vlVMState* L) {
   vl::SetStackTop(L, -2);
   gLayerHooks.brushBitmap = BrushBitmapHook;
   gLayerHooks.bgpicToBrush = BGPicToBrushHook;
+  InstallBrushGraphicsHooks();
   if (int status = RegisterLibrary(kBrushCommands, "brush")) return status;
   return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBrushList));
 }

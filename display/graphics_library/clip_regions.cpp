@@ -1,0 +1,216 @@
+// Clip regions: rectangles (or brush shapes) that limit where drawing
+// commands write on the current output.
+#include <new>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/graphics_library/graphics_state.h"
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "graphics/position.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/object_data.h"
+#include "vm/argreaders.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+constexpr size_t kMaskScratchSize = 240000;
+
+bool LayerUsesRegion(const vlClipRegionObject* r) {
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+    for (vlNode* n = pic->layers.head; n->succ; n = n->succ) {
+      auto* layer = reinterpret_cast<vlLayer*>(n);
+      for (vlLayerGeometry* g : layer->geometry)
+        if (g && g->clipRegion == &r->region) return true;
+    }
+  return false;
+}
+
+void Unlink(vlClipRegionObject* r) {
+  vlClipRegionObject** link = &gGraphicsState.clipRegions;
+  while (*link && *link != r) link = reinterpret_cast<vlClipRegionObject**>(&(*link)->node.next);
+  if (*link) *link = reinterpret_cast<vlClipRegionObject*>(r->node.next);
+}
+
+void Destroy(vlVMState* L, vlClipRegionObject* r) {
+  Unlink(r);
+  if (r->region.mask) DeleteMaskPlane(r->region.mask);
+  FreeObjectDataList(L, &r->node.data);
+  delete r;
+}
+
+// Stops the region being anyone's active region; frees it unless a layer
+// still draws through it.
+void ReleaseRegion(vlVMState* L, vlClipRegionObject* r) {
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+    if (pic->clipRegion == &r->region) pic->clipRegion = nullptr;
+  if (vlCurrentOutput && vlCurrentOutput->clipRegion == &r->region) vlCurrentOutput->clipRegion = nullptr;
+  if (LayerUsesRegion(r)) {
+    r->orphaned = 1;
+    r->node.idNumber = 0;
+    r->node.idHandle = r;
+    return;
+  }
+  Destroy(L, r);
+}
+
+void Append(vlClipRegionObject* r) {
+  vlClipRegionObject** link = &gGraphicsState.clipRegions;
+  while (*link) link = reinterpret_cast<vlClipRegionObject**>(&(*link)->node.next);
+  *link = r;
+}
+
+int32_t OutputWidth() { return vlCurrentOutput ? vlCurrentOutput->width : 0; }
+int32_t OutputHeight() { return vlCurrentOutput ? vlCurrentOutput->height : 0; }
+
+int CmdCreateClipRegion(vlVMState* L) {
+  CheckArgs(L, 2, 6, 0, 0);
+  vlObjectId id;
+  int automatic = GetObjectIDArgOpt(&id, L, 1);
+  if (!automatic) {
+    vlClipRegionObject* old = nullptr;
+    if (!GetClipRegionByID(id, &old)) ReleaseRegion(L, old);
+  }
+  int32_t type = vl::CheckIntArg(L, 2);
+  int32_t x, y, width, height;
+  vlBitmap* mask = nullptr;
+  if (type == 14) {
+    x = vl::CheckIntArg(L, 3);
+    y = vl::CheckIntArg(L, 4);
+    width = vl::CheckIntArg(L, 5);
+    height = vl::CheckIntArg(L, 6);
+  } else if (type == 28) {
+    vlObjectId brush;
+    GetObjectIDArg(&brush, L, 3);
+    vlBitmap *picture = nullptr, *alpha = nullptr;
+    if (int s = GetObjectPictures(L, VL_OBJ_BRUSH, brush, 0, &picture, &mask, &alpha, &width, &height)) return s;
+    if (!mask) return ERR_NOMASKBRUSH;
+    x = vl::CheckIntArg(L, 4);
+    y = vl::CheckIntArg(L, 5);
+  } else {
+    return ERR_WRONGUSAGE;
+  }
+  if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+  x = ResolvePosX(x, width, OutputWidth(), 0);
+  y = ResolvePosY(y, height, OutputHeight(), 0);
+  if (static_cast<int64_t>(x) + width < 1 || static_cast<int64_t>(y) + height < 1) return ERR_WRONGUSAGE;
+  // The region owns its mask: a brush's plane is copied even when no
+  // cut is needed, so freeing the brush later leaves the region intact.
+  int32_t cutX = x < 0 ? -x : 0, cutY = y < 0 ? -y : 0;
+  if (mask) {
+    if (int32_t s = ClipMaskOrigin(&x, &y, width, height, &mask, 1, 0)) return s;
+  }
+  if (x < 0) x = 0;
+  if (y < 0) y = 0;
+  width -= cutX;
+  height -= cutY;
+  if (mask && !gGraphicsState.maskScratch) {
+    gGraphicsState.maskScratch = new (std::nothrow) uint8_t[kMaskScratchSize];
+    if (!gGraphicsState.maskScratch) {
+      DeleteMaskPlane(mask);
+      return ERR_MEM;
+    }
+  }
+  auto* r = new (std::nothrow) vlClipRegionObject{};
+  if (!r) {
+    if (mask) DeleteMaskPlane(mask);
+    return ERR_MEM;
+  }
+  r->node.type = VL_OBJ_CLIPREGION;
+  r->node.idNumber = automatic ? 0 : id.number;
+  r->node.idHandle = automatic ? r : nullptr;
+  r->region = vlClipRegion{x, y, width, height, mask};
+  r->maskRowBytes = mask ? MaskRowBytes(width) : 0;
+  Append(r);
+  if (!automatic) return 0;
+  vl::PushPointer(L, r);
+  return 1;
+}
+
+int CmdSetClipRegion(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlDisplay* d = vlCurrentDisplay;
+  if (d && (d->outputType == VL_OUTPUT_MASK || d->outputType == VL_OUTPUT_ALPHA)) return ERR_WRONGUSAGE;
+  vlObjectId id{};
+  if (vl::GetTypeAt(L, 1) != VL_TNIL) GetObjectIDArg(&id, L, 1);
+  if (!id.handle && (id.number == 0 || id.number == -1)) {
+    if (vlCurrentOutput) vlCurrentOutput->clipRegion = nullptr;
+    if (d) {
+      d->cursorX = d->cursorY = 0;
+      d->marginLeft = 0;
+      d->marginRight = OutputWidth() - 1;
+    }
+    return 0;
+  }
+  vlClipRegionObject* r = nullptr;
+  if (int s = GetClipRegionByID(id, &r)) return s;
+  if (static_cast<int64_t>(r->region.x) + r->region.width > OutputWidth() ||
+      static_cast<int64_t>(r->region.y) + r->region.height > OutputHeight())
+    return ERR_WRONGCLIPREG;
+  if (vlCurrentOutput) vlCurrentOutput->clipRegion = &r->region;
+  if (d) {
+    d->cursorX = r->region.x;
+    d->cursorY = 0;
+    d->marginLeft = r->region.x;
+    d->marginRight = r->region.x + r->region.width - 1;
+  }
+  return 0;
+}
+
+int CmdFreeClipRegion(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlClipRegionObject* r = nullptr;
+  if (int s = GetClipRegionByID(id, &r)) return s;
+  if (r->locked) return ERR_LOCKEDOBJ;
+  ReleaseRegion(L, r);
+  return 0;
+}
+
+}  // namespace
+
+int GetClipRegionByID(vlObjectId id, vlClipRegionObject** out) {
+  for (vlClipRegionObject* r = gGraphicsState.clipRegions; r; r = reinterpret_cast<vlClipRegionObject*>(r->node.next))
+    if (!r->orphaned && r->node.idNumber == id.number && r->node.idHandle == id.handle) {
+      *out = r;
+      return 0;
+    }
+  if (id.handle) return ERR_FINDARRAY;
+  SetErrorArgIndex(id.number);
+  return ERR_FINDCLIPREGION;
+}
+
+void FreeUnusedClipRegions(vlVMState* L) {
+  for (vlClipRegionObject* r = gGraphicsState.clipRegions; r;) {
+    auto* next = reinterpret_cast<vlClipRegionObject*>(r->node.next);
+    if (r->orphaned && !LayerUsesRegion(r)) Destroy(L, r);
+    r = next;
+  }
+}
+
+void FreeAllClipRegions(vlVMState* L) {
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next) pic->clipRegion = nullptr;
+  // Layers drop their pointers first so none is left dangling.
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+    for (vlNode* n = pic->layers.head; n->succ; n = n->succ)
+      for (vlLayerGeometry* g : reinterpret_cast<vlLayer*>(n)->geometry)
+        if (g && g->clipRegion) {
+          for (vlClipRegionObject* r = gGraphicsState.clipRegions; r;
+               r = reinterpret_cast<vlClipRegionObject*>(r->node.next))
+            if (g->clipRegion == &r->region) g->clipRegion = nullptr;
+        }
+  while (gGraphicsState.clipRegions) Destroy(L, gGraphicsState.clipRegions);
+  delete[] gGraphicsState.maskScratch;
+  gGraphicsState.maskScratch = nullptr;
+}
+
+const vlCommand kGraphicsClipCommands[] = {
+    {"CreateClipRegion", CmdCreateClipRegion},
+    {"SetClipRegion", CmdSetClipRegion},
+    {"FreeClipRegion", CmdFreeClipRegion},
+    {nullptr, nullptr},
+};

@@ -1,0 +1,212 @@
+// Pointer images: mouse pointers made from brushes or sprite frames, or the
+// system and busy pointers, and showing, hiding and moving the pointer.
+#include <new>
+
+#include "display/display.h"
+#include "display/graphics_library/graphics_state.h"
+#include "graphics/bitmap.h"
+#include "graphics/position.h"
+#include "platform/display_adapter.h"
+#include "platform/x11/x11_window.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/object_data.h"
+#include "vm/argreaders.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+bool DisplayUses(const vlPointerImage* p) {
+  for (vlDisplay* d = vlDisplayList; d; d = d->next)
+    if (d->pointer == p) return true;
+  return false;
+}
+
+void Unlink(vlPointerImage* p) {
+  vlPointerImage** link = &gGraphicsState.pointers;
+  while (*link && *link != p) link = reinterpret_cast<vlPointerImage**>(&(*link)->node.next);
+  if (*link) *link = reinterpret_cast<vlPointerImage*>(p->node.next);
+}
+
+void Destroy(vlVMState* L, vlPointerImage* p) {
+  Unlink(p);
+  if (p->cursor) FreePointerRecords(p->cursor);
+  if (p->picture) DeleteBitmap(p->picture);
+  if (p->alpha) DeleteAlphaPlane(p->alpha);
+  if (p->mask) DeleteMaskPlane(p->mask);
+  FreeObjectDataList(L, &p->node.data);
+  delete p;
+}
+
+// A pointer still shown by a display is kept, unnamed, until the next
+// SetPointer replaces it everywhere.
+void Release(vlVMState* L, vlPointerImage* p) {
+  if (DisplayUses(p)) {
+    p->orphaned = 1;
+    p->node.idNumber = 0;
+    p->node.idHandle = p;
+    return;
+  }
+  Destroy(L, p);
+}
+
+int32_t HotSpot(int32_t value, int32_t size) {
+  if (value == -1) return size / 2;
+  if (value >= size) return size - 1;
+  return value < 0 ? 0 : value;
+}
+
+int CmdCreatePointer(vlVMState* L) {
+  CheckArgs(L, 3, 6, 0, 0);
+  vlObjectId id;
+  int automatic = GetObjectIDArgOpt(&id, L, 1);
+  if (!automatic) {
+    vlPointerImage* old = nullptr;
+    if (!GetPointerImageByID(id, &old)) Release(L, old);
+  }
+  int32_t type = vl::CheckIntArg(L, 2);
+  int32_t kind = 2, width = 0, height = 0, hotX = -1, hotY = -1;
+  vlBitmap *picture = nullptr, *mask = nullptr, *alpha = nullptr;
+  if (type == 32 || type == VL_OBJ_BRUSH) {
+    vlObjectId object;
+    GetObjectIDArg(&object, L, 3);
+    int32_t frame = 0;
+    int hotIndex = 4;
+    if (type == 32) {
+      frame = vl::OptIntArg(L, 4, 1);
+      hotIndex = 5;
+    }
+    hotX = vl::OptIntArg(L, hotIndex, -1);
+    hotY = vl::OptIntArg(L, hotIndex + 1, -1);
+    if (int s = GetObjectPictures(L, static_cast<uint32_t>(type), object, frame, &picture, &mask, &alpha, &width,
+                                  &height))
+      return s;
+  } else if (type == 36) {
+    kind = vl::CheckIntArg(L, 3);
+    if (kind < 0 || kind >= 2) return ERR_WRONGUSAGE;
+  } else {
+    return ERR_WRONGUSAGE;
+  }
+  vlPointerRecord* cursor = nullptr;
+  if (kind == 2) {
+    hotX = HotSpot(hotX, width);
+    hotY = HotSpot(hotY, height);
+    uint32_t* argb = ReadBitmapARGBMasked(picture, 0, 0, width, height, mask, alpha, -1, 1, 0);
+    if (!argb) return ERR_MEM;
+    int s = CreateARGBCursor(argb, hotX, hotY, &cursor, width, height);
+    delete[] argb;
+    if (s) return s;
+    if (!cursor) return ERR_POINTERIMG;
+  }
+  auto* p = new (std::nothrow) vlPointerImage{};
+  if (!p) {
+    if (cursor) FreePointerRecords(cursor);
+    return ERR_MEM;
+  }
+  p->node.type = 36;
+  p->node.idNumber = automatic ? 0 : id.number;
+  p->node.idHandle = automatic ? p : nullptr;
+  p->width = width;
+  p->height = height;
+  p->cursor = cursor;
+  p->kind = kind;
+  p->hotX = hotX;
+  p->hotY = hotY;
+  vlPointerImage** link = &gGraphicsState.pointers;
+  while (*link) link = reinterpret_cast<vlPointerImage**>(&(*link)->node.next);
+  *link = p;
+  if (!automatic) return 0;
+  vl::PushPointer(L, p);
+  return 1;
+}
+
+void FreeOrphans(vlVMState* L) {
+  for (vlPointerImage* p = gGraphicsState.pointers; p;) {
+    auto* next = reinterpret_cast<vlPointerImage*>(p->node.next);
+    if (p->orphaned && !DisplayUses(p)) Destroy(L, p);
+    p = next;
+  }
+}
+
+int CmdSetPointer(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlPointerImage* p = nullptr;
+  if (int s = GetPointerImageByID(id, &p)) return s;
+  if (vlDisplay* d = vlCurrentDisplay) {
+    d->pointerHidden = 0;
+    d->pointer = p;
+    if (d->openState == 1 && d->window) {
+      SetPointerShape(d, p->cursor, p->kind);
+      ShowHideMousePointer(d, 1);
+    }
+  }
+  FreeOrphans(L);
+  return 0;
+}
+
+int CmdFreePointer(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlPointerImage* p = nullptr;
+  if (int s = GetPointerImageByID(id, &p)) return s;
+  Release(L, p);
+  return 0;
+}
+
+int ShowHide(vlVMState* L, int show) {
+  CheckArgs(L, 0, 0, 0, 0);
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d) return 0;
+  d->pointerHidden = !show;
+  if (d->openState == 1 && d->window) ShowHideMousePointer(d, show);
+  return 0;
+}
+
+int CmdShowPointer(vlVMState* L) { return ShowHide(L, 1); }
+int CmdHidePointer(vlVMState* L) { return ShowHide(L, 0); }
+
+int CmdMovePointer(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d || vlRecordingScreen) return 0;
+  auto* p = static_cast<vlPointerImage*>(d->pointer);
+  int32_t pw = p ? p->width : 0, ph = p ? p->height : 0;
+  int32_t x = ResolvePosX(vl::CheckIntArg(L, 1), pw, d->width, 0);
+  int32_t y = ResolvePosY(vl::CheckIntArg(L, 2), ph, d->height, 0);
+  double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
+  if (d->openState == 1 && d->window)
+    MoveMousePointer(d, vl::NumberToArgInt(x * sx), vl::NumberToArgInt(y * sy));
+  return 0;
+}
+
+}  // namespace
+
+int GetPointerImageByID(vlObjectId id, vlPointerImage** out) {
+  for (vlPointerImage* p = gGraphicsState.pointers; p; p = reinterpret_cast<vlPointerImage*>(p->node.next))
+    if (!p->orphaned && p->node.idNumber == id.number && p->node.idHandle == id.handle) {
+      *out = p;
+      return 0;
+    }
+  if (id.handle) return ERR_FINDARRAY;
+  SetErrorArgIndex(id.number);
+  return ERR_FINDPOINTER;
+}
+
+void FreeAllPointerImages(vlVMState* L) {
+  for (vlDisplay* d = vlDisplayList; d; d = d->next) d->pointer = nullptr;
+  while (gGraphicsState.pointers) Destroy(L, gGraphicsState.pointers);
+}
+
+const vlCommand kGraphicsPointerCommands[] = {
+    {"CreatePointer", CmdCreatePointer},
+    {"SetPointer", CmdSetPointer},
+    {"FreePointer", CmdFreePointer},
+    {"ShowPointer", CmdShowPointer},
+    {"HidePointer", CmdHidePointer},
+    {"MovePointer", CmdMovePointer},
+    {nullptr, nullptr},
+};
