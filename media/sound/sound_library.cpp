@@ -442,6 +442,7 @@ int OpenSoundLib(vlVMState* state) {
   vl::RegisterCommands(state, nullptr, kSoundCommands, 0);
   vl::SetStackTop(state, -2);
   if (int error = RegisterLibrary(kSoundCommands, "sound")) return error;
+  InstallSoundAttributes();
   vl::RegisterConstants(state, kSoundConstants, 0);
   if (int error = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gSound.samples))) return error;
   if (int error = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gSound.musics))) return error;

@@ -6,6 +6,8 @@
 
 #include "media/sound/sound_types.h"
 
+// GetAttribute of samples and music objects.
+void InstallSoundAttributes();
 int OpenSoundLib(vlVMState* state);
 // Shut-down: ends every channel, frees every sample and music, closes the
 // audio output and frees the channel layer.
