@@ -71,4 +71,6 @@ int DisplayBrushObject(vlVMState* state, vlObjectId id, int part, int32_t srcX, 
 int OpenBrushLib(vlVMState* state);
 // GetAttribute and the planes clip regions and pointers are made from.
 void InstallBrushGraphicsHooks();
+// Brushes as PNG pictures on the clipboard.
+void InstallBrushClipboardHooks();
 void FreeBrushLib(vlVMState* state);
