@@ -12,6 +12,7 @@
 #include "libraries/string/string_library.h"
 #include "media/sound/sound_library.h"
 #include "objects/brushes/brush.h"
+#include "objects/draw/draw_state.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
@@ -46,7 +47,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"sound", OpenSoundLib},
 
-    // {"draw", OpenDrawLib},
+    {"draw", OpenDrawLib},
 
     // {"moveobject", OpenMoveObjectLib},
 

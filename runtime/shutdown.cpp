@@ -31,6 +31,7 @@
 #include "platform/event_library.h"
 #include "platform/event_types.h"
 #include "objects/brushes/brush.h"
+#include "objects/draw/draw_state.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
 #include "vm/error_codes.h"
@@ -51,6 +52,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   FreeNetworkObjects(state);
   if (state) FreeTextLibrary(state);
   if (state) FreeSoundLib(state);
+  FreeDrawBuffers();
   if (startup) FreeExtraArgs(&startup->extraArgs);
   bool debugDevice = vlStartup.debugDevice != nullptr;
   FreeStartupSettings();

@@ -1,0 +1,522 @@
+// The "draw" command library: the three draw-state commands, the shape
+// commands (their arguments and tables, handed to the shape and line
+// renderers), and Plot, ReadPixel and Cls, which do their own work.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/graphics_library/async_draw.h"
+#include "display/gradient_args.h"
+#include "display/layer_hooks.h"
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/geometry.h"
+#include "graphics/pixel_format.h"
+#include "graphics/pixel_kernels.h"
+#include "graphics/position.h"
+#include "objects/draw/draw_state.h"
+#include "objects/draw/draw_target.h"
+#include "objects/draw/shape_render.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/object_data.h"
+#include "runtime/objects.h"
+#include "runtime/option_readers.h"
+#include "vm/argreaders.h"
+#include "vm/auxlib.h"
+#include "vm/constants.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+int AllocDrawBuffers();
+
+namespace {
+
+bool Absent(vlVMState* L, int index) {
+  const int type = vl::GetTypeAt(L, index);
+  return type == -1 || type == VL_TNIL;
+}
+
+uint32_t Color(vlVMState* L, int index) { return static_cast<uint32_t>(vl::OptIntArg(L, index, 0)); }
+
+// The shadow and border keys of a draw-tag table.
+int ReadEffectKeys(vlVMState* L, int t, vlLayerOptions* f) {
+  int32_t on = 0;
+  int found = 0;
+  GetTableInt(L, t, "shadow", &on, &found);
+  if (found) f->shadow.on = on ? 1 : 0;
+  if (f->shadow.on) {
+    int32_t v;
+    double n;
+    if (GetTableBool(L, t, "shadowcolor", &v, nullptr)) f->shadow.color = static_cast<uint32_t>(v);
+    if (GetTableInt(L, t, "shadowdir", &v, nullptr)) f->shadow.direction = static_cast<uint32_t>(v);
+    if (GetTableInt(L, t, "shadowsize", &v, nullptr)) {
+      if (v < 0) return ERR_WRONGUSAGE;
+      f->shadow.size = v;
+    }
+    if (GetTableNumber(L, t, "shadowradius", &n, nullptr)) {
+      if (!(n >= 1.0)) return ERR_WRONGUSAGE;
+      f->shadow.radius = n;
+    }
+    if (GetTableNumber(L, t, "shadowsigma", &n, nullptr)) {
+      if (!(n > 0.0)) return ERR_WRONGUSAGE;
+      f->shadow.sigma = n;
+    }
+  }
+  found = 0;
+  GetTableInt(L, t, "border", &on, &found);
+  if (found) f->border.on = on ? 1 : 0;
+  int32_t v;
+  if (GetTableBool(L, t, "bordercolor", &v, nullptr)) f->border.color = static_cast<uint32_t>(v);
+  if (GetTableInt(L, t, "bordersize", &v, nullptr)) f->border.size = static_cast<uint32_t>(v);
+  if (f->border.on && static_cast<int32_t>(f->border.size) <= 0) return ERR_WRONGUSAGE;
+  return 0;
+}
+
+// The draw tags of a shape command at index: a table, or a number when it
+// is the last argument (a rotation). Flags: 4 no "width"/"height", 8 no
+// "rotate".
+int ReadShapeTags(vlVMState* L, int index, int32_t width, int32_t height, uint32_t flags, vlShapeTags* tags) {
+  DefaultShapeTags(tags);
+  tags->form.shadow.color = 0x80000000u;
+  tags->form.shadow.size = 4;
+  tags->form.shadow.direction = 3;
+  tags->form.shadow.radius = 1.0;
+  tags->form.shadow.sigma = 1.0;
+  const int type = vl::GetTypeAt(L, index);
+  if (type == -1 || type == VL_TNIL) return 0;
+  vlLayerTransform* m = &tags->transform;
+  if (type != VL_TTABLE) {
+    if (index != vl::GetStackTop(L)) return 0;
+    m->angle = std::fmod(vl::CheckNumberArg(L, index), 360.0);
+    UpdateShapeMatrix(m, width, height);
+    return 0;
+  }
+  double list[4];
+  int count = 0, found = 0;
+  GetTableNumberList(L, index, "transform", list, 4, 4, &count, &found);
+  bool build = false;
+  if (found) {
+    if (list[0] == 0 || list[3] == 0) return ERR_WRONGUSAGE;
+    std::memcpy(m->fixed, list, sizeof list);
+    m->fixedMatrix = 1;
+    build = true;
+  } else {
+    double sx = 1, sy = 1;
+    int fx = 0, fy = 0;
+    GetTableNumber(L, index, "scalex", &sx, &fx);
+    GetTableNumber(L, index, "scaley", &sy, &fy);
+    if ((fx && sx == 0) || (fy && sy == 0)) return ERR_WRONGUSAGE;
+    m->scaleX = sx;
+    m->scaleY = sy;
+    build = fx || fy;
+    if (!build && !(flags & 4)) {
+      int32_t w = 0, h = 0;
+      GetTableInt(L, index, "width", &w, nullptr);
+      GetTableInt(L, index, "height", &h, nullptr);
+      m->targetWidth = w;
+      m->targetHeight = h;
+      build = w || h;
+    }
+    double angle = 0;
+    if (!(flags & 8) && GetTableNumber(L, index, "rotate", &angle, nullptr)) {
+      m->angle = std::fmod(angle, 360.0);
+      build = true;
+    }
+  }
+  if (build) UpdateShapeMatrix(m, width, height);
+  int32_t smooth = 0;
+  if (GetTableInt(L, index, "smoothscale", &smooth, nullptr)) m->smooth = static_cast<uint32_t>(smooth);
+  for (const char* key : {"anchorx", "anchory"}) {
+    double a = 0;
+    if (!GetTableNumber(L, index, key, &a, nullptr)) continue;
+    if (!(a >= 0.0 && a <= 1.0)) return ERR_WRONGUSAGE;
+    (key[6] == 'x' ? m->anchorX : m->anchorY) = a;
+  }
+  vlLayerOptions* f = &tags->form;
+  int32_t v = 0;
+  if (GetTableInt(L, index, "hidden", &v, nullptr)) f->hidden = v ? 1 : 0;
+  double level = 0;
+  int percent = 0;
+  if (GetTableNumberOrPercent(L, index, "transparency", &level, 255, 0, &percent, nullptr))
+    f->transparency = static_cast<uint32_t>(level < 0 ? 0 : level > 255 ? 255 : static_cast<int32_t>(level));
+  int32_t pos = 0;
+  if (GetTableLayerID(L, index, "insertpos", &pos, &found) && found) {
+    if (pos < 0) return ERR_INVINSERT;
+    const int32_t top = CountLayers(vlCurrentOutput) + 1;
+    f->insertPos = pos > top ? top : pos;
+  }
+  if (int status = ReadEffectKeys(L, index, f)) return status;
+  char name[300] = "";
+  found = 0;
+  GetTableString(L, index, "name", name, sizeof name, &found);
+  if (found) {
+    if (std::strlen(name) > 255) return ERR_NAMETOOLONG;
+    std::memcpy(f->name, name, std::strlen(name) + 1);
+  }
+  return 0;
+}
+
+int CmdBox(vlVMState* L) {
+  CheckArgs(L, 4, 7, 0, 0);
+  const int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
+  const int32_t w = vl::CheckIntArg(L, 3), h = vl::CheckIntArg(L, 4);
+  const uint32_t color = Color(L, 5);
+  if (w < 1 || h < 1) return ERR_WRONGUSAGE;
+  int32_t corners[4] = {0, 0, 0, 0};
+  vlShapeTags tags;
+  if (vl::GetTypeAt(L, 6) == VL_TTABLE) {
+    if (int status = ReadShapeTags(L, 6, w, h, 0, &tags)) return status;
+    int32_t level = 0;
+    if (GetTableInt(L, 6, "roundlevel", &level, nullptr))
+      for (int32_t& c : corners) c = level;
+    const char* keys[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
+    for (int i = 0; i < 4; ++i) GetTableInt(L, 6, keys[i], &corners[i], nullptr);
+  } else {
+    if (!Absent(L, 6)) {
+      const int32_t level = vl::CheckIntArg(L, 6);
+      for (int32_t& c : corners) c = level;
+    }
+    if (int status = ReadShapeTags(L, 7, w, h, 0, &tags)) return status;
+  }
+  for (int32_t& c : corners) c = c < 0 ? 0 : c > 100 ? 100 : c;
+  return DrawBoxShape(L, 0, GetDrawState(), x, y, w, h, color, corners, &tags, nullptr);
+}
+
+int CmdEllipse(vlVMState* L) {
+  CheckArgs(L, 4, 6, 0, 0);
+  const int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
+  const int32_t rx = vl::CheckIntArg(L, 3), ry = vl::CheckIntArg(L, 4);
+  if (rx < 1 || ry < 1) return ERR_WRONGUSAGE;
+  vlShapeTags tags;
+  if (int status = ReadShapeTags(L, 6, 2 * rx + 1, 2 * ry + 1, 0, &tags)) return status;
+  return DrawEllipseShape(L, 0, GetDrawState(), VL_SHAPE_ELLIPSE, x, y, rx, ry, Color(L, 5), &tags, nullptr);
+}
+
+int CmdCircle(vlVMState* L) {
+  CheckArgs(L, 3, 5, 0, 0);
+  const int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2), r = vl::CheckIntArg(L, 3);
+  if (r < 1) return ERR_WRONGUSAGE;
+  vlShapeTags tags;
+  // A table's "rotate" is not read; a number in that place still turns.
+  if (int status = ReadShapeTags(L, 5, 2 * r + 1, 2 * r + 1, 8, &tags)) return status;
+  return DrawEllipseShape(L, 0, GetDrawState(), VL_SHAPE_CIRCLE, x, y, r, r, Color(L, 4), &tags, nullptr);
+}
+
+int CmdArc(vlVMState* L) {
+  CheckArgs(L, 6, 9, 0, 0);
+  const int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
+  const int32_t rx = vl::CheckIntArg(L, 3), ry = vl::CheckIntArg(L, 4);
+  const int32_t start = vl::CheckIntArg(L, 5), end = vl::CheckIntArg(L, 6);
+  if (rx < 1 || ry < 1 || start < 0 || end < 0) return ERR_WRONGUSAGE;
+  uint32_t clockwise = 1;
+  vlShapeTags tags;
+  if (vl::GetTypeAt(L, 8) == VL_TTABLE) {
+    if (int status = ReadShapeTags(L, 8, 2 * rx + 1, 2 * ry + 1, 0, &tags)) return status;
+    int32_t cw = 1;
+    if (GetTableInt(L, 8, "clockwise", &cw, nullptr)) clockwise = cw ? 1 : 0;
+  } else {
+    if (!Absent(L, 8)) clockwise = vl::CheckIntArg(L, 8) ? 1 : 0;
+    if (int status = ReadShapeTags(L, 9, 2 * rx + 1, 2 * ry + 1, 0, &tags)) return status;
+  }
+  if (start == end) return 0;
+  return DrawArcShape(L, 0, GetDrawState(), x, y, rx, ry, start, end, clockwise, Color(L, 7), &tags, nullptr);
+}
+
+int CmdLine(vlVMState* L) {
+  CheckArgs(L, 4, 7, 0, 0);
+  const int32_t x1 = vl::CheckIntArg(L, 1), y1 = vl::CheckIntArg(L, 2);
+  const int32_t x2 = vl::CheckIntArg(L, 3), y2 = vl::CheckIntArg(L, 4);
+  const int32_t w = std::abs(x2 - x1) + 1, h = std::abs(y2 - y1) + 1;
+  int32_t thickness = 1;
+  vlShapeTags tags;
+  if (vl::GetTypeAt(L, 6) == VL_TTABLE) {
+    if (int status = ReadShapeTags(L, 6, w, h, 4, &tags)) return status;
+    GetTableInt(L, 6, "thickness", &thickness, nullptr);
+  } else {
+    if (!Absent(L, 6)) thickness = vl::CheckIntArg(L, 6);
+    if (int status = ReadShapeTags(L, 7, w, h, 4, &tags)) return status;
+  }
+  return DrawLineShape(L, 0, GetDrawState(), std::min(x1, x2), std::min(y1, y2), x1, y1, x2, y2, Color(L, 5),
+                       thickness, &tags, nullptr);
+}
+
+// Vertices from the table at index: count pairs, or up to the first nil
+// when count is 0 (at most 999). The buffer gets a closing point.
+int ReadPolygonTable(vlVMState* L, int index, int32_t count, std::vector<double>* out) {
+  SetErrorArgument("polygon");
+  out->clear();
+  const int32_t limit = count ? count : 1000;
+  for (int32_t i = 0; i < limit; ++i) {
+    double xy[2];
+    for (int k = 0; k < 2; ++k) {
+      vl::RawGetTableIndex(L, index, 2 * i + k);
+      const int type = vl::GetTypeAt(L, -1);
+      if (type != VL_TNUMBER) {
+        vl::SetStackTop(L, -2);
+        if (!count && (type == VL_TNIL || type == -1) && k == 0) return 0;
+        return ERR_NUMTABLEARG;
+      }
+      xy[k] = vl::ToNumberAt(L, -1);
+      vl::SetStackTop(L, -2);
+    }
+    if (!count && i == 999) return ERR_INTERNAL;
+    out->push_back(xy[0]);
+    out->push_back(xy[1]);
+  }
+  return 0;
+}
+
+int CmdPolygon(vlVMState* L) {
+  CheckArgs(L, 4, 6, 0, 0);
+  const int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
+  vl::CheckTableArg(L, 3);
+  const int32_t count = vl::CheckIntArg(L, 4);
+  if (count < 2 || count > 999) return ERR_WRONGUSAGE;
+  std::vector<double> v;
+  if (int status = ReadPolygonTable(L, 3, count, &v)) return status;
+  size_t n = v.size() / 2;
+  if (v[0] != v[2 * n - 2] || v[1] != v[2 * n - 1]) {
+    v.push_back(v[0]);
+    v.push_back(v[1]);
+    ++n;
+  }
+  double minX = v[0], minY = v[1];
+  double rMinX = std::rint(v[0]), rMinY = std::rint(v[1]), rMaxX = rMinX, rMaxY = rMinY;
+  for (size_t i = 0; i < n; ++i) {
+    minX = std::min(minX, v[2 * i]);
+    minY = std::min(minY, v[2 * i + 1]);
+    rMinX = std::min(rMinX, std::rint(v[2 * i]));
+    rMaxX = std::max(rMaxX, std::rint(v[2 * i]));
+    rMinY = std::min(rMinY, std::rint(v[2 * i + 1]));
+    rMaxY = std::max(rMaxY, std::rint(v[2 * i + 1]));
+  }
+  for (size_t i = 0; i < n; ++i) v[2 * i] -= minX, v[2 * i + 1] -= minY;
+  vlShapeTags tags;
+  const int32_t w = static_cast<int32_t>(rMaxX - rMinX) + 1, h = static_cast<int32_t>(rMaxY - rMinY) + 1;
+  if (int status = ReadShapeTags(L, 6, w, h, 0, &tags)) return status;
+  return DrawPolygonShape(L, 0, GetDrawState(), x + static_cast<int32_t>(minX), y + static_cast<int32_t>(minY),
+                          v.data(), static_cast<int32_t>(n), Color(L, 5), &tags, nullptr);
+}
+
+int CmdSetFillStyle(vlVMState* L) {
+  CheckArgs(L, 1, 6, 0, 0);
+  vlDrawState* s = GetDrawState();
+  const uint32_t style = static_cast<uint32_t>(vl::CheckIntArg(L, 1));
+  switch (style) {
+    case VL_FILLNONE:
+      s->fillStyle = style;
+      s->lineWidth = vl::OptIntArg(L, 2, 1);
+      break;
+    case VL_FILLCOLOR:
+      s->fillStyle = style;
+      break;
+    case VL_FILLGRADIENT: {
+      vlGradientDesc g;
+      if (int status = ReadGradientArgs(L, 2, 5, 6, &g)) return status;
+      s->fillStyle = style;
+      s->gradient = g;
+      break;
+    }
+    case VL_FILLTEXTURE:
+      s->fillStyle = style;
+      GetObjectIDArg(&s->textureBrush, L, 2);
+      s->textureX = vl::OptIntArg(L, 3, 0);
+      s->textureY = vl::OptIntArg(L, 4, 0);
+      break;
+    default:
+      // Kept until the next normalisation makes it FILLNONE.
+      s->fillStyle = style;
+      return ERR_WRONGUSAGE;
+  }
+  NormalizeDrawState(s);
+  return 0;
+}
+
+int CmdSetFormStyle(vlVMState* L) {
+  CheckArgs(L, 1, 4, 0, 0);
+  vlDrawState* s = GetDrawState();
+  const uint32_t style = static_cast<uint32_t>(vl::CheckIntArg(L, 1));
+  const int argc = vl::GetStackTop(L);
+  if (style & VL_FORM_NORMAL) {
+    s->formStyle = VL_FORM_NORMAL;
+  } else if (style == VL_FORM_SHADOW) {
+    if (argc >= 2) s->shadowColor = static_cast<uint32_t>(vl::CheckIntArg(L, 2));
+    if (argc >= 3) s->shadowSize = vl::CheckIntArg(L, 3);
+    if (argc >= 4) s->shadowDirection = static_cast<uint32_t>(vl::CheckIntArg(L, 4));
+    s->formStyle |= VL_FORM_SHADOW;
+  } else if (style == VL_FORM_EDGE) {
+    if (argc == 2 || argc == 3) s->edgeColor = static_cast<uint32_t>(vl::CheckIntArg(L, 2));
+    if (argc == 3) s->edgeSize = vl::CheckIntArg(L, 3);
+    s->formStyle |= VL_FORM_EDGE;
+  } else {
+    if (argc > 1) return ERR_TOOMANYARGS;
+    s->formStyle |= style;
+  }
+  NormalizeDrawState(s);
+  return 0;
+}
+
+int CmdSetLineWidth(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  const int32_t width = vl::CheckIntArg(L, 1);
+  if (width < 1) return ERR_WRONGUSAGE;
+  GetDrawState()->lineWidth = width;
+  NormalizeDrawState(GetDrawState());
+  return 0;
+}
+
+// The point is in the drawable area: the clip region (and its mask) or
+// the whole target.
+bool Drawable(const vlDrawTarget& t, int32_t x, int32_t y) {
+  if (const vlClipRegion* c = t.clip) {
+    if (x < c->x || y < c->y || x >= c->x + c->width || y >= c->y + c->height) return false;
+    return !c->mask || ReadBitmapPixel(c->mask, x - c->x, y - c->y, 1);
+  }
+  return x >= 0 && y >= 0 && x < t.width && y < t.height;
+}
+
+uint8_t* AlphaByte(vlBitmap* alpha, int32_t x, int32_t y) {
+  auto* plane = static_cast<vlPlane*>(alpha->handle);
+  return plane->pixels + static_cast<intptr_t>(y) * plane->rowBytes + x;
+}
+
+int CmdPlot(vlVMState* L) {
+  CheckArgs(L, 2, 3, 0, 0);
+  int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
+  const uint32_t color = Color(L, 3);
+  vlDrawTarget t;
+  if (int status = GetDrawTarget(L, &t)) return status;
+  if (t.layers) return ERR_LAYERSUPPORT2;
+  x = ResolvePosX(x, 1, 0, 0);
+  y = ResolvePosY(y, 1, 0, 0);
+  if (!Drawable(t, x, y) || gLayerHooks.overlapsSprite(t.pic, x, y, 1, 1)) return 0;
+  const int32_t a = static_cast<int32_t>(color >> 24);
+  const uint32_t rgb = color & 0xFFFFFF;
+  auto blended = [&](vlBitmap* b) { return a ? MixColors(ReadBitmapPixel(b, x, y, 0), rgb, 255 - a) : rgb; };
+  const bool selection = t.mode == VL_OUTPUT_BRUSH || t.mode == VL_OUTPUT_MASK || t.mode == VL_OUTPUT_ALPHA;
+  if (selection) {
+    if (t.picture) WriteBitmapPixel(t.picture, x, y, t.alpha ? rgb : blended(t.picture), 0);
+    if (t.mask && x < t.mask->width && y < t.mask->height)
+      WriteBitmapPixel(t.mask, x, y, static_cast<uint32_t>(t.picture ? 2 : t.maskMode), 1);
+    if (t.alpha && x < t.alpha->width && y < t.alpha->height)
+      *AlphaByte(t.alpha, x, y) = static_cast<uint8_t>(t.picture ? 255 - a : t.alphaIntensity);
+    FinishTargetRect(L, t, x, y, 1, 1);
+    return 0;
+  }
+  if (t.picture) WriteBitmapPixel(t.picture, x, y, blended(t.picture), 0);
+  FinishTargetRect(L, t, x, y, 1, 1);
+  return 0;
+}
+
+int CmdReadPixel(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
+  vlDrawTarget t;
+  if (int status = GetDrawTarget(L, &t)) return status;
+  x = ResolvePosX(x, 1, 0, 0);
+  y = ResolvePosY(y, 1, 0, 0);
+  if (!Drawable(t, x, y)) return ERR_PIXELRANGE;
+  double value = 0;
+  switch (t.mode) {
+    case VL_OUTPUT_BGPIC:
+      value = ReadBitmapPixel(t.pic->curBitmap, x, y, 0) & 0xFFFFFF;
+      break;
+    case VL_OUTPUT_BRUSH:
+      if (!t.picture) return ERR_WRONGUSAGE;
+      value = ReadBitmapPixel(t.picture, x, y, 0) & 0xFFFFFF;
+      break;
+    case VL_OUTPUT_DISPLAY:
+      value = t.picture ? ReadBitmapPixel(t.picture, x, y, 0) & 0xFFFFFF : 0;
+      break;
+    case VL_OUTPUT_MASK:
+      value = t.mask ? ReadBitmapPixel(t.mask, x, y, 1) : 1;
+      break;
+    case VL_OUTPUT_ALPHA:
+      value = t.alpha ? *AlphaByte(t.alpha, x, y) : 255;
+      break;
+    default:
+      break;
+  }
+  vl::PushNumber(L, value);
+  return 1;
+}
+
+int CmdCls(vlVMState* L) {
+  CheckArgs(L, 0, 1, 0, 0);
+  const uint32_t color = Color(L, 1) & 0xFFFFFF;
+  vlDrawTarget t;
+  if (int status = GetDrawTarget(L, &t)) return status;
+  vlDisplay* d = t.display;
+  vlBGPic* pic = t.pic;
+  if (t.mode != VL_OUTPUT_DISPLAY && t.mode != VL_OUTPUT_BGPIC) {
+    if (t.picture) FillBitmapRect(t.picture, 0, 0, t.width, t.height, color);
+    if (t.alpha) FillAlphaRect(t.alpha, 0, 0, t.width, t.height, static_cast<uint8_t>(t.picture ? 255 : t.alphaIntensity));
+    if (t.mask) FillMaskRect(t.mask, 0, 0, t.width, t.height, t.picture ? 2 : t.maskMode);
+    if (d->doubleBuffer && !d->hardwareDoubleBuffer) InvalidateArea(0, 0, t.width, t.height);
+    return 0;
+  }
+  if (t.layers) {
+    for (vlNode* n = pic->layers.head; n->succ; n = n->succ)
+      if (FindAsyncDrawOwner(n, 0)) return ERR_REMADLAYER;
+    if (t.mode == VL_OUTPUT_BGPIC)
+      for (vlNode* n = pic->layers.head; n->succ; n = n->succ) {
+        auto* layer = reinterpret_cast<vlLayer*>(n);
+        if (!layer->hidden && !layer->drawnDuringSelection)
+          InvalidateLayer(L, &d->dirty, layer, layer->geometry[2]);
+      }
+    FreeBGPicLayers(L, pic, 1, 0);
+  } else {
+    gLayerHooks.freeSpriteNodes(L, pic);
+    // Cls on a display shows the background picture again.
+    if (d->back && pic->dispBitmap) BltBitmap(pic->dispBitmap, 0, 0, d->back, 0, 0, pic->dispWidth, pic->dispHeight);
+  }
+  if (t.mode == VL_OUTPUT_DISPLAY) RefreshDisplayObject(L, d, 0);
+  return 0;
+}
+
+const vlCommand kDrawCommands[] = {
+    {"Box", CmdBox},
+    {"Plot", CmdPlot},
+    {"Ellipse", CmdEllipse},
+    {"Line", CmdLine},
+    {"Circle", CmdCircle},
+    {"Polygon", CmdPolygon},
+    {"SetFillStyle", CmdSetFillStyle},
+    {"ReadPixel", CmdReadPixel},
+    {"Cls", CmdCls},
+    {"Arc", CmdArc},
+    {"SetFormStyle", CmdSetFormStyle},
+    {"SetLineWidth", CmdSetLineWidth},
+    {nullptr, nullptr},
+};
+
+const vlConstant kDrawConstants[] = {
+    {"BLACK", nullptr, 0x000000},   {"MAROON", nullptr, 0x800000}, {"GREEN", nullptr, 0x008000},
+    {"OLIVE", nullptr, 0x808000},   {"NAVY", nullptr, 0x000080},   {"PURPLE", nullptr, 0x800080},
+    {"TEAL", nullptr, 0x008080},    {"GRAY", nullptr, 0x808080},   {"SILVER", nullptr, 0xC0C0C0},
+    {"RED", nullptr, 0xFF0000},     {"LIME", nullptr, 0x00FF00},   {"YELLOW", nullptr, 0xFFFF00},
+    {"BLUE", nullptr, 0x0000FF},    {"FUCHSIA", nullptr, 0xFF00FF}, {"AQUA", nullptr, 0x00FFFF},
+    {"WHITE", nullptr, 0xFFFFFF},   {"FILLNONE", nullptr, 0},      {"FILLCOLOR", nullptr, 1},
+    {"FILLGRADIENT", nullptr, 2},   {"FILLTEXTURE", nullptr, 3},   {"BOX", nullptr, 14},
+    {"LINE", nullptr, 17},          {"CIRCLE", nullptr, 15},       {"PLOT", nullptr, 18},
+    {"ELLIPSE", nullptr, 16},       {"POLYGON", nullptr, 27},      {"ARC", nullptr, 31},
+    {nullptr, nullptr, 0},
+};
+
+}  // namespace
+
+int OpenDrawLib(vlVMState* L) {
+  ResetDrawState(GetDrawState());
+  if (int status = AllocDrawBuffers()) return status;
+  InstallShapeLayerHooks();
+  vl::PushSlotCopy(L, vl::kGlobalsIndex);
+  vl::RegisterCommands(L, nullptr, kDrawCommands, 0);
+  vl::SetStackTop(L, -2);
+  if (int status = RegisterLibrary(kDrawCommands, "draw")) return status;
+  vl::RegisterConstants(L, kDrawConstants, 0);
+  return 0;
+}

@@ -1,0 +1,208 @@
+// The drawing target of the draw library and the steps after rendering:
+// blits through SafeBlt, shape layers, the draw tags' effects and texture
+// fills.
+#include "objects/draw/draw_target.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/layer_hooks.h"
+#include "display/layers/layers.h"
+#include "display/safe_blt.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/picture_engines.h"
+#include "objects/brushes/brush.h"
+#include "objects/draw/shape_render.h"
+#include "runtime/runtime_options.h"
+#include "vm/error_codes.h"
+
+int GetDrawTarget(vlVMState* L, vlDrawTarget* t) {
+  *t = {};
+  vlDisplay* d = vlCurrentDisplay;
+  vlBGPic* pic = vlCurrentOutput;
+  if (!d || !pic) return ERR_CLOSEDDISPLAY;
+  t->display = d;
+  t->pic = pic;
+  t->mode = d->outputType;
+  t->layers = d->layersOn != 0;
+  t->width = pic->width;
+  t->height = pic->height;
+  t->clip = static_cast<const vlClipRegion*>(pic->clipRegion);
+  uint32_t maskMode = 0, intensity = static_cast<uint32_t>(-1);
+  GetRuntimeOption(L, 4, &maskMode, 0u);
+  GetRuntimeOption(L, 6, &intensity, 0u);
+  t->maskMode = static_cast<int32_t>(maskMode);
+  t->rawAlphaIntensity = static_cast<int32_t>(intensity);
+  t->alphaIntensity = t->rawAlphaIntensity < 0 ? 255 : t->rawAlphaIntensity;
+  switch (t->mode) {
+    case VL_OUTPUT_DISPLAY:
+      t->picture = d->back;
+      break;
+    case VL_OUTPUT_BGPIC:
+      t->picture = pic->curBitmap;
+      break;
+    case VL_OUTPUT_BRUSH:
+      t->picture = pic->curBitmap;
+      t->mask = d->outputMask;
+      t->alpha = d->outputAlpha;
+      break;
+    case VL_OUTPUT_MASK:
+      t->mask = d->outputMask;
+      break;
+    case VL_OUTPUT_ALPHA:
+      t->alpha = d->outputAlpha;
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+namespace {
+
+bool SoftwareDoubleBuffer(const vlDisplay* d) { return d->doubleBuffer && !d->hardwareDoubleBuffer; }
+
+bool ScaledOutput(const vlDisplay* d) {
+  return (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX != 0 && d->scaleY != 0;
+}
+
+}  // namespace
+
+void FinishTargetRect(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h) {
+  vlDisplay* d = t.display;
+  if (SoftwareDoubleBuffer(d)) InvalidateArea(x, y, w, h);
+  if (t.mode == VL_OUTPUT_DISPLAY) {
+    if (ScaledOutput(d)) {
+      RefreshDisplayObject(L, d, 0);
+    } else if (d->back) {
+      UpdateDisplayRect(d->back, x, y, d, x, y, w, h, 0);
+    }
+  }
+}
+
+void BlitToTarget(vlVMState* L, const vlDrawTarget& t, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t x,
+                  int32_t y, int32_t w, int32_t h) {
+  vlDisplay* d = t.display;
+  if (t.mode == VL_OUTPUT_DISPLAY && ScaledOutput(d)) return;
+  if (SoftwareDoubleBuffer(d)) InvalidateArea(x, y, w, h);
+  vlBitmap* dst = t.mode == VL_OUTPUT_DISPLAY ? nullptr : t.picture;
+  SafeBlt(L, image, 0, 0, dst, x, y, w, h, w, h, t.width, t.height, 0x8C, mask, alpha, t.clip);
+}
+
+void FinishLayerDraw(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h) {
+  vlBGPic* pic = t.pic;
+  if (t.mode == VL_OUTPUT_BGPIC) {
+    // The topmost layer is the new one.
+    if (!IsListEmpty(&pic->layers))
+      InvalidateLayer(L, &t.display->dirty, reinterpret_cast<vlLayer*>(pic->layers.tailPred),
+                      reinterpret_cast<vlLayer*>(pic->layers.tailPred)->geometry[0]);
+    return;
+  }
+  vlLayer* layer = reinterpret_cast<vlLayer*>(pic->layers.tailPred);
+  if (IsListEmpty(&pic->layers) || !layer->geometry[0]) return;
+  vlLayerGeometry* g = layer->geometry[0];
+  BlitToTarget(L, t, g->image, g->mask, g->alpha, x, y, w, h);
+}
+
+void* CopyShapeRecord(const void* from) {
+  const auto* s = static_cast<const vlShapeRecord*>(from);
+  auto* copy = static_cast<vlShapeRecord*>(std::malloc(sizeof(vlShapeRecord)));
+  if (!copy) return nullptr;
+  *copy = *s;
+  copy->vertices = nullptr;
+  if (s->vertices && s->vertexCount > 0) {
+    copy->vertices = static_cast<double*>(std::malloc(sizeof(double) * 2 * s->vertexCount));
+    if (!copy->vertices) {
+      std::free(copy);
+      return nullptr;
+    }
+    std::memcpy(copy->vertices, s->vertices, sizeof(double) * 2 * s->vertexCount);
+  }
+  return copy;
+}
+
+void FreeShapeRecord(void* shape) {
+  auto* s = static_cast<vlShapeRecord*>(shape);
+  if (!s) return;
+  std::free(s->vertices);
+  std::free(s);
+}
+
+int AddShapeLayer(vlVMState* L, const vlShapeRecord& record, vlShapeTags* tags, int32_t x, int32_t y, int32_t w,
+                  int32_t h, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t position, vlLayer** out) {
+  if (out) *out = nullptr;
+  vlLayerGeometry* g = NewLayerGeometry();
+  void* copy = g ? CopyShapeRecord(&record) : nullptr;
+  if (!g || !copy) {
+    delete g;
+    if (image) DeleteBitmap(image);
+    if (mask) DeleteMaskPlane(mask);
+    if (alpha) DeleteAlphaPlane(alpha);
+    return ERR_MEM;
+  }
+  g->shape = copy;
+  g->x = x;
+  g->y = y;
+  g->width = w;
+  g->height = h;
+  vlLayer* layer = nullptr;
+  int status = AddLayer(L, record.type, nullptr, x, y, w, h, &tags->transform, &tags->form, image, mask, alpha, g,
+                        position, 0, &layer);
+  if (status) return status;
+  if (out) *out = layer;
+  return 0;
+}
+
+void ApplyShapeTagsEffects(const vlShapeTags* tags, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t w,
+                           int32_t h) {
+  if (!tags || !*image) return;
+  if (LayerHasFilters(tags->form.filters)) ApplyLayerFilters(tags->form.filters, *image, *mask, *alpha, w, h, 0);
+  const uint32_t t = tags->form.transparency;
+  if (!t) return;
+  const uint8_t level = static_cast<uint8_t>(255 - (t > 255 ? 255 : t));
+  if (*alpha) {
+    ScaleAlphaPlane(*alpha, *alpha, level);
+    return;
+  }
+  vlBitmap* plane = NewAlphaPlane(w, h, 1, nullptr, 0);
+  if (!plane) return;
+  if (*mask) {
+    MaskToAlphaBytes(*mask, 0, 0, plane, 0, 0, w, h, level);
+    DeleteMaskPlane(*mask);
+    *mask = nullptr;
+  } else {
+    FillAlphaRect(plane, 0, 0, w, h, level);
+  }
+  *alpha = plane;
+}
+
+int FillWithTextureBrush(vlVMState* L, const vlDrawState& s, const vlLayerTransform* m, vlBitmap* picture,
+                         int32_t x, int32_t y, int32_t w, int32_t h, bool* empty) {
+  *empty = false;
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, s.textureBrush, &b, VL_BRUSH_HARDWAREOK)) return status;
+  if (!b->bitmap) return ERR_BRUSHTYPE;
+  vlBitmap* tile = b->bitmap;
+  int32_t tw = b->width, th = b->height;
+  vlBitmap* scaled = nullptr;
+  if (m && m->b == 0 && m->c == 0 && (std::abs(m->a) != 1 || std::abs(m->d) != 1)) {
+    tw = static_cast<int32_t>(std::abs(m->a) * b->width);
+    th = static_cast<int32_t>(std::abs(m->d) * b->height);
+    if (tw < 1 || th < 1) {
+      *empty = true;
+      return 0;
+    }
+    const int smooth = vlCurrentDisplay ? vlCurrentDisplay->smoothScale : 0;
+    if (int status = ScaleBitmap(b->bitmap, nullptr, nullptr, 0, 0, nullptr, b->width, b->height, tw, th, smooth, 0,
+                                 &scaled, nullptr, nullptr))
+      return status;
+    tile = scaled;
+  }
+  TileBitmap(picture, x, y, w, h, tile, s.textureX, s.textureY, tw, th, nullptr, 0);
+  if (scaled) DeleteBitmap(scaled);
+  return 0;
+}

@@ -1,0 +1,57 @@
+// Where the draw library's commands draw: the current display's picture,
+// or the selected picture, mask or alpha channel; and the steps shared by
+// shapes and lines after rendering (blit, layer, refresh).
+#pragma once
+#include <cstdint>
+
+struct vlVMState;
+struct vlBitmap;
+struct vlDisplay;
+struct vlBGPic;
+struct vlClipRegion;
+struct vlDrawState;
+struct vlLayerTransform;
+struct vlShapeTags;
+struct vlShapeRecord;
+struct vlLayer;
+
+struct vlDrawTarget {
+  vlDisplay* display = nullptr;
+  vlBGPic* pic = nullptr;  // the current output BGPic
+  uint32_t mode = 0;       // the display's output type
+  bool layers = false;
+  vlBitmap* picture = nullptr;  // drawn into directly (the display's picture in mode 21)
+  vlBitmap* mask = nullptr;
+  vlBitmap* alpha = nullptr;
+  int32_t width = 0, height = 0;  // of the BGPic
+  const vlClipRegion* clip = nullptr;
+  int32_t maskMode = 0;
+  int32_t alphaIntensity = 255;  // -1 (VANILLACOPY) reads as 255
+  int32_t rawAlphaIntensity = -1;
+};
+
+// 0 or ERR_CLOSEDDISPLAY (no display).
+int GetDrawTarget(vlVMState* state, vlDrawTarget* target);
+// After drawing into the target directly: the double buffer's dirty list
+// and, on a display, the window.
+void FinishTargetRect(vlVMState* state, const vlDrawTarget& target, int32_t x, int32_t y, int32_t width,
+                      int32_t height);
+// A rendered picture blitted into the target (SafeBlt, flags 0x8C).
+void BlitToTarget(vlVMState* state, const vlDrawTarget& target, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
+                  int32_t x, int32_t y, int32_t width, int32_t height);
+// After a shape layer was added on top: its picture reaches the screen.
+void FinishLayerDraw(vlVMState* state, const vlDrawTarget& target, int32_t x, int32_t y, int32_t width,
+                     int32_t height);
+
+// A shape layer of the current BGPic that owns the planes (freed on failure)
+// and a copy of the record. position -1: on top.
+int AddShapeLayer(vlVMState* state, const vlShapeRecord& record, vlShapeTags* tags, int32_t x, int32_t y,
+                  int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
+                  int32_t position, vlLayer** out);
+// Filters and transparency of the tags applied to a fresh picture (layers off).
+void ApplyShapeTagsEffects(const vlShapeTags* tags, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha,
+                           int32_t width, int32_t height);
+// Tiles the texture brush of the draw state over the rectangle; empty is
+// set when the scaled texture has no pixels. 0 or the look-up's error.
+int FillWithTextureBrush(vlVMState* state, const vlDrawState& drawState, const vlLayerTransform* transform,
+                         vlBitmap* picture, int32_t x, int32_t y, int32_t width, int32_t height, bool* empty);

@@ -1,0 +1,370 @@
+// The line renderer behind Line and LINE layers, the shape-layer outline
+// pictures (borders), and the shape-layer hooks of the layer code.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/layer_hooks.h"
+#include "display/layers/layers.h"
+#include "display/layers/shape_layer_hooks.h"
+#include "graphics/bitmap.h"
+#include "graphics/geometry.h"
+#include "graphics/pixel_kernels.h"
+#include "graphics/position.h"
+#include "objects/draw/draw_target.h"
+#include "objects/draw/paint_polygon.h"
+#include "objects/draw/shape_outline.h"
+#include "objects/draw/shape_render.h"
+#include "vm/convert.h"
+#include "vm/error_codes.h"
+
+void* CopyShapeRecord(const void* from);
+void FreeShapeRecord(void* shape);
+
+namespace {
+
+// Moves the far end of the segment along the line to the range [lo, hi]
+// of one axis (u); the other coordinate (v) is interpolated and truncated.
+// false when the segment lies wholly outside.
+bool ClipSegmentToRange(int32_t* u1, int32_t* v1, int32_t* u2, int32_t* v2, int32_t lo, int32_t hi) {
+  if ((*u1 < lo && *u2 < lo) || (*u1 > hi && *u2 > hi)) return false;
+  auto cut = [&](int32_t* ua, int32_t* va, int32_t ub, int32_t vb, int32_t edge) {
+    const double f = double(edge - ub) / double(*ua - ub);
+    *va = static_cast<int32_t>(vb + (*va - vb) * f);
+    *ua = edge;
+  };
+  if (*u1 < lo) cut(u1, v1, *u2, *v2, lo);
+  if (*u2 < lo) cut(u2, v2, *u1, *v1, lo);
+  if (*u1 > hi) cut(u1, v1, *u2, *v2, hi);
+  if (*u2 > hi) cut(u2, v2, *u1, *v1, hi);
+  return true;
+}
+
+void FreeTriple(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha) {
+  if (image) DeleteBitmap(image);
+  if (mask) DeleteMaskPlane(mask);
+  if (alpha) DeleteAlphaPlane(alpha);
+}
+
+// A picture of the colour with a plane from a coverage image (mask when
+// binary, else alpha weighted by the opacity).
+int PlanesFromCoverage(const std::vector<uint8_t>& cov, int32_t rowBytes, int32_t w, int32_t h, uint32_t color,
+                       bool useMask, bool aa, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
+  *image = NewBitmap(w, h, 0, nullptr);
+  if (!*image) return ERR_BITMAP;
+  FillBitmapRect(*image, 0, 0, w, h, color & 0xFFFFFF);
+  vlBitmap* plane = useMask ? NewMaskPlane(*image, w, h, 1, nullptr, 0) : NewAlphaPlane(w, h, 1, nullptr, 0);
+  if (!plane) {
+    DeleteBitmap(*image);
+    *image = nullptr;
+    return useMask ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
+  }
+  const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
+  auto* pl = static_cast<vlPlane*>(plane->handle);
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = pl->pixels + static_cast<intptr_t>(y) * pl->rowBytes;
+    for (int32_t x = 0; x < w; ++x) {
+      const int32_t v = cov[static_cast<size_t>(y) * rowBytes + x];
+      if (useMask)
+        SetMaskBit(row, x, v != 0);
+      else
+        row[x] = static_cast<uint8_t>(v ? (aa ? v : 255) * opacity / 255 : 0);
+    }
+  }
+  (useMask ? *mask : *alpha) = plane;
+  return 0;
+}
+
+// The line's picture: the segment (in picture coordinates) in a new
+// picture of w x h.
+int RenderLinePicture(int32_t w, int32_t h, const int32_t pts[4], int32_t thickness, uint32_t color, bool aa,
+                      vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
+  *image = *mask = *alpha = nullptr;
+  const bool useMask = !(color >> 24) && !aa;
+  if (thickness == 1 && !aa) {
+    *image = NewBitmap(w, h, 0, nullptr);
+    if (!*image) return ERR_BITMAP;
+    vlBitmap* plane = useMask ? NewMaskPlane(*image, w, h, 1, nullptr, 0) : NewAlphaPlane(w, h, 1, nullptr, 0);
+    if (!plane) {
+      DeleteBitmap(*image);
+      *image = nullptr;
+      return useMask ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
+    }
+    (useMask ? *mask : *alpha) = plane;
+    vlPaintJob j;
+    j.picture = *image;
+    j.mask = *mask;
+    j.alpha = *alpha;
+    j.width = w;
+    j.height = h;
+    j.color = color;
+    j.kind = VL_PAINT_SEGMENT;
+    j.points = pts;
+    j.count = 2;
+    j.plain = true;
+    return PaintPolygon(j);
+  }
+  const int32_t rb = (w + 3) & ~3;
+  std::vector<uint8_t> cov(static_cast<size_t>(rb) * h, 0);
+  if (!DrawCoverageImage(cov.data(), rb, w, h, VL_PAINT_SEGMENT, pts, 2, thickness, aa)) return ERR_MEM;
+  return PlanesFromCoverage(cov, rb, w, h, color, useMask, aa, image, mask, alpha);
+}
+
+}  // namespace
+
+int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, int32_t, int32_t x1, int32_t y1,
+                  int32_t x2, int32_t y2, uint32_t color, int32_t thickness, vlShapeTags* tags, vlShapeRequest* base) {
+  vlShapeTags localTags;
+  if (!tags) {
+    DefaultShapeTags(&localTags);
+    tags = &localTags;
+  }
+  vlDrawTarget t;
+  if (int status = GetDrawTarget(L, &t)) return status;
+  vlLayerTransform* m = &tags->transform;
+  x1 = ResolvePosX(x1, 1, 0, m->anchorX);
+  y1 = ResolvePosY(y1, 1, 0, m->anchorY);
+  x2 = ResolvePosX(x2, 1, 0, m->anchorX);
+  y2 = ResolvePosY(y2, 1, 0, m->anchorY);
+  const int32_t bx = std::min(x1, x2), by = std::min(y1, y2);
+  const int32_t bw = std::max(x1, x2) - bx + 1, bh = std::max(y1, y2) - by + 1;
+  if (flags & VL_SHAPE_REBUILD) UpdateShapeMatrix(m, bw, bh);
+  const bool layers = t.layers && !(flags & VL_SHAPE_PLANES);
+  const bool identity = IsIdentityMatrix(m);
+  vlShapeRecord rec{};
+  rec.type = VL_SHAPE_LINE;
+  rec.drawState = *s;
+  rec.color = color;
+  rec.x1 = x1, rec.y1 = y1, rec.x2 = x2, rec.y2 = y2;
+  rec.x = bx, rec.y = by, rec.width = bw, rec.height = bh;
+  if (!identity) {
+    // Transformed about the anchor point of the box (the layer keeps its
+    // own copy of the untransformed end points).
+    const int32_t ax = bx + static_cast<int32_t>(m->anchorX * bw), ay = by + static_cast<int32_t>(m->anchorY * bh);
+    auto tf = [&](int32_t* x, int32_t* y) {
+      const double dx = *x - ax, dy = *y - ay;
+      *x = static_cast<int32_t>(m->a * dx + m->c * dy + ax);
+      *y = static_cast<int32_t>(m->b * dx + m->d * dy + ay);
+    };
+    tf(&x1, &y1);
+    tf(&x2, &y2);
+    thickness = vl::DoubleToInt32(std::rint(thickness * std::fabs(m->a)));
+  }
+  thickness = std::clamp(thickness, 1, 64);
+  rec.thickness = thickness;
+  const bool aa = (s->formStyle & VL_FORM_ANTIALIAS) != 0;
+  uint32_t drawColor = color;
+  vlDrawState copy = *s;
+  if (layers && !(flags & VL_SHAPE_REBUILD)) {
+    // Lines take only the transparency into the tags.
+    copy.formStyle &= ~(VL_FORM_EDGE | VL_FORM_SHADOW);
+    copy.fillStyle = VL_FILLCOLOR;
+    ApplyFormStyleToTags(&copy, tags, &drawColor);
+  }
+  const int32_t transparency = static_cast<int32_t>(drawColor >> 24);
+  const int32_t cx = t.clip ? t.clip->x : 0, cy = t.clip ? t.clip->y : 0;
+  const int32_t cw = t.clip ? t.clip->width : t.width, ch = t.clip ? t.clip->height : t.height;
+  if (!(flags & VL_SHAPE_PLANES) && !layers && t.mode == VL_OUTPUT_DISPLAY && !transparency && thickness == 1 &&
+      !aa && !t.pic->curAlpha && !gLayerHooks.videoOnDisplay(t.display)) {
+    int32_t a1 = x1, b1 = y1, a2 = x2, b2 = y2;
+    if (!ClipSegmentToRange(&a1, &b1, &a2, &b2, cx, cx + cw - 1)) return 0;
+    if (!ClipSegmentToRange(&b1, &a1, &b2, &a2, cy, cy + ch - 1)) return 0;
+    const int32_t lx = std::min(a1, a2), ly = std::min(b1, b2);
+    const int32_t lw = std::abs(a2 - a1) + 1, lh = std::abs(b2 - b1) + 1;
+    if (!gLayerHooks.overlapsSprite(t.pic, lx, ly, lw, lh) && !(t.clip && t.clip->mask)) {
+      if (t.picture) DrawBitmapLine(t.picture, a1, b1, a2, b2, drawColor);
+      FinishTargetRect(L, t, lx, ly, lw, lh);
+      return 0;
+    }
+  }
+  const bool selection = t.mode == VL_OUTPUT_BRUSH || t.mode == VL_OUTPUT_MASK || t.mode == VL_OUTPUT_ALPHA;
+  if (!(flags & VL_SHAPE_PLANES) && selection && thickness == 1) {
+    const int32_t pts[4] = {x1, y1, x2, y2};
+    vlClipRegion whole{0, 0, t.width, t.height, nullptr};
+    vlPaintJob j;
+    j.picture = t.picture;
+    j.mask = t.mask;
+    j.alpha = t.alpha;
+    j.width = t.width;
+    j.height = t.height;
+    j.color = drawColor;
+    j.antiAlias = aa;
+    j.kind = VL_PAINT_SEGMENT;
+    j.points = pts;
+    j.count = 2;
+    j.clip = t.clip ? t.clip : &whole;
+    j.maskMode = t.picture ? 2 : t.maskMode;
+    if (!t.picture) {
+      if (aa && t.rawAlphaIntensity == -1) {
+        j.alphaValue = 255;
+        j.weightAlpha = true;
+      } else {
+        j.alphaValue = t.alphaIntensity;
+        j.antiAlias = false;
+      }
+    }
+    if (int status = PaintPolygon(j)) return status;
+    FinishTargetRect(L, t, std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1, std::abs(y2 - y1) + 1);
+    return 0;
+  }
+  // A picture of the line's box, grown for thick and anti-aliased lines.
+  int32_t px = std::min(x1, x2), py = std::min(y1, y2);
+  int32_t pw = std::abs(x2 - x1) + 1, ph = std::abs(y2 - y1) + 1;
+  int32_t margin = 0;
+  if (thickness != 1) {
+    pw += thickness, ph += thickness;
+    margin = thickness / 2;
+    if (aa) pw += 5, ph += 5, margin += 2;
+  }
+  px -= margin, py -= margin;
+  const int32_t pts[4] = {x1 - px, y1 - py, x2 - px, y2 - py};
+  vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+  if (int status = RenderLinePicture(pw, ph, pts, thickness, drawColor, aa, &image, &mask, &alpha)) {
+    FreeTriple(image, mask, alpha);
+    return status;
+  }
+  if (flags & VL_SHAPE_PLANES) {
+    if (base && base->result) {
+      *base->result = {image, mask, alpha, px, py, pw, ph};
+    } else {
+      FreeTriple(image, mask, alpha);
+    }
+    return 0;
+  }
+  if (layers) {
+    int status = 0;
+    if (identity) {
+      status = AddShapeLayer(L, rec, tags, px, py, pw, ph, image, mask, alpha,
+                             (flags & VL_SHAPE_REBUILD) && base ? base->insertPos : -1, nullptr);
+    } else {
+      // The layer keeps no untransformed picture: the transformed one is
+      // its drawing surface.
+      vlLayer* layer = nullptr;
+      status = AddShapeLayer(L, rec, tags, px, py, pw, ph, nullptr, nullptr, nullptr,
+                             (flags & VL_SHAPE_REBUILD) && base ? base->insertPos : -1, &layer);
+      if (layer && layer->geometry[0]) {
+        vlLayerGeometry* g = layer->geometry[0];
+        g->xImage = image, g->xMask = mask, g->xAlpha = alpha;
+        g->drawnX = px, g->drawnY = py, g->drawnWidth = pw, g->drawnHeight = ph;
+        image = mask = alpha = nullptr;
+        if (!layer->hidden) ShowLayerOnDisplay(L, layer, 0);
+      }
+      FreeTriple(image, mask, alpha);
+      return status;
+    }
+    if (status) return status;
+    if ((flags & (VL_SHAPE_RETURN | VL_SHAPE_REBUILD)) || tags->changed) return 0;
+    FinishLayerDraw(L, t, px, py, pw, ph);
+    return 0;
+  }
+  ApplyShapeTagsEffects(tags, &image, &mask, &alpha, pw, ph);
+  BlitToTarget(L, t, image, mask, alpha, px, py, pw, ph);
+  FreeTriple(image, mask, alpha);
+  return 0;
+}
+
+namespace {
+
+// Renders a shape record with a draw state, colour and transform into
+// planes (a layer's pictures, its border).
+int RenderRecord(vlVMState* L, const vlShapeRecord& rec, const vlDrawState* s, uint32_t color,
+                 const vlLayerTransform* transform, vlShapeResult* out) {
+  vlShapeTags tags;
+  DefaultShapeTags(&tags);
+  if (transform) tags.transform = *transform;
+  vlShapeRequest base{};
+  base.result = out;
+  *out = {};
+  const uint32_t f = VL_SHAPE_PLANES;
+  switch (rec.type) {
+    case VL_SHAPE_BOX:
+      return DrawBoxShape(L, f, s, rec.x, rec.y, rec.width, rec.height, color, rec.corners, &tags, &base);
+    case VL_SHAPE_CIRCLE:
+    case VL_SHAPE_ELLIPSE:
+      return DrawEllipseShape(L, f, s, rec.type, rec.x, rec.y, rec.radiusX, rec.radiusY, color, &tags, &base);
+    case VL_SHAPE_ARC:
+      return DrawArcShape(L, f, s, rec.x, rec.y, rec.radiusX, rec.radiusY, rec.startAngle, rec.endAngle,
+                          rec.clockwise, color, &tags, &base);
+    case VL_SHAPE_POLYGON:
+      return DrawPolygonShape(L, f, s, rec.x, rec.y, rec.vertices, rec.vertexCount, color, &tags, &base);
+    case VL_SHAPE_LINE:
+      return DrawLineShape(L, f, s, rec.x, rec.y, rec.x1, rec.y1, rec.x2, rec.y2, color, rec.thickness, &tags,
+                           &base);
+    default:
+      return ERR_WRONGUSAGE;
+  }
+}
+
+int RenderShapeHook(vlVMState* L, vlLayer*, const void* shape, const vlLayerTransform* transform,
+                    vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t* x, int32_t* y, int32_t* w,
+                    int32_t* h) {
+  const auto* rec = static_cast<const vlShapeRecord*>(shape);
+  vlShapeResult res{};
+  int status = RenderRecord(L, *rec, &rec->drawState, rec->color, transform, &res);
+  *image = res.image, *mask = res.mask, *alpha = res.alpha;
+  *x = res.x, *y = res.y, *w = res.width, *h = res.height;
+  return status;
+}
+
+int RenderOutlineHook(vlVMState* L, vlLayer* layer, const void* shape, uint32_t color, int32_t size, int32_t* sx,
+                      int32_t* sy, int32_t* w, int32_t* h, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
+  return RenderShapeLayer(L, layer, static_cast<const vlShapeRecord*>(shape), color, size, sx, sy, w, h, image,
+                          mask, alpha);
+}
+
+}  // namespace
+
+int RenderShapeLayer(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uint32_t color, int32_t size,
+                     int32_t* shapeX, int32_t* shapeY, int32_t* width, int32_t* height, vlBitmap** image,
+                     vlBitmap** mask, vlBitmap** alpha) {
+  *image = *mask = *alpha = nullptr;
+  vlLayerTransform transform;
+  DefaultLayerTransform(&transform);
+  if (layer) transform = layer->transform;
+  vlDisplay* d = vlCurrentDisplay;
+  if (d && d->scaleWidth && d->scaleX > 0 && d->scaleY > 0) {
+    transform.a *= d->scaleX, transform.b *= d->scaleX;
+    transform.c *= d->scaleY, transform.d *= d->scaleY;
+  }
+  vlDrawState s = rec->drawState;
+  s.formStyle &= VL_FORM_ANTIALIAS;
+  int32_t offset;
+  if (rec->drawState.fillStyle == VL_FILLNONE) {
+    // The outline stroked twice as thick: half of it lies outside.
+    int32_t thickness = 2 * size;
+    if (!IsIdentityMatrix(&transform)) {
+      double m[4] = {transform.a, transform.b, transform.c, transform.d};
+      int32_t ox = 0, ix = 0;
+      FitRotatedRect(0, 0, rec->width + 2 * size, rec->height + 2 * size, 0.5, 0.5, m, &ox, nullptr, nullptr,
+                     nullptr);
+      FitRotatedRect(size, size, rec->width, rec->height, 0.5, 0.5, m, &ix, nullptr, nullptr, nullptr);
+      thickness = 2 * std::abs(ix - ox);
+    }
+    s.lineWidth = std::max(2, thickness);
+    offset = s.lineWidth / 2;
+  } else {
+    s.fillStyle = VL_FILLCOLOR;
+    s.formStyle |= VL_FORM_EDGE;
+    s.edgeSize = size;
+    s.edgeColor = color & 0xFFFFFF;
+    offset = size;
+  }
+  NormalizeDrawState(&s);
+  vlShapeResult res{};
+  int status = RenderRecord(L, *rec, &s, color & 0xFFFFFF, &transform, &res);
+  if (status) return status;
+  *image = res.image, *mask = res.mask, *alpha = res.alpha;
+  *width = res.width, *height = res.height;
+  *shapeX = *shapeY = offset;
+  return 0;
+}
+
+void InstallShapeLayerHooks() {
+  gShapeLayerHooks.freeShape = FreeShapeRecord;
+  gShapeLayerHooks.copyShape = CopyShapeRecord;
+  gShapeLayerHooks.renderShape = RenderShapeHook;
+  gShapeLayerHooks.renderOutline = RenderOutlineHook;
+}

@@ -1,0 +1,104 @@
+// The shape renderer: boxes, circles, ellipses, arcs and polygons drawn
+// with the draw state, into the current drawing target at once, into a new
+// picture that becomes a layer, or into planes handed back for a layer
+// rebuild; and the line renderer that shares its painting.
+#pragma once
+#include <cstdint>
+
+#include "display/layers/layers.h"
+#include "objects/draw/draw_state.h"
+
+struct vlVMState;
+struct vlBitmap;
+
+// The draw tags one shape command carries: the transform and the layer
+// options of its optional table.
+struct vlShapeTags {
+  vlLayerTransform transform;
+  vlLayerOptions form;
+  uint32_t changed;  // form effects moved in: the layer draws them
+};
+
+// What a shape layer keeps to render itself again.
+struct vlShapeRecord {
+  uint32_t type;
+  vlDrawState drawState;
+  uint32_t color;
+  int32_t x, y, width, height;
+  int32_t radiusX, radiusY;
+  int32_t startAngle, endAngle;
+  uint32_t clockwise;
+  int32_t corners[4];
+  int32_t x1, y1, x2, y2, thickness;  // LINE
+  double* vertices;                   // POLYGON, shifted to the bounding box
+  int32_t vertexCount;
+};
+
+// Planes rendered for a layer rebuild (flag 16).
+struct vlShapeResult {
+  vlBitmap* image;
+  vlBitmap* mask;
+  vlBitmap* alpha;
+  int32_t x, y, width, height;
+};
+
+enum : uint32_t {
+  VL_SHAPE_RETURN = 1,   // with 8: stop once the layer is made
+  VL_SHAPE_REBUILD = 8,  // rebuild the matrix for the size; insert position from the request
+  VL_SHAPE_PLANES = 16,  // render for a layer rebuild: planes to the result, nothing drawn
+};
+
+struct vlShapeRequest {
+  uint32_t type;
+  uint32_t polygonPath;
+  int32_t x, y;
+  int32_t width, height;
+  int32_t radiusX, radiusY;
+  int32_t startAngle, endAngle;
+  int32_t corners[4];
+  const double* vertices;  // pairs, shifted to the bounding box
+  int32_t vertexCount;
+  uint32_t color;
+  uint32_t clockwise;
+  const vlDrawState* drawState;
+  vlShapeTags* tags;
+  int32_t insertPos;
+  vlShapeResult* result;  // with VL_SHAPE_PLANES
+  vlLayer* replaceLayer;  // with VL_SHAPE_REBUILD: the layer to replace (or null)
+};
+
+// The workers: each fills a request and renders it. 0 or an error code.
+int DrawBoxShape(vlVMState* state, uint32_t flags, const vlDrawState* drawState, int32_t x, int32_t y,
+                 int32_t width, int32_t height, uint32_t color, const int32_t corners[4], vlShapeTags* tags,
+                 vlShapeRequest* base);
+int DrawEllipseShape(vlVMState* state, uint32_t flags, const vlDrawState* drawState, uint32_t type, int32_t x,
+                     int32_t y, int32_t radiusX, int32_t radiusY, uint32_t color, vlShapeTags* tags,
+                     vlShapeRequest* base);
+int DrawArcShape(vlVMState* state, uint32_t flags, const vlDrawState* drawState, int32_t x, int32_t y,
+                 int32_t radiusX, int32_t radiusY, int32_t start, int32_t end, uint32_t clockwise, uint32_t color,
+                 vlShapeTags* tags, vlShapeRequest* base);
+int DrawPolygonShape(vlVMState* state, uint32_t flags, const vlDrawState* drawState, int32_t x, int32_t y,
+                     const double* vertices, int32_t count, uint32_t color, vlShapeTags* tags,
+                     vlShapeRequest* base);
+int DrawLineShape(vlVMState* state, uint32_t flags, const vlDrawState* drawState, int32_t boxX, int32_t boxY,
+                  int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, int32_t thickness,
+                  vlShapeTags* tags, vlShapeRequest* base);
+
+// The one-colour picture of a shape layer's outline grown by size (its
+// border); shape x, y: the shape's offset in the picture.
+int RenderShapeLayer(vlVMState* state, vlLayer* layer, const vlShapeRecord* shape, uint32_t color, int32_t size,
+                     int32_t* shapeX, int32_t* shapeY, int32_t* width, int32_t* height, vlBitmap** image,
+                     vlBitmap** mask, vlBitmap** alpha);
+
+// Moves the form effects of the draw state into the tags (layers on).
+void ApplyFormStyleToTags(vlDrawState* copy, vlShapeTags* tags, uint32_t* color);
+
+// Identity tags: no transform, no options.
+void DefaultShapeTags(vlShapeTags* tags);
+// The matrix of the tags for a source size, from their scales, target
+// size and rotation (or their fixed matrix).
+void UpdateShapeMatrix(vlLayerTransform* t, int32_t width, int32_t height);
+bool IsIdentityMatrix(const vlLayerTransform* t);
+
+// The shape record hooks of the layer system.
+void InstallShapeLayerHooks();

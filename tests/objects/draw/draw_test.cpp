@@ -1,0 +1,437 @@
+// The draw library driven by assembled scripts on a private X server:
+// the draw-state commands and their rules, shapes, lines and points read
+// back from the window as pixel maps worked out by hand, layers made by
+// shapes, and the error codes of bad arguments.
+#include "tests/display/core/display_fixture.h"
+
+#include <string>
+#include <vector>
+
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "graphics/pixel_format.h"
+#include "objects/brushes/brush.h"
+#include "objects/draw/draw_state.h"
+#include "runtime/system_library.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+class DrawTest : public vltest::DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenLayersLib(L), 0);
+    ASSERT_EQ(OpenDrawLib(L), 0);
+  }
+  void TearDown() override {
+    if (started_) {
+      vlLegacyLineBasedShapes = 0;
+      ShutdownLayerSystem(L);
+      FreeBrushLib(L);
+      FreeDrawBuffers();
+    }
+    DisplayTest::TearDown();
+  }
+  // A 64 x 48 display on a black background.
+  vlDisplay* Open(int w = 64, int h = 48) {
+    EXPECT_EQ(Run(".table 0 { width = " + std::to_string(w) + ", height = " + std::to_string(h) +
+                  ", color = 0 }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1"),
+              0);
+    vlDisplay* d = GetDisplayByNumber(1);
+    EXPECT_NE(d, nullptr);
+    return d;
+  }
+  // '#' where the window shows the colour, '.' elsewhere.
+  std::vector<std::string> Map(vlDisplay* d, int x0, int y0, int w, int h, uint32_t color) {
+    XSync(d->window->display, False);
+    XImage* image = XGetImage(probe_, d->window->window, x0, y0, w, h, AllPlanes, ZPixmap);
+    std::vector<std::string> rows;
+    for (int y = 0; y < h; ++y) {
+      std::string row;
+      for (int x = 0; x < w; ++x)
+        row += image && (XGetPixel(image, x, y) & 0xFFFFFF) == color ? '#' : '.';
+      rows.push_back(row);
+    }
+    if (image) XDestroyImage(image);
+    return rows;
+  }
+  int CountInColumn(vlDisplay* d, int x, uint32_t color) {
+    int n = 0;
+    for (const std::string& row : Map(d, x, 0, 1, d->height, color)) n += row[0] == '#';
+    return n;
+  }
+};
+
+constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
+
+TEST_F(DrawTest, DrawStateCommandsKeepTheirRules) {
+  vlDrawState* s = GetDrawState();
+  EXPECT_EQ(s->fillStyle, VL_FILLNONE);
+  EXPECT_EQ(s->formStyle, VL_FORM_NORMAL);
+  EXPECT_EQ(s->edgeColor, 0x0093DDu);
+  EXPECT_EQ(s->shadowDirection, 3u);
+  EXPECT_EQ(s->gradient.startColor, 0x0000FFu);
+  // SHADOW alone turns the shadow on with what is stored.
+  ASSERT_EQ(Run(".call setformstyle 32"), 0);
+  EXPECT_EQ(s->formStyle, 33u);
+  EXPECT_EQ(s->shadowSize, 4);
+  ASSERT_EQ(Run(".call setformstyle 32 255 0 -1"), 0);
+  EXPECT_EQ(s->shadowColor, 255u);
+  EXPECT_EQ(s->shadowSize, 1);
+  EXPECT_EQ(s->shadowDirection, 3u);
+  ASSERT_EQ(Run(".call setformstyle 32 255 100 8"), 0);
+  EXPECT_EQ(s->shadowSize, 64);
+  EXPECT_EQ(s->shadowDirection, 3u);
+  ASSERT_EQ(Run(".call setformstyle 32 255 10 7"), 0);
+  EXPECT_EQ(s->shadowDirection, 7u);
+  // EDGE with four arguments reads none of them.
+  ASSERT_EQ(Run(".call setformstyle 64 65280 9 1"), 0);
+  EXPECT_EQ(s->edgeColor, 0x0093DDu);
+  EXPECT_EQ(s->edgeSize, 2);
+  EXPECT_EQ(s->formStyle & 64u, 64u);
+  ASSERT_EQ(Run(".call setformstyle 64 65280 0"), 0);
+  EXPECT_EQ(s->edgeColor, 0x00FF00u);
+  EXPECT_EQ(s->edgeSize, 1);
+  // NORMAL with anything else turns every effect off.
+  ASSERT_EQ(Run(".call setformstyle 33"), 0);
+  EXPECT_EQ(s->formStyle, 1u);
+  EXPECT_EQ(Run(".call setformstyle 16 1"), ERR_TOOMANYARGS);
+  EXPECT_EQ(s->formStyle, 1u);
+  ASSERT_EQ(Run(".call setformstyle 16"), 0);
+  EXPECT_EQ(s->formStyle, 17u);
+  // Fill styles and the line width.
+  ASSERT_EQ(Run(".call setfillstyle 0 5"), 0);
+  EXPECT_EQ(s->lineWidth, 5);
+  ASSERT_EQ(Run(".call setfillstyle 0"), 0);
+  EXPECT_EQ(s->lineWidth, 1);
+  EXPECT_EQ(Run(".call setlinewidth 0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(s->lineWidth, 1);
+  ASSERT_EQ(Run(".call setlinewidth 7"), 0);
+  EXPECT_EQ(s->lineWidth, 7);
+  EXPECT_EQ(Run(".call setfillstyle 9"), ERR_WRONGUSAGE);
+  EXPECT_EQ(s->fillStyle, 9u);  // until the next normalisation
+  ASSERT_EQ(Run(".call setlinewidth 2"), 0);
+  EXPECT_EQ(s->fillStyle, 0u);
+  ASSERT_EQ(Run(".call setfillstyle 2 0 255 16711680"), 0);
+  EXPECT_EQ(s->fillStyle, 2u);
+  EXPECT_EQ(s->gradient.type, 2u);
+  EXPECT_EQ(s->gradient.startColor, 255u);
+  EXPECT_EQ(s->gradient.endColor, 0xFF0000u);
+  EXPECT_EQ(Run(".call setfillstyle 2 0 255"), ERR_NUMEXPECTED);
+  ASSERT_EQ(Run(".call setfillstyle 3 12 4 5"), 0);
+  EXPECT_EQ(s->textureBrush.number, 12);
+  EXPECT_EQ(s->textureX, 4);
+  EXPECT_EQ(s->textureY, 5);
+  EXPECT_EQ(Run(".call setformstyle"), ERR_MISSINGPARAMTR);
+  EXPECT_EQ(Run(".call setformstyle 1 2 3 4 5"), ERR_TOOMANYARGS);
+}
+
+TEST_F(DrawTest, BoxesOutlinesAndFillsOnTheWindow) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call box 2 2 5 4 16711680"), 0);
+  EXPECT_EQ(Map(d, 1, 1, 7, 6, kRed), (std::vector<std::string>{".......", ".#####.", ".#...#.", ".#...#.",
+                                                                  ".#####.", "......."}));
+  ASSERT_EQ(Run(".call setfillstyle 1\n.call box 10 10 3 2 65280"), 0);
+  EXPECT_EQ(Map(d, 9, 9, 5, 4, kGreen), (std::vector<std::string>{".....", ".###.", ".###.", "....."}));
+  // A thick outline without layers: the stroke is drawn into the pixels.
+  ASSERT_EQ(Run(".call setfillstyle 0 3\n.call box 30 20 10 10 255"), 0);
+  EXPECT_EQ(WindowPixel(d, 30, 25), kBlue);
+  EXPECT_EQ(WindowPixel(d, 29, 25), kBlue);
+  EXPECT_EQ(WindowPixel(d, 35, 25), 0u);
+  // ReadPixel reads the display's picture; one pixel right of it is out.
+  ASSERT_EQ(Run(".call readpixel 10 10 -> p"), 0);
+  EXPECT_EQ(Num("p"), double(kGreen));
+  EXPECT_EQ(Run(".call readpixel 64 0"), ERR_PIXELRANGE);
+  EXPECT_EQ(Run(".call readpixel 0 -1"), ERR_PIXELRANGE);
+  // Argument checks.
+  EXPECT_EQ(Run(".call box 1 1 0 5"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call box 1 1 5"), ERR_MISSINGPARAMTR);
+  EXPECT_EQ(Run(".call box 1 1 5 5 0 0 0 0"), ERR_TOOMANYARGS);
+}
+
+TEST_F(DrawTest, ShadowAndEdgeAroundFilledBoxes) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  // A shadow of 4 towards the north-west: a 14 x 14 area from 4 up and left.
+  ASSERT_EQ(Run(".call setfillstyle 1\n.call setformstyle 32 65280 4 7\n.call box 20 20 10 10 16711680"), 0);
+  EXPECT_EQ(WindowPixel(d, 16, 16), kGreen);
+  EXPECT_EQ(WindowPixel(d, 25, 17), kGreen);
+  EXPECT_EQ(WindowPixel(d, 26, 17), 0u);
+  EXPECT_EQ(WindowPixel(d, 15, 16), 0u);
+  EXPECT_EQ(WindowPixel(d, 20, 20), kRed);
+  EXPECT_EQ(WindowPixel(d, 29, 29), kRed);
+  EXPECT_EQ(WindowPixel(d, 30, 30), 0u);
+  // An edge of 2 around the box, and the shadow then follows the edge.
+  ASSERT_EQ(Run(".call cls\n.call setformstyle 1\n.call setformstyle 64 255 2\n.call box 20 20 10 10 16711680"), 0);
+  EXPECT_EQ(Map(d, 17, 17, 16, 16, kBlue)[0], "................");
+  EXPECT_EQ(Map(d, 17, 17, 16, 16, kBlue)[1], ".##############.");
+  EXPECT_EQ(Map(d, 17, 17, 16, 16, kRed)[3], "...##########...");
+  // Without a fill, shadow and edge play no part.
+  ASSERT_EQ(Run(".call cls\n.call setformstyle 32\n.call setfillstyle 0\n.call box 20 20 10 10 16711680"), 0);
+  EXPECT_EQ(WindowPixel(d, 18, 18), 0u);
+  EXPECT_EQ(WindowPixel(d, 31, 31), 0u);
+  EXPECT_EQ(WindowPixel(d, 20, 20), kRed);
+  EXPECT_EQ(WindowPixel(d, 21, 21), 0u);
+}
+
+TEST_F(DrawTest, CirclesArcsAndPolygonsFollowTheirOutlines) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call setfillstyle 1"), 0);
+  // Radius 2: a diamond of 90-degree steps; (x, y) is the box corner.
+  ASSERT_EQ(Run(".call circle 10 10 2 16777215"), 0);
+  EXPECT_EQ(Map(d, 10, 10, 5, 5, kWhite),
+            (std::vector<std::string>{"..#..", ".###.", "#####", ".###.", "..#.."}));
+  // A quarter pie from 0 to 90 degrees clockwise includes the centre.
+  ASSERT_EQ(Run(".call cls\n.call arc 20 20 4 4 0 90 255"), 0);
+  EXPECT_EQ(WindowPixel(d, 24, 24), kBlue);  // centre
+  EXPECT_EQ(WindowPixel(d, 28, 24), kBlue);
+  EXPECT_EQ(WindowPixel(d, 24, 28), kBlue);
+  EXPECT_EQ(WindowPixel(d, 26, 25), kBlue);
+  EXPECT_EQ(WindowPixel(d, 20, 24), 0u);
+  EXPECT_EQ(WindowPixel(d, 24, 20), 0u);
+  EXPECT_EQ(WindowPixel(d, 28, 28), 0u);
+  // Anticlockwise: the other three quarters.
+  ASSERT_EQ(Run(".call cls\n.call arc 20 20 4 4 0 90 255 0"), 0);
+  EXPECT_EQ(WindowPixel(d, 20, 24), kBlue);
+  EXPECT_EQ(WindowPixel(d, 24, 20), kBlue);
+  EXPECT_EQ(WindowPixel(d, 22, 22), kBlue);
+  EXPECT_EQ(WindowPixel(d, 26, 25), 0u);
+  // Equal angles draw nothing; negative ones are refused.
+  ASSERT_EQ(Run(".call cls\n.call arc 20 20 4 4 90 90 255"), 0);
+  EXPECT_EQ(Map(d, 20, 20, 9, 9, kBlue), std::vector<std::string>(9, "........."));
+  EXPECT_EQ(Run(".call arc 20 20 4 4 -10 90 255"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call circle 20 20 0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call ellipse 20 20 3 0"), ERR_WRONGUSAGE);
+  // A right triangle: the vertex table need not be closed.
+  ASSERT_EQ(Run(".table 0 { [0] = 0, [1] = 0, [2] = 4, [3] = 0, [4] = 0, [5] = 4 }\n"
+                ".call base=1 polygon 40 10 r0 3 65280"),
+            0);
+  EXPECT_EQ(Map(d, 40, 10, 5, 5, kGreen),
+            (std::vector<std::string>{"#####", "####.", "###..", "##...", "#...."}));
+  EXPECT_EQ(Run(".table 0 { [0] = 0, [1] = 0 }\n.call base=1 polygon 40 10 r0 1"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { [0] = 0, [1] = 0 }\n.call base=1 polygon 40 10 r0 1000"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call polygon 40 10 5 3"), ERR_TABEXPECTED);
+  EXPECT_EQ(Run(".table 0 { [0] = 0, [1] = 0, [2] = \"x\", [3] = 1 }\n.call base=1 polygon 40 10 r0 2"),
+            ERR_NUMTABLEARG);
+}
+
+TEST_F(DrawTest, PolygonEdgesAreMitredOutwards) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  // A square polygon grown by an edge of 2: the edge lies outside on
+  // every side, whatever the direction the vertices run.
+  for (const char* square : {"[0] = 0, [1] = 0, [2] = 9, [3] = 0, [4] = 9, [5] = 9, [6] = 0, [7] = 9",
+                             "[0] = 0, [1] = 0, [2] = 0, [3] = 9, [4] = 9, [5] = 9, [6] = 9, [7] = 0"}) {
+    SCOPED_TRACE(square);
+    ASSERT_EQ(Run(".call cls\n.call setfillstyle 1\n.call setformstyle 64 255 2\n.table 0 { " + std::string(square) +
+                  " }\n.call base=1 polygon 20 20 r0 4 16711680"),
+              0);
+    EXPECT_EQ(WindowPixel(d, 18, 18), kBlue);
+    EXPECT_EQ(WindowPixel(d, 31, 31), kBlue);
+    EXPECT_EQ(WindowPixel(d, 17, 17), 0u);
+    EXPECT_EQ(WindowPixel(d, 32, 25), 0u);
+    EXPECT_EQ(WindowPixel(d, 20, 20), kRed);
+    EXPECT_EQ(WindowPixel(d, 29, 29), kRed);
+  }
+}
+
+TEST_F(DrawTest, LinesClipAndClampTheirThickness) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  // Clipped at x = 0, drawn from 0 to 10.
+  ASSERT_EQ(Run(".call line 10 5 -20 5 16777215"), 0);
+  EXPECT_EQ(Map(d, 0, 5, 12, 1, kWhite)[0], "###########.");
+  EXPECT_EQ(Map(d, 0, 4, 12, 1, kWhite)[0], "............");
+  // A line wholly outside draws nothing and succeeds.
+  ASSERT_EQ(Run(".call line -10 -5 -20 -5 16777215"), 0);
+  // A diagonal of thickness 1.
+  ASSERT_EQ(Run(".call cls\n.call line 2 2 6 6 65280"), 0);
+  EXPECT_EQ(Map(d, 2, 2, 5, 5, kGreen),
+            (std::vector<std::string>{"#....", ".#...", "..#..", "...#.", "....#"}));
+  // Thickness 0 draws with 1, 100 with 64.
+  ASSERT_EQ(Run(".call cls\n.call line 20 24 40 24 255 0"), 0);
+  EXPECT_EQ(CountInColumn(d, 30, kBlue), 1);
+  ASSERT_EQ(Run(".call cls\n.call line 10 24 50 24 255 64"), 0);
+  const int at64 = CountInColumn(d, 30, kBlue);
+  EXPECT_GE(at64, 40);  // the display is 48 high
+  ASSERT_EQ(Run(".call cls\n.call line 10 24 50 24 255 100"), 0);
+  EXPECT_EQ(CountInColumn(d, 30, kBlue), at64);
+  ASSERT_EQ(Run(".call cls\n.call line 10 24 50 24 255 5"), 0);
+  EXPECT_GE(CountInColumn(d, 30, kBlue), 5);
+  EXPECT_LE(CountInColumn(d, 30, kBlue), 6);
+  // A transparent colour blends into the picture through an alpha plane.
+  ASSERT_EQ(Run(".call cls\n.call line 5 30 20 30 2164260863"), 0);  // 0x80FFFFFF
+  const uint32_t p = WindowPixel(d, 10, 30);
+  EXPECT_EQ(p, MixColors(0, kWhite, 127));
+}
+
+TEST_F(DrawTest, PlotReadPixelAndCls) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call plot 5 5 16711680\n.call plot 6 5 2164195328"), 0);  // 0x80FF0000
+  EXPECT_EQ(WindowPixel(d, 5, 5), kRed);
+  EXPECT_EQ(WindowPixel(d, 6, 5), MixColors(0, kRed, 127));
+  // Outside the target: nothing drawn, no error.
+  ASSERT_EQ(Run(".call plot 64 5 255\n.call plot -1 5 255"), 0);
+  ASSERT_EQ(Run(".call readpixel 5 5 -> p"), 0);
+  EXPECT_EQ(Num("p"), double(kRed));
+  // Cls on a display shows the background picture, not the colour.
+  ASSERT_EQ(Run(".call setfillstyle 1\n.call box 0 0 64 48 65280\n.call cls 16711680"), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0u);
+  EXPECT_EQ(WindowPixel(d, 40, 40), 0u);
+  // With layers, Plot is refused and Cls frees the layers.
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  EXPECT_EQ(Run(".call plot 5 5 255"), ERR_LAYERSUPPORT2);
+  ASSERT_EQ(Run(".call box 2 2 10 10 255\n.call box 20 2 10 10 255"), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 2);
+  EXPECT_EQ(WindowPixel(d, 5, 5), kBlue);
+  ASSERT_EQ(Run(".call cls"), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0u);
+}
+
+TEST_F(DrawTest, TextureAndGradientFills) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call createbrush 3 2 2 16711680\n.call writebrushpixel 3 1 0 65280\n"
+                ".call writebrushpixel 3 0 1 255\n.call writebrushpixel 3 1 1 16777215"),
+            0);
+  ASSERT_EQ(Run(".call setfillstyle 3 3\n.call box 10 10 4 3 0"), 0);
+  EXPECT_EQ(WindowPixel(d, 10, 10), kRed);
+  EXPECT_EQ(WindowPixel(d, 11, 10), kGreen);
+  EXPECT_EQ(WindowPixel(d, 12, 10), kRed);
+  EXPECT_EQ(WindowPixel(d, 10, 11), kBlue);
+  EXPECT_EQ(WindowPixel(d, 13, 11), kWhite);
+  EXPECT_EQ(WindowPixel(d, 10, 12), kRed);
+  EXPECT_EQ(WindowPixel(d, 14, 10), 0u);
+  // Tiling starts at the texture offset inside the brush.
+  ASSERT_EQ(Run(".call setfillstyle 3 3 1 0\n.call box 20 10 2 2 0"), 0);
+  EXPECT_EQ(WindowPixel(d, 20, 10), kGreen);
+  EXPECT_EQ(WindowPixel(d, 21, 10), kRed);
+  // A texture brush that does not exist is the command's error.
+  EXPECT_EQ(Run(".call setfillstyle 3 99\n.call box 20 10 2 2 0"), ERR_FINDBRUSH);
+  // A texture through the polygon path (a circle) keeps the tile.
+  ASSERT_EQ(Run(".call cls\n.call setfillstyle 3 3\n.call circle 30 30 5 0"), 0);
+  EXPECT_EQ(WindowPixel(d, 35, 35), kWhite);
+  // A linear gradient at 0 degrees runs from the start colour at the top
+  // to the end colour at the bottom.
+  ASSERT_EQ(Run(".call cls\n.call setfillstyle 2 0 16711680 255\n.call box 40 0 4 48 0"), 0);
+  const uint32_t left = WindowPixel(d, 41, 0), right = WindowPixel(d, 41, 47);
+  EXPECT_GE(left >> 16, 0xF0u);
+  EXPECT_LE(left & 0xFF, 0x10u);
+  EXPECT_GE(right & 0xFF, 0xF0u);
+  EXPECT_LE(right >> 16, 0x10u);
+}
+
+TEST_F(DrawTest, AntiAliasedShapesHaveSoftEdges) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  auto softPixels = [&]() {
+    XSync(d->window->display, False);
+    XImage* image = XGetImage(probe_, d->window->window, 0, 0, 64, 48, AllPlanes, ZPixmap);
+    int soft = 0;
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const uint32_t g = XGetPixel(image, x, y) & 0xFF;
+        soft += g != 0 && g != 0xFF;
+      }
+    XDestroyImage(image);
+    return soft;
+  };
+  ASSERT_EQ(Run(".call setfillstyle 1\n.call ellipse 10 10 20 10 16777215"), 0);
+  EXPECT_EQ(softPixels(), 0);
+  // The direct coverage path (script version 6.0 and later).
+  ASSERT_EQ(Run(".call cls\n.call setformstyle 16\n.call ellipse 10 10 20 10 16777215"), 0);
+  EXPECT_GT(softPixels(), 20);
+  EXPECT_EQ(WindowPixel(d, 30, 20), kWhite);
+  EXPECT_EQ(WindowPixel(d, 10, 10), 0u);
+  // The legacy line-based shapes: a polygon filled with anti-aliasing.
+  vlLegacyLineBasedShapes = 1;
+  ASSERT_EQ(Run(".call cls\n.call ellipse 10 10 20 10 16777215"), 0);
+  EXPECT_GT(softPixels(), 20);
+  EXPECT_EQ(WindowPixel(d, 30, 20), kWhite);
+  EXPECT_EQ(WindowPixel(d, 10, 10), 0u);
+  // An anti-aliased line.
+  ASSERT_EQ(Run(".call cls\n.call line 2 2 40 13 16777215"), 0);
+  EXPECT_GT(softPixels(), 10);
+}
+
+TEST_F(DrawTest, ShapesBecomeLayers) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers\n.call setfillstyle 1\n.call box 2 2 10 6 16711680"), 0);
+  ASSERT_EQ(CountLayers(d->bgpic), 1);
+  vlLayer* layer = GetLayerByPos(d->bgpic, 1);
+  EXPECT_EQ(layer->type, uint32_t(VL_LAYER_BOX));
+  EXPECT_EQ(WindowPixel(d, 2, 2), kRed);
+  EXPECT_EQ(WindowPixel(d, 11, 7), kRed);
+  EXPECT_EQ(WindowPixel(d, 12, 8), 0u);
+  // Edge and shadow become the layer's border and shadow.
+  ASSERT_EQ(Run(".call setformstyle 64 255 3\n.call setformstyle 32\n.call box 20 20 5 5 16711680"), 0);
+  layer = GetLayerByPos(d->bgpic, 2);
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->border.on, 1u);
+  EXPECT_EQ(layer->border.color, kBlue);
+  EXPECT_EQ(layer->border.size, 3u);
+  EXPECT_EQ(layer->shadow.on, 1u);
+  EXPECT_EQ(layer->geometry[0]->drawnWidth, 5);
+  // A transparent colour becomes the layer's transparency.
+  ASSERT_EQ(Run(".call setformstyle 1\n.call box 40 2 4 4 2164195328"), 0);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 3)->transparency, 128u);
+  // A rotated box is rendered unrotated; the layer carries the rotation.
+  ASSERT_EQ(Run(".call freelayers\n.table 0 { rotate = 45, anchorx = 0.5, anchory = 0.5 }\n"
+                ".call base=1 box 32 24 20 20 65280 r0"),
+            0);
+  layer = GetLayerByPos(d->bgpic, 1);
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->geometry[0]->image->width, 20);
+  EXPECT_NE(layer->transform.b, 0.0);
+  EXPECT_EQ(WindowPixel(d, 32, 24), kGreen);
+  EXPECT_EQ(WindowPixel(d, 32, 13), kGreen);
+  EXPECT_EQ(WindowPixel(d, 24, 16), 0u);
+  // Lines: a picture exactly the box when anti-aliased at thickness 1, 8
+  // more at thickness 3; with a rotation the layer keeps no picture.
+  ASSERT_EQ(Run(".call freelayers\n.call setformstyle 16\n.call line 10 10 20 15 255"), 0);
+  layer = GetLayerByPos(d->bgpic, 1);
+  EXPECT_EQ(layer->type, uint32_t(VL_LAYER_LINE));
+  EXPECT_EQ(layer->geometry[0]->image->width, 11);
+  EXPECT_EQ(layer->geometry[0]->image->height, 6);
+  ASSERT_EQ(Run(".call line 10 10 20 15 255 3"), 0);
+  layer = GetLayerByPos(d->bgpic, 2);
+  EXPECT_EQ(layer->geometry[0]->image->width, 19);
+  EXPECT_EQ(layer->geometry[0]->image->height, 14);
+  ASSERT_EQ(Run(".call setformstyle 1\n.call line 10 30 30 30 255 1 90"), 0);
+  layer = GetLayerByPos(d->bgpic, 3);
+  EXPECT_EQ(layer->type, uint32_t(VL_LAYER_LINE));
+  EXPECT_EQ(layer->geometry[0]->image, nullptr);
+  ASSERT_NE(layer->geometry[0]->shape, nullptr);
+}
+
+TEST_F(DrawTest, RoundedCornersFollowTheirLevels) {
+  vlDisplay* d = Open(320, 320);
+  ASSERT_NE(d, nullptr);
+  // On a box whose smaller side is 200 or more a zero level still rounds
+  // by one pixel; corner c at 50 % of half the side, 75 pixels.
+  ASSERT_EQ(Run(".call setfillstyle 1\n.table 0 { cornerc = 50 }\n.call base=1 box 10 10 300 300 16711680 r0"), 0);
+  for (auto [x, y] : {std::pair{10, 10}, std::pair{309, 10}, std::pair{10, 309}}) {
+    SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+    EXPECT_EQ(WindowPixel(d, x, y), 0u);
+  }
+  EXPECT_EQ(WindowPixel(d, 11, 10), kRed);
+  EXPECT_EQ(WindowPixel(d, 10, 11), kRed);
+  EXPECT_EQ(WindowPixel(d, 308, 10), kRed);
+  EXPECT_EQ(WindowPixel(d, 300, 300), 0u);
+  EXPECT_EQ(WindowPixel(d, 280, 280), kRed);
+  // The "roundlevel" key sets all four, each corner key overrides.
+  ASSERT_EQ(Run(".call cls\n.table 0 { roundlevel = 100, cornera = 0 }\n.call base=1 box 10 10 40 40 255 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 10, 10), kBlue);
+  EXPECT_EQ(WindowPixel(d, 49, 49), 0u);
+  EXPECT_EQ(WindowPixel(d, 30, 30), kBlue);
+}
+
+}  // namespace
