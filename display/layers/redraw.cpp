@@ -202,19 +202,20 @@ void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx
   }
   // One plane holding the source's coverage times the opacity.
   int32_t opacity = 255 - static_cast<int32_t>(std::min<uint32_t>(transparency, 255));
-  vlBitmap* cover = NewAlphaPlane(w, h, 1, nullptr, 0);
+  // The blit reads the plane at the source position: it spans up to there.
+  vlBitmap* cover = NewAlphaPlane(sx + w, sy + h, 1, nullptr, 0);
   if (!cover) return;
   if (alpha)
-    CopyAlphaRect(alpha, sx, sy, cover, 0, 0, w, h, 0, 0);
+    CopyAlphaRect(alpha, sx, sy, cover, sx, sy, w, h, 0, 0);
   else if (mask)
-    CopyMaskRect(mask, sx, sy, cover, 0, 0, w, h, 255);
+    CopyMaskRect(mask, sx, sy, cover, sx, sy, w, h, 255);
   else
-    FillAlphaRect(cover, 0, 0, w, h, 255);
+    FillAlphaRect(cover, sx, sy, w, h, 255);
   if (alpha && mask) {
     // Masked-out pixels stay out whatever their alpha says.
     for (int32_t yy = 0; yy < h; yy++)
       for (int32_t xx = 0; xx < w; xx++)
-        if (!ReadBitmapPixel(mask, sx + xx, sy + yy, 1)) WriteBitmapPixel(cover, xx, yy, 0, 0);
+        if (!ReadBitmapPixel(mask, sx + xx, sy + yy, 1)) WriteBitmapPixel(cover, sx + xx, sy + yy, 0, 0);
   }
   if (opacity != 255) ScaleAlphaPlane(cover, cover, opacity);
   BltBitmapAlpha(image, sx, sy, dest, dx, dy, w, h, cover);
