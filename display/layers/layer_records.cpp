@@ -7,7 +7,6 @@
 
 #include "display/bgpic.h"
 #include "display/layers/layers.h"
-#include "display/layers/shape_layer_hooks.h"
 #include "graphics/bitmap.h"
 #include "runtime/object_data.h"
 #include "vm/error_codes.h"
@@ -136,7 +135,6 @@ void FreeLayerGeometry(vlVMState*, uint32_t type, vlLayerGeometry* g) {
   FreeTriple(&g->bImage, &g->bMask, &g->bAlpha);
   if (g->shadowAlpha) DeleteAlphaPlane(g->shadowAlpha);
   g->shadowAlpha = nullptr;
-  if (g->shape && gShapeLayerHooks.freeShape) gShapeLayerHooks.freeShape(g->shape);
   // The clip region is the BGPic's, shared by its layers: it stays.
   const vlLayerSource* source = FindLayerSource(type);
   if (source && source->freeGeometry)

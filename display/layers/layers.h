@@ -77,7 +77,6 @@ struct vlLayerGeometry {
   int32_t borderXOffset, borderYOffset;
   int32_t borderWidth, borderHeight;
   int32_t partX, partY;
-  void* shape;  // a shape layer's record (shape_layer_hooks.h), or null
 };
 
 struct vlLayerTransform {

@@ -512,7 +512,7 @@ const vlConstant kDrawConstants[] = {
 int OpenDrawLib(vlVMState* L) {
   ResetDrawState(GetDrawState());
   if (int status = AllocDrawBuffers()) return status;
-  InstallShapeLayerHooks();
+  InstallShapeLayerSources();
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kDrawCommands, 0);
   vl::SetStackTop(L, -2);

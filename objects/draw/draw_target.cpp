@@ -108,47 +108,57 @@ void FinishLayerDraw(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, 
   BlitToTarget(L, t, g->image, g->mask, g->alpha, x, y, w, h);
 }
 
-void* CopyShapeRecord(const void* from) {
-  const auto* s = static_cast<const vlShapeRecord*>(from);
-  auto* copy = static_cast<vlShapeRecord*>(std::malloc(sizeof(vlShapeRecord)));
-  if (!copy) return nullptr;
-  *copy = *s;
-  copy->vertices = nullptr;
-  if (s->vertices && s->vertexCount > 0) {
-    copy->vertices = static_cast<double*>(std::malloc(sizeof(double) * 2 * s->vertexCount));
-    if (!copy->vertices) {
-      std::free(copy);
+vlLayerGeometry* CopyShapeGeometry(const vlLayerGeometry* g0) {
+  const auto* from = static_cast<const vlShapeGeometry*>(g0);
+  auto* g = new (std::nothrow) vlShapeGeometry(*from);
+  if (!g) return nullptr;
+  g->image = g->mask = g->alpha = nullptr;
+  g->xImage = g->xMask = g->xAlpha = nullptr;
+  g->fImage = g->fMask = g->fAlpha = nullptr;
+  g->bImage = g->bMask = g->bAlpha = nullptr;
+  g->shadowAlpha = nullptr;
+  g->clipRegion = nullptr;
+  g->shape.vertices = nullptr;
+  const int32_t n = from->shape.vertexCount;
+  if (from->shape.vertices && n > 0) {
+    g->shape.vertices = static_cast<double*>(std::malloc(sizeof(double) * 2 * n));
+    if (!g->shape.vertices) {
+      delete g;
       return nullptr;
     }
-    std::memcpy(copy->vertices, s->vertices, sizeof(double) * 2 * s->vertexCount);
+    std::memcpy(g->shape.vertices, from->shape.vertices, sizeof(double) * 2 * n);
   }
-  return copy;
+  return g;
 }
 
-void FreeShapeRecord(void* shape) {
-  auto* s = static_cast<vlShapeRecord*>(shape);
-  if (!s) return;
-  std::free(s->vertices);
-  std::free(s);
+void FreeShapeGeometry(vlLayerGeometry* g) {
+  auto* s = static_cast<vlShapeGeometry*>(g);
+  std::free(s->shape.vertices);
+  delete s;
 }
 
 int AddShapeLayer(vlVMState* L, const vlShapeRecord& record, vlShapeTags* tags, int32_t x, int32_t y, int32_t w,
                   int32_t h, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t position, vlLayer** out) {
   if (out) *out = nullptr;
-  vlLayerGeometry* g = NewLayerGeometry();
-  void* copy = g ? CopyShapeRecord(&record) : nullptr;
-  if (!g || !copy) {
+  auto* g = new (std::nothrow) vlShapeGeometry{};
+  double* vertices = nullptr;
+  if (g && record.vertices && record.vertexCount > 0) {
+    vertices = static_cast<double*>(std::malloc(sizeof(double) * 2 * record.vertexCount));
+    if (vertices) std::memcpy(vertices, record.vertices, sizeof(double) * 2 * record.vertexCount);
+  }
+  if (!g || (record.vertices && record.vertexCount > 0 && !vertices)) {
     delete g;
     if (image) DeleteBitmap(image);
     if (mask) DeleteMaskPlane(mask);
     if (alpha) DeleteAlphaPlane(alpha);
     return ERR_MEM;
   }
-  g->shape = copy;
-  g->x = x;
-  g->y = y;
-  g->width = w;
-  g->height = h;
+  g->shape = record;
+  g->shape.vertices = vertices;
+  g->x = record.x;
+  g->y = record.y;
+  g->width = record.width;
+  g->height = record.height;
   vlLayer* layer = nullptr;
   int status = AddLayer(L, record.type, nullptr, x, y, w, h, &tags->transform, &tags->form, image, mask, alpha, g,
                         position, 0, &layer);

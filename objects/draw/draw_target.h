@@ -14,6 +14,7 @@ struct vlLayerTransform;
 struct vlShapeTags;
 struct vlShapeRecord;
 struct vlLayer;
+struct vlLayerGeometry;
 
 struct vlDrawTarget {
   vlDisplay* display = nullptr;
@@ -44,10 +45,14 @@ void FinishLayerDraw(vlVMState* state, const vlDrawTarget& target, int32_t x, in
                      int32_t height);
 
 // A shape layer of the current BGPic that owns the planes (freed on failure)
-// and a copy of the record. position -1: on top.
+// and a copy of the record; (x, y, width, height) the drawn picture.
+// position -1: on top.
 int AddShapeLayer(vlVMState* state, const vlShapeRecord& record, vlShapeTags* tags, int32_t x, int32_t y,
                   int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
                   int32_t position, vlLayer** out);
+// A copy of a shape geometry record without its pictures, or null.
+vlLayerGeometry* CopyShapeGeometry(const vlLayerGeometry* g);
+void FreeShapeGeometry(vlLayerGeometry* g);
 // Filters and transparency of the tags applied to a fresh picture (layers off).
 void ApplyShapeTagsEffects(const vlShapeTags* tags, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha,
                            int32_t width, int32_t height);

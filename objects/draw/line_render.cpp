@@ -9,7 +9,6 @@
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
-#include "display/layers/shape_layer_hooks.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
 #include "graphics/pixel_kernels.h"
@@ -20,9 +19,6 @@
 #include "objects/draw/shape_render.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
-
-void* CopyShapeRecord(const void* from);
-void FreeShapeRecord(void* shape);
 
 namespace {
 
@@ -235,28 +231,17 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     return 0;
   }
   if (layers) {
-    int status = 0;
-    if (identity) {
-      status = AddShapeLayer(L, rec, tags, px, py, pw, ph, image, mask, alpha,
-                             (flags & VL_SHAPE_REBUILD) && base ? base->insertPos : -1, nullptr);
-    } else {
-      // The layer keeps no untransformed picture: the transformed one is
-      // its drawing surface.
-      vlLayer* layer = nullptr;
-      status = AddShapeLayer(L, rec, tags, px, py, pw, ph, nullptr, nullptr, nullptr,
-                             (flags & VL_SHAPE_REBUILD) && base ? base->insertPos : -1, &layer);
-      if (layer && layer->geometry[0]) {
-        vlLayerGeometry* g = layer->geometry[0];
-        g->xImage = image, g->xMask = mask, g->xAlpha = alpha;
-        g->drawnX = px, g->drawnY = py, g->drawnWidth = pw, g->drawnHeight = ph;
-        image = mask = alpha = nullptr;
-        if (!layer->hidden) ShowLayerOnDisplay(L, layer, 0);
-      }
-      FreeTriple(image, mask, alpha);
-      return status;
-    }
+    // With a transform the layer keeps no picture: its rebuild renders the
+    // transformed line.
+    if (!identity) FreeTriple(image, mask, alpha), image = mask = alpha = nullptr;
+    rec.drawState = copy;
+    rec.color = drawColor;
+    rec.x1 -= bx, rec.y1 -= by, rec.x2 -= bx, rec.y2 -= by;
+    vlLayer* layer = nullptr;
+    int status = AddShapeLayer(L, rec, tags, px, py, pw, ph, image, mask, alpha,
+                               (flags & VL_SHAPE_REBUILD) && base ? base->insertPos : -1, &layer);
     if (status) return status;
-    if ((flags & (VL_SHAPE_RETURN | VL_SHAPE_REBUILD)) || tags->changed) return 0;
+    if ((flags & (VL_SHAPE_RETURN | VL_SHAPE_REBUILD)) || tags->changed || !identity) return 0;
     FinishLayerDraw(L, t, px, py, pw, ph);
     return 0;
   }
@@ -298,22 +283,42 @@ int RenderRecord(vlVMState* L, const vlShapeRecord& rec, const vlDrawState* s, u
   }
 }
 
-int RenderShapeHook(vlVMState* L, vlLayer*, const void* shape, const vlLayerTransform* transform,
-                    vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t* x, int32_t* y, int32_t* w,
-                    int32_t* h) {
-  const auto* rec = static_cast<const vlShapeRecord*>(shape);
+// The layer's own drawing routine with the layer as target: the shape of
+// record [0] at the target record's position through the transform.
+int RebuildShapeLayer(vlVMState* L, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* transform,
+                      uint32_t flags, vlLayerRect* rect) {
+  vlShapeRecord rec = static_cast<const vlShapeGeometry*>(layer->geometry[0])->shape;
+  rec.x = target->x, rec.y = target->y;
+  if (rec.type == VL_SHAPE_LINE) {
+    rec.x1 += target->x, rec.y1 += target->y, rec.x2 += target->x, rec.y2 += target->y;
+  }
   vlShapeResult res{};
-  int status = RenderRecord(L, *rec, &rec->drawState, rec->color, transform, &res);
-  *image = res.image, *mask = res.mask, *alpha = res.alpha;
-  *x = res.x, *y = res.y, *w = res.width, *h = res.height;
-  return status;
+  if (int status = RenderRecord(L, rec, &rec.drawState, rec.color, transform, &res)) return status;
+  int32_t x = res.x, y = res.y;
+  if (rec.type != VL_SHAPE_LINE) {
+    x -= static_cast<int32_t>(transform->anchorX * rec.width);
+    y -= static_cast<int32_t>(transform->anchorY * rec.height);
+  }
+  SetLayerGeometry(L, layer, target, rect, x, y, res.width, res.height, res.image, res.mask, res.alpha, flags);
+  return 0;
 }
 
-int RenderOutlineHook(vlVMState* L, vlLayer* layer, const void* shape, uint32_t color, int32_t size, int32_t* sx,
-                      int32_t* sy, int32_t* w, int32_t* h, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
-  return RenderShapeLayer(L, layer, static_cast<const vlShapeRecord*>(shape), color, size, sx, sy, w, h, image,
-                          mask, alpha);
+// Shapes have no source object: their pictures are always given.
+int ShapeLayerBitmaps(vlVMState*, vlLayer*, int32_t, vlBitmap**, vlBitmap**, vlBitmap**, int32_t*, int32_t*,
+                      uint32_t*) {
+  return ERR_WRONGUSAGE;
 }
+
+vlLayerSource MakeShapeSource() {
+  vlLayerSource s{};
+  s.getBitmaps = ShapeLayerBitmaps;
+  s.rebuild = RebuildShapeLayer;
+  s.copyGeometry = CopyShapeGeometry;
+  s.freeGeometry = FreeShapeGeometry;
+  return s;
+}
+
+const vlLayerSource kShapeSource = MakeShapeSource();
 
 }  // namespace
 
@@ -362,9 +367,7 @@ int RenderShapeLayer(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uin
   return 0;
 }
 
-void InstallShapeLayerHooks() {
-  gShapeLayerHooks.freeShape = FreeShapeRecord;
-  gShapeLayerHooks.copyShape = CopyShapeRecord;
-  gShapeLayerHooks.renderShape = RenderShapeHook;
-  gShapeLayerHooks.renderOutline = RenderOutlineHook;
+void InstallShapeLayerSources() {
+  for (uint32_t type : {VL_SHAPE_BOX, VL_SHAPE_CIRCLE, VL_SHAPE_ELLIPSE, VL_SHAPE_LINE, VL_SHAPE_POLYGON, VL_SHAPE_ARC})
+    RegisterLayerSource(type, &kShapeSource);
 }

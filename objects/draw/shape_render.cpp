@@ -593,7 +593,7 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
   if (layers) {
     vlShapeRecord rec{};
     rec.type = r->type;
-    rec.drawState = *r->drawState;
+    rec.drawState = s;  // its form effects now belong to the layer
     rec.color = r->color;
     rec.x = r->x, rec.y = r->y, rec.width = r->width, rec.height = r->height;
     rec.radiusX = r->radiusX, rec.radiusY = r->radiusY;
@@ -606,26 +606,12 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
     status = AddShapeLayer(L, rec, r->tags, p.drawnX, p.drawnY, p.drawnW, p.drawnH, image, mask, alpha,
                            (flags & VL_SHAPE_REBUILD) ? r->insertPos : -1, &layer);
     if (status) return status;
-    if (renderMatrix != m && layer && layer->geometry[0]) {
-      // The layer's transformed picture: the same shape through its matrix.
-      vlShapeRequest again = *r;
-      vlShapeResult res{};
-      again.drawState = &s;
-      again.result = &res;
-      again.polygonPath = r->polygonPath;
-      if (DrawShapeCore(L, &again, VL_SHAPE_PLANES) == 0 && res.image) {
-        vlLayerGeometry* g = layer->geometry[0];
-        g->xImage = res.image, g->xMask = res.mask, g->xAlpha = res.alpha;
-        g->drawnX = res.x - static_cast<int32_t>(m->anchorX * r->width);
-        g->drawnY = res.y - static_cast<int32_t>(m->anchorY * r->height);
-        g->drawnWidth = res.width, g->drawnHeight = res.height;
-      }
-      if (!layer->hidden) ShowLayerOnDisplay(L, layer, 0);
-    }
+    // A transformed or decorated layer draws itself.
     if ((flags & (VL_SHAPE_RETURN | VL_SHAPE_REBUILD)) || r->tags->changed || HasEffects(r->tags->form) ||
-        !IsIdentityMatrix(m))
+        !IsIdentityMatrix(m) || !layer)
       return 0;
-    FinishLayerDraw(L, t, p.drawnX, p.drawnY, p.drawnW, p.drawnH);
+    vlLayerGeometry* g = layer->geometry[0];
+    FinishLayerDraw(L, t, g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight);
     return 0;
   }
   p.drawnX -= static_cast<int32_t>(m->anchorX * r->width);

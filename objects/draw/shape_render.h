@@ -34,6 +34,13 @@ struct vlShapeRecord {
   int32_t vertexCount;
 };
 
+// A shape layer's geometry record: the common head, then the shape. The
+// head's x, y, width and height are the shape's box (a line's: the box
+// of its end points, which the record keeps relative to it).
+struct vlShapeGeometry : vlLayerGeometry {
+  vlShapeRecord shape;
+};
+
 // Planes rendered for a layer rebuild (flag 16).
 struct vlShapeResult {
   vlBitmap* image;
@@ -100,5 +107,6 @@ void DefaultShapeTags(vlShapeTags* tags);
 void UpdateShapeMatrix(vlLayerTransform* t, int32_t width, int32_t height);
 bool IsIdentityMatrix(const vlLayerTransform* t);
 
-// The shape record hooks of the layer system.
-void InstallShapeLayerHooks();
+// The layer sources of the six shape types (re-rendering, copying and
+// freeing their records).
+void InstallShapeLayerSources();

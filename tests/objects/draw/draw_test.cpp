@@ -12,6 +12,7 @@
 #include "graphics/pixel_format.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"
+#include "objects/draw/shape_render.h"
 #include "runtime/system_library.h"
 #include "vm/error_codes.h"
 
@@ -409,7 +410,11 @@ TEST_F(DrawTest, ShapesBecomeLayers) {
   layer = GetLayerByPos(d->bgpic, 3);
   EXPECT_EQ(layer->type, uint32_t(VL_LAYER_LINE));
   EXPECT_EQ(layer->geometry[0]->image, nullptr);
-  ASSERT_NE(layer->geometry[0]->shape, nullptr);
+  EXPECT_EQ(static_cast<vlShapeGeometry*>(layer->geometry[0])->shape.x2, 20);
+  // Turned a quarter counter-clockwise about its first end point.
+  EXPECT_EQ(WindowPixel(d, 10, 20), kBlue);
+  EXPECT_EQ(WindowPixel(d, 10, 11), kBlue);
+  EXPECT_EQ(WindowPixel(d, 20, 30), 0u);
 }
 
 TEST_F(DrawTest, RoundedCornersFollowTheirLevels) {
