@@ -10,6 +10,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
+#include "graphics/picture_engines.h"
 #include "transitions/fx_engine.h"
 
 namespace {
@@ -17,13 +18,6 @@ namespace {
 const vlClipRegion* CurrentClip() {
   vlDisplay* d = vlCurrentDisplay;
   return d && d->bgpic ? static_cast<const vlClipRegion*>(d->bgpic->clipRegion) : nullptr;
-}
-
-void DrawStrip(vlFxContext* fx, vlBitmap* from, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, int32_t w,
-               int32_t h) {
-  if (!from || w < 1 || h < 1) return;
-  SafeBlt(fx->vm, from, sx, sy, fx->target, fx->x + sx, fx->y + sy, w, h, fx->width, fx->height, fx->destWidth,
-          fx->destHeight, fx->blitFlags, mask, alpha, CurrentClip());
 }
 
 }  // namespace
@@ -45,16 +39,73 @@ void SplitHalves(vlFxContext* fx, int32_t extent, int32_t frame) {
   words[0] = extent / 2 + frame * fx->stepSize;
 }
 
+void DrawFXPart(vlFxContext* fx, vlBitmap* picture, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy,
+                int32_t w, int32_t h, int32_t ox, int32_t oy, int32_t picW, int32_t picH) {
+  if (!picture) return;
+  // Keep the part inside the effect rectangle and the picture.
+  if (ox < 0) { w += ox; sx -= ox; ox = 0; }
+  if (oy < 0) { h += oy; sy -= oy; oy = 0; }
+  if (sx < 0) { w += sx; ox -= sx; sx = 0; }
+  if (sy < 0) { h += sy; oy -= sy; sy = 0; }
+  w = std::min({w, fx->width - ox, picW - sx});
+  h = std::min({h, fx->height - oy, picH - sy});
+  if (w < 1 || h < 1) return;
+  SafeBlt(fx->vm, picture, sx, sy, fx->target, fx->x + ox, fx->y + oy, w, h, picW, picH, fx->destWidth,
+          fx->destHeight, fx->blitFlags, mask, alpha, CurrentClip());
+}
+
 void DrawNewStrip(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h) {
-  DrawStrip(fx, fx->source, fx->sourceMask, fx->sourceAlpha, sx, sy, w, h);
+  DrawFXPart(fx, fx->source, fx->sourceMask, fx->sourceAlpha, sx, sy, w, h, sx, sy, fx->width, fx->height);
+}
+
+void DrawNewLines(vlFxContext* fx, bool columns, int32_t first, int32_t last) {
+  if (last < first) return;
+  if (columns) DrawNewStrip(fx, first, 0, last - first + 1, fx->height);
+  else DrawNewStrip(fx, 0, first, fx->width, last - first + 1);
 }
 
 void DrawOldStrip(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h) {
-  DrawStrip(fx, fx->oldPicture, nullptr, nullptr, sx, sy, w, h);
+  DrawFXPart(fx, fx->oldPicture, nullptr, nullptr, sx, sy, w, h, sx, sy, fx->width, fx->height);
 }
 
 void DrawFXPicture(vlFxContext* fx, vlBitmap* picture) {
-  DrawStrip(fx, picture, nullptr, nullptr, 0, 0, fx->width, fx->height);
+  DrawFXPart(fx, picture, nullptr, nullptr, 0, 0, fx->width, fx->height, 0, 0, fx->width, fx->height);
+}
+
+void BlitThroughPlanes(vlBitmap* src, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dst,
+                       int32_t dx, int32_t dy, int32_t w, int32_t h) {
+  if (mask) BltBitmapMasked(src, sx, sy, dst, dx, dy, w, h, mask);
+  else if (alpha) BltBitmapAlpha(src, sx, sy, dst, dx, dy, w, h, alpha);
+  else BltBitmap(src, sx, sy, dst, dx, dy, w, h);
+}
+
+void DrawThroughMask(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBitmap* mask, vlBitmap* alpha,
+                     vlBitmap* work) {
+  if (sx < 0) { w += sx; sx = 0; }
+  if (sy < 0) { h += sy; sy = 0; }
+  w = std::min(w, fx->width - sx);
+  h = std::min(h, fx->height - sy);
+  if (w < 1 || h < 1 || !work) return;
+  if (fx->oldPicture) BltBitmap(fx->oldPicture, sx, sy, work, 0, 0, w, h);
+  BlitThroughPlanes(fx->source, mask, alpha, sx, sy, work, 0, 0, w, h);
+  DrawFXPart(fx, work, nullptr, nullptr, 0, 0, w, h, sx, sy, w, h);
+}
+
+vlFxScaled::~vlFxScaled() {
+  if (!owned) return;
+  DeleteBitmap(bitmap);
+  DeleteMaskPlane(mask);
+  DeleteAlphaPlane(alpha);
+}
+
+int ScaleFXPicture(vlFxContext* fx, vlBitmap* picture, vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y, int32_t w,
+                   int32_t h, int32_t tw, int32_t th, vlFxScaled* out) {
+  if (w == tw && h == th && x == 0 && y == 0 && w == fx->width && h == fx->height) {
+    out->bitmap = picture, out->mask = mask, out->alpha = alpha;
+    return 0;
+  }
+  out->owned = true;
+  return ScaleBitmap(picture, mask, alpha, x, y, nullptr, w, h, tw, th, 0, 0, &out->bitmap, &out->mask, &out->alpha);
 }
 
 void FillFXRect(vlFxContext* fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t) {

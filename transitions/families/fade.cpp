@@ -33,12 +33,6 @@ struct CrossfadeState {
   void* compare;
 };
 
-template <typename T>
-T* NewState(vlFxContext* fx) {
-  if (!fx->state) fx->state = std::calloc(1, sizeof(T));
-  return static_cast<T*>(fx->state);
-}
-
 // The fade draws the current picture tinted by intensity over the old
 // picture, through the new picture's planes.
 void DrawFadeFrame(vlFxContext* fx, FadeState* s, int32_t intensity) {
@@ -57,7 +51,7 @@ void DrawFadeFrame(vlFxContext* fx, FadeState* s, int32_t intensity) {
 int StepFade(vlFxContext* fx, int32_t* done) {
   const bool fade = fx->effect == 116;
   if (fx->phase == 0) {
-    auto* s = NewState<FadeState>(fx);
+    auto* s = NewFxState<FadeState>(fx);
     if (!s) return ERR_MEM;
     if (fx->stepSize < 1) fx->stepSize = 10;
     if (fx->stepSize > 255) fx->stepSize = 255;
@@ -103,7 +97,7 @@ void FreeFadeState(vlFxContext* fx, int) {
 
 int StepCrossfade(vlFxContext* fx, int32_t* done) {
   if (fx->phase == 0) {
-    auto* s = NewState<CrossfadeState>(fx);
+    auto* s = NewFxState<CrossfadeState>(fx);
     if (!s) return ERR_MEM;
     if (fx->stepSize < 1) fx->stepSize = 10;
     if (fx->stepSize > 120) fx->stepSize = 120;
