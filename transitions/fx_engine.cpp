@@ -43,6 +43,12 @@ constexpr auto BuildTable() {
   t.rows[82] = {StepPuzzle, FreePuzzleState};
   t.rows[83] = {StepDiagonal, nullptr};
   for (int id = 88; id <= 96; ++id) t.rows[id] = {StepRectBack, nullptr};
+  for (int id = 84; id <= 87; ++id) t.rows[id] = {StepRoll, FreeRollState};
+  for (int id = 134; id <= 137; ++id) t.rows[id] = {StepWater, FreeWaterState};
+  t.rows[138] = {StepStrudel, FreeStrudelState};
+  t.rows[97] = {StepClockWipe, FreeClockWipeState};
+  t.rows[98] = {StepStar, FreeStarState};
+  t.rows[114] = {StepSun, FreeSunState};
   t.rows[99] = t.rows[100] = {StepStrangePush, FreeStrangePushState};
   for (int id = 101; id <= 104; ++id) t.rows[id] = {StepSlide, nullptr};
   t.rows[105] = {StepSpiral, nullptr};

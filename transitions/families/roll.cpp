@@ -1,0 +1,149 @@
+// ROLL and WALLPAPER unroll the new picture over the old one: a cylinder
+// moves across, the part it passed lies flat, the part still rolled up is
+// shown wrapped around it.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/transition_kernels.h"
+#include "transitions/families/families.h"
+#include "transitions/fx_draw.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+struct RollState {
+  vlBitmap* workA;  // the drawn roll
+  vlBitmap* workB;  // composition
+  vlBitmap* mask;
+  vlBitmap* alpha;
+  vlRollJob job;
+  int32_t p, end;
+  int32_t prevStart, prevWidth;
+  int32_t flat;  // lines before it lie flat
+  double* angles;
+};
+
+bool Columns(const vlFxContext* fx) { return fx->effect == 85 || fx->effect == 87; }
+
+// Lines from..to - 1 of the new picture drawn flat (through its planes).
+void DrawFlat(vlFxContext* fx, RollState* s, int32_t from, int32_t to) {
+  from = std::max(from, 0);
+  if (to <= from) return;
+  const bool cols = Columns(fx);
+  const int32_t x = cols ? from : 0, y = cols ? 0 : from;
+  const int32_t w = cols ? to - from : fx->width, h = cols ? fx->height : to - from;
+  if (fx->sourceMask || fx->sourceAlpha) DrawThroughMask(fx, x, y, w, h, fx->sourceMask, fx->sourceAlpha, s->workB);
+  else DrawNewStrip(fx, x, y, w, h);
+}
+
+// Runs the roll kernel at p into work A; false when a lock fails.
+bool RollFrame(vlFxContext* fx, RollState* s, int32_t p) {
+  vlPixelAccess src{}, dst{};
+  if (!LockPixels(fx->source, VL_LOCK_READ, &src)) return false;
+  if (!LockPixels(s->workA, 0, &dst)) {
+    UnlockPixels(fx->source, &src);
+    return false;
+  }
+  vlRollJob& j = s->job;
+  j.copy.sourcePixels = src.pixels;
+  j.copy.targetPixels = dst.pixels;
+  j.copy.sourceRow = src.rowLength;
+  j.copy.targetRow = dst.rowLength;
+  j.bytesPerPixel = src.bytesPerPixel == dst.bytesPerPixel ? src.bytesPerPixel : 0;
+  j.position = p;
+  RollEffectKernel(j);
+  UnlockPixels(s->workA, &dst);
+  UnlockPixels(fx->source, &src);
+  return true;
+}
+
+}  // namespace
+
+int StepRoll(vlFxContext* fx, int32_t* done) {
+  const int32_t W = fx->width, H = fx->height;
+  const bool cols = Columns(fx);
+  const int32_t E = cols ? W : H;
+  if (fx->phase == 0) {
+    auto* s = NewFxState<RollState>(fx);
+    if (!s) return ERR_MEM;
+    const bool wallpaper = fx->effect >= 86;
+    const int32_t D = std::max(wallpaper ? E / 2 : E / 12, 20);
+    int32_t step = fx->stepSize;
+    if (step == VL_FX_FASTSPEED) step = 5;
+    else if (step == VL_FX_NORMALSPEED) step = 2;
+    else if (step == VL_FX_SLOWSPEED) step = 1;
+    else step = std::clamp(step / 5, 1, 8);
+    fx->stepSize = step;
+    if (!(s->workA = NewBitmap(W, H, 0, nullptr)) || !(s->workB = NewBitmap(W, H, 0, nullptr))) return ERR_BITMAP;
+    if (fx->sourceMask && !(s->mask = NewMaskPlane(s->workA, W, H, 1, nullptr, 0))) return ERR_ALLOCMASK;
+    if (fx->sourceAlpha && !(s->alpha = NewAlphaPlane(W, H, 1, nullptr, 0))) return ERR_ALLOCALPHA;
+    s->prevStart = -99999;
+    s->end = E + step;
+    if (!(s->angles = static_cast<double*>(std::malloc(sizeof(double) * static_cast<size_t>(D))))) return ERR_MEM;
+    for (int32_t i = 0; i < D; ++i) s->angles[i] = std::asin(1.0 - 2.0 * i / D) + std::numbers::pi / 2;
+    vlRollJob& j = s->job;
+    j.width = W;
+    j.height = H;
+    j.columns = cols;
+    j.count = D;
+    j.offsets = s->angles;
+    if (fx->sourceMask) {
+      j.copy.sourceMask = reinterpret_cast<const uint8_t*>(QueryBitmap(fx->sourceMask, 4));
+      j.copy.sourceMaskRowBytes = static_cast<int32_t>(QueryBitmap(fx->sourceMask, 2));
+      j.copy.targetMask = reinterpret_cast<uint8_t*>(QueryBitmap(s->mask, 4));
+      j.copy.targetMaskRowBytes = static_cast<int32_t>(QueryBitmap(s->mask, 2));
+    } else if (fx->sourceAlpha) {
+      j.copy.sourceAlpha = reinterpret_cast<const uint8_t*>(QueryBitmap(fx->sourceAlpha, 3));
+      j.copy.sourceAlphaRowBytes = static_cast<int32_t>(QueryBitmap(fx->sourceAlpha, 1));
+      j.copy.targetAlpha = reinterpret_cast<uint8_t*>(QueryBitmap(s->alpha, 3));
+      j.copy.targetAlphaRowBytes = static_cast<int32_t>(QueryBitmap(s->alpha, 1));
+    }
+    fx->frameCount = StepCount(E, step, 1);
+    return 0;
+  }
+  if (fx->phase != 1) return 0;
+  auto* s = static_cast<RollState*>(fx->state);
+  if (fx->frame == 0) s->p = 0, s->flat = 0, s->prevStart = -99999;
+  s->p += fx->stepSize;
+  if (s->p >= E) {
+    // The rest of the new picture lies flat.
+    DrawFlat(fx, s, s->flat, E);
+    s->flat = E;
+    MarkDone(done);
+  } else if (RollFrame(fx, s, s->p) && s->job.copied > 0) {
+    const int32_t start = s->job.firstStrip, width = s->job.copied;
+    DrawFlat(fx, s, s->flat, start);
+    const int32_t x = cols ? start : 0, y = cols ? 0 : start;
+    const int32_t w = cols ? width : W, h = cols ? H : width;
+    if (!fx->sourceMask && !fx->sourceAlpha) {
+      DrawFXPart(fx, s->workA, nullptr, nullptr, x, y, w, h, x, y, W, H);
+    } else {
+      // The old picture, the new one flat through its planes, the roll
+      // through its planes, then the composition.
+      BltBitmap(fx->oldPicture, x, y, s->workB, x, y, w, h);
+      BlitThroughPlanes(fx->source, fx->sourceMask, fx->sourceAlpha, x, y, s->workB, x, y, w, h);
+      BlitThroughPlanes(s->workA, s->mask, s->alpha, x, y, s->workB, x, y, w, h);
+      DrawFXPart(fx, s->workB, nullptr, nullptr, x, y, w, h, x, y, W, H);
+    }
+    s->flat = start;
+    s->prevStart = start, s->prevWidth = width;
+  } else {
+    DrawFlat(fx, s, s->flat, s->job.resultPosition);
+    s->flat = std::max(s->flat, s->job.resultPosition);
+  }
+  EndFXFrame(fx);
+  return 0;
+}
+
+void FreeRollState(vlFxContext* fx, int) {
+  auto* s = static_cast<RollState*>(fx->state);
+  DeleteBitmap(s->workA);
+  DeleteBitmap(s->workB);
+  DeleteMaskPlane(s->mask);
+  DeleteAlphaPlane(s->alpha);
+  std::free(s->angles);
+}
