@@ -13,6 +13,11 @@
 #include "display/layer_hooks.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/position.h"
+#include "objects/brushes/brush.h"
+#include "display/graphics_library/async_draw.h"
+#include "transitions/fx_draw.h"
+#include "vm/stack_api.h"
 #include "platform/event_pump.h"
 #include "transitions/families/families.h"
 #include "vm/error_codes.h"
@@ -207,6 +212,101 @@ int PrepareBGPic(vlFxContext* fx, vlDisplay* d) {
   return 0;
 }
 
+// Effects that keep the source's transparency themselves.
+bool OwnTransparency(int32_t id) {
+  return (id >= 47 && id <= 73) || (id >= 84 && id <= 87) || id == 99 || id == 100 || id == 116 || id == 117 ||
+         id == 132 || id == 133;
+}
+
+bool NeedsOldPicture(int32_t id, bool layered) {
+  if (id == 74 || id == 76 || (id >= 78 && id <= 81) || (id >= 101 && id <= 104) || id == 111 || id == 112 ||
+      id == 115 || (id >= 118 && id <= 131) || id == 133)
+    return true;
+  if (layered) return id == 75 || id == 77;
+  return (id >= 55 && id <= 73) || (id >= 84 && id <= 87) || (id >= 97 && id <= 100) || id == 114 || id == 116 ||
+         id == 117 || id == 132 || (id >= 134 && id <= 139);
+}
+
+// What the screen shows under the effect rectangle, black outside it.
+vlBitmap* GrabScreen(vlFxContext* fx, vlDisplay* d, bool visible) {
+  vlBitmap* b = NewBitmap(fx->width, fx->height, 0, nullptr);
+  if (!b) return nullptr;
+  FillBitmapRect(b, 0, 0, fx->width, fx->height, 0xFF000000u);
+  if (visible && d->back)
+    ClipBlitFX(d->back, fx->x, fx->y, b, 0, 0, fx->width, fx->height, static_cast<int32_t>(QueryBitmap(d->back, 0)),
+               static_cast<int32_t>(QueryBitmap(d->back, 14)), fx->width, fx->height);
+  return b;
+}
+
+int PrepareBrush(vlFxContext* fx, vlDisplay* d) {
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(fx->vm, fx->id, &b, 0)) return status;
+  // Effects on layers are not drawn by this player yet.
+  if (d->layersOn) return ERR_WRONGUSAGE;
+  ++b->locked;
+  fx->useCounter = &b->locked;
+  fx->width = b->width;
+  fx->height = b->height;
+  fx->x = ResolvePosX(fx->x, b->width, 0, 0);
+  fx->y = ResolvePosY(fx->y, b->height, 0, 0);
+  fx->source = b->bitmap;
+  fx->sourceMask = b->mask;
+  fx->sourceAlpha = b->alpha;
+  return 0;
+}
+
+// Flattening and the old picture of a target that is drawn onto the
+// screen (not a BGPic, not a layer's own image).
+int PrepareOnScreen(vlFxContext* fx, vlDisplay* d) {
+  const bool visible = fx->x + fx->width >= 1 && fx->y + fx->height >= 1 && fx->x < d->bgpic->dispWidth &&
+                       fx->y < d->bgpic->dispHeight;
+  if ((fx->sourceMask || fx->sourceAlpha) && !OwnTransparency(fx->effect) && visible) {
+    vlBitmap* flat = GrabScreen(fx, d, true);
+    if (!flat) return ERR_BITMAP;
+    BlitThroughPlanes(fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, flat, 0, 0, fx->width, fx->height);
+    if (fx->ownsSource) DeleteBitmap(fx->source);
+    if (fx->ownsMask) DeleteMaskPlane(fx->sourceMask);
+    if (fx->ownsAlpha) DeleteAlphaPlane(fx->sourceAlpha);
+    fx->source = flat;
+    fx->ownsSource = 1;
+    fx->sourceMask = fx->sourceAlpha = nullptr;
+    fx->ownsMask = fx->ownsAlpha = 0;
+  }
+  if (NeedsOldPicture(fx->effect, false) && !(fx->oldPicture = GrabScreen(fx, d, visible))) return ERR_BITMAP;
+  return 0;
+}
+
+// The asynchronous drawing object's callbacks.
+int AsyncStep(void* user, int32_t* done) {
+  auto* fx = static_cast<vlFxContext*>(user);
+  return fx->step(fx, done);
+}
+void AsyncFinish(void* user, int32_t) { FinishFX(static_cast<vlFxContext*>(user), 1); }
+void AsyncRelease(void* user, int32_t done) { FreeFXContext(static_cast<vlFxContext*>(user), done); }
+intptr_t AsyncNotify(int32_t code, void* argument, void* user, intptr_t extra) {
+  auto* fx = static_cast<vlFxContext*>(user);
+  switch (code) {
+    case ADN_FRAMECOUNT: return fx->frameCount;
+    case ADN_CURRENTFRAME: return fx->frame;
+    case ADN_SEEK: {
+      // Drawn again from the first frame up to the one asked for.
+      const auto to = static_cast<int32_t>(extra);
+      fx->frame = 0;
+      int32_t done = 0;
+      while (fx->frame < to && !done)
+        if (int status = fx->step(fx, &done)) return status;
+      return 0;
+    }
+    case ADN_DRAWNOBJECT:
+      if (argument) *static_cast<void**>(argument) = fx->layer;
+      return 0;
+    case ADN_STEPPING:
+      fx->replaying = argument ? 1 : 0;
+      return 0;
+    default: return 0;
+  }
+}
+
 int RunSynchronous(vlFxContext* fx, vlDisplay* d) {
   const bool bgpic = fx->objectType == VL_FX_BGPIC;
   const int32_t w0 = d->bgpic->dispWidth, h0 = d->bgpic->dispHeight;
@@ -257,9 +357,14 @@ int RunTransitionFX(vlFxContext* tmpl) {
   if (fx->reverse) fx->effect = ReversedEffect(fx->effect);
   // Refused before anything changes on the display.
   if (!IsBuilt(fx->effect)) return fail(ERR_WRONGUSAGE);
-  if (!bgpicTarget) return fail(ERR_WRONGUSAGE);
+  if (!bgpicTarget && fx->objectType != VL_FX_BRUSH) return fail(ERR_WRONGUSAGE);
   if (d->outputType != VL_OUTPUT_DISPLAY) LeaveSelectMode(fx->vm, d, 0);
-  if (int status = PrepareBGPic(fx, d)) return fail(status);
+  if (bgpicTarget) {
+    if (int status = PrepareBGPic(fx, d)) return fail(status);
+  } else {
+    if (int status = PrepareBrush(fx, d)) return fail(status);
+    if (int status = PrepareOnScreen(fx, d)) return fail(status);
+  }
   fx->target = nullptr;
   fx->destWidth = d->bgpic->dispWidth;
   fx->destHeight = d->bgpic->dispHeight;
@@ -272,9 +377,16 @@ int RunTransitionFX(vlFxContext* tmpl) {
   int32_t done = 0;
   if (int status = fx->step(fx, &done)) return fail(status);
   fx->phase = 1;
+  if (fx->async) {
+    void* handle = nullptr;
+    if (int status = NewAsyncDraw(ADF_FX, AsyncStep, nullptr, AsyncFinish, AsyncRelease, AsyncNotify, fx, &handle))
+      return fail(status);
+    vl::PushPointer(fx->vm, handle);
+    return 1;
+  }
   int status = RunSynchronous(fx, d);
   if (status) return fail(status);
-  if (!fx->aborted && vlCurrentDisplay == d && d->back) {
+  if (bgpicTarget && !fx->aborted && vlCurrentDisplay == d && d->back) {
     UpdateDisplayRect(fx->source, 0, 0, d, 0, 0, fx->width, fx->height, 1);
     BltBitmap(fx->source, 0, 0, d->back, 0, 0, fx->width, fx->height);
     if (d->front && d->bgpic->dispBitmap)

@@ -1,6 +1,9 @@
 // The "transitionfx" command library: showing pictures through effects.
 #include "transitions/transition_library.h"
 
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "graphics/bitmap.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"
 #include "runtime/objects.h"
@@ -68,6 +71,65 @@ int CmdDisplayTransitionFX(vlVMState* L) {
   return RunLoop(&fx);
 }
 
+int CmdDisplayBrushFX(vlVMState* L) {
+  CheckArgs(L, 3, 6, 0, 0);
+  vlFxContext fx{};
+  fx.vm = L;
+  fx.objectType = VL_FX_BRUSH;
+  GetObjectIDArg(&fx.id, L, 1);
+  fx.x = vl::CheckIntArg(L, 2);
+  fx.y = vl::CheckIntArg(L, 3);
+  if (IsOptionsTable(L, 4)) {
+    ReadFXOptions(L, 4, &fx);
+  } else {
+    fx.effect = vl::OptIntArg(L, 4, VL_FX_RANDOMEFFECT);
+    fx.stepSize = vl::OptIntArg(L, 5, -1);
+    fx.parameter = vl::OptIntArg(L, 6, -1);
+    fx.undoLevel = 1;
+  }
+  return RunLoop(&fx);
+}
+
+// Shows a temporary BGPic of the current one's size filled with the colour.
+int CmdClearScreen(vlVMState* L) {
+  CheckArgs(L, 1, 4, 0, 0);
+  vlFxContext fx{};
+  fx.vm = L;
+  fx.objectType = VL_FX_BGPIC;
+  fx.bgpicX = fx.bgpicY = 99999;
+  fx.effect = vl::CheckIntArg(L, 1);
+  const auto colour = static_cast<uint32_t>(vl::OptIntArg(L, 2, 0));
+  if (IsOptionsTable(L, 3)) {
+    const int32_t effect = fx.effect;
+    ReadFXOptions(L, 3, &fx);
+    fx.effect = effect;
+    if (fx.async) return ERR_WRONGUSAGE;
+    ReadKey(L, 3, "x", &fx.bgpicX);
+    ReadKey(L, 3, "y", &fx.bgpicY);
+  } else {
+    fx.stepSize = vl::OptIntArg(L, 3, -1);
+    fx.parameter = vl::OptIntArg(L, 4, -1);
+    fx.undoLevel = 1;
+  }
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d || !d->bgpic) return ERR_CLOSEDDISPLAY;
+  const int32_t w = d->bgpic->width, h = d->bgpic->height;
+  vlBitmap* bitmap = NewBitmap(w, h, 0, nullptr);
+  if (!bitmap) return ERR_BITMAP;
+  FillBitmapRect(bitmap, 0, 0, w, h, 0xFF000000u | (colour & 0xFFFFFF));
+  vlBGPicBackfill backfill{};
+  vlBGPic* pic = nullptr;
+  fx.id = {0, reinterpret_cast<void*>(1)};
+  if (int status = AddBGPic(&fx.id, 0, w, h, w, nullptr, bitmap, nullptr, -1, nullptr, nullptr, &backfill, &pic)) {
+    DeleteBitmap(bitmap);
+    return status;
+  }
+  const vlObjectId id = fx.id;
+  const int status = RunLoop(&fx);
+  FreeBGPicByID(L, id, 0);
+  return status;
+}
+
 int CmdGetRandomFX(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   const int32_t exclude = vl::CheckIntArg(L, 1);
@@ -76,8 +138,10 @@ int CmdGetRandomFX(vlVMState* L) {
 }
 
 const vlCommand kFxCommands[] = {
+    {"DisplayBrushFX", CmdDisplayBrushFX},
     {"DisplayTransitionFX", CmdDisplayTransitionFX},
     {"GetRandomFX", CmdGetRandomFX},
+    {"ClearScreen", CmdClearScreen},
     {nullptr, nullptr},
 };
 

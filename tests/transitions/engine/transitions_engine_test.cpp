@@ -5,7 +5,11 @@
 
 #include <set>
 
+#include "display/graphics_library/async_draw.h"
+#include "display/graphics_library/graphics_library.h"
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
+#include "objects/brushes/brush.h"
 #include "transitions/fx_engine.h"
 #include "transitions/transition_library.h"
 #include "vm/error_codes.h"
@@ -20,7 +24,22 @@ class Fx : public DisplayTest {
     DisplayTest::SetUp();
     if (!started_) return;
     ASSERT_EQ(OpenTransitionFxLib(L), 0);
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenGraphicsLib(L), 0);
+    ASSERT_EQ(OpenLayersLib(L), 0);
     vlFxFrameDelayUs = 0;
+  }
+  void TearDown() override {
+    if (started_) {
+      FreeAsyncDraws(L);
+      FreeBrushLib(L);
+    }
+    DisplayTest::TearDown();
+  }
+  vlBrush* Brush(int n) {
+    vlBrush* b = nullptr;
+    EXPECT_EQ(GetBrushByID(L, {n, nullptr}, &b, 0), 0);
+    return b;
   }
   // Display 1 shows BGPic 1 (grey); BGPic 2 (red) waits.
   vlDisplay* Open(int w, int h, int n = 1) {
@@ -217,6 +236,97 @@ TEST_F(Fx, ScriptCommands) {
   EXPECT_EQ(Run(".call displaytransitionfx 1 116 300 255"), 0);
   EXPECT_EQ(WindowPixel(d, 10, 10), 0x808080u);
   EXPECT_EQ(Run(".call displaytransitionfx 9 115"), ERR_FINDBGPIC);
+}
+
+TEST_F(Fx, BrushEffectsOnADisplayWithoutLayers) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call createbrush 1 10 6 255"), 0);
+  ASSERT_EQ(Run(".call displaybrushfx 1 5 7 30 -1"), 0);  // REVEALLEFT
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 14, 12), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 15, 7), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 4, 12), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 5, 13), 0x808080u);
+  EXPECT_EQ(Brush(1)->locked, 0u);
+  // The table form: HSTRIPES at dx 30 (y stays 20), partly off the screen.
+  ASSERT_EQ(Run(".call createbrush 2 10 6 65280"), 0);
+  ASSERT_EQ(Run(".table 0 { type = 0, dx = 30, speed = 3 }\n.call base=1 displaybrushfx 2 10 20 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 30, 20), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 39, 25), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 29, 20), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 10, 20), 0x808080u);
+  // BGPic-only effects become HSTRIPES; a centred brush.
+  ASSERT_EQ(Run(".call displaybrushfx 1 -100000 -100000 118 -2"), 0);
+  EXPECT_EQ(WindowPixel(d, 15, 12), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 24, 17), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 25, 12), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 15, 18), 0x808080u);
+}
+
+TEST_F(Fx, MaskedBrushesAreFlattenedOverTheScreen) {
+  vlDisplay* d = Open(20, 20);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".table 0 { mask = 1 }\n.call base=1 createbrush 1 8 8 255 r0"), 0);
+  vlBrush* b = Brush(1);
+  ASSERT_NE(b->mask, nullptr);
+  for (int y = 0; y < 8; ++y) WriteBitmapPixel(b->mask, 3, y, 1, 1);  // a clear column
+  for (int id : {38, 139, 97, 107, 84}) {
+    ASSERT_EQ(Run(".call displaybgpic 1"), 0);
+    ASSERT_EQ(Run(".call displaybrushfx 1 2 2 " + std::to_string(id) + " -2"), 0) << id;
+    EXPECT_EQ(WindowPixel(d, 2, 2), 0x0000FFu) << id;
+    EXPECT_EQ(WindowPixel(d, 5, 5), 0x808080u) << id;  // the screen shows through the hole
+    EXPECT_EQ(WindowPixel(d, 9, 9), 0x0000FFu) << id;
+    EXPECT_EQ(WindowPixel(d, 10, 9), 0x808080u) << id;
+  }
+}
+
+TEST_F(Fx, AsynchronousBrushEffects) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call createbrush 1 20 10 255"), 0);
+  ASSERT_EQ(Run(".table 0 { type = 30, speed = 5, async = 1 }\n.call base=1 displaybrushfx 1 0 0 r0 -> h"), 0);
+  EXPECT_EQ(WindowPixel(d, 0, 0), 0x808080u);  // nothing drawn yet
+  EXPECT_EQ(Brush(1)->locked, 1u);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(Num("r"), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0x0000FFu);  // columns 0 .. 5
+  EXPECT_EQ(WindowPixel(d, 6, 5), 0x808080u);
+  int frames = 1;
+  do {
+    ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+    ++frames;
+  } while (Num("r") == 0 && frames < 100);
+  EXPECT_EQ(WindowPixel(d, 19, 9), 0x0000FFu);
+  EXPECT_EQ(FirstAsyncDraw(), nullptr);
+  EXPECT_EQ(Brush(1)->locked, 0u);
+  // Cancelled half-way: the brush is released, the handle gone.
+  ASSERT_EQ(Run(".table 0 { type = 31, speed = 2, async = 1 }\n.call base=1 displaybrushfx 1 0 12 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  ASSERT_EQ(Run(".call cancelasyncdraw $h"), 0);
+  EXPECT_EQ(Brush(1)->locked, 0u);
+  EXPECT_EQ(FirstAsyncDraw(), nullptr);
+  EXPECT_EQ(Run(".call asyncdrawframe $h -> r"), ERR_FINDARRAY);
+}
+
+TEST_F(Fx, ClearScreenAndArgumentErrors) {
+  vlDisplay* d = Open(30, 20);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call clearscreen 28 255 -2"), 0);  // BARS to blue
+  EXPECT_EQ(WindowPixel(d, 0, 0), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 29, 19), 0x0000FFu);
+  ASSERT_EQ(Run(".table 0 { speed = 4 }\n.call base=1 clearscreen 116 65280 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 15, 10), 0x00FF00u);
+  EXPECT_EQ(Run(".table 0 { async = 1 }\n.call base=1 clearscreen 0 0 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call displaybrushfx 9 0 0"), ERR_FINDBRUSH);
+  EXPECT_EQ(Run(".call displaybrushfx 9 0"), ERR_MISSINGPARAMTR);
+  EXPECT_EQ(Run(".call displaybrushfx 9 0 0 1 2 3 4"), ERR_TOOMANYARGS);
+  EXPECT_EQ(Run(".call getrandomfx"), ERR_MISSINGPARAMTR);
+  EXPECT_EQ(Run(".call clearscreen"), ERR_MISSINGPARAMTR);
+  // Effects on layers are not drawn yet: refused without a change.
+  ASSERT_EQ(Run(".call createbrush 1 4 4 255\n.call enablelayers"), 0);
+  EXPECT_EQ(Run(".call displaybrushfx 1 0 0 30"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Brush(1)->locked, 0u);
 }
 
 }  // namespace
