@@ -41,6 +41,20 @@ void ReadFXOptions(vlVMState* L, int table, vlFxContext* fx) {
   for (const auto& k : keys) ReadKey(L, table, k.key, k.field);
 }
 
+// The effect, speed and parameter from the options table at index, or
+// from the positional arguments from index on; true for the table form.
+bool ReadEffectArgs(vlVMState* L, int index, vlFxContext* fx) {
+  if (IsOptionsTable(L, index)) {
+    ReadFXOptions(L, index, fx);
+    return true;
+  }
+  fx->effect = vl::OptIntArg(L, index, VL_FX_RANDOMEFFECT);
+  fx->stepSize = vl::OptIntArg(L, index + 1, -1);
+  fx->parameter = vl::OptIntArg(L, index + 2, -1);
+  fx->undoLevel = 1;
+  return false;
+}
+
 int RunLoop(vlFxContext* fx) {
   int status;
   do {
@@ -57,16 +71,10 @@ int CmdDisplayTransitionFX(vlVMState* L) {
   fx.objectType = VL_FX_BGPIC;
   GetObjectIDArg(&fx.id, L, 1);
   fx.bgpicX = fx.bgpicY = 99999;
-  if (IsOptionsTable(L, 2)) {
-    ReadFXOptions(L, 2, &fx);
+  if (ReadEffectArgs(L, 2, &fx)) {
     if (fx.async) return ERR_WRONGUSAGE;
     ReadKey(L, 2, "x", &fx.bgpicX);
     ReadKey(L, 2, "y", &fx.bgpicY);
-  } else {
-    fx.effect = vl::OptIntArg(L, 2, VL_FX_RANDOMEFFECT);
-    fx.stepSize = vl::OptIntArg(L, 3, -1);
-    fx.parameter = vl::OptIntArg(L, 4, -1);
-    fx.undoLevel = 1;
   }
   return RunLoop(&fx);
 }
@@ -79,14 +87,7 @@ int CmdDisplayBrushFX(vlVMState* L) {
   GetObjectIDArg(&fx.id, L, 1);
   fx.x = vl::CheckIntArg(L, 2);
   fx.y = vl::CheckIntArg(L, 3);
-  if (IsOptionsTable(L, 4)) {
-    ReadFXOptions(L, 4, &fx);
-  } else {
-    fx.effect = vl::OptIntArg(L, 4, VL_FX_RANDOMEFFECT);
-    fx.stepSize = vl::OptIntArg(L, 5, -1);
-    fx.parameter = vl::OptIntArg(L, 6, -1);
-    fx.undoLevel = 1;
-  }
+  ReadEffectArgs(L, 4, &fx);
   return RunLoop(&fx);
 }
 
