@@ -14,6 +14,8 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/position.h"
+#include "display/layers/layers.h"
+#include "graphics/picture_engines.h"
 #include "objects/brushes/brush.h"
 #include "display/graphics_library/async_draw.h"
 #include "transitions/fx_draw.h"
@@ -133,9 +135,30 @@ int32_t GetRandomEffect(int32_t excludeBGPicOnly) {
   }
 }
 
+namespace {
+
+// The end state of a layer target: shown, hidden or removed.
+void SettleLayer(vlFxContext* fx, bool refresh) {
+  auto* l = static_cast<vlLayer*>(fx->layer);
+  if (!l || fx->finished) return;
+  vlLayerGeometry* g = l->geometry[2];
+  const int32_t x = g->drawnX, y = g->drawnY, w = g->drawnWidth, h = g->drawnHeight;
+  if (fx->objectType == VL_FX_REMOVELAYER) {
+    DeleteLayer(fx->vm, l, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 1);
+    fx->layer = nullptr;
+  } else {
+    l->hidden = fx->objectType == VL_FX_HIDELAYER ? 1 : 0;
+    if (refresh) RefreshArea(fx->vm, x, y, w, h);
+  }
+  if (vlCurrentOutput) vlCurrentOutput->changed = 1;
+}
+
+}  // namespace
+
 void FinishFX(vlFxContext* fx, int) {
   if (fx->useCounter && *fx->useCounter) --*fx->useCounter;
   fx->useCounter = nullptr;
+  SettleLayer(fx, false);
   fx->finished = 1;
 }
 
@@ -151,6 +174,16 @@ void FreeFXContext(vlFxContext* fx, int keep) {
   DeleteBitmap(fx->previousScreen);
   DeleteMaskPlane(fx->workMask);
   DeleteAlphaPlane(fx->workAlpha);
+  // A layer that was being shown goes back to hidden when the effect stops
+  // short of its end.
+  if (auto* l = static_cast<vlLayer*>(fx->layer); l && !fx->finished && !keep && fx->objectType == VL_FX_SHOWLAYER) {
+    l->hidden = 1;
+    vlLayerGeometry* g = l->geometry[2];
+    RefreshArea(fx->vm, g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight);
+  } else if (l && !fx->finished && !keep) {
+    RefreshArea(fx->vm, l->geometry[2]->drawnX, l->geometry[2]->drawnY, l->geometry[2]->drawnWidth,
+                l->geometry[2]->drawnHeight);
+  }
   std::free(fx);
 }
 
@@ -228,10 +261,20 @@ bool NeedsOldPicture(int32_t id, bool layered) {
 }
 
 // What the screen shows under the effect rectangle, black outside it.
-vlBitmap* GrabScreen(vlFxContext* fx, vlDisplay* d, bool visible) {
+vlBitmap* GrabScreen(vlFxContext* fx, vlDisplay* d, bool visible, bool showLayer = false) {
   vlBitmap* b = NewBitmap(fx->width, fx->height, 0, nullptr);
   if (!b) return nullptr;
   FillBitmapRect(b, 0, 0, fx->width, fx->height, 0xFF000000u);
+  if (visible && d->back && d->layersOn) {
+    // The layers draw the screen again, without the effect's own.
+    auto* l = static_cast<vlLayer*>(fx->layer);
+    const uint32_t hidden = l ? l->hidden : 0;
+    if (l && !showLayer) l->hidden = 1;
+    vlRectXYWH r{fx->x, fx->y, fx->width, fx->height};
+    if (ClipRectToSize(&r, d->bgpic->dispWidth, d->bgpic->dispHeight))
+      RedrawLayers(fx->vm, d, d->bgpic, d->back, r.x, r.y, r.width, r.height, 0);
+    if (l) l->hidden = hidden;
+  }
   if (visible && d->back)
     ClipBlitFX(d->back, fx->x, fx->y, b, 0, 0, fx->width, fx->height, static_cast<int32_t>(QueryBitmap(d->back, 0)),
                static_cast<int32_t>(QueryBitmap(d->back, 14)), fx->width, fx->height);
@@ -255,6 +298,48 @@ int PrepareBrush(vlFxContext* fx, vlDisplay* d) {
   return 0;
 }
 
+// A layer target drawn onto the screen. instant: the layer needs drawing
+// into its own image (covered, styled, transparent, asynchronous), which
+// this player does not do: the effect jumps to its end.
+int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant) {
+  if (!d->layersOn) return ERR_NOLAYERS;
+  vlLayer* l = GetLayerByPos(d->bgpic, fx->id.number);
+  if (!l) return ERR_LAYERRANGE;
+  if (FindAsyncDrawOwner(l, 0)) return 1371;
+  fx->layer = l;
+  vlLayerGeometry* g = l->geometry[2];
+  fx->x = g->drawnX;
+  fx->y = g->drawnY;
+  const bool styled = l->shadow.on || l->border.on || LayerHasFilters(l->filters);
+  const bool ownPlanes = fx->reverse && OwnTransparency(fx->effect) && !(fx->effect >= 47 && fx->effect <= 54);
+  *instant = fx->forceRealtime || fx->async || fx->bgpicEmu || l->transparency || styled || g->clipRegion ||
+             fx->scaledOutput || ownPlanes || !IsLayerUnobscured(d->bgpic, l);
+  if (*instant) return 0;
+  if (!fx->reverse) {
+    vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+    int32_t w = 0, h = 0;
+    uint32_t extra = 0;
+    if (int status = GetLayerBitmaps(fx->vm, l, g, 1, 1, -1, &image, &mask, &alpha, &w, &h, &extra)) return status;
+    if (!image || w < 1 || h < 1) return ERR_BITMAP;
+    // Private copies: the layer's caches may be rebuilt while the effect runs.
+    vlBitmap *copy = nullptr, *copyMask = nullptr, *copyAlpha = nullptr;
+    if (int status = CopyBitmapRegion(image, mask, alpha, 0, 0, w, h, 0, 0, 0, &copy, &copyMask, &copyAlpha))
+      return status;
+    fx->source = copy, fx->sourceMask = copyMask, fx->sourceAlpha = copyAlpha;
+    fx->ownsSource = 1, fx->ownsMask = copyMask != nullptr, fx->ownsAlpha = copyAlpha != nullptr;
+    fx->width = w;
+    fx->height = h;
+  } else {
+    // Hiding draws what lies under the layer over it.
+    fx->width = g->drawnWidth;
+    fx->height = g->drawnHeight;
+    if (fx->width < 1 || fx->height < 1) return ERR_BITMAP;
+    if (!(fx->source = GrabScreen(fx, d, true))) return ERR_BITMAP;
+    fx->ownsSource = 1;
+  }
+  return 0;
+}
+
 // Flattening and the old picture of a target that is drawn onto the
 // screen (not a BGPic, not a layer's own image).
 int PrepareOnScreen(vlFxContext* fx, vlDisplay* d) {
@@ -272,13 +357,21 @@ int PrepareOnScreen(vlFxContext* fx, vlDisplay* d) {
     fx->sourceMask = fx->sourceAlpha = nullptr;
     fx->ownsMask = fx->ownsAlpha = 0;
   }
-  if (NeedsOldPicture(fx->effect, false) && !(fx->oldPicture = GrabScreen(fx, d, visible))) return ERR_BITMAP;
+  const int32_t id = fx->effect;
+  const bool showLayer = fx->reverse && (id == 97 || id == 98 || id == 114 || id == 116 || id == 117 || (id >= 134 && id <= 139));
+  if (NeedsOldPicture(id, false) && !(fx->oldPicture = GrabScreen(fx, d, visible, showLayer))) return ERR_BITMAP;
   return 0;
 }
 
 // The asynchronous drawing object's callbacks.
+// The effect's layer takes part in drawing from its first frame on.
+void ShowEffectLayer(vlFxContext* fx) {
+  if (auto* l = static_cast<vlLayer*>(fx->layer)) l->hidden = l->drawnDuringSelection = 0;
+}
+
 int AsyncStep(void* user, int32_t* done) {
   auto* fx = static_cast<vlFxContext*>(user);
+  ShowEffectLayer(fx);
   return fx->step(fx, done);
 }
 void AsyncFinish(void* user, int32_t) { FinishFX(static_cast<vlFxContext*>(user), 1); }
@@ -322,6 +415,7 @@ int RunSynchronous(vlFxContext* fx, vlDisplay* d) {
       fx->aborted = 1;
       return 0;
     }
+    ShowEffectLayer(fx);
     if (int status = fx->step(fx, &done)) return status;
     if (!done && vlFxFrameDelayUs > 0) usleep(static_cast<useconds_t>(vlFxFrameDelayUs));
   }
@@ -357,10 +451,23 @@ int RunTransitionFX(vlFxContext* tmpl) {
   if (fx->reverse) fx->effect = ReversedEffect(fx->effect);
   // Refused before anything changes on the display.
   if (!IsBuilt(fx->effect)) return fail(ERR_WRONGUSAGE);
-  if (!bgpicTarget && fx->objectType != VL_FX_BRUSH) return fail(ERR_WRONGUSAGE);
+  const bool layerTarget = fx->objectType == VL_FX_SHOWLAYER || fx->objectType == VL_FX_HIDELAYER ||
+                           fx->objectType == VL_FX_REMOVELAYER;
+  if (!bgpicTarget && !layerTarget && fx->objectType != VL_FX_BRUSH) return fail(ERR_WRONGUSAGE);
   if (d->outputType != VL_OUTPUT_DISPLAY) LeaveSelectMode(fx->vm, d, 0);
+  fx->scaledOutput = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0;
   if (bgpicTarget) {
     if (int status = PrepareBGPic(fx, d)) return fail(status);
+  } else if (layerTarget) {
+    bool instant = false;
+    if (int status = PrepareLayer(fx, d, &instant)) return fail(status);
+    if (instant) {
+      SettleLayer(fx, true);
+      fx->finished = 1;
+      FreeFXContext(fx, 1);
+      return 0;
+    }
+    if (int status = PrepareOnScreen(fx, d)) return fail(status);
   } else {
     if (int status = PrepareBrush(fx, d)) return fail(status);
     if (int status = PrepareOnScreen(fx, d)) return fail(status);
@@ -368,9 +475,8 @@ int RunTransitionFX(vlFxContext* tmpl) {
   fx->target = nullptr;
   fx->destWidth = d->bgpic->dispWidth;
   fx->destHeight = d->bgpic->dispHeight;
-  fx->scaledOutput = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0;
   fx->blitFlags = fx->scaledOutput ? 0x24 : 4;
-  if (d->layersOn) fx->blitFlags |= 0x40;
+  if (d->layersOn && bgpicTarget) fx->blitFlags |= 0x40;
   fx->step = vlFxTable[fx->effect].step;
   fx->cleanup = vlFxTable[fx->effect].cleanup;
   fx->phase = 0;

@@ -3,8 +3,10 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "runtime/error_vm.h"
+#include "runtime/errors.h"
 #include "runtime/object_data.h"
 #include "runtime/objects.h"
 #include "runtime/option_readers.h"
@@ -131,6 +133,72 @@ int CmdClearScreen(vlVMState* L) {
   return status;
 }
 
+// A layer position from a number or a layer name of the current BGPic.
+int LayerPositionArg(vlVMState* L, int index, int32_t* position) {
+  const int type = vl::GetTypeAt(L, index);
+  if (type == VL_TSTRING) {
+    const char* name = vl::ToStringAt(L, index);
+    *position = vlCurrentOutput ? FindLayerByName(vlCurrentOutput, name) : 0;
+    if (*position) return 0;
+    SetErrorArgument(name);
+    return ERR_FINDLAYER;
+  }
+  *position = vl::CheckIntArg(L, index);
+  return 0;
+}
+
+int LayerFX(vlVMState* L, int32_t objectType) {
+  CheckArgs(L, 1, 4, 0, 0);
+  vlFxContext fx{};
+  fx.vm = L;
+  fx.objectType = objectType;
+  fx.reverse = objectType != VL_FX_SHOWLAYER;
+  if (int status = LayerPositionArg(L, 1, &fx.id.number)) return status;
+  if (ReadEffectArgs(L, 2, &fx) && objectType == VL_FX_SHOWLAYER) {
+    ReadKey(L, 2, "bgpicemu", &fx.bgpicEmu);
+    if (fx.bgpicEmu) {
+      int present = 0;
+      GetTableObjectID(L, 2, "bgpic", &fx.emuBGPic, &present);
+      if (!present) return ERR_MISSINGPARAMTR;
+      vlBGPic* pic = nullptr;
+      if (int status = GetBGPicByID(L, fx.emuBGPic, &pic, 0)) return status;
+      pic->changed = 0;
+    }
+  }
+  return RunLoop(&fx);
+}
+
+int CmdShowLayerFX(vlVMState* L) { return LayerFX(L, VL_FX_SHOWLAYER); }
+int CmdHideLayerFX(vlVMState* L) { return LayerFX(L, VL_FX_HIDELAYER); }
+int CmdRemoveLayerFX(vlVMState* L) { return LayerFX(L, VL_FX_REMOVELAYER); }
+
+// Removes the undoLevel-th most recent layer that shows the object.
+int CmdUndoFX(vlVMState* L) {
+  CheckArgs(L, 2, 6, 0, 0);
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d || !d->layersOn) return ERR_NOLAYERS;
+  vlFxContext fx{};
+  fx.vm = L;
+  fx.objectType = VL_FX_REMOVELAYER;
+  fx.reverse = 1;
+  fx.undoType = vl::CheckIntArg(L, 1);
+  vlObjectId object{};
+  GetObjectIDArg(&object, L, 2);
+  if (!ReadEffectArgs(L, 3, &fx)) fx.undoLevel = vl::OptIntArg(L, 6, 1);
+  int32_t found = 0;
+  for (int32_t n = CountLayers(vlCurrentOutput); n >= 1; --n) {
+    vlLayer* l = GetLayerByPos(vlCurrentOutput, n);
+    if (!l || static_cast<int32_t>(l->type) != fx.undoType || l->source.number != object.number ||
+        l->source.handle != object.handle)
+      continue;
+    if (++found == fx.undoLevel) {
+      fx.id = {n, nullptr};
+      return RunLoop(&fx);
+    }
+  }
+  return ERR_FINDARRAY;
+}
+
 int CmdGetRandomFX(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   const int32_t exclude = vl::CheckIntArg(L, 1);
@@ -141,6 +209,10 @@ int CmdGetRandomFX(vlVMState* L) {
 const vlCommand kFxCommands[] = {
     {"DisplayBrushFX", CmdDisplayBrushFX},
     {"DisplayTransitionFX", CmdDisplayTransitionFX},
+    {"UndoFX", CmdUndoFX},
+    {"ShowLayerFX", CmdShowLayerFX},
+    {"HideLayerFX", CmdHideLayerFX},
+    {"RemoveLayerFX", CmdRemoveLayerFX},
     {"GetRandomFX", CmdGetRandomFX},
     {"ClearScreen", CmdClearScreen},
     {nullptr, nullptr},

@@ -33,8 +33,21 @@ class Fx : public DisplayTest {
     if (started_) {
       FreeAsyncDraws(L);
       FreeBrushLib(L);
+      ShutdownLayerSystem(L);
     }
     DisplayTest::TearDown();
+  }
+  // A layer showing a solid box, drawn; source names the object it shows.
+  vlLayer* AddBox(int x, int y, int w, int h, uint32_t color, vlObjectId source = {}) {
+    vlBitmap* b = NewBitmap(w, h, 0, nullptr);
+    FillBitmapRect(b, 0, 0, w, h, 0xFF000000u | color);
+    vlLayerGeometry* g = NewLayerGeometry();
+    g->x = x, g->y = y, g->width = w, g->height = h;
+    vlLayer* layer = nullptr;
+    EXPECT_EQ(AddLayer(L, VL_LAYER_BOX, &source, x, y, w, h, nullptr, nullptr, b, nullptr, nullptr, g, -1, 0, &layer),
+              0);
+    RefreshArea(L, x, y, w, h);
+    return layer;
   }
   vlBrush* Brush(int n) {
     vlBrush* b = nullptr;
@@ -327,6 +340,65 @@ TEST_F(Fx, ClearScreenAndArgumentErrors) {
   ASSERT_EQ(Run(".call createbrush 1 4 4 255\n.call enablelayers"), 0);
   EXPECT_EQ(Run(".call displaybrushfx 1 0 0 30"), ERR_WRONGUSAGE);
   EXPECT_EQ(Brush(1)->locked, 0u);
+}
+
+TEST_F(Fx, LayerEffects) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(Run(".call showlayerfx 1 30"), ERR_NOLAYERS);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  AddBox(5, 7, 10, 6, 0x0000FF);
+  ASSERT_EQ(CountLayers(d->bgpic), 1);
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0x0000FFu);
+  ASSERT_EQ(Run(".call hidelayerfx 1 30 -1"), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 14, 12), 0x808080u);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 1)->hidden, 1u);
+  ASSERT_EQ(Run(".call showlayerfx 1 139 -2"), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 14, 12), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 15, 12), 0x808080u);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 1)->hidden, 0u);
+  // A layer covered by another one changes at once, under the other.
+  AddBox(8, 8, 4, 4, 0x00FF00);
+  ASSERT_EQ(Run(".call hidelayerfx 1 38"), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
+  ASSERT_EQ(Run(".call showlayerfx 1 38"), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
+  ASSERT_EQ(Run(".call removelayerfx 2 28 -2"), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 1);
+  EXPECT_EQ(WindowPixel(d, 9, 9), 0x0000FFu);
+
+  EXPECT_EQ(Run(".call showlayerfx 5 30"), ERR_LAYERRANGE);
+  EXPECT_EQ(Run(".call showlayerfx \"nothing\" 30"), ERR_FINDLAYER);
+  EXPECT_EQ(Run(".table 0 { type = 30, bgpicemu = 1 }\n.call base=1 showlayerfx 1 r0"), ERR_MISSINGPARAMTR);
+  EXPECT_EQ(Run(".call hidelayerfx 1 2 3 4 5"), ERR_TOOMANYARGS);
+}
+
+TEST_F(Fx, UndoFXRemovesTheNthMostRecentDisplay) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  AddBox(0, 0, 4, 4, 0x0000FF, {1, nullptr});
+  AddBox(10, 0, 4, 4, 0x00FF00, {2, nullptr});
+  AddBox(20, 0, 4, 4, 0x0000FF, {1, nullptr});
+  ASSERT_EQ(CountLayers(d->bgpic), 3);
+  const auto type = static_cast<int>(GetLayerByPos(d->bgpic, 1)->type);
+  const std::string undo = ".call undofx " + std::to_string(type) + " 1 ";
+  EXPECT_EQ(Run(undo + "30 -1 -1 0"), ERR_FINDARRAY);
+  EXPECT_EQ(Run(undo + "30 -1 -1 3"), ERR_FINDARRAY);
+  ASSERT_EQ(Run(undo + "30 -2 -1 2"), 0);  // the first display of brush 1
+  ASSERT_EQ(CountLayers(d->bgpic), 2);
+  EXPECT_EQ(WindowPixel(d, 1, 1), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 21, 1), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 11, 1), 0x00FF00u);
+  ASSERT_EQ(Run(".table 0 { type = 35 }\n.call base=1 undofx " + std::to_string(type) + " 1 r0"), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 1);
+  EXPECT_EQ(WindowPixel(d, 21, 1), 0x808080u);
+  ASSERT_EQ(Run(".call disablelayers"), 0);
+  EXPECT_EQ(Run(undo + "30"), ERR_NOLAYERS);
 }
 
 }  // namespace
