@@ -281,20 +281,69 @@ vlBitmap* GrabScreen(vlFxContext* fx, vlDisplay* d, bool visible, bool showLayer
   return b;
 }
 
+// On a display with layers the target becomes a new hidden topmost layer
+// showing a copy of the picture's rectangle (sx, sy, width, height), and
+// the effect shows that layer.
+int AddTargetLayer(vlFxContext* fx, vlDisplay* d, uint32_t type, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha,
+                   int32_t sx, int32_t sy) {
+  vlBitmap *copy = nullptr, *copyMask = nullptr, *copyAlpha = nullptr;
+  if (int status = CopyBitmapRegion(bitmap, mask, alpha, sx, sy, fx->width, fx->height, 0, 0, 0, &copy, &copyMask,
+                                    &copyAlpha))
+    return status;
+  vlLayerGeometry* g = NewLayerGeometry();
+  if (!g) {
+    DeleteBitmap(copy);
+    DeleteMaskPlane(copyMask);
+    DeleteAlphaPlane(copyAlpha);
+    return ERR_MEM;
+  }
+  g->x = fx->x, g->y = fx->y, g->width = fx->width, g->height = fx->height;
+  vlLayer* layer = nullptr;
+  if (int status = AddLayer(fx->vm, type, &fx->id, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, copy,
+                            copyMask, copyAlpha, g, -1, VL_ADDLAYER_HIDDEN, &layer))
+    return status;
+  fx->objectType = VL_FX_SHOWLAYER;
+  fx->id = {CountLayers(d->bgpic), nullptr};
+  return 0;
+}
+
 int PrepareBrush(vlFxContext* fx, vlDisplay* d) {
   vlBrush* b = nullptr;
   if (int status = GetBrushByID(fx->vm, fx->id, &b, 0)) return status;
-  // Effects on layers are not drawn by this player yet.
-  if (d->layersOn) return ERR_WRONGUSAGE;
+  if (!b->bitmap) return ERR_BRUSHTYPE;
   ++b->locked;
   fx->useCounter = &b->locked;
   fx->width = b->width;
   fx->height = b->height;
   fx->x = ResolvePosX(fx->x, b->width, 0, 0);
   fx->y = ResolvePosY(fx->y, b->height, 0, 0);
+  if (d->layersOn) return AddTargetLayer(fx, d, VL_LAYER_BRUSH, b->bitmap, b->mask, b->alpha, 0, 0);
   fx->source = b->bitmap;
   fx->sourceMask = b->mask;
   fx->sourceAlpha = b->alpha;
+  return 0;
+}
+
+// A BGPic part: a layer with the "layers" option, else a cut-out picture.
+int PreparePart(vlFxContext* fx, vlDisplay* d) {
+  vlBGPic* pic = nullptr;
+  if (int status = GetBGPicByID(fx->vm, fx->id, &pic, 0)) return status;
+  if (fx->useLayers && !d->layersOn) return ERR_WRONGUSAGE;
+  ++pic->locked;
+  fx->useCounter = &pic->locked;
+  vlRectXYWH part{fx->partX, fx->partY, fx->width, fx->height};
+  if (!ClipRectToSize(&part, pic->width, pic->height) || part.width < 1 || part.height < 1) return ERR_COORDSRANGE;
+  fx->partX = part.x, fx->partY = part.y, fx->width = part.width, fx->height = part.height;
+  fx->x = ResolvePosX(fx->x, fx->width, 0, 0);
+  fx->y = ResolvePosY(fx->y, fx->height, 0, 0);
+  if (fx->useLayers)
+    return AddTargetLayer(fx, d, VL_LAYER_BGPICPART, pic->curBitmap, pic->curMask, pic->curAlpha, part.x, part.y);
+  vlBitmap *copy = nullptr, *mask = nullptr, *alpha = nullptr;
+  if (int status = CopyBitmapRegion(pic->curBitmap, pic->curMask, pic->curAlpha, part.x, part.y, part.width,
+                                    part.height, 0, 0, 0, &copy, &mask, &alpha))
+    return status;
+  fx->source = copy, fx->sourceMask = mask, fx->sourceAlpha = alpha;
+  fx->ownsSource = 1, fx->ownsMask = mask != nullptr, fx->ownsAlpha = alpha != nullptr;
   return 0;
 }
 
@@ -434,7 +483,13 @@ int RunTransitionFX(vlFxContext* tmpl) {
   *fx = *tmpl;
   fx->speed = fx->stepSize;
   if (fx->effect == 113) fx->effect = VL_FX_RANDOMEFFECT;
+  const int32_t requested = fx->objectType;
   auto fail = [&](int status) {
+    // A layer the effect made for its target goes again.
+    if (requested != fx->objectType && fx->layer) {
+      DeleteLayer(fx->vm, static_cast<vlLayer*>(fx->layer), 0, nullptr, nullptr, nullptr, nullptr, nullptr, 1);
+      fx->layer = nullptr;
+    }
     FreeFXContext(fx, 0);
     return status;
   };
@@ -453,12 +508,17 @@ int RunTransitionFX(vlFxContext* tmpl) {
   if (!IsBuilt(fx->effect)) return fail(ERR_WRONGUSAGE);
   const bool layerTarget = fx->objectType == VL_FX_SHOWLAYER || fx->objectType == VL_FX_HIDELAYER ||
                            fx->objectType == VL_FX_REMOVELAYER;
-  if (!bgpicTarget && !layerTarget && fx->objectType != VL_FX_BRUSH) return fail(ERR_WRONGUSAGE);
+  if (!bgpicTarget && !layerTarget && fx->objectType != VL_FX_BRUSH && fx->objectType != VL_FX_BGPICPART)
+    return fail(ERR_WRONGUSAGE);
   if (d->outputType != VL_OUTPUT_DISPLAY) LeaveSelectMode(fx->vm, d, 0);
   fx->scaledOutput = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0;
+  if (fx->objectType == VL_FX_BRUSH || fx->objectType == VL_FX_BGPICPART) {
+    const int status = fx->objectType == VL_FX_BRUSH ? PrepareBrush(fx, d) : PreparePart(fx, d);
+    if (status) return fail(status);
+  }
   if (bgpicTarget) {
     if (int status = PrepareBGPic(fx, d)) return fail(status);
-  } else if (layerTarget) {
+  } else if (fx->objectType == VL_FX_SHOWLAYER || layerTarget) {
     bool instant = false;
     if (int status = PrepareLayer(fx, d, &instant)) return fail(status);
     if (instant) {
@@ -468,9 +528,8 @@ int RunTransitionFX(vlFxContext* tmpl) {
       return 0;
     }
     if (int status = PrepareOnScreen(fx, d)) return fail(status);
-  } else {
-    if (int status = PrepareBrush(fx, d)) return fail(status);
-    if (int status = PrepareOnScreen(fx, d)) return fail(status);
+  } else if (int status = PrepareOnScreen(fx, d)) {
+    return fail(status);
   }
   fx->target = nullptr;
   fx->destWidth = d->bgpic->dispWidth;

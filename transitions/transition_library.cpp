@@ -93,6 +93,26 @@ int CmdDisplayBrushFX(vlVMState* L) {
   return RunLoop(&fx);
 }
 
+int CmdDisplayBGPicPartFX(vlVMState* L) {
+  CheckArgs(L, 5, 11, 0, 0);
+  vlFxContext fx{};
+  fx.vm = L;
+  fx.objectType = VL_FX_BGPICPART;
+  GetObjectIDArg(&fx.id, L, 1);
+  fx.x = fx.partX = vl::CheckIntArg(L, 2);
+  fx.y = fx.partY = vl::CheckIntArg(L, 3);
+  fx.width = vl::CheckIntArg(L, 4);
+  fx.height = vl::CheckIntArg(L, 5);
+  if (!ReadEffectArgs(L, 6, &fx)) {
+    fx.x = vl::OptIntArg(L, 9, fx.partX);
+    fx.y = vl::OptIntArg(L, 10, fx.partY);
+    fx.useLayers = vl::OptIntArg(L, 11, 0);
+  }
+  vlDisplay* d = vlCurrentDisplay;
+  if (fx.useLayers && d && !d->layersOn) return ERR_WRONGUSAGE;
+  return RunLoop(&fx);
+}
+
 // Shows a temporary BGPic of the current one's size filled with the colour.
 int CmdClearScreen(vlVMState* L) {
   CheckArgs(L, 1, 4, 0, 0);
@@ -209,6 +229,7 @@ int CmdGetRandomFX(vlVMState* L) {
 const vlCommand kFxCommands[] = {
     {"DisplayBrushFX", CmdDisplayBrushFX},
     {"DisplayTransitionFX", CmdDisplayTransitionFX},
+    {"DisplayBGPicPartFX", CmdDisplayBGPicPartFX},
     {"UndoFX", CmdUndoFX},
     {"ShowLayerFX", CmdShowLayerFX},
     {"HideLayerFX", CmdHideLayerFX},

@@ -336,10 +336,40 @@ TEST_F(Fx, ClearScreenAndArgumentErrors) {
   EXPECT_EQ(Run(".call displaybrushfx 9 0 0 1 2 3 4"), ERR_TOOMANYARGS);
   EXPECT_EQ(Run(".call getrandomfx"), ERR_MISSINGPARAMTR);
   EXPECT_EQ(Run(".call clearscreen"), ERR_MISSINGPARAMTR);
-  // Effects on layers are not drawn yet: refused without a change.
-  ASSERT_EQ(Run(".call createbrush 1 4 4 255\n.call enablelayers"), 0);
-  EXPECT_EQ(Run(".call displaybrushfx 1 0 0 30"), ERR_WRONGUSAGE);
+}
+
+TEST_F(Fx, BrushesAndBGPicPartsBecomeLayersWhereLayersAreOn) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  // Without layers a part is cut out and drawn at its place or at dx, dy.
+  ASSERT_EQ(Run(".call displaybgpicpartfx 2 0 0 10 5 30 -1"), 0);
+  EXPECT_EQ(WindowPixel(d, 0, 0), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 9, 4), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 10, 0), 0x808080u);
+  ASSERT_EQ(Run(".call displaybgpicpartfx 2 0 0 10 5 35 -1 -1 20 10"), 0);
+  EXPECT_EQ(WindowPixel(d, 20, 10), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 29, 14), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 19, 10), 0x808080u);
+  EXPECT_EQ(Run(".call displaybgpicpartfx 2 0 0 10 5 35 -1 -1 20 10 1"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call displaybgpicpartfx 2 50 0 10 5"), ERR_COORDSRANGE);
+
+  ASSERT_EQ(Run(".call enablelayers\n.call createbrush 1 10 6 255"), 0);
+  ASSERT_EQ(Run(".call displaybrushfx 1 5 20 38 -2"), 0);
+  ASSERT_EQ(CountLayers(d->bgpic), 1);
+  vlLayer* l = GetLayerByPos(d->bgpic, 1);
+  EXPECT_EQ(l->hidden, 0u);
+  EXPECT_EQ(l->type, static_cast<uint32_t>(VL_LAYER_BRUSH));
+  EXPECT_EQ(l->source.number, 1);
+  EXPECT_EQ(WindowPixel(d, 5, 20), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 14, 25), 0x0000FFu);
   EXPECT_EQ(Brush(1)->locked, 0u);
+  ASSERT_EQ(Run(".table 0 { type = 30, layers = 1 }\n.call base=1 displaybgpicpartfx 2 0 0 4 4 r0"), 0);
+  ASSERT_EQ(CountLayers(d->bgpic), 2);
+  EXPECT_EQ(WindowPixel(d, 3, 3), 0xFF0000u);
+  // The layer the brush effect made is undone like any display of the brush.
+  ASSERT_EQ(Run(".call undofx 3 1 139 -2"), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 1);
+  EXPECT_EQ(WindowPixel(d, 5, 20), 0x808080u);
 }
 
 TEST_F(Fx, LayerEffects) {
