@@ -551,6 +551,19 @@ int RunTransitionFX(vlFxContext* tmpl) {
   }
   int status = RunSynchronous(fx, d);
   if (status) return fail(status);
+  if (fx->aborted && !bgpicTarget) {
+    // The BGPic changed its size: the command runs the effect again from
+    // the layer as it was.
+    tmpl->restart = 1;
+    if (auto* l = static_cast<vlLayer*>(fx->layer); l && requested != fx->objectType) {
+      DeleteLayer(fx->vm, l, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 1);
+      fx->layer = nullptr;
+    } else if (l) {
+      l->hidden = fx->objectType == VL_FX_SHOWLAYER ? 1 : 0;
+      RefreshArea(fx->vm, l->geometry[2]->drawnX, l->geometry[2]->drawnY, l->geometry[2]->drawnWidth,
+                  l->geometry[2]->drawnHeight);
+    }
+  }
   if (bgpicTarget && !fx->aborted && vlCurrentDisplay == d && d->back) {
     UpdateDisplayRect(fx->source, 0, 0, d, 0, 0, fx->width, fx->height, 1);
     BltBitmap(fx->source, 0, 0, d->back, 0, 0, fx->width, fx->height);
