@@ -21,6 +21,7 @@
 #include "transitions/fx_draw.h"
 #include "vm/stack_api.h"
 #include "platform/event_pump.h"
+#include "runtime/startup.h"
 #include "transitions/families/families.h"
 #include "vm/error_codes.h"
 
@@ -164,6 +165,8 @@ void FinishFX(vlFxContext* fx, int) {
 
 void FreeFXContext(vlFxContext* fx, int keep) {
   if (!fx) return;
+  // At shut-down the brushes go before the drawing objects that use them.
+  if (vlShuttingDown) fx->useCounter = nullptr;
   if (fx->useCounter && *fx->useCounter) --*fx->useCounter;
   if (fx->cleanup && fx->state) fx->cleanup(fx, keep);
   std::free(fx->state);

@@ -10,6 +10,7 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
+#include "runtime/startup.h"
 #include "transitions/fx_engine.h"
 #include "transitions/transition_library.h"
 #include "vm/error_codes.h"
@@ -320,6 +321,14 @@ TEST_F(Fx, AsynchronousBrushEffects) {
   EXPECT_EQ(Brush(1)->locked, 0u);
   EXPECT_EQ(FirstAsyncDraw(), nullptr);
   EXPECT_EQ(Run(".call asyncdrawframe $h -> r"), ERR_FINDARRAY);
+  // Shut-down frees the brushes before the effects still running on them.
+  ASSERT_EQ(Run(".table 0 { type = 139, async = 1 }\n.call base=1 displaybrushfx 1 0 0 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  vlShuttingDown = 1;
+  FreeBrushLib(L);
+  FreeAsyncDraws(L);
+  vlShuttingDown = 0;
+  EXPECT_EQ(FirstAsyncDraw(), nullptr);
 }
 
 TEST_F(Fx, ClearScreenAndArgumentErrors) {
