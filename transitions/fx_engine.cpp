@@ -272,7 +272,7 @@ vlBitmap* GrabScreen(vlFxContext* fx, vlDisplay* d, bool visible, bool showLayer
     // The layers draw the screen again, without the effect's own.
     auto* l = static_cast<vlLayer*>(fx->layer);
     const uint32_t hidden = l ? l->hidden : 0;
-    if (l && !showLayer) l->hidden = 1;
+    if (l) l->hidden = showLayer ? 0 : 1;
     vlRectXYWH r{fx->x, fx->y, fx->width, fx->height};
     if (ClipRectToSize(&r, d->bgpic->dispWidth, d->bgpic->dispHeight))
       RedrawLayers(fx->vm, d, d->bgpic, d->back, r.x, r.y, r.width, r.height, 0);
@@ -350,10 +350,11 @@ int PreparePart(vlFxContext* fx, vlDisplay* d) {
   return 0;
 }
 
-// A layer target drawn onto the screen. instant: the layer needs drawing
-// into its own image (covered, styled, transparent, asynchronous), which
-// this player does not do: the effect jumps to its end.
-int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant) {
+// A layer target drawn onto the screen. composed: the layer is covered,
+// styled, transparent or shown asynchronously, and the frames pass between
+// two pictures of its area instead of drawing into the layer's own image.
+// instant: on a display that scales its output the effect jumps to its end.
+int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
   if (!d->layersOn) return ERR_NOLAYERS;
   vlLayer* l = GetLayerByPos(d->bgpic, fx->id.number);
   if (!l) return ERR_LAYERRANGE;
@@ -364,9 +365,28 @@ int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant) {
   fx->y = g->drawnY;
   const bool styled = l->shadow.on || l->border.on || LayerHasFilters(l->filters);
   const bool ownPlanes = fx->reverse && OwnTransparency(fx->effect) && !(fx->effect >= 47 && fx->effect <= 54);
-  *instant = fx->forceRealtime || fx->async || fx->bgpicEmu || l->transparency || styled || g->clipRegion ||
-             fx->scaledOutput || ownPlanes || !IsLayerUnobscured(d->bgpic, l);
+  *instant = fx->scaledOutput;
   if (*instant) return 0;
+  if (fx->forceRealtime || fx->async || fx->bgpicEmu || l->transparency || styled || g->clipRegion || ownPlanes ||
+      !IsLayerUnobscured(d->bgpic, l)) {
+    // The effect runs between two compositions of the layer's area, without
+    // and with the layer, so that what lies above it stays in place.
+    int32_t ox = 0, oy = 0, ow = 0, oh = 0;
+    GetLayerOuterRect(fx->vm, l, g, &ox, &oy, &ow, &oh);
+    vlRectXYWH r{ox, oy, ow, oh};
+    if (!ClipRectToSize(&r, d->bgpic->dispWidth, d->bgpic->dispHeight) || r.width < 1 || r.height < 1) {
+      *instant = true;
+      return 0;
+    }
+    fx->x = r.x, fx->y = r.y, fx->width = r.width, fx->height = r.height;
+    vlBitmap* without = GrabScreen(fx, d, true, false);
+    vlBitmap* with = GrabScreen(fx, d, true, true);
+    fx->source = fx->reverse ? without : with;
+    fx->oldPicture = fx->reverse ? with : without;
+    fx->ownsSource = 1;
+    *composed = true;
+    return without && with ? 0 : ERR_BITMAP;
+  }
   if (!fx->reverse) {
     vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
     int32_t w = 0, h = 0;
@@ -426,7 +446,14 @@ int AsyncStep(void* user, int32_t* done) {
   ShowEffectLayer(fx);
   return fx->step(fx, done);
 }
-void AsyncFinish(void* user, int32_t) { FinishFX(static_cast<vlFxContext*>(user), 1); }
+// Finishing before the last frame shows the end at once.
+void AsyncFinish(void* user, int32_t done) {
+  auto* fx = static_cast<vlFxContext*>(user);
+  if (!done && !fx->layer && fx->objectType != VL_FX_BGPIC) DrawFXPicture(fx, fx->source);
+  const bool redraw = !done && fx->layer;
+  FinishFX(fx, 1);
+  if (redraw && fx->layer) RefreshArea(fx->vm, fx->x, fx->y, fx->width, fx->height);
+}
 void AsyncRelease(void* user, int32_t done) { FreeFXContext(static_cast<vlFxContext*>(user), done); }
 intptr_t AsyncNotify(int32_t code, void* argument, void* user, intptr_t extra) {
   auto* fx = static_cast<vlFxContext*>(user);
@@ -522,15 +549,16 @@ int RunTransitionFX(vlFxContext* tmpl) {
   if (bgpicTarget) {
     if (int status = PrepareBGPic(fx, d)) return fail(status);
   } else if (fx->objectType == VL_FX_SHOWLAYER || layerTarget) {
-    bool instant = false;
-    if (int status = PrepareLayer(fx, d, &instant)) return fail(status);
+    bool instant = false, composed = false;
+    if (int status = PrepareLayer(fx, d, &instant, &composed)) return fail(status);
     if (instant) {
       SettleLayer(fx, true);
       fx->finished = 1;
       FreeFXContext(fx, 1);
       return 0;
     }
-    if (int status = PrepareOnScreen(fx, d)) return fail(status);
+    if (!composed)
+      if (int status = PrepareOnScreen(fx, d)) return fail(status);
   } else if (int status = PrepareOnScreen(fx, d)) {
     return fail(status);
   }

@@ -314,6 +314,13 @@ TEST_F(Fx, AsynchronousBrushEffects) {
   EXPECT_EQ(WindowPixel(d, 19, 9), 0x0000FFu);
   EXPECT_EQ(FirstAsyncDraw(), nullptr);
   EXPECT_EQ(Brush(1)->locked, 0u);
+  // Finished half-way: the whole brush at once.
+  ASSERT_EQ(Run(".table 0 { type = 30, speed = 2, async = 1 }\n.call base=1 displaybrushfx 1 20 0 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(WindowPixel(d, 39, 9), 0x808080u);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(WindowPixel(d, 39, 9), 0x0000FFu);
+  EXPECT_EQ(Brush(1)->locked, 0u);
   // Cancelled half-way: the brush is released, the handle gone.
   ASSERT_EQ(Run(".table 0 { type = 31, speed = 2, async = 1 }\n.call base=1 displaybrushfx 1 0 12 r0 -> h"), 0);
   ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
@@ -398,7 +405,7 @@ TEST_F(Fx, LayerEffects) {
   EXPECT_EQ(WindowPixel(d, 14, 12), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 15, 12), 0x808080u);
   EXPECT_EQ(GetLayerByPos(d->bgpic, 1)->hidden, 0u);
-  // A layer covered by another one changes at once, under the other.
+  // A layer covered by another one changes under the other.
   AddBox(8, 8, 4, 4, 0x00FF00);
   ASSERT_EQ(Run(".call hidelayerfx 1 38"), 0);
   EXPECT_EQ(WindowPixel(d, 5, 7), 0x808080u);
@@ -438,6 +445,30 @@ TEST_F(Fx, UndoFXRemovesTheNthMostRecentDisplay) {
   EXPECT_EQ(WindowPixel(d, 21, 1), 0x808080u);
   ASSERT_EQ(Run(".call disablelayers"), 0);
   EXPECT_EQ(Run(undo + "30"), ERR_NOLAYERS);
+}
+
+TEST_F(Fx, CoveredLayersChangeUnderTheLayersAbove) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  AddBox(5, 7, 10, 6, 0x0000FF);
+  AddBox(8, 8, 4, 4, 0x00FF00);
+  // REVEALLEFT hides as REVEALRIGHT: three columns a frame from the right.
+  ASSERT_EQ(Run(".table 0 { type = 30, speed = 2, async = 1 }\n.call base=1 hidelayerfx 1 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(WindowPixel(d, 14, 7), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 12, 7), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 11, 7), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 11, 9), 0x00FF00u);  // the box above stays
+  EXPECT_EQ(WindowPixel(d, 5, 12), 0x0000FFu);
+  EXPECT_EQ(Run(".call hidelayerfx 1"), 1371);  // already driven
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 12), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 1)->hidden, 1u);
+  ASSERT_EQ(Run(".call showlayerfx 1 116 50"), 0);  // FADE, through black here
+  EXPECT_EQ(WindowPixel(d, 5, 12), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
 }
 
 }  // namespace
