@@ -88,3 +88,5 @@ vlAVIReader* OpenAVIReader(vlStream* stream, int32_t* width, int32_t* height, in
 // (AllocMemory), or null.
 uint32_t* ReadAVIFrame(vlAVIReader* reader, int32_t n);
 void CloseAVIReader(vlAVIReader* reader);
+// The frame period from the main header, in microseconds (0 when unset).
+uint32_t GetAVIMicrosPerFrame(const vlAVIReader* reader);

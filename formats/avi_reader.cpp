@@ -93,6 +93,7 @@ struct vlAVIReader {
   int32_t indexCount[kMaxStreams];
   int32_t indexCapacity;
   int32_t nextFrame;
+  uint32_t microsPerFrame;
 };
 
 namespace {
@@ -143,6 +144,7 @@ bool ReadHeaders(vlAVIReader* r, bool* foundMovi) {
       if (size != 56) return false;
       uint32_t v[14];
       for (uint32_t& x : v) x = ReadFileStreamLongLE(s);
+      r->microsPerFrame = v[0];
       r->totalFrames = static_cast<int32_t>(v[4]);
       r->streams = static_cast<int32_t>(v[6]);
       r->width = static_cast<int32_t>(v[8]);
@@ -392,6 +394,8 @@ uint32_t* ReadAVIFrame(vlAVIReader* r, int32_t n) {
     return pixels;
   }
 }
+
+uint32_t GetAVIMicrosPerFrame(const vlAVIReader* r) { return r->microsPerFrame; }
 
 void CloseAVIReader(vlAVIReader* r) {
   if (r) FreeReader(r);

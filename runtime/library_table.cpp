@@ -11,6 +11,7 @@
 #include "libraries/network/network_library.h"
 #include "libraries/string/string_library.h"
 #include "media/sound/sound_library.h"
+#include "media/video/video_library.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"
 #include "platform/event_library.h"
@@ -61,7 +62,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"network", OpenNetworkLib},
 
-    // {"video", OpenVideoLib},
+    {"video", OpenVideoLib},
 
     {nullptr, nullptr},
 };

@@ -30,6 +30,7 @@
 #include "display/graphics_library/graphics_library.h"
 #include "platform/event_library.h"
 #include "platform/event_types.h"
+#include "media/video/video_library.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"
 #include "runtime/system_library.h"
@@ -42,6 +43,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   FreeIconSlots();
   if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
   SetEventShutdown(1);
+  if (state) FreeVideoLib(state);
   if (state) FreeBrushLib(state);
   if (state) FreeGraphicsObjects(state);
   if (state) FreeDisplayLib(state);

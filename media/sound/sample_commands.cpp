@@ -9,6 +9,8 @@
 #include "media/sound/sound_formats.h"
 #include "media/sound/sound_library.h"
 #include "media/sound/sound_stream.h"
+#include "libraries/dos/dos_library.h"
+#include "libraries/memblock/memblock_library.h"
 #include "platform/os.h"
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
@@ -19,6 +21,7 @@
 #include "runtime/plugins.h"
 #include "runtime/progress_message.h"
 #include "runtime/script_call.h"
+#include "runtime/stream.h"
 #include "runtime/text.h"
 #include "vm/argreaders.h"
 #include "vm/convert.h"
@@ -39,6 +42,62 @@ int PushCreated(vlVMState* state, int automatic, vlSample* sample) {
   if (!automatic) return 0;
   PushObjectID(state, SampleId(sample));
   return 1;
+}
+
+// count frames of raw PCM from an open file ("file") or a memory block
+// ("memory") named by the table's "id"; "swap" swaps 16-bit values.
+int ReadPcmObject(vlVMState* state, int table, bool file, uint32_t format, int32_t count, uint8_t** out,
+                  uint32_t* framesOut) {
+  if (count <= 0) return ERR_WRONGUSAGE;
+  const uint64_t bytes64 = uint64_t(uint32_t(count)) * GetBytesPerFrame(format);
+  if (bytes64 > 0x7FFFFFFF) return ERR_MEM;
+  const size_t bytes = size_t(bytes64);
+  int swap = 0;
+  GetTableBool(state, table, "swap", &swap, nullptr);
+  int32_t offset = 0;
+  if (!file) {
+    GetTableInt(state, table, "offset", &offset, nullptr);
+    if (offset < 0) return ERR_WRONGUSAGE;
+  }
+  vl::PushString(state, "id");
+  vl::RawGetTableValue(state, table);
+  const int idIndex = vl::GetStackTop(state);
+  if (vl::GetTypeAt(state, idIndex) <= 0) {
+    vl::SetStackTop(state, -2);
+    return ERR_WRONGUSAGE;
+  }
+  const uint8_t* from = nullptr;
+  vlStream* stream = nullptr;
+  int error = 0;
+  if (file) {
+    vlFile* f = nullptr;
+    error = FindFileObject(state, idIndex, &f);
+    if (!error && f->access == VL_ACCESS_WRITE) error = ERR_WRITEONLY;
+    if (!error) stream = f->stream;
+  } else {
+    vlMemBlock* m = nullptr;
+    error = FindMemBlock(state, idIndex, &m);
+    if (!error && m->size > 0 && uint64_t(uint32_t(offset)) + bytes > uint64_t(uint32_t(m->size)))
+      error = kErrOffsetRange;
+    if (!error) from = m->data + offset;
+  }
+  vl::SetStackTop(state, -2);
+  if (error) return error;
+  auto* buffer = static_cast<uint8_t*>(AllocMemory(bytes ? bytes : 1, 1));
+  if (!buffer) return ERR_MEM;
+  if (stream) {
+    if (ReadFileStream(stream, buffer, int64_t(bytes)) != int64_t(bytes)) {
+      FreeMemory(buffer);
+      return ERR_READ;
+    }
+  } else {
+    std::memcpy(buffer, from, bytes);
+  }
+  if (swap && format >= VL_SMP_S16_MONO)
+    for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(buffer[i], buffer[i + 1]);
+  *out = buffer;
+  *framesOut = uint32_t(count);
+  return 0;
 }
 
 // The values of a "pcm" table into a buffer of the internal format.
@@ -200,9 +259,8 @@ int CmdCreateSample(vlVMState* state) {
   if (CompareNoCase(source, "pcm") == 0) {
     if (int error = ReadPcmTable(state, 2, format, count, &buffer, &frames)) return error;
   } else if (CompareNoCase(source, "file") == 0 || CompareNoCase(source, "memory") == 0) {
-    // Open files and memory blocks belong to libraries of their own, which
-    // this build does not have yet.
-    return ERR_WRONGUSAGE;
+    if (int error = ReadPcmObject(state, 2, CompareNoCase(source, "file") == 0, format, count, &buffer, &frames))
+      return error;
   } else {
     return ERR_WRONGUSAGE;
   }

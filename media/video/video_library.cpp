@@ -1,0 +1,335 @@
+// The video library's records, their list and look-up, the play engines
+// behind the commands, and the services for displays. Depends on the
+// player, the display records and the runtime's registries.
+#include "media/video/video_library.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "display/bgpic.h"
+#include "display/clients.h"
+#include "display/display.h"
+#include "display/layer_hooks.h"
+#include "graphics/bitmap.h"
+#include "media/sound/sound_library.h"
+#include "media/video/video_player.h"
+#include "platform/os.h"
+#include "platform/threads.h"
+#include "runtime/console.h"
+#include "runtime/errors.h"
+#include "graphics/position.h"
+#include "platform/display_adapter.h"
+#include <new>
+#include "runtime/object_data.h"
+#include "runtime/option_readers.h"
+#include "runtime/progress_message.h"
+#include "runtime/script_version.h"
+#include "vm/argreaders.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+vlVideoLibrary gVideo{};
+
+namespace {
+
+constexpr int kErrFindVideo = 1449;
+constexpr int kErrAlreadyPlaying = 1501;
+constexpr int kErrIsPaused = 1500;
+constexpr int kErrNotPlaying = 1451;
+constexpr int kErrNotPausedVideo = 1452;
+constexpr int kErrTransparentBGPic = 1458;
+constexpr int kErrAlreadyStopped = 1516;
+constexpr int kErrVideoLayers = 1514;
+constexpr int kErrRecording = 1317;
+constexpr int kErrOldApplet = 1566;
+constexpr uintptr_t kNativeLoader = 1;
+
+struct ListLock {
+  ListLock() {
+    if (gVideo.listMutex) LockMutex(gVideo.listMutex);
+  }
+  ~ListLock() {
+    if (gVideo.listMutex) UnlockMutex(gVideo.listMutex);
+  }
+};
+
+bool Active(const vlVideo* v) {
+  const uint32_t s = v->state.load();
+  return s == VL_VIDEO_PLAYING || s == VL_VIDEO_PAUSED || s == VL_VIDEO_ENDED;
+}
+
+void Unlink(vlVideo* video) {
+  ListLock lock;
+  for (vlObjectNode** link = reinterpret_cast<vlObjectNode**>(&gVideo.videos); *link; link = &(*link)->next) {
+    if (*link == &video->node) {
+      *link = video->node.next;
+      return;
+    }
+  }
+}
+
+// The refresh thread of a player whose stream ended.
+void MarkEnded(vlVideoPlayer* player) {
+  ListLock lock;
+  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next))
+    if (v->player && v->player->player == player) v->state.store(VL_VIDEO_ENDED);
+}
+
+bool DisplayScales(const vlDisplay* d) {
+  return d && d->scaleWidth > 0 && d->scaleHeight > 0 &&
+         (d->layerScale || (d->autoScale && !IsDisplayAdapterInstalled()));
+}
+
+// What the hooks held before the library installed its own.
+void (*gSavedStopDisplayVideos)(vlVMState*, vlDisplay*) = nullptr;
+int (*gSavedVideoOnDisplay)(vlDisplay*) = nullptr;
+
+void HookStopDisplayVideos(vlVMState* state, vlDisplay* display) { StopDisplayVideos(state, display); }
+int HookVideoOnDisplay(vlDisplay* display) { return IsVideoOnDisplay(display, 0, 1); }
+
+// The selection checks every drawing command makes on the current display.
+int CheckOutput(vlDisplay* d) {
+  if (!d) return ERR_WRONGUSAGE;
+  if (d->outputType == VL_OUTPUT_BRUSH)
+    return vlCurrentOutput && vlCurrentOutput->kind == 4 ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+  if (d->outputType == VL_OUTPUT_ANIM) return ERR_SELECTANIM;
+  if (d->outputType == VL_OUTPUT_MASK) return ERR_SELECTMASK;
+  if (d->outputType == VL_OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
+  return 0;
+}
+
+}  // namespace
+
+void ScaleVideoRect(vlVideo* v, vlDisplay* d) {
+  if (DisplayScales(d)) {
+    v->scaledX = static_cast<int32_t>(v->x * d->scaleX);
+    v->scaledY = static_cast<int32_t>(v->y * d->scaleY);
+    v->scaledWidth = static_cast<int32_t>(v->width * d->scaleX);
+    v->scaledHeight = static_cast<int32_t>(v->height * d->scaleY);
+    v->smooth = static_cast<uint32_t>(d->smoothScale);
+  } else {
+    v->scaledX = v->x;
+    v->scaledY = v->y;
+    v->scaledWidth = v->width;
+    v->scaledHeight = v->height;
+  }
+}
+
+int GetVideoByID(vlVMState* state, vlObjectId id, uint32_t flags, vlVideo** out) {
+  (void)state;
+  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next)) {
+    if (v->hiddenCopy && !(flags & VL_VIDEO_HIDDEN_TOO)) continue;
+    if (v->node.idHandle == id.handle && (id.handle || v->node.idNumber == id.number)) {
+      if ((flags & VL_VIDEO_CHANGE) && v->locked) return ERR_LOCKEDOBJ;
+      *out = v;
+      return 0;
+    }
+  }
+  if (id.handle) return ERR_FINDARRAY;
+  SetErrorArgIndex(id.number);
+  return kErrFindVideo;
+}
+
+void FreeVideoRecord(vlVMState* state, vlVideo* video) {
+  Unlink(video);
+  FreeVideoPlayer(video->player);
+  FreeObjectDataList(state, &video->node.data);
+  if (video->frameBitmap) DeleteBitmap(video->frameBitmap);
+  video->~vlVideo();
+  FreeMemory(video);
+}
+
+int AddVideo(vlVMState* state, vlObjectId* id, const char* file, const char* loader, const char* adapter,
+             uint32_t hidden, vlVideo** out) {
+  if (!IsAutomaticIdRequest(*id)) {
+    vlVideo* old = nullptr;
+    if (GetVideoByID(state, *id, 0, &old) == 0) {
+      if (Active(old)) StopVideoPlayback(state, old, 1, 0);
+      FreeVideoRecord(state, old);
+    }
+  }
+  PrintProgressMessage("Loading video %s", file, 1);
+  vlVideoHandle* player = nullptr;
+  int32_t width = 0, height = 0;
+  uint32_t length = 0, seekable = 0;
+  uintptr_t loaderRef = 0;
+  if (int error = OpenVideoPlayer(file, loader, adapter, &player, &width, &height, &length, &seekable, &loaderRef)) {
+    PrintFailed();
+    return error;
+  }
+  void* memory = AllocMemory(sizeof(vlVideo), 1);
+  if (!memory) {
+    FreeVideoPlayer(player);
+    PrintFailed();
+    return ERR_MEM;
+  }
+  auto* v = new (memory) vlVideo{};
+  v->node.type = kObjVideo;
+  if (IsAutomaticIdRequest(*id)) {
+    v->node.idHandle = v;
+    id->handle = v;
+  } else {
+    v->node.idNumber = id->number;
+    v->node.idHandle = id->handle;
+  }
+  v->player = player;
+  v->nativeWidth = v->width = v->scaledWidth = width;
+  v->nativeHeight = v->height = v->scaledHeight = height;
+  v->length = static_cast<int32_t>(length);
+  v->seekable = seekable;
+  v->volume = 64;
+  v->hiddenCopy = hidden;
+  v->loader = loaderRef;
+  std::snprintf(v->fileName, sizeof v->fileName, "%s", file);
+  std::snprintf(v->adapter, sizeof v->adapter, "%s", adapter ? adapter : "");
+  {
+    ListLock lock;
+    vlObjectNode** link = reinterpret_cast<vlObjectNode**>(&gVideo.videos);
+    while (*link) link = &(*link)->next;
+    *link = &v->node;
+  }
+  PrintDone();
+  *out = v;
+  return 0;
+}
+
+int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer) {
+  if (!Active(v)) {
+    if (forgetLayer) SetVideoPlayerWord(v->player, nullptr);
+    return kErrAlreadyStopped;
+  }
+  vlDisplay* d = v->display;
+  StopVideoPlayer(v->player, d, forgetLayer);
+  v->state.store(VL_VIDEO_STOPPED);
+  if (v->frameBitmap) {
+    DeleteBitmap(v->frameBitmap);
+    v->frameBitmap = nullptr;
+  }
+  if (refresh && v->loader != kNativeLoader && d && !v->onLayer) RefreshDisplayObject(state, d, 2);
+  v->display = nullptr;
+  return 0;
+}
+
+int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, int32_t y, int useLayer,
+                       int32_t channel) {
+  vlDisplay* d = vlCurrentDisplay;
+  if (int error = CheckOutput(d)) return error;
+  if (channel != 0 && !CheckScriptVersion(6, 0)) return kErrOldApplet;
+  (void)tagIndex;
+  if (!d->layersOn) {
+    if (d->displayState == VL_DISPSTATE_CLOSED && !d->clients) return ERR_WRONGUSAGE;
+    if (d->bgpic && d->bgpic->transparentColor != -1) return kErrTransparentBGPic;
+    if (useLayer) return ERR_NOLAYERS;
+  }
+  if (vlVideoRecordingMode) return kErrRecording;
+  if (v->loader == kNativeLoader) {
+    if (useLayer) return kErrVideoLayers;
+    if (IsDisplayAdapterInstalled()) return ERR_DISPLAYADAPTERSUPPORT;
+  }
+  if (v->state.load() == VL_VIDEO_ENDED) StopVideoPlayback(state, v, !v->onLayer, 0);
+  // Video layers are drawn by the layer code, which has no video layers yet.
+  if (useLayer) return kErrVideoLayers;
+  if (v->state.load() == VL_VIDEO_PLAYING) return kErrAlreadyPlaying;
+  if (v->state.load() == VL_VIDEO_PAUSED) return kErrIsPaused;
+  if (v->onLayer) return 1512;
+  if (x != INT32_MIN) v->x = ResolvePosX(x, v->width, 0, 0.0);
+  if (y != INT32_MIN) v->y = ResolvePosY(y, v->height, 0, 0.0);
+  ScaleVideoRect(v, d);
+  v->display = d;
+  v->state.store(VL_VIDEO_PLAYING);
+  v->onLayer = 0;
+  int error = StartVideoPlayer(state, v->player, {v->node.idNumber, v->node.idHandle}, d, v->scaledX, v->scaledY,
+                               v->scaledWidth, v->scaledHeight, static_cast<uint32_t>(v->volume), v->smooth,
+                               channel - 1, nullptr);
+  if (error) {
+    v->state.store(VL_VIDEO_STOPPED);
+    v->onLayer = 0;
+    v->display = nullptr;
+  }
+  return error;
+}
+
+int PauseVideoPlayback(vlVideo* v) {
+  if (v->state.load() != VL_VIDEO_PLAYING) return kErrNotPlaying;
+  PauseVideoPlayer(v->player);
+  v->state.store(VL_VIDEO_PAUSED);
+  return 0;
+}
+
+int ResumeVideoPlayback(vlVideo* v) {
+  if (v->state.load() != VL_VIDEO_PAUSED) return kErrNotPausedVideo;
+  ResumeVideoPlayer(v->player);
+  v->state.store(VL_VIDEO_PLAYING);
+  return 0;
+}
+
+int SeekVideoTo(vlVideo* v, int32_t position) {
+  if (!v->seekable) return kErrNoSeek;
+  if (static_cast<uint32_t>(position) > static_cast<uint32_t>(v->length - 1)) return kErrSeekRange;
+  return SeekVideoPlayer(v->player, static_cast<uint32_t>(position));
+}
+
+void ApplyVideoVolume(vlVideo* v, int32_t volume) {
+  v->volume = volume < 0 ? 0 : volume > 64 ? 64 : volume;
+  if (Active(v)) SetVideoPlayerVolume(v->player, static_cast<uint32_t>(v->volume), -1);
+}
+
+vlVideo* FindVideoAtPoint(vlDisplay* d, int32_t x, int32_t y) {
+  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next)) {
+    if (!Active(v) || v->onLayer || v->display != d) continue;
+    if (x >= v->scaledX && y >= v->scaledY && x < v->scaledX + v->scaledWidth && y < v->scaledY + v->scaledHeight)
+      return v;
+  }
+  return nullptr;
+}
+
+int IsVideoOnDisplay(vlDisplay* d, int skipLayers, int layersToo) {
+  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next)) {
+    if (!Active(v) || v->display != d) continue;
+    if (v->onLayer ? (layersToo && !skipLayers) : true) return 1;
+  }
+  return 0;
+}
+
+void ScaleVideosToDisplay(vlVMState* state, vlDisplay* d) {
+  bool any = false;
+  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next)) {
+    if (!Active(v) || v->onLayer || v->display != d) continue;
+    ScaleVideoRect(v, d);
+    SetVideoPlayerRect(v->player, d, v->scaledX, v->scaledY, v->scaledWidth, v->scaledHeight, v->smooth);
+    any = true;
+  }
+  if (any) RefreshDisplayObject(state, d, 2);
+}
+
+void StopDisplayVideos(vlVMState* state, vlDisplay* d) {
+  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next))
+    if (Active(v) && v->display == d) StopVideoPlayback(state, v, 0, 1);
+}
+
+void FreeVideoLib(vlVMState* state) {
+  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next))
+    if (Active(v)) StopVideoPlayback(state, v, 0, 1);
+  while (gVideo.videos) FreeVideoRecord(state, gVideo.videos);
+  if (gVideo.listMutex) FreeMutex(gVideo.listMutex);
+  gVideo.listMutex = nullptr;
+  gVideo.loaderSelection[0] = 0;
+  if (gVideoEndedHook == MarkEnded) gVideoEndedHook = nullptr;
+  if (gLayerHooks.stopDisplayVideos == HookStopDisplayVideos) gLayerHooks.stopDisplayVideos = gSavedStopDisplayVideos;
+  if (gLayerHooks.videoOnDisplay == HookVideoOnDisplay) gLayerHooks.videoOnDisplay = gSavedVideoOnDisplay;
+}
+
+int RegisterVideoCommands(vlVMState* state);
+
+int OpenVideoLib(vlVMState* state) {
+  gVideo.listMutex = CreateMutex();
+  if (!gVideo.listMutex) return ERR_SEMAPHORE;
+  if (int error = RegisterVideoCommands(state)) return error;
+  if (int error = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gVideo.videos))) return error;
+  gVideoEndedHook = MarkEnded;
+  gSavedStopDisplayVideos = gLayerHooks.stopDisplayVideos;
+  gSavedVideoOnDisplay = gLayerHooks.videoOnDisplay;
+  gLayerHooks.stopDisplayVideos = HookStopDisplayVideos;
+  gLayerHooks.videoOnDisplay = HookVideoOnDisplay;
+  return 0;
+}

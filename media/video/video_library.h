@@ -1,0 +1,80 @@
+// The "video" command library: video records, their look-up, the play
+// states, and the services the display, layer and transition code call.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/objects.h"
+
+struct vlVMState;
+struct vlDisplay;
+struct vlMutex;
+struct vlVideoHandle;
+struct vlBitmap;
+
+enum : uint32_t {
+  VL_VIDEO_STOPPED = 0,
+  VL_VIDEO_PLAYING = 1,
+  VL_VIDEO_PAUSED = 2,
+  VL_VIDEO_ENDED = 4,  // the player reached the end; waits to be stopped
+};
+
+// GetVideoByID flags.
+enum : uint32_t { VL_VIDEO_CHANGE = 1, VL_VIDEO_HIDDEN_TOO = 2, VL_VIDEO_NO_LAYER_COPY = 4 };
+
+struct vlVideo {
+  vlObjectNode node;  // type 50
+  vlVideoHandle* player;
+  vlBitmap* frameBitmap;
+  int32_t x, y;
+  int32_t scaledX, scaledY;
+  int32_t nativeWidth, nativeHeight;
+  int32_t width, height;
+  int32_t scaledWidth, scaledHeight;
+  uint32_t smooth;
+  int32_t length;
+  std::atomic<uint32_t> state;  // set to ended by the refresh thread
+  vlDisplay* display;
+  int32_t volume;
+  uint32_t seekable;
+  uint32_t onLayer;
+  uint32_t hiddenCopy;
+  uint32_t locked;
+  char fileName[1024];
+  char adapter[256];
+  uintptr_t loader;
+  void* spriteNode;
+};
+
+struct vlVideoLibrary {
+  vlVideo* videos;
+  vlMutex* listMutex;
+  char loaderSelection[32];
+};
+extern vlVideoLibrary gVideo;
+
+int OpenVideoLib(vlVMState* state);
+// Stops every active video, then frees every record.
+void FreeVideoLib(vlVMState* state);
+
+int GetVideoByID(vlVMState* state, vlObjectId id, uint32_t flags, vlVideo** out);
+int AddVideo(vlVMState* state, vlObjectId* id, const char* file, const char* loader, const char* adapter,
+             uint32_t hidden, vlVideo** out);
+void FreeVideoRecord(vlVMState* state, vlVideo* video);
+
+// Services for the display code.
+vlVideo* FindVideoAtPoint(vlDisplay* display, int32_t x, int32_t y);
+int IsVideoOnDisplay(vlDisplay* display, int skipLayers, int layersToo);
+void ScaleVideosToDisplay(vlVMState* state, vlDisplay* display);
+void StopDisplayVideos(vlVMState* state, vlDisplay* display);
+
+// Engines of the commands.
+int StartVideoPlayback(vlVMState* state, vlVideo* video, int tagIndex, int32_t x, int32_t y, int useLayer,
+                       int32_t channel);
+int StopVideoPlayback(vlVMState* state, vlVideo* video, int refresh, int forgetLayer);
+int PauseVideoPlayback(vlVideo* video);
+int ResumeVideoPlayback(vlVideo* video);
+int SeekVideoTo(vlVideo* video, int32_t position);
+void ApplyVideoVolume(vlVideo* video, int32_t volume);
+// The display's scaled values of the video's position and size.
+void ScaleVideoRect(vlVideo* video, vlDisplay* display);

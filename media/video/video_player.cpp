@@ -1,0 +1,720 @@
+// The video player's operations on the script thread: open, start, stop,
+// pause, resume, seek, resize, single-frame grabs, and the conversion and
+// showing of frames that the threads share.
+#include "media/video/video_player.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "display/clients.h"
+#include "display/display.h"
+#include "graphics/bitmap.h"
+#include "graphics/pixel_format.h"
+#include "graphics/scaler.h"
+#include "graphics/yuv_convert.h"
+#include "platform/display_adapter.h"
+#include "platform/threads.h"
+#include "platform/wake_pipe.h"
+#include "runtime/errors.h"
+#include "runtime/stream.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+constexpr int kThreadError = 1287;
+constexpr int kSeekError = 1233;
+constexpr int kFrameRange = 1457;
+
+size_t PixelBufferBytes(int32_t width, int32_t height) {
+  return (static_cast<size_t>(width) + 64) * static_cast<size_t>(height) * 4;
+}
+
+// Milliseconds to a position the decoder's seek takes.
+int64_t DecoderPosition(vlVideoPlayer* p, uint32_t ms) {
+  if (!p->format.unitMode) return ms;
+  double position;
+  if (p->endOfFile.load() && p->format.endPosition >= 0) {
+    position = p->format.endPosition + (double(ms) - p->lengthMs) / 1000.0 * p->format.unitsPerSecond;
+  } else {
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    const double clock = WallClock() + p->clockOffset;
+    position = double(std::max<int64_t>(p->currentPosition, 0)) +
+               (double(ms) - static_cast<int64_t>(clock * 1000)) / 1000.0 * p->format.unitsPerSecond;
+  }
+  return position > 0 ? static_cast<int64_t>(position) : 0;
+}
+
+// Back to the start of the stream (seek to 0 and drop decoder state).
+void FlushDecoder(vlVideoPlayer* p) {
+  SeekVideoSource(p->source, 0, p->format.unitMode);
+  FlushVideoSourceVideo(p->source);
+  FlushVideoSourceAudio(p->source);
+}
+
+void ResetAudioCounters(vlVideoPlayer* p) {
+  std::lock_guard<std::mutex> lock(p->audioMutex);
+  p->audioClock = 0;
+  p->audioQueuedBytes = 0;
+}
+
+void FreeSlots(vlVideoPlayer* p) {
+  for (vlFrameSlot& slot : p->slots) {
+    FreeMemory(slot.pixels);
+    slot = {};
+  }
+}
+
+int AllocSlots(vlVideoPlayer* p) {
+  FreeSlots(p);
+  for (vlFrameSlot& slot : p->slots) {
+    slot.pixels = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(p->targetWidth, p->targetHeight), 1));
+    slot.stride = p->targetWidth + 64;
+    if (!slot.pixels) {
+      FreeSlots(p);
+      return ERR_MEM;
+    }
+  }
+  return 0;
+}
+
+// Decodes the next video frame into the decoder output; 1 a frame, 0 the
+// stream ended. Sound packets are dropped.
+int DecodeNextFrame(vlVideoPlayer* p, vlDecodedFrame* frame) {
+  for (;;) {
+    vlVideoPacketRecord record{};
+    const int result = NextVideoPacket(p->source, &record);
+    if (result == -1) return 0;
+    if (result < 0) {
+      SleepMillis(1);
+      continue;
+    }
+    if (record.kind != 0) {
+      FreeVideoPacket(p->source, record.data);
+      continue;
+    }
+    *frame = {};
+    frame->pixels = p->decoderOut;
+    frame->decodeStamp = frame->presentationStamp = -1.0;
+    const int decoded = DecodeVideoPacket(p->source, record.data, record.size, frame);
+    FreeVideoPacket(p->source, record.data);
+    if (decoded) return 1;
+  }
+}
+
+// The frame at 1:1 as native words into a buffer of the frame size.
+void FrameToWords(vlVideoPlayer* p, const vlDecodedFrame& f, uint32_t* out, int32_t stride) {
+  const int32_t w = p->frameWidth, h = p->frameHeight;
+  if (p->format.argb) {
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) out[size_t(y) * stride + x] = __builtin_bswap32(f.pixels[size_t(y) * w + x]);
+    return;
+  }
+  vlYUVConvert job;
+  for (int i = 0; i < 3; ++i) {
+    job.planes[i] = f.planes[i];
+    job.planeRowBytes[i] = f.planeRowBytes[i];
+  }
+  job.target = reinterpret_cast<uint8_t*>(out);
+  job.sourceWidth = job.targetWidth = w;
+  job.sourceHeight = job.targetHeight = h;
+  job.targetRowLength = stride;
+  job.targetFormat = VL_PIXFMT_ARGB32;
+  job.targetBytesPerPixel = 4;
+  YUV420ToRGB(job);
+}
+
+void ScaleWords(const uint32_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride, uint32_t* dst,
+                int32_t dstWidth, int32_t dstHeight, int32_t dstStride, uint32_t smooth) {
+  vlScaleJob job{};
+  job.srcPixels = reinterpret_cast<const uint8_t*>(src);
+  job.dstPixels = reinterpret_cast<uint8_t*>(dst);
+  job.srcWidth = srcWidth;
+  job.srcHeight = srcHeight;
+  job.dstWidth = dstWidth;
+  job.dstHeight = dstHeight;
+  job.srcRowLength = srcStride;
+  job.dstRowLength = dstStride;
+  job.smooth = smooth ? 1 : 0;
+  job.format = VL_PIXFMT_ARGB32;
+  job.bytesPerPixel = 4;
+  ScalePixels(job);
+}
+
+// A zeroed player and handle with the decoder opened; 0 or an error.
+int NewPlayer(const char* file, const char* loaders, const char* adapter, vlVideoHandle** out) {
+  auto* handle = static_cast<vlVideoHandle*>(AllocMemory(sizeof(vlVideoHandle), 1));
+  vlVideoPlayer* p = handle ? new (std::nothrow) vlVideoPlayer : nullptr;
+  if (!p) {
+    FreeMemory(handle);
+    return ERR_MEM;
+  }
+  handle->player = p;
+  p->handle = handle;
+  p->format.endPosition = -2;
+  p->format.adapter = adapter;
+  p->source = OpenVideoSource(file, loaders, adapter, &p->format);
+  if (!p->source) {
+    delete p;
+    FreeMemory(handle);
+    SetErrorArgument(file);
+    return ERR_LOADVIDEO;
+  }
+  p->format.adapter = nullptr;
+  if (p->format.endPosition == -2) {
+    p->format.endPosition = -1;
+    if (p->format.unitMode) {
+      const uint32_t mode = VL_MODE_READ | (adapter && *adapter ? uint32_t(VL_MODE_ADAPTERS) : 0u);
+      if (vlStream* s = OpenFileStream(file, mode, adapter)) {
+        p->format.endPosition = GetFileStreamSize(s);
+        CloseFileStream(s);
+      }
+    }
+  }
+  *out = handle;
+  return 0;
+}
+
+}  // namespace
+
+void ConvertVideoFrame(vlVideoPlayer* p, const vlDecodedFrame& f, vlFrameSlot* slot) {
+  const bool same = p->targetWidth == p->frameWidth && p->targetHeight == p->frameHeight;
+  if (same) {
+    FrameToWords(p, f, slot->pixels, slot->stride);
+    return;
+  }
+  if (!p->format.argb && !p->smooth) {
+    vlYUVConvert job;
+    for (int i = 0; i < 3; ++i) {
+      job.planes[i] = f.planes[i];
+      job.planeRowBytes[i] = f.planeRowBytes[i];
+    }
+    job.target = reinterpret_cast<uint8_t*>(slot->pixels);
+    job.sourceWidth = p->frameWidth;
+    job.sourceHeight = p->frameHeight;
+    job.targetWidth = p->targetWidth;
+    job.targetHeight = p->targetHeight;
+    job.targetRowLength = slot->stride;
+    job.targetFormat = VL_PIXFMT_ARGB32;
+    job.targetBytesPerPixel = 4;
+    YUV420ToRGBScaled(job);
+    return;
+  }
+  // Through the scratch buffer at frame size, then scaled.
+  if (!p->scratch) p->scratch = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(p->frameWidth, p->frameHeight), 1));
+  if (!p->scratch) return;
+  const int32_t stride = p->frameWidth + 64;
+  FrameToWords(p, f, p->scratch, stride);
+  ScaleWords(p->scratch, p->frameWidth, p->frameHeight, stride, slot->pixels, p->targetWidth, p->targetHeight,
+             slot->stride, p->smooth);
+}
+
+void RemovePendingVideoFrames(vlDisplay* d, const vlVideoPlayer* player) {
+  if (!d || !d->mutex) return;
+  vlPendingFrame* dropped = nullptr;
+  LockMutex(d->mutex);
+  for (vlPendingFrame** link = &d->pendingFrames; *link;) {
+    vlPendingFrame* f = *link;
+    if (f->video == player) {
+      *link = f->next;
+      f->next = dropped;
+      dropped = f;
+    } else {
+      link = &f->next;
+    }
+  }
+  UnlockMutex(d->mutex);
+  while (dropped) {
+    vlPendingFrame* next = dropped->next;
+    if (dropped->bitmap) DeleteBitmap(dropped->bitmap);
+    std::free(dropped);
+    dropped = next;
+  }
+}
+
+void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefresh) {
+  if (!d || slotIndex < 0) return;
+  const vlFrameSlot& slot = p->slots[slotIndex];
+  const uint32_t* pixels = slot.pixels;
+  int32_t stride = slot.stride;
+  if (!pixels && p->pausePicture) {
+    pixels = p->pausePicture;
+    stride = p->targetWidth + 64;
+  }
+  if (!pixels) return;
+  const bool layer = p->layerWord != nullptr;
+  int32_t x, y, w, h, sx = 0, sy = 0;
+  if (layer) {
+    x = y = 0;
+    w = p->frameWidth;
+    h = p->frameHeight;
+  } else {
+    x = p->x;
+    y = p->y;
+    w = p->targetWidth;
+    h = p->targetHeight;
+    if (x < 0) {
+      sx = -x;
+      w += x;
+      x = 0;
+    }
+    if (y < 0) {
+      sy = -y;
+      h += y;
+      y = 0;
+    }
+    w = std::min(w, d->width - x);
+    h = std::min(h, d->height - y);
+  }
+  if (w <= 0 || h <= 0) return;
+  vlBitmap* bitmap = NewBitmap(w, h, 0, nullptr);
+  if (!bitmap) return;
+  WriteBitmapARGB(pixels + size_t(sy) * stride + sx, stride * 4, bitmap, 0, 0, w, h);
+  if (fromRefresh || layer) {
+    auto* f = static_cast<vlPendingFrame*>(std::calloc(1, sizeof(vlPendingFrame)));
+    if (!f || !d->mutex) {
+      std::free(f);
+      DeleteBitmap(bitmap);
+      return;
+    }
+    f->video = p;
+    f->bitmap = bitmap;
+    f->x = x;
+    f->y = y;
+    f->width = w;
+    f->height = h;
+    f->layerRef = &p->layerWord;
+    LockMutex(d->mutex);
+    RemovePendingVideoFrames(d, p);
+    QueuePendingFrame(d, f);
+    UnlockMutex(d->mutex);
+    WakeEventLoop();
+    sched_yield();
+    return;
+  }
+  BlitToDisplay(bitmap, 0, 0, d, x, y, w, h, 0x20);
+  DeleteBitmap(bitmap);
+}
+
+int OpenVideoPlayer(const char* file, const char* loaders, const char* adapter, vlVideoHandle** out, int32_t* width,
+                    int32_t* height, uint32_t* lengthMs, uint32_t* seekable, uintptr_t* loader) {
+  vlVideoHandle* handle = nullptr;
+  if (int error = NewPlayer(file, loaders, adapter, &handle)) return error;
+  vlVideoPlayer* p = handle->player;
+  p->frameWidth = p->targetWidth = static_cast<int32_t>(p->format.width);
+  p->frameHeight = p->targetHeight = static_cast<int32_t>(p->format.height);
+  p->lengthMs = p->format.lengthMs;
+  // The video's sound track is not played yet: its packets are dropped.
+  p->audioChannels = 0;
+  p->audioRate = p->format.audioRate;
+  p->frameDuration = p->format.frameDuration;
+  if (p->format.argb) {
+    p->decoderOut = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(p->frameWidth, p->frameHeight), 1));
+    if (!p->decoderOut) {
+      FreeVideoPlayer(handle);
+      return ERR_MEM;
+    }
+  }
+  *out = handle;
+  *width = p->frameWidth;
+  *height = p->frameHeight;
+  *lengthMs = p->lengthMs;
+  *seekable = p->format.flags & 1;
+  *loader = handle->loader;
+  return 0;
+}
+
+void FreeVideoPlayer(vlVideoHandle* handle) {
+  if (!handle) return;
+  vlVideoPlayer* p = handle->player;
+  if (p) {
+    if (p->running.load()) StopVideoPlayer(handle, p->display, 1);
+    FlushPacketQueue(&p->videoQueue, p->source);
+    FlushPacketQueue(&p->audioQueue, p->source);
+    CloseVideoSource(p->source);
+    FreeSlots(p);
+    FreeMemory(p->decoderOut);
+    FreeMemory(p->pausePicture);
+    FreeMemory(p->grabBuffer);
+    FreeMemory(p->scratch);
+    delete p;
+  }
+  FreeMemory(handle);
+}
+
+int ProbeVideoFile(const char* file, const char* loaders, const char* adapter) {
+  vlVideoHandle* handle = nullptr;
+  if (NewPlayer(file, loaders, adapter, &handle) != 0) return 0;
+  FreeVideoPlayer(handle);
+  return 1;
+}
+
+int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId, vlDisplay* display, int32_t x,
+                     int32_t y, int32_t width, int32_t height, uint32_t volume, uint32_t smooth, int,
+                     void* layer) {
+  vlVideoPlayer* p = handle->player;
+  {
+    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+    p->x = x;
+    p->y = y;
+  }
+  p->targetWidth = width;
+  p->targetHeight = height;
+  p->smooth = smooth;
+  p->layerWord = layer;
+  p->vm = state;
+  double startSeconds = 0;
+  if (p->pendingStartMs >= 0) {
+    FlushDecoder(p);
+    ResetAudioCounters(p);
+    const uint32_t ms = static_cast<uint32_t>(p->pendingStartMs);
+    p->pendingStartMs = -1;
+    if (SeekVideoSource(p->source, DecoderPosition(p, ms), p->format.unitMode) != 0) {
+      StopVideoPlayer(handle, display, 0);
+      return kSeekError;
+    }
+    startSeconds = ms / 1000.0;
+  } else if (p->rewindNeeded) {
+    FlushDecoder(p);
+  }
+  p->rewindNeeded = 0;
+  p->startedSinceGrab = 1;
+  p->display = display;
+  p->videoId = videoId;
+  p->volume = volume;
+  ResetPacketQueue(&p->videoQueue);
+  ResetPacketQueue(&p->audioQueue);
+  {
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    p->queued = p->readIndex = p->writeIndex = 0;
+    p->currentPosition = -1;
+    p->faultyDecodeStamps = p->faultyPresentationStamps = 0;
+    p->lastPresentationStamp = p->lastDecodeStamp = -1.0;
+    p->lastFrameStamp = -10000.0;
+    p->lastDelay = 0;
+    p->frameTimer = WallClock();
+    p->videoClock = startSeconds;
+    p->shownStamp = startSeconds;
+    p->clockOffset = startSeconds - p->frameTimer;
+    p->skipRatio = 1.0f;
+    p->skipCounter = 0.0f;
+  }
+  p->paused.store(0);
+  p->pausePending.store(0);
+  p->ended.store(0);
+  p->endOfFile.store(0);
+  p->seekRequest.store(0);
+  p->videoFlushState.store(0);
+  p->audioFlushState.store(0);
+  p->pausedPositionValid = 0;
+  p->shownSlot = -1;
+  p->warmUp.store(0);
+  {
+    std::lock_guard<std::mutex> lock(p->refreshMutex);
+    p->refreshStop = false;
+    p->resetRequest = false;
+  }
+  if (AllocSlots(p) != 0) {
+    StopVideoPlayer(handle, display, 0);
+    return ERR_MEM;
+  }
+  p->running.store(1);
+  p->serverThread = CreateWorker("Vellamora video server", VideoServerThread, p, 0, 200000, 0);
+  if (p->serverThread)
+    p->decoderThread = CreateWorker("Vellamora video decoder", VideoDecoderThread, p, 0, 200000, 0);
+  if (p->decoderThread)
+    p->refreshThread = CreateWorker("Vellamora video refresh", VideoRefreshThread, p, 0, 16384, 0);
+  if (!p->refreshThread) {
+    StopVideoPlayer(handle, display, 0);
+    return kThreadError;
+  }
+  return 0;
+}
+
+int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer) {
+  vlVideoPlayer* p = handle->player;
+  p->storedPositionMs = GetVideoPosition(handle);
+  if (p->refreshThread) {
+    {
+      std::lock_guard<std::mutex> lock(p->refreshMutex);
+      p->refreshStop = true;
+      p->refreshWake.notify_all();
+    }
+    SetWorkerStopFlag(p->refreshThread);
+    FreeWorker(p->refreshThread);
+    p->refreshThread = nullptr;
+  }
+  if (p->decoderThread) {
+    SetWorkerStopFlag(p->decoderThread);
+    FreeWorker(p->decoderThread);
+    p->decoderThread = nullptr;
+  }
+  if (p->serverThread) {
+    SetWorkerStopFlag(p->serverThread);
+    {
+      std::lock_guard<std::mutex> lock(p->frameMutex);
+      p->frameCondition.notify_all();
+    }
+    {
+      std::lock_guard<std::mutex> lock(p->videoQueue.mutex);
+      p->videoQueue.condition.notify_all();
+    }
+    FreeWorker(p->serverThread);
+    p->serverThread = nullptr;
+  }
+  p->running.store(0);
+  FreeSlots(p);
+  RemovePendingVideoFrames(display ? display : p->display, p);
+  FlushPacketQueue(&p->videoQueue, p->source);
+  FlushPacketQueue(&p->audioQueue, p->source);
+  FlushDecoder(p);
+  if (forgetLayer) p->layerWord = nullptr;
+  p->paused.store(0);
+  p->pausePending.store(0);
+  p->ended.store(0);
+  p->display = nullptr;
+  return 0;
+}
+
+void PauseVideoPlayer(vlVideoHandle* handle) {
+  vlVideoPlayer* p = handle->player;
+  if (!p->running.load()) return;
+  const size_t bytes = PixelBufferBytes(p->targetWidth, p->targetHeight);
+  {
+    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+    FreeMemory(p->pausePicture);
+    p->pausePicture = static_cast<uint32_t*>(AllocMemory(bytes, 1));
+    if (!p->pausePicture) return;
+  }
+  p->resumeRequest.store(0);
+  p->serverIdle.store(0);
+  p->refreshIdle.store(0);
+  p->decoderIdle.store(0);
+  p->pausePending.store(1);
+  while (!(p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load())) SleepMillis(10);
+  RemovePendingVideoFrames(p->display, p);
+  std::lock_guard<std::mutex> lock(p->frameMutex);
+  p->pausedPositionMs = static_cast<uint32_t>(std::max(0.0, p->shownStamp * 1000));
+  p->pausedPositionValid = 1;
+}
+
+void ResumeVideoPlayer(vlVideoHandle* handle) {
+  vlVideoPlayer* p = handle->player;
+  if (!p->running.load() || !p->paused.load()) return;
+  {
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    const double now = WallClock();
+    p->frameTimer += now + p->clockOffset - p->shownStamp;
+    p->clockOffset = p->shownStamp - now;
+  }
+  p->pausedPositionValid = 0;
+  p->resumeRequest.store(1);
+  p->paused.store(0);
+  while (p->resumeRequest.load() && p->running.load()) SleepMillis(10);
+}
+
+int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
+  vlVideoPlayer* p = handle->player;
+  const bool running = p->running.load();
+  if (running && !p->paused.load() && !p->ended.load()) {
+    while ((p->videoFlushState.load() || p->audioFlushState.load() || p->warmUp.load() < 10) &&
+           !p->endOfFile.load())
+      SleepMillis(10);
+  }
+  if (!running && !p->layerWord) {
+    p->pendingStartMs = static_cast<int32_t>(ms);
+    p->storedPositionMs = ms;
+    p->rewindNeeded = 0;
+    return 0;
+  }
+  const int64_t target = DecoderPosition(p, ms);
+  if (running && !p->paused.load() && !p->ended.load()) {
+    {
+      std::lock_guard<std::mutex> lock(p->decodeMutex);
+      p->seekTarget = target;
+    }
+    p->videoFlushState.store(1);
+    if (p->audioChannels) p->audioFlushState.store(1);
+    p->seekRequest.store(1);
+    RemovePendingVideoFrames(p->display, p);
+    return 0;
+  }
+  // Paused, ended, or a stopped layer: the decoder seeks here and the frame
+  // there is shown at once.
+  if (!running && p->slots[0].pixels == nullptr) {
+    p->slots[0].pixels = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(p->targetWidth, p->targetHeight), 1));
+    p->slots[0].stride = p->targetWidth + 64;
+    if (!p->slots[0].pixels) return ERR_MEM;
+  }
+  FlushPacketQueue(&p->videoQueue, p->source);
+  FlushPacketQueue(&p->audioQueue, p->source);
+  if (SeekVideoSource(p->source, target, p->format.unitMode) != 0) return kSeekError;
+  FlushVideoSourceVideo(p->source);
+  FlushVideoSourceAudio(p->source);
+  vlDecodedFrame frame{};
+  const int slot = p->shownSlot >= 0 ? p->shownSlot : 0;
+  if (DecodeNextFrame(p, &frame)) {
+    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+    ConvertVideoFrame(p, frame, &p->slots[slot]);
+    p->shownSlot = slot;
+    if (p->pausePicture) {
+      for (int32_t row = 0; row < p->targetHeight; ++row)
+        std::memcpy(p->pausePicture + size_t(row) * (p->targetWidth + 64),
+                    p->slots[slot].pixels + size_t(row) * p->slots[slot].stride, size_t(p->targetWidth) * 4);
+    }
+    ShowVideoFrame(p->display, slot, p, 0);
+  }
+  if (running) {
+    // The threads start over from the new place on resume.
+    AppendPacket(&p->videoQueue, nullptr, 0, -1.0);
+    p->endOfFile.store(0);
+  }
+  std::lock_guard<std::mutex> lock(p->frameMutex);
+  p->shownStamp = ms / 1000.0;
+  if (p->paused.load()) {
+    p->pausedPositionMs = ms;
+    p->pausedPositionValid = 1;
+  } else {
+    p->endPositionMs = ms;
+    p->storedPositionMs = ms;
+  }
+  return 0;
+}
+
+void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, int32_t y, int32_t width,
+                        int32_t height, uint32_t smooth) {
+  vlVideoPlayer* p = handle->player;
+  if (width == p->targetWidth && height == p->targetHeight && smooth == p->smooth) {
+    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+    p->x = x;
+    p->y = y;
+    return;
+  }
+  if (!p->running.load()) {
+    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+    p->x = x;
+    p->y = y;
+    p->targetWidth = width;
+    p->targetHeight = height;
+    p->smooth = smooth;
+    return;
+  }
+  std::lock_guard<std::mutex> schedule(p->decodeMutex);
+  {
+    std::lock_guard<std::mutex> lock(p->resetMutex);
+    p->resetDone = false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(p->refreshMutex);
+    p->resetRequest = true;
+    p->refreshWake.notify_all();
+  }
+  {
+    std::unique_lock<std::mutex> lock(p->resetMutex);
+    while (!p->resetDone) p->resetAck.wait_for(lock, std::chrono::milliseconds(10));
+  }
+  std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+  const int32_t oldWidth = p->targetWidth, oldHeight = p->targetHeight;
+  uint32_t* oldPause = p->pausePicture;
+  p->x = x;
+  p->y = y;
+  p->targetWidth = width;
+  p->targetHeight = height;
+  p->smooth = smooth;
+  AllocSlots(p);
+  if (oldPause) {
+    p->pausePicture = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(width, height), 1));
+    if (p->pausePicture)
+      ScaleWords(oldPause, oldWidth, oldHeight, oldWidth + 64, p->pausePicture, width, height, width + 64, smooth);
+    FreeMemory(oldPause);
+  }
+  p->shownSlot = -1;
+  if (p->paused.load() || p->ended.load()) ShowVideoFrame(display, 0, p, 0);
+}
+
+void SetVideoPlayerVolume(vlVideoHandle* handle, uint32_t volume, int) { handle->player->volume = volume; }
+
+void SetVideoPlayerWord(vlVideoHandle* handle, void* layer) { handle->player->layerWord = layer; }
+
+void SetVideoPlayerSpriteNode(vlVideoHandle* handle, void* node) { handle->player->spriteNode = node; }
+
+uint32_t GetVideoPosition(vlVideoHandle* handle) {
+  vlVideoPlayer* p = handle->player;
+  if (!p->running.load()) return p->storedPositionMs;
+  if (p->paused.load() && p->pausedPositionValid) return p->pausedPositionMs;
+  std::lock_guard<std::mutex> lock(p->frameMutex);
+  if (p->ended.load()) return p->endPositionMs;
+  const double clock = WallClock() + p->clockOffset;
+  return clock > 0 ? static_cast<uint32_t>(clock * 1000) : 0;
+}
+
+uint32_t GetVideoFrameCount(vlVideoHandle* handle) { return GetVideoSourceFrameCount(handle->player->source); }
+
+const char* GetVideoFormatValue(vlVideoHandle* handle) { return GetVideoSourceFormatName(handle->player->source); }
+
+int DecodeVideoFrameAt(vlVideoHandle* handle, int64_t position, int mode, int preRoll, int keep,
+                       vlGrabbedFrame* out) {
+  vlVideoPlayer* p = handle->player;
+  const int32_t stride = p->frameWidth + 64;
+  if (!p->grabBuffer) {
+    p->grabBuffer = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(p->frameWidth, p->frameHeight), 1));
+    if (!p->grabBuffer) return ERR_MEM;
+  }
+  vlDecodedFrame frame{};
+  if (mode == 1) {
+    FlushDecoder(p);
+    ResetAudioCounters(p);
+    const int64_t target = DecoderPosition(p, static_cast<uint32_t>(position));
+    if (SeekVideoSource(p->source, target, p->format.unitMode) != 0) return kSeekError;
+    // Decoders may land before the wanted time: frames are decoded until
+    // one reaches it, within the pre-roll.
+    const double wanted = position / 1000.0 - p->frameDuration / 2;
+    int got = 0;
+    for (int n = 0; n <= preRoll; ++n) {
+      vlDecodedFrame next{};
+      if (!DecodeNextFrame(p, &next)) break;
+      frame = next;
+      got = 1;
+      FrameToWords(p, frame, p->grabBuffer, stride);
+      const double stamp = frame.presentationStamp != -1.0 ? frame.presentationStamp : frame.decodeStamp;
+      if (stamp == -1.0 || stamp >= wanted) break;
+    }
+    p->grabCount = 0;
+    p->startedSinceGrab = 1;  // the decoder stands somewhere in the stream
+    if (!got) return kFrameRange;
+  } else {
+    const uint32_t index = static_cast<uint32_t>(position);
+    const bool reuse = !p->startedSinceGrab && p->grabCount > 0 && p->grabCount == index + 1;
+    if (!reuse) {
+      if (p->startedSinceGrab || index + 1 < p->grabCount) {
+        FlushDecoder(p);
+        p->grabCount = 0;
+      }
+      p->startedSinceGrab = 0;
+      while (p->grabCount < index + 1) {
+        if (!DecodeNextFrame(p, &frame)) {
+          p->startedSinceGrab = 1;
+          if (!keep) p->rewindNeeded = 1;
+          return kFrameRange;
+        }
+        ++p->grabCount;
+      }
+      FrameToWords(p, frame, p->grabBuffer, stride);
+    }
+  }
+  if (!keep) p->rewindNeeded = 1;
+  *out = {p->grabBuffer, p->frameWidth, p->frameHeight, stride};
+  return 0;
+}
+
+void RewindIfPending(vlVideoPlayer* p) {
+  if (!p->rewindNeeded) return;
+  FlushDecoder(p);
+  p->rewindNeeded = 0;
+  p->startedSinceGrab = 1;
+}
+
+void RedrawDisplayVideos(vlDisplay*) {}

@@ -1,0 +1,192 @@
+// The threaded video player: one per video object. While a video plays,
+// four threads run: the decoder thread reads packets into two queues, the
+// video server decodes, converts and schedules frames into a ring of two
+// slots, the refresh thread shows each slot at its time, and (with sound)
+// the audio server feeds the video's sound channel. The script thread only
+// calls the operations below.
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "media/video/video_source.h"
+#include "platform/os.h"
+#include "runtime/objects.h"
+
+struct vlVMState;
+struct vlDisplay;
+struct vlWorker;
+struct vlVideoPlayer;
+
+// A queued packet; a null data pointer is a flush packet.
+struct vlPacket {
+  vlPacket* next;
+  void* data;
+  uint32_t size;
+  double time;
+};
+
+struct vlPacketQueue {
+  vlPacket* head = nullptr;
+  vlPacket* tail = nullptr;
+  uint32_t bytes = 0;
+  std::mutex mutex;
+  std::condition_variable condition;  // signalled on every append
+  bool endOfStream = false;
+};
+
+struct vlFrameSlot {
+  uint32_t* pixels;  // native 0xAARRGGBB words
+  int32_t stride;    // pixels
+  double target;     // wall-clock seconds at which it is due
+  double stamp;      // its time stamp
+  int64_t position;
+};
+
+// Kept in the video record: the player and its loader reference (0 inbuilt,
+// 1 native, else the decoding plug-in).
+struct vlVideoHandle {
+  vlVideoPlayer* player;
+  uintptr_t loader;
+};
+
+struct vlVideoPlayer {
+  vlVideoSource* source = nullptr;
+  vlVideoFormat format{};
+  // Target rectangle on the display; read by the refresh thread under the
+  // draw mutex.
+  int32_t x = 0, y = 0;
+  int32_t frameWidth = 0, frameHeight = 0;
+  int32_t targetWidth = 0, targetHeight = 0;
+  uint32_t lengthMs = 0;
+  uint32_t audioChannels = 0, audioRate = 0;
+
+  uint32_t* decoderOut = nullptr;  // ARGB decoder output: frame size, bytes A, R, G, B
+  vlPacketQueue audioQueue, videoQueue;
+
+  // Timing, under the frame mutex.
+  double frameTimer = 0, lastFrameStamp = 0, frameDuration = 0, lastDelay = 0;
+  double videoClock = 0, shownStamp = 0, clockOffset = 0;
+  int64_t currentPosition = -1;
+
+  // The ring of converted frames, under the frame mutex.
+  vlFrameSlot slots[2]{};
+  int32_t queued = 0, readIndex = 0, writeIndex = 0;
+  std::mutex frameMutex;
+  std::condition_variable frameCondition;
+  std::mutex decodeMutex;
+  std::recursive_mutex drawMutex;
+
+  // Refresh thread wake-ups: stop and reset requests under the refresh
+  // mutex; the reset acknowledgement under the reset mutex.
+  std::mutex refreshMutex;
+  std::condition_variable refreshWake;
+  bool refreshStop = false, resetRequest = false;
+  std::mutex resetMutex;
+  std::condition_variable resetAck;
+  bool resetDone = false;
+  std::atomic<int32_t> warmUp{0};
+
+  vlWorker* decoderThread = nullptr;
+  vlWorker* serverThread = nullptr;
+  vlWorker* refreshThread = nullptr;
+  vlWorker* audioThread = nullptr;
+
+  // Sound, under the audio mutex.
+  std::mutex audioMutex;
+  double audioClock = 0;
+  uint32_t audioQueuedBytes = 0;
+
+  // Time-stamp repair and skipping (video server only).
+  int32_t faultyDecodeStamps = 0, faultyPresentationStamps = 0;
+  double lastPresentationStamp = -1.0, lastDecodeStamp = -1.0;
+  float skipRatio = 1.0f, skipCounter = 0.0f;  // under the frame mutex
+
+  vlDisplay* display = nullptr;
+  std::atomic<uint32_t> paused{0}, pausePending{0};
+  uint32_t* pausePicture = nullptr;  // frame of the target size
+  std::atomic<uint32_t> serverIdle{0}, refreshIdle{0}, decoderIdle{0};
+  std::atomic<uint32_t> refreshBusy{0};
+  std::atomic<uint32_t> serverBusy{0};  // holds a packet not yet queued or dropped
+  std::atomic<uint32_t> seekRequest{0}, videoFlushState{0}, audioFlushState{0};
+  int64_t seekTarget = 0;  // under the decode mutex
+  std::atomic<uint32_t> endOfFile{0}, ended{0};
+  uint32_t endPositionMs = 0;
+  vlObjectId videoId{};
+  int32_t shownSlot = -1;
+  uint32_t pausedPositionValid = 0, pausedPositionMs = 0;
+  uint32_t storedPositionMs = 0;
+  int32_t pendingStartMs = -1;
+  uint32_t volume = 64;
+  std::atomic<uint32_t> running{0};
+  uint32_t grabCount = 0;    // frames decoded by grabs since the last rewind
+  uint32_t rewindNeeded = 0;
+  uint32_t startedSinceGrab = 0;
+  double lastShownTime = 0;  // refresh thread only
+  uint32_t smooth = 0;
+  uint32_t* grabBuffer = nullptr;
+  uint32_t* scratch = nullptr;  // a frame at its own size before scaling
+  void* layerWord = nullptr;  // the layer record while played as a layer
+  std::atomic<uint32_t> resumeRequest{0};
+  vlVideoHandle* handle = nullptr;
+  vlVMState* vm = nullptr;
+  void* spriteNode = nullptr;
+};
+
+// A decoded frame handed out by DecodeVideoFrameAt: native 0xAARRGGBB
+// words owned by the player (valid until the next grab or free).
+struct vlGrabbedFrame {
+  const uint32_t* pixels;
+  int32_t width, height, stride;
+};
+
+// 0 or 1000, 1298, 1359, 1450 (the file in the error argument).
+int OpenVideoPlayer(const char* file, const char* loaders, const char* adapter, vlVideoHandle** handle,
+                    int32_t* width, int32_t* height, uint32_t* lengthMs, uint32_t* seekable, uintptr_t* loader);
+void FreeVideoPlayer(vlVideoHandle* handle);
+int ProbeVideoFile(const char* file, const char* loaders, const char* adapter);
+// 0 or 1000, 1233, 1287 or a sound channel's error (the player is stopped).
+int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId, vlDisplay* display, int32_t x,
+                     int32_t y, int32_t width, int32_t height, uint32_t volume, uint32_t smooth, int channel,
+                     void* layer);
+int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer);
+void PauseVideoPlayer(vlVideoHandle* handle);
+void ResumeVideoPlayer(vlVideoHandle* handle);
+// 0 or 1000, 1066, 1233.
+int SeekVideoPlayer(vlVideoHandle* handle, uint32_t positionMs);
+void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, int32_t y, int32_t width,
+                        int32_t height, uint32_t smooth);
+void SetVideoPlayerVolume(vlVideoHandle* handle, uint32_t volume, int channel);
+void SetVideoPlayerWord(vlVideoHandle* handle, void* layer);
+void SetVideoPlayerSpriteNode(vlVideoHandle* handle, void* node);
+uint32_t GetVideoPosition(vlVideoHandle* handle);
+uint32_t GetVideoFrameCount(vlVideoHandle* handle);
+const char* GetVideoFormatValue(vlVideoHandle* handle);
+// mode 1: position in ms; mode 0: frame index from 0. 0 or 1000, 1233, 1457.
+int DecodeVideoFrameAt(vlVideoHandle* handle, int64_t position, int mode, int preRoll, int keep,
+                       vlGrabbedFrame* out);
+void RedrawDisplayVideos(vlDisplay* display);
+// Back to the start when a grab or an export left the decoder elsewhere.
+void RewindIfPending(vlVideoPlayer* player);
+// Shows a ring slot: queued for the main thread (from the refresh thread or
+// for a layer), else blitted at once.
+void ShowVideoFrame(vlDisplay* display, int slot, vlVideoPlayer* player, int fromRefresh);
+// Drops the player's frames still waiting on the display.
+void RemovePendingVideoFrames(vlDisplay* display, const vlVideoPlayer* player);
+
+// Called by the refresh thread when the stream has ended; the video library
+// marks the owning record.
+extern void (*gVideoEndedHook)(vlVideoPlayer* player);
+
+// The player's threads (video_threads.cpp).
+void VideoDecoderThread(void* start);
+void VideoServerThread(void* start);
+void VideoRefreshThread(void* start);
+// Packet queues.
+void ResetPacketQueue(vlPacketQueue* queue);
+int AppendPacket(vlPacketQueue* queue, void* data, uint32_t size, double time);
+void FlushPacketQueue(vlPacketQueue* queue, vlVideoSource* source);
+// Converts the decoded frame into a slot of the target size.
+void ConvertVideoFrame(vlVideoPlayer* player, const vlDecodedFrame& frame, vlFrameSlot* slot);
+double WallClock();

@@ -1,0 +1,197 @@
+// The decoder binding of the video player. The inbuilt decoders are the
+// CDXL reader and the AVI reader (uncompressed 24-bit and MJPEG frames,
+// without sound); an AVI packet only names its frame, which the reader
+// fetches by index when it is decoded.
+#include "media/video/video_source.h"
+
+#include <cstring>
+
+#include "formats/avi.h"
+#include "formats/cdxl.h"
+#include "platform/os.h"
+#include "runtime/file_adapter.h"
+#include "runtime/stream.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+struct AVIDecoder {
+  vlAVIReader* reader;
+  int32_t width, height, frames;
+  uint32_t microsPerFrame;
+  int32_t next;  // the frame the next packet carries
+};
+
+struct AVIPacket {
+  int32_t frame;
+};
+
+AVIDecoder* OpenAVI(const char* file, const char* adapter, vlVideoFormat* fmt) {
+  const uint32_t mode = VL_MODE_READ | (adapter && *adapter ? uint32_t(VL_MODE_ADAPTERS) : 0u);
+  vlStream* stream = OpenFileStream(file, mode, adapter);
+  if (!stream) return nullptr;
+  auto* d = static_cast<AVIDecoder*>(AllocMemory(sizeof(AVIDecoder), 1));
+  if (!d) {
+    CloseFileStream(stream);
+    return nullptr;
+  }
+  d->reader = OpenAVIReader(stream, &d->width, &d->height, &d->frames);
+  if (!d->reader) {
+    FreeMemory(d);
+    return nullptr;
+  }
+  d->microsPerFrame = GetAVIMicrosPerFrame(d->reader);
+  // Files without a period play at 25 frames a second.
+  if (d->microsPerFrame == 0 || d->microsPerFrame > 10000000) d->microsPerFrame = 40000;
+  fmt->width = static_cast<uint32_t>(d->width);
+  fmt->height = static_cast<uint32_t>(d->height);
+  fmt->lengthMs = static_cast<uint32_t>(uint64_t{static_cast<uint32_t>(d->frames)} * d->microsPerFrame / 1000);
+  fmt->argb = 1;
+  fmt->flags = 1;
+  fmt->frameDuration = d->microsPerFrame / 1e6;
+  return d;
+}
+
+int NextAVIPacket(AVIDecoder* d, vlVideoPacketRecord* out) {
+  if (d->next >= d->frames) return -1;
+  auto* p = static_cast<AVIPacket*>(AllocMemory(sizeof(AVIPacket), 1));
+  if (!p) return -2;
+  p->frame = d->next++;
+  *out = {p, 0, sizeof(AVIPacket), 0, p->frame * (d->microsPerFrame / 1e6)};
+  return 0;
+}
+
+int DecodeAVI(AVIDecoder* d, const AVIPacket* p, vlDecodedFrame* frame) {
+  uint32_t* words = ReadAVIFrame(d->reader, p->frame);
+  if (!words) return 0;
+  const size_t n = static_cast<size_t>(d->width) * d->height;
+  // Native 0x00RRGGBB words become the bytes A, R, G, B of the frame record.
+  for (size_t i = 0; i < n; ++i) frame->pixels[i] = __builtin_bswap32(words[i]);
+  FreeMemory(words);
+  frame->decodeStamp = frame->presentationStamp = p->frame * (d->microsPerFrame / 1e6);
+  frame->position = p->frame;
+  frame->repeat = 0;
+  return 1;
+}
+
+void CloseAVI(AVIDecoder* d) {
+  CloseAVIReader(d->reader);
+  FreeMemory(d);
+}
+
+}  // namespace
+
+vlVideoSource* OpenVideoSource(const char* file, const char* loaders, const char* adapter, vlVideoFormat* fmt) {
+  if (!IsLoaderSelected(loaders, "inbuilt", 0)) return nullptr;
+  auto* source = static_cast<vlVideoSource*>(AllocMemory(sizeof(vlVideoSource), 1));
+  if (!source) return nullptr;
+  vlVideoFormatInfo cdxl{};
+  if (vlCDXLDecoder* d = OpenCDXL(file, &cdxl)) {
+    fmt->width = cdxl.width;
+    fmt->height = cdxl.height;
+    fmt->lengthMs = cdxl.durationMs;
+    fmt->audioRate = cdxl.audioRate;
+    fmt->audioChannels = cdxl.hasAudio ? 1 : 0;
+    fmt->argb = 1;
+    fmt->flags = cdxl.seekable ? 1 : 0;
+    const uint32_t frames = GetCDXLFrameCount(d);
+    fmt->frameDuration = frames ? cdxl.durationMs / 1000.0 / frames : 0.04;
+    source->instance = d;
+    source->kind = VL_VSOURCE_CDXL;
+    return source;
+  }
+  if (AVIDecoder* d = OpenAVI(file, adapter, fmt)) {
+    source->instance = d;
+    source->kind = VL_VSOURCE_AVI;
+    return source;
+  }
+  FreeMemory(source);
+  return nullptr;
+}
+
+void CloseVideoSource(vlVideoSource* source) {
+  if (!source) return;
+  if (source->kind == VL_VSOURCE_CDXL) CloseCDXL(static_cast<vlCDXLDecoder*>(source->instance));
+  else if (source->kind == VL_VSOURCE_AVI) CloseAVI(static_cast<AVIDecoder*>(source->instance));
+  FreeMemory(source);
+}
+
+int NextVideoPacket(vlVideoSource* source, vlVideoPacketRecord* packet) {
+  *packet = {};
+  if (source->kind == VL_VSOURCE_CDXL) {
+    vlVideoPacketInfo info{};
+    int result = ReadCDXLPacket(static_cast<vlCDXLDecoder*>(source->instance), &info);
+    if (result == 0) *packet = {info.packet, info.kind, info.size, 0, info.time};
+    return result;
+  }
+  if (source->kind == VL_VSOURCE_AVI) return NextAVIPacket(static_cast<AVIDecoder*>(source->instance), packet);
+  return -1;
+}
+
+void FreeVideoPacket(vlVideoSource* source, void* data) {
+  if (!data) return;
+  if (source->kind == VL_VSOURCE_CDXL) FreeCDXLPacket(data);
+  else FreeMemory(data);
+}
+
+int DecodeVideoPacket(vlVideoSource* source, void* data, uint32_t, vlDecodedFrame* frame) {
+  if (source->kind == VL_VSOURCE_CDXL) {
+    vlVideoFrameInfo info{};
+    info.pixels = frame->pixels;
+    if (DecodeCDXLVideo(static_cast<vlCDXLDecoder*>(source->instance), data, &info) != 0) return 0;
+    frame->decodeStamp = frame->presentationStamp = info.time;
+    frame->position = -1;
+    frame->repeat = 0;
+    return 1;
+  }
+  if (source->kind == VL_VSOURCE_AVI)
+    return DecodeAVI(static_cast<AVIDecoder*>(source->instance), static_cast<AVIPacket*>(data), frame);
+  return 0;
+}
+
+int DecodeAudioPacket(vlVideoSource* source, void* data, uint32_t, int16_t* buffer, uint32_t capacity,
+                      uint32_t* bytes) {
+  *bytes = 0;
+  if (source->kind != VL_VSOURCE_CDXL || capacity < 2 * 65536) return 1;
+  vlVideoSampleInfo info{buffer, 0, 0};
+  DecodeCDXLAudio(static_cast<vlCDXLDecoder*>(source->instance), data, &info);
+  *bytes = info.size;
+  return 1;
+}
+
+int SeekVideoSource(vlVideoSource* source, int64_t position, uint32_t) {
+  if (position < 0) position = 0;
+  if (source->kind == VL_VSOURCE_CDXL) {
+    auto* d = static_cast<vlCDXLDecoder*>(source->instance);
+    if (GetCDXLFrameCount(d) == 0) return 1233;
+    return SeekCDXL(d, static_cast<uint32_t>(position > UINT32_MAX ? UINT32_MAX : position)) ? 1233 : 0;
+  }
+  if (source->kind == VL_VSOURCE_AVI) {
+    auto* d = static_cast<AVIDecoder*>(source->instance);
+    const int64_t frame = position * 1000 / d->microsPerFrame;
+    if (frame > d->frames) return 1233;
+    d->next = static_cast<int32_t>(frame);
+    return 0;
+  }
+  return 1233;
+}
+
+void FlushVideoSourceAudio(vlVideoSource* source) {
+  if (source->kind == VL_VSOURCE_CDXL) FlushCDXLAudio(static_cast<vlCDXLDecoder*>(source->instance));
+}
+
+void FlushVideoSourceVideo(vlVideoSource* source) {
+  if (source->kind == VL_VSOURCE_CDXL) FlushCDXLVideo(static_cast<vlCDXLDecoder*>(source->instance));
+}
+
+uint32_t GetVideoSourceFrameCount(vlVideoSource* source) {
+  if (source->kind == VL_VSOURCE_CDXL) return GetCDXLFrameCount(static_cast<vlCDXLDecoder*>(source->instance));
+  if (source->kind == VL_VSOURCE_AVI) return static_cast<uint32_t>(static_cast<AVIDecoder*>(source->instance)->frames);
+  return 0;
+}
+
+const char* GetVideoSourceFormatName(vlVideoSource* source) {
+  if (source->kind == VL_VSOURCE_CDXL) return GetCDXLFormatName(static_cast<vlCDXLDecoder*>(source->instance));
+  if (source->kind == VL_VSOURCE_AVI) return "AVI";
+  return "";
+}

@@ -1,0 +1,390 @@
+// The threads of a playing video and the packet queues between them. Every
+// wait is bounded (10 ms at most) so that a stop request is seen without
+// a separate wake-up of each waiter.
+#include <sched.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "media/sound/audio_channels.h"
+#include "media/video/video_player.h"
+#include "platform/threads.h"
+
+void (*gVideoEndedHook)(vlVideoPlayer* player) = nullptr;
+
+namespace {
+
+constexpr uint32_t kAudioQueueLimit = 81920;
+constexpr uint32_t kVideoQueueLimit = 1310720;
+constexpr auto kPoll = std::chrono::milliseconds(10);
+
+bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
+
+bool QueueEmpty(vlPacketQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  return q->head == nullptr;
+}
+
+uint32_t QueueBytes(vlPacketQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  return q->bytes;
+}
+
+// Takes the first packet, waiting at most one poll period. 1 taken, 0 none
+// yet, -1 the queue ended empty.
+int TakePacket(vlPacketQueue* q, vlPacket** out) {
+  std::unique_lock<std::mutex> lock(q->mutex);
+  if (!q->head) {
+    if (q->endOfStream) return -1;
+    q->condition.wait_for(lock, kPoll, [q] { return q->head != nullptr || q->endOfStream; });
+    if (!q->head) return q->endOfStream ? -1 : 0;
+  }
+  vlPacket* p = q->head;
+  q->head = p->next;
+  if (!q->head) q->tail = nullptr;
+  q->bytes -= p->size;
+  *out = p;
+  return 1;
+}
+
+int QueuedFrames(vlVideoPlayer* p) {
+  std::lock_guard<std::mutex> lock(p->frameMutex);
+  return p->queued;
+}
+
+// The frame time after the repair of non-increasing stamps.
+double RepairStamps(vlVideoPlayer* p, const vlDecodedFrame& f) {
+  if (f.presentationStamp != -1.0) {
+    if (f.presentationStamp <= p->lastPresentationStamp) ++p->faultyPresentationStamps;
+    p->lastPresentationStamp = f.presentationStamp;
+  }
+  if (f.decodeStamp != -1.0) {
+    if (f.decodeStamp <= p->lastDecodeStamp) ++p->faultyDecodeStamps;
+    p->lastDecodeStamp = f.decodeStamp;
+  }
+  const bool useDecode = f.decodeStamp != -1.0 && (p->faultyPresentationStamps > p->faultyDecodeStamps ||
+                                                   f.presentationStamp == -1.0);
+  if (useDecode) return f.decodeStamp;
+  return f.presentationStamp == -1.0 ? 0.0 : f.presentationStamp;
+}
+
+// Resets the schedule after a flush packet (frame mutex held).
+void ResetTiming(vlVideoPlayer* p) {
+  p->currentPosition = -1;
+  p->lastPresentationStamp = p->lastDecodeStamp = -1.0;
+  p->lastFrameStamp = -10000.0;
+  p->lastDelay = 0;
+  p->frameTimer = WallClock();
+  p->skipRatio = 1.0f;
+  p->skipCounter = 0.0f;
+}
+
+// Copies the shown frame as the paused picture (draw mutex keeps the rect).
+void KeepPausePicture(vlVideoPlayer* p, const vlFrameSlot& slot) {
+  if (!p->pausePicture || !slot.pixels) return;
+  for (int32_t row = 0; row < p->targetHeight; ++row)
+    std::memcpy(p->pausePicture + size_t(row) * slot.stride, slot.pixels + size_t(row) * slot.stride,
+                size_t(p->targetWidth) * 4);
+}
+
+// The refresh thread's wait: 1 stop, 2 reset handled, 0 time-out.
+int TimedWait(vlVideoPlayer* p, double seconds) {
+  int result = 0;
+  {
+    std::unique_lock<std::mutex> lock(p->refreshMutex);
+    if (seconds > 0) {
+      p->refreshWake.wait_for(lock, std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6)),
+                              [p] { return p->refreshStop || p->resetRequest; });
+    }
+    if (p->refreshStop) return 1;
+    if (p->resetRequest) {
+      p->resetRequest = false;
+      result = 2;
+    }
+  }
+  if (p->warmUp.load() < 10) p->warmUp.fetch_add(1);
+  if (result == 2) {
+    {
+      std::lock_guard<std::mutex> lock(p->frameMutex);
+      p->queued = p->readIndex = p->writeIndex = 0;
+      p->frameCondition.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(p->resetMutex);
+    p->resetDone = true;
+    p->resetAck.notify_all();
+  }
+  return result;
+}
+
+}  // namespace
+
+double WallClock() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+void ResetPacketQueue(vlPacketQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  q->head = q->tail = nullptr;
+  q->bytes = 0;
+  q->endOfStream = false;
+}
+
+int AppendPacket(vlPacketQueue* q, void* data, uint32_t size, double time) {
+  auto* packet = static_cast<vlPacket*>(AllocMemory(sizeof(vlPacket), 1));
+  if (!packet) return 1000;
+  packet->data = data;
+  packet->size = size;
+  packet->time = time;
+  std::lock_guard<std::mutex> lock(q->mutex);
+  if (q->tail) q->tail->next = packet;
+  else q->head = packet;
+  q->tail = packet;
+  q->bytes += size;
+  q->condition.notify_all();
+  return 0;
+}
+
+void FlushPacketQueue(vlPacketQueue* q, vlVideoSource* source) {
+  vlPacket* p;
+  {
+    std::lock_guard<std::mutex> lock(q->mutex);
+    p = q->head;
+    q->head = q->tail = nullptr;
+    q->bytes = 0;
+  }
+  while (p) {
+    vlPacket* next = p->next;
+    FreeVideoPacket(source, p->data);
+    FreeMemory(p);
+    p = next;
+  }
+}
+
+void VideoDecoderThread(void* start) {
+  vlWorker* worker = GetWorkerSelf(start);
+  auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
+  ReportWorkerStarted(worker);
+  const bool sound = p->audioChannels != 0;
+  while (!Stopping(worker)) {
+    if (p->seekRequest.load() && !p->paused.load()) {
+      int64_t target;
+      {
+        std::lock_guard<std::mutex> lock(p->decodeMutex);
+        target = p->seekTarget;
+      }
+      SeekVideoSource(p->source, target, p->format.unitMode);
+      if (sound) {
+        FlushPacketQueue(&p->audioQueue, p->source);
+        AppendPacket(&p->audioQueue, nullptr, 0, -1.0);
+      }
+      FlushPacketQueue(&p->videoQueue, p->source);
+      AppendPacket(&p->videoQueue, nullptr, 0, -1.0);
+      p->endOfFile.store(0);
+      p->seekRequest.store(0);
+    }
+    if ((!sound || QueueBytes(&p->audioQueue) <= kAudioQueueLimit) && QueueBytes(&p->videoQueue) <= kVideoQueueLimit &&
+        !p->endOfFile.load() && !p->paused.load()) {
+      vlVideoPacketRecord record{};
+      const int result = NextVideoPacket(p->source, &record);
+      if (result == -1) {
+        p->endOfFile.store(1);
+      } else if (result >= 0) {
+        vlPacketQueue* q = record.kind == 0 ? &p->videoQueue : sound ? &p->audioQueue : nullptr;
+        if (!q || AppendPacket(q, record.data, record.size, record.time) != 0) FreeVideoPacket(p->source, record.data);
+      }
+      continue;
+    }
+    if (p->endOfFile.load()) {
+      for (vlPacketQueue* q : {&p->videoQueue, &p->audioQueue}) {
+        if (q == &p->audioQueue && !sound) continue;
+        std::lock_guard<std::mutex> lock(q->mutex);
+        q->endOfStream = true;
+        q->condition.notify_all();
+      }
+    }
+    if (p->paused.load()) p->decoderIdle.store(1);
+    SleepMillis(10);
+  }
+}
+
+namespace {
+
+// Converts a decoded frame into the write slot and gives it its due time
+// (decode mutex held, so the slots keep their size).
+void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& frame, double frameTime) {
+  std::lock_guard<std::mutex> schedule(p->decodeMutex);
+  std::unique_lock<std::mutex> lock(p->frameMutex);
+  p->skipCounter += 1.0f;
+  if (p->skipCounter < p->skipRatio) return;
+  p->skipCounter -= std::max(p->skipRatio, 1.0f);
+  // A frame without a stamp follows the clock.
+  if (frameTime != 0) p->videoClock = frameTime;
+  const double stamp = p->videoClock;
+  p->videoClock += p->frameDuration * (1 + frame.repeat / 2.0);
+  if (p->queued == 2 && !p->refreshBusy.load()) p->skipRatio = p->skipRatio > 1.0f ? 0.95f * p->skipRatio : 0.95f;
+  while (p->queued >= 2 && !Stopping(worker)) p->frameCondition.wait_for(lock, kPoll);
+  if (Stopping(worker)) return;
+  lock.unlock();
+
+  vlFrameSlot* slot = &p->slots[p->writeIndex];
+  ConvertVideoFrame(p, frame, slot);
+  if (p->pausePending.load()) {
+    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+    KeepPausePicture(p, *slot);
+    p->pausePending.store(0);
+    p->paused.store(1);
+  }
+
+  lock.lock();
+  slot->stamp = stamp;
+  slot->position = frame.position;
+  double delay = stamp - p->lastFrameStamp;
+  if (delay > 0 && delay < 10.0) p->lastDelay = delay;
+  else delay = p->lastDelay;
+  p->lastFrameStamp = stamp;
+  if (p->audioChannels) {
+    const double now = p->paused.load() ? p->shownStamp : WallClock() + p->clockOffset;
+    double audio;
+    {
+      std::lock_guard<std::mutex> a(p->audioMutex);
+      audio = p->audioClock - p->audioQueuedBytes / double(p->audioRate * p->audioChannels * 2);
+    }
+    const double diff = now - audio;
+    const double threshold = std::max(delay, 0.01);
+    if (std::fabs(diff) < 10.0) {
+      if (diff <= -threshold) delay = 0;
+      else if (diff >= threshold) delay *= 2;
+    }
+  }
+  p->frameTimer += delay;
+  slot->target = p->frameTimer;
+  p->writeIndex = (p->writeIndex + 1) % 2;
+  ++p->queued;
+  if (p->videoFlushState.load() == 2) p->videoFlushState.store(3);
+  p->frameCondition.notify_all();
+}
+
+}  // namespace
+
+void VideoServerThread(void* start) {
+  vlWorker* worker = GetWorkerSelf(start);
+  auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
+  ReportWorkerStarted(worker);
+  while (!Stopping(worker)) {
+    if (p->resumeRequest.load()) p->resumeRequest.store(0);
+    if (p->paused.load()) {
+      p->serverIdle.store(1);
+      SleepMillis(10);
+      continue;
+    }
+    vlPacket* packet = nullptr;
+    p->serverBusy.store(1);
+    const int taken = TakePacket(&p->videoQueue, &packet);
+    if (taken <= 0) {
+      p->serverBusy.store(0);
+      // An ended stream gives no frame to pause on: the pause holds the
+      // frame on screen.
+      if (taken < 0 && p->pausePending.load()) {
+        std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+        if (p->shownSlot >= 0) KeepPausePicture(p, p->slots[p->shownSlot]);
+        p->pausePending.store(0);
+        p->paused.store(1);
+      }
+      continue;
+    }
+    void* data = packet->data;
+    const uint32_t size = packet->size;
+    FreeMemory(packet);
+    if (!data) {
+      FlushVideoSourceVideo(p->source);
+      std::unique_lock<std::mutex> lock(p->frameMutex);
+      p->slots[0].target = p->slots[1].target = 0;
+      while (p->queued > 0 && !Stopping(worker)) p->frameCondition.wait_for(lock, kPoll);
+      ResetTiming(p);
+      p->videoFlushState.store(2);
+      continue;
+    }
+    vlDecodedFrame frame{};
+    frame.pixels = p->decoderOut;
+    frame.decodeStamp = frame.presentationStamp = -1.0;
+    const int decoded = DecodeVideoPacket(p->source, data, size, &frame);
+    FreeVideoPacket(p->source, data);
+    if (!decoded) continue;
+    const double frameTime = RepairStamps(p, frame);
+
+    ScheduleFrame(p, worker, frame, frameTime);
+    p->serverBusy.store(0);
+    sched_yield();
+  }
+}
+
+void VideoRefreshThread(void* start) {
+  vlWorker* worker = GetWorkerSelf(start);
+  auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
+  ReportWorkerStarted(worker);
+  p->lastShownTime = WallClock();
+  for (;;) {
+    std::unique_lock<std::mutex> lock(p->frameMutex);
+    if (p->queued > 0) {
+      vlFrameSlot* slot = &p->slots[p->readIndex];
+      const double now = WallClock();
+      if (now < slot->target) {
+        const double wait = std::floor((slot->target - now) * 1000) / 1000;
+        lock.unlock();
+        if (TimedWait(p, wait) == 1) break;
+        continue;
+      }
+      p->refreshBusy.store(1);
+      p->shownStamp = slot->stamp;
+      p->clockOffset = slot->stamp - now;
+      p->currentPosition = slot->position;
+      if (p->videoFlushState.load() == 3) p->videoFlushState.store(0);
+      const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
+                                              : slot->target + (p->videoClock - slot->stamp);
+      bool drop = false;
+      if (now > successor) {
+        p->skipRatio *= 1.05f;
+        drop = (p->queued == 2 || now > successor + 0.5) && now - p->lastShownTime < 1.0;
+      }
+      if (drop) {
+        p->readIndex = (p->readIndex + 1) % 2;
+        --p->queued;
+        p->frameCondition.notify_all();
+        p->refreshBusy.store(0);
+        continue;
+      }
+      const int index = p->readIndex;
+      lock.unlock();
+      p->lastShownTime = now;
+      {
+        std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+        ShowVideoFrame(p->display, index, p, 1);
+        p->shownSlot = index;
+      }
+      lock.lock();
+      p->readIndex = (p->readIndex + 1) % 2;
+      --p->queued;
+      p->frameCondition.notify_all();
+      p->refreshBusy.store(0);
+      continue;
+    }
+    lock.unlock();
+    if (p->endOfFile.load() && !p->ended.load() && QueueEmpty(&p->videoQueue) &&
+        (!p->audioChannels || QueueEmpty(&p->audioQueue)) && !p->serverBusy.load() && QueuedFrames(p) == 0) {
+      {
+        std::lock_guard<std::mutex> frames(p->frameMutex);
+        p->endPositionMs = static_cast<uint32_t>(std::max(0.0, (WallClock() + p->clockOffset) * 1000));
+      }
+      PostAudioEvent(8, p->videoId, 0, 1, 0, 1);
+      p->ended.store(1);
+      if (gVideoEndedHook) gVideoEndedHook(p);
+    }
+    if (p->serverIdle.load()) p->refreshIdle.store(1);
+    if (TimedWait(p, 0.001) == 1) break;
+  }
+}

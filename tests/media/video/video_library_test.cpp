@@ -1,0 +1,252 @@
+// The video commands on a private Xvfb display: a raw AVI made by ffmpeg
+// played to its end (the window then shows its last frame, pixel for
+// pixel), the play-state errors, seeking, sizing, frame grabs into brushes,
+// and DumpVideo's pictures and WAV file read back with ffmpeg and ffprobe.
+#include "tests/display/core/display_fixture.h"
+
+#include <cstring>
+
+#include "../../formats/pictures/picture_test_util.h"
+#include "display/clients.h"
+#include "graphics/bitmap.h"
+#include "media/video/video_library.h"
+#include "media/video/video_player.h"
+#include "objects/brushes/brush.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+using vltest::DisplayTest;
+
+class Video : public DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenVideoLib(L), 0);
+  }
+  void TearDown() override {
+    if (started_) {
+      FreeVideoLib(L);
+      FreeBrushLib(L);
+    }
+    DisplayTest::TearDown();
+  }
+  std::string Make(const std::string& name, const std::string& codec, const std::string& size, int rate,
+                   double seconds) {
+    const std::string file = dir_.File(name);
+    int status = 0;
+    pictest::RunTool("ffmpeg -v error -y -f lavfi -i testsrc=size=" + size + ":rate=" + std::to_string(rate) +
+                         " -t " + std::to_string(seconds) + " " + codec + " " + pictest::Quote(file),
+                     &status);
+    EXPECT_EQ(status, 0);
+    return file;
+  }
+  std::vector<uint8_t> Frames(const std::string& file) {
+    return pictest::RunTool("ffmpeg -v error -i " + pictest::Quote(file) + " -f rawvideo -pix_fmt rgb24 -");
+  }
+  vlDisplay* Open(int w, int h) {
+    const std::string size = std::to_string(w) + " " + std::to_string(h);
+    EXPECT_EQ(Run(".call createbgpic 1 " + size + " 255\n.table 0 { bgpic = 1 }\n.call base=1 createdisplay 1 r0\n" +
+                  ".call opendisplay 1"),
+              0);
+    return GetDisplayByNumber(1);
+  }
+  // A boolean global as 1 or 0; -1 when it is not a boolean.
+  int Flag(const char* name) {
+    const vlValue* v = vltest::GetGlobal(L, name);
+    return v->tag == VL_TBOOLEAN ? v->v.b : -1;
+  }
+  vlVideo* Find(int n) {
+    vlVideo* v = nullptr;
+    return GetVideoByID(L, {n, nullptr}, 0, &v) == 0 ? v : nullptr;
+  }
+  // Draws the frames the threads queue until the video ends.
+  bool PlayOut(vlVideo* v, int seconds) {
+    for (int i = 0; i < seconds * 100; ++i) {
+      FlushPendingDisplayFrames(L);
+      if (v->state.load() == VL_VIDEO_ENDED) {
+        FlushPendingDisplayFrames(L);
+        return true;
+      }
+      usleep(10000);
+    }
+    return false;
+  }
+  uint32_t Rgb(const std::vector<uint8_t>& frames, int frame, int w, int h, int x, int y) {
+    const uint8_t* p = &frames[(size_t(frame) * w * h + size_t(y) * w + x) * 3];
+    return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+  }
+  pictest::TempDir dir_;
+};
+
+TEST_F(Video, PlaysToTheEndOnTheDisplay) {
+  vlDisplay* d = Open(80, 60);
+  ASSERT_NE(d, nullptr);
+  const std::string file = Make("r.avi", "-c:v rawvideo -pix_fmt bgr24", "32x16", 20, 0.5);
+  const auto frames = Frames(file);
+  ASSERT_EQ(frames.size(), size_t(10 * 32 * 16 * 3));
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
+  vlVideo* v = Find(1);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->nativeWidth, 32);
+  EXPECT_EQ(v->length, 500);
+  ASSERT_EQ(Run(".call playvideo 1 10 20\n.call isvideoplaying 1 -> playing"), 0);
+  EXPECT_EQ(Flag("playing"), 1);
+  EXPECT_EQ(Run(".call playvideo 1"), 1501);
+  EXPECT_EQ(Run(".call resumevideo 1"), 1452);
+  EXPECT_EQ(Run(".call getvideoframe 5 1 1"), 1456);
+  ASSERT_TRUE(PlayOut(v, 10));
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{31, 15}, std::pair{13, 7}})
+    EXPECT_EQ(WindowPixel(d, 10 + x, 20 + y), Rgb(frames, 9, 32, 16, x, y)) << x << "," << y;
+  // Outside the video the BGPic shows.
+  EXPECT_EQ(WindowPixel(d, 5, 5), 255u);
+  EXPECT_EQ(Run(".call isvideoplaying 1 -> playing"), 0);
+  EXPECT_EQ(Flag("playing"), 0);
+  // An ended video plays again from the start.
+  ASSERT_EQ(Run(".call playvideo 1 0 0"), 0);
+  ASSERT_EQ(Run(".call pausevideo 1"), 0);
+  EXPECT_EQ(Run(".call pausevideo 1"), 1451);
+  EXPECT_EQ(Run(".call playvideo 1"), 1500);
+  ASSERT_EQ(Run(".call resumevideo 1\n.call stopvideo 1"), 0);
+  EXPECT_EQ(Run(".call stopvideo 1"), 1516);
+  // Stopping redraws the display: the video is gone.
+  EXPECT_EQ(WindowPixel(d, 3, 3), 255u);
+  ASSERT_EQ(Run(".call closevideo 1"), 0);
+  EXPECT_EQ(Run(".call stopvideo 1"), 1449);
+}
+
+TEST_F(Video, SeekSizeVolumeAndDriverRules) {
+  ASSERT_NE(Open(40, 30), nullptr);
+  const std::string file = Make("m.avi", "-c:v mjpeg", "16x8", 10, 1);
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
+  vlVideo* v = Find(1);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(Run(".call seekvideo 1 999"), 0);
+  EXPECT_EQ(Run(".call seekvideo 1 1000"), 1233);
+  EXPECT_EQ(Run(".call seekvideo 1 -1"), 1233);
+  EXPECT_EQ(Run(".call setvideovolume 1 100"), 0);
+  EXPECT_EQ(v->volume, 64);
+  EXPECT_EQ(Run(".call setvideovolume 1 \"50%\""), 0);
+  EXPECT_EQ(v->volume, 32);
+  EXPECT_EQ(Run(".call setvideosize 1 0 10"), 1218);
+  EXPECT_EQ(Run(".call setvideosize 1 \"200%\" 20 1"), 0);
+  EXPECT_EQ(v->width, 32);
+  EXPECT_EQ(v->height, 20);
+  EXPECT_EQ(v->smooth, 1u);
+  EXPECT_EQ(Run(".call setvideoposition 1 -100000 -100000"), 0);
+  EXPECT_EQ(v->x, (40 - 32) / 2);
+  EXPECT_EQ(v->y, (30 - 20) / 2);
+  EXPECT_EQ(Run(".call forcevideodriver 0"), 0);
+  EXPECT_STREQ(gVideo.loaderSelection, "native");
+  EXPECT_EQ(Run(".call forcevideodriver 2"), 0);
+  EXPECT_STREQ(gVideo.loaderSelection, "native");
+  EXPECT_EQ(Run(".call openvideo 2 \"" + file + "\""), 1450);
+  EXPECT_EQ(Run(".call isvideo \"" + file + "\" -> yes\n.call isvideo \"" + dir_.File("none") + "\" -> no"), 0);
+  EXPECT_EQ(Flag("yes"), 1);
+  EXPECT_EQ(Flag("no"), 0);
+  EXPECT_EQ(Run(".call forcevideodriver 1"), 0);
+  EXPECT_EQ(Run(".call openvideo 2 \"" + file + "\""), 0);
+  EXPECT_EQ(Run(".call dumpvideo 1 0 0 nil 5"), 1055);
+  EXPECT_EQ(Run(".call dumpvideo 1 0 0 nil -1"), 1055);
+  EXPECT_EQ(Run(".call openvideo 3 \"" + dir_.File("none.avi") + "\""), 1450);
+  EXPECT_EQ(Run(".call openvideo nil \"" + file + "\" -> h\n.call closevideo $h"), 0);
+}
+
+TEST_F(Video, GetVideoFrameMakesABrushOfTheFrame) {
+  ASSERT_NE(Open(40, 30), nullptr);
+  const std::string file = Make("r.avi", "-c:v rawvideo -pix_fmt bgr24", "16x8", 10, 1);
+  const auto frames = Frames(file);
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
+  EXPECT_EQ(Run(".call getvideoframe 1 0 1"), 1457);
+  EXPECT_EQ(Run(".call getvideoframe 1 1 1 2"), 1055);
+  for (auto [mode, position, frame] : {std::tuple{0, 3, 2}, std::tuple{0, 10, 9}, std::tuple{1, 450, 4}}) {
+    ASSERT_EQ(Run(".call getvideoframe 7 " + std::to_string(position) + " 1 " + std::to_string(mode)), 0);
+    vlBrush* b = nullptr;
+    ASSERT_EQ(GetBrushByID(L, {7, nullptr}, &b, 0), 0);
+    ASSERT_EQ(b->width, 16);
+    for (auto [x, y] : {std::pair{0, 0}, std::pair{15, 7}, std::pair{8, 4}})
+      EXPECT_EQ(ReadBitmapPixel(b->bitmap, x, y, 0) & 0xFFFFFF, Rgb(frames, frame, 16, 8, x, y)) << position;
+  }
+  EXPECT_EQ(Run(".call getvideoframe 7 11 1"), 1457);
+  EXPECT_EQ(Run(".call getvideoframe nil 1 1 -> b"), 0);
+  EXPECT_EQ(vltest::GetGlobal(L, "b")->tag, VL_TLIGHTUSERDATA);
+}
+
+TEST_F(Video, DumpVideoWritesNumberedPicturesAndAWav) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  const std::string file = Make("r.avi", "-c:v rawvideo -pix_fmt bgr24", "16x8", 10, 0.3);
+  const auto frames = Frames(file);
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
+  const std::string prefix = dir_.File("f");
+  // Partly outside the display: shown clipped, saved whole.
+  ASSERT_EQ(Run(".call dumpvideo 1 -4 26 \"" + prefix + "\" 1"), 0);
+  for (int n = 0; n < 3; ++n) {
+    const auto rgb = pictest::RunTool("ffmpeg -v error -i " + pictest::Quote(prefix + std::to_string(n) + ".png") +
+                                      " -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(rgb.size(), size_t(16 * 8 * 3)) << n;
+    EXPECT_TRUE(std::equal(rgb.begin(), rgb.end(), frames.begin() + n * 16 * 8 * 3)) << n;
+  }
+  EXPECT_FALSE(std::ifstream(prefix + "3.png").good());
+  EXPECT_EQ(WindowPixel(d, 0, 26), Rgb(frames, 2, 16, 8, 4, 0));
+  EXPECT_EQ(WindowPixel(d, 11, 29), Rgb(frames, 2, 16, 8, 15, 3));
+  // A video without sound still gets its WAV: no channels, no data.
+  const auto wav = pictest::ReadBytes(prefix + ".wav");
+  ASSERT_EQ(wav.size(), 44u);
+  EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+  EXPECT_EQ(wav[4], 36);
+  EXPECT_EQ(wav[22], 0);
+  EXPECT_EQ(wav[40], 0);
+  // Every other format is read back by ffmpeg as the same picture.
+  for (auto [format, ext] : {std::pair{0, "bmp"}, std::pair{2, "jpg"}, std::pair{3, "gif"}, std::pair{4, "iff"}}) {
+    const std::string p = dir_.File(std::string("g") + ext);
+    ASSERT_EQ(Run(".call dumpvideo 1 0 0 \"" + p + "\" " + std::to_string(format)), 0) << ext;
+    const auto rgb = pictest::RunTool("ffmpeg -v error -i " + pictest::Quote(p + "0." + ext) +
+                                      " -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(rgb.size(), size_t(16 * 8 * 3)) << ext;
+    int worst = 0;
+    double sum = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) {
+      const int delta = std::abs(int(rgb[i]) - int(frames[i]));
+      worst = std::max(worst, delta);
+      sum += delta;
+    }
+    // JPEG is lossy (its chroma is subsampled, and this picture has
+    // one-pixel colour details); the others are exact.
+    if (format == 2) EXPECT_LT(sum / rgb.size(), 24.0) << ext;
+    else EXPECT_EQ(worst, 0) << ext;
+  }
+}
+
+TEST_F(Video, DumpVideoWritesTheSoundOfACdxl) {
+  ASSERT_NE(Open(40, 30), nullptr);
+  const std::string file = dir_.File("a.cdxl");
+  int status = 0;
+  pictest::RunTool("python3 " + pictest::Quote(std::string(getenv("VL_SOURCE_DIR")) +
+                                               "/tests/formats/pictures/make_iff.py") +
+                       " cdxl " + pictest::Quote(file) + " pal",
+                   &status);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
+  const std::string prefix = dir_.File("c");
+  ASSERT_EQ(Run(".call dumpvideo 1 0 0 \"" + prefix + "\" 1"), 0);
+  // ffprobe reads the header; the samples are the 8-bit sound times 256.
+  const auto probe = pictest::RunTool("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 " +
+                                      pictest::Quote(prefix + ".wav"));
+  EXPECT_EQ(std::string(probe.begin(), probe.end()), "512,1\n");
+  const auto wav = pictest::ReadBytes(prefix + ".wav");
+  ASSERT_EQ(wav.size(), 44u + 5 * 40 * 2);
+  for (int n = 0; n < 5; ++n) {
+    const auto snd = pictest::ReadBytes(file + "." + std::to_string(n) + ".snd");
+    ASSERT_EQ(snd.size(), 40u);
+    for (int i = 0; i < 40; ++i) {
+      const int16_t s = int16_t(wav[44 + (n * 40 + i) * 2] | wav[45 + (n * 40 + i) * 2] << 8);
+      EXPECT_EQ(s, int16_t(int8_t(snd[i]) * 256)) << n << " " << i;
+    }
+  }
+  for (int n = 0; n < 5; ++n) EXPECT_TRUE(std::ifstream(prefix + std::to_string(n) + ".png").good()) << n;
+}
+
+}  // namespace
