@@ -237,6 +237,7 @@ void RenderModule(void* module, int16_t* buffer, uint32_t frames) {
 
 }  // namespace
 
+int AudioLayerReady() { return gChannelLock != nullptr; }
 void LockChannels() { LockMutex(gChannelLock); }
 void UnlockChannels() { UnlockMutex(gChannelLock); }
 

@@ -10,6 +10,8 @@
 struct vlModuleState;
 
 int InitAudioLocks();  // 0 or 1298
+// 1 once the sound library has made its locks.
+int AudioLayerReady();
 // Starts output once: 0 or an error code (the started word stays clear).
 int StartAudioOutput(vlVMState* state, const char* device);
 int IsAudioStarted();

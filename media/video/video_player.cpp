@@ -58,7 +58,7 @@ void FlushDecoder(vlVideoPlayer* p) {
 void ResetAudioCounters(vlVideoPlayer* p) {
   std::lock_guard<std::mutex> lock(p->audioMutex);
   p->audioClock = 0;
-  p->audioQueuedBytes = 0;
+  p->decodedLength = p->decodedPosition = 0;
 }
 
 void FreeSlots(vlVideoPlayer* p) {
@@ -307,8 +307,7 @@ int OpenVideoPlayer(const char* file, const char* loaders, const char* adapter, 
   p->frameWidth = p->targetWidth = static_cast<int32_t>(p->format.width);
   p->frameHeight = p->targetHeight = static_cast<int32_t>(p->format.height);
   p->lengthMs = p->format.lengthMs;
-  // The video's sound track is not played yet: its packets are dropped.
-  p->audioChannels = 0;
+  p->audioChannels = p->format.audioChannels;
   p->audioRate = p->format.audioRate;
   p->frameDuration = p->format.frameDuration;
   if (p->format.argb) {
@@ -334,6 +333,7 @@ void FreeVideoPlayer(vlVideoHandle* handle) {
     if (p->running.load()) StopVideoPlayer(handle, p->display, 1);
     FlushPacketQueue(&p->videoQueue, p->source);
     FlushPacketQueue(&p->audioQueue, p->source);
+    FreeVideoSound(p);
     CloseVideoSource(p->source);
     FreeSlots(p);
     FreeMemory(p->decoderOut);
@@ -353,7 +353,7 @@ int ProbeVideoFile(const char* file, const char* loaders, const char* adapter) {
 }
 
 int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId, vlDisplay* display, int32_t x,
-                     int32_t y, int32_t width, int32_t height, uint32_t volume, uint32_t smooth, int,
+                     int32_t y, int32_t width, int32_t height, uint32_t volume, uint32_t smooth, int channel,
                      void* layer) {
   vlVideoPlayer* p = handle->player;
   {
@@ -385,6 +385,11 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
   p->display = display;
   p->videoId = videoId;
   p->volume = volume;
+  p->channelIndex = channel;
+  if (int error = OpenVideoSound(state, p)) {
+    StopVideoPlayer(handle, display, 0);
+    return error;
+  }
   ResetPacketQueue(&p->videoQueue);
   ResetPacketQueue(&p->audioQueue);
   {
@@ -423,6 +428,15 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
   }
   p->running.store(1);
   p->serverThread = CreateWorker("Vellamora video server", VideoServerThread, p, 0, 200000, 0);
+  if (p->serverThread && p->sound) {
+    p->audioThread = CreateWorker("Vellamora audio server", VideoAudioThread, p, 0, 200000, 100);
+    // Without the right to real-time scheduling the sound still plays.
+    if (!p->audioThread) p->audioThread = CreateWorker("Vellamora audio server", VideoAudioThread, p, 0, 200000, 0);
+    if (!p->audioThread) {
+      StopVideoPlayer(handle, display, 0);
+      return kThreadError;
+    }
+  }
   if (p->serverThread)
     p->decoderThread = CreateWorker("Vellamora video decoder", VideoDecoderThread, p, 0, 200000, 0);
   if (p->decoderThread)
@@ -465,6 +479,16 @@ int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer) 
     FreeWorker(p->serverThread);
     p->serverThread = nullptr;
   }
+  if (p->audioThread) {
+    SetWorkerStopFlag(p->audioThread);
+    {
+      std::lock_guard<std::mutex> lock(p->audioQueue.mutex);
+      p->audioQueue.condition.notify_all();
+    }
+    FreeWorker(p->audioThread);
+    p->audioThread = nullptr;
+  }
+  CloseVideoSound(p);
   p->running.store(0);
   FreeSlots(p);
   RemovePendingVideoFrames(display ? display : p->display, p);
@@ -537,7 +561,7 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
       p->seekTarget = target;
     }
     p->videoFlushState.store(1);
-    if (p->audioChannels) p->audioFlushState.store(1);
+    if (p->sound) p->audioFlushState.store(1);
     p->seekRequest.store(1);
     RemovePendingVideoFrames(p->display, p);
     return 0;
@@ -635,7 +659,10 @@ void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, in
   if (p->paused.load() || p->ended.load()) ShowVideoFrame(display, 0, p, 0);
 }
 
-void SetVideoPlayerVolume(vlVideoHandle* handle, uint32_t volume, int) { handle->player->volume = volume; }
+void SetVideoPlayerVolume(vlVideoHandle* handle, uint32_t volume, int) {
+  handle->player->volume = volume;
+  SetVideoSoundVolume(handle->player, volume);
+}
 
 void SetVideoPlayerWord(vlVideoHandle* handle, void* layer) { handle->player->layerWord = layer; }
 

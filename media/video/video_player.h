@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "media/video/video_source.h"
+#include "platform/audio_channel.h"
 #include "platform/os.h"
 #include "runtime/objects.h"
 
@@ -93,10 +94,19 @@ struct vlVideoPlayer {
   vlWorker* refreshThread = nullptr;
   vlWorker* audioThread = nullptr;
 
-  // Sound, under the audio mutex.
+  // Sound: the clock and the decoded bytes under the audio mutex; the ring
+  // the output thread drains under its own mutex.
   std::mutex audioMutex;
   double audioClock = 0;
-  uint32_t audioQueuedBytes = 0;
+  uint8_t* decoded = nullptr;
+  uint32_t decodedLength = 0, decodedPosition = 0;
+  vlPacket* pendingAudio = nullptr;  // audio server only
+  uint32_t audioEnded = 0;           // audio server only
+  uint32_t soundStopped = 0;         // audio server only
+  vlVideoSound ring{};
+  vlChannel* channel = nullptr;
+  int channelIndex = -1;
+  uint32_t sound = 0;  // this run plays the sound track
 
   // Time-stamp repair and skipping (video server only).
   int32_t faultyDecodeStamps = 0, faultyPresentationStamps = 0;
@@ -183,6 +193,14 @@ extern void (*gVideoEndedHook)(vlVideoPlayer* player);
 void VideoDecoderThread(void* start);
 void VideoServerThread(void* start);
 void VideoRefreshThread(void* start);
+// The sound track (video_sound.cpp).
+int OpenVideoSound(vlVMState* state, vlVideoPlayer* player);  // 0 or an error
+void VideoAudioThread(void* start);
+void CloseVideoSound(vlVideoPlayer* player);
+void FreeVideoSound(vlVideoPlayer* player);
+void SetVideoSoundVolume(vlVideoPlayer* player, uint32_t volume);
+// Bytes of decoded sound not yet played.
+uint32_t QueuedSoundBytes(vlVideoPlayer* player);
 // Packet queues.
 void ResetPacketQueue(vlPacketQueue* queue);
 int AppendPacket(vlPacketQueue* queue, void* data, uint32_t size, double time);

@@ -169,7 +169,7 @@ void VideoDecoderThread(void* start) {
   vlWorker* worker = GetWorkerSelf(start);
   auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
   ReportWorkerStarted(worker);
-  const bool sound = p->audioChannels != 0;
+  const bool sound = p->sound != 0;
   while (!Stopping(worker)) {
     if (p->seekRequest.load() && !p->paused.load()) {
       int64_t target;
@@ -247,12 +247,13 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   if (delay > 0 && delay < 10.0) p->lastDelay = delay;
   else delay = p->lastDelay;
   p->lastFrameStamp = stamp;
-  if (p->audioChannels) {
+  if (p->sound) {
     const double now = p->paused.load() ? p->shownStamp : WallClock() + p->clockOffset;
+    const uint32_t queued = QueuedSoundBytes(p);
     double audio;
     {
       std::lock_guard<std::mutex> a(p->audioMutex);
-      audio = p->audioClock - p->audioQueuedBytes / double(p->audioRate * p->audioChannels * 2);
+      audio = p->audioClock - queued / double(p->audioRate * p->audioChannels * 2);
     }
     const double diff = now - audio;
     const double threshold = std::max(delay, 0.01);
@@ -375,7 +376,7 @@ void VideoRefreshThread(void* start) {
     }
     lock.unlock();
     if (p->endOfFile.load() && !p->ended.load() && QueueEmpty(&p->videoQueue) &&
-        (!p->audioChannels || QueueEmpty(&p->audioQueue)) && !p->serverBusy.load() && QueuedFrames(p) == 0) {
+        (!p->sound || QueueEmpty(&p->audioQueue)) && !p->serverBusy.load() && QueuedFrames(p) == 0) {
       {
         std::lock_guard<std::mutex> frames(p->frameMutex);
         p->endPositionMs = static_cast<uint32_t>(std::max(0.0, (WallClock() + p->clockOffset) * 1000));

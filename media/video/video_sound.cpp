@@ -1,0 +1,221 @@
+// A playing video's sound: the channel it claims, the ring the output
+// thread drains, and the audio server thread that decodes sound packets
+// into the ring. Without audio output (the sound library's silent mode)
+// the video plays without sound and its clock follows the frames.
+#include <algorithm>
+#include <cstring>
+
+#include "media/sound/audio_channels.h"
+#include "media/sound/sound_library.h"
+#include "media/video/video_player.h"
+#include "platform/alsa_output.h"
+#include "platform/threads.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+constexpr uint32_t kRingBytes = 2 * 192000;
+constexpr uint32_t kChunkBytes = 1024;
+constexpr uint32_t kDecodedBytes = 262144;
+
+void CloseChannel(vlVideoPlayer* p) {
+  if (!p->channel) return;
+  CloseAudioChannel(p->channel);
+  LockChannels();
+  LockAudioOutput();
+  if (p->channel->video == &p->ring) ClearAudioChannel(p->channel);
+  UnlockAudioOutput();
+  UnlockChannels();
+  p->channel = nullptr;
+}
+
+// Takes the next sound packet, waiting in poll steps. 1 taken, -1 the
+// queue ended, -2 a stop request.
+int TakeAudioPacket(vlVideoPlayer* p, vlWorker* worker, vlPacket** out) {
+  std::unique_lock<std::mutex> lock(p->audioQueue.mutex);
+  for (;;) {
+    if (GetWorkerStopFlag(worker)) return -2;
+    if (p->audioQueue.head) break;
+    if (p->audioQueue.endOfStream) return -1;
+    p->audioQueue.condition.wait_for(lock, std::chrono::milliseconds(10));
+  }
+  vlPacket* packet = p->audioQueue.head;
+  p->audioQueue.head = packet->next;
+  if (!p->audioQueue.head) p->audioQueue.tail = nullptr;
+  p->audioQueue.bytes -= packet->size;
+  *out = packet;
+  return 1;
+}
+
+// Decodes the pending packet into the decoded buffer; false when it is
+// used up.
+bool DecodePending(vlVideoPlayer* p) {
+  if (!p->pendingAudio) return false;
+  uint32_t bytes = 0;
+  const int used = DecodeAudioPacket(p->source, p->pendingAudio->data, p->pendingAudio->size,
+                                     reinterpret_cast<int16_t*>(p->decoded), kDecodedBytes, &bytes);
+  if (used) {
+    FreeVideoPacket(p->source, p->pendingAudio->data);
+    FreeMemory(p->pendingAudio);
+    p->pendingAudio = nullptr;
+  }
+  std::lock_guard<std::mutex> lock(p->audioMutex);
+  p->decodedLength = bytes;
+  p->decodedPosition = 0;
+  if (p->audioRate && p->audioChannels) p->audioClock += bytes / double(p->audioChannels * p->audioRate * 2);
+  return bytes != 0 || p->pendingAudio != nullptr;
+}
+
+}  // namespace
+
+int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* worker) {
+  uint32_t done = 0;
+  while (done < count) {
+    if (GetWorkerStopFlag(worker)) return -1;
+    uint32_t available;
+    {
+      std::lock_guard<std::mutex> lock(p->audioMutex);
+      available = p->decodedLength - p->decodedPosition;
+    }
+    if (available) {
+      const uint32_t n = std::min(available, count - done);
+      std::memcpy(buffer + done, p->decoded + p->decodedPosition, n);
+      std::lock_guard<std::mutex> lock(p->audioMutex);
+      p->decodedPosition += n;
+      done += n;
+      continue;
+    }
+    if (DecodePending(p)) continue;
+    if (p->paused.load() || p->audioEnded) {
+      // Silence while paused or after the last packet.
+      std::memset(buffer + done, 0, count - done);
+      return 0;
+    }
+    vlPacket* packet = nullptr;
+    const int taken = TakeAudioPacket(p, worker, &packet);
+    if (taken == -2) return -1;
+    if (taken == -1) {
+      p->audioEnded = 1;
+      continue;
+    }
+    if (!packet->data) {
+      FreeMemory(packet);
+      FlushVideoSourceAudio(p->source);
+      p->audioFlushState.store(2);
+      continue;
+    }
+    if (packet->time >= 0) {
+      std::lock_guard<std::mutex> lock(p->audioMutex);
+      p->audioClock = packet->time;
+    }
+    p->pendingAudio = packet;
+    if (p->audioFlushState.load() == 2) p->audioFlushState.store(0);
+  }
+  return 0;
+}
+
+int OpenVideoSound(vlVMState* state, vlVideoPlayer* p) {
+  p->sound = 0;
+  if (!p->audioChannels || p->audioChannels > 2 || !AudioLayerReady() || EnsureAudioOutput(state) != 0) return 0;
+  if (!p->decoded) p->decoded = static_cast<uint8_t*>(AllocMemory(kDecodedBytes, 0));
+  if (!p->ring.data) p->ring.data = static_cast<uint8_t*>(AllocMemory(kRingBytes, 0));
+  if (!p->ring.mutex) p->ring.mutex = CreateMutex();
+  if (!p->decoded || !p->ring.data) return ERR_MEM;
+  if (!p->ring.mutex) return ERR_SEMAPHORE;
+  p->ring.bytes = 0;
+  p->ring.channels = p->audioChannels;
+  p->ring.frameSize = 2 * p->audioChannels;
+  p->decodedLength = p->decodedPosition = 0;
+  p->audioEnded = 0;
+  p->soundStopped = 0;
+  p->audioClock = 0;
+  int index = p->channelIndex;
+  vlChannel* entry = nullptr;
+  if (int error = ClaimAudioChannel(VL_CHANNEL_VIDEO_SETUP, p->videoId, &index, &entry)) return error;
+  const vlAudioFormat format{16, 0, p->audioChannels, VL_PCM_SIGNED};
+  if (int error = OpenAudioDevice(index, &format, p->audioRate)) {
+    LockChannels();
+    LockAudioOutput();
+    ClearAudioChannel(entry);
+    UnlockAudioOutput();
+    UnlockChannels();
+    return error;
+  }
+  LockAudioOutput();
+  entry->video = &p->ring;
+  entry->volume = p->volume;
+  UnlockAudioOutput();
+  p->channel = entry;
+  p->sound = 1;
+  return 0;
+}
+
+void VideoAudioThread(void* start) {
+  vlWorker* worker = GetWorkerSelf(start);
+  auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
+  ReportWorkerStarted(worker);
+  const uint32_t limit = 2 * kChunkBytes;
+  bool first = true;
+  uint8_t chunk[kChunkBytes];
+  while (!GetWorkerStopFlag(worker)) {
+    if (p->ended.load() && !p->soundStopped) {
+      p->soundStopped = 1;
+      CloseChannel(p);
+    }
+    uint32_t queued;
+    LockMutex(p->ring.mutex);
+    queued = p->ring.bytes;
+    UnlockMutex(p->ring.mutex);
+    if (!p->soundStopped && (first || queued <= limit / 2)) {
+      if (ReadVideoAudio(p, chunk, kChunkBytes, worker) < 0) break;
+      LockMutex(p->ring.mutex);
+      const uint32_t n = std::min<uint32_t>(kChunkBytes, kRingBytes - p->ring.bytes);
+      std::memcpy(p->ring.data + p->ring.bytes, chunk, n);
+      p->ring.bytes += n;
+      UnlockMutex(p->ring.mutex);
+      if (first) {
+        first = false;
+        LockAudioOutput();
+        if (p->channel) p->channel->state = VL_CHANNEL_VIDEO;
+        UnlockAudioOutput();
+      }
+      continue;
+    }
+    SleepMillis(1);
+  }
+  if (p->pendingAudio) {
+    FreeVideoPacket(p->source, p->pendingAudio->data);
+    FreeMemory(p->pendingAudio);
+    p->pendingAudio = nullptr;
+  }
+}
+
+uint32_t QueuedSoundBytes(vlVideoPlayer* p) {
+  uint32_t ring = 0;
+  if (p->ring.mutex) {
+    LockMutex(p->ring.mutex);
+    ring = p->ring.bytes;
+    UnlockMutex(p->ring.mutex);
+  }
+  std::lock_guard<std::mutex> lock(p->audioMutex);
+  return ring + (p->decodedLength - p->decodedPosition);
+}
+
+void CloseVideoSound(vlVideoPlayer* p) {
+  CloseChannel(p);
+  p->sound = 0;
+}
+
+void FreeVideoSound(vlVideoPlayer* p) {
+  CloseVideoSound(p);
+  FreeMemory(p->ring.data);
+  p->ring.data = nullptr;
+  if (p->ring.mutex) FreeMutex(p->ring.mutex);
+  p->ring.mutex = nullptr;
+  FreeMemory(p->decoded);
+  p->decoded = nullptr;
+}
+
+void SetVideoSoundVolume(vlVideoPlayer* p, uint32_t volume) {
+  if (p->sound && p->channel) SetVideoChannelVolumeALSA(&p->ring, volume);
+}
