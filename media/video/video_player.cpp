@@ -591,7 +591,7 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
     }
     ShowVideoFrame(p->display, slot, p, 0);
   }
-  if (running) {
+  if (running && p->paused.load()) {
     // The threads start over from the new place on resume.
     AppendPacket(&p->videoQueue, nullptr, 0, -1.0);
     p->endOfFile.store(0);
@@ -743,5 +743,3 @@ void RewindIfPending(vlVideoPlayer* p) {
   p->rewindNeeded = 0;
   p->startedSinceGrab = 1;
 }
-
-void RedrawDisplayVideos(vlDisplay*) {}

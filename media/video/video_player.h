@@ -176,7 +176,6 @@ const char* GetVideoFormatValue(vlVideoHandle* handle);
 // mode 1: position in ms; mode 0: frame index from 0. 0 or 1000, 1233, 1457.
 int DecodeVideoFrameAt(vlVideoHandle* handle, int64_t position, int mode, int preRoll, int keep,
                        vlGrabbedFrame* out);
-void RedrawDisplayVideos(vlDisplay* display);
 // Back to the start when a grab or an export left the decoder elsewhere.
 void RewindIfPending(vlVideoPlayer* player);
 // Shows a ring slot: queued for the main thread (from the refresh thread or
