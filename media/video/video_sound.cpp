@@ -176,7 +176,8 @@ void VideoAudioThread(void* start) {
       if (first) {
         first = false;
         LockAudioOutput();
-        if (p->channel) p->channel->state = VL_CHANNEL_VIDEO;
+        // A channel taken over meanwhile (StopChannel) is left alone.
+        if (p->channel && p->channel->video == &p->ring) p->channel->state = VL_CHANNEL_VIDEO;
         UnlockAudioOutput();
       }
       continue;
