@@ -559,6 +559,9 @@ int RunTransitionFX(vlFxContext* tmpl) {
     }
     if (!composed)
       if (int status = PrepareOnScreen(fx, d)) return fail(status);
+    // On the screen every effect shows its source: for hiding that is what
+    // lies under the layer.
+    fx->reverse = 0;
   } else if (int status = PrepareOnScreen(fx, d)) {
     return fail(status);
   }

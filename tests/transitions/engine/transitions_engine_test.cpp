@@ -466,6 +466,16 @@ TEST_F(Fx, CoveredLayersChangeUnderTheLayersAbove) {
   EXPECT_EQ(WindowPixel(d, 5, 12), 0x808080u);
   EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
   EXPECT_EQ(GetLayerByPos(d->bgpic, 1)->hidden, 1u);
+  // Effects with their own transparency hide onto the screen as well.
+  for (int id : {55, 61, 70, 85, 99, 116, 132, 134, 138, 139}) {
+    ASSERT_EQ(Run(".call showlayerfx 1 " + std::to_string(id) + " -2"), 0) << id;
+    EXPECT_EQ(WindowPixel(d, 5, 12), 0x0000FFu) << id;
+    EXPECT_EQ(WindowPixel(d, 14, 7), 0x0000FFu) << id;
+    ASSERT_EQ(Run(".call hidelayerfx 1 " + std::to_string(id) + " -2"), 0) << id;
+    EXPECT_EQ(WindowPixel(d, 5, 12), 0x808080u) << id;
+    EXPECT_EQ(WindowPixel(d, 14, 7), 0x808080u) << id;
+    EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u) << id;
+  }
   ASSERT_EQ(Run(".call showlayerfx 1 116 50"), 0);  // FADE, through black here
   EXPECT_EQ(WindowPixel(d, 5, 12), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
