@@ -12,8 +12,10 @@
 #include "libraries/string/string_library.h"
 #include "media/sound/sound_library.h"
 #include "media/video/video_library.h"
+#include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"
+#include "objects/sprites/sprite.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
@@ -42,9 +44,9 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"text", OpenTextLib},
 
-    // {"anim", OpenAnimLib},
+    {"anim", OpenAnimLib},
 
-    // {"sprite", OpenSpriteLib},
+    {"sprite", OpenSpriteLib},
 
     {"sound", OpenSoundLib},
 

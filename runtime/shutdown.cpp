@@ -31,8 +31,10 @@
 #include "platform/event_library.h"
 #include "platform/event_types.h"
 #include "media/video/video_library.h"
+#include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"
+#include "objects/sprites/sprite.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
 #include "vm/error_codes.h"
@@ -44,6 +46,8 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
   SetEventShutdown(1);
   if (state) FreeVideoLib(state);
+  if (state) FreeSpriteLibrary(state);
+  if (state) FreeAnimLibrary(state);
   if (state) FreeBrushLib(state);
   if (state) FreeGraphicsObjects(state);
   if (state) FreeDisplayLib(state);

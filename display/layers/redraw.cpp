@@ -9,6 +9,7 @@
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
+#include "display/layers/sprite_redraw.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -244,7 +245,11 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
   width = std::min(width, dest->width - x);
   height = std::min(height, dest->height - y);
   if (width < 1 || height < 1) return;
-  if (flags & (2 | 32)) return;
+  if (flags & 32) return;
+  if (flags & 2) {
+    DrawOnScreenSprites(pic, dest, x, y, width, height);
+    return;
+  }
   vlBitmap* background = pic->dispBitmap;
   if (current)
     background = pic->curBitmap;
@@ -281,4 +286,5 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
     if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) continue;
     DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
   }
+  if (!(flags & 1)) DrawOnScreenSprites(pic, dest, x, y, width, height);
 }

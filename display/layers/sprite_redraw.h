@@ -1,0 +1,15 @@
+// The last pass of a redraw: the BGPic's on-screen sprites, drawn by the
+// sprite library once it is open.
+#pragma once
+#include <cstdint>
+
+struct vlBGPic;
+struct vlBitmap;
+
+using vlSpriteRedrawFn = void (*)(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width,
+                                  int32_t height);
+extern vlSpriteRedrawFn gSpriteRedraw;
+
+inline void DrawOnScreenSprites(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width, int32_t height) {
+  if (gSpriteRedraw) gSpriteRedraw(pic, dest, x, y, width, height);
+}

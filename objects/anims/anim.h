@@ -1,0 +1,162 @@
+// Anims: numbered sequences of equally sized frames held as bitmaps, or
+// decoded from an open anim source on demand (disk anims). The record, the
+// list of all anims, the creation request shared with sprites, frame access
+// and the anim command library.
+#pragma once
+#include <cstdint>
+
+#include "runtime/objects.h"
+
+struct vlBitmap;
+struct vlVMState;
+struct vlAnimSource;
+struct vlLoadedSource;
+struct vlBrush;
+
+struct vlAnim {
+  // Object head.
+  uint32_t type;  // VL_OBJ_ANIM
+  int32_t idNumber;
+  void* idHandle;
+  vlObjectData* data;
+  vlAnim* next;
+  vlObjectId id() const { return {idNumber, idHandle}; }
+
+  int32_t width, height;  // display size of every frame
+  int32_t frameCount;
+  uint32_t disk;
+  int32_t storedWidth, storedHeight;  // size as held or decoded
+  uint32_t scaleMode;
+  uint32_t locked;
+  uint32_t orphaned;
+  int32_t transparentColor;  // -1 none
+  uint32_t loadAlpha;
+  vlAnimSource* source;
+  vlBitmap** bitmaps;
+  vlBitmap** masks;
+  vlBitmap** alphas;
+  uint32_t** pixels;  // frames still waiting to become bitmaps
+  char* fileName;
+  int32_t* delays;  // milliseconds, -1 unset
+  uint32_t deinterlace;
+  uintptr_t loader;
+  char adapter[256];
+  uint32_t loadTransparency;
+  uint32_t layerPrivate;  // a copy made for one layer's own frame changes
+};
+
+extern vlAnim* vlAnimList;
+
+enum : uint32_t {
+  VL_ANIM_FINDUNLOCKED = 1,
+  VL_ANIM_FINDORPHANS = 2,
+  VL_ANIM_NOLAYERCOPY = 4,
+};
+
+// Object kinds of a creation request.
+enum : uint32_t {
+  VL_KIND_BRUSH = 3,
+  VL_KIND_ANIM = 4,
+  VL_KIND_TEXTOBJECT = 8,
+  VL_KIND_ANIMDISK = 20,
+  VL_KIND_SPRITE = 32,
+};
+
+// Codes of the error table that have no symbolic name.
+inline constexpr int kErrFindAnim = 1176;
+inline constexpr int kErrSizeMismatch = 1156;
+inline constexpr int kErrFrameLoad = 1270;
+inline constexpr int kErrActiveAnim = 1340;
+inline constexpr int kErrFindAnimStream = 1341;
+inline constexpr int kErrAnimFormat = 1356;
+inline constexpr int kErrSpriteLink = 1381;
+inline constexpr int kErrSpriteSizes = 1382;
+inline constexpr int kErrUnknownAnimFormat = 1488;
+inline constexpr int kErrSaveAnim = 1489;
+inline constexpr int kErrSaverNoAlpha = 1499;
+
+// What CreateAnimObject makes a new anim or sprite from.
+struct vlAnimRequest {
+  vlObjectId* newId;
+  vlObjectId* sourceId;  // null: from the file below
+  uint32_t sourceKind;
+  uint32_t targetKind;
+  int32_t frameWidth, frameHeight, frameCount, framesPerRow, startX, startY;
+  int32_t sourceWidth, sourceHeight, sourceRowLength;
+  int32_t argCount;  // below 4: the whole source is one frame; 7 cuts a grid
+  uint32_t disk;
+  int32_t transparentColor;
+  vlLoadedSource* loaded;
+  vlBitmap *bitmap, *mask, *alpha;
+  vlAnimSource* source;
+  const char* fileName;
+  void* cacheEntry;
+  uint32_t loadAlpha;
+  int32_t deinterlace;
+  char loaders[256];
+  char adapter[256];
+  uintptr_t loaderRef;
+  uint32_t loadTransparency;
+  // Sprites made of sprites: the script arguments naming them.
+  int firstSpriteArg;
+  void* result;  // the new record
+};
+
+int AddAnim(vlObjectId* id, int32_t width, int32_t height, uint32_t** pixels, vlBitmap** bitmaps, vlBitmap** masks,
+            vlBitmap** alphas, int32_t frameCount, int32_t transparentColor, uint32_t loadAlpha, uint32_t disk,
+            uint32_t deinterlace, vlAnim** out);
+int GetAnimByID(vlVMState* state, vlObjectId id, vlAnim** out, uint32_t flags);
+int FreeAnimByID(vlVMState* state, vlObjectId id, int strict);
+void FreeAnimRecord(vlVMState* state, vlAnim* anim);
+// The display draws into this anim.
+bool IsActiveAnim(const vlAnim* anim);
+// Frame index (0-based) as a bitmap triple; with copy, or for a disk anim,
+// the caller owns the result. noScale keeps a disk anim's stored size.
+int GetAnimFrameBitmaps(vlAnim* anim, int32_t index, int copy, int noScale, vlBitmap** bitmap, vlBitmap** mask,
+                        vlBitmap** alpha);
+int32_t GetAnimFrameDelay(vlAnim* anim, int32_t index);
+int CopyAnimForLayer(vlVMState* state, vlAnim* anim, vlObjectId* newId, vlAnim** out);
+int ChangeAnimFrameCount(vlVMState* state, vlObjectId id, int32_t count, int32_t position, int fromLayer);
+void PurgeOrphanAnims(vlVMState* state);
+// 1 when some layer of some BGPic shows the anim.
+int AnimShownByLayer(const vlAnim* anim);
+// Scales every frame triple of the arrays to newWidth x newHeight in place;
+// on failure nothing changes.
+int ScaleFrames(vlBitmap** bitmaps, vlBitmap** masks, vlBitmap** alphas, int32_t count, int32_t width,
+                int32_t height, int32_t newWidth, int32_t newHeight, int32_t mode);
+// Frees a frame triple.
+void FreeFrameTriple(vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha);
+
+// Loading and creation (anims and sprites).
+int LoadAnimObject(vlVMState* state, uint32_t kind);
+// As LoadAnimObject; *out gets the new record.
+int LoadAnimObjectInto(vlVMState* state, uint32_t kind, void** out);
+int CreateAnimObject(vlVMState* state, vlAnimRequest* request);
+// Frame access with the anim-source settings of a decoded frame.
+int DecodeSourceFrame(vlAnimSource* source, int32_t index, int32_t transparent, uint32_t loadAlpha,
+                      uint32_t loadTransparency, const char* fileName, int32_t width, int32_t height,
+                      vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha);
+
+// Display-state checks of players and moves (selection kinds, BGPic
+// selection, refresh mode).
+int CheckPlayState(vlVMState* state);
+// The part of them about the drawing target alone.
+int CheckSelectionState();
+
+// Shows frame (0-based) of the anim at x, y on the current target: a new
+// layer with layers on, else a blit. tagIndex: the draw-tag table (0 none).
+int DisplayAnimFrameObject(vlVMState* state, vlAnim* anim, int32_t x, int32_t y, int32_t frame, int tagIndex,
+                           int32_t insertPos);
+
+int PlayAnimObject(vlVMState* state, int disk);
+
+// Saving and streams.
+int CmdSaveAnim(vlVMState* state);
+int CmdBeginAnimStream(vlVMState* state);
+int CmdWriteAnimFrame(vlVMState* state);
+int CmdFinishAnimStream(vlVMState* state);
+void FreeAnimStreams(vlVMState* state);
+int RegisterAnimStreamList();
+
+int OpenAnimLib(vlVMState* state);
+void FreeAnimLibrary(vlVMState* state);

@@ -1,0 +1,17 @@
+// Anim layers: adding one and changing the frame it shows.
+#pragma once
+#include <cstdint>
+
+struct vlVMState;
+struct vlAnim;
+struct vlLayer;
+
+void RegisterAnimLayerSource();
+void UnregisterAnimLayerSource();
+// A new layer of the current BGPic showing frame (0-based) at x, y;
+// position -1 on top.
+int AddAnimLayer(vlVMState* state, vlAnim* anim, int32_t x, int32_t y, int32_t frame, int32_t position,
+                 vlLayer** out);
+// frame 0 the next (wrapping), -1 the last, else 1-based (1094 outside);
+// x or y KEEPPOSITION keep the coordinate. 1155 for a layer of another type.
+int SetAnimLayerFrame(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32_t frame);

@@ -1,0 +1,317 @@
+// The "anim" command library: loading, creating, copying, freeing, scaling,
+// editing, showing and playing anims; saving is in anim_save.cpp.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/layers/layers.h"
+#include "display/safe_blt.h"
+#include "formats/anim_source.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/picture_engines.h"
+#include "graphics/position.h"
+#include "objects/anims/anim.h"
+#include "objects/anims/anim_layer.h"
+#include "objects/brushes/brush.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/object_data.h"
+#include "runtime/option_readers.h"
+#include "runtime/script_call.h"
+#include "vm/argreaders.h"
+#include "vm/auxlib.h"
+#include "vm/constants.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+int Finish(vlVMState* L, int automatic, void* record) {
+  if (!automatic) return 0;
+  vl::PushPointer(L, record);
+  return 1;
+}
+
+int CmdPlayAnim(vlVMState* L) { return PlayAnimObject(L, 0); }
+int CmdPlayAnimDisk(vlVMState* L) { return PlayAnimObject(L, 1); }
+
+int CmdFreeAnim(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  return FreeAnimByID(L, id, 1);
+}
+
+int CmdLoadAnim(vlVMState* L) {
+  CheckArgs(L, 2, 3, 0, 0);
+  return LoadAnimObject(L, VL_KIND_ANIM);
+}
+
+int CmdScaleAnim(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  for (vlAnim* p = vlAnimList; p; p = p->next)
+    if (IsActiveAnim(p) && p->id().number == id.number && p->id().handle == id.handle) return kErrActiveAnim;
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, id, &a, VL_ANIM_FINDUNLOCKED)) return status;
+  int32_t w = static_cast<int32_t>(GetNumberOrPercentArg(L, 2, a->width, 1, nullptr));
+  int32_t h = static_cast<int32_t>(GetNumberOrPercentArg(L, 3, a->height, 1, nullptr));
+  if (int status = ResolveAspectSize(a->width, a->height, &w, &h)) return status;
+  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  const int32_t mode = vl::OptIntArg(L, 4, 0);
+  if (w == a->width && h == a->height) return 0;
+  if (a->disk) {
+    a->width = w, a->height = h;
+    a->scaleMode = static_cast<uint32_t>(mode);
+    return 0;
+  }
+  if (int status = ScaleFrames(a->bitmaps, a->masks, a->alphas, a->frameCount, a->width, a->height, w, h, mode))
+    return status;
+  a->width = a->storedWidth = w;
+  a->height = a->storedHeight = h;
+  return 0;
+}
+
+// The options of LoadAnimFrame and IsAnim.
+struct SourceOptions {
+  int32_t transparent = -1, deinterlace = 0;
+  int loadAlpha = 0, loadTransparency = 0;
+  char loaders[256] = "", adapter[256] = "";
+};
+
+int ReadSourceOptions(vlVMState* L, int index, SourceOptions* o) {
+  if (vl::GetTypeAt(L, index) == VL_TTABLE) {
+    GetTableInt(L, index, "transparency", &o->transparent, nullptr);
+    GetTableBool(L, index, "loadalpha", &o->loadAlpha, nullptr);
+    GetTableBool(L, index, "loadtransparency", &o->loadTransparency, nullptr);
+    GetTableInt(L, index, "deinterlace", &o->deinterlace, nullptr);
+    GetTableString(L, index, "loader", o->loaders, sizeof o->loaders, nullptr);
+    GetTableString(L, index, "adapter", o->adapter, sizeof o->adapter, nullptr);
+  } else if (vl::GetTypeAt(L, index) != VL_TNIL && vl::GetTypeAt(L, index) != -1) {
+    o->transparent = vl::CheckIntArg(L, index);
+  }
+  if (o->loadTransparency && (o->loadAlpha || o->transparent != -1)) return ERR_WRONGUSAGE;
+  return 0;
+}
+
+int CmdLoadAnimFrame(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  vlObjectId id;
+  const int automatic = GetObjectIDArgOpt(&id, L, 1);
+  int32_t frame = vl::CheckIntArg(L, 2);
+  const char* file = GetFileNameArg(L, 3, 0, nullptr);
+  SourceOptions o;
+  if (int status = ReadSourceOptions(L, 4, &o)) return status;
+  vlAnimSource* source = nullptr;
+  int32_t w = 0, h = 0, count = 0, hasAlpha = 0;
+  uintptr_t ref = 0;
+  if (int status = OpenAnimSource(file, o.loaders, o.adapter, o.deinterlace, o.loadTransparency, &source, &w, &h,
+                                  &count, &hasAlpha, &ref))
+    return status;
+  auto fail = [&](int status) {
+    CloseAnimSource(source);
+    return status;
+  };
+  if (frame == -1) frame = count;
+  if (frame < 1 || frame > count) return fail(ERR_ANIMFRAME);
+  if (o.loadAlpha && !hasAlpha) {
+    SetErrorArgument(file);
+    return fail(ERR_NOALPHA);
+  }
+  if (!automatic)
+    if (int status = FreeBrushByID(L, id, 0)) return fail(status);
+  vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+  if (int status = DecodeSourceFrame(source, frame - 1, o.transparent, o.loadAlpha, o.loadTransparency, file, w, h, &b,
+                                     &m, &a))
+    return fail(status);
+  CloseAnimSource(source);
+  vlBrush* brush = nullptr;
+  if (int status = AddBrush(&id, b, m, a, w, h, w, nullptr, m ? o.transparent : -1, 0, &brush)) {
+    FreeFrameTriple(b, m, a);
+    return status;
+  }
+  return Finish(L, automatic, brush);
+}
+
+int CmdIsAnim(vlVMState* L) {
+  CheckArgs(L, 1, 2, 0, 0);
+  const char* file = GetFileNameArg(L, 1, 0, nullptr);
+  SourceOptions o;
+  if (vl::GetTypeAt(L, 2) == VL_TTABLE) {
+    GetTableString(L, 2, "loader", o.loaders, sizeof o.loaders, nullptr);
+    GetTableString(L, 2, "adapter", o.adapter, sizeof o.adapter, nullptr);
+  }
+  vl::PushNumber(L, IsAnimFile(file, o.loaders, o.adapter));
+  return 1;
+}
+
+int CmdCreateAnim(vlVMState* L) {
+  CheckArgs(L, 6, 8, 0, 0);
+  vlObjectId id, brushId;
+  const int automatic = GetObjectIDArgOpt(&id, L, 1);
+  GetObjectIDArg(&brushId, L, 2);
+  vlAnimRequest r{};
+  r.newId = &id;
+  r.sourceId = &brushId;
+  r.sourceKind = VL_KIND_BRUSH;
+  r.targetKind = VL_KIND_ANIM;
+  r.frameWidth = vl::CheckIntArg(L, 3);
+  r.frameHeight = vl::CheckIntArg(L, 4);
+  r.frameCount = vl::CheckIntArg(L, 5);
+  r.framesPerRow = vl::CheckIntArg(L, 6);
+  r.startX = vl::OptIntArg(L, 7, 0);
+  r.startY = vl::OptIntArg(L, 8, 0);
+  r.argCount = 7;
+  r.transparentColor = -1;
+  if (!automatic)
+    if (int status = FreeAnimByID(L, id, 0)) return status;
+  if (int status = CreateAnimObject(L, &r)) return status;
+  return Finish(L, automatic, r.result);
+}
+
+int CmdCopyAnim(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vlObjectId srcId, id;
+  GetObjectIDArg(&srcId, L, 1);
+  const int automatic = GetObjectIDArgOpt(&id, L, 2);
+  if (!automatic && !srcId.handle && id.number == srcId.number) return ERR_WRONGUSAGE;
+  vlAnim* src = nullptr;
+  if (int status = GetAnimByID(L, srcId, &src, 0)) return status;
+  if (!automatic)
+    if (int status = FreeAnimByID(L, id, 0)) return status;
+  vlAnim* copy = nullptr;
+  if (int status = CopyAnimForLayer(L, src, &id, &copy)) return status;
+  return Finish(L, automatic, copy);
+}
+
+int CmdGetAnimFrame(vlVMState* L) {
+  CheckArgs(L, 3, 3, 0, 0);
+  vlObjectId id, animId;
+  const int automatic = GetObjectIDArgOpt(&id, L, 1);
+  const int32_t frame = vl::CheckIntArg(L, 2);
+  GetObjectIDArg(&animId, L, 3);
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, animId, &a, 0)) return status;
+  if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+  if (!automatic)
+    if (int status = FreeBrushByID(L, id, 0)) return status;
+  vlBitmap *b = nullptr, *m = nullptr, *al = nullptr;
+  if (int status = GetAnimFrameBitmaps(a, frame - 1, 1, 0, &b, &m, &al)) return status;
+  vlBrush* brush = nullptr;
+  if (int status = AddBrush(&id, b, m, al, a->width, a->height, a->width, nullptr, m ? a->transparentColor : -1, 0,
+                            &brush)) {
+    FreeFrameTriple(b, m, al);
+    return status;
+  }
+  return Finish(L, automatic, brush);
+}
+
+int CmdDisplayAnimFrame(vlVMState* L) {
+  CheckArgs(L, 4, 5, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, id, &a, 0)) return status;
+  const int32_t frame = vl::CheckIntArg(L, 4);
+  if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+  return DisplayAnimFrameObject(L, a, vl::CheckIntArg(L, 2), vl::CheckIntArg(L, 3), frame - 1, 5, -1);
+}
+
+int CmdModifyAnimFrames(vlVMState* L) {
+  CheckArgs(L, 2, 3, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  return ChangeAnimFrameCount(L, id, vl::CheckIntArg(L, 2), vl::OptIntArg(L, 3, 0), 0);
+}
+
+int CmdSetAnimFrameDelay(vlVMState* L) {
+  CheckArgs(L, 3, 3, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, id, &a, 0)) return status;
+  const int32_t frame = vl::CheckIntArg(L, 2), delay = vl::CheckIntArg(L, 3);
+  if (delay < 0) return ERR_WRONGUSAGE;
+  if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+  a->delays[frame - 1] = delay;
+  return 0;
+}
+
+const vlCommand kAnimCommands[] = {
+    {"PlayAnim", CmdPlayAnim},
+    {"FreeAnim", CmdFreeAnim},
+    {"ScaleAnim", CmdScaleAnim},
+    {"PlayAnimDisk", CmdPlayAnimDisk},
+    {"LoadAnimFrame", CmdLoadAnimFrame},
+    {"LoadAnim", CmdLoadAnim},
+    {"IsAnim", CmdIsAnim},
+    {"CreateAnim", CmdCreateAnim},
+    {"CopyAnim", CmdCopyAnim},
+    {"GetAnimFrame", CmdGetAnimFrame},
+    {"DisplayAnimFrame", CmdDisplayAnimFrame},
+    {"ModifyAnimFrames", CmdModifyAnimFrames},
+    {"SaveAnim", CmdSaveAnim},
+    {"BeginAnimStream", CmdBeginAnimStream},
+    {"WriteAnimFrame", CmdWriteAnimFrame},
+    {"FinishAnimStream", CmdFinishAnimStream},
+    {"SetAnimFrameDelay", CmdSetAnimFrameDelay},
+    {nullptr, nullptr},
+};
+
+const vlConstant kAnimConstants[] = {
+    {"DEINTERLACE_DEFAULT", nullptr, 0},
+    {"DEINTERLACE_DOUBLE", nullptr, 1},
+    {nullptr, nullptr, 0},
+};
+
+}  // namespace
+
+int DisplayAnimFrameObject(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t frame, int tagIndex,
+                           int32_t insertPos) {
+  vlDisplay* d = vlCurrentDisplay;
+  double ax = 0, ay = 0;
+  if (tagIndex && vl::GetTypeAt(L, tagIndex) == VL_TTABLE) {
+    GetTableNumber(L, tagIndex, "anchorx", &ax, nullptr);
+    GetTableNumber(L, tagIndex, "anchory", &ay, nullptr);
+    if (ax < 0 || ax > 1 || ay < 0 || ay > 1 || std::isnan(ax) || std::isnan(ay)) return ERR_WRONGUSAGE;
+  } else if (tagIndex && vl::GetTypeAt(L, tagIndex) != VL_TNIL && vl::GetTypeAt(L, tagIndex) != -1) {
+    return ERR_TABEXPECTED;
+  }
+  vlBGPic* target = vlCurrentOutput;
+  if (!d || !target) return 0;
+  x = ResolvePosX(x, a->width, target->width, ax) - static_cast<int32_t>(a->width * ax);
+  y = ResolvePosY(y, a->height, target->height, ay) - static_cast<int32_t>(a->height * ay);
+  if (d->layersOn && d->outputType == VL_OUTPUT_DISPLAY) return AddAnimLayer(L, a, x, y, frame, insertPos, nullptr);
+  vlBitmap *b = nullptr, *m = nullptr, *al = nullptr;
+  if (int status = GetAnimFrameBitmaps(a, frame, 0, 0, &b, &m, &al)) return status;
+  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
+  SafeBlt(L, b, 0, 0, dst, x, y, a->width, a->height, a->width, a->height, target->width, target->height,
+          VL_SAFEBLT_FIRSTBUFFER | VL_SAFEBLT_FROMLAYERS | VL_SAFEBLT_DIRECT, m, al,
+          static_cast<const vlClipRegion*>(target->clipRegion));
+  if (a->disk) FreeFrameTriple(b, m, al);
+  return 0;
+}
+
+void FreeAnimLibrary(vlVMState* L) {
+  FreeAnimStreams(L);
+  while (vlAnim* a = vlAnimList) {
+    vlAnimList = a->next;
+    FreeAnimRecord(L, a);
+  }
+  UnregisterAnimLayerSource();
+}
+
+int OpenAnimLib(vlVMState* L) {
+  vl::PushSlotCopy(L, vl::kGlobalsIndex);
+  vl::RegisterCommands(L, nullptr, kAnimCommands, 0);
+  vl::SetStackTop(L, -2);
+  vl::RegisterConstants(L, kAnimConstants, 0);
+  RegisterAnimLayerSource();
+  if (int status = RegisterLibrary(kAnimCommands, "anim")) return status;
+  if (int status = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlAnimList))) return status;
+  return RegisterAnimStreamList();
+}

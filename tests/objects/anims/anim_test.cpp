@@ -1,0 +1,353 @@
+// The anim and sprite libraries driven by assembled scripts on a private X
+// server: GIF anims made by ImageMagick loaded and checked pixel by pixel,
+// grids cut from brushes, frame edits, copies, saving read back by the
+// GIF reader and by ImageMagick, anims played and sprites shown on a
+// window (read back with XGetImage), and the error codes.
+#include "tests/display/core/display_fixture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "display/graphics_library/async_draw.h"
+#include "display/layers/layers.h"
+#include "formats/anim_source.h"
+#include "graphics/bitmap.h"
+#include "objects/anims/anim.h"
+#include "objects/brushes/brush.h"
+#include "objects/sprites/sprite.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+class AnimTest : public vltest::DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenAnimLib(L), 0);
+    ASSERT_EQ(OpenSpriteLib(L), 0);
+    dir_ = testing::TempDir() + "anim_" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("mkdir -p '" + dir_ + "'").c_str()), 0);
+  }
+  void TearDown() override {
+    if (started_) {
+      FreeSpriteLibrary(L);
+      FreeAnimLibrary(L);
+      FreeBrushLib(L);
+      std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+    DisplayTest::TearDown();
+  }
+  vlAnim* Anim(int n) {
+    vlAnim* a = nullptr;
+    return GetAnimByID(L, {n, nullptr}, &a, VL_ANIM_NOLAYERCOPY) == 0 ? a : nullptr;
+  }
+  vlSprite* Sprite(int n) {
+    vlSprite* s = nullptr;
+    return GetSpriteByID(L, {n, nullptr}, &s, 0) == 0 ? s : nullptr;
+  }
+  vlDisplay* OpenWindow(int w = 80, int h = 60) {
+    EXPECT_EQ(Run(".table 0 { width = " + std::to_string(w) + ", height = " + std::to_string(h) +
+                  ", color = 0 }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1"),
+              0);
+    return vlCurrentDisplay;
+  }
+  // A 3-frame 8x6 GIF anim: solid red, green, blue, 10/20/30 centiseconds.
+  std::string ThreeFrameGif() {
+    const std::string file = dir_ + "/three.gif";
+    std::string cmd = "convert -size 8x6 -delay 10 xc:'#ff0000' -delay 20 xc:'#00ff00' -delay 30 xc:'#0000ff' '" +
+                      file + "' 2>/dev/null";
+    return std::system(cmd.c_str()) == 0 ? file : "";
+  }
+  std::string dir_;
+};
+
+uint32_t Pixel(vlBitmap* b, int x, int y) { return ReadBitmapPixel(b, x, y, 0) & 0xFFFFFF; }
+
+TEST_F(AnimTest, LoadsImageMagickGifFramesAndDelays) {
+  const std::string gif = ThreeFrameGif();
+  if (gif.empty()) GTEST_SKIP() << "no ImageMagick";
+  ASSERT_EQ(Run(".call loadanim 1 \"" + gif + "\""), 0);
+  vlAnim* a = Anim(1);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->width, 8);
+  EXPECT_EQ(a->height, 6);
+  ASSERT_EQ(a->frameCount, 3);
+  const uint32_t colors[3] = {0xFF0000, 0x00FF00, 0x0000FF};
+  for (int f = 0; f < 3; ++f) {
+    EXPECT_EQ(Pixel(a->bitmaps[f], 0, 0), colors[f]);
+    EXPECT_EQ(Pixel(a->bitmaps[f], 7, 5), colors[f]);
+    EXPECT_EQ(GetAnimFrameDelay(a, f), (f + 1) * 100);
+  }
+  // A disk anim decodes the same frames on demand.
+  ASSERT_EQ(Run(".table 0 { fromdisk = 1 }\n.call base=1 loadanim 2 \"" + gif + "\" r0"), 0);
+  vlAnim* d = Anim(2);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->disk, 1u);
+  vlBitmap *b, *m, *al;
+  ASSERT_EQ(GetAnimFrameBitmaps(d, 2, 0, 0, &b, &m, &al), 0);
+  EXPECT_EQ(Pixel(b, 3, 3), 0x0000FFu);
+  FreeFrameTriple(b, m, al);
+  EXPECT_EQ(Run(".call modifyanimframes 2 1"), ERR_ANIMDISK);
+  // IsAnim: a GIF of three frames is an anim, a picture is not.
+  ASSERT_EQ(std::system(("convert -size 4x4 xc:white '" + dir_ + "/one.png'").c_str()), 0);
+  ASSERT_EQ(Run(".call isanim \"" + gif + "\" -> yes\n.call isanim \"" + dir_ + "/one.png\" -> no"), 0);
+  EXPECT_EQ(Num("yes"), 1);
+  EXPECT_EQ(Num("no"), 0);
+  // A single picture loads as a one-frame anim.
+  ASSERT_EQ(Run(".call loadanim 3 \"" + dir_ + "/one.png\""), 0);
+  ASSERT_NE(Anim(3), nullptr);
+  EXPECT_EQ(Anim(3)->frameCount, 1);
+  EXPECT_EQ(Pixel(Anim(3)->bitmaps[0], 1, 1), 0xFFFFFFu);
+}
+
+TEST_F(AnimTest, LoadErrors) {
+  const std::string gif = ThreeFrameGif();
+  if (gif.empty()) GTEST_SKIP() << "no ImageMagick";
+  EXPECT_EQ(Run(".table 0 { loadalpha = 1, transparency = 0 }\n.call base=1 loadanim 1 \"" + gif + "\" r0"),
+            ERR_MASKNALPHA);
+  EXPECT_EQ(Run(".table 0 { loadalpha = 1, loadtransparency = 1 }\n.call base=1 loadanim 1 \"" + gif + "\" r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { frames = 2, fromdisk = 1 }\n.call base=1 loadanim 1 \"" + gif + "\" r0"),
+            ERR_WRONGUSAGE);
+  const std::string junk = dir_ + "/junk.bin";
+  std::ofstream(junk) << "this is neither a picture nor an anim";
+  EXPECT_EQ(Run(".call loadanim 1 \"" + junk + "\""), kErrAnimFormat);
+  EXPECT_NE(Run(".call loadanim 1 \"/nonexistent/none.gif\""), 0);
+  EXPECT_EQ(Run(".call freeanim 9"), kErrFindAnim);
+  EXPECT_EQ(Run(".call loadanimframe 1 4 \"" + gif + "\""), ERR_ANIMFRAME);
+  ASSERT_EQ(Run(".call loadanimframe 1 -1 \"" + gif + "\""), 0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+  EXPECT_EQ(Pixel(b->bitmap, 0, 0), 0x0000FFu);
+}
+
+TEST_F(AnimTest, CreateFromBrushGridAndEditFrames) {
+  // A 12x4 brush of three 4x4 tiles: red, green, blue.
+  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
+  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3"), 0);
+  vlAnim* a = Anim(1);
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(a->frameCount, 3);
+  EXPECT_EQ(Pixel(a->bitmaps[0], 0, 0), 0xFF0000u);
+  EXPECT_EQ(Pixel(a->bitmaps[1], 3, 3), 0x00FF00u);
+  EXPECT_EQ(Pixel(a->bitmaps[2], 0, 0), 0x0000FFu);
+  // Grids that do not fit, negative starts and bad sizes.
+  EXPECT_EQ(Run(".call createanim 2 1 4 4 4 4"), kErrSizeMismatch);
+  EXPECT_EQ(Run(".call createanim 2 1 4 4 2 2 -1 0"), ERR_NEGCOORDS);
+  EXPECT_EQ(Run(".call createanim 2 1 0 4 2 2"), ERR_WRONGUSAGE);
+  // Two rows of two frames each from a 2-per-row grid.
+  ASSERT_EQ(Run(".call createanim 2 1 4 2 4 2"), 0);
+  EXPECT_EQ(Anim(2)->frameCount, 4);
+  EXPECT_EQ(Pixel(Anim(2)->bitmaps[3], 0, 0), 0x00FF00u);  // row 1, column 1
+
+  // Frame edits: insert two black frames at position 2, remove them again.
+  ASSERT_EQ(Run(".call modifyanimframes 1 2 2"), 0);
+  ASSERT_EQ(a->frameCount, 5);
+  EXPECT_EQ(Pixel(a->bitmaps[0], 0, 0), 0xFF0000u);
+  EXPECT_EQ(Pixel(a->bitmaps[1], 0, 0), 0u);
+  EXPECT_EQ(Pixel(a->bitmaps[3], 0, 0), 0x00FF00u);
+  EXPECT_EQ(Run(".call modifyanimframes 1 -5"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call modifyanimframes 1 0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call modifyanimframes 1 -2 5"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call modifyanimframes 1 -2 0"), 0);  // the last two go
+  ASSERT_EQ(a->frameCount, 3);
+  EXPECT_EQ(Pixel(a->bitmaps[2], 0, 0), 0u);
+  // New frames of an anim with alpha are opaque black.
+  ASSERT_EQ(Run(".table 0 { alphachannel = 1 }\n.call base=1 createbrush 3 4 4 255 r0\n"
+                ".call createanim 3 3 4 4 1 1\n.call modifyanimframes 3 1"),
+            0);
+  ASSERT_NE(Anim(3)->alphas[1], nullptr);
+  auto* plane = static_cast<vlPlane*>(Anim(3)->alphas[1]->handle);
+  EXPECT_EQ(plane->pixels[0], 255);
+
+  // Delays, copies and scaling.
+  EXPECT_EQ(Run(".call setanimframedelay 1 4 10"), ERR_ANIMFRAME);
+  EXPECT_EQ(Run(".call setanimframedelay 1 1 -1"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call setanimframedelay 1 2 70"), 0);
+  EXPECT_EQ(GetAnimFrameDelay(a, 1), 70);
+  EXPECT_EQ(GetAnimFrameDelay(a, 0), 0);
+  EXPECT_EQ(Run(".call copyanim 1 1"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call copyanim 1 nil -> h"), 0);
+  ASSERT_EQ(Run(".call scaleanim 1 8 2"), 0);
+  EXPECT_EQ(a->width, 8);
+  EXPECT_EQ(a->bitmaps[0]->width, 8);
+  EXPECT_EQ(Pixel(a->bitmaps[0], 7, 1), 0xFF0000u);
+  ASSERT_EQ(Run(".call getanimframe 5 1 $h"), 0);  // the copy kept the old size
+  vlBrush* frame = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {5, nullptr}, &frame, 0), 0);
+  EXPECT_EQ(frame->width, 4);
+  EXPECT_EQ(Run(".call getanimframe 5 9 1"), ERR_ANIMFRAME);
+  ASSERT_EQ(Run(".call freeanim $h\n.call freeanim 1"), 0);
+  EXPECT_EQ(Anim(1), nullptr);
+}
+
+TEST_F(AnimTest, SavedGifReadsBackThroughImageMagickAndTheReader) {
+  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
+  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3\n.call setanimframedelay 1 2 200"), 0);
+  const std::string gif = dir_ + "/saved.gif";
+  EXPECT_EQ(Run(".table 0 { colors = 1 }\n.call base=1 saveanim 1 \"" + gif + "\" 0 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { colors = 257 }\n.call base=1 saveanim 1 \"" + gif + "\" 0 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { usealpha = 1, transparency = 0 }\n.call base=1 saveanim 1 \"" + gif + "\" 0 r0"),
+            ERR_MASKNALPHA);
+  EXPECT_EQ(Run(".call saveanim 1 \"" + gif + "\" 77"), kErrUnknownAnimFormat);
+  ASSERT_EQ(Run(".call saveanim 1 \"" + gif + "\""), 0);
+  // ImageMagick sees three 4x4 frames with our colours and delays.
+  FILE* p = popen(("identify -format '%w %h %T %[pixel:p{1,1}]\\n' '" + gif + "' 2>/dev/null").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char line[256];
+  std::vector<std::string> lines;
+  while (fgets(line, sizeof line, p)) lines.emplace_back(line);
+  pclose(p);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].substr(0, 6), "4 4 0 ");
+  EXPECT_NE(lines[0].find("(255,0,0,1)"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1].substr(0, 7), "4 4 20 ");
+  EXPECT_NE(lines[1].find("(0,255,0,1)"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("(0,0,255,1)"), std::string::npos) << lines[2];
+  // And our own reader gets the frames back.
+  ASSERT_EQ(Run(".call loadanim 2 \"" + gif + "\""), 0);
+  ASSERT_EQ(Anim(2)->frameCount, 3);
+  EXPECT_EQ(Pixel(Anim(2)->bitmaps[1], 2, 2), 0x00FF00u);
+
+  // A stream: a small brush placed at (2, 1) on an 8x6 frame, black around.
+  const std::string avi = dir_ + "/stream.gif";
+  ASSERT_EQ(Run(".call createbrush 3 2 2 16777215\n.call beginanimstream 4 \"" + avi + "\" 8 6\n"
+                ".table 0 { x = 2, y = 1, delay = 50 }\n.call base=1 writeanimframe 4 3 r0\n"
+                ".call finishanimstream 4"),
+            0);
+  EXPECT_EQ(Run(".call finishanimstream 4"), kErrFindAnimStream);
+  EXPECT_EQ(Run(".call beginanimstream 5 \"" + avi + "\" 0 6"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call loadanim 5 \"" + avi + "\""), 0);
+  vlAnim* s = Anim(5);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->width, 8);
+  EXPECT_EQ(Pixel(s->bitmaps[0], 2, 1), 0xFFFFFFu);
+  EXPECT_EQ(Pixel(s->bitmaps[0], 3, 2), 0xFFFFFFu);
+  EXPECT_EQ(Pixel(s->bitmaps[0], 1, 1), 0u);
+  EXPECT_EQ(Pixel(s->bitmaps[0], 4, 1), 0u);
+  EXPECT_EQ(GetAnimFrameDelay(s, 0), 50);
+
+  // An AVI read back by ffmpeg: three frames of 4x4 (MJPEG, so colours
+  // only roughly).
+  const std::string aviFile = dir_ + "/saved.avi";
+  ASSERT_EQ(Run(".call saveanim 1 \"" + aviFile + "\" 1"), 0);
+  p = popen(("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames,width "
+             "-of csv=p=0 '" + aviFile + "' 2>/dev/null").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  while (fgets(line, sizeof line, p)) out += line;
+  pclose(p);
+  EXPECT_EQ(out, "4,3\n");
+}
+
+TEST_F(AnimTest, PlayAnimOnTheWindowAndAsLayer) {
+  vlDisplay* d = OpenWindow();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
+  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3"), 0);
+  // Played once at full speed: the last frame stays on the window.
+  ASSERT_EQ(Run(".call playanim 1 10 20 -2"), 0);
+  EXPECT_EQ(WindowPixel(d, 11, 21), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 9, 21), 0u);
+  EXPECT_EQ(Anim(1)->locked, 0u);
+  // DisplayAnimFrame shows one frame.
+  ASSERT_EQ(Run(".call displayanimframe 1 30 30 2"), 0);
+  EXPECT_EQ(WindowPixel(d, 31, 31), 0x00FF00u);
+  EXPECT_EQ(Run(".call displayanimframe 1 30 30 4"), ERR_ANIMFRAME);
+  // Async: a handle comes back and the anim is locked while it plays.
+  ASSERT_EQ(Run(".table 0 { async = 1, times = 0 }\n.call base=1 playanim 1 40 40 r0 -> h"), 0);
+  EXPECT_EQ(Anim(1)->locked, 1u);
+  EXPECT_EQ(Run(".call modifyanimframes 1 1"), ERR_LOCKEDOBJ);
+  FreeAsyncDraws(L);
+  EXPECT_EQ(Anim(1)->locked, 0u);
+
+  // Layers: a frame shown as a layer; freeing the anim keeps the layer.
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  ASSERT_EQ(Run(".call displayanimframe 1 50 10 3"), 0);
+  vlLayer* layer = GetLayerByPos(d->bgpic, 1);
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->type, VL_LAYER_ANIM);
+  EXPECT_EQ(WindowPixel(d, 51, 11), 0x0000FFu);
+  ASSERT_EQ(Run(".call freeanim 1"), 0);
+  EXPECT_EQ(Anim(1), nullptr);
+  RefreshRect(L, 0, 0, 80, 60, 0);
+  EXPECT_EQ(WindowPixel(d, 51, 11), 0x0000FFu);
+  ShutdownLayerSystem(L);
+}
+
+TEST_F(AnimTest, SpritesShowMoveAndRefuseChanges) {
+  vlDisplay* d = OpenWindow();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
+  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_EQ(Run(".call createsprite 1 3 1 4 4 3 3"), 0);
+  vlSprite* s = Sprite(1);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->frameCount, 3);
+  ASSERT_EQ(Run(".call displaysprite 1 10 10 3"), 0);
+  EXPECT_EQ(WindowPixel(d, 11, 11), 0x0000FFu);
+  // Frame 0 after the last frame wraps to frame 1.
+  ASSERT_EQ(Run(".call displaysprite 1 10 10"), 0);
+  EXPECT_EQ(WindowPixel(d, 11, 11), 0xFF0000u);
+  // Moving restores the background.
+  ASSERT_EQ(Run(".call displaysprite 1 30 10 2"), 0);
+  EXPECT_EQ(WindowPixel(d, 11, 11), 0u);
+  EXPECT_EQ(WindowPixel(d, 31, 11), 0x00FF00u);
+  EXPECT_EQ(CountSpriteNodes(d->bgpic), 1);
+  EXPECT_EQ(Run(".call flipsprite 1 0"), ERR_MODIFYSPRITE);
+  EXPECT_EQ(Run(".call copysprite 1 1"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call displaysprite 1 0 0 4"), ERR_ANIMFRAME);
+  // A sprite made of two sprites: frame 4 is frame 1 of the second.
+  ASSERT_EQ(Run(".call copysprite 1 2\n.call flipsprite 2 1\n.call createsprite 3 32 1 2"), 0);
+  vlSprite* link = Sprite(3);
+  ASSERT_NE(link, nullptr);
+  EXPECT_EQ(link->frameCount, 6);
+  vlBitmap* frame = nullptr;
+  GetSpriteFrameBitmaps(link, 3, &frame, nullptr, nullptr);
+  EXPECT_EQ(frame, Sprite(2)->bitmaps[0]);
+  frame = nullptr;
+  GetSpriteFrameBitmaps(link, 6, &frame, nullptr, nullptr);
+  EXPECT_EQ(frame, nullptr);
+  EXPECT_EQ(Run(".call createsprite 4 32 3"), kErrSpriteLink);
+  EXPECT_EQ(Run(".call scalesprite 2 8 8"), ERR_MODIFYSPRITE2);
+  // Removing and freeing.
+  ASSERT_EQ(Run(".call removesprite 1"), 0);
+  EXPECT_EQ(WindowPixel(d, 31, 11), 0u);
+  EXPECT_EQ(Run(".call removesprite 1"), ERR_SPRITEONSCREEN);
+  ASSERT_EQ(Run(".call freesprite 2"), 0);
+  EXPECT_EQ(Sprite(3), nullptr);  // the link went with its component
+  EXPECT_EQ(Run(".call freesprite 2"), ERR_FINDSPRITE);
+  ASSERT_EQ(Run(".call displaysprite 1 5 5\n.call removesprites"), 0);
+  EXPECT_EQ(CountSpriteNodes(d->bgpic), 0);
+  EXPECT_EQ(WindowPixel(d, 6, 6), 0u);
+  // Sprites need layers off.
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  EXPECT_EQ(Run(".call displaysprite 1 5 5"), ERR_LAYERSOFF);
+  ShutdownLayerSystem(L);
+}
+
+}  // namespace
