@@ -15,6 +15,7 @@
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"
+#include "objects/movement/move.h"
 #include "objects/sprites/sprite.h"
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
@@ -52,7 +53,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"draw", OpenDrawLib},
 
-    // {"moveobject", OpenMoveObjectLib},
+    {"moveobject", OpenMoveObjectLib},
 
     {"transitionfx", OpenTransitionFxLib},
 
