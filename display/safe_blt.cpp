@@ -116,6 +116,10 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 1);
     SafeBlt(L, src, sx, sy, d->back, dx, dy, w, h, srcW, srcH, bw, bh, VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP,
             mask, alpha, nullptr);
+    // Without layers the front copy is the picture under the sprites.
+    if (!d->layersOn && d->front && !dst)
+      SafeBlt(L, src, sx, sy, d->front, dx, dy, w, h, srcW, srcH, d->front->width, d->front->height,
+              VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP | VL_SAFEBLT_OFFSCREEN, mask, alpha, nullptr);
     gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, (flags & VL_SAFEBLT_FIRSTBUFFER) ? 0 : 2);
     if (!(flags & VL_SAFEBLT_NOSHOW))
       SafeBlt(L, d->back, dx, dy, dst, dx, dy, w, h, bw, bh, dst ? dstW : bw, dst ? dstH : bh,
@@ -134,6 +138,10 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
 
   if (!dst && d->outputType == VL_OUTPUT_DISPLAY) {
     if (((flags & VL_SAFEBLT_FIRSTBUFFER) && !d->layersOn) || (flags & VL_SAFEBLT_BACKANDSHOW)) {
+      // Sprites are redrawn from the front copy: it takes the drawing too.
+      if (!d->layersOn && d->front && d->front != d->back && vlCurrentOutput && vlCurrentOutput->sprites)
+        SafeBlt(L, src, sx, sy, d->front, dx, dy, w, h, srcW, srcH, d->front->width, d->front->height,
+                VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP | VL_SAFEBLT_OFFSCREEN, mask, alpha, nullptr);
       dst = d->back;
       if (!(flags & VL_SAFEBLT_NOSHOW)) showFrom = d->back;
     } else if (d->layersOn && (flags & VL_SAFEBLT_FROMLAYERS) && d->back) {

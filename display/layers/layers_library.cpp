@@ -9,6 +9,7 @@
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layer_commands.h"
+#include "display/layers/anim_layers.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -30,7 +31,7 @@ vlDirtyRects gScratch;
 
 void HookRedraw(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
                 int32_t width, int32_t height, int32_t mode) {
-  RedrawLayers(state, display, pic, dest, x, y, width, height, mode == 1 ? 1 : 0);
+  RedrawLayers(state, display, pic, dest, x, y, width, height, mode == 1 || mode == 2 ? mode : 0);
 }
 void HookFreeLayers(vlVMState* state, vlBGPic* pic) { FreeBGPicLayers(state, pic, 0, 1); }
 int HookCount(const vlBGPic* pic) { return CountLayers(pic); }
@@ -486,6 +487,20 @@ int CmdFreeLayers(vlVMState* L) {
   return 0;
 }
 
+int CmdNextFrame(vlVMState* L) {
+  CheckArgs(L, 1, 4, 0, 0);
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  return NextLayerFrame(L, layer, vl::OptIntArg(L, 2, 100000), vl::OptIntArg(L, 3, 100000), vl::OptIntArg(L, 4, 0));
+}
+
+int CmdModifyLayerFrames(vlVMState* L) {
+  CheckArgs(L, 2, 3, 0, 0);
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  return ModifyLayerFrameCount(L, layer, vl::CheckIntArg(L, 2), vl::OptIntArg(L, 3, 0));
+}
+
 const vlCommand kLayersCommands[] = {
     {"EnableLayers", CmdEnableLayers},
     {"DisableLayers", CmdDisableLayers},
@@ -528,6 +543,8 @@ const vlCommand kLayersCommands[] = {
     {"AddMove", CmdAddMove},
     {"DoMove", CmdDoMove},
     {"ClearMove", CmdClearMove},
+    {"NextFrame", CmdNextFrame},
+    {"ModifyLayerFrames", CmdModifyLayerFrames},
     {nullptr, nullptr},
 };
 

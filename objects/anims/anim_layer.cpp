@@ -6,6 +6,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layers/anim_layers.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/position.h"
@@ -38,16 +39,62 @@ int LoadLayerFrame(vlAnim* a, vlLayerGeometry* g, int32_t frame) {
   return 0;
 }
 
+// Other layers showing the anim besides this one.
+bool SharedWithOtherLayers(const vlAnim* a, const vlLayer* self) {
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+    for (vlNode* node = pic->layers.head; node && node->succ; node = node->succ) {
+      auto* l = reinterpret_cast<vlLayer*>(node);
+      if (l != self && l->type == VL_LAYER_ANIM && l->source.number == a->idNumber && l->source.handle == a->idHandle)
+        return true;
+    }
+  return false;
+}
+
+int ChangeLayerFrames(vlVMState* L, vlLayer* layer, int32_t count, int32_t position) {
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY)) return status;
+  if (!a->layerPrivate || SharedWithOtherLayers(a, layer) || !a->orphaned) {
+    // The layer's own copy: the script and other layers keep the old frames.
+    vlObjectId id{0, reinterpret_cast<void*>(1)};
+    vlAnim* copy = nullptr;
+    if (int status = CopyAnimForLayer(L, a, &id, &copy)) return status;
+    copy->layerPrivate = 1;
+    copy->orphaned = 1;  // freed with its last layer
+    layer->source = copy->id();
+    a = copy;
+    PurgeOrphanAnims(L);
+  }
+  int32_t index = static_cast<int32_t>(layer->words[0]);
+  vlBitmap* shown = !a->disk && index < a->frameCount ? a->bitmaps[index] : nullptr;
+  if (int status = ChangeAnimFrameCount(L, a->id(), count, position, 1)) return status;
+  int32_t found = -1;
+  for (int32_t i = 0; shown && i < a->frameCount; ++i)
+    if (a->bitmaps[i] == shown) {
+      found = i;
+      break;
+    }
+  layer->words[0] = static_cast<uint32_t>(found < 0 ? 0 : found);
+  layer->words[1] = static_cast<uint32_t>(a->frameCount);
+  layer->words[2] = static_cast<uint32_t>(GetAnimFrameDelay(a, found < 0 ? 0 : found));
+  if (found < 0) {
+    FreeLayerBitmaps(layer);
+    ShowLayerOnDisplay(L, layer, 0);
+  }
+  return 0;
+}
+
 }  // namespace
 
 void RegisterAnimLayerSource() {
   RegisterLayerSource(VL_LAYER_ANIM, &kAnimLayerSource);
   RegisterOrphanPurger(2, PurgeOrphanAnims);
+  gAnimLayerOps = {SetAnimLayerFrame, ChangeLayerFrames};
 }
 
 void UnregisterAnimLayerSource() {
   RegisterLayerSource(VL_LAYER_ANIM, nullptr);
   RegisterOrphanPurger(2, nullptr);
+  gAnimLayerOps = {nullptr, nullptr};
 }
 
 int AddAnimLayer(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t frame, int32_t position, vlLayer** out) {

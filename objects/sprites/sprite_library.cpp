@@ -287,6 +287,11 @@ int PlaceSprite(vlVMState* L, vlSprite* s, int32_t x, int32_t y, int32_t frame) 
     return 0;
   }
   const vlObjectId id = s->id();
+  // The first sprite: the front copy takes what was drawn so far, so that
+  // the picture under the sprites can be redrawn from it.
+  if (!d->bgpic->sprites && !d->layersOn && d->front && d->back && d->front != d->back)
+    BltBitmap(d->back, 0, 0, d->front, 0, 0, std::min(d->front->width, d->back->width),
+              std::min(d->front->height, d->back->height));
   if (int status = AddSpriteNode(d->bgpic, x, y, s->width, s->height, frame, s, nullptr, d->bgpic->clipRegion, &id,
                                  nullptr))
     return status;

@@ -350,4 +350,65 @@ TEST_F(AnimTest, SpritesShowMoveAndRefuseChanges) {
   ShutdownLayerSystem(L);
 }
 
+TEST_F(AnimTest, AnimLayerFramesStepAndChangePrivately) {
+  vlDisplay* d = OpenWindow();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
+  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3\n.call enablelayers\n"
+                ".call displayanimframe 1 10 10 3\n.call displayanimframe 1 30 10 1\n"
+                ".call createbrush 2 4 4 16777215\n.call displaybrush 2 50 10"),
+            0);
+  // The last frame wraps to the first; -1 is the last, 4 is out of range.
+  ASSERT_EQ(Run(".call nextframe 1"), 0);
+  EXPECT_EQ(WindowPixel(d, 11, 11), 0xFF0000u);
+  ASSERT_EQ(Run(".call nextframe 1 20 20 -1"), 0);
+  EXPECT_EQ(WindowPixel(d, 21, 21), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 11, 11), 0u);
+  EXPECT_EQ(Run(".call nextframe 1 100000 100000 4"), ERR_ANIMFRAME);
+  EXPECT_EQ(Run(".call nextframe 9"), ERR_LAYERRANGE);
+  // Adding frames to the anim of layer 2 leaves layer 1's anim and the
+  // script's anim alone.
+  vlLayer* first = GetLayerByPos(d->bgpic, 1);
+  vlLayer* second = GetLayerByPos(d->bgpic, 2);
+  ASSERT_EQ(Run(".call modifylayerframes 2 2"), 0);
+  EXPECT_EQ(Anim(1)->frameCount, 3);
+  vlAnim* own = nullptr;
+  ASSERT_EQ(GetAnimByID(L, second->source, &own, VL_ANIM_FINDORPHANS), 0);
+  EXPECT_EQ(own->frameCount, 5);
+  EXPECT_EQ(second->words[0], 0u);  // still showing the red frame
+  EXPECT_EQ(first->source.number, 1);
+  // Removing the shown frame makes the layer show the first one.
+  ASSERT_EQ(Run(".call nextframe 2 100000 100000 2"), 0);
+  ASSERT_EQ(Run(".call modifylayerframes 2 -1 2"), 0);
+  EXPECT_EQ(second->words[0], 0u);
+  EXPECT_EQ(WindowPixel(d, 31, 11), 0xFF0000u);
+  EXPECT_EQ(own->frameCount, 4);
+  ShutdownLayerSystem(L);
+}
+
+TEST_F(AnimTest, SpritesStayAboveWhatIsDrawnUnderThem) {
+  vlDisplay* d = OpenWindow();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenLayersLib(L), 0);  // its redraw engine draws the sprites
+  InstallLayerHooks();
+  ASSERT_EQ(Run(".call createbrush 1 4 4 16711680\n.call createsprite 1 3 1\n.call displaysprite 1 10 10\n"
+                ".call createbrush 2 10 10 65280\n.call displaybrush 2 5 5"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 11, 11), 0xFF0000u);  // the sprite
+  EXPECT_EQ(WindowPixel(d, 6, 6), 0x00FF00u);    // the brush around it
+  ASSERT_EQ(Run(".call removesprite 1"), 0);
+  EXPECT_EQ(WindowPixel(d, 11, 11), 0x00FF00u);
+  // Drawn before the first sprite came, and back when it goes.
+  ASSERT_EQ(Run(".call createbrush 3 6 6 255\n.call displaybrush 3 40 40\n.call displaysprite 1 41 41\n"
+                ".call removesprites"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 42, 42), 0x0000FFu);
+  ShutdownLayerSystem(L);
+}
+
 }  // namespace
