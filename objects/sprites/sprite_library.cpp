@@ -134,6 +134,13 @@ int CmdRemoveSprites(vlVMState* L) {
   vlBGPic* pic = d->bgpic;
   for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next)
     if (n->sprite && n->sprite->locked) return ERR_LOCKEDOBJ;
+  if (keep) {
+    // The sprites become part of the picture under them.
+    Refresh(L, 0, 0, pic->width, pic->height);
+    if (d->back && d->front && d->back != d->front)
+      BltBitmap(d->back, 0, 0, d->front, 0, 0, std::min(pic->width, d->front->width),
+                std::min(pic->height, d->front->height));
+  }
   // Nodes of playing videos stay: their players keep pointers to them.
   auto** link = reinterpret_cast<vlSpriteNode**>(&pic->sprites);
   std::vector<vlSpriteNode*> removed;
@@ -146,12 +153,8 @@ int CmdRemoveSprites(vlVMState* L) {
     *link = n->next;
     removed.push_back(n);
   }
-  if (keep) {
-    Refresh(L, 0, 0, pic->width, pic->height);
-    if (d->back && d->front) BltBitmap(d->back, 0, 0, d->front, 0, 0, pic->width, pic->height);
-  } else {
+  if (!keep)
     for (vlSpriteNode* n : removed) Refresh(L, n->x, n->y, n->width, n->height);
-  }
   for (vlSpriteNode* n : removed) delete n;
   return 0;
 }

@@ -408,6 +408,12 @@ TEST_F(AnimTest, SpritesStayAboveWhatIsDrawnUnderThem) {
                 ".call removesprites"),
             0);
   EXPECT_EQ(WindowPixel(d, 42, 42), 0x0000FFu);
+  // Keeping the background leaves the sprites' pictures behind.
+  ASSERT_EQ(Run(".call displaysprite 1 60 40\n.call removesprites 1"), 0);
+  EXPECT_EQ(CountSpriteNodes(d->bgpic), 0);
+  EXPECT_EQ(WindowPixel(d, 61, 41), 0xFF0000u);
+  RefreshRect(L, 0, 0, 80, 60, 0);
+  EXPECT_EQ(WindowPixel(d, 61, 41), 0xFF0000u);
   ShutdownLayerSystem(L);
 }
 
