@@ -105,6 +105,41 @@ TEST_F(AnimTest, LoadsImageMagickGifFramesAndDelays) {
   ASSERT_NE(Anim(3), nullptr);
   EXPECT_EQ(Anim(3)->frameCount, 1);
   EXPECT_EQ(Pixel(Anim(3)->bitmaps[0], 1, 1), 0xFFFFFFu);
+  // A strip picture cut into a grid of frames: two per row, three frames.
+  const std::string strip = dir_ + "/strip.png";
+  ASSERT_EQ(std::system(("convert -size 4x3 xc:'#ff0000' xc:'#00ff00' +append \\( -size 4x3 xc:'#0000ff' "
+                         "xc:'#ffffff' +append \\) -append '" + strip + "'")
+                            .c_str()),
+            0);
+  ASSERT_EQ(Run(".table 0 { width = 4, height = 3, frames = 3, fpr = 2 }\n.call base=1 loadsprite 4 \"" + strip +
+                "\" r0"),
+            0);
+  ASSERT_NE(Sprite(4), nullptr);
+  ASSERT_EQ(Sprite(4)->frameCount, 3);
+  EXPECT_EQ(Pixel(Sprite(4)->bitmaps[1], 0, 0), 0x00FF00u);
+  EXPECT_EQ(Pixel(Sprite(4)->bitmaps[2], 3, 2), 0x0000FFu);
+}
+
+TEST_F(AnimTest, IffAnimLoopFramesAreSkipped) {
+  // The IFF generator of the format tests: five frames, the last two the
+  // format's loop frames.
+  const std::string file = dir_ + "/op5.anim";
+  const std::string tool = std::string(std::getenv("VL_SOURCE_DIR")) + "/tests/formats/pictures/make_iff.py";
+  ASSERT_EQ(std::system(("python3 '" + tool + "' anim '" + file + "' op5 >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(Run(".call loadanim 1 \"" + file + "\""), 0);
+  ASSERT_EQ(Anim(1)->frameCount, 5);
+  ASSERT_EQ(Run(".table 0 { skiploopframes = 1 }\n.call base=1 loadanim 2 \"" + file + "\" r0"), 0);
+  ASSERT_EQ(Anim(2)->frameCount, 3);
+  for (int f = 0; f < 3; ++f)
+    for (int y = 0; y < Anim(1)->height; y += 3)
+      for (int x = 0; x < Anim(1)->width; x += 3)
+        ASSERT_EQ(Pixel(Anim(2)->bitmaps[f], x, y), Pixel(Anim(1)->bitmaps[f], x, y)) << f;
+  // The disk anim plays the same frames as the loaded one.
+  ASSERT_EQ(Run(".table 0 { fromdisk = 1 }\n.call base=1 loadanim 3 \"" + file + "\" r0"), 0);
+  vlBitmap *b, *m, *a;
+  ASSERT_EQ(GetAnimFrameBitmaps(Anim(3), 4, 0, 0, &b, &m, &a), 0);
+  EXPECT_EQ(Pixel(b, 1, 1), Pixel(Anim(1)->bitmaps[4], 1, 1));
+  FreeFrameTriple(b, m, a);
 }
 
 TEST_F(AnimTest, LoadErrors) {
