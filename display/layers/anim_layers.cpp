@@ -1,15 +1,15 @@
-// The anim-layer commands: what they do without the anim library, and the
-// hand-over to it once it is open.
+// The anim-layer commands: the frame goes through the style engine; frame
+// counts are changed by the anim library once it is open.
 #include "display/layers/anim_layers.h"
 
 #include "display/layers/layers.h"
 #include "vm/error_codes.h"
 
-vlAnimLayerOps gAnimLayerOps = {nullptr, nullptr};
+vlAnimLayerOps gAnimLayerOps = {nullptr};
 
 int NextLayerFrame(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32_t frame) {
-  if (layer->type != VL_LAYER_ANIM || !gAnimLayerOps.setFrame) return ERR_NOANMLAYER;
-  return gAnimLayerOps.setFrame(state, layer, x, y, frame);
+  if (layer->type != VL_LAYER_ANIM) return ERR_NOANMLAYER;
+  return ApplyLayerPosFrame(state, layer, x, y, frame, 0);
 }
 
 int ModifyLayerFrameCount(vlVMState* state, vlLayer* layer, int32_t count, int32_t position) {

@@ -1,6 +1,6 @@
-// Layers that show anims: stepping the frame a layer shows and changing the
-// frames of its anim. The anim library supplies both operations when it
-// opens; without it no layer shows an anim.
+// Layers that show anims: stepping the frame a layer shows (through the
+// style engine) and changing the frames of its anim, which the anim
+// library supplies when it opens.
 #pragma once
 #include <cstdint>
 
@@ -8,15 +8,13 @@ struct vlVMState;
 struct vlLayer;
 
 struct vlAnimLayerOps {
-  // frame 0 the next (wrapping), -1 the last, else 1-based; x or y
-  // 100000 keep the coordinate. 1155 for a layer that shows no anim.
-  int (*setFrame)(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32_t frame);
   // Inserts (count > 0) or removes frames of the layer's own copy of its
   // anim at position (0: the end).
   int (*changeFrames)(vlVMState* state, vlLayer* layer, int32_t count, int32_t position);
 };
 extern vlAnimLayerOps gAnimLayerOps;
 
-// The commands, after the common layer-command prologue.
+// The commands, after the common layer-command prologue. frame 0 the next
+// (wrapping), -1 the last, else 1-based; x or y 100000 keep the coordinate.
 int NextLayerFrame(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32_t frame);
 int ModifyLayerFrameCount(vlVMState* state, vlLayer* layer, int32_t count, int32_t position);

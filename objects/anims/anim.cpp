@@ -12,6 +12,7 @@
 #include "formats/anim_source.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
+#include "objects/anims/anim_layer.h"
 #include "platform/os.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
@@ -108,6 +109,7 @@ int AddAnim(vlObjectId* id, int32_t width, int32_t height, uint32_t** pixels, vl
 }
 
 void FreeAnimRecord(vlVMState* L, vlAnim* a) {
+  ForgetAnimLayerFrame(a);
   for (int32_t i = 0; i < a->frameCount; ++i) {
     if (a->bitmaps) FreeFrameTriple(a->bitmaps[i], a->masks ? a->masks[i] : nullptr, a->alphas ? a->alphas[i] : nullptr);
     if (a->pixels && a->pixels[i]) {

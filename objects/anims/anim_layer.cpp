@@ -1,8 +1,10 @@
-// Anims as layers: the layer source that hands the redraw engine the frame
-// a layer shows, adding an anim layer, and changing its frame. A layer
-// keeps its frame (0-based) and frame count in its first two words; a disk
-// anim's decoded frame is the layer's own picture.
+// Anims as layers: the layer source that hands the layer engine the frame a
+// layer shows (the frame index is the geometry's part x, as the style
+// engine keeps it), inserting anim layers, blank anim layers, private
+// copies, and changing the frames of a layer's anim.
 #include "objects/anims/anim_layer.h"
+
+#include <cstdlib>
 
 #include "display/bgpic.h"
 #include "display/display.h"
@@ -15,28 +17,44 @@
 
 namespace {
 
-int AnimLayerBitmaps(vlVMState* L, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,
-                     vlBitmap** alpha, int32_t* width, int32_t* height, uint32_t*) {
-  vlAnim* a = nullptr;
-  if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY)) return status;
-  if (frame < 0) frame = static_cast<int32_t>(layer->words[0]);
-  if (frame >= a->frameCount) frame = 0;
-  if (a->disk) return ERR_ANIMDISK;  // its frame is the layer's own picture
-  *width = a->width;
-  *height = a->height;
-  return GetAnimFrameBitmaps(a, frame, 0, 0, image, mask, alpha);
+// The last frame decoded for layers from each disk anim; layers use the
+// pictures at once, so one frame per anim is enough.
+struct DiskFrame {
+  vlAnim* anim = nullptr;
+  int32_t index = -1;
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+};
+DiskFrame gDiskFrame;
+
+void DropDiskFrame() {
+  FreeFrameTriple(gDiskFrame.bitmap, gDiskFrame.mask, gDiskFrame.alpha);
+  gDiskFrame = DiskFrame{};
 }
 
-const vlLayerSource kAnimLayerSource = {AnimLayerBitmaps, PurgeOrphanAnims};
-
-// A disk anim's frame becomes the layer's private picture.
-int LoadLayerFrame(vlAnim* a, vlLayerGeometry* g, int32_t frame) {
-  if (!a->disk) return 0;
-  vlBitmap *b = nullptr, *m = nullptr, *al = nullptr;
-  if (int status = GetAnimFrameBitmaps(a, frame, 0, 0, &b, &m, &al)) return status;
-  FreeFrameTriple(g->image, g->mask, g->alpha);
-  g->image = b, g->mask = m, g->alpha = al;
+int AnimLayerBitmaps(vlVMState* L, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,
+                     vlBitmap** alpha, int32_t* width, int32_t* height, uint32_t* extra) {
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY)) return status;
+  if (frame < 0) frame = layer->geometry[0] ? layer->geometry[0]->partX : 0;
+  if (frame < 0 || frame >= a->frameCount) frame = 0;
+  *width = a->width;
+  *height = a->height;
+  if (extra) *extra = static_cast<uint32_t>(a->frameCount);
+  if (!a->disk) return GetAnimFrameBitmaps(a, frame, 0, 0, image, mask, alpha);
+  if (gDiskFrame.anim != a || gDiskFrame.index != frame) {
+    DropDiskFrame();
+    vlBitmap *b = nullptr, *m = nullptr, *al = nullptr;
+    if (int status = GetAnimFrameBitmaps(a, frame, 0, 0, &b, &m, &al)) return status;
+    gDiskFrame = {a, frame, b, m, al};
+  }
+  *image = gDiskFrame.bitmap, *mask = gDiskFrame.mask, *alpha = gDiskFrame.alpha;
   return 0;
+}
+
+void PurgeAnims(vlVMState* L) {
+  // A purged disk anim must not leave its frame behind.
+  DropDiskFrame();
+  PurgeOrphanAnims(L);
 }
 
 // Other layers showing the anim besides this one.
@@ -50,22 +68,32 @@ bool SharedWithOtherLayers(const vlAnim* a, const vlLayer* self) {
   return false;
 }
 
-int ChangeLayerFrames(vlVMState* L, vlLayer* layer, int32_t count, int32_t position) {
+void SetLayerFrameIndex(vlLayer* layer, int32_t index) {
+  for (vlLayerGeometry* g : layer->geometry)
+    if (g) g->partX = index;
+}
+
+// The layer's own copy of its anim, flagged to go with its last layer.
+int MakePrivate(vlVMState* L, vlLayer* layer) {
   vlAnim* a = nullptr;
   if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY)) return status;
-  if (!a->layerPrivate || SharedWithOtherLayers(a, layer) || !a->orphaned) {
-    // The layer's own copy: the script and other layers keep the old frames.
-    vlObjectId id{0, reinterpret_cast<void*>(1)};
-    vlAnim* copy = nullptr;
-    if (int status = CopyAnimForLayer(L, a, &id, &copy)) return status;
-    copy->layerPrivate = 1;
-    copy->orphaned = 1;  // freed with its last layer
-    layer->source = copy->id();
-    a = copy;
-    PurgeOrphanAnims(L);
-  }
-  int32_t index = static_cast<int32_t>(layer->words[0]);
-  vlBitmap* shown = !a->disk && index < a->frameCount ? a->bitmaps[index] : nullptr;
+  if (a->layerPrivate && a->orphaned && !SharedWithOtherLayers(a, layer)) return 0;
+  vlObjectId id{0, reinterpret_cast<void*>(1)};
+  vlAnim* copy = nullptr;
+  if (int status = CopyAnimForLayer(L, a, &id, &copy)) return status;
+  copy->layerPrivate = 1;
+  copy->orphaned = 1;
+  layer->source = copy->id();
+  PurgeAnims(L);
+  return 0;
+}
+
+int ChangeLayerFrames(vlVMState* L, vlLayer* layer, int32_t count, int32_t position) {
+  if (int status = MakePrivate(L, layer)) return status;
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY)) return status;
+  const int32_t index = layer->geometry[0] ? layer->geometry[0]->partX : 0;
+  vlBitmap* shown = !a->disk && index >= 0 && index < a->frameCount ? a->bitmaps[index] : nullptr;
   if (int status = ChangeAnimFrameCount(L, a->id(), count, position, 1)) return status;
   int32_t found = -1;
   for (int32_t i = 0; shown && i < a->frameCount; ++i)
@@ -73,83 +101,111 @@ int ChangeLayerFrames(vlVMState* L, vlLayer* layer, int32_t count, int32_t posit
       found = i;
       break;
     }
-  layer->words[0] = static_cast<uint32_t>(found < 0 ? 0 : found);
-  layer->words[1] = static_cast<uint32_t>(a->frameCount);
-  layer->words[2] = static_cast<uint32_t>(GetAnimFrameDelay(a, found < 0 ? 0 : found));
-  if (found < 0) {
-    FreeLayerBitmaps(layer);
-    ShowLayerOnDisplay(L, layer, 0);
-  }
+  SetLayerFrameIndex(layer, found < 0 ? 0 : found);
+  FreeLayerBitmaps(layer);
+  if (found < 0) ShowLayerOnDisplay(L, layer, 0);
   return 0;
 }
+
+int InsertAnimLayer(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int32_t position, uint32_t flags,
+                    vlLayer** out) {
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, id, &a, 0)) return status;
+  vlBGPic* pic = vlCurrentOutput;
+  x = ResolvePosX(x, a->width, pic ? pic->width : 0, 0);
+  y = ResolvePosY(y, a->height, pic ? pic->height : 0, 0);
+  return AddAnimLayerFlags(L, a, x, y, 0, position, flags, out);
+}
+
+int CreateBlankAnimLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color, int mask,
+                         int alpha, int clear, int32_t frames, vlLayer** out) {
+  if (width < 1 || height < 1 || frames < 1) return ERR_WRONGUSAGE;
+  auto** b = static_cast<vlBitmap**>(std::calloc(frames, sizeof(vlBitmap*)));
+  auto** m = static_cast<vlBitmap**>(std::calloc(frames, sizeof(vlBitmap*)));
+  auto** al = static_cast<vlBitmap**>(std::calloc(frames, sizeof(vlBitmap*)));
+  auto** p = static_cast<uint32_t**>(std::calloc(frames, sizeof(uint32_t*)));
+  int status = b && m && al && p ? 0 : ERR_MEM;
+  for (int32_t i = 0; i < frames && !status; ++i) {
+    if (!(b[i] = NewBitmap(width, height, 0, nullptr))) {
+      status = ERR_BITMAP;
+      break;
+    }
+    FillBitmapRect(b[i], 0, 0, width, height, color);
+    if (mask) {
+      if (!(m[i] = NewMaskPlane(b[i], width, height, 1, nullptr, 0)))
+        status = ERR_ALLOCMASK;
+      else if (!clear)
+        FillMaskRect(m[i], 0, 0, width, height, 0);
+    } else if (alpha) {
+      if (!(al[i] = NewAlphaPlane(width, height, 1, nullptr, 0)))
+        status = ERR_ALLOCALPHA;
+      else if (!clear)
+        FillAlphaRect(al[i], 0, 0, width, height, 255);
+    }
+  }
+  int32_t* delays = status ? nullptr : static_cast<int32_t*>(std::malloc(sizeof(int32_t) * frames));
+  if (!status && !delays) status = ERR_MEM;
+  vlAnim* a = nullptr;
+  vlObjectId id{0, reinterpret_cast<void*>(1)};
+  if (!status) status = AddAnim(&id, width, height, p, b, m, al, frames, -1, 0, 0, 0, &a);
+  if (status) {
+    for (int32_t i = 0; b && m && al && i < frames; ++i) FreeFrameTriple(b[i], m[i], al[i]);
+    std::free(b), std::free(m), std::free(al), std::free(p), std::free(delays);
+    return status;
+  }
+  for (int32_t i = 0; i < frames; ++i) delays[i] = -1;
+  a->delays = delays;
+  a->layerPrivate = 1;
+  a->orphaned = 1;  // the anim goes with its layer
+  return AddAnimLayerFlags(L, a, x, y, 0, -1, 0, out);
+}
+
+const vlLayerSource kAnimLayerSource = {
+    AnimLayerBitmaps, PurgeAnims, InsertAnimLayer, nullptr, MakePrivate, CreateBlankAnimLayer, nullptr, nullptr,
+    nullptr,
+};
 
 }  // namespace
 
 void RegisterAnimLayerSource() {
   RegisterLayerSource(VL_LAYER_ANIM, &kAnimLayerSource);
-  RegisterOrphanPurger(2, PurgeOrphanAnims);
-  gAnimLayerOps = {SetAnimLayerFrame, ChangeLayerFrames};
+  RegisterOrphanPurger(2, PurgeAnims);
+  gAnimLayerOps = {ChangeLayerFrames};
 }
 
 void UnregisterAnimLayerSource() {
+  DropDiskFrame();
   RegisterLayerSource(VL_LAYER_ANIM, nullptr);
   RegisterOrphanPurger(2, nullptr);
-  gAnimLayerOps = {nullptr, nullptr};
+  gAnimLayerOps = {nullptr};
 }
 
-int AddAnimLayer(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t frame, int32_t position, vlLayer** out) {
+void ForgetAnimLayerFrame(const vlAnim* anim) {
+  if (gDiskFrame.anim == anim) DropDiskFrame();
+}
+
+int AddAnimLayerFlags(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t frame, int32_t position, uint32_t flags,
+                      vlLayer** out) {
   vlLayerGeometry* g = NewLayerGeometry();
   if (!g) return ERR_MEM;
   g->x = x, g->y = y, g->width = a->width, g->height = a->height;
-  if (int status = LoadLayerFrame(a, g, frame)) {
-    delete g;
-    return status;
-  }
-  vlBitmap *b = g->image, *m = g->mask, *al = g->alpha;
-  g->image = g->mask = g->alpha = nullptr;
+  g->partX = frame;
   const vlObjectId id = a->id();
   vlLayer* layer = nullptr;
-  if (int status = AddLayer(L, VL_LAYER_ANIM, &id, x, y, a->width, a->height, nullptr, nullptr, b, m, al, g,
-                            position, 0, &layer))
+  if (int status = AddLayer(L, VL_LAYER_ANIM, &id, x, y, a->width, a->height, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, g, position, flags, &layer))
     return status;
-  layer->words[0] = static_cast<uint32_t>(frame);
-  layer->words[1] = static_cast<uint32_t>(a->frameCount);
-  layer->words[2] = static_cast<uint32_t>(GetAnimFrameDelay(a, frame));
-  RefreshArea(L, x, y, a->width, a->height);
   if (out) *out = layer;
+  return 0;
+}
+
+int AddAnimLayer(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t frame, int32_t position, vlLayer** out) {
+  if (int status = AddAnimLayerFlags(L, a, x, y, frame, position, 0, out)) return status;
+  RefreshArea(L, x, y, a->width, a->height);
   return 0;
 }
 
 int SetAnimLayerFrame(vlVMState* L, vlLayer* layer, int32_t x, int32_t y, int32_t frame) {
   if (layer->type != VL_LAYER_ANIM) return ERR_NOANMLAYER;
-  vlAnim* a = nullptr;
-  if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY)) return status;
-  const int32_t count = a->frameCount;
-  int32_t index;
-  if (frame == 0)
-    index = (static_cast<int32_t>(layer->words[0]) + 1) % count;
-  else if (frame == -1)
-    index = count - 1;
-  else if (frame < 1 || frame > count)
-    return ERR_ANIMFRAME;
-  else
-    index = frame - 1;
-  vlLayerGeometry* g = layer->geometry[0];
-  if (int status = LoadLayerFrame(a, g, index)) return status;
-  layer->words[0] = static_cast<uint32_t>(index);
-  layer->words[1] = static_cast<uint32_t>(count);
-  layer->words[2] = static_cast<uint32_t>(GetAnimFrameDelay(a, index));
-  int32_t ox = 0, oy = 0, ow = 0, oh = 0;
-  GetLayerOuterRect(L, layer, layer->geometry[2], &ox, &oy, &ow, &oh);
-  if (x != VL_KEEPPOSITION || y != VL_KEEPPOSITION) {
-    const int32_t nx = x == VL_KEEPPOSITION ? g->x : x, ny = y == VL_KEEPPOSITION ? g->y : y;
-    MoveLayerTo(L, layer, nullptr, nx, ny, 1, 0, nullptr);
-    int32_t mx = 0, my = 0, mw = 0, mh = 0;
-    GetLayerOuterRect(L, layer, layer->geometry[2], &mx, &my, &mw, &mh);
-    RefreshArea(L, mx, my, mw, mh);
-  }
-  // The picture changed: the cached filtered copies are stale.
-  FreeLayerBitmaps(layer);
-  RefreshArea(L, ox, oy, ow, oh);
-  return 0;
+  return ApplyLayerPosFrame(L, layer, x, y, frame, 0);
 }

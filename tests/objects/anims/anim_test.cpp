@@ -415,12 +415,12 @@ TEST_F(AnimTest, AnimLayerFramesStepAndChangePrivately) {
   vlAnim* own = nullptr;
   ASSERT_EQ(GetAnimByID(L, second->source, &own, VL_ANIM_FINDORPHANS), 0);
   EXPECT_EQ(own->frameCount, 5);
-  EXPECT_EQ(second->words[0], 0u);  // still showing the red frame
+  EXPECT_EQ(second->geometry[0]->partX, 0);  // still showing the red frame
   EXPECT_EQ(first->source.number, 1);
   // Removing the shown frame makes the layer show the first one.
   ASSERT_EQ(Run(".call nextframe 2 100000 100000 2"), 0);
   ASSERT_EQ(Run(".call modifylayerframes 2 -1 2"), 0);
-  EXPECT_EQ(second->words[0], 0u);
+  EXPECT_EQ(second->geometry[0]->partX, 0);
   EXPECT_EQ(WindowPixel(d, 31, 11), 0xFF0000u);
   EXPECT_EQ(own->frameCount, 4);
   ShutdownLayerSystem(L);
