@@ -157,7 +157,7 @@ int CreateBlankAnimLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int3
   a->delays = delays;
   a->layerPrivate = 1;
   a->orphaned = 1;  // the anim goes with its layer
-  return AddAnimLayerFlags(L, a, x, y, 0, -1, 0, out);
+  return AddAnimLayer(L, a, x, y, 0, -1, out);
 }
 
 const vlLayerSource kAnimLayerSource = {

@@ -423,6 +423,49 @@ TEST_F(AnimTest, AnimLayerFramesStepAndChangePrivately) {
   EXPECT_EQ(second->geometry[0]->partX, 0);
   EXPECT_EQ(WindowPixel(d, 31, 11), 0xFF0000u);
   EXPECT_EQ(own->frameCount, 4);
+  // Another layer's type refuses NextFrame.
+  vlBitmap* box = NewBitmap(4, 4, 0, nullptr);
+  vlLayerGeometry* g = NewLayerGeometry();
+  g->x = 70, g->y = 0, g->width = 4, g->height = 4;
+  ASSERT_EQ(AddLayer(L, VL_LAYER_BOX, nullptr, 70, 0, 4, 4, nullptr, nullptr, box, nullptr, nullptr, g, -1, 0,
+                     nullptr),
+            0);
+  EXPECT_EQ(Run(".call nextframe 3"), ERR_NOANMLAYER);
+  // Inserted under the others, and blank anims made by the layer commands.
+  ASSERT_EQ(Run(".call insertlayer 1 4 1 0 40 0"), 0);
+  vlLayer* inserted = GetLayerByPos(d->bgpic, 1);
+  ASSERT_EQ(inserted->type, VL_LAYER_ANIM);
+  EXPECT_EQ(WindowPixel(d, 1, 41), 0xFF0000u);
+  ASSERT_EQ(Run(".table 0 { frames = 2, color = 16776960 }\n.call base=1 createlayer 60 40 5 5 r0\n"
+                ".call nextframe 5"),
+            0);
+  vlLayer* blank = GetLayerByPos(d->bgpic, 5);
+  ASSERT_NE(blank, nullptr);
+  EXPECT_EQ(blank->geometry[0]->partX, 1);
+  EXPECT_EQ(WindowPixel(d, 61, 41), 0xFFFF00u);
+  ShutdownLayerSystem(L);
+}
+
+TEST_F(AnimTest, DiskAnimLayersDecodeTheFrameTheyShow) {
+  const std::string gif = ThreeFrameGif();
+  if (gif.empty()) GTEST_SKIP() << "no ImageMagick";
+  vlDisplay* d = OpenWindow();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".table 0 { fromdisk = 1 }\n.call base=1 loadanim 1 \"" + gif + "\" r0\n.call enablelayers\n"
+                ".call displayanimframe 1 0 0 2\n.call displayanimframe 1 20 0 3"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 1, 1), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 21, 1), 0x0000FFu);
+  ASSERT_EQ(Run(".call nextframe 1"), 0);
+  EXPECT_EQ(WindowPixel(d, 1, 1), 0x0000FFu);
+  RefreshRect(L, 0, 0, 80, 60, 0);
+  EXPECT_EQ(WindowPixel(d, 1, 1), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 21, 1), 0x0000FFu);
+  EXPECT_EQ(Run(".call modifylayerframes 1 1"), ERR_ANIMDISK);
+  // PlayAnimDisk plays the file once and leaves nothing behind.
+  ASSERT_EQ(Run(".call disablelayers\n.call playanimdisk \"" + gif + "\" 40 40 nil -2"), 0);
+  EXPECT_EQ(WindowPixel(d, 41, 41), 0x0000FFu);
   ShutdownLayerSystem(L);
 }
 
