@@ -150,6 +150,13 @@ int DisplayAnimFrameObject(vlVMState* state, vlAnim* anim, int32_t x, int32_t y,
 
 int PlayAnimObject(vlVMState* state, int disk);
 
+// What players and moves share: the clock in milliseconds, and the
+// async-draw notifications about the layer they draw (a layer leaving the
+// BGPic hands over to the one below it; the drawn layer is reported).
+struct vlLayer;
+int64_t AnimClockMs();
+void TrackDrawnLayer(int32_t code, void* argument, vlLayer** layer);
+
 // Saving and streams.
 int CmdSaveAnim(vlVMState* state);
 int CmdBeginAnimStream(vlVMState* state);

@@ -56,13 +56,8 @@ struct vlAnimPlayer {
   int32_t smooth;
   uint32_t transformOn;
   uint32_t ownsAnim;  // a PlayAnimDisk temporary
+  uint32_t layersMode;
 };
-
-int64_t NowMs() {
-  vlTimeVal t{};
-  GetSysTime(&t);
-  return int64_t{t.seconds} * 1000 + t.micros / 1000;
-}
 
 int32_t SpeedToDelay(int32_t speed) {
   switch (speed) {
@@ -107,10 +102,10 @@ int TakeBackground(vlAnimPlayer* p) {
 int DrawFrame(vlAnimPlayer* p) {
   vlVMState* L = p->vm;
   const int32_t index = p->frame - 1;
-  if (p->layer) {
-    vlLayer* layer = GetLayerByPos(vlCurrentOutput, p->layerPos);
-    if (!layer) return ERR_LAYERRANGE;
-    return SetAnimLayerFrame(L, layer, VL_KEEPPOSITION, VL_KEEPPOSITION, p->frame);
+  if (p->layersMode) {
+    // The layer went (and none was below it): nothing left to show.
+    if (!p->layer) return 0;
+    return SetAnimLayerFrame(L, p->layer, VL_KEEPPOSITION, VL_KEEPPOSITION, p->frame);
   }
   vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
   if (int status = GetAnimFrameBitmaps(p->anim, index, 0, 1, &b, &m, &a)) return status;
@@ -149,7 +144,7 @@ int DrawFrame(vlAnimPlayer* p) {
 int Step(vlAnimPlayer* p, int32_t* done) {
   *done = 0;
   if (p->async) {
-    const int64_t now = NowMs();
+    const int64_t now = AnimClockMs();
     if (now <= p->dueMs) return 0;
     p->dueMs = now;
   }
@@ -158,10 +153,10 @@ int Step(vlAnimPlayer* p, int32_t* done) {
   if (p->async) {
     p->dueMs += delay;
   } else if (delay > 0) {
-    const int64_t rest = delay - (NowMs() - p->dueMs);
+    const int64_t rest = delay - (AnimClockMs() - p->dueMs);
     if (rest > 0)
       if (int status = SleepPumpingEvents(p->vm, static_cast<uint32_t>(rest))) return status;
-    p->dueMs = NowMs();
+    p->dueMs = AnimClockMs();
   }
   if (++p->frame > p->anim->frameCount) {
     if (p->pass == p->times) {
@@ -178,16 +173,29 @@ int AsyncStep(void* user, int32_t* done) { return Step(static_cast<vlAnimPlayer*
 void AsyncRelease(void* user, int32_t) { FreePlayer(static_cast<vlAnimPlayer*>(user)); }
 intptr_t AsyncNotify(int32_t code, void* argument, void* user, intptr_t) {
   auto* p = static_cast<vlAnimPlayer*>(user);
-  if (code == 0 && p->layer && argument == p->layer) {
-    p->layer = reinterpret_cast<vlLayer*>(p->layer->prev);
-    if (p->layerPos > 1) --p->layerPos;
-  } else if (code == ADN_DRAWNOBJECT && argument) {
-    *static_cast<void**>(argument) = p->layer;
-  }
+  vlLayer* before = p->layer;
+  TrackDrawnLayer(code, argument, &p->layer);
+  if (p->layer != before && p->layerPos > 1) --p->layerPos;
   return 0;
 }
 
 }  // namespace
+
+int64_t AnimClockMs() {
+  vlTimeVal t{};
+  GetSysTime(&t);
+  return int64_t{t.seconds} * 1000 + t.micros / 1000;
+}
+
+void TrackDrawnLayer(int32_t code, void* argument, vlLayer** layer) {
+  if (code == 0 && *layer && argument == *layer) {
+    // The head sentinel before the bottom layer is no layer.
+    vlNode* below = reinterpret_cast<vlNode*>(*layer)->pred;
+    *layer = below && below->pred ? reinterpret_cast<vlLayer*>(below) : nullptr;
+  } else if (code == ADN_DRAWNOBJECT && argument) {
+    *static_cast<void**>(argument) = *layer;
+  }
+}
 
 int CheckSelectionState() {
   vlDisplay* d = vlCurrentDisplay;
@@ -304,6 +312,7 @@ int PlayAnimObject(vlVMState* L, int disk) {
     const int32_t lx = x - static_cast<int32_t>(anim->width * ax), ly = y - static_cast<int32_t>(anim->height * ay);
     if (int status = AddAnimLayer(L, anim, lx, ly, 0, -1, &layer)) return fail(status);
     p->layer = layer;
+    p->layersMode = 1;
     p->layerPos = CountLayers(vlCurrentOutput);
   } else {
     if (matrix[0] != 1 || matrix[1] != 0 || matrix[2] != 0 || matrix[3] != 1) {
@@ -317,7 +326,7 @@ int PlayAnimObject(vlVMState* L, int disk) {
   }
   p->frame = 1;
   p->pass = 1;
-  p->dueMs = NowMs();
+  p->dueMs = AnimClockMs();
   if (async) {
     void* handle = nullptr;
     if (int status = NewAsyncDraw(ADF_ANIM, AsyncStep, nullptr, nullptr, AsyncRelease, AsyncNotify, p, &handle))

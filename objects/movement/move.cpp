@@ -30,12 +30,6 @@ int32_t vlMoveFrameDelayUs = 16667;
 
 namespace {
 
-int64_t NowMs() {
-  vlTimeVal t{};
-  GetSysTime(&t);
-  return int64_t{t.seconds} * 1000 + t.micros / 1000;
-}
-
 int32_t Sign(int32_t v) { return (v > 0) - (v < 0); }
 
 int32_t AnimDelay(const vlMoveJob* j) {
@@ -158,8 +152,9 @@ int Draw(vlMoveJob* j) {
     if (int status = GetSpriteByID(L, j->id, &s, 0)) return status;
     return PlaceSprite(L, s, j->x, j->y, j->frame + 1);
   }
-  if (j->layer) {
-    MoveLayerTo(L, j->layer, nullptr, j->x, j->y, 0, 0, nullptr);
+  if (j->layerJob) {
+    // A layer that went with none below it is not drawn any more.
+    if (j->layer) MoveLayerTo(L, j->layer, nullptr, j->x, j->y, 0, 0, nullptr);
     return 0;
   }
   if (j->kind == VL_KIND_ANIM && !j->bitmap) {
@@ -184,12 +179,7 @@ int Draw(vlMoveJob* j) {
 int StepCallback(void* user, int32_t* done) { return MoveStep(static_cast<vlMoveJob*>(user), done); }
 void ReleaseCallback(void* user, int32_t) { FreeMoveJob(static_cast<vlMoveJob*>(user)); }
 intptr_t NotifyCallback(int32_t code, void* argument, void* user, intptr_t) {
-  auto* j = static_cast<vlMoveJob*>(user);
-  if (code == 0 && j->layer && argument == j->layer) {
-    j->layer = reinterpret_cast<vlLayer*>(j->layer->prev);
-  } else if (code == ADN_DRAWNOBJECT && argument) {
-    *static_cast<void**>(argument) = j->layer;
-  }
+  TrackDrawnLayer(code, argument, &static_cast<vlMoveJob*>(user)->layer);
   return 0;
 }
 
@@ -217,7 +207,7 @@ int MoveStep(vlMoveJob* j, int32_t* done) {
   if (int status = Draw(j)) return status;
   j->prevX = j->x, j->prevY = j->y;
   if (j->frameCount > 0) {
-    const int64_t now = NowMs();
+    const int64_t now = AnimClockMs();
     if (j->frameChanged) {
       // A sprite's next frame is due one anim speed after the change.
       j->frameChanged = 0;
@@ -225,8 +215,9 @@ int MoveStep(vlMoveJob* j, int32_t* done) {
     } else if (now > j->nextFrameMs) {
       j->frame = (j->frame + 1) % j->frameCount;
       ReleaseFrame(j);
-      if (j->layer) {
-        if (int status = SetAnimLayerFrame(j->vm, j->layer, VL_KEEPPOSITION, VL_KEEPPOSITION, j->frame + 1))
+      if (j->layerJob) {
+        if (j->layer)
+          if (int status = SetAnimLayerFrame(j->vm, j->layer, VL_KEEPPOSITION, VL_KEEPPOSITION, j->frame + 1))
           return status;
         j->nextFrameMs = now + AnimDelay(j);
       } else if (j->kind == VL_KIND_SPRITE) {
@@ -431,13 +422,14 @@ int RunObjectMove(vlMoveJob* j) {
     }
     if (!j->layer) return fail(ERR_LAYERRANGE);
   }
+  j->layerJob = j->layer ? 1 : 0;
   if (j->layer) {
     MoveLayerTo(L, j->layer, nullptr, j->x, j->y, 0, 0, nullptr);
   } else if (j->kind != VL_KIND_SPRITE) {
     if (int status = TakeBackground(j)) return fail(status);
   }
   j->prevX = j->x, j->prevY = j->y;
-  const int64_t now = NowMs();
+  const int64_t now = AnimClockMs();
   if (j->animSpeed == -4)
     j->nextFrameMs = now + (j->anim ? GetAnimFrameDelay(j->anim, 0) : -4);
   else

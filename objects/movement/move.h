@@ -67,6 +67,7 @@ struct vlMoveJob {
   uint32_t frameChanged;
   // Which axes move (the minor axis of a diagonal move included).
   int32_t minorAxis;  // 0 x, 1 y, -1 none
+  uint32_t layerJob;  // the object moves as a layer
 };
 
 // Foreground pause between steps, in microseconds (the frame rate).

@@ -65,6 +65,14 @@ class AnimTest : public vltest::DisplayTest {
                       file + "' 2>/dev/null";
     return std::system(cmd.c_str()) == 0 ? file : "";
   }
+  // Brush 1: three 4x4 tiles side by side, red, green and blue.
+  void TileBrush() {
+    ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
+    vlBrush* b = nullptr;
+    ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+    FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
+    FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  }
   std::string dir_;
 };
 
@@ -165,11 +173,7 @@ TEST_F(AnimTest, LoadErrors) {
 
 TEST_F(AnimTest, CreateFromBrushGridAndEditFrames) {
   // A 12x4 brush of three 4x4 tiles: red, green, blue.
-  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
-  vlBrush* b = nullptr;
-  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
-  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
-  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_NO_FATAL_FAILURE(TileBrush());
   ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3"), 0);
   vlAnim* a = Anim(1);
   ASSERT_NE(a, nullptr);
@@ -228,11 +232,7 @@ TEST_F(AnimTest, CreateFromBrushGridAndEditFrames) {
 }
 
 TEST_F(AnimTest, SavedGifReadsBackThroughImageMagickAndTheReader) {
-  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
-  vlBrush* b = nullptr;
-  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
-  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
-  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_NO_FATAL_FAILURE(TileBrush());
   ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3\n.call setanimframedelay 1 2 200"), 0);
   const std::string gif = dir_ + "/saved.gif";
   EXPECT_EQ(Run(".table 0 { colors = 1 }\n.call base=1 saveanim 1 \"" + gif + "\" 0 r0"), ERR_WRONGUSAGE);
@@ -293,11 +293,7 @@ TEST_F(AnimTest, SavedGifReadsBackThroughImageMagickAndTheReader) {
 TEST_F(AnimTest, PlayAnimOnTheWindowAndAsLayer) {
   vlDisplay* d = OpenWindow();
   ASSERT_NE(d, nullptr);
-  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
-  vlBrush* b = nullptr;
-  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
-  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
-  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_NO_FATAL_FAILURE(TileBrush());
   ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3"), 0);
   // Played once at full speed: the last frame stays on the window.
   ASSERT_EQ(Run(".call playanim 1 10 20 -2"), 0);
@@ -333,11 +329,7 @@ TEST_F(AnimTest, PlayAnimOnTheWindowAndAsLayer) {
 TEST_F(AnimTest, SpritesShowMoveAndRefuseChanges) {
   vlDisplay* d = OpenWindow();
   ASSERT_NE(d, nullptr);
-  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
-  vlBrush* b = nullptr;
-  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
-  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
-  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_NO_FATAL_FAILURE(TileBrush());
   ASSERT_EQ(Run(".call createsprite 1 3 1 4 4 3 3"), 0);
   vlSprite* s = Sprite(1);
   ASSERT_NE(s, nullptr);
@@ -389,11 +381,7 @@ TEST_F(AnimTest, AnimLayerFramesStepAndChangePrivately) {
   vlDisplay* d = OpenWindow();
   ASSERT_NE(d, nullptr);
   ASSERT_EQ(OpenLayersLib(L), 0);
-  ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
-  vlBrush* b = nullptr;
-  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
-  FillBitmapRect(b->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
-  FillBitmapRect(b->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+  ASSERT_NO_FATAL_FAILURE(TileBrush());
   ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3\n.call enablelayers\n"
                 ".call displayanimframe 1 10 10 3\n.call displayanimframe 1 30 10 1\n"
                 ".call createbrush 2 4 4 16777215\n.call displaybrush 2 50 10"),
