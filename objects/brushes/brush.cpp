@@ -6,7 +6,10 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layers/layer_users.h"
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
+#include "graphics/picture_engines.h"
 #include "runtime/errors.h"
 #include "runtime/loaded_source.h"
 #include "runtime/object_data.h"
@@ -16,9 +19,7 @@ vlBrush* vlBrushList = nullptr;
 
 namespace {
 
-bool SameBrushId(const vlBrush* b, vlObjectId id) {
-  return id.handle ? b->idHandle == id.handle : (!b->idHandle && b->idNumber == id.number);
-}
+bool SameBrushId(const vlBrush* b, vlObjectId id) { return b->idHandle == id.handle && b->idNumber == id.number; }
 
 void FreeBrushData(vlVMState* L, vlBrush* b) {
   if (b->source) ReleaseLoadedSource(b->source);
@@ -101,17 +102,67 @@ int NewBrush(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int 
   return status;
 }
 
-int GetBrushByID(vlVMState*, vlObjectId id, vlBrush** out, uint32_t flags) {
-  for (vlBrush* b = vlBrushList; b; b = b->next) {
-    if (!SameBrushId(b, id) || (b->orphaned && !(flags & VL_BRUSH_FINDORPHANS))) continue;
-    if ((flags & VL_BRUSH_FINDUNLOCKED) && b->locked) return ERR_LOCKEDOBJ;
-    *out = b;
-    return 0;
+int CopyBrushForLayer(vlVMState* L, const vlBrush* r, vlObjectId* id, vlBrush** out) {
+  vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+  if (r->bitmap)
+    if (int status = CopyBitmapRegion(r->bitmap, r->mask, r->alpha, 0, 0, r->width, r->height, 0, 0, 0, &b,
+                                      r->mask ? &m : nullptr, r->alpha ? &a : nullptr))
+      return status;
+  vlObjectData* data = nullptr;
+  int status = r->data ? CopyObjectDataList(L, r->data, &data) : 0;
+  vlBrush* copy = nullptr;
+  if (!status)
+    status = AddBrush(id, b, m, a, r->width, r->height, r->sourceRowLength, r->source, r->transparentColor, r->kind,
+                      &copy);
+  if (status) {
+    if (data) FreeObjectDataList(L, &data);
+    if (b) DeleteBitmap(b);
+    if (m) DeleteMaskPlane(m);
+    if (a) DeleteAlphaPlane(a);
+    return status;
   }
-  *out = nullptr;
-  if (id.handle) return ERR_FINDARRAY;
-  SetErrorArgIndex(id.number);
-  return ERR_FINDBRUSH;
+  copy->data = data;
+  copy->scaledVector = r->scaledVector;
+  copy->srcX = r->srcX, copy->srcY = r->srcY, copy->srcWidth = r->srcWidth, copy->srcHeight = r->srcHeight;
+  copy->loaderWord = r->loaderWord;
+  if (copy->source) RetainLoadedSource(copy->source);
+  *out = copy;
+  return 0;
+}
+
+namespace {
+
+int CopyForLayers(vlVMState* L, void* record, vlObjectId* id, void** copy) {
+  vlBrush* made = nullptr;
+  int status = CopyBrushForLayer(L, static_cast<vlBrush*>(record), id, &made);
+  if (!status) made->orphaned = 1;
+  *copy = made;
+  return status;
+}
+
+}  // namespace
+
+int GetBrushByID(vlVMState* L, vlObjectId id, vlBrush** out, uint32_t flags) {
+  vlBrush* found = nullptr;
+  for (vlBrush* b = vlBrushList; b; b = b->next) {
+    if (!SameBrushId(b, id)) continue;
+    if ((flags & VL_BRUSH_NOVECTOR) && b->kind == 1) return ERR_BRUSHTYPE;
+    if (!(flags & VL_BRUSH_HARDWAREOK) && b->hardware) return ERR_HWBRUSH;
+    if ((flags & VL_BRUSH_FINDORPHANS) || !b->orphaned) {
+      found = b;
+      break;
+    }
+  }
+  *out = found;
+  if (!found) {
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorArgIndex(id.number);
+    return ERR_FINDBRUSH;
+  }
+  if ((flags & VL_BRUSH_FINDUNLOCKED) && found->locked) return ERR_LOCKEDOBJ;
+  if ((flags & (VL_BRUSH_FINDUNLOCKED | VL_BRUSH_NOLAYERCOPY)) == VL_BRUSH_FINDUNLOCKED)
+    if (int status = ForObjectLayerUser(L, VL_LAYER_BRUSH, id, CopyForLayers, found, nullptr)) return status;
+  return 0;
 }
 
 int FreeBrushByID(vlVMState* L, vlObjectId id, int reportMissing) {
@@ -121,10 +172,29 @@ int FreeBrushByID(vlVMState* L, vlObjectId id, int reportMissing) {
   if (b && IsActiveBrush(b)) return ERR_MODIFYABR;
   int status = GetBrushByID(L, id, &b, VL_BRUSH_FINDUNLOCKED | VL_BRUSH_NOLAYERCOPY | VL_BRUSH_HARDWAREOK);
   if (status) return (!reportMissing && status != ERR_LOCKEDOBJ) ? 0 : status;
+  // Layers keep showing it: the record stays, known only to them.
+  if (RebindLayersToRecord(VL_LAYER_BRUSH, id, b)) {
+    b->idNumber = 0;
+    b->idHandle = b;
+    b->orphaned = 1;
+    return 0;
+  }
   Unlink(b);
   FreeBrushData(L, b);
   delete b;
   return 0;
+}
+
+void PurgeOrphanBrushes(vlVMState* L) {
+  for (vlBrush* b = vlBrushList; b;) {
+    vlBrush* next = b->next;
+    if (b->orphaned && !FindLayerShowingObject(VL_LAYER_BRUSH, b->id(), nullptr, nullptr, nullptr)) {
+      Unlink(b);
+      FreeBrushData(L, b);
+      delete b;
+    }
+    b = next;
+  }
 }
 
 void FreeAllBrushes(vlVMState* L) {

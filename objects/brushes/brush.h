@@ -46,6 +46,7 @@ enum : uint32_t {
   VL_BRUSH_FINDUNLOCKED = 1,  // refuse a locked brush
   VL_BRUSH_FINDORPHANS = 2,
   VL_BRUSH_NOLAYERCOPY = 4,
+  VL_BRUSH_NOVECTOR = 8,
   VL_BRUSH_HARDWAREOK = 16,
 };
 
@@ -59,6 +60,10 @@ int NewBrush(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int 
              vlBrush** out);
 int GetBrushByID(vlVMState* state, vlObjectId id, vlBrush** out, uint32_t flags);
 int FreeBrushByID(vlVMState* state, vlObjectId id, int reportMissing);
+// A copy of r with its planes, user data and source (one more reference).
+int CopyBrushForLayer(vlVMState* state, const vlBrush* r, vlObjectId* id, vlBrush** out);
+// Frees the orphaned brushes that no layer shows any more.
+void PurgeOrphanBrushes(vlVMState* state);
 void FreeAllBrushes(vlVMState* state);
 // The display draws into this brush (or its mask or alpha channel).
 bool IsActiveBrush(const vlBrush* brush);
@@ -67,6 +72,16 @@ bool IsActiveBrush(const vlBrush* brush);
 // (0 none). A part (srcX, srcY, width, height) when part is set.
 int DisplayBrushObject(vlVMState* state, vlObjectId id, int part, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
                        int32_t width, int32_t height, int tagIndex);
+
+// The shared display routine for brushes (type 3), brush parts (12) and
+// BGPic parts (13): tags at tagIndex (0 none); render draws a BGPic part
+// with its layers. Flags: 1 no drawing at once, 2 handed to the layer, 4
+// leave drawing to the layers, 8 no drawing at once (orphans found), 0x400
+// find orphaned objects.
+int DisplayObjectOnTarget(vlVMState* state, uint32_t type, vlObjectId id, int32_t srcX, int32_t srcY, int32_t x,
+                          int32_t y, int32_t width, int32_t height, int render, int tagIndex, uint32_t flags);
+// Registers brushes as layer sources and the display routine's hooks.
+void InstallBrushDisplayHooks();
 
 int OpenBrushLib(vlVMState* state);
 // GetAttribute and the planes clip regions and pointers are made from.

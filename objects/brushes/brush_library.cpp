@@ -207,17 +207,6 @@ int CmdCopyBrush(vlVMState* L) {
   return Finish(L, automatic, copy);
 }
 
-// Reads the anchor of a draw-tag table; other keys are the layer system's.
-int ReadAnchor(vlVMState* L, int index, double* ax, double* ay) {
-  *ax = *ay = 0;
-  if (!index || vl::GetTypeAt(L, index) == -1 || vl::GetTypeAt(L, index) == VL_TNIL) return 0;
-  if (vl::GetTypeAt(L, index) != VL_TTABLE) return ERR_TABEXPECTED;
-  GetTableNumber(L, index, "anchorx", ax, nullptr);
-  GetTableNumber(L, index, "anchory", ay, nullptr);
-  if (*ax < 0 || *ax > 1 || *ay < 0 || *ay > 1 || std::isnan(*ax) || std::isnan(*ay)) return ERR_WRONGUSAGE;
-  return 0;
-}
-
 int CmdDisplayBrush(vlVMState* L) {
   CheckArgs(L, 3, 4, 0, 0);
   vlObjectId id;
@@ -341,44 +330,6 @@ const vlCommand kBrushCommands[] = {
 
 }  // namespace
 
-int DisplayBrushObject(vlVMState* L, vlObjectId id, int part, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
-                       int32_t width, int32_t height, int tagIndex) {
-  vlDisplay* d = vlCurrentDisplay;
-  vlBrush* b = nullptr;
-  if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK)) return status;
-  if (d && IsActiveBrush(b)) LeaveSelectMode(L, d, 0);
-  if (!b->bitmap) return ERR_BRUSHTYPE;
-  if (part && b->kind == 1) return ERR_BRUSHTYPE;
-  if (!part) {
-    width = b->width;
-    height = b->height;
-  }
-  if (width <= 0 || height <= 0) return ERR_BADDIMENSIONS;
-  double ax = 0, ay = 0;
-  if (int status = ReadAnchor(L, tagIndex, &ax, &ay)) return status;
-  vlBGPic* target = vlCurrentOutput;
-  const int32_t tw = target ? target->width : 0, th = target ? target->height : 0;
-  x = ResolvePosX(x, width, tw, ax);
-  y = ResolvePosY(y, height, th, ay);
-  srcX = ResolvePosX(srcX, width, b->width, 0);
-  srcY = ResolvePosY(srcY, height, b->height, 0);
-  if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
-  if (srcX >= b->width || srcY >= b->height) return ERR_COORDSRANGE;
-  if (srcX + width > b->width) width = b->width - srcX;
-  if (srcY + height > b->height) height = b->height - srcY;
-  if (!d || !target) return 0;
-  x -= static_cast<int32_t>(width * ax);
-  y -= static_cast<int32_t>(height * ay);
-  // A scaled display draws from its BGPic on refresh.
-  if (d->outputType == VL_OUTPUT_DISPLAY && (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX != 0 &&
-      d->scaleY != 0)
-    return 0;
-  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
-  SafeBlt(L, b->bitmap, srcX, srcY, dst, x, y, width, height, srcX + width, srcY + height, tw, th, 140, b->mask,
-          b->alpha, static_cast<const vlClipRegion*>(target->clipRegion));
-  return 0;
-}
-
 void FreeBrushLib(vlVMState* L) { FreeAllBrushes(L); }
 
 int OpenBrushLib(vlVMState* L) {
@@ -388,6 +339,7 @@ int OpenBrushLib(vlVMState* L) {
   gLayerHooks.brushBitmap = BrushBitmapHook;
   gLayerHooks.bgpicToBrush = BGPicToBrushHook;
   InstallBrushGraphicsHooks();
+  InstallBrushDisplayHooks();
   if (int status = RegisterLibrary(kBrushCommands, "brush")) return status;
   return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBrushList));
 }

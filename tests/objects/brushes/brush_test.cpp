@@ -81,7 +81,7 @@ TEST_F(BrushTest, LoadBrushMatchesImageMagick) {
                          "/rgb.png' && convert '" + bmp + "' -strip -interlace PNG PNG8:'" + dir + "/pal.png'")
                             .c_str()),
             0);
-  for (const std::string file : {bmp, Data("bmp/g/pal8.bmp"), Data("bmp/g/pal4.bmp"), Data("bmp/g/pal8rle.bmp"), dir + "/rgb.png",
+  for (const std::string& file : {bmp, Data("bmp/g/pal8.bmp"), Data("bmp/g/pal4.bmp"), Data("bmp/g/pal8rle.bmp"), dir + "/rgb.png",
                                  dir + "/pal.png"}) {
     SCOPED_TRACE(file);
     std::vector<uint8_t> rgb = Magick(file, "", "RGB");

@@ -1,0 +1,183 @@
+// Display tags: the option table of the commands that show pictures.
+#include "display/draw_tags.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "display/bgpic.h"
+#include "runtime/option_readers.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+int32_t Level255(vlVMState* L, int index, const char* key, int* found) {
+  double v = 0;
+  int percent = 0;
+  if (!GetTableNumberOrPercent(L, index, key, &v, 255, 0, &percent, found)) return 0;
+  if (!(v > 0)) return 0;
+  return v > 255 ? 255 : static_cast<int32_t>(v);
+}
+
+void DefaultForm(vlDrawTags* tags) {
+  tags->form = {};
+  tags->form.shadow = {0, 0x80000000u, 4, 3, 5.0, 5.0 / 3.0};
+  tags->form.border = {0, 0, 2};
+  tags->needsLayerProcessing = 0;
+}
+
+}  // namespace
+
+void BuildTransformMatrix(vlLayerTransform* t, int32_t tw, int32_t th, int32_t sw, int32_t sh, double sx,
+                          double sy, double angle) {
+  double a, d;
+  if ((tw && tw != sw) || (th && th != sh)) {
+    a = static_cast<double>(tw ? tw : sw) / sw;
+    d = static_cast<double>(th ? th : sh) / sh;
+  } else {
+    a = sx;
+    d = sy;
+  }
+  double b = 0, c = 0;
+  if (angle != 0) {
+    const double r = (360.0 - std::fmod(angle, 360.0)) * 0.017453292519943295;
+    double s = std::sin(r), k = std::cos(r);
+    // Exact quarter turns keep the pixel grid.
+    if (std::fabs(s) < 1e-12) s = 0;
+    if (std::fabs(k) < 1e-12) k = 0;
+    const double na = a * k - b * s, nb = a * s + b * k, nc = c * k - d * s, nd = c * s + d * k;
+    a = na, b = nb, c = nc, d = nd;
+  }
+  t->a = a, t->b = b, t->c = c, t->d = d;
+}
+
+bool IsIdentityTransform(const vlLayerTransform& t) { return t.a == 1 && t.b == 0 && t.c == 0 && t.d == 1; }
+
+int ParseShadowTags(vlVMState* L, int index, vlLayerShadow* s, int* found) {
+  int on = 0;
+  GetTableBool(L, index, "shadow", &on, found);
+  if (!on) return 0;
+  s->on = 1;
+  int32_t v;
+  if (GetTableInt(L, index, "shadowcolor", &v, found)) s->color = static_cast<uint32_t>(v);
+  if (GetTableInt(L, index, "shadowdir", &v, found)) s->direction = static_cast<uint32_t>(v) & 7;
+  GetTableInt(L, index, "shadowsize", &s->size, found);
+  GetTableNumber(L, index, "shadowradius", &s->radius, found);
+  GetTableNumber(L, index, "shadowsigma", &s->sigma, found);
+  if (!(s->radius >= 1.0) || s->size < 0 || !(s->sigma > 0.0)) return ERR_WRONGUSAGE;
+  return 0;
+}
+
+int ParseBorderTags(vlVMState* L, int index, int edgeKeys, vlLayerBorder* b, int* found) {
+  int on = 0;
+  if (GetTableBool(L, index, "border", &on, found)) b->on = on;
+  int32_t v;
+  if (GetTableInt(L, index, "bordercolor", &v, found)) b->color = static_cast<uint32_t>(v);
+  if (GetTableInt(L, index, "bordersize", &v, found)) b->size = static_cast<uint32_t>(v);
+  if (edgeKeys) {
+    if (GetTableInt(L, index, "edgecolor", &v, found)) b->color = static_cast<uint32_t>(v);
+    if (GetTableInt(L, index, "edgesize", &v, found)) b->size = static_cast<uint32_t>(v);
+    if (GetTableInt(L, index, "outlinethickness", &v, found)) b->size = static_cast<uint32_t>(v);
+  }
+  if (b->on && static_cast<int32_t>(b->size) <= 0) return ERR_WRONGUSAGE;
+  return 0;
+}
+
+int ParseDrawTags(vlVMState* L, int index, int32_t sw, int32_t sh, int32_t tw, int32_t th, int smoothDefault,
+                  vlLayerTransform* t, vlDrawTags* tags, uint32_t flags) {
+  if (flags & VL_TAGS_INIT) {
+    DefaultLayerTransform(t);
+    t->targetWidth = tw == sw ? 0 : tw;
+    t->targetHeight = th == sh ? 0 : th;
+    if (!(flags & VL_TAGS_SMOOTHROTATE)) t->smooth = smoothDefault ? 1 : 0;
+    if (tags) DefaultForm(tags);
+  }
+  const int type = index ? vl::GetTypeAt(L, index) : -1;
+  const bool last = index && vl::GetStackTop(L) == index;
+  bool table = false;
+  if (type != -1 && last) {
+    if (type == VL_TTABLE)
+      table = true;
+    else if (flags & VL_TAGS_TABLEONLY)
+      return ERR_TABEXPECTED;
+  }
+  if (!table) {
+    if ((t->targetWidth && t->targetWidth != sw) || (t->targetHeight && t->targetHeight != sh))
+      BuildTransformMatrix(t, t->targetWidth, t->targetHeight, sw, sh, t->scaleX, t->scaleY, t->angle);
+    return 0;
+  }
+
+  double m[4];
+  int count = 0, given = 0;
+  GetTableNumberList(L, index, "transform", m, 4, 4, &count, &given);
+  if (given) {
+    if (m[0] == 0 || m[3] == 0) return ERR_WRONGUSAGE;
+    memcpy(t->fixed, m, sizeof m);
+    t->fixedMatrix = 1;
+    t->a = m[0], t->b = m[1], t->c = m[2], t->d = m[3];
+  } else {
+    int any = 0, scale = 0;
+    GetTableNumber(L, index, "scalex", &t->scaleX, &scale);
+    GetTableNumber(L, index, "scaley", &t->scaleY, &scale);
+    if (t->scaleX == 0 || t->scaleY == 0) return ERR_WRONGUSAGE;
+    any |= scale;
+    if (!scale && !(flags & VL_TAGS_NOSIZE)) {
+      int32_t w = 0, h = 0;
+      GetTableInt(L, index, "width", &w, nullptr);
+      GetTableInt(L, index, "height", &h, nullptr);
+      if (w) t->targetWidth = w, any = 1;
+      if (h) t->targetHeight = h, any = 1;
+      if (t->targetWidth < 0 || t->targetHeight < 0) return ERR_BADDIMENSIONS;
+    }
+    int rotate = 0;
+    if (!(flags & VL_TAGS_NOROTATE) && GetTableNumber(L, index, "rotate", &t->angle, &rotate)) {
+      t->angle = std::fmod(t->angle, 360.0);
+      if ((flags & VL_TAGS_SMOOTHROTATE) && t->angle != 0) t->smooth = smoothDefault ? 1 : 0;
+      any = 1;
+    }
+    if (any)
+      BuildTransformMatrix(t, t->targetWidth, t->targetHeight, sw, sh, t->scaleX, t->scaleY, t->angle);
+    else
+      t->fixedMatrix = 0;
+  }
+  int smooth = 0;
+  if (GetTableBool(L, index, "smoothscale", &smooth, nullptr)) t->smooth = smooth;
+  GetTableNumber(L, index, "anchorx", &t->anchorX, nullptr);
+  GetTableNumber(L, index, "anchory", &t->anchorY, nullptr);
+  if (!(t->anchorX >= 0 && t->anchorX <= 1) || !(t->anchorY >= 0 && t->anchorY <= 1)) return ERR_WRONGUSAGE;
+  if (!tags) return 0;
+
+  vlLayerOptions& f = tags->form;
+  int hidden = 0;
+  if (GetTableBool(L, index, "hidden", &hidden, nullptr)) f.hidden = hidden;
+  int found = 0;
+  const int32_t transparency = Level255(L, index, "transparency", &found);
+  if (found) f.transparency = static_cast<uint32_t>(transparency);
+  int tintGiven = 0;
+  const int32_t tint = Level255(L, index, "tint", &tintGiven);
+  vlLayerFilter& tf = f.filters[16];
+  if (tintGiven) {
+    tf.ints[1] = tint;
+    tf.active = tint > 0;
+  }
+  int32_t tintColor;
+  if (GetTableInt(L, index, "tintcolor", &tintColor, nullptr)) tf.ints[0] = tintColor;
+  int32_t insert = 0, insertGiven = 0;
+  const int32_t layerCount = CountLayers(vlCurrentOutput);
+  if (GetTableLayerID(L, index, "insertpos", &insert, &insertGiven)) {
+    if (insert < 0) return ERR_INVINSERT;
+    f.insertPos = insert > layerCount + 1 ? layerCount + 1 : insert;
+  }
+  if (int status = ParseShadowTags(L, index, &f.shadow, nullptr)) return status;
+  if (int status = ParseBorderTags(L, index, 0, &f.border, nullptr)) return status;
+  tags->needsLayerProcessing = f.hidden || f.transparency || LayerHasFilters(f.filters) || f.shadow.on ||
+                               f.border.on || (f.insertPos != 0 && f.insertPos != layerCount + 1);
+  char name[300] = "";
+  int nameGiven = 0;
+  GetTableString(L, index, "name", name, sizeof name, &nameGiven);
+  if (nameGiven) {
+    if (strlen(name) > 255) return ERR_NAMETOOLONG;
+    memcpy(f.name, name, strlen(name) + 1);
+  }
+  return 0;
+}

@@ -1,0 +1,38 @@
+// The optional table of display tags that the commands showing pictures
+// take: transform keys (scale, size, rotation, matrix, anchor) and form
+// keys (name, visibility, transparency, insert position, shadow, border).
+#pragma once
+#include <cstdint>
+
+#include "display/layers/layers.h"
+
+struct vlVMState;
+
+// One command's parsed tags: the transform part and the form part.
+struct vlDrawTags {
+  vlLayerTransform transform;
+  vlLayerOptions form;
+  uint32_t needsLayerProcessing;  // cannot simply be blitted
+};
+
+enum : uint32_t {
+  VL_TAGS_INIT = 1,          // start from the defaults, target size as given
+  VL_TAGS_TABLEONLY = 2,     // a non-table value at the index is an error
+  VL_TAGS_NOSIZE = 4,        // "width" and "height" are not read
+  VL_TAGS_NOROTATE = 8,      // "rotate" is not read
+  VL_TAGS_SMOOTHROTATE = 16, // smooth scaling only for a rotation
+};
+
+// Fills the block's matrix from target size (0: source size), scale
+// factors and an angle in degrees (positive turns counter-clockwise).
+void BuildTransformMatrix(vlLayerTransform* t, int32_t targetWidth, int32_t targetHeight, int32_t sourceWidth,
+                          int32_t sourceHeight, double scaleX, double scaleY, double angle);
+bool IsIdentityTransform(const vlLayerTransform& t);
+
+// Reads the tags at index (which must be the last argument to be read).
+// form null: only the transform part.
+int ParseDrawTags(vlVMState* state, int index, int32_t sourceWidth, int32_t sourceHeight, int32_t targetWidth,
+                  int32_t targetHeight, int smoothDefault, vlLayerTransform* transform, vlDrawTags* form,
+                  uint32_t flags);
+int ParseShadowTags(vlVMState* state, int index, vlLayerShadow* shadow, int* found);
+int ParseBorderTags(vlVMState* state, int index, int edgeKeys, vlLayerBorder* border, int* found);

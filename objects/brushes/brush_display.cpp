@@ -1,0 +1,273 @@
+// Showing brushes and BGPic parts on the current drawing target: as a new
+// layer of the current BGPic when layers are on, else drawn at once with
+// the display tags' transform, filters and transparency applied.
+#include <cstring>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/draw_tags.h"
+#include "display/layer_hooks.h"
+#include "display/layers/layers.h"
+#include "display/safe_blt.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/geometry.h"
+#include "graphics/picture_engines.h"
+#include "graphics/position.h"
+#include "objects/brushes/brush.h"
+#include "runtime/error_vm.h"
+#include "runtime/object_data.h"
+#include "runtime/option_readers.h"
+#include "vm/argreaders.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+constexpr int kErrHardwareUnsupported = 1498;
+
+// A picture triple, deleted on scope exit when owned.
+struct Triple {
+  vlBitmap* image = nullptr;
+  vlBitmap* mask = nullptr;
+  vlBitmap* alpha = nullptr;
+  bool owned = false;
+  void Release() {
+    if (owned) {
+      if (image) DeleteBitmap(image);
+      if (mask) DeleteMaskPlane(mask);
+      if (alpha) DeleteAlphaPlane(alpha);
+    }
+    image = mask = alpha = nullptr;
+    owned = false;
+  }
+  ~Triple() { Release(); }
+};
+
+// Applies opacity 255 - t to an owned triple: the alpha plane is scaled,
+// or made from the mask (which goes) or filled.
+int ApplyTransparency(Triple* p, int32_t width, int32_t height, uint32_t t) {
+  const int32_t level = 255 - static_cast<int32_t>(t > 255 ? 255 : t);
+  if (p->alpha) {
+    ScaleAlphaPlane(p->alpha, p->alpha, level);
+    return 0;
+  }
+  vlBitmap* alpha = NewAlphaPlane(width, height, 1, nullptr, 0);
+  if (!alpha) return ERR_ALLOCALPHA;
+  if (p->mask) {
+    CopyMaskRect(p->mask, 0, 0, alpha, 0, 0, width, height, static_cast<uint8_t>(level));
+    DeleteMaskPlane(p->mask);
+    p->mask = nullptr;
+  } else {
+    FillAlphaRect(alpha, 0, 0, width, height, static_cast<uint8_t>(level));
+  }
+  p->alpha = alpha;
+  return 0;
+}
+
+}  // namespace
+
+int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t srcX, int32_t srcY, int32_t x,
+                          int32_t y, int32_t width, int32_t height, int render, int tagIndex, uint32_t flags) {
+  vlDisplay* d = vlCurrentDisplay;
+  Triple pic;
+  int32_t objWidth = 0, objHeight = 0;
+  bool hardware = false;
+  vlObjectId sourceId = id;
+  vlBGPic* bgpic = nullptr;
+  const uint32_t orphans = (flags & (8 | 0x400)) ? uint32_t{VL_BRUSH_FINDORPHANS} : 0u;
+  if (type == VL_LAYER_BRUSH || type == VL_LAYER_BRUSHPART) {
+    vlBrush* b = nullptr;
+    if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK | orphans)) return status;
+    if (d && IsActiveBrush(b)) LeaveSelectMode(L, d, 0);
+    if (b->hardware && b->display && d && b->display != d) return ERR_INCOMPATBRUSH;
+    if (!b->bitmap) return ERR_BRUSHTYPE;
+    if (type == VL_LAYER_BRUSHPART && b->kind == 1) return ERR_BRUSHTYPE;
+    if (type == VL_LAYER_BRUSH && b->kind == 1 && b->scaledVector && d && d->layersOn) return ERR_TFVBRUSH;
+    pic.image = b->bitmap, pic.mask = b->mask, pic.alpha = b->alpha;
+    hardware = b->hardware;
+    objWidth = b->width, objHeight = b->height;
+    sourceId = b->id();
+    if (type == VL_LAYER_BRUSH) width = b->width, height = b->height;
+  } else if (type == VL_LAYER_BGPICPART) {
+    if (id.number == -1 && !id.handle) {
+      if (!d) return ERR_CLOSEDDISPLAY;
+      bgpic = d->bgpic;
+    } else if (int status = GetBGPicByID(L, id, &bgpic, orphans ? 2 : 0)) {
+      return status;
+    }
+    pic.image = bgpic->curBitmap, pic.mask = bgpic->curMask, pic.alpha = bgpic->curAlpha;
+    objWidth = bgpic->width, objHeight = bgpic->height;
+    sourceId = bgpic->id();
+  } else {
+    return ERR_WRONGUSAGE;
+  }
+  if (width <= 0 || height <= 0) return ERR_BADDIMENSIONS;
+
+  vlDrawTags tags;
+  vlLayerTransform& t = tags.transform;
+  if (int status = ParseDrawTags(L, tagIndex, width, height, width, height, 0, &t, &tags,
+                                 type == VL_LAYER_BGPICPART ? VL_TAGS_INIT : VL_TAGS_INIT | VL_TAGS_TABLEONLY))
+    return status;
+
+  vlBGPic* target = vlCurrentOutput;
+  const int32_t tw = target ? target->width : 0, th = target ? target->height : 0;
+  if (type == VL_LAYER_BGPICPART) {
+    if (x == -1) x = srcX;
+    if (y == -1) y = srcY;
+  }
+  x = ResolvePosX(x, width, tw, t.anchorX);
+  y = ResolvePosY(y, height, th, t.anchorY);
+  srcX = ResolvePosX(srcX, width, objWidth, 0);
+  srcY = ResolvePosY(srcY, height, objHeight, 0);
+  if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
+  if (srcX >= objWidth || srcY >= objHeight) return ERR_COORDSRANGE;
+  if (srcX + width > objWidth) width = objWidth - srcX;
+  if (srcY + height > objHeight) height = objHeight - srcY;
+  if (!d || !target) return 0;
+
+  // A BGPic part drawn with its layers is a picture of its own.
+  if (type == VL_LAYER_BGPICPART && render) {
+    vlBitmap* rendered = NewBitmap(width, height, 0, nullptr);
+    if (!rendered) return ERR_BITMAP;
+    vlBitmap* whole = NewBitmap(objWidth, objHeight, 0, nullptr);
+    if (!whole) {
+      DeleteBitmap(rendered);
+      return ERR_BITMAP;
+    }
+    gLayerHooks.redrawLayers(L, d, bgpic, whole, 0, 0, objWidth, objHeight, 16);
+    BltBitmap(whole, srcX, srcY, rendered, 0, 0, width, height);
+    DeleteBitmap(whole);
+    pic.image = rendered, pic.mask = pic.alpha = nullptr;
+    pic.owned = true;
+    srcX = srcY = 0;
+  }
+
+  const bool identity = IsIdentityTransform(t);
+  bool drawNow = true, anchored = false;
+  if (d->layersOn) {
+    vlLayerGeometry* g = NewLayerGeometry();
+    if (!g) return ERR_MEM;
+    g->x = x, g->y = y, g->width = width, g->height = height;
+    g->partX = srcX, g->partY = srcY;
+    vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+    uint32_t layerType = type;
+    if (pic.owned) {
+      // The layer keeps the rendered picture itself.
+      image = pic.image, mask = pic.mask, alpha = pic.alpha;
+      pic.owned = false;
+      g->partX = g->partY = 0;
+    }
+    vlLayer* layer = nullptr;
+    if (int status = AddLayer(L, layerType, &sourceId, x, y, width, height, &t, &tags.form, image, mask, alpha, g,
+                              -1, (flags & 2) | VL_ADDLAYER_DISPLAYSCALED, &layer))
+      return status;
+    drawNow = identity && !(flags & 4) && !tags.needsLayerProcessing;
+    if (drawNow && d->outputType == VL_OUTPUT_BGPIC) {
+      InvalidateLayer(L, &d->dirty, layer, layer->geometry[2]);
+      return 0;
+    }
+  } else {
+    if (!identity) {
+      Triple made;
+      int32_t nw = 0, nh = 0;
+      const double m[4] = {t.a, t.b, t.c, t.d};
+      if (int status = TransformBitmap(pic.image, pic.mask, pic.alpha, srcX, srcY, width, height, m, t.smooth, 0,
+                                       &made.image, &made.mask, &made.alpha, &nw, &nh))
+        return status;
+      // The anchor point of the picture stays where it was: x, y become
+      // the top-left of the transformed picture.
+      int32_t fx = 0, fy = 0;
+      FitRotatedRect(x, y, width, height, t.anchorX, t.anchorY, m, &fx, &fy, nullptr, nullptr);
+      x = fx - static_cast<int32_t>(width * t.anchorX);
+      y = fy - static_cast<int32_t>(height * t.anchorY);
+      anchored = true;
+      pic.Release();
+      pic = made;
+      pic.owned = true;
+      made.owned = false;
+      made.image = made.mask = made.alpha = nullptr;
+      srcX = srcY = 0;
+      width = nw, height = nh;
+    }
+    const bool filters = LayerHasFilters(tags.form.filters);
+    if ((filters || tags.form.transparency) && hardware) return kErrHardwareUnsupported;
+    if ((filters || tags.form.transparency) && !pic.owned) {
+      Triple made;
+      if (int status = CopyBitmapRegion(pic.image, pic.mask, pic.alpha, srcX, srcY, width, height, 0, 0, 0,
+                                        &made.image, pic.mask ? &made.mask : nullptr,
+                                        pic.alpha ? &made.alpha : nullptr))
+        return status;
+      pic = made;
+      pic.owned = true;
+      made.owned = false;
+      made.image = made.mask = made.alpha = nullptr;
+      srcX = srcY = 0;
+    }
+    if (filters) ApplyLayerFilters(tags.form.filters, pic.image, pic.mask, pic.alpha, width, height, 0);
+    if (tags.form.transparency)
+      if (int status = ApplyTransparency(&pic, width, height, tags.form.transparency)) return status;
+    if (tags.form.hidden) drawNow = false;
+  }
+  if (!drawNow || (flags & (1 | 8))) return 0;
+
+  if (!anchored) {
+    x -= static_cast<int32_t>(width * t.anchorX);
+    y -= static_cast<int32_t>(height * t.anchorY);
+  }
+  // A scaled display draws from its BGPic on refresh.
+  if (d->outputType == VL_OUTPUT_DISPLAY && (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX != 0 &&
+      d->scaleY != 0)
+    return 0;
+  if (d->doubleBuffer) InvalidateArea(x, y, width, height);
+  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
+  SafeBlt(L, pic.image, srcX, srcY, dst, x, y, width, height, srcX + width, srcY + height, tw, th, 140, pic.mask,
+          pic.alpha, static_cast<const vlClipRegion*>(target->clipRegion));
+  return 0;
+}
+
+int DisplayBrushObject(vlVMState* L, vlObjectId id, int part, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
+                       int32_t width, int32_t height, int tagIndex) {
+  return DisplayObjectOnTarget(L, part ? VL_LAYER_BRUSHPART : VL_LAYER_BRUSH, id, srcX, srcY, x, y, width, height,
+                               0, tagIndex, 0);
+}
+
+namespace {
+
+int BrushLayerBitmaps(vlVMState* L, vlLayer* layer, int32_t, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha,
+                      int32_t* width, int32_t* height, uint32_t*) {
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, layer->source, &b, VL_BRUSH_FINDORPHANS | VL_BRUSH_HARDWAREOK)) return status;
+  *image = b->bitmap, *mask = b->mask, *alpha = b->alpha;
+  *width = b->width, *height = b->height;
+  return 0;
+}
+
+const vlLayerSource kBrushLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes};
+
+// DisplayBGPicPart(id, x, y, width, height, [target x, target y], [tags or render flag]).
+int DisplayBGPicPartHook(vlVMState* L, vlBGPic* pic) {
+  int render = 0, tagIndex = 0;
+  const int top = vl::GetStackTop(L);
+  if (top >= 8) {
+    if (vl::GetTypeAt(L, 8) == VL_TTABLE) {
+      GetTableBool(L, 8, "layers", &render, nullptr);
+      tagIndex = 8;
+    } else if (vl::GetTypeAt(L, 8) != VL_TNIL) {
+      render = vl::CheckIntArg(L, 8) != 0;
+    }
+  }
+  const int32_t tx = vl::GetTypeAt(L, 6) == VL_TNUMBER ? vl::CheckIntArg(L, 6) : -1;
+  const int32_t ty = vl::GetTypeAt(L, 7) == VL_TNUMBER ? vl::CheckIntArg(L, 7) : -1;
+  return DisplayObjectOnTarget(L, VL_LAYER_BGPICPART, pic->id(), vl::CheckIntArg(L, 2), vl::CheckIntArg(L, 3), tx,
+                               ty, vl::CheckIntArg(L, 4), vl::CheckIntArg(L, 5), render, tagIndex, 0x400);
+}
+
+}  // namespace
+
+void InstallBrushDisplayHooks() {
+  RegisterLayerSource(VL_LAYER_BRUSH, &kBrushLayerSource);
+  RegisterLayerSource(VL_LAYER_BRUSHPART, &kBrushLayerSource);
+  RegisterOrphanPurger(1, PurgeOrphanBrushes);
+  gLayerHooks.displayBGPicPart = DisplayBGPicPartHook;
+}
