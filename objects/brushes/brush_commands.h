@@ -21,6 +21,12 @@ void ReplaceBrushPlanes(vlBrush* brush, vlBitmap* bitmap, vlBitmap* mask, vlBitm
   X(BrushToGray) X(MixBrush) X(FlipBrush) X(InvertBrush) X(TintBrush) X(BarrelDistortBrush)             \
   X(PolarDistortBrush) X(ArcDistortBrush) X(PerspectiveDistortBrush)
 
+// Brushes made from other objects.
+#define VL_BRUSH_CREATE_COMMANDS(X)                                                                   \
+  X(CopyBrush) X(ConvertToBrush) X(GetBrushLink) X(CreateBorderBrush) X(CreateShadowBrush)            \
+  X(GrabDesktop) X(RGBArrayToBrush) X(CreateGradientBrush) X(CreateTexturedBrush)
+
 #define VL_DECLARE_BRUSH_COMMAND(name) int Cmd##name(vlVMState* state);
 VL_BRUSH_EFFECT_COMMANDS(VL_DECLARE_BRUSH_COMMAND)
+VL_BRUSH_CREATE_COMMANDS(VL_DECLARE_BRUSH_COMMAND)
 #undef VL_DECLARE_BRUSH_COMMAND

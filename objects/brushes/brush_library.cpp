@@ -189,24 +189,6 @@ int CopyPlanesToBrush(vlObjectId* id, vlBitmap* bitmap, vlBitmap* mask, vlBitmap
   return status;
 }
 
-int CmdCopyBrush(vlVMState* L) {
-  CheckArgs(L, 2, 3, 0, 0);
-  vlObjectId srcId;
-  GetObjectIDArg(&srcId, L, 1);
-  vlBrush* src = nullptr;
-  if (int status = GetBrushByID(L, srcId, &src, VL_BRUSH_HARDWAREOK)) return status;
-  vlObjectId id;
-  const int automatic = GetObjectIDArgOpt(&id, L, 2);
-  if (!automatic && !srcId.handle && id.number == srcId.number) return ERR_WRONGUSAGE;
-  if (!automatic)
-    if (int status = FreeBrushByID(L, id, 0)) return status;
-  vlBrush* copy = nullptr;
-  if (int status = CopyPlanesToBrush(&id, src->bitmap, src->mask, src->alpha, src->width, src->height,
-                                     src->transparentColor, &copy))
-    return status;
-  return Finish(L, automatic, copy);
-}
-
 int CmdDisplayBrush(vlVMState* L) {
   CheckArgs(L, 3, 4, 0, 0);
   vlObjectId id;
@@ -316,7 +298,6 @@ const vlCommand kBrushCommands[] = {
     {"CreateBrush", CmdCreateBrush},
     {"LoadBrush", CmdLoadBrush},
     {"FreeBrush", CmdFreeBrush},
-    {"CopyBrush", CmdCopyBrush},
     {"DisplayBrush", CmdDisplayBrush},
     {"DisplayBrushPart", CmdDisplayBrushPart},
     {"TransformBrush", CmdTransformBrush},
@@ -324,6 +305,7 @@ const vlCommand kBrushCommands[] = {
     {"ScaleBrush", CmdScaleBrush},
 #define VL_BRUSH_COMMAND_ROW(name) {#name, Cmd##name},
     VL_BRUSH_EFFECT_COMMANDS(VL_BRUSH_COMMAND_ROW)
+    VL_BRUSH_CREATE_COMMANDS(VL_BRUSH_COMMAND_ROW)
 #undef VL_BRUSH_COMMAND_ROW
     {nullptr, nullptr},
 };
