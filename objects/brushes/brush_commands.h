@@ -19,7 +19,8 @@ void ReplaceBrushPlanes(vlBrush* brush, vlBitmap* bitmap, vlBitmap* mask, vlBitm
   X(SolarizeBrush) X(SharpenBrush) X(EdgeBrush) X(EmbossBrush) X(BlurBrush) X(TrimBrush) X(DeleteMask)  \
   X(InvertAlphaChannel) X(InvertMask) X(CropBrush) X(DeleteAlphaChannel) X(SetBrushTransparency)        \
   X(BrushToGray) X(MixBrush) X(FlipBrush) X(InvertBrush) X(TintBrush) X(BarrelDistortBrush)             \
-  X(PolarDistortBrush) X(ArcDistortBrush) X(PerspectiveDistortBrush)
+  X(PolarDistortBrush) X(ArcDistortBrush) X(PerspectiveDistortBrush) X(FloodFill) X(ReplaceColors)        \
+  X(SaveBrush) X(RasterizeBrush)
 
 // Brushes made from other objects.
 #define VL_BRUSH_CREATE_COMMANDS(X)                                                                   \

@@ -1,0 +1,16 @@
+// Scanline flood fill and colour replacement on locked 2- and 4-byte
+// pixels. Colours are pixel values of the picture's format; compareMask
+// leaves out the alpha bits.
+#pragma once
+#include <cstdint>
+
+struct vlPixelAccess;
+
+// Fills from (x, y) up to pixels of the border value. 0 or ERR_MEM.
+int FloodFillPix16(vlPixelAccess* access, int32_t x, int32_t y, uint32_t border, uint32_t fill);
+int FloodFillPix32(vlPixelAccess* access, int32_t x, int32_t y, uint32_t border, uint32_t fill,
+                   uint32_t compareMask);
+// pairs: count {old, new} values; each pixel equal to an old value takes
+// the first matching new one.
+void ReplaceColorsPix16(vlPixelAccess* access, const uint32_t* pairs, int32_t count);
+void ReplaceColorsPix32(vlPixelAccess* access, const uint32_t* pairs, int32_t count, uint32_t compareMask);

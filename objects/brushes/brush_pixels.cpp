@@ -1,0 +1,118 @@
+// Brush commands that work on pixel values or write files: flood fill,
+// colour replacement, saving, and turning a vector brush into a raster one.
+#include <vector>
+
+#include "formats/image_save.h"
+#include "graphics/bitmap.h"
+#include "graphics/fill_kernels.h"
+#include "graphics/pixel_access.h"
+#include "graphics/pixel_format.h"
+#include "graphics/position.h"
+#include "objects/brushes/brush.h"
+#include "objects/brushes/brush_commands.h"
+#include "runtime/error_vm.h"
+#include "runtime/loaded_source.h"
+#include "runtime/object_data.h"
+#include "runtime/script_call.h"
+#include "vm/argreaders.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+// The bits of a pixel value that hold its colour.
+uint32_t ColorBits(vlPixelFormat f) {
+  switch (f) {
+    case VL_PIXFMT_BGRA32:
+    case VL_PIXFMT_RGBA32:
+      return 0xFFFFFF00u;
+    default:
+      return 0x00FFFFFFu;
+  }
+}
+
+}  // namespace
+
+int CmdFloodFill(vlVMState* L) {
+  CheckArgs(L, 5, 5, 0, 0);
+  vlBrush* b = nullptr;
+  if (int status = FindBrushToChange(L, 1, &b)) return status;
+  const int32_t x = ResolvePosX(vl::CheckIntArg(L, 2), 1, b->width, 0);
+  const int32_t y = ResolvePosY(vl::CheckIntArg(L, 3), 1, b->height, 0);
+  if (x < 0 || y < 0) return ERR_NEGCOORDS;
+  if (x >= b->width || y >= b->height) return ERR_COORDSRANGE;
+  const auto border = static_cast<uint32_t>(vl::CheckNumberArg(L, 4));
+  const auto fill = static_cast<uint32_t>(vl::CheckNumberArg(L, 5));
+  vlPixelAccess a;
+  if (!LockPixels(b->bitmap, 0, &a)) return ERR_LOCKBMAP;
+  int status = 0;
+  const uint32_t pb = ColorToPixel(border, a.format, 0), pf = ColorToPixel(fill, a.format, 0);
+  if (a.bytesPerPixel == 2)
+    status = FloodFillPix16(&a, x, y, pb, pf);
+  else if (a.bytesPerPixel == 4)
+    status = FloodFillPix32(&a, x, y, pb, pf, ColorBits(a.format));
+  UnlockPixels(b->bitmap, &a);
+  return status;
+}
+
+int CmdReplaceColors(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vl::CheckTableArg(L, 2);
+  std::vector<uint32_t> pairs;
+  for (int i = 0;; i += 2) {
+    vl::RawGetTableIndex(L, 2, i);
+    const bool end = vl::GetTypeAt(L, -1) == VL_TNIL || vl::ToNumberAt(L, -1) == -1;
+    const double from = vl::ToNumberAt(L, -1);
+    vl::SetStackTop(L, -2);
+    if (end) break;
+    vl::RawGetTableIndex(L, 2, i + 1);
+    const bool missing = vl::GetTypeAt(L, -1) == VL_TNIL;
+    const double to = vl::ToNumberAt(L, -1);
+    vl::SetStackTop(L, -2);
+    if (missing) return ERR_WRONGUSAGE;
+    pairs.push_back(static_cast<uint32_t>(static_cast<int64_t>(from)));
+    pairs.push_back(static_cast<uint32_t>(static_cast<int64_t>(to)));
+  }
+  if (pairs.empty()) return 0;
+  vlBrush* b = nullptr;
+  if (int status = FindBrushToChange(L, 1, &b)) return status;
+  vlPixelAccess a;
+  if (!LockPixels(b->bitmap, 0, &a)) return ERR_LOCKBMAP;
+  for (uint32_t& c : pairs) c = ColorToPixel(c, a.format, 0);
+  const auto count = static_cast<int32_t>(pairs.size() / 2);
+  if (a.bytesPerPixel == 2)
+    ReplaceColorsPix16(&a, pairs.data(), count);
+  else if (a.bytesPerPixel == 4)
+    ReplaceColorsPix32(&a, pairs.data(), count, ColorBits(a.format));
+  UnlockPixels(b->bitmap, &a);
+  return 0;
+}
+
+int CmdSaveBrush(vlVMState* L) {
+  CheckArgs(L, 2, 5, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  const char* file = GetFileNameArg(L, 2, 0, nullptr);
+  const int32_t format = vl::OptIntArg(L, 3, VL_IMGFMT_BMP);
+  int32_t quality, colors, dither;
+  ReadSaveOptions(L, 5, &quality, &colors, &dither);
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK)) return status;
+  if (!b->bitmap) return ERR_BRUSHTYPE;
+  return SaveBitmapImage(format, b->bitmap, b->width, b->height, file, b->mask, b->mask ? b->transparentColor : -1,
+                         b->alpha, quality, colors, dither);
+}
+
+int CmdRasterizeBrush(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, id, &b, VL_BRUSH_FINDUNLOCKED)) return status;
+  if (IsActiveBrush(b)) return ERR_MODIFYABR;
+  if (b->kind != 1) return ERR_WRONGUSAGE;
+  b->kind = 0;
+  if (b->source) ReleaseLoadedSource(b->source);
+  b->source = nullptr;
+  return 0;
+}
