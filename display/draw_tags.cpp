@@ -28,31 +28,6 @@ void DefaultForm(vlDrawTags* tags) {
 
 }  // namespace
 
-void BuildTransformMatrix(vlLayerTransform* t, int32_t tw, int32_t th, int32_t sw, int32_t sh, double sx,
-                          double sy, double angle) {
-  double a, d;
-  if ((tw && tw != sw) || (th && th != sh)) {
-    a = static_cast<double>(tw ? tw : sw) / sw;
-    d = static_cast<double>(th ? th : sh) / sh;
-  } else {
-    a = sx;
-    d = sy;
-  }
-  double b = 0, c = 0;
-  if (angle != 0) {
-    const double r = (360.0 - std::fmod(angle, 360.0)) * 0.017453292519943295;
-    double s = std::sin(r), k = std::cos(r);
-    // Exact quarter turns keep the pixel grid.
-    if (std::fabs(s) < 1e-12) s = 0;
-    if (std::fabs(k) < 1e-12) k = 0;
-    const double na = a * k - b * s, nb = a * s + b * k, nc = c * k - d * s, nd = c * s + d * k;
-    a = na, b = nb, c = nc, d = nd;
-  }
-  t->a = a, t->b = b, t->c = c, t->d = d;
-}
-
-bool IsIdentityTransform(const vlLayerTransform& t) { return t.a == 1 && t.b == 0 && t.c == 0 && t.d == 1; }
-
 int ParseShadowTags(vlVMState* L, int index, vlLayerShadow* s, int* found) {
   int on = 0;
   GetTableBool(L, index, "shadow", &on, found);
@@ -170,6 +145,8 @@ int ParseDrawTags(vlVMState* L, int index, int32_t sw, int32_t sh, int32_t tw, i
   }
   if (int status = ParseShadowTags(L, index, &f.shadow, nullptr)) return status;
   if (int status = ParseBorderTags(L, index, 0, &f.border, nullptr)) return status;
+  int filterError = 0;
+  if (!ParseLayerFilters(L, index, f.filters, nullptr, &filterError) && filterError) return filterError;
   tags->needsLayerProcessing = f.hidden || f.transparency || LayerHasFilters(f.filters) || f.shadow.on ||
                                f.border.on || (f.insertPos != 0 && f.insertPos != layerCount + 1);
   char name[300] = "";

@@ -23,12 +23,6 @@ enum : uint32_t {
   VL_TAGS_SMOOTHROTATE = 16, // smooth scaling only for a rotation
 };
 
-// Fills the block's matrix from target size (0: source size), scale
-// factors and an angle in degrees (positive turns counter-clockwise).
-void BuildTransformMatrix(vlLayerTransform* t, int32_t targetWidth, int32_t targetHeight, int32_t sourceWidth,
-                          int32_t sourceHeight, double scaleX, double scaleY, double angle);
-bool IsIdentityTransform(const vlLayerTransform& t);
-
 // Reads the tags at index (which must be the last argument to be read).
 // form null: only the transform part.
 int ParseDrawTags(vlVMState* state, int index, int32_t sourceWidth, int32_t sourceHeight, int32_t targetWidth,

@@ -143,7 +143,7 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     srcX = srcY = 0;
   }
 
-  const bool identity = IsIdentityTransform(t);
+  const bool identity = IsIdentityTransform(&t);
   bool drawNow = true, anchored = false;
   if (d->layersOn) {
     vlLayerGeometry* g = NewLayerGeometry();
@@ -171,7 +171,8 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     if (!identity) {
       Triple made;
       int32_t nw = 0, nh = 0;
-      const double m[4] = {t.a, t.b, t.c, t.d};
+      // The renderer takes the matrix by columns.
+      const double m[4] = {t.a, t.c, t.b, t.d};
       if (int status = TransformBitmap(pic.image, pic.mask, pic.alpha, srcX, srcY, width, height, m, t.smooth, 0,
                                        &made.image, &made.mask, &made.alpha, &nw, &nh))
         return status;
@@ -243,7 +244,47 @@ int BrushLayerBitmaps(vlVMState* L, vlLayer* layer, int32_t, vlBitmap** image, v
   return 0;
 }
 
-const vlLayerSource kBrushLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes};
+int AddBrushLayer(vlVMState* L, vlBrush* b, int32_t x, int32_t y, int32_t position, uint32_t flags, vlLayer** out) {
+  vlLayerGeometry* g = NewLayerGeometry();
+  if (!g) return ERR_MEM;
+  const int32_t tw = vlCurrentOutput ? vlCurrentOutput->width : 0, th = vlCurrentOutput ? vlCurrentOutput->height : 0;
+  x = ResolvePosX(x, b->width, tw, 0);
+  y = ResolvePosY(y, b->height, th, 0);
+  g->x = x, g->y = y, g->width = b->width, g->height = b->height;
+  const vlObjectId id = b->id();
+  return AddLayer(L, VL_LAYER_BRUSH, &id, x, y, b->width, b->height, nullptr, nullptr, nullptr, nullptr, nullptr, g,
+                  position, flags, out);
+}
+
+int InsertBrushLayer(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int32_t position, uint32_t flags,
+                     vlLayer** out) {
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK)) return status;
+  if (!b->bitmap) return ERR_BRUSHTYPE;
+  if (b->kind == 1 && b->scaledVector) return ERR_TFVBRUSH;
+  return AddBrushLayer(L, b, x, y, position, flags, out);
+}
+
+// A blank brush known only to its new layer: it goes with the layer.
+int CreateBlankBrushLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color,
+                          int mask, int alpha, int clear, int32_t frames, vlLayer** out) {
+  if (frames) return ERR_WRONGUSAGE;
+  vlObjectId id{0, reinterpret_cast<void*>(1)};
+  vlBrush* b = nullptr;
+  if (int status = NewBrush(&id, width, height, color, mask, alpha, clear, &b)) return status;
+  b->orphaned = 1;
+  int status = AddBrushLayer(L, b, x, y, -1, 0, out);
+  if (status) {
+    PurgeOrphanBrushes(L);
+    return status;
+  }
+  ShowLayerOnDisplay(L, *out, 0);
+  return 0;
+}
+
+const vlLayerSource kBrushLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes, InsertBrushLayer, nullptr, nullptr,
+                                         CreateBlankBrushLayer, nullptr, nullptr, nullptr};
+const vlLayerSource kBrushPartLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes};
 
 // DisplayBGPicPart(id, x, y, width, height, [target x, target y], [tags or render flag]).
 int DisplayBGPicPartHook(vlVMState* L, vlBGPic* pic) {
@@ -267,7 +308,7 @@ int DisplayBGPicPartHook(vlVMState* L, vlBGPic* pic) {
 
 void InstallBrushDisplayHooks() {
   RegisterLayerSource(VL_LAYER_BRUSH, &kBrushLayerSource);
-  RegisterLayerSource(VL_LAYER_BRUSHPART, &kBrushLayerSource);
+  RegisterLayerSource(VL_LAYER_BRUSHPART, &kBrushPartLayerSource);
   RegisterOrphanPurger(1, PurgeOrphanBrushes);
   gLayerHooks.displayBGPicPart = DisplayBGPicPartHook;
 }

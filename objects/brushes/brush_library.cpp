@@ -7,6 +7,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
+#include "display/layers/layers.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -211,13 +212,17 @@ int FindChangeable(vlVMState* L, vlObjectId id, vlBrush** out) {
   return 0;
 }
 
+// matrix: m00, m01, m10, m11 (x' = m00 x + m01 y, y' = m10 x + m11 y).
 int TransformBrushCore(vlVMState* L, vlObjectId id, const double* matrix, int smooth) {
   vlBrush* b = nullptr;
   if (int status = FindChangeable(L, id, &b)) return status;
+  // The renderer takes the matrix by columns.
+  const double m[4] = {matrix[0], matrix[2], matrix[1], matrix[3]};
   vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
   int32_t w = 0, h = 0;
-  if (int status = TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, matrix, smooth, 0,
-                                   &bitmap, &mask, &alpha, &w, &h))
+  if (int status =
+          TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, m, smooth, 0, &bitmap, &mask,
+                          &alpha, &w, &h))
     return status;
   ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
   return 0;
@@ -240,13 +245,10 @@ int CmdRotateBrush(vlVMState* L) {
   const double angle = vl::CheckNumberArg(L, 2);
   const double sx = vl::OptNumberArg(L, 3, 1.0), sy = vl::OptNumberArg(L, 4, 1.0);
   if (sx == 0 || sy == 0) return ERR_WRONGUSAGE;
-  // Positive angles turn counter-clockwise on screen (y grows downward).
-  const double r = std::fmod(angle, 360.0) * M_PI / 180.0;
-  double c = std::cos(r), s = std::sin(r);
-  // Exact quarter turns keep the pixel grid.
-  if (std::fabs(c) < 1e-12) c = 0;
-  if (std::fabs(s) < 1e-12) s = 0;
-  const double m[4] = {c * sx, -s * sx, s * sy, c * sy};
+  vlLayerTransform t;
+  DefaultLayerTransform(&t);
+  BuildTransformMatrix(&t, 0, 0, 0, 0, sx, sy, angle);
+  const double m[4] = {t.a, t.b, t.c, t.d};
   return TransformBrushCore(L, id, m, vl::OptIntArg(L, 5, 0));
 }
 

@@ -134,15 +134,16 @@ TEST_F(BrushLayerTest, TagsOfLayers) {
 }
 
 TEST_F(BrushLayerTest, TagsWhenDrawingAtOnce) {
-  // 4 x 2 red brush, green top-left pixel, turned a quarter about its corner.
+  // 4 x 2 red brush, green top-left pixel, turned a quarter clockwise
+  // about its corner: drawn at once just as the layer system draws it.
   ASSERT_EQ(Run(".call createbrush 1 4 2 16711680\n.call writebrushpixel 1 0 0 65280\n"
                 ".table 0 { rotate = 90 }\n.call base=1 displaybrush 1 20 20 r0"),
             0);
   EXPECT_EQ(WindowPixel(d_, 20, 20), 0x00FF00u);
-  EXPECT_EQ(WindowPixel(d_, 20, 17), 0xFF0000u);
-  EXPECT_EQ(WindowPixel(d_, 21, 17), 0xFF0000u);
-  EXPECT_EQ(WindowPixel(d_, 22, 18), 0x000000u);
-  EXPECT_EQ(WindowPixel(d_, 20, 21), 0x000000u);
+  EXPECT_EQ(WindowPixel(d_, 20, 23), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 19, 23), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 21, 20), 0x000000u);
+  EXPECT_EQ(WindowPixel(d_, 20, 24), 0x000000u);
   // A rotation of 370 degrees is one of 10.
   ASSERT_EQ(Run(".call createbrush 2 9 5 255\n.table 0 { rotate = 370 }\n.call base=1 displaybrush 2 5 30 r0\n"
                 ".table 0 { rotate = 10 }\n.call base=1 displaybrush 2 35 30 r0"),
@@ -172,6 +173,35 @@ TEST_F(BrushLayerTest, TagsWhenDrawingAtOnce) {
   // A hidden brush is not drawn.
   ASSERT_EQ(Run(".table 0 { hidden = 1 }\n.call base=1 displaybrush 3 0 40 r0"), 0);
   EXPECT_EQ(WindowPixel(d_, 0, 40), 0u);
+}
+
+TEST_F(BrushLayerTest, TransformedInsertedAndBlankLayers) {
+  // A rotated brush becomes a layer only; the layer system draws it turned.
+  ASSERT_EQ(Run(".call enablelayers\n.call createbrush 1 4 2 16711680\n.call writebrushpixel 1 0 0 65280\n"
+                ".table 0 { rotate = 90 }\n.call base=1 displaybrush 1 20 20 r0"),
+            0);
+  ASSERT_EQ(CountLayers(vlCurrentOutput), 1);
+  EXPECT_NE(GetLayerByPos(vlCurrentOutput, 1)->geometry[2]->xImage, nullptr);
+  // Turned clockwise about the top-left corner: the top row runs down.
+  EXPECT_EQ(WindowPixel(d_, 20, 20), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d_, 20, 23), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 19, 23), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 21, 20), 0x000000u);
+  EXPECT_EQ(WindowPixel(d_, 20, 24), 0x000000u);
+  // InsertLayer puts a brush under the others.
+  ASSERT_EQ(Run(".call createbrush 2 6 6 255\n.call insertlayer 1 3 2 18 16"), 0);
+  ASSERT_EQ(CountLayers(vlCurrentOutput), 2);
+  EXPECT_EQ(GetLayerByPos(vlCurrentOutput, 1)->source.number, 2);
+  EXPECT_EQ(WindowPixel(d_, 23, 21), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d_, 20, 20), 0x00FF00u);
+  // CreateLayer makes a blank brush that goes with its layer.
+  const int before = BrushRecords();
+  ASSERT_EQ(Run(".table 0 { color = 16776960 }\n.call base=1 createlayer 40 5 3 3 r0"), 0);
+  EXPECT_EQ(BrushRecords(), before + 1);
+  EXPECT_EQ(WindowPixel(d_, 41, 6), 0xFFFF00u);
+  ASSERT_EQ(Run(".call removelayer 3"), 0);
+  EXPECT_EQ(BrushRecords(), before);
+  EXPECT_EQ(WindowPixel(d_, 41, 6), 0u);
 }
 
 TEST_F(BrushLayerTest, BGPicParts) {

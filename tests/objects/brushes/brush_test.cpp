@@ -225,7 +225,7 @@ TEST_F(BrushTest, DisplayBrushReachesTheWindow) {
 TEST_F(BrushTest, TransformsMatchImageMagick) {
   const std::string file = Data("bmp/g/rgb24.bmp");
   std::vector<uint8_t> doubled = Magick(file, "-sample 200%", "RGB");
-  std::vector<uint8_t> turned = Magick(file, "-rotate -90", "RGB");
+  std::vector<uint8_t> turned = Magick(file, "-rotate 90", "RGB");
   if (doubled.empty() || turned.empty()) GTEST_SKIP() << "no ImageMagick";
   ASSERT_EQ(Run(".call loadbrush 1 \"" + file + "\"\n.call scalebrush 1 \"200%\" \"200%\""), 0);
   EXPECT_EQ(Brush(1)->width, 254);
