@@ -5,6 +5,9 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "graphics/geometry.h"
 #include "graphics/position.h"
 #include "platform/os.h"
 #include "runtime/console.h"
@@ -23,6 +26,38 @@ const char* const kButtonHandlerNames[VL_BH_COUNT] = {"onmouseover",      "onmou
 namespace {
 
 vlBGPic* CurrentBGPic() { return vlCurrentDisplay ? vlCurrentDisplay->bgpic : nullptr; }
+
+// The VM the layer hit tests render filtered layer pictures with; set when
+// a layer button is made.
+vlVMState* gButtonVM = nullptr;
+
+bool PlaneBit(vlBitmap* plane, int32_t x, int32_t y) {
+  auto* p = static_cast<vlPlane*>(plane->handle);
+  if (!p || x < 0 || y < 0 || x >= p->width || y >= p->height) return false;
+  if (p->kind == VL_BITMAP_MASK) return (p->pixels[y * p->rowBytes + (x >> 3)] >> (7 - (x & 7))) & 1;
+  return p->pixels[y * p->rowBytes + x] != 0;
+}
+
+// Inside the layer's drawn rectangle and clip region, on its mask and,
+// for a pixel-exact button, on a pixel that is not fully transparent.
+bool LayerButtonHit(const vlBGPicButton* b, int32_t x, int32_t y) {
+  vlLayerGeometry* g = b->layer ? b->layer->geometry[0] : nullptr;
+  if (!g) return false;
+  if (x < g->drawnX || y < g->drawnY || x >= g->drawnX + g->drawnWidth || y >= g->drawnY + g->drawnHeight)
+    return false;
+  if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion)) {
+    if (x < clip->x || y < clip->y || x >= clip->x + clip->width || y >= clip->y + clip->height) return false;
+    if (clip->mask && !PlaneBit(clip->mask, x - clip->x, y - clip->y)) return false;
+  }
+  vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+  int32_t width = 0, height = 0;
+  uint32_t extra = 0;
+  if (GetLayerBitmaps(gButtonVM, b->layer, g, 1, 1, -1, &image, &mask, &alpha, &width, &height, &extra)) return true;
+  const int32_t px = x - g->drawnX, py = y - g->drawnY;
+  if (mask && !PlaneBit(mask, px, py)) return false;
+  if (b->pixelExact && alpha && !PlaneBit(alpha, px, py)) return false;
+  return true;
+}
 
 bool SameId(const vlObjectId& a, const vlObjectId& b) { return a.handle == b.handle && a.number == b.number; }
 
@@ -72,10 +107,40 @@ int SetEnabled(vlVMState* L, uint32_t on) {
 
 }  // namespace
 
-bool ButtonEligible(const vlBGPicButton* b) { return b->enabled && b->type == VL_BUTTON_SIMPLE; }
+bool ButtonEligible(const vlBGPicButton* b) {
+  if (!b->enabled) return false;
+  if (b->type == VL_BUTTON_SIMPLE) return true;
+  return b->layer && (!b->layer->hidden || b->hiddenLayersCount);
+}
 
 bool ButtonHit(const vlBGPicButton* b, int32_t x, int32_t y) {
-  return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
+  if (b->type == VL_BUTTON_SIMPLE) return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
+  return LayerButtonHit(b, x, y);
+}
+
+void GetButtonRect(const vlBGPicButton* b, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+  if (b->type == VL_BUTTON_SIMPLE) {
+    *x = b->x1;
+    *y = b->y1;
+    *width = b->x2 + 1 - b->x1;
+    *height = b->y2 + 1 - b->y1;
+    return;
+  }
+  const vlLayerGeometry* g = b->layer ? b->layer->geometry[0] : nullptr;
+  *x = g ? g->drawnX : 0;
+  *y = g ? g->drawnY : 0;
+  *width = g ? g->drawnWidth : 0;
+  *height = g ? g->drawnHeight : 0;
+}
+
+void MoveLayerButtons(vlLayer* from, vlLayer* to) {
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+    for (vlBGPicButton* b = pic->buttons; b; b = b->next)
+      if (b->layer == from) b->layer = to;
+}
+
+void DeleteButtonsOfLayer(vlVMState* L, vlLayer* layer) {
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next) DeleteLayerButton(L, pic, layer);
 }
 
 void ContentPosition(vlDisplay* d, int32_t x, int32_t y, int32_t* cx, int32_t* cy) {
@@ -114,9 +179,16 @@ int CmdMakeButton(vlVMState* L) {
   int32_t type = vl::CheckIntArg(L, 2);
   int table;
   int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  vlLayer* layer = nullptr;
+  uint32_t pixelExact = 0, hiddenCount = 0;
   if (type == VL_BUTTON_LAYER) {
-    // Layers are not part of this build: no layer can be named.
-    return ERR_LAYERRANGE;
+    if (!vlCurrentDisplay || !vlCurrentDisplay->layersOn) return ERR_NOLAYERS;
+    if (int status = GetLayerArg(L, 3, &layer)) return status;
+    for (vlBGPicButton* b = pic->buttons; b; b = b->next)
+      if (b->layer == layer) return ERR_WRONGUSAGE;
+    pixelExact = vl::CheckIntArg(L, 4) != 0;
+    hiddenCount = vl::CheckIntArg(L, 5) != 0;
+    table = 6;
   } else if (type == VL_BUTTON_SIMPLE) {
     int32_t x = vl::CheckIntArg(L, 3), y = vl::CheckIntArg(L, 4);
     int32_t width = vl::CheckIntArg(L, 5), height = vl::CheckIntArg(L, 6);
@@ -162,6 +234,10 @@ int CmdMakeButton(vlVMState* L) {
   b->y1 = y1;
   b->x2 = x2;
   b->y2 = y2;
+  b->layer = layer;
+  b->pixelExact = pixelExact;
+  b->hiddenLayersCount = hiddenCount;
+  if (layer) gButtonVM = L;
   b->enabled = 1;
   for (int i = 0; i < VL_BH_COUNT; ++i) b->handlers[i] = refs[i];
   b->userdataRef = -1;

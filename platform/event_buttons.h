@@ -44,13 +44,20 @@ struct vlBGPicButton {
   int32_t userdataRef;
 };
 
-// Enabled and usable (layer buttons are not: this build has no layers).
+// Enabled, and for a layer button bound to a layer that is shown (or
+// counts while hidden).
 bool ButtonEligible(const vlBGPicButton* button);
 // The pointer in content coordinates inside the button.
 bool ButtonHit(const vlBGPicButton* button, int32_t x, int32_t y);
 // The window position (x, y) of the display in content coordinates.
 void ContentPosition(vlDisplay* display, int32_t x, int32_t y, int32_t* cx, int32_t* cy);
 
+// The rectangle the button covers (a layer button: its layer's drawn one).
+void GetButtonRect(const vlBGPicButton* button, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
+// A layer replaced by a new one hands its buttons on.
+void MoveLayerButtons(vlLayer* from, vlLayer* to);
+// Deletes the buttons of every BGPic bound to the layer (it is going away).
+void DeleteButtonsOfLayer(vlVMState* state, vlLayer* layer);
 // Deletes the first button of the BGPic bound to the layer.
 void DeleteLayerButton(vlVMState* state, vlBGPic* bgpic, vlLayer* layer);
 // Frees every button of the BGPic (its own release).

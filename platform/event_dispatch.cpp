@@ -17,6 +17,7 @@
 #include "platform/hooks.h"
 #include "platform/event_types.h"
 #include "platform/x11/x11_input.h"
+#include "display/layers/layers.h"
 #include "platform/intervals.h"
 #include "platform/os.h"
 #include "platform/threads.h"
@@ -713,14 +714,26 @@ void AddMessageFields(vlVMState* state, vlCallbackMsg* msg) {
     case VL_MSG_BUTTON: {
       vlBGPicButton* b = msg->button;
       SetIdField(state, "id", b->id);
-      SetNumberField(state, "x", b->x1);
-      SetNumberField(state, "y", b->y1);
-      SetNumberField(state, "width", b->x2 + 1 - b->x1);
-      SetNumberField(state, "height", b->y2 + 1 - b->y1);
+      int32_t bx, by, bw, bh;
+      GetButtonRect(b, &bx, &by, &bw, &bh);
+      SetNumberField(state, "x", bx);
+      SetNumberField(state, "y", by);
+      SetNumberField(state, "width", bw);
+      SetNumberField(state, "height", bh);
       SetNumberField(state, "mousedown", b->pressed[0]);
       SetNumberField(state, "rightmousedown", b->pressed[1]);
       SetNumberField(state, "midmousedown", b->pressed[2]);
       SetIdField(state, "display", d->id());
+      if (b->type == VL_BUTTON_LAYER) {
+        int32_t position = -1;
+        if (b->layer && d->bgpic) {
+          int32_t n = 1;
+          for (vlNode* node = d->bgpic->layers.head; node->succ; node = node->succ, ++n)
+            if (reinterpret_cast<vlLayer*>(node) == b->layer) position = n;
+        }
+        SetNumberField(state, "layer", position);
+        SetStringField(state, "layername", b->layer && b->layer->name ? b->layer->name : "");
+      }
       break;
     }
     case VL_MSG_KEY:

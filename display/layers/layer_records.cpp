@@ -7,6 +7,7 @@
 
 #include "display/bgpic.h"
 #include "display/layers/layers.h"
+#include "platform/event_buttons.h"
 #include "graphics/bitmap.h"
 #include "runtime/object_data.h"
 #include "vm/error_codes.h"
@@ -331,6 +332,7 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
         memcpy(layer->filters, old->filters, sizeof layer->filters);
         PrepareFilteredImage(state, layer, layer->geometry[0], 0);
       }
+      MoveLayerButtons(old, layer);
       DeleteLayer(state, old, 1, nullptr, nullptr, nullptr, nullptr, nullptr, 0);
     }
   }
@@ -368,6 +370,7 @@ void DeleteLayer(vlVMState* state, vlLayer* layer, int noRefresh, int32_t* outX,
     layer->type = type;
   }
   ReleaseLayerSource(state, layer);
+  DeleteButtonsOfLayer(state, layer);
   Unlink(layer);
   delete layer;
   if (type >= 3 && type <= 50 && OrphanMask(type)) FreeOrphanedObjects(state, OrphanMask(type));
@@ -378,6 +381,7 @@ void FreeBGPicLayers(vlVMState* state, vlBGPic* pic, int freeOrphans, int) {
   while (vlNode* node = RemoveListHead(&pic->layers)) {
     auto* layer = reinterpret_cast<vlLayer*>(node);
     if (layer->type != VL_LAYER_NOOBJECT) ReleaseLayerSource(state, layer);
+    DeleteButtonsOfLayer(state, layer);
     delete layer;
   }
   if (freeOrphans) FreeOrphanedObjects(state, 31);

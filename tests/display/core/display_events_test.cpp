@@ -12,6 +12,8 @@
 #include <cstring>
 #include <thread>
 
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
 #include "platform/event_buttons.h"
 #include "platform/event_dispatch.h"
 #include "platform/event_library.h"
@@ -260,6 +262,62 @@ TEST_F(DisplayEvents, HoverEntersAndLeavesButtons) {
   ASSERT_TRUE(CheckUntil([&] {
     return vltest::GlobalString(L, "trail") == "OnMouseOver1OnMouseOut1OnMouseOver2OnMouseOut2";
   }));
+}
+
+TEST_F(DisplayEvents, LayerButtonsFollowTheLayersMaskVisibilityAndLife) {
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  // A 20 x 20 box layer at (100, 50) whose mask leaves out its left half.
+  vlBitmap* picture = NewBitmap(20, 20, 0, nullptr);
+  FillBitmapRect(picture, 0, 0, 20, 20, 0xFFFF0000u);
+  vlBitmap* mask = NewMaskPlane(picture, 20, 20, 1, nullptr, 0);
+  FillMaskRect(mask, 10, 0, 10, 20, 0);
+  vlLayerGeometry* g = NewLayerGeometry();
+  g->x = 100, g->y = 50, g->width = 20, g->height = 20;
+  vlLayer* layer = nullptr;
+  ASSERT_EQ(AddLayer(L, VL_LAYER_BOX, nullptr, 100, 50, 20, 20, nullptr, nullptr, picture, mask, nullptr, g, -1, 0,
+                     &layer),
+            0);
+  ASSERT_EQ(Run(".function onbutton\n  .params 1\n"
+                "  getfield 1 0 \"action\"\n  setglobal 1 \"buttonaction\"\n"
+                "  getfield 1 0 \"layer\"\n  setglobal 1 \"buttonlayer\"\n"
+                "  getfield 1 0 \"x\"\n  setglobal 1 \"buttonx\"\n"
+                "  getfield 1 0 \"width\"\n  setglobal 1 \"buttonwidth\"\n  ret\n.end\n"
+                ".defun OnButton onbutton\n"
+                ".table 0 { onmousedown = $OnButton, onmouseup = $OnButton }\n"
+                ".call base=1 makebutton 5 1 1 0 0 r0"),
+            0);
+  EXPECT_EQ(Run(".table 0 { onmousedown = $OnButton }\n.call base=1 makebutton 6 1 1 0 0 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { onmousedown = $OnButton }\n.call base=1 makebutton 6 1 9 0 0 r0"), ERR_LAYERRANGE);
+
+  vlBGPicButton* made = d_->bgpic->buttons;
+  ASSERT_NE(made, nullptr);
+  EXPECT_TRUE(ButtonEligible(made));
+  EXPECT_TRUE(ButtonHit(made, 115, 60));
+  EXPECT_FALSE(ButtonHit(made, 105, 60));
+  EXPECT_FALSE(ButtonHit(made, 120, 60));
+  auto click = [&](int x, int y) {
+    vltest::SetGlobalNumber(L, "buttonaction", 0);
+    PointerTo(x, y);
+    Button(1, true);
+    Button(1, false);
+  };
+  // On the masked-in half: the button's handler with the layer's rectangle.
+  click(115, 60);
+  ASSERT_TRUE(CheckUntil([&] { return vltest::GlobalString(L, "buttonaction") == "OnMouseUp"; }));
+  EXPECT_EQ(vltest::GlobalNumber(L, "buttonlayer"), 1);
+  EXPECT_EQ(vltest::GlobalNumber(L, "buttonx"), 100);
+  EXPECT_EQ(vltest::GlobalNumber(L, "buttonwidth"), 20);
+  // On the masked-out half, or while the layer is hidden: nothing.
+  click(105, 60);
+  EXPECT_FALSE(CheckUntil([&] { return vltest::GlobalNumber(L, "buttonaction") != 0; }, 400));
+  ASSERT_EQ(Run(".call hidelayer 1"), 0);
+  click(115, 60);
+  EXPECT_FALSE(CheckUntil([&] { return vltest::GlobalNumber(L, "buttonaction") != 0; }, 400));
+  // The button goes with its layer.
+  ASSERT_EQ(Run(".call removelayer 1"), 0);
+  EXPECT_EQ(Run(".call deletebutton 5"), ERR_FINDBUTTON);
+  ShutdownLayerSystem(L);
 }
 
 TEST_F(DisplayEvents, ButtonCommandsCheckTheirArguments) {
