@@ -418,16 +418,17 @@ TEST_F(AnimTest, AnimLayerFramesStepAndChangePrivately) {
   ASSERT_EQ(AddLayer(L, VL_LAYER_BOX, nullptr, 70, 0, 4, 4, nullptr, nullptr, box, nullptr, nullptr, g, -1, 0,
                      nullptr),
             0);
-  EXPECT_EQ(Run(".call nextframe 3"), ERR_NOANMLAYER);
+  EXPECT_EQ(Run(".call nextframe 3"), ERR_NOANMLAYER);  // the brush's layer
+  EXPECT_EQ(Run(".call nextframe 4"), ERR_NOANMLAYER);
   // Inserted under the others, and blank anims made by the layer commands.
   ASSERT_EQ(Run(".call insertlayer 1 4 1 0 40 0"), 0);
   vlLayer* inserted = GetLayerByPos(d->bgpic, 1);
   ASSERT_EQ(inserted->type, VL_LAYER_ANIM);
   EXPECT_EQ(WindowPixel(d, 1, 41), 0xFF0000u);
   ASSERT_EQ(Run(".table 0 { frames = 2, color = 16776960 }\n.call base=1 createlayer 60 40 5 5 r0\n"
-                ".call nextframe 5"),
+                ".call nextframe 6"),
             0);
-  vlLayer* blank = GetLayerByPos(d->bgpic, 5);
+  vlLayer* blank = GetLayerByPos(d->bgpic, 6);
   ASSERT_NE(blank, nullptr);
   EXPECT_EQ(blank->geometry[0]->partX, 1);
   EXPECT_EQ(WindowPixel(d, 61, 41), 0xFFFF00u);
