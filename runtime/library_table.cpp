@@ -20,6 +20,7 @@
 #include "platform/event_library.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
+#include "text/vector/vector_library.h"
 #include "transitions/transition_library.h"
 #include "vm/stack_api.h"
 
@@ -61,7 +62,7 @@ const vlLibraryRow vlLibraryTable[] = {
 
     {"memblock", OpenMemBlockLib},
 
-    // {"vectorgraphics", OpenVectorGraphicsLib},
+    {"vectorgraphics", OpenVectorGraphicsLib},
 
     {"network", OpenNetworkLib},
 

@@ -37,6 +37,7 @@
 #include "objects/sprites/sprite.h"
 #include "runtime/system_library.h"
 #include "text/text_library.h"
+#include "text/vector/vector_library.h"
 #include "vm/error_codes.h"
 #include "vm/state.h"
 
@@ -56,6 +57,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) FreeDosObjects(state);
   if (state) FreeMemBlocks(state);
   FreeNetworkObjects(state);
+  if (state) FreeVectorLibrary(state);
   if (state) FreeTextLibrary(state);
   if (state) FreeSoundLib(state);
   FreeDrawBuffers();

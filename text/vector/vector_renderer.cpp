@@ -57,18 +57,30 @@ struct Builder {
   double startX = 0, startY = 0;
   bool open = false;
   bool fillMode = false;  // a fill closes every sub-path, as an area has no open ends
+  // FreeType's stroker fails on a sub-path without segments (a lone move),
+  // so the sub-path reaches it with its first segment.
+  bool begun = false;
+  bool opensOpen = false;
 
   FT_Vector Point(double x, double y) { return {To26Dot6(x), To26Dot6(y)}; }
   // FreeType wants to know at the start whether the sub-path will close.
   void Begin(double x, double y, bool closes) {
-    FT_Vector v = Point(x, y);
-    FT_Stroker_BeginSubPath(stroker, &v, !(closes || fillMode));
+    opensOpen = !(closes || fillMode);
+    begun = false;
     open = true;
     startX = curX = x;
     startY = curY = y;
   }
+  void Flush() {
+    if (begun) return;
+    FT_Vector v = Point(startX, startY);
+    FT_Stroker_BeginSubPath(stroker, &v, opensOpen);
+    begun = true;
+  }
   void End(bool closed) {
     if (!open) return;
+    open = false;
+    if (!begun) return;
     closed = closed || fillMode;
     if (closed) {
       // Closing draws the side back to the start, as a path does.
@@ -76,16 +88,20 @@ struct Builder {
       if (curX != startX || curY != startY) FT_Stroker_LineTo(stroker, &v);
     }
     FT_Stroker_EndSubPath(stroker);
-    open = false;
+    begun = false;
   }
   void LineTo(double x, double y) {
     FT_Vector v = Point(x, y);
-    if (To26Dot6(x) != To26Dot6(curX) || To26Dot6(y) != To26Dot6(curY)) FT_Stroker_LineTo(stroker, &v);
+    if (To26Dot6(x) != To26Dot6(curX) || To26Dot6(y) != To26Dot6(curY)) {
+      Flush();
+      FT_Stroker_LineTo(stroker, &v);
+    }
     curX = x;
     curY = y;
   }
   void CubicTo(double x1, double y1, double x2, double y2, double x3, double y3) {
     FT_Vector a = Point(x1, y1), b = Point(x2, y2), c = Point(x3, y3);
+    Flush();
     FT_Stroker_CubicTo(stroker, &a, &b, &c);
     curX = x3;
     curY = y3;

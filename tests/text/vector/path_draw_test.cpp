@@ -1,0 +1,258 @@
+// Drawing paths on a private Xvfb display: coverage against reference
+// rasterisers written here (pixel-centre sampling for plain drawing, dense
+// supersampling for anti-aliasing), strokes, edge and shadow colours,
+// placement on the window, path layers, the draw library's shapes and the
+// errors of empty paths.
+#include "tests/display/core/display_fixture.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "text/text_library.h"
+#include "text/vector/path_draw.h"
+#include "text/vector/vector_library.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+using vltest::DisplayTest;
+
+vlPathDrawStyle gStyle;
+void TestStyle(vlPathDrawStyle* out) { *out = gStyle; }
+
+struct Pt {
+  double x, y;
+};
+
+// Non-zero winding of the closed polygon around (x, y).
+bool Inside(const std::vector<Pt>& poly, double x, double y) {
+  int winding = 0;
+  for (size_t i = 0; i < poly.size(); ++i) {
+    const Pt a = poly[i], b = poly[(i + 1) % poly.size()];
+    const double cross = (b.x - a.x) * (y - a.y) - (x - a.x) * (b.y - a.y);
+    if (a.y <= y && b.y > y && cross > 0) ++winding;
+    if (a.y > y && b.y <= y && cross < 0) --winding;
+  }
+  return winding != 0;
+}
+
+class PathDraw : public DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenTextLib(L), 0);
+    ASSERT_EQ(InitDefaultFont(), 0);
+    ASSERT_EQ(OpenVectorGraphicsLib(L), 0);
+    gStyle = {};
+    gStyle.fillStyle = 1;
+    gStyle.lineWidth = 1;
+    gPathDrawHooks.getStyle = TestStyle;
+  }
+  void TearDown() override {
+    if (started_) {
+      gPathDrawHooks = {};
+      FreeVectorLibrary(L);
+      FreeTextLibrary(L);
+      ShutdownLayerSystem(L);
+    }
+    DisplayTest::TearDown();
+  }
+  vlDisplay* OpenBlack() {
+    EXPECT_EQ(Run(".table 0 { width = 120, height = 90, color = 0 }\n.call base=1 createdisplay 1 r0\n"
+                  ".call opendisplay 1"),
+              0);
+    return GetDisplayByNumber(1);
+  }
+  // Path 1 as the polygon.
+  void PolygonPath(const std::vector<Pt>& poly) {
+    std::string s = ".call startpath 1\n";
+    for (size_t i = 0; i < poly.size(); ++i)
+      s += std::string(i ? ".call lineto 1 " : ".call moveto 1 ") + std::to_string(poly[i].x) + " " +
+           std::to_string(poly[i].y) + "\n";
+    s += ".call closepath 1";
+    ASSERT_EQ(Run(s), 0);
+  }
+  // The pictures of path 1 as a layer would get them.
+  int Render(vlPathPictures* out, uint32_t color = 0xFF0000) {
+    vlPath* path = nullptr;
+    if (int status = GetPathByID({1, nullptr}, &path)) return status;
+    vlPathShape shape{};
+    shape.commands = path->buffer;
+    shape.capacity = path->capacity;
+    shape.line = *GetLineState();
+    GetPathDrawStyle(&shape.style);
+    shape.color = color;
+    return DrawPathObject(L, 0, 0, &shape, nullptr, 0, out);
+  }
+  static uint8_t AlphaAt(const vlPathPictures& p, int x, int y) {
+    const auto* px = reinterpret_cast<const uint8_t*>(QueryBitmap(p.alpha, 3));
+    return px[static_cast<intptr_t>(y) * QueryBitmap(p.alpha, 1) + x];
+  }
+  static void Free(vlPathPictures* p) {
+    DeleteBitmap(p->picture);
+    DeleteAlphaPlane(p->alpha);
+  }
+};
+
+TEST_F(PathDraw, PlainFillFollowsPixelCentres) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  const std::vector<Pt> poly = {{0, 0}, {37.3, 5.6}, {30.2, 29.7}, {12.9, 21.35}};
+  PolygonPath(poly);
+  vlPathPictures p{};
+  ASSERT_EQ(Render(&p), 0);
+  EXPECT_EQ(p.width, 37);
+  EXPECT_EQ(p.height, 30);
+  // Coordinates reach the rasteriser in 1/64 pixel steps, truncated.
+  std::vector<Pt> snapped;
+  for (Pt q : poly) snapped.push_back({std::trunc(q.x * 64) / 64, std::trunc(q.y * 64) / 64});
+  int mismatches = 0;
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      const uint8_t a = AlphaAt(p, x, y);
+      ASSERT_TRUE(a == 0 || a == 255) << x << "," << y;
+      // Scanline crossings are kept to 1/64 pixel: a centre that close to
+      // an edge may go either way.
+      const double cx = x + 0.5, cy = y + 0.5;
+      if (Inside(snapped, cx - 1.0 / 32, cy) != Inside(snapped, cx + 1.0 / 32, cy)) continue;
+      if ((a == 255) != Inside(snapped, cx, cy)) {
+        ++mismatches;
+        ADD_FAILURE() << "pixel " << x << "," << y << " alpha " << int(a);
+      }
+    }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(ReadBitmapPixel(p.picture, 20, 15, 0) & 0xFFFFFF, 0xFF0000u);
+  Free(&p);
+}
+
+TEST_F(PathDraw, AntiAliasedCoverageIsTheCoveredArea) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  gStyle.formStyle = VL_FORM_ANTIALIAS;
+  const std::vector<Pt> poly = {{0, 0}, {37.3, 5.6}, {12.2, 29.7}};
+  PolygonPath(poly);
+  vlPathPictures p{};
+  ASSERT_EQ(Render(&p), 0);
+  const int n = 32;
+  double sum = 0;
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      int hits = 0;
+      for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) hits += Inside(poly, x + (i + 0.5) / n, y + (j + 0.5) / n);
+      const double ref = 255.0 * hits / (n * n);
+      EXPECT_NEAR(AlphaAt(p, x, y), ref, 14) << x << "," << y;
+      sum += AlphaAt(p, x, y);
+    }
+  // Shoelace area of the triangle.
+  const double area = std::fabs(37.3 * 29.7 - 5.6 * 12.2) / 2;
+  EXPECT_NEAR(sum / 255, area, area * 0.01);
+  Free(&p);
+}
+
+TEST_F(PathDraw, OutlinesFollowTheStroke) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  gStyle.fillStyle = 0;
+  gStyle.lineWidth = 3;
+  PolygonPath({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+  vlPathPictures p{};
+  ASSERT_EQ(Render(&p), 0);
+  ASSERT_EQ(p.width, 13);
+  ASSERT_EQ(p.height, 13);
+  EXPECT_EQ(p.x, -2);  // the stroke reaches 1.5 pixels left of the path
+  for (int y = 0; y < 13; ++y)
+    for (int x = 0; x < 13; ++x) {
+      const double cx = x - 1.0, cy = y - 1.0;  // pixel centre in path units
+      const bool ring = !(cx > 1.5 && cx < 8.5 && cy > 1.5 && cy < 8.5);
+      EXPECT_EQ(AlphaAt(p, x, y), ring ? 255 : 0) << x << "," << y;
+    }
+  Free(&p);
+  ASSERT_EQ(Run(".call getpathextents 1 -> x1 y1 x2 y2"), 0);
+  EXPECT_EQ(Num("x1"), -1.5);
+  EXPECT_EQ(Num("y2"), 11.5);
+}
+
+TEST_F(PathDraw, EdgeAndShadowColours) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  gStyle.formStyle = VL_FORM_EDGE | VL_FORM_SHADOW;
+  gStyle.edgeSize = 2;
+  gStyle.edgeColor = 0x0000FF;
+  gStyle.shadowSize = 3;
+  gStyle.shadowDirection = 3;  // south-east
+  gStyle.shadowColor = 0x00FF00;
+  PolygonPath({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+  vlPathPictures p{};
+  ASSERT_EQ(Render(&p), 0);
+  // Shape 14 x 14 (edge of 2 around 10), shadow 3 further right and down.
+  ASSERT_EQ(p.width, 17);
+  ASSERT_EQ(p.height, 17);
+  auto colour = [&](int x, int y) { return ReadBitmapPixel(p.picture, x, y, 0) & 0xFFFFFF; };
+  EXPECT_EQ(colour(7, 7), 0xFF0000u);   // fill
+  EXPECT_EQ(colour(1, 7), 0x0000FFu);   // edge left of the box
+  EXPECT_EQ(AlphaAt(p, 1, 7), 255);
+  EXPECT_EQ(colour(15, 15), 0x00FF00u);  // shadow beyond the edge's corner
+  EXPECT_EQ(AlphaAt(p, 15, 15), 255);
+  EXPECT_EQ(AlphaAt(p, 16, 1), 0);  // above the shadow, right of the shape
+  EXPECT_EQ(AlphaAt(p, 0, 16), 0);
+  Free(&p);
+}
+
+TEST_F(PathDraw, DrawPathOnTheWindowAndAsLayer) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call startpath 1\n.call addboxtopath 1 0 0 10 6\n.call drawpath 1 20 30 16711680"), 0);
+  for (int y = 28; y < 38; ++y)
+    for (int x = 18; x < 32; ++x) {
+      const bool in = x >= 20 && x < 30 && y >= 30 && y < 36;
+      EXPECT_EQ(WindowPixel(d, x, y), in ? 0xFF0000u : 0u) << x << "," << y;
+    }
+  // Position constants place the path's box.
+  ASSERT_EQ(Run(".call drawpath 1 -100000 -100000 255"), 0);
+  EXPECT_EQ(WindowPixel(d, 55, 42), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 64, 47), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 65, 42), 0u);
+
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers\n.call drawpath 1 70 10 65280"), 0);
+  ASSERT_EQ(CountLayers(d->bgpic), 1);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 1)->type, VL_LAYER_VECTORPATH);
+  EXPECT_EQ(WindowPixel(d, 75, 12), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 80, 12), 0u);
+}
+
+TEST_F(PathDraw, EmptyPathsAndMissingOnes) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  EXPECT_EQ(Run(".call drawpath 9 0 0"), 1393);
+  ASSERT_EQ(Run(".call startpath 1"), 0);
+  EXPECT_EQ(Run(".call drawpath 1 0 0"), 1394);
+  ASSERT_EQ(Run(".call moveto 1 5 5"), 0);
+  EXPECT_EQ(Run(".call drawpath 1 0 0"), 1394);
+  ASSERT_EQ(Run(".call addboxtopath 1 0 0 4 4\n.call drawpath 1 0 0\n.call clearpath 1"), 0);
+  EXPECT_EQ(Run(".call drawpath 1 0 0"), 1394);
+  ASSERT_EQ(Run(".call addboxtopath 1 0 0 4 4\n.call setvectorengine \"none\""), ERR_FINDPLUGIN);
+  EXPECT_EQ(Run(".call drawpath 1 0 0"), 1470);
+}
+
+TEST_F(PathDraw, DrawLibraryShapes) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  const double corners[4] = {0, 0, 0, 0};
+  ASSERT_EQ(DrawShapeAsPath(L, 14, 5, 5, 0xFFFFFF, 0, 20, 10, 0, 0, 0, corners), 0);
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 24, 14), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 25, 14), 0u);
+  ASSERT_EQ(DrawShapeAsPath(L, 15, 50, 50, 0xFF0000, 0, 10, 0, 0, 0, 0, nullptr), 0);
+  EXPECT_EQ(WindowPixel(d, 60, 60), 0xFF0000u);  // centre
+  EXPECT_EQ(WindowPixel(d, 51, 51), 0u);         // outside the circle, inside its box
+  const double tri[6] = {0, 0, 20, 0, 0, 20};
+  ASSERT_EQ(DrawShapeAsPath(L, 27, 80, 10, 0x00FF00, 0, 3, 0, 0, 0, 0, tri), 0);
+  EXPECT_EQ(WindowPixel(d, 82, 12), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 98, 28), 0u);
+  // The temporary paths are gone.
+  vlPath* p;
+  EXPECT_NE(GetPathByID({0, nullptr}, &p), 0);
+}
+
+}  // namespace

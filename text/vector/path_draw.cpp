@@ -1,0 +1,379 @@
+// Drawing paths: measure through the current engine, place, fill a picture,
+// render the coverage as its alpha, add edge and shadow, then composite onto
+// the drawing target, add a layer, or hand the pictures back.
+#include "text/vector/path_draw.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/layers/layers.h"
+#include "display/safe_blt.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/position.h"
+#include "platform/os.h"
+#include "runtime/error_vm.h"
+#include "runtime/object_data.h"
+#include "runtime/option_readers.h"
+#include "text/vector/vector_engine.h"
+#include "vm/argreaders.h"
+#include "vm/convert.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+vlPathDrawHooks gPathDrawHooks = {};
+
+void GetPathDrawStyle(vlPathDrawStyle* out) {
+  *out = {};
+  out->fillStyle = 1;
+  out->lineWidth = 1;
+  if (gPathDrawHooks.getStyle) gPathDrawHooks.getStyle(out);
+}
+
+void ClampCornerLevels(int32_t levels[4]) {
+  for (int i = 0; i < 4; ++i) levels[i] = std::clamp(levels[i], 0, 100);
+}
+
+namespace {
+
+constexpr int kDirections[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
+
+// An 8-bit plane the engine renders into, w x h.
+struct Coverage {
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> bytes;
+  bool Make(int32_t w, int32_t h) {
+    width = w;
+    height = h;
+    try {
+      bytes.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    } catch (...) {
+      return false;
+    }
+    return true;
+  }
+  uint8_t At(int32_t x, int32_t y) const {
+    return x < 0 || y < 0 || x >= width || y >= height ? 0 : bytes[static_cast<size_t>(y) * width + x];
+  }
+};
+
+// Renders the commands' coverage (filled or stroked at width) into c; the
+// outline's box starts at the buffer's origin.
+bool RenderInto(vlPluginInfo* engine, const vlPathShape* s, uint32_t fill, uint32_t width,
+                const vlPathTransform* t, Coverage* c) {
+  vlLineStateCopy ls;
+  CopyLineState(&ls, (s->style.formStyle & VL_FORM_ANTIALIAS) ? 1 : 0);
+  ls.join = s->line.join;
+  ls.cap = s->line.cap;
+  ls.fillRule = s->line.fillRule;
+  vlPathDrawRequest r{};
+  r.commands = s->commands;
+  r.lineState = &ls;
+  r.fill = fill;
+  r.lineWidth = width;
+  r.coverage = c->bytes.data();
+  r.rowBytes = c->width;
+  r.width = c->width;
+  r.height = c->height;
+  r.transform = t;
+  return EngineDrawPath(engine, &r) != 0;
+}
+
+uint32_t Opacity(uint32_t color) { return 255 - (color >> 24); }
+
+// Writes the coverage bytes into a new alpha plane (w x h) placed at
+// (ox, oy) of it; null when memory runs out.
+vlBitmap* PlaneFrom(const std::vector<uint8_t>& bytes, int32_t w, int32_t h) {
+  vlBitmap* plane = NewAlphaPlane(w, h, 1, nullptr, 0);
+  if (!plane) return nullptr;
+  auto* px = reinterpret_cast<uint8_t*>(QueryBitmap(plane, 3));
+  const auto rb = static_cast<int32_t>(QueryBitmap(plane, 1));
+  for (int32_t y = 0; y < h; ++y) std::memcpy(px + static_cast<size_t>(y) * rb, &bytes[static_cast<size_t>(y) * w], w);
+  return plane;
+}
+
+int32_t RoundSize(double v) { return vl::DoubleToInt32(std::floor(v + 0.5)); }
+
+bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
+
+// A layer or the current drawing target takes the pictures.
+int Deliver(vlVMState* L, int32_t x, int32_t y, vlBitmap* picture, vlBitmap* alpha, int32_t w, int32_t h) {
+  vlDisplay* d = vlCurrentDisplay;
+  vlBGPic* target = vlCurrentOutput;
+  if (!d || !target) {
+    DeleteBitmap(picture);
+    DeleteAlphaPlane(alpha);
+    return 0;
+  }
+  if (d->layersOn && d->outputType == VL_OUTPUT_DISPLAY) {
+    vlLayerGeometry* g = NewLayerGeometry();
+    if (!g) {
+      DeleteBitmap(picture);
+      DeleteAlphaPlane(alpha);
+      return ERR_MEM;
+    }
+    g->x = x, g->y = y, g->width = w, g->height = h;
+    vlLayer* layer = nullptr;
+    if (int status = AddLayer(L, VL_LAYER_VECTORPATH, nullptr, x, y, w, h, nullptr, nullptr, picture, nullptr, alpha,
+                              g, -1, 0, &layer))
+      return status;
+    RefreshArea(L, x, y, w, h);
+    return 0;
+  }
+  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
+  SafeBlt(L, picture, 0, 0, dst, x, y, w, h, w, h, target->width, target->height, 140, nullptr, alpha,
+          static_cast<const vlClipRegion*>(target->clipRegion));
+  DeleteBitmap(picture);
+  DeleteAlphaPlane(alpha);
+  return 0;
+}
+
+}  // namespace
+
+int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlPathDrawTags* tags, uint32_t,
+                   vlPathPictures* out) {
+  if (!s->commands || *reinterpret_cast<const uint32_t*>(s->commands) == 0) return kErrEmptyPath;
+  vlPluginInfo* engine = s->engine ? s->engine : GetVectorEngine();
+  if (!engine) return kErrDrawPath;
+  if (int status = ResolvePathFonts(s->commands, engine)) return status;
+
+  const vlPathDrawStyle& st = s->style;
+  const bool fill = st.fillStyle != 0;
+  const bool edge = fill && (st.formStyle & VL_FORM_EDGE) && st.edgeSize > 0;
+  const bool shadow = fill && (st.formStyle & VL_FORM_SHADOW) && st.shadowSize > 0;
+  const uint32_t width = static_cast<uint32_t>(std::max(st.lineWidth, 1));
+  const uint32_t edgeWidth = edge ? static_cast<uint32_t>(st.edgeSize) * 2 : 0;
+  double matrix[4] = {1, 0, 0, 1};
+  if (tags) std::memcpy(matrix, tags->matrix, sizeof matrix);
+  const vlPathTransform t = {matrix[0], matrix[1], matrix[2], matrix[3]};
+
+  // The shape's box, and with an edge the stroke's box around it.
+  double box[4], outer[4];
+  if (!MeasureCommands(engine, s->commands, fill, width, 0, 0, matrix, box)) return kErrEmptyPath;
+  std::memcpy(outer, box, sizeof box);
+  if (edge && MeasureCommands(engine, s->commands, 0, edgeWidth, 0, 0, matrix, outer)) {
+    outer[0] = std::min(outer[0], box[0]);
+    outer[1] = std::min(outer[1], box[1]);
+    outer[2] = std::max(outer[2], box[2]);
+    outer[3] = std::max(outer[3], box[3]);
+  }
+  const int32_t w = RoundSize(outer[2] - outer[0]), h = RoundSize(outer[3] - outer[1]);
+  const int32_t fw = RoundSize(box[2] - box[0]), fh = RoundSize(box[3] - box[1]);
+  if (w <= 0 || h <= 0 || fw <= 0 || fh <= 0) return kErrEmptyPath;
+
+  Coverage shape, ring;
+  if (!shape.Make(fw, fh)) return ERR_MEM;
+  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape)) return kErrDrawPath;
+  if (edge) {
+    if (!ring.Make(w, h)) return ERR_MEM;
+    if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return kErrDrawPath;
+  }
+  // The fill's place inside the outer box.
+  const int32_t sx = RoundSize(box[0] - outer[0]), sy = RoundSize(box[1] - outer[1]);
+
+  // Shadow margins and offset.
+  int32_t dx = 0, dy = 0;
+  if (shadow) {
+    const int32_t dir = st.shadowDirection >= 0 && st.shadowDirection < 8 ? st.shadowDirection : 3;
+    dx = kDirections[dir][0] * st.shadowSize;
+    dy = kDirections[dir][1] * st.shadowSize;
+  }
+  const int32_t ox = std::max(0, -dx), oy = std::max(0, -dy);  // shape origin in the picture
+  const int32_t pw = w + std::abs(dx), ph = h + std::abs(dy);
+
+  // Per pixel: the shape's coverage (edge under fill), then the shadow.
+  std::vector<uint32_t> argb;
+  std::vector<uint8_t> alpha;
+  try {
+    argb.assign(static_cast<size_t>(pw) * ph, 0);
+    alpha.assign(static_cast<size_t>(pw) * ph, 0);
+  } catch (...) {
+    return ERR_MEM;
+  }
+  auto shapeAt = [&](int32_t px, int32_t py, uint32_t* color, uint32_t* a) {
+    const uint32_t f = shape.At(px - sx, py - sy) * Opacity(s->color) / 255;
+    const uint32_t e = edge ? ring.At(px, py) * Opacity(st.edgeColor) / 255 : 0;
+    // The fill over the edge ring.
+    const uint32_t cover = f + e * (255 - f) / 255;
+    uint32_t rgb = s->color;
+    if (edge && cover) {
+      rgb = 0;
+      for (int k = 0; k < 24; k += 8) {
+        const uint32_t fc = (s->color >> k) & 255, ec = (st.edgeColor >> k) & 255;
+        rgb |= ((fc * f + ec * e * (255 - f) / 255) / cover) << k;
+      }
+    }
+    *color = rgb & 0xFFFFFF;
+    *a = cover;
+  };
+  for (int32_t py = 0; py < ph; ++py) {
+    for (int32_t px = 0; px < pw; ++px) {
+      uint32_t c, a;
+      shapeAt(px - ox, py - oy, &c, &a);
+      if (shadow) {
+        uint32_t c2, a2;
+        shapeAt(px - ox - dx, py - oy - dy, &c2, &a2);
+        const uint32_t sa = a2 * Opacity(st.shadowColor) / 255;
+        const uint32_t cover = a + sa * (255 - a) / 255;
+        if (cover) {
+          uint32_t rgb = 0;
+          for (int k = 0; k < 24; k += 8) {
+            const uint32_t tc = (c >> k) & 255, sc = (st.shadowColor >> k) & 255;
+            rgb |= ((tc * a + sc * sa * (255 - a) / 255) / cover) << k;
+          }
+          c = rgb;
+        }
+        a = cover;
+      }
+      argb[static_cast<size_t>(py) * pw + px] = 0xFF000000u | c;
+      alpha[static_cast<size_t>(py) * pw + px] = static_cast<uint8_t>(a);
+    }
+  }
+
+  vlBitmap* picture = NewBitmap(pw, ph, 0, nullptr);
+  if (!picture) return ERR_BITMAP;
+  vlBitmap* plane = PlaneFrom(alpha, pw, ph);
+  if (!plane) {
+    DeleteBitmap(picture);
+    return ERR_ALLOCALPHA;
+  }
+  WriteBitmapARGB(argb.data(), pw * 4, picture, 0, 0, pw, ph);
+  // Gradients and textures come from the draw library, drawn through the
+  // same coverage.
+  if ((st.fillStyle == 2 || st.fillStyle == 3) && gPathDrawHooks.fillPicture && !edge && !shadow) {
+    if (int status = gPathDrawHooks.fillPicture(L, &st, picture, pw, ph, s->color)) {
+      DeleteBitmap(picture);
+      DeleteAlphaPlane(plane);
+      return status;
+    }
+  }
+
+  // Placement: plain coordinates offset the path's own; position constants
+  // and anchors place its box.
+  const double ax = tags ? tags->anchorX : 0, ay = tags ? tags->anchorY : 0;
+  const int32_t refW = vlCurrentOutput ? vlCurrentOutput->width : 0, refH = vlCurrentOutput ? vlCurrentOutput->height : 0;
+  const int32_t rx = ResolvePosX(x, pw, refW, ax), ry = ResolvePosY(y, ph, refH, ay);
+  int32_t left = rx == x ? x + vl::DoubleToInt32(std::floor(outer[0])) - static_cast<int32_t>(ax * pw) : rx;
+  int32_t top = ry == y ? y + vl::DoubleToInt32(std::floor(outer[1])) - static_cast<int32_t>(ay * ph) : ry;
+  left -= ox;
+  top -= oy;
+  s->x = left;
+  s->y = top;
+  s->width = pw;
+  s->height = ph;
+  if (out) {
+    *out = {picture, plane, left, top, pw, ph};
+    return 0;
+  }
+  return Deliver(L, left, top, picture, plane, pw, ph);
+}
+
+namespace {
+
+// The optional draw tags of DrawPath: anchor, scale and a matrix.
+int ReadPathTags(vlVMState* L, int index, vlPathDrawTags* tags) {
+  *tags = {{1, 0, 0, 1}, 0, 0};
+  if (vl::GetTypeAt(L, index) != VL_TTABLE) return 0;
+  GetTableNumber(L, index, "anchorx", &tags->anchorX, nullptr);
+  GetTableNumber(L, index, "anchory", &tags->anchorY, nullptr);
+  double sx = 1, sy = 1;
+  GetTableNumber(L, index, "scalex", &sx, nullptr);
+  GetTableNumber(L, index, "scaley", &sy, nullptr);
+  double m[4];
+  int count = 0, found = 0;
+  GetTableNumberList(L, index, "transform", m, 4, 0, &count, &found);
+  if (found && count == 4) std::memcpy(tags->matrix, m, sizeof m);
+  tags->matrix[0] *= sx;
+  tags->matrix[1] *= sx;
+  tags->matrix[2] *= sy;
+  tags->matrix[3] *= sy;
+  if (tags->matrix[0] * tags->matrix[3] - tags->matrix[1] * tags->matrix[2] == 0) return ERR_WRONGUSAGE;
+  return 0;
+}
+
+void MakeShape(vlPath* path, uint32_t color, vlPathShape* s) {
+  *s = {};
+  s->commands = path->buffer;
+  s->capacity = path->capacity;
+  s->line = *GetLineState();
+  GetPathDrawStyle(&s->style);
+  s->color = color;
+  s->engine = GetVectorEngine();
+}
+
+}  // namespace
+
+int CmdDrawPath(vlVMState* L) {
+  CheckArgs(L, 3, 5, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  const int32_t x = vl::CheckIntArg(L, 2), y = vl::CheckIntArg(L, 3);
+  const uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 4, 0));
+  vlPathDrawTags tags;
+  if (int status = ReadPathTags(L, 5, &tags)) return status;
+  vlPath* path;
+  if (int status = GetPathByID(id, &path)) return status;
+  vlPathShape shape;
+  MakeShape(path, color, &shape);
+  if (!shape.engine) return kErrDrawPath;
+  return DrawPathObject(L, x, y, &shape, &tags, 0, nullptr);
+}
+
+int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t color, int tagIndex, double a,
+                    double b, double c, double d, uint32_t e, const double* array) {
+  vlPath* path = AddPath();
+  if (!path) return ERR_MEM;
+  path->node.idHandle = path;
+  const vlObjectId id = {0, path};
+  auto U = [](uint32_t v) { return vlPathArg{VL_PATHARG_U32, v, 0, nullptr, nullptr}; };
+  auto F = [](double v) { return vlPathArg{VL_PATHARG_F64, 0, v, nullptr, nullptr}; };
+  int status = 0;
+  switch (kind) {
+    case 14: {
+      const vlPathArg args[8] = {F(0), F(0), F(a), F(b), U(array ? static_cast<uint32_t>(array[0]) : 0),
+                                 U(array ? static_cast<uint32_t>(array[1]) : 0),
+                                 U(array ? static_cast<uint32_t>(array[2]) : 0),
+                                 U(array ? static_cast<uint32_t>(array[3]) : 0)};
+      status = AppendPathCommand(id, VL_PATH_BOX, 8, args);
+      break;
+    }
+    case 15:
+    case 16: {
+      const double ry = kind == 15 ? a : b;
+      const vlPathArg args[7] = {F(a), F(ry), F(a), F(ry), F(0), F(360), U(1)};
+      status = AppendPathCommand(id, VL_PATH_ARC, 7, args);
+      break;
+    }
+    case 27: {
+      const int32_t n = vl::DoubleToInt32(a);
+      for (int32_t i = 0; i < n && array && !status; ++i) {
+        const vlPathArg args[3] = {U(0), F(array[2 * i]), F(array[2 * i + 1])};
+        status = AppendPathCommand(id, i ? VL_PATH_LINE : VL_PATH_MOVE, 3, args);
+      }
+      break;
+    }
+    case 31: {
+      const vlPathArg move[3] = {U(0), F(a), F(b)};
+      status = AppendPathCommand(id, VL_PATH_MOVE, 3, move);
+      const vlPathArg args[7] = {F(a), F(b), F(a), F(b), F(c), F(d), U(e)};
+      if (!status) status = AppendPathCommand(id, VL_PATH_ARC, 7, args);
+      break;
+    }
+    default:
+      break;
+  }
+  if (!status) status = AppendPathCommand(id, VL_PATH_CLOSE, 0, nullptr);
+  if (!status) {
+    vlPathDrawTags tags;
+    status = tagIndex ? ReadPathTags(L, tagIndex, &tags) : 0;
+    vlPathShape shape;
+    MakeShape(path, color, &shape);
+    if (!status) status = DrawPathObject(L, x, y, &shape, tagIndex ? &tags : nullptr, 0, nullptr);
+  }
+  FreePathRecord(L, path);
+  return status;
+}

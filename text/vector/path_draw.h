@@ -1,0 +1,75 @@
+// Paths turned into pixels with the draw library's styles: DrawPath, the
+// draw library's shapes while path use is forced, and the pictures of path
+// layers.
+#pragma once
+#include <cstdint>
+
+#include "text/vector/vector_library.h"
+
+struct vlVMState;
+struct vlBitmap;
+struct vlPluginInfo;
+
+inline constexpr uint32_t VL_LAYER_VECTORPATH = 49;
+
+// What path drawing takes from the draw library's state.
+struct vlPathDrawStyle {
+  uint32_t fillStyle;  // 0 none (outline), 2 gradient, 3 texture, other plain
+  uint32_t formStyle;  // 16 anti-alias, 32 shadow, 64 edge
+  int32_t lineWidth;
+  int32_t edgeSize;
+  uint32_t edgeColor;  // ARGB, top byte a transparency
+  int32_t shadowSize;
+  int32_t shadowDirection;  // 0..7 from north clockwise
+  uint32_t shadowColor;
+};
+
+enum : uint32_t { VL_FORM_ANTIALIAS = 16, VL_FORM_SHADOW = 32, VL_FORM_EDGE = 64 };
+
+struct vlPathDrawHooks {
+  // The draw library's current style. Null: a plain fill, no form styles,
+  // line width 1.
+  void (*getStyle)(vlPathDrawStyle* out);
+  // Fills a picture with fill style 2 (gradient) or 3 (texture); 0 or an
+  // error code. Null: the colour.
+  int (*fillPicture)(vlVMState* state, const vlPathDrawStyle* style, vlBitmap* picture, int32_t width,
+                     int32_t height, uint32_t color);
+};
+extern vlPathDrawHooks gPathDrawHooks;
+
+void GetPathDrawStyle(vlPathDrawStyle* out);
+// Each level limited to 0..100.
+void ClampCornerLevels(int32_t levels[4]);
+
+// The shape record of one drawing (and of a path layer).
+struct vlPathShape {
+  int32_t x, y, width, height;  // placement written by DrawPathObject
+  uint8_t* commands;
+  uint32_t capacity;
+  vlLineState line;
+  vlPathDrawStyle style;
+  uint32_t color;        // ARGB, top byte a transparency
+  vlPluginInfo* engine;  // null: the built-in engine
+};
+
+// The placement options of the draw tags.
+struct vlPathDrawTags {
+  double matrix[4];  // a, b, c, d: x' = a x + c y, y' = b x + d y
+  double anchorX, anchorY;
+};
+
+// Pictures handed back instead of drawn.
+struct vlPathPictures {
+  vlBitmap* picture;
+  vlBitmap* alpha;
+  int32_t x, y, width, height;
+};
+
+// 0 or an error code. out: layer output (nothing is drawn).
+int DrawPathObject(vlVMState* state, int32_t x, int32_t y, vlPathShape* shape, const vlPathDrawTags* tags,
+                   uint32_t flags, vlPathPictures* out);
+// The draw library's shapes (kinds 14 box, 15 circle, 16 ellipse, 27
+// polygon, 31 arc) drawn as a temporary path. array: corner levels (box) or
+// polygon points {x, y} (a of them).
+int DrawShapeAsPath(vlVMState* state, int32_t kind, int32_t x, int32_t y, uint32_t color, int tagIndex, double a,
+                    double b, double c, double d, uint32_t e, const double* array);
