@@ -17,3 +17,4 @@ int CmdNPrint(vlVMState* state);
 int CmdTextOut(vlVMState* state);
 int CmdSetDefaultEncoding(vlVMState* state);
 int CmdGetKerningPair(vlVMState* state);
+int CmdInKeyStr(vlVMState* state);

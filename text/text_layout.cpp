@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/layers/layers.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
+#include "text/picture_output.h"
 #include "text/text_tags.h"
 #include "vm/error_codes.h"
 
@@ -233,6 +235,27 @@ int DrawFormattedText(vlVMState* L, vlTextLayout* layout, int32_t mode, bool lit
   if (print) {
     startX = layout->cursorX - layout->marginLeft;
   }
+  // With layers on, the text's shadow, edge and transparency become effects
+  // of its layer instead of pixels of its picture.
+  const bool toLayer = mode != VL_TEXTMODE_OBJECT && TargetTakesLayers();
+  vlLayerOptions options{};
+  if (toLayer) {
+    if (s.style & VL_STYLE_EDGE) {
+      options.border = {1, s.edgeColor, static_cast<uint32_t>(s.edgeSize)};
+      s.style &= ~VL_STYLE_EDGE;
+    }
+    if (s.style & VL_STYLE_SHADOW) {
+      options.shadow.on = 1;
+      options.shadow.color = s.shadowColor;
+      options.shadow.size = s.shadowSize;
+      options.shadow.direction = static_cast<uint32_t>(s.shadowDirection);
+      s.style &= ~VL_STYLE_SHADOW;
+    }
+    if (s.color >> 24) {
+      options.transparency = s.color >> 24;
+      s.color &= 0xFFFFFF;
+    }
+  }
   std::vector<vlTextRun> runs;
   int32_t lines = 0, endX = 0;
   if (int status = LayoutTextRuns(L, layout, literal, startX, &runs, &lines, &endX)) return status;
@@ -270,7 +293,19 @@ int DrawFormattedText(vlVMState* L, vlTextLayout* layout, int32_t mode, bool lit
   px += picture.offsetX;
   py += picture.offsetY;
   vlDisplay* display = vlCurrentDisplay;
-  if (display) {
+  if (toLayer) {
+    vlLayerGeometry* g = NewLayerGeometry();
+    if (!g) {
+      FreeTextPicture(&picture);
+      return ERR_MEM;
+    }
+    g->x = px, g->y = py, g->width = picture.width, g->height = picture.height;
+    if (int status = AddLayer(L, static_cast<uint32_t>(mode), nullptr, px, py, picture.width, picture.height, nullptr,
+                              &options, picture.bitmap, picture.mask, picture.alpha, g, -1, 0, nullptr))
+      return status;
+    RefreshArea(L, px, py, picture.width, picture.height);
+    picture = {};
+  } else if (display) {
     SafeBlt(L, picture.bitmap, 0, 0, nullptr, px, py, picture.width, picture.height, picture.width,
             picture.height, display->width, display->height, VL_SAFEBLT_BACKANDSHOW,
             picture.alpha ? nullptr : picture.mask, picture.alpha, nullptr);

@@ -7,6 +7,7 @@
 #include "runtime/objects.h"
 #include "text/font_cache.h"
 #include "text/text_commands.h"
+#include "text/text_objects.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
 #include "vm/stack_api.h"
@@ -29,7 +30,14 @@ const vlCommand kTextCommands[] = {
     {"Print", CmdPrint},
     {"NPrint", CmdNPrint},
     {"TextOut", CmdTextOut},
+    {"CreateTextObject", CmdCreateTextObject},
+    {"DisplayTextObject", CmdDisplayTextObject},
+    {"FreeTextObject", CmdFreeTextObject},
+    {"InKeyStr", CmdInKeyStr},
     {"TextExtent", CmdTextExtent},
+    {"ScaleTextObject", CmdScaleTextObject},
+    {"CopyTextObject", CmdCopyTextObject},
+    {"RotateTextObject", CmdRotateTextObject},
     {"OpenFont", CmdOpenFont},
     {"CloseFont", CmdCloseFont},
     {"UseFont", CmdUseFont},
@@ -124,10 +132,12 @@ int OpenTextLib(vlVMState* L) {
   vl::SetStackTop(L, top);
   if (int status = RegisterLibrary(kTextCommands, "text")) return status;
   vl::RegisterConstants(L, kTextConstants, 0);
+  if (int status = InitTextObjects()) return status;
   return RegisterObjectList(&vlFontState.fonts);
 }
 
 int FreeTextLibrary(vlVMState* L) {
+  FreeAllTextObjects(L);
   FreeFontLists(L);
   gSettings.font = nullptr;
   ShutdownFontEngines();

@@ -11,7 +11,6 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layers/layers.h"
-#include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/position.h"
@@ -19,6 +18,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
+#include "text/picture_output.h"
 #include "text/vector/vector_engine.h"
 #include "vm/argreaders.h"
 #include "vm/convert.h"
@@ -102,14 +102,7 @@ bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 &&
 
 // A layer or the current drawing target takes the pictures.
 int Deliver(vlVMState* L, int32_t x, int32_t y, vlBitmap* picture, vlBitmap* alpha, int32_t w, int32_t h) {
-  vlDisplay* d = vlCurrentDisplay;
-  vlBGPic* target = vlCurrentOutput;
-  if (!d || !target) {
-    DeleteBitmap(picture);
-    DeleteAlphaPlane(alpha);
-    return 0;
-  }
-  if (d->layersOn && d->outputType == VL_OUTPUT_DISPLAY) {
+  if (TargetTakesLayers()) {
     vlLayerGeometry* g = NewLayerGeometry();
     if (!g) {
       DeleteBitmap(picture);
@@ -124,9 +117,7 @@ int Deliver(vlVMState* L, int32_t x, int32_t y, vlBitmap* picture, vlBitmap* alp
     RefreshArea(L, x, y, w, h);
     return 0;
   }
-  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
-  SafeBlt(L, picture, 0, 0, dst, x, y, w, h, w, h, target->width, target->height, 140, nullptr, alpha,
-          static_cast<const vlClipRegion*>(target->clipRegion));
+  BlitPictureToTarget(L, picture, nullptr, alpha, x, y, w, h);
   DeleteBitmap(picture);
   DeleteAlphaPlane(alpha);
   return 0;
@@ -134,7 +125,7 @@ int Deliver(vlVMState* L, int32_t x, int32_t y, vlBitmap* picture, vlBitmap* alp
 
 }  // namespace
 
-int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlPathDrawTags* tags, uint32_t,
+int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlDrawTagPlacement* tags, uint32_t,
                    vlPathPictures* out) {
   if (!s->commands || *reinterpret_cast<const uint32_t*>(s->commands) == 0) return kErrEmptyPath;
   vlPluginInfo* engine = s->engine ? s->engine : GetVectorEngine();
@@ -274,27 +265,6 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlP
 
 namespace {
 
-// The optional draw tags of DrawPath: anchor, scale and a matrix.
-int ReadPathTags(vlVMState* L, int index, vlPathDrawTags* tags) {
-  *tags = {{1, 0, 0, 1}, 0, 0};
-  if (vl::GetTypeAt(L, index) != VL_TTABLE) return 0;
-  GetTableNumber(L, index, "anchorx", &tags->anchorX, nullptr);
-  GetTableNumber(L, index, "anchory", &tags->anchorY, nullptr);
-  double sx = 1, sy = 1;
-  GetTableNumber(L, index, "scalex", &sx, nullptr);
-  GetTableNumber(L, index, "scaley", &sy, nullptr);
-  double m[4];
-  int count = 0, found = 0;
-  GetTableNumberList(L, index, "transform", m, 4, 0, &count, &found);
-  if (found && count == 4) std::memcpy(tags->matrix, m, sizeof m);
-  tags->matrix[0] *= sx;
-  tags->matrix[1] *= sx;
-  tags->matrix[2] *= sy;
-  tags->matrix[3] *= sy;
-  if (tags->matrix[0] * tags->matrix[3] - tags->matrix[1] * tags->matrix[2] == 0) return ERR_WRONGUSAGE;
-  return 0;
-}
-
 void MakeShape(vlPath* path, uint32_t color, vlPathShape* s) {
   *s = {};
   s->commands = path->buffer;
@@ -313,8 +283,8 @@ int CmdDrawPath(vlVMState* L) {
   GetObjectIDArg(&id, L, 1);
   const int32_t x = vl::CheckIntArg(L, 2), y = vl::CheckIntArg(L, 3);
   const uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 4, 0));
-  vlPathDrawTags tags;
-  if (int status = ReadPathTags(L, 5, &tags)) return status;
+  vlDrawTagPlacement tags;
+  if (int status = ReadDrawTagPlacement(L, 5, &tags)) return status;
   vlPath* path;
   if (int status = GetPathByID(id, &path)) return status;
   vlPathShape shape;
@@ -368,8 +338,8 @@ int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t c
   }
   if (!status) status = AppendPathCommand(id, VL_PATH_CLOSE, 0, nullptr);
   if (!status) {
-    vlPathDrawTags tags;
-    status = tagIndex ? ReadPathTags(L, tagIndex, &tags) : 0;
+    vlDrawTagPlacement tags;
+    status = tagIndex ? ReadDrawTagPlacement(L, tagIndex, &tags) : 0;
     vlPathShape shape;
     MakeShape(path, color, &shape);
     if (!status) status = DrawPathObject(L, x, y, &shape, tagIndex ? &tags : nullptr, 0, nullptr);

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "text/picture_output.h"
 #include "text/vector/vector_library.h"
 
 struct vlVMState;
@@ -52,12 +53,6 @@ struct vlPathShape {
   vlPluginInfo* engine;  // null: the built-in engine
 };
 
-// The placement options of the draw tags.
-struct vlPathDrawTags {
-  double matrix[4];  // a, b, c, d: x' = a x + c y, y' = b x + d y
-  double anchorX, anchorY;
-};
-
 // Pictures handed back instead of drawn.
 struct vlPathPictures {
   vlBitmap* picture;
@@ -66,7 +61,7 @@ struct vlPathPictures {
 };
 
 // 0 or an error code. out: layer output (nothing is drawn).
-int DrawPathObject(vlVMState* state, int32_t x, int32_t y, vlPathShape* shape, const vlPathDrawTags* tags,
+int DrawPathObject(vlVMState* state, int32_t x, int32_t y, vlPathShape* shape, const vlDrawTagPlacement* tags,
                    uint32_t flags, vlPathPictures* out);
 // The draw library's shapes (kinds 14 box, 15 circle, 16 ellipse, 27
 // polygon, 31 arc) drawn as a temporary path. array: corner levels (box) or

@@ -1,0 +1,462 @@
+// Text objects: the list, look-ups, orphans kept for layers, rendering from
+// the kept layout with the object's scale and rotation, and the commands.
+#include "text/text_objects.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "display/bgpic.h"
+#include "display/display.h"
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/picture_engines.h"
+#include "graphics/position.h"
+#include "platform/os.h"
+#include "runtime/error_vm.h"
+#include "runtime/errors.h"
+#include "runtime/object_data.h"
+#include "runtime/option_readers.h"
+#include "text/picture_output.h"
+#include "text/text_library.h"
+#include "vm/argreaders.h"
+#include "vm/convert.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+vlObjectNode* gTextObjects = nullptr;
+
+vlTextObject* AsObject(vlObjectNode* n) { return reinterpret_cast<vlTextObject*>(n); }
+vlObjectId IdOf(const vlTextObject* o) { return {o->node.idNumber, o->node.idHandle}; }
+
+void Append(vlTextObject* o) {
+  vlObjectNode** tail = &gTextObjects;
+  while (*tail) tail = &(*tail)->next;
+  *tail = &o->node;
+}
+
+void Unlink(vlTextObject* o) {
+  for (vlObjectNode** p = &gTextObjects; *p; p = &(*p)->next) {
+    if (*p == &o->node) {
+      *p = o->node.next;
+      return;
+    }
+  }
+}
+
+void FreePlanes(vlTextObject* o) {
+  if (o->bitmap) DeleteBitmap(o->bitmap);
+  if (o->mask) DeleteMaskPlane(o->mask);
+  if (o->alpha) DeleteAlphaPlane(o->alpha);
+  o->bitmap = o->mask = o->alpha = nullptr;
+}
+
+void DeleteObject(vlVMState* L, vlTextObject* o) {
+  Unlink(o);
+  FreePlanes(o);
+  delete o->layout;
+  FreeObjectDataList(L, &o->node.data);
+  FreeMemory(o);
+}
+
+// Every layer of every BGPic that shows the object id.
+template <class Fn>
+void ForEachShowingLayer(vlObjectId id, Fn fn) {
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next) {
+    for (vlNode* node = pic->layers.head; node && node->succ; node = node->succ) {
+      auto* layer = reinterpret_cast<vlLayer*>(node);
+      if (layer->type == VL_LAYER_TEXTOBJECT && layer->source.number == id.number &&
+          layer->source.handle == id.handle)
+        fn(layer);
+    }
+  }
+}
+
+bool ShownByLayer(vlObjectId id) {
+  bool shown = false;
+  ForEachShowingLayer(id, [&](vlLayer*) { shown = true; });
+  return shown;
+}
+
+// Before the object changes, each layer that shows it gets its own orphaned
+// copy, so it keeps showing what it showed.
+int GiveLayersCopies(vlVMState* L, vlTextObject* o) {
+  int status = 0;
+  ForEachShowingLayer(IdOf(o), [&](vlLayer* layer) {
+    if (status) return;
+    vlTextObject* copy = nullptr;
+    status = CopyTextObjectForLayer(L, o, {0, reinterpret_cast<void*>(uintptr_t{1})}, &copy);
+    if (status) return;
+    copy->node.idHandle = copy;
+    copy->orphaned = 1;
+    copy->createWidth = o->createWidth;
+    copy->createHeight = o->createHeight;
+    copy->offsetX = o->offsetX;
+    copy->offsetY = o->offsetY;
+    copy->transform = o->transform;
+    layer->source = IdOf(copy);
+  });
+  return status;
+}
+
+void IdentityTransform(vlTextObjectTransform* t) {
+  *t = {};
+  t->matrix[0] = t->matrix[3] = 1;
+}
+
+bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
+
+// Renders the object's layout with its scale and rotation: a scalable font
+// is rendered at the scaled size, and what is left of the matrix (the
+// rotation and the signs, or all of it for fonts that cannot scale)
+// transforms the picture.
+int RenderObject(vlVMState* L, const vlTextObjectLayout* kept, const vlTextObjectTransform& t, bool replay,
+                 vlTextPicture* out) {
+  vlTextLayout layout = kept->layout;
+  layout.text = kept->text.c_str();
+  layout.useWordWrap = replay;
+  if (!replay) layout.wordWrap.clear();
+  vlEngineFont* font = layout.settings.font;
+  const double* m = t.matrix;
+  double residual[4] = {m[0], m[1], m[2], m[3]};
+  bool fontScaled = false;
+  if (!IsIdentity(m) && font && font->scalable) {
+    double sx = std::sqrt(m[0] * m[0] + m[1] * m[1]), sy = std::sqrt(m[2] * m[2] + m[3] * m[3]);
+    if (sx > 0 && sy > 0) {
+      SetFontScale(font, sx, sy);
+      fontScaled = true;
+      for (int i = 0; i < 2; ++i) residual[i] = m[i] / sx;
+      for (int i = 2; i < 4; ++i) residual[i] = m[i] / sy;
+      // Effect sizes grow with the text.
+      layout.settings.shadowSize = vl::DoubleToInt32(std::lround(layout.settings.shadowSize * sx));
+      layout.settings.edgeSize = vl::DoubleToInt32(std::lround(layout.settings.edgeSize * sx));
+      layout.wrapWidth = vl::DoubleToInt32(std::lround(layout.wrapWidth * sx));
+      ClampTextEffectParams(&layout.settings);
+    }
+  }
+  vlTextPicture picture;
+  int status = DrawFormattedText(L, &layout, VL_TEXTMODE_OBJECT, false, &picture);
+  if (fontScaled) SetFontScale(font, 1.0, 1.0);
+  if (status) return status;
+  // Rounding may leave a pure scale a hair off the identity.
+  for (double& v : residual)
+    if (std::fabs(v - std::round(v)) < 1e-9) v = std::round(v);
+  if (!IsIdentity(residual)) {
+    vlTextPicture turned;
+    status = TransformBitmap(picture.bitmap, picture.mask, picture.alpha, 0, 0, picture.width, picture.height,
+                             residual, 1, 0, &turned.bitmap, picture.mask ? &turned.mask : nullptr,
+                             picture.alpha ? &turned.alpha : nullptr, &turned.width, &turned.height);
+    FreeTextPicture(&picture);
+    if (status) return status;
+    picture = turned;
+  }
+  *out = picture;
+  return 0;
+}
+
+// Builds the matrix from the scale size, the creation size and the angle;
+// positive angles turn counter-clockwise on screen.
+void BuildTransformMatrix(vlTextObject* o) {
+  vlTextObjectTransform& t = o->transform;
+  const double sx = o->createWidth && t.scaleWidth ? static_cast<double>(t.scaleWidth) / o->createWidth : 1.0;
+  const double sy = o->createHeight && t.scaleHeight ? static_cast<double>(t.scaleHeight) / o->createHeight : 1.0;
+  const double r = t.angle * M_PI / 180.0;
+  double c = std::cos(r), s = std::sin(r);
+  if (std::fabs(c) < 1e-12) c = 0;
+  if (std::fabs(s) < 1e-12) s = 0;
+  t.matrix[0] = c * sx;
+  t.matrix[1] = -s * sx;
+  t.matrix[2] = s * sy;
+  t.matrix[3] = c * sy;
+  t.angle = std::atan2(-t.matrix[1], t.matrix[0]) * 180.0 / M_PI;
+  if (t.angle == -0.0) t.angle = 0;
+}
+
+int FinishNew(vlVMState* L, bool automatic, vlTextObject* o) {
+  if (!automatic) return 0;
+  vl::PushPointer(L, o);
+  return 1;
+}
+
+int ScaleOrRotate(vlVMState* L, bool rotate) {
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(L, id, &o, VL_TEXTOBJ_UNLOCKED)) return status;
+  vlTextObjectTransform saved = o->transform;
+  if (rotate) {
+    o->transform.angle = std::fmod(vl::CheckNumberArg(L, 2), 360.0);
+  } else {
+    int32_t w = vl::DoubleToInt32(GetNumberOrPercentArg(L, 2, o->createWidth, 1, nullptr));
+    int32_t h = vl::DoubleToInt32(GetNumberOrPercentArg(L, 3, o->createHeight, 1, nullptr));
+    if (w == VL_KEEPASPRAT && h == VL_KEEPASPRAT) return ERR_WRONGUSAGE;
+    if (int status = ResolveAspectSize(o->createWidth, o->createHeight, &w, &h)) return status;
+    if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    o->transform.scaleWidth = w;
+    o->transform.scaleHeight = h;
+  }
+  const double stored = o->transform.angle;
+  BuildTransformMatrix(o);
+  if (rotate) o->transform.angle = stored;  // the angle as given, modulo 360
+  vlTextPicture picture;
+  if (int status = RenderObject(L, o->layout, o->transform, true, &picture)) {
+    o->transform = saved;
+    return status;
+  }
+  FreePlanes(o);
+  o->bitmap = picture.bitmap;
+  o->mask = picture.mask;
+  o->alpha = picture.alpha;
+  o->width = picture.width;
+  o->height = picture.height;
+  const bool turned = std::fmod(o->transform.angle, 360.0) != 0;
+  o->offsetX = turned ? 0 : picture.offsetX;
+  o->offsetY = turned ? 0 : picture.offsetY;
+  return 0;
+}
+
+// The pictures a TEXTOBJECT layer shows.
+int LayerBitmaps(vlVMState* L, vlLayer* layer, int32_t, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha,
+                 int32_t* width, int32_t* height, uint32_t* extra) {
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(L, layer->source, &o, VL_TEXTOBJ_ORPHANS)) return status;
+  *image = o->bitmap;
+  *mask = o->mask;
+  *alpha = o->alpha;
+  *width = o->width;
+  *height = o->height;
+  *extra = 0;
+  return 0;
+}
+
+const vlLayerSource kTextObjectSource = {LayerBitmaps, PurgeOrphanTextObjects};
+
+}  // namespace
+
+int GetTextObjectByID(vlVMState* L, vlObjectId id, vlTextObject** out, uint32_t flags) {
+  for (vlObjectNode* n = gTextObjects; n; n = n->next) {
+    vlTextObject* o = AsObject(n);
+    if (n->idNumber != id.number || n->idHandle != id.handle) continue;
+    if (o->orphaned && !(flags & VL_TEXTOBJ_ORPHANS)) continue;
+    if (flags & VL_TEXTOBJ_UNLOCKED) {
+      if (o->locked) return ERR_LOCKEDOBJ;
+      if (!(flags & VL_TEXTOBJ_NOCOPY))
+        if (int status = GiveLayersCopies(L, o)) return status;
+    }
+    *out = o;
+    return 0;
+  }
+  if (id.handle) return ERR_FINDARRAY;
+  SetErrorArgIndex(id.number);
+  return kErrFindTextObject;
+}
+
+int FreeTextObjectByID(vlVMState* L, vlObjectId id, int reportMissing) {
+  vlTextObject* o = nullptr;
+  int status = GetTextObjectByID(L, id, &o, VL_TEXTOBJ_UNLOCKED | VL_TEXTOBJ_NOCOPY);
+  if (status == ERR_LOCKEDOBJ) return status;
+  if (status) return reportMissing ? status : 0;
+  if (ShownByLayer(IdOf(o))) {
+    // The layers keep it; they now find it by its own address.
+    ForEachShowingLayer(IdOf(o), [&](vlLayer* layer) { layer->source = {0, o}; });
+    o->node.idNumber = 0;
+    o->node.idHandle = o;
+    o->orphaned = 1;
+    return 0;
+  }
+  DeleteObject(L, o);
+  return 0;
+}
+
+int CopyTextObjectForLayer(vlVMState* L, vlTextObject* src, vlObjectId id, vlTextObject** out) {
+  auto* o = static_cast<vlTextObject*>(AllocMemory(sizeof(vlTextObject), 1));
+  if (!o) return ERR_MEM;
+  o->node.type = VL_OBJ_TEXTOBJECT;
+  const bool automatic = id.handle == reinterpret_cast<void*>(uintptr_t{1});
+  o->node.idNumber = automatic ? 0 : id.number;
+  o->node.idHandle = automatic ? o : id.handle;
+  if (src->bitmap || src->mask || src->alpha) {
+    if (int status = CopyBitmapRegion(src->bitmap, src->mask, src->alpha, 0, 0, src->width, src->height, 0, 0, 0,
+                                      &o->bitmap, src->mask ? &o->mask : nullptr, src->alpha ? &o->alpha : nullptr)) {
+      FreeMemory(o);
+      return status;
+    }
+  }
+  o->layout = src->layout ? new (std::nothrow) vlTextObjectLayout(*src->layout) : nullptr;
+  if ((src->layout && !o->layout) || CopyObjectDataList(L, src->node.data, &o->node.data)) {
+    FreePlanes(o);
+    delete o->layout;
+    FreeMemory(o);
+    return ERR_MEM;
+  }
+  o->width = src->width;
+  o->height = src->height;
+  o->offsetX = src->offsetX;
+  o->offsetY = src->offsetY;
+  Append(o);
+  *out = o;
+  return 0;
+}
+
+void PurgeOrphanTextObjects(vlVMState* L) {
+  for (vlObjectNode* n = gTextObjects; n;) {
+    vlTextObject* o = AsObject(n);
+    n = n->next;
+    if (o->orphaned && !ShownByLayer(IdOf(o))) DeleteObject(L, o);
+  }
+}
+
+void FreeAllTextObjects(vlVMState* L) {
+  while (gTextObjects) DeleteObject(L, AsObject(gTextObjects));
+}
+
+int InitTextObjects() {
+  RegisterLayerSource(VL_LAYER_TEXTOBJECT, &kTextObjectSource);
+  RegisterOrphanPurger(4, PurgeOrphanTextObjects);
+  return RegisterObjectList(&gTextObjects);
+}
+
+int CmdCreateTextObject(vlVMState* L) {
+  CheckArgs(L, 2, 5, 0, 0);
+  const int n = vl::GetStackTop(L);
+  vlObjectId id;
+  const bool automatic = GetObjectIDArgOpt(&id, L, 1) != 0;
+  const char* text = vl::CheckStringArg(L, 2, nullptr);
+  vlTextLayout layout;
+  layout.settings = *GetTextSettings();
+  layout.encoding = GetDefaultEncoding();
+  int32_t wordwrap = 0;
+  if (n == 3 && vl::GetTypeAt(L, 3) == VL_TTABLE) {
+    layout.align = 0;
+    GetTableInt(L, 3, "align", &layout.align, nullptr);
+    GetTableInt(L, 3, "wordwrap", &wordwrap, nullptr);
+    GetTableInt(L, 3, "encoding", &layout.encoding, nullptr);
+    int32_t color;
+    if (GetTableInt(L, 3, "color", &color, nullptr)) layout.settings.color = static_cast<uint32_t>(color);
+  } else {
+    layout.align = vl::OptIntArg(L, 3, VL_ALIGN_LEFT);
+    wordwrap = vl::OptIntArg(L, 4, 0);
+    layout.encoding = vl::OptIntArg(L, 5, layout.encoding);
+  }
+  if (layout.encoding < 0 || layout.encoding > 1 || wordwrap < 0) return ERR_WRONGUSAGE;
+  layout.wrapWidth = wordwrap;
+  if (!automatic)
+    if (int status = FreeTextObjectByID(L, id, 0)) return status;
+  layout.text = text;
+  vlTextPicture picture;
+  if (int status = DrawFormattedText(L, &layout, VL_TEXTMODE_OBJECT, false, &picture)) return status;
+  auto* o = static_cast<vlTextObject*>(AllocMemory(sizeof(vlTextObject), 1));
+  auto* kept = o ? new (std::nothrow) vlTextObjectLayout{layout, text} : nullptr;
+  if (!kept) {
+    FreeMemory(o);
+    FreeTextPicture(&picture);
+    return ERR_MEM;
+  }
+  kept->layout.text = nullptr;
+  o->node.type = VL_OBJ_TEXTOBJECT;
+  o->node.idNumber = automatic ? 0 : id.number;
+  o->node.idHandle = automatic ? o : id.handle;
+  o->bitmap = picture.bitmap;
+  o->mask = picture.mask;
+  o->alpha = picture.alpha;
+  o->width = o->createWidth = picture.width;
+  o->height = o->createHeight = picture.height;
+  o->offsetX = picture.offsetX;
+  o->offsetY = picture.offsetY;
+  o->layout = kept;
+  IdentityTransform(&o->transform);
+  Append(o);
+  return FinishNew(L, automatic, o);
+}
+
+int CmdDisplayTextObject(vlVMState* L) {
+  CheckArgs(L, 3, 4, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  int32_t x = vl::CheckIntArg(L, 2), y = vl::CheckIntArg(L, 3);
+  vlDrawTagPlacement tags;
+  if (int status = ReadDrawTagPlacement(L, 4, &tags)) return status;
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(L, id, &o, 0)) return status;
+  // A transformation asked for here applies to this showing only.
+  vlBitmap *bitmap = o->bitmap, *mask = o->mask, *alpha = o->alpha;
+  int32_t w = o->width, h = o->height;
+  vlTextPicture turned;
+  const bool transformed = !IsIdentity(tags.matrix);
+  if (transformed) {
+    if (int status = TransformBitmap(o->bitmap, o->mask, o->alpha, 0, 0, o->width, o->height, tags.matrix, 1, 0,
+                                     &turned.bitmap, o->mask ? &turned.mask : nullptr,
+                                     o->alpha ? &turned.alpha : nullptr, &turned.width, &turned.height))
+      return status;
+    bitmap = turned.bitmap, mask = turned.mask, alpha = turned.alpha;
+    w = turned.width, h = turned.height;
+  }
+  const vlBGPic* target = vlCurrentOutput;
+  const int32_t refW = target ? target->width : 0, refH = target ? target->height : 0;
+  x = ResolvePosX(x, w, refW, tags.anchorX);
+  y = ResolvePosY(y, h, refH, tags.anchorY);
+  x -= static_cast<int32_t>(tags.anchorX * w);
+  y -= static_cast<int32_t>(tags.anchorY * h);
+  if (!transformed) {
+    x += o->offsetX;
+    y += o->offsetY;
+  }
+  int status = 0;
+  if (TargetTakesLayers()) {
+    vlLayerGeometry* g = NewLayerGeometry();
+    if (!g) {
+      status = ERR_MEM;
+    } else {
+      g->x = x, g->y = y, g->width = w, g->height = h;
+      // A transformed showing keeps its own pictures; a plain one refers
+      // to the object.
+      status = AddLayer(L, VL_LAYER_TEXTOBJECT, &id, x, y, w, h, nullptr, nullptr, turned.bitmap, turned.mask,
+                        turned.alpha, g, -1, 0, nullptr);
+      turned = {};
+      if (!status) RefreshArea(L, x, y, w, h);
+    }
+  } else {
+    BlitPictureToTarget(L, bitmap, mask, alpha, x, y, w, h);
+  }
+  FreeTextPicture(&turned);
+  return status;
+}
+
+int CmdFreeTextObject(vlVMState* L) {
+  CheckArgs(L, 1, 1, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  return FreeTextObjectByID(L, id, 1);
+}
+
+int CmdCopyTextObject(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  vlObjectId src;
+  GetObjectIDArg(&src, L, 1);
+  vlObjectId id;
+  const bool automatic = GetObjectIDArgOpt(&id, L, 2) != 0;
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(L, src, &o, 0)) return status;
+  if (!automatic) {
+    if (id.number == src.number && id.handle == src.handle) return ERR_WRONGUSAGE;
+    if (int status = FreeTextObjectByID(L, id, 0)) return status;
+  }
+  vlTextObject* copy = nullptr;
+  if (int status = CopyTextObjectForLayer(L, o, id, &copy)) return status;
+  // A copy starts without creation size and transformation.
+  copy->transform = {};
+  return FinishNew(L, automatic, copy);
+}
+
+int CmdScaleTextObject(vlVMState* L) {
+  CheckArgs(L, 3, 3, 0, 0);
+  return ScaleOrRotate(L, false);
+}
+
+int CmdRotateTextObject(vlVMState* L) {
+  CheckArgs(L, 2, 2, 0, 0);
+  return ScaleOrRotate(L, true);
+}
