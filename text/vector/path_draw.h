@@ -11,8 +11,6 @@ struct vlVMState;
 struct vlBitmap;
 struct vlPluginInfo;
 
-inline constexpr uint32_t VL_LAYER_VECTORPATH = 49;
-
 // What path drawing takes from the draw library's state.
 struct vlPathDrawStyle {
   uint32_t fillStyle;  // 0 none (outline), 2 gradient, 3 texture, other plain
