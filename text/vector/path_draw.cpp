@@ -14,6 +14,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/position.h"
+#include "objects/draw/draw_state.h"
 #include "platform/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"
@@ -25,13 +26,17 @@
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
-vlPathDrawHooks gPathDrawHooks = {};
-
 void GetPathDrawStyle(vlPathDrawStyle* out) {
+  const vlDrawState* d = GetDrawState();
   *out = {};
-  out->fillStyle = 1;
-  out->lineWidth = 1;
-  if (gPathDrawHooks.getStyle) gPathDrawHooks.getStyle(out);
+  out->fillStyle = d->fillStyle;
+  out->formStyle = d->formStyle;
+  out->lineWidth = std::max(d->lineWidth, 1);
+  out->edgeSize = d->edgeSize;
+  out->edgeColor = d->edgeColor;
+  out->shadowSize = d->shadowSize;
+  out->shadowDirection = static_cast<int32_t>(d->shadowDirection);
+  out->shadowColor = d->shadowColor;
 }
 
 void ClampCornerLevels(int32_t levels[4]) {
@@ -233,16 +238,6 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     return ERR_ALLOCALPHA;
   }
   WriteBitmapARGB(argb.data(), pw * 4, picture, 0, 0, pw, ph);
-  // Gradients and textures come from the draw library, drawn through the
-  // same coverage.
-  if ((st.fillStyle == 2 || st.fillStyle == 3) && gPathDrawHooks.fillPicture && !edge && !shadow) {
-    if (int status = gPathDrawHooks.fillPicture(L, &st, picture, pw, ph, s->color)) {
-      DeleteBitmap(picture);
-      DeleteAlphaPlane(plane);
-      return status;
-    }
-  }
-
   // Placement: plain coordinates offset the path's own; position constants
   // and anchors place its box.
   const double ax = tags ? tags->anchorX : 0, ay = tags ? tags->anchorY : 0;

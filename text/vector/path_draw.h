@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "objects/draw/draw_state.h"
 #include "text/picture_output.h"
 #include "text/vector/vector_library.h"
 
@@ -23,19 +24,8 @@ struct vlPathDrawStyle {
   uint32_t shadowColor;
 };
 
-enum : uint32_t { VL_FORM_ANTIALIAS = 16, VL_FORM_SHADOW = 32, VL_FORM_EDGE = 64 };
 
-struct vlPathDrawHooks {
-  // The draw library's current style. Null: a plain fill, no form styles,
-  // line width 1.
-  void (*getStyle)(vlPathDrawStyle* out);
-  // Fills a picture with fill style 2 (gradient) or 3 (texture); 0 or an
-  // error code. Null: the colour.
-  int (*fillPicture)(vlVMState* state, const vlPathDrawStyle* style, vlBitmap* picture, int32_t width,
-                     int32_t height, uint32_t color);
-};
-extern vlPathDrawHooks gPathDrawHooks;
-
+// The draw library's current fill, form styles and line width.
 void GetPathDrawStyle(vlPathDrawStyle* out);
 // Each level limited to 0..100.
 void ClampCornerLevels(int32_t levels[4]);

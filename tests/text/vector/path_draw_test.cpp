@@ -12,6 +12,7 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "text/text_library.h"
+#include "objects/draw/draw_state.h"
 #include "text/vector/path_draw.h"
 #include "text/vector/vector_library.h"
 #include "vm/error_codes.h"
@@ -20,8 +21,6 @@ namespace {
 
 using vltest::DisplayTest;
 
-vlPathDrawStyle gStyle;
-void TestStyle(vlPathDrawStyle* out) { *out = gStyle; }
 
 struct Pt {
   double x, y;
@@ -47,14 +46,11 @@ class PathDraw : public DisplayTest {
     ASSERT_EQ(OpenTextLib(L), 0);
     ASSERT_EQ(InitDefaultFont(), 0);
     ASSERT_EQ(OpenVectorGraphicsLib(L), 0);
-    gStyle = {};
-    gStyle.fillStyle = 1;
-    gStyle.lineWidth = 1;
-    gPathDrawHooks.getStyle = TestStyle;
+    ResetDrawState(GetDrawState());
+    GetDrawState()->fillStyle = VL_FILLCOLOR;
   }
   void TearDown() override {
     if (started_) {
-      gPathDrawHooks = {};
       FreeVectorLibrary(L);
       FreeTextLibrary(L);
       ShutdownLayerSystem(L);
@@ -130,7 +126,7 @@ TEST_F(PathDraw, PlainFillFollowsPixelCentres) {
 
 TEST_F(PathDraw, AntiAliasedCoverageIsTheCoveredArea) {
   ASSERT_NE(OpenBlack(), nullptr);
-  gStyle.formStyle = VL_FORM_ANTIALIAS;
+  GetDrawState()->formStyle = VL_FORM_ANTIALIAS;
   const std::vector<Pt> poly = {{0, 0}, {37.3, 5.6}, {12.2, 29.7}};
   PolygonPath(poly);
   vlPathPictures p{};
@@ -154,8 +150,8 @@ TEST_F(PathDraw, AntiAliasedCoverageIsTheCoveredArea) {
 
 TEST_F(PathDraw, OutlinesFollowTheStroke) {
   ASSERT_NE(OpenBlack(), nullptr);
-  gStyle.fillStyle = 0;
-  gStyle.lineWidth = 3;
+  GetDrawState()->fillStyle = 0;
+  GetDrawState()->lineWidth = 3;
   PolygonPath({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
   vlPathPictures p{};
   ASSERT_EQ(Render(&p), 0);
@@ -176,12 +172,12 @@ TEST_F(PathDraw, OutlinesFollowTheStroke) {
 
 TEST_F(PathDraw, EdgeAndShadowColours) {
   ASSERT_NE(OpenBlack(), nullptr);
-  gStyle.formStyle = VL_FORM_EDGE | VL_FORM_SHADOW;
-  gStyle.edgeSize = 2;
-  gStyle.edgeColor = 0x0000FF;
-  gStyle.shadowSize = 3;
-  gStyle.shadowDirection = 3;  // south-east
-  gStyle.shadowColor = 0x00FF00;
+  GetDrawState()->formStyle = VL_FORM_EDGE | VL_FORM_SHADOW;
+  GetDrawState()->edgeSize = 2;
+  GetDrawState()->edgeColor = 0x0000FF;
+  GetDrawState()->shadowSize = 3;
+  GetDrawState()->shadowDirection = 3;  // south-east
+  GetDrawState()->shadowColor = 0x00FF00;
   PolygonPath({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
   vlPathPictures p{};
   ASSERT_EQ(Render(&p), 0);

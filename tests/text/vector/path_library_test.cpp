@@ -7,6 +7,7 @@
 #include "tests/libraries/library_script.h"
 #include "text/fonts/engine_font.h"
 #include "text/text_library.h"
+#include "objects/draw/draw_state.h"
 #include "text/vector/path_draw.h"
 #include "text/vector/vector_engine.h"
 #include "text/vector/vector_library.h"
@@ -23,6 +24,8 @@ class PathLibrary : public LibraryScript {
     ASSERT_EQ(OpenTextLib(L), 0);
     ASSERT_EQ(InitDefaultFont(), 0);
     ASSERT_EQ(OpenVectorGraphicsLib(L), 0);
+    ResetDrawState(GetDrawState());
+    GetDrawState()->fillStyle = VL_FILLCOLOR;
   }
   void TearDown() override {
     FreeVectorLibrary(L);
@@ -175,6 +178,12 @@ TEST_F(PathLibrary, MeasuringAndMoving) {
   EXPECT_EQ(Num("y1"), 0);
   EXPECT_EQ(Num("x2"), 30);
   EXPECT_EQ(Num("y2"), 40);
+  // Without a fill the extents are the outline's, half the line width out.
+  GetDrawState()->fillStyle = VL_FILLNONE;
+  GetDrawState()->lineWidth = 4;
+  ASSERT_EQ(Run(".call getpathextents 1 -> x1 y1 x2 y2"), 0);
+  EXPECT_EQ(Num("x1"), -2);
+  EXPECT_EQ(Num("y2"), 42);
   ASSERT_EQ(Run(".call startpath 2\n.call moveto 2 3 4\n.call rellineto 2 10 -1\n.call getcurrentpoint 2 -> cx cy"), 0);
   EXPECT_EQ(Num("cx"), 13);
   EXPECT_EQ(Num("cy"), 3);
