@@ -347,6 +347,8 @@ void RestoreFromSelectMode(vlDisplay* d) {
 void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   const uint32_t type = d->outputType;
   vlBGPic* target = vlCurrentOutput;
+  // The selected object's planes stop being drawn into.
+  d->outputMask = d->outputAlpha = nullptr;
   if (d->nestedSelect) {
     vlCurrentOutput = d->savedOutput;
     d->selectBitmap = d->savedSelectBitmap;

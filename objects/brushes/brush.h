@@ -80,6 +80,10 @@ int DisplayBrushObject(vlVMState* state, vlObjectId id, int part, int32_t srcX, 
 // find orphaned objects.
 int DisplayObjectOnTarget(vlVMState* state, uint32_t type, vlObjectId id, int32_t srcX, int32_t srcY, int32_t x,
                           int32_t y, int32_t width, int32_t height, int render, int tagIndex, uint32_t flags);
+// Before the first draw into a selected brush: its mask or alpha channel
+// is made and handed to the display, and layers showing it get their
+// copies. 0 or an error; nothing to do without such a selection.
+int GetSelectTargetBitmaps(vlVMState* state);
 // Registers brushes as layer sources and the display routine's hooks.
 void InstallBrushDisplayHooks();
 

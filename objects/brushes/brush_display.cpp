@@ -125,6 +125,7 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
   if (srcX + width > objWidth) width = objWidth - srcX;
   if (srcY + height > objHeight) height = objHeight - srcY;
   if (!d || !target) return 0;
+  if (int status = GetSelectTargetBitmaps(L)) return status;
 
   // A BGPic part drawn with its layers is a picture of its own.
   if (type == VL_LAYER_BGPICPART && render) {

@@ -25,6 +25,7 @@ int GetDrawTarget(vlVMState* L, vlDrawTarget* t) {
   vlDisplay* d = vlCurrentDisplay;
   vlBGPic* pic = vlCurrentOutput;
   if (!d || !pic) return ERR_CLOSEDDISPLAY;
+  if (int status = GetSelectTargetBitmaps(L)) return status;
   t->display = d;
   t->pic = pic;
   t->mode = d->outputType;
