@@ -31,6 +31,36 @@ int32_t Faded(int32_t opacity, uint32_t fade) {
 
 int MakeLayerBorder(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size) {
   if (g->bImage) return 0;
+  const vlLayerSource* source = FindLayerSource(layer->type);
+  if (source && source->makeBorder) {
+    vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+    int32_t ox = 0, oy = 0;
+    if (int status = source->makeBorder(state, layer, g, color, std::clamp(size, 1, 64), &ox, &oy, &image, &mask,
+                                        &alpha))
+      return status;
+    const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
+    if (opacity != 255 && alpha) {
+      ScaleAlphaPlane(alpha, alpha, opacity);
+    } else if (opacity != 255) {
+      alpha = NewAlphaPlane(image->width, image->height, 1, nullptr, 0);
+      if (!alpha) {
+        DeleteBitmap(image);
+        if (mask) DeleteMaskPlane(mask);
+        return ERR_ALLOCALPHA;
+      }
+      if (mask)
+        MaskToAlphaBytes(mask, 0, 0, alpha, 0, 0, image->width, image->height, static_cast<uint8_t>(opacity));
+      else
+        FillAlphaRect(alpha, 0, 0, image->width, image->height, static_cast<uint8_t>(opacity));
+      if (mask) DeleteMaskPlane(mask);
+      mask = nullptr;
+    }
+    ApplyLayerFilters(layer->filters, image, mask, alpha, image->width, image->height, 1);
+    g->bImage = image, g->bMask = mask, g->bAlpha = alpha;
+    g->borderXOffset = ox, g->borderYOffset = oy;
+    g->borderWidth = image->width, g->borderHeight = image->height;
+    return 0;
+  }
   vlBitmap *mask, *alpha;
   int32_t ox, oy;
   if (!ShownPlanes(state, layer, g, &mask, &alpha, &ox, &oy)) return ERR_WRONGUSAGE;

@@ -185,6 +185,11 @@ struct vlLayerSource {
   // pictures are freed before).
   vlLayerGeometry* (*copyGeometry)(const vlLayerGeometry* g);
   void (*freeGeometry)(vlLayerGeometry* g);
+  // Drawn layers whose outline is a shape: the border picture of record g
+  // grown by size in the colour, and the offset of g's drawn picture in
+  // it. null: the border follows the layer's pictures.
+  int (*makeBorder)(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size,
+                    int32_t* offsetX, int32_t* offsetY, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha);
 };
 
 // The rectangle a re-render refreshes: the old drawn rectangle (width -1:

@@ -322,10 +322,12 @@ const vlLayerSource kShapeSource = MakeShapeSource();
 
 }  // namespace
 
-int RenderShapeLayer(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uint32_t color, int32_t size,
-                     int32_t* shapeX, int32_t* shapeY, int32_t* width, int32_t* height, vlBitmap** image,
-                     vlBitmap** mask, vlBitmap** alpha) {
-  *image = *mask = *alpha = nullptr;
+namespace {
+
+// The outline picture of a shape grown by size; res gets its drawn
+// rectangle, offset the shape's offset in it.
+int RenderShapeOutline(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uint32_t color, int32_t size,
+                       vlShapeResult* res, int32_t* offset) {
   vlLayerTransform transform;
   DefaultLayerTransform(&transform);
   if (layer) transform = layer->transform;
@@ -336,7 +338,6 @@ int RenderShapeLayer(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uin
   }
   vlDrawState s = rec->drawState;
   s.formStyle &= VL_FORM_ANTIALIAS;
-  int32_t offset;
   if (rec->drawState.fillStyle == VL_FILLNONE) {
     // The outline stroked twice as thick: half of it lies outside.
     int32_t thickness = 2 * size;
@@ -349,18 +350,51 @@ int RenderShapeLayer(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uin
       thickness = 2 * std::abs(ix - ox);
     }
     s.lineWidth = std::max(2, thickness);
-    offset = s.lineWidth / 2;
+    *offset = s.lineWidth / 2;
   } else {
     s.fillStyle = VL_FILLCOLOR;
     s.formStyle |= VL_FORM_EDGE;
     s.edgeSize = size;
     s.edgeColor = color & 0xFFFFFF;
-    offset = size;
+    *offset = size;
   }
   NormalizeDrawState(&s);
+  return RenderRecord(L, *rec, &s, color & 0xFFFFFF, &transform, res);
+}
+
+// The border of a shape layer's record g: the outline at g's position.
+int MakeShapeBorder(vlVMState* L, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size, int32_t* ox,
+                    int32_t* oy, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
+  vlShapeRecord rec = static_cast<const vlShapeGeometry*>(layer->geometry[0])->shape;
+  rec.x = g->x, rec.y = g->y;
   vlShapeResult res{};
-  int status = RenderRecord(L, *rec, &s, color & 0xFFFFFF, &transform, &res);
-  if (status) return status;
+  int32_t offset = 0;
+  if (int status = RenderShapeOutline(L, layer, &rec, color, size, &res, &offset)) return status;
+  *image = res.image, *mask = res.mask, *alpha = res.alpha;
+  const int32_t bx = res.x - static_cast<int32_t>(layer->transform.anchorX * rec.width);
+  const int32_t by = res.y - static_cast<int32_t>(layer->transform.anchorY * rec.height);
+  *ox = g->drawnX - bx;
+  *oy = g->drawnY - by;
+  return 0;
+}
+
+vlLayerSource MakeOutlinedSource() {
+  vlLayerSource s = MakeShapeSource();
+  s.makeBorder = MakeShapeBorder;
+  return s;
+}
+
+const vlLayerSource kOutlinedSource = MakeOutlinedSource();
+
+}  // namespace
+
+int RenderShapeLayer(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uint32_t color, int32_t size,
+                     int32_t* shapeX, int32_t* shapeY, int32_t* width, int32_t* height, vlBitmap** image,
+                     vlBitmap** mask, vlBitmap** alpha) {
+  *image = *mask = *alpha = nullptr;
+  vlShapeResult res{};
+  int32_t offset = 0;
+  if (int status = RenderShapeOutline(L, layer, rec, color, size, &res, &offset)) return status;
   *image = res.image, *mask = res.mask, *alpha = res.alpha;
   *width = res.width, *height = res.height;
   *shapeX = *shapeY = offset;
@@ -368,6 +402,7 @@ int RenderShapeLayer(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uin
 }
 
 void InstallShapeLayerSources() {
-  for (uint32_t type : {VL_SHAPE_BOX, VL_SHAPE_CIRCLE, VL_SHAPE_ELLIPSE, VL_SHAPE_LINE, VL_SHAPE_POLYGON, VL_SHAPE_ARC})
-    RegisterLayerSource(type, &kShapeSource);
+  for (uint32_t type : {VL_SHAPE_BOX, VL_SHAPE_CIRCLE, VL_SHAPE_ELLIPSE, VL_SHAPE_POLYGON, VL_SHAPE_ARC})
+    RegisterLayerSource(type, &kOutlinedSource);
+  RegisterLayerSource(VL_SHAPE_LINE, &kShapeSource);
 }

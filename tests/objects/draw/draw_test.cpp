@@ -417,6 +417,45 @@ TEST_F(DrawTest, ShapesBecomeLayers) {
   EXPECT_EQ(WindowPixel(d, 20, 30), 0u);
 }
 
+TEST_F(DrawTest, LayerBordersFollowTheShapeOutline) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  // The edge becomes the layer's border: the circle grown by 3 pixels.
+  ASSERT_EQ(Run(".call enablelayers\n.call setfillstyle 1\n.call setformstyle 64 255 3\n"
+                ".call circle 20 10 10 16711680"),
+            0);
+  vlLayer* layer = GetLayerByPos(d->bgpic, 1);
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->border.on, 1u);
+  EXPECT_EQ(WindowPixel(d, 30, 20), kRed);  // centre
+  EXPECT_EQ(WindowPixel(d, 30, 8), kBlue);
+  EXPECT_EQ(WindowPixel(d, 30, 32), kBlue);
+  EXPECT_EQ(WindowPixel(d, 18, 20), kBlue);
+  EXPECT_EQ(WindowPixel(d, 30, 5), 0u);
+  EXPECT_EQ(WindowPixel(d, 19, 9), 0u);  // outside the ring at the box corner
+  // The border picture is the outline alone, not a blurred rectangle.
+  vlLayerGeometry* g = layer->geometry[2];
+  ASSERT_NE(g->bImage, nullptr);
+  EXPECT_EQ(g->borderXOffset, 3);
+  EXPECT_EQ(g->borderWidth, 21 + 6);
+  // RenderShapeLayer strokes an unfilled outline twice as thick.
+  vlShapeRecord rec = static_cast<vlShapeGeometry*>(layer->geometry[0])->shape;
+  rec.drawState.fillStyle = VL_FILLNONE;
+  int32_t sx = 0, sy = 0, w = 0, h = 0;
+  vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+  ASSERT_EQ(RenderShapeLayer(L, nullptr, &rec, kGreen, 2, &sx, &sy, &w, &h, &image, &mask, &alpha), 0);
+  EXPECT_EQ(sx, 2);
+  EXPECT_EQ(w, 21 + 4);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(ReadBitmapPixel(image, w / 2, 0, 0) & 0xFFFFFF, kGreen);
+  ASSERT_NE(mask, nullptr);
+  EXPECT_EQ(ReadBitmapPixel(mask, w / 2, 1, 1), 1u);
+  EXPECT_EQ(ReadBitmapPixel(mask, w / 2, h / 2, 1), 0u);  // the inside stays open
+  DeleteBitmap(image);
+  DeleteMaskPlane(mask);
+  if (alpha) DeleteAlphaPlane(alpha);
+}
+
 TEST_F(DrawTest, RoundedCornersFollowTheirLevels) {
   vlDisplay* d = Open(320, 320);
   ASSERT_NE(d, nullptr);
