@@ -19,12 +19,33 @@ int32_t Level255(vlVMState* L, int index, const char* key, int* found) {
   return v > 255 ? 255 : static_cast<int32_t>(v);
 }
 
-void DefaultForm(vlDrawTags* tags) {
+void BuiltInForm(vlDrawTags* tags) {
   tags->form = {};
   tags->form.shadow = {0, 0x80000000u, 4, 3, 5.0, 5.0 / 3.0};
   tags->form.border = {0, 0, 2};
   tags->needsLayerProcessing = 0;
 }
+
+// The defaults every command's tags start from (SetDrawTagsDefault).
+struct Defaults {
+  vlLayerTransform transform;
+  vlDrawTags form;
+  bool ready = false;
+} gDefaults;
+
+Defaults& CurrentDefaults() {
+  if (!gDefaults.ready) ResetDrawTagDefaults();
+  return gDefaults;
+}
+
+// Only the form part: callers often parse the transform into the same
+// record.
+void DefaultForm(vlDrawTags* tags) {
+  tags->form = CurrentDefaults().form.form;
+  tags->needsLayerProcessing = 0;
+}
+
+bool DefaultsTransform(const vlLayerTransform* t) { return t->scaleX != 1.0 || t->scaleY != 1.0 || t->angle != 0; }
 
 }  // namespace
 
@@ -60,12 +81,16 @@ int ParseBorderTags(vlVMState* L, int index, int edgeKeys, vlLayerBorder* b, int
 
 int ParseDrawTags(vlVMState* L, int index, int32_t sw, int32_t sh, int32_t tw, int32_t th, int smoothDefault,
                   vlLayerTransform* t, vlDrawTags* tags, uint32_t flags) {
+  bool defaultTransform = false;
   if (flags & VL_TAGS_INIT) {
-    DefaultLayerTransform(t);
+    *t = CurrentDefaults().transform;
     t->targetWidth = tw == sw ? 0 : tw;
     t->targetHeight = th == sh ? 0 : th;
     if (!(flags & VL_TAGS_SMOOTHROTATE)) t->smooth = smoothDefault ? 1 : 0;
     if (tags) DefaultForm(tags);
+    // Scale and rotation defaults give each object its own matrix.
+    if ((defaultTransform = DefaultsTransform(t)))
+      BuildTransformMatrix(t, t->targetWidth, t->targetHeight, sw, sh, t->scaleX, t->scaleY, t->angle);
   }
   const int type = index ? vl::GetTypeAt(L, index) : -1;
   const bool last = index && vl::GetStackTop(L) == index;
@@ -112,7 +137,7 @@ int ParseDrawTags(vlVMState* L, int index, int32_t sw, int32_t sh, int32_t tw, i
     }
     if (any)
       BuildTransformMatrix(t, t->targetWidth, t->targetHeight, sw, sh, t->scaleX, t->scaleY, t->angle);
-    else
+    else if (!defaultTransform)
       t->fixedMatrix = 0;
   }
   int smooth = 0;
@@ -156,5 +181,27 @@ int ParseDrawTags(vlVMState* L, int index, int32_t sw, int32_t sh, int32_t tw, i
     if (strlen(name) > 255) return ERR_NAMETOOLONG;
     memcpy(f.name, name, strlen(name) + 1);
   }
+  return 0;
+}
+
+void ResetDrawTagDefaults() {
+  DefaultLayerTransform(&gDefaults.transform);
+  BuiltInForm(&gDefaults.form);
+  gDefaults.ready = true;
+}
+
+int SetDrawTagDefaults(vlVMState* L, int index) {
+  Defaults& d = CurrentDefaults();
+  vlLayerTransform t = d.transform;
+  vlDrawTags form = d.form;
+  // Sizes belong to one object, not to every object.
+  if (int status = ParseDrawTags(L, index, 100, 100, 100, 100, t.smooth, &t, &form, VL_TAGS_NOSIZE)) return status;
+  vlLayerTransform kept;
+  DefaultLayerTransform(&kept);
+  kept.scaleX = t.scaleX, kept.scaleY = t.scaleY, kept.angle = t.angle;
+  kept.smooth = t.smooth, kept.anchorX = t.anchorX, kept.anchorY = t.anchorY;
+  d.transform = kept;
+  form.needsLayerProcessing = 0;
+  d.form = form;
   return 0;
 }

@@ -30,3 +30,8 @@ int ParseDrawTags(vlVMState* state, int index, int32_t sourceWidth, int32_t sour
                   uint32_t flags);
 int ParseShadowTags(vlVMState* state, int index, vlLayerShadow* shadow, int* found);
 int ParseBorderTags(vlVMState* state, int index, int edgeKeys, vlLayerBorder* border, int* found);
+
+// The defaults every command's tags start from: back to the built-in ones,
+// or changed by a tag table (SetDrawTagsDefault; nothing changes on error).
+void ResetDrawTagDefaults();
+int SetDrawTagDefaults(vlVMState* state, int index);

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "display/draw_tags.h"
 #include "display/graphics_library/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
 #include "graphics/image_cache.h"
@@ -40,7 +41,7 @@ int GetOption(vlVMState*, uint32_t tag, void* out) {
 }
 
 const vlCommand* const kCommandGroups[] = {kGraphicsColorCommands, kGraphicsClipCommands, kGraphicsPointerCommands,
-                                           kGraphicsAttributeCommands, kAsyncDrawCommands};
+                                           kGraphicsAttributeCommands, kGraphicsSnapshotCommands, kAsyncDrawCommands};
 
 // The groups live beside their code; the library registers them as one
 // table.
@@ -59,6 +60,7 @@ const vlCommand* AllCommands() {
 
 int OpenGraphicsLib(vlVMState* L) {
   gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1};
+  ResetDrawTagDefaults();
   if (int status = InstallAsyncDrawHooks()) return status;
   if (int status = AddRuntimeOptionSetHook(SetOption)) return status;
   if (int status = AddRuntimeOptionGetHook(GetOption)) return status;

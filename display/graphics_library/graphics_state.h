@@ -88,3 +88,4 @@ extern const vlCommand kGraphicsColorCommands[];
 extern const vlCommand kGraphicsClipCommands[];
 extern const vlCommand kGraphicsPointerCommands[];
 extern const vlCommand kGraphicsAttributeCommands[];
+extern const vlCommand kGraphicsSnapshotCommands[];

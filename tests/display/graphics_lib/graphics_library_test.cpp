@@ -4,10 +4,16 @@
 // and refresh suspension.
 #include "tests/display/core/display_fixture.h"
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #include "display/graphics_library/graphics_library.h"
 #include "display/graphics_library/graphics_state.h"
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
 #include "runtime/errors.h"
@@ -244,6 +250,67 @@ TEST_F(GraphicsLibTest, RefreshSuspension) {
   vlCurrentDisplay->outputType = VL_OUTPUT_MASK;
   EXPECT_EQ(Run(".call beginrefresh 1"), ERR_SELECTMASK);
   vlCurrentDisplay->outputType = VL_OUTPUT_DISPLAY;
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST_F(GraphicsLibTest, SnapshotOfTheDisplayIsReadBackByImageMagick) {
+  MakeDisplay();
+  // The snapshot renders the BGPic with its layers: the brush is one.
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers\n.call createbrush 1 30 20 16711680\n.call displaybrush 1 10 5"), 0);
+  const std::string dir = testing::TempDir() + std::to_string(getpid());
+  const std::string png = dir + "snap.png", bmp = dir + "snap.bmp", raw = dir + "snap.rgb";
+  ASSERT_EQ(Run(".call savesnapshot \"" + png + "\" 1 1\n.call savesnapshot \"" + bmp + "\" 1"), 0);
+  ASSERT_EQ(std::system(("convert '" + png + "' -depth 8 rgb:'" + raw + "'").c_str()), 0);
+  std::vector<uint8_t> rgb = FileBytes(raw);
+  ASSERT_EQ(rgb.size(), 100u * 80u * 3u);
+  auto at = [&](int x, int y) {
+    const uint8_t* p = &rgb[(static_cast<size_t>(y) * 100 + x) * 3];
+    return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+  };
+  EXPECT_EQ(at(10, 5), 0xFF0000u);
+  EXPECT_EQ(at(39, 24), 0xFF0000u);
+  EXPECT_EQ(at(40, 24), 0u);
+  EXPECT_EQ(at(9, 5), 0u);
+  // The built-in BMP writer: 54-byte header and 300-byte bottom-up rows.
+  std::vector<uint8_t> b = FileBytes(bmp);
+  ASSERT_EQ(b.size(), 54u + 300u * 80u);
+  EXPECT_EQ(b[0], 'B');
+  EXPECT_EQ(b[28], 24);
+  const size_t row = 54 + static_cast<size_t>(79 - 5) * 300 + 10 * 3;  // (10, 5), stored B, G, R
+  EXPECT_EQ(b[row], 0);
+  EXPECT_EQ(b[row + 2], 255);
+  EXPECT_EQ(Run(".call savesnapshot \"" + png + "\" 3"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call savesnapshot \"" + png + "\" 1 77"), ERR_UNKNOWNIMGOUT);
+  std::remove(png.c_str());
+  std::remove(bmp.c_str());
+  std::remove(raw.c_str());
+  ShutdownLayerSystem(L);
+}
+
+TEST_F(GraphicsLibTest, DrawTagDefaultsApplyToLaterCommands) {
+  MakeDisplay();
+  ASSERT_EQ(Run(".call createbrush 1 4 4 65280"), 0);
+  // Scaled by two through the defaults alone.
+  ASSERT_EQ(Run(".table 0 { scalex = 2, scaley = 2 }\n.call base=1 setdrawtagsdefault r0\n"
+                ".call displaybrush 1 0 0"),
+            0);
+  EXPECT_EQ(OutputPixel(7, 7), 0x00FF00u);
+  EXPECT_EQ(OutputPixel(8, 8), 0u);
+  // A bad table changes nothing.
+  EXPECT_EQ(Run(".table 0 { scalex = 1, anchorx = 5 }\n.call base=1 setdrawtagsdefault r0"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call displaybrush 1 50 50"), 0);
+  EXPECT_EQ(OutputPixel(57, 57), 0x00FF00u);
+  // Explicit tags still win, and the defaults can be set back.
+  ASSERT_EQ(Run(".table 0 { scalex = 1, scaley = 1 }\n.call base=1 setdrawtagsdefault r0\n"
+                ".call displaybrush 1 20 50"),
+            0);
+  EXPECT_EQ(OutputPixel(23, 53), 0x00FF00u);
+  EXPECT_EQ(OutputPixel(24, 54), 0u);
 }
 
 }  // namespace
