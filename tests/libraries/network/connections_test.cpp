@@ -88,11 +88,17 @@ TEST_F(NetworkTest, SendDataPutsEveryByteOnTheWire) {
 }
 
 TEST_F(NetworkTest, SendDataToAPeerThatLeftReturnsAShortCount) {
-  Peer peer([](int fd, int) {
+  // The reset must come after the connection is open: a reset during the
+  // open is a different case (an open that fails).
+  std::atomic<bool> opened{false};
+  Peer peer([&](int fd, int) {
+    for (int i = 0; i < 5000 && !opened; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     linger off{1, 0};  // reset instead of a clean close
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
   });
-  ASSERT_EQ(Open(1, peer.port()), 0);
+  const int open = Open(1, peer.port());
+  opened = true;
+  ASSERT_EQ(open, 0);
   peer.Join();
   std::string big(8 << 20, 'q');
   ASSERT_EQ(Cmd(CmdSendData, [&] {
