@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "display/bgpic.h"
+#include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
 #include "platform/event_buttons.h"
 #include "graphics/bitmap.h"
@@ -185,6 +186,8 @@ void FreeOrphanedObjects(vlVMState* state, int32_t mask) {
   for (int i = 0; i < 5; i++)
     if ((mask & (1 << i)) && gPurgers[i]) gPurgers[i](state);
   if (mask & 8) SweepOrphanBGPics(state);
+  // Whatever the mask: clip regions freed while a layer drew through them.
+  FreeUnusedClipRegions(state);
 }
 
 namespace {
@@ -373,7 +376,7 @@ void DeleteLayer(vlVMState* state, vlLayer* layer, int noRefresh, int32_t* outX,
   DeleteButtonsOfLayer(state, layer);
   Unlink(layer);
   delete layer;
-  if (type >= 3 && type <= 50 && OrphanMask(type)) FreeOrphanedObjects(state, OrphanMask(type));
+  FreeOrphanedObjects(state, type >= 3 && type <= 50 ? OrphanMask(type) : 0);
 }
 
 void FreeBGPicLayers(vlVMState* state, vlBGPic* pic, int freeOrphans, int) {

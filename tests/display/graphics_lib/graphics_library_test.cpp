@@ -167,6 +167,23 @@ TEST_F(GraphicsLibTest, ClipRegionErrors) {
   EXPECT_EQ(Num("w"), 6);
 }
 
+TEST_F(GraphicsLibTest, RegionFreedUnderALayerLivesUntilTheLayerGoes) {
+  MakeDisplay();
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers\n.call createbrush 1 30 30 255\n.call createclipregion 1 14 0 0 20 20\n"
+                ".call setclipregion 1\n.call displaybrush 1 0 0\n.call freeclipregion 1\n"
+                ".call getattribute 35 0 60 -> n"),
+            0);
+  // Kept, unnamed, for the layer that draws through it.
+  EXPECT_EQ(Num("n"), 1);
+  EXPECT_EQ(Run(".call getattribute 35 1 0"), ERR_FINDCLIPREGION);
+  EXPECT_EQ(OutputPixel(10, 10), 0x0000FFu);
+  EXPECT_EQ(OutputPixel(25, 25), 0u);
+  ASSERT_EQ(Run(".call removelayer 1\n.call getattribute 35 0 60 -> n"), 0);
+  EXPECT_EQ(Num("n"), 0);
+  ShutdownLayerSystem(L);
+}
+
 TEST_F(GraphicsLibTest, MaskRegionOwnsItsMask) {
   MakeDisplay();
   // A region made from a brush mask keeps working after the brush is freed.
