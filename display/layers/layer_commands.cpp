@@ -7,6 +7,8 @@
 #include "display/graphics_library/async_draw.h"
 #include "display/layers/layer_commands.h"
 #include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "graphics/position.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
@@ -124,10 +126,42 @@ int CmdCreateLayer(vlVMState* L) {
   }
   if (frames < 0 || (mask && alpha)) return ERR_WRONGUSAGE;
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
-  const vlLayerSource* source = FindLayerSource(frames ? VL_LAYER_ANIM : VL_LAYER_BRUSH);
-  if (!source || !source->createBlank) return ERR_WRONGUSAGE;
   vlLayer* layer = nullptr;
-  return source->createBlank(L, x, y, w, h, static_cast<uint32_t>(color), mask, alpha, clear, frames, &layer);
+  if (frames) {
+    // Frames need an anim object: the anim library makes it.
+    const vlLayerSource* source = FindLayerSource(VL_LAYER_ANIM);
+    if (!source || !source->createBlank) return ERR_WRONGUSAGE;
+    return source->createBlank(L, x, y, w, h, static_cast<uint32_t>(color), mask, alpha, clear, frames, &layer);
+  }
+  // A blank picture nothing else can name: the layer owns it as its given
+  // picture, and it goes with the layer.
+  vlBitmap* image = NewBitmap(w, h, 0, nullptr);
+  if (!image) return ERR_BITMAP;
+  FillBitmapRect(image, 0, 0, w, h, 0xFF000000u | static_cast<uint32_t>(color));
+  vlBitmap *maskPlane = nullptr, *alphaPlane = nullptr;
+  if (mask) {
+    if (!(maskPlane = NewMaskPlane(image, w, h, 1, nullptr, 0))) {
+      DeleteBitmap(image);
+      return ERR_ALLOCMASK;
+    }
+    if (!clear) FillMaskRect(maskPlane, 0, 0, w, h, 0);
+  } else if (alpha) {
+    if (!(alphaPlane = NewAlphaPlane(w, h, 1, nullptr, 0))) {
+      DeleteBitmap(image);
+      return ERR_ALLOCALPHA;
+    }
+    FillAlphaRect(alphaPlane, 0, 0, w, h, clear ? 0 : 255);
+  }
+  vlBGPic* pic = vlCurrentOutput;
+  x = ResolvePosX(x, w, pic->width, 0);
+  y = ResolvePosY(y, h, pic->height, 0);
+  vlLayerGeometry* g = NewLayerGeometry();
+  if (g) g->x = x, g->y = y, g->width = w, g->height = h;
+  if (int status = AddLayer(L, VL_LAYER_BRUSH, nullptr, x, y, w, h, nullptr, nullptr, image, maskPlane, alphaPlane, g,
+                            -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
+    return status;
+  ShowLayerOnDisplay(L, layer, 0);
+  return 0;
 }
 
 int CmdInsertLayer(vlVMState* L) {

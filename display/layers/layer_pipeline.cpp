@@ -8,6 +8,7 @@
 
 #include "display/bgpic.h"
 #include "display/graphics_library/async_draw.h"
+#include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
@@ -71,8 +72,9 @@ int TransformPictures(vlVMState* state, vlLayer* layer, vlLayerGeometry* target,
   if (int status = GetLayerBitmaps(state, layer, g0, 0, 0, -1, &image, &mask, &alpha, &iw, &ih, &extra))
     return status;
   if (!image) return ERR_WRONGUSAGE;
+  // A video frame is the whole frame even when the layer shows a part.
   int32_t sx = 0, sy = 0;
-  if (HasPartOffset(layer->type) && !g0->image) sx = g0->partX, sy = g0->partY;
+  if (HasPartOffset(layer->type) && (!g0->image || layer->type == VL_LAYER_VIDEO)) sx = g0->partX, sy = g0->partY;
   int32_t w = std::min(g0->width, iw - sx), h = std::min(g0->height, ih - sy);
   if (w < 1 || h < 1 || sx < 0 || sy < 0) return ERR_BADDIMENSIONS;
   const double m[4] = {t->a, t->c, t->b, t->d};
@@ -111,8 +113,8 @@ int TransformPictures(vlVMState* state, vlLayer* layer, vlLayerGeometry* target,
 bool IsIdentityTransform(const vlLayerTransform* t) { return t->a == 1 && t->b == 0 && t->c == 0 && t->d == 1; }
 
 bool DisplayScalesLayers(const vlDisplay* d) {
-  return d && d->scaleWidth && d->scaleHeight && (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX > 0 &&
-         d->scaleY > 0;
+  return d && d->layerScale && d->scaleWidth && d->scaleHeight && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
+         d->scaleX > 0 && d->scaleY > 0;
 }
 
 void BuildTransformMatrix(vlLayerTransform* t, int32_t tw, int32_t th, int32_t sw, int32_t sh, double scaleX,
@@ -367,4 +369,47 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
       return ERR_WRONGUSAGE;
   }
   return GetLayerBitmaps(state, layer, g0, 0, 0, frame, image, mask, alpha, width, height, &extra);
+}
+
+int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, vlBitmap* frame) {
+  vlLayer* layer = slot ? *slot : nullptr;
+  if (!layer || !display || !display->bgpic) {
+    if (frame) DeleteBitmap(frame);
+    return ERR_WRONGUSAGE;
+  }
+  // The frame is drawn as if the display were the drawing target with
+  // layers on.
+  vlDisplay* keepDisplay = vlCurrentDisplay;
+  vlBGPic* keepOutput = vlCurrentOutput;
+  uint32_t keepType = display->outputType, keepLayers = display->layersOn;
+  vlCurrentDisplay = display;
+  vlCurrentOutput = display->bgpic;
+  display->outputType = VL_OUTPUT_DISPLAY;
+  display->layersOn = 1;
+  vlLayerGeometry* g0 = layer->geometry[0];
+  vlRectXYWH before;
+  GetLayerOuterRect(state, layer, layer->geometry[2], &before.x, &before.y, &before.width, &before.height);
+  FreeTriple(&g0->image, &g0->mask, &g0->alpha);
+  g0->image = frame;
+  FreeLayerBitmaps(layer);
+  ReleaseLayerGeometryCaches(layer);
+  int status = 0;
+  bool separate = layer->geometry[1] != g0 || layer->geometry[2] != g0;
+  if (separate) status = RebuildLayerImage(state, layer, 2);
+  if (!status && !layer->hidden && !vlRefreshSuspended) {
+    vlRectXYWH after;
+    GetLayerOuterRect(state, layer, layer->geometry[2], &after.x, &after.y, &after.width, &after.height);
+    if (!separate && before.x == after.x && before.y == after.y && before.width == after.width &&
+        before.height == after.height) {
+      ShowLayerOnDisplay(state, layer, 1);
+    } else {
+      vlRectXYWH area = UnionRects(before, after);
+      RefreshArea(state, area.x, area.y, area.width, area.height);
+    }
+  }
+  display->outputType = keepType;
+  display->layersOn = keepLayers;
+  vlCurrentDisplay = keepDisplay;
+  vlCurrentOutput = keepOutput;
+  return status;
 }

@@ -350,7 +350,7 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
 }
 
 void DeleteLayer(vlVMState* state, vlLayer* layer, int noRefresh, int32_t* outX, int32_t* outY, int32_t* outWidth,
-                 int32_t* outHeight, vlDirtyRects* dirty, int) {
+                 int32_t* outHeight, vlDirtyRects* dirty, int stopMedia) {
   if (!layer) return;
   if (outX || outY || outWidth || outHeight) {
     int32_t rx = 0, ry = 0, rw = 0, rh = 0;
@@ -372,6 +372,7 @@ void DeleteLayer(vlVMState* state, vlLayer* layer, int noRefresh, int32_t* outX,
       RefreshArea(state, rx, ry, rw, rh);
     layer->type = type;
   }
+  if (stopMedia) StopLayerVideo(state, layer);
   ReleaseLayerSource(state, layer);
   DeleteButtonsOfLayer(state, layer);
   Unlink(layer);
@@ -379,10 +380,17 @@ void DeleteLayer(vlVMState* state, vlLayer* layer, int noRefresh, int32_t* outX,
   FreeOrphanedObjects(state, type >= 3 && type <= 50 ? OrphanMask(type) : 0);
 }
 
+void StopLayerVideo(vlVMState* state, vlLayer* layer) {
+  if (layer->type != VL_LAYER_VIDEO) return;
+  const vlLayerSource* source = FindLayerSource(VL_LAYER_VIDEO);
+  if (source && source->control) source->control(state, layer, VL_LAYERVIDEO_STOP, 0);
+}
+
 void FreeBGPicLayers(vlVMState* state, vlBGPic* pic, int freeOrphans, int) {
   if (!pic) return;
   while (vlNode* node = RemoveListHead(&pic->layers)) {
     auto* layer = reinterpret_cast<vlLayer*>(node);
+    if (layer->type != VL_LAYER_NOOBJECT) StopLayerVideo(state, layer);
     if (layer->type != VL_LAYER_NOOBJECT) ReleaseLayerSource(state, layer);
     DeleteButtonsOfLayer(state, layer);
     delete layer;

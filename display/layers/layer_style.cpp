@@ -244,6 +244,9 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   int32_t on, iv;
   double dv;
   if (GetTableInt(L, table, "shadow", &on, nullptr)) {
+    // A shadow switched on for the first time starts from the defaults:
+    // half-transparent black, 4 pixels down and right, radius 5.
+    if (on && !copy.shadow.on && copy.shadow.radius < 1.0) copy.shadow = {1, 0x80000000u, 4, 3, 5.0, 5.0 / 3.0};
     copy.shadow.on = on ? 1 : 0;
     appearance = true;
   }

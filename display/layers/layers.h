@@ -369,3 +369,17 @@ void SetSelectLayerHandler(vlSelectLayerFn fn);
 
 // Move lists.
 void FreeMoveLists();
+
+// Drawing that goes above the layers and on-screen sprites of every redraw
+// that includes sprites: the clipped redraw rectangle and the RedrawLayers
+// flags.
+using vlRedrawSpritesFn = void (*)(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x,
+                                   int32_t y, int32_t width, int32_t height, int32_t flags);
+void SetRedrawSpritesHook(vlRedrawSpritesFn fn);
+
+// Stops the video a VIDEO layer plays (errors of the engine ignored).
+void StopLayerVideo(vlVMState* state, vlLayer* layer);
+// A video layer's new frame: the frame becomes the layer's picture (the
+// layer's transform and filters kept) and is shown on the display. The
+// frame belongs to the layer from then on, also on failure.
+int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, vlBitmap* frame);

@@ -14,6 +14,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
+#include "graphics/position.h"
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
@@ -113,6 +114,9 @@ int CmdDisableLayers(vlVMState* L) {
   if (gLayerHooks.asyncDrawOnDisplay(d)) return kErrAsyncLayerMode;
   if (d->outputType != VL_OUTPUT_DISPLAY) return kErrLayersOffscreen;
   if (d->styleFlags & VL_DISPSTYLE_LAYERSCALE) return kErrLayerScaling;
+  if (vlCurrentOutput)
+    for (vlNode* n = vlCurrentOutput->layers.head; n->succ; n = n->succ)
+      StopLayerVideo(L, reinterpret_cast<vlLayer*>(n));
   d->layersOn = 0;
   return 0;
 }
@@ -125,6 +129,27 @@ int ShowHide(vlVMState* L, bool hide) {
   vlDisplay* d = vlCurrentDisplay;
   vlCurrentOutput->changed = 1;
   bool queue = d->outputType != VL_OUTPUT_BGPIC;
+  int32_t x = 100000, y = 100000;
+  vlRectXYWH box{};
+  if (!hide) {
+    x = vl::OptIntArg(L, 2, 100000);
+    y = vl::OptIntArg(L, 3, 100000);
+    vlBGPic* pic = vlCurrentOutput;
+    if (count == 1) {
+      const vlLayerGeometry* g0 = selected[0]->geometry[0];
+      if (x != 100000) x = ResolvePosX(x, g0->width, pic->width, selected[0]->anchorX);
+      if (y != 100000) y = ResolvePosY(y, g0->height, pic->height, selected[0]->anchorY);
+    } else {
+      // A group moves as one: its bounding box's corner goes to (x, y).
+      for (int i = 0; i < count; i++) {
+        const vlLayerGeometry* g0 = selected[i]->geometry[0];
+        vlRectXYWH r{g0->anchoredX, g0->anchoredY, g0->width, g0->height};
+        box = i ? UnionRects(box, r) : r;
+      }
+      if (x != 100000) x = ResolvePosX(x, box.width, pic->width, 0);
+      if (y != 100000) y = ResolvePosY(y, box.height, pic->height, 0);
+    }
+  }
   if (queue) gScratch.count = 0;
   for (int i = 0; i < count; i++) {
     vlLayer* l = selected[i];
@@ -132,8 +157,12 @@ int ShowHide(vlVMState* L, bool hide) {
     InvalidateLayer(L, queue ? &gScratch : &d->dirty, l, l->geometry[2]);
     l->hidden = hide ? 1 : 0;
     if (!hide) {
-      int32_t x = vl::OptIntArg(L, 2, 100000), y = vl::OptIntArg(L, 3, 100000);
-      MoveLayerTo(L, l, nullptr, x, y, 0, 0, queue ? &gScratch : nullptr);
+      int32_t nx = x, ny = y;
+      if (count > 1) {
+        if (x != 100000) nx = l->geometry[0]->x + (x - box.x);
+        if (y != 100000) ny = l->geometry[0]->y + (y - box.y);
+      }
+      MoveLayerTo(L, l, nullptr, nx, ny, 0, 0, queue ? &gScratch : nullptr);
     }
   }
   if (queue) {
@@ -158,6 +187,8 @@ int CmdRemoveLayer(vlVMState* L) {
   vlLayer* selected[257];
   int count;
   if (int status = SelectLayers(L, 1, selected, 256, &count)) return status;
+  for (int i = 0; i < count; i++)
+    if (FindAsyncDrawOwner(selected[i], 0)) return ERR_REMADLAYER;
   vlDisplay* d = vlCurrentDisplay;
   bool queue = d->outputType != VL_OUTPUT_BGPIC;
   if (queue) gScratch.count = 0;
@@ -465,6 +496,8 @@ int CmdFreeLayers(vlVMState* L) {
   int keep = vl::OptIntArg(L, 1, 1);
   vlDisplay* d = vlCurrentDisplay;
   vlBGPic* pic = vlCurrentOutput;
+  for (vlNode* n = pic->layers.head; n->succ; n = n->succ)
+    if (FindAsyncDrawOwner(n, 0)) return ERR_REMADLAYER;
   if (d->outputType == VL_OUTPUT_BGPIC && d->bgpic != pic && keep) return ERR_WRONGUSAGE;
   pic->changed = 1;
   bool shown = d->bgpic == pic && d->back;
@@ -550,8 +583,16 @@ const vlCommand kLayersCommands[] = {
 
 }  // namespace
 
+// The layer scaling engine changed the display's factors: the display
+// records are made again.
+static void HookRerender(vlVMState* state, vlDisplay* display, vlBGPic* pic) {
+  ResetDisplayScaledLayers(state, display, pic);
+  if (DisplayScalesLayers(display)) RebuildBGPicLayersForDisplay(state, display, pic);
+}
+
 void InstallLayerHooks() {
   gLayerHooks.redrawLayers = HookRedraw;
+  gLayerHooks.rerenderLayers = HookRerender;
   gLayerHooks.freeBGPicLayers = HookFreeLayers;
   gLayerHooks.countLayers = HookCount;
 }

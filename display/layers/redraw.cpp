@@ -105,6 +105,8 @@ void InvalidateArea(int32_t x, int32_t y, int32_t width, int32_t height) {
 
 namespace {
 
+vlRedrawSpritesFn gRedrawSprites;
+
 double ScaleFactorX(const vlDisplay* d) { return d && d->scaleX > 0 ? d->scaleX : 1.0; }
 double ScaleFactorY(const vlDisplay* d) { return d && d->scaleY > 0 ? d->scaleY : 1.0; }
 
@@ -171,10 +173,35 @@ void RefreshDirtyRects(vlVMState* state, vlDirtyRects* list) {
   }
 }
 
-void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int) {
-  // Composing through the redraw engine keeps what lies above the layer.
+void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct) {
   int32_t x, y, w, h;
-  GetLayerOuterRect(state, layer, layer->geometry[2], &x, &y, &w, &h);
+  vlDisplay* d = vlCurrentDisplay;
+  vlBGPic* pic = vlCurrentOutput;
+  vlLayerGeometry* g = layer->geometry[2];
+  if (direct && d && pic && d->back && d->bgpic == pic && d->outputType == VL_OUTPUT_DISPLAY && !layer->hidden &&
+      !layer->drawnDuringSelection && !layer->transparency && !layer->shadow.on && !layer->border.on &&
+      !g->clipRegion && IsLayerUnobscured(pic, layer)) {
+    // Nothing covers the layer: its picture goes straight to the window.
+    vlBitmap *image, *mask, *alpha;
+    int32_t iw, ih;
+    uint32_t extra;
+    if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) == 0 && image &&
+        !alpha) {
+      int32_t sx = g->fImage && image == g->fImage ? 0 : g->partX, sy = g->fImage && image == g->fImage ? 0 : g->partY;
+      int32_t dx = g->drawnX, dy = g->drawnY, bw = g->drawnWidth, bh = g->drawnHeight;
+      ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &bw, &bh, iw, ih, std::min(pic->dispWidth, d->back->width),
+                    std::min(pic->dispHeight, d->back->height), 0);
+      if (bw < 1 || bh < 1) return;
+      if (mask)
+        BltBitmapMasked(image, sx, sy, d->back, dx, dy, bw, bh, mask);
+      else
+        BltBitmap(image, sx, sy, d->back, dx, dy, bw, bh);
+      UpdateDisplayRect(d->back, dx, dy, d, dx, dy, bw, bh, 0);
+      return;
+    }
+  }
+  // Composing through the redraw engine keeps what lies above the layer.
+  GetLayerOuterRect(state, layer, g, &x, &y, &w, &h);
   RefreshArea(state, x, y, w, h);
 }
 
@@ -223,6 +250,11 @@ void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx
   DeleteAlphaPlane(cover);
 }
 
+void SetRedrawSpritesHook(vlRedrawSpritesFn fn) { gRedrawSprites = fn; }
+
+static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x,
+                                    int32_t y, int32_t width, int32_t height, int32_t flags);
+
 void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
                   int32_t width, int32_t height, int32_t flags) {
   if (width < 1 || height < 1) {
@@ -248,8 +280,18 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
   if (flags & 32) return;
   if (flags & 2) {
     DrawOnScreenSprites(pic, dest, x, y, width, height);
+    if (gRedrawSprites) gRedrawSprites(state, display, pic, dest, x, y, width, height, flags);
     return;
   }
+  DrawBackgroundAndLayers(state, display, pic, dest, x, y, width, height, flags);
+  if (flags & 1) return;
+  DrawOnScreenSprites(pic, dest, x, y, width, height);
+  if (gRedrawSprites) gRedrawSprites(state, display, pic, dest, x, y, width, height, flags);
+}
+
+static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x,
+                                    int32_t y, int32_t width, int32_t height, int32_t flags) {
+  bool current = flags & 16;
   vlBitmap* background = pic->dispBitmap;
   if (current)
     background = pic->curBitmap;
@@ -286,5 +328,4 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
     if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) continue;
     DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
   }
-  if (!(flags & 1)) DrawOnScreenSprites(pic, dest, x, y, width, height);
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "display/layers/layers.h"
 #include "graphics/geometry.h"
@@ -640,5 +641,188 @@ TEST_F(LayerPipeline, SelectLayerHandsTheLayersPicturesOn) {
   EXPECT_EQ(gSelected, l);
   EXPECT_EQ(gSelectedWidth, 12);
   SetSelectLayerHandler(nullptr);
+}
+
+TEST_F(LayerPipeline, LayerScalingGivesDisplayRecords) {
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".table 0 { width = 100, height = 80, color = 8421504, scalemode = 2, scalewidth = 200,"
+                " scaleheight = 160 }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1\n.call enablelayers"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  ASSERT_TRUE(DisplayScalesLayers(d));
+  vlLayerGeometry* g = NewLayerGeometry();
+  g->x = 10, g->y = 5, g->width = 12, g->height = 8;
+  vlLayer* layer = nullptr;
+  ASSERT_EQ(AddLayer(L, VL_LAYER_BOX, nullptr, 10, 5, 12, 8, nullptr, nullptr, Pattern(12, 8), nullptr, nullptr, g,
+                     -1, VL_ADDLAYER_DISPLAYSCALED, &layer),
+            0);
+  ASSERT_NE(layer->geometry[2], layer->geometry[0]);
+  EXPECT_EQ(layer->geometry[1], layer->geometry[0]);
+  const vlLayerGeometry* g2 = layer->geometry[2];
+  EXPECT_EQ(g2->drawnX, 20);
+  EXPECT_EQ(g2->drawnY, 10);
+  EXPECT_EQ(g2->drawnWidth, 24);
+  EXPECT_EQ(g2->drawnHeight, 16);
+  vlBitmap* source = Pattern(12, 8);
+  vlBitmap *ei = nullptr, *em = nullptr, *ea = nullptr;
+  ASSERT_EQ(ScaleBitmap(source, nullptr, nullptr, 0, 0, nullptr, 12, 8, 24, 16, d->smoothScale, 0, &ei, &em, &ea), 0);
+  ExpectPicture(d, ei, nullptr, 20, 10, 24, 16);
+  DeleteBitmap(ei);
+  DeleteBitmap(source);
+  // Moving keeps the display record in step.
+  ASSERT_EQ(Run(".call translatelayer 1 5 0"), 0);
+  EXPECT_EQ(layer->geometry[2]->drawnX, 30);
+  EXPECT_EQ(Run(".call disablelayers"), kErrLayerScaling);
+}
+
+struct SpriteBox {
+  int calls = 0;
+  int32_t lastFlags = -1;
+} gSpriteBox;
+
+void PaintSprite(vlVMState*, vlDisplay*, vlBGPic*, vlBitmap* dest, int32_t x, int32_t y, int32_t w, int32_t h,
+                 int32_t flags) {
+  gSpriteBox.calls++;
+  gSpriteBox.lastFlags = flags;
+  vlRectXYWH cut;
+  if (IntersectRects({x, y, w, h}, {5, 5, 4, 4}, &cut))
+    FillBitmapRect(dest, cut.x, cut.y, cut.width, cut.height, 0xFF00FFFFu);
+}
+
+TEST_F(LayerPipeline, SpritesAreDrawnAboveTheLayers) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  SetRedrawSpritesHook(PaintSprite);
+  gSpriteBox = {};
+  Add(0, 0, 20, 20, 0xFF0000, nullptr);
+  EXPECT_GT(gSpriteBox.calls, 0);
+  EXPECT_EQ(WindowPixel(d, 6, 6), 0x00FFFFu);
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFF0000u);
+  // Flag 1 leaves the sprites out; flag 2 draws only them.
+  int before = gSpriteBox.calls;
+  RedrawLayers(L, d, d->bgpic, d->back, 0, 0, 20, 20, 1);
+  EXPECT_EQ(gSpriteBox.calls, before);
+  FillBitmapRect(d->back, 0, 0, 20, 20, 0xFF000000u);
+  RedrawLayers(L, d, d->bgpic, d->back, 0, 0, 20, 20, 2);
+  EXPECT_EQ(gSpriteBox.lastFlags, 2);
+  EXPECT_EQ(ReadBitmapPixel(d->back, 12, 12, 0) & 0xFFFFFF, 0u);  // no layers, no background
+  EXPECT_EQ(ReadBitmapPixel(d->back, 6, 6, 0) & 0xFFFFFF, 0x00FFFFu);
+  SetRedrawSpritesHook(nullptr);
+}
+
+struct VideoCalls {
+  std::vector<std::pair<int32_t, double>> ops;
+  bool paused = false;
+} gVideo;
+
+int VideoControl(vlVMState*, vlLayer* layer, int32_t op, double arg) {
+  if (layer->type != VL_LAYER_VIDEO) return ERR_WRONGUSAGE;
+  gVideo.ops.push_back({op, arg});
+  if (op == VL_LAYERVIDEO_PAUSE) {
+    if (gVideo.paused) return 1451;
+    gVideo.paused = true;
+  }
+  return 0;
+}
+
+vlLayerSource VideoSource() {
+  vlLayerSource s{};
+  s.control = VideoControl;
+  return s;
+}
+const vlLayerSource kVideoSource = VideoSource();
+
+TEST_F(LayerPipeline, VideoLayersAreControlledThroughTheirSource) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  RegisterLayerSource(VL_LAYER_VIDEO, &kVideoSource);
+  gVideo = {};
+  Add(50, 50, 10, 10, 0x00FF00, nullptr);
+  vlBitmap* frame = NewBitmap(10, 10, 0, nullptr);
+  FillBitmapRect(frame, 0, 0, 10, 10, 0xFFFF0000u);
+  vlLayerGeometry* g = NewLayerGeometry();
+  g->x = 10, g->y = 10, g->width = 10, g->height = 10;
+  vlObjectId id{3, nullptr};
+  vlLayer* video = nullptr;
+  ASSERT_EQ(AddLayer(L, VL_LAYER_VIDEO, &id, 10, 10, 10, 10, nullptr, nullptr, frame, nullptr, nullptr, g, -1, 0,
+                     &video),
+            0);
+  RefreshArea(L, 10, 10, 10, 10);
+  EXPECT_EQ(WindowPixel(d, 15, 15), 0xFF0000u);
+  EXPECT_EQ(Run(".call pauselayer 1"), ERR_BADLAYERTYPE);  // a box layer
+  ASSERT_EQ(Run(".call pauselayer 2\n.call seeklayer 2 25\n.call setlayervolume 2 \"50%\"\n"
+                ".call setlayervolume 2 99"),
+            0);
+  EXPECT_EQ(Run(".call pauselayer 2"), 1451);
+  ASSERT_EQ(gVideo.ops.size(), 5u);
+  EXPECT_EQ(gVideo.ops[1], std::make_pair(int32_t{VL_LAYERVIDEO_SEEK}, 25.0));
+  EXPECT_EQ(gVideo.ops[2], std::make_pair(int32_t{VL_LAYERVIDEO_VOLUME}, 32.0));
+  EXPECT_EQ(gVideo.ops[3], std::make_pair(int32_t{VL_LAYERVIDEO_VOLUME}, 64.0));
+  // A new frame replaces the picture in place.
+  vlBitmap* next = NewBitmap(10, 10, 0, nullptr);
+  FillBitmapRect(next, 0, 0, 10, 10, 0xFF0000FFu);
+  ASSERT_EQ(ReplaceLayerWithFrame(L, d, &video, next), 0);
+  EXPECT_EQ(WindowPixel(d, 15, 15), 0x0000FFu);
+  // Rotated, the next frame is turned too.
+  ASSERT_EQ(Run(".call rotatelayer 2 90"), 0);
+  vlBitmap* third = NewBitmap(10, 10, 0, nullptr);
+  FillBitmapRect(third, 0, 0, 10, 10, 0xFFFFFF00u);
+  ASSERT_EQ(ReplaceLayerWithFrame(L, d, &video, third), 0);
+  const vlLayerGeometry* g2 = video->geometry[2];
+  EXPECT_EQ(WindowPixel(d, g2->drawnX + 5, g2->drawnY + 5), 0xFFFF00u);
+  // Removing the layer stops its video.
+  ASSERT_EQ(Run(".call removelayer 2"), 0);
+  EXPECT_EQ(gVideo.ops.back().first, VL_LAYERVIDEO_STOP);
+  RegisterLayerSource(VL_LAYER_VIDEO, nullptr);
+}
+
+TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  const int xs[3] = {10, 30, 20}, ys[3] = {10, 20, 40};
+  for (int i = 0; i < 3; i++) strcpy(Add(xs[i], ys[i], 5, 5, 0x0000FF, nullptr)->group, "g");
+  Add(0, 60, 5, 5, 0xFF0000, nullptr);
+  ASSERT_EQ(Run(".call hidelayer \"G\""), 0);
+  for (int i = 1; i <= 3; i++) EXPECT_TRUE(GetLayerByPos(d->bgpic, i)->hidden);
+  EXPECT_FALSE(GetLayerByPos(d->bgpic, 4)->hidden);
+  EXPECT_EQ(WindowPixel(d, 31, 21), 0x808080u);
+  ASSERT_EQ(Run(".call showlayer \"g\" 50 30"), 0);
+  for (int i = 1; i <= 3; i++) {
+    const vlLayerGeometry* g = GetLayerByPos(d->bgpic, i)->geometry[0];
+    EXPECT_EQ(g->x, xs[i - 1] + 40);
+    EXPECT_EQ(g->y, ys[i - 1] + 20);
+  }
+  EXPECT_EQ(WindowPixel(d, 71, 41), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 31, 21), 0x808080u);
+  // A single layer takes position constants against its own size.
+  ASSERT_EQ(Run(".call showlayer 4 -80000 0"), 0);  // RIGHT
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 4)->geometry[0]->x, 95);
+}
+
+TEST_F(LayerPipeline, CreateLayerMakesBlankPictures) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(Run(".call createlayer 0 0 5 5"), ERR_NOLAYERS);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  Add(0, 0, 40, 40, 0x00FF00, nullptr);
+  ASSERT_EQ(Run(".table 0 { color = 16711680 }\n.call base=1 createlayer 10 10 8 8 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFF0000u);
+  ASSERT_EQ(Run(".table 0 { color = 255, mask = 1, clear = 1 }\n.call base=1 createlayer 20 20 8 8 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 22, 22), 0x00FF00u);  // fully transparent
+  ASSERT_EQ(Run(".table 0 { color = 255, alphachannel = 1 }\n.call base=1 createlayer 30 30 8 8 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 32, 32), 0x0000FFu);  // fully opaque
+  EXPECT_EQ(CountLayers(d->bgpic), 4);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 3)->geometry[0]->mask != nullptr, true);
+  EXPECT_EQ(Run(".table 0 { mask = 1, alphachannel = 1 }\n.call base=1 createlayer 0 0 8 8 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { frames = -1 }\n.call base=1 createlayer 0 0 8 8 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { frames = 3 }\n.call base=1 createlayer 0 0 8 8 r0"), ERR_WRONGUSAGE);  // no anims
+  // A created layer can be turned like any other.
+  ASSERT_EQ(Run(".call rotatelayer 2 180"), 0);
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0x00FF00u);  // turned about its top-left corner
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0xFF0000u);
 }
 }  // namespace
