@@ -11,9 +11,15 @@
 #include "platform/event_buttons.h"
 #include "graphics/bitmap.h"
 #include "runtime/object_data.h"
+#include "runtime/style_blocks.h"
 #include "vm/error_codes.h"
 
 namespace {
+
+// Where the form-style block keeps the shadow and border: after the name
+// (64 words), hidden, insert position and transparency.
+constexpr size_t kFormShadowWord = 67;
+constexpr size_t kFormBorderWord = 75;
 
 const vlLayerSource* gSources[48];
 void (*gPurgers[5])(vlVMState*);
@@ -252,6 +258,11 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
       if (count > 0 && options->insertPos > count + 1) options->insertPos = count + 1;
       position = options->insertPos;
     }
+  } else {
+    // Shadow and border as the graphics library's form style sets them.
+    static_assert(sizeof(vlLayerShadow) == 8 * sizeof(uint32_t) && sizeof(vlLayerBorder) == 3 * sizeof(uint32_t));
+    memcpy(&layer->shadow, &vlCurrentFormStyle.words[kFormShadowWord], sizeof layer->shadow);
+    memcpy(&layer->border, &vlCurrentFormStyle.words[kFormBorderWord], sizeof layer->border);
   }
   layer->type = type;
   layer->hidden = flags & VL_ADDLAYER_HIDDEN ? 1 : 0;

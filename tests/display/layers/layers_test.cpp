@@ -561,12 +561,13 @@ int InsertSolid(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int32_t posit
   return AddLayer(L, VL_LAYER_BRUSH, &id, x, y, 10, 10, nullptr, nullptr, b, nullptr, nullptr, g, position, flags,
                   out);
 }
-vlLayerSource SolidSource() {
+vlLayerSource SourceWith(decltype(vlLayerSource::insert) insert, decltype(vlLayerSource::control) control) {
   vlLayerSource s{};
-  s.insert = InsertSolid;
+  s.insert = insert;
+  s.control = control;
   return s;
 }
-const vlLayerSource kSolidSource = SolidSource();
+const vlLayerSource kSolidSource = SourceWith(InsertSolid, nullptr);
 
 TEST_F(LayerPipeline, InsertLayerAndMoveLists) {
   vlDisplay* d = Open();
@@ -727,12 +728,7 @@ int VideoControl(vlVMState*, vlLayer* layer, int32_t op, double arg) {
   return 0;
 }
 
-vlLayerSource VideoSource() {
-  vlLayerSource s{};
-  s.control = VideoControl;
-  return s;
-}
-const vlLayerSource kVideoSource = VideoSource();
+const vlLayerSource kVideoSource = SourceWith(nullptr, VideoControl);
 
 TEST_F(LayerPipeline, VideoLayersAreControlledThroughTheirSource) {
   vlDisplay* d = Open();
@@ -824,5 +820,56 @@ TEST_F(LayerPipeline, CreateLayerMakesBlankPictures) {
   ASSERT_EQ(Run(".call rotatelayer 2 180"), 0);
   EXPECT_EQ(WindowPixel(d, 12, 12), 0x00FF00u);  // turned about its top-left corner
   EXPECT_EQ(WindowPixel(d, 5, 5), 0xFF0000u);
+}
+
+TEST_F(LayerPipeline, MoveListsRefreshEachMergedAreaOnce) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  Add(0, 0, 10, 10, 0xFF0000, nullptr);
+  Add(5, 5, 10, 10, 0x00FF00, nullptr);
+  Add(80, 60, 10, 10, 0x0000FF, nullptr);
+  // Every redraw passes the sprite hook once: it counts the refreshes.
+  SetRedrawSpritesHook(PaintSprite);
+  ASSERT_EQ(Run(".call addmove 1 22 1 20 20\n.call addmove 1 22 2 25 25"), 0);
+  gSpriteBox = {};
+  ASSERT_EQ(Run(".call domove 1"), 0);
+  EXPECT_EQ(gSpriteBox.calls, 1);  // both moves overlap: one area
+  ASSERT_EQ(Run(".call addmove 2 22 3 85 65 1\n.call addmove 2 22 1 0 0"), 0);
+  gSpriteBox = {};
+  ASSERT_EQ(Run(".call domove 2"), 0);
+  EXPECT_EQ(gSpriteBox.calls, 2);
+  EXPECT_TRUE(GetLayerByPos(d->bgpic, 3)->hidden);  // extra 1 hides
+  EXPECT_EQ(WindowPixel(d, 86, 66), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 2, 2), 0xFF0000u);
+  // A layer entry made before a removal addresses what then holds its place.
+  ASSERT_EQ(Run(".call addmove 3 22 2 40 40 0\n.call removelayer 1\n.call domove 3"), 0);
+  EXPECT_EQ(GetLayerByPos(d->bgpic, 2)->geometry[0]->x, 40);
+  EXPECT_EQ(Run(".call addmove 4 22 9 0 0\n.call domove 4"), ERR_LAYERRANGE);
+  SetRedrawSpritesHook(nullptr);
+}
+
+TEST_F(LayerPipeline, PartKeysTurnABrushLayerIntoAPart) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  vlLayer* l = AddPattern(10, 10, 12, 8, "p");
+  l->type = VL_LAYER_BRUSH;  // a brush layer showing its own picture
+  ASSERT_EQ(Run(".table 0 { partx = 4, party = 2, partwidth = 6, partheight = 5 }\n"
+                ".call base=1 setlayerstyle \"p\" r0"),
+            0);
+  EXPECT_EQ(l->type, static_cast<uint32_t>(VL_LAYER_BRUSHPART));
+  EXPECT_EQ(l->geometry[2]->drawnWidth, 6);
+  vlBitmap* source = Pattern(12, 8);
+  EXPECT_EQ(WindowPixel(d, 10, 10), ReadBitmapPixel(source, 4, 2, 0) & 0xFFFFFF);
+  EXPECT_EQ(WindowPixel(d, 15, 14), ReadBitmapPixel(source, 9, 6, 0) & 0xFFFFFF);
+  EXPECT_EQ(WindowPixel(d, 16, 10), 0x808080u);
+  DeleteBitmap(source);
+  ASSERT_EQ(Run(".call getlayerstyle 1 -> st\ngetglobal 0 \"st\"\ngetfield 1 0 \"partx\"\nsetglobal 1 \"px\"\n"
+                "getfield 1 0 \"type\"\nsetglobal 1 \"ty\""),
+            0);
+  EXPECT_EQ(Num("px"), 4);
+  EXPECT_EQ(Num("ty"), VL_LAYER_BRUSHPART);
+  EXPECT_EQ(Run(".table 0 { partwidth = 0 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
 }
 }  // namespace
