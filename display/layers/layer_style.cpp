@@ -3,11 +3,13 @@
 // work a change needs, and its mirror GetLayerStyle.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <strings.h>
 
 #include "display/bgpic.h"
 #include "display/graphics_library/async_draw.h"
+#include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
 #include "graphics/position.h"
 #include "runtime/errors.h"
@@ -286,11 +288,18 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   bool filtersChanged = !SameFilters(copy.filters, layer->filters);
   if (filtersChanged) FreeLayerBitmaps(layer);
 
-  // Clip region: only its removal is handled here.
-  int32_t clip;
-  if (GetTableInt(L, table, "clipregion", &clip, nullptr)) {
-    if (clip != -1) return ERR_WRONGUSAGE;
-    for (vlLayerGeometry* g : layer->geometry) g->clipRegion = nullptr;
+  // Clip region: -1 removes it; the layer's records share the region.
+  if (Has(L, table, "clipregion")) {
+    vlObjectId clipId{};
+    GetTableObjectID(L, table, "clipregion", &clipId, nullptr);
+    void* region = nullptr;
+    if (!(clipId.number == -1 && !clipId.handle)) {
+      vlClipRegionObject* r;
+      if (int status = GetClipRegionByID(clipId, &r)) return status;
+      if (r->locked) return ERR_LOCKEDOBJ;
+      region = &r->region;
+    }
+    for (vlLayerGeometry* g : layer->geometry) g->clipRegion = region;
     clipChanged = true;
   }
   int32_t noClip;
@@ -509,7 +518,19 @@ int GetLayerStyleTable(vlVMState* L, vlLayer* layer) {
   SetTableNumber(L, "tint", layer->filters[kTintSlot].active ? layer->filters[kTintSlot].ints[1] : 0);
   SetTableNumber(L, "tintcolor", static_cast<uint32_t>(layer->filters[kTintSlot].ints[0]));
   SetTableNumber(L, "hidden", layer->hidden);
-  SetTableNumber(L, "clipregion", -1);
+  if (g0->clipRegion) {
+    // The region sits right behind its object's head.
+    const auto* r = reinterpret_cast<const vlClipRegionObject*>(static_cast<const char*>(g0->clipRegion) -
+                                                               offsetof(vlClipRegionObject, region));
+    vl::PushString(L, "clipregion");
+    if (r->node.idHandle)
+      vl::PushPointer(L, r->node.idHandle);
+    else
+      vl::PushNumber(L, r->node.idNumber);
+    vl::RawSetTableValue(L, -3);
+  } else {
+    SetTableNumber(L, "clipregion", -1);
+  }
   SetTableNumber(L, "shadow", layer->shadow.on);
   if (layer->shadow.on) {
     SetTableNumber(L, "shadowcolor", layer->shadow.color);

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
@@ -871,5 +872,23 @@ TEST_F(LayerPipeline, PartKeysTurnABrushLayerIntoAPart) {
   EXPECT_EQ(Num("px"), 4);
   EXPECT_EQ(Num("ty"), VL_LAYER_BRUSHPART);
   EXPECT_EQ(Run(".table 0 { partwidth = 0 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
+}
+
+TEST_F(LayerPipeline, ClipRegionKeysCutTheLayer) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenGraphicsLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers\n.call createclipregion 5 14 0 0 20 20"), 0);
+  Add(10, 10, 20, 20, 0xFF0000, nullptr);
+  EXPECT_EQ(WindowPixel(d, 25, 25), 0xFF0000u);
+  ASSERT_EQ(Run(".table 0 { clipregion = 5 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 15, 15), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 25, 25), 0x808080u);
+  ASSERT_EQ(Run(".call getlayerstyle 1 -> st\ngetglobal 0 \"st\"\ngetfield 1 0 \"clipregion\"\nsetglobal 1 \"c\""), 0);
+  EXPECT_EQ(Num("c"), 5);
+  EXPECT_EQ(Run(".table 0 { clipregion = 6 }\n.call base=1 setlayerstyle 1 r0"), ERR_FINDCLIPREGION);
+  ASSERT_EQ(Run(".table 0 { clipregion = -1 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 25, 25), 0xFF0000u);
+  FreeGraphicsObjects(L);
 }
 }  // namespace
