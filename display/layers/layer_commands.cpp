@@ -127,14 +127,13 @@ int CmdCreateLayer(vlVMState* L) {
   if (frames < 0 || (mask && alpha)) return ERR_WRONGUSAGE;
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   vlLayer* layer = nullptr;
-  if (frames) {
-    // Frames need an anim object: the anim library makes it.
-    const vlLayerSource* source = FindLayerSource(VL_LAYER_ANIM);
-    if (!source || !source->createBlank) return ERR_WRONGUSAGE;
+  // The object libraries make a real brush or anim for the layer.
+  const vlLayerSource* source = FindLayerSource(frames ? VL_LAYER_ANIM : VL_LAYER_BRUSH);
+  if (source && source->createBlank)
     return source->createBlank(L, x, y, w, h, static_cast<uint32_t>(color), mask, alpha, clear, frames, &layer);
-  }
-  // A blank picture nothing else can name: the layer owns it as its given
-  // picture, and it goes with the layer.
+  if (frames) return ERR_WRONGUSAGE;
+  // Without the brush library: a blank picture nothing else can name, which
+  // the layer owns as its given picture and which goes with the layer.
   vlBitmap* image = NewBitmap(w, h, 0, nullptr);
   if (!image) return ERR_BITMAP;
   FillBitmapRect(image, 0, 0, w, h, 0xFF000000u | static_cast<uint32_t>(color));
