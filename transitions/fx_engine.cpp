@@ -44,6 +44,7 @@ constexpr auto BuildTable() {
   for (int id = 30; id <= 33; ++id) t.rows[id] = {StepReveal, nullptr};
   for (int id = 34; id <= 37; ++id) t.rows[id] = {StepLines, nullptr};
   for (int id = 38; id <= 46; ++id) t.rows[id] = {StepRect, nullptr};
+  for (int id = 47; id <= 54; ++id) t.rows[id] = {StepScroll, EndScroll};
   for (int id = 55; id <= 69; ++id) t.rows[id] = {StepStretch, nullptr};
   for (int id = 70; id <= 73; ++id) t.rows[id] = {StepFlow, FreeFlowState};
   for (int id = 74; id <= 77; ++id) t.rows[id] = {StepGate, nullptr};
@@ -361,6 +362,14 @@ int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
   if (FindAsyncDrawOwner(l, 0)) return 1371;
   fx->layer = l;
   vlLayerGeometry* g = l->geometry[2];
+  if (fx->isScroll) {
+    // The layer itself travels; it goes back to its place at the end.
+    GetLayerOuterRect(fx->vm, l, g, &fx->x, &fx->y, &fx->width, &fx->height);
+    fx->layerX = l->geometry[0]->x;
+    fx->layerY = l->geometry[0]->y;
+    *instant = fx->scaledOutput;
+    return 0;
+  }
   fx->x = g->drawnX;
   fx->y = g->drawnY;
   const bool styled = l->shadow.on || l->border.on || LayerHasFilters(l->filters);
@@ -536,6 +545,7 @@ int RunTransitionFX(vlFxContext* tmpl) {
   if (fx->reverse) fx->effect = ReversedEffect(fx->effect);
   // Refused before anything changes on the display.
   if (!IsBuilt(fx->effect)) return fail(ERR_WRONGUSAGE);
+  fx->isScroll = fx->effect >= 47 && fx->effect <= 54;
   const bool layerTarget = fx->objectType == VL_FX_SHOWLAYER || fx->objectType == VL_FX_HIDELAYER ||
                            fx->objectType == VL_FX_REMOVELAYER;
   if (!bgpicTarget && !layerTarget && fx->objectType != VL_FX_BRUSH && fx->objectType != VL_FX_BGPICPART)
@@ -557,11 +567,11 @@ int RunTransitionFX(vlFxContext* tmpl) {
       FreeFXContext(fx, 1);
       return 0;
     }
-    if (!composed)
+    if (!composed && !fx->isScroll)
       if (int status = PrepareOnScreen(fx, d)) return fail(status);
     // On the screen every effect shows its source: for hiding that is what
-    // lies under the layer.
-    fx->reverse = 0;
+    // lies under the layer. A scroll moves the layer out instead.
+    if (!fx->isScroll) fx->reverse = 0;
   } else if (int status = PrepareOnScreen(fx, d)) {
     return fail(status);
   }

@@ -327,6 +327,11 @@ int RunObjectMove(vlMoveJob* j) {
       }
       break;
     }
+    case VL_MOVE_TRANSITION:
+      // The transition gave the picture triple or the layer, and the size.
+      if (j->layer && !d->layersOn) return fail(ERR_NOLAYERS);
+      if (!j->layer && !j->bitmap) return fail(ERR_WRONGUSAGE);
+      break;
     default:
       return fail(ERR_WRONGUSAGE);
   }
@@ -388,7 +393,7 @@ int RunObjectMove(vlMoveJob* j) {
     vlSprite* s = nullptr;
     GetSpriteByID(L, j->id, &s, 0);
     if (int status = PlaceSprite(L, s, j->x, j->y, 1)) return fail(status);
-  } else if (d->layersOn && j->kind != VL_OBJ_LAYER) {
+  } else if (d->layersOn && j->kind != VL_OBJ_LAYER && j->kind != VL_MOVE_TRANSITION) {
     for (vlNode* n = pic->layers.head; n->succ; n = n->succ) {
       auto* layer = reinterpret_cast<vlLayer*>(n);
       if (static_cast<int32_t>(layer->type) == j->kind && layer->source.number == j->id.number &&

@@ -24,6 +24,10 @@ enum : int32_t {
   VL_MOVEFX_UPPERCURVE = 7,
 };
 
+// The kind of a job whose picture (or layer) a scroll transition hands in
+// ready made.
+enum : int32_t { VL_MOVE_TRANSITION = 7 };
+
 struct vlMoveJob;
 using vlMoveStepFn = int (*)(vlMoveJob* job, int32_t* done);
 using vlMoveFreeFn = void (*)(vlMoveJob* job);
@@ -32,7 +36,7 @@ struct vlMoveJob {
   vlVMState* vm;
   vlBitmap *bitmap, *mask, *alpha;
   vlBitmap *work, *clean;
-  int32_t kind;  // 3 brush, 4 anim, 8 text object, 22 layer, 32 sprite
+  int32_t kind;  // 3 brush, 4 anim, 7 transition picture, 8 text object, 22 layer, 32 sprite
   vlObjectId id;  // a layer: its position
   int32_t fx;
   int32_t x, y;

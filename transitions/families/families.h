@@ -68,3 +68,5 @@ int StepWater(vlFxContext* fx, int32_t* done);
 void FreeWaterState(vlFxContext* fx, int keep);
 int StepStrudel(vlFxContext* fx, int32_t* done);
 void FreeStrudelState(vlFxContext* fx, int keep);
+int StepScroll(vlFxContext* fx, int32_t* done);
+void EndScroll(vlFxContext* fx, int keep);

@@ -1,0 +1,79 @@
+// Scroll effects: the new picture (or the effect's layer) travels in from
+// outside the display to its place, or out again when reversed. The frames
+// belong to the object-move engine; the effect only fills and steps a job.
+#include <cstdlib>
+
+#include "display/display.h"
+#include "display/layers/layers.h"
+#include "graphics/position.h"
+#include "objects/movement/move.h"
+#include "transitions/families/families.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+// The point just outside the display that the picture comes from.
+void OutsidePoint(const vlFxContext* fx, int32_t* x, int32_t* y) {
+  switch (fx->effect) {
+    case 47: *x = VL_POS_LEFTOUT, *y = fx->y; break;
+    case 48: *x = VL_POS_RIGHTOUT, *y = fx->y; break;
+    case 49: *x = fx->x, *y = VL_POS_TOPOUT; break;
+    case 50: *x = fx->x, *y = VL_POS_BOTTOMOUT; break;
+    case 51: *x = VL_POS_RIGHTOUT, *y = VL_POS_TOPOUT; break;
+    case 52: *x = VL_POS_RIGHTOUT, *y = VL_POS_BOTTOMOUT; break;
+    case 53: *x = VL_POS_LEFTOUT, *y = VL_POS_BOTTOMOUT; break;
+    case 54: *x = VL_POS_LEFTOUT, *y = VL_POS_TOPOUT; break;
+    default: *x = *y = 0; break;
+  }
+}
+
+int StartScroll(vlFxContext* fx) {
+  auto* layer = static_cast<vlLayer*>(fx->layer);
+  if (layer) layer->hidden = layer->drawnDuringSelection = 0;
+  auto* job = NewFxState<vlMoveJob>(fx);
+  if (!job) return ERR_MEM;
+  job->vm = fx->vm;
+  job->kind = VL_MOVE_TRANSITION;
+  job->internal = 1;
+  if (layer) {
+    job->layer = layer;
+  } else {
+    job->bitmap = fx->source;
+    job->mask = fx->sourceMask;
+    job->alpha = fx->sourceAlpha;
+  }
+  job->width = fx->width;
+  job->height = fx->height;
+  int32_t ox = 0, oy = 0;
+  OutsidePoint(fx, &ox, &oy);
+  if (fx->reverse) {
+    job->x = fx->x, job->y = fx->y, job->endX = ox, job->endY = oy;
+  } else {
+    job->x = ox, job->y = oy, job->endX = fx->x, job->endY = fx->y;
+  }
+  job->fx = fx->parameter == -1 ? 0 : fx->parameter;
+  job->xStep = fx->stepSize;
+  // A BGPic on a display with layers is drawn under them.
+  if (fx->objectType == VL_FX_BGPIC && vlCurrentDisplay && vlCurrentDisplay->layersOn) job->extraBlitFlags |= 64;
+  return RunObjectMove(job);
+}
+
+}  // namespace
+
+int StepScroll(vlFxContext* fx, int32_t* done) {
+  if (fx->phase == 0) return StartScroll(fx);
+  if (fx->phase != 1) return 0;
+  auto* job = static_cast<vlMoveJob*>(fx->state);
+  int32_t finished = 0;
+  if (int status = job->step(job, &finished)) return status;
+  ++fx->frame;
+  if (finished) MarkDone(done);
+  return 0;
+}
+
+void EndScroll(vlFxContext* fx, int keep) {
+  if (auto* layer = static_cast<vlLayer*>(fx->layer))
+    MoveLayerTo(fx->vm, layer, nullptr, fx->layerX, fx->layerY, keep, 0, nullptr);
+  auto* job = static_cast<vlMoveJob*>(fx->state);
+  if (job->free) job->free(job);
+}
