@@ -193,23 +193,40 @@ void FreeFXContext(vlFxContext* fx, int keep) {
 
 namespace {
 
+// A brush target that is the brush selected as drawing target (itself,
+// its mask or its alpha channel).
+bool IsSelectedBrushTarget(const vlFxContext* fx) {
+  if (fx->objectType != VL_FX_BRUSH) return false;
+  vlBrush* b = nullptr;
+  return GetBrushByID(fx->vm, fx->id, &b, 0) == 0 && IsActiveBrush(b);
+}
+
 // The drawing-state check; 0 go on, -1 nothing to do, else an error.
-int CheckDrawingState(vlFxContext* fx, vlDisplay* d) {
+// *keepSelect: the selection stays active while the effect runs.
+int CheckDrawingState(vlFxContext* fx, vlDisplay* d, bool* keepSelect) {
+  *keepSelect = false;
   switch (d->outputType) {
     case VL_OUTPUT_DISPLAY:
       return 0;
     case VL_OUTPUT_BGPIC:
       if (fx->objectType == VL_FX_BGPIC && vlCurrentOutput && vlCurrentOutput->idNumber == fx->id.number && vlCurrentOutput->idHandle == fx->id.handle) return 0;
+      // An asynchronous effect may run on the shown BGPic while it is
+      // selected; the selection goes on.
+      if (fx->async && d->layersOn && vlCurrentOutput == d->bgpic) {
+        *keepSelect = true;
+        return 0;
+      }
       return ERR_SELECTBG;
+    case VL_OUTPUT_MASK:
+    case VL_OUTPUT_ALPHA:
     case VL_OUTPUT_BRUSH:
+      if (IsSelectedBrushTarget(fx)) return 0;
+      if (d->outputType == VL_OUTPUT_MASK) return ERR_SELECTMASK;
+      if (d->outputType == VL_OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
       if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
       return ERR_SELECTBRUSH;
     case VL_OUTPUT_ANIM:
       return ERR_SELECTANIM;
-    case VL_OUTPUT_MASK:
-      return ERR_SELECTMASK;
-    case VL_OUTPUT_ALPHA:
-      return ERR_SELECTALPHACHANNEL;
     default:
       return vlRefreshSuspended ? ERR_BEGINREFRESH : -1;
   }
@@ -533,7 +550,8 @@ int RunTransitionFX(vlFxContext* tmpl) {
     return status;
   };
   if (d->doubleBuffer) gLayerHooks.stopDoubleBuffer(fx->vm, d);
-  if (int status = CheckDrawingState(fx, d)) return fail(status < 0 ? 0 : status);
+  bool keepSelect = false;
+  if (int status = CheckDrawingState(fx, d, &keepSelect)) return fail(status < 0 ? 0 : status);
   const bool bgpicTarget = fx->objectType == VL_FX_BGPIC;
   if (fx->effect < 0 || fx->effect >= VL_FX_RANDOMEFFECT) {
     // Only the effects this player draws are drawn at random.
@@ -550,7 +568,7 @@ int RunTransitionFX(vlFxContext* tmpl) {
                            fx->objectType == VL_FX_REMOVELAYER;
   if (!bgpicTarget && !layerTarget && fx->objectType != VL_FX_BRUSH && fx->objectType != VL_FX_BGPICPART)
     return fail(ERR_WRONGUSAGE);
-  if (d->outputType != VL_OUTPUT_DISPLAY) LeaveSelectMode(fx->vm, d, 0);
+  if (d->outputType != VL_OUTPUT_DISPLAY && !keepSelect) LeaveSelectMode(fx->vm, d, 0);
   fx->scaledOutput = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0;
   if (fx->objectType == VL_FX_BRUSH || fx->objectType == VL_FX_BGPICPART) {
     const int status = fx->objectType == VL_FX_BRUSH ? PrepareBrush(fx, d) : PreparePart(fx, d);

@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "display/bgpic.h"
 #include "display/graphics_library/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
@@ -473,6 +474,49 @@ TEST_F(Fx, CoveredLayersChangeUnderTheLayersAbove) {
   ASSERT_EQ(Run(".call showlayerfx 1 116 50"), 0);  // FADE, through black here
   EXPECT_EQ(WindowPixel(d, 5, 12), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Fx, TheSelectedBrushIsAcceptedAsTarget) {
+  vlDisplay* d = Open(30, 20);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call createbrush 1 6 4 255\n.call createbrush 2 6 4 65280"), 0);
+  // The brush (then its mask, then its alpha channel) is the drawing target.
+  for (uint32_t mode : {VL_OUTPUT_BRUSH, VL_OUTPUT_MASK, VL_OUTPUT_ALPHA}) {
+    vlBGPic selection;
+    InitBGPicRecord(&selection, VL_OBJ_BRUSH, Brush(1), 0, {1, nullptr}, Brush(1)->bitmap, nullptr, nullptr, 6, 4, 1);
+    vlCurrentOutput = &selection;
+    d->outputType = mode;
+    const int other = mode == VL_OUTPUT_BRUSH ? ERR_SELECTBRUSH : mode == VL_OUTPUT_MASK ? ERR_SELECTMASK
+                                                                                          : ERR_SELECTALPHACHANNEL;
+    EXPECT_EQ(Run(".call displaybrushfx 2 3 3 30 -2"), other);
+    EXPECT_EQ(vlCurrentOutput, &selection);
+    EXPECT_EQ(WindowPixel(d, 3, 3), 0x808080u);
+    // Its own brush ends the selection and is shown.
+    ASSERT_EQ(Run(".call displaybrushfx 1 3 3 30 -2"), 0);
+    EXPECT_EQ(d->outputType, static_cast<uint32_t>(VL_OUTPUT_DISPLAY));
+    EXPECT_EQ(vlCurrentOutput, d->bgpic);
+    EXPECT_EQ(WindowPixel(d, 3, 3), 0x0000FFu);
+    EXPECT_EQ(WindowPixel(d, 8, 6), 0x0000FFu);
+    ASSERT_EQ(Run(".call displaybgpic 1"), 0);
+  }
+}
+
+TEST_F(Fx, AnAsynchronousEffectMayRunWhileTheShownBGPicIsSelected) {
+  vlDisplay* d = Open(30, 20);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers\n.call createbrush 1 6 4 255\n.call selectbgpic nil"), 0);
+  ASSERT_EQ(d->outputType, static_cast<uint32_t>(VL_OUTPUT_BGPIC));
+  EXPECT_EQ(Run(".call displaybrushfx 1 3 3 30 -2"), ERR_SELECTBG);
+  ASSERT_EQ(Run(".table 0 { type = 30, speed = 50, async = 1 }\n.call base=1 displaybrushfx 1 3 3 r0 -> h"), 0);
+  // The selection goes on.
+  EXPECT_EQ(d->outputType, static_cast<uint32_t>(VL_OUTPUT_BGPIC));
+  EXPECT_EQ(CountLayers(d->bgpic), 1);
+  ASSERT_EQ(Run(".call createbgpic 5 30 20\n.call selectbgpic 5"), 0);
+  EXPECT_EQ(Run(".table 0 { type = 30, async = 1 }\n.call base=1 displaybrushfx 1 3 3 r0 -> h"), ERR_SELECTBG);
 }
 
 }  // namespace
