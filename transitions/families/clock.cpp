@@ -26,7 +26,7 @@ struct RevealPlanes {
 struct ClockState {
   RevealPlanes planes;
   int32_t hx, hy, px, py;
-  int32_t edge, cornerPassed, counting;
+  int32_t edge, cornerPassed, counting, fullPolygon;
 };
 
 struct StarState {
@@ -105,6 +105,16 @@ void Reveal(vlFxContext* fx, RevealPlanes* p, int32_t x, int32_t y, int32_t w, i
   DrawThroughMask(fx, x, y, w, h, mask, alpha, p->work);
 }
 
+// The start of a still: nothing revealed, the destination back to the old
+// picture (black where there is none).
+void ClearForStill(vlFxContext* fx, RevealPlanes* p) {
+  if (fx->resynced) return;
+  if (fx->oldPicture) DrawFXPicture(fx, fx->oldPicture);
+  else FillFXRect(fx, fx->x, fx->y, fx->width, fx->height, 0xFF000000u, 0);
+  FillMaskRect(p->mask, 0, 0, fx->width, fx->height, 1);
+  if (p->alpha) FillAlphaRect(p->alpha, 0, 0, fx->width, fx->height, 0);
+}
+
 int32_t Proportional(const vlFxContext* fx, int32_t n) {
   const int32_t M = std::max(fx->width, fx->height), m = std::min(fx->width, fx->height);
   return vl::DoubleToInt32(static_cast<double>(m) / M * n + 1.0);
@@ -150,10 +160,40 @@ int StepClockWipe(vlFxContext* fx, int32_t* done) {
     InitClockHand(fx, s);
     return 0;
   }
+  if (fx->phase == 2) {
+    // The still of frame F: the hand moved F - 1 times, then the whole
+    // area it swept drawn at once.
+    auto* s = static_cast<ClockState*>(fx->state);
+    const int32_t still = fx->frame;
+    ClearForStill(fx, &s->planes);
+    InitClockHand(fx, s);
+    fx->phase = 1;
+    s->counting = 1;
+    int32_t ignored = 0;
+    for (int32_t i = 1; i < still; ++i) StepClockWipe(fx, &ignored);
+    s->counting = 0;
+    s->fullPolygon = 1;
+    StepClockWipe(fx, &ignored);
+    s->fullPolygon = 0;
+    fx->phase = 2;
+    fx->frame = still;
+    return 0;
+  }
   if (fx->phase != 1) return 0;
   auto* s = static_cast<ClockState*>(fx->state);
   const int32_t step = fx->stepSize, cx = W / 2, cy = H / 2;
-  if (!s->counting) {
+  if (!s->counting && s->fullPolygon) {
+    // Everything from the start up to the hand: the corners it passed.
+    std::vector<int32_t> pts = {cx, cy, W / 2, 0};
+    if (s->edge >= 1) pts.insert(pts.end(), {W - 1, 0});
+    if (s->edge >= 2) pts.insert(pts.end(), {W - 1, H - 1});
+    if (s->edge >= 3) pts.insert(pts.end(), {0, H - 1});
+    if (s->edge >= 4) pts.insert(pts.end(), {0, 0});
+    pts.insert(pts.end(), {s->hx, s->hy});
+    FillIntoMask(fx, &s->planes, pts);
+    if (s->edge == 5) FillMaskRect(s->planes.mask, 0, 0, W, H, 2);
+    Reveal(fx, &s->planes, 0, 0, W, H);
+  } else if (!s->counting) {
     // The wedge from the centre between the previous and the current hand.
     std::vector<int32_t> pts = {cx, cy, s->px, s->py};
     if (s->cornerPassed) {
@@ -234,8 +274,13 @@ int StepStar(vlFxContext* fx, int32_t* done) {
     }
     return 0;
   }
-  if (fx->phase != 1) return 0;
+  if (fx->phase != 1 && fx->phase != 2) return 0;
   auto* s = static_cast<StarState*>(fx->state);
+  const bool still = fx->phase == 2;
+  if (still) {
+    s->z = fx->stepSize * fx->frame + 10;
+    ClearForStill(fx, &s->planes);
+  }
   int32_t sw = 0, sh = 0;
   box(s->z, &sw, &sh);
   if (sw >= 4 * W) {
@@ -260,7 +305,7 @@ int StepStar(vlFxContext* fx, int32_t* done) {
     Reveal(fx, &s->planes, std::max(x0, 0), std::max(y0, 0), std::min(sw, W), std::min(sh, H));
     s->z += fx->stepSize;
   }
-  EndFXFrame(fx);
+  if (!still) EndFXFrame(fx);
   return 0;
 }
 
@@ -278,8 +323,13 @@ int StepSun(vlFxContext* fx, int32_t* done) {
     s->z = step + 10;
     return 0;
   }
-  if (fx->phase != 1) return 0;
+  if (fx->phase != 1 && fx->phase != 2) return 0;
   auto* s = static_cast<SunState*>(fx->state);
+  const bool still = fx->phase == 2;
+  if (still) {
+    s->z = fx->stepSize * fx->frame + 10;
+    ClearForStill(fx, &s->planes);
+  }
   // An ellipse of odd sizes with the picture's proportions.
   int32_t w = W >= H ? s->z : Proportional(fx, s->z);
   int32_t h = W >= H ? Proportional(fx, s->z) : s->z;
@@ -302,7 +352,7 @@ int StepSun(vlFxContext* fx, int32_t* done) {
   if (covers) MarkDone(done);
   s->z += fx->stepSize;
   if (s->counting) ++fx->frame;
-  else EndFXFrame(fx);
+  else if (!still) EndFXFrame(fx);
   return 0;
 }
 

@@ -112,3 +112,87 @@ TEST_F(Warp, WaterAndStrudelTiming) {
 }
 
 }  // namespace
+
+namespace {
+
+using fxtest::OffscreenFx;
+
+class PolygonStill : public OffscreenFx {
+ protected:
+  // The pictures after each frame of a run, then the stills of the same
+  // frames drawn in a shuffled order on the finished effect.
+  void RunAndStill(int32_t id, int w, int h, int32_t speed) {
+    ASSERT_EQ(Start(id, w, h, speed), 0);
+    frames_.assign(1, pixels);
+    for (int32_t done = 0; !done;) {
+      done = Frame();
+      frames_.push_back(pixels);
+      ASSERT_LT(frames_.size(), 500u);
+    }
+  }
+  // The still of frame f; the frame number stays.
+  void Still(int32_t f) {
+    fx->phase = 2;
+    fx->frame = f;
+    int32_t done = 0;
+    ASSERT_EQ(fx->step(fx, &done), 0);
+    EXPECT_EQ(fx->frame, f);
+    EXPECT_EQ(fx->phase, 2);
+    Read();
+  }
+  bool NewIn(const std::vector<uint32_t>& p, int x, int y) const {
+    return (p[static_cast<size_t>(y) * fx->width + x] & 0xFFFFFF) == fxtest::NewColor(x, y);
+  }
+  // The still of frame f holds what frame f revealed, nothing that was not
+  // revealed by then, and the old picture everywhere else.
+  void ExpectStillBetween(int32_t f) {
+    const auto& before = frames_[f - 1];
+    const auto& after = frames_[f];
+    for (int y = 0; y < fx->height; ++y)
+      for (int x = 0; x < fx->width; ++x) {
+        if (NewIn(after, x, y) && !NewIn(before, x, y)) ASSERT_TRUE(IsNew(x, y)) << f << ": " << x << "," << y;
+        if (!NewIn(after, x, y)) ASSERT_TRUE(IsOld(x, y)) << f << ": " << x << "," << y;
+      }
+  }
+  std::vector<std::vector<uint32_t>> frames_;
+};
+
+TEST_F(PolygonStill, ClockStillShowsTheWholeSweptArea) {
+  RunAndStill(97, 60, 40, 7);
+  const auto count = static_cast<int32_t>(frames_.size()) - 1;
+  for (int32_t f : {count / 2, 1, count, 3, count - 1}) {
+    Still(f);
+    ExpectStillBetween(f);
+    // Within a pixel of the run's own picture: the swept wedges meet.
+    int differ = 0;
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 60; ++x) differ += IsNew(x, y) != NewIn(frames_[f], x, y);
+    EXPECT_LE(differ, 2 * 60) << f;
+  }
+  // The run goes on from the still to the end.
+  fx->phase = 1;
+  Still(count / 2);
+  fx->phase = 1;
+  RunToEnd(500);
+  EXPECT_TRUE(AllNew());
+}
+
+TEST_F(PolygonStill, StarAndSunStillsDrawTheirFrameShape) {
+  for (int32_t id : {98, 114}) {
+    RunAndStill(id, 50, 30, 6);
+    const auto count = static_cast<int32_t>(frames_.size()) - 1;
+    for (int32_t f : {2, count / 2, 1, count}) {
+      Still(f);
+      ExpectStillBetween(f);
+    }
+    // A small still leaves the corners old.
+    Still(1);
+    EXPECT_TRUE(IsOld(0, 0)) << id;
+    EXPECT_TRUE(IsOld(49, 29)) << id;
+    EXPECT_TRUE(IsNew(25, 15)) << id;
+    Still(count);
+    EXPECT_TRUE(AllNew()) << id;
+  }
+}
+
+}  // namespace
