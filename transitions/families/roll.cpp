@@ -105,10 +105,22 @@ int StepRoll(vlFxContext* fx, int32_t* done) {
     fx->frameCount = StepCount(E, step, 1);
     return 0;
   }
-  if (fx->phase != 1) return 0;
+  if (fx->phase != 1 && fx->phase != 2) return 0;
   auto* s = static_cast<RollState*>(fx->state);
-  if (fx->frame == 0) s->p = 0, s->flat = 0, s->prevStart = -99999;
-  s->p += fx->stepSize;
+  const bool still = fx->phase == 2;
+  if (still) {
+    // The still of a frame starts from the old picture with nothing flat.
+    s->p = fx->stepSize * fx->frame;
+    s->flat = 0;
+    s->prevStart = -99999;
+    if (!fx->resynced) {
+      if (fx->oldPicture) DrawFXPicture(fx, fx->oldPicture);
+      else FillFXRect(fx, fx->x, fx->y, W, H, 0xFF000000u, 0);
+    }
+  } else {
+    if (fx->frame == 0) s->p = 0, s->flat = 0, s->prevStart = -99999;
+    s->p += fx->stepSize;
+  }
   if (s->p >= E) {
     // The rest of the new picture lies flat.
     DrawFlat(fx, s, s->flat, E);
@@ -116,7 +128,7 @@ int StepRoll(vlFxContext* fx, int32_t* done) {
     MarkDone(done);
   } else if (RollFrame(fx, s, s->p) && s->job.copied > 0) {
     const int32_t start = s->job.firstStrip, width = s->job.copied;
-    DrawFlat(fx, s, s->flat, start);
+    DrawFlat(fx, s, s->flat, still ? start + width : start);
     const int32_t x = cols ? start : 0, y = cols ? 0 : start;
     const int32_t w = cols ? width : W, h = cols ? H : width;
     if (!fx->sourceMask && !fx->sourceAlpha) {
@@ -132,10 +144,11 @@ int StepRoll(vlFxContext* fx, int32_t* done) {
     s->flat = start;
     s->prevStart = start, s->prevWidth = width;
   } else {
-    DrawFlat(fx, s, s->flat, s->job.resultPosition);
-    s->flat = std::max(s->flat, s->job.resultPosition);
+    const int32_t to = still ? s->p : s->job.resultPosition;
+    DrawFlat(fx, s, s->flat, to);
+    s->flat = std::max(s->flat, to);
   }
-  EndFXFrame(fx);
+  if (!still) EndFXFrame(fx);
   return 0;
 }
 

@@ -195,4 +195,22 @@ TEST_F(PolygonStill, StarAndSunStillsDrawTheirFrameShape) {
   }
 }
 
+TEST_F(PolygonStill, RollStillIsTheFrameItself) {
+  for (int32_t id : {84, 85, 86, 87}) {
+    RunAndStill(id, 48, 44, 20);  // 4 pixels a frame
+    const auto count = static_cast<int32_t>(frames_.size()) - 1;
+    ASSERT_EQ(count, (id == 85 || id == 87) ? 12 : 11) << id;  // ceil(E / 4) - 1 and the finishing frame
+    for (int32_t f : {count / 2, 1, 5, count - 1, count, 2}) {
+      Still(f);
+      ASSERT_TRUE(pixels == frames_[f]) << id << " still " << f;
+    }
+    // Going on from a still gives the run's next frames.
+    Still(6);
+    fx->phase = 1;
+    fx->frame = 6;
+    Frame();
+    EXPECT_TRUE(pixels == frames_[7]) << id;
+  }
+}
+
 }  // namespace
