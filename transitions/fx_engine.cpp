@@ -18,6 +18,7 @@
 #include "graphics/picture_engines.h"
 #include "objects/brushes/brush.h"
 #include "display/graphics_library/async_draw.h"
+#include "text/text_objects.h"
 #include "transitions/fx_draw.h"
 #include "vm/stack_api.h"
 #include "platform/event_pump.h"
@@ -345,6 +346,36 @@ int PrepareBrush(vlFxContext* fx, vlDisplay* d) {
   return 0;
 }
 
+// A text object: at its place plus its drawing offset; with layers a
+// hidden layer that refers to the object.
+int PrepareTextObject(vlFxContext* fx, vlDisplay* d) {
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(fx->vm, fx->id, &o, 0)) return status;
+  if (!o->bitmap) return ERR_BITMAP;
+  ++o->locked;
+  fx->useCounter = &o->locked;
+  fx->width = o->width;
+  fx->height = o->height;
+  fx->x = ResolvePosX(fx->x, o->width, 0, 0) + o->offsetX;
+  fx->y = ResolvePosY(fx->y, o->height, 0, 0) + o->offsetY;
+  if (d->layersOn) {
+    vlLayerGeometry* g = NewLayerGeometry();
+    if (!g) return ERR_MEM;
+    g->x = fx->x, g->y = fx->y, g->width = fx->width, g->height = fx->height;
+    vlLayer* layer = nullptr;
+    if (int status = AddLayer(fx->vm, VL_LAYER_TEXTOBJECT, &fx->id, fx->x, fx->y, fx->width, fx->height, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, g, -1, VL_ADDLAYER_HIDDEN, &layer))
+      return status;
+    fx->objectType = VL_FX_SHOWLAYER;
+    fx->id = {CountLayers(d->bgpic), nullptr};
+    return 0;
+  }
+  fx->source = o->bitmap;
+  fx->sourceMask = o->mask;
+  fx->sourceAlpha = o->alpha;
+  return 0;
+}
+
 // A BGPic part: a layer with the "layers" option, else a cut-out picture.
 int PreparePart(vlFxContext* fx, vlDisplay* d) {
   vlBGPic* pic = nullptr;
@@ -566,12 +597,15 @@ int RunTransitionFX(vlFxContext* tmpl) {
   fx->isScroll = fx->effect >= 47 && fx->effect <= 54;
   const bool layerTarget = fx->objectType == VL_FX_SHOWLAYER || fx->objectType == VL_FX_HIDELAYER ||
                            fx->objectType == VL_FX_REMOVELAYER;
-  if (!bgpicTarget && !layerTarget && fx->objectType != VL_FX_BRUSH && fx->objectType != VL_FX_BGPICPART)
+  if (!bgpicTarget && !layerTarget && fx->objectType != VL_FX_BRUSH && fx->objectType != VL_FX_BGPICPART &&
+      fx->objectType != VL_FX_TEXTOBJECT)
     return fail(ERR_WRONGUSAGE);
   if (d->outputType != VL_OUTPUT_DISPLAY && !keepSelect) LeaveSelectMode(fx->vm, d, 0);
   fx->scaledOutput = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0;
-  if (fx->objectType == VL_FX_BRUSH || fx->objectType == VL_FX_BGPICPART) {
-    const int status = fx->objectType == VL_FX_BRUSH ? PrepareBrush(fx, d) : PreparePart(fx, d);
+  if (fx->objectType == VL_FX_BRUSH || fx->objectType == VL_FX_BGPICPART || fx->objectType == VL_FX_TEXTOBJECT) {
+    const int status = fx->objectType == VL_FX_BRUSH       ? PrepareBrush(fx, d)
+                       : fx->objectType == VL_FX_TEXTOBJECT ? PrepareTextObject(fx, d)
+                                                            : PreparePart(fx, d);
     if (status) return fail(status);
   }
   if (bgpicTarget) {

@@ -81,17 +81,21 @@ int CmdDisplayTransitionFX(vlVMState* L) {
   return RunLoop(&fx);
 }
 
-int CmdDisplayBrushFX(vlVMState* L) {
+// A brush or a text object at x, y.
+int DisplayObjectFX(vlVMState* L, int32_t objectType) {
   CheckArgs(L, 3, 6, 0, 0);
   vlFxContext fx{};
   fx.vm = L;
-  fx.objectType = VL_FX_BRUSH;
+  fx.objectType = objectType;
   GetObjectIDArg(&fx.id, L, 1);
   fx.x = vl::CheckIntArg(L, 2);
   fx.y = vl::CheckIntArg(L, 3);
   ReadEffectArgs(L, 4, &fx);
   return RunLoop(&fx);
 }
+
+int CmdDisplayBrushFX(vlVMState* L) { return DisplayObjectFX(L, VL_FX_BRUSH); }
+int CmdDisplayTextObjectFX(vlVMState* L) { return DisplayObjectFX(L, VL_FX_TEXTOBJECT); }
 
 int CmdDisplayBGPicPartFX(vlVMState* L) {
   CheckArgs(L, 5, 11, 0, 0);
@@ -228,6 +232,7 @@ int CmdGetRandomFX(vlVMState* L) {
 
 const vlCommand kFxCommands[] = {
     {"DisplayBrushFX", CmdDisplayBrushFX},
+    {"DisplayTextObjectFX", CmdDisplayTextObjectFX},
     {"DisplayTransitionFX", CmdDisplayTransitionFX},
     {"DisplayBGPicPartFX", CmdDisplayBGPicPartFX},
     {"UndoFX", CmdUndoFX},
