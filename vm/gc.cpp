@@ -224,15 +224,30 @@ int SweepList(vlVMState* L, vlGCObject** p) {
 }
 
 // The string chains hold only strings: free them without the dispatch by
-// tag, skipping the empty buckets quickly.
+// tag. About half the buckets are empty and most chains are one string
+// long, so which bucket or link holds a string is unpredictable; instead of
+// branching on it, the links that point at a string are gathered into a
+// work list, a batch of buckets at a time, and a link whose string is freed
+// goes back on the list when another string follows.
 void SweepStrings(vlVMState* L) {
   vlStringTable* tb = &L->g->strt;
   vlGCObject** bucket = tb->hash;
-  vlGCObject** end = bucket + tb->size;
+  vlGCObject** end = bucket + tb->capacity;
+  constexpr int kBatch = 256;
+  constexpr int kWork = 2 * kBatch;
+  vlGCObject** work[kWork];
   int freed = 0;
-  for (; bucket < end; bucket++) {
-    vlGCObject** p = bucket;
-    while (vlGCObject* o = *p) {
+  while (bucket < end) {
+    int batch = end - bucket < kBatch ? static_cast<int>(end - bucket) : kBatch;
+    int n = 0;
+    for (int i = 0; i < batch; i++) {
+      work[n] = bucket + i;
+      n += bucket[i] != nullptr;
+    }
+    bucket += batch;
+    for (int k = 0; k < n; k++) {
+      vlGCObject** p = work[k];
+      vlGCObject* o = *p;
       if (o->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
         o->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
         p = &o->next;
@@ -240,6 +255,22 @@ void SweepStrings(vlVMState* L) {
         *p = o->next;
         FreeString(L, reinterpret_cast<vlString*>(o));
         freed++;
+      }
+      if (n < kWork) {
+        work[n] = p;
+        n += *p != nullptr;
+      } else {
+        // The list is full (long chains): finish this chain here.
+        while (vlGCObject* q = *p) {
+          if (q->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
+            q->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+            p = &q->next;
+          } else {
+            *p = q->next;
+            FreeString(L, reinterpret_cast<vlString*>(q));
+            freed++;
+          }
+        }
       }
     }
   }

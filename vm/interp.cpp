@@ -325,7 +325,7 @@ op_NOT:
 op_CONCAT: {
   int b = static_cast<int>(GetB(i)), c = static_cast<int>(GetC(i));
   PROTECT(ConcatRange(L, c - b + 1, c));
-  base[GetA(i)] = base[b];
+  CopyValue(base + GetA(i), base + b);
   PROTECT(CheckGC(L));
   NEXT;
 }

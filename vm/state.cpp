@@ -135,7 +135,7 @@ void FreeState(vlVMState* L) {
     FreeList(L, g->rootudata);
     FreeList(L, g->tmudata);
     g->rootgc = g->rootudata = g->tmudata = nullptr;
-    for (int i = 0; i < g->strt.size; i++) {
+    for (int i = 0; i < g->strt.capacity; i++) {
       FreeList(L, g->strt.hash[i]);
       g->strt.hash[i] = nullptr;
     }

@@ -44,11 +44,11 @@ struct vlProtectedFrame {
 struct vlStringTable {
   vlGCObject** hash;  // buckets; chains through gch.next
   int32_t nuse;
-  int32_t size;       // a power of two
-  // Bucket slots allocated (a power of two, at least size; the ones from
-  // size up are empty). A table halved by a collection keeps its block
-  // once: programs that make many short-lived strings halve and double it
-  // at every collection.
+  int32_t size;       // a power of two; decides when the block grows or shrinks
+  // Bucket slots allocated (a power of two, at least size); the chains
+  // spread over all of them. A table halved by a collection keeps its
+  // block once: programs that make many short-lived strings halve and
+  // double it at every collection.
   int32_t capacity;
 };
 

@@ -16,18 +16,6 @@ namespace vl {
 
 namespace {
 
-inline uint32_t HashBytes(const char* bytes, size_t len) {
-  uint32_t h = static_cast<uint32_t>(len);
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-  if (len < 32) {  // every byte, last first
-    for (size_t i = len; i > 0; i--) h ^= (h << 5) + (h >> 2) + b[i - 1];
-    return h;
-  }
-  size_t step = (len >> 5) + 1;  // long strings are sampled
-  for (size_t i = len; i >= step; i -= step) h ^= (h << 5) + (h >> 2) + b[i - 1];
-  return h;
-}
-
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 bool OnlyBlanks(const char* p, const char* end) {
@@ -62,57 +50,55 @@ bool ParseHex(const char* p, const char* end, double* out) {
 void ResizeStringTable(vlVMState* L, int newsize) {
   vlStringTable* tb = &L->g->strt;
   int oldsize = tb->size;
-  if (newsize == 2 * oldsize && tb->hash) {
-    // Doubling: each chain splits in place into the bucket it keeps and
-    // the one oldsize above it.
-    if (newsize > tb->capacity) {
-      tb->hash = ResizeVector(L, tb->hash, static_cast<size_t>(tb->capacity), static_cast<size_t>(newsize));
-      for (int i = tb->capacity; i < newsize; i++) tb->hash[i] = nullptr;
-      tb->capacity = newsize;
-    }
-    vlGCObject** h = tb->hash;
-    for (int i = 0; i < oldsize; i++) {
-      vlGCObject* lo = nullptr;
-      vlGCObject* hi = nullptr;
-      vlGCObject* p = h[i];
-      while (p) {
-        vlGCObject* next = p->next;
-        if (reinterpret_cast<vlString*>(p)->hash & static_cast<uint32_t>(oldsize)) {
-          p->next = hi;
-          hi = p;
-        } else {
-          p->next = lo;
-          lo = p;
+  if (tb->hash && (newsize == 2 * oldsize || 2 * newsize == oldsize)) {
+    // The chains always spread over every allocated bucket: the size only
+    // decides when the block grows or shrinks. A collection that halves
+    // the size but keeps the block thus leaves the chains as they are, and
+    // the doubling that usually follows before the next collection costs
+    // nothing.
+    tb->size = newsize;
+    int cap = tb->capacity;
+    if (newsize > cap) {
+      // Each chain splits in place into the bucket it keeps and the one
+      // cap above it.
+      tb->hash = ResizeVector(L, tb->hash, static_cast<size_t>(cap), static_cast<size_t>(newsize));
+      vlGCObject** h = tb->hash;
+      for (int i = 0; i < cap; i++) {
+        vlGCObject* lo = nullptr;
+        vlGCObject* hi = nullptr;
+        vlGCObject* p = h[i];
+        while (p) {
+          vlGCObject* next = p->next;
+          if (reinterpret_cast<vlString*>(p)->hash & static_cast<uint32_t>(cap)) {
+            p->next = hi;
+            hi = p;
+          } else {
+            p->next = lo;
+            lo = p;
+          }
+          p = next;
         }
-        p = next;
+        h[i] = lo;
+        h[i + cap] = hi;
       }
-      h[i] = lo;
-      h[i + oldsize] = hi;
-    }
-    tb->size = newsize;
-    return;
-  }
-  if (2 * newsize == oldsize) {
-    // Halving: the upper bucket's chain joins the lower one. The block is
-    // kept for one halving (the table may well double again before the
-    // next collection), not below the smallest size the collector leaves.
-    vlGCObject** h = tb->hash;
-    for (int i = 0; i < newsize; i++) {
-      vlGCObject* upper = h[i + newsize];
-      if (!upper) continue;
-      h[i + newsize] = nullptr;
-      vlGCObject* lower = h[i];
-      if (lower) {
-        vlGCObject* tail = lower;
+      tb->capacity = newsize;
+    } else if (newsize < oldsize && (cap > 2 * newsize || newsize <= 64)) {
+      // The block is kept for one halving (the table may well double again
+      // before the next collection), not below the smallest size the
+      // collector leaves. The upper buckets' chains join the lower ones.
+      vlGCObject** h = tb->hash;
+      uint32_t mask = static_cast<uint32_t>(newsize - 1);
+      for (int j = newsize; j < cap; j++) {
+        vlGCObject* upper = h[j];
+        if (!upper) continue;
+        h[j] = nullptr;
+        vlGCObject** lower = &h[static_cast<uint32_t>(j) & mask];
+        vlGCObject* tail = upper;
         while (tail->next) tail = tail->next;
-        tail->next = upper;
-      } else {
-        h[i] = upper;
+        tail->next = *lower;
+        *lower = upper;
       }
-    }
-    tb->size = newsize;
-    if (tb->capacity > 2 * newsize || newsize <= 64) {
-      tb->hash = ResizeVector(L, h, static_cast<size_t>(tb->capacity), static_cast<size_t>(newsize));
+      tb->hash = ResizeVector(L, h, static_cast<size_t>(cap), static_cast<size_t>(newsize));
       tb->capacity = newsize;
     }
     return;
@@ -120,7 +106,7 @@ void ResizeStringTable(vlVMState* L, int newsize) {
   // Any other size: a new block.
   vlGCObject** nh = NewVector<vlGCObject*>(L, static_cast<size_t>(newsize));
   for (int i = 0; i < newsize; i++) nh[i] = nullptr;
-  for (int i = 0; i < oldsize; i++) {
+  for (int i = 0; i < tb->capacity; i++) {
     vlGCObject* p = tb->hash[i];
     while (p) {
       vlGCObject* next = p->next;
@@ -138,11 +124,17 @@ void ResizeStringTable(vlVMState* L, int newsize) {
 }
 
 vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
-  // Lengths near the 32-bit limit cannot be stored; refuse instead of wrapping.
+  // Lengths near the 32-bit limit cannot be stored; refuse instead of
+  // wrapping (before the bytes are read).
   if (len >= 4294967294u - sizeof(vlString) - 1) RaiseVmError(L, ERR_MEM);
-  uint32_t h = HashBytes(bytes, len);
+  return InternHashedString(L, bytes, len, HashBytes(bytes, len));
+}
+
+vlString* InternHashedString(vlVMState* L, const char* bytes, size_t len, uint32_t h) {
+  if (len >= 4294967294u - sizeof(vlString) - 1) RaiseVmError(L, ERR_MEM);
   vlStringTable* tb = &L->g->strt;
-  for (vlGCObject* o = tb->hash[h & static_cast<uint32_t>(tb->size - 1)]; o; o = o->next) {
+  uint32_t mask = static_cast<uint32_t>(tb->capacity - 1);
+  for (vlGCObject* o = tb->hash[h & mask]; o; o = o->next) {
     auto* s = reinterpret_cast<vlString*>(o);
     if (s->hash == h && s->len == len && std::memcmp(bytes, StringData(s), len) == 0) return s;
   }
@@ -154,7 +146,7 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
   s->len = static_cast<uint32_t>(len);
   CopyBytes(StringData(s), bytes, len);
   StringData(s)[len] = '\0';
-  int b = static_cast<int>(h & static_cast<uint32_t>(tb->size - 1));
+  int b = static_cast<int>(h & mask);
   s->gch.next = tb->hash[b];
   tb->hash[b] = ToGC(s);
   tb->nuse++;

@@ -297,6 +297,47 @@ TEST_F(GcTest, StackCallRecordsAndStringTableShrinkBack) {
   }), 0);
 }
 
+// The string sweep gathers the links it still has to visit in a bounded
+// list and finishes a chain directly when the list is full: hundreds of
+// strings in one chain, some kept, must all be handled either way.
+TEST_F(GcTest, SweepHandlesOneVeryLongStringChain) {
+  ASSERT_EQ(Protect([&] {
+    vl::SetGCThresholdKB(L, 4194304);
+    vlTable* keep = vl::CreateTable(L, 0, 0);
+    vlValue kt;
+    vl::SetTable(&kt, keep);
+    *vl::TableSet(L, vl::Registry(L), &kt) = kt;
+    // Texts whose hash is 0 in its low 10 bits share bucket 0 while the
+    // table has at most 1024 buckets.
+    std::vector<std::string> texts;
+    for (uint32_t i = 0; texts.size() < 700; i++) {
+      std::string t = "c" + std::to_string(i);
+      if ((vl::HashBytes(t.data(), t.size()) & 1023) == 0) texts.push_back(t);
+    }
+    int before = L->g->strt.nuse;
+    std::vector<vlString*> kept;
+    for (size_t i = 0; i < texts.size(); i++) {
+      vlString* s = vl::InternString(L, texts[i].data(), texts[i].size());
+      if (i % 5 == 0) {
+        kept.push_back(s);
+        *vl::TableSetInt(L, keep, static_cast<int64_t>(kept.size())) = vlValue{VL_TSTRING, {vl::ToGC(s)}};
+      }
+    }
+    ASSERT_LE(L->g->strt.capacity, 1024);
+    vl::CollectGarbage(L);
+    EXPECT_EQ(L->g->strt.nuse, before + static_cast<int>(kept.size()));
+    int chained = 0;
+    for (vlGCObject* o = L->g->strt.hash[0]; o; o = o->next) {
+      EXPECT_EQ(o->gcFlags & VL_GC_REACHED, 0);
+      chained++;
+    }
+    EXPECT_GE(chained, static_cast<int>(kept.size()));
+    for (size_t i = 0; i < texts.size(); i += 5) {
+      EXPECT_EQ(vl::InternString(L, texts[i].data(), texts[i].size()), kept[i / 5]);
+    }
+  }), 0);
+}
+
 TEST_F(GcTest, ReachableObjectsSurviveAndUnreachableOnesAreFreed) {
   ASSERT_EQ(Protect([&] {
     vl::CollectGarbage(L);

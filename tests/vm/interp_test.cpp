@@ -479,6 +479,46 @@ TEST_F(VmTest, ConcatenationConvertsNumbersAndNil) {
   EXPECT_EQ(RunScript(L, "loadk 0 \"a\"\n newtable 1 0 0\n concat 2 0 1\n ret\n"), ERR_CONCAT);
 }
 
+// Two operands with a number among them take a short way that hashes the
+// number's text and the result together: both must be the very objects
+// interning the same bytes gives, and the number's slot must hold its text.
+TEST_F(VmTest, ConcatenationOfTwoWithANumberInternsBothTexts) {
+  struct Case {
+    const char* a;
+    const char* b;
+    const char* joined;
+  };
+  const Case cases[] = {
+      {"\"key\"", "#12345", "key12345"},
+      {"#12", "#34", "1234"},
+      {"#-0.5", "\"x\"", "-0.5x"},
+      {"#1e300", "\"a\"", "1e+300a"},
+      {"\"x\"", "\"\"", "x"},
+      {"\"\"", "#7", "7"},
+      {"\"0123456789012345678901234567890\"", "#7", "01234567890123456789012345678907"},
+      {"\"0123456789012345678901234567890123456789\"", "#-3", "0123456789012345678901234567890123456789-3"},
+  };
+  for (const Case& c : cases) {
+    std::string text = std::string("loadk 0 ") + c.a + "\n loadk 1 " + c.b +
+                       "\n concat 2 0 1\n setglobal 2 \"r\"\n setglobal 0 \"a\"\n setglobal 1 \"b\"\n ret\n";
+    ASSERT_EQ(RunScript(L, text.c_str()), 0) << c.joined;
+    ASSERT_EQ(Protect([&] {
+      const vlValue* r = vltest::GetGlobal(L, "r");
+      ASSERT_EQ(r->tag, VL_TSTRING) << c.joined;
+      EXPECT_EQ(vl::ToString(r), vl::InternCString(L, c.joined)) << c.joined;
+      for (const char* name : {"a", "b"}) {
+        const vlValue* v = vltest::GetGlobal(L, name);
+        ASSERT_EQ(v->tag, VL_TSTRING) << c.joined << " " << name;
+        const vlString* s = vl::ToString(v);
+        EXPECT_EQ(s, vl::InternString(L, vl::StringData(s), s->len)) << c.joined << " " << name;
+      }
+    }), 0);
+  }
+  // The first operand's slot holds the result, as with any concatenation.
+  EXPECT_EQ(GlobalString(L, "a"), "0123456789012345678901234567890123456789-3");
+  EXPECT_EQ(GlobalString(L, "b"), "-3");
+}
+
 TEST_F(VmTest, SetListAndMethodOnWrongOperandsRaise1203) {
   EXPECT_EQ(RunScript(L, "loadk 0 #1\n loadk 1 #2\n setlist 0 0\n ret\n"), ERR_BADBYTECODE);
   EXPECT_EQ(RunScript(L, "newtable 1 0 0\n method 2 1 #5\n ret\n"), ERR_BADBYTECODE);
