@@ -4,6 +4,8 @@
 // the call path in call.cpp.
 #include "vm/interp.h"
 
+#include <cstring>
+
 #include "vm/call.h"
 #include "vm/debug.h"
 #include "vm/error_codes.h"
@@ -63,6 +65,10 @@ void TraceExecution(vlVMState* L) {
 
 inline bool IsMainChunk(const vlFuncProto* p) { return p->lineDefined == 0; }
 
+// Sets a slot to nil with one 16-byte store (loads of either half are
+// served from it).
+inline void ClearSlot(vlValue* o) { std::memset(static_cast<void*>(o), 0, sizeof *o); }
+
 }  // namespace
 
 vlValue* ExecuteBytecode(vlVMState* L) {
@@ -79,24 +85,33 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   vlValue* base;
   vlInstruction i;
   vlValue* ra;
-  // The line and count hook bits, reread wherever other code may have run
-  // (it may set or clear a hook).
-  uint32_t trap;
+  // A call's wanted result count, outcome and first result.
+  int nresults;
+  int status;
+  vlValue* first;
+  // The word tested before every fetch: the quit flag, or while a line or
+  // count hook is set one that is always set, so that every fetch takes the
+  // slow way. Chosen again wherever other code may have run (it may set or
+  // clear a hook).
+  static const volatile int kHooked = 1;
+  const volatile int* stop;
+#define CHOOSE_STOP() (stop = (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) ? &kHooked : quit)
 
   // Threaded dispatch: every instruction ends by fetching and jumping to
-  // the next one; opcodes the verifier refuses lead to the error.
-  static const void* const kDispatch[64] = {
-      &&op_COPY,    &&op_LOADK,    &&op_LOADNUM,  &&op_LOADNIL,  &&op_GETUPVAL, &&op_GETGLOBAL, &&op_GETFIELD,
-      &&op_SETGLOBAL, &&op_SETUPVAL, &&op_SETFIELD, &&op_NEWTABLE, &&op_ADD,    &&op_SUB,       &&op_MUL,
-      &&op_ARITH,   &&op_ARITH,    &&op_ARITH,    &&op_ARITH,    &&op_ARITH,    &&op_ARITH,     &&op_ARITH,
-      &&op_ARITH,   &&op_ARITH,    &&op_UNARY,    &&op_NOT,      &&op_UNARY,    &&op_CONCAT,    &&op_JUMP,
-      &&op_EQ,      &&op_LT,       &&op_LE,       &&op_TEST,     &&op_CALL,     &&op_CALL,      &&op_RETURN,
-      &&op_FORLOOP, &&op_ITERLOOP, &&op_ITERPREP, &&op_SETLIST,  &&op_SETLIST,  &&op_CLOSE,     &&op_CLOSURE,
-      &&op_METHOD,  &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,       &&op_BAD,
-      &&op_BAD,     &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,       &&op_BAD,
-      &&op_BAD,     &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,      &&op_BAD,       &&op_BAD,
-      &&op_BAD,
-  };
+  // the next one; opcodes the verifier refuses lead to the error. The table
+  // is indexed by the instruction's low byte (the opcode and two bits of
+  // the next field), which spares masking the opcode out.
+#define VL_DISPATCH_64                                                                                    \
+  &&op_COPY, &&op_LOADK, &&op_LOADNUM, &&op_LOADNIL, &&op_GETUPVAL, &&op_GETGLOBAL, &&op_GETFIELD,         \
+      &&op_SETGLOBAL, &&op_SETUPVAL, &&op_SETFIELD, &&op_NEWTABLE, &&op_ADD, &&op_SUB, &&op_MUL, &&op_ARITH, \
+      &&op_ARITH, &&op_ARITH, &&op_ARITH, &&op_ARITH, &&op_ARITH, &&op_ARITH, &&op_ARITH, &&op_ARITH,         \
+      &&op_UNARY, &&op_NOT, &&op_UNARY, &&op_CONCAT, &&op_JUMP, &&op_EQ, &&op_LT, &&op_LE, &&op_TEST,         \
+      &&op_CALL, &&op_TAILCALL, &&op_RETURN, &&op_FORLOOP, &&op_ITERLOOP, &&op_ITERPREP, &&op_SETLIST,             \
+      &&op_SETLIST, &&op_CLOSE, &&op_CLOSURE, &&op_METHOD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD,  \
+      &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD,     \
+      &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD
+  static const void* const kDispatch[256] = {VL_DISPATCH_64, VL_DISPATCH_64, VL_DISPATCH_64, VL_DISPATCH_64};
+#undef VL_DISPATCH_64
   static_assert(kNumOpcodes == 43 && OP_METHOD == 42 && OP_ADD == 11 && OP_POW == 22);
 
 #define RK(x) ((x) >= kRKConst ? k + ((x) - kRKConst) : base + (x))
@@ -107,7 +122,7 @@ vlValue* ExecuteBytecode(vlVMState* L) {
     x;                                                \
     base = L->base;                                   \
     ci = L->ci;                                       \
-    trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT); \
+    CHOOSE_STOP();                                    \
   } while (0)
 #define DOJUMP(ins)                                                               \
   do {                                                                            \
@@ -118,11 +133,11 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 // The quit flag is tested before every fetch; hooks run after it.
 #define NEXT                                                           \
   do {                                                                 \
-    if (__builtin_expect(*quit | trap, 0)) goto slowfetch;             \
+    if (__builtin_expect(*stop, 0)) goto slowfetch;                    \
     i = *pc++;                                                         \
     ci->savedpc = pc; /* for error lines, hooks and names */           \
     ra = base + GetA(i);                                               \
-    goto *kDispatch[GetOp(i)];                                         \
+    goto *kDispatch[i & 0xFF];                                         \
   } while (0)
 
 newframe:
@@ -134,11 +149,11 @@ newframe:
   cl = &ToClosure(ci->base - 1)->s;
   k = cl->proto->k;
   base = L->base;
-  trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
+  CHOOSE_STOP();
   NEXT;
 
 slowfetch:
-  trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
+  CHOOSE_STOP();
   if (*quit) goto quitrun;
   i = *pc++;
   ci->savedpc = pc;
@@ -147,7 +162,7 @@ slowfetch:
     if (*quit) goto quitrun;
   }
   ra = base + GetA(i);
-  goto *kDispatch[GetOp(i)];
+  goto *kDispatch[i & 0xFF];
 
 op_COPY:
   CopyValue(ra, base + GetB(i));
@@ -324,7 +339,7 @@ op_NOT:
   NEXT;
 op_CONCAT: {
   int b = static_cast<int>(GetB(i)), c = static_cast<int>(GetC(i));
-  PROTECT(ConcatRange(L, c - b + 1, c));
+  if (c != b + 1 || !ConcatWithNumber(L, base + b, base + c)) PROTECT(ConcatRange(L, c - b + 1, c));
   CopyValue(base + GetA(i), base + b);
   PROTECT(CheckGC(L));
   NEXT;
@@ -384,26 +399,47 @@ op_TEST: {
   NEXT;
 }
 op_CALL: {
+  // Script callees with room on the stack and no call hook, and native
+  // callees without hook or trace, are called here as the general path
+  // would. For a script callee the frame entry is done here too: the
+  // caller's saved pc was stored when the call was fetched, the callee's is
+  // stored by the fetch below.
   uint32_t b = GetB(i);
-  int nresults = static_cast<int>(GetC(i)) - 1;
-  if (b != 0) L->top = ra + b;
-  const vlFuncProto* p = cl->proto;
-  int32_t afterCall = static_cast<int32_t>(pc - p->code);
-  g->callPcWord = afterCall;
-  int status = 0;
-  vlValue* first;
-  if (ra->tag != VL_TFUNCTION || ci + 1 == L->endCi) {
-    first = PrepareCall(L, ra, &status);
-  } else if (ToClosure(ra)->h.isNative) {
-    if ((L->hookMask & VL_MASK_CALL) | g->traceFlag || L->stackLast - L->top <= kMinStackForNative) {
-      first = PrepareCall(L, ra, &status);
-    } else {
-      // The general native call without its hook and trace.
+  vlValue* argTop = b != 0 ? ra + b : L->top;
+  g->callPcWord = static_cast<int32_t>(pc - cl->proto->code);
+  if (ra->tag == VL_TFUNCTION && ci + 1 != L->endCi) {
+    if (!ToClosure(ra)->h.isNative) {
+      const vlFuncProto* np = ToClosure(ra)->s.proto;
+      if (!np->isVararg && L->stackLast - argTop > np->maxstacksize && !(L->hookMask & VL_MASK_CALL)) {
+        vlCallInfo* callee = ci + 1;
+        vlValue* nbase = ra + 1;
+        vlValue* ntop = nbase + np->maxstacksize;
+        for (vlValue* st = argTop; st < ntop; st++) ClearSlot(st);
+        L->ci = callee;
+        L->base = nbase;
+        L->top = ntop;
+        callee->base = nbase;
+        callee->top = ntop;
+        callee->state = VL_CI_SAVEDPC | VL_CI_RUNNING;
+        callee->pc = &callee->savedpc;
+        callee->tailcalls = 0;
+        ci->state = (ci->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
+        ci = callee;
+        cl = &ToClosure(ra)->s;
+        k = np->k;
+        pc = np->code;
+        base = nbase;
+        NEXT;
+      }
+    } else if (!((L->hookMask & VL_MASK_CALL) | g->traceFlag) && L->stackLast - argTop > kMinStackForNative) {
+      L->top = argTop;
+      nresults = static_cast<int>(GetC(i)) - 1;
+      status = 0;
       vlCallInfo* callee = ci + 1;
       L->ci = callee;
       callee->base = ra + 1;
       L->base = callee->base;
-      callee->top = L->top + kMinStackForNative;
+      callee->top = argTop + kMinStackForNative;
       callee->state = VL_CI_NATIVE;
       callee->savedpc = nullptr;
       callee->pc = nullptr;
@@ -425,42 +461,25 @@ op_CALL: {
         L->top = nresults >= 0 ? L->ci->top : res;
         ci = L->ci;
         base = L->base;
-        trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
+        CHOOSE_STOP();
         NEXT;
       }
       first = FinishNative(L, r, &status);
+      goto call_results;
     }
-  } else {
-    // A script callee with room on the stack: the frame is set up here, as
-    // the general path would.
-    const vlFuncProto* np = ToClosure(ra)->s.proto;
-    if (GetOp(i) == OP_CALL && !np->isVararg && L->stackLast - L->top > np->maxstacksize) {
-      vlCallInfo* callee = ci + 1;
-      L->ci = callee;
-      callee->base = ra + 1;
-      L->base = callee->base;
-      callee->top = callee->base + np->maxstacksize;
-      callee->state = VL_CI_SAVEDPC;
-      callee->savedpc = np->code;
-      callee->pc = nullptr;
-      callee->tailcalls = 0;
-      for (vlValue* st = L->top; st < callee->top; st++) SetNil(st);
-      L->top = callee->top;
-      ci->savedpc = pc;
-      ci->state = (ci->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
-      if (L->hookMask & VL_MASK_CALL) goto newframe;
-      // What the frame entry would load, from the values at hand.
-      callee->state = VL_CI_SAVEDPC | VL_CI_RUNNING;
-      callee->pc = &callee->savedpc;
-      ci = callee;
-      cl = &ToClosure(ra)->s;
-      k = np->k;
-      pc = np->code;
-      base = callee->base;
-      NEXT;
-    }
-    first = PrepareCall(L, ra, &status);
   }
+  L->top = argTop;
+  goto call_general;
+}
+op_TAILCALL:
+  if (GetB(i) != 0) L->top = ra + GetB(i);
+  g->callPcWord = static_cast<int32_t>(pc - cl->proto->code);
+call_general:
+  nresults = static_cast<int>(GetC(i)) - 1;
+  first = PrepareCall(L, ra, &status);
+call_results: {
+  const vlFuncProto* p = cl->proto;
+  int32_t afterCall = static_cast<int32_t>(pc - p->code);
   if (!first) {
     vlCallInfo* callee = L->ci;
     vlCallInfo* caller = callee - 1;
@@ -490,7 +509,7 @@ op_CALL: {
   ci = L->ci;
   if (nresults >= 0) L->top = ci->top;
   base = L->base;
-  trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
+  CHOOSE_STOP();
   if (status >= 1000) {
     PROTECT(g->host.storeAndRaiseError(L, status));
   } else if (status == -1 || status == -2) {
@@ -515,33 +534,42 @@ op_RETURN: {
     NEXT;
   }
   uint32_t b = GetB(i);
-  if (b != 0) L->top = ra + b - 1;
   if (L->openupval) CloseUpvalues(L, base);
   ci = L->ci;
   if (reinterpret_cast<char*>(ci) - reinterpret_cast<char*>(L->baseCi) == entryOffset) {
+    if (b != 0) L->top = ra + b - 1;
     ci->state &= ~VL_CI_RUNNING;
     return ra;
   }
   int wanted = static_cast<int>(GetC((ci - 1)->savedpc[-1])) - 1;
   if (b == 2 && wanted == 1 && !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
-    // One result to a caller that wants one: what ReturnFromCall would do.
+    // One result to a caller that wants one: what ReturnFromCall would do
+    // (the top goes back to the caller's). Nothing else ran, so the fetch
+    // test stays as it is.
     CopyValue(ci->base - 1, ra);
     ci--;
     L->ci = ci;
     L->base = ci->base;
-  } else {
-    ReturnFromCall(L, wanted, ra);
-    ci = L->ci;
+    L->top = ci->top;
+    ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
+    pc = ci->savedpc;
+    base = ci->base;
+    cl = &ToClosure(base - 1)->s;
+    k = cl->proto->k;
+    NEXT;
   }
+  if (b != 0) L->top = ra + b - 1;
+  ReturnFromCall(L, wanted, ra);
+  ci = L->ci;
   // Back in the caller's frame: what the frame entry would load.
   if (wanted >= 0) L->top = ci->top;
+  // (Its live pc already points at its saved pc: it ran here before.)
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
-  ci->pc = &ci->savedpc;
   base = ci->base;
   cl = &ToClosure(base - 1)->s;
   k = cl->proto->k;
-  trap = L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT);
+  CHOOSE_STOP();
   NEXT;
 }
 op_FORLOOP: {
@@ -666,6 +694,7 @@ quitrun: {
   return nullptr;
 }
 #undef RK
+#undef CHOOSE_STOP
 #undef PROTECT
 #undef DOJUMP
 #undef NEXT

@@ -312,8 +312,6 @@ void SetTableChain(vlVMState* L, vlValue t, vlValue k, vlValue v, const vlValue*
   }
 }
 
-namespace {
-
 // The usual concatenation of two values where one is a number (a key made
 // from a prefix and a number): the number's text and the result are short
 // and are hashed side by side. The number is formatted straight into the
@@ -356,8 +354,6 @@ bool ConcatWithNumber(vlVMState* L, vlValue* a, vlValue* b) {
   SetString(a, InternHashedString(L, joined, tl, hr));
   return true;
 }
-
-}  // namespace
 
 void ConcatRange(vlVMState* L, int total, int last) {
   if (total == 2) {

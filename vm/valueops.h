@@ -30,6 +30,11 @@ bool GetTableChain(vlVMState* L, vlValue t, vlValue k, vlValue* out, const vlVal
 // t[k] = v through __newindex chains.
 void SetTableChain(vlVMState* L, vlValue t, vlValue k, vlValue v, const vlValue* tSlot);
 
+// Two values to join where one is a number (a key made from a prefix and a
+// number), done as ConcatRange(L, 2, ...) would; false when they need the
+// general way (nothing has changed then).
+bool ConcatWithNumber(vlVMState* L, vlValue* a, vlValue* b);
+
 // Concatenates the total values ending at frame register last, leaving the
 // result in register last - total + 1.
 void ConcatRange(vlVMState* L, int total, int last);

@@ -134,24 +134,35 @@ vlString* InternHashedString(vlVMState* L, const char* bytes, size_t len, uint32
   if (len >= 4294967294u - sizeof(vlString) - 1) RaiseVmError(L, ERR_MEM);
   vlStringTable* tb = &L->g->strt;
   uint32_t mask = static_cast<uint32_t>(tb->capacity - 1);
-  for (vlGCObject* o = tb->hash[h & mask]; o; o = o->next) {
-    auto* s = reinterpret_cast<vlString*>(o);
-    if (s->hash == h && s->len == len && std::memcmp(bytes, StringData(s), len) == 0) return s;
+  // Whether a bucket is empty is a coin toss for the branch predictor: an
+  // empty bucket is looked at as one holding a string that matches nothing,
+  // so that only longer chains take a branch.
+  static const vlString kMatchesNothing = {{nullptr, VL_TSTRING, 0}, 0, 0, UINT32_MAX};
+  vlGCObject* head = tb->hash[h & mask];
+  uintptr_t present = -static_cast<uintptr_t>(head != nullptr);  // all ones or zero, no branch
+  const vlString* s = reinterpret_cast<const vlString*>((reinterpret_cast<uintptr_t>(head) & present) |
+                                                        (reinterpret_cast<uintptr_t>(&kMatchesNothing) & ~present));
+  for (;;) {
+    if (s->hash == h && s->len == len && std::memcmp(bytes, StringData(s), len) == 0) {
+      return const_cast<vlString*>(s);
+    }
+    if (!s->gch.next) break;
+    s = reinterpret_cast<const vlString*>(s->gch.next);
   }
-  auto* s = static_cast<vlString*>(NewBlock(L, StringRecordSize(len)));
-  s->gch.tag = VL_TSTRING;
-  s->gch.gcFlags = 0;
-  s->reserved = 0;
-  s->hash = h;
-  s->len = static_cast<uint32_t>(len);
-  CopyBytes(StringData(s), bytes, len);
-  StringData(s)[len] = '\0';
+  auto* ns = static_cast<vlString*>(NewBlock(L, StringRecordSize(len)));
+  ns->gch.tag = VL_TSTRING;
+  ns->gch.gcFlags = 0;
+  ns->reserved = 0;
+  ns->hash = h;
+  ns->len = static_cast<uint32_t>(len);
+  CopyBytes(StringData(ns), bytes, len);
+  StringData(ns)[len] = '\0';
   int b = static_cast<int>(h & mask);
-  s->gch.next = tb->hash[b];
-  tb->hash[b] = ToGC(s);
+  ns->gch.next = tb->hash[b];
+  tb->hash[b] = ToGC(ns);
   tb->nuse++;
   if (tb->nuse > tb->size && tb->size <= 1073741822) ResizeStringTable(L, tb->size * 2);
-  return s;
+  return ns;
 }
 
 
