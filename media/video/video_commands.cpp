@@ -11,6 +11,7 @@
 #include "graphics/position.h"
 #include "media/sound/sound_library.h"
 #include "media/video/video_export.h"
+#include "media/video/video_layers.h"
 #include "media/video/video_library.h"
 #include "media/video/video_player.h"
 #include "objects/brushes/brush.h"
@@ -80,9 +81,12 @@ int CmdCloseVideo(vlVMState* state) {
   if (int error = VideoArg(state, 1, VL_VIDEO_CHANGE | VL_VIDEO_NO_LAYER_COPY, &v)) return error;
   if (v->onLayer) {
     // The layer keeps showing it: the record becomes its nameless copy.
+    const vlObjectId old{v->node.idNumber, v->node.idHandle};
     v->node.idNumber = 0;
     v->node.idHandle = v;
     v->hiddenCopy = 1;
+    RebindVideoLayers(v, old);
+    if (v->player) v->player->player->videoId = {0, v};
     return 0;
   }
   if (Active(v)) StopVideoPlayback(state, v, 1, 0);
@@ -251,10 +255,10 @@ int CmdDisplayVideoFrame(vlVMState* state) {
   CheckArgs(state, 4, 5, 0, 0);
   vlVideo* v = nullptr;
   if (int error = VideoArg(state, 1, 0, &v)) return error;
-  vlDisplay* d = vlCurrentDisplay;
-  if (!d || !d->layersOn) return ERR_NOLAYERS;
-  // Still frames are layers, which the layer code does not offer for videos yet.
-  return 1514;
+  const int32_t x = vl::CheckIntArg(state, 2), y = vl::CheckIntArg(state, 3);
+  const int32_t position = vl::CheckIntArg(state, 4);
+  if (int error = CheckVideoOutput(vlCurrentDisplay)) return error;
+  return DrawVideoFrame(state, v, x, y, position, vl::GetTypeAt(state, 5) > 0 ? 5 : 0);
 }
 
 const vlCommand kVideoCommands[] = {

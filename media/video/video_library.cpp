@@ -12,6 +12,7 @@
 #include "display/layer_hooks.h"
 #include "graphics/bitmap.h"
 #include "media/sound/sound_library.h"
+#include "media/video/video_layers.h"
 #include "media/video/video_player.h"
 #include "platform/os.h"
 #include "platform/threads.h"
@@ -87,8 +88,10 @@ int (*gSavedVideoOnDisplay)(vlDisplay*) = nullptr;
 void HookStopDisplayVideos(vlVMState* state, vlDisplay* display) { StopDisplayVideos(state, display); }
 int HookVideoOnDisplay(vlDisplay* display) { return IsVideoOnDisplay(display, 0, 1); }
 
+}  // namespace
+
 // The selection checks every drawing command makes on the current display.
-int CheckOutput(vlDisplay* d) {
+int CheckVideoOutput(vlDisplay* d) {
   if (!d) return ERR_WRONGUSAGE;
   if (d->outputType == VL_OUTPUT_BRUSH)
     return vlCurrentOutput && vlCurrentOutput->kind == 4 ? ERR_SELECTANIM : ERR_SELECTBRUSH;
@@ -97,8 +100,6 @@ int CheckOutput(vlDisplay* d) {
   if (d->outputType == VL_OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
   return 0;
 }
-
-}  // namespace
 
 void ScaleVideoRect(vlVideo* v, vlDisplay* d) {
   if (DisplayScales(d)) {
@@ -201,7 +202,8 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
   vlDisplay* d = v->display;
   StopVideoPlayer(v->player, d, forgetLayer);
   v->state.store(VL_VIDEO_STOPPED);
-  if (v->frameBitmap) {
+  // A layer keeps showing the last frame.
+  if (v->frameBitmap && !v->onLayer) {
     DeleteBitmap(v->frameBitmap);
     v->frameBitmap = nullptr;
   }
@@ -211,24 +213,23 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
 }
 
 int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, int32_t y, int useLayer,
-                       int32_t channel) {
+                       int32_t channel, vlLayer* layer) {
+  if (!v) return ERR_WRONGUSAGE;
   vlDisplay* d = vlCurrentDisplay;
-  if (int error = CheckOutput(d)) return error;
+  if (int error = CheckVideoOutput(d)) return error;
   if (channel != 0 && !CheckScriptVersion(6, 0)) return kErrOldApplet;
-  (void)tagIndex;
   if (!d->layersOn) {
     if (d->displayState == VL_DISPSTATE_CLOSED && !d->clients) return ERR_WRONGUSAGE;
     if (d->bgpic && d->bgpic->transparentColor != -1) return kErrTransparentBGPic;
-    if (useLayer) return ERR_NOLAYERS;
+    if (useLayer || layer) return ERR_NOLAYERS;
   }
   if (vlVideoRecordingMode) return kErrRecording;
   if (v->loader == kNativeLoader) {
-    if (useLayer) return kErrVideoLayers;
+    if (useLayer || layer) return kErrVideoLayers;
     if (IsDisplayAdapterInstalled()) return ERR_DISPLAYADAPTERSUPPORT;
   }
   if (v->state.load() == VL_VIDEO_ENDED) StopVideoPlayback(state, v, !v->onLayer, 0);
-  // Video layers are drawn by the layer code, which has no video layers yet.
-  if (useLayer) return kErrVideoLayers;
+  if (useLayer || layer) return StartVideoOnLayer(state, v, tagIndex, x, y, channel, layer);
   if (v->state.load() == VL_VIDEO_PLAYING) return kErrAlreadyPlaying;
   if (v->state.load() == VL_VIDEO_PAUSED) return kErrIsPaused;
   if (v->onLayer) return 1512;
@@ -315,6 +316,7 @@ void FreeVideoLib(vlVMState* state) {
   gVideo.listMutex = nullptr;
   gVideo.loaderSelection[0] = 0;
   if (gVideoEndedHook == MarkEnded) gVideoEndedHook = nullptr;
+  RemoveVideoLayerHooks();
   if (gLayerHooks.stopDisplayVideos == HookStopDisplayVideos) gLayerHooks.stopDisplayVideos = gSavedStopDisplayVideos;
   if (gLayerHooks.videoOnDisplay == HookVideoOnDisplay) gLayerHooks.videoOnDisplay = gSavedVideoOnDisplay;
 }
@@ -327,6 +329,7 @@ int OpenVideoLib(vlVMState* state) {
   if (int error = RegisterVideoCommands(state)) return error;
   if (int error = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gVideo.videos))) return error;
   gVideoEndedHook = MarkEnded;
+  InstallVideoLayerHooks();
   gSavedStopDisplayVideos = gLayerHooks.stopDisplayVideos;
   gSavedVideoOnDisplay = gLayerHooks.videoOnDisplay;
   gLayerHooks.stopDisplayVideos = HookStopDisplayVideos;

@@ -69,12 +69,16 @@ void ScaleVideosToDisplay(vlVMState* state, vlDisplay* display);
 void StopDisplayVideos(vlVMState* state, vlDisplay* display);
 
 // Engines of the commands.
+// With a layer record the video plays into that layer.
+struct vlLayer;
 int StartVideoPlayback(vlVMState* state, vlVideo* video, int tagIndex, int32_t x, int32_t y, int useLayer,
-                       int32_t channel);
+                       int32_t channel, vlLayer* layer = nullptr);
 int StopVideoPlayback(vlVMState* state, vlVideo* video, int refresh, int forgetLayer);
 int PauseVideoPlayback(vlVideo* video);
 int ResumeVideoPlayback(vlVideo* video);
 int SeekVideoTo(vlVideo* video, int32_t position);
 void ApplyVideoVolume(vlVideo* video, int32_t volume);
+// The selection checks (brush, anim, mask, alpha channel) on the display.
+int CheckVideoOutput(vlDisplay* display);
 // The display's scaled values of the video's position and size.
 void ScaleVideoRect(vlVideo* video, vlDisplay* display);

@@ -554,6 +554,11 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
     p->rewindNeeded = 0;
     return 0;
   }
+  if (!running && !p->display) {
+    // A stopped layer shows the sought frame on the display holding it.
+    p->display = GetDisplayOfVideo(p->videoId);
+    if (!p->display) return ERR_INTERNAL;
+  }
   const int64_t target = DecoderPosition(p, ms);
   if (running && !p->paused.load() && !p->ended.load()) {
     {
@@ -579,7 +584,8 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   FlushVideoSourceVideo(p->source);
   FlushVideoSourceAudio(p->source);
   vlDecodedFrame frame{};
-  const int slot = p->shownSlot >= 0 ? p->shownSlot : 0;
+  // A stopped player has only the one slot allocated above.
+  const int slot = running && p->shownSlot >= 0 ? p->shownSlot : 0;
   if (DecodeNextFrame(p, &frame)) {
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
     ConvertVideoFrame(p, frame, &p->slots[slot]);
