@@ -57,7 +57,7 @@ int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
 const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
                                 NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
-                                NoConversion};
+                                NoConversion, NoVideos};
 
 }  // namespace
 
@@ -77,4 +77,5 @@ void RefreshDisplayObject(vlVMState* state, vlDisplay* d, uint32_t code) {
   vlBGPic* pic = d->bgpic;
   gLayerHooks.redrawLayers(state, d, pic, d->back, 0, 0, pic->dispWidth, pic->dispHeight, 0);
   UpdateDisplayRect(d->back, 0, 0, d, 0, 0, pic->dispWidth, pic->dispHeight, code | 9);
+  gLayerHooks.redrawDisplayVideos(state, d);
 }

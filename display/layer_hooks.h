@@ -54,6 +54,10 @@ struct vlLayerHooks {
   // before (brushes, anim and sprite frames, font strikes) are converted.
   // Default: nothing to convert.
   int (*screenFormatKnown)(vlVMState* state, uint32_t startupFlags);
+  // After a display refresh: paused and ended videos shown on it outside
+  // layers draw their frame again (playing ones draw themselves). Default:
+  // no videos.
+  void (*redrawDisplayVideos)(vlVMState* state, vlDisplay* display);
 };
 
 extern vlLayerHooks gLayerHooks;

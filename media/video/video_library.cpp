@@ -83,6 +83,7 @@ bool DisplayScales(const vlDisplay* d) {
 
 // What the hooks held before the library installed its own.
 void (*gSavedStopDisplayVideos)(vlVMState*, vlDisplay*) = nullptr;
+void (*gSavedRedrawDisplayVideos)(vlVMState*, vlDisplay*) = nullptr;
 int (*gSavedVideoOnDisplay)(vlDisplay*) = nullptr;
 
 void HookStopDisplayVideos(vlVMState* state, vlDisplay* display) { StopDisplayVideos(state, display); }
@@ -303,6 +304,14 @@ void ScaleVideosToDisplay(vlVMState* state, vlDisplay* d) {
   if (any) RefreshDisplayObject(state, d, 2);
 }
 
+void RedrawDisplayVideos(vlVMState*, vlDisplay* d) {
+  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next)) {
+    const uint32_t s = v->state.load();
+    if ((s == VL_VIDEO_PAUSED || s == VL_VIDEO_ENDED) && !v->onLayer && v->display == d && v->loader != kNativeLoader)
+      RedrawVideoPlayerFrame(v->player, d);
+  }
+}
+
 void StopDisplayVideos(vlVMState* state, vlDisplay* d) {
   for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next))
     if (Active(v) && v->display == d) StopVideoPlayback(state, v, 0, 1);
@@ -319,6 +328,7 @@ void FreeVideoLib(vlVMState* state) {
   RemoveVideoLayerHooks();
   if (gLayerHooks.stopDisplayVideos == HookStopDisplayVideos) gLayerHooks.stopDisplayVideos = gSavedStopDisplayVideos;
   if (gLayerHooks.videoOnDisplay == HookVideoOnDisplay) gLayerHooks.videoOnDisplay = gSavedVideoOnDisplay;
+  if (gLayerHooks.redrawDisplayVideos == RedrawDisplayVideos) gLayerHooks.redrawDisplayVideos = gSavedRedrawDisplayVideos;
 }
 
 int RegisterVideoCommands(vlVMState* state);
@@ -334,5 +344,7 @@ int OpenVideoLib(vlVMState* state) {
   gSavedVideoOnDisplay = gLayerHooks.videoOnDisplay;
   gLayerHooks.stopDisplayVideos = HookStopDisplayVideos;
   gLayerHooks.videoOnDisplay = HookVideoOnDisplay;
+  gSavedRedrawDisplayVideos = gLayerHooks.redrawDisplayVideos;
+  gLayerHooks.redrawDisplayVideos = RedrawDisplayVideos;
   return 0;
 }

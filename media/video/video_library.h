@@ -67,6 +67,9 @@ vlVideo* FindVideoAtPoint(vlDisplay* display, int32_t x, int32_t y);
 int IsVideoOnDisplay(vlDisplay* display, int skipLayers, int layersToo);
 void ScaleVideosToDisplay(vlVMState* state, vlDisplay* display);
 void StopDisplayVideos(vlVMState* state, vlDisplay* display);
+// After a display refresh: paused and ended videos outside layers draw
+// their frame again.
+void RedrawDisplayVideos(vlVMState* state, vlDisplay* display);
 
 // Engines of the commands.
 // With a layer record the video plays into that layer.

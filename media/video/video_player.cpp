@@ -614,6 +614,13 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   return 0;
 }
 
+void RedrawVideoPlayerFrame(vlVideoHandle* handle, vlDisplay* display) {
+  vlVideoPlayer* p = handle->player;
+  if (!p->running.load() || (p->shownSlot < 0 && !p->pausePicture)) return;
+  std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+  ShowVideoFrame(display, p->shownSlot < 0 ? 0 : p->shownSlot, p, 0);
+}
+
 void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, int32_t y, int32_t width,
                         int32_t height, uint32_t smooth) {
   vlVideoPlayer* p = handle->player;

@@ -181,6 +181,9 @@ void RewindIfPending(vlVideoPlayer* player);
 // Shows a ring slot: queued for the main thread (from the refresh thread or
 // for a layer), else blitted at once.
 void ShowVideoFrame(vlDisplay* display, int slot, vlVideoPlayer* player, int fromRefresh);
+// A running player draws its shown frame on the display again (for
+// paused and ended ones, which draw nothing by themselves).
+void RedrawVideoPlayerFrame(vlVideoHandle* handle, vlDisplay* display);
 // Drops the player's frames still waiting on the display.
 void RemovePendingVideoFrames(vlDisplay* display, const vlVideoPlayer* player);
 

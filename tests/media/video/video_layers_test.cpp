@@ -203,4 +203,23 @@ TEST_F(VideoLayers, PlayingIntoALayerUnderLayerControl) {
   ASSERT_EQ(Run(".call playvideo 1 0 0\n.call stopvideo 1"), 0);
 }
 
+TEST_F(VideoLayers, APausedVideoOutsideLayersSurvivesARefresh) {
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file_ + "\"\n.call playvideo 1 8 8"), 0);
+  vlVideo* v = Find(1);
+  ASSERT_NE(v, nullptr);
+  for (int i = 0; i < 30 && WindowPixel(d_, 9, 9) == 255u; ++i) {
+    FlushPendingDisplayFrames(L);
+    usleep(5000);
+  }
+  ASSERT_EQ(Run(".call pausevideo 1"), 0);
+  FlushPendingDisplayFrames(L);
+  std::vector<uint32_t> before;
+  for (int x = 0; x < 32; x += 3) before.push_back(WindowPixel(d_, 8 + x, 15));
+  ASSERT_NE(before[0], 255u);
+  RefreshDisplayObject(L, d_, 2);
+  for (int x = 0, i = 0; x < 32; x += 3, ++i) EXPECT_EQ(WindowPixel(d_, 8 + x, 15), before[i]) << x;
+  ASSERT_EQ(Run(".call stopvideo 1"), 0);
+  EXPECT_EQ(WindowPixel(d_, 9, 15), 255u);
+}
+
 }  // namespace
