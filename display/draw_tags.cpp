@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "display/bgpic.h"
+#include "display/display.h"
+#include "graphics/bitmap.h"
 #include "runtime/option_readers.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -181,6 +183,30 @@ int ParseDrawTags(vlVMState* L, int index, int32_t sw, int32_t sh, int32_t tw, i
     if (strlen(name) > 255) return ERR_NAMETOOLONG;
     memcpy(f.name, name, strlen(name) + 1);
   }
+  return 0;
+}
+
+int ApplyDrawTagsEffects(const vlLayerOptions* form, vlBitmap* image, vlBitmap** mask, vlBitmap** alpha,
+                         int32_t width, int32_t height) {
+  if (!form || !image || (vlCurrentDisplay && vlCurrentDisplay->layersOn)) return 0;
+  if (LayerHasFilters(form->filters)) ApplyLayerFilters(form->filters, image, *mask, *alpha, width, height, 0);
+  const uint32_t t = form->transparency;
+  if (!t) return 0;
+  const uint8_t level = static_cast<uint8_t>(255 - (t > 255 ? 255 : t));
+  if (*alpha) {
+    ScaleAlphaPlane(*alpha, *alpha, level);
+    return 0;
+  }
+  vlBitmap* plane = NewAlphaPlane(width, height, 1, nullptr, 0);
+  if (!plane) return ERR_ALLOCALPHA;
+  if (*mask) {
+    MaskToAlphaBytes(*mask, 0, 0, plane, 0, 0, width, height, level);
+    DeleteMaskPlane(*mask);
+    *mask = nullptr;
+  } else {
+    FillAlphaRect(plane, 0, 0, width, height, level);
+  }
+  *alpha = plane;
   return 0;
 }
 

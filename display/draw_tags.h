@@ -7,6 +7,7 @@
 #include "display/layers/layers.h"
 
 struct vlVMState;
+struct vlBitmap;
 
 // One command's parsed tags: the transform part and the form part.
 struct vlDrawTags {
@@ -30,6 +31,13 @@ int ParseDrawTags(vlVMState* state, int index, int32_t sourceWidth, int32_t sour
                   uint32_t flags);
 int ParseShadowTags(vlVMState* state, int index, vlLayerShadow* shadow, int* found);
 int ParseBorderTags(vlVMState* state, int index, int edgeKeys, vlLayerBorder* border, int* found);
+
+// With layers off, the form part's filters and transparency applied to a
+// freshly rendered, owned triple: transparency scales the alpha plane, or
+// makes one from the mask (which is deleted) or of one level. 0 or
+// ERR_ALLOCALPHA.
+int ApplyDrawTagsEffects(const vlLayerOptions* form, vlBitmap* image, vlBitmap** mask, vlBitmap** alpha,
+                         int32_t width, int32_t height);
 
 // The defaults every command's tags start from: back to the built-in ones,
 // or changed by a tag table (SetDrawTagsDefault; nothing changes on error).

@@ -7,6 +7,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/draw_tags.h"
 #include "display/graphics_library/async_draw.h"
 #include "display/gradient_args.h"
 #include "display/layer_hooks.h"
@@ -42,120 +43,21 @@ bool Absent(vlVMState* L, int index) {
 
 uint32_t Color(vlVMState* L, int index) { return static_cast<uint32_t>(vl::OptIntArg(L, index, 0)); }
 
-// The shadow and border keys of a draw-tag table.
-int ReadEffectKeys(vlVMState* L, int t, vlLayerOptions* f) {
-  int32_t on = 0;
-  int found = 0;
-  GetTableInt(L, t, "shadow", &on, &found);
-  if (found) f->shadow.on = on ? 1 : 0;
-  if (f->shadow.on) {
-    int32_t v;
-    double n;
-    if (GetTableBool(L, t, "shadowcolor", &v, nullptr)) f->shadow.color = static_cast<uint32_t>(v);
-    if (GetTableInt(L, t, "shadowdir", &v, nullptr)) f->shadow.direction = static_cast<uint32_t>(v);
-    if (GetTableInt(L, t, "shadowsize", &v, nullptr)) {
-      if (v < 0) return ERR_WRONGUSAGE;
-      f->shadow.size = v;
-    }
-    if (GetTableNumber(L, t, "shadowradius", &n, nullptr)) {
-      if (!(n >= 1.0)) return ERR_WRONGUSAGE;
-      f->shadow.radius = n;
-    }
-    if (GetTableNumber(L, t, "shadowsigma", &n, nullptr)) {
-      if (!(n > 0.0)) return ERR_WRONGUSAGE;
-      f->shadow.sigma = n;
-    }
-  }
-  found = 0;
-  GetTableInt(L, t, "border", &on, &found);
-  if (found) f->border.on = on ? 1 : 0;
-  int32_t v;
-  if (GetTableBool(L, t, "bordercolor", &v, nullptr)) f->border.color = static_cast<uint32_t>(v);
-  if (GetTableInt(L, t, "bordersize", &v, nullptr)) f->border.size = static_cast<uint32_t>(v);
-  if (f->border.on && static_cast<int32_t>(f->border.size) <= 0) return ERR_WRONGUSAGE;
-  return 0;
-}
-
 // The draw tags of a shape command at index: a table, or a number when it
 // is the last argument (a rotation). Flags: 4 no "width"/"height", 8 no
 // "rotate".
 int ReadShapeTags(vlVMState* L, int index, int32_t width, int32_t height, uint32_t flags, vlShapeTags* tags) {
   DefaultShapeTags(tags);
-  tags->form.shadow.color = 0x80000000u;
-  tags->form.shadow.size = 4;
-  tags->form.shadow.direction = 3;
-  tags->form.shadow.radius = 1.0;
-  tags->form.shadow.sigma = 1.0;
+  vlDrawTags parsed;
+  const uint32_t parseFlags = VL_TAGS_INIT | ((flags & 4) ? VL_TAGS_NOSIZE : 0u) | ((flags & 8) ? VL_TAGS_NOROTATE : 0u);
+  if (int status = ParseDrawTags(L, index, width, height, width, height, 0, &tags->transform, &parsed, parseFlags))
+    return status;
+  tags->form = parsed.form;
   const int type = vl::GetTypeAt(L, index);
-  if (type == -1 || type == VL_TNIL) return 0;
-  vlLayerTransform* m = &tags->transform;
-  if (type != VL_TTABLE) {
-    if (index != vl::GetStackTop(L)) return 0;
+  if (type != -1 && type != VL_TNIL && type != VL_TTABLE && index == vl::GetStackTop(L)) {
+    vlLayerTransform* m = &tags->transform;
     m->angle = std::fmod(vl::CheckNumberArg(L, index), 360.0);
-    UpdateShapeMatrix(m, width, height);
-    return 0;
-  }
-  double list[4];
-  int count = 0, found = 0;
-  GetTableNumberList(L, index, "transform", list, 4, 4, &count, &found);
-  bool build = false;
-  if (found) {
-    if (list[0] == 0 || list[3] == 0) return ERR_WRONGUSAGE;
-    std::memcpy(m->fixed, list, sizeof list);
-    m->fixedMatrix = 1;
-    build = true;
-  } else {
-    double sx = 1, sy = 1;
-    int fx = 0, fy = 0;
-    GetTableNumber(L, index, "scalex", &sx, &fx);
-    GetTableNumber(L, index, "scaley", &sy, &fy);
-    if ((fx && sx == 0) || (fy && sy == 0)) return ERR_WRONGUSAGE;
-    m->scaleX = sx;
-    m->scaleY = sy;
-    build = fx || fy;
-    if (!build && !(flags & 4)) {
-      int32_t w = 0, h = 0;
-      GetTableInt(L, index, "width", &w, nullptr);
-      GetTableInt(L, index, "height", &h, nullptr);
-      m->targetWidth = w;
-      m->targetHeight = h;
-      build = w || h;
-    }
-    double angle = 0;
-    if (!(flags & 8) && GetTableNumber(L, index, "rotate", &angle, nullptr)) {
-      m->angle = std::fmod(angle, 360.0);
-      build = true;
-    }
-  }
-  if (build) UpdateShapeMatrix(m, width, height);
-  int32_t smooth = 0;
-  if (GetTableInt(L, index, "smoothscale", &smooth, nullptr)) m->smooth = static_cast<uint32_t>(smooth);
-  for (const char* key : {"anchorx", "anchory"}) {
-    double a = 0;
-    if (!GetTableNumber(L, index, key, &a, nullptr)) continue;
-    if (!(a >= 0.0 && a <= 1.0)) return ERR_WRONGUSAGE;
-    (key[6] == 'x' ? m->anchorX : m->anchorY) = a;
-  }
-  vlLayerOptions* f = &tags->form;
-  int32_t v = 0;
-  if (GetTableInt(L, index, "hidden", &v, nullptr)) f->hidden = v ? 1 : 0;
-  double level = 0;
-  int percent = 0;
-  if (GetTableNumberOrPercent(L, index, "transparency", &level, 255, 0, &percent, nullptr))
-    f->transparency = static_cast<uint32_t>(level < 0 ? 0 : level > 255 ? 255 : static_cast<int32_t>(level));
-  int32_t pos = 0;
-  if (GetTableLayerID(L, index, "insertpos", &pos, &found) && found) {
-    if (pos < 0) return ERR_INVINSERT;
-    const int32_t top = CountLayers(vlCurrentOutput) + 1;
-    f->insertPos = pos > top ? top : pos;
-  }
-  if (int status = ReadEffectKeys(L, index, f)) return status;
-  char name[300] = "";
-  found = 0;
-  GetTableString(L, index, "name", name, sizeof name, &found);
-  if (found) {
-    if (std::strlen(name) > 255) return ERR_NAMETOOLONG;
-    std::memcpy(f->name, name, std::strlen(name) + 1);
+    UpdateTransformMatrix(m, width, height);
   }
   return 0;
 }

@@ -168,29 +168,6 @@ int AddShapeLayer(vlVMState* L, const vlShapeRecord& record, vlShapeTags* tags, 
   return 0;
 }
 
-void ApplyShapeTagsEffects(const vlShapeTags* tags, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t w,
-                           int32_t h) {
-  if (!tags || !*image) return;
-  if (LayerHasFilters(tags->form.filters)) ApplyLayerFilters(tags->form.filters, *image, *mask, *alpha, w, h, 0);
-  const uint32_t t = tags->form.transparency;
-  if (!t) return;
-  const uint8_t level = static_cast<uint8_t>(255 - (t > 255 ? 255 : t));
-  if (*alpha) {
-    ScaleAlphaPlane(*alpha, *alpha, level);
-    return;
-  }
-  vlBitmap* plane = NewAlphaPlane(w, h, 1, nullptr, 0);
-  if (!plane) return;
-  if (*mask) {
-    MaskToAlphaBytes(*mask, 0, 0, plane, 0, 0, w, h, level);
-    DeleteMaskPlane(*mask);
-    *mask = nullptr;
-  } else {
-    FillAlphaRect(plane, 0, 0, w, h, level);
-  }
-  *alpha = plane;
-}
-
 int FillWithTextureBrush(vlVMState* L, const vlDrawState& s, const vlLayerTransform* m, vlBitmap* picture,
                          int32_t x, int32_t y, int32_t w, int32_t h, bool* empty) {
   *empty = false;

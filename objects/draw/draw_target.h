@@ -53,9 +53,6 @@ int AddShapeLayer(vlVMState* state, const vlShapeRecord& record, vlShapeTags* ta
 // A copy of a shape geometry record without its pictures, or null.
 vlLayerGeometry* CopyShapeGeometry(const vlLayerGeometry* g);
 void FreeShapeGeometry(vlLayerGeometry* g);
-// Filters and transparency of the tags applied to a fresh picture (layers off).
-void ApplyShapeTagsEffects(const vlShapeTags* tags, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha,
-                           int32_t width, int32_t height);
 // Tiles the texture brush of the draw state over the rectangle; empty is
 // set when the scaled texture has no pixels. 0 or the look-up's error.
 int FillWithTextureBrush(vlVMState* state, const vlDrawState& drawState, const vlLayerTransform* transform,

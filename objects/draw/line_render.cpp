@@ -7,6 +7,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/draw_tags.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
@@ -127,7 +128,7 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
   y2 = ResolvePosY(y2, 1, 0, m->anchorY);
   const int32_t bx = std::min(x1, x2), by = std::min(y1, y2);
   const int32_t bw = std::max(x1, x2) - bx + 1, bh = std::max(y1, y2) - by + 1;
-  if (flags & VL_SHAPE_REBUILD) UpdateShapeMatrix(m, bw, bh);
+  if (flags & VL_SHAPE_REBUILD) UpdateTransformMatrix(m, bw, bh);
   const bool layers = t.layers && !(flags & VL_SHAPE_PLANES);
   const bool identity = IsIdentityMatrix(m);
   vlShapeRecord rec{};
@@ -245,7 +246,10 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     FinishLayerDraw(L, t, px, py, pw, ph);
     return 0;
   }
-  ApplyShapeTagsEffects(tags, &image, &mask, &alpha, pw, ph);
+  if (int status = ApplyDrawTagsEffects(&tags->form, image, &mask, &alpha, pw, ph)) {
+    FreeTriple(image, mask, alpha);
+    return status;
+  }
   BlitToTarget(L, t, image, mask, alpha, px, py, pw, ph);
   FreeTriple(image, mask, alpha);
   return 0;

@@ -13,6 +13,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/draw_tags.h"
 #include "display/layer_hooks.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
@@ -492,25 +493,6 @@ void DefaultShapeTags(vlShapeTags* tags) {
 
 bool IsIdentityMatrix(const vlLayerTransform* t) { return t->a == 1 && t->b == 0 && t->c == 0 && t->d == 1; }
 
-void UpdateShapeMatrix(vlLayerTransform* t, int32_t width, int32_t height) {
-  if (t->fixedMatrix) {
-    t->a = t->fixed[0], t->b = t->fixed[1], t->c = t->fixed[2], t->d = t->fixed[3];
-    return;
-  }
-  double a = t->scaleX, d = t->scaleY, b = 0, c = 0;
-  if ((t->targetWidth && t->targetWidth != width) || (t->targetHeight && t->targetHeight != height)) {
-    a = t->targetWidth ? double(t->targetWidth) / width : 1.0;
-    d = t->targetHeight ? double(t->targetHeight) / height : 1.0;
-  }
-  if (t->angle != 0) {
-    const double rad = (360 - std::fmod(t->angle, 360.0)) * 0.017453292519943295;
-    const double sn = std::sin(rad), k = std::cos(rad);
-    const double a2 = a * k - b * sn, b2 = a * sn + b * k, c2 = c * k - d * sn, d2 = c * sn + d * k;
-    a = a2, b = b2, c = c2, d = d2;
-  }
-  t->a = a, t->b = b, t->c = c, t->d = d;
-}
-
 void ApplyFormStyleToTags(vlDrawState* s, vlShapeTags* tags, uint32_t* color) {
   if (s->formStyle & VL_FORM_EDGE) {
     s->formStyle &= ~VL_FORM_EDGE;
@@ -549,7 +531,7 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
     r->tags = &localTags;
   }
   vlLayerTransform* m = &r->tags->transform;
-  if (flags & VL_SHAPE_REBUILD) UpdateShapeMatrix(m, r->width, r->height);
+  if (flags & VL_SHAPE_REBUILD) UpdateTransformMatrix(m, r->width, r->height);
   vlDrawTarget t;
   if (int status = GetDrawTarget(L, &t)) return status;
   r->x = ResolvePosX(r->x, r->width, 0, m->anchorX);
@@ -616,7 +598,10 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
   }
   p.drawnX -= static_cast<int32_t>(m->anchorX * r->width);
   p.drawnY -= static_cast<int32_t>(m->anchorY * r->height);
-  ApplyShapeTagsEffects(r->tags, &image, &mask, &alpha, p.drawnW, p.drawnH);
+  if ((status = ApplyDrawTagsEffects(&r->tags->form, image, &mask, &alpha, p.drawnW, p.drawnH))) {
+    FreePlanes(image, mask, alpha);
+    return status;
+  }
   BlitToTarget(L, t, image, mask, alpha, p.drawnX, p.drawnY, p.drawnW, p.drawnH);
   FreePlanes(image, mask, alpha);
   return 0;

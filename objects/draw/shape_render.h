@@ -102,9 +102,6 @@ void ApplyFormStyleToTags(vlDrawState* copy, vlShapeTags* tags, uint32_t* color)
 
 // Identity tags: no transform, no options.
 void DefaultShapeTags(vlShapeTags* tags);
-// The matrix of the tags for a source size, from their scales, target
-// size and rotation (or their fixed matrix).
-void UpdateShapeMatrix(vlLayerTransform* t, int32_t width, int32_t height);
 bool IsIdentityMatrix(const vlLayerTransform* t);
 
 // The layer sources of the six shape types (re-rendering, copying and

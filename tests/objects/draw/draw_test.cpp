@@ -362,6 +362,105 @@ TEST_F(DrawTest, AntiAliasedShapesHaveSoftEdges) {
   EXPECT_GT(softPixels(), 10);
 }
 
+TEST_F(DrawTest, TagsTintAndFilterTheShape) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  const std::vector<std::string> box{"......", ".####.", ".####.", ".####.", "......"};
+  // A full tint turns the red box into the tint colour.
+  ASSERT_EQ(Run(".call setfillstyle 1\n.table 0 { tint = 255, tintcolor = 255 }\n"
+                ".call base=1 box 2 2 4 3 16711680 r0"),
+            0);
+  EXPECT_EQ(Map(d, 1, 1, 6, 5, kBlue), box);
+  // The inverted red box is cyan, on the outline too.
+  ASSERT_EQ(Run(".table 0 { filters = { [0] = { name = \"invert\" } } }\n"
+                ".call base=1 box 12 2 4 3 16711680 r0\n.call base=1 box 22 2 4 3 16711680 1 r0"),
+            0);
+  EXPECT_EQ(Map(d, 11, 1, 6, 5, 0x00FFFF), box);
+  EXPECT_EQ(Map(d, 21, 1, 6, 5, 0x00FFFF), box);
+  // A half tint mixes.
+  ASSERT_EQ(Run(".table 0 { tint = \"50%\", tintcolor = 255 }\n.call base=1 circle 40 10 3 16711680 r0"), 0);
+  const uint32_t mixed = WindowPixel(d, 43, 13);  // the centre
+  EXPECT_NE(mixed & 0xFF, 0u);
+  EXPECT_NE(mixed & 0xFF0000, 0u);
+  EXPECT_EQ(mixed & 0x00FF00, 0u);
+  // With layers the tint is the layer's tint slot.
+  ASSERT_EQ(Run(".call enablelayers\n.table 0 { tint = 255, tintcolor = 65280 }\n"
+                ".call base=1 box 2 20 4 3 16711680 r0"),
+            0);
+  vlLayer* layer = GetLayerByPos(d->bgpic, 1);
+  ASSERT_NE(layer, nullptr);
+  EXPECT_NE(layer->filters[16].active, 0);
+  EXPECT_EQ(WindowPixel(d, 3, 21), kGreen);
+  EXPECT_EQ(Run(".table 0 { filters = 5 }\n.call base=1 box 2 2 4 3 0 r0"), ERR_TABEXPECTED2);
+  EXPECT_EQ(Run(".table 0 { filters = { [0] = { name = \"sparkle\" } } }\n.call base=1 box 2 2 4 3 0 r0"),
+            kErrFilterUnknown);
+}
+
+// Shapes drawn into a selected brush, its mask or its alpha channel land
+// in that plane only, clipped to the brush.
+TEST_F(DrawTest, ShapesDrawIntoSelectedBrushMaskAndAlpha) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  auto brush = [&](int n) {
+    vlBrush* b = nullptr;
+    return GetBrushByID(L, {n, nullptr}, &b, VL_BRUSH_HARDWAREOK) == 0 ? b : nullptr;
+  };
+  // '#' where the test holds, '.' elsewhere, row by row.
+  auto grid = [](int w, int h, auto&& test) {
+    std::vector<std::string> rows(h, std::string(w, '.'));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if (test(x, y)) rows[y][x] = '#';
+    return rows;
+  };
+  auto colourMap = [&](vlBitmap* bitmap, uint32_t colour) {
+    return grid(bitmap->width, bitmap->height,
+                [&](int x, int y) { return (ReadBitmapPixel(bitmap, x, y, 0) & 0xFFFFFF) == colour; });
+  };
+  ASSERT_EQ(Run(".call createbrush 1 8 6 0\n.call selectbrush 1\n.call box 1 1 4 3 16711680\n"
+                ".call line 0 5 9 5 65280\n.call circle 6 1 1 255\n.call endselect"),
+            0);
+  vlBrush* b = brush(1);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(colourMap(b->bitmap, kRed),
+            (std::vector<std::string>{"........", ".####...", ".#..#...", ".####...", "........", "........"}));
+  EXPECT_EQ(colourMap(b->bitmap, kGreen),
+            (std::vector<std::string>{"........", "........", "........", "........", "........", "########"}));
+  EXPECT_EQ(colourMap(b->bitmap, kBlue),
+            (std::vector<std::string>{"........", ".......#", "......#.", ".......#", "........", "........"}));
+  // The radius-1 circle is a diamond in the box from (6, 1), its right
+  // point cut off by the brush edge. Nothing reached the window.
+  EXPECT_EQ(WindowPixel(d, 1, 1), 0u);
+  EXPECT_EQ(WindowPixel(d, 3, 5), 0u);
+
+  // The mask: the cleared bits are set where the shapes go; the colours stay.
+  ASSERT_EQ(Run(".table 0 { mask = 1, clear = 1 }\n.call base=1 createbrush 2 8 6 255 r0\n"
+                ".call setfillstyle 1\n.call selectmask 2\n.call box 2 1 3 2 16711680\n"
+                ".call line 0 4 7 4 16711680\n.call endselect"),
+            0);
+  b = brush(2);
+  ASSERT_NE(b, nullptr);
+  ASSERT_NE(b->mask, nullptr);
+  EXPECT_EQ(grid(8, 6, [&](int x, int y) { return ReadBitmapPixel(b->mask, x, y, 1) != 0; }),
+            (std::vector<std::string>{"........", "..###...", "..###...", "........", "########", "........"}));
+  EXPECT_EQ(colourMap(b->bitmap, kBlue), std::vector<std::string>(6, "########"));
+
+  // The alpha channel: drawn pixels become opaque, the rest stays clear.
+  ASSERT_EQ(Run(".table 0 { alphachannel = 1, clear = 1 }\n.call base=1 createbrush 3 6 5 255 r0\n"
+                ".call selectalphachannel 3\n.call box 1 1 3 3 65280\n.call circle 3 2 1 65280\n.call endselect"),
+            0);
+  b = brush(3);
+  ASSERT_NE(b, nullptr);
+  ASSERT_NE(b->alpha, nullptr);
+  auto* plane = static_cast<vlPlane*>(b->alpha->handle);
+  // Every byte is either untouched (0) or drawn (255).
+  EXPECT_EQ(grid(6, 5, [&](int x, int y) { return plane->pixels[y * plane->rowBytes + x] % 255 != 0; }),
+            std::vector<std::string>(5, "......"));
+  const auto rows = grid(6, 5, [&](int x, int y) { return plane->pixels[y * plane->rowBytes + x] == 255; });
+  EXPECT_EQ(rows, (std::vector<std::string>{"......", ".###..", ".####.", ".#####", "....#."}));
+  EXPECT_EQ(colourMap(b->bitmap, kBlue), std::vector<std::string>(5, "######"));
+}
+
 TEST_F(DrawTest, ShapesBecomeLayers) {
   vlDisplay* d = Open();
   ASSERT_NE(d, nullptr);
