@@ -53,11 +53,14 @@ int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
   SetErrorArgIndex(id.number);
   return ERR_FINDBRUSH;
 }
+int NoTextObjects(vlVMState*, vlObjectId, vlBitmap**, vlBitmap**, vlBitmap**, int32_t*, int32_t*) {
+  return ERR_WRONGUSAGE;
+}
 
 const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
                                 NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
-                                NoConversion, NoVideos};
+                                NoConversion, NoVideos, NoTextObjects};
 
 }  // namespace
 

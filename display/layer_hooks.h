@@ -36,8 +36,8 @@ struct vlLayerHooks {
   void (*displayFreed)(vlVMState* state, vlDisplay* display);
   // Frees the BGPic's buttons (made by the event library).
   void (*freeBGPicButtons)(vlVMState* state, vlBGPic* pic);
-  // Selects a BGPic's mask (mode 0) or alpha channel (mode 1) as drawing
-  // target. Default: ERR_WRONGUSAGE (no drawing-target selection).
+  // Selects a BGPic's picture (mode 3), mask (28) or alpha channel (30) as
+  // drawing target. Default: ERR_WRONGUSAGE (no drawing-target selection).
   int (*selectDrawTarget)(vlVMState* state, uint32_t type, vlBGPic* pic, int32_t mode, int32_t frame);
   // A brush's bitmap and size (texture fills). Default: ERR_FINDBRUSH.
   int (*brushBitmap)(vlVMState* state, vlObjectId id, vlBitmap** bitmap, int32_t* width, int32_t* height);
@@ -58,6 +58,10 @@ struct vlLayerHooks {
   // layers draw their frame again (playing ones draw themselves). Default:
   // no videos.
   void (*redrawDisplayVideos)(vlVMState* state, vlDisplay* display);
+  // A text object's rendered planes and size (the object keeps them).
+  // Default: ERR_WRONGUSAGE (no text library).
+  int (*textObjectPlanes)(vlVMState* state, vlObjectId id, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha,
+                          int32_t* width, int32_t* height);
 };
 
 extern vlLayerHooks gLayerHooks;

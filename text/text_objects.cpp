@@ -8,6 +8,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -218,21 +219,33 @@ int ScaleOrRotate(vlVMState* L, bool rotate) {
   return 0;
 }
 
-// The pictures a TEXTOBJECT layer shows.
-int LayerBitmaps(vlVMState* L, vlLayer* layer, int32_t, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha,
-                 int32_t* width, int32_t* height, uint32_t* extra) {
+// A text object's planes and size; the object keeps them.
+int PlanesOf(vlVMState* L, vlObjectId id, uint32_t flags, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha,
+             int32_t* width, int32_t* height) {
   vlTextObject* o = nullptr;
-  if (int status = GetTextObjectByID(L, layer->source, &o, VL_TEXTOBJ_ORPHANS)) return status;
+  if (int status = GetTextObjectByID(L, id, &o, flags)) return status;
   *image = o->bitmap;
   *mask = o->mask;
   *alpha = o->alpha;
   *width = o->width;
   *height = o->height;
-  *extra = 0;
   return 0;
 }
 
+// The pictures a TEXTOBJECT layer shows.
+int LayerBitmaps(vlVMState* L, vlLayer* layer, int32_t, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha,
+                 int32_t* width, int32_t* height, uint32_t* extra) {
+  *extra = 0;
+  return PlanesOf(L, layer->source, VL_TEXTOBJ_ORPHANS, image, mask, alpha, width, height);
+}
+
 const vlLayerSource kTextObjectSource = {LayerBitmaps, PurgeOrphanTextObjects};
+
+// What other libraries convert a text object from.
+int ObjectPlanes(vlVMState* L, vlObjectId id, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t* width,
+                 int32_t* height) {
+  return PlanesOf(L, id, 0, image, mask, alpha, width, height);
+}
 
 }  // namespace
 
@@ -315,6 +328,7 @@ void FreeAllTextObjects(vlVMState* L) {
 
 int InitTextObjects() {
   RegisterLayerSource(VL_LAYER_TEXTOBJECT, &kTextObjectSource);
+  gLayerHooks.textObjectPlanes = ObjectPlanes;
   RegisterOrphanPurger(4, PurgeOrphanTextObjects);
   return RegisterObjectList(&gTextObjects);
 }

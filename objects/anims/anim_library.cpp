@@ -210,6 +210,14 @@ int CmdGetAnimFrame(vlVMState* L) {
   return Finish(L, automatic, brush);
 }
 
+int CmdSelectAnim(vlVMState* L) {
+  CheckArgs(L, 2, 4, 0, 0);
+  vlObjectId id;
+  GetObjectIDArg(&id, L, 1);
+  return SelectDrawTarget(L, VL_OBJ_ANIM, id, VL_OUTPUT_BRUSH, vl::CheckIntArg(L, 2), vl::OptIntArg(L, 3, 0),
+                          vl::OptIntArg(L, 4, 0));
+}
+
 int CmdDisplayAnimFrame(vlVMState* L) {
   CheckArgs(L, 4, 5, 0, 0);
   vlObjectId id;
@@ -253,6 +261,7 @@ const vlCommand kAnimCommands[] = {
     {"CopyAnim", CmdCopyAnim},
     {"GetAnimFrame", CmdGetAnimFrame},
     {"DisplayAnimFrame", CmdDisplayAnimFrame},
+    {"SelectAnim", CmdSelectAnim},
     {"ModifyAnimFrames", CmdModifyAnimFrames},
     {"SaveAnim", CmdSaveAnim},
     {"BeginAnimStream", CmdBeginAnimStream},

@@ -84,6 +84,13 @@ int DisplayObjectOnTarget(vlVMState* state, uint32_t type, vlObjectId id, int32_
 // is made and handed to the display, and layers showing it get their
 // copies. 0 or an error; nothing to do without such a selection.
 int GetSelectTargetBitmaps(vlVMState* state);
+// Makes a brush (type 3), anim frame (4, frame 1-based) or BGPic (1) the
+// drawing target: mode 3 its picture, 28 its mask, 30 its alpha channel.
+// selectMode 1 (combo) draws into all three planes at once.
+int SelectDrawTarget(vlVMState* state, uint32_t type, vlObjectId id, uint32_t mode, int32_t frame,
+                     int32_t selectMode, int32_t combo);
+// SelectBGPic's mask and alpha-channel modes.
+void InstallBrushSelectHooks();
 // Registers brushes as layer sources and the display routine's hooks.
 void InstallBrushDisplayHooks();
 

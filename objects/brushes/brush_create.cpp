@@ -8,14 +8,17 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/gradient_args.h"
+#include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "display/monitors.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/effect_engines.h"
 #include "graphics/picture_engines.h"
+#include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
+#include "objects/sprites/sprite.h"
 #include "platform/display_adapter.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"
@@ -80,6 +83,7 @@ int Convert(vlVMState* L, int typeIndex, int sourceIndex, int newIndex, int fram
     return status;
   vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
   int32_t x = 0, y = 0, width = 0, height = 0, transparent = -1;
+  Planes fetched;  // a disk anim's frame, decoded for this copy alone
   switch (type) {
     case VL_OBJ_BGPIC: {
       vlBGPic* pic = nullptr;
@@ -94,6 +98,27 @@ int Convert(vlVMState* L, int typeIndex, int sourceIndex, int newIndex, int fram
       if (!b->bitmap) return ERR_BRUSHTYPE;
       bitmap = b->bitmap, mask = b->mask, alpha = b->alpha;
       width = b->width, height = b->height, transparent = b->transparentColor;
+      break;
+    }
+    case VL_OBJ_ANIM: {
+      vlAnim* a = nullptr;
+      if (int status = GetAnimByID(L, source, &a, 0)) return status;
+      if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+      if (int status = GetAnimFrameBitmaps(a, frame - 1, 0, 0, &bitmap, &mask, &alpha)) return status;
+      if (a->disk) fetched.bitmap = bitmap, fetched.mask = mask, fetched.alpha = alpha;
+      width = a->width, height = a->height, transparent = a->transparentColor;
+      break;
+    }
+    case VL_KIND_TEXTOBJECT:
+      if (int status = gLayerHooks.textObjectPlanes(L, source, &bitmap, &mask, &alpha, &width, &height))
+        return status;
+      break;
+    case VL_OBJ_SPRITE: {
+      vlSprite* sp = nullptr;
+      if (int status = GetSpriteByID(L, source, &sp, 0)) return status;
+      if (frame < 1 || frame > sp->frameCount) return ERR_ANIMFRAME;
+      GetSpriteFrameBitmaps(sp, frame - 1, &bitmap, &mask, &alpha);
+      width = sp->width, height = sp->height, transparent = sp->transparentColor;
       break;
     }
     case VL_OBJ_LAYER: {

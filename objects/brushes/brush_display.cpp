@@ -7,6 +7,7 @@
 #include "display/display.h"
 #include "display/draw_tags.h"
 #include "display/layer_hooks.h"
+#include "display/layers/layer_users.h"
 #include "display/layers/layers.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
@@ -283,7 +284,22 @@ int CreateBlankBrushLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int
   return 0;
 }
 
-const vlLayerSource kBrushLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes, InsertBrushLayer, nullptr, nullptr,
+// The layer's own copy of its brush (drawing into the layer must not
+// change the brush or other layers); it goes with the layer.
+int MakePrivateBrush(vlVMState* L, vlLayer* layer) {
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, layer->source, &b, VL_BRUSH_FINDORPHANS | VL_BRUSH_NOLAYERCOPY | VL_BRUSH_HARDWAREOK))
+    return status;
+  if (b->orphaned && !FindLayerShowingObject(VL_LAYER_BRUSH, b->id(), layer, nullptr, nullptr)) return 0;
+  vlObjectId id{0, reinterpret_cast<void*>(1)};
+  vlBrush* copy = nullptr;
+  if (int status = CopyBrushForLayer(L, b, &id, &copy)) return status;
+  copy->orphaned = 1;
+  layer->source = copy->id();
+  return 0;
+}
+
+const vlLayerSource kBrushLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes, InsertBrushLayer, nullptr, MakePrivateBrush,
                                          CreateBlankBrushLayer, nullptr, nullptr, nullptr};
 const vlLayerSource kBrushPartLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes};
 

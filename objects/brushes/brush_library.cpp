@@ -27,6 +27,7 @@
 #include "runtime/script_call.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
+#include "vm/constants.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
@@ -312,18 +313,37 @@ const vlCommand kBrushCommands[] = {
     {nullptr, nullptr},
 };
 
+const vlConstant kBrushConstants[] = {
+    {"MASKVISIBLE", nullptr, 0},
+    {"MASKINVISIBLE", nullptr, 1},
+    {"MASKVANILLACOPY", nullptr, 2},
+    {"MASKXOR", nullptr, 3},
+    {"MASKAND", nullptr, 4},
+    {"MASKOR", nullptr, 5},
+    {"VANILLACOPY", nullptr, -1},
+    {"SELMODE_NORMAL", nullptr, 0},
+    {"SELMODE_COMBO", nullptr, 1},
+    {"SELMODE_LAYERS", nullptr, 2},
+    {nullptr, nullptr, 0},
+};
+
 }  // namespace
 
-void FreeBrushLib(vlVMState* L) { FreeAllBrushes(L); }
+void FreeBrushLib(vlVMState* L) {
+  SetSelectLayerHandler(nullptr);
+  FreeAllBrushes(L);
+}
 
 int OpenBrushLib(vlVMState* L) {
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kBrushCommands, 0);
   vl::SetStackTop(L, -2);
+  vl::RegisterConstants(L, kBrushConstants, 0);
   gLayerHooks.brushBitmap = BrushBitmapHook;
   gLayerHooks.bgpicToBrush = BGPicToBrushHook;
   InstallBrushGraphicsHooks();
   InstallBrushDisplayHooks();
+  InstallBrushSelectHooks();
   if (int status = RegisterLibrary(kBrushCommands, "brush")) return status;
   return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBrushList));
 }

@@ -1,11 +1,17 @@
 // Drawing into brushes: a brush, its mask or its alpha channel selected as
 // the target of every drawing command, its planes prepared before the
 // first draw, and the mask-mode and alpha-intensity settings.
+#include <cstdlib>
+#include <initializer_list>
+
 #include "display/bgpic.h"
+#include "display/layer_hooks.h"
+#include "display/layers/layers.h"
 #include "display/display.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
+#include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
 #include "runtime/error_vm.h"
@@ -18,27 +24,65 @@
 
 namespace {
 
-// The display's current BGPic while a brush is selected.
+// The display's current BGPic while a brush, anim frame or BGPic plane is
+// selected.
 vlBGPic gSelection;
 bool gPrepared = false;
 
 bool SameId(vlObjectId a, vlObjectId b) { return a.number == b.number && a.handle == b.handle; }
 
-int SelectBrushTarget(vlVMState* L, vlObjectId id, uint32_t mode, int32_t selectMode, int32_t combo) {
-  vlDisplay* d = vlCurrentDisplay;
-  if (!d) return ERR_CLOSEDDISPLAY;
-  if (d->outputType == mode && vlCurrentOutput == &gSelection && gSelection.kind == VL_OBJ_BRUSH &&
-      SameId(gSelection.id(), id))
-    return 0;
-  if (d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
-  vlBrush* b = nullptr;
-  if (int status = GetBrushByID(L, id, &b, VL_BRUSH_NOVECTOR | VL_BRUSH_HARDWAREOK)) return status;
-  // No display adapter here makes video bitmaps that could be drawn into.
-  if (b->hardware || !b->bitmap) return ERR_HWBRUSH;
-  InitBGPicRecord(&gSelection, VL_OBJ_BRUSH, b, 0, b->id(), mode == VL_OUTPUT_BRUSH ? b->bitmap : nullptr, nullptr,
-                  nullptr, b->width, b->height, 1);
+// What a selection draws into once the checks have passed.
+struct Target {
+  uint32_t kind;
+  void* object;
+  int32_t index;
+  vlObjectId id;
+  vlBitmap* bitmap;
+  int32_t width, height;
+};
+
+// The checks of each kind of target; nothing changes on the display here.
+int FindTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_t mode, int32_t frame, Target* t) {
+  if (mode != VL_OUTPUT_BRUSH && mode != VL_OUTPUT_MASK && mode != VL_OUTPUT_ALPHA) return ERR_WRONGUSAGE;
+  switch (type) {
+    case VL_OBJ_BRUSH: {
+      vlBrush* b = nullptr;
+      if (int status = GetBrushByID(L, id, &b, VL_BRUSH_NOVECTOR | VL_BRUSH_HARDWAREOK)) return status;
+      // No display adapter here makes video bitmaps that could be drawn into.
+      if (b->hardware || !b->bitmap) return ERR_HWBRUSH;
+      *t = {VL_OBJ_BRUSH, b, 0, b->id(), b->bitmap, b->width, b->height};
+      return 0;
+    }
+    case VL_OBJ_ANIM: {
+      vlAnim* a = nullptr;
+      if (int status = GetAnimByID(L, id, &a, VL_ANIM_NOLAYERCOPY)) return status;
+      if (a->disk) return ERR_ANIMDISK;
+      if (frame - 1 < 0 || frame - 1 >= a->frameCount) return ERR_ANIMFRAME;
+      if (!a->bitmaps || !a->bitmaps[frame - 1]) return kErrFrameLoad;
+      *t = {VL_OBJ_ANIM, a, frame - 1, a->id(), a->bitmaps[frame - 1], a->width, a->height};
+      return 0;
+    }
+    case VL_OBJ_BGPIC: {
+      if (!pic) return ERR_WRONGUSAGE;
+      // A scalable BGPic's picture is made anew from its source.
+      if (pic->scalable) return ERR_BGPICTYPE;
+      if (DisplayOfBGPic(pic)) return ERR_SELECTBGPIC2;
+      if (!pic->curBitmap) return ERR_BGPICTYPE;
+      pic->changed = 0;
+      *t = {VL_OBJ_BGPIC, pic, 0, pic->id(), pic->curBitmap, pic->width, pic->height};
+      return 0;
+    }
+    default:
+      return ERR_WRONGUSAGE;
+  }
+}
+
+// Step two of a selection: the display draws into t from now on.
+void EnterTarget(vlDisplay* d, const Target& t, uint32_t mode, int32_t selectMode, int32_t combo) {
+  InitBGPicRecord(&gSelection, t.kind, t.object, t.index, t.id, mode == VL_OUTPUT_BRUSH ? t.bitmap : nullptr,
+                  nullptr, nullptr, t.width, t.height, 1);
   if (d->doubleBuffer) {
-    // Drawing into the brush suspends double buffering until it ends.
+    // Drawing into the selection suspends double buffering until it ends.
     d->nestedSelect = 1;
     d->savedOutput = vlCurrentOutput;
     d->savedSelectBitmap = static_cast<vlBitmap*>(d->selectBitmap);
@@ -46,7 +90,7 @@ int SelectBrushTarget(vlVMState* L, vlObjectId id, uint32_t mode, int32_t select
     d->doubleBuffer = 0;
     d->hardwareDoubleBuffer = 0;
   }
-  EnterSelectMode(d, VL_OUTPUT_BRUSH, b->width);
+  EnterSelectMode(d, VL_OUTPUT_BRUSH, t.width);
   vlCurrentOutput = &gSelection;
   d->outputType = mode;
   d->selectBitmap = nullptr;
@@ -54,44 +98,161 @@ int SelectBrushTarget(vlVMState* L, vlObjectId id, uint32_t mode, int32_t select
   vlSelectMode = selectMode;
   vlSelectAlphaMode = selectMode == 1 ? combo : 0;
   gPrepared = false;
+}
+
+bool IsSelected(const vlDisplay* d, uint32_t mode, uint32_t kind, int32_t index) {
+  return d->outputType == mode && vlCurrentOutput == &gSelection && gSelection.kind == kind &&
+         gSelection.selectIndex == index;
+}
+
+int SelectTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_t mode, int32_t frame,
+                 int32_t selectMode, int32_t combo) {
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d) return ERR_CLOSEDDISPLAY;
+  if (pic) id = pic->id();
+  if (IsSelected(d, mode, type, type == VL_OBJ_ANIM ? frame - 1 : 0) && SameId(gSelection.id(), id) &&
+      (!pic || gSelection.selectObject == pic))
+    return 0;
+  if (d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
+  Target t{};
+  if (int status = FindTarget(L, type, id, pic, mode, frame, &t)) return status;
+  EnterTarget(d, t, mode, selectMode, combo);
   return 0;
+}
+
+// The pictures of a layer selected for drawing; the layer owns them.
+vlBitmap* gLayerPlanes[3];
+
+// SelectLayer: the layer's own image (and, in combo mode, its mask and
+// alpha channel) become the target.
+int SelectLayerHandler(vlVMState* L, vlLayer* layer, int32_t selectMode, int32_t frame, int32_t value,
+                       vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height) {
+  vlDisplay* d = vlCurrentDisplay;
+  if (!d) return ERR_CLOSEDDISPLAY;
+  const int32_t index = frame > 0 ? frame - 1 : 0;
+  if (IsSelected(d, VL_OUTPUT_BRUSH, VL_OBJ_LAYER, index) && gSelection.selectObject == layer &&
+      gLayerPlanes[0] == image)
+    return 0;
+  if (d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
+  if (!image) return ERR_WRONGUSAGE;
+  gLayerPlanes[0] = image;
+  gLayerPlanes[1] = selectMode == 1 ? mask : nullptr;
+  gLayerPlanes[2] = selectMode == 1 ? alpha : nullptr;
+  EnterTarget(d, {VL_OBJ_LAYER, layer, index, {0, layer}, image, width, height}, VL_OUTPUT_BRUSH, selectMode,
+              value);
+  return 0;
+}
+
+// Makes the plane that mode draws into when there is none yet: a mask with
+// every bit set or an alpha channel with every byte 255. Mask and alpha
+// channel exclude each other, so the other plane goes.
+int MakeTargetPlane(uint32_t mode, vlBitmap* bitmap, int32_t w, int32_t h, vlBitmap** mask, vlBitmap** alpha,
+                    int32_t* transparent) {
+  if (mode == VL_OUTPUT_MASK && !*mask) {
+    vlBitmap* m = NewMaskPlane(bitmap, w, h, 1, nullptr, 0);
+    if (!m) return ERR_ALLOCMASK;
+    FillMaskRect(m, 0, 0, w, h, 0);
+    if (*alpha) DeleteAlphaPlane(*alpha);
+    *alpha = nullptr;
+    *mask = m;
+    if (transparent) *transparent = 0xAFC0DE;
+  } else if (mode == VL_OUTPUT_ALPHA && !*alpha) {
+    vlBitmap* a = NewAlphaPlane(w, h, 1, nullptr, 0);
+    if (!a) return ERR_ALLOCALPHA;
+    FillAlphaRect(a, 0, 0, w, h, 255);
+    if (*mask) DeleteMaskPlane(*mask);
+    *mask = nullptr;
+    *alpha = a;
+    if (transparent) *transparent = -1;
+  }
+  return 0;
+}
+
+// An anim's per-frame plane array, made on demand.
+vlBitmap** FramePlanes(vlBitmap*** planes, int32_t count) {
+  if (!*planes) *planes = static_cast<vlBitmap**>(std::calloc(static_cast<size_t>(count), sizeof(vlBitmap*)));
+  return *planes;
+}
+
+// The planes of a selected object, found again (with the lock check and
+// the layer copies) and made ready for mode.
+int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
+  switch (gSelection.kind) {
+    case VL_OBJ_BRUSH: {
+      vlBrush* b = nullptr;
+      if (int status = GetBrushByID(L, gSelection.id(), &b, VL_BRUSH_FINDUNLOCKED)) return status;
+      if (int status = MakeTargetPlane(mode, b->bitmap, b->width, b->height, &b->mask, &b->alpha,
+                                       &b->transparentColor))
+        return status;
+      *bitmap = b->bitmap, *mask = b->mask, *alpha = b->alpha;
+      return 0;
+    }
+    case VL_OBJ_ANIM: {
+      vlAnim* a = nullptr;
+      if (int status = GetAnimByID(L, gSelection.id(), &a, VL_ANIM_FINDUNLOCKED)) return status;
+      const int32_t i = gSelection.selectIndex;
+      if (a->disk || i >= a->frameCount || !a->bitmaps || !a->bitmaps[i]) return ERR_ANIMFRAME;
+      if (mode == VL_OUTPUT_MASK || mode == VL_OUTPUT_ALPHA) {
+        if (!FramePlanes(&a->masks, a->frameCount) || !FramePlanes(&a->alphas, a->frameCount))
+          return mode == VL_OUTPUT_MASK ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
+        if (int status = MakeTargetPlane(mode, a->bitmaps[i], a->width, a->height, &a->masks[i], &a->alphas[i],
+                                         nullptr))
+          return status;
+      }
+      *bitmap = a->bitmaps[i];
+      *mask = a->masks ? a->masks[i] : nullptr;
+      *alpha = a->alphas ? a->alphas[i] : nullptr;
+      return 0;
+    }
+    case VL_OBJ_BGPIC: {
+      auto* pic = static_cast<vlBGPic*>(gSelection.selectObject);
+      vlBitmap* oldMask = pic->curMask;
+      vlBitmap* oldAlpha = pic->curAlpha;
+      if (int status = MakeTargetPlane(mode, pic->curBitmap, pic->width, pic->height, &pic->curMask, &pic->curAlpha,
+                                       &pic->transparentColor))
+        return status;
+      // The display and loaded triples may share the planes just replaced.
+      for (vlBitmap** slot : {&pic->dispMask, &pic->loadMask})
+        if (*slot == oldMask && oldMask != pic->curMask) *slot = pic->curMask;
+      for (vlBitmap** slot : {&pic->dispAlpha, &pic->loadAlpha})
+        if (*slot == oldAlpha && oldAlpha != pic->curAlpha) *slot = pic->curAlpha;
+      pic->changed = 1;
+      *bitmap = pic->curBitmap, *mask = pic->curMask, *alpha = pic->curAlpha;
+      return 0;
+    }
+    case VL_OBJ_LAYER:
+      *bitmap = gLayerPlanes[0], *mask = gLayerPlanes[1], *alpha = gLayerPlanes[2];
+      return 0;
+    default:
+      return ERR_WRONGUSAGE;
+  }
 }
 
 }  // namespace
 
+int SelectDrawTarget(vlVMState* L, uint32_t type, vlObjectId id, uint32_t mode, int32_t frame, int32_t selectMode,
+                     int32_t combo) {
+  return SelectTarget(L, type, id, nullptr, mode, frame, selectMode, combo);
+}
+
 int GetSelectTargetBitmaps(vlVMState* L) {
   vlDisplay* d = vlCurrentDisplay;
-  if (!d || vlCurrentOutput != &gSelection || gPrepared || gSelection.kind != VL_OBJ_BRUSH) return 0;
+  if (!d || vlCurrentOutput != &gSelection || gPrepared) return 0;
   const uint32_t mode = d->outputType;
   if (mode != VL_OUTPUT_BRUSH && mode != VL_OUTPUT_MASK && mode != VL_OUTPUT_ALPHA) return 0;
-  // A layer that shows the brush keeps its picture from here on.
-  vlBrush* b = nullptr;
-  if (int status = GetBrushByID(L, gSelection.id(), &b, VL_BRUSH_FINDUNLOCKED)) return status;
-  if (mode == VL_OUTPUT_MASK && !b->mask) {
-    vlBitmap* m = NewMaskPlane(b->bitmap, b->width, b->height, 1, nullptr, 0);
-    if (!m) return ERR_ALLOCMASK;
-    FillMaskRect(m, 0, 0, b->width, b->height, 0);
-    if (b->alpha) DeleteAlphaPlane(b->alpha);
-    b->alpha = nullptr;
-    b->mask = m;
-    b->transparentColor = 0xAFC0DE;
-  } else if (mode == VL_OUTPUT_ALPHA && !b->alpha) {
-    vlBitmap* a = NewAlphaPlane(b->width, b->height, 1, nullptr, 0);
-    if (!a) return ERR_ALLOCALPHA;
-    FillAlphaRect(a, 0, 0, b->width, b->height, 255);
-    if (b->mask) DeleteMaskPlane(b->mask);
-    b->mask = nullptr;
-    b->alpha = a;
-    b->transparentColor = -1;
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+  if (int status = PrepareObjectPlanes(L, mode, &bitmap, &mask, &alpha)) return status;
+  if (mode == VL_OUTPUT_MASK) d->outputMask = mask;
+  if (mode == VL_OUTPUT_ALPHA) d->outputAlpha = alpha;
+  if (mode == VL_OUTPUT_BRUSH) {
+    gSelection.dispBitmap = gSelection.curBitmap = gSelection.loadBitmap = bitmap;
+    if (vlSelectMode == 1) {
+      d->outputMask = mask;
+      d->outputAlpha = alpha;
+    }
   }
-  if (mode == VL_OUTPUT_MASK) d->outputMask = b->mask;
-  if (mode == VL_OUTPUT_ALPHA) d->outputAlpha = b->alpha;
-  if (mode == VL_OUTPUT_BRUSH && vlSelectMode == 1) {
-    d->outputMask = b->mask;
-    d->outputAlpha = b->alpha;
-  }
-  gSelection.curMask = gSelection.dispMask = b->mask;
-  gSelection.curAlpha = gSelection.dispAlpha = b->alpha;
+  gSelection.curMask = gSelection.dispMask = mask;
+  gSelection.curAlpha = gSelection.dispAlpha = alpha;
   gPrepared = true;
   return 0;
 }
@@ -100,7 +261,7 @@ int CmdSelectBrush(vlVMState* L) {
   CheckArgs(L, 1, 3, 0, 0);
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
-  return SelectBrushTarget(L, id, VL_OUTPUT_BRUSH, vl::OptIntArg(L, 2, 0), vl::OptIntArg(L, 3, 0));
+  return SelectDrawTarget(L, VL_OBJ_BRUSH, id, VL_OUTPUT_BRUSH, 0, vl::OptIntArg(L, 2, 0), vl::OptIntArg(L, 3, 0));
 }
 
 namespace {
@@ -109,10 +270,15 @@ int SelectPlane(vlVMState* L, uint32_t mode) {
   CheckArgs(L, 1, 3, 0, 0);
   const int32_t type = vl::OptIntArg(L, 2, VL_OBJ_BRUSH);
   if (type == VL_OBJ_ANIM && vl::GetStackTop(L) < 3) return ERR_MISSINGPARAMTR;
-  if (type != VL_OBJ_BRUSH) return ERR_WRONGUSAGE;  // anim frames belong to the anim library
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
-  return SelectBrushTarget(L, id, mode, 0, 0);
+  if (type == VL_OBJ_BGPIC) {
+    vlBGPic* pic = nullptr;
+    if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
+    return SelectTarget(L, VL_OBJ_BGPIC, id, pic, mode, 0, 0, 0);
+  }
+  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM) return ERR_WRONGUSAGE;
+  return SelectDrawTarget(L, static_cast<uint32_t>(type), id, mode, vl::OptIntArg(L, 3, 0), 0, 0);
 }
 
 }  // namespace
@@ -132,4 +298,19 @@ int CmdSetAlphaIntensity(vlVMState* L) {
   if (level < -1 || level > 255) return ERR_WRONGUSAGE;
   SetRuntimeOption(L, 6, static_cast<uint32_t>(static_cast<int32_t>(level)), 0u);
   return 0;
+}
+
+namespace {
+
+// SelectBGPic with a mode other than its own: the BGPic's picture, mask or
+// alpha channel becomes the target.
+int SelectBGPicPlaneHook(vlVMState* L, uint32_t type, vlBGPic* pic, int32_t mode, int32_t frame) {
+  return SelectTarget(L, type, {}, pic, static_cast<uint32_t>(mode), frame, 0, 0);
+}
+
+}  // namespace
+
+void InstallBrushSelectHooks() {
+  gLayerHooks.selectDrawTarget = SelectBGPicPlaneHook;
+  SetSelectLayerHandler(SelectLayerHandler);
 }

@@ -1,0 +1,191 @@
+// Drawing into anim frames, BGPic planes and layers, and brushes converted
+// from anims, sprites and text objects.
+#include "tests/display/core/display_fixture.h"
+
+#include "display/graphics_library/graphics_library.h"
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "objects/anims/anim.h"
+#include "objects/brushes/brush.h"
+#include "objects/sprites/sprite.h"
+#include "text/fonts/bitmap_font.h"
+#include "text/text_library.h"
+#include "text/text_objects.h"
+#include "vm/constants.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+uint32_t Pixel(vlBitmap* b, int x, int y) { return ReadBitmapPixel(b, x, y, 0) & 0xFFFFFF; }
+uint32_t Bit(vlBitmap* m, int x, int y) { return ReadBitmapPixel(m, x, y, 1); }
+
+class BrushTargets : public vltest::DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenAnimLib(L), 0);
+    ASSERT_EQ(OpenSpriteLib(L), 0);
+    ASSERT_EQ(OpenLayersLib(L), 0);
+    ASSERT_EQ(OpenGraphicsLib(L), 0);  // keeps the mask mode and alpha intensity
+    ASSERT_EQ(OpenTextLib(L), 0);
+    ASSERT_EQ(InitDefaultFont(), 0);
+    ASSERT_EQ(Run(".table 0 { width = 64, height = 48, color = 0 }\n.call base=1 createdisplay 1 r0\n"
+                  ".call opendisplay 1"),
+              0);
+    d_ = GetDisplayByNumber(1);
+    // Anim 1: three 4x4 frames, red, green and blue; brush 2: 2x2 yellow.
+    ASSERT_EQ(Run(".call createbrush 1 12 4 16711680\n.call createbrush 2 2 2 16776960"), 0);
+    FillBitmapRect(Brush(1)->bitmap, 4, 0, 4, 4, 0xFF00FF00u);
+    FillBitmapRect(Brush(1)->bitmap, 8, 0, 4, 4, 0xFF0000FFu);
+    ASSERT_EQ(Run(".call createanim 1 1 4 4 3 3"), 0);
+    anim_ = Anim(1);
+    ASSERT_NE(anim_, nullptr);
+  }
+  void TearDown() override {
+    if (started_) {
+      ShutdownLayerSystem(L);
+      FreeTextLibrary(L);
+      FreeSpriteLibrary(L);
+      FreeAnimLibrary(L);
+      FreeBrushLib(L);
+      FreeGraphicsObjects(L);
+    }
+    DisplayTest::TearDown();
+  }
+  vlBrush* Brush(int n) {
+    vlBrush* b = nullptr;
+    return GetBrushByID(L, {n, nullptr}, &b, VL_BRUSH_HARDWAREOK) == 0 ? b : nullptr;
+  }
+  vlAnim* Anim(int n) {
+    vlAnim* a = nullptr;
+    return GetAnimByID(L, {n, nullptr}, &a, VL_ANIM_NOLAYERCOPY) == 0 ? a : nullptr;
+  }
+  // Every pixel (and mask bit) of the brush equals the frame's.
+  void ExpectSamePicture(vlBrush* b, vlBitmap* bitmap, vlBitmap* mask, int w, int h) {
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->width, w);
+    ASSERT_EQ(b->height, h);
+    ASSERT_EQ(b->mask != nullptr, mask != nullptr);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        EXPECT_EQ(Pixel(b->bitmap, x, y), Pixel(bitmap, x, y)) << x << "," << y;
+        if (mask) EXPECT_EQ(Bit(b->mask, x, y), Bit(mask, x, y)) << x << "," << y;
+      }
+  }
+  vlDisplay* d_ = nullptr;
+  vlAnim* anim_ = nullptr;
+};
+
+TEST_F(BrushTargets, DrawingIntoAnAnimFrame) {
+  ASSERT_EQ(Run(".call selectanim 1 2\n.call displaybrush 2 1 1"), 0);
+  EXPECT_EQ(d_->outputType, uint32_t{VL_OUTPUT_BRUSH});
+  EXPECT_TRUE(IsActiveAnim(anim_));
+  EXPECT_EQ(Run(".call selectanim 1 2"), 0);  // already the target
+  EXPECT_EQ(Run(".call freeanim 1"), kErrActiveAnim);
+  ASSERT_EQ(Run(".call endselect"), 0);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) {
+      const bool drawn = x >= 1 && x <= 2 && y >= 1 && y <= 2;
+      EXPECT_EQ(Pixel(anim_->bitmaps[1], x, y), drawn ? 0xFFFF00u : 0x00FF00u) << x << "," << y;
+      EXPECT_EQ(Pixel(anim_->bitmaps[0], x, y), 0xFF0000u);
+      EXPECT_EQ(Pixel(anim_->bitmaps[2], x, y), 0x0000FFu);
+    }
+  EXPECT_EQ(WindowPixel(d_, 1, 1), 0u);
+  EXPECT_EQ(d_->outputType, uint32_t{VL_OUTPUT_DISPLAY});
+
+  EXPECT_EQ(Run(".call selectanim 1 4"), ERR_ANIMFRAME);
+  EXPECT_EQ(Run(".call selectanim 1 0"), ERR_ANIMFRAME);
+  EXPECT_EQ(Run(".call selectanim 9 1"), kErrFindAnim);
+  EXPECT_EQ(d_->outputType, uint32_t{VL_OUTPUT_DISPLAY});
+}
+
+TEST_F(BrushTargets, AnimFrameMaskAndAlphaChannel) {
+  EXPECT_EQ(Run(".call selectmask 1 4"), ERR_MISSINGPARAMTR);
+  EXPECT_EQ(Run(".call selectmask 1 4 5"), ERR_ANIMFRAME);
+  // Drawn pixels clear the mask bits (MASKINVISIBLE); the new mask starts
+  // with every bit set.
+  const char* text;
+  double invisible = -1;
+  ASSERT_TRUE(vl::FindConstant(L, "MASKINVISIBLE", &text, &invisible));
+  ASSERT_EQ(invisible, 1);
+  ASSERT_EQ(Run(".call setmaskmode 1\n.call selectmask 1 4 3\n.call displaybrush 2 2 0\n.call endselect\n"
+                ".call setmaskmode 0"),
+            0);
+  ASSERT_NE(anim_->masks, nullptr);
+  ASSERT_NE(anim_->masks[2], nullptr);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(Bit(anim_->masks[2], x, y), (x >= 2 && y < 2) ? 0u : 1u) << x << "," << y;
+  EXPECT_EQ(Pixel(anim_->bitmaps[2], 2, 0), 0x0000FFu);  // the colour stays
+  EXPECT_EQ(anim_->masks[0], nullptr);
+
+  ASSERT_EQ(Run(".call setalphaintensity 100\n.call selectalphachannel 1 4 1\n.call displaybrush 2 0 0\n"
+                ".call endselect\n.call setalphaintensity -1"),
+            0);
+  ASSERT_NE(anim_->alphas, nullptr);
+  ASSERT_NE(anim_->alphas[0], nullptr);
+  auto* plane = static_cast<vlPlane*>(anim_->alphas[0]->handle);
+  EXPECT_EQ(plane->pixels[0], 100);
+  EXPECT_EQ(plane->pixels[3], 255);
+}
+
+TEST_F(BrushTargets, BGPicMaskAndAlphaChannel) {
+  ASSERT_EQ(Run(".call createbgpic 5 6 4 255"), 0);
+  vlBGPic* pic = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {5, nullptr}, &pic, 0), 0);
+  ASSERT_EQ(Run(".call setmaskmode 1\n.call selectbgpic 5 28\n.call displaybrush 2 4 2\n.call endselect\n"
+                ".call setmaskmode 0"),
+            0);
+  ASSERT_NE(pic->curMask, nullptr);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(Bit(pic->curMask, x, y), (x >= 4 && y >= 2) ? 0u : 1u) << x << "," << y;
+  EXPECT_EQ(Pixel(pic->curBitmap, 4, 2), 0x0000FFu);
+  // The alpha channel replaces the mask.
+  ASSERT_EQ(Run(".call setalphaintensity 7\n.call selectalphachannel 5 1\n.call displaybrush 2 0 0\n"
+                ".call endselect\n.call setalphaintensity -1"),
+            0);
+  EXPECT_EQ(pic->curMask, nullptr);
+  ASSERT_NE(pic->curAlpha, nullptr);
+  auto* plane = static_cast<vlPlane*>(pic->curAlpha->handle);
+  EXPECT_EQ(plane->pixels[0], 7);
+  EXPECT_EQ(plane->pixels[2], 255);
+  // The BGPic a display shows cannot be drawn into this way.
+  EXPECT_EQ(Run(".call selectbgpic nil 28"), ERR_SELECTBGPIC2);
+  EXPECT_EQ(Run(".call selectbgpic 5 29"), ERR_WRONGUSAGE);
+  EXPECT_EQ(d_->outputType, uint32_t{VL_OUTPUT_DISPLAY});
+}
+
+TEST_F(BrushTargets, DrawingIntoALayer) {
+  ASSERT_EQ(Run(".call enablelayers\n.call createbrush 3 6 6 255\n.call displaybrush 3 0 0\n"
+                ".call selectlayer 1\n.call displaybrush 2 1 1\n.call endselect"),
+            0);
+  RefreshDisplayObject(L, d_, 0);
+  EXPECT_EQ(WindowPixel(d_, 1, 1), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d_, 0, 0), 0x0000FFu);
+  // The layer drew into its own picture: the brush is unchanged.
+  EXPECT_EQ(Pixel(Brush(3)->bitmap, 1, 1), 0x0000FFu);
+}
+
+TEST_F(BrushTargets, ConversionsFromAnimsSpritesAndTextObjects) {
+  ASSERT_EQ(Run(".call converttobrush 4 1 5 2"), 0);
+  ExpectSamePicture(Brush(5), anim_->bitmaps[1], nullptr, 4, 4);
+  EXPECT_EQ(Run(".call converttobrush 4 1 6 4"), ERR_ANIMFRAME);
+  EXPECT_EQ(Run(".call converttobrush 4 1 6 0"), ERR_ANIMFRAME);
+  EXPECT_EQ(Run(".call converttobrush 4 9 6 1"), kErrFindAnim);
+
+  ASSERT_EQ(Run(".call createsprite 1 4 1\n.call converttobrush 32 1 6 3"), 0);
+  ExpectSamePicture(Brush(6), anim_->bitmaps[2], nullptr, 4, 4);
+  EXPECT_EQ(Run(".call converttobrush 32 1 7 4"), ERR_ANIMFRAME);
+  EXPECT_EQ(Run(".call converttobrush 32 2 7 1"), 1219);  // no such sprite
+
+  ASSERT_EQ(Run(".call setfontcolor 65280\n.call createtextobject 1 \"Hi\"\n.call converttobrush 8 1 7"), 0);
+  vlTextObject* o = nullptr;
+  ASSERT_EQ(GetTextObjectByID(L, {1, nullptr}, &o, 0), 0);
+  ExpectSamePicture(Brush(7), o->bitmap, o->mask, o->width, o->height);
+  EXPECT_EQ(Run(".call converttobrush 8 2 8"), 1175);  // no such text object
+  EXPECT_EQ(Run(".call converttobrush 5 1 8"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Brush(8), nullptr);
+}
+
+}  // namespace
