@@ -352,12 +352,15 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   if (d->nestedSelect) {
     vlCurrentOutput = d->savedOutput;
     d->selectBitmap = d->savedSelectBitmap;
+    d->savedSelectBitmap = nullptr;  // the double buffer owns it, not the display
     d->selectWords[0] = d->selectWords[1] = 0;
     d->outputType = VL_OUTPUT_BRUSH;
     d->doubleBuffer = 1;
     d->hardwareDoubleBuffer = d->savedHardwareDoubleBuffer;
     d->nestedSelect = 0;
     d->savedHardwareDoubleBuffer = 0;
+    // The cursor and margins return to the double buffer's.
+    RestoreFromSelectMode(d);
     return;
   }
   d->selectBitmap = nullptr;

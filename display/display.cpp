@@ -211,6 +211,7 @@ vlDisplay* GetDisplayByWindow(const void* handle) {
 }
 
 void FreeDisplayResources(vlVMState* L, vlDisplay* d, int keepBGPic) {
+  if (d->doubleBuffer || d->nestedSelect) gLayerHooks.stopDoubleBuffer(L, d);
   if (d->ownBGPic && !keepBGPic && d->bgpic) {
     vlBGPic* pic = d->bgpic;
     d->bgpic = nullptr;

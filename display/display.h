@@ -249,6 +249,12 @@ struct vlDisplay {
   vlDisplay* ownerDisplay;
   char xServer[256];
 
+  // Double buffering: the picture that Flip shows, the back buffer that
+  // drawing goes into and the BGPic record that targets it.
+  vlBitmap* dbPicture;
+  vlBitmap* dbBack;
+  vlBGPic* dbBGPic;
+
   // Links.
   void* adapterHandle;  // the display adapter's handle, null when none
   vlX11Window* window;  // the platform window record

@@ -122,6 +122,7 @@ int CmdCloseDisplay(vlVMState* L) {
   if (d->hardwareDoubleBuffer || d->savedHardwareDoubleBuffer ||
       (Current() && (Current()->hardwareDoubleBuffer || Current()->savedHardwareDoubleBuffer)))
     return 1525;  // "Please end hardware double buffering first!"
+  if (d->doubleBuffer || d->nestedSelect) gLayerHooks.stopDoubleBuffer(L, d);
   return ClosePlatformWindow(L, d, nullptr, VL_CLOSEWIN_FREEBACKDROP);
 }
 

@@ -93,6 +93,8 @@ int SelectDrawTarget(vlVMState* state, uint32_t type, vlObjectId id, uint32_t mo
 void InstallBrushSelectHooks();
 // Registers brushes as layer sources and the display routine's hooks.
 void InstallBrushDisplayHooks();
+// Lets closing displays and starting transitions end double buffering.
+void InstallDoubleBufferHooks();
 
 int OpenBrushLib(vlVMState* state);
 // GetAttribute and the planes clip regions and pointers are made from.

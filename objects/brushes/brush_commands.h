@@ -26,7 +26,8 @@ void ReplaceBrushPlanes(vlBrush* brush, vlBitmap* bitmap, vlBitmap* mask, vlBitm
 #define VL_BRUSH_CREATE_COMMANDS(X)                                                                   \
   X(CopyBrush) X(ConvertToBrush) X(GetBrushLink) X(CreateBorderBrush) X(CreateShadowBrush)            \
   X(GrabDesktop) X(RGBArrayToBrush) X(CreateGradientBrush) X(CreateTexturedBrush) X(SelectBrush)       \
-  X(SelectMask) X(SelectAlphaChannel) X(SetMaskMode) X(SetAlphaIntensity)
+  X(SelectMask) X(SelectAlphaChannel) X(SetMaskMode) X(SetAlphaIntensity) X(BeginDoubleBuffer)          \
+  X(EndDoubleBuffer) X(Flip)
 
 #define VL_DECLARE_BRUSH_COMMAND(name) int Cmd##name(vlVMState* state);
 VL_BRUSH_EFFECT_COMMANDS(VL_DECLARE_BRUSH_COMMAND)

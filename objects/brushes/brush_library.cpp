@@ -344,6 +344,7 @@ int OpenBrushLib(vlVMState* L) {
   InstallBrushGraphicsHooks();
   InstallBrushDisplayHooks();
   InstallBrushSelectHooks();
+  InstallDoubleBufferHooks();
   if (int status = RegisterLibrary(kBrushCommands, "brush")) return status;
   return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBrushList));
 }

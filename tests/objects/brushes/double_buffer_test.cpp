@@ -1,0 +1,127 @@
+// Double buffering: drawing reaches the window only at Flip, which then
+// shows exactly the back buffer; the refusals; EndDoubleBuffer and closing
+// the display bring normal drawing back.
+#include "tests/display/core/display_fixture.h"
+
+#include "display/graphics_library/graphics_library.h"
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "objects/brushes/brush.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+class DoubleBufferTest : public vltest::DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenLayersLib(L), 0);
+    ASSERT_EQ(OpenGraphicsLib(L), 0);
+    // A blue display; brush 2 is red, brush 3 green.
+    ASSERT_EQ(Run(".table 0 { width = 64, height = 48, color = 255 }\n.call base=1 createdisplay 1 r0\n"
+                  ".call opendisplay 1\n.call createbrush 2 4 4 16711680\n.call createbrush 3 1 1 65280"),
+              0);
+    d_ = GetDisplayByNumber(1);
+  }
+  void TearDown() override {
+    if (started_) {
+      ShutdownLayerSystem(L);
+      FreeBrushLib(L);
+      FreeGraphicsObjects(L);
+    }
+    DisplayTest::TearDown();
+  }
+  // The window's pixels of a rectangle against the back buffer's.
+  int Mismatches(int x, int y, int w, int h) {
+    XSync(d_->window->display, False);
+    XImage* image = XGetImage(probe_, d_->window->window, x, y, w, h, AllPlanes, ZPixmap);
+    if (!image) return -1;
+    int bad = 0;
+    for (int j = 0; j < h; j++)
+      for (int i = 0; i < w; i++)
+        if ((XGetPixel(image, i, j) & 0xFFFFFF) != (ReadBitmapPixel(d_->dbBack, x + i, y + j, 0) & 0xFFFFFF)) bad++;
+    XDestroyImage(image);
+    return bad;
+  }
+  vlDisplay* d_ = nullptr;
+};
+
+TEST_F(DoubleBufferTest, DrawingWaitsForFlip) {
+  ASSERT_EQ(Run(".call begindoublebuffer\n.call displaybrush 2 3 3\n.call displaybrush 2 40 30"), 0);
+  ASSERT_NE(d_->dbBack, nullptr);
+  EXPECT_EQ(ReadBitmapPixel(d_->dbBack, 4, 4, 0) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 4, 4), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d_, 41, 31), 0x0000FFu);
+  ASSERT_EQ(Run(".call flip"), 0);
+  EXPECT_EQ(Mismatches(3, 3, 4, 4), 0);
+  EXPECT_EQ(Mismatches(40, 30, 4, 4), 0);
+  EXPECT_EQ(WindowPixel(d_, 4, 4), 0xFF0000u);
+  // Only the changed rectangles are sent: the rest still shows the window.
+  EXPECT_EQ(WindowPixel(d_, 20, 20), 0x0000FFu);
+  // The next frame starts from what the back buffer holds.
+  ASSERT_EQ(Run(".call displaybrush 3 4 4"), 0);
+  EXPECT_EQ(WindowPixel(d_, 4, 4), 0xFF0000u);
+  ASSERT_EQ(Run(".call flip 0"), 0);
+  EXPECT_EQ(WindowPixel(d_, 4, 4), 0x00FF00u);
+  EXPECT_EQ(Mismatches(3, 3, 4, 4), 0);
+}
+
+TEST_F(DoubleBufferTest, FullDirtyListFlipsTheWholeBuffer) {
+  std::string script = ".call begindoublebuffer\n";
+  for (int i = 0; i < 1025; i++)
+    script += ".call displaybrush 3 " + std::to_string(i % 32) + " " + std::to_string(i / 32) + "\n";
+  ASSERT_EQ(Run(script), 0);
+  EXPECT_EQ(d_->dirty.count, d_->dirty.capacity);
+  ASSERT_EQ(Run(".call flip"), 0);
+  // Undrawn parts of the black back buffer reach the window too.
+  EXPECT_EQ(Mismatches(0, 0, 64, 48), 0);
+  EXPECT_EQ(WindowPixel(d_, 60, 40), 0u);
+  EXPECT_EQ(d_->dirty.count, 0);
+}
+
+TEST_F(DoubleBufferTest, Refusals) {
+  EXPECT_EQ(Run(".call flip"), ERR_NODOUBLEBUFFER);
+  EXPECT_EQ(Run(".call enddoublebuffer"), ERR_NODOUBLEBUFFER);
+  ASSERT_EQ(Run(".call selectbrush 2"), 0);
+  EXPECT_EQ(Run(".call begindoublebuffer"), ERR_SELECTBRUSH);
+  ASSERT_EQ(Run(".call endselect\n.call enablelayers"), 0);
+  EXPECT_EQ(Run(".call begindoublebuffer"), ERR_LAYERSOFF);
+  ASSERT_EQ(Run(".call disablelayers\n.call begindoublebuffer"), 0);
+  EXPECT_EQ(Run(".call begindoublebuffer"), ERR_ENDDOUBLEBUFFER);
+  EXPECT_EQ(Run(".call beginrefresh 1"), ERR_ENDDOUBLEBUFFER);
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+  ASSERT_EQ(Run(".call beginrefresh 1"), 0);
+  EXPECT_EQ(Run(".call begindoublebuffer"), ERR_BEGINREFRESH);
+  ASSERT_EQ(Run(".call endrefresh"), 0);
+  EXPECT_EQ(d_->doubleBuffer, 0u);
+}
+
+TEST_F(DoubleBufferTest, EndRestoresNormalDrawing) {
+  ASSERT_EQ(Run(".call begindoublebuffer\n.call displaybrush 2 10 10"), 0);
+  // A brush selected meanwhile suspends double buffering until it ends.
+  ASSERT_EQ(Run(".call createbrush 4 8 8 0\n.call selectbrush 4\n.call displaybrush 3 1 1"), 0);
+  EXPECT_EQ(Run(".call flip"), ERR_NODOUBLEBUFFER);
+  ASSERT_EQ(Run(".call endselect\n.call displaybrush 3 20 20"), 0);
+  EXPECT_EQ(d_->selectEntered, 0);  // cursor and margins restored
+  EXPECT_EQ(ReadBitmapPixel(d_->dbBack, 20, 20, 0) & 0xFFFFFF, 0x00FF00u);
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+  EXPECT_EQ(d_->outputType, uint32_t{VL_OUTPUT_DISPLAY});
+  EXPECT_EQ(vlCurrentOutput, d_->bgpic);
+  EXPECT_EQ(d_->dbBack, nullptr);
+  // Drawing goes straight to the window again.
+  ASSERT_EQ(Run(".call displaybrush 2 50 5"), 0);
+  EXPECT_EQ(WindowPixel(d_, 51, 6), 0xFF0000u);
+  // A selection still open when double buffering ends is left first.
+  ASSERT_EQ(Run(".call begindoublebuffer\n.call selectbrush 4\n.call enddoublebuffer"), 0);
+  EXPECT_EQ(d_->doubleBuffer, 0u);
+  EXPECT_EQ(d_->nestedSelect, 0u);
+  EXPECT_EQ(d_->outputType, uint32_t{VL_OUTPUT_DISPLAY});
+  // Closing the display ends double buffering.
+  ASSERT_EQ(Run(".call begindoublebuffer\n.call closedisplay 1"), 0);
+  EXPECT_EQ(d_->doubleBuffer, 0u);
+  EXPECT_EQ(d_->dbBGPic, nullptr);
+}
+
+}  // namespace
