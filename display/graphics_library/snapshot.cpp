@@ -21,8 +21,8 @@ enum : int32_t { kSnapWindow = 0, kSnapDisplay = 1, kSnapDesktop = 2 };
 
 // The display's picture with its layers and sprites, as the screen shows it.
 int RenderDisplay(vlVMState* L, vlDisplay* d, vlBitmap** out) {
-  if (d->doubleBuffer && d->back) {
-    *out = nullptr;  // the back buffer is saved as it is
+  if (d->doubleBuffer && d->dbBack) {
+    *out = nullptr;  // the double buffer's back buffer is saved as it is
     return 0;
   }
   vlBGPic* pic = d->bgpic;
@@ -57,7 +57,7 @@ int CmdSaveSnapshot(vlVMState* L) {
     case kSnapDisplay: {
       if (int s = RenderDisplay(L, d, &picture)) return s;
       if (!picture) {
-        picture = d->back;
+        picture = d->dbBack;
         owned = false;
       }
       width = d->bgpic ? d->bgpic->width : d->width;

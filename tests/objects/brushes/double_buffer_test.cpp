@@ -9,6 +9,11 @@
 #include "objects/brushes/brush.h"
 #include "vm/error_codes.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
 namespace {
 
 class DoubleBufferTest : public vltest::DisplayTest {
@@ -66,6 +71,16 @@ TEST_F(DoubleBufferTest, DrawingWaitsForFlip) {
   ASSERT_EQ(Run(".call flip 0"), 0);
   EXPECT_EQ(WindowPixel(d_, 4, 4), 0x00FF00u);
   EXPECT_EQ(Mismatches(3, 3, 4, 4), 0);
+  // A snapshot of the display is the back buffer, not the window.
+  ASSERT_EQ(Run(".call displaybrush 2 30 10"), 0);
+  const std::string bmp = testing::TempDir() + std::to_string(getpid()) + "db.bmp";
+  ASSERT_EQ(Run(".call savesnapshot \"" + bmp + "\" 1\n.call loadbrush 9 \"" + bmp + "\""), 0);
+  std::remove(bmp.c_str());
+  vlBrush* shot = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {9, nullptr}, &shot, 0), 0);
+  EXPECT_EQ(ReadBitmapPixel(shot->bitmap, 31, 11, 0) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(ReadBitmapPixel(shot->bitmap, 20, 20, 0) & 0xFFFFFF, 0u);
+  EXPECT_EQ(WindowPixel(d_, 31, 11), 0x0000FFu);
 }
 
 TEST_F(DoubleBufferTest, FullDirtyListFlipsTheWholeBuffer) {
