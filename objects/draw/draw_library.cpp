@@ -85,6 +85,11 @@ int CmdBox(vlVMState* L) {
     if (int status = ReadShapeTags(L, 7, w, h, 0, &tags)) return status;
   }
   for (int32_t& c : corners) c = c < 0 ? 0 : c > 100 ? 100 : c;
+  if (gShapeAsPath) {
+    const double levels[4] = {double(corners[0]), double(corners[1]), double(corners[2]), double(corners[3])};
+    return gShapeAsPath(L, VL_SHAPE_BOX, x, y, color, vl::GetTypeAt(L, 6) == VL_TTABLE ? 6 : 7, w, h, 0, 0, 0,
+                        levels);
+  }
   return DrawBoxShape(L, 0, GetDrawState(), x, y, w, h, color, corners, &tags, nullptr);
 }
 
@@ -95,6 +100,7 @@ int CmdEllipse(vlVMState* L) {
   if (rx < 1 || ry < 1) return ERR_WRONGUSAGE;
   vlShapeTags tags;
   if (int status = ReadShapeTags(L, 6, 2 * rx + 1, 2 * ry + 1, 0, &tags)) return status;
+  if (gShapeAsPath) return gShapeAsPath(L, VL_SHAPE_ELLIPSE, x, y, Color(L, 5), 6, rx, ry, 0, 0, 0, nullptr);
   return DrawEllipseShape(L, 0, GetDrawState(), VL_SHAPE_ELLIPSE, x, y, rx, ry, Color(L, 5), &tags, nullptr);
 }
 
@@ -105,6 +111,7 @@ int CmdCircle(vlVMState* L) {
   vlShapeTags tags;
   // A table's "rotate" is not read; a number in that place still turns.
   if (int status = ReadShapeTags(L, 5, 2 * r + 1, 2 * r + 1, 8, &tags)) return status;
+  if (gShapeAsPath) return gShapeAsPath(L, VL_SHAPE_CIRCLE, x, y, Color(L, 4), 5, r, 0, 0, 0, 0, nullptr);
   return DrawEllipseShape(L, 0, GetDrawState(), VL_SHAPE_CIRCLE, x, y, r, r, Color(L, 4), &tags, nullptr);
 }
 
@@ -125,6 +132,9 @@ int CmdArc(vlVMState* L) {
     if (int status = ReadShapeTags(L, 9, 2 * rx + 1, 2 * ry + 1, 0, &tags)) return status;
   }
   if (start == end) return 0;
+  if (gShapeAsPath)
+    return gShapeAsPath(L, VL_SHAPE_ARC, x, y, Color(L, 7), vl::GetTypeAt(L, 8) == VL_TTABLE ? 8 : 9, rx, ry, start,
+                        end, clockwise, nullptr);
   return DrawArcShape(L, 0, GetDrawState(), x, y, rx, ry, start, end, clockwise, Color(L, 7), &tags, nullptr);
 }
 
@@ -200,6 +210,9 @@ int CmdPolygon(vlVMState* L) {
   vlShapeTags tags;
   const int32_t w = static_cast<int32_t>(rMaxX - rMinX) + 1, h = static_cast<int32_t>(rMaxY - rMinY) + 1;
   if (int status = ReadShapeTags(L, 6, w, h, 0, &tags)) return status;
+  if (gShapeAsPath)
+    return gShapeAsPath(L, VL_SHAPE_POLYGON, x + static_cast<int32_t>(minX), y + static_cast<int32_t>(minY),
+                        Color(L, 5), 6, static_cast<double>(n), 0, 0, 0, 0, v.data());
   return DrawPolygonShape(L, 0, GetDrawState(), x + static_cast<int32_t>(minX), y + static_cast<int32_t>(minY),
                           v.data(), static_cast<int32_t>(n), Color(L, 5), &tags, nullptr);
 }

@@ -15,6 +15,8 @@ int32_t* gIntPoints[3];
 
 }  // namespace
 
+vlShapeAsPathFn gShapeAsPath = nullptr;
+
 vlDrawState* GetDrawState() { return &gState; }
 
 void ResetDrawState(vlDrawState* s) {

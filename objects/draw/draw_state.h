@@ -37,6 +37,12 @@ struct vlDrawState {
   int32_t textureX, textureY;
 };
 
+// Set by the vectorgraphics library while path use is forced: Box, Circle,
+// Ellipse, Arc and Polygon hand their values to it instead of rendering.
+using vlShapeAsPathFn = int (*)(vlVMState* state, int32_t kind, int32_t x, int32_t y, uint32_t color, int tagIndex,
+                                double a, double b, double c, double d, uint32_t e, const double* array);
+extern vlShapeAsPathFn gShapeAsPath;
+
 vlDrawState* GetDrawState();
 void ResetDrawState(vlDrawState* state);
 void NormalizeDrawState(vlDrawState* state);

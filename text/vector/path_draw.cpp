@@ -15,6 +15,7 @@
 #include "graphics/blit.h"
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
+#include "objects/draw/draw_target.h"
 #include "platform/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"
@@ -37,6 +38,10 @@ void GetPathDrawStyle(vlPathDrawStyle* out) {
   out->shadowSize = d->shadowSize;
   out->shadowDirection = static_cast<int32_t>(d->shadowDirection);
   out->shadowColor = d->shadowColor;
+  out->gradient = d->gradient;
+  out->textureBrush = d->textureBrush;
+  out->textureX = d->textureX;
+  out->textureY = d->textureY;
 }
 
 void ClampCornerLevels(int32_t levels[4]) {
@@ -99,6 +104,37 @@ vlBitmap* PlaneFrom(const std::vector<uint8_t>& bytes, int32_t w, int32_t h) {
   const auto rb = static_cast<int32_t>(QueryBitmap(plane, 1));
   for (int32_t y = 0; y < h; ++y) std::memcpy(px + static_cast<size_t>(y) * rb, &bytes[static_cast<size_t>(y) * w], w);
   return plane;
+}
+
+// Gradient or texture pixels (ARGB) over the fill's box; empty without a
+// pattern fill. 0 or an error code.
+int RenderFillPattern(vlVMState* L, const vlPathDrawStyle& st, int32_t w, int32_t h, std::vector<uint32_t>* out) {
+  out->clear();
+  if (st.fillStyle != VL_FILLGRADIENT && st.fillStyle != VL_FILLTEXTURE) return 0;
+  vlBitmap* pic = NewBitmap(w, h, 0, nullptr);
+  if (!pic) return ERR_BITMAP;
+  int status;
+  if (st.fillStyle == VL_FILLGRADIENT) {
+    status = DrawGradient(pic, 0, 0, w, h, &st.gradient);
+  } else {
+    vlDrawState d{};
+    d.textureBrush = st.textureBrush;
+    d.textureX = st.textureX;
+    d.textureY = st.textureY;
+    bool empty = false;
+    status = FillWithTextureBrush(L, d, nullptr, pic, 0, 0, w, h, &empty);
+  }
+  uint32_t* argb = status ? nullptr : ReadBitmapARGB(pic, 0, 0, w, h, 0);
+  DeleteBitmap(pic);
+  if (status) return status;
+  if (!argb) return ERR_MEM;
+  try {
+    out->assign(argb, argb + static_cast<size_t>(w) * h);
+  } catch (...) {
+    status = ERR_MEM;
+  }
+  delete[] argb;
+  return status;
 }
 
 int32_t RoundSize(double v) { return vl::DoubleToInt32(std::floor(v + 0.5)); }
@@ -170,6 +206,9 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   }
   // The fill's place inside the outer box.
   const int32_t sx = RoundSize(box[0] - outer[0]), sy = RoundSize(box[1] - outer[1]);
+  std::vector<uint32_t> pattern;
+  if (fill)
+    if (int status = RenderFillPattern(L, st, fw, fh, &pattern)) return status;
 
   // Shadow margins and offset.
   int32_t dx = 0, dy = 0;
@@ -195,11 +234,13 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     const uint32_t e = edge ? ring.At(px, py) * Opacity(st.edgeColor) / 255 : 0;
     // The fill over the edge ring.
     const uint32_t cover = f + e * (255 - f) / 255;
-    uint32_t rgb = s->color;
+    uint32_t fillRGB = s->color;
+    if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(py - sy) * fw + (px - sx)];
+    uint32_t rgb = fillRGB;
     if (edge && cover) {
       rgb = 0;
       for (int k = 0; k < 24; k += 8) {
-        const uint32_t fc = (s->color >> k) & 255, ec = (st.edgeColor >> k) & 255;
+        const uint32_t fc = (fillRGB >> k) & 255, ec = (st.edgeColor >> k) & 255;
         rgb |= ((fc * f + ec * e * (255 - f) / 255) / cover) << k;
       }
     }

@@ -22,6 +22,9 @@ struct vlPathDrawStyle {
   int32_t shadowSize;
   int32_t shadowDirection;  // 0..7 from north clockwise
   uint32_t shadowColor;
+  vlGradientDesc gradient;  // fill style 2
+  vlObjectId textureBrush;  // fill style 3
+  int32_t textureX, textureY;
 };
 
 

@@ -375,6 +375,7 @@ int CmdNormalizePath(vlVMState* L) {
 int CmdForcePathUse(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   gForcePathUse = FlagArg(L, 1, 0);
+  gShapeAsPath = gForcePathUse ? DrawShapeAsPath : nullptr;
   return 0;
 }
 
@@ -650,6 +651,7 @@ int OpenVectorGraphicsLib(vlVMState* L) {
   gEngine = &gBuiltin;
   gLine = {};
   gForcePathUse = 0;
+  gShapeAsPath = nullptr;
   int top = vl::GetStackTop(L);
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kVectorCommands, 0);

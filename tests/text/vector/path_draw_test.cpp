@@ -13,6 +13,7 @@
 #include "graphics/bitmap.h"
 #include "text/text_library.h"
 #include "objects/draw/draw_state.h"
+#include "graphics/gradient_render.h"
 #include "text/vector/path_draw.h"
 #include "text/vector/vector_library.h"
 #include "vm/error_codes.h"
@@ -249,6 +250,72 @@ TEST_F(PathDraw, DrawLibraryShapes) {
   // The temporary paths are gone.
   vlPath* p;
   EXPECT_NE(GetPathByID({0, nullptr}, &p), 0);
+}
+
+
+TEST_F(PathDraw, GradientFillIsTheGradientMaskedByThePlainFill) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  const std::vector<Pt> poly = {{0, 0}, {37.3, 5.6}, {30.2, 29.7}, {12.9, 21.35}};
+  PolygonPath(poly);
+  vlPathPictures plain{};
+  ASSERT_EQ(Render(&plain), 0);
+  vlDrawState* ds = GetDrawState();
+  ds->fillStyle = VL_FILLGRADIENT;
+  ds->gradient.type = VL_GRADIENT_LINEAR;
+  ds->gradient.startColor = 0x102030;
+  ds->gradient.endColor = 0xF0E0D0;
+  ds->gradient.angle = 30;
+  vlPathPictures grad{};
+  ASSERT_EQ(Render(&grad), 0);
+  ASSERT_EQ(grad.width, plain.width);
+  ASSERT_EQ(grad.height, plain.height);
+  vlBitmap* ref = NewBitmap(plain.width, plain.height, 0, nullptr);
+  ASSERT_NE(ref, nullptr);
+  ASSERT_EQ(DrawGradient(ref, 0, 0, plain.width, plain.height, &ds->gradient), 0);
+  int inside = 0;
+  for (int y = 0; y < plain.height; ++y)
+    for (int x = 0; x < plain.width; ++x) {
+      ASSERT_EQ(AlphaAt(grad, x, y), AlphaAt(plain, x, y)) << x << "," << y;
+      if (!AlphaAt(plain, x, y)) continue;
+      ++inside;
+      ASSERT_EQ(ReadBitmapPixel(grad.picture, x, y, 0) & 0xFFFFFF, ReadBitmapPixel(ref, x, y, 0) & 0xFFFFFF)
+          << x << "," << y;
+    }
+  EXPECT_GT(inside, 300);
+  // The two ends of the gradient differ: the fill is not one colour.
+  EXPECT_NE(ReadBitmapPixel(grad.picture, 20, 15, 0), ReadBitmapPixel(grad.picture, 33, 8, 0));
+  DeleteBitmap(ref);
+  Free(&plain);
+  Free(&grad);
+}
+
+TEST_F(PathDraw, TextureFillWithoutBrushFails) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  PolygonPath({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+  GetDrawState()->fillStyle = VL_FILLTEXTURE;
+  GetDrawState()->textureBrush = {77, nullptr};
+  vlPathPictures p{};
+  EXPECT_EQ(Render(&p), ERR_FINDBRUSH);
+}
+
+TEST_F(PathDraw, ForcedPathUseDrawsTheLibraryShapesAsPaths) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenDrawLib(L), 0);
+  GetDrawState()->fillStyle = VL_FILLCOLOR;
+  ASSERT_EQ(Run(".call forcepathuse 1"), 0);
+  EXPECT_NE(gShapeAsPath, nullptr);
+  // Both place the box at x, y; the renderer's box is one pixel wider
+  // (2 rx + 1), the path's is 2 rx.
+  ASSERT_EQ(Run(".call ellipse 10 10 8 4 16777215"), 0);
+  EXPECT_EQ(WindowPixel(d, 18, 14), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 25, 14), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 26, 14), 0u);
+  EXPECT_EQ(WindowPixel(d, 10, 10), 0u);
+  ASSERT_EQ(Run(".call forcepathuse 0"), 0);
+  EXPECT_EQ(gShapeAsPath, nullptr);
+  ASSERT_EQ(Run(".call ellipse 60 60 8 4 255"), 0);
+  EXPECT_EQ(WindowPixel(d, 76, 64), 0x0000FFu);
 }
 
 }  // namespace
