@@ -10,6 +10,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
+#include "display/layers/layers.h"
 #include "graphics/picture_engines.h"
 #include "transitions/fx_engine.h"
 
@@ -20,7 +21,108 @@ const vlClipRegion* CurrentClip() {
   return d && d->bgpic ? static_cast<const vlClipRegion*>(d->bgpic->clipRegion) : nullptr;
 }
 
+int32_t WidthOf(vlBitmap* b) { return static_cast<int32_t>(QueryBitmap(b, 0)); }
+int32_t HeightOf(vlBitmap* b) { return static_cast<int32_t>(QueryBitmap(b, 14)); }
+
+bool Styled(const vlLayer* l) { return l->shadow.on || l->border.on || LayerHasFilters(l->filters); }
+
+// Makes the rectangle of a mask or alpha plane visible or invisible.
+void FillPlanes(vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y, int32_t w, int32_t h, bool visible) {
+  if (alpha) FillAlphaRect(alpha, x, y, w, h, visible ? 255 : 0);
+  else if (mask) FillMaskRect(mask, x, y, w, h, visible ? 0 : 1);
+}
+
 }  // namespace
+
+uint32_t FXHoldFlag(const vlFxContext* fx) {
+  return fx->replaying || fx->layerStyled || fx->backgroundTarget ? VL_FXB_NOSHOW : 0;
+}
+
+void BlitFXRect(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, vlBitmap* dstMask, vlBitmap* dstAlpha,
+                int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t dstW, int32_t dstH, int32_t clipW, int32_t clipH,
+                vlBitmap* srcMask, vlBitmap* srcAlpha, vlFxContext* fx, uint32_t flags) {
+  // A negative source origin is the caller's fault, not something to clip.
+  if (sx < 0 || sy < 0 || !dst) return;
+  ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &w, &h, clipW, clipH, dstW, dstH, 0);
+  if (w < 1 || h < 1) return;
+  const bool keepWork = flags & VL_FXB_KEEPWORK;
+  if (flags & VL_FXB_FILL) {
+    const bool visible = flags & VL_FXB_VISIBLE;
+    FillPlanes(dstMask, dstAlpha, dx, dy, w, h, visible);
+    if (!keepWork) FillPlanes(fx->workMask, fx->workAlpha, dx, dy, w, h, visible);
+  } else {
+    if (!src) return;
+    const bool combine = flags & VL_FXB_COMBINE;
+    if (dstMask && srcMask) {
+      CopyMaskRegion(srcMask, sx, sy, dstMask, dx, dy, w, h, combine ? 0 : 2, nullptr, 0);
+    } else if (dstAlpha && srcAlpha) {
+      CopyAlphaRectClipped(srcAlpha, sx, sy, dstAlpha, dx, dy, w, h, combine ? 1 : 0, 0);
+    } else if (dstAlpha && srcMask) {
+      if (!combine) FillAlphaRect(dstAlpha, dx, dy, w, h, 0);
+      CopyMaskRect(srcMask, sx, sy, dstAlpha, dx, dy, w, h, 255);
+    } else {
+      FillPlanes(dstMask, dstAlpha, dx, dy, w, h, true);
+    }
+    if (!keepWork) FillPlanes(fx->workMask, fx->workAlpha, dx, dy, w, h, true);
+    if (flags & VL_FXB_THROUGH) BlitThroughPlanes(src, srcMask, srcAlpha, sx, sy, dst, dx, dy, w, h);
+    else BltBitmap(src, sx, sy, dst, dx, dy, w, h);
+  }
+  if (!(flags & VL_FXB_NOSHOW) && fx->layer)
+    PresentFXRect(fx, dst, dx, dy, fx->x + dx, fx->y + dy, w, h, dstW, dstH, dstMask, dstAlpha, flags);
+}
+
+void BlitIntoLayer(vlFxContext* fx, vlBitmap* src, vlBitmap* srcMask, vlBitmap* srcAlpha, int32_t sx, int32_t sy,
+                   int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t flags) {
+  const int32_t cw = src ? WidthOf(src) : fx->width, ch = src ? HeightOf(src) : fx->height;
+  BlitFXRect(src, sx, sy, fx->layerImage, fx->layerMask, fx->layerAlpha, dx, dy, w, h, fx->width, fx->height, cw, ch,
+             srcMask, srcAlpha, fx, flags);
+}
+
+void PresentFXRect(vlFxContext* fx, vlBitmap* bitmap, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
+                   int32_t h, int32_t, int32_t, vlBitmap* mask, vlBitmap* alpha, uint32_t flags) {
+  vlDisplay* d = vlCurrentDisplay;
+  auto* l = static_cast<vlLayer*>(fx->layer);
+  if (!d || !d->bgpic || !d->back || !l) return;
+  vlLayerGeometry* g = l->geometry[2];
+  const bool styled = Styled(l);
+  vlRectXYWH r{dx, dy, w, h};
+  if (styled) {
+    // Shadow, border and moving filters reach beyond the rectangle and are
+    // made again from the working picture.
+    GetLayerOuterRect(fx->vm, l, g, &r.x, &r.y, &r.width, &r.height);
+    if (l->shadow.on) ReleaseLayerGeometryCaches(l);
+    if (LayerHasFilters(l->filters)) FreeLayerBitmaps(l);
+    if (!fx->noBorderFade) {
+      if (IsAlphaBlendingEffect(fx->effect)) {
+        l->shadowFade = l->borderFade = static_cast<uint32_t>(fx->blendLevel + 1);
+      } else {
+        int32_t level = fx->frameCount > 0 ? std::min(fx->frame, fx->frameCount) * 255 / fx->frameCount : 255;
+        if (fx->reverse) level = 255 - level;
+        l->borderFade = static_cast<uint32_t>(level + 1);
+      }
+    }
+  }
+  const int32_t ox = r.x, oy = r.y;
+  if (!ClipRectToSize(&r, d->bgpic->dispWidth, d->bgpic->dispHeight) || r.width < 1 || r.height < 1) return;
+  const bool direct = bitmap && !styled && !(flags & VL_FXB_FILL) && !g->clipRegion && !mask && !alpha &&
+                      !l->transparency && IsLayerUnobscured(d->bgpic, l);
+  if (direct) {
+    // Nothing lies over or in the layer: its picture goes straight out.
+    const int32_t bx = sx + (r.x - ox), by = sy + (r.y - oy);
+    const int32_t bw = std::min(r.width, WidthOf(bitmap) - bx), bh = std::min(r.height, HeightOf(bitmap) - by);
+    if (bx < 0 || by < 0 || bw < 1 || bh < 1) return;
+    BltBitmap(bitmap, bx, by, d->back, r.x, r.y, bw, bh);
+    if (!fx->scaledOutput) UpdateDisplayRect(bitmap, bx, by, d, r.x, r.y, bw, bh, 0);
+    return;
+  }
+  RedrawLayers(fx->vm, d, d->bgpic, d->back, r.x, r.y, r.width, r.height, 0);
+  if (!fx->scaledOutput || (flags & VL_FXB_PUSH)) UpdateDisplayRect(d->back, r.x, r.y, d, r.x, r.y, r.width, r.height, 0);
+}
+
+void PresentFXLayer(vlFxContext* fx, uint32_t flags) {
+  PresentFXRect(fx, fx->layerImage, 0, 0, fx->x, fx->y, fx->width, fx->height, fx->width, fx->height, fx->layerMask,
+                fx->layerAlpha, flags);
+}
 
 void ClipBlitFX(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
                 int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH) {
@@ -50,6 +152,14 @@ void DrawFXPart(vlFxContext* fx, vlBitmap* picture, vlBitmap* mask, vlBitmap* al
   w = std::min({w, fx->width - ox, picW - sx});
   h = std::min({h, fx->height - oy, picH - sy});
   if (w < 1 || h < 1) return;
+  if (fx->layered) {
+    // New strips arrive (or, hiding, go) in the layer's own picture; any
+    // other picture is put in as it is.
+    uint32_t flags = FXHoldFlag(fx);
+    if (picture == fx->source && fx->reverse) flags |= VL_FXB_FILL;
+    BlitIntoLayer(fx, picture, mask, alpha, sx, sy, ox, oy, w, h, flags);
+    return;
+  }
   SafeBlt(fx->vm, picture, sx, sy, fx->target, fx->x + ox, fx->y + oy, w, h, picW, picH, fx->destWidth,
           fx->destHeight, fx->blitFlags, mask, alpha, CurrentClip());
 }
@@ -65,6 +175,13 @@ void DrawNewLines(vlFxContext* fx, bool columns, int32_t first, int32_t last) {
 }
 
 void DrawOldStrip(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h) {
+  if (fx->layered && !fx->oldPicture) {
+    // Under a layer lies what the layer lets through: the strip goes
+    // (or, hiding, the layer's own picture comes back).
+    if (fx->reverse) BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, sx, sy, sx, sy, w, h, FXHoldFlag(fx));
+    else BlitIntoLayer(fx, nullptr, nullptr, nullptr, sx, sy, sx, sy, w, h, VL_FXB_FILL | FXHoldFlag(fx));
+    return;
+  }
   DrawFXPart(fx, fx->oldPicture, nullptr, nullptr, sx, sy, w, h, sx, sy, fx->width, fx->height);
 }
 
@@ -85,6 +202,12 @@ void DrawThroughMask(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t
   if (sy < 0) { h += sy; sy = 0; }
   w = std::min(w, fx->width - sx);
   h = std::min(h, fx->height - sy);
+  if (fx->layered) {
+    // The planes say which pixels of the new picture have arrived.
+    BlitIntoLayer(fx, fx->source, mask, alpha, sx, sy, sx, sy, w, h,
+                  VL_FXB_THROUGH | (mask ? VL_FXB_COMBINE : 0) | FXHoldFlag(fx));
+    return;
+  }
   if (w < 1 || h < 1 || !work) return;
   if (fx->oldPicture) BltBitmap(fx->oldPicture, sx, sy, work, 0, 0, w, h);
   BlitThroughPlanes(fx->source, mask, alpha, sx, sy, work, 0, 0, w, h);
@@ -108,8 +231,17 @@ int ScaleFXPicture(vlFxContext* fx, vlBitmap* picture, vlBitmap* mask, vlBitmap*
   return ScaleBitmap(picture, mask, alpha, x, y, nullptr, w, h, tw, th, 0, 0, &out->bitmap, &out->mask, &out->alpha);
 }
 
-void FillFXRect(vlFxContext* fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t) {
+void FillFXRect(vlFxContext* fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t flags) {
   vlDisplay* d = vlCurrentDisplay;
+  if (fx->layered) {
+    vlRectXYWH r{x - fx->x, y - fx->y, w, h};
+    if (!fx->layerImage || !ClipRectToSize(&r, fx->width, fx->height) || r.width < 1 || r.height < 1) return;
+    FillBitmapRect(fx->layerImage, r.x, r.y, r.width, r.height, color);
+    if (!(flags & VL_FXB_NOSHOW))
+      PresentFXRect(fx, fx->layerImage, r.x, r.y, fx->x + r.x, fx->y + r.y, r.width, r.height, fx->width,
+                    fx->height, fx->layerMask, fx->layerAlpha, 0);
+    return;
+  }
   vlBitmap* into = fx->target;
   if (!into && d) into = fx->scaledOutput ? d->back : fx->backgroundTarget ? d->front : nullptr;
   if (into) {
@@ -124,6 +256,7 @@ void FillFXRect(vlFxContext* fx, int32_t x, int32_t y, int32_t w, int32_t h, uin
 void EndFXFrame(vlFxContext* fx) {
   vlDisplay* d = vlCurrentDisplay;
   if (!fx->replaying && d) {
+    if (fx->layered && (fx->layerStyled || fx->backgroundTarget)) PresentFXLayer(fx, VL_FXB_PUSH);
     if (fx->scaledOutput)
       UpdateDisplayRect(d->back, 0, 0, d, 0, 0, fx->destWidth, fx->destHeight, 1);
     else if (fx->backgroundTarget)

@@ -6,6 +6,34 @@
 struct vlBitmap;
 struct vlFxContext;
 
+// Flags of the layered blit and of the presentation.
+enum : uint32_t {
+  VL_FXB_COMBINE = 1,     // source planes added to the destination's
+  VL_FXB_THROUGH = 2,     // pixels copied through the source planes
+  VL_FXB_FILL = 4,        // no source: the rectangle made invisible
+  VL_FXB_NOSHOW = 8,      // not presented at once
+  VL_FXB_KEEPWORK = 16,   // the extra work planes left alone
+  VL_FXB_PUSH = 0x20,     // presented to the window also on scaled output
+  VL_FXB_VISIBLE = 0x40,  // with VL_FXB_FILL: made visible instead
+};
+
+// The blit into a layer's working image, mask and alpha plane (dst,
+// dstMask, dstAlpha of dstW x dstH) from src clipped to clipW x clipH.
+void BlitFXRect(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, vlBitmap* dstMask, vlBitmap* dstAlpha,
+                int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t dstW, int32_t dstH, int32_t clipW, int32_t clipH,
+                vlBitmap* srcMask, vlBitmap* srcAlpha, vlFxContext* fx, uint32_t flags);
+// The same into the effect layer's working planes at the offset (dx, dy)
+// of the effect rectangle.
+void BlitIntoLayer(vlFxContext* fx, vlBitmap* src, vlBitmap* srcMask, vlBitmap* srcAlpha, int32_t sx, int32_t sy,
+                   int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t flags);
+// Shows a changed rectangle (dx, dy, w, h on the BGPic) of a layered effect.
+void PresentFXRect(vlFxContext* fx, vlBitmap* bitmap, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
+                   int32_t h, int32_t clipW, int32_t clipH, vlBitmap* mask, vlBitmap* alpha, uint32_t flags);
+// The whole effect rectangle of a layered effect shown.
+void PresentFXLayer(vlFxContext* fx, uint32_t flags);
+// The flag that holds a layered strip back from the screen.
+uint32_t FXHoldFlag(const vlFxContext* fx);
+
 void ClipBlitFX(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
                 int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH);
 void SplitHalves(vlFxContext* fx, int32_t extent, int32_t frame);

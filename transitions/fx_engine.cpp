@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -129,6 +130,17 @@ int32_t ReversedEffect(int32_t id) {
   return id;
 }
 
+bool IsAlphaBlendingEffect(int32_t id) { return (id >= 115 && id <= 117) || (id >= 134 && id <= 138); }
+
+bool IsStillDrawingEffect(int32_t id) {
+  return (id >= 55 && id <= 81) || (id >= 84 && id <= 87) || (id >= 97 && id <= 104) || id == 111 || id == 112 ||
+         (id >= 114 && id <= 139);
+}
+
+bool DrawsIntoLayer(int32_t id) {
+  return (id >= 0 && id <= 46) || (id >= 70 && id <= 73) || (id >= 82 && id <= 96) || (id >= 105 && id <= 107);
+}
+
 int32_t GetRandomEffect(int32_t excludeBGPicOnly) {
   for (;;) {
     const auto id = static_cast<int32_t>(drand48() * 141.0);
@@ -145,7 +157,8 @@ void SettleLayer(vlFxContext* fx, bool refresh) {
   auto* l = static_cast<vlLayer*>(fx->layer);
   if (!l || fx->finished) return;
   vlLayerGeometry* g = l->geometry[2];
-  const int32_t x = g->drawnX, y = g->drawnY, w = g->drawnWidth, h = g->drawnHeight;
+  int32_t x = 0, y = 0, w = 0, h = 0;
+  GetLayerOuterRect(fx->vm, l, g, &x, &y, &w, &h);
   if (fx->objectType == VL_FX_REMOVELAYER) {
     DeleteLayer(fx->vm, l, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 1);
     fx->layer = nullptr;
@@ -158,10 +171,34 @@ void SettleLayer(vlFxContext* fx, bool refresh) {
 
 }  // namespace
 
+namespace {
+
+// The layer shows its own pictures again: the working picture goes, the
+// caches made from it are dropped and the fades end.
+void RestoreLayer(vlFxContext* fx) {
+  if (!fx->layerPrepared) return;
+  fx->layerPrepared = 0;
+  auto* l = static_cast<vlLayer*>(fx->layer);
+  if (l) {
+    for (vlLayerGeometry* g : l->geometry)
+      if (g) g->fxImage = g->fxMask = g->fxAlpha = nullptr;
+    FreeLayerBitmaps(l);
+    ReleaseLayerGeometryCaches(l);
+    l->shadowFade = l->borderFade = 0;
+  }
+  DeleteBitmap(fx->layerImage);
+  DeleteMaskPlane(fx->layerMask);
+  DeleteAlphaPlane(fx->layerAlpha);
+  fx->layerImage = fx->layerMask = fx->layerAlpha = nullptr;
+}
+
+}  // namespace
+
 void FinishFX(vlFxContext* fx, int) {
   if (fx->useCounter && *fx->useCounter) --*fx->useCounter;
   fx->useCounter = nullptr;
-  SettleLayer(fx, false);
+  RestoreLayer(fx);
+  SettleLayer(fx, fx->layered != 0);
   fx->finished = 1;
 }
 
@@ -170,6 +207,7 @@ void FreeFXContext(vlFxContext* fx, int keep) {
   // At shut-down the brushes go before the drawing objects that use them.
   if (vlShuttingDown) fx->useCounter = nullptr;
   if (fx->useCounter && *fx->useCounter) --*fx->useCounter;
+  RestoreLayer(fx);
   if (fx->cleanup && fx->state) fx->cleanup(fx, keep);
   std::free(fx->state);
   if (fx->ownsSource) DeleteBitmap(fx->source);
@@ -399,16 +437,78 @@ int PreparePart(vlFxContext* fx, vlDisplay* d) {
   return 0;
 }
 
-// A layer target drawn onto the screen. composed: the layer is covered,
-// styled, transparent or shown asynchronously, and the frames pass between
-// two pictures of its area instead of drawing into the layer's own image.
-// instant: on a display that scales its output the effect jumps to its end.
+// The working state of a layer whose effect draws into its own picture:
+// the layer's picture as it shows now becomes the source, and the layer
+// shows an empty working picture (for hiding, a full one) from now on.
+int PrepareLayered(vlFxContext* fx, vlDisplay* d, vlLayer* l) {
+  vlLayerGeometry* g = l->geometry[2];
+  fx->layered = 1;
+  fx->layerStyled = l->shadow.on || l->border.on || LayerHasFilters(l->filters);
+  fx->x = g->drawnX;
+  fx->y = g->drawnY;
+  // The border is made from the layer's own pictures before they are
+  // replaced.
+  int32_t ox = 0, oy = 0, ow = 0, oh = 0;
+  GetLayerOuterRect(fx->vm, l, g, &ox, &oy, &ow, &oh);
+  vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+  int32_t iw = 0, ih = 0;
+  uint32_t extra = 0;
+  if (int status = GetLayerBitmaps(fx->vm, l, g, 0, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra)) return status;
+  // The drawn rectangle of the picture, where the redraw takes it from.
+  const int32_t px = l->type == VL_LAYER_ANIM ? 0 : g->partX, py = l->type == VL_LAYER_ANIM ? 0 : g->partY;
+  const int32_t w = std::min(g->drawnWidth, iw - px), h = std::min(g->drawnHeight, ih - py);
+  if (!image || w < 1 || h < 1 || px < 0 || py < 0) return ERR_BITMAP;
+  vlBitmap *copy = nullptr, *copyMask = nullptr, *copyAlpha = nullptr;
+  if (int status = CopyBitmapRegion(image, mask, alpha, px, py, w, h, 0, 0, 0, &copy, &copyMask, &copyAlpha))
+    return status;
+  fx->source = copy, fx->sourceMask = copyMask, fx->sourceAlpha = copyAlpha;
+  fx->ownsSource = 1, fx->ownsMask = copyMask != nullptr, fx->ownsAlpha = copyAlpha != nullptr;
+  fx->width = w;
+  fx->height = h;
+  if (!(fx->layerImage = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
+  const bool blending = IsAlphaBlendingEffect(fx->effect);
+  if (fx->sourceAlpha || blending) {
+    if (!(fx->layerAlpha = NewAlphaPlane(w, h, 1, nullptr, 0))) return ERR_ALLOCALPHA;
+  } else if (!IsBGPicOnlyEffect(fx->effect)) {
+    if (!(fx->layerMask = NewMaskPlane(fx->layerImage, w, h, 1, nullptr, 0))) return ERR_ALLOCMASK;
+  }
+  if (fx->reverse) {
+    // Hiding starts from the whole layer.
+    if (blending) {
+      BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, w, h);
+      if (fx->sourceAlpha) CopyAlphaRect(fx->sourceAlpha, 0, 0, fx->layerAlpha, 0, 0, w, h, 0, 0);
+      else if (fx->sourceMask) CopyMaskRect(fx->sourceMask, 0, 0, fx->layerAlpha, 0, 0, w, h, 255);
+      else FillAlphaRect(fx->layerAlpha, 0, 0, w, h, 255);
+    } else {
+      BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, 0, 0, w, h, VL_FXB_NOSHOW);
+    }
+  }
+  for (vlLayerGeometry* r : l->geometry) {
+    if (!r) continue;
+    r->fxImage = fx->layerImage, r->fxMask = fx->layerMask, r->fxAlpha = fx->layerAlpha;
+  }
+  fx->layerPrepared = 1;
+  // Caches made from the layer's own pictures would show instead.
+  FreeLayerBitmaps(l);
+  ReleaseLayerGeometryCaches(l);
+  if (d->outputType == VL_OUTPUT_DISPLAY && !l->hidden) RefreshArea(fx->vm, ox, oy, ow, oh);
+  return 0;
+}
+
+// A layer target. layered: the effect draws into the layer's own picture
+// (covered, styled, transparent, clipped or asynchronous layers, scaled
+// output); families that cannot draw so pass between two pictures of the
+// layer's area instead (composed), and on a display that scales its output
+// they jump to the end (instant).
 int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
   if (!d->layersOn) return ERR_NOLAYERS;
   vlLayer* l = GetLayerByPos(d->bgpic, fx->id.number);
   if (!l) return ERR_LAYERRANGE;
   if (FindAsyncDrawOwner(l, 0)) return 1371;
   fx->layer = l;
+  // A playing video goes on while the effect runs: the command drives an
+  // asynchronous effect to its end itself.
+  if (l->type == VL_LAYER_VIDEO && gLayerVideoPlaying && gLayerVideoPlaying(fx->vm, l)) fx->async = fx->forcedRun = 1;
   vlLayerGeometry* g = l->geometry[2];
   if (fx->isScroll) {
     // The layer itself travels; it goes back to its place at the end.
@@ -422,10 +522,12 @@ int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
   fx->y = g->drawnY;
   const bool styled = l->shadow.on || l->border.on || LayerHasFilters(l->filters);
   const bool ownPlanes = fx->reverse && OwnTransparency(fx->effect) && !(fx->effect >= 47 && fx->effect <= 54);
+  const bool layered = fx->forceRealtime || fx->async || fx->bgpicEmu || l->transparency || styled ||
+                       g->clipRegion || ownPlanes || fx->scaledOutput || !IsLayerUnobscured(d->bgpic, l);
+  if (layered && DrawsIntoLayer(fx->effect)) return PrepareLayered(fx, d, l);
   *instant = fx->scaledOutput;
   if (*instant) return 0;
-  if (fx->forceRealtime || fx->async || fx->bgpicEmu || l->transparency || styled || g->clipRegion || ownPlanes ||
-      !IsLayerUnobscured(d->bgpic, l)) {
+  if (layered) {
     // The effect runs between two compositions of the layer's area, without
     // and with the layer, so that what lies above it stays in place.
     int32_t ox = 0, oy = 0, ow = 0, oh = 0;
@@ -501,6 +603,12 @@ void ShowEffectLayer(vlFxContext* fx) {
 int AsyncStep(void* user, int32_t* done) {
   auto* fx = static_cast<vlFxContext*>(user);
   ShowEffectLayer(fx);
+  if (fx->layered && fx->layer) {
+    // The effect follows a layer that moves meanwhile.
+    const vlLayerGeometry* g = static_cast<vlLayer*>(fx->layer)->geometry[2];
+    fx->x = g->drawnX;
+    fx->y = g->drawnY;
+  }
   return fx->step(fx, done);
 }
 // Finishing before the last frame shows the end at once.
@@ -512,19 +620,96 @@ void AsyncFinish(void* user, int32_t done) {
   if (redraw && fx->layer) RefreshArea(fx->vm, fx->x, fx->y, fx->width, fx->height);
 }
 void AsyncRelease(void* user, int32_t done) { FreeFXContext(static_cast<vlFxContext*>(user), done); }
+// The effect's layer was drawn anew while the effect owns it: its picture
+// is taken again; at another size the family starts over at the same
+// share of its frames. 0 or an error.
+int LayerChanged(vlFxContext* fx) {
+  auto* l = static_cast<vlLayer*>(fx->layer);
+  vlLayerGeometry* g = l->geometry[2];
+  // The layer's own pictures, not the working one.
+  for (vlLayerGeometry* r : l->geometry)
+    if (r) r->fxImage = r->fxMask = r->fxAlpha = nullptr;
+  vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+  int32_t iw = 0, ih = 0;
+  uint32_t extra = 0;
+  int status = GetLayerBitmaps(fx->vm, l, g, 0, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra);
+  const int32_t px = l->type == VL_LAYER_ANIM ? 0 : g->partX, py = l->type == VL_LAYER_ANIM ? 0 : g->partY;
+  const int32_t w = std::min(g->drawnWidth, iw - px), h = std::min(g->drawnHeight, ih - py);
+  vlBitmap *copy = nullptr, *copyMask = nullptr, *copyAlpha = nullptr;
+  if (!status && (!image || w < 1 || h < 1 || px < 0 || py < 0)) status = ERR_BITMAP;
+  if (!status) status = CopyBitmapRegion(image, mask, alpha, px, py, w, h, 0, 0, 0, &copy, &copyMask, &copyAlpha);
+  const bool resized = !status && (w != fx->width || h != fx->height);
+  vlBitmap *work = fx->layerImage, *workMask = fx->layerMask, *workAlpha = fx->layerAlpha;
+  if (resized) {
+    work = NewBitmap(w, h, 0, nullptr);
+    workMask = fx->layerMask ? NewMaskPlane(work, w, h, 1, nullptr, 0) : nullptr;
+    workAlpha = fx->layerAlpha || copyAlpha ? NewAlphaPlane(w, h, 1, nullptr, 0) : nullptr;
+    if (!work || (fx->layerMask && !workMask) || ((fx->layerAlpha || copyAlpha) && !workAlpha)) {
+      DeleteBitmap(work);
+      DeleteMaskPlane(workMask);
+      DeleteAlphaPlane(workAlpha);
+      work = fx->layerImage, workMask = fx->layerMask, workAlpha = fx->layerAlpha;
+      status = ERR_BITMAP;
+    }
+  }
+  if (status) {
+    DeleteBitmap(copy);
+    DeleteMaskPlane(copyMask);
+    DeleteAlphaPlane(copyAlpha);
+  } else {
+    if (fx->ownsSource) DeleteBitmap(fx->source);
+    if (fx->ownsMask) DeleteMaskPlane(fx->sourceMask);
+    if (fx->ownsAlpha) DeleteAlphaPlane(fx->sourceAlpha);
+    fx->source = copy, fx->sourceMask = copyMask, fx->sourceAlpha = copyAlpha;
+    fx->ownsSource = 1, fx->ownsMask = copyMask != nullptr, fx->ownsAlpha = copyAlpha != nullptr;
+    if (resized) {
+      DeleteBitmap(fx->layerImage);
+      DeleteMaskPlane(fx->layerMask);
+      DeleteAlphaPlane(fx->layerAlpha);
+      fx->layerImage = work, fx->layerMask = workMask, fx->layerAlpha = workAlpha;
+    }
+  }
+  for (vlLayerGeometry* r : l->geometry)
+    if (r) r->fxImage = fx->layerImage, r->fxMask = fx->layerMask, r->fxAlpha = fx->layerAlpha;
+  FreeLayerBitmaps(l);
+  ReleaseLayerGeometryCaches(l);
+  if (status) return status;
+  fx->x = g->drawnX;
+  fx->y = g->drawnY;
+  int32_t toFrame = fx->frame;
+  if (resized) {
+    const int32_t oldFrame = fx->frame, oldCount = fx->frameCount;
+    fx->width = w;
+    fx->height = h;
+    if (fx->cleanup && fx->state) fx->cleanup(fx, 1);
+    std::free(fx->state);
+    fx->state = nullptr;
+    fx->phase = fx->frame = fx->frameCount = 0;
+    fx->stepSize = fx->speed;
+    int32_t done = 0;
+    if (int failed = fx->step(fx, &done)) return failed;
+    fx->phase = 1;
+    const double share = oldCount > 0 ? static_cast<double>(oldFrame) / oldCount : 0.0;
+    toFrame = std::clamp(static_cast<int32_t>(std::rint(share * fx->frameCount)), 1, std::max(fx->frameCount, 1));
+  }
+  if (int failed = ReplayFX(fx, toFrame, 1)) return failed;
+  if (!fx->replaying) PresentFXLayer(fx, VL_FXB_PUSH);
+  return 0;
+}
+
 intptr_t AsyncNotify(int32_t code, void* argument, void* user, intptr_t extra) {
   auto* fx = static_cast<vlFxContext*>(user);
   switch (code) {
+    case 1:
+      if (fx->layered && fx->layerPrepared && argument && argument == fx->layer) return LayerChanged(fx);
+      return 0;
     case ADN_FRAMECOUNT: return fx->frameCount;
     case ADN_CURRENTFRAME: return fx->frame;
     case ADN_SEEK: {
-      // Drawn again from the first frame up to the one asked for.
-      const auto to = static_cast<int32_t>(extra);
-      fx->frame = 0;
-      int32_t done = 0;
-      while (fx->frame < to && !done)
-        if (int status = fx->step(fx, &done)) return status;
-      return 0;
+      ShowEffectLayer(fx);
+      const int status = ReplayFX(fx, static_cast<int32_t>(extra), 1);
+      if (status == 0 && fx->layered && !fx->replaying) PresentFXLayer(fx, VL_FXB_PUSH);
+      return status;
     }
     case ADN_DRAWNOBJECT:
       if (argument) *static_cast<void**>(argument) = fx->layer;
@@ -533,6 +718,33 @@ intptr_t AsyncNotify(int32_t code, void* argument, void* user, intptr_t extra) {
       fx->replaying = argument ? 1 : 0;
       return 0;
     default: return 0;
+  }
+}
+
+bool StillListed(const vlAsyncDraw* draw) {
+  for (const vlAsyncDraw* a = FirstAsyncDraw(); a; a = reinterpret_cast<const vlAsyncDraw*>(a->node.next))
+    if (a == draw) return true;
+  return false;
+}
+
+// The command drives its asynchronous effect to the end itself. On an
+// error the drawing object goes together with the context it refers to.
+int RunForced(vlFxContext* fx, vlAsyncDraw* draw) {
+  for (;;) {
+    int error = 0;
+    if (PumpEvents(fx->vm, VL_PUMP_WAIT_INPUT, 0, &error)) {
+      if (error && StillListed(draw)) CancelAsyncDraw(fx->vm, {static_cast<int32_t>(draw->node.idNumber), draw->node.idHandle});
+      return error;
+    }
+    // Something during the pump (a closed display) ended it already.
+    if (!StillListed(draw)) return 0;
+    const int32_t finish = draw->done;
+    if (int status = RunAsyncDrawStep(fx->vm, draw, finish)) {
+      if (StillListed(draw)) CancelAsyncDraw(fx->vm, {static_cast<int32_t>(draw->node.idNumber), draw->node.idHandle});
+      return status;
+    }
+    if (finish) return 0;
+    if (vlFxFrameDelayUs > 0) usleep(static_cast<useconds_t>(vlFxFrameDelayUs));
   }
 }
 
@@ -619,11 +831,16 @@ int RunTransitionFX(vlFxContext* tmpl) {
       FreeFXContext(fx, 1);
       return 0;
     }
-    if (!composed && !fx->isScroll)
-      if (int status = PrepareOnScreen(fx, d)) return fail(status);
-    // On the screen every effect shows its source: for hiding that is what
-    // lies under the layer. A scroll moves the layer out instead.
-    if (!fx->isScroll) fx->reverse = 0;
+    if (fx->layered) {
+      if (NeedsOldPicture(fx->effect, true) && !(fx->oldPicture = GrabScreen(fx, d, true)))
+        return fail(ERR_BITMAP);
+    } else {
+      if (!composed && !fx->isScroll)
+        if (int status = PrepareOnScreen(fx, d)) return fail(status);
+      // On the screen every effect shows its source: for hiding that is
+      // what lies under the layer. A scroll moves the layer out instead.
+      if (!fx->isScroll) fx->reverse = 0;
+    }
   } else if (int status = PrepareOnScreen(fx, d)) {
     return fail(status);
   }
@@ -642,6 +859,7 @@ int RunTransitionFX(vlFxContext* tmpl) {
     void* handle = nullptr;
     if (int status = NewAsyncDraw(ADF_FX, AsyncStep, nullptr, AsyncFinish, AsyncRelease, AsyncNotify, fx, &handle))
       return fail(status);
+    if (fx->forcedRun) return RunForced(fx, static_cast<vlAsyncDraw*>(handle));
     vl::PushPointer(fx->vm, handle);
     return 1;
   }
@@ -668,4 +886,39 @@ int RunTransitionFX(vlFxContext* tmpl) {
   }
   FreeFXContext(fx, 1);
   return 0;
+}
+
+int ReplayFX(vlFxContext* fx, int32_t toFrame, int keep) {
+  int32_t done = 0;
+  if (IsStillDrawingEffect(fx->effect)) {
+    fx->phase = 2;
+    fx->frame = toFrame;
+    const int status = fx->step(fx, &done);
+    fx->phase = 1;
+    return status;
+  }
+  if (fx->layered && fx->frame == toFrame && !keep) {
+    // The layer's picture changed under the effect: its working state is
+    // taken from the new source.
+    const int32_t w = fx->width, h = fx->height;
+    if (fx->layerMask && fx->sourceMask) CopyMaskRegion(fx->sourceMask, 0, 0, fx->layerMask, 0, 0, w, h, 2, nullptr, 0);
+    if (fx->layerAlpha && fx->sourceAlpha) CopyAlphaRect(fx->sourceAlpha, 0, 0, fx->layerAlpha, 0, 0, w, h, 0, 0);
+    if (fx->layerImage) BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, w, h);
+    return 0;
+  }
+  if (fx->layered) {
+    // From the state before the first frame: nothing of the layer when
+    // showing, all of it when hiding.
+    if (fx->reverse)
+      BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, 0, 0, fx->width, fx->height, VL_FXB_NOSHOW);
+    else
+      BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, 0, 0, fx->width, fx->height, VL_FXB_FILL | VL_FXB_NOSHOW);
+  }
+  fx->replaying = 1;
+  fx->frame = 0;
+  int status = 0;
+  for (int32_t i = 0; i < toFrame && status == 0; ++i) status = fx->step(fx, &done);
+  fx->frame = toFrame;
+  fx->replaying = 0;
+  return status;
 }

@@ -89,6 +89,10 @@ struct vlFxContext {
   int32_t backgroundTarget;
   int32_t forcedRun;
   int32_t isScroll;
+  // The layer's working image and plane while the effect owns it.
+  vlBitmap* layerImage;
+  vlBitmap* layerMask;
+  vlBitmap* layerAlpha;
 };
 
 struct vlFxTableRow {
@@ -108,6 +112,13 @@ int32_t StepCount(int32_t extent, int32_t step, int32_t flag);
 int32_t GetRandomEffect(int32_t excludeBGPicOnly);
 bool IsBGPicOnlyEffect(int32_t id);
 int32_t ReversedEffect(int32_t id);
+
+bool IsAlphaBlendingEffect(int32_t id);
+bool IsStillDrawingEffect(int32_t id);
+// Effects whose families can draw into the layer's own image.
+bool DrawsIntoLayer(int32_t id);
+// Brings the destination to frame toFrame again; 0 or a step's error.
+int ReplayFX(vlFxContext* fx, int32_t toFrame, int keep);
 
 // 0 done, 1 a handle was pushed, else an error code.
 int RunTransitionFX(vlFxContext* tmpl);

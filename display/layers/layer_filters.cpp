@@ -121,7 +121,7 @@ void PrepareFilteredImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, 
   uint32_t extra;
   if (GetLayerBitmaps(state, layer, g, 0, useTransformed, -1, &image, &mask, &alpha, &w, &h, &extra) || !image)
     return;
-  bool transformed = useTransformed && g->xImage;
+  bool transformed = useTransformed && (g->xImage || g->fxImage);
   int32_t ox = transformed ? 0 : g->partX, oy = transformed ? 0 : g->partY;
   int32_t cw = g->drawnWidth, ch = g->drawnHeight;
   if (ox < 0 || oy < 0 || cw < 1 || ch < 1 || ox + cw > w || oy + ch > h) return;
@@ -146,6 +146,12 @@ int GetLayerBitmaps(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int ap
     // lose every colour filter.
     *image = g->fImage, *mask = g->fMask, *alpha = g->fAlpha;
     *width = g->drawnWidth, *height = g->drawnHeight;
+    return 0;
+  }
+  if (g->fxImage && useTransformed) {
+    // A transition effect owns what the layer shows while it runs.
+    *image = g->fxImage, *mask = g->fxMask, *alpha = g->fxAlpha;
+    *width = g->fxImage->width, *height = g->fxImage->height;
     return 0;
   }
   if (g->xImage && useTransformed) {

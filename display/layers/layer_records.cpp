@@ -408,3 +408,5 @@ void FreeBGPicLayers(vlVMState* state, vlBGPic* pic, int freeOrphans, int) {
   }
   if (freeOrphans) FreeOrphanedObjects(state, 31);
 }
+
+vlLayerVideoPlayingFn gLayerVideoPlaying = nullptr;

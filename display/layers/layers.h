@@ -77,6 +77,11 @@ struct vlLayerGeometry {
   int32_t borderXOffset, borderYOffset;
   int32_t borderWidth, borderHeight;
   int32_t partX, partY;
+  // The picture a transition effect draws the layer into while it runs
+  // (owned by the effect); shown in place of every other picture.
+  vlBitmap* fxImage;
+  vlBitmap* fxMask;
+  vlBitmap* fxAlpha;
 };
 
 struct vlLayerTransform {
@@ -383,3 +388,6 @@ void StopLayerVideo(vlVMState* state, vlLayer* layer);
 // layer's transform and filters kept) and is shown on the display. The
 // frame belongs to the layer from then on, also on failure.
 int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, vlBitmap* frame);
+// 1 when the VIDEO layer's video is playing; set by the video code.
+using vlLayerVideoPlayingFn = int (*)(vlVMState* state, vlLayer* layer);
+extern vlLayerVideoPlayingFn gLayerVideoPlaying;

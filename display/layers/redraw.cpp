@@ -187,7 +187,8 @@ void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct) {
     uint32_t extra;
     if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) == 0 && image &&
         !alpha) {
-      int32_t sx = g->fImage && image == g->fImage ? 0 : g->partX, sy = g->fImage && image == g->fImage ? 0 : g->partY;
+      const bool own = (g->fImage && image == g->fImage) || (g->fxImage && image == g->fxImage);
+      int32_t sx = own ? 0 : g->partX, sy = own ? 0 : g->partY;
       int32_t dx = g->drawnX, dy = g->drawnY, bw = g->drawnWidth, bh = g->drawnHeight;
       ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &bw, &bh, iw, ih, std::min(pic->dispWidth, d->back->width),
                     std::min(pic->dispHeight, d->back->height), 0);
@@ -321,7 +322,8 @@ static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPi
     vlRectXYWH part;
     if (!IntersectRects(work, drawn, &part)) continue;
     // Filtered pictures start at the drawn rectangle; others at the part offset.
-    int32_t ox = g->fImage ? 0 : g->partX, oy = g->fImage ? 0 : g->partY;
+    const bool own = g->fImage || g->fxImage;
+    int32_t ox = own ? 0 : g->partX, oy = own ? 0 : g->partY;
     int32_t sx = ox + part.x - drawn.x, sy = oy + part.y - drawn.y;
     part.width = std::min(part.width, iw - sx);
     part.height = std::min(part.height, ih - sy);

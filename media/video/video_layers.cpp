@@ -333,6 +333,7 @@ void InstallVideoLayerHooks() {
   RegisterLayerSource(VL_LAYER_VIDEO, &kVideoLayerSource);
   RegisterOrphanPurger(16, FreeOrphanedVideos);
   gLayerFrameHandler = LayerFrameHandler;
+  gLayerVideoPlaying = IsLayerVideoPlaying;
   SetAttributeHandler(kObjVideo, VideoAttribute);
   SetLayerAttributeHandler(VL_LAYER_VIDEO, VideoLayerAttribute);
 }
@@ -341,6 +342,7 @@ void RemoveVideoLayerHooks() {
   if (FindLayerSource(VL_LAYER_VIDEO) == &kVideoLayerSource) RegisterLayerSource(VL_LAYER_VIDEO, nullptr);
   RegisterOrphanPurger(16, nullptr);
   if (gLayerFrameHandler == LayerFrameHandler) gLayerFrameHandler = nullptr;
+  if (gLayerVideoPlaying == IsLayerVideoPlaying) gLayerVideoPlaying = nullptr;
   SetAttributeHandler(kObjVideo, nullptr);
   SetLayerAttributeHandler(VL_LAYER_VIDEO, nullptr);
 }

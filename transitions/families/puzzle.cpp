@@ -65,6 +65,72 @@ void CopyLine(vlFxContext* fx, vlBitmap* pic, vlBitmap* mask, vlBitmap* alpha, v
   else BlitThroughPlanes(pic, mask, alpha, 0, from, into, 0, to, fx->width, count);
 }
 
+// Lines [from, to) of the effect rectangle: a rectangle of it.
+struct Lines {
+  int32_t x, y, w, h;
+};
+Lines LinesOf(const vlFxContext* fx, bool columns, int32_t from, int32_t to) {
+  if (columns) return {from, 0, to - from, fx->height};
+  return {0, from, fx->width, to - from};
+}
+
+// A flow drawn into the layer's own picture: the reached lines and the
+// stretched leading line go in with their planes; each frame shows the
+// lines it changed. Hiding runs the edge back and at last clears the layer.
+void FlowIntoLayer(vlFxContext* fx, FlowState* s, FlowKind k, int32_t extent, int32_t* done) {
+  const int32_t step = fx->stepSize;
+  const bool still = fx->phase == 2;
+  const bool ahead = !k.backward;  // the edge grows from line 0
+  const bool back = fx->reverse;
+  if (still) {
+    const int32_t run = fx->frame * step;
+    s->e = ahead != back ? run : extent - run;
+  } else if (fx->frame == 0) {
+    s->e = ahead != back ? step : extent - step;
+  }
+  const bool last = ahead ? (back ? s->e <= step : s->e >= extent) : (back ? s->e >= extent - step : s->e < 1);
+  auto advance = [&] { s->e += (ahead != back) ? step : -step; };
+  if (back && last) {
+    if (!still) MarkDone(done);
+    BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, 0, 0, fx->width, fx->height,
+                  VL_FXB_FILL | (fx->replaying || fx->backgroundTarget ? VL_FXB_NOSHOW : 0));
+    advance();
+    if (!still) EndFXFrame(fx);
+    return;
+  }
+  if (last && !still) MarkDone(done);
+  const int32_t e = std::clamp(s->e, 0, extent);
+  int32_t a, b, c, d;
+  if (ahead) {
+    a = still ? 0 : e - step, b = e, c = e, d = extent;
+  } else {
+    a = e, b = still ? extent : e + step, c = 0, d = e;
+  }
+  a = std::max(a, 0);
+  b = std::min(b, extent);
+  const int32_t lead = std::clamp(e - 1, 0, extent - 1);
+  constexpr uint32_t kHeld = VL_FXB_NOSHOW | VL_FXB_KEEPWORK;
+  if (b > a) {
+    const Lines r = LinesOf(fx, k.columns, a, b);
+    BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, r.x, r.y, r.x, r.y, r.w, r.h, kHeld);
+  }
+  const Lines from = LinesOf(fx, k.columns, lead, lead + 1);
+  for (int32_t line = c; line < d; ++line) {
+    const Lines to = LinesOf(fx, k.columns, line, line + 1);
+    BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, from.x, from.y, to.x, to.y, to.w, to.h, kHeld);
+  }
+  if (!FXHoldFlag(fx)) {
+    const int32_t first = ahead ? std::min(a, c) : 0, end = ahead ? extent : std::max(b, d);
+    if (end > first) {
+      const Lines r = LinesOf(fx, k.columns, first, end);
+      PresentFXRect(fx, fx->layerImage, r.x, r.y, fx->x + r.x, fx->y + r.y, r.w, r.h, fx->width, fx->height,
+                    fx->layerMask, fx->layerAlpha, 0);
+    }
+  }
+  advance();
+  if (!still) EndFXFrame(fx);
+}
+
 }  // namespace
 
 int StepPuzzle(vlFxContext* fx, int32_t* done) {
@@ -106,6 +172,12 @@ int StepFlow(vlFxContext* fx, int32_t* done) {
     const int32_t step = fx->stepSize = std::clamp(
         k.columns ? ResolveFxSize(fx->stepSize, extent, 30, 10, 80) : ResolveFxSize(fx->stepSize, extent, 50, 20, 120),
         1, 30);
+    if (fx->layered) {
+      // Hiding runs the edge back from where showing ends.
+      s->e = k.backward != fx->reverse ? extent - step : step;
+      fx->frameCount = fx->reverse ? StepCount(extent - 2 * step, step, 0) : StepCount(extent - step, step, 0);
+      return 0;
+    }
     s->e = k.backward ? extent - step : step;
     fx->frameCount = StepCount(extent - step, step, 0);
     s->scratch = NewBitmap(fx->width, fx->height, 0, nullptr);
@@ -114,6 +186,10 @@ int StepFlow(vlFxContext* fx, int32_t* done) {
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;
   auto* s = static_cast<FlowState*>(fx->state);
+  if (fx->layered) {
+    FlowIntoLayer(fx, s, k, extent, done);
+    return 0;
+  }
   const int32_t step = fx->stepSize;
   const bool still = fx->phase == 2;
   vlBitmap* const src = fx->source;

@@ -61,6 +61,100 @@ bool RollFrame(vlFxContext* fx, RollState* s, int32_t p) {
   return true;
 }
 
+// The effect rectangle's lines [from, to) along the roll.
+void LineRect(vlFxContext* fx, int32_t from, int32_t to, int32_t* x, int32_t* y, int32_t* w, int32_t* h) {
+  const bool cols = Columns(fx);
+  *x = cols ? from : 0, *y = cols ? 0 : from;
+  *w = cols ? to - from : fx->width, *h = cols ? fx->height : to - from;
+}
+
+// Into the layer's own picture: the new picture's lines lying flat.
+void LayerFlat(vlFxContext* fx, int32_t from, int32_t to) {
+  from = std::max(from, 0);
+  if (to <= from) return;
+  int32_t x, y, w, h;
+  LineRect(fx, from, to, &x, &y, &w, &h);
+  BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, x, y, x, y, w, h, VL_FXB_NOSHOW);
+}
+
+// Lines given back to what lies under the layer.
+void LayerClear(vlFxContext* fx, int32_t from, int32_t to) {
+  from = std::max(from, 0);
+  if (to <= from) return;
+  int32_t x, y, w, h;
+  LineRect(fx, from, to, &x, &y, &w, &h);
+  BlitIntoLayer(fx, nullptr, nullptr, nullptr, x, y, x, y, w, h, VL_FXB_FILL | VL_FXB_NOSHOW);
+}
+
+// The band of the cylinder: the new picture under it when it has planes,
+// then the roll through the roll's planes.
+void LayerBand(vlFxContext* fx, RollState* s, int32_t start, int32_t width) {
+  int32_t x, y, w, h;
+  LineRect(fx, start, start + width, &x, &y, &w, &h);
+  constexpr uint32_t kFlags = VL_FXB_NOSHOW | VL_FXB_THROUGH | VL_FXB_COMBINE;
+  if (fx->sourceMask || fx->sourceAlpha)
+    BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, x, y, x, y, w, h, kFlags);
+  BlitIntoLayer(fx, s->workA, s->mask, s->alpha, x, y, x, y, w, h, kFlags);
+}
+
+// ROLL and WALLPAPER drawn into the layer's own picture; hiding rolls the
+// picture up again from the far end.
+void RollIntoLayer(vlFxContext* fx, RollState* s, int32_t* done) {
+  const int32_t E = Columns(fx) ? fx->width : fx->height;
+  const bool still = fx->phase == 2;
+  const int32_t step = fx->stepSize;
+  if (!fx->reverse) {
+    if (still) {
+      s->p = step * fx->frame, s->flat = 0, s->prevStart = -99999;
+      if (!fx->resynced) LayerClear(fx, 0, E);
+    } else {
+      if (fx->frame == 0) s->p = 0, s->flat = 0, s->prevStart = -99999;
+      s->p += step;
+    }
+    if (s->p >= E) {
+      LayerFlat(fx, still ? 0 : s->flat, E);
+      s->flat = E;
+      MarkDone(done);
+    } else if (RollFrame(fx, s, s->p) && s->job.copied > 0) {
+      const int32_t start = s->job.firstStrip, width = s->job.copied;
+      LayerFlat(fx, still ? 0 : s->flat, still ? start + width : start);
+      LayerBand(fx, s, start, width);
+      s->flat = start;
+      s->prevStart = start, s->prevWidth = width;
+    } else {
+      const int32_t to = still ? s->p : s->job.resultPosition;
+      LayerFlat(fx, still ? 0 : s->flat, to);
+      s->flat = std::max(s->flat, to);
+    }
+  } else {
+    if (still) {
+      s->p = E - step * fx->frame, s->prevStart = -99999;
+      if (!fx->resynced) LayerClear(fx, 0, E);
+    } else {
+      if (fx->frame == 0) s->p = E, s->prevStart = E - 1;
+      s->p -= step;
+    }
+    if (s->p < 1) {
+      LayerClear(fx, 0, E);
+      MarkDone(done);
+    } else if (RollFrame(fx, s, s->p) && s->job.copied > 0) {
+      const int32_t start = s->job.firstStrip, width = s->job.copied;
+      if (still) LayerFlat(fx, 0, start);
+      LayerBand(fx, s, start, width);
+      // What the band left behind on its way back goes.
+      const int32_t previous = s->prevStart == -99999 ? E - 1 : s->prevStart;
+      LayerClear(fx, start + width, still ? E : start + width + previous + 2 - start);
+      s->prevStart = start, s->prevWidth = width;
+    } else if (still) {
+      LayerFlat(fx, 0, E);
+    }
+  }
+  if (!still) {
+    if (!FXHoldFlag(fx)) PresentFXLayer(fx, 0);
+    EndFXFrame(fx);
+  }
+}
+
 }  // namespace
 
 int StepRoll(vlFxContext* fx, int32_t* done) {
@@ -103,10 +197,15 @@ int StepRoll(vlFxContext* fx, int32_t* done) {
       j.copy.targetAlphaRowBytes = static_cast<int32_t>(QueryBitmap(s->alpha, 1));
     }
     fx->frameCount = StepCount(E, step, 1);
+    if (fx->reverse) s->p = E, s->prevStart = E - 1;
     return 0;
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;
   auto* s = static_cast<RollState*>(fx->state);
+  if (fx->layered) {
+    RollIntoLayer(fx, s, done);
+    return 0;
+  }
   const bool still = fx->phase == 2;
   if (still) {
     // The still of a frame starts from the old picture with nothing flat.

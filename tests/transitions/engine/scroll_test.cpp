@@ -1,7 +1,7 @@
 // Scroll effects on a private Xvfb display: the picture or layer travels
 // from outside the display to its place (or out again), each frame at the
 // position the move engine's step arithmetic gives, ending exactly in place.
-#include "tests/display/core/display_fixture.h"
+#include "tests/transitions/engine/fx_display_test.h"
 
 #include <algorithm>
 #include <string>
@@ -18,30 +18,16 @@
 
 namespace {
 
-using vltest::DisplayTest;
 
 constexpr uint32_t kGrey = 0x808080u, kBlue = 0x0000FFu;
 
-class Scroll : public DisplayTest {
+class Scroll : public vltest::FxDisplayTest {
  protected:
   void SetUp() override {
-    DisplayTest::SetUp();
+    FxDisplayTest::SetUp();
     if (!started_) return;
-    ASSERT_EQ(OpenTransitionFxLib(L), 0);
-    ASSERT_EQ(OpenBrushLib(L), 0);
-    ASSERT_EQ(OpenGraphicsLib(L), 0);
-    ASSERT_EQ(OpenLayersLib(L), 0);
-    vlFxFrameDelayUs = 0;
     d_ = Open();
     ASSERT_NE(d_, nullptr);
-  }
-  void TearDown() override {
-    if (started_) {
-      FreeAsyncDraws(L);
-      FreeBrushLib(L);
-      ShutdownLayerSystem(L);
-    }
-    DisplayTest::TearDown();
   }
   vlDisplay* Open() {
     EXPECT_EQ(Run(".call createbgpic 1 40 30 8421504\n.call createbgpic 2 40 30 16711680\n"

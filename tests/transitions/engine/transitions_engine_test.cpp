@@ -1,7 +1,7 @@
 // Transition effects on BGPics shown on a private Xvfb display: the window
 // after each effect, intermediate crossfade frames, odd sizes, and the
 // pacing and random-choice helpers.
-#include "tests/display/core/display_fixture.h"
+#include "tests/transitions/engine/fx_display_test.h"
 
 #include <set>
 
@@ -18,27 +18,9 @@
 
 namespace {
 
-using vltest::DisplayTest;
 
-class Fx : public DisplayTest {
+class Fx : public vltest::FxDisplayTest {
  protected:
-  void SetUp() override {
-    DisplayTest::SetUp();
-    if (!started_) return;
-    ASSERT_EQ(OpenTransitionFxLib(L), 0);
-    ASSERT_EQ(OpenBrushLib(L), 0);
-    ASSERT_EQ(OpenGraphicsLib(L), 0);
-    ASSERT_EQ(OpenLayersLib(L), 0);
-    vlFxFrameDelayUs = 0;
-  }
-  void TearDown() override {
-    if (started_) {
-      FreeAsyncDraws(L);
-      FreeBrushLib(L);
-      ShutdownLayerSystem(L);
-    }
-    DisplayTest::TearDown();
-  }
   // A layer showing a solid box, drawn; source names the object it shows.
   vlLayer* AddBox(int x, int y, int w, int h, uint32_t color, vlObjectId source = {}) {
     vlBitmap* b = NewBitmap(w, h, 0, nullptr);
