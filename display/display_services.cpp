@@ -4,6 +4,8 @@
 #include "display/clients.h"
 #include "display/display.h"
 #include "display/icons.h"
+#include "graphics/bitmap.h"
+#include "graphics/pixel_access.h"
 #include "platform/x11/x11_window.h"
 #include "runtime/tag_list.h"
 #include "vm/error_codes.h"
@@ -27,17 +29,44 @@ void* IconListSvc() { return GetWindowIconList(); }
 void FreeIconListSvc(void* list) { FreeIconList(static_cast<vlIconNode*>(list)); }
 int DisplayAttrsSvc(const void* window, const vlTagItem* tags) { return GetDisplayInfo(window, tags); }
 int RedrawByHandleSvc(const void* window) { return RefreshDisplayByWindow(nullptr, window); }
-// 20: with a handle the display's id number; else the window of display
-// number (0 when there is none).
+// 20: with a handle the display's id (its handle for an automatic id,
+// which has no number); else the window of display number (0 when there is
+// none).
 uintptr_t DisplayHandleSvc(int32_t number, const void* window) {
   if (window) {
     vlDisplay* d = GetDisplayByWindow(window);
-    return d ? static_cast<uintptr_t>(d->idNumber) : 0;
+    if (!d) return 0;
+    return d->idHandle ? reinterpret_cast<uintptr_t>(d->idHandle) : static_cast<uintptr_t>(d->idNumber);
   }
   vlDisplay* d = GetDisplayByNumber(number);
   if (!d) return 0;
   if (d->adapterHandle) return reinterpret_cast<uintptr_t>(d->adapterHandle);
   return d->window ? static_cast<uintptr_t>(d->window->window) : 0;
+}
+// 16: locks a picture or plane for direct access and fills six words:
+// pixels, row bytes, pixel format, bytes per pixel, width, height. Tag 1
+// asks for a read-only lock. 1 on success, 0 when it cannot be locked.
+int LockBitmapPixelsSvc(vlBitmap* bitmap, uintptr_t* words, const vlTagItem* tags) {
+  if (!words) return 0;
+  for (int i = 0; i < 6; ++i) words[i] = 0;
+  vlPixelAccess acc;
+  const uint32_t flags = tags && GetTagValue(tags, 1, 0) ? VL_LOCK_READ : 0;
+  if (!LockPixels(bitmap, flags, &acc)) return 0;
+  words[0] = reinterpret_cast<uintptr_t>(acc.pixels);
+  words[1] = static_cast<uintptr_t>(acc.rowLength) * static_cast<uintptr_t>(acc.bytesPerPixel);
+  words[2] = static_cast<uintptr_t>(acc.format);
+  words[3] = static_cast<uintptr_t>(acc.bytesPerPixel);
+  words[4] = static_cast<uintptr_t>(acc.width);
+  words[5] = static_cast<uintptr_t>(acc.height);
+  return 1;
+}
+// 17: ends a lock of slot 16. Planes need no unlock.
+void UnlockBitmapPixelsSvc(vlBitmap* bitmap) {
+  if (!bitmap) return;
+  vlPixelAccess acc;
+  acc.locked = 1;
+  acc.direct = bitmap->kind != VL_BITMAP_PICTURE;
+  UnlockPixels(bitmap, &acc);
 }
 int SetRequesterAdapterSvc(vlPluginInfo* info, uint32_t flags) { return InstallRequesterAdapter(info, flags); }
 
@@ -56,6 +85,8 @@ void FillDisplayServiceSlots(vlServiceFn* g, vlServiceFn* r) {
   g[13] = Slot(SetDisplayAdapterSvc);
   g[14] = Slot(IconListSvc);
   g[15] = Slot(FreeIconListSvc);
+  g[16] = Slot(LockBitmapPixelsSvc);
+  g[17] = Slot(UnlockBitmapPixelsSvc);
   g[18] = Slot(DisplayAttrsSvc);
   g[19] = Slot(RedrawByHandleSvc);
   g[20] = Slot(DisplayHandleSvc);

@@ -9,6 +9,7 @@
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "text/picture_output.h"
+#include "text/text_attributes.h"
 #include "text/text_tags.h"
 #include "vm/error_codes.h"
 
@@ -294,7 +295,7 @@ int DrawFormattedText(vlVMState* L, vlTextLayout* layout, int32_t mode, bool lit
   py += picture.offsetY;
   vlDisplay* display = vlCurrentDisplay;
   if (toLayer) {
-    vlLayerGeometry* g = NewLayerGeometry();
+    vlLayerGeometry* g = NewTextLayerGeometry(*layout);
     if (!g) {
       FreeTextPicture(&picture);
       return ERR_MEM;

@@ -6,6 +6,7 @@
 
 #include "runtime/objects.h"
 #include "text/font_cache.h"
+#include "text/text_attributes.h"
 #include "text/text_commands.h"
 #include "text/text_objects.h"
 #include "vm/auxlib.h"
@@ -133,6 +134,7 @@ int OpenTextLib(vlVMState* L) {
   if (int status = RegisterLibrary(kTextCommands, "text")) return status;
   vl::RegisterConstants(L, kTextConstants, 0);
   if (int status = InitTextObjects()) return status;
+  InstallTextAttributeHooks();
   return RegisterObjectList(&vlFontState.fonts);
 }
 

@@ -28,6 +28,7 @@
 namespace {
 
 vlAttributeFn gHandlers[kFirstExtraObjectType];
+vlFontAttributeFn gCurrentFontHandler;
 vlObjectPicturesFn gPictureHandlers[kFirstExtraObjectType];
 
 int Num(vlVMState* L, double v) {
@@ -157,6 +158,13 @@ int DisplayAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
                      : Num(L, -1);
     case VL_ATTRHOSTMONITORS: return Num(L, CountMonitors(d));
     case VL_ATTRXSERVER: return Str(L, d->xServer);
+    case VL_ATTRFONTASCENDER:
+    case VL_ATTRFONTDESCENDER:
+    case VL_ATTRFONTNAME:
+    case VL_ATTRFONTSIZE:
+    case VL_ATTRFONTSCALABLE:
+    case VL_ATTRFONTAA:
+      return gCurrentFontHandler ? gCurrentFontHandler(L, attr) : ERR_UNKNOWNATTR;
     default: return ERR_UNKNOWNATTR;
   }
 }
@@ -371,6 +379,8 @@ void SetAttributeHandler(uint32_t type, vlAttributeFn fn) {
 void SetLayerAttributeHandler(uint32_t layerType, vlLayerAttributeFn fn) {
   if (layerType < 64) gLayerHandlers[layerType] = fn;
 }
+
+void SetCurrentFontAttributeHandler(vlFontAttributeFn fn) { gCurrentFontHandler = fn; }
 
 void SetObjectPicturesHandler(uint32_t type, vlObjectPicturesFn fn) {
   if (type < kFirstExtraObjectType) gPictureHandlers[type] = fn;

@@ -83,6 +83,10 @@ void SetAttributeHandler(uint32_t type, vlAttributeFn fn);
 struct vlLayer;
 using vlLayerAttributeFn = int (*)(vlVMState* state, vlLayer* layer, int32_t attribute);
 void SetLayerAttributeHandler(uint32_t layerType, vlLayerAttributeFn fn);
+// The font attributes (ATTRFONTASCENDER to ATTRFONTAA) of the current font,
+// which displays report; the text library installs it.
+using vlFontAttributeFn = int (*)(vlVMState* state, int32_t attribute);
+void SetCurrentFontAttributeHandler(vlFontAttributeFn fn);
 
 extern const vlCommand kGraphicsColorCommands[];
 extern const vlCommand kGraphicsClipCommands[];

@@ -22,15 +22,10 @@ namespace {
 int FindDirectory(vlVMState* L, int index, vlDirectory** out) {
   vlObjectId id;
   GetObjectIDArg(&id, L, index);
-  for (vlObjectNode* n = gDos.directories; n; n = n->next) {
-    if (n->idHandle == id.handle && n->idNumber == id.number) {
-      *out = reinterpret_cast<vlDirectory*>(n);
-      return 0;
-    }
-  }
-  if (id.handle) return ERR_FINDARRAY;
-  SetErrorArgIndex(id.number);
-  return ERR_FINDDIR;
+  vlObjectNode* n = nullptr;
+  int status = FindDosObject(gDos.directories, id, ERR_FINDDIR, &n);
+  *out = reinterpret_cast<vlDirectory*>(n);
+  return status;
 }
 
 void FreeDirectory(vlVMState* L, vlDirectory* d) {

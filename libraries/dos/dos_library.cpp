@@ -181,18 +181,25 @@ int IsListedVirtualFile(const vlMemoryRecord* record) {
   return 0;
 }
 
-int FindFileObject(vlVMState* L, int index, vlFile** out) {
-  vlObjectId id;
-  GetObjectIDArg(&id, L, index);
-  for (vlObjectNode* n = gDos.files; n; n = n->next) {
+int FindDosObject(vlObjectNode* list, vlObjectId id, int missing, vlObjectNode** out) {
+  for (vlObjectNode* n = list; n; n = n->next) {
     if (n->idHandle == id.handle && n->idNumber == id.number) {
-      *out = reinterpret_cast<vlFile*>(n);
+      *out = n;
       return 0;
     }
   }
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
-  return ERR_FINDFILE;
+  return missing;
+}
+
+int FindFileObject(vlVMState* L, int index, vlFile** out) {
+  vlObjectId id;
+  GetObjectIDArg(&id, L, index);
+  vlObjectNode* n = nullptr;
+  int status = FindDosObject(gDos.files, id, ERR_FINDFILE, &n);
+  *out = reinterpret_cast<vlFile*>(n);
+  return status;
 }
 
 int CmdCloseFile(vlVMState* L) {
@@ -215,6 +222,7 @@ int OpenDosLib(vlVMState* L) {
   if (int status = RegisterObjectList(&gDos.files)) return status;
   if (int status = RegisterObjectList(&gDos.directories)) return status;
   SetVirtualFileHooks(FindVirtualByRef, IsListedVirtualFile);
+  InstallDosAttributeHandlers();
   return 0;
 }
 

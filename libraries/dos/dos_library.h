@@ -76,6 +76,11 @@ int FreeDosObjects(vlVMState* state);
 // The file named by the argument at index: 0, or 1179 (the number kept for
 // the message) and 1041 for a handle.
 int FindFileObject(vlVMState* state, int index, vlFile** out);
+// The object of that id in a list of the library: 0, or missing (the
+// number kept for the message) for a number and 1041 for a handle.
+int FindDosObject(vlObjectNode* list, vlObjectId id, int missing, vlObjectNode** out);
+// Installs GetAttribute's handlers of open files and directories.
+void InstallDosAttributeHandlers();
 // Releases a registry reference unless it is -1.
 void ReleaseRefIfSet(vlVMState* state, int32_t ref);
 // Appends to the tail of an object list.

@@ -8,6 +8,8 @@
 #include <bit>
 #include <cstring>
 
+#include "display/graphics_library/attributes.h"
+#include "display/graphics_library/graphics_state.h"
 #include "libraries/dos/dos_library.h"
 #include "platform/os.h"
 #include "runtime/chunk_name.h"
@@ -455,11 +457,24 @@ int FreeMemBlockByID(vlVMState* L, vlObjectId id) {
   return 0;
 }
 
+namespace {
+
+int MemBlockAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
+  vlMemBlock* b;
+  if (int status = FindById(id, &b)) return status;
+  if (attr != VL_ATTRSIZE) return ERR_UNKNOWNATTR;
+  vl::PushNumber(L, b->size);
+  return 1;
+}
+
+}  // namespace
+
 int OpenMemBlockLib(vlVMState* L) {
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kMemBlockCommands, 0);
   vl::SetStackTop(L, -2);
   if (int status = RegisterLibrary(kMemBlockCommands, "memblock")) return status;
+  SetAttributeHandler(VL_OBJ_MEMORY, MemBlockAttribute);
   return RegisterObjectList(&gMemBlocks);
 }
 

@@ -33,6 +33,7 @@ vl_test_plugin(lazylib PLUGIN_MODULE="lazylib" "PLUGIN_CAPS=(PLUGINCAPS_LIBRARY|
                PLUGIN_EXTENSION=PLUGINCAPS_LIBRARY PLUGIN_EXTENSION_VALUE=2)
 vl_test_plugin(optplug PLUGIN_MODULE="optplug" "PLUGIN_CAPS=(PLUGINCAPS_IMAGE|PLUGINCAPS_REQUIRE)"
                PLUGIN_OPTION_TAGS)
+vl_test_plugin(gfxsvc PLUGIN_MODULE="gfxsvc" PLUGIN_CAPS=PLUGINCAPS_LIBRARY PLUGIN_GRAPHICS_SERVICES)
 
 vl_test(runtime_plugins_test
   SOURCES plugins_test.cpp plugin_formats_test.cpp service_table_test.cpp system_plugins_test.cpp
@@ -40,6 +41,12 @@ vl_test(runtime_plugins_test
   DEPS runtime vl_chunkasm ZLIB::ZLIB)
 target_compile_definitions(runtime_plugins_test PRIVATE VL_TEST_PLUGIN_DIR="${VL_TEST_PLUGIN_DIR}")
 add_dependencies(runtime_plugins_test ${VL_TEST_PLUGINS})
+
+# The display and pixel services as a plug-in meets them, on Xvfb.
+vl_test(runtime_plugin_display_test SOURCES plugin_display_test.cpp ${PROJECT_SOURCE_DIR}/tests/vm/script_util.cpp
+        DEPS runtime display platform vl_chunkasm)
+target_compile_definitions(runtime_plugin_display_test PRIVATE VL_TEST_PLUGIN_DIR="${VL_TEST_PLUGIN_DIR}")
+add_dependencies(runtime_plugin_display_test test_plugin_gfxsvc)
 
 vl_test(runtime_checksums_test SOURCES checksums_test.cpp DEPS runtime)
 

@@ -60,7 +60,71 @@ int Resolve(vlVMState* L) {
 
 int Fail(vlVMState* L) { return gSvc->vm->RaiseErrorSvc(L, static_cast<int>(gSvc->vm->CheckNumberArg(L, 1))); }
 
+#ifdef PLUGIN_GRAPHICS_SERVICES
+// The pixel-lock services (graphics slots 16 and 17) and the display
+// handles (slot 20), as a display or drawing plug-in uses them.
+using LockFn = int (*)(void*, uintptr_t*, const vlTagItem*);
+using UnlockFn = void (*)(void*);
+using HandleFn = uintptr_t (*)(int32_t, const void*);
+
+// LockBitmap(bitmap, readonly, x, y[, value]) -> ok, row bytes, format,
+// bytes per pixel, width, height, the pixel or byte found at (x, y) before
+// value (when given) is stored there.
+int LockBitmap(vlVMState* L) {
+  void* bitmap = gSvc->vm->ToUserdataAt(L, 1);
+  const vlTagItem tags[] = {{1, static_cast<uintptr_t>(gSvc->vm->CheckNumberArg(L, 2))}, {0, 0}};
+  const auto x = static_cast<uintptr_t>(gSvc->vm->CheckNumberArg(L, 3));
+  const auto y = static_cast<uintptr_t>(gSvc->vm->CheckNumberArg(L, 4));
+  const double value = gSvc->vm->OptNumberArg(L, 5, -1);
+  uintptr_t w[6] = {1, 1, 1, 1, 1, 1};
+  const int ok = reinterpret_cast<LockFn>(gSvc->graphics->slot[16])(bitmap, w, tags);
+  double found = -1;
+  if (ok) {
+    uint8_t* at = reinterpret_cast<uint8_t*>(w[0]) + y * w[1] + x * w[3];
+    if (w[3] == 4) {
+      uint32_t v;
+      std::memcpy(&v, at, 4);
+      found = v;
+      if (value >= 0) {
+        v = static_cast<uint32_t>(value);
+        std::memcpy(at, &v, 4);
+      }
+    } else if (w[3] == 1) {
+      found = *at;
+      if (value >= 0) *at = static_cast<uint8_t>(value);
+    }
+    reinterpret_cast<UnlockFn>(gSvc->graphics->slot[17])(bitmap);
+  }
+  gSvc->vm->PushNumber(L, ok);
+  for (int i = 1; i < 6; ++i) gSvc->vm->PushNumber(L, static_cast<double>(w[i]));
+  gSvc->vm->PushNumber(L, found);
+  return 7;
+}
+
+// DisplayHandle(number) -> the display's window; DisplayOfHandle(window)
+// -> the display's id.
+int DisplayHandle(vlVMState* L) {
+  const auto number = static_cast<int32_t>(gSvc->vm->CheckNumberArg(L, 1));
+  gSvc->vm->PushNumber(L, static_cast<double>(reinterpret_cast<HandleFn>(gSvc->graphics->slot[20])(number, nullptr)));
+  return 1;
+}
+int DisplayOfHandle(vlVMState* L) {
+  const auto window = static_cast<uintptr_t>(gSvc->vm->CheckNumberArg(L, 1));
+  const uintptr_t id = reinterpret_cast<HandleFn>(gSvc->graphics->slot[20])(0, reinterpret_cast<void*>(window));
+  gSvc->vm->PushNumber(L, static_cast<double>(id));
+  return 1;
+}
+
+const vlCommand kCommands[] = {{"Add", Add},
+                               {"Resolve", Resolve},
+                               {"Fail", Fail},
+                               {"LockBitmap", LockBitmap},
+                               {"DisplayHandle", DisplayHandle},
+                               {"DisplayOfHandle", DisplayOfHandle},
+                               {nullptr, nullptr}};
+#else
 const vlCommand kCommands[] = {{"Add", Add}, {"Resolve", Resolve}, {"Fail", Fail}, {nullptr, nullptr}};
+#endif
 const vlConstant kConstants[] = {{"TESTLIB_ANSWER", nullptr, 42}, {nullptr, nullptr, 0}};
 
 int gSaverCalls = 0;
