@@ -188,36 +188,89 @@ void PurgeOrphanAnims(vlVMState* L) {
   }
 }
 
+int LoadSourceFramePixels(vlAnimSource* source, int32_t index, uint32_t loadAlpha, uint32_t loadTransparency,
+                          const char* fileName, int32_t width, int32_t height, uint32_t** pixels, vlBitmap** alpha) {
+  *pixels = nullptr;
+  *alpha = nullptr;
+  int32_t hasTransparency = 0;
+  uint32_t* p = LoadAnimSourceFrame(source, index, loadAlpha, &hasTransparency);
+  if (!p) return kErrFrameLoad;
+  if (loadTransparency && !hasTransparency) {
+    FreeAnimSourceFrame(source, p);
+    SetErrorArgument(fileName ? fileName : "");
+    return ERR_NOTRANSPARENCY;
+  }
+  if (loadAlpha || hasTransparency) {
+    vlBitmap* wrapped = WrapARGBAsAlpha(p, width, height, width);
+    *alpha = wrapped ? CopyAlphaPlane(wrapped, width, height) : nullptr;
+    if (wrapped) DeleteAlphaPlane(wrapped);
+    if (!*alpha) {
+      FreeAnimSourceFrame(source, p);
+      return ERR_ALLOCALPHA;
+    }
+  }
+  *pixels = p;
+  return 0;
+}
+
+int FrameBitmapFromPixels(const uint32_t* pixels, int32_t transparent, int32_t width, int32_t height,
+                          const vlBitmap* alpha, vlBitmap** bitmap, vlBitmap** mask) {
+  // Mask and alpha are exclusive: the alpha plane carries the key too.
+  return BitmapFromARGB(pixels, transparent, width, height, width, 0, 0, 0, bitmap,
+                        transparent != -1 && !alpha ? mask : nullptr, nullptr);
+}
+
 int DecodeSourceFrame(vlAnimSource* source, int32_t index, int32_t transparent, uint32_t loadAlpha,
                       uint32_t loadTransparency, const char* fileName, int32_t width, int32_t height,
                       vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
   *bitmap = *mask = *alpha = nullptr;
-  int32_t hasTransparency = 0;
-  uint32_t* pixels = LoadAnimSourceFrame(source, index, loadAlpha, &hasTransparency);
-  if (!pixels) return kErrFrameLoad;
-  if (loadTransparency && !hasTransparency) {
-    FreeAnimSourceFrame(source, pixels);
-    SetErrorArgument(fileName ? fileName : "");
-    return ERR_NOTRANSPARENCY;
-  }
-  int status = BitmapFromARGB(pixels, transparent, width, height, width, 0, 0, 0, bitmap,
-                              transparent != -1 ? mask : nullptr, nullptr);
-  if (!status && (loadAlpha || hasTransparency)) {
-    vlBitmap* wrapped = WrapARGBAsAlpha(pixels, width, height, width);
-    *alpha = wrapped ? CopyAlphaPlane(wrapped, width, height) : nullptr;
-    if (wrapped) DeleteAlphaPlane(wrapped);
-    if (!*alpha) {
-      FreeFrameTriple(*bitmap, *mask, nullptr);
-      *bitmap = *mask = nullptr;
-      status = ERR_ALLOCALPHA;
-    } else if (*mask) {
-      // Mask and alpha are exclusive: the alpha plane carries the key too.
-      DeleteMaskPlane(*mask);
-      *mask = nullptr;
-    }
-  }
+  uint32_t* pixels = nullptr;
+  vlBitmap* plane = nullptr;
+  if (int status = LoadSourceFramePixels(source, index, loadAlpha, loadTransparency, fileName, width, height,
+                                         &pixels, &plane))
+    return status;
+  int status = FrameBitmapFromPixels(pixels, transparent, width, height, plane, bitmap, mask);
   FreeAnimSourceFrame(source, pixels);
-  return status;
+  if (status) {
+    if (plane) DeleteAlphaPlane(plane);
+    return status;
+  }
+  *alpha = plane;
+  return 0;
+}
+
+int ConvertFramePixels(int32_t count, uint32_t** pixels, vlBitmap** bitmaps, vlBitmap** masks, vlBitmap** alphas,
+                       int32_t transparent, int32_t width, int32_t height, vlAnimSource** source) {
+  int first = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (!pixels[i]) continue;
+    if (!bitmaps[i]) {
+      int status = FrameBitmapFromPixels(pixels[i], transparent, width, height, alphas ? alphas[i] : nullptr,
+                                         &bitmaps[i], &masks[i]);
+      if (status && !first) first = status;
+    }
+    if (*source)
+      FreeAnimSourceFrame(*source, pixels[i]);
+    else
+      FreeMemory(pixels[i]);
+    pixels[i] = nullptr;
+  }
+  if (*source) {
+    CloseAnimSource(*source);
+    *source = nullptr;
+  }
+  return first;
+}
+
+int ConvertAnimFrameBitmaps() {
+  int first = 0;
+  for (vlAnim* a = vlAnimList; a; a = a->next) {
+    if (!a->pixels || !a->bitmaps || !a->masks || a->disk) continue;
+    int status = ConvertFramePixels(a->frameCount, a->pixels, a->bitmaps, a->masks, a->alphas, a->transparentColor,
+                                    a->storedWidth, a->storedHeight, &a->source);
+    if (status && !first) first = status;
+  }
+  return first;
 }
 
 int GetAnimFrameBitmaps(vlAnim* a, int32_t index, int copy, int noScale, vlBitmap** bitmap, vlBitmap** mask,

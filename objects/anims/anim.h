@@ -97,6 +97,9 @@ struct vlAnimRequest {
   char adapter[256];
   uintptr_t loaderRef;
   uint32_t loadTransparency;
+  // Resources are being preloaded: no screen format yet, so frames stay
+  // ARGB pixels (the picture's are in loaded) until ConvertAnimFrameBitmaps.
+  uint32_t preloading;
   // Sprites made of sprites: the script arguments naming them.
   int firstSpriteArg;
   void* result;  // the new record
@@ -132,6 +135,24 @@ int LoadAnimObject(vlVMState* state, uint32_t kind);
 // As LoadAnimObject; *out gets the new record.
 int LoadAnimObjectInto(vlVMState* state, uint32_t kind, void** out);
 int CreateAnimObject(vlVMState* state, vlAnimRequest* request);
+// One frame of an anim source as ARGB pixels (release them with
+// FreeAnimSourceFrame) and, when asked for or when the frame has
+// transparency, an alpha plane made from them.
+int LoadSourceFramePixels(vlAnimSource* source, int32_t index, uint32_t loadAlpha, uint32_t loadTransparency,
+                          const char* fileName, int32_t width, int32_t height, uint32_t** pixels, vlBitmap** alpha);
+// A frame's bitmap from ARGB pixels in the screen's format, with a mask
+// from the transparent colour unless the frame has an alpha plane.
+int FrameBitmapFromPixels(const uint32_t* pixels, int32_t transparent, int32_t width, int32_t height,
+                          const vlBitmap* alpha, vlBitmap** bitmap, vlBitmap** mask);
+// Makes the bitmap of every frame that waits as pixels and frees the
+// pixels (through the source when one is given, which is then closed); the
+// first error is returned, the walk goes on.
+int ConvertFramePixels(int32_t count, uint32_t** pixels, vlBitmap** bitmaps, vlBitmap** masks, vlBitmap** alphas,
+                       int32_t transparent, int32_t width, int32_t height, vlAnimSource** source);
+// Frames loaded while resources were preloaded wait as pixels until the
+// screen's format is known; this makes their bitmaps (the first error is
+// returned, the walk goes on).
+int ConvertAnimFrameBitmaps();
 // Frame access with the anim-source settings of a decoded frame.
 int DecodeSourceFrame(vlAnimSource* source, int32_t index, int32_t transparent, uint32_t loadAlpha,
                       uint32_t loadTransparency, const char* fileName, int32_t width, int32_t height,

@@ -6,6 +6,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "display/safe_blt.h"
 #include "formats/anim_source.h"
@@ -16,6 +17,7 @@
 #include "objects/anims/anim.h"
 #include "objects/anims/anim_layer.h"
 #include "objects/brushes/brush.h"
+#include "objects/sprites/sprite.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
@@ -314,12 +316,25 @@ void FreeAnimLibrary(vlVMState* L) {
   UnregisterAnimLayerSource();
 }
 
+namespace {
+
+// Once the screen's format is known, anim and sprite frames preloaded as
+// pixels become bitmaps.
+int ConvertPreloadedFrames(vlVMState*, uint32_t) {
+  const int anims = ConvertAnimFrameBitmaps();
+  const int sprites = ConvertSpriteFrameBitmaps();
+  return anims ? anims : sprites;
+}
+
+}  // namespace
+
 int OpenAnimLib(vlVMState* L) {
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kAnimCommands, 0);
   vl::SetStackTop(L, -2);
   vl::RegisterConstants(L, kAnimConstants, 0);
   RegisterAnimLayerSource();
+  gLayerHooks.screenFormatKnown = ConvertPreloadedFrames;
   if (int status = RegisterLibrary(kAnimCommands, "anim")) return status;
   if (int status = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlAnimList))) return status;
   return RegisterAnimStreamList();

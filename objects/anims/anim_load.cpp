@@ -7,10 +7,12 @@
 
 #include "formats/anim_source.h"
 #include "graphics/bitmap.h"
+#include "graphics/image_cache.h"
 #include "graphics/picture_engines.h"
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
+#include "platform/os.h"
 #include "runtime/console.h"
 #include "runtime/errors.h"
 #include "runtime/loaded_source.h"
@@ -46,6 +48,7 @@ struct Frames {
   }
   void Release() {
     for (int32_t i = 0; bitmaps && i < count; ++i) FreeFrameTriple(bitmaps[i], masks[i], alphas[i]);
+    for (int32_t i = 0; pixels && i < count; ++i) FreeMemory(pixels[i]);
     Forget();
   }
   void Forget() {
@@ -97,10 +100,20 @@ int CutFrames(const vlAnimRequest& r, Frames* f, int32_t* fw, int32_t* fh) {
     f->Forget();
     return ERR_MEM;
   }
+  // A picture loaded while preloading has not become a bitmap: its ARGB
+  // pixels are cut instead.
+  const uint32_t* argb = r.bitmap || !r.loaded ? nullptr : GetLoadedSourcePixels(r.loaded);
   for (int32_t n = 0; n < count; ++n) {
     const int32_t x = sx + (n % perRow) * w, y = sy + (n / perRow) * h;
     int status = CopyBitmapRegion(r.bitmap, r.mask, r.alpha, x, y, w, h, 0, 0, 0, &f->bitmaps[n],
                                   r.mask ? &f->masks[n] : nullptr, r.alpha ? &f->alphas[n] : nullptr);
+    if (!status && argb) {
+      f->pixels[n] = static_cast<uint32_t*>(AllocMemory(sizeof(uint32_t) * w * h, 0));
+      if (!f->pixels[n]) status = ERR_MEM;
+      for (int32_t row = 0; !status && row < h; ++row)
+        std::memcpy(f->pixels[n] + static_cast<size_t>(row) * w,
+                    argb + static_cast<size_t>(y + row) * r.sourceRowLength + x, sizeof(uint32_t) * w);
+    }
     if (status) {
       f->Release();
       return status;
@@ -108,6 +121,23 @@ int CutFrames(const vlAnimRequest& r, Frames* f, int32_t* fw, int32_t* fh) {
   }
   *fw = w, *fh = h;
   return 0;
+}
+
+// One frame of the request's anim source as pixels of our own (the
+// source can then be closed) and its alpha plane.
+int DecodeFramePixels(const vlAnimRequest& r, int32_t index, uint32_t** pixels, vlBitmap** alpha) {
+  uint32_t* decoded = nullptr;
+  if (int status = LoadSourceFramePixels(r.source, index, r.loadAlpha, r.loadTransparency, r.fileName,
+                                         r.sourceWidth, r.sourceHeight, &decoded, alpha))
+    return status;
+  const size_t bytes = sizeof(uint32_t) * r.sourceWidth * r.sourceHeight;
+  *pixels = static_cast<uint32_t*>(AllocMemory(bytes, 0));
+  if (*pixels) std::memcpy(*pixels, decoded, bytes);
+  FreeAnimSourceFrame(r.source, decoded);
+  if (*pixels) return 0;
+  if (*alpha) DeleteAlphaPlane(*alpha);
+  *alpha = nullptr;
+  return ERR_MEM;
 }
 
 }  // namespace
@@ -151,12 +181,16 @@ int CreateAnimObject(vlVMState* L, vlAnimRequest* r) {
         f.Forget();
         return ERR_MEM;
       }
-      for (int32_t i = 0; i < r->frameCount; ++i)
-        if (int status = DecodeSourceFrame(r->source, i, r->transparentColor, r->loadAlpha, r->loadTransparency,
-                                           r->fileName, width, height, &f.bitmaps[i], &f.masks[i], &f.alphas[i])) {
+      for (int32_t i = 0; i < r->frameCount; ++i) {
+        int status = r->preloading ? DecodeFramePixels(*r, i, &f.pixels[i], &f.alphas[i])
+                                   : DecodeSourceFrame(r->source, i, r->transparentColor, r->loadAlpha,
+                                                       r->loadTransparency, r->fileName, width, height,
+                                                       &f.bitmaps[i], &f.masks[i], &f.alphas[i]);
+        if (status) {
           f.Release();
           return status;
         }
+      }
     } else {
       f.count = r->frameCount;
     }
@@ -218,6 +252,10 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
   int32_t transparent = -1, x = 0, y = 0, w = 0, h = 0, fpr = 0, frames = 0, deinterlace = 0;
   int loadAlpha = 0, loadTransparency = 0, fromDisk = 0, skipLoop = 0, framesGiven = 0;
   char loaders[256] = "", adapter[256] = "";
+  // Pictures shared by several declarations: the first stores its picture
+  // under "cache" while preloading, the later ones take it by "cachedload".
+  char cacheName[1024] = "", cachedName[1024] = "";
+  int cacheAlpha = 0;
   if (kind == VL_KIND_ANIMDISK) {
     file = GetFileNameArg(L, 1, 0, nullptr);
     transparent = vl::OptIntArg(L, 6, -1);
@@ -241,11 +279,15 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
         GetTableInt(L, 3, "deinterlace", &deinterlace, nullptr);
       }
       GetTableString(L, 3, "loader", loaders, sizeof loaders, nullptr);
+      GetTableString(L, 3, "cache", cacheName, sizeof cacheName, nullptr);
+      GetTableString(L, 3, "cachedload", cachedName, sizeof cachedName, nullptr);
+      GetTableBool(L, 3, "cachealpha", &cacheAlpha, nullptr);
       GetTableString(L, 3, "adapter", adapter, sizeof adapter, nullptr);
     } else if (vl::GetTypeAt(L, 3) != VL_TNIL && vl::GetTypeAt(L, 3) != -1) {
       transparent = vl::CheckIntArg(L, 3);
     }
   }
+  if (loadAlpha) cacheAlpha = 0;
   if (loadTransparency && transparent != -1) return ERR_WRONGUSAGE;
   if (loadAlpha && loadTransparency) return ERR_WRONGUSAGE;
   if (loadAlpha && transparent != -1) return ERR_MASKNALPHA;
@@ -254,9 +296,9 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
     int status = kind == VL_KIND_SPRITE ? FreeSpriteByID(L, id) : FreeAnimByID(L, id, 0);
     if (status && !(kind == VL_KIND_SPRITE && (status == ERR_FINDSPRITE))) return status;
   }
-  uint32_t quiet = 1;
+  uint32_t quiet = 1, preloading = 0;
   if (kind != VL_KIND_ANIMDISK) {
-    GetRuntimeOption(L, VL_OPT_QUIET, &quiet, 0u);
+    GetRuntimeOption(L, VL_OPT_QUIET, &quiet, VL_OPT_RENDER_STATE, &preloading, 0u);
     if (!quiet) PrintProgressMessage(GetMessage(kind == VL_KIND_SPRITE ? kMsgLoadingSprite : kMsgLoadingAnim), file, 1);
   }
 
@@ -268,11 +310,21 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
   r.loadTransparency = loadTransparency;
   r.deinterlace = deinterlace;
   r.fileName = file;
+  r.preloading = preloading;
   std::memcpy(r.loaders, loaders, sizeof loaders);
   std::memcpy(r.adapter, adapter, sizeof adapter);
   vlLoadedSource* loaded = nullptr;
+  vlLoadedImageInfo info{};
+  vlBitmap* loadedAlpha = nullptr;
+  bool fromCache = false;
+  if (preloading && cachedName[0]) {
+    uint32_t word1 = 0, word2 = 0;
+    fromCache = FindImageCacheEntry(cachedName, loadAlpha, &info.width, &info.height, &word1, &loaded,
+                                    loadAlpha ? &loadedAlpha : nullptr, &word2) == 0;
+    info.transparent = static_cast<int32_t>(word1);
+  }
   int status = kErrAnimFormat;
-  if (!framesGiven) {
+  if (!framesGiven && !fromCache) {
     int32_t count = 0, hasAlpha = 0;
     status = OpenAnimSource(file, loaders, adapter, deinterlace, loadTransparency, &r.source, &r.sourceWidth,
                             &r.sourceHeight, &count, &hasAlpha, &r.loaderRef);
@@ -298,32 +350,53 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
   }
   if (status) {
     // One picture, as a whole or cut into a grid.
-    vlLoadedImageInfo info{};
-    vlBitmap* loadedAlpha = nullptr;
-    status = LoadImageWithLoaders(file, loaders, adapter, nullptr, transparent, nullptr, 0, loadAlpha ? 1 : 0,
-                                  loadTransparency, 0, 0, 0, &loaded, loadAlpha ? &loadedAlpha : nullptr, &info);
-    if (status == ERR_LOADPICTURE2) {
-      SetErrorArgument(file);
-      return kErrAnimFormat;
+    const bool storeAlpha = preloading && cacheName[0] && cacheAlpha;
+    status = 0;
+    if (!fromCache) {
+      status = LoadImageWithLoaders(file, loaders, adapter, nullptr, transparent, nullptr, 0,
+                                    loadAlpha ? 1 : storeAlpha ? 2 : 0, loadTransparency, 0, 0, 0, &loaded,
+                                    loadAlpha || storeAlpha ? &loadedAlpha : nullptr, &info);
+      if (status == ERR_LOADPICTURE2) {
+        SetErrorArgument(file);
+        return kErrAnimFormat;
+      }
+      if (status) return status;
     }
-    if (status) return status;
     if (info.transparent != -1) transparent = r.transparentColor = info.transparent;
-    uint32_t* pixels = GetLoadedSourcePixels(loaded);
-    status = BitmapFromARGB(pixels, transparent, info.width, info.height, info.width, 0, 0, 0, &r.bitmap,
-                            transparent != -1 ? &r.mask : nullptr, nullptr);
-    if (!status && loadedAlpha) {
-      r.alpha = CopyAlphaPlane(loadedAlpha, info.width, info.height);
-      if (!r.alpha) status = ERR_ALLOCALPHA;
-    }
-    if (loadedAlpha) DeleteAlphaPlane(loadedAlpha);
-    ReleaseLoadedSource(loaded);
-    if (status) {
-      FreeFrameTriple(r.bitmap, r.mask, r.alpha);
-      return status;
-    }
-    if (r.alpha && r.mask) {
-      DeleteMaskPlane(r.mask);
-      r.mask = nullptr;
+    if (preloading) {
+      // No screen format yet: the frames are cut from the ARGB pixels.
+      if (cacheName[0] && !fromCache)
+        status = AddImageCacheEntry(cacheName, info.width, info.height, static_cast<uint32_t>(info.transparent),
+                                    loaded, loadedAlpha, 0);
+      if (storeAlpha && loadedAlpha) {  // asked for by a later declaration only
+        DeleteAlphaPlane(loadedAlpha);
+        loadedAlpha = nullptr;
+      }
+      r.loaded = loaded;
+      r.alpha = loadedAlpha;
+      if (status) {
+        FreeFrameTriple(nullptr, nullptr, r.alpha);
+        ReleaseLoadedSource(loaded);
+        return status;
+      }
+    } else {
+      uint32_t* pixels = GetLoadedSourcePixels(loaded);
+      status = BitmapFromARGB(pixels, transparent, info.width, info.height, info.width, 0, 0, 0, &r.bitmap,
+                              transparent != -1 ? &r.mask : nullptr, nullptr);
+      if (!status && loadedAlpha) {
+        r.alpha = CopyAlphaPlane(loadedAlpha, info.width, info.height);
+        if (!r.alpha) status = ERR_ALLOCALPHA;
+      }
+      if (loadedAlpha) DeleteAlphaPlane(loadedAlpha);
+      ReleaseLoadedSource(loaded);
+      if (status) {
+        FreeFrameTriple(r.bitmap, r.mask, r.alpha);
+        return status;
+      }
+      if (r.alpha && r.mask) {
+        DeleteMaskPlane(r.mask);
+        r.mask = nullptr;
+      }
     }
     r.sourceKind = VL_KIND_BRUSH;
     r.sourceWidth = r.sourceRowLength = info.width;
@@ -342,6 +415,7 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
   }
   status = CreateAnimObject(L, &r);
   FreeFrameTriple(r.bitmap, r.mask, r.alpha);
+  if (r.loaded) ReleaseLoadedSource(r.loaded);
   if (r.source) CloseAnimSource(r.source);  // kept only by disk anims
   if (status) return status;
   if (!quiet) PrintDone();

@@ -317,20 +317,9 @@ int ConvertSpriteFrameBitmaps() {
   int first = 0;
   for (vlSprite* s = vlSpriteList; s; s = s->next) {
     if (!s->pixels || s->components) continue;
-    for (int32_t i = 0; i < s->frameCount; ++i) {
-      if (!s->pixels[i]) continue;
-      if (!s->bitmaps[i]) {
-        int status = BitmapFromARGB(s->pixels[i], s->transparentColor, s->width, s->height, s->width, 0, 0, 0,
-                                    &s->bitmaps[i], s->transparentColor != -1 ? &s->masks[i] : nullptr, nullptr);
-        if (status && !first) first = status;
-      }
-      FreeMemory(s->pixels[i]);
-      s->pixels[i] = nullptr;
-    }
-    if (s->source) {
-      CloseAnimSource(s->source);
-      s->source = nullptr;
-    }
+    int status = ConvertFramePixels(s->frameCount, s->pixels, s->bitmaps, s->masks, s->alphas, s->transparentColor,
+                                    s->width, s->height, &s->source);
+    if (status && !first) first = status;
   }
   return first;
 }

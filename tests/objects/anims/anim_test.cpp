@@ -20,6 +20,7 @@
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
+#include "tests/objects/anims/anim_lookup.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -44,14 +45,8 @@ class AnimTest : public vltest::DisplayTest {
     }
     DisplayTest::TearDown();
   }
-  vlAnim* Anim(int n) {
-    vlAnim* a = nullptr;
-    return GetAnimByID(L, {n, nullptr}, &a, VL_ANIM_NOLAYERCOPY) == 0 ? a : nullptr;
-  }
-  vlSprite* Sprite(int n) {
-    vlSprite* s = nullptr;
-    return GetSpriteByID(L, {n, nullptr}, &s, 0) == 0 ? s : nullptr;
-  }
+  vlAnim* Anim(int n) { return vltest::FindAnim(L, n); }
+  vlSprite* Sprite(int n) { return vltest::FindSprite(L, n); }
   vlDisplay* OpenWindow(int w = 80, int h = 60) {
     EXPECT_EQ(Run(".table 0 { width = " + std::to_string(w) + ", height = " + std::to_string(h) +
                   ", color = 0 }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1"),
