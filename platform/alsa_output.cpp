@@ -375,6 +375,16 @@ void SetAudioEventWanted(int kind, int wanted) {
   }
 }
 
+int IsAudioEventWanted(int kind) {
+  switch (kind) {
+    case 12: return gWantLoop.load();
+    case 13: return gWantEnd.load();
+    case 18: return gWantMusicEnd.load();
+    case 23: return gWantVideoEnd.load();
+    default: return 0;
+  }
+}
+
 int CreateAudioOutputLock() {
   if (!gOutputMutex) gOutputMutex = CreateMutex();
   return gOutputMutex ? 0 : ERR_SEMAPHORE;

@@ -28,6 +28,7 @@ void StopAudioOutputThread();
 
 // Which audio events are posted (run-time options 12, 13, 18 and 23).
 void SetAudioEventWanted(int kind, int wanted);
+int IsAudioEventWanted(int kind);
 
 // 0, ERR_OPENAUDIO, ERR_ALSAPCM (failing step in the error number) or ERR_MEM.
 int OpenAudioDevice(int channel, const vlAudioFormat* format, uint32_t rate);

@@ -132,6 +132,21 @@ struct vlChannel {
   uint32_t wholeStream;    // the stream fits one buffer: no feeder
   uint32_t feederStarted;
   uint32_t musicReady[2];  // with a feeder: the buffer holds fresh data
+  // With an audio-adapter plug-in: the adapter's channel, the frame
+  // position within the current pass (samples), and for streamed music the
+  // half being played, its frames left, the last-half flag, the end the
+  // worker reported (frames in its last half, 0 while the stream goes on),
+  // the worker that refills the halves, its wake condition and the lock
+  // of the halves.
+  void* adapterChannel;
+  uint32_t framePosition;
+  uint32_t adapterHalf;
+  uint32_t adapterFramesLeft;
+  uint32_t lastHalf;
+  uint32_t endFrames[2];
+  vlWorker* adapterWorker;
+  vlCondition* adapterWake;
+  vlMutex* bufferLock;
 };
 
 // The sound library's routines the back end calls.

@@ -198,7 +198,7 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlDisplay* d, int32
       Entry<int (*)(void*, void*, const vlTagItem*)>(a->BltBitMap)(d->adapterHandle, source, tags);
     }
   } else {
-    PutImageToWindow(source, sx, sy, d, x, y, width, height);
+    PutImageToWindow(source, sx, sy, d, x, y, width, height, int(flags & kClipNoVideos));
   }
   NotifyObservers(d, 0, args);
 }

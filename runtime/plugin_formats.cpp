@@ -11,6 +11,7 @@
 #include <string>
 
 #include "runtime/class_lists.h"
+#include "runtime/file_adapter.h"
 #include "runtime/objects.h"
 #include "runtime/plugins.h"
 #include "runtime/text.h"
@@ -62,6 +63,11 @@ void BuildLoaderList(const char* list, uint32_t classCode) {
     }
     item = bar ? bar + 1 : nullptr;
   }
+}
+
+int IsLoaderAsked(const vlPluginInfo* info, const char* list) {
+  if (!info || info->disabled || !IsLoaderSelected(list, info->moduleName, 1)) return 0;
+  return !info->joinedOnRequest || IsLoaderNamed(list, info->moduleName);
 }
 
 const char* GetLoaderName(const vlPluginInfo* loader) {

@@ -15,6 +15,18 @@ int IsBuiltinLoaderName(const char* name);
 // Appends the loaded, enabled plug-ins a '|'-separated list names to the
 // class when they have its capability. Never fails.
 void BuildLoaderList(const char* list, uint32_t classCode);
+// Whether a loader class walk asks the plug-in: enabled, selected by the
+// list (the "plugin" wildcard counts), and, when it joined its class only
+// because a list named it, named by this list too.
+int IsLoaderAsked(const vlPluginInfo* info, const char* list);
+// An entry point as the player may call it: null for a missing one and for
+// a plug-in whose calls go through the frame-call hook (which does nothing
+// on this platform).
+template <class Fn>
+Fn CallablePluginEntry(const vlPluginInfo* info, vlPluginEntry entry) {
+  if (!info || info->callKind == 2 || !entry) return nullptr;
+  return reinterpret_cast<Fn>(entry);
+}
 // "inbuilt" for 0, "native" for 1, else the loader's module name.
 const char* GetLoaderName(const vlPluginInfo* loader);
 

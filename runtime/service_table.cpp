@@ -34,6 +34,7 @@
 #include "runtime/crc32.h"
 #include "runtime/errors.h"
 #include "display/display_services.h"
+#include "media/sound/sound_services.h"
 #include "runtime/file_adapter.h"
 #include "runtime/file_lock.h"
 #include "runtime/hooks.h"
@@ -545,7 +546,12 @@ constexpr T AllNotAvailable() {
   for (vlServiceFn& s : t.slot) s = NA;
   return t;
 }
-const vlSvcSound kSound = AllNotAvailable<vlSvcSound>();
+// The sound library fills its slots of the sound sub-table.
+const vlSvcSound kSound = [] {
+  vlSvcSound t = AllNotAvailable<vlSvcSound>();
+  FillSoundServiceSlots(t.slot);
+  return t;
+}();
 // The display services fill their slots of the graphics and requester
 // sub-tables; the others are not available yet.
 struct DisplaySlots {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "media/sound/audio_adapter.h"
 #include "media/sound/protracker.h"
 #include "media/sound/sound_stream.h"
 #include "platform/alsa_output.h"
@@ -61,9 +62,9 @@ uint32_t IdleHalf(vlChannel* c) {
   return half;
 }
 
-// Fills one buffer from the stream, rewinding it while passes are left.
-// Returns the frames filled; *ended when the stream's last pass ended.
-uint32_t FillHalf(vlChannel* c, uint32_t half, int* ended) {
+}  // namespace
+
+uint32_t FillStreamHalf(vlChannel* c, uint32_t half, int* ended) {
   vlSoundStream* s = c->stream;
   uint8_t* out = c->musicBlock + size_t(half) * c->musicBufferSize * s->bytesPerFrame;
   uint32_t filled = 0;
@@ -96,10 +97,18 @@ uint32_t FillHalf(vlChannel* c, uint32_t half, int* ended) {
   return filled;
 }
 
+namespace {
+
+// Ends what the entry's output plays: the adapter's channel or the PCM.
+void CloseChannelOutput(vlChannel* c) {
+  if (GetAudioAdapter()) FreeAdapterChannel(c);
+  else CloseAudioChannel(c);
+}
+
 void FeedNext(vlChannel* c) {
   uint32_t half = IdleHalf(c);
   int ended = 0;
-  uint32_t frames = FillHalf(c, half, &ended);
+  uint32_t frames = FillStreamHalf(c, half, &ended);
   LockAudioOutput();
   c->musicLength[half] = frames;
   c->musicReady[half] = 1;
@@ -145,6 +154,14 @@ void StopFeeder(vlChannel* c) {
 
 // Closes a streamed channel and frees its buffers; the entry is cleared.
 void EndStreamChannel(vlChannel* c) {
+  if (GetAudioAdapter()) {
+    FreeAdapterChannel(c);
+    EndAdapterStream(c);
+    LockAudioOutput();
+    ClearAudioChannel(c);
+    UnlockAudioOutput();
+    return;
+  }
   CloseAudioChannel(c);
   StopFeeder(c);
   LockAudioOutput();
@@ -167,13 +184,13 @@ int StartStreamChannel(vlChannel* c, int index) {
     return error;
   }
   int ended = 0;
-  c->musicLength[0] = FillHalf(c, 0, &ended);
+  c->musicLength[0] = FillStreamHalf(c, 0, &ended);
   c->musicState = VL_MUSIC_REFILL;
   if (ended) {
     c->wholeStream = 1;
     c->musicState = VL_MUSIC_ENDED;
   } else {
-    c->musicLength[1] = FillHalf(c, 1, &ended);
+    c->musicLength[1] = FillStreamHalf(c, 1, &ended);
     if (ended) c->musicState = VL_MUSIC_LAST_QUEUED;
     pthread_mutex_init(&c->feederMutex, nullptr);
     pthread_cond_init(&c->feederCondition, nullptr);
@@ -229,6 +246,31 @@ void StopFinishedMusic(vlChannel* c, int) {
   UnlockChannels();
 }
 
+// Music through the adapter: a module rendered on demand, or a stream
+// read into two halves ahead of the adapter.
+int StartAdapterMusic(vlChannel* c, vlMusic* music) {
+  if (music->sourceKind == VL_SOURCE_MODULE) {
+    c->module = music->source;
+    LockAudioOutput();
+    c->state = VL_CHANNEL_MODULE;
+    UnlockAudioOutput();
+    return AllocAdapterChannel(c, VL_SMP_S16_STEREO, kModuleRate, c->volume);
+  }
+  auto* s = static_cast<vlSoundStream*>(music->source);
+  c->stream = s;
+  if (int error = StartAdapterStream(c)) return error;
+  c->music = &s->output;
+  s->output.startTime = vlTimeVal{};
+  LockAudioOutput();
+  c->state = VL_CHANNEL_MUSIC;
+  UnlockAudioOutput();
+  if (int error = AllocAdapterChannel(c, uint32_t(s->format), s->rate, c->volume)) {
+    EndAdapterStream(c);
+    return error;
+  }
+  return 0;
+}
+
 size_t ModuleSize(const void* module) { return ModuleStateSize(static_cast<const vlModuleState*>(module)); }
 
 void RenderModule(void* module, int16_t* buffer, uint32_t frames) {
@@ -256,7 +298,8 @@ int InitAudioLocks() {
 int StartAudioOutput(vlVMState*, const char* device) {
   if (gStarted) return 0;
   int count = kDefaultChannels;
-  if (vlCurrentStartup && vlCurrentStartup->numChannels) count = int(vlCurrentStartup->numChannels);
+  if (GetAudioAdapter()) count = GetAdapterChannelCount();
+  else if (vlCurrentStartup && vlCurrentStartup->numChannels) count = int(vlCurrentStartup->numChannels);
   if (count < 0) return ERR_OPENAUDIO;
   auto* table = static_cast<vlChannel*>(AllocMemory(sizeof(vlChannel) * size_t(count), 1));
   if (!table) return ERR_MEM;
@@ -265,7 +308,7 @@ int StartAudioOutput(vlVMState*, const char* device) {
   gChannels = table;
   gChannelCount = count;
   UnlockAudioOutput();
-  if (int error = StartAudioThread()) {
+  if (int error = GetAudioAdapter() ? OpenAdapterAudio() : StartAudioThread()) {
     LockAudioOutput();
     gChannels = nullptr;
     gChannelCount = 0;
@@ -281,7 +324,9 @@ int IsAudioStarted() { return gStarted; }
 int GetChannelCount() { return gStarted ? gChannelCount : 0; }
 
 void ShutdownAudio() {
-  if (gStarted) StopAudioOutputThread();
+  if (gStarted && !GetAudioAdapter()) StopAudioOutputThread();
+  // The plug-ins close after the sound library: their adapter goes now.
+  RemoveAudioAdapter();
   if (gStarted) {
     LockAudioOutput();
     FreeMemory(gChannels);
@@ -409,10 +454,19 @@ int PlaySampleOnChannel(vlSoundData* data, vlObjectId id, uint32_t format, uint3
   }
   c->extra = c->lastMillis;
   UnlockAudioOutput();
-  vlAudioFormat pcmFormat{data->bits, bytes, data->channels, data->flags};
-  int error = OpenAudioDevice(index, &pcmFormat, rate);
+  int error = 0;
+  if (GetAudioAdapter()) {
+    // The adapter pulls the frames from now on: the channel plays at once.
+    LockAudioOutput();
+    c->state = VL_CHANNEL_SAMPLE;
+    c->framePosition = 0;
+    UnlockAudioOutput();
+    error = AllocAdapterChannel(c, format, rate, c->volume);
+  } else {
+    vlAudioFormat pcmFormat{data->bits, bytes, data->channels, data->flags};
+    error = OpenAudioDevice(index, &pcmFormat, rate);
+  }
   if (error) ClearEntry(c);
-  (void)format;
   UnlockChannels();
   return error;
 }
@@ -435,7 +489,8 @@ void StopSampleChannels(const vlSoundData* data, int channel) {
     vlChannel& c = gChannels[i];
     if (c.state == VL_CHANNEL_FREE || c.sample != data || (channel >= 0 && channel != i)) continue;
     if (c.state != VL_CHANNEL_PREPARED && c.state != VL_CHANNEL_SAMPLE && c.state != VL_CHANNEL_FINISHED) continue;
-    StopChannelALSA(i);
+    if (GetAudioAdapter()) FreeAdapterChannel(&c);
+    else StopChannelALSA(i);
     ClearEntry(&c);
   }
   UnlockChannels();
@@ -446,8 +501,10 @@ int SetSampleChannelAttributes(const vlSoundData* data, int32_t rate, int32_t vo
   LockChannels();
   for (int i = 0; i < gChannelCount; i++) {
     vlChannel& c = gChannels[i];
-    if (!Plays(c) || c.sample != data || (channel >= 0 && channel != i)) continue;
-    if (volume >= 0) SetChannelVolumeALSA(i, uint32_t(volume));
+    // An adapter's channel that has played to its end only waits to expire.
+    if (!Plays(c) || c.sample != data || (channel >= 0 && channel != i) || (GetAudioAdapter() && c.finished)) continue;
+    if (GetAudioAdapter()) SetAdapterChannelAttributes(&c, rate, volume, panning);
+    else if (volume >= 0) SetChannelVolumeALSA(i, uint32_t(volume));
     LockAudioOutput();
     // The PCM's rate is fixed once opened: a new rate applies to the
     // next play.
@@ -476,7 +533,9 @@ int PlayMusicOnChannel(vlVMState*, vlMusic* music, uint32_t times, uint32_t loop
   c->loop = int32_t(loop ? loop : 1);
   c->startPending = 1;
   int error = 0;
-  if (music->sourceKind == VL_SOURCE_MODULE) {
+  if (GetAudioAdapter()) {
+    error = StartAdapterMusic(c, music);
+  } else if (music->sourceKind == VL_SOURCE_MODULE) {
     c->module = music->source;
     error = PlayModuleOnALSA(index);
     if (!error) SetChannelVolumeALSA(index, c->volume);
@@ -496,7 +555,12 @@ void StopMusicChannel(uint32_t kind, void* source, int pause, uint32_t* loopOut,
     vlChannel& c = gChannels[i];
     if (c.state == VL_CHANNEL_FREE) continue;
     if (kind == VL_SOURCE_MODULE && c.module == source) {
-      FreeChannelStream(i);
+      if (GetAudioAdapter()) {
+        FreeAdapterChannel(&c);
+        ClearEntry(&c);
+      } else {
+        FreeChannelStream(i);
+      }
       if (!pause) RewindModuleState(static_cast<vlModuleState*>(source));
       break;
     }
@@ -537,7 +601,8 @@ int SetMusicChannelVolume(uint32_t kind, const void* source, uint32_t volume, in
     vlChannel& c = gChannels[i];
     if (!Plays(c) || (channel >= 0 && channel != i)) continue;
     if ((kind == VL_SOURCE_MODULE && c.module == source) || (kind == VL_SOURCE_STREAM && c.stream == source)) {
-      SetChannelVolumeALSA(i, volume);
+      if (GetAudioAdapter()) SetAdapterChannelAttributes(&c, -1, int32_t(volume), -1);
+      else SetChannelVolumeALSA(i, volume);
       break;
     }
   }
@@ -563,7 +628,29 @@ int ModuleChannelState(const vlModuleState* module, vlModuleState** shared, vlMo
 
 void StopExpiredChannels() {
   if (!gStarted) return;
-  ExpireALSAChannels();
+  if (!GetAudioAdapter()) {
+    ExpireALSAChannels();
+    return;
+  }
+  vlTimeVal now;
+  GetSysTime(&now);
+  LockChannels();
+  for (int i = 0; i < gChannelCount; i++) {
+    vlChannel& c = gChannels[i];
+    LockAudioOutput();
+    const bool due = c.finished && CompareTimeVal(&now, &c.endTime) >= 0;
+    UnlockAudioOutput();
+    if (!due) continue;
+    if (c.state == VL_CHANNEL_MUSIC) {
+      vlMusic* music = c.musicRecord;
+      EndFinishedStream(&c);
+      MarkMusicRecordStopped(music);
+    } else {
+      FreeAdapterChannel(&c);
+      ClearEntry(&c);
+    }
+  }
+  UnlockChannels();
 }
 
 int EndChannelPlayback(vlVMState*, int index) {
@@ -576,17 +663,17 @@ int EndChannelPlayback(vlVMState*, int index) {
       EndFinishedStream(&c);
       MarkMusicRecordStopped(music);
     } else {
-      CloseAudioChannel(&c);
+      CloseChannelOutput(&c);
       ClearEntry(&c);
     }
   } else if (ObjectTypeOf(c) == kObjMusic && c.musicRecord) {
     vlMusic* music = c.musicRecord;
     StopMusicChannel(music->sourceKind, music->source, 0, nullptr, nullptr);
     MarkMusicRecordStopped(music);
-  } else if (c.state == VL_CHANNEL_MODULE) {
+  } else if (c.state == VL_CHANNEL_MODULE && !GetAudioAdapter()) {
     FreeChannelStream(index);
   } else if (c.state != VL_CHANNEL_FREE) {
-    CloseAudioChannel(&c);
+    CloseChannelOutput(&c);
     ClearEntry(&c);
   }
   UnlockChannels();

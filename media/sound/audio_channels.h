@@ -53,5 +53,10 @@ void StopExpiredChannels();
 int EndChannelPlayback(vlVMState* state, int channel);
 void StopAllChannels(vlVMState* state);
 
+// Fills one half of a streamed channel's two halves from its stream,
+// rewinding it while passes are left; the frames filled, *ended when the
+// stream's last pass ended.
+uint32_t FillStreamHalf(vlChannel* channel, uint32_t half, int* ended);
+
 void PostAudioEvent(int kind, vlObjectId id, int32_t step, int32_t count, int32_t extra, int wake);
 int PopAudioEvent(int* kind, vlObjectId* id, int32_t* position, int32_t* count);

@@ -14,6 +14,7 @@
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
+#include "runtime/plugin_formats.h"
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "runtime/progress_message.h"
@@ -498,7 +499,8 @@ int CmdPlaySubsong(vlVMState* state) {
       uint32_t kind = 0, seekable = 0, subsongs = 1;
       void* source = nullptr;
       const vlPluginInfo* loader = nullptr;
-      char loaders[256] = "";
+      // Reopened by the loader that opened it (a plug-in by its name).
+      const char* loaders = GetLoaderName(music->loader);
       if (int error = OpenMusicSource(music->fileName ? music->fileName : "", loaders, music->adapter,
                                       uint32_t(position), &kind, &source, &seekable, &subsongs, &loader)) {
         return error;

@@ -10,11 +10,15 @@
 #include "media/sound/protracker.h"
 #include "media/sound/sound_data.h"
 #include "media/sound/sound_formats.h"
+#include "media/sound/sound_plugin.h"
 #include "platform/alsa_output.h"
 #include "platform/os.h"
 #include "platform/threads.h"
 #include "runtime/errors.h"
+#include "runtime/class_lists.h"
 #include "runtime/file_adapter.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/plugin_formats.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -63,16 +67,79 @@ uint32_t ReadCallback(vlSoundStream* s, uint8_t* buffer, uint32_t wanted, int* e
   return wanted;
 }
 
+// Offers the file to the sound readers the list selects, in class order;
+// true when one took it (the stream is then of kind 5).
+bool OpenWithPlugins(vlSoundStream* s, const char* file, const char* loaders, const char* adapter,
+                     uint32_t subsong) {
+  BuildLoaderList(loaders, VL_CLASS_SOUND);
+  for (vlClassNode* node = GetLoaderClassList(VL_CLASS_SOUND); node; node = node->next) {
+    vlPluginInfo* plugin = node->plugin;
+    if (!IsLoaderAsked(plugin, loaders)) continue;
+    auto open = CallablePluginEntry<vlOpenSoundStreamFn>(plugin, plugin->OpenStream);
+    if (!open) continue;
+    vlSoundStreamFormat fmt{};
+    fmt.subsong = subsong;
+    void* handle = open(file, &fmt, kSoundStreamVersion, adapter ? adapter : "");
+    if (!handle) continue;
+    s->kind = VL_STREAM_PLUGIN;
+    s->plugin = plugin;
+    s->pluginHandle = handle;
+    s->rate = fmt.rate;
+    s->bits = fmt.bits;
+    s->flags = fmt.flags & (VL_PCM_BIG_ENDIAN | VL_PCM_SIGNED);
+    s->seekable = (fmt.flags & VL_SOUNDFMT_SEEKABLE) ? 1 : 0;
+    s->subsongs = fmt.subsongs ? fmt.subsongs : 1;
+    s->bitRate = fmt.bitRate;
+    // A channel count the player cannot play leaves the frame size 0, so
+    // the format works out as unplayable rather than misread.
+    s->channels = (fmt.channels == 1 || fmt.channels == 2) ? fmt.channels : 0;
+    s->bytesPerFrame = s->channels * ((fmt.bits + 7) / 8);
+    if (fmt.frames == kSoundLengthOpen || !s->bytesPerFrame) {
+      s->frames = -1;
+      s->pcmSize = -1;
+    } else {
+      s->frames = fmt.frames;
+      s->pcmSize = int64_t(fmt.frames) * s->bytesPerFrame;
+    }
+    return true;
+  }
+  return false;
+}
+
+uint32_t ReadPlugin(vlSoundStream* s, uint8_t* buffer, uint32_t frames, int* end) {
+  auto read = CallablePluginEntry<vlStreamSamplesFn>(s->plugin, s->plugin->StreamSamples);
+  uint32_t got = 0;
+  int ended = 1;
+  if (read && s->bytesPerFrame) {
+    vlSoundReadRequest request{buffer, frames, 0, 0};
+    read(s->pluginHandle, &request);
+    // A reader that claims more than it was asked for is held to the
+    // buffer it was given.
+    got = request.framesOut > frames ? frames : request.framesOut;
+    ended = request.end != 0;
+  }
+  if (end && ended) *end = 1;
+  s->position += got;
+  s->lastFrames = got;
+  s->lastBytes = got * s->bytesPerFrame;
+  return got;
+}
+
 }  // namespace
 
 int OpenSoundStream(const char* file, const char* loaders, const char* adapter, uint32_t subsong,
                     int music, vlSoundStream** out, const vlPluginInfo** loaderOut) {
-  (void)subsong;
   *out = nullptr;
   auto* s = static_cast<vlSoundStream*>(AllocMemory(sizeof(vlSoundStream), 1));
   if (!s) return ERR_MEM;
   s->music = music ? 1 : 0;
   s->subsongs = 1;
+  if (OpenWithPlugins(s, file, loaders, adapter, subsong)) {
+    WorkOutFormat(s);
+    *out = s;
+    if (loaderOut) *loaderOut = s->plugin;
+    return 0;
+  }
   if (IsLoaderSelected(loaders, "inbuilt", 0)) {
     vlStream* stream = OpenFileStream(file, VL_MODE_READ | (adapter && *adapter ? uint32_t(VL_MODE_ADAPTERS) : 0u), adapter);
     if (!stream) {
@@ -111,6 +178,9 @@ int OpenSoundStream(const char* file, const char* loaders, const char* adapter, 
 void CloseSoundStream(vlSoundStream* s) {
   if (!s) return;
   if (s->file) CloseFileStream(s->file);
+  if (s->kind == VL_STREAM_PLUGIN) {
+    if (auto close = CallablePluginEntry<vlCloseSoundStreamFn>(s->plugin, s->plugin->CloseStream)) close(s->pluginHandle);
+  }
   if (s->callback) {
     EmptyCallbackQueue(s);
     if (s->callback->lock) FreeMutex(s->callback->lock);
@@ -126,6 +196,7 @@ uint32_t ReadSoundStream(vlSoundStream* s, uint8_t* buffer, uint32_t frames, int
     case VL_STREAM_16SV:
     case VL_STREAM_WAVE: return ReadBuiltinSound(s, buffer, frames, end);
     case VL_STREAM_CALLBACK: return ReadCallback(s, buffer, frames, end);
+    case VL_STREAM_PLUGIN: return ReadPlugin(s, buffer, frames, end);
     default:
       if (end) *end = 1;
       return 0;
@@ -134,6 +205,12 @@ uint32_t ReadSoundStream(vlSoundStream* s, uint8_t* buffer, uint32_t frames, int
 
 void SeekSoundStream(vlSoundStream* s, int64_t frame) {
   if (s->kind >= VL_STREAM_8SVX && s->kind <= VL_STREAM_WAVE) SeekBuiltinSound(s, frame);
+  if (s->kind == VL_STREAM_PLUGIN && (s->seekable || frame == 0)) {
+    if (auto seek = CallablePluginEntry<vlSeekSoundStreamFn>(s->plugin, s->plugin->SeekStream)) {
+      seek(s->pluginHandle, frame < 0 ? 0u : frame > UINT32_MAX ? UINT32_MAX : uint32_t(frame));
+    }
+    s->position = frame < 0 ? 0 : frame;
+  }
   if (s->rate) s->storedMillis = frame * 1000 / s->rate;
   s->output.startTime = vlTimeVal{};
 }
@@ -145,6 +222,11 @@ const char* GetStreamFormatName(const vlSoundStream* s) {
     case VL_STREAM_WAVE: return "RIFF WAVE";
     case VL_STREAM_CALLBACK: return "Custom stream";
     case VL_STREAM_MODULE: return "Protracker";
+    case VL_STREAM_PLUGIN: {
+      auto name = CallablePluginEntry<vlSoundFormatNameFn>(s->plugin, s->plugin->GetFormatName);
+      const char* text = name ? name(s->pluginHandle) : nullptr;
+      return text ? text : "";
+    }
     default: return "";
   }
 }
@@ -174,6 +256,12 @@ int OpenMusicSource(const char* file, const char* loaders, const char* adapter, 
   vlSoundStream* s = nullptr;
   if (int error = OpenSoundStream(file, loaders, adapter, subsong, 1, &s, loaderOut)) return error;
   if (s->kind != VL_STREAM_MODULE) {
+    // A stream of a depth or channel count the output cannot take would be
+    // read with a frame size of 0: refuse it like a sample of that depth.
+    if (s->format < 0 || !s->bytesPerFrame) {
+      CloseSoundStream(s);
+      return kErrBitDepth;
+    }
     *kindOut = VL_SOURCE_STREAM;
     *sourceOut = s;
     *seekableOut = s->seekable;

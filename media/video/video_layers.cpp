@@ -22,6 +22,7 @@
 #include "media/video/video_library.h"
 #include "media/video/video_player.h"
 #include "media/sound/sound_types.h"
+#include "runtime/plugin_formats.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -127,7 +128,7 @@ int32_t CurrentFrame(vlVideo* v) {
 const char* LoaderName(const vlVideo* v) {
   if (v->loader == 0) return "inbuilt";
   if (v->loader == kNativeLoader) return "native";
-  return "plugin";
+  return GetLoaderName(reinterpret_cast<const vlPluginInfo*>(v->loader));
 }
 
 // The answers video objects and video layers share; -1 when not one of them.

@@ -2,6 +2,7 @@
 // behind the commands, and the services for displays. Depends on the
 // player, the display records and the runtime's registries.
 #include "media/video/video_library.h"
+#include "media/video/video_mask.h"
 
 #include <cstdio>
 #include <cstring>
@@ -326,6 +327,7 @@ void FreeVideoLib(vlVMState* state) {
   gVideo.loaderSelection[0] = 0;
   if (gVideoEndedHook == MarkEnded) gVideoEndedHook = nullptr;
   RemoveVideoLayerHooks();
+  RemoveVideoMaskHook();
   if (gLayerHooks.stopDisplayVideos == HookStopDisplayVideos) gLayerHooks.stopDisplayVideos = gSavedStopDisplayVideos;
   if (gLayerHooks.videoOnDisplay == HookVideoOnDisplay) gLayerHooks.videoOnDisplay = gSavedVideoOnDisplay;
   if (gLayerHooks.redrawDisplayVideos == RedrawDisplayVideos) gLayerHooks.redrawDisplayVideos = gSavedRedrawDisplayVideos;
@@ -346,5 +348,6 @@ int OpenVideoLib(vlVMState* state) {
   gLayerHooks.videoOnDisplay = HookVideoOnDisplay;
   gSavedRedrawDisplayVideos = gLayerHooks.redrawDisplayVideos;
   gLayerHooks.redrawDisplayVideos = RedrawDisplayVideos;
+  InstallVideoMaskHook();
   return 0;
 }

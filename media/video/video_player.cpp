@@ -164,6 +164,7 @@ int NewPlayer(const char* file, const char* loaders, const char* adapter, vlVide
     return ERR_LOADVIDEO;
   }
   p->format.adapter = nullptr;
+  if (p->source->kind == VL_VSOURCE_PLUGIN) handle->loader = reinterpret_cast<uintptr_t>(p->source->plugin);
   if (p->format.endPosition == -2) {
     p->format.endPosition = -1;
     if (p->format.unitMode) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/sound/audio_adapter.h"
 #include "media/sound/audio_channels.h"
 #include "media/sound/sound_library.h"
 #include "media/video/video_player.h"
@@ -20,7 +21,8 @@ constexpr uint32_t kDecodedBytes = 262144;
 
 void CloseChannel(vlVideoPlayer* p) {
   if (!p->channel) return;
-  CloseAudioChannel(p->channel);
+  if (GetAudioAdapter()) FreeAdapterChannel(p->channel);
+  else CloseAudioChannel(p->channel);
   LockChannels();
   LockAudioOutput();
   if (p->channel->video == &p->ring) ClearAudioChannel(p->channel);
@@ -133,7 +135,8 @@ int OpenVideoSound(vlVMState* state, vlVideoPlayer* p) {
   vlChannel* entry = nullptr;
   if (int error = ClaimAudioChannel(VL_CHANNEL_VIDEO_SETUP, p->videoId, &index, &entry)) return error;
   const vlAudioFormat format{16, 0, p->audioChannels, VL_PCM_SIGNED};
-  if (int error = OpenAudioDevice(index, &format, p->audioRate)) {
+  // An adapter's channel is asked for once the first sound is queued.
+  if (int error = GetAudioAdapter() ? 0 : OpenAudioDevice(index, &format, p->audioRate)) {
     LockChannels();
     LockAudioOutput();
     ClearAudioChannel(entry);
@@ -177,8 +180,14 @@ void VideoAudioThread(void* start) {
         first = false;
         LockAudioOutput();
         // A channel taken over meanwhile (StopChannel) is left alone.
-        if (p->channel && p->channel->video == &p->ring) p->channel->state = VL_CHANNEL_VIDEO;
+        const bool ours = p->channel && p->channel->video == &p->ring;
+        if (ours) p->channel->state = VL_CHANNEL_VIDEO;
         UnlockAudioOutput();
+        if (ours && GetAudioAdapter()) {
+          const uint32_t format = p->audioChannels == 2 ? VL_SMP_S16_STEREO : VL_SMP_S16_MONO;
+          // Without a channel the video plays on silent.
+          AllocAdapterChannel(p->channel, format, p->audioRate, p->volume);
+        }
       }
       continue;
     }
@@ -218,5 +227,7 @@ void FreeVideoSound(vlVideoPlayer* p) {
 }
 
 void SetVideoSoundVolume(vlVideoPlayer* p, uint32_t volume) {
-  if (p->sound && p->channel) SetVideoChannelVolumeALSA(&p->ring, volume);
+  if (!p->sound || !p->channel) return;
+  if (GetAudioAdapter()) SetAdapterChannelAttributes(p->channel, -1, int32_t(volume), -1);
+  else SetVideoChannelVolumeALSA(&p->ring, volume);
 }

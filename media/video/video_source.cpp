@@ -1,7 +1,8 @@
-// The decoder binding of the video player. The inbuilt decoders are the
-// CDXL reader and the AVI reader (uncompressed 24-bit and MJPEG frames,
-// without sound); an AVI packet only names its frame, which the reader
-// fetches by index when it is decoded.
+// The decoder binding of the video player: decoder plug-ins first, in
+// their class's order, then the inbuilt decoders, the CDXL reader and the
+// AVI reader (uncompressed 24-bit and MJPEG frames, without sound); an AVI
+// packet only names its frame, which the reader fetches by index when it
+// is decoded.
 #include "media/video/video_source.h"
 
 #include <cstring>
@@ -9,7 +10,10 @@
 #include "formats/avi.h"
 #include "formats/cdxl.h"
 #include "platform/os.h"
+#include "runtime/class_lists.h"
 #include "runtime/file_adapter.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/plugin_formats.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -79,12 +83,55 @@ void CloseAVI(AVIDecoder* d) {
   FreeMemory(d);
 }
 
+// The source's plug-in entry, when it may be called.
+template <class Fn>
+Fn PluginEntry(const vlVideoSource* source, vlPluginEntry vlPluginInfo::*entry) {
+  const auto* info = static_cast<const vlPluginInfo*>(source->plugin);
+  return info ? CallablePluginEntry<Fn>(info, info->*entry) : nullptr;
+}
+
+// Offers the file to the decoder plug-ins the selection allows; true when
+// one took it.
+bool OpenWithPlugins(vlVideoSource* source, const char* file, const char* loaders, const char* adapter,
+                     vlVideoFormat* fmt) {
+  BuildLoaderList(loaders, VL_CLASS_VIDEO);
+  for (vlClassNode* node = GetLoaderClassList(VL_CLASS_VIDEO); node; node = node->next) {
+    vlPluginInfo* plugin = node->plugin;
+    if (!IsLoaderAsked(plugin, loaders)) continue;
+    auto open = CallablePluginEntry<vlOpenVideoFn>(plugin, plugin->OpenVideo);
+    if (!open) continue;
+    *fmt = {};
+    fmt->endPosition = -2;
+    fmt->adapter = adapter;
+    void* decoder = open(file, fmt);
+    if (!decoder) continue;
+    // Frames of no size cannot be shown or grabbed: such a decoder is
+    // closed again and the next one asked.
+    if (fmt->width == 0 || fmt->height == 0 || fmt->width > 32767 || fmt->height > 32767) {
+      if (auto close = CallablePluginEntry<vlCloseVideoFn>(plugin, plugin->CloseVideo)) close(decoder);
+      continue;
+    }
+    source->plugin = plugin;
+    source->instance = decoder;
+    source->kind = VL_VSOURCE_PLUGIN;
+    return true;
+  }
+  *fmt = {};
+  fmt->endPosition = -2;
+  fmt->adapter = adapter;
+  return false;
+}
+
 }  // namespace
 
 vlVideoSource* OpenVideoSource(const char* file, const char* loaders, const char* adapter, vlVideoFormat* fmt) {
-  if (!IsLoaderSelected(loaders, "inbuilt", 0)) return nullptr;
   auto* source = static_cast<vlVideoSource*>(AllocMemory(sizeof(vlVideoSource), 1));
   if (!source) return nullptr;
+  if (OpenWithPlugins(source, file, loaders, adapter, fmt)) return source;
+  if (!IsLoaderSelected(loaders, "inbuilt", 0)) {
+    FreeMemory(source);
+    return nullptr;
+  }
   vlVideoFormatInfo cdxl{};
   if (vlCDXLDecoder* d = OpenCDXL(file, &cdxl)) {
     fmt->width = cdxl.width;
@@ -113,6 +160,7 @@ void CloseVideoSource(vlVideoSource* source) {
   if (!source) return;
   if (source->kind == VL_VSOURCE_CDXL) CloseCDXL(static_cast<vlCDXLDecoder*>(source->instance));
   else if (source->kind == VL_VSOURCE_AVI) CloseAVI(static_cast<AVIDecoder*>(source->instance));
+  else if (auto close = PluginEntry<vlCloseVideoFn>(source, &vlPluginInfo::CloseVideo)) close(source->instance);
   FreeMemory(source);
 }
 
@@ -125,16 +173,21 @@ int NextVideoPacket(vlVideoSource* source, vlVideoPacketRecord* packet) {
     return result;
   }
   if (source->kind == VL_VSOURCE_AVI) return NextAVIPacket(static_cast<AVIDecoder*>(source->instance), packet);
-  return -1;
+  auto next = PluginEntry<vlNextPacketFn>(source, &vlPluginInfo::NextPacket);
+  if (!next) return -1;
+  int result = next(source->instance, packet);
+  if (result >= 0) return 0;
+  return result == -1 ? -1 : -2;
 }
 
 void FreeVideoPacket(vlVideoSource* source, void* data) {
   if (!data) return;
   if (source->kind == VL_VSOURCE_CDXL) FreeCDXLPacket(data);
-  else FreeMemory(data);
+  else if (source->kind == VL_VSOURCE_AVI) FreeMemory(data);
+  else if (auto release = PluginEntry<vlFreePacketFn>(source, &vlPluginInfo::FreePacket)) release(source->instance, data);
 }
 
-int DecodeVideoPacket(vlVideoSource* source, void* data, uint32_t, vlDecodedFrame* frame) {
+int DecodeVideoPacket(vlVideoSource* source, void* data, uint32_t size, vlDecodedFrame* frame) {
   if (source->kind == VL_VSOURCE_CDXL) {
     vlVideoFrameInfo info{};
     info.pixels = frame->pixels;
@@ -146,12 +199,26 @@ int DecodeVideoPacket(vlVideoSource* source, void* data, uint32_t, vlDecodedFram
   }
   if (source->kind == VL_VSOURCE_AVI)
     return DecodeAVI(static_cast<AVIDecoder*>(source->instance), static_cast<AVIPacket*>(data), frame);
-  return 0;
+  auto decode = PluginEntry<vlDecodeVideoFrameFn>(source, &vlPluginInfo::DecodeVideoFrame);
+  if (!decode || decode(source->instance, data, size, frame) != 0) return 0;
+  // A YUV frame without its planes would be read from nowhere: dropped.
+  return frame->pixels || (frame->planes[0] && frame->planes[1] && frame->planes[2]) ? 1 : 0;
 }
 
-int DecodeAudioPacket(vlVideoSource* source, void* data, uint32_t, int16_t* buffer, uint32_t capacity,
+int DecodeAudioPacket(vlVideoSource* source, void* data, uint32_t size, int16_t* buffer, uint32_t capacity,
                       uint32_t* bytes) {
   *bytes = 0;
+  if (source->kind == VL_VSOURCE_PLUGIN) {
+    auto decode = PluginEntry<vlDecodeAudioFrameFn>(source, &vlPluginInfo::DecodeAudioFrame);
+    if (!decode) return 1;
+    uint32_t made = 0;
+    int used = decode(source->instance, data, size, buffer, capacity, &made);
+    // Never more than the buffer holds, and whole 16-bit values.
+    *bytes = (made > capacity ? capacity : made) & ~1u;
+    // A decoder that makes nothing and keeps the packet would be called
+    // for ever: the packet counts as used up.
+    return used || *bytes == 0 ? 1 : 0;
+  }
   if (source->kind != VL_VSOURCE_CDXL || capacity < 2 * 65536) return 1;
   vlVideoSampleInfo info{buffer, 0, 0};
   DecodeCDXLAudio(static_cast<vlCDXLDecoder*>(source->instance), data, &info);
@@ -159,7 +226,7 @@ int DecodeAudioPacket(vlVideoSource* source, void* data, uint32_t, int16_t* buff
   return 1;
 }
 
-int SeekVideoSource(vlVideoSource* source, int64_t position, uint32_t) {
+int SeekVideoSource(vlVideoSource* source, int64_t position, uint32_t unitMode) {
   if (position < 0) position = 0;
   if (source->kind == VL_VSOURCE_CDXL) {
     auto* d = static_cast<vlCDXLDecoder*>(source->instance);
@@ -173,25 +240,32 @@ int SeekVideoSource(vlVideoSource* source, int64_t position, uint32_t) {
     d->next = static_cast<int32_t>(frame);
     return 0;
   }
+  if (auto seek = PluginEntry<vlSeekVideoFn>(source, &vlPluginInfo::SeekVideo))
+    return seek(source->instance, position, unitMode) == 0 ? 0 : 1233;
   return 1233;
 }
 
 void FlushVideoSourceAudio(vlVideoSource* source) {
   if (source->kind == VL_VSOURCE_CDXL) FlushCDXLAudio(static_cast<vlCDXLDecoder*>(source->instance));
+  else if (auto flush = PluginEntry<vlFlushDecoderFn>(source, &vlPluginInfo::FlushAudio)) flush(source->instance);
 }
 
 void FlushVideoSourceVideo(vlVideoSource* source) {
   if (source->kind == VL_VSOURCE_CDXL) FlushCDXLVideo(static_cast<vlCDXLDecoder*>(source->instance));
+  else if (auto flush = PluginEntry<vlFlushDecoderFn>(source, &vlPluginInfo::FlushVideo)) flush(source->instance);
 }
 
 uint32_t GetVideoSourceFrameCount(vlVideoSource* source) {
   if (source->kind == VL_VSOURCE_CDXL) return GetCDXLFrameCount(static_cast<vlCDXLDecoder*>(source->instance));
   if (source->kind == VL_VSOURCE_AVI) return static_cast<uint32_t>(static_cast<AVIDecoder*>(source->instance)->frames);
-  return 0;
+  auto frames = PluginEntry<vlGetVideoFramesFn>(source, &vlPluginInfo::GetVideoFrames);
+  return frames ? frames(source->instance) : 0;
 }
 
 const char* GetVideoSourceFormatName(vlVideoSource* source) {
   if (source->kind == VL_VSOURCE_CDXL) return GetCDXLFormatName(static_cast<vlCDXLDecoder*>(source->instance));
   if (source->kind == VL_VSOURCE_AVI) return "AVI";
-  return "";
+  auto name = PluginEntry<vlGetVideoFormatFn>(source, &vlPluginInfo::GetVideoFormat);
+  const char* text = name ? name(source->instance) : nullptr;
+  return text ? text : "";
 }

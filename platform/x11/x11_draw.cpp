@@ -143,7 +143,7 @@ void BuildVideoClipRegion(vlDisplay* display, Region* out, int flags) {
 }
 
 void PutImageToWindow(vlBitmap* source, int sx, int sy, vlDisplay* display, int dx, int dy,
-                      int width, int height) {
+                      int width, int height, int flags) {
   if (!IsDrawable(display) || !source) return;
   vlX11Window* x = display->window;
   if (x->moving || x->resizing) return;
@@ -190,7 +190,7 @@ void PutImageToWindow(vlBitmap* source, int sx, int sy, vlDisplay* display, int 
     // The pixels are in this machine's byte order; Xlib swaps for the server.
     image->byte_order = LSBFirst;
     Region clip = nullptr;
-    BuildVideoClipRegion(display, &clip, 0);
+    BuildVideoClipRegion(display, &clip, flags);
     XPutImage(x->display, x->window, x->gc, image, putX, putY, dx, dy, width, height);
     XFlush(x->display);
     if (clip) {

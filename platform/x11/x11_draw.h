@@ -14,8 +14,10 @@ struct vlDisplay;
 uint32_t QueryAdapterCaps(uint32_t features);
 intptr_t GetWindowAttr(void* handle, int code);
 
+// flags as BlitToDisplay's: 0x20 draws over the video overlays too (the
+// videos' own frames).
 void PutImageToWindow(vlBitmap* source, int sourceX, int sourceY, vlDisplay* display, int destX,
-                      int destY, int width, int height);
+                      int destY, int width, int height, int flags = 0);
 void DrawLineToWindow(vlDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour);
 void WritePixelToWindow(vlDisplay* display, int x, int y, uint32_t colour);
 void FillRectInWindow(vlDisplay* display, int x, int y, int width, int height, uint32_t colour);

@@ -1,0 +1,261 @@
+// Audio-adapter plug-ins: the adapter installs itself through the service
+// table when it is required, output then goes to it instead of the sound
+// system, and the frames it pulls through each channel's fill callback are
+// the samples', the streamed music's and the video's own, with their loop
+// and end events, attribute changes and channel releases.
+#include <cstring>
+#include <vector>
+
+#include "media/sound/audio_adapter.h"
+#include "media/sound/audio_channels.h"
+#include "media/sound/sound_library.h"
+#include "media/sound/sound_plugin.h"
+#include "media_plugin_util.h"
+#include "platform/alsa_output.h"
+#include "platform/os.h"
+#include "runtime/startup.h"
+#include "vm/error_codes.h"
+#include "vm/stack_api.h"
+
+namespace {
+
+using PullFn = int (*)(int, void*, uint32_t);
+using ChannelFn = int (*)(int, uint32_t*, uint32_t*, uint32_t*, uint32_t*);
+using ValueFn = int (*)(long, int, unsigned, int);
+
+class AudioAdapter : public mediatest::PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    adapter = Load("testaudio");
+    ASSERT_NE(adapter, nullptr);
+    pull = Symbol<PullFn>(adapter, "TestAudioPull");
+    channel = Symbol<ChannelFn>(adapter, "TestAudioChannel");
+    ASSERT_EQ(OpenSoundLib(L), 0);
+    vl::SetStackTop(L, 0);
+  }
+  void TearDown() override {
+    FreeSoundLib(L);
+    SetAudioEventWanted(12, 0);
+    SetAudioEventWanted(13, 0);
+    SetAudioEventWanted(18, 0);
+    PluginTest::TearDown();
+  }
+
+  // What the start-up does for a plug-in the script requires.
+  int Require(const char* option) {
+    vlTagItem tags[] = {{VL_REQUIRE_OPTION, reinterpret_cast<uintptr_t>(option)}, {0, 0}};
+    vlPluginStartup = 1;
+    int rc = adapter->RequirePlugin(L, 6, 0, 0, tags);
+    vlPluginStartup = 0;
+    return rc;
+  }
+
+  // CreateSample(id, {values}, pitch, format)
+  int Create(int id, const std::vector<int>& values, int pitch, int format) {
+    return Call(CmdCreateSample, [&] {
+      vl::PushNumber(L, id);
+      vl::PushNewTable(L);
+      for (size_t i = 0; i < values.size(); i++) {
+        vl::PushNumber(L, values[i]);
+        vl::RawSetTableIndex(L, 2, int(i));
+      }
+      vl::PushNumber(L, pitch);
+      vl::PushNumber(L, format);
+    });
+  }
+  bool Playing(int id) {
+    EXPECT_EQ(Call(CmdIsSamplePlaying, [&] { vl::PushNumber(L, id); }), 1);
+    return vl::ToBooleanAt(L, -1);
+  }
+  std::vector<uint8_t> Pcm(int id) {
+    vlSample* s = nullptr;
+    EXPECT_EQ(GetSampleByID({id, nullptr}, &s), 0);
+    return std::vector<uint8_t>(s->data->pcm, s->data->pcm + s->bytes);
+  }
+  // Pulls channel index in steps of step frames until it delivers less.
+  std::vector<uint8_t> Drain(int index, uint32_t frameBytes, uint32_t step, int limit = 1000) {
+    std::vector<uint8_t> all, buffer(size_t(step) * frameBytes);
+    for (int i = 0; i < limit; i++) {
+      int got = pull(index, buffer.data(), step);
+      if (got < 0) break;
+      all.insert(all.end(), buffer.begin(), buffer.begin() + size_t(got) * frameBytes);
+      if (uint32_t(got) < step) break;
+    }
+    return all;
+  }
+
+  vlPluginInfo* adapter = nullptr;
+  PullFn pull = nullptr;
+  ChannelFn channel = nullptr;
+};
+
+TEST_F(AudioAdapter, InstallsOnlyWhileThePlayerStarts) {
+  vlTagItem none[] = {{0, 0}};
+  EXPECT_EQ(adapter->RequirePlugin(L, 6, 0, 0, none), ERR_SETADAPTER) << "after start-up";
+  EXPECT_EQ(GetAudioAdapter(), nullptr);
+  EXPECT_EQ(Require("0 0 1024"), ERR_SETADAPTER) << "no channels";
+  EXPECT_EQ(GetAudioAdapter(), nullptr);
+  EXPECT_EQ(Require("1 3 1024"), 0);
+  EXPECT_EQ(GetAudioAdapter(), adapter);
+  EXPECT_EQ(adapter->audioChannels, 3u);
+  EXPECT_EQ(adapter->audioBufferSize, 1024u);
+  // Locked: not even the same adapter installs again; an update may
+  // change the buffer size only.
+  EXPECT_EQ(Require("0 5 512"), ERR_SETADAPTER);
+  EXPECT_EQ(Require("2 5 512"), 0);
+  EXPECT_EQ(adapter->audioChannels, 3u);
+  EXPECT_EQ(adapter->audioBufferSize, 512u);
+  EXPECT_EQ(Call(CmdGetChannels), 1);
+  EXPECT_EQ(vl::ToNumberAt(L, 1), 0) << "output starts lazily";
+  EXPECT_EQ(Call(CmdHaveFreeChannel), 1);
+  EXPECT_EQ(vl::ToNumberAt(L, 1), 1);
+  EXPECT_EQ(Call(CmdGetChannels), 1);
+  EXPECT_EQ(vl::ToNumberAt(L, 1), 3);
+  EXPECT_NE(Log().find("openaudio"), std::string::npos);
+}
+
+TEST_F(AudioAdapter, SamplesArePulledPassByPassWithTheirEvents) {
+  ASSERT_EQ(Require("0 4 2048"), 0);
+  SetAudioEventWanted(12, 1);
+  SetAudioEventWanted(13, 1);
+  std::vector<int> values;
+  for (int i = 0; i < 2 * 700; i++) values.push_back((i * 2711) % 60000 - 30000);
+  ASSERT_EQ(Create(1, values, 7000, 3), 0);  // STEREO16
+  ASSERT_EQ(Call(CmdPlaySample, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushNumber(L, 2);
+            }),
+            0);
+  uint32_t format = 0, rate = 0, volume = 0, panning = 0;
+  ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
+  EXPECT_EQ(format, 5u);
+  EXPECT_EQ(rate, 7000u);
+  EXPECT_EQ(volume, 64u);
+  std::vector<uint8_t> pcm = Pcm(1), expected = pcm;
+  expected.insert(expected.end(), pcm.begin(), pcm.end());
+  EXPECT_EQ(Drain(0, 4, 256), expected);
+  std::vector<std::pair<int, int>> events;
+  int kind;
+  vlObjectId id;
+  int32_t position, count;
+  while (PopAudioEvent(&kind, &id, &position, &count)) {
+    events.emplace_back(kind, count);
+    EXPECT_EQ(id.number, 1);
+  }
+  const std::vector<std::pair<int, int>> want = {{6, 1}, {6, 2}, {5, 2}};
+  EXPECT_EQ(events, want);
+  // The ended channel stays taken for a second, then the next claim frees it.
+  EXPECT_TRUE(Playing(1));
+  SleepMillis(1100);
+  EXPECT_EQ(Call(CmdHaveFreeChannel), 1);
+  EXPECT_EQ(vl::ToNumberAt(L, 1), 1);
+  EXPECT_FALSE(Playing(1));
+  EXPECT_NE(Log().find("free 0"), std::string::npos);
+}
+
+TEST_F(AudioAdapter, TimedPlaysAttributesAndStops) {
+  ASSERT_EQ(Require("0 4 2048"), 0);
+  // 8-bit data is kept unsigned: the adapter gets format 0.
+  ASSERT_EQ(Create(1, {-128, -1, 0, 127}, 1000, 0), 0);  // MONO8, 4 ms a pass
+  // 10 ms: two passes and 2 frames.
+  ASSERT_EQ(Call(CmdPlaySample, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushNewTable(L);
+              vl::PushString(L, "time");
+              vl::PushNumber(L, 10);
+              vl::RawSetTableValue(L, -3);
+            }),
+            0);
+  uint32_t format = 0, rate = 0, volume = 0, panning = 0;
+  ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
+  EXPECT_EQ(format, 0u);
+  const std::vector<uint8_t> want = {0, 127, 128, 255, 0, 127, 128, 255, 0, 127};
+  EXPECT_EQ(Drain(0, 1, 3), want);
+
+  // An endless play: attributes reach the adapter's channel, a stop frees it.
+  ASSERT_EQ(Call(CmdPlaySample, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushNewTable(L);
+              vl::PushString(L, "times");
+              vl::PushNumber(L, 0);
+              vl::RawSetTableValue(L, -3);
+              vl::PushString(L, "channel");
+              vl::PushNumber(L, 3);
+              vl::RawSetTableValue(L, -3);
+            }),
+            0);
+  ASSERT_EQ(channel(1, &format, &rate, &volume, &panning), 1);
+  ASSERT_EQ(Call(CmdSetVolume, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushString(L, "50%");
+            }),
+            0);
+  ASSERT_EQ(Call(CmdSetPanning, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushNumber(L, 300);
+            }),
+            0);
+  ASSERT_EQ(channel(1, &format, &rate, &volume, &panning), 1);
+  EXPECT_EQ(volume, 32u);
+  EXPECT_EQ(panning, 255u);
+  std::vector<uint8_t> buffer(4000);
+  EXPECT_EQ(pull(1, buffer.data(), 4000), 4000) << "times 0 repeats without end";
+  EXPECT_EQ(buffer[3999], 255);
+  EXPECT_EQ(Call(CmdIsChannelPlaying, [&] { vl::PushNumber(L, 3); }), 3);
+  ASSERT_EQ(Call(CmdStopSample, [&] { vl::PushNumber(L, 1); }), 0);
+  EXPECT_EQ(channel(1, &format, &rate, &volume, &panning), 0) << "the adapter's channel was freed";
+  EXPECT_EQ(Call(CmdIsChannelPlaying, [&] { vl::PushNumber(L, 3); }), 1);
+}
+
+TEST_F(AudioAdapter, StreamedMusicComesFromBothHalvesToItsEnd) {
+  ASSERT_EQ(Require("0 4 2048"), 0);
+  vlPluginInfo* reader = Load("testsound");
+  ASSERT_NE(reader, nullptr);
+  auto value = Symbol<ValueFn>(reader, "TestSoundValue");
+  SetAudioEventWanted(18, 1);
+  // 2.5 seconds of 16-bit mono at 4000 Hz: three halves, the last partly.
+  const std::string file = File("m.tsnd", "TSND 4000 1 16 10000 10000 2 1");
+  ASSERT_EQ(Call(CmdOpenMusic, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushString(L, file.c_str());
+            }),
+            0);
+  ASSERT_EQ(Call(CmdPlayMusic, [&] { vl::PushNumber(L, 1); }), 0);
+  uint32_t format = 0, rate = 0, volume = 0, panning = 0;
+  ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
+  EXPECT_EQ(format, 4u);
+  EXPECT_EQ(rate, 4000u);
+  std::vector<uint8_t> got, buffer(500 * 2);
+  for (int i = 0; i < 40; i++) {
+    // Give the worker time to refill the half played before.
+    for (int wait = 0; wait < 200 && !(gChannels[0].musicReady[0] && gChannels[0].musicReady[1]); wait++) {
+      if (gChannels[0].lastHalf) break;
+      SleepMillis(5);
+    }
+    int n = pull(0, buffer.data(), 500);
+    ASSERT_GE(n, 0);
+    got.insert(got.end(), buffer.begin(), buffer.begin() + n * 2);
+    if (n < 500) break;
+  }
+  ASSERT_EQ(got.size(), 20000u);
+  for (long i = 0; i < 10000; i++) {
+    const int16_t v = int16_t(got[i * 2] | got[i * 2 + 1] << 8);
+    ASSERT_EQ(v, value(i, 0, 0, 16)) << i;
+  }
+  int kind;
+  vlObjectId id;
+  int32_t position, count;
+  ASSERT_EQ(PopAudioEvent(&kind, &id, &position, &count), 1);
+  EXPECT_EQ(kind, 7);
+  EXPECT_EQ(id.number, 1);
+  // A second later the music is stopped and its channel freed.
+  SleepMillis(1100);
+  StopExpiredChannels();
+  ASSERT_EQ(Call(CmdIsMusicPlaying, [&] { vl::PushNumber(L, 1); }), 1);
+  EXPECT_FALSE(vl::ToBooleanAt(L, -1));
+  EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
+  EXPECT_EQ(Call(CmdCloseMusic, [&] { vl::PushNumber(L, 1); }), 0);
+}
+
+}  // namespace

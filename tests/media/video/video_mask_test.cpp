@@ -1,0 +1,100 @@
+// Video rectangles cut out of window drawing, on a private Xvfb display: a
+// full-window blit leaves an active video's pixels alone (the video's own
+// frames, flag 0x20, are drawn there), the mask of the display marks
+// exactly the videos' clipped rectangles, and stopped videos cut nothing.
+#include "tests/display/core/display_fixture.h"
+
+#include "../../formats/pictures/picture_test_util.h"
+#include "display/clients.h"
+#include "graphics/bitmap.h"
+#include "media/video/video_library.h"
+#include "media/video/video_mask.h"
+#include "objects/brushes/brush.h"
+#include "platform/display_adapter.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+class VideoMask : public vltest::DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenVideoLib(L), 0);
+  }
+  void TearDown() override {
+    if (started_) {
+      FreeVideoLib(L);
+      FreeBrushLib(L);
+    }
+    DisplayTest::TearDown();
+  }
+  vlVideo* PlayPaused(int n, const std::string& file, int x, int y) {
+    const std::string id = std::to_string(n);
+    EXPECT_EQ(Run(".call openvideo " + id + " \"" + file + "\"\n.call playvideo " + id + " " + std::to_string(x) +
+                  " " + std::to_string(y) + "\n.call pausevideo " + id),
+              0);
+    FlushPendingDisplayFrames(L);
+    vlVideo* v = nullptr;
+    return GetVideoByID(L, {n, nullptr}, 0, &v) == 0 ? v : nullptr;
+  }
+  pictest::TempDir dir_;
+};
+
+TEST_F(VideoMask, BlitsLeaveActiveVideosAlone) {
+  ASSERT_EQ(Run(".call createbgpic 1 80 60 255\n.table 0 { bgpic = 1 }\n.call base=1 createdisplay 1 r0\n"
+                ".call opendisplay 1"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  const std::string file = dir_.File("v.avi");
+  int status = 0;
+  pictest::RunTool("ffmpeg -v error -y -f lavfi -i color=c=red:size=16x8:rate=10 -t 0.5 -c:v rawvideo -pix_fmt bgr24 " +
+                       pictest::Quote(file),
+                   &status);
+  ASSERT_EQ(status, 0);
+  vlVideo* a = PlayPaused(1, file, 10, 20);
+  // The second one hangs over the display's corner: only its visible part.
+  vlVideo* b = PlayPaused(2, file, 72, 56);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+
+  vlBitmap* mask = BuildVideoMask(d->back, d);
+  ASSERT_NE(mask, nullptr);
+  for (int y = 0; y < 60; y++)
+    for (int x = 0; x < 80; x++) {
+      const bool inA = x >= 10 && x < 26 && y >= 20 && y < 28;
+      const bool inB = x >= 72 && y >= 56;
+      ASSERT_EQ(ReadBitmapPixel(mask, x, y, 1) != 0, inA || inB) << x << "," << y;
+    }
+  DeleteMaskPlane(mask);
+
+  vlBitmap* green = NewBitmap(80, 60, 0, nullptr);
+  FillBitmapRect(green, 0, 0, 80, 60, 0xFF00FF00u);
+  const uint32_t videoPixel = WindowPixel(d, 12, 22);
+  EXPECT_NE(videoPixel, 0x00FF00u);
+  BlitToDisplay(green, 0, 0, d, 0, 0, 80, 60, 0);
+  EXPECT_EQ(WindowPixel(d, 9, 22), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 12, 22), videoPixel);
+  EXPECT_EQ(WindowPixel(d, 25, 27), videoPixel);
+  EXPECT_EQ(WindowPixel(d, 26, 27), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 79, 59), videoPixel);
+  // Shapes drawn to the window are cut the same way.
+  FillDisplayRect(d, 0, 0, 80, 60, 0x0000FF);
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 12, 22), videoPixel);
+  // The videos' own frames go over them.
+  BlitToDisplay(green, 0, 0, d, 0, 0, 80, 60, 0x20);
+  EXPECT_EQ(WindowPixel(d, 12, 22), 0x00FF00u);
+
+  // Stopped videos are cut out no more.
+  ASSERT_EQ(Run(".call stopvideo 1\n.call stopvideo 2"), 0);
+  EXPECT_EQ(BuildVideoMask(d->back, d), nullptr);
+  BlitToDisplay(green, 0, 0, d, 0, 0, 80, 60, 0);
+  FillDisplayRect(d, 0, 0, 80, 60, 0x0000FF);
+  EXPECT_EQ(WindowPixel(d, 12, 22), 0x0000FFu);
+  DeleteBitmap(green);
+}
+
+}  // namespace
