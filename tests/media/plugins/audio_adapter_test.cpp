@@ -10,6 +10,7 @@
 #include "media/sound/audio_channels.h"
 #include "media/sound/sound_library.h"
 #include "media/sound/sound_plugin.h"
+#include "media/video/video_player.h"
 #include "media_plugin_util.h"
 #include "platform/alsa_output.h"
 #include "platform/os.h"
@@ -256,6 +257,46 @@ TEST_F(AudioAdapter, StreamedMusicComesFromBothHalvesToItsEnd) {
   EXPECT_FALSE(vl::ToBooleanAt(L, -1));
   EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
   EXPECT_EQ(Call(CmdCloseMusic, [&] { vl::PushNumber(L, 1); }), 0);
+}
+
+TEST_F(AudioAdapter, VideoSoundReachesTheAdapterInOrder) {
+  ASSERT_EQ(Require("0 4 2048"), 0);
+  vlPluginInfo* decoder = Load("testvideo");
+  ASSERT_NE(decoder, nullptr);
+  auto sound = Symbol<int16_t (*)(long, int)>(decoder, "TestVideoSound");
+  const std::string file = File("s.tvid", "TVID 8 8 20 10 8000 1 1");
+  vlVideoHandle* handle = nullptr;
+  int32_t width, height;
+  uint32_t length, seekable;
+  uintptr_t loader;
+  ASSERT_EQ(OpenVideoPlayer(file.c_str(), "", "", &handle, &width, &height, &length, &seekable, &loader), 0);
+  ASSERT_EQ(StartVideoPlayer(L, handle, {1, nullptr}, nullptr, 0, 0, 8, 8, 40, 0, -1, nullptr), 0);
+  vlVideoPlayer* p = handle->player;
+  // The adapter's channel comes with the first sound queued.
+  uint32_t format = 0, rate = 0, volume = 0, panning = 0;
+  for (int i = 0; i < 200 && !channel(0, &format, &rate, &volume, &panning); i++) SleepMillis(5);
+  ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
+  EXPECT_EQ(format, 4u);
+  EXPECT_EQ(rate, 8000u);
+  EXPECT_EQ(volume, 40u);
+  // Pulled only while enough is queued, so no silence comes between.
+  std::vector<int16_t> got, buffer(200);
+  for (int i = 0; i < 2000 && got.size() < 1600; i++) {
+    LockMutex(p->ring.mutex);
+    const uint32_t queued = p->ring.bytes;
+    UnlockMutex(p->ring.mutex);
+    if (queued < 400) {
+      SleepMillis(2);
+      continue;
+    }
+    ASSERT_EQ(pull(0, buffer.data(), 200), 200);
+    got.insert(got.end(), buffer.begin(), buffer.end());
+  }
+  ASSERT_EQ(got.size(), 1600u);
+  for (long i = 0; i < 1600; i++) ASSERT_EQ(got[i], sound(i, 0)) << i;
+  StopVideoPlayer(handle, nullptr, 1);
+  EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0) << "the stop gave the channel back";
+  FreeVideoPlayer(handle);
 }
 
 }  // namespace
