@@ -359,7 +359,10 @@ uint32_t FillAdapterChannel(void*, void*, void* buffer, uint32_t frames, void* e
   switch (c->state) {
     case VL_CHANNEL_SAMPLE: return FillSample(c, out, frames);
     case VL_CHANNEL_MODULE:
+      // Position queries and sub-song changes meet the replayer here.
+      LockAudioOutput();
       RenderModuleAudio(static_cast<vlModuleState*>(c->module), reinterpret_cast<int16_t*>(out), frames);
+      UnlockAudioOutput();
       return frames;
     case VL_CHANNEL_MUSIC: return FillStream(c, out, frames);
     case VL_CHANNEL_VIDEO: return FillVideo(c, out, frames);

@@ -4,10 +4,12 @@
 // the samples', the streamed music's and the video's own, with their loop
 // and end events, attribute changes and channel releases.
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "media/sound/audio_adapter.h"
 #include "media/sound/audio_channels.h"
+#include "media/sound/protracker.h"
 #include "media/sound/sound_library.h"
 #include "media/sound/sound_plugin.h"
 #include "media/video/video_player.h"
@@ -15,6 +17,7 @@
 #include "platform/alsa_output.h"
 #include "platform/os.h"
 #include "runtime/startup.h"
+#include "tests/support/testdata.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
@@ -297,6 +300,37 @@ TEST_F(AudioAdapter, VideoSoundReachesTheAdapterInOrder) {
   StopVideoPlayer(handle, nullptr, 1);
   EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0) << "the stop gave the channel back";
   FreeVideoPlayer(handle);
+}
+
+TEST_F(AudioAdapter, ModulesAreRenderedAsTheAdapterPulls) {
+  VL_REQUIRE_TESTDATA();
+  ASSERT_EQ(Require("0 4 2048"), 0);
+  const std::string file = std::string(std::getenv("VL_TESTDATA")) + "/mod/blue_damage.mod";
+  ASSERT_EQ(Call(CmdOpenMusic, [&] {
+              vl::PushNumber(L, 4);
+              vl::PushString(L, file.c_str());
+            }),
+            0);
+  ASSERT_EQ(Call(CmdPlayMusic, [&] { vl::PushNumber(L, 4); }), 0);
+  uint32_t format = 0, rate = 0, volume = 0, panning = 0;
+  ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
+  EXPECT_EQ(format, 5u);
+  EXPECT_EQ(rate, 48000u);
+  std::vector<int16_t> got(48000 * 2);
+  for (int i = 0; i < 10; i++) ASSERT_EQ(pull(0, got.data() + i * 9600, 4800), 4800);
+  EXPECT_EQ(Call(CmdGetSongPosition), 1);
+  EXPECT_GE(vl::ToNumberAt(L, 1), 0);
+  // The same module rendered here, from the top.
+  std::ifstream in(file, std::ios::binary);
+  std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), {});
+  std::vector<uint8_t> block(ParseProtrackerModule(nullptr, image.data(), image.size(), 48000));
+  auto* state = reinterpret_cast<vlModuleState*>(block.data());
+  ParseProtrackerModule(state, image.data(), image.size(), 48000);
+  std::vector<int16_t> pcm(48000 * 2);
+  RenderModuleAudio(state, pcm.data(), 48000);
+  EXPECT_EQ(got, pcm);
+  ASSERT_EQ(Call(CmdStopMusic, [&] { vl::PushNumber(L, 4); }), 0);
+  EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
 }
 
 }  // namespace
