@@ -10,6 +10,7 @@
 #include "display/graphics_library/async_draw.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
+#include "display/picture_transform.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
@@ -81,8 +82,14 @@ int TransformPictures(vlVMState* state, vlLayer* layer, vlLayerGeometry* target,
   vlBitmap *ni = nullptr, *nm = nullptr, *na = nullptr;
   int32_t tw = w, th = h;
   int status;
+  const vlLayerSource* source = FindLayerSource(layer->type);
+  vlLoadedSource* vector = source && source->vectorSource && !g0->image ? source->vectorSource(state, layer) : nullptr;
   if (IsIdentityTransform(t)) {
     status = CopyBitmapRegion(image, mask, alpha, sx, sy, w, h, 0, 0, 0, &ni, &nm, &na);
+  } else if (vector) {
+    const double matrix[4] = {t->a, t->b, t->c, t->d};
+    status = TransformPicture(state, VL_PICTURE_VECTOR, vector, nullptr, mask, alpha, sx, sy, 0, 0, w, h, 0, 0, matrix,
+                              static_cast<int32_t>(t->smooth), &ni, &nm, &na, nullptr, nullptr, &tw, &th);
   } else if (t->b == 0 && t->c == 0 && t->a > 0 && t->d > 0) {
     // A pure scale goes through the scaler; sizes that land a rounding
     // error below a whole number keep that number.

@@ -42,6 +42,7 @@ inline constexpr int kErrAsyncLayerMode = 1329;
 inline constexpr int kErrLayerScaling = 1313;
 
 struct vlLayerSource;
+struct vlLoadedSource;
 struct vlLayerRect;
 struct vlLayerTransform;
 struct vlLayerGeometry;
@@ -195,6 +196,9 @@ struct vlLayerSource {
   // it. null: the border follows the layer's pictures.
   int (*makeBorder)(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size,
                     int32_t* offsetX, int32_t* offsetY, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha);
+  // Layers showing a vector picture: its loaded source, which transforms
+  // render again instead of turning the pixels. null: none.
+  vlLoadedSource* (*vectorSource)(vlVMState* state, vlLayer* layer);
 };
 
 // The rectangle a re-render refreshes: the old drawn rectangle (width -1:

@@ -2,10 +2,12 @@
 #include "objects/brushes/brush.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/picture_transform.h"
 #include "display/layers/layer_users.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
@@ -125,9 +127,28 @@ int CopyBrushForLayer(vlVMState* L, const vlBrush* r, vlObjectId* id, vlBrush** 
   copy->scaledVector = r->scaledVector;
   copy->srcX = r->srcX, copy->srcY = r->srcY, copy->srcWidth = r->srcWidth, copy->srcHeight = r->srcHeight;
   copy->loaderWord = r->loaderWord;
+  std::memcpy(copy->vectorMatrix, r->vectorMatrix, sizeof r->vectorMatrix);
   if (copy->source) RetainLoadedSource(copy->source);
   *out = copy;
   return 0;
+}
+
+int RenderVectorBrush(vlVMState* L, const vlBrush* b, const double* m, int smooth, vlBitmap** bitmap,
+                      vlBitmap** mask, vlBitmap** alpha, int32_t* width, int32_t* height, double* composed) {
+  int32_t bw = 0, bh = 0;
+  GetLoadedSourceSize(b->source, &bw, &bh);
+  if (bw < 1 || bh < 1) bw = b->width, bh = b->height;
+  double v[4] = {b->vectorMatrix[0], b->vectorMatrix[1], b->vectorMatrix[2], b->vectorMatrix[3]};
+  if (!v[0] && !v[1] && !v[2] && !v[3])
+    v[0] = static_cast<double>(b->width) / bw, v[3] = static_cast<double>(b->height) / bh;
+  // The new matrix works on the picture the brush shows now.
+  const double c[4] = {m[0] * v[0] + m[1] * v[2], m[0] * v[1] + m[1] * v[3], m[2] * v[0] + m[3] * v[2],
+                       m[2] * v[1] + m[3] * v[3]};
+  if (composed) std::memcpy(composed, c, sizeof c);
+  // The bitmap is a copy of the source's own rendering only at the identity.
+  const bool own = v[0] == 1 && v[1] == 0 && v[2] == 0 && v[3] == 1;
+  return TransformPicture(L, VL_PICTURE_VECTOR, b->source, own ? b->bitmap : nullptr, b->mask, b->alpha, 0, 0, 0, 0,
+                          bw, bh, 0, 0, c, smooth, bitmap, mask, alpha, nullptr, nullptr, width, height);
 }
 
 namespace {

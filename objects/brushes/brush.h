@@ -38,6 +38,10 @@ struct vlBrush {
   void* display;
   uint32_t* savedPixels;
   int32_t loaderWord;
+  // A vector brush's bitmap is its source rendered at this matrix (m00,
+  // m01, m10, m11); all zero: scaled from the source's own size to the
+  // brush's size.
+  double vectorMatrix[4];
 };
 
 extern vlBrush* vlBrushList;
@@ -62,6 +66,12 @@ int GetBrushByID(vlVMState* state, vlObjectId id, vlBrush** out, uint32_t flags)
 int FreeBrushByID(vlVMState* state, vlObjectId id, int reportMissing);
 // A copy of r with its planes, user data and source (one more reference).
 int CopyBrushForLayer(vlVMState* state, const vlBrush* r, vlObjectId* id, vlBrush** out);
+// A vector brush rendered again from its source at matrix applied on top
+// of the brush's own rendering, into new planes of the brush's kinds
+// (composed, when given, receives the matrix from the source's own size).
+// 0 or an error of the renderer; nothing is left allocated on failure.
+int RenderVectorBrush(vlVMState* state, const vlBrush* brush, const double* matrix, int smooth, vlBitmap** bitmap,
+                      vlBitmap** mask, vlBitmap** alpha, int32_t* width, int32_t* height, double* composed);
 // Frees the orphaned brushes that no layer shows any more.
 void PurgeOrphanBrushes(vlVMState* state);
 void FreeAllBrushes(vlVMState* state);

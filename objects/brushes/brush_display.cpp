@@ -9,6 +9,7 @@
 #include "display/layer_hooks.h"
 #include "display/layers/layer_users.h"
 #include "display/layers/layers.h"
+#include "display/picture_transform.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -45,27 +46,6 @@ struct Triple {
   ~Triple() { Release(); }
 };
 
-// Applies opacity 255 - t to an owned triple: the alpha plane is scaled,
-// or made from the mask (which goes) or filled.
-int ApplyTransparency(Triple* p, int32_t width, int32_t height, uint32_t t) {
-  const int32_t level = 255 - static_cast<int32_t>(t > 255 ? 255 : t);
-  if (p->alpha) {
-    ScaleAlphaPlane(p->alpha, p->alpha, level);
-    return 0;
-  }
-  vlBitmap* alpha = NewAlphaPlane(width, height, 1, nullptr, 0);
-  if (!alpha) return ERR_ALLOCALPHA;
-  if (p->mask) {
-    CopyMaskRect(p->mask, 0, 0, alpha, 0, 0, width, height, static_cast<uint8_t>(level));
-    DeleteMaskPlane(p->mask);
-    p->mask = nullptr;
-  } else {
-    FillAlphaRect(alpha, 0, 0, width, height, static_cast<uint8_t>(level));
-  }
-  p->alpha = alpha;
-  return 0;
-}
-
 }  // namespace
 
 int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t srcX, int32_t srcY, int32_t x,
@@ -76,6 +56,7 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
   bool hardware = false;
   vlObjectId sourceId = id;
   vlBGPic* bgpic = nullptr;
+  const vlBrush* vector = nullptr;  // a vector brush is rendered again from its source
   const uint32_t orphans = (flags & (8 | 0x400)) ? uint32_t{VL_BRUSH_FINDORPHANS} : 0u;
   if (type == VL_LAYER_BRUSH || type == VL_LAYER_BRUSHPART) {
     vlBrush* b = nullptr;
@@ -89,6 +70,7 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     hardware = b->hardware;
     objWidth = b->width, objHeight = b->height;
     sourceId = b->id();
+    if (b->kind == 1 && b->source) vector = b;
     if (type == VL_LAYER_BRUSH) width = b->width, height = b->height;
   } else if (type == VL_LAYER_BGPICPART) {
     if (id.number == -1 && !id.handle) {
@@ -173,11 +155,15 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     if (!identity) {
       Triple made;
       int32_t nw = 0, nh = 0;
+      const double matrix[4] = {t.a, t.b, t.c, t.d};
+      if (int status = vector ? RenderVectorBrush(L, vector, matrix, t.smooth, &made.image, &made.mask, &made.alpha,
+                                                  &nw, &nh, nullptr)
+                              : TransformPicture(L, VL_PICTURE_RASTER, nullptr, pic.image, pic.mask, pic.alpha, srcX,
+                                                 srcY, 0, 0, width, height, 0, 0, matrix, t.smooth, &made.image,
+                                                 &made.mask, &made.alpha, nullptr, nullptr, &nw, &nh))
+        return status;
       // The renderer takes the matrix by columns.
       const double m[4] = {t.a, t.c, t.b, t.d};
-      if (int status = TransformBitmap(pic.image, pic.mask, pic.alpha, srcX, srcY, width, height, m, t.smooth, 0,
-                                       &made.image, &made.mask, &made.alpha, &nw, &nh))
-        return status;
       // The anchor point of the picture stays where it was: x, y become
       // the top-left of the transformed picture.
       int32_t fx = 0, fy = 0;
@@ -207,9 +193,8 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
       made.image = made.mask = made.alpha = nullptr;
       srcX = srcY = 0;
     }
-    if (filters) ApplyLayerFilters(tags.form.filters, pic.image, pic.mask, pic.alpha, width, height, 0);
-    if (tags.form.transparency)
-      if (int status = ApplyTransparency(&pic, width, height, tags.form.transparency)) return status;
+    if (int status = ApplyDrawTagsEffects(&tags.form, pic.image, &pic.mask, &pic.alpha, width, height))
+      return status;
     if (tags.form.hidden) drawNow = false;
   }
   if (!drawNow || (flags & (1 | 8))) return 0;
@@ -244,6 +229,12 @@ int BrushLayerBitmaps(vlVMState* L, vlLayer* layer, int32_t, vlBitmap** image, v
   *image = b->bitmap, *mask = b->mask, *alpha = b->alpha;
   *width = b->width, *height = b->height;
   return 0;
+}
+
+vlLoadedSource* BrushVectorSource(vlVMState* L, vlLayer* layer) {
+  vlBrush* b = nullptr;
+  if (GetBrushByID(L, layer->source, &b, VL_BRUSH_FINDORPHANS | VL_BRUSH_HARDWAREOK)) return nullptr;
+  return b->kind == 1 ? b->source : nullptr;
 }
 
 int AddBrushLayer(vlVMState* L, vlBrush* b, int32_t x, int32_t y, int32_t position, uint32_t flags, vlLayer** out) {
@@ -300,7 +291,8 @@ int MakePrivateBrush(vlVMState* L, vlLayer* layer) {
 }
 
 const vlLayerSource kBrushLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes, InsertBrushLayer, nullptr, MakePrivateBrush,
-                                         CreateBlankBrushLayer, nullptr, nullptr, nullptr};
+                                         CreateBlankBrushLayer, nullptr, nullptr, nullptr, nullptr,
+                                         BrushVectorSource};
 const vlLayerSource kBrushPartLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes};
 
 // DisplayBGPicPart(id, x, y, width, height, [target x, target y], [tags or render flag]).

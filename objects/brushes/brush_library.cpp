@@ -8,6 +8,7 @@
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
+#include "display/picture_transform.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -217,10 +218,19 @@ int FindChangeable(vlVMState* L, vlObjectId id, vlBrush** out) {
 int TransformBrushCore(vlVMState* L, vlObjectId id, const double* matrix, int smooth) {
   vlBrush* b = nullptr;
   if (int status = FindChangeable(L, id, &b)) return status;
-  // The renderer takes the matrix by columns.
-  const double m[4] = {matrix[0], matrix[2], matrix[1], matrix[3]};
   vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
   int32_t w = 0, h = 0;
+  if (b->kind == 1 && b->source) {
+    double composed[4];
+    if (int status = RenderVectorBrush(L, b, matrix, smooth, &bitmap, &mask, &alpha, &w, &h, composed))
+      return status;
+    ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
+    std::memcpy(b->vectorMatrix, composed, sizeof composed);
+    b->scaledVector = 1;
+    return 0;
+  }
+  // The renderer takes the matrix by columns.
+  const double m[4] = {matrix[0], matrix[2], matrix[1], matrix[3]};
   if (int status =
           TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, m, smooth, 0, &bitmap, &mask,
                           &alpha, &w, &h))
@@ -266,9 +276,24 @@ int CmdScaleBrush(vlVMState* L) {
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   if (w == b->width && h == b->height) return 0;
   vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
-  if (int status = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, w, h,
-                               vl::OptIntArg(L, 4, 0), 0, &bitmap, b->mask ? &mask : nullptr,
-                               b->alpha ? &alpha : nullptr))
+  const int smooth = vl::OptIntArg(L, 4, 0);
+  if (b->kind == 1 && b->source) {
+    // The new size is measured against the source's own size.
+    int32_t bw = 0, bh = 0;
+    GetLoadedSourceSize(b->source, &bw, &bh);
+    if (bw < 1 || bh < 1) bw = b->width, bh = b->height;
+    const double scale[4] = {static_cast<double>(w) / bw, 0, 0, static_cast<double>(h) / bh};
+    int32_t nw = 0, nh = 0;
+    if (int status = TransformPicture(L, VL_PICTURE_VECTOR, b->source, nullptr, b->mask, b->alpha, 0, 0, 0, 0, bw,
+                                      bh, 0, 0, scale, smooth, &bitmap, &mask, &alpha, nullptr, nullptr, &nw, &nh))
+      return status;
+    ReplaceBrushPlanes(b, bitmap, mask, alpha, nw, nh);
+    std::memcpy(b->vectorMatrix, scale, sizeof scale);
+    b->scaledVector = 1;
+    return 0;
+  }
+  if (int status = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, w, h, smooth, 0,
+                               &bitmap, b->mask ? &mask : nullptr, b->alpha ? &alpha : nullptr))
     return status;
   ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
   return 0;
