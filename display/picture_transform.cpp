@@ -107,7 +107,7 @@ int TransformPicture(vlVMState*, uint32_t kind, vlLoadedSource* source, vlBitmap
     int32_t bw = 0, bh = 0;
     GetTransformedBounds(columns, width, height, &bw, &bh, &left, &top);
     uint32_t* pixels = nullptr;
-    status = TransformLoadedImage(source, m, -left, -top, w, h, &pixels, nullptr);
+    status = TransformLoadedImage(source, m, 0.0 - left, 0.0 - top, w, h, &pixels, nullptr);
     if (status == 0)
       status = BitmapFromRendering(pixels, w, h, alpha != nullptr, mask != nullptr || !IsPurePositiveScale(m),
                                    outBitmap, outMask, outAlpha);
