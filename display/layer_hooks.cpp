@@ -48,6 +48,7 @@ int NoBrushLibrary(vlVMState*, vlBGPic*, int) { return ERR_WRONGUSAGE; }
 int NoDisplayRoutine(vlVMState*, vlBGPic*) { return ERR_WRONGUSAGE; }
 int NoConversion(vlVMState*, uint32_t) { return 0; }
 int NoSprites2(vlBGPic*, int32_t, int32_t, int32_t, int32_t) { return 0; }
+int NoSpriteAt(vlBGPic*, int32_t, int32_t) { return 0; }
 int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
@@ -60,7 +61,7 @@ int NoTextObjects(vlVMState*, vlObjectId, vlBitmap**, vlBitmap**, vlBitmap**, in
 const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
                                 NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
-                                NoConversion, NoVideos, NoTextObjects};
+                                NoConversion, NoVideos, NoTextObjects, NoSpriteAt};
 
 }  // namespace
 

@@ -62,6 +62,10 @@ struct vlLayerHooks {
   // Default: ERR_WRONGUSAGE (no text library).
   int (*textObjectPlanes)(vlVMState* state, vlObjectId id, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha,
                           int32_t* width, int32_t* height);
+  // 1 when an on-screen sprite of the BGPic shows a pixel of its current
+  // frame at the point: the frame's mask bit is set there (a frame without
+  // mask covers its whole box). Default: no sprites, 0.
+  int (*spriteCoversPoint)(vlBGPic* pic, int32_t x, int32_t y);
 };
 
 extern vlLayerHooks gLayerHooks;

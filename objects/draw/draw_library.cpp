@@ -308,7 +308,7 @@ int CmdPlot(vlVMState* L) {
   if (t.layers) return ERR_LAYERSUPPORT2;
   x = ResolvePosX(x, 1, 0, 0);
   y = ResolvePosY(y, 1, 0, 0);
-  if (!Drawable(t, x, y) || gLayerHooks.overlapsSprite(t.pic, x, y, 1, 1)) return 0;
+  if (!Drawable(t, x, y) || gLayerHooks.spriteCoversPoint(t.pic, x, y)) return 0;
   const int32_t a = static_cast<int32_t>(color >> 24);
   const uint32_t rgb = color & 0xFFFFFF;
   auto blended = [&](vlBitmap* b) { return a ? MixColors(ReadBitmapPixel(b, x, y, 0), rgb, 255 - a) : rgb; };

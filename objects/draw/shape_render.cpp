@@ -413,6 +413,8 @@ bool TryDirectBox(vlVMState* L, const vlShapeRequest& r, const vlDrawState& s, c
   const bool selection = mode == VL_OUTPUT_BRUSH || mode == VL_OUTPUT_MASK || mode == VL_OUTPUT_ALPHA;
   if (!selection && !(mode == VL_OUTPUT_DISPLAY && !t.layers)) return false;
   if (mode == VL_OUTPUT_DISPLAY && (s.fillStyle == VL_FILLTEXTURE || p.edge || p.shadow)) return false;
+  // The window takes no blended colours: a transparent box is composed.
+  if (mode == VL_OUTPUT_DISPLAY && p.t) return false;
   if (mode == VL_OUTPUT_BRUSH && (p.edge || p.shadow) && (p.t || p.edgeT || p.shadowT)) return false;
   if (t.clip && t.clip->mask) return false;
   if (r.tags && HasEffects(r.tags->form)) return false;

@@ -252,6 +252,17 @@ int OverlapsSpriteHook(vlBGPic* pic, int32_t x, int32_t y, int32_t w, int32_t h)
   return 0;
 }
 
+int SpriteCoversPointHook(vlBGPic* pic, int32_t x, int32_t y) {
+  for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next) {
+    if (!n->sprite || x < n->x || y < n->y || x >= n->x + n->width || y >= n->y + n->height) continue;
+    vlBitmap *bitmap = nullptr, *mask = nullptr;
+    GetSpriteFrameBitmaps(n->sprite, n->frame - 1, &bitmap, &mask, nullptr);
+    if (!bitmap) continue;
+    if (!mask || ReadBitmapPixel(mask, x - n->x, y - n->y, 1)) return 1;
+  }
+  return 0;
+}
+
 const vlCommand kSpriteCommands[] = {
     {"CreateSprite", CmdCreateSprite},   {"DisplaySprite", CmdDisplaySprite}, {"RemoveSprite", CmdRemoveSprite},
     {"FreeSprite", CmdFreeSprite},       {"LoadSprite", CmdLoadSprite},       {"ScaleSprite", CmdScaleSprite},
@@ -330,6 +341,7 @@ int OpenSpriteLib(vlVMState* L) {
   vl::SetStackTop(L, -2);
   gLayerHooks.freeSpriteNodes = FreeSpriteNodes;
   gLayerHooks.overlapsSprite = OverlapsSpriteHook;
+  gLayerHooks.spriteCoversPoint = SpriteCoversPointHook;
   gSpriteRedraw = DrawSpriteNodes;
   if (int status = RegisterLibrary(kSpriteCommands, "sprite")) return status;
   return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlSpriteList));

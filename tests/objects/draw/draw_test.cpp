@@ -10,9 +10,11 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/pixel_format.h"
+#include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/shape_render.h"
+#include "objects/sprites/sprite.h"
 #include "runtime/system_library.h"
 #include "vm/error_codes.h"
 
@@ -269,6 +271,70 @@ TEST_F(DrawTest, LinesClipAndClampTheirThickness) {
   ASSERT_EQ(Run(".call cls\n.call line 5 30 20 30 2164260863"), 0);  // 0x80FFFFFF
   const uint32_t p = WindowPixel(d, 10, 30);
   EXPECT_EQ(p, MixColors(0, kWhite, 127));
+}
+
+TEST_F(DrawTest, PlotPassesOverOnlyTheSpritePixelsThatShow) {
+  if (!started_) GTEST_SKIP();
+  vlDisplay* d = Open();
+  ASSERT_EQ(OpenAnimLib(L), 0);
+  ASSERT_EQ(OpenSpriteLib(L), 0);
+  // Sprite 1: a red 4 x 4 frame whose mask is cleared at (1, 1); sprite 2
+  // has no mask at all.
+  ASSERT_EQ(Run(".table 0 { mask = 1 }\n.call base=1 createbrush 1 4 4 16711680 r0\n"
+                ".call createbrush 2 4 4 255"),
+            0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+  ASSERT_NE(b->mask, nullptr);
+  WriteBitmapPixel(b->mask, 1, 1, 1, 1);
+  ASSERT_EQ(Run(".call createsprite 1 3 1\n.call createsprite 2 3 2\n.call displaysprite 1 10 10\n"
+                ".call displaysprite 2 30 10"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 11, 11), 0u);  // the cleared mask bit shows the background
+  ASSERT_EQ(Run(".call plot 11 11 65280\n.call plot 10 10 65280\n.call plot 31 11 65280\n.call plot 20 20 65280"), 0);
+  // Only the point under the sprite's transparent pixel is drawn.
+  EXPECT_EQ(WindowPixel(d, 11, 11), kGreen);
+  EXPECT_EQ(WindowPixel(d, 10, 10), kRed);
+  EXPECT_EQ(WindowPixel(d, 31, 11), kBlue);
+  EXPECT_EQ(WindowPixel(d, 20, 20), kGreen);
+  ASSERT_EQ(Run(".call removesprites"), 0);
+  FreeSpriteLibrary(L);
+  FreeAnimLibrary(L);
+}
+
+TEST_F(DrawTest, TransparentBoxFramesBlendEveryPixelOnce) {
+  if (!started_) GTEST_SKIP();
+  vlDisplay* d = Open();
+  // Half-transparent white over black: 0x7F or 0x80 everywhere on the
+  // frame, corners included; a pixel blended twice would be brighter.
+  // The box (bx0, by0)-(bx1, by1) inclusive, checked over a window area.
+  auto expectFrame = [&](int x0, int y0, int w, int h, int bx0, int by0, int bx1, int by1) {
+    for (int y = y0; y < y0 + h; ++y)
+      for (int x = x0; x < x0 + w; ++x) {
+        const bool inside = x >= bx0 && y >= by0 && x <= bx1 && y <= by1;
+        const bool edge = x == bx0 || y == by0 || x == bx1 || y == by1;
+        const uint32_t p = WindowPixel(d, x, y);
+        if (!inside || !edge) {
+          EXPECT_EQ(p, 0u) << x << "," << y;
+        } else {
+          EXPECT_TRUE((p & 0xFF) == 0x7F || (p & 0xFF) == 0x80) << std::hex << p << " at " << std::dec << x << ","
+                                                                 << y;
+          EXPECT_TRUE(p == (p & 0xFF) * 0x010101u) << x << "," << y;
+        }
+      }
+  };
+  ASSERT_EQ(Run(".call box 4 4 6 5 2147483647"), 0);  // 0x7FFFFFFF
+  expectFrame(3, 3, 8, 7, 4, 4, 9, 8);
+  ASSERT_EQ(Run(".call box 20 20 5 1 2147483647"), 0);  // one pixel high: a single strip
+  expectFrame(19, 19, 7, 3, 20, 20, 24, 20);
+  // Boxes cut by the display's edges: the cut sides are not drawn and the
+  // corner pixels they owned are drawn once by the sides that remain.
+  ASSERT_EQ(Run(".call cls\n.call box -2 -1 6 5 2147483647"), 0);
+  expectFrame(0, 0, 5, 5, -2, -1, 3, 3);
+  ASSERT_EQ(Run(".call box 60 45 6 5 2147483647"), 0);
+  expectFrame(58, 43, 6, 5, 60, 45, 65, 49);
+  ASSERT_EQ(Run(".call box 30 -2 6 5 2147483647"), 0);
+  expectFrame(29, 0, 8, 4, 30, -2, 35, 2);
 }
 
 TEST_F(DrawTest, PlotReadPixelAndCls) {
