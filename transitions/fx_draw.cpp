@@ -124,6 +124,24 @@ void PresentFXLayer(vlFxContext* fx, uint32_t flags) {
                 fx->layerAlpha, flags);
 }
 
+void MakeOpaqueMask(vlFxContext* fx, vlBitmap* plane) {
+  const int32_t w = fx->width, h = fx->height;
+  if (fx->sourceAlpha) {
+    CopyAlphaRect(fx->sourceAlpha, 0, 0, plane, 0, 0, w, h, 0, 0);
+  } else if (fx->sourceMask) {
+    FillAlphaRect(plane, 0, 0, w, h, 0);
+    CopyMaskRect(fx->sourceMask, 0, 0, plane, 0, 0, w, h, 255);
+  } else {
+    FillAlphaRect(plane, 0, 0, w, h, 255);
+  }
+}
+
+vlBitmap* NewPictureAlphaPlane(vlFxContext* fx) {
+  vlBitmap* plane = NewAlphaPlane(fx->width, fx->height, 1, nullptr, 0);
+  if (plane) MakeOpaqueMask(fx, plane);
+  return plane;
+}
+
 void ClipBlitFX(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
                 int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH) {
   if (sx < 0) { w += sx; dx -= sx; sx = 0; }

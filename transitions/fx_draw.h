@@ -34,6 +34,12 @@ void PresentFXLayer(vlFxContext* fx, uint32_t flags);
 // The flag that holds a layered strip back from the screen.
 uint32_t FXHoldFlag(const vlFxContext* fx);
 
+// The new picture's coverage in an alpha plane of its size: its alpha
+// plane, else 255 where its mask is set, else 255 everywhere.
+void MakeOpaqueMask(vlFxContext* fx, vlBitmap* plane);
+// A new such plane; null when it cannot be made.
+vlBitmap* NewPictureAlphaPlane(vlFxContext* fx);
+
 void ClipBlitFX(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
                 int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH);
 void SplitHalves(vlFxContext* fx, int32_t extent, int32_t frame);

@@ -138,7 +138,8 @@ bool IsStillDrawingEffect(int32_t id) {
 }
 
 bool DrawsIntoLayer(int32_t id) {
-  return (id >= 0 && id <= 46) || (id >= 70 && id <= 73) || (id >= 82 && id <= 96) || (id >= 105 && id <= 107);
+  return (id >= 0 && id <= 46) || (id >= 70 && id <= 73) || (id >= 82 && id <= 96) || (id >= 105 && id <= 107) ||
+         (id >= 115 && id <= 117);
 }
 
 int32_t GetRandomEffect(int32_t excludeBGPicOnly) {
@@ -476,9 +477,7 @@ int PrepareLayered(vlFxContext* fx, vlDisplay* d, vlLayer* l) {
     // Hiding starts from the whole layer.
     if (blending) {
       BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, w, h);
-      if (fx->sourceAlpha) CopyAlphaRect(fx->sourceAlpha, 0, 0, fx->layerAlpha, 0, 0, w, h, 0, 0);
-      else if (fx->sourceMask) CopyMaskRect(fx->sourceMask, 0, 0, fx->layerAlpha, 0, 0, w, h, 255);
-      else FillAlphaRect(fx->layerAlpha, 0, 0, w, h, 255);
+      MakeOpaqueMask(fx, fx->layerAlpha);
     } else {
       BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, 0, 0, w, h, VL_FXB_NOSHOW);
     }

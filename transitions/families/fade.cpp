@@ -46,6 +46,39 @@ void DrawFadeFrame(vlFxContext* fx, FadeState* s, int32_t intensity) {
   DrawFXPicture(fx, s->workA);
 }
 
+// The layer's coverage made again; with fill the layer's picture becomes
+// the colour, else the layer is shown whole. 0 or 1000.
+int PrepareFadeLayer(vlFxContext* fx, FadeState* s, bool fill) {
+  DeleteAlphaPlane(s->coverage);
+  if (!(s->coverage = NewPictureAlphaPlane(fx))) return ERR_MEM;
+  if (fill) FillBitmapRect(fx->layerImage, 0, 0, fx->width, fx->height, static_cast<uint32_t>(fx->parameter) & 0xFFFFFF);
+  else CopyAlphaRect(s->coverage, 0, 0, fx->layerAlpha, 0, 0, fx->width, fx->height, 0, 0);
+  return 0;
+}
+
+// A layered frame: the coloured layer fades in or out through its
+// coverage, or the picture is tinted towards the colour.
+void FadeLayerFrame(vlFxContext* fx, FadeState* s, int32_t level, int32_t intensity) {
+  const bool fade = fx->effect == 116;
+  if ((fade && level < 256 && !fx->reverse) || (level > 256 && fx->reverse)) {
+    ScaleAlphaPlane(s->coverage, fx->layerAlpha, intensity);
+    fx->blendLevel = intensity;
+    return;
+  }
+  BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, fx->width, fx->height);
+  if (intensity > 0)
+    TintBitmap(fx->layerImage, 0, 0, fx->width, fx->height, static_cast<uint32_t>(fx->parameter) & 0xFFFFFF, intensity);
+  // Once the colour has faded in, the layer has arrived whole; only its
+  // colour changes from here on.
+  if (!fx->reverse) CopyAlphaRect(s->coverage, 0, 0, fx->layerAlpha, 0, 0, fx->width, fx->height, 0, 0);
+  fx->blendLevel = 255;
+}
+
+// Presentation of the families that write the layer's planes themselves.
+void PresentLayerFrame(vlFxContext* fx) {
+  if (fx->phase == 1 && !FXHoldFlag(fx)) PresentFXLayer(fx, VL_FXB_PUSH);
+}
+
 }  // namespace
 
 int StepFade(vlFxContext* fx, int32_t* done) {
@@ -57,11 +90,12 @@ int StepFade(vlFxContext* fx, int32_t* done) {
     if (fx->stepSize > 255) fx->stepSize = 255;
     if (fx->parameter == -1) fx->parameter = std::rand() % (1 << 24);
     s->level = fx->stepSize;
+    fx->frameCount = StepCount(511 - fx->stepSize, fx->stepSize, 0);
+    if (fx->layered) return PrepareFadeLayer(fx, s, fade && !fx->reverse);
     s->workA = NewBitmap(fx->width, fx->height, 0, nullptr);
     s->workB = NewBitmap(fx->width, fx->height, 0, nullptr);
     if (!s->workA || !s->workB || !fx->oldPicture) return ERR_BITMAP;
     s->current = fade ? fx->oldPicture : fx->source;
-    fx->frameCount = StepCount(511 - fx->stepSize, fx->stepSize, 0);
     return 0;
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;
@@ -70,6 +104,10 @@ int StepFade(vlFxContext* fx, int32_t* done) {
   if (fx->phase == 2) {
     level = fx->stepSize * fx->frame;
     s->current = (fade && level <= 255) ? fx->oldPicture : fx->source;
+    if (fx->layered) {
+      const bool fill = fade && level <= 255 ? !fx->reverse : level >= 257 && fx->reverse;
+      if (int status = PrepareFadeLayer(fx, s, fill)) return status;
+    }
   }
   int32_t intensity;
   if (level > 510) {
@@ -79,7 +117,12 @@ int StepFade(vlFxContext* fx, int32_t* done) {
   } else {
     intensity = level < 256 ? level : 255 - (level & 255);
   }
-  DrawFadeFrame(fx, s, intensity);
+  if (fx->layered) {
+    FadeLayerFrame(fx, s, level, intensity);
+    PresentLayerFrame(fx);
+  } else {
+    DrawFadeFrame(fx, s, intensity);
+  }
   if (fx->phase == 1) {
     s->level += fx->stepSize;
     if (s->level > 255) s->current = fx->source;
@@ -101,9 +144,14 @@ int StepCrossfade(vlFxContext* fx, int32_t* done) {
     if (!s) return ERR_MEM;
     if (fx->stepSize < 1) fx->stepSize = 10;
     if (fx->stepSize > 120) fx->stepSize = 120;
+    fx->frameCount = StepCount(255, fx->stepSize, 1);
+    if (fx->layered) {
+      // The layer shows the new picture; only its coverage changes.
+      BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, fx->width, fx->height);
+      return (s->coverage = NewPictureAlphaPlane(fx)) ? 0 : ERR_MEM;
+    }
     s->work = NewBitmap(fx->width, fx->height, 0, nullptr);
     if (!s->work || !fx->oldPicture) return ERR_BITMAP;
-    fx->frameCount = StepCount(255, fx->stepSize, 1);
     return 0;
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;
@@ -115,6 +163,17 @@ int StepCrossfade(vlFxContext* fx, int32_t* done) {
     s->level = 255;
   }
   fx->blendLevel = fx->reverse ? 255 - s->level : s->level;
+  if (fx->layered) {
+    if (fx->phase == 2) {
+      DeleteAlphaPlane(s->coverage);
+      if (!(s->coverage = NewPictureAlphaPlane(fx))) return ERR_MEM;
+      BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, fx->width, fx->height);
+    }
+    ScaleAlphaPlane(s->coverage, fx->layerAlpha, fx->blendLevel);
+    PresentLayerFrame(fx);
+    if (fx->phase == 1) EndFXFrame(fx);
+    return 0;
+  }
   BltBitmap(fx->source, 0, 0, s->work, 0, 0, fx->width, fx->height);
   if (s->level != 255)
     MixBitmaps(s->work, fx->oldPicture, nullptr, 0, 0, 0, 0, fx->width, fx->height, 255 - s->level, nullptr, 0, 0);

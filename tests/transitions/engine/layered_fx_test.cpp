@@ -279,6 +279,67 @@ TEST_F(LayeredFx, OnADisplayThatScalesItsOutputLayersChangeFrameByFrame) {
   EXPECT_EQ(WindowPixel(d, 20, 20), kGrey);
 }
 
+// Channels of a and b within 1 of each other.
+bool Near(uint32_t a, uint32_t b) {
+  for (int shift : {0, 8, 16}) {
+    const int ca = static_cast<int>((a >> shift) & 0xFF), cb = static_cast<int>((b >> shift) & 0xFF);
+    if (ca - cb > 1 || cb - ca > 1) return false;
+  }
+  return true;
+}
+// c over the grey background at opacity a / 255.
+uint32_t OverGrey(uint32_t c, int a) {
+  uint32_t out = 0;
+  for (int shift : {0, 8, 16}) {
+    const int v = static_cast<int>((c >> shift) & 0xFF);
+    out |= static_cast<uint32_t>((v * a + 0x80 * (255 - a)) / 255) << shift;
+  }
+  return out;
+}
+
+TEST_F(LayeredFx, CrossfadeAndFadeChangeTheLayersCoverage) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  vlLayer* l = AddBox(5, 5, 10, 6, 0x0000FF, true);
+  AddBox(12, 8, 10, 10, 0x00FF00);
+  // CROSSFADE at 100 a frame: levels 100, 200, then 255 (3 frames).
+  ASSERT_EQ(Run(".table 0 { type = 115, speed = 100, async = 1 }\n.call base=1 showlayerfx 1 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_PRED2(Near, WindowPixel(d, 6, 6), OverGrey(0x0000FF, 100));
+  EXPECT_EQ(WindowPixel(d, 13, 9), 0x00FF00u);  // the box above
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_PRED2(Near, WindowPixel(d, 6, 6), OverGrey(0x0000FF, 200));
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(WindowPixel(d, 6, 6), 0x0000FFu);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(FirstAsyncDraw(), nullptr);
+  EXPECT_EQ(l->geometry[2]->fxImage, nullptr);
+  // Hidden, the levels count down: 255 - 100 after the first frame.
+  ASSERT_EQ(Run(".table 0 { type = 115, speed = 100, async = 1 }\n.call base=1 hidelayerfx 1 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_PRED2(Near, WindowPixel(d, 6, 6), OverGrey(0x0000FF, 155));
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(WindowPixel(d, 6, 6), kGrey);
+  EXPECT_EQ(l->hidden, 1u);
+  // FADE through red at 128 a frame: the red layer fades in to 128, then
+  // the picture comes out of the red (tinted fully at the peak, then by
+  // 127), and the last frame shows it plain. 4 frames.
+  ASSERT_EQ(Run(".table 0 { type = 116, speed = 128, parameter = 16711680, async = 1 }\n"
+                ".call base=1 showlayerfx 1 r0 -> h"),
+            0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_PRED2(Near, WindowPixel(d, 6, 6), OverGrey(0xFF0000, 128));
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(WindowPixel(d, 6, 6), 0xFF0000u);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r\n.call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(WindowPixel(d, 6, 6), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 13, 9), 0x00FF00u);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(l->hidden, 0u);
+  EXPECT_EQ(WindowPixel(d, 11, 10), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 14, 10), 0x00FF00u);
+}
+
 int PlayingVideo(vlVMState*, vlLayer*) { return 1; }
 
 int gInputCalls = 0;
