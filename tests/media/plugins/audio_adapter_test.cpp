@@ -333,4 +333,38 @@ TEST_F(AudioAdapter, ModulesAreRenderedAsTheAdapterPulls) {
   EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
 }
 
+TEST_F(AudioAdapter, AnotherSubsongReopensTheFileThroughItsReader) {
+  ASSERT_EQ(Require("0 4 2048"), 0);
+  vlPluginInfo* reader = Load("testsound");
+  ASSERT_NE(reader, nullptr);
+  auto value = Symbol<ValueFn>(reader, "TestSoundValue");
+  const std::string file = File("s.tsnd", "TSND 8000 1 16 4000 4000 2 3");
+  ASSERT_EQ(Call(CmdOpenMusic, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushString(L, file.c_str());
+            }),
+            0);
+  ClearLog();
+  ASSERT_EQ(Call(CmdPlaySubsong, [&] {
+              vl::PushNumber(L, 3);
+              vl::PushNumber(L, 1);
+            }),
+            0);
+  EXPECT_NE(Log().find("open s.tsnd sub=3 version=1 adapter=\n"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("close\n"), std::string::npos) << "the old stream was closed";
+  vlMusic* music = nullptr;
+  ASSERT_EQ(GetMusicByID({1, nullptr}, &music), 0);
+  EXPECT_EQ(music->subsong, 3u);
+  EXPECT_EQ(music->playing, uint32_t(VL_MUSIC_PLAYING));
+  std::vector<int16_t> got(100);
+  ASSERT_EQ(pull(0, got.data(), 100), 100);
+  for (int i = 0; i < 100; i++) ASSERT_EQ(got[i], value(i, 0, 3, 16)) << i;
+  // Too high a sub-song is refused.
+  EXPECT_EQ(Call(CmdPlaySubsong, [&] {
+              vl::PushNumber(L, 4);
+              vl::PushNumber(L, 1);
+            }),
+            ERR_WRONGUSAGE);
+}
+
 }  // namespace
