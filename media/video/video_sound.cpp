@@ -4,6 +4,7 @@
 // the video plays without sound and its clock follows the frames.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "media/sound/audio_adapter.h"
 #include "media/sound/audio_channels.h"
@@ -11,6 +12,7 @@
 #include "media/video/video_player.h"
 #include "platform/alsa_output.h"
 #include "platform/threads.h"
+#include "runtime/plugin_abi.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -157,9 +159,16 @@ void VideoAudioThread(void* start) {
   vlWorker* worker = GetWorkerSelf(start);
   auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
   ReportWorkerStarted(worker);
-  const uint32_t limit = 2 * kChunkBytes;
+  // An adapter pulls in its own buffer size: the chunk follows it (whole
+  // frames, within the ring); the sound system takes 1024 bytes at a time.
+  vlPluginInfo* adapter = GetAudioAdapter();
+  const uint32_t frameBytes = p->ring.frameSize ? p->ring.frameSize : 2;
+  uint32_t chunkBytes = kChunkBytes;
+  if (adapter && adapter->audioBufferSize)
+    chunkBytes = std::clamp<uint32_t>(adapter->audioBufferSize, frameBytes, kRingBytes / 4) / frameBytes * frameBytes;
+  const uint32_t limit = 2 * chunkBytes;
   bool first = true;
-  uint8_t chunk[kChunkBytes];
+  std::vector<uint8_t> chunk(limit);
   while (!GetWorkerStopFlag(worker)) {
     if (p->ended.load() && !p->soundStopped) {
       p->soundStopped = 1;
@@ -169,11 +178,17 @@ void VideoAudioThread(void* start) {
     LockMutex(p->ring.mutex);
     queued = p->ring.bytes;
     UnlockMutex(p->ring.mutex);
-    if (!p->soundStopped && (first || queued <= limit / 2)) {
-      if (ReadVideoAudio(p, chunk, kChunkBytes, worker) < 0) break;
+    // With an adapter the ring is topped up to the limit; for the sound
+    // system a chunk is read once half of the limit has been played.
+    uint32_t want = 0;
+    if (first) want = chunkBytes;
+    else if (adapter) want = queued < limit ? (limit - queued) / frameBytes * frameBytes : 0;
+    else if (queued <= limit / 2) want = chunkBytes;
+    if (!p->soundStopped && want) {
+      if (ReadVideoAudio(p, chunk.data(), want, worker) < 0) break;
       LockMutex(p->ring.mutex);
-      const uint32_t n = std::min<uint32_t>(kChunkBytes, kRingBytes - p->ring.bytes);
-      std::memcpy(p->ring.data + p->ring.bytes, chunk, n);
+      const uint32_t n = std::min<uint32_t>(want, kRingBytes - p->ring.bytes);
+      std::memcpy(p->ring.data + p->ring.bytes, chunk.data(), n);
       p->ring.bytes += n;
       UnlockMutex(p->ring.mutex);
       if (first) {
