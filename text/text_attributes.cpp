@@ -2,8 +2,6 @@
 // attributes a display reports of the current font.
 #include "text/text_attributes.h"
 
-#include <new>
-
 #include "display/graphics_library/attributes.h"
 #include "display/graphics_library/graphics_state.h"
 #include "text/font_cache.h"
@@ -74,48 +72,7 @@ int CurrentFontAttribute(vlVMState* L, int32_t attr) {
   return PushFontAttribute(L, GetTextSettings()->font, attr);
 }
 
-vlLayerGeometry* CopyTextLayerGeometry(const vlLayerGeometry* g0) {
-  const auto* from = static_cast<const vlTextLayerGeometry*>(g0);
-  auto* g = new (std::nothrow) vlTextLayerGeometry(*from);
-  if (!g) return nullptr;
-  g->image = g->mask = g->alpha = nullptr;
-  g->xImage = g->xMask = g->xAlpha = nullptr;
-  g->fImage = g->fMask = g->fAlpha = nullptr;
-  g->bImage = g->bMask = g->bAlpha = nullptr;
-  g->shadowAlpha = nullptr;
-  g->clipRegion = nullptr;
-  g->layout.text = g->text.c_str();
-  return g;
-}
-
-void FreeTextLayerGeometry(vlLayerGeometry* g) { delete static_cast<vlTextLayerGeometry*>(g); }
-
-// Text layers have no source object: their pictures are always given.
-int TextLayerBitmaps(vlVMState*, vlLayer*, int32_t, vlBitmap**, vlBitmap**, vlBitmap**, int32_t*, int32_t*,
-                     uint32_t*) {
-  return ERR_WRONGUSAGE;
-}
-
-vlLayerSource MakeTextLayerSource() {
-  vlLayerSource s{};
-  s.getBitmaps = TextLayerBitmaps;
-  s.copyGeometry = CopyTextLayerGeometry;
-  s.freeGeometry = FreeTextLayerGeometry;
-  return s;
-}
-
-const vlLayerSource kTextLayerSource = MakeTextLayerSource();
-
 }  // namespace
-
-vlLayerGeometry* NewTextLayerGeometry(const vlTextLayout& layout) {
-  auto* g = new (std::nothrow) vlTextLayerGeometry{};
-  if (!g) return nullptr;
-  g->layout = layout;
-  if (layout.text) g->text = layout.text;
-  g->layout.text = g->text.c_str();
-  return g;
-}
 
 void InstallTextAttributeHooks() {
   SetAttributeHandler(VL_OBJ_TEXTOBJECT, TextObjectAttribute);
@@ -124,6 +81,4 @@ void InstallTextAttributeHooks() {
   SetLayerAttributeHandler(VL_LAYER_TEXTOUT, TextLayerAttribute);
   SetLayerAttributeHandler(VL_LAYER_PRINT, TextLayerAttribute);
   SetCurrentFontAttributeHandler(CurrentFontAttribute);
-  RegisterLayerSource(VL_LAYER_TEXTOUT, &kTextLayerSource);
-  RegisterLayerSource(VL_LAYER_PRINT, &kTextLayerSource);
 }

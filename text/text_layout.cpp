@@ -7,9 +7,11 @@
 #include "display/display.h"
 #include "display/layers/layers.h"
 #include "display/safe_blt.h"
+#include "display/draw_tags.h"
+#include "graphics/geometry.h"
+#include "text/text_layers.h"
 #include "graphics/bitmap.h"
 #include "text/picture_output.h"
-#include "text/text_attributes.h"
 #include "text/text_tags.h"
 #include "vm/error_codes.h"
 
@@ -228,40 +230,17 @@ void FreeTextPicture(vlTextPicture* p) {
   *p = {};
 }
 
-int DrawFormattedText(vlVMState* L, vlTextLayout* layout, int32_t mode, bool literal, vlTextPicture* pictureOut) {
-  vlTextSettings& s = layout->settings;
+int RenderLayoutPicture(vlVMState* L, vlTextLayout* layout, int32_t mode, bool literal, vlTextPicture* out,
+                        int32_t* lines, int32_t* endX) {
+  const vlTextSettings& s = layout->settings;
   if ((s.style & VL_STYLE_ANTIALIAS) && s.font && !s.font->antiAlias) return 1255;
   const bool print = mode == VL_TEXTMODE_PRINT;
-  int32_t startX = 0;
-  if (print) {
-    startX = layout->cursorX - layout->marginLeft;
-  }
-  // With layers on, the text's shadow, edge and transparency become effects
-  // of its layer instead of pixels of its picture.
-  const bool toLayer = mode != VL_TEXTMODE_OBJECT && TargetTakesLayers();
-  vlLayerOptions options{};
-  if (toLayer) {
-    if (s.style & VL_STYLE_EDGE) {
-      options.border = {1, s.edgeColor, static_cast<uint32_t>(s.edgeSize)};
-      s.style &= ~VL_STYLE_EDGE;
-    }
-    if (s.style & VL_STYLE_SHADOW) {
-      options.shadow.on = 1;
-      options.shadow.color = s.shadowColor;
-      options.shadow.size = s.shadowSize;
-      options.shadow.direction = static_cast<uint32_t>(s.shadowDirection);
-      s.style &= ~VL_STYLE_SHADOW;
-    }
-    if (s.color >> 24) {
-      options.transparency = s.color >> 24;
-      s.color &= 0xFFFFFF;
-    }
-  }
+  const int32_t startX = print ? layout->cursorX - layout->marginLeft : 0;
   std::vector<vlTextRun> runs;
-  int32_t lines = 0, endX = 0;
-  if (int status = LayoutTextRuns(L, layout, literal, startX, &runs, &lines, &endX)) return status;
-  const bool firstLineOnly = lines == 0;
-  if (print && firstLineOnly)  // the picture starts where the text starts
+  *lines = 0;
+  *endX = 0;
+  if (int status = LayoutTextRuns(L, layout, literal, startX, &runs, lines, endX)) return status;
+  if (print && *lines == 0)  // the picture starts where the text starts
     for (auto& r : runs) r.x -= startX;
   vlTextPicture picture;
   if (runs.empty()) {
@@ -279,13 +258,51 @@ int DrawFormattedText(vlVMState* L, vlTextLayout* layout, int32_t mode, bool lit
   } else if (int status = EdgeDraw(runs, layout->align, layout->encoding, &picture)) {
     return status;
   }
+  *out = picture;
+  return 0;
+}
+
+int DrawFormattedText(vlVMState* L, vlTextLayout* layout, int32_t mode, bool literal, vlTextPicture* pictureOut) {
+  return DrawFormattedTextTagged(L, layout, mode, literal, pictureOut, nullptr);
+}
+
+int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bool literal,
+                            vlTextPicture* pictureOut, const vlDrawTags* tags) {
+  vlTextSettings& s = layout->settings;
+  if ((s.style & VL_STYLE_ANTIALIAS) && s.font && !s.font->antiAlias) return 1255;
+  const bool print = mode == VL_TEXTMODE_PRINT;
+  // With layers on, the text's shadow, edge and transparency become effects
+  // of its layer instead of pixels of its picture.
+  const bool toLayer = mode != VL_TEXTMODE_OBJECT && TargetTakesLayers();
+  vlLayerOptions options{};
+  if (tags) options = tags->form;
+  if (toLayer) {
+    if (s.style & VL_STYLE_EDGE) {
+      options.border = {1, s.edgeColor, static_cast<uint32_t>(s.edgeSize)};
+      s.style &= ~VL_STYLE_EDGE;
+    }
+    if (s.style & VL_STYLE_SHADOW) {
+      options.shadow.on = 1;
+      options.shadow.color = s.shadowColor;
+      options.shadow.size = s.shadowSize;
+      options.shadow.direction = static_cast<uint32_t>(s.shadowDirection);
+      s.style &= ~VL_STYLE_SHADOW;
+    }
+    if (s.color >> 24) {
+      options.transparency = s.color >> 24;
+      s.color &= 0xFFFFFF;
+    }
+  }
+  vlTextPicture picture;
+  int32_t lines = 0, endX = 0;
+  if (int status = RenderLayoutPicture(L, layout, mode, literal, &picture, &lines, &endX)) return status;
   if (mode == VL_TEXTMODE_OBJECT) {
     *pictureOut = picture;
     return 0;
   }
   int32_t px, py;
   if (print) {
-    px = layout->marginLeft + (firstLineOnly ? startX : 0);
+    px = layout->marginLeft + (lines == 0 ? layout->cursorX - layout->marginLeft : 0);
     py = layout->cursorY;
   } else {
     px = layout->x;
@@ -293,23 +310,56 @@ int DrawFormattedText(vlVMState* L, vlTextLayout* layout, int32_t mode, bool lit
   }
   px += picture.offsetX;
   py += picture.offsetY;
+  const vlLayerTransform* transform = tags ? &tags->transform : nullptr;
+  const bool turned = transform && !IsIdentityTransform(transform);
   vlDisplay* display = vlCurrentDisplay;
   if (toLayer) {
-    vlLayerGeometry* g = NewTextLayerGeometry(*layout);
+    vlTextLayerGeometry* g = NewTextLayerGeometry(*layout, mode, literal);
     if (!g) {
       FreeTextPicture(&picture);
       return ERR_MEM;
     }
     g->x = px, g->y = py, g->width = picture.width, g->height = picture.height;
-    if (int status = AddLayer(L, static_cast<uint32_t>(mode), nullptr, px, py, picture.width, picture.height, nullptr,
-                              &options, picture.bitmap, picture.mask, picture.alpha, g, -1, 0, nullptr))
+    vlLayer* layer = nullptr;
+    if (int status = AddLayer(L, static_cast<uint32_t>(mode), nullptr, px, py, picture.width, picture.height,
+                              transform, &options, picture.bitmap, picture.mask, picture.alpha, g, -1,
+                              VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
-    RefreshArea(L, px, py, picture.width, picture.height);
+    if (!layer->hidden) ShowLayerOnDisplay(L, layer, 0);
     picture = {};
   } else if (display) {
-    SafeBlt(L, picture.bitmap, 0, 0, nullptr, px, py, picture.width, picture.height, picture.width,
-            picture.height, display->width, display->height, VL_SAFEBLT_BACKANDSHOW,
-            picture.alpha ? nullptr : picture.mask, picture.alpha, nullptr);
+    if (turned) {
+      // The transformation of the draw tags, with the picture's anchor
+      // point kept in place.
+      double m[4];
+      LayerMatrixColumns(transform, m);
+      vlTextPicture made;
+      if (int status = RenderTextTransformed(L, *layout, mode, literal, m, true,
+                                              static_cast<int>(transform->smooth), &made)) {
+        FreeTextPicture(&picture);
+        return status;
+      }
+      const int32_t ax = px - static_cast<int32_t>(transform->anchorX * picture.width);
+      const int32_t ay = py - static_cast<int32_t>(transform->anchorY * picture.height);
+      FitRotatedRect(ax, ay, picture.width, picture.height, transform->anchorX, transform->anchorY, m, &px, &py,
+                     nullptr, nullptr);
+      FreeTextPicture(&picture);
+      picture = made;
+    } else if (transform) {
+      px -= static_cast<int32_t>(transform->anchorX * picture.width);
+      py -= static_cast<int32_t>(transform->anchorY * picture.height);
+    }
+    int status = tags ? ApplyDrawTagsEffects(&tags->form, picture.bitmap, &picture.mask, &picture.alpha,
+                                             picture.width, picture.height)
+                      : 0;
+    if (!status && !(tags && tags->form.hidden))
+      SafeBlt(L, picture.bitmap, 0, 0, nullptr, px, py, picture.width, picture.height, picture.width,
+              picture.height, display->width, display->height, VL_SAFEBLT_BACKANDSHOW,
+              picture.alpha ? nullptr : picture.mask, picture.alpha, nullptr);
+    if (status) {
+      FreeTextPicture(&picture);
+      return status;
+    }
   }
   FreeTextPicture(&picture);
   if (print) {

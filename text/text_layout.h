@@ -10,6 +10,7 @@
 
 struct vlVMState;
 struct vlBitmap;
+struct vlDrawTags;
 
 enum : int32_t { VL_ALIGN_CENTER = -100000, VL_ALIGN_LEFT = -90000, VL_ALIGN_RIGHT = -80000 };
 enum : int32_t { VL_TEXTMODE_OBJECT = 8, VL_TEXTMODE_TEXTOUT = 9, VL_TEXTMODE_PRINT = 11 };
@@ -66,5 +67,13 @@ int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTe
 
 // The one road of text to pixels; mode 8 fills picture and draws nothing.
 int DrawFormattedText(vlVMState* state, vlTextLayout* layout, int32_t mode, bool literal, vlTextPicture* picture);
+// With the draw tags of the command (transform, anchor and the layer's
+// effects), or null.
+int DrawFormattedTextTagged(vlVMState* state, vlTextLayout* layout, int32_t mode, bool literal,
+                            vlTextPicture* picture, const vlDrawTags* tags);
+// Lays the layout out and renders it into one picture (print mode starts
+// at the cursor); lines: line breaks made; endX: x where the text ended.
+int RenderLayoutPicture(vlVMState* state, vlTextLayout* layout, int32_t mode, bool literal, vlTextPicture* out,
+                        int32_t* lines, int32_t* endX);
 // Draws a string at the current display's text cursor and moves it on.
 int PrintText(vlVMState* state, const char* text, bool literal);

@@ -9,17 +9,21 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
+#include "display/draw_tags.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
+#include "objects/movement/move.h"
 #include "platform/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "text/picture_output.h"
+#include "text/text_layers.h"
 #include "text/text_library.h"
 #include "vm/argreaders.h"
 #include "vm/convert.h"
@@ -110,52 +114,33 @@ void IdentityTransform(vlTextObjectTransform* t) {
 
 bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
 
-// Renders the object's layout with its scale and rotation: a scalable font
-// is rendered at the scaled size, and what is left of the matrix (the
-// rotation and the signs, or all of it for fonts that cannot scale)
-// transforms the picture.
+// Renders the object's layout with its scale and rotation.
 int RenderObject(vlVMState* L, const vlTextObjectLayout* kept, const vlTextObjectTransform& t, bool replay,
-                 vlTextPicture* out) {
+                 vlTextPicture* out, int smooth = 1) {
   vlTextLayout layout = kept->layout;
   layout.text = kept->text.c_str();
-  layout.useWordWrap = replay;
-  if (!replay) layout.wordWrap.clear();
-  vlEngineFont* font = layout.settings.font;
-  const double* m = t.matrix;
-  double residual[4] = {m[0], m[1], m[2], m[3]};
-  bool fontScaled = false;
-  if (!IsIdentity(m) && font && font->scalable) {
-    double sx = std::sqrt(m[0] * m[0] + m[1] * m[1]), sy = std::sqrt(m[2] * m[2] + m[3] * m[3]);
-    if (sx > 0 && sy > 0) {
-      SetFontScale(font, sx, sy);
-      fontScaled = true;
-      for (int i = 0; i < 2; ++i) residual[i] = m[i] / sx;
-      for (int i = 2; i < 4; ++i) residual[i] = m[i] / sy;
-      // Effect sizes grow with the text.
-      layout.settings.shadowSize = vl::DoubleToInt32(std::lround(layout.settings.shadowSize * sx));
-      layout.settings.edgeSize = vl::DoubleToInt32(std::lround(layout.settings.edgeSize * sx));
-      layout.wrapWidth = vl::DoubleToInt32(std::lround(layout.wrapWidth * sx));
-      ClampTextEffectParams(&layout.settings);
-    }
+  return RenderTextTransformed(L, layout, VL_TEXTMODE_OBJECT, false, t.matrix, replay, smooth, out);
+}
+
+// The object's picture through a further column-order matrix: rendered
+// again from its layout (sharp at any scale), or, for a copy that has no
+// transformation of its own, its picture transformed.
+int RenderObjectThrough(vlVMState* L, const vlTextObject* o, const double* m, int smooth, vlTextPicture* out) {
+  const double* own = o->transform.matrix;
+  const bool known = own[0] != 0 || own[1] != 0 || own[2] != 0 || own[3] != 0;
+  if (o->layout && known) {
+    vlTextObjectTransform t = o->transform;
+    t.matrix[0] = m[0] * own[0] + m[2] * own[1];
+    t.matrix[1] = m[1] * own[0] + m[3] * own[1];
+    t.matrix[2] = m[0] * own[2] + m[2] * own[3];
+    t.matrix[3] = m[1] * own[2] + m[3] * own[3];
+    return RenderObject(L, o->layout, t, true, out, smooth);
   }
-  vlTextPicture picture;
-  int status = DrawFormattedText(L, &layout, VL_TEXTMODE_OBJECT, false, &picture);
-  if (fontScaled) SetFontScale(font, 1.0, 1.0);
-  if (status) return status;
-  // Rounding may leave a pure scale a hair off the identity.
-  for (double& v : residual)
-    if (std::fabs(v - std::round(v)) < 1e-9) v = std::round(v);
-  if (!IsIdentity(residual)) {
-    vlTextPicture turned;
-    status = TransformBitmap(picture.bitmap, picture.mask, picture.alpha, 0, 0, picture.width, picture.height,
-                             residual, 1, 0, &turned.bitmap, picture.mask ? &turned.mask : nullptr,
-                             picture.alpha ? &turned.alpha : nullptr, &turned.width, &turned.height);
-    FreeTextPicture(&picture);
-    if (status) return status;
-    picture = turned;
-  }
-  *out = picture;
-  return 0;
+  *out = {};
+  if (!o->bitmap) return ERR_WRONGUSAGE;
+  return TransformBitmap(o->bitmap, o->mask, o->alpha, 0, 0, o->width, o->height, m, smooth, 0, &out->bitmap,
+                         o->mask ? &out->mask : nullptr, o->alpha ? &out->alpha : nullptr, &out->width,
+                         &out->height);
 }
 
 // Builds the matrix from the scale size, the creation size and the angle;
@@ -239,12 +224,93 @@ int LayerBitmaps(vlVMState* L, vlLayer* layer, int32_t, vlBitmap** image, vlBitm
   return PlanesOf(L, layer->source, VL_TEXTOBJ_ORPHANS, image, mask, alpha, width, height);
 }
 
-const vlLayerSource kTextObjectSource = {LayerBitmaps, PurgeOrphanTextObjects};
+// A layer of the object at (x, y) (position constants place its picture)
+// at list position, with the AddLayer flags.
+int InsertTextObjectLayer(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int32_t position, uint32_t flags,
+                          vlLayer** out) {
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(L, id, &o, 0)) return status;
+  const vlBGPic* target = vlCurrentOutput;
+  x = ResolvePosX(x, o->width, target ? target->width : 0, 0) + o->offsetX;
+  y = ResolvePosY(y, o->height, target ? target->height : 0, 0) + o->offsetY;
+  vlLayerGeometry* g = NewLayerGeometry();
+  if (!g) return ERR_MEM;
+  g->x = x, g->y = y, g->width = o->width, g->height = o->height;
+  const vlObjectId own = IdOf(o);
+  return AddLayer(L, VL_LAYER_TEXTOBJECT, &own, x, y, o->width, o->height, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, g, position, flags, out);
+}
+
+// The object rendered again through the layer's transform block, its
+// anchor point kept where the transform puts it.
+int RebuildTextObjectLayer(vlVMState* L, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
+                           uint32_t flags, vlLayerRect* rect) {
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(L, layer->source, &o, VL_TEXTOBJ_ORPHANS)) return status;
+  double m[4];
+  LayerMatrixColumns(t, m);
+  vlTextPicture picture;
+  const vlLayerGeometry* g0 = layer->geometry[0];
+  if (g0->image) {
+    // A layer drawn into (selected as target) shows its own picture.
+    if (int status = TransformBitmap(g0->image, g0->mask, g0->alpha, 0, 0, g0->width, g0->height, m,
+                                     static_cast<int32_t>(t->smooth), 0, &picture.bitmap,
+                                     g0->mask ? &picture.mask : nullptr, g0->alpha ? &picture.alpha : nullptr,
+                                     &picture.width, &picture.height))
+      return status;
+  } else if (IsIdentity(m)) {
+    if (int status = CopyBitmapRegion(o->bitmap, o->mask, o->alpha, 0, 0, o->width, o->height, 0, 0, 0,
+                                      &picture.bitmap, o->mask ? &picture.mask : nullptr,
+                                      o->alpha ? &picture.alpha : nullptr))
+      return status;
+    picture.width = o->width, picture.height = o->height;
+  } else if (int status = RenderObjectThrough(L, o, m, static_cast<int>(t->smooth), &picture)) {
+    return status;
+  }
+  int32_t x, y;
+  PlaceRenderedBox(target, layer->geometry[0]->width, layer->geometry[0]->height, t, m, picture.width,
+                   picture.height, &x, &y);
+  SetLayerGeometry(L, layer, target, rect, x, y, picture.width, picture.height, picture.bitmap, picture.mask,
+                   picture.alpha, flags);
+  return 0;
+}
+
+// A layer that scripts draw into gets its own copy of the object's
+// picture, so the object and other layers stay as they are.
+int MakePrivateTextPicture(vlVMState* L, vlLayer* layer) {
+  vlLayerGeometry* g0 = layer->geometry[0];
+  if (g0->image) return 0;
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(L, layer->source, &o, VL_TEXTOBJ_ORPHANS)) return status;
+  if (!o->bitmap) return ERR_WRONGUSAGE;
+  return CopyBitmapRegion(o->bitmap, o->mask, o->alpha, 0, 0, o->width, o->height, 0, 0, 0, &g0->image,
+                          o->mask ? &g0->mask : nullptr, o->alpha ? &g0->alpha : nullptr);
+}
+
+vlLayerSource MakeTextObjectSource() {
+  vlLayerSource s{};
+  s.getBitmaps = LayerBitmaps;
+  s.purgeOrphans = PurgeOrphanTextObjects;
+  s.insert = InsertTextObjectLayer;
+  s.rebuild = RebuildTextObjectLayer;
+  s.makePrivate = MakePrivateTextPicture;
+  return s;
+}
+
+const vlLayerSource kTextObjectSource = MakeTextObjectSource();
 
 // What other libraries convert a text object from.
 int ObjectPlanes(vlVMState* L, vlObjectId id, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t* width,
                  int32_t* height) {
   return PlanesOf(L, id, 0, image, mask, alpha, width, height);
+}
+
+// What the move engine needs of an object it moves.
+int MoveLookup(vlVMState* L, vlObjectId id, vlMoveTextObjectInfo* out) {
+  vlTextObject* o = nullptr;
+  if (int status = GetTextObjectByID(L, id, &o, 0)) return status;
+  *out = {o->bitmap, o->mask, o->alpha, o->width, o->height, o->offsetX, o->offsetY, &o->locked};
+  return 0;
 }
 
 }  // namespace
@@ -328,6 +394,8 @@ void FreeAllTextObjects(vlVMState* L) {
 
 int InitTextObjects() {
   RegisterLayerSource(VL_LAYER_TEXTOBJECT, &kTextObjectSource);
+  InstallTextLayerSources();
+  vlMoveTextObjectLookup = MoveLookup;
   gLayerHooks.textObjectPlanes = ObjectPlanes;
   RegisterOrphanPurger(4, PurgeOrphanTextObjects);
   return RegisterObjectList(&gTextObjects);
@@ -391,51 +459,55 @@ int CmdDisplayTextObject(vlVMState* L) {
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
   int32_t x = vl::CheckIntArg(L, 2), y = vl::CheckIntArg(L, 3);
-  vlDrawTagPlacement tags;
-  if (int status = ReadDrawTagPlacement(L, 4, &tags)) return status;
   vlTextObject* o = nullptr;
   if (int status = GetTextObjectByID(L, id, &o, 0)) return status;
-  // A transformation asked for here applies to this showing only.
-  vlBitmap *bitmap = o->bitmap, *mask = o->mask, *alpha = o->alpha;
-  int32_t w = o->width, h = o->height;
-  vlTextPicture turned;
-  const bool transformed = !IsIdentity(tags.matrix);
-  if (transformed) {
-    if (int status = TransformBitmap(o->bitmap, o->mask, o->alpha, 0, 0, o->width, o->height, tags.matrix, 1, 0,
-                                     &turned.bitmap, o->mask ? &turned.mask : nullptr,
-                                     o->alpha ? &turned.alpha : nullptr, &turned.width, &turned.height))
-      return status;
-    bitmap = turned.bitmap, mask = turned.mask, alpha = turned.alpha;
-    w = turned.width, h = turned.height;
-  }
+  vlDrawTags tags;
+  vlLayerTransform& t = tags.transform;
+  const int antialias = o->layout && (o->layout->layout.settings.style & VL_STYLE_ANTIALIAS) ? 1 : 0;
+  const int tagIndex = vl::GetStackTop(L) >= 4 ? 4 : 0;
+  if (int status = ParseDrawTags(L, tagIndex, o->width, o->height, o->width, o->height, antialias, &t, &tags,
+                                 VL_TAGS_INIT))
+    return status;
   const vlBGPic* target = vlCurrentOutput;
   const int32_t refW = target ? target->width : 0, refH = target ? target->height : 0;
-  x = ResolvePosX(x, w, refW, tags.anchorX);
-  y = ResolvePosY(y, h, refH, tags.anchorY);
-  x -= static_cast<int32_t>(tags.anchorX * w);
-  y -= static_cast<int32_t>(tags.anchorY * h);
-  if (!transformed) {
-    x += o->offsetX;
-    y += o->offsetY;
-  }
-  int status = 0;
+  x = ResolvePosX(x, o->width, refW, t.anchorX) + o->offsetX;
+  y = ResolvePosY(y, o->height, refH, t.anchorY) + o->offsetY;
   if (TargetTakesLayers()) {
     vlLayerGeometry* g = NewLayerGeometry();
-    if (!g) {
-      status = ERR_MEM;
-    } else {
-      g->x = x, g->y = y, g->width = w, g->height = h;
-      // A transformed showing keeps its own pictures; a plain one refers
-      // to the object.
-      status = AddLayer(L, VL_LAYER_TEXTOBJECT, &id, x, y, w, h, nullptr, nullptr, turned.bitmap, turned.mask,
-                        turned.alpha, g, -1, 0, nullptr);
-      turned = {};
-      if (!status) RefreshArea(L, x, y, w, h);
-    }
-  } else {
-    BlitPictureToTarget(L, bitmap, mask, alpha, x, y, w, h);
+    if (!g) return ERR_MEM;
+    g->x = x, g->y = y, g->width = o->width, g->height = o->height;
+    vlLayer* layer = nullptr;
+    const vlObjectId own = IdOf(o);
+    if (int status = AddLayer(L, VL_LAYER_TEXTOBJECT, &own, x, y, o->width, o->height, &t, &tags.form, nullptr,
+                              nullptr, nullptr, g, -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
+      return status;
+    if (!layer->hidden) ShowLayerOnDisplay(L, layer, 0);
+    return 0;
   }
-  FreeTextPicture(&turned);
+  if (tags.form.hidden) return 0;
+  // Layers off: the transformation, filters and transparency apply to a
+  // copy of the picture for this showing only.
+  double m[4];
+  LayerMatrixColumns(&t, m);
+  vlTextPicture shown;
+  int32_t px = x - static_cast<int32_t>(t.anchorX * o->width), py = y - static_cast<int32_t>(t.anchorY * o->height);
+  if (!IsIdentity(m)) {
+    if (int status = RenderObjectThrough(L, o, m, static_cast<int>(t.smooth), &shown)) return status;
+    FitRotatedRect(px, py, o->width, o->height, t.anchorX, t.anchorY, m, &px, &py, nullptr, nullptr);
+  } else if (LayerHasFilters(tags.form.filters) || tags.form.transparency) {
+    if (int status = CopyBitmapRegion(o->bitmap, o->mask, o->alpha, 0, 0, o->width, o->height, 0, 0, 0,
+                                      &shown.bitmap, o->mask ? &shown.mask : nullptr,
+                                      o->alpha ? &shown.alpha : nullptr))
+      return status;
+    shown.width = o->width, shown.height = o->height;
+  }
+  if (!shown.bitmap) {
+    BlitPictureToTarget(L, o->bitmap, o->mask, o->alpha, px, py, o->width, o->height);
+    return 0;
+  }
+  int status = ApplyDrawTagsEffects(&tags.form, shown.bitmap, &shown.mask, &shown.alpha, shown.width, shown.height);
+  if (!status) BlitPictureToTarget(L, shown.bitmap, shown.mask, shown.alpha, px, py, shown.width, shown.height);
+  FreeTextPicture(&shown);
   return status;
 }
 

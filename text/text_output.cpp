@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "display/draw_tags.h"
 #include "graphics/position.h"
 #include "runtime/error_vm.h"
 #include "runtime/system_library.h"
@@ -183,6 +184,14 @@ int CmdNPrint(vlVMState* L) { return PrintArgs(L, true); }
 int CmdTextOut(vlVMState* L) {
   CheckArgs(L, 3, 5, 0, 0);
   const int n = vl::GetStackTop(L);
+  // The draw tags of an options table: transform, anchor and the layer's
+  // effects.
+  vlDrawTags tags;
+  const bool tagged = n == 4 && vl::GetTypeAt(L, 4) == VL_TTABLE;
+  const int antialias = (GetTextSettings()->style & VL_STYLE_ANTIALIAS) ? 1 : 0;
+  if (int status = ParseDrawTags(L, tagged ? 4 : 0, 0, 0, 0, 0, antialias, &tags.transform, &tags,
+                                 VL_TAGS_INIT | VL_TAGS_NOSIZE))
+    return status;
   vlTextLayout layout;
   layout.settings = *GetTextSettings();
   layout.encoding = GetDefaultEncoding();
@@ -227,7 +236,7 @@ int CmdTextOut(vlVMState* L) {
     layout.y = ResolvePosY(layout.y, probe.height, 0, 1.0);
     FreeTextPicture(&probe);
   }
-  return DrawFormattedText(L, &layout, VL_TEXTMODE_TEXTOUT, false, nullptr);
+  return DrawFormattedTextTagged(L, &layout, VL_TEXTMODE_TEXTOUT, false, nullptr, &tags);
 }
 
 int CmdSetDefaultEncoding(vlVMState* L) {

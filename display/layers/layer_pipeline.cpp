@@ -360,6 +360,13 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
       }
       break;
     case VL_LAYER_TEXTOBJECT:
+      // The layer takes its own copy of the object's picture to draw into.
+      if (!g0->image) {
+        const vlLayerSource* source = FindLayerSource(layer->type);
+        if (!source || !source->makePrivate) return ERR_WRONGUSAGE;
+        if (int status = source->makePrivate(state, layer)) return status;
+      }
+      break;
     case VL_LAYER_TEXTOUT:
     case VL_LAYER_PRINT:
     case VL_LAYER_BOX:

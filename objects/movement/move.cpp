@@ -27,6 +27,7 @@
 #include "vm/stack_api.h"
 
 int32_t vlMoveFrameDelayUs = 16667;
+vlMoveTextObjectLookupFn vlMoveTextObjectLookup = nullptr;
 
 namespace {
 
@@ -274,6 +275,7 @@ int RunObjectMove(vlMoveJob* j) {
 
   vlBGPic* pic = vlCurrentOutput;
   double anchorX = 0, anchorY = 0;
+  int32_t offsetX = 0, offsetY = 0;  // a text object's picture from its origin
   uint32_t* lock = nullptr;
   switch (j->kind) {
     case VL_KIND_BRUSH: {
@@ -293,6 +295,16 @@ int RunObjectMove(vlMoveJob* j) {
       j->frameCount = a->frameCount;
       j->framesOwned = a->disk;
       lock = &a->locked;
+      break;
+    }
+    case VL_KIND_TEXTOBJECT: {
+      vlMoveTextObjectInfo info{};
+      if (!vlMoveTextObjectLookup) return fail(ERR_WRONGUSAGE);
+      if (int status = vlMoveTextObjectLookup(L, j->id, &info)) return fail(status);
+      j->width = info.width, j->height = info.height;
+      j->bitmap = info.bitmap, j->mask = info.mask, j->alpha = info.alpha;
+      offsetX = info.offsetX, offsetY = info.offsetY;
+      lock = info.lock;
       break;
     }
     case VL_OBJ_LAYER: {
@@ -342,6 +354,8 @@ int RunObjectMove(vlMoveJob* j) {
   j->y = ResolvePosY(j->y, j->height, pic->height, anchorY);
   j->endX = ResolvePosX(j->endX, j->width, pic->width, anchorX);
   j->endY = ResolvePosY(j->endY, j->height, pic->height, anchorY);
+  j->x += offsetX, j->endX += offsetX;
+  j->y += offsetY, j->endY += offsetY;
   if (j->x == j->endX && j->y == j->endY) {
     if (!j->internal) return fail(0);
     j->x = j->endX - 10, j->y = j->endY - 10;
@@ -406,18 +420,21 @@ int RunObjectMove(vlMoveJob* j) {
       if (j->kind == VL_KIND_ANIM) {
         if (int status = AddAnimLayer(L, j->anim, j->x, j->y, 0, -1, &j->layer)) return fail(status);
       } else {
+        // A text object's layer shows the object itself; a brush's keeps a copy.
+        const bool text = j->kind == VL_KIND_TEXTOBJECT;
         vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
-        if (int status = CopyBitmapRegion(j->bitmap, j->mask, j->alpha, 0, 0, j->width, j->height, 0, 0, 0, &b,
-                                          j->mask ? &m : nullptr, j->alpha ? &a : nullptr))
-          return fail(status);
+        if (!text)
+          if (int status = CopyBitmapRegion(j->bitmap, j->mask, j->alpha, 0, 0, j->width, j->height, 0, 0, 0, &b,
+                                            j->mask ? &m : nullptr, j->alpha ? &a : nullptr))
+            return fail(status);
         vlLayerGeometry* g = NewLayerGeometry();
         if (!g) {
           FreeFrameTriple(b, m, a);
           return fail(ERR_MEM);
         }
         g->x = j->x, g->y = j->y, g->width = j->width, g->height = j->height;
-        if (int status = AddLayer(L, VL_LAYER_BRUSH, &j->id, j->x, j->y, j->width, j->height, nullptr, nullptr, b, m,
-                                  a, g, -1, 0, &j->layer))
+        if (int status = AddLayer(L, text ? VL_LAYER_TEXTOBJECT : VL_LAYER_BRUSH, &j->id, j->x, j->y, j->width,
+                                  j->height, nullptr, nullptr, b, m, a, g, -1, 0, &j->layer))
           return fail(status);
         RefreshArea(L, j->x, j->y, j->width, j->height);
       }

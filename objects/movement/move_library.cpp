@@ -72,12 +72,14 @@ int MoveObject(vlVMState* L, int32_t kind, bool frames) {
 
 int CmdMoveBrush(vlVMState* L) { return MoveObject(L, VL_KIND_BRUSH, false); }
 int CmdMoveAnim(vlVMState* L) { return MoveObject(L, VL_KIND_ANIM, true); }
+int CmdMoveTextObject(vlVMState* L) { return MoveObject(L, VL_KIND_TEXTOBJECT, false); }
 int CmdMoveLayer(vlVMState* L) { return MoveObject(L, VL_OBJ_LAYER, false); }
 int CmdMoveSprite(vlVMState* L) { return MoveObject(L, VL_KIND_SPRITE, true); }
 
 const vlCommand kMoveCommands[] = {
     {"MoveBrush", CmdMoveBrush},
     {"MoveAnim", CmdMoveAnim},
+    {"MoveTextObject", CmdMoveTextObject},
     {"MoveLayer", CmdMoveLayer},
     {"MoveSprite", CmdMoveSprite},
     {nullptr, nullptr},

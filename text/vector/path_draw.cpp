@@ -21,6 +21,7 @@
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "text/picture_output.h"
+#include "text/vector/path_layers.h"
 #include "text/vector/vector_engine.h"
 #include "vm/argreaders.h"
 #include "vm/convert.h"
@@ -142,9 +143,11 @@ int32_t RoundSize(double v) { return vl::DoubleToInt32(std::floor(v + 0.5)); }
 bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
 
 // A layer or the current drawing target takes the pictures.
-int Deliver(vlVMState* L, int32_t x, int32_t y, vlBitmap* picture, vlBitmap* alpha, int32_t w, int32_t h) {
+int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, int32_t x, int32_t y, vlBitmap* picture,
+            vlBitmap* alpha, int32_t w, int32_t h) {
   if (TargetTakesLayers()) {
-    vlLayerGeometry* g = NewLayerGeometry();
+    // The layer keeps the path to draw it again at another scale.
+    vlLayerGeometry* g = NewPathLayerGeometry(shape, matrix);
     if (!g) {
       DeleteBitmap(picture);
       DeleteAlphaPlane(alpha);
@@ -153,7 +156,7 @@ int Deliver(vlVMState* L, int32_t x, int32_t y, vlBitmap* picture, vlBitmap* alp
     g->x = x, g->y = y, g->width = w, g->height = h;
     vlLayer* layer = nullptr;
     if (int status = AddLayer(L, VL_LAYER_VECTORPATH, nullptr, x, y, w, h, nullptr, nullptr, picture, nullptr, alpha,
-                              g, -1, 0, &layer))
+                              g, -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
     RefreshArea(L, x, y, w, h);
     return 0;
@@ -296,7 +299,7 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     *out = {picture, plane, left, top, pw, ph};
     return 0;
   }
-  return Deliver(L, left, top, picture, plane, pw, ph);
+  return Deliver(L, *s, matrix, left, top, picture, plane, pw, ph);
 }
 
 namespace {

@@ -16,6 +16,7 @@
 #include "text/font_cache.h"
 #include "text/fonts/truetype_font.h"
 #include "text/text_library.h"
+#include "text/vector/path_layers.h"
 #include "text/vector/path_draw.h"
 #include "text/vector/vector_engine.h"
 #include "text/vector/vector_library.h"
@@ -652,6 +653,7 @@ int OpenVectorGraphicsLib(vlVMState* L) {
   gLine = {};
   gForcePathUse = 0;
   gShapeAsPath = nullptr;
+  InstallPathLayerSource();
   int top = vl::GetStackTop(L);
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kVectorCommands, 0);

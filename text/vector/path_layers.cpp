@@ -1,0 +1,95 @@
+// Path layers drawn again from their kept path through the layer's
+// transform and the display's scale.
+#include "text/vector/path_layers.h"
+
+#include <cstring>
+#include <new>
+
+#include "graphics/geometry.h"
+#include "text/text_layers.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+// Points the shape at the record's own buffers.
+void Rebind(vlPathLayerGeometry* g) {
+  g->shape.commands = g->commands.empty() ? nullptr : g->commands.data();
+  g->shape.capacity = static_cast<uint32_t>(g->commands.size());
+  g->shape.line.dashes = g->dashes.empty() ? nullptr : g->dashes.data();
+  g->shape.line.dashCount = static_cast<uint32_t>(g->dashes.size());
+}
+
+int PathLayerBitmaps(vlVMState*, vlLayer*, int32_t, vlBitmap**, vlBitmap**, vlBitmap**, int32_t*, int32_t*,
+                     uint32_t*) {
+  return ERR_WRONGUSAGE;
+}
+
+int RebuildPathLayer(vlVMState* L, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
+                     uint32_t flags, vlLayerRect* rect) {
+  const auto* kept = static_cast<const vlPathLayerGeometry*>(layer->geometry[0]);
+  vlPathShape shape = kept->shape;
+  double lm[4];
+  LayerMatrixColumns(t, lm);
+  const double* own = kept->matrix;
+  vlDrawTagPlacement tags{};
+  tags.matrix[0] = lm[0] * own[0] + lm[2] * own[1];
+  tags.matrix[1] = lm[1] * own[0] + lm[3] * own[1];
+  tags.matrix[2] = lm[0] * own[2] + lm[2] * own[3];
+  tags.matrix[3] = lm[1] * own[2] + lm[3] * own[3];
+  vlPathPictures made{};
+  if (int status = DrawPathObject(L, 0, 0, &shape, &tags, 0, &made)) return status;
+  int32_t x, y;
+  PlaceRenderedBox(target, kept->width, kept->height, t, lm, made.width, made.height, &x, &y);
+  SetLayerGeometry(L, layer, target, rect, x, y, made.width, made.height, made.picture,
+                   nullptr, made.alpha, flags);
+  return 0;
+}
+
+vlLayerGeometry* CopyPathGeometry(const vlLayerGeometry* g) {
+  const auto* from = static_cast<const vlPathLayerGeometry*>(g);
+  auto* copy = new (std::nothrow) vlPathLayerGeometry();
+  if (!copy) return nullptr;
+  try {
+    *copy = *from;
+  } catch (...) {
+    delete copy;
+    return nullptr;
+  }
+  ClearGeometryPictures(copy);
+  Rebind(copy);
+  return copy;
+}
+
+void FreePathGeometry(vlLayerGeometry* g) { delete static_cast<vlPathLayerGeometry*>(g); }
+
+vlLayerSource MakePathLayerSource() {
+  vlLayerSource s{};
+  s.getBitmaps = PathLayerBitmaps;
+  s.rebuild = RebuildPathLayer;
+  s.copyGeometry = CopyPathGeometry;
+  s.freeGeometry = FreePathGeometry;
+  return s;
+}
+
+const vlLayerSource kPathLayerSource = MakePathLayerSource();
+
+}  // namespace
+
+vlPathLayerGeometry* NewPathLayerGeometry(const vlPathShape& shape, const double matrix[4]) {
+  auto* g = new (std::nothrow) vlPathLayerGeometry();
+  if (!g) return nullptr;
+  try {
+    if (shape.commands && shape.capacity) g->commands.assign(shape.commands, shape.commands + shape.capacity);
+    if (shape.line.dashes && shape.line.dashCount)
+      g->dashes.assign(shape.line.dashes, shape.line.dashes + shape.line.dashCount);
+  } catch (...) {
+    delete g;
+    return nullptr;
+  }
+  g->shape = shape;
+  std::memcpy(g->matrix, matrix, sizeof g->matrix);
+  Rebind(g);
+  return g;
+}
+
+void InstallPathLayerSource() { RegisterLayerSource(VL_LAYER_VECTORPATH, &kPathLayerSource); }
