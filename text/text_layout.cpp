@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/draw_tags.h"
 #include "display/layers/layers.h"
 #include "display/safe_blt.h"
-#include "display/draw_tags.h"
-#include "graphics/geometry.h"
-#include "text/text_layers.h"
 #include "graphics/bitmap.h"
+#include "graphics/geometry.h"
 #include "text/picture_output.h"
+#include "text/text_layers.h"
 #include "text/text_tags.h"
 #include "vm/error_codes.h"
 
