@@ -46,7 +46,16 @@ void NoButtons(vlVMState*, vlBGPic*) {}
 int NoSelect(vlVMState*, uint32_t, vlBGPic*, int32_t, int32_t) { return ERR_WRONGUSAGE; }
 int NoBrushLibrary(vlVMState*, vlBGPic*, int) { return ERR_WRONGUSAGE; }
 int NoDisplayRoutine(vlVMState*, vlBGPic*) { return ERR_WRONGUSAGE; }
-int NoConversion(vlVMState*, uint32_t) { return 0; }
+// The libraries whose pictures wait for the screen's format, in the order
+// they opened.
+constexpr int kMaxConverters = 8;
+vlScreenFormatFn gConverters[kMaxConverters];
+int gConverterCount = 0;
+int RunConverters(vlVMState* state, uint32_t startupFlags) {
+  for (int i = 0; i < gConverterCount; ++i)
+    if (int status = gConverters[i](state, startupFlags)) return status;
+  return 0;
+}
 int NoSprites2(vlBGPic*, int32_t, int32_t, int32_t, int32_t) { return 0; }
 int NoSpriteAt(vlBGPic*, int32_t, int32_t) { return 0; }
 int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
@@ -61,12 +70,21 @@ int NoTextObjects(vlVMState*, vlObjectId, vlBitmap**, vlBitmap**, vlBitmap**, in
 const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
                                 NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
-                                NoConversion, NoVideos, NoTextObjects, NoSpriteAt};
+                                RunConverters, NoVideos, NoTextObjects, NoSpriteAt};
 
 }  // namespace
 
 vlLayerHooks gLayerHooks = kDefaults;
-void ResetLayerHooks() { gLayerHooks = kDefaults; }
+void ResetLayerHooks() {
+  gLayerHooks = kDefaults;
+  gConverterCount = 0;
+}
+
+void AddScreenFormatConverter(vlScreenFormatFn fn) {
+  for (int i = 0; i < gConverterCount; ++i)
+    if (gConverters[i] == fn) return;
+  if (gConverterCount < kMaxConverters) gConverters[gConverterCount++] = fn;
+}
 
 void UpdateDisplayRect(vlBitmap* source, int32_t srcX, int32_t srcY, vlDisplay* display, int32_t x, int32_t y,
                        int32_t width, int32_t height, uint32_t flags) {

@@ -70,6 +70,10 @@ struct vlLayerHooks {
 
 extern vlLayerHooks gLayerHooks;
 void ResetLayerHooks();
+// The default screenFormatKnown runs these in the order they were added
+// (each once); the first error stops it. ResetLayerHooks forgets them.
+using vlScreenFormatFn = int (*)(vlVMState* state, uint32_t startupFlags);
+void AddScreenFormatConverter(vlScreenFormatFn fn);
 
 // Redraws a whole display from its BGPic (code 0 after Cls, 0x80 after
 // opening, 2 on a plug-in's request).

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "display/layer_hooks.h"
 #include "runtime/objects.h"
 #include "text/font_cache.h"
 #include "text/text_attributes.h"
@@ -117,6 +118,14 @@ int InitDefaultFont() {
   return 0;
 }
 
+namespace {
+
+// Colour-font strikes opened while resources were preloaded wait as pixels
+// until the screen's format is known.
+int ConvertFontStrikes(vlVMState*, uint32_t) { return ConvertFontStrikeBitmaps(); }
+
+}  // namespace
+
 int OpenTextLib(vlVMState* L) {
   std::memset(&gSettings, 0, sizeof gSettings);
   gSettings.style = VL_STYLE_NORMAL;
@@ -135,6 +144,7 @@ int OpenTextLib(vlVMState* L) {
   vl::RegisterConstants(L, kTextConstants, 0);
   if (int status = InitTextObjects()) return status;
   InstallTextAttributeHooks();
+  AddScreenFormatConverter(ConvertFontStrikes);
   return RegisterObjectList(&vlFontState.fonts);
 }
 

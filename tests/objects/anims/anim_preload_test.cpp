@@ -1,8 +1,8 @@
-// Anims and sprites loaded while resources are preloaded, before the first
-// display: pictures made by ImageMagick stay ARGB pixels (no screen format
-// yet), a picture stored under "cache" is taken again by "cachedload"
-// after its file is gone, and opening the first display turns every
-// waiting frame into a bitmap with the file's colours.
+// Anims, sprites and colour fonts loaded while resources are preloaded,
+// before the first display: pictures made by ImageMagick stay ARGB pixels
+// (no screen format yet), a picture stored under "cache" is taken again by
+// "cachedload" after its file is gone, and opening the first display turns
+// every waiting frame and font strike into bitmaps with the file's colours.
 #include "tests/display/core/display_fixture.h"
 
 #include <cstdlib>
@@ -17,6 +17,9 @@
 #include "objects/sprites/sprite.h"
 #include "tests/objects/anims/anim_lookup.h"
 #include "runtime/runtime_options.h"
+#include "tests/text/fonts/font_test_util.h"
+#include "text/font_cache.h"
+#include "text/text_library.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -28,6 +31,8 @@ class AnimPreload : public vltest::DisplayTest {
     if (!started_) return;
     ASSERT_EQ(OpenAnimLib(L), 0);
     ASSERT_EQ(OpenSpriteLib(L), 0);
+    ASSERT_EQ(OpenTextLib(L), 0);
+    ASSERT_EQ(InitDefaultFont(), 0);
     // As at start-up: no display yet, so no screen format.
     vlDisplaySetupDone = 0;
     SetGlobalPixelFormat(-1);
@@ -39,6 +44,7 @@ class AnimPreload : public vltest::DisplayTest {
       SetRuntimeOption(L, VL_OPT_RENDER_STATE, 0u, 0u);
       FreeSpriteLibrary(L);
       FreeAnimLibrary(L);
+      FreeTextLibrary(L);
       FreeImageCache();
       std::system(("rm -rf '" + dir_ + "'").c_str());
     }
@@ -125,6 +131,25 @@ TEST_F(AnimPreload, FramesWaitAsPixelsUntilTheFirstDisplayOpens) {
   ASSERT_EQ(Run(".call loadanim 5 \"" + gif + "\""), 0);
   ASSERT_NE(Anim(5)->bitmaps[0], nullptr);
   EXPECT_EQ(Pixel(Anim(5)->bitmaps[0], 0, 0), 0xFFFF00u);
+}
+
+TEST_F(AnimPreload, ColourFontStrikesWaitForTheFirstDisplay) {
+  ASSERT_TRUE(vltest::MakeBitmapFonts(dir_));
+  SetRuntimeOption(L, VL_OPT_RENDER_STATE, 1u, 0u);
+  ASSERT_EQ(Run(".call addfontpath \"" + dir_ + "\"\n.call openfont 1 \"colour\" 7"), 0);
+  vlFontNode* node = nullptr;
+  ASSERT_EQ(GetFontByID({1, nullptr}, &node), 0);
+  ASSERT_NE(node->font->pendingStrike, nullptr);
+  EXPECT_EQ(node->font->strikeBitmap, nullptr);
+  SetRuntimeOption(L, VL_OPT_RENDER_STATE, 0u, 0u);
+  ASSERT_EQ(Run(".table 0 { width = 40, height = 30, color = 0 }\n.call base=1 createdisplay 1 r0"), 0);
+  ASSERT_EQ(OpenInitialDisplays(L, 0), 0);
+  EXPECT_EQ(node->font->pendingStrike, nullptr);
+  ASSERT_NE(node->font->strikeBitmap, nullptr);
+  ASSERT_NE(node->font->strikeMask, nullptr);
+  // The key colour is outside the mask.
+  EXPECT_EQ(ReadBitmapPixel(node->font->strikeMask, 0, 0, 1) == 0,
+            (ReadBitmapPixel(node->font->strikeBitmap, 0, 0, 0) & 0xFFFFFF) == 0xEEE6D2);
 }
 
 }  // namespace
