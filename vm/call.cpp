@@ -134,7 +134,6 @@ vlValue* PrepareCall(vlVMState* L, vlValue* func, int* status) {
     ci->top = ci->base + p->maxstacksize;
     ci->state = VL_CI_SAVEDPC;
     ci->savedpc = p->code;
-    ci->pc = nullptr;
     ci->tailcalls = 0;
     for (vlValue* st = L->top; st < ci->top; st++) SetNil(st);
     L->top = ci->top;
@@ -149,7 +148,6 @@ vlValue* PrepareCall(vlVMState* L, vlValue* func, int* status) {
   ci->top = L->top + kMinStackForNative;
   ci->state = VL_CI_NATIVE;
   ci->savedpc = nullptr;
-  ci->pc = nullptr;
   ci->tailcalls = 0;
   if (L->hookMask & VL_MASK_CALL) CallHook(L, VL_HOOK_CALL, -1);
   if (g->traceFlag && !g->host.debugOutputDisabled(L) && !*g->host.quitFlag) TraceCall(L, L->stack + funcr);

@@ -2,6 +2,8 @@
 // list that lets closures share a frame's slots. Depends on the memory routine.
 #include "vm/func.h"
 
+#include <cstdlib>
+
 #include "vm/memory.h"
 
 namespace vl {
@@ -20,6 +22,7 @@ void FreeProto(vlVMState* L, vlFuncProto* f) {
   FreeVector(L, f->lineinfo, static_cast<size_t>(f->sizelineinfo));
   FreeVector(L, f->locvars, static_cast<size_t>(f->sizelocvars));
   FreeVector(L, f->upvalues, static_cast<size_t>(f->sizeupvalues));
+  std::free(f->globalCache);
   VmRealloc(L, f, sizeof(vlFuncProto), 0);
 }
 

@@ -4,6 +4,8 @@
 // the call path in call.cpp.
 #include "vm/interp.h"
 
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "vm/call.h"
@@ -65,6 +67,24 @@ void TraceExecution(vlVMState* L) {
 
 inline bool IsMainChunk(const vlFuncProto* p) { return p->lineDefined == 0; }
 
+// A global look-up the long way; the node found is remembered for the
+// constant. Without memory for the cache the look-up still succeeds.
+const vlValue* LookUpGlobal(vlVMState* L, vlScriptClosure* cl, uint32_t bx, const vlValue* key) {
+  vlTable* gt = ToTable(&cl->globals);
+  const vlValue* v = TableGetString(gt, ToString(key));
+  if (v == &kNilValue) return v;
+  vlFuncProto* p = cl->proto;
+  if (L->g->globalCacheOff) return v;
+  if (!p->globalCache) {
+    p->globalCache = static_cast<vlGlobalCacheEntry*>(std::calloc(static_cast<size_t>(p->sizek), sizeof(vlGlobalCacheEntry)));
+    if (!p->globalCache) return v;
+  }
+  p->globalCache[bx] = vlGlobalCacheEntry{
+      reinterpret_cast<const vlTableNode*>(reinterpret_cast<const char*>(v) - offsetof(vlTableNode, val)),
+      L->g->tableEpoch};
+  return v;
+}
+
 // Sets a slot to nil with one 16-byte store (loads of either half are
 // served from it).
 inline void ClearSlot(vlValue* o) { std::memset(static_cast<void*>(o), 0, sizeof *o); }
@@ -82,6 +102,7 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   vlCallInfo* ci;
   vlScriptClosure* cl;
   const vlValue* k;
+  const vlGlobalCacheEntry* gcache;  // the frame's remembered global look-ups
   vlValue* base;
   vlInstruction i;
   vlValue* ra;
@@ -145,9 +166,9 @@ newframe:
   ci = L->ci;
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
-  ci->pc = &ci->savedpc;
   cl = &ToClosure(ci->base - 1)->s;
   k = cl->proto->k;
+  gcache = cl->proto->globalCache;
   base = L->base;
   CHOOSE_STOP();
   NEXT;
@@ -183,8 +204,17 @@ op_GETUPVAL:
   CopyValue(ra, cl->upvals[GetB(i)]->v);
   NEXT;
 op_GETGLOBAL: {
-  const vlValue* key = &k[GetBx(i)];
-  const vlValue* v = TableGetString(ToTable(&cl->globals), ToString(key));
+  const uint32_t bx = GetBx(i);
+  if (gcache) {
+    const vlGlobalCacheEntry* e = gcache + bx;
+    if (e->epoch == g->tableEpoch && e->node->val.tag != VL_TNIL) {
+      CopyValue(ra, &e->node->val);
+      NEXT;
+    }
+  }
+  const vlValue* key = &k[bx];
+  const vlValue* v = LookUpGlobal(L, cl, bx, key);
+  gcache = cl->proto->globalCache;
   if (v->tag != VL_TNIL) {
     CopyValue(ra, v);
   } else {
@@ -406,7 +436,6 @@ op_CALL: {
   // stored by the fetch below.
   uint32_t b = GetB(i);
   vlValue* argTop = b != 0 ? ra + b : L->top;
-  g->callPcWord = static_cast<int32_t>(pc - cl->proto->code);
   if (ra->tag == VL_TFUNCTION && ci + 1 != L->endCi) {
     if (!ToClosure(ra)->h.isNative) {
       const vlFuncProto* np = ToClosure(ra)->s.proto;
@@ -421,17 +450,22 @@ op_CALL: {
         callee->base = nbase;
         callee->top = ntop;
         callee->state = VL_CI_SAVEDPC | VL_CI_RUNNING;
-        callee->pc = &callee->savedpc;
         callee->tailcalls = 0;
-        ci->state = (ci->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
+        ci->state = VL_CI_CALLING | VL_CI_SAVEDPC;  // a script frame run here
+        ci->wanted = static_cast<int32_t>(GetC(i)) - 1;
+        ci->callerCl = cl;
+        ci->callerK = k;
+        ci->callerGlobalCache = gcache;
         ci = callee;
         cl = &ToClosure(ra)->s;
         k = np->k;
+        gcache = np->globalCache;
         pc = np->code;
         base = nbase;
         NEXT;
       }
     } else if (!((L->hookMask & VL_MASK_CALL) | g->traceFlag) && L->stackLast - argTop > kMinStackForNative) {
+      g->callPcWord = static_cast<int32_t>(pc - cl->proto->code);
       L->top = argTop;
       nresults = static_cast<int>(GetC(i)) - 1;
       status = 0;
@@ -442,7 +476,6 @@ op_CALL: {
       callee->top = argTop + kMinStackForNative;
       callee->state = VL_CI_NATIVE;
       callee->savedpc = nullptr;
-      callee->pc = nullptr;
       callee->tailcalls = 0;
       vlNativeFn fn = ToClosure(ra)->n.fn;
       int r = RunNativeHandler(L, fn);
@@ -469,6 +502,7 @@ op_CALL: {
     }
   }
   L->top = argTop;
+  g->callPcWord = static_cast<int32_t>(pc - cl->proto->code);
   goto call_general;
 }
 op_TAILCALL:
@@ -486,6 +520,10 @@ call_results: {
     if (GetOp(i) == OP_CALL) {
       caller->savedpc = pc;
       caller->state = (caller->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
+      caller->wanted = nresults;
+      caller->callerCl = cl;
+      caller->callerK = k;
+      caller->callerGlobalCache = gcache;
     } else {
       // Tail call: the callee takes the place of this frame.
       if (L->openupval) CloseUpvalues(L, caller->base);
@@ -535,13 +573,12 @@ op_RETURN: {
   }
   uint32_t b = GetB(i);
   if (L->openupval) CloseUpvalues(L, base);
-  ci = L->ci;
   if (reinterpret_cast<char*>(ci) - reinterpret_cast<char*>(L->baseCi) == entryOffset) {
     if (b != 0) L->top = ra + b - 1;
     ci->state &= ~VL_CI_RUNNING;
     return ra;
   }
-  int wanted = static_cast<int>(GetC((ci - 1)->savedpc[-1])) - 1;
+  int wanted = (ci - 1)->wanted;
   if (b == 2 && wanted == 1 && !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
     // One result to a caller that wants one: what ReturnFromCall would do
     // (the top goes back to the caller's). Nothing else ran, so the fetch
@@ -551,11 +588,12 @@ op_RETURN: {
     L->ci = ci;
     L->base = ci->base;
     L->top = ci->top;
-    ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
+    ci->state = VL_CI_SAVEDPC | VL_CI_RUNNING;  // it called from this loop
     pc = ci->savedpc;
     base = ci->base;
-    cl = &ToClosure(base - 1)->s;
-    k = cl->proto->k;
+    cl = ci->callerCl;
+    k = ci->callerK;
+    gcache = ci->callerGlobalCache;
     NEXT;
   }
   if (b != 0) L->top = ra + b - 1;
@@ -569,6 +607,7 @@ op_RETURN: {
   base = ci->base;
   cl = &ToClosure(base - 1)->s;
   k = cl->proto->k;
+  gcache = cl->proto->globalCache;
   CHOOSE_STOP();
   NEXT;
 }

@@ -48,6 +48,15 @@ struct vlLocVar {
 
 typedef uint32_t vlInstruction;
 
+// A global look-up remembered for one constant of a function: the node that
+// held the key in the globals table. It is trusted only while the epoch
+// matches: no table has had its node block replaced, a node moved or given
+// another key, or been freed since, so the node is still the key's.
+struct vlGlobalCacheEntry {
+  const vlTableNode* node;
+  uint64_t epoch;
+};
+
 struct vlFuncProto {
   vlGCObject gch;
   vlValue* k;
@@ -69,6 +78,9 @@ struct vlFuncProto {
   uint8_t numparams;
   uint8_t isVararg;
   uint8_t maxstacksize;
+  // One entry per constant, made at the first global look-up (uncounted
+  // memory: a cache, freed with the prototype).
+  vlGlobalCacheEntry* globalCache;
 };
 
 struct vlUpvalue {

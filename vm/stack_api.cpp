@@ -369,6 +369,9 @@ int SetFunctionGlobals(vlVMState* L, int index) {
   int done = 0;
   if (o && IsScriptFunction(o)) {
     ToClosure(o)->s.globals = L->top[-1];
+    // Remembered global look-ups do not say whose globals they were.
+    L->g->globalCacheOff = 1;
+    L->g->tableEpoch++;
     done = 1;
   }
   L->top--;

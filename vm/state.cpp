@@ -70,6 +70,7 @@ void OpenBody(vlVMState* L, void*) {
   SetNil(&g->dummynode.key);
   SetNil(&g->dummynode.val);
   g->dummynode.next = nullptr;
+  g->tableEpoch = 1;
   g->host.storeAndRaiseError = DefaultStoreAndRaise;
   g->host.hasUserErrorHandler = DefaultHasUserErrorHandler;
   g->host.callUserErrorHandler = DefaultCallUserErrorHandler;

@@ -29,9 +29,15 @@ struct vlCallInfo {
   vlValue* top;
   int32_t state;
   const vlInstruction* savedpc;  // while the frame runs: past the current instruction
-  const vlInstruction** pc;      // the live pc (&savedpc while the frame runs)
+  int32_t wanted;                // while it calls a script function: the results it wants (-1: all)
   int32_t tailcalls;
   const vlInstruction* lastTraced;  // pc of the frame's last line event
+  // While a script frame calls another script function: its closure,
+  // constants and global look-up cache, so that the return resumes it
+  // without reloading them.
+  vlScriptClosure* callerCl;
+  const vlValue* callerK;
+  const vlGlobalCacheEntry* callerGlobalCache;
 };
 
 // A protected call's frame. The non-local jump is a C++ exception caught by
@@ -135,6 +141,14 @@ struct vlVMGlobal {
   int errorHandlerGuard;
   int32_t returnCount;
   vlReturnEntry returnStack[kReturnStackSize];
+  // Advanced whenever a table's node block is replaced, a node moved or
+  // given another key, or a table freed: global look-ups remembered before
+  // then are not trusted (starts at 1, so that an empty entry never
+  // matches).
+  uint64_t tableEpoch;
+  // Set once a function is given globals of its own: look-ups are then no
+  // longer remembered (an entry does not say which globals it was made for).
+  uint8_t globalCacheOff;
   // Where the default host routines keep what the error system would.
   int lastErrorDefault;
   int errorLineDefault;

@@ -166,6 +166,7 @@ void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* p
     t->sizearray = static_cast<int32_t>(nasize);
   }
   SetNodeVector(L, t, lsize);
+  L->g->tableEpoch++;  // remembered nodes of the old block are gone
   if (nasize < oldasize) {
     t->sizearray = static_cast<int32_t>(nasize);
     for (int64_t i = nasize; i < oldasize; i++) {
@@ -206,6 +207,7 @@ vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key, vlTableNode* mp) {
       while (othern->next != mp) othern = othern->next;
       othern->next = n;
       *n = *mp;
+      L->g->tableEpoch++;  // an entry changed node
       mp->next = nullptr;
       SetNil(&mp->val);
     } else {
@@ -214,6 +216,7 @@ vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key, vlTableNode* mp) {
       mp = n;
     }
   }
+  if (mp->key.tag != VL_TNIL) L->g->tableEpoch++;  // the node held a removed key
   mp->key = *key;
   for (;;) {
     if (t->lastfree->key.tag == VL_TNIL) return &mp->val;
@@ -257,6 +260,7 @@ vlTable* CreateTable(vlVMState* L, int64_t arraySize, int64_t hashLog) {
 }
 
 void FreeTable(vlVMState* L, vlTable* t) {
+  L->g->tableEpoch++;  // a new table may take its address
   if (!IsShared(L, t)) FreeVector(L, t->node, NodeCount(t));
   FreeVector(L, t->array, static_cast<size_t>(t->sizearray));
   FreeBlock(L, t, sizeof(vlTable));
