@@ -100,7 +100,6 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   const ptrdiff_t entryOffset = reinterpret_cast<char*>(L->ci) - reinterpret_cast<char*>(L->baseCi);
   const vlInstruction* pc;
   vlCallInfo* ci;
-  vlScriptClosure* cl;
   const vlValue* k;
   const vlGlobalCacheEntry* gcache;  // the frame's remembered global look-ups
   vlValue* base;
@@ -135,6 +134,8 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 #undef VL_DISPATCH_64
   static_assert(kNumOpcodes == 43 && OP_METHOD == 42 && OP_ADD == 11 && OP_POW == 22);
 
+// The running function: its closure sits just below the frame.
+#define CL (&ToClosure(base - 1)->s)
 #define RK(x) ((x) >= kRKConst ? k + ((x) - kRKConst) : base + (x))
 // After anything that may call into the VM or collect, the stack and the
 // call records may have moved.
@@ -148,7 +149,7 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 #define DOJUMP(ins)                                                               \
   do {                                                                            \
     if (GetJumpFlags(ins) == kJumpFlagGosub)                                      \
-      PushReturnEntry(L, static_cast<int32_t>(pc - cl->proto->code), CallLevel(L, L->ci)); \
+      PushReturnEntry(L, static_cast<int32_t>(pc - CL->proto->code), CallLevel(L, L->ci)); \
     pc += GetSJ(ins);                                                             \
   } while (0)
 // The quit flag is tested before every fetch; hooks run after it.
@@ -166,10 +167,9 @@ newframe:
   ci = L->ci;
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
-  cl = &ToClosure(ci->base - 1)->s;
-  k = cl->proto->k;
-  gcache = cl->proto->globalCache;
   base = L->base;
+  k = CL->proto->k;
+  gcache = CL->proto->globalCache;
   CHOOSE_STOP();
   NEXT;
 
@@ -201,7 +201,7 @@ op_LOADNIL: {
   NEXT;
 }
 op_GETUPVAL:
-  CopyValue(ra, cl->upvals[GetB(i)]->v);
+  CopyValue(ra, CL->upvals[GetB(i)]->v);
   NEXT;
 op_GETGLOBAL: {
   const uint32_t bx = GetBx(i);
@@ -213,13 +213,13 @@ op_GETGLOBAL: {
     }
   }
   const vlValue* key = &k[bx];
-  const vlValue* v = LookUpGlobal(L, cl, bx, key);
-  gcache = cl->proto->globalCache;
+  const vlValue* v = LookUpGlobal(L, CL, bx, key);
+  gcache = CL->proto->globalCache;
   if (v->tag != VL_TNIL) {
     CopyValue(ra, v);
   } else {
     vlValue res;
-    PROTECT(GetTableChain(L, cl->globals, *key, &res, nullptr));
+    PROTECT(GetTableChain(L, CL->globals, *key, &res, nullptr));
     base[GetA(i)] = res;
   }
   NEXT;
@@ -259,18 +259,18 @@ op_GETFIELD: {
 }
 op_SETGLOBAL: {
   const vlValue* key = &k[GetBx(i)];
-  vlTable* gt = ToTable(&cl->globals);
+  vlTable* gt = ToTable(&CL->globals);
   const vlValue* slot = TableGetString(gt, ToString(key));
   if (slot->tag != VL_TNIL) {
     gt->absentFlags = 0;
     *const_cast<vlValue*>(slot) = *ra;
   } else {
-    PROTECT(SetTableChain(L, cl->globals, *key, *ra, nullptr));
+    PROTECT(SetTableChain(L, CL->globals, *key, *ra, nullptr));
   }
   NEXT;
 }
 op_SETUPVAL:
-  *cl->upvals[GetB(i)]->v = *ra;
+  *CL->upvals[GetB(i)]->v = *ra;
   NEXT;
 op_SETFIELD: {
   const vlValue* rb = RK(GetB(i));
@@ -453,11 +453,9 @@ op_CALL: {
         callee->tailcalls = 0;
         ci->state = VL_CI_CALLING | VL_CI_SAVEDPC;  // a script frame run here
         ci->wanted = static_cast<int32_t>(GetC(i)) - 1;
-        ci->callerCl = cl;
         ci->callerK = k;
         ci->callerGlobalCache = gcache;
         ci = callee;
-        cl = &ToClosure(ra)->s;
         k = np->k;
         gcache = np->globalCache;
         pc = np->code;
@@ -465,7 +463,7 @@ op_CALL: {
         NEXT;
       }
     } else if (!((L->hookMask & VL_MASK_CALL) | g->traceFlag) && L->stackLast - argTop > kMinStackForNative) {
-      g->callPcWord = static_cast<int32_t>(pc - cl->proto->code);
+      g->callPcWord = static_cast<int32_t>(pc - CL->proto->code);
       L->top = argTop;
       nresults = static_cast<int>(GetC(i)) - 1;
       status = 0;
@@ -502,17 +500,18 @@ op_CALL: {
     }
   }
   L->top = argTop;
-  g->callPcWord = static_cast<int32_t>(pc - cl->proto->code);
+  g->callPcWord = static_cast<int32_t>(pc - CL->proto->code);
   goto call_general;
 }
 op_TAILCALL:
   if (GetB(i) != 0) L->top = ra + GetB(i);
-  g->callPcWord = static_cast<int32_t>(pc - cl->proto->code);
+  g->callPcWord = static_cast<int32_t>(pc - CL->proto->code);
 call_general:
   nresults = static_cast<int>(GetC(i)) - 1;
   first = PrepareCall(L, ra, &status);
 call_results: {
-  const vlFuncProto* p = cl->proto;
+  // The call may have moved the stack: the caller is found through its record.
+  const vlFuncProto* p = ToClosure((L->ci - 1)->base - 1)->s.proto;
   int32_t afterCall = static_cast<int32_t>(pc - p->code);
   if (!first) {
     vlCallInfo* callee = L->ci;
@@ -521,7 +520,6 @@ call_results: {
       caller->savedpc = pc;
       caller->state = (caller->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
       caller->wanted = nresults;
-      caller->callerCl = cl;
       caller->callerK = k;
       caller->callerGlobalCache = gcache;
     } else {
@@ -568,7 +566,7 @@ op_RETURN: {
     if (g->returnCount == 0 || g->returnStack[g->returnCount - 1].level != level) {
       RaiseVmError(L, ERR_RETWOGOSUB);
     }
-    pc = cl->proto->code + g->returnStack[--g->returnCount].pc;
+    pc = CL->proto->code + g->returnStack[--g->returnCount].pc;
     NEXT;
   }
   uint32_t b = GetB(i);
@@ -591,7 +589,6 @@ op_RETURN: {
     ci->state = VL_CI_SAVEDPC | VL_CI_RUNNING;  // it called from this loop
     pc = ci->savedpc;
     base = ci->base;
-    cl = ci->callerCl;
     k = ci->callerK;
     gcache = ci->callerGlobalCache;
     NEXT;
@@ -605,9 +602,8 @@ op_RETURN: {
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
   base = ci->base;
-  cl = &ToClosure(base - 1)->s;
-  k = cl->proto->k;
-  gcache = cl->proto->globalCache;
+  k = CL->proto->k;
+  gcache = CL->proto->globalCache;
   CHOOSE_STOP();
   NEXT;
 }
@@ -687,12 +683,12 @@ op_CLOSE:
   CloseUpvalues(L, ra);
   NEXT;
 op_CLOSURE: {
-  vlFuncProto* p = cl->proto->p[GetBx(i)];
+  vlFuncProto* p = CL->proto->p[GetBx(i)];
   int nup = p->nups;
-  vlClosure* ncl = NewScriptClosure(L, p, nup, &cl->globals);
+  vlClosure* ncl = NewScriptClosure(L, p, nup, &CL->globals);
   for (int j = 0; j < nup; j++, pc++) {
     uint32_t cap = *pc;
-    if (GetOp(cap) == OP_GETUPVAL) ncl->s.upvals[j] = cl->upvals[GetB(cap)];
+    if (GetOp(cap) == OP_GETUPVAL) ncl->s.upvals[j] = CL->upvals[GetB(cap)];
     else ncl->s.upvals[j] = FindUpvalue(L, base + GetB(cap));
   }
   SetClosure(ra, ncl);
@@ -733,6 +729,7 @@ quitrun: {
   return nullptr;
 }
 #undef RK
+#undef CL
 #undef CHOOSE_STOP
 #undef PROTECT
 #undef DOJUMP

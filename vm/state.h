@@ -32,10 +32,9 @@ struct vlCallInfo {
   int32_t wanted;                // while it calls a script function: the results it wants (-1: all)
   int32_t tailcalls;
   const vlInstruction* lastTraced;  // pc of the frame's last line event
-  // While a script frame calls another script function: its closure,
-  // constants and global look-up cache, so that the return resumes it
-  // without reloading them.
-  vlScriptClosure* callerCl;
+  // While a script frame calls another script function: its constants and
+  // global look-up cache, so that the return resumes it without reloading
+  // them.
   const vlValue* callerK;
   const vlGlobalCacheEntry* callerGlobalCache;
 };
