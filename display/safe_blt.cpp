@@ -27,9 +27,9 @@ int32_t RuntimeWord(vlVMState* L, uint32_t tag, int32_t fallback) {
   return static_cast<int32_t>(value);
 }
 
-// A plane of the source's rows that keeps only what the clip mask lets
-// through: an alpha plane when the source has alpha, else a mask.
-vlBitmap* ClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, int32_t srcX, int32_t srcY,
+}  // namespace
+
+vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, int32_t srcX, int32_t srcY,
                     int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth) {
   const int32_t rows = srcY + height;
   vlBitmap* plane = alpha ? NewAlphaPlane(srcWidth, rows, 1, nullptr, 0) : NewMaskPlane(nullptr, srcWidth, rows, 1,
@@ -71,6 +71,8 @@ vlBitmap* ClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, i
   UnlockPixels(clip->mask, &c);
   return plane;
 }
+
+namespace {
 
 // Mask bits set where the alpha bytes are not 0.
 void AlphaIntoMask(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* mask, int32_t dx, int32_t dy, int32_t w,
@@ -128,7 +130,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   }
 
   if (regionActive && clip->mask) {
-    tempPlane = ClipPlane(clip, mask, alpha, sx, sy, dx, dy, w, h, srcW);
+    tempPlane = MakeClipPlane(clip, mask, alpha, sx, sy, dx, dy, w, h, srcW);
     if (!tempPlane) goto done;
     if (alpha)
       alpha = tempPlane;

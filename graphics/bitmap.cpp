@@ -548,7 +548,8 @@ int32_t ClipMaskOrigin(int32_t* x, int32_t* y, int32_t width, int32_t height, vl
   vlBitmap* old = *mask;
   vlBitmap* copy = NewMaskPlane(nullptr, width, height, 1, nullptr, 0);
   if (!copy) return ERR_ALLOCMASK;
-  CopyMaskRegion(old, ox, oy, copy, 0, 0, width, height, 2, nullptr, 0);
+  // Only the part right of and below the cut exists in the old plane.
+  if (width > ox && height > oy) CopyMaskRegion(old, ox, oy, copy, 0, 0, width - ox, height - oy, 2, nullptr, 0);
   if (*x < 0) *x = 0;
   if (*y < 0) *y = 0;
   if (freeOld) DeleteMaskPlane(old);

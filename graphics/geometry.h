@@ -21,6 +21,16 @@ void SetIdentityMatrix(double* matrix);
 void FitRotatedRect(int32_t x, int32_t y, int32_t width, int32_t height, double anchorX, double anchorY,
                     const double* matrix, int32_t* outX, int32_t* outY, int32_t* outWidth, int32_t* outHeight);
 
+// Bounding box of the integer-rounded points (x, y pairs).
+void PointBounds(const double* points, int32_t count, int32_t* minX, int32_t* minY, int32_t* maxX, int32_t* maxY);
+
+// Turns the points by the matrix (as FitRotatedRect) about (anchorX,
+// anchorY), rounds them and moves them to start at 0; the new box size
+// goes to width, height and, when asked, its corner before the move to
+// minX, minY.
+void TransformPointsBounds(double* points, int32_t count, const double* matrix, double anchorX, double anchorY,
+                           int32_t* width, int32_t* height, int32_t* minX = nullptr, int32_t* minY = nullptr);
+
 // Clips a blit in place against the target's left/top edge (or the
 // region's), the source size and the target's right/bottom limit. A
 // width or height below 1 afterwards means nothing is to be drawn.

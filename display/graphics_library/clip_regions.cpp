@@ -1,5 +1,8 @@
 // Clip regions: rectangles (or brush shapes) that limit where drawing
 // commands write on the current output.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <new>
 
 #include "display/bgpic.h"
@@ -7,6 +10,8 @@
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
+#include "graphics/draw_kernels.h"
+#include "graphics/picture_engines.h"
 #include "graphics/position.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
@@ -206,6 +211,82 @@ void FreeAllClipRegions(vlVMState* L) {
   while (gGraphicsState.clipRegions) Destroy(L, gGraphicsState.clipRegions);
   delete[] gGraphicsState.maskScratch;
   gGraphicsState.maskScratch = nullptr;
+}
+
+vlClipRegion* TransformClipMask(const vlClipRegion* src, const double* m, double pivotX, double pivotY,
+                                int32_t offsetX, int32_t offsetY) {
+  if (!src || src->width < 1 || src->height < 1) return nullptr;
+  // The corner pixels about the pivot, turned and rounded: their box is
+  // where the region lands.
+  const double left = src->x - pivotX, top = src->y - pivotY;
+  double p[8] = {left, top, left + src->width - 1, top, left + src->width - 1, top + src->height - 1,
+                 left, top + src->height - 1};
+  int32_t x, y, width, height;
+  TransformPointsBounds(p, 4, m, 0, 0, &width, &height, &x, &y);
+  x += offsetX;
+  y += offsetY;
+  vlBitmap* mask = nullptr;
+  if (src->mask) {
+    // The affine renderer turns planes along with a picture: a blank one
+    // of the region's size carries the mask through.
+    vlBitmap* carrier = NewBitmap(src->width, src->height, 0, nullptr);
+    if (!carrier) return nullptr;
+    vlBitmap *image = nullptr, *alpha = nullptr;
+    int32_t status = TransformBitmap(carrier, src->mask, nullptr, 0, 0, src->width, src->height, m, 0, 0, &image,
+                                     &mask, &alpha, &width, &height);
+    DeleteBitmap(carrier);
+    if (image) DeleteBitmap(image);
+    if (alpha) DeleteAlphaPlane(alpha);
+    if (status || !mask) {
+      if (mask) DeleteMaskPlane(mask);
+      return nullptr;
+    }
+  } else if (m[1] == 0 && m[2] == 0) {
+    // A plain scale: the rectangle's area scaled.
+    width = std::max(1, static_cast<int32_t>(std::floor(src->width * std::fabs(m[0]) + 0.5)));
+    height = std::max(1, static_cast<int32_t>(std::floor(src->height * std::fabs(m[3]) + 0.5)));
+  } else {
+    // A turned rectangle: its corner pixels filled as a polygon.
+    if (!(mask = NewMaskPlane(nullptr, width, height, 1, nullptr, 0))) return nullptr;
+    int32_t points[8];
+    for (int i = 0; i < 8; i++) points[i] = static_cast<int32_t>(p[i]);
+    vlPixelAccess a;
+    if (!LockPixels(mask, 0, &a)) {
+      DeleteMaskPlane(mask);
+      return nullptr;
+    }
+    ScanFillPolygonMask(points, 4, a.pixels, a.rowLength, width, height);
+    UnlockPixels(mask, &a);
+  }
+  // Parts left of or above the BGPic are cut off, as when regions are made.
+  int32_t cutX = x < 0 ? std::min(-x, width) : 0, cutY = y < 0 ? std::min(-y, height) : 0;
+  if (mask && (cutX || cutY)) {
+    if (ClipMaskOrigin(&x, &y, width, height, &mask, 0, 1)) {
+      DeleteMaskPlane(mask);
+      return nullptr;
+    }
+  }
+  x = std::max(x, 0);
+  y = std::max(y, 0);
+  auto* r = new (std::nothrow) vlClipRegionObject{};
+  if (!r) {
+    if (mask) DeleteMaskPlane(mask);
+    return nullptr;
+  }
+  r->node.type = VL_OBJ_CLIPREGION;
+  r->node.idHandle = r;
+  r->locked = 1;
+  r->region = vlClipRegion{x, y, width - cutX, height - cutY, mask};
+  r->maskRowBytes = mask ? MaskRowBytes(width) : 0;
+  return &r->region;
+}
+
+void ReleaseClipRegionCopy(void* region) {
+  if (!region) return;
+  auto* r = reinterpret_cast<vlClipRegionObject*>(static_cast<char*>(region) - offsetof(vlClipRegionObject, region));
+  if (!r->locked) return;
+  if (r->region.mask) DeleteMaskPlane(r->region.mask);
+  delete r;
 }
 
 const vlCommand kGraphicsClipCommands[] = {

@@ -66,6 +66,14 @@ int CountClipRegions();
 void FreeAllClipRegions(vlVMState* state);
 // Frees orphaned regions that no layer shows any more.
 void FreeUnusedClipRegions(vlVMState* state);
+// A locked copy of region for a transformed layer: its corner pixels turned
+// by the matrix (as FitRotatedRect takes it) about the pivot and rounded,
+// then moved by the offset; a shaped or turned region gets its mask. null
+// when out of memory.
+vlClipRegion* TransformClipMask(const vlClipRegion* region, const double* matrix, double pivotX, double pivotY,
+                                int32_t offsetX, int32_t offsetY);
+// Frees region when it is such a copy; a script's region stays.
+void ReleaseClipRegionCopy(void* region);
 
 // Pointer images.
 int GetPointerImageByID(vlObjectId id, vlPointerImage** out);

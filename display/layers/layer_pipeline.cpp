@@ -8,6 +8,7 @@
 
 #include "display/bgpic.h"
 #include "display/graphics_library/async_draw.h"
+#include "display/graphics_library/graphics_state.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "display/picture_transform.h"
@@ -113,6 +114,38 @@ int TransformPictures(vlVMState* state, vlLayer* layer, vlLayerGeometry* target,
   target->xImage = ni, target->xMask = nm, target->xAlpha = na;
   SetLayerGeometry(state, layer, target, rect, ox, oy, tw, th, nullptr, nullptr, nullptr, flags);
   return 0;
+}
+
+// The clip region of a new transformed record: record [0]'s region turned
+// with the picture (same matrix, same pivot) and placed so the layer's own
+// rounded box lands where its turned picture is put, so the same part of
+// the layer stays visible. bgpicRecord is given for the display-space pass.
+void* ClipRegionForRecord(vlLayer* layer, const vlLayerTransform* t, const vlLayerGeometry* bgpicRecord, double fx,
+                          double fy) {
+  const vlLayerGeometry* g0 = layer->geometry[0];
+  auto* region = static_cast<vlClipRegion*>(g0->clipRegion);
+  if (layer->clipUntransformed) {
+    if (!bgpicRecord) return region;
+    // Only the display's scaling applies.
+    const double scale[4] = {fx, 0, 0, fy};
+    return TransformClipMask(region, scale, 0, 0, 0, 0);
+  }
+  if (!bgpicRecord && IsIdentityTransform(t)) return region;  // nothing turns: shared
+  const double m[4] = {t->a, t->c, t->b, t->d};
+  const int32_t w = g0->width, h = g0->height;
+  const double ax = w * t->anchorX, ay = h * t->anchorY;
+  const double pivotX = g0->x - static_cast<int32_t>(ax) + ax, pivotY = g0->y - static_cast<int32_t>(ay) + ay;
+  // Where the picture goes (as the picture pass puts it) ...
+  int32_t x = g0->x, y = g0->y;
+  if (bgpicRecord) x = static_cast<int32_t>(bgpicRecord->x * fx), y = static_cast<int32_t>(bgpicRecord->y * fy);
+  int32_t pictureX, pictureY;
+  FitRotatedRect(x - static_cast<int32_t>(ax), y - static_cast<int32_t>(ay), w, h, t->anchorX, t->anchorY, m,
+                 &pictureX, &pictureY, nullptr, nullptr);
+  // ... and where its rounded corner pixels land about the pivot.
+  double corners[8] = {-ax, -ay, w - 1 - ax, -ay, w - 1 - ax, h - 1 - ay, -ax, h - 1 - ay};
+  int32_t bw, bh, boxX, boxY;
+  TransformPointsBounds(corners, 4, m, 0, 0, &bw, &bh, &boxX, &boxY);
+  return TransformClipMask(region, m, pivotX, pivotY, pictureX - boxX, pictureY - boxY);
 }
 
 }  // namespace
@@ -249,8 +282,13 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
   vlLayerGeometry *oldOne = g[1], *oldTwo = g[2];
   bool twoSeparate = oldTwo != g[0] && oldTwo != oldOne;
   vlLayerRect rect{0, 0, -1, -1, (mode & 2) ? 1u : 0u};
-  // The clip region stays in BGPic coordinates: it is shared, not turned.
-  record->clipRegion = g[0]->clipRegion;
+  if (g[0]->clipRegion) {
+    record->clipRegion = ClipRegionForRecord(layer, &t, display ? oldOne : nullptr, fx, fy);
+    if (!record->clipRegion) {
+      FreeLayerGeometry(state, layer->type, record);
+      return ERR_MEM;
+    }
+  }
   record->x = g[0]->x, record->y = g[0]->y, record->width = g[0]->width, record->height = g[0]->height;
   uint32_t flags;
   bool displayPass = false;

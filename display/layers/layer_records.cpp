@@ -143,7 +143,10 @@ void FreeLayerGeometry(vlVMState*, uint32_t type, vlLayerGeometry* g) {
   FreeTriple(&g->bImage, &g->bMask, &g->bAlpha);
   if (g->shadowAlpha) DeleteAlphaPlane(g->shadowAlpha);
   g->shadowAlpha = nullptr;
-  // The clip region is the BGPic's, shared by its layers: it stays.
+  // A script's clip region is shared and stays; a transformed copy made
+  // for this record goes with it.
+  ReleaseClipRegionCopy(g->clipRegion);
+  g->clipRegion = nullptr;
   const vlLayerSource* source = FindLayerSource(type);
   if (source && source->freeGeometry)
     source->freeGeometry(g);

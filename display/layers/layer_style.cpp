@@ -57,30 +57,101 @@ bool SameFilters(const vlLayerFilter* a, const vlLayerFilter* b) {
   return memcmp(a, b, sizeof(vlLayerFilter) * VL_LAYER_FILTERS) == 0;
 }
 
-// The layer's source picture changed (another object, part or frame):
+// Types that show another object, named by "id".
+bool IsObjectType(uint32_t type) {
+  return type == VL_LAYER_BRUSH || type == VL_LAYER_BRUSHPART || type == VL_LAYER_BGPICPART ||
+         type == VL_LAYER_ANIM || type == VL_LAYER_TEXTOBJECT;
+}
+
+// The orphan kind bit of the objects a layer type shows.
+int32_t OrphanKind(uint32_t type) {
+  switch (type) {
+    case VL_LAYER_BRUSH:
+    case VL_LAYER_BRUSHPART: return 1;
+    case VL_LAYER_ANIM: return 2;
+    case VL_LAYER_TEXTOBJECT: return 4;
+    case VL_LAYER_BGPICPART: return 8;
+    default: return 0;
+  }
+}
+
+// Types a layer may be turned into: those some display routine makes.
+bool CanBecome(uint32_t type) {
+  if (IsObjectType(type)) return FindLayerSource(type) != nullptr || type == VL_LAYER_BGPICPART;
+  const vlLayerSource* source = FindLayerSource(type);
+  return source && source->applyStyle;
+}
+
+// The layer's records give way to record, which becomes all three.
+void ReplaceRecords(vlVMState* L, vlLayer* layer, vlLayerGeometry* record) {
+  vlLayerGeometry** g = layer->geometry;
+  if (g[2] != g[1] && g[2] != g[0]) FreeLayerGeometry(L, layer->type, g[2]);
+  if (g[1] != g[0]) FreeLayerGeometry(L, layer->type, g[1]);
+  FreeLayerGeometry(L, layer->type, g[0]);
+  g[0] = g[1] = g[2] = record;
+}
+
+// The layer's source changed (another object, part, frame or description):
 // its size follows the source, its pictures are made again.
 int SourceChanged(vlVMState* L, vlLayer* layer) {
   vlLayerGeometry* g0 = layer->geometry[0];
-  if (layer->type == VL_LAYER_BRUSH || layer->type == VL_LAYER_ANIM) {
+  const vlLayerSource* source = FindLayerSource(layer->type);
+  if (source && source->applyStyle) {
+    // Drawn types render their description untransformed into record [0].
+    vlLayerTransform plain;
+    DefaultLayerTransform(&plain);
+    plain.anchorX = layer->anchorX;
+    plain.anchorY = layer->anchorY;
+    vlLayerRect rect{0, 0, -1, -1, 1};
+    if (int status = BuildLayerImage(L, layer, g0, &plain, 16, &rect)) return status;
+    g0->anchoredX = g0->x - static_cast<int32_t>(g0->width * layer->anchorX);
+    g0->anchoredY = g0->y - static_cast<int32_t>(g0->height * layer->anchorY);
+  } else if (IsObjectType(layer->type)) {
     vlBitmap *image, *mask, *alpha;
     int32_t w, h;
     uint32_t extra;
     if (int status = GetLayerBitmaps(L, layer, g0, 0, 0, -1, &image, &mask, &alpha, &w, &h, &extra)) return status;
-    if (!g0->image) g0->width = w, g0->height = h;
+    if (!g0->image && (layer->type == VL_LAYER_BRUSH || layer->type == VL_LAYER_ANIM || g0->width < 1)) {
+      g0->width = w - g0->partX * (layer->type != VL_LAYER_ANIM);
+      g0->height = h - g0->partY * (layer->type != VL_LAYER_ANIM);
+    }
   }
+  UpdateTransformMatrix(&layer->transform, g0->width, g0->height);
   FreeLayerBitmaps(layer);
   FreeLayerBorders(layer);
   ReleaseLayerGeometryCaches(layer);
-  if (!IsIdentityTransform(&layer->transform) || layer->geometry[2] != layer->geometry[0]) {
+  if (!IsIdentityTransform(&layer->transform) || layer->geometry[2] != layer->geometry[0] ||
+      DisplayScalesLayers(vlCurrentDisplay)) {
     if (int status = RebuildLayerImage(L, layer, 2)) return status;
-  } else {
+  } else if (!(source && source->applyStyle)) {
+    g0->anchoredX = g0->x - static_cast<int32_t>(g0->width * layer->anchorX);
+    g0->anchoredY = g0->y - static_cast<int32_t>(g0->height * layer->anchorY);
+    g0->drawnX = g0->anchoredX;
+    g0->drawnY = g0->anchoredY;
     g0->drawnWidth = g0->width;
     g0->drawnHeight = g0->height;
   }
   return 0;
 }
 
+// Frees a staged record that did not become the layer's.
+struct StagedRecord {
+  vlVMState* L;
+  uint32_t type = 0;
+  vlLayerGeometry* record = nullptr;
+  ~StagedRecord() {
+    if (record) FreeLayerGeometry(L, type, record);
+  }
+};
+
 }  // namespace
+
+void SwitchLayerShadow(vlLayerShadow* shadow, int on) {
+  // A shadow switched on for the first time starts from the defaults:
+  // half-transparent black, 4 pixels down and right, radius 5.
+  if (on && !shadow->on && shadow->radius < 1.0) *shadow = {1, 0x80000000u, 4, 3, 5.0, 5.0 / 3.0};
+  shadow->on = on ? 1 : 0;
+}
 
 int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int32_t* orphanMask) {
   table = AbsIndex(L, table);
@@ -96,12 +167,42 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   int32_t found = 0;
 
   // Type and source keys.
+  StagedRecord staged{L};
   if (!group) {
     int32_t type = static_cast<int32_t>(layer->type);
-    if (GetTableInt(L, table, "type", &type, &found)) {
-      if (static_cast<uint32_t>(type) != layer->type) return ERR_WRONGUSAGE;  // sources are re-made by their libraries
+    bool typeChanged = false;
+    if (GetTableInt(L, table, "type", &type, &found) && static_cast<uint32_t>(type) != layer->type) {
+      if (type == static_cast<int32_t>(VL_LAYER_VIDEO) || !CanBecome(static_cast<uint32_t>(type)))
+        return ERR_WRONGUSAGE;
+      typeChanged = true;
+      copy.type = static_cast<uint32_t>(type);
+      sourceChanged = true;
+      *orphanMask |= OrphanKind(layer->type);
     }
-    if (IsPictureType(layer->type)) {
+    if (typeChanged && IsObjectType(copy.type)) {
+      // A fresh description: the object and its part, from the layer's place.
+      vlObjectId id;
+      if (!GetTableObjectID(L, table, "id", &id, nullptr)) return ERR_MISSINGPARAMTR;
+      vlLayerGeometry* g = NewLayerGeometry();
+      if (!g) return ERR_MEM;
+      staged.type = copy.type;
+      staged.record = g;
+      g->x = g0->x, g->y = g0->y;
+      g->clipRegion = g0->clipRegion;
+      copy.source = id;
+      *orphanMask |= OrphanKind(copy.type);
+      if (copy.type != VL_LAYER_ANIM && copy.type != VL_LAYER_TEXTOBJECT) {
+        int32_t part[4] = {0, 0, 0, 0};
+        const char* keys[4] = {"partx", "party", "partwidth", "partheight"};
+        bool anyPart = false;
+        for (int i = 0; i < 4; i++)
+          if (GetTableInt(L, table, keys[i], &part[i], nullptr)) anyPart = true;
+        if (part[0] < 0 || part[1] < 0 || part[2] < 0 || part[3] < 0) return ERR_WRONGUSAGE;
+        if (anyPart && copy.type == VL_LAYER_BRUSH) copy.type = staged.type = VL_LAYER_BRUSHPART;
+        g->partX = part[0], g->partY = part[1];
+        g->width = part[2], g->height = part[3];
+      }
+    } else if (IsPictureType(layer->type)) {
       vlObjectId id;
       if (layer->type != VL_LAYER_VIDEO && GetTableObjectID(L, table, "id", &id, nullptr)) {
         copy.source = id;
@@ -119,6 +220,13 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
         if (copy.type == VL_LAYER_BRUSH) copy.type = VL_LAYER_BRUSHPART;
         g0->partX = part[0], g0->partY = part[1];
         g0->width = part[2], g0->height = part[3];
+      }
+    } else if (layer->type == VL_LAYER_TEXTOBJECT) {
+      vlObjectId id;
+      if (GetTableObjectID(L, table, "id", &id, nullptr)) {
+        copy.source = id;
+        *orphanMask |= 4;
+        sourceChanged = true;
       }
     } else if (layer->type == VL_LAYER_ANIM) {
       vlObjectId id;
@@ -147,6 +255,19 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
         g0->partX = frame;
         sourceChanged = true;
       }
+    }
+    if (const vlLayerSource* source = FindLayerSource(copy.type); source && source->applyStyle) {
+      // Shapes, text and paths: their own keys make a new description.
+      vlLayerGeometry* record = nullptr;
+      int given = 0;
+      if (int status = source->applyStyle(L, layer, &copy, table, copy.type, typeChanged, &record, &given))
+        return status;
+      if (record) {
+        staged.type = copy.type;
+        staged.record = record;
+        record->clipRegion = g0->clipRegion;
+      }
+      if (given) sourceChanged = true;
     }
   }
 
@@ -246,10 +367,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   int32_t on, iv;
   double dv;
   if (GetTableInt(L, table, "shadow", &on, nullptr)) {
-    // A shadow switched on for the first time starts from the defaults:
-    // half-transparent black, 4 pixels down and right, radius 5.
-    if (on && !copy.shadow.on && copy.shadow.radius < 1.0) copy.shadow = {1, 0x80000000u, 4, 3, 5.0, 5.0 / 3.0};
-    copy.shadow.on = on ? 1 : 0;
+    SwitchLayerShadow(&copy.shadow, on);
     appearance = true;
   }
   if (copy.shadow.on) {
@@ -299,7 +417,12 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       if (r->locked) return ERR_LOCKEDOBJ;
       region = &r->region;
     }
-    for (vlLayerGeometry* g : layer->geometry) g->clipRegion = region;
+    // The turned copies of the separate records go; the rebuild below
+    // makes new ones from the new region.
+    vlLayerGeometry** g = layer->geometry;
+    if (g[2] != g[1] && g[2] != g[0]) ReleaseClipRegionCopy(g[2]->clipRegion);
+    if (g[1] != g[0]) ReleaseClipRegionCopy(g[1]->clipRegion);
+    for (vlLayerGeometry* r : layer->geometry) r->clipRegion = region;
     clipChanged = true;
   }
   int32_t noClip;
@@ -337,14 +460,17 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
 
   if (sourceChanged) {
     AddOuter(L, layer);
+    if (staged.record) {
+      ReplaceRecords(L, layer, staged.record);
+      staged.record = nullptr;
+      // Drawn types show no object; the new description is the source.
+      if (!IsObjectType(copy.type)) copy.source = {};
+    }
     layer->source = copy.source;
     layer->type = copy.type;
-    layer->transform = t;
     layer->anchorX = t.anchorX = ax;
     layer->anchorY = t.anchorY = ay;
     layer->transform = t;
-    vlLayerGeometry* g = layer->geometry[0];
-    UpdateTransformMatrix(&layer->transform, g->width, g->height);
     if (int status = SourceChanged(L, layer)) return status;
     if (positionChanged) MoveLayerTo(L, layer, nullptr, x, y, 1, relative, nullptr);
     AddOuter(L, layer);
@@ -482,7 +608,7 @@ int GetLayerStyleTable(vlVMState* L, vlLayer* layer) {
   const vlLayerGeometry* g0 = layer->geometry[0];
   const vlLayerTransform& t = layer->transform;
   vl::PushNewTable(L);
-  if (IsPictureType(layer->type) || layer->type == VL_LAYER_ANIM) {
+  if (IsObjectType(layer->type) || layer->type == VL_LAYER_VIDEO) {
     if (layer->source.handle)
       vl::PushPointer(L, layer->source.handle);
     else
@@ -499,6 +625,8 @@ int GetLayerStyleTable(vlVMState* L, vlLayer* layer) {
   } else if (layer->type == VL_LAYER_ANIM) {
     SetTableNumber(L, "frame", g0->partX + 1);
   }
+  if (const vlLayerSource* source = FindLayerSource(layer->type); source && source->writeStyle)
+    source->writeStyle(L, layer);
   SetTableNumber(L, "type", layer->type);
   SetTableNumber(L, "x", g0->x);
   SetTableNumber(L, "y", g0->y);

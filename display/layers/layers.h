@@ -199,6 +199,17 @@ struct vlLayerSource {
   // Layers showing a vector picture: its loaded source, which transforms
   // render again instead of turning the pixels. null: none.
   vlLoadedSource* (*vectorSource)(vlVMState* state, vlLayer* layer);
+  // Types drawn from a description (shapes, text, paths): the type's own
+  // style keys of the table at index applied to a new record [0] made from
+  // the layer's (or, when the layer is to become this type, from the
+  // library's current settings and the layer's x and y), handed out in
+  // *record with *given set when a key was present (no record otherwise).
+  // Style bits that switch the layer's shadow or border change copy. 0 or
+  // an error code; the layer is untouched either way.
+  int (*applyStyle)(vlVMState* state, vlLayer* layer, vlLayer* copy, int table, uint32_t type, int typeChanged,
+                    vlLayerGeometry** record, int* given);
+  // The type's own keys written into the table on the stack top.
+  void (*writeStyle)(vlVMState* state, vlLayer* layer);
 };
 
 // The rectangle a re-render refreshes: the old drawn rectangle (width -1:
@@ -356,6 +367,8 @@ void ShutdownLayerStyle();
 // A slot's arguments in descriptor order; their count.
 int LayerFilterArgs(int slot, const vlLayerFilter& filter, double out[6]);
 int ApplyLayerStyleTable(vlVMState* state, vlLayer* layer, int table, int group, int32_t* orphanMask);
+// The layer shadow switched on (with the defaults the first time) or off.
+void SwitchLayerShadow(vlLayerShadow* shadow, int on);
 // Position and frame of one layer through the style engine (100000 keeps).
 int ApplyLayerPosFrame(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32_t frame, int noRefresh);
 int GetLayerStyleTable(vlVMState* state, vlLayer* layer);

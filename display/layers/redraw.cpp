@@ -328,6 +328,15 @@ static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPi
     part.width = std::min(part.width, iw - sx);
     part.height = std::min(part.height, ih - sy);
     if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) continue;
+    // A shaped (or turned) clip region lets only its mask's pixels through.
+    vlBitmap* clipPlane = nullptr;
+    auto* clip = static_cast<const vlClipRegion*>(g->clipRegion);
+    if (clip && clip->mask) {
+      clipPlane = MakeClipPlane(clip, mask, alpha, sx, sy, part.x, part.y, part.width, part.height, iw);
+      if (!clipPlane) continue;
+      (alpha ? alpha : mask) = clipPlane;
+    }
     DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
+    if (clipPlane) alpha == clipPlane ? DeleteAlphaPlane(clipPlane) : DeleteMaskPlane(clipPlane);
   }
 }

@@ -156,32 +156,6 @@ int CmdLine(vlVMState* L) {
                        thickness, &tags, nullptr);
 }
 
-// Vertices from the table at index: count pairs, or up to the first nil
-// when count is 0 (at most 999). The buffer gets a closing point.
-int ReadPolygonTable(vlVMState* L, int index, int32_t count, std::vector<double>* out) {
-  SetErrorArgument("polygon");
-  out->clear();
-  const int32_t limit = count ? count : 1000;
-  for (int32_t i = 0; i < limit; ++i) {
-    double xy[2];
-    for (int k = 0; k < 2; ++k) {
-      vl::RawGetTableIndex(L, index, 2 * i + k);
-      const int type = vl::GetTypeAt(L, -1);
-      if (type != VL_TNUMBER) {
-        vl::SetStackTop(L, -2);
-        if (!count && (type == VL_TNIL || type == -1) && k == 0) return 0;
-        return ERR_NUMTABLEARG;
-      }
-      xy[k] = vl::ToNumberAt(L, -1);
-      vl::SetStackTop(L, -2);
-    }
-    if (!count && i == 999) return ERR_INTERNAL;
-    out->push_back(xy[0]);
-    out->push_back(xy[1]);
-  }
-  return 0;
-}
-
 int CmdPolygon(vlVMState* L) {
   CheckArgs(L, 4, 6, 0, 0);
   const int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
@@ -423,6 +397,31 @@ const vlConstant kDrawConstants[] = {
 };
 
 }  // namespace
+
+int ReadPolygonTable(vlVMState* L, int index, int32_t count, std::vector<double>* out) {
+  SetErrorArgument("polygon");
+  out->clear();
+  const int32_t limit = count ? count : 1000;
+  for (int32_t i = 0; i < limit; ++i) {
+    double xy[2];
+    for (int k = 0; k < 2; ++k) {
+      vl::RawGetTableIndex(L, index, 2 * i + k);
+      const int type = vl::GetTypeAt(L, -1);
+      if (type != VL_TNUMBER) {
+        vl::SetStackTop(L, -2);
+        if (!count && (type == VL_TNIL || type == -1) && k == 0) return 0;
+        return ERR_NUMTABLEARG;
+      }
+      xy[k] = vl::ToNumberAt(L, -1);
+      vl::SetStackTop(L, -2);
+    }
+    if (!count && i == 999) return ERR_INTERNAL;
+    out->push_back(xy[0]);
+    out->push_back(xy[1]);
+  }
+  return 0;
+}
+
 
 int OpenDrawLib(vlVMState* L) {
   ResetDrawState(GetDrawState());

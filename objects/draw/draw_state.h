@@ -3,6 +3,7 @@
 // sine and cosine tables and the outline buffers the shape code works in.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "graphics/gradient_render.h"
 #include "runtime/objects.h"
@@ -56,6 +57,10 @@ const double* DrawCosTable();
 inline constexpr int32_t kDrawOutlinePoints = 1001;
 double* DrawPointBuffer(int which);
 int32_t* DrawIntPointBuffer(int which);
+
+// Vertices from the table at index: count pairs, or up to the first nil
+// when count is 0 (at most 999). 0 or an error code.
+int ReadPolygonTable(vlVMState* state, int index, int32_t count, std::vector<double>* out);
 
 int OpenDrawLib(vlVMState* state);
 void FreeDrawBuffers();

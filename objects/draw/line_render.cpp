@@ -319,6 +319,8 @@ vlLayerSource MakeShapeSource() {
   s.rebuild = RebuildShapeLayer;
   s.copyGeometry = CopyShapeGeometry;
   s.freeGeometry = FreeShapeGeometry;
+  s.applyStyle = ApplyShapeLayerStyle;
+  s.writeStyle = WriteShapeLayerStyle;
   return s;
 }
 

@@ -179,29 +179,3 @@ int32_t BuildPolygonEdge(const double* pts, int32_t count, int32_t size, double*
   return Close(out, m);
 }
 
-void PointBounds(const double* p, int32_t n, int32_t* minX, int32_t* minY, int32_t* maxX, int32_t* maxY) {
-  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    const double x = std::rint(p[2 * i]), y = std::rint(p[2 * i + 1]);
-    if (i == 0 || x < x0) x0 = x;
-    if (i == 0 || y < y0) y0 = y;
-    if (i == 0 || x > x1) x1 = x;
-    if (i == 0 || y > y1) y1 = y;
-  }
-  *minX = static_cast<int32_t>(x0), *minY = static_cast<int32_t>(y0);
-  *maxX = static_cast<int32_t>(x1), *maxY = static_cast<int32_t>(y1);
-}
-
-void TransformPointsBounds(double* p, int32_t n, const vlLayerTransform* t, double ax, double ay, int32_t* w,
-                           int32_t* h) {
-  for (int32_t i = 0; i < n; ++i) {
-    const double dx = p[2 * i] - ax, dy = p[2 * i + 1] - ay;
-    p[2 * i] = std::rint(t->a * dx + t->c * dy + ax);
-    p[2 * i + 1] = std::rint(t->b * dx + t->d * dy + ay);
-  }
-  int32_t x0, y0, x1, y1;
-  PointBounds(p, n, &x0, &y0, &x1, &y1);
-  for (int32_t i = 0; i < n; ++i) p[2 * i] -= x0, p[2 * i + 1] -= y0;
-  *w = x1 - x0 + 1;
-  *h = y1 - y0 + 1;
-}

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "graphics/geometry.h"
+
 struct vlLayerTransform;
 
 // The angle step of arc outlines for the larger radius.
@@ -24,10 +26,4 @@ int32_t BuildShapeOutline(uint32_t type, int32_t width, int32_t height, const in
 // The outline of a polygon moved outwards by size (mitred), closed.
 int32_t BuildPolygonEdge(const double* points, int32_t count, int32_t size, double* out);
 
-// Applies the transform about (anchorX, anchorY), moves the points to
-// start at 0 and rounds them; the new box size goes to width, height.
-void TransformPointsBounds(double* points, int32_t count, const vlLayerTransform* t, double anchorX, double anchorY,
-                           int32_t* width, int32_t* height);
 
-// Bounding box of the integer-rounded points.
-void PointBounds(const double* points, int32_t count, int32_t* minX, int32_t* minY, int32_t* maxX, int32_t* maxY);

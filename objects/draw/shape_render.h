@@ -107,3 +107,9 @@ bool IsIdentityMatrix(const vlLayerTransform* t);
 // The layer sources of the six shape types (re-rendering, copying and
 // freeing their records).
 void InstallShapeLayerSources();
+
+// The style keys of shape layers for the layer attribute engine (the
+// applyStyle and writeStyle entries of their layer source).
+int ApplyShapeLayerStyle(vlVMState* state, vlLayer* layer, vlLayer* copy, int table, uint32_t type, int typeChanged,
+                         vlLayerGeometry** record, int* given);
+void WriteShapeLayerStyle(vlVMState* state, vlLayer* layer);
