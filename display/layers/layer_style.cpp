@@ -461,6 +461,8 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   if (sourceChanged) {
     AddOuter(L, layer);
     if (staged.record) {
+      // A video no longer shown stops rather than feed a layer of another type.
+      if (layer->type == VL_LAYER_VIDEO && copy.type != VL_LAYER_VIDEO) StopLayerVideo(L, layer);
       ReplaceRecords(L, layer, staged.record);
       staged.record = nullptr;
       // Drawn types show no object; the new description is the source.
@@ -472,6 +474,11 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     layer->anchorY = t.anchorY = ay;
     layer->transform = t;
     if (int status = SourceChanged(L, layer)) return status;
+    // A polygon's new vertices are placed from the given position.
+    if (positionChanged && layer->type == VL_LAYER_POLYGON && Has(L, table, "vertices")) {
+      if (x != 100000 && !(relative & 1)) x += layer->geometry[0]->x;
+      if (y != 100000 && !(relative & 2)) y += layer->geometry[0]->y;
+    }
     if (positionChanged) MoveLayerTo(L, layer, nullptr, x, y, 1, relative, nullptr);
     AddOuter(L, layer);
     return 0;

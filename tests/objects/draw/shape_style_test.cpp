@@ -120,6 +120,14 @@ TEST_F(ShapeStyleTest, TypeChangesNeedTheirKeys) {
   // The triangle's inside with a pixel of slack along the slanted edge.
   Expect(d, 0, 0, 63, 47, kBlue, [](int x, int y) { return x >= 30 && y >= 4 && y <= 24 && x + y <= 54; });
   EXPECT_EQ(StyleField(1, "numvertices"), 4);  // closed
+  // With a position in the same table the vertices count from it.
+  ASSERT_EQ(Run(".table 0 { x = 5, y = 1 }\n.table 1 { [0] = 2, [1] = 2, [2] = 12, [3] = 2, [4] = 2, [5] = 12 }\n"
+                "setfield 0 \"vertices\" r1\n.call base=2 setlayerstyle 1 r0"),
+            0);
+  EXPECT_EQ(Layer(d, 1)->geometry[0]->x, 7);
+  EXPECT_EQ(Layer(d, 1)->geometry[0]->y, 3);
+  EXPECT_EQ(WindowPixel(d, 8, 4), kBlue);
+  EXPECT_EQ(WindowPixel(d, 31, 5), kBlack);  // the old triangle is gone
 }
 
 TEST_F(ShapeStyleTest, ShapesBecomeBrushesAndBack) {
