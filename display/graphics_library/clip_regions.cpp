@@ -10,7 +10,6 @@
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
-#include "graphics/draw_kernels.h"
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
 #include "runtime/error_vm.h"
@@ -226,37 +225,35 @@ vlClipRegion* TransformClipMask(const vlClipRegion* src, const double* m, double
   x += offsetX;
   y += offsetY;
   vlBitmap* mask = nullptr;
-  if (src->mask) {
-    // The affine renderer turns planes along with a picture: a blank one
-    // of the region's size carries the mask through.
+  if (!src->mask && m[1] == 0 && m[2] == 0) {
+    // A plain scale: the rectangle's area scaled.
+    width = std::max(1, static_cast<int32_t>(std::floor(src->width * std::fabs(m[0]) + 0.5)));
+    height = std::max(1, static_cast<int32_t>(std::floor(src->height * std::fabs(m[3]) + 0.5)));
+  } else {
+    // The region's shape (a turned rectangle: all of it) goes through the
+    // affine renderer that turns the layer's picture, so both cover the
+    // same pixels; planes are turned along with a picture, so a blank one
+    // of the region's size carries the shape through.
+    vlBitmap* shape = src->mask;
+    vlBitmap* full = nullptr;
+    if (!shape) {
+      if (!(full = NewMaskPlane(nullptr, src->width, src->height, 1, nullptr, 0))) return nullptr;
+      FillMaskRect(full, 0, 0, src->width, src->height, 0);
+      shape = full;
+    }
     vlBitmap* carrier = NewBitmap(src->width, src->height, 0, nullptr);
-    if (!carrier) return nullptr;
     vlBitmap *image = nullptr, *alpha = nullptr;
-    int32_t status = TransformBitmap(carrier, src->mask, nullptr, 0, 0, src->width, src->height, m, 0, 0, &image,
-                                     &mask, &alpha, &width, &height);
-    DeleteBitmap(carrier);
+    int32_t status = carrier ? TransformBitmap(carrier, shape, nullptr, 0, 0, src->width, src->height, m, 0, 0,
+                                               &image, &mask, &alpha, &width, &height)
+                             : ERR_BITMAP;
+    if (carrier) DeleteBitmap(carrier);
+    if (full) DeleteMaskPlane(full);
     if (image) DeleteBitmap(image);
     if (alpha) DeleteAlphaPlane(alpha);
     if (status || !mask) {
       if (mask) DeleteMaskPlane(mask);
       return nullptr;
     }
-  } else if (m[1] == 0 && m[2] == 0) {
-    // A plain scale: the rectangle's area scaled.
-    width = std::max(1, static_cast<int32_t>(std::floor(src->width * std::fabs(m[0]) + 0.5)));
-    height = std::max(1, static_cast<int32_t>(std::floor(src->height * std::fabs(m[3]) + 0.5)));
-  } else {
-    // A turned rectangle: its corner pixels filled as a polygon.
-    if (!(mask = NewMaskPlane(nullptr, width, height, 1, nullptr, 0))) return nullptr;
-    int32_t points[8];
-    for (int i = 0; i < 8; i++) points[i] = static_cast<int32_t>(p[i]);
-    vlPixelAccess a;
-    if (!LockPixels(mask, 0, &a)) {
-      DeleteMaskPlane(mask);
-      return nullptr;
-    }
-    ScanFillPolygonMask(points, 4, a.pixels, a.rowLength, width, height);
-    UnlockPixels(mask, &a);
   }
   // Parts left of or above the BGPic are cut off, as when regions are made.
   int32_t cutX = x < 0 ? std::min(-x, width) : 0, cutY = y < 0 ? std::min(-y, height) : 0;

@@ -68,7 +68,8 @@ void FreeAllClipRegions(vlVMState* state);
 void FreeUnusedClipRegions(vlVMState* state);
 // A locked copy of region for a transformed layer: its corner pixels turned
 // by the matrix (as FitRotatedRect takes it) about the pivot and rounded,
-// then moved by the offset; a shaped or turned region gets its mask. null
+// then moved by the offset; a shaped or turned region gets a mask turned
+// by the affine renderer, as the layer's picture is. null
 // when out of memory.
 vlClipRegion* TransformClipMask(const vlClipRegion* region, const double* matrix, double pivotX, double pivotY,
                                 int32_t offsetX, int32_t offsetY);

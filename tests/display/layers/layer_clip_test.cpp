@@ -144,6 +144,34 @@ TEST_F(LayerClip, DiagonalTurnClipsToTheTurnedSquare) {
   EXPECT_NEAR(red, 256, 40);  // about the area of the 16 x 16 square
 }
 
+// On a display that scales its layers by 2, the display-space record turns
+// the region too: the visible half lands at twice its BGPic place.
+TEST_F(LayerClip, DisplayScaledRecordTurnsItsRegion) {
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(OpenGraphicsLib(L), 0);
+  ASSERT_EQ(Run(".table 0 { width = 50, height = 40, color = 8421504, scalemode = 2, scalewidth = 100, "
+                "scaleheight = 80 }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1\n.call enablelayers"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  ASSERT_DOUBLE_EQ(d->scaleX, 2.0);
+  ASSERT_EQ(Run(".call createclipregion 1 14 10 10 10 10\n.call setclipregion 1"), 0);
+  vlLayer* layer = AddRed(10, 10, 20, 10);
+  ASSERT_EQ(Run(".call setclipregion -1\n.call rotatelayer 1 90"), 0);
+  ASSERT_NE(layer->geometry[2], layer->geometry[1]);
+  // BGPic: x 0..9, y 10..19 stay visible; on the window twice that. One
+  // pixel along each edge may go either way.
+  int bad = 0;
+  for (int y = 10; y < 70; y++)
+    for (int x = 0; x < 50; x++) {
+      bool in = x >= 1 && x <= 18 && y >= 21 && y <= 38, out = x >= 21 || y <= 18 || y >= 41;
+      uint32_t got = WindowPixel(d, x, y);
+      if ((in && got != kRed) || (out && got != kGrey))
+        if (bad++ < 6) ADD_FAILURE() << x << "," << y << std::hex << " got " << got;
+    }
+  EXPECT_EQ(bad, 0);
+}
+
 // The copy itself: a shaped region turned by the affine renderer, and a
 // rectangle turned into a filled polygon, both against hand-made bits.
 TEST_F(LayerClip, CopiesAgainstHandMadeBits) {
