@@ -460,6 +460,18 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
 
   if (sourceChanged) {
     AddOuter(L, layer);
+    if (staged.record && IsObjectType(copy.type)) {
+      // The new object must be there before the old description goes.
+      vlLayer probe = *layer;
+      probe.type = copy.type;
+      probe.source = copy.source;
+      probe.geometry[0] = probe.geometry[1] = probe.geometry[2] = staged.record;
+      vlBitmap *image, *mask, *alpha;
+      int32_t w, h;
+      uint32_t extra;
+      if (int status = GetLayerBitmaps(L, &probe, staged.record, 0, 0, -1, &image, &mask, &alpha, &w, &h, &extra))
+        return status;
+    }
     if (staged.record) {
       // A video no longer shown stops rather than feed a layer of another type.
       if (layer->type == VL_LAYER_VIDEO && copy.type != VL_LAYER_VIDEO) StopLayerVideo(L, layer);

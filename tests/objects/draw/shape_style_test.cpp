@@ -140,6 +140,8 @@ TEST_F(ShapeStyleTest, ShapesBecomeBrushesAndBack) {
   Expect(d, 0, 0, 30, 40, kGreen, [](int x, int y) { return x == 5 && y >= 20 && y <= 30; });
   // A brush needs its id; the brush then shows at the layer's place.
   EXPECT_EQ(Run(".table 0 { type = 3 }\n.call base=1 setlayerstyle 1 r0"), ERR_MISSINGPARAMTR);
+  EXPECT_EQ(Run(".table 0 { type = 3, id = 9 }\n.call base=1 setlayerstyle 1 r0"), ERR_FINDBRUSH);
+  EXPECT_EQ(Layer(d, 1)->type, uint32_t(VL_LAYER_LINE));  // untouched
   ASSERT_EQ(Run(".table 0 { type = 3, id = 1 }\n.call base=1 setlayerstyle 1 r0"), 0);
   EXPECT_EQ(Layer(d, 1)->type, uint32_t(VL_LAYER_BRUSH));
   Expect(d, 0, 0, 30, 40, kRed, [](int x, int y) { return x >= 5 && x <= 12 && y >= 20 && y <= 23; });
