@@ -105,23 +105,12 @@ vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key, vlTableNode* mp = 
 void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* pendingKey) {
   int64_t nums[kMaxTableBits + 1] = {0};
   int64_t total = 0, candidates = 0;
-  // Keys of one slice tend to come in runs (nodes fill in key order): a
-  // run is counted in a register and added to its slice when it ends,
-  // instead of incrementing the slice's counter in memory for each key.
-  int runSlice = 0;
-  int64_t run = 0;
   auto countKey = [&](const vlValue* k) {
     total++;
     if (k->tag == VL_TNUMBER) {
       int64_t idx = ArrayIndex(k->v.n);
       if (idx) {
-        int slice = Slice(idx);
-        if (slice != runSlice) {
-          nums[runSlice] += run;
-          runSlice = slice;
-          run = 0;
-        }
-        run++;
+        nums[Slice(idx)]++;
         candidates++;
       }
     }
@@ -144,7 +133,6 @@ void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* p
     }
   }
   if (pendingKey) countKey(pendingKey);
-  nums[runSlice] += run;
 
   // Largest 2^n with at least 2^(n-1) of the slots 1..2^n in use.
   int64_t sum = 0, toArray = 0;
