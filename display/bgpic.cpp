@@ -354,9 +354,10 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
     d->selectBitmap = d->savedSelectBitmap;
     d->savedSelectBitmap = nullptr;  // the double buffer owns it, not the display
     d->selectWords[0] = d->selectWords[1] = 0;
-    d->outputType = VL_OUTPUT_BRUSH;
     d->doubleBuffer = 1;
     d->hardwareDoubleBuffer = d->savedHardwareDoubleBuffer;
+    // An adapter's double buffer draws on the display itself.
+    d->outputType = d->hardwareDoubleBuffer ? VL_OUTPUT_DISPLAY : VL_OUTPUT_BRUSH;
     d->nestedSelect = 0;
     d->savedHardwareDoubleBuffer = 0;
     // The cursor and margins return to the double buffer's.

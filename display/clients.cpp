@@ -10,6 +10,7 @@
 #include "display/display_window.h"
 #include "display/layer_hooks.h"
 #include "runtime/errors.h"
+#include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "platform/requesters.h"
 #include "platform/threads.h"
@@ -188,6 +189,7 @@ int InstallDisplayAdapter(vlPluginInfo* info, uintptr_t userData, const vlTagIte
   info->adapterWords[2] = static_cast<uint32_t>(GetTagValue(tags, 3, info->adapterWords[2]));
   info->userData = userData;
   vlDisplayAdapter = info;
+  BindAdapterBitmapEntries(info);
   return 0;
 }
 
@@ -201,6 +203,18 @@ int InstallRequesterAdapter(vlPluginInfo* info, uint32_t flags) {
 }
 
 int IsDisplayAdapterInstalled() { return vlDisplayAdapter ? 1 : 0; }
+
+int GetPluginDisplay(const vlObjectId* id, vlDisplay** out) {
+  *out = nullptr;
+  if (!GetAdapterBitmapCaps(VL_ADAPTERCAP_DISPLAYS)) return 0;
+  vlDisplay* d = vlCurrentDisplay;
+  if (id)
+    if (int status = GetDisplayByID(*id, &d)) return status;
+  if (!d) return ERR_CLOSEDDISPLAY;
+  if (!d->adapterHandle) return ERR_HWBMCLOSEDISP;
+  *out = d;
+  return 0;
+}
 
 void QueuePendingFrame(vlDisplay* d, vlPendingFrame* frame) {
   frame->next = nullptr;

@@ -36,6 +36,11 @@ int RefreshDisplayByWindow(vlVMState* state, const void* window);
 int InstallDisplayAdapter(vlPluginInfo* info, uintptr_t userData, const vlTagItem* tags);
 int InstallRequesterAdapter(vlPluginInfo* info, uint32_t flags);
 int IsDisplayAdapterInstalled();
+// The display a plug-in or hardware bitmap works on, when the adapter
+// grants it (capability request 32): the display of id (the current one
+// for null), which must have an adapter handle (1526). Without the grant
+// *out is null and 0 is returned.
+int GetPluginDisplay(const vlObjectId* id, vlDisplay** out);
 extern int32_t vlAdapterRefreshRate;
 
 // Video threads: appends a frame under the display's mutex.

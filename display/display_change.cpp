@@ -139,12 +139,17 @@ int ResizeOpenDisplay(vlVMState* L, vlDisplay* d, int32_t x, int32_t y, int32_t 
     }
     if (int status = SetDisplayBGPicCopies(d, pic)) return status;
   }
+  // A software double buffer gets buffers of the new size and shows them
+  // in place of the display's own picture.
+  const bool buffered = d->doubleBuffer && !d->hardwareDoubleBuffer && !d->nestedSelect;
+  if (buffered)
+    if (int status = gLayerHooks.resizeDoubleBuffer(L, d, noRefresh || !open)) return status;
   if (!noRefresh && open) {
     if (Shaped(pic) && !vlDisplayAdapter) {
       int activate = d->activateOnOpen;
       ClosePlatformWindow(L, d, nullptr, 1);
       if (int status = OpenPlatformWindow(L, d, activate, 1)) return status;
-    } else {
+    } else if (!buffered) {
       RefreshDisplayObject(L, d, 0);
     }
   }

@@ -69,6 +69,16 @@ void UnlockBitmapPixelsSvc(vlBitmap* bitmap) {
   UnlockPixels(bitmap, &acc);
 }
 int SetRequesterAdapterSvc(vlPluginInfo* info, uint32_t flags) { return InstallRequesterAdapter(info, flags); }
+// 25: a rectangle of a picture (tags 3 width, 4 height; the picture's size
+// by default) as a new ARGB array, released through slot 7.
+uint32_t* ReadBitmapARGBSvc(vlBitmap* bitmap, int32_t x, int32_t y, const vlTagItem* tags) {
+  if (!bitmap || bitmap->kind != VL_BITMAP_PICTURE) return nullptr;
+  const auto w = static_cast<int32_t>(GetTagValue(tags, 3, static_cast<uintptr_t>(bitmap->width)));
+  const auto h = static_cast<int32_t>(GetTagValue(tags, 4, static_cast<uintptr_t>(bitmap->height)));
+  if (w < 1 || h < 1 || x < 0 || y < 0 || x > bitmap->width - w || y > bitmap->height - h) return nullptr;
+  return ReadBitmapARGB(bitmap, x, y, w, h, 0);
+}
+void FreeARGBSvc(uint32_t* argb) { delete[] argb; }
 
 template <class F>
 vlServiceFn Slot(F f) {
@@ -78,6 +88,7 @@ vlServiceFn Slot(F f) {
 }  // namespace
 
 void FillDisplayServiceSlots(vlServiceFn* g, vlServiceFn* r) {
+  g[7] = Slot(FreeARGBSvc);
   g[8] = Slot(AddClientSvc);
   g[9] = Slot(RemoveClientSvc);
   g[10] = Slot(RefreshClientSvc);
@@ -90,5 +101,6 @@ void FillDisplayServiceSlots(vlServiceFn* g, vlServiceFn* r) {
   g[18] = Slot(DisplayAttrsSvc);
   g[19] = Slot(RedrawByHandleSvc);
   g[20] = Slot(DisplayHandleSvc);
+  g[25] = Slot(ReadBitmapARGBSvc);
   r[3] = Slot(SetRequesterAdapterSvc);
 }

@@ -346,6 +346,7 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
   }
   d->bordersKnown = 1;
   if (full) {
+    if (int status = gLayerHooks.displayBrushes(L, d, VL_DISPBRUSHES_RESTORE)) return status;
     d->displayState = VL_DISPSTATE_OPEN;
     d->openState = 1;
     d->visibility = 1;
@@ -360,6 +361,13 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
 }
 
 int ClosePlatformWindow(vlVMState* L, vlDisplay* d, vlDisplay*, uint32_t mode) {
+  if (mode & VL_CLOSEWIN_KEEPBRUSHES) {
+    // The adapter's double buffer does not outlive its window.
+    if (d->hardwareDoubleBuffer) gLayerHooks.stopDoubleBuffer(L, d);
+    gLayerHooks.displayBrushes(L, d, VL_DISPBRUSHES_SAVE);
+  } else {
+    gLayerHooks.displayBrushes(L, d, VL_DISPBRUSHES_FREE);
+  }
   if (vlPluginInfo* a = vlDisplayAdapter) {
     if (a->CloseDisplay && d->adapterHandle) {
       int status = reinterpret_cast<int (*)(void*)>(a->CloseDisplay)(d->adapterHandle);

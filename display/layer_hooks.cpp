@@ -67,10 +67,14 @@ int NoTextObjects(vlVMState*, vlObjectId, vlBitmap**, vlBitmap**, vlBitmap**, in
   return ERR_WRONGUSAGE;
 }
 
+int NoDoubleBufferResize(vlVMState*, vlDisplay*, int) { return 0; }
+int NoBrushes(vlVMState*, vlDisplay*, int) { return 0; }
+
 const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
                                 NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
-                                RunConverters, NoVideos, NoTextObjects, NoSpriteAt};
+                                RunConverters, NoVideos, NoTextObjects, NoSpriteAt, NoDoubleBufferResize,
+                                NoBrushes};
 
 }  // namespace
 

@@ -66,7 +66,17 @@ struct vlLayerHooks {
   // frame at the point: the frame's mask bit is set there (a frame without
   // mask covers its whole box). Default: no sprites, 0.
   int (*spriteCoversPoint)(vlBGPic* pic, int32_t x, int32_t y);
+  // A double-buffered display changed size: its buffers follow the BGPic
+  // and, unless noCopy, the picture goes to the window. 0 or an error;
+  // default: no double buffering, 0.
+  int (*resizeDoubleBuffer)(vlVMState* state, vlDisplay* display, int noCopy);
+  // The hardware brushes made for a display whose window closes for good
+  // (op 0: they go), closes to be opened again (1: their pixels are kept)
+  // or opens (2: they get video bitmaps again). 0 or an error; default: no
+  // brushes.
+  int (*displayBrushes)(vlVMState* state, vlDisplay* display, int op);
 };
+enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE = 2 };
 
 extern vlLayerHooks gLayerHooks;
 void ResetLayerHooks();

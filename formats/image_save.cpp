@@ -15,6 +15,8 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/option_readers.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/plugins.h"
 #include "runtime/stream.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
@@ -101,6 +103,60 @@ int SaveGIF(const uint32_t* argb, int32_t width, int32_t height, const char* fil
   return status ? status : closed;
 }
 
+// The first enabled image-saver plug-in listing the format, with its row.
+vlPluginInfo* FindImageSaver(int32_t format, uint32_t* rowFlags) {
+  for (vlPlugin* p = FirstPlugin(); p; p = p->next) {
+    if (!(p->capabilities & PLUGINCAPS_SAVEIMAGE) || !p->handle) continue;
+    vlPluginInfo* info = GetPluginInfo(p->handle);
+    if (!info || info->disabled || !info->imageSaverFormats || !info->SaveImage) continue;
+    for (const vlSaverFormat* row = info->imageSaverFormats; row->formatId; ++row)
+      if (row->formatId == static_cast<uint32_t>(format)) {
+        *rowFlags = row->flags;
+        return info;
+      }
+  }
+  return nullptr;
+}
+
+int SaveWithPlugin(int32_t format, const uint32_t* argb, int32_t width, int32_t height, const char* fileName,
+                   int64_t transparentColor, int wantAlpha, int32_t colors, int32_t dither) {
+  uint32_t rowFlags = 0;
+  vlPluginInfo* saver = FindImageSaver(format, &rowFlags);
+  if (!saver) return ERR_UNKNOWNIMGOUT;
+  vlSaverImage image{};
+  image.width = width;
+  image.height = height;
+  image.transparentIndex = -1;
+  uint32_t palette[256] = {};
+  std::unique_ptr<uint8_t[]> index;
+  if (rowFlags & VL_SAVERFMT_ARGB) {
+    image.pixels = const_cast<uint32_t*>(argb);
+    image.rowBytes = width * 4;
+    image.flags = VL_SAVERIMG_ARGB;
+    if (wantAlpha && (rowFlags & VL_SAVERFMT_ALPHA)) image.flags |= VL_SAVERIMG_ALPHA;
+  } else {
+    index.reset(new (std::nothrow) uint8_t[static_cast<size_t>(width) * height]);
+    if (!index) return ERR_MEM;
+    int32_t count = colors < 1 ? 1 : colors > 256 ? 256 : colors;
+    int32_t transparentIndex = -1;
+    if (!ReduceColors(reinterpret_cast<const uint8_t*>(argb), 10, 4, width, height, width, index.get(), palette,
+                      &count, transparentColor, 0, static_cast<uint32_t>(dither), &transparentIndex))
+      return ERR_MEM;
+    image.pixels = index.get();
+    image.palette = palette;
+    image.rowBytes = width;
+    image.colorCount = count;
+    if (transparentColor != -1 && transparentIndex >= 0) {
+      image.transparentIndex = transparentIndex;
+      image.flags |= VL_SAVERIMG_TRANSPARENT;
+    }
+  }
+  vlStream* stream = nullptr;
+  if (int status = OpenForWriting(fileName, &stream)) return status;
+  const int saved = reinterpret_cast<vlSaveImageFn>(saver->SaveImage)(stream, &image, static_cast<uint32_t>(format));
+  return Close(stream, saved ? 0 : ERR_SAVEIMAGE);
+}
+
 }  // namespace
 
 int SaveImageToFile(int32_t format, const uint32_t* argb, int32_t width, int32_t height, const char* fileName,
@@ -128,7 +184,7 @@ int SaveImageToFile(int32_t format, const uint32_t* argb, int32_t width, int32_t
     case VL_IMGFMT_ILBM:
       return WriteILBM(fileName, argb, width, height);
     default:
-      return ERR_UNKNOWNIMGOUT;
+      return SaveWithPlugin(format, argb, width, height, fileName, transparentColor, wantAlpha, colors, dither);
   }
 }
 

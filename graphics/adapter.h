@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct vlPixelAccess;
+struct vlTagItem;
 
 enum : uint32_t {
   VL_ADAPTER_VIDEO_BITMAPS = 16,          // makes video (driver-owned) bitmaps
@@ -43,8 +44,8 @@ struct vlGfxAdapter {
   // Planes: kind 1 alpha, 2 mask; tags {1 picture, 2 buffer, 3 row bytes}.
   void* (*allocPlane)(int32_t kind, int32_t width, int32_t height, int clear, const uintptr_t* tags);
   void (*freePlane)(void* handle);
-  // Video bitmaps (flag 16).
-  void* (*allocVideoBitMap)(int32_t width, int32_t height, uint32_t flags);
+  // Video bitmaps (flag 16); tags as the adapter-bitmap glue builds them.
+  void* (*allocVideoBitMap)(int32_t width, int32_t height, uint32_t flags, const vlTagItem* tags);
   void (*freeVideoBitMap)(void* handle);
   void (*prepareVideoBitMap)(void* handle);
   // Drawing; mode as the engine computes it.

@@ -132,13 +132,30 @@ vlBitmap* NewBitmap(int32_t width, int32_t height, uint32_t flags, const uint32_
   rec->height = height;
   const vlGfxAdapter* a = GetGfxAdapter();
   if ((flags & VL_NEWBITMAP_VIDEO) && a && (a->flags & VL_ADAPTER_VIDEO_BITMAPS) && a->allocVideoBitMap) {
-    rec->handle = a->allocVideoBitMap(width, height, flags);
-    rec->driverOwned = 1;
+    delete rec;
+    return NewVideoBitmap(width, height, flags, nullptr);
   } else if (!(flags & VL_NEWBITMAP_VIDEO) && a && (a->flags & VL_ADAPTER_OWNS_BITMAPS) && a->allocBitMap) {
     rec->handle = a->allocBitMap(width, height, flags, tags);
   } else {
     rec->handle = AllocOffscreenBitmap(width, height, flags);
   }
+  if (!rec->handle) {
+    delete rec;
+    return nullptr;
+  }
+  return rec;
+}
+
+vlBitmap* NewVideoBitmap(int32_t width, int32_t height, uint32_t flags, const vlTagItem* tags) {
+  const vlGfxAdapter* a = GetGfxAdapter();
+  if (width <= 0 || height <= 0 || !a || !(a->flags & VL_ADAPTER_VIDEO_BITMAPS) || !a->allocVideoBitMap)
+    return nullptr;
+  auto* rec = new (std::nothrow) vlBitmap;
+  if (!rec) return nullptr;
+  rec->width = width;
+  rec->height = height;
+  rec->driverOwned = 1;
+  rec->handle = a->allocVideoBitMap(width, height, flags, tags);
   if (!rec->handle) {
     delete rec;
     return nullptr;

@@ -7,6 +7,8 @@
 
 #include "graphics/pixel_access.h"
 
+struct vlTagItem;
+
 enum : int32_t { VL_BITMAP_PICTURE = 0, VL_BITMAP_ALPHA = 1, VL_BITMAP_MASK = 2 };
 
 // NewBitmap flag: a video bitmap, made by an adapter that makes them.
@@ -38,6 +40,9 @@ constexpr int32_t AlphaRowBytes(int32_t width) { return (width + 3) & ~3; }
 constexpr int32_t MaskRowBytes(int32_t width) { return ((width + 15) >> 3) & ~1; }
 
 vlBitmap* NewBitmap(int32_t width, int32_t height, uint32_t flags, const uint32_t* tags);
+// A video bitmap made by an adapter that makes them, with the adapter's tag
+// list ({1 pixel source, 6 display handle, ...}); null otherwise.
+vlBitmap* NewVideoBitmap(int32_t width, int32_t height, uint32_t flags, const vlTagItem* tags);
 void DeleteBitmap(vlBitmap* bitmap);
 // With a buffer the plane borrows it; else pixels are allocated (zeroed
 // when clear is set). A mask made for a picture is as wide as its rows.

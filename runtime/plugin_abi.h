@@ -71,6 +71,40 @@ struct vlSaverFormat {
   const char* name;
 };
 
+// The picture a saver plug-in's SaveImage gets, with the open stream to
+// write to and the format id: int SaveImage(stream, image, format), 0 on
+// failure. Palette savers (format row without flag bit 0) get one index
+// byte per pixel and the palette; the others 0xAARRGGBB words.
+struct vlSaverImage {
+  void* pixels;
+  const uint32_t* palette;  // null for ARGB pixels
+  int32_t width, height;
+  int32_t rowBytes;
+  int32_t colorCount;        // palette entries
+  int32_t transparentIndex;  // valid with VL_SAVERIMG_TRANSPARENT
+  uint32_t flags;            // VL_SAVERIMG_*
+};
+enum : uint32_t { VL_SAVERIMG_ARGB = 1, VL_SAVERIMG_ALPHA = 2, VL_SAVERIMG_TRANSPARENT = 4 };
+// Format-row flags of image and anim savers.
+enum : uint32_t { VL_SAVERFMT_ARGB = 1, VL_SAVERFMT_ALPHA = 4 };
+typedef int (*vlSaveImageFn)(void* stream, const vlSaverImage* image, uint32_t format);
+
+// One frame for an anim saver's WriteAnimFrame (handle, frame).
+struct vlSaverAnimFrame {
+  void* pixels;  // palette indices, or ARGB words
+  uint32_t* palette;
+  int32_t rowLength;  // bytes
+  int32_t colorCount;
+  int32_t transparentIndex;
+  int32_t delay;     // milliseconds
+  uint32_t flags;    // 1 the ARGB pixels carry alpha, 2 the transparent index is valid
+  uint32_t formatId;
+};
+typedef void* (*vlBeginAnimStreamFn)(const char* file, int32_t width, int32_t height, uint32_t mode,
+                                     int32_t quality, int32_t fps);
+typedef int (*vlWriteAnimFrameFn)(void* handle, vlSaverAnimFrame* frame);
+typedef int (*vlFinishAnimStreamFn)(void* handle);
+
 // X(name, type): the entry points, in block order.
 #define VL_PLUGIN_ENTRIES(X)                                                                   \
   X(InitPlugin, int (*)(vlPluginInfo*, const vlServiceTable*, const char*, void*))            \

@@ -30,23 +30,6 @@ namespace {
 
 constexpr uint32_t kObjAnimStream = 52;
 
-// The record a saver plug-in's WriteAnimFrame gets.
-struct vlPluginAnimFrame {
-  void* pixels;
-  uint32_t* palette;
-  int32_t rowLength;
-  int32_t colorCount;
-  int32_t transparentIndex;
-  int32_t delay;
-  uint32_t flags;
-  uint32_t formatId;
-};
-
-using vlBeginAnimStreamFn = void* (*)(const char* file, int32_t width, int32_t height, uint32_t mode,
-                                      int32_t quality, int32_t fps);
-using vlWriteAnimFrameFn = int (*)(void* handle, vlPluginAnimFrame* frame);
-using vlFinishAnimStreamFn = int (*)(void* handle);
-
 struct vlAnimStream {
   uint32_t type;
   int32_t idNumber;
@@ -180,7 +163,7 @@ int WriteFrame(Writer* w, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int
   if (w->format == 0)
     return WriteGIFFrame(static_cast<vlGIFWriter*>(w->handle), index.get(), width, height, delay, palette, colors,
                          o.transparency != -1 ? colors - 1 : -1, o.optimize, 1);
-  vlPluginAnimFrame f{};
+  vlSaverAnimFrame f{};
   f.pixels = w->palette ? static_cast<void*>(index.get()) : static_cast<void*>(argb.get());
   f.palette = w->palette ? palette : nullptr;
   f.rowLength = w->palette ? width : width * 4;

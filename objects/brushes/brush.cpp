@@ -1,20 +1,25 @@
 // The brush list: adding, finding and freeing brushes.
 #include "objects/brushes/brush.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layer_hooks.h"
 #include "display/picture_transform.h"
 #include "display/layers/layer_users.h"
 #include "display/layers/layers.h"
+#include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
 #include "runtime/errors.h"
 #include "runtime/loaded_source.h"
 #include "runtime/object_data.h"
+#include "runtime/tag_list.h"
 #include "vm/error_codes.h"
 
 vlBrush* vlBrushList = nullptr;
@@ -71,6 +76,89 @@ int AddBrush(vlObjectId* id, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, 
   while (*link) link = &(*link)->next;
   *link = b;
   if (out) *out = b;
+  return 0;
+}
+
+void BindHardwareBrush(vlBrush* b, vlDisplay* display, uint32_t flags) {
+  if (b->bitmap && b->bitmap->driverOwned) {
+    b->hardware = 1;
+    b->hardwareFlags = flags;
+    b->display = display;
+    b->displayNumber = display ? display->idNumber : 0;
+    b->displayHandle = display ? display->idHandle : nullptr;
+    return;
+  }
+  b->hardware = b->hardwareFlags = 0;
+  b->display = nullptr;
+  b->displayNumber = 0;
+  b->displayHandle = nullptr;
+}
+
+int NewBrushOn(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int mask, int alpha, int clear,
+               int hardware, vlDisplay* display, vlBrush** out) {
+  if (hardware && GetAdapterBitmapCaps(VL_ADAPTERCAP_HWBRUSHES)) {
+    std::unique_ptr<uint32_t[]> argb(new (std::nothrow) uint32_t[static_cast<size_t>(width) * height]);
+    if (!argb) return ERR_MEM;
+    const uint32_t pixel = (color & 0xFFFFFF) | (clear ? 0u : 0xFF000000u);
+    std::fill(argb.get(), argb.get() + static_cast<size_t>(width) * height, pixel);
+    vlTagItem tags[3] = {};
+    int n = 0;
+    if (display && display->adapterHandle)
+      tags[n++] = {VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(display->adapterHandle)};
+    tags[n++] = {VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(argb.get())};
+    const uint32_t flags = VL_VBM_VIDEO | (mask || alpha ? VL_VBM_ALPHA : 0);
+    if (vlBitmap* video = NewVideoBitmap(width, height, flags, tags)) {
+      vlBrush* b = nullptr;
+      if (int status = AddBrush(id, video, nullptr, nullptr, width, height, width, nullptr, -1, 0, &b)) {
+        DeleteBitmap(video);
+        return status;
+      }
+      BindHardwareBrush(b, display, (mask ? 1u : 0u) | (alpha ? 2u : 0u));
+      if (out) *out = b;
+      return 0;
+    }
+    if (!GetAdapterBitmapCaps(VL_ADAPTERCAP_FALLBACK)) return ERR_BITMAP;
+  }
+  return NewBrush(id, width, height, color, mask, alpha, clear, out);
+}
+
+int DisplayHardwareBrushes(vlVMState* L, vlDisplay* display, int op) {
+  for (vlBrush** link = &vlBrushList; *link;) {
+    vlBrush* b = *link;
+    if (op == VL_DISPBRUSHES_FREE && b->hardware && b->display == display) {
+      *link = b->next;
+      FreeBrushData(L, b);
+      delete b;
+      continue;
+    }
+    link = &b->next;
+    if (op == VL_DISPBRUSHES_SAVE && b->hardware && b->display == display && b->bitmap) {
+      // Read through the adapter before its bitmap goes with the window.
+      b->savedPixels = ReadBitmapARGB(b->bitmap, 0, 0, b->width, b->height, 0);
+      if (!b->savedPixels) return ERR_MEM;
+      DeleteBitmap(b->bitmap);
+      b->bitmap = nullptr;
+      b->display = nullptr;
+    } else if (op == VL_DISPBRUSHES_RESTORE && b->savedPixels) {
+      vlTagItem tags[3] = {};
+      int n = 0;
+      if (display->adapterHandle) tags[n++] = {VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(display->adapterHandle)};
+      tags[n++] = {VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(b->savedPixels)};
+      const uint32_t flags = VL_VBM_VIDEO | (b->hardwareFlags ? VL_VBM_ALPHA : 0);
+      b->bitmap = NewVideoBitmap(b->width, b->height, flags, tags);
+      if (!b->bitmap) {
+        // No video bitmap any more: an ordinary brush with its planes.
+        const int32_t mode = (b->hardwareFlags & 1) ? 3 : (b->hardwareFlags & 2) ? 2 : 1;
+        if (int status = BitmapFromARGB(b->savedPixels, (b->hardwareFlags & 1) ? b->transparentColor : -1, b->width,
+                                        b->height, b->width, 1, mode, 0, &b->bitmap, &b->mask,
+                                        (b->hardwareFlags & 2) ? &b->alpha : nullptr))
+          return status;
+      }
+      BindHardwareBrush(b, display, b->hardwareFlags);
+      delete[] b->savedPixels;
+      b->savedPixels = nullptr;
+    }
+  }
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "runtime/objects.h"
 
 struct vlBitmap;
+struct vlDisplay;
 struct vlVMState;
 struct vlLoadedSource;
 
@@ -62,6 +63,21 @@ int AddBrush(vlObjectId* id, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, 
 // plane (set, or cleared with clear).
 int NewBrush(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int mask, int alpha, int clear,
              vlBrush** out);
+// The same, asking the display adapter for a video bitmap (a hardware
+// brush bound to display, which may be null) when hardware is set and the
+// adapter offers hardware brushes; otherwise, or when the adapter allows
+// it after a refusal, an ordinary brush. 1522 when the adapter refuses
+// and allows no fall-back.
+int NewBrushOn(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int mask, int alpha, int clear,
+               int hardware, vlDisplay* display, vlBrush** out);
+// Marks a brush whose bitmap is a video bitmap as a hardware brush of the
+// display (flags: bit 0 mask, bit 1 alpha channel); any other brush gets
+// its hardware words cleared.
+void BindHardwareBrush(vlBrush* brush, vlDisplay* display, uint32_t flags);
+// The hardware brushes of a display: freed when it closes for good (op 0),
+// their pixels kept while it closes to be opened again (1) and made video
+// bitmaps again when it opens (2). 0 or the first error.
+int DisplayHardwareBrushes(vlVMState* state, vlDisplay* display, int op);
 int GetBrushByID(vlVMState* state, vlObjectId id, vlBrush** out, uint32_t flags);
 int FreeBrushByID(vlVMState* state, vlObjectId id, int reportMissing);
 // A copy of r with its planes, user data and source (one more reference).
@@ -105,6 +121,13 @@ void InstallBrushSelectHooks();
 void InstallBrushDisplayHooks();
 // Lets closing displays and starting transitions end double buffering.
 void InstallDoubleBufferHooks();
+// Double buffering of a display: ending it; the display adapter's begin and
+// end slots; a new black double-buffer picture (sent to the window unless
+// noCopy) for a display that changed size. 0 or an error code.
+int StopDoubleBuffer(vlVMState* state, vlDisplay* display);
+int BeginAdapterDoubleBuffer(vlDisplay* display);
+int EndAdapterDoubleBuffer(vlDisplay* display);
+int AllocDisplayBackBuffer(vlDisplay* display, int32_t width, int32_t height, int noCopy);
 
 int OpenBrushLib(vlVMState* state);
 // GetAttribute and the planes clip regions and pointers are made from.

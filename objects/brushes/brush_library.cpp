@@ -5,11 +5,13 @@
 #include <cstring>
 
 #include "display/bgpic.h"
+#include "display/clients.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "display/picture_transform.h"
 #include "display/safe_blt.h"
+#include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/picture_engines.h"
@@ -54,18 +56,24 @@ int CmdCreateBrush(vlVMState* L) {
   const int32_t width = vl::CheckIntArg(L, 2), height = vl::CheckIntArg(L, 3);
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
   const uint32_t color = static_cast<uint32_t>(vl::OptIntArg(L, 4, 0));
-  int alpha = 0, mask = 0, clear = 0, hardware = 0;
+  int alpha = 0, mask = 0, clear = 0, hardware = 0, displayGiven = 0;
+  vlObjectId displayId{};
   if (vl::GetTypeAt(L, 5) == VL_TTABLE) {
     GetTableBool(L, 5, "alphachannel", &alpha, nullptr);
     GetTableBool(L, 5, "mask", &mask, nullptr);
     GetTableBool(L, 5, "clear", &clear, nullptr);
     GetTableBool(L, 5, "hardware", &hardware, nullptr);
+    GetTableObjectID(L, 5, "display", &displayId, &displayGiven);
     if (mask && alpha) return ERR_WRONGUSAGE;
   }
+  vlDisplay* display = nullptr;
+  if (hardware)
+    if (int status = GetPluginDisplay(displayGiven ? &displayId : nullptr, &display)) return status;
   if (!automatic)
     if (int status = FreeBrushByID(L, id, 0)) return status;
   vlBrush* brush = nullptr;
-  if (int status = NewBrush(&id, width, height, color, mask, alpha, clear, &brush)) return status;
+  if (int status = NewBrushOn(&id, width, height, color, mask, alpha, clear, hardware, display, &brush))
+    return status;
   return Finish(L, automatic, brush);
 }
 
@@ -77,7 +85,8 @@ int CmdLoadBrush(vlVMState* L) {
   if (status) return status;
   const char* file = GetFileNameArg(L, 2, 0, nullptr);
   int32_t transparent = -1, globalAlpha = -1, x = 0, y = 0, w = 0, h = 0;
-  int loadAlpha = 0, loadTransparency = 0, smooth = 0;
+  int loadAlpha = 0, loadTransparency = 0, smooth = 0, hardware = 0, displayGiven = 0;
+  vlObjectId displayId{};
   int32_t scaleWidth = 0, scaleHeight = 0;
   char loaders[256] = "", adapters[256] = "";
   if (vl::GetTypeAt(L, 3) == VL_TTABLE) {
@@ -94,6 +103,8 @@ int CmdLoadBrush(vlVMState* L) {
     GetTableBool(L, 3, "smoothscale", &smooth, nullptr);
     GetTableString(L, 3, "loader", loaders, sizeof loaders, nullptr);
     GetTableString(L, 3, "adapter", adapters, sizeof adapters, nullptr);
+    GetTableBool(L, 3, "hardware", &hardware, nullptr);
+    GetTableObjectID(L, 3, "display", &displayId, &displayGiven);
     if ((loadAlpha && loadTransparency) || (loadTransparency && transparent != -1)) return ERR_WRONGUSAGE;
   } else if (vl::GetTypeAt(L, 3) != VL_TNIL && vl::GetTypeAt(L, 3) != -1) {
     transparent = vl::CheckIntArg(L, 3);
@@ -127,13 +138,7 @@ int CmdLoadBrush(vlVMState* L) {
   // own copy before the source goes.
   uint32_t* pixels = GetLoadedSourcePixels(source) + static_cast<intptr_t>(y) * pw + x;
   vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
-  status = BitmapFromARGB(pixels, transparent, w, h, pw, 0, 0, 0, &bitmap, transparent != -1 ? &mask : nullptr,
-                          nullptr);
-  if (status) return fail(status);
-  if (loadedAlpha && !(alpha = WrapARGBAsAlpha(pixels, w, h, pw))) {
-    DeleteBitmap(bitmap);
-    return fail(ERR_ALLOCALPHA);
-  }
+  if (loadedAlpha && !(alpha = WrapARGBAsAlpha(pixels, w, h, pw))) return fail(ERR_ALLOCALPHA);
   if (loadedAlpha) DeleteAlphaPlane(loadedAlpha);
   loadedAlpha = nullptr;
   if (globalAlpha != -1) {
@@ -142,19 +147,51 @@ int CmdLoadBrush(vlVMState* L) {
       ScaleAlphaPlane(alpha, alpha, level);
     } else {
       alpha = NewAlphaPlane(w, h, 1, nullptr, 0);
-      if (!alpha) {
-        DeleteBitmap(bitmap);
-        if (mask) DeleteMaskPlane(mask);
-        return fail(ERR_ALLOCALPHA);
-      }
+      if (!alpha) return fail(ERR_ALLOCALPHA);
       FillAlphaRect(alpha, 0, 0, w, h, static_cast<uint8_t>(level));
+    }
+  }
+  // A hardware brush: the adapter makes a video bitmap of the pixels with
+  // the key or the alpha channel folded in; when it makes none the brush
+  // is an ordinary one.
+  vlDisplay* display = nullptr;
+  uint32_t hardwareFlags = 0;
+  if (hardware && GetAdapterBitmapCaps(VL_ADAPTERCAP_HWBRUSHES) && !vlRecordingScreen) {
+    if ((status = GetPluginDisplay(displayGiven ? &displayId : nullptr, &display))) {
+      if (alpha) DeleteAlphaPlane(alpha);
+      return fail(status);
+    }
+    hardwareFlags = (transparent != -1 ? 1u : 0u) | (alpha ? 2u : 0u);
+    int held = 0;
+    // The conversion takes its own copy of the alpha channel: a refused
+    // brush keeps the original.
+    vlBitmap* handed = alpha ? CopyAlphaPlane(alpha, w, h) : nullptr;
+    if (alpha && !handed) {
+      DeleteAlphaPlane(alpha);
+      return fail(ERR_ALLOCALPHA);
+    }
+    status = ConvertToAdapterBitmap(pixels, transparent, w, h, pw, 0, display ? display->adapterHandle : nullptr,
+                                    &bitmap, &handed, &held);
+    if (handed) DeleteAlphaPlane(handed);
+    if (!status && bitmap && alpha) {
+      DeleteAlphaPlane(alpha);
+      alpha = nullptr;
+    }
+  }
+  if (!bitmap) {
+    status = BitmapFromARGB(pixels, transparent, w, h, pw, 0, 0, 0, &bitmap, transparent != -1 ? &mask : nullptr,
+                            nullptr);
+    if (status) {
+      if (alpha) DeleteAlphaPlane(alpha);
+      return fail(status);
     }
   }
   const uint32_t kind = info.vector ? 1 : 0;
   vlLoadedSource* keep = kind ? source : nullptr;
   if (!kind) ReleaseLoadedSource(source);
   vlBrush* brush = nullptr;
-  status = AddBrush(&id, bitmap, mask, alpha, w, h, kind ? pw : w, keep, mask ? transparent : -1, kind, &brush);
+  status = AddBrush(&id, bitmap, mask, alpha, w, h, kind ? pw : w, keep,
+                    mask || bitmap->driverOwned ? transparent : -1, kind, &brush);
   if (status) {
     DeleteBitmap(bitmap);
     if (mask) DeleteMaskPlane(mask);
@@ -165,6 +202,7 @@ int CmdLoadBrush(vlVMState* L) {
   brush->srcX = x;
   brush->srcY = y;
   brush->scaledVector = kind && (scaleWidth || scaleHeight);
+  if (hardware) BindHardwareBrush(brush, display, hardwareFlags);
   if (!quiet) PrintDone();
   return Finish(L, automatic, brush);
 }

@@ -1,7 +1,8 @@
 // Double buffering: drawing commands go into an off-screen back buffer
 // (through a BGPic record that targets it) and Flip shows the changed
-// rectangles at once. Without a display adapter the buffering is always
-// done in software.
+// rectangles at once. A display adapter that offers it does the buffering
+// itself: drawing then goes to the display as usual and the adapter holds
+// it back until Flip.
 #include <algorithm>
 #include <new>
 
@@ -9,11 +10,14 @@
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
+#include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
+#include "platform/display_adapter.h"
+#include "runtime/plugin_abi.h"
 #include "runtime/error_vm.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
@@ -60,7 +64,19 @@ void CopyInto(vlBitmap* from, vlBitmap* to, int32_t w, int32_t h) {
   if (w > 0 && h > 0) BltBitmap(from, 0, 0, to, 0, 0, w, h);
 }
 
-int BeginDoubleBuffer(vlDisplay* d) {
+using AdapterBufferFn = int (*)(void* handle, uint32_t zero);
+using AdapterFlipFn = int (*)(void* handle, const int32_t* block);
+
+// The adapter's begin or end slot with the display's handle; an adapter
+// called through the frame hook gets nothing on this platform.
+int CallAdapterBuffer(vlPluginEntry entry, vlDisplay* d) {
+  vlPluginInfo* a = vlDisplayAdapter;
+  if (!a || a->callKind == 2 || !entry) return 0;
+  return reinterpret_cast<AdapterBufferFn>(entry)(d->adapterHandle, 0);
+}
+
+int BeginDoubleBuffer(vlDisplay* d, int hardware) {
+  if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
   if (int status = CheckSelectionState()) return status;
   vlBGPic* shown = d->bgpic;
   if (!shown) return ERR_CLOSEDDISPLAY;
@@ -69,6 +85,17 @@ int BeginDoubleBuffer(vlDisplay* d) {
   if (shown->sprites) return ERR_NOSPRITES;
   if (shown->curMask || shown->curAlpha) return ERR_DBTRANSWIN;
   if (gLayerHooks.videoOnDisplay(d)) return ERR_VIDATTACHED;
+
+  if (hardware && GetAdapterBitmapCaps(VL_ADAPTERCAP_DOUBLEBUFFER)) {
+    if (d->displayState != VL_DISPSTATE_OPEN) return ERR_CLOSEDDISPLAY;
+    if (int status = BeginAdapterDoubleBuffer(d)) return status;
+    // The display stays the drawing target: what is drawn reaches the
+    // adapter, which shows it at Flip.
+    DeleteBuffers(d);
+    d->doubleBuffer = 1;
+    d->hardwareDoubleBuffer = 1;
+    return 0;
+  }
 
   DeleteBuffers(d);
   const int32_t w = shown->width, h = shown->height;
@@ -103,8 +130,14 @@ int BeginDoubleBuffer(vlDisplay* d) {
   return 0;
 }
 
-int Flip(vlDisplay* d) {
+int Flip(vlDisplay* d, int sync) {
   if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
+  if (d->hardwareDoubleBuffer) {
+    vlPluginInfo* a = vlDisplayAdapter;
+    if (!a || a->callKind == 2 || !a->Flip) return 0;
+    const int32_t block[3] = {1, sync, 0};
+    return reinterpret_cast<AdapterFlipFn>(a->Flip)(d->adapterHandle, block);
+  }
   vlBGPic* db = d->dbBGPic;
   if (DirtyFull(d) || Scaled(d)) {
     BltBitmap(d->dbBack, 0, 0, d->dbPicture, 0, 0, db->width, db->height);
@@ -125,10 +158,36 @@ int Flip(vlDisplay* d) {
 
 }  // namespace
 
+int BeginAdapterDoubleBuffer(vlDisplay* d) {
+  return CallAdapterBuffer(vlDisplayAdapter ? vlDisplayAdapter->BeginDoubleBuffer : nullptr, d);
+}
+
+int EndAdapterDoubleBuffer(vlDisplay* d) {
+  return CallAdapterBuffer(vlDisplayAdapter ? vlDisplayAdapter->EndDoubleBuffer : nullptr, d);
+}
+
+int AllocDisplayBackBuffer(vlDisplay* d, int32_t width, int32_t height, int noCopy) {
+  if (d->hardwareDoubleBuffer || d->savedHardwareDoubleBuffer) return 0;
+  vlBitmap* picture = NewBitmap(width, height, 0, nullptr);
+  if (!picture) return ERR_MEM;
+  FillBitmapRect(picture, 0, 0, width, height, 0);
+  if (d->dbPicture) DeleteBitmap(d->dbPicture);
+  d->dbPicture = picture;
+  if (!noCopy && d->displayState == VL_DISPSTATE_OPEN) UpdateDisplayRect(picture, 0, 0, d, 0, 0, width, height, 0);
+  return 0;
+}
+
 int StopDoubleBuffer(vlVMState* L, vlDisplay* d) {
   // A selection made while double buffering hands the target back first.
   if (d->nestedSelect) LeaveSelectMode(L, d, 0);
   if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
+  if (d->hardwareDoubleBuffer) {
+    if (int status = EndAdapterDoubleBuffer(d)) return status;
+    d->doubleBuffer = 0;
+    d->hardwareDoubleBuffer = 0;
+    d->savedHardwareDoubleBuffer = 0;
+    return 0;
+  }
   vlBGPic* db = d->dbBGPic;
   // Normal drawing carries on from the last picture drawn.
   if (db) {
@@ -152,12 +211,11 @@ int StopDoubleBuffer(vlVMState* L, vlDisplay* d) {
 
 int CmdBeginDoubleBuffer(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
-  // Without a display adapter there are no video bitmaps: a hardware
-  // request is served in software.
-  (void)vl::OptIntArg(L, 1, 0);
+  // A hardware request that the adapter cannot serve runs in software.
+  const int hardware = vl::OptIntArg(L, 1, 0);
   vlDisplay* d = vlCurrentDisplay;
   if (!d) return ERR_CLOSEDDISPLAY;
-  return BeginDoubleBuffer(d);
+  return BeginDoubleBuffer(d, hardware);
 }
 
 int CmdEndDoubleBuffer(vlVMState* L) {
@@ -169,12 +227,45 @@ int CmdEndDoubleBuffer(vlVMState* L) {
 
 int CmdFlip(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
-  (void)vl::OptIntArg(L, 1, 1);  // no vertical blank to wait for on X11
+  // Without an adapter there is no vertical blank to wait for on X11.
+  const int sync = vl::OptIntArg(L, 1, 1);
   vlDisplay* d = vlCurrentDisplay;
   if (!d) return ERR_CLOSEDDISPLAY;
-  return Flip(d);
+  return Flip(d, sync);
 }
+
+namespace {
+
+// The display's BGPic changed size under a software double buffer: the
+// back buffer follows it (keeping what overlaps), the picture is made anew
+// and the next Flip sends the whole frame.
+int ResizeDoubleBuffer(vlVMState*, vlDisplay* d, int noCopy) {
+  vlBGPic* db = d->dbBGPic;
+  vlBGPic* shown = d->bgpic;
+  if (!db || !shown || !d->dbBack) return 0;
+  const int32_t w = shown->width, h = shown->height;
+  if (w == db->width && h == db->height && d->dbPicture && d->dbPicture->width == w && d->dbPicture->height == h)
+    return 0;
+  vlBitmap* back = NewBitmap(w, h, 0, nullptr);
+  if (!back) return ERR_MEM;
+  FillBitmapRect(back, 0, 0, w, h, 0);
+  CopyInto(d->dbBack, back, w, h);
+  if (int status = AllocDisplayBackBuffer(d, w, h, noCopy)) {
+    DeleteBitmap(back);
+    return status;
+  }
+  DeleteBitmap(d->dbBack);
+  d->dbBack = back;
+  d->selectBitmap = back;
+  InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, w, h, 1);
+  d->dirty.count = d->dirty.capacity;
+  return 0;
+}
+
+}  // namespace
 
 void InstallDoubleBufferHooks() {
   gLayerHooks.stopDoubleBuffer = [](vlVMState* L, vlDisplay* d) { StopDoubleBuffer(L, d); };
+  gLayerHooks.resizeDoubleBuffer = ResizeDoubleBuffer;
+  gLayerHooks.displayBrushes = DisplayHardwareBrushes;
 }

@@ -1,0 +1,241 @@
+// Adapter bitmaps: pictures that live in the display-adapter plug-in's own
+// memory. The engine asks what the adapter offers, hands it ARGB pixels to
+// make pictures from, and reads their pixels back through its entries.
+#include "graphics/adapter_bitmap.h"
+
+#include <memory>
+#include <new>
+
+#include "graphics/adapter.h"
+#include "graphics/bitmap.h"
+#include "graphics/pixel_format.h"
+#include "graphics/pixel_kernels.h"
+#include "platform/display_adapter.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/tag_list.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+using AllocVideoFn = void* (*)(int32_t, int32_t, uint32_t, const vlTagItem*);
+using FreeVideoFn = void (*)(void*);
+using ReadVideoFn = void* (*)(void*, vlVideoPixels*);
+using FreePixelsFn = void (*)(void*);
+using LockFn = int (*)(void*, uint32_t, vlPixelAccess*);
+using UnlockFn = void (*)(void*);
+
+// The adapter when its calls reach it: one called through the frame hook
+// gets nothing on this platform.
+vlPluginInfo* Adapter() {
+  vlPluginInfo* a = vlDisplayAdapter;
+  return a && a->callKind != 2 ? a : nullptr;
+}
+
+// Video-bitmap requests of the engine go to the plug-in's entries.
+void* AllocVideo(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
+  vlPluginInfo* a = Adapter();
+  const vlTagItem none[] = {{VL_TAG_END, 0}};
+  return a && a->AllocVideoBitMap ? reinterpret_cast<AllocVideoFn>(a->AllocVideoBitMap)(w, h, flags, tags ? tags : none)
+                                  : nullptr;
+}
+void FreeVideo(void* handle) {
+  if (vlPluginInfo* a = Adapter(); a && a->FreeVideoBitMap) reinterpret_cast<FreeVideoFn>(a->FreeVideoBitMap)(handle);
+}
+int LockVideo(void* handle, uint32_t flags, vlPixelAccess* access) {
+  vlPluginInfo* a = Adapter();
+  return a && a->LockBitMap ? reinterpret_cast<LockFn>(a->LockBitMap)(handle, flags, access) : 0;
+}
+void UnlockVideo(void* handle) {
+  if (vlPluginInfo* a = Adapter(); a && a->UnLockBitMap) reinterpret_cast<UnlockFn>(a->UnLockBitMap)(handle);
+}
+
+vlGfxAdapter gBound;
+
+// A tag list of at most eight items.
+struct Tags {
+  vlTagItem items[8];
+  int n = 0;
+  void Add(uint32_t tag, uintptr_t value) { items[n++] = {tag, value}; }
+  const vlTagItem* End() {
+    items[n] = {VL_TAG_END, 0};
+    return items;
+  }
+};
+
+}  // namespace
+
+uint32_t GetAdapterBitmapCaps(uint32_t request) {
+  const vlPluginInfo* a = vlDisplayAdapter;
+  if (!a) return 0;
+  const uint32_t w16 = a->displayWords[0], w24 = a->displayWord3;
+  uint32_t offered = 0;
+  if (w16 & 1) offered |= 4;
+  if (w16 & 2) offered |= 16;
+  if (w16 & 4) offered |= 64;
+  if (w16 & 8) offered |= 128;
+  if (w24 & 16) offered |= 8;
+  if (w24 & 2) offered |= 32;
+  return request & 0xFF & offered;
+}
+
+void* AllocAdapterBitmap(int32_t width, int32_t height, uint32_t flags, int* alphaUsed, const vlAdapterSource* src) {
+  vlPluginInfo* a = Adapter();
+  if (!a || !a->AllocVideoBitMap || !src) return nullptr;
+  Tags tags;
+  if (src->displayHandle) tags.Add(VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(src->displayHandle));
+  std::unique_ptr<uint32_t[]> temp;
+  if (src->bitmap && src->bitmap->driverOwned) {
+    flags |= VL_VBM_ADAPTERSOURCE;
+    tags.Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(src->bitmap->handle));
+  } else if (src->argb) {
+    tags.Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(src->argb));
+  } else if (src->bitmap) {
+    // A mask becomes alpha 255/0, an alpha plane its own bytes; without
+    // either every pixel is opaque.
+    temp.reset(ReadBitmapARGBMasked(src->bitmap, 0, 0, width, height, src->mask, src->alpha, -1, 1, 0));
+    if (!temp) return nullptr;
+    if (src->mask || src->alpha) {
+      flags |= VL_VBM_ALPHA;
+      if (alphaUsed) *alphaUsed = 1;
+    }
+    tags.Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(temp.get()));
+  }
+  if (src->hasWords) {
+    tags.Add(VL_VBM_WORD1, src->words[0]);
+    tags.Add(VL_VBM_WORD2, src->words[1]);
+    if (src->matrix) tags.Add(VL_VBM_MATRIX, reinterpret_cast<uintptr_t>(src->matrix));
+    tags.Add(VL_VBM_WORD3, src->words[2]);
+  } else if (src->matrix) {
+    tags.Add(VL_VBM_MATRIX, reinterpret_cast<uintptr_t>(src->matrix));
+  }
+  return reinterpret_cast<AllocVideoFn>(a->AllocVideoBitMap)(width, height, flags, tags.End());
+}
+
+int ConvertToAdapterBitmap(const uint32_t* pixels, int64_t colorKey, int32_t width, int32_t height,
+                           int32_t rowLength, int32_t sourceKind, void* displayHandle, vlBitmap** out,
+                           vlBitmap** alpha, int* adapterHeld) {
+  *out = nullptr;
+  *adapterHeld = 0;
+  const bool keyed = colorKey != -1;
+  const bool withAlpha = alpha && *alpha;
+  std::unique_ptr<uint32_t[]> argb;
+  const void* source = pixels;
+  if (sourceKind == 0) {
+    argb.reset(new (std::nothrow) uint32_t[static_cast<size_t>(width) * height]);
+    if (!argb) return ERR_MEM;
+    vlPixelAccess plane{};
+    if (withAlpha && !LockPixels(*alpha, VL_LOCK_READ, &plane)) return ERR_MEM;
+    const uint32_t key = static_cast<uint32_t>(colorKey) & 0xFFFFFF;
+    for (int32_t y = 0; y < height; ++y) {
+      const uint32_t* row = pixels + static_cast<size_t>(y) * rowLength;
+      uint32_t* to = argb.get() + static_cast<size_t>(y) * width;
+      for (int32_t x = 0; x < width; ++x) {
+        const uint32_t rgb = row[x] & 0xFFFFFF;
+        uint32_t top = 0xFF;
+        if (withAlpha)
+          top = plane.pixels[static_cast<size_t>(y) * plane.rowLength + x];
+        else if (keyed && rgb == key)
+          top = 0;
+        to[x] = rgb | top << 24;
+      }
+    }
+    if (withAlpha) {
+      UnlockPixels(*alpha, &plane);
+      DeleteAlphaPlane(*alpha);
+      *alpha = nullptr;
+    }
+    source = argb.get();
+  }
+  Tags tags;
+  if (displayHandle) tags.Add(VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(displayHandle));
+  tags.Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(source));
+  const uint32_t flags = VL_VBM_VIDEO | (withAlpha || keyed ? VL_VBM_ALPHA : 0);
+  if (vlBitmap* b = NewVideoBitmap(width, height, flags, tags.End())) {
+    *out = b;
+    return 0;
+  }
+  // An adapter that keeps such pictures itself has taken it.
+  if (vlDisplayAdapter && (vlDisplayAdapter->displayWord3 & 4)) {
+    *adapterHeld = 1;
+    return 0;
+  }
+  return ERR_BITMAP;
+}
+
+int ReadAdapterBitmap(vlBitmap* adapterBitmap, vlBitmap* target, int32_t width, int32_t height,
+                      vlBitmap** alphaOut) {
+  if (alphaOut) *alphaOut = nullptr;
+  vlPluginInfo* a = Adapter();
+  vlPixelAccess t;
+  if (!LockPixels(target, 0, &t)) return ERR_LOCKBMAP;
+  vlVideoPixels rec{};
+  void* pixels = a && a->ReadVideoPixels && adapterBitmap
+                     ? reinterpret_cast<ReadVideoFn>(a->ReadVideoPixels)(adapterBitmap->handle, &rec)
+                     : nullptr;
+  if (!pixels) {
+    UnlockPixels(target, &t);
+    return ERR_READVIDEOPIXELS;
+  }
+  if (width > t.width) width = t.width;
+  if (height > t.height) height = t.height;
+  vlPixelAccess s{};
+  s.pixels = static_cast<uint8_t*>(pixels);
+  s.format = rec.format;
+  s.bytesPerPixel = BytesPerPixelOfFormat(static_cast<vlPixelFormat>(rec.format));
+  s.rowLength = s.bytesPerPixel ? rec.rowBytes / s.bytesPerPixel : 0;
+  const vlPixelKernels* k = PixelKernelsFor(t.format);
+  const bool readable = s.bytesPerPixel == 2 || s.bytesPerPixel == 4;
+  int status = 0;
+  std::unique_ptr<uint32_t[]> row(new (std::nothrow) uint32_t[width > 0 ? width : 1]);
+  if (!row) {
+    status = ERR_MEM;
+  } else if (readable && k && width > 0) {
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) row[x] = ReadRawPixelColor(&s, x, y);
+      k->fromARGB(row.get(), width, t.pixels + static_cast<intptr_t>(y) * t.rowLength * t.bytesPerPixel,
+                  t.rowLength, width, 1);
+    }
+  }
+  UnlockPixels(target, &t);
+  if (!status && rec.hasAlpha && alphaOut) {
+    if (rec.format < VL_PIXFMT_ARGB32 || rec.format > VL_PIXFMT_ABGR32) {
+      status = ERR_WRONGUSAGE;
+    } else if (vlBitmap* plane = NewAlphaPlane(width, height, 0, nullptr, 0)) {
+      vlPixelAccess p;
+      if (LockPixels(plane, 0, &p)) {
+        const int byte = rec.format == VL_PIXFMT_BGRA32 || rec.format == VL_PIXFMT_RGBA32 ? 0 : 3;
+        for (int32_t y = 0; y < height; ++y)
+          for (int32_t x = 0; x < width; ++x)
+            p.pixels[static_cast<size_t>(y) * p.rowLength + x] =
+                s.pixels[static_cast<size_t>(y) * rec.rowBytes + 4 * x + byte];
+        UnlockPixels(plane, &p);
+      }
+      *alphaOut = plane;
+    } else {
+      status = ERR_ALLOCALPHA;
+    }
+  }
+  FreeAdapterPixels(pixels);
+  return status;
+}
+
+void FreeAdapterPixels(void* pixels) {
+  vlPluginInfo* a = Adapter();
+  if (a && a->FreeVideoPixels && pixels) reinterpret_cast<FreePixelsFn>(a->FreeVideoPixels)(pixels);
+}
+
+void BindAdapterBitmapEntries(vlPluginInfo* adapter) {
+  if (!adapter || !(adapter->capabilities & PLUGINCAPS_DISPLAYADAPTER)) {
+    if (GetGfxAdapter() == &gBound) SetGfxAdapter(nullptr);
+    return;
+  }
+  gBound = {};
+  // Only video bitmaps are the adapter's; every other picture stays ours.
+  gBound.pixelFormat = VL_PIXFMT_ARGB32;  // what LockBitMap hands out
+  gBound.flags = adapter->displayWords[1] & (VL_ADAPTER_VIDEO_BITMAPS | VL_ADAPTER_INVERSE_ALPHA);
+  gBound.allocVideoBitMap = AllocVideo;
+  gBound.freeVideoBitMap = FreeVideo;
+  gBound.lockBitMap = LockVideo;
+  gBound.unlockBitMap = UnlockVideo;
+  SetGfxAdapter(&gBound);
+}

@@ -1,0 +1,410 @@
+// A display-adapter plug-in in charge of a display: double buffering done
+// by the adapter (its begin, flip and end slots with the right arguments,
+// its answers returned), pictures held as adapter video bitmaps (the ARGB
+// and flags it is handed, the pixels it reads back, the frees), and a
+// software double buffer that gets new buffers when its display is resized.
+#include "tests/display/core/display_fixture.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "display/graphics_library/graphics_library.h"
+#include "display/layers/layers.h"
+#include "graphics/adapter_bitmap.h"
+#include "graphics/bitmap.h"
+#include "objects/brushes/brush.h"
+#include "runtime/plugins.h"
+#include "runtime/startup.h"
+#include "tests/objects/plugin_paths/probe_plugin.h"
+#include "vm/error_codes.h"
+
+namespace {
+
+// The display with the brush, layers and graphics libraries open.
+class BrushDisplayTest : public vltest::DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenLayersLib(L), 0);
+    ASSERT_EQ(OpenGraphicsLib(L), 0);
+  }
+  void TearDown() override {
+    if (started_) {
+      ShutdownLayerSystem(L);
+      FreeBrushLib(L);
+      FreeGraphicsObjects(L);
+    }
+    DisplayTest::TearDown();
+  }
+};
+
+class AdapterPluginTest : public BrushDisplayTest {
+ protected:
+  void SetUp() override {
+    BrushDisplayTest::SetUp();
+    if (!started_) return;
+    // The adapter installs itself while the start-up plug-ins are opened.
+    vlPluginStartup = 1;
+    uint32_t caps = 0;
+    const int loaded = LoadPluginModule(VL_PROBE_PLUGIN_DIR "/probeadapter.vlp", &caps, &handle_);
+    vlPluginStartup = 0;
+    ASSERT_EQ(loaded, 0);
+    info_ = GetPluginInfo(handle_);
+    ASSERT_EQ(vlDisplayAdapter, info_);
+    state_ = reinterpret_cast<ProbeStateFn>(GetPluginSymbol(handle_->library, "GetProbeState"))();
+  }
+  void TearDown() override {
+    BrushDisplayTest::TearDown();
+    vlDisplayAdapter = nullptr;
+    BindAdapterBitmapEntries(nullptr);
+    if (handle_) ClosePluginModule(handle_);
+  }
+  // A blue 64x48 display; brush 2 is red, brush 3 green.
+  void OpenDisplay() {
+    ASSERT_EQ(Run(".table 0 { width = 64, height = 48, color = 255 }\n.call base=1 createdisplay 1 r0\n"
+                  ".call opendisplay 1\n.call createbrush 2 4 4 16711680\n.call createbrush 3 4 4 65280"),
+              0);
+    d_ = GetDisplayByNumber(1);
+    ASSERT_NE(d_->adapterHandle, nullptr);
+    surface_ = static_cast<ProbeSurface*>(d_->adapterHandle);
+  }
+  uint32_t Front(int x, int y) { return surface_->front[y * surface_->width + x] & 0xFFFFFF; }
+
+  vlPluginHandle* handle_ = nullptr;
+  vlPluginInfo* info_ = nullptr;
+  ProbeState* state_ = nullptr;
+  vlDisplay* d_ = nullptr;
+  ProbeSurface* surface_ = nullptr;
+};
+
+TEST_F(AdapterPluginTest, AdapterDoubleBufferShowsDrawingAtFlip) {
+  OpenDisplay();
+  EXPECT_EQ(state_->openCalls, 1);
+  ASSERT_EQ(Run(".call displaybrush 2 3 3"), 0);
+  EXPECT_EQ(Front(4, 4), 0xFF0000u);  // without buffering drawing shows at once
+
+  ASSERT_EQ(Run(".call begindoublebuffer 1"), 0);
+  EXPECT_EQ(state_->beginBufferCalls, 1);
+  EXPECT_EQ(state_->lastHandle, d_->adapterHandle);
+  EXPECT_EQ(d_->hardwareDoubleBuffer, 1u);
+  EXPECT_EQ(d_->dbBack, nullptr);  // no back buffer of our own
+  ASSERT_EQ(Run(".call displaybrush 3 3 3\n.call displaybrush 3 50 40"), 0);
+  EXPECT_EQ(Front(4, 4), 0xFF0000u);
+  EXPECT_EQ(Front(51, 41), 0x0000FFu);
+  ASSERT_EQ(Run(".call flip 0"), 0);
+  EXPECT_EQ(state_->flipBlock[0], 1);
+  EXPECT_EQ(state_->flipBlock[1], 0);
+  EXPECT_EQ(state_->flipBlock[2], 0);
+  EXPECT_EQ(Front(4, 4), 0x00FF00u);
+  EXPECT_EQ(Front(51, 41), 0x00FF00u);
+  ASSERT_EQ(Run(".call flip"), 0);
+  EXPECT_EQ(state_->flipBlock[1], 1);  // sync by default
+  // The adapter's own answer is Flip's result.
+  state_->flipResult = ERR_BITMAP;
+  EXPECT_EQ(Run(".call flip"), ERR_BITMAP);
+  state_->flipResult = 1;
+  EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_ENDDOUBLEBUFFER);
+  EXPECT_EQ(Run(".call closedisplay 1"), 1525);  // "Please end hardware double buffering first!"
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+  EXPECT_EQ(state_->endBufferCalls, 1);
+  EXPECT_EQ(d_->doubleBuffer, 0u);
+  EXPECT_EQ(d_->hardwareDoubleBuffer, 0u);
+  EXPECT_EQ(Run(".call flip"), ERR_NODOUBLEBUFFER);
+}
+
+TEST_F(AdapterPluginTest, SoftwareBufferingWhenNotAskedOrNotOffered) {
+  OpenDisplay();
+  // Not asked for hardware: the player buffers in software.
+  ASSERT_EQ(Run(".call begindoublebuffer"), 0);
+  EXPECT_EQ(state_->beginBufferCalls, 0);
+  ASSERT_NE(d_->dbBack, nullptr);
+  ASSERT_EQ(Run(".call displaybrush 2 3 3"), 0);
+  EXPECT_EQ(Front(4, 4), 0x0000FFu);
+  ASSERT_EQ(Run(".call flip"), 0);
+  EXPECT_EQ(state_->flipCalls, 0);
+  EXPECT_EQ(Front(4, 4), 0xFF0000u);  // presented through the adapter's blit
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+  // An adapter that does not offer it: software too.
+  info_->displayWords[0] = 0;
+  ASSERT_EQ(Run(".call begindoublebuffer 1"), 0);
+  EXPECT_EQ(state_->beginBufferCalls, 0);
+  EXPECT_EQ(d_->hardwareDoubleBuffer, 0u);
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+  // The adapter refusing to begin: its error, and no double buffer.
+  info_->displayWords[0] = 4;
+  state_->beginBufferResult = ERR_BITMAP;
+  EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_BITMAP);
+  EXPECT_EQ(d_->doubleBuffer, 0u);
+}
+
+TEST_F(AdapterPluginTest, CapabilityRequestsFollowTheAdapterWords) {
+  info_->displayWords[0] = 1 | 4;
+  info_->displayWord3 = 16 | 2;
+  EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 4u | 64u | 8u | 32u);
+  EXPECT_EQ(GetAdapterBitmapCaps(64), 64u);
+  info_->displayWords[0] = 2 | 8;
+  info_->displayWord3 = 0;
+  EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 16u | 128u);
+  vlDisplayAdapter = nullptr;
+  EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 0u);
+  vlDisplayAdapter = info_;
+}
+
+TEST_F(AdapterPluginTest, ConvertHandsTheAdapterKeyedOrAlphaPixels) {
+  void* display = reinterpret_cast<void*>(0x1234);
+  const uint32_t pixels[6] = {0x00FF00, 0xFF0000, 0xAA00FF00, 0x0000FF, 0, 0};  // rows of 3, 2 used
+  vlBitmap* out = nullptr;
+  vlBitmap* alpha = nullptr;
+  int held = -1;
+  ASSERT_EQ(ConvertToAdapterBitmap(pixels, 0x00FF00, 2, 2, 3, 0, display, &out, &alpha, &held), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(held, 0);
+  EXPECT_EQ(out->driverOwned, 1);
+  EXPECT_EQ(state_->allocFlags, 9u);
+  EXPECT_EQ(state_->allocDisplay, reinterpret_cast<uintptr_t>(display));
+  EXPECT_EQ(state_->allocPixels[0], 0x0000FF00u);  // the key: transparent
+  EXPECT_EQ(state_->allocPixels[1], 0xFFFF0000u);
+  EXPECT_EQ(state_->allocPixels[2], 0xFF0000FFu);  // next row starts at 3
+  EXPECT_EQ(state_->allocPixels[3], 0xFF000000u);
+  void* handle = out->handle;
+  DeleteBitmap(out);
+  EXPECT_EQ(state_->freeCalls, 1);
+  EXPECT_EQ(state_->lastFreed, handle);
+
+  // No key, no alpha: opaque, flags 8.
+  ASSERT_EQ(ConvertToAdapterBitmap(pixels, -1, 2, 1, 3, 0, nullptr, &out, &alpha, &held), 0);
+  EXPECT_EQ(state_->allocFlags, 8u);
+  EXPECT_EQ(state_->allocDisplay, 0u);
+  EXPECT_EQ(state_->allocPixels[0], 0xFF00FF00u);
+  DeleteBitmap(out);
+
+  // An alpha plane gives the top bytes and is released.
+  alpha = NewAlphaPlane(2, 1, 1, nullptr, 0);
+  FillAlphaRect(alpha, 1, 0, 1, 1, 0x40);
+  ASSERT_EQ(ConvertToAdapterBitmap(pixels, -1, 2, 1, 3, 0, nullptr, &out, &alpha, &held), 0);
+  EXPECT_EQ(alpha, nullptr);
+  EXPECT_EQ(state_->allocFlags, 9u);
+  EXPECT_EQ(state_->allocPixels[0], 0x0000FF00u);
+  EXPECT_EQ(state_->allocPixels[1], 0x40FF0000u);
+  DeleteBitmap(out);
+
+  // Refused: an error, unless the adapter keeps such pictures itself.
+  state_->allocFails = 1;
+  EXPECT_EQ(ConvertToAdapterBitmap(pixels, -1, 2, 1, 3, 0, nullptr, &out, &alpha, &held), ERR_BITMAP);
+  EXPECT_EQ(out, nullptr);
+  info_->displayWord3 |= 4;
+  EXPECT_EQ(ConvertToAdapterBitmap(pixels, -1, 2, 1, 3, 0, nullptr, &out, &alpha, &held), 0);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(held, 1);
+}
+
+TEST_F(AdapterPluginTest, ReadBackConvertsPixelsAndAlphaAndFreesThem) {
+  const uint32_t pixels[4] = {0x123456, 0xFEDCBA, 0x00FF00, 0x0000FF};
+  vlBitmap* alpha = NewAlphaPlane(2, 2, 1, nullptr, 0);
+  FillAlphaRect(alpha, 0, 0, 1, 2, 0x80);
+  FillAlphaRect(alpha, 1, 0, 1, 2, 0xFF);
+  vlBitmap* video = nullptr;
+  int held = 0;
+  ASSERT_EQ(ConvertToAdapterBitmap(pixels, -1, 2, 2, 2, 0, nullptr, &video, &alpha, &held), 0);
+  vlBitmap* target = NewBitmap(2, 2, 0, nullptr);
+  ASSERT_NE(target, nullptr);
+  for (int32_t format : {10, 11, 12, 13}) {
+    state_->readFormat = format;
+    state_->readAlpha = 1;
+    FillBitmapRect(target, 0, 0, 2, 2, 0);
+    vlBitmap* out = nullptr;
+    ASSERT_EQ(ReadAdapterBitmap(video, target, 2, 2, &out), 0) << format;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(ReadBitmapPixel(target, i % 2, i / 2, 0), pixels[i]) << format << " " << i;
+    ASSERT_NE(out, nullptr);
+    vlPixelAccess a;
+    ASSERT_TRUE(LockPixels(out, 0, &a));
+    EXPECT_EQ(a.pixels[0], 0x80) << format;
+    EXPECT_EQ(a.pixels[1], 0xFF) << format;
+    EXPECT_EQ(a.pixels[a.rowLength], 0x80) << format;
+    UnlockPixels(out, &a);
+    DeleteAlphaPlane(out);
+    EXPECT_EQ(state_->freedPixels, state_->readPixels);
+  }
+  // A 16-bit read-back: channels keep their top bits.
+  state_->readFormat = 4;
+  state_->readAlpha = 0;
+  vlBitmap* out = reinterpret_cast<vlBitmap*>(1);
+  ASSERT_EQ(ReadAdapterBitmap(video, target, 2, 2, &out), 0);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(ReadBitmapPixel(target, 1, 0, 0), 0xF8DCB8u);
+  // Alpha from a format without it: 1055, the pixels still handed back.
+  state_->readAlpha = 1;
+  state_->freedPixels = nullptr;
+  EXPECT_EQ(ReadAdapterBitmap(video, target, 2, 2, &out), ERR_WRONGUSAGE);
+  EXPECT_EQ(state_->freedPixels, state_->readPixels);
+  // No pixels: 1524.
+  state_->readFails = 1;
+  EXPECT_EQ(ReadAdapterBitmap(video, target, 2, 2, &out), ERR_READVIDEOPIXELS);
+  DeleteBitmap(target);
+  DeleteBitmap(video);
+}
+
+TEST_F(AdapterPluginTest, AllocFromAPictureFoldsTheMaskIntoAlpha) {
+  vlBitmap* pic = NewBitmap(2, 1, 0, nullptr);
+  FillBitmapRect(pic, 0, 0, 2, 1, 0x336699);
+  vlBitmap* mask = NewMaskPlane(pic, 2, 1, 1, nullptr, 0);
+  FillMaskRect(mask, 1, 0, 1, 1, 0);
+  vlAdapterSource src{};
+  src.bitmap = pic;
+  src.mask = mask;
+  const double matrix[4] = {1, 0, 0, 1};
+  src.matrix = matrix;
+  int alphaUsed = 0;
+  void* h = AllocAdapterBitmap(2, 1, 8, &alphaUsed, &src);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(alphaUsed, 1);
+  EXPECT_EQ(state_->allocFlags, 9u);
+  EXPECT_EQ(state_->allocPixels[0], 0x00336699u);
+  EXPECT_EQ(state_->allocPixels[1], 0xFF336699u);
+  // An adapter picture as source goes by its handle, with flag 2.
+  vlBitmap held{};
+  held.handle = h;
+  held.width = 2;
+  held.height = 1;
+  held.driverOwned = 1;
+  vlAdapterSource again{};
+  again.bitmap = &held;
+  void* h2 = AllocAdapterBitmap(2, 1, 8, &alphaUsed, &again);
+  ASSERT_NE(h2, nullptr);
+  EXPECT_EQ(state_->allocFlags, 10u);
+  EXPECT_EQ(state_->allocPixels[1], 0xFF336699u);
+  auto freeVideo = reinterpret_cast<void (*)(void*)>(vlDisplayAdapter->FreeVideoBitMap);
+  freeVideo(h2);
+  freeVideo(h);
+  DeleteMaskPlane(mask);
+  DeleteBitmap(pic);
+}
+
+}  // namespace
+
+// The software double buffer of a display resized meanwhile: the buffers
+// take the new size, what was drawn stays, and the next Flip sends all.
+using ResizedDoubleBufferTest = BrushDisplayTest;
+
+TEST_F(ResizedDoubleBufferTest, ResizedDisplayGetsNewBuffers) {
+  ASSERT_EQ(Run(".table 0 { width = 64, height = 48, color = 255 }\n.call base=1 createdisplay 1 r0\n"
+                ".call opendisplay 1\n.call createbrush 2 4 4 16711680\n.call createbrush 3 4 4 65280"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_EQ(Run(".call begindoublebuffer\n.call displaybrush 2 3 3\n.call flip"), 0);
+  ASSERT_EQ(Run(".call changedisplaysize 96 72"), 0);
+  ASSERT_NE(d->dbBack, nullptr);
+  EXPECT_EQ(d->dbBack->width, 96);
+  EXPECT_EQ(d->dbBack->height, 72);
+  EXPECT_EQ(d->dbPicture->width, 96);
+  EXPECT_EQ(d->dbBGPic->width, 96);
+  EXPECT_EQ(ReadBitmapPixel(d->dbBack, 4, 4, 0) & 0xFFFFFF, 0xFF0000u);  // kept
+  EXPECT_EQ(d->doubleBuffer, 1u);
+  // Drawing reaches the new area and the next Flip shows the whole frame.
+  ASSERT_EQ(Run(".call displaybrush 3 90 66\n.call flip"), 0);
+  EXPECT_EQ(WindowPixel(d, 91, 67), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 4, 4), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 80, 10), 0x000000u);  // the new area of the back buffer is black
+  // Smaller again: still drawable, clipped to the new size.
+  ASSERT_EQ(Run(".call changedisplaysize 32 24\n.call displaybrush 3 30 20\n.call flip"), 0);
+  EXPECT_EQ(d->dbBack->width, 32);
+  EXPECT_EQ(WindowPixel(d, 31, 21), 0x00FF00u);
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+}
+
+namespace {
+
+vlBrush* BrushNumber(vlVMState* L, int32_t n) {
+  vlBrush* b = nullptr;
+  return GetBrushByID(L, {n, nullptr}, &b, VL_BRUSH_HARDWAREOK) == 0 ? b : nullptr;
+}
+
+TEST_F(AdapterPluginTest, HardwareBrushesLiveInTheAdapter) {
+  OpenDisplay();
+  info_->displayWord3 = 16 | 2;  // hardware brushes, displays for plug-ins
+  ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 5 3 2 16776960 r0"), 0);
+  vlBrush* b = BrushNumber(L, 5);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->hardware, 1u);
+  EXPECT_EQ(b->display, d_);
+  ASSERT_NE(b->bitmap, nullptr);
+  EXPECT_EQ(b->bitmap->driverOwned, 1);
+  EXPECT_EQ(state_->allocFlags, 8u);
+  EXPECT_EQ(state_->allocDisplay, reinterpret_cast<uintptr_t>(d_->adapterHandle));
+  EXPECT_EQ(state_->allocPixels[5], 0xFFFFFF00u);
+  // Shown on the display through the adapter: its pixels come from the
+  // adapter's own bitmap.
+  ASSERT_EQ(Run(".call displaybrush 5 10 10"), 0);
+  EXPECT_EQ(Front(12, 11), 0xFFFF00u);
+  EXPECT_EQ(Front(13, 11), 0x0000FFu);
+  // A mask asked for: flags 9 and the mask bit, no planes of our own.
+  ASSERT_EQ(Run(".table 0 { hardware = 1, mask = 1 }\n.call base=1 createbrush 6 2 2 255 r0"), 0);
+  EXPECT_EQ(state_->allocFlags, 9u);
+  EXPECT_EQ(BrushNumber(L, 6)->hardwareFlags, 1u);
+  EXPECT_EQ(BrushNumber(L, 6)->mask, nullptr);
+
+  // Refused: 1522, or an ordinary brush when the adapter allows that.
+  state_->allocFails = 1;
+  EXPECT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 7 2 2 0 r0"), ERR_BITMAP);
+  info_->displayWords[0] |= 1;
+  ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 7 2 2 0 r0"), 0);
+  EXPECT_EQ(BrushNumber(L, 7)->hardware, 0u);
+  EXPECT_EQ(BrushNumber(L, 7)->bitmap->driverOwned, 0);
+  state_->allocFails = 0;
+
+  // A window rebuilt for a new style keeps the brushes' pixels: they are
+  // read back, then made video bitmaps of the new window.
+  const int allocs = state_->allocCalls;
+  void* oldBitmap = b->bitmap->handle;
+  ASSERT_EQ(Run(".table 0 { sizeable = 1 }\n.call base=1 setdisplayattributes r0"), 0);
+  EXPECT_EQ(state_->closeCalls, 1);
+  EXPECT_EQ(state_->openCalls, 2);
+  EXPECT_EQ(state_->allocCalls, allocs + 2);
+  ASSERT_NE(b->bitmap, nullptr);
+  EXPECT_NE(b->bitmap->handle, oldBitmap);
+  EXPECT_EQ(b->display, d_);
+  EXPECT_EQ(b->hardware, 1u);
+  EXPECT_EQ(state_->allocDisplay, reinterpret_cast<uintptr_t>(d_->adapterHandle));
+  surface_ = static_cast<ProbeSurface*>(d_->adapterHandle);
+  ASSERT_EQ(Run(".call displaybrush 5 0 0"), 0);
+  EXPECT_EQ(Front(1, 1), 0xFFFF00u);
+
+  // Closing the display for good frees its hardware brushes.
+  const int freed = state_->freeCalls;
+  ASSERT_EQ(Run(".call closedisplay 1"), 0);
+  EXPECT_EQ(state_->freeCalls, freed + 2);
+  EXPECT_EQ(BrushNumber(L, 5), nullptr);
+  EXPECT_NE(BrushNumber(L, 7), nullptr);
+}
+
+TEST_F(AdapterPluginTest, LoadBrushAsHardwareFoldsTheKeyIntoAlpha) {
+  OpenDisplay();
+  const std::string bmp = testing::TempDir() + std::to_string(getpid()) + "hw.bmp";
+  ASSERT_EQ(Run(".call createbrush 1 2 1 16711680\n.call savebrush 1 \"" + bmp + "\""), 0);
+  ASSERT_EQ(Run(".table 0 { hardware = 1, transparency = 16711680 }\n.call base=1 loadbrush 2 \"" + bmp + "\" r0"),
+            0);
+  std::remove(bmp.c_str());
+  vlBrush* b = BrushNumber(L, 2);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->hardware, 1u);
+  EXPECT_EQ(b->hardwareFlags, 1u);
+  EXPECT_EQ(b->mask, nullptr);
+  EXPECT_EQ(b->transparentColor, 0xFF0000);
+  EXPECT_EQ(state_->allocFlags, 9u);
+  EXPECT_EQ(state_->allocPixels[0], 0x00FF0000u);
+  // Without the adapter's grant the brush is an ordinary one.
+  info_->displayWord3 = 0;
+  ASSERT_EQ(Run(".call createbrush 1 2 1 255\n.call savebrush 1 \"" + bmp + "\"\n"
+                ".table 0 { hardware = 1 }\n.call base=1 loadbrush 3 \"" + bmp + "\" r0"),
+            0);
+  std::remove(bmp.c_str());
+  EXPECT_EQ(BrushNumber(L, 3)->hardware, 0u);
+  EXPECT_EQ(BrushNumber(L, 3)->bitmap->driverOwned, 0);
+}
+
+}  // namespace
