@@ -138,8 +138,9 @@ int DisplayHardwareBrushes(vlVMState* L, vlDisplay* display, int op) {
       if (!b->savedPixels) return ERR_MEM;
       DeleteBitmap(b->bitmap);
       b->bitmap = nullptr;
-      b->display = nullptr;
-    } else if (op == VL_DISPBRUSHES_RESTORE && b->savedPixels) {
+      b->display = nullptr;  // the display's identifier stays to find it again
+    } else if (op == VL_DISPBRUSHES_RESTORE && b->savedPixels && b->displayNumber == display->idNumber &&
+               b->displayHandle == display->idHandle) {
       vlTagItem tags[3] = {};
       int n = 0;
       if (display->adapterHandle) tags[n++] = {VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(display->adapterHandle)};

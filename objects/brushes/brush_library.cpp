@@ -186,7 +186,8 @@ int CmdLoadBrush(vlVMState* L) {
       return fail(status);
     }
   }
-  const uint32_t kind = info.vector ? 1 : 0;
+  // A hardware vector brush becomes a raster brush.
+  const uint32_t kind = info.vector && !bitmap->driverOwned ? 1 : 0;
   vlLoadedSource* keep = kind ? source : nullptr;
   if (!kind) ReleaseLoadedSource(source);
   vlBrush* brush = nullptr;

@@ -108,6 +108,11 @@ TEST_F(AdapterPluginTest, AdapterDoubleBufferShowsDrawingAtFlip) {
   state_->flipResult = ERR_BITMAP;
   EXPECT_EQ(Run(".call flip"), ERR_BITMAP);
   state_->flipResult = 1;
+  // Drawing into a brush meanwhile, then back to the adapter's buffering.
+  ASSERT_EQ(Run(".call selectbrush 2\n.call endselect"), 0);
+  EXPECT_EQ(d_->doubleBuffer, 1u);
+  EXPECT_EQ(d_->hardwareDoubleBuffer, 1u);
+  EXPECT_EQ(d_->outputType, static_cast<uint32_t>(VL_OUTPUT_DISPLAY));
   EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_ENDDOUBLEBUFFER);
   EXPECT_EQ(Run(".call closedisplay 1"), 1525);  // "Please end hardware double buffering first!"
   ASSERT_EQ(Run(".call enddoublebuffer"), 0);
