@@ -240,7 +240,7 @@ uint32_t PackDisplayFlags(const vlDisplay* d) {
   if (d->layerScale) f |= 0x40;
   if (d->layersOn) f |= 0x80;
   if (d->doubleBuffer && !d->nestedSelect) f |= 0x100;
-  if (d->hardwareDoubleBuffer) f |= 0x200;
+  if (d->hardwareDoubleBuffer || d->savedHardwareDoubleBuffer) f |= 0x200;
   if (d->fullScreen) f |= 0x400;
   if (d->styleFlags & VL_DISPSTYLE_NOSCREENSAVER) f |= 0x800;
   return f;
@@ -345,8 +345,11 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
     d->windowHasAlpha = alpha != nullptr;
   }
   d->bordersKnown = 1;
+  int restored = 0;
   if (full) {
-    if (int status = gLayerHooks.displayBrushes(L, d, VL_DISPBRUSHES_RESTORE)) return status;
+    // The window exists now: it opens even when a brush or the double buffer
+    // cannot be brought back, and that error is reported afterwards.
+    restored = gLayerHooks.displayBrushes(L, d, VL_DISPBRUSHES_RESTORE);
     d->displayState = VL_DISPSTATE_OPEN;
     d->openState = 1;
     d->visibility = 1;
@@ -357,13 +360,13 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
     RefreshDisplayObject(L, d, 0x80);
     GetSysTime(&d->openedTime);
   }
-  return 0;
+  return restored;
 }
 
 int ClosePlatformWindow(vlVMState* L, vlDisplay* d, vlDisplay*, uint32_t mode) {
   if (mode & VL_CLOSEWIN_KEEPBRUSHES) {
-    // The adapter's double buffer does not outlive its window.
-    if (d->hardwareDoubleBuffer) gLayerHooks.stopDoubleBuffer(L, d);
+    // The adapter's double buffer is ended with its window and begun again
+    // when the window is back.
     gLayerHooks.displayBrushes(L, d, VL_DISPBRUSHES_SAVE);
   } else {
     gLayerHooks.displayBrushes(L, d, VL_DISPBRUSHES_FREE);

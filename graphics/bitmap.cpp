@@ -383,6 +383,16 @@ void DrawBitmapLine(vlBitmap* b, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
   });
 }
 
+void ReadAccessARGB(const vlPixelAccess& acc, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out) {
+  if (acc.format == 4 || (acc.format >= 10 && acc.format <= 13)) {
+    const int32_t rect[4] = {x, y, width, height};
+    ReadPixelsARGB(acc.pixels, out, rect, acc.rowLength, acc.bytesPerPixel, acc.format);
+    return;
+  }
+  for (int32_t j = 0; j < height; ++j)
+    for (int32_t i = 0; i < width; ++i) out[static_cast<size_t>(j) * width + i] = ReadRawPixelColor(&acc, x + i, y + j);
+}
+
 uint32_t* ReadBitmapARGB(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
   (void)flags;
   if (!b || width <= 0 || height <= 0) return nullptr;
@@ -392,14 +402,7 @@ uint32_t* ReadBitmapARGB(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32
   WithLocked(b, VL_LOCK_READ, [&](vlPixelAccess& acc) {
     if (x < 0 || y < 0 || width > acc.width - x || height > acc.height - y) return;
     ok = true;
-    if (acc.format == 4 || (acc.format >= 10 && acc.format <= 13)) {
-      const int32_t rect[4] = {x, y, width, height};
-      ReadPixelsARGB(acc.pixels, out, rect, acc.rowLength, acc.bytesPerPixel, acc.format);
-      return;
-    }
-    for (int32_t j = 0; j < height; ++j)
-      for (int32_t i = 0; i < width; ++i)
-        out[static_cast<size_t>(j) * width + i] = ReadRawPixelColor(&acc, x + i, y + j);
+    ReadAccessARGB(acc, x, y, width, height, out);
   });
   if (!ok) {
     delete[] out;

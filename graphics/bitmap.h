@@ -72,6 +72,9 @@ void DrawBitmapLine(vlBitmap* bitmap, int32_t x1, int32_t y1, int32_t x2, int32_
 void FillPixels(uint8_t* pixels, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color,
                 int32_t opacity, int32_t rowLength, int32_t format);
 
+// A rectangle (inside the locked picture) as width x height ARGB values.
+void ReadAccessARGB(const vlPixelAccess& access, int32_t x, int32_t y, int32_t width, int32_t height,
+                    uint32_t* out);
 // New buffers of width x height ARGB values (free with delete[]), or null.
 uint32_t* ReadBitmapARGB(vlBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
 uint32_t* ReadBitmapARGBMasked(vlBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height,

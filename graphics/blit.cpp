@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "graphics/adapter.h"
 #include "graphics/bitmap.h"
@@ -51,15 +53,34 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
   return true;
 }
 
-// Locks both pictures; fn(source, target, kernels) runs when they share a
-// 2- or 4-byte format.
+// Locks both pictures; fn(source, x, y, target, kernels) runs when the
+// target has 2- or 4-byte pixels, with the source rectangle's corner at x, y.
+// A source of another pixel format (a video bitmap held by the adapter as
+// ARGB on a 16-bit screen, say) is first converted into the target's.
 template <typename Fn>
-void WithPair(vlBitmap* src, vlBitmap* dst, Fn fn) {
+void WithPair(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBitmap* dst, Fn fn) {
   vlPixelAccess s, d;
   if (!src || !dst || !LockPixels(src, VL_LOCK_READ, &s)) return;
   if (LockPixels(dst, 0, &d)) {
     const vlPixelKernels* k = PixelKernelsFor(d.format);
-    if (k && s.bytesPerPixel == d.bytesPerPixel) fn(s, d, *k);
+    if (!k || s.bytesPerPixel < 2) {
+      // No kernels for the target: the software paths leave it untouched.
+    } else if (s.format == d.format) {
+      fn(s, sx, sy, d, *k);
+    } else if (sx >= 0 && sy >= 0 && w <= s.width - sx && h <= s.height - sy) {
+      const size_t count = static_cast<size_t>(w) * h;
+      std::unique_ptr<uint32_t[]> argb(new (std::nothrow) uint32_t[count]);
+      std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[count * d.bytesPerPixel]);
+      if (argb && pixels) {
+        ReadAccessARGB(s, sx, sy, w, h, argb.get());
+        k->fromARGB(argb.get(), w, pixels.get(), w, w, h);
+        vlPixelAccess converted = d;
+        converted.pixels = pixels.get();
+        converted.rowLength = converted.width = w;
+        converted.height = h;
+        fn(converted, 0, 0, d, *k);
+      }
+    }
     UnlockPixels(dst, &d);
   }
   UnlockPixels(src, &s);
@@ -70,8 +91,9 @@ void WithPair(vlBitmap* src, vlBitmap* dst, Fn fn) {
 void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h) {
   if (!src || !dst || w <= 0 || h <= 0) return;
   if (AdapterBlit(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr)) return;
-  WithPair(src, dst, [&](vlPixelAccess& s, vlPixelAccess& d, const vlPixelKernels& k) {
-    k.copy(At(s, sx, sy), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
+  WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
+                                       const vlPixelKernels& k) {
+    k.copy(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
   });
 }
 
@@ -81,8 +103,9 @@ void BltBitmapMasked(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32
   if (AdapterBlit(Form::Masked, src, sx, sy, dst, dx, dy, w, h, mask)) return;
   vlPixelAccess m;
   if (!LockPixels(mask, VL_LOCK_READ, &m)) return;
-  WithPair(src, dst, [&](vlPixelAccess& s, vlPixelAccess& d, const vlPixelKernels& k) {
-    k.copyMasked(At(s, sx, sy), s.rowLength, At(d, dx, dy), d.rowLength, w, h,
+  WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
+                                       const vlPixelKernels& k) {
+    k.copyMasked(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h,
                  m.pixels + static_cast<intptr_t>(sy) * m.rowLength, m.rowLength, sx);
   });
   UnlockPixels(mask, &m);
@@ -104,11 +127,14 @@ void AlphaBlitBitmaps(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int3
     UnlockPixels(alpha, &a);
     return;
   }
-  WithPair(src, dst, [&](vlPixelAccess& s, vlPixelAccess& d, const vlPixelKernels&) {
+  WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
+                                       const vlPixelKernels&) {
     vlBlitJob job;
     job.source = s.pixels;
-    job.sourceX = job.planeX = sx;
-    job.sourceY = job.planeY = sy;
+    job.sourceX = x;
+    job.sourceY = y;
+    job.planeX = sx;
+    job.planeY = sy;
     job.sourceRow = s.rowLength;
     job.target = d.pixels;
     job.targetX = dx;

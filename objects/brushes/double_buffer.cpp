@@ -262,10 +262,32 @@ int ResizeDoubleBuffer(vlVMState*, vlDisplay* d, int noCopy) {
   return 0;
 }
 
+// A display's window closing to be opened again ends the adapter's double
+// buffer before the hardware brushes are read back; once the window is
+// back, after the brushes, the double buffer is begun again. Should the
+// adapter refuse, double buffering is off and its error is reported.
+int DisplayBuffersAndBrushes(vlVMState* L, vlDisplay* d, int op) {
+  const bool adapterBuffer = d->hardwareDoubleBuffer || d->savedHardwareDoubleBuffer;
+  int status = 0;
+  if (op == VL_DISPBRUSHES_SAVE && adapterBuffer) status = EndAdapterDoubleBuffer(d);
+  if (int brushes = DisplayHardwareBrushes(L, d, op); brushes && !status) status = brushes;
+  if (op == VL_DISPBRUSHES_RESTORE && adapterBuffer) {
+    if (int begun = BeginAdapterDoubleBuffer(d)) {
+      // A selection made meanwhile returns to plain drawing on the display.
+      d->doubleBuffer = 0;
+      d->hardwareDoubleBuffer = 0;
+      d->savedHardwareDoubleBuffer = 0;
+      d->nestedSelect = 0;
+      if (!status) status = begun;
+    }
+  }
+  return status;
+}
+
 }  // namespace
 
 void InstallDoubleBufferHooks() {
   gLayerHooks.stopDoubleBuffer = [](vlVMState* L, vlDisplay* d) { StopDoubleBuffer(L, d); };
   gLayerHooks.resizeDoubleBuffer = ResizeDoubleBuffer;
-  gLayerHooks.displayBrushes = DisplayHardwareBrushes;
+  gLayerHooks.displayBrushes = DisplayBuffersAndBrushes;
 }

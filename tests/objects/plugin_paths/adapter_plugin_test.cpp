@@ -15,7 +15,10 @@
 #include "display/layers/layers.h"
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/pixel_format.h"
 #include "objects/brushes/brush.h"
+#include "platform/offscreen_bitmap.h"
 #include "runtime/plugins.h"
 #include "runtime/startup.h"
 #include "tests/objects/plugin_paths/probe_plugin.h"
@@ -410,6 +413,73 @@ TEST_F(AdapterPluginTest, LoadBrushAsHardwareFoldsTheKeyIntoAlpha) {
   std::remove(bmp.c_str());
   EXPECT_EQ(BrushNumber(L, 3)->hardware, 0u);
   EXPECT_EQ(BrushNumber(L, 3)->bitmap->driverOwned, 0);
+}
+
+TEST_F(AdapterPluginTest, RebuiltWindowBeginsTheAdapterDoubleBufferAgain) {
+  OpenDisplay();
+  ASSERT_EQ(Run(".call begindoublebuffer 1\n.call displaybrush 2 3 3"), 0);
+  // The window is rebuilt for a new style: the adapter's buffering ends
+  // with the old window and begins again on the new one.
+  ASSERT_EQ(Run(".table 0 { sizeable = 1 }\n.call base=1 setdisplayattributes r0"), 0);
+  EXPECT_EQ(state_->closeCalls, 1);
+  EXPECT_EQ(state_->openCalls, 2);
+  EXPECT_EQ(state_->endBufferCalls, 1);
+  EXPECT_EQ(state_->beginBufferCalls, 2);
+  surface_ = static_cast<ProbeSurface*>(d_->adapterHandle);
+  EXPECT_EQ(state_->lastHandle, d_->adapterHandle);
+  EXPECT_EQ(surface_->buffering, 1);
+  EXPECT_EQ(d_->doubleBuffer, 1u);
+  EXPECT_EQ(d_->hardwareDoubleBuffer, 1u);
+  EXPECT_EQ(d_->displayState, static_cast<uint32_t>(VL_DISPSTATE_OPEN));
+  // Still buffered: drawing shows at the next Flip only.
+  ASSERT_EQ(Run(".call displaybrush 3 20 20"), 0);
+  EXPECT_NE(Front(21, 21), 0x00FF00u);
+  ASSERT_EQ(Run(".call flip 0"), 0);
+  EXPECT_EQ(Front(21, 21), 0x00FF00u);
+
+  // The adapter refusing to begin again: its error, the window open and
+  // double buffering off.
+  state_->beginBufferResult = ERR_BITMAP;
+  EXPECT_EQ(Run(".table 0 { sizeable = 0 }\n.call base=1 setdisplayattributes r0"), ERR_BITMAP);
+  EXPECT_EQ(state_->endBufferCalls, 2);
+  EXPECT_EQ(state_->beginBufferCalls, 3);
+  EXPECT_EQ(d_->displayState, static_cast<uint32_t>(VL_DISPSTATE_OPEN));
+  EXPECT_EQ(d_->doubleBuffer, 0u);
+  EXPECT_EQ(d_->hardwareDoubleBuffer, 0u);
+  EXPECT_EQ(Run(".call flip"), ERR_NODOUBLEBUFFER);
+  surface_ = static_cast<ProbeSurface*>(d_->adapterHandle);
+  ASSERT_EQ(Run(".call displaybrush 2 30 30"), 0);
+  EXPECT_EQ(Front(31, 31), 0xFF0000u);  // drawn at once
+  ASSERT_EQ(Run(".call closedisplay 1"), 0);
+}
+
+// The screen's pixels are 16-bit while the adapter holds its pictures as
+// ARGB: blits from and into hardware brushes convert.
+TEST_F(AdapterPluginTest, HardwareBrushesBlitOnAnotherPixelFormat) {
+  const int32_t screenFormat = GetGlobalPixelFormat();
+  SetGlobalPixelFormat(VL_PIXFMT_RGB16);
+  OpenDisplay();
+  info_->displayWord3 = 16 | 2;
+  ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 5 4 4 16711680 r0\n"
+                ".call displaybrush 5 10 10\n.call displaybrush 2 20 10"),
+            0);
+  ASSERT_EQ(BrushNumber(L, 5)->bitmap->driverOwned, 1);
+  const uint32_t red = Front(21, 11);  // the ordinary brush, through 16 bits
+  EXPECT_EQ(red & 0xF8FCF8, 0xF80000u);
+  EXPECT_EQ(Front(11, 11), red);
+  EXPECT_EQ(Front(13, 13), red);
+  EXPECT_EQ(Front(14, 14), Front(30, 30));  // the background around it
+  // Into the hardware brush from an ordinary 16-bit one.
+  BltBitmap(BrushNumber(L, 3)->bitmap, 0, 0, BrushNumber(L, 5)->bitmap, 1, 1, 3, 3);
+  ASSERT_EQ(Run(".call displaybrush 5 40 10"), 0);
+  EXPECT_EQ(Front(40, 10), red);
+  const uint32_t green = Front(41, 11);
+  EXPECT_EQ(green & 0xF8FCF8, 0x00FC00u);
+  EXPECT_EQ(Front(43, 13), green);
+  const auto* video = static_cast<ProbeVideoBitmap*>(BrushNumber(L, 5)->bitmap->handle);
+  EXPECT_EQ(video->pixels[1 * 4 + 1] & 0xF8FCF8, 0x00FC00u);
+  EXPECT_EQ(video->pixels[0] & 0xF8FCF8, 0xF80000u);
+  SetGlobalPixelFormat(screenFormat);
 }
 
 }  // namespace
