@@ -17,6 +17,7 @@
 #include "graphics/position.h"
 #include "display/layers/layers.h"
 #include "graphics/picture_engines.h"
+#include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "display/graphics_library/async_draw.h"
 #include "text/text_objects.h"
@@ -321,10 +322,9 @@ bool NeedsOldPicture(int32_t id, bool layered) {
          id == 117 || id == 132 || (id >= 134 && id <= 139);
 }
 
-// What the screen shows under the effect rectangle, black outside it.
-vlBitmap* GrabScreen(vlFxContext* fx, vlDisplay* d, bool visible, bool showLayer = false) {
-  vlBitmap* b = NewBitmap(fx->width, fx->height, 0, nullptr);
-  if (!b) return nullptr;
+// What the screen shows under the effect rectangle drawn into b (of the
+// effect's size), black outside it.
+void GrabScreenInto(vlFxContext* fx, vlDisplay* d, vlBitmap* b, bool visible, bool showLayer) {
   FillBitmapRect(b, 0, 0, fx->width, fx->height, 0xFF000000u);
   if (visible && d->back && d->layersOn) {
     // The layers draw the screen again, without the effect's own.
@@ -339,7 +339,20 @@ vlBitmap* GrabScreen(vlFxContext* fx, vlDisplay* d, bool visible, bool showLayer
   if (visible && d->back)
     ClipBlitFX(d->back, fx->x, fx->y, b, 0, 0, fx->width, fx->height, static_cast<int32_t>(QueryBitmap(d->back, 0)),
                static_cast<int32_t>(QueryBitmap(d->back, 14)), fx->width, fx->height);
+}
+
+// The same into a new bitmap; null when it cannot be made.
+vlBitmap* GrabScreen(vlFxContext* fx, vlDisplay* d, bool visible, bool showLayer = false) {
+  vlBitmap* b = NewBitmap(fx->width, fx->height, 0, nullptr);
+  if (b) GrabScreenInto(fx, d, b, visible, showLayer);
   return b;
+}
+
+// The BGPic the effect's layer stands in for; null when it is gone.
+vlBGPic* EmulatedBGPic(vlFxContext* fx) {
+  vlBGPic* pic = nullptr;
+  if (!fx->bgpicEmu || GetBGPicByID(fx->vm, fx->emuBGPic, &pic, 0)) return nullptr;
+  return pic;
 }
 
 // On a display with layers the target becomes a new hidden topmost layer
@@ -438,6 +451,22 @@ int PreparePart(vlFxContext* fx, vlDisplay* d) {
   return 0;
 }
 
+// An asynchronous effect keeps what it drew so far in planes of its own:
+// an alpha plane beside a working alpha plane, else a mask for a masked
+// source. 0, 1564 or 1565.
+int NewWorkPlanes(vlFxContext* fx) {
+  DeleteMaskPlane(fx->workMask);
+  DeleteAlphaPlane(fx->workAlpha);
+  fx->workMask = fx->workAlpha = nullptr;
+  if (!fx->async) return 0;
+  if (fx->layerAlpha) {
+    if (!(fx->workAlpha = NewAlphaPlane(fx->width, fx->height, 1, nullptr, 0))) return ERR_ALLOCALPHA;
+  } else if (fx->sourceMask) {
+    if (!(fx->workMask = NewMaskPlane(fx->layerImage, fx->width, fx->height, 1, nullptr, 0))) return ERR_ALLOCMASK;
+  }
+  return 0;
+}
+
 // The working state of a layer whose effect draws into its own picture:
 // the layer's picture as it shows now becomes the source, and the layer
 // shows an empty working picture (for hiding, a full one) from now on.
@@ -473,6 +502,12 @@ int PrepareLayered(vlFxContext* fx, vlDisplay* d, vlLayer* l) {
   } else if (!IsBGPicOnlyEffect(fx->effect)) {
     if (!(fx->layerMask = NewMaskPlane(fx->layerImage, w, h, 1, nullptr, 0))) return ERR_ALLOCMASK;
   }
+  if (int status = NewWorkPlanes(fx)) return status;
+  if (vlBGPic* emu = EmulatedBGPic(fx)) {
+    // The layer shows the emulated BGPic as it is now.
+    emu->changed = 1;
+    RedrawFXDestination(fx, 2);
+  }
   if (fx->reverse) {
     // Hiding starts from the whole layer.
     if (blending) {
@@ -481,6 +516,7 @@ int PrepareLayered(vlFxContext* fx, vlDisplay* d, vlLayer* l) {
     } else {
       BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, 0, 0, w, h, VL_FXB_NOSHOW);
     }
+    if (fx->workAlpha && blending) MakeOpaqueMask(fx, fx->workAlpha);
   }
   for (vlLayerGeometry* r : l->geometry) {
     if (!r) continue;
@@ -508,12 +544,27 @@ int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
   // A playing video goes on while the effect runs: the command drives an
   // asynchronous effect to its end itself.
   if (l->type == VL_LAYER_VIDEO && gLayerVideoPlaying && gLayerVideoPlaying(fx->vm, l)) fx->async = fx->forcedRun = 1;
+  // Changes of the shown BGPic from here on are the script's, made while
+  // the layer stands in for another BGPic.
+  if (fx->bgpicEmu) d->bgpic->changed = 0;
   vlLayerGeometry* g = l->geometry[2];
   if (fx->isScroll) {
     // The layer itself travels; it goes back to its place at the end.
     GetLayerOuterRect(fx->vm, l, g, &fx->x, &fx->y, &fx->width, &fx->height);
     fx->layerX = l->geometry[0]->x;
     fx->layerY = l->geometry[0]->y;
+    if (fx->bgpicEmu) {
+      // The travelling layer shows the emulated BGPic in its own picture.
+      vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+      int32_t w = 0, h = 0;
+      uint32_t extra = 0;
+      if (int status = GetLayerBitmaps(fx->vm, l, g, 0, 1, -1, &image, &mask, &alpha, &w, &h, &extra)) return status;
+      fx->source = image, fx->sourceMask = mask, fx->sourceAlpha = alpha;
+      if (vlBGPic* emu = EmulatedBGPic(fx)) {
+        emu->changed = 1;
+        RedrawFXDestination(fx, 2);
+      }
+    }
     *instant = fx->scaledOutput;
     return 0;
   }
@@ -602,7 +653,15 @@ void ShowEffectLayer(vlFxContext* fx) {
 int AsyncStep(void* user, int32_t* done) {
   auto* fx = static_cast<vlFxContext*>(user);
   ShowEffectLayer(fx);
-  if (fx->layered && fx->layer) {
+  vlBGPic* emu = fx->layerPrepared && !IsBGPicOnlyEffect(fx->effect) && !fx->isScroll ? EmulatedBGPic(fx) : nullptr;
+  if (emu && emu->changed) {
+    // The script drew into the emulated BGPic: what the effect showed so
+    // far is drawn again from its new picture.
+    RedrawFXDestination(fx, 2);
+    const int32_t frame = fx->frame;
+    if (int status = ReplayFX(fx, frame, 1)) return status;
+    if (!fx->replaying) PresentFXLayer(fx, VL_FXB_PUSH);
+  } else if (fx->layered && fx->layer) {
     // The effect follows a layer that moves meanwhile.
     const vlLayerGeometry* g = static_cast<vlLayer*>(fx->layer)->geometry[2];
     fx->x = g->drawnX;
@@ -680,6 +739,7 @@ int LayerChanged(vlFxContext* fx) {
     const int32_t oldFrame = fx->frame, oldCount = fx->frameCount;
     fx->width = w;
     fx->height = h;
+    if (int failed = NewWorkPlanes(fx)) return failed;
     if (fx->cleanup && fx->state) fx->cleanup(fx, 1);
     std::free(fx->state);
     fx->state = nullptr;
@@ -688,17 +748,54 @@ int LayerChanged(vlFxContext* fx) {
     int32_t done = 0;
     if (int failed = fx->step(fx, &done)) return failed;
     fx->phase = 1;
+    fx->resynced = 1;
     const double share = oldCount > 0 ? static_cast<double>(oldFrame) / oldCount : 0.0;
     toFrame = std::clamp(static_cast<int32_t>(std::rint(share * fx->frameCount)), 1, std::max(fx->frameCount, 1));
   }
-  if (int failed = ReplayFX(fx, toFrame, 1)) return failed;
+  if (vlBGPic* emu = EmulatedBGPic(fx)) {
+    // The fresh copy is the layer's own picture; it stands for the BGPic.
+    emu->changed = 1;
+    RedrawFXDestination(fx, 2);
+  }
+  const int failed = ReplayFX(fx, toFrame, 1);
+  fx->resynced = 0;
+  if (failed) return failed;
   if (!fx->replaying) PresentFXLayer(fx, VL_FXB_PUSH);
   return 0;
+}
+
+// The effect's layer gives way to a new one at its place (the layer just
+// below it): the effect goes on in the new layer.
+int LayerReplaced(vlFxContext* fx, vlLayer* old) {
+  for (vlLayerGeometry* r : old->geometry)
+    if (r) r->fxImage = r->fxMask = r->fxAlpha = nullptr;
+  vlLayer* fresh = old;
+  TrackDrawnLayer(0, old, &fresh);
+  fx->layer = fresh;
+  if (!fresh) return 0;
+  // The old layer, still above the new one until it goes, must not cover
+  // what the effect shows.
+  old->hidden = 1;
+  if (fx->layered && fx->layerPrepared) return LayerChanged(fx);
+  return 0;
+}
+
+// The layer on the display as the effect has drawn it so far.
+void ShowLayerNow(vlFxContext* fx) {
+  auto* l = static_cast<vlLayer*>(fx->layer);
+  if (!l) return;
+  // An effect drawn onto the screen itself has nothing of the layer to show.
+  if (!fx->layered || !fx->layerPrepared) return;
+  ShowEffectLayer(fx);
+  PresentFXLayer(fx, VL_FXB_PUSH);
 }
 
 intptr_t AsyncNotify(int32_t code, void* argument, void* user, intptr_t extra) {
   auto* fx = static_cast<vlFxContext*>(user);
   switch (code) {
+    case 0:
+      if (argument && argument == fx->layer) return LayerReplaced(fx, static_cast<vlLayer*>(argument));
+      return 0;
     case 1:
       if (fx->layered && fx->layerPrepared && argument && argument == fx->layer) return LayerChanged(fx);
       return 0;
@@ -706,10 +803,15 @@ intptr_t AsyncNotify(int32_t code, void* argument, void* user, intptr_t extra) {
     case ADN_CURRENTFRAME: return fx->frame;
     case ADN_SEEK: {
       ShowEffectLayer(fx);
-      const int status = ReplayFX(fx, static_cast<int32_t>(extra), 1);
-      if (status == 0 && fx->layered && !fx->replaying) PresentFXLayer(fx, VL_FXB_PUSH);
-      return status;
+      // Shown by the event that follows, unless a selection holds it back.
+      return ReplayFX(fx, static_cast<int32_t>(extra), 1);
     }
+    case ADN_ADVANCE:
+      if (!fx->replaying) ShowLayerNow(fx);
+      return 0;
+    case ADN_QUERY:
+      if (argument && fx->bgpicEmu) *static_cast<intptr_t*>(argument) = reinterpret_cast<intptr_t>(EmulatedBGPic(fx));
+      return 0;
     case ADN_DRAWNOBJECT:
       if (argument) *static_cast<void**>(argument) = fx->layer;
       return 0;
@@ -920,4 +1022,25 @@ int ReplayFX(vlFxContext* fx, int32_t toFrame, int keep) {
   fx->frame = toFrame;
   fx->replaying = 0;
   return status;
+}
+
+int RedrawFXDestination(vlFxContext* fx, int which) {
+  int served = 0;
+  vlDisplay* d = vlCurrentDisplay;
+  if ((which & 1) && d && d->bgpic && d->bgpic->changed && fx->oldPicture) {
+    const bool visible = fx->x + fx->width >= 1 && fx->y + fx->height >= 1 && fx->x < d->bgpic->dispWidth &&
+                         fx->y < d->bgpic->dispHeight;
+    GrabScreenInto(fx, d, fx->oldPicture, visible, false);
+    d->bgpic->changed = 0;
+    served |= 1;
+  }
+  if (vlBGPic* pic = (which & 2) && fx->source ? EmulatedBGPic(fx) : nullptr; pic && pic->changed) {
+    // The BGPic's own picture and its layers, as it would show on its own;
+    // black where it is smaller than the layer.
+    FillBitmapRect(fx->source, 0, 0, fx->source->width, fx->source->height, 0xFF000000u);
+    RedrawLayers(fx->vm, d, pic, fx->source, 0, 0, fx->source->width, fx->source->height, 16 | 1);
+    pic->changed = 0;
+    served |= 2;
+  }
+  return served;
 }

@@ -120,6 +120,11 @@ bool DrawsIntoLayer(int32_t id);
 // Brings the destination to frame toFrame again; 0 or a step's error.
 int ReplayFX(vlFxContext* fx, int32_t toFrame, int keep);
 
+// Draws the destination's pictures again where they changed: bit 0 the
+// old picture from the shown BGPic, bit 1 the new one from the emulated
+// BGPic. Returns the bits it served.
+int RedrawFXDestination(vlFxContext* fx, int which);
+
 // 0 done, 1 a handle was pushed, else an error code.
 int RunTransitionFX(vlFxContext* tmpl);
 void FinishFX(vlFxContext* fx, int keep);

@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "display/bgpic.h"
+#include "display/graphics_library/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
 #include "platform/event_buttons.h"
@@ -350,6 +351,8 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
         PrepareFilteredImage(state, layer, layer->geometry[0], 0);
       }
       MoveLayerButtons(old, layer);
+      // Drawing objects that hold the old layer go on with the new one.
+      BroadcastAsyncDraw(0, old);
       DeleteLayer(state, old, 1, nullptr, nullptr, nullptr, nullptr, nullptr, 0);
     }
   }

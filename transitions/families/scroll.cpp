@@ -63,6 +63,8 @@ int StartScroll(vlFxContext* fx) {
 int StepScroll(vlFxContext* fx, int32_t* done) {
   if (fx->phase == 0) return StartScroll(fx);
   if (fx->phase != 1) return 0;
+  // A layer standing in for a BGPic shows what the script drew into it.
+  if (fx->bgpicEmu) RedrawFXDestination(fx, 2);
   auto* job = static_cast<vlMoveJob*>(fx->state);
   int32_t finished = 0;
   if (int status = job->step(job, &finished)) return status;

@@ -1,8 +1,10 @@
 // Effects drawn into a layer's own picture on a private Xvfb display: the
 // window read back at chosen frames against hand-computed columns and
 // rows, frames reached by seeking against frames reached by running, the
-// reversed flows and rolls, border fades, and the forced run of effects on
-// layers that show a playing video with its error path.
+// reversed flows and rolls, border fades, the forced run of effects on
+// layers that show a playing video with its error path, layers standing in
+// for a BGPic that the script draws into, a layer replaced while its
+// effect runs, and the work planes of asynchronous effects.
 #include "tests/transitions/engine/fx_display_test.h"
 
 #include <vector>
@@ -68,6 +70,13 @@ class LayeredFx : public vltest::FxDisplayTest {
     for (int yy = y; yy < y + h; ++yy)
       for (int xx = x; xx < x + w; ++xx) out.push_back(WindowPixel(d, xx, yy));
     return out;
+  }
+  // BGPic 2, 10 x 6 and red, for a layer to stand in for.
+  vlBGPic* RedBGPic() {
+    vlBGPic* pic = nullptr;
+    EXPECT_EQ(Run(".call createbgpic 2 10 6 16711680"), 0);
+    EXPECT_EQ(GetBGPicByID(L, {2, nullptr}, &pic, 0), 0);
+    return pic;
   }
   vlInputBackend savedInput_ = gInputBackend;
 };
@@ -386,3 +395,106 @@ TEST_F(LayeredFx, AnEffectOnAPlayingVideoRunsToItsEndInsideTheCommand) {
 }
 
 }  // namespace
+
+TEST_F(LayeredFx, ALayerStandingInForABGPicShowsThatBGPicAndFollowsItsChanges) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  vlBGPic* emu = RedBGPic();
+  ASSERT_NE(emu, nullptr);
+  AddBox(5, 7, 10, 6, 0x0000FF, true);
+  // A missing "bgpic" key is refused before anything runs.
+  EXPECT_EQ(Run(".table 0 { type = 30, bgpicemu = 1 }\n.call base=1 showlayerfx 1 r0"), ERR_MISSINGPARAMTR);
+  ASSERT_EQ(Run(".table 0 { type = 30, speed = 2, async = 1, bgpicemu = 1, bgpic = 2 }\n"
+                ".call base=1 showlayerfx 1 r0 -> h"),
+            0);
+  EXPECT_EQ(QueryTransitionAsyncDraws(0), reinterpret_cast<intptr_t>(emu));
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  // The layer shows the BGPic it stands for, not its own picture.
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 7, 12), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 8, 7), kGrey);
+  // The script draws into the BGPic: the columns shown so far and the next
+  // ones come from its new picture.
+  FillBitmapRect(emu->curBitmap, 0, 0, 10, 6, 0xFF00FF00u);
+  emu->changed = 1;
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(emu->changed, 0u);
+  for (int x = 5; x <= 10; ++x) EXPECT_EQ(WindowPixel(d, x, 9), 0x00FF00u) << x;
+  EXPECT_EQ(WindowPixel(d, 11, 9), kGrey);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+}
+
+TEST_F(LayeredFx, AnEffectGoesOnInTheLayerThatReplacesItsOwn) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  AddBox(5, 7, 10, 6, 0x0000FF, true);
+  ASSERT_EQ(Run(".table 0 { type = 30, speed = 2, async = 1 }\n.call base=1 showlayerfx 1 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(WindowPixel(d, 7, 9), 0x0000FFu);
+  // A yellow layer of the same size takes the blue one's place.
+  vlBitmap* b = NewBitmap(10, 6, 0, nullptr);
+  FillBitmapRect(b, 0, 0, 10, 6, 0xFFFFFF00u);
+  vlLayerGeometry* g = NewLayerGeometry();
+  g->x = 5, g->y = 7, g->width = 10, g->height = 6;
+  vlLayer* fresh = nullptr;
+  vlObjectId none{};
+  ASSERT_EQ(AddLayer(L, VL_LAYER_BOX, &none, 5, 7, 10, 6, nullptr, nullptr, b, nullptr, nullptr, g, 1,
+                     VL_ADDLAYER_REPLACE, &fresh),
+            0);
+  ASSERT_EQ(GetLayerByPos(d->bgpic, 1), fresh);
+  ASSERT_EQ(GetLayerByPos(d->bgpic, 2), nullptr);
+  // The drawing object now reports the new layer, which has the working
+  // picture.
+  EXPECT_TRUE(FindAsyncDrawOwner(fresh, 0));
+  EXPECT_NE(fresh->geometry[2]->fxImage, nullptr);
+  // What the effect showed so far is shown again from the new picture,
+  // and the next frame goes on from there.
+  for (int x = 5; x <= 7; ++x) EXPECT_EQ(WindowPixel(d, x, 9), 0xFFFF00u) << x;
+  EXPECT_EQ(WindowPixel(d, 8, 9), kGrey);
+  EXPECT_EQ(WindowPixel(d, 14, 12), kGrey);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  for (int x = 5; x <= 10; ++x) EXPECT_EQ(WindowPixel(d, x, 9), 0xFFFF00u) << x;
+  EXPECT_EQ(WindowPixel(d, 11, 9), kGrey);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(fresh->geometry[2]->fxImage, nullptr);
+  for (int x = 5; x < 15; ++x) EXPECT_EQ(WindowPixel(d, x, 9), 0xFFFF00u) << x;
+}
+
+TEST_F(LayeredFx, AsynchronousEffectsKeepWorkPlanesOfTheirLayersSize) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  AddBox(5, 7, 10, 6, 0x0000FF, true);
+  // A blend works on an alpha plane: the effect gets an alpha plane of its own.
+  ASSERT_EQ(Run(".table 0 { type = 117, async = 1 }\n.call base=1 showlayerfx 1 r0 -> h"), 0);
+  vlAsyncDraw* a = FirstAsyncDraw();
+  ASSERT_NE(a, nullptr);
+  auto* fx = static_cast<vlFxContext*>(a->userData);
+  ASSERT_NE(fx->workAlpha, nullptr);
+  EXPECT_EQ(fx->workMask, nullptr);
+  EXPECT_EQ(QueryBitmap(fx->workAlpha, 0), 10u);
+  ASSERT_EQ(Run(".call cancelasyncdraw $h"), 0);
+  // A synchronous effect needs none.
+  ASSERT_EQ(Run(".table 0 { type = 30, speed = 5, forcerealtimelayers = 1 }\n.call base=1 showlayerfx 1 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 14, 12), 0x0000FFu);
+}
+
+TEST_F(LayeredFx, AScrolledLayerStandingInForABGPicTravelsWithTheBGPicsPicture) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  vlBGPic* emu = RedBGPic();
+  ASSERT_NE(emu, nullptr);
+  vlLayer* l = AddBox(5, 7, 10, 6, 0x0000FF, true);
+  ASSERT_EQ(Run(".table 0 { type = 47, speed = 8, async = 1, bgpicemu = 1, bgpic = 2 }\n"
+                ".call base=1 showlayerfx 1 r0 -> h"),
+            0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  // Drawn into while the layer travels: it arrives with the new picture.
+  FillBitmapRect(emu->curBitmap, 0, 0, 10, 6, 0xFF00FF00u);
+  emu->changed = 1;
+  for (int i = 0; i < 100 && FirstAsyncDraw(); ++i) ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  ASSERT_EQ(FirstAsyncDraw(), nullptr);
+  EXPECT_EQ(l->hidden, 0u);
+  EXPECT_EQ(emu->changed, 0u);
+  for (int x = 5; x < 15; ++x) EXPECT_EQ(WindowPixel(d, x, 9), 0x00FF00u) << x;
+  EXPECT_EQ(WindowPixel(d, 15, 9), kGrey);
+}
