@@ -15,6 +15,7 @@
 #include "media/sound/sound_library.h"
 #include "media/video/video_layers.h"
 #include "media/video/video_player.h"
+#include "objects/sprites/sprite.h"
 #include "platform/os.h"
 #include "platform/threads.h"
 #include "runtime/console.h"
@@ -209,6 +210,11 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
     DeleteBitmap(v->frameBitmap);
     v->frameBitmap = nullptr;
   }
+  // The display adapter knew the video's area as an on-screen sprite.
+  if (IsDisplayAdapterInstalled() && RemoveSpriteNodeByOwner(v)) {
+    v->spriteNode = nullptr;
+    SetVideoPlayerSpriteNode(v->player, nullptr);
+  }
   if (refresh && v->loader != kNativeLoader && d && !v->onLayer) RefreshDisplayObject(state, d, 2);
   v->display = nullptr;
   return 0;
@@ -238,6 +244,16 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
   if (x != INT32_MIN) v->x = ResolvePosX(x, v->width, 0, 0.0);
   if (y != INT32_MIN) v->y = ResolvePosY(y, v->height, 0, 0.0);
   ScaleVideoRect(v, d);
+  // With a display adapter the video's area is an on-screen sprite of the
+  // current BGPic, which the player is told about.
+  if (IsDisplayAdapterInstalled() && d->bgpic) {
+    vlSpriteNode* node = nullptr;
+    if (AddSpriteNode(d->bgpic, v->scaledX, v->scaledY, v->scaledWidth, v->scaledHeight, 0, nullptr, v, nullptr,
+                      nullptr, &node))
+      return ERR_MEM;
+    v->spriteNode = node;
+    SetVideoPlayerSpriteNode(v->player, node);
+  }
   v->display = d;
   v->state.store(VL_VIDEO_PLAYING);
   v->onLayer = 0;
@@ -248,6 +264,12 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
     v->state.store(VL_VIDEO_STOPPED);
     v->onLayer = 0;
     v->display = nullptr;
+    // A player that did not start leaves no sprite behind.
+    if (v->spriteNode) {
+      RemoveSpriteNodeByOwner(v);
+      v->spriteNode = nullptr;
+      SetVideoPlayerSpriteNode(v->player, nullptr);
+    }
   }
   return error;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "display/bgpic.h"
 #include "display/clients.h"
 #include "display/display.h"
 #include "graphics/bitmap.h"
@@ -267,8 +268,15 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
       h += y;
       y = 0;
     }
-    w = std::min(w, d->width - x);
-    h = std::min(h, d->height - y);
+    // An adapter that scales the display itself takes the frame in the
+    // BGPic's coordinates.
+    int32_t limitW = d->width, limitH = d->height;
+    if (IsDisplayAdapterInstalled() && d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && d->bgpic) {
+      limitW = d->bgpic->width;
+      limitH = d->bgpic->height;
+    }
+    w = std::min(w, limitW - x);
+    h = std::min(h, limitH - y);
   }
   if (w <= 0 || h <= 0) return;
   vlBitmap* bitmap = NewBitmap(w, h, 0, nullptr);

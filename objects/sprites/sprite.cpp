@@ -152,6 +152,23 @@ void FreeSpriteNodes(vlVMState*, vlBGPic* pic) {
   pic->sprites = nullptr;
 }
 
+int RemoveSpriteNodeByOwner(const void* owner) {
+  if (!owner) return 0;
+  int removed = 0;
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+    for (auto** link = reinterpret_cast<vlSpriteNode**>(&pic->sprites); *link;) {
+      vlSpriteNode* n = *link;
+      if (n->owner != owner) {
+        link = &n->next;
+        continue;
+      }
+      *link = n->next;
+      delete n;
+      removed = 1;
+    }
+  return removed;
+}
+
 int FindSpriteOnScreen(vlObjectId id, vlSpriteNode** out) {
   vlDisplay* d = vlCurrentDisplay;
   for (auto* n = d && d->bgpic ? static_cast<vlSpriteNode*>(d->bgpic->sprites) : nullptr; n; n = n->next)

@@ -58,6 +58,9 @@ void FreeSpriteLibrary(vlVMState* state);
 int AddSpriteNode(vlBGPic* pic, int32_t x, int32_t y, int32_t width, int32_t height, int32_t frame, vlSprite* sprite,
                   void* owner, void* clipRegion, const vlObjectId* id, vlSpriteNode** out);
 void FreeSpriteNodes(vlVMState* state, vlBGPic* pic);
+// Unlinks and frees the node owned by owner (a video's) from every BGPic;
+// 1 when one was found.
+int RemoveSpriteNodeByOwner(const void* owner);
 int FindSpriteOnScreen(vlObjectId id, vlSpriteNode** out);
 int RemoveSpriteFromScreen(vlVMState* state, vlSprite* sprite);
 int ConvertSpriteFrameBitmaps();

@@ -11,13 +11,18 @@
 #include <cstring>
 #include <string>
 
+#include "../../formats/pictures/picture_test_util.h"
+#include "display/clients.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/pixel_format.h"
+#include "media/video/video_library.h"
+#include "media/video/video_player.h"
 #include "objects/brushes/brush.h"
+#include "objects/sprites/sprite.h"
 #include "platform/offscreen_bitmap.h"
 #include "runtime/plugins.h"
 #include "runtime/startup.h"
@@ -480,6 +485,77 @@ TEST_F(AdapterPluginTest, HardwareBrushesBlitOnAnotherPixelFormat) {
   EXPECT_EQ(video->pixels[1 * 4 + 1] & 0xF8FCF8, 0x00FC00u);
   EXPECT_EQ(video->pixels[0] & 0xF8FCF8, 0xF80000u);
   SetGlobalPixelFormat(screenFormat);
+}
+
+
+// A video played on an adapter's display: its area is an on-screen sprite
+// node of the BGPic, owned by the video and handed to the player, its
+// frames reach the adapter's surface, and stopping removes the node.
+class AdapterVideoTest : public AdapterPluginTest {
+ protected:
+  void SetUp() override {
+    AdapterPluginTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenSpriteLib(L), 0);
+    ASSERT_EQ(OpenVideoLib(L), 0);
+  }
+  void TearDown() override {
+    if (started_) {
+      FreeVideoLib(L);
+      FreeSpriteLibrary(L);
+    }
+    AdapterPluginTest::TearDown();
+  }
+  pictest::TempDir dir_;
+};
+
+TEST_F(AdapterVideoTest, VideoAreaIsAnOnScreenSpriteOfTheBGPic) {
+  OpenDisplay();
+  const std::string file = dir_.File("v.avi");
+  int status = 0;
+  pictest::RunTool("ffmpeg -v error -y -f lavfi -i testsrc=size=16x8:rate=20 -t 0.3 -c:v rawvideo -pix_fmt bgr24 " +
+                       pictest::Quote(file),
+                   &status);
+  ASSERT_EQ(status, 0);
+  const auto frames = pictest::RunTool("ffmpeg -v error -i " + pictest::Quote(file) + " -f rawvideo -pix_fmt rgb24 -");
+  ASSERT_EQ(frames.size(), size_t{6 * 16 * 8 * 3});
+  ASSERT_EQ(Run(".call createsprite 1 3 2\n.call displaysprite 1 0 0\n"
+                ".call openvideo 1 \"" + file + "\"\n.call playvideo 1 10 20"),
+            0);
+  vlVideo* v = nullptr;
+  ASSERT_EQ(GetVideoByID(L, {1, nullptr}, 0, &v), 0);
+  auto* first = static_cast<vlSpriteNode*>(d_->bgpic->sprites);
+  ASSERT_NE(first, nullptr);
+  vlSpriteNode* node = first->next;
+  ASSERT_NE(node, nullptr);
+  EXPECT_NE(first->sprite, nullptr);  // sprites stay before the video's node
+  EXPECT_EQ(node->owner, v);
+  EXPECT_EQ(node->sprite, nullptr);
+  EXPECT_EQ(node->x, 10);
+  EXPECT_EQ(node->y, 20);
+  EXPECT_EQ(node->width, 16);
+  EXPECT_EQ(node->height, 8);
+  EXPECT_EQ(v->spriteNode, node);
+  EXPECT_EQ(v->player->player->spriteNode, node);
+  EXPECT_EQ(CountSpriteNodes(d_->bgpic), 1);  // the video's node is no sprite
+  for (int i = 0; i < 1000 && v->state.load() != VL_VIDEO_ENDED; ++i) {
+    FlushPendingDisplayFrames(L);
+    usleep(10000);
+  }
+  FlushPendingDisplayFrames(L);
+  ASSERT_EQ(v->state.load(), VL_VIDEO_ENDED);
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{15, 7}, std::pair{9, 3}}) {
+    const uint8_t* p = &frames[(size_t{5} * 16 * 8 + size_t(y) * 16 + x) * 3];
+    EXPECT_EQ(Front(10 + x, 20 + y), uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]) << x << "," << y;
+  }
+  // RemoveSprites keeps the video's node; stopping removes it.
+  ASSERT_EQ(Run(".call removesprites"), 0);
+  EXPECT_EQ(d_->bgpic->sprites, node);
+  ASSERT_EQ(Run(".call stopvideo 1"), 0);
+  EXPECT_EQ(d_->bgpic->sprites, nullptr);
+  EXPECT_EQ(v->spriteNode, nullptr);
+  EXPECT_EQ(v->player->player->spriteNode, nullptr);
+  ASSERT_EQ(Run(".call closevideo 1"), 0);
 }
 
 }  // namespace
