@@ -178,6 +178,16 @@ int Draw(vlMoveJob* j) {
 }
 
 int StepCallback(void* user, int32_t* done) { return MoveStep(static_cast<vlMoveJob*>(user), done); }
+// Finishing early puts the object where its path ends; every path ends on
+// the end point. Nothing is drawn while another display is current, as the
+// work pictures belong to the job's own display.
+void FinishCallback(void* user, int32_t done) {
+  auto* j = static_cast<vlMoveJob*>(user);
+  if (done || j->display != vlCurrentDisplay) return;
+  j->x = j->endX, j->y = j->endY;
+  j->phase = 0;
+  if (Draw(j) == 0) j->prevX = j->x, j->prevY = j->y;
+}
 void ReleaseCallback(void* user, int32_t) { FreeMoveJob(static_cast<vlMoveJob*>(user)); }
 intptr_t NotifyCallback(int32_t code, void* argument, void* user, intptr_t) {
   TrackDrawnLayer(code, argument, &static_cast<vlMoveJob*>(user)->layer);
@@ -463,8 +473,9 @@ int RunObjectMove(vlMoveJob* j) {
     return 0;
   }
   if (j->async) {
+    j->display = d;
     void* handle = nullptr;
-    if (int status = NewAsyncDraw(ADF_MOVEOBJECT, StepCallback, nullptr, nullptr, ReleaseCallback, NotifyCallback, j,
+    if (int status = NewAsyncDraw(ADF_MOVEOBJECT, StepCallback, nullptr, FinishCallback, ReleaseCallback, NotifyCallback, j,
                                   &handle))
       return fail(status);
     vl::PushPointer(L, handle);

@@ -12,6 +12,7 @@ struct vlVMState;
 struct vlBitmap;
 struct vlAnim;
 struct vlLayer;
+struct vlDisplay;
 
 enum : int32_t {
   VL_MOVEFX_NONE = 0,
@@ -72,6 +73,7 @@ struct vlMoveJob {
   // Which axes move (the minor axis of a diagonal move included).
   int32_t minorAxis;  // 0 x, 1 y, -1 none
   uint32_t layerJob;  // the object moves as a layer
+  vlDisplay* display;  // an async move's display
 };
 
 // Foreground pause between steps, in microseconds (the frame rate).

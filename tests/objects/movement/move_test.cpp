@@ -138,6 +138,53 @@ TEST_F(MoveTest, MoveBrushOnTheWindow) {
   EXPECT_EQ(WindowPixel(d_, 65, 55), 0xFF0000u);
 }
 
+// Finishing an async move early draws the object on its end point; cancelling
+// leaves it where the last step put it. Both unlock the object.
+TEST_F(MoveTest, FinishAndCancelAsyncMove) {
+  ASSERT_EQ(Run(".call createbrush 1 10 10 16711680"), 0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &b, 0), 0);
+  ASSERT_EQ(Run(".table 0 { async = 1, speed = 5, fx = 1 }\n.call base=1 movebrush 1 0 50 200 50 r0 -> h"), 0);
+  vlAsyncDraw* draw = FirstAsyncDraw();
+  ASSERT_NE(draw, nullptr);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(RunAsyncDrawStep(L, draw, 0), 0);
+  EXPECT_EQ(WindowPixel(d_, 17, 55), 0xFF0000u);
+  ASSERT_EQ(FinishAsyncDraw(L, {0, draw}), 0);
+  EXPECT_EQ(FirstAsyncDraw(), nullptr);
+  EXPECT_EQ(b->locked, 0u);
+  EXPECT_EQ(WindowPixel(d_, 205, 55), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 195, 55), 0u);
+  EXPECT_EQ(WindowPixel(d_, 17, 55), 0u);  // the last drawn place was restored
+  EXPECT_EQ(FinishAsyncDraw(L, {0, draw}), ERR_FINDARRAY);
+
+  ASSERT_EQ(Run(".table 0 { async = 1, speed = 5 }\n.call base=1 movebrush 1 0 100 200 100 r0 -> h"), 0);
+  draw = FirstAsyncDraw();
+  ASSERT_NE(draw, nullptr);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(RunAsyncDrawStep(L, draw, 0), 0);
+  ASSERT_EQ(CancelAsyncDraw(L, {0, draw}), 0);
+  EXPECT_EQ(FirstAsyncDraw(), nullptr);
+  EXPECT_EQ(b->locked, 0u);
+  EXPECT_EQ(WindowPixel(d_, 17, 105), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 205, 105), 0u);
+
+  // A layer move finishes with its layer on the end point.
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  ASSERT_EQ(Run(".table 0 { async = 1, speed = 5 }\n.call base=1 movebrush 1 0 150 300 150 r0 -> h"), 0);
+  draw = FirstAsyncDraw();
+  ASSERT_NE(draw, nullptr);
+  ASSERT_EQ(RunAsyncDrawStep(L, draw, 0), 0);
+  vlLayer* layer = GetLayerByPos(d_->bgpic, 1);
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->geometry[0]->x, 5);
+  ASSERT_EQ(FinishAsyncDraw(L, {0, draw}), 0);
+  EXPECT_EQ(layer->geometry[0]->x, 300);
+  EXPECT_EQ(layer->geometry[0]->y, 150);
+  EXPECT_EQ(b->locked, 0u);
+  ASSERT_EQ(Run(".call disablelayers"), 0);
+  ShutdownLayerSystem(L);
+}
+
 TEST_F(MoveTest, MoveSpriteAndLayer) {
   ASSERT_EQ(Run(".call createbrush 1 12 4 16711680"), 0);
   vlBrush* b = nullptr;
