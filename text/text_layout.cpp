@@ -10,6 +10,7 @@
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
+#include "objects/brushes/brush.h"
 #include "text/picture_output.h"
 #include "text/text_layers.h"
 #include "text/text_tags.h"
@@ -271,6 +272,10 @@ int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bo
   vlTextSettings& s = layout->settings;
   if ((s.style & VL_STYLE_ANTIALIAS) && s.font && !s.font->antiAlias) return 1255;
   const bool print = mode == VL_TEXTMODE_PRINT;
+  // A selected brush, mask or alpha channel gets its planes before the text
+  // lands in them.
+  if (mode != VL_TEXTMODE_OBJECT)
+    if (int status = GetSelectTargetBitmaps(L)) return status;
   // With layers on, the text's shadow, edge and transparency become effects
   // of its layer instead of pixels of its picture.
   const bool toLayer = mode != VL_TEXTMODE_OBJECT && TargetTakesLayers();

@@ -189,3 +189,47 @@ TEST_F(BrushTargets, ConversionsFromAnimsSpritesAndTextObjects) {
 }
 
 }  // namespace
+
+namespace {
+
+bool TopazBit(unsigned char c, int x, int y) {
+  const uint32_t loc = kTopazCharLoc[c - 32];
+  const int bit = static_cast<int>(loc >> 16) + x;
+  return (kTopazStrike[y * 188 + bit / 8] >> (7 - bit % 8)) & 1;
+}
+
+// Text drawn into a selected alpha channel or mask of a brush that had none:
+// the plane is made first, and the glyph's ink lands in it.
+TEST_F(BrushTargets, TextIntoABrushAlphaChannelAndMask) {
+  ASSERT_EQ(Run(".call createbrush 5 16 8 255"), 0);
+  vlBrush* b = Brush(5);
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(b->alpha, nullptr);
+  ASSERT_EQ(Run(".call setalphaintensity 40\n.call selectalphachannel 5\n.call textout 0 0 \"A\"\n"
+                ".call endselect\n.call setalphaintensity -1"),
+            0);
+  ASSERT_NE(b->alpha, nullptr);
+  auto* plane = static_cast<vlPlane*>(b->alpha->handle);
+  int ink = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const bool on = TopazBit('A', x, y);
+      ink += on;
+      EXPECT_EQ(plane->pixels[y * plane->rowBytes + x], on ? 40 : 255) << x << "," << y;
+    }
+  EXPECT_GT(ink, 10);
+  EXPECT_EQ(Pixel(b->bitmap, 1, 1), 0x0000FFu);  // the colour stays
+
+  ASSERT_EQ(Run(".call createbrush 6 16 8 255\n.call setmaskmode 1\n.call selectmask 6\n"
+                ".call textout 8 0 \"B\"\n.call endselect\n.call setmaskmode 0"),
+            0);
+  vlBrush* m = Brush(6);
+  ASSERT_NE(m->mask, nullptr);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      EXPECT_EQ(Bit(m->mask, x, y), 1u) << x << "," << y;
+      EXPECT_EQ(Bit(m->mask, 8 + x, y), TopazBit('B', x, y) ? 0u : 1u) << x << "," << y;
+    }
+}
+
+}  // namespace
