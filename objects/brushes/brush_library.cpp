@@ -14,6 +14,7 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/image_cache.h"
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
 #include "objects/brushes/brush.h"
@@ -89,6 +90,10 @@ int CmdLoadBrush(vlVMState* L) {
   vlObjectId displayId{};
   int32_t scaleWidth = 0, scaleHeight = 0;
   char loaders[256] = "", adapters[256] = "";
+  // Pictures shared by several declarations: the first stores its picture
+  // under "cache" while preloading, the later ones take it by "cachedload".
+  char cacheName[1024] = "", cachedName[1024] = "";
+  int cacheAlpha = 0;
   if (vl::GetTypeAt(L, 3) == VL_TTABLE) {
     GetTableInt(L, 3, "transparency", &transparent, nullptr);
     GetTableBool(L, 3, "loadalpha", &loadAlpha, nullptr);
@@ -103,6 +108,9 @@ int CmdLoadBrush(vlVMState* L) {
     GetTableBool(L, 3, "smoothscale", &smooth, nullptr);
     GetTableString(L, 3, "loader", loaders, sizeof loaders, nullptr);
     GetTableString(L, 3, "adapter", adapters, sizeof adapters, nullptr);
+    GetTableString(L, 3, "cache", cacheName, sizeof cacheName, nullptr);
+    GetTableString(L, 3, "cachedload", cachedName, sizeof cachedName, nullptr);
+    GetTableBool(L, 3, "cachealpha", &cacheAlpha, nullptr);
     GetTableBool(L, 3, "hardware", &hardware, nullptr);
     GetTableObjectID(L, 3, "display", &displayId, &displayGiven);
     if ((loadAlpha && loadTransparency) || (loadTransparency && transparent != -1)) return ERR_WRONGUSAGE;
@@ -110,17 +118,41 @@ int CmdLoadBrush(vlVMState* L) {
     transparent = vl::CheckIntArg(L, 3);
   }
   if ((loadAlpha || globalAlpha != -1) && transparent != -1) return ERR_MASKNALPHA;
-  uint32_t quiet = 0;
-  GetRuntimeOption(L, VL_OPT_QUIET, &quiet, 0u);
+  if (loadAlpha) cacheAlpha = 0;
+  uint32_t quiet = 0, preloading = 0;
+  GetRuntimeOption(L, VL_OPT_QUIET, &quiet, VL_OPT_RENDER_STATE, &preloading, 0u);
   if (!quiet) PrintProgressMessage(GetMessage(101), file, 1);
 
   vlLoadedSource* source = nullptr;
   vlBitmap* loadedAlpha = nullptr;
   vlLoadedImageInfo info{};
-  status = LoadImageWithLoaders(file, loaders, adapters, nullptr, transparent, nullptr, 0, loadAlpha ? 1 : 0,
-                                loadTransparency, scaleWidth, scaleHeight, smooth, &source,
-                                loadAlpha ? &loadedAlpha : nullptr, &info);
-  if (status) return status;
+  bool fromCache = false;
+  if (preloading && cachedName[0]) {
+    uint32_t word1 = 0, word2 = 0;
+    fromCache = FindImageCacheEntry(cachedName, loadAlpha, &info.width, &info.height, &word1, &source,
+                                    loadAlpha ? &loadedAlpha : nullptr, &word2) == 0;
+    info.transparent = static_cast<int32_t>(word1);
+  }
+  if (!fromCache) {
+    // With "cachealpha" the alpha plane is loaded for the cache entry only.
+    const bool storeAlpha = preloading && cacheName[0] && cacheAlpha;
+    status = LoadImageWithLoaders(file, loaders, adapters, nullptr, transparent, nullptr, 0,
+                                  loadAlpha ? 1 : storeAlpha ? 2 : 0, loadTransparency, scaleWidth, scaleHeight,
+                                  smooth, &source, loadAlpha || storeAlpha ? &loadedAlpha : nullptr, &info);
+    if (status) return status;
+    if (preloading && cacheName[0])
+      status = AddImageCacheEntry(cacheName, info.width, info.height, static_cast<uint32_t>(info.transparent),
+                                  source, loadedAlpha, 0);
+    if (!loadAlpha && loadedAlpha) {
+      DeleteAlphaPlane(loadedAlpha);
+      loadedAlpha = nullptr;
+    }
+    if (status) {
+      if (loadedAlpha) DeleteAlphaPlane(loadedAlpha);
+      ReleaseLoadedSource(source);
+      return status;
+    }
+  }
   auto fail = [&](int rc) {
     if (loadedAlpha) DeleteAlphaPlane(loadedAlpha);
     ReleaseLoadedSource(source);

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
+#include "graphics/image_cache.h"
 #include "objects/brushes/brush.h"
+#include "runtime/runtime_options.h"
 #include "vm/error_codes.h"
 #include "vm/value.h"
 
@@ -331,6 +333,49 @@ TEST_F(BrushTest, PixelsPlanesAndTrimming) {
   Brush(3)->locked = 1;
   EXPECT_EQ(Run(".call invertbrush 3"), ERR_LOCKEDOBJ);
   Brush(3)->locked = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// While resources are preloaded a brush stores its picture under "cache"
+// and later declarations take it by "cachedload", even once the file is
+// gone; "cachealpha" keeps the alpha channel for the cache only.
+TEST_F(BrushTest, PreloadedBrushesShareTheImageCache) {
+  const std::string file = testing::TempDir() + "brushcache_" + std::to_string(getpid()) + ".png";
+  ASSERT_EQ(std::system(("convert -size 2x1 xc:'#FF000080' xc:'#00FF00FF' +append PNG32:'" + file + "'").c_str()),
+            0);
+  SetRuntimeOption(L, VL_OPT_RENDER_STATE, 1u, 0u);
+  ASSERT_EQ(Run(".table 0 { cache = \"Pic\", cachealpha = 1 }\n.call base=1 loadbrush 1 \"" + file + "\" r0"), 0);
+  std::remove(file.c_str());
+  vlBrush* b = Brush(1);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->alpha, nullptr);
+  EXPECT_EQ(Pixel(b->bitmap, 0, 0), 0xFF0000u);
+  EXPECT_EQ(Pixel(b->bitmap, 2, 0), 0x00FF00u);
+  // The cached picture, with its alpha channel, and without.
+  ASSERT_EQ(Run(".table 0 { cachedload = \"pic\", loadalpha = 1 }\n.call base=1 loadbrush 2 \"" + file + "\" r0"),
+            0);
+  b = Brush(2);
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(b->width, 4);
+  ASSERT_NE(b->alpha, nullptr);
+  EXPECT_EQ(AlphaAt(b->alpha, 0, 0), 0x80);
+  EXPECT_EQ(AlphaAt(b->alpha, 3, 0), 0xFF);
+  EXPECT_EQ(Pixel(b->bitmap, 3, 0), 0x00FF00u);
+  ASSERT_EQ(Run(".table 0 { cachedload = \"Pic\", x = 2 }\n.call base=1 loadbrush 3 \"" + file + "\" r0"), 0);
+  b = Brush(3);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->width, 2);
+  EXPECT_EQ(b->alpha, nullptr);
+  EXPECT_EQ(Pixel(b->bitmap, 0, 0), 0x00FF00u);
+  // A name the cache does not hold is loaded from the (missing) file.
+  EXPECT_NE(Run(".table 0 { cachedload = \"other\" }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), 0);
+  // Outside the preloads the cache is not asked.
+  SetRuntimeOption(L, VL_OPT_RENDER_STATE, 0u, 0u);
+  EXPECT_NE(Run(".table 0 { cachedload = \"Pic\" }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), 0);
+  FreeImageCache();
 }
 
 }  // namespace
