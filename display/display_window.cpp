@@ -400,6 +400,10 @@ int ClosePlatformWindow(vlVMState* L, vlDisplay* d, vlDisplay*, uint32_t mode) {
   return 0;
 }
 
+namespace {
+int RebuildBGPicsOnce(vlVMState* L, uint32_t) { return RebuildBGPicBitmaps(L); }
+}  // namespace
+
 int FinishDisplaySetup(vlVMState* L, uint32_t startupFlags, vlDisplay* d) {
   if (vlDisplaySetupDone) return 0;
   vlDisplaySetupDone = 1;
@@ -410,8 +414,8 @@ int FinishDisplaySetup(vlVMState* L, uint32_t startupFlags, vlDisplay* d) {
     if (int status = OpenX11Screen(nullptr, &c)) return status;
     SetGlobalPixelFormat(c->pixelFormat);
   }
+  AddScreenFormatConverter(VL_CONVERT_BGPICS, RebuildBGPicsOnce);
   if (int status = gLayerHooks.screenFormatKnown(L, startupFlags)) return status;
-  if (int status = RebuildBGPicBitmaps(L)) return status;
   uint32_t quiet = 0;
   GetRuntimeOption(L, VL_OPT_QUIET, &quiet, 0u);
   if (!quiet) {

@@ -50,6 +50,7 @@ int NoDisplayRoutine(vlVMState*, vlBGPic*) { return ERR_WRONGUSAGE; }
 // they opened.
 constexpr int kMaxConverters = 8;
 vlScreenFormatFn gConverters[kMaxConverters];
+int gConverterRanks[kMaxConverters];
 int gConverterCount = 0;
 int RunConverters(vlVMState* state, uint32_t startupFlags) {
   for (int i = 0; i < gConverterCount; ++i)
@@ -84,10 +85,20 @@ void ResetLayerHooks() {
   gConverterCount = 0;
 }
 
-void AddScreenFormatConverter(vlScreenFormatFn fn) {
+void AddScreenFormatConverter(int rank, vlScreenFormatFn fn) {
   for (int i = 0; i < gConverterCount; ++i)
     if (gConverters[i] == fn) return;
-  if (gConverterCount < kMaxConverters) gConverters[gConverterCount++] = fn;
+  if (gConverterCount >= kMaxConverters) return;
+  // After every converter of the same or a lower rank.
+  int at = gConverterCount;
+  while (at > 0 && gConverterRanks[at - 1] > rank) {
+    gConverters[at] = gConverters[at - 1];
+    gConverterRanks[at] = gConverterRanks[at - 1];
+    --at;
+  }
+  gConverters[at] = fn;
+  gConverterRanks[at] = rank;
+  ++gConverterCount;
 }
 
 void UpdateDisplayRect(vlBitmap* source, int32_t srcX, int32_t srcY, vlDisplay* display, int32_t x, int32_t y,

@@ -80,10 +80,13 @@ enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE 
 
 extern vlLayerHooks gLayerHooks;
 void ResetLayerHooks();
-// The default screenFormatKnown runs these in the order they were added
-// (each once); the first error stops it. ResetLayerHooks forgets them.
+// The default screenFormatKnown runs these by rank, those of one rank in
+// the order they were added (each once); the first error stops it.
+// ResetLayerHooks forgets them. Brushes go before the BGPics whose fills
+// may use them.
+enum : int { VL_CONVERT_BRUSHES = 0, VL_CONVERT_BGPICS = 1, VL_CONVERT_FRAMES = 2, VL_CONVERT_FONTS = 3 };
 using vlScreenFormatFn = int (*)(vlVMState* state, uint32_t startupFlags);
-void AddScreenFormatConverter(vlScreenFormatFn fn);
+void AddScreenFormatConverter(int rank, vlScreenFormatFn fn);
 
 // Redraws a whole display from its BGPic (code 0 after Cls, 0x80 after
 // opening, 2 on a plug-in's request).

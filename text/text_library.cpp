@@ -144,7 +144,7 @@ int OpenTextLib(vlVMState* L) {
   vl::RegisterConstants(L, kTextConstants, 0);
   if (int status = InitTextObjects()) return status;
   InstallTextAttributeHooks();
-  AddScreenFormatConverter(ConvertFontStrikes);
+  AddScreenFormatConverter(VL_CONVERT_FONTS, ConvertFontStrikes);
   return RegisterObjectList(&vlFontState.fonts);
 }
 

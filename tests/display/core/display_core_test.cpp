@@ -474,3 +474,39 @@ TEST_F(DisplayTest, LoadBGPicMatchesImageMagickAndScales) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string gConverted;
+int ConvertA(vlVMState*, uint32_t) { return gConverted += 'a', 0; }
+int ConvertB(vlVMState*, uint32_t) { return gConverted += 'b', 0; }
+int ConvertC(vlVMState*, uint32_t) { return gConverted += 'c', 0; }
+int ConvertD(vlVMState*, uint32_t) { return gConverted += 'd', 0; }
+int ConvertFails(vlVMState*, uint32_t) { return gConverted += 'x', ERR_BITMAP; }
+
+// The pictures that wait for the screen format convert by rank whatever
+// order the libraries opened in: brushes before the BGPics whose fills use
+// them, then frames and fonts.
+TEST(ScreenFormatConverters, RunByRankOnceEach) {
+  ResetLayerHooks();
+  AddScreenFormatConverter(VL_CONVERT_FONTS, ConvertD);
+  AddScreenFormatConverter(VL_CONVERT_BGPICS, ConvertB);
+  AddScreenFormatConverter(VL_CONVERT_FRAMES, ConvertC);
+  AddScreenFormatConverter(VL_CONVERT_BRUSHES, ConvertA);
+  AddScreenFormatConverter(VL_CONVERT_BRUSHES, ConvertFails);
+  AddScreenFormatConverter(VL_CONVERT_BGPICS, ConvertB);
+  gConverted.clear();
+  EXPECT_EQ(gLayerHooks.screenFormatKnown(nullptr, 0), ERR_BITMAP);
+  EXPECT_EQ(gConverted, "ax");  // the first error stops the walk
+  ResetLayerHooks();
+  AddScreenFormatConverter(VL_CONVERT_FONTS, ConvertD);
+  AddScreenFormatConverter(VL_CONVERT_FRAMES, ConvertC);
+  AddScreenFormatConverter(VL_CONVERT_FRAMES, ConvertA);
+  AddScreenFormatConverter(VL_CONVERT_BGPICS, ConvertB);
+  gConverted.clear();
+  EXPECT_EQ(gLayerHooks.screenFormatKnown(nullptr, 0), 0);
+  EXPECT_EQ(gConverted, "bcad");
+  ResetLayerHooks();
+}
+
+}  // namespace
