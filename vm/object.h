@@ -22,10 +22,11 @@ struct vlUserdata {
   uint32_t len;
 };
 
+// key.aux is 1 + the index of the next node of the chain, 0 at its end: a
+// node fits 32 bytes, so that big hash parts stream through the cache.
 struct vlTableNode {
   vlValue key;   // nil key: the node is free
   vlValue val;   // nil value: the entry is absent
-  vlTableNode* next;
 };
 
 struct vlTable {

@@ -69,7 +69,6 @@ void OpenBody(vlVMState* L, void*) {
   SetNil(&g->defaultMeta);
   SetNil(&g->dummynode.key);
   SetNil(&g->dummynode.val);
-  g->dummynode.next = nullptr;
   g->tableEpoch = 1;
   g->host.storeAndRaiseError = DefaultStoreAndRaise;
   g->host.hasUserErrorHandler = DefaultHasUserErrorHandler;

@@ -55,14 +55,14 @@ const vlValue* GetNumber(vlTable* t, double n) {
     int64_t k = static_cast<int64_t>(n);
     if (static_cast<double>(k) == n) return &t->array[k - 1];
   }
-  for (vlTableNode* nd = HashNumber(t, n); nd; nd = nd->next) {
+  for (vlTableNode* nd = HashNumber(t, n); nd; nd = NextNode(t, nd)) {
     if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
   }
   return &kNilValue;
 }
 
 const vlValue* GetGeneric(vlTable* t, const vlValue* key) {
-  for (vlTableNode* nd = MainPosition(t, key); nd; nd = nd->next) {
+  for (vlTableNode* nd = MainPosition(t, key); nd; nd = NextNode(t, nd)) {
     if (RawEqual(&nd->key, key)) return &nd->val;
   }
   return &kNilValue;
@@ -204,20 +204,22 @@ vlValue* NewKey(vlVMState* L, vlTable* t, const vlValue* key, vlTableNode* mp) {
     vlTableNode* othern = MainPosition(t, &mp->key);
     if (othern != mp) {
       // The colliding entry is out of its main position: move it to n.
-      while (othern->next != mp) othern = othern->next;
-      othern->next = n;
-      *n = *mp;
+      while (NextNode(t, othern) != mp) othern = NextNode(t, othern);
+      LinkNextNode(t, othern, n);
+      *n = *mp;  // with its link to the rest of the chain
       L->g->tableEpoch++;  // an entry changed node
-      mp->next = nullptr;
+      mp->key.aux = 0;
       SetNil(&mp->val);
     } else {
-      n->next = mp->next;
-      mp->next = n;
+      LinkNextNode(t, n, NextNode(t, mp));
+      LinkNextNode(t, mp, n);
       mp = n;
     }
   }
   if (mp->key.tag != VL_TNIL) L->g->tableEpoch++;  // the node held a removed key
+  const int32_t link = mp->key.aux;
   mp->key = *key;
+  mp->key.aux = link;
   for (;;) {
     if (t->lastfree->key.tag == VL_TNIL) return &mp->val;
     if (t->lastfree == t->node) break;
@@ -271,7 +273,7 @@ bool TableUsesSharedNode(vlVMState* L, const vlTable* t) { return IsShared(L, t)
 const vlValue* TableGetInt(vlTable* t, int64_t key) {
   if (key >= 1 && key <= t->sizearray) return &t->array[key - 1];
   double n = static_cast<double>(key);
-  for (vlTableNode* nd = HashNumber(t, n); nd; nd = nd->next) {
+  for (vlTableNode* nd = HashNumber(t, n); nd; nd = NextNode(t, nd)) {
     if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
   }
   return &kNilValue;
@@ -308,7 +310,7 @@ vlValue* TableSetHashNumber(vlVMState* L, vlTable* t, const vlValue* key) {
   t->absentFlags = 0;
   double n = key->v.n;
   vlTableNode* mp = HashNumber(t, n);
-  for (vlTableNode* nd = mp; nd; nd = nd->next) {
+  for (vlTableNode* nd = mp; nd; nd = NextNode(t, nd)) {
     if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
   }
   if (std::isnan(n)) RaiseVmError(L, ERR_TABLEINDEX);
@@ -334,7 +336,7 @@ int TableNext(vlVMState* L, vlTable* t, vlValue* keySlot) {
       i = k;
     } else {
       vlTableNode* found = nullptr;
-      for (vlTableNode* nd = MainPosition(t, key); nd; nd = nd->next) {
+      for (vlTableNode* nd = MainPosition(t, key); nd; nd = NextNode(t, nd)) {
         // A key cleared by the collector still marks its place.
         if (RawEqual(&nd->key, key) ||
             (nd->key.tag == VL_TDEADKEY && IsCollectable(key) && nd->key.v.gc == key->v.gc)) {

@@ -16,8 +16,16 @@ void FreeTable(vlVMState* L, vlTable* t);
 // Raw reads; absent keys give &kNilValue.
 const vlValue* TableGet(vlTable* t, const vlValue* key);
 const vlValue* TableGetInt(vlTable* t, int64_t key);
+// The node after nd in its chain, or null.
+inline vlTableNode* NextNode(const vlTable* t, const vlTableNode* nd) {
+  return nd->key.aux ? &t->node[nd->key.aux - 1] : nullptr;
+}
+inline void LinkNextNode(const vlTable* t, vlTableNode* nd, const vlTableNode* next) {
+  nd->key.aux = next ? static_cast<int32_t>(next - t->node) + 1 : 0;
+}
+
 inline const vlValue* TableGetString(vlTable* t, vlString* key) {
-  for (vlTableNode* nd = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; nd; nd = nd->next) {
+  for (vlTableNode* nd = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; nd; nd = NextNode(t, nd)) {
     if (nd->key.tag == VL_TSTRING && nd->key.v.gc == ToGC(key)) return &nd->val;
   }
   return &kNilValue;

@@ -3,7 +3,7 @@
 
 namespace vl {
 
-const vlValue kNilValue = {VL_TNIL, {nullptr}};
+const vlValue kNilValue = {VL_TNIL, 0, {nullptr}};
 
 bool IsFalse(const vlValue* o) {
   switch (o->tag) {

@@ -50,9 +50,12 @@ struct vlGCObject {
   uint8_t gcFlags;
 };
 
-// Tag followed by an 8-byte payload.
+// Tag, a spare word, and an 8-byte payload.
 struct vlValue {
   int32_t tag;
+  // Not part of the value (copies carry it along, nothing reads it), except
+  // in a table node's key, where it links the node's chain.
+  int32_t aux;
   union {
     vlGCObject* gc;
     void* p;      // light userdata

@@ -320,7 +320,7 @@ TEST_F(GcTest, SweepHandlesOneVeryLongStringChain) {
       vlString* s = vl::InternString(L, texts[i].data(), texts[i].size());
       if (i % 5 == 0) {
         kept.push_back(s);
-        *vl::TableSetInt(L, keep, static_cast<int64_t>(kept.size())) = vlValue{VL_TSTRING, {vl::ToGC(s)}};
+        *vl::TableSetInt(L, keep, static_cast<int64_t>(kept.size())) = vlValue{VL_TSTRING, 0, {vl::ToGC(s)}};
       }
     }
     ASSERT_LE(L->g->strt.capacity, 1024);

@@ -79,7 +79,7 @@ TEST_F(VmTest, StringsStayUniqueWhileTheTableDoublesAndHalves) {
         vlString* str = vl::InternString(L, s.data(), s.size());
         if (i % 97 == 0) {
           kept.push_back(str);
-          *vl::TableSetInt(L, keep, static_cast<int64_t>(kept.size())) = vlValue{VL_TSTRING, {vl::ToGC(str)}};
+          *vl::TableSetInt(L, keep, static_cast<int64_t>(kept.size())) = vlValue{VL_TSTRING, 0, {vl::ToGC(str)}};
         }
       }
       vl::CollectGarbage(L);
