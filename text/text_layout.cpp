@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/draw_tags.h"
 #include "display/layers/layers.h"
@@ -357,10 +358,18 @@ int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bo
     int status = tags ? ApplyDrawTagsEffects(&tags->form, picture.bitmap, &picture.mask, &picture.alpha,
                                              picture.width, picture.height)
                       : 0;
-    if (!status && !(tags && tags->form.hidden))
-      SafeBlt(L, picture.bitmap, 0, 0, nullptr, px, py, picture.width, picture.height, picture.width,
-              picture.height, display->width, display->height, VL_SAFEBLT_BACKANDSHOW,
-              picture.alpha ? nullptr : picture.mask, picture.alpha, nullptr);
+    if (!status && !(tags && tags->form.hidden)) {
+      // A selected brush, mask or alpha channel is drawn into at its own
+      // size, not the display's.
+      const vlBGPic* target = vlCurrentOutput;
+      if (display->outputType != VL_OUTPUT_DISPLAY && target) {
+        BlitPictureToTarget(L, picture.bitmap, picture.mask, picture.alpha, px, py, picture.width, picture.height);
+      } else {
+        SafeBlt(L, picture.bitmap, 0, 0, nullptr, px, py, picture.width, picture.height, picture.width,
+                picture.height, display->width, display->height, VL_SAFEBLT_BACKANDSHOW,
+                picture.alpha ? nullptr : picture.mask, picture.alpha, nullptr);
+      }
+    }
     if (status) {
       FreeTextPicture(&picture);
       return status;

@@ -198,9 +198,9 @@ bool TopazBit(unsigned char c, int x, int y) {
   return (kTopazStrike[y * 188 + bit / 8] >> (7 - bit % 8)) & 1;
 }
 
-// Text drawn into a selected alpha channel of a brush that had none:
+// Text drawn into a selected alpha channel or mask of a brush that had none:
 // the plane is made first, and the glyph's ink lands in it.
-TEST_F(BrushTargets, TextIntoABrushAlphaChannel) {
+TEST_F(BrushTargets, TextIntoABrushAlphaChannelAndMask) {
   ASSERT_EQ(Run(".call createbrush 5 16 8 255"), 0);
   vlBrush* b = Brush(5);
   ASSERT_NE(b, nullptr);
@@ -220,6 +220,16 @@ TEST_F(BrushTargets, TextIntoABrushAlphaChannel) {
   EXPECT_GT(ink, 10);
   EXPECT_EQ(Pixel(b->bitmap, 1, 1), 0x0000FFu);  // the colour stays
 
+  ASSERT_EQ(Run(".call createbrush 6 16 8 255\n.call setmaskmode 1\n.call selectmask 6\n"
+                ".call textout 8 0 \"B\"\n.call endselect\n.call setmaskmode 0"),
+            0);
+  vlBrush* m = Brush(6);
+  ASSERT_NE(m->mask, nullptr);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      EXPECT_EQ(Bit(m->mask, x, y), 1u) << x << "," << y;
+      EXPECT_EQ(Bit(m->mask, 8 + x, y), TopazBit('B', x, y) ? 0u : 1u) << x << "," << y;
+    }
 }
 
 }  // namespace
