@@ -93,6 +93,13 @@ std::vector<int32_t> ClipToPicture(std::vector<int32_t> pts, int32_t w, int32_t 
 // Draws the region (x, y, w, h) of the new picture through what the mask
 // has revealed so far.
 void Reveal(vlFxContext* fx, RevealPlanes* p, int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (fx->layered && fx->reverse) {
+    // Hiding a layer: what the polygon has reached leaves its coverage.
+    if (fx->layerAlpha && fx->sourceAlpha) MaskToAlpha(p->mask, fx->layerAlpha, fx->sourceAlpha, fx->width, fx->height, 1);
+    else if (fx->layerMask) CopyMaskRegion(p->mask, 0, 0, fx->layerMask, 0, 0, fx->width, fx->height, 1, nullptr, 0);
+    if (fx->phase == 1 && !FXHoldFlag(fx)) PresentFXLayer(fx, VL_FXB_PUSH);
+    return;
+  }
   vlBitmap* mask = p->mask;
   vlBitmap* alpha = nullptr;
   if (fx->sourceMask && !fx->reverse)
@@ -109,7 +116,12 @@ void Reveal(vlFxContext* fx, RevealPlanes* p, int32_t x, int32_t y, int32_t w, i
 // picture (black where there is none).
 void ClearForStill(vlFxContext* fx, RevealPlanes* p) {
   if (fx->resynced) return;
-  if (fx->oldPicture) DrawFXPicture(fx, fx->oldPicture);
+  if (fx->layered) {
+    // Nothing of the layer when showing, all of it when hiding.
+    const uint32_t flags = VL_FXB_NOSHOW | VL_FXB_KEEPWORK;
+    if (fx->reverse) BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, 0, 0, fx->width, fx->height, flags);
+    else BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, 0, 0, fx->width, fx->height, VL_FXB_FILL | flags);
+  } else if (fx->oldPicture) DrawFXPicture(fx, fx->oldPicture);
   else FillFXRect(fx, fx->x, fx->y, fx->width, fx->height, 0xFF000000u, 0);
   FillMaskRect(p->mask, 0, 0, fx->width, fx->height, 1);
   if (p->alpha) FillAlphaRect(p->alpha, 0, 0, fx->width, fx->height, 0);

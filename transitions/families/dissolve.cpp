@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "graphics/bitmap.h"
+#include "graphics/blit.h"
 #include "graphics/transition_kernels.h"
 #include "transitions/families/families.h"
 #include "transitions/fx_draw.h"
@@ -18,6 +19,28 @@ struct DissolveState {
   uint8_t* thresholds;
 };
 
+// Layered, the kernel writes the layer's own coverage from the new
+// picture's.
+void AimAtLayer(vlFxContext* fx, DissolveState* s) {
+  const bool alpha = fx->layerAlpha != nullptr;
+  vlBitmap* from = alpha ? fx->sourceAlpha : fx->sourceMask;
+  vlBitmap* into = alpha ? fx->layerAlpha : fx->layerMask;
+  const int32_t rows = alpha ? 1 : 2, pixels = alpha ? 3 : 4;
+  s->job.source = from ? reinterpret_cast<const uint8_t*>(QueryBitmap(from, pixels)) : nullptr;
+  s->job.sourceRowBytes = from ? static_cast<int32_t>(QueryBitmap(from, rows)) : 0;
+  s->job.target = reinterpret_cast<uint8_t*>(QueryBitmap(into, pixels));
+  s->job.targetRowBytes = static_cast<int32_t>(QueryBitmap(into, rows));
+  s->job.bytePlanes = alpha;
+  s->job.disappear = fx->reverse;
+}
+
+// The layer at its end: the new picture's own coverage, or nothing.
+void FinishLayer(vlFxContext* fx) {
+  const uint32_t hold = FXHoldFlag(fx) | VL_FXB_NOSHOW;
+  if (fx->reverse) BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, 0, 0, fx->width, fx->height, VL_FXB_FILL | hold);
+  else BlitIntoLayer(fx, fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, 0, 0, fx->width, fx->height, hold);
+}
+
 }  // namespace
 
 int StepDissolve(vlFxContext* fx, int32_t* done) {
@@ -32,14 +55,23 @@ int StepDissolve(vlFxContext* fx, int32_t* done) {
     else if (step < 1) step = 1;
     else if (step > 8) step = 8;
     fx->stepSize = step;
-    if (!(s->work = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
-    if (!(s->mask = NewMaskPlane(fx->source, w, h, 1, nullptr, 0))) return ERR_ALLOCMASK;
+    if (fx->layered) {
+      if (!fx->layerImage || (!fx->layerMask && !fx->layerAlpha)) return ERR_BITMAP;
+      BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, w, h);
+    } else {
+      if (!(s->work = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
+      if (!(s->mask = NewMaskPlane(fx->source, w, h, 1, nullptr, 0))) return ERR_ALLOCMASK;
+    }
     const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
     if (!(s->thresholds = static_cast<uint8_t*>(std::malloc(count ? count : 1)))) return ERR_MEM;
     // 0..254: a pixel is taken at the latest when the level reaches 255.
     for (size_t i = 0; i < count; ++i) s->thresholds[i] = static_cast<uint8_t>(std::rand() % 255);
-    s->job.target = reinterpret_cast<uint8_t*>(QueryBitmap(s->mask, 4));
-    s->job.targetRowBytes = static_cast<int32_t>(QueryBitmap(s->mask, 2));
+    if (fx->layered) {
+      AimAtLayer(fx, s);
+    } else {
+      s->job.target = reinterpret_cast<uint8_t*>(QueryBitmap(s->mask, 4));
+      s->job.targetRowBytes = static_cast<int32_t>(QueryBitmap(s->mask, 2));
+    }
     s->job.width = w;
     s->job.height = h;
     s->job.orderMap = s->thresholds;
@@ -50,6 +82,20 @@ int StepDissolve(vlFxContext* fx, int32_t* done) {
   auto* s = static_cast<DissolveState*>(fx->state);
   if (fx->phase == 1) s->level += fx->stepSize;
   else s->level = fx->stepSize * fx->frame;
+  if (fx->layered) {
+    if (fx->phase == 2) {
+      // A still: the layer's picture and (hiding) its coverage from the start.
+      BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, w, h);
+      AimAtLayer(fx, s);
+    }
+    if (s->level < 256) DissolveKernel(s->job, s->level);
+    else MarkDone(done), FinishLayer(fx);
+    if (fx->phase == 1) {
+      if (!FXHoldFlag(fx)) PresentFXLayer(fx, VL_FXB_PUSH);
+      EndFXFrame(fx);
+    }
+    return 0;
+  }
   vlBitmap* mask = s->mask;
   if (s->level < 256) {
     DissolveKernel(s->job, s->level);

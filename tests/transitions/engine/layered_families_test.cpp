@@ -1,0 +1,191 @@
+// More effect families drawn into a layer's own picture: the window read
+// back at chosen frames against coverage computed by hand from the
+// family's geometry, on covered layers and on displays that scale their
+// output.
+#include <cstdlib>
+#include <vector>
+
+#include "display/bgpic.h"
+#include "display/layers/layers.h"
+#include "graphics/bitmap.h"
+#include "tests/transitions/engine/fx_display_test.h"
+
+namespace {
+
+constexpr uint32_t kGrey = 0x808080u;
+constexpr uint32_t kBlue = 0x0000FFu;
+constexpr uint32_t kGreen = 0x00FF00u;
+
+class LayeredFamilies : public vltest::FxDisplayTest {
+ protected:
+  // A display of w x h, its output scaled by scale.
+  vlDisplay* Open(int w, int h, int scale = 1) {
+    const std::string size = std::to_string(w) + " " + std::to_string(h);
+    std::string table = ".table 0 { bgpic = 1";
+    if (scale > 1)
+      table += ", scalemode = 1, scalewidth = " + std::to_string(w * scale) +
+               ", scaleheight = " + std::to_string(h * scale);
+    EXPECT_EQ(Run(".call createbgpic 1 " + size + " 8421504\n" + table +
+                  " }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1\n.call enablelayers"),
+              0);
+    scale_ = scale;
+    return GetDisplayByNumber(1);
+  }
+  vlLayer* AddBox(int x, int y, int w, int h, uint32_t color, bool hidden = false) {
+    std::vector<uint32_t> argb(static_cast<size_t>(w) * h, 0xFF000000u | color);
+    vlBitmap* b = NewBitmap(w, h, 0, nullptr);
+    WriteBitmapARGB(argb.data(), w * 4, b, 0, 0, w, h);
+    vlLayerGeometry* g = NewLayerGeometry();
+    g->x = x, g->y = y, g->width = w, g->height = h;
+    vlLayer* layer = nullptr;
+    vlObjectId none{};
+    EXPECT_EQ(AddLayer(L, VL_LAYER_BOX, &none, x, y, w, h, nullptr, nullptr, b, nullptr, nullptr, g, -1,
+                       hidden ? VL_ADDLAYER_HIDDEN : 0, &layer),
+              0);
+    RefreshArea(L, x, y, w, h);
+    return layer;
+  }
+  // The window pixel showing BGPic pixel (x, y).
+  uint32_t At(vlDisplay* d, int x, int y) { return WindowPixel(d, x * scale_, y * scale_); }
+  int scale_ = 1;
+};
+
+// Thresholds as the dissolve draws them after srand(seed): row-major
+// rand() % 255.
+std::vector<int> Thresholds(unsigned seed, int count) {
+  std::srand(seed);
+  std::vector<int> out(static_cast<size_t>(count));
+  for (int& t : out) t = std::rand() % 255;
+  return out;
+}
+
+class LayeredDissolve : public LayeredFamilies, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LayeredDissolve, TakesTheCoveredLayerPixelByPixelInItsOwnPicture) {
+  {
+    vlDisplay* d = Open(40, 30, GetParam());
+    ASSERT_NE(d, nullptr);
+    vlLayer* blue = AddBox(4, 5, 12, 8, kBlue, true);
+    AddBox(8, 8, 3, 3, kGreen);
+    const std::vector<int> t = Thresholds(11u, 12 * 8);
+    std::srand(11u);
+    // Steps of 8: frame n shows the pixels whose threshold is below 8n.
+    ASSERT_EQ(Run(".table 0 { type = 139, speed = 8, async = 1 }\n.call base=1 showlayerfx 1 r0 -> h"), 0);
+    ASSERT_NE(blue->geometry[2]->fxImage, nullptr);
+    auto check = [&](int level, bool hiding) {
+      int shown = 0;
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 12; ++x) {
+          const int px = 4 + x, py = 5 + y;
+          if (px >= 8 && px < 11 && py >= 8 && py < 11) {
+            EXPECT_EQ(At(d, px, py), kGreen);
+            continue;
+          }
+          const bool taken = t[static_cast<size_t>(y) * 12 + x] < level;
+          const bool on = taken != hiding;
+          shown += on;
+          EXPECT_EQ(At(d, px, py), on ? kBlue : kGrey) << level << " " << x << "," << y;
+        }
+      return shown;
+    };
+    for (int frame = 1; frame <= 9; ++frame) ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+    const int part = check(72, false);
+    EXPECT_GT(part, 0);
+    EXPECT_LT(part, 12 * 8 - 9);
+    // Seeking back draws the still of frame 4.
+    ASSERT_EQ(Run(".call asyncdrawframe $h 4 -> r"), 0);
+    check(32, false);
+    ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+    EXPECT_EQ(blue->hidden, 0u);
+    EXPECT_EQ(blue->geometry[2]->fxImage, nullptr);
+    check(255, false);
+    // Hiding: the taken pixels go, the others stay.
+    std::srand(11u);
+    ASSERT_EQ(Run(".table 0 { type = 139, speed = 8, async = 1 }\n.call base=1 hidelayerfx 1 r0 -> h"), 0);
+    for (int frame = 1; frame <= 12; ++frame) ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+    check(96, true);
+    ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+    EXPECT_EQ(blue->hidden, 1u);
+    check(255, true);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndScaled, LayeredDissolve, ::testing::Values(1, 2));
+
+class LayeredClock : public LayeredFamilies, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LayeredClock, TheHandSweepsTheLayerInAndOutOfItsOwnPicture) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  // A 20 x 10 layer at (4, 5), centre (10, 5) of the layer; a box above.
+  vlLayer* blue = AddBox(4, 5, 20, 10, kBlue, true);
+  AddBox(6, 11, 3, 3, kGreen);
+  auto px = [&](int x, int y) { return At(d, 4 + x, 5 + y); };
+  // CLOCKWIPE at 5: frame 1 sweeps the wedge (10,5) (10,0) (15,0); frame 2
+  // runs on past the corner to (19,1).
+  ASSERT_EQ(Run(".table 0 { type = 97, speed = 5, async = 1 }\n.call base=1 showlayerfx 1 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  ASSERT_NE(blue->geometry[2]->fxImage, nullptr);
+  EXPECT_EQ(px(12, 1), kBlue);
+  EXPECT_EQ(px(16, 1), kGrey);
+  EXPECT_EQ(px(5, 1), kGrey);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(px(12, 1), kBlue);
+  EXPECT_EQ(px(16, 1), kBlue);
+  EXPECT_EQ(px(15, 4), kGrey);
+  EXPECT_EQ(px(5, 1), kGrey);
+  EXPECT_EQ(px(3, 7), kGreen);
+  // Seeking back draws the still of frame 1.
+  ASSERT_EQ(Run(".call asyncdrawframe $h 1 -> r"), 0);
+  EXPECT_EQ(px(12, 1), kBlue);
+  EXPECT_EQ(px(16, 1), kGrey);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(blue->geometry[2]->fxImage, nullptr);
+  EXPECT_EQ(px(5, 1), kBlue);
+  EXPECT_EQ(px(15, 4), kBlue);
+  // Hiding: the swept wedge leaves the layer, the rest stays.
+  ASSERT_EQ(Run(".table 0 { type = 97, speed = 5, async = 1 }\n.call base=1 hidelayerfx 1 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r\n.call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(px(16, 1), kGrey);
+  EXPECT_EQ(px(12, 1), kGrey);
+  EXPECT_EQ(px(15, 4), kBlue);
+  EXPECT_EQ(px(5, 1), kBlue);
+  EXPECT_EQ(px(3, 7), kGreen);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(blue->hidden, 1u);
+  EXPECT_EQ(px(5, 1), kGrey);
+  EXPECT_EQ(px(3, 7), kGreen);
+}
+
+TEST_P(LayeredClock, StarAndSunGrowFromTheLayersCentre) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  vlLayer* blue = AddBox(4, 5, 20, 10, kBlue, true);
+  auto px = [&](int x, int y) { return At(d, 4 + x, 5 + y); };
+  for (int type : {98, 114}) {
+    SCOPED_TRACE(type);
+    // Size 14 x 8 at the first frame: the centre is in, the corners out.
+    ASSERT_EQ(Run(".table 0 { type = " + std::to_string(type) +
+                  ", speed = 4, async = 1 }\n.call base=1 showlayerfx 1 r0 -> h\n.call asyncdrawframe $h -> r"),
+              0);
+    ASSERT_NE(blue->geometry[2]->fxImage, nullptr);
+    EXPECT_EQ(px(10, 5), kBlue);
+    EXPECT_EQ(px(0, 0), kGrey);
+    EXPECT_EQ(px(19, 9), kGrey);
+    ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+    EXPECT_EQ(px(0, 0), kBlue);
+    ASSERT_EQ(Run(".table 0 { type = " + std::to_string(type) +
+                  ", speed = 4, async = 1 }\n.call base=1 hidelayerfx 1 r0 -> h\n.call asyncdrawframe $h -> r"),
+              0);
+    EXPECT_EQ(px(10, 5), kGrey);
+    EXPECT_EQ(px(0, 0), kBlue);
+    EXPECT_EQ(px(19, 9), kBlue);
+    ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+    EXPECT_EQ(blue->hidden, 1u);
+    EXPECT_EQ(px(19, 9), kGrey);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndScaled, LayeredClock, ::testing::Values(1, 2));
+
+}  // namespace
