@@ -136,8 +136,10 @@ int StepStrangePush(vlFxContext* fx, int32_t* done) {
     // Even shifts keep the interlace aligned.
     if (step & 1) ++step;
     fx->stepSize = step;
-    if (!(s->work = NewBitmap(W, H, 0, nullptr))) return ERR_BITMAP;
-    BltBitmap(fx->oldPicture, 0, 0, s->work, 0, 0, W, H);
+    if (!fx->layered) {
+      if (!(s->work = NewBitmap(W, H, 0, nullptr)) || !fx->oldPicture) return ERR_BITMAP;
+      BltBitmap(fx->oldPicture, 0, 0, s->work, 0, 0, W, H);
+    }
     if (int status = MakeInterlaceMasks(fx, s)) return status;
     s->s = fx->reverse ? E - step : step;
     fx->frameCount = StepCount(E - step, step, 0);
@@ -155,7 +157,12 @@ int StepStrangePush(vlFxContext* fx, int32_t* done) {
   }
   if (!fx->reverse && s->s >= E) s->s = E, MarkDone(done);
   else if (fx->reverse && s->s < 1) s->s = 0, MarkDone(done);
-  if (fx->sourceMask || fx->sourceAlpha) BltBitmap(fx->oldPicture, 0, 0, s->work, 0, 0, W, H);
+  if (fx->layered) {
+    // The layer holds only the rows that have come in so far.
+    BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, 0, 0, W, H, VL_FXB_FILL | VL_FXB_NOSHOW);
+  } else if (fx->sourceMask || fx->sourceAlpha) {
+    BltBitmap(fx->oldPicture, 0, 0, s->work, 0, 0, W, H);
+  }
   const int32_t t = s->s;
   for (int i = 0; i < 2; ++i) {
     // Plane 0 (odd rows) brings the far end in at 0, plane 1 (even rows)
@@ -164,10 +171,17 @@ int StepStrangePush(vlFxContext* fx, int32_t* done) {
     vlBitmap* mask = s->masks[i];
     vlBitmap* alpha = s->alphas[i];
     if (t < 1) continue;
+    if (fx->layered) {
+      const uint32_t flags = VL_FXB_COMBINE | VL_FXB_THROUGH | VL_FXB_NOSHOW;
+      if (across) BlitIntoLayer(fx, fx->source, mask, alpha, from, 0, to, 0, t, H, flags);
+      else BlitIntoLayer(fx, fx->source, mask, alpha, 0, from, 0, to, W, t, flags);
+      continue;
+    }
     if (across) BlitThroughPlanes(fx->source, mask, alpha, from, 0, s->work, to, 0, t, H);
     else BlitThroughPlanes(fx->source, mask, alpha, 0, from, s->work, 0, to, W, t);
   }
-  DrawFXPart(fx, s->work, nullptr, nullptr, 0, 0, W, H, 0, 0, W, H);
+  if (!fx->layered) DrawFXPart(fx, s->work, nullptr, nullptr, 0, 0, W, H, 0, 0, W, H);
+  else if (fx->phase == 1 && !FXHoldFlag(fx)) PresentFXLayer(fx, VL_FXB_PUSH);
   s->s += fx->reverse ? -step : step;
   if (fx->phase == 1) EndFXFrame(fx);
   return 0;

@@ -54,6 +54,24 @@ void DrawScaledNew(vlFxContext* fx, const vlFxScaled& sc, int32_t x, int32_t y, 
   DeleteBitmap(comp);
 }
 
+// Hiding a layer: the parts of the previous rectangle outside the new one
+// go back to what lies beneath.
+void ReleaseOutside(vlFxContext* fx, const StretchState& prev, int32_t x, int32_t y, int32_t w, int32_t h) {
+  const uint32_t flags = VL_FXB_FILL | FXHoldFlag(fx);
+  auto clear = [&](int32_t cx, int32_t cy, int32_t cw, int32_t ch) {
+    if (cw >= 1 && ch >= 1) BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, cx, cy, cw, ch, flags);
+  };
+  const int32_t right = prev.x + prev.w, bottom = prev.y + prev.h;
+  if (w < 1 || h < 1) {
+    clear(prev.x, prev.y, prev.w, prev.h);
+    return;
+  }
+  clear(prev.x, prev.y, prev.w, y - prev.y);
+  clear(prev.x, y + h, prev.w, bottom - (y + h));
+  clear(prev.x, y, x - prev.x, h);
+  clear(x + w, y, right - (x + w), h);
+}
+
 }  // namespace
 
 int StepStretch(vlFxContext* fx, int32_t* done) {
@@ -116,10 +134,22 @@ int StepStretch(vlFxContext* fx, int32_t* done) {
     default: break;
   }
   if (last && done) *done = 1;
+  if (fx->layered) {
+    if (fx->phase == 2) {
+      BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, 0, 0, W, H, VL_FXB_FILL | VL_FXB_NOSHOW);
+    } else if (rev) {
+      const StretchState prev = fx->frame == 0 ? StretchState{0, 0, 0, W, H} : *st;
+      ReleaseOutside(fx, prev, x, y, w, h);
+    }
+  }
   if (w >= 1 && h >= 1) {
     vlFxScaled sc;
     if (int status = ScaleFXPicture(fx, fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, W, H, w, h, &sc)) return status;
-    DrawScaledNew(fx, sc, x, y, w, h);
+    // The layer shows the scaled picture with its own coverage.
+    if (fx->layered)
+      BlitIntoLayer(fx, sc.bitmap, sc.mask, sc.alpha, 0, 0, x, y, w, h,
+                    FXHoldFlag(fx) | (fx->phase == 2 ? VL_FXB_NOSHOW : 0));
+    else DrawScaledNew(fx, sc, x, y, w, h);
   }
   st->s = Grows(fx) ? s + fx->stepSize : s - fx->stepSize;
   *st = {st->s, x, y, w, h};

@@ -3,6 +3,7 @@
 // family's geometry, on covered layers and on displays that scale their
 // output.
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "display/bgpic.h"
@@ -187,5 +188,129 @@ TEST_P(LayeredClock, StarAndSunGrowFromTheLayersCentre) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndScaled, LayeredClock, ::testing::Values(1, 2));
+
+class LayeredBands : public LayeredFamilies, public ::testing::WithParamInterface<int> {
+ protected:
+  // Starts an asynchronous effect on layer 1 and draws frames.
+  void Start(const char* command, int type, int speed, int frames) {
+    ASSERT_EQ(Run(".table 0 { type = " + std::to_string(type) + ", speed = " + std::to_string(speed) +
+                  ", async = 1 }\n.call base=1 " + command + " 1 r0 -> h"),
+              0);
+    for (int i = 0; i < frames; ++i) ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  }
+  // Which of the layer's columns (row y) show the layer colour.
+  std::string Columns(vlDisplay* d, int lx, int ly, int w, int y) {
+    std::string out;
+    for (int x = 0; x < w; ++x) {
+      const uint32_t c = At(d, lx + x, ly + y);
+      out += c == kBlue ? '#' : c == kGrey ? '.' : '?';
+    }
+    return out;
+  }
+};
+
+TEST_P(LayeredBands, SplitOpensBothHalvesOfTheLayerFromTheirQuarterLines) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  vlLayer* blue = AddBox(4, 5, 20, 10, kBlue, true);
+  // HSPLIT at 2 on 20 columns: quarter 5; frame 1 columns 5-6 in each
+  // half, frame 2 adds 3-4 and 7-8.
+  Start("showlayerfx", 108, 2, 1);
+  ASSERT_NE(blue->geometry[2]->fxImage, nullptr);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 9), ".....##........##...");
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 0), "...######....######.");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 0), std::string(20, '#'));
+  // Hiding takes the same bands out.
+  Start("hidelayerfx", 108, 2, 2);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 4), "###......####......#");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(blue->hidden, 1u);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 4), std::string(20, '.'));
+}
+
+TEST_P(LayeredBands, UpAndDownFillsTheFirstColumnPairOfTheLayer) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  AddBox(4, 5, 16, 10, kBlue, true);
+  // Columns of 16 / 8 + 1 = 3; bands of 2 + 2 rows: column 0 from the top
+  // (rows 0-3), column 1 from the bottom (rows 7-9).
+  Start("showlayerfx", 110, 2, 1);
+  EXPECT_EQ(Columns(d, 4, 5, 16, 0), "###.............");
+  EXPECT_EQ(Columns(d, 4, 5, 16, 3), "###.............");
+  EXPECT_EQ(Columns(d, 4, 5, 16, 5), "................");
+  EXPECT_EQ(Columns(d, 4, 5, 16, 8), "...###..........");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 16, 5), std::string(16, '#'));
+}
+
+TEST_P(LayeredBands, StrangePushBringsAlternateRowsInFromBothEdges) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  vlLayer* blue = AddBox(4, 5, 20, 10, kBlue, true);
+  AddBox(12, 5, 2, 2, kGreen);
+  // HSTRANGEPUSH at 4: odd rows enter 4 columns from the left, even rows
+  // 4 columns from the right.
+  Start("showlayerfx", 99, 4, 1);
+  ASSERT_NE(blue->geometry[2]->fxImage, nullptr);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 2), "................####");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "####................");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 0), "........??......####");
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 2), "............########");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 9), "########............");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 9), std::string(20, '#'));
+  // Hiding runs the rows back out: after one frame 16 columns are left.
+  Start("hidelayerfx", 99, 4, 1);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 2), "....################");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "################....");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(blue->hidden, 1u);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), std::string(20, '.'));
+}
+
+TEST_P(LayeredBands, StretchAndZoomScaleTheLayerInItsOwnPicture) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  vlLayer* blue = AddBox(4, 5, 20, 10, kBlue, true);
+  AddBox(4, 14, 2, 1, kGreen);
+  // STRETCHLEFT at 4: 4 columns, then 8.
+  Start("showlayerfx", 55, 4, 1);
+  ASSERT_NE(blue->geometry[2]->fxImage, nullptr);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "####................");
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "########............");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 9), "??######............");
+  // The still of frame 1 again.
+  ASSERT_EQ(Run(".call asyncdrawframe $h 1 -> r"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "####................");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), std::string(20, '#'));
+  // Hiding shrinks it back: 16 columns, then 12.
+  Start("hidelayerfx", 55, 4, 1);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "################....");
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "############........");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(blue->hidden, 1u);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), std::string(20, '.'));
+  // ZOOMCENTER at 4: a 4 x 2 picture at (8, 4), then 8 x 4 at (6, 3).
+  Start("showlayerfx", 61, 4, 1);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "....................");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 4), "........####........");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 5), "........####........");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 6), "....................");
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 2), "....................");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 3), "......########......");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 6), "......########......");
+  EXPECT_EQ(Columns(d, 4, 5, 20, 7), "....................");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(Columns(d, 4, 5, 20, 0), std::string(20, '#'));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndScaled, LayeredBands, ::testing::Values(1, 2));
 
 }  // namespace
