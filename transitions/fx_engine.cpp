@@ -140,7 +140,7 @@ bool IsStillDrawingEffect(int32_t id) {
 
 bool DrawsIntoLayer(int32_t id) {
   return (id >= 0 && id <= 46) || (id >= 55 && id <= 73) || (id >= 82 && id <= 96) || (id >= 105 && id <= 107) ||
-         (id >= 97 && id <= 100) || (id >= 108 && id <= 110) || id == 114 || (id >= 115 && id <= 117) || id == 139;
+         (id >= 97 && id <= 100) || (id >= 108 && id <= 110) || id == 114 || id == 132 || (id >= 115 && id <= 117) || id == 139;
 }
 
 int32_t GetRandomEffect(int32_t excludeBGPicOnly) {
@@ -318,7 +318,7 @@ bool NeedsOldPicture(int32_t id, bool layered) {
       id == 115 || (id >= 118 && id <= 131) || id == 133)
     return true;
   if (layered) return id == 75 || id == 77;
-  return (id >= 55 && id <= 73) || (id >= 84 && id <= 87) || (id >= 97 && id <= 100) || id == 114 || id == 116 ||
+  return (id >= 55 && id <= 73) || (id >= 84 && id <= 87) || (id >= 97 && id <= 100) || id == 114 || id == 132 || id == 116 ||
          id == 117 || id == 132 || (id >= 134 && id <= 139);
 }
 
@@ -639,7 +639,7 @@ int PrepareOnScreen(vlFxContext* fx, vlDisplay* d) {
     fx->ownsMask = fx->ownsAlpha = 0;
   }
   const int32_t id = fx->effect;
-  const bool showLayer = fx->reverse && (id == 97 || id == 98 || id == 114 || id == 116 || id == 117 || (id >= 134 && id <= 139));
+  const bool showLayer = fx->reverse && (id == 97 || id == 98 || id == 114 || id == 132 || id == 116 || id == 117 || (id >= 134 && id <= 139));
   if (NeedsOldPicture(id, false) && !(fx->oldPicture = GrabScreen(fx, d, visible, showLayer))) return ERR_BITMAP;
   return 0;
 }

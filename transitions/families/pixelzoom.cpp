@@ -66,7 +66,7 @@ int StepPixelZoom(vlFxContext* fx, int32_t* done) {
     auto* s = NewFxState<PixelZoomState>(fx);
     if (!s) return ERR_MEM;
     if (!(s->work = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
-    if (planes && !(s->work2 = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
+    if (planes && !fx->layered && !(s->work2 = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
     if (fx->sourceMask && !(s->mask = NewMaskPlane(s->work, w, h, 1, nullptr, 0))) return ERR_ALLOCMASK;
     if (fx->sourceAlpha && !(s->alpha = NewAlphaPlane(w, h, 1, nullptr, 0))) return ERR_ALLOCALPHA;
     fx->frameCount = StepCount(fx->effect == 133 ? 49 : 25, 1, 1);
@@ -81,7 +81,8 @@ int StepPixelZoom(vlFxContext* fx, int32_t* done) {
     if (c > 24) {
       last = true;
       if (done) *done = 1;
-      DrawFXPart(fx, fx->oldPicture, nullptr, nullptr, 0, 0, w, h, 0, 0, w, h);
+      if (fx->layered) BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, 0, 0, w, h, VL_FXB_FILL | FXHoldFlag(fx));
+      else DrawFXPart(fx, fx->oldPicture, nullptr, nullptr, 0, 0, w, h, 0, 0, w, h);
       if (fx->phase == 1) EndFXFrame(fx);
       return 0;
     }
@@ -97,7 +98,12 @@ int StepPixelZoom(vlFxContext* fx, int32_t* done) {
   vlBitmap* alpha = useOld ? nullptr : fx->sourceAlpha;
   if (block > 1) Coarsen(s, pic, mask, alpha, w, h, block);
   else if (!mask && !alpha) BltBitmap(pic, 0, 0, s->work, 0, 0, w, h);
-  if (!mask && !alpha) {
+  if (fx->layered) {
+    // The layer takes the blocks with their own coverage.
+    const uint32_t flags = FXHoldFlag(fx) | (fx->phase == 2 ? VL_FXB_NOSHOW : 0);
+    if (block <= 1) BlitIntoLayer(fx, pic, mask, alpha, 0, 0, 0, 0, w, h, flags);
+    else BlitIntoLayer(fx, s->work, mask ? s->mask : nullptr, alpha ? s->alpha : nullptr, 0, 0, 0, 0, w, h, flags);
+  } else if (!mask && !alpha) {
     DrawFXPart(fx, s->work, nullptr, nullptr, 0, 0, w, h, 0, 0, w, h);
   } else {
     BltBitmap(fx->oldPicture, 0, 0, s->work2, 0, 0, w, h);

@@ -33,7 +33,14 @@ class LayeredFamilies : public vltest::FxDisplayTest {
     return GetDisplayByNumber(1);
   }
   vlLayer* AddBox(int x, int y, int w, int h, uint32_t color, bool hidden = false) {
-    std::vector<uint32_t> argb(static_cast<size_t>(w) * h, 0xFF000000u | color);
+    return AddPicture(x, y, w, h, [color](int, int) { return color; }, hidden);
+  }
+  // A layer showing a picture whose pixels color(x, y) gives.
+  template <typename F>
+  vlLayer* AddPicture(int x, int y, int w, int h, F color, bool hidden = false) {
+    std::vector<uint32_t> argb(static_cast<size_t>(w) * h);
+    for (int yy = 0; yy < h; ++yy)
+      for (int xx = 0; xx < w; ++xx) argb[static_cast<size_t>(yy) * w + xx] = 0xFF000000u | color(xx, yy);
     vlBitmap* b = NewBitmap(w, h, 0, nullptr);
     WriteBitmapARGB(argb.data(), w * 4, b, 0, 0, w, h);
     vlLayerGeometry* g = NewLayerGeometry();
@@ -309,6 +316,31 @@ TEST_P(LayeredBands, StretchAndZoomScaleTheLayerInItsOwnPicture) {
   EXPECT_EQ(Columns(d, 4, 5, 20, 7), "....................");
   ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
   EXPECT_EQ(Columns(d, 4, 5, 20, 0), std::string(20, '#'));
+}
+
+TEST_P(LayeredBands, PixelZoomSharpensTheLayerOutOfBlocks) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  // Red and blue columns: a block of 10 x 10 takes its top left pixel.
+  vlLayer* l = AddPicture(4, 5, 20, 10, [](int x, int) { return x % 2 ? kBlue : 0xFF0000u; }, true);
+  AddBox(20, 12, 2, 2, kGreen);
+  Start("showlayerfx", 132, -1, 1);
+  ASSERT_NE(l->geometry[2]->fxImage, nullptr);
+  EXPECT_EQ(At(d, 9, 9), 0xFF0000u);
+  EXPECT_EQ(At(d, 15, 9), 0xFF0000u);
+  EXPECT_EQ(At(d, 20, 12), kGreen);
+  EXPECT_EQ(At(d, 3, 9), kGrey);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(At(d, 8, 9), 0xFF0000u);
+  EXPECT_EQ(At(d, 9, 9), kBlue);
+  EXPECT_EQ(At(d, 20, 12), kGreen);
+  // Hiding coarsens the layer, then takes it away.
+  Start("hidelayerfx", 132, -1, 23);
+  EXPECT_EQ(At(d, 9, 9), 0xFF0000u);
+  EXPECT_EQ(At(d, 15, 9), 0xFF0000u);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(l->hidden, 1u);
+  EXPECT_EQ(At(d, 8, 9), kGrey);
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndScaled, LayeredBands, ::testing::Values(1, 2));
