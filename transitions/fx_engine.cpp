@@ -140,7 +140,8 @@ bool IsStillDrawingEffect(int32_t id) {
 
 bool DrawsIntoLayer(int32_t id) {
   return (id >= 0 && id <= 46) || (id >= 55 && id <= 73) || (id >= 82 && id <= 96) || (id >= 105 && id <= 107) ||
-         (id >= 97 && id <= 100) || (id >= 108 && id <= 110) || id == 114 || id == 132 || (id >= 115 && id <= 117) || id == 139;
+         (id >= 97 && id <= 100) || (id >= 108 && id <= 110) || id == 114 || id == 132 ||
+         (id >= 115 && id <= 117) || (id >= 134 && id <= 139);
 }
 
 int32_t GetRandomEffect(int32_t excludeBGPicOnly) {

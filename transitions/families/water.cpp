@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "graphics/bitmap.h"
+#include "graphics/blit.h"
 #include "graphics/warp_kernels.h"
 #include "transitions/families/families.h"
 #include "transitions/fx_draw.h"
@@ -14,6 +15,7 @@ namespace {
 
 struct WaterState {
   vlBitmap* work;
+  vlBitmap* coverage;
   int32_t c;
   vlRippleJob job;
   int32_t* distances;
@@ -22,6 +24,7 @@ struct WaterState {
 
 struct StrudelState {
   vlBitmap* work;
+  vlBitmap* coverage;
   int32_t a;
   vlSwirlJob job;
   double* sines;
@@ -60,6 +63,58 @@ bool RunWarp(vlFxContext* fx, vlBitmap* work, Job& job, Kernel kernel) {
   return ran;
 }
 
+// Layered, the kernel warps the new picture into the layer's image and
+// fades the layer's alpha from the new picture's coverage. 0 or 1000.
+template <typename Job>
+int PrepareWarpLayer(vlFxContext* fx, vlBitmap** coverage, Job& job) {
+  DeleteAlphaPlane(*coverage);
+  if (!(*coverage = NewPictureAlphaPlane(fx)) || !fx->layerAlpha) return ERR_MEM;
+  job.sourceAlpha = reinterpret_cast<const uint8_t*>(QueryBitmap(*coverage, 3));
+  job.sourceAlphaRowBytes = static_cast<int32_t>(QueryBitmap(*coverage, 1));
+  job.targetAlpha = reinterpret_cast<uint8_t*>(QueryBitmap(fx->layerAlpha, 3));
+  job.targetAlphaRowBytes = static_cast<int32_t>(QueryBitmap(fx->layerAlpha, 1));
+  job.fadeOut = fx->reverse;
+  return 0;
+}
+
+template <typename Job, typename Kernel>
+bool RunLayerWarp(vlFxContext* fx, Job& job, Kernel kernel) {
+  vlPixelAccess n{}, d{};
+  if (!LockPixels(fx->source, VL_LOCK_READ, &n)) return false;
+  bool ran = false;
+  if (LockPixels(fx->layerImage, 0, &d)) {
+    if (n.bytesPerPixel == d.bytesPerPixel) {
+      job.source = n.pixels;
+      job.second = nullptr;
+      job.target = d.pixels;
+      job.sourceRow = n.rowLength;
+      job.targetRow = d.rowLength;
+      job.format = d.format;
+      ran = kernel(d.bytesPerPixel);
+    }
+    UnlockPixels(fx->layerImage, &d);
+  }
+  UnlockPixels(fx->source, &n);
+  return ran;
+}
+
+// The layer at the end: the new picture whole, or nothing of it.
+void FinishWarpLayer(vlFxContext* fx, vlBitmap* coverage) {
+  if (fx->reverse) {
+    FillAlphaRect(fx->layerAlpha, 0, 0, fx->width, fx->height, 0);
+    return;
+  }
+  BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, fx->width, fx->height);
+  CopyAlphaRect(coverage, 0, 0, fx->layerAlpha, 0, 0, fx->width, fx->height, 0, 0);
+}
+
+// The end of a layered frame: the layer as the kernel left it.
+void EndWarpLayerFrame(vlFxContext* fx) {
+  if (fx->phase != 1) return;
+  if (!FXHoldFlag(fx)) PresentFXLayer(fx, VL_FXB_PUSH);
+  EndFXFrame(fx);
+}
+
 }  // namespace
 
 int StepWater(vlFxContext* fx, int32_t* done) {
@@ -84,7 +139,7 @@ int StepWater(vlFxContext* fx, int32_t* done) {
     j.centerX = W / 2;
     j.centerY = H / 2;
     j.radius = std::max(W / 2, H / 2);
-    if (!(s->work = NewBitmap(W, H, 0, nullptr))) return ERR_BITMAP;
+    if (!fx->layered && !(s->work = NewBitmap(W, H, 0, nullptr))) return ERR_BITMAP;
     s->distances = NewTable<int32_t>(static_cast<size_t>(W) * static_cast<size_t>(H));
     s->sines = NewTable<double>(kVlWarpTableSize);
     if (!s->distances || !s->sines) return ERR_MEM;
@@ -92,7 +147,7 @@ int StepWater(vlFxContext* fx, int32_t* done) {
     j.distances = s->distances;
     j.sines = s->sines;
     fx->frameCount = StepCount(2 * n, 1, 1);
-    return 0;
+    return fx->layered ? PrepareWarpLayer(fx, &s->coverage, j) : 0;
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;
   auto* s = static_cast<WaterState*>(fx->state);
@@ -102,6 +157,22 @@ int StepWater(vlFxContext* fx, int32_t* done) {
   s->c = std::min(s->c, 2 * n);
   const int32_t level = s->c * 255 / (2 * n);
   fx->blendLevel = fx->reverse ? 255 - level : level;
+  if (fx->layered) {
+    if (fx->phase == 2)
+      if (int status = PrepareWarpLayer(fx, &s->coverage, s->job)) return status;
+    if (s->c == 2 * n) {
+      MarkDone(done);
+      FinishWarpLayer(fx, s->coverage);
+    } else {
+      RunLayerWarp(fx, s->job, [&](int32_t bpp) {
+        if (bpp == 4) WaterRipplePix32(s->job, s->c);
+        else if (bpp == 2) WaterRipplePix16(s->job, s->c);
+        return bpp == 4 || bpp == 2;
+      });
+    }
+    EndWarpLayerFrame(fx);
+    return 0;
+  }
   if (s->c == 2 * n) {
     MarkDone(done);
     DrawNewStrip(fx, 0, 0, W, H);
@@ -121,6 +192,7 @@ void FreeWaterState(vlFxContext* fx, int) {
   std::free(s->distances);
   std::free(s->sines);
   DeleteBitmap(s->work);
+  DeleteAlphaPlane(s->coverage);
 }
 
 int StepStrudel(vlFxContext* fx, int32_t* done) {
@@ -134,7 +206,7 @@ int StepStrudel(vlFxContext* fx, int32_t* done) {
     else if (step == VL_FX_SLOWSPEED) step = 4;
     else step = std::clamp(step, 2, 16);
     fx->stepSize = step;
-    if (!(s->work = NewBitmap(W, H, 0, nullptr))) return ERR_BITMAP;
+    if (!fx->layered && !(s->work = NewBitmap(W, H, 0, nullptr))) return ERR_BITMAP;
     s->sines = NewTable<double>(kVlWarpTableSize);
     s->cosines = NewTable<double>(kVlWarpTableSize);
     if (!s->sines || !s->cosines) return ERR_MEM;
@@ -145,7 +217,7 @@ int StepStrudel(vlFxContext* fx, int32_t* done) {
     s->job.height = H;
     s->job.fadeOut = fx->reverse;
     fx->frameCount = StepCount(720, step, 1);
-    return 0;
+    return fx->layered ? PrepareWarpLayer(fx, &s->coverage, s->job) : 0;
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;
   auto* s = static_cast<StrudelState*>(fx->state);
@@ -155,6 +227,22 @@ int StepStrudel(vlFxContext* fx, int32_t* done) {
   if (s->a > 719) s->a = 720, level = 255;
   else level = s->a * 255 / 720;
   fx->blendLevel = fx->reverse ? 255 - level : level;
+  if (fx->layered) {
+    if (fx->phase == 2)
+      if (int status = PrepareWarpLayer(fx, &s->coverage, s->job)) return status;
+    if (s->a == 720) {
+      MarkDone(done);
+      FinishWarpLayer(fx, s->coverage);
+    } else {
+      RunLayerWarp(fx, s->job, [&](int32_t bpp) {
+        if (bpp == 4) SwirlPix32(s->job, s->a);
+        else if (bpp == 2) SwirlPix16(s->job, s->a);
+        return bpp == 4 || bpp == 2;
+      });
+    }
+    EndWarpLayerFrame(fx);
+    return 0;
+  }
   if (s->a == 720) {
     MarkDone(done);
     DrawNewStrip(fx, 0, 0, W, H);
@@ -174,4 +262,5 @@ void FreeStrudelState(vlFxContext* fx, int) {
   std::free(s->sines);
   std::free(s->cosines);
   DeleteBitmap(s->work);
+  DeleteAlphaPlane(s->coverage);
 }

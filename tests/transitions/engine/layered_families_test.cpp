@@ -343,6 +343,52 @@ TEST_P(LayeredBands, PixelZoomSharpensTheLayerOutOfBlocks) {
   EXPECT_EQ(At(d, 8, 9), kGrey);
 }
 
+// Channels of a and b within 2 of each other.
+bool Near(uint32_t a, uint32_t b) {
+  for (int shift : {0, 8, 16}) {
+    const int ca = static_cast<int>((a >> shift) & 0xFF), cb = static_cast<int>((b >> shift) & 0xFF);
+    if (ca - cb > 2 || cb - ca > 2) return false;
+  }
+  return true;
+}
+// Blue over the grey background at opacity a / 255.
+uint32_t BlueOverGrey(int a) {
+  const uint32_t grey = static_cast<uint32_t>(0x80 * (255 - a) / 255);
+  return grey << 16 | grey << 8 | static_cast<uint32_t>((255 * a + 0x80 * (255 - a)) / 255);
+}
+
+TEST_P(LayeredBands, WaterAndStrudelFadeTheWarpedLayerInAndOut) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  vlLayer* blue = AddBox(4, 5, 20, 10, kBlue, true);
+  AddBox(14, 9, 2, 2, kGreen);
+  // WATER over 2 x 5 frames: after frame 5 the layer's alpha is 127; a
+  // plain picture stays plain however it is warped.
+  Start("showlayerfx", 134, 5, 5);
+  ASSERT_NE(blue->geometry[2]->fxImage, nullptr);
+  for (int x : {4, 10, 23})
+    EXPECT_TRUE(Near(At(d, x, 7), BlueOverGrey(127))) << x << " " << std::hex << At(d, x, 7);
+  EXPECT_EQ(At(d, 14, 9), kGreen);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(At(d, 10, 7), kBlue);
+  // Hiding fades it out: alpha 255 - 51 after 2 frames.
+  Start("hidelayerfx", 134, 5, 2);
+  EXPECT_TRUE(Near(At(d, 10, 7), BlueOverGrey(204))) << std::hex << At(d, 10, 7);
+  EXPECT_EQ(At(d, 14, 9), kGreen);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(blue->hidden, 1u);
+  EXPECT_EQ(At(d, 10, 7), kGrey);
+  // STRUDEL at 16 degrees a frame: after 22 frames 352 degrees, alpha 124.
+  Start("showlayerfx", 138, 16, 22);
+  EXPECT_TRUE(Near(At(d, 20, 12), BlueOverGrey(124))) << std::hex << At(d, 20, 12);
+  // The still of frame 11: 176 degrees, alpha 62.
+  ASSERT_EQ(Run(".call asyncdrawframe $h 11 -> r"), 0);
+  EXPECT_TRUE(Near(At(d, 20, 12), BlueOverGrey(62))) << std::hex << At(d, 20, 12);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(At(d, 20, 12), kBlue);
+  EXPECT_EQ(blue->hidden, 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(PlainAndScaled, LayeredBands, ::testing::Values(1, 2));
 
 }  // namespace
