@@ -566,7 +566,8 @@ int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
         RedrawFXDestination(fx, 2);
       }
     }
-    *instant = fx->scaledOutput;
+    // Moving the layer redraws it wherever it goes, scaled output included.
+    *instant = false;
     return 0;
   }
   fx->x = g->drawnX;

@@ -389,6 +389,27 @@ TEST_P(LayeredBands, WaterAndStrudelFadeTheWarpedLayerInAndOut) {
   EXPECT_EQ(blue->hidden, 0u);
 }
 
+TEST_P(LayeredBands, AScrolledLayerTravelsFrameByFrame) {
+  vlDisplay* d = Open(40, 30, GetParam());
+  ASSERT_NE(d, nullptr);
+  vlLayer* blue = AddBox(5, 5, 8, 4, kBlue);
+  // A reversed SCROLLTOP at 3 a frame: the layer leaves through the top.
+  Start("hidelayerfx", 49, 3, 1);
+  EXPECT_EQ(Columns(d, 4, 2, 10, 0), ".########.");
+  EXPECT_EQ(Columns(d, 4, 5, 10, 0), ".########.");
+  EXPECT_EQ(Columns(d, 4, 6, 10, 0), "..........");
+  EXPECT_EQ(Columns(d, 4, 8, 10, 0), "..........");
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(Columns(d, 4, 0, 10, 0), ".########.");
+  EXPECT_EQ(Columns(d, 4, 2, 10, 0), ".########.");
+  EXPECT_EQ(Columns(d, 4, 3, 10, 0), "..........");
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+  EXPECT_EQ(blue->hidden, 1u);
+  EXPECT_EQ(blue->geometry[0]->y, 5);
+  EXPECT_EQ(Columns(d, 4, 0, 10, 0), "..........");
+  EXPECT_EQ(Columns(d, 4, 5, 10, 0), "..........");
+}
+
 INSTANTIATE_TEST_SUITE_P(PlainAndScaled, LayeredBands, ::testing::Values(1, 2));
 
 }  // namespace
