@@ -9,6 +9,7 @@
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
 #include "text/fonts/engine_font.h"
+#include "text/text_layer_style.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 
@@ -66,6 +67,8 @@ vlLayerSource MakeTextLayerSource() {
   s.rebuild = RebuildTextLayer;
   s.copyGeometry = CopyTextGeometry;
   s.freeGeometry = FreeTextGeometry;
+  s.applyStyle = ApplyTextLayerStyle;
+  s.writeStyle = WriteTextLayerStyle;
   return s;
 }
 

@@ -333,6 +333,9 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     relative |= 2, positionChanged = true;
   else if (GetTableInt(L, table, "y", &y, nullptr))
     positionChanged = true;
+  // A print layer given its cursor is placed by it, not by a position.
+  if (!group && (x != 100000 || y != 100000 || relative) && (Has(L, table, "cursorx") || Has(L, table, "cursory")))
+    return ERR_WRONGUSAGE;
 
   // Appearance keys.
   int32_t smooth;

@@ -35,53 +35,6 @@ bool Has(vlVMState* L, int table, const char* key) {
 
 bool Int(vlVMState* L, int table, const char* key, int32_t* out) { return GetTableInt(L, table, key, out, nullptr); }
 
-// "formstyle" and "formstyleclear": the shadow and edge bits are the
-// layer's own shadow and border; the rest are the draw state's.
-void ReadFormStyle(vlVMState* L, int table, vlShapeRecord* rec, vlLayer* copy, bool* given) {
-  int32_t v;
-  if (Int(L, table, "formstyle", &v)) {
-    *given = true;
-    const auto bits = static_cast<uint32_t>(v);
-    if (bits & VL_FORM_NORMAL) {
-      rec->drawState.formStyle = VL_FORM_NORMAL;
-    } else {
-      if (bits & VL_FORM_SHADOW) SwitchLayerShadow(&copy->shadow, 1);
-      if (bits & VL_FORM_EDGE) copy->border.on = 1;
-      rec->drawState.formStyle |= bits & ~(VL_FORM_SHADOW | VL_FORM_EDGE);
-    }
-  }
-  if (Int(L, table, "formstyleclear", &v)) {
-    *given = true;
-    const auto bits = static_cast<uint32_t>(v);
-    if (bits & VL_FORM_SHADOW) SwitchLayerShadow(&copy->shadow, 0);
-    if (bits & VL_FORM_EDGE) copy->border.on = 0;
-    rec->drawState.formStyle &= ~(bits & ~(VL_FORM_SHADOW | VL_FORM_EDGE));
-  }
-}
-
-int ReadFillKeys(vlVMState* L, int table, vlDrawState* s, bool* given) {
-  int32_t v;
-  if (Int(L, table, "fillstyle", &v)) s->fillStyle = static_cast<uint32_t>(v), *given = true;
-  for (const char* key : {"gradientstyle", "gradientangle", "gradientstartcolor", "gradientendcolor"})
-    if (Has(L, table, key)) *given = true;
-  if (s->fillStyle == VL_FILLGRADIENT) {
-    for (const char* key : {"gradientcenterx", "gradientcentery", "gradientbalance", "gradientborder",
-                            "gradientcolors"})
-      if (Has(L, table, key)) *given = true;
-    if (int status = ReadGradientTable(L, table, &s->gradient, 1)) return status;
-  } else {
-    vlGradientDesc& g = s->gradient;
-    if (Int(L, table, "gradientstyle", &v)) g.type = static_cast<uint32_t>(v);
-    if (Int(L, table, "gradientstartcolor", &v)) g.startColor = static_cast<uint32_t>(v);
-    if (Int(L, table, "gradientendcolor", &v)) g.endColor = static_cast<uint32_t>(v);
-    Int(L, table, "gradientangle", &g.angle);
-  }
-  if (GetTableObjectID(L, table, "texturebrush", &s->textureBrush, nullptr)) *given = true;
-  if (Int(L, table, "texturex", &s->textureX)) *given = true;
-  if (Int(L, table, "texturey", &s->textureY)) *given = true;
-  return 0;
-}
-
 // "vertices": absolute points; the record keeps them from their box's
 // corner, which becomes the shape's position.
 int ReadVertices(vlVMState* L, int table, vlShapeRecord* rec, std::vector<double>* v) {
@@ -195,7 +148,56 @@ int ReadShapeKeys(vlVMState* L, int table, uint32_t type, uint32_t oldType, bool
   return 0;
 }
 
-void PushId(vlVMState* L, const char* key, const vlObjectId& id) {
+}  // namespace
+
+// "formstyle" and "formstyleclear": the shadow and edge bits are the
+// layer's own shadow and border; the rest are the draw state's.
+void ReadFormStyleKeys(vlVMState* L, int table, uint32_t* formStyle, vlLayer* copy, bool* given) {
+  int32_t v;
+  if (Int(L, table, "formstyle", &v)) {
+    *given = true;
+    const auto bits = static_cast<uint32_t>(v);
+    if (bits & VL_FORM_NORMAL) {
+      *formStyle = VL_FORM_NORMAL;
+    } else {
+      if (bits & VL_FORM_SHADOW) SwitchLayerShadow(&copy->shadow, 1);
+      if (bits & VL_FORM_EDGE) copy->border.on = 1;
+      *formStyle |= bits & ~(VL_FORM_SHADOW | VL_FORM_EDGE);
+    }
+  }
+  if (Int(L, table, "formstyleclear", &v)) {
+    *given = true;
+    const auto bits = static_cast<uint32_t>(v);
+    if (bits & VL_FORM_SHADOW) SwitchLayerShadow(&copy->shadow, 0);
+    if (bits & VL_FORM_EDGE) copy->border.on = 0;
+    *formStyle &= ~(bits & ~(VL_FORM_SHADOW | VL_FORM_EDGE));
+  }
+}
+
+int ReadFillStyleKeys(vlVMState* L, int table, vlDrawState* s, bool* given) {
+  int32_t v;
+  if (Int(L, table, "fillstyle", &v)) s->fillStyle = static_cast<uint32_t>(v), *given = true;
+  for (const char* key : {"gradientstyle", "gradientangle", "gradientstartcolor", "gradientendcolor"})
+    if (Has(L, table, key)) *given = true;
+  if (s->fillStyle == VL_FILLGRADIENT) {
+    for (const char* key : {"gradientcenterx", "gradientcentery", "gradientbalance", "gradientborder",
+                            "gradientcolors"})
+      if (Has(L, table, key)) *given = true;
+    if (int status = ReadGradientTable(L, table, &s->gradient, 1)) return status;
+  } else {
+    vlGradientDesc& g = s->gradient;
+    if (Int(L, table, "gradientstyle", &v)) g.type = static_cast<uint32_t>(v);
+    if (Int(L, table, "gradientstartcolor", &v)) g.startColor = static_cast<uint32_t>(v);
+    if (Int(L, table, "gradientendcolor", &v)) g.endColor = static_cast<uint32_t>(v);
+    Int(L, table, "gradientangle", &g.angle);
+  }
+  if (GetTableObjectID(L, table, "texturebrush", &s->textureBrush, nullptr)) *given = true;
+  if (Int(L, table, "texturex", &s->textureX)) *given = true;
+  if (Int(L, table, "texturey", &s->textureY)) *given = true;
+  return 0;
+}
+
+void PushTableId(vlVMState* L, const char* key, const vlObjectId& id) {
   vl::PushString(L, key);
   if (id.handle)
     vl::PushPointer(L, id.handle);
@@ -204,7 +206,20 @@ void PushId(vlVMState* L, const char* key, const vlObjectId& id) {
   vl::RawSetTableValue(L, -3);
 }
 
-}  // namespace
+void WriteFormFillKeys(vlVMState* L, const vlLayer* layer, const vlDrawState& s) {
+  uint32_t form = s.formStyle;
+  if (layer->shadow.on) form |= VL_FORM_SHADOW;
+  if (layer->border.on) form |= VL_FORM_EDGE;
+  SetTableNumber(L, "formstyle", form);
+  SetTableNumber(L, "fillstyle", s.fillStyle);
+  SetTableNumber(L, "gradientstyle", s.gradient.type);
+  SetTableNumber(L, "gradientangle", s.gradient.angle);
+  SetTableNumber(L, "gradientstartcolor", s.gradient.startColor);
+  SetTableNumber(L, "gradientendcolor", s.gradient.endColor);
+  PushTableId(L, "texturebrush", s.textureBrush);
+  SetTableNumber(L, "texturex", s.textureX);
+  SetTableNumber(L, "texturey", s.textureY);
+}
 
 int ApplyShapeLayerStyle(vlVMState* L, vlLayer* layer, vlLayer* copy, int table, uint32_t type, int typeChanged,
                          vlLayerGeometry** record, int* given) {
@@ -231,8 +246,8 @@ int ApplyShapeLayerStyle(vlVMState* L, vlLayer* layer, vlLayer* copy, int table,
   bool any = typeChanged != 0;
   int32_t color;
   if (GetTableInt(L, table, "color", &color, nullptr)) rec.color = static_cast<uint32_t>(color), any = true;
-  ReadFormStyle(L, table, &rec, copy, &any);
-  if (int status = ReadFillKeys(L, table, &rec.drawState, &any)) return status;
+  ReadFormStyleKeys(L, table, &rec.drawState.formStyle, copy, &any);
+  if (int status = ReadFillStyleKeys(L, table, &rec.drawState, &any)) return status;
   if (int status = ReadShapeKeys(L, table, type, layer->type, typeChanged, &rec, &vertices, &any)) return status;
   if (!any) return 0;
   NormalizeDrawState(&rec.drawState);
@@ -260,18 +275,7 @@ void WriteShapeLayerStyle(vlVMState* L, vlLayer* layer) {
   const vlShapeRecord& rec = static_cast<const vlShapeGeometry*>(layer->geometry[0])->shape;
   const vlDrawState& s = rec.drawState;
   SetTableNumber(L, "color", rec.color);
-  uint32_t form = s.formStyle;
-  if (layer->shadow.on) form |= VL_FORM_SHADOW;
-  if (layer->border.on) form |= VL_FORM_EDGE;
-  SetTableNumber(L, "formstyle", form);
-  SetTableNumber(L, "fillstyle", s.fillStyle);
-  SetTableNumber(L, "gradientstyle", s.gradient.type);
-  SetTableNumber(L, "gradientangle", s.gradient.angle);
-  SetTableNumber(L, "gradientstartcolor", s.gradient.startColor);
-  SetTableNumber(L, "gradientendcolor", s.gradient.endColor);
-  PushId(L, "texturebrush", s.textureBrush);
-  SetTableNumber(L, "texturex", s.textureX);
-  SetTableNumber(L, "texturey", s.textureY);
+  WriteFormFillKeys(L, layer, s);
   switch (rec.type) {
     case VL_SHAPE_BOX:
       SetTableNumber(L, "sizex", rec.width);

@@ -113,3 +113,15 @@ void InstallShapeLayerSources();
 int ApplyShapeLayerStyle(vlVMState* state, vlLayer* layer, vlLayer* copy, int table, uint32_t type, int typeChanged,
                          vlLayerGeometry** record, int* given);
 void WriteShapeLayerStyle(vlVMState* state, vlLayer* layer);
+
+// The form and fill keys that shapes and paths share. "formstyle" and
+// "formstyleclear": the shadow and edge bits switch the layer's (copy)
+// shadow and border, the rest change *formStyle; *given is set when a key
+// was present. The fill keys return 0 or the gradient reader's error.
+void ReadFormStyleKeys(vlVMState* state, int table, uint32_t* formStyle, vlLayer* copy, bool* given);
+int ReadFillStyleKeys(vlVMState* state, int table, vlDrawState* s, bool* given);
+// The same keys written into the table on the stack top (the layer's
+// shadow and border as the form bits).
+void WriteFormFillKeys(vlVMState* state, const vlLayer* layer, const vlDrawState& s);
+// table[key] = the object id, for the table on the stack top.
+void PushTableId(vlVMState* state, const char* key, const vlObjectId& id);

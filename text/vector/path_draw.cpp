@@ -312,6 +312,7 @@ void MakeShape(vlPath* path, uint32_t color, vlPathShape* s) {
   GetPathDrawStyle(&s->style);
   s->color = color;
   s->engine = GetVectorEngine();
+  s->path = {path->node.idNumber, path->node.idHandle};
 }
 
 }  // namespace

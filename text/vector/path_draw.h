@@ -42,6 +42,7 @@ struct vlPathShape {
   vlPathDrawStyle style;
   uint32_t color;        // ARGB, top byte a transparency
   vlPluginInfo* engine;  // null: the built-in engine
+  vlObjectId path;       // the path object drawn (a path layer's "id")
 };
 
 // Pictures handed back instead of drawn.

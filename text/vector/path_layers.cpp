@@ -7,6 +7,7 @@
 
 #include "graphics/geometry.h"
 #include "text/text_layers.h"
+#include "text/vector/path_layer_style.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -68,6 +69,8 @@ vlLayerSource MakePathLayerSource() {
   s.rebuild = RebuildPathLayer;
   s.copyGeometry = CopyPathGeometry;
   s.freeGeometry = FreePathGeometry;
+  s.applyStyle = ApplyPathLayerStyle;
+  s.writeStyle = WritePathLayerStyle;
   return s;
 }
 

@@ -373,4 +373,155 @@ TEST_F(TextLayers, MoveTextObject) {
   ExpectTopaz(d, "Go", 10, 10, 0x00FFFF, 0);
 }
 
+// Field key of GetLayerStyle(layer) into global g.
+std::string StyleScript(int layer, const char* key) {
+  return ".call getlayerstyle " + std::to_string(layer) + " -> st\ngetglobal 0 \"st\"\ngetfield 1 0 \"" + key +
+         "\"\nsetglobal 1 \"g\"";
+}
+
+TEST_F(TextLayers, TextOutStyleKeysRenderTheTextAgain) {
+  vlDisplay* d = Open(200, 140, 0);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers\n.call setfont \":::default_sans\" 20\n.call setfontcolor 16777215\n"
+                ".call textout 10 10 \"O\""),
+            0);
+  ASSERT_EQ(Run(".table 0 { text = \"H\", color = 65280, fontsize = 40 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  vlLayer* layer = GetLayerByPos(d->bgpic, 1);
+  ASSERT_EQ(layer->type, VL_LAYER_TEXTOUT);
+  // The new glyph at the new size in the new colour; the old one is gone.
+  ExpectGlyph(RenderWithFreeType('H', 40, 1.0), InkBox(d, 0, 0, 200, 140, 0x00FF00), 0, 0);
+  EXPECT_EQ(InkBox(d, 0, 0, 200, 140, 0xFFFFFF).width, 0);
+  ASSERT_EQ(Run(StyleScript(1, "text")), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "g"), "H");
+  ASSERT_EQ(Run(StyleScript(1, "fontsize")), 0);
+  EXPECT_EQ(Num("g"), 40);
+  ASSERT_EQ(Run(StyleScript(1, "color")), 0);
+  EXPECT_EQ(Num("g"), 65280);
+  ASSERT_EQ(Run(StyleScript(1, "font")), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "g"), "Bitstream Vera Sans");
+  // The shadow bit of the font style is the layer's shadow.
+  ASSERT_EQ(Run(".table 0 { fontstyle = 32 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  EXPECT_EQ(layer->shadow.on, 1u);
+  ASSERT_EQ(Run(StyleScript(1, "fontstyle")), 0);
+  EXPECT_EQ(static_cast<uint32_t>(Num("g")) & 32u, 32u);
+  ASSERT_EQ(Run(".table 0 { fontstyleclear = 32 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  EXPECT_EQ(layer->shadow.on, 0u);
+  // Moved and restyled later: the glyph follows the layer's place.
+  ASSERT_EQ(Run(".table 0 { x = 100, y = 60 }\n.call base=1 setlayerstyle 1 r0\n"
+                ".table 0 { text = \"O\" }\n.call base=1 setlayerstyle 1 r0"),
+            0);
+  const Box moved = InkBox(d, 0, 0, 200, 140, 0x00FF00);
+  ExpectGlyph(RenderWithFreeType('O', 40, 1.0), moved, 0, 0);
+  EXPECT_GE(moved.x, 100);
+  EXPECT_LT(moved.x, 106);
+  EXPECT_EQ(Run(".table 0 { encoding = 2 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { font = \"no such font\" }\n.call base=1 setlayerstyle 1 r0"), 1334);
+  // A refused table leaves the text as it was.
+  ExpectGlyph(RenderWithFreeType('O', 40, 1.0), InkBox(d, 0, 0, 200, 140, 0x00FF00), 0, 0);
+}
+
+TEST_F(TextLayers, TypeChangesIntoTextAndPrintCursor) {
+  vlDisplay* d = Open(200, 140, 0);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers\n.call setfont \":::default_sans\" 20\n.call setfontcolor 255\n"
+                ".call box 10 10 30 30 16711680"),
+            0);
+  vlLayer* layer = GetLayerByPos(d->bgpic, 1);
+  // A box becomes text drawn with the text library's settings.
+  ASSERT_EQ(Run(".table 0 { type = 9, text = \"O\" }\n.call base=1 setlayerstyle 1 r0"), 0);
+  layer = GetLayerByPos(d->bgpic, 1);
+  ASSERT_EQ(layer->type, VL_LAYER_TEXTOUT);
+  EXPECT_EQ(InkBox(d, 0, 0, 200, 140, 0xFF0000).width, 0);
+  ExpectGlyph(RenderWithFreeType('O', 20, 1.0), InkBox(d, 0, 0, 200, 140, 0x0000FF), 0, 0);
+  // Print text placed at its cursor; the text stays across the change.
+  ASSERT_EQ(Run(".table 0 { type = 11, cursorx = 120, cursory = 70 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  ASSERT_EQ(GetLayerByPos(d->bgpic, 1)->type, VL_LAYER_PRINT);
+  const Box at = InkBox(d, 0, 0, 200, 140, 0x0000FF);
+  ExpectGlyph(RenderWithFreeType('O', 20, 1.0), at, 0, 0);
+  EXPECT_GE(at.x, 120);
+  EXPECT_LT(at.x, 124);
+  EXPECT_GE(at.y, 70);
+  EXPECT_LT(at.y, 78);
+  ASSERT_EQ(Run(StyleScript(1, "text")), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "g"), "O");
+  // A cursor outside the margins goes to the left margin.
+  ASSERT_EQ(Run(".table 0 { leftmargin = 20, rightmargin = 150, cursorx = 170, cursory = 10 }\n"
+                ".call base=1 setlayerstyle 1 r0"),
+            0);
+  const Box left = InkBox(d, 0, 0, 200, 140, 0x0000FF);
+  EXPECT_GE(left.x, 20);
+  EXPECT_LT(left.x, 24);
+  ASSERT_EQ(Run(StyleScript(1, "leftmargin")), 0);
+  EXPECT_EQ(Num("g"), 20);
+  ASSERT_EQ(Run(StyleScript(1, "rightmargin")), 0);
+  EXPECT_EQ(Num("g"), 150);
+
+  EXPECT_EQ(Run(".table 0 { x = 5, cursorx = 30 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { cursorx = -100000 }\n.call base=1 setlayerstyle 1 r0"), 1337);
+  EXPECT_EQ(Run(".table 0 { cursory = -70000 }\n.call base=1 setlayerstyle 1 r0"), 1337);
+  EXPECT_EQ(Run(".table 0 { leftmargin = -1 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { tabs = { 8, \"x\" } }\n.call base=1 setlayerstyle 1 r0"), ERR_NUMTABLEARG);
+  std::string many = ".table 0 { tabs = { ";
+  for (int i = 0; i < 33; ++i) many += std::to_string(i * 4) + ", ";
+  EXPECT_EQ(Run(many + "} }\n.call base=1 setlayerstyle 1 r0"), ERR_INTERNAL);
+  ASSERT_EQ(Run(".table 0 { tabs = { 64, 16, 32 } }\n.call base=1 setlayerstyle 1 r0"), 0);
+  const auto* g = static_cast<const vlTextLayerGeometry*>(GetLayerByPos(d->bgpic, 1)->geometry[0]);
+  ASSERT_EQ(g->layout.tabCount, 3);
+  EXPECT_EQ(g->layout.tabStops[0], 16);
+  EXPECT_EQ(g->layout.tabStops[2], 64);
+}
+
+TEST_F(TextLayers, PathLayerStyleKeys) {
+  vlDisplay* d = Open(200, 140, 0);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers\n.call startpath 1\n.call addboxtopath 1 0 0 11 5\n"
+                ".call startpath 2\n.call addboxtopath 2 0 0 30 20\n.call drawpath 1 50 40 16711680"),
+            0);
+  const Box red = InkBox(d, 0, 0, 200, 140, 0xFF0000);
+  EXPECT_EQ(red.width, 11);
+  ASSERT_EQ(Run(".table 0 { color = 65280 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  EXPECT_EQ(InkBox(d, 0, 0, 200, 140, 0xFF0000).width, 0);
+  const Box green = InkBox(d, 0, 0, 200, 140, 0x00FF00);
+  EXPECT_EQ(green.x, red.x);
+  EXPECT_EQ(green.width, 11);
+  EXPECT_EQ(green.height, 5);
+  // Another path: the layer takes its copy, so freeing the path is safe.
+  ASSERT_EQ(Run(".table 0 { id = 2 }\n.call base=1 setlayerstyle 1 r0\n.call freepath 2"), 0);
+  const Box big = InkBox(d, 0, 0, 200, 140, 0x00FF00);
+  EXPECT_EQ(big.x, 50);
+  EXPECT_EQ(big.y, 40);
+  EXPECT_EQ(big.width, 30);
+  EXPECT_EQ(big.height, 20);
+  ASSERT_EQ(Run(".table 0 { linejoin = 2, dashoffset = 1.5, dashes = { 4, 2 } }\n"
+                ".call base=1 setlayerstyle 1 r0"),
+            0);
+  ASSERT_EQ(Run(StyleScript(1, "vectorengine")), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "g"), "default");
+  ASSERT_EQ(Run(StyleScript(1, "linejoin")), 0);
+  EXPECT_EQ(Num("g"), 2);
+  ASSERT_EQ(Run(StyleScript(1, "dashoffset")), 0);
+  EXPECT_EQ(Num("g"), 1.5);
+  ASSERT_EQ(Run(StyleScript(1, "id")), 0);
+  EXPECT_EQ(Num("g"), 2);
+  ASSERT_EQ(Run(".call getlayerstyle 1 -> st\ngetglobal 0 \"st\"\ngetfield 1 0 \"dashes\"\n"
+                "getfield 2 1 1\nsetglobal 2 \"g\""),
+            0);
+  EXPECT_EQ(Num("g"), 2);
+  EXPECT_EQ(Run(".table 0 { vectorengine = \"nosuch\" }\n.call base=1 setlayerstyle 1 r0"), ERR_FINDPLUGIN);
+  EXPECT_EQ(Run(".table 0 { dashes = { 1, \"a\" } }\n.call base=1 setlayerstyle 1 r0"), ERR_NUMTABLEARG);
+  EXPECT_EQ(Run(".table 0 { id = 9 }\n.call base=1 setlayerstyle 1 r0"), kErrFindPath);
+
+  // A box becomes a path layer; it needs a path.
+  ASSERT_EQ(Run(".call setfillstyle 1\n.call box 120 100 10 10 255"), 0);
+  EXPECT_EQ(Run(".table 0 { type = 49 }\n.call base=1 setlayerstyle 2 r0"), ERR_MISSINGPARAMTR);
+  ASSERT_EQ(Run(".table 0 { type = 49, id = 1, color = 16776960 }\n.call base=1 setlayerstyle 2 r0"), 0);
+  ASSERT_EQ(GetLayerByPos(d->bgpic, 2)->type, VL_LAYER_VECTORPATH);
+  EXPECT_EQ(InkBox(d, 0, 0, 200, 140, 0x0000FF).width, 0);
+  const Box yellow = InkBox(d, 0, 0, 200, 140, 0xFFFF00);
+  EXPECT_EQ(yellow.x, 120);
+  EXPECT_EQ(yellow.y, 100);
+  EXPECT_EQ(yellow.width, 11);
+  EXPECT_EQ(yellow.height, 5);
+}
+
 }  // namespace
