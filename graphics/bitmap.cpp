@@ -9,6 +9,7 @@
 
 #include "graphics/adapter.h"
 #include "graphics/blit_loops.h"
+#include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 #include "graphics/thick_line.h"
@@ -343,10 +344,12 @@ void FillPixels(uint8_t* pixels, int32_t x, int32_t y, int32_t width, int32_t he
   const int32_t bpp = BytesPerPixelOfFormat(format);
   uint8_t* first = pixels + (static_cast<intptr_t>(y) * rowLength + x) * bpp;
   if (opacity == 255) {
-    k->fill(first, rowLength, width, height, ColorToPixel(color, format, 0));
+    const vlFillFn fast = FastFill(format);
+    (fast ? fast : k->fill)(first, rowLength, width, height, ColorToPixel(color, format, 0));
   } else {
     const uint32_t work = bpp == 2 ? ColorToPixel(color, VL_PIXFMT_RGB16, 0) : (color & 0xFFFFFF);
-    k->blendColor(first, rowLength, width, height, work, opacity);
+    const vlBlendColorFn fast = opacity >= 0 && opacity < 255 ? FastBlendColor(format) : nullptr;
+    (fast ? fast : k->blendColor)(first, rowLength, width, height, work, opacity);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "graphics/channel_access.h"
+#include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 
@@ -67,7 +68,8 @@ void Over(const vlBlitJob& j) {
 void Blend(const vlBlitJob& j, int32_t bpp) {
   const vlPixelKernels* k = PixelKernelsFor(j.format);
   if (!k) return;
-  k->alphaBlend(j.source + (static_cast<intptr_t>(j.sourceY) * j.sourceRow + j.sourceX) * bpp, j.sourceRow,
+  const vlAlphaBlendFn fn = FastAlphaBlend(j.format);
+  (fn ? fn : k->alphaBlend)(j.source + (static_cast<intptr_t>(j.sourceY) * j.sourceRow + j.sourceX) * bpp, j.sourceRow,
                 j.target + (static_cast<intptr_t>(j.targetY) * j.targetRow + j.targetX) * bpp, j.targetRow, j.width,
                 j.height, j.coverage + static_cast<intptr_t>(j.planeY) * j.coverageRowBytes + j.planeX,
                 j.coverageRowBytes);
@@ -88,6 +90,9 @@ void BlitAlphaPix32(const vlBlitJob& j) { Over<4>(j); }
 void AlphaBlitPixels(const vlBlitJob& j, int32_t bpp, int32_t mode) {
   if (mode < 0 || mode > 2 || (bpp != 2 && bpp != 4) || j.width <= 0 || j.height <= 0) return;
   if (bpp != BytesPerPixelOfFormat(j.format)) return;
+  if (mode == VL_ALPHABLIT_MASKED) {
+    if (const vlBlitJobFn fast = FastCoverageCopy(j.format)) return fast(j);
+  }
   kTable[bpp == 4 ? 0 : 1][mode](j);
 }
 

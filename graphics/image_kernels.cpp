@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "graphics/channel_access.h"
+#include "graphics/fast_paths.h"
 #include "graphics/pixel_kernels.h"
 
 using namespace vlpix;
@@ -285,6 +286,10 @@ void InvertPlaneBytes(uint8_t* plane, int32_t height, int32_t rowBytes) {
 }
 
 void MixPix32(const vlMixJob& j, int32_t w, int32_t h, int32_t ratio, int32_t f, int32_t sr, int32_t dr, int32_t mr) {
+  if (w <= 0 || h <= 0) return;
+  const vlMixFn fast = ratio >= 0 && ratio <= 255 ? FastMix(f, j.mask != nullptr) : nullptr;
+  if (fast)
+    return fast(j.source, sr, j.target, dr, w, h, ratio, j.mask, mr, j.maskBit);
   Mix<4>(j, w, h, ratio, f, sr, dr, mr);
 }
 void MixPix16(const vlMixJob& j, int32_t w, int32_t h, int32_t ratio, int32_t f, int32_t sr, int32_t dr, int32_t mr) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "graphics/fast_paths.h"
 #include "graphics/pixel_kernels.h"
 #include "vm/convert.h"
 
@@ -68,6 +69,44 @@ void FillTables(int32_t srcSize, int32_t dstSize, uint16_t* frac, int32_t* step)
   }
 }
 
+// The pixels in two passes: each source row used is interpolated along x
+// once (kept while the next target row still needs it), then pairs of
+// such rows along y, which is the same arithmetic in the same order as
+// the per-pixel rule.
+void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac, const int32_t* xStep,
+                const uint16_t* yFrac, const int32_t* yStep) {
+  std::vector<int32_t> index(j.dstWidth);
+  int32_t sx = 0;
+  for (int32_t tx = 0; tx < j.dstWidth; ++tx) {
+    index[tx] = sx;
+    sx += xStep[tx + 1];
+    if (sx >= j.srcWidth) sx = j.srcWidth - 1;
+  }
+  const size_t rowValues = static_cast<size_t>(j.dstWidth) * 4;
+  std::vector<uint16_t> buffers(rowValues * 2);
+  uint16_t* rows[2] = {buffers.data(), buffers.data() + rowValues};
+  int32_t held[2] = {-1, -1};
+  auto row = [&](int32_t sy) -> const uint16_t* {
+    for (int i = 0; i < 2; ++i)
+      if (held[i] == sy) return rows[i];
+    // Replace the row the caller does not need now (the older one).
+    const int slot = held[0] < held[1] ? 0 : 1;
+    k.horizontal(j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * 4, index.data(), xFrac, j.dstWidth,
+                 j.srcWidth, rows[slot]);
+    held[slot] = sy;
+    return rows[slot];
+  };
+  int32_t sy = 0;
+  for (int32_t ty = 0; ty < j.dstHeight; ++ty) {
+    const int32_t sy2 = sy + 1 < j.srcHeight ? sy + 1 : sy;
+    const uint16_t* top = row(sy);
+    const uint16_t* bottom = row(sy2);
+    k.vertical(top, bottom, yFrac[ty], j.dstPixels + static_cast<intptr_t>(ty) * j.dstRowLength * 4, j.dstWidth);
+    sy += yStep[ty + 1];
+    if (sy >= j.srcHeight) sy = j.srcHeight - 1;
+  }
+}
+
 void Smooth(const vlScaleJob& j) {
   std::vector<uint16_t> xf, yf;
   std::vector<int32_t> xs, ys;
@@ -90,6 +129,11 @@ void Smooth(const vlScaleJob& j) {
   FillTables(j.srcWidth, j.dstWidth, xFrac, xStep);
   FillTables(j.srcHeight, j.dstHeight, yFrac, yStep);
   const int32_t B = j.bytesPerPixel;
+  const vlScaleRows* fast = B == 4 && j.srcPixels ? FastScaleSmooth(j.format) : nullptr;
+  if (fast) {
+    SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep);
+    if (!(j.srcMask && j.dstMask) && !(j.srcAlpha && j.dstAlpha)) return;
+  }
   int32_t sy = 0;
   for (int32_t ty = 0; ty < j.dstHeight; ++ty) {
     // A source one row high (or the last row) repeats itself below.
@@ -99,7 +143,7 @@ void Smooth(const vlScaleJob& j) {
     for (int32_t tx = 0; tx < j.dstWidth; ++tx) {
       const int32_t sx2 = sx + 1 < j.srcWidth ? sx + 1 : sx;
       const uint32_t fx = xFrac[tx];
-      if (j.srcPixels) {
+      if (j.srcPixels && !fast) {
         const uint8_t* r0 = j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * B;
         const uint8_t* r1 = j.srcPixels + static_cast<intptr_t>(sy2) * j.srcRowLength * B;
         uint8_t p[3], p2[3], q[3], q2[3], out[3];

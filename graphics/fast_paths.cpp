@@ -1,0 +1,143 @@
+// The fast-path tables and the processor/environment switch. The wrappers
+// here bind a format's colour bytes to the vectorised kernels of
+// simd_kernels.h; each table ends where the general kernel takes over.
+#include "graphics/fast_paths.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "graphics/pixel_kernels.h"
+#include "graphics/simd_kernels.h"
+
+namespace {
+
+uint32_t DetectFeatures() {
+  uint32_t f = VL_CPU_PLAIN;
+#ifdef VL_HAVE_X86_KERNELS
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("sse2")) f |= VL_CPU_SSE2;
+  if (__builtin_cpu_supports("avx2")) f |= VL_CPU_AVX2;
+#endif
+  const char* env = std::getenv("VL_FASTPATHS");
+  if (env) {
+    if (std::strstr(env, "off")) f = 0;
+    if (std::strstr(env, "noavx2")) f &= ~uint32_t{VL_CPU_AVX2};
+    if (std::strstr(env, "nosse2")) f &= ~uint32_t{VL_CPU_SSE2 | VL_CPU_AVX2};
+  }
+  return f;
+}
+
+std::atomic<uint32_t> gFeatures{~0u};  // ~0: not asked yet
+
+constexpr uint32_t ColourMask(int F) { return (F == 11 || F == 12) ? 0xFFFFFF00u : 0x00FFFFFFu; }
+
+#ifdef VL_HAVE_X86_KERNELS
+#define VL_WRAPPERS(NS)                                                                                           \
+  namespace NS##_rows {                                                                                           \
+  template <int F>                                                                                                \
+  void AlphaBlend(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h, const uint8_t* a,  \
+                  int32_t ar) {                                                                                   \
+    NS::AlphaBlend32(s, sr, d, dr, w, h, a, ar, ColourMask(F));                                                  \
+  }                                                                                                               \
+  void CoverageCopy(const vlBlitJob& j) {                                                                         \
+    if (j.width <= 0 || j.height <= 0) return;                                                                    \
+    NS::CoverageCopy32(j.source + (static_cast<intptr_t>(j.sourceY) * j.sourceRow + j.sourceX) * 4, j.sourceRow, \
+                       j.target + (static_cast<intptr_t>(j.targetY) * j.targetRow + j.targetX) * 4, j.targetRow, \
+                       j.width, j.height,                                                                         \
+                       j.coverage + static_cast<intptr_t>(j.planeY) * j.coverageRowBytes + j.planeX,              \
+                       j.coverageRowBytes);                                                                       \
+  }                                                                                                               \
+  template <int F>                                                                                                \
+  void BlendColor(uint8_t* d, int32_t dr, int32_t w, int32_t h, uint32_t work, int32_t a) {                       \
+    NS::BlendColor32(d, dr, w, h, pixPack32(F, work & 0xFFFFFF), a, ColourMask(F));                               \
+  }                                                                                                               \
+  template <int F>                                                                                                \
+  void Mix(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h, int32_t ratio,           \
+           const uint8_t* m, int32_t mr, int32_t mb) {                                                            \
+    NS::Mix32(s, sr, d, dr, w, h, ratio, m, mr, mb, ColourMask(F));                                               \
+  }                                                                                                               \
+  template <int F>                                                                                                \
+  void ScaleV(const uint16_t* t, const uint16_t* b, uint32_t fy, uint8_t* d, int32_t n) {                         \
+    NS::ScaleRowV32(t, b, fy, d, n, ColourMask(F));                                                               \
+  }                                                                                                               \
+  template <int F>                                                                                                \
+  constexpr vlScaleRows kScale{NS::ScaleRowH32, ScaleV<F>};                                                       \
+  }
+VL_WRAPPERS(vl_sse2)
+VL_WRAPPERS(vl_avx2)
+#endif
+
+// Rows for one 32-bit format and one instruction set.
+#define VL_ROW(op, F, NS, cpu, fn) {op, F, F, VL_FP_NONE, cpu, NS##_rows::fn<F>}
+#define VL_ROWS4(op, NS, cpu, fn) \
+  VL_ROW(op, 10, NS, cpu, fn), VL_ROW(op, 11, NS, cpu, fn), VL_ROW(op, 12, NS, cpu, fn), VL_ROW(op, 13, NS, cpu, fn)
+
+#ifdef VL_HAVE_X86_KERNELS
+const vlFastPath<vlAlphaBlendFn> kAlphaBlend[] = {
+    VL_ROWS4("alpha blend", vl_avx2, VL_CPU_AVX2, AlphaBlend),
+    VL_ROWS4("alpha blend", vl_sse2, VL_CPU_SSE2, AlphaBlend),
+};
+const vlFastPath<vlBlendColorFn> kBlendColor[] = {
+    VL_ROWS4("colour blend", vl_avx2, VL_CPU_AVX2, BlendColor),
+    VL_ROWS4("colour blend", vl_sse2, VL_CPU_SSE2, BlendColor),
+};
+#define VL_MIXM(F, NS, cpu) {"mix", F, F, VL_FP_MASK, cpu, NS##_rows::Mix<F>}
+const vlFastPath<vlMixFn> kMix[] = {
+    VL_ROWS4("mix", vl_avx2, VL_CPU_AVX2, Mix),
+    VL_MIXM(10, vl_avx2, VL_CPU_AVX2), VL_MIXM(11, vl_avx2, VL_CPU_AVX2), VL_MIXM(12, vl_avx2, VL_CPU_AVX2),
+    VL_MIXM(13, vl_avx2, VL_CPU_AVX2),
+    VL_ROWS4("mix", vl_sse2, VL_CPU_SSE2, Mix),
+    VL_MIXM(10, vl_sse2, VL_CPU_SSE2), VL_MIXM(11, vl_sse2, VL_CPU_SSE2), VL_MIXM(12, vl_sse2, VL_CPU_SSE2),
+    VL_MIXM(13, vl_sse2, VL_CPU_SSE2),
+};
+#define VL_SCALE(F, NS, cpu) {"smooth scale", F, F, VL_FP_NONE, cpu, &NS##_rows::kScale<F>}
+const vlFastPath<const vlScaleRows*> kScaleSmooth[] = {
+    VL_SCALE(10, vl_avx2, VL_CPU_AVX2), VL_SCALE(11, vl_avx2, VL_CPU_AVX2), VL_SCALE(12, vl_avx2, VL_CPU_AVX2),
+    VL_SCALE(13, vl_avx2, VL_CPU_AVX2), VL_SCALE(10, vl_sse2, VL_CPU_SSE2), VL_SCALE(11, vl_sse2, VL_CPU_SSE2),
+    VL_SCALE(12, vl_sse2, VL_CPU_SSE2), VL_SCALE(13, vl_sse2, VL_CPU_SSE2),
+};
+// Copies and fills move whole pixels, so one row serves every 32-bit format.
+#define VL_ANY32(op, NS, cpu, fn) \
+  {op, 10, 10, VL_FP_NONE, cpu, fn}, {op, 11, 11, VL_FP_NONE, cpu, fn}, {op, 12, 12, VL_FP_NONE, cpu, fn}, \
+  {op, 13, 13, VL_FP_NONE, cpu, fn}
+const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {
+    VL_ANY32("coverage copy", vl_avx2, VL_CPU_AVX2, vl_avx2_rows::CoverageCopy),
+    VL_ANY32("coverage copy", vl_sse2, VL_CPU_SSE2, vl_sse2_rows::CoverageCopy),
+};
+const vlFastPath<vlFillFn> kFill[] = {
+    VL_ANY32("fill", vl_avx2, VL_CPU_AVX2, vl_avx2::Fill32),
+    VL_ANY32("fill", vl_sse2, VL_CPU_SSE2, vl_sse2::Fill32),
+};
+#else
+// Other processors: the general kernels, already instantiated per format,
+// are the plain C++ path.
+const vlFastPath<vlAlphaBlendFn> kAlphaBlend[] = {{"alpha blend", -1, -1, 0, 0, nullptr}};
+const vlFastPath<vlBlendColorFn> kBlendColor[] = {{"colour blend", -1, -1, 0, 0, nullptr}};
+const vlFastPath<vlMixFn> kMix[] = {{"mix", -1, -1, 0, 0, nullptr}};
+const vlFastPath<const vlScaleRows*> kScaleSmooth[] = {{"smooth scale", -1, -1, 0, 0, nullptr}};
+const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {{"coverage copy", -1, -1, 0, 0, nullptr}};
+const vlFastPath<vlFillFn> kFill[] = {{"fill", -1, -1, 0, 0, nullptr}};
+#endif
+
+}  // namespace
+
+uint32_t FastPathFeatures() {
+  uint32_t f = gFeatures.load(std::memory_order_relaxed);
+  if (f == ~0u) {
+    f = DetectFeatures();
+    gFeatures.store(f, std::memory_order_relaxed);
+  }
+  return f;
+}
+
+void SetFastPathFeatures(uint32_t features) { gFeatures.store(features, std::memory_order_relaxed); }
+
+vlAlphaBlendFn FastAlphaBlend(int32_t format) { return FindFastPath(kAlphaBlend, format, format, VL_FP_NONE); }
+vlBlitJobFn FastCoverageCopy(int32_t format) { return FindFastPath(kCoverageCopy, format, format, VL_FP_NONE); }
+vlFillFn FastFill(int32_t format) { return FindFastPath(kFill, format, format, VL_FP_NONE); }
+vlBlendColorFn FastBlendColor(int32_t format) { return FindFastPath(kBlendColor, format, format, VL_FP_NONE); }
+vlMixFn FastMix(int32_t format, bool masked) {
+  return FindFastPath(kMix, format, format, masked ? VL_FP_MASK : VL_FP_NONE);
+}
+const vlScaleRows* FastScaleSmooth(int32_t format) { return FindFastPath(kScaleSmooth, format, format, VL_FP_NONE); }

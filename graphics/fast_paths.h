@@ -1,0 +1,62 @@
+// Fast paths: format-specialised, vectorised kernels listed in one table
+// per operation (operation, source format, target format, flags, processor
+// feature, function) in front of the general kernels, which always answer.
+// The choice is made once per call. VL_FASTPATHS=off turns every fast path
+// off; VL_FASTPATHS=noavx2 (or nosse2) one instruction set, so results and
+// speed can be compared on one machine.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "graphics/blit_loops.h"
+
+// Processor features a fast path needs; VL_CPU_PLAIN rows are plain C++.
+enum : uint32_t { VL_CPU_PLAIN = 1, VL_CPU_SSE2 = 2, VL_CPU_AVX2 = 4 };
+
+// Fast paths allowed now: what the processor has less what the environment
+// turned off. Set... replaces it (tests and benchmarks compare paths).
+uint32_t FastPathFeatures();
+void SetFastPathFeatures(uint32_t features);
+
+// Flags of a request; a row serves only requests with exactly its flags.
+enum : uint32_t { VL_FP_NONE = 0, VL_FP_MASK = 1 };
+
+template <typename Fn>
+struct vlFastPath {
+  const char* operation;
+  int32_t srcFormat, dstFormat;
+  uint32_t flags;
+  uint32_t feature;
+  Fn fn;
+};
+
+template <typename Fn, size_t N>
+Fn FindFastPath(const vlFastPath<Fn> (&rows)[N], int32_t src, int32_t dst, uint32_t flags) {
+  const uint32_t have = FastPathFeatures();
+  for (const auto& r : rows)
+    if (r.srcFormat == src && r.dstFormat == dst && r.flags == flags && (have & r.feature)) return r.fn;
+  return nullptr;
+}
+
+// The operations' fast-path look-ups; each answers null when the general
+// kernel must run. 32-bit rows are given in the formats' own byte order.
+using vlAlphaBlendFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w,
+                                int32_t h, const uint8_t* alpha, int32_t alphaRowBytes);
+vlAlphaBlendFn FastAlphaBlend(int32_t format);
+using vlBlitJobFn = void (*)(const vlBlitJob& job);
+vlBlitJobFn FastCoverageCopy(int32_t format);
+using vlFillFn = void (*)(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t pixel);
+vlFillFn FastFill(int32_t format);
+// color in the working order, as the general kernel takes it.
+using vlBlendColorFn = void (*)(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t work, int32_t alpha);
+vlBlendColorFn FastBlendColor(int32_t format);
+using vlMixFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,
+                         int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit);
+vlMixFn FastMix(int32_t format, bool masked);
+// Bilinear scaling in two row passes (see simd_kernels.h).
+struct vlScaleRows {
+  void (*horizontal)(const uint8_t* src, const int32_t* index, const uint16_t* frac, int32_t count,
+                     int32_t srcWidth, uint16_t* out);
+  void (*vertical)(const uint16_t* top, const uint16_t* bottom, uint32_t fy, uint8_t* dst, int32_t count);
+};
+const vlScaleRows* FastScaleSmooth(int32_t format);

@@ -1,0 +1,65 @@
+// The vectorised kernels for AVX2; this file alone is compiled for AVX2
+// and runs only after the processor has been asked whether it has it.
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "graphics/simd_kernels.h"
+
+namespace {
+
+struct V {
+  using R = __m256i;
+  static constexpr int kBytes = 32;
+  static constexpr int kLanes16 = 16;
+  static constexpr uint64_t kAllAlpha = ~uint64_t{0};
+  static constexpr uint32_t kAllBits = 0xFF;
+  static R Load(const void* p) { return _mm256_loadu_si256(static_cast<const R*>(p)); }
+  static void Store(void* p, R v) { _mm256_storeu_si256(static_cast<R*>(p), v); }
+  static R Zero() { return _mm256_setzero_si256(); }
+  static R Ones() { return _mm256_set1_epi32(-1); }
+  static R Set32(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+  static R Set16(uint16_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
+  // In-lane unpacking; Pack16 undoes it lane by lane, so pixel order holds.
+  static R Lo8(R a) { return _mm256_unpacklo_epi8(a, _mm256_setzero_si256()); }
+  static R Hi8(R a) { return _mm256_unpackhi_epi8(a, _mm256_setzero_si256()); }
+  static R Pack16(R lo, R hi) { return _mm256_packus_epi16(lo, hi); }
+  // Packs two registers of consecutive 16-bit values into consecutive bytes.
+  static R PackInOrder16(R lo, R hi) { return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8); }
+  static R Add16(R a, R b) { return _mm256_add_epi16(a, b); }
+  static R Sub16(R a, R b) { return _mm256_sub_epi16(a, b); }
+  static R Mul16(R a, R b) { return _mm256_mullo_epi16(a, b); }
+  static R MulHi16(R a, R b) { return _mm256_mulhi_epi16(a, b); }
+  static R Srl16(R a, int n) { return _mm256_srli_epi16(a, n); }
+  static R Sra16(R a, int n) { return _mm256_srai_epi16(a, n); }
+  static R And(R a, R b) { return _mm256_and_si256(a, b); }
+  static R CmpEq8(R a, R b) { return _mm256_cmpeq_epi8(a, b); }
+  static R Select(R m, R a, R b) { return _mm256_blendv_epi8(b, a, m); }
+  static uint64_t AlphaWord(const uint8_t* a) {
+    uint64_t v;
+    std::memcpy(&v, a, 8);
+    return v;
+  }
+  static R ExpandBytes(const uint8_t* a) {
+    const R w = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
+    const R spread = _mm256_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12, 0, 0, 0, 0, 4, 4, 4, 4, 8,
+                                      8, 8, 8, 12, 12, 12, 12);
+    return _mm256_shuffle_epi8(w, spread);
+  }
+  static uint32_t MaskBits(const uint8_t* row, int32_t i);
+  static R BitsToMask(uint32_t bits) {
+    const R sel = _mm256_setr_epi32(0x80, 0x40, 0x20, 0x10, 8, 4, 2, 1);
+    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), sel), sel);
+  }
+};
+
+}  // namespace
+
+#define VL_NS vl_avx2
+#include "graphics/simd_kernels.inc"
+
+uint32_t V::MaskBits(const uint8_t* row, int32_t i) {
+  // Reads the second byte only when the bits straddle it.
+  return MaskByte(row, i);
+}

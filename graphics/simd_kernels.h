@@ -1,0 +1,39 @@
+// The vectorised pixel kernels, one set per instruction set (SSE2 is the
+// x86-64 baseline, AVX2 is compiled apart and used only when the processor
+// has it). They give the same bytes as the general kernels; fast_paths.cpp
+// lists which of them serve which formats.
+#pragma once
+#include <cstdint>
+
+// 32-bit pixels: the colour bytes of a format are those of colourMask
+// (0x00FFFFFF for formats 10 and 13, 0xFFFFFF00 for 11 and 12); computed
+// pixels get 0 in the other byte.
+#define VL_SIMD_KERNELS(NS)                                                                                        \
+  namespace NS {                                                                                                   \
+  /* Source over target by an 8-bit coverage plane: 0 keeps, 255 copies, else blends. */                          \
+  void AlphaBlend32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,      \
+                    const uint8_t* alpha, int32_t alphaRowBytes, uint32_t colourMask);                             \
+  /* Source pixel where the coverage byte is non-zero. */                                                          \
+  void CoverageCopy32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,    \
+                      const uint8_t* cov, int32_t covRowBytes);                                                    \
+  /* A colour (in the stored byte order) blended by a over every pixel. */                                         \
+  void BlendColor32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t color, int32_t a,              \
+                    uint32_t colourMask);                                                                          \
+  void Fill32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t pixel);                                \
+  /* target = s + (((d - s) * (255 - ratio)) >> 8) where the mask bit is set (every pixel without a mask). */      \
+  void Mix32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,             \
+             int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit, uint32_t colourMask);      \
+  /* Bilinear rows: out[4i + c] = p + (((p' - p) * frac[i]) >> 16) for the pixel pair at column index[i]; a */    \
+  /* pair whose right neighbour lies at or past srcWidth repeats the pixel. */                                     \
+  void ScaleRowH32(const uint8_t* src, const int32_t* index, const uint16_t* frac, int32_t count,               \
+                   int32_t srcWidth, uint16_t* out);                                                               \
+  /* dst[i] = top + (((bottom - top) * fy) >> 16) over count 32-bit pixels of channel rows. */                     \
+  void ScaleRowV32(const uint16_t* top, const uint16_t* bottom, uint32_t fy, uint8_t* dst, int32_t count,       \
+                   uint32_t colourMask);                                                                           \
+  }
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VL_HAVE_X86_KERNELS 1
+VL_SIMD_KERNELS(vl_sse2)
+VL_SIMD_KERNELS(vl_avx2)
+#endif

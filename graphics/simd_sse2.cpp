@@ -1,0 +1,69 @@
+// The vectorised kernels for SSE2, the baseline of every x86-64 processor.
+#include <emmintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "graphics/simd_kernels.h"
+
+namespace {
+
+struct V {
+  using R = __m128i;
+  static constexpr int kBytes = 16;
+  static constexpr int kLanes16 = 8;
+  static constexpr uint64_t kAllAlpha = 0xFFFFFFFFu;
+  static constexpr uint32_t kAllBits = 0xF;
+  static R Load(const void* p) { return _mm_loadu_si128(static_cast<const R*>(p)); }
+  static void Store(void* p, R v) { _mm_storeu_si128(static_cast<R*>(p), v); }
+  static R Zero() { return _mm_setzero_si128(); }
+  static R Ones() { return _mm_set1_epi32(-1); }
+  static R Set32(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
+  static R Set16(uint16_t v) { return _mm_set1_epi16(static_cast<short>(v)); }
+  static R Lo8(R a) { return _mm_unpacklo_epi8(a, _mm_setzero_si128()); }
+  static R Hi8(R a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }
+  static R Pack16(R lo, R hi) { return _mm_packus_epi16(lo, hi); }
+  static R PackInOrder16(R lo, R hi) { return _mm_packus_epi16(lo, hi); }
+  static R Add16(R a, R b) { return _mm_add_epi16(a, b); }
+  static R Sub16(R a, R b) { return _mm_sub_epi16(a, b); }
+  static R Mul16(R a, R b) { return _mm_mullo_epi16(a, b); }
+  static R MulHi16(R a, R b) { return _mm_mulhi_epi16(a, b); }
+  static R Srl16(R a, int n) { return _mm_srli_epi16(a, n); }
+  static R Sra16(R a, int n) { return _mm_srai_epi16(a, n); }
+  static R And(R a, R b) { return _mm_and_si128(a, b); }
+  static R CmpEq8(R a, R b) { return _mm_cmpeq_epi8(a, b); }
+  // mask ? a : b
+  static R Select(R m, R a, R b) { return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b)); }
+  // The coverage bytes of one register's pixels as one word.
+  static uint64_t AlphaWord(const uint8_t* a) {
+    uint32_t v;
+    std::memcpy(&v, a, 4);
+    return v;
+  }
+  // Each coverage byte repeated over its pixel's four bytes.
+  static R ExpandBytes(const uint8_t* a) {
+    uint32_t v;
+    std::memcpy(&v, a, 4);
+    R r = _mm_cvtsi32_si128(static_cast<int>(v));
+    r = _mm_unpacklo_epi8(r, r);
+    return _mm_unpacklo_epi16(r, r);
+  }
+  // The mask bits of one register's pixels, first pixel in the top bit.
+  static uint32_t MaskBits(const uint8_t* row, int32_t i);
+  static R BitsToMask(uint32_t bits) {
+    const R sel = _mm_set_epi32(1, 2, 4, 8);
+    return _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(static_cast<int>(bits)), sel), sel);
+  }
+};
+
+}  // namespace
+
+#define VL_NS vl_sse2
+#include "graphics/simd_kernels.inc"
+
+uint32_t V::MaskBits(const uint8_t* row, int32_t i) {
+  // Only the four bits needed are read, so a row's last byte is not overrun.
+  uint32_t b = 0;
+  for (int k = 0; k < 4; ++k) b = b << 1 | static_cast<uint32_t>(GetBit(row, i + k));
+  return b;
+}

@@ -1,0 +1,226 @@
+// Every fast path against the general kernels, bit for bit: random sizes
+// (odd widths included), clip positions, row lengths, byte alignments and
+// pixel values (coverage 0 and 255 often), each instruction set apart.
+// Buffers end at the last pixel of the rectangle, so a vector load past
+// the end shows under ASan.
+#include "graphics/fast_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "graphics/bitmap.h"
+#include "graphics/blit_loops.h"
+#include "graphics/image_kernels.h"
+#include "graphics/scaler.h"
+
+namespace {
+
+struct Plane {
+  int32_t x, y, w, h, row;  // rectangle and row length, in elements of size bytes
+  int32_t size, shift;      // element size; bytes before the first element
+  std::vector<uint8_t> bytes;
+  uint8_t* base() { return bytes.data() + shift; }
+  uint8_t* at() { return base() + (static_cast<size_t>(y) * row + x) * size; }
+};
+
+// A rectangle w x h at a random position in a random row length; the
+// buffer ends exactly after its last element.
+Plane MakePlane(std::mt19937& rng, int32_t w, int32_t h, int32_t size, bool coverage = false) {
+  Plane p{};
+  p.w = w;
+  p.h = h;
+  p.size = size;
+  p.x = static_cast<int32_t>(rng() % 5);
+  p.y = static_cast<int32_t>(rng() % 3);
+  p.row = p.x + w + static_cast<int32_t>(rng() % 9);
+  p.shift = static_cast<int32_t>(rng() % 4);
+  const size_t elements = static_cast<size_t>(p.y + h - 1) * p.row + p.x + w;
+  p.bytes.resize(p.shift + elements * size);
+  const uint32_t kind = rng() % 3;  // coverage: mostly 0/255, mixed, or random
+  for (auto& b : p.bytes) {
+    const uint32_t r = rng();
+    if (!coverage || kind == 2) b = static_cast<uint8_t>(r);
+    else if (kind == 0) b = (r & 0x100) ? 255 : 0;
+    else b = (r % 4 == 0) ? 0 : (r % 4 == 1) ? 255 : static_cast<uint8_t>(r >> 8);
+  }
+  return p;
+}
+
+// The instruction sets of this processor, each alone.
+std::vector<uint32_t> FastSets(uint32_t detected) {
+  std::vector<uint32_t> sets;
+  if (detected & VL_CPU_AVX2) sets.push_back(VL_CPU_PLAIN | VL_CPU_SSE2 | VL_CPU_AVX2);
+  if (detected & VL_CPU_SSE2) sets.push_back(VL_CPU_PLAIN | VL_CPU_SSE2);
+  return sets;
+}
+
+class FastPaths : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetFastPathFeatures(~0u);  // ask the processor (and the environment) again
+    detected_ = FastPathFeatures();
+  }
+  void TearDown() override { SetFastPathFeatures(~0u); }
+
+  // Runs op on a copy of the target for the general path and for each
+  // instruction set and compares the copies. op gets the target buffer.
+  void Compare(const char* what, int iteration, const std::vector<uint8_t>& target,
+               const std::function<void(std::vector<uint8_t>&)>& op) {
+    std::vector<uint8_t> general = target;
+    SetFastPathFeatures(0);
+    op(general);
+    for (uint32_t set : FastSets(detected_)) {
+      std::vector<uint8_t> fast = target;
+      SetFastPathFeatures(set);
+      op(fast);
+      ASSERT_EQ(general, fast) << what << " iteration " << iteration << " features " << set;
+    }
+    SetFastPathFeatures(0);
+  }
+  uint32_t detected_ = 0;
+};
+
+int32_t Format32(std::mt19937& rng) { return 10 + static_cast<int32_t>(rng() % 4); }
+
+vlScaleJob SmoothJob(Plane& src, Plane& dst, uint8_t* target, int32_t format) {
+  vlScaleJob j{};
+  j.srcPixels = src.at();
+  j.dstPixels = target + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * 4;
+  j.srcWidth = src.w;
+  j.srcHeight = src.h;
+  j.dstWidth = dst.w;
+  j.dstHeight = dst.h;
+  j.srcRowLength = src.row;
+  j.dstRowLength = dst.row;
+  j.smooth = 1;
+  j.format = format;
+  j.bytesPerPixel = 4;
+  return j;
+}
+
+TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
+  if (!(detected_ & VL_CPU_SSE2)) GTEST_SKIP() << "no x86 vector unit";
+  for (int32_t f = 10; f <= 13; ++f) {
+    EXPECT_NE(FastAlphaBlend(f), nullptr) << f;
+    EXPECT_NE(FastCoverageCopy(f), nullptr) << f;
+    EXPECT_NE(FastFill(f), nullptr) << f;
+    EXPECT_NE(FastBlendColor(f), nullptr) << f;
+    EXPECT_NE(FastMix(f, false), nullptr) << f;
+    EXPECT_NE(FastMix(f, true), nullptr) << f;
+    EXPECT_NE(FastScaleSmooth(f), nullptr) << f;
+  }
+  // The general path keeps every other format; switched off, nothing is fast.
+  EXPECT_EQ(FastAlphaBlend(4), nullptr);
+  EXPECT_EQ(FastAlphaBlend(8), nullptr);
+  SetFastPathFeatures(0);
+  EXPECT_EQ(FastAlphaBlend(10), nullptr);
+  SetFastPathFeatures(VL_CPU_PLAIN);
+  EXPECT_EQ(FastMix(10, false), nullptr);
+}
+
+TEST_F(FastPaths, AlphaBlendAndCoverageCopy) {
+  for (int it = 0; it < 400; ++it) {
+    std::mt19937 rng(it);
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 41), h = 1 + static_cast<int32_t>(rng() % 5);
+    const int32_t format = Format32(rng);
+    Plane src = MakePlane(rng, w, h, 4), dst = MakePlane(rng, w, h, 4), cov = MakePlane(rng, w, h, 1, true);
+    for (int32_t mode : {VL_ALPHABLIT_BLEND, VL_ALPHABLIT_MASKED}) {
+      Compare(mode ? "coverage copy" : "alpha blend", it, dst.bytes, [&](std::vector<uint8_t>& target) {
+        vlBlitJob j;
+        j.source = src.base();
+        j.sourceX = src.x;
+        j.sourceY = src.y;
+        j.sourceRow = src.row;
+        j.target = target.data() + dst.shift;
+        j.targetX = dst.x;
+        j.targetY = dst.y;
+        j.targetRow = dst.row;
+        j.planeX = cov.x;
+        j.planeY = cov.y;
+        j.coverage = cov.base();
+        j.coverageRowBytes = cov.row;
+        j.width = w;
+        j.height = h;
+        j.format = format;
+        AlphaBlitPixels(j, 4, mode);
+      });
+    }
+  }
+}
+
+TEST_F(FastPaths, FillAndColourBlend) {
+  for (int it = 0; it < 300; ++it) {
+    std::mt19937 rng(1000 + it);
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 37), h = 1 + static_cast<int32_t>(rng() % 4);
+    const int32_t format = Format32(rng);
+    Plane dst = MakePlane(rng, w, h, 4);
+    const uint32_t color = rng();
+    const int32_t opacity = it % 5 == 0 ? 255 : it % 7 == 0 ? 0 : static_cast<int32_t>(rng() % 256);
+    Compare("fill", it, dst.bytes, [&](std::vector<uint8_t>& target) {
+      FillPixels(target.data() + dst.shift, dst.x, dst.y, w, h, color, opacity, dst.row, format);
+    });
+  }
+}
+
+TEST_F(FastPaths, MixWithAndWithoutMask) {
+  for (int it = 0; it < 300; ++it) {
+    std::mt19937 rng(2000 + it);
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 45), h = 1 + static_cast<int32_t>(rng() % 4);
+    const int32_t format = Format32(rng);
+    Plane src = MakePlane(rng, w, h, 4), dst = MakePlane(rng, w, h, 4);
+    const int32_t bit = static_cast<int32_t>(rng() % 8);
+    const int32_t maskRowBytes = (bit + w + 7) / 8 + static_cast<int32_t>(rng() % 3);
+    std::vector<uint8_t> mask(static_cast<size_t>(maskRowBytes) * (h - 1) + (bit + w + 7) / 8);
+    for (auto& b : mask) b = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng() % 3 == 0 ? 0 : rng());
+    const int32_t ratio = it % 6 == 0 ? 255 : it % 6 == 1 ? 0 : static_cast<int32_t>(rng() % 256);
+    const bool masked = it % 2;
+    Compare("mix", it, dst.bytes, [&](std::vector<uint8_t>& target) {
+      vlMixJob j{src.at(), target.data() + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * 4,
+                 masked ? mask.data() : nullptr, bit};
+      MixPix32(j, w, h, ratio, format, src.row, dst.row, maskRowBytes);
+    });
+  }
+}
+
+TEST_F(FastPaths, SmoothScaleWithPlanes) {
+  for (int it = 0; it < 250; ++it) {
+    std::mt19937 rng(3000 + it);
+    const int32_t sw = 1 + static_cast<int32_t>(rng() % 30), sh = 1 + static_cast<int32_t>(rng() % 12);
+    const int32_t dw = 1 + static_cast<int32_t>(rng() % 50), dh = 1 + static_cast<int32_t>(rng() % 14);
+    const int32_t format = Format32(rng);
+    Plane src = MakePlane(rng, sw, sh, 4), dst = MakePlane(rng, dw, dh, 4);
+    Plane srcAlpha = MakePlane(rng, sw, sh, 1, true), dstAlpha = MakePlane(rng, dw, dh, 1);
+    const bool withAlpha = it % 3 == 0;
+    // The target pixels and its alpha plane side by side in one buffer.
+    std::vector<uint8_t> target = dst.bytes;
+    target.insert(target.end(), dstAlpha.bytes.begin(), dstAlpha.bytes.end());
+    Compare("smooth scale", it, target, [&](std::vector<uint8_t>& t) {
+      vlScaleJob j = SmoothJob(src, dst, t.data(), format);
+      if (withAlpha) {
+        j.srcAlpha = srcAlpha.at();
+        j.dstAlpha = t.data() + dst.bytes.size() + dstAlpha.shift + static_cast<size_t>(dstAlpha.y) * dstAlpha.row +
+                     dstAlpha.x;
+        j.srcAlphaRowBytes = srcAlpha.row;
+        j.dstAlphaRowBytes = dstAlpha.row;
+      }
+      ScalePixels(j);
+    });
+  }
+}
+
+// A 1080p-sized row through the bilinear passes, up and down, so the
+// vector bodies (not only the tails) meet every fraction.
+TEST_F(FastPaths, SmoothScaleLargePictures) {
+  std::mt19937 rng(7);
+  for (auto [sw, sh, dw, dh] : {std::array<int32_t, 4>{640, 9, 427, 6}, std::array<int32_t, 4>{320, 7, 641, 15}}) {
+    Plane src = MakePlane(rng, sw, sh, 4), dst = MakePlane(rng, dw, dh, 4);
+    Compare("large smooth scale", sw, dst.bytes,
+            [&](std::vector<uint8_t>& t) { ScalePixels(SmoothJob(src, dst, t.data(), 10)); });
+  }
+}
+
+}  // namespace
