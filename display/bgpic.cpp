@@ -368,10 +368,10 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   d->selectWords[0] = d->selectWords[1] = 0;
   d->selectState = 0;
   d->outputType = VL_OUTPUT_DISPLAY;
-  if (type == VL_OUTPUT_BGPIC && target == d->bgpic && !noRefresh && d->dirty.count) {
+  if (type == VL_OUTPUT_BGPIC && target == d->bgpic && !noRefresh && HasDirtyRects(d->dirty)) {
     // The collected changes reach the screen in one refresh.
     RefreshDisplayObject(L, d, 0);
-    d->dirty.count = 0;
+    ClearDirtyRects(&d->dirty);
   }
   vlCurrentOutput = d->bgpic;
   RestoreFromSelectMode(d);
@@ -406,7 +406,7 @@ int CmdSelectBGPic(vlVMState* L) {
   vlDisplay* shower = DisplayOfBGPic(pic);
   if (shower && shower != d) return ERR_SELECTBGPIC;
   if (int status = AllocDirtyRects(d)) return status;
-  d->dirty.count = 0;
+  ClearDirtyRects(&d->dirty);
   d->selectBitmap = nullptr;
   d->selectWords[0] = d->selectWords[1] = 0;
   EnterSelectMode(d, 1, pic->width);

@@ -53,6 +53,8 @@ void ClipRect(const vlDisplay* d, vlPendingFrame* f, int32_t* w, int32_t* h) {
 vlDisplayClient* AddDisplayClient(vlObjectId id, vlObserverFn callback, void* userData, vlTagItem* tags,
                                   uint32_t callKind) {
   if (vlRecordingScreen) return nullptr;
+  // Plug-ins add and remove clients from their own threads.
+  ListLock lock;
   vlDisplay* d = nullptr;
   if (GetDisplayByID(id, &d)) return nullptr;
   vlBGPic* pic = d->bgpic;

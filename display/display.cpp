@@ -173,12 +173,12 @@ int AllocDirtyRects(vlDisplay* d) {
   d->dirty.rects = static_cast<int32_t*>(std::calloc(1024, 16));
   if (!d->dirty.rects) return ERR_MEM;
   d->dirty.capacity = 1024;
-  d->dirty.count = 0;
+  ClearDirtyRects(&d->dirty);
   return 0;
 }
 
 void MarkDisplayAllDirty(vlDisplay* d) {
-  if (d->dirty.rects) d->dirty.count = d->dirty.capacity;
+  if (d->dirty.rects) MarkAllDirty(&d->dirty);
 }
 
 uint32_t DisplayFlagsForEvents(const vlDisplay* d) { return d->styleFlags; }

@@ -105,7 +105,14 @@ struct vlDirtyRects {
   int32_t* rects;  // x1, y1, x2, y2 per entry
   int32_t count;
   int32_t capacity;
+  int32_t all;  // everything is dirty: the entries no longer matter
 };
+
+// The whole picture needs a refresh; kept until the list is emptied.
+inline void MarkAllDirty(vlDirtyRects* list) { list->all = 1; }
+inline bool IsAllDirty(const vlDirtyRects& list) { return list.all != 0; }
+inline bool HasDirtyRects(const vlDirtyRects& list) { return list.all || list.count; }
+inline void ClearDirtyRects(vlDirtyRects* list) { list->count = 0, list->all = 0; }
 
 struct vlDisplay {
   // Object head.

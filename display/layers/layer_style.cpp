@@ -560,7 +560,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
 int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
   if (int status = CheckLayerCommand()) return status;
   vlBGPic* pic = vlCurrentOutput;
-  gStyleDirty.count = 0;
+  ClearDirtyRects(&gStyleDirty);
   int32_t orphans = 0;
   for (int k = first; k + 1 <= first + count - 1; k += 2) {
     if (vl::GetTypeAt(L, k) == VL_TSTRING && !FindLayerByName(pic, vl::ToStringAt(L, k))) {
@@ -583,8 +583,9 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
     if (int status = ApplyLayerStyleTable(L, layer, k + 1, 0, &orphans)) return status;
   }
   vlDisplay* d = vlCurrentDisplay;
-  if (!noRefresh && gStyleDirty.count) {
+  if (!noRefresh && HasDirtyRects(gStyleDirty)) {
     if (d->outputType == VL_OUTPUT_BGPIC) {
+      if (IsAllDirty(gStyleDirty)) MarkAllDirty(&d->dirty);
       for (int32_t i = 0; i < gStyleDirty.count; i++) {
         const int32_t* e = gStyleDirty.rects + 4 * i;
         AddDirtyRect(&d->dirty, e[0], e[1], e[2] + 1 - e[0], e[3] + 1 - e[1], 1);
@@ -594,7 +595,7 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
       RefreshDirtyRects(L, &gStyleDirty);
     }
   }
-  gStyleDirty.count = 0;
+  ClearDirtyRects(&gStyleDirty);
   if (orphans) FreeOrphanedObjects(L, orphans);
   pic->changed = 1;
   return 0;

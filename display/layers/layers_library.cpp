@@ -150,7 +150,7 @@ int ShowHide(vlVMState* L, bool hide) {
       if (y != 100000) y = ResolvePosY(y, box.height, pic->height, 0);
     }
   }
-  if (queue) gScratch.count = 0;
+  if (queue) ClearDirtyRects(&gScratch);
   for (int i = 0; i < count; i++) {
     vlLayer* l = selected[i];
     // The area before and after the change.
@@ -191,7 +191,7 @@ int CmdRemoveLayer(vlVMState* L) {
     if (FindAsyncDrawOwner(selected[i], 0)) return ERR_REMADLAYER;
   vlDisplay* d = vlCurrentDisplay;
   bool queue = d->outputType != VL_OUTPUT_BGPIC;
-  if (queue) gScratch.count = 0;
+  if (queue) ClearDirtyRects(&gScratch);
   for (int i = 0; i < count; i++)
     DeleteLayer(L, selected[i], 0, nullptr, nullptr, nullptr, nullptr, queue ? &gScratch : nullptr, 1);
   if (queue) {
@@ -602,9 +602,9 @@ int OpenLayersLib(vlVMState* L) {
   vl::RegisterCommands(L, nullptr, kLayersCommands, 0);
   vl::SetStackTop(L, -2);
   if (int status = RegisterLibrary(kLayersCommands, "layers")) return status;
-  delete[] gScratch.rects;
+  std::free(gScratch.rects);
   gScratch = {};
-  gScratch.rects = new (std::nothrow) int32_t[4 * 1024];
+  gScratch.rects = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 4 * 1024));
   if (!gScratch.rects) return ERR_MEM;
   gScratch.capacity = 1024;
   InstallLayerHooks();
@@ -619,6 +619,6 @@ int OpenLayersLib(vlVMState* L) {
 void ShutdownLayerSystem(vlVMState*) {
   FreeMoveLists();
   ShutdownLayerStyle();
-  delete[] gScratch.rects;
+  std::free(gScratch.rects);
   gScratch = {};
 }

@@ -3,6 +3,7 @@
 // rectangle from the background and the visible layers.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -55,20 +56,23 @@ vlRectXYWH ScaleRect(const vlRectXYWH& r, double fx, double fy) {
 }
 
 void AddDirtyRect(vlDirtyRects* list, int32_t x, int32_t y, int32_t width, int32_t height, int grow) {
-  if (!list) return;
-  if (list->count != list->capacity) {
-    int32_t* e = list->rects + 4 * list->count++;
-    e[0] = x, e[1] = y, e[2] = x + width - 1, e[3] = y + height - 1;
-    return;
+  if (!list || list->all) return;  // everything is dirty already
+  if (list->count == list->capacity) {
+    // A list that cannot take the rectangle must not lose it: the next
+    // refresh then covers everything.
+    const int32_t capacity = list->capacity + 1024;
+    auto* grown = grow && capacity > list->capacity
+                      ? static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 4 * static_cast<size_t>(capacity)))
+                      : nullptr;
+    if (!grown) {
+      MarkAllDirty(list);
+      return;
+    }
+    if (list->count) memcpy(grown, list->rects, sizeof(int32_t) * 4 * list->count);
+    std::free(list->rects);
+    list->rects = grown;
+    list->capacity = capacity;
   }
-  if (!grow) return;  // a full list already means everything
-  int32_t capacity = list->capacity + 1024;
-  auto* grown = new (std::nothrow) int32_t[4 * static_cast<size_t>(capacity)];
-  if (!grown) return;
-  if (list->count) memcpy(grown, list->rects, sizeof(int32_t) * 4 * list->count);
-  delete[] list->rects;
-  list->rects = grown;
-  list->capacity = capacity;
   int32_t* e = list->rects + 4 * list->count++;
   e[0] = x, e[1] = y, e[2] = x + width - 1, e[3] = y + height - 1;
 }
@@ -98,7 +102,7 @@ void InvalidateArea(int32_t x, int32_t y, int32_t width, int32_t height) {
   vlDisplay* d = vlCurrentDisplay;
   if (!d) return;
   if (vlCurrentOutput && x < 1 && y < 1 && width >= vlCurrentOutput->width && height >= vlCurrentOutput->height)
-    d->dirty.count = d->dirty.capacity;
+    MarkAllDirty(&d->dirty);
   else
     AddDirtyRect(&d->dirty, x, y, width, height, 0);
 }
@@ -166,6 +170,10 @@ void RefreshArea(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t 
 
 void RefreshDirtyRects(vlVMState* state, vlDirtyRects* list) {
   if (!list) return;
+  if (list->all) {
+    if (vlCurrentOutput) RefreshRect(state, 0, 0, vlCurrentOutput->dispWidth, vlCurrentOutput->dispHeight, 0);
+    return;
+  }
   for (int32_t i = 0; i < list->count; i++) {
     const int32_t* e = list->rects + 4 * i;
     if (e[0] == VL_DIRTY_MERGED) continue;

@@ -188,3 +188,5 @@ int RegisterAnimStreamList();
 
 int OpenAnimLib(vlVMState* state);
 void FreeAnimLibrary(vlVMState* state);
+// GetAttribute's handlers of anims and anim layers.
+void InstallAnimAttributeHandlers();

@@ -334,6 +334,7 @@ int OpenAnimLib(vlVMState* L) {
   vl::SetStackTop(L, -2);
   vl::RegisterConstants(L, kAnimConstants, 0);
   RegisterAnimLayerSource();
+  InstallAnimAttributeHandlers();
   AddScreenFormatConverter(VL_CONVERT_FRAMES, ConvertPreloadedFrames);
   if (int status = RegisterLibrary(kAnimCommands, "anim")) return status;
   if (int status = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlAnimList))) return status;

@@ -28,7 +28,7 @@ bool Scaled(const vlDisplay* d) {
   return (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX != 0 && d->scaleY != 0;
 }
 
-bool DirtyFull(const vlDisplay* d) { return d->dirty.count >= d->dirty.capacity; }
+bool DirtyFull(const vlDisplay* d) { return IsAllDirty(d->dirty); }
 
 // Sends the double-buffer picture (its changed rectangles, or all of it)
 // to the window.
@@ -115,7 +115,7 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
     DeleteBitmap(back);
     return ERR_MEM;
   }
-  d->dirty.count = 0;
+  ClearDirtyRects(&d->dirty);
   d->dbPicture = picture;
   d->dbBack = back;
   vlBGPic* db = d->dbBGPic;
@@ -152,7 +152,7 @@ int Flip(vlDisplay* d, int sync) {
     }
   }
   PresentBackBuffer(d);
-  d->dirty.count = 0;
+  ClearDirtyRects(&d->dirty);
   return 0;
 }
 
@@ -199,7 +199,7 @@ int StopDoubleBuffer(vlVMState* L, vlDisplay* d) {
   if (d->savedOutput == db) d->savedOutput = nullptr;
   delete db;
   d->dbBGPic = nullptr;
-  d->dirty.count = 0;
+  ClearDirtyRects(&d->dirty);
   d->selectBitmap = nullptr;
   d->outputMask = d->outputAlpha = nullptr;
   d->outputType = VL_OUTPUT_DISPLAY;
@@ -258,7 +258,7 @@ int ResizeDoubleBuffer(vlVMState*, vlDisplay* d, int noCopy) {
   d->dbBack = back;
   d->selectBitmap = back;
   InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, w, h, 1);
-  d->dirty.count = d->dirty.capacity;
+  MarkAllDirty(&d->dirty);
   return 0;
 }
 

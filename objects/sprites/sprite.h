@@ -78,3 +78,5 @@ int32_t CountSpriteNodes(const vlBGPic* pic);
 void DrawSpriteNodes(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width, int32_t height);
 
 int OpenSpriteLib(vlVMState* state);
+// GetAttribute's handler of sprites.
+void InstallSpriteAttributeHandler();

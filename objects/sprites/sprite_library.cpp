@@ -343,6 +343,7 @@ int OpenSpriteLib(vlVMState* L) {
   gLayerHooks.overlapsSprite = OverlapsSpriteHook;
   gLayerHooks.spriteCoversPoint = SpriteCoversPointHook;
   gSpriteRedraw = DrawSpriteNodes;
+  InstallSpriteAttributeHandler();
   if (int status = RegisterLibrary(kSpriteCommands, "sprite")) return status;
   return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlSpriteList));
 }

@@ -1,5 +1,6 @@
 #include "tests/display/core/display_fixture.h"
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <set>
@@ -45,7 +46,7 @@ TEST(DirtyRects, MergeKeepsEveryPixelCovered) {
     }
     EXPECT_GE(live, 1);
     for (const auto& p : pixels) ASSERT_TRUE(covered.count(p)) << p.first << "," << p.second;
-    delete[] list.rects;
+    std::free(list.rects);
   }
 }
 
@@ -59,20 +60,29 @@ TEST(DirtyRects, NeighboursOnePixelApartMergeTwoApartDoNot) {
   EXPECT_EQ(list.rects[2], 15);
   EXPECT_EQ(list.rects[4], VL_DIRTY_MERGED);
   EXPECT_EQ(list.rects[8], 30);
-  delete[] list.rects;
-  // A full list takes nothing without growing and grows by 1024 with it.
+  std::free(list.rects);
+  // A full list grows by 1024 with grow and keeps every entry.
   vlDirtyRects full{};
-  full.rects = new int32_t[4];
+  full.rects = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 4));
   full.capacity = 1;
   AddDirtyRect(&full, 1, 2, 3, 4, 0);
-  AddDirtyRect(&full, 5, 5, 1, 1, 0);
-  EXPECT_EQ(full.count, 1);
   AddDirtyRect(&full, 5, 5, 1, 1, 1);
   EXPECT_EQ(full.count, 2);
   EXPECT_EQ(full.capacity, 1025);
   EXPECT_EQ(full.rects[0], 1);
   EXPECT_EQ(full.rects[3], 5);
-  delete[] full.rects;
+  EXPECT_FALSE(IsAllDirty(full));
+  // Without grow a full list cannot take the rectangle: rather than drop
+  // it, the list turns into a full refresh, and growing later keeps that.
+  full.count = full.capacity;
+  AddDirtyRect(&full, 7, 7, 1, 1, 0);
+  EXPECT_TRUE(IsAllDirty(full));
+  AddDirtyRect(&full, 9, 9, 1, 1, 1);
+  EXPECT_TRUE(IsAllDirty(full));
+  EXPECT_EQ(full.capacity, 1025);
+  ClearDirtyRects(&full);
+  EXPECT_FALSE(HasDirtyRects(full));
+  std::free(full.rects);
 }
 
 TEST(Rects, OperationsAgainstPixelSets) {
