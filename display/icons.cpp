@@ -170,16 +170,22 @@ vlIconNode* GetWindowIconList() {
   vlIconNode* list = GetBuiltinIconList();
   if (!list) return nullptr;
   for (vlIconNode* u = gUserIcons; u; u = u->next) {
-    bool present = false;
-    for (vlIconNode* n = list; n && !present; n = n->next)
-      present = n->width == u->width && n->height == u->height && ((n->flags ^ u->flags) & 2) == 0;
-    if (present) continue;
+    const size_t bytes = static_cast<size_t>(u->width) * u->height * 4;
+    // The applet's own icon takes the place of a built-in one of its size.
+    vlIconNode* same = nullptr;
+    for (vlIconNode* n = list; n && !same; n = n->next)
+      if (n->width == u->width && n->height == u->height && ((n->flags ^ u->flags) & 2) == 0) same = n;
+    if (same) {
+      std::memcpy(same->pixels, u->pixels, bytes);
+      same->flags = u->flags;
+      continue;
+    }
     vlIconNode* copy = NewNode(u->width, u->height, u->flags);
     if (!copy) {
       FreeIconList(list);
       return nullptr;
     }
-    std::memcpy(copy->pixels, u->pixels, static_cast<size_t>(u->width) * u->height * 4);
+    std::memcpy(copy->pixels, u->pixels, bytes);
     Append(&list, copy);
   }
   return list;

@@ -313,4 +313,59 @@ TEST_F(Player, ContainerLinkedIntoACopyOfThePlayer) {
   EXPECT_TRUE(TempEmpty());
 }
 
+// The applet's own icons reach the window manager's _NET_WM_ICON property,
+// read back by xprop from inside the running applet: a 32 x 32 icon (a
+// size the player has built in) replaces the built-in one, a 64 x 64 icon
+// is added.
+TEST_F(Player, OwnIconsReachTheWindowProperty) {
+  const std::string green = dir + "/green32.png", blue = dir + "/blue64.png";
+  if (std::system(("convert -size 32x32 xc:'#00ff00' png32:" + Quote(green) + " && convert -size 64x64 "
+                   "xc:'#0000ff' png32:" + Quote(blue)).c_str()) != 0)
+    GTEST_SKIP() << "no ImageMagick";
+  const std::string out = dir + "/icon.txt", probe = dir + "/probe.sh";
+  std::ofstream(probe) << "xprop -len 4000000 -name vl-icons -f _NET_WM_ICON 32c '=$0+' _NET_WM_ICON > " << Quote(out) << "\n";
+  ContainerBytes applet;
+  applet.Code(Chunk(".line 1\n.table 0 { title = \"vl-icons\" }\n.call base=1 setdisplayattributes r0\n"
+                    ".call execute \"/bin/sh " + probe + "\""));
+  // The icon directory behind the code.
+  applet.U8('I').U8(0).U8(0);
+  for (const std::string& file : {green, blue}) {
+    std::ifstream in(file, std::ios::binary);
+    std::string png((std::istreambuf_iterator<char>(in)), {});
+    const uint32_t size = file == green ? 32 : 64;
+    applet.U16(size).U16(size).U8(0).U32(static_cast<uint32_t>(png.size())).Raw(png);
+  }
+  applet.U16(0);
+  Outcome r = Play(Quote(Write("icons.vla", applet.b)));
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::ifstream in(out);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_NE(text.find('='), std::string::npos) << text;
+  std::vector<unsigned long> v;
+  for (const char* p = text.c_str() + text.find('=') + 1; *p;) {
+    char* end = nullptr;
+    unsigned long n = std::strtoul(p, &end, 10);
+    if (end == p) break;
+    v.push_back(n);
+    p = end;
+    while (*p == ',' || *p == ' ') ++p;
+  }
+  int found32 = 0, found64 = 0;
+  for (size_t at = 0; at + 1 < v.size(); at += 2 + v[at] * v[at + 1]) {
+    ASSERT_LE(at + 2 + v[at] * v[at + 1], v.size());
+    const unsigned long first = v[at + 2], last = v[at + 1 + v[at] * v[at + 1]];
+    if (v[at] == 32) {
+      ++found32;
+      EXPECT_EQ(first, 0xFF00FF00ul);
+      EXPECT_EQ(last, 0xFF00FF00ul);
+    }
+    if (v[at] == 64) {
+      ++found64;
+      EXPECT_EQ(first, 0xFF0000FFul);
+    }
+  }
+  EXPECT_EQ(found32, 1);
+  EXPECT_EQ(found64, 1);
+}
+
 }  // namespace
