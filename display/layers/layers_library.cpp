@@ -10,6 +10,7 @@
 #include "display/layer_hooks.h"
 #include "display/layers/layer_commands.h"
 #include "display/layers/anim_layers.h"
+#include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -271,6 +272,11 @@ int BrushObject(vlVMState* L, int index, vlCollisionObject* o) {
   vlBitmap* bitmap = nullptr;
   *o = {};
   if (int status = gLayerHooks.brushBitmap(L, id, &bitmap, &o->width, &o->height)) return status;
+  // Transparent pixels never collide: the brush's mask and alpha channel
+  // take part in the pixel test.
+  vlBitmap* picture = nullptr;
+  int32_t w = 0, h = 0;
+  if (GetObjectPictures(L, VL_OBJ_BRUSH, id, 0, &picture, &o->mask, &o->alpha, &w, &h)) o->mask = o->alpha = nullptr;
   o->x = vl::CheckIntArg(L, index + 1);
   o->y = vl::CheckIntArg(L, index + 2);
   return 0;

@@ -4,7 +4,9 @@
 // applied when drawing at once. Window pixels read back from Xvfb.
 #include "tests/display/core/display_fixture.h"
 
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #include "display/layers/layer_users.h"
 #include "display/layers/layers.h"
@@ -222,6 +224,42 @@ TEST_F(BrushLayerTest, BGPicParts) {
   ASSERT_EQ(Run(".call bgpictobrush 5 7"), 0);
   ASSERT_NE(Brush(7), nullptr);
   EXPECT_EQ(Brush(7)->width, 20);
+}
+
+}  // namespace
+
+namespace {
+
+// Two 20x20 discs of radius 9 made by ImageMagick: placed 17 pixels apart
+// diagonally their boxes overlap but their pixels do not; 6 apart they do.
+TEST_F(BrushLayerTest, BrushCollisionTestsTheDiscsNotTheirBoxes) {
+  const std::string dir = testing::TempDir() + "collide_" + std::to_string(getpid());
+  ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
+  const std::string alpha = dir + "/disc.png", keyed = dir + "/disc.bmp";
+  if (std::system(("convert -size 20x20 xc:none -fill white -draw 'circle 9.5,9.5 9.5,1' png32:'" + alpha +
+                   "' && convert -size 20x20 xc:black -fill white -draw 'circle 9.5,9.5 9.5,1' -type truecolor '" +
+                   keyed + "'").c_str()) != 0)
+    GTEST_SKIP() << "no ImageMagick";
+  ASSERT_EQ(Run(".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 1 \"" + alpha + "\" r0\n"
+                ".table 0 { transparency = 0 }\n.call base=1 loadbrush 2 \"" + keyed + "\" r0"),
+            0);
+  ASSERT_NE(Brush(1)->alpha, nullptr);
+  ASSERT_NE(Brush(2)->mask, nullptr);
+  for (int b : {1, 2}) {
+    const std::string n = std::to_string(b);
+    ASSERT_EQ(Run(".call collision 3 " + n + " 0 0 " + n + " 17 17 -> apart\n.call collision 3 " + n + " 0 0 " + n +
+                  " 6 6 -> near\n.call collision 46 " + n + " 0 0 17 17 3 3 -> corner\n.call collision 46 " + n +
+                  " 0 0 8 8 3 3 -> middle"),
+              0);
+    EXPECT_EQ(Num("apart"), 0) << "brush " << b;
+    EXPECT_EQ(Num("near"), 1) << "brush " << b;
+    EXPECT_EQ(Num("corner"), 0) << "brush " << b;
+    EXPECT_EQ(Num("middle"), 1) << "brush " << b;
+  }
+  // The alpha disc against the keyed one.
+  ASSERT_EQ(Run(".call collision 3 1 0 0 2 17 17 -> mixed"), 0);
+  EXPECT_EQ(Num("mixed"), 0);
+  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace
