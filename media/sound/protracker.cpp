@@ -52,6 +52,10 @@ constexpr uint8_t kInvertSpeeds[16] = {0, 5, 6, 7, 8, 10, 11, 13, 16, 19, 22, 26
 
 constexpr int32_t kMinPeriod = 113, kMaxPeriod = 856;
 
+// The PAL Amiga's Paula clock (3546895 Hz) x 2^14 / 50: the periods of
+// Protracker songs are counted in its ticks.
+constexpr uint64_t kStepClock = 1162246554;
+
 uint32_t U16BE(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 
 int NoteIndex(int32_t period) {
@@ -73,7 +77,7 @@ int32_t ClampPeriod(int32_t period) { return std::clamp(period, kMinPeriod, kMax
 void SetStep(const vlModuleState* s, vlModVoice* v, int32_t period) {
   period = ClampPeriod(period);
   uint64_t divisor = (uint64_t(period) * s->internalRate) / 50;
-  v->step = divisor ? static_cast<uint32_t>(1172874197ull / divisor) : 0;
+  v->step = divisor ? static_cast<uint32_t>(kStepClock / divisor) : 0;
 }
 
 int32_t Wave(int32_t waveform, int32_t position) {
@@ -86,7 +90,13 @@ int32_t Wave(int32_t waveform, int32_t position) {
 }
 
 const uint8_t* Cell(const vlModuleState* s, int pattern, int row, int voice) {
-  return s->cells + ((size_t(pattern) * 64 + row) * 4 + voice) * kModuleCellBytes;
+  return s->cells + ((size_t(pattern) * 64 + row) * s->voiceCount + voice) * kModuleCellBytes;
+}
+
+// The bytes of an instrument's sample: in the file image, or unpacked in
+// the state (an offset, since the state is copied whole for the output).
+uint8_t* SampleBytes(vlModuleState* s, const vlModInstrument* ins) {
+  return ins->decoded ? reinterpret_cast<uint8_t*>(s) + s->decodedOffset + ins->data : s->image + ins->data;
 }
 
 uint32_t CellPeriod(const uint8_t* c) {
@@ -121,9 +131,12 @@ void StartNote(vlModuleState* s, vlModVoice* v, int32_t period) {
   SetStep(s, v, v->period);
 }
 
+// A new pass begins: no row counts as played.
 void SongEnded(vlModuleState* s) {
   s->flags |= VL_MOD_SONG_ENDED;
   s->songEnds++;
+  s->endPending = 0;
+  std::memset(s->visited, 0, sizeof s->visited);
 }
 
 void InvertLoop(vlModuleState* s, vlModVoice* v) {
@@ -136,7 +149,7 @@ void InvertLoop(vlModuleState* s, vlModVoice* v) {
   v->invertCounter = 0;
   uint32_t start = ins->loopStart >> 14, length = ins->loopLength >> 14;
   v->invertOffset = (v->invertOffset + 1) % length;
-  uint8_t* byte = s->image + ins->data + start + v->invertOffset;
+  uint8_t* byte = SampleBytes(s, ins) + start + v->invertOffset;
   *byte = static_cast<uint8_t>(~*byte);
 }
 
@@ -189,13 +202,15 @@ void RowEffect(vlModuleState* s, vlModVoice* v, bool hasNote, int32_t notePeriod
         case 6:
           if (y == 0) {
             v->loopRow = s->row;
-          } else if (v->loopCount == 0) {
-            v->loopCount = y;
+          } else if (v->loopCount == 0 || --v->loopCount > 0) {
+            if (v->loopCount == 0) v->loopCount = y;
             s->breakRow = v->loopRow;
             s->jumpPosition = s->position;  // stays on this position
-          } else if (--v->loopCount > 0) {
-            s->breakRow = v->loopRow;
-            s->jumpPosition = s->position;
+            // The rows a loop repeats are no sign of the song's end.
+            if (v->loopRow <= s->row) {
+              uint64_t upTo = s->row >= 63 ? ~0ull : (2ull << s->row) - 1;
+              s->visited[s->position & 127] &= ~(upTo & ~((1ull << v->loopRow) - 1));
+            }
           }
           break;
         case 7: v->tremoloWave = y; break;
@@ -233,7 +248,7 @@ void NewRow(vlModuleState* s) {
   if (pattern >= s->patterns) pattern = 0;
   s->breakRow = -1;
   s->jumpPosition = -1;
-  for (int i = 0; i < 4; i++) {
+  for (uint32_t i = 0; i < s->voiceCount; i++) {
     vlModVoice* v = &s->voices[i];
     const uint8_t* c = Cell(s, pattern, s->row, i);
     uint32_t period = CellPeriod(c), instrument = CellInstrument(c);
@@ -278,12 +293,11 @@ void NewRow(vlModuleState* s) {
   }
 }
 
+// Moves to the next row; whether the song ends there is decided when that
+// row is about to be played.
 void AdvanceRow(vlModuleState* s) {
   if (s->breakRow >= 0 || s->jumpPosition >= 0) {
     int32_t next = s->jumpPosition >= 0 ? s->jumpPosition : s->position + 1;
-    bool loopInPattern = s->jumpPosition == s->position && s->breakRow >= 0 &&
-                         s->breakRow <= s->row;
-    if (s->jumpPosition >= 0 && s->jumpPosition <= s->position && !loopInPattern) SongEnded(s);
     s->row = std::max(s->breakRow, 0);
     s->position = next;
   } else if (++s->row >= 64) {
@@ -292,8 +306,21 @@ void AdvanceRow(vlModuleState* s) {
   }
   if (s->position >= s->songLength || s->position < 0) {
     s->position = 0;
-    SongEnded(s);
+    s->endPending = 1;
   }
+}
+
+// Starts the current row unless it was played before in this pass: then
+// the song has ended, and with the stop bit the row is not played.
+void BeginRow(vlModuleState* s) {
+  uint64_t bit = 1ull << (s->row & 63);
+  if (s->endPending || (s->visited[s->position & 127] & bit)) {
+    SongEnded(s);
+    if (s->flags & VL_MOD_STOP_AT_END) return;
+  }
+  s->visited[s->position & 127] |= bit;
+  NewRow(s);
+  AdvanceRow(s);
 }
 
 void LaterTick(vlModuleState* s, vlModVoice* v, int tick) {
@@ -359,15 +386,14 @@ void Tick(vlModuleState* s) {
     if (s->patternDelay > 0) {
       s->patternDelay--;
     } else {
-      NewRow(s);
-      AdvanceRow(s);
+      BeginRow(s);
     }
     s->tick = s->speed;
   } else {
     int tickIndex = s->speed - s->tick;
-    for (auto& v : s->voices) LaterTick(s, &v, tickIndex);
+      for (uint32_t i = 0; i < s->voiceCount; i++) LaterTick(s, &s->voices[i], tickIndex);
   }
-  for (auto& v : s->voices) InvertLoop(s, &v);
+  for (uint32_t i = 0; i < s->voiceCount; i++) InvertLoop(s, &s->voices[i]);
   s->tick--;
 }
 
@@ -399,7 +425,7 @@ int32_t VoiceSample(vlModuleState* s, vlModVoice* v) {
     }
   }
   uint32_t index = static_cast<uint32_t>(v->position >> 14);
-  int32_t value = static_cast<int8_t>(s->image[ins->data + index]) * v->effectiveVolume;
+  int32_t value = static_cast<int8_t>(SampleBytes(s, ins)[index]) * v->effectiveVolume;
   v->position += v->step;
   return value;
 }
@@ -426,20 +452,28 @@ void InternalSample(vlModuleState* s, bool mono, int32_t* left, int32_t* right) 
   if (++s->tickSamples >= s->samplesPerTick) {
     s->tickSamples -= s->samplesPerTick;
     Tick(s);
+    if ((s->flags & VL_MOD_SONG_ENDED) && (s->flags & VL_MOD_STOP_AT_END)) {
+      *left = *right = 0;
+      return;
+    }
   }
+  // Panning 0 is left and 255 right.
   int64_t l = 0, r = 0, sum = 0;
-  for (auto& v : s->voices) {
-    int32_t value = VoiceSample(s, &v);
-    l += int64_t(value) * v.panning;
-    r += int64_t(value) * (255 - v.panning);
+  for (uint32_t i = 0; i < s->voiceCount; i++) {
+    vlModVoice* v = &s->voices[i];
+    int32_t value = VoiceSample(s, v);
+    l += int64_t(value) * (255 - v->panning);
+    r += int64_t(value) * v->panning;
     sum += value;
   }
+  // Eight voices get one more bit of headroom than four.
+  int shift = s->voiceCount > 4 ? 8 : 7;
   int32_t a, b;
   if (mono) {
     a = b = static_cast<int32_t>(sum);
   } else {
-    a = static_cast<int32_t>(l >> 7);
-    b = static_cast<int32_t>(r >> 7);
+    a = static_cast<int32_t>(l >> shift);
+    b = static_cast<int32_t>(r >> shift);
   }
   if (s->filterOn) {
     a = static_cast<int32_t>(Filter(s, 0, float(a)));
@@ -451,28 +485,100 @@ void InternalSample(vlModuleState* s, bool mono, int32_t* left, int32_t* right) 
 
 }  // namespace
 
-size_t ModuleStateSize(const vlModuleState* s) {
-  return sizeof(vlModuleState) + size_t(s->patterns) * kModulePatternCells * kModuleCellBytes;
+size_t ModuleStateSize(const vlModuleState* s) { return size_t(s->decodedOffset) + s->decodedBytes; }
+
+namespace {
+
+// How a file lays out its patterns and samples.
+struct ModuleLayout {
+  uint32_t patterns, voices;
+  uint32_t decodedBytes;  // samples packed as ADPCM, unpacked
+  size_t stateSize;
+};
+
+constexpr char kAdpcmMagic[5] = {'A', 'D', 'P', 'C', 'M'};
+constexpr size_t kAdpcmHeader = 5 + 16;  // the magic and the delta table
+
+bool IsPackedSample(const uint8_t* image, size_t size, size_t offset) {
+  return offset + kAdpcmHeader <= size && std::memcmp(image + offset, kAdpcmMagic, 5) == 0;
 }
 
-size_t ParseProtrackerModule(vlModuleState* s, uint8_t* image, size_t size, uint32_t outputRate) {
-  if (!image || size < kModuleHeaderSize) return 0;
+// The file bytes a sample of length bytes takes at offset, and the length
+// that is really there.
+size_t SampleFileBytes(const uint8_t* image, size_t size, size_t offset, uint32_t* length) {
+  size_t left = offset < size ? size - offset : 0;
+  if (IsPackedSample(image, size, offset)) {
+    size_t packed = std::min<size_t>((size_t(*length) + 1) / 2, left - kAdpcmHeader);
+    *length = static_cast<uint32_t>(std::min<size_t>(*length, packed * 2));
+    return kAdpcmHeader + packed;
+  }
+  *length = static_cast<uint32_t>(std::min<size_t>(*length, left));
+  return *length;
+}
+
+// The pattern count follows from the order table. A "M.K." file with a
+// restart byte of 0 whose size is exactly that of 8-channel patterns plus
+// its samples holds 8 channels: 669 songs converted by Mod's Grave.
+bool ReadLayout(const uint8_t* image, size_t size, ModuleLayout* layout) {
+  if (!image || size < kModuleHeaderSize) return false;
   uint32_t patterns = 0;
   for (int i = 0; i < 128; i++) patterns = std::max<uint32_t>(patterns, image[952 + i]);
   patterns++;
-  if (size < kModuleHeaderSize + size_t(patterns) * kModulePatternBytes) return 0;
-  size_t stateSize = sizeof(vlModuleState) + size_t(patterns) * kModulePatternCells * kModuleCellBytes;
-  if (!s) return stateSize;
-  std::memset(s, 0, stateSize);
+  if (size < kModuleHeaderSize + size_t(patterns) * kModulePatternBytes) return false;
+  size_t samples = 0;
+  for (int i = 0; i < 31; i++) samples += size_t(U16BE(image + 20 + i * 30 + 22)) * 2;
+  uint32_t voices = 4;
+  if (std::memcmp(image + 1080, "M.K.", 4) == 0 && image[951] == 0 &&
+      kModuleHeaderSize + size_t(patterns) * kModulePatternBytes * 2 + samples == size) {
+    voices = 8;
+  }
+  size_t offset = kModuleHeaderSize + size_t(patterns) * (kModulePatternBytes / 4) * voices;
+  uint32_t decoded = 0;
+  for (int i = 0; i < 31; i++) {
+    uint32_t length = U16BE(image + 20 + i * 30 + 22) * 2;
+    bool packed = IsPackedSample(image, size, offset);
+    offset += SampleFileBytes(image, size, offset, &length);
+    if (packed) decoded += length;
+  }
+  layout->patterns = patterns;
+  layout->voices = voices;
+  layout->decodedBytes = decoded;
+  layout->stateSize = sizeof(vlModuleState) + size_t(patterns) * 64 * voices * kModuleCellBytes + decoded;
+  return true;
+}
+
+// ModPlug's 4-bit ADPCM: a table of 16 deltas, then two deltas per byte,
+// the low nibble first.
+void UnpackAdpcm(const uint8_t* packed, uint32_t length, uint8_t* out) {
+  const uint8_t* table = packed + 5;
+  const uint8_t* nibbles = packed + kAdpcmHeader;
+  uint8_t value = 0;
+  for (uint32_t i = 0; i < length; i++) {
+    uint8_t byte = nibbles[i / 2];
+    value = static_cast<uint8_t>(value + table[i & 1 ? byte >> 4 : byte & 15]);
+    out[i] = value;
+  }
+}
+
+}  // namespace
+
+size_t ParseProtrackerModule(vlModuleState* s, uint8_t* image, size_t size, uint32_t outputRate) {
+  ModuleLayout layout;
+  if (!ReadLayout(image, size, &layout)) return 0;
+  if (!s) return layout.stateSize;
+  uint32_t patterns = layout.patterns, voiceCount = layout.voices;
+  std::memset(s, 0, layout.stateSize);
   s->patterns = static_cast<uint16_t>(patterns);
+  s->voiceCount = voiceCount;
+  s->decodedOffset = static_cast<uint32_t>(layout.stateSize - layout.decodedBytes);
+  s->decodedBytes = layout.decodedBytes;
   for (auto& v : s->voices) {
     v.position = -1;
     v.noteCut = -1;
     v.delayTick = -1;
   }
-  s->voices[0].position = -1;
-  s->voices[1].panning = 255;
-  s->voices[2].panning = 255;
+  // Left, right, right, left, and again for eight.
+  for (uint32_t i = 0; i < voiceCount; i++) s->voices[i].panning = (i & 3) == 1 || (i & 3) == 2 ? 255 : 0;
   s->masterVolume = 256;
   s->internalRate = outputRate * 2;
   s->flags = VL_MOD_FILTER_SWITCH;
@@ -481,7 +587,9 @@ size_t ParseProtrackerModule(vlModuleState* s, uint8_t* image, size_t size, uint
   s->filterFeedback = static_cast<float>(c);
   s->filterIn = static_cast<float>((1.0 - c) * 0.5);
   std::memcpy(s->title, image, 20);
-  uint32_t offset = static_cast<uint32_t>(kModuleHeaderSize + size_t(patterns) * kModulePatternBytes);
+  size_t patternBytes = size_t(kModulePatternBytes / 4) * voiceCount;
+  size_t offset = kModuleHeaderSize + size_t(patterns) * patternBytes;
+  uint32_t decoded = 0;
   for (int i = 0; i < 31; i++) {
     const uint8_t* p = image + 20 + i * 30;
     vlModInstrument* ins = &s->instruments[i];
@@ -490,10 +598,17 @@ size_t ParseProtrackerModule(vlModuleState* s, uint8_t* image, size_t size, uint
     ins->finetune = p[24] & 15;
     ins->volume = std::min<uint32_t>(p[25], 64);
     uint32_t loopStart = U16BE(p + 26) * 2, loopLength = U16BE(p + 28) * 2;
-    ins->data = offset;
-    uint32_t left = offset < size ? static_cast<uint32_t>(size - offset) : 0;
-    length = std::min(length, left);
-    offset += length;
+    bool packed = IsPackedSample(image, size, offset);
+    size_t bytes = SampleFileBytes(image, size, offset, &length);
+    if (packed) {
+      UnpackAdpcm(image + offset, length, reinterpret_cast<uint8_t*>(s) + s->decodedOffset + decoded);
+      ins->decoded = 1;
+      ins->data = decoded;
+      decoded += length;
+    } else {
+      ins->data = static_cast<uint32_t>(offset);
+    }
+    offset += bytes;
     // A loop outside the sample is cut to it.
     if (loopStart >= length) {
       loopStart = 0;
@@ -510,10 +625,11 @@ size_t ParseProtrackerModule(vlModuleState* s, uint8_t* image, size_t size, uint
   if (s->songLength > 128) s->songLength = 128;
   if (s->songLength == 0) s->songLength = 1;
   std::memcpy(s->orders, image + 952, 128);
+  uint32_t cells = 64 * voiceCount;
   for (uint32_t p = 0; p < patterns; p++) {
-    for (uint32_t cell = 0; cell < kModulePatternCells; cell++) {
-      const uint8_t* b = image + kModuleHeaderSize + p * kModulePatternBytes + cell * 4;
-      uint8_t* out = s->cells + (size_t(p) * kModulePatternCells + cell) * kModuleCellBytes;
+    for (uint32_t cell = 0; cell < cells; cell++) {
+      const uint8_t* b = image + kModuleHeaderSize + p * patternBytes + cell * 4;
+      uint8_t* out = s->cells + (size_t(p) * cells + cell) * kModuleCellBytes;
       uint32_t period = uint32_t(b[0] & 15) << 8 | b[1];
       uint32_t instrument = (b[0] & 0xF0u) | (b[2] >> 4);
       std::memcpy(out, &period, 4);
@@ -531,7 +647,7 @@ size_t ParseProtrackerModule(vlModuleState* s, uint8_t* image, size_t size, uint
   s->tickSamples = s->samplesPerTick ? s->samplesPerTick - 1 : 0;
   s->image = image;
   s->imageSize = static_cast<uint32_t>(size);
-  return stateSize;
+  return layout.stateSize;
 }
 
 void ReplayProtrackerModule(vlModuleState* s, void* leftOut, void* rightOut, size_t stride,
@@ -575,6 +691,8 @@ void RenderModuleAudio(vlModuleState* s, int16_t* buffer, uint32_t frames) {
     s->tick = 0;
     s->patternDelay = 0;
     s->pendingPosition = 0;
+    s->endPending = 0;
+    std::memset(s->visited, 0, sizeof s->visited);
   }
   if (buffer) {
     ReplayProtrackerModule(s, buffer, buffer + 1, 4, frames, 16, 2);

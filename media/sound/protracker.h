@@ -8,11 +8,12 @@
 inline constexpr size_t kModuleHeaderSize = 1084;
 inline constexpr size_t kModulePatternBytes = 1024;
 inline constexpr uint32_t kModuleCellBytes = 12;
-inline constexpr uint32_t kModulePatternCells = 64 * 4;
+inline constexpr uint32_t kModuleMaxVoices = 8;
 
 struct vlModInstrument {
   char name[22];
-  uint32_t data;  // offset of the sample in the file image
+  uint32_t data;  // offset of the sample in the file image, or in the decoded area
+  uint32_t decoded;  // 1: the file packs it as ADPCM; the state holds it unpacked
   uint32_t length;  // bytes << 14, as are the loop fields
   uint32_t loopStart;
   uint32_t loopLength;
@@ -69,8 +70,9 @@ struct vlModuleState {
   uint8_t reserved;
   uint16_t patterns;
   uint16_t songLength;
+  uint32_t voiceCount;  // 4, or 8 for a "M.K." file laid out with 8 channels
   vlModInstrument instruments[31];
-  vlModVoice voices[4];
+  vlModVoice voices[kModuleMaxVoices];
   uint8_t orders[128];
   uint32_t flags;
   uint32_t songEnds;
@@ -96,12 +98,18 @@ struct vlModuleState {
   int32_t pairLeft, pairRight;
   uint8_t* image;  // the whole file, owned by the music
   uint32_t imageSize;
-  uint8_t cells[];  // patterns x 64 rows x 4 voices x 12 bytes
+  // The rows played in this pass, a bit per row and song position: the song
+  // has ended when a row is about to be played again.
+  uint64_t visited[128];
+  uint32_t endPending;  // the song ran past its last position
+  uint32_t decodedOffset;  // where the unpacked samples start, from the state
+  uint32_t decodedBytes;
+  uint8_t cells[];  // patterns x 64 rows x voices x 12 bytes, then unpacked samples
 };
 
-// With a null state: the state size for the file, 0 when it is no module.
-// Otherwise fills the state (the image must outlive it) and returns 1, or
-// 0 when the file is too short.
+// With a null state: the state size for the file, 0 when it is no module
+// (too short for its patterns). Otherwise fills the state (the image must
+// outlive it) and returns the same size, or 0 for a file that is no module.
 size_t ParseProtrackerModule(vlModuleState* state, uint8_t* image, size_t size, uint32_t outputRate);
 size_t ModuleStateSize(const vlModuleState* state);
 

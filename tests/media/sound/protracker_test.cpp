@@ -60,20 +60,30 @@ std::vector<std::string> TestModules() {
 
 // An independent reading of the header: pattern count, song length, the
 // order table, and per instrument the length cut to the file, finetune,
-// volume and loop.
+// volume and loop. Files of 8 channels ("M.K.", restart byte 0, the exact
+// size of 8-channel patterns and the samples) and samples packed as ADPCM
+// ("ADPCM", 16 deltas, a nibble per byte) are read as the trackers that
+// wrote them do.
 const char* kHeaderDump = R"PY(
 import sys
 d = open(sys.argv[1], 'rb').read()
 sys.stdout = open(sys.argv[2], 'w')
 orders = list(d[952:1080])
 patterns = max(orders) + 1
+lengths = [(d[42 + i * 30] << 8 | d[43 + i * 30]) * 2 for i in range(31)]
+voices = 8 if d[1080:1084] == b'M.K.' and d[951] == 0 and 1084 + patterns * 2048 + sum(lengths) == len(d) else 4
 print(patterns, d[950], ' '.join(map(str, orders)))
-offset = 1084 + patterns * 1024
+offset = 1084 + patterns * 256 * voices
 for i in range(31):
     p = d[20 + i * 30:50 + i * 30]
-    length = (p[22] << 8 | p[23]) * 2
-    length = min(length, max(0, len(d) - offset))
-    offset += length
+    length = lengths[i]
+    if d[offset:offset + 5] == b'ADPCM' and offset + 21 <= len(d):
+        packed = min((length + 1) // 2, len(d) - offset - 21)
+        length = min(length, packed * 2)
+        offset += 21 + packed
+    else:
+        length = min(length, max(0, len(d) - offset))
+        offset += length
     print(length, p[24] & 15, min(p[25], 64), (p[26] << 8 | p[27]) * 2, (p[28] << 8 | p[29]) * 2)
 )PY";
 
@@ -189,7 +199,8 @@ class EffectTest : public testing::Test {
     m_.image = ReadBytes(file);
     ASSERT_TRUE(m_.Parse());
   }
-  static uint32_t StepFor(int32_t period) { return uint32_t(1172874197ull / ((uint64_t(period) * 96000) / 50)); }
+  // The PAL Amiga clock, 3546895 Hz, in 18.14 steps per internal sample.
+  static uint32_t StepFor(int32_t period) { return uint32_t(1162246554ull / ((uint64_t(period) * 96000) / 50)); }
   const vlModVoice& Voice(int i) { return m_.state->voices[i]; }
 
   TempDir dir_;
@@ -199,11 +210,11 @@ class EffectTest : public testing::Test {
 TEST_F(EffectTest, OneVoiceIsScaledAndPannedByTheMixingRules) {
   Write("0", {"0:0:0:428:1:0:00"}, "const");
   std::vector<int16_t> out = m_.Render(64);
-  // Voice 1 pans fully to the right sum: 64 x 63 x 255 >> 7 per internal
+  // Voice 1 pans fully to the left sum: 64 x 63 x 255 >> 7 per internal
   // sample, two averaged per frame.
   for (int f = 1; f < 64; f++) {
-    EXPECT_EQ(out[f * 2], 0) << f;
-    EXPECT_EQ(out[f * 2 + 1], (64 * 63 * 255) >> 7) << f;
+    EXPECT_EQ(out[f * 2], (64 * 63 * 255) >> 7) << f;
+    EXPECT_EQ(out[f * 2 + 1], 0) << f;
   }
   EXPECT_EQ(Voice(0).step, StepFor(428));
 }
@@ -249,11 +260,39 @@ TEST_F(EffectTest, PatternBreakAndPositionJumpMoveTheSong) {
   EXPECT_EQ(m_.state->row, 12);
   EXPECT_EQ(m_.state->flags & VL_MOD_SONG_ENDED, 0u);
   m_.Ticks(6);
-  // B00 jumps back to the start: the song has ended once.
+  // B00 jumps back to the start; the song ends as row 0 comes again.
   EXPECT_EQ(m_.state->position, 0);
   EXPECT_EQ(m_.state->row, 0);
+  EXPECT_EQ(m_.state->flags & VL_MOD_SONG_ENDED, 0u);
+  m_.Ticks(1);
   EXPECT_NE(m_.state->flags & VL_MOD_SONG_ENDED, 0u);
   EXPECT_EQ(m_.state->songEnds, 1u);
+}
+
+TEST_F(EffectTest, OnlyARowPlayedBeforeEndsTheSong) {
+  // B00 with D10 at row 1 jumps forward within the first position; the
+  // pattern loop of position 1 repeats rows 0 and 1 twice; D00 then runs
+  // past the last position, back to a row played before.
+  Write("0,1", {"0:1:0:000:0:B:00", "0:1:1:000:0:D:10", "1:0:0:000:0:E:60", "1:1:0:000:0:E:62",
+                "1:2:0:000:0:D:00"});
+  std::vector<std::pair<int, int>> expected = {{0, 0}, {0, 1}};
+  for (int row = 10; row < 64; row++) expected.push_back({0, row});
+  for (int row : {0, 1, 0, 1, 0, 1, 2}) expected.push_back({1, row});
+  std::vector<std::pair<int, int>> rows;
+  for (size_t i = 0; i < expected.size(); i++) {
+    rows.push_back({m_.state->position, m_.state->row});
+    m_.Ticks(6);
+    ASSERT_EQ(m_.state->flags & VL_MOD_SONG_ENDED, 0u) << i;
+  }
+  EXPECT_EQ(rows, expected);
+  m_.Ticks(1);
+  EXPECT_NE(m_.state->flags & VL_MOD_SONG_ENDED, 0u);
+  EXPECT_EQ(m_.state->songEnds, 1u);
+  // A new pass: the song ends once more only after playing it all again.
+  m_.Ticks(6 * int(expected.size()) - 1);
+  EXPECT_EQ(m_.state->songEnds, 1u);
+  m_.Ticks(1);
+  EXPECT_EQ(m_.state->songEnds, 2u);
 }
 
 TEST_F(EffectTest, PatternLoopRepeatsItsRows) {
@@ -285,6 +324,8 @@ TEST_F(EffectTest, TheSongLoopsToPositionZeroAfterItsLastOrder) {
   EXPECT_EQ(m_.state->flags & VL_MOD_SONG_ENDED, 0u);
   m_.Ticks(6 * 64);
   EXPECT_EQ(m_.state->position, 0);
+  EXPECT_EQ(m_.state->flags & VL_MOD_SONG_ENDED, 0u);
+  m_.Ticks(1);
   EXPECT_NE(m_.state->flags & VL_MOD_SONG_ENDED, 0u);
 }
 
@@ -320,6 +361,7 @@ TEST(ProtrackerParse, ShortFilesAndSampleCutsAtTheEnd) {
   EXPECT_EQ(s->tempo, 125);
   EXPECT_EQ(s->voices[1].panning, 255);
   EXPECT_EQ(s->voices[3].panning, 0);
+  EXPECT_EQ(s->voiceCount, 4u);
 }
 
 }  // namespace
