@@ -135,12 +135,7 @@ bool HasAdobeMarker(j_decompress_ptr cinfo) {
   return false;
 }
 
-void ConvertScanline(const JSAMPLE* in, uint32_t* out, JDIMENSION width, bool cmyk, bool inverted) {
-  if (!cmyk) {
-    for (JDIMENSION x = 0; x < width; ++x, in += 3)
-      out[x] = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
-    return;
-  }
+void ConvertCMYKScanline(const JSAMPLE* in, uint32_t* out, JDIMENSION width, bool inverted) {
   for (JDIMENSION x = 0; x < width; ++x, in += 4) {
     uint32_t c = in[0], m = in[1], y = in[2], k = in[3];
     if (inverted) {
@@ -176,21 +171,35 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
     return;
   }
   const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
-  cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  // Colour pictures decode straight into the picture's rows as 0xXXRRGGBB
+  // words (B, G, R, X bytes here); only the X byte is cleared afterwards.
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_XRGB;
+#else
+  cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+#endif
   jpeg_start_decompress(cinfo);
   const bool inverted = cmyk && HasAdobeMarker(cinfo);
-  JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                               cinfo->output_width * cinfo->output_components, 1);
   job->pixels = AllocPixelBuffer(cinfo->output_width, cinfo->output_height, 0);
   if (!job->pixels) {
     jpeg_destroy_decompress(cinfo);
     job->result = ERR_MEM;
     return;
   }
+  JSAMPARRAY row = nullptr;
+  if (cmyk)
+    row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                      cinfo->output_width * cinfo->output_components, 1);
   while (cinfo->output_scanline < cinfo->output_height) {
     uint32_t* out = job->pixels + static_cast<size_t>(cinfo->output_scanline) * cinfo->output_width;
-    if (jpeg_read_scanlines(cinfo, row, 1) != 1) break;
-    ConvertScanline(row[0], out, cinfo->output_width, cmyk, inverted);
+    if (cmyk) {
+      if (jpeg_read_scanlines(cinfo, row, 1) != 1) break;
+      ConvertCMYKScanline(row[0], out, cinfo->output_width, inverted);
+      continue;
+    }
+    JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(out)};
+    if (jpeg_read_scanlines(cinfo, rows, 1) != 1) break;
+    for (JDIMENSION x = 0; x < cinfo->output_width; ++x) out[x] &= 0x00FFFFFFu;
   }
   job->width = static_cast<int32_t>(cinfo->output_width);
   job->height = static_cast<int32_t>(cinfo->output_height);

@@ -2,6 +2,10 @@
 // by ImageMagick (and the other way round), ILBM files from netpbm and from
 // a generator written from the IFF rules, GIF files written here and decoded
 // by ImageMagick, and the format detection of the load dispatch.
+#include <cstddef>
+#include <cstdio>
+#include <jpeglib.h>
+
 #include <cmath>
 
 #include "tests/support/testdata.h"
@@ -147,6 +151,47 @@ TEST(Jpeg, DamagedAndTruncatedFiles) {
   for (size_t i = 20; i < garbled.size(); ++i) garbled[i] ^= 0x5A;
   WriteBytes(cut, garbled);
   EXPECT_EQ(LoadRgba(cut, &ours), ERR_LOADPICTURE2);
+}
+
+// Colour and gray pictures decode straight into the rows: every word is
+// exactly libjpeg's own RGB output, with 0 in the top byte.
+TEST(Jpeg, RowsMatchLibjpegRgbExactly) {
+  TempDir dir;
+  for (const char* kind : {"", "-colorspace Gray "}) {
+    SCOPED_TRACE(kind);
+    const std::string file = dir.File("p.jpg");
+    int status = 0;
+    RunTool(std::string("convert -size 61x19 gradient:orange-teal -attenuate 0.6 +noise Uniform ") + kind +
+                "-quality 85 " + Quote(file),
+            &status);
+    ASSERT_EQ(status, 0);
+    auto bytes = ReadBytes(file);
+    int32_t w = 0, h = 0;
+    uint32_t* ours = nullptr;
+    ASSERT_EQ(DecodeJPEG(bytes.data(), static_cast<uint32_t>(bytes.size()), 0, &w, &h, &ours), 0);
+    jpeg_decompress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_decompress(&c);
+    jpeg_mem_src(&c, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&c, TRUE);
+    c.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&c);
+    ASSERT_EQ(w, static_cast<int32_t>(c.output_width));
+    std::vector<uint8_t> row(c.output_width * 3);
+    int differ = 0;
+    while (c.output_scanline < c.output_height) {
+      const uint32_t y = c.output_scanline;
+      JSAMPROW r = row.data();
+      jpeg_read_scanlines(&c, &r, 1);
+      for (uint32_t x = 0; x < c.output_width; ++x)
+        differ += ours[y * w + x] != (uint32_t{row[3 * x]} << 16 | uint32_t{row[3 * x + 1]} << 8 | row[3 * x + 2]);
+    }
+    jpeg_finish_decompress(&c);
+    jpeg_destroy_decompress(&c);
+    EXPECT_EQ(differ, 0);
+    FreeMemory(ours);
+  }
 }
 
 // ImageMagick writes CMYK JPEGs with the Adobe marker (inverted values);
