@@ -44,54 +44,62 @@ struct vlGIFReader {
   int32_t transparencyAlpha;
   int32_t alphaFlag;
   int32_t singlePicture;
-  // LZW tables
-  uint16_t prefix[kMaxCodes];
-  uint8_t suffix[kMaxCodes];
-  uint8_t stack[kMaxCodes + 1];
+  // LZW: each code's string length and the place it was first written.
+  uint16_t length[kMaxCodes];
+  uint64_t where[kMaxCodes];
+  uint8_t* indices;  // one frame's decoded bytes
+  uint64_t indexCapacity;
 };
 
 namespace {
 
-// Reads the data sub-blocks of an image bit by bit.
+// Reads the codes of an image from its data sub-blocks, one whole
+// sub-block at a time into a buffer.
 struct CodeReader {
+  explicit CodeReader(vlStream* stream) : s(stream) {}
   vlStream* s;
-  int blockLeft = 0;
-  uint32_t bits = 0;
+  uint8_t block[256];
+  int blockSize = 0, blockPos = 0;
+  uint64_t bits = 0;
   int bitCount = 0;
   bool ended = false;  // a 0 length byte was read
 
   // -1 when the data ends before the code is complete.
   int Read(int width) {
     while (bitCount < width) {
-      if (blockLeft == 0) {
-        int n = ReadFileStreamByte(s);
-        if (n <= 0) {
-          ended = n == 0;
-          return -1;
-        }
-        blockLeft = n;
+      if (blockPos == blockSize && !NextBlock()) return -1;
+      // Take up to the rest of the buffered block, 8 bytes at most.
+      while (bitCount <= 56 && blockPos < blockSize) {
+        bits |= uint64_t{block[blockPos++]} << bitCount;
+        bitCount += 8;
       }
-      int c = ReadFileStreamByte(s);
-      if (c < 0) return -1;
-      --blockLeft;
-      bits |= static_cast<uint32_t>(c) << bitCount;
-      bitCount += 8;
     }
-    int code = static_cast<int>(bits & ((1u << width) - 1));
+    const int code = static_cast<int>(bits & ((1u << width) - 1));
     bits >>= width;
     bitCount -= width;
     return code;
+  }
+
+  bool NextBlock() {
+    const int n = ReadFileStreamByte(s);
+    if (n <= 0) {
+      ended = n == 0;
+      return false;
+    }
+    if (ReadFileStream(s, block, n) != n) return false;
+    blockSize = n;
+    blockPos = 0;
+    return true;
   }
 
   // Skips what is left of the image data, terminator included.
   bool SkipRest() {
     if (ended) return true;
     for (;;) {
-      if (blockLeft && SeekFileStream(s, blockLeft, VL_SEEK_CURRENT) < 0) return false;
-      int n = ReadFileStreamByte(s);
+      const int n = ReadFileStreamByte(s);
       if (n < 0) return false;
       if (n == 0) return true;
-      blockLeft = n;
+      if (SeekFileStream(s, n, VL_SEEK_CURRENT) < 0) return false;
     }
   }
 };
@@ -149,36 +157,38 @@ void ApplyDisposal(vlGIFReader* r) {
   }
 }
 
-// Decodes one image's LZW data into the frame rectangle of the canvas.
-bool DecodeImage(vlGIFReader* r, bool interlaced) {
+// Grows the index buffer to hold at least need bytes (doubling, so damaged
+// data that claims a huge frame fails before memory for it is taken).
+bool GrowIndices(vlGIFReader* r, uint64_t need) {
+  if (need <= r->indexCapacity) return true;
+  uint64_t size = r->indexCapacity ? r->indexCapacity * 2 : uint64_t{1} << 20;
+  if (size < need) size = need;
+  auto* grown = static_cast<uint8_t*>(AllocMemory(size, 0));
+  if (!grown) return false;
+  if (r->indexCapacity) memcpy(grown, r->indices, r->indexCapacity);
+  FreeMemory(r->indices);
+  r->indices = grown;
+  r->indexCapacity = size;
+  return true;
+}
+
+// LZW-decodes one image into r->indices (frameWidth x frameHeight bytes,
+// rows in the order the file gives them). Every string of the table lies
+// in the output already: a new code is the previous string followed by the
+// first byte of the current one, which is exactly where the previous code
+// was just written, one byte longer. So a code is copied from that place
+// and only its length and place are kept. Without draw only the lengths
+// are followed: the scan at open checks the data but keeps no pixels.
+bool DecodeIndices(vlGIFReader* r, bool draw) {
   vlStream* s = r->stream;
   const int minSize = ReadFileStreamByte(s);
   if (minSize < 1 || minSize > 8) return false;
   const int clear = 1 << minSize, end = clear + 1;
   int width = minSize + 1, next = clear + 2, previous = -1;
-  uint8_t first = 0;
-  const int64_t total = int64_t{r->frameWidth} * r->frameHeight;
-  int64_t done = 0;
-  int32_t x = 0, row = 0, pass = 0, rowStep = interlaced ? 8 : 1;
-  CodeReader in{s};
-
-  auto emit = [&](uint8_t index) {
-    if (done >= total) return;
-    const int32_t cx = r->left + x, cy = r->top + row;
-    if (index != r->transparent && cx >= 0 && cy >= 0 && cx < r->width && cy < r->height)
-      r->canvas[static_cast<size_t>(cy) * r->width + cx] = r->palette[index] | 0xFF000000u;
-    ++done;
-    if (++x < r->frameWidth) return;
-    x = 0;
-    row += rowStep;
-    while (interlaced && row >= r->frameHeight && pass < 3) {
-      static constexpr int32_t kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-      ++pass;
-      row = kStart[pass];
-      rowStep = kStep[pass];
-    }
-  };
-
+  const uint64_t total = uint64_t(r->frameWidth) * r->frameHeight;
+  uint64_t done = 0, previousAt = 0;
+  CodeReader in(s);
+  for (int c = 0; c < clear; ++c) r->length[c] = 1;
   while (done < total) {
     const int code = in.Read(width);
     if (code < 0 || code == end || code > next) return false;
@@ -188,39 +198,64 @@ bool DecodeImage(vlGIFReader* r, bool interlaced) {
       previous = -1;
       continue;
     }
-    if (previous < 0) {
-      if (code >= clear) return false;
-      first = static_cast<uint8_t>(code);
-      emit(first);
-      previous = code;
-      continue;
+    if (previous >= 0 && code == next && next >= kMaxCodes) return false;
+    if (previous < 0 && code >= clear) return false;
+    // The string: a root byte, a table entry, or (the next free code) the
+    // previous string followed by its own first byte.
+    const uint32_t length = code == next ? r->length[previous] + 1u : r->length[code];
+    if (draw) {
+      // Room for one whole string past the frame, so none is cut.
+      if (done + kMaxCodes + 1 > r->indexCapacity && !GrowIndices(r, done + kMaxCodes + 1)) return false;
+      uint8_t* to = r->indices + done;
+      if (code < clear) {
+        to[0] = static_cast<uint8_t>(code);
+      } else {
+        const uint8_t* from = r->indices + (code == next ? previousAt : r->where[code]);
+        for (uint32_t i = 0; i < length; ++i) to[i] = from[i];  // overlaps forward for the next free code
+      }
     }
-    // Walk the string of the code (or, for the next free code, the previous
-    // string followed by its own first byte) onto the stack.
-    int length = 0;
-    int c = code;
-    if (code == next) {
-      if (next >= kMaxCodes) return false;
-      r->stack[length++] = first;
-      c = previous;
-    }
-    while (c >= clear) {
-      if (length >= kMaxCodes) return false;
-      r->stack[length++] = r->suffix[c];
-      c = r->prefix[c];
-    }
-    r->stack[length++] = static_cast<uint8_t>(c);
-    first = static_cast<uint8_t>(c);
-    for (int i = length - 1; i >= 0; --i) emit(r->stack[i]);
-    if (next < kMaxCodes) {
-      r->prefix[next] = static_cast<uint16_t>(previous);
-      r->suffix[next] = first;
+    if (previous >= 0 && next < kMaxCodes) {
+      r->length[next] = static_cast<uint16_t>(r->length[previous] + 1);
+      r->where[next] = previousAt;
       ++next;
       if (next == (1 << width) && width < 12) ++width;
     }
+    previousAt = done;
+    done += length;
     previous = code;
   }
   return in.SkipRest();
+}
+
+// Draws the decoded indices into the frame rectangle of the canvas: the
+// transparent index leaves the pixel, pixels outside the screen drop.
+void DrawIndices(vlGIFReader* r, bool interlaced) {
+  uint32_t colours[256];
+  for (int i = 0; i < 256; ++i) colours[i] = r->palette[i] | 0xFF000000u;
+  const int32_t x0 = r->left < 0 ? -r->left : 0;
+  const int32_t x1 = r->left + r->frameWidth > r->width ? r->width - r->left : r->frameWidth;
+  static constexpr int32_t kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+  int32_t row = 0, pass = 0, step = interlaced ? 8 : 1;
+  for (int32_t i = 0; i < r->frameHeight; ++i) {
+    const int32_t cy = r->top + row;
+    if (cy >= 0 && cy < r->height && x0 < x1) {
+      const uint8_t* in = r->indices + static_cast<size_t>(i) * r->frameWidth;
+      uint32_t* c = r->canvas + static_cast<size_t>(cy) * r->width;
+      if (r->transparent < 0) {
+        for (int32_t x = x0; x < x1; ++x) c[r->left + x] = colours[in[x]];
+      } else {
+        const int32_t t = r->transparent;
+        for (int32_t x = x0; x < x1; ++x)
+          if (in[x] != t) c[r->left + x] = colours[in[x]];
+      }
+    }
+    row += step;
+    while (interlaced && row >= r->frameHeight && pass < 3) {
+      ++pass;
+      row = kStart[pass];
+      step = kStep[pass];
+    }
+  }
 }
 
 // Decodes frames from the current position. target -1 scans them all into
@@ -290,9 +325,16 @@ int DecodeFrames(vlGIFReader* r, int32_t index, int32_t target) {
       if (!ReadPalette(s, r->localPalette, 2 << (flags & 7))) return 0;
       r->palette = r->localPalette;
     }
+    // The scan only checks the image data; no frame is shown from it.
+    if (building) {
+      if (!DecodeIndices(r, false)) return 0;
+      ++index;
+      continue;
+    }
     if (index == 0 && r->transparent >= 0 && r->disposal == 2) FillCanvas(r, r->palette[r->transparent]);
     if (r->disposal == 3) ForRect(r, 1, 0);
-    if (!DecodeImage(r, (flags & 0x40) != 0)) return 0;
+    if (!DecodeIndices(r, true)) return 0;
+    DrawIndices(r, (flags & 0x40) != 0);
     if (index == target) {
       r->transparencyAlpha = r->transparent >= 0 && r->alphaFlag;
       return 1;
@@ -307,6 +349,7 @@ void FreeReader(vlGIFReader* r) {
   FreeMemory(r->frames);
   FreeMemory(r->canvas);
   FreeMemory(r->rescue);
+  FreeMemory(r->indices);
   FreeMemory(r);
 }
 
