@@ -73,6 +73,12 @@ bool InGtkSet(int lib) { return lib == VL_LIB_GTK || lib == VL_LIB_GLIB || lib =
 // leave Xlib calling freed code.
 bool StaysMapped(int lib) { return lib == VL_LIB_XVIDMODE || lib == VL_LIB_XRANDR; }
 
+// The toolkit and Pango (with what they pull in) register their types in
+// GObject, which never unloads: unmapped, they would leave its type tables
+// pointing at freed code, and a later load would register the same types
+// again. They are forgotten at unload, never closed.
+bool NeverClosed(int lib) { return lib == VL_LIB_PANGO || InGtkSet(lib); }
+
 void CloseLib(int lib) {
   ClearSymbols(kLibs[lib].symbols.data(), kLibs[lib].symbols.size());
   if (gSharedLibs[lib]) dlclose(gSharedLibs[lib]);
@@ -156,7 +162,12 @@ void LoadSharedLibs() { LoadSharedLibsFrom(kSharedLibFiles); }
 
 void UnloadSharedLibs() {
   for (int lib = 0; lib < VL_LIB_COUNT; lib++) {
-    if (!StaysMapped(lib)) CloseLib(lib);
+    if (NeverClosed(lib)) {
+      ClearSymbols(kLibs[lib].symbols.data(), kLibs[lib].symbols.size());
+      gSharedLibs[lib] = nullptr;
+    } else if (!StaysMapped(lib)) {
+      CloseLib(lib);
+    }
   }
   gGtkUsable = 0;
 }

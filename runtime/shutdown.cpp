@@ -26,7 +26,9 @@
 #include "runtime/startup_records.h"
 #include "libraries/dos/dos_library.h"
 #include "libraries/memblock/memblock_library.h"
+#include "media/sound/audio_channels.h"
 #include "media/sound/sound_library.h"
+#include "platform/x11/x11_connection.h"
 #include "display/graphics_library/graphics_library.h"
 #include "platform/event_library.h"
 #include "platform/event_types.h"
@@ -47,6 +49,9 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
   SetEventShutdown(1);
   if (state) FreeVideoLib(state);
+  // The audio channels' feeders stop while the displays and the other
+  // libraries they read from still exist.
+  if (state) StopAllChannels(state);
   if (state) FreeSpriteLibrary(state);
   if (state) FreeAnimLibrary(state);
   if (state) FreeBrushLib(state);
@@ -113,6 +118,9 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   vlCurrentApplet = nullptr;
   vlCurrentStartup = nullptr;
   CloseLocaleCatalog();
+  // Last: the connections and the optional libraries everything above
+  // still used (the sound library shut the audio output already).
+  FreePlatform();
   vlShuttingDown = 0;
   vlProgressLineOpen = 0;
   // A script that ends with an error makes the process fail; a normal end

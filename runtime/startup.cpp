@@ -16,6 +16,7 @@
 #include "platform/hooks.h"
 #include "platform/os.h"
 #include "platform/requesters.h"
+#include "platform/x11/x11_connection.h"
 #include "runtime/catalog.h"
 #include "runtime/cmdline.h"
 #include "runtime/console.h"
@@ -154,6 +155,9 @@ int (*vlChooseScript)(char* path, size_t size) = NoRequester;
 
 int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet, const uint8_t* marker,
                      const uint8_t* patch, int argc, char** argv) {
+  // The optional libraries, the timers and the audio timer signal: sound,
+  // pointers and requesters test for them from here on.
+  if (int status = InitPlatform()) return status;
   ResetDisplayOverrides();
   vlStartup.runtimeFlags = 0;
   OpenLocaleCatalog("Vellamora.catalog");

@@ -19,7 +19,7 @@ namespace {
 TEST(X11BitmapGlue, EnginePictureReachesTheWindowPixelForPixel) {
   PrivateXServer server;
   START_X_SERVER(server);
-  ASSERT_EQ(StartX11Platform(), 0);
+  ASSERT_EQ(InitPlatform(), 0);
   InstallX11BitmapHooks();
   vlDisplay display{};
   display.xDisplayName = const_cast<char*>(server.name());

@@ -24,7 +24,7 @@ class X11Connection : public ::testing::Test {
  protected:
   void SetUp() override {
     START_X_SERVER(server_);
-    ASSERT_EQ(StartX11Platform(), 0);
+    ASSERT_EQ(InitPlatform(), 0);
     ASSERT_EQ(OpenWakePipe(), 0);
     Drain();
   }

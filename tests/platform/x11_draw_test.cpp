@@ -65,7 +65,7 @@ class X11Draw : public ::testing::Test {
  protected:
   void SetUp() override {
     START_X_SERVER(server_);
-    ASSERT_EQ(StartX11Platform(), 0);
+    ASSERT_EQ(InitPlatform(), 0);
     InstallBitmapHooks();
     gVideos.clear();
     display_.xDisplayName = const_cast<char*>(server_.name());

@@ -55,7 +55,7 @@ class X11Input : public ::testing::Test {
  protected:
   void SetUp() override {
     START_X_SERVER(server_);
-    ASSERT_EQ(StartX11Platform(), 0);
+    ASSERT_EQ(InitPlatform(), 0);
     ASSERT_EQ(InitEventQueue(), 0);
     display_ = new vlDisplay{};
     for (int32_t& h : display_->handlers) h = -1;

@@ -16,9 +16,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/hooks.h"
-#include "platform/shared_libs.h"
-#include "platform/timers.h"
 #include "platform/x11/x11_connection.h"
 
 class PrivateXServer {
@@ -99,22 +96,6 @@ class PrivateXServer {
   pid_t pid_ = -1;
   std::string name_;
 };
-
-// The platform start of the X11 tests: as InitPlatform, but of the optional
-// libraries only the X extensions are opened (the toolkit libraries keep
-// memory past their unloading, which the leak checker would report).
-inline int StartX11Platform() {
-  static const char* const kXLibs[VL_LIB_COUNT] = {
-      nullptr, kSharedLibFiles[VL_LIB_XFIXES], kSharedLibFiles[VL_LIB_XCURSOR],
-      kSharedLibFiles[VL_LIB_XVIDMODE], nullptr, kSharedLibFiles[VL_LIB_XRANDR],
-      kSharedLibFiles[VL_LIB_XSS], nullptr, nullptr, nullptr};
-  LoadSharedLibsFrom(kXLibs);
-  int status = InitTimers();
-  if (status) return status;
-  gPlatformHooks.waitForEvents = WaitX11Event;
-  gPlatformHooks.pointerMoved = X11PointerMoved;
-  return 0;
-}
 
 #define START_X_SERVER(server, ...)                                          \
   do {                                                                       \

@@ -25,7 +25,7 @@ class X11Window : public ::testing::Test {
  protected:
   void SetUp() override {
     START_X_SERVER(server_);
-    ASSERT_EQ(StartX11Platform(), 0);
+    ASSERT_EQ(InitPlatform(), 0);
     display_.xDisplayName = const_cast<char*>(server_.name());
     display_.title = const_cast<char*>("Vellamora test");
     display_.x = 30;

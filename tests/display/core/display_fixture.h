@@ -14,6 +14,7 @@
 #include "display/layer_hooks.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
+#include "platform/hooks.h"
 #include "platform/offscreen_bitmap.h"
 #include "platform/wake_pipe.h"
 #include "platform/x11/x11_connection.h"
@@ -32,7 +33,7 @@ class DisplayTest : public HandlerTest {
     HandlerTest::SetUp();
     START_X_SERVER(server_);
     setenv("DISPLAY", server_.name(), 1);
-    ASSERT_EQ(StartX11Platform(), 0);
+    ASSERT_EQ(InitPlatform(), 0);
     ASSERT_EQ(OpenWakePipe(), 0);
     ASSERT_EQ(OpenDisplayLib(L), 0);
     ASSERT_EQ(OpenBgPicLib(L), 0);

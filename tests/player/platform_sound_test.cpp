@@ -1,0 +1,87 @@
+// The player starts its platform layer as a user runs it: the optional
+// libraries are loaded at start, and sound played by an applet reaches the
+// ALSA device (here a file sink).
+#include <cmath>
+#include <fstream>
+#include <string>
+
+#include "tests/player/player_harness.h"
+#include "tests/support/testdata.h"
+
+namespace {
+
+using vlplayer::PlayerTest;
+using vlplayer::Quote;
+using vlplayer::Result;
+using vlplayer::SoxStat;
+
+using PlatformStart = PlayerTest;
+
+// strace sees which files the player opens: ALSA, the X extensions and
+// the toolkit come in at start, before the applet runs a line.
+TEST_F(PlatformStart, LoadsAlsaAndTheOptionalXLibraries) {
+  int status = 0;
+  Tool("strace -V >/dev/null 2>&1", &status);
+  if (status != 0) GTEST_SKIP() << "strace is not installed";
+  std::string applet = Applet("hello", ".line 1\n.call debugprint \"hello\"");
+  std::string log = dir() + "/strace.log";
+  // The leak checker cannot run under ptrace.
+  std::string command = "ASAN_OPTIONS=detect_leaks=0 ALSA_CONFIG_PATH=" + Quote(dir() + "/asound.conf") + " strace -f -e trace=open,openat -o " +
+                        Quote(log) + " " + Quote(VL_PLAYER_PATH) + " -quiet " + Quote(applet) + " 2>&1";
+  std::string output = Tool(command, &status);
+  if (output.find("strace:") != std::string::npos && output.find("Operation not permitted") != std::string::npos)
+    GTEST_SKIP() << "ptrace is not permitted here: " << output;
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(output, "hello\n");
+  std::ifstream in(log);
+  std::string opened((std::istreambuf_iterator<char>(in)), {});
+  for (const char* lib : {"libasound.so.2", "libXfixes.so.3", "libXcursor.so.1", "libXrandr.so.2",
+                          "libgtk-x11-2.0.so.0", "libpango-1.0.so.0"}) {
+    size_t at = opened.find(std::string("/") + lib);
+    ASSERT_NE(at, std::string::npos) << lib << " was not opened";
+    size_t end = opened.find('\n', at);
+    EXPECT_EQ(opened.substr(at, end - at).find("ENOENT"), std::string::npos) << lib;
+  }
+}
+
+using Sound = PlayerTest;
+
+// A WAV loaded and played by the applet comes out of the device unchanged:
+// as long, as loud, and the same wave (the difference is silence).
+TEST_F(Sound, SampleReachesTheAlsaDevice) {
+  std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 44100 -c 1 -b 16 " + Quote(tone) + " synth 0.5 sine 440 vol 0.5", &status);
+  ASSERT_EQ(status, 0) << "sox cannot make the tone";
+  std::string applet = Applet("sample", ".line 1\n.call loadsample 1 \"" + tone +
+                                            "\"\n.line 2\n.call playsample 1\n.line 3\n.call waitsampleend 1\n"
+                                            ".call debugprint \"ended\"");
+  Result r = Run({applet});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ended\n");
+  std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 1u) << "one device opened for one sample";
+  EXPECT_NEAR(SoxStat(sink[0], "Length (seconds)"), 0.5, 0.001);
+  double rms = SoxStat(tone, "RMS     amplitude");
+  EXPECT_NEAR(SoxStat(sink[0], "RMS     amplitude"), rms, rms * 0.01);
+  EXPECT_LT(SoxStat(sink[0], "RMS     amplitude", tone), rms * 0.01);
+}
+
+// A Protracker module played by the applet is rendered into the device:
+// seconds of sound, not silence.
+TEST_F(Sound, ModuleMakesSound) {
+  VL_REQUIRE_TESTDATA();
+  std::string module = std::string(std::getenv("VL_TESTDATA")) + "/mod/ZONE-2A.mod";
+  std::string applet = Applet("module", ".line 1\n.call openmusic 1 \"" + module +
+                                            "\"\n.line 2\n.call playmusic 1\n.line 3\n.call wait 100\n"
+                                            ".call debugprint \"played\"");
+  Result r = Run({applet});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "played\n");
+  std::vector<std::string> sink = SinkFiles();
+  ASSERT_FALSE(sink.empty());
+  EXPECT_GT(SoxStat(sink[0], "Length (seconds)"), 1.0);
+  EXPECT_GT(SoxStat(sink[0], "RMS     amplitude"), 0.01);
+}
+
+}  // namespace
