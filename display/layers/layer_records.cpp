@@ -357,10 +357,13 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
     }
   }
 
-  // A plain opaque layer appended on top shows what the calling command
-  // already put on screen.
+  // Showing the new layer is this routine's job, save for one case: a
+  // plain opaque layer appended on top of a display that draws at its own
+  // size shows what the calling command already put on screen. Commands
+  // cannot draw straight onto a display that scales its output.
   bool plain = !LayerHasFilters(layer->filters) && !layer->transparency && !layer->shadow.on && !layer->border.on;
-  if (!((atTop || old) && plain) && !(flags & VL_ADDLAYER_REPLACE) && !layer->hidden)
+  const bool shownByCommand = (atTop || old) && plain && !(d && d->bgpic == pic && DisplayScalesOutput(d));
+  if (!shownByCommand && !(flags & VL_ADDLAYER_REPLACE) && !layer->hidden)
     ShowLayerOnDisplay(state, layer, 0);
   if (result) *result = layer;
   return 0;

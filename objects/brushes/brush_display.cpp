@@ -203,10 +203,9 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     x -= static_cast<int32_t>(width * t.anchorX);
     y -= static_cast<int32_t>(height * t.anchorY);
   }
-  // A scaled display draws from its BGPic on refresh.
-  if (d->outputType == VL_OUTPUT_DISPLAY && (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX != 0 &&
-      d->scaleY != 0)
-    return 0;
+  // The new layer of a display that scales its output was shown by
+  // AddLayer.
+  if (d->layersOn && d->outputType == VL_OUTPUT_DISPLAY && DisplayScalesOutput(d)) return 0;
   if (d->doubleBuffer) InvalidateArea(x, y, width, height);
   vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
   SafeBlt(L, pic.image, srcX, srcY, dst, x, y, width, height, srcX + width, srcY + height, tw, th, 140, pic.mask,

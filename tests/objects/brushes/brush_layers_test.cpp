@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 #include "display/layers/layer_users.h"
@@ -261,5 +262,44 @@ TEST_F(BrushLayerTest, BrushCollisionTestsTheDiscsNotTheirBoxes) {
   EXPECT_EQ(Num("mixed"), 0);
   std::system(("rm -rf '" + dir + "'").c_str());
 }
+
+}  // namespace
+
+namespace {
+
+// DisplayBrush on a 40x30 display shown at twice its size, with each scale
+// mode, with layers on and off: the brush reaches the window, scaled.
+class ScaledDisplayBrush : public vltest::DisplayTest, public testing::WithParamInterface<std::tuple<int, bool>> {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    if (!started_) return;
+    ASSERT_EQ(OpenBrushLib(L), 0);
+    ASSERT_EQ(OpenLayersLib(L), 0);
+  }
+  void TearDown() override {
+    if (started_) {
+      ShutdownLayerSystem(L);
+      FreeBrushLib(L);
+    }
+    DisplayTest::TearDown();
+  }
+};
+
+TEST_P(ScaledDisplayBrush, ReachesTheWindow) {
+  const auto [mode, layers] = GetParam();
+  ASSERT_EQ(Run(".table 0 { width = 40, height = 30, color = 0, scalemode = " + std::to_string(mode) +
+                ", scalewidth = 80, scaleheight = 60 }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1\n" +
+                (layers ? ".call enablelayers\n" : "") + ".call createbrush 1 10 10 16711680\n.call displaybrush 1 5 5"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 28, 28), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 31, 31), 0u);
+  EXPECT_EQ(WindowPixel(d, 8, 8), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ScaleModes, ScaledDisplayBrush, testing::Combine(testing::Values(1, 2), testing::Values(false, true)));
 
 }  // namespace
