@@ -55,8 +55,8 @@ using vlMixFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32
 vlMixFn FastMix(int32_t format, bool masked);
 // Bilinear scaling in two row passes (see simd_kernels.h).
 struct vlScaleRows {
-  void (*horizontal)(const uint8_t* src, const int32_t* index, const uint16_t* frac, int32_t count,
-                     int32_t srcWidth, uint16_t* out);
+  void (*horizontal)(const uint8_t* src0, const uint8_t* src1, const int32_t* index, const uint16_t* frac4,
+                     int32_t count, int32_t srcWidth, uint16_t* out0, uint16_t* out1);
   void (*vertical)(const uint16_t* top, const uint16_t* bottom, uint32_t fy, uint8_t* dst, int32_t count);
 };
 const vlScaleRows* FastScaleSmooth(int32_t format);

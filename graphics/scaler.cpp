@@ -76,32 +76,39 @@ void FillTables(int32_t srcSize, int32_t dstSize, uint16_t* frac, int32_t* step)
 void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac, const int32_t* xStep,
                 const uint16_t* yFrac, const int32_t* yStep) {
   std::vector<int32_t> index(j.dstWidth);
+  std::vector<uint16_t> frac4(static_cast<size_t>(j.dstWidth) * 4);
   int32_t sx = 0;
   for (int32_t tx = 0; tx < j.dstWidth; ++tx) {
     index[tx] = sx;
+    for (int c = 0; c < 4; ++c) frac4[tx * 4 + c] = xFrac[tx];
     sx += xStep[tx + 1];
     if (sx >= j.srcWidth) sx = j.srcWidth - 1;
   }
   const size_t rowValues = static_cast<size_t>(j.dstWidth) * 4;
   std::vector<uint16_t> buffers(rowValues * 2);
   uint16_t* rows[2] = {buffers.data(), buffers.data() + rowValues};
-  int32_t held[2] = {-1, -1};
-  auto row = [&](int32_t sy) -> const uint16_t* {
-    for (int i = 0; i < 2; ++i)
-      if (held[i] == sy) return rows[i];
-    // Replace the row the caller does not need now (the older one).
-    const int slot = held[0] < held[1] ? 0 : 1;
-    k.horizontal(j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * 4, index.data(), xFrac, j.dstWidth,
-                 j.srcWidth, rows[slot]);
-    held[slot] = sy;
-    return rows[slot];
-  };
+  int32_t held[2] = {-1, -1};  // source row in each buffer
+  auto source = [&](int32_t sy) { return j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * 4; };
   int32_t sy = 0;
   for (int32_t ty = 0; ty < j.dstHeight; ++ty) {
     const int32_t sy2 = sy + 1 < j.srcHeight ? sy + 1 : sy;
-    const uint16_t* top = row(sy);
-    const uint16_t* bottom = row(sy2);
-    k.vertical(top, bottom, yFrac[ty], j.dstPixels + static_cast<intptr_t>(ty) * j.dstRowLength * 4, j.dstWidth);
+    // Rows only move down: keep a buffer that holds sy or sy2, fill the other.
+    const int top = held[0] == sy ? 0 : held[1] == sy ? 1 : -1;
+    const int bottom = held[0] == sy2 ? 0 : held[1] == sy2 ? 1 : -1;
+    if (top < 0 && bottom < 0) {
+      k.horizontal(source(sy), sy2 != sy ? source(sy2) : nullptr, index.data(), frac4.data(), j.dstWidth,
+                   j.srcWidth, rows[0], rows[1]);
+      held[0] = sy;
+      held[1] = sy2 != sy ? sy2 : -1;
+    } else if (top < 0 || bottom < 0) {
+      const int slot = top < 0 ? 1 - bottom : 1 - top;
+      const int32_t want = top < 0 ? sy : sy2;
+      k.horizontal(source(want), nullptr, index.data(), frac4.data(), j.dstWidth, j.srcWidth, rows[slot], nullptr);
+      held[slot] = want;
+    }
+    const uint16_t* t = rows[held[0] == sy ? 0 : 1];
+    const uint16_t* b = rows[held[0] == sy2 ? 0 : 1];
+    k.vertical(t, b, yFrac[ty], j.dstPixels + static_cast<intptr_t>(ty) * j.dstRowLength * 4, j.dstWidth);
     sy += yStep[ty + 1];
     if (sy >= j.srcHeight) sy = j.srcHeight - 1;
   }

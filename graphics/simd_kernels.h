@@ -23,10 +23,11 @@
   /* target = s + (((d - s) * (255 - ratio)) >> 8) where the mask bit is set (every pixel without a mask). */      \
   void Mix32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,             \
              int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit, uint32_t colourMask);      \
-  /* Bilinear rows: out[4i + c] = p + (((p' - p) * frac[i]) >> 16) for the pixel pair at column index[i]; a */    \
-  /* pair whose right neighbour lies at or past srcWidth repeats the pixel. */                                     \
-  void ScaleRowH32(const uint8_t* src, const int32_t* index, const uint16_t* frac, int32_t count,               \
-                   int32_t srcWidth, uint16_t* out);                                                               \
+  /* Bilinear rows: out[4i + c] = p + (((p' - p) * frac) >> 16) for the pixel pair at column index[i], with */  \
+  /* frac4 holding each output's fraction four times; a pair whose right neighbour lies at or past srcWidth */    \
+  /* repeats the pixel. src1 (or null) is a second row done alongside into out1. */                             \
+  void ScaleRowH32(const uint8_t* src0, const uint8_t* src1, const int32_t* index, const uint16_t* frac4,        \
+                   int32_t count, int32_t srcWidth, uint16_t* out0, uint16_t* out1);                             \
   /* dst[i] = top + (((bottom - top) * fy) >> 16) over count 32-bit pixels of channel rows. */                     \
   void ScaleRowV32(const uint16_t* top, const uint16_t* bottom, uint32_t fy, uint8_t* dst, int32_t count,       \
                    uint32_t colourMask);                                                                           \

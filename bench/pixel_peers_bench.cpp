@@ -1,0 +1,355 @@
+// Our pixel paths beside the peer libraries doing the same job on the same
+// 1080p data: OVER blit (pixman), bilinear scaling down to 720p and up to
+// 2160p (pixman, OpenCV on one thread), crossfade (memcpy of one picture),
+// GIF decoding of a picture and a 100-frame animation (giflib DGifSlurp
+// plus palette expansion) and JPEG decoding (libjpeg into RGB). Names are
+// "<job>/<who>"; bench/pixel_peers.py pairs them. Peers are linked here only.
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+#include <pixman.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <jpeglib.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <random>
+#include <vector>
+
+#include "formats/gif.h"
+#include "formats/jpeg_codec.h"
+#include "graphics/bitmap.h"
+#include "graphics/blit.h"
+#include "graphics/image_kernels.h"
+#include "graphics/scaler.h"
+#include "platform/offscreen_bitmap.h"
+#include "platform/os.h"
+#include "runtime/stream.h"
+
+namespace {
+
+constexpr int kW = 1920, kH = 1080;
+
+// A picture with smooth areas and some noise, and a coverage plane that is
+// one third clear, one third opaque and one third ramps.
+struct Picture {
+  std::vector<uint32_t> rgb;
+  std::vector<uint8_t> alpha;
+  Picture(int w, int h, uint32_t seed) : rgb(size_t(w) * h), alpha(size_t(w) * h) {
+    std::mt19937 rng(seed);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint32_t n = rng() & 7;
+        const uint32_t r = (x * 255 / w + n) & 255, g = (y * 255 / h + n) & 255, b = ((x + y) / 9) & 255;
+        rgb[size_t(y) * w + x] = r << 16 | g << 8 | b;
+        const int band = (x / 64 + y / 64) % 3;
+        alpha[size_t(y) * w + x] = band == 0 ? 0 : band == 1 ? 255 : static_cast<uint8_t>((x * 4 + y) & 255);
+      }
+  }
+};
+
+const Picture& Source() {
+  static const Picture p(kW, kH, 1);
+  return p;
+}
+const Picture& Target() {
+  static const Picture p(kW, kH, 2);
+  return p;
+}
+
+void Pixels(benchmark::State& state, int64_t perIteration) {
+  state.SetItemsProcessed(state.iterations() * perIteration);
+}
+
+// ---- OVER blit -----------------------------------------------------------
+
+void Over_ours(benchmark::State& state) {
+  SetGlobalPixelFormat(10);
+  vlBitmap* src = NewBitmap(kW, kH, 0, nullptr);
+  vlBitmap* dst = NewBitmap(kW, kH, 0, nullptr);
+  SetGlobalPixelFormat(-1);
+  vlBitmap* alpha = NewAlphaPlane(kW, kH, 0, nullptr, 0);
+  vlPixelAccess a;
+  LockPixels(src, 0, &a);
+  for (int y = 0; y < kH; ++y) memcpy(a.pixels + size_t(y) * a.rowLength * 4, &Source().rgb[size_t(y) * kW], kW * 4);
+  UnlockPixels(src, &a);
+  LockPixels(alpha, 0, &a);
+  for (int y = 0; y < kH; ++y) memcpy(a.pixels + size_t(y) * a.rowLength, &Source().alpha[size_t(y) * kW], kW);
+  UnlockPixels(alpha, &a);
+  for (auto _ : state) BltBitmapAlpha(src, 0, 0, dst, 0, 0, kW, kH, alpha);
+  Pixels(state, int64_t{kW} * kH);
+  DeleteAlphaPlane(alpha);
+  DeleteBitmap(src);
+  DeleteBitmap(dst);
+}
+
+void Over_pixman(benchmark::State& state) {
+  // The same colours premultiplied by the same coverage.
+  std::vector<uint32_t> src(size_t(kW) * kH), dst = Target().rgb;
+  for (size_t i = 0; i < src.size(); ++i) {
+    const uint32_t a = Source().alpha[i], c = Source().rgb[i];
+    src[i] = a << 24 | (((c >> 16) & 255) * a / 255) << 16 | (((c >> 8) & 255) * a / 255) << 8 | (c & 255) * a / 255;
+  }
+  pixman_image_t* s = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, src.data(), kW * 4);
+  pixman_image_t* d = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, dst.data(), kW * 4);
+  for (auto _ : state) pixman_image_composite32(PIXMAN_OP_OVER, s, nullptr, d, 0, 0, 0, 0, 0, 0, kW, kH);
+  Pixels(state, int64_t{kW} * kH);
+  pixman_image_unref(s);
+  pixman_image_unref(d);
+}
+
+// ---- bilinear scaling ----------------------------------------------------
+
+void Scale_ours(benchmark::State& state) {
+  const int tw = static_cast<int>(state.range(0)), th = static_cast<int>(state.range(1));
+  std::vector<uint32_t> out(size_t(tw) * th);
+  std::vector<uint16_t> xf(tw + 1), yf(th + 1);
+  std::vector<int32_t> xs(tw + 1), ys(th + 1);
+  vlScaleJob j{};
+  j.srcPixels = reinterpret_cast<const uint8_t*>(Source().rgb.data());
+  j.dstPixels = reinterpret_cast<uint8_t*>(out.data());
+  j.srcWidth = kW;
+  j.srcHeight = kH;
+  j.dstWidth = tw;
+  j.dstHeight = th;
+  j.srcRowLength = kW;
+  j.dstRowLength = tw;
+  j.smooth = 1;
+  j.format = 10;
+  j.bytesPerPixel = 4;
+  j.xFraction = xf.data();
+  j.yFraction = yf.data();
+  j.xStep = xs.data();
+  j.yStep = ys.data();
+  for (auto _ : state) ScalePixels(j);
+  Pixels(state, int64_t{tw} * th);
+}
+
+void Scale_pixman(benchmark::State& state) {
+  const int tw = static_cast<int>(state.range(0)), th = static_cast<int>(state.range(1));
+  std::vector<uint32_t> src = Source().rgb, out(size_t(tw) * th);
+  pixman_image_t* s = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, src.data(), kW * 4);
+  pixman_image_t* d = pixman_image_create_bits(PIXMAN_x8r8g8b8, tw, th, out.data(), tw * 4);
+  pixman_transform_t t;
+  pixman_transform_init_scale(&t, pixman_double_to_fixed(double(kW) / tw), pixman_double_to_fixed(double(kH) / th));
+  pixman_image_set_transform(s, &t);
+  pixman_image_set_filter(s, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+  pixman_image_set_repeat(s, PIXMAN_REPEAT_PAD);
+  for (auto _ : state) pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, tw, th);
+  Pixels(state, int64_t{tw} * th);
+  pixman_image_unref(s);
+  pixman_image_unref(d);
+}
+
+void Scale_opencv(benchmark::State& state) {
+  const int tw = static_cast<int>(state.range(0)), th = static_cast<int>(state.range(1));
+  cv::setNumThreads(1);
+  std::vector<uint32_t> src = Source().rgb;
+  cv::Mat s(kH, kW, CV_8UC4, src.data()), d(th, tw, CV_8UC4);
+  for (auto _ : state) cv::resize(s, d, cv::Size(tw, th), 0, 0, cv::INTER_LINEAR);
+  Pixels(state, int64_t{tw} * th);
+}
+
+// ---- crossfade -----------------------------------------------------------
+
+void Crossfade_ours(benchmark::State& state) {
+  std::vector<uint32_t> dst = Target().rgb;
+  int32_t ratio = 0;
+  for (auto _ : state) {
+    vlMixJob j{reinterpret_cast<const uint8_t*>(Source().rgb.data()), reinterpret_cast<uint8_t*>(dst.data()), nullptr,
+               0};
+    MixPix32(j, kW, kH, ratio, 10, kW, kW, 0);
+    ratio = (ratio + 1) & 255;
+  }
+  Pixels(state, int64_t{kW} * kH);
+}
+
+void Crossfade_memcpy(benchmark::State& state) {
+  std::vector<uint32_t> dst(size_t(kW) * kH);
+  for (auto _ : state) {
+    memcpy(dst.data(), Source().rgb.data(), dst.size() * 4);
+    benchmark::ClobberMemory();
+  }
+  Pixels(state, int64_t{kW} * kH);
+}
+
+// ---- GIF -----------------------------------------------------------------
+
+int WriteToVector(GifFileType* g, const GifByteType* data, int n) {
+  auto* v = static_cast<std::vector<uint8_t>*>(g->UserData);
+  v->insert(v->end(), data, data + n);
+  return n;
+}
+
+// A GIF of frames w x h in a 256-colour palette made with giflib's writer:
+// a picture quantised by bits (3-3-2) with ordered noise, moving per frame.
+std::vector<uint8_t> MakeGif(int w, int h, int frames) {
+  std::vector<uint8_t> bytes;
+  int error = 0;
+  GifFileType* g = EGifOpen(&bytes, WriteToVector, &error);
+  GifColorType colours[256];
+  for (int i = 0; i < 256; ++i)
+    colours[i] = {static_cast<GifByteType>((i >> 5) * 255 / 7), static_cast<GifByteType>(((i >> 2) & 7) * 255 / 7),
+                  static_cast<GifByteType>((i & 3) * 85)};
+  ColorMapObject* map = GifMakeMapObject(256, colours);
+  EGifPutScreenDesc(g, w, h, 8, 0, map);
+  std::vector<GifByteType> line(w);
+  std::mt19937 rng(3);
+  for (int f = 0; f < frames; ++f) {
+    EGifPutImageDesc(g, 0, 0, w, h, false, nullptr);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const int r = ((x + 3 * f) * 8 / w) & 7, gg = ((y + f) * 8 / h) & 7, b = ((x + y) / 40 + (rng() % 9 == 0)) & 3;
+        line[x] = static_cast<GifByteType>(r << 5 | gg << 2 | b);
+      }
+      EGifPutLine(g, line.data(), w);
+    }
+  }
+  EGifCloseFile(g, &error);
+  GifFreeMapObject(map);
+  return bytes;
+}
+
+const std::vector<uint8_t>& GifFile(int which) {
+  static const std::vector<uint8_t> picture = MakeGif(kW, kH, 1), anim = MakeGif(480, 270, 100);
+  return which ? anim : picture;
+}
+
+void Gif_ours(benchmark::State& state) {
+  const auto& bytes = GifFile(static_cast<int>(state.range(0)));
+  int64_t pixels = 0;
+  for (auto _ : state) {
+    int32_t w = 0, h = 0, count = 0;
+    vlGIFReader* r = OpenGIFReader(OpenMemoryStream(bytes.data(), bytes.size()), &w, &h, &count, 0, 1, 0);
+    if (!r) {
+      state.SkipWithError("decode failed");
+      break;
+    }
+    for (int32_t n = 0; n < count; ++n) {
+      uint32_t* frame = ReadGIFFrame(r, n, nullptr);
+      benchmark::DoNotOptimize(frame);
+      FreeMemory(frame);
+    }
+    CloseGIFReader(r);
+    pixels = int64_t{w} * h * count;
+  }
+  Pixels(state, pixels);
+}
+
+struct GifMemory {
+  const std::vector<uint8_t>* bytes;
+  size_t at;
+};
+int ReadFromVector(GifFileType* g, GifByteType* out, int n) {
+  auto* m = static_cast<GifMemory*>(g->UserData);
+  const size_t left = m->bytes->size() - m->at;
+  const size_t k = size_t(n) < left ? size_t(n) : left;
+  memcpy(out, m->bytes->data() + m->at, k);
+  m->at += k;
+  return static_cast<int>(k);
+}
+
+void Gif_giflib(benchmark::State& state) {
+  const auto& bytes = GifFile(static_cast<int>(state.range(0)));
+  int64_t pixels = 0;
+  for (auto _ : state) {
+    GifMemory m{&bytes, 0};
+    int error = 0;
+    GifFileType* g = DGifOpen(&m, ReadFromVector, &error);
+    if (!g || DGifSlurp(g) != GIF_OK) {
+      state.SkipWithError("giflib failed");
+      break;
+    }
+    std::vector<uint32_t> canvas(size_t(g->SWidth) * g->SHeight);
+    for (int i = 0; i < g->ImageCount; ++i) {
+      const SavedImage& im = g->SavedImages[i];
+      const ColorMapObject* map = im.ImageDesc.ColorMap ? im.ImageDesc.ColorMap : g->SColorMap;
+      uint32_t pal[256] = {};
+      for (int c = 0; c < map->ColorCount; ++c)
+        pal[c] = 0xFF000000u | map->Colors[c].Red << 16 | map->Colors[c].Green << 8 | map->Colors[c].Blue;
+      const int w = im.ImageDesc.Width, h = im.ImageDesc.Height;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          canvas[size_t(im.ImageDesc.Top + y) * g->SWidth + im.ImageDesc.Left + x] = pal[im.RasterBits[size_t(y) * w + x]];
+      benchmark::DoNotOptimize(canvas.data());
+    }
+    pixels = int64_t{g->SWidth} * g->SHeight * g->ImageCount;
+    DGifCloseFile(g, &error);
+  }
+  Pixels(state, pixels);
+}
+
+// ---- JPEG ----------------------------------------------------------------
+
+const vlJPEGEncodeParams& JpegFile() {
+  static vlJPEGEncodeParams p = [] {
+    vlJPEGEncodeParams q{};
+    q.pixels = Source().rgb.data();
+    q.rowStride = kW * 4;
+    q.width = kW;
+    q.height = kH;
+    q.quality = 90;
+    EncodeJPEG(&q);
+    return q;
+  }();
+  return p;
+}
+
+void Jpeg_ours(benchmark::State& state) {
+  const auto& p = JpegFile();
+  for (auto _ : state) {
+    int32_t w = 0, h = 0;
+    uint32_t* pixels = nullptr;
+    if (DecodeJPEG(p.data, p.length, 0, &w, &h, &pixels) != 0) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(pixels);
+    FreeMemory(pixels);
+  }
+  Pixels(state, int64_t{kW} * kH);
+}
+
+void Jpeg_libjpeg(benchmark::State& state) {
+  const auto& p = JpegFile();
+  for (auto _ : state) {
+    jpeg_decompress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_decompress(&c);
+    jpeg_mem_src(&c, p.data, p.length);
+    jpeg_read_header(&c, TRUE);
+    c.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&c);
+    auto* rgb = static_cast<uint8_t*>(malloc(size_t(c.output_width) * c.output_height * 3));
+    while (c.output_scanline < c.output_height) {
+      JSAMPROW row = rgb + size_t(c.output_scanline) * c.output_width * 3;
+      jpeg_read_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_decompress(&c);
+    jpeg_destroy_decompress(&c);
+    benchmark::DoNotOptimize(rgb);
+    free(rgb);
+  }
+  Pixels(state, int64_t{kW} * kH);
+}
+
+}  // namespace
+
+BENCHMARK(Over_ours)->Name("Over/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(Over_pixman)->Name("Over/pixman")->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_ours)->Name("ScaleDown/ours")->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_pixman)->Name("ScaleDown/pixman")->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_opencv)->Name("ScaleDown/opencv")->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_ours)->Name("ScaleUp/ours")->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_pixman)->Name("ScaleUp/pixman")->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_opencv)->Name("ScaleUp/opencv")->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(Crossfade_ours)->Name("Crossfade/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(Crossfade_memcpy)->Name("Crossfade/memcpy")->Unit(benchmark::kMillisecond);
+BENCHMARK(Gif_ours)->Name("GifPicture/ours")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(Gif_giflib)->Name("GifPicture/giflib")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(Gif_ours)->Name("GifAnim/ours")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Gif_giflib)->Name("GifAnim/giflib")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Jpeg_ours)->Name("Jpeg/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(Jpeg_libjpeg)->Name("Jpeg/libjpeg")->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
