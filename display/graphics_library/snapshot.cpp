@@ -8,6 +8,7 @@
 #include "display/monitors.h"
 #include "formats/image_save.h"
 #include "graphics/bitmap.h"
+#include "graphics/blit.h"
 #include "platform/display_adapter.h"
 #include "runtime/error_vm.h"
 #include "runtime/script_call.h"
@@ -29,7 +30,13 @@ int RenderDisplay(vlVMState* L, vlDisplay* d, vlBitmap** out) {
   if (!pic) return ERR_WRONGUSAGE;
   vlBitmap* picture = NewBitmap(pic->width, pic->height, 0, nullptr);
   if (!picture) return ERR_BITMAP;
-  gLayerHooks.redrawLayers(L, d, pic, picture, 0, 0, pic->width, pic->height, 0);
+  // Without layers, drawing lands in the display's own picture and never
+  // in the BGPic: that picture is what the display shows.
+  vlBitmap* back = d->back;
+  if (!d->layersOn && back && back->width == pic->width && back->height == pic->height)
+    BltBitmap(back, 0, 0, picture, 0, 0, pic->width, pic->height);
+  else
+    gLayerHooks.redrawLayers(L, d, pic, picture, 0, 0, pic->width, pic->height, 0);
   *out = picture;
   return 0;
 }

@@ -309,6 +309,29 @@ TEST_F(GraphicsLibTest, SnapshotOfTheDisplayIsReadBackByImageMagick) {
   ShutdownLayerSystem(L);
 }
 
+// With layers off (the default) what was drawn since the BGPic is part of
+// the snapshot: a brush and a box on the black BGPic.
+TEST_F(GraphicsLibTest, SnapshotWithoutLayersHoldsWhatWasDrawn) {
+  MakeDisplay();
+  const std::string dir = testing::TempDir() + std::to_string(getpid());
+  const std::string png = dir + "plain.png", raw = dir + "plain.rgb";
+  ASSERT_EQ(Run(".call createbrush 1 30 20 16711680\n.call displaybrush 1 10 5\n"
+                ".call savesnapshot \"" + png + "\" 1 1"),
+            0);
+  ASSERT_EQ(std::system(("convert '" + png + "' -depth 8 rgb:'" + raw + "'").c_str()), 0);
+  std::vector<uint8_t> rgb = FileBytes(raw);
+  ASSERT_EQ(rgb.size(), 100u * 80u * 3u);
+  auto at = [&](int x, int y) {
+    const uint8_t* p = &rgb[(static_cast<size_t>(y) * 100 + x) * 3];
+    return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+  };
+  EXPECT_EQ(at(10, 5), 0xFF0000u);
+  EXPECT_EQ(at(39, 24), 0xFF0000u);
+  EXPECT_EQ(at(40, 24), 0u);
+  std::remove(png.c_str());
+  std::remove(raw.c_str());
+}
+
 TEST_F(GraphicsLibTest, DrawTagDefaultsApplyToLaterCommands) {
   MakeDisplay();
   ASSERT_EQ(Run(".call createbrush 1 4 4 65280"), 0);
