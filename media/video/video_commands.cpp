@@ -142,7 +142,7 @@ int CmdIsVideo(vlVMState* state) {
   const char* file = GetFileNameArg(state, 1, 0, nullptr);
   char loader[256], adapter[256];
   ReadLoaderOptions(state, 2, "", loader, sizeof loader, adapter, sizeof adapter);
-  vl::PushBoolean(state, ProbeVideoFile(file, loader, adapter));
+  vl::PushNumber(state, ProbeVideoFile(file, loader, adapter) ? 1 : 0);
   return 1;
 }
 
@@ -224,7 +224,7 @@ int CmdIsVideoPlaying(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlVideo* v = nullptr;
   if (int error = VideoArg(state, 1, 0, &v)) return error;
-  vl::PushBoolean(state, v->state.load() == VL_VIDEO_PLAYING);
+  vl::PushNumber(state, v->state.load() == VL_VIDEO_PLAYING ? 1 : 0);
   return 1;
 }
 

@@ -460,42 +460,35 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
 int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer) {
   vlVideoPlayer* p = handle->player;
   p->storedPositionMs = GetVideoPosition(handle);
+  // Every thread is told to stop and woken before any is joined: the video
+  // server may hold the decode mutex while it waits for the refresh thread
+  // to free a frame slot, and the decoder may wait for that mutex, so a
+  // thread joined while another still runs could wait for ever.
   if (p->refreshThread) {
-    {
-      std::lock_guard<std::mutex> lock(p->refreshMutex);
-      p->refreshStop = true;
-      p->refreshWake.notify_all();
-    }
+    std::lock_guard<std::mutex> lock(p->refreshMutex);
+    p->refreshStop = true;
     SetWorkerStopFlag(p->refreshThread);
-    FreeWorker(p->refreshThread);
-    p->refreshThread = nullptr;
+    p->refreshWake.notify_all();
   }
-  if (p->decoderThread) {
-    SetWorkerStopFlag(p->decoderThread);
-    FreeWorker(p->decoderThread);
-    p->decoderThread = nullptr;
-  }
+  if (p->decoderThread) SetWorkerStopFlag(p->decoderThread);
   if (p->serverThread) {
     SetWorkerStopFlag(p->serverThread);
     {
       std::lock_guard<std::mutex> lock(p->frameMutex);
       p->frameCondition.notify_all();
     }
-    {
-      std::lock_guard<std::mutex> lock(p->videoQueue.mutex);
-      p->videoQueue.condition.notify_all();
-    }
-    FreeWorker(p->serverThread);
-    p->serverThread = nullptr;
+    std::lock_guard<std::mutex> lock(p->videoQueue.mutex);
+    p->videoQueue.condition.notify_all();
   }
   if (p->audioThread) {
     SetWorkerStopFlag(p->audioThread);
-    {
-      std::lock_guard<std::mutex> lock(p->audioQueue.mutex);
-      p->audioQueue.condition.notify_all();
-    }
-    FreeWorker(p->audioThread);
-    p->audioThread = nullptr;
+    std::lock_guard<std::mutex> lock(p->audioQueue.mutex);
+    p->audioQueue.condition.notify_all();
+  }
+  for (vlWorker** thread : {&p->refreshThread, &p->decoderThread, &p->serverThread, &p->audioThread}) {
+    if (!*thread) continue;
+    FreeWorker(*thread);
+    *thread = nullptr;
   }
   CloseVideoSound(p);
   p->running.store(0);

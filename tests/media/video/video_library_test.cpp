@@ -53,10 +53,11 @@ class Video : public DisplayTest {
               0);
     return GetDisplayByNumber(1);
   }
-  // A boolean global as 1 or 0; -1 when it is not a boolean.
+  // A global holding the number 1 or 0; -1 for anything else (a boolean
+  // included).
   int Flag(const char* name) {
     const vlValue* v = vltest::GetGlobal(L, name);
-    return v->tag == VL_TBOOLEAN ? v->v.b : -1;
+    return v->tag == VL_TNUMBER && (v->v.n == 0 || v->v.n == 1) ? int(v->v.n) : -1;
   }
   vlVideo* Find(int n) {
     vlVideo* v = nullptr;

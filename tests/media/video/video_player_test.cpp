@@ -202,6 +202,30 @@ TEST(VideoThreads, PlaysToTheEndPausesSeeksAndStops) {
   gVideoEndedHook = nullptr;
 }
 
+// Stops at every stage of playing, some with a seek just asked for (the
+// decoder then needs the decode mutex that the video server holds while it
+// waits for a free frame slot): every stop returns.
+TEST(VideoThreads, StopDuringPlayAlwaysReturns) {
+  TempDir dir;
+  const std::string file = MakeVideo(dir, "m.avi", "-c:v mjpeg", "32x24", 50, 2);
+  Opened v(file);
+  ASSERT_EQ(v.error, 0);
+  vlVideoPlayer* p = v.handle->player;
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(StartVideoPlayer(nullptr, v.handle, {1, nullptr}, nullptr, 0, 0, 32, 24, 64, 0, 0, nullptr), 0);
+    SleepMillis(uint32_t(i % 7) * 3);
+    if (i % 2) {
+      {
+        std::lock_guard<std::mutex> lock(p->decodeMutex);
+        p->seekTarget = 500;
+      }
+      p->seekRequest.store(1);
+    }
+    StopVideoPlayer(v.handle, nullptr, 1);
+    ASSERT_EQ(p->running.load(), 0u) << i;
+  }
+}
+
 TEST(VideoThreads, SeekWhileStoppedStartsThere) {
   TempDir dir;
   const std::string file = MakeVideo(dir, "r.avi", "-c:v rawvideo -pix_fmt bgr24", "16x8", 10, 2);
