@@ -55,9 +55,8 @@ int32_t OptIntArg(vlVMState* L, int index, int32_t def) {
 }
 
 const char* CheckStringArg(vlVMState* L, int index, size_t* length) {
-  const char* s = ToStringAt(L, index);
+  const char* s = ToStringBytesAt(L, index, length);
   if (!s) RaiseArgError(L, index, ERR_STREXPECTED);
-  if (length) *length = GetStringLengthAt(L, index);
   return s;
 }
 

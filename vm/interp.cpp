@@ -89,6 +89,15 @@ const vlValue* LookUpGlobal(vlVMState* L, vlScriptClosure* cl, uint32_t bx, cons
 // served from it).
 inline void ClearSlot(vlValue* o) { std::memset(static_cast<void*>(o), 0, sizeof *o); }
 
+// The value of key in the table that the __index of o's metatable names,
+// or nil when __index is absent, not a table, or lacks the key: then the
+// general chain decides (it would take this same step first).
+inline const vlValue* IndexTableField(vlVMState* L, const vlValue* o, vlString* key) {
+  const vlValue* tm = FastMetamethod(L, GetMetatable(L, o), VL_TM_INDEX);
+  if (tm->tag != VL_TTABLE) return &kNilValue;
+  return TableGetString(ToTable(tm), key);
+}
+
 }  // namespace
 
 vlValue* ExecuteBytecode(vlVMState* L) {
@@ -235,6 +244,7 @@ op_GETFIELD: {
       if (!v) v = TableGet(h, rc);
     } else if (rc->tag == VL_TSTRING) {
       v = TableGetString(h, ToString(rc));
+      if (v->tag == VL_TNIL) v = IndexTableField(L, rb, ToString(rc));
     } else {
       v = TableGet(h, rc);
     }
@@ -577,11 +587,15 @@ op_RETURN: {
     return ra;
   }
   int wanted = (ci - 1)->wanted;
-  if (b == 2 && wanted == 1 && !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
-    // One result to a caller that wants one: what ReturnFromCall would do
-    // (the top goes back to the caller's). Nothing else ran, so the fetch
-    // test stays as it is.
-    CopyValue(ci->base - 1, ra);
+  if (b != 0 && wanted >= 0 && !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
+    // A fixed count of results to a caller that wants a fixed count: what
+    // ReturnFromCall would do (the top goes back to the caller's). Nothing
+    // else ran, so the fetch test stays as it is.
+    vlValue* res = ci->base - 1;
+    int n = static_cast<int>(b) - 1;
+    if (n > wanted) n = wanted;
+    for (int j = 0; j < n; j++) CopyValue(res + j, ra + j);
+    for (int j = n; j < wanted; j++) SetNil(res + j);
     ci--;
     L->ci = ci;
     L->base = ci->base;
@@ -703,6 +717,13 @@ op_METHOD: {
   ra[1] = obj;
   if (obj.tag == VL_TTABLE) {
     const vlValue* v = TableGetString(ToTable(&obj), ToString(&kv));
+    if (v->tag != VL_TNIL) {
+      CopyValue(ra, v);
+      NEXT;
+    }
+    // Objects keep their methods in the table their metatable's __index
+    // names: one step of the chain, taken here without the general walk.
+    v = IndexTableField(L, &obj, ToString(&kv));
     if (v->tag != VL_TNIL) {
       CopyValue(ra, v);
       NEXT;

@@ -187,6 +187,13 @@ const char* ToStringAt(vlVMState* L, int index) {
   return StringData(ToString(o));
 }
 
+const char* ToStringBytesAt(vlVMState* L, int index, size_t* length) {
+  vlValue* o = ReadSlot(L, index);
+  if (!o || (o->tag != VL_TSTRING && !ToStringInPlace(L, o))) return nullptr;
+  if (length) *length = ToString(o)->len;
+  return StringData(ToString(o));
+}
+
 size_t GetStringLengthAt(vlVMState* L, int index) {
   vlValue* o = ReadSlot(L, index);
   if (!o || !ToStringInPlace(L, o)) return 0;

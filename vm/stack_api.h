@@ -38,6 +38,8 @@ int ValuesRawEqual(vlVMState* L, int index1, int index2);
 double ToNumberAt(vlVMState* L, int index);        // 0 when not numeric
 const char* ToStringAt(vlVMState* L, int index);   // numbers and nil converted in place
 size_t GetStringLengthAt(vlVMState* L, int index);
+// Both at once: the bytes (null when the value is no string) and their length.
+const char* ToStringBytesAt(vlVMState* L, int index, size_t* length);
 vlNativeFn ToNativeFunctionAt(vlVMState* L, int index);
 void* ToUserdataAt(vlVMState* L, int index);       // data block, or a light pointer
 const void* ToPointerAt(vlVMState* L, int index);  // identity of tables, functions, threads

@@ -31,9 +31,17 @@ int PushMapped(vlVMState* L, const vl::detail::ByteTable& table) {
   Bytes s = StringArg(L, 1);
   vlStrBuf b;
   vl::InitStrBuf(L, &b);
-  for (size_t i = 0; i < s.n; ++i) {
-    char c = static_cast<char>(table[static_cast<unsigned char>(s.p[i])]);
-    vl::AddBytesToStrBuf(&b, &c, 1);
+  // Mapped block by block straight into the builder.
+  for (size_t i = 0; i < s.n;) {
+    size_t room = kStrBufSize - static_cast<size_t>(b.p - b.buffer);
+    if (room == 0) {
+      vl::PrepStrBuf(&b);
+      continue;
+    }
+    size_t n = s.n - i < room ? s.n - i : room;
+    for (size_t j = 0; j < n; ++j) b.p[j] = static_cast<char>(table[static_cast<unsigned char>(s.p[i + j])]);
+    b.p += n;
+    i += n;
   }
   vl::PushStrBufResult(&b);
   return 1;

@@ -126,7 +126,14 @@ int CmdSplitStr(vlVMState* L) {
   const char* s = vl::CheckStringArg(L, 1, &n);
   const char* sep = vl::CheckStringArg(L, 2, &sepLength);
   if (sepLength != 1) return ERR_WRONGUSAGE;
-  vl::PushNewTable(L);
+  // Sized for its pieces at once: key 0 goes to the hash part, the others
+  // to the array part, as the table would have grown to hold them.
+  size_t pieces = 1;
+  for (const char* p = s; (p = static_cast<const char*>(std::memchr(p, sep[0], static_cast<size_t>(s + n - p))));
+       ++p)
+    ++pieces;
+  if (pieces > static_cast<size_t>(INT32_MAX)) return ERR_MEM;
+  vl::PushNewSizedTable(L, static_cast<int>(pieces - 1), 1);
   int table = vl::GetStackTop(L);
   int count = 0;
   size_t from = 0;

@@ -3,6 +3,7 @@
 // dependencies beyond the shared double-to-integer helper.
 #include "libraries/string/string_format.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -77,6 +78,20 @@ int FormatString(const char* format, size_t length, const vlFormatIO& io) {
     if (specLength > kMaxSpecLength) return ERR_WRONGUSAGE;
     char conversion = *q;
     p = q + 1;
+    // The plain "%s" and "%d" need no sprintf: the same bytes, appended
+    // directly (a short string still ends at its first zero byte).
+    if (specLength == 1 && conversion == 's') {
+      size_t n = 0;
+      const char* s = io.string(io.user, ++argument, &n);
+      io.append(io.user, s, n >= kLongStringLength ? n : strnlen(s, n));
+      continue;
+    }
+    if (specLength == 1 && (conversion == 'd' || conversion == 'i')) {
+      char digits[16];
+      auto done = std::to_chars(digits, digits + sizeof digits, vl::DoubleToInt32(io.number(io.user, ++argument)));
+      io.append(io.user, digits, static_cast<size_t>(done.ptr - digits));
+      continue;
+    }
     char form[kMaxSpecLength + 2];
     form[0] = '%';
     std::memcpy(form + 1, spec, specLength);

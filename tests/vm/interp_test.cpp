@@ -416,6 +416,84 @@ TEST_F(MetaTest, AddEqAndLeFallBack) {
   EXPECT_EQ(RunScript(L, "newtable 0 0 0\n .call setmeta r0 r0\n ret\n"), 0);
 }
 
+// Methods and fields an object inherits: one __index table up, two up
+// (the class's own __index), and a key found nowhere.
+TEST_F(MetaTest, MethodsAndFieldsComeThroughIndexTables) {
+  ASSERT_EQ(RunScript(L, R"(
+    .function five
+      loadk 1 #5
+      return 1 2
+    .end
+    .table 0 { deep = 9 }
+    newtable 1 0 0
+    setfield 1 "__index" 0
+    newtable 2 0 0
+    closure 3 five
+    setfield 2 "m" 3
+    .call base=10 setmeta r2 r1
+    newtable 3 0 0
+    setfield 3 "__index" 2
+    .table 4 { own = 3 }
+    .call base=10 setmeta r4 r3
+    method 5 4 "m"
+    call 5 2 2
+    setglobal 5 "viaMethod"
+    getfield 5 4 "deep"
+    setglobal 5 "deep"
+    method 5 4 "deep"
+    setglobal 5 "deepMethod"
+    getfield 5 4 "own"
+    setglobal 5 "own"
+    method 5 4 "none"
+    setglobal 5 "none"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "viaMethod"), 5);
+  EXPECT_EQ(GlobalNumber(L, "deep"), 9);
+  EXPECT_EQ(GlobalNumber(L, "deepMethod"), 9);
+  EXPECT_EQ(GlobalNumber(L, "own"), 3);
+  EXPECT_EQ(vltest::GetGlobal(L, "none")->tag, VL_TNIL) << "a missing method is nil";
+  EXPECT_EQ(RunScript(L, "newtable 0 0 0\n newtable 1 0 0\n newtable 2 0 0\n setfield 1 \"__index\" 2\n"
+                         ".call base=5 setmeta r0 r1\n getfield 3 0 \"x\"\n ret\n"),
+            ERR_FIELDINIT) << "a field found nowhere up the chain";
+}
+
+// A script function's results, cut or padded with nil to what the caller
+// wants, as a command's are.
+TEST_F(VmTest, ScriptResultsArePaddedAndCut) {
+  ASSERT_EQ(RunScript(L, R"(
+    .function two
+      loadk 0 #7
+      loadk 1 #8
+      return 0 3
+    .end
+    .function none
+      ret
+    .end
+    .defun two two
+    .defun none none
+    getglobal 0 "two"
+    call 0 1 4
+    setglobal 0 "a"
+    setglobal 1 "b"
+    setglobal 2 "c"
+    getglobal 0 "two"
+    call 0 1 2
+    setglobal 0 "d"
+    getglobal 0 "none"
+    call 0 1 3
+    setglobal 0 "f"
+    setglobal 1 "g"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "a"), 7);
+  EXPECT_EQ(GlobalNumber(L, "b"), 8);
+  EXPECT_EQ(vltest::GetGlobal(L, "c")->tag, VL_TNIL) << "padded with nil to three";
+  EXPECT_EQ(GlobalNumber(L, "d"), 7) << "one wanted: the first";
+  EXPECT_EQ(vltest::GetGlobal(L, "f")->tag, VL_TNIL);
+  EXPECT_EQ(vltest::GetGlobal(L, "g")->tag, VL_TNIL);
+}
+
 // Builds a chain of n tables, each the __index (and __newindex) of the
 // previous one; the last holds "v" = 42.
 void MakeChain(vlVMState* L, int n) {
