@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 3: {
       vlStream* patch = OpenMemoryStream(data + size / 2, size - size / 2);
       vlStream* dest = OpenMemoryStream(data, 0);
-      PatchStreams(s, patch, dest, nullptr, nullptr, nullptr);
+      vlPatchFiles files{s, patch, dest};
+      PatchStreams(&files, nullptr, nullptr, nullptr);
       CloseFileStream(patch);
       CloseFileStream(dest);
       break;

@@ -33,13 +33,28 @@ char* CopyText(const char* text, size_t length) {
 // report it.
 constexpr int kExecFailed = 127;
 
+void WaitForChild(pid_t child) {
+  int status;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
 // Forks and executes vector[0]; the child sends standard output and error
 // to output when one is named. Everything the child needs is made before
 // the fork, so it only makes system calls.
 int ForkExec(char* const* vector, const char* output, pid_t* pidOut) {
+  // A pipe that closes on a successful exec: a program that cannot be
+  // started writes its errno into it instead, so the caller can tell.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return ERR_EXECUTE;
   pid_t child = fork();
-  if (child < 0) return ERR_EXECUTE;
+  if (child < 0) {
+    close(report[0]);
+    close(report[1]);
+    return ERR_EXECUTE;
+  }
   if (child == 0) {
+    close(report[0]);
     if (output && output[0]) {
       int fd = open(output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) {
@@ -49,16 +64,23 @@ int ForkExec(char* const* vector, const char* output, pid_t* pidOut) {
       }
     }
     execvp(vector[0], vector);
+    int error = errno;
+    ssize_t written = write(report[1], &error, sizeof error);
+    (void)written;
     _exit(kExecFailed);
+  }
+  close(report[1]);
+  int error = 0;
+  ssize_t n;
+  while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  if (n > 0) {
+    WaitForChild(child);
+    return ERR_EXECUTE;
   }
   if (pidOut) *pidOut = child;
   return 0;
-}
-
-void WaitForChild(pid_t child) {
-  int status;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
 }
 
 }  // namespace
@@ -194,7 +216,8 @@ int SpawnProgram(const char* program, const char* args, int forkFlag) {
 
 int RunProgramAndWatch(vlRunRequest* request, vlWorker* worker) {
   pid_t child = 0;
-  if (RunProgram(request->program, request->args, 1, &child) != 0) return 0;
+  request->error = RunProgram(request->program, request->args, 1, &child);
+  if (request->error != 0) return 0;
   request->pid = child;
   ReportWorkerStarted(worker);
   bool ended = false;
@@ -233,7 +256,10 @@ void ExternalProgramThread(void* start) {
 }
 
 int StartExternalProgramThread(vlRunRequest* request) {
+  request->error = 0;
   request->worker =
       CreateWorker("External program thread", ExternalProgramThread, request, 0, 16384, 0);
-  return request->worker ? 0 : ERR_THREAD;
+  if (request->worker) return 0;
+  // The watcher has ended (CreateWorker joined it): its word is settled.
+  return request->error ? request->error : ERR_THREAD;
 }

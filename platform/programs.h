@@ -22,6 +22,7 @@ struct vlRunRequest {
   vlCondition* condition;  // made and freed by the watcher
   const char* program;
   const char* args;
+  int32_t error;  // why the program could not be started, 0 when it was
 };
 
 // A split argument string: vector[0] is the program, the vector ends with a
@@ -49,7 +50,8 @@ int SpawnProgram(const char* program, const char* args, int forkFlag);
 // shell; waits for the opener when wait is set. 0 or an error code.
 int RunDesktopOpener(const char* name, int wait, pid_t* pidOut);
 
-// Starts the watcher of an asynchronous run: 0 or ERR_THREAD.
+// Starts the watcher of an asynchronous run: 0, the reason the program
+// could not be started (ERR_EXECUTE, ERR_WRONGUSAGE, ERR_MEM) or ERR_THREAD.
 int StartExternalProgramThread(vlRunRequest* request);
 void ExternalProgramThread(void* start);
 // Runs the request's program and posts its end; 1, or 0 when it could not

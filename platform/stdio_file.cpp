@@ -197,8 +197,7 @@ int64_t SeekStdioFile(vlStdioFile* file, int64_t offset, int mode) {
 }
 
 int FlushStdioFile(vlStdioFile* file) {
-  if (file->stream) fflush(file->stream);
-  return 1;
+  return file->stream && fflush(file->stream) != 0 ? 0 : 1;
 }
 
 int IsFileAtEnd(vlStdioFile* file) {

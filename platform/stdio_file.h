@@ -39,7 +39,7 @@ int PutStdioChar(vlStdioFile* file, int byte);  // 1 when written
 // Returns the position before the call, -1 when the target lies before
 // the start of the file or window, or the stream cannot go there.
 int64_t SeekStdioFile(vlStdioFile* file, int64_t offset, int mode);
-int FlushStdioFile(vlStdioFile* file);  // 1
+int FlushStdioFile(vlStdioFile* file);  // 0 when the buffered bytes could not be written
 int IsFileAtEnd(vlStdioFile* file);
 int StatOpenFile(vlStdioFile* file, vlFileStat* out);  // 1
 

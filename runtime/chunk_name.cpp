@@ -15,6 +15,7 @@ namespace {
 
 std::atomic<vlVirtualFileFind> g_findVirtual{nullptr};
 std::atomic<vlVirtualFileCheck> g_isVirtual{nullptr};
+std::atomic<vlVirtualFileFree> g_freeVirtual{nullptr};
 
 // Reads 1 to 20 decimal digits without overflow; the end pointer goes out.
 bool ReadNumber(const char* p, uint64_t* value, const char** end) {
@@ -59,6 +60,17 @@ int IsChunkName(const char* name) {
 void SetVirtualFileHooks(vlVirtualFileFind find, vlVirtualFileCheck isNode) {
   g_findVirtual.store(find);
   g_isVirtual.store(isNode);
+}
+
+void SetVirtualFileFree(vlVirtualFileFree release) { g_freeVirtual.store(release); }
+
+void HoldVirtualFile(vlMemoryRecord* record) {
+  if (record) __atomic_add_fetch(&record->users, 1, __ATOMIC_ACQ_REL);
+}
+
+void ReleaseVirtualFile(vlMemoryRecord* record) {
+  if (!record || __atomic_sub_fetch(&record->users, 1, __ATOMIC_ACQ_REL) != 0) return;
+  if (vlVirtualFileFree release = g_freeVirtual.load()) release(record);
 }
 
 int IsVirtualFileNode(const vlMemoryRecord* record) {

@@ -44,6 +44,13 @@ int ParseChunkName(const char* name, const vlChunkNameParts& out);
 using vlVirtualFileFind = vlMemoryRecord* (*)(int64_t reference);
 using vlVirtualFileCheck = int (*)(const vlMemoryRecord* record);
 void SetVirtualFileHooks(vlVirtualFileFind find, vlVirtualFileCheck isNode);
+// A virtual file lives while anything holds it: its list entry, streams
+// open on it, memory blocks over it. The owner's free routine runs when
+// the last holder lets go (on whatever thread that is).
+using vlVirtualFileFree = void (*)(vlMemoryRecord* record);
+void SetVirtualFileFree(vlVirtualFileFree release);
+void HoldVirtualFile(vlMemoryRecord* record);
+void ReleaseVirtualFile(vlMemoryRecord* record);
 // The record of a reference, or null when there is none or it is not live.
 vlMemoryRecord* FindVirtualFile(int64_t reference);
 // 1 when the record is a live virtual file.

@@ -145,10 +145,9 @@ void GetErrorText(int code, char* dst, size_t size) {
       arg = ReadableFilePart(gErrorArgument, part, sizeof part);
     }
     FormatMessageText(dst, size, text, arg, gErrorNumber);
-  } else if (HasNumberPlaceholder(text)) {
-    FormatMessageText(dst, size, text, "", gErrorNumber);
   } else {
-    CopyText(dst, size, text);
+    // Also for texts without placeholders: "%%" stands for one "%".
+    FormatMessageText(dst, size, text, "", gErrorNumber);
   }
 }
 

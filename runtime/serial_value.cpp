@@ -53,7 +53,7 @@ int WriteSerialValue(vlStream* stream, const void* buffer, int raw, size_t size,
   if (stream) {
     if (WriteFileStream(stream, in, static_cast<int64_t>(size)) != static_cast<int64_t>(size)) return ERR_WRITE;
     // Unbuffered mode writes through at once.
-    if (vlSerialIOMode == VL_IO_UNBUFFERED) FlushFileStream(stream);
+    if (vlSerialIOMode == VL_IO_UNBUFFERED && !FlushFileStream(stream)) return ERR_WRITE;
     return 0;
   }
   if (!cursor || static_cast<size_t>(cursor->end - cursor->next) < size) return ERR_WRITE;

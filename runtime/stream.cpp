@@ -149,6 +149,9 @@ vlStream* OpenFileStream(const char* name, uint32_t mode, const char* adapterLis
         return nullptr;
       }
       s->memory = record;
+      // Held also when an adapter reads it: the adapter gets its bytes.
+      s->held = record;
+      HoldVirtualFile(record);
     }
   } else if (IsMemoryName(name)) {
     const void* data;
@@ -185,6 +188,16 @@ vlStream* OpenFileStream(const char* name, uint32_t mode, const char* adapterLis
   return nullptr;
 }
 
+vlStream* OpenAdapterStream(const char* name, uint32_t mode, const char* adapterList) {
+  if (!name || IsChunkName(name) || IsMemoryName(name)) return nullptr;
+  auto* s = static_cast<vlStream*>(std::calloc(1, sizeof(vlStream)));
+  if (!s) return nullptr;
+  ChunkInfo chunk;
+  if (OpenThroughAdapter(s, name, mode, adapterList, chunk)) return s;
+  std::free(s);
+  return nullptr;
+}
+
 vlStream* OpenMemoryStream(const void* data, uint64_t size) {
   if (!data && size) return nullptr;
   auto* s = static_cast<vlStream*>(std::calloc(1, sizeof(vlStream)));
@@ -209,6 +222,7 @@ int CloseFileStream(vlStream* s) {
   if (s->adapter) CallFileAdapter<int>(s->adapter, s->adapter->slots->FClose, s->handle);
   else if (s->memory) DropMemoryRecord(s);
   else if (s->handle) result = backend::Close(s->handle);
+  ReleaseVirtualFile(s->held);
   std::free(s);
   return result;
 }

@@ -28,6 +28,7 @@ struct vlMemoryRecord {
   vlMemoryRecord* next;  // link in its owner's list
   uint32_t writable;     // 0 = read-only
   uint32_t reserved[2];
+  uint32_t users;        // virtual files: holders (the list, streams, blocks)
   uint8_t* data;         // malloc'ed when the stream may grow it
   uint64_t capacity;
   uint64_t size;
@@ -42,11 +43,15 @@ struct vlStream {
   vlMemoryRecord* memory;  // memory streams only
   int64_t position;        // memory streams only
   uint32_t ownsRecord;     // closing frees the memory record
+  vlMemoryRecord* held;    // the virtual file this stream keeps alive
 };
 
 // Opens a stream; null on any failure (the caller reports the name).
 // adapterList is the '|'-separated "adapter" option (null = default).
 vlStream* OpenFileStream(const char* name, uint32_t mode, const char* adapterList);
+// Only the file adapters are asked (plain names only); null when none
+// takes the name.
+vlStream* OpenAdapterStream(const char* name, uint32_t mode, const char* adapterList);
 // A read-only stream over size bytes at data, which must outlive it.
 vlStream* OpenMemoryStream(const void* data, uint64_t size);
 // 0 when the file could not be closed cleanly (its last writes may be
@@ -91,6 +96,12 @@ uint32_t GetFileStreamFlags(const vlStream* stream);
 // for messages and the stream stays open. 0, 1045, 1009 or 1000.
 int ReadWholeFile(const char* name, const char* adapterList, vlStream* openStream, uint8_t** bufferOut,
                   int64_t* sizeOut, int tryAdapters, int64_t extraBytes);
+
+// Whether writing the named file would destroy what the open stream reads:
+// it is the same file (device and inode, links followed), or a window of
+// it. Plain files and virtual files are told; adapter streams never.
+enum : int { VL_OVERLAP_NONE = 0, VL_OVERLAP_SAME = 1, VL_OVERLAP_INSIDE = 2 };
+int StreamOverlapsName(vlStream* source, const char* name);
 
 // Copies a file (or the rest of an open stream, from its start) into a new
 // file. 0, 1045, 1052, 1009, 1005 or 1000.

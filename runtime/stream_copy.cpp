@@ -14,29 +14,26 @@ namespace {
 
 constexpr int64_t kBlock = 16384;
 
-// How a copy from the source onto the destination name would go.
-enum class Overlap { None, Same, Inside };
+}  // namespace
 
-Overlap FindOverlap(vlStream* source, const char* destination) {
-  if (source->adapter) return Overlap::None;
+int StreamOverlapsName(vlStream* source, const char* destination) {
+  if (source->adapter) return VL_OVERLAP_NONE;
   if (source->memory) {
     vlMemoryRecord* record = nullptr;
     vlChunkNameParts parts{};
     parts.record = &record;
     if (!source->ownsRecord && IsChunkName(destination) && ParseChunkName(destination, parts) &&
         record == source->memory)
-      return Overlap::Same;
-    return Overlap::None;
+      return VL_OVERLAP_SAME;
+    return VL_OVERLAP_NONE;
   }
   uint64_t dev, ino, dstDev, dstIno;
   bool window;
-  if (!vl::stream_backend::Identity(source->handle, &dev, &ino, &window)) return Overlap::None;
-  if (!vl::stream_backend::PathIdentity(destination, &dstDev, &dstIno)) return Overlap::None;
-  if (dev != dstDev || ino != dstIno) return Overlap::None;
-  return window ? Overlap::Inside : Overlap::Same;
+  if (!vl::stream_backend::Identity(source->handle, &dev, &ino, &window)) return VL_OVERLAP_NONE;
+  if (!vl::stream_backend::PathIdentity(destination, &dstDev, &dstIno)) return VL_OVERLAP_NONE;
+  if (dev != dstDev || ino != dstIno) return VL_OVERLAP_NONE;
+  return window ? VL_OVERLAP_INSIDE : VL_OVERLAP_SAME;
 }
-
-}  // namespace
 
 int ReadWholeFile(const char* name, const char* adapterList, vlStream* openStream, uint8_t** bufferOut,
                   int64_t* sizeOut, int tryAdapters, int64_t extraBytes) {
@@ -120,13 +117,13 @@ int CopyFileData(const char* sourceName, const char* adapterList, const char* de
   // Opening the destination truncates it, so a copy onto the source itself
   // must be caught first: a whole file is already its own copy; a chunk
   // inside the destination would be destroyed.
-  switch (FindOverlap(src, destinationName)) {
-    case Overlap::Same:
+  switch (StreamOverlapsName(src, destinationName)) {
+    case VL_OVERLAP_SAME:
       return finish(0, nullptr);
-    case Overlap::Inside:
+    case VL_OVERLAP_INSIDE:
       SetErrorArgument(destinationName);
       return finish(ERR_WRITEFILE, nullptr);
-    case Overlap::None:
+    default:
       break;
   }
   vlStream* dst = OpenFileStream(destinationName, VL_MODE_WRITE, nullptr);

@@ -124,24 +124,27 @@ int CmdDecompressFile(vlVMState* L) {
   return 1;
 }
 
-int PatchStreams(vlStream* source, vlStream* patch, vlStream* dest, int (*progress)(void* data, int percent),
-                 int (*step)(void* data), void* data) {
-  int64_t size = GetFileStreamSize(source);
-  int64_t patchSize = GetFileStreamSize(patch);
+int PatchStreams(vlPatchFiles* files, int (*progress)(void* data, int percent), int (*step)(void* data),
+                 void* data) {
+  int64_t size = GetFileStreamSize(files->source);
+  int64_t patchSize = GetFileStreamSize(files->patch);
   double increment = size > 0 ? static_cast<double>(100.0f / static_cast<float>(size)) : 0;
   double accumulated = 0;
   int reported = 0;
   for (int64_t i = 0, used = 0; i < size; ++i) {
-    // Bytes past an early end read as -1, as the format always did.
-    int b = ReadFileStreamByte(source);
+    // A source or patch that ends early is an error, not bytes of -1.
+    int b = ReadFileStreamByte(files->source);
+    if (b < 0) return ERR_READ;
     int out;
     if (used < patchSize) {
-      out = b ^ ReadFileStreamByte(patch);
+      int q = ReadFileStreamByte(files->patch);
+      if (q < 0) return ERR_READ;
+      out = b ^ q;
       ++used;
     } else {
       out = ~b;
     }
-    WriteFileStreamByte(dest, out & 0xFF);
+    if (!WriteFileStreamByte(files->dest, out & 0xFF)) return ERR_WRITE;
     accumulated += increment;
     int percent = static_cast<int>(accumulated);
     if (percent != reported && progress) {
@@ -159,7 +162,21 @@ namespace {
 struct PatchCall {
   vlVMState* L;
   int callback;  // stack slot, 0 when none
+  vlPatchFiles files;
 };
+
+// The three files of the command's arguments, looked up (again: script
+// code run in between may have closed or reopened them) and checked for
+// the access the patch needs. 0 or an error code.
+int FindPatchFiles(PatchCall* c) {
+  vlFile* f[3];
+  for (int i = 0; i < 3; ++i)
+    if (int status = FindFileObject(c->L, i + 1, &f[i])) return status;
+  if (f[0]->access == VL_ACCESS_WRITE || f[1]->access == VL_ACCESS_WRITE) return ERR_WRITEONLY;
+  if (f[2]->access == VL_ACCESS_READ) return ERR_READONLY;
+  c->files = {f[0]->stream, f[1]->stream, f[2]->stream};
+  return 0;
+}
 
 int PatchProgress(void* data, int percent) {
   auto* c = static_cast<PatchCall*>(data);
@@ -169,14 +186,14 @@ int PatchProgress(void* data, int percent) {
   SetRuntimeOption(c->L, VL_OPT_CALLBACK_NESTING, 1u, 0u);
   int status = vl::CallProtected(c->L, 1, 0, 0);
   SetRuntimeOption(c->L, VL_OPT_CALLBACK_NESTING, 0u, 0u);
-  return status;
+  return status ? status : FindPatchFiles(c);
 }
 
 int PatchPump(void* data) {
   auto* c = static_cast<PatchCall*>(data);
   int error = 0;
   if (PumpEvents(c->L, VL_PUMP_WAIT_INPUT, 0, &error)) return error ? error : ERR_USERABORT;
-  return 0;
+  return FindPatchFiles(c);
 }
 
 }  // namespace
@@ -185,10 +202,7 @@ int CmdApplyPatch(vlVMState* L) {
   CheckArgs(L, 3, 4, 0, 0);
   bool withCallback = vl::GetTypeAt(L, 4) > VL_TNIL;
   if (withCallback) vl::CheckFunctionArg(L, 4);
-  vlFile* files[3];
-  for (int i = 0; i < 3; ++i)
-    if (int status = FindFileObject(L, i + 1, &files[i])) return status;
-  PatchCall call{L, withCallback ? 4 : 0};
-  return PatchStreams(files[0]->stream, files[1]->stream, files[2]->stream, withCallback ? PatchProgress : nullptr,
-                      PatchPump, &call);
+  PatchCall call{L, withCallback ? 4 : 0, {}};
+  if (int status = FindPatchFiles(&call)) return status;
+  return PatchStreams(&call.files, withCallback ? PatchProgress : nullptr, PatchPump, &call);
 }

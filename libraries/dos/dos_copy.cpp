@@ -18,6 +18,7 @@
 #include "platform/stdio_file.h"
 #include "runtime/file_lock.h"
 #include "runtime/option_readers.h"
+#include "runtime/replace_file.h"
 #include "runtime/runtime_options.h"
 #include "runtime/script_call.h"
 #include "runtime/stream.h"
@@ -88,37 +89,50 @@ int CopyOneFile(Walk& w, const std::string& source, const std::string& destDir, 
   std::string part = FilePartOf(source);
   if (w.pattern && !MatchPatternList(w.pattern, part.c_str())) return 0;
   std::string target = Join(destDir, newName ? newName : part);
-  vlFileInfo info;
-  if (ExamineFileLock(target.c_str(), &info, 0)) {
-    double answer = 1;
-    if (w.callback) {
-      int status = Ask(w, 1, [&] {
-        SetTableString(w.L, "source", source.c_str());
-        SetTableString(w.L, "destination", target.c_str());
-      }, &answer);
-      if (status) return status;
-      if (answer == -1) return ERR_USERABORT;
-      if (answer == 0) return 0;
-    }
-    if (!(info.protection & VL_PROT_OWNER_WRITE)) {
-      if (!w.callback) return 0;
-      int status = Ask(w, 2, [&] { SetTableString(w.L, "destination", target.c_str()); }, &answer);
-      if (status) return status;
-      if (answer == -1) return ERR_USERABORT;
-      if (answer == 0) return 0;
-      SetPathProtection(target.c_str(), VL_PROT_DEFAULT);
-    }
-  }
   vlStream* in = OpenFileStream(source.c_str(), VL_MODE_READ | VL_MODE_ADAPTERS, nullptr);
   if (!in) {
     SetErrorArgument(source.c_str());
     return ERR_READFILE;
   }
-  vlStream* out = OpenFileStream(target.c_str(), VL_MODE_WRITE, nullptr);
-  if (!out) {
+  // A file copied onto itself (also through a link, or from a virtual file
+  // inside it) would be cut before it is read: it already is its own copy.
+  switch (StreamOverlapsName(in, target.c_str())) {
+    case VL_OVERLAP_SAME:
+      CloseFileStream(in);
+      return 0;
+    case VL_OVERLAP_INSIDE:
+      CloseFileStream(in);
+      SetErrorArgument(target.c_str());
+      return ERR_WRITEFILE;
+    default:
+      break;
+  }
+  vlFileInfo info;
+  if (ExamineFileLock(target.c_str(), &info, 0)) {
+    double answer = 1;
+    int status = 0;
+    if (w.callback) {
+      status = Ask(w, 1, [&] {
+        SetTableString(w.L, "source", source.c_str());
+        SetTableString(w.L, "destination", target.c_str());
+      }, &answer);
+    }
+    if (!status && answer != -1 && answer != 0 && !(info.protection & VL_PROT_OWNER_WRITE)) {
+      if (!w.callback) answer = 0;
+      else status = Ask(w, 2, [&] { SetTableString(w.L, "destination", target.c_str()); }, &answer);
+      if (!status && answer != -1 && answer != 0) SetPathProtection(target.c_str(), VL_PROT_DEFAULT);
+    }
+    if (status || answer == -1 || answer == 0) {
+      CloseFileStream(in);
+      return status ? status : answer == -1 ? ERR_USERABORT : 0;
+    }
+  }
+  // The copy goes beside the target and takes its place only when whole:
+  // a failed copy leaves an existing target as it was.
+  vlReplacement out;
+  if (int status = OpenReplacement(&out, target.c_str(), VL_MODE_WRITE, nullptr)) {
     CloseFileStream(in);
-    SetErrorArgument(target.c_str());
-    return ERR_WRITEFILE;
+    return status;
   }
   int64_t size = GetFileStreamSize(in);
   int64_t copied = 0;
@@ -127,7 +141,7 @@ int CopyOneFile(Walk& w, const std::string& source, const std::string& destDir, 
   while (!status) {
     int64_t n = ReadFileStream(in, block.data(), kBlockSize);
     if (n <= 0) break;
-    if (WriteFileStream(out, block.data(), n) != n) {
+    if (WriteFileStream(out.stream, block.data(), n) != n) {
       status = ERR_WRITE;
       break;
     }
@@ -148,12 +162,10 @@ int CopyOneFile(Walk& w, const std::string& source, const std::string& destDir, 
   vlFileStat st;
   std::memset(&st, 0, sizeof st);
   bool stamped = !status && StatFileStream(in, &st);
-  CloseFileStream(out);
   CloseFileStream(in);
-  if (status) {
-    RemovePath(target.c_str());
-    return status;
-  }
+  int finished = FinishReplacement(&out, status == 0);
+  if (status) return status;
+  if (finished) return finished;
   if (stamped) CopyStamp(st, target);
   return 0;
 }

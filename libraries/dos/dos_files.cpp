@@ -16,6 +16,7 @@
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "runtime/progress_message.h"
+#include "runtime/replace_file.h"
 #include "runtime/script_call.h"
 #include "runtime/serial_value.h"
 #include "runtime/stream.h"
@@ -342,8 +343,7 @@ int CmdFlushFile(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlFile* f;
   if (int status = FindFileObject(L, 1, &f)) return status;
-  FlushFileStream(f->stream);
-  return 0;
+  return FlushFileStream(f->stream) ? 0 : ERR_WRITE;
 }
 
 int CmdSetIOMode(vlVMState* L) {
@@ -406,14 +406,11 @@ int CmdStringToFile(vlVMState* L) {
   size_t length = 0;
   const char* data = vl::CheckStringArg(L, 1, &length);
   const char* name = vl::CheckStringArg(L, 2, nullptr);
-  vlStream* s = OpenFileStream(name, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
-  if (!s) {
-    SetErrorArgument(name);
-    return ERR_WRITEFILE;
-  }
-  int status = WriteFileStream(s, data, static_cast<int64_t>(length)) == static_cast<int64_t>(length) ? 0 : ERR_WRITE;
-  CloseFileStream(s);
-  return status;
+  vlReplacement file;
+  if (int status = OpenReplacement(&file, name, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr)) return status;
+  bool written = WriteFileStream(file.stream, data, static_cast<int64_t>(length)) == static_cast<int64_t>(length);
+  int status = FinishReplacement(&file, written);
+  return written ? status : ERR_WRITE;
 }
 
 int CmdFileLines(vlVMState* L) {

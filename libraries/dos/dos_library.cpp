@@ -5,6 +5,7 @@
 #include "libraries/dos/dos_library.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/os.h"
 #include "platform/paths.h"
@@ -140,10 +141,12 @@ vlMemoryRecord* FindVirtualByRef(int64_t reference) {
   return nullptr;
 }
 
-void FreeFile(vlVMState* L, vlFile* f) {
-  if (f->stream) CloseFileStream(f->stream);
+// 0 when the stream closed cleanly (its buffered bytes reached the file).
+int FreeFile(vlVMState* L, vlFile* f) {
+  int closed = f->stream ? CloseFileStream(f->stream) : 1;
   FreeObjectDataList(L, &f->node.data);
   FreeMemory(f);
+  return closed;
 }
 
 }  // namespace
@@ -168,11 +171,38 @@ int UnlinkObject(vlObjectNode** list, vlObjectNode* node) {
   return 0;
 }
 
-void FreeVirtualFile(vlVMState* L, vlMemoryRecord* r) {
-  if (r->writable) std::free(r->data);
-  ReleaseRefIfSet(L, static_cast<int32_t>(r->reserved[0]));
-  ReleaseRefIfSet(L, static_cast<int32_t>(r->reserved[1]));
+namespace {
+
+constexpr uint32_t kNoRef = static_cast<uint32_t>(-1);
+
+// The last holder of a virtual file let go. Runs on any thread, so it
+// never touches the VM: a record that still needed the script's string was
+// given its own copy when it was undefined.
+void FreeVirtualRecord(vlMemoryRecord* r) {
+  if (r->reserved[0] == kNoRef) std::free(r->data);
   std::free(r);
+}
+
+}  // namespace
+
+void FreeVirtualFile(vlVMState* L, vlMemoryRecord* r) {
+  ReleaseRefIfSet(L, static_cast<int32_t>(r->reserved[1]));
+  r->reserved[1] = kNoRef;
+  if (r->reserved[0] != kNoRef) {
+    // The data are the script's string. Streams or blocks that still read
+    // it get a copy of their own (read-only as before); without memory for
+    // one the string stays referenced until shut-down.
+    bool used = __atomic_load_n(&r->users, __ATOMIC_ACQUIRE) > 1;
+    auto* copy = used ? static_cast<uint8_t*>(std::malloc(r->size ? static_cast<size_t>(r->size) : 1)) : nullptr;
+    if (!used || copy) {
+      if (copy && r->size) std::memcpy(copy, r->data, static_cast<size_t>(r->size));
+      ReleaseRefIfSet(L, static_cast<int32_t>(r->reserved[0]));
+      r->data = copy;
+      r->capacity = r->size;
+      r->reserved[0] = kNoRef;
+    }
+  }
+  ReleaseVirtualFile(r);
 }
 
 int IsListedVirtualFile(const vlMemoryRecord* record) {
@@ -207,8 +237,7 @@ int CmdCloseFile(vlVMState* L) {
   vlFile* f;
   if (int status = FindFileObject(L, 1, &f)) return status;
   UnlinkObject(&gDos.files, &f->node);
-  FreeFile(L, f);
-  return 0;
+  return FreeFile(L, f) ? 0 : ERR_WRITE;
 }
 
 int OpenDosLib(vlVMState* L) {
@@ -222,6 +251,7 @@ int OpenDosLib(vlVMState* L) {
   if (int status = RegisterObjectList(&gDos.files)) return status;
   if (int status = RegisterObjectList(&gDos.directories)) return status;
   SetVirtualFileHooks(FindVirtualByRef, IsListedVirtualFile);
+  SetVirtualFileFree(FreeVirtualRecord);
   InstallDosAttributeHandlers();
   return 0;
 }

@@ -88,7 +88,8 @@ void AppendObject(vlObjectNode** list, vlObjectNode* node);
 // Unlinks a node from an object list; 1 when it was there.
 int UnlinkObject(vlObjectNode** list, vlObjectNode* node);
 
-// Frees an unlinked virtual file: its copied data, its references, itself.
+// Retires an unlinked virtual file: its references go, and it is freed
+// once nothing holds it any more (streams and memory blocks may).
 void FreeVirtualFile(vlVMState* state, vlMemoryRecord* record);
 // 1 when the record is in the virtual-file list (the chunk-name parser
 // asks through IsVirtualFileNode).
@@ -128,12 +129,20 @@ int CompressToPack(const char magic[4], const char* sourceName, const char* dest
 // 0 or an error code (nothing pushed).
 int ReadTableRecord(vlVMState* state, vlStream* stream);
 int ReadFunctionRecord(vlVMState* state, vlStream* stream);
+// The streams of a patch. The callbacks may run script code, which can
+// close files: they store the streams they looked up again.
+struct vlPatchFiles {
+  vlStream* source;
+  vlStream* patch;
+  vlStream* dest;
+};
 // Writes each source byte XORed with the next patch byte, or complemented
 // once the patch is used up; progress(percent) is called whenever the
 // whole percentage changes, and step() after every byte (both may stop the
-// walk with a non-zero code). 0 or that code.
-int PatchStreams(vlStream* source, vlStream* patch, vlStream* dest, int (*progress)(void* data, int percent),
-                 int (*step)(void* data), void* data);
+// walk with a non-zero code). 0, 1009 (a short read), 1005 (a failed
+// write) or that code.
+int PatchStreams(vlPatchFiles* files, int (*progress)(void* data, int percent), int (*step)(void* data),
+                 void* data);
 
 // Commands: files
 int CmdOpenFile(vlVMState* state);

@@ -154,6 +154,7 @@ int CmdDefineVirtualFileFromString(vlVMState* L) {
   std::memcpy(r + 1, stored, nameLength + 1);
   r->name = reinterpret_cast<const char*>(r + 1);
   r->size = length;
+  r->users = 1;  // the list's hold
   if (copy) {
     r->capacity = length ? length : 65536;
     r->data = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(r->capacity)));
@@ -241,9 +242,12 @@ int CmdRun(vlVMState* L) {
   vlRunRecord** tail = &gDos.runs;
   while (*tail) tail = &(*tail)->next;
   *tail = r;
-  if (StartExternalProgramThread(&r->request) != 0) {
+  // A program that cannot be started is an error, not a quiet success.
+  if (int status = StartExternalProgramThread(&r->request)) {
     r->request.worker = nullptr;
     RemoveRunRecord(L, r);
+    SetErrorArgument(path.c_str());
+    return status;
   }
   return 0;
 }

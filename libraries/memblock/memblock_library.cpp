@@ -62,10 +62,18 @@ int ElementWidth(int32_t type) {
   }
 }
 
+// A block without a size takes any offset; a block over a virtual file
+// always has one, even when the file is empty now.
+bool Unsized(const vlMemBlock* b) { return b->size == 0 && !b->file; }
+
 // Whether width bytes at offset (known non-negative) lie inside the block.
 bool Fits(const vlMemBlock* b, int64_t offset, int64_t width) {
-  return b->size == 0 || offset + width <= b->size;
+  return Unsized(b) || offset + width <= b->size;
 }
+
+// A block over a virtual file made without copying shows the script's own
+// string: writing there would change an unrelated string value.
+int CheckWritable(const vlMemBlock* b) { return b->file && !b->file->writable ? ERR_WRONGUSAGE : 0; }
 
 void StoreBytes(uint8_t* p, uint64_t v, int width, bool bigEndian) {
   for (int i = 0; i < width; ++i) {
@@ -109,7 +117,12 @@ double LoadElement(const uint8_t* p, int32_t type, bool bigEndian, bool isSigned
 int FindById(vlObjectId id, vlMemBlock** out) {
   for (vlObjectNode* n = gMemBlocks; n; n = n->next) {
     if (n->idHandle == id.handle && n->idNumber == id.number) {
-      *out = AsBlock(n);
+      vlMemBlock* b = AsBlock(n);
+      if (vlMemoryRecord* f = b->file) {
+        b->data = f->data;
+        b->size = f->size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(f->size);
+      }
+      *out = b;
       return 0;
     }
   }
@@ -120,6 +133,7 @@ int FindById(vlObjectId id, vlMemBlock** out) {
 
 void FreeBlock(vlVMState* L, vlMemBlock* b) {
   if (!b->borrowed) FreeMemory(b->data);
+  ReleaseVirtualFile(b->file);
   FreeObjectDataList(L, &b->node.data);
   FreeMemory(b);
 }
@@ -127,7 +141,7 @@ void FreeBlock(vlVMState* L, vlMemBlock* b) {
 // Makes a block over data for the id argument at index 1: an automatic id
 // is pushed (1 result), a chosen one replaces any block that had it (no
 // result). Owned data is freed when the record cannot be made.
-int AddBlock(vlVMState* L, uint8_t* data, int32_t size, bool borrowed) {
+int AddBlock(vlVMState* L, uint8_t* data, int32_t size, bool borrowed, vlMemoryRecord* file = nullptr) {
   vlObjectId id;
   bool automatic = GetObjectIDArgOpt(&id, L, 1) != 0;
   auto* b = static_cast<vlMemBlock*>(AllocMemory(sizeof(vlMemBlock), 1));
@@ -142,6 +156,8 @@ int AddBlock(vlVMState* L, uint8_t* data, int32_t size, bool borrowed) {
   b->size = size;
   b->data = data;
   b->borrowed = borrowed ? 1 : 0;
+  b->file = file;
+  HoldVirtualFile(file);
   vlObjectNode** tail = &gMemBlocks;
   while (*tail) tail = &(*tail)->next;
   *tail = &b->node;
@@ -179,12 +195,13 @@ int CmdPoke(vlVMState* L) {
   int32_t offset = IntArg(L, 2);
   int32_t type = OptArg(L, 4, kTypeInteger);
   bool native = OptArg(L, 5, 0) != 0;
+  if (int status = CheckWritable(b)) return status;
   if (offset < 0) return kErrOffsetRange;
   if (type == kTypeString) {
     size_t n;
     const char* s = vl::CheckStringArg(L, 3, &n);
     // Room for the bytes and a terminating zero byte.
-    if (b->size != 0 && static_cast<int64_t>(offset) + static_cast<int64_t>(n) >= b->size) return kErrOffsetRange;
+    if (!Unsized(b) && static_cast<int64_t>(offset) + static_cast<int64_t>(n) >= b->size) return kErrOffsetRange;
     std::memcpy(b->data + offset, s, n);
     b->data[offset + static_cast<int64_t>(n)] = 0;
     return 0;
@@ -214,9 +231,9 @@ int CmdPeek(vlVMState* L) {
       vl::PushBytes(L, reinterpret_cast<const char*>(p), static_cast<size_t>(extra));
       return 1;
     }
-    if (b->size != 0 && offset >= b->size) return kErrOffsetRange;
+    if (!Unsized(b) && offset >= b->size) return kErrOffsetRange;
     size_t n = 0;
-    while ((b->size == 0 || offset + static_cast<int64_t>(n) < b->size) && IsTextByte(p[n])) ++n;
+    while ((Unsized(b) || offset + static_cast<int64_t>(n) < b->size) && IsTextByte(p[n])) ++n;
     vl::PushBytes(L, reinterpret_cast<const char*>(p), n);
     return 1;
   }
@@ -235,6 +252,7 @@ int CmdFillMem(vlVMState* L) {
   int32_t offset = OptArg(L, 4, 0);
   int32_t type = OptArg(L, 5, kTypeByte);
   if (count < 1) return 0;
+  if (int status = CheckWritable(b)) return status;
   if (offset < 0 || !Fits(b, offset, count)) return kErrOffsetRange;
   uint8_t* p = b->data + offset;
   switch (type) {
@@ -268,6 +286,7 @@ int CmdCopyMem(vlVMState* L) {
   vlMemBlock *source, *dest;
   if (int status = FindById(sourceId, &source)) return status;
   if (int status = FindById(destId, &dest)) return status;
+  if (int status = CheckWritable(dest)) return status;
   if (!Fits(source, sourceOffset, count) || !Fits(dest, destOffset, count)) return kErrOffsetRange;
   const uint8_t* from = source->data + sourceOffset;
   uint8_t* to = dest->data + destOffset;
@@ -289,11 +308,13 @@ int Transfer(vlVMState* L, bool read) {
   if (int status = FindMemBlock(L, 2, &b)) return status;
   if (read && f->access == VL_ACCESS_WRITE) return ERR_WRITEONLY;
   if (!read && f->access == VL_ACCESS_READ) return ERR_READONLY;
+  if (read)
+    if (int status = CheckWritable(b)) return status;
   if (!Fits(b, offset, count)) return kErrOffsetRange;
   if (read) return ReadFileStream(f->stream, b->data + offset, count) == count ? 0 : ERR_READ;
   if (WriteFileStream(f->stream, b->data + offset, count) != count) return ERR_WRITE;
   // Unbuffered mode writes through at once, like the dos library's items.
-  if (vlSerialIOMode == VL_IO_UNBUFFERED) FlushFileStream(f->stream);
+  if (vlSerialIOMode == VL_IO_UNBUFFERED && !FlushFileStream(f->stream)) return ERR_WRITE;
   return 0;
 }
 
@@ -377,7 +398,8 @@ int CmdTableToMem(vlVMState* L) {
   if (offset < 0) return ERR_WRONGUSAGE;
   int width = ElementWidth(type);
   if (!width) return ERR_WRONGUSAGE;
-  if (b->size != 0 && offset > b->size) return kErrOffsetRange;
+  if (int status = CheckWritable(b)) return status;
+  if (!Unsized(b) && offset > b->size) return kErrOffsetRange;
   int64_t at = offset;
   for (int i = 0; i < INT32_MAX; ++i, at += width) {
     vl::RawGetTableIndex(L, 1, i);
@@ -395,7 +417,7 @@ int CmdGetMemPointer(vlVMState* L) {
   vlMemBlock* b;
   if (int status = FindMemBlock(L, 1, &b)) return status;
   int32_t offset = OptArg(L, 2, 0);
-  if (offset < 0 || (b->size != 0 && offset >= b->size)) return ERR_WRONGUSAGE;
+  if (offset < 0 || (!Unsized(b) && offset >= b->size)) return ERR_WRONGUSAGE;
   vl::PushPointer(L, b->data + offset);
   return 1;
 }
@@ -416,7 +438,7 @@ int CmdAllocMemFromVirtualFile(vlVMState* L) {
   if (!ParseChunkName(name, parts) || !record || !record->data) return ERR_WRONGUSAGE;
   // An empty file would make a block without a size, open to any offset.
   if (record->size == 0 || record->size > INT32_MAX) return ERR_WRONGUSAGE;
-  return AddBlock(L, record->data, static_cast<int32_t>(record->size), true);
+  return AddBlock(L, record->data, static_cast<int32_t>(record->size), true, record);
 }
 
 const vlCommand kMemBlockCommands[] = {

@@ -7,6 +7,7 @@
 #include "runtime/objects.h"
 
 struct vlVMState;
+struct vlMemoryRecord;
 
 // A memory block (object type 39). A size of 0 stands for a block without
 // a size, which no range check limits.
@@ -15,6 +16,10 @@ struct vlMemBlock {
   int32_t size;
   uint8_t* data;
   uint32_t borrowed;  // 1: the bytes belong to somebody else and are never freed
+  // The virtual file the block is over (held while the block lives), or
+  // null. Its data and size are taken again at every use: writes through
+  // other streams may move or resize them.
+  vlMemoryRecord* file;
 };
 
 // Registers the commands under "memblock" and the block list. 0 or 1000.

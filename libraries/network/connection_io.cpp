@@ -166,11 +166,22 @@ int CallProgressCallback(vlVMState* state, vlConnection* c) {
   return RunCallback(state, top);
 }
 
+namespace {
+
+// The connection of an id again after script code ran (a callback, or one
+// run by the event pump): null when the script closed it meanwhile.
+vlConnection* Refind(const vlObjectId& id) {
+  vlConnection* c = nullptr;
+  return FindConnection(id, &c) ? nullptr : c;
+}
+
+}  // namespace
+
 int ReceiveFromConnection(vlVMState* state, vlConnection* c, int mode, int64_t count, int wait, char* buffer,
                           char** growable, size_t* capacity, vlStream* file, int64_t* countOut,
                           const vlReceiveCallback* callback) {
-  vlSocket* s = c->socket;
-  SetTimeoutStart(&s->timeout);
+  const vlObjectId id{c->node.idNumber, c->node.idHandle};
+  SetTimeoutStart(&c->socket->timeout);
   bool script = !buffer && !growable && !file;
   vlStrBuf builder;
   ReceiveSink sink{state, nullptr, script ? callback : nullptr, buffer, growable, capacity, file, mode, 0};
@@ -187,8 +198,12 @@ int ReceiveFromConnection(vlVMState* state, vlConnection* c, int mode, int64_t c
       result = 0;
       break;
     }
+    if (!(c = Refind(id))) {
+      result = VL_IO_CLOSED;
+      break;
+    }
     result = 0;
-    vlSocketBuffer& b = s->buffer;
+    vlSocketBuffer& b = c->socket->buffer;
     if (b.first >= b.last) {
       size_t got = 0;
       result = b.io->receive(b.io->context, b.data, kSocketBufferSize, &got, b.timeout);
@@ -199,15 +214,21 @@ int ReceiveFromConnection(vlVMState* state, vlConnection* c, int mode, int64_t c
     uint32_t consumed = 0;
     if (available) {
       GetSysTime(&lastData);
-      const uint8_t* p = b.data + b.first;
+      // Bytes leave the socket buffer before they are handed on: a callback
+      // may close the connection, and its buffer with it.
+      auto take = [&b](uint32_t n) {
+        b.bytesReceived += n;
+        b.first += n;
+        if (b.first >= b.last) b.first = b.last = 0;
+      };
       if (mode == VL_RECEIVE_LINE) {
-        while (consumed < available && !failure) {
-          uint8_t ch = p[consumed++];
-          if (ch == 10) {
-            complete = true;
-            break;
-          }
-          if (ch != 13) failure = sink.Char(ch);
+        while (consumed < available && !failure && !complete && c) {
+          uint8_t ch = b.data[b.first];
+          take(1);
+          ++consumed;
+          if (ch == 10) complete = true;
+          else if (ch != 13) failure = sink.Char(ch);
+          if (sink.callback) c = Refind(id);
         }
       } else {
         consumed = available;
@@ -218,16 +239,24 @@ int ReceiveFromConnection(vlVMState* state, vlConnection* c, int mode, int64_t c
             complete = true;
           }
         }
+        const uint8_t* p = b.data + b.first;
+        take(consumed);
         failure = sink.Block(p, consumed);
+        if (sink.callback) c = Refind(id);
       }
-      s->buffer.bytesReceived += consumed;
-      b.first += consumed;
-      if (b.first >= b.last) b.first = b.last = 0;
     }
     if (failure) break;
+    if (!c) {
+      result = VL_IO_CLOSED;
+      break;
+    }
     if (consumed && c->progress.callback) {
       c->progress.count += consumed;
       if ((failure = CallProgressCallback(state, c))) break;
+      if (!(c = Refind(id))) {
+        result = VL_IO_CLOSED;
+        break;
+      }
     }
     if (complete) break;
     if (result == 0) continue;
@@ -240,7 +269,7 @@ int ReceiveFromConnection(vlVMState* state, vlConnection* c, int mode, int64_t c
   if (pumpError) return pumpError;
   if (mode == VL_RECEIVE_ALL && result == VL_IO_CLOSED && sink.taken > 0) result = 0;
   if (script) {
-    c->dataReported = 0;
+    if ((c = Refind(id))) c->dataReported = 0;
     if (sink.builder)
       vl::PushStrBufResult(sink.builder);
     else
@@ -260,7 +289,7 @@ int SendWithEvents(vlVMState* state, vlConnection* c, const void* data, size_t l
   *callbackResult = 0;
   *sentOut = 0;
   if (length == 0) return 0;
-  vlSocket* s = c->socket;
+  const vlObjectId id{c->node.idNumber, c->node.idHandle};
   const auto* bytes = static_cast<const uint8_t*>(data);
   vlTimeVal lastProgress;
   GetSysTime(&lastProgress);
@@ -276,23 +305,31 @@ int SendWithEvents(vlVMState* state, vlConnection* c, const void* data, size_t l
         result = pumpError;
         break;
       }
+      if (!(c = Refind(id))) {
+        result = VL_IO_CLOSED;
+        break;
+      }
       size_t piece = length - sent - burst;
       if (piece > kSocketBufferSize) piece = kSocketBufferSize;
       size_t moved = 0;
+      vlSocket* s = c->socket;
       result = s->io.send(s->io.context, bytes + sent + burst, piece, &moved, &s->timeout);
       burst += moved;
+      s->buffer.bytesSent += static_cast<uint32_t>(moved);
       if (moved && c->progress.callback) {
         c->progress.count += static_cast<int64_t>(moved);
         if (int r = CallProgressCallback(state, c)) {
           *callbackResult = r;
-          s->buffer.bytesSent += static_cast<uint32_t>(burst);
           *sentOut = sent + burst;
           return result;
+        }
+        if (!Refind(id)) {
+          result = VL_IO_CLOSED;
+          break;
         }
       }
       if (result) break;
     }
-    s->buffer.bytesSent += static_cast<uint32_t>(burst);
     if (burst) {
       sent += burst;
       GetSysTime(&lastProgress);

@@ -245,6 +245,8 @@ int OpenTCPConnection(vlVMState* state, vlObjectId* id, const char* host, int po
     result = ConnectWithEvents(state, s, reinterpret_cast<sockaddr*>(&address), sizeof address, gNetworkTimeout,
                                &pumpCode);
   if (result == 0) {
+    // A callback run while connecting may have taken the id meanwhile.
+    if (!id->handle) RemoveConnection(state, *id);
     int r = AddConnection(id, s, out);
     if (r) FreeSocket(s);
     return r;

@@ -45,7 +45,10 @@ int PollDisconnect(vlObjectNode* node) {
   // Bytes still in the receive buffer are data, not yet a disconnect.
   if (s->buffer.first < s->buffer.last) return 0;
   SetTimeoutStart(&s->timeout);
-  if (PeekSocket(&s->descriptor, &s->timeout, 0) != VL_IO_CLOSED) return 0;
+  // A peer that reset the connection is gone as surely as one that closed
+  // it: any error but "nothing yet" ends the connection.
+  int r = PeekSocket(&s->descriptor, &s->timeout, 0);
+  if (r != VL_IO_CLOSED && r <= 0) return 0;
   c->closedReported = 1;
   return 1;
 }

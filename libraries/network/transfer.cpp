@@ -291,7 +291,9 @@ int ReadFormItem(vlTransfer* t, vlFormItem*** tail) {
 vlTransfer::~vlTransfer() {
   RemoveConnections();
   FreeForm();
-  if (stream) CloseFileStream(stream);
+  // A download that never finished leaves no partial file.
+  if (toFile) FinishReplacement(&target, false);
+  else if (stream) CloseFileStream(stream);
   FreeURLParts(&parts);
   FreeMemory(url);
   FreeMemory(normalised);
@@ -330,11 +332,15 @@ void StartProgress(vlTransfer* t, vlConnection* c, int64_t total, uint32_t actio
 void StopProgress(vlConnection* c) { c->progress.callback = 0; }
 
 int OpenTargetFile(vlTransfer* t) {
-  t->stream = OpenFileStream(t->file, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
-  t->toFile = t->stream != nullptr;
-  if (t->stream) return 0;
-  SetErrorArgument(t->file);
-  return ERR_WRITEFILE;
+  // The body goes to a file beside the target, renamed over it only when
+  // the whole body arrived. A body of an earlier round is dropped.
+  if (t->toFile) FinishReplacement(&t->target, false);
+  t->toFile = 0;
+  t->stream = nullptr;
+  if (int r = OpenReplacement(&t->target, t->file, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr)) return r;
+  t->stream = t->target.stream;
+  t->toFile = 1;
+  return 0;
 }
 
 int ReserveResult(vlTransfer* t, uint64_t n, uint64_t step) {
@@ -423,10 +429,14 @@ int TransferURL(vlVMState* state, int upload) {
   // A progress callback that asked to stop ends the transfer with what
   // arrived so far.
   if (r == ERR_USERABORT && !QuitRequested()) r = 0;
-  if (t.stream) {
-    int closed = CloseFileStream(t.stream);
+  if (t.toFile) {
+    int finished = FinishReplacement(&t.target, r == 0);
     t.stream = nullptr;
-    if (t.toFile && !closed && r == 0) r = ERR_CLOSEFILE;
+    t.toFile = 0;
+    if (finished && r == 0) r = finished == ERR_WRITE ? ERR_CLOSEFILE : finished;
+  } else if (t.stream) {
+    CloseFileStream(t.stream);
+    t.stream = nullptr;
   }
   t.RemoveConnections();
   if (r == 0) return PushResults(&t);

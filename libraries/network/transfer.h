@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/replace_file.h"
+
 #include "libraries/network/url_parse.h"
 
 struct vlVMState;
@@ -74,6 +76,7 @@ struct vlTransfer {
   int64_t count = 0;
   vlStream* stream = nullptr;     // the download target, or the file sent by an FTP upload
   int toFile = 0;                 // stream is the target: the body went to the file
+  vlReplacement target;           // the download target, put in place only when complete
   int64_t streamSize = 0;
   char* location = nullptr;
   char* line = nullptr;

@@ -278,6 +278,42 @@ const char* Match(vlMatchState* ms, const char* s, const char* p) {
 
 }  // namespace
 
+int CheckPattern(const char* p, size_t length) {
+  const char* end = p + length;
+  int open = 0;
+  vlMatchState ms;
+  InitMatchState(&ms, p, 0, p, length);
+  while (p < end) {
+    switch (*p) {
+      case '(':
+        if (p + 1 < end && p[1] == ')') ++p;
+        else ++open;
+        ++p;
+        continue;
+      case ')':
+        if (open-- == 0) return ERR_INVPATCAP;
+        ++p;
+        continue;
+      case kEscape:
+        if (p + 1 < end && p[1] == 'b') {
+          if (end - p < 4) return kErrUnbalanced;
+          p += 4;
+          continue;
+        }
+        if (p + 1 < end && p[1] == 'f') {
+          p += 2;
+          if (p >= end || *p != '[') return kErrFrontierBracket;
+        }
+        break;
+      default:
+        break;
+    }
+    p = ElementEnd(&ms, p);
+    if (!p) return ms.error;
+  }
+  return 0;
+}
+
 void InitMatchState(vlMatchState* ms, const char* subject, size_t length, const char* pattern,
                     size_t patternLength) {
   ms->subjectStart = subject;

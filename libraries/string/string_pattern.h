@@ -31,6 +31,11 @@ struct vlMatchState {
   uint64_t maxSteps;  // 0: no limit; else matching stops (error 1135) past it
 };
 
+// Checks the syntax of a whole pattern, so that an error is raised even
+// where matching would never reach it: 0, or 1462 (a ")" closing nothing),
+// 1463, 1464, 1465 or 1467.
+int CheckPattern(const char* pattern, size_t length);
+
 // Prepares a state for matching over subject[0..length).
 void InitMatchState(vlMatchState* ms, const char* subject, size_t length, const char* pattern,
                     size_t patternLength);

@@ -42,10 +42,12 @@ struct Subject {
   size_t pn;
 };
 
+// The subject and the pattern; a malformed pattern is raised at once.
 Subject SubjectArgs(vlVMState* L) {
   Subject a;
   a.s = vl::CheckStringArg(L, 1, &a.n);
   a.p = vl::CheckStringArg(L, 2, &a.pn);
+  if (int code = CheckPattern(a.p, a.pn)) vl::RaiseVmError(L, code);
   return a;
 }
 

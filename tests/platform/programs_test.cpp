@@ -149,9 +149,12 @@ TEST(RunProgram, ForkedRunsReportTheirExitCodes) {
   EXPECT_EQ(ExitCodeOf(child), 0);
   ASSERT_EQ(RunProgram("false", "", 1, &child), 0);  // found through PATH
   EXPECT_EQ(ExitCodeOf(child), 1);
-  // A program that cannot be executed fails in the child, visibly.
-  ASSERT_EQ(RunProgram("/no/such/program", "x", 1, &child), 0);
-  EXPECT_EQ(ExitCodeOf(child), 127);
+  // A program that cannot be executed is reported to the caller; its
+  // child is already reaped.
+  child = 0;
+  EXPECT_EQ(RunProgram("/no/such/program", "x", 1, &child), ERR_EXECUTE);
+  EXPECT_EQ(child, 0);
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 }
 
 TEST(RunProgram, RedirectionCatchesOutputAndErrors) {
@@ -319,9 +322,14 @@ TEST_F(Watcher, AProgramThatCannotStartFailsTheThread) {
   vlRunRequest request{};
   request.program = "/bin/echo";
   request.args = "\"unterminated";
-  EXPECT_EQ(StartExternalProgramThread(&request), ERR_THREAD);
+  // The reason comes back, not just a failed thread.
+  EXPECT_EQ(StartExternalProgramThread(&request), ERR_WRONGUSAGE);
   EXPECT_EQ(request.worker, nullptr);
   EXPECT_EQ(request.mutex, nullptr);
+  request.program = "/no/such/program";
+  request.args = nullptr;
+  EXPECT_EQ(StartExternalProgramThread(&request), ERR_EXECUTE);
+  EXPECT_EQ(request.worker, nullptr);
   EXPECT_EQ(gEvents.load(), 0);
 }
 

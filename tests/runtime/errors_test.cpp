@@ -56,8 +56,8 @@ TEST(ErrorText, NumbersAndPlainTexts) {
   EXPECT_EQ(Text(0), "No error occurred!");
   for (int code : {-5, 1, 999, 1001, 1002})
     EXPECT_EQ(Text(code), "Unknown error code!") << code;
-  // the pattern text keeps its "%%": a text without "%s" or "%d" is copied
-  EXPECT_EQ(Text(1463), "Malformed pattern! (ends with \"%%\")");
+  // "%%" is one "%" also in a text without "%s" or "%d"
+  EXPECT_EQ(Text(1463), "Malformed pattern! (ends with \"%\")");
 }
 
 TEST(ErrorText, ErrorCalledPrintsTheArgumentVerbatim) {

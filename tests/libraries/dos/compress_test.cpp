@@ -110,6 +110,25 @@ TEST_F(DosTest, PatchesXorAndComplement) {
   EXPECT_EQ(Num("calls"), 0);
   EXPECT_EQ(Bytes(Path("dst")), "");
   EXPECT_EQ(Run(".call applypatch 1 2 9"), ERR_FINDFILE);
+
+  // The destination must be writable and the inputs readable; a source that
+  // ends early (read from a later position) is an error, not bytes of -1.
+  Write(Path("dst"), "keep");
+  Write(Path("src"), std::string(50, 'a'));
+  const std::string open = ".call openfile 1 \"" + Path("src") + "\"\n.call openfile 2 \"" + Path("patch") + "\"\n";
+  EXPECT_EQ(Run(open + ".call openfile 3 \"" + Path("dst") + "\"\n.call applypatch 1 2 3"), ERR_READONLY);
+  EXPECT_EQ(Bytes(Path("dst")), "keep");
+  EXPECT_EQ(Run(open + ".call openfile 2 \"" + Path("w") + "\" 1006\n.call openfile 3 \"" + Path("dst") +
+                "\" 1006\n.call applypatch 1 2 3"),
+            ERR_WRITEONLY);
+  EXPECT_EQ(Run(open + ".call openfile 3 \"" + Path("dst") + "\" 1006\n.call seek 1 40\n.call applypatch 1 2 3"),
+            ERR_READ);
+  // A progress callback that closes a file of the patch ends it with the
+  // file's error; the closed stream is never used again.
+  EXPECT_EQ(Run(open + ".call openfile 3 \"" + Path("dst") + "\" 1006\n.call applypatch 1 2 3 fn:closer",
+                ".function closer\n.params 1\n.call base=1 closefile 3\nret\n.end\n"),
+            ERR_FINDFILE);
+  EXPECT_EQ(Run(".call closefile 1\n.call closefile 2"), 0);
 }
 
 TEST_F(DosTest, FileChecksumsAgreeWithPythonAndMd5sum) {

@@ -5,6 +5,10 @@
 // registration.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -223,6 +227,40 @@ TEST_F(DosTest, WholeFileStringsAndLineIterators) {
   ASSERT_EQ(Run(".call filelines \"" + Path("lines") + "\" -> f\n.call f -> first\nloadnil 0 0\nsetglobal 0 \"f\""),
             0);
   EXPECT_EQ(Str("first"), "a");
+}
+
+// A full disk, as the file-size limit makes it for this process: every
+// lost write is reported, and a whole-file save leaves the old file whole.
+TEST_F(DosTest, WritesThatDoNotReachTheDiskAreReported) {
+  Write(Path("keep.txt"), "old contents");
+  chmod(Path("keep.txt").c_str(), 0640);
+  ASSERT_EQ(Run(".call stringtofile \"new\" \"" + Path("keep.txt") + "\""), 0);
+  EXPECT_EQ(Bytes(Path("keep.txt")), "new");
+  struct stat st;
+  ASSERT_EQ(stat(Path("keep.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);  // a rewritten file keeps its mode
+
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old;
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 4096;
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::string big = "\"" + std::string(9000, 'x') + "\"";
+  int saved = Run(".call stringtofile " + big + " \"" + Path("keep.txt") + "\"");
+  int closed = Run(".call openfile 1 \"" + Path("lines.txt") + "\" 1006\n.call writeline 1 " + big + "\n.call closefile 1");
+  int flushed = Run(".call openfile 2 \"" + Path("flush.txt") + "\" 1006\n.call writestring 2 " + big +
+                    "\n.call flushfile 2");
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(saved, ERR_WRITE);
+  EXPECT_EQ(Bytes(Path("keep.txt")), "new");
+  EXPECT_EQ(closed, ERR_WRITE);
+  EXPECT_EQ(flushed, ERR_WRITE);
+  EXPECT_EQ(Shell("ls -A '" + dir + "'"), "flush.txt\nkeep.txt\nlines.txt\n");  // no temporary file stays
+  // A device is written in place, never replaced.
+  EXPECT_EQ(Run(".call stringtofile \"x\" \"/dev/full\""), ERR_WRITE);
+  EXPECT_EQ(Run(".call openfile 3 \"/dev/full\" 1006\n.call writeline 3 \"x\"\n.call closefile 3"), ERR_WRITE);
 }
 
 TEST_F(DosTest, FileAttributesOfOpenFiles) {

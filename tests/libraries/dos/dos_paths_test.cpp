@@ -271,6 +271,21 @@ TEST_F(DosTest, CopyingFilesAndTrees) {
   EXPECT_EQ(Str("log"), "120");
   EXPECT_EQ(Bytes(Path("one/two.dat")), "two");
   EXPECT_EQ(Run(".call copyfile \"" + Path("src/one.txt") + "\" \"" + Path("x") + "\" nil 5"), ERR_FUNCEXPECTED);
+
+  // A file copied into its own directory, directly or through a link to
+  // it, is its own copy: it must never be cut or removed.
+  std::filesystem::create_directory_symlink(Path("src"), Path("srclink"));
+  EXPECT_EQ(Run(".call copyfile \"" + Path("src/one.txt") + "\" \"" + Path("src") + "\""), 0);
+  EXPECT_EQ(Run(".call copyfile \"" + Path("src/one.txt") + "\" \"" + Path("srclink") + "\" nil fn:count", kCallbacks),
+            0);
+  EXPECT_TRUE(Bytes(Path("src/one.txt")) == std::string(40000, 'o'));
+  // A copy stopped half-way over an existing target leaves the target as
+  // it was, and no file of its own beside it.
+  Write(Path("one/one.txt"), "old");
+  EXPECT_EQ(Run(".call copyfile \"" + Path("src/one.txt") + "\" \"" + Path("one") + "\" nil fn:stop", kCallbacks),
+            0);
+  EXPECT_EQ(Bytes(Path("one/one.txt")), "old");
+  EXPECT_EQ(Shell("ls -A '" + Path("one") + "'"), "one.txt\nrenamed\ntwo.dat\n");
 }
 
 TEST_F(DosTest, DeletingFilesAndTrees) {
@@ -372,6 +387,10 @@ TEST_F(DosTest, ExecuteAndRun) {
   for (int i = 0; i < 500 && !Exists(Path("run.out")); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(Exists(Path("run.out")));
   RemoveRunRecord(L, gDos.runs);
+  EXPECT_EQ(gDos.runs, nullptr);
+  // A program that cannot be started is reported, and leaves no record.
+  EXPECT_EQ(Run(".call run \"" + Path("no-such-program") + " x\" 0"), ERR_EXECUTE);
+  EXPECT_EQ(Run(".call run \"/nonexistent/prog\" 0 fn:stop", kCallbacks), ERR_EXECUTE);
   EXPECT_EQ(gDos.runs, nullptr);
 }
 

@@ -10,6 +10,7 @@
 
 #include "libraries/dos/dos_library.h"
 #include "libraries/memblock/memblock_library.h"
+#include "vm/gc.h"
 #include "runtime/errors.h"
 #include "runtime/objects.h"
 #include "tests/libraries/library_script.h"
@@ -255,6 +256,27 @@ TEST_F(MemBlock, BorrowedBlocks) {
   EXPECT_EQ(Run(".call poke $vb 8 1 7"), kOffsetRange);
   EXPECT_EQ(Run(".call allocmemfromvirtualfile 5 \"plain.bin\""), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call allocmemfromvirtualfile 5 \":::chunkS999:4*x?unused\""), ERR_WRONGUSAGE);
+  // A block over a string used in place must not write into the script's
+  // string (strings are shared: another value would change with it).
+  ASSERT_EQ(Run(".call definevirtualfilefromstring \"virtual bytes\" \"s.bin\" -> sname\n"
+                ".call allocmemfromvirtualfile 6 $sname\n.call peek 6 0 7 -> before"),
+            0);
+  EXPECT_EQ(Num("before"), 'v');
+  EXPECT_EQ(Run(".call poke 6 0 65 7"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call fillmem 6 65 4"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call copymem 1 6 4"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { 65 }\n.call base=1 tabletomem r0 6 7"), ERR_WRONGUSAGE);
+  // Undefined files stay alive while blocks and open files use them.
+  ASSERT_EQ(Run(".call openfile 10 $sname\n.call undefinevirtualstringfile $sname\n"
+                ".call undefinevirtualstringfile $name\nloadnil 0\nsetglobal 0 \"sname\""),
+            0);
+  vl::CollectGarbage(L);
+  ASSERT_EQ(Run(".call peek 6 0 3 13 -> kept\n.call peek $vb 0 3 8 -> copied\n.call readline 10 -> line\n"
+                ".call closefile 10\n.call freemem 6\n.call freemem $vb"),
+            0);
+  EXPECT_EQ(Str("kept"), "virtual bytes");
+  EXPECT_EQ(Str("copied"), "aBCDEFGH");
+  EXPECT_EQ(Str("line"), "virtual bytes");
   // An empty virtual file would give a block without range checks.
   EXPECT_EQ(Run(".call definevirtualfilefromstring \"\" \"e.bin\" 1 -> empty\n"
                 ".call allocmemfromvirtualfile 5 $empty"),

@@ -223,6 +223,37 @@ int RecordingCallback(vlVMState* L) {
 
 int SilentCallback(vlVMState*) { return 0; }
 
+// Records the piece, then closes the connection being read (id 1).
+int ClosingCallback(vlVMState* L) {
+  RecordingCallback(L);
+  vl::SetStackTop(L, 0);
+  vl::PushNumber(L, 1);
+  CmdCloseConnection(L);
+  vl::SetStackTop(L, 0);
+  vl::PushNumber(L, 0);
+  return 1;
+}
+
+// A callback that closes its own connection ends the receive; the closed
+// record is never read again (the sanitizer build tells).
+TEST_F(NetworkTest, ACallbackMayCloseItsOwnConnection) {
+  for (int mode : {0, 1, 2}) {
+    Peer peer([](int fd, int) { nettest::WriteAll(fd, "abc\ndef\n"); });
+    ASSERT_EQ(Open(1, peer.port()), 0);
+    peer.Join();
+    gPieces.clear();
+    ASSERT_EQ(Cmd(CmdReceiveData, [&] {
+                if (mode == 2) ReceiveArgs(L, 1, mode, {});
+                else ReceiveArgs(L, 1, mode, {mode == 1 ? 8.0 : 1.0});
+                vl::PushNativeClosure(L, ClosingCallback, 0);
+              }),
+              3)
+        << mode;
+    EXPECT_EQ(gPieces.size(), 1u) << mode;
+    EXPECT_EQ(gConnectionList, nullptr) << mode;
+  }
+}
+
 TEST_F(NetworkTest, ReceiveCallbacksGetEachPieceWithRunningTotals) {
   Peer peer([](int fd, int) { nettest::WriteAll(fd, "hello"); });
   ASSERT_EQ(Open(1, peer.port()), 0);

@@ -146,6 +146,43 @@ TEST_F(EventsTest, DataFiresOnceUntilReadThenDisconnectFollows) {
   EXPECT_EQ(Cmd(CmdCloseConnection, [&] { vl::PushNumber(L, 1); }), 0);
 }
 
+// A Python peer that accepts one client, reads a byte and resets the
+// connection (an abortive close: RST, no FIN).
+TEST_F(EventsTest, APeerThatResetsTheConnectionIsADisconnect) {
+  FILE* peer = popen(
+      "python3 -c 'import socket, struct, sys\n"
+      "s = socket.socket(); s.bind((\"127.0.0.1\", 0)); s.listen(1)\n"
+      "print(s.getsockname()[1], flush=True)\n"
+      "c, _ = s.accept()\n"
+      "c.recv(1)\n"
+      "c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack(\"ii\", 1, 0))\n"
+      "c.close()\n"
+      "print(\"reset\", flush=True)'",
+      "r");
+  ASSERT_NE(peer, nullptr);
+  int port = 0;
+  ASSERT_EQ(fscanf(peer, "%d", &port), 1);
+  ASSERT_EQ(Open(1, port), 0);
+  // The reset comes once the connection is made: after the first byte.
+  ASSERT_EQ(Cmd(CmdSendData, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushString(L, "x");
+            }),
+            1);
+  char word[16] = "";
+  ASSERT_EQ(fscanf(peer, "%15s", word), 1);
+  EXPECT_STREQ(word, "reset");
+  pclose(peer);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  SetGlobalHandler(kDisconnect, "handler");
+  // The first step that looks at the connection reports it, once.
+  ASSERT_TRUE(Step());
+  EXPECT_EQ(gActions, std::vector<std::string>{"OnDisconnect"});
+  EXPECT_EQ(gIds.back(), 1);
+  EXPECT_FALSE(Step());
+  EXPECT_EQ(Cmd(CmdCloseConnection, [&] { vl::PushNumber(L, 1); }), 0);
+}
+
 TEST_F(EventsTest, AHandlerMayCloseTheConnectionTheDispatcherVisitsNext) {
   Peer a([](int fd, int) { nettest::WriteAll(fd, "a"); });
   Peer b([](int fd, int) { nettest::WriteAll(fd, "b"); });

@@ -373,6 +373,19 @@ TEST_F(HttpTest, DownloadsToAFileReturnAnEmptyStringAndTheCount) {
   EXPECT_STREQ(GetErrorArgument(), "/no/such/dir/x");
 }
 
+// A body cut short leaves the target as it was and no partial file.
+TEST_F(HttpTest, ADownloadCutShortKeepsTheOldFile) {
+  HttpPeer peer({"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly ten b"});
+  char dir[] = "/tmp/vl-net-dir-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string path = std::string(dir) + "/target.bin";
+  std::ofstream(path) << "old";
+  EXPECT_NE(Download(Url(peer.port(), "/"), [&] { SetTableString(L, "file", path.c_str()); }), 2);
+  EXPECT_EQ(ReadFile(path), "old");
+  std::remove(path.c_str());
+  EXPECT_EQ(rmdir(dir), 0);  // nothing else was left in it
+}
+
 TEST_F(HttpTest, TheProxyGetsTheWholeUrlAndTheTargetHost) {
   HttpPeer proxy({"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\np"});
   std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port());

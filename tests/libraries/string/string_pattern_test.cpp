@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "tests/libraries/string/string_test_util.h"
+#include "runtime/errors.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -186,6 +187,20 @@ TEST_F(Patterns, PatternErrorsAreRaised) {
   EXPECT_EQ(Short("abc", "[%"), "error 1464");
   EXPECT_EQ(Short("abc", "%b("), "error 1465");
   EXPECT_EQ(Short("abc", "%fa"), "error 1467");
+  // The whole pattern is checked before matching: errors past the point
+  // where a match fails are raised too, by every pattern command.
+  EXPECT_EQ(Short("abc", "x%"), "error 1463");
+  EXPECT_EQ(Short("abc", "x[a"), "error 1464");
+  EXPECT_EQ(Short("abc", "x%b("), "error 1465");
+  EXPECT_EQ(Short("abc", "x%fa"), "error 1467");
+  EXPECT_EQ(Short("abc", "x)"), "error " + std::to_string(ERR_INVPATCAP));
+  EXPECT_EQ(Run(".call patternreplacestr \"abc\" \"x%\" \"y\""), 1463);
+  EXPECT_EQ(Run(".call patternfindstr \"abc\" \"x[\""), 1464);
+  char text[256];
+  GetErrorText(1463, text, sizeof text);
+  EXPECT_STREQ(text, "Malformed pattern! (ends with \"%\")");
+  GetErrorText(1467, text, sizeof text);
+  EXPECT_STREQ(text, "Missing \"[\" after \"%f\" in pattern!");
   EXPECT_EQ(Short("abc", "(a"), "error 1468");
   EXPECT_EQ(Short("abc", "a)"), "error " + std::to_string(ERR_INVPATCAP));
   EXPECT_EQ(Short("abc", "%1"), "error 1461");

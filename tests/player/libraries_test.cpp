@@ -1,0 +1,110 @@
+// The command libraries as a user's applet drives them, where the script's
+// own actions used to destroy data or free what a command still used: a
+// file copied onto itself, a poke into a block borrowed from a string,
+// callbacks that close the file or connection their command works on, and
+// a malformed pattern. The sanitizer build runs the same applets under ASan.
+#include <cstdio>
+#include <string>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::Result;
+
+using Libraries = vlplayer::PlayerTest;
+
+std::string Lit(const std::string& text) { return "\"" + text + "\""; }
+
+TEST_F(Libraries, ACopyIntoItsOwnDirectoryKeepsTheFile) {
+  std::string file = WriteFile("data.bin", std::string(40000, 'd'));
+  std::string applet = Applet("copy", ".line 1\n.call copyfile " + Lit(file) + " " + Lit(dir()) +
+                                          "\n.call filesize " + Lit(file) + " -> n\n.call debugprint $n");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "40000\n");
+}
+
+// Poking into a block over a string used in place would change the
+// script's string, and with it every equal string of the script.
+TEST_F(Libraries, APokeIntoABlockBorrowedFromAStringIsRefused) {
+  std::string applet = Applet("poke", R"(.line 1
+.call exitonerror 0
+.call definevirtualfilefromstring "virtual bytes" "s.bin" -> name
+.call allocmemfromvirtualfile 1 $name
+.call poke 1 0 65 7
+.call getlasterror -> e
+.call debugprint $e
+.call leftstr "virtual bytes" 3 -> l
+.call debugprint $l)");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1055\nvir\n");
+}
+
+TEST_F(Libraries, APatchCallbackThatClosesAFileEndsThePatch) {
+  std::string src = WriteFile("src", std::string(300, 's'));
+  std::string patch = WriteFile("patch", std::string(300, 'p'));
+  std::string applet = Applet("patch", R"(.function closer
+  .params 1
+  .line 2
+  .call base=1 closefile 3
+  ret
+.end
+.line 6
+.call exitonerror 0
+.call openfile 1 )" + Lit(src) + R"(
+.call openfile 2 )" + Lit(patch) + R"(
+.call openfile 3 )" + Lit(dir() + "/dst") + R"( 1006
+.call applypatch 1 2 3 fn:closer
+.call getlasterror -> e
+.call debugprint $e)");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1179\n");
+}
+
+// A Python server sends two lines and closes; the receive callback closes
+// the connection it is reading.
+TEST_F(Libraries, AReceiveCallbackThatClosesItsConnectionEndsTheReceive) {
+  FILE* server = popen(
+      "python3 -c 'import socket\n"
+      "s = socket.socket(); s.bind((\"127.0.0.1\", 0)); s.listen(1)\n"
+      "print(s.getsockname()[1], flush=True)\n"
+      "c, _ = s.accept(); c.sendall(b\"abc\\ndef\\n\"); c.close()'",
+      "r");
+  ASSERT_NE(server, nullptr);
+  int port = 0;
+  ASSERT_EQ(fscanf(server, "%d", &port), 1);
+  std::string applet = Applet("receive", R"(.function closer
+  .params 1
+  .line 2
+  getfield 1 0 "data"
+  .call base=2 debugprint r1
+  .call base=2 closeconnection 1
+  loadk 2 #0
+  return 2 2
+.end
+.line 9
+.call openconnection 1 "127.0.0.1" )" + std::to_string(port) + R"(
+.call receivedata 1 2 fn:closer -> data n done
+.call debugprint $n
+.call debugprint "after")");
+  Result r = Run({applet});
+  pclose(server);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "a\n1\nafter\n");
+}
+
+// Pattern errors are found before matching and print one "%".
+TEST_F(Libraries, AMalformedPatternIsAnErrorWithItsOwnText) {
+  std::string applet =
+      Applet("pattern", ".line 3\n.call patternfindstrshort \"abc\" \"x%\" -> r\n.call debugprint \"after\"");
+  Result r = Run({applet});
+  EXPECT_NE(r.status, 0);
+  std::string all = r.out + r.err;
+  EXPECT_NE(all.find("Malformed pattern! (ends with \"%\")"), std::string::npos) << all;
+  EXPECT_EQ(all.find("after"), std::string::npos) << all;
+}
+
+}  // namespace
