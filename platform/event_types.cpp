@@ -7,9 +7,12 @@
 #include <atomic>
 #include <cstring>
 
+#include "display/display.h"
 #include "platform/event_pump.h"
 #include "platform/os.h"
 #include "platform/wake_pipe.h"
+#include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_input.h"
 #include "runtime/event_queue.h"
 #include "runtime/text.h"
 #include "vm/auxlib.h"
@@ -37,6 +40,89 @@ void FreeTypeData(vlVMState* state, uint32_t code, void* data) {
 }
 
 int MapPost(int posted) { return posted == 1 ? 0 : ERR_ADDSYSEVENT; }
+
+vlDisplay* DisplayByNumber(uintptr_t number) {
+  for (vlDisplay* d = gX11Hooks.firstDisplay(); d; d = d->next)
+    if (!d->idHandle && static_cast<uint32_t>(d->idNumber) == static_cast<uint32_t>(number)) return d;
+  return nullptr;
+}
+
+// A display adapter's window input (kinds 3 to 9): the same display state
+// and queued events the X event loop gives for a window of its own.
+int PostDisplayInput(vlVMState* state, uint32_t kind, const uintptr_t* record) {
+  vlDisplay* d = DisplayByNumber(record[0]);
+  if (!d) return ERR_FINDDISPLAY;
+  auto word = [&](int i) { return static_cast<uint32_t>(record[i]); };
+  switch (kind) {
+    case 3: {
+      uint32_t x = word(1), y = word(2), button = word(3), down = word(4) != 0;
+      if (button == 1) {
+        d->leftButton = static_cast<int32_t>(down);
+        int status = MapPost(PostEvent(d, VL_XEV_LEFT, x, y, down, nullptr));
+        if (down && GetPlatformOption(VL_PLATOPT_LMB_QUIT)) PostQuitRequest();
+        return status;
+      }
+      if (button == 2) {
+        d->rightButton = static_cast<int32_t>(down);
+        return MapPost(PostEvent(d, VL_XEV_RIGHT, x, y, down, nullptr));
+      }
+      if (button == 3) {
+        d->middleButton = static_cast<int32_t>(down);
+        return MapPost(PostEvent(d, VL_XEV_MIDDLE, x, y, down, nullptr));
+      }
+      // Moves are coalesced: the dispatcher reports one per pass.
+      GetSysTime(&d->lastMoveTime);
+      d->mouseMoved = 1;
+      return 0;
+    }
+    case 4: {
+      uint32_t code = word(1), down = word(2) != 0, qualifiers = word(3);
+      if (code < static_cast<uint32_t>(kDisplayKeyCount)) d->keyState[code] = static_cast<uint8_t>(down);
+      int status = MapPost(PostEvent(d, VL_XEV_KEY, down, qualifiers, code, nullptr));
+      if (down) {
+        constexpr uint32_t kControl = VL_QUAL_LCONTROL | VL_QUAL_RCONTROL;
+        if (code == VL_KEY_ESCAPE) {
+          if (GetPlatformOption(VL_PLATOPT_ESCAPE_QUIT)) PostQuitRequest();
+        } else if (code < 256 && FoldUpper(static_cast<int>(code)) == 'C' && (qualifiers & VL_QUAL_ALWAYS) &&
+                   (qualifiers & kControl) && GetPlatformOption(VL_PLATOPT_CTRLC_QUIT)) {
+          PostQuitRequest();
+        }
+      } else if (code == VL_KEY_RETURN && (qualifiers & (VL_QUAL_LALT | VL_QUAL_RALT)) &&
+                 gX11InputHooks.isFullscreenUnique(d) && !(d->styleFlags & VL_DISPSTYLE_NOMODESWITCH) &&
+                 !d->grabBlocking) {
+        int switched = MapPost(PostEvent(d, VL_XEV_MODE_SWITCH, 0, 0, 0, nullptr));
+        if (!status) status = switched;
+      }
+      return status;
+    }
+    case 5: return MapPost(PostEvent(d, VL_XEV_CLOSE, 0, 0, 0, nullptr));
+    case 6: {
+      int32_t width = static_cast<int32_t>(word(1)), height = static_cast<int32_t>(word(2));
+      if (int error = gX11InputHooks.resizeDisplay(state, d, width, height)) return error;
+      // The resize may have rebuilt the display list: find it again.
+      d = DisplayByNumber(record[0]);
+      if (!d) return ERR_FINDDISPLAY;
+      return MapPost(PostEvent(d, VL_XEV_SIZE, 0, 0, 0, nullptr));
+    }
+    case 7:
+      d->x = static_cast<int32_t>(word(1));
+      d->y = static_cast<int32_t>(word(2));
+      return MapPost(PostEvent(d, VL_XEV_MOVE, 0, 0, 0, nullptr));
+    case 8:
+      if (word(1) == 0) {
+        d->visibility = 2;
+        return MapPost(PostEvent(d, VL_XEV_HIDE, 0, 0, 0, nullptr));
+      } else {
+        d->visibility = 1;
+        int status = MapPost(PostEvent(d, VL_XEV_SHOW, 0, 0, 0, nullptr));
+        if (state) gX11InputHooks.refreshDisplay(state, d);
+        return status;
+      }
+    default:  // 9
+      d->active = word(1) != 0;
+      return MapPost(PostEvent(d, d->active ? VL_XEV_ACTIVE : VL_XEV_INACTIVE, 0, 0, 0, nullptr));
+  }
+}
 
 }  // namespace
 
@@ -124,7 +210,7 @@ int PostQuitRequest() {
 
 void SetEventShutdown(int flag) { gShutdown.store(flag); }
 
-int PostAdapterEventVM(vlVMState*, uint32_t kind, const uintptr_t* record) {
+int PostAdapterEventVM(vlVMState* state, uint32_t kind, const uintptr_t* record) {
   if (gShutdown.load()) return 0;
   int status = 0;
   if (kind == 0) {
@@ -142,8 +228,7 @@ int PostAdapterEventVM(vlVMState*, uint32_t kind, const uintptr_t* record) {
       status = MapPost(posted);
     }
   } else if (kind >= 3 && kind <= 9) {
-    // Window and input kinds name a display; no display exists to match.
-    status = ERR_FINDDISPLAY;
+    status = PostDisplayInput(state ? state : GetRunningScriptState(), kind, record);
   } else if (kind >= VL_EVENT_FIRST_REGISTERED) {
     status = MapPost(PostEvent(nullptr, kind, 0, 0, 0, const_cast<uintptr_t*>(record)));
   }

@@ -7,6 +7,10 @@
 #include <chrono>
 #include <thread>
 
+#include "display/display.h"
+#include "platform/os.h"
+#include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_input.h"
 #include "runtime/hooks.h"
 #include "runtime/plugin_abi.h"
 #include "runtime/service_table.h"
@@ -242,3 +246,89 @@ TEST_F(EventTest, APluginDrivesItsEventTypeThroughTheServiceTable) {
 }
 
 }  // namespace
+
+namespace {
+vlDisplay* gAdapterDisplay = nullptr;
+int gResizedTo[2];
+}  // namespace
+
+// A display adapter's input for a display that exists: the display's input
+// words change and the same events a window of its own gives are queued.
+TEST_F(EventTest, AdapterInputReachesTheDisplayAsWindowEvents) {
+  static vlDisplay display{};
+  display.idNumber = 3;
+  gAdapterDisplay = &display;
+  gX11Hooks.firstDisplay = [] { return gAdapterDisplay; };
+  gX11InputHooks.resizeDisplay = [](vlVMState*, vlDisplay*, int w, int h) {
+    gResizedTo[0] = w;
+    gResizedTo[1] = h;
+    return 0;
+  };
+  auto post = [&](uint32_t kind, uintptr_t a = 0, uintptr_t b = 0, uintptr_t c = 0, uintptr_t d = 0) {
+    uintptr_t record[5] = {3, a, b, c, d};
+    return PostAdapterEventVM(L, kind, record);
+  };
+  auto next = [&](uint32_t type, uint32_t a, uint32_t b, uint32_t c) {
+    vlEventMsg e{};
+    ASSERT_EQ(GetPendingEvent(0, &e, 0), 1) << "event of type " << type;
+    DropPendingEvents(L, 0, 1);
+    EXPECT_EQ(e.type, type);
+    EXPECT_EQ(e.display, &display);
+    EXPECT_EQ(e.a, a);
+    EXPECT_EQ(e.b, b);
+    EXPECT_EQ(e.c, c);
+  };
+  vlEventMsg none;
+  EXPECT_EQ(post(3, 10, 20, 1, 1), 0);
+  EXPECT_EQ(display.leftButton, 1);
+  next(VL_XEV_LEFT, 10, 20, 1);
+  EXPECT_EQ(post(3, 11, 21, 2, 1), 0);
+  EXPECT_EQ(display.rightButton, 1);
+  next(VL_XEV_RIGHT, 11, 21, 1);
+  EXPECT_EQ(post(3, 12, 22, 3, 0), 0);
+  next(VL_XEV_MIDDLE, 12, 22, 0);
+  // A move only marks the display: one move event per dispatcher pass.
+  EXPECT_EQ(post(3, 5, 5, 0, 0), 0);
+  EXPECT_EQ(display.mouseMoved, 1);
+  EXPECT_EQ(GetPendingEvent(0, &none, 0), 0);
+
+  EXPECT_EQ(post(4, 'a', 1, VL_QUAL_ALWAYS), 0);
+  EXPECT_EQ(display.keyState['a'], 1);
+  next(VL_XEV_KEY, 1, VL_QUAL_ALWAYS, 'a');
+  // Alt+Return switches the mode on release, not on press.
+  EXPECT_EQ(post(4, VL_KEY_RETURN, 1, VL_QUAL_ALWAYS | VL_QUAL_LALT), 0);
+  next(VL_XEV_KEY, 1, VL_QUAL_ALWAYS | VL_QUAL_LALT, VL_KEY_RETURN);
+  EXPECT_EQ(GetPendingEvent(0, &none, 0), 0);
+  EXPECT_EQ(post(4, VL_KEY_RETURN, 0, VL_QUAL_ALWAYS | VL_QUAL_LALT), 0);
+  next(VL_XEV_KEY, 0, VL_QUAL_ALWAYS | VL_QUAL_LALT, VL_KEY_RETURN);
+  next(VL_XEV_MODE_SWITCH, 0, 0, 0);
+
+  EXPECT_EQ(post(5), 0);
+  next(VL_XEV_CLOSE, 0, 0, 0);
+  EXPECT_EQ(post(6, 320, 200), 0);
+  EXPECT_EQ(gResizedTo[0], 320);
+  EXPECT_EQ(gResizedTo[1], 200);
+  next(VL_XEV_SIZE, 0, 0, 0);  // the handler reads the display's size
+  EXPECT_EQ(post(7, 40, 50), 0);
+  EXPECT_EQ(display.x, 40);
+  EXPECT_EQ(display.y, 50);
+  next(VL_XEV_MOVE, 0, 0, 0);
+  EXPECT_EQ(post(8, 0), 0);
+  EXPECT_EQ(display.visibility, 2);
+  next(VL_XEV_HIDE, 0, 0, 0);
+  EXPECT_EQ(post(8, 1), 0);
+  EXPECT_EQ(display.visibility, 1);
+  next(VL_XEV_SHOW, 0, 0, 0);
+  EXPECT_EQ(post(9, 1), 0);
+  EXPECT_EQ(display.active, 1);
+  next(VL_XEV_ACTIVE, 0, 0, 0);
+  EXPECT_EQ(post(9, 0), 0);
+  next(VL_XEV_INACTIVE, 0, 0, 0);
+
+  // Ctrl+C and, when switched on, Escape ask to quit.
+  EXPECT_FALSE(QuitRequested());
+  EXPECT_EQ(post(4, 'c', 1, VL_QUAL_ALWAYS | VL_QUAL_RCONTROL), 0);
+  EXPECT_TRUE(QuitRequested());
+  ResetX11Hooks();
+  ResetX11InputHooks();
+}
