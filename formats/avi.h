@@ -90,3 +90,14 @@ uint32_t* ReadAVIFrame(vlAVIReader* reader, int32_t n);
 void CloseAVIReader(vlAVIReader* reader);
 // The frame period from the main header, in microseconds (0 when unset).
 uint32_t GetAVIMicrosPerFrame(const vlAVIReader* reader);
+int32_t GetAVIVideoStream(const vlAVIReader* reader);
+// The number of the PCM sound stream the reader delivers (8 or 16 bits, 1
+// or 2 channels) with its format; -1 when there is none.
+int32_t GetAVIAudioFormat(const vlAVIReader* reader, int32_t* channels, int32_t* rate, int32_t* bits);
+// The data chunk at *position (a file offset; 0 for the first of "movi"),
+// walking into lists and later segments; *position moves past it. The
+// bytes of a chunk of stream wanted are read into a new buffer
+// (AllocMemory), other chunks only report their stream and size. 1, or 0
+// at the end of the file or on a damaged chunk.
+int ReadAVIChunk(vlAVIReader* reader, int64_t* position, int32_t wanted, int32_t* stream, uint8_t** data,
+                 uint32_t* size);

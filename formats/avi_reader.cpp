@@ -1,7 +1,8 @@
-// AVI reader for anims: the header lists give the size, frame count and the
-// video stream (uncompressed 24-bit or MJPEG); frames are found through
-// "idx1" (absolute or "movi"-relative offsets) or by walking the "movi"
-// list and any "AVIX" segments after it. MJPEG frames without Huffman
+// AVI reader for anims and videos: the header lists give the size, frame
+// count, the video stream (uncompressed 24-bit or MJPEG) and a PCM sound
+// stream; frames are found through "idx1" (absolute or "movi"-relative
+// offsets) or by walking the "movi" list and any "AVIX" segments after it,
+// and the chunks of every stream in file order by that walk. MJPEG frames without Huffman
 // tables get the standard tables. Every size read from the file is checked
 // against the buffer it fills. Fuzz target: fuzz_avi.
 #include <cstring>
@@ -87,6 +88,7 @@ struct vlAVIReader {
   uint8_t handlers[kMaxStreams][4];
   uint8_t compression[4];
   int32_t videoStream;
+  int32_t audioStream;  // the last "auds" stream, -1 none
   uint8_t* frame;
   uint32_t frameCapacity;
   IndexEntry* index[kMaxStreams];
@@ -167,6 +169,7 @@ bool ReadHeaders(vlAVIReader* r, bool* foundMovi) {
         r->blockAlign = static_cast<int32_t>(ReadFileStreamWordLE(s));
         r->audioBits = static_cast<int32_t>(ReadFileStreamWordLE(s));
         if (tag != 1) r->audioChannels = 0;  // not PCM: the sound is not used
+        r->audioStream = current;
         if (!Skip(s, size - 16)) return false;
       } else if (SameId(r->types[current], "vids")) {
         if (size < 40) return false;
@@ -289,6 +292,7 @@ vlAVIReader* OpenAVIReader(vlStream* stream, int32_t* width, int32_t* height, in
   }
   r->stream = stream;
   r->videoStream = -1;
+  r->audioStream = -1;
   uint8_t head[12];
   bool movi = false;
   if (ReadFileStream(stream, head, 12) != 12 || !SameId(head, "RIFF") || !SameId(head + 8, "AVI ") ||
@@ -396,6 +400,58 @@ uint32_t* ReadAVIFrame(vlAVIReader* r, int32_t n) {
 }
 
 uint32_t GetAVIMicrosPerFrame(const vlAVIReader* r) { return r->microsPerFrame; }
+
+int32_t GetAVIVideoStream(const vlAVIReader* r) { return r->videoStream; }
+
+int32_t GetAVIAudioFormat(const vlAVIReader* r, int32_t* channels, int32_t* rate, int32_t* bits) {
+  if (r->audioStream < 0 || r->audioChannels < 1 || r->audioChannels > 2 || r->sampleRate < 1 ||
+      (r->audioBits != 8 && r->audioBits != 16) || r->blockAlign != r->audioChannels * r->audioBits / 8)
+    return -1;
+  *channels = r->audioChannels;
+  *rate = r->sampleRate;
+  *bits = r->audioBits;
+  return r->audioStream;
+}
+
+int ReadAVIChunk(vlAVIReader* r, int64_t* position, int32_t wanted, int32_t* stream, uint8_t** data,
+                 uint32_t* size) {
+  constexpr uint32_t kMaxChunk = 1u << 24;
+  vlStream* s = r->stream;
+  *data = nullptr;
+  const int64_t fileSize = GetFileStreamSize(s);
+  for (int64_t at = *position > 0 ? *position : r->moviData;;) {
+    uint8_t head[8];
+    if (SeekFileStream(s, at, VL_SEEK_BEGIN) < 0 || ReadFileStream(s, head, 8) != 8) return 0;
+    const uint32_t length = head[4] | (head[5] << 8) | (head[6] << 16) | (uint32_t{head[7]} << 24);
+    // Lists ("movi", "rec ") and further segments are walked into.
+    if (SameId(head, "LIST") || SameId(head, "RIFF")) {
+      at += 12;
+      continue;
+    }
+    const int64_t next = at + 8 + length + (length & 1);
+    if (!IsDataChunkId(head)) {
+      at = next;
+      continue;
+    }
+    const int32_t number = (head[0] - '0') * 10 + (head[1] - '0');
+    if (number == wanted) {
+      if (length > kMaxChunk || (fileSize >= 0 && at + 8 + int64_t{length} > fileSize)) return 0;
+      *data = static_cast<uint8_t*>(AllocMemory(length ? length : 1, 0));
+      if (!*data) return 0;
+      if (ReadFileStream(s, *data, length) != int64_t{length}) {
+        FreeMemory(*data);
+        *data = nullptr;
+        return 0;
+      }
+    }
+    *stream = number;
+    *size = length;
+    *position = next;
+    // The frame reader goes on from where it knows the stream stands.
+    r->nextFrame = -1;
+    return 1;
+  }
+}
 
 void CloseAVIReader(vlAVIReader* r) {
   if (r) FreeReader(r);

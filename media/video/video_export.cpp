@@ -1,6 +1,7 @@
 // DumpVideo's engine and the picture files it writes. The WAV header is
 // written first with zero sizes and completed only at a normal end, so an
-// aborted export leaves an incomplete header behind.
+// export a script aborts leaves an incomplete header behind; a WAV file
+// that cannot be written (a full disk) is removed and the export fails.
 #include "media/video/video_export.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "media/video/video_player.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
+#include "platform/paths.h"
 #include "runtime/errors.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
@@ -156,12 +158,13 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
     return ERR_MEM;
   }
   vlStream* wav = nullptr;
+  char wavName[1100] = "";
+  bool wavOk = true;
   if (prefix) {
-    char name[1100];
-    std::snprintf(name, sizeof name, "%s.wav", prefix);
-    wav = OpenFileStream(name, VL_MODE_WRITE, nullptr);
+    std::snprintf(wavName, sizeof wavName, "%s.wav", prefix);
+    wav = OpenFileStream(wavName, VL_MODE_WRITE, nullptr);
     if (!wav) {
-      SetErrorArgument(name);
+      SetErrorArgument(wavName);
       FreeMemory(frameWords);
       FreeMemory(audio);
       DeleteBitmap(bitmap);
@@ -169,24 +172,18 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
     }
     const uint32_t channels = p->format.audioChannels;
     const uint32_t frameBytes = channels == 2 ? 4 : 2;
-    WriteFileStream(wav, "RIFF", 4);
-    WriteFileStreamLongLE(wav, 0);
-    WriteFileStream(wav, "WAVEfmt ", 8);
-    WriteFileStreamLongLE(wav, 16);
-    WriteFileStreamWordLE(wav, 1);
-    WriteFileStreamWordLE(wav, channels);
-    WriteFileStreamLongLE(wav, p->format.audioRate);
-    WriteFileStreamLongLE(wav, p->format.audioRate * frameBytes);
-    WriteFileStreamWordLE(wav, frameBytes);
-    WriteFileStreamWordLE(wav, 16);
-    WriteFileStream(wav, "data", 4);
-    WriteFileStreamLongLE(wav, 0);
+    wavOk = WriteFileStream(wav, "RIFF", 4) == 4 && WriteFileStreamLongLE(wav, 0) &&
+            WriteFileStream(wav, "WAVEfmt ", 8) == 8 && WriteFileStreamLongLE(wav, 16) &&
+            WriteFileStreamWordLE(wav, 1) && WriteFileStreamWordLE(wav, channels) &&
+            WriteFileStreamLongLE(wav, p->format.audioRate) &&
+            WriteFileStreamLongLE(wav, p->format.audioRate * frameBytes) && WriteFileStreamWordLE(wav, frameBytes) &&
+            WriteFileStreamWordLE(wav, 16) && WriteFileStream(wav, "data", 4) == 4 && WriteFileStreamLongLE(wav, 0);
   }
   uint32_t dataSize = 0;
   int32_t frameNumber = 0;
   int result = 0;
   bool aborted = false;
-  for (;;) {
+  while (wavOk) {
     vlVideoPacketRecord record{};
     const int got = NextVideoPacket(p->source, &record);
     if (got == -1) break;
@@ -218,10 +215,11 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
       for (int used = 0; !used;) {
         uint32_t bytes = 0;
         used = DecodeAudioPacket(p->source, record.data, record.size, audio, kAudioCapacity, &bytes);
-        if (bytes) {
-          WriteFileStream(wav, audio, bytes);
-          dataSize += bytes;
+        if (bytes && WriteFileStream(wav, audio, bytes) != bytes) {
+          wavOk = false;
+          break;
         }
+        dataSize += bytes;
       }
     }
     FreeVideoPacket(p->source, record.data);
@@ -241,16 +239,19 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
   p->rewindNeeded = 1;
   p->startedSinceGrab = 1;
   if (wav) {
-    if (!aborted) {
+    if (!aborted && wavOk) {
       const uint32_t padded = (dataSize + 3) & ~3u;
       static const uint8_t kZeros[4] = {};
-      WriteFileStream(wav, kZeros, padded - dataSize);
-      SeekFileStream(wav, 4, VL_SEEK_BEGIN);
-      WriteFileStreamLongLE(wav, padded + 36);
-      SeekFileStream(wav, 40, VL_SEEK_BEGIN);
-      WriteFileStreamLongLE(wav, dataSize);
+      wavOk = WriteFileStream(wav, kZeros, padded - dataSize) == int64_t(padded - dataSize) &&
+              SeekFileStream(wav, 4, VL_SEEK_BEGIN) >= 0 && WriteFileStreamLongLE(wav, padded + 36) &&
+              SeekFileStream(wav, 40, VL_SEEK_BEGIN) >= 0 && WriteFileStreamLongLE(wav, dataSize) &&
+              FlushFileStream(wav);
     }
-    CloseFileStream(wav);
+    if (!CloseFileStream(wav)) wavOk = false;
+    if (!wavOk) {
+      RemovePath(wavName);
+      return ERR_WRITE;
+    }
   }
   return result;
 }

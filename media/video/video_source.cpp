@@ -1,8 +1,8 @@
 // The decoder binding of the video player: decoder plug-ins first, in
 // their class's order, then the inbuilt decoders, the CDXL reader and the
-// AVI reader (uncompressed 24-bit and MJPEG frames, without sound); an AVI
-// packet only names its frame, which the reader fetches by index when it
-// is decoded.
+// AVI reader (uncompressed 24-bit and MJPEG frames, PCM sound); an AVI
+// video packet only names its frame, which the reader fetches by index when
+// it is decoded, and a sound packet carries its bytes.
 #include "media/video/video_source.h"
 
 #include <cstring>
@@ -24,10 +24,18 @@ struct AVIDecoder {
   int32_t width, height, frames;
   uint32_t microsPerFrame;
   int32_t next;  // the frame the next packet carries
+  // With sound the packets follow the file's chunks: where the walk stands,
+  // the video chunks it has passed and the sound bytes before it.
+  int32_t videoStream, audioStream, channels, rate, bits;
+  int64_t walk;
+  int32_t walkFrame;
+  uint64_t audioBytes;
 };
 
 struct AVIPacket {
-  int32_t frame;
+  int32_t frame;  // -1: a sound packet
+  uint32_t size, used;  // its sound bytes and how many are decoded
+  uint8_t pcm[];
 };
 
 AVIDecoder* OpenAVI(const char* file, const char* adapter, vlVideoFormat* fmt) {
@@ -45,6 +53,12 @@ AVIDecoder* OpenAVI(const char* file, const char* adapter, vlVideoFormat* fmt) {
     return nullptr;
   }
   d->microsPerFrame = GetAVIMicrosPerFrame(d->reader);
+  d->videoStream = GetAVIVideoStream(d->reader);
+  d->audioStream = GetAVIAudioFormat(d->reader, &d->channels, &d->rate, &d->bits);
+  if (d->audioStream >= 0) {
+    fmt->audioRate = static_cast<uint32_t>(d->rate);
+    fmt->audioChannels = static_cast<uint32_t>(d->channels);
+  }
   // Files without a period play at 25 frames a second.
   if (d->microsPerFrame == 0 || d->microsPerFrame > 10000000) d->microsPerFrame = 40000;
   fmt->width = static_cast<uint32_t>(d->width);
@@ -57,15 +71,81 @@ AVIDecoder* OpenAVI(const char* file, const char* adapter, vlVideoFormat* fmt) {
 }
 
 int NextAVIPacket(AVIDecoder* d, vlVideoPacketRecord* out) {
-  if (d->next >= d->frames) return -1;
-  auto* p = static_cast<AVIPacket*>(AllocMemory(sizeof(AVIPacket), 1));
-  if (!p) return -2;
-  p->frame = d->next++;
-  *out = {p, 0, sizeof(AVIPacket), 0, p->frame * (d->microsPerFrame / 1e6)};
-  return 0;
+  if (d->audioStream < 0) {
+    if (d->next >= d->frames) return -1;
+    auto* p = static_cast<AVIPacket*>(AllocMemory(sizeof(AVIPacket), 1));
+    if (!p) return -2;
+    p->frame = d->next++;
+    *out = {p, 0, sizeof(AVIPacket), 0, p->frame * (d->microsPerFrame / 1e6)};
+    return 0;
+  }
+  const double bytesPerSecond = double(d->rate) * d->channels * (d->bits / 8);
+  for (;;) {
+    const int64_t at = d->walk;
+    int32_t stream = -1;
+    uint8_t* data = nullptr;
+    uint32_t size = 0;
+    if (!ReadAVIChunk(d->reader, &d->walk, d->audioStream, &stream, &data, &size)) return -1;
+    // Chunks before a sought frame are passed over.
+    const bool before = d->walkFrame < d->next;
+    if (stream == d->videoStream) {
+      const int32_t frame = d->walkFrame++;
+      if (before) continue;
+      auto* p = static_cast<AVIPacket*>(AllocMemory(sizeof(AVIPacket), 1));
+      if (!p) {
+        d->walk = at;
+        d->walkFrame--;
+        return -2;
+      }
+      p->frame = frame;
+      d->next = frame + 1;
+      *out = {p, 0, sizeof(AVIPacket), 0, frame * (d->microsPerFrame / 1e6)};
+      return 0;
+    }
+    if (stream != d->audioStream) continue;
+    const double time = double(d->audioBytes) / bytesPerSecond;
+    d->audioBytes += size;
+    if (before || !size) {
+      FreeMemory(data);
+      continue;
+    }
+    auto* p = static_cast<AVIPacket*>(AllocMemory(sizeof(AVIPacket) + size, 0));
+    if (!p) {
+      FreeMemory(data);
+      d->walk = at;
+      d->audioBytes -= size;
+      return -2;
+    }
+    p->frame = -1;
+    p->size = size;
+    p->used = 0;
+    std::memcpy(p->pcm, data, size);
+    FreeMemory(data);
+    *out = {p, 1, size, 0, time};
+    return 0;
+  }
+}
+
+// Sound as 16-bit samples: 8-bit data (unsigned) is widened.
+int DecodeAVIAudio(const AVIDecoder* d, AVIPacket* p, int16_t* buffer, uint32_t capacity, uint32_t* bytes) {
+  const uint32_t left = p->size - p->used;
+  if (d->bits == 16) {
+    const uint32_t n = (left < capacity ? left : capacity) & ~1u;
+    std::memcpy(buffer, p->pcm + p->used, n);
+    *bytes = n;
+    // An odd last byte is no whole sample.
+    p->used = n ? p->used + n : p->size;
+  } else {
+    const uint32_t n = left < capacity / 2 ? left : capacity / 2;
+    for (uint32_t i = 0; i < n; ++i) buffer[i] = static_cast<int16_t>((p->pcm[p->used + i] - 128) * 256);
+    *bytes = n * 2;
+    p->used += n ? n : left;
+  }
+  return p->used >= p->size ? 1 : 0;
 }
 
 int DecodeAVI(AVIDecoder* d, const AVIPacket* p, vlDecodedFrame* frame) {
+  if (p->frame < 0) return 0;
   uint32_t* words = ReadAVIFrame(d->reader, p->frame);
   if (!words) return 0;
   const size_t n = static_cast<size_t>(d->width) * d->height;
@@ -219,6 +299,11 @@ int DecodeAudioPacket(vlVideoSource* source, void* data, uint32_t size, int16_t*
     // for ever: the packet counts as used up.
     return used || *bytes == 0 ? 1 : 0;
   }
+  if (source->kind == VL_VSOURCE_AVI) {
+    auto* p = static_cast<AVIPacket*>(data);
+    if (!p || p->frame >= 0) return 1;
+    return DecodeAVIAudio(static_cast<AVIDecoder*>(source->instance), p, buffer, capacity, bytes);
+  }
   if (source->kind != VL_VSOURCE_CDXL || capacity < 2 * 65536) return 1;
   vlVideoSampleInfo info{buffer, 0, 0};
   DecodeCDXLAudio(static_cast<vlCDXLDecoder*>(source->instance), data, &info);
@@ -238,6 +323,10 @@ int SeekVideoSource(vlVideoSource* source, int64_t position, uint32_t unitMode) 
     const int64_t frame = position * 1000 / d->microsPerFrame;
     if (frame > d->frames) return 1233;
     d->next = static_cast<int32_t>(frame);
+    // With sound the walk starts again from the first chunk.
+    d->walk = 0;
+    d->walkFrame = 0;
+    d->audioBytes = 0;
     return 0;
   }
   if (auto seek = PluginEntry<vlSeekVideoFn>(source, &vlPluginInfo::SeekVideo))

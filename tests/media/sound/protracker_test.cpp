@@ -364,4 +364,27 @@ TEST(ProtrackerParse, ShortFilesAndSampleCutsAtTheEnd) {
   EXPECT_EQ(s->voiceCount, 4u);
 }
 
+TEST(ProtrackerParse, AdpcmPackedSamplesAreUnpacked) {
+  // The seed module of the fuzz corpus: 64 samples packed in 32 bytes,
+  // each byte two deltas from a table, the low nibble first.
+  std::vector<uint8_t> image = ReadBytes(std::string(VL_TEST_SOURCE_DIR) + "/fuzz/corpus/module/adpcm.mod");
+  size_t size = ParseProtrackerModule(nullptr, image.data(), image.size(), 48000);
+  ASSERT_GT(size, 0u);
+  std::vector<uint8_t> block(size);
+  auto* s = reinterpret_cast<vlModuleState*>(block.data());
+  ASSERT_EQ(ParseProtrackerModule(s, image.data(), image.size(), 48000), size);
+  ASSERT_EQ(s->instruments[0].length >> 14, 64u);
+  EXPECT_EQ(s->instruments[0].decoded, 1u);
+  ASSERT_EQ(s->decodedBytes, 64u);
+  const auto* pcm = reinterpret_cast<const int8_t*>(block.data() + s->decodedOffset + s->instruments[0].data);
+  // Bytes 0x13, 0x9B: +4, +1, -8, -2 again and again.
+  int8_t value = 0;
+  for (int i = 0; i < 64; i++) {
+    static const int8_t kSteps[4] = {4, 1, -8, -2};
+    value = static_cast<int8_t>(value + kSteps[i % 4]);
+    EXPECT_EQ(pcm[i], value) << i;
+  }
+  EXPECT_EQ(ModuleStateSize(s), size);
+}
+
 }  // namespace

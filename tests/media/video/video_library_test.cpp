@@ -4,6 +4,9 @@
 // and DumpVideo's pictures and WAV file read back with ffmpeg and ffprobe.
 #include "tests/display/core/display_fixture.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
 
 #include "../../formats/pictures/picture_test_util.h"
@@ -219,6 +222,47 @@ TEST_F(Video, DumpVideoWritesNumberedPicturesAndAWav) {
     if (format == 2) EXPECT_LT(sum / rgb.size(), 24.0) << ext;
     else EXPECT_EQ(worst, 0) << ext;
   }
+}
+
+// An AVI with a PCM sound track: the WAV holds the track as ffmpeg reads
+// it; against a full disk (a file size limit) the export fails and leaves
+// no WAV behind.
+TEST_F(Video, DumpVideoWritesTheSoundTrackOfAnAvi) {
+  ASSERT_NE(Open(40, 30), nullptr);
+  const std::string file = dir_.File("s.avi");
+  int status = 0;
+  pictest::RunTool("ffmpeg -v error -y -f lavfi -i testsrc=size=16x8:rate=10 -f lavfi -i "
+                   "sine=frequency=440:sample_rate=22050 -t 1 -ac 2 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " +
+                       pictest::Quote(file),
+                   &status);
+  ASSERT_EQ(status, 0);
+  const auto track = pictest::RunTool("ffmpeg -v error -i " + pictest::Quote(file) + " -f s16le -");
+  ASSERT_EQ(track.size(), 22050u * 4);
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
+  const std::string prefix = dir_.File("a");
+  ASSERT_EQ(Run(".call dumpvideo 1 0 0 \"" + prefix + "\" 1"), 0);
+  const auto wav = pictest::ReadBytes(prefix + ".wav");
+  ASSERT_EQ(wav.size(), 44 + track.size());
+  auto u32 = [&](size_t at) { return wav[at] | wav[at + 1] << 8 | wav[at + 2] << 16 | uint32_t(wav[at + 3]) << 24; };
+  EXPECT_EQ(u32(4), track.size() + 36);
+  EXPECT_EQ(wav[22], 2);
+  EXPECT_EQ(u32(24), 22050u);
+  EXPECT_EQ(u32(40), track.size());
+  EXPECT_TRUE(std::equal(track.begin(), track.end(), wav.begin() + 44));
+  EXPECT_TRUE(std::ifstream(prefix + "9.png").good());
+
+  const std::string full = dir_.File("full");
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  struct rlimit small = old;
+  small.rlim_cur = 20000;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  const int error = Run(".call dumpvideo 1 0 0 \"" + full + "\" 1");
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(error, 1005);
+  EXPECT_FALSE(std::ifstream(full + ".wav").good());
 }
 
 TEST_F(Video, DumpVideoWritesTheSoundOfACdxl) {
