@@ -67,14 +67,30 @@ int RegisterObjectList(vlObjectNode** listHead) {
   return RegisterObjectType(listHead, nullptr, nullptr, nullptr, 0);
 }
 
-int RegisterLibrary(const vlCommand* commands, const char* name) {
+int RegisterLibrary(const vlCommand* commands, const char* name, const void* owner) {
   auto* node = static_cast<vlLibraryNode*>(calloc(1, sizeof(vlLibraryNode)));
   if (!node) return ERR_MEM;
   node->commands = commands;
+  node->owner = owner;
   CopyText(node->name, sizeof node->name, name);
   *gLibrariesTail = node;
   gLibrariesTail = &node->next;
   return 0;
+}
+
+void ForgetLibrariesOf(const void* owner) {
+  if (!owner) return;
+  for (vlLibraryNode** link = &gLibraries; *link;) {
+    vlLibraryNode* node = *link;
+    if (node->owner != owner) {
+      link = &node->next;
+      continue;
+    }
+    *link = node->next;
+    free(node);
+  }
+  gLibrariesTail = &gLibraries;
+  while (*gLibrariesTail) gLibrariesTail = &(*gLibrariesTail)->next;
 }
 
 vlObjectNode* ScanObjects(bool (*match)(vlObjectNode* node, void* ud), void* ud) {

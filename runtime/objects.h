@@ -59,6 +59,7 @@ struct vlLibraryNode {
   vlLibraryNode* next;
   const vlCommand* commands;
   char name[64];
+  const void* owner;  // the plug-in whose table it is, null for a built-in one
 };
 
 // Appends a named type with the next type id (written to idOut when given);
@@ -68,7 +69,9 @@ int RegisterObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHa
 // Makes a library's list visible to the generic scans; 0 or 1000.
 int RegisterObjectList(vlObjectNode** listHead);
 // Records an opened command library; 0 or 1000. Longer names are cut to 63.
-int RegisterLibrary(const vlCommand* commands, const char* name);
+int RegisterLibrary(const vlCommand* commands, const char* name, const void* owner = nullptr);
+// Drops the libraries of an owner whose tables are about to be unloaded.
+void ForgetLibrariesOf(const void* owner);
 
 const vlObjectType* FirstObjectType();
 const vlLibraryNode* FirstLibrary();

@@ -137,7 +137,7 @@ int OpenPluginLibraries(vlVMState* state, vlPlugin* node, int constants, int com
       int registered = vl::RegisterCommands(state, base, list, 0);
       vl::SetStackTop(state, top);
       if (registered) {
-        int rc = RegisterLibrary(list, base ? base : "plugin");
+        int rc = RegisterLibrary(list, base ? base : "plugin", info);
         if (rc != 0) return rc;
       }
     }

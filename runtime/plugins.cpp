@@ -20,6 +20,7 @@
 #include "runtime/file_adapter.h"
 #include "runtime/linked_data.h"
 #include "runtime/messages.h"
+#include "runtime/objects.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/progress_message.h"
 #include "runtime/runtime_options.h"
@@ -539,6 +540,8 @@ void FreePluginList() {
   while (g_head) {
     vlPlugin* next = g_head->next;
     if (g_head->handle) {
+      // Error reports read the command tables: none may outlive the module.
+      ForgetLibrariesOf(g_head->handle->info);
       FreePluginFormats(g_head->handle->info);
       ClosePluginModule(g_head->handle);
     }

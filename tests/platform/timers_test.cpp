@@ -277,6 +277,14 @@ struct PumpLog {
 PumpLog gPumpLog;
 PumpLog* gPump = &gPumpLog;
 
+// Each test counts its own pumps: an earlier test's count must not carry over.
+PumpLog& FreshPumpLog() {
+  gPump->calls = 0;
+  gPump->stopAfter = -1;
+  gPump->error = 0;
+  return *gPump;
+}
+
 int TestPump(vlVMState*, int context, int* error) {
   EXPECT_EQ(context, 2);
   int n = ++gPump->calls;
@@ -289,7 +297,7 @@ int TestPump(vlVMState*, int context, int* error) {
 }
 
 TEST_F(Timers, PumpingSleepLastsItsTimeAndPumps) {
-  PumpLog& log = *gPump;
+  PumpLog& log = FreshPumpLog();
   gPlatformHooks.pumpEvents = TestPump;
   // Wake-ups from another thread make the sleep pump without ending it.
   std::atomic<bool> stop{false};
@@ -310,7 +318,7 @@ TEST_F(Timers, PumpingSleepLastsItsTimeAndPumps) {
 }
 
 TEST_F(Timers, PumpingSleepOfZeroReturnsAtOnce) {
-  PumpLog& log = *gPump;
+  PumpLog& log = FreshPumpLog();
   gPlatformHooks.pumpEvents = TestPump;
   auto start = Clock::now();
   EXPECT_EQ(SleepPumpingEvents(nullptr, 0), 0);
@@ -319,7 +327,7 @@ TEST_F(Timers, PumpingSleepOfZeroReturnsAtOnce) {
 }
 
 TEST_F(Timers, PumpingSleepEndsOnQuitOrError) {
-  PumpLog& log = *gPump;
+  PumpLog& log = FreshPumpLog();
   log.stopAfter = 1;
   gPlatformHooks.pumpEvents = TestPump;
   std::thread waker([] {
