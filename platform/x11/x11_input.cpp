@@ -266,10 +266,14 @@ void HandleMotion(vlDisplay* d, vlX11Window* x, XMotionEvent& ev) {
   int x1 = r[0] < r[2] ? r[0] : r[2], x2 = r[0] < r[2] ? r[2] : r[0];
   int y1 = r[1] < r[3] ? r[1] : r[3], y2 = r[1] < r[3] ? r[3] : r[1];
   int w = x2 - x1 + 1, h = y2 - y1 + 1;
+  x->geometrySerial = NextRequest(x->display);
   XMoveResizeWindow(x->display, x->window, x1, y1, w < 1 ? 1 : w, h < 1 ? 1 : h);
 }
 
 void HandleConfigure(vlDisplay* d, vlX11Window* x, XConfigureEvent& ev) {
+  // Sent before the server took our last move or resize (a busy server):
+  // the geometry it reports is already replaced.
+  if (x->geometrySerial && static_cast<long>(ev.serial - x->geometrySerial) < 0) return;
   d->x = ev.x - d->frameLeft;
   d->y = ev.y - d->frameTop;
   x->newWidth = ev.width;

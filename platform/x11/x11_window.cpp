@@ -371,6 +371,7 @@ void MoveResizeX11Window(vlDisplay* display) {
     SetFixedSizeHints(display, &hints);
     XSetWMNormalHints(x->display, x->window, &hints);
   }
+  x->geometrySerial = NextRequest(x->display);
   XMoveResizeWindow(x->display, x->window, display->x, display->y, display->width,
                     display->height);
   XFlush(x->display);
@@ -379,6 +380,7 @@ void MoveResizeX11Window(vlDisplay* display) {
 void MoveX11Window(vlDisplay* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
+  x->geometrySerial = NextRequest(x->display);
   XMoveWindow(x->display, x->window, display->x, display->y);
   XFlush(x->display);
 }

@@ -41,6 +41,9 @@ struct vlX11Window {
   int modeSwitchRequest;  // -1 none, 0 windowed, 1 full screen
   int modifiers[8];       // Control_L/R, Alt_L/R, Shift_L/R, Super_L/R
   int sizeChangePending, newWidth, newHeight;
+  // The first request of the player's last move or resize: configure
+  // events the server sent before handling it are stale.
+  unsigned long geometrySerial;
   int moving, resizing;
   int pressX, pressY, windowPressX, windowPressY;
   int borderZone;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
@@ -456,6 +457,44 @@ TEST_F(DisplayEvents, ClipboardCommandsTalkToAnotherClient) {
   ASSERT_EQ(Run(".call clearclipboard\n.call peekclipboard -> kind\n.call getclipboard -> kind2"), 0);
   EXPECT_EQ(vltest::GlobalNumber(L, "kind"), 0);  // owned, offering nothing
   EXPECT_EQ(vltest::GlobalNumber(L, "kind2"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A configure event from before ChangeDisplaySize must not undo the new
+// size. A busy server is played by holding back the events that answer the
+// resize: the player first sees only the old one.
+TEST_F(DisplayEvents, ChangeDisplaySizeOutlivesAStaleConfigureEvent) {
+  const Window w = d_->window->window;
+  Display* player = d_->window->display;
+  XResizeWindow(probe_, w, 150, 100);
+  XSync(probe_, False);
+  ASSERT_EQ(Run(".call changedisplaysize 300 200"), 0);
+  XSync(player, False);
+  std::vector<XEvent> stale, fresh;
+  XEvent ev;
+  while (XCheckTypedWindowEvent(player, w, ConfigureNotify, &ev))
+    (ev.xconfigure.width == 150 ? stale : fresh).push_back(ev);
+  ASSERT_FALSE(stale.empty());
+  ASSERT_FALSE(fresh.empty());
+  int error = 0;
+  for (auto it = stale.rbegin(); it != stale.rend(); ++it) XPutBackEvent(player, &*it);
+  HandleX11Events(L, &error);
+  EXPECT_EQ(d_->width, 300);
+  EXPECT_EQ(d_->height, 200);
+  for (auto it = fresh.rbegin(); it != fresh.rend(); ++it) XPutBackEvent(player, &*it);
+  for (int i = 0; i < 40; ++i) {
+    HandleX11Events(L, &error);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(d_->width, 300);
+  EXPECT_EQ(d_->height, 200);
+  XWindowAttributes a{};
+  XGetWindowAttributes(probe_, w, &a);
+  EXPECT_EQ(a.width, 300);
+  EXPECT_EQ(a.height, 200);
 }
 
 }  // namespace
