@@ -1,5 +1,6 @@
-// JPEG glue around libjpeg: a source manager over a vlStream or a memory
-// block (4096-byte buffer, fake end marker after truncated data), a growing
+// JPEG glue around libjpeg: a source manager over a vlStream (64 KB
+// buffer) or a memory block (handed over whole), with a fake end marker
+// after truncated data, a growing
 // memory destination, and a long-jump error exit. The functions that arm
 // the long jump keep all their state in plain records reached by pointer
 // and hold nothing with a destructor, so the jump only unwinds C frames.
@@ -21,7 +22,9 @@
 
 namespace {
 
-constexpr size_t kBufferSize = 4096;
+// libjpeg-turbo decodes Huffman data on its fast path only while a few KB
+// are buffered, so the buffer is large and memory is not copied at all.
+constexpr size_t kBufferSize = 65536;
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -66,11 +69,12 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
   if (src->stream) {
     int64_t n = ReadFileStream(src->stream, src->buffer, kBufferSize);
     count = n > 0 ? static_cast<size_t>(n) : 0;
-  } else {
-    uint32_t left = src->size - src->position;
-    count = left < kBufferSize ? left : kBufferSize;
-    if (count) memcpy(src->buffer, src->memory + src->position, count);
-    src->position += static_cast<uint32_t>(count);
+  } else if (src->position < src->size) {
+    src->pub.next_input_byte = src->memory + src->position;
+    src->pub.bytes_in_buffer = src->size - src->position;
+    src->position = src->size;
+    src->startOfFile = 0;
+    return TRUE;
   }
   if (count == 0) {
     if (src->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
@@ -186,6 +190,7 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
     job->result = ERR_MEM;
     return;
   }
+  const JDIMENSION width = cinfo->output_width;
   JSAMPARRAY row = nullptr;
   if (cmyk)
     row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
@@ -199,7 +204,8 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
     }
     JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(out)};
     if (jpeg_read_scanlines(cinfo, rows, 1) != 1) break;
-    for (JDIMENSION x = 0; x < cinfo->output_width; ++x) out[x] &= 0x00FFFFFFu;
+    // (the width in a local: the words could alias cinfo's fields)
+    for (JDIMENSION x = 0; x < width; ++x) out[x] &= 0x00FFFFFFu;
   }
   job->width = static_cast<int32_t>(cinfo->output_width);
   job->height = static_cast<int32_t>(cinfo->output_height);
