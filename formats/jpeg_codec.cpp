@@ -202,10 +202,17 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
       ConvertCMYKScanline(row[0], out, cinfo->output_width, inverted);
       continue;
     }
-    JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(out)};
-    if (jpeg_read_scanlines(cinfo, rows, 1) != 1) break;
+    // Several rows a call, so the upsampler writes them all in place
+    // instead of through its spare row.
+    JSAMPROW rows[16];
+    const JDIMENSION want = cinfo->output_height - cinfo->output_scanline < 16
+                                ? cinfo->output_height - cinfo->output_scanline
+                                : 16;
+    for (JDIMENSION i = 0; i < want; ++i) rows[i] = reinterpret_cast<JSAMPROW>(out + size_t{i} * width);
+    const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, want);
+    if (got == 0) break;
     // (the width in a local: the words could alias cinfo's fields)
-    for (JDIMENSION x = 0; x < width; ++x) out[x] &= 0x00FFFFFFu;
+    for (size_t i = 0, n = size_t{got} * width; i < n; ++i) out[i] &= 0x00FFFFFFu;
   }
   job->width = static_cast<int32_t>(cinfo->output_width);
   job->height = static_cast<int32_t>(cinfo->output_height);
