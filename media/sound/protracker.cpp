@@ -397,37 +397,54 @@ void Tick(vlModuleState* s) {
   s->tick--;
 }
 
-// One voice's value at its position, advancing it.
-int32_t VoiceSample(vlModuleState* s, vlModVoice* v) {
-  if (v->position < 0 || !v->instrument) return 0;
-  const vlModInstrument* ins = &s->instruments[v->instrument - 1];
-  if (v->position >= int64_t(ins->length) && ins->loopLength <= (2u << 14)) {
-    v->position = -1;
-    return 0;
-  }
-  if (ins->loopLength > (2u << 14)) {
-    while (v->position >= int64_t(ins->loopEnd)) {
+// Adds count internal samples of the voice to the sums: left and right by
+// its panning (0 is left, 255 right), or the plain values into left for
+// mono. Between two ticks only the position changes, so the voice runs in
+// stretches up to its next loop or end point with no check in between.
+void MixVoice(vlModuleState* s, vlModVoice* v, int32_t* left, int32_t* right, uint32_t count, bool mono) {
+  if (!v->instrument) return;
+  const int32_t volume = v->effectiveVolume, leftPan = 255 - v->panning, rightPan = v->panning;
+  for (uint32_t done = 0; done < count;) {
+    if (v->position < 0) return;
+    const vlModInstrument* ins = &s->instruments[v->instrument - 1];
+    bool looped = ins->loopLength > (2u << 14);
+    if (!looped && v->position >= int64_t(ins->length)) {
+      v->position = -1;
+      return;
+    }
+    while (looped && v->position >= int64_t(ins->loopEnd)) {
       v->position -= ins->loopLength;
       if (v->pendingInstrument) {
         v->instrument = v->pendingInstrument;
         v->pendingInstrument = 0;
         ins = &s->instruments[v->instrument - 1];
-        if (ins->length == 0) {
+        if (ins->length == 0 || ins->loopLength <= (2u << 14)) {
           v->position = -1;
-          return 0;
-        }
-        if (ins->loopLength <= (2u << 14)) {
-          v->position = -1;
-          return 0;
+          return;
         }
         v->position = ins->loopStart;
       }
     }
+    const int64_t end = looped ? int64_t(ins->loopEnd) : int64_t(ins->length);
+    const uint32_t step = v->step;
+    uint32_t n = count - done;
+    if (step > 0) n = uint32_t(std::min<int64_t>(n, (end - v->position + step - 1) / step));
+    const auto* data = reinterpret_cast<const int8_t*>(SampleBytes(s, ins));
+    int64_t position = v->position;
+    int32_t* l = left + done;
+    int32_t* r = right + done;
+    if (mono) {
+      for (uint32_t i = 0; i < n; i++, position += step) l[i] += data[position >> 14] * volume;
+    } else {
+      for (uint32_t i = 0; i < n; i++, position += step) {
+        const int32_t value = data[position >> 14] * volume;
+        l[i] += value * leftPan;
+        r[i] += value * rightPan;
+      }
+    }
+    v->position = position;
+    done += n;
   }
-  uint32_t index = static_cast<uint32_t>(v->position >> 14);
-  int32_t value = static_cast<int8_t>(SampleBytes(s, ins)[index]) * v->effectiveVolume;
-  v->position += v->step;
-  return value;
 }
 
 float Filter(vlModuleState* s, int channel, float x) {
@@ -443,44 +460,42 @@ float Filter(vlModuleState* s, int channel, float x) {
 
 int32_t Clamp16(int32_t v) { return std::clamp(v, -32768, 32767); }
 
-// One internal sample: left and right (or, for mono, the plain sum twice).
-void InternalSample(vlModuleState* s, bool mono, int32_t* left, int32_t* right) {
-  if ((s->flags & VL_MOD_SONG_ENDED) && (s->flags & VL_MOD_STOP_AT_END)) {
-    *left = *right = 0;
-    return;
-  }
-  if (++s->tickSamples >= s->samplesPerTick) {
-    s->tickSamples -= s->samplesPerTick;
-    Tick(s);
-    if ((s->flags & VL_MOD_SONG_ENDED) && (s->flags & VL_MOD_STOP_AT_END)) {
-      *left = *right = 0;
-      return;
+bool Stopped(const vlModuleState* s) {
+  return (s->flags & VL_MOD_SONG_ENDED) && (s->flags & VL_MOD_STOP_AT_END);
+}
+
+// count internal samples into left and right (for mono the plain sum into
+// both): the voices are mixed from one tick to the next, then each sample
+// is scaled, filtered and clamped. After a stop at the song end: silence.
+void InternalSamples(vlModuleState* s, bool mono, int32_t* left, int32_t* right, uint32_t count) {
+  std::fill(left, left + count, 0);
+  std::fill(right, right + count, 0);
+  uint32_t mixed = 0;
+  while (mixed < count && !Stopped(s)) {
+    if (++s->tickSamples >= s->samplesPerTick) {
+      s->tickSamples -= s->samplesPerTick;
+      Tick(s);
+      if (Stopped(s)) break;
     }
-  }
-  // Panning 0 is left and 255 right.
-  int64_t l = 0, r = 0, sum = 0;
-  for (uint32_t i = 0; i < s->voiceCount; i++) {
-    vlModVoice* v = &s->voices[i];
-    int32_t value = VoiceSample(s, v);
-    l += int64_t(value) * (255 - v->panning);
-    r += int64_t(value) * v->panning;
-    sum += value;
+    // This sample and those before the next tick.
+    uint32_t run = s->samplesPerTick > s->tickSamples ? s->samplesPerTick - s->tickSamples : 1;
+    run = std::min(run, count - mixed);
+    s->tickSamples += run - 1;
+    for (uint32_t i = 0; i < s->voiceCount; i++) MixVoice(s, &s->voices[i], left + mixed, right + mixed, run, mono);
+    mixed += run;
   }
   // Eight voices get one more bit of headroom than four.
-  int shift = s->voiceCount > 4 ? 8 : 7;
-  int32_t a, b;
-  if (mono) {
-    a = b = static_cast<int32_t>(sum);
-  } else {
-    a = static_cast<int32_t>(l >> shift);
-    b = static_cast<int32_t>(r >> shift);
+  const int shift = s->voiceCount > 4 ? 8 : 7;
+  for (uint32_t i = 0; i < mixed; i++) {
+    int32_t a = mono ? left[i] : left[i] >> shift;
+    int32_t b = mono ? a : right[i] >> shift;
+    if (s->filterOn) {
+      a = static_cast<int32_t>(Filter(s, 0, float(a)));
+      b = mono ? a : static_cast<int32_t>(Filter(s, 1, float(b)));
+    }
+    left[i] = Clamp16(a);
+    right[i] = Clamp16(b);
   }
-  if (s->filterOn) {
-    a = static_cast<int32_t>(Filter(s, 0, float(a)));
-    b = mono ? a : static_cast<int32_t>(Filter(s, 1, float(b)));
-  }
-  *left = Clamp16(a);
-  *right = Clamp16(b);
 }
 
 }  // namespace
@@ -656,11 +671,12 @@ void ReplayProtrackerModule(vlModuleState* s, void* leftOut, void* rightOut, siz
   auto* right = static_cast<uint8_t*>(rightOut);
   bool mono = channels == 1;
   int64_t volume = s->masterVolume;
+  constexpr uint32_t kBlock = 512;  // frames mixed at a time
+  int32_t sumLeft[kBlock * 2], sumRight[kBlock * 2];
   for (uint32_t f = 0; f < frames; f++) {
-    int32_t l0, r0, l1, r1;
-    InternalSample(s, mono, &l0, &r0);
-    InternalSample(s, mono, &l1, &r1);
-    int64_t l = int64_t(l0) + l1, r = int64_t(r0) + r1;
+    uint32_t k = f % kBlock;
+    if (k == 0) InternalSamples(s, mono, sumLeft, sumRight, std::min(kBlock, frames - f) * 2);
+    int64_t l = int64_t(sumLeft[k * 2]) + sumLeft[k * 2 + 1], r = int64_t(sumRight[k * 2]) + sumRight[k * 2 + 1];
     if (bits == 16) {
       int16_t a, b;
       if (mono) {
