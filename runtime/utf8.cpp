@@ -30,32 +30,48 @@ char* ConvertLatin1ToUTF8(const char* text) {
   return out;
 }
 
+namespace {
+
+// One character at p (before end) in Latin-1: C2 and C3 leads with one
+// continuation byte are the only sequences with a Latin-1 form (C0 and C1
+// would be overlong ASCII); anything else is one '?' for the lead byte and
+// the continuation bytes behind it. The bytes it took.
+size_t DecodeToLatin1(const unsigned char* p, const unsigned char* end, char* out) {
+  unsigned char c = *p;
+  if (c < 0x80) {
+    *out = static_cast<char>(c);
+    return 1;
+  }
+  if ((c == 0xC2 || c == 0xC3) && p + 1 < end && IsContinuation(p[1])) {
+    *out = static_cast<char>(((c & 0x1F) << 6) | (p[1] & 0x3F));
+    return 2;
+  }
+  *out = '?';
+  size_t n = 1;
+  while (p + n < end && IsContinuation(p[n])) ++n;
+  return n;
+}
+
+}  // namespace
+
 size_t ConvertUTF8ToLatin1(const char* text, char* out, size_t outSize) {
   if (!out || outSize == 0) return 0;
   size_t n = 0;
   if (text) {
+    // The terminator always stops the scan.
     const auto* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p && n + 1 < outSize) {
-      unsigned char c = *p;
-      if (c < 0x80) {
-        out[n++] = static_cast<char>(c);
-        ++p;
-        continue;
-      }
-      // C2 and C3 leads with one continuation byte are the only sequences
-      // with a Latin-1 form (C0 and C1 would be overlong ASCII).
-      if ((c == 0xC2 || c == 0xC3) && IsContinuation(p[1])) {
-        out[n++] = static_cast<char>(((c & 0x1F) << 6) | (p[1] & 0x3F));
-        p += 2;
-        continue;
-      }
-      // Anything else is one '?' for the lead byte and the continuation
-      // bytes behind it; the terminator always stops the scan.
-      out[n++] = '?';
-      ++p;
-      while (IsContinuation(*p)) ++p;
-    }
+    const unsigned char* end = p + std::strlen(text);
+    while (p < end && n + 1 < outSize) p += DecodeToLatin1(p, end, out + n++);
   }
+  out[n] = 0;
+  return n;
+}
+
+size_t ConvertUTF8BytesToLatin1(const char* text, size_t length, char* out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* end = p + length;
+  size_t n = 0;
+  while (p < end) p += DecodeToLatin1(p, end, out + n++);
   out[n] = 0;
   return n;
 }

@@ -16,6 +16,10 @@ char* ConvertLatin1ToUTF8(const char* text);
 // counting the terminator.
 size_t ConvertUTF8ToLatin1(const char* text, char* out, size_t outSize);
 
+// The same for length bytes that may hold zero bytes (kept as they are);
+// out needs length + 1 bytes and is terminated.
+size_t ConvertUTF8BytesToLatin1(const char* text, size_t length, char* out);
+
 // A new string converted from one encoding to the other; null for any pair
 // other than Latin-1 -> UTF-8 and UTF-8 -> Latin-1, or out of memory.
 char* ConvertEncoding(const char* text, int from, int to);

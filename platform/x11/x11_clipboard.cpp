@@ -15,12 +15,12 @@
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_input.h"
 #include "platform/x11/x11_window.h"
+#include "runtime/utf8.h"
 #include "vm/error_codes.h"
 
 namespace {
 
 iconv_t gToUtf8 = reinterpret_cast<iconv_t>(-1);
-iconv_t gFromUtf8 = reinterpret_cast<iconv_t>(-1);
 
 // Read state outcome words of the window record.
 enum : int {
@@ -30,6 +30,10 @@ enum : int {
 
 // A read that no owner answers must not hang the script.
 constexpr int kReadTimeoutMs = 10000;
+
+// The window a read waits on while it pumps events: script code run by
+// the pump may close its display, and the window's end clears this.
+vlX11Window* gReadWindow = nullptr;
 
 vlX11Window* ClipboardWindow() {
   if (gX11Hooks.adapterCapabilities && gX11Hooks.adapterCapabilities()) return nullptr;
@@ -77,13 +81,13 @@ void FinishRead(vlX11Window* x, int status) {
 void DeliverData(vlX11Window* x, const uint8_t* data, size_t length) {
   auto* result = static_cast<vlClipboardResult*>(x->readResult);
   if (x->readTarget == x->utf8String) {
-    size_t outLength = 0;
-    char* text = Convert(&gFromUtf8, "ISO-8859-1", "UTF-8", reinterpret_cast<const char*>(data), length, 1,
-                         &outLength);
+    // Characters without an ISO-8859-1 form become "?": the script gets the
+    // text it can hold.
+    auto* text = static_cast<char*>(AllocMemory(length + 1, 0));
     if (!text) return FinishRead(x, ERR_MEM);
     result->kind = VL_CLIP_TEXT;
+    result->length = ConvertUTF8BytesToLatin1(reinterpret_cast<const char*>(data), length, text);
     result->data = text;
-    result->length = outLength;
   } else {
     auto* copy = static_cast<char*>(AllocMemory(length + 1, 0));
     if (!copy) return FinishRead(x, ERR_MEM);
@@ -135,8 +139,7 @@ void ChooseTarget(vlX11Window* x) {
 
 void CloseClipboardConverters() {
   if (gToUtf8 != reinterpret_cast<iconv_t>(-1)) iconv_close(gToUtf8);
-  if (gFromUtf8 != reinterpret_cast<iconv_t>(-1)) iconv_close(gFromUtf8);
-  gToUtf8 = gFromUtf8 = reinterpret_cast<iconv_t>(-1);
+  gToUtf8 = reinterpret_cast<iconv_t>(-1);
 }
 
 void FreeClipboardOffer(vlX11Window* x) {
@@ -200,6 +203,11 @@ void HandleSelectionRequest(vlX11Window* x, const XSelectionRequestEvent& reques
     Atom list[2] = {x->targets, offered};
     XChangeProperty(x->display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(list), x->offerKind != VL_CLIP_NONE ? 2 : 1);
+  } else if (x->offerKind != VL_CLIP_NONE && x->offerData && x->offerLength > LargestSelectionPiece(x->display)) {
+    // Too large for one request (the server would refuse it): in pieces.
+    if (!StartIncrementalSend(x->display, request.requestor, property, offered, x->incr,
+                              request.requestor == x->window, x->offerData, x->offerLength))
+      property = None;
   } else if (x->offerKind != VL_CLIP_NONE && x->offerData) {
     XChangeProperty(x->display, request.requestor, property, offered, 8, PropModeReplace,
                     static_cast<unsigned char*>(x->offerData), static_cast<int>(x->offerLength));
@@ -245,10 +253,15 @@ void GetClipboardData(vlX11Window* x) {
   XFree(data);
 }
 
+void ForgetClipboardWindow(vlX11Window* x) {
+  if (x && gReadWindow == x) gReadWindow = nullptr;
+}
+
 int RequestClipboard(vlVMState* state, vlClipboardResult* result, int* kind) {
   *kind = VL_CLIP_NONE;
   vlX11Window* x = ClipboardWindow();
-  if (!x) return ERR_CLIPOPEN;
+  // One read at a time: a callback run while a read waits cannot start one.
+  if (!x || gReadWindow) return ERR_CLIPOPEN;
   if (result) *result = vlClipboardResult{};
   FinishRead(x, kReadAsking);
   x->readTarget = None;
@@ -260,11 +273,19 @@ int RequestClipboard(vlVMState* state, vlClipboardResult* result, int* kind) {
   vlTimeVal start, now;
   GetSysTime(&start);
   int status = 0;
+  gReadWindow = x;
   while (x->readInProgress) {
     pollfd wait{ConnectionNumber(x->display), POLLIN, 0};
     if (!XPending(x->display)) poll(&wait, 1, 50);
     int error = 0;
-    if (PumpEvents(state, VL_PUMP_WAIT_INPUT, 0, &error)) {
+    int stop = PumpEvents(state, VL_PUMP_WAIT_INPUT, 0, &error);
+    if (gReadWindow != x) {
+      // The window was closed meanwhile (and perhaps freed): never touch it.
+      if (result && result->data) FreeMemory(result->data);
+      if (result) *result = vlClipboardResult{};
+      return stop && error ? error : ERR_CLIPREAD;
+    }
+    if (stop) {
       status = error;
       break;
     }
@@ -274,6 +295,7 @@ int RequestClipboard(vlVMState* state, vlClipboardResult* result, int* kind) {
       FinishRead(x, ERR_CLIPREAD);
     }
   }
+  gReadWindow = nullptr;
   x->readResult = nullptr;
   if (x->readInProgress) {
     FinishRead(x, status);

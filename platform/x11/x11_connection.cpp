@@ -3,6 +3,7 @@
 // (x11_ext.h), the wake pipe, threads and timers of the platform layer and
 // the display list reached through the X11 hooks.
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_errors.h"
 
 #include <X11/Xatom.h>
 #include <X11/cursorfont.h>
@@ -214,6 +215,7 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
   auto* c = new (std::nothrow) vlX11Connection{};
   if (!c) return ERR_MEM;
   c->pixelFormat = -1;
+  InstallX11ErrorHandler();
   c->display = XOpenDisplay(wanted[0] ? wanted : nullptr);
   if (!c->display) {
     delete c;
@@ -297,6 +299,7 @@ int FreePlatform() {
   CloseJoysticks();
   ShutdownTimers();
   CloseClipboardConverters();
+  FreeIncrementalSends();
   while (gConnections) {
     vlX11Connection* c = gConnections;
     gConnections = c->next;

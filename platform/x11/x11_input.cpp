@@ -62,6 +62,8 @@ constexpr uint32_t kModifierBits[8] = {VL_QUAL_LCONTROL, VL_QUAL_RCONTROL, VL_QU
                                        VL_QUAL_RALT,     VL_QUAL_LSHIFT,   VL_QUAL_RSHIFT,
                                        VL_QUAL_LCOMMAND, VL_QUAL_RCOMMAND};
 
+constexpr uint16_t kPressedModifier = 0x8000;
+
 int ModifierIndex(KeySym keysym) {
   if (keysym == XK_ISO_Level3_Shift) return 3;  // AltGr counts as the right Alt
   for (int i = 0; i < 8; ++i)
@@ -142,11 +144,22 @@ void HandleKey(LoopState& loop, vlDisplay* d, vlX11Window* x, XKeyEvent& ev) {
   XLookupString(&ev, buffer, sizeof buffer, &keysym, nullptr);
   bool pressed = ev.type == KeyPress;
   int modifier = ModifierIndex(keysym);
+  int code = modifier >= 0 ? -1 : KeysymToKeyCode(keysym);
+  // A release means the key its press meant: Shift pressed with A and let
+  // go first still releases "A", not "a".
+  uint16_t& pressedAs = x->keyPressedAs[ev.keycode & 0xFF];
+  if (!pressed && pressedAs) {
+    modifier = (pressedAs & kPressedModifier) ? (pressedAs & 0xFF) - 1 : -1;
+    code = (pressedAs & kPressedModifier) ? -1 : pressedAs;
+  }
+  if (pressed) pressedAs = modifier >= 0 ? static_cast<uint16_t>(kPressedModifier | (modifier + 1))
+                           : code > 0    ? static_cast<uint16_t>(code)
+                                         : 0;
+  else pressedAs = 0;
   if (modifier >= 0) {
     x->modifiers[modifier] = pressed;
     return;
   }
-  int code = KeysymToKeyCode(keysym);
   bool alt = x->modifiers[2] || x->modifiers[3];
   bool control = x->modifiers[0] || x->modifiers[1];
   if (!pressed && code == VL_KEY_RETURN && alt && gX11InputHooks.isFullscreenUnique(d) &&
@@ -373,7 +386,13 @@ void DispatchToDisplay(LoopState& loop, vlDisplay* d, XEvent& ev) {
     case FocusOut:
       if (ev.xfocus.mode != NotifyNormal) break;
       d->active = ev.type == FocusIn;
-      if (ev.type == FocusOut) memset(d->keyState, 0, sizeof d->keyState);
+      if (ev.type == FocusOut) {
+        // Keys let go while another window has the focus send no release
+        // here: every key and modifier counts as up from now on.
+        memset(d->keyState, 0, sizeof d->keyState);
+        memset(x->modifiers, 0, sizeof x->modifiers);
+        memset(x->keyPressedAs, 0, sizeof x->keyPressedAs);
+      }
       Post(d, ev.type == FocusIn ? VL_XEV_ACTIVE : VL_XEV_INACTIVE);
       break;
     case UnmapNotify:
@@ -590,6 +609,7 @@ int HandleX11Events(vlVMState* state, int* error) {
         XRefreshKeyboardMapping(&ev.xmapping);
         continue;
       }
+      if ((ev.type == PropertyNotify || ev.type == DestroyNotify) && HandleIncrementalSendEvent(ev)) continue;
       for (vlDisplay* d = FirstDisplay(); d; d = d->next)
         if (HasWindow(d) && d->window->display == c->display && d->window->window == ev.xany.window)
           DispatchToDisplay(loop, d, ev);

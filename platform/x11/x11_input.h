@@ -136,8 +136,24 @@ int QueryClipboardFormat(vlVMState* state, int* kind);
 int ReadClipboard(vlVMState* state, vlClipboardResult* result, int* kind);
 int RequestClipboard(vlVMState* state, vlClipboardResult* result, int* kind);
 void FreeClipboardOffer(vlX11Window* window);
+// The window is closing: a clipboard read waiting on it ends (1365).
+void ForgetClipboardWindow(vlX11Window* window);
 // Closes the two text converters (platform shut-down).
 void CloseClipboardConverters();
+
+// Selection data larger than one property request goes in pieces (INCR).
+// The largest piece for a connection; never more than the limit.
+inline constexpr size_t kSelectionPieceLimit = 256 * 1024;
+size_t LargestSelectionPiece(Display* display);
+// Sets the requestor's property to INCR with the size and keeps a copy of
+// the data for the pieces. 1, or 0 when memory ran out (nothing was set).
+int StartIncrementalSend(Display* display, Window requestor, Atom property, Atom type, Atom incr, bool ownWindow,
+                         const void* data, size_t length);
+// The event loop offers every PropertyNotify and DestroyNotify here first;
+// 1 when it belonged to a transfer.
+int HandleIncrementalSendEvent(const XEvent& event);
+// Frees every transfer (platform shut-down).
+void FreeIncrementalSends();
 
 // Called by the event handler for the clipboard's selection events.
 void HandleSelectionRequest(vlX11Window* window, const XSelectionRequestEvent& request);

@@ -14,6 +14,7 @@
 #include "display/display.h"
 #include "platform/os.h"
 #include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_input.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -125,6 +126,7 @@ int AllocDisplayPlatformData(vlDisplay* display) {
 
 void FreeDisplayPlatformData(vlDisplay* display) {
   if (!display->window) return;
+  ForgetClipboardWindow(display->window);
   if (display->window->savedModeLine) XFree(display->window->savedModeLine);
   free(display->window);
   display->window = nullptr;
@@ -344,6 +346,7 @@ void CloseX11Window(vlDisplay* display) {
   if (x->shape && HaveXFixes()) dl_XFixesDestroyRegion(d, x->shape);
   x->shape = None;
   gX11Hooks.freeClipboardOffer(x);
+  ForgetClipboardWindow(x);
   ReleaseAlpha(x);
   XFlush(d);
   x->display = nullptr;

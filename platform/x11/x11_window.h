@@ -40,6 +40,10 @@ struct vlX11Window {
   int lastKeyCode;        // -1 none
   int modeSwitchRequest;  // -1 none, 0 windowed, 1 full screen
   int modifiers[8];       // Control_L/R, Alt_L/R, Shift_L/R, Super_L/R
+  // Per physical key (X key code): what its press meant, so that its
+  // release undoes that whatever the modifiers say by then. The engine key
+  // code, or the modifier index + 1 (bit 0x8000 set); 0 when up.
+  uint16_t keyPressedAs[256];
   int sizeChangePending, newWidth, newHeight;
   // The first request of the player's last move or resize: configure
   // events the server sent before handling it are stale.

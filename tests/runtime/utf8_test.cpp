@@ -86,6 +86,13 @@ TEST(Utf8, MalformedAndTruncatedInputBecomesQuestionMarks) {
       {"\xF8\x88\x80\x80\x80", "?"},
   };
   for (const Case& c : cases) EXPECT_EQ(ToLatin1(c.in), c.out) << c.in;
+  // The counted form reads the same way, zero bytes included, and never
+  // past its length (the sequence cut at the end is one '?').
+  const std::string bytes("a\0\xE2\x82\xAC\xC3\xA9\0\xC3", 9);
+  std::vector<char> out(bytes.size() + 1, 'Z');
+  size_t n = ConvertUTF8BytesToLatin1(bytes.data(), bytes.size(), out.data());
+  EXPECT_EQ(std::string(out.data(), n), std::string("a\0?\xE9\0?", 6));
+  EXPECT_EQ(out[n], 0);
 }
 
 TEST(Utf8, NeverWritesPastTheCallersBuffer) {

@@ -1,0 +1,107 @@
+// The player's X11 side against real X clients: a 32 MiB clipboard text
+// read by xclip (the server refuses a property that large in one request),
+// clipboard text from xclip with characters outside ISO-8859-1, and keys
+// typed with xdotool whose modifier is let go first.
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::Quote;
+using vlplayer::Result;
+using vlplayer::RunOptions;
+
+using X11Clients = vlplayer::PlayerTest;
+
+// The applet offers 32 MiB of text and pumps events until the test has
+// read it with xclip.
+TEST_F(X11Clients, XclipReadsALargeClipboardOffer) {
+  std::string out = dir() + "/out.txt";
+  std::string done = dir() + "/done";
+  std::string applet = Applet("offer", R"(.line 1
+.call repeatstr "0123456789abcdef" 2097152 -> s
+.call setclipboard 1 $s
+.call debugprint "offered"
+loop:
+  .call wait 2
+  .call exists ")" + done + R"(" -> e
+  getglobal 0 "e"
+  eq 1 0 #1
+  jump finish
+  jump loop
+finish:
+.call debugprint "read")");
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    ASSERT_FALSE(vlplayer::WaitForWindow(display, "Vellamora").empty());
+    // The offer is made once the window is there; xclip asks until it is.
+    for (int i = 0; i < 50; ++i) {
+      Tool("xclip -o -selection clipboard -t UTF8_STRING > " + Quote(out) + " 2>/dev/null");
+      if (Tool("wc -c < " + Quote(out)) != "0\n") break;
+      usleep(100000);
+    }
+    Tool("touch " + Quote(done));
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "offered\nread\n");
+  EXPECT_EQ(r.err.find("X error"), std::string::npos) << r.err;
+  EXPECT_EQ(Tool("wc -c < " + Quote(out)), "33554432\n");
+  EXPECT_EQ(Tool("head -c 32 " + Quote(out)), "0123456789abcdef0123456789abcdef");
+}
+
+TEST_F(X11Clients, ClipboardTextOutsideLatin1ArrivesWithStandIns) {
+  std::string text = WriteFile("text.txt", "a\xE2\x82\xAC" "b \xC3\xA9");
+  int status = 0;
+  // xclip stays in the background as the owner until the server ends.
+  Tool("xclip -i -selection clipboard " + Quote(text) + " >/dev/null 2>&1", &status);
+  ASSERT_EQ(status, 0);
+  std::string applet = Applet("paste", ".line 1\n.call getclipboard -> kind text\n.call debugprint $kind\n"
+                                       ".call debugprint $text");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1\na?b \xE9\n");
+}
+
+// Shift and A go down, Shift comes up first, then A: the key is up again.
+TEST_F(X11Clients, AKeyIsUpWhenItsKeyIsLetGo) {
+  std::string applet = Applet("keys", R"(.line 1
+wait1:
+  .call wait 1
+  .call iskeydown "A" -> d
+  getglobal 0 "d"
+  eq 1 0 #1
+  jump down
+  jump wait1
+down:
+  .call debugprint "down"
+wait2:
+  .call wait 1
+  .call iskeydown "A" -> d
+  getglobal 0 "d"
+  eq 1 0 #0
+  jump up
+  jump wait2
+up:
+  .call iskeydown "a" -> lower
+  .call debugprint "up"
+  .call debugprint $lower)");
+  RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Vellamora");
+    ASSERT_FALSE(window.empty());
+    std::string xdotool = "DISPLAY=" + Quote(display) + " xdotool ";
+    Tool(xdotool + "windowfocus --sync " + window);
+    // Shorter than the server's auto-repeat delay: no repeated press.
+    Tool(xdotool + "keydown shift keydown a sleep 0.2 keyup shift sleep 0.2 keyup a");
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "down\nup\n0\n");
+}
+
+}  // namespace
