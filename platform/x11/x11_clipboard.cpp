@@ -7,6 +7,7 @@
 #include <iconv.h>
 #include <poll.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "display/display.h"
@@ -65,6 +66,8 @@ char* Convert(iconv_t* cd, const char* to, const char* from, const char* text, s
   }
   *o = '\0';
   *outLength = static_cast<size_t>(o - out);
+  // Room was made for the worst case; keep only what the text needs.
+  if (auto* fitted = static_cast<char*>(std::realloc(out, *outLength + 1))) out = fitted;
   return out;
 }
 

@@ -346,6 +346,8 @@ void CloseX11Window(vlDisplay* display) {
   if (x->shape && HaveXFixes()) dl_XFixesDestroyRegion(d, x->shape);
   x->shape = None;
   gX11Hooks.freeClipboardOffer(x);
+  // The offer goes with the window that made it.
+  FreeClipboardOffer(x);
   ForgetClipboardWindow(x);
   ReleaseAlpha(x);
   XFlush(d);
