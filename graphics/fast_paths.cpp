@@ -40,6 +40,11 @@ constexpr uint32_t ColourMask(int F) { return (F == 11 || F == 12) ? 0xFFFFFF00u
                   int32_t ar) {                                                                                   \
     NS::AlphaBlend32(s, sr, d, dr, w, h, a, ar, ColourMask(F));                                                  \
   }                                                                                                               \
+  template <int F>                                                                                                \
+  void CoverageColour(uint8_t* d, int32_t dr, int32_t w, int32_t h, const uint8_t* c, int32_t cr, uint32_t colour, \
+                      int quadruple) {                                                                            \
+    NS::CoverageColour32(d, dr, w, h, c, cr, colour, quadruple, ColourMask(F));                                   \
+  }                                                                                                               \
   void CoverageCopy(const vlBlitJob& j) {                                                                         \
     if (j.width <= 0 || j.height <= 0) return;                                                                    \
     NS::CoverageCopy32(j.source + (static_cast<intptr_t>(j.sourceY) * j.sourceRow + j.sourceX) * 4, j.sourceRow, \
@@ -77,6 +82,12 @@ VL_WRAPPERS(vl_avx2)
 const vlFastPath<vlAlphaBlendFn> kAlphaBlend[] = {
     VL_ROWS4("alpha blend", vl_avx2, VL_CPU_AVX2, AlphaBlend),
     VL_ROWS4("alpha blend", vl_sse2, VL_CPU_SSE2, AlphaBlend),
+    {"alpha blend", 4, 4, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::AlphaBlend565},
+    {"alpha blend", 4, 4, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::AlphaBlend565},
+};
+const vlFastPath<vlCoverageColourFn> kCoverageColour[] = {
+    VL_ROWS4("alpha-plane colour", vl_avx2, VL_CPU_AVX2, CoverageColour),
+    VL_ROWS4("alpha-plane colour", vl_sse2, VL_CPU_SSE2, CoverageColour),
 };
 const vlFastPath<vlBlendColorFn> kBlendColor[] = {
     VL_ROWS4("colour blend", vl_avx2, VL_CPU_AVX2, BlendColor),
@@ -114,6 +125,7 @@ const vlFastPath<vlFillFn> kFill[] = {
 // are the plain C++ path.
 const vlFastPath<vlAlphaBlendFn> kAlphaBlend[] = {{"alpha blend", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlBlendColorFn> kBlendColor[] = {{"colour blend", -1, -1, 0, 0, nullptr}};
+const vlFastPath<vlCoverageColourFn> kCoverageColour[] = {{"alpha-plane colour", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlMixFn> kMix[] = {{"mix", -1, -1, 0, 0, nullptr}};
 const vlFastPath<const vlScaleRows*> kScaleSmooth[] = {{"smooth scale", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {{"coverage copy", -1, -1, 0, 0, nullptr}};
@@ -134,6 +146,9 @@ uint32_t FastPathFeatures() {
 void SetFastPathFeatures(uint32_t features) { gFeatures.store(features, std::memory_order_relaxed); }
 
 vlAlphaBlendFn FastAlphaBlend(int32_t format) { return FindFastPath(kAlphaBlend, format, format, VL_FP_NONE); }
+vlCoverageColourFn FastCoverageColour(int32_t format) {
+  return FindFastPath(kCoverageColour, format, format, VL_FP_NONE);
+}
 vlBlitJobFn FastCoverageCopy(int32_t format) { return FindFastPath(kCoverageCopy, format, format, VL_FP_NONE); }
 vlFillFn FastFill(int32_t format) { return FindFastPath(kFill, format, format, VL_FP_NONE); }
 vlBlendColorFn FastBlendColor(int32_t format) { return FindFastPath(kBlendColor, format, format, VL_FP_NONE); }

@@ -43,6 +43,10 @@ Fn FindFastPath(const vlFastPath<Fn> (&rows)[N], int32_t src, int32_t dst, uint3
 using vlAlphaBlendFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w,
                                 int32_t h, const uint8_t* alpha, int32_t alphaRowBytes);
 vlAlphaBlendFn FastAlphaBlend(int32_t format);
+// Alpha-plane blit of a colour (stored byte order), modes 1 and 4.
+using vlCoverageColourFn = void (*)(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, const uint8_t* cov,
+                                    int32_t covRowBytes, uint32_t colour, int quadruple);
+vlCoverageColourFn FastCoverageColour(int32_t format);
 using vlBlitJobFn = void (*)(const vlBlitJob& job);
 vlBlitJobFn FastCoverageCopy(int32_t format);
 using vlFillFn = void (*)(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t pixel);

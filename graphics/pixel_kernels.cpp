@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
 
 uint32_t pixPack32(int32_t f, uint32_t v) {
@@ -302,6 +303,15 @@ const vlPixelKernels* PixelKernelsFor(int32_t format) {
 
 void AlphaChannelPixels(int32_t format, const vlAlphaChannelJob& job) {
   if (format < 0 || format > 13 || !kAlphaChannel[format]) return;
+  // A plain colour without a target alpha plane: modes 1 to 3 blend by the
+  // coverage, mode 4 by four times it.
+  const bool plainColour = !job.texture && !job.targetAlpha && job.mode >= 1 && job.mode <= 4;
+  if (plainColour && job.width > 0 && job.height > 0 && format >= 10) {
+    if (const vlCoverageColourFn fast = FastCoverageColour(format)) {
+      return fast(job.dst, job.dstRow, job.width, job.height, job.coverage, job.coverageRowBytes,
+                  pixPack32(format, job.color), job.mode == 4);
+    }
+  }
   kAlphaChannel[format](job);
 }
 

@@ -33,7 +33,15 @@ struct V {
   static R MulHi16(R a, R b) { return _mm256_mulhi_epi16(a, b); }
   static R Srl16(R a, int n) { return _mm256_srli_epi16(a, n); }
   static R Sra16(R a, int n) { return _mm256_srai_epi16(a, n); }
+  static R Sll16(R a, int n) { return _mm256_slli_epi16(a, n); }
+  static R AddSat8(R a, R b) { return _mm256_adds_epu8(a, b); }
   static R And(R a, R b) { return _mm256_and_si256(a, b); }
+  static R Or(R a, R b) { return _mm256_or_si256(a, b); }
+  static R CmpEq16(R a, R b) { return _mm256_cmpeq_epi16(a, b); }
+  // Sixteen coverage bytes as 16-bit lanes.
+  static R Widen8(const uint8_t* a) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+  }
   static R CmpEq8(R a, R b) { return _mm256_cmpeq_epi8(a, b); }
   static R Select(R m, R a, R b) { return _mm256_blendv_epi8(b, a, m); }
   static uint64_t AlphaWord(const uint8_t* a) {

@@ -13,6 +13,13 @@
   /* Source over target by an 8-bit coverage plane: 0 keeps, 255 copies, else blends. */                          \
   void AlphaBlend32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,      \
                     const uint8_t* alpha, int32_t alphaRowBytes, uint32_t colourMask);                             \
+  /* A colour (stored byte order) over the target by a coverage plane, like AlphaBlend32; quadruple reads */   \
+  /* each coverage byte as min(4a, 255). */                                                                      \
+  void CoverageColour32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, const uint8_t* cov,                 \
+                        int32_t covRowBytes, uint32_t colour, int quadruple, uint32_t colourMask);               \
+  /* AlphaBlend32 for RGB565 pixels (format 4). */                                                               \
+  void AlphaBlend565(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,    \
+                     const uint8_t* alpha, int32_t alphaRowBytes);                                               \
   /* Source pixel where the coverage byte is non-zero. */                                                          \
   void CoverageCopy32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,    \
                       const uint8_t* cov, int32_t covRowBytes);                                                    \

@@ -30,7 +30,15 @@ struct V {
   static R MulHi16(R a, R b) { return _mm_mulhi_epi16(a, b); }
   static R Srl16(R a, int n) { return _mm_srli_epi16(a, n); }
   static R Sra16(R a, int n) { return _mm_srai_epi16(a, n); }
+  static R Sll16(R a, int n) { return _mm_slli_epi16(a, n); }
+  static R AddSat8(R a, R b) { return _mm_adds_epu8(a, b); }
   static R And(R a, R b) { return _mm_and_si128(a, b); }
+  static R Or(R a, R b) { return _mm_or_si128(a, b); }
+  static R CmpEq16(R a, R b) { return _mm_cmpeq_epi16(a, b); }
+  // Eight coverage bytes as 16-bit lanes.
+  static R Widen8(const uint8_t* a) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const R*>(a)), _mm_setzero_si128());
+  }
   static R CmpEq8(R a, R b) { return _mm_cmpeq_epi8(a, b); }
   // mask ? a : b
   static R Select(R m, R a, R b) { return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b)); }

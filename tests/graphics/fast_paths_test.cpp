@@ -15,6 +15,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit_loops.h"
 #include "graphics/image_kernels.h"
+#include "graphics/pixel_kernels.h"
 #include "graphics/scaler.h"
 
 namespace {
@@ -109,12 +110,14 @@ TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
     EXPECT_NE(FastCoverageCopy(f), nullptr) << f;
     EXPECT_NE(FastFill(f), nullptr) << f;
     EXPECT_NE(FastBlendColor(f), nullptr) << f;
+    EXPECT_NE(FastCoverageColour(f), nullptr) << f;
     EXPECT_NE(FastMix(f, false), nullptr) << f;
     EXPECT_NE(FastMix(f, true), nullptr) << f;
     EXPECT_NE(FastScaleSmooth(f), nullptr) << f;
   }
   // The general path keeps every other format; switched off, nothing is fast.
-  EXPECT_EQ(FastAlphaBlend(4), nullptr);
+  EXPECT_NE(FastAlphaBlend(4), nullptr);
+  EXPECT_EQ(FastAlphaBlend(5), nullptr);
   EXPECT_EQ(FastAlphaBlend(8), nullptr);
   SetFastPathFeatures(0);
   EXPECT_EQ(FastAlphaBlend(10), nullptr);
@@ -123,11 +126,13 @@ TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
 }
 
 TEST_F(FastPaths, AlphaBlendAndCoverageCopy) {
-  for (int it = 0; it < 400; ++it) {
+  for (int it = 0; it < 500; ++it) {
     std::mt19937 rng(it);
     const int32_t w = 1 + static_cast<int32_t>(rng() % 41), h = 1 + static_cast<int32_t>(rng() % 5);
-    const int32_t format = Format32(rng);
-    Plane src = MakePlane(rng, w, h, 4), dst = MakePlane(rng, w, h, 4), cov = MakePlane(rng, w, h, 1, true);
+    // Every fifth picture in RGB565, whose alpha blend has a fast path too.
+    const int32_t format = it % 5 == 4 ? 4 : Format32(rng);
+    const int32_t bpp = format == 4 ? 2 : 4;
+    Plane src = MakePlane(rng, w, h, bpp), dst = MakePlane(rng, w, h, bpp), cov = MakePlane(rng, w, h, 1, true);
     for (int32_t mode : {VL_ALPHABLIT_BLEND, VL_ALPHABLIT_MASKED}) {
       Compare(mode ? "coverage copy" : "alpha blend", it, dst.bytes, [&](std::vector<uint8_t>& target) {
         vlBlitJob j;
@@ -146,9 +151,33 @@ TEST_F(FastPaths, AlphaBlendAndCoverageCopy) {
         j.width = w;
         j.height = h;
         j.format = format;
-        AlphaBlitPixels(j, 4, mode);
+        AlphaBlitPixels(j, bpp, mode);
       });
     }
+  }
+}
+
+TEST_F(FastPaths, AlphaPlaneColour) {
+  for (int it = 0; it < 300; ++it) {
+    std::mt19937 rng(500 + it);
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 39), h = 1 + static_cast<int32_t>(rng() % 4);
+    const int32_t format = Format32(rng);
+    Plane dst = MakePlane(rng, w, h, 4), cov = MakePlane(rng, w, h, 1, true);
+    const int32_t mode = 1 + it % 4;
+    const uint32_t colour = rng();  // the top byte too
+    Compare("alpha-plane colour", it, dst.bytes, [&](std::vector<uint8_t>& target) {
+      vlAlphaChannelJob j{};
+      j.dst = target.data() + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * 4;
+      j.dstRow = dst.row;
+      j.width = w;
+      j.height = h;
+      j.coverage = cov.at();
+      j.coverageRowBytes = cov.row;
+      j.color = colour;
+      j.intensity = 255;
+      j.mode = mode;
+      AlphaChannelPixels(format, j);
+    });
   }
 }
 
