@@ -45,6 +45,12 @@ int32_t vlDisplaySetupDone = 0;
 
 namespace {
 
+bool IsListedDisplay(const vlDisplay* d) {
+  for (vlDisplay* e = vlDisplayList; d && e; e = e->next)
+    if (e == d) return true;
+  return false;
+}
+
 bool HasScaleMode(const vlDisplay* d) { return d->autoScale || d->layerScale; }
 
 const char* AppId(vlVMState* L) {
@@ -153,6 +159,12 @@ int MakeBackdrop(vlVMState* L, vlDisplay* d) {
   SetTableInt(L, "__backfill", 1);
   if (d->xServer[0]) SetTableString(L, "xserver", d->xServer);
   status = vl::CallProtected(L, 2, 1, 0);
+  // The global may be the script's own function by now: only a display
+  // that exists is taken, and only while the one it backs still exists.
+  if (!status && (!IsListedDisplay(static_cast<vlDisplay*>(vl::ToUserdataAt(L, -1))) || !IsListedDisplay(d))) {
+    vl::SetStackTop(L, top);
+    return ERR_WRONGUSAGE;
+  }
   if (!status) {
     vlDisplay* backdrop = static_cast<vlDisplay*>(vl::ToUserdataAt(L, -1));
     d->backdropId = {0, backdrop};

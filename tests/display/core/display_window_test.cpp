@@ -205,6 +205,16 @@ TEST_F(DisplayWindow, MinimiseAndRestore) {
   EXPECT_EQ(Run(".call changedisplaymode 2 800 600"), ERR_CLOSEDDISPLAY);
 }
 
+// The backdrop is made through the global CreateDisplay, which a script
+// may have replaced: what its function returns is no display to trust.
+TEST_F(DisplayWindow, AReplacedCreateDisplayMakesNoBackdrop) {
+  ASSERT_EQ(Run(".table 0 { width = 320, height = 240 }\n.call base=1 createdisplay 1 r0"), 0);
+  ASSERT_NE(Open(1), nullptr);
+  EXPECT_EQ(Run(".function fake\n.params 2\nloadk 2 #12345\nreturn 2 2\n.end\n.defun createdisplay fake\n"
+                ".call changedisplaymode 2 800 600"),
+            ERR_WRONGUSAGE);
+}
+
 TEST_F(DisplayWindow, FullScreenAndBackRestoresTheWindow) {
   ASSERT_EQ(Run(".table 0 { width = 320, height = 240, x = 40, y = 30, sizeable = 1, color = 16711935 }\n"
                 ".call base=1 createdisplay 1 r0"),
