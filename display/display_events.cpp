@@ -2,18 +2,30 @@
 #include "display/display_events.h"
 
 #include "display/clients.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/display_change.h"
 #include "display/display_window.h"
 #include "display/layer_hooks.h"
 #include "display/monitors.h"
 #include "graphics/position.h"
+#include "platform/display_adapter.h"
 #include "platform/x11/x11_input.h"
 
 namespace {
 
+// The window system lost the window's pixels. Without layers the back
+// buffer is all there is of what was drawn (brushes, effect frames so far):
+// it goes out as it is; rebuilding it from the BGPic would wipe that.
 void Refresh(vlVMState* L, vlDisplay* d) {
-  if (d->back && d->displayState == VL_DISPSTATE_OPEN) RefreshDisplayObject(L, d, 0);
+  if (!d->back || d->displayState != VL_DISPSTATE_OPEN) return;
+  if (d->layersOn || d->doubleBuffer || !d->bgpic) {
+    RefreshDisplayObject(L, d, 0);
+    return;
+  }
+  ClearDisplayBorders(d);
+  UpdateDisplayRect(d->back, 0, 0, d, 0, 0, d->bgpic->dispWidth, d->bgpic->dispHeight, 9);
+  gLayerHooks.redrawDisplayVideos(L, d);
 }
 
 int SwitchMode(vlVMState* L, vlDisplay* d, int full) {
