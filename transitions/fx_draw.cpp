@@ -35,7 +35,7 @@ void FillPlanes(vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y, int32_t w
 }  // namespace
 
 uint32_t FXHoldFlag(const vlFxContext* fx) {
-  return fx->replaying || fx->layerStyled || fx->backgroundTarget ? VL_FXB_NOSHOW : 0;
+  return fx->replaying || fx->layerStyled || fx->backgroundTarget ? uint32_t{VL_FXB_NOSHOW} : 0u;
 }
 
 void BlitFXRect(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, vlBitmap* dstMask, vlBitmap* dstAlpha,
@@ -203,6 +203,11 @@ void DrawOldStrip(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h)
   DrawFXPart(fx, fx->oldPicture, nullptr, nullptr, sx, sy, w, h, sx, sy, fx->width, fx->height);
 }
 
+void PutOldPictureIntoLayer(vlFxContext* fx) {
+  if (fx->layered && fx->oldPicture)
+    BlitIntoLayer(fx, fx->oldPicture, nullptr, nullptr, 0, 0, 0, 0, fx->width, fx->height, VL_FXB_NOSHOW);
+}
+
 void DrawFXPicture(vlFxContext* fx, vlBitmap* picture) {
   DrawFXPart(fx, picture, nullptr, nullptr, 0, 0, fx->width, fx->height, 0, 0, fx->width, fx->height);
 }
@@ -223,7 +228,7 @@ void DrawThroughMask(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t
   if (fx->layered) {
     // The planes say which pixels of the new picture have arrived.
     BlitIntoLayer(fx, fx->source, mask, alpha, sx, sy, sx, sy, w, h,
-                  VL_FXB_THROUGH | (mask ? VL_FXB_COMBINE : 0) | FXHoldFlag(fx));
+                  VL_FXB_THROUGH | (mask ? uint32_t{VL_FXB_COMBINE} : 0u) | FXHoldFlag(fx));
     return;
   }
   if (w < 1 || h < 1 || !work) return;

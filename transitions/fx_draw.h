@@ -59,6 +59,9 @@ void DrawNewStrip(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h)
 void DrawNewLines(vlFxContext* fx, bool columns, int32_t first, int32_t last);
 // The same from the old picture, without mask and alpha.
 void DrawOldStrip(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h);
+// A layered effect whose frames leave parts of the old picture in place
+// starts with the whole old picture in the layer's picture, not shown.
+void PutOldPictureIntoLayer(vlFxContext* fx);
 // A whole picture of the effect's size drawn at the effect's place.
 void DrawFXPicture(vlFxContext* fx, vlBitmap* picture);
 // The rectangle (sx, sy, w, h) of the new picture over the old one through

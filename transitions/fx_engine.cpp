@@ -11,6 +11,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/display_scaling.h"
 #include "display/layer_hooks.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -136,12 +137,6 @@ bool IsAlphaBlendingEffect(int32_t id) { return (id >= 115 && id <= 117) || (id 
 bool IsStillDrawingEffect(int32_t id) {
   return (id >= 55 && id <= 81) || (id >= 84 && id <= 87) || (id >= 97 && id <= 104) || id == 111 || id == 112 ||
          (id >= 114 && id <= 139);
-}
-
-bool DrawsIntoLayer(int32_t id) {
-  return (id >= 0 && id <= 46) || (id >= 55 && id <= 73) || (id >= 82 && id <= 96) || (id >= 105 && id <= 107) ||
-         (id >= 97 && id <= 100) || (id >= 108 && id <= 110) || id == 114 || id == 132 ||
-         (id >= 115 && id <= 117) || (id >= 134 && id <= 139);
 }
 
 int32_t GetRandomEffect(int32_t excludeBGPicOnly) {
@@ -356,6 +351,21 @@ vlBGPic* EmulatedBGPic(vlFxContext* fx) {
   return pic;
 }
 
+// On a display that scales layers, the emulated BGPic is drawn at the
+// scale size like the layers it stands in for: its display copies are made
+// at that size when they are not. The display's factors stay those of the
+// BGPic it shows.
+int ScaleEmulatedBGPic(vlFxContext* fx, vlDisplay* d) {
+  vlBGPic* emu = EmulatedBGPic(fx);
+  if (!emu || !d->layerScale || d->scaleWidth < 1 || d->scaleHeight < 1) return 0;
+  if (emu->dispWidth == d->scaleWidth && emu->dispHeight == d->scaleHeight) return 0;
+  const double sx = d->scaleX, sy = d->scaleY;
+  const int status = RescaleDisplayBGPic(fx->vm, d, emu, 0);
+  d->scaleX = sx;
+  d->scaleY = sy;
+  return status;
+}
+
 // On a display with layers the target becomes a new hidden topmost layer
 // showing a copy of the picture's rectangle (sx, sy, width, height), and
 // the effect shows that layer.
@@ -532,11 +542,10 @@ int PrepareLayered(vlFxContext* fx, vlDisplay* d, vlLayer* l) {
 }
 
 // A layer target. layered: the effect draws into the layer's own picture
-// (covered, styled, transparent, clipped or asynchronous layers, scaled
-// output); families that cannot draw so pass between two pictures of the
-// layer's area instead (composed), and on a display that scales its output
-// they jump to the end (instant).
-int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
+// (covered, styled, transparent, clipped or asynchronous layers, layers
+// standing in for a BGPic, scaled output); otherwise it draws on the screen
+// over the layer's place.
+int PrepareLayer(vlFxContext* fx, vlDisplay* d) {
   if (!d->layersOn) return ERR_NOLAYERS;
   vlLayer* l = GetLayerByPos(d->bgpic, fx->id.number);
   if (!l) return ERR_LAYERRANGE;
@@ -548,6 +557,7 @@ int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
   // Changes of the shown BGPic from here on are the script's, made while
   // the layer stands in for another BGPic.
   if (fx->bgpicEmu) d->bgpic->changed = 0;
+  if (int status = ScaleEmulatedBGPic(fx, d)) return status;
   vlLayerGeometry* g = l->geometry[2];
   if (fx->isScroll) {
     // The layer itself travels; it goes back to its place at the end.
@@ -566,8 +576,6 @@ int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
         RedrawFXDestination(fx, 2);
       }
     }
-    // Moving the layer redraws it wherever it goes, scaled output included.
-    *instant = false;
     return 0;
   }
   fx->x = g->drawnX;
@@ -576,28 +584,7 @@ int PrepareLayer(vlFxContext* fx, vlDisplay* d, bool* instant, bool* composed) {
   const bool ownPlanes = fx->reverse && OwnTransparency(fx->effect) && !(fx->effect >= 47 && fx->effect <= 54);
   const bool layered = fx->forceRealtime || fx->async || fx->bgpicEmu || l->transparency || styled ||
                        g->clipRegion || ownPlanes || fx->scaledOutput || !IsLayerUnobscured(d->bgpic, l);
-  if (layered && DrawsIntoLayer(fx->effect)) return PrepareLayered(fx, d, l);
-  *instant = fx->scaledOutput;
-  if (*instant) return 0;
-  if (layered) {
-    // The effect runs between two compositions of the layer's area, without
-    // and with the layer, so that what lies above it stays in place.
-    int32_t ox = 0, oy = 0, ow = 0, oh = 0;
-    GetLayerOuterRect(fx->vm, l, g, &ox, &oy, &ow, &oh);
-    vlRectXYWH r{ox, oy, ow, oh};
-    if (!ClipRectToSize(&r, d->bgpic->dispWidth, d->bgpic->dispHeight) || r.width < 1 || r.height < 1) {
-      *instant = true;
-      return 0;
-    }
-    fx->x = r.x, fx->y = r.y, fx->width = r.width, fx->height = r.height;
-    vlBitmap* without = GrabScreen(fx, d, true, false);
-    vlBitmap* with = GrabScreen(fx, d, true, true);
-    fx->source = fx->reverse ? without : with;
-    fx->oldPicture = fx->reverse ? with : without;
-    fx->ownsSource = 1;
-    *composed = true;
-    return without && with ? 0 : ERR_BITMAP;
-  }
+  if (layered) return PrepareLayered(fx, d, l);
   if (!fx->reverse) {
     vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
     int32_t w = 0, h = 0;
@@ -655,11 +642,13 @@ void ShowEffectLayer(vlFxContext* fx) {
 int AsyncStep(void* user, int32_t* done) {
   auto* fx = static_cast<vlFxContext*>(user);
   ShowEffectLayer(fx);
-  vlBGPic* emu = fx->layerPrepared && !IsBGPicOnlyEffect(fx->effect) && !fx->isScroll ? EmulatedBGPic(fx) : nullptr;
-  if (emu && emu->changed) {
-    // The script drew into the emulated BGPic: what the effect showed so
-    // far is drawn again from its new picture.
-    RedrawFXDestination(fx, 2);
+  vlBGPic* emu = fx->layerPrepared && !fx->isScroll ? EmulatedBGPic(fx) : nullptr;
+  const vlDisplay* d = vlCurrentDisplay;
+  const bool under = emu && fx->oldPicture && d && d->bgpic && d->bgpic->changed;
+  if (emu && (emu->changed || under)) {
+    // The script drew into the emulated BGPic (or under the layer): what
+    // the effect showed so far is drawn again from the new pictures.
+    RedrawFXDestination(fx, 3);
     const int32_t frame = fx->frame;
     if (int status = ReplayFX(fx, frame, 1)) return status;
     if (!fx->replaying) PresentFXLayer(fx, VL_FXB_PUSH);
@@ -926,19 +915,12 @@ int RunTransitionFX(vlFxContext* tmpl) {
   if (bgpicTarget) {
     if (int status = PrepareBGPic(fx, d)) return fail(status);
   } else if (fx->objectType == VL_FX_SHOWLAYER || layerTarget) {
-    bool instant = false, composed = false;
-    if (int status = PrepareLayer(fx, d, &instant, &composed)) return fail(status);
-    if (instant) {
-      SettleLayer(fx, true);
-      fx->finished = 1;
-      FreeFXContext(fx, 1);
-      return 0;
-    }
+    if (int status = PrepareLayer(fx, d)) return fail(status);
     if (fx->layered) {
       if (NeedsOldPicture(fx->effect, true) && !(fx->oldPicture = GrabScreen(fx, d, true)))
         return fail(ERR_BITMAP);
     } else {
-      if (!composed && !fx->isScroll)
+      if (!fx->isScroll)
         if (int status = PrepareOnScreen(fx, d)) return fail(status);
       // On the screen every effect shows its source: for hiding that is
       // what lies under the layer. A scroll moves the layer out instead.
@@ -1040,7 +1022,9 @@ int RedrawFXDestination(vlFxContext* fx, int which) {
     // The BGPic's own picture and its layers, as it would show on its own;
     // black where it is smaller than the layer.
     FillBitmapRect(fx->source, 0, 0, fx->source->width, fx->source->height, 0xFF000000u);
-    RedrawLayers(fx->vm, d, pic, fx->source, 0, 0, fx->source->width, fx->source->height, 16 | 1);
+    // A display that scales layers shows it at its display size.
+    const int32_t scaled = d && d->layerScale && d->scaleWidth > 0 && d->scaleHeight > 0 ? 0 : 16;
+    RedrawLayers(fx->vm, d, pic, fx->source, 0, 0, fx->source->width, fx->source->height, scaled | 1);
     pic->changed = 0;
     served |= 2;
   }

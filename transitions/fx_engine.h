@@ -115,8 +115,6 @@ int32_t ReversedEffect(int32_t id);
 
 bool IsAlphaBlendingEffect(int32_t id);
 bool IsStillDrawingEffect(int32_t id);
-// Effects whose families can draw into the layer's own image.
-bool DrawsIntoLayer(int32_t id);
 // Brings the destination to frame toFrame again; 0 or a step's error.
 int ReplayFX(vlFxContext* fx, int32_t toFrame, int keep);
 

@@ -100,7 +100,7 @@ int StepPixelZoom(vlFxContext* fx, int32_t* done) {
   else if (!mask && !alpha) BltBitmap(pic, 0, 0, s->work, 0, 0, w, h);
   if (fx->layered) {
     // The layer takes the blocks with their own coverage.
-    const uint32_t flags = FXHoldFlag(fx) | (fx->phase == 2 ? VL_FXB_NOSHOW : 0);
+    const uint32_t flags = FXHoldFlag(fx) | (fx->phase == 2 ? uint32_t{VL_FXB_NOSHOW} : 0u);
     if (block <= 1) BlitIntoLayer(fx, pic, mask, alpha, 0, 0, 0, 0, w, h, flags);
     else BlitIntoLayer(fx, s->work, mask ? s->mask : nullptr, alpha ? s->alpha : nullptr, 0, 0, 0, 0, w, h, flags);
   } else if (!mask && !alpha) {

@@ -93,7 +93,7 @@ void FlowIntoLayer(vlFxContext* fx, FlowState* s, FlowKind k, int32_t extent, in
   if (back && last) {
     if (!still) MarkDone(done);
     BlitIntoLayer(fx, nullptr, nullptr, nullptr, 0, 0, 0, 0, fx->width, fx->height,
-                  VL_FXB_FILL | (fx->replaying || fx->backgroundTarget ? VL_FXB_NOSHOW : 0));
+                  VL_FXB_FILL | (fx->replaying || fx->backgroundTarget ? uint32_t{VL_FXB_NOSHOW} : 0u));
     advance();
     if (!still) EndFXFrame(fx);
     return;

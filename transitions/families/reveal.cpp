@@ -132,6 +132,8 @@ int StepGate(vlFxContext* fx, int32_t* done) {
     } else {
       *s = {e - step, step};
       fx->frameCount = StepCount(e / 2 - step, step, 0);
+      // The new halves close over the old picture.
+      PutOldPictureIntoLayer(fx);
     }
     return 0;
   }

@@ -148,7 +148,7 @@ int StepStretch(vlFxContext* fx, int32_t* done) {
     // The layer shows the scaled picture with its own coverage.
     if (fx->layered)
       BlitIntoLayer(fx, sc.bitmap, sc.mask, sc.alpha, 0, 0, x, y, w, h,
-                    FXHoldFlag(fx) | (fx->phase == 2 ? VL_FXB_NOSHOW : 0));
+                    FXHoldFlag(fx) | (fx->phase == 2 ? uint32_t{VL_FXB_NOSHOW} : 0u));
     else DrawScaledNew(fx, sc, x, y, w, h);
   }
   st->s = Grows(fx) ? s + fx->stepSize : s - fx->stepSize;

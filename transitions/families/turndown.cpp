@@ -65,7 +65,12 @@ int StepTurnDown(vlFxContext* fx, int32_t* done) {
   const bool far = fx->effect == 129 || fx->effect == 131;
   const int32_t E = columns ? fx->width : fx->height;
   const int32_t mh = E / 2, odd = E & 1;
-  if (fx->phase == 0) return InitTravel<int32_t>(fx, E, E);
+  if (fx->phase == 0) {
+    // The half that does not fold yet shows the old picture.
+    if (int status = InitTravel<int32_t>(fx, E, E)) return status;
+    PutOldPictureIntoLayer(fx);
+    return 0;
+  }
   if (fx->phase != 1 && fx->phase != 2) return 0;
   int32_t& s = Travel(fx);
   if (fx->phase == 2 && s > E / 2) DrawNewStrip(fx, 0, 0, fx->width, fx->height);

@@ -1,0 +1,294 @@
+// Every transition effect through the real player on a private Xvfb: the
+// window grabbed before the first frame and after the last matches the
+// start and end pictures exactly on a display without layers, with layers,
+// scaled (the output, or the layers), and on a layer standing in for a
+// BGPic; sampled families are compared frame by frame with steppings
+// written from their rules. Each effect starts right after the window was
+// resized, so a repaint of the window is pending when it draws.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/platform/x11_server.h"
+#include "tests/runtime/container_builder.h"
+#include "tests/transitions/player/fx_reference.h"
+#include "tools/chunkasm/chunkasm.h"
+
+namespace {
+
+using fxref::Picture;
+
+struct Family {
+  const char* name;
+  int first, last;
+};
+constexpr Family kFamilies[] = {
+    {"stripes", 0, 13},          {"blinds", 14, 23},        {"curtains", 24, 27},
+    {"bars", 28, 28},            {"quarters", 29, 29},      {"reveals", 30, 33},
+    {"lines", 34, 37},           {"rectangles", 38, 46},    {"scrolls", 47, 54},
+    {"stretch and zoom", 55, 69}, {"flows", 70, 73},         {"gates", 74, 77},
+    {"push", 78, 81},            {"puzzle", 82, 82},        {"diagonal", 83, 83},
+    {"rolls", 84, 87},           {"rectangles back", 88, 96}, {"clock wipe and star", 97, 98},
+    {"strange push", 99, 100},   {"slides", 101, 104},      {"spiral, swiss, quad", 105, 107},
+    {"split, up and down", 108, 110}, {"cards", 111, 112},  {"sun", 114, 114},
+    {"crossfade, fade, blend", 115, 117}, {"zoom in and out", 118, 119}, {"crush", 120, 123},
+    {"flip coin", 124, 127},     {"turndown", 128, 131},    {"pixel zoom", 132, 133},
+    {"water and strudel", 134, 138}, {"dissolve", 139, 139},
+};
+
+bool BGPicOnly(int id) {
+  return (id >= 74 && id <= 81) || (id >= 101 && id <= 104) || id == 111 || id == 112 || (id >= 118 && id <= 131) ||
+         id == 133;
+}
+
+std::vector<int> AllIds() {
+  std::vector<int> ids;
+  for (int id = 0; id < 140; ++id)
+    if (id != 113) ids.push_back(id);
+  return ids;
+}
+std::vector<int> BGPicOnlyIds() {
+  std::vector<int> ids;
+  for (int id : AllIds())
+    if (BGPicOnly(id)) ids.push_back(id);
+  return ids;
+}
+std::vector<int> FirstOfFamilies() {
+  std::vector<int> ids;
+  for (const Family& f : kFamilies) ids.push_back(f.first);
+  return ids;
+}
+
+// prefix and number; a helper because GCC 12 misreads a literal plus a
+// temporary string at -O3.
+std::string Tag(const char* prefix, int number) {
+  std::string s(prefix);
+  s += std::to_string(number);
+  return s;
+}
+
+std::string Label(int id) {
+  for (const Family& f : kFamilies)
+    if (id >= f.first && id <= f.last) return Tag("effect ", id) + " (" + f.name + ")";
+  return Tag("effect ", id);
+}
+
+// The display the effects run on.
+enum class Screen { kPlain, kLayers, kScaledOutput, kScaledLayers };
+// The target: a brush at (16, 12), or a full-size hidden layer shown with
+// "bgpicemu" standing in for BGPic 4.
+enum class Target { kBrush, kEmulating };
+
+constexpr int kWidth = 160, kHeight = 120, kBrushX = 16, kBrushY = 12;
+
+class FxPlayer : public testing::Test {
+ protected:
+  void SetUp() override {
+    START_X_SERVER(server_);
+    std::string pattern = std::string(testing::TempDir()) + "vlfx_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    mkdir((dir_ + "/tmp").c_str(), 0755);
+    bg_ = fxref::Noise(kWidth, kHeight, 1);
+    emu_ = fxref::Noise(kWidth, kHeight, 3);
+    brush_ = fxref::Noise(48, 32, 2);
+    ASSERT_TRUE(fxref::WriteBmp(dir_ + "/bg.bmp", bg_));
+    ASSERT_TRUE(fxref::WriteBmp(dir_ + "/emu.bmp", emu_));
+    ASSERT_TRUE(fxref::WriteBmp(dir_ + "/brush.bmp", brush_));
+    ASSERT_TRUE(fxref::WriteBmp(dir_ + "/big.bmp", Picture(200, 150, 0x203040)));
+  }
+  void TearDown() override {
+    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+
+  // The start of the applet: the pictures loaded, the display set up.
+  std::string Begin(Screen screen) const {
+    std::string s = ".source \"@fx.vls\"\n.line 1\n";
+    s += ".call loadbgpic 2 \"" + dir_ + "/bg.bmp\"\n";
+    s += ".call loadbgpic 3 \"" + dir_ + "/big.bmp\"\n";
+    s += ".call loadbgpic 4 \"" + dir_ + "/emu.bmp\"\n";
+    s += ".call loadbrush 1 \"" + dir_ + "/brush.bmp\"\n";
+    s += ".call loadbrush 5 \"" + dir_ + "/emu.bmp\"\n";
+    if (screen != Screen::kPlain) s += ".call enablelayers\n";
+    if (screen == Screen::kScaledOutput || screen == Screen::kScaledLayers)
+      s += ".table 0 { scalemode = " + std::string(screen == Screen::kScaledOutput ? "1" : "2") +
+           ", scalewidth = " + std::to_string(2 * kWidth) + ", scaleheight = " + std::to_string(2 * kHeight) +
+           " }\n.call base=1 setdisplayattributes r0\n";
+    return s;
+  }
+  std::string Snap(const std::string& name) const {
+    return ".call savesnapshot \"" + dir_ + "/" + name + ".bmp\" 0\n";
+  }
+  // One effect. Asynchronous: a snapshot "<tag>s" before the first frame,
+  // frames drawn until the effect ends (with a snapshot "<tag>f<n>" after
+  // each when `frames`), then "<tag>e"; synchronous: only "<tag>e".
+  std::string Case(Screen screen, Target target, int id, int speed, bool async, bool frames,
+                   const std::string& tag) const {
+    // A resize of the window just before the effect leaves a repaint
+    // pending while it draws.
+    std::string s = ".call displaybgpic 3\n.call displaybgpic 2\n";
+    std::string opts = "type = " + std::to_string(id) + ", speed = " + std::to_string(speed);
+    if (async) opts += ", async = 1";
+    const std::string result = async ? " -> h\n" : "\n";
+    if (target == Target::kEmulating) {
+      s += ".table 0 { hidden = 1 }\n.call base=1 displaybrush 5 0 0 r0\n";
+      s += ".table 0 { " + opts + ", bgpicemu = 1, bgpic = 4 }\n.call base=1 showlayerfx 1 r0" + result;
+    } else {
+      s += ".table 0 { " + opts + " }\n.call base=1 displaybrushfx 1 " + std::to_string(kBrushX) + " " +
+           std::to_string(kBrushY) + " r0" + result;
+    }
+    if (async) {
+      const std::string loop = "frame_" + tag;
+      s += Snap(tag + "s");
+      s += "loadk 0 #0\nsetglobal 0 \"n\"\n" + loop + ":\n.call asyncdrawframe $h -> r\n";
+      if (frames)
+        s += "getglobal 2 \"n\"\nadd 2 2 #1\nsetglobal 2 \"n\"\nloadk 1 \"" + dir_ + "/" + tag +
+             "f\"\nloadk 3 \".bmp\"\nconcat 10 1 3\n.call base=11 savesnapshot r10 0\n";
+      s += "getglobal 0 \"r\"\neq 1 0 #0\njump " + loop + "\n";
+    }
+    s += Snap(tag + "e");
+    if (screen != Screen::kPlain) s += ".call freelayers\n";
+    return s;
+  }
+
+  void Play(const std::string& text) {
+    vltest::ContainerBytes c;
+    const std::vector<uint8_t> chunk = vlasm::Assemble(text + "ret\n");
+    c.Code(std::string(chunk.begin(), chunk.end()));
+    const std::string applet = dir_ + "/fx.vla";
+    std::ofstream(applet, std::ios::binary).write(reinterpret_cast<const char*>(c.b.data()), c.Size());
+    const std::string log = dir_ + "/player.log";
+    const std::string cmd = "DISPLAY='" + std::string(server_.name()) + "' '" VL_PLAYER_PATH "' -quiet -tempdir '" +
+                            dir_ + "/tmp' '" + applet + "' >'" + log + "' 2>&1";
+    const int status = std::system(cmd.c_str());
+    std::ifstream in(log);
+    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    EXPECT_EQ(output, "");
+  }
+
+  bool Load(const std::string& name, Picture* p) const { return fxref::ReadBmp(dir_ + "/" + name + ".bmp", p); }
+  void ExpectWindow(const std::string& name, const Picture& want, const std::string& what) const {
+    Picture got;
+    ASSERT_TRUE(Load(name, &got)) << what << ": no snapshot " << name;
+    const std::string diff = fxref::Difference(got, want);
+    EXPECT_EQ(diff, "") << what;
+  }
+
+  // The window before and after the effects: the start picture is the
+  // BGPic, the end picture the brush on it or the emulated BGPic.
+  int Factor(Screen screen) const { return screen == Screen::kScaledOutput || screen == Screen::kScaledLayers ? 2 : 1; }
+  Picture Start(Screen screen) const { return fxref::Enlarged(bg_, Factor(screen)); }
+  Picture End(Screen screen, Target target) const {
+    const Picture end = target == Target::kEmulating ? emu_ : fxref::Pasted(bg_, brush_, kBrushX, kBrushY);
+    return fxref::Enlarged(end, Factor(screen));
+  }
+
+  // Every id asynchronously (start and end), then the ids in `sync`
+  // synchronously (end), all in one player run.
+  void RunEnds(Screen screen, Target target, const std::vector<int>& sync, int syncSpeed) {
+    std::string text = Begin(screen);
+    const std::vector<int> ids = AllIds();
+    for (int id : ids) text += Case(screen, target, id, -2, true, false, Tag("a", id));
+    for (int id : sync) text += Case(screen, target, id, syncSpeed, false, false, Tag("s", id));
+    Play(text);
+    for (int id : ids) {
+      ExpectWindow(Tag("a", id) + "s", Start(screen), Label(id) + " async, before the first frame");
+      ExpectWindow(Tag("a", id) + "e", End(screen, target), Label(id) + " async, at the end");
+    }
+    for (int id : sync) ExpectWindow(Tag("s", id) + "e", End(screen, target), Label(id) + " sync");
+  }
+
+  // Frame by frame against the reference stepping: `scale` is the factor
+  // between the pictures and the effect's own coordinates (a display that
+  // scales its layers), `window` the factor of the window over those.
+  void RunFrames(Screen screen, Target target, const std::vector<int>& ids) {
+    std::string text = Begin(screen);
+    for (int id : ids) text += Case(screen, target, id, -2, true, true, Tag("p", id));
+    Play(text);
+    const int scale = screen == Screen::kScaledLayers ? 2 : 1;
+    const int window = screen == Screen::kScaledOutput ? 2 : 1;
+    const Picture old = fxref::Enlarged(bg_, scale);
+    const Picture fresh = fxref::Enlarged(target == Target::kEmulating ? emu_ : brush_, scale);
+    for (int id : ids) {
+      const std::string tag = Tag("p", id);
+      int count = 0;
+      for (int frame = 1;; ++frame) {
+        Picture got;
+        if (!Load(tag + Tag("f", frame), &got)) {
+          // The call after the last frame ends the effect.
+          EXPECT_EQ(frame - 2, count) << Label(id) << ": frames drawn";
+          break;
+        }
+        fxref::EffectCanvas c{old, &fresh, &old, 0, 0, fresh.width, fresh.height};
+        if (target == Target::kBrush) c.x = kBrushX * scale, c.y = kBrushY * scale;
+        ASSERT_TRUE(fxref::StepReference(id, -2, frame, &c, &count)) << Label(id);
+        if (frame > count) continue;
+        const std::string diff = fxref::Difference(got, fxref::Enlarged(c.canvas, window));
+        EXPECT_EQ(diff, "") << Label(id) << ", frame " << frame << " of " << count;
+        if (!diff.empty()) break;
+      }
+    }
+  }
+
+  PrivateXServer server_;
+  std::string dir_;
+  Picture bg_, emu_, brush_;
+};
+
+// Brush effects on a display without layers: the first frame goes
+// straight onto the window and must survive the repaint of the window
+// that the BGPic change left pending.
+TEST_F(FxPlayer, EveryEffectEndsExactWithoutLayers) {
+  RunEnds(Screen::kPlain, Target::kBrush, AllIds(), 12);
+}
+
+TEST_F(FxPlayer, EveryEffectEndsExactWithLayers) {
+  RunEnds(Screen::kLayers, Target::kBrush, FirstOfFamilies(), 12);
+}
+
+TEST_F(FxPlayer, EveryEffectEndsExactOnAScaledDisplay) {
+  RunEnds(Screen::kScaledOutput, Target::kBrush, FirstOfFamilies(), 12);
+}
+
+// A layer standing in for a BGPic runs every effect, the BGPic-only ones
+// included, on plain displays and on displays that scale their output or
+// their layers.
+TEST_F(FxPlayer, EveryEffectEndsExactOnALayerStandingInForABGPic) {
+  RunEnds(Screen::kLayers, Target::kEmulating, BGPicOnlyIds(), 20);
+}
+
+TEST_F(FxPlayer, EveryEffectEndsExactOnAnEmulatingLayerOfAScaledDisplay) {
+  RunEnds(Screen::kScaledOutput, Target::kEmulating, {}, 20);
+}
+
+TEST_F(FxPlayer, EveryEffectEndsExactOnAnEmulatingLayerOfALayerScalingDisplay) {
+  RunEnds(Screen::kScaledLayers, Target::kEmulating, {}, 20);
+}
+
+// The families that lost their first frame, frame by frame on the window.
+TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
+  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 30, 31, 32, 33});
+}
+
+// The BGPic-only families on an emulating layer run frame by frame as on
+// a BGPic, also where the display scales its output or its layers.
+TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnAnEmulatingLayer) {
+  RunFrames(Screen::kLayers, Target::kEmulating, {74, 75, 76, 77, 78, 79, 80, 81, 101, 102, 103, 104, 111, 112});
+}
+
+TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnScaledDisplays) {
+  RunFrames(Screen::kScaledOutput, Target::kEmulating, {75, 78, 102, 111});
+  RunFrames(Screen::kScaledLayers, Target::kEmulating, {74, 79, 101, 112});
+}
+
+}  // namespace

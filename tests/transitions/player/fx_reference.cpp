@@ -1,0 +1,363 @@
+#include "tests/transitions/player/fx_reference.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace fxref {
+
+Picture Noise(int width, int height, uint32_t seed) {
+  Picture p(width, height);
+  uint32_t s = seed * 2654435761u + 1;
+  for (uint32_t& px : p.pixels) {
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    px = s & 0xFFFFFF;
+  }
+  return p;
+}
+
+namespace {
+
+void Put16(std::string& b, uint32_t v) {
+  b.push_back(static_cast<char>(v & 0xFF));
+  b.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void Put32(std::string& b, uint32_t v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+uint32_t Get(const std::string& b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
+  return v;
+}
+
+}  // namespace
+
+bool WriteBmp(const std::string& path, const Picture& p) {
+  const uint32_t row = (static_cast<uint32_t>(p.width) * 3 + 3) & ~3u;
+  const uint32_t size = row * static_cast<uint32_t>(p.height);
+  std::string b = "BM";
+  Put32(b, 54 + size);
+  Put32(b, 0);
+  Put32(b, 54);
+  Put32(b, 40);
+  Put32(b, static_cast<uint32_t>(p.width));
+  Put32(b, static_cast<uint32_t>(p.height));
+  Put16(b, 1);
+  Put16(b, 24);
+  for (uint32_t v : {0u, size, 2835u, 2835u, 0u, 0u}) Put32(b, v);
+  for (int y = p.height - 1; y >= 0; --y) {
+    for (int x = 0; x < p.width; ++x) {
+      const uint32_t c = p.At(x, y);
+      b.push_back(static_cast<char>(c & 0xFF));
+      b.push_back(static_cast<char>((c >> 8) & 0xFF));
+      b.push_back(static_cast<char>((c >> 16) & 0xFF));
+    }
+    b.append(row - static_cast<uint32_t>(p.width) * 3, '\0');
+  }
+  std::ofstream out(path, std::ios::binary);
+  out.write(b.data(), static_cast<std::streamsize>(b.size()));
+  return static_cast<bool>(out);
+}
+
+bool ReadBmp(const std::string& path, Picture* p) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return false;
+  const uint32_t offset = Get(b, 10, 4);
+  const auto w = static_cast<int32_t>(Get(b, 18, 4)), h = static_cast<int32_t>(Get(b, 22, 4));
+  const int bytes = static_cast<int>(Get(b, 28, 2)) / 8;
+  if (w < 1 || h == 0 || (bytes != 3 && bytes != 4) || Get(b, 30, 4) != 0) return false;
+  const int rows = h < 0 ? -h : h;
+  const size_t row = (static_cast<size_t>(w) * bytes + 3) & ~size_t{3};
+  if (offset + row * rows > b.size()) return false;
+  *p = Picture(w, rows);
+  for (int y = 0; y < rows; ++y) {
+    const size_t at = offset + row * static_cast<size_t>(h < 0 ? y : rows - 1 - y);
+    for (int x = 0; x < w; ++x) p->At(x, y) = Get(b, at + static_cast<size_t>(x) * bytes, 3);
+  }
+  return true;
+}
+
+Picture Enlarged(const Picture& p, int factor) {
+  Picture out(p.width * factor, p.height * factor);
+  for (int y = 0; y < out.height; ++y)
+    for (int x = 0; x < out.width; ++x) out.At(x, y) = p.At(x / factor, y / factor);
+  return out;
+}
+
+Picture Pasted(const Picture& base, const Picture& top, int x, int y) {
+  Picture out = base;
+  for (int j = 0; j < top.height; ++j)
+    for (int i = 0; i < top.width; ++i)
+      if (x + i >= 0 && y + j >= 0 && x + i < out.width && y + j < out.height) out.At(x + i, y + j) = top.At(i, j);
+  return out;
+}
+
+std::string Difference(const Picture& got, const Picture& want) {
+  if (got.width != want.width || got.height != want.height)
+    return "size " + std::to_string(got.width) + "x" + std::to_string(got.height) + ", want " +
+           std::to_string(want.width) + "x" + std::to_string(want.height);
+  int count = 0, fx = -1, fy = -1;
+  for (int y = 0; y < got.height; ++y)
+    for (int x = 0; x < got.width; ++x)
+      if (got.At(x, y) != want.At(x, y) && count++ == 0) fx = x, fy = y;
+  if (!count) return "";
+  char text[120];
+  std::snprintf(text, sizeof text, "%d pixels differ, first at (%d, %d): %06x, want %06x", count, fx, fy,
+                got.At(fx, fy), want.At(fx, fy));
+  return text;
+}
+
+namespace {
+
+int Resolve(int speed, int extent, int normal, int fast, int slow) {
+  int step = speed == -1 ? extent / normal : speed == -2 ? extent / fast : speed == -3 ? extent / slow : speed;
+  return step < 1 ? 1 : step;
+}
+
+int Count(int extent, int step, int flag) {
+  if (extent < 1) return 1;
+  return (extent + step - 1) / step + (flag == 0 ? 1 : 0);
+}
+
+// A rectangle (sx, sy, w, h) of a picture of the effect's size drawn at the
+// offset (ox, oy) of the effect rectangle, clipped to it and the picture.
+void Draw(EffectCanvas* c, const Picture& from, int sx, int sy, int w, int h, int ox, int oy) {
+  for (int j = 0; j < h; ++j)
+    for (int i = 0; i < w; ++i) {
+      const int px = sx + i, py = sy + j, tx = ox + i, ty = oy + j;
+      if (px < 0 || py < 0 || px >= from.width || py >= from.height || tx < 0 || ty < 0 || tx >= c->w || ty >= c->h)
+        continue;
+      c->canvas.At(c->x + tx, c->y + ty) = from.At(px, py);
+    }
+}
+void Strip(EffectCanvas* c, int x, int y, int w, int h) { Draw(c, *c->fresh, x, y, w, h, x, y); }
+// Lines first..last of the new picture: columns or rows.
+void Lines(EffectCanvas* c, bool columns, int first, int last) {
+  if (last < first) return;
+  if (columns) Strip(c, first, 0, last - first + 1, c->h);
+  else Strip(c, 0, first, c->w, last - first + 1);
+}
+// count lines of a picture from line `from` on, drawn from line `to` on.
+void Move(EffectCanvas* c, const Picture& p, bool columns, int from, int count, int to) {
+  if (columns) Draw(c, p, from, 0, count, c->h, to, 0);
+  else Draw(c, p, 0, from, c->w, count, 0, to);
+}
+void Fill(EffectCanvas* c, int x, int y, int w, int h, uint32_t colour) {
+  for (int j = y; j < y + h; ++j)
+    for (int i = x; i < x + w; ++i)
+      if (i >= 0 && j >= 0 && i < c->w && j < c->h) c->canvas.At(c->x + i, c->y + j) = colour;
+}
+
+// Each stepper draws `frames` frames (or up to its last) and returns the
+// number of frames it takes.
+int Stripes(int id, int speed, int frames, EffectCanvas* c) {
+  const bool vertical = id >= 7;
+  const int E = vertical ? c->h : c->w, C = vertical ? c->w : c->h;
+  const int S = 1 << (vertical ? id - 7 : id);
+  int step = Resolve(speed, E, 70, 30, 200), count;
+  if (E > step) count = Count(E - step, step, 0);
+  else step = E - 1, count = 1;
+  int P = 0;
+  for (int f = 0; f < frames; ++f) {
+    bool last = false;
+    if (P >= E - step) P = E - step, last = true;
+    for (int k = 0; k < C; k += 2 * S) {
+      if (vertical) Strip(c, k, P, S, step), Strip(c, k + S, E - P - step, S, step);
+      else Strip(c, P, k, step, S), Strip(c, E - P - step, k + S, step, S);
+    }
+    P += step;
+    if (last) break;
+  }
+  return count;
+}
+
+int Blinds(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id >= 19;
+  const int S = 8 << (columns ? id - 19 : id - 14);
+  const int extent = columns ? c->w : c->h, N = extent / S;
+  const int s = std::clamp(Resolve(speed, S, 8, 3, 20), 1, S / 2);
+  int n = s;
+  for (int f = 0; f < frames; ++f) {
+    bool last = false;
+    if (n >= S) n = S, last = true;
+    for (int k = 0; k <= N; ++k) Lines(c, columns, k * S + n - s, k * S + n - 1);
+    n += s;
+    if (last) break;
+  }
+  return Count(S - s, s, 0);
+}
+
+int Reveal(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id <= 31, forward = id == 30 || id == 32;
+  const int e = columns ? c->w : c->h;
+  int s = Resolve(speed, e, 70, 30, 200);
+  if (s > e / 2) s = columns ? 1 : e / 2;
+  int p = forward ? 0 : e - 1;
+  for (int f = 0; f < frames; ++f) {
+    bool last = false;
+    if (forward) {
+      if (p >= e - 1 - s) p = e - 1 - s, last = true;
+      Lines(c, columns, p, p + s);
+      p += s + 1;
+    } else {
+      if (p <= s) p = s, last = true;
+      Lines(c, columns, p - s, p);
+      p -= s + 1;
+    }
+    if (last) break;
+  }
+  return Count(e - 1 - s, s + 1, 0);
+}
+
+int Curtain(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id <= 25, opening = id == 24 || id == 26;
+  const int e = columns ? c->w : c->h;
+  int s = Resolve(speed, e, 140, 60, 320);
+  int first, second, count;
+  if (opening) {
+    if (s > e / 4) s = e / 4;
+    first = e / 2, second = e / 2 - 1;
+    count = Count(e - 1 - (e / 2 - 1) - s, s + 1, 0);
+  } else {
+    if (s > e / 2) s = 1;
+    first = 0, second = e - 1;
+    count = Count(e / 2, s + 1, 0);
+  }
+  for (int f = 0; f < frames; ++f) {
+    bool last = false;
+    if (opening) {
+      if (second >= e - 1 - s) second = e - 1 - s, last = true;
+      if (first - s < 0) first = s;
+      Lines(c, columns, second, second + s);
+      Lines(c, columns, first - s, first);
+      first -= s + 1, second += s + 1;
+    } else {
+      if (first >= e / 2) first = e / 2, last = true;
+      Lines(c, columns, first, first + s);
+      Lines(c, columns, second - s, second);
+      first += s + 1, second -= s + 1;
+    }
+    if (last) break;
+  }
+  return count;
+}
+
+int Gate(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id >= 76, opening = id == 74 || id == 76;
+  const int e = columns ? c->w : c->h, half = e / 2, rest = e - half;
+  const int s = Resolve(speed, e, 80, 30, 200);
+  int a, b, count;
+  if (opening) a = (e + 1) / 2 - s, b = e / 2 + s, count = Count(a, s, 0);
+  else a = s, b = e - s, count = Count(e / 2 - s, s, 0);
+  for (int f = 0; f < frames; ++f) {
+    bool last = false;
+    if (opening) {
+      if (b >= e || a < 1) b = e, a = 0, last = true;
+      Move(c, *c->old, columns, 0, half, a - half);
+      Lines(c, columns, a, a + s - 1);
+      Lines(c, columns, b - s, b - 1);
+      Move(c, *c->old, columns, half, e - half, b);
+      a -= s, b += s;
+    } else {
+      if (!(b > rest && a < half)) b = rest, a = half;
+      if (b == rest && a == half) {
+        Strip(c, 0, 0, c->w, c->h);
+        last = true;
+      } else {
+        Move(c, *c->fresh, columns, 0, half, a - half);
+        Move(c, *c->fresh, columns, e - rest, rest, b);
+      }
+      a += s, b -= s;
+    }
+    if (last) break;
+  }
+  return count;
+}
+
+int Push(int id, int speed, int frames, EffectCanvas* c) {
+  const int w = c->w, h = c->h, e = id <= 79 ? w : h;
+  const int s = Resolve(speed, e, 40, 10, 100);
+  for (int f = 0, d = s; f < frames; ++f, d += s) {
+    bool last = false;
+    if (d >= e) d = e, last = true;
+    int nx = 0, ny = 0, ox = 0, oy = 0;
+    if (id == 78) nx = d - w, ox = d;
+    else if (id == 79) nx = w - d, ox = -d;
+    else if (id == 80) ny = d - h, oy = d;
+    else ny = h - d, oy = -d;
+    Draw(c, *c->fresh, 0, 0, w, h, nx, ny);
+    Draw(c, *c->old, 0, 0, w, h, ox, oy);
+    if (last) break;
+  }
+  return Count(e - s, s, 0);
+}
+
+int Slide(int id, int speed, int frames, EffectCanvas* c) {
+  const bool rows = id >= 103, far = id == 102 || id == 104;
+  const int W = c->w, H = c->h, E = rows ? H : W;
+  const int step = std::clamp(Resolve(speed, E, 60, 30, 120), 1, 30);
+  int px = 0, py = 0;
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    if (s >= 2 * E) {
+      Strip(c, 0, 0, W, H);
+      break;
+    }
+    int u, size;
+    if (!far) u = s <= E ? s : 2 * E - s, size = E - u;
+    else if (s <= E) u = -s, size = E - s;
+    else u = s - 2 * E, size = E;
+    const int x = rows ? 0 : u, y = rows ? u : 0;
+    if (s <= E) {
+      if (id == 101) Fill(c, px, py, step, H, 0);
+      else if (id == 102) Fill(c, W - s, 0, step, H, 0);
+      else if (id == 103) Fill(c, px, py, W, step, 0);
+      else Fill(c, 0, H - s, W, step, 0);
+      if (size >= 1) Draw(c, *c->old, 0, 0, W, H, x, y);
+    } else {
+      Draw(c, *c->fresh, 0, 0, W, H, x, y);
+    }
+    px = x, py = y;
+  }
+  return Count(2 * E - step, step, 0);
+}
+
+int Card(int id, int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h;
+  const int step = std::clamp(Resolve(speed, std::max(W, H), 60, 30, 120), 1, 30);
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    bool last = false;
+    if (s >= H) s = H, last = true;
+    const int t = s < H / 2 ? s : H - s;
+    const bool firstLayout = (id == 111) == (s < H / 2);
+    const int a = firstLayout ? t : H - t, b = firstLayout ? H - t : t, cc = firstLayout ? 0 : H - 2 * t;
+    const Picture& one = id == 111 ? *c->fresh : *c->old;
+    const Picture& two = id == 111 ? *c->old : *c->fresh;
+    Draw(c, one, 0, t, W, a, 0, 0);
+    Draw(c, two, 0, cc, W, b, 0, a);
+    if (last) break;
+  }
+  return Count(H - step, step, 0);
+}
+
+}  // namespace
+
+bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
+  if (id >= 0 && id <= 13 && id != 0 && id != 7) *count = Stripes(id, speed, frames, c);
+  else if (id >= 14 && id <= 23) *count = Blinds(id, speed, frames, c);
+  else if (id >= 24 && id <= 27) *count = Curtain(id, speed, frames, c);
+  else if (id >= 30 && id <= 33) *count = Reveal(id, speed, frames, c);
+  else if (id >= 74 && id <= 77) *count = Gate(id, speed, frames, c);
+  else if (id >= 78 && id <= 81) *count = Push(id, speed, frames, c);
+  else if (id >= 101 && id <= 104) *count = Slide(id, speed, frames, c);
+  else if (id == 111 || id == 112) *count = Card(id, speed, frames, c);
+  else return false;
+  return true;
+}
+
+}  // namespace fxref
