@@ -19,6 +19,7 @@
 #include "runtime/errors.h"
 #include "runtime/loaded_source.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/tag_list.h"
 #include "vm/error_codes.h"
 
@@ -26,7 +27,12 @@ vlBrush* vlBrushList = nullptr;
 
 namespace {
 
-bool SameBrushId(const vlBrush* b, vlObjectId id) { return b->idHandle == id.handle && b->idNumber == id.number; }
+// Creating and finding a brush must not walk every brush there is.
+vlObjectIndex gBrushIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&vlBrushList); }
+vlObjectNode* AsNode(vlBrush* b) { return reinterpret_cast<vlObjectNode*>(b); }
+
 
 void FreeBrushData(vlVMState* L, vlBrush* b) {
   if (b->source) ReleaseLoadedSource(b->source);
@@ -37,11 +43,7 @@ void FreeBrushData(vlVMState* L, vlBrush* b) {
   if (b->data) FreeObjectDataList(L, &b->data);
 }
 
-void Unlink(vlBrush* b) {
-  vlBrush** link = &vlBrushList;
-  while (*link && *link != b) link = &(*link)->next;
-  if (*link) *link = b->next;
-}
+void Unlink(vlBrush* b) { gBrushIndex.Unlink(ListHead(), AsNode(b)); }
 
 }  // namespace
 
@@ -72,9 +74,10 @@ int AddBrush(vlObjectId* id, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, 
   b->kind = kind;
   b->srcWidth = width;
   b->srcHeight = height;
-  vlBrush** link = &vlBrushList;
-  while (*link) link = &(*link)->next;
-  *link = b;
+  if (gBrushIndex.Append(ListHead(), AsNode(b))) {
+    delete b;
+    return ERR_MEM;
+  }
   if (out) *out = b;
   return 0;
 }
@@ -123,15 +126,15 @@ int NewBrushOn(vlObjectId* id, int32_t width, int32_t height, uint32_t color, in
 }
 
 int DisplayHardwareBrushes(vlVMState* L, vlDisplay* display, int op) {
-  for (vlBrush** link = &vlBrushList; *link;) {
-    vlBrush* b = *link;
+  for (vlBrush* next = vlBrushList; next;) {
+    vlBrush* b = next;
+    next = b->next;
     if (op == VL_DISPBRUSHES_FREE && b->hardware && b->display == display) {
-      *link = b->next;
+      Unlink(b);
       FreeBrushData(L, b);
       delete b;
       continue;
     }
-    link = &b->next;
     if (op == VL_DISPBRUSHES_SAVE && b->hardware && b->display == display && b->bitmap) {
       // Read through the adapter before its bitmap goes with the window.
       b->savedPixels = ReadBitmapARGB(b->bitmap, 0, 0, b->width, b->height, 0);
@@ -254,8 +257,10 @@ int CopyForLayers(vlVMState* L, void* record, vlObjectId* id, void** copy) {
 
 int GetBrushByID(vlVMState* L, vlObjectId id, vlBrush** out, uint32_t flags) {
   vlBrush* found = nullptr;
-  for (vlBrush* b = vlBrushList; b; b = b->next) {
-    if (!SameBrushId(b, id)) continue;
+  static const std::vector<vlObjectNode*> kNone;
+  const std::vector<vlObjectNode*>* named = gBrushIndex.Find(id);
+  for (vlObjectNode* node : named ? *named : kNone) {
+    auto* b = reinterpret_cast<vlBrush*>(node);
     if ((flags & VL_BRUSH_NOVECTOR) && b->kind == 1) return ERR_BRUSHTYPE;
     if (!(flags & VL_BRUSH_HARDWAREOK) && b->hardware) return ERR_HWBRUSH;
     if ((flags & VL_BRUSH_FINDORPHANS) || !b->orphaned) {
@@ -277,15 +282,16 @@ int GetBrushByID(vlVMState* L, vlObjectId id, vlBrush** out, uint32_t flags) {
 
 int FreeBrushByID(vlVMState* L, vlObjectId id, int reportMissing) {
   vlBrush* b = nullptr;
-  for (vlBrush* p = vlBrushList; p; p = p->next)
-    if (SameBrushId(p, id) && !p->orphaned) b = p;
+  if (const std::vector<vlObjectNode*>* named = gBrushIndex.Find(id))
+    for (vlObjectNode* node : *named)
+      if (!reinterpret_cast<vlBrush*>(node)->orphaned) b = reinterpret_cast<vlBrush*>(node);
   if (b && IsActiveBrush(b)) return ERR_MODIFYABR;
   int status = GetBrushByID(L, id, &b, VL_BRUSH_FINDUNLOCKED | VL_BRUSH_NOLAYERCOPY | VL_BRUSH_HARDWAREOK);
   if (status) return (!reportMissing && status != ERR_LOCKEDOBJ) ? 0 : status;
-  // Layers keep showing it: the record stays, known only to them.
+  // Layers keep showing it: the record stays, known only to them by its
+  // own address.
+  if (int status = gBrushIndex.Rekey(AsNode(b), {0, b})) return status;
   if (RebindLayersToRecord(VL_LAYER_BRUSH, id, b)) {
-    b->idNumber = 0;
-    b->idHandle = b;
     b->orphaned = 1;
     return 0;
   }
@@ -313,4 +319,5 @@ void FreeAllBrushes(vlVMState* L) {
     FreeBrushData(L, b);
     delete b;
   }
+  gBrushIndex.Clear();
 }

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "runtime/objects.h"
+#include "runtime/object_index.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -118,3 +120,47 @@ TEST(Libraries, KeptInOrderWithBoundedNames) {
 }
 
 }  // namespace
+
+// The index beside a list: the list stays in append order through unlinks
+// at the head, middle and tail, and every record is found by its
+// identifier, also after it is renamed.
+TEST(ObjectIndex, KeepsTheListAndFindsEveryRecord) {
+  vlObjectNode nodes[6] = {};
+  vlObjectNode* head = nullptr;
+  vlObjectIndex index;
+  for (int i = 0; i < 5; ++i) {
+    nodes[i].idNumber = i + 1;
+    ASSERT_EQ(index.Append(&head, &nodes[i]), 0);
+  }
+  auto order = [&] {
+    std::vector<int> seen;
+    for (vlObjectNode* n = head; n; n = n->next) seen.push_back(n->idNumber);
+    return seen;
+  };
+  index.Unlink(&head, &nodes[0]);
+  index.Unlink(&head, &nodes[2]);
+  index.Unlink(&head, &nodes[4]);
+  EXPECT_EQ(order(), (std::vector<int>{2, 4}));
+  nodes[5].idNumber = 6;
+  ASSERT_EQ(index.Append(&head, &nodes[5]), 0);
+  EXPECT_EQ(order(), (std::vector<int>{2, 4, 6}));
+  EXPECT_EQ(index.Find({3, nullptr}), nullptr);
+  ASSERT_NE(index.Find({4, nullptr}), nullptr);
+  EXPECT_EQ(index.Find({4, nullptr})->front(), &nodes[3]);
+  // Renamed to its own address, as an orphan is.
+  ASSERT_EQ(index.Rekey(&nodes[3], {0, &nodes[3]}), 0);
+  EXPECT_EQ(index.Find({4, nullptr}), nullptr);
+  ASSERT_NE(index.Find({0, &nodes[3]}), nullptr);
+  EXPECT_EQ(nodes[3].idHandle, &nodes[3]);
+  index.Unlink(&head, &nodes[5]);
+  index.Unlink(&head, &nodes[1]);
+  EXPECT_EQ(order(), (std::vector<int>{0}));
+  index.Unlink(&head, &nodes[3]);
+  EXPECT_EQ(head, nullptr);
+  // A list emptied behind the index's back starts afresh.
+  ASSERT_EQ(index.Append(&head, &nodes[0]), 0);
+  head = nullptr;
+  ASSERT_EQ(index.Append(&head, &nodes[1]), 0);
+  EXPECT_EQ(order(), (std::vector<int>{2}));
+  EXPECT_EQ(index.Find({1, nullptr}), nullptr);
+}

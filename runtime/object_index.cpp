@@ -1,0 +1,90 @@
+// The index by identifier beside an object list.
+#include "runtime/object_index.h"
+
+#include <algorithm>
+#include <new>
+
+#include "vm/error_codes.h"
+
+int vlObjectIndex::Append(vlObjectNode** head, vlObjectNode* node) {
+  // A list emptied behind the index's back starts afresh.
+  if (!*head) Clear();
+  if (!tail_) {
+    tail_ = *head;
+    while (tail_ && tail_->next) tail_ = tail_->next;
+  }
+  const Key key = KeyOf(node);
+  try {
+    records_[key].push_back(node);
+    try {
+      before_.emplace(node, tail_);
+    } catch (const std::bad_alloc&) {
+      Drop(key, node);
+      throw;
+    }
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  node->next = nullptr;
+  (tail_ ? tail_->next : *head) = node;
+  tail_ = node;
+  return 0;
+}
+
+void vlObjectIndex::Drop(const Key& key, const vlObjectNode* node) {
+  auto it = records_.find(key);
+  if (it == records_.end()) return;
+  auto& v = it->second;
+  v.erase(std::remove(v.begin(), v.end(), node), v.end());
+  if (v.empty()) records_.erase(it);
+}
+
+void vlObjectIndex::Unlink(vlObjectNode** head, vlObjectNode* node) {
+  vlObjectNode* before = nullptr;
+  auto it = before_.find(node);
+  if (it != before_.end()) {
+    before = it->second;
+    before_.erase(it);
+  } else {
+    // Linked behind the index's back: found the slow way.
+    vlObjectNode** link = head;
+    while (*link && *link != node) {
+      before = *link;
+      link = &(*link)->next;
+    }
+    if (!*link) return;
+  }
+  (before ? before->next : *head) = node->next;
+  if (node->next) {
+    auto next = before_.find(node->next);
+    if (next != before_.end()) next->second = before;
+  }
+  if (tail_ == node) tail_ = before;
+  Drop(KeyOf(node), node);
+}
+
+int vlObjectIndex::Rekey(vlObjectNode* node, vlObjectId id) {
+  const Key old = KeyOf(node);
+  if (old == Key{id.number, id.handle}) return 0;
+  try {
+    // Renamed records come after their new namesakes.
+    records_[Key{id.number, id.handle}].push_back(node);
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  Drop(old, node);
+  node->idNumber = id.number;
+  node->idHandle = id.handle;
+  return 0;
+}
+
+const std::vector<vlObjectNode*>* vlObjectIndex::Find(vlObjectId id) const {
+  auto it = records_.find(Key{id.number, id.handle});
+  return it == records_.end() ? nullptr : &it->second;
+}
+
+void vlObjectIndex::Clear() {
+  records_.clear();
+  before_.clear();
+  tail_ = nullptr;
+}

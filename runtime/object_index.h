@@ -1,0 +1,46 @@
+// An index by identifier beside an object list, so that making and finding
+// an object do not walk the whole list: the records of each identifier in
+// list order, and the list's tail for appending. The list itself stays as
+// generic code walks it; records are appended at the tail only.
+#pragma once
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "runtime/objects.h"
+
+class vlObjectIndex {
+ public:
+  // Appends node to the list at *head and indexes it; 0, or 1000 with
+  // nothing changed.
+  int Append(vlObjectNode** head, vlObjectNode* node);
+  // Unlinks node from the list and the index; the list must be the one the
+  // node was appended to.
+  void Unlink(vlObjectNode** head, vlObjectNode* node);
+  // Gives node another identifier; 0, or 1000 with nothing changed.
+  int Rekey(vlObjectNode* node, vlObjectId id);
+  // The records named id, in list order; null for none.
+  const std::vector<vlObjectNode*>* Find(vlObjectId id) const;
+  // Forgets everything (the list was emptied by its owner).
+  void Clear();
+
+ private:
+  struct Key {
+    int32_t number;
+    const void* handle;
+    bool operator==(const Key& o) const { return number == o.number && handle == o.handle; }
+  };
+  struct Hash {
+    size_t operator()(const Key& k) const {
+      return std::hash<const void*>()(k.handle) ^ (std::hash<int32_t>()(k.number) * 0x9E3779B97F4A7C15ull);
+    }
+  };
+  static Key KeyOf(const vlObjectNode* node) { return {node->idNumber, node->idHandle}; }
+  void Drop(const Key& key, const vlObjectNode* node);
+
+  std::unordered_map<Key, std::vector<vlObjectNode*>, Hash> records_;
+  // Each record's predecessor in the list (null for the first): unlinking
+  // does not walk the list either.
+  std::unordered_map<const vlObjectNode*, vlObjectNode*> before_;
+  vlObjectNode* tail_ = nullptr;
+};
