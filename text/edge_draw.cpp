@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
+#include "graphics/cover_over.h"
 #include "graphics/pixel_kernels.h"
 #include "runtime/console.h"
 #include "text/text_layout.h"
@@ -40,16 +41,9 @@ struct Canvas {
         const int32_t a = p.v[static_cast<size_t>(j) * p.width + i] * opacity / 255;
         if (!a) continue;
         const size_t k = static_cast<size_t>(ty) * width + tx;
-        const int32_t under = cover[k];
-        const int32_t out = a + under * (255 - a) / 255;
-        uint32_t mixed = 0;
-        for (int sh = 0; sh < 24; sh += 8) {
-          const int32_t c = (color >> sh) & 0xFF, d = (rgb[k] >> sh) & 0xFF;
-          const int32_t m = out ? (c * a + d * under * (255 - a) / 255) / out : 0;
-          mixed |= static_cast<uint32_t>(std::min(m, 255)) << sh;
-        }
-        rgb[k] = mixed;
-        cover[k] = static_cast<uint8_t>(out);
+        const vlCover over = CoverOver(color, static_cast<uint32_t>(a), {rgb[k], cover[k]});
+        rgb[k] = over.rgb;
+        cover[k] = static_cast<uint8_t>(over.cover);
       }
     }
   }

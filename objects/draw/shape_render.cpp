@@ -17,6 +17,7 @@
 #include "display/layer_hooks.h"
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
+#include "graphics/cover_over.h"
 #include "graphics/blit.h"
 #include "graphics/effect_engines.h"
 #include "graphics/geometry.h"
@@ -209,31 +210,24 @@ std::vector<uint32_t> RenderPattern(vlVMState* L, const vlDrawState& s, const vl
   return out;
 }
 
-// Composes the layers (bottom first) into ARGB pixels, "over" each other.
+// Composes the layers (bottom first) into ARGB pixels, each over the ones
+// below it.
 void Compose(const Plan& p, const Layer* layers, int count, std::vector<uint32_t>* argb, bool* binary) {
   const size_t total = static_cast<size_t>(p.drawnW) * p.drawnH;
   argb->assign(total, 0);
   *binary = true;
   for (size_t i = 0; i < total; ++i) {
-    int32_t a = 0, r = 0, g = 0, b = 0;  // premultiplied, 0..255*255
+    vlCover acc{0, 0};
     for (int k = 0; k < count; ++k) {
       const Layer& l = layers[k];
       if (!l.on || !l.cov[i]) continue;
-      const int32_t la = l.cov[i] * l.opacity / 255;
+      const uint32_t la = static_cast<uint32_t>(l.cov[i] * l.opacity / 255);
       if (!la) continue;
-      const uint32_t c = l.pattern ? l.pattern[i] & 0xFFFFFF : l.rgb;
-      const int32_t inv = 255 - la;
-      r = ((c >> 16) & 0xFF) * la + r * inv / 255;
-      g = ((c >> 8) & 0xFF) * la + g * inv / 255;
-      b = (c & 0xFF) * la + b * inv / 255;
-      a = la * 255 + a * inv / 255;
+      acc = CoverOver(l.pattern ? l.pattern[i] : l.rgb, la, acc);
     }
-    if (!a) continue;
-    const int32_t alpha = (a + 127) / 255;
-    if (alpha != 255) *binary = false;
-    auto un = [a](int32_t v) { return std::min(255, (v * 255 + a / 2) / a); };
-    (*argb)[i] = static_cast<uint32_t>(alpha) << 24 | static_cast<uint32_t>(un(r)) << 16 |
-                 static_cast<uint32_t>(un(g)) << 8 | static_cast<uint32_t>(un(b));
+    if (!acc.cover) continue;
+    if (acc.cover != 255) *binary = false;
+    (*argb)[i] = acc.cover << 24 | acc.rgb;
   }
 }
 

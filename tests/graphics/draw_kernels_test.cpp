@@ -1,5 +1,6 @@
 // Anti-aliased plots and lines, coverage images and polygon mask fills.
 #include "graphics/draw_kernels.h"
+#include "graphics/cover_over.h"
 
 #include <gtest/gtest.h>
 
@@ -139,3 +140,21 @@ TEST(BitmapLines, SoftwareLinesAndTheAdapterRoute) {
 }
 
 }  // namespace
+
+// The one "over" rule of shapes, paths and text edges.
+TEST(CoverOver, CoverageAndChannelsStayInRange) {
+  // White over white at the faintest coverages: the channel sum would reach
+  // 509 and spill into the next channel without the cap.
+  vlCover c = CoverOver(0xFFFFFF, 1, {0xFFFFFF, 1});
+  EXPECT_EQ(c.rgb, 0xFFFFFFu);
+  EXPECT_EQ(c.cover, 1u);
+  // Half red over half blue: coverage 128 + 128 * 127 / 255 = 191.
+  c = CoverOver(0xFF0000, 128, {0x0000FF, 128});
+  EXPECT_EQ(c.cover, 191u);
+  EXPECT_EQ(c.rgb, (255u * 128 / 191) << 16 | (255u * (128 * 127) / 255) / 191);
+  // Over nothing the colour stays; nothing over nothing keeps the upper colour.
+  EXPECT_EQ(CoverOver(0x123456, 77, {0xABCDEF, 0}).rgb, 0x123456u);
+  EXPECT_EQ(CoverOver(0x123456, 0, {0xABCDEF, 0}).cover, 0u);
+  // Full coverage hides what is under it.
+  EXPECT_EQ(CoverOver(0x102030, 255, {0xFFFFFF, 200}).rgb, 0x102030u);
+}

@@ -13,6 +13,7 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/cover_over.h"
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/draw_target.h"
@@ -236,19 +237,11 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     const uint32_t f = shape.At(px - sx, py - sy) * Opacity(s->color) / 255;
     const uint32_t e = edge ? ring.At(px, py) * Opacity(st.edgeColor) / 255 : 0;
     // The fill over the edge ring.
-    const uint32_t cover = f + e * (255 - f) / 255;
     uint32_t fillRGB = s->color;
     if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(py - sy) * fw + (px - sx)];
-    uint32_t rgb = fillRGB;
-    if (edge && cover) {
-      rgb = 0;
-      for (int k = 0; k < 24; k += 8) {
-        const uint32_t fc = (fillRGB >> k) & 255, ec = (st.edgeColor >> k) & 255;
-        rgb |= ((fc * f + ec * e * (255 - f) / 255) / cover) << k;
-      }
-    }
-    *color = rgb & 0xFFFFFF;
-    *a = cover;
+    const vlCover over = CoverOver(fillRGB, f, {st.edgeColor, e});
+    *color = over.rgb;
+    *a = over.cover;
   };
   for (int32_t py = 0; py < ph; ++py) {
     for (int32_t px = 0; px < pw; ++px) {
@@ -257,17 +250,9 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
       if (shadow) {
         uint32_t c2, a2;
         shapeAt(px - ox - dx, py - oy - dy, &c2, &a2);
-        const uint32_t sa = a2 * Opacity(st.shadowColor) / 255;
-        const uint32_t cover = a + sa * (255 - a) / 255;
-        if (cover) {
-          uint32_t rgb = 0;
-          for (int k = 0; k < 24; k += 8) {
-            const uint32_t tc = (c >> k) & 255, sc = (st.shadowColor >> k) & 255;
-            rgb |= ((tc * a + sc * sa * (255 - a) / 255) / cover) << k;
-          }
-          c = rgb;
-        }
-        a = cover;
+        const vlCover over = CoverOver(c, a, {st.shadowColor, a2 * Opacity(st.shadowColor) / 255});
+        c = over.rgb;
+        a = over.cover;
       }
       argb[static_cast<size_t>(py) * pw + px] = 0xFF000000u | c;
       alpha[static_cast<size_t>(py) * pw + px] = static_cast<uint8_t>(a);
