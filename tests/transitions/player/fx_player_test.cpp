@@ -131,8 +131,10 @@ class FxPlayer : public testing::Test {
   // One effect. Asynchronous: a snapshot "<tag>s" before the first frame,
   // frames drawn until the effect ends (with a snapshot "<tag>f<n>" after
   // each when `frames`), then "<tag>e"; synchronous: only "<tag>e".
+  // With changeAfter > 0 the script fills the emulated BGPic with red after
+  // that frame.
   std::string Case(Screen screen, Target target, int id, int speed, bool async, bool frames,
-                   const std::string& tag) const {
+                   const std::string& tag, int changeAfter = 0) const {
     // A resize of the window just before the effect leaves a repaint
     // pending while it draws.
     std::string s = ".call displaybgpic 3\n.call displaybgpic 2\n";
@@ -153,10 +155,17 @@ class FxPlayer : public testing::Test {
       if (frames)
         s += "getglobal 2 \"n\"\nadd 2 2 #1\nsetglobal 2 \"n\"\nloadk 1 \"" + dir_ + "/" + tag +
              "f\"\nloadk 3 \".bmp\"\nconcat 10 1 3\n.call base=11 savesnapshot r10 0\n";
+      if (changeAfter > 0) {
+        const std::string skip = "keep_" + tag;
+        s += "getglobal 2 \"n\"\neq 0 2 #" + std::to_string(changeAfter) + "\njump " + skip +
+             "\n.call setfillstyle 1\n.call selectbgpic 4\n.call box 0 0 " + std::to_string(kWidth) + " " +
+             std::to_string(kHeight) + " 16711680\n.call endselect\n" + skip + ":\n";
+      }
       s += "getglobal 0 \"r\"\neq 1 0 #0\njump " + loop + "\n";
     }
     s += Snap(tag + "e");
     if (screen != Screen::kPlain) s += ".call freelayers\n";
+    if (changeAfter > 0) s += ".call freebgpic 4\n.call loadbgpic 4 \"" + dir_ + "/emu.bmp\"\n";
     return s;
   }
 
@@ -211,14 +220,17 @@ class FxPlayer : public testing::Test {
   // Frame by frame against the reference stepping: `scale` is the factor
   // between the pictures and the effect's own coordinates (a display that
   // scales its layers), `window` the factor of the window over those.
-  void RunFrames(Screen screen, Target target, const std::vector<int>& ids) {
+  // With changeAfter, the emulated BGPic turns red after that frame: the
+  // frames from then on show it as if it had been red from the start.
+  void RunFrames(Screen screen, Target target, const std::vector<int>& ids, int changeAfter = 0) {
     std::string text = Begin(screen);
-    for (int id : ids) text += Case(screen, target, id, -2, true, true, Tag("p", id));
+    for (int id : ids) text += Case(screen, target, id, -2, true, true, Tag("p", id), changeAfter);
     Play(text);
     const int scale = screen == Screen::kScaledLayers ? 2 : 1;
     const int window = screen == Screen::kScaledOutput ? 2 : 1;
     const Picture old = fxref::Enlarged(bg_, scale);
     const Picture fresh = fxref::Enlarged(target == Target::kEmulating ? emu_ : brush_, scale);
+    const Picture red(fresh.width, fresh.height, 0xFF0000);
     for (int id : ids) {
       const std::string tag = Tag("p", id);
       int count = 0;
@@ -229,7 +241,8 @@ class FxPlayer : public testing::Test {
           EXPECT_EQ(frame - 2, count) << Label(id) << ": frames drawn";
           break;
         }
-        fxref::EffectCanvas c{old, &fresh, &old, 0, 0, fresh.width, fresh.height};
+        const bool changed = changeAfter > 0 && frame > changeAfter;
+        fxref::EffectCanvas c{old, changed ? &red : &fresh, &old, 0, 0, fresh.width, fresh.height};
         if (target == Target::kBrush) c.x = kBrushX * scale, c.y = kBrushY * scale;
         ASSERT_TRUE(fxref::StepReference(id, -2, frame, &c, &count)) << Label(id);
         if (frame > count) continue;
@@ -289,6 +302,39 @@ TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnAnEmulatingLayer) {
 TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnScaledDisplays) {
   RunFrames(Screen::kScaledOutput, Target::kEmulating, {75, 78, 102, 111});
   RunFrames(Screen::kScaledLayers, Target::kEmulating, {74, 79, 101, 112});
+}
+
+// While it runs, the layer standing in for a BGPic shows what the script
+// draws into that BGPic, with a cumulative family and BGPic-only ones.
+TEST_F(FxPlayer, AnEmulatingLayerFollowsItsBGPic) {
+  RunFrames(Screen::kLayers, Target::kEmulating, {3, 78, 111}, 3);
+}
+
+// Without layers the window's repaint keeps what was drawn: a brush shown
+// right after a BGPic change, and effects right after a size change or
+// right after the display opened.
+TEST_F(FxPlayer, DrawingRightAfterAWindowChangeStaysWithoutLayers) {
+  std::string text = Begin(Screen::kPlain);
+  text += ".call displaybgpic 3\n.call displaybgpic 2\n.call displaybrush 1 16 12\n.call wait 10\n" + Snap("plain");
+  const std::vector<int> ids = {3, 14, 24, 30, 70, 82, 83, 88, 105};
+  for (int id : ids) {
+    // The end of the effect, and the same brush drawn over it once the
+    // window has settled: the same picture when no strip was lost.
+    text += ".call displaybgpic 3\n.call displaybgpic 2\n.call changedisplaysize 200 150\n";
+    text += ".call displaybrushfx 1 16 12 " + std::to_string(id) + " 12\n" + Snap(Tag("c", id) + "e");
+    text += ".call wait 10\n.call displaybrush 1 16 12\n.call wait 10\n" + Snap(Tag("c", id) + "d");
+  }
+  text += ".table 0 { bgpic = 4 }\n.call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call selectdisplay 2\n";
+  text += ".call displaybrushfx 1 16 12 3 12\n" + Snap("open");
+  Play(text);
+  ExpectWindow("plain", End(Screen::kPlain, Target::kBrush), "a brush after a BGPic change");
+  for (int id : ids) {
+    Picture drawn;
+    ASSERT_TRUE(Load(Tag("c", id) + "d", &drawn));
+    EXPECT_EQ(drawn.width, 200);
+    ExpectWindow(Tag("c", id) + "e", drawn, Label(id) + " after a size change");
+  }
+  ExpectWindow("open", fxref::Pasted(emu_, brush_, kBrushX, kBrushY), "an effect on a display just opened");
 }
 
 }  // namespace
