@@ -116,6 +116,10 @@ const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {
     VL_ANY32("coverage copy", vl_avx2, VL_CPU_AVX2, vl_avx2_rows::CoverageCopy),
     VL_ANY32("coverage copy", vl_sse2, VL_CPU_SSE2, vl_sse2_rows::CoverageCopy),
 };
+const vlFastPath<vlDissolveFn> kDissolve[] = {
+    {"dissolve bytes", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::DissolveBytes},
+    {"dissolve bytes", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::DissolveBytes},
+};
 const vlFastPath<vlFillFn> kFill[] = {
     VL_ANY32("fill", vl_avx2, VL_CPU_AVX2, vl_avx2::Fill32),
     VL_ANY32("fill", vl_sse2, VL_CPU_SSE2, vl_sse2::Fill32),
@@ -130,6 +134,7 @@ const vlFastPath<vlMixFn> kMix[] = {{"mix", -1, -1, 0, 0, nullptr}};
 const vlFastPath<const vlScaleRows*> kScaleSmooth[] = {{"smooth scale", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {{"coverage copy", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlFillFn> kFill[] = {{"fill", -1, -1, 0, 0, nullptr}};
+const vlFastPath<vlDissolveFn> kDissolve[] = {{"dissolve bytes", -2, -2, 0, 0, nullptr}};
 #endif
 
 }  // namespace
@@ -150,6 +155,7 @@ vlCoverageColourFn FastCoverageColour(int32_t format) {
   return FindFastPath(kCoverageColour, format, format, VL_FP_NONE);
 }
 vlBlitJobFn FastCoverageCopy(int32_t format) { return FindFastPath(kCoverageCopy, format, format, VL_FP_NONE); }
+vlDissolveFn FastDissolveBytes() { return FindFastPath(kDissolve, -1, -1, VL_FP_NONE); }
 vlFillFn FastFill(int32_t format) { return FindFastPath(kFill, format, format, VL_FP_NONE); }
 vlBlendColorFn FastBlendColor(int32_t format) { return FindFastPath(kBlendColor, format, format, VL_FP_NONE); }
 vlMixFn FastMix(int32_t format, bool masked) {

@@ -57,6 +57,11 @@ vlBlendColorFn FastBlendColor(int32_t format);
 using vlMixFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,
                          int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit);
 vlMixFn FastMix(int32_t format, bool masked);
+// One row of the dissolve on 8-bit planes (no pixel formats: rows keyed by
+// format -1).
+using vlDissolveFn = void (*)(const uint8_t* map, const uint8_t* src, uint8_t* dst, int32_t count, int32_t level,
+                              int disappear);
+vlDissolveFn FastDissolveBytes();
 // Bilinear scaling in two row passes (see simd_kernels.h).
 struct vlScaleRows {
   void (*horizontal)(const uint8_t* src0, const uint8_t* src1, const int32_t* index, const uint16_t* frac4,

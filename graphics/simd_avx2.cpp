@@ -33,6 +33,10 @@ struct V {
   static R MulHi16(R a, R b) { return _mm256_mulhi_epi16(a, b); }
   static R Srl16(R a, int n) { return _mm256_srli_epi16(a, n); }
   static R Sra16(R a, int n) { return _mm256_srai_epi16(a, n); }
+  static R Set8(uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+  static R SubSat8(R a, R b) { return _mm256_subs_epu8(a, b); }
+  static R AndNot(R a, R b) { return _mm256_andnot_si256(a, b); }
+  static R Xor(R a, R b) { return _mm256_xor_si256(a, b); }
   static R Sll16(R a, int n) { return _mm256_slli_epi16(a, n); }
   static R AddSat8(R a, R b) { return _mm256_adds_epu8(a, b); }
   static R And(R a, R b) { return _mm256_and_si256(a, b); }

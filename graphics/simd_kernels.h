@@ -27,6 +27,9 @@
   void BlendColor32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t color, int32_t a,              \
                     uint32_t colourMask);                                                                          \
   void Fill32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t pixel);                                \
+  /* One row of the dissolve's 8-bit planes; src may be null (opaque). */                                        \
+  void DissolveBytes(const uint8_t* map, const uint8_t* src, uint8_t* dst, int32_t count, int32_t level,         \
+                     int disappear);                                                                               \
   /* target = s + (((d - s) * (255 - ratio)) >> 8) where the mask bit is set (every pixel without a mask). */      \
   void Mix32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,             \
              int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit, uint32_t colourMask);      \

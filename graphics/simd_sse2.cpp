@@ -30,6 +30,10 @@ struct V {
   static R MulHi16(R a, R b) { return _mm_mulhi_epi16(a, b); }
   static R Srl16(R a, int n) { return _mm_srli_epi16(a, n); }
   static R Sra16(R a, int n) { return _mm_srai_epi16(a, n); }
+  static R Set8(uint8_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
+  static R SubSat8(R a, R b) { return _mm_subs_epu8(a, b); }
+  static R AndNot(R a, R b) { return _mm_andnot_si128(a, b); }
+  static R Xor(R a, R b) { return _mm_xor_si128(a, b); }
   static R Sll16(R a, int n) { return _mm_slli_epi16(a, n); }
   static R AddSat8(R a, R b) { return _mm_adds_epu8(a, b); }
   static R And(R a, R b) { return _mm_and_si128(a, b); }

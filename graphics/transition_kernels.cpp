@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "graphics/fast_paths.h"
 #include "graphics/pixel_kernels.h"
 #include "vm/convert.h"
 
@@ -12,8 +13,14 @@ void DissolveKernel(const vlDissolveJob& j, int32_t level) {
   if (!j.target || !j.orderMap || j.width <= 0 || j.height <= 0) return;
   const int32_t needTarget = j.bytePlanes ? j.width : (j.width + 7) / 8;
   if (j.targetRowBytes < needTarget || (j.source && j.sourceRowBytes < needTarget)) return;
+  const vlDissolveFn fast = j.bytePlanes && level >= 0 && level <= 255 ? FastDissolveBytes() : nullptr;
   for (int32_t y = 0; y < j.height; y++) {
     const uint8_t* map = j.orderMap + static_cast<intptr_t>(y) * j.width;
+    if (fast) {
+      fast(map, j.source ? j.source + static_cast<intptr_t>(y) * j.sourceRowBytes : nullptr,
+           j.target + static_cast<intptr_t>(y) * j.targetRowBytes, j.width, level, j.disappear);
+      continue;
+    }
     uint8_t* out = j.target + static_cast<intptr_t>(y) * j.targetRowBytes;
     const uint8_t* in = j.source ? j.source + static_cast<intptr_t>(y) * j.sourceRowBytes : nullptr;
     for (int32_t x = 0; x < j.width; x++) {

@@ -17,6 +17,7 @@
 #include "graphics/image_kernels.h"
 #include "graphics/pixel_kernels.h"
 #include "graphics/scaler.h"
+#include "graphics/transition_kernels.h"
 
 namespace {
 
@@ -211,6 +212,30 @@ TEST_F(FastPaths, MixWithAndWithoutMask) {
       vlMixJob j{src.at(), target.data() + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * 4,
                  masked ? mask.data() : nullptr, bit};
       MixPix32(j, w, h, ratio, format, src.row, dst.row, maskRowBytes);
+    });
+  }
+}
+
+TEST_F(FastPaths, DissolveBytePlanes) {
+  for (int it = 0; it < 200; ++it) {
+    std::mt19937 rng(4000 + it);
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 80), h = 1 + static_cast<int32_t>(rng() % 4);
+    Plane map = MakePlane(rng, w, h, 1), src = MakePlane(rng, w, h, 1, true), dst = MakePlane(rng, w, h, 1);
+    map.row = w;  // the order map has no padding
+    map.bytes.resize(static_cast<size_t>(w) * h);
+    const int32_t level = it % 7 == 0 ? 0 : it % 7 == 1 ? 255 : static_cast<int32_t>(rng() % 256);
+    Compare("dissolve", it, dst.bytes, [&](std::vector<uint8_t>& t) {
+      vlDissolveJob j;
+      j.source = it % 3 ? src.at() : nullptr;
+      j.target = t.data() + dst.shift + static_cast<size_t>(dst.y) * dst.row + dst.x;
+      j.width = w;
+      j.height = h;
+      j.sourceRowBytes = src.row;
+      j.targetRowBytes = dst.row;
+      j.orderMap = map.bytes.data();
+      j.bytePlanes = 1;
+      j.disappear = it % 2;
+      DissolveKernel(j, level);
     });
   }
 }
