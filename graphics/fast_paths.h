@@ -62,6 +62,10 @@ vlMixFn FastMix(int32_t format, bool masked);
 using vlDissolveFn = void (*)(const uint8_t* map, const uint8_t* src, uint8_t* dst, int32_t count, int32_t level,
                               int disappear);
 vlDissolveFn FastDissolveBytes();
+// One row of a 4:2:0 frame at 1:1 into a picture row of the format (the
+// table lives with the converter: plain C++ rows).
+using vlYUVRowFn = void (*)(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t width);
+vlYUVRowFn FastYUV420Row(int32_t format);
 // Bilinear scaling in two row passes (see simd_kernels.h).
 struct vlScaleRows {
   void (*horizontal)(const uint8_t* src0, const uint8_t* src1, const int32_t* index, const uint16_t* frac4,

@@ -3,6 +3,9 @@
 // vm/convert.h.
 #include "graphics/yuv_convert.h"
 
+#include <cstring>
+
+#include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
 #include "vm/convert.h"
 
@@ -46,14 +49,60 @@ uint32_t YUVToRGB(int32_t y, int32_t u, int32_t v) {
   return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
 }
 
+namespace {
+
+template <int F>
+void YUV420RowTo(const uint8_t* Y, const uint8_t* U, const uint8_t* V, uint8_t* out, int32_t width) {
+  // The chroma terms once per pair of pixels; the sums fit 32 bits and
+  // divide (toward zero) exactly as in YUVToRGB.
+  constexpr int kBytes = F >= 10 ? 4 : 2;
+  for (int32_t x = 0; x < width; x += 2) {
+    const int32_t u = U[x / 2], v = V[x / 2];
+    const int32_t rv = 2609823 * v - 363703744, gv = 447306710 - 1287801 * u - 2672387 * v;
+    const int32_t bu = 1649289 * u - 225932192;
+    for (int32_t k = x; k < x + 2 && k < width; ++k) {
+      const int32_t y = Y[k];
+      const uint32_t rgb = static_cast<uint32_t>(Clamp255((rv + 1904000 * y) / 1635200)) << 16 |
+                           static_cast<uint32_t>(Clamp255((3827562 * y + gv) / 3287200)) << 8 |
+                           static_cast<uint32_t>(Clamp255((952000 * y + bu) / 817600));
+      const uint32_t px = ColorToPixel(rgb, F, 0);
+      if constexpr (kBytes == 4) {
+        std::memcpy(out + k * 4, &px, 4);
+      } else {
+        const uint16_t p16 = static_cast<uint16_t>(px);
+        std::memcpy(out + k * 2, &p16, 2);
+      }
+    }
+  }
+}
+
+// Plain C++ rows for the display formats (the general loop decides the
+// format per pixel).
+const vlFastPath<vlYUVRowFn> kYUVRows[] = {
+    {"yuv 4:2:0", -1, 10, VL_FP_NONE, VL_CPU_PLAIN, YUV420RowTo<10>},
+    {"yuv 4:2:0", -1, 11, VL_FP_NONE, VL_CPU_PLAIN, YUV420RowTo<11>},
+    {"yuv 4:2:0", -1, 12, VL_FP_NONE, VL_CPU_PLAIN, YUV420RowTo<12>},
+    {"yuv 4:2:0", -1, 13, VL_FP_NONE, VL_CPU_PLAIN, YUV420RowTo<13>},
+    {"yuv 4:2:0", -1, 4, VL_FP_NONE, VL_CPU_PLAIN, YUV420RowTo<4>},
+};
+
+}  // namespace
+
+vlYUVRowFn FastYUV420Row(int32_t format) { return FindFastPath(kYUVRows, -1, format, VL_FP_NONE); }
+
 int YUV420ToRGB(const vlYUVConvert& j) {
   if (!Valid(j, j.sourceWidth, j.sourceHeight)) return 0;
   const int32_t bpp = j.targetBytesPerPixel, fmt = j.targetFormat;
+  const vlYUVRowFn fast = bpp == BytesPerPixelOfFormat(fmt) ? FastYUV420Row(fmt) : nullptr;
   for (int32_t y = 0; y < j.sourceHeight; y++) {
     const uint8_t* Y = j.planes[0] + static_cast<intptr_t>(y) * j.planeRowBytes[0];
     const uint8_t* U = j.planes[1] + static_cast<intptr_t>(y / 2) * j.planeRowBytes[1];
     const uint8_t* V = j.planes[2] + static_cast<intptr_t>(y / 2) * j.planeRowBytes[2];
     uint8_t* out = j.target + static_cast<intptr_t>(y) * j.targetRowLength * bpp;
+    if (fast) {
+      fast(Y, U, V, out, j.sourceWidth);
+      continue;
+    }
     for (int32_t x = 0; x < j.sourceWidth; x++, out += bpp)
       WritePixel(out, fmt, bpp, YUVToRGB(Y[x], U[x / 2], V[x / 2]));
   }

@@ -18,6 +18,7 @@
 #include "graphics/pixel_kernels.h"
 #include "graphics/scaler.h"
 #include "graphics/transition_kernels.h"
+#include "graphics/yuv_convert.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ std::vector<uint32_t> FastSets(uint32_t detected) {
   std::vector<uint32_t> sets;
   if (detected & VL_CPU_AVX2) sets.push_back(VL_CPU_PLAIN | VL_CPU_SSE2 | VL_CPU_AVX2);
   if (detected & VL_CPU_SSE2) sets.push_back(VL_CPU_PLAIN | VL_CPU_SSE2);
+  if (detected & VL_CPU_PLAIN) sets.push_back(VL_CPU_PLAIN);
   return sets;
 }
 
@@ -115,6 +117,7 @@ TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
     EXPECT_NE(FastMix(f, false), nullptr) << f;
     EXPECT_NE(FastMix(f, true), nullptr) << f;
     EXPECT_NE(FastScaleSmooth(f), nullptr) << f;
+    EXPECT_NE(FastYUV420Row(f), nullptr) << f;
   }
   // The general path keeps every other format; switched off, nothing is fast.
   EXPECT_NE(FastAlphaBlend(4), nullptr);
@@ -236,6 +239,33 @@ TEST_F(FastPaths, DissolveBytePlanes) {
       j.bytePlanes = 1;
       j.disappear = it % 2;
       DissolveKernel(j, level);
+    });
+  }
+}
+
+TEST_F(FastPaths, YUV420Frames) {
+  for (int it = 0; it < 120; ++it) {
+    std::mt19937 rng(5000 + it);
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 37), h = 1 + static_cast<int32_t>(rng() % 7);
+    const int32_t format = it % 5 == 4 ? 4 : Format32(rng);
+    const int32_t bpp = format == 4 ? 2 : 4;
+    Plane ys = MakePlane(rng, w, h, 1), us = MakePlane(rng, (w + 1) / 2, (h + 1) / 2, 1);
+    Plane vs = MakePlane(rng, (w + 1) / 2, (h + 1) / 2, 1), dst = MakePlane(rng, w, h, bpp);
+    Compare("yuv", it, dst.bytes, [&](std::vector<uint8_t>& t) {
+      vlYUVConvert j;
+      j.planes[0] = ys.at();
+      j.planes[1] = us.at();
+      j.planes[2] = vs.at();
+      j.planeRowBytes[0] = ys.row;
+      j.planeRowBytes[1] = us.row;
+      j.planeRowBytes[2] = vs.row;
+      j.target = t.data() + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * bpp;
+      j.sourceWidth = w;
+      j.sourceHeight = h;
+      j.targetRowLength = dst.row;
+      j.targetFormat = format;
+      j.targetBytesPerPixel = bpp;
+      ASSERT_EQ(YUV420ToRGB(j), 1);
     });
   }
 }
