@@ -10,6 +10,8 @@
 #include <clocale>
 #include <cstring>
 #include <new>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/select.h>
 #include <unistd.h>
 #include <vector>
@@ -57,16 +59,47 @@ void* PointerWatchThread(void* argument) {
                           reinterpret_cast<uintptr_t>(connection));
       }
     }
-    usleep(20000);
+    // Sleeps 20 ms, or less when the connection is closing.
+    pollfd stop{connection->watchStopFd, POLLIN, 0};
+    poll(&stop, 1, 20);
   }
   XCloseDisplay(display);
   return nullptr;
 }
 
+// The window of an EWMH window manager's check property, when it names
+// itself as well (a stale property of a manager that is gone does not).
+bool EwmhManagerRunning(Display* d, Window root) {
+  Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
+  auto read = [&](Window w, Window* out) {
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool ok = XGetWindowProperty(d, w, check, 0, 1, False, XA_WINDOW, &type, &format, &items, &after, &data) ==
+                  Success &&
+              type == XA_WINDOW && format == 32 && items == 1 && data;
+    if (ok) *out = static_cast<Window>(reinterpret_cast<const long*>(data)[0]);
+    if (data) XFree(data);
+    return ok;
+  };
+  Window manager = None, self = None;
+  if (!read(root, &manager) || manager == None) return false;
+  // The manager's window may be gone already: its error must not reach
+  // the default handler.
+  XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  bool alive = read(manager, &self) && self == manager;
+  XSync(d, False);
+  XSetErrorHandler(previous);
+  return alive;
+}
+
 // Asks the window manager for the frame sizes it would give a window and
-// waits up to 100 ms for the answer.
+// waits up to 100 ms for the answer. Without an EWMH manager nobody would
+// answer, and the frames are none.
 void ProbeFrameExtents(vlX11Connection* c) {
   Display* d = c->display;
+  if (!EwmhManagerRunning(d, c->root)) return;
   XSetWindowAttributes attributes{};
   attributes.event_mask = StructureNotifyMask | PropertyChangeMask;
   Window probe = XCreateWindow(d, c->root, 0, 0, 640, 480, 0, CopyFromParent, InputOutput,
@@ -141,9 +174,11 @@ void MakeCursors(vlX11Connection* c) {
 void CloseConnection(vlX11Connection* c) {
   if (c->pointerWatch) {
     c->stopPointerWatch.store(1);
+    if (c->watchStopFd >= 0) eventfd_write(c->watchStopFd, 1);
     JoinThread(c->pointerWatch);
     c->pointerWatch = 0;
   }
+  if (c->watchStopFd >= 0) close(c->watchStopFd);
   Display* d = c->display;
   if (d) {
     for (Cursor* cursor : {&c->busyCursor, &c->moveCursor, &c->invisibleCursor})
@@ -216,6 +251,7 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
   if (!c) return ERR_MEM;
   c->pixelFormat = -1;
   InstallX11ErrorHandler();
+  c->watchStopFd = -1;
   c->display = XOpenDisplay(wanted[0] ? wanted : nullptr);
   if (!c->display) {
     delete c;
@@ -255,6 +291,7 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
       }
       ProbeFrameExtents(c);
       if (!vlStartup.noMouseHook) {
+        c->watchStopFd = eventfd(0, EFD_CLOEXEC);
         c->pointerWatch = SpawnThread(PointerWatchThread, c, 0);
         if (!c->pointerWatch) status = ERR_THREAD;
       }

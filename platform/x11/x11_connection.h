@@ -42,6 +42,7 @@ struct vlX11Connection {
   int randr13State;  // the same for XRandR 1.3
   vlThreadId pointerWatch;
   std::atomic<int> stopPointerWatch;
+  int watchStopFd;  // an eventfd that cuts the watch's sleep short; -1: none
   int lastPointerX, lastPointerY;
   // At most one pointer message in the pipe at a time per connection.
   vlWakeCoalescer pointerWake;

@@ -6,7 +6,9 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "display/display.h"
 #include "platform/hooks.h"
@@ -133,6 +135,86 @@ TEST_F(X11Connection, WithoutWindowManagerExtentsStayZeroAndNoProbeWindowRemains
   EXPECT_EQ(count, 0u);
   if (children) XFree(children);
   XCloseDisplay(d);
+}
+
+// Sets a one-window property (format 32) on a window.
+void SetWindowProperty(Display* d, Window on, const char* name, Window value) {
+  long data = static_cast<long>(value);
+  XChangeProperty(d, on, XInternAtom(d, name, False), XA_WINDOW, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&data), 1);
+}
+
+// Frame extents are asked only of a running EWMH manager: without one (or
+// with a check property left by a manager that is gone) no probe window is
+// made, and a manager stand-in that answers gets its extents read.
+TEST_F(X11Connection, FrameExtentsAskedOnlyOfARunningEwmhManager) {
+  Display* wm = XOpenDisplay(server_.name());
+  ASSERT_NE(wm, nullptr);
+  Window root = DefaultRootWindow(wm);
+  XSelectInput(wm, root, SubstructureNotifyMask);  // sees any probe window made
+  auto probeMade = [&] {
+    XSync(wm, False);
+    bool made = false;
+    while (XPending(wm)) {
+      XEvent e;
+      XNextEvent(wm, &e);
+      made |= e.type == CreateNotify;
+    }
+    return made;
+  };
+  vlX11Connection* c = nullptr;
+  ASSERT_EQ(OpenX11Screen(server_.name(), &c), 0);
+  EXPECT_FALSE(probeMade()) << "no manager";
+  FreePlatform();
+
+  Window gone = XCreateSimpleWindow(wm, root, 0, 0, 1, 1, 0, 0, 0);
+  SetWindowProperty(wm, root, "_NET_SUPPORTING_WM_CHECK", gone);
+  XDestroyWindow(wm, gone);
+  probeMade();
+  ASSERT_EQ(InitPlatform(), 0);
+  ASSERT_EQ(OpenX11Screen(server_.name(), &c), 0);
+  EXPECT_FALSE(probeMade()) << "stale check property";
+  FreePlatform();
+
+  Window check = XCreateSimpleWindow(wm, root, 0, 0, 1, 1, 0, 0, 0);
+  SetWindowProperty(wm, root, "_NET_SUPPORTING_WM_CHECK", check);
+  SetWindowProperty(wm, check, "_NET_SUPPORTING_WM_CHECK", check);
+  XSync(wm, False);
+  probeMade();
+  // The manager answers on a connection and thread of its own.
+  std::atomic<bool> stop{false};
+  std::thread manager([&, name = std::string(server_.name())] {
+    Display* m = XOpenDisplay(name.c_str());
+    if (!m) return;
+    XSelectInput(m, DefaultRootWindow(m), SubstructureRedirectMask);
+    Atom request = XInternAtom(m, "_NET_REQUEST_FRAME_EXTENTS", False);
+    Atom extents = XInternAtom(m, "_NET_FRAME_EXTENTS", False);
+    XSync(m, False);
+    while (!stop) {
+      while (XPending(m)) {
+        XEvent e;
+        XNextEvent(m, &e);
+        if (e.type != ClientMessage || e.xclient.message_type != request) continue;
+        long frame[4] = {4, 6, 20, 5};  // left, right, top, bottom
+        XChangeProperty(m, e.xclient.window, extents, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(frame), 4);
+        XFlush(m);
+      }
+      usleep(1000);
+    }
+    XCloseDisplay(m);
+  });
+  usleep(100000);  // the stand-in selects redirection before the probe goes out
+  ASSERT_EQ(InitPlatform(), 0);
+  EXPECT_EQ(OpenX11Screen(server_.name(), &c), 0);
+  stop = true;
+  manager.join();
+  EXPECT_TRUE(probeMade());
+  EXPECT_EQ(c->frameLeft, 4);
+  EXPECT_EQ(c->frameTop, 20);
+  EXPECT_EQ(c->frameWidth, 10);
+  EXPECT_EQ(c->frameHeight, 25);
+  XCloseDisplay(wm);
 }
 
 TEST_F(X11Connection, CursorsAndArgbVisualAreMade) {
