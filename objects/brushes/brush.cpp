@@ -313,6 +313,28 @@ void PurgeOrphanBrushes(vlVMState* L) {
   }
 }
 
+int RebuildBrushBitmaps() {
+  for (vlBrush* b = vlBrushList; b; b = b->next) {
+    if (b->bitmap || !b->source) continue;
+    const uint32_t* pixels =
+        GetLoadedSourcePixels(b->source) + static_cast<intptr_t>(b->srcY) * b->sourceRowLength + b->srcX;
+    vlBitmap *bitmap = nullptr, *mask = nullptr;
+    if (int status = BitmapFromARGB(pixels, b->transparentColor, b->width, b->height, b->sourceRowLength, 0, 0, 0,
+                                    &bitmap, b->transparentColor != -1 ? &mask : nullptr, nullptr))
+      return status;
+    b->bitmap = bitmap;
+    b->mask = mask;
+    if (!mask) b->transparentColor = -1;
+    // Raster brushes have no more use for their source.
+    if (b->kind == 0) {
+      ReleaseLoadedSource(b->source);
+      b->source = nullptr;
+      b->sourceRowLength = b->width;
+    }
+  }
+  return 0;
+}
+
 void FreeAllBrushes(vlVMState* L) {
   while (vlBrush* b = vlBrushList) {
     vlBrushList = b->next;

@@ -91,6 +91,9 @@ int RenderVectorBrush(vlVMState* state, const vlBrush* brush, const double* matr
 // Frees the orphaned brushes that no layer shows any more.
 void PurgeOrphanBrushes(vlVMState* state);
 void FreeAllBrushes(vlVMState* state);
+// Makes the bitmaps of brushes loaded before the screen's pixel format was
+// known, from their source pixels; 0 or the first error.
+int RebuildBrushBitmaps();
 // The display draws into this brush (or its mask or alpha channel).
 bool IsActiveBrush(const vlBrush* brush);
 

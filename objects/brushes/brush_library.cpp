@@ -8,6 +8,7 @@
 #include "display/clients.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
+#include "platform/offscreen_bitmap.h"
 #include "display/layers/layers.h"
 #include "display/picture_transform.h"
 #include "display/safe_blt.h"
@@ -182,6 +183,24 @@ int CmdLoadBrush(vlVMState* L) {
       if (!alpha) return fail(ERR_ALLOCALPHA);
       FillAlphaRect(alpha, 0, 0, w, h, static_cast<uint8_t>(level));
     }
+  }
+  // Before the first display the screen's pixel format is unknown: the
+  // brush keeps its source pixels and gets its bitmap when the format is
+  // known (RebuildBrushBitmaps), as preloaded anims do.
+  if (preloading && !hardware && GetGlobalPixelFormat() < 0) {
+    vlBrush* brush = nullptr;
+    status = AddBrush(&id, nullptr, nullptr, alpha, w, h, pw, source, transparent, info.vector ? 1 : 0, &brush);
+    if (status) {
+      if (alpha) DeleteAlphaPlane(alpha);
+      return fail(status);
+    }
+    brush->srcX = x;
+    brush->srcY = y;
+    brush->srcWidth = w;
+    brush->srcHeight = h;
+    brush->scaledVector = info.vector && (scaleWidth || scaleHeight);
+    if (!quiet) PrintDone();
+    return Finish(L, automatic, brush);
   }
   // A hardware brush: the adapter makes a video bitmap of the pixels with
   // the key or the alpha channel folded in; when it makes none the brush
@@ -441,6 +460,7 @@ int OpenBrushLib(vlVMState* L) {
   InstallBrushDisplayHooks();
   InstallBrushSelectHooks();
   InstallDoubleBufferHooks();
+  AddScreenFormatConverter(VL_CONVERT_BRUSHES, [](vlVMState*, uint32_t) { return RebuildBrushBitmaps(); });
   if (int status = RegisterLibrary(kBrushCommands, "brush")) return status;
   return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBrushList));
 }

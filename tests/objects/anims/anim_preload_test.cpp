@@ -133,6 +133,56 @@ TEST_F(AnimPreload, FramesWaitAsPixelsUntilTheFirstDisplayOpens) {
   EXPECT_EQ(Pixel(Anim(5)->bitmaps[0], 0, 0), 0xFFFF00u);
 }
 
+// Brushes too: their source pixels wait for the screen's format, keyed
+// and alpha brushes alike, and the first display makes their bitmaps.
+TEST_F(AnimPreload, BrushesWaitAsPixelsUntilTheFirstDisplayOpens) {
+  ASSERT_EQ(OpenBrushLib(L), 0);
+  const std::string pic = dir_ + "/brush.png", disc = dir_ + "/disc.png";
+  ASSERT_TRUE(Convert("-size 8x4 xc:'#ff0000' -fill '#00ff00' -draw 'rectangle 4,0 7,3' -fill '#0000ff' "
+                      "-draw 'point 1,2'",
+                      pic));
+  ASSERT_TRUE(Convert("-size 6x6 xc:none -fill '#ffff00' -draw 'rectangle 2,2 3,3'", disc));
+  SetRuntimeOption(L, VL_OPT_RENDER_STATE, 1u, 0u);
+  ASSERT_EQ(Run(".call loadbrush 1 \"" + pic + "\"\n.table 0 { transparency = 255, x = 1, y = 1 }\n"
+                ".call base=1 loadbrush 2 \"" + pic + "\" r0\n.table 0 { loadalpha = 1 }\n"
+                ".call base=1 loadbrush 3 \"" + disc + "\" r0"),
+            0);
+  vlBrush *plain = nullptr, *keyed = nullptr, *alpha = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {1, nullptr}, &plain, 0), 0);
+  ASSERT_EQ(GetBrushByID(L, {2, nullptr}, &keyed, 0), 0);
+  ASSERT_EQ(GetBrushByID(L, {3, nullptr}, &alpha, 0), 0);
+  for (vlBrush* b : {plain, keyed, alpha}) {
+    EXPECT_EQ(b->bitmap, nullptr);
+    EXPECT_NE(b->source, nullptr);
+  }
+  EXPECT_EQ(keyed->width, 7);
+  EXPECT_EQ(keyed->height, 3);
+  ASSERT_NE(alpha->alpha, nullptr);
+
+  SetRuntimeOption(L, VL_OPT_RENDER_STATE, 0u, 0u);
+  ASSERT_EQ(Run(".table 0 { width = 40, height = 30, color = 0 }\n.call base=1 createdisplay 1 r0"), 0);
+  ASSERT_EQ(OpenInitialDisplays(L, 0), 0);
+  for (vlBrush* b : {plain, keyed, alpha}) {
+    ASSERT_NE(b->bitmap, nullptr);
+    EXPECT_EQ(b->source, nullptr);
+  }
+  EXPECT_EQ(Pixel(plain->bitmap, 1, 2), 0x0000FFu);
+  EXPECT_EQ(Pixel(plain->bitmap, 4, 0), 0x00FF00u);
+  // The keyed brush starts at (1, 1): the blue pixel is its (0, 1), the
+  // only one the key leaves out.
+  ASSERT_NE(keyed->mask, nullptr);
+  EXPECT_EQ(Pixel(keyed->bitmap, 1, 0), 0xFF0000u);
+  EXPECT_EQ(ReadBitmapPixel(keyed->mask, 0, 1, 1), 0u);
+  EXPECT_NE(ReadBitmapPixel(keyed->mask, 1, 1, 1), 0u);
+  // On the window: the alpha brush's yellow square over the black BGPic.
+  ASSERT_EQ(Run(".call displaybrush 3 10 10\n.call displaybrush 1 20 10"), 0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d, 10, 10), 0u);
+  EXPECT_EQ(WindowPixel(d, 21, 12), 0x0000FFu);
+  FreeBrushLib(L);
+}
+
 TEST_F(AnimPreload, ColourFontStrikesWaitForTheFirstDisplay) {
   ASSERT_TRUE(vltest::MakeBitmapFonts(dir_));
   SetRuntimeOption(L, VL_OPT_RENDER_STATE, 1u, 0u);
