@@ -116,6 +116,10 @@ const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {
     VL_ANY32("coverage copy", vl_avx2, VL_CPU_AVX2, vl_avx2_rows::CoverageCopy),
     VL_ANY32("coverage copy", vl_sse2, VL_CPU_SSE2, vl_sse2_rows::CoverageCopy),
 };
+const vlFastPath<vlScaleBytesFn> kScaleBytes[] = {
+    {"alpha times opacity", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::ScaleBytes},
+    {"alpha times opacity", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::ScaleBytes},
+};
 const vlFastPath<vlDissolveFn> kDissolve[] = {
     {"dissolve bytes", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::DissolveBytes},
     {"dissolve bytes", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::DissolveBytes},
@@ -135,6 +139,7 @@ const vlFastPath<const vlScaleRows*> kScaleSmooth[] = {{"smooth scale", -1, -1, 
 const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {{"coverage copy", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlFillFn> kFill[] = {{"fill", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlDissolveFn> kDissolve[] = {{"dissolve bytes", -2, -2, 0, 0, nullptr}};
+const vlFastPath<vlScaleBytesFn> kScaleBytes[] = {{"alpha times opacity", -2, -2, 0, 0, nullptr}};
 #endif
 
 }  // namespace
@@ -155,6 +160,7 @@ vlCoverageColourFn FastCoverageColour(int32_t format) {
   return FindFastPath(kCoverageColour, format, format, VL_FP_NONE);
 }
 vlBlitJobFn FastCoverageCopy(int32_t format) { return FindFastPath(kCoverageCopy, format, format, VL_FP_NONE); }
+vlScaleBytesFn FastScaleAlphaBytes() { return FindFastPath(kScaleBytes, -1, -1, VL_FP_NONE); }
 vlDissolveFn FastDissolveBytes() { return FindFastPath(kDissolve, -1, -1, VL_FP_NONE); }
 vlFillFn FastFill(int32_t format) { return FindFastPath(kFill, format, format, VL_FP_NONE); }
 vlBlendColorFn FastBlendColor(int32_t format) { return FindFastPath(kBlendColor, format, format, VL_FP_NONE); }

@@ -57,6 +57,10 @@ vlBlendColorFn FastBlendColor(int32_t format);
 using vlMixFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,
                          int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit);
 vlMixFn FastMix(int32_t format, bool masked);
+// Alpha bytes times a global transparency (0-255) / 255: the plane loop
+// behind blits with an opacity (rows keyed by format -1).
+using vlScaleBytesFn = void (*)(const uint8_t* src, uint8_t* dst, int32_t count, int32_t intensity);
+vlScaleBytesFn FastScaleAlphaBytes();
 // One row of the dissolve on 8-bit planes (no pixel formats: rows keyed by
 // format -1).
 using vlDissolveFn = void (*)(const uint8_t* map, const uint8_t* src, uint8_t* dst, int32_t count, int32_t level,

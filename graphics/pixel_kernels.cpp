@@ -320,6 +320,9 @@ void FillAlphaBytes(uint8_t* dst, int32_t rowBytes, int32_t w, int32_t h, uint8_
 }
 
 void ScaleAlphaBytes(const uint8_t* src, uint8_t* dst, int32_t count, int32_t intensity) {
+  if (intensity >= 0 && intensity <= 255) {
+    if (const vlScaleBytesFn fast = FastScaleAlphaBytes()) return fast(src, dst, count, intensity);
+  }
   for (int32_t i = 0; i < count; ++i) dst[i] = static_cast<uint8_t>(src[i] * intensity / 255);
 }
 

@@ -27,6 +27,8 @@
   void BlendColor32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t color, int32_t a,              \
                     uint32_t colourMask);                                                                          \
   void Fill32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t pixel);                                \
+  /* dst[i] = src[i] * intensity / 255 (intensity 0 to 255). */                                                  \
+  void ScaleBytes(const uint8_t* src, uint8_t* dst, int32_t count, int32_t intensity);                           \
   /* One row of the dissolve's 8-bit planes; src may be null (opaque). */                                        \
   void DissolveBytes(const uint8_t* map, const uint8_t* src, uint8_t* dst, int32_t count, int32_t level,         \
                      int disappear);                                                                               \

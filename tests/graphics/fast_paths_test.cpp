@@ -243,6 +243,17 @@ TEST_F(FastPaths, DissolveBytePlanes) {
   }
 }
 
+TEST_F(FastPaths, AlphaTimesOpacity) {
+  for (int it = 0; it < 100; ++it) {
+    std::mt19937 rng(6000 + it);
+    const int32_t count = 1 + static_cast<int32_t>(rng() % 150);
+    Plane src = MakePlane(rng, count, 1, 1, true), dst = MakePlane(rng, count, 1, 1);
+    const int32_t intensity = it == 0 ? 0 : it == 1 ? 255 : static_cast<int32_t>(rng() % 256);
+    Compare("alpha times opacity", it, dst.bytes,
+            [&](std::vector<uint8_t>& t) { ScaleAlphaBytes(src.at(), t.data() + dst.shift + dst.x, count, intensity); });
+  }
+}
+
 TEST_F(FastPaths, YUV420Frames) {
   for (int it = 0; it < 120; ++it) {
     std::mt19937 rng(5000 + it);
