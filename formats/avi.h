@@ -29,7 +29,8 @@ struct vlAVISuperEntry {
 
 // One open writer, owned by the anim-saving caller (or a display recorder).
 struct vlAVIWriter {
-  vlStream* stream;
+  struct vlReplacement* output;  // the file, put in place when the writer closes
+  vlStream* stream;          // its stream
   vlStream* indexStream;     // temporary "idx1" body
   uint32_t totalFrames;
   uint32_t segmentFrames;
@@ -78,8 +79,10 @@ int OpenAVIWriter(const char* fileName, int32_t fps, uint32_t flags, int32_t wid
                   int32_t smooth, int32_t zero, const char* title, const char* unused, vlAVIWriter** writer);
 // 0, 1000, 1005, 1152 or the encoder's error.
 int WriteAVIFrame(vlAVIWriter* writer, vlBitmap* picture, int32_t width, int32_t height, int32_t one, int32_t zero);
-// Completes and closes the file; frees the writer. 0 or 1005.
-int CloseAVIWriter(vlAVIWriter* writer);
+// Completes and closes the file; frees the writer: 0, 1005, 1530 or 1052.
+// A non-zero status (the save failed on the way) drops the file instead
+// and comes back; so does a failure here. No partial file stays.
+int CloseAVIWriter(vlAVIWriter* writer, int status = 0);
 
 // Takes over the stream (closed on failure). Null when the file is not an
 // AVI with uncompressed 24-bit or MJPEG video.

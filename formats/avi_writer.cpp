@@ -4,6 +4,7 @@
 // segments once the first RIFF passes 1,000,000,000 bytes, and an "idx1"
 // index of the first segment collected in a temporary file.
 #include <cstring>
+#include <new>
 
 #include "formats/avi.h"
 #include "formats/jpeg_codec.h"
@@ -12,6 +13,7 @@
 #include "graphics/pixel_format.h"
 #include "platform/paths.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -259,7 +261,8 @@ void FinishSegment(vlAVIWriter* w, Out& o) {
 }
 
 void FreeWriter(vlAVIWriter* w) {
-  if (w->stream) CloseFileStream(w->stream);
+  if (w->output) EndReplacement(w->output, ERR_WRITE);  // not finished: dropped
+  delete w->output;
   if (w->indexStream) CloseFileStream(w->indexStream);
   if (w->tempName[0]) RemovePath(w->tempName);
   FreeEncodedJPEG(w->lastJPEG);
@@ -350,10 +353,19 @@ int OpenAVIWriter(const char* fileName, int32_t fps, uint32_t flags, int32_t wid
     SetErrorArgument("/tmp");
     return ERR_WRITEFILE;
   }
-  w->stream = OpenFileStream(fileName, VL_MODE_WRITE, nullptr);
-  w->indexStream = w->stream ? OpenFileStream(w->tempName, VL_MODE_WRITE, nullptr) : nullptr;
-  if (!w->stream || !w->indexStream) {
-    SetErrorArgument(w->stream ? w->tempName : fileName);
+  w->output = new (std::nothrow) vlReplacement;
+  if (!w->output) {
+    FreeWriter(w);
+    return ERR_MEM;
+  }
+  if (int status = OpenReplacement(w->output, fileName, VL_MODE_WRITE, nullptr)) {
+    FreeWriter(w);
+    return status;
+  }
+  w->stream = w->output->stream;
+  w->indexStream = OpenFileStream(w->tempName, VL_MODE_WRITE, nullptr);
+  if (!w->indexStream) {
+    SetErrorArgument(w->tempName);
     FreeWriter(w);
     return ERR_WRITEFILE;
   }
@@ -449,16 +461,21 @@ int WriteAVIFrame(vlAVIWriter* w, vlBitmap* picture, int32_t width, int32_t heig
   return o.ok ? 0 : ERR_WRITE;
 }
 
-int CloseAVIWriter(vlAVIWriter* w) {
-  if (!w) return 0;
-  Out o{w->stream};
-  FinishIndexes(w, o);
-  o.End();
-  if (w->firstSegment) WriteIdx1(w, o);
-  FinishSegment(w, o);
-  o.Seek(12);
-  WriteHeaderList(w, o);
-  o.ok = o.ok && FlushFileStream(w->stream);
+int CloseAVIWriter(vlAVIWriter* w, int status) {
+  if (!w) return status;
+  if (!status) {
+    Out o{w->stream};
+    FinishIndexes(w, o);
+    o.End();
+    if (w->firstSegment) WriteIdx1(w, o);
+    FinishSegment(w, o);
+    o.Seek(12);
+    WriteHeaderList(w, o);
+    status = o.ok ? 0 : ERR_WRITE;
+  }
+  status = EndReplacement(w->output, status);
+  delete w->output;
+  w->output = nullptr;
   FreeWriter(w);
-  return o.ok ? 0 : ERR_WRITE;
+  return status;
 }

@@ -30,5 +30,8 @@ int OpenGIFWriter(const char* fileName, int32_t width, int32_t height, vlGIFWrit
 // the file cannot take the data).
 int WriteGIFFrame(vlGIFWriter* writer, const uint8_t* pixels, int32_t width, int32_t height, int32_t delayMs,
                   uint32_t* palette, int32_t colorCount, int32_t transparentIndex, int delta, int anim);
-// Writes the trailer, closes the stream and frees the writer; 0 or 1005.
-int CloseGIFWriter(vlGIFWriter* writer);
+// Writes the trailer, closes the stream and frees the writer: 0, 1005,
+// 1530 or 1052. A non-zero status (the save failed on the way) drops the
+// file instead and comes back; so does a failure here. Either way no
+// partial file stays and an old file of the name is left alone.
+int CloseGIFWriter(vlGIFWriter* writer, int status = 0);

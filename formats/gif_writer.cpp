@@ -9,6 +9,7 @@
 #include "formats/gif.h"
 #include "platform/os.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -118,7 +119,8 @@ struct Encoder {
 }  // namespace
 
 struct vlGIFWriter {
-  vlStream* stream;
+  vlReplacement* out;  // the file, put in place when the writer closes
+  vlStream* stream;    // its stream
   int32_t frames;
   uint8_t* previous;   // the last frame's indices (delta frames)
   uint8_t* scratch;
@@ -135,15 +137,21 @@ int OpenGIFWriter(const char* fileName, int32_t width, int32_t height, vlGIFWrit
     FreeMemory(w);
     return ERR_WRONGUSAGE;
   }
-  w->stream = OpenFileStream(fileName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
-  if (!w->stream) {
+  w->out = new (std::nothrow) vlReplacement;
+  if (!w->out) {
     FreeMemory(w);
-    SetErrorArgument(fileName);
-    return ERR_WRITEFILE;
+    return ERR_MEM;
   }
+  if (int status = OpenReplacement(w->out, fileName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr)) {
+    delete w->out;
+    FreeMemory(w);
+    return status;
+  }
+  w->stream = w->out->stream;
   w->scratch = static_cast<uint8_t*>(AllocMemory(static_cast<size_t>(width) * height, 0));
   if (!w->scratch) {
-    CloseFileStream(w->stream);
+    EndReplacement(w->out, ERR_MEM);
+    delete w->out;
     FreeMemory(w);
     return ERR_MEM;
   }
@@ -246,7 +254,10 @@ int WriteGIFFrame(vlGIFWriter* w, const uint8_t* pixels, int32_t width, int32_t 
   const int minSize = b < 2 ? 2 : b;
   ok = ok && WriteFileStreamByte(s, minSize);
   auto* encoder = static_cast<Encoder*>(AllocMemory(sizeof(Encoder), 0));
-  if (!encoder) return ERR_MEM;
+  if (!encoder) {
+    ok = false;  // the frame is begun in the file: the file cannot be kept
+    return ERR_MEM;
+  }
   new (encoder) Encoder{};
   encoder->s = s;
   encoder->minSize = minSize;
@@ -267,12 +278,13 @@ int WriteGIFFrame(vlGIFWriter* w, const uint8_t* pixels, int32_t width, int32_t 
   return ok ? 0 : ERR_WRITE;
 }
 
-int CloseGIFWriter(vlGIFWriter* w) {
-  if (!w) return 0;
-  bool ok = w->ok && WriteFileStreamByte(w->stream, 0x3B) && FlushFileStream(w->stream);
-  CloseFileStream(w->stream);
+int CloseGIFWriter(vlGIFWriter* w, int status) {
+  if (!w) return status;
+  if (!status && !(w->ok && WriteFileStreamByte(w->stream, 0x3B))) status = ERR_WRITE;
+  status = EndReplacement(w->out, status);
+  delete w->out;
   FreeMemory(w->previous);
   FreeMemory(w->scratch);
   FreeMemory(w);
-  return ok ? 0 : ERR_WRITE;
+  return status;
 }

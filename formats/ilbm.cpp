@@ -10,6 +10,7 @@
 #include "formats/pixel_buffer.h"
 #include "platform/os.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -358,29 +359,23 @@ int ReadILBM(vlStream* s, int probe, uint32_t* paletteOverride, int32_t keyColor
 }
 
 int WriteILBM(const char* fileName, const uint32_t* pixels, int32_t width, int32_t height) {
-  vlStream* s = OpenFileStream(fileName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
-  if (!s) {
-    SetErrorArgument(fileName);
-    return ERR_WRITEFILE;
-  }
+  vlReplacement out;
+  if (int status = OpenReplacement(&out, fileName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr)) return status;
+  vlStream* s = out.stream;
   bool ok = WriteFileStream(s, "FORM", 4) == 4 && WriteFileStreamLongBE(s, 0) && WriteFileStream(s, "ILBMBMHD", 8) == 8 &&
             WriteFileStreamLongBE(s, 20) && WriteFileStreamWordBE(s, width) && WriteFileStreamWordBE(s, height) &&
             WriteFileStreamLongBE(s, 0) && WriteFileStreamByte(s, 24) && WriteFileStreamByte(s, 0) &&
             WriteFileStreamByte(s, 1) && WriteFileStreamByte(s, 0) && WriteFileStreamWordBE(s, 0) &&
             WriteFileStreamByte(s, 1) && WriteFileStreamByte(s, 1) && WriteFileStreamWordBE(s, width) &&
             WriteFileStreamWordBE(s, height) && WriteFileStream(s, "BODY", 4) == 4 && WriteFileStreamLongBE(s, 0);
-  if (!ok) {
-    CloseFileStream(s);
-    return ERR_WRITE;
-  }
+  if (!ok) return EndReplacement(&out, ERR_WRITE);
   const int32_t rowBytes = ILBMRowBytes(width);
   auto* planar = static_cast<uint8_t*>(AllocMemory(static_cast<size_t>(rowBytes) * height * 24, 1));
   auto* packed = static_cast<uint8_t*>(AllocMemory(static_cast<size_t>(rowBytes) + rowBytes / 128 + 2, 0));
   if (!planar || !packed) {
     FreeMemory(planar);
     FreeMemory(packed);
-    CloseFileStream(s);
-    return ERR_MEM;
+    return EndReplacement(&out, ERR_MEM);
   }
   for (int32_t y = 0; y < height; ++y) {
     const uint32_t* in = pixels + static_cast<size_t>(y) * width;
@@ -409,7 +404,5 @@ int WriteILBM(const char* fileName, const uint32_t* pixels, int32_t width, int32
   if (ok && pad) ok = WriteFileStreamByte(s, 0);
   if (ok) ok = SeekFileStream(s, 44, VL_SEEK_BEGIN) >= 0 && WriteFileStreamLongBE(s, static_cast<uint32_t>(body));
   if (ok) ok = SeekFileStream(s, 4, VL_SEEK_BEGIN) >= 0 && WriteFileStreamLongBE(s, static_cast<uint32_t>(40 + body + pad));
-  if (ok) ok = FlushFileStream(s) != 0;
-  CloseFileStream(s);
-  return ok ? 0 : ERR_WRITE;
+  return EndReplacement(&out, ok ? 0 : ERR_WRITE);
 }

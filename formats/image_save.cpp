@@ -17,24 +17,13 @@
 #include "runtime/option_readers.h"
 #include "runtime/plugin_abi.h"
 #include "runtime/plugins.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
 namespace {
-
-int OpenForWriting(const char* fileName, vlStream** out) {
-  *out = OpenFileStream(fileName, VL_MODE_WRITE, nullptr);
-  if (*out) return 0;
-  SetErrorArgument(fileName);
-  return ERR_WRITEFILE;
-}
-
-int Close(vlStream* stream, int status) {
-  const int closed = CloseFileStream(stream);
-  return status ? status : closed ? 0 : ERR_CLOSEFILE;
-}
 
 void PutLE(uint8_t* p, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -51,9 +40,10 @@ int SaveBMP(const uint32_t* argb, int32_t width, int32_t height, const char* fil
   PutLE(header + 26, 1, 2);
   PutLE(header + 28, 24, 2);
   std::vector<uint8_t> row(rowBytes, 0);
-  vlStream* stream = nullptr;
-  if (int status = OpenForWriting(fileName, &stream)) return status;
-  if (WriteFileStream(stream, header, sizeof header) != sizeof header) return Close(stream, ERR_WRITE);
+  vlReplacement out;
+  if (int status = OpenReplacement(&out, fileName, VL_MODE_WRITE, nullptr)) return status;
+  vlStream* stream = out.stream;
+  if (WriteFileStream(stream, header, sizeof header) != sizeof header) return EndReplacement(&out, ERR_WRITE);
   for (int32_t y = height - 1; y >= 0; --y) {
     const uint32_t* src = argb + static_cast<size_t>(y) * width;
     for (int32_t x = 0; x < width; ++x) {
@@ -62,14 +52,14 @@ int SaveBMP(const uint32_t* argb, int32_t width, int32_t height, const char* fil
       row[3 * x + 2] = static_cast<uint8_t>(src[x] >> 16);
     }
     if (WriteFileStream(stream, row.data(), rowBytes) != static_cast<int64_t>(rowBytes))
-      return Close(stream, ERR_WRITE);
+      return EndReplacement(&out, ERR_WRITE);
   }
-  return Close(stream, 0);
+  return EndReplacement(&out, 0);
 }
 
 int SaveJPEG(const uint32_t* argb, int32_t width, int32_t height, const char* fileName, int32_t quality) {
-  vlStream* stream = nullptr;
-  if (int status = OpenForWriting(fileName, &stream)) return status;
+  vlReplacement out;
+  if (int status = OpenReplacement(&out, fileName, VL_MODE_WRITE, nullptr)) return status;
   vlJPEGEncodeParams params{};
   params.pixels = argb;
   params.rowStride = static_cast<uint32_t>(width) * 4;
@@ -79,11 +69,11 @@ int SaveJPEG(const uint32_t* argb, int32_t width, int32_t height, const char* fi
   EncodeJPEG(&params);
   if (params.error) {
     if (params.result) FreeEncodedJPEG(params.result);
-    return Close(stream, params.error);
+    return EndReplacement(&out, params.error);
   }
-  const bool whole = WriteFileStream(stream, params.data, params.length) == static_cast<int64_t>(params.length);
+  const bool whole = WriteFileStream(out.stream, params.data, params.length) == static_cast<int64_t>(params.length);
   FreeEncodedJPEG(params.result);
-  return Close(stream, whole ? 0 : ERR_WRITE);
+  return EndReplacement(&out, whole ? 0 : ERR_WRITE);
 }
 
 int SaveGIF(const uint32_t* argb, int32_t width, int32_t height, const char* fileName, int64_t transparentColor,
@@ -98,9 +88,7 @@ int SaveGIF(const uint32_t* argb, int32_t width, int32_t height, const char* fil
     return ERR_MEM;
   vlGIFWriter* writer = nullptr;
   if (int status = OpenGIFWriter(fileName, width, height, &writer)) return status;
-  const int status = WriteGIFFrame(writer, index.get(), width, height, 0, palette, count, transparentIndex, 0, 0);
-  const int closed = CloseGIFWriter(writer);
-  return status ? status : closed;
+  return CloseGIFWriter(writer, WriteGIFFrame(writer, index.get(), width, height, 0, palette, count, transparentIndex, 0, 0));
 }
 
 // The first enabled image-saver plug-in listing the format, with its row.
@@ -151,10 +139,10 @@ int SaveWithPlugin(int32_t format, const uint32_t* argb, int32_t width, int32_t 
       image.flags |= VL_SAVERIMG_TRANSPARENT;
     }
   }
-  vlStream* stream = nullptr;
-  if (int status = OpenForWriting(fileName, &stream)) return status;
-  const int saved = reinterpret_cast<vlSaveImageFn>(saver->SaveImage)(stream, &image, static_cast<uint32_t>(format));
-  return Close(stream, saved ? 0 : ERR_SAVEIMAGE);
+  vlReplacement out;
+  if (int status = OpenReplacement(&out, fileName, VL_MODE_WRITE, nullptr)) return status;
+  const int saved = reinterpret_cast<vlSaveImageFn>(saver->SaveImage)(out.stream, &image, static_cast<uint32_t>(format));
+  return EndReplacement(&out, saved ? 0 : ERR_SAVEIMAGE);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "formats/pixel_buffer.h"
 #include "platform/os.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -29,13 +30,9 @@ void ReadFn(png_structp png, png_bytep data, size_t length) {
     png_error(png, "Read error!");
 }
 
-void WriteFn(png_structp png, png_bytep data, size_t length) {
-  auto* stream = static_cast<vlStream*>(png_get_io_ptr(png));
-  if (WriteFileStream(stream, data, static_cast<int64_t>(length)) != static_cast<int64_t>(length))
-    png_error(png, "Write error!");
-}
-
-void FlushFn(png_structp png) { FlushFileStream(static_cast<vlStream*>(png_get_io_ptr(png))); }
+struct WriteJob;
+void WriteFn(png_structp png, png_bytep data, size_t length);
+void FlushFn(png_structp png);
 
 struct ReadJob {
   vlStream* stream;
@@ -142,30 +139,43 @@ struct WriteJob {
   vlPNGWriteParams* params;
   png_structp png;
   png_infop info;
-  vlStream* stream;
+  vlReplacement out;
   uint8_t* row;
+  int writeFailed;  // the library's error came from the file, not memory
 };
+
+void WriteFn(png_structp png, png_bytep data, size_t length) {
+  auto* job = static_cast<WriteJob*>(png_get_io_ptr(png));
+  if (WriteFileStream(job->out.stream, data, static_cast<int64_t>(length)) != static_cast<int64_t>(length)) {
+    job->writeFailed = 1;
+    png_error(png, "Write error!");
+  }
+}
+
+void FlushFn(png_structp png) {
+  auto* job = static_cast<WriteJob*>(png_get_io_ptr(png));
+  if (!FlushFileStream(job->out.stream)) {
+    job->writeFailed = 1;
+    png_error(png, "Write error!");
+  }
+}
 
 void RunWrite(WriteJob* job) {
   vlPNGWriteParams* p = job->params;
   if (setjmp(png_jmpbuf(job->png))) {
     png_destroy_write_struct(&job->png, &job->info);
-    if (job->stream) CloseFileStream(job->stream);
-    job->stream = nullptr;
+    p->error = EndReplacement(&job->out, job->writeFailed ? ERR_WRITE : ERR_MEM);
     FreeMemory(job->row);
     job->row = nullptr;
-    p->error = ERR_MEM;
     return;
   }
-  job->stream = OpenFileStream(p->fileName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
-  if (!job->stream) {
+  if (OpenReplacement(&job->out, p->fileName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr)) {
     png_destroy_write_struct(&job->png, &job->info);
-    SetErrorArgument(p->fileName);
     p->error = ERR_WRITEFILE;
     return;
   }
   png_structp png = job->png;
-  png_set_write_fn(png, job->stream, WriteFn, FlushFn);
+  png_set_write_fn(png, job, WriteFn, FlushFn);
   png_set_IHDR(png, job->info, p->width, p->height, 8, p->alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, job->info);
@@ -173,9 +183,7 @@ void RunWrite(WriteJob* job) {
   job->row = static_cast<uint8_t*>(AllocMemory(size_t{p->width} * channels, 0));
   if (!job->row) {
     png_destroy_write_struct(&job->png, &job->info);
-    CloseFileStream(job->stream);
-    job->stream = nullptr;
-    p->error = ERR_MEM;
+    p->error = EndReplacement(&job->out, ERR_MEM);
     return;
   }
   const auto* src = static_cast<const uint8_t*>(p->pixels);
@@ -193,12 +201,9 @@ void RunWrite(WriteJob* job) {
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&job->png, &job->info);
-  const bool flushed = FlushFileStream(job->stream) != 0;
-  CloseFileStream(job->stream);
-  job->stream = nullptr;
+  p->error = EndReplacement(&job->out, 0);
   FreeMemory(job->row);
   job->row = nullptr;
-  p->error = flushed ? 0 : ERR_WRITE;
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ struct vlPNGWriteParams {
   uint32_t width;
   uint32_t height;
   int32_t alpha;        // write RGBA instead of RGB
-  int32_t error;        // out: 0, 1000 or 1052
+  int32_t error;        // out: 0, 1000, 1052, 1005 or 1530
 };
 
+// A failed write leaves no file behind and the old file untouched.
 void WritePNG(vlPNGWriteParams* params);

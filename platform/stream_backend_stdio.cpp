@@ -1,6 +1,7 @@
 // Plain-file streams of the runtime's stream layer, served by the built-in
 // file back end. Depends on stdio_file.h and paths.h.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/paths.h"
 #include "platform/stdio_file.h"
@@ -33,6 +34,11 @@ int64_t Seek(void* handle, int64_t offset, int mode) { return SeekStdioFile(File
 int Flush(void* handle) { return FlushStdioFile(File(handle)); }
 int AtEnd(void* handle) { return IsFileAtEnd(File(handle)); }
 int Stat(void* handle, vlFileStat* status) { return StatOpenFile(File(handle), status); }
+
+bool Seekable(void* handle) {
+  vlStdioFile* file = File(handle);
+  return !file->stream || lseek(fileno(file->stream), 0, SEEK_CUR) >= 0;
+}
 
 bool Identity(void* handle, uint64_t* device, uint64_t* inode, bool* isWindow) {
   vlStdioFile* file = File(handle);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -29,20 +30,15 @@ int DecompressPack(const char magic[4], vlStream* source, const char* destPath, 
   uint8_t head[8];
   if (ReadFileStream(source, head, 8) != 8) return ERR_READ;
   if (std::memcmp(head, magic, 4) != 0) return ERR_PAKFORMAT;
+  vlReplacement file;
   vlStream* out = nullptr;
   if (destPath) {
-    out = OpenFileStream(destPath, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
-    if (!out) {
-      SetErrorArgument(destPath);
-      return ERR_WRITEFILE;
-    }
+    if (int status = OpenReplacement(&file, destPath, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr)) return status;
+    out = file.stream;
   }
   z_stream z;
   std::memset(&z, 0, sizeof z);
-  if (int rc = inflateInit(&z); rc != Z_OK) {
-    if (out) CloseFileStream(out);
-    return ZlibErrorCode(rc);
-  }
+  if (int rc = inflateInit(&z); rc != Z_OK) return EndReplacement(&file, ZlibErrorCode(rc));
   std::vector<uint8_t> in(16384), chunk(16384);
   uint64_t total = 0;
   int status = 0;
@@ -87,7 +83,7 @@ int DecompressPack(const char magic[4], vlStream* source, const char* destPath, 
   if (z.avail_in) SeekFileStream(source, -static_cast<int64_t>(z.avail_in), VL_SEEK_CURRENT);
   if (consumedOut) *consumedOut = z.total_in + 8;
   inflateEnd(&z);
-  if (out) CloseFileStream(out);
+  if (out) status = EndReplacement(&file, status);
   if (sizeOut) *sizeOut = total;
   return status;
 }

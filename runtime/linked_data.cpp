@@ -16,6 +16,7 @@
 #include "runtime/container.h"
 #include "runtime/decompress_pack.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -72,18 +73,15 @@ int MakePluginDir() {
 
 // Copies size bytes from the stream into a new file.
 int CopyOut(vlStream* in, const char* target, uint32_t size, std::vector<uint8_t>& buffer) {
-  vlStream* out = OpenFileStream(target, VL_MODE_WRITE, nullptr);
-  if (!out) {
-    SetErrorArgument(target);
-    return ERR_WRITEFILE;
-  }
+  vlReplacement file;
+  if (int status = OpenReplacement(&file, target, VL_MODE_WRITE, nullptr)) return status;
   while (size) {
     int64_t n = size < buffer.size() ? size : static_cast<int64_t>(buffer.size());
-    if (ReadFileStream(in, buffer.data(), n) != n) return Close(out, ERR_READ);
-    if (WriteFileStream(out, buffer.data(), n) != n) return Close(out, ERR_WRITE);
+    if (ReadFileStream(in, buffer.data(), n) != n) return EndReplacement(&file, ERR_READ);
+    if (WriteFileStream(file.stream, buffer.data(), n) != n) return EndReplacement(&file, ERR_WRITE);
     size -= static_cast<uint32_t>(n);
   }
-  return Close(out, 0);
+  return EndReplacement(&file, 0);
 }
 
 }  // namespace

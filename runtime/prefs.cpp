@@ -12,6 +12,7 @@
 #include "runtime/chunk_name.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/script_call.h"
 #include "runtime/startup_records.h"
 #include "runtime/stream.h"
@@ -63,15 +64,10 @@ int SavePrefsTable(vlVMState* state, int tableIndex, const char* appId) {
     SetErrorArgument(appId);
     return ERR_WRITEFILE;
   }
-  vlStream* stream = OpenFileStream(path, VL_MODE_WRITE, nullptr);
-  if (!stream) {
-    SetErrorArgument(path);
-    return ERR_WRITEFILE;
-  }
+  vlReplacement out;
+  if (int status = OpenReplacement(&out, path, VL_MODE_WRITE, nullptr)) return status;
   auto n = static_cast<int64_t>(cursor.next - bytes.data());
-  int result = WriteFileStream(stream, bytes.data(), n) == n ? 0 : ERR_WRITE;
-  CloseFileStream(stream);
-  return result;
+  return EndReplacement(&out, WriteFileStream(out.stream, bytes.data(), n) == n ? 0 : ERR_WRITE);
 }
 
 int LoadPrefsTable(vlVMState* state, int tableIndex, const char* appId) {

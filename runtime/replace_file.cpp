@@ -101,3 +101,8 @@ int FinishReplacement(vlReplacement* r, bool ok) {
   r->temp.clear();
   return ok ? status : 0;
 }
+
+int EndReplacement(vlReplacement* r, int status) {
+  const int finished = FinishReplacement(r, status == 0);
+  return status ? status : finished;
+}

@@ -23,3 +23,6 @@ int OpenReplacement(vlReplacement* r, const char* name, uint32_t mode, const cha
 // target's place, otherwise the temporary file is removed. 0, ERR_WRITE
 // (the close lost bytes) or ERR_WRITEFILE (the rename failed).
 int FinishReplacement(vlReplacement* r, bool ok);
+// FinishReplacement for a writer's outcome: the file is kept only when
+// status is 0. The result is status, else the finish's own error.
+int EndReplacement(vlReplacement* r, int status);

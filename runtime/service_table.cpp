@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "platform/event_pump.h"
+#include "runtime/replace_file.h"
 #include "runtime/startup.h"
 #include "platform/event_types.h"
 #include "platform/intervals.h"
@@ -415,14 +416,9 @@ int GetCurrentDirName(char* buffer, size_t size) { return buffer && getcwd(buffe
 // from a memory name with the file-copy routine.
 int SaveBufferToFile(const char* name, const void* buffer, int64_t size, uint32_t flags) {
   if (flags & 1) {
-    vlStream* out = OpenFileStream(name, VL_MODE_WRITE, nullptr);
-    if (!out) {
-      SetErrorArgument(name);
-      return ERR_WRITEFILE;
-    }
-    int64_t written = WriteFileStream(out, buffer, size);
-    CloseFileStream(out);
-    return written == size ? 0 : ERR_WRITE;
+    vlReplacement out;
+    if (int status = OpenReplacement(&out, name, VL_MODE_WRITE, nullptr)) return status;
+    return EndReplacement(&out, WriteFileStream(out.stream, buffer, size) == size ? 0 : ERR_WRITE);
   }
   char memory[64];
   if (size < 0 || !MakeMemoryName(memory, sizeof memory, buffer, static_cast<uint64_t>(size))) return ERR_MEM;

@@ -182,7 +182,10 @@ vlStream* OpenFileStream(const char* name, uint32_t mode, const char* adapterLis
   }
   if (IsLoaderSelected(adapterList, "inbuilt", 0)) {
     s->handle = backend::Open(name, mode);
-    if (s->handle) return s;
+    if (s->handle) {
+      if (!backend::Seekable(s->handle)) s->flags |= VL_STREAM_UNSEEKABLE;
+      return s;
+    }
   }
   std::free(s);
   return nullptr;

@@ -81,6 +81,7 @@ int64_t WriteStreamString(vlStream* stream, const char* text);
 // The position before the seek, -1 on failure.
 int64_t SeekFileStream(vlStream* stream, int64_t offset, int mode);
 int IsFileStreamAtEnd(vlStream* stream);
+// 1, or 0 when buffered data could not be written.
 int FlushFileStream(vlStream* stream);
 // The size in bytes, -1 when it cannot be known; the position is kept.
 int64_t GetFileStreamSize(vlStream* stream);

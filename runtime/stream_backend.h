@@ -18,6 +18,8 @@ int64_t Seek(void* handle, int64_t offset, int mode);
 int Flush(void* handle);
 int AtEnd(void* handle);
 int Stat(void* handle, vlFileStat* status);
+// False when the handle's file cannot seek (a pipe, a FIFO, a terminal).
+bool Seekable(void* handle);
 // The file a whole-file handle reads (device and inode), for telling a copy
 // onto itself; false for windows into a larger file and stream-less handles.
 // *isWindow tells whether the handle is a window onto the file.

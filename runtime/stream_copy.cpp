@@ -6,6 +6,7 @@
 
 #include "runtime/chunk_name.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "runtime/stream_backend.h"
 #include "vm/error_codes.h"
@@ -108,8 +109,10 @@ int CopyFileData(const char* sourceName, const char* adapterList, const char* de
       return ERR_READFILE;
     }
   }
+  // A failed copy keeps no part of the new file.
+  vlReplacement out;
   auto finish = [&](int result, vlStream* dst) {
-    if (dst) CloseFileStream(dst);
+    if (dst) result = EndReplacement(&out, result);
     if (src != openSource) CloseFileStream(src);
     return result;
   };
@@ -126,11 +129,8 @@ int CopyFileData(const char* sourceName, const char* adapterList, const char* de
     default:
       break;
   }
-  vlStream* dst = OpenFileStream(destinationName, VL_MODE_WRITE, nullptr);
-  if (!dst) {
-    SetErrorArgument(destinationName ? destinationName : "");
-    return finish(ERR_WRITEFILE, nullptr);
-  }
+  if (int status = OpenReplacement(&out, destinationName, VL_MODE_WRITE, nullptr)) return finish(status, nullptr);
+  vlStream* dst = out.stream;
   auto* block = static_cast<uint8_t*>(std::malloc(kBlock));
   if (!block) return finish(ERR_MEM, dst);
   int result = 0;

@@ -532,8 +532,11 @@ int CmdCopyTextObject(vlVMState* L) {
   }
   vlTextObject* copy = nullptr;
   if (int status = CopyTextObjectForLayer(L, o, id, &copy)) return status;
-  // A copy starts without creation size and transformation.
-  copy->transform = {};
+  // The copy scales and turns from the same creation size and
+  // transformation as its source (without them it could not scale at all).
+  copy->createWidth = o->createWidth;
+  copy->createHeight = o->createHeight;
+  copy->transform = o->transform;
   return FinishNew(L, automatic, copy);
 }
 

@@ -2,6 +2,10 @@
 // thread (vlVMState), one vlCallInfo per active call, and the host table
 // through which the VM reaches the error system, console and plug-in hooks.
 #pragma once
+#include <new>
+#include <stdexcept>
+
+#include "vm/error_codes.h"
 #include "vm/object.h"
 
 struct vlDebugInfo;  // the debug record of the debug interface
@@ -245,9 +249,19 @@ inline int RunNativeHandler(vlVMState* L, vlNativeFn fn) {
   } else {
     h.clearLastError(L, fn);
   }
-  int r = 0;
-  if (h.callCommandHook != DefaultCallCommandHook && h.callCommandHook(L, fn, &r)) return r;
-  return fn(L);
+  // No C++ exception of a handler's own leaves the command. The VM's own
+  // unwinding is no std::exception and passes.
+  try {
+    int r = 0;
+    if (h.callCommandHook != DefaultCallCommandHook && h.callCommandHook(L, fn, &r)) return r;
+    return fn(L);
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  } catch (const std::length_error&) {
+    return ERR_MEM;  // a size beyond what can be allocated
+  } catch (const std::exception&) {
+    return ERR_INTERNAL;
+  }
 }
 
 inline vlTable* Registry(vlVMState* L) { return ToTable(&L->g->registry); }

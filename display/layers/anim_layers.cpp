@@ -13,8 +13,8 @@ int NextLayerFrame(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32
 }
 
 int ModifyLayerFrameCount(vlVMState* state, vlLayer* layer, int32_t count, int32_t position) {
-  // The source is looked up as an anim whatever the layer's type: only the
-  // anim library can tell.
+  // Another layer's source id may name an unrelated anim: never touch it.
+  if (layer->type != VL_LAYER_ANIM) return ERR_NOANMLAYER;
   if (!gAnimLayerOps.changeFrames) return ERR_WRONGUSAGE;
   return gAnimLayerOps.changeFrames(state, layer, count, position);
 }

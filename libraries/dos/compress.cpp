@@ -11,6 +11,7 @@
 #include "libraries/dos/dos_library.h"
 #include "platform/event_pump.h"
 #include "runtime/decompress_pack.h"
+#include "runtime/replace_file.h"
 #include "runtime/script_call.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
@@ -76,14 +77,14 @@ int CompressToPack(const char magic[4], const char* sourceName, const char* dest
     SetErrorArgument(sourceName);
     return ERR_READFILE;
   }
+  vlReplacement file;
   vlStream* out = destStream;
   if (!out) {
-    out = OpenFileStream(destName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
-    if (!out) {
+    if (int status = OpenReplacement(&file, destName, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr)) {
       CloseFileStream(in);
-      SetErrorArgument(destName);
-      return ERR_WRITEFILE;
+      return status;
     }
+    out = file.stream;
   }
   int64_t start = SeekFileStream(out, 0, VL_SEEK_CURRENT);
   static const uint8_t kZeros[4] = {0, 0, 0, 0};
@@ -92,7 +93,7 @@ int CompressToPack(const char magic[4], const char* sourceName, const char* dest
   if (!status) status = DeflateStream(in, out);
   int64_t end = SeekFileStream(out, 0, VL_SEEK_CURRENT);
   if (!status && compressedSize && start >= 0 && end >= start) *compressedSize = static_cast<uint64_t>(end - start);
-  if (!destStream) CloseFileStream(out);
+  if (!destStream) status = EndReplacement(&file, status);
   CloseFileStream(in);
   return status;
 }

@@ -10,6 +10,7 @@
 
 #include "platform/os.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -190,11 +191,9 @@ void SeekBuiltinSound(vlSoundStream* s, int64_t frame) {
 int WriteWaveFile(const char* name, const vlSoundData* data, uint32_t bytes, uint32_t rate,
                   uint32_t format) {
   uint32_t padded = (bytes + 3) & ~3u;
-  vlStream* file = OpenFileStream(name, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr);
-  if (!file) {
-    SetErrorArgument(name);
-    return ERR_WRITEFILE;
-  }
+  vlReplacement out;
+  if (int status = OpenReplacement(&out, name, VL_MODE_WRITE | VL_MODE_ADAPTERS, nullptr)) return status;
+  vlStream* file = out.stream;
   uint32_t block = data->bytesPerFrame;
   bool ok = WriteFileStream(file, "RIFF", 4) == 4 && WriteFileStreamLongLE(file, padded + 36) &&
             WriteFileStream(file, "WAVEfmt ", 8) == 8 && WriteFileStreamLongLE(file, 16) &&
@@ -202,19 +201,13 @@ int WriteWaveFile(const char* name, const vlSoundData* data, uint32_t bytes, uin
             WriteFileStreamLongLE(file, rate) && WriteFileStreamLongLE(file, rate * block) &&
             WriteFileStreamWordLE(file, block) && WriteFileStreamWordLE(file, data->bits) &&
             WriteFileStream(file, "data", 4) == 4 && WriteFileStreamLongLE(file, bytes);
-  if (!ok || SeekFileStream(file, 0, VL_SEEK_CURRENT) != 44) {
-    CloseFileStream(file);
-    return ERR_WRITE;
-  }
+  if (!ok || SeekFileStream(file, 0, VL_SEEK_CURRENT) != 44) return EndReplacement(&out, ERR_WRITE);
   // WAV holds unsigned 8-bit and little-endian 16-bit data.
   bool addBias = format == VL_SMP_S8_MONO || format == VL_SMP_S8_STEREO;
   bool swap = data->bits == 16 && (data->flags & VL_PCM_BIG_ENDIAN);
   constexpr uint32_t kChunk = 65536;
   auto* buffer = static_cast<uint8_t*>(AllocMemory(kChunk, 1));
-  if (!buffer) {
-    CloseFileStream(file);
-    return ERR_MEM;
-  }
+  if (!buffer) return EndReplacement(&out, ERR_MEM);
   for (uint32_t done = 0; done < padded && ok;) {
     uint32_t n = std::min(kChunk, padded - done);
     uint32_t real = done < bytes ? std::min(n, bytes - done) : 0;
@@ -229,11 +222,5 @@ int WriteWaveFile(const char* name, const vlSoundData* data, uint32_t bytes, uin
     done += n;
   }
   FreeMemory(buffer);
-  if (!ok) {
-    CloseFileStream(file);
-    return ERR_WRITE;
-  }
-  int flushed = FlushFileStream(file);
-  CloseFileStream(file);
-  return flushed ? 0 : ERR_CLOSEFILE;
+  return EndReplacement(&out, ok ? 0 : ERR_WRITE);
 }

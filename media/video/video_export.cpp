@@ -10,12 +10,8 @@
 #include <vector>
 
 #include "display/display.h"
-#include "formats/gif.h"
-#include "formats/ilbm.h"
-#include "formats/jpeg_codec.h"
-#include "formats/png_codec.h"
+#include "formats/image_save.h"
 #include "graphics/bitmap.h"
-#include "graphics/quantize.h"
 #include "media/video/video_player.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
@@ -27,76 +23,6 @@
 namespace {
 
 constexpr uint32_t kAudioCapacity = 262144;
-
-int WriteBMP(const char* fileName, const uint32_t* pixels, int32_t width, int32_t height, int32_t rowLength) {
-  const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
-  const uint32_t dataSize = rowBytes * static_cast<uint32_t>(height);
-  vlStream* s = OpenFileStream(fileName, VL_MODE_WRITE, nullptr);
-  if (!s) {
-    SetErrorArgument(fileName);
-    return ERR_WRITEFILE;
-  }
-  uint8_t head[54] = {'B', 'M'};
-  auto put32 = [&](int at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) head[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  put32(2, 54 + dataSize);
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(width));
-  put32(22, static_cast<uint32_t>(height));
-  head[26] = 1;
-  head[28] = 24;
-  put32(34, dataSize);
-  bool ok = WriteFileStream(s, head, 54) == 54;
-  std::vector<uint8_t> row(rowBytes, 0);
-  for (int32_t y = height - 1; ok && y >= 0; --y) {
-    const uint32_t* src = pixels + size_t(y) * rowLength;
-    for (int32_t x = 0; x < width; ++x) {
-      row[size_t(x) * 3] = static_cast<uint8_t>(src[x]);
-      row[size_t(x) * 3 + 1] = static_cast<uint8_t>(src[x] >> 8);
-      row[size_t(x) * 3 + 2] = static_cast<uint8_t>(src[x] >> 16);
-    }
-    ok = WriteFileStream(s, row.data(), rowBytes) == rowBytes;
-  }
-  CloseFileStream(s);
-  return ok ? 0 : ERR_WRITEFILE;
-}
-
-int WriteJPEG(const char* fileName, const uint32_t* pixels, int32_t width, int32_t height, int32_t rowLength,
-              int32_t quality) {
-  vlJPEGEncodeParams params{};
-  params.pixels = pixels;
-  params.rowStride = static_cast<uint32_t>(rowLength) * 4;
-  params.width = static_cast<uint32_t>(width);
-  params.height = static_cast<uint32_t>(height);
-  params.quality = quality;
-  EncodeJPEG(&params);
-  if (params.error) return params.error;
-  vlStream* s = OpenFileStream(fileName, VL_MODE_WRITE, nullptr);
-  int error = 0;
-  if (!s || WriteFileStream(s, params.data, params.length) != params.length) {
-    SetErrorArgument(fileName);
-    error = ERR_WRITEFILE;
-  }
-  if (s) CloseFileStream(s);
-  FreeEncodedJPEG(params.result);
-  return error;
-}
-
-int WriteGIF(const char* fileName, const uint32_t* pixels, int32_t width, int32_t height, int32_t rowLength) {
-  std::vector<uint8_t> index(size_t(width) * height);
-  uint32_t palette[256];
-  int32_t colors = 256, transparentIndex = -1;
-  if (!ReduceColors(reinterpret_cast<const uint8_t*>(pixels), 10, 4, width, height, rowLength, index.data(), palette,
-                    &colors, -1, 0, 0, &transparentIndex))
-    return ERR_MEM;
-  vlGIFWriter* writer = nullptr;
-  if (int error = OpenGIFWriter(fileName, width, height, &writer)) return error;
-  int error = WriteGIFFrame(writer, index.data(), width, height, 0, palette, colors, -1, 0, 0);
-  const int closed = CloseGIFWriter(writer);
-  return error ? error : closed;
-}
 
 // Contiguous rows for the writers that take no row length.
 std::vector<uint32_t> Packed(const uint32_t* pixels, int32_t width, int32_t height, int32_t rowLength) {
@@ -110,19 +36,9 @@ std::vector<uint32_t> Packed(const uint32_t* pixels, int32_t width, int32_t heig
 
 int SaveVideoPicture(const char* fileName, const uint32_t* pixels, int32_t width, int32_t height,
                      int32_t rowLength, int32_t format, int32_t quality) {
-  switch (format) {
-    case 0: return WriteBMP(fileName, pixels, width, height, rowLength);
-    case 1: {
-      vlPNGWriteParams params{fileName, pixels, static_cast<uint32_t>(rowLength) * 4, static_cast<uint32_t>(width),
-                              static_cast<uint32_t>(height), 0, 0};
-      WritePNG(&params);
-      return params.error;
-    }
-    case 2: return WriteJPEG(fileName, pixels, width, height, rowLength, quality);
-    case 3: return WriteGIF(fileName, pixels, width, height, rowLength);
-    case 4: return WriteILBM(fileName, Packed(pixels, width, height, rowLength).data(), width, height);
-    default: return ERR_WRONGUSAGE;
-  }
+  if (format < VL_IMGFMT_BMP || format > VL_IMGFMT_ILBM) return ERR_WRONGUSAGE;
+  const std::vector<uint32_t> packed = Packed(pixels, width, height, rowLength);
+  return SaveImageToFile(format, packed.data(), width, height, fileName, -1, 0, quality, 256, 0);
 }
 
 int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* display, int32_t x, int32_t y,
@@ -207,7 +123,7 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
         if (prefix) {
           char name[1100];
           std::snprintf(name, sizeof name, "%s%d.%s", prefix, frameNumber, extension);
-          SaveVideoPicture(name, frameWords, width, height, stride, format, 90);
+          result = SaveVideoPicture(name, frameWords, width, height, stride, format, 90);
           ++frameNumber;
         }
       }
@@ -223,6 +139,7 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
       }
     }
     FreeVideoPacket(p->source, record.data);
+    if (result) break;  // a picture could not be saved
     int error = 0;
     if (PumpEvents(state, 2, 0, &error)) {
       if (error) {

@@ -43,6 +43,7 @@ struct vlAnimStream {
   void* writer;
   vlPluginInfo* saver;
   uint32_t saverIndex;
+  int32_t failed;  // a frame did not reach the file: finishing drops it
 };
 
 vlAnimStream* gStreams = nullptr;
@@ -56,15 +57,17 @@ struct Writer {
   uint32_t palette = 0;
   uint32_t useAlpha = 0;
 
-  int Close() {
-    int status = 0;
-    if (!handle) return 0;
-    if (format == 0)
-      status = CloseGIFWriter(static_cast<vlGIFWriter*>(handle));
-    else if (format == 1)
-      status = CloseAVIWriter(static_cast<vlAVIWriter*>(handle));
-    else if (saver && saver->FinishAnimStream)
-      status = reinterpret_cast<vlFinishAnimStreamFn>(saver->FinishAnimStream)(handle) ? 0 : kErrSaveAnim;
+  // Ends the file; a non-zero status (the save failed) drops it.
+  int Close(int status = 0) {
+    if (!handle) return status;
+    if (format == 0) {
+      status = CloseGIFWriter(static_cast<vlGIFWriter*>(handle), status);
+    } else if (format == 1) {
+      status = CloseAVIWriter(static_cast<vlAVIWriter*>(handle), status);
+    } else if (saver && saver->FinishAnimStream) {
+      const bool finished = reinterpret_cast<vlFinishAnimStreamFn>(saver->FinishAnimStream)(handle) != 0;
+      if (!status && !finished) status = kErrSaveAnim;
+    }
     handle = nullptr;
     return status;
   }
@@ -222,7 +225,7 @@ int CloseStream(vlVMState* L, vlAnimStream* s) {
   w.format = s->format;
   w.handle = s->writer;
   w.saver = s->saver;
-  int status = w.Close();
+  int status = w.Close(s->failed);
   if (s->data) FreeObjectDataList(L, &s->data);
   delete s;
   return status;
@@ -256,8 +259,7 @@ int CmdSaveAnim(vlVMState* L) {
     status = WriteFrame(&w, b, m, al, a->width, a->height, GetAnimFrameDelay(a, i), o);
     if (a->disk) FreeFrameTriple(b, m, al);
   }
-  const int closeStatus = w.Close();
-  return status ? status : closeStatus;
+  return w.Close(status);
 }
 
 int CmdBeginAnimStream(vlVMState* L) {
@@ -353,6 +355,7 @@ int CmdWriteAnimFrame(vlVMState* L) {
   w.useAlpha = s->useAlpha;
   const int status = WriteFrame(&w, bitmap, mask, alpha, s->width, s->height, delay, o);
   FreeFrameTriple(made, madeMask, madeAlpha);
+  if (status == ERR_WRITE) s->failed = status;
   return status;
 }
 

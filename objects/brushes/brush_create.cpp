@@ -1,6 +1,7 @@
 // Brushes made from other objects: copies, conversions of BGPics, brushes
 // and layers, soft borders and shadows, grabs of the desktop, tables of
 // pixels, gradients and textures.
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -151,7 +152,8 @@ int BorderOrShadow(vlVMState* L, bool border) {
   CheckArgs(L, 3, 5, 0, 0);
   const double sizeArg = vl::OptNumberArg(L, 4, 5);
   if (sizeArg < 1) return ERR_WRONGUSAGE;
-  const int32_t size = static_cast<int32_t>(sizeArg);
+  // Clamped before the conversion; a size this large fails below anyway.
+  const int32_t size = sizeArg < INT32_MAX ? static_cast<int32_t>(sizeArg) : INT32_MAX;
   const double sigma = vl::OptNumberArg(L, 5, sizeArg / 3);
   vlObjectId source;
   GetObjectIDArg(&source, L, 2);
@@ -161,7 +163,9 @@ int BorderOrShadow(vlVMState* L, bool border) {
   vlBrush* src = nullptr;
   if (int status = GetBrushByID(L, source, &src, 0)) return status;
   const auto color = static_cast<uint32_t>(vl::CheckNumberArg(L, 3));
-  const int32_t w = src->width + 2 * size, h = src->height + 2 * size;
+  const int64_t wide = src->width + 2 * int64_t{size}, high = src->height + 2 * int64_t{size};
+  if (wide > INT32_MAX || high > INT32_MAX) return ERR_BITMAP;
+  const auto w = static_cast<int32_t>(wide), h = static_cast<int32_t>(high);
   Planes p;
   if (!(p.bitmap = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
   FillBitmapRect(p.bitmap, 0, 0, w, h, color & 0xFFFFFF);

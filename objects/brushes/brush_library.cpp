@@ -119,6 +119,8 @@ int CmdLoadBrush(vlVMState* L) {
     transparent = vl::CheckIntArg(L, 3);
   }
   if ((loadAlpha || globalAlpha != -1) && transparent != -1) return ERR_MASKNALPHA;
+  // 0 means "to the picture's edge"; a negative size is no size.
+  if (w < 0 || h < 0) return ERR_BADDIMENSIONS;
   if (loadAlpha) cacheAlpha = 0;
   uint32_t quiet = 0, preloading = 0;
   GetRuntimeOption(L, VL_OPT_QUIET, &quiet, VL_OPT_RENDER_STATE, &preloading, 0u);
@@ -162,8 +164,8 @@ int CmdLoadBrush(vlVMState* L) {
   const int32_t pw = info.width, ph = info.height;
   if (x < 0 || y < 0) return fail(ERR_NEGCOORDS);
   if (x >= pw || y >= ph) return fail(ERR_COORDSRANGE);
-  if (w <= 0 || x + w > pw) w = pw - x;
-  if (h <= 0 || y + h > ph) h = ph - y;
+  if (w == 0 || int64_t{x} + w > pw) w = pw - x;
+  if (h == 0 || int64_t{y} + h > ph) h = ph - y;
   if (info.vector && (x || y || w != pw || h != ph)) return fail(ERR_BRUSHTYPE);
   if (info.transparent != -1) transparent = info.transparent;
 

@@ -1,7 +1,11 @@
 // The "draw" command library: the three draw-state commands, the shape
 // commands (their arguments and tables, handed to the shape and line
 // renderers), and Plot, ReadPixel and Cls, which do their own work.
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -142,7 +146,9 @@ int CmdLine(vlVMState* L) {
   CheckArgs(L, 4, 7, 0, 0);
   const int32_t x1 = vl::CheckIntArg(L, 1), y1 = vl::CheckIntArg(L, 2);
   const int32_t x2 = vl::CheckIntArg(L, 3), y2 = vl::CheckIntArg(L, 4);
-  const int32_t w = std::abs(x2 - x1) + 1, h = std::abs(y2 - y1) + 1;
+  // The box of far-apart end points may not fit 32 bits.
+  const auto w = static_cast<int32_t>(std::min<int64_t>(std::abs(int64_t{x2} - x1) + 1, INT32_MAX));
+  const auto h = static_cast<int32_t>(std::min<int64_t>(std::abs(int64_t{y2} - y1) + 1, INT32_MAX));
   int32_t thickness = 1;
   vlShapeTags tags;
   if (vl::GetTypeAt(L, 6) == VL_TTABLE) {

@@ -1,8 +1,10 @@
 // The line renderer behind Line and LINE layers, the shape-layer outline
 // pictures (borders), and the shape-layer hooks of the layer code.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "display/bgpic.h"
@@ -37,6 +39,39 @@ bool ClipSegmentToRange(int32_t* u1, int32_t* v1, int32_t* u2, int32_t* v2, int3
   if (*u2 < lo) cut(u2, v2, *u1, *v1, lo);
   if (*u1 > hi) cut(u1, v1, *u2, *v2, hi);
   if (*u2 > hi) cut(u2, v2, *u1, *v1, hi);
+  return true;
+}
+
+// The segment in a picture's coordinates as the rasterisers take them
+// (32-bit). End points beyond reach are moved along the line to a frame
+// far enough out that the pixels inside stay the same; false when the
+// segment misses the picture.
+bool SegmentInPicture(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int32_t w, int32_t h, int32_t out[4]) {
+  constexpr double kReach = 1 << 24;
+  double a[2] = {double(x1), double(y1)}, b[2] = {double(x2), double(y2)};
+  const double lo[2] = {-kReach, -kReach}, hi[2] = {w + kReach, h + kReach};
+  // Liang-Barsky against the frame.
+  double t0 = 0, t1 = 1;
+  for (int axis = 0; axis < 2; ++axis) {
+    const double d = b[axis] - a[axis];
+    for (double edge : {lo[axis], hi[axis]}) {
+      const bool low = edge == lo[axis];
+      const double q = low ? a[axis] - edge : edge - a[axis], p = low ? -d : d;
+      if (p == 0) {
+        if (q < 0) return false;
+        continue;
+      }
+      const double t = q / p;
+      if (p < 0) t0 = std::max(t0, t);
+      else t1 = std::min(t1, t);
+    }
+  }
+  if (t0 > t1) return false;
+  const double dx = b[0] - a[0], dy = b[1] - a[1];
+  out[0] = static_cast<int32_t>(std::llround(a[0] + t0 * dx));
+  out[1] = static_cast<int32_t>(std::llround(a[1] + t0 * dy));
+  out[2] = static_cast<int32_t>(std::llround(a[0] + t1 * dx));
+  out[3] = static_cast<int32_t>(std::llround(a[1] + t1 * dy));
   return true;
 }
 
@@ -105,7 +140,12 @@ int RenderLinePicture(int32_t w, int32_t h, const int32_t pts[4], int32_t thickn
     return PaintPolygon(j);
   }
   const int32_t rb = (w + 3) & ~3;
-  std::vector<uint8_t> cov(static_cast<size_t>(rb) * h, 0);
+  std::vector<uint8_t> cov;
+  try {
+    cov.assign(static_cast<size_t>(rb) * h, 0);
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
   if (!DrawCoverageImage(cov.data(), rb, w, h, VL_PAINT_SEGMENT, pts, 2, thickness, aa)) return ERR_MEM;
   return PlanesFromCoverage(cov, rb, w, h, color, useMask, aa, image, mask, alpha);
 }
@@ -208,16 +248,28 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     return 0;
   }
   // A picture of the line's box, grown for thick and anti-aliased lines.
-  int32_t px = std::min(x1, x2), py = std::min(y1, y2);
-  int32_t pw = std::abs(x2 - x1) + 1, ph = std::abs(y2 - y1) + 1;
-  int32_t margin = 0;
+  int64_t bx1 = std::min(x1, x2), by1 = std::min(y1, y2);
+  int64_t bx2 = std::max(x1, x2) + int64_t{1}, by2 = std::max(y1, y2) + int64_t{1};
   if (thickness != 1) {
-    pw += thickness, ph += thickness;
-    margin = thickness / 2;
-    if (aa) pw += 5, ph += 5, margin += 2;
+    int32_t margin = thickness / 2, grow = thickness;
+    if (aa) margin += 2, grow += 5;
+    bx1 -= margin, by1 -= margin;
+    bx2 += grow - margin, by2 += grow - margin;
   }
-  px -= margin, py -= margin;
-  const int32_t pts[4] = {x1 - px, y1 - py, x2 - px, y2 - py};
+  if (!layers && !(flags & VL_SHAPE_PLANES)) {
+    // Drawn straight into the target: only the part of the box near it is
+    // rendered, so far-off end points cost nothing. The rim keeps edge
+    // effects of the tags whole at the target's border.
+    constexpr int64_t kRim = 64;
+    bx1 = std::max(bx1, cx - kRim), by1 = std::max(by1, cy - kRim);
+    bx2 = std::min(bx2, cx + cw + kRim), by2 = std::min(by2, cy + ch + kRim);
+    if (bx2 <= bx1 || by2 <= by1) return 0;
+  }
+  if (bx2 - bx1 > INT32_MAX || by2 - by1 > INT32_MAX) return ERR_BITMAP;
+  const auto px = static_cast<int32_t>(bx1), py = static_cast<int32_t>(by1);
+  const auto pw = static_cast<int32_t>(bx2 - bx1), ph = static_cast<int32_t>(by2 - by1);
+  int32_t pts[4];
+  if (!SegmentInPicture(x1 - bx1, y1 - by1, x2 - bx1, y2 - by1, pw, ph, pts)) return 0;
   vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
   if (int status = RenderLinePicture(pw, ph, pts, thickness, drawColor, aa, &image, &mask, &alpha)) {
     FreeTriple(image, mask, alpha);

@@ -114,8 +114,8 @@ void Advance(vlMoveJob* j, bool* finished) {
   if (horizontal && (j->fx == VL_MOVEFX_SINE || j->fx == VL_MOVEFX_BIGSINE)) {
     const bool arrived = Approach(&j->x, j->endX, j->xStep);
     j->y = static_cast<int32_t>(j->sineTable[j->sineIndex]);
-    j->sineIndex += j->sineIncrement;
-    if (j->sineIndex > 78) j->sineIndex -= 79;
+    // Increments of 80 and more (speed 320 up) wrap more than once.
+    j->sineIndex = (j->sineIndex + j->sineIncrement) % 79;
     if (arrived) j->phase = 9;
     return;
   }

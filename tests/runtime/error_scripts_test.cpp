@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "runtime/error_commands.h"
@@ -45,8 +47,14 @@ int Failing(vlVMState* L) {
   return ERR_FINDTIMER;
 }
 
+int Throws(vlVMState* L) {
+  // A handler that lets a library's exception go.
+  if (vl::GetStackTop(L) > 0) throw std::out_of_range("index");
+  throw std::bad_alloc();
+}
+
 const vlCommand kCommands[] = {
-    {"TwoOrThree", TwoOrThree}, {"NoArgs", NoArgs},        {"AtLeastTwo", AtLeastTwo},
+    {"Throws", Throws},         {"TwoOrThree", TwoOrThree}, {"NoArgs", NoArgs},        {"AtLeastTwo", AtLeastTwo},
     {"NewFeature", NewFeature}, {"Failing", Failing},      {"GetLastError", CmdGetLastError},
     {"Error", CmdError},        {"RaiseOnError", CmdRaiseOnError}, {"ExitOnError", CmdExitOnError},
     {nullptr, nullptr}};
@@ -123,6 +131,15 @@ TEST_F(ErrorScripts, ReturnedCodeWithRaisingOn) {
   EXPECT_STREQ(GetCurrentFunctionName(), "<<unnamed>>");
   EXPECT_EQ(Requester(ERR_FINDTIMER),
             "Could not find timer 7!\nFile: demo.vls (current line: 4 - In function: <<unnamed>>)\n");
+}
+
+TEST_F(ErrorScripts, ExceptionsOfAHandlerBecomeErrorCodes) {
+  EXPECT_EQ(Run(".call throws"), ERR_MEM);
+  EXPECT_EQ(Run(".call throws 1"), ERR_INTERNAL);
+  // With raising off the script goes on after the command.
+  EXPECT_EQ(Run(".call exitonerror 0\n.call throws\n.call getlasterror -> e\n.call twoorthree 1 2 -> after"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "e"), ERR_MEM);
+  EXPECT_EQ(vltest::GlobalNumber(L, "after"), 2);
 }
 
 TEST_F(ErrorScripts, ScriptFunctionsAreNamed) {

@@ -14,7 +14,9 @@
 #include "platform/os.h"
 #include "platform/paths.h"
 #include "runtime/chunk_name.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
+#include "vm/error_codes.h"
 #include "runtime/text.h"
 #include "text/fonts/truetype_font.h"
 
@@ -181,11 +183,12 @@ bool ExtractCollectionFace(const char* path, uint32_t offset, char* out, size_t 
     ok = Seek(in, offset) && ReadExact(in, header.data(), static_cast<int64_t>(header.size()));
   }
   if (ok && !MakeTempFileName(out, outSize)) ok = false;
-  vlStream* o = ok ? OpenFileStream(out, VL_MODE_WRITE, nullptr) : nullptr;
-  if (ok && !o) {
+  vlReplacement file;
+  if (ok && OpenReplacement(&file, out, VL_MODE_WRITE, nullptr)) {
     RemovePath(out);
     ok = false;
   }
+  vlStream* o = file.stream;
   if (ok) {
     ok = WriteFileStream(o, header.data(), static_cast<int64_t>(header.size())) ==
          static_cast<int64_t>(header.size());
@@ -213,8 +216,7 @@ bool ExtractCollectionFace(const char* path, uint32_t offset, char* out, size_t 
     }
     ok = ok && Seek(o, 0) &&
          WriteFileStream(o, header.data(), static_cast<int64_t>(header.size())) == static_cast<int64_t>(header.size());
-    FlushFileStream(o);
-    CloseFileStream(o);
+    ok = EndReplacement(&file, ok ? 0 : ERR_WRITE) == 0;
     if (!ok) RemovePath(out);
   }
   CloseFileStream(in);

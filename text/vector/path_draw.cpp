@@ -74,7 +74,7 @@ struct Coverage {
 };
 
 // Renders the commands' coverage (filled or stroked at width) into c; the
-// outline's box starts at the buffer's origin.
+// outline's box starts in the buffer's first pixel (at its place inside it).
 bool RenderInto(vlPluginInfo* engine, const vlPathShape* s, uint32_t fill, uint32_t width,
                 const vlPathTransform* t, Coverage* c) {
   vlLineStateCopy ls;
@@ -141,6 +141,9 @@ int RenderFillPattern(vlVMState* L, const vlPathDrawStyle& st, int32_t w, int32_
 
 int32_t RoundSize(double v) { return vl::DoubleToInt32(std::floor(v + 0.5)); }
 
+// Whole pixels from the one holding lo to the one holding hi's last part.
+int32_t PixelSpan(double lo, double hi) { return vl::DoubleToInt32(std::ceil(hi) - std::floor(lo)); }
+
 bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
 
 // A layer or the current drawing target takes the pictures.
@@ -174,7 +177,7 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
                    vlPathPictures* out) {
   if (!s->commands || *reinterpret_cast<const uint32_t*>(s->commands) == 0) return kErrEmptyPath;
   vlPluginInfo* engine = s->engine ? s->engine : GetVectorEngine();
-  if (!engine) return kErrDrawPath;
+  if (!engine) return MissingVectorEngine();
   if (int status = ResolvePathFonts(s->commands, engine)) return status;
 
   const vlPathDrawStyle& st = s->style;
@@ -197,8 +200,11 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     outer[2] = std::max(outer[2], box[2]);
     outer[3] = std::max(outer[3], box[3]);
   }
-  const int32_t w = RoundSize(outer[2] - outer[0]), h = RoundSize(outer[3] - outer[1]);
-  const int32_t fw = RoundSize(box[2] - box[0]), fh = RoundSize(box[3] - box[1]);
+  if (RoundSize(box[2] - box[0]) <= 0 || RoundSize(box[3] - box[1]) <= 0) return kErrEmptyPath;
+  // Pictures cover the whole pixels the boxes touch, so a path off the
+  // pixel grid keeps its place (the engine renders from the whole pixel).
+  const int32_t w = PixelSpan(outer[0], outer[2]), h = PixelSpan(outer[1], outer[3]);
+  const int32_t fw = PixelSpan(box[0], box[2]), fh = PixelSpan(box[1], box[3]);
   if (w <= 0 || h <= 0 || fw <= 0 || fh <= 0) return kErrEmptyPath;
 
   Coverage shape, ring;
@@ -209,7 +215,8 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return kErrDrawPath;
   }
   // The fill's place inside the outer box.
-  const int32_t sx = RoundSize(box[0] - outer[0]), sy = RoundSize(box[1] - outer[1]);
+  const int32_t sx = vl::DoubleToInt32(std::floor(box[0]) - std::floor(outer[0]));
+  const int32_t sy = vl::DoubleToInt32(std::floor(box[1]) - std::floor(outer[1]));
   std::vector<uint32_t> pattern;
   if (fill)
     if (int status = RenderFillPattern(L, st, fw, fh, &pattern)) return status;
@@ -314,7 +321,6 @@ int CmdDrawPath(vlVMState* L) {
   if (int status = GetPathByID(id, &path)) return status;
   vlPathShape shape;
   MakeShape(path, color, &shape);
-  if (!shape.engine) return kErrDrawPath;
   return DrawPathObject(L, x, y, &shape, &tags, 0, nullptr);
 }
 

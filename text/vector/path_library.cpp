@@ -2,6 +2,7 @@
 // line and fill state, the vector engine choice and the engines' fonts.
 #include <strings.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -33,6 +34,7 @@ vlLineState gLine = {};
 uint32_t gForcePathUse = 0;
 vlPluginInfo gBuiltin = {};
 vlPluginInfo* gEngine = nullptr;
+char gMissingEngine[1024];  // the name SetVectorEngine could not find
 
 vlPath* AsPath(vlObjectNode* n) { return reinterpret_cast<vlPath*>(n); }
 
@@ -233,9 +235,10 @@ int CmdGetCurrentPoint(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlPath* path;
   if (int status = PathArg(L, 1, &path)) return status;
-  double x = 0, y = 0;
   vlPluginInfo* engine = gEngine;
-  if (path->buffer && engine && engine->callKind != 2 && engine->GetCurrentPoint) {
+  if (!engine) return MissingVectorEngine();
+  double x = 0, y = 0;
+  if (path->buffer && engine->callKind != 2 && engine->GetCurrentPoint) {
     if (int status = ResolvePathFonts(path->buffer, engine)) return status;
     vlLineStateCopy ls;
     CopyLineState(&ls, 0);
@@ -251,8 +254,9 @@ int CmdGetPathExtents(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlPath* path;
   if (int status = PathArg(L, 1, &path)) return status;
+  if (!gEngine) return MissingVectorEngine();
   double box[4] = {0, 0, 0, 0};
-  if (path->buffer && gEngine) {
+  if (path->buffer) {
     if (int status = ResolvePathFonts(path->buffer, gEngine)) return status;
     vlPathDrawStyle style;
     GetPathDrawStyle(&style);
@@ -358,6 +362,7 @@ int CmdTranslatePath(vlVMState* L) {
   CheckArgs(L, 3, 3, 0, 0);
   vlPath* path;
   if (int status = PathArg(L, 1, &path)) return status;
+  if (!gEngine) return MissingVectorEngine();
   Translate(path, Num(L, 2), Num(L, 3));
   return 0;
 }
@@ -366,7 +371,8 @@ int CmdNormalizePath(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlPath* path;
   if (int status = PathArg(L, 1, &path)) return status;
-  if (!path->buffer || !gEngine) return 0;
+  if (!gEngine) return MissingVectorEngine();
+  if (!path->buffer) return 0;
   if (int status = ResolvePathFonts(path->buffer, gEngine)) return status;
   double box[4] = {0, 0, 0, 0};
   if (MeasureCommands(gEngine, path->buffer, 1, 1, 0, 0, nullptr, box)) Translate(path, -box[0], -box[1]);
@@ -385,8 +391,8 @@ int CmdSetVectorEngine(vlVMState* L) {
   const char* name = vl::CheckStringArg(L, 1, nullptr);
   gEngine = FindVectorEngine(name);
   if (gEngine) return 0;
-  SetErrorArgument(name);
-  return ERR_FINDPLUGIN;
+  std::snprintf(gMissingEngine, sizeof gMissingEngine, "%s", name);
+  return MissingVectorEngine();
 }
 
 const vlCommand kVectorCommands[] = {
@@ -543,6 +549,11 @@ void CopyLineState(vlLineStateCopy* out, uint32_t antiAlias) {
 }
 
 vlPluginInfo* GetVectorEngine() { return gEngine; }
+
+int MissingVectorEngine() {
+  SetErrorArgument(gMissingEngine);
+  return ERR_FINDPLUGIN;
+}
 bool IsBuiltinVectorEngine(const vlPluginInfo* engine) { return engine == &gBuiltin; }
 uint32_t IsPathUseForced() { return gForcePathUse; }
 

@@ -61,6 +61,9 @@ const vlLineState* GetLineState();
 // The copy an engine receives.
 void CopyLineState(vlLineStateCopy* out, uint32_t antiAlias);
 vlPluginInfo* GetVectorEngine();
+// After SetVectorEngine named no engine: 1531 with that name as the error
+// argument, for the commands that need one.
+int MissingVectorEngine();
 vlPluginInfo* FindVectorEngine(const char* name);
 bool IsBuiltinVectorEngine(const vlPluginInfo* engine);
 // Set while the draw library should render its shapes through paths.

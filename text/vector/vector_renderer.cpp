@@ -510,7 +510,10 @@ int DrawPath(vlPathDrawRequest* r) {
   FT_BBox box;
   FT_Outline_Get_CBox(&o, &box);
   const bool aa = r->lineState && r->lineState->antiAlias;
-  bool ok = RenderCoverage(&o, box.xMin, box.yMin, aa, r->coverage, r->rowBytes, r->width, r->height);
+  // The buffer starts at the whole pixel of the box's corner: the outline
+  // keeps its place inside that pixel.
+  bool ok = RenderCoverage(&o, box.xMin & ~FT_Pos{63}, box.yMin & ~FT_Pos{63}, aa, r->coverage, r->rowBytes,
+                           r->width, r->height);
   FT_Outline_Done(Library(), &o);
   return ok ? 1 : 0;
 }

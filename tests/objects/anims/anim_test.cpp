@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -158,6 +160,13 @@ TEST_F(AnimTest, LoadErrors) {
   std::ofstream(junk) << "this is neither a picture nor an anim";
   EXPECT_EQ(Run(".call loadanim 1 \"" + junk + "\""), kErrAnimFormat);
   EXPECT_NE(Run(".call loadanim 1 \"/nonexistent/none.gif\""), 0);
+  // A FIFO cannot seek (held open here for writing so the open does not wait).
+  const std::string fifo = dir_ + "/anim.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  EXPECT_EQ(Run(".call loadanim 1 \"" + fifo + "\""), ERR_SEEKFILE);
+  close(writer);
   EXPECT_EQ(Run(".call freeanim 9"), kErrFindAnim);
   EXPECT_EQ(Run(".call loadanimframe 1 4 \"" + gif + "\""), ERR_ANIMFRAME);
   ASSERT_EQ(Run(".call loadanimframe 1 -1 \"" + gif + "\""), 0);
@@ -415,6 +424,10 @@ TEST_F(AnimTest, AnimLayerFramesStepAndChangePrivately) {
             0);
   EXPECT_EQ(Run(".call nextframe 3"), ERR_NOANMLAYER);  // the brush's layer
   EXPECT_EQ(Run(".call nextframe 4"), ERR_NOANMLAYER);
+  // ModifyLayerFrames too, even when the layer's source id names an anim.
+  ASSERT_EQ(Run(".call copyanim 1 2"), 0);
+  EXPECT_EQ(Run(".call modifylayerframes 3 1"), ERR_NOANMLAYER);
+  EXPECT_EQ(Anim(2)->frameCount, 3);
   // Inserted under the others, and blank anims made by the layer commands.
   ASSERT_EQ(Run(".call insertlayer 1 4 1 0 40 0"), 0);
   vlLayer* inserted = GetLayerByPos(d->bgpic, 1);

@@ -124,6 +124,12 @@ TEST_F(BrushTest, LoadBrushRectanglesAndErrors) {
   EXPECT_EQ(Brush(3)->height, 14);
   ExpectRGB(Brush(3), rgb);
   EXPECT_EQ(Run(".table 0 { x = 127 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), ERR_COORDSRANGE);
+  // A negative size is refused; 0 runs to the edge.
+  EXPECT_EQ(Run(".table 0 { width = -5 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), ERR_BADDIMENSIONS);
+  EXPECT_EQ(Run(".table 0 { height = -1 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), ERR_BADDIMENSIONS);
+  ASSERT_EQ(Run(".table 0 { x = 7, width = 0 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), 0);
+  EXPECT_EQ(Brush(4)->width, 120);
+  ASSERT_EQ(Run(".call freebrush 4"), 0);
   EXPECT_EQ(Run(".table 0 { y = -1 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"), ERR_NEGCOORDS);
   EXPECT_EQ(Run(".table 0 { loadalpha = 1, transparency = 0 }\n.call base=1 loadbrush 4 \"" + file + "\" r0"),
             ERR_MASKNALPHA);

@@ -273,6 +273,28 @@ TEST_F(DrawTest, LinesClipAndClampTheirThickness) {
   EXPECT_EQ(p, MixColors(0, kWhite, 127));
 }
 
+TEST_F(DrawTest, ThickLinesWithFarEndsDrawWhatTheWindowShows) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  // The part on the window is the same as that of a line ending nearby.
+  ASSERT_EQ(Run(".call line 0 0 100 100 255 3"), 0);
+  const auto nearby = Map(d, 0, 0, 64, 48, kBlue);
+  EXPECT_NE(nearby[20].find("###"), std::string::npos);
+  for (const char* far : {"100000", "1000000", "2147483647"}) {
+    ASSERT_EQ(Run(std::string(".call cls\n.call line 0 0 ") + far + " " + far + " 255 3"), 0) << far;
+    EXPECT_EQ(Map(d, 0, 0, 64, 48, kBlue), nearby) << far;
+  }
+  // Both ends far off, anti-aliased too.
+  ASSERT_EQ(Run(".call cls\n.call line -10 24 80 24 65280 5"), 0);
+  const int across = CountInColumn(d, 30, kGreen);
+  ASSERT_GE(across, 5);
+  ASSERT_EQ(Run(".call cls\n.call line -2147483648 24 2147483647 24 65280 5"), 0);
+  EXPECT_EQ(CountInColumn(d, 30, kGreen), across);
+  EXPECT_EQ(CountInColumn(d, 0, kGreen), across);
+  ASSERT_EQ(Run(".call setformstyle 16\n.call cls\n.call line -1000000 10 1000000 10 65280 3"), 0);
+  EXPECT_GE(CountInColumn(d, 40, kGreen), 1);
+}
+
 TEST_F(DrawTest, PlotPassesOverOnlyTheSpritePixelsThatShow) {
   if (!started_) GTEST_SKIP();
   vlDisplay* d = Open();

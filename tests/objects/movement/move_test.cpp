@@ -111,6 +111,24 @@ TEST_F(MoveTest, SineDiagonalAndSmoothPaths) {
   EXPECT_GT(arc[4].second, 250);
 }
 
+TEST_F(MoveTest, FastSineMovesStayOnTheirWave) {
+  ASSERT_EQ(Run(".call createbrush 1 10 10 255"), 0);
+  // Speed 640 steps 160 entries of the 79-entry table at a time.
+  ASSERT_EQ(Run(".table 0 { async = 1, speed = 640, fx = 4 }\n.call base=1 movebrush 1 0 100 3000 100 r0"), 0);
+  vlAsyncDraw* draw = FirstAsyncDraw();
+  ASSERT_NE(draw, nullptr);
+  auto* job = static_cast<vlMoveJob*>(draw->userData);
+  ASSERT_EQ(job->fx, VL_MOVEFX_SINE);
+  for (int n = 0; !draw->done && n < 20; ++n) {
+    ASSERT_EQ(RunAsyncDrawStep(L, draw, 0), 0);
+    if (draw->done) break;
+    EXPECT_GE(job->y, 50) << n;
+    EXPECT_LE(job->y, 150) << n;
+  }
+  EXPECT_TRUE(draw->done);
+  FreeAsyncDraws(L);
+}
+
 TEST_F(MoveTest, MoveBrushOnTheWindow) {
   ASSERT_EQ(Run(".call createbrush 1 10 10 16711680"), 0);
   ASSERT_EQ(Run(".call movebrush 1 0 20 100 20 -2"), 0);

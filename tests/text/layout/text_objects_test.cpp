@@ -163,9 +163,16 @@ TEST_F(TextObjects, ScaleRotateCopyAndLocks) {
   vlTextObject* copy = Object(2);
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy->width, 32);
-  EXPECT_EQ(copy->createWidth, 0);
   EXPECT_NE(copy->bitmap, o->bitmap);
   EXPECT_EQ(ReadBitmapPixel(copy->bitmap, 1, 1, 0), ReadBitmapPixel(o->bitmap, 1, 1, 0));
+  // A copy scales from the creation size like its source.
+  ASSERT_EQ(Run(".call scaletextobject 2 \"200%\" \"200%\""), 0);
+  EXPECT_EQ(copy->width, 64);
+  EXPECT_EQ(copy->height, 18);
+  ASSERT_EQ(Run(".call scaletextobject 2 40 20\n.call rotatetextobject 2 90"), 0);
+  EXPECT_EQ(copy->width, 20);
+  EXPECT_EQ(copy->height, 40);
+  EXPECT_EQ(o->width, 32);  // the source keeps its own size
 
   o->locked = 1;
   EXPECT_EQ(Run(".call scaletextobject 1 10 10"), ERR_LOCKEDOBJ);

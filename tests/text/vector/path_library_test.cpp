@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/errors.h"
 #include "tests/libraries/library_script.h"
 #include "text/fonts/engine_font.h"
 #include "text/text_library.h"
@@ -221,9 +222,18 @@ TEST_F(PathLibrary, EngineChoice) {
   EXPECT_TRUE(IsBuiltinVectorEngine(GetVectorEngine()));
   EXPECT_EQ(Run(".call setvectorengine \"nosuchengine\""), ERR_FINDPLUGIN);
   EXPECT_EQ(GetVectorEngine(), nullptr);
-  ASSERT_EQ(Run(".call startpath 1\n.call addboxtopath 1 0 0 5 5\n.call getpathextents 1 -> x1 y1 x2 y2"), 0);
-  EXPECT_EQ(Num("x2"), 0);
+  // Without an engine the commands that need one say which is missing.
+  ASSERT_EQ(Run(".call startpath 1\n.call addboxtopath 1 0 0 5 5"), 0);
+  for (const char* command : {".call getpathextents 1", ".call translatepath 1 3 4", ".call getcurrentpoint 1",
+                              ".call normalizepath 1"}) {
+    SetErrorArgument("");
+    EXPECT_EQ(Run(command), ERR_FINDPLUGIN) << command;
+    EXPECT_STREQ(GetErrorArgument(), "nosuchengine") << command;
+  }
   EXPECT_EQ(Run(".call setvectorengine \"default\""), 0);
+  ASSERT_EQ(Run(".call getpathextents 1 -> x1 y1 x2 y2"), 0);
+  EXPECT_LT(Num("x1"), 1);  // the translation above was refused
+  EXPECT_LT(Num("y1"), 1);
   ASSERT_EQ(Run(".call forcepathuse 1"), 0);
   EXPECT_EQ(IsPathUseForced(), 1u);
   ASSERT_EQ(Run(".call forcepathuse 0"), 0);
