@@ -345,6 +345,82 @@ int Card(int id, int speed, int frames, EffectCanvas* c) {
   return Count(H - step, step, 0);
 }
 
+int Lines2(int id, int frames, EffectCanvas* c) {
+  const bool columns = id == 34;
+  const int e = columns ? c->w : c->h;
+  for (int f = 0, u = 0, d = e % 2 ? e - 2 : e - 1; f < frames; ++f, u += 2, d -= 2) {
+    const bool last = u >= e;
+    Lines(c, columns, std::max(d, 0), std::max(d, 0));
+    Lines(c, columns, std::min(u, e - 1), std::min(u, e - 1));
+    if (last) break;
+  }
+  return Count(e, 2, 0);
+}
+
+int Lines1(int id, int frames, EffectCanvas* c) {
+  const bool columns = id == 37;
+  const int e = columns ? c->w : c->h;
+  for (int f = 0, k = 0; f < frames; ++f, k += 2) {
+    const bool last = k == 2 * e;
+    int line = k < e ? k : 2 * e - k;
+    if (k >= e && line % 2 == 0) ++line;
+    line = std::clamp(line, 0, e - 1);
+    Lines(c, columns, line, line);
+    if (last) break;
+  }
+  return Count(2 * e, 2, 0);
+}
+
+int Bars(int speed, int frames, EffectCanvas* c) {
+  const int s = std::clamp(Resolve(speed, 16, 16, 8, 40), 0, 8);
+  for (int f = 0, n = 0; f < frames; ++f, n += s + 1) {
+    bool last = false;
+    if (n > 22) n = 23, last = true;
+    if (n <= 8) {
+      for (int k = 0; k < c->w / 16; ++k) Lines(c, true, 16 * k, 16 * k + n);
+      Lines(c, true, c->w - c->w % 16, c->w - 1);
+    } else {
+      for (int k = 0; k < c->h / 16; ++k) Lines(c, false, 16 * k, 16 * k + n - 8);
+      Lines(c, false, c->h - c->h % 16, c->h - 1);
+    }
+    if (last) break;
+  }
+  return Count(23, s + 1, 0);
+}
+
+int Quarters(int speed, int frames, EffectCanvas* c) {
+  const int w = c->w, h = c->h;
+  const int s = std::min(std::max(Resolve(speed, w, 70, 30, 200), 0), h / 4);
+  const int end = h - 1 - h / 2 - s;
+  for (int f = 0, n = 0; f < frames; ++f, n += s + 1) {
+    bool last = false;
+    if (n >= end) n = end, last = true;
+    Strip(c, 0, n, w / 2, s + 1);
+    Strip(c, 0, h / 2 + n, w / 2, s + 1);
+    for (int x : {w / 2, 2 * (w / 2)}) {
+      const int width = x == w / 2 ? w / 2 : w % 2;
+      Strip(c, x, h - 1 - n - h / 2 - s, width, s + 1);
+      Strip(c, x, h - 1 - n - s, width, s + 1);
+    }
+    if (last) break;
+  }
+  return Count(end, s + 1, 0);
+}
+
+int Diagonal(int speed, int frames, EffectCanvas* c) {
+  const int w = c->w, h = c->h;
+  int s = Resolve(speed, w, 60, 20, 130);
+  if (s > w / 4) s = 1;
+  for (int f = 0, p = s, m = 0; f < frames; ++f, p += s) {
+    bool last = false;
+    if (p >= w + h) p = w + h, last = true;
+    m = std::min(m + 1, h / s + 1);
+    for (int k = 0; k < m; ++k) Strip(c, p - (k + 1) * s, k * s, s, s);
+    if (last) break;
+  }
+  return Count(w + h - s, s, 0);
+}
+
 }  // namespace
 
 bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
@@ -352,6 +428,11 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id >= 14 && id <= 23) *count = Blinds(id, speed, frames, c);
   else if (id >= 24 && id <= 27) *count = Curtain(id, speed, frames, c);
   else if (id >= 30 && id <= 33) *count = Reveal(id, speed, frames, c);
+  else if (id == 28) *count = Bars(speed, frames, c);
+  else if (id == 29) *count = Quarters(speed, frames, c);
+  else if (id == 34 || id == 35) *count = Lines2(id, frames, c);
+  else if (id == 36 || id == 37) *count = Lines1(id, frames, c);
+  else if (id == 83) *count = Diagonal(speed, frames, c);
   else if (id >= 74 && id <= 77) *count = Gate(id, speed, frames, c);
   else if (id >= 78 && id <= 81) *count = Push(id, speed, frames, c);
   else if (id >= 101 && id <= 104) *count = Slide(id, speed, frames, c);
