@@ -1,7 +1,8 @@
 // DumpVideo's engine and the picture files it writes. The WAV header is
 // written first with zero sizes and completed only at a normal end, so an
 // export a script aborts leaves an incomplete header behind; a WAV file
-// that cannot be written (a full disk) is removed and the export fails.
+// that cannot be written (a full disk) fails the export and leaves the
+// file of that name as it was.
 #include "media/video/video_export.h"
 
 #include <algorithm>
@@ -15,8 +16,8 @@
 #include "media/video/video_player.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
-#include "platform/paths.h"
 #include "runtime/errors.h"
+#include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -73,19 +74,20 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
     DeleteBitmap(bitmap);
     return ERR_MEM;
   }
+  // The WAV goes beside its name and takes its place only when whole.
+  vlReplacement wavFile;
   vlStream* wav = nullptr;
-  char wavName[1100] = "";
   bool wavOk = true;
   if (prefix) {
+    char wavName[1100];
     std::snprintf(wavName, sizeof wavName, "%s.wav", prefix);
-    wav = OpenFileStream(wavName, VL_MODE_WRITE, nullptr);
-    if (!wav) {
-      SetErrorArgument(wavName);
+    if (int error = OpenReplacement(&wavFile, wavName, VL_MODE_WRITE, nullptr)) {
       FreeMemory(frameWords);
       FreeMemory(audio);
       DeleteBitmap(bitmap);
-      return ERR_WRITEFILE;
+      return error;
     }
+    wav = wavFile.stream;
     const uint32_t channels = p->format.audioChannels;
     const uint32_t frameBytes = channels == 2 ? 4 : 2;
     wavOk = WriteFileStream(wav, "RIFF", 4) == 4 && WriteFileStreamLongLE(wav, 0) &&
@@ -164,11 +166,9 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
               SeekFileStream(wav, 40, VL_SEEK_BEGIN) >= 0 && WriteFileStreamLongLE(wav, dataSize) &&
               FlushFileStream(wav);
     }
-    if (!CloseFileStream(wav)) wavOk = false;
-    if (!wavOk) {
-      RemovePath(wavName);
-      return ERR_WRITE;
-    }
+    const int finished = FinishReplacement(&wavFile, wavOk);
+    if (!wavOk) return ERR_WRITE;
+    if (finished) return finished;
   }
   return result;
 }

@@ -23,6 +23,7 @@
 #include "runtime/object_data.h"
 #include "runtime/runtime_options.h"
 #include "sound_test_util.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/testdata.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -243,6 +244,22 @@ assert list(vals) == [(i * 2711) % 60000 - 30000 for i in range(100)], vals[:4]
               vl::PushNumber(L, 7);
             }),
             1490);
+  // Against a full disk (a file size limit) the save fails and the file
+  // written before is left whole.
+  std::vector<uint8_t> before = ReadBytes(file);
+  ASSERT_EQ(Create(2, Wave16(50000, 2), 22050, 3), 0);
+  int error;
+  {
+    vltest::FileSizeLimit full(50000);
+    error = Call(CmdSaveSample, [&] {
+      vl::PushNumber(L, 2);
+      vl::PushString(L, file.c_str());
+    });
+  }
+  EXPECT_EQ(error, 1005);
+  EXPECT_EQ(ReadBytes(file), before);
+  EXPECT_EQ(soundtest::Run("ls -A '" + dir.Path() + "' | grep -v '^script.py$' | wc -l | grep -qx 1"), 0)
+      << "a partial file was left";
 }
 
 TEST_F(SilentSoundLib, WithoutADeviceCommandsSucceedSilently) {

@@ -4,9 +4,6 @@
 // and DumpVideo's pictures and WAV file read back with ffmpeg and ffprobe.
 #include "tests/display/core/display_fixture.h"
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstring>
 
 #include "../../formats/pictures/picture_test_util.h"
@@ -15,6 +12,7 @@
 #include "media/video/video_library.h"
 #include "media/video/video_player.h"
 #include "objects/brushes/brush.h"
+#include "tests/support/file_size_limit.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -225,8 +223,7 @@ TEST_F(Video, DumpVideoWritesNumberedPicturesAndAWav) {
 }
 
 // An AVI with a PCM sound track: the WAV holds the track as ffmpeg reads
-// it; against a full disk (a file size limit) the export fails and leaves
-// no WAV behind.
+// it.
 TEST_F(Video, DumpVideoWritesTheSoundTrackOfAnAvi) {
   ASSERT_NE(Open(40, 30), nullptr);
   const std::string file = dir_.File("s.avi");
@@ -251,18 +248,19 @@ TEST_F(Video, DumpVideoWritesTheSoundTrackOfAnAvi) {
   EXPECT_TRUE(std::equal(track.begin(), track.end(), wav.begin() + 44));
   EXPECT_TRUE(std::ifstream(prefix + "9.png").good());
 
+  // Against a full disk (a file size limit) the export fails and leaves a
+  // WAV of that name as it was.
   const std::string full = dir_.File("full");
-  struct rlimit old {};
-  getrlimit(RLIMIT_FSIZE, &old);
-  struct rlimit small = old;
-  small.rlim_cur = 20000;
-  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &small);
-  const int error = Run(".call dumpvideo 1 0 0 \"" + full + "\" 1");
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  pictest::WriteBytes(full + ".wav", {'o', 'l', 'd'});
+  int error;
+  {
+    vltest::FileSizeLimit limit(20000);
+    error = Run(".call dumpvideo 1 0 0 \"" + full + "\" 1");
+  }
   EXPECT_EQ(error, 1005);
-  EXPECT_FALSE(std::ifstream(full + ".wav").good());
+  EXPECT_EQ(pictest::ReadBytes(full + ".wav"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  const auto listing = pictest::RunTool("ls -A " + pictest::Quote(dir_.File("")) + " | grep -c 'full.wav'");
+  EXPECT_EQ(std::string(listing.begin(), listing.end()), "1\n") << "a partial file was left";
 }
 
 TEST_F(Video, DumpVideoWritesTheSoundOfACdxl) {
