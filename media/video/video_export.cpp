@@ -166,9 +166,7 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
               SeekFileStream(wav, 40, VL_SEEK_BEGIN) >= 0 && WriteFileStreamLongLE(wav, dataSize) &&
               FlushFileStream(wav);
     }
-    const int finished = FinishReplacement(&wavFile, wavOk);
-    if (!wavOk) return ERR_WRITE;
-    if (finished) return finished;
+    if (int error = EndReplacement(&wavFile, wavOk ? 0 : ERR_WRITE)) return error;
   }
   return result;
 }
