@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -721,6 +722,6 @@ int GetLayerStyleTable(vlVMState* L, vlLayer* layer) {
 }
 
 void ShutdownLayerStyle() {
-  delete[] gStyleDirty.rects;
+  std::free(gStyleDirty.rects);  // grown with malloc, as every dirty list
   gStyleDirty = {};
 }
