@@ -12,13 +12,16 @@
 
 #include "display/display_library.h"
 #include "display/icons.h"
+#include "graphics/image_cache.h"
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "platform/os.h"
 #include "platform/requesters.h"
 #include "platform/x11/x11_connection.h"
 #include "runtime/catalog.h"
+#include "runtime/chunk_name.h"
 #include "runtime/cmdline.h"
+#include "runtime/cmdline_help.h"
 #include "runtime/console.h"
 #include "runtime/container.h"
 #include "runtime/crc32.h"
@@ -52,14 +55,30 @@ int LoadStartupPlugins(vlVMState* state, vlStartupRecord* startup) {
   int status = LoadPlugins(startup->programPath, vlStartup.skipPlugins);
   return status ? status : InitPlugins(state);
 }
-// The loader takes no tag list: the tags are built (so a syntax error still
-// stops start-up) but not handed on.
+// The plug-in gets its tags (from -REQUIRETAGS or its container record) as
+// the option of its require call.
 int ActivateStartupPlugin(vlVMState* state, const char* name, int minVersion, int minRevision,
-                          const vlPluginTag*) {
+                          const vlPluginTag* tags) {
   uint32_t flags = 0;
-  return ActivatePlugin(state, name, minVersion, minRevision, 0, 0, nullptr, &flags);
+  return ActivatePlugin(state, name, minVersion, minRevision, 0, 0, tags, &flags);
 }
-int NoRequester(char*, size_t) { return ERR_USERABORT; }
+// Set when the user cancelled the choice of a script.
+bool gScriptNotChosen = false;
+
+// The file requester of a run without a script: the chosen directory and
+// file joined; a cancel is 1003.
+int ChooseScriptInRequester(char* path, size_t size) {
+  vlFileResult chosen{};
+  int status = ShowFileRequester(nullptr, nullptr, GetMessage(781), "vla", 0, "", "", 0, &chosen);
+  if (!status && (!chosen.success || !chosen.files || !chosen.files[0])) status = ERR_USERABORT;
+  if (!status) {
+    if (std::strlen(chosen.directory ? chosen.directory : "") >= size) status = ERR_ARGS;
+    else std::strcpy(path, chosen.directory ? chosen.directory : "");
+    if (!status && !AddPart(path, size, chosen.files)) status = ERR_ARGS;
+  }
+  FreeFileResult(&chosen);
+  return status;
+}
 
 struct MemoryChunk {
   const uint8_t* buffer;
@@ -151,7 +170,7 @@ int OpenStartupPlugins(vlVMState* state, vlAppletInfo* applet) {
 }  // namespace
 
 vlStartupPluginCalls vlStartupPlugins = {LoadStartupPlugins, ActivateStartupPlugin};
-int (*vlChooseScript)(char* path, size_t size) = NoRequester;
+int (*vlChooseScript)(char* path, size_t size) = ChooseScriptInRequester;
 
 int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* applet, const uint8_t* marker,
                      const uint8_t* patch, int argc, char** argv) {
@@ -168,8 +187,15 @@ int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* a
   vlOptionValues values{};
   bool needScript = false;
   int status = ParseStartupOptions(startup, &values, argc, argv, vlLinked != 0, &needScript);
+  if (!status && values.word[VL_CLOPT_HELP]) {
+    // Nothing is run: the arguments are listed and the player ends as on a
+    // quit.
+    PrintCmdLineHelp();
+    status = ERR_USERABORT;
+  }
   if (!status && needScript) {
     status = vlChooseScript(startup->scriptPath, sizeof startup->scriptPath);
+    gScriptNotChosen = status == ERR_USERABORT;
     if (!status) status = ReadOptionsFile(&values, startup->scriptPath, &startup->extraArgs);
   }
   if (!status) status = ApplyStartupOptions(applet, values.word, startup);
@@ -234,8 +260,10 @@ int StartUp(int argc, char** argv) {
   InstallErrorRequester();
   auto stop = [&](int code) { return ShutDown(code, state, startup, applet); };
 
+  gScriptNotChosen = false;
   int status = ParseStartupArgs(state, startup, applet, marker, patch, argc, argv);
-  if (status) return stop(status);
+  // A run whose script was never chosen did not do what was asked of it.
+  if (status) return stop(status) || gScriptNotChosen ? 1 : 0;
   if (vlLinked && (status = ExtractLinkedPlugins(startup->programPath, startup, applet, vlLinkedOffset)))
     return stop(status);
   if (!vlLinked && (status = CheckContainerMagic(startup->scriptPath))) return stop(status);
@@ -280,6 +308,8 @@ int StartUp(int argc, char** argv) {
   SetCurrentErrorLine(savedLine);
   SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup->quiet, VL_OPT_SOURCE_POSITIONS, 0u, 0u);
   FreePreprocRecords(&applet->preproc);
+  // The pictures shared among the preloads are not needed any more.
+  FreeImageCache();
   PrintDone();
   vlProgressLineOpen = 0;
   if ((status = Protected(state, [&] { return OpenInitialDisplays(state, 0); }))) return stop(status);

@@ -48,7 +48,7 @@ extern vlStartupPluginCalls vlStartupPlugins;
 
 // Chooses a script when none is named and none is linked: fills path
 // (size bytes) and returns 0, or 1003 when cancelled. Default: the file
-// requester is not available yet, so the choice is cancelled.
+// requester.
 extern int (*vlChooseScript)(char* path, size_t size);
 
 // The first half of start-up: platform, catalog, marker, options, banner,

@@ -119,7 +119,7 @@ std::string PlayerTest::Applet(const std::string& name, const std::string& asmTe
 }
 
 Result PlayerTest::Run(const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> argv{VL_PLAYER_PATH};
+  std::vector<std::string> argv{options.program.empty() ? std::string(VL_PLAYER_PATH) : options.program};
   if (options.quietAndTemp) argv.insert(argv.end(), {"-quiet", "-tempdir", temp_});
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env;

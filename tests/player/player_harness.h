@@ -17,7 +17,8 @@
 //     EXPECT_EQ(r.out, "hi\n");
 //   }
 //
-// Run takes the player's arguments and a RunOptions: standard input text
+// Run takes the player's arguments and a RunOptions: the program (a copy of
+// the player beside plug-ins, say), standard input text
 // (none: /dev/null), extra environment (NAME=VALUE; NAME= alone unsets),
 // no display, a timeout (the player is killed, status kKilled), and a
 // callback that runs while the player does (xdotool, signals: it gets the
@@ -53,6 +54,7 @@ struct RunOptions {
   std::string input;
   bool hasInput = false;  // else standard input is /dev/null
   std::vector<std::string> env;
+  std::string program;        // default: the built player
   bool display = true;        // DISPLAY set to the private server
   bool quietAndTemp = true;   // -quiet -tempdir DIR/tmp ahead of the arguments
   int timeoutSeconds = 60;
