@@ -277,8 +277,10 @@ void FreeBackdrop(vlVMState* L, vlDisplay* d) {
   if (d->backdropBGPic.handle || d->backdropBGPic.number) FreeBGPicByID(L, d->backdropBGPic, 0);
   d->backdropBGPic = {};
   if (d->backdropBrush.handle || d->backdropBrush.number) {
-    CallScriptCommand(L, "FreeBrush", 0, 1, VL_CALLARG_OBJECTID, &d->backdropBrush);
+    // The global may run script code: d is not touched after it.
+    vlObjectId brush = d->backdropBrush;
     d->backdropBrush = {};
+    CallScriptCommand(L, "FreeBrush", 0, 1, VL_CALLARG_OBJECTID, &brush);
   }
 }
 
