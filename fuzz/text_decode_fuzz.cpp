@@ -14,6 +14,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text[size] = 0;
   size_t len = std::strlen(text.get());
 
+  // The counted form (clipboard data) reads exactly size bytes, zero bytes
+  // included, and agrees with the terminated form up to the first zero.
+  {
+    std::unique_ptr<char[]> bytes(new char[size ? size : 1]);
+    std::memcpy(bytes.get(), data, size);
+    std::unique_ptr<char[]> out(new char[size + 1]);
+    size_t n = ConvertUTF8BytesToLatin1(bytes.get(), size, out.get());
+    if (n > size || out[n] != 0) std::abort();
+    std::unique_ptr<char[]> plain(new char[len + 1]);
+    size_t m = ConvertUTF8ToLatin1(text.get(), plain.get(), len + 1);
+    if (m > n || std::memcmp(out.get(), plain.get(), m) != 0) std::abort();
+  }
+
   std::unique_ptr<char[]> latin(new char[len + 1]);
   size_t n = ConvertUTF8ToLatin1(text.get(), latin.get(), len + 1);
   if (n > len || latin[n] != 0) std::abort();

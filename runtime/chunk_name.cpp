@@ -60,6 +60,8 @@ int IsChunkName(const char* name) {
 void SetVirtualFileHooks(vlVirtualFileFind find, vlVirtualFileCheck isNode) {
   g_findVirtual.store(find);
   g_isVirtual.store(isNode);
+  // New owners free their records their own way (SetVirtualFileFree).
+  g_freeVirtual.store(nullptr);
 }
 
 void SetVirtualFileFree(vlVirtualFileFree release) { g_freeVirtual.store(release); }

@@ -43,6 +43,7 @@ int ParseChunkName(const char* name, const vlChunkNameParts& out);
 // Until one is installed no virtual file is live.
 using vlVirtualFileFind = vlMemoryRecord* (*)(int64_t reference);
 using vlVirtualFileCheck = int (*)(const vlMemoryRecord* record);
+// Also clears the free routine.
 void SetVirtualFileHooks(vlVirtualFileFind find, vlVirtualFileCheck isNode);
 // A virtual file lives while anything holds it: its list entry, streams
 // open on it, memory blocks over it. The owner's free routine runs when

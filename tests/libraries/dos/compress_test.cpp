@@ -62,6 +62,17 @@ TEST_F(DosTest, BadPacksAreRefused) {
   EXPECT_EQ(Run(".call decompressfile \"" + Path("short") + "\" \"" + Path("o") + "\""), ERR_READ);
   EXPECT_EQ(Run(".call decompressfile \"" + Path("none") + "\" \"" + Path("o") + "\""), ERR_READFILE);
   EXPECT_EQ(Run(".call compressfile \"" + Path("plain") + "\" \"" + Path("no/dir/x") + "\""), ERR_WRITEFILE);
+  // A broken pack leaves no partial file and an existing one as it was.
+  EXPECT_FALSE(std::filesystem::exists(Path("o")));
+  Write(Path("o"), "old");
+  EXPECT_EQ(Run(".call decompressfile \"" + Path("cut") + "\" \"" + Path("o") + "\""), 1309);
+  EXPECT_EQ(Bytes(Path("o")), "old");
+  // Packing and unpacking a file onto itself reads it whole first.
+  std::string plain = Bytes(Path("plain"));
+  ASSERT_EQ(Run(".call compressfile \"" + Path("plain") + "\" \"" + Path("plain") + "\""), 0);
+  EXPECT_EQ(Bytes(Path("plain")), packed);
+  ASSERT_EQ(Run(".call decompressfile \"" + Path("plain") + "\" \"" + Path("plain") + "\""), 0);
+  EXPECT_TRUE(Bytes(Path("plain")) == plain);
 }
 
 const char* const kProgress = R"(
