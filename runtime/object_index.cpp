@@ -65,10 +65,10 @@ void vlObjectIndex::Unlink(vlObjectNode** head, vlObjectNode* node) {
 
 int vlObjectIndex::Rekey(vlObjectNode* node, vlObjectId id) {
   const Key old = KeyOf(node);
-  if (old == Key{id.number, id.handle}) return 0;
+  if (old == KeyOf(id)) return 0;
   try {
     // Renamed records come after their new namesakes.
-    records_[Key{id.number, id.handle}].push_back(node);
+    records_[KeyOf(id)].push_back(node);
   } catch (const std::bad_alloc&) {
     return ERR_MEM;
   }
@@ -79,7 +79,7 @@ int vlObjectIndex::Rekey(vlObjectNode* node, vlObjectId id) {
 }
 
 const std::vector<vlObjectNode*>* vlObjectIndex::Find(vlObjectId id) const {
-  auto it = records_.find(Key{id.number, id.handle});
+  auto it = records_.find(KeyOf(id));
   return it == records_.end() ? nullptr : &it->second;
 }
 

@@ -35,7 +35,9 @@ class vlObjectIndex {
       return std::hash<const void*>()(k.handle) ^ (std::hash<int32_t>()(k.number) * 0x9E3779B97F4A7C15ull);
     }
   };
-  static Key KeyOf(const vlObjectNode* node) { return {node->idNumber, node->idHandle}; }
+  // A record with an automatic identifier is known by its handle alone.
+  static Key KeyOf(vlObjectId id) { return id.handle ? Key{0, id.handle} : Key{id.number, nullptr}; }
+  static Key KeyOf(const vlObjectNode* node) { return KeyOf(vlObjectId{node->idNumber, node->idHandle}); }
   void Drop(const Key& key, const vlObjectNode* node);
 
   std::unordered_map<Key, std::vector<vlObjectNode*>, Hash> records_;

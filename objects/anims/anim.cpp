@@ -16,26 +16,30 @@
 #include "platform/os.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "vm/error_codes.h"
 
 vlAnim* vlAnimList = nullptr;
 
 namespace {
 
+// Making and finding an anim must not walk every anim there is.
+vlObjectIndex gAnimIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&vlAnimList); }
+vlObjectNode* AsNode(vlAnim* a) { return reinterpret_cast<vlObjectNode*>(a); }
+
+void Unlink(vlAnim* a) { gAnimIndex.Unlink(ListHead(), AsNode(a)); }
+
+// The anims named id, in list order.
+const std::vector<vlObjectNode*>& Named(vlObjectId id) {
+  static const std::vector<vlObjectNode*> kNone;
+  const std::vector<vlObjectNode*>* named = gAnimIndex.Find(id);
+  return named ? *named : kNone;
+}
+
 bool SameId(const vlAnim* a, vlObjectId id) {
   return id.handle ? a->idHandle == id.handle : (!a->idHandle && a->idNumber == id.number);
-}
-
-void Unlink(vlAnim* a) {
-  vlAnim** link = &vlAnimList;
-  while (*link && *link != a) link = &(*link)->next;
-  if (*link) *link = a->next;
-}
-
-void Append(vlAnim* a) {
-  vlAnim** link = &vlAnimList;
-  while (*link) link = &(*link)->next;
-  *link = a;
 }
 
 template <class Fn>
@@ -103,7 +107,10 @@ int AddAnim(vlObjectId* id, int32_t width, int32_t height, uint32_t** pixels, vl
   a->loadAlpha = loadAlpha;
   a->disk = disk;
   a->deinterlace = deinterlace;
-  Append(a);
+  if (gAnimIndex.Append(ListHead(), AsNode(a))) {
+    delete a;
+    return ERR_MEM;
+  }
   if (out) *out = a;
   return 0;
 }
@@ -130,9 +137,12 @@ void FreeAnimRecord(vlVMState* L, vlAnim* a) {
   delete a;
 }
 
+void ForgetAnimIndex() { gAnimIndex.Clear(); }
+
 int GetAnimByID(vlVMState* L, vlObjectId id, vlAnim** out, uint32_t flags) {
-  for (vlAnim* a = vlAnimList; a; a = a->next) {
-    if (!SameId(a, id) || (a->orphaned && !(flags & VL_ANIM_FINDORPHANS))) continue;
+  for (vlObjectNode* node : Named(id)) {
+    auto* a = reinterpret_cast<vlAnim*>(node);
+    if (a->orphaned && !(flags & VL_ANIM_FINDORPHANS)) continue;
     if ((flags & VL_ANIM_FINDUNLOCKED) && a->locked) return ERR_LOCKEDOBJ;
     if ((flags & 5) == VL_ANIM_FINDUNLOCKED) {
       // The script changes the anim: layers showing it keep the old frames.
@@ -158,17 +168,23 @@ int GetAnimByID(vlVMState* L, vlObjectId id, vlAnim** out, uint32_t flags) {
 }
 
 int FreeAnimByID(vlVMState* L, vlObjectId id, int strict) {
-  for (vlAnim* p = vlAnimList; p; p = p->next)
-    if (SameId(p, id) && !p->orphaned && IsActiveAnim(p)) return kErrActiveAnim;
+  for (vlObjectNode* node : Named(id))
+    if (!reinterpret_cast<vlAnim*>(node)->orphaned && IsActiveAnim(reinterpret_cast<vlAnim*>(node)))
+      return kErrActiveAnim;
   vlAnim* a = nullptr;
   int status = GetAnimByID(L, id, &a, VL_ANIM_FINDUNLOCKED | VL_ANIM_NOLAYERCOPY);
   if (status) return (!strict && status != ERR_LOCKEDOBJ) ? 0 : status;
   if (AnimShownByLayer(a)) {
     // Layers keep showing it until the last of them goes; they follow it
     // to its new private identifier.
-    ForEachAnimLayer(a, [a](vlBGPic*, vlLayer* layer) { layer->source = {0, a}; });
-    a->idNumber = 0;
-    a->idHandle = a;
+    const vlObjectId old = a->id();
+    if (int status = gAnimIndex.Rekey(AsNode(a), {0, a})) return status;
+    for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+      for (vlNode* node = pic->layers.head; node && node->succ; node = node->succ) {
+        auto* layer = reinterpret_cast<vlLayer*>(node);
+        if (layer->type == VL_LAYER_ANIM && layer->source.number == old.number && layer->source.handle == old.handle)
+          layer->source = {0, a};
+      }
     a->orphaned = 1;
     return 0;
   }
@@ -382,8 +398,8 @@ int CopyAnimForLayer(vlVMState* L, vlAnim* src, vlObjectId* newId, vlAnim** out)
 
 int ChangeAnimFrameCount(vlVMState* L, vlObjectId id, int32_t count, int32_t position, int fromLayer) {
   vlAnim* a = nullptr;
-  for (vlAnim* p = vlAnimList; p; p = p->next)
-    if (SameId(p, id) && IsActiveAnim(p)) return kErrActiveAnim;
+  for (vlObjectNode* node : Named(id))
+    if (IsActiveAnim(reinterpret_cast<vlAnim*>(node))) return kErrActiveAnim;
   if (int status = GetAnimByID(L, id, &a, fromLayer ? VL_ANIM_FINDORPHANS : VL_ANIM_FINDUNLOCKED)) return status;
   if (a->disk) return ERR_ANIMDISK;
   const int32_t n = a->frameCount;

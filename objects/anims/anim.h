@@ -188,5 +188,7 @@ int RegisterAnimStreamList();
 
 int OpenAnimLib(vlVMState* state);
 void FreeAnimLibrary(vlVMState* state);
+// The index by identifier forgets every anim (the list was emptied).
+void ForgetAnimIndex();
 // GetAttribute's handlers of anims and anim layers.
 void InstallAnimAttributeHandlers();

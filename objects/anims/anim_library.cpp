@@ -313,6 +313,7 @@ void FreeAnimLibrary(vlVMState* L) {
     vlAnimList = a->next;
     FreeAnimRecord(L, a);
   }
+  ForgetAnimIndex();
   UnregisterAnimLayerSource();
 }
 

@@ -15,14 +15,24 @@
 #include "platform/os.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "vm/error_codes.h"
 
 vlSprite* vlSpriteList = nullptr;
 
 namespace {
 
-bool SameId(const vlSprite* s, vlObjectId id) {
-  return id.handle ? s->idHandle == id.handle : (!s->idHandle && s->idNumber == id.number);
+// Making and finding a sprite must not walk every sprite there is.
+vlObjectIndex gSpriteIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&vlSpriteList); }
+
+// The first sprite named id, or null.
+vlSprite* FirstNamed(vlObjectId id, uint32_t flags) {
+  if (const std::vector<vlObjectNode*>* named = gSpriteIndex.Find(id))
+    for (vlObjectNode* node : *named)
+      if (!reinterpret_cast<vlSprite*>(node)->orphaned || (flags & 2)) return reinterpret_cast<vlSprite*>(node);
+  return nullptr;
 }
 
 bool NodeOf(const vlSpriteNode* n, vlObjectId id) {
@@ -69,16 +79,16 @@ int AddSprite(vlObjectId* id, int32_t width, int32_t height, vlAnimSource* sourc
   s->source = source;
   s->pixels = pixels, s->bitmaps = bitmaps, s->masks = masks, s->alphas = alphas;
   s->components = components;
-  vlSprite** link = &vlSpriteList;
-  while (*link) link = &(*link)->next;
-  *link = s;
+  if (gSpriteIndex.Append(ListHead(), reinterpret_cast<vlObjectNode*>(s))) {
+    delete s;
+    return ERR_MEM;
+  }
   if (out) *out = s;
   return 0;
 }
 
 int GetSpriteByID(vlVMState*, vlObjectId id, vlSprite** out, uint32_t flags) {
-  for (vlSprite* s = vlSpriteList; s; s = s->next) {
-    if (!SameId(s, id) || (s->orphaned && !(flags & 2))) continue;
+  if (vlSprite* s = FirstNamed(id, flags)) {
     if ((flags & 1) && s->locked) return ERR_LOCKEDOBJ;
     *out = s;
     return 0;
@@ -90,15 +100,13 @@ int GetSpriteByID(vlVMState*, vlObjectId id, vlSprite** out, uint32_t flags) {
 }
 
 int FreeSpriteByID(vlVMState* L, vlObjectId id) {
-  vlSprite** link = &vlSpriteList;
-  while (*link && !SameId(*link, id)) link = &(*link)->next;
-  vlSprite* s = *link;
+  vlSprite* s = FirstNamed(id, 2);
   if (!s) {
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
     return ERR_FINDSPRITE;
   }
-  *link = s->next;
+  gSpriteIndex.Unlink(ListHead(), reinterpret_cast<vlObjectNode*>(s));
   RemoveSpriteFromScreen(L, s);
   if (!s->components) {
     // Sprites showing this one's frames go first.
@@ -121,6 +129,7 @@ void FreeSpriteLibrary(vlVMState* L) {
     vlSpriteList = s->next;
     FreeSpriteData(L, s);
   }
+  gSpriteIndex.Clear();
 }
 
 int AddSpriteNode(vlBGPic* pic, int32_t x, int32_t y, int32_t width, int32_t height, int32_t frame, vlSprite* sprite,
