@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
+#include <string>
 #include <functional>
 #include <random>
 #include <vector>
@@ -127,6 +129,25 @@ TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
   EXPECT_EQ(FastAlphaBlend(10), nullptr);
   SetFastPathFeatures(VL_CPU_PLAIN);
   EXPECT_EQ(FastMix(10, false), nullptr);
+}
+
+// The environment switch, read again when the features are reset.
+TEST_F(FastPaths, EnvironmentTurnsPathsOff) {
+  const char* before = getenv("VL_FASTPATHS");
+  const std::string saved = before ? before : "";
+  setenv("VL_FASTPATHS", "noavx2", 1);
+  SetFastPathFeatures(~0u);
+  EXPECT_EQ(FastPathFeatures() & VL_CPU_AVX2, 0u);
+  EXPECT_EQ(FastPathFeatures() & VL_CPU_SSE2, detected_ & VL_CPU_SSE2);
+  setenv("VL_FASTPATHS", "nosse2", 1);
+  SetFastPathFeatures(~0u);
+  EXPECT_EQ(FastPathFeatures(), detected_ & VL_CPU_PLAIN);
+  setenv("VL_FASTPATHS", "off", 1);
+  SetFastPathFeatures(~0u);
+  EXPECT_EQ(FastPathFeatures(), 0u);
+  EXPECT_EQ(FastYUV420Row(10), nullptr);
+  if (before) setenv("VL_FASTPATHS", saved.c_str(), 1);
+  else unsetenv("VL_FASTPATHS");
 }
 
 TEST_F(FastPaths, AlphaBlendAndCoverageCopy) {
