@@ -74,7 +74,7 @@ struct vlAVIWriter {
   int32_t firstSegment;
 };
 
-// 0, 1000, 1052 (the name in the error argument) or 1055.
+// 0, 1000, 1052 (the name in the error argument), 1005 or 1055.
 int OpenAVIWriter(const char* fileName, int32_t fps, uint32_t flags, int32_t width, int32_t height, int32_t quality,
                   int32_t smooth, int32_t zero, const char* title, const char* unused, vlAVIWriter** writer);
 // 0, 1000, 1005, 1152 or the encoder's error.

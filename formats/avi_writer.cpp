@@ -384,9 +384,8 @@ int OpenAVIWriter(const char* fileName, int32_t fps, uint32_t flags, int32_t wid
   idx.Id("idx1");
   idx.U32(0);
   if (!o.ok || !idx.ok) {
-    SetErrorArgument(fileName);
     FreeWriter(w);
-    return ERR_WRITEFILE;
+    return ERR_WRITE;  // opened, but the disk takes no header
   }
   *writerOut = w;
   return 0;

@@ -1,6 +1,7 @@
 // Picture load dispatch: the signature table that picks a reader, the
 // probe path (quick measurement first), and the platform loader fallback.
-// Reader failures of any kind are reported as 1358 with the file name.
+// Reader failures are reported as 1358 with the file name, except running
+// out of memory, which is 1000.
 #include "formats/picture_loader.h"
 
 #include <cstring>
@@ -132,6 +133,13 @@ int LoadImageFile(const char* fileName, const char* loaders, const char* adapter
     }
   }
 
+  if (outcome == ERR_MEM) {
+    // Memory ran out (or the picture is larger than a picture may be): the
+    // file itself was fine, so that is what the caller hears.
+    if (st.stream) CloseFileStream(st.stream);
+    FreeMemory(image);
+    return ERR_MEM;
+  }
   if (outcome != 0) {
     if (!IsLoaderSelected(loaders, "native", 0)) {
       if (st.stream) CloseFileStream(st.stream);

@@ -108,6 +108,9 @@ vlStdioFile* OpenStdioFile(const char* name, uint32_t flags) {
 
 int CloseStdioFile(vlStdioFile* file) {
   int result = 1;
+  // A write lost earlier (flushed by a seek, say) leaves nothing for fclose
+  // to fail on: the stream's error flag still tells.
+  if (file->stream && ferror(file->stream)) result = 0;
   if (file->stream && fclose(file->stream) != 0) result = 0;
   FreeMemory(file);
   return result;

@@ -30,7 +30,7 @@ struct vlStdioFile {
 };
 
 vlStdioFile* OpenStdioFile(const char* name, uint32_t flags);  // null on failure
-int CloseStdioFile(vlStdioFile* file);  // 0 only when fclose failed
+int CloseStdioFile(vlStdioFile* file);  // 0 when a write or the close failed
 size_t ReadStdioData(vlStdioFile* file, void* buffer, size_t count);
 int GetStdioChar(vlStdioFile* file);  // byte or -1
 size_t WriteStdioData(vlStdioFile* file, const void* buffer, size_t count);

@@ -111,6 +111,10 @@ TEST_F(BrushCreateTest, BordersAndShadows) {
   EXPECT_GT(Alpha(6, 9, 9), Alpha(6, 1, 1));
   EXPECT_EQ(Run(".call createshadowbrush 7 1 0 0.5"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call createshadowbrush 1 1 0 5"), ERR_WRONGUSAGE);
+  // Sizes whose brush would not fit 32 bits fail before anything is made.
+  EXPECT_EQ(Run(".call createshadowbrush 9 1 0 2147483647"), ERR_BITMAP);
+  EXPECT_EQ(Run(".call createborderbrush 9 1 255 1e12"), ERR_BITMAP);
+  EXPECT_EQ(Brush(9), nullptr);
   // Wider than the blur allows: the plane still fits the brush.
   ASSERT_EQ(Run(".call createshadowbrush 8 1 0 70"), 0);
   EXPECT_EQ(Brush(8)->width, 150);

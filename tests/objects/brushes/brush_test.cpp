@@ -113,6 +113,32 @@ TEST_F(BrushTest, LoadBrushMatchesImageMagick) {
   EXPECT_EQ(AlphaAt(b->alpha, 0, 0), rgba[3] * 128 / 255);
 }
 
+TEST_F(BrushTest, APictureTooLargeToHoldIsOutOfMemoryNotAnUnknownFormat) {
+  // A valid 9000 x 9000 PNG of one-bit grey (10 MB of rows, a few KB packed).
+  const std::string file = std::string(testing::TempDir()) + "huge_" + std::to_string(getpid()) + ".png";
+  const std::string script =
+      "import struct, sys, zlib\n"
+      "w = h = 9000\n"
+      "def chunk(t, d): return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))\n"
+      "rows = (b'\\0' * (1 + (w + 7) // 8)) * h\n"
+      "open(sys.argv[1], 'wb').write(b'\\x89PNG\\r\\n\\x1a\\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 1, 0, 0, 0, 0))"
+      " + chunk(b'IDAT', zlib.compress(rows, 9)) + chunk(b'IEND', b''))\n";
+  ASSERT_EQ(std::system(("python3 -c \"" + script + "\" '" + file + "'").c_str()), 0);
+  EXPECT_EQ(Run(".call loadbrush 1 \"" + file + "\""), ERR_MEM);
+  EXPECT_EQ(Brush(1), nullptr);
+  // ImageMagick agrees that the file is a picture of that size.
+  FILE* p = popen(("identify -format '%w %h' '" + file + "' 2>/dev/null").c_str(), "r");
+  char size[64] = "";
+  if (p) {
+    if (!fgets(size, sizeof size, p)) size[0] = 0;
+    pclose(p);
+  }
+  std::remove(file.c_str());
+  if (size[0]) {
+    EXPECT_STREQ(size, "9000 9000");
+  }
+}
+
 TEST_F(BrushTest, LoadBrushRectanglesAndErrors) {
   const std::string file = Data("bmp/g/rgb24.bmp");  // 127 x 64
   std::vector<uint8_t> rgb = Magick(file, "-crop 27x14+100+50 +repage", "RGB");

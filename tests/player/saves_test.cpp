@@ -1,0 +1,91 @@
+// Every save command of an applet against a disk that takes nothing:
+// /dev/full and a small tmpfs filled to its last block. Each save reports
+// 1005, leaves no file behind and keeps an old file it would replace.
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/player/player_harness.h"
+#include "tests/support/full_disk.h"
+
+namespace {
+
+using vlplayer::Result;
+
+using Saves = vlplayer::PlayerTest;
+
+std::string Lit(const std::string& text) { return "\"" + text + "\""; }
+
+// The saves; every step prints its error code and each save ends with a
+// line "-". name gives the file each save writes (by its extension).
+std::string SaveCommands(const std::string& good, const std::function<std::string(const char*)>& name) {
+  std::string text = ".line 1\n.call exitonerror 0\n.call createbrush 1 8 4 255\n.call createanim 1 1 4 4 2 2\n"
+                     ".table 0 { 0, 100, -100, 0 }\n.call base=1 createsample 1 r0 8000\n"
+                     ".call stringtofile \"some text\" " + Lit(good + "/src.txt") + "\n"
+                     ".call compressfile " + Lit(good + "/src.txt") + " " + Lit(good + "/src.pak") + "\n";
+  auto save = [&](const std::vector<std::string>& steps) {
+    for (const std::string& step : steps) text += step + "\n.call getlasterror -> e\n.call debugprint $e\n";
+    text += ".call debugprint \"-\"\n";
+  };
+  static const char* const kPictures[] = {"b.bmp", "b.png", "b.jpg", "b.gif", "b.iff"};
+  for (int format = 0; format <= 4; ++format)
+    save({".call savebrush 1 " + Lit(name(kPictures[format])) + " " + std::to_string(format)});
+  save({".call saveanim 1 " + Lit(name("a.gif")) + " 0"});
+  save({".call saveanim 1 " + Lit(name("a.avi")) + " 1"});
+  save({".call beginanimstream 2 " + Lit(name("s.gif")) + " 8 4 0", ".call writeanimframe 2 1",
+        ".call finishanimstream 2"});
+  save({".call beginanimstream 3 " + Lit(name("s.avi")) + " 8 4 1", ".call writeanimframe 3 1",
+        ".call finishanimstream 3"});
+  save({".call savesnapshot " + Lit(name("snap.bmp")) + " 1"});
+  save({".call savesample 1 " + Lit(name("s.wav"))});
+  save({".call stringtofile \"text\" " + Lit(name("t.txt"))});
+  const std::string copy = name("c.txt");
+  const size_t slash = copy.rfind('/');
+  save({".call copyfile " + Lit(good + "/src.txt") + " " + Lit(copy.substr(0, slash)) + " " +
+        Lit(copy.substr(slash + 1))});
+  save({".call compressfile " + Lit(good + "/src.txt") + " " + Lit(name("c.pak"))});
+  save({".call decompressfile " + Lit(good + "/src.pak") + " " + Lit(name("d.txt"))});
+  return text;
+}
+
+// The first failure of each save (0 when none failed).
+std::vector<int> Failures(const std::string& out) {
+  std::vector<int> codes;
+  int first = 0;
+  size_t at = 0;
+  for (size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = out.substr(at, end - at);
+    if (line == "-") {
+      codes.push_back(first);
+      first = 0;
+    } else if (!first) {
+      first = std::atoi(line.c_str());
+    }
+  }
+  return codes;
+}
+
+constexpr int kSaves = 15;
+
+TEST_F(Saves, DevFullTakesNothingAndEverySaveSaysSo) {
+  Result r = Run({Applet("full", SaveCommands(dir(), [](const char*) { return std::string("/dev/full"); }))});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Failures(r.out), std::vector<int>(kSaves, 1005)) << r.out;
+}
+
+TEST_F(Saves, AFullDiskKeepsNoPartOfANewFileAndLeavesTheOldOne) {
+  vltest::FullTmpfs disk;
+  if (disk.dir().empty()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const std::string full = disk.dir();
+  std::string applet = Applet("tmpfs", SaveCommands(dir(), [&](const char* file) { return full + "/" + file; }) +
+                                           ".call savebrush 1 " + Lit(full + "/old") + " 1\n"
+                                           ".call getlasterror -> e\n.call debugprint $e\n.call debugprint \"-\"\n");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Failures(r.out), std::vector<int>(kSaves + 1, 1005)) << r.out;
+  EXPECT_EQ(disk.Entries(), (std::vector<std::string>{"filler", "old"}));
+  EXPECT_EQ(disk.Old(), "OLD");
+}
+
+}  // namespace
