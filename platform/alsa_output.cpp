@@ -401,6 +401,11 @@ void UnlockAudioOutput() { UnlockMutex(gOutputMutex); }
 int StartAudioThread() {
   if (gStarted) return 0;
   if (!gSharedLibs[VL_LIB_ALSA] || !dl_snd_pcm_open) return ERR_OPENAUDIO;
+  // A device that cannot be opened now would fail every play later: the
+  // sound library then runs without sound instead.
+  snd_pcm_t* probe = nullptr;
+  if (dl_snd_pcm_open(&probe, gDeviceName, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return ERR_OPENAUDIO;
+  dl_snd_pcm_close(probe);
   if (CreateAudioOutputLock() != 0) return ERR_SEMAPHORE;
   // Loop timers signal SIGRTMIN + 1, whose default action ends the process.
   if (InstallAudioTimerSignal() != 0) return ERR_THREAD;

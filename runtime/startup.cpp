@@ -207,9 +207,7 @@ int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* a
     PrintConsole("VellamoraPlayer %d.%d [Linux]\n%s\n%s\n\n", 6, 1, vlPatchArea.banner,
                  "Command-line options: -help");
   if ((status = InitEventQueue())) return status;
-  // Sound settings go to whichever library takes these tags.
-  SetRuntimeOption(state, 2u, startup->noSound, 3u, startup->soundSetting, 0u);
-  return Protected(state, [&] {
+  status = Protected(state, [&] {
     vl::SetRegistryPointer(state, "applet", applet);
     vl::SetRegistryPointer(state, "clargs", startup);
     vl::PushString(state, "inclevels");
@@ -223,6 +221,10 @@ int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* a
     vl::RawSetTableValue(state, vl::kGlobalsIndex);
     return OpenLibraries(state);
   });
+  // Sound settings go to whichever library takes these tags: only once the
+  // libraries are open is there one.
+  if (!status) SetRuntimeOption(state, 2u, startup->noSound, 3u, startup->soundSetting, 0u);
+  return status;
 }
 
 int StartUp(int argc, char** argv) {

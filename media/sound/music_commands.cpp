@@ -161,9 +161,10 @@ int CmdOpenMusic(vlVMState* state) {
   const char* file = GetFileNameArg(state, 2, 0, nullptr);
   char loader[256], adapter[256];
   ReadLoaderOptions(state, 3, loader, adapter);
-  if (gSound.noSound) return 0;
   if (!automatic) CloseMusicById(state, id);
-  if (EnsureAudioOutput(state)) return 0;
+  // Without a device the music is opened all the same: playing it then
+  // does nothing, and its attributes still answer.
+  EnsureAudioOutput(state);
   PrintProgressMessage("Loading music %s", file, 1);
   uint32_t kind = 0, seekable = 0, subsongs = 1;
   void* source = nullptr;
@@ -266,6 +267,8 @@ int CmdResumeMusic(vlVMState* state) {
   CheckArgs(state, 0, 1, 0, 0);
   vlMusic* music = nullptr;
   if (int error = MusicArg(state, 1, &music, gSound.pausedMusic)) return error;
+  // Nothing plays without a device, so nothing was paused either.
+  if (gSound.noSound) return 0;
   if (music->playing != VL_MUSIC_PAUSED) return kErrNotPaused;
   if (music->sourceKind == VL_SOURCE_STREAM) {
     auto* s = static_cast<vlSoundStream*>(music->source);

@@ -204,7 +204,9 @@ int CmdLoadSample(vlVMState* state) {
   const char* file = GetFileNameArg(state, 2, 0, nullptr);
   char loader[256], adapter[256];
   ReadLoaderOptions(state, 3, loader, adapter);
-  if (EnsureAudioOutput(state)) return 0;
+  // Without a device the sample is loaded all the same: the commands that
+  // play it then run silently, and its attributes still answer.
+  EnsureAudioOutput(state);
   if (!automatic) FreeSampleByID(state, id, 0);
   PrintProgressMessage("Loading sample %s", file, 1);
   vlSoundData* data = nullptr;
@@ -441,9 +443,9 @@ int CmdWaitSampleEnd(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlObjectId id{};
   GetObjectIDArg(&id, state, 1);
+  if (!IsAudioStarted()) return 0;
   vlSample* sample = nullptr;
   if (int error = GetSampleByID(id, &sample)) return error;
-  if (!IsAudioStarted()) return 0;
   for (;;) {
     StopExpiredChannels();
     // A callback run by the pump may have freed the sample.

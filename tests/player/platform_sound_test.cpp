@@ -84,4 +84,41 @@ TEST_F(Sound, ModuleMakesSound) {
   EXPECT_GT(SoxStat(sink[0], "RMS     amplitude"), 0.01);
 }
 
+// Without a device (none named, or -NOSOUND) every sample and music command
+// runs on silently: the records are kept and answer attribute queries.
+TEST_F(Sound, WithoutADeviceScriptsRunOnSilently) {
+  VL_REQUIRE_TESTDATA();
+  std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 44100 -c 1 -b 16 " + Quote(tone) + " synth 0.5 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::string module = std::string(std::getenv("VL_TESTDATA")) + "/mod/ZONE-2A.mod";
+  std::string applet = Applet("silent", R"(.line 1
+.call loadsample 1 ")" + tone + R"("
+.call playsample 1
+.call waitsampleend 1
+.call getattribute 2 1 14 -> ms
+.call debugprint $ms
+.call stopsample 1
+.call freesample 1
+.line 8
+.call openmusic 1 ")" + module + R"("
+.call playmusic 1
+.call pausemusic 1
+.call resumemusic 1
+.call stopmusic 1
+.call closemusic 1
+.call debugprint "silent")");
+  WriteFile("nodevice.conf", "pcm.!default { type hw card 99 }\n");
+  vlplayer::RunOptions noDevice;
+  noDevice.env = {"ALSA_CONFIG_PATH=" + dir() + "/nodevice.conf"};
+  Result r = Run({applet}, noDevice);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "500\nsilent\n");
+  r = Run({"-nosound", applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "500\nsilent\n");
+  EXPECT_TRUE(SinkFiles().empty()) << "-nosound opened the device";
+}
+
 }  // namespace
