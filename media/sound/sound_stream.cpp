@@ -247,6 +247,11 @@ void FreeModuleState(vlModuleState* state) {
 }
 
 void RewindModuleState(vlModuleState* state) {
+  // The invert loop (EFx) rewrites sample bytes of the image; should they
+  // now read as another layout, the block would not hold it: the song then
+  // goes on where it is rather than be parsed past its block.
+  if (ParseProtrackerModule(nullptr, state->image, state->imageSize, kModuleOutputRate) != ModuleStateSize(state))
+    return;
   ParseProtrackerModule(state, state->image, state->imageSize, kModuleOutputRate);
 }
 

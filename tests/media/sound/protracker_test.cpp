@@ -364,6 +364,29 @@ TEST(ProtrackerParse, ShortFilesAndSampleCutsAtTheEnd) {
   EXPECT_EQ(s->voiceCount, 4u);
 }
 
+TEST(ProtrackerParse, ARewindKeepsToItsBlockWhenTheImageChanged) {
+  // A plain sample whose first bytes have come to read "ADPCM" (as the
+  // invert loop could make them) would need a bigger block.
+  std::vector<uint8_t> image(1084 + 1024 + 64, 0);
+  std::memcpy(&image[1080], "M.K.", 4);
+  image[950] = 1;
+  image[20 + 23] = 32;  // 64 bytes
+  Module m;
+  m.image = image;
+  ASSERT_TRUE(m.Parse());
+  m.Render(4800);
+  const int32_t row = m.state->row;
+  std::memcpy(&m.image[1084 + 1024], "ADPCM", 5);
+  ASSERT_GT(ParseProtrackerModule(nullptr, m.image.data(), m.image.size(), 48000), m.block.size());
+  RewindModuleState(m.state);
+  EXPECT_EQ(m.state->row, row);
+  EXPECT_EQ(m.state->instruments[0].decoded, 0u);
+  // Unchanged, the image parses again from the top.
+  std::memcpy(&m.image[1084 + 1024], "\0\0\0\0\0", 5);
+  RewindModuleState(m.state);
+  EXPECT_EQ(m.state->row, 0);
+}
+
 TEST(ProtrackerParse, AdpcmPackedSamplesAreUnpacked) {
   // The seed module of the fuzz corpus: 64 samples packed in 32 bytes,
   // each byte two deltas from a table, the low nibble first.
