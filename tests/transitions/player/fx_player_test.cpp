@@ -281,11 +281,11 @@ TEST_F(FxPlayer, EveryEffectEndsExactOnALayerStandingInForABGPic) {
 }
 
 TEST_F(FxPlayer, EveryEffectEndsExactOnAnEmulatingLayerOfAScaledDisplay) {
-  RunEnds(Screen::kScaledOutput, Target::kEmulating, {}, 20);
+  RunEnds(Screen::kScaledOutput, Target::kEmulating, BGPicOnlyIds(), 20);
 }
 
 TEST_F(FxPlayer, EveryEffectEndsExactOnAnEmulatingLayerOfALayerScalingDisplay) {
-  RunEnds(Screen::kScaledLayers, Target::kEmulating, {}, 20);
+  RunEnds(Screen::kScaledLayers, Target::kEmulating, BGPicOnlyIds(), 20);
 }
 
 // The families that lost their first frame, frame by frame on the window.
