@@ -290,7 +290,7 @@ TEST_F(FxPlayer, EveryEffectEndsExactOnAnEmulatingLayerOfALayerScalingDisplay) {
 
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
-  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 83});
+  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 83, 108, 109, 110});
 }
 
 // The BGPic-only families on an emulating layer run frame by frame as on

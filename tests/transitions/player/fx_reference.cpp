@@ -421,6 +421,47 @@ int Diagonal(int speed, int frames, EffectCanvas* c) {
   return Count(w + h - s, s, 0);
 }
 
+int Split(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id == 108;
+  const int E = columns ? c->w : c->h, half = E / 2;
+  const int step = std::clamp(Resolve(speed, std::max(c->w, c->h), 120, 60, 240), 1, 30);
+  const int Q = E / 4;
+  for (int f = 0, a = Q + step, b = Q - step; f < frames; ++f) {
+    a -= step, b += step;
+    if (a < 1) {
+      Strip(c, 0, 0, c->w, c->h);
+      break;
+    }
+    for (int offset : {0, half + E % 2}) {
+      Lines(c, columns, a + offset, a + offset + step - 1);
+      Lines(c, columns, b + offset, b + offset + step - 1);
+    }
+    b = std::min(b, half);
+  }
+  return Count(Q + step, step, 1);
+}
+
+int UpAndDown(int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, C = W / 8 + 1;
+  const int step = std::clamp(Resolve(speed, std::max(W, H), 60, 30, 120), 1, 30);
+  constexpr int kDown[4] = {0, 3, 4, 7}, kUp[4] = {1, 2, 5, 6};
+  for (int f = 0, n = 0, stored = 0; f < frames; ++f, n += step) {
+    const int k = n / H, r = n % H;
+    if (k >= 4) {
+      Strip(c, 0, 0, W, H);
+      break;
+    }
+    if (k != stored) {
+      stored = k;
+      Strip(c, kDown[k] * C, 0, C, step + 2);
+      Strip(c, kUp[k] * C, H - step - 1, C, step + 2);
+    }
+    Strip(c, kDown[k] * C, r, C, step + 2);
+    Strip(c, kUp[k] * C, std::max(H - r - step, 1) - 1, C, step + 2);
+  }
+  return Count(4 * H, step, 0);
+}
+
 }  // namespace
 
 bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
@@ -433,6 +474,8 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id == 34 || id == 35) *count = Lines2(id, frames, c);
   else if (id == 36 || id == 37) *count = Lines1(id, frames, c);
   else if (id == 83) *count = Diagonal(speed, frames, c);
+  else if (id == 108 || id == 109) *count = Split(id, speed, frames, c);
+  else if (id == 110) *count = UpAndDown(speed, frames, c);
   else if (id >= 74 && id <= 77) *count = Gate(id, speed, frames, c);
   else if (id >= 78 && id <= 81) *count = Push(id, speed, frames, c);
   else if (id >= 101 && id <= 104) *count = Slide(id, speed, frames, c);
