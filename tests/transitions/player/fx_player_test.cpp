@@ -293,6 +293,12 @@ TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
   RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 83, 108, 109, 110});
 }
 
+// The same drawn into the brush's own layer, shown as it is and scaled.
+TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
+  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110});
+  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109});
+}
+
 // The BGPic-only families on an emulating layer run frame by frame as on
 // a BGPic, also where the display scales its output or its layers.
 TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnAnEmulatingLayer) {
