@@ -31,8 +31,8 @@ namespace {
 bool ClipSegmentToRange(int32_t* u1, int32_t* v1, int32_t* u2, int32_t* v2, int32_t lo, int32_t hi) {
   if ((*u1 < lo && *u2 < lo) || (*u1 > hi && *u2 > hi)) return false;
   auto cut = [&](int32_t* ua, int32_t* va, int32_t ub, int32_t vb, int32_t edge) {
-    const double f = double(edge - ub) / double(*ua - ub);
-    *va = static_cast<int32_t>(vb + (*va - vb) * f);
+    const double f = (double(edge) - ub) / (double(*ua) - ub);
+    *va = static_cast<int32_t>(vb + (double(*va) - vb) * f);
     *ua = edge;
   };
   if (*u1 < lo) cut(u1, v1, *u2, *v2, lo);
@@ -167,7 +167,9 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
   x2 = ResolvePosX(x2, 1, 0, m->anchorX);
   y2 = ResolvePosY(y2, 1, 0, m->anchorY);
   const int32_t bx = std::min(x1, x2), by = std::min(y1, y2);
-  const int32_t bw = std::max(x1, x2) - bx + 1, bh = std::max(y1, y2) - by + 1;
+  // Far-apart end points make a box wider than 32 bits hold.
+  const auto bw = static_cast<int32_t>(std::min<int64_t>(int64_t{std::max(x1, x2)} - bx + 1, INT32_MAX));
+  const auto bh = static_cast<int32_t>(std::min<int64_t>(int64_t{std::max(y1, y2)} - by + 1, INT32_MAX));
   if (flags & VL_SHAPE_REBUILD) UpdateTransformMatrix(m, bw, bh);
   const bool layers = t.layers && !(flags & VL_SHAPE_PLANES);
   const bool identity = IsIdentityMatrix(m);
@@ -180,11 +182,11 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
   if (!identity) {
     // Transformed about the anchor point of the box (the layer keeps its
     // own copy of the untransformed end points).
-    const int32_t ax = bx + static_cast<int32_t>(m->anchorX * bw), ay = by + static_cast<int32_t>(m->anchorY * bh);
+    const double ax = bx + std::trunc(m->anchorX * bw), ay = by + std::trunc(m->anchorY * bh);
     auto tf = [&](int32_t* x, int32_t* y) {
       const double dx = *x - ax, dy = *y - ay;
-      *x = static_cast<int32_t>(m->a * dx + m->c * dy + ax);
-      *y = static_cast<int32_t>(m->b * dx + m->d * dy + ay);
+      *x = vl::DoubleToInt32(m->a * dx + m->c * dy + ax);
+      *y = vl::DoubleToInt32(m->b * dx + m->d * dy + ay);
     };
     tf(&x1, &y1);
     tf(&x2, &y2);
@@ -244,7 +246,13 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
       }
     }
     if (int status = PaintPolygon(j)) return status;
-    FinishTargetRect(L, t, std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1, std::abs(y2 - y1) + 1);
+    // What changed is the line's box on the target.
+    const int64_t left = std::max(std::min(x1, x2), 0), top = std::max(std::min(y1, y2), 0);
+    const int64_t right = std::min<int64_t>(std::max(x1, x2) + int64_t{1}, t.width);
+    const int64_t bottom = std::min<int64_t>(std::max(y1, y2) + int64_t{1}, t.height);
+    if (right > left && bottom > top)
+      FinishTargetRect(L, t, static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
+                       static_cast<int32_t>(bottom - top));
     return 0;
   }
   // A picture of the line's box, grown for thick and anti-aliased lines.
