@@ -290,7 +290,7 @@ TEST_F(FxPlayer, EveryEffectEndsExactOnAnEmulatingLayerOfALayerScalingDisplay) {
 
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
-  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 83, 108, 109, 110});
+  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110});
 }
 
 // The same drawn into the brush's own layer, shown as it is and scaled.

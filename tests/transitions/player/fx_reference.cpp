@@ -462,6 +462,48 @@ int UpAndDown(int speed, int frames, EffectCanvas* c) {
   return Count(4 * H, step, 0);
 }
 
+// The rectangle of the picture's proportions whose longer side is k.
+void RectSize(const EffectCanvas* c, int k, int* rw, int* rh) {
+  const int M = std::max(c->w, c->h), m = std::min(c->w, c->h);
+  const int other = std::max(1, static_cast<int>(static_cast<long double>(m) / M * k + 1.0L));
+  *rw = c->w >= c->h ? k : other;
+  *rh = c->w >= c->h ? other : k;
+}
+
+// The corner forms: the window on the new picture grows from its corner
+// (RECT), or the old picture shrinks into the opposite corner (RECTBACK).
+int RectCorner(int id, int speed, int frames, EffectCanvas* c) {
+  const bool back = id >= 88;
+  const int M = std::max(c->w, c->h);
+  int s = Resolve(speed, M, 70, 30, 200);
+  if (s > M / 4) s = 1;
+  // The corner the rectangle keeps: 40 and 94 top right, 42 and 96
+  // bottom right, 44 and 90 bottom left, 46 and 92 top left.
+  const int corner = back ? (id == 94 ? 40 : id == 96 ? 42 : id == 90 ? 44 : 46) : id;
+  const bool right = corner == 40 || corner == 42, bottom = corner == 42 || corner == 44;
+  for (int f = 0; f < frames; ++f) {
+    const int n = back ? M - s * (f + 1) : s * (f + 1);
+    const bool last = back ? n < 1 : n >= M;
+    if (last) {
+      Strip(c, 0, 0, c->w, c->h);
+      break;
+    }
+    int rw = 0, rh = 0;
+    RectSize(c, n, &rw, &rh);
+    const int x = right ? c->w - rw : 0, y = bottom ? c->h - rh : 0;
+    if (!back) {
+      Strip(c, x, y, rw, rh);
+      continue;
+    }
+    // Everything but the remaining old rectangle shows the new picture.
+    Strip(c, 0, 0, c->w, y);
+    Strip(c, 0, y + rh, c->w, c->h - y - rh);
+    Strip(c, 0, y, x, rh);
+    Strip(c, x + rw, y, c->w - x - rw, rh);
+  }
+  return Count(M - s, s, 0);
+}
+
 }  // namespace
 
 bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
@@ -474,6 +516,8 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id == 34 || id == 35) *count = Lines2(id, frames, c);
   else if (id == 36 || id == 37) *count = Lines1(id, frames, c);
   else if (id == 83) *count = Diagonal(speed, frames, c);
+  else if (id == 40 || id == 42 || id == 44 || id == 46 || id == 90 || id == 92 || id == 94 || id == 96)
+    *count = RectCorner(id, speed, frames, c);
   else if (id == 108 || id == 109) *count = Split(id, speed, frames, c);
   else if (id == 110) *count = UpAndDown(speed, frames, c);
   else if (id >= 74 && id <= 77) *count = Gate(id, speed, frames, c);
