@@ -2,6 +2,8 @@
 // /dev/full and a small tmpfs filled to its last block. Each save reports
 // 1005, leaves no file behind and keeps an old file it would replace.
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <vector>
@@ -86,6 +88,26 @@ TEST_F(Saves, AFullDiskKeepsNoPartOfANewFileAndLeavesTheOldOne) {
   EXPECT_EQ(Failures(r.out), std::vector<int>(kSaves + 1, 1005)) << r.out;
   EXPECT_EQ(disk.Entries(), (std::vector<std::string>{"filler", "old"}));
   EXPECT_EQ(disk.Old(), "OLD");
+}
+
+// The preferences of an applet whose home lies on the full disk.
+TEST_F(Saves, PreferencesOnAFullDiskKeepTheOldOnes) {
+  vltest::FullTmpfs disk;
+  if (disk.dir().empty()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const std::string prefs = disk.dir() + "/.vellamora-pix/preferences";
+  ASSERT_EQ(system(("mkdir -p '" + prefs + "' && mv '" + disk.dir() + "/old' '" + prefs + "/savestest'").c_str()), 0);
+  vlplayer::RunOptions options;
+  options.env = {"HOME=" + disk.dir()};
+  Result r = Run({Applet("prefs",
+                         ".line 1\n.call exitonerror 0\n.table 0 { volume = 7 }\n.call base=1 saveprefs r0\n"
+                         ".call getlasterror -> e\n.call debugprint $e\n",
+                         "identifier savestest")},
+                 options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1005\n");
+  std::ifstream in(prefs + "/savestest", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "OLD");
+  EXPECT_EQ(system(("test \"$(ls -A '" + prefs + "')\" = savestest").c_str()), 0);
 }
 
 }  // namespace
