@@ -273,6 +273,23 @@ TEST_F(FxPlayer, EveryEffectEndsExactOnAScaledDisplay) {
   RunEnds(Screen::kScaledOutput, Target::kBrush, FirstOfFamilies(), 12);
 }
 
+// One BGPic through an effect to another, right after a resize, on a plain
+// and on a scaled display.
+TEST_F(FxPlayer, BGPicTransitionsEndExact) {
+  const std::vector<int> plain = {0, 14, 24, 30, 38, 55, 70, 74, 78, 82, 88, 101, 105, 111, 115, 118, 120, 124, 128};
+  const std::vector<int> scaled = {74, 78, 101, 111, 118, 120, 124, 128};
+  for (Screen screen : {Screen::kPlain, Screen::kScaledOutput}) {
+    const std::vector<int>& ids = screen == Screen::kPlain ? plain : scaled;
+    std::string text = Begin(screen);
+    for (int id : ids)
+      text += ".call displaybgpic 3\n.call displaybgpic 2\n.table 0 { type = " + std::to_string(id) +
+              ", speed = 20 }\n.call base=1 displaytransitionfx 4 r0\n" + Snap(Tag("t", id));
+    Play(text);
+    for (int id : ids)
+      ExpectWindow(Tag("t", id), fxref::Enlarged(emu_, Factor(screen)), Label(id) + " from BGPic to BGPic");
+  }
+}
+
 // A layer standing in for a BGPic runs every effect, the BGPic-only ones
 // included, on plain displays and on displays that scale their output or
 // their layers.
