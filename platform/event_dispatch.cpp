@@ -22,6 +22,7 @@
 #include "platform/os.h"
 #include "platform/threads.h"
 #include "platform/timers.h"
+#include "runtime/errors.h"
 #include "runtime/event_queue.h"
 #include "runtime/runtime_options.h"
 #include "vm/call.h"
@@ -928,6 +929,8 @@ int RunEventCallback(vlVMState* state, vlCallbackMsg* msg, int pop) {
     SetRuntimeOption(state, VL_OPT_CALLBACK_NESTING, 0u, 0u);
   }
   if (status && vl::GetStackTop(state) > msg->savedTop) vl::SetStackTop(state, msg->savedTop);
+  // The report names the handler's line, not the line that waited.
+  if (status >= 1000 && status != ERR_USERABORT) KeepErrorPosition();
   if (QuitRequested() && status == 0) return ERR_USERABORT;
   return status;
 }

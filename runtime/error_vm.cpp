@@ -42,6 +42,7 @@ void HostStoreAndRaise(vlVMState* L, int code) { StoreAndRaiseError(L, code); }
 int HostHasUserErrorHandler(vlVMState*) { return gHandlerRef >= 0; }
 int HostErrorNesting(vlVMState*) { return vlOptions.callbackNesting; }
 void HostNoteErrorPosition(vlVMState* L, int line) {
+  if (TakeKeptErrorPosition()) return;
   SetCurrentErrorLine(line);
   FindCurrentFunctionName(L);
 }
@@ -64,6 +65,7 @@ vlVMState* CheckArgs(vlVMState* L, int min, int max, int versionMajor, int versi
 void StoreAndRaiseError(vlVMState* L, int code) {
   SetLastErrorCode(code);
   if (!vlOptions.errorRaising) {
+    TakeKeptErrorPosition();
     // The script goes on; only outside callbacks is the record forgotten.
     if (vlOptions.callbackNesting == 0) ResetCurrentFunction();
     return;

@@ -159,6 +159,17 @@ void SetCurrentFunctionName(const char* name) { CopyText(gFunctionName, sizeof g
 const char* GetCurrentFunctionName() { return gFunctionName; }
 bool CurrentFunctionKnown() { return strcmp(gFunctionName, "----") != 0; }
 void SetCurrentErrorLine(int32_t line) { gErrorLine = line; }
+
+namespace {
+bool gPositionKept = false;
+}  // namespace
+
+void KeepErrorPosition() { gPositionKept = true; }
+bool TakeKeptErrorPosition() {
+  bool kept = gPositionKept;
+  gPositionKept = false;
+  return kept;
+}
 int32_t GetCurrentErrorLine() { return gErrorLine; }
 void SetErrorSourceFile(const char* file) { CopyText(gSourceFile, sizeof gSourceFile, file); }
 const char* GetErrorSourceFile() { return gSourceFile; }

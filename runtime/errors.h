@@ -42,6 +42,12 @@ const char* GetCurrentFunctionName();
 bool CurrentFunctionKnown();
 void SetCurrentErrorLine(int32_t line);
 int32_t GetCurrentErrorLine();
+// An error that ended an event handler keeps the position it was noted at
+// (the handler's line) when the command that ran the handler raises it
+// again: the next position note is skipped once.
+void KeepErrorPosition();
+// True once after KeepErrorPosition; clears it.
+bool TakeKeptErrorPosition();
 void SetErrorSourceFile(const char* file);
 const char* GetErrorSourceFile();
 

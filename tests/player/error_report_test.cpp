@@ -1,0 +1,39 @@
+// What a user reads when a script fails: the error names the line where
+// it happened.
+#include <string>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::PlayerTest;
+using vlplayer::Result;
+using ErrorReport = PlayerTest;
+
+// An error inside an event handler names the handler's line, not the line
+// of the main loop that was waiting for the event.
+TEST_F(ErrorReport, ErrorInAnEventHandlerNamesTheHandlersLine) {
+  std::string applet = Applet("handler", R"(.function fire
+  .params 1
+  .line 4
+  .call base=1 debugprint "in handler"
+  .line 5
+  .call base=1 nosuchcommand
+  ret
+.end
+.defun OnFire fire
+.line 9
+.call settimeout nil $OnFire 5
+.line 10
+.call waitevent
+.call debugprint "after")");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("in handler\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("after"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(current line: 5 - In function: OnFire)"), std::string::npos) << r.out;
+  r = Run({"-debugdevice", "console", applet});
+  EXPECT_NE(r.out.find("@handler.vls:5: Function nosuchcommand() not found!"), std::string::npos) << r.out;
+}
+
+}  // namespace
