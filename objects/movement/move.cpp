@@ -31,8 +31,6 @@ vlMoveTextObjectLookupFn vlMoveTextObjectLookup = nullptr;
 
 namespace {
 
-int32_t Sign(int32_t v) { return (v > 0) - (v < 0); }
-
 int32_t AnimDelay(const vlMoveJob* j) {
   if (j->animSpeed != -4) return j->animSpeed;
   return j->anim ? GetAnimFrameDelay(j->anim, j->frame) : 0;
