@@ -73,7 +73,9 @@ int StepTurnDown(vlFxContext* fx, int32_t* done) {
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;
   int32_t& s = Travel(fx);
+  // A still starts from the picture that lies under the flaps then.
   if (fx->phase == 2 && s > E / 2) DrawNewStrip(fx, 0, 0, fx->width, fx->height);
+  else if (fx->phase == 2) PutOldPictureIntoLayer(fx);
   int status = 0;
   if (s >= E) {
     s = E;

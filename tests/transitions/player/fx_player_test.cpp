@@ -305,6 +305,34 @@ TEST_F(FxPlayer, EveryEffectEndsExactOnAnEmulatingLayerOfALayerScalingDisplay) {
   RunEnds(Screen::kScaledLayers, Target::kEmulating, BGPicOnlyIds(), 20);
 }
 
+// Seeking an emulating layer's effect back to frame 5 shows what frame 5
+// showed on the way forward, also from past the middle of a fold, for
+// every effect that draws its frames as stills.
+TEST_F(FxPlayer, SeekingBackOnAnEmulatingLayerShowsTheFrameAgain) {
+  std::string text = Begin(Screen::kLayers);
+  // The effects drawn as stills.
+  std::vector<int> ids;
+  for (int id : AllIds())
+    if ((id >= 55 && id <= 81) || (id >= 84 && id <= 87) || (id >= 97 && id <= 104) || id >= 111) ids.push_back(id);
+  for (int id : ids) {
+    const int forward = BGPicOnly(id) && !((id >= 74 && id <= 81) || id == 133) ? 20 : 8;
+    text += ".call displaybgpic 3\n.call displaybgpic 2\n.table 0 { hidden = 1 }\n.call base=1 displaybrush 5 0 0 r0\n";
+    text += ".table 0 { type = " + std::to_string(id) +
+            ", speed = -2, async = 1, bgpicemu = 1, bgpic = 4 }\n.call base=1 showlayerfx 1 r0 -> h\n";
+    for (int frame = 1; frame <= forward; ++frame) {
+      text += ".call asyncdrawframe $h\n";
+      if (frame == 5) text += Snap(Tag("k", id) + "a");
+    }
+    text += ".call asyncdrawframe $h 5\n" + Snap(Tag("k", id) + "b") + ".call finishasyncdraw $h\n.call freelayers\n";
+  }
+  Play(text);
+  for (int id : ids) {
+    Picture forward;
+    ASSERT_TRUE(Load(Tag("k", id) + "a", &forward));
+    ExpectWindow(Tag("k", id) + "b", forward, Label(id) + " seeking back to frame 5");
+  }
+}
+
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
   RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110});
