@@ -68,7 +68,16 @@ struct CodeReader {
   int Read(int width) {
     while (bitCount < width) {
       if (blockPos == blockSize && !NextBlock()) return -1;
-      // Take up to the rest of the buffered block, 8 bytes at most.
+      if (blockSize - blockPos >= 8) {
+        // Eight bytes at once; only the whole bytes that fit are taken.
+        uint64_t v;
+        memcpy(&v, block + blockPos, 8);
+        const int take = (64 - bitCount) >> 3;
+        bits |= (take == 8 ? v : v & ((uint64_t{1} << (take * 8)) - 1)) << bitCount;
+        bitCount += take * 8;
+        blockPos += take;
+        continue;
+      }
       while (bitCount <= 56 && blockPos < blockSize) {
         bits |= uint64_t{block[blockPos++]} << bitCount;
         bitCount += 8;
@@ -139,7 +148,7 @@ void ForRect(vlGIFReader* r, int mode, uint32_t value) {
   const int32_t y1 = r->top + r->frameHeight > r->height ? r->height : r->top + r->frameHeight;
   for (int32_t y = y0; y < y1; ++y) {
     uint32_t* c = r->canvas + static_cast<size_t>(y) * r->width;
-    uint32_t* k = r->rescue + static_cast<size_t>(y) * r->width;
+    uint32_t* k = r->rescue ? r->rescue + static_cast<size_t>(y) * r->width : nullptr;  // modes 1 and 2 only
     for (int32_t x = x0; x < x1; ++x) {
       if (mode == 0) c[x] = value;
       else if (mode == 1) k[x] = c[x];
@@ -152,7 +161,7 @@ void ApplyDisposal(vlGIFReader* r) {
   if (r->disposal == 2) {
     const int32_t index = r->transparent >= 0 ? r->transparent : r->background;
     ForRect(r, 0, r->palette[index & 0xFF]);
-  } else if (r->disposal == 3) {
+  } else if (r->disposal == 3 && r->rescue) {
     ForRect(r, 2, 0);
   }
 }
@@ -187,6 +196,10 @@ bool DecodeIndices(vlGIFReader* r, bool draw) {
   int width = minSize + 1, next = clear + 2, previous = -1;
   const uint64_t total = uint64_t(r->frameWidth) * r->frameHeight;
   uint64_t done = 0, previousAt = 0;
+  // A frame within the screen's size gets its buffer at once; a larger
+  // claim grows it as the data comes.
+  const uint64_t screen = uint64_t(r->width) * r->height;
+  if (draw && !GrowIndices(r, (total < screen ? total : screen) + kMaxCodes + 16)) return false;
   CodeReader in(s);
   for (int c = 0; c < clear; ++c) r->length[c] = 1;
   while (done < total) {
@@ -204,14 +217,20 @@ bool DecodeIndices(vlGIFReader* r, bool draw) {
     // previous string followed by its own first byte.
     const uint32_t length = code == next ? r->length[previous] + 1u : r->length[code];
     if (draw) {
-      // Room for one whole string past the frame, so none is cut.
-      if (done + kMaxCodes + 1 > r->indexCapacity && !GrowIndices(r, done + kMaxCodes + 1)) return false;
+      // Room for one whole string (and an 8-byte step) past the frame.
+      if (done + kMaxCodes + 16 > r->indexCapacity && !GrowIndices(r, done + kMaxCodes + 16)) return false;
       uint8_t* to = r->indices + done;
       if (code < clear) {
         to[0] = static_cast<uint8_t>(code);
       } else {
         const uint8_t* from = r->indices + (code == next ? previousAt : r->where[code]);
-        for (uint32_t i = 0; i < length; ++i) to[i] = from[i];  // overlaps forward for the next free code
+        if (length > 8 && to - from >= 8) {
+          // Eight bytes a step (the buffer has room past the string; what
+          // is written beyond it is overwritten by the strings after it).
+          for (uint32_t i = 0; i < length; i += 8) memcpy(to + i, from + i, 8);
+        } else {
+          for (uint32_t i = 0; i < length; ++i) to[i] = from[i];  // overlaps forward
+        }
       }
     }
     if (previous >= 0 && next < kMaxCodes) {
@@ -332,7 +351,10 @@ int DecodeFrames(vlGIFReader* r, int32_t index, int32_t target) {
       continue;
     }
     if (index == 0 && r->transparent >= 0 && r->disposal == 2) FillCanvas(r, r->palette[r->transparent]);
-    if (r->disposal == 3) ForRect(r, 1, 0);
+    if (r->disposal == 3) {
+      if (!r->rescue && !(r->rescue = AllocPixelBuffer(r->width, r->height, 1))) return 0;
+      ForRect(r, 1, 0);
+    }
     if (!DecodeIndices(r, true)) return 0;
     DrawIndices(r, (flags & 0x40) != 0);
     if (index == target) {
@@ -384,8 +406,8 @@ vlGIFReader* OpenGIFReader(vlStream* stream, int32_t* width, int32_t* height, in
   r->frameCapacity = kTableStep;
   r->frames = static_cast<FrameEntry*>(AllocMemory(sizeof(FrameEntry) * kTableStep, 1));
   r->canvas = AllocPixelBuffer(r->width, r->height, 0);
-  r->rescue = AllocPixelBuffer(r->width, r->height, 1);
-  if (!r->frames || !r->canvas || !r->rescue ||
+  // The rescue copy is made when a frame first needs it (disposal 3).
+  if (!r->frames || !r->canvas ||
       ((flags & 0x80) && !ReadPalette(stream, r->globalPalette, 2 << (flags & 7)))) {
     FreeReader(r);
     return nullptr;
@@ -411,6 +433,13 @@ uint32_t* ReadGIFFrame(vlGIFReader* r, int32_t n, int32_t* transparencyAlpha) {
     r->nextFrame = -1;
   }
   if (n >= r->frameCount) return nullptr;
+  if (!r->canvas) {
+    // The last frame took the canvas with it: start a new one.
+    r->canvas = AllocPixelBuffer(r->width, r->height, 0);
+    if (!r->canvas) return nullptr;
+    ResetCanvas(r);
+    r->nextFrame = -1;
+  }
   if (n != r->nextFrame) {
     int32_t k = n;
     while (k >= 0 && !r->frames[k].keyFrame) --k;
@@ -427,10 +456,19 @@ uint32_t* ReadGIFFrame(vlGIFReader* r, int32_t n, int32_t* transparencyAlpha) {
     r->nextFrame = -1;
     return nullptr;
   }
-  uint32_t* picture = AllocPixelBuffer(r->width, r->height, 0);
-  if (picture) memcpy(picture, r->canvas, static_cast<size_t>(r->width) * r->height * 4);
-  ApplyDisposal(r);
-  r->nextFrame = n + 1;
+  uint32_t* picture;
+  if (n == r->frameCount - 1) {
+    // No frame follows the last one: the canvas itself is the picture, and
+    // any later read starts again from a key frame.
+    picture = r->canvas;
+    r->canvas = nullptr;
+    r->nextFrame = -1;
+  } else {
+    picture = AllocPixelBuffer(r->width, r->height, 0);
+    if (picture) memcpy(picture, r->canvas, static_cast<size_t>(r->width) * r->height * 4);
+    ApplyDisposal(r);
+    r->nextFrame = n + 1;
+  }
   if (transparencyAlpha) *transparencyAlpha = r->transparencyAlpha;
   return picture;
 }
