@@ -81,19 +81,10 @@ void FreeTriple(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha) {
   if (alpha) DeleteAlphaPlane(alpha);
 }
 
-// A picture of the colour with a plane from a coverage image (mask when
-// binary, else alpha weighted by the opacity).
-int PlanesFromCoverage(const std::vector<uint8_t>& cov, int32_t rowBytes, int32_t w, int32_t h, uint32_t color,
-                       bool useMask, bool aa, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
-  *image = NewBitmap(w, h, 0, nullptr);
-  if (!*image) return ERR_BITMAP;
-  FillBitmapRect(*image, 0, 0, w, h, color & 0xFFFFFF);
-  vlBitmap* plane = useMask ? NewMaskPlane(*image, w, h, 1, nullptr, 0) : NewAlphaPlane(w, h, 1, nullptr, 0);
-  if (!plane) {
-    DeleteBitmap(*image);
-    *image = nullptr;
-    return useMask ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
-  }
+// A plane from a coverage image: a mask when binary, else alpha weighted
+// by the colour's opacity.
+void PlaneFromCoverage(const std::vector<uint8_t>& cov, int32_t rowBytes, int32_t w, int32_t h, uint32_t color,
+                       bool useMask, bool aa, vlBitmap* plane) {
   const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
   auto* pl = static_cast<vlPlane*>(plane->handle);
   for (int32_t y = 0; y < h; ++y) {
@@ -106,26 +97,22 @@ int PlanesFromCoverage(const std::vector<uint8_t>& cov, int32_t rowBytes, int32_
         row[x] = static_cast<uint8_t>(v ? (aa ? v : 255) * opacity / 255 : 0);
     }
   }
-  (useMask ? *mask : *alpha) = plane;
-  return 0;
 }
 
 // The line's picture: the segment (in picture coordinates) in a new
-// picture of w x h.
+// picture of w x h. On failure the caller frees what was made.
 int RenderLinePicture(int32_t w, int32_t h, const int32_t pts[4], int32_t thickness, uint32_t color, bool aa,
                       vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
   *image = *mask = *alpha = nullptr;
   const bool useMask = !(color >> 24) && !aa;
+  // The picture and its plane first: a size no picture can have fails
+  // before the coverage is made.
+  *image = NewBitmap(w, h, 0, nullptr);
+  if (!*image) return ERR_BITMAP;
+  vlBitmap* plane = useMask ? NewMaskPlane(*image, w, h, 1, nullptr, 0) : NewAlphaPlane(w, h, 1, nullptr, 0);
+  if (!plane) return useMask ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
+  (useMask ? *mask : *alpha) = plane;
   if (thickness == 1 && !aa) {
-    *image = NewBitmap(w, h, 0, nullptr);
-    if (!*image) return ERR_BITMAP;
-    vlBitmap* plane = useMask ? NewMaskPlane(*image, w, h, 1, nullptr, 0) : NewAlphaPlane(w, h, 1, nullptr, 0);
-    if (!plane) {
-      DeleteBitmap(*image);
-      *image = nullptr;
-      return useMask ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
-    }
-    (useMask ? *mask : *alpha) = plane;
     vlPaintJob j;
     j.picture = *image;
     j.mask = *mask;
@@ -147,7 +134,9 @@ int RenderLinePicture(int32_t w, int32_t h, const int32_t pts[4], int32_t thickn
     return ERR_MEM;
   }
   if (!DrawCoverageImage(cov.data(), rb, w, h, VL_PAINT_SEGMENT, pts, 2, thickness, aa)) return ERR_MEM;
-  return PlanesFromCoverage(cov, rb, w, h, color, useMask, aa, image, mask, alpha);
+  FillBitmapRect(*image, 0, 0, w, h, color & 0xFFFFFF);
+  PlaneFromCoverage(cov, rb, w, h, color, useMask, aa, plane);
+  return 0;
 }
 
 }  // namespace
