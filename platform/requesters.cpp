@@ -4,6 +4,7 @@
 // and falls back on the built-in requesters otherwise. Depends on the
 // plug-in interface, the catalog messages and the console forms.
 #include "platform/requesters.h"
+#include "platform/requesters_gtk.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -255,8 +256,9 @@ int BuiltinSystemRequest(vlVMState*, void*, const char*, const char* body, const
   return ConsoleSystemRequest(body, buttons, result);
 }
 
-int BuiltinFileRequest(vlVMState*, void*, const char* title, const char*, int mode, const char*, const char*,
-                       uint32_t, vlFileResult* result) {
+int BuiltinFileRequest(vlVMState* state, void*, const char* title, const char* pattern, int mode,
+                       const char* directory, const char* file, uint32_t, vlFileResult* result) {
+  if (StartRequesterThread()) return GtkFileRequest(state, title, pattern, mode, directory, file, result);
   return ConsoleFileRequest(title, 0, mode == 2, result);
 }
 

@@ -72,6 +72,8 @@ int LoadCompiledScript(vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   char firstPath[kStartupPathSize];
   std::strcpy(firstPath, startup->scriptPath);
   ctx.iconPath = firstPath;
+  char readPath[kStartupPathSize];
+  std::strcpy(readPath, startup->scriptPath);
   int64_t base = vlLinkedOffset;
   uint32_t magic = 0;
   int64_t size = GetFileStreamSize(s);
@@ -86,10 +88,12 @@ int LoadCompiledScript(vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
       if (status) return Fail(state, s, status);
       ctx.iconPosition = SeekFileStream(s, 0, VL_SEEK_CURRENT);
       CloseFileStream(s);
-      std::strcpy(startup->scriptPath, temp);
-      s = OpenFileStream(startup->scriptPath, VL_MODE_READ, nullptr);
+      // The script keeps its own path (the applet finds its directory by
+      // it); only the reads go to the unpacked copy.
+      std::strcpy(readPath, temp);
+      s = OpenFileStream(readPath, VL_MODE_READ, nullptr);
       if (!s) {
-        SetErrorArgument(startup->scriptPath);
+        SetErrorArgument(readPath);
         return Fail(state, nullptr, ERR_READFILE);
       }
       magic = ReadMagic(s);
@@ -103,9 +107,9 @@ int LoadCompiledScript(vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     return Fail(state, s, ERR_NOAPPLET);
   }
   ctx.base = base;
-  ctx.scriptPath = startup->scriptPath;
+  ctx.scriptPath = readPath;
   SetContainerBase(base);
-  SetRunningScriptPath(startup->scriptPath);
+  SetRunningScriptPath(readPath);
   SeekFileStream(s, base + 4, VL_SEEK_BEGIN);
   int status = ReadContainerRecords(s, &ctx);
   if (status) return Fail(state, s, status);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 #include "display/display_library.h"
 #include "display/icons.h"
@@ -69,7 +70,9 @@ bool gScriptNotChosen = false;
 // file joined; a cancel is 1003.
 int ChooseScriptInRequester(char* path, size_t size) {
   vlFileResult chosen{};
-  int status = ShowFileRequester(nullptr, nullptr, GetMessage(781), "vla", 0, "", "", 0, &chosen);
+  char here[1024];
+  if (!getcwd(here, sizeof here)) here[0] = 0;
+  int status = ShowFileRequester(nullptr, nullptr, GetMessage(781), "vla", 0, here, "", 0, &chosen);
   if (!status && (!chosen.success || !chosen.files || !chosen.files[0])) status = ERR_USERABORT;
   if (!status) {
     if (std::strlen(chosen.directory ? chosen.directory : "") >= size) status = ERR_ARGS;

@@ -20,6 +20,7 @@
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
 #include "platform/os.h"
+#include "platform/requesters_gtk.h"
 #include "platform/timers.h"
 #include "platform/x11/x11_ext.h"
 #include "platform/x11/x11_hooks.h"
@@ -344,6 +345,7 @@ int FreePlatform() {
   }
   SetGlobalPixelFormat(-1);
   gSkipNextWait = false;
+  StopRequesterThread();
   UnloadSharedLibs();
   return 0;
 }

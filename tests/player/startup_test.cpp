@@ -62,6 +62,49 @@ TEST_F(Startup, ConsoleRequesterChoosesTheScript) {
   EXPECT_EQ(r.status, 1);
 }
 
+// With a display the requester is the toolkit's file chooser: a user types
+// the applet's path and it runs; closing the chooser ends non-zero.
+TEST_F(Startup, GtkRequesterChoosesTheScript) {
+  int status = 0;
+  Tool("xdotool version >/dev/null 2>&1", &status);
+  if (status != 0) GTEST_SKIP() << "xdotool is not installed";
+  std::string applet = Applet("chosen", ".line 1\n.call debugprint \"chosen one ran\"");
+  RunOptions options;
+  bool shown = false;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Select Vellamora applet to run");
+    shown = !window.empty();
+    if (!shown) return;
+    Tool("xdotool windowfocus --sync " + window + " key ctrl+l sleep 0.3 type --delay 10 " +
+         vlplayer::Quote(applet));
+    Tool("xdotool sleep 0.3 key Return");
+  };
+  Result r = Run({}, options);
+  EXPECT_TRUE(shown) << "no file chooser appeared";
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "chosen one ran\n");
+
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Select Vellamora applet to run");
+    shown = !window.empty();
+    if (shown) Tool("xdotool windowfocus --sync " + window + " key Escape");
+  };
+  r = Run({}, options);
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(r.status, 1) << "a closed chooser is a cancel";
+  EXPECT_EQ(r.out, "");
+}
+
+// A compressed applet keeps its own path as the script path (an applet
+// finds its directory by it); the unpacked copy is gone after the run.
+TEST_F(Startup, CompressedAppletKeepsItsOwnPath) {
+  std::string applet = Applet("packed", ".line 1\n.call getprograminfo -> kind path\n.call debugprint $path", "compress");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, applet + "\n");
+  EXPECT_TRUE(TempEntries().empty());
+}
+
 #ifdef VL_OPTPLUG_PATH
 // The tags given with -REQUIRETAGS reach the plug-in's require call.
 TEST_F(Startup, RequireTagsReachThePlugin) {
