@@ -11,6 +11,7 @@
 #include "graphics/adapter.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit_loops.h"
+#include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 #include "vm/convert.h"
@@ -105,7 +106,8 @@ void BltBitmapMasked(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32
   if (!LockPixels(mask, VL_LOCK_READ, &m)) return;
   WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
                                        const vlPixelKernels& k) {
-    k.copyMasked(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h,
+    const vlMaskCopyFn fast = FastMaskCopy(d.format);
+    (fast ? fast : k.copyMasked)(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h,
                  m.pixels + static_cast<intptr_t>(sy) * m.rowLength, m.rowLength, sx);
   });
   UnlockPixels(mask, &m);

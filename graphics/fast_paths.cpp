@@ -124,6 +124,10 @@ const vlFastPath<vlDissolveFn> kDissolve[] = {
     {"dissolve bytes", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::DissolveBytes},
     {"dissolve bytes", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::DissolveBytes},
 };
+const vlFastPath<vlMaskCopyFn> kMaskCopy[] = {
+    VL_ANY32("mask copy", vl_avx2, VL_CPU_AVX2, vl_avx2::MaskCopy32),
+    VL_ANY32("mask copy", vl_sse2, VL_CPU_SSE2, vl_sse2::MaskCopy32),
+};
 const vlFastPath<vlFillFn> kFill[] = {
     VL_ANY32("fill", vl_avx2, VL_CPU_AVX2, vl_avx2::Fill32),
     VL_ANY32("fill", vl_sse2, VL_CPU_SSE2, vl_sse2::Fill32),
@@ -138,6 +142,7 @@ const vlFastPath<vlMixFn> kMix[] = {{"mix", -1, -1, 0, 0, nullptr}};
 const vlFastPath<const vlScaleRows*> kScaleSmooth[] = {{"smooth scale", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {{"coverage copy", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlFillFn> kFill[] = {{"fill", -1, -1, 0, 0, nullptr}};
+const vlFastPath<vlMaskCopyFn> kMaskCopy[] = {{"mask copy", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlDissolveFn> kDissolve[] = {{"dissolve bytes", -2, -2, 0, 0, nullptr}};
 const vlFastPath<vlScaleBytesFn> kScaleBytes[] = {{"alpha times opacity", -2, -2, 0, 0, nullptr}};
 #endif
@@ -162,6 +167,7 @@ vlCoverageColourFn FastCoverageColour(int32_t format) {
 vlBlitJobFn FastCoverageCopy(int32_t format) { return FindFastPath(kCoverageCopy, format, format, VL_FP_NONE); }
 vlScaleBytesFn FastScaleAlphaBytes() { return FindFastPath(kScaleBytes, -1, -1, VL_FP_NONE); }
 vlDissolveFn FastDissolveBytes() { return FindFastPath(kDissolve, -1, -1, VL_FP_NONE); }
+vlMaskCopyFn FastMaskCopy(int32_t format) { return FindFastPath(kMaskCopy, format, format, VL_FP_NONE); }
 vlFillFn FastFill(int32_t format) { return FindFastPath(kFill, format, format, VL_FP_NONE); }
 vlBlendColorFn FastBlendColor(int32_t format) { return FindFastPath(kBlendColor, format, format, VL_FP_NONE); }
 vlMixFn FastMix(int32_t format, bool masked) {

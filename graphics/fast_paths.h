@@ -47,6 +47,10 @@ vlAlphaBlendFn FastAlphaBlend(int32_t format);
 using vlCoverageColourFn = void (*)(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, const uint8_t* cov,
                                     int32_t covRowBytes, uint32_t colour, int quadruple);
 vlCoverageColourFn FastCoverageColour(int32_t format);
+// The masked blit (1-bit mask, colour-key masks included).
+using vlMaskCopyFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w,
+                              int32_t h, const uint8_t* mask, int32_t maskRowBytes, int32_t bitOffset);
+vlMaskCopyFn FastMaskCopy(int32_t format);
 using vlBlitJobFn = void (*)(const vlBlitJob& job);
 vlBlitJobFn FastCoverageCopy(int32_t format);
 using vlFillFn = void (*)(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t pixel);

@@ -20,6 +20,9 @@
   /* AlphaBlend32 for RGB565 pixels (format 4). */                                                               \
   void AlphaBlend565(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,    \
                      const uint8_t* alpha, int32_t alphaRowBytes);                                               \
+  /* Source pixel where the mask bit (from maskBit on, most significant first) is set. */                        \
+  void MaskCopy32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,       \
+                  const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit);                                   \
   /* Source pixel where the coverage byte is non-zero. */                                                          \
   void CoverageCopy32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,    \
                       const uint8_t* cov, int32_t covRowBytes);                                                    \

@@ -113,6 +113,7 @@ TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
   for (int32_t f = 10; f <= 13; ++f) {
     EXPECT_NE(FastAlphaBlend(f), nullptr) << f;
     EXPECT_NE(FastCoverageCopy(f), nullptr) << f;
+    EXPECT_NE(FastMaskCopy(f), nullptr) << f;
     EXPECT_NE(FastFill(f), nullptr) << f;
     EXPECT_NE(FastBlendColor(f), nullptr) << f;
     EXPECT_NE(FastCoverageColour(f), nullptr) << f;
@@ -179,6 +180,26 @@ TEST_F(FastPaths, AlphaBlendAndCoverageCopy) {
         AlphaBlitPixels(j, bpp, mode);
       });
     }
+  }
+}
+
+// The masked blit as BltBitmapMasked chooses it.
+TEST_F(FastPaths, MaskCopy) {
+  for (int it = 0; it < 300; ++it) {
+    std::mt19937 rng(700 + it);
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 45), h = 1 + static_cast<int32_t>(rng() % 4);
+    const int32_t format = Format32(rng);
+    Plane src = MakePlane(rng, w, h, 4), dst = MakePlane(rng, w, h, 4);
+    const int32_t bit = static_cast<int32_t>(rng() % 8);
+    const int32_t maskRowBytes = (bit + w + 7) / 8 + static_cast<int32_t>(rng() % 3);
+    std::vector<uint8_t> mask(static_cast<size_t>(maskRowBytes) * (h - 1) + (bit + w + 7) / 8);
+    for (auto& b : mask) b = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng() % 3 == 0 ? 0 : rng());
+    Compare("mask copy", it, dst.bytes, [&](std::vector<uint8_t>& t) {
+      const vlMaskCopyFn fast = FastMaskCopy(format);
+      (fast ? fast : PixelKernelsFor(format)->copyMasked)(src.at(), src.row,
+                                                           t.data() + dst.shift + (size_t(dst.y) * dst.row + dst.x) * 4,
+                                                           dst.row, w, h, mask.data(), maskRowBytes, bit);
+    });
   }
 }
 
