@@ -4,6 +4,7 @@
 // vector path rendered to coverage.
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <vector>
 
 #include "graphics/bitmap.h"
@@ -18,7 +19,7 @@ const char kLine[] = "The quick brown fox jumps over the lazy dog 0123456789";
 
 void DrawText(benchmark::State& state) {
   const int cache = static_cast<int>(state.range(0));
-  const uint32_t style = state.range(1) ? VL_STYLE_ANTIALIAS : 0;
+  const uint32_t style = state.range(1) ? uint32_t{VL_STYLE_ANTIALIAS} : 0u;
   vlEngineFont* font = nullptr;
   if (OpenEngineFont("Bitstream Vera Sans", 18, VL_FONTENGINE_INBUILT, cache, 0, &font)) {
     state.SkipWithError("no font");
@@ -39,8 +40,12 @@ BENCHMARK(DrawText)->ArgNames({"cache", "aa"})->Args({1, 1})->Args({0, 1})->Args
 
 void RenderPath(benchmark::State& state) {
   std::vector<uint8_t> cmd;
-  auto u32 = [&](uint32_t v) { cmd.insert(cmd.end(), reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + 4); };
-  auto f64 = [&](double v) { cmd.insert(cmd.end(), reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + 8); };
+  auto put = [&](const void* v, size_t n) {
+    cmd.resize(cmd.size() + n);
+    std::memcpy(cmd.data() + cmd.size() - n, v, n);
+  };
+  auto u32 = [&](uint32_t v) { put(&v, 4); };
+  auto f64 = [&](double v) { put(&v, 8); };
   u32(VL_PATH_ARC);
   for (double v : {100.0, 100.0, 90.0, 60.0, 0.0, 360.0}) f64(v);
   u32(1);

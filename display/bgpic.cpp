@@ -53,7 +53,7 @@ vlBitmap* CopyMask(vlBitmap* src, int32_t width, int32_t height) {
 
 void InitBGPicRecord(vlBGPic* r, uint32_t kind, void* selectObject, int32_t selectIndex, vlObjectId id,
                      vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height, int clear) {
-  if (clear) std::memset(r, 0, sizeof *r);
+  if (clear) std::memset(static_cast<void*>(r), 0, sizeof *r);
   if (clear) InitList(&r->layers);
   r->type = VL_OBJ_BGPIC;
   r->kind = kind;

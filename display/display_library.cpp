@@ -407,7 +407,7 @@ int OpenInitialDisplays(vlVMState* L, uint32_t startupFlags) {
   for (vlDisplay* d = vlDisplayList; d; d = d->next) {
     if (d->displayState != VL_DISPSTATE_CLOSED || (d->styleFlags & VL_DISPSTYLE_HIDDEN)) continue;
     d->activateOnOpen = (d->styleFlags & VL_DISPSTYLE_ACTIVE) ? 1 : 0;
-    int status = OpenDisplayWindow(L, d, first ? VL_OPENWIN_FINISHSETUP : 0);
+    int status = OpenDisplayWindow(L, d, first ? uint32_t{VL_OPENWIN_FINISHSETUP} : 0u);
     if (status) return status;
     first = false;
   }

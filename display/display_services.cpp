@@ -50,7 +50,7 @@ int LockBitmapPixelsSvc(vlBitmap* bitmap, uintptr_t* words, const vlTagItem* tag
   if (!words) return 0;
   for (int i = 0; i < 6; ++i) words[i] = 0;
   vlPixelAccess acc;
-  const uint32_t flags = tags && GetTagValue(tags, 1, 0) ? VL_LOCK_READ : 0;
+  const uint32_t flags = tags && GetTagValue(tags, 1, 0) ? uint32_t{VL_LOCK_READ} : 0u;
   if (!LockPixels(bitmap, flags, &acc)) return 0;
   words[0] = reinterpret_cast<uintptr_t>(acc.pixels);
   words[1] = static_cast<uintptr_t>(acc.rowLength) * static_cast<uintptr_t>(acc.bytesPerPixel);
@@ -82,7 +82,7 @@ void FreeARGBSvc(uint32_t* argb) { delete[] argb; }
 
 template <class F>
 vlServiceFn Slot(F f) {
-  return reinterpret_cast<vlServiceFn>(f);
+  return vlAsSlot(f);
 }
 
 }  // namespace

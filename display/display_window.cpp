@@ -100,7 +100,7 @@ void SavePlacement(vlVMState* L, vlDisplay* d) {
   d->restoreHeight = d->height;
 }
 
-void ClampToMonitor(vlDisplay* d, int32_t* value, int32_t size, int32_t monitorSize, bool vertical) {
+void ClampToMonitor(vlDisplay* /*d*/, int32_t* value, int32_t size, int32_t monitorSize, bool vertical) {
   *value = vertical ? ResolvePosY(*value, size, monitorSize, 0) : ResolvePosX(*value, size, monitorSize, 0);
 }
 

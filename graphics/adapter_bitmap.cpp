@@ -149,7 +149,7 @@ int ConvertToAdapterBitmap(const uint32_t* pixels, int64_t colorKey, int32_t wid
   Tags tags;
   if (displayHandle) tags.Add(VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(displayHandle));
   tags.Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(source));
-  const uint32_t flags = VL_VBM_VIDEO | (withAlpha || keyed ? VL_VBM_ALPHA : 0);
+  const uint32_t flags = VL_VBM_VIDEO | (withAlpha || keyed ? uint32_t{VL_VBM_ALPHA} : 0u);
   if (vlBitmap* b = NewVideoBitmap(width, height, flags, tags.End())) {
     *out = b;
     return 0;

@@ -7,13 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-struct vlVMState;
+#include "runtime/plugin_abi.h"
 
-// Time as gettimeofday gives it; micros stays within 0 .. 999,999.
-struct vlTimeVal {
-  uint32_t seconds;
-  uint32_t micros;
-};
+struct vlVMState;
 
 // Process entry -----------------------------------------------------------
 using vlStartUpFn = int (*)(int argc, char** argv);

@@ -4,26 +4,7 @@
 #pragma once
 #include <cstdint>
 
-struct vlVMState;
-struct vlCommandHook;
-typedef int (*vlNativeFn)(vlVMState* state);
-
-using vlCommandHookFn = int (*)(vlCommandHook* hook, vlVMState* state, vlNativeFn handler, void* userData);
-using vlCommandHookErrorFn = int (*)(vlCommandHook* hook, vlVMState* state, int code, void* userData);
-
-struct vlCommandHookHandler {
-  vlCommandHookHandler* next;
-  vlNativeFn handler;
-};
-
-struct vlCommandHook {
-  vlCommandHook* next;
-  vlCommandHookFn hook;
-  vlCommandHookErrorFn error;
-  vlCommandHookHandler* handlers;
-  uint32_t disabled;
-  void* userData;
-};
+#include "runtime/plugin_abi.h"
 
 // Appends a hook (null when out of memory).
 vlCommandHook* AddCommandHook(vlCommandHookFn hook, vlCommandHookErrorFn error, void* userData);

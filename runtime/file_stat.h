@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "runtime/plugin_abi.h"
+
 // Protection bits of the engine (owner, group, other).
 enum : uint32_t {
   VL_PROT_OWNER_READ = 0x1,
@@ -32,29 +34,6 @@ struct vlFileStat {
   uint32_t reserved[8];
   uint32_t adapterWords[2];  // passed through from a file adapter
   const char* name;
-};
-
-// A calendar date and time of day in local time: day 1..31, month 1..12,
-// full year.
-struct vlDateRecord {
-  int32_t day;
-  int32_t month;
-  int32_t year;
-  int32_t hours;
-  int32_t minutes;
-  int32_t seconds;
-};
-
-// The status block a file adapter fills; dates are local calendar dates.
-struct vlAdapterStat {
-  uint32_t isDirectory;
-  uint64_t size;
-  uint32_t protection;
-  char comment[256];
-  vlDateRecord accessDate;
-  vlDateRecord modifyDate;
-  vlDateRecord changeDate;
-  uint32_t words[2];
 };
 
 // Seconds since the epoch of a local date (0 for a date mktime refuses).

@@ -5,16 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/plugin_abi.h"
+
 struct vlVMState;
 struct vlCommand;
-
-// How a script names an object: a number it chose (handle null), or for an
-// automatic identifier the record's own address (number 0), handed to the
-// script as a light userdata.
-struct vlObjectId {
-  int32_t number;
-  void* handle;
-};
 
 // One user-data item of an object: key (text stored right behind the node)
 // and a VM registry reference to the value.

@@ -53,6 +53,7 @@
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/protect.h"
+#include "vm/plugin_vm.h"
 #include "vm/state.h"
 
 namespace {
@@ -329,7 +330,7 @@ int PumpEventsSvc(vlVMState* state, uint32_t flags) {
 
 int WaitEventsSvc(vlVMState* state) { return Quitting(state) ? 0 : WaitForEvents(state, 0, 0, nullptr); }
 
-#define NA reinterpret_cast<vlServiceFn>(ServiceNotAvailable)
+#define NA vlAsSlot(ServiceNotAvailable)
 
 const vlSvcSystem kSystem = {
     SystemTags, RegisterUserError, SetErrorArgument, SetErrorArgIndex, GetErrorText,
@@ -566,7 +567,7 @@ const vlSvcFreeType kFreeType = [] {
   return t;
 }();
 // libjpeg as the player links it (the library's own version checks apply).
-#define JP(f) reinterpret_cast<vlServiceFn>(&f)
+#define JP(f) vlAsSlot(&f)
 const vlSvcJpeg kJpeg = {{JP(jpeg_CreateDecompress), JP(jpeg_finish_decompress), JP(jpeg_destroy_decompress),
                           JP(jpeg_std_error), JP(jpeg_read_header), JP(jpeg_read_scanlines),
                           JP(jpeg_start_decompress), JP(jpeg_resync_to_restart), JP(jpeg_CreateCompress),

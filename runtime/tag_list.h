@@ -1,15 +1,10 @@
-// Tag lists: arrays of {tag, value} pairs ended by tag 0, the argument form
-// of stream opening, adapter calls and the plug-in interface. A value may
-// carry a pointer, so it is pointer-sized.
+// Reading tag lists ({tag, value} pairs ended by tag 0, laid out with the
+// plug-in interface), the argument form of stream opening, adapter calls and
+// plug-in services.
 #pragma once
 #include <cstdint>
 
-struct vlTagItem {
-  uint32_t tag;
-  uintptr_t value;
-};
-
-inline constexpr uint32_t VL_TAG_END = 0;
+#include "runtime/plugin_abi.h"
 
 // The value of the first item with that tag, or fallback when there is none.
 inline uintptr_t GetTagValue(const vlTagItem* tags, uint32_t tag, uintptr_t fallback) {

@@ -6,24 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/plugin_abi.h"
 #include "vm/object.h"
 
-// A library's command table row; a table ends with a row whose name is null.
-struct vlCommand {
-  const char* name;
-  vlNativeFn handler;
-};
-
-// String builder, usually on the caller's stack. Finished pieces wait on the
-// VM stack; the block collects small appends. A plug-in that fills the
-// block returned by PrepStrBuf advances p itself.
-inline constexpr size_t kStrBufSize = 1024;
-struct vlStrBuf {
-  char* p;         // write pointer into buffer
-  int32_t pieces;  // pieces already pushed on the VM stack
-  vlVMState* state;
-  char buffer[kStrBufSize];
-};
+inline constexpr size_t kStrBufSize = VL_STRBUF_SIZE;
 
 namespace vl {
 

@@ -3,16 +3,9 @@
 #pragma once
 #include <cstddef>
 
+#include "runtime/plugin_abi.h"
+
 struct vlVMState;
-
-
-// A constants-table row; a list ends with a row whose name is null. A row
-// with a string value is a string constant, otherwise a number constant.
-struct vlConstant {
-  const char* name;
-  const char* stringValue;
-  double number;
-};
 
 namespace vl {
 

@@ -12,4 +12,4 @@ int SetAudioAdapterSvc(vlPluginInfo* info, uint32_t flags, const uint32_t* tags)
 
 }  // namespace
 
-void FillSoundServiceSlots(vlServiceFn* sound) { sound[2] = reinterpret_cast<vlServiceFn>(SetAudioAdapterSvc); }
+void FillSoundServiceSlots(vlServiceFn* sound) { sound[2] = vlAsSlot(SetAudioAdapterSvc); }

@@ -115,8 +115,14 @@ int VideoLayerControl(vlVMState* state, vlLayer* layer, int32_t op, double argum
   }
 }
 
-const vlLayerSource kVideoLayerSource = {VideoLayerBitmaps, FreeOrphanedVideos, nullptr, nullptr,
-                                         nullptr,           nullptr,            VideoLayerControl};
+vlLayerSource MakeVideoLayerSource() {
+  vlLayerSource s{};
+  s.getBitmaps = VideoLayerBitmaps;
+  s.purgeOrphans = FreeOrphanedVideos;
+  s.control = VideoLayerControl;
+  return s;
+}
+const vlLayerSource kVideoLayerSource = MakeVideoLayerSource();
 
 int32_t CurrentFrame(vlVideo* v) {
   const uint32_t frames = GetVideoFrameCount(v->player);

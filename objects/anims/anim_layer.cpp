@@ -160,10 +160,16 @@ int CreateBlankAnimLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int3
   return AddAnimLayer(L, a, x, y, 0, -1, out);
 }
 
-const vlLayerSource kAnimLayerSource = {
-    AnimLayerBitmaps, PurgeAnims, InsertAnimLayer, nullptr, MakePrivate, CreateBlankAnimLayer, nullptr, nullptr,
-    nullptr,
-};
+vlLayerSource MakeAnimLayerSource() {
+  vlLayerSource s{};
+  s.getBitmaps = AnimLayerBitmaps;
+  s.purgeOrphans = PurgeAnims;
+  s.insert = InsertAnimLayer;
+  s.makePrivate = MakePrivate;
+  s.createBlank = CreateBlankAnimLayer;
+  return s;
+}
+const vlLayerSource kAnimLayerSource = MakeAnimLayerSource();
 
 }  // namespace
 

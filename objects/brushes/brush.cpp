@@ -109,7 +109,7 @@ int NewBrushOn(vlObjectId* id, int32_t width, int32_t height, uint32_t color, in
     if (display && display->adapterHandle)
       tags[n++] = {VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(display->adapterHandle)};
     tags[n++] = {VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(argb.get())};
-    const uint32_t flags = VL_VBM_VIDEO | (mask || alpha ? VL_VBM_ALPHA : 0);
+    const uint32_t flags = VL_VBM_VIDEO | (mask || alpha ? uint32_t{VL_VBM_ALPHA} : 0u);
     if (vlBitmap* video = NewVideoBitmap(width, height, flags, tags)) {
       vlBrush* b = nullptr;
       if (int status = AddBrush(id, video, nullptr, nullptr, width, height, width, nullptr, -1, 0, &b)) {
@@ -148,7 +148,7 @@ int DisplayHardwareBrushes(vlVMState* L, vlDisplay* display, int op) {
       int n = 0;
       if (display->adapterHandle) tags[n++] = {VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(display->adapterHandle)};
       tags[n++] = {VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(b->savedPixels)};
-      const uint32_t flags = VL_VBM_VIDEO | (b->hardwareFlags ? VL_VBM_ALPHA : 0);
+      const uint32_t flags = VL_VBM_VIDEO | (b->hardwareFlags ? uint32_t{VL_VBM_ALPHA} : 0u);
       b->bitmap = NewVideoBitmap(b->width, b->height, flags, tags);
       if (!b->bitmap) {
         // No video bitmap any more: an ordinary brush with its planes.

@@ -289,10 +289,19 @@ int MakePrivateBrush(vlVMState* L, vlLayer* layer) {
   return 0;
 }
 
-const vlLayerSource kBrushLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes, InsertBrushLayer, nullptr, MakePrivateBrush,
-                                         CreateBlankBrushLayer, nullptr, nullptr, nullptr, nullptr,
-                                         BrushVectorSource};
-const vlLayerSource kBrushPartLayerSource = {BrushLayerBitmaps, PurgeOrphanBrushes};
+vlLayerSource MakeBrushLayerSource(bool whole) {
+  vlLayerSource s{};
+  s.getBitmaps = BrushLayerBitmaps;
+  s.purgeOrphans = PurgeOrphanBrushes;
+  if (!whole) return s;
+  s.insert = InsertBrushLayer;
+  s.makePrivate = MakePrivateBrush;
+  s.createBlank = CreateBlankBrushLayer;
+  s.vectorSource = BrushVectorSource;
+  return s;
+}
+const vlLayerSource kBrushLayerSource = MakeBrushLayerSource(true);
+const vlLayerSource kBrushPartLayerSource = MakeBrushLayerSource(false);
 
 // DisplayBGPicPart(id, x, y, width, height, [target x, target y], [tags or render flag]).
 int DisplayBGPicPartHook(vlVMState* L, vlBGPic* pic) {

@@ -251,10 +251,12 @@ TEST(ImageKernels, FlipsMatchImageMagickAndCarryPlanes) {
             outRgb.push_back(static_cast<uint8_t>(out.color(x, y) >> s));
           }
         }
-      if (mirror)  // the three padding bits of each 13-bit row stay as they were
+      if (mirror) {  // the three padding bits of each 13-bit row stay as they were
         for (int y = 0; y < h; ++y) EXPECT_EQ(om[y * mrow + 1] & 0x07, mask[y * mrow + 1] & 0x07);
-      if (!convert.empty())
+      }
+      if (!convert.empty()) {
         EXPECT_EQ(ImageMagickAE(convert, inRgb, w, h, mirror ? "-flop" : "-flip", outRgb, w, h), 0);
+      }
     }
 }
 

@@ -74,7 +74,7 @@ Session Converse(const std::string& input, const std::function<std::string()>& b
     ssize_t n = write(in[1], input.data(), input.size());
     int err = errno;
     sigaction(SIGPIPE, &saved, nullptr);
-    if (!(n < 0 && err == EPIPE)) EXPECT_EQ(n, ssize_t(input.size()));
+    if (!(n < 0 && err == EPIPE)) { EXPECT_EQ(n, ssize_t(input.size())); }
   }
   close(in[1]);
   Session s;

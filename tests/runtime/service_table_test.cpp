@@ -59,13 +59,13 @@ TEST(ServiceTable, HeaderAndEmptySlots) {
 TEST(ServiceTable, JpegSlots) {
   const vlSvcJpeg* j = Svc()->jpeg;
   for (vlServiceFn f : j->slot) EXPECT_NE(f, nullptr);
-  auto stdError = reinterpret_cast<jpeg_error_mgr* (*)(jpeg_error_mgr*)>(j->slot[3]);
-  auto createCompress = reinterpret_cast<void (*)(j_compress_ptr, int, size_t)>(j->slot[8]);
-  auto setDefaults = reinterpret_cast<void (*)(j_compress_ptr)>(j->slot[12]);
-  auto startCompress = reinterpret_cast<void (*)(j_compress_ptr, boolean)>(j->slot[11]);
-  auto writeScanlines = reinterpret_cast<JDIMENSION (*)(j_compress_ptr, JSAMPARRAY, JDIMENSION)>(j->slot[13]);
-  auto finishCompress = reinterpret_cast<void (*)(j_compress_ptr)>(j->slot[9]);
-  auto destroyCompress = reinterpret_cast<void (*)(j_compress_ptr)>(j->slot[10]);
+  auto stdError = vlSlotAs<jpeg_error_mgr* (*)(jpeg_error_mgr*)>(j->slot[3]);
+  auto createCompress = vlSlotAs<void (*)(j_compress_ptr, int, size_t)>(j->slot[8]);
+  auto setDefaults = vlSlotAs<void (*)(j_compress_ptr)>(j->slot[12]);
+  auto startCompress = vlSlotAs<void (*)(j_compress_ptr, boolean)>(j->slot[11]);
+  auto writeScanlines = vlSlotAs<JDIMENSION (*)(j_compress_ptr, JSAMPARRAY, JDIMENSION)>(j->slot[13]);
+  auto finishCompress = vlSlotAs<void (*)(j_compress_ptr)>(j->slot[9]);
+  auto destroyCompress = vlSlotAs<void (*)(j_compress_ptr)>(j->slot[10]);
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
   c.err = stdError(&err);
@@ -87,12 +87,12 @@ TEST(ServiceTable, JpegSlots) {
   destroyCompress(&c);
   ASSERT_GT(size, 100u);
 
-  auto createDecompress = reinterpret_cast<void (*)(j_decompress_ptr, int, size_t)>(j->slot[0]);
-  auto readHeader = reinterpret_cast<int (*)(j_decompress_ptr, boolean)>(j->slot[4]);
-  auto startDecompress = reinterpret_cast<boolean (*)(j_decompress_ptr)>(j->slot[6]);
-  auto readScanlines = reinterpret_cast<JDIMENSION (*)(j_decompress_ptr, JSAMPARRAY, JDIMENSION)>(j->slot[5]);
-  auto finishDecompress = reinterpret_cast<boolean (*)(j_decompress_ptr)>(j->slot[1]);
-  auto destroyDecompress = reinterpret_cast<void (*)(j_decompress_ptr)>(j->slot[2]);
+  auto createDecompress = vlSlotAs<void (*)(j_decompress_ptr, int, size_t)>(j->slot[0]);
+  auto readHeader = vlSlotAs<int (*)(j_decompress_ptr, boolean)>(j->slot[4]);
+  auto startDecompress = vlSlotAs<boolean (*)(j_decompress_ptr)>(j->slot[6]);
+  auto readScanlines = vlSlotAs<JDIMENSION (*)(j_decompress_ptr, JSAMPARRAY, JDIMENSION)>(j->slot[5]);
+  auto finishDecompress = vlSlotAs<boolean (*)(j_decompress_ptr)>(j->slot[1]);
+  auto destroyDecompress = vlSlotAs<void (*)(j_decompress_ptr)>(j->slot[2]);
   jpeg_decompress_struct d{};
   d.err = stdError(&err);
   createDecompress(&d, JPEG_LIB_VERSION, sizeof d);

@@ -311,7 +311,8 @@ TEST_F(GcTest, SweepHandlesOneVeryLongStringChain) {
     // table has at most 1024 buckets.
     std::vector<std::string> texts;
     for (uint32_t i = 0; texts.size() < 700; i++) {
-      std::string t = "c" + std::to_string(i);
+      std::string t = "c";
+      t += std::to_string(i);
       if ((vl::HashBytes(t.data(), t.size()) & 1023) == 0) texts.push_back(t);
     }
     int before = L->g->strt.nuse;

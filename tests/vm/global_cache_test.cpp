@@ -20,7 +20,11 @@ using vltest::VmTest;
 
 constexpr int kKeys = 12;
 
-std::string KeyName(int i) { return "k" + std::to_string(i); }
+std::string Numbered(const char* prefix, int i) {
+  std::string name = prefix;
+  return name += std::to_string(i);
+}
+std::string KeyName(int i) { return Numbered("k", i); }
 
 // getN returns the global kN, read by GETGLOBAL.
 std::string Readers() {
@@ -73,12 +77,12 @@ TEST_F(VmTest, RememberedGlobalLookUpsFollowEveryChangeOfTheTable) {
     } else if (op < 85) {
       // New keys collide with remembered ones, move them or grow the table.
       fillers.push_back(nextFiller);
-      SetGlobal(L, "f" + std::to_string(nextFiller), nextFiller);
+      SetGlobal(L, Numbered("f", nextFiller), nextFiller);
       nextFiller++;
     } else if (op < 98) {
       if (!fillers.empty()) {
         int at = pick(static_cast<int>(fillers.size()));
-        SetGlobal(L, "f" + std::to_string(fillers[at]), std::nullopt);
+        SetGlobal(L, Numbered("f", fillers[at]), std::nullopt);
         fillers.erase(fillers.begin() + at);
       }
     } else {

@@ -75,7 +75,8 @@ TEST_F(VmTest, StringsStayUniqueWhileTheTableDoublesAndHalves) {
       // the table step by step.
       int burst = round % 3 == 0 ? 6000 : 1500;
       for (int i = 0; i < burst; i++) {
-        std::string s = "r" + std::to_string(round) + "/" + std::to_string(i);
+        std::string s = "r";
+        s += std::to_string(round) + "/" + std::to_string(i);
         vlString* str = vl::InternString(L, s.data(), s.size());
         if (i % 97 == 0) {
           kept.push_back(str);

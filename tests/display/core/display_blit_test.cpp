@@ -195,14 +195,14 @@ TEST_F(Blit, DisplayServicesThroughThePluginTable) {
   vlDisplay* d = OpenGrey();
   ASSERT_NE(d, nullptr);
   const vlServiceTable* t = GetServiceTable();
-  auto add = reinterpret_cast<void* (*)(int32_t, void*, vlObserverFn, void*, vlTagItem*, uint32_t)>(
+  auto add = vlSlotAs<void* (*)(int32_t, void*, vlObserverFn, void*, vlTagItem*, uint32_t)>(
       t->graphics->slot[8]);
-  auto remove = reinterpret_cast<void (*)(void*)>(t->graphics->slot[9]);
-  auto attrs = reinterpret_cast<int (*)(const void*, const vlTagItem*)>(t->graphics->slot[18]);
-  auto handle = reinterpret_cast<uintptr_t (*)(int32_t, const void*)>(t->graphics->slot[20]);
-  auto icons = reinterpret_cast<void* (*)()>(t->graphics->slot[14]);
-  auto freeIcons = reinterpret_cast<void (*)(void*)>(t->graphics->slot[15]);
-  auto setAdapter = reinterpret_cast<int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*)>(t->graphics->slot[13]);
+  auto remove = vlSlotAs<void (*)(void*)>(t->graphics->slot[9]);
+  auto attrs = vlSlotAs<int (*)(const void*, const vlTagItem*)>(t->graphics->slot[18]);
+  auto handle = vlSlotAs<uintptr_t (*)(int32_t, const void*)>(t->graphics->slot[20]);
+  auto icons = vlSlotAs<void* (*)()>(t->graphics->slot[14]);
+  auto freeIcons = vlSlotAs<void (*)(void*)>(t->graphics->slot[15]);
+  auto setAdapter = vlSlotAs<int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*)>(t->graphics->slot[13]);
 
   int32_t w = 0;
   vlTagItem tags[] = {{1, reinterpret_cast<uintptr_t>(&w)}, {0, 0}};

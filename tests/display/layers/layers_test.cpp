@@ -99,7 +99,7 @@ TEST(Rects, OperationsAgainstPixelSets) {
                   x < b.x + b.width && y >= b.y && y < b.y + b.height;
     vlRectXYWH i;
     EXPECT_EQ(IntersectRects(a, b, &i), common > 0);
-    if (common) EXPECT_EQ(i.width * i.height, common);
+    if (common) { EXPECT_EQ(i.width * i.height, common); }
     EXPECT_EQ(RectsOverlap(a, b), common > 0);
     EXPECT_EQ(BoxesCollide(a.x, a.y, a.width, a.height, b.x, b.y, b.width, b.height), common > 0);
   }
@@ -167,7 +167,9 @@ TEST(Collision, PixelMasksAgainstBruteForce) {
       expect |= p2.count({p.first + a.x - b.x, p.second + a.y - b.y}) > 0;
     EXPECT_EQ(CollidePixels(a, b), expect ? 1 : 0) << round;
     // Without planes the rectangles decide.
-    vlCollisionObject c{a.x, a.y, a.width, a.height}, d{b.x, b.y, b.width, b.height};
+    vlCollisionObject c{}, d{};
+    c.x = a.x, c.y = a.y, c.width = a.width, c.height = a.height;
+    d.x = b.x, d.y = b.y, d.width = b.width, d.height = b.height;
     EXPECT_EQ(CollidePixels(c, d), BoxesCollide(a.x, a.y, w1, h1, b.x, b.y, w2, h2) ? 1 : 0);
     DeleteMaskPlane(m1);
     DeleteAlphaPlane(a2);

@@ -205,7 +205,9 @@ TEST(Cdxl, HoldAndModifyAndRefusedFiles) {
     vlCDXLDecoder* d = OpenCDXL(file.c_str(), &info);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(info.hasAudio, 0u);
-    if (std::string(kind) == "ham8") EXPECT_EQ(info.durationMs, 500u);  // 30720-byte frames: 10 a second
+    if (std::string(kind) == "ham8") {
+      EXPECT_EQ(info.durationMs, 500u);  // 30720-byte frames: 10 a second
+    }
     std::vector<uint32_t> pixels(24 * 6);
     for (int n = 0; n < 5; ++n) {
       vlVideoPacketInfo video{};

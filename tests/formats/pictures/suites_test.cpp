@@ -90,7 +90,7 @@ TEST(PictureSuites, BmpSuite) {
       const int rc = LoadRgba(file, &ours);
       // A declared size too large to hold ("reallybig") is out of memory.
       EXPECT_TRUE(rc == 0 || rc == ERR_LOADPICTURE2 || (rc == ERR_MEM && Name(file) == "reallybig.bmp")) << rc;
-      if (rc == 0) EXPECT_EQ(ours.bytes.size(), size_t(ours.width) * ours.height * 4);
+      if (rc == 0) { EXPECT_EQ(ours.bytes.size(), size_t(ours.width) * ours.height * 4); }
     }
   }
 }

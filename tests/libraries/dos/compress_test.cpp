@@ -33,7 +33,7 @@ TEST_F(DosTest, CompressedFilesAgreeWithPythonZlib) {
     std::string packed = Bytes(Path("packed"));
     EXPECT_EQ(Num("n"), static_cast<double>(packed.size()));
     EXPECT_EQ(packed.substr(0, 8), std::string("VLPK\0\0\0\0", 8));
-    if (size == 0) EXPECT_EQ(packed.size(), 16u);
+    if (size == 0) { EXPECT_EQ(packed.size(), 16u); }
     std::string inflated = Python("import zlib,sys; d=open(\"" + Path("packed") +
                                   "\",\"rb\").read(); sys.stdout.buffer.write(zlib.decompress(d[8:]))");
     EXPECT_EQ(inflated, data) << size;

@@ -213,7 +213,9 @@ TEST_F(DosTest, WholeFileStringsAndLineIterators) {
   )";
   auto run = [&](const std::string& name) {
     std::string body = loop;
-    body.replace(body.find("rFILE"), 5, "\"" + Path(name) + "\"");
+    std::string quoted = "\"";
+    quoted += Path(name);
+    body.replace(body.find("rFILE"), 5, quoted + "\"");
     return Run(body);
   };
   ASSERT_EQ(run("lines"), 0);

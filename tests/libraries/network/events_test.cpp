@@ -18,7 +18,6 @@ std::vector<std::string> gActions;
 std::vector<double> gIds;
 std::vector<void*> gHandles;
 std::string gUserdata;
-vlVMState* gState = nullptr;
 int gCloseInHandler = 0;
 
 int Handler(vlVMState* L) {

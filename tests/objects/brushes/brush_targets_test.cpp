@@ -71,7 +71,7 @@ class BrushTargets : public vltest::DisplayTest {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         EXPECT_EQ(Pixel(b->bitmap, x, y), Pixel(bitmap, x, y)) << x << "," << y;
-        if (mask) EXPECT_EQ(Bit(b->mask, x, y), Bit(mask, x, y)) << x << "," << y;
+        if (mask) { EXPECT_EQ(Bit(b->mask, x, y), Bit(mask, x, y)) << x << "," << y; }
       }
   }
   vlDisplay* d_ = nullptr;

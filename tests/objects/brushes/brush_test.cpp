@@ -252,8 +252,9 @@ TEST_F(BrushTest, DisplayBrushReachesTheWindow) {
   ASSERT_EQ(Run(".call displaybrush 4 0 0"), 0);
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 32; ++x)
-      if (ReadBitmapPixel(Brush(4)->mask, x, y, 1))
+      if (ReadBitmapPixel(Brush(4)->mask, x, y, 1)) {
         ASSERT_EQ(WindowPixel(d, x, y), Pixel(Brush(4)->bitmap, x, y)) << x << "," << y;
+      }
 }
 
 TEST_F(BrushTest, TransformsMatchImageMagick) {

@@ -38,7 +38,7 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   info->displayWord3 = 16;     // hardware brushes
   // Adapters are installed while the start-up plug-ins are opened.
   using SetAdapter = int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*);
-  if (reinterpret_cast<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) != 0) return 0;
+  if (vlSlotAs<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) != 0) return 0;
 #else
   info->capabilities = PLUGINCAPS_SAVEIMAGE | PLUGINCAPS_SAVEANIM;
 #endif
@@ -220,13 +220,13 @@ EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
   using ReadARGB = uint32_t* (*)(void*, int32_t, int32_t, const vlTagItem*);
   using FreeARGB = void (*)(uint32_t*);
   const vlTagItem size[] = {{3, static_cast<uintptr_t>(w)}, {4, static_cast<uintptr_t>(h)}, {0, 0}};
-  uint32_t* argb = reinterpret_cast<ReadARGB>(gSvc->graphics->slot[25])(source, sx, sy, size);
+  uint32_t* argb = vlSlotAs<ReadARGB>(gSvc->graphics->slot[25])(source, sx, sy, size);
   if (!argb) return 0;
   for (int32_t j = 0; j < h; ++j)
     for (int32_t i = 0; i < w; ++i)
       if (x + i >= 0 && y + j >= 0 && x + i < s->width && y + j < s->height)
         Target(s)[(y + j) * s->width + x + i] = argb[j * w + i] & 0xFFFFFF;
-  reinterpret_cast<FreeARGB>(gSvc->graphics->slot[7])(argb);
+  vlSlotAs<FreeARGB>(gSvc->graphics->slot[7])(argb);
   return 0;
 }
 EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t, uint32_t) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runtime/plugin_abi.h"
+#include "runtime/tag_list.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
 
@@ -77,7 +78,7 @@ int LockBitmap(vlVMState* L) {
   const auto y = static_cast<uintptr_t>(gSvc->vm->CheckNumberArg(L, 4));
   const double value = gSvc->vm->OptNumberArg(L, 5, -1);
   uintptr_t w[6] = {1, 1, 1, 1, 1, 1};
-  const int ok = reinterpret_cast<LockFn>(gSvc->graphics->slot[16])(bitmap, w, tags);
+  const int ok = vlSlotAs<LockFn>(gSvc->graphics->slot[16])(bitmap, w, tags);
   double found = -1;
   if (ok) {
     uint8_t* at = reinterpret_cast<uint8_t*>(w[0]) + y * w[1] + x * w[3];
@@ -93,7 +94,7 @@ int LockBitmap(vlVMState* L) {
       found = *at;
       if (value >= 0) *at = static_cast<uint8_t>(value);
     }
-    reinterpret_cast<UnlockFn>(gSvc->graphics->slot[17])(bitmap);
+    vlSlotAs<UnlockFn>(gSvc->graphics->slot[17])(bitmap);
   }
   gSvc->vm->PushNumber(L, ok);
   for (int i = 1; i < 6; ++i) gSvc->vm->PushNumber(L, static_cast<double>(w[i]));
@@ -105,12 +106,12 @@ int LockBitmap(vlVMState* L) {
 // -> the display's id.
 int DisplayHandle(vlVMState* L) {
   const auto number = static_cast<int32_t>(gSvc->vm->CheckNumberArg(L, 1));
-  gSvc->vm->PushNumber(L, static_cast<double>(reinterpret_cast<HandleFn>(gSvc->graphics->slot[20])(number, nullptr)));
+  gSvc->vm->PushNumber(L, static_cast<double>(vlSlotAs<HandleFn>(gSvc->graphics->slot[20])(number, nullptr)));
   return 1;
 }
 int DisplayOfHandle(vlVMState* L) {
   const auto window = static_cast<uintptr_t>(gSvc->vm->CheckNumberArg(L, 1));
-  const uintptr_t id = reinterpret_cast<HandleFn>(gSvc->graphics->slot[20])(0, reinterpret_cast<void*>(window));
+  const uintptr_t id = vlSlotAs<HandleFn>(gSvc->graphics->slot[20])(0, reinterpret_cast<void*>(window));
   gSvc->vm->PushNumber(L, static_cast<double>(id));
   return 1;
 }

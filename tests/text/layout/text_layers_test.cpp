@@ -333,7 +333,7 @@ TEST_F(TextLayers, DisplayTextObjectTagsAndLayers) {
   // The object keeps its white text.
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
-      if (GlyphBit('H', x, y)) EXPECT_EQ(ReadBitmapPixel(o->bitmap, x, y, 0) & 0xFFFFFF, 0xFFFFFFu);
+      if (GlyphBit('H', x, y)) { EXPECT_EQ(ReadBitmapPixel(o->bitmap, x, y, 0) & 0xFFFFFF, 0xFFFFFFu); }
 }
 
 TEST_F(TextLayers, MoveTextObject) {

@@ -190,10 +190,11 @@ TEST_F(TextOutput, ShadowAndEdgePixels) {
       const bool text = GlyphBit('W', x, y), shadow = GlyphBit('W', x + 4, y);
       const int px = x + 4;
       ASSERT_EQ(Inked(p, px, y), text || shadow) << x << "," << y;
-      if (text)
+      if (text) {
         EXPECT_EQ(Colour(p, px, y), 0xFFFFFFu);
-      else if (shadow)
+      } else if (shadow) {
         EXPECT_EQ(Colour(p, px, y), 0xFF0000u);
+      }
     }
   FreeTextPicture(&p);
 
@@ -208,7 +209,7 @@ TEST_F(TextOutput, ShadowAndEdgePixels) {
       for (int oy = -2; oy <= 2; ++oy)
         for (int ox = -2; ox <= 2; ++ox) near = near || GlyphBit('o', x + ox, y + oy);
       ASSERT_EQ(Inked(p, x + 2, y + 2), near) << x << "," << y;
-      if (near) EXPECT_EQ(Colour(p, x + 2, y + 2), GlyphBit('o', x, y) ? 0xFFFFFFu : 0x0000FFu);
+      if (near) { EXPECT_EQ(Colour(p, x + 2, y + 2), GlyphBit('o', x, y) ? 0xFFFFFFu : 0x0000FFu); }
     }
   FreeTextPicture(&p);
 
@@ -218,7 +219,7 @@ TEST_F(TextOutput, ShadowAndEdgePixels) {
   ASSERT_NE(p.alpha, nullptr);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
-      if (GlyphBit('o', x, y)) EXPECT_EQ(Alpha(p, x + 2, y + 2), 255);
+      if (GlyphBit('o', x, y)) { EXPECT_EQ(Alpha(p, x + 2, y + 2), 255); }
   FreeTextPicture(&p);
 }
 

@@ -48,7 +48,7 @@ class LayeredFamilies : public vltest::FxDisplayTest {
     vlLayer* layer = nullptr;
     vlObjectId none{};
     EXPECT_EQ(AddLayer(L, VL_LAYER_BOX, &none, x, y, w, h, nullptr, nullptr, b, nullptr, nullptr, g, -1,
-                       hidden ? VL_ADDLAYER_HIDDEN : 0, &layer),
+                       hidden ? uint32_t{VL_ADDLAYER_HIDDEN} : 0u, &layer),
               0);
     RefreshArea(L, x, y, w, h);
     return layer;

@@ -56,7 +56,7 @@ class LayeredFx : public vltest::FxDisplayTest {
     vlLayer* layer = nullptr;
     vlObjectId none{};
     EXPECT_EQ(AddLayer(L, type, &none, x, y, w, h, nullptr, nullptr, b, nullptr, nullptr, g, -1,
-                       hidden ? VL_ADDLAYER_HIDDEN : 0, &layer),
+                       hidden ? uint32_t{VL_ADDLAYER_HIDDEN} : 0u, &layer),
               0);
     RefreshArea(L, x, y, w, h);
     return layer;
@@ -200,7 +200,7 @@ TEST_F(LayeredFx, HidingWithARollRollsThePictureUpFromTheFarEnd) {
     result = static_cast<int32_t>(Num("r"));
     ++frames;
     // Nothing comes back once the cylinder has passed.
-    if (frames == 10) EXPECT_EQ(WindowPixel(d, 5 + 39, 8), kGrey);
+    if (frames == 10) { EXPECT_EQ(WindowPixel(d, 5 + 39, 8), kGrey); }
   } while (!result && frames < 100);
   EXPECT_EQ(FirstAsyncDraw(), nullptr);
   EXPECT_EQ(l->hidden, 1u);

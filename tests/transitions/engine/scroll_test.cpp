@@ -71,7 +71,7 @@ TEST_F(Scroll, BrushFramesFollowTheMoveSteps) {
   for (int i = 0; i < 4; ++i) {
     const int32_t done = Frame();
     ExpectBlueAt(xs[i], 8, 10, 6, "frame " + std::to_string(i + 1));
-    if (i < 3) EXPECT_EQ(done, 0) << i;
+    if (i < 3) { EXPECT_EQ(done, 0) << i; }
   }
   while (Frame() == 0) {
   }

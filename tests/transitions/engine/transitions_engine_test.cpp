@@ -117,7 +117,7 @@ TEST_F(Fx, EachBuiltEffectEndsOnTheNewPicture) {
 
 TEST(FxTable, EveryEffectIdHasItsFamily) {
   for (int32_t id = 0; id < VL_FX_EFFECTS; ++id)
-    if (id != 113) EXPECT_NE(vlFxTable[id].step, nullptr) << id;
+    if (id != 113) { EXPECT_NE(vlFxTable[id].step, nullptr) << id; }
   EXPECT_EQ(vlFxTable[113].step, nullptr);
   // So the random pick reaches every effect, the scrolls included.
   std::set<int32_t> seen;
@@ -128,7 +128,7 @@ TEST(FxTable, EveryEffectIdHasItsFamily) {
 TEST_F(Fx, OddSizesRunToTheEnd) {
   int n = 1;
   for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 2}, std::pair{641, 479}}) {
-    if (n > 1) ASSERT_EQ(Run(".call closedisplay " + std::to_string(n - 1) + "\n.call freebgpic 2"), 0);
+    if (n > 1) { ASSERT_EQ(Run(".call closedisplay " + std::to_string(n - 1) + "\n.call freebgpic 2"), 0); }
     vlDisplay* d = Open(w, h, n++);
     ASSERT_NE(d, nullptr);
     for (int32_t id = 0; id < VL_FX_EFFECTS; ++id) {

@@ -150,8 +150,8 @@ class PolygonStill : public OffscreenFx {
     const auto& after = frames_[f];
     for (int y = 0; y < fx->height; ++y)
       for (int x = 0; x < fx->width; ++x) {
-        if (NewIn(after, x, y) && !NewIn(before, x, y)) ASSERT_TRUE(IsNew(x, y)) << f << ": " << x << "," << y;
-        if (!NewIn(after, x, y)) ASSERT_TRUE(IsOld(x, y)) << f << ": " << x << "," << y;
+        if (NewIn(after, x, y) && !NewIn(before, x, y)) { ASSERT_TRUE(IsNew(x, y)) << f << ": " << x << "," << y; }
+        if (!NewIn(after, x, y)) { ASSERT_TRUE(IsOld(x, y)) << f << ": " << x << "," << y; }
       }
   }
   std::vector<std::vector<uint32_t>> frames_;
