@@ -124,7 +124,8 @@ int ParseTransferURL(const char* source, const char* proxy, vlURLParts* parts) {
   const char* slash = std::strchr(connect, '/');
   const char* hostEnd = slash ? slash : connect + std::strlen(connect);
   parts->host = CopyRange(connect, hostEnd);
-  parts->path = slash ? CopyRange(slash, slash + std::strlen(slash)) : CopyRange("/", "/" + 1);
+  static const char kRoot[] = "/";
+  parts->path = slash ? CopyRange(slash, slash + std::strlen(slash)) : CopyRange(kRoot, kRoot + 1);
   if (!parts->host || !parts->path) return ERR_MEM;
 
   if (parts->protocol == VL_PROTO_FTP) {

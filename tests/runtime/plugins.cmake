@@ -37,10 +37,13 @@ vl_test_plugin(gfxsvc PLUGIN_MODULE="gfxsvc" PLUGIN_CAPS=PLUGINCAPS_LIBRARY PLUG
 
 vl_test(runtime_plugins_test
   SOURCES plugins_test.cpp plugin_formats_test.cpp service_table_test.cpp system_plugins_test.cpp
-          ${PROJECT_SOURCE_DIR}/tests/vm/script_util.cpp
+          c_plugin_test.cpp plugin_layout.c ${PROJECT_SOURCE_DIR}/tests/vm/script_util.cpp
   DEPS runtime vl_chunkasm ZLIB::ZLIB)
-target_compile_definitions(runtime_plugins_test PRIVATE VL_TEST_PLUGIN_DIR="${VL_TEST_PLUGIN_DIR}")
-add_dependencies(runtime_plugins_test ${VL_TEST_PLUGINS})
+# The layout rows are read by a C99 compiler as a plug-in written in C would.
+set_source_files_properties(plugin_layout.c PROPERTIES COMPILE_OPTIONS "-std=c99;-Wpedantic")
+target_compile_definitions(runtime_plugins_test PRIVATE VL_TEST_PLUGIN_DIR="${VL_TEST_PLUGIN_DIR}"
+                           VL_SAMPLE_PLUGIN="$<TARGET_FILE:sample_plugin>")
+add_dependencies(runtime_plugins_test ${VL_TEST_PLUGINS} sample_plugin)
 
 # The display and pixel services as a plug-in meets them, on Xvfb.
 vl_test(runtime_plugin_display_test SOURCES plugin_display_test.cpp ${PROJECT_SOURCE_DIR}/tests/vm/script_util.cpp

@@ -23,8 +23,8 @@ TEST_F(DisplayClientThreads, AddAndRemoveFromPluginThreads) {
   vlDisplay* d = GetDisplayByNumber(1);
   ASSERT_NE(d, nullptr);
   const vlServiceTable* t = GetServiceTable();
-  auto add = reinterpret_cast<AddFn>(t->graphics->slot[8]);
-  auto remove = reinterpret_cast<RemoveFn>(t->graphics->slot[9]);
+  auto add = vlSlotAs<AddFn>(t->graphics->slot[8]);
+  auto remove = vlSlotAs<RemoveFn>(t->graphics->slot[9]);
   constexpr int kPerThread = 200;
   // Two threads add; each removes every other client it made while the
   // other is still adding.
