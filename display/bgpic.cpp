@@ -17,6 +17,7 @@
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "vm/argreaders.h"
+#include "runtime/object_index.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
@@ -27,12 +28,17 @@ namespace {
 
 bool SameId(const vlObjectId& a, const vlObjectId& b) { return a.number == b.number && a.handle == b.handle; }
 
-void Unlink(vlBGPic* pic) {
-  for (vlBGPic** link = &vlBGPicList; *link; link = &(*link)->next)
-    if (*link == pic) {
-      *link = pic->next;
-      return;
-    }
+// Making and finding a BGPic must not walk every BGPic there is.
+vlObjectIndex gBGPicIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&vlBGPicList); }
+vlObjectNode* AsNode(vlBGPic* p) { return reinterpret_cast<vlObjectNode*>(p); }
+
+// The BGPics named id, in list order.
+const std::vector<vlObjectNode*>& Named(vlObjectId id) {
+  static const std::vector<vlObjectNode*> kNone;
+  const std::vector<vlObjectNode*>* named = gBGPicIndex.Find(id);
+  return named ? *named : kNone;
 }
 
 vlBitmap* CopyPicture(vlBitmap* src, int32_t width, int32_t height) {
@@ -81,15 +87,17 @@ int AddBGPic(vlObjectId* id, uint32_t scalable, int32_t width, int32_t height, i
   r->argb = argb;
   r->transparentColor = transparentColor;
   if (backfill) r->backfill = *backfill;
-  vlBGPic** link = &vlBGPicList;
-  while (*link) link = &(*link)->next;
-  *link = r;
+  if (gBGPicIndex.Append(ListHead(), AsNode(r))) {
+    std::free(r);
+    return ERR_MEM;
+  }
   if (out) *out = r;
   return 0;
 }
 
 int GetBGPicByID(vlVMState* L, vlObjectId id, vlBGPic** out, uint32_t flags) {
-  for (vlBGPic* p = vlBGPicList; p; p = p->next) {
+  for (vlObjectNode* node : Named(id)) {
+    auto* p = reinterpret_cast<vlBGPic*>(node);
     if (!SameId(p->id(), id) || (p->orphan && !(flags & 2))) continue;
     if (flags & 1) {
       if (p->locked) return ERR_LOCKEDOBJ;
@@ -152,19 +160,28 @@ void FreeBGPicRecord(vlVMState* L, vlBGPic* p) {
 
 int FreeBGPicByID(vlVMState* L, vlObjectId id, int mustExist) {
   vlBGPic* p = nullptr;
-  for (vlBGPic* q = vlBGPicList; q; q = q->next)
+  for (vlObjectNode* node : Named(id)) {
+    auto* q = reinterpret_cast<vlBGPic*>(node);
     if (!q->orphan && SameId(q->id(), id)) p = q;
+  }
   if (p && IsSelectedBGPic(p)) return ERR_MODIFYABGPIC;
   int status = GetBGPicByID(L, id, &p, 1 | 4);
   if (status) return (mustExist || status == ERR_LOCKEDOBJ) ? status : 0;
   if (gLayerHooks.detachBGPicUsers(L, p) || DisplayOfBGPic(p)) {
-    p->orphan = 1;
-    p->setId({0, p});
+    if (int rename = OrphanBGPic(p)) return rename;
     return 0;
   }
   if (vlCurrentOutput == p) vlCurrentOutput = nullptr;
-  Unlink(p);
+  UnlinkBGPic(p);
   FreeBGPicRecord(L, p);
+  return 0;
+}
+
+void UnlinkBGPic(vlBGPic* pic) { gBGPicIndex.Unlink(ListHead(), AsNode(pic)); }
+
+int OrphanBGPic(vlBGPic* pic) {
+  if (int status = gBGPicIndex.Rekey(AsNode(pic), {0, pic})) return status;
+  pic->orphan = 1;
   return 0;
 }
 
@@ -173,6 +190,7 @@ void FreeAllBGPics(vlVMState* L) {
     vlBGPicList = p->next;
     FreeBGPicRecord(L, p);
   }
+  gBGPicIndex.Clear();
   vlCurrentOutput = nullptr;
 }
 
@@ -245,7 +263,7 @@ void SweepOrphanBGPics(vlVMState* L) {
     if (p->orphan && !gLayerHooks.detachBGPicUsers(L, p) && !DisplayOfBGPic(p) &&
         !(vlCurrentDisplay && vlCurrentDisplay->bgpic == p)) {
       if (vlCurrentOutput == p) vlCurrentOutput = nullptr;
-      Unlink(p);
+      UnlinkBGPic(p);
       FreeBGPicRecord(L, p);
     }
     p = next;

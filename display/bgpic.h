@@ -87,6 +87,11 @@ int GetBGPicByID(vlVMState* state, vlObjectId id, vlBGPic** out, uint32_t flags)
 int FreeBGPicByID(vlVMState* state, vlObjectId id, int mustExist);
 void FreeBGPicRecord(vlVMState* state, vlBGPic* pic);
 void FreeAllBGPics(vlVMState* state);
+// Takes a BGPic out of the list (the caller frees it).
+void UnlinkBGPic(vlBGPic* pic);
+// A BGPic that layers or a display still show loses its identifier: it
+// is known by its own address and marked orphaned; 0 or 1000.
+int OrphanBGPic(vlBGPic* pic);
 int CloneBGPic(vlVMState* state, vlBGPic* pic, vlObjectId* id, vlBGPic** out);
 void SweepOrphanBGPics(vlVMState* state);
 // Once the screen format is known: every BGPic held as ARGB pixels gets

@@ -217,14 +217,10 @@ void FreeDisplayResources(vlVMState* L, vlDisplay* d, int keepBGPic) {
     d->bgpic = nullptr;
     if (vlCurrentOutput == pic) vlCurrentOutput = nullptr;
     if (gLayerHooks.detachBGPicUsers(L, pic)) {
-      pic->orphan = 1;
-      pic->setId({0, pic});
+      // Out of memory for its new name: orphaned under the old one.
+      if (OrphanBGPic(pic)) pic->orphan = 1;
     } else {
-      for (vlBGPic** link = &vlBGPicList; *link; link = &(*link)->next)
-        if (*link == pic) {
-          *link = pic->next;
-          break;
-        }
+      UnlinkBGPic(pic);
       FreeBGPicRecord(L, pic);
     }
   }

@@ -216,10 +216,8 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
     oldPic->asyncMark = 0;
     // A BGPic the display made for itself is nobody else's: it goes with
     // the next sweep instead of staying unreachable until shut-down.
-    if (d->ownBGPic) {
-      oldPic->orphan = 1;
-      oldPic->setId({0, oldPic});
-    }
+    // Out of memory for its new name: orphaned under the old one.
+    if (d->ownBGPic && OrphanBGPic(oldPic)) oldPic->orphan = 1;
     d->ownBGPic = 0;
     d->bgpic = newPic;
     DropShapePlanes(d);
