@@ -54,8 +54,8 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
   return true;
 }
 
-// Locks both pictures; fn(source, x, y, target, kernels) runs when the
-// target has 2- or 4-byte pixels, with the source rectangle's corner at x, y.
+// Locks both pictures; fn(source, x, y, target, kernels) runs when both
+// are colour pictures, with the source rectangle's corner at x, y.
 // A source of another pixel format (a video bitmap held by the adapter as
 // ARGB on a 16-bit screen, say) is first converted into the target's.
 template <typename Fn>
@@ -63,7 +63,7 @@ void WithPair(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBit
   vlPixelAccess s, d;
   if (!src || !dst || !LockPixels(src, VL_LOCK_READ, &s)) return;
   if (LockPixels(dst, 0, &d)) {
-    const vlPixelKernels* k = PixelKernelsFor(d.format);
+    const vlPixelKernels* k = BlitKernelsFor(d.format);
     if (!k || s.bytesPerPixel < 2) {
       // No kernels for the target: the software paths leave it untouched.
     } else if (s.format == d.format) {
@@ -74,6 +74,9 @@ void WithPair(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBit
       std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[count * d.bytesPerPixel]);
       if (argb && pixels) {
         ReadAccessARGB(s, sx, sy, w, h, argb.get());
+        // Colours only, whichever 32-bit order the source had: alpha lives
+        // in the planes.
+        for (size_t i = 0; i < count; ++i) argb[i] &= 0xFFFFFF;
         k->fromARGB(argb.get(), w, pixels.get(), w, w, h);
         vlPixelAccess converted = d;
         converted.pixels = pixels.get();

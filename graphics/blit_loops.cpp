@@ -66,7 +66,7 @@ void Over(const vlBlitJob& j) {
 }
 
 void Blend(const vlBlitJob& j, int32_t bpp) {
-  const vlPixelKernels* k = PixelKernelsFor(j.format);
+  const vlPixelKernels* k = BlitKernelsFor(j.format);
   if (!k) return;
   const vlAlphaBlendFn fn = FastAlphaBlend(j.format);
   (fn ? fn : k->alphaBlend)(j.source + (static_cast<intptr_t>(j.sourceY) * j.sourceRow + j.sourceX) * bpp, j.sourceRow,
@@ -77,8 +77,12 @@ void Blend(const vlBlitJob& j, int32_t bpp) {
 
 using BlitFn = void (*)(const vlBlitJob&);
 void Blend16(const vlBlitJob& j) { Blend(j, 2); }
+void Blend24(const vlBlitJob& j) { Blend(j, 3); }
 void Blend32(const vlBlitJob& j) { Blend(j, 4); }
-constexpr BlitFn kTable[2][3] = {{Blend32, BlitMaskedPix32, BlitAlphaPix32}, {Blend16, BlitMaskedPix16, BlitAlphaPix16}};
+// By bytes per pixel less 2.
+constexpr BlitFn kTable[3][3] = {{Blend16, BlitMaskedPix16, BlitAlphaPix16},
+                                 {Blend24, Masked<3>, Over<3>},
+                                 {Blend32, BlitMaskedPix32, BlitAlphaPix32}};
 
 }  // namespace
 
@@ -88,12 +92,12 @@ void BlitAlphaPix16(const vlBlitJob& j) { Over<2>(j); }
 void BlitAlphaPix32(const vlBlitJob& j) { Over<4>(j); }
 
 void AlphaBlitPixels(const vlBlitJob& j, int32_t bpp, int32_t mode) {
-  if (mode < 0 || mode > 2 || (bpp != 2 && bpp != 4) || j.width <= 0 || j.height <= 0) return;
+  if (mode < 0 || mode > 2 || bpp < 2 || bpp > 4 || j.width <= 0 || j.height <= 0) return;
   if (bpp != BytesPerPixelOfFormat(j.format)) return;
   if (mode == VL_ALPHABLIT_MASKED) {
     if (const vlBlitJobFn fast = FastCoverageCopy(j.format)) return fast(j);
   }
-  kTable[bpp == 4 ? 0 : 1][mode](j);
+  kTable[bpp - 2][mode](j);
 }
 
 uint32_t Pixel32ToARGB(uint32_t q, int32_t format, int keepAlpha) {

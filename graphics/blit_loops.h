@@ -30,7 +30,7 @@ void BlitMaskedPix32(const vlBlitJob& job);
 void BlitAlphaPix16(const vlBlitJob& job);
 void BlitAlphaPix32(const vlBlitJob& job);
 // Mode 0 blends by the coverage (AlphaBlendPix), 1 is the masked copy,
-// 2 the blend over the target's alpha; 2- and 4-byte pixels only.
+// 2 the blend over the target's alpha; 2-, 3- and 4-byte pixels.
 void AlphaBlitPixels(const vlBlitJob& job, int32_t bytesPerPixel, int32_t mode);
 
 // A 4-byte pixel of formats 10-13 as 0xAARRGGBB. Formats 12 and 13 drop

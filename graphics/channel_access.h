@@ -1,11 +1,12 @@
 // Per-channel access for the colour kernels: a 2-byte pixel goes through
-// RGB565 with its channels widened to 8 bits by shifting only, a 4-byte
-// pixel through 0x00RRGGBB. Computed colours are written back without an
+// RGB565 with its channels widened to 8 bits by shifting only, a 3- or
+// 4-byte pixel through 0x00RRGGBB (3-byte pixels in memory order). Computed colours are written back without an
 // alpha byte (alpha lives in the alpha plane).
 #pragma once
 #include <cstdint>
 #include <cstring>
 
+#include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 #include "vm/convert.h"
 
@@ -21,6 +22,8 @@ inline uint32_t Load(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, p, 4);
     return v;
+  } else if constexpr (B == 3) {
+    return uint32_t{p[0]} << 16 | p[1] << 8 | p[2];
   } else {
     uint16_t v;
     std::memcpy(&v, p, 2);
@@ -32,6 +35,10 @@ template <int B>
 inline void Store(uint8_t* p, uint32_t v) {
   if constexpr (B == 4) {
     std::memcpy(p, &v, 4);
+  } else if constexpr (B == 3) {
+    p[0] = static_cast<uint8_t>(v >> 16);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v);
   } else {
     const uint16_t s = static_cast<uint16_t>(v);
     std::memcpy(p, &s, 2);
@@ -42,17 +49,19 @@ inline void Store(uint8_t* p, uint32_t v) {
 template <int B>
 inline uint32_t Unpack(int32_t format, uint32_t p) {
   if constexpr (B == 4) return format == 10 ? p : pixUnpack32(format, p);
+  else if constexpr (B == 3) return Pixel24ToColor(p, format);
   else return format == 4 ? p : pixUnpack16(format, p);
 }
 template <int B>
 inline uint32_t Pack(int32_t format, uint32_t w) {
   if constexpr (B == 4) return format == 10 ? w : pixPack32(format, w);
+  else if constexpr (B == 3) return ColorToPixel(w, format, 0);
   else return format == 4 ? w : pixPack16(format, w);
 }
 
 template <int B>
 inline RGB Channels(uint32_t w) {
-  if constexpr (B == 4) {
+  if constexpr (B != 2) {
     return {static_cast<int32_t>((w >> 16) & 0xFF), static_cast<int32_t>((w >> 8) & 0xFF),
             static_cast<int32_t>(w & 0xFF)};
   } else {
@@ -64,7 +73,7 @@ inline RGB Channels(uint32_t w) {
 // Channels 0-255 to the working order; the top byte of a 32-bit value is 0.
 template <int B>
 inline uint32_t Join(RGB c) {
-  if constexpr (B == 4) return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b;
+  if constexpr (B != 2) return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b;
   else return static_cast<uint32_t>((c.r & 0xF8) << 8 | (c.g & 0xFC) << 3 | c.b >> 3);
 }
 

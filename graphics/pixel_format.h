@@ -84,6 +84,11 @@ constexpr vlColor PixelToColor(uint32_t p, vlPixelFormat f, int withAlpha) {
   return (withAlpha ? a << 24 : 0) | r << 16 | g << 8 | b;
 }
 
+// A 3-byte value of format 8 (0xRRGGBB) or 9 (0xBBGGRR) as 0x00RRGGBB.
+constexpr vlColor Pixel24ToColor(uint32_t p, vlPixelFormat f) {
+  return f == 8 ? p & 0xFFFFFF : (p & 0xFF) << 16 | (p & 0xFF00) | ((p >> 16) & 0xFF);
+}
+
 // Per channel c1 + (((c2 - c1) * t) >> 8) with an arithmetic shift; alpha 0.
 constexpr vlColor MixColors(vlColor c1, vlColor c2, int32_t t) {
   uint32_t out = 0;

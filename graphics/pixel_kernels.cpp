@@ -82,7 +82,7 @@ void pixPackRGB(int32_t f, const uint8_t* rgb, uint8_t* px) {
 namespace {
 
 template <int F>
-constexpr int kBytes = F >= 10 ? 4 : 2;
+constexpr int kBytes = F >= 10 ? 4 : F >= 8 ? 3 : 2;
 
 template <int F>
 inline uint32_t Load(const uint8_t* p) {
@@ -90,6 +90,8 @@ inline uint32_t Load(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, p, 4);
     return v;
+  } else if constexpr (kBytes<F> == 3) {
+    return uint32_t{p[0]} << 16 | p[1] << 8 | p[2];  // memory order, as ColorToPixel gives it
   } else {
     uint16_t v;
     std::memcpy(&v, p, 2);
@@ -101,6 +103,10 @@ template <int F>
 inline void Store(uint8_t* p, uint32_t v) {
   if constexpr (kBytes<F> == 4) {
     std::memcpy(p, &v, 4);
+  } else if constexpr (kBytes<F> == 3) {
+    p[0] = static_cast<uint8_t>(v >> 16);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v);
   } else {
     const uint16_t s = static_cast<uint16_t>(v);
     std::memcpy(p, &s, 2);
@@ -111,18 +117,20 @@ inline void Store(uint8_t* p, uint32_t v) {
 template <int F>
 inline uint32_t ToWork(uint32_t p) {
   if constexpr (kBytes<F> == 4) return pixUnpack32(F, p) & 0xFFFFFF;
+  else if constexpr (kBytes<F> == 3) return Pixel24ToColor(p, F);
   else return pixUnpack16(F, p);
 }
 template <int F>
 inline uint32_t FromWork(uint32_t w) {
   if constexpr (kBytes<F> == 4) return pixPack32(F, w);
+  else if constexpr (kBytes<F> == 3) return ColorToPixel(w, F, 0);
   else return pixPack16(F, w);
 }
 
 // Blend of two working-order values by a (0-255).
 template <int F>
 inline uint32_t BlendWork(uint32_t d, uint32_t c, int32_t a) {
-  if constexpr (kBytes<F> == 4) {
+  if constexpr (kBytes<F> != 2) {
     const int32_t r = BlendChannel((d >> 16) & 0xFF, (c >> 16) & 0xFF, a);
     const int32_t g = BlendChannel((d >> 8) & 0xFF, (c >> 8) & 0xFF, a);
     const int32_t b = BlendChannel(d & 0xFF, c & 0xFF, a);
@@ -231,6 +239,7 @@ void FromARGB(const uint32_t* argb, int32_t argbRow, uint8_t* dst, int32_t dstRo
       uint32_t v;
       if constexpr (F == 10) v = c;  // alpha kept
       else if constexpr (B == 4) v = pixPack32(F, c & 0xFFFFFF);
+      else if constexpr (B == 3) v = ColorToPixel(c, F, 0);
       else v = pixPack16(F, ((c >> 19) & 0x1F) << 11 | ((c >> 10) & 0x3F) << 5 | ((c >> 3) & 0x1F));
       Store<F>(dst + x * B, v);
     }
@@ -285,7 +294,7 @@ constexpr vlPixelKernels Make() {
 }
 
 constexpr vlPixelKernels kKernels[14] = {Make<0>(), Make<1>(), Make<2>(),  Make<3>(),  Make<4>(),
-                                         Make<5>(), Make<6>(), Make<7>(),  {},         {},
+                                         Make<5>(), Make<6>(), Make<7>(),  Make<8>(),  Make<9>(),
                                          Make<10>(), Make<11>(), Make<12>(), Make<13>()};
 
 using AlphaChannelFn = void (*)(const vlAlphaChannelJob&);
@@ -299,6 +308,10 @@ constexpr AlphaChannelFn kAlphaChannel[14] = {
 const vlPixelKernels* PixelKernelsFor(int32_t format) {
   if (format < 0 || format > 13 || format == 8 || format == 9) return nullptr;
   return &kKernels[format];
+}
+
+const vlPixelKernels* BlitKernelsFor(int32_t format) {
+  return format >= 0 && format <= 13 ? &kKernels[format] : nullptr;
 }
 
 void AlphaChannelPixels(int32_t format, const vlAlphaChannelJob& job) {

@@ -53,6 +53,9 @@ struct vlAlphaChannelJob {
 // The kernels of one pixel format; null for the 24-bit formats and the
 // planes, which the software paths leave untouched.
 const vlPixelKernels* PixelKernelsFor(int32_t format);
+// The same, with the 24-bit formats too (working order 0x00RRGGBB): the
+// blits between pictures answer every pair of colour formats.
+const vlPixelKernels* BlitKernelsFor(int32_t format);
 void AlphaChannelPixels(int32_t format, const vlAlphaChannelJob& job);
 
 // Plane loops.

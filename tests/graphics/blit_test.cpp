@@ -19,21 +19,12 @@
 
 using vltest::Access;
 using vltest::GetRaw;
+using vltest::RefBlend;
 using vltest::LoadPixel;
 using vltest::NewPicture;
 using vltest::StorePixel;
 
 namespace {
-
-// Reference blend of two colours channel by channel.
-uint32_t RefBlend(uint32_t d, uint32_t c, int a) {
-  uint32_t out = 0;
-  for (int s = 0; s <= 16; s += 8) {
-    const int dc = (d >> s) & 0xFF, cc = (c >> s) & 0xFF;
-    out |= static_cast<uint32_t>((dc + (((cc - dc) * a) >> 8)) & 0xFF) << s;
-  }
-  return out;
-}
 
 // A picture's pixels copied out as raw values, for the reference to work on.
 struct Image {

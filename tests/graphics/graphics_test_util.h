@@ -45,6 +45,16 @@ inline void StorePixel(uint8_t* p, int bpp, uint32_t v) {
   std::memcpy(p, &v, bpp);
 }
 
+// Reference blend of two colours channel by channel: d + (((c - d) * a) >> 8).
+inline uint32_t RefBlend(uint32_t d, uint32_t c, int a) {
+  uint32_t out = 0;
+  for (int s = 0; s <= 16; s += 8) {
+    const int dc = (d >> s) & 0xFF, cc = (c >> s) & 0xFF;
+    out |= static_cast<uint32_t>((dc + (((cc - dc) * a) >> 8)) & 0xFF) << s;
+  }
+  return out;
+}
+
 inline uint32_t GetRaw(const vlPixelAccess& a, int32_t x, int32_t y) {
   return LoadPixel(a.pixels + (static_cast<intptr_t>(y) * a.rowLength + x) * a.bytesPerPixel, a.bytesPerPixel);
 }
