@@ -235,6 +235,28 @@ TEST(ChunkAsm, ErrorsNameTheLine) {
   EXPECT_EQ(lineOf(".upvalue \"a\" from r1\n.upvalue \"b\"\n"), 2);
 }
 
+// With returns required (as vlasm requires them) a function whose code can
+// run off its end is refused at its last instruction, nested ones too.
+TEST(ChunkAsm, AFunctionThatCanRunOffItsEndIsRefused) {
+  vlasm::Options strict;
+  strict.requireReturn = true;
+  auto lineOf = [&](const char* text) {
+    try {
+      vlasm::Parse(text, strict);
+    } catch (const vlasm::AsmError& e) {
+      EXPECT_NE(std::string(e.what()).find("can run off its end"), std::string::npos) << e.what();
+      return e.line;
+    }
+    return -1;
+  };
+  EXPECT_EQ(lineOf("ret\n"), -1);
+  EXPECT_EQ(lineOf(".call f\n; done\n\n"), 1);
+  EXPECT_EQ(lineOf("loop:\n.call f\njump loop\n"), 3) << "the player wants a return last";
+  EXPECT_EQ(lineOf(".function f\n  .call g\n  retsub\n.end\n.function h\n  .call g\n.end\nret\n"), 6);
+  EXPECT_EQ(lineOf(".function f\n.end\nret\n"), 2) << "an empty function at its .end";
+  EXPECT_NO_THROW(vlasm::Parse(".call f\n")) << "tests may still build such chunks";
+}
+
 TEST(ChunkAsm, VlasmFrontEndWritesTheFile) {
   const fs::path dir = fs::temp_directory_path() / ("vl_vlasm_" + std::to_string(::getpid()));
   fs::create_directories(dir);
@@ -248,6 +270,10 @@ TEST(ChunkAsm, VlasmFrontEndWritesTheFile) {
   EXPECT_EQ(ReadFile(dir / "x.chunk"), vlasm::Assemble(ReadText(in), true));
   std::ofstream(in) << "bogus\n";
   EXPECT_NE(std::system((cmd + " 2>/dev/null").c_str()), 0);
+  std::ofstream(in) << ".call debugprint \"x\"\n";
+  fs::remove(dir / "x.chunk");
+  EXPECT_NE(std::system((cmd + " 2>/dev/null").c_str()), 0) << "no return at the end";
+  EXPECT_FALSE(fs::exists(dir / "x.chunk"));
   fs::remove_all(dir);
 }
 

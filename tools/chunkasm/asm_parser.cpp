@@ -153,6 +153,7 @@ struct FuncCtx {
   std::vector<Fixup> fixups;
   std::map<std::string, size_t> nestedByName;
   std::vector<std::vector<UpvalueDecl>> nestedCaptures;
+  int lastCodeLine = 0;  // text line of the last instruction
 };
 
 // Lower-case mnemonic of each opcode, plus the aliases the README lists.
@@ -167,6 +168,7 @@ int LookupOp(const std::string& word) {
 
 class Parser {
  public:
+  explicit Parser(Options options) : options_(options) {}
   Chunk Run(std::string_view text) {
     stack_.push_back(std::make_unique<FuncCtx>());
     stack_.back()->name = "main";
@@ -282,6 +284,7 @@ class Parser {
   size_t Emit(uint32_t word) {
     FuncCtx& c = Cur();
     c.f.code.push_back(word);
+    c.lastCodeLine = line_;
     if (!c.rawLines) c.f.lines.push_back(c.curLine);
     return c.f.code.size() - 1;
   }
@@ -698,6 +701,12 @@ class Parser {
   // ---- closing a function -------------------------------------------------
 
   void Finish(FuncCtx& c) {
+    // The player refuses a function whose code does not end in a return,
+    // which is what keeps a run from falling off the end of the code.
+    if (options_.requireReturn &&
+        (c.f.code.empty() || vl::GetOp(c.f.code.back()) != OP_RETURN))
+      throw AsmError(c.f.code.empty() ? line_ : c.lastCodeLine,
+                     "function '" + c.name + "' can run off its end: its last instruction must be a return (ret)");
     for (const Fixup& fx : c.fixups) {
       auto it = c.labels.find(fx.label);
       if (it == c.labels.end()) throw AsmError(fx.line, "undefined label '" + fx.label + "'");
@@ -763,6 +772,7 @@ class Parser {
     return need;
   }
 
+  Options options_;
   Chunk chunk_;
   std::vector<std::unique_ptr<FuncCtx>> stack_;
   std::vector<Token> toks_;
@@ -772,10 +782,10 @@ class Parser {
 
 }  // namespace
 
-Chunk Parse(std::string_view text) { return Parser().Run(text); }
+Chunk Parse(std::string_view text, Options options) { return Parser(options).Run(text); }
 
-std::vector<uint8_t> Assemble(std::string_view text, std::optional<bool> forceBigEndian) {
-  Chunk c = Parse(text);
+std::vector<uint8_t> Assemble(std::string_view text, std::optional<bool> forceBigEndian, Options options) {
+  Chunk c = Parse(text, options);
   if (forceBigEndian) c.bigEndian = *forceBigEndian;
   return WriteChunk(c);
 }

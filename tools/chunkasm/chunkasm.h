@@ -59,11 +59,19 @@ struct AsmError : std::runtime_error {
   int line;
 };
 
+struct Options {
+  // Refuse a function whose last instruction is not a return (the player
+  // would refuse the chunk). Off for tests that build such chunks on purpose;
+  // the vlasm front end turns it on.
+  bool requireReturn = false;
+};
+
 // Parses the text form into a model; throws AsmError.
-Chunk Parse(std::string_view text);
+Chunk Parse(std::string_view text, Options options = {});
 
 // Parse + WriteChunk. `forceBigEndian` overrides the text's own ".endian".
-std::vector<uint8_t> Assemble(std::string_view text, std::optional<bool> forceBigEndian = std::nullopt);
+std::vector<uint8_t> Assemble(std::string_view text, std::optional<bool> forceBigEndian = std::nullopt,
+                              Options options = {});
 
 // The 21-byte chunk header in the given byte order.
 std::vector<uint8_t> ChunkHeader(bool bigEndian);

@@ -44,16 +44,20 @@ int main(int argc, char** argv) {
   }
   std::vector<uint8_t> bytes;
   try {
-    bytes = vlasm::Assemble(text, big);
+    vlasm::Options options;
+    options.requireReturn = true;
+    bytes = vlasm::Assemble(text, big, options);
   } catch (const vlasm::AsmError& e) {
     std::fprintf(stderr, "%s:%s\n", in, e.what() + 4);  // "line N: ..." -> "file:N: ..."
     return 1;
   }
   FILE* f = out ? std::fopen(out, "wb") : stdout;
-  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+  bool written = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (f) written = (out ? std::fclose(f) : std::fflush(f)) == 0 && written;
+  if (!written) {
     std::fprintf(stderr, "vlasm: cannot write %s\n", out ? out : "standard output");
+    if (f && out) std::remove(out);  // no partial chunk left behind
     return 1;
   }
-  if (out) std::fclose(f);
   return 0;
 }

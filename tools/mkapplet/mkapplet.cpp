@@ -1,15 +1,7 @@
 // mkapplet: writes a compiled-script container (.vla, or compressed .vlz
 // form) around an assembled main chunk, from a small description file.
 // Test tooling only; it knows the container's byte layout and nothing of
-// the player. Usage:
-//   mkapplet [-d description] [-o out.vla] chunk
-// Description lines ('#' starts a comment):
-//   revision MAJOR MINOR          header N TEXT (N = 1..5)
-//   identifier TEXT               label NAME VALUE
-//   constant NAME NUMBER          constant NAME "TEXT"
-//   linkedfile NAME HOSTFILE      include FIRST LAST OFFSET NAME PART
-//   warning LINE TEXT             display ID WIDTH HEIGHT TITLE
-//   skipoverrides                 compress
+// the player. Usage and description lines: kUsage below (mkapplet --help).
 #include <zlib.h>
 
 #include <cstdint>
@@ -23,6 +15,24 @@
 #include <vector>
 
 namespace {
+
+const char kUsage[] =
+    "usage: mkapplet [-d description] [-o out.vla] chunk\n"
+    "Wraps a chunk assembled by vlasm into an applet container the player runs\n"
+    "(default output out.vla). Description lines ('#' starts a comment):\n"
+    "  revision MAJOR MINOR             program version the applet is made for (6 1)\n"
+    "  header N TEXT                    N: 1 title, 2 version, 3 copyright, 4 author,\n"
+    "                                   5 description\n"
+    "  identifier TEXT                  the applet's identifier\n"
+    "  display ID WIDTH HEIGHT TITLE    a display opened before the script starts\n"
+    "  constant NAME NUMBER|\"TEXT\"     a constant the script sees\n"
+    "  label NAME VALUE                 a label of the main chunk\n"
+    "  linkedfile NAME HOSTFILE         links HOSTFILE into the applet as NAME\n"
+    "  include FIRST LAST OFFSET NAME PART\n"
+    "  warning LINE TEXT                a compiler warning shown at start\n"
+    "  skipoverrides                    ignore command-line display settings\n"
+    "  compress                         write the compressed (.vlz) form\n"
+    "See tools/README.md.\n";
 
 using Bytes = std::vector<uint8_t>;
 
@@ -120,6 +130,10 @@ int main(int argc, char** argv) {
   std::string descPath, outPath = "out.vla", chunkPath;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
     if (a == "-d" && i + 1 < argc)
       descPath = argv[++i];
     else if (a == "-o" && i + 1 < argc)
@@ -128,7 +142,11 @@ int main(int argc, char** argv) {
       chunkPath = a;
   }
   Bytes chunk;
-  if (chunkPath.empty() || !ReadFile(chunkPath, &chunk)) {
+  if (chunkPath.empty()) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  if (!ReadFile(chunkPath, &chunk)) {
     std::cerr << "mkapplet: cannot read chunk '" << chunkPath << "'\n";
     return 2;
   }
@@ -261,8 +279,10 @@ int main(int argc, char** argv) {
   }
   std::ofstream o(outPath, std::ios::binary);
   o.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  o.close();
   if (!o) {
     std::cerr << "mkapplet: cannot write " << outPath << "\n";
+    std::remove(outPath.c_str());  // no partial container left behind
     return 2;
   }
   return 0;

@@ -1,0 +1,77 @@
+// The guide to writing applets (tools/README.md) as a newcomer follows it:
+// its example script, description and commands are taken from the guide's
+// text and run as they stand, and the applet must show its window, print
+// and sound.
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::PlayerTest;
+using vlplayer::Quote;
+
+// The fenced blocks of the guide, by the name of the marker before each.
+std::map<std::string, std::string> GuideBlocks() {
+  std::ifstream in(std::string(VL_SOURCE_ROOT) + "/tools/README.md");
+  std::map<std::string, std::string> blocks;
+  std::string line, name, text;
+  bool inside = false;
+  const std::string marker = "<!-- guide: ";
+  while (std::getline(in, line)) {
+    if (!inside && line.rfind(marker, 0) == 0) {
+      name = line.substr(marker.size(), line.find(" -->") - marker.size());
+    } else if (line == "```" && !name.empty()) {
+      if (inside) {
+        blocks[name] = text;
+        name.clear();
+        text.clear();
+      }
+      inside = !inside;
+    } else if (inside) {
+      text += line + "\n";
+    }
+  }
+  return blocks;
+}
+
+using Guide = PlayerTest;
+
+TEST_F(Guide, TheExampleRunsAsWritten) {
+  std::map<std::string, std::string> blocks = GuideBlocks();
+  ASSERT_EQ(blocks.count("tone.vlasm"), 1u);
+  ASSERT_EQ(blocks.count("tone.desc"), 1u);
+  ASSERT_EQ(blocks.count("run"), 1u);
+  WriteFile("tone.vlasm", blocks["tone.vlasm"]);
+  WriteFile("tone.desc", blocks["tone.desc"]);
+  // The commands name the build tree from the source root; here it is
+  // the tree this test was built in.
+  std::string run = blocks["run"];
+  const std::string tree = "B=build/release\n";
+  ASSERT_EQ(run.rfind(tree, 0), 0u) << run;
+  run = "B=" + Quote(VL_BINARY_DIR) + "\nset -e\n" + run.substr(tree.size());
+  WriteFile("run.sh", run);
+
+  std::string window;
+  std::thread watch([&] { window = vlplayer::WaitForWindow(display(), "Tone", 20000); });
+  int status = 0;
+  std::string out = Tool("cd " + Quote(dir()) + " && DISPLAY=" + Quote(display()) + " ALSA_CONFIG_PATH=" +
+                             Quote(dir() + "/asound.conf") + " sh run.sh 2>&1",
+                         &status);
+  watch.join();
+  EXPECT_EQ(status, 0) << out;
+  // Progress lines first, then the script's own output.
+  EXPECT_EQ(out.substr(out.size() - std::min<size_t>(out.size(), 15)), "...done\nplayed\n") << out;
+  EXPECT_FALSE(window.empty()) << "no window titled Tone";
+  std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 1u);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[0], "Length (seconds)"), 1.0, 0.05);
+  EXPECT_GT(vlplayer::SoxStat(sink[0], "RMS     amplitude"), 0.1);
+}
+
+}  // namespace
