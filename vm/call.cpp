@@ -249,9 +249,13 @@ void CallHook(vlVMState* L, int event, int line) {
   ar.event = event;
   ar.currentline = line;
   ar.i_ci = CallLevel(L, L->ci);
-  int err = 0;
   L->allowHook = 0;
-  L->hook(L, &ar, &err, L->ci);
+  // The line hook pumps events and redraws: what it throws is an error.
+  const int err = GuardCxxErrors([&] {
+    int code = 0;
+    L->hook(L, &ar, &code, L->ci);
+    return code;
+  });
   L->allowHook = 1;
   L->ci->top = L->stack + ciTop;
   L->top = L->stack + top;

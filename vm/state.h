@@ -239,6 +239,22 @@ inline void CheckGC(vlVMState* L) {
 void DefaultClearLastError(vlVMState* L, vlNativeFn handler);
 int DefaultCallCommandHook(vlVMState* L, vlNativeFn fn, int* result);
 
+// Runs body (which returns 0 or an error code) so that no C++ exception of
+// its own leaves it: out of memory becomes 1000, anything else 1066. The
+// VM's own unwinding is no std::exception and passes.
+template <class Body>
+int GuardCxxErrors(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  } catch (const std::length_error&) {
+    return ERR_MEM;  // a size beyond what can be allocated
+  } catch (const std::exception&) {
+    return ERR_INTERNAL;
+  }
+}
+
 // Runs a command: clears the last error, offers the call to the plug-in
 // hook, else calls the handler. The built-in routines are done inline as
 // they are what a plain VM has installed.
@@ -249,19 +265,11 @@ inline int RunNativeHandler(vlVMState* L, vlNativeFn fn) {
   } else {
     h.clearLastError(L, fn);
   }
-  // No C++ exception of a handler's own leaves the command. The VM's own
-  // unwinding is no std::exception and passes.
-  try {
+  return GuardCxxErrors([&] {
     int r = 0;
     if (h.callCommandHook != DefaultCallCommandHook && h.callCommandHook(L, fn, &r)) return r;
     return fn(L);
-  } catch (const std::bad_alloc&) {
-    return ERR_MEM;
-  } catch (const std::length_error&) {
-    return ERR_MEM;  // a size beyond what can be allocated
-  } catch (const std::exception&) {
-    return ERR_INTERNAL;
-  }
+  });
 }
 
 inline vlTable* Registry(vlVMState* L) { return ToTable(&L->g->registry); }

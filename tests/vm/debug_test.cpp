@@ -2,6 +2,7 @@
 // native, script and lost tail-call levels, function names by how they were
 // called, source names in their three forms, and hooks set through
 // SetVmHook.
+#include <new>
 #include <string>
 #include <vector>
 
@@ -221,6 +222,21 @@ std::string FortyLines() {
     s += i % 2 ? "loadk 0 #" + std::to_string(i) + "\n" : "setglobal 0 \"x\"\n";
   }
   return s + ".line 40\nret\n";
+}
+
+// A line hook that lets a library's exception go (the event pump's redraw
+// running out of memory): the script ends with the error, the process goes on.
+void ThrowingHook(vlVMState*, vlDebugInfo* ar, int* err, vlCallInfo*) {
+  *err = 0;
+  if (ar->event == VL_HOOK_LINE && ar->currentline == 20) throw std::bad_alloc();
+}
+
+TEST_F(VmTest, AnExceptionOfTheLineHookIsOutOfMemory) {
+  vl::SetVmHook(L, ThrowingHook, VL_MASK_LINE, 0);
+  EXPECT_EQ(RunScript(L, FortyLines()), ERR_MEM);
+  EXPECT_EQ(GlobalNumber(L, "x"), 17);  // line 20 never ran
+  vl::SetVmHook(L, ThrowingHook, 0, 0);
+  ASSERT_EQ(RunScript(L, FortyLines()), 0);
 }
 
 TEST_F(VmTest, CountHookFiresEveryTenInstructionsAndItsErrorStopsThere) {
