@@ -222,6 +222,25 @@ TEST_F(Video, DumpVideoWritesNumberedPicturesAndAWav) {
   }
 }
 
+// A frame picture the disk refuses (a file size limit below one BMP of
+// 16 x 8, above the empty WAV) ends the export with the error: no picture
+// is left and no further frame is tried.
+TEST_F(Video, DumpVideoStopsAtAPictureItCannotSave) {
+  ASSERT_NE(Open(40, 30), nullptr);
+  const std::string file = Make("p.avi", "-c:v rawvideo -pix_fmt bgr24", "16x8", 10, 0.3);
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
+  const std::string prefix = dir_.File("cut");
+  int error;
+  {
+    vltest::FileSizeLimit limit(200);
+    error = Run(".call dumpvideo 1 0 0 \"" + prefix + "\" 0");
+  }
+  EXPECT_EQ(error, 1005);
+  const auto listing = pictest::RunTool("ls -A " + pictest::Quote(dir_.File("")) + " | grep -c 'cut'");
+  EXPECT_EQ(std::string(listing.begin(), listing.end()), "1\n") << "only the WAV";
+  EXPECT_EQ(pictest::ReadBytes(prefix + ".wav").size(), 44u);
+}
+
 // An AVI with a PCM sound track: the WAV holds the track as ffmpeg reads
 // it.
 TEST_F(Video, DumpVideoWritesTheSoundTrackOfAnAvi) {
