@@ -3,6 +3,7 @@
 // list, the pending-event queue, the wake pipe and the dispatcher.
 #include "platform/event_pump.h"
 
+#include "platform/display_adapter.h"
 #include "platform/event_dispatch.h"
 #include "platform/event_types.h"
 #include "platform/hooks.h"
@@ -13,6 +14,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/event_queue.h"
 #include "runtime/hooks.h"
+#include "runtime/plugin_abi.h"
 #include "runtime/runtime_options.h"
 #include "vm/debug_api.h"
 #include "vm/error_codes.h"
@@ -40,6 +42,15 @@ int X11Wait(vlVMState* state, int argument, int* result) {
 
 int HookPump(vlVMState* state, int context, int* error) { return PumpEvents(state, context, 0, error); }
 int HookWait(vlVMState* state, int context) { return WaitForEvents(state, context, 0, nullptr); }
+
+// A display adapter's event entries replace the X11 input; one called
+// through the frame hook gets nothing on this platform.
+using AdapterEventsFn = int (*)(vlVMState*, uint32_t, uintptr_t);
+using AdapterWaitFn = int (*)(vlVMState*, uint32_t, uintptr_t*, uintptr_t);
+vlPluginInfo* InputAdapter() {
+  vlPluginInfo* a = vlDisplayAdapter;
+  return a && a->callKind != 2 ? a : nullptr;
+}
 
 // One whole dispatcher pass: stops at the first callback.
 int RunPass(vlVMState* state, vlCallbackMsg* msg) {
@@ -74,7 +85,16 @@ int PumpEvents(vlVMState* state, int context, uintptr_t, int* error) {
     }
   }
   if (gPlatformHooks.pollAudio) gPlatformHooks.pollAudio();
-  int stop = gInputBackend.handleInput(state, error);
+  int stop;
+  if (vlDisplayAdapter) {
+    vlPluginInfo* a = InputAdapter();
+    *error = a && a->HandleEvents ? reinterpret_cast<AdapterEventsFn>(a->HandleEvents)(
+                                        state, static_cast<uint32_t>(context), 0)
+                                  : 0;
+    stop = 0;
+  } else {
+    stop = gInputBackend.handleInput(state, error);
+  }
   if (*error == ERR_USERABORT) {
     RequestQuit();
     *error = 0;
@@ -84,7 +104,14 @@ int PumpEvents(vlVMState* state, int context, uintptr_t, int* error) {
   return QuitRequested();
 }
 
-int WaitForEvents(vlVMState* state, int, int argument, int* result) {
+int WaitForEvents(vlVMState* state, int context, int argument, int* result) {
+  if (vlDisplayAdapter) {
+    vlPluginInfo* a = InputAdapter();
+    uintptr_t scratch = 0;
+    return a && a->WaitEvents ? reinterpret_cast<AdapterWaitFn>(a->WaitEvents)(state, static_cast<uint32_t>(context),
+                                                                               &scratch, 0)
+                              : 0;
+  }
   int value = 0;
   int r = gInputBackend.waitInput(state, argument, &value);
   if (result) *result = value;

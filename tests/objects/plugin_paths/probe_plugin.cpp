@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/objects/plugin_paths/adapter_plugin_util.h"
+
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
@@ -198,35 +200,15 @@ EXPORT int ChangeBufferSize(void* handle, int32_t w, int32_t h) {
 EXPORT int ShowHideDisplay(void*, int) { return 0; }
 EXPORT int SizeMoveDisplay(void*, int32_t, int32_t, int32_t, int32_t) { return 0; }
 EXPORT int SetDisplayTitle(void*, const char*) { return 0; }
-EXPORT int ActivateDisplay(void*, int) { return 0; }
-EXPORT int SetDisplayAttributes(void*, const vlTagItem*) { return 0; }
-EXPORT void* CreatePointer(const uint32_t*, int32_t, int32_t, int32_t, int32_t, uint32_t) { return nullptr; }
-EXPORT void FreePointer(void*) {}
-EXPORT int SetPointer(void*, int, void*) { return 0; }
-EXPORT int ShowHidePointer(void*, int) { return 0; }
-EXPORT int MovePointer(void*, int32_t, int32_t) { return 0; }
-EXPORT int GetMousePos(void*, int32_t* x, int32_t* y) {
-  *x = *y = 0;
-  return 0;
-}
-EXPORT uint32_t GetQualifiers(void*) { return 0; }
+VL_TESTADAPTER_POINTER_ENTRIES
 
 // The source is a player picture: its pixels come through the service table.
 EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
   ++gState.blits;
   auto* s = static_cast<ProbeSurface*>(handle);
-  auto tag = [&](uint32_t t) { return static_cast<int32_t>(GetTagValue(tags, t, 0)); };
-  const int32_t sx = tag(1), sy = tag(2), x = tag(3), y = tag(4), w = tag(5), h = tag(6);
-  using ReadARGB = uint32_t* (*)(void*, int32_t, int32_t, const vlTagItem*);
-  using FreeARGB = void (*)(uint32_t*);
-  const vlTagItem size[] = {{3, static_cast<uintptr_t>(w)}, {4, static_cast<uintptr_t>(h)}, {0, 0}};
-  uint32_t* argb = vlSlotAs<ReadARGB>(gSvc->graphics->slot[25])(source, sx, sy, size);
-  if (!argb) return 0;
-  for (int32_t j = 0; j < h; ++j)
-    for (int32_t i = 0; i < w; ++i)
-      if (x + i >= 0 && y + j >= 0 && x + i < s->width && y + j < s->height)
-        Target(s)[(y + j) * s->width + x + i] = argb[j * w + i] & 0xFFFFFF;
-  vlSlotAs<FreeARGB>(gSvc->graphics->slot[7])(argb);
+  int32_t rect[4];
+  vltestadapter::CopyPictureRect(gSvc, source, tags, s->width, s->height, rect,
+                                 [&](int32_t x, int32_t y, uint32_t rgb) { Target(s)[y * s->width + x] = rgb; });
   return 0;
 }
 EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t, uint32_t) {
@@ -294,10 +276,7 @@ EXPORT void* AllocVideoBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagI
   b->height = h;
   b->flags = flags;
   b->pixels = static_cast<uint32_t*>(Alloc(4 * static_cast<size_t>(w) * h));
-  const uintptr_t source = GetTagValue(tags, 1, 0);
-  const uint32_t* from = !source ? nullptr
-                         : (flags & 2) ? reinterpret_cast<const ProbeVideoBitmap*>(source)->pixels
-                                       : reinterpret_cast<const uint32_t*>(source);
+  const uint32_t* from = vltestadapter::VideoSourcePixels<ProbeVideoBitmap>(flags, tags);
   if (from) std::memcpy(b->pixels, from, 4 * static_cast<size_t>(w) * h);
   for (int i = 0; i < 64 && i < w * h; ++i) gState.allocPixels[i] = b->pixels[i];
   return b;
@@ -334,11 +313,7 @@ EXPORT void* AllocBitMap(int32_t, int32_t, uint32_t, const vlTagItem*) { return 
 EXPORT void FreeBitMap(void*) {}
 EXPORT int LockBitMap(void* handle, uint32_t, vlPixelAccess* access) {
   auto* b = static_cast<ProbeVideoBitmap*>(handle);
-  access->pixels = reinterpret_cast<uint8_t*>(b->pixels);
-  access->rowLength = b->width;
-  access->width = b->width;
-  access->height = b->height;
-  return 1;
+  return vltestadapter::LockARGB(b->pixels, b->width, b->height, access);
 }
 EXPORT void UnLockBitMap(void*) {}
 EXPORT int32_t GetBitMapAttr(void*, int32_t) { return 0; }

@@ -1,0 +1,250 @@
+// A display-adapter plug-in for the player tests: each display is an ARGB
+// buffer in the plug-in's own memory, shown in an X window of its own with
+// XPutImage; pictures the player hands it as video bitmaps stay in its
+// memory too. Mouse buttons on its window reach the script as adapter
+// input for display 1. It knows the player only through the service table.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <poll.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "graphics/adapter_bitmap.h"
+#include "graphics/pixel_access.h"
+#include "runtime/plugin_abi.h"
+#include "runtime/tag_list.h"
+#include "tests/objects/plugin_paths/adapter_plugin_util.h"
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+const vlServiceTable* gSvc = nullptr;
+Display* gX = nullptr;
+
+struct Surface {
+  int32_t width, height;
+  uint32_t* pixels;  // 0x00RRGGBB, what the window shows
+  Window window;
+  GC gc;
+  XImage* image;  // over pixels
+};
+
+struct VideoBitmap {
+  int32_t width, height;
+  uint32_t* pixels;  // ARGB
+};
+
+// What the tests check was made by the adapter, to VL_XADAPTER_LOG.
+void Log(const char* what, int32_t w, int32_t h) {
+  const char* path = std::getenv("VL_XADAPTER_LOG");
+  if (std::FILE* f = path ? std::fopen(path, "a") : nullptr) {
+    std::fprintf(f, "%s %dx%d\n", what, w, h);
+    std::fclose(f);
+  }
+}
+
+void Present(Surface* s, int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (x < 0) w += x, x = 0;
+  if (y < 0) h += y, y = 0;
+  if (w > s->width - x) w = s->width - x;
+  if (h > s->height - y) h = s->height - y;
+  if (w <= 0 || h <= 0) return;
+  XPutImage(gX, s->window, s->gc, s->image, x, y, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h));
+  XFlush(gX);
+}
+
+void Fill(Surface* s, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color) {
+  for (int32_t j = y; j < y + h; ++j)
+    for (int32_t i = x; i < x + w; ++i)
+      if (i >= 0 && j >= 0 && i < s->width && j < s->height) s->pixels[j * s->width + i] = color & 0xFFFFFF;
+  Present(s, x, y, w, h);
+}
+
+}  // namespace
+
+EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*, void*) {
+  gSvc = svc;
+  info->version = 1;
+  info->moduleName = "xadapter";
+  info->name = "X test adapter";
+  info->capabilities = PLUGINCAPS_DISPLAYADAPTER;
+  info->displayWords[0] = 4;   // monitor information
+  info->displayWords[1] = 16;  // video bitmaps
+  info->displayWord3 = 16;     // hardware brushes
+  using SetAdapter = int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*);
+  return vlSlotAs<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) == 0;
+}
+
+EXPORT void ClosePlugin() {
+  if (gX) XCloseDisplay(gX);
+  gX = nullptr;
+}
+
+// Button presses and releases on the adapter's windows become adapter input
+// of display 1 (X buttons 1, 3, 2 are the left, right and middle ones).
+EXPORT int HandleEvents(vlVMState* state, uint32_t, uintptr_t) {
+  while (gX && XPending(gX)) {
+    XEvent e;
+    XNextEvent(gX, &e);
+    if (e.type == ButtonPress || e.type == ButtonRelease) {
+      const unsigned b = e.xbutton.button;
+      const uintptr_t button = b == 1 ? 1 : b == 3 ? 2 : b == 2 ? 3 : 0;
+      if (!button) continue;
+      const uintptr_t record[5] = {1, static_cast<uintptr_t>(e.xbutton.x), static_cast<uintptr_t>(e.xbutton.y),
+                                   button, e.type == ButtonPress ? 1u : 0u};
+      if (int r = gSvc->system->PostAdapterEventVM(state, 3, record, 0)) return r;
+    }
+  }
+  return 0;
+}
+// Waits a little for X input; the player pumps after each wait.
+EXPORT int WaitEvents(vlVMState*, uint32_t, uintptr_t*, uintptr_t) {
+  if (gX && !XPending(gX)) {
+    pollfd p{ConnectionNumber(gX), POLLIN, 0};
+    poll(&p, 1, 20);
+  }
+  return 0;
+}
+EXPORT int ForceEventLoopIteration(uint32_t) { return 0; }
+EXPORT int Sleep(vlVMState*, int32_t) { return 0; }
+EXPORT int VWait(void*, const vlTagItem*) { return 0; }
+EXPORT int DetermineBorderSizes(void*, int32_t* l, int32_t* r, int32_t* t, int32_t* b) {
+  *l = *r = *t = *b = 0;
+  return 0;
+}
+EXPORT void* OpenDisplay(const char* title, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t,
+                         const vlTagItem*) {
+  if (!gX && !(gX = XOpenDisplay(nullptr))) return nullptr;
+  Log("open", w, h);
+  auto* s = static_cast<Surface*>(std::calloc(1, sizeof(Surface)));
+  s->width = w;
+  s->height = h;
+  s->pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
+  const int screen = DefaultScreen(gX);
+  s->window = XCreateSimpleWindow(gX, RootWindow(gX, screen), x, y, static_cast<unsigned>(w),
+                                  static_cast<unsigned>(h), 0, 0, 0);
+  XStoreName(gX, s->window, title ? title : "");
+  XSelectInput(gX, s->window, ButtonPressMask | ButtonReleaseMask | ExposureMask);
+  s->gc = XCreateGC(gX, s->window, 0, nullptr);
+  s->image = XCreateImage(gX, DefaultVisual(gX, screen), 24, ZPixmap, 0, reinterpret_cast<char*>(s->pixels),
+                          static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
+  XMapWindow(gX, s->window);
+  XSync(gX, False);
+  return s;
+}
+EXPORT int CloseDisplay(void* handle) {
+  auto* s = static_cast<Surface*>(handle);
+  s->image->data = nullptr;  // the pixels are ours
+  XDestroyImage(s->image);
+  XFreeGC(gX, s->gc);
+  XDestroyWindow(gX, s->window);
+  XFlush(gX);
+  std::free(s->pixels);
+  std::free(s);
+  return 0;
+}
+// A new size starts black, as the player redraws it.
+EXPORT int ChangeBufferSize(void* handle, int32_t w, int32_t h) {
+  auto* s = static_cast<Surface*>(handle);
+  Log("size", w, h);
+  auto* pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
+  if (!pixels) return 1000;
+  s->image->data = nullptr;
+  XDestroyImage(s->image);
+  std::free(s->pixels);
+  s->pixels = pixels;
+  s->width = w;
+  s->height = h;
+  s->image = XCreateImage(gX, DefaultVisual(gX, DefaultScreen(gX)), 24, ZPixmap, 0, reinterpret_cast<char*>(pixels),
+                          static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
+  XResizeWindow(gX, s->window, static_cast<unsigned>(w), static_cast<unsigned>(h));
+  XFlush(gX);
+  return 0;
+}
+EXPORT int ShowHideDisplay(void*, int) { return 0; }
+EXPORT int SizeMoveDisplay(void*, int32_t, int32_t, int32_t, int32_t) { return 0; }
+EXPORT int SetDisplayTitle(void* handle, const char* title) {
+  XStoreName(gX, static_cast<Surface*>(handle)->window, title ? title : "");
+  XFlush(gX);
+  return 0;
+}
+VL_TESTADAPTER_POINTER_ENTRIES
+
+// The source is a player picture: its pixels come through the service table.
+EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
+  auto* s = static_cast<Surface*>(handle);
+  int32_t r[4];
+  vltestadapter::CopyPictureRect(gSvc, source, tags, s->width, s->height, r,
+                                 [&](int32_t x, int32_t y, uint32_t rgb) { s->pixels[y * s->width + x] = rgb; });
+  Present(s, r[0], r[1], r[2], r[3]);
+  return 0;
+}
+EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t, uint32_t) {
+  Fill(static_cast<Surface*>(handle), x, y, w, h, color);
+  return 0;
+}
+EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t, uint32_t) {
+  Fill(static_cast<Surface*>(handle), x, y, 1, 1, color);
+  return 0;
+}
+EXPORT int Line(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t) { return 0; }
+
+EXPORT int GetMonitorInfo(int kind, int, void* out, int) {
+  static int32_t monitors[] = {0, 0, 1280, 1024, 0, 0, 0, 0};
+  static int32_t modes[] = {1280, 1024, 24, 0, 0, 0};
+  *static_cast<int32_t**>(out) = kind == 0 ? monitors : modes;
+  return 0;
+}
+EXPORT void FreeMonitorInfo(int, void*) {}
+EXPORT void* GrabScreenPixels(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t) { return nullptr; }
+EXPORT void FreeGrabScreenPixels(void*) {}
+EXPORT int BeginDoubleBuffer(void*, uint32_t) { return 1; }
+EXPORT int EndDoubleBuffer(void*, uint32_t) { return 0; }
+EXPORT int Flip(void*, const int32_t*) { return 0; }
+EXPORT int Cls(void* handle, uint32_t color, uint32_t) {
+  auto* s = static_cast<Surface*>(handle);
+  Fill(s, 0, 0, s->width, s->height, color);
+  return 0;
+}
+
+// Video bitmaps: ARGB words made from tag 1 (an ARGB buffer, or with flag 2
+// another video bitmap).
+EXPORT void* AllocVideoBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
+  Log("video", w, h);
+  auto* b = static_cast<VideoBitmap*>(std::calloc(1, sizeof(VideoBitmap)));
+  b->width = w;
+  b->height = h;
+  b->pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
+  const uint32_t* from = vltestadapter::VideoSourcePixels<VideoBitmap>(flags, tags);
+  if (from) std::memcpy(b->pixels, from, 4 * static_cast<size_t>(w) * h);
+  return b;
+}
+EXPORT void FreeVideoBitMap(void* handle) {
+  auto* b = static_cast<VideoBitmap*>(handle);
+  std::free(b->pixels);
+  std::free(b);
+}
+EXPORT void* ReadVideoPixels(void* handle, vlVideoPixels* record) {
+  auto* b = static_cast<VideoBitmap*>(handle);
+  const size_t bytes = 4 * static_cast<size_t>(b->width) * b->height;
+  void* out = std::malloc(bytes);
+  std::memcpy(out, b->pixels, bytes);
+  record->pixels = out;
+  record->rowBytes = 4 * b->width;
+  record->format = 10;
+  record->hasAlpha = 1;
+  return out;
+}
+EXPORT void FreeVideoPixels(void* pixels) { std::free(pixels); }
+EXPORT int DoVideoBitMapMethod(void*, uint32_t, const vlTagItem*) { return 0; }
+EXPORT void* AllocBitMap(int32_t, int32_t, uint32_t, const vlTagItem*) { return nullptr; }
+EXPORT void FreeBitMap(void*) {}
+EXPORT int LockBitMap(void* handle, uint32_t, vlPixelAccess* access) {
+  auto* b = static_cast<VideoBitmap*>(handle);
+  return vltestadapter::LockARGB(b->pixels, b->width, b->height, access);
+}
+EXPORT void UnLockBitMap(void*) {}
+EXPORT int32_t GetBitMapAttr(void*, int32_t) { return 0; }
