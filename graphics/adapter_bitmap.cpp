@@ -49,6 +49,37 @@ void UnlockVideo(void* handle) {
   if (vlPluginInfo* a = Adapter(); a && a->UnLockBitMap) reinterpret_cast<UnlockFn>(a->UnLockBitMap)(handle);
 }
 
+// Every picture and plane of an adapter that owns them.
+using AllocBitMapFn = void* (*)(int32_t, int32_t, uint32_t, const vlTagItem*);
+using FreeBitMapFn = void (*)(void*);
+using AttrFn = int32_t (*)(void*, int32_t);
+void* AllocOwned(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
+  vlPluginInfo* a = Adapter();
+  const vlTagItem none[] = {{VL_TAG_END, 0}};
+  return a && a->AllocBitMap ? reinterpret_cast<AllocBitMapFn>(a->AllocBitMap)(w, h, flags, tags ? tags : none)
+                             : nullptr;
+}
+void* AllocPicture(int32_t w, int32_t h, uint32_t flags, const uint32_t*) {
+  // Only the engine's own flags below the plane bits go on.
+  return AllocOwned(w, h, flags & 0xFFFF, nullptr);
+}
+void* AllocPlane(int32_t kind, int32_t w, int32_t h, int clear, const uintptr_t* tags) {
+  vlTagItem items[4];
+  int n = 0;
+  for (const uintptr_t* t = tags; t && t[0] && n < 3; t += 2) items[n++] = {static_cast<uint32_t>(t[0]), t[1]};
+  items[n] = {VL_TAG_END, 0};
+  const uint32_t flags = (kind == 1 ? uint32_t{VL_ABM_ALPHAPLANE} : uint32_t{VL_ABM_MASKPLANE}) |
+                         (clear ? uint32_t{VL_ABM_CLEAR} : 0u);
+  return AllocOwned(w, h, flags, items);
+}
+void FreeOwned(void* handle) {
+  if (vlPluginInfo* a = Adapter(); a && a->FreeBitMap && handle) reinterpret_cast<FreeBitMapFn>(a->FreeBitMap)(handle);
+}
+int32_t OwnedAttr(void* handle, int32_t code) {
+  vlPluginInfo* a = Adapter();
+  return a && a->GetBitMapAttr ? reinterpret_cast<AttrFn>(a->GetBitMapAttr)(handle, code) : 0;
+}
+
 vlGfxAdapter gBound;
 
 // A tag list of at most eight items.
@@ -230,12 +261,21 @@ void BindAdapterBitmapEntries(vlPluginInfo* adapter) {
     return;
   }
   gBound = {};
-  // Only video bitmaps are the adapter's; every other picture stays ours.
+  // Video bitmaps are the adapter's; with flag 32 every other picture and
+  // plane too, else those stay ours.
   gBound.pixelFormat = VL_PIXFMT_ARGB32;  // what LockBitMap hands out
-  gBound.flags = adapter->displayWords[1] & (VL_ADAPTER_VIDEO_BITMAPS | VL_ADAPTER_INVERSE_ALPHA);
+  gBound.flags = adapter->displayWords[1] &
+                 (VL_ADAPTER_VIDEO_BITMAPS | VL_ADAPTER_OWNS_BITMAPS | VL_ADAPTER_INVERSE_ALPHA);
   gBound.allocVideoBitMap = AllocVideo;
   gBound.freeVideoBitMap = FreeVideo;
   gBound.lockBitMap = LockVideo;
   gBound.unlockBitMap = UnlockVideo;
+  if (gBound.flags & VL_ADAPTER_OWNS_BITMAPS) {
+    gBound.allocBitMap = AllocPicture;
+    gBound.freeBitMap = FreeOwned;
+    gBound.allocPlane = AllocPlane;
+    gBound.freePlane = FreeOwned;
+    gBound.getBitMapAttr = OwnedAttr;
+  }
   SetGfxAdapter(&gBound);
 }

@@ -30,6 +30,18 @@ enum : uint32_t {
 // adapter picture, 8 a video bitmap.
 enum : uint32_t { VL_VBM_ALPHA = 1, VL_VBM_ADAPTERSOURCE = 2, VL_VBM_VIDEO = 8 };
 
+// An adapter that owns every bitmap (flag 32 of its flags word) is asked
+// for pictures and planes alike through AllocBitMap (width, height, flags,
+// tags), and frees, locks and answers for them through FreeBitMap,
+// LockBitMap, UnLockBitMap and GetBitMapAttr. A plane request carries one
+// of the plane flags below, VL_ABM_CLEAR when its bytes must start at 0,
+// and the tags {1 the picture a mask is made for, 2 a buffer the plane
+// borrows, 3 that buffer's row bytes}. LockBitMap fills pixels, width,
+// height and the row length (pixels for a picture, bytes for a plane); the
+// pictures hold ARGB words (format 10). GetBitMapAttr answers code 13 with
+// a picture's row bytes and codes 1 and 2 with a plane's.
+enum : uint32_t { VL_ABM_ALPHAPLANE = 0x10000, VL_ABM_MASKPLANE = 0x20000, VL_ABM_CLEAR = 0x40000 };
+
 // GetAdapterBitmapCaps request bits.
 enum : uint32_t {
   VL_ADAPTERCAP_FALLBACK = 4,     // a refused video bitmap may be made in software

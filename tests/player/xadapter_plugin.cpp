@@ -32,10 +32,16 @@ struct Surface {
   XImage* image;  // over pixels
 };
 
+// Video bitmaps, and with VL_XADAPTER_OWNS every picture and plane.
 struct VideoBitmap {
   int32_t width, height;
-  uint32_t* pixels;  // ARGB
+  uint32_t* pixels;  // ARGB words of a picture
+  int32_t kind;      // 0 picture, 1 alpha plane, 2 mask plane
+  uint8_t* bytes;    // a plane's
+  int32_t rowBytes;
+  int borrowed;      // the plane's bytes are the player's
 };
+int gOwned = 0, gMade = 0;  // pictures and planes held now, made in all
 
 // What the tests check was made by the adapter, to VL_XADAPTER_LOG.
 void Log(const char* what, int32_t w, int32_t h) {
@@ -72,13 +78,16 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   info->name = "X test adapter";
   info->capabilities = PLUGINCAPS_DISPLAYADAPTER;
   info->displayWords[0] = 4;   // monitor information
-  info->displayWords[1] = 16;  // video bitmaps
+  // Video bitmaps; with VL_XADAPTER_OWNS every bitmap and plane as well.
+  const char* owns = std::getenv("VL_XADAPTER_OWNS");
+  info->displayWords[1] = owns && *owns == '1' ? 16 | 32 : 16;
   info->displayWord3 = 16;     // hardware brushes
   using SetAdapter = int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*);
   return vlSlotAs<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) == 0;
 }
 
 EXPORT void ClosePlugin() {
+  Log("made, left", gMade, gOwned);
   if (gX) XCloseDisplay(gX);
   gX = nullptr;
 }
@@ -217,6 +226,7 @@ EXPORT void* AllocVideoBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagI
   auto* b = static_cast<VideoBitmap*>(std::calloc(1, sizeof(VideoBitmap)));
   b->width = w;
   b->height = h;
+  b->rowBytes = 4 * w;
   b->pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
   const uint32_t* from = vltestadapter::VideoSourcePixels<VideoBitmap>(flags, tags);
   if (from) std::memcpy(b->pixels, from, 4 * static_cast<size_t>(w) * h);
@@ -240,11 +250,45 @@ EXPORT void* ReadVideoPixels(void* handle, vlVideoPixels* record) {
 }
 EXPORT void FreeVideoPixels(void* pixels) { std::free(pixels); }
 EXPORT int DoVideoBitMapMethod(void*, uint32_t, const vlTagItem*) { return 0; }
-EXPORT void* AllocBitMap(int32_t, int32_t, uint32_t, const vlTagItem*) { return nullptr; }
-EXPORT void FreeBitMap(void*) {}
+EXPORT void* AllocBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
+  auto* b = static_cast<VideoBitmap*>(std::calloc(1, sizeof(VideoBitmap)));
+  b->width = w;
+  b->height = h;
+  b->kind = (flags & VL_ABM_ALPHAPLANE) ? 1 : (flags & VL_ABM_MASKPLANE) ? 2 : 0;
+  if (b->kind == 0) {
+    b->pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
+    b->rowBytes = 4 * w;
+  } else if (uintptr_t buffer = GetTagValue(tags, 2, 0)) {
+    b->bytes = reinterpret_cast<uint8_t*>(buffer);
+    b->rowBytes = static_cast<int32_t>(GetTagValue(tags, 3, 0));
+    b->borrowed = 1;
+  } else {
+    b->rowBytes = b->kind == 1 ? (w + 3) & ~3 : ((w + 15) >> 3) & ~1;
+    b->bytes = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(b->rowBytes) * h));
+    if (flags & VL_ABM_CLEAR) std::memset(b->bytes, 0, static_cast<size_t>(b->rowBytes) * h);
+  }
+  ++gOwned;
+  ++gMade;
+  return b;
+}
+EXPORT void FreeBitMap(void* handle) {
+  auto* b = static_cast<VideoBitmap*>(handle);
+  --gOwned;
+  std::free(b->pixels);
+  if (!b->borrowed) std::free(b->bytes);
+  std::free(b);
+}
 EXPORT int LockBitMap(void* handle, uint32_t, vlPixelAccess* access) {
   auto* b = static_cast<VideoBitmap*>(handle);
-  return vltestadapter::LockARGB(b->pixels, b->width, b->height, access);
+  if (b->kind == 0) return vltestadapter::LockARGB(b->pixels, b->width, b->height, access);
+  access->pixels = b->bytes;
+  access->rowLength = b->rowBytes;
+  access->width = b->width;
+  access->height = b->height;
+  return 1;
 }
 EXPORT void UnLockBitMap(void*) {}
-EXPORT int32_t GetBitMapAttr(void*, int32_t) { return 0; }
+EXPORT int32_t GetBitMapAttr(void* handle, int32_t code) {
+  auto* b = static_cast<VideoBitmap*>(handle);
+  return code == 13 || code == b->kind ? b->rowBytes : 0;
+}
