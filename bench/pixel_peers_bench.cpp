@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
+#include <malloc.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
@@ -352,4 +353,16 @@ BENCHMARK(Gif_giflib)->Name("GifAnim/giflib")->Arg(1)->Unit(benchmark::kMillisec
 BENCHMARK(Jpeg_ours)->Name("Jpeg/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(Jpeg_libjpeg)->Name("Jpeg/libjpeg")->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+// Picture-sized buffers come from the heap for every job alike: with glibc's
+// adaptive threshold a buffer is mapped afresh (and its pages faulted in)
+// or reused depending on which larger buffers earlier jobs happened to free,
+// which would measure the allocator's history rather than the decoders.
+int main(int argc, char** argv) {
+  mallopt(M_MMAP_THRESHOLD, 256 << 20);
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -16,6 +16,7 @@
 #include <jerror.h>
 
 #include "formats/pixel_buffer.h"
+#include "graphics/fast_paths.h"
 #include "platform/os.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
@@ -191,6 +192,7 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
     return;
   }
   const JDIMENSION width = cinfo->output_width;
+  const vlAndWordsFn clearSpare = FastAndWords();
   JSAMPARRAY row = nullptr;
   if (cmyk)
     row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
@@ -211,8 +213,12 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
     for (JDIMENSION i = 0; i < want; ++i) rows[i] = reinterpret_cast<JSAMPROW>(out + size_t{i} * width);
     const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, want);
     if (got == 0) break;
-    // (the width in a local: the words could alias cinfo's fields)
-    for (size_t i = 0, n = size_t{got} * width; i < n; ++i) out[i] &= 0x00FFFFFFu;
+    if (clearSpare) {
+      clearSpare(reinterpret_cast<uint8_t*>(out), size_t{got} * width, 0x00FFFFFFu);
+    } else {
+      // (the width in a local: the words could alias cinfo's fields)
+      for (size_t i = 0, n = size_t{got} * width; i < n; ++i) out[i] &= 0x00FFFFFFu;
+    }
   }
   job->width = static_cast<int32_t>(cinfo->output_width);
   job->height = static_cast<int32_t>(cinfo->output_height);

@@ -116,6 +116,10 @@ const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {
     VL_ANY32("coverage copy", vl_avx2, VL_CPU_AVX2, vl_avx2_rows::CoverageCopy),
     VL_ANY32("coverage copy", vl_sse2, VL_CPU_SSE2, vl_sse2_rows::CoverageCopy),
 };
+const vlFastPath<vlAndWordsFn> kAndWords[] = {
+    {"and words", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::AndWords32},
+    {"and words", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::AndWords32},
+};
 const vlFastPath<vlScaleBytesFn> kScaleBytes[] = {
     {"alpha times opacity", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::ScaleBytes},
     {"alpha times opacity", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::ScaleBytes},
@@ -145,6 +149,7 @@ const vlFastPath<vlFillFn> kFill[] = {{"fill", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlMaskCopyFn> kMaskCopy[] = {{"mask copy", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlDissolveFn> kDissolve[] = {{"dissolve bytes", -2, -2, 0, 0, nullptr}};
 const vlFastPath<vlScaleBytesFn> kScaleBytes[] = {{"alpha times opacity", -2, -2, 0, 0, nullptr}};
+const vlFastPath<vlAndWordsFn> kAndWords[] = {{"and words", -2, -2, 0, 0, nullptr}};
 #endif
 
 }  // namespace
@@ -165,6 +170,7 @@ vlCoverageColourFn FastCoverageColour(int32_t format) {
   return FindFastPath(kCoverageColour, format, format, VL_FP_NONE);
 }
 vlBlitJobFn FastCoverageCopy(int32_t format) { return FindFastPath(kCoverageCopy, format, format, VL_FP_NONE); }
+vlAndWordsFn FastAndWords() { return FindFastPath(kAndWords, -1, -1, VL_FP_NONE); }
 vlScaleBytesFn FastScaleAlphaBytes() { return FindFastPath(kScaleBytes, -1, -1, VL_FP_NONE); }
 vlDissolveFn FastDissolveBytes() { return FindFastPath(kDissolve, -1, -1, VL_FP_NONE); }
 vlMaskCopyFn FastMaskCopy(int32_t format) { return FindFastPath(kMaskCopy, format, format, VL_FP_NONE); }

@@ -61,6 +61,10 @@ vlBlendColorFn FastBlendColor(int32_t format);
 using vlMixFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,
                          int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit);
 vlMixFn FastMix(int32_t format, bool masked);
+// Words ANDed with a mask in place: format conversions that clear a byte
+// (decoded pictures' spare byte); rows keyed by format -1.
+using vlAndWordsFn = void (*)(uint8_t* words, size_t count, uint32_t keep);
+vlAndWordsFn FastAndWords();
 // Alpha bytes times a global transparency (0-255) / 255: the plane loop
 // behind blits with an opacity (rows keyed by format -1).
 using vlScaleBytesFn = void (*)(const uint8_t* src, uint8_t* dst, int32_t count, int32_t intensity);

@@ -3,6 +3,7 @@
 // has it). They give the same bytes as the general kernels; fast_paths.cpp
 // lists which of them serve which formats.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // 32-bit pixels: the colour bytes of a format are those of colourMask
@@ -30,6 +31,8 @@
   void BlendColor32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t color, int32_t a,              \
                     uint32_t colourMask);                                                                          \
   void Fill32(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t pixel);                                \
+  /* Each of count 32-bit words ANDed with keep. */                                                              \
+  void AndWords32(uint8_t* words, size_t count, uint32_t keep);                                                   \
   /* dst[i] = src[i] * intensity / 255 (intensity 0 to 255). */                                                  \
   void ScaleBytes(const uint8_t* src, uint8_t* dst, int32_t count, int32_t intensity);                           \
   /* One row of the dissolve's 8-bit planes; src may be null (opaque). */                                        \
