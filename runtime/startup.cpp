@@ -180,6 +180,7 @@ int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* a
   // The optional libraries, the timers and the audio timer signal: sound,
   // pointers and requesters test for them from here on.
   if (int status = InitPlatform()) return status;
+  CatchEndSignals();
   ResetDisplayOverrides();
   vlStartup.runtimeFlags = 0;
   OpenLocaleCatalog("Vellamora.catalog");
@@ -263,12 +264,16 @@ int StartUp(int argc, char** argv) {
   }
   InstallErrorSystem(state);
   InstallErrorRequester();
-  auto stop = [&](int code) { return ShutDown(code, state, startup, applet); };
-
   gScriptNotChosen = false;
   int status = ParseStartupArgs(state, startup, applet, marker, patch, argc, argv);
-  // A run whose script was never chosen did not do what was asked of it.
-  if (status) return stop(status) || gScriptNotChosen ? 1 : 0;
+  // A run ended by a signal or whose script was never chosen did not do
+  // what was asked of it.
+  auto stop = [&](int code) {
+    int exitStatus = ShutDown(code, state, startup, applet);
+    if (EndSignalCaught()) return 128 + EndSignalCaught();
+    return exitStatus || gScriptNotChosen ? 1 : 0;
+  };
+  if (status) return stop(status);
   if (vlLinked && (status = ExtractLinkedPlugins(startup->programPath, startup, applet, vlLinkedOffset)))
     return stop(status);
   if (!vlLinked && (status = CheckContainerMagic(startup->scriptPath))) return stop(status);

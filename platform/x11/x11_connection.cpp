@@ -8,6 +8,7 @@
 #include <X11/Xatom.h>
 #include <X11/cursorfont.h>
 #include <clocale>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <poll.h>
@@ -38,6 +39,19 @@ bool gSkipNextWait = false;
 constexpr unsigned kBorderCursorShapes[kBorderCursorCount] = {
     XC_top_left_corner, XC_bottom_left_corner, XC_top_right_corner, XC_bottom_right_corner,
     XC_left_side,       XC_right_side,         XC_top_side,         XC_bottom_side};
+
+// Xlib's answer to a lost server is a few lines of its own and exit(1),
+// from whichever thread saw it first. The player says it once, in its own
+// words, and ends at once: nothing more can be drawn or read.
+int OnXServerLost(Display* display) {
+  static std::atomic<bool> told{false};
+  if (!told.exchange(true)) {
+    const char* name = display ? DisplayString(display) : "";
+    std::fprintf(stderr, "Lost the connection to X server %s!\n", name && *name ? name : "(default)");
+    std::fflush(stderr);
+  }
+  _exit(1);
+}
 
 bool DisplayAdapterInstalled() { return gPlatformHooks.forceEventLoopIteration != nullptr; }
 
@@ -252,6 +266,7 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
   if (!c) return ERR_MEM;
   c->pixelFormat = -1;
   InstallX11ErrorHandler();
+  XSetIOErrorHandler(OnXServerLost);
   c->watchStopFd = -1;
   c->display = XOpenDisplay(wanted[0] ? wanted : nullptr);
   if (!c->display) {

@@ -24,6 +24,7 @@
 // callback that runs while the player does (xdotool, signals: it gets the
 // player's pid and the X display name). Result: exit status (-N for
 // signal N), standard output and standard error apart.
+// StopXServer() takes the X server away mid-run.
 // SinkFiles() lists the WAV files the sound output wrote, in order;
 // TempEntries() what the player left in its temporary directory; Tool()
 // runs a helper program (xprop, xdotool) and gives its output; SoxStat
@@ -88,6 +89,8 @@ class PlayerTest : public testing::Test {
   const std::string& dir() const { return dir_; }
   const std::string& temp() const { return temp_; }
   const char* display() const { return server_.name(); }
+  // Ends the private X server now (a test of a lost server).
+  void StopXServer() { server_.Stop(); }
 
  private:
   PrivateXServer server_;

@@ -1,0 +1,61 @@
+// How a run ends from outside: a signal, or the X server going away.
+#include <signal.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::PlayerTest;
+using vlplayer::Result;
+using vlplayer::RunOptions;
+using ProcessEnd = PlayerTest;
+
+// The applet waits long; its compressed container has an unpacked copy in
+// the temporary directory while it runs.
+std::string WaitingApplet(const std::string& name) {
+  return ".line 1\n.call debugprint \"waiting\"\n.line 2\n.call wait 60000\n.call debugprint \"" + name + " woke\"";
+}
+
+// SIGTERM, SIGINT and SIGHUP end the player through its shut-down: the
+// unpacked copy is removed and the status says which signal ended it.
+TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
+  std::string applet = Applet("waiting", WaitingApplet("waiting"), "compress");
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    RunOptions options;
+    bool seen = false;
+    options.whileRunning = [&](pid_t player, const std::string&) {
+      for (int i = 0; i < 400 && !seen; ++i) {
+        seen = !TempEntries().empty();
+        if (!seen) usleep(25000);
+      }
+      usleep(200000);  // into the wait
+      kill(player, signal);
+    };
+    Result r = Run({applet}, options);
+    EXPECT_TRUE(seen) << "no unpacked copy while running";
+    EXPECT_EQ(r.status, 128 + signal) << "signal " << signal << ": " << r.out << r.err;
+    EXPECT_EQ(r.out, "waiting\n");
+    EXPECT_TRUE(TempEntries().empty()) << "signal " << signal;
+  }
+}
+
+// A lost X server is reported once in the player's words, not Xlib's.
+TEST_F(ProcessEnd, LostXServerIsReportedOnce) {
+  std::string applet = Applet("lost", WaitingApplet("lost"));
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    // The window is up once the applet waits.
+    vlplayer::WaitForWindow(display, "", 10000);
+    usleep(300000);
+    StopXServer();
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(r.err, std::string("Lost the connection to X server ") + display() + "!\n");
+  EXPECT_EQ(r.err.find("XIO"), std::string::npos);
+}
+
+}  // namespace
