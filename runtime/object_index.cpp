@@ -83,6 +83,11 @@ const std::vector<vlObjectNode*>* vlObjectIndex::Find(vlObjectId id) const {
   return it == records_.end() ? nullptr : &it->second;
 }
 
+vlObjectNode* vlObjectIndex::First(vlObjectId id) const {
+  const std::vector<vlObjectNode*>* named = Find(id);
+  return named ? named->front() : nullptr;
+}
+
 void vlObjectIndex::Clear() {
   records_.clear();
   before_.clear();

@@ -21,6 +21,8 @@ class vlObjectIndex {
   int Rekey(vlObjectNode* node, vlObjectId id);
   // The records named id, in list order; null for none.
   const std::vector<vlObjectNode*>* Find(vlObjectId id) const;
+  // The first record named id; null for none.
+  vlObjectNode* First(vlObjectId id) const;
   // Forgets everything (the list was emptied by its owner).
   void Clear();
 

@@ -13,6 +13,7 @@
 #include "runtime/errors.h"
 #include "runtime/file_lock.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "runtime/progress_message.h"
 #include "runtime/script_call.h"
@@ -27,6 +28,9 @@
 vlFontLists vlFontState = {};
 
 namespace {
+
+// Opening and finding a font object must not walk every one there is.
+vlObjectIndex gFontIndex;
 
 constexpr int kErrFindFont = 1334;
 constexpr int kErrFontIsFile = 1335;
@@ -80,11 +84,7 @@ int OpenAndCache(const char* name, int32_t size, int32_t engine, int32_t cacheFl
   return 0;
 }
 
-void AppendNode(vlObjectNode* node) {
-  vlObjectNode** tail = &vlFontState.fonts;
-  while (*tail) tail = &(*tail)->next;
-  *tail = node;
-}
+int AppendNode(vlObjectNode* node) { return gFontIndex.Append(&vlFontState.fonts, node); }
 
 }  // namespace
 
@@ -133,11 +133,9 @@ int OpenFontFromArgs(vlVMState* L, int first, vlEngineFont** out) {
 }
 
 int GetFontByID(vlObjectId id, vlFontNode** out) {
-  for (vlObjectNode* n = vlFontState.fonts; n; n = n->next) {
-    if (n->idHandle == id.handle && n->idNumber == id.number) {
-      *out = reinterpret_cast<vlFontNode*>(n);
-      return 0;
-    }
+  if (vlObjectNode* n = gFontIndex.First(id)) {
+    *out = reinterpret_cast<vlFontNode*>(n);
+    return 0;
   }
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
@@ -147,12 +145,7 @@ int GetFontByID(vlObjectId id, vlFontNode** out) {
 int CloseFontByID(vlVMState* L, vlObjectId id) {
   vlFontNode* f;
   if (int status = GetFontByID(id, &f)) return status;
-  for (vlObjectNode** p = &vlFontState.fonts; *p; p = &(*p)->next) {
-    if (*p == &f->node) {
-      *p = f->node.next;
-      break;
-    }
-  }
+  gFontIndex.Unlink(&vlFontState.fonts, &f->node);
   FreeObjectDataList(L, &f->node.data);
   FreeMemory(f);
   return 0;
@@ -217,7 +210,10 @@ int CmdOpenFont(vlVMState* L) {
   node->node.idNumber = automatic ? 0 : id.number;
   node->node.idHandle = automatic ? node : id.handle;
   node->font = font;
-  AppendNode(&node->node);
+  if (AppendNode(&node->node)) {
+    FreeMemory(node);
+    return ERR_MEM;
+  }
   PrintDone();
   if (automatic) {
     vl::PushPointer(L, node);
@@ -322,6 +318,7 @@ void FreeFontLists(vlVMState* L) {
     FreeObjectDataList(L, &n->data);
     FreeMemory(n);
   }
+  gFontIndex.Clear();
   while (vlFontCacheEntry* e = vlFontState.cache) {
     vlFontState.cache = e->next;
     CloseEngineFont(e->font);

@@ -21,6 +21,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "text/picture_output.h"
 #include "text/text_layers.h"
@@ -33,24 +34,15 @@
 namespace {
 
 vlObjectNode* gTextObjects = nullptr;
+// Making and finding a text object must not walk every one there is.
+vlObjectIndex gTextObjectIndex;
 
 vlTextObject* AsObject(vlObjectNode* n) { return reinterpret_cast<vlTextObject*>(n); }
 vlObjectId IdOf(const vlTextObject* o) { return {o->node.idNumber, o->node.idHandle}; }
 
-void Append(vlTextObject* o) {
-  vlObjectNode** tail = &gTextObjects;
-  while (*tail) tail = &(*tail)->next;
-  *tail = &o->node;
-}
+int Append(vlTextObject* o) { return gTextObjectIndex.Append(&gTextObjects, &o->node); }
 
-void Unlink(vlTextObject* o) {
-  for (vlObjectNode** p = &gTextObjects; *p; p = &(*p)->next) {
-    if (*p == &o->node) {
-      *p = o->node.next;
-      return;
-    }
-  }
-}
+void Unlink(vlTextObject* o) { gTextObjectIndex.Unlink(&gTextObjects, &o->node); }
 
 void FreePlanes(vlTextObject* o) {
   if (o->bitmap) DeleteBitmap(o->bitmap);
@@ -316,9 +308,10 @@ int MoveLookup(vlVMState* L, vlObjectId id, vlMoveTextObjectInfo* out) {
 }  // namespace
 
 int GetTextObjectByID(vlVMState* L, vlObjectId id, vlTextObject** out, uint32_t flags) {
-  for (vlObjectNode* n = gTextObjects; n; n = n->next) {
+  static const std::vector<vlObjectNode*> kNone;
+  const std::vector<vlObjectNode*>* named = gTextObjectIndex.Find(id);
+  for (vlObjectNode* n : named ? *named : kNone) {
     vlTextObject* o = AsObject(n);
-    if (n->idNumber != id.number || n->idHandle != id.handle) continue;
     if (o->orphaned && !(flags & VL_TEXTOBJ_ORPHANS)) continue;
     if (flags & VL_TEXTOBJ_UNLOCKED) {
       if (o->locked) return ERR_LOCKEDOBJ;
@@ -340,9 +333,9 @@ int FreeTextObjectByID(vlVMState* L, vlObjectId id, int reportMissing) {
   if (status) return reportMissing ? status : 0;
   if (ShownByLayer(IdOf(o))) {
     // The layers keep it; they now find it by its own address.
-    ForEachShowingLayer(IdOf(o), [&](vlLayer* layer) { layer->source = {0, o}; });
-    o->node.idNumber = 0;
-    o->node.idHandle = o;
+    const vlObjectId old = IdOf(o);
+    if (int status = gTextObjectIndex.Rekey(&o->node, {0, o})) return status;
+    ForEachShowingLayer(old, [&](vlLayer* layer) { layer->source = {0, o}; });
     o->orphaned = 1;
     return 0;
   }
@@ -375,7 +368,10 @@ int CopyTextObjectForLayer(vlVMState* L, vlTextObject* src, vlObjectId id, vlTex
   o->height = src->height;
   o->offsetX = src->offsetX;
   o->offsetY = src->offsetY;
-  Append(o);
+  if (Append(o)) {
+    DeleteObject(L, o);
+    return ERR_MEM;
+  }
   *out = o;
   return 0;
 }
@@ -390,6 +386,7 @@ void PurgeOrphanTextObjects(vlVMState* L) {
 
 void FreeAllTextObjects(vlVMState* L) {
   while (gTextObjects) DeleteObject(L, AsObject(gTextObjects));
+  gTextObjectIndex.Clear();
 }
 
 int InitTextObjects() {
@@ -450,7 +447,10 @@ int CmdCreateTextObject(vlVMState* L) {
   o->offsetY = picture.offsetY;
   o->layout = kept;
   IdentityTransform(&o->transform);
-  Append(o);
+  if (Append(o)) {
+    DeleteObject(L, o);
+    return ERR_MEM;
+  }
   return FinishNew(L, automatic, o);
 }
 

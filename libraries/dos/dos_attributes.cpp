@@ -14,7 +14,7 @@ void PushAdapterName(vlVMState* L, const char* name) { vl::PushCString(L, name ?
 
 int FileAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
   vlObjectNode* n = nullptr;
-  if (int status = FindDosObject(gDos.files, id, ERR_FINDFILE, &n)) return status;
+  if (int status = FindDosObject(&gDos.files, id, ERR_FINDFILE, &n)) return status;
   const auto* f = reinterpret_cast<const vlFile*>(n);
   switch (attr) {
     case VL_ATTRADAPTER: PushAdapterName(L, f->stream ? GetFileStreamAdapterName(f->stream) : nullptr); return 1;
@@ -25,7 +25,7 @@ int FileAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
 
 int DirectoryAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
   vlObjectNode* n = nullptr;
-  if (int status = FindDosObject(gDos.directories, id, ERR_FINDDIR, &n)) return status;
+  if (int status = FindDosObject(&gDos.directories, id, ERR_FINDDIR, &n)) return status;
   const auto* d = reinterpret_cast<const vlDirectory*>(n);
   if (attr != VL_ATTRADAPTER) return ERR_UNKNOWNATTR;
   PushAdapterName(L, d->lock ? GetFileLockAdapterName(d->lock) : nullptr);

@@ -23,7 +23,7 @@ int FindDirectory(vlVMState* L, int index, vlDirectory** out) {
   vlObjectId id;
   GetObjectIDArg(&id, L, index);
   vlObjectNode* n = nullptr;
-  int status = FindDosObject(gDos.directories, id, ERR_FINDDIR, &n);
+  int status = FindDosObject(&gDos.directories, id, ERR_FINDDIR, &n);
   *out = reinterpret_cast<vlDirectory*>(n);
   return status;
 }
@@ -63,12 +63,9 @@ int CmdOpenDirectory(vlVMState* L) {
     GetTableString(L, 3, "adapter", adapter, sizeof adapter, nullptr);
   }
   if (!automatic) {
-    for (vlObjectNode* n = gDos.directories; n; n = n->next) {
-      if (n->idNumber == id.number && !n->idHandle) {
-        UnlinkObject(&gDos.directories, n);
-        FreeDirectory(L, reinterpret_cast<vlDirectory*>(n));
-        break;
-      }
+    if (vlObjectNode* n = FirstDosObject(&gDos.directories, {id.number, nullptr})) {
+      UnlinkObject(&gDos.directories, n);
+      FreeDirectory(L, reinterpret_cast<vlDirectory*>(n));
     }
   }
   vlFileLock* lock;
@@ -82,7 +79,10 @@ int CmdOpenDirectory(vlVMState* L) {
   d->node.idNumber = automatic ? 0 : id.number;
   d->node.idHandle = automatic ? d : nullptr;
   d->lock = lock;
-  AppendObject(&gDos.directories, &d->node);
+  if (AppendObject(&gDos.directories, &d->node)) {
+    FreeDirectory(L, d);
+    return ERR_MEM;
+  }
   if (!automatic) return 0;
   vl::PushPointer(L, d);
   return 1;

@@ -125,15 +125,12 @@ int CmdOpenFile(vlVMState* L) {
     GetTableString(L, 4, "adapter", adapter, sizeof adapter, nullptr);
   }
   if (!automatic) {
-    for (vlObjectNode* n = gDos.files; n; n = n->next) {
-      if (n->idNumber == id.number && !n->idHandle) {
-        UnlinkObject(&gDos.files, n);
-        auto* old = reinterpret_cast<vlFile*>(n);
-        CloseFileStream(old->stream);
-        FreeObjectDataList(L, &old->node.data);
-        FreeMemory(old);
-        break;
-      }
+    if (vlObjectNode* n = FirstDosObject(&gDos.files, {id.number, nullptr})) {
+      UnlinkObject(&gDos.files, n);
+      auto* old = reinterpret_cast<vlFile*>(n);
+      CloseFileStream(old->stream);
+      FreeObjectDataList(L, &old->node.data);
+      FreeMemory(old);
     }
   }
   PrintProgressMessage("Opening file %s", name.c_str(), 1);
@@ -155,7 +152,11 @@ int CmdOpenFile(vlVMState* L) {
   f->mode = mode;
   f->access = access;
   f->stream = s;
-  AppendObject(&gDos.files, &f->node);
+  if (AppendObject(&gDos.files, &f->node)) {
+    CloseFileStream(s);
+    FreeMemory(f);
+    return ERR_MEM;
+  }
   PrintDone();
   if (!automatic) return 0;
   vl::PushPointer(L, f);

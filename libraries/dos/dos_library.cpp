@@ -15,6 +15,7 @@
 #include "runtime/errors.h"
 #include "runtime/file_lock.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/serial_value.h"
 #include "runtime/stream.h"
 #include "vm/auxlib.h"
@@ -25,6 +26,12 @@
 vlDosState gDos = {};
 
 namespace {
+
+// Opening and finding a file or directory must not walk every one there is.
+vlObjectIndex gFileIndex;
+vlObjectIndex gDirectoryIndex;
+
+vlObjectIndex& IndexOf(vlObjectNode* const* list) { return list == &gDos.files ? gFileIndex : gDirectoryIndex; }
 
 const vlCommand kDosCommands[] = {
     {"OpenFile", CmdOpenFile},
@@ -155,21 +162,11 @@ void ReleaseRefIfSet(vlVMState* L, int32_t ref) {
   if (ref >= 0) vl::ReleaseRef(L, vl::kRegistryIndex, ref);
 }
 
-void AppendObject(vlObjectNode** list, vlObjectNode* node) {
-  node->next = nullptr;
-  while (*list) list = &(*list)->next;
-  *list = node;
-}
+int AppendObject(vlObjectNode** list, vlObjectNode* node) { return IndexOf(list).Append(list, node); }
 
-int UnlinkObject(vlObjectNode** list, vlObjectNode* node) {
-  for (; *list; list = &(*list)->next) {
-    if (*list == node) {
-      *list = node->next;
-      return 1;
-    }
-  }
-  return 0;
-}
+void UnlinkObject(vlObjectNode** list, vlObjectNode* node) { IndexOf(list).Unlink(list, node); }
+
+vlObjectNode* FirstDosObject(vlObjectNode* const* list, vlObjectId id) { return IndexOf(list).First(id); }
 
 namespace {
 
@@ -211,12 +208,10 @@ int IsListedVirtualFile(const vlMemoryRecord* record) {
   return 0;
 }
 
-int FindDosObject(vlObjectNode* list, vlObjectId id, int missing, vlObjectNode** out) {
-  for (vlObjectNode* n = list; n; n = n->next) {
-    if (n->idHandle == id.handle && n->idNumber == id.number) {
-      *out = n;
-      return 0;
-    }
+int FindDosObject(vlObjectNode* const* list, vlObjectId id, int missing, vlObjectNode** out) {
+  if (vlObjectNode* n = FirstDosObject(list, id)) {
+    *out = n;
+    return 0;
   }
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
@@ -227,7 +222,7 @@ int FindFileObject(vlVMState* L, int index, vlFile** out) {
   vlObjectId id;
   GetObjectIDArg(&id, L, index);
   vlObjectNode* n = nullptr;
-  int status = FindDosObject(gDos.files, id, ERR_FINDFILE, &n);
+  int status = FindDosObject(&gDos.files, id, ERR_FINDFILE, &n);
   *out = reinterpret_cast<vlFile*>(n);
   return status;
 }
@@ -262,6 +257,7 @@ int FreeDosObjects(vlVMState* L) {
     gDos.files = f->node.next;
     FreeFile(L, f);
   }
+  gFileIndex.Clear();
   while (gDos.tempFiles) {
     vlTempFile* t = gDos.tempFiles;
     gDos.tempFiles = t->next;
@@ -277,6 +273,7 @@ int FreeDosObjects(vlVMState* L) {
     FreeObjectDataList(L, &d->node.data);
     FreeMemory(d);
   }
+  gDirectoryIndex.Clear();
   while (gDos.virtualFiles) {
     vlMemoryRecord* r = gDos.virtualFiles;
     gDos.virtualFiles = r->next;

@@ -78,15 +78,18 @@ int FreeDosObjects(vlVMState* state);
 int FindFileObject(vlVMState* state, int index, vlFile** out);
 // The object of that id in a list of the library: 0, or missing (the
 // number kept for the message) for a number and 1041 for a handle.
-int FindDosObject(vlObjectNode* list, vlObjectId id, int missing, vlObjectNode** out);
+int FindDosObject(vlObjectNode* const* list, vlObjectId id, int missing, vlObjectNode** out);
+// The first object of that id in gDos.files or gDos.directories; null for none.
+vlObjectNode* FirstDosObject(vlObjectNode* const* list, vlObjectId id);
 // Installs GetAttribute's handlers of open files and directories.
 void InstallDosAttributeHandlers();
 // Releases a registry reference unless it is -1.
 void ReleaseRefIfSet(vlVMState* state, int32_t ref);
-// Appends to the tail of an object list.
-void AppendObject(vlObjectNode** list, vlObjectNode* node);
-// Unlinks a node from an object list; 1 when it was there.
-int UnlinkObject(vlObjectNode** list, vlObjectNode* node);
+// Appends to the tail of gDos.files or gDos.directories and its index; 0 or
+// 1000 with nothing changed.
+int AppendObject(vlObjectNode** list, vlObjectNode* node);
+// Unlinks a node from that list and its index.
+void UnlinkObject(vlObjectNode** list, vlObjectNode* node);
 
 // Retires an unlinked virtual file: its references go, and it is freed
 // once nothing holds it any more (streams and memory blocks may).

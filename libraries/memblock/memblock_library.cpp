@@ -17,6 +17,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "runtime/serial_value.h"
 #include "runtime/stream.h"
@@ -42,6 +43,8 @@ constexpr int kTypeDouble = 12;
 constexpr bool kHostBigEndian = std::endian::native == std::endian::big;
 
 vlObjectNode* gMemBlocks = nullptr;
+// Making and finding a block must not walk every block there is.
+vlObjectIndex gMemBlockIndex;
 
 vlMemBlock* AsBlock(vlObjectNode* n) { return reinterpret_cast<vlMemBlock*>(n); }
 
@@ -115,16 +118,14 @@ double LoadElement(const uint8_t* p, int32_t type, bool bigEndian, bool isSigned
 }
 
 int FindById(vlObjectId id, vlMemBlock** out) {
-  for (vlObjectNode* n = gMemBlocks; n; n = n->next) {
-    if (n->idHandle == id.handle && n->idNumber == id.number) {
-      vlMemBlock* b = AsBlock(n);
-      if (vlMemoryRecord* f = b->file) {
-        b->data = f->data;
-        b->size = f->size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(f->size);
-      }
-      *out = b;
-      return 0;
+  if (vlObjectNode* n = gMemBlockIndex.First(id)) {
+    vlMemBlock* b = AsBlock(n);
+    if (vlMemoryRecord* f = b->file) {
+      b->data = f->data;
+      b->size = f->size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(f->size);
     }
+    *out = b;
+    return 0;
   }
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
@@ -158,9 +159,10 @@ int AddBlock(vlVMState* L, uint8_t* data, int32_t size, bool borrowed, vlMemoryR
   b->borrowed = borrowed ? 1 : 0;
   b->file = file;
   HoldVirtualFile(file);
-  vlObjectNode** tail = &gMemBlocks;
-  while (*tail) tail = &(*tail)->next;
-  *tail = &b->node;
+  if (gMemBlockIndex.Append(&gMemBlocks, &b->node)) {
+    FreeBlock(L, b);
+    return ERR_MEM;
+  }
   if (!automatic) return 0;
   vl::PushPointer(L, b);
   return 1;
@@ -469,12 +471,7 @@ int FindMemBlock(vlVMState* L, int index, vlMemBlock** out) {
 int FreeMemBlockByID(vlVMState* L, vlObjectId id) {
   vlMemBlock* b;
   if (int status = FindById(id, &b)) return status;
-  for (vlObjectNode** p = &gMemBlocks; *p; p = &(*p)->next) {
-    if (*p == &b->node) {
-      *p = b->node.next;
-      break;
-    }
-  }
+  gMemBlockIndex.Unlink(&gMemBlocks, &b->node);
   FreeBlock(L, b);
   return 0;
 }
@@ -505,4 +502,5 @@ void FreeMemBlocks(vlVMState* L) {
     gMemBlocks = n->next;
     FreeBlock(L, AsBlock(n));
   }
+  gMemBlockIndex.Clear();
 }

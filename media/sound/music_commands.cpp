@@ -43,17 +43,9 @@ void ReadLoaderOptions(vlVMState* state, int index, char* loader, char* adapter)
 }
 
 void UnlinkMusic(vlMusic* music) {
-  vlObjectNode** link = reinterpret_cast<vlObjectNode**>(&gSound.musics);
-  while (*link && *link != &music->node) link = &(*link)->next;
-  if (*link) *link = music->node.next;
+  UnlinkMusicNode(music);
   if (gSound.currentMusic == music) gSound.currentMusic = nullptr;
   if (gSound.pausedMusic == music) gSound.pausedMusic = nullptr;
-}
-
-void AppendMusic(vlMusic* music) {
-  vlObjectNode** link = reinterpret_cast<vlObjectNode**>(&gSound.musics);
-  while (*link) link = &(*link)->next;
-  *link = &music->node;
 }
 
 void CloseMusicById(vlVMState* state, vlObjectId id) {
@@ -188,7 +180,10 @@ int CmdOpenMusic(vlVMState* state) {
   music->subsongs = subsongs;
   music->loader = loaderRef;
   std::snprintf(music->adapter, sizeof music->adapter, "%s", adapter);
-  AppendMusic(music);
+  if (LinkMusic(music)) {
+    FreeMusicRecordOf(state, music);
+    return ERR_MEM;
+  }
   PrintDone();
   if (!automatic) return 0;
   PushObjectID(state, MusicId(music));
@@ -372,7 +367,10 @@ int CmdCreateMusic(vlVMState* state) {
   music->source = s;
   music->sourceKind = VL_SOURCE_STREAM;
   music->callbackFed = 1;
-  AppendMusic(music);
+  if (LinkMusic(music)) {
+    FreeMusicRecordOf(state, music);
+    return ERR_MEM;
+  }
   if (int error = RunFill(state, music, uint32_t(rate) * 2)) return error;
   if (!automatic) return 0;
   PushObjectID(state, MusicId(music));

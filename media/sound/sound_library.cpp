@@ -17,6 +17,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/runtime_options.h"
@@ -32,6 +33,13 @@ vlSoundLibrary gSound{};
 uint32_t vlVideoRecordingMode = 0;
 
 namespace {
+
+// Making and finding a sample or a music must not walk every one there is.
+vlObjectIndex gSampleIndex;
+vlObjectIndex gMusicIndex;
+
+vlObjectNode** SampleListHead() { return reinterpret_cast<vlObjectNode**>(&gSound.samples); }
+vlObjectNode** MusicListHead() { return reinterpret_cast<vlObjectNode**>(&gSound.musics); }
 
 uint32_t gEventSwitches[4];  // option tags 12, 13, 18, 23
 uint32_t gSoundSetting = 30;
@@ -134,14 +142,11 @@ void PostFromBackEnd(int kind, vlObjectId id, int32_t step, int32_t count, int32
 }
 
 template <class T>
-int FindById(T* head, vlObjectId id, T** out) {
-  for (T* p = head; p; p = reinterpret_cast<T*>(p->node.next)) {
-    if (p->node.idHandle == id.handle && (id.handle || p->node.idNumber == id.number)) {
-      *out = p;
-      return 0;
-    }
-  }
-  return -1;
+int FindById(const vlObjectIndex& index, vlObjectId id, T** out) {
+  vlObjectNode* node = index.First(id);
+  if (!node) return -1;
+  *out = reinterpret_cast<T*>(node);
+  return 0;
 }
 
 void FreeMusicRecord(vlVMState* state, vlMusic* music) {
@@ -246,14 +251,18 @@ int CmdSetChannelVolume(vlVMState* state) {
 }
 
 int GetSampleByID(vlObjectId id, vlSample** out) {
-  if (FindById(gSound.samples, id, out) == 0) return 0;
+  if (FindById(gSampleIndex, id, out) == 0) return 0;
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return ERR_FINDSAMPLE;
 }
 
+int LinkMusic(vlMusic* music) { return gMusicIndex.Append(MusicListHead(), &music->node); }
+
+void UnlinkMusicNode(vlMusic* music) { gMusicIndex.Unlink(MusicListHead(), &music->node); }
+
 int GetMusicByID(vlObjectId id, vlMusic** out) {
-  if (FindById(gSound.musics, id, out) == 0) return 0;
+  if (FindById(gMusicIndex, id, out) == 0) return 0;
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return ERR_FINDMUSIC;
@@ -266,9 +275,7 @@ int FreeSampleByID(vlVMState* state, vlObjectId id, int mustExist) {
   vlSample* sample = nullptr;
   int error = GetSampleByID(id, &sample);
   if (error) return mustExist ? error : 0;
-  vlObjectNode** link = reinterpret_cast<vlObjectNode**>(&gSound.samples);
-  while (*link != &sample->node) link = &(*link)->next;
-  *link = sample->node.next;
+  gSampleIndex.Unlink(SampleListHead(), &sample->node);
   StopSampleChannels(sample->data, -1);
   FreeSoundData(sample->data);
   FreeObjectDataList(state, &sample->node.data);
@@ -297,9 +304,11 @@ int AppendSample(vlVMState*, vlObjectId id, vlSoundData* data, uint32_t format, 
   sample->bytes = data->frames * data->bytesPerFrame;
   sample->panning = 128;
   sample->loader = loader;
-  vlObjectNode** link = reinterpret_cast<vlObjectNode**>(&gSound.samples);
-  while (*link) link = &(*link)->next;
-  *link = &sample->node;
+  if (gSampleIndex.Append(SampleListHead(), &sample->node)) {
+    FreeSoundData(data);
+    FreeMemory(sample);
+    return ERR_MEM;
+  }
   if (out) *out = sample;
   return 0;
 }
@@ -462,6 +471,8 @@ void FreeSoundLib(vlVMState* state) {
     gSound.musics = reinterpret_cast<vlMusic*>(music->node.next);
     FreeMusicRecord(state, music);
   }
+  gSampleIndex.Clear();
+  gMusicIndex.Clear();
   gSound.currentMusic = gSound.pausedMusic = nullptr;
   ShutdownAudio();
   if (gPlatformHooks.postAudioEvent == PostFromBackEnd) gPlatformHooks.postAudioEvent = nullptr;

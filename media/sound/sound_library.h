@@ -20,6 +20,9 @@ extern uint32_t vlVideoRecordingMode;
 // 0 with the record, or 1041 / 1178 (number in the error index).
 int GetSampleByID(vlObjectId id, vlSample** out);
 int GetMusicByID(vlObjectId id, vlMusic** out);
+// Appends a music to the list and its index (0 or 1000); takes it out again.
+int LinkMusic(vlMusic* music);
+void UnlinkMusicNode(vlMusic* music);
 // Unlinks and frees a sample (its channels ended); 1178/1041 when missing
 // and mustExist is set, else 0.
 int FreeSampleByID(vlVMState* state, vlObjectId id, int mustExist);

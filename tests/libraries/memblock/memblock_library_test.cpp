@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <vector>
 
 #include "libraries/dos/dos_library.h"
 #include "libraries/memblock/memblock_library.h"
@@ -81,6 +82,27 @@ TEST_F(MemBlock, IdentifiersAllocateReplaceAndFree) {
   EXPECT_EQ(Run(".call freemem $auto"), 0);
   EXPECT_EQ(Run(".call freemem $auto"), ERR_FINDARRAY);
   EXPECT_EQ(CountObjectsOfType(VL_OBJ_MEMORY), 0);
+}
+
+// Blocks freed at the head, in the middle and at the tail leave their
+// neighbours findable, and the list in making order for the registry scans.
+TEST_F(MemBlock, FreeingAnyBlockKeepsTheOthersInOrder) {
+  ASSERT_EQ(Run(".call allocmem 1 4\n.call allocmem 2 4\n.call allocmem 3 4\n.call allocmem 4 4\n"
+                ".call allocmem 5 4\n.call freemem 3\n.call freemem 1\n.call freemem 5\n.call poke 2 0 7\n"
+                ".call poke 4 0 8\n.call allocmem 6 4\n.call allocmem 2 4"),
+            0);
+  EXPECT_EQ(Run(".call peek 3 0"), 1180);
+  EXPECT_EQ(Run(".call peek 5 0"), 1180);
+  ASSERT_EQ(Run(".call peek 4 0 -> v"), 0);
+  EXPECT_EQ(Num("v"), 8);
+  std::vector<int> order;
+  ScanObjects(
+      [](vlObjectNode* n, void* ud) {
+        if (n->type == VL_OBJ_MEMORY) static_cast<std::vector<int>*>(ud)->push_back(n->idNumber);
+        return false;
+      },
+      &order);
+  EXPECT_EQ(order, (std::vector<int>{4, 6, 2}));
 }
 
 TEST_F(MemBlock, ElementLayoutsMatchPythonStruct) {
