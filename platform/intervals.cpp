@@ -12,6 +12,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/startup.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
@@ -25,54 +26,50 @@ vlTimer* gTimerCursor = nullptr;
 
 namespace {
 
+// Setting and finding a timer must not walk every timer there is.
+vlObjectIndex gIntervalIndex;
+vlObjectIndex gTimeoutIndex;
+
 struct Kind {
   uint32_t objectType;
   uint32_t timerKind;  // VL_TIMER_INTERVAL or VL_TIMER_TIMEOUT
   vlTimerObject** list;
+  vlObjectIndex* index;
   int notFound;
   int addOperation, removeOperation;
 };
 
-const Kind kInterval{VL_OBJ_INTERVAL, VL_TIMER_INTERVAL, &gIntervals, ERR_FINDINTERVAL,
+const Kind kInterval{VL_OBJ_INTERVAL, VL_TIMER_INTERVAL, &gIntervals, &gIntervalIndex, ERR_FINDINTERVAL,
                      VL_TIMER_ADD_INTERVAL, VL_TIMER_REMOVE_INTERVAL};
-const Kind kTimeout{VL_OBJ_TIMEOUT, VL_TIMER_TIMEOUT, &gTimeouts, ERR_FINDTIMEOUT,
+const Kind kTimeout{VL_OBJ_TIMEOUT, VL_TIMER_TIMEOUT, &gTimeouts, &gTimeoutIndex, ERR_FINDTIMEOUT,
                     VL_TIMER_ADD_TIMEOUT, VL_TIMER_REMOVE_TIMEOUT};
+
+vlObjectNode** Head(const Kind& kind) { return reinterpret_cast<vlObjectNode**>(kind.list); }
 
 vlObjectId IdOf(const vlTimerObject* record) {
   return {record->head.idNumber, record->head.idHandle};
 }
 
-bool SameId(const vlTimerObject* record, vlObjectId id) {
-  return record->head.idNumber == id.number && record->head.idHandle == id.handle;
+vlTimerObject* FirstNamed(const Kind& kind, vlObjectId id) {
+  return reinterpret_cast<vlTimerObject*>(kind.index->First(id));
 }
 
-// The record of id and the link that points at it.
-int Find(const Kind& kind, vlObjectId id, vlTimerObject** out, vlTimerObject*** linkOut) {
-  for (vlTimerObject** link = kind.list; *link;
-       link = reinterpret_cast<vlTimerObject**>(&(*link)->head.next)) {
-    if (SameId(*link, id)) {
-      *out = *link;
-      if (linkOut) *linkOut = link;
-      return 0;
-    }
-  }
-  *out = nullptr;
+int Find(const Kind& kind, vlObjectId id, vlTimerObject** out) {
+  *out = FirstNamed(kind, id);
+  if (*out) return 0;
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return kind.notFound;
 }
 
-void Unlink(vlTimerObject** link) {
-  *link = reinterpret_cast<vlTimerObject*>((*link)->head.next);
-}
+void Unlink(const Kind& kind, vlTimerObject* record) { kind.index->Unlink(Head(kind), &record->head); }
 
-// Unlinks and frees the timeout at *link (its timer already ran out),
-// handing its two references to the caller.
-void DetachTimeout(vlVMState* state, vlTimerObject** link, int32_t* functionRef, int32_t* userdataRef) {
-  vlTimerObject* r = *link;
+// Unlinks and frees the timeout r (its timer already ran out), handing its
+// two references to the caller.
+void DetachTimeout(vlVMState* state, vlTimerObject* r, int32_t* functionRef, int32_t* userdataRef) {
   *functionRef = r->functionRef;
   *userdataRef = r->userdataRef;
-  Unlink(link);
+  Unlink(kTimeout, r);
   FreeObjectDataList(state, &r->head.data);
   FreeMemory(r);
 }
@@ -98,10 +95,9 @@ void Dispose(vlVMState* state, const Kind& kind, vlTimerObject* record) {
 
 int Remove(vlVMState* state, const Kind& kind, vlObjectId id) {
   vlTimerObject* record;
-  vlTimerObject** link = nullptr;
-  int status = Find(kind, id, &record, &link);
+  int status = Find(kind, id, &record);
   if (status != 0) return status;
-  Unlink(link);
+  Unlink(kind, record);
   Dispose(state, kind, record);
   return 0;
 }
@@ -113,10 +109,8 @@ int Add(vlVMState* state, const Kind& kind, vlObjectId* id, uint32_t millis, int
   // handle looks like.
   bool automatic = !engine && IsAutomaticIdRequest(*id);
   if (!automatic) {
-    vlTimerObject* old;
-    vlTimerObject** link = nullptr;
-    if (Find(kind, *id, &old, &link) == 0) {
-      Unlink(link);
+    if (vlTimerObject* old = FirstNamed(kind, *id)) {
+      Unlink(kind, old);
       Dispose(state, kind, old);
     }
   }
@@ -136,9 +130,11 @@ int Add(vlVMState* state, const Kind& kind, vlObjectId* id, uint32_t millis, int
       record->userdataRef = vl::CreateRef(state, vl::kRegistryIndex);
     }
   }
-  vlTimerObject** tail = kind.list;
-  while (*tail) tail = reinterpret_cast<vlTimerObject**>(&(*tail)->head.next);
-  *tail = record;
+  if (kind.index->Append(Head(kind), &record->head)) {
+    ReleaseRefs(state, record->functionRef, record->userdataRef);
+    FreeMemory(record);
+    return ERR_MEM;
+  }
 
   int status = 0;
   if (gTimerAdapter) {
@@ -150,7 +146,7 @@ int Add(vlVMState* state, const Kind& kind, vlObjectId* id, uint32_t millis, int
   }
   if (status != 0) {
     // A failed start leaves nothing behind; the records before it stay.
-    *tail = nullptr;
+    Unlink(kind, record);
     ReleaseRefs(state, record->functionRef, record->userdataRef);
     FreeMemory(record);
     return status;
@@ -182,8 +178,8 @@ int ClearCommand(vlVMState* state, const Kind& kind) {
 
 }  // namespace
 
-int FindInterval(vlObjectId id, vlTimerObject** out) { return Find(kInterval, id, out, nullptr); }
-int FindTimeout(vlObjectId id, vlTimerObject** out) { return Find(kTimeout, id, out, nullptr); }
+int FindInterval(vlObjectId id, vlTimerObject** out) { return Find(kInterval, id, out); }
+int FindTimeout(vlObjectId id, vlTimerObject** out) { return Find(kTimeout, id, out); }
 
 int AddInterval(vlVMState* state, vlObjectId* id, uint32_t millis, int engine) {
   return Add(state, kInterval, id, millis, engine);
@@ -224,14 +220,12 @@ int RunHandlerById(vlVMState* state, uintptr_t handle) {
     return gPlatformHooks.runTimerCallback(state, VL_TIMER_INTERVAL, IdOf(r), r->functionRef,
                                            r->userdataRef);
   }
-  for (vlTimerObject** link = &gTimeouts; *link;
-       link = reinterpret_cast<vlTimerObject**>(&(*link)->head.next)) {
-    vlTimerObject* r = *link;
+  for (vlTimerObject* r = gTimeouts; r; r = reinterpret_cast<vlTimerObject*>(r->head.next)) {
     if (r->adapterHandle != handle) continue;
     // The record goes first, so the callback may set the same id again.
     vlObjectId id = IdOf(r);
     int32_t functionRef, userdataRef;
-    DetachTimeout(state, link, &functionRef, &userdataRef);
+    DetachTimeout(state, r, &functionRef, &userdataRef);
     int result = gPlatformHooks.runTimerCallback
                      ? gPlatformHooks.runTimerCallback(state, VL_TIMER_TIMEOUT, id, functionRef,
                                                        userdataRef)
@@ -242,21 +236,14 @@ int RunHandlerById(vlVMState* state, uintptr_t handle) {
   return 0;
 }
 
-vlTimerObject* LookupInterval(vlObjectId id) {
-  for (vlTimerObject* r = gIntervals; r; r = reinterpret_cast<vlTimerObject*>(r->head.next))
-    if (SameId(r, id)) return r;
-  return nullptr;
-}
+vlTimerObject* LookupInterval(vlObjectId id) { return FirstNamed(kInterval, id); }
 
 bool TakeTimeout(vlVMState* state, vlObjectId id, int32_t* functionRef, int32_t* userdataRef) {
-  for (vlTimerObject** link = &gTimeouts; *link;
-       link = reinterpret_cast<vlTimerObject**>(&(*link)->head.next)) {
-    if (!SameId(*link, id)) continue;
-    if (gTimerAdapter && (*link)->adapterHandle) gTimerAdapter->freeTimer((*link)->adapterHandle);
-    DetachTimeout(state, link, functionRef, userdataRef);
-    return true;
-  }
-  return false;
+  vlTimerObject* r = FirstNamed(kTimeout, id);
+  if (!r) return false;
+  if (gTimerAdapter && r->adapterHandle) gTimerAdapter->freeTimer(r->adapterHandle);
+  DetachTimeout(state, r, functionRef, userdataRef);
+  return true;
 }
 
 void ReleaseTimerRefs(vlVMState* state, int32_t functionRef, int32_t userdataRef) {
@@ -267,8 +254,9 @@ void FreeTimerObjects(vlVMState* state) {
   for (const Kind* kind : {&kInterval, &kTimeout}) {
     while (*kind->list) {
       vlTimerObject* record = *kind->list;
-      Unlink(kind->list);
+      Unlink(*kind, record);
       Dispose(state, *kind, record);
     }
+    kind->index->Clear();
   }
 }
