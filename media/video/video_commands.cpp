@@ -56,8 +56,7 @@ bool Active(const vlVideo* v) { return v->state.load() != VL_VIDEO_STOPPED; }
 // display is redrawn where the video was.
 void ApplyRect(vlVMState* state, vlVideo* v) {
   if (!Active(v)) return;
-  ScaleVideoRect(v, v->display);
-  SetVideoPlayerRect(v->player, v->display, v->scaledX, v->scaledY, v->scaledWidth, v->scaledHeight, v->smooth);
+  ApplyVideoRect(v, v->display);
   if (v->loader != 1 && v->display) RefreshDisplayObject(state, v->display, 2);
 }
 

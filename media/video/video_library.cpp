@@ -316,12 +316,23 @@ int IsVideoOnDisplay(vlDisplay* d, int skipLayers, int layersToo) {
   return 0;
 }
 
+void ApplyVideoRect(vlVideo* v, vlDisplay* d) {
+  ScaleVideoRect(v, d);
+  SetVideoPlayerRect(v->player, d, v->scaledX, v->scaledY, v->scaledWidth, v->scaledHeight, v->smooth);
+  // The display adapter's on-screen sprite for the video moves with it.
+  if (auto* node = static_cast<vlSpriteNode*>(v->spriteNode)) {
+    node->x = v->scaledX;
+    node->y = v->scaledY;
+    node->width = v->scaledWidth;
+    node->height = v->scaledHeight;
+  }
+}
+
 void ScaleVideosToDisplay(vlVMState* state, vlDisplay* d) {
   bool any = false;
   for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next)) {
     if (!Active(v) || v->onLayer || v->display != d) continue;
-    ScaleVideoRect(v, d);
-    SetVideoPlayerRect(v->player, d, v->scaledX, v->scaledY, v->scaledWidth, v->scaledHeight, v->smooth);
+    ApplyVideoRect(v, d);
     any = true;
   }
   if (any) RefreshDisplayObject(state, d, 2);

@@ -85,3 +85,6 @@ void ApplyVideoVolume(vlVideo* video, int32_t volume);
 int CheckVideoOutput(vlDisplay* display);
 // The display's scaled values of the video's position and size.
 void ScaleVideoRect(vlVideo* video, vlDisplay* display);
+// The video's rectangle scaled to the display and handed to its player
+// (and to the adapter's on-screen sprite of the video).
+void ApplyVideoRect(vlVideo* video, vlDisplay* display);

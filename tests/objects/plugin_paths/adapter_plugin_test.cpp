@@ -490,7 +490,8 @@ TEST_F(AdapterPluginTest, HardwareBrushesBlitOnAnotherPixelFormat) {
 
 // A video played on an adapter's display: its area is an on-screen sprite
 // node of the BGPic, owned by the video and handed to the player, its
-// frames reach the adapter's surface, and stopping removes the node.
+// frames reach the adapter's surface, the node follows the video's new
+// position and size, and stopping removes the node.
 class AdapterVideoTest : public AdapterPluginTest {
  protected:
   void SetUp() override {
@@ -548,6 +549,13 @@ TEST_F(AdapterVideoTest, VideoAreaIsAnOnScreenSpriteOfTheBGPic) {
     const uint8_t* p = &frames[(size_t{5} * 16 * 8 + size_t(y) * 16 + x) * 3];
     EXPECT_EQ(Front(10 + x, 20 + y), uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]) << x << "," << y;
   }
+  // A new position and size move the adapter's sprite of the video too.
+  ASSERT_EQ(Run(".call setvideoposition 1 30 5\n.call setvideosize 1 32 16"), 0);
+  EXPECT_EQ(v->spriteNode, node);
+  EXPECT_EQ(node->x, 30);
+  EXPECT_EQ(node->y, 5);
+  EXPECT_EQ(node->width, 32);
+  EXPECT_EQ(node->height, 16);
   // RemoveSprites keeps the video's node; stopping removes it.
   ASSERT_EQ(Run(".call removesprites"), 0);
   EXPECT_EQ(d_->bgpic->sprites, node);
