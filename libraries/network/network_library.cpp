@@ -17,6 +17,7 @@
 #include "platform/os.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
@@ -77,15 +78,16 @@ const vlNetworkPolls kPolls = {
     AcceptClient,    PollReceivedData, PollDisconnect,
 };
 
-bool SameId(const vlObjectNode* node, vlObjectId id) {
-  return node->idHandle == id.handle && node->idNumber == id.number;
+// Making and finding a network object must not walk every one there is.
+vlObjectIndex gServerIndex;
+vlObjectIndex gConnectionIndex;
+vlObjectIndex gUDPIndex;
+
+vlObjectIndex& IndexOf(vlObjectNode* const* list) {
+  return list == &gServerList ? gServerIndex : list == &gConnectionList ? gConnectionIndex : gUDPIndex;
 }
 
-vlObjectNode* FindNode(vlObjectNode* list, vlObjectId id) {
-  for (vlObjectNode* n = list; n; n = n->next)
-    if (SameId(n, id)) return n;
-  return nullptr;
-}
+vlObjectNode* FindNode(vlObjectNode* const* list, vlObjectId id) { return IndexOf(list).First(id); }
 
 // 1041 for an automatic handle, else code with the number remembered.
 int NotFound(vlObjectId id, int code) {
@@ -97,19 +99,10 @@ int NotFound(vlObjectId id, int code) {
 // Unlinks node from its list, moving the dispatcher's cursor past it.
 void Unlink(vlObjectNode** list, vlObjectNode* node, vlObjectNode** cursor) {
   if (*cursor == node) *cursor = node->next;
-  for (vlObjectNode** link = list; *link; link = &(*link)->next) {
-    if (*link == node) {
-      *link = node->next;
-      return;
-    }
-  }
+  IndexOf(list).Unlink(list, node);
 }
 
-void Append(vlObjectNode** list, vlObjectNode* node) {
-  vlObjectNode** link = list;
-  while (*link) link = &(*link)->next;
-  *link = node;
-}
+int Append(vlObjectNode** list, vlObjectNode* node) { return IndexOf(list).Append(list, node); }
 
 void FreeServerRecord(vlVMState* state, vlServer* server) {
   FreeSocket(server->socket);
@@ -133,7 +126,7 @@ int StartSocketLayer() {
 }
 
 int FindConnection(vlObjectId id, vlConnection** out) {
-  vlObjectNode* n = FindNode(gConnectionList, id);
+  vlObjectNode* n = FindNode(&gConnectionList, id);
   if (!n) return NotFound(id, kErrNoConnection);
   *out = reinterpret_cast<vlConnection*>(n);
   return 0;
@@ -154,7 +147,7 @@ int RemoveConnection(vlVMState* state, vlObjectId id) {
 }
 
 int RemoveServer(vlVMState* state, vlObjectId id) {
-  vlObjectNode* n = FindNode(gServerList, id);
+  vlObjectNode* n = FindNode(&gServerList, id);
   if (!n) return NotFound(id, kErrNoServer);
   Unlink(&gServerList, n, &gEventPumpCursors.server);
   FreeServerRecord(state, reinterpret_cast<vlServer*>(n));
@@ -162,7 +155,7 @@ int RemoveServer(vlVMState* state, vlObjectId id) {
 }
 
 int RemoveUDPObject(vlVMState* state, vlObjectId id) {
-  vlObjectNode* n = FindNode(gUDPList, id);
+  vlObjectNode* n = FindNode(&gUDPList, id);
   if (!n) return NotFound(id, kErrNoUDPObject);
   Unlink(&gUDPList, n, &gEventPumpCursors.udpObject);
   FreeUDPRecord(state, reinterpret_cast<vlUDPObject*>(n));
@@ -170,14 +163,14 @@ int RemoveUDPObject(vlVMState* state, vlObjectId id) {
 }
 
 int FindServer(vlObjectId id, vlServer** out) {
-  vlObjectNode* n = FindNode(gServerList, id);
+  vlObjectNode* n = FindNode(&gServerList, id);
   if (!n) return NotFound(id, kErrNoServer);
   *out = reinterpret_cast<vlServer*>(n);
   return 0;
 }
 
 int FindUDPObject(vlObjectId id, vlUDPObject** out) {
-  vlObjectNode* n = FindNode(gUDPList, id);
+  vlObjectNode* n = FindNode(&gUDPList, id);
   if (!n) return NotFound(id, kErrNoUDPObject);
   *out = reinterpret_cast<vlUDPObject*>(n);
   return 0;
@@ -200,7 +193,10 @@ int AddConnection(vlObjectId* id, vlSocket* socket, vlConnection** out) {
   SetObjectIdentity(&c->node, kTypeConnection, id);
   c->socket = socket;
   socket->timeout.block = socket->timeout.total = 0;
-  Append(&gConnectionList, &c->node);
+  if (Append(&gConnectionList, &c->node)) {
+    FreeMemory(c);
+    return ERR_MEM;
+  }
   if (out) *out = c;
   return 0;
 }
@@ -211,7 +207,10 @@ int AddServer(vlObjectId* id, vlSocket* socket) {
   SetObjectIdentity(&s->node, kTypeServer, id);
   s->socket = socket;
   socket->timeout.block = socket->timeout.total = 0;
-  Append(&gServerList, &s->node);
+  if (Append(&gServerList, &s->node)) {
+    FreeMemory(s);
+    return ERR_MEM;
+  }
   return 0;
 }
 
@@ -221,7 +220,10 @@ int AddUDPObject(vlObjectId* id, vlUDPSocket* socket) {
   SetObjectIdentity(&u->node, kTypeUDPObject, id);
   u->socket = socket;
   socket->timeout.block = socket->timeout.total = 0;
-  Append(&gUDPList, &u->node);
+  if (Append(&gUDPList, &u->node)) {
+    FreeMemory(u);
+    return ERR_MEM;
+  }
   return 0;
 }
 
@@ -279,6 +281,9 @@ void FreeNetworkObjects(vlVMState* state) {
     gUDPList = n->next;
     FreeUDPRecord(state, reinterpret_cast<vlUDPObject*>(n));
   }
+  gConnectionIndex.Clear();
+  gServerIndex.Clear();
+  gUDPIndex.Clear();
   gEventPumpCursors = {};
   if (gStarted) CloseSocketLayer();
   gStarted = 0;
