@@ -23,6 +23,15 @@ class vlObjectIndex {
   const std::vector<vlObjectNode*>* Find(vlObjectId id) const;
   // The first record named id; null for none.
   vlObjectNode* First(vlObjectId id) const;
+  // The first record named id that is not an orphan kept for layers or
+  // displays (T has an orphaned field); null for none.
+  template <class T>
+  T* FirstNamed(vlObjectId id) const {
+    if (const std::vector<vlObjectNode*>* named = Find(id))
+      for (vlObjectNode* node : *named)
+        if (!reinterpret_cast<T*>(node)->orphaned) return reinterpret_cast<T*>(node);
+    return nullptr;
+  }
   // Forgets everything (the list was emptied by its owner).
   void Clear();
 

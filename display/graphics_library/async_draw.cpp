@@ -9,6 +9,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -16,6 +17,8 @@
 namespace {
 
 vlAsyncDraw* gAsyncDraws = nullptr;
+// Starting and finding an async draw must not walk every one there is.
+vlObjectIndex gAsyncDrawIndex;
 vlInvalidateLayerFn gInvalidateLayer = nullptr;
 
 bool BGPicSelected(const vlDisplay* display) { return display && display->outputType == VL_OUTPUT_BGPIC; }
@@ -35,11 +38,7 @@ intptr_t Notify(vlAsyncDraw* draw, int32_t code, void* argument, intptr_t extra)
 
 // Unlinks and frees the record; release runs exactly once, here.
 void RemoveAsyncDraw(vlVMState* state, vlAsyncDraw* draw, int32_t done) {
-  for (vlAsyncDraw** link = &gAsyncDraws; *link; link = reinterpret_cast<vlAsyncDraw**>(&(*link)->node.next)) {
-    if (*link != draw) continue;
-    *link = reinterpret_cast<vlAsyncDraw*>(draw->node.next);
-    break;
-  }
+  gAsyncDrawIndex.Unlink(reinterpret_cast<vlObjectNode**>(&gAsyncDraws), &draw->node);
   if (draw->release) draw->release(draw->userData, done);
   if (state) FreeObjectDataList(state, &draw->node.data);
   delete draw;
@@ -115,20 +114,17 @@ int NewAsyncDraw(int32_t kind, vlAsyncStepFn step, void* reserved, vlAsyncFinish
   draw->release = release;
   draw->notify = notify;
   draw->userData = userData;
-  vlAsyncDraw** link = &gAsyncDraws;
-  while (*link) link = reinterpret_cast<vlAsyncDraw**>(&(*link)->node.next);
-  *link = draw;
+  if (gAsyncDrawIndex.Append(reinterpret_cast<vlObjectNode**>(&gAsyncDraws), &draw->node)) {
+    delete draw;
+    return ERR_MEM;
+  }
   if (outHandle) *outHandle = draw;
   return 0;
 }
 
 int GetAsyncDrawByID(vlObjectId id, vlAsyncDraw** out) {
   *out = nullptr;
-  for (vlAsyncDraw* d = gAsyncDraws; d; d = reinterpret_cast<vlAsyncDraw*>(d->node.next)) {
-    if (d->node.idHandle != id.handle || d->node.idNumber != id.number) continue;
-    *out = d;
-    return 0;
-  }
+  if ((*out = reinterpret_cast<vlAsyncDraw*>(gAsyncDrawIndex.First(id)))) return 0;
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return ERR_FINDASYNCDRAW;
@@ -167,6 +163,7 @@ int CancelAsyncDraw(vlVMState* state, vlObjectId id) {
 
 void FreeAsyncDraws(vlVMState* state) {
   while (gAsyncDraws) RemoveAsyncDraw(state, gAsyncDraws, 0);
+  gAsyncDrawIndex.Clear();
 }
 
 int AsyncDrawOnDisplay(vlDisplay* display) {

@@ -15,6 +15,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -22,6 +23,11 @@
 namespace {
 
 constexpr size_t kMaskScratchSize = 240000;
+
+// Making and finding a region must not walk every region there is.
+vlObjectIndex gClipRegionIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&gGraphicsState.clipRegions); }
 
 bool LayerUsesRegion(const vlClipRegionObject* r) {
   for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
@@ -33,11 +39,7 @@ bool LayerUsesRegion(const vlClipRegionObject* r) {
   return false;
 }
 
-void Unlink(vlClipRegionObject* r) {
-  vlClipRegionObject** link = &gGraphicsState.clipRegions;
-  while (*link && *link != r) link = reinterpret_cast<vlClipRegionObject**>(&(*link)->node.next);
-  if (*link) *link = reinterpret_cast<vlClipRegionObject*>(r->node.next);
-}
+void Unlink(vlClipRegionObject* r) { gClipRegionIndex.Unlink(ListHead(), &r->node); }
 
 void Destroy(vlVMState* L, vlClipRegionObject* r) {
   Unlink(r);
@@ -47,25 +49,24 @@ void Destroy(vlVMState* L, vlClipRegionObject* r) {
 }
 
 // Stops the region being anyone's active region; frees it unless a layer
-// still draws through it.
-void ReleaseRegion(vlVMState* L, vlClipRegionObject* r) {
+// still draws through it. 0 or 1000 (nothing changed).
+int ReleaseRegion(vlVMState* L, vlClipRegionObject* r) {
+  const bool kept = LayerUsesRegion(r);
+  // Kept for the layers, it is known by its own address only.
+  if (kept)
+    if (int status = gClipRegionIndex.Rekey(&r->node, {0, r})) return status;
   for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
     if (pic->clipRegion == &r->region) pic->clipRegion = nullptr;
   if (vlCurrentOutput && vlCurrentOutput->clipRegion == &r->region) vlCurrentOutput->clipRegion = nullptr;
-  if (LayerUsesRegion(r)) {
+  if (kept) {
     r->orphaned = 1;
-    r->node.idNumber = 0;
-    r->node.idHandle = r;
-    return;
+    return 0;
   }
   Destroy(L, r);
+  return 0;
 }
 
-void Append(vlClipRegionObject* r) {
-  vlClipRegionObject** link = &gGraphicsState.clipRegions;
-  while (*link) link = reinterpret_cast<vlClipRegionObject**>(&(*link)->node.next);
-  *link = r;
-}
+int Append(vlClipRegionObject* r) { return gClipRegionIndex.Append(ListHead(), &r->node); }
 
 int32_t OutputWidth() { return vlCurrentOutput ? vlCurrentOutput->width : 0; }
 int32_t OutputHeight() { return vlCurrentOutput ? vlCurrentOutput->height : 0; }
@@ -76,7 +77,8 @@ int CmdCreateClipRegion(vlVMState* L) {
   int automatic = GetObjectIDArgOpt(&id, L, 1);
   if (!automatic) {
     vlClipRegionObject* old = nullptr;
-    if (!GetClipRegionByID(id, &old)) ReleaseRegion(L, old);
+    if (!GetClipRegionByID(id, &old))
+      if (int status = ReleaseRegion(L, old)) return status;
   }
   int32_t type = vl::CheckIntArg(L, 2);
   int32_t x, y, width, height;
@@ -128,7 +130,11 @@ int CmdCreateClipRegion(vlVMState* L) {
   r->node.idHandle = automatic ? r : nullptr;
   r->region = vlClipRegion{x, y, width, height, mask};
   r->maskRowBytes = mask ? MaskRowBytes(width) : 0;
-  Append(r);
+  if (Append(r)) {
+    if (mask) DeleteMaskPlane(mask);
+    delete r;
+    return ERR_MEM;
+  }
   if (!automatic) return 0;
   vl::PushPointer(L, r);
   return 1;
@@ -171,18 +177,13 @@ int CmdFreeClipRegion(vlVMState* L) {
   vlClipRegionObject* r = nullptr;
   if (int s = GetClipRegionByID(id, &r)) return s;
   if (r->locked) return ERR_LOCKEDOBJ;
-  ReleaseRegion(L, r);
-  return 0;
+  return ReleaseRegion(L, r);
 }
 
 }  // namespace
 
 int GetClipRegionByID(vlObjectId id, vlClipRegionObject** out) {
-  for (vlClipRegionObject* r = gGraphicsState.clipRegions; r; r = reinterpret_cast<vlClipRegionObject*>(r->node.next))
-    if (!r->orphaned && r->node.idNumber == id.number && r->node.idHandle == id.handle) {
-      *out = r;
-      return 0;
-    }
+  if ((*out = gClipRegionIndex.FirstNamed<vlClipRegionObject>(id))) return 0;
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return ERR_FINDCLIPREGION;
@@ -208,6 +209,7 @@ void FreeAllClipRegions(vlVMState* L) {
             if (g->clipRegion == &r->region) g->clipRegion = nullptr;
         }
   while (gGraphicsState.clipRegions) Destroy(L, gGraphicsState.clipRegions);
+  gClipRegionIndex.Clear();
   delete[] gGraphicsState.maskScratch;
   gGraphicsState.maskScratch = nullptr;
 }

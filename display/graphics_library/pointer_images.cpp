@@ -11,11 +11,17 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
 namespace {
+
+// Making and finding a pointer must not walk every pointer there is.
+vlObjectIndex gPointerIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&gGraphicsState.pointers); }
 
 bool DisplayUses(const vlPointerImage* p) {
   for (vlDisplay* d = vlDisplayList; d; d = d->next)
@@ -23,11 +29,7 @@ bool DisplayUses(const vlPointerImage* p) {
   return false;
 }
 
-void Unlink(vlPointerImage* p) {
-  vlPointerImage** link = &gGraphicsState.pointers;
-  while (*link && *link != p) link = reinterpret_cast<vlPointerImage**>(&(*link)->node.next);
-  if (*link) *link = reinterpret_cast<vlPointerImage*>(p->node.next);
-}
+void Unlink(vlPointerImage* p) { gPointerIndex.Unlink(ListHead(), &p->node); }
 
 void Destroy(vlVMState* L, vlPointerImage* p) {
   Unlink(p);
@@ -40,15 +42,15 @@ void Destroy(vlVMState* L, vlPointerImage* p) {
 }
 
 // A pointer still shown by a display is kept, unnamed, until the next
-// SetPointer replaces it everywhere.
-void Release(vlVMState* L, vlPointerImage* p) {
+// SetPointer replaces it everywhere. 0 or 1000 (nothing changed).
+int Release(vlVMState* L, vlPointerImage* p) {
   if (DisplayUses(p)) {
+    if (int status = gPointerIndex.Rekey(&p->node, {0, p})) return status;
     p->orphaned = 1;
-    p->node.idNumber = 0;
-    p->node.idHandle = p;
-    return;
+    return 0;
   }
   Destroy(L, p);
+  return 0;
 }
 
 int32_t HotSpot(int32_t value, int32_t size) {
@@ -63,7 +65,8 @@ int CmdCreatePointer(vlVMState* L) {
   int automatic = GetObjectIDArgOpt(&id, L, 1);
   if (!automatic) {
     vlPointerImage* old = nullptr;
-    if (!GetPointerImageByID(id, &old)) Release(L, old);
+    if (!GetPointerImageByID(id, &old))
+      if (int status = Release(L, old)) return status;
   }
   int32_t type = vl::CheckIntArg(L, 2);
   int32_t kind = 2, width = 0, height = 0, hotX = -1, hotY = -1;
@@ -113,9 +116,10 @@ int CmdCreatePointer(vlVMState* L) {
   p->kind = kind;
   p->hotX = hotX;
   p->hotY = hotY;
-  vlPointerImage** link = &gGraphicsState.pointers;
-  while (*link) link = reinterpret_cast<vlPointerImage**>(&(*link)->node.next);
-  *link = p;
+  if (gPointerIndex.Append(ListHead(), &p->node)) {
+    Destroy(L, p);
+    return ERR_MEM;
+  }
   if (!automatic) return 0;
   vl::PushPointer(L, p);
   return 1;
@@ -153,8 +157,7 @@ int CmdFreePointer(vlVMState* L) {
   GetObjectIDArg(&id, L, 1);
   vlPointerImage* p = nullptr;
   if (int s = GetPointerImageByID(id, &p)) return s;
-  Release(L, p);
-  return 0;
+  return Release(L, p);
 }
 
 int ShowHide(vlVMState* L, int show) {
@@ -186,11 +189,7 @@ int CmdMovePointer(vlVMState* L) {
 }  // namespace
 
 int GetPointerImageByID(vlObjectId id, vlPointerImage** out) {
-  for (vlPointerImage* p = gGraphicsState.pointers; p; p = reinterpret_cast<vlPointerImage*>(p->node.next))
-    if (!p->orphaned && p->node.idNumber == id.number && p->node.idHandle == id.handle) {
-      *out = p;
-      return 0;
-    }
+  if ((*out = gPointerIndex.FirstNamed<vlPointerImage>(id))) return 0;
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return ERR_FINDPOINTER;
@@ -199,6 +198,7 @@ int GetPointerImageByID(vlObjectId id, vlPointerImage** out) {
 void FreeAllPointerImages(vlVMState* L) {
   for (vlDisplay* d = vlDisplayList; d; d = d->next) d->pointer = nullptr;
   while (gGraphicsState.pointers) Destroy(L, gGraphicsState.pointers);
+  gPointerIndex.Clear();
 }
 
 const vlCommand kGraphicsPointerCommands[] = {
