@@ -26,6 +26,7 @@
 #include "runtime/errors.h"
 #include "runtime/event_queue.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "runtime/runtime_options.h"
 #include "vm/auxlib.h"
@@ -39,7 +40,11 @@ int32_t vlRecordingScreen = 0;
 
 namespace {
 
-bool SameId(const vlObjectId& a, const vlObjectId& b) { return a.number == b.number && a.handle == b.handle; }
+// Making and finding a display must not walk every display there is.
+// Changed on the main thread under the list lock only, like the list.
+vlObjectIndex gDisplayIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&vlDisplayList); }
 
 struct ListLock {
   ListLock() {
@@ -184,21 +189,14 @@ void MarkDisplayAllDirty(vlDisplay* d) {
 uint32_t DisplayFlagsForEvents(const vlDisplay* d) { return d->styleFlags; }
 
 int GetDisplayByID(vlObjectId id, vlDisplay** out) {
-  for (vlDisplay* d = vlDisplayList; d; d = d->next)
-    if (SameId(d->id(), id)) {
-      *out = d;
-      return 0;
-    }
-  *out = nullptr;
+  if ((*out = reinterpret_cast<vlDisplay*>(gDisplayIndex.First(id)))) return 0;
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return ERR_FINDDISPLAY;
 }
 
 vlDisplay* GetDisplayByNumber(int32_t number) {
-  for (vlDisplay* d = vlDisplayList; d; d = d->next)
-    if (!d->id().handle && d->id().number == number) return d;
-  return nullptr;
+  return reinterpret_cast<vlDisplay*>(gDisplayIndex.First({number, nullptr}));
 }
 
 vlDisplay* GetDisplayByWindow(const void* handle) {
@@ -267,11 +265,7 @@ int FreeDisplayRecord(vlVMState* L, vlObjectId id, int mustExist) {
   ForgetEventTarget(d);
   {
     ListLock lock;
-    for (vlDisplay** link = &vlDisplayList; *link; link = &(*link)->next)
-      if (*link == d) {
-        *link = d->next;
-        break;
-      }
+    gDisplayIndex.Unlink(ListHead(), reinterpret_cast<vlObjectNode*>(d));
   }
   gLayerHooks.displayFreed(L, d);
   FreeRecord(L, d, 0);
@@ -323,9 +317,11 @@ int CmdCreateDisplay(vlVMState* L) {
   }
   {
     ListLock lock;
-    vlDisplay** link = &vlDisplayList;
-    while (*link) link = &(*link)->next;
-    *link = d;
+    status = gDisplayIndex.Append(ListHead(), reinterpret_cast<vlObjectNode*>(d));
+  }
+  if (status) {
+    FreeRecord(L, d, 0);
+    return status;
   }
   if (automatic) {
     vl::PushPointer(L, d);
@@ -352,6 +348,7 @@ void CloseAllDisplays(vlVMState* L) {
       gLayerHooks.displayFreed(L, d);
       FreeRecord(L, d, 0);
     }
+    gDisplayIndex.Clear();
     vlCurrentDisplay = nullptr;
   }
   FreeAllMenus(L);

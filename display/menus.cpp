@@ -10,6 +10,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "runtime/text.h"
 #include "vm/argreaders.h"
@@ -17,6 +18,15 @@
 #include "vm/stack_api.h"
 
 vlMenu* vlMenuList = nullptr;
+
+namespace {
+
+// Making and finding a menu must not walk every menu there is.
+vlObjectIndex gMenuIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&vlMenuList); }
+
+}  // namespace
 
 namespace {
 
@@ -131,11 +141,10 @@ int Change(vlVMState* L, uint32_t set, uint32_t clear, bool toggleOnly) {
 }  // namespace
 
 int GetMenuByID(vlObjectId id, vlMenu** out) {
-  for (vlMenu* m = vlMenuList; m; m = m->next)
-    if (m->id().number == id.number && m->id().handle == id.handle) {
-      *out = m;
-      return 0;
-    }
+  if (vlObjectNode* m = gMenuIndex.First(id)) {
+    *out = reinterpret_cast<vlMenu*>(m);
+    return 0;
+  }
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return ERR_FINDMENU;
@@ -155,9 +164,7 @@ int FreeMenuByID(vlVMState* L, vlObjectId id, int mustExist) {
   if (status) return mustExist ? status : 0;
   for (vlDisplay* d = vlDisplayList; d; d = d->next)
     if (d->menu == menu) return ERR_MENUATTACHED;
-  vlMenu** link = &vlMenuList;
-  while (*link != menu) link = &(*link)->next;
-  *link = menu->next;
+  gMenuIndex.Unlink(ListHead(), reinterpret_cast<vlObjectNode*>(menu));
   FreeMenuItems(menu->items);
   FreeObjectDataList(L, &menu->data);
   std::free(menu);
@@ -171,6 +178,7 @@ void FreeAllMenus(vlVMState* L) {
     FreeObjectDataList(L, &m->data);
     std::free(m);
   }
+  gMenuIndex.Clear();
 }
 
 int CmdCreateMenu(vlVMState* L) {
@@ -200,9 +208,11 @@ int CmdCreateMenu(vlVMState* L) {
   menu->type = VL_OBJ_MENU;
   menu->items = items;
   menu->setId(automatic ? vlObjectId{0, menu} : id);
-  vlMenu** link = &vlMenuList;
-  while (*link) link = &(*link)->next;
-  *link = menu;
+  if (gMenuIndex.Append(ListHead(), reinterpret_cast<vlObjectNode*>(menu))) {
+    FreeMenuItems(items);
+    std::free(menu);
+    return ERR_MEM;
+  }
   if (automatic) {
     vl::PushPointer(L, menu);
     return 1;
