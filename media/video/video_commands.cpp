@@ -81,8 +81,7 @@ int CmdCloseVideo(vlVMState* state) {
   if (v->onLayer) {
     // The layer keeps showing it: the record becomes its nameless copy.
     const vlObjectId old{v->node.idNumber, v->node.idHandle};
-    v->node.idNumber = 0;
-    v->node.idHandle = v;
+    if (int error = RenameVideo(v, {0, v})) return error;
     v->hiddenCopy = 1;
     RebindVideoLayers(v, old);
     if (v->player) v->player->player->videoId = {0, v};

@@ -24,6 +24,7 @@
 #include "platform/display_adapter.h"
 #include <new>
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "runtime/progress_message.h"
 #include "runtime/script_version.h"
@@ -56,6 +57,12 @@ struct ListLock {
   }
 };
 
+// Loading and finding a video must not walk every video there is. Changed
+// under the list lock, like the list; only the main thread reads it.
+vlObjectIndex gVideoIndex;
+
+vlObjectNode** ListHead() { return reinterpret_cast<vlObjectNode**>(&gVideo.videos); }
+
 bool Active(const vlVideo* v) {
   const uint32_t s = v->state.load();
   return s == VL_VIDEO_PLAYING || s == VL_VIDEO_PAUSED || s == VL_VIDEO_ENDED;
@@ -63,12 +70,7 @@ bool Active(const vlVideo* v) {
 
 void Unlink(vlVideo* video) {
   ListLock lock;
-  for (vlObjectNode** link = reinterpret_cast<vlObjectNode**>(&gVideo.videos); *link; link = &(*link)->next) {
-    if (*link == &video->node) {
-      *link = video->node.next;
-      return;
-    }
-  }
+  gVideoIndex.Unlink(ListHead(), &video->node);
 }
 
 // The refresh thread of a player whose stream ended.
@@ -121,17 +123,23 @@ void ScaleVideoRect(vlVideo* v, vlDisplay* d) {
 
 int GetVideoByID(vlVMState* state, vlObjectId id, uint32_t flags, vlVideo** out) {
   (void)state;
-  for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next)) {
+  static const std::vector<vlObjectNode*> kNone;
+  const std::vector<vlObjectNode*>* named = gVideoIndex.Find(id);
+  for (vlObjectNode* node : named ? *named : kNone) {
+    auto* v = reinterpret_cast<vlVideo*>(node);
     if (v->hiddenCopy && !(flags & VL_VIDEO_HIDDEN_TOO)) continue;
-    if (v->node.idHandle == id.handle && (id.handle || v->node.idNumber == id.number)) {
-      if ((flags & VL_VIDEO_CHANGE) && v->locked) return ERR_LOCKEDOBJ;
-      *out = v;
-      return 0;
-    }
+    if ((flags & VL_VIDEO_CHANGE) && v->locked) return ERR_LOCKEDOBJ;
+    *out = v;
+    return 0;
   }
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return kErrFindVideo;
+}
+
+int RenameVideo(vlVideo* video, vlObjectId id) {
+  ListLock lock;
+  return gVideoIndex.Rekey(&video->node, id);
 }
 
 void FreeVideoRecord(vlVMState* state, vlVideo* video) {
@@ -186,11 +194,17 @@ int AddVideo(vlVMState* state, vlObjectId* id, const char* file, const char* loa
   v->loader = loaderRef;
   std::snprintf(v->fileName, sizeof v->fileName, "%s", file);
   std::snprintf(v->adapter, sizeof v->adapter, "%s", adapter ? adapter : "");
+  int status = 0;
   {
     ListLock lock;
-    vlObjectNode** link = reinterpret_cast<vlObjectNode**>(&gVideo.videos);
-    while (*link) link = &(*link)->next;
-    *link = &v->node;
+    status = gVideoIndex.Append(ListHead(), &v->node);
+  }
+  if (status) {
+    FreeVideoPlayer(player);
+    v->~vlVideo();
+    FreeMemory(v);
+    PrintFailed();
+    return status;
   }
   PrintDone();
   *out = v;
@@ -355,6 +369,7 @@ void FreeVideoLib(vlVMState* state) {
   for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next))
     if (Active(v)) StopVideoPlayback(state, v, 0, 1);
   while (gVideo.videos) FreeVideoRecord(state, gVideo.videos);
+  gVideoIndex.Clear();
   if (gVideo.listMutex) FreeMutex(gVideo.listMutex);
   gVideo.listMutex = nullptr;
   gVideo.loaderSelection[0] = 0;

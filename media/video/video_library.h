@@ -61,6 +61,8 @@ int GetVideoByID(vlVMState* state, vlObjectId id, uint32_t flags, vlVideo** out)
 int AddVideo(vlVMState* state, vlObjectId* id, const char* file, const char* loader, const char* adapter,
              uint32_t hidden, vlVideo** out);
 void FreeVideoRecord(vlVMState* state, vlVideo* video);
+// Gives a listed video another identifier; 0, or 1000 with nothing changed.
+int RenameVideo(vlVideo* video, vlObjectId id);
 
 // Services for the display code.
 vlVideo* FindVideoAtPoint(vlDisplay* display, int32_t x, int32_t y);
