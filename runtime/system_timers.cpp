@@ -6,6 +6,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/system_library.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
@@ -21,17 +22,17 @@ struct vlScriptTimer {
 };
 
 vlObjectNode* gTimers = nullptr;
+// Starting and finding a timer must not walk every timer there is.
+vlObjectIndex gTimerIndex;
 
 // The timer named by the argument at index: 0, or 1041 for an automatic id
 // and 1181 (with the number) for a numbered one that is not in the list.
 int FindTimer(vlVMState* L, int index, vlScriptTimer** out) {
   vlObjectId id;
   GetObjectIDArg(&id, L, index);
-  for (vlObjectNode* n = gTimers; n; n = n->next) {
-    if (n->idNumber == id.number && n->idHandle == id.handle) {
-      *out = reinterpret_cast<vlScriptTimer*>(n);
-      return 0;
-    }
+  if (vlObjectNode* n = gTimerIndex.First(id)) {
+    *out = reinterpret_cast<vlScriptTimer*>(n);
+    return 0;
   }
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
@@ -70,11 +71,9 @@ int CmdStartTimer(vlVMState* L) {
   vlObjectId id;
   bool automatic = GetObjectIDArgOpt(&id, L, 1) != 0;
   if (!automatic) {
-    for (vlObjectNode* n = gTimers; n; n = n->next) {
-      if (n->idNumber == id.number && n->idHandle == id.handle) {
-        Restart(reinterpret_cast<vlScriptTimer*>(n));
-        return 0;
-      }
+    if (vlObjectNode* n = gTimerIndex.First(id)) {
+      Restart(reinterpret_cast<vlScriptTimer*>(n));
+      return 0;
     }
   }
   auto* t = static_cast<vlScriptTimer*>(AllocMemory(sizeof(vlScriptTimer), 1));
@@ -83,9 +82,10 @@ int CmdStartTimer(vlVMState* L) {
   t->node.idNumber = automatic ? 0 : id.number;
   t->node.idHandle = automatic ? t : id.handle;
   Restart(t);
-  vlObjectNode** tail = &gTimers;
-  while (*tail) tail = &(*tail)->next;
-  *tail = &t->node;
+  if (gTimerIndex.Append(&gTimers, &t->node)) {
+    FreeMemory(t);
+    return ERR_MEM;
+  }
   if (!automatic) return 0;
   vl::PushPointer(L, t);
   return 1;
@@ -95,12 +95,7 @@ int CmdStopTimer(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlScriptTimer* t;
   if (int status = FindTimer(L, 1, &t)) return status;
-  for (vlObjectNode** p = &gTimers; *p; p = &(*p)->next) {
-    if (*p == &t->node) {
-      *p = t->node.next;
-      break;
-    }
-  }
+  gTimerIndex.Unlink(&gTimers, &t->node);
   FreeTimer(L, t);
   return 0;
 }
@@ -162,10 +157,9 @@ int CmdWaitTimer(vlVMState* L) {
     if (left <= 0) break;
     int status = SleepPumpingEvents(L, static_cast<uint32_t>(left < 1 ? 1 : left));
     if (status) return status;
-    // An event callback may have stopped the timer meanwhile.
-    bool alive = false;
-    for (vlObjectNode* n = gTimers; n; n = n->next) alive = alive || n == &t->node;
-    if (!alive || t->node.idNumber != id.number || t->node.idHandle != id.handle) return 0;
+    // An event callback may have stopped the timer meanwhile: found again
+    // by its id, it must still be the same record.
+    if (gTimerIndex.First(id) != &t->node) return 0;
   }
   if (reset) Restart(t);
   return 0;
@@ -177,4 +171,5 @@ void FreeScriptTimers(vlVMState* L) {
     gTimers = gTimers->next;
     FreeTimer(L, t);
   }
+  gTimerIndex.Clear();
 }
