@@ -28,6 +28,7 @@
 #include "platform/paths.h"
 #include "platform/stdio_file.h"
 #include "platform/threads.h"
+#include "platform/x11/x11_input.h"
 #include "runtime/base64.h"
 #include "runtime/chunk_name.h"
 #include "runtime/class_lists.h"
@@ -316,16 +317,31 @@ int PostAdapterEventVMSvc(vlVMState* state, uint32_t kind, const uintptr_t* reco
   return PostAdapterEventVM(state, kind, record);
 }
 
+// Event-loop steps while they run callbacks.
+int RunReadyCallbacks(vlVMState* state) {
+  int more = 0, r;
+  do r = EventLoopStep(state, 0, 1, &more);
+  while (r == 0 && !more);
+  return r;
+}
+
 // One pump; with flag bit 4 also the callbacks that are ready.
 int PumpEventsSvc(vlVMState* state, uint32_t flags) {
   if (Quitting(state)) return 0;
   int error = 0;
   if (PumpEvents(state, static_cast<int>(flags), 0, &error)) return error;
-  if (!(flags & 16)) return 0;
-  int more = 0, r;
-  do r = EventLoopStep(state, 0, 1, &more);
-  while (r == 0 && !more);
-  return r;
+  return (flags & 16) ? RunReadyCallbacks(state) : 0;
+}
+
+// What a display adapter's event entry does in place of the X11 input:
+// with flag bit 1 the frames the video threads queued are drawn, the
+// devices are polled, and with flag bit 0 the ready callbacks run.
+int ServiceEventsSvc(vlVMState* state, uint32_t flags) {
+  if (Quitting(state)) return 0;
+  if ((flags & 2) && gX11InputHooks.flushPendingFrames)
+    if (int status = gX11InputHooks.flushPendingFrames(state)) return status;
+  PollDevices(state);
+  return (flags & 1) ? RunReadyCallbacks(state) : 0;
 }
 
 int WaitEventsSvc(vlVMState* state) { return Quitting(state) ? 0 : WaitForEvents(state, 0, 0, nullptr); }
@@ -338,7 +354,7 @@ const vlSvcSystem kSystem = {
     AllocPluginMemory, FreeMemory, AddHookEntry,
     NA, PostAdapterEventSvc, NA,  // event types, adapter events, display clients
     RegisterObjectTypeSvc, FreeObjectDataListSvc, AddPluginFileType,
-    NA,  // servicing events
+    vlAsSlot(ServiceEventsSvc),
     AddCommandHook, RemoveCommandHook, HookCommand, SetCommandHookErrorHandler,
     GetCommandHookErrorHandler, SetCommandHookDisabled,
     PostAdapterEventVMSvc, PumpEventsSvc, WaitEventsSvc,

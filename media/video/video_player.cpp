@@ -626,10 +626,16 @@ void RedrawVideoPlayerFrame(vlVideoHandle* handle, vlDisplay* display) {
 void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, int32_t y, int32_t width,
                         int32_t height, uint32_t smooth) {
   vlVideoPlayer* p = handle->player;
+  // Frames queued for the old rectangle would be drawn there after the
+  // display has been redrawn without them.
+  auto dropStale = [&] {
+    if (!p->layerWord) RemovePendingVideoFrames(display, p);
+  };
   if (width == p->targetWidth && height == p->targetHeight && smooth == p->smooth) {
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
     p->x = x;
     p->y = y;
+    dropStale();
     return;
   }
   if (!p->running.load()) {
@@ -639,6 +645,7 @@ void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, in
     p->targetWidth = width;
     p->targetHeight = height;
     p->smooth = smooth;
+    dropStale();
     return;
   }
   std::lock_guard<std::mutex> schedule(p->decodeMutex);
@@ -671,6 +678,7 @@ void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, in
     FreeMemory(oldPause);
   }
   p->shownSlot = -1;
+  dropStale();
   if (p->paused.load() || p->ended.load()) ShowVideoFrame(display, 0, p, 0);
 }
 

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/player/player_harness.h"
 
@@ -19,14 +20,13 @@ namespace {
 using vlplayer::PlayerTest;
 using vlplayer::Result;
 using vlplayer::RunOptions;
-using AdapterDisplay = PlayerTest;
 
 constexpr int kWidth = 96, kHeight = 64;
 
-// A blue display with layers: brushes plain, with an alpha channel, with a
-// mask, one shown by a transition and last a hardware one; then it waits
-// for one event and reports the handler's action.
-const char* kApplet = R"(.function onmouse
+// Every applet here: a 96 x 64 display named "adaptertest", its drawing,
+// then it waits for one event and reports the handler's action.
+std::string AppletText(const std::string& drawing) {
+  return R"(.function onmouse
   .params 1
   getfield 1 0 "action"
   .call base=2 debugprint r1
@@ -36,7 +36,15 @@ const char* kApplet = R"(.function onmouse
 .line 1
 .table 0 { width = 96, height = 64, title = "adaptertest" }
 .call base=1 setdisplayattributes r0
-.call enablelayers
+)" + drawing + R"(.table 0 { onmousedown = $OnMouse }
+.call base=1 installeventhandler r0
+.call waitevent
+.call debugprint "done")";
+}
+
+// A blue display with layers: brushes plain, with an alpha channel, with a
+// mask, one shown by a transition and last a hardware one.
+const char* kDrawing = R"(.call enablelayers
 .call createbrush 4 96 64 255
 .call displaybrush 4 0 0
 .call createbrush 2 16 8 16711680
@@ -52,10 +60,7 @@ const char* kApplet = R"(.function onmouse
 .table 0 { hardware = 1 }
 .call base=1 createbrush 3 10 10 65280 r0
 .call displaybrush 3 40 30
-.table 0 { onmousedown = $OnMouse }
-.call base=1 installeventhandler r0
-.call waitevent
-.call debugprint "done")";
+)";
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -64,58 +69,72 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-TEST_F(AdapterDisplay, LooksLikeAPlainDisplayAndTakesClicks) {
-  const std::string applet = Applet("adaptershow", kApplet);
-  // The window's pixels (R G B bytes) once the green brush shows, then a
-  // left click inside the window.
-  auto captureAndClick = [this](std::string* pixels) {
+class AdapterDisplay : public PlayerTest {
+ protected:
+  // Runs the applet, on a plain display or (owns "0" or "1") through the
+  // adapter beside a copy of the player (kept out of the start-up scan by
+  // its "_", loaded as a start-up plug-in), holding video bitmaps only or
+  // every bitmap and plane. Takes the window's pixels (R G B bytes) once
+  // the sentinel pixel shows its colour, then clicks inside the window;
+  // the script must have seen the click.
+  std::string Shoot(const std::string& applet, const char* owns, int sentinelX, int sentinelY,
+                    const std::string& sentinel) {
+    std::string pixels;
     RunOptions options;
     options.timeoutSeconds = 30;
-    options.whileRunning = [this, pixels](pid_t, const std::string& display) {
+    options.whileRunning = [&](pid_t, const std::string& display) {
       const std::string id = vlplayer::WaitForWindow(display, "adaptertest");
       if (id.empty()) return;
       const std::string grab = "import -window " + id + " -depth 8 rgb:-";
-      const size_t green = (35u * kWidth + 45u) * 3;
+      const size_t at = (static_cast<size_t>(sentinelY) * kWidth + sentinelX) * 3;
       for (int i = 0; i < 100; ++i) {
-        *pixels = Tool(grab);
-        if (pixels->size() == kWidth * kHeight * 3u && pixels->substr(green, 3) == std::string("\0\xFF\0", 3)) break;
+        pixels = Tool(grab);
+        if (pixels.size() == kWidth * kHeight * 3u && pixels.substr(at, 3) == sentinel) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
       Tool("xdotool mousemove --window " + id + " 20 20 click 1");
     };
-    return options;
-  };
-  std::string plain;
-  Result r = Run({applet}, captureAndClick(&plain));
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "OnMouseDown\ndone\n");
-  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+    std::vector<std::string> args = {applet};
+    if (owns) {
+      if (program_.empty()) {
+        program_ = WriteFile("vellamora-player", ReadFile(VL_PLAYER_PATH));
+        chmod(program_.c_str(), 0755);
+        WriteFile("_xadapter.vlp", ReadFile(VL_XADAPTER_PATH));
+      }
+      options.program = program_;
+      options.env = {"VL_XADAPTER_LOG=" + Log(owns), std::string("VL_XADAPTER_OWNS=") + owns};
+      args.insert(args.begin(), {"-requireplugins", "xadapter"});
+    }
+    Result r = Run(args, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err << (owns ? ReadFile(Log(owns)) : "");
+    EXPECT_EQ(r.out, "OnMouseDown\ndone\n");
+    EXPECT_EQ(pixels.size(), kWidth * kHeight * 3u);
+    return pixels;
+  }
+  std::string Log(const char* owns) const { return dir() + "/adapter" + owns + ".log"; }
+  static int Differing(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return -1;
+    int n = 0;
+    for (size_t i = 0; i < a.size(); i += 3) n += a.compare(i, 3, b, i, 3) != 0;
+    return n;
+  }
 
-  // The same applet with the adapter beside a copy of the player (kept out
-  // of the start-up scan by its "_", loaded as a start-up plug-in): holding
-  // video bitmaps only, then every bitmap and plane.
-  const std::string program = WriteFile("vellamora-player", ReadFile(VL_PLAYER_PATH));
-  chmod(program.c_str(), 0755);
-  WriteFile("_xadapter.vlp", ReadFile(VL_XADAPTER_PATH));
+ private:
+  std::string program_;
+};
+
+TEST_F(AdapterDisplay, LooksLikeAPlainDisplayAndTakesClicks) {
+  const std::string applet = Applet("adaptershow", AppletText(kDrawing));
+  const std::string green("\0\xFF\0", 3);
+  const std::string plain = Shoot(applet, nullptr, 45, 35, green);
   for (const char* owns : {"0", "1"}) {
     SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
-    const std::string log = dir() + "/adapter" + owns + ".log";
-    std::string adapted;
-    RunOptions options = captureAndClick(&adapted);
-    options.program = program;
-    options.env = {"VL_XADAPTER_LOG=" + log, std::string("VL_XADAPTER_OWNS=") + owns};
-    r = Run({"-requireplugins", "xadapter", applet}, options);
-    ASSERT_EQ(r.status, 0) << r.out << r.err << ReadFile(log);
-    EXPECT_EQ(r.out, "OnMouseDown\ndone\n");
-    ASSERT_EQ(adapted.size(), plain.size());
-    int differing = 0;
-    for (size_t i = 0; i < plain.size(); i += 3)
-      if (plain.compare(i, 3, adapted, i, 3) != 0) ++differing;
-    EXPECT_EQ(differing, 0);
+    const std::string adapted = Shoot(applet, owns, 45, 35, green);
+    EXPECT_EQ(Differing(plain, adapted), 0);
     // The adapter showed the display and the hardware brush was its
     // picture; owning every bitmap it made the others too (the display's
     // buffers, the brushes) and got every one of them back.
-    const std::string said = ReadFile(log);
+    const std::string said = ReadFile(Log(owns));
     ASSERT_EQ(said.rfind("open 640x480\nsize 96x64\nvideo 10x10\nmade, left ", 0), 0u) << said;
     int made = -1, left = -1;
     std::sscanf(said.c_str() + said.rfind(' '), "%dx%d", &made, &left);
@@ -123,13 +142,51 @@ TEST_F(AdapterDisplay, LooksLikeAPlainDisplayAndTakesClicks) {
     else EXPECT_EQ(made, 0) << said;
     EXPECT_EQ(left, 0) << said;
     // The pictures are where the script put them.
+    ASSERT_EQ(adapted.size(), kWidth * kHeight * 3u);
     auto pixel = [&](int x, int y) { return adapted.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
     EXPECT_EQ(pixel(0, 0), std::string("\0\0\xFF", 3));
     EXPECT_EQ(pixel(10, 10), std::string("\xFF\0\0", 3));
-    EXPECT_EQ(pixel(45, 35), std::string("\0\xFF\0", 3));
+    EXPECT_EQ(pixel(45, 35), green);
     EXPECT_EQ(pixel(75, 15), std::string("\xFF\xFF\0", 3));
     EXPECT_EQ(pixel(73, 43), std::string("\xFF\0\xFF", 3));
     EXPECT_EQ(pixel(10, 48), std::string("\0\xFF\xFF", 3));
+  }
+}
+
+// A video moved and scaled while it plays ends where it was sent, at its
+// new size, on the adapter's display as on a plain one.
+TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
+  const std::string file = dir() + "/v.avi";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=16x8:rate=20 -t 1 -c:v rawvideo -pix_fmt bgr24 " +
+           vlplayer::Quote(file),
+       &status);
+  if (status != 0) GTEST_SKIP() << "no ffmpeg";
+  const std::string applet = Applet("adaptervideo", AppletText(R"(.call openvideo 1 ")" + file + R"("
+.call playvideo 1 10 20
+.call setvideoposition 1 40 30
+.call setvideosize 1 32 16
+.call wait 80
+.call createbrush 3 4 4 65280
+.call displaybrush 3 0 0
+)"));
+  const std::string green("\0\xFF\0", 3);
+  const std::string plain = Shoot(applet, nullptr, 1, 1, green);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  // The video's last frame covers its new rectangle; where it started is
+  // the display's background (its black BGPic) again.
+  auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  const std::string black(3, '\0');
+  int covered = 0, old = 0;
+  for (int y = 30; y < 46; ++y)
+    for (int x = 40; x < 72; ++x) covered += at(x, y) != black;
+  for (int y = 20; y < 28; ++y)
+    for (int x = 10; x < 26; ++x) old += at(x, y) != black;
+  EXPECT_GT(covered, 32 * 16 / 2);
+  EXPECT_EQ(old, 0);
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    EXPECT_EQ(Differing(plain, Shoot(applet, owns, 1, 1, green)), 0);
   }
 }
 

@@ -2,7 +2,8 @@
 // buffer in the plug-in's own memory, shown in an X window of its own with
 // XPutImage; pictures the player hands it as video bitmaps stay in its
 // memory too. Mouse buttons on its window reach the script as adapter
-// input for display 1. It knows the player only through the service table.
+// input for display 1; queued video frames are drawn through the event
+// service. It knows the player only through the service table.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -95,6 +96,9 @@ EXPORT void ClosePlugin() {
 // Button presses and releases on the adapter's windows become adapter input
 // of display 1 (X buttons 1, 3, 2 are the left, right and middle ones).
 EXPORT int HandleEvents(vlVMState* state, uint32_t, uintptr_t) {
+  // The frames the video threads queued, and the devices.
+  using ServiceEvents = int (*)(vlVMState*, uint32_t);
+  if (int r = vlSlotAs<ServiceEvents>(gSvc->system->ServiceEvents)(state, 2)) return r;
   while (gX && XPending(gX)) {
     XEvent e;
     XNextEvent(gX, &e);

@@ -51,7 +51,6 @@ TEST(ServiceTable, HeaderAndEmptySlots) {
   EXPECT_EQ(t->builtinData->fontSizes[2], 60280u);
   // every slot of a subsystem this build lacks answers "not available"
   EXPECT_EQ(t->graphics->slot[0](), ERR_INTERNAL);
-  EXPECT_EQ(t->system->ServiceEvents(), ERR_INTERNAL);
 }
 
 // The libjpeg sub-table works for a plug-in: it encodes and decodes a
