@@ -249,9 +249,14 @@ TEST_F(GraphicsLibTest, PointerImagesFromBrushes) {
   ASSERT_EQ(Run(".call setpointer 1\n.call freepointer 1"), 0);
   EXPECT_EQ(vlCurrentDisplay->pointer, p);
   EXPECT_EQ(Run(".call getattribute 36 1 0"), ERR_FINDPOINTER);
+  // Its id is free again: a new pointer 1 is the one found.
+  ASSERT_EQ(Run(".call createpointer 1 36 1\n.call getattribute 36 1 9 -> again"), 0);
+  EXPECT_EQ(Num("again"), 1);
+  EXPECT_EQ(vlCurrentDisplay->pointer, p);
   ASSERT_EQ(Run(".call setpointer 2"), 0);
-  ASSERT_EQ(Run(".call getattribute 36 0 60 -> n"), 0);
-  EXPECT_EQ(Num("n"), 1);
+  ASSERT_EQ(Run(".call getattribute 36 0 60 -> n\n.call getattribute 36 1 9 -> still"), 0);
+  EXPECT_EQ(Num("n"), 2);
+  EXPECT_EQ(Num("still"), 1);
 }
 
 TEST_F(GraphicsLibTest, RefreshSuspension) {
