@@ -154,7 +154,8 @@ TEST_F(AdapterDisplay, LooksLikeAPlainDisplayAndTakesClicks) {
 }
 
 // A video moved and scaled while it plays ends where it was sent, at its
-// new size, on the adapter's display as on a plain one.
+// new size, on the adapter's display as on a plain one; so does a video on
+// a layer that is moved.
 TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
   const std::string file = dir() + "/v.avi";
   int status = 0;
@@ -162,31 +163,40 @@ TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
            vlplayer::Quote(file),
        &status);
   if (status != 0) GTEST_SKIP() << "no ffmpeg";
-  const std::string applet = Applet("adaptervideo", AppletText(R"(.call openvideo 1 ")" + file + R"("
-.call playvideo 1 10 20
+  const std::string moved = R"(.call playvideo 1 10 20
 .call setvideoposition 1 40 30
 .call setvideosize 1 32 16
-.call wait 80
+)";
+  const std::string onLayer = R"(.call enablelayers
+.table 0 { uselayer = 1 }
+.call base=1 playvideo 1 10 20 r0
+.table 0 { x = 40, y = 30 }
+.call base=1 setlayerstyle 1 r0
+)";
+  const std::string green("\0\xFF\0", 3);
+  for (const std::string& how : {moved, onLayer}) {
+    SCOPED_TRACE(how);
+    const std::string applet = Applet("adaptervideo", AppletText(".call openvideo 1 \"" + file + "\"\n" + how + R"(.call wait 80
 .call createbrush 3 4 4 65280
 .call displaybrush 3 0 0
 )"));
-  const std::string green("\0\xFF\0", 3);
-  const std::string plain = Shoot(applet, nullptr, 1, 1, green);
-  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
-  // The video's last frame covers its new rectangle; where it started is
-  // the display's background (its black BGPic) again.
-  auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
-  const std::string black(3, '\0');
-  int covered = 0, old = 0;
-  for (int y = 30; y < 46; ++y)
-    for (int x = 40; x < 72; ++x) covered += at(x, y) != black;
-  for (int y = 20; y < 28; ++y)
-    for (int x = 10; x < 26; ++x) old += at(x, y) != black;
-  EXPECT_GT(covered, 32 * 16 / 2);
-  EXPECT_EQ(old, 0);
-  for (const char* owns : {"0", "1"}) {
-    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
-    EXPECT_EQ(Differing(plain, Shoot(applet, owns, 1, 1, green)), 0);
+    const std::string plain = Shoot(applet, nullptr, 1, 1, green);
+    ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+    // The video's last frame covers its new rectangle; where it started is
+    // the display's background (its black BGPic) again.
+    auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+    const std::string black(3, '\0');
+    int covered = 0, old = 0;
+    for (int y = 30; y < 38; ++y)
+      for (int x = 40; x < 56; ++x) covered += at(x, y) != black;
+    for (int y = 20; y < 28; ++y)
+      for (int x = 10; x < 26; ++x) old += at(x, y) != black;
+    EXPECT_GT(covered, 16 * 8 / 2);
+    EXPECT_EQ(old, 0);
+    for (const char* owns : {"0", "1"}) {
+      SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+      EXPECT_EQ(Differing(plain, Shoot(applet, owns, 1, 1, green)), 0);
+    }
   }
 }
 
