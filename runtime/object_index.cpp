@@ -6,6 +6,22 @@
 
 #include "vm/error_codes.h"
 
+namespace {
+
+// Which index is kept beside which list head. Never freed: indexes are
+// static and may outlive the registries' own teardown.
+std::unordered_map<vlObjectNode* const*, const vlObjectIndex*>& Known() {
+  static auto* known = new std::unordered_map<vlObjectNode* const*, const vlObjectIndex*>;
+  return *known;
+}
+
+}  // namespace
+
+const vlObjectIndex* vlObjectIndex::Of(vlObjectNode* const* head) {
+  auto it = Known().find(head);
+  return it == Known().end() ? nullptr : it->second;
+}
+
 int vlObjectIndex::Append(vlObjectNode** head, vlObjectNode* node) {
   // A list emptied behind the index's back starts afresh.
   if (!*head) Clear();
@@ -15,6 +31,10 @@ int vlObjectIndex::Append(vlObjectNode** head, vlObjectNode* node) {
   }
   const Key key = KeyOf(node);
   try {
+    if (!known_) {
+      Known()[head] = this;
+      known_ = true;
+    }
     records_[key].push_back(node);
     try {
       before_.emplace(node, tail_);

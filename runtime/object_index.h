@@ -34,6 +34,9 @@ class vlObjectIndex {
   }
   // Forgets everything (the list was emptied by its owner).
   void Clear();
+  // The index kept beside the list at head, or null: the generic look-ups
+  // use it where there is one.
+  static const vlObjectIndex* Of(vlObjectNode* const* head);
 
  private:
   struct Key {
@@ -56,4 +59,5 @@ class vlObjectIndex {
   // does not walk the list either.
   std::unordered_map<const vlObjectNode*, vlObjectNode*> before_;
   vlObjectNode* tail_ = nullptr;
+  bool known_ = false;  // recorded by Of
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/error_format.h"
+#include "runtime/object_index.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -116,9 +117,19 @@ int FindObjectByHandle(const void* handle) {
 }
 
 vlObjectNode* FindObjectByID(uint32_t type, vlObjectId id) {
-  return Scan([&](vlObjectNode* n) {
-    return n->type == type && n->idNumber == id.number && n->idHandle == id.handle;
-  });
+  for (vlObjectType* t = gTypes; t; t = t->next) {
+    if (!t->list) continue;
+    if (const vlObjectIndex* index = vlObjectIndex::Of(t->list)) {
+      // A list with an index beside it is not walked.
+      if (const std::vector<vlObjectNode*>* named = index->Find(id))
+        for (vlObjectNode* n : *named)
+          if (n->type == type && n->idNumber == id.number && n->idHandle == id.handle) return n;
+      continue;
+    }
+    for (vlObjectNode* n = *t->list; n; n = n->next)
+      if (n->type == type && n->idNumber == id.number && n->idHandle == id.handle) return n;
+  }
+  return nullptr;
 }
 
 int CountExtraObjectTypes() { return static_cast<int>(gNextTypeId - kFirstExtraObjectType); }

@@ -85,7 +85,8 @@ TEST_F(MemBlock, IdentifiersAllocateReplaceAndFree) {
 }
 
 // Blocks freed at the head, in the middle and at the tail leave their
-// neighbours findable, and the list in making order for the registry scans.
+// neighbours findable, by the library and the generic look-up, and the list
+// in making order for the registry scans.
 TEST_F(MemBlock, FreeingAnyBlockKeepsTheOthersInOrder) {
   ASSERT_EQ(Run(".call allocmem 1 4\n.call allocmem 2 4\n.call allocmem 3 4\n.call allocmem 4 4\n"
                 ".call allocmem 5 4\n.call freemem 3\n.call freemem 1\n.call freemem 5\n.call poke 2 0 7\n"
@@ -103,6 +104,10 @@ TEST_F(MemBlock, FreeingAnyBlockKeepsTheOthersInOrder) {
       },
       &order);
   EXPECT_EQ(order, (std::vector<int>{4, 6, 2}));
+  // The generic look-up goes through the same index.
+  EXPECT_EQ(FindObjectByID(VL_OBJ_MEMORY, {3, nullptr}), nullptr);
+  ASSERT_NE(FindObjectByID(VL_OBJ_MEMORY, {2, nullptr}), nullptr);
+  EXPECT_EQ(FindObjectByID(VL_OBJ_MEMORY, {2, nullptr})->next, nullptr);
 }
 
 TEST_F(MemBlock, ElementLayoutsMatchPythonStruct) {
