@@ -37,7 +37,7 @@ struct Server {
     char buffer[32] = {};
     pollfd wait{fds[0], POLLIN, 0};
     if (pid > 0 && poll(&wait, 1, 30000) > 0 && read(fds[0], buffer, sizeof buffer - 1) > 0)
-      name = std::string(":") + std::string(buffer, strcspn(buffer, "\n"));
+      name.assign(1, ':').append(buffer, strcspn(buffer, "\n"));
     close(fds[0]);
   }
   ~Server() {
