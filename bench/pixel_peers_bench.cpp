@@ -1,6 +1,6 @@
 // Our pixel paths beside the peer libraries doing the same job on the same
-// 1080p data: OVER blit (pixman), bilinear scaling down to 720p and up to
-// 2160p (pixman, OpenCV on one thread), crossfade (memcpy of one picture),
+// 1080p data: OVER blit (pixman), bilinear and nearest-neighbour scaling
+// down to 720p and up to 2160p (pixman, OpenCV on one thread), crossfade (memcpy of one picture),
 // GIF decoding of a picture and a 100-frame animation (giflib DGifSlurp
 // plus palette expansion) and JPEG decoding (libjpeg into RGB). Names are
 // "<job>/<who>"; bench/pixel_peers.py pairs them. Peers are linked here only.
@@ -103,6 +103,7 @@ void Over_pixman(benchmark::State& state) {
 
 // ---- bilinear scaling ----------------------------------------------------
 
+// range(2): 1 bilinear, 0 nearest neighbour.
 void Scale_ours(benchmark::State& state) {
   const int tw = static_cast<int>(state.range(0)), th = static_cast<int>(state.range(1));
   std::vector<uint32_t> out(size_t(tw) * th);
@@ -117,7 +118,7 @@ void Scale_ours(benchmark::State& state) {
   j.dstHeight = th;
   j.srcRowLength = kW;
   j.dstRowLength = tw;
-  j.smooth = 1;
+  j.smooth = static_cast<int32_t>(state.range(2));
   j.format = 10;
   j.bytesPerPixel = 4;
   j.xFraction = xf.data();
@@ -136,7 +137,7 @@ void Scale_pixman(benchmark::State& state) {
   pixman_transform_t t;
   pixman_transform_init_scale(&t, pixman_double_to_fixed(double(kW) / tw), pixman_double_to_fixed(double(kH) / th));
   pixman_image_set_transform(s, &t);
-  pixman_image_set_filter(s, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+  pixman_image_set_filter(s, state.range(2) ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
   pixman_image_set_repeat(s, PIXMAN_REPEAT_PAD);
   for (auto _ : state) pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, tw, th);
   Pixels(state, int64_t{tw} * th);
@@ -149,7 +150,7 @@ void Scale_opencv(benchmark::State& state) {
   cv::setNumThreads(1);
   std::vector<uint32_t> src = Source().rgb;
   cv::Mat s(kH, kW, CV_8UC4, src.data()), d(th, tw, CV_8UC4);
-  for (auto _ : state) cv::resize(s, d, cv::Size(tw, th), 0, 0, cv::INTER_LINEAR);
+  for (auto _ : state) cv::resize(s, d, cv::Size(tw, th), 0, 0, state.range(2) ? cv::INTER_LINEAR : cv::INTER_NEAREST);
   Pixels(state, int64_t{tw} * th);
 }
 
@@ -338,12 +339,18 @@ void Jpeg_libjpeg(benchmark::State& state) {
 
 BENCHMARK(Over_ours)->Name("Over/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(Over_pixman)->Name("Over/pixman")->Unit(benchmark::kMillisecond);
-BENCHMARK(Scale_ours)->Name("ScaleDown/ours")->Args({1280, 720})->Unit(benchmark::kMillisecond);
-BENCHMARK(Scale_pixman)->Name("ScaleDown/pixman")->Args({1280, 720})->Unit(benchmark::kMillisecond);
-BENCHMARK(Scale_opencv)->Name("ScaleDown/opencv")->Args({1280, 720})->Unit(benchmark::kMillisecond);
-BENCHMARK(Scale_ours)->Name("ScaleUp/ours")->Args({3840, 2160})->Unit(benchmark::kMillisecond);
-BENCHMARK(Scale_pixman)->Name("ScaleUp/pixman")->Args({3840, 2160})->Unit(benchmark::kMillisecond);
-BENCHMARK(Scale_opencv)->Name("ScaleUp/opencv")->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_ours)->Name("ScaleDown/ours")->Args({1280, 720, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_pixman)->Name("ScaleDown/pixman")->Args({1280, 720, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_opencv)->Name("ScaleDown/opencv")->Args({1280, 720, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_ours)->Name("ScaleUp/ours")->Args({3840, 2160, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_pixman)->Name("ScaleUp/pixman")->Args({3840, 2160, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_opencv)->Name("ScaleUp/opencv")->Args({3840, 2160, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_ours)->Name("NearestDown/ours")->Args({1280, 720, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_pixman)->Name("NearestDown/pixman")->Args({1280, 720, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_opencv)->Name("NearestDown/opencv")->Args({1280, 720, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_ours)->Name("NearestUp/ours")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_pixman)->Name("NearestUp/pixman")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Scale_opencv)->Name("NearestUp/opencv")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(Crossfade_ours)->Name("Crossfade/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(Crossfade_memcpy)->Name("Crossfade/memcpy")->Unit(benchmark::kMillisecond);
 BENCHMARK(Gif_ours)->Name("GifPicture/ours")->Arg(0)->Unit(benchmark::kMillisecond);

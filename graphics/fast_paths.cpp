@@ -116,6 +116,13 @@ const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {
     VL_ANY32("coverage copy", vl_avx2, VL_CPU_AVX2, vl_avx2_rows::CoverageCopy),
     VL_ANY32("coverage copy", vl_sse2, VL_CPU_SSE2, vl_sse2_rows::CoverageCopy),
 };
+// Nearest scaling copies whole pixels: one row per size of pixel.
+const vlFastPath<vlNearestRowFn> kScaleNearest[] = {
+    VL_ANY32("nearest scale", vl_avx2, VL_CPU_AVX2, vl_avx2::NearestRow32),
+    VL_ANY32("nearest scale", vl_sse2, VL_CPU_SSE2, vl_sse2::NearestRow32),
+    {"nearest scale", 4, 4, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::NearestRow16},
+    {"nearest scale", 4, 4, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::NearestRow16},
+};
 const vlFastPath<vlAndWordsFn> kAndWords[] = {
     {"and words", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::AndWords32},
     {"and words", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::AndWords32},
@@ -144,11 +151,19 @@ const vlFastPath<vlBlendColorFn> kBlendColor[] = {{"colour blend", -1, -1, 0, 0,
 const vlFastPath<vlCoverageColourFn> kCoverageColour[] = {{"alpha-plane colour", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlMixFn> kMix[] = {{"mix", -1, -1, 0, 0, nullptr}};
 const vlFastPath<const vlScaleRows*> kScaleSmooth[] = {{"smooth scale", -1, -1, 0, 0, nullptr}};
+const vlFastPath<vlNearestRowFn> kScaleNearest[] = {{"nearest scale", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlBlitJobFn> kCoverageCopy[] = {{"coverage copy", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlFillFn> kFill[] = {{"fill", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlMaskCopyFn> kMaskCopy[] = {{"mask copy", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlDissolveFn> kDissolve[] = {{"dissolve bytes", -2, -2, 0, 0, nullptr}};
 const vlFastPath<vlScaleBytesFn> kScaleBytes[] = {{"alpha times opacity", -2, -2, 0, 0, nullptr}};
+// Nearest scaling copies whole pixels: one row per size of pixel.
+const vlFastPath<vlNearestRowFn> kScaleNearest[] = {
+    VL_ANY32("nearest scale", vl_avx2, VL_CPU_AVX2, vl_avx2::NearestRow32),
+    VL_ANY32("nearest scale", vl_sse2, VL_CPU_SSE2, vl_sse2::NearestRow32),
+    {"nearest scale", 4, 4, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::NearestRow16},
+    {"nearest scale", 4, 4, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::NearestRow16},
+};
 const vlFastPath<vlAndWordsFn> kAndWords[] = {{"and words", -2, -2, 0, 0, nullptr}};
 #endif
 
@@ -180,3 +195,4 @@ vlMixFn FastMix(int32_t format, bool masked) {
   return FindFastPath(kMix, format, format, masked ? VL_FP_MASK : VL_FP_NONE);
 }
 const vlScaleRows* FastScaleSmooth(int32_t format) { return FindFastPath(kScaleSmooth, format, format, VL_FP_NONE); }
+vlNearestRowFn FastScaleNearest(int32_t format) { return FindFastPath(kScaleNearest, format, format, VL_FP_NONE); }

@@ -85,3 +85,8 @@ struct vlScaleRows {
   void (*vertical)(const uint16_t* top, const uint16_t* bottom, uint32_t fy, uint8_t* dst, int32_t count);
 };
 const vlScaleRows* FastScaleSmooth(int32_t format);
+// Nearest scaling, one target row: dst[i] = the source pixel at column
+// index[i] (columns never decrease and stay below srcWidth).
+using vlNearestRowFn = void (*)(const uint8_t* src, const int32_t* index, int32_t count, int32_t srcWidth,
+                                uint8_t* dst);
+vlNearestRowFn FastScaleNearest(int32_t format);

@@ -4,9 +4,13 @@
 #include "graphics/scaler.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "graphics/fast_paths.h"
+#include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 #include "vm/convert.h"
 
@@ -55,6 +59,39 @@ void NearestPixels(const vlScaleJob& j, long double xr, long double yr) {
       for (int k = 0; k < 8; ++k, acc += s) std::memcpy(d + k * B, srow + (acc >> 16) * B, B);
     for (; i < j.dstWidth; ++i, d += B, acc += s) std::memcpy(d, srow + (acc >> 16) * B, B);
   }
+}
+
+// The same rule through a fast row kernel: each target column's source
+// column is worked out once per call, and a target row that reads the same
+// source row as the one above is a copy of it. False (nothing written)
+// when there is no fast path, memory is short, or the target overlaps the
+// source (a row above may then have changed what the next one reads).
+bool NearestFast(const vlScaleJob& j, long double xr, long double yr) {
+  const int32_t B = j.bytesPerPixel;
+  const vlNearestRowFn row = B == BytesPerPixelOfFormat(j.format) ? FastScaleNearest(j.format) : nullptr;
+  if (!row) return false;
+  const auto span = [B](const uint8_t* p, int32_t rows, int32_t rowLength, int32_t width) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    return std::pair{a, a + ((static_cast<uintptr_t>(rows) - 1) * rowLength + width) * B};
+  };
+  const auto [s0, s1] = span(j.srcPixels, j.srcHeight, j.srcRowLength, j.srcWidth);
+  const auto [d0, d1] = span(j.dstPixels, j.dstHeight, j.dstRowLength, j.dstWidth);
+  if (s0 < d1 && d0 < s1) return false;
+  std::unique_ptr<int32_t[]> index(new (std::nothrow) int32_t[j.dstWidth]);
+  if (!index) return false;
+  const uint64_t s = StepOf(xr);
+  uint64_t acc = 0;
+  for (int32_t i = 0; i < j.dstWidth; ++i, acc += s) index[i] = static_cast<int32_t>(acc >> 16);
+  long double rowAcc = 0;
+  int32_t above = -1;
+  for (int32_t ty = 0; ty < j.dstHeight; ++ty, rowAcc += yr) {
+    const int32_t sy = vl::DoubleToInt32(static_cast<double>(rowAcc));
+    uint8_t* d = j.dstPixels + static_cast<intptr_t>(ty) * j.dstRowLength * B;
+    if (sy == above) std::memcpy(d, d - static_cast<intptr_t>(j.dstRowLength) * B, static_cast<size_t>(j.dstWidth) * B);
+    else row(j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * B, index.get(), j.dstWidth, j.srcWidth, d);
+    above = sy;
+  }
+  return true;
 }
 
 int32_t Lerp(int32_t a, int32_t b, uint32_t f) { return a + (((b - a) * static_cast<int32_t>(f)) >> 16); }
@@ -195,6 +232,7 @@ void ScalePixels(const vlScaleJob& j) {
   if (j.srcMask && j.dstMask) ScaleMaskNearest(j, static_cast<float>(xr), static_cast<float>(yr));
   if (j.srcAlpha && j.dstAlpha) ScaleAlphaNearest(j, static_cast<float>(xr), static_cast<float>(yr));
   if (planesOnly) return;
+  if (NearestFast(j, xr, yr)) return;
   if (j.bytesPerPixel == 2) NearestPixels<2>(j, xr, yr);
   else if (j.bytesPerPixel == 3) NearestPixels<3>(j, xr, yr);  // whole pixels copy as they are
   else if (j.bytesPerPixel == 4) NearestPixels<4>(j, xr, yr);

@@ -49,6 +49,10 @@
   /* dst[i] = top + (((bottom - top) * fy) >> 16) over count 32-bit pixels of channel rows. */                     \
   void ScaleRowV32(const uint16_t* top, const uint16_t* bottom, uint32_t fy, uint8_t* dst, int32_t count,       \
                    uint32_t colourMask);                                                                           \
+  /* Nearest rows: dst[i] = src[index[i]] for count pixels of 4 or 2 bytes; the columns never decrease and */     \
+  /* stay below srcWidth, and nothing at or past srcWidth is read. */                                             \
+  void NearestRow32(const uint8_t* src, const int32_t* index, int32_t count, int32_t srcWidth, uint8_t* dst);     \
+  void NearestRow16(const uint8_t* src, const int32_t* index, int32_t count, int32_t srcWidth, uint8_t* dst);     \
   }
 
 #if defined(__x86_64__) || defined(__i386__)

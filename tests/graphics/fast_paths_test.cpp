@@ -92,20 +92,28 @@ class FastPaths : public ::testing::Test {
 
 int32_t Format32(std::mt19937& rng) { return 10 + static_cast<int32_t>(rng() % 4); }
 
-vlScaleJob SmoothJob(Plane& src, Plane& dst, uint8_t* target, int32_t format) {
+vlScaleJob ScaleJob(Plane& src, Plane& dst, uint8_t* target, int32_t format, int32_t smooth = 1) {
   vlScaleJob j{};
   j.srcPixels = src.at();
-  j.dstPixels = target + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * 4;
+  j.dstPixels = target + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * dst.size;
   j.srcWidth = src.w;
   j.srcHeight = src.h;
   j.dstWidth = dst.w;
   j.dstHeight = dst.h;
   j.srcRowLength = src.row;
   j.dstRowLength = dst.row;
-  j.smooth = 1;
+  j.smooth = smooth;
   j.format = format;
-  j.bytesPerPixel = 4;
+  j.bytesPerPixel = dst.size;
   return j;
+}
+
+// The alpha planes of a scale job; the target plane's bytes start at buffer.
+void AddAlpha(vlScaleJob& j, Plane& src, Plane& dst, uint8_t* buffer) {
+  j.srcAlpha = src.at();
+  j.dstAlpha = buffer + dst.shift + static_cast<size_t>(dst.y) * dst.row + dst.x;
+  j.srcAlphaRowBytes = src.row;
+  j.dstAlphaRowBytes = dst.row;
 }
 
 TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
@@ -121,7 +129,9 @@ TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
     EXPECT_NE(FastMix(f, true), nullptr) << f;
     EXPECT_NE(FastScaleSmooth(f), nullptr) << f;
     EXPECT_NE(FastYUV420Row(f), nullptr) << f;
+    EXPECT_NE(FastScaleNearest(f), nullptr) << f;
   }
+  EXPECT_NE(FastScaleNearest(4), nullptr);
   // The general path keeps every other format; switched off, nothing is fast.
   EXPECT_NE(FastAlphaBlend(4), nullptr);
   EXPECT_EQ(FastAlphaBlend(5), nullptr);
@@ -336,14 +346,8 @@ TEST_F(FastPaths, SmoothScaleWithPlanes) {
     std::vector<uint8_t> target = dst.bytes;
     target.insert(target.end(), dstAlpha.bytes.begin(), dstAlpha.bytes.end());
     Compare("smooth scale", it, target, [&](std::vector<uint8_t>& t) {
-      vlScaleJob j = SmoothJob(src, dst, t.data(), format);
-      if (withAlpha) {
-        j.srcAlpha = srcAlpha.at();
-        j.dstAlpha = t.data() + dst.bytes.size() + dstAlpha.shift + static_cast<size_t>(dstAlpha.y) * dstAlpha.row +
-                     dstAlpha.x;
-        j.srcAlphaRowBytes = srcAlpha.row;
-        j.dstAlphaRowBytes = dstAlpha.row;
-      }
+      vlScaleJob j = ScaleJob(src, dst, t.data(), format);
+      if (withAlpha) AddAlpha(j, srcAlpha, dstAlpha, t.data() + dst.bytes.size());
       ScalePixels(j);
     });
   }
@@ -356,7 +360,49 @@ TEST_F(FastPaths, SmoothScaleLargePictures) {
   for (auto [sw, sh, dw, dh] : {std::array<int32_t, 4>{640, 9, 427, 6}, std::array<int32_t, 4>{320, 7, 641, 15}}) {
     Plane src = MakePlane(rng, sw, sh, 4), dst = MakePlane(rng, dw, dh, 4);
     Compare("large smooth scale", sw, dst.bytes,
-            [&](std::vector<uint8_t>& t) { ScalePixels(SmoothJob(src, dst, t.data(), 10)); });
+            [&](std::vector<uint8_t>& t) { ScalePixels(ScaleJob(src, dst, t.data(), 10)); });
+  }
+}
+
+// Nearest scaling up and down by any ratio (one load, two loads or a
+// gather per vector, and the tails), 32-bit and RGB565, with the alpha
+// plane alongside; every seventh picture is scaled within its own buffer,
+// where the rows written change what the rule reads next.
+TEST_F(FastPaths, NearestScale) {
+  for (int it = 0; it < 400; ++it) {
+    std::mt19937 rng(8000 + it);
+    const int32_t sw = 1 + static_cast<int32_t>(rng() % 70), sh = 1 + static_cast<int32_t>(rng() % 9);
+    const int32_t dw = 1 + static_cast<int32_t>(rng() % 90), dh = 1 + static_cast<int32_t>(rng() % 14);
+    const int32_t format = it % 4 == 3 ? 4 : Format32(rng);
+    const int32_t bpp = format == 4 ? 2 : 4;
+    Plane src = MakePlane(rng, sw, sh, bpp), dst = MakePlane(rng, dw, dh, bpp);
+    Plane srcAlpha = MakePlane(rng, sw, sh, 1, true), dstAlpha = MakePlane(rng, dw, dh, 1);
+    const bool inPlace = it % 7 == 0;
+    if (inPlace) dst = src;
+    std::vector<uint8_t> target = dst.bytes;
+    target.insert(target.end(), dstAlpha.bytes.begin(), dstAlpha.bytes.end());
+    Compare("nearest scale", it, target, [&](std::vector<uint8_t>& t) {
+      vlScaleJob j = ScaleJob(src, dst, t.data(), format, 0);
+      if (inPlace) {  // the source one pixel right of the target, at most half as high
+        j.srcPixels = j.dstPixels + (sw > 1 ? bpp : 0);
+        j.srcWidth = sw > 1 ? sw - 1 : 1;
+        j.srcHeight = 1 + (sh - 1) / 2;
+        j.dstWidth = 1 + dw % sw;
+        j.dstHeight = 1 + dh % sh;
+      }
+      if (it % 3 == 0 && !inPlace) AddAlpha(j, srcAlpha, dstAlpha, t.data() + dst.bytes.size());
+      ScalePixels(j);
+    });
+  }
+  // Picture-sized rows: the ratios of 1080p to 720p and 2160p, and steps
+  // too wide for the loads.
+  std::mt19937 rng(9);
+  for (auto [sw, dw, bpp] : {std::array<int32_t, 3>{1920, 1280, 4}, std::array<int32_t, 3>{1920, 3840, 4},
+                             std::array<int32_t, 3>{1001, 347, 4}, std::array<int32_t, 3>{640, 1283, 2},
+                             std::array<int32_t, 3>{641, 300, 2}}) {
+    Plane src = MakePlane(rng, sw, 5, bpp), dst = MakePlane(rng, dw, 9, bpp);
+    Compare("large nearest scale", sw, dst.bytes,
+            [&](std::vector<uint8_t>& t) { ScalePixels(ScaleJob(src, dst, t.data(), bpp == 2 ? 4 : 10, 0)); });
   }
 }
 
