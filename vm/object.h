@@ -8,11 +8,16 @@
 typedef int (*vlNativeFn)(vlVMState* L);
 
 // Interned string; the bytes and a terminating NUL follow the record.
+// Two hashes: the string table's own, made whenever a string is made, and
+// the one that places the string as a table key, which decides the order
+// in which scripts see a table's keys. That one is made the first time the
+// string is used as a key (most strings never are).
 struct vlString {
   vlGCObject gch;
-  uint8_t reserved;  // always 0
-  uint32_t hash;
-  uint32_t len;      // authoritative: the bytes may hold NULs
+  uint8_t keyHashed;  // 1 once keyHash is set
+  uint32_t hash;      // string table hash (HashBytes)
+  uint32_t len;       // authoritative: the bytes may hold NULs
+  uint32_t keyHash;   // table key hash (StringKeyHash), valid when keyHashed
 };
 
 // Full userdata; the data block follows the record.

@@ -14,6 +14,12 @@
 
 namespace vl {
 
+uint32_t SetKeyHash(vlString* s) {
+  s->keyHash = StringKeyHash(StringData(s), s->len);
+  s->keyHashed = 1;
+  return s->keyHash;
+}
+
 namespace {
 
 constexpr int64_t kMaxArray = int64_t(1) << kMaxTableBits;
@@ -35,7 +41,7 @@ inline vlTableNode* HashPointer(const vlTable* t, const void* p) {
 vlTableNode* MainPosition(const vlTable* t, const vlValue* key) {
   switch (key->tag) {
     case VL_TNUMBER: return HashNumber(t, key->v.n);
-    case VL_TSTRING: return &t->node[ToString(key)->hash & (NodeCount(t) - 1)];
+    case VL_TSTRING: return &t->node[KeyHash(ToString(key)) & (NodeCount(t) - 1)];
     case VL_TBOOLEAN: return &t->node[static_cast<uint32_t>(key->v.b) & (NodeCount(t) - 1)];
     default: return HashPointer(t, key->v.p);
   }

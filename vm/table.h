@@ -24,8 +24,24 @@ inline void LinkNextNode(const vlTable* t, vlTableNode* nd, const vlTableNode* n
   nd->key.aux = next ? static_cast<int32_t>(next - t->node) + 1 : 0;
 }
 
+// The hash that places a string key in a hash part: every byte, last
+// first, up to 31 bytes; longer strings a sample of about 32 bytes.
+inline uint32_t StringKeyHash(const char* bytes, size_t len) {
+  uint32_t h = static_cast<uint32_t>(len);
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+  size_t step = (len >> 5) + 1;
+  for (size_t i = len; i >= step; i -= step) h ^= (h << 5) + (h >> 2) + b[i - 1];
+  return h;
+}
+// Sets s->keyHash the first time s is used as a key.
+uint32_t SetKeyHash(vlString* s);
+inline uint32_t KeyHash(vlString* s) {
+  if (__builtin_expect(s->keyHashed != 0, 1)) return s->keyHash;
+  return SetKeyHash(s);
+}
+
 inline const vlValue* TableGetString(vlTable* t, vlString* key) {
-  for (vlTableNode* nd = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; nd; nd = NextNode(t, nd)) {
+  for (vlTableNode* nd = &t->node[KeyHash(key) & ((1u << t->lsizenode) - 1)]; nd; nd = NextNode(t, nd)) {
     if (nd->key.tag == VL_TSTRING && nd->key.v.gc == ToGC(key)) return &nd->val;
   }
   return &kNilValue;

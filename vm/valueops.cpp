@@ -313,11 +313,10 @@ void SetTableChain(vlVMState* L, vlValue t, vlValue k, vlValue v, const vlValue*
 }
 
 // The usual concatenation of two values where one is a number (a key made
-// from a prefix and a number): the number's text and the result are short
-// and are hashed side by side. The number is formatted straight into the
-// joined text (copying freshly stored bytes with wider loads would wait for
-// the stores). False when the values take the general way; nothing has
-// changed then.
+// from a prefix and a number), without the general way's scratch buffer.
+// The number is formatted straight into the joined text (copying freshly
+// stored bytes with wider loads would wait for the stores). False when the
+// values take the general way; nothing has changed then.
 bool ConcatWithNumber(vlVMState* L, vlValue* a, vlValue* b) {
   bool an = a->tag == VL_TNUMBER, bn = b->tag == VL_TNUMBER;
   if (!(an || a->tag == VL_TSTRING) || !(bn || b->tag == VL_TSTRING) || !(an || bn)) return false;
@@ -338,20 +337,13 @@ bool ConcatWithNumber(vlVMState* L, vlValue* a, vlValue* b) {
     CopyBytes(joined + la, StringData(ToString(b)), lb);
   }
   size_t tl = la + lb;
-  if (lb == 0 || tl >= 32) return false;
-  uint32_t ha = 0, hb = 0, hr;
-  if (bn) {
-    HashTwoShort(joined + la, lb, &hb, joined, tl, &hr);
-    if (an) ha = HashBytes(joined, la);
-  } else {
-    HashTwoShort(joined, la, &ha, joined, tl, &hr);
-  }
+  if (lb == 0) return false;
   // As the general way would: the operands become strings in their slots
   // (the right one first), then the result is made.
-  if (bn) SetString(b, InternHashedString(L, joined + la, lb, hb));
-  if (an) SetString(a, InternHashedString(L, joined, la, ha));
+  if (bn) SetString(b, InternString(L, joined + la, lb));
+  if (an) SetString(a, InternString(L, joined, la));
   if (tl > L->g->buffsize) ScratchBuffer(L, tl);
-  SetString(a, InternHashedString(L, joined, tl, hr));
+  SetString(a, InternString(L, joined, tl));
   return true;
 }
 

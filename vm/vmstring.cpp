@@ -127,17 +127,13 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
   // Lengths near the 32-bit limit cannot be stored; refuse instead of
   // wrapping (before the bytes are read).
   if (len >= 4294967294u - sizeof(vlString) - 1) RaiseVmError(L, ERR_MEM);
-  return InternHashedString(L, bytes, len, HashBytes(bytes, len));
-}
-
-vlString* InternHashedString(vlVMState* L, const char* bytes, size_t len, uint32_t h) {
-  if (len >= 4294967294u - sizeof(vlString) - 1) RaiseVmError(L, ERR_MEM);
+  uint32_t h = HashBytes(bytes, len);
   vlStringTable* tb = &L->g->strt;
   uint32_t mask = static_cast<uint32_t>(tb->capacity - 1);
   // Whether a bucket is empty is a coin toss for the branch predictor: an
   // empty bucket is looked at as one holding a string that matches nothing,
   // so that only longer chains take a branch.
-  static const vlString kMatchesNothing = {{nullptr, VL_TSTRING, 0}, 0, 0, UINT32_MAX};
+  static const vlString kMatchesNothing = {{nullptr, VL_TSTRING, 0}, 0, 0, UINT32_MAX, 0};
   vlGCObject* head = tb->hash[h & mask];
   uintptr_t present = -static_cast<uintptr_t>(head != nullptr);  // all ones or zero, no branch
   const vlString* s = reinterpret_cast<const vlString*>((reinterpret_cast<uintptr_t>(head) & present) |
@@ -152,7 +148,7 @@ vlString* InternHashedString(vlVMState* L, const char* bytes, size_t len, uint32
   auto* ns = static_cast<vlString*>(NewBlock(L, StringRecordSize(len)));
   ns->gch.tag = VL_TSTRING;
   ns->gch.gcFlags = 0;
-  ns->reserved = 0;
+  ns->keyHashed = 0;
   ns->hash = h;
   ns->len = static_cast<uint32_t>(len);
   CopyBytes(StringData(ns), bytes, len);

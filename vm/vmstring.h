@@ -30,42 +30,68 @@ inline void CopyBytes(char* dst, const char* src, size_t len) {
   }
 }
 
-// The string hash: every byte, last first, up to 31 bytes; a sample of
-// longer strings.
-inline uint32_t HashBytes(const char* bytes, size_t len) {
-  uint32_t h = static_cast<uint32_t>(len);
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-  if (len < 32) {
-    for (size_t i = len; i > 0; i--) h ^= (h << 5) + (h >> 2) + b[i - 1];
-    return h;
-  }
-  size_t step = (len >> 5) + 1;
-  for (size_t i = len; i >= step; i -= step) h ^= (h << 5) + (h >> 2) + b[i - 1];
-  return h;
+namespace detail {
+inline uint64_t Load64(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
 }
+inline uint64_t Load32(const char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+// Both halves of the 128-bit product folded together: every input bit
+// reaches the low bits that pick a bucket.
+inline uint64_t Fold(uint64_t a, uint64_t b) {
+  unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+}
+constexpr uint64_t kHashK0 = 0xa0761d6478bd642full;
+constexpr uint64_t kHashK1 = 0xe7037ed1a0b428dbull;
+constexpr uint64_t kHashK2 = 0x8ebc6af09c88c6e3ull;
+}  // namespace detail
 
-// The hashes of two strings of fewer than 32 bytes each, computed side by
-// side: each byte waits for the one before it, so two strings hash in about
-// the time of the longer one.
-inline void HashTwoShort(const char* a, size_t la, uint32_t* ha, const char* b, size_t lb, uint32_t* hb) {
-  const auto* x = reinterpret_cast<const unsigned char*>(a);
-  const auto* y = reinterpret_cast<const unsigned char*>(b);
-  uint32_t h1 = static_cast<uint32_t>(la), h2 = static_cast<uint32_t>(lb);
-  size_t i = la, j = lb;
-  for (; i > 0 && j > 0; i--, j--) {
-    h1 ^= (h1 << 5) + (h1 >> 2) + x[i - 1];
-    h2 ^= (h2 << 5) + (h2 >> 2) + y[j - 1];
+// The string table's hash. Scripts never see it (table keys are placed by
+// StringKeyHash), so it reads 8 bytes at a time instead of one: up to 128
+// bytes every byte counts; longer strings hash their first and last 16
+// bytes, their length and a sample of 16 words in between, so that making
+// a long string does not cost more than copying it.
+inline uint32_t HashBytes(const char* p, size_t len) {
+  using namespace detail;
+  uint64_t a, b, seed = kHashK0 ^ len;
+  if (len <= 16) {
+    if (len >= 8) {
+      a = Load64(p);
+      b = Load64(p + len - 8);
+    } else if (len >= 4) {
+      a = Load32(p);
+      b = Load32(p + len - 4);
+    } else if (len > 0) {
+      auto byte = [p](size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(p[i])); };
+      a = (byte(0) << 16) | (byte(len >> 1) << 8) | byte(len - 1);
+      b = 0;
+    } else {
+      a = b = 0;
+    }
+  } else if (len <= 128) {
+    const char* q = p;
+    for (size_t i = len; i > 16; i -= 16, q += 16) seed = Fold(Load64(q) ^ kHashK1, Load64(q + 8) ^ seed);
+    a = Load64(p + len - 16);
+    b = Load64(p + len - 8);
+  } else {
+    seed = Fold(Load64(p) ^ kHashK1, Load64(p + 8) ^ seed);
+    size_t step = (len - 40) / 15;  // 16 words from offset 16 to at most len - 24
+    for (size_t k = 0; k < 16; k += 2)
+      seed = Fold(Load64(p + 16 + k * step) ^ kHashK1, Load64(p + 16 + (k + 1) * step) ^ seed);
+    a = Load64(p + len - 16);
+    b = Load64(p + len - 8);
   }
-  for (; i > 0; i--) h1 ^= (h1 << 5) + (h1 >> 2) + x[i - 1];
-  for (; j > 0; j--) h2 ^= (h2 << 5) + (h2 >> 2) + y[j - 1];
-  *ha = h1;
-  *hb = h2;
+  return static_cast<uint32_t>(Fold(a ^ kHashK1, b ^ seed ^ kHashK2));
 }
 
 // Returns the one string object holding these bytes (NULs allowed).
 vlString* InternString(vlVMState* L, const char* bytes, size_t len);
-// The same with the bytes' hash (HashBytes) already known.
-vlString* InternHashedString(vlVMState* L, const char* bytes, size_t len, uint32_t h);
 inline vlString* InternCString(vlVMState* L, const char* text) {
   return InternString(L, text, std::strlen(text));
 }
