@@ -1,13 +1,22 @@
-// Making, finding and freeing one brush or sample among many: the cost must
-// not grow with the number there are (the index by identifier).
+// Making, finding and freeing one object among many: the cost must not
+// grow with the number there are (the index by identifier).
 #include <benchmark/benchmark.h>
+
 
 #include "graphics/pixel_format.h"
 #include "platform/offscreen_bitmap.h"
 #include "media/sound/sound_data.h"
 #include "media/sound/sound_library.h"
 #include "objects/brushes/brush.h"
+#include "display/layers/layer_commands.h"
+#include "display/layers/layers.h"
+#include "objects/anims/anim.h"
 #include "platform/os.h"
+#include "runtime/error_vm.h"
+#include "text/vector/vector_library.h"
+#include "vm/protect.h"
+#include "vm/stack_api.h"
+#include "vm/state.h"
 
 namespace {
 
@@ -74,8 +83,95 @@ void OneSampleAmongMany(benchmark::State& state) {
   FreeSoundLib(nullptr);
 }
 
+// Making 10,000 objects one after the other: the thousand made first
+// (range 0 made before them) against the thousand made last (range 9000).
+// make(number) gives 0 or an error; freeAll ends every object.
+template <class Make, class FreeAll>
+void MakeThousand(benchmark::State& state, Make make, FreeAll freeAll) {
+  constexpr int32_t kThousand = 1000;
+  const auto before = static_cast<int32_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (int32_t i = 1; i <= before; ++i) make(i);
+    state.ResumeTiming();
+    for (int32_t i = before + 1; i <= before + kThousand; ++i)
+      if (make(i)) state.SkipWithError("making an object failed");
+    state.PauseTiming();
+    freeAll();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kThousand);
+}
+
+// Paths made as StartPath makes them: a number in use is freed first.
+void MakeThousandPaths(benchmark::State& state) {
+  MakeThousand(
+      state,
+      [](int32_t number) {
+        vlObjectId id{number, nullptr};
+        vlPath* old = nullptr;
+        if (GetPathByID(id, &old) == 0) FreePathRecord(nullptr, old);
+        return AddPath(&id) ? 0 : 1000;
+      },
+      [] { FreeVectorLibrary(nullptr); });
+}
+
+// A VM whose command handlers are called with numbers and texts.
+struct CommandVM {
+  CommandVM() : L(vl::OpenVmState()) { InstallErrorSystem(L); }
+  ~CommandVM() {
+    FreeErrorSystem(L);
+    vl::CloseVmState(L);
+  }
+  template <class Push>
+  int Call(int (*handler)(vlVMState*), Push push) {
+    vl::SetStackTop(L, 0);
+    push();
+    int result = 0;
+    const int raised = vl::RunProtectedFn(L, [&] { result = handler(L); });
+    return raised ? raised : result;
+  }
+  vlVMState* L;
+};
+
+// AddMove with a new number makes a move list.
+void MakeThousandMoveLists(benchmark::State& state) {
+  CommandVM vm;
+  MakeThousand(
+      state,
+      [&](int32_t number) {
+        return vm.Call(CmdAddMove, [&] {
+          vl::PushNumber(vm.L, number);
+          vl::PushNumber(vm.L, 25);  // HIDELAYER
+          vl::PushNumber(vm.L, 1);
+        });
+      },
+      [] { FreeMoveLists(); });
+}
+
+// BeginAnimStream with a new number opens a stream; the file is the null
+// device, written in place, so that the file system does not swamp the
+// cost of the list.
+void MakeThousandAnimStreams(benchmark::State& state) {
+  CommandVM vm;
+  MakeThousand(
+      state,
+      [&](int32_t number) {
+        return vm.Call(CmdBeginAnimStream, [&] {
+          vl::PushNumber(vm.L, number);
+          vl::PushString(vm.L, "/dev/null");
+          vl::PushNumber(vm.L, 2);
+          vl::PushNumber(vm.L, 2);
+        });
+      },
+      [&] { FreeAnimStreams(vm.L); });
+}
+
 }  // namespace
 
+BENCHMARK(MakeThousandPaths)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
+BENCHMARK(MakeThousandMoveLists)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
+BENCHMARK(MakeThousandAnimStreams)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
 BENCHMARK(OneSampleAmongMany)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(OneBrushAmongMany)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(MakeManyBrushes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -108,6 +108,13 @@ vlObjectNode* vlObjectIndex::First(vlObjectId id) const {
   return named ? named->front() : nullptr;
 }
 
+vlObjectNode* vlObjectIndex::FirstExact(vlObjectId id) const {
+  if (const std::vector<vlObjectNode*>* named = Find(id))
+    for (vlObjectNode* node : *named)
+      if (node->idNumber == id.number && node->idHandle == id.handle) return node;
+  return nullptr;
+}
+
 void vlObjectIndex::Clear() {
   records_.clear();
   before_.clear();

@@ -23,6 +23,9 @@ class vlObjectIndex {
   const std::vector<vlObjectNode*>* Find(vlObjectId id) const;
   // The first record named id; null for none.
   vlObjectNode* First(vlObjectId id) const;
+  // The first record whose number and handle both equal id's (a handle
+  // alone names the records of First); null for none.
+  vlObjectNode* FirstExact(vlObjectId id) const;
   // The first record named id that is not an orphan kept for layers or
   // displays (T has an orphaned field); null for none.
   template <class T>

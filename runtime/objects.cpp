@@ -112,8 +112,17 @@ int CountObjectsOfType(uint32_t type) {
 
 int FindObjectByHandle(const void* handle) {
   if (!handle) return -1;
-  vlObjectNode* n = Scan([&](vlObjectNode* o) { return o->idHandle == handle; });
-  return n ? static_cast<int>(n->type) : -1;
+  for (vlObjectType* t = gTypes; t; t = t->next) {
+    if (!t->list) continue;
+    if (const vlObjectIndex* index = vlObjectIndex::Of(t->list)) {
+      // A handle is its records' whole key: the first one is the answer.
+      if (vlObjectNode* n = index->First({0, const_cast<void*>(handle)})) return static_cast<int>(n->type);
+      continue;
+    }
+    for (vlObjectNode* n = *t->list; n; n = n->next)
+      if (n->idHandle == handle) return static_cast<int>(n->type);
+  }
+  return -1;
 }
 
 vlObjectNode* FindObjectByID(uint32_t type, vlObjectId id) {

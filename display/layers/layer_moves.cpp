@@ -12,6 +12,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -37,11 +38,7 @@ enum : int32_t {
 };
 
 struct vlMoveList {
-  uint32_t type;
-  int32_t idNumber;
-  void* idHandle;
-  void* spare;
-  vlMoveList* next;
+  vlObjectNode node;  // type 51; the data word is spare
   int32_t kind[kMoveEntries];
   vlObjectId source[kMoveEntries];
   int32_t x[kMoveEntries];
@@ -52,23 +49,25 @@ struct vlMoveList {
   int32_t count;
 };
 
-vlMoveList* gMoveLists;
+vlObjectNode* gMoveLists;
+// Making and finding a move list must not walk every list there is.
+vlObjectIndex gMoveListIndex;
 
-vlMoveList* FindMoveList(vlObjectId id) {
-  for (vlMoveList* m = gMoveLists; m; m = m->next)
-    if (m->idNumber == id.number && m->idHandle == id.handle) return m;
-  return nullptr;
-}
+vlMoveList* AsMoveList(vlObjectNode* n) { return reinterpret_cast<vlMoveList*>(n); }
 
+vlMoveList* FindMoveList(vlObjectId id) { return AsMoveList(gMoveListIndex.FirstExact(id)); }
+
+// A new list named id, or by its own address when id has a handle.
 vlMoveList* NewMoveList(vlObjectId id) {
   auto* m = new (std::nothrow) vlMoveList{};
   if (!m) return nullptr;
-  m->type = kMoveListType;
-  m->idNumber = id.number;
-  m->idHandle = id.handle ? m : nullptr;
-  vlMoveList** tail = &gMoveLists;
-  while (*tail) tail = &(*tail)->next;
-  *tail = m;
+  m->node.type = kMoveListType;
+  m->node.idNumber = id.number;
+  m->node.idHandle = id.handle ? m : nullptr;
+  if (gMoveListIndex.Append(&gMoveLists, &m->node)) {
+    delete m;
+    return nullptr;
+  }
   return m;
 }
 
@@ -200,14 +199,11 @@ int CmdClearMove(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
-  for (vlMoveList** p = &gMoveLists; *p; p = &(*p)->next) {
-    if ((*p)->idNumber != id.number || (*p)->idHandle != id.handle) continue;
-    vlMoveList* m = *p;
-    *p = m->next;
-    delete m;
-    return 0;
-  }
-  return MissingList(id);
+  vlMoveList* m = FindMoveList(id);
+  if (!m) return MissingList(id);
+  gMoveListIndex.Unlink(&gMoveLists, &m->node);
+  delete m;
+  return 0;
 }
 
 int CmdDoMove(vlVMState* L) {
@@ -365,8 +361,9 @@ int CmdDoMove(vlVMState* L) {
 }
 
 void FreeMoveLists() {
-  while (vlMoveList* m = gMoveLists) {
+  while (vlObjectNode* m = gMoveLists) {
     gMoveLists = m->next;
-    delete m;
+    delete AsMoveList(m);
   }
+  gMoveListIndex.Clear();
 }

@@ -396,10 +396,15 @@ int CopyAnimForLayer(vlVMState* L, vlAnim* src, vlObjectId* newId, vlAnim** out)
   return 0;
 }
 
+bool IsActiveAnimID(vlObjectId id) {
+  for (vlObjectNode* node : Named(id))
+    if (IsActiveAnim(reinterpret_cast<vlAnim*>(node))) return true;
+  return false;
+}
+
 int ChangeAnimFrameCount(vlVMState* L, vlObjectId id, int32_t count, int32_t position, int fromLayer) {
   vlAnim* a = nullptr;
-  for (vlObjectNode* node : Named(id))
-    if (IsActiveAnim(reinterpret_cast<vlAnim*>(node))) return kErrActiveAnim;
+  if (IsActiveAnimID(id)) return kErrActiveAnim;
   if (int status = GetAnimByID(L, id, &a, fromLayer ? VL_ANIM_FINDORPHANS : VL_ANIM_FINDUNLOCKED)) return status;
   if (a->disk) return ERR_ANIMDISK;
   const int32_t n = a->frameCount;

@@ -113,6 +113,8 @@ int FreeAnimByID(vlVMState* state, vlObjectId id, int strict);
 void FreeAnimRecord(vlVMState* state, vlAnim* anim);
 // The display draws into this anim.
 bool IsActiveAnim(const vlAnim* anim);
+// Whether the display draws into any anim named id (orphans too).
+bool IsActiveAnimID(vlObjectId id);
 // Frame index (0-based) as a bitmap triple; with copy, or for a disk anim,
 // the caller owns the result. noScale keeps a disk anim's stored size.
 int GetAnimFrameBitmaps(vlAnim* anim, int32_t index, int copy, int noScale, vlBitmap** bitmap, vlBitmap** mask,

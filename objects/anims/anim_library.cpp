@@ -56,8 +56,7 @@ int CmdScaleAnim(vlVMState* L) {
   CheckArgs(L, 3, 4, 0, 0);
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
-  for (vlAnim* p = vlAnimList; p; p = p->next)
-    if (IsActiveAnim(p) && p->id().number == id.number && p->id().handle == id.handle) return kErrActiveAnim;
+  if (IsActiveAnimID(id)) return kErrActiveAnim;
   vlAnim* a = nullptr;
   if (int status = GetAnimByID(L, id, &a, VL_ANIM_FINDUNLOCKED)) return status;
   int32_t w = static_cast<int32_t>(GetNumberOrPercentArg(L, 2, a->width, 1, nullptr));

@@ -18,6 +18,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "runtime/plugin_abi.h"
 #include "runtime/plugins.h"
@@ -31,11 +32,7 @@ namespace {
 constexpr uint32_t kObjAnimStream = 52;
 
 struct vlAnimStream {
-  uint32_t type;
-  int32_t idNumber;
-  void* idHandle;
-  vlObjectData* data;
-  vlAnimStream* next;
+  vlObjectNode node;  // type 52
   int32_t width, height;
   int32_t format;
   uint32_t palette;
@@ -46,7 +43,11 @@ struct vlAnimStream {
   int32_t failed;  // a frame did not reach the file: finishing drops it
 };
 
-vlAnimStream* gStreams = nullptr;
+vlObjectNode* gStreams = nullptr;
+// Making and finding a stream must not walk every stream there is.
+vlObjectIndex gStreamIndex;
+
+vlAnimStream* AsStream(vlObjectNode* n) { return reinterpret_cast<vlAnimStream*>(n); }
 
 // One writer of any kind.
 struct Writer {
@@ -199,15 +200,8 @@ void ReadWriterOptions(vlVMState* L, int index, int32_t* quality, int32_t* fps, 
   GetTableBool(L, index, "usealpha", useAlpha, nullptr);
 }
 
-bool SameStreamId(const vlAnimStream* s, vlObjectId id) {
-  return id.handle ? s->idHandle == id.handle : (!s->idHandle && s->idNumber == id.number);
-}
-
-vlAnimStream* FindStream(vlObjectId id) {
-  for (vlAnimStream* s = gStreams; s; s = s->next)
-    if (SameStreamId(s, id)) return s;
-  return nullptr;
-}
+// A handle names a stream whatever number comes with it.
+vlAnimStream* FindStream(vlObjectId id) { return AsStream(gStreamIndex.First(id)); }
 
 int MissingStream(vlObjectId id) {
   if (id.handle) return ERR_FINDARRAY;
@@ -216,17 +210,13 @@ int MissingStream(vlObjectId id) {
 }
 
 int CloseStream(vlVMState* L, vlAnimStream* s) {
-  for (vlAnimStream** link = &gStreams; *link; link = &(*link)->next)
-    if (*link == s) {
-      *link = s->next;
-      break;
-    }
+  gStreamIndex.Unlink(&gStreams, &s->node);
   Writer w;
   w.format = s->format;
   w.handle = s->writer;
   w.saver = s->saver;
   int status = w.Close(s->failed);
-  if (s->data) FreeObjectDataList(L, &s->data);
+  if (s->node.data) FreeObjectDataList(L, &s->node.data);
   delete s;
   return status;
 }
@@ -282,12 +272,12 @@ int CmdBeginAnimStream(vlVMState* L) {
   }
   auto* s = new (std::nothrow) vlAnimStream{};
   if (!s) {
-    w.Close();
+    w.Close(ERR_MEM);
     return ERR_MEM;
   }
-  s->type = kObjAnimStream;
-  s->idNumber = automatic ? 0 : id.number;
-  s->idHandle = automatic ? s : nullptr;
+  s->node.type = kObjAnimStream;
+  s->node.idNumber = automatic ? 0 : id.number;
+  s->node.idHandle = automatic ? s : nullptr;
   s->width = width, s->height = height;
   s->format = format;
   s->palette = w.palette;
@@ -295,9 +285,11 @@ int CmdBeginAnimStream(vlVMState* L) {
   s->writer = w.handle;
   s->saver = w.saver;
   s->saverIndex = w.saverIndex;
-  vlAnimStream** link = &gStreams;
-  while (*link) link = &(*link)->next;
-  *link = s;
+  if (gStreamIndex.Append(&gStreams, &s->node)) {
+    w.Close(ERR_MEM);
+    delete s;
+    return ERR_MEM;
+  }
   if (!automatic) return 0;
   vl::PushPointer(L, s);
   return 1;
@@ -369,7 +361,8 @@ int CmdFinishAnimStream(vlVMState* L) {
 }
 
 void FreeAnimStreams(vlVMState* L) {
-  while (gStreams) CloseStream(L, gStreams);
+  while (gStreams) CloseStream(L, AsStream(gStreams));
+  gStreamIndex.Clear();
 }
 
-int RegisterAnimStreamList() { return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gStreams)); }
+int RegisterAnimStreamList() { return RegisterObjectList(&gStreams); }

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "runtime/error_vm.h"
+#include "runtime/object_commands.h"
 #include "runtime/runtime_options.h"
+#include "vm/auxlib.h"
 #include "vm/protect.h"
 #include "vm/stack_api.h"
 #include "vm/state.h"
@@ -38,6 +40,18 @@ class HandlerTest : public testing::Test {
   }
   int Call(int (*handler)(vlVMState*)) {
     return Call(handler, [] {});
+  }
+
+  // Makes the object commands callable from scripts run on this VM, as the
+  // system library does.
+  void OpenObjectCommands() {
+    static const vlCommand kCommands[] = {
+        {"HaveObject", CmdHaveObject}, {"GetObjectType", CmdGetObjectType}, {"GetObjects", CmdGetObjects},
+        {"SetObjectData", CmdSetObjectData}, {"GetObjectData", CmdGetObjectData}, {nullptr, nullptr}};
+    const int top = vl::GetStackTop(L);
+    vl::PushSlotCopy(L, vl::kGlobalsIndex);
+    vl::RegisterCommands(L, nullptr, kCommands, 0);
+    vl::SetStackTop(L, top);
   }
 
   vlVMState* L = nullptr;

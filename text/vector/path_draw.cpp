@@ -326,9 +326,8 @@ int CmdDrawPath(vlVMState* L) {
 
 int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t color, int tagIndex, double a,
                     double b, double c, double d, uint32_t e, const double* array) {
-  vlPath* path = AddPath();
+  vlPath* path = AddPath(nullptr);
   if (!path) return ERR_MEM;
-  path->node.idHandle = path;
   const vlObjectId id = {0, path};
   auto U = [](uint32_t v) { return vlPathArg{VL_PATHARG_U32, v, 0, nullptr, nullptr}; };
   auto F = [](double v) { return vlPathArg{VL_PATHARG_F64, 0, v, nullptr, nullptr}; };

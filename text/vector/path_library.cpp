@@ -11,6 +11,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/object_index.h"
 #include "runtime/option_readers.h"
 #include "runtime/plugins.h"
 #include "runtime/utf8.h"
@@ -30,6 +31,8 @@
 namespace {
 
 vlObjectNode* gPaths = nullptr;
+// Making and finding a path must not walk every path there is.
+vlObjectIndex gPathIndex;
 vlLineState gLine = {};
 uint32_t gForcePathUse = 0;
 vlPluginInfo gBuiltin = {};
@@ -43,21 +46,6 @@ uint32_t& VectorExtension(vlPluginInfo* info) {
   int bit = 0;
   while (!(PLUGINCAPS_VECTOR & (1u << bit))) ++bit;
   return info->extensions[bit];
-}
-
-void Unlink(vlPath* path) {
-  for (vlObjectNode** p = &gPaths; *p; p = &(*p)->next) {
-    if (*p == &path->node) {
-      *p = path->node.next;
-      return;
-    }
-  }
-}
-
-void AppendToList(vlPath* path) {
-  vlObjectNode** tail = &gPaths;
-  while (*tail) tail = &(*tail)->next;
-  *tail = &path->node;
 }
 
 // The id argument at index: the path, or the error that finding it gave.
@@ -119,10 +107,8 @@ int CmdStartPath(vlVMState* L) {
     vlPath* old;
     if (GetPathByID(id, &old) == 0) FreePathRecord(L, old);
   }
-  vlPath* path = AddPath();
+  vlPath* path = AddPath(automatic ? nullptr : &id);
   if (!path) return ERR_MEM;
-  path->node.idNumber = automatic ? 0 : id.number;
-  path->node.idHandle = automatic ? path : id.handle;
   if (!automatic) return 0;
   vl::PushPointer(L, path);
   return 1;
@@ -281,7 +267,7 @@ int CmdCopyPath(vlVMState* L) {
       FreePathRecord(L, old);
     }
   }
-  vlPath* copy = AddPath();
+  vlPath* copy = AddPath(automatic ? nullptr : &id);
   if (!copy) return ERR_MEM;
   if (source->buffer) {
     copy->buffer = static_cast<uint8_t*>(AllocMemory(source->capacity, 0));
@@ -293,8 +279,6 @@ int CmdCopyPath(vlVMState* L) {
     copy->capacity = source->capacity;
     copy->writePos = copy->buffer + (source->writePos - source->buffer);
   }
-  copy->node.idNumber = automatic ? 0 : id.number;
-  copy->node.idHandle = automatic ? copy : id.handle;
   if (!automatic) return 0;
   vl::PushPointer(L, copy);
   return 1;
@@ -443,20 +427,24 @@ void ReleaseVectorFont(vlVectorFontNode* node) {
 
 }  // namespace
 
-vlPath* AddPath() {
+vlPath* AddPath(const vlObjectId* id) {
   auto* path = static_cast<vlPath*>(AllocMemory(sizeof(vlPath), 1));
   if (!path) return nullptr;
   path->node.type = VL_OBJ_VECTORPATH;
-  AppendToList(path);
+  // Named before it is indexed, so that the index never holds a stale key.
+  path->node.idNumber = id ? id->number : 0;
+  path->node.idHandle = id ? id->handle : path;
+  if (gPathIndex.Append(&gPaths, &path->node)) {
+    FreeMemory(path);
+    return nullptr;
+  }
   return path;
 }
 
 int GetPathByID(vlObjectId id, vlPath** out) {
-  for (vlObjectNode* n = gPaths; n; n = n->next) {
-    if (n->idHandle == id.handle && n->idNumber == id.number) {
-      *out = AsPath(n);
-      return 0;
-    }
+  if (vlObjectNode* n = gPathIndex.FirstExact(id)) {
+    *out = AsPath(n);
+    return 0;
   }
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
@@ -522,7 +510,7 @@ int AppendPathCommand(vlObjectId id, uint32_t code, int count, const vlPathArg* 
 }
 
 void FreePathRecord(vlVMState* L, vlPath* path) {
-  Unlink(path);
+  gPathIndex.Unlink(&gPaths, &path->node);
   FreeMemory(path->buffer);
   FreeObjectDataList(L, &path->node.data);
   FreeMemory(path);
@@ -676,6 +664,7 @@ int OpenVectorGraphicsLib(vlVMState* L) {
 
 void FreeVectorLibrary(vlVMState* L) {
   while (gPaths) FreePathRecord(L, AsPath(gPaths));
+  gPathIndex.Clear();
   FreeMemory(gLine.dashes);
   gLine.dashes = nullptr;
   gLine.dashCount = 0;

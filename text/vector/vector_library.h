@@ -48,7 +48,9 @@ struct vlPathArg {
   void* handle;
 };
 
-vlPath* AddPath();
+// A new empty path at the list's tail named id, or by its own address when
+// id is null; null when memory runs out.
+vlPath* AddPath(const vlObjectId* id);
 int GetPathByID(vlObjectId id, vlPath** out);
 int AppendPathCommand(vlObjectId id, uint32_t code, int count, const vlPathArg* args);
 int GrowPathBuffer(vlPath* path, size_t needed);

@@ -633,6 +633,39 @@ TEST_F(LayerPipeline, InsertLayerAndMoveLists) {
   RegisterLayerSource(VL_LAYER_BRUSH, nullptr);
 }
 
+// Move lists among many: each found by number or handle, freed from the
+// head, middle and tail, a freed number made afresh; unknown ids keep
+// their errors.
+TEST_F(Layers, ManyMoveListsByIdentifier) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  Add(0, 0, 10, 10, 0xFF0000, nullptr);
+  std::string make;
+  for (int i = 1; i <= 200; i++) make += ".call addmove " + std::to_string(i) + " 22 1 " + std::to_string(i) + " 3\n";
+  ASSERT_EQ(Run(make + ".call addmove nil 22 1 30 31 -> auto"), 0);
+  auto x = [&] { return GetLayerByPos(d->bgpic, 1)->geometry[0]->x; };
+  ASSERT_EQ(Run(".call clearmove 1\n.call clearmove 100\n.call clearmove 200\n.call domove 150"), 0);
+  EXPECT_EQ(x(), 150);
+  for (int gone : {1, 100, 200}) {
+    EXPECT_EQ(Run(".call domove " + std::to_string(gone)), 1182);
+    EXPECT_EQ(Run(".call clearmove " + std::to_string(gone)), 1182);
+  }
+  char text[kErrorTextSize];
+  GetErrorText(1182, text, sizeof text);
+  EXPECT_STREQ(text, "Could not find move queue 200!");
+  ASSERT_EQ(Run(".call domove $auto"), 0);
+  EXPECT_EQ(x(), 30);
+  ASSERT_EQ(Run(".call clearmove $auto"), 0);
+  EXPECT_EQ(Run(".call domove $auto"), ERR_FINDARRAY);
+  EXPECT_EQ(Run(".call clearmove $auto"), ERR_FINDARRAY);
+  // The number made again is a new list holding only its new entry.
+  ASSERT_EQ(Run(".call addmove 100 22 1 7 8\n.call domove 100"), 0);
+  EXPECT_EQ(x(), 7);
+  ASSERT_EQ(Run(".call domove 199"), 0);
+  EXPECT_EQ(x(), 199);
+}
+
 vlLayer* gSelected;
 int32_t gSelectedWidth;
 int SelectHandler(vlVMState*, vlLayer* layer, int32_t, int32_t, int32_t, vlBitmap* image, vlBitmap*, vlBitmap*,

@@ -22,8 +22,10 @@
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
+#include "runtime/errors.h"
 #include "tests/objects/anims/anim_lookup.h"
 #include "vm/error_codes.h"
+#include "vm/table.h"
 
 namespace {
 
@@ -292,6 +294,50 @@ TEST_F(AnimTest, SavedGifReadsBackThroughImageMagickAndTheReader) {
   while (fgets(line, sizeof line, p)) out += line;
   pclose(p);
   EXPECT_EQ(out, "4,3\n");
+}
+
+// Anim streams among many: each found by number or handle through the
+// commands and the object commands, re-used numbers closing the old stream;
+// unknown ids keep their errors.
+TEST_F(AnimTest, ManyAnimStreamsByIdentifier) {
+  OpenObjectCommands();
+  auto file = [&](const std::string& name) { return "\"" + dir_ + "/" + name + ".gif\""; };
+  std::string make = ".call createbrush 3 2 2 16777215\n";
+  for (int i = 1; i <= 40; ++i) make += ".call beginanimstream " + std::to_string(i) + " " + file(std::to_string(i)) + " 4 4\n";
+  ASSERT_EQ(Run(make + ".call beginanimstream nil " + file("auto") + " 4 4 -> s\n.call getobjecttype $s -> t\n"
+                ".call haveobject 52 25 -> h\n.call getobjects 52 -> list n"),
+            0);
+  EXPECT_EQ(Num("t"), 52);
+  EXPECT_EQ(Num("h"), 1);
+  EXPECT_EQ(Num("n"), 41);
+  ASSERT_EQ(Run(".call writeanimframe 25 3\n.call finishanimstream 25\n.call writeanimframe $s 3\n"
+                ".call finishanimstream $s\n.call getobjecttype $s -> t\n.call haveobject 52 25 -> h"),
+            0);
+  EXPECT_EQ(Num("t"), -1);
+  EXPECT_EQ(Num("h"), 0);
+  EXPECT_EQ(Run(".call writeanimframe 25 3"), kErrFindAnimStream);
+  char text[kErrorTextSize];
+  GetErrorText(kErrFindAnimStream, text, sizeof text);
+  EXPECT_NE(std::string(text).find("25"), std::string::npos) << text;
+  EXPECT_EQ(Run(".call finishanimstream 25"), kErrFindAnimStream);
+  EXPECT_EQ(Run(".call writeanimframe $s 3"), ERR_FINDARRAY);
+  EXPECT_EQ(Run(".call finishanimstream $s"), ERR_FINDARRAY);
+  // A number in use starts a new stream in place of the old one; a freed
+  // number is made again.
+  ASSERT_EQ(Run(".call beginanimstream 10 " + file("ten") + " 4 4\n.call beginanimstream 25 " + file("again") +
+                " 4 4\n.call writeanimframe 25 3\n.call writeanimframe 10 3\n.call writeanimframe 10 3\n"
+                ".call getobjects 52 -> list n\n.call finishanimstream 10\n.call finishanimstream 25\n"
+                ".call loadanim 1 " + file("ten") + "\n.call loadanim 2 " + file("again")),
+            0);
+  EXPECT_EQ(Num("n"), 40);
+  const vlValue* list = vltest::GetGlobal(L, "list");
+  ASSERT_EQ(list->tag, VL_TTABLE);
+  EXPECT_EQ(vl::TableGetInt(vl::ToTable(list), 38)->v.n, 10);
+  EXPECT_EQ(vl::TableGetInt(vl::ToTable(list), 39)->v.n, 25);
+  ASSERT_NE(Anim(1), nullptr);
+  EXPECT_EQ(Anim(1)->frameCount, 2);
+  ASSERT_NE(Anim(2), nullptr);
+  EXPECT_EQ(Anim(2)->frameCount, 1);
 }
 
 TEST_F(AnimTest, PlayAnimOnTheWindowAndAsLayer) {

@@ -2,6 +2,7 @@
 // identifiers and their errors, line state, copies and appends, text
 // commands, extents, translation and the engine choice.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "runtime/errors.h"
@@ -161,6 +162,50 @@ TEST_F(PathLibrary, IdentifiersCopiesAndAppends) {
   ASSERT_EQ(Run(".call freepath $a"), 0);
   EXPECT_EQ(Run(".call freepath $a"), ERR_FINDARRAY);
   EXPECT_EQ(Run(".call freepath 99"), 1393);
+}
+
+// Paths among many, found by number and handle through the commands and
+// the object commands alike, across copies, frees and re-used numbers; the
+// list keeps its order and unknown identifiers keep their errors.
+TEST_F(PathLibrary, ManyPathsByIdentifier) {
+  OpenObjectCommands();
+  std::string make;
+  for (int i = 1; i <= 300; ++i) make += ".call startpath " + std::to_string(i) + "\n";
+  ASSERT_EQ(Run(make), 0);
+  ASSERT_EQ(Run(".call startpath nil -> a\n.call copypath 150 nil -> c\n.call moveto 300 3 4\n"
+                ".call copypath 300 301\n.call getobjecttype $a -> ta\n.call getobjecttype $c -> tc\n"
+                ".call haveobject 49 301 -> h\n.call getobjects 49 -> list n"),
+            0);
+  EXPECT_EQ(Num("ta"), 49);
+  EXPECT_EQ(Num("tc"), 49);
+  EXPECT_EQ(Num("h"), 1);
+  EXPECT_EQ(Num("n"), 303);
+  EXPECT_EQ(Bytes(301), Bytes(300));
+  ASSERT_EQ(Run(".call freepath 1\n.call freepath 150\n.call freepath $c\n.call haveobject 49 150 -> h\n"
+                ".call getobjecttype $c -> tc\n.call getobjects 49 -> list n"),
+            0);
+  EXPECT_EQ(Num("h"), 0);
+  EXPECT_EQ(Num("tc"), -1);
+  EXPECT_EQ(Num("n"), 300);
+  EXPECT_EQ(Run(".call moveto 150 0 0"), 1393);
+  char text[kErrorTextSize];
+  GetErrorText(1393, text, sizeof text);
+  EXPECT_STREQ(text, "Could not find path 150!");
+  EXPECT_EQ(Run(".call moveto $c 0 0"), ERR_FINDARRAY);
+  EXPECT_EQ(Run(".call freepath $c"), ERR_FINDARRAY);
+  // A freed number is made again; copying onto a number replaces its path.
+  ASSERT_EQ(Run(".call startpath 150\n.call copypath 300 2\n.call getobjects 49 -> list n\n"
+                ".call ispathempty 2 -> e2\n.call ispathempty 150 -> e150"),
+            0);
+  EXPECT_EQ(Num("n"), 301);
+  EXPECT_FALSE(vltest::GetGlobal(L, "e2")->v.b);
+  EXPECT_TRUE(vltest::GetGlobal(L, "e150")->v.b);
+  EXPECT_EQ(EntryNum("list", 0), 3);
+  EXPECT_EQ(Entry("list", 297)->tag, VL_TLIGHTUSERDATA);
+  EXPECT_EQ(EntryNum("list", 298), 301);
+  EXPECT_EQ(EntryNum("list", 299), 150);
+  EXPECT_EQ(EntryNum("list", 300), 2);
+  EXPECT_EQ(Bytes(2), Bytes(300));
 }
 
 TEST_F(PathLibrary, MeasuringAndMoving) {
