@@ -1,6 +1,8 @@
 // Our pixel paths beside the peer libraries doing the same job on the same
 // 1080p data: OVER blit (pixman), bilinear and nearest-neighbour scaling
-// down to 720p and up to 2160p (pixman, OpenCV on one thread), crossfade (memcpy of one picture),
+// down to 720p and up to 2160p (pixman, OpenCV on one thread), 4:2:0
+// video frames at 1:1 and shown at 720p (OpenCV's conversion, then its
+// nearest resize), crossfade (memcpy of one picture),
 // GIF decoding of a picture and a 100-frame animation (giflib DGifSlurp
 // plus palette expansion) and JPEG decoding (libjpeg into RGB). Names are
 // "<job>/<who>"; bench/pixel_peers.py pairs them. Peers are linked here only.
@@ -25,6 +27,7 @@
 #include "graphics/blit.h"
 #include "graphics/image_kernels.h"
 #include "graphics/scaler.h"
+#include "graphics/yuv_convert.h"
 #include "platform/offscreen_bitmap.h"
 #include "platform/os.h"
 #include "runtime/stream.h"
@@ -151,6 +154,57 @@ void Scale_opencv(benchmark::State& state) {
   std::vector<uint32_t> src = Source().rgb;
   cv::Mat s(kH, kW, CV_8UC4, src.data()), d(th, tw, CV_8UC4);
   for (auto _ : state) cv::resize(s, d, cv::Size(tw, th), 0, 0, state.range(2) ? cv::INTER_LINEAR : cv::INTER_NEAREST);
+  Pixels(state, int64_t{tw} * th);
+}
+
+// ---- 4:2:0 video frames ---------------------------------------------------
+
+// A 1080p frame in one I420 buffer (Y, then U, then V), as OpenCV takes it.
+const std::vector<uint8_t>& VideoFrame() {
+  static const std::vector<uint8_t> frame = [] {
+    std::vector<uint8_t> f(size_t(kW) * kH * 3 / 2);
+    const Picture& p = Source();
+    for (size_t i = 0; i < size_t(kW) * kH; ++i) f[i] = static_cast<uint8_t>(16 + (p.rgb[i] >> 8 & 255) * 219 / 255);
+    for (size_t i = size_t(kW) * kH; i < f.size(); ++i) f[i] = static_cast<uint8_t>(p.rgb[i - size_t(kW) * kH]);
+    return f;
+  }();
+  return frame;
+}
+
+// range(0) x range(1): the shown size (the frame's own size: 1:1).
+void Yuv_ours(benchmark::State& state) {
+  const int tw = static_cast<int>(state.range(0)), th = static_cast<int>(state.range(1));
+  std::vector<uint32_t> out(size_t(tw) * th);
+  const uint8_t* f = VideoFrame().data();
+  vlYUVConvert j;
+  j.planes[0] = f;
+  j.planes[1] = f + size_t(kW) * kH;
+  j.planes[2] = j.planes[1] + size_t(kW) * kH / 4;
+  j.planeRowBytes[0] = kW;
+  j.planeRowBytes[1] = j.planeRowBytes[2] = kW / 2;
+  j.target = reinterpret_cast<uint8_t*>(out.data());
+  j.sourceWidth = kW;
+  j.sourceHeight = kH;
+  j.targetWidth = tw;
+  j.targetHeight = th;
+  j.targetRowLength = tw;
+  j.targetFormat = 10;
+  j.targetBytesPerPixel = 4;
+  const bool scaled = tw != kW || th != kH;
+  for (auto _ : state) scaled ? YUV420ToRGBScaled(j) : YUV420ToRGB(j);
+  Pixels(state, int64_t{tw} * th);
+}
+
+// OpenCV converts the whole frame, then (shown at another size) scales it.
+void Yuv_opencv(benchmark::State& state) {
+  const int tw = static_cast<int>(state.range(0)), th = static_cast<int>(state.range(1));
+  cv::setNumThreads(1);
+  std::vector<uint8_t> frame = VideoFrame();
+  cv::Mat yuv(kH * 3 / 2, kW, CV_8UC1, frame.data()), rgb(kH, kW, CV_8UC4), shown(th, tw, CV_8UC4);
+  for (auto _ : state) {
+    cv::cvtColor(yuv, rgb, cv::COLOR_YUV2BGRA_I420);
+    if (tw != kW || th != kH) cv::resize(rgb, shown, cv::Size(tw, th), 0, 0, cv::INTER_NEAREST);
+  }
   Pixels(state, int64_t{tw} * th);
 }
 
@@ -351,6 +405,10 @@ BENCHMARK(Scale_opencv)->Name("NearestDown/opencv")->Args({1280, 720, 0})->Unit(
 BENCHMARK(Scale_ours)->Name("NearestUp/ours")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(Scale_pixman)->Name("NearestUp/pixman")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(Scale_opencv)->Name("NearestUp/opencv")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_ours)->Name("YuvFrame/ours")->Args({kW, kH})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_opencv)->Name("YuvFrame/opencv")->Args({kW, kH})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_ours)->Name("YuvScaled/ours")->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_opencv)->Name("YuvScaled/opencv")->Args({1280, 720})->Unit(benchmark::kMillisecond);
 BENCHMARK(Crossfade_ours)->Name("Crossfade/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(Crossfade_memcpy)->Name("Crossfade/memcpy")->Unit(benchmark::kMillisecond);
 BENCHMARK(Gif_ours)->Name("GifPicture/ours")->Arg(0)->Unit(benchmark::kMillisecond);

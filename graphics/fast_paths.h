@@ -19,7 +19,7 @@ uint32_t FastPathFeatures();
 void SetFastPathFeatures(uint32_t features);
 
 // Flags of a request; a row serves only requests with exactly its flags.
-enum : uint32_t { VL_FP_NONE = 0, VL_FP_MASK = 1 };
+enum : uint32_t { VL_FP_NONE = 0, VL_FP_MASK = 1, VL_FP_FULL_CHROMA = 2 };
 
 template <typename Fn>
 struct vlFastPath {
@@ -78,6 +78,8 @@ vlDissolveFn FastDissolveBytes();
 // table lives with the converter: plain C++ rows).
 using vlYUVRowFn = void (*)(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t width);
 vlYUVRowFn FastYUV420Row(int32_t format);
+// The same with u and v one byte per pixel (rows gathered for scaling).
+vlYUVRowFn FastYUV444Row(int32_t format);
 // Bilinear scaling in two row passes (see simd_kernels.h).
 struct vlScaleRows {
   void (*horizontal)(const uint8_t* src0, const uint8_t* src1, const int32_t* index, const uint16_t* frac4,

@@ -59,6 +59,27 @@ struct V {
                                       8, 8, 8, 12, 12, 12, 12);
     return _mm256_shuffle_epi8(w, spread);
   }
+  static R Add32(R a, R b) { return _mm256_add_epi32(a, b); }
+  static R Mul32(R a, R b) { return _mm256_mullo_epi32(a, b); }
+  static R MulEven32(R a, R b) { return _mm256_mul_epu32(a, b); }
+  static R Srl64(R a, int n) { return _mm256_srli_epi64(a, n); }
+  static R Sll32(R a, int n) { return _mm256_slli_epi32(a, n); }
+  static R Srl32(R a, int n) { return _mm256_srli_epi32(a, n); }
+  static R Sra32(R a, int n) { return _mm256_srai_epi32(a, n); }
+  static R CmpGt32(R a, R b) { return _mm256_cmpgt_epi32(a, b); }
+  static R Bytes32(const uint8_t* p) {
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+  }
+  static R HalfBytes32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    const __m128i r = _mm_cvtsi32_si128(static_cast<int>(v));
+    return _mm256_cvtepu8_epi32(_mm_unpacklo_epi8(r, r));
+  }
+  static void StoreLow16(uint8_t* p, R a) {
+    const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), packed);
+  }
   static uint32_t MaskBits(const uint8_t* row, int32_t i);
   static R BitsToMask(uint32_t bits) {
     const R sel = _mm256_setr_epi32(0x80, 0x40, 0x20, 0x10, 8, 4, 2, 1);

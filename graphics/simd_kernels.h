@@ -53,6 +53,10 @@
   /* stay below srcWidth, and nothing at or past srcWidth is read. */                                             \
   void NearestRow32(const uint8_t* src, const int32_t* index, int32_t count, int32_t srcWidth, uint8_t* dst);     \
   void NearestRow16(const uint8_t* src, const int32_t* index, int32_t count, int32_t srcWidth, uint8_t* dst);     \
+  /* Video rows by the integer BT.601 rule into pixels of format 10 to 13 or 4 (RGB565): y, u and v one byte */   \
+  /* per pixel, or with halfChroma u and v one byte per two pixels (a 4:2:0 row). */                             \
+  void YUVRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t width, int32_t format,  \
+              int halfChroma);                                                                                     \
   }
 
 #if defined(__x86_64__) || defined(__i386__)

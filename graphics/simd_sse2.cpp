@@ -60,6 +60,38 @@ struct V {
     r = _mm_unpacklo_epi8(r, r);
     return _mm_unpacklo_epi16(r, r);
   }
+  // 32-bit lanes: the low half of products, compares, shifts.
+  static R Add32(R a, R b) { return _mm_add_epi32(a, b); }
+  static R Mul32(R a, R b) {
+    const R even = _mm_mul_epu32(a, b), odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
+  }
+  static R MulEven32(R a, R b) { return _mm_mul_epu32(a, b); }  // unsigned, 64-bit products of lanes 0 and 2
+  static R Srl64(R a, int n) { return _mm_srli_epi64(a, n); }
+  static R Sll32(R a, int n) { return _mm_slli_epi32(a, n); }
+  static R Srl32(R a, int n) { return _mm_srli_epi32(a, n); }
+  static R Sra32(R a, int n) { return _mm_srai_epi32(a, n); }
+  static R CmpGt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
+  // One register's pixel bytes, each as a 32-bit lane; half of them, each twice.
+  static R Bytes32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    const R r = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), _mm_setzero_si128());
+    return _mm_unpacklo_epi16(r, _mm_setzero_si128());
+  }
+  static R HalfBytes32(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    R r = _mm_cvtsi32_si128(v);
+    r = _mm_unpacklo_epi8(r, r);
+    return _mm_unpacklo_epi16(_mm_unpacklo_epi8(r, _mm_setzero_si128()), _mm_setzero_si128());
+  }
+  // 32-bit lanes below 65536 as 16 bits, stored (half a register).
+  static void StoreLow16(uint8_t* p, R a) {
+    const R bias = _mm_set1_epi32(0x8000);
+    const R packed = _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(a, bias), bias), _mm_set1_epi16(-0x8000));
+    _mm_storel_epi64(reinterpret_cast<R*>(p), packed);
+  }
   // The mask bits of one register's pixels, first pixel in the top bit.
   static uint32_t MaskBits(const uint8_t* row, int32_t i);
   static R BitsToMask(uint32_t bits) {

@@ -4,9 +4,12 @@
 #include "graphics/yuv_convert.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
+#include "graphics/simd_kernels.h"
 #include "vm/convert.h"
 
 namespace {
@@ -76,9 +79,31 @@ void YUV420RowTo(const uint8_t* Y, const uint8_t* U, const uint8_t* V, uint8_t* 
   }
 }
 
-// Plain C++ rows for the display formats (the general loop decides the
-// format per pixel).
+#ifdef VL_HAVE_X86_KERNELS
+// The vector rows bound to a format and a chroma width.
+template <int F, int kHalf>
+void RowSSE2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t width) {
+  vl_sse2::YUVRow(y, u, v, out, width, F, kHalf);
+}
+template <int F, int kHalf>
+void RowAVX2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t width) {
+  vl_avx2::YUVRow(y, u, v, out, width, F, kHalf);
+}
+#define VL_YUV_ROWS(F, flags, half)                                         \
+  {"yuv 4:2:0", -1, F, flags, VL_CPU_AVX2, RowAVX2<F, half>}, {"yuv 4:2:0", -1, F, flags, VL_CPU_SSE2, RowSSE2<F, half>}
+#define VL_YUV_FORMATS(flags, half)                                                                   \
+  VL_YUV_ROWS(10, flags, half), VL_YUV_ROWS(11, flags, half), VL_YUV_ROWS(12, flags, half), \
+      VL_YUV_ROWS(13, flags, half), VL_YUV_ROWS(4, flags, half)
+#endif
+
+// Vector rows, then plain C++ rows for the display formats (the general
+// loop decides the format per pixel). Full-chroma rows serve the scaled
+// converter, which gathers each row's samples first.
 const vlFastPath<vlYUVRowFn> kYUVRows[] = {
+#ifdef VL_HAVE_X86_KERNELS
+    VL_YUV_FORMATS(VL_FP_NONE, 1),
+    VL_YUV_FORMATS(VL_FP_FULL_CHROMA, 0),
+#endif
     {"yuv 4:2:0", -1, 10, VL_FP_NONE, VL_CPU_PLAIN, YUV420RowTo<10>},
     {"yuv 4:2:0", -1, 11, VL_FP_NONE, VL_CPU_PLAIN, YUV420RowTo<11>},
     {"yuv 4:2:0", -1, 12, VL_FP_NONE, VL_CPU_PLAIN, YUV420RowTo<12>},
@@ -89,6 +114,7 @@ const vlFastPath<vlYUVRowFn> kYUVRows[] = {
 }  // namespace
 
 vlYUVRowFn FastYUV420Row(int32_t format) { return FindFastPath(kYUVRows, -1, format, VL_FP_NONE); }
+vlYUVRowFn FastYUV444Row(int32_t format) { return FindFastPath(kYUVRows, -1, format, VL_FP_FULL_CHROMA); }
 
 int YUV420ToRGB(const vlYUVConvert& j) {
   if (!Valid(j, j.sourceWidth, j.sourceHeight)) return 0;
@@ -109,8 +135,65 @@ int YUV420ToRGB(const vlYUVConvert& j) {
   return 1;
 }
 
+namespace {
+
+// The scaled rule through the fast rows: each target column's source
+// column is worked out once per call, and a target row that reads the same
+// source row as the one above is a copy of it. A row kept to at least half
+// its width is converted whole at 1:1 and its pixels picked as the nearest
+// scaler picks them; a narrower one gathers each target pixel's Y, U and V
+// first, which costs more per pixel than converting one. False
+// (nothing written) without fast rows or memory for the tables.
+bool ScaledFast(const vlYUVConvert& j) {
+  const int32_t fmt = j.targetFormat, bpp = j.targetBytesPerPixel, sw = j.sourceWidth, outW = j.targetWidth;
+  if (bpp != BytesPerPixelOfFormat(fmt)) return false;
+  const vlYUVRowFn half = FastYUV420Row(fmt), full = FastYUV444Row(fmt);
+  const vlNearestRowFn pick = FastScaleNearest(fmt);
+  if (!half || !full || !pick) return false;
+  const bool whole = sw <= 2 * static_cast<int64_t>(outW);
+  std::unique_ptr<int32_t[]> index(new (std::nothrow) int32_t[outW]);
+  std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[whole ? size_t(sw) * bpp : size_t(outW) * 3]);
+  if (!index || !scratch) return false;
+  const int64_t step = static_cast<int64_t>(sw) * 65536 / outW;
+  int64_t acc = 0;
+  for (int32_t i = 0; i < outW; ++i, acc += step) index[i] = static_cast<int32_t>(acc >> 16);
+  uint8_t *ys = scratch.get(), *us = ys + outW, *vs = us + outW;
+  const double rowStep = static_cast<double>(j.sourceHeight) / j.targetHeight;
+  double rowAcc = 0.0;
+  int32_t above = -1;
+  for (int32_t y = 0; y < j.targetHeight; y++, rowAcc += rowStep) {
+    int32_t sy = vl::DoubleToInt32(rowAcc);
+    if (sy < 0 || sy >= j.sourceHeight) sy = j.sourceHeight - 1;
+    uint8_t* out = j.target + static_cast<intptr_t>(y) * j.targetRowLength * bpp;
+    if (sy == above) {
+      std::memcpy(out, out - static_cast<intptr_t>(j.targetRowLength) * bpp, static_cast<size_t>(outW) * bpp);
+      continue;
+    }
+    above = sy;
+    const uint8_t* Y = j.planes[0] + static_cast<intptr_t>(sy) * j.planeRowBytes[0];
+    const uint8_t* U = j.planes[1] + static_cast<intptr_t>(sy / 2) * j.planeRowBytes[1];
+    const uint8_t* V = j.planes[2] + static_cast<intptr_t>(sy / 2) * j.planeRowBytes[2];
+    if (whole) {
+      half(Y, U, V, scratch.get(), sw);
+      pick(scratch.get(), index.get(), outW, sw, out);
+      continue;
+    }
+    for (int32_t i = 0; i < outW; ++i) {
+      const int32_t sx = index[i];
+      ys[i] = Y[sx];
+      us[i] = U[sx / 2];
+      vs[i] = V[sx / 2];
+    }
+    full(ys, us, vs, out, outW);
+  }
+  return true;
+}
+
+}  // namespace
+
 int YUV420ToRGBScaled(const vlYUVConvert& j) {
   if (!Valid(j, j.targetWidth, j.targetHeight)) return 0;
+  if (ScaledFast(j)) return 1;
   const int32_t bpp = j.targetBytesPerPixel, fmt = j.targetFormat, outW = j.targetWidth;
   // Integer division is the exact truncation of width ratio x 65536.
   const int64_t step = static_cast<int64_t>(j.sourceWidth) * 65536 / outW;

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <functional>
 #include <random>
@@ -86,6 +88,32 @@ class FastPaths : public ::testing::Test {
       ASSERT_EQ(general, fast) << what << " iteration " << iteration << " features " << set;
     }
     SetFastPathFeatures(0);
+  }
+  // A w x h frame converted at 1:1 (tw = 0) or scaled to tw x th, compared
+  // path against path.
+  void YUVCase(std::mt19937& rng, int it, int32_t w, int32_t h, int32_t tw, int32_t th,
+               int32_t format) {
+    const int32_t bpp = format == 4 ? 2 : 4;
+    Plane ys = MakePlane(rng, w, h, 1), us = MakePlane(rng, (w + 1) / 2, (h + 1) / 2, 1);
+    Plane vs = MakePlane(rng, (w + 1) / 2, (h + 1) / 2, 1), dst = MakePlane(rng, tw ? tw : w, tw ? th : h, bpp);
+    Compare(tw ? "scaled yuv" : "yuv", it, dst.bytes, [&](std::vector<uint8_t>& t) {
+      vlYUVConvert j;
+      j.planes[0] = ys.at();
+      j.planes[1] = us.at();
+      j.planes[2] = vs.at();
+      j.planeRowBytes[0] = ys.row;
+      j.planeRowBytes[1] = us.row;
+      j.planeRowBytes[2] = vs.row;
+      j.target = t.data() + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * bpp;
+      j.sourceWidth = w;
+      j.sourceHeight = h;
+      j.targetWidth = tw;
+      j.targetHeight = th;
+      j.targetRowLength = dst.row;
+      j.targetFormat = format;
+      j.targetBytesPerPixel = bpp;
+      ASSERT_EQ(tw ? YUV420ToRGBScaled(j) : YUV420ToRGB(j), 1);
+    });
   }
   uint32_t detected_ = 0;
 };
@@ -306,30 +334,45 @@ TEST_F(FastPaths, AlphaTimesOpacity) {
   }
 }
 
+// At 1:1 and scaled up and down (rows converted whole and picked from, or
+// gathered when they narrow below half), odd sizes and every format row.
 TEST_F(FastPaths, YUV420Frames) {
-  for (int it = 0; it < 120; ++it) {
+  for (int it = 0; it < 240; ++it) {
     std::mt19937 rng(5000 + it);
     const int32_t w = 1 + static_cast<int32_t>(rng() % 37), h = 1 + static_cast<int32_t>(rng() % 7);
     const int32_t format = it % 5 == 4 ? 4 : Format32(rng);
-    const int32_t bpp = format == 4 ? 2 : 4;
-    Plane ys = MakePlane(rng, w, h, 1), us = MakePlane(rng, (w + 1) / 2, (h + 1) / 2, 1);
-    Plane vs = MakePlane(rng, (w + 1) / 2, (h + 1) / 2, 1), dst = MakePlane(rng, w, h, bpp);
-    Compare("yuv", it, dst.bytes, [&](std::vector<uint8_t>& t) {
-      vlYUVConvert j;
-      j.planes[0] = ys.at();
-      j.planes[1] = us.at();
-      j.planes[2] = vs.at();
-      j.planeRowBytes[0] = ys.row;
-      j.planeRowBytes[1] = us.row;
-      j.planeRowBytes[2] = vs.row;
-      j.target = t.data() + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * bpp;
-      j.sourceWidth = w;
-      j.sourceHeight = h;
-      j.targetRowLength = dst.row;
-      j.targetFormat = format;
-      j.targetBytesPerPixel = bpp;
-      ASSERT_EQ(YUV420ToRGB(j), 1);
-    });
+    const int32_t tw = it % 2 ? 1 + static_cast<int32_t>(rng() % 60) : 0, th = 1 + static_cast<int32_t>(rng() % 15);
+    YUVCase(rng, it, w, h, tw, th, format);
+  }
+  std::mt19937 rng(11);
+  YUVCase(rng, 1, 1920, 6, 1280, 4, 10);
+  YUVCase(rng, 2, 640, 5, 1283, 11, 10);
+  YUVCase(rng, 3, 641, 5, 1000, 9, 4);
+  YUVCase(rng, 4, 1001, 5, 300, 7, 10);
+}
+
+// Every luma and chroma triple through the vector rows of each
+// instruction set, against the per-pixel rule.
+TEST_F(FastPaths, YUVRowsEveryTriple) {
+  std::vector<uint8_t> y(256), u(128), v(128), want(256 * 4), got(256 * 4);
+  for (int i = 0; i < 256; ++i) y[i] = static_cast<uint8_t>(i);
+  std::vector<vlYUVRowFn> rows;
+  for (uint32_t set : FastSets(detected_)) {
+    SetFastPathFeatures(set);
+    rows.push_back(FastYUV420Row(10));
+    ASSERT_NE(rows.back(), nullptr);
+  }
+  for (int uv = 0; uv < 65536; ++uv) {
+    std::fill(u.begin(), u.end(), static_cast<uint8_t>(uv >> 8));
+    std::fill(v.begin(), v.end(), static_cast<uint8_t>(uv));
+    for (int i = 0; i < 256; ++i) {
+      const uint32_t px = YUVToRGB(i, uv >> 8, uv & 255);
+      std::memcpy(&want[i * 4], &px, 4);
+    }
+    for (size_t k = 0; k < rows.size(); ++k) {
+      rows[k](y.data(), u.data(), v.data(), got.data(), 256);
+      ASSERT_EQ(want, got) << "u " << (uv >> 8) << " v " << (uv & 255) << " row set " << k;
+    }
   }
 }
 
