@@ -127,10 +127,9 @@ int CmdOpenFile(vlVMState* L) {
   if (!automatic) {
     if (vlObjectNode* n = FirstDosObject(&gDos.files, {id.number, nullptr})) {
       UnlinkObject(&gDos.files, n);
-      auto* old = reinterpret_cast<vlFile*>(n);
-      CloseFileStream(old->stream);
-      FreeObjectDataList(L, &old->node.data);
-      FreeMemory(old);
+      // The old file's last bytes may be lost on closing: that is this
+      // command's failure, as it would be CloseFile's.
+      if (int status = CloseFileObject(L, reinterpret_cast<vlFile*>(n))) return status;
     }
   }
   PrintProgressMessage("Opening file %s", name.c_str(), 1);

@@ -148,15 +148,14 @@ vlMemoryRecord* FindVirtualByRef(int64_t reference) {
   return nullptr;
 }
 
-// 0 when the stream closed cleanly (its buffered bytes reached the file).
-int FreeFile(vlVMState* L, vlFile* f) {
+}  // namespace
+
+int CloseFileObject(vlVMState* L, vlFile* f) {
   int closed = f->stream ? CloseFileStream(f->stream) : 1;
   FreeObjectDataList(L, &f->node.data);
   FreeMemory(f);
-  return closed;
+  return closed ? 0 : ERR_WRITE;
 }
-
-}  // namespace
 
 void ReleaseRefIfSet(vlVMState* L, int32_t ref) {
   if (ref >= 0) vl::ReleaseRef(L, vl::kRegistryIndex, ref);
@@ -232,7 +231,7 @@ int CmdCloseFile(vlVMState* L) {
   vlFile* f;
   if (int status = FindFileObject(L, 1, &f)) return status;
   UnlinkObject(&gDos.files, &f->node);
-  return FreeFile(L, f) ? 0 : ERR_WRITE;
+  return CloseFileObject(L, f);
 }
 
 int OpenDosLib(vlVMState* L) {
@@ -255,7 +254,7 @@ int FreeDosObjects(vlVMState* L) {
   while (gDos.files) {
     auto* f = reinterpret_cast<vlFile*>(gDos.files);
     gDos.files = f->node.next;
-    FreeFile(L, f);
+    CloseFileObject(L, f);
   }
   gFileIndex.Clear();
   while (gDos.tempFiles) {

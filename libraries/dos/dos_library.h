@@ -76,6 +76,9 @@ int FreeDosObjects(vlVMState* state);
 // The file named by the argument at index: 0, or 1179 (the number kept for
 // the message) and 1041 for a handle.
 int FindFileObject(vlVMState* state, int index, vlFile** out);
+// Closes and frees a file object already unlinked from gDos.files: 0, or
+// 1005 when its buffered bytes did not reach the file.
+int CloseFileObject(vlVMState* state, vlFile* file);
 // The object of that id in a list of the library: 0, or missing (the
 // number kept for the message) for a number and 1041 for a handle.
 int FindDosObject(vlObjectNode* const* list, vlObjectId id, int missing, vlObjectNode** out);

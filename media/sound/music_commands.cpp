@@ -354,9 +354,10 @@ int CmdCreateMusic(vlVMState* state) {
   if (gGlobalHandlers[10].functionRef < 0) return kErrNoFillHandler;
   if (scriptFormat < 0 || scriptFormat > 3) return ERR_WRONGUSAGE;
   if (rate < int32_t(kMinPitch)) return kErrPitchLow;
-  if (gSound.noSound) return 0;
   if (!automatic) CloseMusicById(state, id);
-  if (EnsureAudioOutput(state)) return 0;
+  // Without a device the music is made all the same, as OpenMusic makes
+  // its own: later commands on it answer, and playing it does nothing.
+  EnsureAudioOutput(state);
   vlSoundStream* s = nullptr;
   if (int error = NewCallbackStream(state, uint32_t(rate), kScriptToInternalFormat[scriptFormat], &s)) return error;
   vlMusic* music = nullptr;

@@ -1,6 +1,9 @@
 // The player starts its platform layer as a user runs it: the optional
 // libraries are loaded at start, and sound played by an applet reaches the
 // ALSA device (here a file sink).
+#include <signal.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <fstream>
 #include <string>
@@ -84,8 +87,57 @@ TEST_F(Sound, ModuleMakesSound) {
   EXPECT_GT(SoxStat(sink[0], "RMS     amplitude"), 0.01);
 }
 
+// While the script waits for a sample that repeats without end, on a device
+// that takes data as fast as it is written, the player keeps handling its
+// window: it is mapped, shows what was drawn, and is drawn again after it
+// was hidden and shown.
+TEST_F(Sound, WindowIsDrawnWhileWaitingForASampleEnd) {
+  std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 22050 -c 1 -b 16 " + Quote(tone) + " synth 0.2 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::string applet = Applet("waiter", ".line 1\n.call setfillstyle 1\n.call box 0 0 64 48 16711680\n"
+                                        ".line 2\n.call loadsample 1 \"" + tone + "\"\n.call playsample 1 0\n"
+                                        ".line 3\n.call waitsampleend 1",
+                              "display 1 64 48 Waiter\n");
+  // A sink over /dev/null: bottomless, and nothing fills the disk.
+  WriteFile("bottomless.conf", "pcm.!default {\n  type file\n  slave { pcm { type null } }\n"
+                               "  file \"/dev/null\"\n  format \"raw\"\n}\n");
+  vlplayer::RunOptions options;
+  options.env = {"ALSA_CONFIG_PATH=" + dir() + "/bottomless.conf"};
+  std::string mapState, before, after;
+  options.whileRunning = [&](pid_t player, const std::string& display) {
+    const std::string id = vlplayer::WaitForWindow(display, "Waiter");
+    if (!id.empty()) {
+      const std::string red("\xff\x00\x00", 3);
+      auto grab = [&] {
+        std::string pixels;
+        for (int i = 0; i < 50; ++i) {
+          pixels = Tool("import -window " + id + " -depth 8 -crop 1x1+32+24 rgb:-");
+          if (pixels == red) break;
+          usleep(100000);
+        }
+        return pixels;
+      };
+      std::string info = Tool("xwininfo -id " + id);
+      size_t at = info.find("Map State: ");
+      if (at != std::string::npos) mapState = info.substr(at + 11, info.find('\n', at) - at - 11);
+      before = grab();
+      Tool("xdotool windowunmap --sync " + id + " windowmap --sync " + id);
+      after = grab();
+    }
+    kill(player, SIGTERM);
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+  EXPECT_EQ(mapState, "IsViewable");
+  EXPECT_EQ(before, std::string("\xff\x00\x00", 3));
+  EXPECT_EQ(after, std::string("\xff\x00\x00", 3));
+}
+
 // Without a device (none named, or -NOSOUND) every sample and music command
-// runs on silently: the records are kept and answer attribute queries.
+// runs on silently: the records are kept and answer attribute queries, and a
+// callback-fed music gets its first fill request as with a device.
 TEST_F(Sound, WithoutADeviceScriptsRunOnSilently) {
   VL_REQUIRE_TESTDATA();
   std::string tone = dir() + "/tone.wav";
@@ -93,7 +145,15 @@ TEST_F(Sound, WithoutADeviceScriptsRunOnSilently) {
   Tool("sox -n -r 44100 -c 1 -b 16 " + Quote(tone) + " synth 0.5 sine 440", &status);
   ASSERT_EQ(status, 0);
   std::string module = std::string(std::getenv("VL_TESTDATA")) + "/mod/ZONE-2A.mod";
-  std::string applet = Applet("silent", R"(.line 1
+  std::string applet = Applet("silent", R"(.function fill
+  .params 1
+  .line 20
+  getfield 1 0 "samples"
+  .call base=2 debugprint r1
+  ret
+.end
+.defun Fill fill
+.line 1
 .call loadsample 1 ")" + tone + R"("
 .call playsample 1
 .call waitsampleend 1
@@ -108,16 +168,26 @@ TEST_F(Sound, WithoutADeviceScriptsRunOnSilently) {
 .call resumemusic 1
 .call stopmusic 1
 .call closemusic 1
+.line 14
+.table 0 { fillmusicbuffer = $Fill }
+.call base=1 installeventhandler r0
+.call createmusic 2 8000 1
+.call playmusic 2
+.call ismusicplaying 2 -> p
+.call debugprint $p
+.call setmusicvolume 2 32
+.call stopmusic 2
+.call closemusic 2
 .call debugprint "silent")");
   WriteFile("nodevice.conf", "pcm.!default { type hw card 99 }\n");
   vlplayer::RunOptions noDevice;
   noDevice.env = {"ALSA_CONFIG_PATH=" + dir() + "/nodevice.conf"};
   Result r = Run({applet}, noDevice);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "500\nsilent\n");
+  EXPECT_EQ(r.out, "500\n16000\nfalse\nsilent\n");
   r = Run({"-nosound", applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "500\nsilent\n");
+  EXPECT_EQ(r.out, "500\n16000\nfalse\nsilent\n");
   EXPECT_TRUE(SinkFiles().empty()) << "-nosound opened the device";
 }
 

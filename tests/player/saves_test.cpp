@@ -90,6 +90,21 @@ TEST_F(Saves, AFullDiskKeepsNoPartOfANewFileAndLeavesTheOldOne) {
   EXPECT_EQ(disk.Old(), "OLD");
 }
 
+// Opening a file under an id that is in use closes the old file first; the
+// bytes it still held for /dev/full are lost then, and OpenFile says so as
+// CloseFile would. The id is free afterwards.
+TEST_F(Saves, ReopeningAnIdReportsTheOldFilesLostWrite) {
+  std::string other = WriteFile("other.txt", "other\n");
+  Result r = Run({Applet("reopen", ".line 1\n.call exitonerror 0\n.call openfile 1 \"/dev/full\" 1006\n"
+                                   ".call writeline 1 \"lost\"\n.call getlasterror -> e\n.call debugprint $e\n"
+                                   ".call openfile 1 " + Lit(other) + "\n.call getlasterror -> e\n"
+                                   ".call debugprint $e\n.call closefile 1\n.call getlasterror -> e\n"
+                                   ".call debugprint $e\n.call openfile 1 " + Lit(other) + "\n.call readline 1 -> l\n"
+                                   ".call debugprint $l\n")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0\n1005\n1179\nother\n");
+}
+
 // The preferences of an applet whose home lies on the full disk.
 TEST_F(Saves, PreferencesOnAFullDiskKeepTheOldOnes) {
   vltest::FullTmpfs disk;
