@@ -331,7 +331,6 @@ int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bo
                               transform, &options, picture.bitmap, picture.mask, picture.alpha, g, -1,
                               VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
-    if (!layer->hidden) ShowLayerOnDisplay(L, layer, 0);
     picture = {};
   } else if (display) {
     if (turned) {

@@ -481,7 +481,6 @@ int CmdDisplayTextObject(vlVMState* L) {
     if (int status = AddLayer(L, VL_LAYER_TEXTOBJECT, &own, x, y, o->width, o->height, &t, &tags.form, nullptr,
                               nullptr, nullptr, g, -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
-    if (!layer->hidden) ShowLayerOnDisplay(L, layer, 0);
     return 0;
   }
   if (tags.form.hidden) return 0;

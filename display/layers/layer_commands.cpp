@@ -80,11 +80,10 @@ int InsertObjectLayer(vlVMState* L, int32_t position, uint32_t type, vlObjectId 
   const vlLayerSource* source = FindLayerSource(type);
   if (!source || !source->insert) return ERR_WRONGUSAGE;
   vlLayer* layer = nullptr;
-  uint32_t flags = hidden ? 7 : 6;
+  uint32_t flags = (hidden ? 7u : 6u) | (noDraw ? uint32_t{VL_ADDLAYER_NOSHOW} : 0u);
   if (int status = source->insert(L, id, x, y, position, flags, &layer)) return status;
   layer = GetLayerByPos(pic, position);
   if (!layer) return ERR_LAYERRANGE;
-  if (!noDraw && !hidden) ShowLayerOnDisplay(L, layer, 0);
   if (result) *result = layer;
   return 0;
 }
@@ -156,11 +155,8 @@ int CmdCreateLayer(vlVMState* L) {
   y = ResolvePosY(y, h, pic->height, 0);
   vlLayerGeometry* g = NewLayerGeometry();
   if (g) g->x = x, g->y = y, g->width = w, g->height = h;
-  if (int status = AddLayer(L, VL_LAYER_BRUSH, nullptr, x, y, w, h, nullptr, nullptr, image, maskPlane, alphaPlane, g,
-                            -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
-    return status;
-  ShowLayerOnDisplay(L, layer, 0);
-  return 0;
+  return AddLayer(L, VL_LAYER_BRUSH, nullptr, x, y, w, h, nullptr, nullptr, image, maskPlane, alphaPlane, g, -1,
+                  VL_ADDLAYER_DISPLAYSCALED, &layer);
 }
 
 int CmdInsertLayer(vlVMState* L) {

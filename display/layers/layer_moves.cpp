@@ -124,7 +124,7 @@ int ShowNew(vlVMState* L, vlMoveList* m, int i, uint32_t type, int32_t position)
   const vlLayerSource* source = FindLayerSource(type);
   if (!source || !source->insert) return ERR_WRONGUSAGE;
   vlLayer* layer = nullptr;
-  if (int status = source->insert(L, m->source[i], m->x[i], m->y[i], position, 6, &layer)) return status;
+  if (int status = source->insert(L, m->source[i], m->x[i], m->y[i], position, 6 | VL_ADDLAYER_NOSHOW, &layer)) return status;
   if (layer) {
     vlRectXYWH r = Outer(L, layer);
     if (OnBGPic(r)) SetArea(m, i, r);

@@ -152,10 +152,6 @@ void* ClipRegionForRecord(vlLayer* layer, const vlLayerTransform* t, const vlLay
 
 bool IsIdentityTransform(const vlLayerTransform* t) { return t->a == 1 && t->b == 0 && t->c == 0 && t->d == 1; }
 
-bool DisplayScalesOutput(const vlDisplay* d) {
-  return d && (d->scaleX != 1.0 || d->scaleY != 1.0) && d->scaleX != 0 && d->scaleY != 0;
-}
-
 bool DisplayScalesLayers(const vlDisplay* d) {
   return d && d->layerScale && d->scaleWidth && d->scaleHeight && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
          d->scaleX > 0 && d->scaleY > 0;

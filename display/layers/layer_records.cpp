@@ -294,13 +294,10 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
 
   // Link: -1 on top, n after the (n-1)-th layer (on top when there are fewer).
   vlLayer* after = nullptr;
-  bool atTop = true;
   if (position == 1) {
     AddListHead(&pic->layers, AsNode(layer));
-    atTop = IsListEmpty(&pic->layers) || pic->layers.tailPred == AsNode(layer);
   } else if (position > 1 && (after = GetLayerByPos(pic, position - 1)) != nullptr) {
     InsertListNode(&pic->layers, AsNode(layer), AsNode(after));
-    atTop = pic->layers.tailPred == AsNode(layer);
   } else {
     AddListTail(&pic->layers, AsNode(layer));
   }
@@ -321,7 +318,6 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
       return FailAdd(state, layer, g, status);
     }
     flags &= ~VL_ADDLAYER_DISPLAYSCALED;
-    if (!old) atTop = false;
   } else if ((flags & VL_ADDLAYER_DISPLAYSCALED) && DisplayScalesLayers(d) && d->bgpic == pic) {
     if (int status = RebuildLayerImage(state, layer, (flags & VL_ADDLAYER_REPLACING) ? 7 : 5)) {
       Unlink(layer);
@@ -357,14 +353,11 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
     }
   }
 
-  // Showing the new layer is this routine's job, save for one case: a
-  // plain opaque layer appended on top of a display that draws at its own
-  // size shows what the calling command already put on screen. Commands
-  // cannot draw straight onto a display that scales its output.
-  bool plain = !LayerHasFilters(layer->filters) && !layer->transparency && !layer->shadow.on && !layer->border.on;
-  const bool shownByCommand = (atTop || old) && plain && !(d && d->bgpic == pic && DisplayScalesOutput(d));
-  if (!shownByCommand && !(flags & VL_ADDLAYER_REPLACE) && !layer->hidden)
-    ShowLayerOnDisplay(state, layer, 0);
+  // Showing a new layer is this routine's job alone, for every kind of
+  // object and display: the commands that add layers never draw them, so a
+  // layer is neither drawn twice (blended twice when transparent) nor left
+  // undrawn. A replacement is shown by its caller.
+  if (!(flags & (VL_ADDLAYER_REPLACE | VL_ADDLAYER_NOSHOW)) && !layer->hidden) ShowLayerOnDisplay(state, layer, 0);
   if (result) *result = layer;
   return 0;
 }

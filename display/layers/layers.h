@@ -153,6 +153,8 @@ enum : uint32_t {
   VL_ADDLAYER_REPLACE = 8,
   VL_ADDLAYER_KEEPPOS = 0x100,
   VL_ADDLAYER_KEEPFILTERS = 0x200,
+  // Not shown now: the caller shows it together with other changes.
+  VL_ADDLAYER_NOSHOW = 0x1000,
 };
 
 // The pictures of a layer's source object, for types whose objects live in
@@ -354,9 +356,6 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
 void GetLayerSourceMaskAlpha(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** mask, vlBitmap** alpha);
 // The display scales the BGPic it shows by factors other than 1.
 bool DisplayScalesLayers(const vlDisplay* display);
-// The display shows its pictures at another size: nothing reaches its
-// window without going through the scaling redraw.
-bool DisplayScalesOutput(const vlDisplay* display);
 
 // Filters from scripts: the "filters" field of the table at index. 1 when a
 // table was read; 0 otherwise, with *error set on failure.

@@ -219,7 +219,6 @@ int AddVideoLayer(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int tagInd
   if (int error = AddLayer(state, VL_LAYER_VIDEO, &id, x, y, w, h, &t, &tags.form, nullptr, nullptr, nullptr, g, -1,
                            VL_ADDLAYER_DISPLAYSCALED, out))
     return error;
-  if (!(*out)->hidden) ShowLayerOnDisplay(state, *out, 0);
   return 0;
 }
 

@@ -206,9 +206,7 @@ int AddAnimLayerFlags(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t fra
 }
 
 int AddAnimLayer(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t frame, int32_t position, vlLayer** out) {
-  if (int status = AddAnimLayerFlags(L, a, x, y, frame, position, 0, out)) return status;
-  RefreshArea(L, x, y, a->width, a->height);
-  return 0;
+  return AddAnimLayerFlags(L, a, x, y, frame, position, 0, out);
 }
 
 int SetAnimLayerFrame(vlVMState* L, vlLayer* layer, int32_t x, int32_t y, int32_t frame) {

@@ -146,11 +146,10 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     if (int status = AddLayer(L, layerType, &sourceId, x, y, width, height, &t, &tags.form, image, mask, alpha, g,
                               -1, (flags & 2) | VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
+    // AddLayer has shown the layer on the display, or queued it while the
+    // BGPic is the drawing target.
+    if (d->outputType == VL_OUTPUT_DISPLAY || d->outputType == VL_OUTPUT_BGPIC) return 0;
     drawNow = identity && !(flags & 4) && !tags.needsLayerProcessing;
-    if (drawNow && d->outputType == VL_OUTPUT_BGPIC) {
-      InvalidateLayer(L, &d->dirty, layer, layer->geometry[2]);
-      return 0;
-    }
   } else {
     if (!identity) {
       Triple made;
@@ -203,9 +202,6 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     x -= static_cast<int32_t>(width * t.anchorX);
     y -= static_cast<int32_t>(height * t.anchorY);
   }
-  // The new layer of a display that scales its output was shown by
-  // AddLayer.
-  if (d->layersOn && d->outputType == VL_OUTPUT_DISPLAY && DisplayScalesOutput(d)) return 0;
   if (d->doubleBuffer) InvalidateArea(x, y, width, height);
   vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
   SafeBlt(L, pic.image, srcX, srcY, dst, x, y, width, height, srcX + width, srcY + height, tw, th, 140, pic.mask,
@@ -266,12 +262,8 @@ int CreateBlankBrushLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int
   if (int status = NewBrush(&id, width, height, color, mask, alpha, clear, &b)) return status;
   b->orphaned = 1;
   int status = AddBrushLayer(L, b, x, y, -1, 0, out);
-  if (status) {
-    PurgeOrphanBrushes(L);
-    return status;
-  }
-  ShowLayerOnDisplay(L, *out, 0);
-  return 0;
+  if (status) PurgeOrphanBrushes(L);
+  return status;
 }
 
 // The layer's own copy of its brush (drawing into the layer must not

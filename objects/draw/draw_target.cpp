@@ -88,7 +88,8 @@ void FinishTargetRect(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y,
 void BlitToTarget(vlVMState* L, const vlDrawTarget& t, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t x,
                   int32_t y, int32_t w, int32_t h) {
   vlDisplay* d = t.display;
-  if (t.mode == VL_OUTPUT_DISPLAY && ScaledOutput(d)) return;
+  // A scaled display gets the picture into its back buffer and the window
+  // scaled on the way out.
   if (SoftwareDoubleBuffer(d)) InvalidateArea(x, y, w, h);
   vlBitmap* dst = t.mode == VL_OUTPUT_DISPLAY ? nullptr : t.picture;
   SafeBlt(L, image, 0, 0, dst, x, y, w, h, w, h, t.width, t.height, 0x8C, mask, alpha, t.clip);
@@ -96,13 +97,9 @@ void BlitToTarget(vlVMState* L, const vlDrawTarget& t, vlBitmap* image, vlBitmap
 
 void FinishLayerDraw(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h) {
   vlBGPic* pic = t.pic;
-  if (t.mode == VL_OUTPUT_BGPIC) {
-    // The topmost layer is the new one.
-    if (!IsListEmpty(&pic->layers))
-      InvalidateLayer(L, &t.display->dirty, reinterpret_cast<vlLayer*>(pic->layers.tailPred),
-                      reinterpret_cast<vlLayer*>(pic->layers.tailPred)->geometry[0]);
-    return;
-  }
+  // AddLayer has shown the layer on the display, or queued it while the
+  // BGPic is the drawing target; an off-screen target takes the pixels.
+  if (t.mode == VL_OUTPUT_DISPLAY || t.mode == VL_OUTPUT_BGPIC) return;
   vlLayer* layer = reinterpret_cast<vlLayer*>(pic->layers.tailPred);
   if (IsListEmpty(&pic->layers) || !layer->geometry[0]) return;
   vlLayerGeometry* g = layer->geometry[0];

@@ -40,7 +40,9 @@ void FinishTargetRect(vlVMState* state, const vlDrawTarget& target, int32_t x, i
 // A rendered picture blitted into the target (SafeBlt, flags 0x8C).
 void BlitToTarget(vlVMState* state, const vlDrawTarget& target, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
                   int32_t x, int32_t y, int32_t width, int32_t height);
-// After a shape layer was added on top: its picture reaches the screen.
+// After a shape layer was added on top: an off-screen target (a selected
+// brush, mask or alpha channel) takes its picture; AddLayer shows it on a
+// display.
 void FinishLayerDraw(vlVMState* state, const vlDrawTarget& target, int32_t x, int32_t y, int32_t width,
                      int32_t height);
 

@@ -444,7 +444,6 @@ int RunObjectMove(vlMoveJob* j) {
         if (int status = AddLayer(L, text ? VL_LAYER_TEXTOBJECT : VL_LAYER_BRUSH, &j->id, j->x, j->y, j->width,
                                   j->height, nullptr, nullptr, b, m, a, g, -1, 0, &j->layer))
           return fail(status);
-        RefreshArea(L, j->x, j->y, j->width, j->height);
       }
       j->layerPos = CountLayers(pic);
     } else {

@@ -162,7 +162,6 @@ int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, int32_
     if (int status = AddLayer(L, VL_LAYER_VECTORPATH, nullptr, x, y, w, h, nullptr, nullptr, picture, nullptr, alpha,
                               g, -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
-    RefreshArea(L, x, y, w, h);
     return 0;
   }
   BlitPictureToTarget(L, picture, nullptr, alpha, x, y, w, h);

@@ -1,0 +1,158 @@
+// Every object a script shows reaches the window exactly once, whatever the
+// display: layers off or on, output scaled or not, double buffered. Half
+// transparent objects tell: shown once over black they are at half
+// strength, blended twice at a quarter, not shown at all black.
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::PlayerTest;
+using vlplayer::Result;
+using vlplayer::RunOptions;
+
+constexpr int kWidth = 96, kHeight = 64;
+
+// Objects at half strength, each in its own rectangle of the 96 x 64
+// black display: a brush (red), an anim frame (green), a text object and
+// printed text (white), a box (blue); then a yellow sentinel brush.
+const char* kHalfStrength = R"(.table 0 { transparency = 128 }
+.call base=1 createbrush 1 16 16 16711680
+.call base=1 displaybrush 1 2 2 r0
+.call base=1 createbrush 10 32 16 65280
+.call base=1 createanim 2 10 16 16 2 2
+.call base=1 displayanimframe 2 22 2 1
+.call base=1 setfontcolor 16777215
+.call base=1 createtextobject 3 "MMMM"
+.call base=1 displaytextobject 3 2 24 r0
+.call base=1 textout 50 24 "MM" r0
+.call base=1 setfillstyle 1
+.call base=1 box 2 44 16 16 255 r0
+.call base=1 box 20 44 6 6 16744448
+)";
+
+// The sentinel, shown last: once it is on the window, so is the rest.
+const char* kSentinel = ".call base=1 createbrush 9 4 4 16776960\n.call base=1 displaybrush 9 92 60\n";
+
+struct Kind {
+  const char* name;
+  const char* setup;    // after the display is made and opened
+  const char* extra;    // kind-only drawing after the common part
+  const char* finish;   // before the handler waits
+  int scale;
+};
+
+// A layer made by CreateLayer and one inserted below all others (cyan,
+// opaque), and a sprite (magenta) over which a brush (white) is shown:
+// the sprite stays on top.
+const char* kLayerOnly = R"(.table 0 { color = 65535 }
+.call base=1 createlayer 30 44 8 8 r0
+.call base=1 createbrush 11 8 8 65535
+.call base=1 insertlayer 1 3 11 42 44
+)";
+const char* kSprite = R"(.call base=1 createbrush 12 6 6 16711935
+.call base=1 createsprite 1 3 12
+.call base=1 displaysprite 1 70 46
+.call base=1 createbrush 13 12 12 16777215
+.call base=1 displaybrush 13 66 42
+)";
+
+const Kind kKinds[] = {
+    {"layers off", "", kSprite, "", 1},
+    {"layers on", ".call base=1 enablelayers\n", "", "", 1},
+    {"scaled, layers off", "", kSprite, "", 2},
+    {"scaled, layers on", ".call base=1 enablelayers\n", "", "", 2},
+};
+
+class ShowOnce : public PlayerTest {
+ protected:
+  // Runs the kind's applet and grabs its window (R G B bytes, the display's
+  // size times the scale) once the sentinel shows.
+  std::string Shoot(const Kind& k, const std::string& extra) {
+    const int w = kWidth * k.scale, h = kHeight * k.scale;
+    std::string display = "width = 96, height = 64, title = \"showonce\"";
+    if (k.scale != 1) display += ", scalemode = 1, scalewidth = 192, scaleheight = 128";
+    const std::string text = std::string(R"(.function onmouse
+  .params 1
+  ret
+.end
+.defun OnMouse onmouse
+.line 1
+.table 0 { )") + display + " }\n.call base=1 setdisplayattributes r0\n" + k.setup +
+                             kHalfStrength + extra + kSentinel + k.finish +
+                             ".table 0 { onmousedown = $OnMouse }\n.call base=1 installeventhandler r0\n"
+                             ".call base=1 waitevent\n.call base=1 debugprint \"done\"";
+    std::string pixels;
+    RunOptions options;
+    options.timeoutSeconds = 30;
+    options.whileRunning = [&](pid_t, const std::string& name) {
+      const std::string id = vlplayer::WaitForWindow(name, "showonce");
+      if (id.empty()) return;
+      const size_t at = (static_cast<size_t>(60 * k.scale + 1) * w + 92 * k.scale + 1) * 3;
+      for (int i = 0; i < 100; ++i) {
+        pixels = Tool("import -window " + id + " -depth 8 rgb:-");
+        if (pixels.size() == static_cast<size_t>(w) * h * 3 && pixels.compare(at, 3, std::string("\xFF\xFF\0", 3)) == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      Tool("xdotool mousemove --window " + id + " 4 4 click 1");
+    };
+    Result r = Run({Applet("showonce", text)}, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "done\n");
+    EXPECT_EQ(pixels.size(), static_cast<size_t>(w) * h * 3);
+    return pixels;
+  }
+};
+
+// The brightest channel c (0 red, 1 green, 2 blue) in a display rectangle.
+int Brightest(const std::string& p, int scale, int c, int x, int y, int w, int h) {
+  const int stride = kWidth * scale;
+  int most = 0;
+  for (int yy = y * scale; yy < (y + h) * scale; ++yy)
+    for (int xx = x * scale; xx < (x + w) * scale; ++xx) {
+      const size_t at = (static_cast<size_t>(yy) * stride + xx) * 3 + c;
+      if (at < p.size()) most = std::max(most, static_cast<int>(static_cast<unsigned char>(p[at])));
+    }
+  return most;
+}
+
+// The colour at the middle of a display pixel, as 0xRRGGBB.
+unsigned Colour(const std::string& p, int scale, int x, int y) {
+  const size_t at = (static_cast<size_t>(y * scale + scale / 2) * kWidth * scale + x * scale + scale / 2) * 3;
+  if (at + 3 > p.size()) return 0xDEADu;
+  auto b = [&](int i) { return static_cast<unsigned>(static_cast<unsigned char>(p[at + i])); };
+  return b(0) << 16 | b(1) << 8 | b(2);
+}
+
+TEST_F(ShowOnce, EveryObjectReachesTheWindowOnceOnEveryDisplayKind) {
+  for (const Kind& k : kKinds) {
+    SCOPED_TRACE(k.name);
+    const bool layers = std::string(k.setup).find("enablelayers") != std::string::npos;
+    const std::string p = Shoot(k, std::string(k.extra) + (layers ? kLayerOnly : ""));
+    if (p.empty()) continue;
+    const int s = k.scale;
+    // Half strength: 127 or 128 by rounding, never 64 (twice) or 0.
+    auto half = [](int v) { return v >= 120 && v <= 136; };
+    EXPECT_PRED1(half, Brightest(p, s, 0, 4, 4, 12, 12)) << "brush";
+    EXPECT_EQ(Colour(p, s, 30, 10), 0x00FF00u) << "anim frame";
+    EXPECT_PRED1(half, Brightest(p, s, 0, 2, 22, 46, 20)) << "text object";
+    EXPECT_PRED1(half, Brightest(p, s, 0, 50, 22, 44, 20)) << "printed text";
+    EXPECT_PRED1(half, Brightest(p, s, 2, 4, 46, 12, 12)) << "box";
+    EXPECT_EQ(Colour(p, s, 22, 46), 0xFF8000u) << "opaque box";
+    EXPECT_EQ(Colour(p, s, 1, 1), 0u);  // the background stays black
+    if (layers) {
+      EXPECT_EQ(Colour(p, s, 33, 47), 0x00FFFFu) << "created layer";
+      EXPECT_EQ(Colour(p, s, 45, 47), 0x00FFFFu) << "inserted layer";
+    }
+    if (std::string(k.extra) == kSprite) {
+      EXPECT_EQ(Colour(p, s, 72, 48), 0xFF00FFu) << "sprite above the brush";
+      EXPECT_EQ(Colour(p, s, 67, 43), 0xFFFFFFu) << "brush";
+    }
+  }
+}
+
+}  // namespace
