@@ -56,6 +56,7 @@ namespace {
 
 vlPumpState* gPump = nullptr;
 const vlNetworkPolls* gNetworkPolls = nullptr;
+const vlRunEnds* gRunEnds = nullptr;
 
 // Phases a yielded callback leaves behind.
 enum : uint32_t {
@@ -161,7 +162,28 @@ int VisitMusicFill(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint
   return r;
 }
 
-// Sample, music and video end events; events without a handler are dropped.
+// A program started by Run has ended: its own callback runs, else the
+// global "runfinished" handler. A run nobody hears of is removed at once,
+// so that its watcher does not wait for the end of the script.
+bool FillRunMessage(vlVMState* state, const void* request, vlCallbackMsg* msg) {
+  vlRunEnd run{};
+  if (!gRunEnds || !gRunEnds->find(request, &run)) return false;
+  const vlHandlerSlot& global = gGlobalHandlers[kSlotRunFinished];
+  if (run.callbackRef < 0 && global.functionRef < 0) {
+    gRunEnds->remove(state, request);
+    return false;
+  }
+  msg->kind = VL_MSG_RUNFINISHED;
+  std::snprintf(msg->action, sizeof msg->action, "%s", "RunFinished");
+  msg->functionRef = run.callbackRef >= 0 ? run.callbackRef : global.functionRef;
+  msg->userdataRef = run.callbackRef >= 0 ? -1 : global.userdataRef;
+  // The request is no script object: it is not handed out as an id.
+  msg->runRequest = request;
+  return true;
+}
+
+// Sample, music and video end events and program ends; events without a
+// handler are dropped.
 int VisitAudio(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t) {
   if (!gPlatformHooks.popAudioEvent) return 0;
   static constexpr struct {
@@ -171,16 +193,20 @@ int VisitAudio(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t
   } kEvents[] = {{5, kSlotSampleEnd, "OnSampleEnd"},   {6, kSlotSampleLoop, "OnSampleLoop"},
                  {7, kSlotMusicEnd, "OnMusicEnd"},     {8, kSlotVideoEnd, "OnVideoEnd"},
                  {10, kSlotRunFinished, "RunFinished"}};
-  bool any = false;
+  bool any = gRunEnds && gRunEnds->pending();
   for (const auto& e : kEvents) any = any || gGlobalHandlers[e.slot].functionRef >= 0;
   if (!any) return 0;
   int kind;
   vlObjectId id;
   int32_t position, count;
   while (gPlatformHooks.popAudioEvent(&kind, &id, &position, &count)) {
+    if (kind == 10) {
+      if (FillRunMessage(state, id.handle, msg)) return RunEventCallback(state, msg, 0);
+      continue;
+    }
     for (const auto& e : kEvents) {
       if (e.kind != kind || gGlobalHandlers[e.slot].functionRef < 0) continue;
-      msg->kind = kind == 10 ? VL_MSG_RUNFINISHED : VL_MSG_AUDIO;
+      msg->kind = VL_MSG_AUDIO;
       std::snprintf(msg->action, sizeof msg->action, "%s", e.action);
       msg->functionRef = gGlobalHandlers[e.slot].functionRef;
       msg->userdataRef = gGlobalHandlers[e.slot].userdataRef;
@@ -794,9 +820,18 @@ void AddMessageFields(vlVMState* state, vlCallbackMsg* msg) {
         SetNumberField(state, "starts", msg->y);
       }
       break;
-    case VL_MSG_RUNFINISHED:
-      SetIdField(state, "id", msg->recordedId);
+    case VL_MSG_RUNFINISHED: {
+      vlRunEnd run{};
+      if (!gRunEnds || !gRunEnds->find(msg->runRequest, &run)) break;
+      SetStringField(state, "program", run.program ? run.program : "");
+      SetStringField(state, "args", run.args ? run.args : "");
+      if (run.userdataRef != -1) {
+        vl::PushString(state, "runuserdata");
+        vl::RawGetTableIndex(state, vl::kRegistryIndex, run.userdataRef);
+        vl::RawSetTableValue(state, -3);
+      }
       break;
+    }
     case VL_MSG_FILLMUSIC:
       SetIdField(state, "id", msg->recordedId);
       SetNumberField(state, "samples", msg->x);
@@ -835,6 +870,8 @@ void FreePumpState(vlVMState* state) {
 }
 
 vlPumpState* GetPumpState() { return gPump; }
+
+void SetRunEnds(const vlRunEnds* runs) { gRunEnds = runs; }
 
 void SetNetworkPolls(const vlNetworkPolls* polls) {
   gNetworkPolls = polls;
@@ -927,6 +964,8 @@ int RunEventCallback(vlVMState* state, vlCallbackMsg* msg, int pop) {
     SetRuntimeOption(state, VL_OPT_CALLBACK_NESTING, 1u, 0u);
     status = vl::CallProtected(state, 1, pop ? 0 : -1, 0);
     SetRuntimeOption(state, VL_OPT_CALLBACK_NESTING, 0u, 0u);
+    // By its request again: the record is not held across the callback.
+    if (msg->kind == VL_MSG_RUNFINISHED && gRunEnds) gRunEnds->remove(state, msg->runRequest);
   }
   if (status && vl::GetStackTop(state) > msg->savedTop) vl::SetStackTop(state, msg->savedTop);
   // The report names the handler's line, not the line that waited.

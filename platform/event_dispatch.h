@@ -72,6 +72,7 @@ struct vlCallbackMsg {
   vlObjectId clientId;    // "clientid" of an OnConnect
   vlEventType* eventType;
   void* eventData;
+  const void* runRequest;  // RunFinished: the ended program's run request
 };
 
 // The dispatcher's memory between calls.
@@ -132,6 +133,24 @@ struct vlNetworkPolls {
   int (*pollDisconnect)(vlObjectNode* connection);
 };
 void SetNetworkPolls(const vlNetworkPolls* polls);
+
+// The dos library's side of program ends (Run): whether any Run record
+// waits for its end, a record's program, argument string (null when none),
+// callback and userdata references (-1 when none) by its run request (0
+// when there is no such record), and its removal once its end has been
+// reported. Null (the default) until the library opens.
+struct vlRunEnd {
+  const char* program;
+  const char* args;
+  int32_t callbackRef;
+  int32_t userdataRef;
+};
+struct vlRunEnds {
+  int (*pending)();
+  int (*find)(const void* request, vlRunEnd* out);
+  void (*remove)(vlVMState* state, const void* request);
+};
+void SetRunEnds(const vlRunEnds* runs);
 
 // The dispatcher's place in each network list: the next record to poll. A
 // routine that removes a record moves a cursor that points at it on to the

@@ -247,6 +247,7 @@ int OpenDosLib(vlVMState* L) {
   SetVirtualFileHooks(FindVirtualByRef, IsListedVirtualFile);
   SetVirtualFileFree(FreeVirtualRecord);
   InstallDosAttributeHandlers();
+  InstallRunEnds();
   return 0;
 }
 

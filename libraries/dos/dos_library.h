@@ -105,6 +105,8 @@ vlRunRecord* FindRunRecord(const void* request);
 // Unlinks and frees a Run record after its end was reported: the watcher
 // is stopped, the references released.
 void RemoveRunRecord(vlVMState* state, const void* request);
+// Lets the event dispatcher report the ends of Run's programs.
+void InstallRunEnds();
 
 // Pushes the attribute table of a status record: "type", "size" (files),
 // "flags", "time", "lastaccesstime".

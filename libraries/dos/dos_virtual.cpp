@@ -11,6 +11,7 @@
 #include <string>
 
 #include "libraries/dos/dos_library.h"
+#include "platform/event_dispatch.h"
 #include "platform/os.h"
 #include "platform/paths.h"
 #include "platform/threads.h"
@@ -257,6 +258,23 @@ vlRunRecord* FindRunRecord(const void* request) {
     if (r == request) return r;
   return nullptr;
 }
+
+namespace {
+
+int RunsPending() { return gDos.runs != nullptr; }
+
+int FindRunEnd(const void* request, vlRunEnd* out) {
+  vlRunRecord* r = FindRunRecord(request);
+  if (!r) return 0;
+  *out = {r->program, r->args, r->callbackRef, r->userdataRef};
+  return 1;
+}
+
+const vlRunEnds kRunEnds = {RunsPending, FindRunEnd, RemoveRunRecord};
+
+}  // namespace
+
+void InstallRunEnds() { SetRunEnds(&kRunEnds); }
 
 void RemoveRunRecord(vlVMState* L, const void* request) {
   for (vlRunRecord** p = &gDos.runs; *p; p = &(*p)->next) {

@@ -96,6 +96,41 @@ TEST_F(Libraries, AReceiveCallbackThatClosesItsConnectionEndsTheReceive) {
   EXPECT_EQ(r.out, "a\n1\nafter\n");
 }
 
+// A program started by Run reports its end to the callback given to Run,
+// else to the "runfinished" handler (with the userdata it was installed
+// with): the table names the program and its arguments.
+TEST_F(Libraries, RunReportsTheProgramsEndToItsCallback) {
+  std::string applet = Applet("run", R"(.function ended
+  .params 1
+  .line 2
+  getfield 1 0 "action"
+  .call base=2 debugprint r1
+  getfield 1 0 "program"
+  .call base=2 debugprint r1
+  getfield 1 0 "args"
+  .call base=2 debugprint r1
+  .call base=1 tableitems r0 -> n
+  .call base=1 debugprint $n
+  .call base=1 rawget r0 "userdata" -> u
+  .call base=1 debugprint $u
+  ret
+.end
+.defun Ended ended
+.line 10
+.call run "/bin/true one two" 0 $Ended
+.call waitevent
+.table 0 { runfinished = $Ended }
+.call base=1 installeventhandler r0 "ud"
+.call run "/bin/true" 0
+.call waitevent -> t
+getglobal 0 "t"
+getfield 1 0 "action"
+.call base=2 debugprint r1)");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "RunFinished\n/bin/true\none two\n3\nNil\nRunFinished\n/bin/true\n\n4\nud\nRunFinished\n");
+}
+
 // Pattern errors are found before matching and print one "%".
 TEST_F(Libraries, AMalformedPatternIsAnErrorWithItsOwnText) {
   std::string applet =
