@@ -11,7 +11,9 @@
 #include "display/layers/layer_commands.h"
 #include "display/layers/layers.h"
 #include "objects/anims/anim.h"
+#include "platform/intervals.h"
 #include "platform/os.h"
+#include "platform/timers.h"
 #include "runtime/error_vm.h"
 #include "text/vector/vector_library.h"
 #include "vm/protect.h"
@@ -167,11 +169,34 @@ void MakeThousandAnimStreams(benchmark::State& state) {
       [&] { FreeAnimStreams(vm.L); });
 }
 
+int NoCallback(vlVMState*) { return 0; }
+
+// SetInterval with a new number starts an interval on a POSIX timer.
+void MakeThousandIntervals(benchmark::State& state) {
+  CommandVM vm;
+  if (InitTimers()) {
+    state.SkipWithError("no timers");
+    return;
+  }
+  MakeThousand(
+      state,
+      [&](int32_t number) {
+        return vm.Call(CmdSetInterval, [&] {
+          vl::PushNumber(vm.L, number);
+          vl::PushNativeClosure(vm.L, NoCallback, 0);
+          vl::PushNumber(vm.L, 600000);
+        });
+      },
+      [&] { FreeTimerObjects(vm.L); });
+  ShutdownTimers();
+}
+
 }  // namespace
 
 BENCHMARK(MakeThousandPaths)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
 BENCHMARK(MakeThousandMoveLists)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
 BENCHMARK(MakeThousandAnimStreams)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
+BENCHMARK(MakeThousandIntervals)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
 BENCHMARK(OneSampleAmongMany)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(OneBrushAmongMany)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(MakeManyBrushes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -3,9 +3,14 @@
 // Depends on threads.h (the timer mutex), wake_pipe.h and hooks.h.
 #include "platform/timers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -30,8 +35,55 @@ uintptr_t gNextToken = 2;
 std::atomic<int> gAudioReadEnd{-1};
 std::atomic<int> gAudioWriteEnd{-1};
 
-bool SameId(const vlObjectId& a, const vlObjectId& b) {
-  return a.number == b.number && a.handle == b.handle;
+vlTimer* gTimersTail = nullptr;
+
+// Making, finding and removing a timer must not walk every timer there
+// is: the records of each kind and identifier in list order, the record of
+// each token, and the records that exist. All under the timer mutex.
+struct TimerKey {
+  uint32_t kind;
+  int32_t number;
+  const void* handle;
+  bool operator==(const TimerKey& o) const { return kind == o.kind && number == o.number && handle == o.handle; }
+};
+struct TimerKeyHash {
+  size_t operator()(const TimerKey& k) const {
+    return std::hash<const void*>()(k.handle) ^ (std::hash<int32_t>()(k.number) * 0x9E3779B97F4A7C15ull) ^ k.kind;
+  }
+};
+std::unordered_map<TimerKey, std::vector<vlTimer*>, TimerKeyHash> gTimersById;
+std::unordered_map<uintptr_t, vlTimer*> gTimersByToken;
+std::unordered_set<const vlTimer*> gLiveTimers;
+
+TimerKey KeyOf(uint32_t kind, const vlObjectId& id) { return {kind, id.number, id.handle}; }
+
+void Unindex(vlTimer* record) {
+  auto it = gTimersById.find(KeyOf(record->kind, record->id));
+  if (it != gTimersById.end()) {
+    auto& v = it->second;
+    v.erase(std::remove(v.begin(), v.end(), record), v.end());
+    if (v.empty()) gTimersById.erase(it);
+  }
+  gTimersByToken.erase(record->token);
+  gLiveTimers.erase(record);
+}
+
+// Appends the record at the tail and indexes it: 0, or ERR_MEM with
+// nothing changed.
+int LinkTimer(vlTimer* record) {
+  try {
+    gTimersById[KeyOf(record->kind, record->id)].push_back(record);
+    gTimersByToken.emplace(record->token, record);
+    gLiveTimers.insert(record);
+  } catch (const std::bad_alloc&) {
+    Unindex(record);
+    return ERR_MEM;
+  }
+  record->next = nullptr;
+  record->prev = gTimersTail;
+  (gTimersTail ? gTimersTail->next : gTimers) = record;
+  gTimersTail = record;
+  return 0;
 }
 
 void OnTimerSignal(int, siginfo_t* info, void*) {
@@ -63,9 +115,10 @@ int InstallHandler(int signal, void (*handler)(int, siginfo_t*, void*)) {
   return sigaction(signal, &action, nullptr) == 0 ? 0 : ERR_SIGNAL;
 }
 
-void UnlinkAndFree(vlTimer** link) {
-  vlTimer* record = *link;
-  *link = record->next;
+void UnlinkAndFree(vlTimer* record) {
+  (record->prev ? record->prev->next : gTimers) = record->next;
+  (record->next ? record->next->prev : gTimersTail) = record->prev;
+  Unindex(record);
   timer_delete(record->timer);
   FreeMemory(record);
 }
@@ -88,7 +141,7 @@ int InitTimers() {
 void FreeAllTimers() {
   if (!gTimerMutex) return;
   LockMutex(gTimerMutex);
-  while (gTimers) UnlinkAndFree(&gTimers);
+  while (gTimers) UnlinkAndFree(gTimers);
   UnlockMutex(gTimerMutex);
 }
 
@@ -121,13 +174,11 @@ int ArmPosixTimer(int periodic, uint32_t millis, uintptr_t token, timer_t* timer
 }
 
 vlTimer* FindTimer(uint32_t kind, vlObjectId id, vlTimer*** link) {
-  for (vlTimer** at = &gTimers; *at; at = &(*at)->next) {
-    if ((*at)->kind == kind && SameId((*at)->id, id)) {
-      if (link) *link = at;
-      return *at;
-    }
-  }
-  return nullptr;
+  auto it = gTimersById.find(KeyOf(kind, id));
+  if (it == gTimersById.end()) return nullptr;
+  vlTimer* record = it->second.front();
+  if (link) *link = record->prev ? &record->prev->next : &gTimers;
+  return record;
 }
 
 void StepCursorPastTimer(vlTimer** cursor, uint32_t kind, vlObjectId id) {
@@ -160,15 +211,16 @@ int PlatformTimer(int operation, vlObjectId id, uint32_t millis) {
         status = ERR_TIMER;
         break;
       }
-      vlTimer** tail = &gTimers;
-      while (*tail) tail = &(*tail)->next;
-      *tail = record;
+      if (LinkTimer(record)) {
+        timer_delete(record->timer);
+        FreeMemory(record);
+        status = ERR_MEM;
+      }
       break;
     }
     case VL_TIMER_REMOVE_INTERVAL:
     case VL_TIMER_REMOVE_TIMEOUT: {
-      vlTimer** link = nullptr;
-      if (FindTimer(static_cast<uint32_t>(operation - 2), id, &link)) UnlinkAndFree(link);
+      if (vlTimer* record = FindTimer(static_cast<uint32_t>(operation - 2), id, nullptr)) UnlinkAndFree(record);
       break;
     }
     case VL_TIMER_CHANGE_INTERVAL: {
@@ -191,12 +243,8 @@ int PlatformTimer(int operation, vlObjectId id, uint32_t millis) {
 void FlagTimerFired(uintptr_t token) {
   if (!gTimerMutex || token == 0) return;
   LockMutex(gTimerMutex);
-  for (vlTimer* record = gTimers; record; record = record->next) {
-    if (record->token == token) {
-      record->fired = 1;
-      break;
-    }
-  }
+  auto it = gTimersByToken.find(token);
+  if (it != gTimersByToken.end()) it->second->fired = 1;
   UnlockMutex(gTimerMutex);
 }
 
@@ -217,12 +265,7 @@ vlTimer* TakeFiredTimer(vlTimer* start, uint32_t* kind, vlObjectId* id) {
   LockMutex(gTimerMutex);
   // The caller keeps its place between calls and may have removed that
   // record meanwhile; then the walk starts again at the head.
-  vlTimer** link = &gTimers;
-  if (start) {
-    while (*link && *link != start) link = &(*link)->next;
-    if (!*link) link = &gTimers;
-  }
-  vlTimer* record = *link;
+  vlTimer* record = start && gLiveTimers.count(start) ? start : gTimers;
   vlTimer* next = nullptr;
   if (record) {
     next = record->next;
@@ -230,7 +273,7 @@ vlTimer* TakeFiredTimer(vlTimer* start, uint32_t* kind, vlObjectId* id) {
       *kind = record->kind;
       *id = record->id;
       if (record->kind == VL_TIMER_TIMEOUT) {
-        UnlinkAndFree(link);
+        UnlinkAndFree(record);
       } else {
         record->fired = 0;
       }

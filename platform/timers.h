@@ -27,6 +27,7 @@ enum : uint32_t {
 // One script timer; the list keeps creation order.
 struct vlTimer {
   vlTimer* next;
+  vlTimer* prev;  // unlinking does not walk the list
   uint32_t kind;
   vlObjectId id;
   uint32_t fired;

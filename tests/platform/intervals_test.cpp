@@ -191,6 +191,46 @@ TEST_F(Intervals, ClearingMovesTheDispatchersCursor) {
   EXPECT_EQ(gTimerCursor, nullptr);
 }
 
+// Timers among many: each found by kind and number, fired through its
+// signal's token, cleared from the head, middle and tail, a cleared number
+// made again at the tail; the dispatcher's walk still visits every record.
+TEST_F(Intervals, ManyTimersByIdentifier) {
+  for (int i = 1; i <= 300; ++i) {
+    ASSERT_EQ(Set(CmdSetInterval, i, 60000), 0);
+    ASSERT_EQ(Set(CmdSetTimeout, i, 60000), 0);
+  }
+  ASSERT_EQ(Set(CmdSetTimeout, 301, 10), 0);
+  EXPECT_TRUE(WaitFired(VL_TIMER_TIMEOUT, 301));
+  for (int gone : {1, 150, 300}) EXPECT_EQ(ById(CmdClearInterval, gone), 0);
+  EXPECT_EQ(ById(CmdClearTimeout, 150), 0);
+  EXPECT_EQ(ById(CmdClearInterval, 150), ERR_FINDINTERVAL);
+  EXPECT_EQ(GetErrorArgIndex(), 150);
+  EXPECT_EQ(ById(CmdClearTimeout, 150), ERR_FINDTIMEOUT);
+  EXPECT_EQ(FindTimer(VL_TIMER_INTERVAL, {150, nullptr}, nullptr), nullptr);
+  EXPECT_NE(FindTimer(VL_TIMER_TIMEOUT, {1, nullptr}, nullptr), nullptr);
+  EXPECT_NE(FindTimer(VL_TIMER_TIMEOUT, {300, nullptr}, nullptr), nullptr);
+  EXPECT_FALSE(FindTimer(VL_TIMER_INTERVAL, {151, nullptr}, nullptr)->fired);
+  ASSERT_EQ(Set(CmdSetInterval, 150, 60000), 0);
+  vlTimer* again = FindTimer(VL_TIMER_INTERVAL, {150, nullptr}, nullptr);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->next, nullptr);
+  // One walk of the dispatcher: every record once, only the fired timeout
+  // reported, and gone afterwards.
+  int visited = 0;
+  std::vector<int32_t> fired;
+  vlTimer* at = nullptr;
+  do {
+    uint32_t kind;
+    vlObjectId id;
+    at = TakeFiredTimer(at, &kind, &id);
+    ++visited;
+    if (kind != VL_TIMER_NONE) fired.push_back(id.number);
+  } while (at);
+  EXPECT_EQ(visited, 300 + 300 + 1 - 4 + 1);
+  EXPECT_EQ(fired, std::vector<int32_t>{301});
+  EXPECT_EQ(FindTimer(VL_TIMER_TIMEOUT, {301, nullptr}, nullptr), nullptr);
+}
+
 TEST_F(Intervals, ChangeIntervalKeepsTheStoredPeriod) {
   ASSERT_EQ(Set(CmdSetInterval, 1, 60000), 0);
   EXPECT_EQ(Call(CmdChangeInterval, [&] { vl::PushNumber(L, 1); vl::PushNumber(L, 10); }), 0);
