@@ -2,10 +2,12 @@
 // 1080p data: OVER blit (pixman), bilinear and nearest-neighbour scaling
 // down to 720p and up to 2160p (pixman, OpenCV on one thread), 4:2:0
 // video frames at 1:1 and shown at 720p (OpenCV's conversion, then its
-// nearest resize), crossfade (memcpy of one picture),
-// GIF decoding of a picture and a 100-frame animation (giflib DGifSlurp
-// plus palette expansion) and JPEG decoding (libjpeg into RGB). Names are
-// "<job>/<who>"; bench/pixel_peers.py pairs them. Peers are linked here only.
+// nearest resize), crossfade (memcpy of one picture), format conversion
+// between ARGB, RGB565 and a byte-reversed 32-bit format (pixman, and our
+// general loops), GIF decoding of a picture and a 100-frame animation
+// (giflib DGifSlurp plus palette expansion) and JPEG decoding (libjpeg into
+// RGB). Names are "<job>/<who>"; bench/pixel_peers.py pairs them. Peers are
+// linked here only.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 #include <pixman.h>
@@ -25,7 +27,11 @@
 #include "formats/jpeg_codec.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/blit_loops.h"
+#include "graphics/fast_paths.h"
 #include "graphics/image_kernels.h"
+#include "graphics/pixel_format.h"
+#include "graphics/pixel_kernels.h"
 #include "graphics/scaler.h"
 #include "graphics/yuv_convert.h"
 #include "platform/offscreen_bitmap.h"
@@ -337,6 +343,54 @@ void Gif_giflib(benchmark::State& state) {
   Pixels(state, pixels);
 }
 
+// ---- format conversion -----------------------------------------------------
+
+// 1080p between ARGB words (10), RGB565 (4) and the byte-reversed 32-bit
+// display format (11): our fast paths, the general loops (fast paths off)
+// and pixman's SRC composite between the same formats.
+pixman_format_code_t PixmanFormat(int32_t f) {
+  return f == 4 ? PIXMAN_r5g6b5 : f == 11 ? PIXMAN_b8g8r8a8 : PIXMAN_a8r8g8b8;
+}
+
+std::vector<uint32_t> SourceIn(int32_t f) {
+  std::vector<uint32_t> px(size_t(kW) * kH);  // RGB565 rows take the first half
+  WriteARGBPixels(*PixelKernelsFor(f), f, Source().rgb.data(), kW, reinterpret_cast<uint8_t*>(px.data()), kW, kW,
+                  kH);
+  return px;
+}
+
+void Convert(benchmark::State& state, bool fast) {
+  const int32_t from = static_cast<int32_t>(state.range(0)), to = static_cast<int32_t>(state.range(1));
+  const std::vector<uint32_t> src = SourceIn(from);
+  std::vector<uint32_t> dst(size_t(kW) * kH);
+  if (!fast) SetFastPathFeatures(0);
+  for (auto _ : state) {
+    if (from == 10) {
+      WriteARGBPixels(*PixelKernelsFor(to), to, src.data(), kW, reinterpret_cast<uint8_t*>(dst.data()), kW, kW, kH);
+    } else {
+      const int32_t rect[4] = {0, 0, kW, kH};
+      ReadPixelsARGB(reinterpret_cast<const uint8_t*>(src.data()), dst.data(), rect, kW,
+                     BytesPerPixelOfFormat(from), from);
+    }
+    benchmark::ClobberMemory();
+  }
+  SetFastPathFeatures(~0u);
+  Pixels(state, int64_t{kW} * kH);
+}
+void Convert_ours(benchmark::State& state) { Convert(state, true); }
+void Convert_general(benchmark::State& state) { Convert(state, false); }
+
+void Convert_pixman(benchmark::State& state) {
+  const int32_t from = static_cast<int32_t>(state.range(0)), to = static_cast<int32_t>(state.range(1));
+  std::vector<uint32_t> src = SourceIn(from), dst(size_t(kW) * kH);
+  pixman_image_t* s = pixman_image_create_bits(PixmanFormat(from), kW, kH, src.data(), kW * BytesPerPixelOfFormat(from));
+  pixman_image_t* d = pixman_image_create_bits(PixmanFormat(to), kW, kH, dst.data(), kW * BytesPerPixelOfFormat(to));
+  for (auto _ : state) pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, kW, kH);
+  Pixels(state, int64_t{kW} * kH);
+  pixman_image_unref(s);
+  pixman_image_unref(d);
+}
+
 // ---- JPEG ----------------------------------------------------------------
 
 const vlJPEGEncodeParams& JpegFile() {
@@ -415,6 +469,14 @@ BENCHMARK(Gif_ours)->Name("GifPicture/ours")->Arg(0)->Unit(benchmark::kMilliseco
 BENCHMARK(Gif_giflib)->Name("GifPicture/giflib")->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(Gif_ours)->Name("GifAnim/ours")->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Gif_giflib)->Name("GifAnim/giflib")->Arg(1)->Unit(benchmark::kMillisecond);
+#define VL_CONVERT_JOB(name, from, to)                                                         \
+  BENCHMARK(Convert_ours)->Name(name "/ours")->Args({from, to})->Unit(benchmark::kMillisecond);       \
+  BENCHMARK(Convert_general)->Name(name "/general")->Args({from, to})->Unit(benchmark::kMillisecond); \
+  BENCHMARK(Convert_pixman)->Name(name "/pixman")->Args({from, to})->Unit(benchmark::kMillisecond)
+VL_CONVERT_JOB("To565", 10, 4);
+VL_CONVERT_JOB("From565", 4, 10);
+VL_CONVERT_JOB("ToBGRA", 10, 11);
+VL_CONVERT_JOB("FromBGRA", 11, 10);
 BENCHMARK(Jpeg_ours)->Name("Jpeg/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(Jpeg_libjpeg)->Name("Jpeg/libjpeg")->Unit(benchmark::kMillisecond);
 

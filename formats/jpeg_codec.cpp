@@ -14,6 +14,7 @@
 
 #include <jpeglib.h>
 #include <jerror.h>
+#include <jpegint.h>  // the colour deconverter's entry, replaced for YCbCr pictures
 
 #include "formats/pixel_buffer.h"
 #include "graphics/fast_paths.h"
@@ -132,7 +133,34 @@ struct DecodeJob {
   int32_t width, height;
   uint32_t* pixels;
   int result;
+  vlYUVRowFn yccRow;  // the row converter of ConvertYCCRows
 };
+
+// libjpeg's YCbCr to RGB rule, integer throughout: FIX(k) is k in 16.16
+// rounded, each chroma term gets a half before the shift, and the sums are
+// clamped to 0-255.
+constexpr int32_t Fix(double k) { return static_cast<int32_t>(k * 65536 + 0.5); }
+inline uint32_t Clamp8(int32_t v) { return v < 0 ? 0u : v > 255 ? 255u : static_cast<uint32_t>(v); }
+
+void YCCRowPlain(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out, int32_t count) {
+  auto* words = reinterpret_cast<uint32_t*>(out);
+  for (int32_t x = 0; x < count; ++x) {
+    const int32_t Y = y[x], u = cb[x] - 128, v = cr[x] - 128;
+    const uint32_t r = Clamp8(Y + ((Fix(1.40200) * v + 32768) >> 16));
+    const uint32_t g = Clamp8(Y + ((-Fix(0.34414) * u + 32768 - Fix(0.71414) * v) >> 16));
+    const uint32_t b = Clamp8(Y + ((Fix(1.77200) * u + 32768) >> 16));
+    words[x] = r << 16 | g << 8 | b;
+  }
+}
+
+// Stands in for the library's colour conversion of YCbCr pictures: the
+// upsampled rows become 0x00RRGGBB words in the picture's own rows in one
+// pass, the spare byte written 0 on the way.
+void ConvertYCCRows(j_decompress_ptr cinfo, JSAMPIMAGE in, JDIMENSION inRow, JSAMPARRAY out, int rows) {
+  const vlYUVRowFn row = static_cast<const DecodeJob*>(cinfo->client_data)->yccRow;
+  const auto width = static_cast<int32_t>(cinfo->output_width);
+  for (int i = 0; i < rows; ++i, ++inRow) row(in[0][inRow], in[1][inRow], in[2][inRow], out[i], width);
+}
 
 bool HasAdobeMarker(j_decompress_ptr cinfo) {
   for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next)
@@ -176,14 +204,26 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
     return;
   }
   const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
-  // Colour pictures decode straight into the picture's rows as 0xXXRRGGBB
-  // words (B, G, R, X bytes here); only the X byte is cleared afterwards.
+  // Colour pictures decode straight into the picture's rows as 0x00RRGGBB
+  // words (B, G, R, X bytes here).
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
   cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_XRGB;
 #else
   cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
 #endif
   jpeg_start_decompress(cinfo);
+  // YCbCr pictures (nearly all) convert through ConvertYCCRows; others
+  // (grey, RGB, or without a separate colour converter) get the library's
+  // conversion and their spare byte cleared afterwards.
+  bool spareClear = false;
+  if (!cmyk && cinfo->jpeg_color_space == JCS_YCbCr && cinfo->num_components == 3 && cinfo->cconvert &&
+      cinfo->output_components == 4 && !cinfo->quantize_colors) {
+    const vlYUVRowFn fast = FastJPEGYCCRow();
+    job->yccRow = fast ? fast : YCCRowPlain;
+    cinfo->client_data = job;
+    cinfo->cconvert->color_convert = ConvertYCCRows;
+    spareClear = true;
+  }
   const bool inverted = cmyk && HasAdobeMarker(cinfo);
   job->pixels = AllocPixelBuffer(cinfo->output_width, cinfo->output_height, 0);
   if (!job->pixels) {
@@ -213,6 +253,7 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
     for (JDIMENSION i = 0; i < want; ++i) rows[i] = reinterpret_cast<JSAMPROW>(out + size_t{i} * width);
     const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, want);
     if (got == 0) break;
+    if (spareClear) continue;
     if (clearSpare) {
       clearSpare(reinterpret_cast<uint8_t*>(out), size_t{got} * width, 0x00FFFFFFu);
     } else {
@@ -352,7 +393,7 @@ void RunEncode(EncodeJob* job, jpeg_compress_struct* cinfo, ErrorManager* err, D
 
 int DecodeJPEG(void* source, uint32_t memorySize, int probe, int32_t* width, int32_t* height,
                uint32_t** pixels) {
-  DecodeJob job{source, memorySize, probe, 0, 0, nullptr, ERR_LOADPICTURE2};
+  DecodeJob job{source, memorySize, probe, 0, 0, nullptr, ERR_LOADPICTURE2, nullptr};
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   memset(&cinfo, 0, sizeof cinfo);

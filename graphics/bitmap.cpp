@@ -452,8 +452,9 @@ void WriteBitmapARGB(const uint32_t* argb, int32_t rowBytes, vlBitmap* b, int32_
   WithLocked(b, 0, [&](vlPixelAccess& acc) {
     const vlPixelKernels* k = PixelKernelsFor(acc.format);
     if (!k || x < 0 || y < 0 || width > acc.width - x || height > acc.height - y || width <= 0) return;
-    k->fromARGB(argb, rowBytes / 4, acc.pixels + (static_cast<intptr_t>(y) * acc.rowLength + x) * acc.bytesPerPixel,
-                acc.rowLength, width, height);
+    WriteARGBPixels(*k, acc.format, argb, rowBytes / 4,
+                    acc.pixels + (static_cast<intptr_t>(y) * acc.rowLength + x) * acc.bytesPerPixel, acc.rowLength,
+                    width, height);
   });
 }
 

@@ -77,7 +77,7 @@ void WithPair(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBit
         // Colours only, whichever 32-bit order the source had: alpha lives
         // in the planes.
         for (size_t i = 0; i < count; ++i) argb[i] &= 0xFFFFFF;
-        k->fromARGB(argb.get(), w, pixels.get(), w, w, h);
+        WriteARGBPixels(*k, d.format, argb.get(), w, pixels.get(), w, w, h);
         vlPixelAccess converted = d;
         converted.pixels = pixels.get();
         converted.rowLength = converted.width = w;

@@ -112,6 +112,11 @@ uint32_t Pixel32ToARGB(uint32_t q, int32_t format, int keepAlpha) {
 void ReadPixelsARGB(const uint8_t* pixels, uint32_t* out, const int32_t* rect, int32_t rowLength, int32_t bpp,
                     int32_t format) {
   const int32_t x0 = rect[0], y0 = rect[1], w = rect[2], h = rect[3];
+  if (BytesPerPixelOfFormat(format) == bpp && w > 0) {
+    if (const vlConvertFn fast = FastConvert(format, 10))
+      return fast(pixels + (static_cast<intptr_t>(y0) * rowLength + x0) * bpp, rowLength,
+                  reinterpret_cast<uint8_t*>(out), w, w, h);
+  }
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t* p = pixels + (static_cast<intptr_t>(y0 + y) * rowLength + x0) * bpp;
     for (int32_t x = 0; x < w; ++x, p += bpp) {
@@ -125,6 +130,14 @@ void ReadPixelsARGB(const uint8_t* pixels, uint32_t* out, const int32_t* rect, i
       *out++ = v;
     }
   }
+}
+
+void WriteARGBPixels(const vlPixelKernels& k, int32_t format, const uint32_t* argb, int32_t argbRow, uint8_t* dst,
+                     int32_t dstRow, int32_t w, int32_t h) {
+  if (w <= 0 || h <= 0) return;
+  if (const vlConvertFn fast = FastConvert(10, format))
+    return fast(reinterpret_cast<const uint8_t*>(argb), argbRow, dst, dstRow, w, h);
+  k.fromARGB(argb, argbRow, dst, dstRow, w, h);
 }
 
 void ExtractAlphaBytes(const uint32_t* argb, int32_t width, int32_t height, int32_t rowLength, uint8_t* out,

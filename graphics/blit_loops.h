@@ -36,8 +36,13 @@ void AlphaBlitPixels(const vlBlitJob& job, int32_t bytesPerPixel, int32_t mode);
 // A 4-byte pixel of formats 10-13 as 0xAARRGGBB. Formats 12 and 13 drop
 // their alpha byte unless keepAlpha rotates it to the top.
 uint32_t Pixel32ToARGB(uint32_t pixel, int32_t format, int keepAlpha);
-// rect: x, y, w, h. Formats 4 and 10-13 only.
+// rect: x, y, w, h. Formats 4 and 10-13 only (fast paths where there are).
 void ReadPixelsARGB(const uint8_t* pixels, uint32_t* out, const int32_t* rect, int32_t rowLength,
                     int32_t bytesPerPixel, int32_t format);
+// ARGB words into pixels of the format: its fast path, else the kernels'
+// fromARGB. Row lengths in pixels.
+struct vlPixelKernels;
+void WriteARGBPixels(const vlPixelKernels& kernels, int32_t format, const uint32_t* argb, int32_t argbRow,
+                     uint8_t* dst, int32_t dstRow, int32_t w, int32_t h);
 void ExtractAlphaBytes(const uint32_t* argb, int32_t width, int32_t height, int32_t rowLength, uint8_t* out,
                        int32_t outRowBytes);

@@ -30,6 +30,13 @@ uint32_t DetectFeatures() {
 
 std::atomic<uint32_t> gFeatures{~0u};  // ~0: not asked yet
 
+// ARGB words into format 10 and back are whole rows copied.
+void CopyRows32(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h) {
+  if (w <= 0) return;
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(d + static_cast<intptr_t>(y) * dr * 4, s + static_cast<intptr_t>(y) * sr * 4, static_cast<size_t>(w) * 4);
+}
+
 constexpr uint32_t ColourMask(int F) { return (F == 11 || F == 12) ? 0xFFFFFF00u : 0x00FFFFFFu; }
 
 #ifdef VL_HAVE_X86_KERNELS
@@ -68,6 +75,18 @@ constexpr uint32_t ColourMask(int F) { return (F == 11 || F == 12) ? 0xFFFFFF00u
   }                                                                                                               \
   template <int F>                                                                                                \
   constexpr vlScaleRows kScale{NS::ScaleRowH32, ScaleV<F>};                                                       \
+  void ARGBTo11(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h) {                     \
+    NS::SwapBytes32(s, sr, d, dr, w, h, 0xFFFFFF00u);                                                             \
+  }                                                                                                               \
+  void From11(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h) {                       \
+    NS::SwapBytes32(s, sr, d, dr, w, h, ~0u);                                                                     \
+  }                                                                                                               \
+  void ARGBTo12(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h) {                     \
+    NS::ShiftPixels32(s, sr, d, dr, w, h, 1);                                                                     \
+  }                                                                                                               \
+  void From12(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h) {                       \
+    NS::ShiftPixels32(s, sr, d, dr, w, h, 0);                                                                     \
+  }                                                                                                               \
   }
 VL_WRAPPERS(vl_sse2)
 VL_WRAPPERS(vl_avx2)
@@ -143,6 +162,24 @@ const vlFastPath<vlFillFn> kFill[] = {
     VL_ANY32("fill", vl_avx2, VL_CPU_AVX2, vl_avx2::Fill32),
     VL_ANY32("fill", vl_sse2, VL_CPU_SSE2, vl_sse2::Fill32),
 };
+// ARGB words to and from the other 32-bit formats (the alpha byte as the
+// general loops treat it: kept from format 11, dropped into 12 and 13) and
+// RGB565.
+#define VL_CONVERT(NS, cpu)                                                                                       \
+  {"convert", 10, 11, VL_FP_NONE, cpu, NS##_rows::ARGBTo11}, {"convert", 11, 10, VL_FP_NONE, cpu, NS##_rows::From11}, \
+      {"convert", 10, 12, VL_FP_NONE, cpu, NS##_rows::ARGBTo12},                                                  \
+      {"convert", 12, 10, VL_FP_NONE, cpu, NS##_rows::From12},                                                    \
+      {"convert", 10, 13, VL_FP_NONE, cpu, NS::SwapRedBlue32}, {"convert", 13, 10, VL_FP_NONE, cpu, NS::SwapRedBlue32}, \
+      {"convert", 10, 4, VL_FP_NONE, cpu, NS::ARGBTo565}, {"convert", 4, 10, VL_FP_NONE, cpu, NS::RGB565ToARGB}
+const vlFastPath<vlConvertFn> kConvert[] = {
+    VL_CONVERT(vl_avx2, VL_CPU_AVX2),
+    VL_CONVERT(vl_sse2, VL_CPU_SSE2),
+    {"convert", 10, 10, VL_FP_NONE, VL_CPU_PLAIN, CopyRows32},
+};
+const vlFastPath<vlYUVRowFn> kJPEGYCC[] = {
+    {"jpeg ycc row", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::YCCRowToXRGB},
+    {"jpeg ycc row", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::YCCRowToXRGB},
+};
 #else
 // Other processors: the general kernels, already instantiated per format,
 // are the plain C++ path.
@@ -165,6 +202,8 @@ const vlFastPath<vlNearestRowFn> kScaleNearest[] = {
     {"nearest scale", 4, 4, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::NearestRow16},
 };
 const vlFastPath<vlAndWordsFn> kAndWords[] = {{"and words", -2, -2, 0, 0, nullptr}};
+const vlFastPath<vlConvertFn> kConvert[] = {{"convert", 10, 10, VL_FP_NONE, VL_CPU_PLAIN, CopyRows32}};
+const vlFastPath<vlYUVRowFn> kJPEGYCC[] = {{"jpeg ycc row", -2, -2, 0, 0, nullptr}};
 #endif
 
 }  // namespace
@@ -196,3 +235,7 @@ vlMixFn FastMix(int32_t format, bool masked) {
 }
 const vlScaleRows* FastScaleSmooth(int32_t format) { return FindFastPath(kScaleSmooth, format, format, VL_FP_NONE); }
 vlNearestRowFn FastScaleNearest(int32_t format) { return FindFastPath(kScaleNearest, format, format, VL_FP_NONE); }
+vlYUVRowFn FastJPEGYCCRow() { return FindFastPath(kJPEGYCC, -1, -1, VL_FP_NONE); }
+vlConvertFn FastConvert(int32_t srcFormat, int32_t dstFormat) {
+  return FindFastPath(kConvert, srcFormat, dstFormat, VL_FP_NONE);
+}

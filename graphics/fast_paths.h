@@ -80,6 +80,14 @@ using vlYUVRowFn = void (*)(const uint8_t* y, const uint8_t* u, const uint8_t* v
 vlYUVRowFn FastYUV420Row(int32_t format);
 // The same with u and v one byte per pixel (rows gathered for scaling).
 vlYUVRowFn FastYUV444Row(int32_t format);
+// One row of a JPEG's YCbCr samples to 0x00RRGGBB words, exactly as
+// libjpeg converts them (rows keyed by format -1).
+vlYUVRowFn FastJPEGYCCRow();
+// Format conversion between ARGB words (format 10), the other 32-bit
+// formats and RGB565 (format 4), both ways, by the rules of the fromARGB
+// kernels and ReadPixelsARGB. Rows in pixels of each side.
+using vlConvertFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h);
+vlConvertFn FastConvert(int32_t srcFormat, int32_t dstFormat);
 // Bilinear scaling in two row passes (see simd_kernels.h).
 struct vlScaleRows {
   void (*horizontal)(const uint8_t* src0, const uint8_t* src1, const int32_t* index, const uint16_t* frac4,

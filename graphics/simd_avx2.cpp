@@ -42,6 +42,25 @@ struct V {
   static R And(R a, R b) { return _mm256_and_si256(a, b); }
   static R Or(R a, R b) { return _mm256_or_si256(a, b); }
   static R CmpEq16(R a, R b) { return _mm256_cmpeq_epi16(a, b); }
+  // Colour conversions: 16- and 32-bit lanes.
+  static R Max16(R a, R b) { return _mm256_max_epi16(a, b); }
+  static R Min16(R a, R b) { return _mm256_min_epi16(a, b); }
+  static R MAdd16(R a, R b) { return _mm256_madd_epi16(a, b); }
+  // In-lane, like Lo8/Hi8: PackS32 and StoreUnpacked32 restore the order.
+  static R Unpack16Lo(R a, R b) { return _mm256_unpacklo_epi16(a, b); }
+  static R Unpack16Hi(R a, R b) { return _mm256_unpackhi_epi16(a, b); }
+  static R PackS32(R lo, R hi) { return _mm256_packs_epi32(lo, hi); }
+  // Packs two registers of consecutive 32-bit values into consecutive 16-bit lanes.
+  static R PackInOrderS32(R lo, R hi) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8); }
+  static void StoreUnpacked32(void* p, R lo, R hi) {
+    Store(p, _mm256_permute2x128_si256(lo, hi, 0x20));
+    Store(static_cast<uint8_t*>(p) + 32, _mm256_permute2x128_si256(lo, hi, 0x31));
+  }
+  static R Swap32(R a) {
+    const R order = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6, 5, 4,
+                                     11, 10, 9, 8, 15, 14, 13, 12);
+    return _mm256_shuffle_epi8(a, order);
+  }
   // Sixteen coverage bytes as 16-bit lanes.
   static R Widen8(const uint8_t* a) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));

@@ -57,6 +57,18 @@
   /* per pixel, or with halfChroma u and v one byte per two pixels (a 4:2:0 row). */                             \
   void YUVRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t width, int32_t format,  \
               int halfChroma);                                                                                     \
+  /* One row of a JPEG's YCbCr samples to 0x00RRGGBB words by libjpeg's integer rule. */                        \
+  void YCCRowToXRGB(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out, int32_t count);        \
+  /* Format conversions of 32-bit words: each word's bytes reversed and ANDed with keep; shifted 8 bits left */  \
+  /* (or right); bytes 0 and 2 exchanged and byte 3 cleared. Rows in pixels. */                                   \
+  void SwapBytes32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,      \
+                   uint32_t keep);                                                                                 \
+  void ShiftPixels32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,    \
+                     int left);                                                                                    \
+  void SwapRedBlue32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h);   \
+  /* 0xAARRGGBB to RGB565 by truncation, and RGB565 to 0x00RRGGBB by shifting (low bits 0). */                  \
+  void ARGBTo565(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h);       \
+  void RGB565ToARGB(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h);    \
   }
 
 #if defined(__x86_64__) || defined(__i386__)

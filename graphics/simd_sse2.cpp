@@ -39,6 +39,28 @@ struct V {
   static R And(R a, R b) { return _mm_and_si128(a, b); }
   static R Or(R a, R b) { return _mm_or_si128(a, b); }
   static R CmpEq16(R a, R b) { return _mm_cmpeq_epi16(a, b); }
+  // Colour conversions: 16- and 32-bit lanes.
+  static R Max16(R a, R b) { return _mm_max_epi16(a, b); }
+  static R Min16(R a, R b) { return _mm_min_epi16(a, b); }
+  static R MAdd16(R a, R b) { return _mm_madd_epi16(a, b); }
+  static R Unpack16Lo(R a, R b) { return _mm_unpacklo_epi16(a, b); }
+  static R Unpack16Hi(R a, R b) { return _mm_unpackhi_epi16(a, b); }
+  // Signed saturation; after Unpack16Lo/Hi of the same registers the
+  // values come back in their first order.
+  static R PackS32(R lo, R hi) { return _mm_packs_epi32(lo, hi); }
+  static R PackInOrderS32(R lo, R hi) { return _mm_packs_epi32(lo, hi); }
+  // Stores Unpack16Lo and Unpack16Hi of the same registers as consecutive
+  // 32-bit lanes.
+  static void StoreUnpacked32(void* p, R lo, R hi) {
+    Store(p, lo);
+    Store(static_cast<uint8_t*>(p) + 16, hi);
+  }
+  // Four bytes of each 32-bit lane in reverse order.
+  static R Swap32(R a) {
+    const R m = _mm_set1_epi32(0x00FF00FF);
+    a = _mm_or_si128(_mm_slli_epi32(a, 16), _mm_srli_epi32(a, 16));
+    return _mm_or_si128(_mm_and_si128(_mm_srli_epi16(a, 8), m), _mm_slli_epi16(_mm_and_si128(a, m), 8));
+  }
   // Eight coverage bytes as 16-bit lanes.
   static R Widen8(const uint8_t* a) {
     return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const R*>(a)), _mm_setzero_si128());

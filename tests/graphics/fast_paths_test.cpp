@@ -158,8 +158,13 @@ TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
     EXPECT_NE(FastScaleSmooth(f), nullptr) << f;
     EXPECT_NE(FastYUV420Row(f), nullptr) << f;
     EXPECT_NE(FastScaleNearest(f), nullptr) << f;
+    EXPECT_NE(FastConvert(10, f), nullptr) << f;
+    EXPECT_NE(FastConvert(f, 10), nullptr) << f;
   }
   EXPECT_NE(FastScaleNearest(4), nullptr);
+  EXPECT_NE(FastConvert(10, 4), nullptr);
+  EXPECT_NE(FastConvert(4, 10), nullptr);
+  EXPECT_NE(FastJPEGYCCRow(), nullptr);
   // The general path keeps every other format; switched off, nothing is fast.
   EXPECT_NE(FastAlphaBlend(4), nullptr);
   EXPECT_EQ(FastAlphaBlend(5), nullptr);
@@ -373,6 +378,30 @@ TEST_F(FastPaths, YUVRowsEveryTriple) {
       rows[k](y.data(), u.data(), v.data(), got.data(), 256);
       ASSERT_EQ(want, got) << "u " << (uv >> 8) << " v " << (uv & 255) << " row set " << k;
     }
+  }
+}
+
+// ARGB words into every colour format (the fast ones: 4 and 10-13) as
+// pictures are written from ARGB, and back as they are read to ARGB.
+TEST_F(FastPaths, FormatConversionsBothWays) {
+  for (int it = 0; it < 400; ++it) {
+    std::mt19937 rng(8000 + it);
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 70), h = 1 + static_cast<int32_t>(rng() % 4);
+    const int32_t format = it % 3 == 0 ? static_cast<int32_t>(rng() % 8) : Format32(rng);
+    const int32_t bpp = format >= 10 ? 4 : 2;
+    Plane pix = MakePlane(rng, w, h, bpp), argb = MakePlane(rng, w, h, 4);
+    argb.bytes.erase(argb.bytes.begin(), argb.bytes.begin() + argb.shift);  // ARGB words are aligned
+    argb.shift = 0;
+    Compare("argb to format", it, pix.bytes, [&](std::vector<uint8_t>& t) {
+      WriteARGBPixels(*PixelKernelsFor(format), format, reinterpret_cast<const uint32_t*>(argb.at()), argb.row,
+                      t.data() + pix.shift + (static_cast<size_t>(pix.y) * pix.row + pix.x) * bpp, pix.row, w, h);
+    });
+    if (format != 4 && format < 10) continue;  // read back to ARGB: formats 4 and 10-13
+    const int32_t rect[4] = {pix.x, pix.y, w, h};
+    Compare("format to argb", it, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4, 0xA5),
+            [&](std::vector<uint8_t>& t) {
+              ReadPixelsARGB(pix.base(), reinterpret_cast<uint32_t*>(t.data()), rect, pix.row, bpp, format);
+            });
   }
 }
 

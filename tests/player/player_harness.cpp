@@ -73,10 +73,13 @@ std::string Quote(const std::string& text) {
 }
 
 void PlayerTest::SetUp() {
-  START_X_SERVER(server_);
+  START_X_SERVER(server_, 800, 600, depth_);
   const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
   dir_ = std::string(testing::TempDir()) + "vlplayer_" + std::to_string(getpid()) + "_" +
          info->test_suite_name() + "_" + info->name();
+  // Parameterised tests have slashes in their names.
+  for (size_t i = std::string(testing::TempDir()).size(); i < dir_.size(); ++i)
+    if (dir_[i] == '/') dir_[i] = '_';
   std::system(("rm -rf " + Quote(dir_)).c_str());
   ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0) << dir_;
   temp_ = dir_ + "/tmp";

@@ -92,6 +92,9 @@ class PlayerTest : public testing::Test {
   // Ends the private X server now (a test of a lost server).
   void StopXServer() { server_.Stop(); }
 
+  // The private X server's depth (24 or 16), set before SetUp runs.
+  int depth_ = 24;
+
  private:
   PrivateXServer server_;
   std::string dir_, temp_, sink_;

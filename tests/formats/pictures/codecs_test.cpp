@@ -13,6 +13,7 @@
 #include "formats/ilbm.h"
 #include "formats/jpeg_codec.h"
 #include "formats/png_codec.h"
+#include "graphics/fast_paths.h"
 #include "picture_test_util.h"
 #include "platform/os.h"
 #include "runtime/errors.h"
@@ -154,21 +155,23 @@ TEST(Jpeg, DamagedAndTruncatedFiles) {
 }
 
 // Colour and gray pictures decode straight into the rows: every word is
-// exactly libjpeg's own RGB output, with 0 in the top byte.
+// exactly libjpeg's own RGB output, with 0 in the top byte, for each
+// chroma subsampling, with every instruction set and with none. Random
+// noise reaches the clamped ends of the colour conversion.
 TEST(Jpeg, RowsMatchLibjpegRgbExactly) {
   TempDir dir;
-  for (const char* kind : {"", "-colorspace Gray "}) {
+  const uint32_t detected = FastPathFeatures();
+  for (const char* kind : {"-size 61x19 gradient:orange-teal -attenuate 0.6 +noise Uniform ",
+                           "-size 61x19 gradient:orange-teal -attenuate 0.6 +noise Uniform -colorspace Gray ",
+                           "-size 203x37 xc:red -seed 4 -fx 'rand()' -sampling-factor 1x1 ",
+                           "-size 203x37 xc:red -seed 4 -fx 'rand()' -sampling-factor 2x1 ",
+                           "-size 203x37 xc:red -seed 4 -fx 'rand()' -sampling-factor 2x2 "}) {
     SCOPED_TRACE(kind);
     const std::string file = dir.File("p.jpg");
     int status = 0;
-    RunTool(std::string("convert -size 61x19 gradient:orange-teal -attenuate 0.6 +noise Uniform ") + kind +
-                "-quality 85 " + Quote(file),
-            &status);
+    RunTool(std::string("convert ") + kind + "-quality 85 " + Quote(file), &status);
     ASSERT_EQ(status, 0);
     auto bytes = ReadBytes(file);
-    int32_t w = 0, h = 0;
-    uint32_t* ours = nullptr;
-    ASSERT_EQ(DecodeJPEG(bytes.data(), static_cast<uint32_t>(bytes.size()), 0, &w, &h, &ours), 0);
     jpeg_decompress_struct c{};
     jpeg_error_mgr e{};
     c.err = jpeg_std_error(&e);
@@ -177,20 +180,28 @@ TEST(Jpeg, RowsMatchLibjpegRgbExactly) {
     jpeg_read_header(&c, TRUE);
     c.out_color_space = JCS_RGB;
     jpeg_start_decompress(&c);
-    ASSERT_EQ(w, static_cast<int32_t>(c.output_width));
+    std::vector<uint32_t> expected;
     std::vector<uint8_t> row(c.output_width * 3);
-    int differ = 0;
     while (c.output_scanline < c.output_height) {
-      const uint32_t y = c.output_scanline;
       JSAMPROW r = row.data();
       jpeg_read_scanlines(&c, &r, 1);
       for (uint32_t x = 0; x < c.output_width; ++x)
-        differ += ours[y * w + x] != (uint32_t{row[3 * x]} << 16 | uint32_t{row[3 * x + 1]} << 8 | row[3 * x + 2]);
+        expected.push_back(uint32_t{row[3 * x]} << 16 | uint32_t{row[3 * x + 1]} << 8 | row[3 * x + 2]);
     }
     jpeg_finish_decompress(&c);
     jpeg_destroy_decompress(&c);
-    EXPECT_EQ(differ, 0);
-    FreeMemory(ours);
+    for (uint32_t features : {0u, detected & (VL_CPU_PLAIN | VL_CPU_SSE2), detected}) {
+      SetFastPathFeatures(features);
+      int32_t w = 0, h = 0;
+      uint32_t* ours = nullptr;
+      ASSERT_EQ(DecodeJPEG(bytes.data(), static_cast<uint32_t>(bytes.size()), 0, &w, &h, &ours), 0);
+      ASSERT_EQ(size_t(w) * h, expected.size());
+      int differ = 0;
+      for (size_t i = 0; i < expected.size(); ++i) differ += ours[i] != expected[i];
+      EXPECT_EQ(differ, 0) << "features " << features;
+      FreeMemory(ours);
+    }
+    SetFastPathFeatures(~0u);
   }
 }
 

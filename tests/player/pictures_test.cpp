@@ -1,0 +1,54 @@
+// Pictures through the whole player on displays of both depths: a JPEG
+// loaded as a brush and saved as PNG keeps libjpeg's colours (jpegtopnm's),
+// on a 16-bit display cut to the display's 5-6-5 bits.
+#include <cstdio>
+#include <string>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::Quote;
+using vlplayer::Result;
+
+// The pixel bytes of a binary PPM (P6, maxval 255), empty when it is not one.
+std::string PpmPixels(const std::string& ppm, int* width, int* height) {
+  int maxval = 0, used = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", width, height, &maxval, &used) != 3 || maxval != 255) return "";
+  return ppm.substr(static_cast<size_t>(used) + 1);
+}
+
+class Pictures : public vlplayer::PlayerTest, public testing::WithParamInterface<int> {
+ protected:
+  Pictures() { depth_ = GetParam(); }
+};
+
+TEST_P(Pictures, JpegBrushSavesBackWithLibjpegColours) {
+  // Random noise: every colour conversion clamps somewhere; 4:2:0 and an
+  // odd width leave row tails for the vector loops.
+  const std::string jpeg = dir() + "/noise.jpg", png = dir() + "/out.png";
+  int status = 0;
+  Tool("convert -size 203x41 xc:red -seed 4 -fx 'rand()' -sampling-factor 2x2 -quality 80 " + Quote(jpeg), &status);
+  ASSERT_EQ(status, 0);
+  Result r = Run({Applet("jpeg", ".line 1\n.call loadbrush 1 \"" + jpeg + "\"\n.call savebrush 1 \"" + png +
+                                     "\" 1\n.call debugprint \"saved\"\n")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.out, "saved\n");
+  int w = 0, h = 0, ew = 0, eh = 0;
+  const std::string ours = PpmPixels(Tool("pngtopnm " + Quote(png)), &w, &h);
+  std::string expected = PpmPixels(Tool("jpegtopnm -dct int " + Quote(jpeg) + " 2>/dev/null"), &ew, &eh);
+  ASSERT_EQ(w, 203);
+  ASSERT_EQ(h, 41);
+  ASSERT_EQ(ew, w);
+  ASSERT_EQ(eh, h);
+  ASSERT_EQ(ours.size(), expected.size());
+  if (depth_ == 16)
+    for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<char>(expected[i] & (i % 3 == 1 ? 0xFC : 0xF8));
+  size_t differ = 0;
+  for (size_t i = 0; i < expected.size(); ++i) differ += ours[i] != expected[i];
+  EXPECT_EQ(differ, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, Pictures, testing::Values(24, 16));
+
+}  // namespace
