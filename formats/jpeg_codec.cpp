@@ -1,9 +1,11 @@
 // JPEG glue around libjpeg: a source manager over a vlStream (64 KB
 // buffer) or a memory block (handed over whole), with a fake end marker
-// after truncated data, a growing
-// memory destination, and a long-jump error exit. The functions that arm
-// the long jump keep all their state in plain records reached by pointer
-// and hold nothing with a destructor, so the jump only unwinds C frames.
+// after truncated data, a growing memory destination, a colour converter
+// that writes YCbCr pictures straight into 0x00RRGGBB words (libjpeg's own
+// rule, vectorised through the fast-path table), and a long-jump error
+// exit. The functions that arm the long jump keep all their state in plain
+// records reached by pointer and hold nothing with a destructor, so the
+// jump only unwinds C frames.
 // Fuzz target: fuzz_jpeg.
 #include "formats/jpeg_codec.h"
 
@@ -215,14 +217,14 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
   // YCbCr pictures (nearly all) convert through ConvertYCCRows; others
   // (grey, RGB, or without a separate colour converter) get the library's
   // conversion and their spare byte cleared afterwards.
-  bool spareClear = false;
+  bool spareZeroed = false;
   if (!cmyk && cinfo->jpeg_color_space == JCS_YCbCr && cinfo->num_components == 3 && cinfo->cconvert &&
       cinfo->output_components == 4 && !cinfo->quantize_colors) {
     const vlYUVRowFn fast = FastJPEGYCCRow();
     job->yccRow = fast ? fast : YCCRowPlain;
     cinfo->client_data = job;
     cinfo->cconvert->color_convert = ConvertYCCRows;
-    spareClear = true;
+    spareZeroed = true;
   }
   const bool inverted = cmyk && HasAdobeMarker(cinfo);
   job->pixels = AllocPixelBuffer(cinfo->output_width, cinfo->output_height, 0);
@@ -253,7 +255,7 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
     for (JDIMENSION i = 0; i < want; ++i) rows[i] = reinterpret_cast<JSAMPROW>(out + size_t{i} * width);
     const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, want);
     if (got == 0) break;
-    if (spareClear) continue;
+    if (spareZeroed) continue;
     if (clearSpare) {
       clearSpare(reinterpret_cast<uint8_t*>(out), size_t{got} * width, 0x00FFFFFFu);
     } else {

@@ -156,15 +156,16 @@ TEST(Jpeg, DamagedAndTruncatedFiles) {
 
 // Colour and gray pictures decode straight into the rows: every word is
 // exactly libjpeg's own RGB output, with 0 in the top byte, for each
-// chroma subsampling, with every instruction set and with none. Random
-// noise reaches the clamped ends of the colour conversion.
+// chroma subsampling (one progressive), with every instruction set and
+// with none. Random noise reaches the clamped ends of the colour
+// conversion.
 TEST(Jpeg, RowsMatchLibjpegRgbExactly) {
   TempDir dir;
   const uint32_t detected = FastPathFeatures();
   for (const char* kind : {"-size 61x19 gradient:orange-teal -attenuate 0.6 +noise Uniform ",
                            "-size 61x19 gradient:orange-teal -attenuate 0.6 +noise Uniform -colorspace Gray ",
                            "-size 203x37 xc:red -seed 4 -fx 'rand()' -sampling-factor 1x1 ",
-                           "-size 203x37 xc:red -seed 4 -fx 'rand()' -sampling-factor 2x1 ",
+                           "-size 203x37 xc:red -seed 4 -fx 'rand()' -sampling-factor 2x1 -interlace JPEG ",
                            "-size 203x37 xc:red -seed 4 -fx 'rand()' -sampling-factor 2x2 "}) {
     SCOPED_TRACE(kind);
     const std::string file = dir.File("p.jpg");
