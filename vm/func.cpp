@@ -22,7 +22,7 @@ void FreeProto(vlVMState* L, vlFuncProto* f) {
   FreeVector(L, f->lineinfo, static_cast<size_t>(f->sizelineinfo));
   FreeVector(L, f->locvars, static_cast<size_t>(f->sizelocvars));
   FreeVector(L, f->upvalues, static_cast<size_t>(f->sizeupvalues));
-  std::free(f->globalCache);
+  std::free(f->constCache);
   VmRealloc(L, f, sizeof(vlFuncProto), 0);
 }
 

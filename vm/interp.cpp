@@ -67,21 +67,26 @@ void TraceExecution(vlVMState* L) {
 
 inline bool IsMainChunk(const vlFuncProto* p) { return p->lineDefined == 0; }
 
+// The function's per-constant cache, made on first use; null when there is
+// no memory for it (look-ups then simply are not remembered).
+vlConstantCache* ConstantCache(vlFuncProto* p) {
+  if (!p->constCache) {
+    p->constCache = static_cast<vlConstantCache*>(std::calloc(static_cast<size_t>(p->sizek), sizeof(vlConstantCache)));
+  }
+  return p->constCache;
+}
+
+inline const vlTableNode* NodeOfValue(const vlValue* v) {
+  return reinterpret_cast<const vlTableNode*>(reinterpret_cast<const char*>(v) - offsetof(vlTableNode, val));
+}
+
 // A global look-up the long way; the node found is remembered for the
-// constant. Without memory for the cache the look-up still succeeds.
+// constant.
 const vlValue* LookUpGlobal(vlVMState* L, vlScriptClosure* cl, uint32_t bx, const vlValue* key) {
   vlTable* gt = ToTable(&cl->globals);
   const vlValue* v = TableGetString(gt, ToString(key));
-  if (v == &kNilValue) return v;
-  vlFuncProto* p = cl->proto;
-  if (L->g->globalCacheOff) return v;
-  if (!p->globalCache) {
-    p->globalCache = static_cast<vlGlobalCacheEntry*>(std::calloc(static_cast<size_t>(p->sizek), sizeof(vlGlobalCacheEntry)));
-    if (!p->globalCache) return v;
-  }
-  p->globalCache[bx] = vlGlobalCacheEntry{
-      reinterpret_cast<const vlTableNode*>(reinterpret_cast<const char*>(v) - offsetof(vlTableNode, val)),
-      L->g->tableEpoch};
+  if (v == &kNilValue || L->g->globalCacheOff) return v;
+  if (vlConstantCache* c = ConstantCache(cl->proto)) c[bx].global = vlGlobalCacheEntry{NodeOfValue(v), L->g->tableEpoch};
   return v;
 }
 
@@ -89,13 +94,46 @@ const vlValue* LookUpGlobal(vlVMState* L, vlScriptClosure* cl, uint32_t bx, cons
 // served from it).
 inline void ClearSlot(vlValue* o) { std::memset(static_cast<void*>(o), 0, sizeof *o); }
 
-// The value of key in the table that the __index of o's metatable names,
-// or nil when __index is absent, not a table, or lacks the key: then the
-// general chain decides (it would take this same step first).
-inline const vlValue* IndexTableField(vlVMState* L, const vlValue* o, vlString* key) {
-  const vlValue* tm = FastMetamethod(L, GetMetatable(L, o), VL_TM_INDEX);
+// The value of key in the table that the __index of table o's metatable
+// names, or nil when __index is absent, not a table, or lacks the key: then
+// the general chain decides (it would take this same step first). When the
+// key is constant kc of the running function, the step found is remembered
+// for it.
+const vlValue* IndexTableFieldSlow(vlVMState* L, vlTable* o, vlString* key, vlFuncProto* p, int kc) {
+  vlTable* mt = o->metatable;
+  if (mt == DefaultMetatable(L)) return &kNilValue;
+  const vlValue* tm = FastMetamethod(L, mt, VL_TM_INDEX);
   if (tm->tag != VL_TTABLE) return &kNilValue;
-  return TableGetString(ToTable(tm), key);
+  const vlValue* v = TableGetString(ToTable(tm), key);
+  if (v->tag != VL_TNIL && kc >= 0) {
+    if (vlConstantCache* c = ConstantCache(p)) {
+      c[kc].index = vlIndexCacheEntry{mt, ToTable(tm), NodeOfValue(tm), NodeOfValue(v), L->g->tableEpoch};
+    }
+  }
+  return v;
+}
+
+// The constant an RK operand names, or -1 for a register.
+inline int ConstantIndex(uint32_t rk) { return rk >= kRKConst ? static_cast<int>(rk - kRKConst) : -1; }
+
+// IndexTableField for a table o and key constant kc (-1: not a constant):
+// the remembered step when it still holds (the same metatable, no node
+// moved since, its __index still the same table), else the slow way, which
+// remembers into the running function's cache (its closure sits below
+// base); cache then names that again, as it may have been made just now.
+inline const vlValue* IndexTableField(vlVMState* L, vlTable* o, vlString* key, const vlValue* base,
+                                      vlConstantCache*& cache, int kc) {
+  if (cache && kc >= 0) {
+    const vlIndexCacheEntry* e = &cache[kc].index;
+    if (o->metatable == e->meta && e->epoch == L->g->tableEpoch) {
+      const vlValue* iv = &e->indexNode->val;
+      if (iv->tag == VL_TTABLE && ToTable(iv) == e->table) return &e->fieldNode->val;
+    }
+  }
+  vlFuncProto* p = ToClosure(base - 1)->s.proto;
+  const vlValue* v = IndexTableFieldSlow(L, o, key, p, kc);
+  cache = p->constCache;
+  return v;
 }
 
 }  // namespace
@@ -110,7 +148,7 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   const vlInstruction* pc;
   vlCallInfo* ci;
   const vlValue* k;
-  const vlGlobalCacheEntry* gcache;  // the frame's remembered global look-ups
+  vlConstantCache* gcache;  // the frame's remembered look-ups
   vlValue* base;
   vlInstruction i;
   vlValue* ra;
@@ -178,7 +216,7 @@ newframe:
   pc = ci->savedpc;
   base = L->base;
   k = CL->proto->k;
-  gcache = CL->proto->globalCache;
+  gcache = CL->proto->constCache;
   CHOOSE_STOP();
   NEXT;
 
@@ -215,7 +253,7 @@ op_GETUPVAL:
 op_GETGLOBAL: {
   const uint32_t bx = GetBx(i);
   if (gcache) {
-    const vlGlobalCacheEntry* e = gcache + bx;
+    const vlGlobalCacheEntry* e = &gcache[bx].global;
     if (e->epoch == g->tableEpoch && e->node->val.tag != VL_TNIL) {
       CopyValue(ra, &e->node->val);
       NEXT;
@@ -223,7 +261,7 @@ op_GETGLOBAL: {
   }
   const vlValue* key = &k[bx];
   const vlValue* v = LookUpGlobal(L, CL, bx, key);
-  gcache = CL->proto->globalCache;
+  gcache = CL->proto->constCache;
   if (v->tag != VL_TNIL) {
     CopyValue(ra, v);
   } else {
@@ -241,10 +279,10 @@ op_GETFIELD: {
     const vlValue* v;
     if (rc->tag == VL_TNUMBER) {
       v = ArraySlot(h, rc->v.n);
-      if (!v) v = TableGet(h, rc);
+      if (!v) v = TableGetHashNumber(h, rc->v.n);
     } else if (rc->tag == VL_TSTRING) {
       v = TableGetString(h, ToString(rc));
-      if (v->tag == VL_TNIL) v = IndexTableField(L, rb, ToString(rc));
+      if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), base, gcache, ConstantIndex(GetC(i)));
     } else {
       v = TableGet(h, rc);
     }
@@ -290,16 +328,7 @@ op_SETFIELD: {
     const vlValue* slot;
     if (rb->tag == VL_TNUMBER) {
       slot = ArraySlot(h, rb->v.n);
-      if (!slot) {
-        if (FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {
-          // Raw: look up and insert in one walk of the hash part.
-          vlValue v = *rc;  // the insert may not move the stack, but rc may be ra
-          vlValue* dst = TableSetHashNumber(L, h, rb);
-          *dst = v;
-          NEXT;
-        }
-        slot = TableGet(h, rb);
-      }
+      if (!slot) slot = TableGetHashNumber(h, rb->v.n);
     } else if (rb->tag == VL_TSTRING) {
       slot = TableGetString(h, ToString(rb));
     } else {
@@ -464,10 +493,10 @@ op_CALL: {
         ci->state = VL_CI_CALLING | VL_CI_SAVEDPC;  // a script frame run here
         ci->wanted = static_cast<int32_t>(GetC(i)) - 1;
         ci->callerK = k;
-        ci->callerGlobalCache = gcache;
+        ci->callerCache = gcache;
         ci = callee;
         k = np->k;
-        gcache = np->globalCache;
+        gcache = np->constCache;
         pc = np->code;
         base = nbase;
         NEXT;
@@ -531,7 +560,7 @@ call_results: {
       caller->state = (caller->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
       caller->wanted = nresults;
       caller->callerK = k;
-      caller->callerGlobalCache = gcache;
+      caller->callerCache = gcache;
     } else {
       // Tail call: the callee takes the place of this frame.
       if (L->openupval) CloseUpvalues(L, caller->base);
@@ -604,7 +633,7 @@ op_RETURN: {
     pc = ci->savedpc;
     base = ci->base;
     k = ci->callerK;
-    gcache = ci->callerGlobalCache;
+    gcache = ci->callerCache;
     NEXT;
   }
   if (b != 0) L->top = ra + b - 1;
@@ -617,7 +646,7 @@ op_RETURN: {
   pc = ci->savedpc;
   base = ci->base;
   k = CL->proto->k;
-  gcache = CL->proto->globalCache;
+  gcache = CL->proto->constCache;
   CHOOSE_STOP();
   NEXT;
 }
@@ -723,7 +752,7 @@ op_METHOD: {
     }
     // Objects keep their methods in the table their metatable's __index
     // names: one step of the chain, taken here without the general walk.
-    v = IndexTableField(L, &obj, ToString(&kv));
+    v = IndexTableField(L, ToTable(&obj), ToString(&kv), base, gcache, ConstantIndex(GetC(i)));
     if (v->tag != VL_TNIL) {
       CopyValue(ra, v);
       NEXT;

@@ -63,6 +63,24 @@ struct vlGlobalCacheEntry {
   uint64_t epoch;
 };
 
+// A field or method name (one constant of a function) last found one step
+// up an object's metatable: the metatable, the node holding its "__index",
+// the table that named and the node holding the name there. Trusted, as
+// above, only while the epoch matches; the values in the nodes are read
+// afresh every time, since stores change them without moving nodes.
+struct vlIndexCacheEntry {
+  const vlTable* meta;
+  const vlTable* table;
+  const vlTableNode* indexNode;
+  const vlTableNode* fieldNode;
+  uint64_t epoch;
+};
+
+struct vlConstantCache {
+  vlGlobalCacheEntry global;
+  vlIndexCacheEntry index;
+};
+
 struct vlFuncProto {
   vlGCObject gch;
   vlValue* k;
@@ -84,9 +102,9 @@ struct vlFuncProto {
   uint8_t numparams;
   uint8_t isVararg;
   uint8_t maxstacksize;
-  // One entry per constant, made at the first global look-up (uncounted
-  // memory: a cache, freed with the prototype).
-  vlGlobalCacheEntry* globalCache;
+  // One entry per constant, made at the first look-up remembered
+  // (uncounted memory: a cache, freed with the prototype).
+  vlConstantCache* constCache;
 };
 
 struct vlUpvalue {

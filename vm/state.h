@@ -37,10 +37,10 @@ struct vlCallInfo {
   int32_t tailcalls;
   const vlInstruction* lastTraced;  // pc of the frame's last line event
   // While a script frame calls another script function: its constants and
-  // global look-up cache, so that the return resumes it without reloading
+  // their look-up cache, so that the return resumes it without reloading
   // them.
   const vlValue* callerK;
-  const vlGlobalCacheEntry* callerGlobalCache;
+  vlConstantCache* callerCache;
 };
 
 // A protected call's frame. The non-local jump is a C++ exception caught by

@@ -26,14 +26,6 @@ constexpr int64_t kMaxArray = int64_t(1) << kMaxTableBits;
 
 inline size_t NodeCount(const vlTable* t) { return size_t(1) << t->lsizenode; }
 
-inline vlTableNode* HashNumber(const vlTable* t, double n) {
-  double x = n + 1.0;  // 0 and -0 land together
-  uint32_t w[2];
-  std::memcpy(w, &x, sizeof x);
-  uint32_t sum = w[0] + w[1];
-  return &t->node[NodeModulo(sum, t->lsizenode)];
-}
-
 inline vlTableNode* HashPointer(const vlTable* t, const void* p) {
   return &t->node[reinterpret_cast<uintptr_t>(p) % ((NodeCount(t) - 1) | 1)];
 }
@@ -61,10 +53,7 @@ const vlValue* GetNumber(vlTable* t, double n) {
     int64_t k = static_cast<int64_t>(n);
     if (static_cast<double>(k) == n) return &t->array[k - 1];
   }
-  for (vlTableNode* nd = HashNumber(t, n); nd; nd = NextNode(t, nd)) {
-    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
-  }
-  return &kNilValue;
+  return TableGetHashNumber(t, n);
 }
 
 const vlValue* GetGeneric(vlTable* t, const vlValue* key) {
@@ -278,11 +267,7 @@ bool TableUsesSharedNode(vlVMState* L, const vlTable* t) { return IsShared(L, t)
 
 const vlValue* TableGetInt(vlTable* t, int64_t key) {
   if (key >= 1 && key <= t->sizearray) return &t->array[key - 1];
-  double n = static_cast<double>(key);
-  for (vlTableNode* nd = HashNumber(t, n); nd; nd = NextNode(t, nd)) {
-    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
-  }
-  return &kNilValue;
+  return TableGetHashNumber(t, static_cast<double>(key));
 }
 
 const vlValue* TableGet(vlTable* t, const vlValue* key) {
@@ -310,17 +295,6 @@ vlValue* TableSetAbsent(vlVMState* L, vlTable* t, const vlValue* key) {
   }
   if (key->tag == VL_TNUMBER && std::isnan(key->v.n)) RaiseVmError(L, ERR_TABLEINDEX);
   return NewKey(L, t, key);
-}
-
-vlValue* TableSetHashNumber(vlVMState* L, vlTable* t, const vlValue* key) {
-  t->absentFlags = 0;
-  double n = key->v.n;
-  vlTableNode* mp = HashNumber(t, n);
-  for (vlTableNode* nd = mp; nd; nd = NextNode(t, nd)) {
-    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
-  }
-  if (std::isnan(n)) RaiseVmError(L, ERR_TABLEINDEX);
-  return NewKey(L, t, key, IsShared(L, t) ? nullptr : mp);
 }
 
 vlValue* TableSetInt(vlVMState* L, vlTable* t, int64_t key) {

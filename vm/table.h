@@ -1,6 +1,8 @@
 // Tables: a dense array part and a chained hash part, raw get/set, growth,
 // iteration and the per-table cache of absent metamethods.
 #pragma once
+#include <cstring>
+
 #include "vm/convert.h"
 #include "vm/state.h"
 
@@ -63,6 +65,24 @@ inline uint32_t NodeModulo(uint32_t n, int lsize) {
   return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64);
 }
 
+// The main position of number key n.
+inline vlTableNode* HashNumber(const vlTable* t, double n) {
+  double x = n + 1.0;  // 0 and -0 land together
+  uint32_t w[2];
+  std::memcpy(w, &x, sizeof x);
+  uint32_t sum = w[0] + w[1];
+  return &t->node[NodeModulo(sum, t->lsizenode)];
+}
+
+// Raw read of number key n in the hash part only (for keys that have no
+// array slot); absent keys give &kNilValue.
+inline const vlValue* TableGetHashNumber(const vlTable* t, double n) {
+  for (const vlTableNode* nd = HashNumber(t, n); nd; nd = NextNode(t, nd)) {
+    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
+  }
+  return &kNilValue;
+}
+
 // The array slot of an integral key 1 .. array size, else null.
 inline vlValue* ArraySlot(vlTable* t, double n) {
   int32_t k = DoubleToInt32(n);
@@ -75,8 +95,6 @@ inline vlValue* ArraySlot(vlTable* t, double n) {
 // value. A nil key means 0; a NaN key raises 1208.
 vlValue* TableSet(vlVMState* L, vlTable* t, const vlValue* key);
 vlValue* TableSetInt(vlVMState* L, vlTable* t, int64_t key);
-// As TableSet for a number key that has no array slot (ArraySlot gave null).
-vlValue* TableSetHashNumber(vlVMState* L, vlTable* t, const vlValue* key);
 // As TableSet for a key known to be absent (TableGet gave &kNilValue).
 vlValue* TableSetAbsent(vlVMState* L, vlTable* t, const vlValue* key);
 

@@ -27,6 +27,7 @@
 #include "tests/vm/script_util.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
+#include "vm/gc.h"
 #include "vm/stack_api.h"
 
 namespace {
@@ -385,6 +386,91 @@ TEST_F(SystemLibrary, MetatablesAndRawAccess) {
   EXPECT_EQ(Str("key"), "abc");
   EXPECT_EQ(Num("val"), 1);
   EXPECT_EQ(vltest::GetGlobal(L, "last")->tag, VL_TNIL);
+}
+
+// One method site and one field site, each reading "m" of $o again and
+// again, see every change made between the reads: the method moved in its
+// table, the metatable's __index replaced (by a table, a function, nil),
+// the metatable itself replaced, an own field shadowing, rehashes and
+// collections that free tables and reuse their memory.
+TEST_F(SystemLibrary, MethodAndFieldReadsFollowMetatableChanges) {
+  ASSERT_EQ(Run(R"(
+    .function getm
+      .params 1
+      method 1 0 "m"
+      return 1 2
+    .end
+    .defun getm getm
+    .function getf
+      .params 1
+      getfield 1 0 "m"
+      return 1 2
+    .end
+    .defun getf getf
+    .function index
+      .params 2
+      loadk 2 #40
+      return 2 2
+    .end
+    .defun index index
+    .table 0 { m = 1 }
+    setglobal 0 "c1"
+    .table 0 { m = 3 }
+    setglobal 0 "c2"
+    .table 0 { __index = $c1 }
+    setglobal 0 "mt"
+    .table 0 { }
+    setglobal 0 "o"
+    .call setmetatable $o $mt
+  )"), 0);
+  auto read = [&](const char* fn) {
+    EXPECT_EQ(Run(std::string(".call ") + fn + " $o -> v"), 0);
+    const vlValue* v = vltest::GetGlobal(L, "v");
+    return v->tag == VL_TNUMBER ? v->v.n : -1.0;
+  };
+  // The change, read at once in the same run (nothing else allocated in
+  // between), then read again by later runs.
+  auto both = [&](const std::string& change, double want) {
+    ASSERT_EQ(Run(change + "\n.call getm $o -> v\n.call getf $o -> w"), 0) << change;
+    EXPECT_EQ(vltest::GetGlobal(L, "v")->v.n, want) << change;
+    EXPECT_EQ(vltest::GetGlobal(L, "w")->v.n, want) << change;
+    for (int round = 0; round < 2; round++) {
+      EXPECT_EQ(read("getm"), want) << change;
+      EXPECT_EQ(read("getf"), want) << change;
+    }
+  };
+  both("", 1);
+  both(".call rawset $c1 \"m\" 2", 2);
+  both(".call rawset $mt \"__index\" $c2", 3);
+  both("getglobal 0 \"c2\"\nloadk 1 #4\nsetfield 0 \"m\" 1", 4);
+  both(".call rawset $o \"m\" 5", 5);
+  both(".call rawset $o \"m\" nil", 4);
+  both(".call rawset $mt \"__index\" $index", 40);
+  both(".call rawset $mt \"__index\" $c1", 2);
+  // Keys added to the class and the metatable move and rehash their nodes.
+  std::string grow = "getglobal 0 \"c1\"\ngetglobal 1 \"mt\"\n";
+  for (int i = 0; i < 40; i++) {
+    grow += "loadk 2 #" + std::to_string(i) + "\nsetfield 0 \"k" + std::to_string(i) + "\" 2\n";
+    grow += "setfield 1 \"__k" + std::to_string(i) + "\" 2\n";
+  }
+  both(grow + ".call rawset $c1 \"m\" 6", 6);
+  // A metatable made before, then set: no table changed in between.
+  both(".table 0 { __index = $c2 }\nsetglobal 0 \"mt2\"", 6);
+  both(".call setmetatable $o $mt2", 4);
+  // The old metatable and class die; new tables may take their memory.
+  for (int i = 0; i < 4; i++) {
+    std::string value = std::to_string(10 + i);
+    ASSERT_EQ(Run(".table 0 { m = " + value + " }\n.table 1 { __index = r0 }\nsetglobal 1 \"mt2\"\n"
+                  ".table 2 { }\nsetglobal 2 \"o\"\n.call base=3 setmetatable r2 r1\n"
+                  "loadnil 0 2\nsetglobal 0 \"c1\"\nsetglobal 0 \"c2\"\nsetglobal 0 \"mt\""),
+              0);
+    vl::CollectGarbage(L);
+    EXPECT_EQ(read("getm"), 10 + i);
+    EXPECT_EQ(read("getf"), 10 + i);
+  }
+  ASSERT_EQ(Run(".call rawset $mt2 \"__index\" nil"), 0);
+  EXPECT_EQ(read("getm"), -1) << "a missing method is nil";
+  EXPECT_EQ(Run(".call getf $o"), ERR_FIELDINIT);
 }
 
 TEST_F(SystemLibrary, ValuesAndFlow) {
