@@ -11,6 +11,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "platform/exit_removals.h"
 #include "platform/paths.h"
 #include "platform/programs.h"
 #include "runtime/chunk_name.h"
@@ -92,6 +93,12 @@ int MakeTempFileName(char* buffer, size_t size) {
     return 0;
   }
   close(fd);
+  // Left behind by an exit without shut-down unless it is remembered.
+  if (KeepForExitRemoval(buffer)) {
+    remove(buffer);
+    buffer[0] = 0;
+    return 0;
+  }
   return 1;
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include "platform/exit_removals.h"
 #include "platform/os.h"
 #include "runtime/chunk_name.h"
 #include "vm/error_codes.h"
@@ -121,7 +122,10 @@ int GetFullPath(const char* path, char* buffer, size_t size) {
 
 int RemovePath(const char* path) {
   char buffer[kNativePathBuffer];
-  return remove(ToNativePath(path, buffer)) == 0 ? 1 : 0;
+  const char* native = ToNativePath(path, buffer);
+  if (remove(native) != 0) return 0;
+  ForgetExitRemoval(native);
+  return 1;
 }
 
 char* ChangeCurrentDir(const char* path) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit_removals.h"
 #include "platform/os.h"
 #include "platform/paths.h"
 #include "runtime/container.h"
@@ -67,6 +68,10 @@ int MakePluginDir() {
   if (!MakeTempFileName(name, sizeof name)) return ERR_MEM;
   RemovePath(name);
   if (int status = MakeDirPath(name)) return status;
+  if (KeepForExitRemoval(name)) {
+    RemovePath(name);
+    return ERR_MEM;
+  }
   std::strcpy(vlLinkedPluginDir, name);
   return 0;
 }

@@ -1,12 +1,11 @@
 // Brushes on the clipboard: a picture travels as a PNG file, written from
 // the brush's pixels (mask and alpha channel as PNG alpha) and read back
 // into a new brush.
-#include <cstdio>
-
 #include "formats/png_codec.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
 #include "platform/os.h"
+#include "platform/paths.h"
 #include "runtime/stream.h"
 #include "runtime/system_library.h"
 #include "vm/error_codes.h"
@@ -31,7 +30,7 @@ int BrushToPNG(vlVMState* L, vlObjectId id, uint8_t** png, size_t* length) {
   uint8_t* bytes = nullptr;
   int64_t size = 0;
   int status = params.error ? params.error : ReadWholeFile(file, nullptr, nullptr, &bytes, &size, 0, 0);
-  std::remove(file);
+  RemovePath(file);
   if (status) return status;
   *png = bytes;  // ReadWholeFile's malloc block is what FreeMemory takes
   *length = static_cast<size_t>(size);

@@ -12,12 +12,14 @@
 #include <cstring>
 #include <new>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/select.h>
 #include <unistd.h>
 #include <vector>
 
 #include "display/display.h"
+#include "platform/exit_removals.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
 #include "platform/os.h"
@@ -42,14 +44,16 @@ constexpr unsigned kBorderCursorShapes[kBorderCursorCount] = {
 
 // Xlib's answer to a lost server is a few lines of its own and exit(1),
 // from whichever thread saw it first. The player says it once, in its own
-// words, and ends at once: nothing more can be drawn or read.
+// words, and ends at once: nothing more can be drawn or read, so shut-down
+// cannot run; only the temporary files go with it. A second thread that
+// sees the loss waits here until the first has ended the process.
 int OnXServerLost(Display* display) {
-  static std::atomic<bool> told{false};
-  if (!told.exchange(true)) {
-    const char* name = display ? DisplayString(display) : "";
-    std::fprintf(stderr, "Lost the connection to X server %s!\n", name && *name ? name : "(default)");
-    std::fflush(stderr);
-  }
+  static pthread_mutex_t ending = PTHREAD_MUTEX_INITIALIZER;
+  pthread_mutex_lock(&ending);
+  const char* name = display ? DisplayString(display) : "";
+  std::fprintf(stderr, "Lost the connection to X server %s!\n", name && *name ? name : "(default)");
+  std::fflush(stderr);
+  RemoveExitPaths();
   _exit(1);
 }
 

@@ -42,20 +42,26 @@ TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
   }
 }
 
-// A lost X server is reported once in the player's words, not Xlib's.
-TEST_F(ProcessEnd, LostXServerIsReportedOnce) {
-  std::string applet = Applet("lost", WaitingApplet("lost"));
+// A lost X server is reported once in the player's words, not Xlib's, and
+// the temporary files go with the player: the unpacked copy of its applet
+// and one the script asked for.
+TEST_F(ProcessEnd, LostXServerIsReportedOnceAndLeavesNoTemporaryFiles) {
+  std::string applet = Applet("lost", ".line 1\n.call gettempfilename -> t\n" + WaitingApplet("lost"), "compress");
   RunOptions options;
+  size_t made = 0;
   options.whileRunning = [&](pid_t, const std::string& display) {
     // The window is up once the applet waits.
     vlplayer::WaitForWindow(display, "", 10000);
+    for (int i = 0; i < 400 && (made = TempEntries().size()) < 2; ++i) usleep(25000);
     usleep(300000);
     StopXServer();
   };
   Result r = Run({applet}, options);
+  EXPECT_EQ(made, 2u);
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(r.err, std::string("Lost the connection to X server ") + display() + "!\n");
   EXPECT_EQ(r.err.find("XIO"), std::string::npos);
+  EXPECT_TRUE(TempEntries().empty()) << TempEntries()[0];
 }
 
 }  // namespace
