@@ -54,7 +54,7 @@ void HostClearLastError(vlVMState*, vlNativeFn handler) {
 
 }  // namespace
 
-vlVMState* CheckArgs(vlVMState* L, int min, int max, int versionMajor, int versionMinor) {
+vlVMState* CheckArgCount(vlVMState* L, int min, int max, int versionMajor, int versionMinor) {
   int n = vl::GetStackTop(L);
   if (n < min) vl::RaiseVmError(L, ERR_MISSINGPARAMTR);
   if ((max >= 1 && n > max) || (min == 0 && max == 0 && n > 0)) vl::RaiseVmError(L, ERR_TOOMANYARGS);

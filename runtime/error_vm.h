@@ -5,13 +5,20 @@
 #pragma once
 #include <cstddef>
 
-struct vlVMState;
+#include "vm/state.h"
 
 // Raises 1014 for fewer than min arguments, 1193 for more than max (max >=
 // 1; min = max = 0 allows none, max 0 with min > 0 sets no upper bound),
 // and 1566 when versionMajor is set and the script's revision is older
 // than versionMajor.versionMinor. Returns state.
-vlVMState* CheckArgs(vlVMState* state, int min, int max, int versionMajor, int versionMinor);
+vlVMState* CheckArgCount(vlVMState* state, int min, int max, int versionMajor, int versionMinor);
+// The same, with the usual case (a count in range, no revision asked)
+// decided without a call.
+inline vlVMState* CheckArgs(vlVMState* state, int min, int max, int versionMajor, int versionMinor) {
+  int n = static_cast<int>(state->top - state->base);
+  if (versionMajor == 0 && n >= min && (n <= max || (max < 1 && (min != 0 || max != 0)))) return state;
+  return CheckArgCount(state, min, max, versionMajor, versionMinor);
+}
 
 // Stores code as the last error and, when error raising is on, raises it;
 // outside system callbacks that also sets the quit flag.

@@ -38,7 +38,7 @@ int32_t NumberToArgInt(double d) {
   return d < 0 ? DoubleToInt32(d) : static_cast<int32_t>(DoubleToUInt32Bits(d));
 }
 
-double CheckNumberArg(vlVMState* L, int index) {
+double ReadNumberArg(vlVMState* L, int index) {
   double n = ToNumberAt(L, index);
   if (n == 0 && !IsNumberAt(L, index)) RaiseArgError(L, index, ERR_NUMEXPECTED);
   return n;
@@ -54,7 +54,7 @@ int32_t OptIntArg(vlVMState* L, int index, int32_t def) {
   return GetTypeAt(L, index) == VL_TNONE ? def : CheckIntArg(L, index);
 }
 
-const char* CheckStringArg(vlVMState* L, int index, size_t* length) {
+const char* ReadStringArg(vlVMState* L, int index, size_t* length) {
   const char* s = ToStringBytesAt(L, index, length);
   if (!s) RaiseArgError(L, index, ERR_STREXPECTED);
   return s;

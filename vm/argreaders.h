@@ -5,15 +5,35 @@
 #include <cstddef>
 #include <cstdint>
 
-struct vlVMState;
+#include "vm/state.h"
 
 namespace vl {
 
-double CheckNumberArg(vlVMState* state, int index);
+// The general readers: every conversion, every pseudo-index, every error.
+double ReadNumberArg(vlVMState* state, int index);
+const char* ReadStringArg(vlVMState* state, int index, size_t* length);
+
+// An argument that is there (a positive index inside the frame), or null.
+inline vlValue* PresentArg(vlVMState* state, int index) {
+  return index > 0 && index <= state->top - state->base ? state->base + (index - 1) : nullptr;
+}
+
+// Most arguments already have the type asked for: those are read here
+// without a call; the rest go the general way.
+inline double CheckNumberArg(vlVMState* state, int index) {
+  const vlValue* o = PresentArg(state, index);
+  return o && o->tag == VL_TNUMBER ? o->v.n : ReadNumberArg(state, index);
+}
+inline const char* CheckStringArg(vlVMState* state, int index, size_t* length) {
+  const vlValue* o = PresentArg(state, index);
+  if (!o || o->tag != VL_TSTRING) return ReadStringArg(state, index, length);
+  const vlString* s = ToString(o);
+  if (length) *length = s->len;
+  return StringData(s);
+}
 double OptNumberArg(vlVMState* state, int index, double def);
 int32_t CheckIntArg(vlVMState* state, int index);
 int32_t OptIntArg(vlVMState* state, int index, int32_t def);
-const char* CheckStringArg(vlVMState* state, int index, size_t* length);
 const char* OptStringArg(vlVMState* state, int index, const char* def, size_t* length);
 void* CheckPointerArg(vlVMState* state, int index);
 void CheckArgType(vlVMState* state, int index, int tag);

@@ -8,6 +8,8 @@
 
 #include "runtime/plugin_abi.h"
 #include "vm/object.h"
+#include "vm/stack_api.h"
+#include "vm/vmstring.h"
 
 inline constexpr size_t kStrBufSize = VL_STRBUF_SIZE;
 
@@ -15,10 +17,30 @@ namespace vl {
 
 void InitStrBuf(vlVMState* state, vlStrBuf* b);
 char* PrepStrBuf(vlStrBuf* b);
-void AddBytesToStrBuf(vlStrBuf* b, const char* bytes, size_t length);
+// The general ways of the two below: the block fills up, pieces wait on
+// the stack.
+void AddBytesToFullStrBuf(vlStrBuf* b, const char* bytes, size_t length);
+void PushStrBufPieces(vlStrBuf* b);
+// Most results fit the block: those take no call.
+inline void AddBytesToStrBuf(vlStrBuf* b, const char* bytes, size_t length) {
+  if (length > kStrBufSize - static_cast<size_t>(b->p - b->buffer)) {
+    AddBytesToFullStrBuf(b, bytes, length);
+    return;
+  }
+  CopyBytes(b->p, bytes, length);
+  b->p += length;
+}
+inline void PushStrBufResult(vlStrBuf* b) {
+  if (b->pieces != 0) {
+    PushStrBufPieces(b);
+    return;
+  }
+  PushBytes(b->state, b->buffer, static_cast<size_t>(b->p - b->buffer));
+  b->p = b->buffer;
+  b->pieces = 1;
+}
 void AddStringToStrBuf(vlStrBuf* b, const char* text);
 void AddTopToStrBuf(vlStrBuf* b);
-void PushStrBufResult(vlStrBuf* b);
 
 // References: CreateRef pops the top value into the table at t and returns
 // its reference (3 and up; -1 for nil). ReleaseRef frees one.

@@ -61,7 +61,7 @@ inline void FreeBlock(vlVMState* L, void* block, size_t size) {
 template <class T>
 T* NewVector(vlVMState* L, size_t n) {
   if (n > SIZE_MAX / sizeof(T)) VmRealloc(L, nullptr, 0, SIZE_MAX);
-  return static_cast<T*>(VmRealloc(L, nullptr, 0, n * sizeof(T)));
+  return static_cast<T*>(NewBlock(L, n * sizeof(T)));
 }
 template <class T>
 T* ResizeVector(vlVMState* L, T* block, size_t oldN, size_t newN) {
@@ -70,7 +70,7 @@ T* ResizeVector(vlVMState* L, T* block, size_t oldN, size_t newN) {
 }
 template <class T>
 void FreeVector(vlVMState* L, T* block, size_t n) {
-  VmRealloc(L, block, n * sizeof(T), 0);
+  if (block) FreeBlock(L, block, n * sizeof(T));
 }
 
 // Sets the header and links the object into the general GC list.

@@ -324,7 +324,9 @@ void RawSetTableValue(vlVMState* L, int index) {
 void RawSetTableIndex(vlVMState* L, int index, int n) {
   vlTable* t = TableAt(L, index);
   NeedValues(L, 1);
-  vlValue* slot = TableSetInt(L, t, n);
+  // Keys 1 .. array size are their array slots (filling a list).
+  uint32_t slotIndex = static_cast<uint32_t>(n) - 1u;
+  vlValue* slot = slotIndex < static_cast<uint32_t>(t->sizearray) ? &t->array[slotIndex] : TableSetInt(L, t, n);
   *slot = L->top[-1];
   L->top--;
 }

@@ -56,7 +56,7 @@ char* PrepStrBuf(vlStrBuf* b) {
   return b->buffer;
 }
 
-void AddBytesToStrBuf(vlStrBuf* b, const char* bytes, size_t length) {
+void AddBytesToFullStrBuf(vlStrBuf* b, const char* bytes, size_t length) {
   while (length > 0) {
     size_t room = kStrBufSize - BlockUsed(b);
     if (room == 0) {
@@ -92,7 +92,7 @@ void AddTopToStrBuf(vlStrBuf* b) {
   Merge(b);
 }
 
-void PushStrBufResult(vlStrBuf* b) {
+void PushStrBufPieces(vlStrBuf* b) {
   Flush(b);
   ConcatValues(b->state, b->pieces);
   b->pieces = 1;

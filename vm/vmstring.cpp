@@ -139,7 +139,7 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
   const vlString* s = reinterpret_cast<const vlString*>((reinterpret_cast<uintptr_t>(head) & present) |
                                                         (reinterpret_cast<uintptr_t>(&kMatchesNothing) & ~present));
   for (;;) {
-    if (s->hash == h && s->len == len && std::memcmp(bytes, StringData(s), len) == 0) {
+    if (s->hash == h && s->len == len && SameBytes(bytes, StringData(s), len)) {
       return const_cast<vlString*>(s);
     }
     if (!s->gch.next) break;

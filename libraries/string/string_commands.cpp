@@ -86,9 +86,7 @@ const char* FindMemNoCase(const char* buffer, const char* needle, size_t bufferL
   return nullptr;
 }
 
-int32_t StringIntArg(vlVMState* L, int index) { return vl::DoubleToInt32(vl::CheckNumberArg(L, index)); }
-
-int32_t OptStringIntArg(vlVMState* L, int index, int32_t def) {
+int32_t ReadOptStringIntArg(vlVMState* L, int index, int32_t def) {
   return vl::GetTypeAt(L, index) == VL_TNONE ? def : StringIntArg(L, index);
 }
 

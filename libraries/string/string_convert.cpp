@@ -126,26 +126,34 @@ int CmdSplitStr(vlVMState* L) {
   const char* s = vl::CheckStringArg(L, 1, &n);
   const char* sep = vl::CheckStringArg(L, 2, &sepLength);
   if (sepLength != 1) return ERR_WRONGUSAGE;
-  // Sized for its pieces at once: key 0 goes to the hash part, the others
-  // to the array part, as the table would have grown to hold them.
-  size_t pieces = 1;
+  // The separators are counted first, so that the table is sized for its
+  // pieces at once (key 0 goes to the hash part, the others to the array
+  // part, as the table would have grown to hold them); the first ones are
+  // remembered on the way and not searched for again.
+  constexpr size_t kKnown = 64;
+  size_t known[kKnown];
+  size_t separators = 0;
   for (const char* p = s; (p = static_cast<const char*>(std::memchr(p, sep[0], static_cast<size_t>(s + n - p))));
-       ++p)
-    ++pieces;
-  if (pieces > static_cast<size_t>(INT32_MAX)) return ERR_MEM;
-  vl::PushNewSizedTable(L, static_cast<int>(pieces - 1), 1);
+       ++p) {
+    if (separators < kKnown) known[separators] = static_cast<size_t>(p - s);
+    ++separators;
+  }
+  if (separators >= static_cast<size_t>(INT32_MAX)) return ERR_MEM;
+  vl::PushNewSizedTable(L, static_cast<int>(separators), 1);
   int table = vl::GetStackTop(L);
-  int count = 0;
   size_t from = 0;
-  for (;;) {
-    const void* hit = from < n ? std::memchr(s + from, sep[0], n - from) : nullptr;
-    size_t to = hit ? static_cast<size_t>(static_cast<const char*>(hit) - s) : n;
+  for (size_t piece = 0;; ++piece) {
+    size_t to = n;
+    if (piece < separators) {
+      to = piece < kKnown ? known[piece]
+                          : static_cast<size_t>(static_cast<const char*>(std::memchr(s + from, sep[0], n - from)) - s);
+    }
     vl::PushBytes(L, s + from, to - from);
-    vl::RawSetTableIndex(L, table, count++);
-    if (!hit) break;
+    vl::RawSetTableIndex(L, table, static_cast<int>(piece));
+    if (piece == separators) break;
     from = to + 1;
   }
-  vl::PushNumber(L, count);
+  vl::PushNumber(L, static_cast<double>(separators + 1));
   return 2;
 }
 

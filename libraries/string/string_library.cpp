@@ -90,10 +90,28 @@ int ReadEvalVariables(vlVMState* L, int options, std::string* names, std::vector
 }
 
 // The output collects apart from the VM stack, whose slots above the
-// arguments must stay empty for the readers to see a missing argument.
+// arguments must stay empty for the readers to see a missing argument: in
+// a block on the C stack, on the heap once it outgrows that.
 struct FormatSource {
+  explicit FormatSource(vlVMState* state) : L(state) {}
   vlVMState* L;
-  std::string out;
+  size_t used = 0;
+  bool spilled = false;
+  std::string spill;
+  char local[512];
+
+  void Append(const char* bytes, size_t length) {
+    if (!spilled && length <= sizeof local - used) {
+      std::memcpy(local + used, bytes, length);
+      used += length;
+      return;
+    }
+    if (!spilled) spill.assign(local, used);
+    spilled = true;
+    spill.append(bytes, length);
+  }
+  const char* Data() const { return spilled ? spill.data() : local; }
+  size_t Size() const { return spilled ? spill.size() : used; }
 };
 
 double FormatNumberArg(void* user, int index) {
@@ -103,9 +121,7 @@ int32_t FormatIntArg(void* user, int index) { return vl::CheckIntArg(static_cast
 const char* FormatStringArg(void* user, int index, size_t* length) {
   return vl::CheckStringArg(static_cast<FormatSource*>(user)->L, index, length);
 }
-void FormatAppend(void* user, const char* bytes, size_t length) {
-  static_cast<FormatSource*>(user)->out.append(bytes, length);
-}
+void FormatAppend(void* user, const char* bytes, size_t length) { static_cast<FormatSource*>(user)->Append(bytes, length); }
 
 }  // namespace
 
@@ -137,9 +153,9 @@ int CmdFormatStr(vlVMState* L) {
   CheckArgs(L, 1, 0, 0, 0);
   size_t length;
   const char* format = vl::CheckStringArg(L, 1, &length);
-  FormatSource source{L, {}};
+  FormatSource source(L);
   vlFormatIO io{&source, FormatNumberArg, FormatIntArg, FormatStringArg, FormatAppend};
   if (int status = FormatString(format, length, io)) return status;
-  vl::PushBytes(L, source.out.data(), source.out.size());
+  vl::PushBytes(L, source.Data(), source.Size());
   return 1;
 }

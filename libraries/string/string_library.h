@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-struct vlVMState;
+#include "vm/argreaders.h"
+#include "vm/convert.h"
 
 // Registers the commands under the library name "string"; 0 or 1000.
 int OpenStringLib(vlVMState* state);
@@ -16,8 +17,17 @@ const char* FindMemNoCase(const char* buffer, const char* needle, size_t bufferL
                           size_t needleLength);
 
 // Numeric arguments of the string commands truncate toward zero.
-int32_t StringIntArg(vlVMState* state, int index);
-int32_t OptStringIntArg(vlVMState* state, int index, int32_t def);
+inline int32_t StringIntArg(vlVMState* state, int index) { return vl::DoubleToInt32(vl::CheckNumberArg(state, index)); }
+// A missing argument gives def.
+int32_t ReadOptStringIntArg(vlVMState* state, int index, int32_t def);
+inline int32_t OptStringIntArg(vlVMState* state, int index, int32_t def) {
+  if (const vlValue* o = vl::PresentArg(state, index)) {
+    if (o->tag == VL_TNUMBER) return vl::DoubleToInt32(o->v.n);
+  } else if (index > 0 && index - 1 <= state->stackLast - state->base) {
+    return def;
+  }
+  return ReadOptStringIntArg(state, index, def);
+}
 
 // Cutting and searching
 int CmdLowerStr(vlVMState* state);
