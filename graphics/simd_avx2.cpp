@@ -50,8 +50,9 @@ struct V {
   static R Unpack16Lo(R a, R b) { return _mm256_unpacklo_epi16(a, b); }
   static R Unpack16Hi(R a, R b) { return _mm256_unpackhi_epi16(a, b); }
   static R PackS32(R lo, R hi) { return _mm256_packs_epi32(lo, hi); }
-  // Packs two registers of consecutive 32-bit values into consecutive 16-bit lanes.
-  static R PackInOrderS32(R lo, R hi) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8); }
+  // Two registers of consecutive 32-bit values from 0 to 65535 into
+  // consecutive 16-bit lanes.
+  static R PackInOrderU32(R lo, R hi) { return _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8); }
   static void StoreUnpacked32(void* p, R lo, R hi) {
     Store(p, _mm256_permute2x128_si256(lo, hi, 0x20));
     Store(static_cast<uint8_t*>(p) + 32, _mm256_permute2x128_si256(lo, hi, 0x31));

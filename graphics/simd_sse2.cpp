@@ -48,7 +48,11 @@ struct V {
   // Signed saturation; after Unpack16Lo/Hi of the same registers the
   // values come back in their first order.
   static R PackS32(R lo, R hi) { return _mm_packs_epi32(lo, hi); }
-  static R PackInOrderS32(R lo, R hi) { return _mm_packs_epi32(lo, hi); }
+  // Two registers of consecutive 32-bit values from 0 to 65535 into
+  // consecutive 16-bit lanes (sign-extended first: SSE2 packs signed only).
+  static R PackInOrderU32(R lo, R hi) {
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(lo, 16), 16), _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16));
+  }
   // Stores Unpack16Lo and Unpack16Hi of the same registers as consecutive
   // 32-bit lanes.
   static void StoreUnpacked32(void* p, R lo, R hi) {
