@@ -1,6 +1,8 @@
 // The display operations behind the X input translation's hooks.
 #include "display/display_events.h"
 
+#include <algorithm>
+
 #include "display/clients.h"
 #include "display/bgpic.h"
 #include "display/display.h"
@@ -8,6 +10,7 @@
 #include "display/display_window.h"
 #include "display/layer_hooks.h"
 #include "display/monitors.h"
+#include "graphics/bitmap.h"
 #include "graphics/position.h"
 #include "platform/display_adapter.h"
 #include "platform/x11/x11_input.h"
@@ -19,6 +22,14 @@ namespace {
 // it goes out as it is; rebuilding it from the BGPic would wipe that.
 void Refresh(vlVMState* L, vlDisplay* d) {
   if (!d->back || d->displayState != VL_DISPSTATE_OPEN) return;
+  if (d->doubleBuffer && !d->hardwareDoubleBuffer && d->dbPicture && d->bgpic) {
+    // Under a software double buffer the window showed the last frame
+    // flipped, which neither the BGPic nor the back buffer holds.
+    ClearDisplayBorders(d);
+    UpdateDisplayRect(d->dbPicture, 0, 0, d, 0, 0, std::min(d->dbPicture->width, d->bgpic->width),
+                      std::min(d->dbPicture->height, d->bgpic->height), 9);
+    return;
+  }
   if (d->layersOn || d->doubleBuffer || !d->bgpic) {
     RefreshDisplayObject(L, d, 0);
     return;

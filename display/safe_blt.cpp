@@ -7,6 +7,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
@@ -203,6 +204,18 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
 done:
   if (tempPlane) alpha == tempPlane ? DeleteAlphaPlane(tempPlane) : DeleteMaskPlane(tempPlane);
   if (spare) vlCurrentDisplay = nullptr;
+}
+
+void BlitToDrawTarget(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
+                      int32_t h, int32_t srcW, int32_t srcH, vlBitmap* mask, vlBitmap* alpha) {
+  vlDisplay* d = vlCurrentDisplay;
+  vlBGPic* target = vlCurrentOutput;
+  if (!d || !target || !src) return;
+  if (d->doubleBuffer && !d->hardwareDoubleBuffer) InvalidateArea(dx, dy, w, h);
+  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
+  SafeBlt(L, src, sx, sy, dst, dx, dy, w, h, srcW, srcH, target->width, target->height,
+          VL_SAFEBLT_FIRSTBUFFER | VL_SAFEBLT_FROMLAYERS | VL_SAFEBLT_DIRECT, mask, alpha,
+          static_cast<const vlClipRegion*>(target->clipRegion));
 }
 
 void BlitEffectRect(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlDisplay* d, int32_t dx, int32_t dy,

@@ -27,6 +27,15 @@ void SafeBlt(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, vlB
              int32_t dstY, int32_t width, int32_t height, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
              int32_t dstHeight, uint32_t flags, vlBitmap* mask, vlBitmap* alpha, const vlClipRegion* clip);
 
+// A picture drawn into the current drawing target as the drawing commands
+// draw without layers: onto the display, into its software double buffer
+// (the area then goes out with the next Flip), or into a selected BGPic,
+// brush or anim frame; clipped to the target and its clip region.
+// srcWidth/srcHeight limit the source.
+void BlitToDrawTarget(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                      int32_t width, int32_t height, int32_t srcWidth, int32_t srcHeight, vlBitmap* mask,
+                      vlBitmap* alpha);
+
 // A plane over the source's first srcY + height rows that keeps only what
 // the clip mask lets through of the width x height block at (srcX, srcY),
 // drawn at (dstX, dstY): an alpha plane when the source has alpha, else a

@@ -37,12 +37,7 @@ int ReadDrawTagPlacement(vlVMState* L, int index, vlDrawTagPlacement* tags) {
 
 void BlitPictureToTarget(vlVMState* L, vlBitmap* picture, vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y,
                          int32_t width, int32_t height) {
-  vlDisplay* d = vlCurrentDisplay;
-  vlBGPic* target = vlCurrentOutput;
-  if (!d || !target || !picture) return;
-  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
-  SafeBlt(L, picture, 0, 0, dst, x, y, width, height, width, height, target->width, target->height, 140,
-          alpha ? nullptr : mask, alpha, static_cast<const vlClipRegion*>(target->clipRegion));
+  BlitToDrawTarget(L, picture, 0, 0, x, y, width, height, width, height, alpha ? nullptr : mask, alpha);
 }
 
 bool TargetTakesLayers() {

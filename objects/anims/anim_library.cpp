@@ -298,10 +298,7 @@ int DisplayAnimFrameObject(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_
   if (d->layersOn && d->outputType == VL_OUTPUT_DISPLAY) return AddAnimLayer(L, a, x, y, frame, insertPos, nullptr);
   vlBitmap *b = nullptr, *m = nullptr, *al = nullptr;
   if (int status = GetAnimFrameBitmaps(a, frame, 0, 0, &b, &m, &al)) return status;
-  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
-  SafeBlt(L, b, 0, 0, dst, x, y, a->width, a->height, a->width, a->height, target->width, target->height,
-          VL_SAFEBLT_FIRSTBUFFER | VL_SAFEBLT_FROMLAYERS | VL_SAFEBLT_DIRECT, m, al,
-          static_cast<const vlClipRegion*>(target->clipRegion));
+  BlitToDrawTarget(L, b, 0, 0, x, y, a->width, a->height, a->width, a->height, m, al);
   if (a->disk) FreeFrameTriple(b, m, al);
   return 0;
 }

@@ -202,10 +202,7 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     x -= static_cast<int32_t>(width * t.anchorX);
     y -= static_cast<int32_t>(height * t.anchorY);
   }
-  if (d->doubleBuffer) InvalidateArea(x, y, width, height);
-  vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
-  SafeBlt(L, pic.image, srcX, srcY, dst, x, y, width, height, srcX + width, srcY + height, tw, th, 140, pic.mask,
-          pic.alpha, static_cast<const vlClipRegion*>(target->clipRegion));
+  BlitToDrawTarget(L, pic.image, srcX, srcY, x, y, width, height, srcX + width, srcY + height, pic.mask, pic.alpha);
   return 0;
 }
 
