@@ -1,13 +1,13 @@
 // Our pixel paths beside the peer libraries doing the same job on the same
 // 1080p data: OVER blit (pixman), bilinear and nearest-neighbour scaling
 // down to 720p and up to 2160p (pixman, OpenCV on one thread), 4:2:0
-// video frames at 1:1 and shown at 720p (OpenCV's conversion, then its
-// nearest resize), crossfade (memcpy of one picture), format conversion
-// between ARGB, RGB565 and a byte-reversed 32-bit format (pixman, and our
-// general loops), GIF decoding of a picture and a 100-frame animation
-// (giflib DGifSlurp plus palette expansion) and JPEG decoding (libjpeg into
-// RGB). Names are "<job>/<who>"; bench/pixel_peers.py pairs them. Peers are
-// linked here only.
+// video frames at 1:1 and shown at 720p, plain and smooth (OpenCV's
+// conversion, then its resize), crossfade (memcpy of one picture), format
+// conversion between ARGB, RGB565 and a byte-reversed 32-bit format
+// (pixman, and our general loops), GIF decoding of a picture and a
+// 100-frame animation (giflib DGifSlurp plus palette expansion) and JPEG
+// decoding (libjpeg into RGB). Names are "<job>/<who>"; bench/pixel_peers.py
+// pairs them. Peers are linked here only.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 #include <pixman.h>
@@ -177,7 +177,8 @@ const std::vector<uint8_t>& VideoFrame() {
   return frame;
 }
 
-// range(0) x range(1): the shown size (the frame's own size: 1:1).
+// range(0) x range(1): the shown size (the frame's own size: 1:1);
+// range(2): shown smoothly.
 void Yuv_ours(benchmark::State& state) {
   const int tw = static_cast<int>(state.range(0)), th = static_cast<int>(state.range(1));
   std::vector<uint32_t> out(size_t(tw) * th);
@@ -197,7 +198,10 @@ void Yuv_ours(benchmark::State& state) {
   j.targetFormat = 10;
   j.targetBytesPerPixel = 4;
   const bool scaled = tw != kW || th != kH;
-  for (auto _ : state) scaled ? YUV420ToRGBScaled(j) : YUV420ToRGB(j);
+  for (auto _ : state) {
+    if (state.range(2)) YUV420ToRGBSmooth(j);
+    else scaled ? YUV420ToRGBScaled(j) : YUV420ToRGB(j);
+  }
   Pixels(state, int64_t{tw} * th);
 }
 
@@ -209,7 +213,8 @@ void Yuv_opencv(benchmark::State& state) {
   cv::Mat yuv(kH * 3 / 2, kW, CV_8UC1, frame.data()), rgb(kH, kW, CV_8UC4), shown(th, tw, CV_8UC4);
   for (auto _ : state) {
     cv::cvtColor(yuv, rgb, cv::COLOR_YUV2BGRA_I420);
-    if (tw != kW || th != kH) cv::resize(rgb, shown, cv::Size(tw, th), 0, 0, cv::INTER_NEAREST);
+    if (tw != kW || th != kH)
+      cv::resize(rgb, shown, cv::Size(tw, th), 0, 0, state.range(2) ? cv::INTER_LINEAR : cv::INTER_NEAREST);
   }
   Pixels(state, int64_t{tw} * th);
 }
@@ -459,10 +464,12 @@ BENCHMARK(Scale_opencv)->Name("NearestDown/opencv")->Args({1280, 720, 0})->Unit(
 BENCHMARK(Scale_ours)->Name("NearestUp/ours")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(Scale_pixman)->Name("NearestUp/pixman")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(Scale_opencv)->Name("NearestUp/opencv")->Args({3840, 2160, 0})->Unit(benchmark::kMillisecond);
-BENCHMARK(Yuv_ours)->Name("YuvFrame/ours")->Args({kW, kH})->Unit(benchmark::kMillisecond);
-BENCHMARK(Yuv_opencv)->Name("YuvFrame/opencv")->Args({kW, kH})->Unit(benchmark::kMillisecond);
-BENCHMARK(Yuv_ours)->Name("YuvScaled/ours")->Args({1280, 720})->Unit(benchmark::kMillisecond);
-BENCHMARK(Yuv_opencv)->Name("YuvScaled/opencv")->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_ours)->Name("YuvFrame/ours")->Args({kW, kH, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_opencv)->Name("YuvFrame/opencv")->Args({kW, kH, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_ours)->Name("YuvScaled/ours")->Args({1280, 720, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_opencv)->Name("YuvScaled/opencv")->Args({1280, 720, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_ours)->Name("YuvSmooth/ours")->Args({1280, 720, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuv_opencv)->Name("YuvSmooth/opencv")->Args({1280, 720, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(Crossfade_ours)->Name("Crossfade/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(Crossfade_memcpy)->Name("Crossfade/memcpy")->Unit(benchmark::kMillisecond);
 BENCHMARK(Gif_ours)->Name("GifPicture/ours")->Arg(0)->Unit(benchmark::kMillisecond);

@@ -111,7 +111,7 @@ void FillTables(int32_t srcSize, int32_t dstSize, uint16_t* frac, int32_t* step)
 // such rows along y, which is the same arithmetic in the same order as
 // the per-pixel rule.
 void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac, const int32_t* xStep,
-                const uint16_t* yFrac, const int32_t* yStep) {
+                const uint16_t* yFrac, const int32_t* yStep, const vlMadeRows* made = nullptr) {
   std::vector<int32_t> index(j.dstWidth);
   std::vector<uint16_t> frac4(static_cast<size_t>(j.dstWidth) * 4);
   int32_t sx = 0;
@@ -125,7 +125,16 @@ void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac
   std::vector<uint16_t> buffers(rowValues * 2);
   uint16_t* rows[2] = {buffers.data(), buffers.data() + rowValues};
   int32_t held[2] = {-1, -1};  // source row in each buffer
-  auto source = [&](int32_t sy) { return j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * 4; };
+  // Made rows: two at most are read at once, so two buffers take turns.
+  std::vector<uint8_t> madeRows(made ? static_cast<size_t>(j.srcWidth) * 8 : 0);
+  int turn = 0;
+  auto source = [&](int32_t sy) -> const uint8_t* {
+    if (!made) return j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * 4;
+    uint8_t* out = madeRows.data() + static_cast<size_t>(turn) * j.srcWidth * 4;
+    turn ^= 1;
+    made->row(made->context, sy, out);
+    return out;
+  };
   int32_t sy = 0;
   for (int32_t ty = 0; ty < j.dstHeight; ++ty) {
     const int32_t sy2 = sy + 1 < j.srcHeight ? sy + 1 : sy;
@@ -151,27 +160,35 @@ void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac
   }
 }
 
+// The job's tables, or tables made for the call in the vectors given.
+struct Tables {
+  uint16_t *xFrac, *yFrac;
+  int32_t *xStep, *yStep;
+};
+Tables SmoothTables(const vlScaleJob& j, std::vector<uint16_t>& xf, std::vector<uint16_t>& yf,
+                    std::vector<int32_t>& xs, std::vector<int32_t>& ys) {
+  Tables t{j.xFraction, j.yFraction, j.xStep, j.yStep};
+  if (!t.xFrac || !t.xStep) {
+    xf.resize(j.dstWidth + 1);
+    xs.resize(j.dstWidth + 1);
+    t.xFrac = xf.data();
+    t.xStep = xs.data();
+  }
+  if (!t.yFrac || !t.yStep) {
+    yf.resize(j.dstHeight + 1);
+    ys.resize(j.dstHeight + 1);
+    t.yFrac = yf.data();
+    t.yStep = ys.data();
+  }
+  FillTables(j.srcWidth, j.dstWidth, t.xFrac, t.xStep);
+  FillTables(j.srcHeight, j.dstHeight, t.yFrac, t.yStep);
+  return t;
+}
+
 void Smooth(const vlScaleJob& j) {
   std::vector<uint16_t> xf, yf;
   std::vector<int32_t> xs, ys;
-  uint16_t* xFrac = j.xFraction;
-  uint16_t* yFrac = j.yFraction;
-  int32_t* xStep = j.xStep;
-  int32_t* yStep = j.yStep;
-  if (!xFrac || !xStep) {
-    xf.resize(j.dstWidth + 1);
-    xs.resize(j.dstWidth + 1);
-    xFrac = xf.data();
-    xStep = xs.data();
-  }
-  if (!yFrac || !yStep) {
-    yf.resize(j.dstHeight + 1);
-    ys.resize(j.dstHeight + 1);
-    yFrac = yf.data();
-    yStep = ys.data();
-  }
-  FillTables(j.srcWidth, j.dstWidth, xFrac, xStep);
-  FillTables(j.srcHeight, j.dstHeight, yFrac, yStep);
+  const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j, xf, yf, xs, ys);
   const int32_t B = j.bytesPerPixel;
   const vlScaleRows* fast = B == 4 && j.srcPixels ? FastScaleSmooth(j.format) : nullptr;
   if (fast) {
@@ -236,4 +253,15 @@ void ScalePixels(const vlScaleJob& j) {
   if (j.bytesPerPixel == 2) NearestPixels<2>(j, xr, yr);
   else if (j.bytesPerPixel == 3) NearestPixels<3>(j, xr, yr);  // whole pixels copy as they are
   else if (j.bytesPerPixel == 4) NearestPixels<4>(j, xr, yr);
+}
+
+bool ScaleMadeRowsSmooth(const vlScaleJob& j, const vlMadeRows& made) {
+  if (j.srcWidth <= 0 || j.srcHeight <= 0 || j.dstWidth <= 0 || j.dstHeight <= 0) return true;
+  const vlScaleRows* fast = j.bytesPerPixel == 4 ? FastScaleSmooth(j.format) : nullptr;
+  if (!fast) return false;
+  std::vector<uint16_t> xf, yf;
+  std::vector<int32_t> xs, ys;
+  const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j, xf, yf, xs, ys);
+  SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep, &made);
+  return true;
 }

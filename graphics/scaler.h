@@ -29,3 +29,14 @@ struct vlScaleJob {
 };
 
 void ScalePixels(const vlScaleJob& job);
+
+// Smooth scaling of 32-bit pixels whose source rows are made on demand:
+// row(context, sy, out) writes the srcWidth pixels of source row sy, each
+// row asked for once, in order. The result is that of scaling the whole
+// source picture, without one. The job's source pixels and planes are not
+// read. False, with nothing written, when the format has no fast path.
+struct vlMadeRows {
+  void (*row)(void* context, int32_t sy, uint8_t* out);
+  void* context;
+};
+bool ScaleMadeRowsSmooth(const vlScaleJob& job, const vlMadeRows& made);

@@ -9,6 +9,7 @@
 
 #include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
+#include "graphics/scaler.h"
 #include "graphics/simd_kernels.h"
 #include "vm/convert.h"
 
@@ -220,4 +221,35 @@ int YUV420ToRGBScaled(const vlYUVConvert& j) {
     for (; x < outW; x++) one();
   }
   return 1;
+}
+
+int YUV420ToRGBSmooth(const vlYUVConvert& j) {
+  if (!Valid(j, j.targetWidth, j.targetHeight) || j.targetBytesPerPixel != 4 ||
+      BytesPerPixelOfFormat(j.targetFormat) != 4)
+    return 0;
+  struct Rows {
+    const vlYUVConvert& frame;
+    vlYUVRowFn convert;
+  } rows{j, FastYUV420Row(j.targetFormat)};
+  if (!rows.convert) return 0;
+  vlScaleJob s{};
+  s.dstPixels = j.target;
+  s.srcWidth = j.sourceWidth;
+  s.srcHeight = j.sourceHeight;
+  s.dstWidth = j.targetWidth;
+  s.dstHeight = j.targetHeight;
+  s.dstRowLength = j.targetRowLength;
+  s.smooth = 1;
+  s.format = j.targetFormat;
+  s.bytesPerPixel = 4;
+  const vlMadeRows made{[](void* context, int32_t sy, uint8_t* out) {
+                          const Rows& r = *static_cast<const Rows*>(context);
+                          const vlYUVConvert& f = r.frame;
+                          r.convert(f.planes[0] + static_cast<intptr_t>(sy) * f.planeRowBytes[0],
+                                    f.planes[1] + static_cast<intptr_t>(sy / 2) * f.planeRowBytes[1],
+                                    f.planes[2] + static_cast<intptr_t>(sy / 2) * f.planeRowBytes[2], out,
+                                    f.sourceWidth);
+                        },
+                        &rows};
+  return ScaleMadeRowsSmooth(s, made) ? 1 : 0;
 }

@@ -21,3 +21,10 @@ uint32_t YUVToRGB(int32_t y, int32_t u, int32_t v);
 // not positive or a row is too short for the frame.
 int YUV420ToRGB(const vlYUVConvert& job);
 int YUV420ToRGBScaled(const vlYUVConvert& job);
+
+// The frame shown smoothly at the target size: the result of converting it
+// at 1:1 and scaling that bilinearly (ScalePixels), with source rows
+// converted as the scaler reaches them instead of a picture of the whole
+// frame. 32-bit targets only; 0 without writing when the fast paths cannot
+// do it (the caller then converts and scales) or the job is not valid.
+int YUV420ToRGBSmooth(const vlYUVConvert& job);

@@ -188,7 +188,7 @@ void ConvertVideoFrame(vlVideoPlayer* p, const vlDecodedFrame& f, vlFrameSlot* s
     FrameToWords(p, f, slot->pixels, slot->stride);
     return;
   }
-  if (!p->format.argb && !p->smooth) {
+  if (!p->format.argb) {
     vlYUVConvert job;
     for (int i = 0; i < 3; ++i) {
       job.planes[i] = f.planes[i];
@@ -202,8 +202,13 @@ void ConvertVideoFrame(vlVideoPlayer* p, const vlDecodedFrame& f, vlFrameSlot* s
     job.targetRowLength = slot->stride;
     job.targetFormat = VL_PIXFMT_ARGB32;
     job.targetBytesPerPixel = 4;
-    YUV420ToRGBScaled(job);
-    return;
+    if (!p->smooth) {
+      YUV420ToRGBScaled(job);
+      return;
+    }
+    // Smoothly: rows converted as the scaler reaches them when the fast
+    // paths can, the same pixels as through the scratch buffer below.
+    if (YUV420ToRGBSmooth(job)) return;
   }
   // Through the scratch buffer at frame size, then scaled.
   if (!p->scratch) p->scratch = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(p->frameWidth, p->frameHeight), 1));

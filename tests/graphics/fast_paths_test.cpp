@@ -90,9 +90,10 @@ class FastPaths : public ::testing::Test {
     SetFastPathFeatures(0);
   }
   // A w x h frame converted at 1:1 (tw = 0) or scaled to tw x th, compared
-  // path against path.
-  void YUVCase(std::mt19937& rng, int it, int32_t w, int32_t h, int32_t tw, int32_t th,
-               int32_t format) {
+  // path against path; smoothly as the video player does it: in one pass
+  // when it can, else converted whole and scaled.
+  void YUVCase(std::mt19937& rng, int it, int32_t w, int32_t h, int32_t tw, int32_t th, int32_t format,
+               bool smooth = false) {
     const int32_t bpp = format == 4 ? 2 : 4;
     Plane ys = MakePlane(rng, w, h, 1), us = MakePlane(rng, (w + 1) / 2, (h + 1) / 2, 1);
     Plane vs = MakePlane(rng, (w + 1) / 2, (h + 1) / 2, 1), dst = MakePlane(rng, tw ? tw : w, tw ? th : h, bpp);
@@ -112,6 +113,27 @@ class FastPaths : public ::testing::Test {
       j.targetRowLength = dst.row;
       j.targetFormat = format;
       j.targetBytesPerPixel = bpp;
+      if (smooth) {
+        if (YUV420ToRGBSmooth(j)) return;
+        std::vector<uint8_t> whole(static_cast<size_t>(w) * h * 4);
+        vlYUVConvert one = j;
+        one.target = whole.data();
+        one.targetRowLength = w;
+        ASSERT_EQ(YUV420ToRGB(one), 1);
+        vlScaleJob sj{};
+        sj.srcPixels = whole.data();
+        sj.dstPixels = j.target;
+        sj.srcWidth = sj.srcRowLength = w;
+        sj.srcHeight = h;
+        sj.dstWidth = tw;
+        sj.dstHeight = th;
+        sj.dstRowLength = dst.row;
+        sj.smooth = 1;
+        sj.format = format;
+        sj.bytesPerPixel = 4;
+        ScalePixels(sj);
+        return;
+      }
       ASSERT_EQ(tw ? YUV420ToRGBScaled(j) : YUV420ToRGB(j), 1);
     });
   }
@@ -340,20 +362,23 @@ TEST_F(FastPaths, AlphaTimesOpacity) {
 }
 
 // At 1:1 and scaled up and down (rows converted whole and picked from, or
-// gathered when they narrow below half), odd sizes and every format row.
+// gathered when they narrow below half; smoothly in one pass), odd sizes
+// and every format row.
 TEST_F(FastPaths, YUV420Frames) {
   for (int it = 0; it < 240; ++it) {
     std::mt19937 rng(5000 + it);
     const int32_t w = 1 + static_cast<int32_t>(rng() % 37), h = 1 + static_cast<int32_t>(rng() % 7);
     const int32_t format = it % 5 == 4 ? 4 : Format32(rng);
     const int32_t tw = it % 2 ? 1 + static_cast<int32_t>(rng() % 60) : 0, th = 1 + static_cast<int32_t>(rng() % 15);
-    YUVCase(rng, it, w, h, tw, th, format);
+    YUVCase(rng, it, w, h, tw, th, format, tw && format != 4 && it % 4 == 1);
   }
   std::mt19937 rng(11);
   YUVCase(rng, 1, 1920, 6, 1280, 4, 10);
   YUVCase(rng, 2, 640, 5, 1283, 11, 10);
   YUVCase(rng, 3, 641, 5, 1000, 9, 4);
   YUVCase(rng, 4, 1001, 5, 300, 7, 10);
+  YUVCase(rng, 5, 1920, 9, 1280, 6, 10, true);
+  YUVCase(rng, 6, 641, 5, 1283, 11, 12, true);
 }
 
 // Every luma and chroma triple through the vector rows of each
