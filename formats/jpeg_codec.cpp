@@ -2,7 +2,7 @@
 // buffer) or a memory block (handed over whole), with a fake end marker
 // after truncated data, a growing memory destination, a colour converter
 // that writes YCbCr pictures straight into 0x00RRGGBB words (libjpeg's own
-// rule, vectorised through the fast-path table), and a long-jump error
+// rule, vectorised through the fast-path table) and grey ones likewise, and a long-jump error
 // exit. The functions that arm the long jump keep all their state in plain
 // records reached by pointer and hold nothing with a destructor, so the
 // jump only unwinds C frames.
@@ -135,7 +135,7 @@ struct DecodeJob {
   int32_t width, height;
   uint32_t* pixels;
   int result;
-  vlYUVRowFn yccRow;  // the row converter of ConvertYCCRows
+  vlYUVRowFn rowConvert;  // the row converter of ConvertRows
 };
 
 // libjpeg's YCbCr to RGB rule, integer throughout: FIX(k) is k in 16.16
@@ -155,13 +155,21 @@ void YCCRowPlain(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t
   }
 }
 
-// Stands in for the library's colour conversion of YCbCr pictures: the
-// upsampled rows become 0x00RRGGBB words in the picture's own rows in one
-// pass, the spare byte written 0 on the way.
-void ConvertYCCRows(j_decompress_ptr cinfo, JSAMPIMAGE in, JDIMENSION inRow, JSAMPARRAY out, int rows) {
-  const vlYUVRowFn row = static_cast<const DecodeJob*>(cinfo->client_data)->yccRow;
+// Grey samples copied into the three colour bytes, as libjpeg does.
+void GreyRowPlain(const uint8_t* y, const uint8_t*, const uint8_t*, uint8_t* out, int32_t count) {
+  auto* words = reinterpret_cast<uint32_t*>(out);
+  for (int32_t x = 0; x < count; ++x) words[x] = y[x] * 0x010101u;
+}
+
+// Stands in for the library's colour conversion of YCbCr and grey
+// pictures: the upsampled rows become 0x00RRGGBB words in the picture's
+// own rows in one pass, the spare byte written 0 on the way.
+void ConvertRows(j_decompress_ptr cinfo, JSAMPIMAGE in, JDIMENSION inRow, JSAMPARRAY out, int rows) {
+  const vlYUVRowFn row = static_cast<const DecodeJob*>(cinfo->client_data)->rowConvert;
   const auto width = static_cast<int32_t>(cinfo->output_width);
-  for (int i = 0; i < rows; ++i, ++inRow) row(in[0][inRow], in[1][inRow], in[2][inRow], out[i], width);
+  const int chroma = cinfo->num_components == 3 ? 1 : 0;  // grey: one plane
+  for (int i = 0; i < rows; ++i, ++inRow)
+    row(in[0][inRow], in[chroma][inRow], in[2 * chroma][inRow], out[i], width);
 }
 
 bool HasAdobeMarker(j_decompress_ptr cinfo) {
@@ -214,16 +222,17 @@ void RunDecode(DecodeJob* job, jpeg_decompress_struct* cinfo, ErrorManager* err)
   cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
 #endif
   jpeg_start_decompress(cinfo);
-  // YCbCr pictures (nearly all) convert through ConvertYCCRows; others
-  // (grey, RGB, or without a separate colour converter) get the library's
+  // YCbCr and grey pictures (nearly all) convert through ConvertRows;
+  // others (RGB, or without a separate colour converter) get the library's
   // conversion and their spare byte cleared afterwards.
   bool spareZeroed = false;
-  if (!cmyk && cinfo->jpeg_color_space == JCS_YCbCr && cinfo->num_components == 3 && cinfo->cconvert &&
-      cinfo->output_components == 4 && !cinfo->quantize_colors) {
-    const vlYUVRowFn fast = FastJPEGYCCRow();
-    job->yccRow = fast ? fast : YCCRowPlain;
+  const bool ycc = cinfo->jpeg_color_space == JCS_YCbCr && cinfo->num_components == 3;
+  const bool grey = cinfo->jpeg_color_space == JCS_GRAYSCALE && cinfo->num_components == 1;
+  if (!cmyk && (ycc || grey) && cinfo->cconvert && cinfo->output_components == 4 && !cinfo->quantize_colors) {
+    const vlYUVRowFn fast = ycc ? FastJPEGYCCRow() : FastJPEGGreyRow();
+    job->rowConvert = fast ? fast : ycc ? YCCRowPlain : GreyRowPlain;
     cinfo->client_data = job;
-    cinfo->cconvert->color_convert = ConvertYCCRows;
+    cinfo->cconvert->color_convert = ConvertRows;
     spareZeroed = true;
   }
   const bool inverted = cmyk && HasAdobeMarker(cinfo);

@@ -180,6 +180,10 @@ const vlFastPath<vlYUVRowFn> kJPEGYCC[] = {
     {"jpeg ycc row", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::YCCRowToXRGB},
     {"jpeg ycc row", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::YCCRowToXRGB},
 };
+const vlFastPath<vlYUVRowFn> kJPEGGrey[] = {
+    {"jpeg grey row", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::GreyRowToXRGB},
+    {"jpeg grey row", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::GreyRowToXRGB},
+};
 #else
 // Other processors: the general kernels, already instantiated per format,
 // are the plain C++ path.
@@ -204,6 +208,7 @@ const vlFastPath<vlNearestRowFn> kScaleNearest[] = {
 const vlFastPath<vlAndWordsFn> kAndWords[] = {{"and words", -2, -2, 0, 0, nullptr}};
 const vlFastPath<vlConvertFn> kConvert[] = {{"convert", 10, 10, VL_FP_NONE, VL_CPU_PLAIN, CopyRows32}};
 const vlFastPath<vlYUVRowFn> kJPEGYCC[] = {{"jpeg ycc row", -2, -2, 0, 0, nullptr}};
+const vlFastPath<vlYUVRowFn> kJPEGGrey[] = {{"jpeg grey row", -2, -2, 0, 0, nullptr}};
 #endif
 
 }  // namespace
@@ -236,6 +241,7 @@ vlMixFn FastMix(int32_t format, bool masked) {
 const vlScaleRows* FastScaleSmooth(int32_t format) { return FindFastPath(kScaleSmooth, format, format, VL_FP_NONE); }
 vlNearestRowFn FastScaleNearest(int32_t format) { return FindFastPath(kScaleNearest, format, format, VL_FP_NONE); }
 vlYUVRowFn FastJPEGYCCRow() { return FindFastPath(kJPEGYCC, -1, -1, VL_FP_NONE); }
+vlYUVRowFn FastJPEGGreyRow() { return FindFastPath(kJPEGGrey, -1, -1, VL_FP_NONE); }
 vlConvertFn FastConvert(int32_t srcFormat, int32_t dstFormat) {
   return FindFastPath(kConvert, srcFormat, dstFormat, VL_FP_NONE);
 }

@@ -83,6 +83,8 @@ vlYUVRowFn FastYUV444Row(int32_t format);
 // One row of a JPEG's YCbCr samples to 0x00RRGGBB words, exactly as
 // libjpeg converts them (rows keyed by format -1).
 vlYUVRowFn FastJPEGYCCRow();
+// The same for grey samples (y only): each one in the three colour bytes.
+vlYUVRowFn FastJPEGGreyRow();
 // Format conversion between ARGB words (format 10), the other 32-bit
 // formats and RGB565 (format 4), both ways, by the rules of the fromARGB
 // kernels and ReadPixelsARGB. Rows in pixels of each side.

@@ -187,6 +187,7 @@ TEST_F(FastPaths, EveryThirtyTwoBitFormatHasVectorRowsOnThisProcessor) {
   EXPECT_NE(FastConvert(10, 4), nullptr);
   EXPECT_NE(FastConvert(4, 10), nullptr);
   EXPECT_NE(FastJPEGYCCRow(), nullptr);
+  EXPECT_NE(FastJPEGGreyRow(), nullptr);
   // The general path keeps every other format; switched off, nothing is fast.
   EXPECT_NE(FastAlphaBlend(4), nullptr);
   EXPECT_EQ(FastAlphaBlend(5), nullptr);
