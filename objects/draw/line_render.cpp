@@ -82,13 +82,15 @@ void FreeTriple(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha) {
 }
 
 // A plane from a coverage image: a mask when binary, else alpha weighted
-// by the colour's opacity.
-void PlaneFromCoverage(const std::vector<uint8_t>& cov, int32_t rowBytes, int32_t w, int32_t h, uint32_t color,
-                       bool useMask, bool aa, vlBitmap* plane) {
+// by the colour's opacity. The plane is reached through its lock: a
+// display adapter may hold it.
+int PlaneFromCoverage(const std::vector<uint8_t>& cov, int32_t rowBytes, int32_t w, int32_t h, uint32_t color,
+                      bool useMask, bool aa, vlBitmap* plane) {
   const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
-  auto* pl = static_cast<vlPlane*>(plane->handle);
+  vlPixelAccess acc{};
+  if (!LockPixels(plane, 0, &acc)) return useMask ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
   for (int32_t y = 0; y < h; ++y) {
-    uint8_t* row = pl->pixels + static_cast<intptr_t>(y) * pl->rowBytes;
+    uint8_t* row = acc.pixels + static_cast<intptr_t>(y) * acc.rowLength;
     for (int32_t x = 0; x < w; ++x) {
       const int32_t v = cov[static_cast<size_t>(y) * rowBytes + x];
       if (useMask)
@@ -97,6 +99,8 @@ void PlaneFromCoverage(const std::vector<uint8_t>& cov, int32_t rowBytes, int32_
         row[x] = static_cast<uint8_t>(v ? (aa ? v : 255) * opacity / 255 : 0);
     }
   }
+  UnlockPixels(plane, &acc);
+  return 0;
 }
 
 // The line's picture: the segment (in picture coordinates) in a new
@@ -135,8 +139,7 @@ int RenderLinePicture(int32_t w, int32_t h, const int32_t pts[4], int32_t thickn
   }
   if (!DrawCoverageImage(cov.data(), rb, w, h, VL_PAINT_SEGMENT, pts, 2, thickness, aa)) return ERR_MEM;
   FillBitmapRect(*image, 0, 0, w, h, color & 0xFFFFFF);
-  PlaneFromCoverage(cov, rb, w, h, color, useMask, aa, plane);
-  return 0;
+  return PlaneFromCoverage(cov, rb, w, h, color, useMask, aa, plane);
 }
 
 }  // namespace

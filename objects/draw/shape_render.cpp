@@ -243,9 +243,15 @@ int PlanesFromARGB(const std::vector<uint32_t>& argb, int32_t w, int32_t h, bool
     DeleteBitmap(pic);
     return useMask ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
   }
-  auto* pl = static_cast<vlPlane*>(plane->handle);
+  // Through the plane's lock: a display adapter may hold it.
+  vlPixelAccess acc{};
+  if (!LockPixels(plane, 0, &acc)) {
+    DeleteBitmap(pic);
+    useMask ? DeleteMaskPlane(plane) : DeleteAlphaPlane(plane);
+    return useMask ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
+  }
   for (int32_t y = 0; y < h; ++y) {
-    uint8_t* row = pl->pixels + static_cast<intptr_t>(y) * pl->rowBytes;
+    uint8_t* row = acc.pixels + static_cast<intptr_t>(y) * acc.rowLength;
     for (int32_t x = 0; x < w; ++x) {
       const uint32_t a = argb[static_cast<size_t>(y) * w + x] >> 24;
       if (useMask)
@@ -254,6 +260,7 @@ int PlanesFromARGB(const std::vector<uint32_t>& argb, int32_t w, int32_t h, bool
         row[x] = static_cast<uint8_t>(a);
     }
   }
+  UnlockPixels(plane, &acc);
   *image = pic;
   (useMask ? *mask : *alpha) = plane;
   return 0;

@@ -88,6 +88,8 @@ const Kind kKinds[] = {
     {"scaled, layers on", kLayers, kLayerOnly, "", 2, false},
     {"double buffer", kDoubleBuffer, "", kFlip, 1, false},
     {"scaled, double buffer", kDoubleBuffer, "", kFlip, 2, false},
+    {"adapter, layers off", "", kSprite, "", 1, true},
+    {"adapter, layers on", kLayers, kLayerOnly, "", 1, true},
 };
 
 class ShowOnce : public PlayerTest {
