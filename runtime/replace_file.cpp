@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/exit_removals.h"
 #include "platform/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/errors.h"
@@ -72,6 +73,11 @@ int OpenReplacement(vlReplacement* r, const char* name, uint32_t mode, const cha
       if (!temp.empty()) {
         if (exists) chmod(temp.c_str(), st.st_mode & 07777);
         r->stream = OpenFileStream(temp.c_str(), VL_MODE_WRITE, nullptr);
+        // An exit without shut-down takes the unfinished file away too.
+        if (r->stream && KeepForExitRemoval(temp.c_str())) {
+          CloseFileStream(r->stream);
+          r->stream = nullptr;
+        }
         if (!r->stream) {
           unlink(temp.c_str());
           return fail();
@@ -98,6 +104,7 @@ int FinishReplacement(vlReplacement* r, bool ok) {
     status = ERR_WRITEFILE;
   }
   if (!ok || status) unlink(r->temp.c_str());
+  ForgetExitRemoval(r->temp.c_str());
   r->temp.clear();
   return ok ? status : 0;
 }

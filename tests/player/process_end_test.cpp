@@ -1,8 +1,12 @@
 // How a run ends from outside: a signal, or the X server going away.
+#include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/player/player_harness.h"
 
@@ -12,6 +16,17 @@ using vlplayer::PlayerTest;
 using vlplayer::Result;
 using vlplayer::RunOptions;
 using ProcessEnd = PlayerTest;
+
+// Every entry of a directory, hidden ones too.
+std::vector<std::string> Entries(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
 
 // The applet waits long; its compressed container has an unpacked copy in
 // the temporary directory while it runs.
@@ -43,21 +58,25 @@ TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
 }
 
 // A lost X server is reported once in the player's words, not Xlib's, and
-// the temporary files go with the player: the unpacked copy of its applet
-// and one the script asked for.
+// the temporary files go with the player: the unpacked copy of its applet,
+// one the script asked for, and the unfinished file of a save under way.
 TEST_F(ProcessEnd, LostXServerIsReportedOnceAndLeavesNoTemporaryFiles) {
-  std::string applet = Applet("lost", ".line 1\n.call gettempfilename -> t\n" + WaitingApplet("lost"), "compress");
+  const std::string out = dir() + "/out";
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  std::string applet = Applet("lost", ".line 1\n.call gettempfilename -> t\n.call beginanimstream 1 \"" + out +
+                                          "/s.gif\" 8 4 0\n" + WaitingApplet("lost"), "compress");
   RunOptions options;
   size_t made = 0;
   options.whileRunning = [&](pid_t, const std::string& display) {
     // The window is up once the applet waits.
     vlplayer::WaitForWindow(display, "", 10000);
-    for (int i = 0; i < 400 && (made = TempEntries().size()) < 2; ++i) usleep(25000);
+    for (int i = 0; i < 400 && (made = TempEntries().size() + Entries(out).size()) < 3; ++i) usleep(25000);
     usleep(300000);
     StopXServer();
   };
   Result r = Run({applet}, options);
-  EXPECT_EQ(made, 2u);
+  EXPECT_EQ(made, 3u);
+  EXPECT_TRUE(Entries(out).empty()) << Entries(out)[0];
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(r.err, std::string("Lost the connection to X server ") + display() + "!\n");
   EXPECT_EQ(r.err.find("XIO"), std::string::npos);
