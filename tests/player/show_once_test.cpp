@@ -31,8 +31,8 @@ std::string ReadFile(const std::string& path) {
 
 // Objects at half strength, each in its own rectangle of the 96 x 64
 // black display: a brush and a BGPic part (red), a text object and printed
-// text (white), a box (blue); an opaque anim frame (green) and box
-// (orange).
+// text (white), a box (blue), a thick line (green); an opaque anim frame
+// (green) and box (orange).
 const char* kHalfStrength = R"(.table 0 { transparency = 128 }
 .call base=1 createbrush 1 16 16 16711680
 .call base=1 displaybrush 1 2 2 r0
@@ -48,6 +48,8 @@ const char* kHalfStrength = R"(.table 0 { transparency = 128 }
 .call base=1 setfillstyle 1
 .call base=1 box 2 44 16 16 255 r0
 .call base=1 box 20 44 6 6 16744448
+.table 0 { transparency = 128, thickness = 3 }
+.call base=1 line 30 58 60 58 65280 r0
 )";
 
 // The sentinel, shown last: once it is on the window, so is the rest.
@@ -182,6 +184,7 @@ TEST_F(ShowOnce, EveryObjectReachesTheWindowOnceOnEveryDisplayKind) {
     EXPECT_PRED1(half, Brightest(p, s, 0, 2, 22, 46, 20)) << "text object";
     EXPECT_PRED1(half, Brightest(p, s, 0, 50, 22, 44, 20)) << "printed text";
     EXPECT_PRED1(half, Brightest(p, s, 2, 4, 46, 12, 12)) << "box";
+    EXPECT_PRED1(half, Brightest(p, s, 1, 34, 57, 20, 3)) << "line";
     EXPECT_EQ(Colour(p, s, 22, 46), 0xFF8000u) << "opaque box";
     EXPECT_EQ(Colour(p, s, 1, 1), 0u);  // the background stays black
     EXPECT_PRED1(half, Brightest(p, s, 0, 76, 4, 12, 12)) << "BGPic part";
