@@ -499,8 +499,9 @@ TEST_F(FastPaths, NearestScale) {
                              std::array<int32_t, 3>{1001, 347, 4}, std::array<int32_t, 3>{640, 1283, 2},
                              std::array<int32_t, 3>{641, 300, 2}}) {
     Plane src = MakePlane(rng, sw, 5, bpp), dst = MakePlane(rng, dw, 9, bpp);
+    const int32_t format = bpp == 2 ? 4 : 10;
     Compare("large nearest scale", sw, dst.bytes,
-            [&](std::vector<uint8_t>& t) { ScalePixels(ScaleJob(src, dst, t.data(), bpp == 2 ? 4 : 10, 0)); });
+            [&](std::vector<uint8_t>& t) { ScalePixels(ScaleJob(src, dst, t.data(), format, 0)); });
   }
 }
 

@@ -5,13 +5,18 @@
 #include "tests/display/core/display_fixture.h"
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "../../formats/pictures/picture_test_util.h"
 #include "display/clients.h"
 #include "graphics/bitmap.h"
 #include "media/video/video_library.h"
 #include "media/video/video_player.h"
+#include "graphics/yuv_convert.h"
 #include "objects/brushes/brush.h"
+#include "runtime/class_lists.h"
+#include "runtime/plugins.h"
 #include "tests/support/file_size_limit.h"
 #include "vm/error_codes.h"
 
@@ -117,6 +122,54 @@ TEST_F(Video, PlaysToTheEndOnTheDisplay) {
   EXPECT_EQ(WindowPixel(d, 3, 3), 255u);
   ASSERT_EQ(Run(".call closevideo 1"), 0);
   EXPECT_EQ(Run(".call stopvideo 1"), 1449);
+}
+
+// A 4:2:0 video from a decoder plug-in shown at another size, plainly and
+// smoothly: the window shows its last frame as the nearest and the
+// bilinear rules sample the frame's colours.
+TEST_F(Video, YuvVideoShownAtAnotherSize) {
+  vlDisplay* d = Open(110, 20);
+  ASSERT_NE(d, nullptr);
+  const std::string plugin = dir_.File("testvideo.vlp");
+  std::filesystem::copy_file(VL_MEDIA_PLUGIN_DIR "/testvideo.vlp", plugin);
+  vlPlugin* node = nullptr;
+  ASSERT_EQ(LoadPluginFile(plugin.c_str(), 1, &node), 0);
+  struct Unload {
+    ~Unload() {
+      FreePluginList();
+      FreeClassLists();
+    }
+  } unload;
+  // Three frames 40 x 8 whose luma rises along x (16 + (8x + frame) % 200)
+  // in grey chroma; the last one stays shown.
+  const std::string file = dir_.File("y.tvid");
+  std::ofstream(file) << "TVID 40 8 3 20 0 0 5\n";
+  auto colour = [](int x) { return YUVToRGB(16 + (x * 8 + 2) % 200, 128, 128); };
+  constexpr int kShown = 97;
+  for (int smooth : {0, 1}) {
+    SCOPED_TRACE(smooth);
+    ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\"\n.call setvideosize 1 " + std::to_string(kShown) + " 5 " +
+                  std::to_string(smooth) + "\n.call playvideo 1 3 2"),
+              0);
+    ASSERT_TRUE(PlayOut(Find(1), 10));
+    const uint32_t step = smooth ? 39 * 65536 / kShown : 40 * 65536 / kShown;
+    uint32_t a = 0;
+    for (int tx = 0, sx = 0; tx < kShown; ++tx) {
+      uint32_t want = colour(static_cast<int>((static_cast<uint64_t>(tx) * step) >> 16));
+      if (smooth) {  // rows are alike, so only the columns interpolate
+        const uint32_t f = a & 0xFFFF, p = colour(sx), q = colour(sx + 1 < 40 ? sx + 1 : sx);
+        want = 0;
+        for (int shift : {0, 8, 16}) {
+          const int32_t c = p >> shift & 255, c2 = q >> shift & 255;
+          want |= static_cast<uint32_t>((c + (((c2 - c) * static_cast<int32_t>(f)) >> 16)) & 255) << shift;
+        }
+        a = f + step;
+        sx += a >> 16;
+      }
+      for (int ty : {0, 4}) ASSERT_EQ(WindowPixel(d, 3 + tx, 2 + ty), want) << tx << "," << ty;
+    }
+    ASSERT_EQ(Run(".call closevideo 1"), 0);
+  }
 }
 
 TEST_F(Video, SeekSizeVolumeAndDriverRules) {
