@@ -156,13 +156,14 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   int nresults;
   int status;
   vlValue* first;
-  // The word tested before every fetch: the quit flag, or while a line or
-  // count hook is set one that is always set, so that every fetch takes the
-  // slow way. Chosen again wherever other code may have run (it may set or
-  // clear a hook).
-  static const volatile int kHooked = 1;
-  const volatile int* stop;
-#define CHOOSE_STOP() (stop = (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) ? &kHooked : quit)
+  // The dispatch table of the next fetch: while a line or count hook is set,
+  // or the quit flag is, one that sends every instruction the slow way
+  // first. Chosen again wherever other code may have run (it may set or
+  // clear a hook, or the flag); a flag set from elsewhere meanwhile is seen
+  // at the next backward jump.
+  const void* const* disp;
+#define CHOOSE_DISPATCH() \
+  (disp = ((L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) | *quit) ? kSlowDispatch : kDispatch)
 
   // Threaded dispatch: every instruction ends by fetching and jumping to
   // the next one; opcodes the verifier refuses lead to the error. The table
@@ -179,6 +180,11 @@ vlValue* ExecuteBytecode(vlVMState* L) {
       &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD, &&op_BAD
   static const void* const kDispatch[256] = {VL_DISPATCH_64, VL_DISPATCH_64, VL_DISPATCH_64, VL_DISPATCH_64};
 #undef VL_DISPATCH_64
+#define VL_SLOW_8 &&slowfetch, &&slowfetch, &&slowfetch, &&slowfetch, &&slowfetch, &&slowfetch, &&slowfetch, &&slowfetch
+#define VL_SLOW_64 VL_SLOW_8, VL_SLOW_8, VL_SLOW_8, VL_SLOW_8, VL_SLOW_8, VL_SLOW_8, VL_SLOW_8, VL_SLOW_8
+  static const void* const kSlowDispatch[256] = {VL_SLOW_64, VL_SLOW_64, VL_SLOW_64, VL_SLOW_64};
+#undef VL_SLOW_64
+#undef VL_SLOW_8
   static_assert(kNumOpcodes == 43 && OP_METHOD == 42 && OP_ADD == 11 && OP_POW == 22);
 
 // The running function: its closure sits just below the frame.
@@ -191,22 +197,24 @@ vlValue* ExecuteBytecode(vlVMState* L) {
     x;                                                \
     base = L->base;                                   \
     ci = L->ci;                                       \
-    CHOOSE_STOP();                                    \
+    CHOOSE_DISPATCH();                                    \
   } while (0)
-#define DOJUMP(ins)                                                               \
-  do {                                                                            \
-    if (GetJumpFlags(ins) == kJumpFlagGosub)                                      \
-      PushReturnEntry(L, static_cast<int32_t>(pc - CL->proto->code), CallLevel(L, L->ci)); \
-    pc += GetSJ(ins);                                                             \
+// A jump back (a loop) also looks at the quit flag, which another thread
+// or a signal may have set.
+#define DOJUMP(ins)                                                                          \
+  do {                                                                                       \
+    if (GetJumpFlags(ins) == kJumpFlagGosub)                                                 \
+      PushReturnEntry(L, static_cast<int32_t>(pc - CL->proto->code), CallLevel(L, L->ci));   \
+    const int32_t offset = GetSJ(ins);                                                       \
+    pc += offset;                                                                            \
+    if (offset < 0 && __builtin_expect(*quit, 0)) goto quitrun;                              \
   } while (0)
-// The quit flag is tested before every fetch; hooks run after it.
-#define NEXT                                                           \
-  do {                                                                 \
-    if (__builtin_expect(*stop, 0)) goto slowfetch;                    \
-    i = *pc++;                                                         \
-    ci->savedpc = pc; /* for error lines, hooks and names */           \
-    ra = base + GetA(i);                                               \
-    goto *kDispatch[i & 0xFF];                                         \
+#define NEXT                                                 \
+  do {                                                       \
+    i = *pc++;                                               \
+    ci->savedpc = pc; /* for error lines, hooks and names */ \
+    ra = base + GetA(i);                                     \
+    goto *disp[i & 0xFF];                                    \
   } while (0)
 
 newframe:
@@ -217,19 +225,18 @@ newframe:
   base = L->base;
   k = CL->proto->k;
   gcache = CL->proto->constCache;
-  CHOOSE_STOP();
+  CHOOSE_DISPATCH();
   NEXT;
 
 slowfetch:
-  CHOOSE_STOP();
+  // The instruction is fetched: the quit flag first, then the hooks.
+  CHOOSE_DISPATCH();
   if (*quit) goto quitrun;
-  i = *pc++;
-  ci->savedpc = pc;
   if (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) {
     PROTECT(TraceExecution(L));
     if (*quit) goto quitrun;
+    ra = base + GetA(i);
   }
-  ra = base + GetA(i);
   goto *kDispatch[i & 0xFF];
 
 op_COPY:
@@ -531,7 +538,7 @@ op_CALL: {
         L->top = nresults >= 0 ? L->ci->top : res;
         ci = L->ci;
         base = L->base;
-        CHOOSE_STOP();
+        CHOOSE_DISPATCH();
         NEXT;
       }
       first = FinishNative(L, r, &status);
@@ -584,7 +591,7 @@ call_results: {
   ci = L->ci;
   if (nresults >= 0) L->top = ci->top;
   base = L->base;
-  CHOOSE_STOP();
+  CHOOSE_DISPATCH();
   if (status >= 1000) {
     PROTECT(g->host.storeAndRaiseError(L, status));
   } else if (status == -1 || status == -2) {
@@ -619,7 +626,7 @@ op_RETURN: {
   if (b != 0 && wanted >= 0 && !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
     // A fixed count of results to a caller that wants a fixed count: what
     // ReturnFromCall would do (the top goes back to the caller's). Nothing
-    // else ran, so the fetch test stays as it is.
+    // else ran, so the dispatch table stays as it is.
     vlValue* res = ci->base - 1;
     int n = static_cast<int>(b) - 1;
     if (n > wanted) n = wanted;
@@ -647,7 +654,7 @@ op_RETURN: {
   base = ci->base;
   k = CL->proto->k;
   gcache = CL->proto->constCache;
-  CHOOSE_STOP();
+  CHOOSE_DISPATCH();
   NEXT;
 }
 op_FORLOOP: {
@@ -659,6 +666,7 @@ op_FORLOOP: {
     if (s > 0 ? idx <= limit->v.n : idx >= limit->v.n) {
       pc += GetSBx(i);
       SetNumber(ra, idx);
+      if (__builtin_expect(*quit, 0)) goto quitrun;
     }
     NEXT;
   }
