@@ -251,8 +251,11 @@ int ShowColorRequester(vlVMState* state, void* display, const char* title, int32
 
 // The built-in requesters ------------------------------------------------------
 
-int BuiltinSystemRequest(vlVMState*, void*, const char*, const char* body, const char* buttons, int, uint32_t,
-                         int32_t* result) {
+// Each uses its GTK dialog when the toolkit is there, else the console.
+
+int BuiltinSystemRequest(vlVMState* state, void*, const char* title, const char* body, const char* buttons,
+                         int icon, uint32_t, int32_t* result) {
+  if (StartRequesterThread()) return GtkSystemRequest(state, title, body, buttons, icon, result);
   return ConsoleSystemRequest(body, buttons, result);
 }
 
@@ -262,8 +265,10 @@ int BuiltinFileRequest(vlVMState* state, void*, const char* title, const char* p
   return ConsoleFileRequest(title, 0, mode == 2, result);
 }
 
-int BuiltinPathRequest(vlVMState*, void*, const char* title, int mode, const char*, uint32_t, char** result) {
+int BuiltinPathRequest(vlVMState* state, void*, const char* title, int mode, const char* directory, uint32_t,
+                       char** result) {
   *result = nullptr;
+  if (StartRequesterThread()) return GtkPathRequest(state, title, mode, directory, result);
   vlFileResult chosen{};
   int status = ConsoleFileRequest(title, 1, mode == 2, &chosen);
   if (!status && chosen.success) {
@@ -274,21 +279,28 @@ int BuiltinPathRequest(vlVMState*, void*, const char* title, int mode, const cha
   return status;
 }
 
-int BuiltinStringRequest(vlVMState*, void*, const char*, const char* body, const char*, int type, int maximum,
-                         int, uint32_t, char* destination, int destinationSize) {
+int BuiltinStringRequest(vlVMState* state, void*, const char* title, const char* body, const char* defaultText,
+                         int type, int maximum, int password, uint32_t, char* destination, int destinationSize) {
+  if (StartRequesterThread())
+    return GtkStringRequest(state, title, body, defaultText, type, maximum, password, destination, destinationSize);
   return ConsoleStringRequest(body, type, maximum, destination, destinationSize);
 }
 
-int BuiltinListRequest(vlVMState*, void*, const char*, const char* body, const char* choices, int32_t, uint32_t,
-                       int32_t* result) {
+int BuiltinListRequest(vlVMState* state, void*, const char* title, const char* body, const char* choices,
+                       int32_t defaultIndex, uint32_t, int32_t* result) {
+  if (StartRequesterThread()) return GtkListRequest(state, title, body, choices, defaultIndex, result);
   return ConsoleListRequest(body, choices, result);
 }
 
-int BuiltinFontRequest(vlVMState*, void*, const char*, const char*, int32_t, uint32_t, vlFontSpec* font) {
+int BuiltinFontRequest(vlVMState* state, void*, const char* title, const char* name, int32_t size, uint32_t,
+                       vlFontSpec* font) {
+  if (StartRequesterThread()) return GtkFontRequest(state, title, name, size, font);
   return ConsoleFontRequest(font);
 }
 
-int BuiltinColorRequest(vlVMState*, void*, const char*, int32_t, uint32_t, int32_t* result) {
+int BuiltinColorRequest(vlVMState* state, void*, const char* title, int32_t defaultColor, uint32_t,
+                        int32_t* result) {
+  if (StartRequesterThread()) return GtkColorRequest(state, title, defaultColor, result);
   return ConsoleColorRequest(result);
 }
 

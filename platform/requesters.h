@@ -39,7 +39,8 @@ int ConsoleListRequest(const char* body, const char* choices, int32_t* result);
 int ConsoleFontRequest(vlFontSpec* font);
 int ConsoleColorRequest(int32_t* result);
 
-// The built-in requesters (the console forms on this build).
+// The built-in requesters: the GTK dialogs, or the console forms when the
+// toolkit or a display is missing.
 int BuiltinSystemRequest(vlVMState* state, void* display, const char* title, const char* body,
                          const char* buttons, int icon, uint32_t flag, int32_t* result);
 int BuiltinFileRequest(vlVMState* state, void* display, const char* title, const char* pattern, int mode,

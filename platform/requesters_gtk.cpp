@@ -2,117 +2,46 @@
 // runs each dialog, while the main thread posts a request and keeps its
 // windows alive until the answer is there. The request code is the only
 // handshake between the two. Depends on the run-time loaded GTK set, the
-// X11 connections and the event pump.
+// X11 connections, the display list and the event pump.
 #include "platform/requesters_gtk.h"
 
 #include <unistd.h>
 
-#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "display/display.h"
+#include "platform/display_adapter.h"
 #include "platform/event_pump.h"
 #include "platform/os.h"
-#include "platform/shared_libs.h"
+#include "platform/requesters_gtk_request.h"
 #include "platform/threads.h"
 #include "platform/x11/x11_connection.h"
-#include "runtime/chunk_name.h"
-#include "runtime/messages.h"
+#include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_window.h"
+#include "runtime/startup.h"
 #include "vm/error_codes.h"
+
+vlGtkRequest gGtkRequest;
 
 namespace {
 
-enum : int { kIdle = 0, kFile = 2 };
-
-// Written by the main thread before the code is set, read by the GTK
-// thread; the results the other way round before the code is cleared.
-struct Request {
-  std::atomic<int> code{kIdle};
-  int reply = 0;
-  std::string title, pattern, directory, file;
-  int multiple = 0, save = 0;
-  std::string resultDirectory, resultFiles;  // files: each part ended by a zero byte
-  uint32_t resultCount = 0;
-};
-
-Request gRequest;
 vlThreadId gThread = 0;
 std::atomic<int> gStop{0};
 
-// ISO 8859-1 towards GTK's UTF-8 and back; unconverted when that fails.
-std::string Convert(const std::string& text, const char* to, const char* from) {
-  gsize written = 0;
-  gchar* converted = dl_g_convert(text.c_str(), -1, to, from, nullptr, &written, nullptr);
-  if (!converted) return text;
-  std::string out(converted, written);
-  dl_g_free(converted);
-  return out;
-}
-std::string ToGtk(const std::string& text) { return Convert(text, "UTF-8", "ISO-8859-1"); }
-std::string FromGtk(const std::string& text) { return Convert(text, "ISO-8859-1", "UTF-8"); }
-
-void AddPickedPath(const char* chosen) {
-  std::string path = FromGtk(chosen);
-  size_t slash = path.rfind('/');
-  if (gRequest.resultCount == 0) gRequest.resultDirectory = slash == std::string::npos ? "" : path.substr(0, slash);
-  gRequest.resultFiles.append(GetFilePart(path.c_str()));
-  gRequest.resultFiles.push_back('\0');
-  gRequest.resultCount++;
-}
-
-// The file chooser: open (one or several files) or save, with an "All"
-// and a "Filter" filter when a pattern is given.
-int RunFileDialog() {
-  GtkFileChooserAction action = gRequest.save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN;
-  GtkWidget* dialog = dl_gtk_file_chooser_dialog_new(ToGtk(gRequest.title).c_str(), nullptr, action, "gtk-cancel",
-                                                     GTK_RESPONSE_CANCEL, gRequest.save ? "gtk-save" : "gtk-open",
-                                                     GTK_RESPONSE_ACCEPT, nullptr);
-  if (!dialog) return -1;
-  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
-  if (gRequest.multiple) dl_gtk_file_chooser_set_select_multiple(chooser, TRUE);
-  if (gRequest.save) dl_gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
-  if (!gRequest.pattern.empty()) {
-    GtkFileFilter* all = dl_gtk_file_filter_new();
-    dl_gtk_file_filter_set_name(all, ToGtk(GetMessage(517)).c_str());
-    dl_gtk_file_filter_add_pattern(all, "*");
-    dl_gtk_file_filter_add_pattern(all, "*.*");
-    dl_gtk_file_chooser_add_filter(chooser, all);
-    GtkFileFilter* filter = dl_gtk_file_filter_new();
-    dl_gtk_file_filter_set_name(filter, ToGtk(GetMessage(518)).c_str());
-    size_t start = 0;
-    while (start <= gRequest.pattern.size()) {
-      size_t bar = gRequest.pattern.find('|', start);
-      std::string extension = gRequest.pattern.substr(start, bar == std::string::npos ? bar : bar - start);
-      if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
-      if (!extension.empty()) dl_gtk_file_filter_add_pattern(filter, ("*." + extension).c_str());
-      if (bar == std::string::npos) break;
-      start = bar + 1;
-    }
-    dl_gtk_file_chooser_add_filter(chooser, filter);
-    dl_gtk_file_chooser_set_filter(chooser, filter);
+int RunRequestedDialog(int code) {
+  switch (code) {
+    case VL_GTKREQ_SYSTEM: return RunSystemDialog();
+    case VL_GTKREQ_FILE: return RunFileDialog();
+    case VL_GTKREQ_PATH: return RunPathDialog();
+    case VL_GTKREQ_STRING: return RunStringDialog();
+    case VL_GTKREQ_LIST: return RunListDialog();
+    case VL_GTKREQ_FONT: return RunFontDialog();
+    case VL_GTKREQ_COLOR: return RunColorDialog();
+    default: return -1;
   }
-  char start[1024];
-  std::snprintf(start, sizeof start, "%s", gRequest.directory.c_str());
-  if (!gRequest.file.empty() && AddPart(start, sizeof start, gRequest.file.c_str()))
-    dl_gtk_file_chooser_set_filename(chooser, ToGtk(start).c_str());
-  else if (!gRequest.directory.empty())
-    dl_gtk_file_chooser_set_current_folder(chooser, ToGtk(gRequest.directory).c_str());
-  int reply = 0;
-  if (dl_gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
-    GSList* names = dl_gtk_file_chooser_get_filenames(chooser);
-    for (GSList* n = names; n; n = n->next) {
-      AddPickedPath(static_cast<const char*>(n->data));
-      dl_g_free(n->data);
-    }
-    dl_g_slist_free(names);
-    reply = gRequest.resultCount ? 1 : 0;
-  }
-  dl_gtk_widget_destroy(dialog);
-  // Let the toolkit take the window away before the answer goes back.
-  while (dl_g_main_context_iteration(nullptr, FALSE)) {
-  }
-  return reply;
 }
 
 void* GtkThreadMain(void*) {
@@ -120,22 +49,59 @@ void* GtkThreadMain(void*) {
   (void)loop;
   while (!gStop.load()) {
     dl_g_main_context_iteration(nullptr, FALSE);
-    int code = gRequest.code.load();
-    if (code == kIdle) {
+    int code = gGtkRequest.code.load();
+    if (code == VL_GTKREQ_IDLE) {
       usleep(20000);
       continue;
     }
-    gRequest.reply = code == kFile ? RunFileDialog() : -1;
-    gRequest.code.store(kIdle);
+    // Out of memory while building a dialog counts as no dialog.
+    try {
+      gGtkRequest.reply = RunRequestedDialog(code);
+    } catch (...) {
+      gGtkRequest.reply = -1;
+    }
+    gGtkRequest.code.store(VL_GTKREQ_IDLE);
   }
   return nullptr;
 }
 
+// The first active display with a window, or null.
+vlDisplay* ActiveDisplay() {
+  for (vlDisplay* d = gX11Hooks.firstDisplay ? gX11Hooks.firstDisplay() : nullptr; d; d = d->next)
+    if (d->active && d->window && d->window->window) return d;
+  return nullptr;
+}
+
+vlDisplay* FindDisplay(const vlObjectId& id) {
+  for (vlDisplay* d = gX11Hooks.firstDisplay ? gX11Hooks.firstDisplay() : nullptr; d; d = d->next)
+    if (d->idNumber == id.number && d->idHandle == id.handle) return d;
+  return nullptr;
+}
+
 // Posts the request and waits for its answer, keeping the windows alive.
+// The dialog stays in front of the active display's window, which gives
+// up its input grab meanwhile (the dialog could get no input otherwise).
 void WaitForRequester(vlVMState* state, int code) {
-  gRequest.code.store(code);
-  while (gRequest.code.load() == code) {
-    if (state) {
+  gGtkRequest.transientWindow = 0;
+  bool regrab = false;
+  vlObjectId grabber{};
+  if (!vlDisplayAdapter) {
+    if (vlDisplay* d = ActiveDisplay()) {
+      gGtkRequest.transientWindow = d->window->window;
+      if (d->window->pointerGrabbed) {
+        XUngrabPointer(d->window->display, CurrentTime);
+        XUngrabKeyboard(d->window->display, CurrentTime);
+        XFlush(d->window->display);
+        d->window->pointerGrabbed = 0;
+        grabber = d->id();
+        regrab = true;
+      }
+    }
+  }
+  gGtkRequest.code.store(code);
+  while (gGtkRequest.code.load() == code) {
+    // Once shut-down has begun the displays are going: only drain.
+    if (state && !vlShuttingDown) {
       int error = 0;
       PumpEvents(state, 2, 0, &error);
     } else {
@@ -147,6 +113,14 @@ void WaitForRequester(vlVMState* state, int code) {
       }
     }
     usleep(20000);
+  }
+  // The pump may have closed the display: look it up again.
+  if (regrab) {
+    vlDisplay* d = FindDisplay(grabber);
+    if (d && d->window && d->window->window) {
+      GrabX11Input(d->window);
+      d->window->pointerGrabbed = 1;
+    }
   }
 }
 
@@ -177,30 +151,114 @@ void StopRequesterThread() {
   gThread = 0;
 }
 
+int GtkSystemRequest(vlVMState* state, const char* title, const char* body, const char* buttons, int icon,
+                     int32_t* result) {
+  vlGtkRequest& r = gGtkRequest;
+  int kind = 3;
+  ClassifyRequestButtons(&buttons, &kind);
+  if (buttons) kind = 4;
+  r.title = title ? title : "";
+  r.body = body ? body : "";
+  r.buttons = buttons ? buttons : "";
+  r.buttonKind = kind;
+  r.icon = icon;
+  WaitForRequester(state, VL_GTKREQ_SYSTEM);
+  // No dialog: the body goes to the console instead.
+  if (r.reply == -1) return ConsoleSystemRequest(r.body.c_str(), nullptr, result);
+  *result = r.reply;
+  return 0;
+}
+
 int GtkFileRequest(vlVMState* state, const char* title, const char* pattern, int mode, const char* directory,
                    const char* file, vlFileResult* result) {
   *result = vlFileResult{};
-  gRequest.title = title ? title : "";
+  vlGtkRequest& r = gGtkRequest;
+  r.title = title ? title : "";
   // Patterns that mean "everything" make no filter.
-  gRequest.pattern = pattern && *pattern && *pattern != '*' && std::strcmp(pattern, "#?") ? pattern : "";
-  gRequest.directory = directory ? directory : "";
-  gRequest.file = file ? file : "";
-  gRequest.multiple = mode == 1;
-  gRequest.save = mode == 2;
-  gRequest.resultDirectory.clear();
-  gRequest.resultFiles.clear();
-  gRequest.resultCount = 0;
-  WaitForRequester(state, kFile);
-  if (gRequest.reply != 1) return 0;
-  result->directory = static_cast<char*>(std::malloc(gRequest.resultDirectory.size() + 1));
-  result->files = static_cast<char*>(std::calloc(gRequest.resultFiles.size() + 1, 1));
+  r.pattern = pattern && *pattern && *pattern != '*' && std::strcmp(pattern, "#?") ? pattern : "";
+  r.directory = directory ? directory : "";
+  r.file = file ? file : "";
+  r.multiple = mode == 1;
+  r.save = mode == 2;
+  r.resultDirectory.clear();
+  r.resultFiles.clear();
+  r.resultCount = 0;
+  WaitForRequester(state, VL_GTKREQ_FILE);
+  if (r.reply != 1) return 0;
+  result->directory = strdup(r.resultDirectory.c_str());
+  result->files = static_cast<char*>(std::calloc(r.resultFiles.size() + 1, 1));
   if (!result->directory || !result->files) {
     FreeFileResult(result);
     return ERR_MEM;
   }
-  std::memcpy(result->directory, gRequest.resultDirectory.c_str(), gRequest.resultDirectory.size() + 1);
-  std::memcpy(result->files, gRequest.resultFiles.data(), gRequest.resultFiles.size());
-  result->count = gRequest.resultCount;
+  std::memcpy(result->files, r.resultFiles.data(), r.resultFiles.size());
+  result->count = r.resultCount;
   result->success = 1;
+  return 0;
+}
+
+int GtkPathRequest(vlVMState* state, const char* title, int mode, const char* directory, char** result) {
+  *result = nullptr;
+  vlGtkRequest& r = gGtkRequest;
+  r.title = title ? title : "";
+  r.directory = directory ? directory : "";
+  r.save = mode == 2;
+  r.resultText.clear();
+  WaitForRequester(state, VL_GTKREQ_PATH);
+  if (r.reply != 1) return 0;
+  *result = strdup(r.resultText.c_str());
+  return *result ? 0 : ERR_MEM;
+}
+
+int GtkStringRequest(vlVMState* state, const char* title, const char* body, const char* defaultText, int type,
+                     int maximum, int password, char* destination, int destinationSize) {
+  vlGtkRequest& r = gGtkRequest;
+  r.title = title ? title : "";
+  r.body = body ? body : "";
+  r.defaultText = defaultText ? defaultText : "";
+  r.type = type;
+  r.maximum = maximum;
+  r.password = password;
+  r.resultText.clear();
+  WaitForRequester(state, VL_GTKREQ_STRING);
+  if (r.reply == 0) return ERR_USERABORT;
+  if (r.reply == 1 && destinationSize > 0) {
+    std::snprintf(destination, size_t(destinationSize), "%s", r.resultText.c_str());
+  }
+  return 0;
+}
+
+int GtkListRequest(vlVMState* state, const char* title, const char* body, const char* choices,
+                   int32_t defaultIndex, int32_t* result) {
+  vlGtkRequest& r = gGtkRequest;
+  r.title = title ? title : "";
+  r.body = body ? body : "";
+  r.choices.clear();
+  for (const char* c = choices; c && *c; c += std::strlen(c) + 1) r.choices.emplace_back(c);
+  r.defaultIndex = defaultIndex;
+  r.resultIndex = -1;
+  WaitForRequester(state, VL_GTKREQ_LIST);
+  *result = r.reply == 1 ? r.resultIndex : -1;
+  return 0;
+}
+
+int GtkFontRequest(vlVMState* state, const char* title, const char* name, int32_t size, vlFontSpec* font) {
+  vlGtkRequest& r = gGtkRequest;
+  r.title = title ? title : "";
+  r.fontName = name ? name : "";
+  r.fontSize = size;
+  r.font = *font;
+  WaitForRequester(state, VL_GTKREQ_FONT);
+  if (r.reply == 1) *font = r.font;
+  return 0;
+}
+
+int GtkColorRequest(vlVMState* state, const char* title, int32_t defaultColor, int32_t* result) {
+  vlGtkRequest& r = gGtkRequest;
+  r.title = title ? title : "";
+  r.defaultColor = defaultColor;
+  r.resultColor = -1;
+  WaitForRequester(state, VL_GTKREQ_COLOR);
+  *result = r.reply > 0 ? r.resultColor : -1;
   return 0;
 }

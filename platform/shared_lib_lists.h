@@ -178,7 +178,9 @@
   X(gtk_font_selection_dialog_new, VL_SYM_REQUIRED)                \
   X(gtk_font_selection_dialog_get_font_name, VL_SYM_REQUIRED)      \
   X(gtk_font_selection_dialog_set_font_name, VL_SYM_REQUIRED)      \
-  X(gtk_font_selection_dialog_get_type, VL_SYM_REQUIRED)
+  X(gtk_font_selection_dialog_get_type, VL_SYM_REQUIRED)          \
+  X(gtk_entry_set_activates_default, VL_SYM_SILENT)                \
+  X(gdk_x11_drawable_get_xdisplay, VL_SYM_SILENT)
 
 #define VL_GLIB_SYMBOLS(X)                    \
   X(g_free, VL_SYM_REQUIRED)                  \

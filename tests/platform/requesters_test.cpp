@@ -13,10 +13,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/requesters.h"
+#include "platform/requesters_gtk.h"
 #include "runtime/error_vm.h"
 #include "runtime/objects.h"
 #include "runtime/plugin_abi.h"
@@ -466,6 +468,49 @@ TEST_F(RequesterAdapter, StringCancelAndKindsWithoutTheBuiltInCode) {
     return std::to_string(r);
   });
   EXPECT_EQ(s.result, "255");
+}
+
+}  // namespace
+
+namespace {
+
+// The font selection's Pango answer on the engine's scale: every weight of
+// the table, an unlisted one as normal, the slants, and the size as the
+// number after the font text's last blank.
+TEST(GtkRequesterValues, PangoFontsMapToTheEngineRecord) {
+  const int pango[] = {100, 200, 300, 380, 400, 500, 600, 700, 800, 900, 1000, 350};
+  const int engine[] = {0, 40, 50, 75, 80, 100, 180, 200, 205, 210, 215, 80};
+  for (size_t i = 0; i < std::size(pango); ++i) {
+    vlFontSpec font{};
+    font.underline = font.strikeout = font.color = 7;
+    FontSpecFromPango("DejaVu Sans", 0, pango[i], "DejaVu Sans Bold 13", &font);
+    EXPECT_EQ(font.weight, engine[i]) << pango[i];
+    EXPECT_EQ(font.bold, engine[i] == 180 || engine[i] == 200 || engine[i] == 205 ? 1u : 0u) << pango[i];
+    EXPECT_STREQ(font.name, "DejaVu Sans");
+    EXPECT_EQ(font.size, 13);
+    EXPECT_EQ(font.underline + font.strikeout + font.color, 0u);
+  }
+  vlFontSpec font{};
+  FontSpecFromPango("Serif", 1, 400, "Serif Oblique 9", &font);
+  EXPECT_EQ(font.slant, 110);
+  EXPECT_EQ(font.italic, 1u);
+  FontSpecFromPango("Serif", 2, 400, "Serif Italic 9", &font);
+  EXPECT_EQ(font.slant, 100);
+  FontSpecFromPango("Serif", 0, 400, "Serif", &font);
+  EXPECT_EQ(font.slant, 0);
+  EXPECT_EQ(font.italic, 0u);
+  EXPECT_EQ(font.size, 0) << "no size in the text";
+}
+
+// $RRGGBB goes out as channels times 256 and comes back as channels / 256.
+TEST(GtkRequesterValues, ColoursScaleBetweenEightAndSixteenBits) {
+  uint16_t r = 0, g = 0, b = 0;
+  ColorToGtkChannels(0xFF8001, &r, &g, &b);
+  EXPECT_EQ(r, 0xFF00);
+  EXPECT_EQ(g, 0x8000);
+  EXPECT_EQ(b, 0x0100);
+  EXPECT_EQ(ColorFromGtkChannels(r, g, b), 0xFF8001);
+  EXPECT_EQ(ColorFromGtkChannels(0xFFFF, 0x80FF, 0x00FF), 0xFF8000);
 }
 
 }  // namespace

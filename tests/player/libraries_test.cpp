@@ -135,7 +135,7 @@ getfield 1 0 "action"
 TEST_F(Libraries, AMalformedPatternIsAnErrorWithItsOwnText) {
   std::string applet =
       Applet("pattern", ".line 3\n.call patternfindstrshort \"abc\" \"x%\" -> r\n.call debugprint \"after\"");
-  Result r = Run({applet});
+  Result r = Run({"-debugdevice", "console", applet});
   EXPECT_NE(r.status, 0);
   std::string all = r.out + r.err;
   EXPECT_NE(all.find("Malformed pattern! (ends with \"%\")"), std::string::npos) << all;

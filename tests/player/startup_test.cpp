@@ -123,7 +123,8 @@ TEST_F(Startup, RequireTagsReachThePlugin) {
   EXPECT_NE(ReadAll(dir() + "/plugin.log").find("require 0.0 mode=a b,fast=1,size=12 optplug"), std::string::npos)
       << ReadAll(dir() + "/plugin.log");
   // A tag text that does not parse stops start-up with its message.
-  r = Run({"-requireplugins", "optplug", "-requiretags", "optplug[1mode=a]", applet}, options);
+  r = Run({"-debugdevice", "console", "-requireplugins", "optplug", "-requiretags", "optplug[1mode=a]", applet},
+          options);
   EXPECT_NE(r.status, 0);
   EXPECT_NE((r.out + r.err).find("Syntax error in tag format!"), std::string::npos) << r.out << r.err;
 }

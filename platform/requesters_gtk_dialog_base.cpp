@@ -1,0 +1,56 @@
+// What every GTK requester dialog shares: text conversion towards the
+// toolkit, the title and transient-for hint, running and destroying.
+// GTK thread only. Depends on the run-time loaded GTK set and Xlib.
+#include <X11/Xutil.h>
+
+#include "platform/requesters_gtk_request.h"
+
+namespace {
+
+std::string Convert(const std::string& text, const char* to, const char* from) {
+  gsize written = 0;
+  gchar* converted = dl_g_convert(text.c_str(), -1, to, from, nullptr, &written, nullptr);
+  if (!converted) return text;
+  std::string out(converted, written);
+  dl_g_free(converted);
+  return out;
+}
+
+}  // namespace
+
+std::string ToGtk(const std::string& text) { return Convert(text, "UTF-8", "ISO-8859-1"); }
+std::string FromGtk(const std::string& text) { return Convert(text, "ISO-8859-1", "UTF-8"); }
+
+namespace {
+
+// Called by GTK from C: nothing here may throw. The hint goes through the
+// toolkit's own connection, which only this thread uses; the player's
+// connections belong to the main thread.
+gboolean OnDialogMapped(GtkWidget* widget, GdkEvent*, gpointer) {
+  Window target = gGtkRequest.transientWindow;
+  if (!target || !widget->window || !dl_gdk_x11_drawable_get_xdisplay) return FALSE;
+  GdkDrawable* drawable = GDK_DRAWABLE(widget->window);
+  Display* display = dl_gdk_x11_drawable_get_xdisplay(drawable);
+  if (display) XSetTransientForHint(display, dl_gdk_x11_drawable_get_xid(drawable), target);
+  return FALSE;
+}
+
+}  // namespace
+
+GtkWidget* PrepareDialog(GtkWidget* dialog) {
+  if (!dialog) return nullptr;
+  dl_gtk_window_set_title(GTK_WINDOW(dialog), ToGtk(gGtkRequest.title).c_str());
+  dl_g_signal_connect_data(dialog, "map-event", G_CALLBACK(OnDialogMapped), nullptr, nullptr, GConnectFlags(0));
+  return dialog;
+}
+
+int RunDialog(GtkWidget* dialog) {
+  int response = dl_gtk_dialog_run(GTK_DIALOG(dialog));
+  return response == GTK_RESPONSE_NONE || response == GTK_RESPONSE_DELETE_EVENT ? 0 : response;
+}
+
+void DestroyDialog(GtkWidget* dialog) {
+  dl_gtk_widget_destroy(dialog);
+  while (dl_g_main_context_iteration(nullptr, FALSE)) {
+  }
+}

@@ -1,0 +1,220 @@
+// The toolkit's requester dialogs as a user meets them: each appears under
+// its title, is answered from the keyboard (xdotool), and the script gets
+// what was chosen; closing one gives the cancel result.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::Quote;
+using vlplayer::Result;
+using vlplayer::RunOptions;
+
+// One dialog to answer: its title and the xdotool commands, in turn.
+struct Answer {
+  std::string title;
+  std::vector<std::string> commands;
+};
+
+class GtkRequesters : public vlplayer::PlayerTest {
+ protected:
+  void SetUp() override {
+    PlayerTest::SetUp();
+    int status = 0;
+    Tool("xdotool version >/dev/null 2>&1", &status);
+    if (status != 0) GTEST_SKIP() << "xdotool is not installed";
+  }
+
+  // Runs the applet and answers its dialogs in order; missing names the
+  // dialogs that never appeared.
+  Result RunAnswering(const std::string& applet, const std::vector<Answer>& answers, std::string* missing,
+                      const std::vector<std::string>& args = {}) {
+    RunOptions options;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      for (const Answer& a : answers) {
+        std::string window = vlplayer::WaitForWindow(display, a.title, 30000);
+        if (window.empty()) {
+          *missing += "[" + a.title + "]";
+          return;
+        }
+        Tool("xdotool windowfocus --sync " + window);
+        for (const std::string& command : a.commands) Tool("xdotool " + command);
+      }
+    };
+    std::vector<std::string> all = args;
+    all.push_back(applet);
+    return Run(all, options);
+  }
+};
+
+// Buttons answer with their response: the standard Yes of Yes|No|Cancel 1,
+// own labels their position and the last one 0; a closed box 0.
+TEST_F(GtkRequesters, MessageBoxGivesTheChosenButton) {
+  std::string applet = Applet("box", R"(.line 1
+.call systemrequest "Save changes" "Save them?" "Yes|No|Cancel" 4 -> a
+.call systemrequest "Which one" "Pick" "Red|Green|Blue" -> b
+.call systemrequest "Last one" "Pick" "Red|Green|Blue" 2 -> c
+.call systemrequest "Closed box" "Bye" "OK|Cancel" -> d
+.call debugprint $a $b $c $d)");
+  std::string missing;
+  Result r = RunAnswering(applet,
+                          {{"Save changes", {"key Return"}},
+                           {"Which one", {"key Right", "key Return"}},
+                           {"Last one", {"key Right Right", "key Return"}},
+                           {"Closed box", {"key Escape"}}},
+                          &missing);
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1 2 0 0\n");
+}
+
+// Numbers-only input keeps digits, '-' and '.' of what is typed; the
+// maximum length cuts typing; a cancelled requester gives no text and 0.
+TEST_F(GtkRequesters, StringDialogFiltersAndCancels) {
+  std::string applet = Applet("string", R"(.line 1
+.call stringrequest "Number please" "How many?" "" 3 -> t ok
+.call debugprint $t $ok
+.call stringrequest "Short name" "Who?" "xy" 0 3 -> t ok
+.call debugprint $t $ok
+.call stringrequest "Secret word" "Password?" "" 0 0 1 -> t ok
+.call debugprint $t $ok
+.call stringrequest "Never mind" "Who?" "abc" -> t ok
+.call debugprint "[" $t "]" $ok)");
+  std::string missing;
+  Result r = RunAnswering(applet,
+                          {{"Number please", {"type --delay 20 12a.5", "key Return"}},
+                           {"Short name", {"key ctrl+a", "type --delay 20 abcdef", "key Return"}},
+                           {"Secret word", {"type --delay 20 " + Quote("s\xc3\xa9same"), "key Return"}},
+                           {"Never mind", {"key Escape"}}},
+                          &missing);
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The typed UTF-8 comes back as the engine's ISO 8859-1.
+  EXPECT_EQ(r.out, "12.5 1\nabc 1\ns\xe9same 1\n[  ] 0\n");
+}
+
+// Arrow keys move from the preselected row; choices are shown as text,
+// not markup; a cancel gives -1.
+TEST_F(GtkRequesters, ListDialogGivesTheChosenIndex) {
+  std::string applet = Applet("list", R"(.line 1
+.table 0 { "a<b", "b&c", "plain" }
+setglobal 0 "l"
+.call listrequest "Pick a row" "Rows" $l 0 -> a
+.call listrequest "No row" "Rows" $l 1 -> b
+.call debugprint $a $b)");
+  std::string missing;
+  Result r = RunAnswering(applet, {{"Pick a row", {"key Down Down", "key Tab Return"}}, {"No row", {"key Escape"}}},
+                          &missing);
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2 -1\n");
+  EXPECT_EQ(r.err.find("markup"), std::string::npos) << r.err;
+}
+
+// The font selection starts at the given name and size; its answer is
+// read back through Pango's family, style and weight; a cancel leaves the
+// record as it was.
+TEST_F(GtkRequesters, FontDialogGivesFamilySizeAndWeight) {
+  // Prints the named fields of the record in global f.
+  auto print = [](const std::vector<std::string>& fields) {
+    std::string text, args;
+    for (const std::string& field : fields) {
+      text += "getglobal 0 \"f\"\ngetfield 1 0 \"" + field + "\"\nsetglobal 1 \"" + field + "\"\n";
+      args += " $" + field;
+    }
+    return text + ".call debugprint \"[\"" + args + " \"]\"\n";
+  };
+  std::string applet = Applet("font", ".line 1\n.call fontrequest \"Choose a font\" \"Sans Bold Italic\" 20 -> f\n" +
+                                          print({"family", "size", "weight", "slant", "bold", "italic"}) +
+                                          ".call fontrequest \"Font again\" \"Serif\" 12 -> f\n" +
+                                          print({"family", "size", "weight"}));
+  std::string missing;
+  Result r = RunAnswering(applet, {{"Choose a font", {"key Return"}}, {"Font again", {"key Escape"}}}, &missing);
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "[ Sans 20 200 100 1 1 ]\n[  0 80 ]\n");
+}
+
+// The preset colour comes back as it went in; a colour typed as a name is
+// scaled from the toolkit's 16-bit channels; a cancel gives -1.
+TEST_F(GtkRequesters, ColourDialogGivesRgb) {
+  std::string applet = Applet("colour", R"(.line 1
+.call colorrequest "Choose a colour" 1193046 -> a
+.call colorrequest "Colour by name" 1193046 -> b
+.call colorrequest "Colour again" 1193046 -> c
+.call debugprint $a $b $c)");
+  std::string missing;
+  Result r = RunAnswering(applet,
+                          {{"Choose a colour", {"key Return"}},
+                           {"Colour by name", {"key alt+n ctrl+a", "type --delay 20 " + Quote("#ff8000"), "key Return", "key alt+o"}},
+                           {"Colour again", {"key Escape"}}},
+                          &missing);
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::to_string(0x123456) + " " + std::to_string(0xFF8000) + " -1\n");
+}
+
+// The folder chooser starts in the given folder; in save mode a new
+// folder is made from it; a cancel gives an empty path.
+TEST_F(GtkRequesters, FolderChooserPicksAndMakesFolders) {
+  std::string start = dir() + "/start";
+  ASSERT_EQ(mkdir(start.c_str(), 0755), 0);
+  std::string quoted = "\"" + start + "/\"";
+  std::string applet = Applet("folder", ".line 1\n.call pathrequest \"Choose a folder\" 0 " + quoted +
+                                            " -> a\n.call pathrequest \"New folder\" 2 " + quoted +
+                                            " -> b\n.call pathrequest \"No folder\" 0 -> c\n"
+                                            ".call debugprint $a\n.call debugprint $b\n.call debugprint \"[\" $c \"]\"");
+  std::string missing;
+  Result r = RunAnswering(applet,
+                          {{"Choose a folder", {"key Return"}},
+                           {"New folder", {"type --delay 20 made", "key Return"}},
+                           {"No folder", {"key Escape"}}},
+                          &missing);
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, start + "\n" + start + "/made\n[  ]\n");
+  struct stat info{};
+  EXPECT_EQ(stat((start + "/made").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+// A dialog stays in front of the applet's active window, and an error the
+// script does not handle is shown in a message box.
+TEST_F(GtkRequesters, DialogsBelongToTheActiveWindow) {
+  std::string applet = Applet("owner", R"(.line 1
+.call waitkeydown "space"
+.line 2
+.call systemrequest "Owned box" "Hello" "OK" 1 -> a
+.line 3
+.call nosuchcommand)",
+                              "display 1 200 100 Requester owner");
+  std::string owner, transientFor, missing, errorBox;
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    owner = vlplayer::WaitForWindow(display, "Requester owner", 30000);
+    if (owner.empty()) return;
+    // The window got the focus when it opened: make the applet see it come.
+    std::string root = Tool("xwininfo -root | sed -n 's/.*Window id: \\([^ ]*\\).*/\\1/p'");
+    Tool("xdotool windowfocus --sync " + root);
+    Tool("xdotool windowfocus --sync " + owner + " key space");
+    std::string box = vlplayer::WaitForWindow(display, "Owned box", 30000);
+    if (box.empty()) return;
+    transientFor = Tool("xprop -id " + box + " WM_TRANSIENT_FOR");
+    Tool("xdotool windowfocus --sync " + box + " key Return");
+    errorBox = vlplayer::WaitForWindow(display, "VellamoraPlayer", 30000);
+    if (!errorBox.empty()) Tool("xdotool windowfocus --sync " + errorBox + " key Return");
+  };
+  Result r = Run({applet}, options);
+  ASSERT_FALSE(owner.empty());
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%lx", std::stoul(owner));
+  EXPECT_NE(transientFor.find(std::string("window id # ") + hex), std::string::npos) << transientFor << " " << hex;
+  EXPECT_FALSE(errorBox.empty()) << "no error box";
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+}
+
+}  // namespace
