@@ -155,6 +155,9 @@ int GtkSystemRequest(vlVMState* state, const char* title, const char* body, cons
                      int32_t* result) {
   vlGtkRequest& r = gGtkRequest;
   int kind = 3;
+  // An empty text, or one of empty labels only, would leave the box
+  // without a button: it gets the one OK button instead.
+  if (buttons && std::strspn(buttons, "|") == std::strlen(buttons)) buttons = nullptr;
   ClassifyRequestButtons(&buttons, &kind);
   if (buttons) kind = 4;
   r.title = title ? title : "";

@@ -52,35 +52,39 @@ class GtkRequesters : public vlplayer::PlayerTest {
 };
 
 // Buttons answer with their response: the standard Yes of Yes|No|Cancel 1,
-// own labels their position and the last one 0; a closed box 0.
+// own labels their position and the last one 0; a closed box 0; labels
+// that are all empty give the one OK button, which answers 0.
 TEST_F(GtkRequesters, MessageBoxGivesTheChosenButton) {
   std::string applet = Applet("box", R"(.line 1
 .call systemrequest "Save changes" "Save them?" "Yes|No|Cancel" 4 -> a
 .call systemrequest "Which one" "Pick" "Red|Green|Blue" -> b
 .call systemrequest "Last one" "Pick" "Red|Green|Blue" 2 -> c
 .call systemrequest "Closed box" "Bye" "OK|Cancel" -> d
-.call debugprint $a $b $c $d)");
+.call systemrequest "Bare box" "No labels" "|" -> e
+.call debugprint $a $b $c $d $e)");
   std::string missing;
   Result r = RunAnswering(applet,
                           {{"Save changes", {"key Return"}},
                            {"Which one", {"key Right", "key Return"}},
                            {"Last one", {"key Right Right", "key Return"}},
-                           {"Closed box", {"key Escape"}}},
+                           {"Closed box", {"key Escape"}},
+                           {"Bare box", {"key Return"}}},
                           &missing);
   EXPECT_EQ(missing, "");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "1 2 0 0\n");
+  EXPECT_EQ(r.out, "1 2 0 0 0\n");
 }
 
 // Numbers-only input keeps digits, '-' and '.' of what is typed; the
-// maximum length cuts typing; a cancelled requester gives no text and 0.
+// maximum length cuts typing; a hidden default keeps its accented letter;
+// a cancelled requester gives no text and 0.
 TEST_F(GtkRequesters, StringDialogFiltersAndCancels) {
   std::string applet = Applet("string", R"(.line 1
 .call stringrequest "Number please" "How many?" "" 3 -> t ok
 .call debugprint $t $ok
 .call stringrequest "Short name" "Who?" "xy" 0 3 -> t ok
 .call debugprint $t $ok
-.call stringrequest "Secret word" "Password?" "" 0 0 1 -> t ok
+.call stringrequest "Secret word" "Password?" "s\xe9same" 0 0 1 -> t ok
 .call debugprint $t $ok
 .call stringrequest "Never mind" "Who?" "abc" -> t ok
 .call debugprint "[" $t "]" $ok)");
@@ -88,12 +92,12 @@ TEST_F(GtkRequesters, StringDialogFiltersAndCancels) {
   Result r = RunAnswering(applet,
                           {{"Number please", {"type --delay 20 12a.5", "key Return"}},
                            {"Short name", {"key ctrl+a", "type --delay 20 abcdef", "key Return"}},
-                           {"Secret word", {"type --delay 20 " + Quote("s\xc3\xa9same"), "key Return"}},
+                           {"Secret word", {"key Return"}},
                            {"Never mind", {"key Escape"}}},
                           &missing);
   EXPECT_EQ(missing, "");
   EXPECT_EQ(r.status, 0) << r.err;
-  // The typed UTF-8 comes back as the engine's ISO 8859-1.
+  // The ISO 8859-1 default goes to the toolkit as UTF-8 and comes back.
   EXPECT_EQ(r.out, "12.5 1\nabc 1\ns\xe9same 1\n[  ] 0\n");
 }
 
@@ -200,8 +204,14 @@ TEST_F(GtkRequesters, DialogsBelongToTheActiveWindow) {
     // The window got the focus when it opened: make the applet see it come.
     std::string root = Tool("xwininfo -root | sed -n 's/.*Window id: \\([^ ]*\\).*/\\1/p'");
     Tool("xdotool windowfocus --sync " + root);
-    Tool("xdotool windowfocus --sync " + owner + " key space");
-    std::string box = vlplayer::WaitForWindow(display, "Owned box", 30000);
+    Tool("xdotool windowfocus --sync " + owner);
+    // A key pressed before the script waits for it is not seen: press
+    // until the box comes.
+    std::string box;
+    for (int i = 0; i < 30 && box.empty(); ++i) {
+      Tool("xdotool key space");
+      box = vlplayer::WaitForWindow(display, "Owned box", 1000);
+    }
     if (box.empty()) return;
     transientFor = Tool("xprop -id " + box + " WM_TRANSIENT_FOR");
     Tool("xdotool windowfocus --sync " + box + " key Return");
