@@ -105,6 +105,20 @@ void MakeThousand(benchmark::State& state, Make make, FreeAll freeAll) {
   state.SetItemsProcessed(state.iterations() * kThousand);
 }
 
+// Brushes made as a script makes them over numbers that may be in use.
+void MakeThousandBrushes(benchmark::State& state) {
+  SetGlobalPixelFormat(VL_PIXFMT_ARGB32);
+  MakeThousand(
+      state,
+      [](int32_t number) {
+        vlObjectId id{number, nullptr};
+        FreeBrushByID(nullptr, id, 0);
+        return NewBrush(&id, 1, 1, 0, 0, 0, 0, nullptr);
+      },
+      [] { FreeAllBrushes(nullptr); });
+  SetGlobalPixelFormat(-1);
+}
+
 // Paths made as StartPath makes them: a number in use is freed first.
 void MakeThousandPaths(benchmark::State& state) {
   MakeThousand(
@@ -193,6 +207,7 @@ void MakeThousandIntervals(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(MakeThousandBrushes)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
 BENCHMARK(MakeThousandPaths)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
 BENCHMARK(MakeThousandMoveLists)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
 BENCHMARK(MakeThousandAnimStreams)->Arg(0)->Arg(9000)->Unit(benchmark::kMillisecond);
