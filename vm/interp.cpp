@@ -209,11 +209,11 @@ vlValue* ExecuteBytecode(vlVMState* L) {
     pc += offset;                                                                            \
     if (offset < 0 && __builtin_expect(*quit, 0)) goto quitrun;                              \
   } while (0)
+// Handlers find their register A themselves: jumps and tests need none.
 #define NEXT                                                 \
   do {                                                       \
     i = *pc++;                                               \
     ci->savedpc = pc; /* for error lines, hooks and names */ \
-    ra = base + GetA(i);                                     \
     goto *disp[i & 0xFF];                                    \
   } while (0)
 
@@ -235,29 +235,34 @@ slowfetch:
   if (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) {
     PROTECT(TraceExecution(L));
     if (*quit) goto quitrun;
-    ra = base + GetA(i);
   }
   goto *kDispatch[i & 0xFF];
 
 op_COPY:
+  ra = base + GetA(i);
   CopyValue(ra, base + GetB(i));
   NEXT;
 op_LOADK:
+  ra = base + GetA(i);
   CopyValue(ra, k + GetBx(i));
   NEXT;
 op_LOADNUM:
+  ra = base + GetA(i);
   SetNumber(ra, GetB(i));
   if (GetC(i)) pc++;
   NEXT;
 op_LOADNIL: {
+  ra = base + GetA(i);
   vlValue* last = base + GetB(i);
   for (vlValue* r = ra; r <= last; r++) SetNil(r);
   NEXT;
 }
 op_GETUPVAL:
+  ra = base + GetA(i);
   CopyValue(ra, CL->upvals[GetB(i)]->v);
   NEXT;
 op_GETGLOBAL: {
+  ra = base + GetA(i);
   const uint32_t bx = GetBx(i);
   if (gcache) {
     const vlGlobalCacheEntry* e = &gcache[bx].global;
@@ -279,6 +284,7 @@ op_GETGLOBAL: {
   NEXT;
 }
 op_GETFIELD: {
+  ra = base + GetA(i);
   vlValue* rb = base + GetB(i);
   const vlValue* rc = RK(GetC(i));
   if (rb->tag == VL_TTABLE) {
@@ -313,6 +319,7 @@ op_GETFIELD: {
   NEXT;
 }
 op_SETGLOBAL: {
+  ra = base + GetA(i);
   const vlValue* key = &k[GetBx(i)];
   vlTable* gt = ToTable(&CL->globals);
   const vlValue* slot = TableGetString(gt, ToString(key));
@@ -325,9 +332,11 @@ op_SETGLOBAL: {
   NEXT;
 }
 op_SETUPVAL:
+  ra = base + GetA(i);
   *CL->upvals[GetB(i)]->v = *ra;
   NEXT;
 op_SETFIELD: {
+  ra = base + GetA(i);
   const vlValue* rb = RK(GetB(i));
   const vlValue* rc = RK(GetC(i));
   if (ra->tag == VL_TTABLE) {
@@ -360,6 +369,7 @@ op_SETFIELD: {
   NEXT;
 }
 op_NEWTABLE: {
+  ra = base + GetA(i);
   uint32_t b = GetB(i);
   // Sized in 64 bits: a huge size is refused, not wrapped.
   uint32_t shift = b >> 3;
@@ -371,6 +381,7 @@ op_NEWTABLE: {
 // Number operands take the short way; anything else the fall-back.
 #define ARITH_OP(name, expr)                                   \
   op_##name : {                                                \
+    ra = base + GetA(i);                                       \
     const vlValue* rb = RK(GetB(i));                           \
     const vlValue* rc = RK(GetC(i));                           \
     if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
@@ -385,6 +396,7 @@ op_NEWTABLE: {
   ARITH_OP(MUL, x * y)
 #undef ARITH_OP
 op_ARITH: {
+  ra = base + GetA(i);
   const vlValue* rb = RK(GetB(i));
   const vlValue* rc = RK(GetC(i));
   if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {
@@ -399,6 +411,7 @@ arith_fallback: {
   NEXT;
 }
 op_UNARY: {
+  ra = base + GetA(i);
   const vlValue* rb = base + GetB(i);
   int event = GetOp(i) == OP_NEG ? VL_TM_UNM : VL_TM_NOT;
   if (rb->tag == VL_TNUMBER) {
@@ -411,9 +424,11 @@ op_UNARY: {
   NEXT;
 }
 op_NOT:
+  ra = base + GetA(i);
   SetNumber(ra, IsFalse(base + GetB(i)) ? 1 : 0);
   NEXT;
 op_CONCAT: {
+  ra = base + GetA(i);
   int b = static_cast<int>(GetB(i)), c = static_cast<int>(GetC(i));
   if (c != b + 1 || !ConcatWithNumber(L, base + b, base + c)) PROTECT(ConcatRange(L, c - b + 1, c));
   CopyValue(base + GetA(i), base + b);
@@ -464,6 +479,7 @@ compare_general: {
   NEXT;
 }
 op_TEST: {
+  ra = base + GetA(i);
   const vlValue* rb = base + GetB(i);
   if (IsFalse(rb) == (GetC(i) != 0)) {
     pc++;
@@ -475,6 +491,7 @@ op_TEST: {
   NEXT;
 }
 op_CALL: {
+  ra = base + GetA(i);
   // Script callees with room on the stack and no call hook, and native
   // callees without hook or trace, are called here as the general path
   // would. For a script callee the frame entry is done here too: the
@@ -550,6 +567,7 @@ op_CALL: {
   goto call_general;
 }
 op_TAILCALL:
+  ra = base + GetA(i);
   if (GetB(i) != 0) L->top = ra + GetB(i);
   g->callPcWord = static_cast<int32_t>(pc - CL->proto->code);
 call_general:
@@ -606,6 +624,7 @@ call_results: {
   NEXT;
 }
 op_RETURN: {
+  ra = base + GetA(i);
   if (GetC(i) == 1) {
     // Return from gosub: only to a pc this frame pushed.
     int32_t level = CallLevel(L, L->ci);
@@ -658,6 +677,7 @@ op_RETURN: {
   NEXT;
 }
 op_FORLOOP: {
+  ra = base + GetA(i);
   vlValue* limit = ra + 1;
   vlValue* step = ra + 2;
   if (ra->tag == VL_TNUMBER && limit->tag == VL_TNUMBER && step->tag == VL_TNUMBER) {
@@ -686,6 +706,7 @@ op_FORLOOP: {
   NEXT;
 }
 op_ITERLOOP: {
+  ra = base + GetA(i);
   int c = static_cast<int>(GetC(i));
   vlValue* cb = ra + c + 3;
   cb[0] = ra[0];
@@ -707,6 +728,7 @@ op_ITERLOOP: {
   NEXT;
 }
 op_ITERPREP: {
+  ra = base + GetA(i);
   if (ra->tag == VL_TTABLE) {
     ra[1] = ra[0];
     ra[0] = *TableGetString(ToTable(&L->globals), InternString(L, "next", 4));
@@ -715,6 +737,7 @@ op_ITERPREP: {
   NEXT;
 }
 op_SETLIST: {
+  ra = base + GetA(i);
   if (ra->tag != VL_TTABLE) RaiseVmError(L, ERR_BADBYTECODE);
   uint32_t bx = GetBx(i);
   int64_t n;
@@ -731,9 +754,11 @@ op_SETLIST: {
   NEXT;
 }
 op_CLOSE:
+  ra = base + GetA(i);
   CloseUpvalues(L, ra);
   NEXT;
 op_CLOSURE: {
+  ra = base + GetA(i);
   vlFuncProto* p = CL->proto->p[GetBx(i)];
   int nup = p->nups;
   vlClosure* ncl = NewScriptClosure(L, p, nup, &CL->globals);
@@ -747,6 +772,7 @@ op_CLOSURE: {
   NEXT;
 }
 op_METHOD: {
+  ra = base + GetA(i);
   const vlValue* key = RK(GetC(i));
   if (key->tag != VL_TSTRING) RaiseVmError(L, ERR_BADBYTECODE);
   vlValue obj = base[GetB(i)];

@@ -42,11 +42,15 @@ inline uint32_t KeyHash(vlString* s) {
   return SetKeyHash(s);
 }
 
-inline const vlValue* TableGetString(vlTable* t, vlString* key) {
-  for (vlTableNode* nd = &t->node[KeyHash(key) & ((1u << t->lsizenode) - 1)]; nd; nd = NextNode(t, nd)) {
-    if (nd->key.tag == VL_TSTRING && nd->key.v.gc == ToGC(key)) return &nd->val;
+// The chain walks below start at a node that always exists (the shared
+// empty node at least) and end at a link of 0.
+inline const vlValue* TableGetString(const vlTable* t, vlString* key) {
+  const vlTableNode* nd = &t->node[KeyHash(key) & ((1u << t->lsizenode) - 1)];
+  for (;;) {
+    if (nd->key.v.gc == ToGC(key) && nd->key.tag == VL_TSTRING) return &nd->val;
+    if (!nd->key.aux) return &kNilValue;
+    nd = &t->node[nd->key.aux - 1];
   }
-  return &kNilValue;
 }
 
 // n mod ((2^lsize - 1) OR 1), the hash position of number keys, without a
@@ -77,10 +81,12 @@ inline vlTableNode* HashNumber(const vlTable* t, double n) {
 // Raw read of number key n in the hash part only (for keys that have no
 // array slot); absent keys give &kNilValue.
 inline const vlValue* TableGetHashNumber(const vlTable* t, double n) {
-  for (const vlTableNode* nd = HashNumber(t, n); nd; nd = NextNode(t, nd)) {
+  const vlTableNode* nd = HashNumber(t, n);
+  for (;;) {
     if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
+    if (!nd->key.aux) return &kNilValue;
+    nd = &t->node[nd->key.aux - 1];
   }
-  return &kNilValue;
 }
 
 // The array slot of an integral key 1 .. array size, else null.
