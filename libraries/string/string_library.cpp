@@ -15,6 +15,7 @@
 #include "vm/auxlib.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+#include "vm/vmstring.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ struct FormatSource {
 
   void Append(const char* bytes, size_t length) {
     if (!spilled && length <= sizeof local - used) {
-      std::memcpy(local + used, bytes, length);
+      vl::CopyBytes(local + used, bytes, length);
       used += length;
       return;
     }
