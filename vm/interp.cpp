@@ -775,24 +775,26 @@ op_METHOD: {
   ra = base + GetA(i);
   const vlValue* key = RK(GetC(i));
   if (key->tag != VL_TSTRING) RaiseVmError(L, ERR_BADBYTECODE);
+  vlString* name = ToString(key);  // R(A+1) may be the key's register
   vlValue obj = base[GetB(i)];
-  vlValue kv = *key;
   ra[1] = obj;
   if (obj.tag == VL_TTABLE) {
-    const vlValue* v = TableGetString(ToTable(&obj), ToString(&kv));
+    vlTable* h = ToTable(&obj);
+    const vlValue* v = TableGetString(h, name);
     if (v->tag != VL_TNIL) {
       CopyValue(ra, v);
       NEXT;
     }
     // Objects keep their methods in the table their metatable's __index
     // names: one step of the chain, taken here without the general walk.
-    v = IndexTableField(L, ToTable(&obj), ToString(&kv), base, gcache, ConstantIndex(GetC(i)));
+    v = IndexTableField(L, h, name, base, gcache, ConstantIndex(GetC(i)));
     if (v->tag != VL_TNIL) {
       CopyValue(ra, v);
       NEXT;
     }
   }
-  vlValue res;
+  vlValue kv, res;
+  SetString(&kv, name);
   PROTECT(GetTableChain(L, obj, kv, &res, base + GetB(i)));
   base[GetA(i)] = res;
   NEXT;
