@@ -30,11 +30,13 @@ uint32_t DetectFeatures() {
 
 std::atomic<uint32_t> gFeatures{~0u};  // ~0: not asked yet
 
-// ARGB words into format 10 and back are whole rows copied.
+// ARGB words into format 10 and back are whole rows copied (moved: a
+// picture may be written from its own pixels, as the general loop allows).
 void CopyRows32(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h) {
   if (w <= 0) return;
   for (int32_t y = 0; y < h; ++y)
-    std::memcpy(d + static_cast<intptr_t>(y) * dr * 4, s + static_cast<intptr_t>(y) * sr * 4, static_cast<size_t>(w) * 4);
+    std::memmove(d + static_cast<intptr_t>(y) * dr * 4, s + static_cast<intptr_t>(y) * sr * 4,
+                 static_cast<size_t>(w) * 4);
 }
 
 constexpr uint32_t ColourMask(int F) { return (F == 11 || F == 12) ? 0xFFFFFF00u : 0x00FFFFFFu; }
