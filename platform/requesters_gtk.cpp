@@ -65,37 +65,46 @@ void* GtkThreadMain(void*) {
   return nullptr;
 }
 
+vlDisplay* FirstDisplay() { return gX11Hooks.firstDisplay ? gX11Hooks.firstDisplay() : nullptr; }
+
 // The first active display with a window, or null.
 vlDisplay* ActiveDisplay() {
-  for (vlDisplay* d = gX11Hooks.firstDisplay ? gX11Hooks.firstDisplay() : nullptr; d; d = d->next)
+  for (vlDisplay* d = FirstDisplay(); d; d = d->next)
     if (d->active && d->window && d->window->window) return d;
   return nullptr;
 }
 
+// The display whose window holds the pointer and keyboard grab (one at
+// most), or null.
+vlDisplay* GrabbingDisplay() {
+  for (vlDisplay* d = FirstDisplay(); d; d = d->next)
+    if (d->window && d->window->window && d->window->pointerGrabbed) return d;
+  return nullptr;
+}
+
 vlDisplay* FindDisplay(const vlObjectId& id) {
-  for (vlDisplay* d = gX11Hooks.firstDisplay ? gX11Hooks.firstDisplay() : nullptr; d; d = d->next)
+  for (vlDisplay* d = FirstDisplay(); d; d = d->next)
     if (d->idNumber == id.number && d->idHandle == id.handle) return d;
   return nullptr;
 }
 
 // Posts the request and waits for its answer, keeping the windows alive.
-// The dialog stays in front of the active display's window, which gives
-// up its input grab meanwhile (the dialog could get no input otherwise).
+// The dialog stays in front of the active display's window. A window that
+// holds the input grab gives it up meanwhile, active or not: the dialog
+// could get no input otherwise.
 void WaitForRequester(vlVMState* state, int code) {
   gGtkRequest.transientWindow = 0;
   bool regrab = false;
   vlObjectId grabber{};
   if (!vlDisplayAdapter) {
-    if (vlDisplay* d = ActiveDisplay()) {
-      gGtkRequest.transientWindow = d->window->window;
-      if (d->window->pointerGrabbed) {
-        XUngrabPointer(d->window->display, CurrentTime);
-        XUngrabKeyboard(d->window->display, CurrentTime);
-        XFlush(d->window->display);
-        d->window->pointerGrabbed = 0;
-        grabber = d->id();
-        regrab = true;
-      }
+    if (vlDisplay* d = ActiveDisplay()) gGtkRequest.transientWindow = d->window->window;
+    if (vlDisplay* d = GrabbingDisplay()) {
+      XUngrabPointer(d->window->display, CurrentTime);
+      XUngrabKeyboard(d->window->display, CurrentTime);
+      XFlush(d->window->display);
+      d->window->pointerGrabbed = 0;
+      grabber = d->id();
+      regrab = true;
     }
   }
   gGtkRequest.code.store(code);
