@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "display/clients.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/geometry.h"
@@ -198,8 +199,6 @@ class Layers : public DisplayTest {
     vlLayer* layer = nullptr;
     EXPECT_EQ(AddLayer(L, VL_LAYER_BOX, nullptr, x, y, w, h, nullptr, options, b, mask, nullptr, g, -1, 0, &layer),
               0);
-    // The drawing command paints what AddLayer leaves to it.
-    RefreshArea(L, x, y, w, h);
     return layer;
   }
 };
@@ -400,7 +399,6 @@ class LayerPipeline : public Layers {
     EXPECT_EQ(AddLayer(L, VL_LAYER_BOX, nullptr, x, y, w, h, nullptr, &o, Pattern(w, h), nullptr, nullptr, g, -1, 0,
                        &layer),
               0);
-    RefreshArea(L, x, y, w, h);
     return layer;
   }
   // The window shows exactly the picture (where its mask is set) at (x, y)
@@ -633,6 +631,34 @@ TEST_F(LayerPipeline, InsertLayerAndMoveLists) {
   RegisterLayerSource(VL_LAYER_BRUSH, nullptr);
 }
 
+// A move list shows its changes in one refresh per merged area: a brush
+// inserted below the others is not drawn on its own beforehand.
+TEST_F(LayerPipeline, MoveListShowsAnInsertedBrushInItsOneRefresh) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  RegisterLayerSource(VL_LAYER_BRUSH, &kSolidSource);
+  vlLayerOptions a{};
+  strcpy(a.name, "A");
+  Add(0, 0, 10, 10, 0x111111, &a);
+  std::vector<std::vector<int32_t>> blits;
+  vlDisplayClient* client = AddDisplayClient(
+      vlObjectId{1, nullptr},
+      [](void*, uint32_t code, const int32_t* args, void* user) {
+        if (code == 0)
+          static_cast<std::vector<std::vector<int32_t>>*>(user)->push_back({args[0], args[1], args[2], args[3]});
+      },
+      &blits, nullptr, 0);
+  ASSERT_NE(client, nullptr);
+  ASSERT_EQ(Run(".call addmove 7 24 65280 40 40 1\n.call domove 7"), 0);
+  RemoveDisplayClient(client);
+  EXPECT_EQ(Order(d->bgpic), "?A");
+  EXPECT_EQ(WindowPixel(d, 45, 45), 0x00FF00u);
+  ASSERT_EQ(blits.size(), 1u);
+  EXPECT_EQ(blits[0], (std::vector<int32_t>{40, 40, 10, 10}));
+  RegisterLayerSource(VL_LAYER_BRUSH, nullptr);
+}
+
 // Move lists among many: each found by number or handle, freed from the
 // head, middle and tail, a freed number made afresh; unknown ids keep
 // their errors.
@@ -792,7 +818,6 @@ TEST_F(LayerPipeline, VideoLayersAreControlledThroughTheirSource) {
   ASSERT_EQ(AddLayer(L, VL_LAYER_VIDEO, &id, 10, 10, 10, 10, nullptr, nullptr, frame, nullptr, nullptr, g, -1, 0,
                      &video),
             0);
-  RefreshArea(L, 10, 10, 10, 10);
   EXPECT_EQ(WindowPixel(d, 15, 15), 0xFF0000u);
   EXPECT_EQ(Run(".call pauselayer 1"), ERR_BADLAYERTYPE);  // a box layer
   ASSERT_EQ(Run(".call pauselayer 2\n.call seeklayer 2 25\n.call setlayervolume 2 \"50%\"\n"
