@@ -43,7 +43,9 @@ def main():
         ratio = py / vm[name]
         worst = min(worst, ratio)
         print("%-24s %12.2f %12.2f %8.2f" % (name, vm[name], py, ratio))
-    print("Python %s; lowest ratio %.2f" % (sys.version.split()[0], worst))
+    # Builds of one Python version differ by half (optimised or not): name
+    # the one measured.
+    print("Python %s (%s); lowest ratio %.2f" % (sys.version.split()[0], sys.executable, worst))
 
 
 if __name__ == "__main__":
