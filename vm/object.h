@@ -155,6 +155,17 @@ inline size_t NativeClosureSize(int n) {
   return offsetof(vlNativeClosure, upvalue) + sizeof(vlValue) * static_cast<size_t>(n > 0 ? n : 1);
 }
 
+// Truth rule of the instruction set: nil, false, 0 and "" are false.
+inline bool IsFalse(const vlValue* o) {
+  switch (o->tag) {
+    case VL_TNIL: return true;
+    case VL_TBOOLEAN: return o->v.b == 0;
+    case VL_TNUMBER: return o->v.n == 0;
+    case VL_TSTRING: return ToString(o)->len == 0;
+    default: return false;
+  }
+}
+
 inline bool IsNativeFunction(const vlValue* o) {
   return o->tag == VL_TFUNCTION && ToClosure(o)->h.isNative;
 }

@@ -5,16 +5,6 @@ namespace vl {
 
 const vlValue kNilValue = {VL_TNIL, 0, {nullptr}};
 
-bool IsFalse(const vlValue* o) {
-  switch (o->tag) {
-    case VL_TNIL: return true;
-    case VL_TBOOLEAN: return o->v.b == 0;
-    case VL_TNUMBER: return o->v.n == 0;
-    case VL_TSTRING: return ToString(o)->len == 0;
-    default: return false;
-  }
-}
-
 bool RawEqual(const vlValue* a, const vlValue* b) {
   if (a->tag != b->tag) return false;
   switch (a->tag) {

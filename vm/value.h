@@ -107,8 +107,8 @@ inline void SetUserdata(vlValue* o, vlUserdata* u) { SetObject(o, VL_TUSERDATA, 
 // The shared nil that absent look-ups point at; never written.
 extern const vlValue kNilValue;
 
-// Truth rule of the instruction set: nil, false, 0 and "" are false.
-bool IsFalse(const vlValue* o);
+// Truth rule of the instruction set (IsFalse, with the string record in
+// object.h): nil, false, 0 and "" are false.
 // Raw equality: same tag; numbers as doubles; everything else by identity.
 bool RawEqual(const vlValue* a, const vlValue* b);
 // "nil", "boolean", "userdata", "number", ... ; -1 gives "no value".
