@@ -2,6 +2,9 @@
 // iteration and the per-table cache of absent metamethods.
 #pragma once
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "vm/convert.h"
 #include "vm/state.h"
@@ -91,7 +94,13 @@ inline const vlValue* TableGetHashNumber(const vlTable* t, double n) {
 
 // The array slot of an integral key 1 .. array size, else null.
 inline vlValue* ArraySlot(vlTable* t, double n) {
+#if defined(__SSE2__)
+  // The processor's truncation gives INT32_MIN for NaN and values out of
+  // range, as DoubleToInt32 does, without testing the range first.
+  int32_t k = _mm_cvttsd_si32(_mm_set_sd(n));
+#else
   int32_t k = DoubleToInt32(n);
+#endif
   uint32_t idx = static_cast<uint32_t>(k) - 1u;
   if (idx < static_cast<uint32_t>(t->sizearray) && static_cast<double>(k) == n) return &t->array[idx];
   return nullptr;
