@@ -259,9 +259,15 @@ bool ScaleMadeRowsSmooth(const vlScaleJob& j, const vlMadeRows& made) {
   if (j.srcWidth <= 0 || j.srcHeight <= 0 || j.dstWidth <= 0 || j.dstHeight <= 0) return true;
   const vlScaleRows* fast = j.bytesPerPixel == 4 ? FastScaleSmooth(j.format) : nullptr;
   if (!fast) return false;
-  std::vector<uint16_t> xf, yf;
-  std::vector<int32_t> xs, ys;
-  const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j, xf, yf, xs, ys);
-  SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep, &made);
+  // Every buffer is made before the first row is written, so memory
+  // running short leaves the target untouched for the caller's own way.
+  try {
+    std::vector<uint16_t> xf, yf;
+    std::vector<int32_t> xs, ys;
+    const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j, xf, yf, xs, ys);
+    SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep, &made);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   return true;
 }

@@ -86,6 +86,9 @@ struct V {
   static R Sll32(R a, int n) { return _mm256_slli_epi32(a, n); }
   static R Srl32(R a, int n) { return _mm256_srli_epi32(a, n); }
   static R Sra32(R a, int n) { return _mm256_srai_epi32(a, n); }
+  // The lanes of the first (last) half, each twice.
+  static R TwiceLo32(R a) { return _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3)); }
+  static R TwiceHi32(R a) { return _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7)); }
   static R CmpGt32(R a, R b) { return _mm256_cmpgt_epi32(a, b); }
   static R Bytes32(const uint8_t* p) {
     return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));

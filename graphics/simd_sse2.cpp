@@ -97,6 +97,9 @@ struct V {
   static R Sll32(R a, int n) { return _mm_slli_epi32(a, n); }
   static R Srl32(R a, int n) { return _mm_srli_epi32(a, n); }
   static R Sra32(R a, int n) { return _mm_srai_epi32(a, n); }
+  // The lanes of the first (last) half, each twice.
+  static R TwiceLo32(R a) { return _mm_unpacklo_epi32(a, a); }
+  static R TwiceHi32(R a) { return _mm_unpackhi_epi32(a, a); }
   static R CmpGt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
   // One register's pixel bytes, each as a 32-bit lane; half of them, each twice.
   static R Bytes32(const uint8_t* p) {
