@@ -83,6 +83,18 @@ void Post(vlDisplay* d, uint32_t type, uint32_t a = 0, uint32_t b = 0, uint32_t 
   PostEvent(d, type, a, b, c, extra);
 }
 
+void SetActive(vlDisplay* d, vlX11Window* x, bool active) {
+  d->active = active;
+  if (!active) {
+    // Keys let go while another window has the focus send no release
+    // here: every key and modifier counts as up from now on.
+    memset(d->keyState, 0, sizeof d->keyState);
+    memset(x->modifiers, 0, sizeof x->modifiers);
+    memset(x->keyPressedAs, 0, sizeof x->keyPressedAs);
+  }
+  Post(d, active ? VL_XEV_ACTIVE : VL_XEV_INACTIVE);
+}
+
 void SendClientMessage(vlX11Window* x, Window to, Atom type, long l0, long l1, long l2, long l3, long l4) {
   XEvent reply{};
   reply.xclient.type = ClientMessage;
@@ -384,16 +396,7 @@ void DispatchToDisplay(LoopState& loop, vlDisplay* d, XEvent& ev) {
       break;
     case FocusIn:
     case FocusOut:
-      if (ev.xfocus.mode != NotifyNormal) break;
-      d->active = ev.type == FocusIn;
-      if (ev.type == FocusOut) {
-        // Keys let go while another window has the focus send no release
-        // here: every key and modifier counts as up from now on.
-        memset(d->keyState, 0, sizeof d->keyState);
-        memset(x->modifiers, 0, sizeof x->modifiers);
-        memset(x->keyPressedAs, 0, sizeof x->keyPressedAs);
-      }
-      Post(d, ev.type == FocusIn ? VL_XEV_ACTIVE : VL_XEV_INACTIVE);
+      if (ev.xfocus.mode == NotifyNormal) SetActive(d, x, ev.type == FocusIn);
       break;
     case UnmapNotify:
       d->visibility = 2;
@@ -526,6 +529,16 @@ int HitTestWindowBorder(int W, int H, int x, int y, const int32_t* zone, int* of
   *offsetX = (z == 0 || z == 1 || z == 4) ? x : (z == 2 || z == 3 || z == 5) ? R - x : 0;
   *offsetY = (z == 0 || z == 2 || z == 6) ? y : (z == 1 || z == 3 || z == 7) ? B - y : 0;
   return z;
+}
+
+void TakeFocusState(vlDisplay* display) {
+  vlX11Window* x = display->window;
+  if (!x || !x->window) return;
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(x->display, &focus, &revert);
+  bool has = focus == x->window;
+  if (has != (display->active != 0)) SetActive(display, x, has);
 }
 
 int IsLeftButtonDown(vlX11Window* x) {

@@ -107,6 +107,12 @@ int HitTestWindowBorder(int w, int h, int px, int py, const int32_t* zone, int* 
 // AllocMemory block; null when memory runs out.
 char* DecodeUriList(const uint8_t* data, size_t length);
 
+// Reads whether the display's window holds the input focus now and, when
+// that differs from its active flag, changes the flag and posts the event
+// as a focus change would. For a window that got or lost the focus before
+// it listened for focus changes.
+void TakeFocusState(vlDisplay* display);
+
 int IsLeftButtonDown(vlX11Window* window);
 // The whole property (deleted only by the caller); with incremental given,
 // an INCR property sets it and gives null. The data has a NUL appended;

@@ -318,6 +318,8 @@ int OpenX11Window(vlDisplay* display, int activate, const uint8_t* mask, const u
                                       XFixesSetSelectionOwnerNotifyMask |
                                           XFixesSelectionWindowDestroyNotifyMask |
                                           XFixesSelectionClientCloseNotifyMask);
+  // The focus came with the mapping, before the window listened for it.
+  TakeFocusState(display);
   UpdateGrab(display);
   gX11Hooks.freeClipboardOffer(x);
   if (display->styleFlags & VL_DISPSTYLE_NOSCREENSAVER) SetScreenSaver(x, 0);
@@ -352,6 +354,8 @@ void CloseX11Window(vlDisplay* display) {
   ReleaseAlpha(x);
   XFlush(d);
   x->display = nullptr;
+  // The focus went with the window; its focus-out never reaches the display.
+  display->active = 0;
 }
 
 int ShowHideX11Window(vlDisplay* display, int hide) {
