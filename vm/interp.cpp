@@ -160,7 +160,7 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   // or the quit flag is, one that sends every instruction the slow way
   // first. Chosen again wherever other code may have run (it may set or
   // clear a hook, or the flag); a flag set from elsewhere meanwhile is seen
-  // at the next backward jump.
+  // at the next backward jump or script call.
   const void* const* disp;
 #define CHOOSE_DISPATCH() \
   (disp = ((L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) | *quit) ? kSlowDispatch : kDispatch)
@@ -503,6 +503,9 @@ op_CALL: {
     if (!ToClosure(ra)->h.isNative) {
       const vlFuncProto* np = ToClosure(ra)->s.proto;
       if (!np->isVararg && L->stackLast - argTop > np->maxstacksize && !(L->hookMask & VL_MASK_CALL)) {
+        // Recursion that never jumps back still calls: the quit flag
+        // (set from elsewhere) is looked at here too.
+        if (__builtin_expect(*quit, 0)) goto quitrun;
         vlCallInfo* callee = ci + 1;
         vlValue* nbase = ra + 1;
         vlValue* ntop = nbase + np->maxstacksize;

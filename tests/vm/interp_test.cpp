@@ -657,8 +657,9 @@ TEST_F(VmTest, QuitFlagEndsTheRunBeforeTheNextInstruction) {
   EXPECT_EQ(L->ci, L->baseCi);
 }
 
-// The flag set by another thread (a plug-in's quit request) while a loop
-// runs that calls nothing: each kind of jump back notices it.
+// The flag set by another thread (a plug-in's quit request, a signal) while
+// a loop runs that calls nothing, or a recursion that never jumps back: each
+// kind of jump back, and the call, notices it.
 TEST_F(VmTest, QuitFlagFromAnotherThreadEndsLoopsThatCallNothing) {
 #if defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the flag is a plain volatile word, written without synchronisation by design";
@@ -667,6 +668,9 @@ TEST_F(VmTest, QuitFlagFromAnotherThreadEndsLoopsThatCallNothing) {
       "b: jump b\n ret\n",
       "loadk 0 #0\n loadk 1 #1e300\n loadk 2 #1\n t: forloop 0 t\n ret\n",
       "loadk 0 #0\n b: add 0 0 #1\n lt 1 0 #1e300\n jump b\n ret\n",
+      // 2^40 calls, every jump forward.
+      ".function f\n .params 1\n lt 1 0 #1\n jump done\n getglobal 1 \"f\"\n sub 2 0 #1\n call 1 2 1\n"
+      " getglobal 1 \"f\"\n sub 2 0 #1\n call 1 2 1\n done:\n ret\n .end\n .defun f f\n .call f 40\n ret\n",
   };
   for (const char* loop : loops) {
     *L->g->host.quitFlag = 0;
