@@ -38,8 +38,9 @@ inline uint32_t StringKeyHash(const char* bytes, size_t len) {
   for (size_t i = len; i >= step; i -= step) h ^= (h << 5) + (h >> 2) + b[i - 1];
   return h;
 }
-// Sets s->keyHash the first time s is used as a key.
-uint32_t SetKeyHash(vlString* s);
+// Sets s->keyHash the first time s is used as a key (once per string: kept
+// off the look-ups' own path).
+[[gnu::cold]] uint32_t SetKeyHash(vlString* s);
 inline uint32_t KeyHash(vlString* s) {
   if (__builtin_expect(s->keyHashed != 0, 1)) return s->keyHash;
   return SetKeyHash(s);
