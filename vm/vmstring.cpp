@@ -151,8 +151,18 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
   ns->keyHashed = 0;
   ns->hash = h;
   ns->len = static_cast<uint32_t>(len);
-  CopyBytes(StringData(ns), bytes, len);
-  StringData(ns)[len] = '\0';
+  char* data = StringData(ns);
+  if (len > 16 && len <= 32) {
+    // Most made strings are this long: two overlapping 16-byte moves.
+    uint64_t w[4];
+    std::memcpy(&w[0], bytes, 16);
+    std::memcpy(&w[2], bytes + len - 16, 16);
+    std::memcpy(data, &w[0], 16);
+    std::memcpy(data + len - 16, &w[2], 16);
+  } else {
+    CopyBytes(data, bytes, len);
+  }
+  data[len] = '\0';
   int b = static_cast<int>(h & mask);
   ns->gch.next = tb->hash[b];
   tb->hash[b] = ToGC(ns);
