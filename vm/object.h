@@ -38,6 +38,7 @@ struct vlTable {
   vlGCObject gch;
   uint8_t absentFlags;  // bit e: no metamethod for event e (events 0..4 cached)
   uint8_t lsizenode;    // log2 of the node count
+  uint32_t nodeMask;    // the node count - 1, for the look-ups by string key
   vlTable* metatable;
   vlValue* array;
   vlTableNode* node;

@@ -33,14 +33,14 @@ inline vlTableNode* HashPointer(const vlTable* t, const void* p) {
 // Apart from MainPosition, whose other keys (numbers above all) then take
 // no call and save no registers.
 [[gnu::noinline]] vlTableNode* StringPosition(const vlTable* t, vlString* key) {
-  return &t->node[KeyHash(key) & (NodeCount(t) - 1)];
+  return &t->node[KeyHash(key) & t->nodeMask];
 }
 
 vlTableNode* MainPosition(const vlTable* t, const vlValue* key) {
   switch (key->tag) {
     case VL_TNUMBER: return HashNumber(t, key->v.n);
     case VL_TSTRING: return StringPosition(t, ToString(key));
-    case VL_TBOOLEAN: return &t->node[static_cast<uint32_t>(key->v.b) & (NodeCount(t) - 1)];
+    case VL_TBOOLEAN: return &t->node[static_cast<uint32_t>(key->v.b) & t->nodeMask];
     default: return HashPointer(t, key->v.p);
   }
 }
@@ -86,6 +86,7 @@ void SetNodeVector(vlVMState* L, vlTable* t, int lsize) {
   if (lsize == 0) {
     t->node = &L->g->dummynode;
     t->lsizenode = 0;
+    t->nodeMask = 0;
     t->lastfree = t->node;
     return;
   }
@@ -94,6 +95,7 @@ void SetNodeVector(vlVMState* L, vlTable* t, int lsize) {
   ClearSlots(nodes, n);
   t->node = nodes;
   t->lsizenode = static_cast<uint8_t>(lsize);
+  t->nodeMask = static_cast<uint32_t>(n - 1);
   t->lastfree = &nodes[n - 1];
 }
 
@@ -251,6 +253,7 @@ vlTable* CreateTable(vlVMState* L, int64_t arraySize, int64_t hashLog) {
   t->gclist = nullptr;
   t->node = &g->dummynode;
   t->lsizenode = 0;
+  t->nodeMask = 0;
   t->lastfree = t->node;
   // Linked and consistent before anything else can fail.
   if (arraySize > 0) {

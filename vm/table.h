@@ -49,7 +49,7 @@ inline uint32_t KeyHash(vlString* s) {
 // The chain walks below start at a node that always exists (the shared
 // empty node at least) and end at a link of 0.
 inline const vlValue* TableGetString(const vlTable* t, vlString* key) {
-  const vlTableNode* nd = &t->node[KeyHash(key) & ((1u << t->lsizenode) - 1)];
+  const vlTableNode* nd = &t->node[KeyHash(key) & t->nodeMask];
   for (;;) {
     if (nd->key.v.gc == ToGC(key) && nd->key.tag == VL_TSTRING) return &nd->val;
     if (!nd->key.aux) return &kNilValue;
