@@ -147,4 +147,20 @@ TEST_F(Format, FloatingPointMatchesPython) {
   }
 }
 
+// A result longer than the formatter's first block: every piece in order.
+TEST_F(Format, ResultsOutgrowingTheFirstBlockStayWhole) {
+  std::string a(300, 'a'), b(250, 'b'), c(120, 'c');
+  EXPECT_EQ(F("[%s|%s|%d|%s]", Q(a) + " " + Q(b) + " -7 " + Q(c)), "[" + a + "|" + b + "|-7|" + c + "]");
+  // 100 conversions of 6 bytes each, through sprintf.
+  std::string format, args, expected;
+  for (int i = 0; i < 100; ++i) {
+    format += "%05d,";
+    args += std::to_string(i % 40 * 37) + " ";
+    char piece[16];
+    std::snprintf(piece, sizeof piece, "%05d,", i % 40 * 37);
+    expected += piece;
+  }
+  EXPECT_EQ(F(format, args), expected);
+}
+
 }  // namespace

@@ -145,21 +145,4 @@ TEST_F(StringIdentity, StringKeysAreVisitedInKeyHashOrder) {
   for (const auto& [node, key] : byNode) expected += key + "|";
   EXPECT_EQ(Str("order"), expected);
 }
-
-// A text with more separators than SplitStr remembers on its first pass:
-// every piece, empty ones and the last included, in order.
-TEST_F(StringLibrary, SplitStrCutsTextsWithManySeparators) {
-  std::string text;
-  std::vector<std::string> pieces;
-  for (int i = 0; i < 150; ++i) {
-    pieces.push_back(i % 7 == 3 ? "" : std::string(static_cast<size_t>(i % 5), static_cast<char>('a' + i % 26)));
-    text += pieces.back();
-    if (i < 149) text += ';';
-  }
-  ASSERT_EQ(Call("splitstr", Q(text) + " \";\"", 2), 0);
-  ASSERT_EQ(Num("r2"), 150);
-  for (int i = 0; i < 150; ++i) EXPECT_EQ(EntryStr("r", i), pieces[static_cast<size_t>(i)]) << i;
-  EXPECT_EQ(Entry("r", 150)->tag, VL_TNIL);
-}
-
 }  // namespace

@@ -313,4 +313,40 @@ TEST_F(StringLibrary, Base64MatchesPython) {
   EXPECT_EQ(CallStr("base64str", "\"Zm9\" 1"), "");
 }
 
+// A text with more separators than SplitStr remembers on its first pass:
+// every piece, empty ones and the last included, in order.
+TEST_F(StringLibrary, SplitStrCutsTextsWithManySeparators) {
+  std::string text;
+  std::vector<std::string> pieces;
+  for (int i = 0; i < 150; ++i) {
+    pieces.push_back(i % 7 == 3 ? "" : std::string(static_cast<size_t>(i % 5), static_cast<char>('a' + i % 26)));
+    text += pieces.back();
+    if (i < 149) text += ';';
+  }
+  ASSERT_EQ(Call("splitstr", Q(text) + " \";\"", 2), 0);
+  ASSERT_EQ(Num("r2"), 150);
+  for (int i = 0; i < 150; ++i) EXPECT_EQ(EntryStr("r", i), pieces[static_cast<size_t>(i)]) << i;
+  EXPECT_EQ(Entry("r", 150)->tag, VL_TNIL);
+}
+
+// Long texts fold in runs of 16 ASCII bytes and byte by byte elsewhere,
+// across the builder's 1024-byte blocks: every byte as the case rules say.
+TEST_F(StringLibrary, CaseFoldingOfLongMixedTexts) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += static_cast<char>(i % 37 == 5 ? 0xC0 + i % 64 : 'A' + (i * 5) % 58);
+  ASSERT_EQ(Call("lowerstr", Q(text)), 0);
+  std::string lower = Str("r");
+  ASSERT_EQ(Call("upperstr", Q(text)), 0);
+  std::string upper = Str("r");
+  ASSERT_EQ(lower.size(), text.size());
+  ASSERT_EQ(upper.size(), text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    int c = static_cast<unsigned char>(text[i]);
+    bool capital = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xDD);
+    bool small = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xF6) || (c >= 0xF8 && c <= 0xFD);
+    ASSERT_EQ(static_cast<unsigned char>(lower[i]), capital ? c + 32 : c) << i;
+    ASSERT_EQ(static_cast<unsigned char>(upper[i]), small ? c - 32 : c) << i;
+  }
+}
+
 }  // namespace
