@@ -348,12 +348,12 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
     if (caps[0]) d->styleFlags |= VL_DISPSTYLE_ADAPTERCAP1;
     if (caps[1]) d->styleFlags |= VL_DISPSTYLE_ADAPTERCAP2;
   } else {
-    const uint8_t* mask = nullptr;
-    const uint8_t* alpha = nullptr;
     vlBitmap* maskPlane = d->shapeMask ? d->shapeMask : (pic ? pic->dispMask : nullptr);
     vlBitmap* alphaPlane = d->shapeAlpha ? d->shapeAlpha : (pic ? pic->dispAlpha : nullptr);
-    if (alphaPlane) alpha = reinterpret_cast<const uint8_t*>(QueryBitmap(alphaPlane, 3));
-    else if (maskPlane) mask = reinterpret_cast<const uint8_t*>(QueryBitmap(maskPlane, 4));
+    // The window's shape is read through the plane's lock.
+    vlLockedPixels shape(alphaPlane ? alphaPlane : maskPlane, VL_LOCK_READ);
+    const uint8_t* mask = !alphaPlane && shape.ok() ? shape.access.pixels : nullptr;
+    const uint8_t* alpha = alphaPlane && shape.ok() ? shape.access.pixels : nullptr;
     int status = OpenX11Window(d, activate, mask, alpha);
     if (status) return status;
     d->windowHasAlpha = alpha != nullptr;

@@ -542,6 +542,18 @@ void FillAlphaRect(vlBitmap* alpha, int32_t x, int32_t y, int32_t width, int32_t
   });
 }
 
+int32_t ReadAlphaByte(vlBitmap* alpha, int32_t x, int32_t y) {
+  vlLockedPixels a(alpha, VL_LOCK_READ);
+  return a.ok() && a.Inside(x, y) ? a.Row(y)[x] : -1;
+}
+
+int WriteAlphaByte(vlBitmap* alpha, int32_t x, int32_t y, uint8_t value) {
+  vlLockedPixels a(alpha, 0);
+  if (!a.ok()) return 0;
+  if (a.Inside(x, y)) a.Row(y)[x] = value;
+  return 1;
+}
+
 void ScaleAlphaPlane(vlBitmap* alpha, vlBitmap* out, int32_t intensity) {
   vlPixelAccess s, d;
   if (!LockPixels(alpha, VL_LOCK_READ, &s)) return;

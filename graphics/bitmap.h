@@ -62,6 +62,28 @@ int LockPixels(vlBitmap* bitmap, uint32_t flags, vlPixelAccess* access);
 int LockPlanePixels(vlPlane* plane, vlPixelAccess* access);
 void UnlockPixels(vlBitmap* bitmap, vlPixelAccess* access);
 
+// A picture or plane locked for the life of the scope: the one way to its
+// pixels, since a display adapter may hold them. Unlocks on unwind too.
+struct vlLockedPixels {
+  vlBitmap* bitmap;
+  vlPixelAccess access{};
+  vlLockedPixels(vlBitmap* b, uint32_t flags) : bitmap(b) {
+    if (b) LockPixels(b, flags, &access);
+  }
+  ~vlLockedPixels() {
+    if (access.locked) UnlockPixels(bitmap, &access);
+  }
+  vlLockedPixels(const vlLockedPixels&) = delete;
+  vlLockedPixels& operator=(const vlLockedPixels&) = delete;
+  bool ok() const { return access.locked != 0; }
+  bool Inside(int32_t x, int32_t y) const { return x >= 0 && y >= 0 && x < access.width && y < access.height; }
+  // A plane's byte row y (mask bits or alpha bytes).
+  uint8_t* Row(int32_t y) const { return access.pixels + static_cast<intptr_t>(y) * access.rowLength; }
+  uint8_t* At(int32_t x, int32_t y) const {
+    return access.pixels + (static_cast<intptr_t>(y) * access.rowLength + x) * access.bytesPerPixel;
+  }
+};
+
 // Colour of a picture pixel, or 1/0 for a mask bit. Outside gives 0.
 uint32_t ReadBitmapPixel(vlBitmap* bitmap, int32_t x, int32_t y, int isMask);
 // A colour for a picture, a mask mode (0-5) for a mask plane.
@@ -92,6 +114,10 @@ vlBitmap* WrapARGBAsAlpha(const uint32_t* argb, int32_t width, int32_t height, i
 void MaskToAlphaBytes(vlBitmap* mask, int32_t x, int32_t y, vlBitmap* alpha, int32_t ax, int32_t ay,
                       int32_t width, int32_t height, uint8_t value);
 void FillAlphaRect(vlBitmap* alpha, int32_t x, int32_t y, int32_t width, int32_t height, uint8_t value);
+// One byte of an alpha plane: -1 outside or when it cannot be locked; the
+// write gives 0 on a lock failure (nothing is written outside).
+int32_t ReadAlphaByte(vlBitmap* alpha, int32_t x, int32_t y);
+int WriteAlphaByte(vlBitmap* alpha, int32_t x, int32_t y, uint8_t value);
 void ScaleAlphaPlane(vlBitmap* alpha, vlBitmap* out, int32_t intensity);
 // Mask bits carried into an alpha plane as value where set.
 void CopyMaskRect(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dstAlpha, int32_t dx, int32_t dy,

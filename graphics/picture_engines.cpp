@@ -48,21 +48,7 @@ struct Made {
   }
 };
 
-// Locks a picture and unlocks it at the end of the scope.
-struct Lock {
-  vlBitmap* bitmap;
-  vlPixelAccess access{};
-  Lock(vlBitmap* b, uint32_t flags) : bitmap(b) {
-    if (b) LockPixels(b, flags, &access);
-  }
-  ~Lock() {
-    if (access.locked) UnlockPixels(bitmap, &access);
-  }
-  bool ok() const { return access.locked != 0; }
-  uint8_t* At(int32_t x, int32_t y) const {
-    return access.pixels + (static_cast<intptr_t>(y) * access.rowLength + x) * access.bytesPerPixel;
-  }
-};
+using Lock = vlLockedPixels;
 
 }  // namespace
 

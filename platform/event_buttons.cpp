@@ -8,6 +8,7 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
+#include "graphics/pixel_kernels.h"
 #include "graphics/position.h"
 #include "platform/os.h"
 #include "runtime/console.h"
@@ -31,11 +32,12 @@ vlBGPic* CurrentBGPic() { return vlCurrentDisplay ? vlCurrentDisplay->bgpic : nu
 // a layer button is made.
 vlVMState* gButtonVM = nullptr;
 
+// Through the plane's lock: a display adapter may hold it.
 bool PlaneBit(vlBitmap* plane, int32_t x, int32_t y) {
-  auto* p = static_cast<vlPlane*>(plane->handle);
-  if (!p || x < 0 || y < 0 || x >= p->width || y >= p->height) return false;
-  if (p->kind == VL_BITMAP_MASK) return (p->pixels[y * p->rowBytes + (x >> 3)] >> (7 - (x & 7))) & 1;
-  return p->pixels[y * p->rowBytes + x] != 0;
+  vlLockedPixels p(plane, VL_LOCK_READ);
+  if (!p.ok() || !p.Inside(x, y)) return false;
+  if (plane->kind == VL_BITMAP_MASK) return GetMaskBit(p.Row(y), x) != 0;
+  return p.Row(y)[x] != 0;
 }
 
 // Inside the layer's drawn rectangle and clip region, on its mask and,

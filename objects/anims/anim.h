@@ -166,11 +166,6 @@ int CheckPlayState(vlVMState* state);
 // The part of them about the drawing target alone.
 int CheckSelectionState();
 
-// Shows frame (0-based) of the anim at x, y on the current target: a new
-// layer with layers on, else a blit. tagIndex: the draw-tag table (0 none).
-int DisplayAnimFrameObject(vlVMState* state, vlAnim* anim, int32_t x, int32_t y, int32_t frame, int tagIndex,
-                           int32_t insertPos);
-
 int PlayAnimObject(vlVMState* state, int disk);
 
 // What players and moves share: the clock in milliseconds, and the

@@ -219,15 +219,15 @@ int CmdSelectAnim(vlVMState* L) {
                           vl::OptIntArg(L, 4, 0));
 }
 
+// DisplayAnimFrame(id, x, y, frame [, tags]): as DisplayBrush, with every
+// display tag.
 int CmdDisplayAnimFrame(vlVMState* L) {
   CheckArgs(L, 4, 5, 0, 0);
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
-  vlAnim* a = nullptr;
-  if (int status = GetAnimByID(L, id, &a, 0)) return status;
   const int32_t frame = vl::CheckIntArg(L, 4);
-  if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
-  return DisplayAnimFrameObject(L, a, vl::CheckIntArg(L, 2), vl::CheckIntArg(L, 3), frame - 1, 5, -1);
+  return DisplayObjectOnTarget(L, VL_LAYER_ANIM, id, frame < 1 ? -1 : frame - 1, 0, 0, vl::CheckIntArg(L, 2),
+                               vl::CheckIntArg(L, 3), 1, 1, 0, 5, 0);
 }
 
 int CmdModifyAnimFrames(vlVMState* L) {
@@ -279,29 +279,6 @@ const vlConstant kAnimConstants[] = {
 };
 
 }  // namespace
-
-int DisplayAnimFrameObject(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t frame, int tagIndex,
-                           int32_t insertPos) {
-  vlDisplay* d = vlCurrentDisplay;
-  double ax = 0, ay = 0;
-  if (tagIndex && vl::GetTypeAt(L, tagIndex) == VL_TTABLE) {
-    GetTableNumber(L, tagIndex, "anchorx", &ax, nullptr);
-    GetTableNumber(L, tagIndex, "anchory", &ay, nullptr);
-    if (ax < 0 || ax > 1 || ay < 0 || ay > 1 || std::isnan(ax) || std::isnan(ay)) return ERR_WRONGUSAGE;
-  } else if (tagIndex && vl::GetTypeAt(L, tagIndex) != VL_TNIL && vl::GetTypeAt(L, tagIndex) != -1) {
-    return ERR_TABEXPECTED;
-  }
-  vlBGPic* target = vlCurrentOutput;
-  if (!d || !target) return 0;
-  x = ResolvePosX(x, a->width, target->width, ax) - static_cast<int32_t>(a->width * ax);
-  y = ResolvePosY(y, a->height, target->height, ay) - static_cast<int32_t>(a->height * ay);
-  if (d->layersOn && d->outputType == VL_OUTPUT_DISPLAY) return AddAnimLayer(L, a, x, y, frame, insertPos, nullptr);
-  vlBitmap *b = nullptr, *m = nullptr, *al = nullptr;
-  if (int status = GetAnimFrameBitmaps(a, frame, 0, 0, &b, &m, &al)) return status;
-  BlitToDrawTarget(L, b, 0, 0, x, y, a->width, a->height, a->width, a->height, m, al);
-  if (a->disk) FreeFrameTriple(b, m, al);
-  return 0;
-}
 
 void FreeAnimLibrary(vlVMState* L) {
   FreeAnimStreams(L);

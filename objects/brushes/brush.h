@@ -102,13 +102,15 @@ bool IsActiveBrush(const vlBrush* brush);
 int DisplayBrushObject(vlVMState* state, vlObjectId id, int part, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
                        int32_t width, int32_t height, int tagIndex);
 
-// The shared display routine for brushes (type 3), brush parts (12) and
-// BGPic parts (13): tags at tagIndex (0 none); render draws a BGPic part
-// with its layers. Flags: 1 no drawing at once, 2 handed to the layer, 4
-// leave drawing to the layers, 8 no drawing at once (orphans found), 0x400
-// find orphaned objects.
-int DisplayObjectOnTarget(vlVMState* state, uint32_t type, vlObjectId id, int32_t srcX, int32_t srcY, int32_t x,
-                          int32_t y, int32_t width, int32_t height, int render, int tagIndex, uint32_t flags);
+// The shared display routine for brushes (type 3), brush parts (12), anim
+// frames (4, frame 0-based; the anim's size is used) and BGPic parts (13):
+// tags at tagIndex (0 none); render draws a BGPic part with its layers.
+// Flags: 1 no drawing at once, 2 handed to the layer, 4 leave drawing to
+// the layers, 8 no drawing at once (orphans found), 0x400 find orphaned
+// objects.
+int DisplayObjectOnTarget(vlVMState* state, uint32_t type, vlObjectId id, int32_t frame, int32_t srcX,
+                          int32_t srcY, int32_t x, int32_t y, int32_t width, int32_t height, int render,
+                          int tagIndex, uint32_t flags);
 // Before the first draw into a selected brush: its mask or alpha channel
 // is made and handed to the display, and layers showing it get their
 // copies. 0 or an error; nothing to do without such a selection.

@@ -1,6 +1,7 @@
-// Showing brushes and BGPic parts on the current drawing target: as a new
-// layer of the current BGPic when layers are on, else drawn at once with
-// the display tags' transform, filters and transparency applied.
+// Showing brushes, anim frames and BGPic parts on the current drawing
+// target: as a new layer of the current BGPic when layers are on, else
+// drawn at once with the display tags' transform, filters and transparency
+// applied.
 #include <cstring>
 
 #include "display/bgpic.h"
@@ -16,6 +17,7 @@
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
+#include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"
@@ -48,8 +50,9 @@ struct Triple {
 
 }  // namespace
 
-int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t srcX, int32_t srcY, int32_t x,
-                          int32_t y, int32_t width, int32_t height, int render, int tagIndex, uint32_t flags) {
+int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t frame, int32_t srcX, int32_t srcY,
+                          int32_t x, int32_t y, int32_t width, int32_t height, int render, int tagIndex,
+                          uint32_t flags) {
   vlDisplay* d = vlCurrentDisplay;
   Triple pic;
   int32_t objWidth = 0, objHeight = 0;
@@ -72,6 +75,16 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     sourceId = b->id();
     if (b->kind == 1 && b->source) vector = b;
     if (type == VL_LAYER_BRUSH) width = b->width, height = b->height;
+  } else if (type == VL_LAYER_ANIM) {
+    vlAnim* a = nullptr;
+    if (int status = GetAnimByID(L, id, &a, orphans ? uint32_t{VL_ANIM_FINDORPHANS} : 0u)) return status;
+    if (d && IsActiveAnim(a) && vlCurrentOutput->selectIndex == frame) LeaveSelectMode(L, d, 0);
+    if (frame < 0 || frame >= a->frameCount) return ERR_ANIMFRAME;
+    if (int status = GetAnimFrameBitmaps(a, frame, 0, 0, &pic.image, &pic.mask, &pic.alpha)) return status;
+    // A disk anim's frame is decoded for this draw alone.
+    pic.owned = a->disk != 0;
+    objWidth = width = a->width, objHeight = height = a->height;
+    sourceId = a->id();
   } else if (type == VL_LAYER_BGPICPART) {
     if (id.number == -1 && !id.handle) {
       if (!d) return ERR_CLOSEDDISPLAY;
@@ -133,10 +146,12 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
     vlLayerGeometry* g = NewLayerGeometry();
     if (!g) return ERR_MEM;
     g->x = x, g->y = y, g->width = width, g->height = height;
-    g->partX = srcX, g->partY = srcY;
+    // An anim layer's part x is the frame it shows; its source hands the
+    // layer the frame, so a decoded frame is not kept.
+    g->partX = type == VL_LAYER_ANIM ? frame : srcX, g->partY = srcY;
     vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
     uint32_t layerType = type;
-    if (pic.owned) {
+    if (pic.owned && type != VL_LAYER_ANIM) {
       // The layer keeps the rendered picture itself.
       image = pic.image, mask = pic.mask, alpha = pic.alpha;
       pic.owned = false;
@@ -208,8 +223,8 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t sr
 
 int DisplayBrushObject(vlVMState* L, vlObjectId id, int part, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
                        int32_t width, int32_t height, int tagIndex) {
-  return DisplayObjectOnTarget(L, part ? VL_LAYER_BRUSHPART : VL_LAYER_BRUSH, id, srcX, srcY, x, y, width, height,
-                               0, tagIndex, 0);
+  return DisplayObjectOnTarget(L, part ? VL_LAYER_BRUSHPART : VL_LAYER_BRUSH, id, 0, srcX, srcY, x, y, width,
+                               height, 0, tagIndex, 0);
 }
 
 namespace {
@@ -306,7 +321,7 @@ int DisplayBGPicPartHook(vlVMState* L, vlBGPic* pic) {
   }
   const int32_t tx = vl::GetTypeAt(L, 6) == VL_TNUMBER ? vl::CheckIntArg(L, 6) : -1;
   const int32_t ty = vl::GetTypeAt(L, 7) == VL_TNUMBER ? vl::CheckIntArg(L, 7) : -1;
-  return DisplayObjectOnTarget(L, VL_LAYER_BGPICPART, pic->id(), vl::CheckIntArg(L, 2), vl::CheckIntArg(L, 3), tx,
+  return DisplayObjectOnTarget(L, VL_LAYER_BGPICPART, pic->id(), 0, vl::CheckIntArg(L, 2), vl::CheckIntArg(L, 3), tx,
                                ty, vl::CheckIntArg(L, 4), vl::CheckIntArg(L, 5), render, tagIndex, 0x400);
 }
 

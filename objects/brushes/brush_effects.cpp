@@ -1,11 +1,14 @@
 // The brush image-processing commands: thin handlers that check their
 // arguments, find the brush and run one engine over its planes.
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "graphics/bitmap.h"
 #include "graphics/effect_engines.h"
 #include "graphics/image_kernels.h"
 #include "graphics/picture_engines.h"
+#include "graphics/pixel_kernels.h"
 #include "graphics/position.h"
 #include "graphics/quantize.h"
 #include "objects/brushes/brush.h"
@@ -52,10 +55,17 @@ int32_t Level(vlVMState* L, int index) {
 
 int32_t Clamp255(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
-uint8_t* PlaneBytes(vlBitmap* plane, int32_t* rowBytes) {
-  auto* p = static_cast<vlPlane*>(plane->handle);
-  *rowBytes = p->rowBytes;
-  return p->pixels;
+// Mask bits set where the alpha plane is not fully transparent; false
+// when either plane cannot be locked.
+bool MaskFromAlpha(vlBitmap* alpha, vlBitmap* mask, int32_t width, int32_t height) {
+  vlLockedPixels a(alpha, VL_LOCK_READ), m(mask, 0);
+  if (!a.ok() || !m.ok()) return false;
+  width = std::min({width, a.access.width, m.access.width});
+  height = std::min({height, a.access.height, m.access.height});
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x)
+      if (a.Row(y)[x]) SetMaskBit(m.Row(y), x, 1);
+  return true;
 }
 
 int Convolve(vlVMState* L, uint32_t op, double sigmaDefault, bool readSigma) {
@@ -131,10 +141,7 @@ int CmdWriteBrushPixel(vlVMState* L) {
   WriteBitmapPixel(b->bitmap, x, y, color, 0);
   if (alpha == -1) return 0;
   if (b->mask) WriteBitmapPixel(b->mask, x, y, alpha ? 0 : 1, 1);  // mode 0 sets, 1 clears
-  if (b->alpha) {
-    int32_t rowBytes = 0;
-    PlaneBytes(b->alpha, &rowBytes)[static_cast<intptr_t>(y) * rowBytes + x] = static_cast<uint8_t>(Clamp255(alpha));
-  }
+  if (b->alpha && !WriteAlphaByte(b->alpha, x, y, static_cast<uint8_t>(Clamp255(alpha)))) return ERR_LOCKBMAP;
   return 0;
 }
 
@@ -153,8 +160,7 @@ int CmdReadBrushPixel(vlVMState* L) {
     if (b->mask) {
       extra = ReadBitmapPixel(b->mask, x, y, 1);
     } else if (b->alpha) {
-      int32_t rowBytes = 0;
-      extra = PlaneBytes(b->alpha, &rowBytes)[static_cast<intptr_t>(y) * rowBytes + x];
+      extra = ReadAlphaByte(b->alpha, x, y);
     }
   }
   vl::PushNumber(L, color);
@@ -170,22 +176,18 @@ int CmdBrushToRGBArray(vlVMState* L) {
   if (int status = GetBrushByID(L, id, &b, 0)) return status;
   if (!b->bitmap) return ERR_BRUSHTYPE;
   const bool invert = vl::OptIntArg(L, 2, 0) != 0;
-  uint32_t* argb = ReadBitmapARGB(b->bitmap, 0, 0, b->width, b->height, 0);
+  // Colours with the alpha of the alpha plane, else of the mask, read
+  // through the locks before the table is filled: filling it may unwind.
+  const int32_t w = b->width, h = b->height;
+  std::unique_ptr<uint32_t[]> argb(
+      ReadBitmapARGBMasked(b->bitmap, 0, 0, w, h, b->alpha ? nullptr : b->mask, b->alpha, -1, 1, 0));
   if (!argb) return ERR_LOCKBMAP;
-  int32_t alphaRow = 0;
-  const uint8_t* alpha = b->alpha ? PlaneBytes(b->alpha, &alphaRow) : nullptr;
   vl::PushNewTable(L);
-  int n = 0;
-  for (int32_t y = 0; y < b->height; ++y)
-    for (int32_t x = 0; x < b->width; ++x, ++n) {
-      uint32_t a = 255;
-      if (alpha) a = alpha[static_cast<intptr_t>(y) * alphaRow + x];
-      else if (b->mask) a = ReadBitmapPixel(b->mask, x, y, 1) ? 255 : 0;
-      if (invert) a = 255 - a;
-      vl::PushNumber(L, (a << 24) | (argb[n] & 0xFFFFFF));
-      vl::RawSetTableIndex(L, -2, n);
-    }
-  delete[] argb;
+  for (int32_t n = 0; n < w * h; ++n) {
+    const uint32_t a = argb[n] >> 24;
+    vl::PushNumber(L, ((invert ? 255 - a : a) << 24) | (argb[n] & 0xFFFFFF));
+    vl::RawSetTableIndex(L, -2, n);
+  }
   return 1;
 }
 
@@ -216,11 +218,10 @@ int CmdChangeBrushTransparency(vlVMState* L) {
     vlBitmap* mask = NewMaskPlane(b->bitmap, b->width, b->height, 1, nullptr, 0);
     if (!mask) return ERR_ALLOCMASK;
     if (b->alpha) {
-      int32_t rowBytes = 0;
-      const uint8_t* a = PlaneBytes(b->alpha, &rowBytes);
-      for (int32_t y = 0; y < b->height; ++y)
-        for (int32_t x = 0; x < b->width; ++x)
-          if (a[static_cast<intptr_t>(y) * rowBytes + x]) FillMaskRect(mask, x, y, 1, 1, 0);
+      if (!MaskFromAlpha(b->alpha, mask, b->width, b->height)) {
+        DeleteMaskPlane(mask);
+        return ERR_LOCKBMAP;
+      }
     } else {
       FillMaskRect(mask, 0, 0, b->width, b->height, 0);
     }
@@ -307,17 +308,20 @@ int CmdTrimBrush(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   BRUSH_OR_RETURN(1);
   int32_t left = b->width, top = b->height, right = -1, bottom = -1;
-  int32_t alphaRow = 0;
-  const uint8_t* alpha = (!b->mask && b->alpha) ? PlaneBytes(b->alpha, &alphaRow) : nullptr;
-  if (!b->mask && !alpha) {
+  if (!b->mask && !b->alpha) {
     left = top = 0;
     right = b->width - 1;
     bottom = b->height - 1;
   } else {
-    for (int32_t y = 0; y < b->height; ++y)
-      for (int32_t x = 0; x < b->width; ++x) {
-        const bool visible = b->mask ? ReadBitmapPixel(b->mask, x, y, 1) != 0
-                                     : alpha[static_cast<intptr_t>(y) * alphaRow + x] != 0;
+    // The mask's set bits, else the alpha plane's nonzero bytes, through
+    // the plane's lock (released before the brush changes).
+    const bool isMask = b->mask != nullptr;
+    vlLockedPixels plane(isMask ? b->mask : b->alpha, VL_LOCK_READ);
+    if (!plane.ok()) return ERR_LOCKBMAP;
+    const int32_t w = std::min(b->width, plane.access.width), h = std::min(b->height, plane.access.height);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const bool visible = isMask ? GetMaskBit(plane.Row(y), x) != 0 : plane.Row(y)[x] != 0;
         if (!visible) continue;
         if (x < left) left = x;
         if (x > right) right = x;
@@ -361,9 +365,9 @@ int CmdInvertAlphaChannel(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   BRUSH_OR_RETURN(1);
   if (!b->alpha) return ERR_WRONGUSAGE;
-  int32_t rowBytes = 0;
-  uint8_t* bytes = PlaneBytes(b->alpha, &rowBytes);
-  InvertPlaneBytes(bytes, b->height, rowBytes);
+  vlLockedPixels alpha(b->alpha, 0);
+  if (!alpha.ok()) return ERR_LOCKBMAP;
+  InvertPlaneBytes(alpha.access.pixels, alpha.access.height, alpha.access.rowLength);
   return 0;
 }
 

@@ -274,11 +274,6 @@ bool Drawable(const vlDrawTarget& t, int32_t x, int32_t y) {
   return x >= 0 && y >= 0 && x < t.width && y < t.height;
 }
 
-uint8_t* AlphaByte(vlBitmap* alpha, int32_t x, int32_t y) {
-  auto* plane = static_cast<vlPlane*>(alpha->handle);
-  return plane->pixels + static_cast<intptr_t>(y) * plane->rowBytes + x;
-}
-
 int CmdPlot(vlVMState* L) {
   CheckArgs(L, 2, 3, 0, 0);
   int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
@@ -297,8 +292,8 @@ int CmdPlot(vlVMState* L) {
     if (t.picture) WriteBitmapPixel(t.picture, x, y, t.alpha ? rgb : blended(t.picture), 0);
     if (t.mask && x < t.mask->width && y < t.mask->height)
       WriteBitmapPixel(t.mask, x, y, static_cast<uint32_t>(t.picture ? 2 : t.maskMode), 1);
-    if (t.alpha && x < t.alpha->width && y < t.alpha->height)
-      *AlphaByte(t.alpha, x, y) = static_cast<uint8_t>(t.picture ? 255 - a : t.alphaIntensity);
+    if (t.alpha && !WriteAlphaByte(t.alpha, x, y, static_cast<uint8_t>(t.picture ? 255 - a : t.alphaIntensity)))
+      return ERR_LOCKBMAP;
     FinishTargetRect(L, t, x, y, 1, 1);
     return 0;
   }
@@ -331,7 +326,8 @@ int CmdReadPixel(vlVMState* L) {
       value = t.mask ? ReadBitmapPixel(t.mask, x, y, 1) : 1;
       break;
     case VL_OUTPUT_ALPHA:
-      value = t.alpha ? *AlphaByte(t.alpha, x, y) : 255;
+      value = t.alpha ? ReadAlphaByte(t.alpha, x, y) : 255;
+      if (value < 0) return ERR_PIXELRANGE;
       break;
     default:
       break;

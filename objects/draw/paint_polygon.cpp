@@ -47,15 +47,7 @@ bool DrawCoverageImage(uint8_t* cov, int32_t rowBytes, int32_t w, int32_t h, int
 
 namespace {
 
-struct Locked {
-  vlBitmap* bitmap = nullptr;
-  vlPixelAccess access{};
-  bool ok = false;
-  Locked(vlBitmap* b, uint32_t flags) : bitmap(b) { ok = b && LockPixels(b, flags, &access); }
-  ~Locked() {
-    if (ok) UnlockPixels(bitmap, &access);
-  }
-};
+using Locked = vlLockedPixels;
 
 }  // namespace
 
@@ -64,10 +56,10 @@ int PaintPolygon(const vlPaintJob& j) {
   if (w < 1 || h < 1) return 0;
   Locked pic(j.picture, 0), mask(j.mask, 0), alpha(j.alpha, 0), pattern(j.pattern, VL_LOCK_READ);
   Locked clipMask(j.clip ? j.clip->mask : nullptr, VL_LOCK_READ);
-  if ((j.picture && !pic.ok) || (j.mask && !mask.ok) || (j.alpha && !alpha.ok)) return ERR_LOCKBMAP;
+  if ((j.picture && !pic.ok()) || (j.mask && !mask.ok()) || (j.alpha && !alpha.ok())) return ERR_LOCKBMAP;
   const int32_t transparency = static_cast<int32_t>(j.color >> 24);
   vlDrawContext c;
-  if (pic.ok) {
+  if (pic.ok()) {
     c.pixels = pic.access.pixels;
     c.rowLength = pic.access.rowLength;
     c.format = pic.access.format;
@@ -75,13 +67,13 @@ int PaintPolygon(const vlPaintJob& j) {
   }
   c.width = w;
   c.height = h;
-  if (pattern.ok) c.texture = pattern.access.pixels;
-  if (mask.ok) {
+  if (pattern.ok()) c.texture = pattern.access.pixels;
+  if (mask.ok()) {
     c.mask = mask.access.pixels;
     c.maskRowBytes = mask.access.rowLength;
     c.maskMode = j.maskMode;
   }
-  if (alpha.ok) {
+  if (alpha.ok()) {
     c.alpha = alpha.access.pixels;
     c.alphaRowBytes = alpha.access.rowLength;
   }
@@ -92,7 +84,7 @@ int PaintPolygon(const vlPaintJob& j) {
     c.clipY1 = j.clip->y;
     c.clipX2 = j.clip->x + j.clip->width - 1;
     c.clipY2 = j.clip->y + j.clip->height - 1;
-    if (clipMask.ok) {
+    if (clipMask.ok()) {
       // The clip mask sits at the region's corner: address it from (0, 0).
       c.clipMask = clipMask.access.pixels;
       c.clipMaskRowBytes = clipMask.access.rowLength;
@@ -102,8 +94,8 @@ int PaintPolygon(const vlPaintJob& j) {
   c.drawAlpha = 255 - transparency;
   c.thickness = 1;
   c.plainStores = j.plain ? 1 : 0;
-  const bool clipMaskShifted = clipMask.ok && (j.clip->x || j.clip->y);
-  if (pic.ok && j.kind == VL_PAINT_SEGMENT && j.thickness <= 1 && !clipMaskShifted && !j.weightAlpha) {
+  const bool clipMaskShifted = clipMask.ok() && (j.clip->x || j.clip->y);
+  if (pic.ok() && j.kind == VL_PAINT_SEGMENT && j.thickness <= 1 && !clipMaskShifted && !j.weightAlpha) {
     if (j.antiAlias)
       DrawLineAA(c, j.points[0], j.points[1], j.points[2], j.points[3]);
     else
@@ -130,7 +122,7 @@ int PaintPolygon(const vlPaintJob& j) {
       }
     c.clipMask = nullptr;
   }
-  if (!pic.ok) {
+  if (!pic.ok()) {
     // A mask or alpha plane alone: bits and bytes straight from the coverage.
     for (int32_t y = 0; y < h; ++y)
       for (int32_t x = 0; x < w; ++x) {

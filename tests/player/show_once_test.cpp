@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/player/player_harness.h"
@@ -32,7 +33,8 @@ std::string ReadFile(const std::string& path) {
 // Objects at half strength, each in its own rectangle of the 96 x 64
 // black display: a brush and a BGPic part (red), a text object and printed
 // text (white), a box (blue), a thick line (green); an opaque anim frame
-// (green) and box (orange).
+// (green) and box (orange); the green anim frame again at half strength
+// and through the invert filter (magenta).
 const char* kHalfStrength = R"(.table 0 { transparency = 128 }
 .call base=1 createbrush 1 16 16 16711680
 .call base=1 displaybrush 1 2 2 r0
@@ -50,6 +52,9 @@ const char* kHalfStrength = R"(.table 0 { transparency = 128 }
 .call base=1 box 20 44 6 6 16744448
 .table 0 { transparency = 128, thickness = 3 }
 .call base=1 line 30 58 60 58 65280 r0
+.call base=1 displayanimframe 2 40 2 1 r0
+.table 0 { filters = { { name = "invert" } } }
+.call base=1 displayanimframe 2 56 2 1 r0
 )";
 
 // The sentinel, shown last: once it is on the window, so is the rest.
@@ -98,7 +103,11 @@ class ShowOnce : public PlayerTest {
  protected:
   // Runs the kind's applet and grabs its window (R G B bytes, the display's
   // size times the scale) once the sentinel shows.
-  std::string Shoot(const Kind& k, const std::string& extra) {
+  // body: the drawing; clicks: display points clicked, in order, before
+  // the click that ends the applet; waits: the events it waits for.
+  std::string Shoot(const Kind& k, const std::string& extra, const std::string& body = kHalfStrength,
+                    const std::vector<std::pair<int, int>>& clicks = {}, int waits = 1,
+                    const std::string& out = "done\n") {
     const int w = kWidth * k.scale, h = kHeight * k.scale;
     std::string display = "width = 96, height = 64, title = \"showonce\"";
     if (k.scale != 1) display += ", scalemode = 1, scalewidth = 192, scaleheight = 128";
@@ -109,9 +118,11 @@ class ShowOnce : public PlayerTest {
 .defun OnMouse onmouse
 .line 1
 .table 0 { )") + display + " }\n.call base=1 setdisplayattributes r0\n" + k.setup +
-                             kHalfStrength + extra + kSentinel + k.finish +
-                             ".table 0 { onmousedown = $OnMouse }\n.call base=1 installeventhandler r0\n"
-                             ".call base=1 waitevent\n.call base=1 debugprint \"done\"";
+                             body + extra + kSentinel + k.finish +
+                             ".table 0 { onmousedown = $OnMouse }\n.call base=1 installeventhandler r0\n";
+    std::string tail;
+    for (int i = 0; i < waits; ++i) tail += ".call base=1 waitevent\n";
+    tail += ".call base=1 debugprint \"done\"";
     std::string pixels;
     RunOptions options;
     options.timeoutSeconds = 30;
@@ -125,9 +136,14 @@ class ShowOnce : public PlayerTest {
         if (pixels.size() == static_cast<size_t>(w) * h * 3 && pixels.compare(at, 3, yellow) == 0) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
+      for (const auto& [x, y] : clicks) {
+        Tool("xdotool mousemove --window " + id + " " + std::to_string(x * k.scale) + " " +
+             std::to_string(y * k.scale) + " click 1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
       Tool("xdotool mousemove --window " + id + " 4 4 click 1");
     };
-    std::vector<std::string> args = {Applet("showonce", text)};
+    std::vector<std::string> args = {Applet("showonce", text + tail)};
     if (k.adapter) {
       // A copy of the player beside the plug-in (its "_" keeps it out of
       // the start-up scan), loaded as a start-up plug-in.
@@ -142,7 +158,7 @@ class ShowOnce : public PlayerTest {
     }
     Result r = Run(args, options);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.out, "done\n");
+    EXPECT_EQ(r.out, out);
     EXPECT_EQ(pixels.size(), static_cast<size_t>(w) * h * 3);
     return pixels;
   }
@@ -181,6 +197,8 @@ TEST_F(ShowOnce, EveryObjectReachesTheWindowOnceOnEveryDisplayKind) {
     auto half = [](int v) { return v >= 120 && v <= 136; };
     EXPECT_PRED1(half, Brightest(p, s, 0, 4, 4, 12, 12)) << "brush";
     EXPECT_EQ(Colour(p, s, 30, 10), 0x00FF00u) << "anim frame";
+    EXPECT_PRED1(half, Brightest(p, s, 1, 42, 4, 12, 12)) << "half-transparent anim frame";
+    EXPECT_EQ(Colour(p, s, 60, 10), 0xFF00FFu) << "inverted anim frame";
     EXPECT_PRED1(half, Brightest(p, s, 0, 2, 22, 46, 20)) << "text object";
     EXPECT_PRED1(half, Brightest(p, s, 0, 50, 22, 44, 20)) << "printed text";
     EXPECT_PRED1(half, Brightest(p, s, 2, 4, 46, 12, 12)) << "box";
@@ -195,6 +213,87 @@ TEST_F(ShowOnce, EveryObjectReachesTheWindowOnceOnEveryDisplayKind) {
     if (k.extra == kSprite) {
       EXPECT_EQ(Colour(p, s, 72, 48), 0xFF00FFu) << "sprite above the brush";
       EXPECT_EQ(Colour(p, s, 67, 43), 0xFFFFFFu) << "brush";
+    }
+  }
+}
+
+// Planes reached through their locks on a display whose adapter owns every
+// bitmap: plotting into an alpha channel, the brush commands that read or
+// change alpha channels and masks, and a layer button's hit test on a
+// masked brush.
+const char* kPlanes = R"(.function onhit
+  .params 1
+  .call base=1 debugprint "hit"
+  ret
+.end
+.defun OnHit onhit
+.call base=1 createbrush 20 8 8 16711680
+.call base=1 setalphaintensity 0
+.call base=1 selectalphachannel 20
+.call base=1 plot 2 2
+.call base=1 endselect
+.call base=1 setalphaintensity -1
+.call base=1 displaybrush 20 2 2
+.call base=1 createbrush 21 8 8 16711680
+.call base=1 changebrushtransparency 21 30
+.call base=1 writebrushpixel 21 3 3 65280 0
+.call base=1 invertalphachannel 21
+.call base=1 displaybrush 21 12 2
+.call base=1 readbrushpixel 21 3 3 -> _ alpha
+.call base=1 debugprint $alpha
+.call base=1 trimbrush 21 -> tx ty
+.call base=1 debugprint $tx $ty
+.call base=1 displaybrush 21 22 2
+.call base=1 createbrush 23 8 8 255
+.call base=1 changebrushtransparency 23 30
+.call base=1 writebrushpixel 23 0 0 255 0
+.call base=1 changebrushtransparency 23 28
+.call base=1 displaybrush 23 32 2
+.call base=1 brushtorgbarray 23 -> rgb
+getglobal 1 "rgb"
+getfield 2 1 #0
+getfield 3 1 #1
+setglobal 2 "first"
+setglobal 3 "second"
+.call base=1 debugprint $first $second
+)";
+
+// A layer button over a brush whose left half is masked out.
+const char* kButton = R"(.call base=1 createbrush 24 16 16 16711680
+.call base=1 setfillstyle 1
+.call base=1 selectbrush 24
+.call base=1 box 0 0 8 16 0
+.call base=1 endselect
+.call base=1 setbrushtransparency 24 0
+.table 0 { name = "hit" }
+.call base=1 displaybrush 24 40 30 r0
+.table 0 { onmousedown = $OnHit }
+.call base=1 makebutton 1 1 "hit" 0 0 r0
+)";
+
+TEST_F(ShowOnce, PlanesGoThroughTheirLocksOnAnAdapterDisplay) {
+  for (const Kind& k : kKinds) {
+    if (!k.adapter) continue;
+    SCOPED_TRACE(k.name);
+    const bool layers = k.extra == kLayerOnly;
+    std::string out = "255\n3 3\n255 4278190335\n";
+    // With layers, a click on the masked-out half and one on the red half:
+    // only the second reaches the button.
+    const std::string p = layers ? Shoot(k, "", std::string(kPlanes) + kButton, {{42, 37}, {52, 37}}, 4,
+                                         out + "hit\ndone\n")
+                                 : Shoot(k, "", kPlanes, {}, 1, out + "done\n");
+    if (p.empty()) continue;
+    EXPECT_EQ(Colour(p, 1, 3, 3), 0xFF0000u) << "alpha channel";
+    EXPECT_EQ(Colour(p, 1, 4, 4), 0u) << "the plotted pixel is clear";
+    EXPECT_EQ(Colour(p, 1, 15, 5), 0x00FF00u) << "written pixel, alpha inverted";
+    EXPECT_EQ(Colour(p, 1, 14, 5), 0u) << "the rest inverted to clear";
+    EXPECT_EQ(Colour(p, 1, 22, 2), 0x00FF00u) << "trimmed to the pixel";
+    EXPECT_EQ(Colour(p, 1, 23, 2), 0u) << "trimmed to the pixel";
+    EXPECT_EQ(Colour(p, 1, 32, 2), 0u) << "mask from the alpha channel";
+    EXPECT_EQ(Colour(p, 1, 33, 2), 0x0000FFu) << "mask from the alpha channel";
+    if (layers) {
+      EXPECT_EQ(Colour(p, 1, 42, 37), 0u) << "masked-out half";
+      EXPECT_EQ(Colour(p, 1, 52, 37), 0xFF0000u) << "red half";
     }
   }
 }

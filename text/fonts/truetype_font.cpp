@@ -348,11 +348,10 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
         if (color != -1) {
           BltAlphaChannel(nullptr, 0, 0, target, x1, y1, w, h, static_cast<uint32_t>(color), 1, nullptr, 255,
                           nullptr, rows + cx, b.pitch);
-        } else if (auto* plane = reinterpret_cast<uint8_t*>(QueryBitmap(target, 3))) {
-          const intptr_t stride = QueryBitmap(target, 1);
+        } else if (vlLockedPixels plane(target->kind == VL_BITMAP_ALPHA ? target : nullptr, 0); plane.ok()) {
           for (int32_t r = 0; r < h; ++r)
             for (int32_t c = 0; c < w; ++c)
-              if (uint8_t v = rows[r * b.pitch + cx + c]) plane[(y1 + r) * stride + x1 + c] = v;
+              if (uint8_t v = rows[r * b.pitch + cx + c]) plane.Row(y1 + r)[x1 + c] = v;
         }
       } else if (b.pixel_mode == FT_PIXEL_MODE_MONO) {
         if (color != -1) {

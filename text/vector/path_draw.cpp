@@ -102,9 +102,15 @@ uint32_t Opacity(uint32_t color) { return 255 - (color >> 24); }
 vlBitmap* PlaneFrom(const std::vector<uint8_t>& bytes, int32_t w, int32_t h) {
   vlBitmap* plane = NewAlphaPlane(w, h, 1, nullptr, 0);
   if (!plane) return nullptr;
-  auto* px = reinterpret_cast<uint8_t*>(QueryBitmap(plane, 3));
-  const auto rb = static_cast<int32_t>(QueryBitmap(plane, 1));
-  for (int32_t y = 0; y < h; ++y) std::memcpy(px + static_cast<size_t>(y) * rb, &bytes[static_cast<size_t>(y) * w], w);
+  {
+    // Through the plane's lock: a display adapter may hold it.
+    vlLockedPixels px(plane, 0);
+    if (!px.ok()) {
+      DeleteAlphaPlane(plane);
+      return nullptr;
+    }
+    for (int32_t y = 0; y < h; ++y) std::memcpy(px.Row(y), &bytes[static_cast<size_t>(y) * w], w);
+  }
   return plane;
 }
 

@@ -56,22 +56,22 @@ void FreeReveal(RevealPlanes* p) {
 // The destination alpha byte takes the source's where the mask bit is set
 // and 0 elsewhere (the other way about with invert).
 void MaskToAlpha(vlBitmap* mask, vlBitmap* dst, vlBitmap* src, int32_t w, int32_t h, int invert) {
-  const auto* m = reinterpret_cast<const uint8_t*>(QueryBitmap(mask, 4));
-  auto* d = reinterpret_cast<uint8_t*>(QueryBitmap(dst, 3));
-  const auto* s = reinterpret_cast<const uint8_t*>(QueryBitmap(src, 3));
-  if (!m || !d || !s) return;
-  const intptr_t mr = QueryBitmap(mask, 2), dr = QueryBitmap(dst, 1), sr = QueryBitmap(src, 1);
+  // Through the planes' locks: a display adapter may hold them.
+  vlLockedPixels m(mask, VL_LOCK_READ), d(dst, 0), s(src, VL_LOCK_READ);
+  if (!m.ok() || !d.ok() || !s.ok()) return;
+  w = std::min({w, m.access.width, d.access.width, s.access.width});
+  h = std::min({h, m.access.height, d.access.height, s.access.height});
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) {
-      const bool on = GetMaskBit(m + y * mr, x) != invert;
-      d[y * dr + x] = on ? s[y * sr + x] : 0;
+      const bool on = GetMaskBit(m.Row(y), x) != invert;
+      d.Row(y)[x] = on ? s.Row(y)[x] : 0;
     }
 }
 
 void FillIntoMask(vlFxContext* fx, RevealPlanes* p, const std::vector<int32_t>& pts) {
-  auto* bits = reinterpret_cast<uint8_t*>(QueryBitmap(p->mask, 4));
-  if (!bits || pts.size() < 4) return;
-  ScanFillPolygonMask(pts.data(), static_cast<int32_t>(pts.size() / 2), bits, static_cast<int32_t>(QueryBitmap(p->mask, 2)),
+  vlLockedPixels bits(p->mask, 0);
+  if (!bits.ok() || pts.size() < 4) return;
+  ScanFillPolygonMask(pts.data(), static_cast<int32_t>(pts.size() / 2), bits.access.pixels, bits.access.rowLength,
                       fx->width, fx->height);
 }
 

@@ -19,19 +19,24 @@ struct DissolveState {
   uint8_t* thresholds;
 };
 
-// Layered, the kernel writes the layer's own coverage from the new
-// picture's.
-void AimAtLayer(vlFxContext* fx, DissolveState* s) {
-  const bool alpha = fx->layerAlpha != nullptr;
-  vlBitmap* from = alpha ? fx->sourceAlpha : fx->sourceMask;
-  vlBitmap* into = alpha ? fx->layerAlpha : fx->layerMask;
-  const int32_t rows = alpha ? 1 : 2, pixels = alpha ? 3 : 4;
-  s->job.source = from ? reinterpret_cast<const uint8_t*>(QueryBitmap(from, pixels)) : nullptr;
-  s->job.sourceRowBytes = from ? static_cast<int32_t>(QueryBitmap(from, rows)) : 0;
-  s->job.target = reinterpret_cast<uint8_t*>(QueryBitmap(into, pixels));
-  s->job.targetRowBytes = static_cast<int32_t>(QueryBitmap(into, rows));
+// One run of the kernel at the current level. Layered, it writes the
+// layer's own coverage from the new picture's; else the work mask. The
+// planes are locked for this run only: a display adapter may hold them.
+void RunDissolve(vlFxContext* fx, DissolveState* s) {
+  const bool alpha = fx->layered && fx->layerAlpha != nullptr;
+  vlBitmap* from = !fx->layered ? nullptr : alpha ? fx->sourceAlpha : fx->sourceMask;
+  vlBitmap* into = !fx->layered ? s->mask : alpha ? fx->layerAlpha : fx->layerMask;
+  vlLockedPixels source(from, VL_LOCK_READ), target(into, 0);
+  if (!target.ok() || (from && !source.ok())) return;
+  s->job.source = from ? source.access.pixels : nullptr;
+  s->job.sourceRowBytes = from ? source.access.rowLength : 0;
+  s->job.target = target.access.pixels;
+  s->job.targetRowBytes = target.access.rowLength;
   s->job.bytePlanes = alpha;
-  s->job.disappear = fx->reverse;
+  s->job.disappear = fx->layered && fx->reverse;
+  DissolveKernel(s->job, s->level);
+  s->job.source = nullptr;
+  s->job.target = nullptr;
 }
 
 // The layer at its end: the new picture's own coverage, or nothing.
@@ -66,12 +71,6 @@ int StepDissolve(vlFxContext* fx, int32_t* done) {
     if (!(s->thresholds = static_cast<uint8_t*>(std::malloc(count ? count : 1)))) return ERR_MEM;
     // 0..254: a pixel is taken at the latest when the level reaches 255.
     for (size_t i = 0; i < count; ++i) s->thresholds[i] = static_cast<uint8_t>(std::rand() % 255);
-    if (fx->layered) {
-      AimAtLayer(fx, s);
-    } else {
-      s->job.target = reinterpret_cast<uint8_t*>(QueryBitmap(s->mask, 4));
-      s->job.targetRowBytes = static_cast<int32_t>(QueryBitmap(s->mask, 2));
-    }
     s->job.width = w;
     s->job.height = h;
     s->job.orderMap = s->thresholds;
@@ -86,9 +85,8 @@ int StepDissolve(vlFxContext* fx, int32_t* done) {
     if (fx->phase == 2) {
       // A still: the layer's picture and (hiding) its coverage from the start.
       BltBitmap(fx->source, 0, 0, fx->layerImage, 0, 0, w, h);
-      AimAtLayer(fx, s);
     }
-    if (s->level < 256) DissolveKernel(s->job, s->level);
+    if (s->level < 256) RunDissolve(fx, s);
     else MarkDone(done), FinishLayer(fx);
     if (fx->phase == 1) {
       if (!FXHoldFlag(fx)) PresentFXLayer(fx, VL_FXB_PUSH);
@@ -98,7 +96,7 @@ int StepDissolve(vlFxContext* fx, int32_t* done) {
   }
   vlBitmap* mask = s->mask;
   if (s->level < 256) {
-    DissolveKernel(s->job, s->level);
+    RunDissolve(fx, s);
   } else {
     // The last frame shows the new picture through its own mask only.
     if (done) *done = 1;

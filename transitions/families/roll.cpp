@@ -40,8 +40,23 @@ void DrawFlat(vlFxContext* fx, RollState* s, int32_t from, int32_t to) {
   else DrawNewStrip(fx, x, y, w, h);
 }
 
-// Runs the roll kernel at p into work A; false when a lock fails.
+// Runs the roll kernel at p into work A, carrying the new picture's mask
+// or alpha plane along; false when a lock fails. The planes are locked for
+// this frame only: a display adapter may hold them.
 bool RollFrame(vlFxContext* fx, RollState* s, int32_t p) {
+  const bool mask = fx->sourceMask != nullptr, alpha = !mask && fx->sourceAlpha;
+  vlLockedPixels fromPlane(mask ? fx->sourceMask : alpha ? fx->sourceAlpha : nullptr, VL_LOCK_READ);
+  vlLockedPixels intoPlane(mask ? s->mask : alpha ? s->alpha : nullptr, 0);
+  if ((mask || alpha) && (!fromPlane.ok() || !intoPlane.ok())) return false;
+  vlRegionCopy& c = s->job.copy;
+  c.sourceMask = mask ? fromPlane.access.pixels : nullptr;
+  c.sourceMaskRowBytes = mask ? fromPlane.access.rowLength : 0;
+  c.targetMask = mask ? intoPlane.access.pixels : nullptr;
+  c.targetMaskRowBytes = mask ? intoPlane.access.rowLength : 0;
+  c.sourceAlpha = alpha ? fromPlane.access.pixels : nullptr;
+  c.sourceAlphaRowBytes = alpha ? fromPlane.access.rowLength : 0;
+  c.targetAlpha = alpha ? intoPlane.access.pixels : nullptr;
+  c.targetAlphaRowBytes = alpha ? intoPlane.access.rowLength : 0;
   vlPixelAccess src{}, dst{};
   if (!LockPixels(fx->source, VL_LOCK_READ, &src)) return false;
   if (!LockPixels(s->workA, 0, &dst)) {
@@ -185,17 +200,6 @@ int StepRoll(vlFxContext* fx, int32_t* done) {
     j.columns = cols;
     j.count = D;
     j.offsets = s->angles;
-    if (fx->sourceMask) {
-      j.copy.sourceMask = reinterpret_cast<const uint8_t*>(QueryBitmap(fx->sourceMask, 4));
-      j.copy.sourceMaskRowBytes = static_cast<int32_t>(QueryBitmap(fx->sourceMask, 2));
-      j.copy.targetMask = reinterpret_cast<uint8_t*>(QueryBitmap(s->mask, 4));
-      j.copy.targetMaskRowBytes = static_cast<int32_t>(QueryBitmap(s->mask, 2));
-    } else if (fx->sourceAlpha) {
-      j.copy.sourceAlpha = reinterpret_cast<const uint8_t*>(QueryBitmap(fx->sourceAlpha, 3));
-      j.copy.sourceAlphaRowBytes = static_cast<int32_t>(QueryBitmap(fx->sourceAlpha, 1));
-      j.copy.targetAlpha = reinterpret_cast<uint8_t*>(QueryBitmap(s->alpha, 3));
-      j.copy.targetAlphaRowBytes = static_cast<int32_t>(QueryBitmap(s->alpha, 1));
-    }
     fx->frameCount = StepCount(E, step, 1);
     if (fx->reverse) s->p = E, s->prevStart = E - 1;
     return 0;

@@ -69,16 +69,20 @@ template <typename Job>
 int PrepareWarpLayer(vlFxContext* fx, vlBitmap** coverage, Job& job) {
   DeleteAlphaPlane(*coverage);
   if (!(*coverage = NewPictureAlphaPlane(fx)) || !fx->layerAlpha) return ERR_MEM;
-  job.sourceAlpha = reinterpret_cast<const uint8_t*>(QueryBitmap(*coverage, 3));
-  job.sourceAlphaRowBytes = static_cast<int32_t>(QueryBitmap(*coverage, 1));
-  job.targetAlpha = reinterpret_cast<uint8_t*>(QueryBitmap(fx->layerAlpha, 3));
-  job.targetAlphaRowBytes = static_cast<int32_t>(QueryBitmap(fx->layerAlpha, 1));
   job.fadeOut = fx->reverse;
   return 0;
 }
 
+// The coverage and the layer's alpha are reached through their locks, held
+// for this frame only: a display adapter may hold the planes.
 template <typename Job, typename Kernel>
-bool RunLayerWarp(vlFxContext* fx, Job& job, Kernel kernel) {
+bool RunLayerWarp(vlFxContext* fx, vlBitmap* coverage, Job& job, Kernel kernel) {
+  vlLockedPixels from(coverage, VL_LOCK_READ), into(fx->layerAlpha, 0);
+  if (!from.ok() || !into.ok()) return false;
+  job.sourceAlpha = from.access.pixels;
+  job.sourceAlphaRowBytes = from.access.rowLength;
+  job.targetAlpha = into.access.pixels;
+  job.targetAlphaRowBytes = into.access.rowLength;
   vlPixelAccess n{}, d{};
   if (!LockPixels(fx->source, VL_LOCK_READ, &n)) return false;
   bool ran = false;
@@ -164,7 +168,7 @@ int StepWater(vlFxContext* fx, int32_t* done) {
       MarkDone(done);
       FinishWarpLayer(fx, s->coverage);
     } else {
-      RunLayerWarp(fx, s->job, [&](int32_t bpp) {
+      RunLayerWarp(fx, s->coverage, s->job, [&](int32_t bpp) {
         if (bpp == 4) WaterRipplePix32(s->job, s->c);
         else if (bpp == 2) WaterRipplePix16(s->job, s->c);
         return bpp == 4 || bpp == 2;
@@ -234,7 +238,7 @@ int StepStrudel(vlFxContext* fx, int32_t* done) {
       MarkDone(done);
       FinishWarpLayer(fx, s->coverage);
     } else {
-      RunLayerWarp(fx, s->job, [&](int32_t bpp) {
+      RunLayerWarp(fx, s->coverage, s->job, [&](int32_t bpp) {
         if (bpp == 4) SwirlPix32(s->job, s->a);
         else if (bpp == 2) SwirlPix16(s->job, s->a);
         return bpp == 4 || bpp == 2;
