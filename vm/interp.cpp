@@ -344,7 +344,17 @@ op_SETFIELD: {
     const vlValue* slot;
     if (rb->tag == VL_TNUMBER) {
       slot = ArraySlot(h, rb->v.n);
-      if (!slot) slot = TableGetHashNumber(h, rb->v.n);
+      if (!slot) {
+        vlTableNode* mp = HashNumber(h, rb->v.n);
+        slot = FindNumberInChain(h, mp, rb->v.n);
+        if (slot == &kNilValue && FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {
+          // A new key: inserted from the main position found.
+          vlValue v = *rc;  // the insert may not move the stack, but rc may be ra
+          vlValue* dst = TableSetAbsentNumber(L, h, rb, mp);
+          *dst = v;
+          NEXT;
+        }
+      }
     } else if (rb->tag == VL_TSTRING) {
       slot = TableGetString(h, ToString(rb));
     } else {

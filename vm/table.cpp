@@ -306,6 +306,12 @@ vlValue* TableSetAbsent(vlVMState* L, vlTable* t, const vlValue* key) {
   return NewKey(L, t, key);
 }
 
+vlValue* TableSetAbsentNumber(vlVMState* L, vlTable* t, const vlValue* key, vlTableNode* mp) {
+  t->absentFlags = 0;
+  if (std::isnan(key->v.n)) RaiseVmError(L, ERR_TABLEINDEX);
+  return NewKey(L, t, key, IsShared(L, t) ? nullptr : mp);
+}
+
 vlValue* TableSetInt(vlVMState* L, vlTable* t, int64_t key) {
   const vlValue* p = TableGetInt(t, key);
   if (p != &kNilValue) return const_cast<vlValue*>(p);

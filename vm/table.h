@@ -82,16 +82,17 @@ inline vlTableNode* HashNumber(const vlTable* t, double n) {
   return &t->node[NodeModulo(sum, t->lsizenode)];
 }
 
-// Raw read of number key n in the hash part only (for keys that have no
-// array slot); absent keys give &kNilValue.
-inline const vlValue* TableGetHashNumber(const vlTable* t, double n) {
-  const vlTableNode* nd = HashNumber(t, n);
+// Raw read of number key n in the chain from node nd (its main position);
+// absent keys give &kNilValue.
+inline const vlValue* FindNumberInChain(const vlTable* t, const vlTableNode* nd, double n) {
   for (;;) {
     if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
     if (!nd->key.aux) return &kNilValue;
     nd = &t->node[nd->key.aux - 1];
   }
 }
+// The same in the hash part only (for keys that have no array slot).
+inline const vlValue* TableGetHashNumber(const vlTable* t, double n) { return FindNumberInChain(t, HashNumber(t, n), n); }
 
 // The array slot of an integral key 1 .. array size, else null.
 inline vlValue* ArraySlot(vlTable* t, double n) {
@@ -113,6 +114,9 @@ vlValue* TableSet(vlVMState* L, vlTable* t, const vlValue* key);
 vlValue* TableSetInt(vlVMState* L, vlTable* t, int64_t key);
 // As TableSet for a key known to be absent (TableGet gave &kNilValue).
 vlValue* TableSetAbsent(vlVMState* L, vlTable* t, const vlValue* key);
+// As TableSetAbsent for a number key without an array slot, mp being
+// HashNumber(t, key).
+vlValue* TableSetAbsentNumber(vlVMState* L, vlTable* t, const vlValue* key, vlTableNode* mp);
 
 // Iteration: keySlot[0] holds the current key (nil to start); on 1 it holds
 // the next key and keySlot[1] its value; 0 at the end. A key not in the
