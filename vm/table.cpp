@@ -184,8 +184,13 @@ void Rehash(vlVMState* L, vlTable* t, vlTableNode* pendingNode, const vlValue* p
     for (size_t j = oldcount; j-- > 0;) {
       const vlTableNode* old = &oldnode[j];
       if (old->val.tag == VL_TNIL) continue;
-      vlValue* slot = old->key.tag == VL_TNUMBER ? ArraySlot(t, old->key.v.n) : nullptr;
-      if (!slot) slot = NewKey(L, t, &old->key);
+      vlValue* slot;
+      if (old->key.tag == VL_TNUMBER) {
+        slot = ArraySlot(t, old->key.v.n);
+        if (!slot) slot = NewKey(L, t, &old->key, HashNumber(t, old->key.v.n));
+      } else {
+        slot = NewKey(L, t, &old->key);
+      }
       *slot = old->val;
     }
     FreeVector(L, oldnode, oldcount);
