@@ -541,8 +541,6 @@ op_CALL: {
     } else if (!((L->hookMask & VL_MASK_CALL) | g->traceFlag) && L->stackLast - argTop > kMinStackForNative) {
       g->callPcWord = static_cast<int32_t>(pc - CL->proto->code);
       L->top = argTop;
-      nresults = static_cast<int>(GetC(i)) - 1;
-      status = 0;
       vlCallInfo* callee = ci + 1;
       L->ci = callee;
       callee->base = ra + 1;
@@ -553,24 +551,33 @@ op_CALL: {
       callee->tailcalls = 0;
       vlNativeFn fn = ToClosure(ra)->n.fn;
       int r = RunNativeHandler(L, fn);
-      if (static_cast<uint32_t>(r) <= static_cast<uint32_t>(L->top - L->base) && r <= 999 &&
+      vlValue* top = L->top;
+      if (static_cast<uint32_t>(r) <= static_cast<uint32_t>(top - L->base) && r <= 999 &&
           !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
         // As FinishNative and ReturnFromCall would: the results go to the
-        // function slot, padded with nil to the count wanted.
-        first = L->top - r;
-        callee = L->ci;
-        vlValue* res = callee->base - 1;
-        L->ci = callee - 1;
-        L->base = L->ci->base;
-        int wanted = nresults;
-        for (; wanted != 0 && first < L->top; wanted--) CopyValue(res++, first++);
-        for (; wanted > 0; wanted--) SetNil(res++);
-        L->top = nresults >= 0 ? L->ci->top : res;
-        ci = L->ci;
-        base = L->base;
+        // function slot, padded with nil to the count wanted. The handler
+        // may have moved the stack and the call records: both are read anew.
+        vlValue* from = top - r;
+        vlValue* res = L->ci->base - 1;
+        ci = L->ci - 1;
+        L->ci = ci;
+        base = ci->base;
+        L->base = base;
+        int wanted = static_cast<int>(GetC(i)) - 1;
+        if (wanted < 0) {
+          while (from < top) CopyValue(res++, from++);
+          L->top = res;
+        } else {
+          int n = r < wanted ? r : wanted;
+          for (int j = 0; j < n; j++) CopyValue(res + j, from + j);
+          for (int j = n; j < wanted; j++) SetNil(res + j);
+          L->top = ci->top;
+        }
         CHOOSE_DISPATCH();
         NEXT;
       }
+      nresults = static_cast<int>(GetC(i)) - 1;
+      status = 0;
       first = FinishNative(L, r, &status);
       goto call_results;
     }

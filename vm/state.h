@@ -266,8 +266,10 @@ inline int RunNativeHandler(vlVMState* L, vlNativeFn fn) {
     h.clearLastError(L, fn);
   }
   return GuardCxxErrors([&] {
-    int r = 0;
-    if (h.callCommandHook != DefaultCallCommandHook && h.callCommandHook(L, fn, &r)) return r;
+    if (h.callCommandHook != DefaultCallCommandHook) {
+      int r = 0;
+      if (h.callCommandHook(L, fn, &r)) return r;
+    }
     return fn(L);
   });
 }

@@ -46,6 +46,41 @@ TEST_F(VmTest, HandlerResultCountsAreClampedToWhatWasPushed) {
   EXPECT_EQ(RunScript(L, ".call bad\n ret\n"), ERR_INTERNAL);
 }
 
+// Grows the stack (it moves) before leaving its last three values.
+int GrowThenReturnThree(vlVMState* L) {
+  vl::CheckStack(L, 4000);
+  for (int i = 1; i <= 300; i++) vl::SetNumber(L->top++, i);
+  return 3;
+}
+int CountArgs(vlVMState* L) {
+  vl::SetNumber(L->top, static_cast<double>(L->top - L->base));
+  vlValue first = L->base[0];
+  L->top++;
+  *L->top++ = first;
+  return 2;
+}
+
+TEST_F(VmTest, HandlerResultsReachTheCallerAfterTheStackMoved) {
+  SetGlobalNative(L, "grow", GrowThenReturnThree);
+  SetGlobalNative(L, "count", CountArgs);
+  ASSERT_EQ(RunScript(L, R"(
+    .call grow -> a b c d e
+    getglobal 1 "count"
+    getglobal 2 "grow"
+    call 2 1 0
+    call 1 0 3
+    setglobal 1 "n"
+    setglobal 2 "first"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "a"), 298);
+  EXPECT_EQ(GlobalNumber(L, "c"), 300);
+  EXPECT_EQ(vltest::GetGlobal(L, "d")->tag, VL_TNIL);
+  EXPECT_EQ(vltest::GetGlobal(L, "e")->tag, VL_TNIL);
+  EXPECT_EQ(GlobalNumber(L, "n"), 3);
+  EXPECT_EQ(GlobalNumber(L, "first"), 298);
+}
+
 void StoreOnly(vlVMState* L, int code) { L->g->lastErrorDefault = code; }
 
 TEST_F(VmTest, ErrorWithRaisingOffYieldsNilsAndContinues) {
@@ -254,13 +289,6 @@ TEST_F(VmTest, TraceLinesAreExact) {
   L->g->traceFlag = 0;
 }
 
-int CountArgs(vlVMState* L) {
-  vl::SetNumber(L->top, static_cast<double>(L->top - L->base));
-  vlValue first = L->base[0];
-  L->top++;
-  *L->top++ = first;
-  return 2;
-}
 
 TEST_F(VmTest, CallMetamethodVarargsAndUncallableValues) {
   ASSERT_EQ(vl::RunProtectedFn(L, [&] {
