@@ -564,7 +564,14 @@ op_CALL: {
         base = ci->base;
         L->base = base;
         int wanted = static_cast<int>(GetC(i)) - 1;
-        if (wanted < 0) {
+        if (wanted == 1) {  // the usual case
+          if (r != 0) {
+            CopyValue(res, from);
+          } else {
+            SetNil(res);
+          }
+          L->top = ci->top;
+        } else if (wanted < 0) {
           while (from < top) CopyValue(res++, from++);
           L->top = res;
         } else {

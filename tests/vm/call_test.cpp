@@ -52,6 +52,7 @@ int GrowThenReturnThree(vlVMState* L) {
   for (int i = 1; i <= 300; i++) vl::SetNumber(L->top++, i);
   return 3;
 }
+int Nop(vlVMState*) { return 0; }
 int CountArgs(vlVMState* L) {
   vl::SetNumber(L->top, static_cast<double>(L->top - L->base));
   vlValue first = L->base[0];
@@ -63,8 +64,13 @@ int CountArgs(vlVMState* L) {
 TEST_F(VmTest, HandlerResultsReachTheCallerAfterTheStackMoved) {
   SetGlobalNative(L, "grow", GrowThenReturnThree);
   SetGlobalNative(L, "count", CountArgs);
+  SetGlobalNative(L, "none", Nop);
   ASSERT_EQ(RunScript(L, R"(
     .call grow -> a b c d e
+    .call grow -> w
+    loadk 0 #5
+    setglobal 0 "z"
+    .call none -> z
     getglobal 1 "count"
     getglobal 2 "grow"
     call 2 1 0
@@ -79,6 +85,8 @@ TEST_F(VmTest, HandlerResultsReachTheCallerAfterTheStackMoved) {
   EXPECT_EQ(vltest::GetGlobal(L, "e")->tag, VL_TNIL);
   EXPECT_EQ(GlobalNumber(L, "n"), 3);
   EXPECT_EQ(GlobalNumber(L, "first"), 298);
+  EXPECT_EQ(GlobalNumber(L, "w"), 298);
+  EXPECT_EQ(vltest::GetGlobal(L, "z")->tag, VL_TNIL);
 }
 
 void StoreOnly(vlVMState* L, int code) { L->g->lastErrorDefault = code; }
@@ -255,7 +263,6 @@ TEST_F(VmTest, NativeRecursion200DeepRaises1135) {
 
 std::string gOut;
 void Capture(vlVMState*, const char* text) { gOut += text; }
-int Nop(vlVMState*) { return 0; }
 
 TEST_F(VmTest, TraceLinesAreExact) {
   SetGlobalNative(L, "x", Nop);
