@@ -12,6 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t w = 0, h = 0, frames = 0;
     vlANIMReader* r = OpenANIMReader(FuzzStream(data, size), mode, &w, &h, &frames, mode == 0);
     if (!r) continue;
+    if (int64_t{w} * h > kFuzzMaxFramePixels) {
+      CloseANIMReader(r);
+      continue;
+    }
     for (int32_t n : {0, 1, 2, 3, 1, frames - 1}) {
       int32_t t = 0;
       uint32_t* px = DecodeANIMFrame(r, n, &t);
