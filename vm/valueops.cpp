@@ -57,6 +57,14 @@ bool ConvertibleToString(const vlValue* o) {
   return o->tag == VL_TSTRING || o->tag == VL_TNUMBER || o->tag == VL_TNIL;
 }
 
+// The length of a convertible value's text.
+uint64_t TextLength(const vlValue* o) {
+  if (o->tag == VL_TSTRING) return ToString(o)->len;
+  if (o->tag != VL_TNUMBER) return 0;
+  char scratch[kNumberBufferSize];
+  return static_cast<uint64_t>(FormatNumber(o->v.n, scratch));
+}
+
 }  // namespace
 
 double ArithNumbers(vlVMState* L, int event, double a, double b) {
@@ -315,8 +323,11 @@ void SetTableChain(vlVMState* L, vlValue t, vlValue k, vlValue v, const vlValue*
 // The usual concatenation of two values where one is a number (a key made
 // from a prefix and a number), without the general way's scratch buffer.
 // The number is formatted straight into the joined text (copying freshly
-// stored bytes with wider loads would wait for the stores). False when the
-// values take the general way; nothing has changed then.
+// stored bytes with wider loads would wait for the stores). Only the joined
+// text is interned: the right operand's slot is a temporary no compiled
+// script reads again, so a number there keeps its value instead of having
+// its own text made and thrown away at once. False when the values take the
+// general way; nothing has changed then.
 bool ConcatWithNumber(vlVMState* L, vlValue* a, vlValue* b) {
   bool an = a->tag == VL_TNUMBER, bn = b->tag == VL_TNUMBER;
   if (!(an || a->tag == VL_TSTRING) || !(bn || b->tag == VL_TSTRING) || !(an || bn)) return false;
@@ -340,8 +351,6 @@ bool ConcatWithNumber(vlVMState* L, vlValue* a, vlValue* b) {
   if (lb == 0) return false;
   // As the general way would: the operands become strings in their slots
   // (the right one first), then the result is made.
-  if (bn) SetString(b, InternString(L, joined + la, lb));
-  if (an) SetString(a, InternString(L, joined, la));
   if (tl > L->g->buffsize) ScratchBuffer(L, tl);
   SetString(a, InternString(L, joined, tl));
   return true;
@@ -362,27 +371,33 @@ void ConcatRange(vlVMState* L, int total, int last) {
       ptrdiff_t at = (top - 2) - L->stack;
       vlValue res = CallMetamethod(L, tm, top - 2, top - 1);
       L->stack[at] = res;
-    } else {
-      if (top[-1].tag != VL_TSTRING) ToStringInPlace(L, top - 1);
+    } else if (top[-1].tag == VL_TNIL || (top[-1].tag == VL_TSTRING && ToString(top - 1)->len == 0)) {
+      // An empty right text: the left value, as text, is the result.
       if (top[-2].tag != VL_TSTRING) ToStringInPlace(L, top - 2);
-      const vlString* right = ToString(top - 1);
-      if (right->len != 0) {
-        uint64_t tl = static_cast<uint64_t>(right->len) + ToString(top - 2)->len;
-        while (n < total && ConvertibleToString(top - n - 1)) {
-          if (top[-n - 1].tag != VL_TSTRING) ToStringInPlace(L, top - n - 1);
-          tl += ToString(top - n - 1)->len;
-          n++;
-        }
-        if (tl >= 4294967294u) RaiseVmError(L, ERR_INTERNAL);
-        char* buf = tl <= L->g->buffsize ? L->g->buffer : ScratchBuffer(L, static_cast<size_t>(tl));
-        char* pos = buf;
-        for (int i = n; i > 0; i--) {
-          const vlString* s = ToString(top - i);
+    } else {
+      // Numbers are formatted straight into the joined text: the operand
+      // slots above the result are temporaries, so their own texts would be
+      // made only to be thrown away.
+      uint64_t tl = TextLength(top - 1) + TextLength(top - 2);
+      while (n < total && ConvertibleToString(top - n - 1)) {
+        tl += TextLength(top - n - 1);
+        n++;
+      }
+      if (tl >= 4294967294u) RaiseVmError(L, ERR_INTERNAL);
+      // One spare byte: a formatted number is followed by its NUL.
+      char* buf = tl < L->g->buffsize ? L->g->buffer : ScratchBuffer(L, static_cast<size_t>(tl) + 1);
+      char* pos = buf;
+      for (int i = n; i > 0; i--) {
+        const vlValue* v = top - i;
+        if (v->tag == VL_TSTRING) {
+          const vlString* s = ToString(v);
           CopyBytes(pos, StringData(s), s->len);
           pos += s->len;
+        } else if (v->tag == VL_TNUMBER) {
+          pos += FormatNumber(v->v.n, pos);
         }
-        SetString(top - n, InternString(L, buf, static_cast<size_t>(pos - buf)));
       }
+      SetString(top - n, InternString(L, buf, static_cast<size_t>(pos - buf)));
     }
     total -= n - 1;
     last -= n - 1;
