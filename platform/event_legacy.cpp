@@ -14,6 +14,7 @@
 #include "platform/event_keys.h"
 #include "platform/event_pump.h"
 #include "platform/os.h"
+#include "vm/call.h"
 #include "runtime/error_vm.h"
 #include "runtime/event_queue.h"
 #include "runtime/text.h"
@@ -108,7 +109,7 @@ void RoundedContent(vlDisplay* d, uint32_t wx, uint32_t wy, int32_t* x, int32_t*
 bool JumpTo(vlVMState* L, const char* label) {
   int target = vl::FindLabel(L, label);
   if (target < 0) return false;
-  L->g->labelJumpOffset = target - L->g->callPcWord;
+  L->g->labelJumpOffset = target - vl::CallPcWord(L);
   return true;
 }
 

@@ -156,6 +156,15 @@ vlValue* PrepareCall(vlVMState* L, vlValue* func, int* status) {
   return FinishNative(L, r, status);
 }
 
+int32_t CallPcWord(vlVMState* L) {
+  const vlCallInfo* ci = L->ci;
+  if (ci == L->baseCi) return 0;
+  const vlCallInfo* caller = ci - 1;
+  if ((caller->state & VL_CI_NATIVE) || !caller->savedpc) return 0;
+  const vlFuncProto* p = ToClosure(caller->base - 1)->s.proto;
+  return static_cast<int32_t>(caller->savedpc - p->code);
+}
+
 vlValue* RunReturnHooks(vlVMState* L, vlValue* first) {
   ptrdiff_t fr = first - L->stack;
   CallHook(L, VL_HOOK_RET, -1);

@@ -42,6 +42,12 @@ inline int32_t CallLevel(vlVMState* L, const vlCallInfo* ci) {
   return static_cast<int32_t>(ci - L->baseCi);
 }
 
+// For the native command running now: the index of the instruction after
+// the script call that started it, counted from its function's first
+// instruction; 0 when no script called it. Worked out when a label jump
+// asks, rather than stored by every call.
+int32_t CallPcWord(vlVMState* L);
+
 // The return hooks of the current call (the stack may move); the new
 // address of first.
 vlValue* RunReturnHooks(vlVMState* L, vlValue* first);

@@ -539,7 +539,6 @@ op_CALL: {
         NEXT;
       }
     } else if (!((L->hookMask & VL_MASK_CALL) | g->traceFlag) && L->stackLast - argTop > kMinStackForNative) {
-      g->callPcWord = static_cast<int32_t>(pc - CL->proto->code);
       L->top = argTop;
       vlCallInfo* callee = ci + 1;
       L->ci = callee;
@@ -590,13 +589,11 @@ op_CALL: {
     }
   }
   L->top = argTop;
-  g->callPcWord = static_cast<int32_t>(pc - CL->proto->code);
   goto call_general;
 }
 op_TAILCALL:
   ra = base + GetA(i);
   if (GetB(i) != 0) L->top = ra + GetB(i);
-  g->callPcWord = static_cast<int32_t>(pc - CL->proto->code);
 call_general:
   nresults = static_cast<int>(GetC(i)) - 1;
   first = PrepareCall(L, ra, &status);

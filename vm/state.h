@@ -138,7 +138,6 @@ struct vlVMGlobal {
 
   // Process-wide words of the VM, kept here so that tests can make many VMs.
   int errorThrown;
-  int32_t callPcWord;
   int32_t labelJumpOffset;
   int traceFlag;
   int errorHandlerGuard;

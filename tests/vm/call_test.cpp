@@ -190,6 +190,22 @@ TEST_F(VmTest, LabelJumpsMoveTheMainChunkOnly) {
   EXPECT_EQ(GlobalNumber(L, "landed"), 0) << "a label jump outside the main chunk is ignored";
 }
 
+// The event dispatcher aims at a label's instruction by subtracting the
+// call's own position: that position must be the instruction after the call.
+int LabelJumper(vlVMState* L) {
+  L->g->labelJumpOffset = 3 - vl::CallPcWord(L);  // the "loadk 0 #1" above
+  return ++gJumps == 1 ? -1 : 0;
+}
+
+TEST_F(VmTest, LabelJumpsLandOnTheInstructionAimedAt) {
+  SetGlobalNative(L, "jumper", LabelJumper);
+  gJumps = 0;
+  vltest::SetGlobalNumber(L, "landed", 0);
+  ASSERT_EQ(RunScript(L, kLabelJump), 0);
+  EXPECT_EQ(GlobalNumber(L, "landed"), 1);
+  EXPECT_EQ(L->g->returnCount, 0);
+}
+
 TEST_F(VmTest, CallRecordLimitRaises1135AndTheVmStaysUsable) {
   EXPECT_EQ(RunScript(L, R"(
     .function down
