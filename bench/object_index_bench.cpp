@@ -162,7 +162,7 @@ void MakeThousandMoveLists(benchmark::State& state) {
           vl::PushNumber(vm.L, 1);
         });
       },
-      [] { FreeMoveLists(); });
+      [] { FreeMoveLists(nullptr); });
 }
 
 // BeginAnimStream with a new number opens a stream; the file is the null

@@ -98,7 +98,8 @@ int OpenEventLibrary(vlVMState* state) {
   vl::SetStackTop(state, -2);
   if (int status = RegisterLibrary(kEventCommands, "event")) return status;
   vl::RegisterConstants(state, kEventConstants, 0);
-  return 0;
+  if (int status = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gIntervals))) return status;
+  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gTimeouts));
 }
 
 void FreeEventLibrary(vlVMState* state) {

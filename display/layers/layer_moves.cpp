@@ -38,7 +38,7 @@ enum : int32_t {
 };
 
 struct vlMoveList {
-  vlObjectNode node;  // type 51; the data word is spare
+  vlObjectNode node;  // type 51
   int32_t kind[kMoveEntries];
   vlObjectId source[kMoveEntries];
   int32_t x[kMoveEntries];
@@ -202,6 +202,7 @@ int CmdClearMove(vlVMState* L) {
   vlMoveList* m = FindMoveList(id);
   if (!m) return MissingList(id);
   gMoveListIndex.Unlink(&gMoveLists, &m->node);
+  FreeObjectDataList(L, &m->node.data);
   delete m;
   return 0;
 }
@@ -360,9 +361,12 @@ int CmdDoMove(vlVMState* L) {
   return 0;
 }
 
-void FreeMoveLists() {
+int RegisterMoveListList() { return RegisterObjectList(&gMoveLists); }
+
+void FreeMoveLists(vlVMState* L) {
   while (vlObjectNode* m = gMoveLists) {
     gMoveLists = m->next;
+    if (L) FreeObjectDataList(L, &m->data);
     delete AsMoveList(m);
   }
   gMoveListIndex.Clear();

@@ -392,7 +392,9 @@ using vlSelectLayerFn = int (*)(vlVMState* state, vlLayer* layer, int32_t mode, 
 void SetSelectLayerHandler(vlSelectLayerFn fn);
 
 // Move lists.
-void FreeMoveLists();
+void FreeMoveLists(vlVMState* state);
+// Makes the move lists visible to the generic object scans (library opening).
+int RegisterMoveListList();
 
 // Drawing that goes above the layers and on-screen sprites of every redraw
 // that includes sprites: the clipped redraw rectangle and the RedrawLayers

@@ -608,6 +608,7 @@ int OpenLayersLib(vlVMState* L) {
   vl::RegisterCommands(L, nullptr, kLayersCommands, 0);
   vl::SetStackTop(L, -2);
   if (int status = RegisterLibrary(kLayersCommands, "layers")) return status;
+  if (int status = RegisterMoveListList()) return status;
   std::free(gScratch.rects);
   gScratch = {};
   gScratch.rects = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 4 * 1024));
@@ -622,8 +623,8 @@ int OpenLayersLib(vlVMState* L) {
   return 0;
 }
 
-void ShutdownLayerSystem(vlVMState*) {
-  FreeMoveLists();
+void ShutdownLayerSystem(vlVMState* L) {
+  FreeMoveLists(L);
   ShutdownLayerStyle();
   std::free(gScratch.rects);
   gScratch = {};
