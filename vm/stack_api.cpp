@@ -331,6 +331,34 @@ void RawSetTableIndex(vlVMState* L, int index, int n) {
   L->top--;
 }
 
+void RawSetTableStrings(vlVMState* L, int index, int first, const ByteSpan* pieces, size_t count) {
+  vlTable* t = TableAt(L, index);
+  for (size_t i = 0; i < count; ++i) {
+    // The table is on the stack, the strings stored so far in it, and the
+    // bytes belong to strings the caller keeps: a collection here frees none.
+    CheckGC(L);
+    int n = first + static_cast<int>(i);
+    uint32_t slotIndex = static_cast<uint32_t>(n) - 1u;
+    vlValue* slot;
+    if (slotIndex < static_cast<uint32_t>(t->sizearray)) {
+      slot = &t->array[slotIndex];
+    } else {
+      // Other keys go to the hash part from the main position the look-up starts at.
+      double key = n;
+      vlTableNode* mp = HashNumber(t, key);
+      const vlValue* found = FindNumberInChain(t, mp, key);
+      if (found != &kNilValue) {
+        slot = const_cast<vlValue*>(found);
+      } else {
+        vlValue k;
+        SetNumber(&k, key);
+        slot = TableSetAbsentNumber(L, t, &k, mp);
+      }
+    }
+    SetString(slot, InternString(L, pieces[i].bytes, pieces[i].length));
+  }
+}
+
 int NextTableEntry(vlVMState* L, int index) {
   vlTable* t = TableAt(L, index);
   NeedValues(L, 1);

@@ -65,6 +65,13 @@ void RawGetTableValue(vlVMState* L, int index);        // key on top -> t[key]
 void RawGetTableIndex(vlVMState* L, int index, int n); // push t[n]
 void RawSetTableValue(vlVMState* L, int index);        // t[key] = value, both popped
 void RawSetTableIndex(vlVMState* L, int index, int n); // t[n] = top, popped
+// t[first + i] = the string of pieces[i] for i < count, as pushing each and
+// RawSetTableIndex would, without the round trip through the stack.
+struct ByteSpan {
+  const char* bytes;
+  size_t length;
+};
+void RawSetTableStrings(vlVMState* L, int index, int first, const ByteSpan* pieces, size_t count);
 int NextTableEntry(vlVMState* L, int index);           // key on top -> next key, value
 int SetMetatableAt(vlVMState* L, int index);           // pop a table or nil
 int PushMetatableAt(vlVMState* L, int index);

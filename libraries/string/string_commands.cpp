@@ -4,6 +4,7 @@
 // 8859-1 case tables.
 #include <cstring>
 
+#include "libraries/string/byte_search.h"
 #include "libraries/string/string_library.h"
 #include "runtime/error_vm.h"
 #include "runtime/text.h"
@@ -43,30 +44,64 @@ constexpr bool FoldsAsTable(AsciiFold f, const vl::detail::ByteTable& table) {
 }
 static_assert(FoldsAsTable(kAsciiLower, vlLowerCaseTable) && FoldsAsTable(kAsciiUpper, vlUpperCaseTable));
 
-// Maps n bytes through the table; runs of 16 ASCII bytes (most text) are
-// folded 16 at a time.
+template <size_t W>
+struct ByteVector;
+template <>
+struct ByteVector<8> {
+  using Type = unsigned char __attribute__((vector_size(8)));
+};
+template <>
+struct ByteVector<16> {
+  using Type = unsigned char __attribute__((vector_size(16)));
+};
+
+// Folds the W bytes at src into dst when all are ASCII (most text), W at
+// once; false, with nothing written, when one is not.
+template <size_t W>
+bool FoldAscii(char* dst, const char* src, AsciiFold fold) {
+  using Vector = typename ByteVector<W>::Type;
+  uint64_t w[W / 8];
+  std::memcpy(w, src, W);
+  uint64_t any = 0;
+  for (uint64_t x : w) any |= x;
+  if ((any & 0x8080808080808080u) != 0) return false;
+  Vector v;
+  std::memcpy(&v, src, W);
+  auto in = (v >= fold.lo) & (v <= fold.hi);  // all ones where the byte folds
+  v += reinterpret_cast<Vector>(in) & fold.delta;
+  std::memcpy(dst, &v, W);
+  return true;
+}
+
+// Maps n bytes from src to dst (apart) through the table, in runs of 16
+// bytes (8 for shorter texts); the last run may overlap the one before,
+// whose bytes map the same again.
 void MapBytes(char* dst, const char* src, size_t n, const vl::detail::ByteTable& table, AsciiFold fold) {
-  using Bytes16 = unsigned char __attribute__((vector_size(16)));
-  size_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    uint64_t w[2];
-    std::memcpy(w, src + i, 16);
-    if (((w[0] | w[1]) & 0x8080808080808080u) != 0) {
-      for (size_t j = i; j < i + 16; ++j) dst[j] = static_cast<char>(table[static_cast<unsigned char>(src[j])]);
-      continue;
-    }
-    Bytes16 v;
-    std::memcpy(&v, w, 16);
-    auto in = (v >= fold.lo) & (v <= fold.hi);  // all ones where the byte folds
-    v += reinterpret_cast<Bytes16>(in) & fold.delta;
-    std::memcpy(dst + i, &v, 16);
+  auto mapEach = [&](size_t from, size_t to) {
+    for (size_t j = from; j < to; ++j) dst[j] = static_cast<char>(table[static_cast<unsigned char>(src[j])]);
+  };
+  if (n < 8) {
+    mapEach(0, n);
+    return;
   }
-  for (; i < n; ++i) dst[i] = static_cast<char>(table[static_cast<unsigned char>(src[i])]);
+  size_t width = n >= 16 ? 16 : 8;
+  for (size_t i = 0;; i += width) {
+    if (i + width > n) i = n - width;
+    bool folded = width == 16 ? FoldAscii<16>(dst + i, src + i, fold) : FoldAscii<8>(dst + i, src + i, fold);
+    if (!folded) mapEach(i, i + width);
+    if (i + width == n) return;
+  }
 }
 
 int PushMapped(vlVMState* L, const vl::detail::ByteTable& table, AsciiFold fold) {
   CheckArgs(L, 1, 1, 0, 0);
   Bytes s = StringArg(L, 1);
+  if (s.n <= kStrBufSize) {
+    char mapped[kStrBufSize];
+    MapBytes(mapped, s.p, s.n, table, fold);
+    vl::PushBytes(L, mapped, s.n);
+    return 1;
+  }
   vlStrBuf b;
   vl::InitStrBuf(L, &b);
   // Mapped block by block straight into the builder.
@@ -89,13 +124,12 @@ int PushMapped(vlVMState* L, const vl::detail::ByteTable& table, AsciiFold fold)
 const char* FindNext(Bytes s, Bytes sub, size_t from, bool caseSensitive) {
   if (from >= s.n || sub.n > s.n - from) return nullptr;
   if (!caseSensitive) return FindMemNoCase(s.p + from, sub.p, s.n - from, sub.n);
-  const char* end = s.p + s.n - sub.n;
-  for (const char* p = s.p + from; p <= end; ++p) {
-    p = static_cast<const char*>(std::memchr(p, sub.p[0], static_cast<size_t>(end - p) + 1));
-    if (!p) return nullptr;
-    if (vl::SameBytes(p, sub.p, sub.n)) return p;
-  }
-  return nullptr;
+  // Candidates are the places of the needle's first byte up to the last
+  // start that leaves room for it.
+  size_t starts = s.n - sub.n + 1;
+  size_t at = vl::ForEachByte(s.p, from, starts, sub.p[0],
+                              [&](size_t i) { return !vl::SameBytes(s.p + i, sub.p, sub.n); });
+  return at < starts ? s.p + at : nullptr;
 }
 
 // Reads the (s, sub, case-sensitive = 1, start = 0) arguments of the

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "libraries/string/byte_search.h"
 #include "libraries/string/string_library.h"
 #include "runtime/base64.h"
 #include "runtime/crc32.h"
@@ -128,30 +129,34 @@ int CmdSplitStr(vlVMState* L) {
   if (sepLength != 1) return ERR_WRONGUSAGE;
   // The separators are counted first, so that the table is sized for its
   // pieces at once (key 0 goes to the hash part, the others to the array
-  // part, as the table would have grown to hold them); the first ones are
-  // remembered on the way and not searched for again.
-  constexpr size_t kKnown = 64;
-  size_t known[kKnown];
-  size_t separators = 0;
-  for (const char* p = s; (p = static_cast<const char*>(std::memchr(p, sep[0], static_cast<size_t>(s + n - p))));
-       ++p) {
-    if (separators < kKnown) known[separators] = static_cast<size_t>(p - s);
+  // part, as the table would have grown to hold them); the first pieces
+  // are remembered on the way and not searched for again.
+  constexpr size_t kBatch = 64;
+  vl::ByteSpan pieces[kBatch + 1];  // a batch and the last piece
+  size_t batch = 0, separators = 0, from = 0;
+  vl::ForEachByte(s, 0, n, sep[0], [&](size_t at) {
+    if (batch < kBatch) {
+      pieces[batch++] = {s + from, at - from};
+      from = at + 1;
+    }
     ++separators;
-  }
+    return true;
+  });
   if (separators >= static_cast<size_t>(INT32_MAX)) return ERR_MEM;
   vl::PushNewSizedTable(L, static_cast<int>(separators), 1);
   int table = vl::GetStackTop(L);
-  size_t from = 0;
-  for (size_t piece = 0;; ++piece) {
-    size_t to = n;
-    if (piece < separators) {
-      to = piece < kKnown ? known[piece]
-                          : static_cast<size_t>(static_cast<const char*>(std::memchr(s + from, sep[0], n - from)) - s);
-    }
-    vl::PushBytes(L, s + from, to - from);
-    vl::RawSetTableIndex(L, table, static_cast<int>(piece));
-    if (piece == separators) break;
-    from = to + 1;
+  size_t key = 0;
+  for (;;) {
+    if (key + batch == separators) pieces[batch++] = {s + from, n - from};  // the last piece
+    vl::RawSetTableStrings(L, table, static_cast<int>(key), pieces, batch);
+    key += batch;
+    if (key > separators) break;
+    batch = 0;
+    vl::ForEachByte(s, from, n, sep[0], [&](size_t at) {
+      pieces[batch++] = {s + from, at - from};
+      from = at + 1;
+      return batch < kBatch;
+    });
   }
   vl::PushNumber(L, static_cast<double>(separators + 1));
   return 2;

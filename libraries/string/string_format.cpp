@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "libraries/string/byte_search.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 
@@ -19,8 +20,13 @@ constexpr size_t kLongStringLength = 100;
 bool IsFlag(char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+[[gnu::always_inline]] inline void Emit(const vlFormatIO& io, const char* bytes, size_t length) {
+  if (io.buffer) io.buffer->Append(bytes, length);
+  else io.append(io.user, bytes, length);
+}
+
 void AppendQuoted(const vlFormatIO& io, const char* s, size_t n) {
-  io.append(io.user, "\"", 1);
+  Emit(io, "\"", 1);
   size_t run = 0;  // bytes copied as they are, pending
   for (size_t i = 0; i < n; ++i) {
     char c = s[i];
@@ -28,19 +34,25 @@ void AppendQuoted(const vlFormatIO& io, const char* s, size_t n) {
       ++run;
       continue;
     }
-    io.append(io.user, s + i - run, run);
+    Emit(io, s + i - run, run);
     run = 0;
-    if (c == '\0') io.append(io.user, "\\000", 4);
+    if (c == '\0') Emit(io, "\\000", 4);
     else {
       char escaped[2] = {'\\', c};
-      io.append(io.user, escaped, 2);
+      Emit(io, escaped, 2);
     }
   }
-  io.append(io.user, s + n - run, run);
-  io.append(io.user, "\"", 1);
+  Emit(io, s + n - run, run);
+  Emit(io, "\"", 1);
 }
 
 }  // namespace
+
+void vlFormatBuffer::Spill(const char* bytes, size_t length) {
+  if (!spilled) spill.assign(local, used);
+  spilled = true;
+  spill.append(bytes, length);
+}
 
 int FormatString(const char* format, size_t length, const vlFormatIO& io) {
   const char* p = format;
@@ -48,14 +60,31 @@ int FormatString(const char* format, size_t length, const vlFormatIO& io) {
   int argument = 1;
   while (p < end) {
     if (*p != '%') {
-      const char* q = static_cast<const char*>(std::memchr(p, '%', static_cast<size_t>(end - p)));
-      if (!q) q = end;
-      io.append(io.user, p, static_cast<size_t>(q - p));
+      const char* q = format + vl::FindByte(format, static_cast<size_t>(p - format), length, '%');
+      Emit(io, p, static_cast<size_t>(q - p));
       p = q;
       continue;
     }
-    if (p + 1 < end && p[1] == '%') {
-      io.append(io.user, "%", 1);
+    // "%%", and the plain "%s" and "%d" (most directives), need neither
+    // the parse below nor sprintf: the same bytes, appended directly (a
+    // short string still ends at its first zero byte).
+    char next = p + 1 < end ? p[1] : '\0';
+    if (next == '%') {
+      Emit(io, "%", 1);
+      p += 2;
+      continue;
+    }
+    if (next == 's') {
+      size_t n = 0;
+      const char* s = io.string(io.user, ++argument, &n);
+      Emit(io, s, n >= kLongStringLength ? n : vl::FindByte(s, 0, n, '\0'));
+      p += 2;
+      continue;
+    }
+    if (next == 'd' || next == 'i') {
+      char digits[24];
+      auto done = std::to_chars(digits, digits + sizeof digits, vl::DoubleToInt32(io.number(io.user, ++argument)));
+      Emit(io, digits, static_cast<size_t>(done.ptr - digits));
       p += 2;
       continue;
     }
@@ -78,20 +107,6 @@ int FormatString(const char* format, size_t length, const vlFormatIO& io) {
     if (specLength > kMaxSpecLength) return ERR_WRONGUSAGE;
     char conversion = *q;
     p = q + 1;
-    // The plain "%s" and "%d" need no sprintf: the same bytes, appended
-    // directly (a short string still ends at its first zero byte).
-    if (specLength == 1 && conversion == 's') {
-      size_t n = 0;
-      const char* s = io.string(io.user, ++argument, &n);
-      io.append(io.user, s, n >= kLongStringLength ? n : strnlen(s, n));
-      continue;
-    }
-    if (specLength == 1 && (conversion == 'd' || conversion == 'i')) {
-      char digits[16];
-      auto done = std::to_chars(digits, digits + sizeof digits, vl::DoubleToInt32(io.number(io.user, ++argument)));
-      io.append(io.user, digits, static_cast<size_t>(done.ptr - digits));
-      continue;
-    }
     char form[kMaxSpecLength + 2];
     form[0] = '%';
     std::memcpy(form + 1, spec, specLength);
@@ -122,7 +137,7 @@ int FormatString(const char* format, size_t length, const vlFormatIO& io) {
         size_t n = 0;
         const char* s = io.string(io.user, argument, &n);
         if (!precision && n >= kLongStringLength) {
-          io.append(io.user, s, n);
+          Emit(io, s, n);
           continue;
         }
         std::snprintf(result, sizeof result, form, s);
@@ -137,7 +152,7 @@ int FormatString(const char* format, size_t length, const vlFormatIO& io) {
       default:
         return ERR_WRONGUSAGE;
     }
-    io.append(io.user, result, std::strlen(result));
+    Emit(io, result, std::strlen(result));
   }
   return 0;
 }

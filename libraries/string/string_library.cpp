@@ -91,38 +91,14 @@ int ReadEvalVariables(vlVMState* L, int options, std::string* names, std::vector
 }
 
 // The output collects apart from the VM stack, whose slots above the
-// arguments must stay empty for the readers to see a missing argument: in
-// a block on the C stack, on the heap once it outgrows that.
-struct FormatSource {
-  explicit FormatSource(vlVMState* state) : L(state) {}
-  vlVMState* L;
-  size_t used = 0;
-  bool spilled = false;
-  std::string spill;
-  char local[512];
-
-  void Append(const char* bytes, size_t length) {
-    if (!spilled && length <= sizeof local - used) {
-      vl::CopyBytes(local + used, bytes, length);
-      used += length;
-      return;
-    }
-    if (!spilled) spill.assign(local, used);
-    spilled = true;
-    spill.append(bytes, length);
-  }
-  const char* Data() const { return spilled ? spill.data() : local; }
-  size_t Size() const { return spilled ? spill.size() : used; }
-};
-
+// arguments must stay empty for the readers to see a missing argument.
 double FormatNumberArg(void* user, int index) {
-  return vl::CheckNumberArg(static_cast<FormatSource*>(user)->L, index);
+  return vl::CheckNumberArg(static_cast<vlVMState*>(user), index);
 }
-int32_t FormatIntArg(void* user, int index) { return vl::CheckIntArg(static_cast<FormatSource*>(user)->L, index); }
+int32_t FormatIntArg(void* user, int index) { return vl::CheckIntArg(static_cast<vlVMState*>(user), index); }
 const char* FormatStringArg(void* user, int index, size_t* length) {
-  return vl::CheckStringArg(static_cast<FormatSource*>(user)->L, index, length);
+  return vl::CheckStringArg(static_cast<vlVMState*>(user), index, length);
 }
-void FormatAppend(void* user, const char* bytes, size_t length) { static_cast<FormatSource*>(user)->Append(bytes, length); }
 
 }  // namespace
 
@@ -154,9 +130,9 @@ int CmdFormatStr(vlVMState* L) {
   CheckArgs(L, 1, 0, 0, 0);
   size_t length;
   const char* format = vl::CheckStringArg(L, 1, &length);
-  FormatSource source(L);
-  vlFormatIO io{&source, FormatNumberArg, FormatIntArg, FormatStringArg, FormatAppend};
+  vlFormatBuffer out;
+  vlFormatIO io{L, FormatNumberArg, FormatIntArg, FormatStringArg, nullptr, &out};
   if (int status = FormatString(format, length, io)) return status;
-  vl::PushBytes(L, source.Data(), source.Size());
+  vl::PushBytes(L, out.Data(), out.Size());
   return 1;
 }
