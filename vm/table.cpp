@@ -79,7 +79,19 @@ inline bool IsShared(vlVMState* L, const vlTable* t) { return t->node == &L->g->
 static_assert(VL_TNIL == 0);
 template <class T>
 inline void ClearSlots(T* first, size_t n) {
-  std::memset(static_cast<void*>(first), 0, n * sizeof(T));
+  static_assert(sizeof(T) % 16 == 0);
+  auto* p = reinterpret_cast<char*>(first);
+  size_t bytes = n * sizeof(T);
+  // The small parts of most new tables are cleared by a few fixed-size
+  // stores instead of a library call (the two halves may overlap).
+  if (bytes >= 32 && bytes <= 64) {
+    std::memset(p, 0, 32);
+    std::memset(p + bytes - 32, 0, 32);
+  } else if (bytes == 16) {
+    std::memset(p, 0, 16);
+  } else {
+    std::memset(p, 0, bytes);
+  }
 }
 
 void SetNodeVector(vlVMState* L, vlTable* t, int lsize) {

@@ -47,7 +47,7 @@ inline uint32_t MatchingBytes16(const char* p, char c) {
 // Calls found(offset) for every byte equal to c in s[from, n), in order,
 // until found returns false. Returns the offset found refused, or n.
 template <class Found>
-size_t ForEachByte(const char* s, size_t from, size_t n, char c, Found&& found) {
+[[gnu::always_inline]] inline size_t ForEachByte(const char* s, size_t from, size_t n, char c, Found&& found) {
   if (from >= n) return n;
   size_t span = n - from;
   if (span > kShortScan) {

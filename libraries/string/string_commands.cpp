@@ -48,17 +48,17 @@ template <size_t W>
 struct ByteVector;
 template <>
 struct ByteVector<8> {
-  using Type = unsigned char __attribute__((vector_size(8)));
+  using Type = signed char __attribute__((vector_size(8)));
 };
 template <>
 struct ByteVector<16> {
-  using Type = unsigned char __attribute__((vector_size(16)));
+  using Type = signed char __attribute__((vector_size(16)));
 };
 
 // Folds the W bytes at src into dst when all are ASCII (most text), W at
 // once; false, with nothing written, when one is not.
 template <size_t W>
-bool FoldAscii(char* dst, const char* src, AsciiFold fold) {
+[[gnu::always_inline]] inline bool FoldAscii(char* dst, const char* src, AsciiFold fold) {
   using Vector = typename ByteVector<W>::Type;
   uint64_t w[W / 8];
   std::memcpy(w, src, W);
@@ -67,8 +67,11 @@ bool FoldAscii(char* dst, const char* src, AsciiFold fold) {
   if ((any & 0x8080808080808080u) != 0) return false;
   Vector v;
   std::memcpy(&v, src, W);
-  auto in = (v >= fold.lo) & (v <= fold.hi);  // all ones where the byte folds
-  v += reinterpret_cast<Vector>(in) & fold.delta;
+  // ASCII bytes compare the same as signed bytes, which the processor
+  // compares directly.
+  auto lo = static_cast<signed char>(fold.lo), hi = static_cast<signed char>(fold.hi);
+  auto in = (v >= lo) & (v <= hi);  // all ones where the byte folds
+  v += reinterpret_cast<Vector>(in) & static_cast<signed char>(fold.delta);
   std::memcpy(dst, &v, W);
   return true;
 }
@@ -76,7 +79,7 @@ bool FoldAscii(char* dst, const char* src, AsciiFold fold) {
 // Maps n bytes from src to dst (apart) through the table, in runs of 16
 // bytes (8 for shorter texts); the last run may overlap the one before,
 // whose bytes map the same again.
-void MapBytes(char* dst, const char* src, size_t n, const vl::detail::ByteTable& table, AsciiFold fold) {
+[[gnu::always_inline]] inline void MapBytes(char* dst, const char* src, size_t n, const vl::detail::ByteTable& table, AsciiFold fold) {
   auto mapEach = [&](size_t from, size_t to) {
     for (size_t j = from; j < to; ++j) dst[j] = static_cast<char>(table[static_cast<unsigned char>(src[j])]);
   };
@@ -93,7 +96,7 @@ void MapBytes(char* dst, const char* src, size_t n, const vl::detail::ByteTable&
   }
 }
 
-int PushMapped(vlVMState* L, const vl::detail::ByteTable& table, AsciiFold fold) {
+[[gnu::always_inline]] inline int PushMapped(vlVMState* L, const vl::detail::ByteTable& table, AsciiFold fold) {
   CheckArgs(L, 1, 1, 0, 0);
   Bytes s = StringArg(L, 1);
   if (s.n <= kStrBufSize) {
@@ -120,16 +123,26 @@ int PushMapped(vlVMState* L, const vl::detail::ByteTable& table, AsciiFold fold)
   return 1;
 }
 
-// Next occurrence of sub in s at or after from, or null.
-const char* FindNext(Bytes s, Bytes sub, size_t from, bool caseSensitive) {
-  if (from >= s.n || sub.n > s.n - from) return nullptr;
-  if (!caseSensitive) return FindMemNoCase(s.p + from, sub.p, s.n - from, sub.n);
-  // Candidates are the places of the needle's first byte up to the last
-  // start that leaves room for it.
-  size_t starts = s.n - sub.n + 1;
-  size_t at = vl::ForEachByte(s.p, from, starts, sub.p[0],
-                              [&](size_t i) { return !vl::SameBytes(s.p + i, sub.p, sub.n); });
-  return at < starts ? s.p + at : nullptr;
+// Calls found(offset) for the occurrences of sub in s at or after from,
+// each one after the end of the one before, until found returns false.
+// Exact comparisons look only where the needle's first byte is.
+template <class Found>
+void ForEachMatch(Bytes s, Bytes sub, size_t from, bool caseSensitive, Found&& found) {
+  if (!sub.n || from >= s.n || sub.n > s.n - from) return;
+  if (!caseSensitive) {
+    while (const char* hit = FindMemNoCase(s.p + from, sub.p, s.n - from, sub.n)) {
+      if (!found(static_cast<size_t>(hit - s.p))) return;
+      from = static_cast<size_t>(hit - s.p) + sub.n;
+      if (from >= s.n) return;
+    }
+    return;
+  }
+  size_t next = from;  // where the next occurrence may start
+  vl::ForEachByte(s.p, from, s.n - sub.n + 1, sub.p[0], [&](size_t at) {
+    if (at < next || !vl::SameBytes(s.p + at, sub.p, sub.n)) return true;
+    next = at + sub.n;
+    return found(at);
+  });
 }
 
 // Reads the (s, sub, case-sensitive = 1, start = 0) arguments of the
@@ -238,8 +251,12 @@ int CmdFindStr(vlVMState* L) {
   bool caseSensitive;
   int32_t start;
   if (int status = SearchArgs(L, 3, &s, &sub, &caseSensitive, &start)) return status;
-  const char* hit = sub.n ? FindNext(s, sub, static_cast<size_t>(start), caseSensitive) : nullptr;
-  vl::PushNumber(L, hit ? static_cast<double>(hit - s.p) : -1.0);
+  double position = -1;
+  ForEachMatch(s, sub, static_cast<size_t>(start), caseSensitive, [&](size_t at) {
+    position = static_cast<double>(at);
+    return false;
+  });
+  vl::PushNumber(L, position);
   return 1;
 }
 
@@ -250,13 +267,10 @@ int CmdCountStr(vlVMState* L) {
   int32_t start;
   if (int status = SearchArgs(L, 3, &s, &sub, &caseSensitive, &start)) return status;
   double count = 0;
-  if (sub.n) {
-    size_t from = static_cast<size_t>(start);
-    while (const char* hit = FindNext(s, sub, from, caseSensitive)) {
-      ++count;
-      from = static_cast<size_t>(hit - s.p) + sub.n;
-    }
-  }
+  ForEachMatch(s, sub, static_cast<size_t>(start), caseSensitive, [&](size_t) {
+    ++count;
+    return true;
+  });
   vl::PushNumber(L, count);
   return 1;
 }
@@ -269,20 +283,21 @@ int CmdReplaceStr(vlVMState* L) {
   bool caseSensitive = OptStringIntArg(L, 4, 1) != 0;
   int32_t start = OptStringIntArg(L, 5, 0);
   if (start < 0) return ERR_WRONGUSAGE;
-  size_t from = static_cast<size_t>(start);
-  if (!s.n || !find.n || from >= s.n) {
+  vlStrBuf b;
+  vl::InitStrBuf(L, &b);
+  size_t done = 0;  // bytes of s copied or replaced so far
+  ForEachMatch(s, find, static_cast<size_t>(start), caseSensitive, [&](size_t at) {
+    vl::AddBytesToStrBuf(&b, s.p + done, at - done);
+    vl::AddBytesToStrBuf(&b, repl.p, repl.n);
+    done = at + find.n;
+    return true;
+  });
+  // Without an occurrence the result is s itself.
+  if (done == 0) {
     vl::PushSlotCopy(L, 1);
     return 1;
   }
-  vlStrBuf b;
-  vl::InitStrBuf(L, &b);
-  vl::AddBytesToStrBuf(&b, s.p, from);
-  while (const char* hit = FindNext(s, find, from, caseSensitive)) {
-    vl::AddBytesToStrBuf(&b, s.p + from, static_cast<size_t>(hit - s.p) - from);
-    vl::AddBytesToStrBuf(&b, repl.p, repl.n);
-    from = static_cast<size_t>(hit - s.p) + find.n;
-  }
-  vl::AddBytesToStrBuf(&b, s.p + from, s.n - from);
+  vl::AddBytesToStrBuf(&b, s.p + done, s.n - done);
   vl::PushStrBufResult(&b);
   return 1;
 }
