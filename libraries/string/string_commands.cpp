@@ -147,7 +147,7 @@ void ForEachMatch(Bytes s, Bytes sub, size_t from, bool caseSensitive, Found&& f
 
 // Reads the (s, sub, case-sensitive = 1, start = 0) arguments of the
 // searching commands. 0, or 1055 for a negative start.
-int SearchArgs(vlVMState* L, int first, Bytes* s, Bytes* sub, bool* caseSensitive, int32_t* start) {
+[[gnu::always_inline]] inline int SearchArgs(vlVMState* L, int first, Bytes* s, Bytes* sub, bool* caseSensitive, int32_t* start) {
   *s = StringArg(L, 1);
   *sub = StringArg(L, 2);
   *caseSensitive = OptStringIntArg(L, first, 1) != 0;

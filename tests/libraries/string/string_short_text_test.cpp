@@ -35,16 +35,24 @@ size_t Count(const std::string& s, const std::string& sub, size_t from) {
   return n;
 }
 
-std::string Replace(const std::string& s, const std::string& find, const std::string& repl, size_t from) {
+std::string Folded(std::string s) {
+  for (char& c : s) c = static_cast<char>(vlLowerCaseTable[static_cast<unsigned char>(c)]);
+  return s;
+}
+
+// Occurrences are looked for in the folded texts when case does not count.
+std::string Replace(const std::string& s, const std::string& find, const std::string& repl, size_t from,
+                    bool caseSensitive = true) {
   if (from >= s.size()) return s;
+  std::string text = caseSensitive ? s : Folded(s), needle = caseSensitive ? find : Folded(find);
   std::string out = s.substr(0, from);
-  for (size_t at; (at = s.find(find, from)) != std::string::npos; from = at + find.size()) out += s.substr(from, at - from) + repl;
+  for (size_t at; (at = text.find(needle, from)) != std::string::npos; from = at + find.size()) out += s.substr(from, at - from) + repl;
   return out + s.substr(from);
 }
 
 TEST_F(StringLibrary, SplitFindCountReplaceOnTextsOfEveryShortLength) {
   std::mt19937 rng(23);
-  const std::string alphabet = std::string("ab;;\xE9", 5) + std::string(1, '\0');
+  const std::string alphabet = std::string("aB;;\xE9\xC9", 6) + std::string(1, '\0');
   for (size_t length = 0; length <= 90; ++length) {
     std::string text = RandomText(rng, length, alphabet);
     // Separators and needles at the very first and last bytes too.
@@ -57,6 +65,11 @@ TEST_F(StringLibrary, SplitFindCountReplaceOnTextsOfEveryShortLength) {
       body += ".call findstr " + Q(text) + " " + Q(needle) + " 1 " + std::to_string(from) + " -> f" + std::to_string(from) + "\n";
     body += ".call countstr " + Q(text) + " " + Q(needle) + " 1 " + std::to_string(start) + " -> c\n";
     body += ".call replacestr " + Q(text) + " " + Q(needle) + " " + Q(repl) + " 1 " + std::to_string(start) + " -> r\n";
+    std::string other = Folded(needle) == needle ? needle : Folded(needle);  // another case of the needle
+    for (char& c : other) c = c == 'a' ? 'A' : c;
+    body += ".call findstr " + Q(text) + " " + Q(other) + " 0 " + std::to_string(start) + " -> fi\n";
+    body += ".call countstr " + Q(text) + " " + Q(other) + " 0 " + std::to_string(start) + " -> ci\n";
+    body += ".call replacestr " + Q(text) + " " + Q(other) + " " + Q(repl) + " 0 " + std::to_string(start) + " -> ri\n";
     ASSERT_EQ(Run(body), 0) << length;
 
     std::vector<std::string> pieces = Pieces(text, ';');
@@ -72,7 +85,25 @@ TEST_F(StringLibrary, SplitFindCountReplaceOnTextsOfEveryShortLength) {
     }
     EXPECT_EQ(Num("c"), static_cast<double>(Count(text, needle, start))) << length;
     EXPECT_EQ(Str("r"), Replace(text, needle, repl, start)) << length;
+    size_t at = Folded(text).find(Folded(other), start);
+    EXPECT_EQ(Num("fi"), at == std::string::npos ? -1 : static_cast<double>(at)) << length;
+    EXPECT_EQ(Num("ci"), static_cast<double>(Count(Folded(text), Folded(other), start))) << length;
+    EXPECT_EQ(Str("ri"), Replace(text, other, repl, start, false)) << length;
   }
+}
+
+// Numbers stand for their texts; without a match the text comes back as
+// a string.
+TEST_F(StringLibrary, SearchesTakeNumbersAsTexts) {
+  ASSERT_EQ(Run(".call replacestr 12345 9 \"x\" -> a\n.call replacestr 12345 34 5 -> b\n"
+                ".call findstr 1.5 5 -> c\n.call countstr 1e+20 0 1 2 -> d\n.call splitstr 10.25 \".\" -> t n"), 0);
+  EXPECT_EQ(Tag("a"), VL_TSTRING);
+  EXPECT_EQ(Str("a"), "12345");
+  EXPECT_EQ(Str("b"), "1255");
+  EXPECT_EQ(Num("c"), 2);
+  EXPECT_EQ(Num("d"), 1);  // in "1e+20" from byte 2
+  EXPECT_EQ(Num("n"), 2);
+  EXPECT_EQ(EntryStr("t", 1), "25");
 }
 
 // Piece counts around the split's batches: 63 to 65 and 127 to 129 pieces.
