@@ -123,29 +123,31 @@ void ResizeStringTable(vlVMState* L, int newsize) {
   tb->capacity = newsize;
 }
 
-vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
-  // Lengths near the 32-bit limit cannot be stored; refuse instead of
-  // wrapping (before the bytes are read).
-  if (len >= 4294967294u - sizeof(vlString) - 1) RaiseVmError(L, ERR_MEM);
-  uint32_t h = HashBytes(bytes, len);
-  vlStringTable* tb = &L->g->strt;
-  uint32_t mask = static_cast<uint32_t>(tb->capacity - 1);
+namespace {
+
+// What an empty bucket is compared with (see FindString): no string is
+// this long.
+constexpr vlString kMatchesNothing = {{nullptr, VL_TSTRING, 0}, 0, 0, UINT32_MAX, 0};
+
+// The string of bucket b holding these bytes, or null.
+inline vlString* FindString(const vlStringTable* tb, uint32_t b, const char* bytes, size_t len, uint32_t h) {
   // Whether a bucket is empty is a coin toss for the branch predictor: an
   // empty bucket is looked at as one holding a string that matches nothing,
   // so that only longer chains take a branch.
-  static const vlString kMatchesNothing = {{nullptr, VL_TSTRING, 0}, 0, 0, UINT32_MAX, 0};
-  vlGCObject* head = tb->hash[h & mask];
+  vlGCObject* head = tb->hash[b];
   uintptr_t present = -static_cast<uintptr_t>(head != nullptr);  // all ones or zero, no branch
   const vlString* s = reinterpret_cast<const vlString*>((reinterpret_cast<uintptr_t>(head) & present) |
                                                         (reinterpret_cast<uintptr_t>(&kMatchesNothing) & ~present));
   for (;;) {
-    if (s->hash == h && s->len == len && SameBytes(bytes, StringData(s), len)) {
-      return const_cast<vlString*>(s);
-    }
-    if (!s->gch.next) break;
+    if (s->hash == h && s->len == len && SameBytes(bytes, StringData(s), len)) return const_cast<vlString*>(s);
+    if (!s->gch.next) return nullptr;
     s = reinterpret_cast<const vlString*>(s->gch.next);
   }
-  auto* ns = static_cast<vlString*>(NewBlock(L, StringRecordSize(len)));
+}
+
+// Fills a new record and puts it at the head of bucket b; true when the
+// table has outgrown its size.
+inline bool LinkString(vlStringTable* tb, uint32_t b, vlString* ns, const char* bytes, size_t len, uint32_t h) {
   ns->gch.tag = VL_TSTRING;
   ns->gch.gcFlags = 0;
   ns->keyHashed = 0;
@@ -163,11 +165,50 @@ vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
     CopyBytes(data, bytes, len);
   }
   data[len] = '\0';
-  int b = static_cast<int>(h & mask);
   ns->gch.next = tb->hash[b];
   tb->hash[b] = ToGC(ns);
   tb->nuse++;
-  if (tb->nuse > tb->size && tb->size <= 1073741822) ResizeStringTable(L, tb->size * 2);
+  return tb->nuse > tb->size && tb->size <= 1073741822;
+}
+
+[[gnu::noinline]] vlString* GrowAndReturn(vlVMState* L, vlString* s) {
+  ResizeStringTable(L, L->g->strt.size * 2);
+  return s;
+}
+
+// A string not in the table, in a block from the general allocator (which
+// may raise 1000).
+[[gnu::noinline]] vlString* NewString(vlVMState* L, const char* bytes, size_t len, uint32_t h) {
+  auto* ns = static_cast<vlString*>(NewBlock(L, StringRecordSize(len)));
+  vlStringTable* tb = &L->g->strt;
+  if (LinkString(tb, h & static_cast<uint32_t>(tb->capacity - 1), ns, bytes, len, h)) return GrowAndReturn(L, ns);
+  return ns;
+}
+
+[[gnu::noinline]] vlString* InternLongString(vlVMState* L, const char* bytes, size_t len) {
+  // Lengths near the 32-bit limit cannot be stored; refuse instead of
+  // wrapping (before the bytes are read).
+  if (len >= 4294967294u - sizeof(vlString) - 1) RaiseVmError(L, ERR_MEM);
+  uint32_t h = HashBytes(bytes, len);
+  vlStringTable* tb = &L->g->strt;
+  if (vlString* s = FindString(tb, h & static_cast<uint32_t>(tb->capacity - 1), bytes, len, h)) return s;
+  return NewString(L, bytes, len, h);
+}
+
+}  // namespace
+
+// Strings of up to 32 bytes (nearly all that are made) take a path with no
+// calls but tail calls, so that it saves no registers; the rest, and a
+// string whose block is not at hand, go out of line.
+vlString* InternString(vlVMState* L, const char* bytes, size_t len) {
+  if (len > 32) return InternLongString(L, bytes, len);
+  uint32_t h = HashBytes(bytes, len);
+  vlStringTable* tb = &L->g->strt;
+  uint32_t b = h & static_cast<uint32_t>(tb->capacity - 1);
+  if (vlString* s = FindString(tb, b, bytes, len, h)) return s;
+  auto* ns = static_cast<vlString*>(TakePooledBlock(L, StringRecordSize(len)));
+  if (!ns) return NewString(L, bytes, len, h);
+  if (LinkString(tb, b, ns, bytes, len, h)) return GrowAndReturn(L, ns);
   return ns;
 }
 

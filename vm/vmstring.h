@@ -53,11 +53,15 @@ constexpr uint64_t kHashK2 = 0x8ebc6af09c88c6e3ull;
 }  // namespace detail
 
 // Whether two byte runs of length len are equal; short ones (most strings)
-// by two overlapping loads each instead of a library call.
+// by overlapping loads instead of a library call.
 inline bool SameBytes(const char* a, const char* b, size_t len) {
   using namespace detail;
   if (len >= 8) {
-    if (len > 16) return std::memcmp(a, b, len) == 0;
+    if (len > 16) {
+      if (len > 32) return std::memcmp(a, b, len) == 0;
+      return ((Load64(a) ^ Load64(b)) | (Load64(a + 8) ^ Load64(b + 8)) | (Load64(a + len - 16) ^ Load64(b + len - 16)) |
+              (Load64(a + len - 8) ^ Load64(b + len - 8))) == 0;
+    }
     return ((Load64(a) ^ Load64(b)) | (Load64(a + len - 8) ^ Load64(b + len - 8))) == 0;
   }
   if (len >= 4) return ((Load32(a) ^ Load32(b)) | (Load32(a + len - 4) ^ Load32(b + len - 4))) == 0;

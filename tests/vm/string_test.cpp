@@ -1,5 +1,6 @@
 // Interning, the string table's growth, number parsing and formatting against
 // the checked-in table made by gen_number_cases.py, coercions and truth.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -102,6 +103,112 @@ TEST_F(VmTest, StringsStayUniqueWhileTheTableDoublesAndHalves) {
       ASSERT_EQ(vl::InternString(L, vl::StringData(s), s->len), s);
     }
   }), 0);
+}
+
+// Every byte of a string counts, at every length around the boundaries of
+// the short and long ways of hashing, comparing and copying, NULs included;
+// the strings kept reachable stay the ones their bytes intern to across
+// collections that halve the table and the growth that follows.
+TEST_F(VmTest, EveryByteCountsAtEveryLengthAcrossCollections) {
+  ASSERT_EQ(Protect([&] {
+    vlTable* keep = vl::CreateTable(L, 0, 0);
+    vlValue kt;
+    vl::SetTable(&kt, keep);
+    *vl::TableSet(L, vl::Registry(L), &kt) = kt;
+    std::vector<std::pair<std::string, vlString*>> made;
+    auto make = [&](const std::string& bytes) {
+      vlString* s = vl::InternString(L, bytes.data(), bytes.size());
+      std::string copy(bytes);  // other storage, same bytes
+      EXPECT_EQ(vl::InternString(L, copy.data(), copy.size()), s);
+      EXPECT_EQ(std::string(vl::StringData(s), s->len), bytes);
+      EXPECT_EQ(vl::StringData(s)[s->len], '\0');
+      made.emplace_back(bytes, s);
+      *vl::TableSetInt(L, keep, static_cast<int64_t>(made.size())) = vlValue{VL_TSTRING, 0, {vl::ToGC(s)}};
+    };
+    for (size_t len = 0; len <= 70; len++) {
+      std::string base(len, 'q');
+      for (size_t i = 0; i < len; i++) base[i] = static_cast<char>('a' + (i * 7) % 26);
+      make(base);
+      for (size_t i = 0; i < len; i++) {
+        std::string v = base;
+        v[i] = '\0';
+        make(v);
+      }
+    }
+    for (size_t i = 0; i < made.size(); i++) {
+      for (size_t j = i + 1; j < made.size() && j < i + 80; j++) {
+        ASSERT_EQ(made[i].first == made[j].first, made[i].second == made[j].second) << i << " " << j;
+      }
+    }
+    // Garbage between collections makes the table grow and halve again.
+    for (int round = 0; round < 4; round++) {
+      for (int i = 0; i < 5000; i++) {
+        std::string g = "garbage/" + std::to_string(round) + "/" + std::to_string(i) + std::string(i % 40, '-');
+        vl::InternString(L, g.data(), g.size());
+      }
+      vl::CollectGarbage(L);
+      vl::CollectGarbage(L);
+      for (auto& [bytes, s] : made) ASSERT_EQ(vl::InternString(L, bytes.data(), bytes.size()), s) << bytes.size();
+    }
+  }), 0);
+}
+
+// Strings of one length whose table hashes collide must still be told
+// apart by their bytes, wherever they differ: pairs are found by trying
+// many strings that differ in eight bytes at a chosen place.
+TEST_F(VmTest, CollidingHashesStillGiveDistinctStrings) {
+  struct Case {
+    size_t len, at;
+  };
+  for (Case c : {Case{8, 0}, Case{12, 4}, Case{16, 8}, Case{24, 8}, Case{31, 0}, Case{31, 16}, Case{28, 9}, Case{32, 8}, Case{32, 24},
+                 Case{40, 20}, Case{64, 56}}) {
+    auto text = [&](uint32_t i) {
+      std::string t(c.len, '.');
+      for (int d = 0; d < 8; d++) t[c.at + d] = "0123456789abcdef"[(i >> (4 * d)) & 15];
+      return t;
+    };
+    std::vector<std::pair<uint32_t, uint32_t>> hashes;  // (hash, i)
+    for (uint32_t i = 0; i < 300000; i++) {
+      std::string t = text(i);
+      hashes.emplace_back(vl::HashBytes(t.data(), t.size()), i);
+    }
+    std::sort(hashes.begin(), hashes.end());
+    size_t k = 1;
+    while (k < hashes.size() && hashes[k].first != hashes[k - 1].first) k++;
+    ASSERT_LT(k, hashes.size()) << "no colliding pair for length " << c.len;
+    std::string a = text(hashes[k - 1].second), b = text(hashes[k].second);
+    ASSERT_EQ(Protect([&] {
+      vlString* sa = vl::InternString(L, a.data(), a.size());
+      vlString* sb = vl::InternString(L, b.data(), b.size());
+      EXPECT_NE(sa, sb) << a << " / " << b;
+      EXPECT_EQ(std::string(vl::StringData(sb), sb->len), b);
+      EXPECT_EQ(vl::InternString(L, a.data(), a.size()), sa);
+      EXPECT_EQ(vl::InternString(L, b.data(), b.size()), sb);
+    }), 0);
+  }
+}
+
+// A new string whose block cannot be had raises 1000 and leaves the table
+// as it was: the string is not half made, and the next try makes it.
+TEST_F(VmTest, FailedStringAllocationLeavesTheTableIntact) {
+  for (std::string text : {std::string("short"), std::string(24, 'm'), std::string(300, 'l')}) {
+    vlString* before = nullptr;
+    ASSERT_EQ(Protect([&] { before = vl::InternCString(L, "already here"); }), 0);
+    int nuse = L->g->strt.nuse;
+    uint64_t bytes = L->g->nblocks;
+    L->g->allocFailCountdown = 1;
+    EXPECT_EQ(Protect([&] { vl::InternString(L, text.data(), text.size()); }), ERR_MEM) << text.size();
+    L->g->allocFailCountdown = 0;
+    EXPECT_EQ(L->g->strt.nuse, nuse);
+    EXPECT_EQ(L->g->nblocks, bytes);
+    vlString* s = nullptr;
+    ASSERT_EQ(Protect([&] {
+      EXPECT_EQ(vl::InternCString(L, "already here"), before);
+      s = vl::InternString(L, text.data(), text.size());
+    }), 0);
+    EXPECT_EQ(L->g->strt.nuse, nuse + 1);
+    EXPECT_EQ(std::string(vl::StringData(s), s->len), text);
+  }
 }
 
 TEST_F(VmTest, HugeStringLengthRefusedWith1000) {
