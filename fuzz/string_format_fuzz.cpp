@@ -1,6 +1,7 @@
 // Feeds hostile formats to the FormatStr formatter. Arguments come from a
 // fixed pool (extreme numbers, short, long and zero-holding strings); the
-// output of one conversion may not exceed the longest legal one.
+// output of one conversion may not exceed the longest legal one, and the
+// formatter's own buffer must collect the same bytes as the callback.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -43,5 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vlFormatIO io{&sink, Number, Integer, Text, Append};
   int status = FormatString(format.data(), format.size(), io);
   if (status != 0 && status != 1055) abort();
+  // Collected in the formatter's own buffer instead: the same bytes.
+  vlFormatBuffer buffer;
+  vlFormatIO direct{&sink, Number, Integer, Text, nullptr, &buffer};
+  if (FormatString(format.data(), format.size(), direct) != status) abort();
+  if (std::string(buffer.Data(), buffer.Size()) != sink.out) abort();
   return 0;
 }

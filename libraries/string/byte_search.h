@@ -1,6 +1,6 @@
-// Finding one byte value in a short byte run eight bytes at a time, without
-// a library call per search; longer runs go to memchr, which is faster
-// once there is enough to scan.
+// Finding one byte value in a short byte run sixteen (or eight) bytes at a
+// time, without a library call per search; longer runs go to memchr, which
+// is faster once there is enough to scan.
 #pragma once
 #include <cstddef>
 #include <cstdint>
