@@ -60,6 +60,16 @@ constexpr size_t kPoolHeader = 0;
 inline int PoolClass(size_t size) { return static_cast<int>((size + kPoolHeader - 1) / kPoolGrain); }
 inline size_t ClassBytes(int c) { return (static_cast<size_t>(c) + 1) * kPoolGrain; }
 
+constexpr size_t kLine = 64;
+
+// The bytes to skip at p so that a block of the given size does not cross a
+// cache line it could fit in, or (a multiple of the line) starts on one.
+inline size_t LineGap(const char* p, size_t bytes) {
+  size_t offset = reinterpret_cast<uintptr_t>(p) % kLine;
+  if (bytes <= kLine) return offset + bytes > kLine ? kLine - offset : 0;
+  return bytes % kLine == 0 ? (kLine - offset) % kLine : 0;
+}
+
 // A block of class c, or null when no slab can be had.
 void* PoolAlloc(vlSmallBlockPool* pool, int c) {
   void* b = pool->freeList[c];
@@ -68,14 +78,27 @@ void* PoolAlloc(vlSmallBlockPool* pool, int c) {
     Unpoison(b, bytes);
     pool->freeList[c] = *static_cast<void**>(b);
   } else {
-    if (static_cast<size_t>(pool->bumpEnd - pool->bump) < bytes) {
-      auto* slab = static_cast<char*>(std::malloc(kSlabSize));
+    // No block of up to a cache line crosses one, and blocks of whole lines
+    // start on one: a record then never costs a line more than its size.
+    // The gap left goes to the free list of its own size.
+    size_t gap = LineGap(pool->bump, bytes);
+    if (static_cast<size_t>(pool->bumpEnd - pool->bump) < gap + bytes) {
+      auto* slab = static_cast<char*>(std::aligned_alloc(kLine, kSlabSize));
       if (!slab) return nullptr;
       *reinterpret_cast<void**>(slab) = pool->slabs;
       pool->slabs = slab;
       pool->bump = slab + kPoolGrain;
       pool->bumpEnd = slab + kSlabSize;
       Poison(pool->bump, static_cast<size_t>(pool->bumpEnd - pool->bump));
+      gap = LineGap(pool->bump, bytes);
+    }
+    if (gap) {
+      void* spare = pool->bump;
+      int sc = static_cast<int>(gap / kPoolGrain) - 1;
+      Unpoison(spare, sizeof(void*));  // as any free block: its link readable
+      *static_cast<void**>(spare) = pool->freeList[sc];
+      pool->freeList[sc] = spare;
+      pool->bump += gap;
     }
     b = pool->bump;
     pool->bump += bytes;

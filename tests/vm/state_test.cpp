@@ -2,6 +2,7 @@
 // call core, stack growth and the memory routine's limits.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/vm/vm_test_util.h"
 #include "vm/error_codes.h"
@@ -125,6 +126,58 @@ TEST_F(VmTest, MemoryRoutineLimitsAndAccounting) {
   L->g->allocFailCountdown = 1;
   EXPECT_EQ(Protect([&] { vl::CreateTable(L, 4, 0); }), ERR_MEM);
   EXPECT_EQ(vl::VmRealloc(nullptr, nullptr, 0, 4294967294u), nullptr);  // no state: just null
+}
+
+// Small blocks of mixed sizes, carved from slabs and reused from the free
+// lists (including the gaps left to keep blocks within cache lines), never
+// overlap; where the pool is not checked, no block of up to a line crosses
+// one and blocks of whole lines start on one.
+TEST_F(VmTest, PooledBlocksNeverOverlapAndKeepToCacheLines) {
+  struct Block {
+    unsigned char* p;
+    size_t size;
+  };
+  std::vector<Block> blocks;
+  uint64_t before = L->g->nblocks;
+  auto check = [&](const Block& b) {
+#ifndef VL_POOL_CHECKED
+    auto at = reinterpret_cast<uintptr_t>(b.p);
+    if (b.size <= 64) {
+      EXPECT_EQ(at / 64, (at + b.size - 1) / 64) << b.size;
+    }
+    if (b.size % 64 == 0) {
+      EXPECT_EQ(at % 64, 0u) << b.size;
+    }
+#else
+    (void)b;
+#endif
+  };
+  for (int round = 0; round < 3; round++) {
+    for (int i = 0; i < 4000; i++) {
+      size_t size = 16 * (1 + (i * 7 + round) % 16);
+      auto* p = static_cast<unsigned char*>(vl::NewBlock(L, size));
+      blocks.push_back({p, size});
+      check(blocks.back());
+      std::memset(p, static_cast<int>(blocks.size() % 251), size);
+    }
+    for (size_t k = 0; k < blocks.size(); k++) {
+      for (size_t j = 0; j < blocks[k].size; j++)
+        ASSERT_EQ(blocks[k].p[j], static_cast<unsigned char>((k + 1) % 251)) << "block " << k << " overwritten";
+    }
+    // Free every other block; the next round takes them back.
+    std::vector<Block> kept;
+    for (size_t k = 0; k < blocks.size(); k++) {
+      if (k % 2) vl::FreeBlock(L, blocks[k].p, blocks[k].size);
+      else kept.push_back(blocks[k]);
+    }
+    blocks.clear();
+    for (const Block& b : kept) {
+      blocks.push_back(b);
+      std::memset(b.p, static_cast<int>(blocks.size() % 251), b.size);
+    }
+  }
+  for (const Block& b : blocks) vl::FreeBlock(L, b.p, b.size);
+  EXPECT_EQ(L->g->nblocks, before);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // the checked-in table made by gen_number_cases.py, coercions and truth.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -277,6 +278,30 @@ TEST(NumberText, MatchesIndependentTable) {
   }
   EXPECT_GE(parses, 40);
   EXPECT_GE(formats, 20);
+}
+
+// Integers format as the C library's "%.14g" does, at and around every
+// digit-count boundary and across a spread of values, and write nothing
+// past their NUL (callers size buffers to the text).
+TEST(NumberFormat, IntegersMatchTheCLibrary) {
+  std::vector<double> values = {0, 1, -1, 7, -9, 42};
+  for (double p = 10; p <= 1e15; p *= 10) {
+    for (double d : {-1.0, 0.0, 1.0}) {
+      values.push_back(p + d);
+      values.push_back(-(p + d));
+    }
+  }
+  for (uint64_t v = 1; v < 100000000000000ull; v = v * 3 + 7) values.push_back(static_cast<double>(v));
+  for (uint32_t v = 0; v < 200000; v += 13) values.push_back(v);
+  for (double n : values) {
+    char want[64], got[vl::kNumberBufferSize + 8];
+    std::snprintf(want, sizeof want, "%.14g", n);
+    std::memset(got, '#', sizeof got);
+    int len = vl::FormatNumber(n, got);
+    ASSERT_STREQ(got, want) << n;
+    ASSERT_EQ(len, static_cast<int>(std::strlen(want))) << n;
+    for (size_t i = static_cast<size_t>(len) + 1; i < sizeof got; i++) ASSERT_EQ(got[i], '#') << n << " wrote byte " << i;
+  }
 }
 
 TEST_F(VmTest, CoercionsFollowTheScriptRules) {
