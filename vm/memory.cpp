@@ -62,12 +62,12 @@ inline size_t ClassBytes(int c) { return (static_cast<size_t>(c) + 1) * kPoolGra
 
 constexpr size_t kLine = 64;
 
-// The bytes to skip at p so that a block of the given size does not cross a
-// cache line it could fit in, or (a multiple of the line) starts on one.
+// The bytes to skip at p so that a block of the given size touches no more
+// cache lines than its size needs.
 inline size_t LineGap(const char* p, size_t bytes) {
   size_t offset = reinterpret_cast<uintptr_t>(p) % kLine;
-  if (bytes <= kLine) return offset + bytes > kLine ? kLine - offset : 0;
-  return bytes % kLine == 0 ? (kLine - offset) % kLine : 0;
+  bool extraLine = (offset + bytes + kLine - 1) / kLine > (bytes + kLine - 1) / kLine;
+  return extraLine ? kLine - offset : 0;
 }
 
 // A block of class c, or null when no slab can be had.
@@ -78,9 +78,10 @@ void* PoolAlloc(vlSmallBlockPool* pool, int c) {
     Unpoison(b, bytes);
     pool->freeList[c] = *static_cast<void**>(b);
   } else {
-    // No block of up to a cache line crosses one, and blocks of whole lines
-    // start on one: a record then never costs a line more than its size.
-    // The gap left goes to the free list of its own size.
+    // A block touches no more cache lines than its size needs (one of up to
+    // a line crosses none, one of whole lines starts on one): a record then
+    // never costs a line more than its size. The gap left goes to the free
+    // list of its own size.
     size_t gap = LineGap(pool->bump, bytes);
     if (static_cast<size_t>(pool->bumpEnd - pool->bump) < gap + bytes) {
       auto* slab = static_cast<char*>(std::aligned_alloc(kLine, kSlabSize));
