@@ -13,23 +13,30 @@ namespace vl {
 double ReadNumberArg(vlVMState* state, int index);
 const char* ReadStringArg(vlVMState* state, int index, size_t* length);
 
-// An argument that is there (a positive index inside the frame), or null.
-inline vlValue* PresentArg(vlVMState* state, int index) {
-  return index > 0 && index <= state->top - state->base ? state->base + (index - 1) : nullptr;
+// Whether argument index is there (a positive index inside the frame).
+inline bool HasArg(const vlVMState* state, int index) {
+  return index > 0 && index <= state->top - state->base;
 }
 
 // Most arguments already have the type asked for: those are read here
 // without a call; the rest go the general way.
 inline double CheckNumberArg(vlVMState* state, int index) {
-  const vlValue* o = PresentArg(state, index);
-  return o && o->tag == VL_TNUMBER ? o->v.n : ReadNumberArg(state, index);
+  if (HasArg(state, index)) {
+    const vlValue* o = state->base + (index - 1);
+    if (o->tag == VL_TNUMBER) return o->v.n;
+  }
+  return ReadNumberArg(state, index);
 }
 inline const char* CheckStringArg(vlVMState* state, int index, size_t* length) {
-  const vlValue* o = PresentArg(state, index);
-  if (!o || o->tag != VL_TSTRING) return ReadStringArg(state, index, length);
-  const vlString* s = ToString(o);
-  if (length) *length = s->len;
-  return StringData(s);
+  if (HasArg(state, index)) {
+    const vlValue* o = state->base + (index - 1);
+    if (o->tag == VL_TSTRING) {
+      const vlString* s = ToString(o);
+      if (length) *length = s->len;
+      return StringData(s);
+    }
+  }
+  return ReadStringArg(state, index, length);
 }
 double OptNumberArg(vlVMState* state, int index, double def);
 int32_t CheckIntArg(vlVMState* state, int index);

@@ -67,15 +67,14 @@ vlTable* TableAt(vlVMState* L, int index) {
   return ToTable(o);
 }
 
-// The slot a push fills; the frame grows when its record is full.
-vlValue* PushSlot(vlVMState* L) {
-  if (L->top >= L->ci->top && !EnsureStackSpace(L, 1)) Misuse(L);
-  return L->top++;
-}
-
 void PushValue(vlVMState* L, vlValue v) { *PushSlot(L) = v; }
 
 }  // namespace
+
+vlValue* GrowForPush(vlVMState* L) {
+  if (!EnsureStackSpace(L, 1)) Misuse(L);
+  return L->top++;
+}
 
 int GetStackTop(vlVMState* L) { return FrameSize(L); }
 
@@ -238,8 +237,6 @@ int ToBooleanAt(vlVMState* L, int index) {
 }
 
 void PushNil(vlVMState* L) { SetNil(PushSlot(L)); }
-
-void PushNumber(vlVMState* L, double n) { SetNumber(PushSlot(L), n); }
 
 void PushBoolean(vlVMState* L, int flag) { SetBoolean(PushSlot(L), flag != 0); }
 

@@ -47,8 +47,11 @@ vlVMState* ToThreadAt(vlVMState* L, int index);
 int ToBooleanAt(vlVMState* L, int index);          // 0 only for nil, false, no value
 
 // Pushes (the frame grows as needed up to 2048 values)
+// The slot the next push fills when the frame's record has no room left.
+vlValue* GrowForPush(vlVMState* L);
+inline vlValue* PushSlot(vlVMState* L) { return L->top < L->ci->top ? L->top++ : GrowForPush(L); }
 void PushNil(vlVMState* L);
-void PushNumber(vlVMState* L, double n);
+inline void PushNumber(vlVMState* L, double n) { SetNumber(PushSlot(L), n); }
 void PushBoolean(vlVMState* L, int flag);
 void PushBytes(vlVMState* L, const char* bytes, size_t len);
 void PushString(vlVMState* L, const char* text);   // null pushes nil

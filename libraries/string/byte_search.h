@@ -11,24 +11,6 @@
 
 namespace vl {
 
-// Bit 8i+7 set where byte i of word equals the byte that pattern repeats,
-// all other bits clear (no carry crosses a byte, so there are no false hits).
-inline uint64_t MatchingBytes(uint64_t word, uint64_t pattern) {
-  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  uint64_t x = word ^ pattern;
-  return ~(((x & kLow7) + kLow7) | x | kLow7);
-}
-
-// The eight bytes at p as a word whose byte i is p[i].
-inline uint64_t LoadBytesInOrder(const char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  w = __builtin_bswap64(w);
-#endif
-  return w;
-}
-
 // Runs up to this long are scanned here, longer ones by memchr.
 constexpr size_t kShortScan = 64;
 
@@ -40,6 +22,18 @@ inline uint32_t MatchingBytes16(const char* p, char c) {
 #else
   uint32_t m = 0;
   for (int k = 0; k < 16; ++k) m |= static_cast<uint32_t>(p[k] == c) << k;
+  return m;
+#endif
+}
+
+// The same for the 8 bytes at p.
+inline uint32_t MatchingBytes8(const char* p, char c) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)))) & 0xFFu;
+#else
+  uint32_t m = 0;
+  for (int k = 0; k < 8; ++k) m |= static_cast<uint32_t>(p[k] == c) << k;
   return m;
 #endif
 }
@@ -57,7 +51,11 @@ template <class Found>
       if (!found(static_cast<size_t>(p - s))) return static_cast<size_t>(p - s);
     }
   }
-  if (span >= 16) {
+  // Runs of 8 to 32 bytes (most texts) take two loads, the second one
+  // ending at n and overlapping the first: a byte seen twice sets the same
+  // bit of the run's mask twice.
+  uint32_t m;
+  if (span > 32) {
     // Runs of 16; the last one overlaps bytes already scanned, which are
     // masked off.
     for (size_t i = from;; i += 16) {
@@ -66,31 +64,25 @@ template <class Found>
         skip = static_cast<uint32_t>(i - (n - 16));
         i = n - 16;
       }
-      for (uint32_t m = MatchingBytes16(s + i, c) >> skip << skip; m; m &= m - 1) {
+      for (m = MatchingBytes16(s + i, c) >> skip << skip; m; m &= m - 1) {
         size_t at = i + static_cast<size_t>(__builtin_ctz(m));
         if (!found(at)) return at;
       }
       if (i + 16 == n) return n;
     }
-  }
-  if (span >= 8) {
-    // Two words, the second overlapping the first.
-    const uint64_t pattern = 0x0101010101010101ull * static_cast<unsigned char>(c);
-    uint64_t first = MatchingBytes(LoadBytesInOrder(s + from), pattern);
-    for (uint64_t m = first; m; m &= m - 1) {
-      size_t at = from + static_cast<size_t>(__builtin_ctzll(m) >> 3);
-      if (!found(at)) return at;
-    }
-    if (span == 8) return n;
-    size_t seen = 8 - (span - 8);
-    for (uint64_t m = MatchingBytes(LoadBytesInOrder(s + n - 8), pattern) >> (seen * 8) << (seen * 8); m; m &= m - 1) {
-      size_t at = n - 8 + static_cast<size_t>(__builtin_ctzll(m) >> 3);
-      if (!found(at)) return at;
-    }
+  } else if (span >= 16) {
+    m = MatchingBytes16(s + from, c) | MatchingBytes16(s + n - 16, c) << (span - 16);
+  } else if (span >= 8) {
+    m = MatchingBytes8(s + from, c) | MatchingBytes8(s + n - 8, c) << (span - 8);
+  } else {
+    for (size_t i = from; i < n; ++i)
+      if (s[i] == c && !found(i)) return i;
     return n;
   }
-  for (size_t i = from; i < n; ++i)
-    if (s[i] == c && !found(i)) return i;
+  for (; m; m &= m - 1) {
+    size_t at = from + static_cast<size_t>(__builtin_ctz(m));
+    if (!found(at)) return at;
+  }
   return n;
 }
 

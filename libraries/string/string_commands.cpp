@@ -3,6 +3,9 @@
 // Depends on the VM's argument readers and string builder and the ISO
 // 8859-1 case tables.
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "libraries/string/byte_search.h"
 #include "libraries/string/string_library.h"
@@ -28,75 +31,72 @@ Bytes StringArg(vlVMState* L, int index) {
   return b;
 }
 
-// The ASCII half of a case table: bytes lo .. hi move by delta, the others
-// stay (checked against the table below).
-struct AsciiFold {
-  unsigned char lo, hi, delta;
+// A case table as ranges: bytes lo .. hi and latinLo .. latinHi except one
+// move by delta (mod 256), the others stay (checked against the table
+// below), so that sixteen bytes fold at once.
+struct CaseFold {
+  unsigned char lo, hi, latinLo, latinHi, except, delta;
 };
-constexpr AsciiFold kAsciiLower{'A', 'Z', 32};
-constexpr AsciiFold kAsciiUpper{'a', 'z', static_cast<unsigned char>(256 - 32)};
-constexpr bool FoldsAsTable(AsciiFold f, const vl::detail::ByteTable& table) {
-  for (int c = 0; c < 128; ++c) {
-    int folded = c >= f.lo && c <= f.hi ? (c + f.delta) & 0xFF : c;
-    if (table[static_cast<size_t>(c)] != folded) return false;
+constexpr CaseFold kToLower{'A', 'Z', 0xC0, 0xDD, 0xD7, 32};
+constexpr CaseFold kToUpper{'a', 'z', 0xE0, 0xFD, 0xF7, 256 - 32};
+constexpr bool FoldsAsTable(CaseFold f, const vl::detail::ByteTable& table) {
+  for (int c = 0; c < 256; ++c) {
+    bool moves = (c >= f.lo && c <= f.hi) || (c >= f.latinLo && c <= f.latinHi && c != f.except);
+    if (table[static_cast<size_t>(c)] != (moves ? (c + f.delta) & 0xFF : c)) return false;
   }
   return true;
 }
-static_assert(FoldsAsTable(kAsciiLower, vlLowerCaseTable) && FoldsAsTable(kAsciiUpper, vlUpperCaseTable));
+static_assert(FoldsAsTable(kToLower, vlLowerCaseTable) && FoldsAsTable(kToUpper, vlUpperCaseTable));
 
-template <size_t W>
-struct ByteVector;
-template <>
-struct ByteVector<8> {
-  using Type = signed char __attribute__((vector_size(8)));
+#if defined(__SSE2__)
+struct FoldVectors {
+  __m128i lo, span, latinLo, latinSpan, except, delta;
+  explicit FoldVectors(CaseFold f)
+      : lo(_mm_set1_epi8(static_cast<char>(f.lo))),
+        span(_mm_set1_epi8(static_cast<char>(f.hi - f.lo))),
+        latinLo(_mm_set1_epi8(static_cast<char>(f.latinLo))),
+        latinSpan(_mm_set1_epi8(static_cast<char>(f.latinHi - f.latinLo))),
+        except(_mm_set1_epi8(static_cast<char>(f.except))),
+        delta(_mm_set1_epi8(static_cast<char>(f.delta))) {}
+  // A byte is in a range when its distance from the start, unsigned, is
+  // at most the range's span.
+  __m128i Fold(__m128i v) const {
+    __m128i a = _mm_sub_epi8(v, lo);
+    __m128i ascii = _mm_cmpeq_epi8(_mm_min_epu8(a, span), a);
+    __m128i b = _mm_sub_epi8(v, latinLo);
+    __m128i latin = _mm_andnot_si128(_mm_cmpeq_epi8(v, except), _mm_cmpeq_epi8(_mm_min_epu8(b, latinSpan), b));
+    return _mm_add_epi8(v, _mm_and_si128(_mm_or_si128(ascii, latin), delta));
+  }
 };
-template <>
-struct ByteVector<16> {
-  using Type = signed char __attribute__((vector_size(16)));
-};
+#endif
 
-// Folds the W bytes at src into dst when all are ASCII (most text), W at
-// once; false, with nothing written, when one is not.
-template <size_t W>
-[[gnu::always_inline]] inline bool FoldAscii(char* dst, const char* src, AsciiFold fold) {
-  using Vector = typename ByteVector<W>::Type;
-  uint64_t w[W / 8];
-  std::memcpy(w, src, W);
-  uint64_t any = 0;
-  for (uint64_t x : w) any |= x;
-  if ((any & 0x8080808080808080u) != 0) return false;
-  Vector v;
-  std::memcpy(&v, src, W);
-  // ASCII bytes compare the same as signed bytes, which the processor
-  // compares directly.
-  auto lo = static_cast<signed char>(fold.lo), hi = static_cast<signed char>(fold.hi);
-  auto in = (v >= lo) & (v <= hi);  // all ones where the byte folds
-  v += reinterpret_cast<Vector>(in) & static_cast<signed char>(fold.delta);
-  std::memcpy(dst, &v, W);
-  return true;
-}
-
-// Maps n bytes from src to dst (apart) through the table, in runs of 16
-// bytes (8 for shorter texts); the last run may overlap the one before,
-// whose bytes map the same again.
-[[gnu::always_inline]] inline void MapBytes(char* dst, const char* src, size_t n, const vl::detail::ByteTable& table, AsciiFold fold) {
-  auto mapEach = [&](size_t from, size_t to) {
-    for (size_t j = from; j < to; ++j) dst[j] = static_cast<char>(table[static_cast<unsigned char>(src[j])]);
-  };
-  if (n < 8) {
-    mapEach(0, n);
+// Maps n bytes from src to dst (apart) through the table: 16 bytes at a
+// time (8 for shorter texts), the last run ending at n and overlapping the
+// one before, whose bytes map the same again.
+[[gnu::always_inline]] inline void MapBytes(char* dst, const char* src, size_t n, const vl::detail::ByteTable& table,
+                                            CaseFold fold) {
+#if defined(__SSE2__)
+  if (n >= 8) {
+    FoldVectors f(fold);
+    auto load8 = [](const char* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); };
+    auto load16 = [](const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    if (n < 16) {
+      __m128i head = f.Fold(load8(src)), tail = f.Fold(load8(src + n - 8));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), head);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n - 8), tail);
+      return;
+    }
+    for (size_t i = 0; i + 16 < n; i += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), f.Fold(load16(src + i)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16), f.Fold(load16(src + n - 16)));
     return;
   }
-  size_t width = n >= 16 ? 16 : 8;
-  for (size_t i = 0;; i += width) {
-    if (i + width > n) i = n - width;
-    bool folded = width == 16 ? FoldAscii<16>(dst + i, src + i, fold) : FoldAscii<8>(dst + i, src + i, fold);
-    if (!folded) mapEach(i, i + width);
-    if (i + width == n) return;
-  }
+#else
+  (void)fold;
+#endif
+  for (size_t j = 0; j < n; ++j) dst[j] = static_cast<char>(table[static_cast<unsigned char>(src[j])]);
 }
 
-[[gnu::always_inline]] inline int PushMapped(vlVMState* L, const vl::detail::ByteTable& table, AsciiFold fold) {
+[[gnu::always_inline]] inline int PushMapped(vlVMState* L, const vl::detail::ByteTable& table, CaseFold fold) {
   CheckArgs(L, 1, 1, 0, 0);
   Bytes s = StringArg(L, 1);
   if (s.n <= kStrBufSize) {
@@ -175,8 +175,8 @@ int32_t ReadOptStringIntArg(vlVMState* L, int index, int32_t def) {
   return vl::GetTypeAt(L, index) == VL_TNONE ? def : StringIntArg(L, index);
 }
 
-int CmdLowerStr(vlVMState* L) { return PushMapped(L, vlLowerCaseTable, kAsciiLower); }
-int CmdUpperStr(vlVMState* L) { return PushMapped(L, vlUpperCaseTable, kAsciiUpper); }
+int CmdLowerStr(vlVMState* L) { return PushMapped(L, vlLowerCaseTable, kToLower); }
+int CmdUpperStr(vlVMState* L) { return PushMapped(L, vlUpperCaseTable, kToUpper); }
 
 int CmdUnrightStr(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);

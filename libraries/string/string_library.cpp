@@ -90,15 +90,15 @@ int ReadEvalVariables(vlVMState* L, int options, std::string* names, std::vector
   return 0;
 }
 
-// The output collects apart from the VM stack, whose slots above the
-// arguments must stay empty for the readers to see a missing argument.
-double FormatNumberArg(void* user, int index) {
-  return vl::CheckNumberArg(static_cast<vlVMState*>(user), index);
-}
-int32_t FormatIntArg(void* user, int index) { return vl::CheckIntArg(static_cast<vlVMState*>(user), index); }
-const char* FormatStringArg(void* user, int index, size_t* length) {
-  return vl::CheckStringArg(static_cast<vlVMState*>(user), index, length);
-}
+// The arguments of FormatStr, read in place. The output collects apart
+// from the VM stack, whose slots above the arguments must stay empty for
+// the readers to see a missing argument.
+struct FormatArgs {
+  vlVMState* L;
+  double Number(int index) { return vl::CheckNumberArg(L, index); }
+  int32_t Integer(int index) { return vl::CheckIntArg(L, index); }
+  const char* String(int index, size_t* length) { return vl::CheckStringArg(L, index, length); }
+};
 
 }  // namespace
 
@@ -131,8 +131,8 @@ int CmdFormatStr(vlVMState* L) {
   size_t length;
   const char* format = vl::CheckStringArg(L, 1, &length);
   vlFormatBuffer out;
-  vlFormatIO io{L, FormatNumberArg, FormatIntArg, FormatStringArg, nullptr, &out};
-  if (int status = FormatString(format, length, io)) return status;
+  FormatArgs args{L};
+  if (int status = FormatWith(format, length, args, out)) return status;
   vl::PushBytes(L, out.Data(), out.Size());
   return 1;
 }

@@ -21,7 +21,8 @@ inline int32_t StringIntArg(vlVMState* state, int index) { return vl::DoubleToIn
 // A missing argument gives def.
 int32_t ReadOptStringIntArg(vlVMState* state, int index, int32_t def);
 inline int32_t OptStringIntArg(vlVMState* state, int index, int32_t def) {
-  if (const vlValue* o = vl::PresentArg(state, index)) {
+  if (vl::HasArg(state, index)) {
+    const vlValue* o = state->base + (index - 1);
     if (o->tag == VL_TNUMBER) return vl::DoubleToInt32(o->v.n);
   } else if (index > 0 && index - 1 <= state->stackLast - state->base) {
     return def;
