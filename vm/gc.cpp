@@ -223,6 +223,40 @@ int SweepList(vlVMState* L, vlGCObject** p) {
   return freed;
 }
 
+// The pool's free list heads and the freed byte count of a string sweep,
+// kept in locals until it ends: the stores into freed blocks then make the
+// compiler reload nothing. Checked builds free each string the usual way.
+struct StringFreeLists {
+#ifndef VL_POOL_CHECKED
+  void* heads[kPoolClasses];
+#endif
+};
+
+inline void FreeDeadString(vlVMState* L, vlString* s, StringFreeLists& lists, uint64_t& bytes) {
+#ifndef VL_POOL_CHECKED
+  size_t size = StringRecordSize(s->len);
+  size_t c = (size - 1) / 16;
+  if (c < kPoolClasses) {
+    *reinterpret_cast<void**>(s) = lists.heads[c];
+    lists.heads[c] = s;
+    bytes += size;
+    return;
+  }
+  VmRealloc(L, s, size, 0);  // not pooled: the heads stay as they are
+#else
+  (void)lists;
+  (void)bytes;
+  FreeString(L, s);
+#endif
+}
+
+// A string the sweep keeps: unmarked, and its bit set in its bucket's tag.
+inline void KeepString(vlGCObject* o, uint8_t* tags, uint32_t mask) {
+  o->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+  uint32_t h = reinterpret_cast<vlString*>(o)->hash;
+  tags[h & mask] |= StringTagBit(h);
+}
+
 // The string chains hold only strings: free them without the dispatch by
 // tag. About half the buckets are empty and most chains are one string
 // long, so which bucket or link holds a string is unpredictable; instead of
@@ -236,11 +270,33 @@ void SweepStrings(vlVMState* L) {
   constexpr int kBatch = 256;
   constexpr int kWork = 2 * kBatch;
   vlGCObject** work[kWork];
+  // The tags are set again from the strings that stay.
+  uint8_t* tags = tb->tags;
+  uint32_t mask = static_cast<uint32_t>(tb->capacity - 1);
+  std::memset(tags, 0, static_cast<size_t>(tb->capacity));
+  StringFreeLists lists;
+#ifndef VL_POOL_CHECKED
+  std::memcpy(lists.heads, L->g->pool.freeList, sizeof lists.heads);
+#endif
+  uint64_t bytes = 0;
   int freed = 0;
   while (bucket < end) {
     int batch = end - bucket < kBatch ? static_cast<int>(end - bucket) : kBatch;
     int n = 0;
-    for (int i = 0; i < batch; i++) {
+    int i = 0;
+    // Four buckets a round: the gathering is most of the sweep's work when
+    // few strings live.
+    for (; i + 4 <= batch; i += 4) {
+      work[n] = bucket + i;
+      n += bucket[i] != nullptr;
+      work[n] = bucket + i + 1;
+      n += bucket[i + 1] != nullptr;
+      work[n] = bucket + i + 2;
+      n += bucket[i + 2] != nullptr;
+      work[n] = bucket + i + 3;
+      n += bucket[i + 3] != nullptr;
+    }
+    for (; i < batch; i++) {
       work[n] = bucket + i;
       n += bucket[i] != nullptr;
     }
@@ -249,11 +305,11 @@ void SweepStrings(vlVMState* L) {
       vlGCObject** p = work[k];
       vlGCObject* o = *p;
       if (o->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
-        o->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+        KeepString(o, tags, mask);
         p = &o->next;
       } else {
         *p = o->next;
-        FreeString(L, reinterpret_cast<vlString*>(o));
+        FreeDeadString(L, reinterpret_cast<vlString*>(o), lists, bytes);
         freed++;
       }
       if (n < kWork) {
@@ -263,17 +319,22 @@ void SweepStrings(vlVMState* L) {
         // The list is full (long chains): finish this chain here.
         while (vlGCObject* q = *p) {
           if (q->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
-            q->gcFlags &= static_cast<uint8_t>(~VL_GC_REACHED);
+            KeepString(q, tags, mask);
             p = &q->next;
           } else {
             *p = q->next;
-            FreeString(L, reinterpret_cast<vlString*>(q));
+            FreeDeadString(L, reinterpret_cast<vlString*>(q), lists, bytes);
             freed++;
           }
         }
       }
     }
   }
+  vlVMGlobal* g = L->g;
+#ifndef VL_POOL_CHECKED
+  std::memcpy(g->pool.freeList, lists.heads, sizeof lists.heads);
+#endif
+  g->nblocks -= bytes;
   tb->nuse -= freed;
 }
 

@@ -140,6 +140,8 @@ void FreeState(vlVMState* L) {
       g->strt.hash[i] = nullptr;
     }
     FreeVector(L, g->strt.hash, static_cast<size_t>(g->strt.capacity));
+    std::free(g->strt.tags);
+    g->strt.tags = nullptr;
     FreeVector(L, g->buffer, g->buffsize);
     FreeVector(L, L->stack, static_cast<size_t>(L->stacksize));
     FreeVector(L, L->baseCi, L->sizeCi);

@@ -59,6 +59,10 @@ struct vlStringTable {
   // block once: programs that make many short-lived strings halve and
   // double it at every collection.
   int32_t capacity;
+  // One byte per bucket slot (capacity of them, outside the byte count):
+  // bit StringTagBit(h) is set for every string of hash h in the chain, so
+  // that most look-ups of a new string end without reading the chain.
+  uint8_t* tags;
 };
 
 // One gosub / label-jump return entry: the pc index to resume at and the

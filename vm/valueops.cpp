@@ -338,14 +338,14 @@ bool ConcatWithNumber(vlVMState* L, vlValue* a, vlValue* b) {
   } else {
     la = ToString(a)->len;
     if (la >= kNumberBufferSize) return false;
-    CopyBytes(joined, StringData(ToString(a)), la);
+    CopyStringBytes(joined, StringData(ToString(a)), la);
   }
   if (bn) {
     lb = static_cast<size_t>(FormatNumber(b->v.n, joined + la));
   } else {
     lb = ToString(b)->len;
     if (lb >= kNumberBufferSize) return false;
-    CopyBytes(joined + la, StringData(ToString(b)), lb);
+    CopyStringBytes(joined + la, StringData(ToString(b)), lb);
   }
   size_t tl = la + lb;
   if (lb == 0) return false;

@@ -47,6 +47,31 @@ bool ParseHex(const char* p, const char* end, double* out) {
 
 }  // namespace
 
+namespace {
+
+// The tag bytes of a resize, freed unless the resize completes.
+struct TagBlock {
+  uint8_t* bytes;
+  TagBlock(vlVMState* L, int n) : bytes(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(n)))) {
+    if (!bytes) ThrowVmError(L, ERR_MEM);
+  }
+  ~TagBlock() { std::free(bytes); }
+  TagBlock(const TagBlock&) = delete;
+  TagBlock& operator=(const TagBlock&) = delete;
+};
+
+// Takes the new tag bytes and sets them from the chains.
+void InstallTags(vlStringTable* tb, TagBlock& tags) {
+  std::free(tb->tags);
+  tb->tags = tags.bytes;
+  tags.bytes = nullptr;
+  std::memset(tb->tags, 0, static_cast<size_t>(tb->capacity));
+  for (int i = 0; i < tb->capacity; i++)
+    for (vlGCObject* p = tb->hash[i]; p; p = p->next) tb->tags[i] |= StringTagBit(reinterpret_cast<vlString*>(p)->hash);
+}
+
+}  // namespace
+
 void ResizeStringTable(vlVMState* L, int newsize) {
   vlStringTable* tb = &L->g->strt;
   int oldsize = tb->size;
@@ -59,6 +84,7 @@ void ResizeStringTable(vlVMState* L, int newsize) {
     tb->size = newsize;
     int cap = tb->capacity;
     if (newsize > cap) {
+      TagBlock tags(L, newsize);
       // Each chain splits in place into the bucket it keeps and the one
       // cap above it.
       tb->hash = ResizeVector(L, tb->hash, static_cast<size_t>(cap), static_cast<size_t>(newsize));
@@ -82,10 +108,12 @@ void ResizeStringTable(vlVMState* L, int newsize) {
         h[i + cap] = hi;
       }
       tb->capacity = newsize;
+      InstallTags(tb, tags);
     } else if (newsize < oldsize && (cap > 2 * newsize || newsize <= 64)) {
       // The block is kept for one halving (the table may well double again
       // before the next collection), not below the smallest size the
       // collector leaves. The upper buckets' chains join the lower ones.
+      TagBlock tags(L, newsize);
       vlGCObject** h = tb->hash;
       uint32_t mask = static_cast<uint32_t>(newsize - 1);
       for (int j = newsize; j < cap; j++) {
@@ -100,10 +128,12 @@ void ResizeStringTable(vlVMState* L, int newsize) {
       }
       tb->hash = ResizeVector(L, h, static_cast<size_t>(cap), static_cast<size_t>(newsize));
       tb->capacity = newsize;
+      InstallTags(tb, tags);
     }
     return;
   }
   // Any other size: a new block.
+  TagBlock tags(L, newsize);
   vlGCObject** nh = NewVector<vlGCObject*>(L, static_cast<size_t>(newsize));
   for (int i = 0; i < newsize; i++) nh[i] = nullptr;
   for (int i = 0; i < tb->capacity; i++) {
@@ -121,28 +151,21 @@ void ResizeStringTable(vlVMState* L, int newsize) {
   tb->hash = nh;
   tb->size = newsize;
   tb->capacity = newsize;
+  InstallTags(tb, tags);
 }
 
 namespace {
 
-// What an empty bucket is compared with (see FindString): no string is
-// this long.
-constexpr vlString kMatchesNothing = {{nullptr, VL_TSTRING, 0}, 0, 0, UINT32_MAX, 0};
-
-// The string of bucket b holding these bytes, or null.
+// The string of bucket b holding these bytes, or null. Most new strings
+// find their tag bit clear and end here without reading the chain (whose
+// records are usually out of the cache by then).
 inline vlString* FindString(const vlStringTable* tb, uint32_t b, const char* bytes, size_t len, uint32_t h) {
-  // Whether a bucket is empty is a coin toss for the branch predictor: an
-  // empty bucket is looked at as one holding a string that matches nothing,
-  // so that only longer chains take a branch.
-  vlGCObject* head = tb->hash[b];
-  uintptr_t present = -static_cast<uintptr_t>(head != nullptr);  // all ones or zero, no branch
-  const vlString* s = reinterpret_cast<const vlString*>((reinterpret_cast<uintptr_t>(head) & present) |
-                                                        (reinterpret_cast<uintptr_t>(&kMatchesNothing) & ~present));
-  for (;;) {
+  if (!(tb->tags[b] & StringTagBit(h))) return nullptr;
+  for (vlGCObject* o = tb->hash[b]; o; o = o->next) {
+    const vlString* s = reinterpret_cast<const vlString*>(o);
     if (s->hash == h && s->len == len && SameBytes(bytes, StringData(s), len)) return const_cast<vlString*>(s);
-    if (!s->gch.next) return nullptr;
-    s = reinterpret_cast<const vlString*>(s->gch.next);
   }
+  return nullptr;
 }
 
 // Fills a new record and puts it at the head of bucket b; true when the
@@ -154,19 +177,11 @@ inline bool LinkString(vlStringTable* tb, uint32_t b, vlString* ns, const char* 
   ns->hash = h;
   ns->len = static_cast<uint32_t>(len);
   char* data = StringData(ns);
-  if (len > 16 && len <= 32) {
-    // Most made strings are this long: two overlapping 16-byte moves.
-    uint64_t w[4];
-    std::memcpy(&w[0], bytes, 16);
-    std::memcpy(&w[2], bytes + len - 16, 16);
-    std::memcpy(data, &w[0], 16);
-    std::memcpy(data + len - 16, &w[2], 16);
-  } else {
-    CopyBytes(data, bytes, len);
-  }
+  CopyStringBytes(data, bytes, len);
   data[len] = '\0';
   ns->gch.next = tb->hash[b];
   tb->hash[b] = ToGC(ns);
+  tb->tags[b] |= StringTagBit(h);
   tb->nuse++;
   return tb->nuse > tb->size && tb->size <= 1073741822;
 }

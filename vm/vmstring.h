@@ -30,6 +30,20 @@ inline void CopyBytes(char* dst, const char* src, size_t len) {
   }
 }
 
+// CopyBytes for the texts of made strings, which are mostly 17 to 32 bytes
+// long: those take two overlapping 16-byte moves.
+inline void CopyStringBytes(char* dst, const char* src, size_t len) {
+  if (len > 16 && len <= 32) {
+    uint64_t w[4];
+    std::memcpy(&w[0], src, 16);
+    std::memcpy(&w[2], src + len - 16, 16);
+    std::memcpy(dst, &w[0], 16);
+    std::memcpy(dst + len - 16, &w[2], 16);
+  } else {
+    CopyBytes(dst, src, len);
+  }
+}
+
 namespace detail {
 inline uint64_t Load64(const char* p) {
   uint64_t v;
@@ -107,6 +121,10 @@ inline uint32_t HashBytes(const char* p, size_t len) {
   }
   return static_cast<uint32_t>(Fold(a ^ kHashK1, b ^ seed ^ kHashK2));
 }
+
+// The bit a string of hash h sets in its bucket's tag (the bucket index
+// takes the low bits of h, the tag the top three).
+inline uint8_t StringTagBit(uint32_t h) { return static_cast<uint8_t>(1u << (h >> 29)); }
 
 // Returns the one string object holding these bytes (NULs allowed).
 vlString* InternString(vlVMState* L, const char* bytes, size_t len);
