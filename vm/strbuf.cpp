@@ -45,12 +45,6 @@ void Merge(vlStrBuf* b) {
 
 }  // namespace
 
-void InitStrBuf(vlVMState* state, vlStrBuf* b) {
-  b->state = state;
-  b->p = b->buffer;
-  b->pieces = 0;
-}
-
 char* PrepStrBuf(vlStrBuf* b) {
   if (Flush(b)) Merge(b);
   return b->buffer;

@@ -144,11 +144,10 @@ int CmdSplitStr(vlVMState* L) {
   });
   if (separators >= static_cast<size_t>(INT32_MAX)) return ERR_MEM;
   vl::PushNewSizedTable(L, static_cast<int>(separators), 1);
-  int table = vl::GetStackTop(L);
   size_t key = 0;
   for (;;) {
     if (key + batch == separators) pieces[batch++] = {s + from, n - from};  // the last piece
-    vl::RawSetTableStrings(L, table, static_cast<int>(key), pieces, batch);
+    vl::RawSetTableStrings(L, -1, static_cast<int>(key), pieces, batch);
     key += batch;
     if (key > separators) break;
     batch = 0;

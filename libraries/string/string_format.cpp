@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace vl::format {
 
@@ -67,10 +68,18 @@ size_t FormatText(const Directive& d, const char* text, char* result) {
 
 }  // namespace vl::format
 
-void vlFormatBuffer::Spill(const char* bytes, size_t length) {
-  if (!spilled) spill.assign(local, used);
-  spilled = true;
-  spill.append(bytes, length);
+void vlFormatBuffer::Grow(const char* bytes, size_t length) {
+  // Doubling keeps long outputs from being copied over and over.
+  size_t need = used + length;
+  if (need < length) throw std::bad_alloc();
+  size_t size = capacity * 2 > need ? capacity * 2 : need;
+  char* block = new char[size];
+  std::memcpy(block, Data(), used);
+  std::memcpy(block + used, bytes, length);
+  delete[] heap;
+  heap = block;
+  capacity = size;
+  used = need;
 }
 
 namespace {

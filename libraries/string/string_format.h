@@ -6,9 +6,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "libraries/string/byte_search.h"
+#include "vm/auxlib.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 #include "vm/vmstring.h"
@@ -17,24 +17,30 @@
 // the heap once it outgrows that.
 struct vlFormatBuffer {
   size_t used = 0;
-  bool spilled = false;
-  std::string spill;
+  char* heap = nullptr;  // the output once it has left local
+  size_t capacity = sizeof local;
   char local[512];
 
+  vlFormatBuffer() = default;
+  vlFormatBuffer(const vlFormatBuffer&) = delete;
+  vlFormatBuffer& operator=(const vlFormatBuffer&) = delete;
+  ~vlFormatBuffer() { delete[] heap; }
+
+  char* Data() { return heap ? heap : local; }
+  size_t Size() const { return used; }
   void Append(const char* bytes, size_t length) {
-    if (!spilled && length <= sizeof local - used) {
-      vl::CopyBytes(local + used, bytes, length);
+    if (length <= capacity - used) {
+      vl::CopyResultBytes(Data() + used, bytes, length);
       used += length;
       return;
     }
-    Spill(bytes, length);
+    Grow(bytes, length);
   }
   // Room for length bytes written in place (then Advance), or null.
-  char* Room(size_t length) { return !spilled && length <= sizeof local - used ? local + used : nullptr; }
+  char* Room(size_t length) { return length <= capacity - used ? Data() + used : nullptr; }
   void Advance(size_t length) { used += length; }
-  void Spill(const char* bytes, size_t length);
-  const char* Data() const { return spilled ? spill.data() : local; }
-  size_t Size() const { return spilled ? spill.size() : used; }
+  // Appends through a larger block.
+  void Grow(const char* bytes, size_t length);
 };
 
 // Arguments and output through callbacks.
@@ -92,8 +98,11 @@ inline size_t FormatInt32(int32_t value, char* out) {
     v = 0u - v;
     sign = 1;
   }
-  size_t digits = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000);
-  if (v >= 100000) digits += 1 + (v >= 1000000) + (v >= 10000000) + (v >= 100000000) + (v >= 1000000000);
+  // The digit count from the bit length: 1233 / 4096 is just above log10(2),
+  // so t is the count or one less (0 for 0 counts as one digit).
+  static constexpr uint32_t kTens[10] = {0, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+  size_t t = static_cast<size_t>((32 - __builtin_clz(v | 1)) * 1233) >> 12;
+  size_t digits = t + (v >= kTens[t]);
   char* q = out + sign + digits;
   while (v >= 100) {
     uint32_t r = v % 100;
