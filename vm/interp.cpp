@@ -22,6 +22,12 @@ namespace vl {
 
 namespace {
 
+// The constants moved down by kRKConst slots: an RK operand of either kind
+// is then one base plus the operand, chosen without a branch.
+inline const vlValue* RKConstBase(const vlValue* k) {
+  return reinterpret_cast<const vlValue*>(reinterpret_cast<uintptr_t>(k) - kRKConst * sizeof(vlValue));
+}
+
 inline int LineAt(const vlFuncProto* p, ptrdiff_t pc) {
   if (pc < 0 || pc >= p->sizelineinfo) return p->sizelineinfo == 0 ? 0 : -1;
   return p->lineinfo[pc];
@@ -147,7 +153,7 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   const ptrdiff_t entryOffset = reinterpret_cast<char*>(L->ci) - reinterpret_cast<char*>(L->baseCi);
   const vlInstruction* pc;
   vlCallInfo* ci;
-  const vlValue* k;
+  const vlValue* kb;  // the frame's constants, as RKConstBase gives them
   vlConstantCache* gcache;  // the frame's remembered look-ups
   vlValue* base;
   vlInstruction i;
@@ -189,11 +195,17 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 
 // The running function: its closure sits just below the frame.
 #define CL (&ToClosure(base - 1)->s)
-#define RK(x) ((x) >= kRKConst ? k + ((x) - kRKConst) : base + (x))
+#define RK(x) ((x) >= kRKConst ? kb + (x) : base + (x))
+#define KST(x) (kb + kRKConst + (x))
+// The frame's pc is stored only where other code may look at it: before
+// anything that may raise an error (its line), run a hook or call out (names
+// and lines of the frames below).
+#define SAVEPC() (ci->savedpc = pc)
 // After anything that may call into the VM or collect, the stack and the
 // call records may have moved.
 #define PROTECT(x)                                    \
   do {                                                \
+    SAVEPC();                                         \
     x;                                                \
     base = L->base;                                   \
     ci = L->ci;                                       \
@@ -203,18 +215,19 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 // or a signal may have set.
 #define DOJUMP(ins)                                                                          \
   do {                                                                                       \
-    if (GetJumpFlags(ins) == kJumpFlagGosub)                                                 \
+    if (GetJumpFlags(ins) == kJumpFlagGosub) {                                               \
+      SAVEPC();                                                                              \
       PushReturnEntry(L, static_cast<int32_t>(pc - CL->proto->code), CallLevel(L, L->ci));   \
+    }                                                                                        \
     const int32_t offset = GetSJ(ins);                                                       \
     pc += offset;                                                                            \
     if (offset < 0 && __builtin_expect(*quit, 0)) goto quitrun;                              \
   } while (0)
 // Handlers find their register A themselves: jumps and tests need none.
-#define NEXT                                                 \
-  do {                                                       \
-    i = *pc++;                                               \
-    ci->savedpc = pc; /* for error lines, hooks and names */ \
-    goto *disp[i & 0xFF];                                    \
+#define NEXT          \
+  do {                \
+    i = *pc++;        \
+    goto *disp[i & 0xFF]; \
   } while (0)
 
 newframe:
@@ -223,13 +236,14 @@ newframe:
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
   base = L->base;
-  k = CL->proto->k;
+  kb = RKConstBase(CL->proto->k);
   gcache = CL->proto->constCache;
   CHOOSE_DISPATCH();
   NEXT;
 
 slowfetch:
   // The instruction is fetched: the quit flag first, then the hooks.
+  SAVEPC();
   CHOOSE_DISPATCH();
   if (*quit) goto quitrun;
   if (L->hookMask & (VL_MASK_LINE | VL_MASK_COUNT)) {
@@ -244,7 +258,7 @@ op_COPY:
   NEXT;
 op_LOADK:
   ra = base + GetA(i);
-  CopyValue(ra, k + GetBx(i));
+  CopyValue(ra, KST(GetBx(i)));
   NEXT;
 op_LOADNUM:
   ra = base + GetA(i);
@@ -271,7 +285,7 @@ op_GETGLOBAL: {
       NEXT;
     }
   }
-  const vlValue* key = &k[bx];
+  const vlValue* key = KST(bx);
   const vlValue* v = LookUpGlobal(L, CL, bx, key);
   gcache = CL->proto->constCache;
   if (v->tag != VL_TNIL) {
@@ -313,6 +327,7 @@ op_GETFIELD: {
     char text[200];
     DescribeKey(&key, text, sizeof text);
     g->host.setErrorArgument(L, text);
+    SAVEPC();
     RaiseVmError(L, ERR_FIELDINIT);
   }
   base[GetA(i)] = res;
@@ -320,7 +335,7 @@ op_GETFIELD: {
 }
 op_SETGLOBAL: {
   ra = base + GetA(i);
-  const vlValue* key = &k[GetBx(i)];
+  const vlValue* key = KST(GetBx(i));
   vlTable* gt = ToTable(&CL->globals);
   const vlValue* slot = TableGetString(gt, ToString(key));
   if (slot->tag != VL_TNIL) {
@@ -350,6 +365,7 @@ op_SETFIELD: {
         if (slot == &kNilValue && FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {
           // A new key: inserted from the main position found.
           vlValue v = *rc;  // the insert may not move the stack, but rc may be ra
+          SAVEPC();
           vlValue* dst = TableSetAbsentNumber(L, h, rb, mp);
           *dst = v;
           NEXT;
@@ -369,6 +385,7 @@ op_SETFIELD: {
     }
     if (FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {
       vlValue v = *rc;  // the insert may not move the stack, but rc may be ra
+      SAVEPC();
       vlValue* dst = slot == &kNilValue ? TableSetAbsent(L, h, rb) : const_cast<vlValue*>(slot);
       h->absentFlags = 0;
       *dst = v;
@@ -384,6 +401,7 @@ op_NEWTABLE: {
   // Sized in 64 bits: a huge size is refused, not wrapped.
   uint32_t shift = b >> 3;
   int64_t asize = shift > 32 ? (int64_t(1) << 40) : static_cast<int64_t>(b & 7) << shift;
+  SAVEPC();
   SetTable(ra, CreateTable(L, asize, GetC(i)));
   PROTECT(CheckGC(L));
   NEXT;
@@ -410,6 +428,7 @@ op_ARITH: {
   const vlValue* rb = RK(GetB(i));
   const vlValue* rc = RK(GetC(i));
   if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {
+    SAVEPC();
     SetNumber(ra, ArithNumbers(L, static_cast<int>(GetOp(i)) - OP_ADD + VL_TM_ADD, rb->v.n, rc->v.n));
     NEXT;
   }
@@ -425,6 +444,7 @@ op_UNARY: {
   const vlValue* rb = base + GetB(i);
   int event = GetOp(i) == OP_NEG ? VL_TM_UNM : VL_TM_NOT;
   if (rb->tag == VL_TNUMBER) {
+    SAVEPC();
     SetNumber(ra, ArithNumbers(L, event, rb->v.n, 0));
   } else {
     vlValue nil;
@@ -440,6 +460,7 @@ op_NOT:
 op_CONCAT: {
   ra = base + GetA(i);
   int b = static_cast<int>(GetB(i)), c = static_cast<int>(GetC(i));
+  SAVEPC();
   if (c != b + 1 || !ConcatWithNumber(L, base + b, base + c)) PROTECT(ConcatRange(L, c - b + 1, c));
   CopyValue(base + GetA(i), base + b);
   PROTECT(CheckGC(L));
@@ -528,11 +549,12 @@ op_CALL: {
         callee->state = VL_CI_SAVEDPC | VL_CI_RUNNING;
         callee->tailcalls = 0;
         ci->state = VL_CI_CALLING | VL_CI_SAVEDPC;  // a script frame run here
+        SAVEPC();
         ci->wanted = static_cast<int32_t>(GetC(i)) - 1;
-        ci->callerK = k;
+        ci->callerK = kb;
         ci->callerCache = gcache;
         ci = callee;
-        k = np->k;
+        kb = RKConstBase(np->k);
         gcache = np->constCache;
         pc = np->code;
         base = nbase;
@@ -545,10 +567,10 @@ op_CALL: {
       callee->base = ra + 1;
       L->base = callee->base;
       callee->top = argTop + kMinStackForNative;
-      callee->state = VL_CI_NATIVE;
-      callee->savedpc = nullptr;
+      callee->state = VL_CI_NATIVE;  // its saved pc is not valid: not stored
       callee->tailcalls = 0;
       vlNativeFn fn = ToClosure(ra)->n.fn;
+      SAVEPC();
       int r = RunNativeHandler(L, fn);
       vlValue* top = L->top;
       if (static_cast<uint32_t>(r) <= static_cast<uint32_t>(top - L->base) && r <= 999 &&
@@ -596,6 +618,7 @@ op_TAILCALL:
   if (GetB(i) != 0) L->top = ra + GetB(i);
 call_general:
   nresults = static_cast<int>(GetC(i)) - 1;
+  SAVEPC();
   first = PrepareCall(L, ra, &status);
 call_results: {
   // The call may have moved the stack: the caller is found through its record.
@@ -608,7 +631,7 @@ call_results: {
       caller->savedpc = pc;
       caller->state = (caller->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
       caller->wanted = nresults;
-      caller->callerK = k;
+      caller->callerK = kb;
       caller->callerCache = gcache;
     } else {
       // Tail call: the callee takes the place of this frame.
@@ -653,6 +676,7 @@ op_RETURN: {
     // Return from gosub: only to a pc this frame pushed.
     int32_t level = CallLevel(L, L->ci);
     if (g->returnCount == 0 || g->returnStack[g->returnCount - 1].level != level) {
+      SAVEPC();
       RaiseVmError(L, ERR_RETWOGOSUB);
     }
     pc = CL->proto->code + g->returnStack[--g->returnCount].pc;
@@ -661,6 +685,7 @@ op_RETURN: {
   uint32_t b = GetB(i);
   if (L->openupval) CloseUpvalues(L, base);
   if (reinterpret_cast<char*>(ci) - reinterpret_cast<char*>(L->baseCi) == entryOffset) {
+    SAVEPC();  // the return hooks run after
     if (b != 0) L->top = ra + b - 1;
     ci->state &= ~VL_CI_RUNNING;
     return ra;
@@ -670,11 +695,21 @@ op_RETURN: {
     // A fixed count of results to a caller that wants a fixed count: what
     // ReturnFromCall would do (the top goes back to the caller's). Nothing
     // else ran, so the dispatch table stays as it is.
-    vlValue* res = ci->base - 1;
+    vlValue* res = base - 1;
     int n = static_cast<int>(b) - 1;
-    if (n > wanted) n = wanted;
-    for (int j = 0; j < n; j++) CopyValue(res + j, ra + j);
-    for (int j = n; j < wanted; j++) SetNil(res + j);
+    if (wanted <= 1) {  // a statement call or one value: the usual cases
+      if (wanted != 0) {
+        if (n != 0) {
+          CopyValue(res, ra);
+        } else {
+          SetNil(res);
+        }
+      }
+    } else {
+      if (n > wanted) n = wanted;
+      for (int j = 0; j < n; j++) CopyValue(res + j, ra + j);
+      for (int j = n; j < wanted; j++) SetNil(res + j);
+    }
     ci--;
     L->ci = ci;
     L->base = ci->base;
@@ -682,11 +717,12 @@ op_RETURN: {
     ci->state = VL_CI_SAVEDPC | VL_CI_RUNNING;  // it called from this loop
     pc = ci->savedpc;
     base = ci->base;
-    k = ci->callerK;
+    kb = ci->callerK;
     gcache = ci->callerCache;
     NEXT;
   }
   if (b != 0) L->top = ra + b - 1;
+  SAVEPC();
   ReturnFromCall(L, wanted, ra);
   ci = L->ci;
   // Back in the caller's frame: what the frame entry would load.
@@ -695,7 +731,7 @@ op_RETURN: {
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
   base = ci->base;
-  k = CL->proto->k;
+  kb = RKConstBase(CL->proto->k);
   gcache = CL->proto->constCache;
   CHOOSE_DISPATCH();
   NEXT;
@@ -714,6 +750,7 @@ op_FORLOOP: {
     }
     NEXT;
   }
+  SAVEPC();
   if (ra->tag != VL_TNUMBER) RaiseVmError(L, ERR_VALUEEXPECTED);
   if (limit->tag != VL_TNUMBER || step->tag != VL_TNUMBER) {
     double x, y;
@@ -754,6 +791,7 @@ op_ITERLOOP: {
 op_ITERPREP: {
   ra = base + GetA(i);
   if (ra->tag == VL_TTABLE) {
+    SAVEPC();
     ra[1] = ra[0];
     ra[0] = *TableGetString(ToTable(&L->globals), InternString(L, "next", 4));
   }
@@ -762,6 +800,7 @@ op_ITERPREP: {
 }
 op_SETLIST: {
   ra = base + GetA(i);
+  SAVEPC();
   if (ra->tag != VL_TTABLE) RaiseVmError(L, ERR_BADBYTECODE);
   uint32_t bx = GetBx(i);
   int64_t n;
@@ -779,12 +818,14 @@ op_SETLIST: {
 }
 op_CLOSE:
   ra = base + GetA(i);
+  SAVEPC();
   CloseUpvalues(L, ra);
   NEXT;
 op_CLOSURE: {
   ra = base + GetA(i);
   vlFuncProto* p = CL->proto->p[GetBx(i)];
   int nup = p->nups;
+  SAVEPC();
   vlClosure* ncl = NewScriptClosure(L, p, nup, &CL->globals);
   for (int j = 0; j < nup; j++, pc++) {
     uint32_t cap = *pc;
@@ -798,7 +839,10 @@ op_CLOSURE: {
 op_METHOD: {
   ra = base + GetA(i);
   const vlValue* key = RK(GetC(i));
-  if (key->tag != VL_TSTRING) RaiseVmError(L, ERR_BADBYTECODE);
+  if (key->tag != VL_TSTRING) {
+    SAVEPC();
+    RaiseVmError(L, ERR_BADBYTECODE);
+  }
   vlString* name = ToString(key);  // R(A+1) may be the key's register
   vlValue obj = base[GetB(i)];
   ra[1] = obj;
@@ -825,10 +869,12 @@ op_METHOD: {
 }
 op_BAD:
   // The verifier admits no other opcode.
+  SAVEPC();
   RaiseVmError(L, ERR_BADBYTECODE);
 
 quitrun: {
   // Drop the frames this run entered; the caller ends the starting one.
+  SAVEPC();
   vlCallInfo* entry = L->baseCi + entryLevel;
   CloseUpvalues(L, entry->base);
   DropReturnEntries(L, entryLevel + 1);
@@ -839,9 +885,11 @@ quitrun: {
   return nullptr;
 }
 #undef RK
+#undef KST
 #undef CL
 #undef CHOOSE_STOP
 #undef PROTECT
+#undef SAVEPC
 #undef DOJUMP
 #undef NEXT
 }

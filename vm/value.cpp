@@ -3,8 +3,6 @@
 
 namespace vl {
 
-const vlValue kNilValue = {VL_TNIL, 0, {nullptr}};
-
 bool RawEqual(const vlValue* a, const vlValue* b) {
   if (a->tag != b->tag) return false;
   switch (a->tag) {

@@ -104,8 +104,9 @@ inline void SetTable(vlValue* o, vlTable* t) { SetObject(o, VL_TTABLE, ToGC(t));
 inline void SetClosure(vlValue* o, vlClosure* c) { SetObject(o, VL_TFUNCTION, ToGC(c)); }
 inline void SetUserdata(vlValue* o, vlUserdata* u) { SetObject(o, VL_TUSERDATA, ToGC(u)); }
 
-// The shared nil that absent look-ups point at; never written.
-extern const vlValue kNilValue;
+// The shared nil that absent look-ups point at; never written. Defined
+// here so that a look-up inlined into its caller folds the test of a miss.
+inline constexpr vlValue kNilValue = {VL_TNIL, 0, {nullptr}};
 
 // Truth rule of the instruction set (IsFalse, with the string record in
 // object.h): nil, false, 0 and "" are false.

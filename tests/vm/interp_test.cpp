@@ -847,6 +847,87 @@ TEST_F(VmTest, CommandResultsArePaddedAndCut) {
   EXPECT_EQ(GlobalNumber(L, "d"), 7) << "one result wanted: the first";
 }
 
+// An instruction's position is stored only where other code may look at it:
+// every instruction that raises, in a frame entered by the short call path,
+// still reports its own line.
+TEST_F(VmTest, ErrorsReportTheLineOfTheFailingInstruction) {
+  struct Case {
+    const char* body;
+    int code;
+  };
+  const Case cases[] = {
+      {"newtable 1 0 0\n pow 2 #-1 #0.5\n .line 7\n setfield 1 2 #1\n", ERR_TABLEINDEX},
+      {".line 7\n mod 1 0 #0\n", ERR_ZERODIVISION},
+      {"newtable 1 0 0\n .line 7\n getfield 2 1 \"absent\"\n", ERR_FIELDINIT},
+      {"loadk 1 \"x\"\n loadk 2 #1\n loadk 3 #1\n .line 7\n forloop 1 t\n t:\n", ERR_VALUEEXPECTED},
+      {"newtable 1 0 0\n .line 7\n method 2 1 #5\n", ERR_BADBYTECODE},
+      {".line 7\n retsub\n", ERR_RETWOGOSUB},
+      {"newtable 1 0 0\n loadk 2 \"x\"\n .line 7\n concat 3 1 2\n", ERR_CONCAT},
+  };
+  for (const Case& c : cases) {
+    std::string script = ".function f\n .params 1\n .line 3\n loadk 1 #0\n loadk 1 #0\n";
+    script.append(c.body);
+    script.append(" .line 9\n ret\n .end\n .defun f f\n .line 20\n .call f 1\n ret\n");
+    L->g->errorLineDefault = -5;
+    EXPECT_EQ(RunScript(L, script), c.code) << c.body;
+    EXPECT_EQ(L->g->errorLineDefault, 7) << c.body;
+  }
+}
+
+// A command sees the line and name of the call in the frame that called it,
+// and a return hook the line of the return, though neither frame stored its
+// position at every instruction.
+std::vector<int> gHookLines;
+void ReturnLineHook(vlVMState* L, vlDebugInfo* ar, int* err, vlCallInfo*) {
+  vlDebugInfo info{};
+  if (ar->event == VL_HOOK_RET && vl::GetStackLevel(L, 0, &info) && vl::GetDebugInfo(L, "l", &info)) {
+    gHookLines.push_back(info.currentline);
+  }
+  *err = 0;
+}
+int WhereCalled(vlVMState* L) {
+  vlDebugInfo ar{};
+  EXPECT_EQ(vl::GetStackLevel(L, 1, &ar), 1);
+  EXPECT_EQ(vl::GetDebugInfo(L, "nl", &ar), 1);
+  vltest::SetGlobalNumber(L, "line", ar.currentline);
+  vl::GetStackLevel(L, 0, &ar);
+  vl::GetDebugInfo(L, "n", &ar);
+  vltest::SetGlobalNumber(L, "named", ar.name && std::strcmp(ar.name, "where") == 0);
+  return 0;
+}
+
+TEST_F(VmTest, CommandsAndReturnHooksSeeTheCallersPosition) {
+  vltest::SetGlobalNative(L, "where", WhereCalled);
+  const char* script = R"(
+    .function f
+      .line 3
+      loadk 0 #1
+      loadk 0 #2
+      .line 5
+      getglobal 0 "where"
+      call 0 1 1
+      .line 6
+      loadk 0 #3
+      .line 8
+      ret
+    .end
+    .defun f f
+    .line 20
+    .call f
+    .line 21
+    ret
+  )";
+  ASSERT_EQ(RunScript(L, script), 0);
+  EXPECT_EQ(GlobalNumber(L, "line"), 5);
+  EXPECT_EQ(GlobalNumber(L, "named"), 1);
+  gHookLines.clear();
+  vl::SetVmHook(L, ReturnLineHook, VL_MASK_RET, 0);
+  ASSERT_EQ(RunScript(L, script), 0);
+  vl::SetVmHook(L, nullptr, 0, 0);
+  // The command's return (-1: a native frame), f's at line 8, the main chunk's at 21.
+  EXPECT_EQ(gHookLines, (std::vector<int>{-1, 8, 21}));
+}
+
 TEST_F(VmTest, TailCallsKeepOneFrame) {
   ASSERT_EQ(RunScript(L, R"(
     .function count
