@@ -5,7 +5,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "runtime/plugin_abi.h"
 #include "vm/object.h"
@@ -15,20 +14,6 @@
 inline constexpr size_t kStrBufSize = VL_STRBUF_SIZE;
 
 namespace vl {
-
-// Copies result bytes: up to 32 (most results) without a library call.
-inline void CopyResultBytes(char* dst, const char* src, size_t len) {
-  if (len > 16 && len <= 32) {
-    // Two overlapping 16-byte moves.
-    uint64_t w[4];
-    std::memcpy(&w[0], src, 16);
-    std::memcpy(&w[2], src + len - 16, 16);
-    std::memcpy(dst, &w[0], 16);
-    std::memcpy(dst + len - 16, &w[2], 16);
-    return;
-  }
-  CopyBytes(dst, src, len);
-}
 
 inline void InitStrBuf(vlVMState* state, vlStrBuf* b) {
   b->state = state;

@@ -8,7 +8,6 @@
 #include <cstdint>
 
 #include "libraries/string/byte_search.h"
-#include "vm/auxlib.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 #include "vm/vmstring.h"
@@ -30,7 +29,7 @@ struct vlFormatBuffer {
   size_t Size() const { return used; }
   void Append(const char* bytes, size_t length) {
     if (length <= capacity - used) {
-      vl::CopyResultBytes(Data() + used, bytes, length);
+      vl::CopyStringBytes(Data() + used, bytes, length);
       used += length;
       return;
     }
