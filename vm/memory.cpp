@@ -193,14 +193,6 @@ void ReleaseSmallBlocks(vlVMGlobal* g) {
   *pool = vlSmallBlockPool{};
 }
 
-void LinkObject(vlVMState* L, vlGCObject* o, uint8_t tag) {
-  vlVMGlobal* g = L->g;
-  o->tag = tag;
-  o->gcFlags = 0;
-  o->next = g->rootgc;
-  g->rootgc = o;
-}
-
 vlUserdata* NewUserdata(vlVMState* L, size_t len) {
   if (len > UINT32_MAX) RaiseVmError(L, ERR_MEM);
   auto* u = static_cast<vlUserdata*>(VmRealloc(L, nullptr, 0, UserdataRecordSize(len)));

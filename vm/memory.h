@@ -85,7 +85,13 @@ void FreeVector(vlVMState* L, T* block, size_t n) {
 }
 
 // Sets the header and links the object into the general GC list.
-void LinkObject(vlVMState* L, vlGCObject* o, uint8_t tag);
+inline void LinkObject(vlVMState* L, vlGCObject* o, uint8_t tag) {
+  vlVMGlobal* g = L->g;
+  o->tag = tag;
+  o->gcFlags = 0;
+  o->next = g->rootgc;
+  g->rootgc = o;
+}
 
 // A new full userdata of len bytes with the default metatable, linked into
 // the userdata list with its finaliser flag set.

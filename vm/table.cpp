@@ -94,7 +94,7 @@ inline void ClearSlots(T* first, size_t n) {
   }
 }
 
-void SetNodeVector(vlVMState* L, vlTable* t, int lsize) {
+[[gnu::always_inline]] inline void SetNodeVector(vlVMState* L, vlTable* t, int lsize) {
   if (lsize == 0) {
     t->node = &L->g->dummynode;
     t->lsizenode = 0;
