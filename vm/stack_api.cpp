@@ -240,12 +240,6 @@ void PushNil(vlVMState* L) { SetNil(PushSlot(L)); }
 
 void PushBoolean(vlVMState* L, int flag) { SetBoolean(PushSlot(L), flag != 0); }
 
-void PushBytes(vlVMState* L, const char* bytes, size_t len) {
-  CheckGC(L);
-  vlString* s = InternString(L, bytes, len);
-  SetString(PushSlot(L), s);
-}
-
 void PushString(vlVMState* L, const char* text) {
   if (!text) {
     PushNil(L);

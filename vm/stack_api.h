@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "vm/state.h"
+#include "vm/vmstring.h"
 
 namespace vl {
 
@@ -53,7 +54,11 @@ inline vlValue* PushSlot(vlVMState* L) { return L->top < L->ci->top ? L->top++ :
 void PushNil(vlVMState* L);
 inline void PushNumber(vlVMState* L, double n) { SetNumber(PushSlot(L), n); }
 void PushBoolean(vlVMState* L, int flag);
-void PushBytes(vlVMState* L, const char* bytes, size_t len);
+inline void PushBytes(vlVMState* L, const char* bytes, size_t len) {
+  CheckGC(L);
+  vlString* s = InternString(L, bytes, len);
+  SetString(PushSlot(L), s);
+}
 void PushString(vlVMState* L, const char* text);   // null pushes nil
 void PushCString(vlVMState* L, const char* text);  // text must not be null
 void PushPointer(vlVMState* L, void* p);           // light userdata

@@ -161,6 +161,17 @@ TEST_F(Format, ResultsOutgrowingTheFirstBlockStayWhole) {
     expected += piece;
   }
   EXPECT_EQ(F(format, args), expected);
+  // Plain "%d" digits written in place across the block's end and through
+  // every later growth (about 3 KB).
+  format.clear(), args.clear(), expected.clear();
+  for (int i = 0; i < 100; ++i) {
+    int v = (i % 7 - 3) * (i * 7919 % 100003) * (i % 5 == 0 ? 9973 : 1);
+    std::string filler(i % 23 + 1, static_cast<char>('a' + i % 26));
+    format += "%d" + filler;
+    args += std::to_string(v) + " ";
+    expected += std::to_string(v) + filler;
+  }
+  EXPECT_EQ(F(format, args), expected);
 }
 
 }  // namespace
