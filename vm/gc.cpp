@@ -261,15 +261,15 @@ inline void KeepString(vlGCObject* o, uint8_t* tags, uint32_t mask) {
 // tag. About half the buckets are empty and most chains are one string
 // long, so which bucket or link holds a string is unpredictable; instead of
 // branching on it, the links that point at a string are gathered into a
-// work list, a batch of buckets at a time, and a link whose string is freed
-// goes back on the list when another string follows.
+// work list, a batch of buckets at a time. Each pass over the list gathers
+// the links that follow into the other list (never more than it had), until
+// every chain of the batch has ended.
 void SweepStrings(vlVMState* L) {
   vlStringTable* tb = &L->g->strt;
   vlGCObject** bucket = tb->hash;
   vlGCObject** end = bucket + tb->capacity;
   constexpr int kBatch = 256;
-  constexpr int kWork = 2 * kBatch;
-  vlGCObject** work[kWork];
+  vlGCObject** work[2][kBatch];
   // The tags are set again from the strings that stay.
   uint8_t* tags = tb->tags;
   uint32_t mask = static_cast<uint32_t>(tb->capacity - 1);
@@ -279,55 +279,48 @@ void SweepStrings(vlVMState* L) {
   std::memcpy(lists.heads, L->g->pool.freeList, sizeof lists.heads);
 #endif
   uint64_t bytes = 0;
-  int freed = 0;
+  int kept = 0;
   while (bucket < end) {
     int batch = end - bucket < kBatch ? static_cast<int>(end - bucket) : kBatch;
+    vlGCObject*** from = work[0];
     int n = 0;
     int i = 0;
     // Four buckets a round: the gathering is most of the sweep's work when
     // few strings live.
     for (; i + 4 <= batch; i += 4) {
-      work[n] = bucket + i;
+      from[n] = bucket + i;
       n += bucket[i] != nullptr;
-      work[n] = bucket + i + 1;
+      from[n] = bucket + i + 1;
       n += bucket[i + 1] != nullptr;
-      work[n] = bucket + i + 2;
+      from[n] = bucket + i + 2;
       n += bucket[i + 2] != nullptr;
-      work[n] = bucket + i + 3;
+      from[n] = bucket + i + 3;
       n += bucket[i + 3] != nullptr;
     }
     for (; i < batch; i++) {
-      work[n] = bucket + i;
+      from[n] = bucket + i;
       n += bucket[i] != nullptr;
     }
     bucket += batch;
-    for (int k = 0; k < n; k++) {
-      vlGCObject** p = work[k];
-      vlGCObject* o = *p;
-      if (o->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
-        KeepString(o, tags, mask);
-        p = &o->next;
-      } else {
-        *p = o->next;
-        FreeDeadString(L, reinterpret_cast<vlString*>(o), lists, bytes);
-        freed++;
-      }
-      if (n < kWork) {
-        work[n] = p;
-        n += *p != nullptr;
-      } else {
-        // The list is full (long chains): finish this chain here.
-        while (vlGCObject* q = *p) {
-          if (q->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
-            KeepString(q, tags, mask);
-            p = &q->next;
-          } else {
-            *p = q->next;
-            FreeDeadString(L, reinterpret_cast<vlString*>(q), lists, bytes);
-            freed++;
-          }
+    while (n > 0) {
+      vlGCObject*** to = from == work[0] ? work[1] : work[0];
+      int m = 0;
+      for (int k = 0; k < n; k++) {
+        vlGCObject** p = from[k];
+        vlGCObject* o = *p;
+        if (o->gcFlags & (VL_GC_REACHED | VL_GC_FIXED)) {
+          KeepString(o, tags, mask);
+          kept++;
+          p = &o->next;
+        } else {
+          *p = o->next;
+          FreeDeadString(L, reinterpret_cast<vlString*>(o), lists, bytes);
         }
+        to[m] = p;
+        m += *p != nullptr;
       }
+      from = to;
+      n = m;
     }
   }
   vlVMGlobal* g = L->g;
@@ -335,7 +328,7 @@ void SweepStrings(vlVMState* L) {
   std::memcpy(g->pool.freeList, lists.heads, sizeof lists.heads);
 #endif
   g->nblocks -= bytes;
-  tb->nuse -= freed;
+  tb->nuse = kept;  // every string of the table was visited
 }
 
 void Sweep(vlVMState* L) {
