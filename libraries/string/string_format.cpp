@@ -70,16 +70,17 @@ size_t FormatText(const Directive& d, const char* text, char* result) {
 
 void vlFormatBuffer::Grow(const char* bytes, size_t length) {
   // Doubling keeps long outputs from being copied over and over.
+  size_t used = Size(), capacity = static_cast<size_t>(end - base);
   size_t need = used + length;
   if (need < length) throw std::bad_alloc();
   size_t size = capacity * 2 > need ? capacity * 2 : need;
   char* block = new char[size];
-  std::memcpy(block, Data(), used);
+  std::memcpy(block, base, used);
   std::memcpy(block + used, bytes, length);
-  delete[] heap;
-  heap = block;
-  capacity = size;
-  used = need;
+  if (base != local) delete[] base;
+  base = block;
+  p = block + need;
+  end = block + size;
 }
 
 namespace {

@@ -15,29 +15,31 @@
 // Output collected by the formatter itself: in a block on the C stack, on
 // the heap once it outgrows that.
 struct vlFormatBuffer {
-  size_t used = 0;
-  char* heap = nullptr;  // the output once it has left local
-  size_t capacity = sizeof local;
   char local[512];
+  char* base = local;  // the block in use
+  char* p = local;     // where the next byte goes
+  char* end = local + sizeof local;
 
   vlFormatBuffer() = default;
   vlFormatBuffer(const vlFormatBuffer&) = delete;
   vlFormatBuffer& operator=(const vlFormatBuffer&) = delete;
-  ~vlFormatBuffer() { delete[] heap; }
+  ~vlFormatBuffer() {
+    if (base != local) delete[] base;
+  }
 
-  char* Data() { return heap ? heap : local; }
-  size_t Size() const { return used; }
+  const char* Data() const { return base; }
+  size_t Size() const { return static_cast<size_t>(p - base); }
   void Append(const char* bytes, size_t length) {
-    if (length <= capacity - used) {
-      vl::CopyStringBytes(Data() + used, bytes, length);
-      used += length;
+    if (length <= static_cast<size_t>(end - p)) {
+      vl::CopyStringBytes(p, bytes, length);
+      p += length;
       return;
     }
     Grow(bytes, length);
   }
   // Room for length bytes written in place (then Advance), or null.
-  char* Room(size_t length) { return length <= capacity - used ? Data() + used : nullptr; }
-  void Advance(size_t length) { used += length; }
+  char* Room(size_t length) { return length <= static_cast<size_t>(end - p) ? p : nullptr; }
+  void Advance(size_t length) { p += length; }
   // Appends through a larger block.
   void Grow(const char* bytes, size_t length);
 };

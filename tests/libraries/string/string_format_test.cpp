@@ -165,7 +165,8 @@ TEST_F(Format, ResultsOutgrowingTheFirstBlockStayWhole) {
   // every later growth (about 3 KB).
   format.clear(), args.clear(), expected.clear();
   for (int i = 0; i < 100; ++i) {
-    int v = (i % 7 - 3) * (i * 7919 % 100003) * (i % 5 == 0 ? 9973 : 1);
+    int64_t wide = int64_t{i % 7 - 3} * (i * 7919 % 100003) * (i % 5 == 0 ? 9973 : 1);
+    int v = static_cast<int>(wide % 2147483647);
     std::string filler(i % 23 + 1, static_cast<char>('a' + i % 26));
     format += "%d" + filler;
     args += std::to_string(v) + " ";
