@@ -300,16 +300,26 @@ op_GETGLOBAL: {
 op_GETFIELD: {
   ra = base + GetA(i);
   vlValue* rb = base + GetB(i);
-  const vlValue* rc = RK(GetC(i));
+  const uint32_t c = GetC(i);
+  const vlValue* rc = RK(c);
   if (rb->tag == VL_TTABLE) {
     vlTable* h = ToTable(rb);
     const vlValue* v;
-    if (rc->tag == VL_TNUMBER) {
+    // A constant key is mostly a field name, a register key an index:
+    // each kind is tested for first.
+    if (c >= kRKConst) {
+      if (rc->tag == VL_TSTRING) {
+        v = TableGetString(h, ToString(rc));
+        if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), base, gcache, static_cast<int>(c - kRKConst));
+      } else {
+        v = TableGet(h, rc);
+      }
+    } else if (rc->tag == VL_TNUMBER) {
       v = ArraySlot(h, rc->v.n);
       if (!v) v = TableGetHashNumber(h, rc->v.n);
     } else if (rc->tag == VL_TSTRING) {
       v = TableGetString(h, ToString(rc));
-      if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), base, gcache, ConstantIndex(GetC(i)));
+      if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), base, gcache, -1);
     } else {
       v = TableGet(h, rc);
     }
@@ -338,8 +348,7 @@ op_SETGLOBAL: {
   const vlValue* key = KST(GetBx(i));
   vlTable* gt = ToTable(&CL->globals);
   const vlValue* slot = TableGetString(gt, ToString(key));
-  if (slot->tag != VL_TNIL) {
-    gt->absentFlags = 0;
+  if (slot->tag != VL_TNIL) {  // present already: no metamethod appears
     *const_cast<vlValue*>(slot) = *ra;
   } else {
     PROTECT(SetTableChain(L, CL->globals, *key, *ra, nullptr));
@@ -352,12 +361,16 @@ op_SETUPVAL:
   NEXT;
 op_SETFIELD: {
   ra = base + GetA(i);
-  const vlValue* rb = RK(GetB(i));
+  const uint32_t b = GetB(i);
+  const vlValue* rb = RK(b);
   const vlValue* rc = RK(GetC(i));
   if (ra->tag == VL_TTABLE) {
     vlTable* h = ToTable(ra);
     const vlValue* slot;
-    if (rb->tag == VL_TNUMBER) {
+    // As for reads: a constant key is mostly a name, a register key an index.
+    if (b >= kRKConst && rb->tag == VL_TSTRING) {
+      slot = TableGetString(h, ToString(rb));
+    } else if (rb->tag == VL_TNUMBER) {
       slot = ArraySlot(h, rb->v.n);
       if (!slot) {
         vlTableNode* mp = HashNumber(h, rb->v.n);
@@ -377,9 +390,10 @@ op_SETFIELD: {
       slot = TableGet(h, rb);
     }
     // An array slot exists even while it holds nil; it is written raw when
-    // the metatable has no __newindex, like any absent key.
+    // the metatable has no __newindex, like any absent key. A key that is
+    // present already makes no metamethod appear: the table's record of
+    // absent ones stays true.
     if (slot->tag != VL_TNIL) {
-      h->absentFlags = 0;
       *const_cast<vlValue*>(slot) = *rc;
       NEXT;
     }
@@ -838,7 +852,8 @@ op_CLOSURE: {
 }
 op_METHOD: {
   ra = base + GetA(i);
-  const vlValue* key = RK(GetC(i));
+  const uint32_t c = GetC(i);
+  const vlValue* key = RK(c);
   if (key->tag != VL_TSTRING) {
     SAVEPC();
     RaiseVmError(L, ERR_BADBYTECODE);
@@ -855,7 +870,7 @@ op_METHOD: {
     }
     // Objects keep their methods in the table their metatable's __index
     // names: one step of the chain, taken here without the general walk.
-    v = IndexTableField(L, h, name, base, gcache, ConstantIndex(GetC(i)));
+    v = IndexTableField(L, h, name, base, gcache, ConstantIndex(c));
     if (v->tag != VL_TNIL) {
       CopyValue(ra, v);
       NEXT;
