@@ -11,6 +11,7 @@
 #include "vm/func.h"
 #include "vm/memory.h"
 #include "vm/protect.h"
+#include "vm/table.h"
 #include "vm/vmstring.h"
 
 namespace vl {
@@ -139,7 +140,11 @@ class Loader {
       case VL_TSTRING: {
         // A string constant written as "no string" is the empty string.
         vlString* s = String();
-        SetString(&k, s ? s : InternString(L_, "", 0));
+        if (!s) s = InternString(L_, "", 0);
+        // The interpreter looks constants up as keys without asking first
+        // whether their key hash is set.
+        KeyHash(s);
+        SetString(&k, s);
         break;
       }
       default: Fail(ERR_BADCONSTANT);

@@ -90,7 +90,7 @@ inline const vlTableNode* NodeOfValue(const vlValue* v) {
 // constant.
 const vlValue* LookUpGlobal(vlVMState* L, vlScriptClosure* cl, uint32_t bx, const vlValue* key) {
   vlTable* gt = ToTable(&cl->globals);
-  const vlValue* v = TableGetString(gt, ToString(key));
+  const vlValue* v = TableGetHashedString(gt, ToString(key));
   if (v == &kNilValue || L->g->globalCacheOff) return v;
   if (vlConstantCache* c = ConstantCache(cl->proto)) c[bx].global = vlGlobalCacheEntry{NodeOfValue(v), L->g->tableEpoch};
   return v;
@@ -309,7 +309,7 @@ op_GETFIELD: {
     // each kind is tested for first.
     if (c >= kRKConst) {
       if (rc->tag == VL_TSTRING) {
-        v = TableGetString(h, ToString(rc));
+        v = TableGetHashedString(h, ToString(rc));
         if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), base, gcache, static_cast<int>(c - kRKConst));
       } else {
         v = TableGet(h, rc);
@@ -347,7 +347,7 @@ op_SETGLOBAL: {
   ra = base + GetA(i);
   const vlValue* key = KST(GetBx(i));
   vlTable* gt = ToTable(&CL->globals);
-  const vlValue* slot = TableGetString(gt, ToString(key));
+  const vlValue* slot = TableGetHashedString(gt, ToString(key));
   if (slot->tag != VL_TNIL) {  // present already: no metamethod appears
     *const_cast<vlValue*>(slot) = *ra;
   } else {
@@ -369,7 +369,7 @@ op_SETFIELD: {
     const vlValue* slot;
     // As for reads: a constant key is mostly a name, a register key an index.
     if (b >= kRKConst && rb->tag == VL_TSTRING) {
-      slot = TableGetString(h, ToString(rb));
+      slot = TableGetHashedString(h, ToString(rb));
     } else if (rb->tag == VL_TNUMBER) {
       slot = ArraySlot(h, rb->v.n);
       if (!slot) {
@@ -859,11 +859,12 @@ op_METHOD: {
     RaiseVmError(L, ERR_BADBYTECODE);
   }
   vlString* name = ToString(key);  // R(A+1) may be the key's register
+  if (c < kRKConst) KeyHash(name);  // only constants have theirs for sure
   vlValue obj = base[GetB(i)];
   ra[1] = obj;
   if (obj.tag == VL_TTABLE) {
     vlTable* h = ToTable(&obj);
-    const vlValue* v = TableGetString(h, name);
+    const vlValue* v = TableGetHashedString(h, name);
     if (v->tag != VL_TNIL) {
       CopyValue(ra, v);
       NEXT;

@@ -80,7 +80,9 @@ struct vlIndexCacheEntry {
 struct vlConstantCache {
   vlGlobalCacheEntry global;
   vlIndexCacheEntry index;
+  uint64_t unused;  // to 64 bytes: an entry is found by a shift
 };
+static_assert(sizeof(vlConstantCache) == 64);
 
 struct vlFuncProto {
   vlGCObject gch;

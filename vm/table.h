@@ -48,13 +48,20 @@ inline uint32_t KeyHash(vlString* s) {
 
 // The chain walks below start at a node that always exists (the shared
 // empty node at least) and end at a link of 0.
-inline const vlValue* TableGetString(const vlTable* t, vlString* key) {
-  const vlTableNode* nd = &t->node[KeyHash(key) & t->nodeMask];
+inline const vlValue* FindStringInChain(const vlTable* t, const vlTableNode* nd, vlString* key) {
   for (;;) {
     if (nd->key.v.gc == ToGC(key) && nd->key.tag == VL_TSTRING) return &nd->val;
     if (!nd->key.aux) return &kNilValue;
     nd = &t->node[nd->key.aux - 1];
   }
+}
+inline const vlValue* TableGetString(const vlTable* t, vlString* key) {
+  return FindStringInChain(t, &t->node[KeyHash(key) & t->nodeMask], key);
+}
+// The same for a key whose hash is set already: the string constants of a
+// loaded function have theirs from the load on.
+inline const vlValue* TableGetHashedString(const vlTable* t, vlString* key) {
+  return FindStringInChain(t, &t->node[key->keyHash & t->nodeMask], key);
 }
 
 // n mod ((2^lsize - 1) OR 1), the hash position of number keys, without a

@@ -915,6 +915,33 @@ TEST_F(VmTest, CommandResultsArePaddedAndCut) {
   EXPECT_EQ(GlobalNumber(L, "d"), 7) << "one result wanted: the first";
 }
 
+// String constants are looked up as keys without asking whether their key
+// hash is made: the loader makes it for every one, in nested functions too.
+TEST_F(VmTest, LoadedStringConstantsHaveTheirKeyHash) {
+  ASSERT_EQ(vltest::PushScript(L, R"(
+    .function f
+      getglobal 0 "neverUsedAsKeyInner"
+      ret
+    .end
+    loadk 0 "neverUsedAsKeyOuter"
+    ret
+  )"), 0);
+  const vlFuncProto* main = vl::ToClosure(L->top - 1)->s.proto;
+  ASSERT_EQ(main->sizep, 1);
+  int strings = 0;
+  for (const vlFuncProto* p : {main, static_cast<const vlFuncProto*>(main->p[0])}) {
+    for (int j = 0; j < p->sizek; j++) {
+      if (p->k[j].tag != VL_TSTRING) continue;
+      const vlString* s = vl::ToString(&p->k[j]);
+      EXPECT_EQ(s->keyHashed, 1) << vl::StringData(s);
+      EXPECT_EQ(s->keyHash, vl::StringKeyHash(vl::StringData(s), s->len)) << vl::StringData(s);
+      strings++;
+    }
+  }
+  EXPECT_GE(strings, 2);
+  L->top--;
+}
+
 // An instruction's position is stored only where other code may look at it:
 // every instruction that raises, in a frame entered by the short call path,
 // still reports its own line.
