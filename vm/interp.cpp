@@ -196,6 +196,9 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 // The running function: its closure sits just below the frame.
 #define CL (&ToClosure(base - 1)->s)
 #define RK(x) ((x) >= kRKConst ? kb + (x) : base + (x))
+// Operands that are mostly registers: the left one of arithmetic, both of
+// comparisons.
+#define RKB(x) (__builtin_expect((x) < kRKConst, 1) ? base + (x) : kb + (x))
 #define KST(x) (kb + kRKConst + (x))
 // The frame's pc is stored only where other code may look at it: before
 // anything that may raise an error (its line), run a hook or call out (names
@@ -424,7 +427,7 @@ op_NEWTABLE: {
 #define ARITH_OP(name, expr)                                   \
   op_##name : {                                                \
     ra = base + GetA(i);                                       \
-    const vlValue* rb = RK(GetB(i));                           \
+    const vlValue* rb = RKB(GetB(i));                         \
     const vlValue* rc = RK(GetC(i));                           \
     if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
       double x = rb->v.n, y = rc->v.n;                         \
@@ -486,8 +489,8 @@ op_JUMP:
 // A test is followed by its jump: skip it, or take it.
 #define COMPARE_OP(name, expr)                                 \
   op_##name : {                                                \
-    const vlValue* rb = RK(GetB(i));                           \
-    const vlValue* rc = RK(GetC(i));                           \
+    const vlValue* rb = RKB(GetB(i));                         \
+    const vlValue* rc = RKB(GetC(i));                         \
     if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
       double x = rb->v.n, y = rc->v.n;                         \
       if (static_cast<uint32_t>(expr) != GetA(i)) {            \
@@ -581,8 +584,8 @@ op_CALL: {
       callee->base = ra + 1;
       L->base = callee->base;
       callee->top = argTop + kMinStackForNative;
-      callee->state = VL_CI_NATIVE;  // its saved pc is not valid: not stored
-      callee->tailcalls = 0;
+      // Nothing reads the saved pc or tail-call count of a native record.
+      callee->state = VL_CI_NATIVE;
       vlNativeFn fn = ToClosure(ra)->n.fn;
       SAVEPC();
       int r = RunNativeHandler(L, fn);
@@ -901,6 +904,7 @@ quitrun: {
   return nullptr;
 }
 #undef RK
+#undef RKB
 #undef KST
 #undef CL
 #undef CHOOSE_STOP
