@@ -151,6 +151,16 @@ TEST_F(StringLibrary, PlainDirectivesAgreeWithTheGeneralWay) {
     EXPECT_EQ(Str("a"), Str("b")) << n;
   }
   std::mt19937 rng(11);
+  // Integers of every digit count and sign, in one call each way.
+  std::string plain, flagged, args;
+  for (int i = 0; i < 60; ++i) {
+    int32_t v = static_cast<int32_t>(rng()) >> (i % 31);
+    plain += "%d,";
+    flagged += "%-d,";
+    args.append(" ").append(std::to_string(v));
+  }
+  ASSERT_EQ(Run(".call formatstr " + Q(plain) + args + " -> a\n.call formatstr " + Q(flagged) + args + " -> b"), 0);
+  EXPECT_EQ(Str("a"), Str("b"));
   for (size_t length = 0; length <= 120; ++length) {
     std::string s = RandomText(rng, length, "xyz%");
     if (length && length % 4 == 0) s[rng() % length] = '\0';
