@@ -301,7 +301,8 @@ op_GETGLOBAL: {
   NEXT;
 }
 op_GETFIELD: {
-  ra = base + GetA(i);
+  // Register A is found at the end: holding it through the look-up costs
+  // more than finding it again.
   vlValue* rb = base + GetB(i);
   const uint32_t c = GetC(i);
   const vlValue* rc = RK(c);
@@ -318,8 +319,8 @@ op_GETFIELD: {
         v = TableGet(h, rc);
       }
     } else if (rc->tag == VL_TNUMBER) {
-      v = ArraySlot(h, rc->v.n);
-      if (!v) v = TableGetHashNumber(h, rc->v.n);
+      uint32_t idx;
+      v = ArrayIndex(h, rc->v.n, &idx) ? &h->array[idx] : TableGetHashNumber(h, rc->v.n);
     } else if (rc->tag == VL_TSTRING) {
       v = TableGetString(h, ToString(rc));
       if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), base, gcache, -1);
@@ -327,7 +328,7 @@ op_GETFIELD: {
       v = TableGet(h, rc);
     }
     if (v->tag != VL_TNIL) {
-      CopyValue(ra, v);
+      CopyValue(base + GetA(i), v);
       NEXT;
     }
   }
@@ -374,8 +375,10 @@ op_SETFIELD: {
     if (b >= kRKConst && rb->tag == VL_TSTRING) {
       slot = TableGetHashedString(h, ToString(rb));
     } else if (rb->tag == VL_TNUMBER) {
-      slot = ArraySlot(h, rb->v.n);
-      if (!slot) {
+      uint32_t idx;
+      if (ArrayIndex(h, rb->v.n, &idx)) {
+        slot = &h->array[idx];
+      } else {
         vlTableNode* mp = HashNumber(h, rb->v.n);
         slot = FindNumberInChain(h, mp, rb->v.n);
         if (slot == &kNilValue && FastMetamethod(L, GetMetatable(L, ra), VL_TM_NEWINDEX)->tag == VL_TNIL) {

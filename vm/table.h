@@ -101,8 +101,8 @@ inline const vlValue* FindNumberInChain(const vlTable* t, const vlTableNode* nd,
 // The same in the hash part only (for keys that have no array slot).
 inline const vlValue* TableGetHashNumber(const vlTable* t, double n) { return FindNumberInChain(t, HashNumber(t, n), n); }
 
-// The array slot of an integral key 1 .. array size, else null.
-inline vlValue* ArraySlot(vlTable* t, double n) {
+// Whether n is an integral key 1 .. array size; *idx is then its slot.
+inline bool ArrayIndex(const vlTable* t, double n, uint32_t* idx) {
 #if defined(__SSE2__)
   // The processor's truncation gives INT32_MIN for NaN and values out of
   // range, as DoubleToInt32 does, without testing the range first.
@@ -110,9 +110,13 @@ inline vlValue* ArraySlot(vlTable* t, double n) {
 #else
   int32_t k = DoubleToInt32(n);
 #endif
-  uint32_t idx = static_cast<uint32_t>(k) - 1u;
-  if (idx < static_cast<uint32_t>(t->sizearray) && static_cast<double>(k) == n) return &t->array[idx];
-  return nullptr;
+  *idx = static_cast<uint32_t>(k) - 1u;
+  return *idx < static_cast<uint32_t>(t->sizearray) && static_cast<double>(k) == n;
+}
+// The array slot of an integral key 1 .. array size, else null.
+inline vlValue* ArraySlot(vlTable* t, double n) {
+  uint32_t idx;
+  return ArrayIndex(t, n, &idx) ? &t->array[idx] : nullptr;
 }
 
 // The value slot for key, created (nil) when absent; the caller stores the
