@@ -22,8 +22,12 @@ namespace vl {
 
 namespace {
 
+// The wanted count of a record whose frame this run of the loop does not
+// resume (below 0, and not the -1 of all results).
+constexpr int32_t kNotRunHere = INT32_MIN;
+
 // The constants moved down by kRKConst slots: an RK operand of either kind
-// is then one base plus the operand, chosen without a branch.
+// is then one base or the other plus the operand.
 inline const vlValue* RKConstBase(const vlValue* k) {
   return reinterpret_cast<const vlValue*>(reinterpret_cast<uintptr_t>(k) - kRKConst * sizeof(vlValue));
 }
@@ -151,6 +155,11 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   // The same as a byte distance from the first call record (the array may
   // move, the distance stays).
   const ptrdiff_t entryOffset = reinterpret_cast<char*>(L->ci) - reinterpret_cast<char*>(L->baseCi);
+  // The record below the starting frame is not run here: the wanted count
+  // it is given (no count a call asks for) keeps the starting frame's
+  // return off the short way below, without a test of its own. The record
+  // does not call a script function now, so the field is free.
+  (L->ci - 1)->wanted = kNotRunHere;
   const vlInstruction* pc;
   vlCallInfo* ci;
   const vlValue* kb;  // the frame's constants, as RKConstBase gives them
@@ -704,12 +713,6 @@ op_RETURN: {
   }
   uint32_t b = GetB(i);
   if (L->openupval) CloseUpvalues(L, base);
-  if (reinterpret_cast<char*>(ci) - reinterpret_cast<char*>(L->baseCi) == entryOffset) {
-    SAVEPC();  // the return hooks run after
-    if (b != 0) L->top = ra + b - 1;
-    ci->state &= ~VL_CI_RUNNING;
-    return ra;
-  }
   int wanted = (ci - 1)->wanted;
   if (b != 0 && wanted >= 0 && !((L->hookMask & VL_MASK_RET) | g->returnCount)) {
     // A fixed count of results to a caller that wants a fixed count: what
@@ -740,6 +743,12 @@ op_RETURN: {
     kb = ci->callerK;
     gcache = ci->callerCache;
     NEXT;
+  }
+  if (reinterpret_cast<char*>(ci) - reinterpret_cast<char*>(L->baseCi) == entryOffset) {
+    SAVEPC();  // the return hooks run after
+    if (b != 0) L->top = ra + b - 1;
+    ci->state &= ~VL_CI_RUNNING;
+    return ra;
   }
   if (b != 0) L->top = ra + b - 1;
   SAVEPC();

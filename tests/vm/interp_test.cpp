@@ -527,6 +527,57 @@ TEST_F(MetaTest, NewIndexAppearsAfterStoresToPresentKeys) {
   EXPECT_EQ(vltest::GetGlobal(L, "c")->tag, VL_TNIL) << "the metamethod took the store";
 }
 
+// A metamethod runs the script nested inside the frame that needed it; the
+// returns of both runs reach their own callers, with the counts they want,
+// however deep the nesting.
+TEST_F(MetaTest, ReturnsOfNestedRunsReachTheirOwnCallers) {
+  ASSERT_EQ(RunScript(L, R"(
+    .function twice
+      .params 1
+      add 1 0 0
+      return 1 2
+    .end
+    .function index
+      .params 2
+      getglobal 2 "twice"
+      loadk 3 #21
+      call 2 2 2
+      return 2 2
+    .end
+    .function f
+      .params 1
+      getfield 1 0 "missing"
+      getglobal 2 "twice"
+      copy 3 1
+      call 2 2 2
+      loadk 3 #7
+      return 2 3
+    .end
+    .defun twice twice
+    .defun f f
+    newtable 0 0 0
+    newtable 1 0 0
+    closure 2 index
+    setfield 1 "__index" 2
+    .call base=10 setmeta r0 r1
+    getglobal 3 "f"
+    copy 4 0
+    call 3 2 3
+    setglobal 3 "r"
+    setglobal 4 "s"
+    getglobal 3 "f"
+    copy 4 0
+    call 3 2 2
+    getfield 5 0 "other"
+    add 3 3 5
+    setglobal 3 "t"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "r"), 84) << "f doubles what __index doubled";
+  EXPECT_EQ(GlobalNumber(L, "s"), 7);
+  EXPECT_EQ(GlobalNumber(L, "t"), 84 + 42);
+}
+
 // A script function's results, cut or padded with nil to what the caller
 // wants, as a command's are.
 TEST_F(VmTest, ScriptResultsArePaddedAndCut) {
