@@ -81,7 +81,8 @@ void ResizeStringTable(vlVMState* L, int newsize) {
     // the size but keeps the block thus leaves the chains as they are, and
     // the doubling that usually follows before the next collection costs
     // nothing.
-    tb->size = newsize;
+    // Every allocation comes before any change: a failed one leaves the
+    // table as it was.
     int cap = tb->capacity;
     if (newsize > cap) {
       TagBlock tags(L, newsize);
@@ -112,24 +113,28 @@ void ResizeStringTable(vlVMState* L, int newsize) {
     } else if (newsize < oldsize && (cap > 2 * newsize || newsize <= 64)) {
       // The block is kept for one halving (the table may well double again
       // before the next collection), not below the smallest size the
-      // collector leaves. The upper buckets' chains join the lower ones.
+      // collector leaves. The lower buckets move to a smaller block and the
+      // upper buckets' chains join them.
       TagBlock tags(L, newsize);
+      vlGCObject** nh = NewVector<vlGCObject*>(L, static_cast<size_t>(newsize));
       vlGCObject** h = tb->hash;
+      for (int i = 0; i < newsize; i++) nh[i] = h[i];
       uint32_t mask = static_cast<uint32_t>(newsize - 1);
       for (int j = newsize; j < cap; j++) {
         vlGCObject* upper = h[j];
         if (!upper) continue;
-        h[j] = nullptr;
-        vlGCObject** lower = &h[static_cast<uint32_t>(j) & mask];
+        vlGCObject** lower = &nh[static_cast<uint32_t>(j) & mask];
         vlGCObject* tail = upper;
         while (tail->next) tail = tail->next;
         tail->next = *lower;
         *lower = upper;
       }
-      tb->hash = ResizeVector(L, h, static_cast<size_t>(cap), static_cast<size_t>(newsize));
+      FreeVector(L, h, static_cast<size_t>(cap));
+      tb->hash = nh;
       tb->capacity = newsize;
       InstallTags(tb, tags);
     }
+    tb->size = newsize;
     return;
   }
   // Any other size: a new block.

@@ -370,6 +370,52 @@ TEST_F(GcTest, KeptStringsAreFoundAgainAfterTheSweepAndResizesResetTheTags) {
   }
 }
 
+// A collection whose string table cannot have its smaller block raises
+// 1000 and leaves the table as it was: every string in the bucket its hash
+// picks with its bit in the bucket's tag, the kept ones found again. The
+// next collection shrinks it.
+TEST_F(GcTest, FailedStringTableShrinkLeavesTheTableIntact) {
+  std::vector<vlString*> kept;
+  ASSERT_EQ(Protect([&] {
+    vl::SetGCThresholdKB(L, 4194304);
+    vlTable* keep = vl::CreateTable(L, 0, 0);
+    vlValue kt;
+    vl::SetTable(&kt, keep);
+    *vl::TableSet(L, vl::Registry(L), &kt) = kt;
+    for (int i = 0; i < 5000; i++) {
+      std::string t = "shrink/" + std::to_string(i);
+      vlString* s = vl::InternString(L, t.data(), t.size());
+      if (i % 50 == 0) {
+        kept.push_back(s);
+        *vl::TableSetInt(L, keep, static_cast<int64_t>(kept.size())) = vlValue{VL_TSTRING, 0, {vl::ToGC(s)}};
+      }
+    }
+    vl::CollectGarbage(L);  // halves the size, keeps the block
+  }), 0);
+  const vlStringTable& tb = L->g->strt;
+  int capacity = tb.capacity;
+  ASSERT_GE(capacity, 2 * tb.size) << "the next halving must want a smaller block";
+  L->g->allocFailCountdown = 1;
+  EXPECT_EQ(Protect([&] { vl::CollectGarbage(L); }), ERR_MEM);
+  L->g->allocFailCountdown = 0;
+  EXPECT_EQ(tb.capacity, capacity);
+  EXPECT_LE(tb.size, tb.capacity);
+  int strings = 0;
+  for (int i = 0; i < tb.capacity; i++) {
+    for (vlGCObject* o = tb.hash[i]; o; o = o->next, strings++) {
+      uint32_t h = reinterpret_cast<vlString*>(o)->hash;
+      ASSERT_EQ(h & static_cast<uint32_t>(tb.capacity - 1), static_cast<uint32_t>(i));
+      ASSERT_TRUE(tb.tags[i] & vl::StringTagBit(h));
+    }
+  }
+  EXPECT_EQ(strings, tb.nuse);
+  ASSERT_EQ(Protect([&] {
+    for (vlString* s : kept) ASSERT_EQ(vl::InternString(L, vl::StringData(s), s->len), s);
+    vl::CollectGarbage(L);
+  }), 0);
+  EXPECT_LT(tb.capacity, capacity);
+}
+
 TEST_F(GcTest, ReachableObjectsSurviveAndUnreachableOnesAreFreed) {
   ASSERT_EQ(Protect([&] {
     vl::CollectGarbage(L);
