@@ -162,8 +162,10 @@ vlValue* ExecuteBytecode(vlVMState* L) {
   (L->ci - 1)->wanted = kNotRunHere;
   const vlInstruction* pc;
   vlCallInfo* ci;
-  const vlValue* kb;  // the frame's constants, as RKConstBase gives them
-  vlConstantCache* gcache;  // the frame's remembered look-ups
+  // The frame's constants (as RKConstBase gives them) and its remembered
+  // look-ups live in its call record.
+#define kb (ci->k)
+#define gcache (ci->constCache)
   vlValue* base;
   vlInstruction i;
   vlValue* ra;
@@ -580,8 +582,6 @@ op_CALL: {
         ci->state = VL_CI_CALLING | VL_CI_SAVEDPC;  // a script frame run here
         SAVEPC();
         ci->wanted = static_cast<int32_t>(GetC(i)) - 1;
-        ci->callerK = kb;
-        ci->callerCache = gcache;
         ci = callee;
         kb = RKConstBase(np->k);
         gcache = np->constCache;
@@ -660,8 +660,6 @@ call_results: {
       caller->savedpc = pc;
       caller->state = (caller->state & ~VL_CI_RUNNING) | VL_CI_CALLING | VL_CI_SAVEDPC;
       caller->wanted = nresults;
-      caller->callerK = kb;
-      caller->callerCache = gcache;
     } else {
       // Tail call: the callee takes the place of this frame.
       if (L->openupval) CloseUpvalues(L, caller->base);
@@ -740,8 +738,6 @@ op_RETURN: {
     ci->state = VL_CI_SAVEDPC | VL_CI_RUNNING;  // it called from this loop
     pc = ci->savedpc;
     base = ci->base;
-    kb = ci->callerK;
-    gcache = ci->callerCache;
     NEXT;
   }
   if (reinterpret_cast<char*>(ci) - reinterpret_cast<char*>(L->baseCi) == entryOffset) {
@@ -760,8 +756,6 @@ op_RETURN: {
   ci->state = (ci->state & ~VL_CI_CALLING) | VL_CI_RUNNING;
   pc = ci->savedpc;
   base = ci->base;
-  kb = RKConstBase(CL->proto->k);
-  gcache = CL->proto->constCache;
   CHOOSE_DISPATCH();
   NEXT;
 }
@@ -916,6 +910,8 @@ quitrun: {
   return nullptr;
 }
 #undef RK
+#undef kb
+#undef gcache
 #undef RKB
 #undef KST
 #undef CL

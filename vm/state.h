@@ -36,12 +36,12 @@ struct vlCallInfo {
   int32_t wanted;                // while it calls a script function: the results it wants (-1: all)
   int32_t tailcalls;
   const vlInstruction* lastTraced;  // pc of the frame's last line event
-  // While a script frame calls another script function: its constants (as
-  // the interpreter addresses them: moved down by the first constant
-  // operand) and their look-up cache, so that the return resumes it
-  // without reloading them.
-  const vlValue* callerK;
-  vlConstantCache* callerCache;
+  // While a script frame runs: its constants (as the interpreter addresses
+  // them: moved down by the first constant operand) and their look-up
+  // cache, set when the frame is entered, so that a return resumes the
+  // caller without reloading them.
+  const vlValue* k;
+  vlConstantCache* constCache;
 };
 
 // A protected call's frame. The non-local jump is a C++ exception caught by
