@@ -38,6 +38,23 @@ inline uint32_t MatchingBytes8(const char* p, char c) {
 #endif
 }
 
+// Bit k set where s[k] equals c, for the n (at most kShortScan) bytes at s:
+// runs of 16 (8 for shorter texts), the last one ending at n and
+// overlapping the one before (a byte seen twice sets its bit twice).
+inline uint64_t MatchMask(const char* s, size_t n, char c) {
+  static_assert(kShortScan <= 64);
+  if (n >= 16) {
+    uint64_t m = MatchingBytes16(s, c) | uint64_t{MatchingBytes16(s + n - 16, c)} << (n - 16);
+    if (n > 32) m |= uint64_t{MatchingBytes16(s + 16, c)} << 16;
+    if (n > 48) m |= uint64_t{MatchingBytes16(s + 32, c)} << 32;
+    return m;
+  }
+  if (n >= 8) return MatchingBytes8(s, c) | uint64_t{MatchingBytes8(s + n - 8, c)} << (n - 8);
+  uint64_t m = 0;
+  for (size_t k = 0; k < n; ++k) m |= uint64_t{s[k] == c} << k;
+  return m;
+}
+
 // Calls found(offset) for every byte equal to c in s[from, n), in order,
 // until found returns false. Returns the offset found refused, or n.
 template <class Found>

@@ -127,6 +127,21 @@ int CmdSplitStr(vlVMState* L) {
   const char* s = vl::CheckStringArg(L, 1, &n);
   const char* sep = vl::CheckStringArg(L, 2, &sepLength);
   if (sepLength != 1) return ERR_WRONGUSAGE;
+  if (n <= vl::kShortScan) {
+    // Short texts (most): every separator from one mask, one fill.
+    vl::ByteSpan pieces[vl::kShortScan + 1];
+    size_t count = 0, from = 0;
+    for (uint64_t m = vl::MatchMask(s, n, sep[0]); m; m &= m - 1) {
+      size_t at = static_cast<size_t>(__builtin_ctzll(m));
+      pieces[count++] = {s + from, at - from};
+      from = at + 1;
+    }
+    pieces[count] = {s + from, n - from};
+    vl::PushNewSizedTable(L, static_cast<int>(count), 1);
+    vl::RawSetTableStrings(L, -1, 0, pieces, count + 1);
+    vl::PushNumber(L, static_cast<double>(count + 1));
+    return 2;
+  }
   // The separators are counted first, so that the table is sized for its
   // pieces at once (key 0 goes to the hash part, the others to the array
   // part, as the table would have grown to hold them); the first pieces
