@@ -108,8 +108,11 @@ inline void ClearSlot(vlValue* o) { std::memset(static_cast<void*>(o), 0, sizeof
 // names, or nil when __index is absent, not a table, or lacks the key: then
 // the general chain decides (it would take this same step first). When the
 // key is constant kc of the running function, the step found is remembered
-// for it.
-const vlValue* IndexTableFieldSlow(vlVMState* L, vlTable* o, vlString* key, vlFuncProto* p, int kc) {
+// for it in the cache of the function that frame ci runs (its closure sits
+// below its base), which the frame then names again: it may have been made
+// just now.
+const vlValue* IndexTableFieldSlow(vlVMState* L, vlTable* o, vlString* key, vlCallInfo* ci, int kc) {
+  vlFuncProto* p = ToClosure(ci->base - 1)->s.proto;
   vlTable* mt = o->metatable;
   if (mt == DefaultMetatable(L)) return &kNilValue;
   const vlValue* tm = FastMetamethod(L, mt, VL_TM_INDEX);
@@ -118,6 +121,7 @@ const vlValue* IndexTableFieldSlow(vlVMState* L, vlTable* o, vlString* key, vlFu
   if (v->tag != VL_TNIL && kc >= 0) {
     if (vlConstantCache* c = ConstantCache(p)) {
       c[kc].index = vlIndexCacheEntry{mt, ToTable(tm), NodeOfValue(tm), NodeOfValue(v), L->g->tableEpoch};
+      ci->constCache = c;
     }
   }
   return v;
@@ -126,13 +130,12 @@ const vlValue* IndexTableFieldSlow(vlVMState* L, vlTable* o, vlString* key, vlFu
 // The constant an RK operand names, or -1 for a register.
 inline int ConstantIndex(uint32_t rk) { return rk >= kRKConst ? static_cast<int>(rk - kRKConst) : -1; }
 
-// IndexTableField for a table o and key constant kc (-1: not a constant):
-// the remembered step when it still holds (the same metatable, no node
-// moved since, its __index still the same table), else the slow way, which
-// remembers into the running function's cache (its closure sits below
-// base); cache then names that again, as it may have been made just now.
-inline const vlValue* IndexTableField(vlVMState* L, vlTable* o, vlString* key, const vlValue* base,
-                                      vlConstantCache*& cache, int kc) {
+// IndexTableField for a table o and key constant kc (-1: not a constant)
+// in frame ci: the remembered step when it still holds (the same
+// metatable, no node moved since, its __index still the same table), else
+// the slow way.
+inline const vlValue* IndexTableField(vlVMState* L, vlTable* o, vlString* key, vlCallInfo* ci, int kc) {
+  const vlConstantCache* cache = ci->constCache;
   if (cache && kc >= 0) {
     const vlIndexCacheEntry* e = &cache[kc].index;
     if (o->metatable == e->meta && e->epoch == L->g->tableEpoch) {
@@ -140,10 +143,7 @@ inline const vlValue* IndexTableField(vlVMState* L, vlTable* o, vlString* key, c
       if (iv->tag == VL_TTABLE && ToTable(iv) == e->table) return &e->fieldNode->val;
     }
   }
-  vlFuncProto* p = ToClosure(base - 1)->s.proto;
-  const vlValue* v = IndexTableFieldSlow(L, o, key, p, kc);
-  cache = p->constCache;
-  return v;
+  return IndexTableFieldSlow(L, o, key, ci, kc);
 }
 
 }  // namespace
@@ -325,7 +325,7 @@ op_GETFIELD: {
     if (c >= kRKConst) {
       if (rc->tag == VL_TSTRING) {
         v = TableGetHashedString(h, ToString(rc));
-        if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), base, gcache, static_cast<int>(c - kRKConst));
+        if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), ci, static_cast<int>(c - kRKConst));
       } else {
         v = TableGet(h, rc);
       }
@@ -334,7 +334,7 @@ op_GETFIELD: {
       v = ArrayIndex(h, rc->v.n, &idx) ? &h->array[idx] : TableGetHashNumber(h, rc->v.n);
     } else if (rc->tag == VL_TSTRING) {
       v = TableGetString(h, ToString(rc));
-      if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), base, gcache, -1);
+      if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), ci, -1);
     } else {
       v = TableGet(h, rc);
     }
@@ -880,7 +880,7 @@ op_METHOD: {
     }
     // Objects keep their methods in the table their metatable's __index
     // names: one step of the chain, taken here without the general walk.
-    v = IndexTableField(L, h, name, base, gcache, ConstantIndex(c));
+    v = IndexTableField(L, h, name, ci, ConstantIndex(c));
     if (v->tag != VL_TNIL) {
       CopyValue(ra, v);
       NEXT;
