@@ -49,11 +49,13 @@ inline uint32_t KeyHash(vlString* s) {
 // The chain walks below start at a node that always exists (the shared
 // empty node at least) and end at a link of 0.
 inline const vlValue* FindStringInChain(const vlTable* t, const vlTableNode* nd, vlString* key) {
-  for (;;) {
-    if (nd->key.v.gc == ToGC(key) && nd->key.tag == VL_TSTRING) return &nd->val;
-    if (!nd->key.aux) return &kNilValue;
+  // The main position is tested first on its own: most keys sit there.
+  if (nd->key.v.gc == ToGC(key) && nd->key.tag == VL_TSTRING) return &nd->val;
+  while (nd->key.aux) {
     nd = &t->node[nd->key.aux - 1];
+    if (nd->key.v.gc == ToGC(key) && nd->key.tag == VL_TSTRING) return &nd->val;
   }
+  return &kNilValue;
 }
 inline const vlValue* TableGetString(const vlTable* t, vlString* key) {
   return FindStringInChain(t, &t->node[KeyHash(key) & t->nodeMask], key);
@@ -92,11 +94,12 @@ inline vlTableNode* HashNumber(const vlTable* t, double n) {
 // Raw read of number key n in the chain from node nd (its main position);
 // absent keys give &kNilValue.
 inline const vlValue* FindNumberInChain(const vlTable* t, const vlTableNode* nd, double n) {
-  for (;;) {
-    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
-    if (!nd->key.aux) return &kNilValue;
+  if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
+  while (nd->key.aux) {
     nd = &t->node[nd->key.aux - 1];
+    if (nd->key.tag == VL_TNUMBER && nd->key.v.n == n) return &nd->val;
   }
+  return &kNilValue;
 }
 // The same in the hash part only (for keys that have no array slot).
 inline const vlValue* TableGetHashNumber(const vlTable* t, double n) { return FindNumberInChain(t, HashNumber(t, n), n); }
