@@ -564,13 +564,15 @@ op_CALL: {
   if (ra->tag == VL_TFUNCTION && ci + 1 != L->endCi) {
     if (!ToClosure(ra)->h.isNative) {
       const vlFuncProto* np = ToClosure(ra)->s.proto;
-      if (!np->isVararg && L->stackLast - argTop > np->maxstacksize && !(L->hookMask & VL_MASK_CALL)) {
+      vlValue* nbase = ra + 1;
+      vlValue* ntop = nbase + np->maxstacksize;
+      // The new frame fits below the stack limit (arguments beyond it are
+      // not kept).
+      if (!np->isVararg && ntop < L->stackLast && !(L->hookMask & VL_MASK_CALL)) {
         // Recursion that never jumps back still calls: the quit flag
         // (set from elsewhere) is looked at here too.
         if (__builtin_expect(*quit, 0)) goto quitrun;
         vlCallInfo* callee = ci + 1;
-        vlValue* nbase = ra + 1;
-        vlValue* ntop = nbase + np->maxstacksize;
         for (vlValue* st = argTop; st < ntop; st++) ClearSlot(st);
         L->ci = callee;
         L->base = nbase;

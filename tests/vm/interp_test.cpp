@@ -1074,6 +1074,45 @@ TEST_F(VmTest, CommandsAndReturnHooksSeeTheCallersPosition) {
   EXPECT_EQ(gHookLines, (std::vector<int>{-1, 8, 21}));
 }
 
+// A call passing more arguments than the callee's frame holds keeps only
+// what fits; the callee's registers above its arguments start as nil even
+// where an earlier call left values.
+TEST_F(VmTest, ArgumentsBeyondTheFrameAndRegistersAboveThem) {
+  ASSERT_EQ(RunScript(L, R"(
+    .function first
+      .params 1
+      return 0 2
+    .end
+    .function probe
+      .params 1
+      return 2 2
+    .end
+    .defun first first
+    .defun probe probe
+    getglobal 0 "first"
+    loadk 1 #7
+    loadk 2 #8
+    loadk 3 #9
+    loadk 4 #10
+    loadk 5 #11
+    loadk 6 #12
+    call 0 7 2
+    setglobal 0 "r"
+    getglobal 0 "probe"
+    loadk 1 #1
+    loadk 2 #2
+    loadk 3 #3
+    call 0 4 1
+    getglobal 0 "probe"
+    loadk 1 #1
+    call 0 2 2
+    setglobal 0 "p"
+    ret
+  )"), 0);
+  EXPECT_EQ(GlobalNumber(L, "r"), 7);
+  EXPECT_EQ(vltest::GetGlobal(L, "p")->tag, VL_TNIL) << "register 2 of probe was not an argument";
+}
+
 TEST_F(VmTest, TailCallsKeepOneFrame) {
   ASSERT_EQ(RunScript(L, R"(
     .function count
