@@ -32,6 +32,14 @@ inline const vlValue* RKConstBase(const vlValue* k) {
   return reinterpret_cast<const vlValue*>(reinterpret_cast<uintptr_t>(k) - kRKConst * sizeof(vlValue));
 }
 
+// The slot at a byte offset from p.
+inline vlValue* SlotAt(vlValue* p, uint32_t off) {
+  return reinterpret_cast<vlValue*>(reinterpret_cast<char*>(p) + off);
+}
+inline const vlValue* SlotAt(const vlValue* p, uint32_t off) {
+  return reinterpret_cast<const vlValue*>(reinterpret_cast<const char*>(p) + off);
+}
+
 inline int LineAt(const vlFuncProto* p, ptrdiff_t pc) {
   if (pc < 0 || pc >= p->sizelineinfo) return p->sizelineinfo == 0 ? 0 : -1;
   return p->lineinfo[pc];
@@ -207,10 +215,18 @@ vlValue* ExecuteBytecode(vlVMState* L) {
 // The running function: its closure sits just below the frame.
 #define CL (&ToClosure(base - 1)->s)
 #define RK(x) ((x) >= kRKConst ? kb + (x) : base + (x))
+#define KST(x) (kb + kRKConst + (x))
+// Operands B and C as byte offsets (slots are 16 bytes): one shift and one
+// mask each, where the index and its scaling take three instructions.
+static_assert(sizeof(vlValue) == 16);
+#define OFFB(i) (((i) >> (kBPos - 4)) & (0x1FFu << 4))
+#define OFFC(i) (((i) >> (kCPos - 4)) & (0x1FFu << 4))
+constexpr uint32_t kRKConstOff = kRKConst * 16;
+#define RKO(off) ((off) >= kRKConstOff ? SlotAt(kb, off) : SlotAt(base, off))
 // Operands that are mostly registers: the left one of arithmetic, both of
 // comparisons.
-#define RKB(x) (__builtin_expect((x) < kRKConst, 1) ? base + (x) : kb + (x))
-#define KST(x) (kb + kRKConst + (x))
+#define RKOB(off) (__builtin_expect((off) < kRKConstOff, 1) ? SlotAt(base, off) : SlotAt(kb, off))
+#define OFFBX(i) (((i) >> (kCPos - 4)) & (kMaxBx << 4))
 // The frame's pc is stored only where other code may look at it: before
 // anything that may raise an error (its line), run a hook or call out (names
 // and lines of the frames below).
@@ -268,11 +284,11 @@ slowfetch:
 
 op_COPY:
   ra = base + GetA(i);
-  CopyValue(ra, base + GetB(i));
+  CopyValue(ra, SlotAt(base, OFFB(i)));
   NEXT;
 op_LOADK:
   ra = base + GetA(i);
-  CopyValue(ra, KST(GetBx(i)));
+  CopyValue(ra, SlotAt(KST(0), OFFBX(i)));
   NEXT;
 op_LOADNUM:
   ra = base + GetA(i);
@@ -314,18 +330,18 @@ op_GETGLOBAL: {
 op_GETFIELD: {
   // Register A is found at the end: holding it through the look-up costs
   // more than finding it again.
-  vlValue* rb = base + GetB(i);
-  const uint32_t c = GetC(i);
-  const vlValue* rc = RK(c);
+  vlValue* rb = SlotAt(base, OFFB(i));
+  const uint32_t c = OFFC(i);
+  const vlValue* rc = RKO(c);
   if (rb->tag == VL_TTABLE) {
     vlTable* h = ToTable(rb);
     const vlValue* v;
     // A constant key is mostly a field name, a register key an index:
     // each kind is tested for first.
-    if (c >= kRKConst) {
+    if (c >= kRKConstOff) {
       if (rc->tag == VL_TSTRING) {
         v = TableGetHashedString(h, ToString(rc));
-        if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), ci, static_cast<int>(c - kRKConst));
+        if (v->tag == VL_TNIL) v = IndexTableField(L, h, ToString(rc), ci, static_cast<int>(GetC(i) - kRKConst));
       } else {
         v = TableGet(h, rc);
       }
@@ -376,14 +392,14 @@ op_SETUPVAL:
   NEXT;
 op_SETFIELD: {
   ra = base + GetA(i);
-  const uint32_t b = GetB(i);
-  const vlValue* rb = RK(b);
-  const vlValue* rc = RK(GetC(i));
+  const uint32_t b = OFFB(i);
+  const vlValue* rb = RKO(b);
+  const vlValue* rc = RKO(OFFC(i));
   if (ra->tag == VL_TTABLE) {
     vlTable* h = ToTable(ra);
     const vlValue* slot;
     // As for reads: a constant key is mostly a name, a register key an index.
-    if (b >= kRKConst && rb->tag == VL_TSTRING) {
+    if (b >= kRKConstOff && rb->tag == VL_TSTRING) {
       slot = TableGetHashedString(h, ToString(rb));
     } else if (rb->tag == VL_TNUMBER) {
       uint32_t idx;
@@ -441,8 +457,8 @@ op_NEWTABLE: {
 #define ARITH_OP(name, expr)                                   \
   op_##name : {                                                \
     ra = base + GetA(i);                                       \
-    const vlValue* rb = RKB(GetB(i));                         \
-    const vlValue* rc = RK(GetC(i));                           \
+    const vlValue* rb = RKOB(OFFB(i));                         \
+    const vlValue* rc = RKO(OFFC(i));                          \
     if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
       double x = rb->v.n, y = rc->v.n;                         \
       SetNumber(ra, expr);                                \
@@ -503,8 +519,8 @@ op_JUMP:
 // A test is followed by its jump: skip it, or take it.
 #define COMPARE_OP(name, expr)                                 \
   op_##name : {                                                \
-    const vlValue* rb = RKB(GetB(i));                         \
-    const vlValue* rc = RKB(GetC(i));                         \
+    const vlValue* rb = RKOB(OFFB(i));                         \
+    const vlValue* rc = RKOB(OFFC(i));                         \
     if (rb->tag == VL_TNUMBER && rc->tag == VL_TNUMBER) {      \
       double x = rb->v.n, y = rc->v.n;                         \
       if (static_cast<uint32_t>(expr) != GetA(i)) {            \
@@ -542,7 +558,7 @@ compare_general: {
 }
 op_TEST: {
   ra = base + GetA(i);
-  const vlValue* rb = base + GetB(i);
+  const vlValue* rb = SlotAt(base, OFFB(i));
   if (IsFalse(rb) == (GetC(i) != 0)) {
     pc++;
   } else {
@@ -559,8 +575,8 @@ op_CALL: {
   // would. For a script callee the frame entry is done here too: the
   // caller's saved pc was stored when the call was fetched, the callee's is
   // stored by the fetch below.
-  uint32_t b = GetB(i);
-  vlValue* argTop = b != 0 ? ra + b : L->top;
+  const uint32_t b = OFFB(i);
+  vlValue* argTop = b != 0 ? SlotAt(ra, b) : L->top;
   if (ra->tag == VL_TFUNCTION && ci + 1 != L->endCi) {
     if (!ToClosure(ra)->h.isNative) {
       const vlFuncProto* np = ToClosure(ra)->s.proto;
@@ -871,7 +887,7 @@ op_METHOD: {
   }
   vlString* name = ToString(key);  // R(A+1) may be the key's register
   if (c < kRKConst) KeyHash(name);  // only constants have theirs for sure
-  vlValue obj = base[GetB(i)];
+  vlValue obj = *SlotAt(base, OFFB(i));
   ra[1] = obj;
   if (obj.tag == VL_TTABLE) {
     vlTable* h = ToTable(&obj);
@@ -912,9 +928,13 @@ quitrun: {
   return nullptr;
 }
 #undef RK
+#undef RKO
+#undef RKOB
+#undef OFFB
+#undef OFFC
+#undef OFFBX
 #undef kb
 #undef gcache
-#undef RKB
 #undef KST
 #undef CL
 #undef CHOOSE_STOP
