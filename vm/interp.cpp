@@ -40,6 +40,15 @@ inline const vlValue* SlotAt(const vlValue* p, uint32_t off) {
   return reinterpret_cast<const vlValue*>(reinterpret_cast<const char*>(p) + off);
 }
 
+// pc moved by a jump field of the instruction: bits in place, shifted to
+// a byte offset (4 per instruction) less the bias, so that the field needs
+// no separate sign step.
+inline const vlInstruction* JumpBx(const vlInstruction* pc, uint32_t i) {
+  const uint32_t off = (i >> (kCPos - 2)) & (kMaxBx << 2);
+  return reinterpret_cast<const vlInstruction*>(reinterpret_cast<const char*>(pc) + off -
+                                                static_cast<ptrdiff_t>(kBiasSBx) * 4);
+}
+
 inline int LineAt(const vlFuncProto* p, ptrdiff_t pc) {
   if (pc < 0 || pc >= p->sizelineinfo) return p->sizelineinfo == 0 ? 0 : -1;
   return p->lineinfo[pc];
@@ -249,9 +258,10 @@ constexpr uint32_t kRKConstOff = kRKConst * 16;
       SAVEPC();                                                                              \
       PushReturnEntry(L, static_cast<int32_t>(pc - CL->proto->code), CallLevel(L, L->ci));   \
     }                                                                                        \
-    const int32_t offset = GetSJ(ins);                                                       \
-    pc += offset;                                                                            \
-    if (offset < 0 && __builtin_expect(*quit, 0)) goto quitrun;                              \
+    const uint32_t off_ = ((ins) >> (kCPos - 2)) & (kMaxJ << 2); /* J as a byte offset */      \
+    pc = reinterpret_cast<const vlInstruction*>(reinterpret_cast<const char*>(pc) + off_ -   \
+                                                static_cast<ptrdiff_t>(kBiasJ) * 4);          \
+    if (off_ < kBiasJ * 4u && __builtin_expect(*quit, 0)) goto quitrun;                      \
   } while (0)
 // Handlers find their register A themselves: jumps and tests need none.
 #define NEXT          \
@@ -307,14 +317,18 @@ op_GETUPVAL:
   NEXT;
 op_GETGLOBAL: {
   ra = base + GetA(i);
-  const uint32_t bx = GetBx(i);
   if (gcache) {
-    const vlGlobalCacheEntry* e = &gcache[bx].global;
+    // Entries are 64 bytes and Bx starts at bit 6: its bits in place are
+    // the entry's byte offset.
+    static_assert(sizeof(vlConstantCache) == 64 && kCPos == 6);
+    const vlGlobalCacheEntry* e =
+        &reinterpret_cast<const vlConstantCache*>(reinterpret_cast<const char*>(gcache) + (i & (kMaxBx << kCPos)))->global;
     if (e->epoch == g->tableEpoch && e->node->val.tag != VL_TNIL) {
       CopyValue(ra, &e->node->val);
       NEXT;
     }
   }
+  const uint32_t bx = GetBx(i);
   const vlValue* key = KST(bx);
   const vlValue* v = LookUpGlobal(L, CL, bx, key);
   gcache = CL->proto->constCache;
@@ -785,7 +799,7 @@ op_FORLOOP: {
     double s = step->v.n;
     double idx = ra->v.n + s;
     if (s > 0 ? idx <= limit->v.n : idx >= limit->v.n) {
-      pc += GetSBx(i);
+      pc = JumpBx(pc, i);
       SetNumber(ra, idx);
       if (__builtin_expect(*quit, 0)) goto quitrun;
     }
