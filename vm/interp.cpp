@@ -731,7 +731,7 @@ call_results: {
 }
 op_RETURN: {
   ra = base + GetA(i);
-  if (GetC(i) == 1) {
+  if ((i & (0x1FFu << kCPos)) == (1u << kCPos)) {  // C is 1
     // Return from gosub: only to a pc this frame pushed.
     int32_t level = CallLevel(L, L->ci);
     if (g->returnCount == 0 || g->returnStack[g->returnCount - 1].level != level) {
