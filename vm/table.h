@@ -88,7 +88,10 @@ inline vlTableNode* HashNumber(const vlTable* t, double n) {
   uint32_t w[2];
   std::memcpy(w, &x, sizeof x);
   uint32_t sum = w[0] + w[1];
-  return &t->node[NodeModulo(sum, t->lsizenode)];
+  // As NodeModulo(sum, t->lsizenode), with the divisor from the node mask.
+  uint64_t low = kNodeModulo.m[t->lsizenode] * sum;
+  uint64_t d = static_cast<uint64_t>(t->nodeMask) | 1;
+  return &t->node[static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64)];
 }
 
 // Raw read of number key n in the chain from node nd (its main position);
