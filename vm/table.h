@@ -76,11 +76,12 @@ struct vlNodeModulo {
   }
 };
 inline constexpr vlNodeModulo kNodeModulo;
-inline uint32_t NodeModulo(uint32_t n, int lsize) {
-  uint64_t d = ((uint64_t(1) << lsize) - 1) | 1;
+// d is that divisor, which a table has at hand as its node mask OR 1.
+inline uint32_t NodeModulo(uint32_t n, int lsize, uint64_t d) {
   uint64_t low = kNodeModulo.m[lsize] * n;
   return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64);
 }
+inline uint32_t NodeModulo(uint32_t n, int lsize) { return NodeModulo(n, lsize, ((uint64_t(1) << lsize) - 1) | 1); }
 
 // The main position of number key n.
 inline vlTableNode* HashNumber(const vlTable* t, double n) {
@@ -88,10 +89,7 @@ inline vlTableNode* HashNumber(const vlTable* t, double n) {
   uint32_t w[2];
   std::memcpy(w, &x, sizeof x);
   uint32_t sum = w[0] + w[1];
-  // As NodeModulo(sum, t->lsizenode), with the divisor from the node mask.
-  uint64_t low = kNodeModulo.m[t->lsizenode] * sum;
-  uint64_t d = static_cast<uint64_t>(t->nodeMask) | 1;
-  return &t->node[static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64)];
+  return &t->node[NodeModulo(sum, t->lsizenode, static_cast<uint64_t>(t->nodeMask) | 1)];
 }
 
 // Raw read of number key n in the chain from node nd (its main position);
