@@ -257,57 +257,16 @@ bool StringToNumber(const char* text, size_t len, double* out) {
   return true;
 }
 
-namespace {
-
-constexpr char kDigitPairs[201] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-constexpr uint64_t kPowersOfTen[15] = {1,           10,           100,           1000,           10000,
-                                       100000,      1000000,      10000000,      100000000,      1000000000,
-                                       10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000};
-
-}  // namespace
-
 int FormatNumber(double n, char* buf) {
   // Integers of up to 14 digits print as "%.14g" would, without its cost
   // (-0 is left to it: it prints the sign).
   if (n > -1e14 && n < 1e14) {
     int64_t i = static_cast<int64_t>(n);
     if (static_cast<double>(i) == n && (i != 0 || !std::signbit(n))) {
-      char* p = buf;
-      uint64_t v = static_cast<uint64_t>(i);
-      if (i < 0) {
-        *p++ = '-';
-        v = static_cast<uint64_t>(-i);
-      }
-      int digits = 1;
-      while (digits < 15 && v >= kPowersOfTen[digits]) digits++;
-      char* end = p + digits;
-      *end = '\0';
-      char* q = end;
-      // Most numbers fit 32 bits, where the arithmetic is cheaper.
-      while (v > 0xFFFFFFFFu) {
-        unsigned r = static_cast<unsigned>(v % 100);
-        v /= 100;
-        q -= 2;
-        std::memcpy(q, &kDigitPairs[2 * r], 2);
-      }
-      uint32_t w = static_cast<uint32_t>(v);
-      while (w >= 100) {
-        uint32_t r = w % 100;
-        w /= 100;
-        q -= 2;
-        std::memcpy(q, &kDigitPairs[2 * r], 2);
-      }
-      if (w >= 10) {
-        q -= 2;
-        std::memcpy(q, &kDigitPairs[2 * w], 2);
-      } else {
-        *--q = static_cast<char>('0' + w);
-      }
-      return static_cast<int>(end - buf);
+      uint64_t v = i < 0 ? 0u - static_cast<uint64_t>(i) : static_cast<uint64_t>(i);
+      size_t length = WriteInteger(i < 0, v, 14, buf);
+      buf[length] = '\0';
+      return static_cast<int>(length);
     }
   }
   return std::snprintf(buf, kNumberBufferSize, "%.14g", n);

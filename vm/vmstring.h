@@ -1,5 +1,6 @@
 // Interned strings and the number <-> string conversions every coercion uses.
 #pragma once
+#include <cstdint>
 #include <cstring>
 
 #include "vm/memory.h"
@@ -128,6 +129,7 @@ inline uint8_t StringTagBit(uint32_t h) { return static_cast<uint8_t>(1u << (h >
 
 // Returns the one string object holding these bytes (NULs allowed).
 vlString* InternString(vlVMState* L, const char* bytes, size_t len);
+
 inline vlString* InternCString(vlVMState* L, const char* text) {
   return InternString(L, text, std::strlen(text));
 }
@@ -139,6 +141,49 @@ inline void FreeString(vlVMState* L, vlString* s) { FreeBlock(L, s, StringRecord
 // hexadecimal, anything else a decimal floating-point number; only white
 // space may follow. False when the text is not a number.
 bool StringToNumber(const char* text, size_t len, double* out);
+
+namespace detail {
+constexpr char kDigitPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+constexpr uint64_t kPowersOfTen[15] = {1,           10,           100,           1000,           10000,
+                                       100000,      1000000,      10000000,      100000000,      1000000000,
+                                       10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000};
+}  // namespace detail
+
+// Writes an integer in decimal at out: "-" when negative, then the digits
+// of magnitude, which has at most maxDigits (up to 15) of them; returns the
+// length (no terminator is written).
+inline size_t WriteInteger(bool negative, uint64_t magnitude, size_t maxDigits, char* out) {
+  using detail::kDigitPairs;
+  // The digits are counted by comparisons, whose branches are predicted
+  // when numbers of one size follow each other, so where the digits go is
+  // known before the number is: a count from the bit length (a chain of
+  // dependent steps) delays every store of them and every load after.
+  size_t digits = 1;
+  while (magnitude >= detail::kPowersOfTen[digits] && digits < maxDigits) digits++;
+  if (negative) *out++ = '-';
+  char* q = out + digits;
+  // Most numbers fit 32 bits, where the arithmetic is cheaper.
+  uint64_t v = magnitude;
+  while (v > 0xFFFFFFFFu) {
+    unsigned r = static_cast<unsigned>(v % 100);
+    v /= 100;
+    q -= 2;
+    std::memcpy(q, &kDigitPairs[2 * r], 2);
+  }
+  uint32_t w = static_cast<uint32_t>(v);
+  while (w >= 100) {
+    uint32_t r = w % 100;
+    w /= 100;
+    q -= 2;
+    std::memcpy(q, &kDigitPairs[2 * r], 2);
+  }
+  if (w >= 10) std::memcpy(q - 2, &kDigitPairs[2 * w], 2);
+  else q[-1] = static_cast<char>('0' + w);
+  return digits + (negative ? 1 : 0);
+}
 
 // Formats with "%.14g" into buf (at least kNumberBufferSize bytes); returns
 // the length.

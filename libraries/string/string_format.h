@@ -88,37 +88,8 @@ size_t FormatText(const Directive& d, const char* text, char* result);
 
 // Decimal digits of value at out (kMaxInt32Length bytes); the length.
 inline size_t FormatInt32(int32_t value, char* out) {
-  static constexpr char kPairs[201] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
   uint32_t v = static_cast<uint32_t>(value);
-  size_t sign = 0;
-  if (value < 0) {
-    *out = '-';
-    v = 0u - v;
-    sign = 1;
-  }
-  // The digit count from the bit length: 1233 / 4096 is just above log10(2),
-  // so t is the count or one less (0 for 0 counts as one digit).
-  static constexpr uint32_t kTens[10] = {0, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
-  size_t t = static_cast<size_t>((32 - __builtin_clz(v | 1)) * 1233) >> 12;
-  size_t digits = t + (v >= kTens[t]);
-  char* q = out + sign + digits;
-  while (v >= 100) {
-    uint32_t r = v % 100;
-    v /= 100;
-    q -= 2;
-    q[0] = kPairs[2 * r];
-    q[1] = kPairs[2 * r + 1];
-  }
-  if (v >= 10) {
-    q[-2] = kPairs[2 * v];
-    q[-1] = kPairs[2 * v + 1];
-  } else {
-    q[-1] = static_cast<char>('0' + v);
-  }
-  return sign + digits;
+  return WriteInteger(value < 0, value < 0 ? 0u - v : v, 10, out);
 }
 
 template <class Sink>
