@@ -1,4 +1,4 @@
-// Parses FormatStr conversion specifications and formats each with
+// Parses FormatStr conversion directives and formats each with
 // snprintf into a bounded buffer; the callback form of the formatter. No
 // dependencies beyond the shared double-to-integer helper.
 #include "libraries/string/string_format.h"
@@ -14,11 +14,20 @@ namespace {
 bool IsFlag(char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The form is one the parse let through, with a conversion that matches
+// the value's type.
+template <class T>
+size_t FormatThrough(const Directive& d, T value, char* result) {
+  result[0] = '\0';
+  std::snprintf(result, kResultSize, d.form, value);
+  return std::strlen(result);
+}
+
 }  // namespace
 
-const char* ParseDirective(const char* spec, const char* end, Directive* d) {
+const char* ParseDirective(const char* body, const char* end, Directive* d) {
   // Flags, up to two width digits, "." and up to two precision digits.
-  const char* q = spec;
+  const char* q = body;
   while (q < end && IsFlag(*q)) ++q;
   for (int i = 0; q < end && IsDigit(*q); ++i, ++q)
     if (i == 2) return nullptr;
@@ -31,40 +40,21 @@ const char* ParseDirective(const char* spec, const char* end, Directive* d) {
   }
   // A format that ends inside a conversion directive has no conversion.
   if (q >= end) return nullptr;
-  size_t specLength = static_cast<size_t>(q - spec) + 1;
-  if (specLength > kMaxSpecLength) return nullptr;
+  size_t directiveLength = static_cast<size_t>(q - body) + 1;
+  if (directiveLength > kMaxDirectiveLength) return nullptr;
   d->conversion = *q;
   d->form[0] = '%';
-  std::memcpy(d->form + 1, spec, specLength);
-  d->form[specLength + 1] = '\0';
+  std::memcpy(d->form + 1, body, directiveLength);
+  d->form[directiveLength + 1] = '\0';
   return q + 1;
 }
 
-// The form is one the parse let through, with a conversion that matches
-// the value's type.
-size_t FormatSigned(const Directive& d, int32_t value, char* result) {
-  result[0] = '\0';
-  std::snprintf(result, kResultSize, d.form, value);
-  return std::strlen(result);
+size_t FormatValue(const Directive& d, int32_t value, char* result) { return FormatThrough(d, value, result); }
+size_t FormatValue(const Directive& d, uint32_t value, char* result) {
+  return FormatThrough(d, static_cast<unsigned>(value), result);
 }
-
-size_t FormatUnsigned(const Directive& d, uint32_t value, char* result) {
-  result[0] = '\0';
-  std::snprintf(result, kResultSize, d.form, static_cast<unsigned>(value));
-  return std::strlen(result);
-}
-
-size_t FormatDouble(const Directive& d, double value, char* result) {
-  result[0] = '\0';
-  std::snprintf(result, kResultSize, d.form, value);
-  return std::strlen(result);
-}
-
-size_t FormatText(const Directive& d, const char* text, char* result) {
-  result[0] = '\0';
-  std::snprintf(result, kResultSize, d.form, text);
-  return std::strlen(result);
-}
+size_t FormatValue(const Directive& d, double value, char* result) { return FormatThrough(d, value, result); }
+size_t FormatValue(const Directive& d, const char* text, char* result) { return FormatThrough(d, text, result); }
 
 }  // namespace vl::format
 

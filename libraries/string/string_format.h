@@ -64,27 +64,27 @@ int FormatString(const char* format, size_t length, const vlFormatIO& io);
 
 namespace vl::format {
 
-constexpr size_t kMaxSpecLength = 18;  // from the byte after "%" to the conversion
-constexpr size_t kResultSize = 512;    // widths and precisions of two digits fit
+constexpr size_t kMaxDirectiveLength = 18;  // from the byte after "%" to the conversion
+constexpr size_t kResultSize = 512;         // widths and precisions of two digits fit
 constexpr size_t kLongStringLength = 100;
 constexpr size_t kMaxInt32Length = 11;  // "-2147483648"
 
 // A directive other than the plain ones, parsed.
 struct Directive {
-  char form[kMaxSpecLength + 2];  // "%", the specification, a terminator
+  char form[kMaxDirectiveLength + 2];  // "%", the directive's body, a terminator
   char conversion;
   bool precision;
 };
 
-// Parses the directive whose specification starts at spec (the byte after
-// "%"): the byte after it, or null when it is malformed.
-const char* ParseDirective(const char* spec, const char* end, Directive* d);
+// Parses the directive whose body (flags to conversion) starts at body, the
+// byte after "%": returns the byte after it, or null when it is malformed.
+const char* ParseDirective(const char* body, const char* end, Directive* d);
 // One value through d.form into result (kResultSize bytes); its length up
 // to the first zero byte, as a C string.
-size_t FormatSigned(const Directive& d, int32_t value, char* result);
-size_t FormatUnsigned(const Directive& d, uint32_t value, char* result);
-size_t FormatDouble(const Directive& d, double value, char* result);
-size_t FormatText(const Directive& d, const char* text, char* result);
+size_t FormatValue(const Directive& d, int32_t value, char* result);
+size_t FormatValue(const Directive& d, uint32_t value, char* result);
+size_t FormatValue(const Directive& d, double value, char* result);
+size_t FormatValue(const Directive& d, const char* text, char* result);
 
 // Decimal digits of value at out (kMaxInt32Length bytes); the length.
 inline size_t FormatInt32(int32_t value, char* out) {
@@ -136,8 +136,8 @@ int FormatWith(const char* format, size_t length, Args& args, Sink& out) {
     // "%%", and the plain "%s" and "%d", need neither the parse nor
     // sprintf: the same bytes, appended directly (a short string still ends
     // at its first zero byte).
-    const char* spec = p + 1;
-    char next = spec < end ? *spec : '\0';
+    const char* body = p + 1;
+    char next = body < end ? *body : '\0';
     if (next == 's') {
       p += 2;
       size_t n = 0;
@@ -162,7 +162,7 @@ int FormatWith(const char* format, size_t length, Args& args, Sink& out) {
       continue;
     }
     Directive d;
-    p = ParseDirective(spec, end, &d);
+    p = ParseDirective(body, end, &d);
     if (!p) return ERR_WRONGUSAGE;
     char result[kResultSize];
     size_t n;
@@ -170,16 +170,16 @@ int FormatWith(const char* format, size_t length, Args& args, Sink& out) {
     switch (d.conversion) {
       case 'd':
       case 'i':
-      case 'c': n = FormatSigned(d, vl::DoubleToInt32(args.Number(argument)), result); break;
+      case 'c': n = FormatValue(d, vl::DoubleToInt32(args.Number(argument)), result); break;
       case 'o':
       case 'u':
       case 'x':
-      case 'X': n = FormatUnsigned(d, static_cast<uint32_t>(args.Integer(argument)), result); break;
+      case 'X': n = FormatValue(d, static_cast<uint32_t>(args.Integer(argument)), result); break;
       case 'e':
       case 'E':
       case 'f':
       case 'g':
-      case 'G': n = FormatDouble(d, args.Number(argument), result); break;
+      case 'G': n = FormatValue(d, args.Number(argument), result); break;
       case 's': {
         size_t length = 0;
         const char* s = args.String(argument, &length);
@@ -187,7 +187,7 @@ int FormatWith(const char* format, size_t length, Args& args, Sink& out) {
           out.Append(s, length);
           continue;
         }
-        n = FormatText(d, s, result);
+        n = FormatValue(d, s, result);
         break;
       }
       case 'q': {
