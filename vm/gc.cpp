@@ -235,7 +235,7 @@ struct StringFreeLists {
 inline void FreeDeadString(vlVMState* L, vlString* s, StringFreeLists& lists, uint64_t& bytes) {
 #ifndef VL_POOL_CHECKED
   size_t size = StringRecordSize(s->len);
-  size_t c = (size - 1) / 16;
+  size_t c = FreeListIndex(size);
   if (c < kPoolClasses) {
     *reinterpret_cast<void**>(s) = lists.heads[c];
     lists.heads[c] = s;

@@ -28,13 +28,17 @@ void ReleaseSmallBlocks(vlVMGlobal* g);
 #endif
 #endif
 
+// The free list a block of size bytes goes to in the short paths below; from
+// kPoolClasses on, none (the block is not pooled).
+inline size_t FreeListIndex(size_t size) { return (size - 1) / 16; }
+
 // A pooled block of size bytes straight from its free list, or null when
 // none is at hand (or the build checks pool blocks): then NewBlock. Never
 // calls anything, so a caller's fast path needs no saved registers.
 inline void* TakePooledBlock(vlVMState* L, size_t size) {
 #ifndef VL_POOL_CHECKED
   vlVMGlobal* g = L->g;
-  size_t c = (size - 1) / 16;
+  size_t c = FreeListIndex(size);
   if (c < kPoolClasses && g->allocFailCountdown == 0) {
     if (void* b = g->pool.freeList[c]) {
       g->pool.freeList[c] = *static_cast<void**>(b);
@@ -58,7 +62,7 @@ inline void* NewBlock(vlVMState* L, size_t size) {
 inline void FreeBlock(vlVMState* L, void* block, size_t size) {
 #ifndef VL_POOL_CHECKED
   vlVMGlobal* g = L->g;
-  size_t c = (size - 1) / 16;
+  size_t c = FreeListIndex(size);
   if (c < kPoolClasses) {
     *static_cast<void**>(block) = g->pool.freeList[c];
     g->pool.freeList[c] = block;
