@@ -162,7 +162,7 @@ inline size_t WriteInteger(bool negative, uint64_t magnitude, size_t maxDigits, 
   // known before the number is: a count from the bit length (a chain of
   // dependent steps) delays every store of them and every load after.
   size_t digits = 1;
-  while (magnitude >= detail::kPowersOfTen[digits] && digits < maxDigits) digits++;
+  while (digits < maxDigits && magnitude >= detail::kPowersOfTen[digits]) digits++;
   if (negative) *out++ = '-';
   char* q = out + digits;
   // Most numbers fit 32 bits, where the arithmetic is cheaper.
