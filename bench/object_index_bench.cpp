@@ -12,7 +12,7 @@
 #include "display/layers/layers.h"
 #include "objects/anims/anim.h"
 #include "platform/intervals.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/timers.h"
 #include "runtime/error_vm.h"
 #include "text/vector/vector_library.h"

@@ -13,7 +13,7 @@
 
 #include "formats/jpeg_codec.h"
 #include "formats/png_codec.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 
 namespace {

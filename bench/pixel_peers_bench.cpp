@@ -35,7 +35,7 @@
 #include "graphics/scaler.h"
 #include "graphics/yuv_convert.h"
 #include "platform/offscreen_bitmap.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
-#include "runtime/loaded_source.h"
+#include "formats/loaded_source.h"
 #include "runtime/messages.h"
 #include "runtime/object_data.h"
 #include "runtime/objects.h"

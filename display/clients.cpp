@@ -13,11 +13,11 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "platform/requesters.h"
-#include "platform/threads.h"
+#include "runtime/threads.h"
 #include "runtime/event_queue.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/script_version.h"
-#include "runtime/startup.h"
+#include "player/startup.h"
 #include "vm/error_codes.h"
 
 int32_t vlAdapterRefreshRate = 10;

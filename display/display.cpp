@@ -20,7 +20,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/position.h"
 #include "platform/display_adapter.h"
-#include "platform/threads.h"
+#include "runtime/threads.h"
 #include "platform/x11/x11_window.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"

@@ -6,11 +6,11 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/objects.h"
 #include "graphics/gradient_render.h"
 #include "runtime/preproc.h"
-#include "runtime/startup_records.h"
+#include "player/startup_records.h"
 
 struct vlX11Window;
 struct vlBitmap;

@@ -18,7 +18,7 @@
 #include "platform/display_adapter.h"
 #include "platform/x11/x11_window.h"
 #include "runtime/event_queue.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 
 namespace {

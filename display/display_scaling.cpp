@@ -12,7 +12,7 @@
 #include "graphics/blit.h"
 #include "graphics/picture_engines.h"
 #include "platform/display_adapter.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 
 int SetDisplayBGPicCopies(vlDisplay* d, vlBGPic* pic) {

@@ -4,7 +4,7 @@
 // Plug-ins call them from the main thread without a VM state.
 #pragma once
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 // Fills the display slots of the graphics sub-table (8 to 11, 13 to 20)
 // and slot 3 of the requester sub-table; the rest stay as they are.

@@ -16,7 +16,7 @@
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "runtime/script_version.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 

@@ -12,7 +12,7 @@
 #include "runtime/object_data.h"
 #include "runtime/object_index.h"
 #include "runtime/option_readers.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"

@@ -9,7 +9,7 @@
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
 #include "graphics/pixel_kernels.h"
-#include "runtime/loaded_source.h"
+#include "formats/loaded_source.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 

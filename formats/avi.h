@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 
 struct vlBitmap;
 struct vlStream;

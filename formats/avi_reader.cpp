@@ -10,7 +10,7 @@
 #include "formats/avi.h"
 #include "formats/jpeg_codec.h"
 #include "formats/pixel_buffer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "formats/pixel_buffer.h"
 #include "graphics/bitmap.h"
 #include "graphics/pixel_format.h"
-#include "platform/paths.h"
+#include "runtime/paths.h"
 #include "runtime/errors.h"
 #include "runtime/replace_file.h"
 #include "runtime/stream.h"

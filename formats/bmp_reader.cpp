@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "formats/pixel_buffer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 

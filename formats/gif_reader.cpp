@@ -8,7 +8,7 @@
 
 #include "formats/gif.h"
 #include "formats/pixel_buffer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "formats/gif.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/replace_file.h"
 #include "runtime/stream.h"

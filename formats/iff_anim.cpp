@@ -11,7 +11,7 @@
 
 #include "formats/ilbm.h"
 #include "formats/pixel_buffer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "formats/pixel_buffer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/replace_file.h"
 #include "runtime/stream.h"

@@ -15,7 +15,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/option_readers.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/plugins.h"
 #include "runtime/replace_file.h"
 #include "runtime/stream.h"

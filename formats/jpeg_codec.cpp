@@ -20,7 +20,7 @@
 
 #include "formats/pixel_buffer.h"
 #include "graphics/fast_paths.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 

@@ -12,7 +12,7 @@
 #include "formats/jpeg_codec.h"
 #include "formats/png_codec.h"
 #include "platform/native_image.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/file_adapter.h"
 #include "runtime/stream.h"

@@ -3,7 +3,7 @@
 
 #include "graphics/pixel_format.h"
 #include "graphics/scaler.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 uint32_t* AllocPixelBuffer(int64_t width, int64_t height, int clear) {
   if (!PictureSizeOk(width, height)) return nullptr;

@@ -13,7 +13,7 @@
 #include <png.h>
 
 #include "formats/pixel_buffer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/replace_file.h"
 #include "runtime/stream.h"

@@ -5,7 +5,7 @@
 
 #include "formats/iff_anim.h"
 #include "picture_fuzz_common.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int32_t mode : {DEINTERLACE_DEFAULT, DEINTERLACE_DOUBLE}) {

@@ -5,7 +5,7 @@
 
 #include "formats/avi.h"
 #include "picture_fuzz_common.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t w = 0, h = 0, frames = 0;

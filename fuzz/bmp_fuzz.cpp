@@ -2,7 +2,7 @@
 #include "formats/bmp_reader.h"
 #include "formats/picture_loader.h"
 #include "picture_fuzz_common.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t w = 0, h = 0, a = 0, t = 0;

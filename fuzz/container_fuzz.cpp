@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "runtime/container.h"
+#include "player/container.h"
 #include "runtime/error_vm.h"
 #include "runtime/script_version.h"
-#include "runtime/startup_records.h"
+#include "player/startup_records.h"
 #include "runtime/stream.h"
 #include "vm/protect.h"
 #include "vm/state.h"

@@ -2,7 +2,7 @@
 // frames out of order (key-frame restarts), and the delays.
 #include "formats/gif.h"
 #include "picture_fuzz_common.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t w = 0, h = 0, frames = 0;

@@ -8,7 +8,7 @@
 
 #include "libraries/network/network_library.h"
 #include "libraries/network/transfer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "formats/ilbm.h"
 #include "picture_fuzz_common.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int mode = 0; mode < 3; ++mode) {

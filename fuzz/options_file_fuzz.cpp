@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/cmdline.h"
-#include "runtime/startup_options.h"
+#include "player/cmdline.h"
+#include "player/startup_options.h"
 
 namespace {
 

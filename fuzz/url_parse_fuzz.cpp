@@ -6,7 +6,7 @@
 #include <string>
 
 #include "libraries/network/url_parse.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -11,7 +11,7 @@
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 #include "platform/display_adapter.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
 #include "vm/error_codes.h"
 

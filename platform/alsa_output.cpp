@@ -14,7 +14,7 @@
 
 #include "platform/hooks.h"
 #include "platform/shared_libs.h"
-#include "platform/threads.h"
+#include "runtime/threads.h"
 #include "platform/timers.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"

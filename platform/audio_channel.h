@@ -10,8 +10,8 @@
 
 #include <pthread.h>
 
-#include "platform/os.h"
-#include "platform/threads.h"
+#include "runtime/os.h"
+#include "runtime/threads.h"
 #include "runtime/objects.h"
 
 struct vlMutex;

@@ -13,7 +13,7 @@
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
 #include "vm/error_codes.h"
 

@@ -7,13 +7,13 @@
 #include <initializer_list>
 
 #include "platform/hooks.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/timers.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
 #include "runtime/object_index.h"
-#include "runtime/startup.h"
+#include "player/startup.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
 #include "vm/error_codes.h"

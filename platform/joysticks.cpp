@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The process entry: keeps argc/argv, resolves the program's own path and
 // hands over to the start-up body. Depends on the C library only.
-#include "platform/os.h"
+#include "runtime/os.h"
 
 #include <climits>
 #include <csignal>

@@ -14,9 +14,9 @@
 #include <cstring>
 
 #include "platform/hooks.h"
-#include "platform/os.h"
-#include "platform/paths.h"
-#include "runtime/text.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
+#include "vm/text.h"
 #include "vm/error_codes.h"
 
 namespace {

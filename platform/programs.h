@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <sys/types.h>
 
-#include "platform/threads.h"
+#include "runtime/threads.h"
 
 // The longest argument vector (program included) and output file name.
 constexpr size_t kMaxProgramArgs = 128;

@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "platform/hooks.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/timers.h"
 #include "vm/error_codes.h"
 

@@ -12,9 +12,9 @@
 
 #include "runtime/errors.h"
 #include "runtime/messages.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/error_codes.h"
 
 vlPluginInfo* vlRequesterAdapter = nullptr;

@@ -15,13 +15,13 @@
 #include "display/display.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/requesters_gtk_request.h"
-#include "platform/threads.h"
+#include "runtime/threads.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
-#include "runtime/startup.h"
+#include "player/startup.h"
 #include "vm/error_codes.h"
 
 vlGtkRequest gGtkRequest;

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include "platform/hooks.h"
-#include "platform/os.h"
-#include "platform/threads.h"
+#include "runtime/os.h"
+#include "runtime/threads.h"
 #include "platform/wake_pipe.h"
 #include "vm/error_codes.h"
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/os.h"
-#include "platform/paths.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/messages.h"
 #include "runtime/stream.h"

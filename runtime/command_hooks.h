@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 // Appends a hook (null when out of memory).
 vlCommandHook* AddCommandHook(vlCommandHookFn hook, vlCommandHookErrorFn error, void* userData);

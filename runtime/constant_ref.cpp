@@ -2,7 +2,7 @@
 // tables and the character classes.
 #include "runtime/constant_ref.h"
 
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
 

@@ -11,7 +11,7 @@
 #include "runtime/objects.h"
 #include "runtime/runtime_options.h"
 #include "runtime/script_version.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
 #include "vm/call.h"

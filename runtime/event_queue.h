@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/os.h"
-#include "platform/threads.h"
+#include "runtime/os.h"
+#include "runtime/threads.h"
 
 struct vlDisplay;
 struct vlVMState;

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "runtime/text.h"
+#include "vm/text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "platform/stdio_file.h"
+#include "runtime/stdio_file.h"
 #include "runtime/chunk_name.h"
 #include "runtime/error_format.h"
 #include "runtime/errors.h"

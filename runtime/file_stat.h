@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 // Protection bits of the engine (owner, group, other).
 enum : uint32_t {

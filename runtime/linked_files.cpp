@@ -8,7 +8,7 @@
 #include <string>
 
 #include "runtime/chunk_name.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
 #include "vm/error_codes.h"

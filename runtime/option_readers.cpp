@@ -12,7 +12,7 @@
 #include "runtime/layer_lookup.h"
 #include "runtime/linked_files.h"
 #include "runtime/object_data.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/argreaders.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"

@@ -14,7 +14,7 @@
 #include "runtime/file_adapter.h"
 #include "runtime/objects.h"
 #include "runtime/plugins.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"

@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 struct vlVMState;
 struct vlPlugin;

@@ -18,14 +18,14 @@
 #include "runtime/console.h"
 #include "runtime/errors.h"
 #include "runtime/file_adapter.h"
-#include "runtime/linked_data.h"
+#include "player/linked_data.h"
 #include "runtime/messages.h"
 #include "runtime/objects.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/progress_message.h"
 #include "runtime/runtime_options.h"
-#include "runtime/service_table.h"
-#include "runtime/text.h"
+#include "player/service_table.h"
+#include "vm/text.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 struct vlVMState;
 

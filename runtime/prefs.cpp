@@ -7,14 +7,14 @@
 #include <new>
 #include <vector>
 
-#include "platform/os.h"
-#include "platform/paths.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/replace_file.h"
 #include "runtime/script_call.h"
-#include "runtime/startup_records.h"
+#include "player/startup_records.h"
 #include "runtime/stream.h"
 #include "runtime/table_items.h"
 #include "vm/argreaders.h"

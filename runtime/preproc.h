@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/startup_records.h"
+#include "player/startup_records.h"
 
 enum vlPreprocSubtype : uint32_t {
   VL_PP_BGPIC = 0,

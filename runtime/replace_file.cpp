@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/exit_removals.h"
-#include "platform/paths.h"
+#include "runtime/exit_removals.h"
+#include "runtime/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/errors.h"
 #include "runtime/memory_name.h"

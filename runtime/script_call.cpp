@@ -8,7 +8,7 @@
 
 #include "runtime/linked_files.h"
 #include "runtime/object_data.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/argreaders.h"
 #include "vm/call.h"
 #include "vm/constants.h"

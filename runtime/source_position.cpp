@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "runtime/errors.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/constants.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"

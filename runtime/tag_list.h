@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 // The value of the first item with that tag, or fallback when there is none.
 inline uintptr_t GetTagValue(const vlTagItem* tags, uint32_t tag, uintptr_t fallback) {

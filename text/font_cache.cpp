@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "graphics/bitmap.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/chunk_name.h"
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
@@ -17,7 +17,7 @@
 #include "runtime/option_readers.h"
 #include "runtime/progress_message.h"
 #include "runtime/script_call.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "text/fonts/bitmap_font.h"
 #include "text/fonts/truetype_font.h"
 #include "text/text_library.h"

@@ -17,7 +17,7 @@
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
 #include "objects/movement/move.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"

@@ -25,7 +25,7 @@
 #include "transitions/fx_draw.h"
 #include "vm/stack_api.h"
 #include "platform/event_pump.h"
-#include "runtime/startup.h"
+#include "player/startup.h"
 #include "transitions/families/families.h"
 #include "vm/error_codes.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/call.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"

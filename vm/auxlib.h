@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "vm/object.h"
 #include "vm/stack_api.h"
 #include "vm/vmstring.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/auxlib.h"
 #include "vm/convert.h"
 #include "vm/stack_api.h"

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 struct vlVMState;
 

@@ -1,7 +1,7 @@
 // The VM table handed to plug-ins: 78 entry points of the stack interface in
 // a fixed order (vlPluginVMTable, laid out with the plug-in interface).
 #pragma once
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 // The player's one instance of the table.
 const vlPluginVMTable* GetPluginVMTable();

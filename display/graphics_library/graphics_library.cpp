@@ -7,7 +7,7 @@
 #include "display/draw_tags.h"
 #include "display/graphics_library/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
-#include "graphics/image_cache.h"
+#include "formats/image_cache.h"
 #include "runtime/objects.h"
 #include "runtime/runtime_options.h"
 #include "vm/auxlib.h"

@@ -9,10 +9,10 @@
 #include "display/graphics_library/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
-#include "platform/event_buttons.h"
+#include "display/events/event_buttons.h"
 #include "graphics/bitmap.h"
 #include "runtime/object_data.h"
-#include "runtime/style_blocks.h"
+#include "display/style_blocks.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 #define SAMPLE_EXPORT __attribute__((visibility("default")))
 /* The player's error code for an argument value a command cannot use. */

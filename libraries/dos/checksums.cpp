@@ -4,7 +4,7 @@
 #include <string>
 
 #include "libraries/dos/dos_library.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/crc32.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"

@@ -11,11 +11,11 @@
 
 #include "libraries/dos/dos_library.h"
 #include "platform/event_pump.h"
-#include "platform/paths.h"
+#include "runtime/paths.h"
 #include "runtime/error_vm.h"
 #include "runtime/chunk_name.h"
 #include "runtime/errors.h"
-#include "platform/stdio_file.h"
+#include "runtime/stdio_file.h"
 #include "runtime/file_lock.h"
 #include "runtime/option_readers.h"
 #include "runtime/replace_file.h"

@@ -5,14 +5,14 @@
 #include <string>
 
 #include "libraries/dos/dos_library.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
-#include "platform/stdio_file.h"
+#include "runtime/stdio_file.h"
 #include "runtime/file_lock.h"
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
-#include "runtime/system_library.h"
+#include "player/system_library.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "libraries/dos/dos_library.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"

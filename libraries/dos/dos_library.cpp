@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/os.h"
-#include "platform/paths.h"
-#include "platform/threads.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
+#include "runtime/threads.h"
 #include "runtime/chunk_name.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"

@@ -13,12 +13,12 @@
 #include <string>
 
 #include "libraries/dos/dos_library.h"
-#include "platform/os.h"
-#include "platform/paths.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
-#include "platform/stdio_file.h"
+#include "runtime/stdio_file.h"
 #include "runtime/file_lock.h"
 #include "runtime/option_readers.h"
 #include "runtime/script_call.h"

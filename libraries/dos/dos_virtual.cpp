@@ -11,10 +11,10 @@
 #include <string>
 
 #include "libraries/dos/dos_library.h"
-#include "platform/event_dispatch.h"
-#include "platform/os.h"
-#include "platform/paths.h"
-#include "platform/threads.h"
+#include "display/events/event_dispatch.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
+#include "runtime/threads.h"
 #include "runtime/chunk_name.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"

@@ -7,7 +7,7 @@
 
 #include "libraries/network/network_library.h"
 #include "platform/event_pump.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/option_readers.h"
 #include "runtime/runtime_options.h"

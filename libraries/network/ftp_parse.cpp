@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/text.h"
+#include "vm/text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "libraries/network/http_parse.h"
 #include "libraries/network/network_library.h"
 #include "libraries/network/transfer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/base64.h"
 #include "runtime/errors.h"
 #include "runtime/stream.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "libraries/network/network_library.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include "libraries/network/network_commands.h"
 #include "libraries/network/network_polls.h"
-#include "platform/event_dispatch.h"
+#include "display/events/event_dispatch.h"
 #include "platform/event_pump.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
 #include "runtime/object_index.h"

@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 
 #include "libraries/network/network_library.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <cstring>
 
 #include "platform/event_pump.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
 

@@ -6,7 +6,7 @@
 
 #include "libraries/network/network_commands.h"
 #include "libraries/network/network_library.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "libraries/network/network_library.h"
-#include "platform/os.h"
-#include "runtime/text.h"
+#include "runtime/os.h"
+#include "vm/text.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "libraries/string/byte_search.h"
 #include "libraries/string/string_library.h"
 #include "runtime/error_vm.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
 #include "vm/convert.h"

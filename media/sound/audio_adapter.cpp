@@ -13,12 +13,12 @@
 #include "media/sound/sound_plugin.h"
 #include "media/sound/sound_stream.h"
 #include "platform/alsa_output.h"
-#include "platform/os.h"
-#include "platform/threads.h"
-#include "runtime/plugin_abi.h"
+#include "runtime/os.h"
+#include "runtime/threads.h"
+#include "abi/plugin_abi.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/script_version.h"
-#include "runtime/startup.h"
+#include "player/startup.h"
 #include "vm/error_codes.h"
 
 namespace {

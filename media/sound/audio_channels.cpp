@@ -10,10 +10,10 @@
 #include "media/sound/protracker.h"
 #include "media/sound/sound_stream.h"
 #include "platform/alsa_output.h"
-#include "platform/os.h"
-#include "platform/threads.h"
+#include "runtime/os.h"
+#include "runtime/threads.h"
 #include "platform/wake_pipe.h"
-#include "runtime/startup_records.h"
+#include "player/startup_records.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "media/sound/sound_data.h"
 #include "media/sound/sound_library.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"

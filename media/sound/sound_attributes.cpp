@@ -4,7 +4,7 @@
 #include "media/sound/audio_channels.h"
 #include "media/sound/sound_library.h"
 #include "media/sound/sound_types.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 

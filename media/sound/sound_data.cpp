@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "vm/error_codes.h"
 
 uint32_t GetBytesPerFrame(uint32_t format) {

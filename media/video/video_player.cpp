@@ -18,7 +18,7 @@
 #include "graphics/scaler.h"
 #include "graphics/yuv_convert.h"
 #include "platform/display_adapter.h"
-#include "platform/threads.h"
+#include "runtime/threads.h"
 #include "platform/wake_pipe.h"
 #include "runtime/errors.h"
 #include "runtime/stream.h"

@@ -12,7 +12,7 @@
 
 #include "media/video/video_source.h"
 #include "platform/audio_channel.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/objects.h"
 
 struct vlVMState;

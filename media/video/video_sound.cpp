@@ -11,8 +11,8 @@
 #include "media/sound/sound_library.h"
 #include "media/video/video_player.h"
 #include "platform/alsa_output.h"
-#include "platform/threads.h"
-#include "runtime/plugin_abi.h"
+#include "runtime/threads.h"
+#include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 
 namespace {

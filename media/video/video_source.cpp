@@ -9,10 +9,10 @@
 
 #include "formats/avi.h"
 #include "formats/cdxl.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/class_lists.h"
 #include "runtime/file_adapter.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"

@@ -11,7 +11,7 @@
 
 #include "media/sound/audio_channels.h"
 #include "media/video/video_player.h"
-#include "platform/threads.h"
+#include "runtime/threads.h"
 
 void (*gVideoEndedHook)(vlVideoPlayer* player) = nullptr;
 

@@ -13,7 +13,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
 #include "objects/anims/anim_layer.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
 #include "runtime/object_index.h"

@@ -19,7 +19,7 @@
 #include "objects/anims/anim.h"
 #include "objects/anims/anim_layer.h"
 #include "platform/event_pump.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/timers.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"

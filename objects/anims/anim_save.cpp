@@ -20,7 +20,7 @@
 #include "runtime/object_data.h"
 #include "runtime/object_index.h"
 #include "runtime/option_readers.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/plugins.h"
 #include "runtime/script_call.h"
 #include "vm/argreaders.h"

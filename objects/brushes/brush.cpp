@@ -17,7 +17,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
 #include "runtime/errors.h"
-#include "runtime/loaded_source.h"
+#include "formats/loaded_source.h"
 #include "runtime/object_data.h"
 #include "runtime/object_index.h"
 #include "runtime/tag_list.h"

@@ -11,7 +11,7 @@
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
 #include "runtime/error_vm.h"
-#include "runtime/loaded_source.h"
+#include "formats/loaded_source.h"
 #include "runtime/object_data.h"
 #include "runtime/script_call.h"
 #include "vm/argreaders.h"

@@ -17,7 +17,7 @@
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
 #include "platform/display_adapter.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/error_vm.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"

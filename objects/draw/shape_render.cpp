@@ -30,7 +30,7 @@
 #include "objects/draw/paint_polygon.h"
 #include "objects/draw/shape_outline.h"
 #include "runtime/script_version.h"
-#include "runtime/system_library.h"
+#include "player/system_library.h"
 #include "text/vector/vector_engine.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"

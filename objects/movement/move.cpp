@@ -22,7 +22,7 @@
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
 #include "platform/event_pump.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 

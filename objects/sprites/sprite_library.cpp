@@ -19,7 +19,7 @@
 #include "graphics/position.h"
 #include "objects/anims/anim.h"
 #include "objects/sprites/sprite.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"

@@ -2,7 +2,7 @@
 // memory routines, so the fuzz target can take it alone.
 #include <cstring>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/x11/x11_input.h"
 
 char* DecodeUriList(const uint8_t* data, size_t length) {

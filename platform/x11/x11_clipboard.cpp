@@ -12,7 +12,7 @@
 
 #include "display/display.h"
 #include "platform/event_pump.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_input.h"
 #include "platform/x11/x11_window.h"

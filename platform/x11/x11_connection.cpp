@@ -19,17 +19,17 @@
 #include <vector>
 
 #include "display/display.h"
-#include "platform/exit_removals.h"
+#include "runtime/exit_removals.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/requesters_gtk.h"
 #include "platform/timers.h"
 #include "platform/x11/x11_ext.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_input.h"
 #include "platform/x11/x11_window.h"
-#include "runtime/startup_options.h"
+#include "player/startup_options.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "platform/offscreen_bitmap.h"  // the global pixel format
-#include "platform/threads.h"
+#include "runtime/threads.h"
 #include "platform/wake_pipe.h"
 
 struct vlDisplay;

@@ -11,7 +11,7 @@
 #include "display/display.h"
 #include "graphics/pixel_format.h"
 #include "platform/offscreen_bitmap.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
 

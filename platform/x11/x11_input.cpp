@@ -17,7 +17,7 @@
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_ext.h"
 #include "platform/x11/x11_hooks.h"

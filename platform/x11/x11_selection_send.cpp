@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/x11/x11_input.h"
 
 namespace {

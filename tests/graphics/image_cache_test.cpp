@@ -5,8 +5,8 @@
 #include <string>
 
 #include "graphics/bitmap.h"
-#include "graphics/image_cache.h"
-#include "runtime/loaded_source.h"
+#include "formats/image_cache.h"
+#include "formats/loaded_source.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "platform/alsa_output.h"
 #include "platform/shared_libs.h"
 #include "platform/hooks.h"
-#include "platform/threads.h"
+#include "runtime/threads.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
 

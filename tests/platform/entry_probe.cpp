@@ -2,7 +2,7 @@
 // test body that prints what the entry recorded and exits with 7.
 #include <cstdio>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 
 namespace {
 

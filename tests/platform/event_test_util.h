@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "platform/event_dispatch.h"
-#include "platform/event_library.h"
+#include "display/events/event_dispatch.h"
+#include "display/events/event_library.h"
 #include "platform/event_pump.h"
-#include "platform/event_types.h"
+#include "display/events/event_types.h"
 #include "platform/timers.h"
 #include "platform/wake_pipe.h"
 #include "runtime/event_queue.h"

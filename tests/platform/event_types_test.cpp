@@ -8,12 +8,12 @@
 #include <thread>
 
 #include "display/display.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_input.h"
 #include "runtime/hooks.h"
-#include "runtime/plugin_abi.h"
-#include "runtime/service_table.h"
+#include "abi/plugin_abi.h"
+#include "player/service_table.h"
 #include "tests/platform/event_test_util.h"
 #include "vm/error_codes.h"
 

@@ -1,4 +1,4 @@
-#include "platform/stdio_file.h"
+#include "runtime/stdio_file.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <utime.h>
 #include <vector>
 
-#include "platform/os.h"
-#include "platform/paths.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/errors.h"
 #include "runtime/stream.h"

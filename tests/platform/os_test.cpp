@@ -1,4 +1,4 @@
-#include "platform/os.h"
+#include "runtime/os.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/exit_removals.h"
+#include "runtime/exit_removals.h"
 #include "platform/hooks.h"
-#include "platform/paths.h"
+#include "runtime/paths.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/hooks.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "vm/error_codes.h"
 
 namespace {

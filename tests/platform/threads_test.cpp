@@ -1,4 +1,4 @@
-#include "platform/threads.h"
+#include "runtime/threads.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/hooks.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/wake_pipe.h"
 #include "vm/error_codes.h"
 

@@ -16,7 +16,7 @@
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
-#include "runtime/startup_options.h"
+#include "player/startup_options.h"
 #include "tests/platform/x11_server.h"
 #include "vm/error_codes.h"
 

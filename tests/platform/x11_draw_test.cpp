@@ -13,7 +13,7 @@
 #include "display/display.h"
 #include "platform/hooks.h"
 #include "platform/offscreen_bitmap.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_ext.h"

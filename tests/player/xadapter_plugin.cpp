@@ -14,7 +14,7 @@
 
 #include "graphics/adapter_bitmap.h"
 #include "graphics/pixel_access.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
 #include "tests/objects/plugin_paths/adapter_plugin_util.h"
 

@@ -10,7 +10,7 @@
 
 #include "runtime/base64.h"
 #include "runtime/md5.h"
-#include "runtime/service_table.h"
+#include "player/service_table.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The command line, the options file and applying their values: real
 // argument vectors joined and parsed, options files written to a temporary
 // directory and read back, and the resulting overrides and settings.
-#include "runtime/cmdline.h"
+#include "player/cmdline.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/console.h"
-#include "runtime/startup_options.h"
+#include "player/startup_options.h"
 
 namespace {
 

@@ -14,16 +14,16 @@
 #include <string>
 #include <unistd.h>
 
-#include "platform/os.h"
-#include "runtime/container.h"
+#include "runtime/os.h"
+#include "player/container.h"
 #include "runtime/errors.h"
-#include "runtime/linked_data.h"
+#include "player/linked_data.h"
 #include "runtime/linked_files.h"
 #include "runtime/runtime_options.h"
 #include "runtime/script_version.h"
 #include "runtime/source_position.h"
-#include "runtime/startup.h"
-#include "runtime/startup_options.h"
+#include "player/startup.h"
+#include "player/startup_options.h"
 #include "runtime/stream.h"
 #include "tests/runtime/container_builder.h"
 #include "tests/runtime/handler_test_util.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/error_vm.h"
-#include "runtime/object_commands.h"
+#include "player/object_commands.h"
 #include "runtime/runtime_options.h"
 #include "vm/auxlib.h"
 #include "vm/protect.h"

@@ -8,7 +8,7 @@
 
 #include "tests/runtime/handler_test_util.h"
 #include "runtime/errors.h"
-#include "runtime/object_commands.h"
+#include "player/object_commands.h"
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "vm/auxlib.h"

@@ -4,7 +4,7 @@
 #pragma once
 #include <stddef.h>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 typedef struct vlLayoutRow {
   const char* field;

@@ -10,7 +10,7 @@
 
 #include "runtime/class_lists.h"
 #include "runtime/errors.h"
-#include "runtime/linked_data.h"
+#include "player/linked_data.h"
 #include "runtime/plugins.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "vm/error_codes.h"

@@ -23,7 +23,7 @@
 #include "runtime/linked_files.h"
 #include "runtime/objects.h"
 #include "runtime/plugins.h"
-#include "runtime/service_table.h"
+#include "player/service_table.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "tests/vm/script_util.h"
 #include "vm/error_codes.h"

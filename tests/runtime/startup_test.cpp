@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "runtime/errors.h"
-#include "runtime/linked_data.h"
-#include "runtime/preloads.h"
+#include "player/linked_data.h"
+#include "player/preloads.h"
 #include "runtime/preproc.h"
 #include "runtime/require_tags.h"
-#include "runtime/startup_options.h"
+#include "player/startup_options.h"
 #include "tests/runtime/container_builder.h"
 #include "tests/runtime/handler_test_util.h"
 #include "tests/vm/script_util.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "runtime/style_blocks.h"
+#include "display/style_blocks.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <variant>
 
 #include "runtime/errors.h"
-#include "runtime/linked_data.h"
+#include "player/linked_data.h"
 #include "runtime/objects.h"
-#include "runtime/startup_records.h"
-#include "runtime/system_library.h"
+#include "player/startup_records.h"
+#include "player/system_library.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "tests/vm/script_util.h"
 #include "vm/constants.h"

@@ -1,5 +1,5 @@
 // Case folding, character classes and the small text helpers.
-#include "runtime/text.h"
+#include "vm/text.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/chunk_name.h"
 #include "runtime/linked_files.h"
 #include "runtime/runtime_options.h"

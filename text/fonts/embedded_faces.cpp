@@ -2,7 +2,7 @@
 // default-font aliases. The build names the files (VL_FACE_SANS, ...).
 #include <cstring>
 
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "text/fonts/truetype_font.h"
 
 #define VL_INCBIN(sym, file)                                                                            \

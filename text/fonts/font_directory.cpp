@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
-#include "platform/paths.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "text/fonts/truetype_font.h"
 
 namespace {

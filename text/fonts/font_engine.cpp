@@ -9,13 +9,13 @@
 #include <cstring>
 #include <string>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/chunk_name.h"
 #include "runtime/error_format.h"
 #include "runtime/errors.h"
 #include "runtime/messages.h"
 #include "runtime/stream.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "text/fonts/bitmap_font.h"
 #include "text/fonts/truetype_font.h"
 #include "vm/convert.h"

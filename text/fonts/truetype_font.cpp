@@ -14,11 +14,11 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "platform/os.h"
-#include "platform/paths.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
 #include "runtime/chunk_name.h"
 #include "runtime/stream.h"
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "vm/convert.h"
 
 namespace {

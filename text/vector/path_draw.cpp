@@ -17,7 +17,7 @@
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/draw_target.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"

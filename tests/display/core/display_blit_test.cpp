@@ -10,7 +10,7 @@
 #include "display/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -186,8 +186,8 @@ TEST_F(Blit, AdapterWrappersAndObservers) {
 }  // namespace
 
 #include "display/icons.h"
-#include "runtime/service_table.h"
-#include "runtime/startup.h"
+#include "player/service_table.h"
+#include "player/startup.h"
 
 namespace {
 

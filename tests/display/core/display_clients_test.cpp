@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "display/clients.h"
-#include "runtime/plugin_abi.h"
-#include "runtime/service_table.h"
+#include "abi/plugin_abi.h"
+#include "player/service_table.h"
 
 namespace {
 

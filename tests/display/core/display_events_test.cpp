@@ -15,13 +15,13 @@
 
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
-#include "platform/event_buttons.h"
-#include "platform/event_dispatch.h"
-#include "platform/event_library.h"
-#include "platform/os.h"
+#include "display/events/event_buttons.h"
+#include "display/events/event_dispatch.h"
+#include "display/events/event_library.h"
+#include "runtime/os.h"
 #include "platform/x11/x11_input.h"
 #include "runtime/event_queue.h"
-#include "runtime/system_library.h"
+#include "player/system_library.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "formats/cdxl.h"
 #include "formats/gif.h"
 #include "formats/iff_anim.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"

@@ -15,7 +15,7 @@
 #include "formats/png_codec.h"
 #include "graphics/fast_paths.h"
 #include "picture_test_util.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"

@@ -5,7 +5,7 @@
 #include "graphics/bitmap.h"
 #include "picture_test_util.h"
 #include "runtime/errors.h"
-#include "runtime/loaded_source.h"
+#include "formats/loaded_source.h"
 #include "vm/error_codes.h"
 
 using namespace pictest;

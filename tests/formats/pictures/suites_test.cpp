@@ -9,7 +9,7 @@
 #include "tests/support/testdata.h"
 #include "formats/gif.h"
 #include "picture_test_util.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 

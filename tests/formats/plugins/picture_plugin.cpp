@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "formats/anim_source.h"
-#include "runtime/loaded_source.h"
-#include "runtime/plugin_abi.h"
+#include "formats/loaded_source.h"
+#include "abi/plugin_abi.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -9,7 +9,7 @@
 #include "formats/anim_source.h"
 #include "graphics/bitmap.h"
 #include "runtime/class_lists.h"
-#include "runtime/loaded_source.h"
+#include "formats/loaded_source.h"
 #include "runtime/plugins.h"
 #include "vm/error_codes.h"
 

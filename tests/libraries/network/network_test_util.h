@@ -23,7 +23,7 @@
 
 #include "libraries/network/network_commands.h"
 #include "libraries/network/network_library.h"
-#include "platform/event_dispatch.h"
+#include "display/events/event_dispatch.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
 #include "tests/platform/event_test_util.h"

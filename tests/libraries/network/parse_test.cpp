@@ -7,7 +7,7 @@
 #include "libraries/network/ftp_parse.h"
 #include "libraries/network/http_parse.h"
 #include "libraries/network/url_parse.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 
 namespace {
 

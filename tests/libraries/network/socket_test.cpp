@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "libraries/network/socket.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "tests/libraries/network/network_test_util.h"
 
 namespace {

@@ -6,7 +6,7 @@
 // directive.
 #include <random>
 
-#include "runtime/text.h"
+#include "vm/text.h"
 #include "tests/libraries/string/string_test_util.h"
 #include "vm/error_codes.h"
 

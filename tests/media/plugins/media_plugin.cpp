@@ -19,7 +19,7 @@
 
 #include "media/sound/sound_plugin.h"
 #include "media/video/video_source.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 

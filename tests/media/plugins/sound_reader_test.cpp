@@ -8,7 +8,7 @@
 #include "media/sound/sound_plugin.h"
 #include "media/sound/sound_stream.h"
 #include "media_plugin_util.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
 

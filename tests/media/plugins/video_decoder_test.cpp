@@ -6,7 +6,7 @@
 
 #include "media/video/video_player.h"
 #include "media_plugin_util.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
 

@@ -9,7 +9,7 @@
 
 #include "../../formats/pictures/picture_test_util.h"
 #include "media/video/video_player.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
 

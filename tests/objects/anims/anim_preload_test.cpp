@@ -11,7 +11,7 @@
 
 #include "display/display_library.h"
 #include "graphics/bitmap.h"
-#include "graphics/image_cache.h"
+#include "formats/image_cache.h"
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"

@@ -14,8 +14,8 @@
 
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
-#include "platform/os.h"
-#include "runtime/system_library.h"
+#include "runtime/os.h"
+#include "player/system_library.h"
 #include "vm/error_codes.h"
 #include "vm/value.h"
 

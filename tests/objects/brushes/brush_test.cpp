@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
-#include "graphics/image_cache.h"
+#include "formats/image_cache.h"
 #include "objects/brushes/brush.h"
 #include "runtime/runtime_options.h"
 #include "vm/error_codes.h"

@@ -15,7 +15,7 @@
 #include "objects/draw/draw_state.h"
 #include "objects/draw/shape_render.h"
 #include "objects/sprites/sprite.h"
-#include "runtime/system_library.h"
+#include "player/system_library.h"
 #include "vm/error_codes.h"
 
 namespace {

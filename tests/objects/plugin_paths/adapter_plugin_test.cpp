@@ -25,7 +25,7 @@
 #include "objects/sprites/sprite.h"
 #include "platform/offscreen_bitmap.h"
 #include "runtime/plugins.h"
-#include "runtime/startup.h"
+#include "player/startup.h"
 #include "tests/objects/plugin_paths/probe_plugin.h"
 #include "vm/error_codes.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "graphics/pixel_access.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
 
 // The window entries neither test adapter acts on: no pointer of its own.

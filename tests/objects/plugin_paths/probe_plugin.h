@@ -6,7 +6,7 @@
 
 #include "graphics/adapter_bitmap.h"
 #include "graphics/pixel_access.h"
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
 
 // Saver formats of the probe saver.

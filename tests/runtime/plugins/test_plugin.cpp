@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"

@@ -9,7 +9,7 @@
 #include "runtime/chunk_name.h"
 #include "runtime/errors.h"
 #include "runtime/objects.h"
-#include "platform/os.h"
+#include "runtime/os.h"
 #include "runtime/runtime_options.h"
 #include "tests/runtime/handler_test_util.h"
 #include "tests/text/fonts/font_test_util.h"

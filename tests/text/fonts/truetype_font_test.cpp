@@ -14,8 +14,8 @@
 #include <string>
 
 #include "graphics/bitmap.h"
-#include "platform/os.h"
-#include "platform/paths.h"
+#include "runtime/os.h"
+#include "runtime/paths.h"
 #include "runtime/errors.h"
 #include "tests/text/fonts/font_test_util.h"
 #include "text/fonts/engine_font.h"

@@ -10,7 +10,7 @@
 #include <numeric>
 #include <vector>
 
-#include "runtime/plugin_abi.h"
+#include "abi/plugin_abi.h"
 #include "text/fonts/engine_font.h"
 #include "text/fonts/truetype_font.h"
 #include "text/vector/vector_engine.h"

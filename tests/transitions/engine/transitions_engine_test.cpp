@@ -11,7 +11,7 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
-#include "runtime/startup.h"
+#include "player/startup.h"
 #include "transitions/fx_engine.h"
 #include "transitions/transition_library.h"
 #include "vm/error_codes.h"

@@ -1,0 +1,791 @@
+/* The plug-in interface: what a separately built plug-in (a shared object
+ * named NAME.vlp) exports, the block it describes itself in and the service
+ * table of player routines it is handed. The header stands alone and reads
+ * as C99 or as C++17 and later; the C++ conveniences are at the end. The
+ * records are shared with code built elsewhere, so their layouts are pinned
+ * by the checks below: slots and words are only ever appended.
+ *
+ * Entry points a plug-in exports (by these names, with C linkage: a C++
+ * plug-in declares them extern "C"):
+ *
+ *   int InitPlugin(vlPluginInfo* info, const vlServiceTable* services,
+ *                  const char* path, void* handle)
+ *       Always. Fills info: capabilities (PLUGINCAPS_* bits), version and
+ *       revision, moduleName (must equal the file's base name without
+ *       ".vlp" and a leading '_'; "default", "standard", "inbuilt",
+ *       "vellamora", "system" and "native" are refused) and the other
+ *       texts, and lowers programVersion/programRevision (preset to 6.1)
+ *       to the oldest player it runs on. Keep services for later calls.
+ *       Returns non-zero on success; 0 refuses the load (not followed by
+ *       ClosePlugin).
+ *   void ClosePlugin(void)
+ *       Always. Called once before the file is unloaded, also when a later
+ *       check refused the plug-in after InitPlugin succeeded.
+ *   uint32_t GetExtensions(uint32_t capability, uint32_t zero)
+ *       With PLUGINCAPS_EXTENSIONS: the extension word of each other
+ *       capability bit the plug-in claims (0 when none).
+ *
+ * Then the entries of every capability claimed (all of them are looked up;
+ * a missing one refuses the plug-in with "Error loading plugin symbol: %s"):
+ *
+ *   PLUGINCAPS_LIBRARY: const char* GetBaseTable(void) (the library's name,
+ *     or null), const vlCommand* GetCommands(void) (rows ended by a null
+ *     name; command names are matched case-insensitively and registered in
+ *     lower case), const vlConstant* GetConstants(void) (ended by a null
+ *     name; may be null), int InitLibrary(vlVMState*) (0 or an error code),
+ *     void FreeLibrary(vlVMState*); with bit 0 of the library extension
+ *     word also int GetLibraryCount(void) and void SetCurrentLibrary(int).
+ *     A command handler is a vlNativeFn: it reads its arguments and pushes
+ *     its results through services->vm and returns the number of results
+ *     (0 to 999) or an error code (1000 and up).
+ *   PLUGINCAPS_REQUIRE: int RequirePlugin(vlVMState*, int32_t version,
+ *     int32_t revision, uint32_t zero, const vlTagItem* tags): 0 or an
+ *     error code.
+ *   PLUGINCAPS_SAVEIMAGE / SAVEANIM / SAVESAMPLE: RegisterImageSaver,
+ *     RegisterAnimSaver, RegisterSampleSaver fill one vlSaverFormat per call
+ *     (flags bit 3, 4 and 0 respectively: more formats follow); SaveImage
+ *     (vlSaveImageFn), BeginAnimStream, WriteAnimFrame, FinishAnimStream
+ *     (non-zero: success) and SaveSample.
+ *   PLUGINCAPS_FILEADAPTER and PLUGINCAPS_DIRADAPTER: the F... and ...Dir
+ *     entries typed in VL_PLUGIN_ENTRIES below.
+ *   PLUGINCAPS_IMAGE, ANIM, SOUND, VECTOR, VIDEO, CONVERT, DISPLAYADAPTER,
+ *     TIMERADAPTER, REQUESTERADAPTER, AUDIOADAPTER: the entries listed
+ *     under each in VL_PLUGIN_ENTRIES. Their records belong to the
+ *     subsystem that calls them; the loaders treat a null handle or pixel
+ *     pointer and a zero "is it mine" answer as "not this plug-in's file".
+ */
+#ifndef VL_RUNTIME_PLUGIN_ABI_H
+#define VL_RUNTIME_PLUGIN_ABI_H
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <sys/time.h>
+#include <time.h>
+
+#ifdef __cplusplus
+#define VL_ABI_ASSERT(condition, what) static_assert(condition, what)
+#define VL_ENUM_U32 enum : uint32_t
+#else
+#define VL_ABI_CAT2(a, b) a##b
+#define VL_ABI_CAT(a, b) VL_ABI_CAT2(a, b)
+#define VL_ABI_ASSERT(condition, what) \
+  typedef char VL_ABI_CAT(vlAbiCheck, __COUNTER__)[(condition) ? 1 : -1]
+#define VL_ENUM_U32 enum
+#endif
+
+typedef struct vlVMState vlVMState;
+typedef struct vlServiceTable vlServiceTable;
+typedef struct vlPluginInfo vlPluginInfo;
+typedef struct vlPluginFileType vlPluginFileType;
+typedef struct vlCommandHook vlCommandHook;
+typedef struct vlCommandHookHandler vlCommandHookHandler;
+
+VL_ABI_ASSERT(sizeof(void*) == 8, "the plug-in records are laid out for 64-bit pointers");
+
+/* A script command's handler: results pushed, their count returned (or an
+ * error code of 1000 and up). */
+typedef int (*vlNativeFn)(vlVMState* state);
+
+/* A command-table row; a table ends with a row whose name is null. */
+typedef struct vlCommand {
+  const char* name;
+  vlNativeFn handler;
+} vlCommand;
+
+/* A constants-table row; a list ends with a row whose name is null. A row
+ * with a string value is a string constant, otherwise a number constant. */
+typedef struct vlConstant {
+  const char* name;
+  const char* stringValue;
+  double number;
+} vlConstant;
+
+/* Tag lists: arrays of {tag, value} pairs ended by tag 0 (VL_TAG_END). A
+ * value may carry a pointer, so it is pointer-sized. */
+typedef struct vlTagItem {
+  uint32_t tag;
+  uintptr_t value;
+} vlTagItem;
+VL_ENUM_U32 { VL_TAG_END = 0 };
+
+/* How a script names an object: a number it chose (handle null), or for an
+ * automatic identifier the record's own address (number 0). */
+typedef struct vlObjectId {
+  int32_t number;
+  void* handle;
+} vlObjectId;
+
+/* Time as gettimeofday gives it; micros stays within 0 .. 999,999. */
+typedef struct vlTimeVal {
+  uint32_t seconds;
+  uint32_t micros;
+} vlTimeVal;
+
+/* String builder of the VM sub-table, usually on the caller's stack.
+ * Finished pieces wait on the VM stack; the block collects small appends.
+ * A plug-in that fills the block returned by PrepStrBuf advances p itself. */
+#define VL_STRBUF_SIZE 1024
+typedef struct vlStrBuf {
+  char* p;         /* write pointer into buffer */
+  int32_t pieces;  /* pieces already pushed on the VM stack */
+  vlVMState* state;
+  char buffer[VL_STRBUF_SIZE];
+} vlStrBuf;
+
+/* A calendar date and time of day in local time: day 1..31, month 1..12,
+ * full year. */
+typedef struct vlDateRecord {
+  int32_t day;
+  int32_t month;
+  int32_t year;
+  int32_t hours;
+  int32_t minutes;
+  int32_t seconds;
+} vlDateRecord;
+
+/* The status block a file adapter fills; dates are local calendar dates. */
+typedef struct vlAdapterStat {
+  uint32_t isDirectory;
+  uint64_t size;
+  uint32_t protection;
+  char comment[256];
+  vlDateRecord accessDate;
+  vlDateRecord modifyDate;
+  vlDateRecord changeDate;
+  uint32_t words[2];
+} vlAdapterStat;
+
+/* Command hooks: a plug-in may take over chosen built-in command handlers;
+ * while its hook function runs, errors raised through the VM's services are
+ * offered to the hook's error function first. */
+typedef int (*vlCommandHookFn)(vlCommandHook* hook, vlVMState* state, vlNativeFn handler, void* userData);
+typedef int (*vlCommandHookErrorFn)(vlCommandHook* hook, vlVMState* state, int code, void* userData);
+struct vlCommandHookHandler {
+  vlCommandHookHandler* next;
+  vlNativeFn handler;
+};
+struct vlCommandHook {
+  vlCommandHook* next;
+  vlCommandHookFn hook;
+  vlCommandHookErrorFn error;
+  vlCommandHookHandler* handlers;
+  uint32_t disabled;
+  void* userData;
+};
+
+/* Capability bits (word 0 of the info block). */
+VL_ENUM_U32 {
+  PLUGINCAPS_CONVERT = 0x1,
+  PLUGINCAPS_LIBRARY = 0x2,
+  PLUGINCAPS_IMAGE = 0x4,
+  PLUGINCAPS_ANIM = 0x8,
+  PLUGINCAPS_SOUND = 0x10,
+  PLUGINCAPS_VECTOR = 0x20,
+  PLUGINCAPS_VIDEO = 0x40,
+  PLUGINCAPS_SAVEIMAGE = 0x80,
+  PLUGINCAPS_SAVEANIM = 0x100,
+  PLUGINCAPS_SAVESAMPLE = 0x200,
+  PLUGINCAPS_REQUIRE = 0x400,
+  PLUGINCAPS_DISPLAYADAPTER = 0x800,
+  PLUGINCAPS_TIMERADAPTER = 0x1000,
+  PLUGINCAPS_REQUESTERADAPTER = 0x2000,
+  PLUGINCAPS_FILEADAPTER = 0x4000,
+  PLUGINCAPS_DIRADAPTER = 0x8000,
+  PLUGINCAPS_AUDIOADAPTER = 0x10000,
+  PLUGINCAPS_EXTENSIONS = 0x20000
+};
+
+/* The program version a plug-in may ask for at most. */
+#define VL_PLUGIN_PROGRAM_VERSION 6
+#define VL_PLUGIN_PROGRAM_REVISION 1
+
+/* An entry point whose arguments belong to the subsystem that calls it. */
+typedef void (*vlPluginEntry)(void);
+
+/* A file type a plug-in reads; strings are stored right behind the node. */
+struct vlPluginFileType {
+  vlPluginFileType* next;
+  uint32_t type;
+  const char* name;
+  const char* mimeType;  /* may be null */
+  const char* extensions;
+  uint32_t formatId;     /* kept only when flags bit 0 is set */
+  uint32_t flags;
+};
+
+/* One saver format as a plug-in's saver registration entry reports it. */
+typedef struct vlSaverFormat {
+  uint32_t flags;
+  uint32_t formatId;
+  const char* name;
+} vlSaverFormat;
+
+/* The picture a saver plug-in's SaveImage gets, with the open stream to
+ * write to and the format id: int SaveImage(stream, image, format), 0 on
+ * failure. Palette savers (format row without flag bit 0) get one index
+ * byte per pixel and the palette; the others 0xAARRGGBB words. */
+typedef struct vlSaverImage {
+  void* pixels;
+  const uint32_t* palette;   /* null for ARGB pixels */
+  int32_t width, height;
+  int32_t rowBytes;
+  int32_t colorCount;        /* palette entries */
+  int32_t transparentIndex;  /* valid with VL_SAVERIMG_TRANSPARENT */
+  uint32_t flags;            /* VL_SAVERIMG_* */
+} vlSaverImage;
+VL_ENUM_U32 { VL_SAVERIMG_ARGB = 1, VL_SAVERIMG_ALPHA = 2, VL_SAVERIMG_TRANSPARENT = 4 };
+/* Format-row flags of image and anim savers. */
+VL_ENUM_U32 { VL_SAVERFMT_ARGB = 1, VL_SAVERFMT_ALPHA = 4 };
+typedef int (*vlSaveImageFn)(void* stream, const vlSaverImage* image, uint32_t format);
+
+/* One frame for an anim saver's WriteAnimFrame (handle, frame). */
+typedef struct vlSaverAnimFrame {
+  void* pixels;  /* palette indices, or ARGB words */
+  uint32_t* palette;
+  int32_t rowLength;  /* bytes */
+  int32_t colorCount;
+  int32_t transparentIndex;
+  int32_t delay;     /* milliseconds */
+  uint32_t flags;    /* 1 the ARGB pixels carry alpha, 2 the transparent index is valid */
+  uint32_t formatId;
+} vlSaverAnimFrame;
+typedef void* (*vlBeginAnimStreamFn)(const char* file, int32_t width, int32_t height, uint32_t mode,
+                                     int32_t quality, int32_t fps);
+typedef int (*vlWriteAnimFrameFn)(void* handle, vlSaverAnimFrame* frame);
+typedef int (*vlFinishAnimStreamFn)(void* handle);
+
+/* F(name, result, parameters) for a typed entry point, D(name, type) for the
+ * others and for data words: the entry points, in block order. */
+#define VL_PLUGIN_ENTRIES(F, D)                                                                   \
+  F(InitPlugin, int, (vlPluginInfo*, const vlServiceTable*, const char*, void*))            \
+  F(ClosePlugin, void, (void))                                                                  \
+  D(IsImage, vlPluginEntry) D(LoadImage, vlPluginEntry) D(GetImage, vlPluginEntry)            \
+  D(FreeImage, vlPluginEntry) D(TransformImage, vlPluginEntry)                                \
+  D(OpenAnim, vlPluginEntry) D(LoadFrame, vlPluginEntry) D(FreeFrame, vlPluginEntry)          \
+  D(GetFrameDelay, vlPluginEntry) D(CloseAnim, vlPluginEntry)                                 \
+  D(OpenStream, vlPluginEntry) D(CloseStream, vlPluginEntry) D(SeekStream, vlPluginEntry)     \
+  D(StreamSamples, vlPluginEntry) D(GetFormatName, vlPluginEntry)                             \
+  D(GetPathExtents, vlPluginEntry) D(DrawPath, vlPluginEntry) D(TranslatePath, vlPluginEntry) \
+  D(GetCurrentPoint, vlPluginEntry) D(CreateVectorFont, vlPluginEntry)                        \
+  D(FreeVectorFont, vlPluginEntry) D(OpenFont, vlPluginEntry) D(CloseFont, vlPluginEntry)     \
+  D(OpenVideo, vlPluginEntry) D(CloseVideo, vlPluginEntry) D(NextPacket, vlPluginEntry)       \
+  D(FreePacket, vlPluginEntry) D(DecodeVideoFrame, vlPluginEntry)                             \
+  D(DecodeAudioFrame, vlPluginEntry) D(SeekVideo, vlPluginEntry) D(FlushAudio, vlPluginEntry) \
+  D(FlushVideo, vlPluginEntry) D(GetVideoFrames, vlPluginEntry) D(GetVideoFormat, vlPluginEntry) \
+  F(GetBaseTable, const char*, (void))                                                          \
+  F(GetCommands, const vlCommand*, (void))                                                      \
+  F(GetConstants, const vlConstant*, (void))                                                    \
+  F(InitLibrary, int, (vlVMState*))                                                         \
+  F(FreeLibrary, void, (vlVMState*))                                                        \
+  F(GetLibraryCount, int, (void))                                                               \
+  F(SetCurrentLibrary, void, (int))                                                         \
+  D(GetScript, vlPluginEntry) D(FreeScript, vlPluginEntry)                                    \
+  F(RegisterImageSaver, void, (vlSaverFormat*))                                             \
+  D(SaveImage, vlPluginEntry)                                                                 \
+  D(imageSaverFormats, vlSaverFormat*)                                                        \
+  F(RegisterAnimSaver, void, (vlSaverFormat*))                                              \
+  D(BeginAnimStream, vlPluginEntry) D(WriteAnimFrame, vlPluginEntry)                          \
+  D(FinishAnimStream, vlPluginEntry)                                                          \
+  D(animSaverFormats, vlSaverFormat*)                                                         \
+  F(RegisterSampleSaver, void, (vlSaverFormat*))                                            \
+  D(SaveSample, vlPluginEntry)                                                                \
+  D(sampleSaverFormats, vlSaverFormat*)                                                       \
+  F(RequirePlugin, int, (vlVMState*, int32_t, int32_t, uint32_t, const vlTagItem*))         \
+  D(HandleEvents, vlPluginEntry) D(WaitEvents, vlPluginEntry)                                 \
+  D(ForceEventLoopIteration, vlPluginEntry) D(Sleep, vlPluginEntry) D(VWait, vlPluginEntry)   \
+  D(DetermineBorderSizes, vlPluginEntry) D(OpenDisplay, vlPluginEntry)                        \
+  D(CloseDisplay, vlPluginEntry) D(ChangeBufferSize, vlPluginEntry)                           \
+  D(ShowHideDisplay, vlPluginEntry) D(SizeMoveDisplay, vlPluginEntry)                         \
+  D(SetDisplayTitle, vlPluginEntry) D(ActivateDisplay, vlPluginEntry)                         \
+  D(SetDisplayAttributes, vlPluginEntry) D(CreatePointer, vlPluginEntry)                      \
+  D(FreePointer, vlPluginEntry) D(SetPointer, vlPluginEntry) D(ShowHidePointer, vlPluginEntry) \
+  D(MovePointer, vlPluginEntry) D(GetMousePos, vlPluginEntry) D(GetQualifiers, vlPluginEntry) \
+  D(BltBitMap, vlPluginEntry) D(RectFill, vlPluginEntry) D(WritePixel, vlPluginEntry)         \
+  D(Line, vlPluginEntry) D(GetMonitorInfo, vlPluginEntry) D(FreeMonitorInfo, vlPluginEntry)   \
+  D(GrabScreenPixels, vlPluginEntry) D(FreeGrabScreenPixels, vlPluginEntry)                   \
+  D(AdapterMainLoop, vlPluginEntry) D(BeginDoubleBuffer, vlPluginEntry)                       \
+  D(EndDoubleBuffer, vlPluginEntry) D(Flip, vlPluginEntry) D(Cls, vlPluginEntry)              \
+  D(AllocVideoBitMap, vlPluginEntry) D(FreeVideoBitMap, vlPluginEntry)                        \
+  D(ReadVideoPixels, vlPluginEntry) D(FreeVideoPixels, vlPluginEntry)                         \
+  D(DoVideoBitMapMethod, vlPluginEntry) D(AllocBitMap, vlPluginEntry)                         \
+  D(FreeBitMap, vlPluginEntry) D(LockBitMap, vlPluginEntry) D(UnLockBitMap, vlPluginEntry)    \
+  D(GetBitMapAttr, vlPluginEntry)                                                             \
+  D(RegisterTimer, vlPluginEntry) D(FreeTimer, vlPluginEntry)                                 \
+  D(SystemRequest, vlPluginEntry) D(FileRequest, vlPluginEntry) D(PathRequest, vlPluginEntry) \
+  D(StringRequest, vlPluginEntry) D(ListRequest, vlPluginEntry) D(FontRequest, vlPluginEntry) \
+  D(ColorRequest, vlPluginEntry) D(FreeRequest, vlPluginEntry)                                \
+  F(FOpen, void*, (const char*, uint32_t, const vlTagItem*))                                \
+  F(FClose, int, (void*))                                                                   \
+  F(FRead, int64_t, (void*, void*, int64_t))                                                \
+  F(FGetC, int, (void*))                                                                    \
+  F(FWrite, int64_t, (void*, const void*, int64_t))                                         \
+  F(FPutC, int, (void*, int))                                                               \
+  F(FSeek, int64_t, (void*, int64_t, int))                                                  \
+  F(FFlush, int, (void*))                                                                   \
+  F(FEof, int, (void*))                                                                     \
+  F(FStat, int, (void*, uint32_t, vlAdapterStat*, const vlTagItem*))                        \
+  F(Stat, int, (const char*, uint32_t, vlAdapterStat*, const vlTagItem*))                   \
+  F(OpenDir, void*, (const char*, uint32_t, const vlTagItem*))                              \
+  F(CloseDir, void, (void*))                                                                \
+  F(NextDirEntry, int, (void*, uint32_t, const char**, uint32_t*, vlAdapterStat*))          \
+  D(OpenAudio, vlPluginEntry) D(CloseAudio, vlPluginEntry) D(AllocAudioChannel, vlPluginEntry) \
+  D(FreeAudioChannel, vlPluginEntry) D(SetChannelAttributes, vlPluginEntry)                   \
+  F(GetExtensions, uint32_t, (uint32_t, uint32_t))
+
+#define VL_PLUGIN_ENTRY_COUNT 131
+
+/* The block a plug-in describes itself in. Zero-filled by the player, which
+ * presets the program version; the plug-in fills the rest in InitPlugin. */
+struct vlPluginInfo {
+  uint32_t capabilities;
+  int32_t version;
+  int32_t revision;
+  int32_t programVersion;   /* lowest program version the plug-in needs */
+  int32_t programRevision;
+  const char* name;
+  const char* moduleName;   /* must equal the file's base name */
+  const char* author;
+  const char* description;
+  const char* copyright;
+  const char* url;
+  const char* date;
+  const char* settings;
+  const char* helpFile;
+  uint32_t callKind;        /* 2: calls go through the frame-call hook */
+  vlPluginFileType* fileTypes;
+  uint32_t displayWords[2];
+  uint32_t disabled;        /* skipped by every loader chain */
+  uintptr_t userData;
+  uint32_t displayWord2;
+  void* audioDevice;
+  uint32_t audioBufferSize;
+  uint32_t audioChannels;
+  uint32_t displayWord3;
+  uint32_t requesterFlags;
+  uint32_t adapterWords[3];  /* adapterWords[1] bit 0: adapter locked; [2]: file-adapter word */
+  uint32_t extensions[32];   /* what GetExtensions(1 << i, 0) answered */
+  uint32_t joinedOnRequest;  /* joined a loader list because a list named it */
+  uint32_t librariesInitialised;
+#define VL_PLUGIN_ENTRY_FN(name, result, params) result(*name) params;
+#define VL_PLUGIN_ENTRY_WORD(name, type) type name;
+  VL_PLUGIN_ENTRIES(VL_PLUGIN_ENTRY_FN, VL_PLUGIN_ENTRY_WORD)
+#undef VL_PLUGIN_ENTRY_FN
+#undef VL_PLUGIN_ENTRY_WORD
+};
+
+VL_ABI_ASSERT(offsetof(vlPluginInfo, name) == 24, "vlPluginInfo.name moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, callKind) == 96, "vlPluginInfo.callKind moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, fileTypes) == 104, "vlPluginInfo.fileTypes moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, disabled) == 120, "vlPluginInfo.disabled moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, userData) == 128, "vlPluginInfo.userData moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, audioDevice) == 144, "vlPluginInfo.audioDevice moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, extensions) == 180, "vlPluginInfo.extensions moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, joinedOnRequest) == 308, "vlPluginInfo.joinedOnRequest moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, InitPlugin) == 320, "the entry points moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, GetExtensions) == 320 + (VL_PLUGIN_ENTRY_COUNT - 1) * 8,
+              "GetExtensions is no longer the last word");
+VL_ABI_ASSERT(sizeof(vlPluginInfo) == 320 + VL_PLUGIN_ENTRY_COUNT * 8, "vlPluginInfo changed size");
+
+/* A {tag, value} list for RequirePlugin: tag 1 the address of the flags
+ * word, tag 2 the option value. */
+VL_ENUM_U32 { VL_REQUIRE_FLAGS = 1, VL_REQUIRE_OPTION = 2 };
+
+/* ------------------------------------------------------------------------
+ * The service table. */
+
+/* A slot kept untyped: its routine's own type is given where it is named;
+ * call it through a cast (vlSlotAs in C++). */
+typedef int (*vlServiceFn)(void);
+
+/* The broken-down time record of the time slots. The size word holds the
+ * record's size (56 with a pointer-sized zone name). */
+typedef struct vlPluginTime {
+  uint32_t size;
+  int32_t second, minute, hour, day, month, year, weekday, yearDay, isDst;
+  int32_t utcOffset;
+  const char* zone;
+} vlPluginTime;
+VL_ABI_ASSERT(sizeof(vlPluginTime) == 56 && offsetof(vlPluginTime, zone) == 48, "vlPluginTime changed");
+
+typedef struct vlPluginStat {
+  uint32_t caller;  /* left as the caller set it */
+  uint32_t flags;
+  uint32_t sizeLow, sizeHigh;
+  uint32_t accessTime, modifyTime, changeTime;
+} vlPluginStat;
+
+VL_ENUM_U32 {
+  VL_PSTAT_DIRECTORY = 0x20000,
+  VL_PSTAT_OWNER_READ = 1, VL_PSTAT_OWNER_WRITE = 2, VL_PSTAT_OWNER_EXEC = 8,
+  VL_PSTAT_GROUP_READ = 0x200, VL_PSTAT_GROUP_WRITE = 0x400, VL_PSTAT_GROUP_EXEC = 0x800,
+  VL_PSTAT_OTHER_READ = 0x1000, VL_PSTAT_OTHER_WRITE = 0x2000, VL_PSTAT_OTHER_EXEC = 0x4000
+};
+
+/* An entry of GetPluginChain. */
+typedef struct vlPluginChainEntry {
+  struct vlPluginChainEntry* next;
+  vlPluginInfo* info;
+} vlPluginChainEntry;
+
+/* The VM sub-table: the stack interface, 78 entry points in a fixed order. */
+// X(slot, name, result, parameters)
+#define VL_PLUGIN_VM_SLOTS(X)                                                   \
+  X(0, GetStackTop, int, (vlVMState*))                                          \
+  X(1, SetStackTop, void, (vlVMState*, int))                                    \
+  X(2, PushSlotCopy, void, (vlVMState*, int))                                   \
+  X(3, RemoveSlot, void, (vlVMState*, int))                                     \
+  X(4, InsertTopAt, void, (vlVMState*, int))                                    \
+  X(5, ReplaceSlotWithTop, void, (vlVMState*, int))                             \
+  X(6, IsNativeFunctionAt, int, (vlVMState*, int))                              \
+  X(7, IsNumberAt, int, (vlVMState*, int))                                      \
+  X(8, IsStringAt, int, (vlVMState*, int))                                      \
+  X(9, IsUserdataAt, int, (vlVMState*, int))                                    \
+  X(10, GetTypeAt, int, (vlVMState*, int))                                      \
+  X(11, ValuesEqual, int, (vlVMState*, int, int))                               \
+  X(12, ValuesRawEqual, int, (vlVMState*, int, int))                            \
+  X(13, ValueLessThan, int, (vlVMState*, int, int, int))                        \
+  X(14, ToNumberAt, double, (vlVMState*, int))                                  \
+  X(15, ToStringAt, const char*, (vlVMState*, int))                             \
+  X(16, GetStringLengthAt, size_t, (vlVMState*, int))                           \
+  X(17, ToNativeFunctionAt, vlNativeFn, (vlVMState*, int))                      \
+  X(18, ToUserdataAt, void*, (vlVMState*, int))                                 \
+  X(19, ToPointerAt, const void*, (vlVMState*, int))                            \
+  X(20, PushNil, void, (vlVMState*))                                            \
+  X(21, PushNumber, void, (vlVMState*, double))                                 \
+  X(22, PushBytes, void, (vlVMState*, const char*, size_t))                     \
+  X(23, PushString, void, (vlVMState*, const char*))                            \
+  X(24, PushPointer, void, (vlVMState*, void*))                                 \
+  X(25, PushNativeClosure, void, (vlVMState*, vlNativeFn, int))                 \
+  X(26, GetTableValue, void, (vlVMState*, int))                                 \
+  X(27, RawGetTableValue, void, (vlVMState*, int))                              \
+  X(28, RawGetTableIndex, void, (vlVMState*, int, int))                         \
+  X(29, PushNewTable, void, (vlVMState*))                                       \
+  X(30, PushFunctionGlobals, void, (vlVMState*, int))                           \
+  X(31, SetTableValue, void, (vlVMState*, int))                                 \
+  X(32, RawSetTableValue, void, (vlVMState*, int))                              \
+  X(33, RawSetTableIndex, void, (vlVMState*, int, int))                         \
+  X(34, SetFunctionGlobals, int, (vlVMState*, int))                             \
+  X(35, CallProtected, int, (vlVMState*, int, int, int))                        \
+  X(36, NextTableEntry, int, (vlVMState*, int))                                 \
+  X(37, ConcatValues, void, (vlVMState*, int))                                  \
+  X(38, PushNativeUpvalues, int, (vlVMState*))                                  \
+  X(39, GetUpvalueAt, const char*, (vlVMState*, int, int))                      \
+  X(40, SetUpvalueAt, const char*, (vlVMState*, int, int))                      \
+  X(41, PushNewUserdata, void*, (vlVMState*, size_t))                           \
+  X(42, SetMetatableAt, int, (vlVMState*, int))                                 \
+  X(43, PushMetatableAt, int, (vlVMState*, int))                                \
+  X(44, RaiseErrorSvc, int, (vlVMState*, int))                                  \
+  X(45, CheckStringArg, const char*, (vlVMState*, int, size_t*))                \
+  X(46, OptStringArg, const char*, (vlVMState*, int, const char*, size_t*))     \
+  X(47, CheckNumberArg, double, (vlVMState*, int))                              \
+  X(48, OptNumberArg, double, (vlVMState*, int, double))                        \
+  X(49, CheckIntArg, int32_t, (vlVMState*, int))                                \
+  X(50, OptIntArg, int32_t, (vlVMState*, int, int32_t))                         \
+  X(51, CheckTableArg, void, (vlVMState*, int))                                 \
+  X(52, CheckFunctionArg, void, (vlVMState*, int))                              \
+  X(53, CheckArgType, void, (vlVMState*, int, int))                             \
+  X(54, CreateRef, int, (vlVMState*, int))                                      \
+  X(55, ReleaseRef, void, (vlVMState*, int, int))                               \
+  X(56, GetObjectIDArgSvc, int, (vlVMState*, int, vlObjectId*))                 \
+  X(57, NewNamedMetatable, int, (vlVMState*, const char*))                      \
+  X(58, PushNamedMetatable, void, (vlVMState*, const char*))                    \
+  X(59, ToNamedUserdataAt, void*, (vlVMState*, int, const char*))               \
+  X(60, InitStrBuf, void, (vlVMState*, vlStrBuf*))                              \
+  X(61, PrepStrBuf, char*, (vlStrBuf*))                                         \
+  X(62, AddBytesToStrBuf, void, (vlStrBuf*, const char*, size_t))               \
+  X(63, AddStringToStrBuf, void, (vlStrBuf*, const char*))                      \
+  X(64, AddTopToStrBuf, void, (vlStrBuf*))                                      \
+  X(65, PushStrBufResult, void, (vlStrBuf*))                                    \
+  X(66, FindNameInList, int, (const char*, const char* const*))                 \
+  X(67, EnsureStackSpace, int, (vlVMState*, int))                               \
+  X(68, GetFileNameArgSvc, const char*, (vlVMState*, int))                      \
+  X(69, GetObjectIDArgOptSvc, int, (vlVMState*, int, vlObjectId*))              \
+  X(70, PushBoolean, void, (vlVMState*, int))                                   \
+  X(71, ToBooleanAt, int, (vlVMState*, int))                                    \
+  X(72, PushNewSizedTable, void, (vlVMState*, int, int))                        \
+  X(73, GetTypeName, const char*, (vlVMState*, int))                            \
+  X(74, CallFunction, void, (vlVMState*, int, int))                             \
+  X(75, GetGCThresholdKB, int, (vlVMState*))                                    \
+  X(76, GetGCCountKB, int, (vlVMState*))                                        \
+  X(77, SetGCThresholdKB, void, (vlVMState*, int))
+
+typedef struct vlPluginVMTable {
+#define VL_PLUGIN_VM_FIELD(slot, name, result, params) result(*name) params;
+  VL_PLUGIN_VM_SLOTS(VL_PLUGIN_VM_FIELD)
+#undef VL_PLUGIN_VM_FIELD
+} vlPluginVMTable;
+#define VL_PLUGIN_VM_SLOT_COUNT 78
+VL_ABI_ASSERT(sizeof(vlPluginVMTable) == VL_PLUGIN_VM_SLOT_COUNT * sizeof(void*),
+              "the plug-in VM table has exactly 78 slots");
+#define VL_PLUGIN_VM_OFFSET(slot, name, result, params) \
+  VL_ABI_ASSERT(offsetof(vlPluginVMTable, name) == (slot) * sizeof(void*), "plug-in VM slot " #name " moved");
+VL_PLUGIN_VM_SLOTS(VL_PLUGIN_VM_OFFSET)
+#undef VL_PLUGIN_VM_OFFSET
+
+/* The other sub-tables: arrays of pointer-sized slots; F(slot, name, result,
+ * parameters) names a routine, D(slot, name, type) a data word or a slot
+ * typed elsewhere. */
+#define VL_SVC_STDLIB(F, D)                                                                  \
+  F(0, malloc_, void*, (size_t)) F(1, calloc_, void*, (size_t, size_t))               \
+  F(2, realloc_, void*, (void*, size_t)) F(3, free_, void, (void*))                   \
+  F(4, strdup_, char*, (const char*)) F(5, fopen_, FILE*, (const char*, const char*)) \
+  F(6, fclose_, int, (FILE*)) F(7, fseek_, int, (FILE*, long, int))                   \
+  F(8, ftell_, long, (FILE*)) F(9, fread_, size_t, (void*, size_t, size_t, FILE*))    \
+  F(10, fwrite_, size_t, (const void*, size_t, size_t, FILE*))                          \
+  F(11, fgetc_, int, (FILE*)) F(12, fputc_, int, (int, FILE*))                        \
+  F(13, ferror_, int, (FILE*)) F(14, feof_, int, (FILE*))                             \
+  F(15, vfprintf_, int, (FILE*, const char*, va_list))                                  \
+  F(16, vsnprintf_, int, (char*, size_t, const char*, va_list))                         \
+  F(17, vprintf_, int, (const char*, va_list))                                          \
+  F(18, qsort_, void, (void*, size_t, size_t, int (*)(const void*, const void*)))       \
+  F(19, vsscanf_, int, (const char*, const char*, va_list))                             \
+  F(20, strtod_, double, (const char*, char**))                                         \
+  F(21, strtol_, long, (const char*, char**, int))                                      \
+  F(22, strtoul_, unsigned long, (const char*, char**, int))                            \
+  F(23, StrCaseCmp, int, (const char*, const char*))                                    \
+  F(24, StrNCaseCmp, int, (const char*, const char*, size_t))                           \
+  F(25, ToLowerChar, int, (int)) F(26, ToUpperChar, int, (int))                       \
+  F(27, StrToLower, char*, (char*)) F(28, StrToUpper, char*, (char*))                 \
+  F(29, gettimeofday_, int, (struct timeval*, void*))                                   \
+  F(30, time_, time_t, (time_t*)) F(31, lrint_, long, (double))                       \
+  F(32, LocalTimeRecord, vlPluginTime*, (const time_t*))                                \
+  F(33, GmTimeRecord, vlPluginTime*, (const time_t*))                                   \
+  F(34, AscTimeRecord, char*, (const vlPluginTime*))                                    \
+  F(35, ctime_, char*, (const time_t*))                                                 \
+  F(36, MakeTimeRecord, time_t, (vlPluginTime*))                                        \
+  F(37, FormatTimeRecord, size_t, (char*, size_t, const char*, const vlPluginTime*))    \
+  F(38, clock_, clock_t, (void))                                                            \
+  F(39, DiffTimeOut, double*, (time_t, time_t, double*))                                \
+  F(40, clearerr_, void, (FILE*)) F(41, fileno_, int, (FILE*))                        \
+  F(42, fflush_, int, (FILE*))                                                          \
+  F(43, FStatRecord, int, (int, vlPluginStat*))                                         \
+  F(44, StatRecord, int, (const char*, vlPluginStat*))                                  \
+  F(45, vfscanf_, int, (FILE*, const char*, va_list)) F(46, ungetc_, int, (int, FILE*)) \
+  F(47, rename_, int, (const char*, const char*)) F(48, remove_, int, (const char*))  \
+  F(49, GetErrno, int, (void)) F(50, SetErrno, int*, (int))                               \
+  D(51, unused51, void*) D(52, unused52, void*) D(53, unused53, void*)                    \
+  D(54, unused54, void*) D(55, unused55, void*)
+
+#define VL_SVC_SYSTEM(F, D)                                                                    \
+  F(0, SystemTags, int, (vlVMState*, vlTagItem*))                                         \
+  F(1, RegisterUserError, int, (const char*))                                             \
+  F(2, SetErrorArgument, const char*, (const char*))                                      \
+  F(3, SetErrorArgIndex, void, (int32_t))                                                 \
+  F(4, GetErrorText, void, (int, char*, size_t))                                          \
+  F(5, GetSysTime, uint32_t, (vlTimeVal*))                                                \
+  F(6, SubTimeVal, void, (vlTimeVal*, const vlTimeVal*))                                  \
+  F(7, AddTimeVal, void, (vlTimeVal*, const vlTimeVal*))                                  \
+  F(8, CompareTimeVal, int, (const vlTimeVal*, const vlTimeVal*))                         \
+  F(9, SleepMillis, void, (uint32_t))                                                     \
+  F(10, GetDateString, void, (char*, size_t))                                             \
+  F(11, AllocPluginMemory, void*, (size_t, uint32_t))                                     \
+  F(12, FreePluginMemory, void, (void*))                                                  \
+  F(13, AddHookEntry, void*, (uint32_t, void*, void*, uintptr_t))                             \
+  D(14, RegisterEventTypeSimple, vlServiceFn) F(15, PostAdapterEvent, int, (uint32_t, const uintptr_t*))          \
+  D(16, DisplayClientControl, vlServiceFn)                                                  \
+  F(17, RegisterObjectTypeSvc, uint32_t, (const char*, void*, uint32_t))                  \
+  F(18, FreeObjectDataList, void, (vlVMState*, void*))                                    \
+  F(19, AddPluginFileType, int, (vlPluginInfo*, uint32_t, const char*, const char*,  \
+                                   const char*, uint32_t, uint32_t))                        \
+  D(20, ServiceEvents, vlServiceFn)                                                         \
+  F(21, AddCommandHook, vlCommandHook*, (vlCommandHookFn, vlCommandHookErrorFn, void*))   \
+  F(22, RemoveCommandHook, void, (vlCommandHook*))                                        \
+  F(23, HookCommand, int, (vlCommandHook*, vlNativeFn))                                   \
+  F(24, SetCommandHookErrorHandler, void, (vlCommandHook*, vlCommandHookErrorFn))         \
+  F(25, GetCommandHookErrorHandler, vlCommandHookErrorFn, (vlCommandHook*))               \
+  F(26, SetCommandHookDisabled, void, (vlCommandHook*, uint32_t))                         \
+  F(27, PostAdapterEventVM, int, (vlVMState*, uint32_t, const uintptr_t*, uint32_t))                                                    \
+  F(28, PumpEventsSvc, int, (vlVMState*, uint32_t))                                     \
+  F(29, WaitEventsSvc, int, (vlVMState*))                       \
+  F(30, CreateMutex, void*, (void)) F(31, FreeMutex, void, (void*))                         \
+  F(32, LockMutex, void, (void*)) F(33, UnlockMutex, void, (void*))                     \
+  F(34, SetHookEntryWord, void, (void*, void*))                                           \
+  F(35, RemoveHookEntry, void, (void*))                                                   \
+  F(36, RegisterEventType, uint32_t, (const char*, uint32_t, void* const*, uint32_t))                                                     \
+  F(37, PrintToStdout, void, (const char*, ...))                                          \
+  F(38, RunHandlerById, int, (vlVMState*, void*)) D(39, SetTimerAdapter, vlServiceFn)                    \
+  D(40, GetDateStamp, vlServiceFn)                                                          \
+  F(41, ConvertEncoding, char*, (const char*, int, int))                                  \
+  F(42, FreeConvertedString, void, (char*))                                               \
+  F(43, AddLoaderToClass, int, (vlPluginInfo*, uint32_t))                                 \
+  F(44, RemoveLoaderFromClass, void, (vlPluginInfo*, uint32_t))                           \
+  F(45, SetFileAdapterWord, int, (vlPluginInfo*, uint32_t, uint32_t))                     \
+  F(46, DispatchCallbackRecord, int, (vlVMState*, uint32_t, void*))                                                \
+  F(47, GetSourcePosition, int, (vlVMState*, void**))                                     \
+  F(48, FindEventType, int32_t, (const char*, uintptr_t*))                                                         \
+  D(49, unused49, void*) D(50, unused50, void*) D(51, unused51, void*)                      \
+  D(52, unused52, void*) D(53, unused53, void*) D(54, unused54, void*) D(55, unused55, void*)
+
+#define VL_SVC_FILES(F, D)                                                                        \
+  F(0, OpenFileDefault, void*, (const char*, uint32_t))                                      \
+  F(1, CloseFileStream, void, (void*))                                                       \
+  F(2, SeekFileStreamSvc, int64_t, (void*, int64_t, int))                                    \
+  F(3, ReadFileStream, int64_t, (void*, void*, int64_t))                                     \
+  F(4, WriteFileStream, int64_t, (void*, const void*, int64_t))                              \
+  F(5, ReadFileStreamByte, int, (void*)) F(6, WriteFileStreamByte, int, (void*, int))      \
+  F(7, IsFileStreamAtEnd, int, (void*))                                                      \
+  F(8, RemovePath, int, (const char*))                                                      \
+  F(9, LockPath, void*, (const char*, uint32_t))                                             \
+  F(10, FreeFileLock, void, (void*)) F(11, GetFileLockName, void, (void*, char*, size_t))  \
+  D(12, StatLockSvc, vlServiceFn) F(13, RequireDirectoryLock, int, (void*, uint32_t*))       \
+  D(14, ReleasePathHook, vlServiceFn)                                                          \
+  F(15, NextDirEntrySvc, int, (void*, const char**, uint32_t*, uint64_t*, uint32_t*))        \
+  F(16, MakeDirPath, int, (const char*))                                                     \
+  F(17, RenamePath, int, (const char*, const char*))                                         \
+  F(18, GetCurrentDirName, int, (char*, size_t))                                             \
+  F(19, MakeTempFileName, int, (char*, size_t))                                              \
+  F(20, AddPart, int, (char*, size_t, const char*))                                          \
+  F(21, GetFilePart, const char*, (const char*))                                             \
+  F(22, GetReadableFileName, const char*, (const char*))                                     \
+  F(23, ResolveChunkName, int, (const char*, char*, size_t, int64_t*, int64_t*))            \
+  D(24, ExamineLockSvc, vlServiceFn)                                                           \
+  F(25, SeekFileStream, int64_t, (void*, int64_t, int))                                      \
+  F(26, GetFileStreamFlags, uint32_t, (const void*))                                         \
+  D(27, ExamineStreamSvc, vlServiceFn)                                                         \
+  F(28, SaveBufferToFile, int, (const char*, const void*, int64_t, uint32_t))                                   \
+  F(29, GetChunkInfoSvc, int, (const char*, int64_t*))                                      \
+  F(30, FlushFileStream, int, (void*))                                                       \
+  D(31, MakeTempFileNameSvc, vlServiceFn)                                                      \
+  F(32, OpenFileTags, void*, (const char*, uint32_t, const vlTagItem*))                      \
+  D(33, unused33, void*) D(34, unused34, void*) D(35, unused35, void*) D(36, unused36, void*)  \
+  D(37, unused37, void*) D(38, unused38, void*) D(39, unused39, void*)
+
+// Sub-tables whose routines belong to subsystems that report "not
+// available" for now; only their size is fixed here.
+#define VL_SVC_GRAPHICS_COUNT 30
+#define VL_SVC_SOUND_COUNT 3
+#define VL_SVC_REQUESTERS_COUNT 4
+#define VL_SVC_FONTS_COUNT 3
+#define VL_SVC_FREETYPE_COUNT 40
+#define VL_SVC_JPEG_COUNT 25
+
+#define VL_SVC_ZLIB(F, D)                                                                      \
+  D(0, inflateInit_, void*) D(1, inflate, void*) D(2, inflateEnd, void*)                    \
+  D(3, deflateInit_, void*) D(4, deflate, void*) D(5, deflateEnd, void*)                    \
+  D(6, deflateReset, void*) D(7, deflateParams, void*) D(8, inflateReset, void*)            \
+  D(9, inflateSync, void*) D(10, inflateInit2_, void*) D(11, deflateInit2_, void*)          \
+  D(12, crc32, void*) D(13, unused13, void*) D(14, unused14, void*) D(15, unused15, void*)
+
+#define VL_SVC_PLUGINS(F, D)                                                   \
+  F(0, GetPluginChain, vlPluginChainEntry*, (void))                           \
+  F(1, FreePluginChain, void, (vlPluginChainEntry*))                      \
+  F(2, SetPluginDisabled, void, (vlPluginInfo*, uint32_t))                \
+  F(3, SetPluginUserData, void, (vlPluginInfo*, uintptr_t))               \
+  F(4, GetPluginUserData, uintptr_t, (vlPluginInfo*))
+
+#define VL_SVC_CHECKSUMS(F, D)                                                 \
+  F(0, Base64EncodeSvc, void, (const void*, size_t, char*, size_t*))     \
+  F(1, Base64DecodeSvc, int, (const char*, size_t, void*, size_t*))      \
+  F(2, Crc32Svc, int32_t, (const void*, int32_t))                         \
+  F(3, MD5Hex, void, (const void*, size_t, char*))                       \
+  D(4, word4, intptr_t) D(5, word5, intptr_t) D(6, word6, intptr_t)         \
+  D(7, word7, intptr_t) D(8, word8, intptr_t) D(9, word9, intptr_t)
+
+#define VL_SERVICE_FN(slot, name, result, params) result(*name) params;
+#define VL_SERVICE_WORD(slot, name, type) type name;
+#define VL_DECLARE_SUBTABLE(Type, LIST)                  \
+  typedef struct Type {                                  \
+    LIST(VL_SERVICE_FN, VL_SERVICE_WORD)                 \
+  } Type;
+VL_DECLARE_SUBTABLE(vlSvcStdlib, VL_SVC_STDLIB)
+VL_DECLARE_SUBTABLE(vlSvcSystem, VL_SVC_SYSTEM)
+VL_DECLARE_SUBTABLE(vlSvcFiles, VL_SVC_FILES)
+VL_DECLARE_SUBTABLE(vlSvcZlib, VL_SVC_ZLIB)
+VL_DECLARE_SUBTABLE(vlSvcPlugins, VL_SVC_PLUGINS)
+VL_DECLARE_SUBTABLE(vlSvcChecksums, VL_SVC_CHECKSUMS)
+#undef VL_DECLARE_SUBTABLE
+
+/* Every slot sits at its number. */
+#define VL_SERVICE_FN_AT(Type, slot, name) \
+  VL_ABI_ASSERT(offsetof(Type, name) == (slot) * sizeof(void*), #Type " slot " #name " moved");
+#define VL_AT_STDLIB_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcStdlib, slot, name)
+#define VL_AT_STDLIB_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcStdlib, slot, name)
+#define VL_AT_SYSTEM_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcSystem, slot, name)
+#define VL_AT_SYSTEM_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcSystem, slot, name)
+#define VL_AT_FILES_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcFiles, slot, name)
+#define VL_AT_FILES_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcFiles, slot, name)
+#define VL_AT_ZLIB_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcZlib, slot, name)
+#define VL_AT_ZLIB_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcZlib, slot, name)
+#define VL_AT_PLUGINS_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcPlugins, slot, name)
+#define VL_AT_PLUGINS_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcPlugins, slot, name)
+#define VL_AT_CHECKSUMS_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcChecksums, slot, name)
+#define VL_AT_CHECKSUMS_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcChecksums, slot, name)
+VL_SVC_STDLIB(VL_AT_STDLIB_F, VL_AT_STDLIB_D)
+VL_SVC_SYSTEM(VL_AT_SYSTEM_F, VL_AT_SYSTEM_D)
+VL_SVC_FILES(VL_AT_FILES_F, VL_AT_FILES_D)
+VL_SVC_ZLIB(VL_AT_ZLIB_F, VL_AT_ZLIB_D)
+VL_SVC_PLUGINS(VL_AT_PLUGINS_F, VL_AT_PLUGINS_D)
+VL_SVC_CHECKSUMS(VL_AT_CHECKSUMS_F, VL_AT_CHECKSUMS_D)
+VL_ABI_ASSERT(sizeof(vlSvcStdlib) == 56 * sizeof(void*), "vlSvcStdlib changed size");
+VL_ABI_ASSERT(sizeof(vlSvcSystem) == 56 * sizeof(void*), "vlSvcSystem changed size");
+VL_ABI_ASSERT(sizeof(vlSvcFiles) == 40 * sizeof(void*), "vlSvcFiles changed size");
+VL_ABI_ASSERT(sizeof(vlSvcZlib) == 16 * sizeof(void*), "vlSvcZlib changed size");
+VL_ABI_ASSERT(sizeof(vlSvcPlugins) == 5 * sizeof(void*), "vlSvcPlugins changed size");
+VL_ABI_ASSERT(sizeof(vlSvcChecksums) == 10 * sizeof(void*), "vlSvcChecksums changed size");
+
+/* Sub-tables whose slots are typed by their own subsystems; only their size
+ * is fixed here. */
+#define VL_SVC_GRAPHICS_COUNT 30
+#define VL_SVC_SOUND_COUNT 3
+#define VL_SVC_REQUESTERS_COUNT 4
+#define VL_SVC_FONTS_COUNT 3
+#define VL_SVC_FREETYPE_COUNT 40
+#define VL_SVC_JPEG_COUNT 25
+typedef struct vlSvcGraphics { vlServiceFn slot[VL_SVC_GRAPHICS_COUNT]; } vlSvcGraphics;
+typedef struct vlSvcSound { vlServiceFn slot[VL_SVC_SOUND_COUNT]; } vlSvcSound;
+typedef struct vlSvcRequesters { vlServiceFn slot[VL_SVC_REQUESTERS_COUNT]; } vlSvcRequesters;
+typedef struct vlSvcFonts { vlServiceFn slot[VL_SVC_FONTS_COUNT]; } vlSvcFonts;
+typedef struct vlSvcFreeType { vlServiceFn slot[VL_SVC_FREETYPE_COUNT]; } vlSvcFreeType;
+typedef struct vlSvcJpeg { vlServiceFn slot[VL_SVC_JPEG_COUNT]; } vlSvcJpeg;
+
+/* The three built-in TrueType fonts (sans, serif, mono), their sizes, then
+ * four null words. */
+typedef struct vlSvcBuiltinData {
+  const void* fonts[3];
+  uintptr_t fontSizes[3];
+  uintptr_t unused[4];
+} vlSvcBuiltinData;
+
+struct vlServiceTable {
+  uint32_t version;   /* 6 */
+  uint32_t revision;  /* 1 */
+  const vlSvcStdlib* stdlib;
+  const vlSvcSystem* system;
+  const vlSvcFiles* files;
+  const vlSvcGraphics* graphics;
+  const vlSvcSound* sound;
+  const vlSvcRequesters* requesters;
+  const vlSvcFonts* fonts;
+  const vlSvcFreeType* freetype;
+  const vlPluginVMTable* vm;
+  const vlSvcBuiltinData* builtinData;
+  const vlSvcZlib* zlib;
+  const vlSvcJpeg* jpeg;
+  const vlSvcPlugins* plugins;
+  const vlSvcChecksums* checksums;
+};
+VL_ABI_ASSERT(offsetof(vlServiceTable, stdlib) == 8, "vlServiceTable.stdlib moved");
+VL_ABI_ASSERT(offsetof(vlServiceTable, vm) == 8 + 8 * 8, "vlServiceTable.vm moved");
+VL_ABI_ASSERT(sizeof(vlServiceTable) == 8 + 14 * 8, "vlServiceTable changed size");
+
+#ifdef __cplusplus
+inline constexpr int32_t kPluginProgramVersion = VL_PLUGIN_PROGRAM_VERSION;
+inline constexpr int32_t kPluginProgramRevision = VL_PLUGIN_PROGRAM_REVISION;
+inline constexpr int kPluginEntryCount = VL_PLUGIN_ENTRY_COUNT;
+inline constexpr int kPluginVMSlotCount = VL_PLUGIN_VM_SLOT_COUNT;
+
+// A slot as its routine's own type, and a routine as a slot (through the
+// generic function type, so that the compiler sees a deliberate cast).
+template <class Fn>
+inline Fn vlSlotAs(vlServiceFn slot) noexcept {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(slot));
+}
+template <class Fn>
+inline vlServiceFn vlAsSlot(Fn fn) noexcept {
+  return reinterpret_cast<vlServiceFn>(reinterpret_cast<void (*)()>(fn));
+}
+#endif
+
+#endif /* VL_RUNTIME_PLUGIN_ABI_H */
