@@ -307,6 +307,13 @@ int ReadOptionsFile(vlOptionValues* values, const char* scriptPath, vlExtraArg**
 int ParseStartupOptions(vlStartupRecord* startup, vlOptionValues* values, int argc, char* const* argv, bool linked,
                         bool* needScript) {
   *needScript = false;
+  // The usual spellings of a help request ask for the -HELP list; an applet
+  // is never named like that, and the file requester is no answer to them.
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      values->word[VL_CLOPT_HELP] = 1;
+      return 0;
+    }
   char* line = JoinArguments(argc, argv);
   if (!line) return ERR_MEM;
   int result = ParseCommandLine(values, line, &startup->extraArgs);

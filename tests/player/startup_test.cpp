@@ -34,6 +34,19 @@ TEST_F(Startup, HelpListsTheArgumentsAndEnds) {
   EXPECT_LT(window, misc);
   EXPECT_NE(r.out.find("show this help information"), std::string::npos);
   EXPECT_NE(r.out.find("-BACKFILL <mode>"), std::string::npos);
+
+  // --help and -h print the same list, with or without an applet, instead
+  // of asking for an applet.
+  for (const char* spelling : {"--help", "-h"}) {
+    Result same = Run({spelling, applet});
+    EXPECT_EQ(same.status, 0) << spelling << same.err;
+    EXPECT_EQ(same.out, r.out) << spelling;
+    RunOptions noInput;
+    noInput.display = false;
+    same = Run({spelling}, noInput);
+    EXPECT_EQ(same.status, 0) << spelling << same.err;
+    EXPECT_EQ(same.out, r.out) << spelling;
+  }
 }
 
 // Without a script the console requester asks for one on standard input
