@@ -54,6 +54,8 @@ void Post(int kind, const vlChannel* channel) {
   }
 }
 
+void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
 int Round(double value) { return static_cast<int>(std::lround(value)); }
 
 // Writes frames (scaled into scratch below volume 64): frames written or a
@@ -403,9 +405,14 @@ int StartAudioThread() {
   if (!gSharedLibs[VL_LIB_ALSA] || !dl_snd_pcm_open) return ERR_OPENAUDIO;
   // A device that cannot be opened now would fail every play later: the
   // sound library then runs without sound instead.
+  // The library's own complaints about a missing device would bury the
+  // applet's output on a machine without sound: they stay quiet unless the
+  // device opens.
+  if (dl_snd_lib_error_set_handler) dl_snd_lib_error_set_handler(IgnoreAlsaMessage);
   snd_pcm_t* probe = nullptr;
   if (dl_snd_pcm_open(&probe, gDeviceName, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return ERR_OPENAUDIO;
   dl_snd_pcm_close(probe);
+  if (dl_snd_lib_error_set_handler) dl_snd_lib_error_set_handler(nullptr);
   if (CreateAudioOutputLock() != 0) return ERR_SEMAPHORE;
   // Loop timers signal SIGRTMIN + 1, whose default action ends the process.
   if (InstallAudioTimerSignal() != 0) return ERR_THREAD;

@@ -36,6 +36,7 @@
   X(snd_pcm_hw_params_set_buffer_time_near, VL_SYM_REQUIRED) \
   X(snd_pcm_state, VL_SYM_REQUIRED)                    \
   X(snd_pcm_avail, VL_SYM_SILENT)                      \
+  X(snd_lib_error_set_handler, VL_SYM_SILENT)          \
   X(snd_pcm_resume, VL_SYM_REQUIRED)
 
 #define VL_XFIXES_SYMBOLS(X)                   \
