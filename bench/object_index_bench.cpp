@@ -8,7 +8,7 @@
 #include "media/sound/sound_data.h"
 #include "media/sound/sound_library.h"
 #include "objects/brushes/brush.h"
-#include "display/layers/layer_commands.h"
+#include "display/commands/layer_commands.h"
 #include "display/layers/layers.h"
 #include "objects/anims/anim.h"
 #include "platform/intervals.h"

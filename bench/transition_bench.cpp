@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "display/display.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/pixel_format.h"
 #include "platform/offscreen_bitmap.h"

@@ -2,7 +2,7 @@
 // each library's open routine and the VM's stack interface.
 #include "player/library_table.h"
 
-#include "display/display_library.h"
+#include "display/commands/display_library.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "libraries/dos/dos_library.h"

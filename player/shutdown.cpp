@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "display/display_library.h"
+#include "display/commands/display_library.h"
 #include "libraries/network/network_library.h"
 #include "runtime/catalog.h"
 #include "runtime/console.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "display/display_library.h"
+#include "display/commands/display_library.h"
 #include "display/icons.h"
 #include "formats/image_cache.h"
 #include "platform/event_pump.h"

@@ -6,7 +6,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "runtime/option_readers.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"

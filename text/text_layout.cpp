@@ -6,9 +6,9 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/draw_tags.h"
+#include "display/layers/draw_tags.h"
 #include "display/layers/layers.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
 #include "objects/brushes/brush.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "display/display.h"
-#include "display/draw_tags.h"
+#include "display/layers/draw_tags.h"
 #include "graphics/position.h"
 #include "runtime/error_vm.h"
 #include "player/system_library.h"

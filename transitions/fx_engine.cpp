@@ -20,7 +20,7 @@
 #include "graphics/picture_engines.h"
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "text/text_objects.h"
 #include "transitions/fx_draw.h"
 #include "vm/stack_api.h"

@@ -6,7 +6,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/graphics_library/attributes.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "display/draw_tags.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/draw_tags.h"
+#include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
 #include "formats/image_cache.h"
 #include "runtime/objects.h"

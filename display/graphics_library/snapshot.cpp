@@ -2,7 +2,7 @@
 // picture file; and SetDrawTagsDefault.
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/draw_tags.h"
+#include "display/layers/draw_tags.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layer_hooks.h"
 #include "display/monitors.h"

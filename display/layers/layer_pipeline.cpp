@@ -7,7 +7,7 @@
 #include <new>
 
 #include "display/bgpic.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"

@@ -6,7 +6,7 @@
 #include <strings.h>
 
 #include "display/bgpic.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
 #include "display/events/event_buttons.h"

@@ -10,7 +10,7 @@
 #include "display/bgpic.h"
 #include "display/clients.h"
 #include "display/display.h"
-#include "display/draw_tags.h"
+#include "display/layers/draw_tags.h"
 #include "display/graphics_library/attributes.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layer_users.h"

@@ -8,7 +8,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/layers/anim_layers.h"
+#include "display/commands/anim_layers.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/position.h"

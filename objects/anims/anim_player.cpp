@@ -8,10 +8,10 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/picture_engines.h"

@@ -11,7 +11,7 @@
 #include "platform/offscreen_bitmap.h"
 #include "display/layers/layers.h"
 #include "display/picture_transform.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"

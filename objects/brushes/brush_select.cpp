@@ -8,7 +8,7 @@
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "display/display.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
 #include "objects/anims/anim.h"

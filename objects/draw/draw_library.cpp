@@ -11,8 +11,8 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/draw_tags.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/draw_tags.h"
+#include "display/layers/async_draw.h"
 #include "display/gradient_args.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"

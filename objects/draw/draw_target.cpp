@@ -11,7 +11,7 @@
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/picture_engines.h"

@@ -9,7 +9,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/draw_tags.h"
+#include "display/layers/draw_tags.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"

@@ -13,9 +13,9 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/draw_tags.h"
+#include "display/layers/draw_tags.h"
 #include "display/layer_hooks.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/cover_over.h"
 #include "graphics/blit.h"

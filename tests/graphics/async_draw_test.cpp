@@ -6,7 +6,7 @@
 #include <string>
 
 #include "display/display.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layer_hooks.h"
 #include "runtime/errors.h"

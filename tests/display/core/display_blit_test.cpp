@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "display/clients.h"
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
 #include "abi/plugin_abi.h"

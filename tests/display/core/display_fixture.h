@@ -9,7 +9,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/display_library.h"
+#include "display/commands/display_library.h"
 #include "display/display_window.h"
 #include "display/layer_hooks.h"
 #include "platform/display_adapter.h"

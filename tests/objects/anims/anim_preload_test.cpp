@@ -9,7 +9,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "display/display_library.h"
+#include "display/commands/display_library.h"
 #include "graphics/bitmap.h"
 #include "formats/image_cache.h"
 #include "objects/anims/anim.h"

@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/layers/layers.h"
 #include "formats/anim_source.h"
 #include "graphics/bitmap.h"

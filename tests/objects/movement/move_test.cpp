@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/anims/anim.h"

@@ -14,7 +14,7 @@
 #include <set>
 #include <utility>
 
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/draw/draw_state.h"

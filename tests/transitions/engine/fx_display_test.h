@@ -3,7 +3,7 @@
 #pragma once
 #include "tests/display/core/display_fixture.h"
 
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "objects/brushes/brush.h"

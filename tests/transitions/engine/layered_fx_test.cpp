@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "display/bgpic.h"
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"

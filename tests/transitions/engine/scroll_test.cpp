@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"

@@ -5,8 +5,8 @@
 #include <new>
 
 #include "display/bgpic.h"
-#include "display/graphics_library/async_draw.h"
-#include "display/layers/layer_commands.h"
+#include "display/layers/async_draw.h"
+#include "display/commands/layer_commands.h"
 #include "display/layers/layers.h"
 #include "graphics/position.h"
 #include "runtime/error_vm.h"

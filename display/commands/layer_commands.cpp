@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "display/bgpic.h"
-#include "display/graphics_library/async_draw.h"
-#include "display/layers/layer_commands.h"
+#include "display/layers/async_draw.h"
+#include "display/commands/layer_commands.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/position.h"

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <strings.h>
 
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
-#include "display/layers/layer_commands.h"
-#include "display/layers/anim_layers.h"
+#include "display/commands/layer_commands.h"
+#include "display/commands/anim_layers.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"

@@ -1,6 +1,6 @@
 // The anim-layer commands: the frame goes through the style engine; frame
 // counts are changed by the anim library once it is open.
-#include "display/layers/anim_layers.h"
+#include "display/commands/anim_layers.h"
 
 #include "display/layers/layers.h"
 #include "vm/error_codes.h"

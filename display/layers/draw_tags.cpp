@@ -1,5 +1,5 @@
 // Display tags: the option table of the commands that show pictures.
-#include "display/draw_tags.h"
+#include "display/layers/draw_tags.h"
 
 #include <cmath>
 #include <cstring>

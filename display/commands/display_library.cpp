@@ -1,6 +1,6 @@
 // The "display" command library: its commands and constants, opening the
 // declared displays at start-up and running the main chunk.
-#include "display/display_library.h"
+#include "display/commands/display_library.h"
 
 #include <cstring>
 

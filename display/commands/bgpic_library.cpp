@@ -6,7 +6,7 @@
 
 #include "display/backfill.h"
 #include "display/bgpic.h"
-#include "display/display_library.h"
+#include "display/commands/display_library.h"
 #include "display/display_scaling.h"
 #include "display/gradient_args.h"
 #include "display/icons.h"

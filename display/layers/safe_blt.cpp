@@ -1,6 +1,6 @@
 // SafeBlt and BlitEffectRect: the clipped blit onto the current display
 // and its buffers, with sprites, clip masks and the target's planes.
-#include "display/safe_blt.h"
+#include "display/layers/safe_blt.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // The list of asynchronous drawing objects, their stepping and the
 // script commands that drive them.
-#include "display/graphics_library/async_draw.h"
+#include "display/layers/async_draw.h"
 
 #include <new>
 
