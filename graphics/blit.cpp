@@ -12,6 +12,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit_loops.h"
 #include "graphics/fast_paths.h"
+#include "graphics/image_kernels.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
 #include "vm/convert.h"
@@ -25,17 +26,23 @@ uint8_t* At(const vlPixelAccess& a, int32_t x, int32_t y) {
 
 enum class Form { Plain, Masked, Alpha };
 
+// The adapter's blit mode for a blit into dst, 0 when the software
+// kernels do it.
+uint32_t AdapterBlitMode(Form form, vlBitmap* dst) {
+  const vlGfxAdapter* a = GetGfxAdapter();
+  if (!a || !a->bltBitMap) return 0;
+  const uint32_t accel = form == Form::Plain ? VL_ACCEL_BLIT : form == Form::Masked ? VL_ACCEL_MASKED_BLIT
+                                                                                     : VL_ACCEL_ALPHA_BLIT;
+  if (dst->driverOwned && QueryBitmap(dst, 22) == 0) return 4;
+  return (a->accel & accel) ? 2 : 0;
+}
+
 // Hands the blit to the adapter when it takes it; true when it did.
 bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy,
                  int32_t w, int32_t h, vlBitmap* plane) {
   const vlGfxAdapter* a = GetGfxAdapter();
-  if (!a || !a->bltBitMap) return false;
-  const uint32_t accel = form == Form::Plain ? VL_ACCEL_BLIT : form == Form::Masked ? VL_ACCEL_MASKED_BLIT
-                                                                                     : VL_ACCEL_ALPHA_BLIT;
-  uint32_t mode;
-  if (dst->driverOwned && QueryBitmap(dst, 22) == 0) mode = 4;
-  else if (a->accel & accel) mode = 2;
-  else return false;
+  uint32_t mode = AdapterBlitMode(form, dst);
+  if (!mode) return false;
   vlAdapterBlitBlock block{};
   block.srcX = sx;
   block.srcY = sy;
@@ -99,6 +106,32 @@ void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx,
                                        const vlPixelKernels& k) {
     k.copy(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
   });
+}
+
+bool BltMixedBitmaps(vlBitmap* base, vlBitmap* toward, int32_t level, int32_t sx, int32_t sy, vlBitmap* dst,
+                     int32_t dx, int32_t dy, int32_t w, int32_t h) {
+  if (!base || !toward || !dst || w <= 0 || h <= 0 || sx < 0 || sy < 0 || dx < 0 || dy < 0) return false;
+  if (AdapterBlitMode(Form::Plain, dst)) return false;
+  vlLockedPixels b(base, VL_LOCK_READ), t(toward, VL_LOCK_READ), d(dst, 0);
+  const vlPixelAccess &ba = b.access, &ta = t.access, &da = d.access;
+  if (!ba.locked || !ta.locked || !da.locked || ba.format != da.format || ta.format != da.format ||
+      (da.bytesPerPixel != 4 && da.bytesPerPixel != 2) || !BlitKernelsFor(da.format))
+    return false;
+  if (w > ba.width - sx || h > ba.height - sy || w > ta.width - sx || h > ta.height - sy || w > da.width - dx ||
+      h > da.height - dy)
+    return false;
+  if (level >= 255) {
+    // The mix's end is the picture itself, copied whole.
+    BlitKernelsFor(da.format)->copy(At(ta, sx, sy), ta.rowLength, At(da, dx, dy), da.rowLength, w, h);
+    return true;
+  }
+  vlMixJob job{At(ba, sx, sy), At(da, dx, dy), nullptr, 0};
+  job.toward = At(ta, sx, sy);
+  job.towardRow = ta.rowLength;
+  const int32_t ratio = 255 - (level < 0 ? 0 : level);
+  if (da.bytesPerPixel == 4) MixPix32(job, w, h, ratio, da.format, ba.rowLength, da.rowLength, 0);
+  else MixPix16(job, w, h, ratio, da.format, ba.rowLength, da.rowLength, 0);
+  return true;
 }
 
 void BltBitmapMasked(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,

@@ -9,6 +9,15 @@ struct vlBitmap;
 
 void BltBitmap(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
                int32_t width, int32_t height);
+// What BltBitmap would copy of a mix of two pictures, made in one pass
+// straight into dst: the rectangle of base mixed toward the same rectangle
+// of toward by level (0 base, 255 toward; as MixBitmaps with base as its
+// source and ratio 255 - level over a copy of toward). False, with nothing
+// written, when that cannot be done in one software pass (an adapter
+// takes the target's blits, the three differ in pixel format, the
+// rectangle leaves one of them).
+bool BltMixedBitmaps(vlBitmap* base, vlBitmap* toward, int32_t level, int32_t srcX, int32_t srcY, vlBitmap* dst,
+                     int32_t dstX, int32_t dstY, int32_t width, int32_t height);
 void BltBitmapMasked(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
                      int32_t width, int32_t height, vlBitmap* mask);
 void BltBitmapAlpha(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,

@@ -68,8 +68,8 @@ constexpr uint32_t ColourMask(int F) { return (F == 11 || F == 12) ? 0xFFFFFF00u
   }                                                                                                               \
   template <int F>                                                                                                \
   void Mix(const uint8_t* s, int32_t sr, uint8_t* d, int32_t dr, int32_t w, int32_t h, int32_t ratio,           \
-           const uint8_t* m, int32_t mr, int32_t mb) {                                                            \
-    NS::Mix32(s, sr, d, dr, w, h, ratio, m, mr, mb, ColourMask(F));                                               \
+           const uint8_t* m, int32_t mr, int32_t mb, const uint8_t* t, int32_t tr) {                              \
+    NS::Mix32(s, sr, d, dr, w, h, ratio, m, mr, mb, t, tr, ColourMask(F));                                        \
   }                                                                                                               \
   template <int F>                                                                                                \
   void ScaleV(const uint16_t* t, const uint16_t* b, uint32_t fy, uint8_t* d, int32_t n) {                         \

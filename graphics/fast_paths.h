@@ -58,8 +58,10 @@ vlFillFn FastFill(int32_t format);
 // color in the working order, as the general kernel takes it.
 using vlBlendColorFn = void (*)(uint8_t* dst, int32_t dstRow, int32_t w, int32_t h, uint32_t work, int32_t alpha);
 vlBlendColorFn FastBlendColor(int32_t format);
+// toward (or null: the target's own pixels) as vlMixJob has it.
 using vlMixFn = void (*)(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,
-                         int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit);
+                         int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit,
+                         const uint8_t* toward, int32_t towardRow);
 vlMixFn FastMix(int32_t format, bool masked);
 // Words ANDed with a mask in place: format conversions that clear a byte
 // (decoded pictures' spare byte); rows keyed by format -1.

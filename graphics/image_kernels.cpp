@@ -103,10 +103,11 @@ void Mix(const vlMixJob& j, int32_t w, int32_t h, int32_t ratio, int32_t f, int3
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t* s = j.source + static_cast<intptr_t>(y) * srcRow * B;
     uint8_t* d = j.target + static_cast<intptr_t>(y) * dstRow * B;
+    const uint8_t* t = j.toward ? j.toward + static_cast<intptr_t>(y) * j.towardRow * B : d;
     const uint8_t* m = j.mask ? j.mask + static_cast<intptr_t>(y) * maskRowBytes : nullptr;
     for (int32_t x = 0; x < w; ++x) {
       if (m && !GetMaskBit(m, j.maskBit + x)) continue;
-      const RGB a = ReadRGB<B>(f, s + x * B), b = ReadRGB<B>(f, d + x * B);
+      const RGB a = ReadRGB<B>(f, s + x * B), b = ReadRGB<B>(f, t + x * B);
       WriteRGB<B>(f, d + x * B,
                   {BlendChannel(a.r, b.r, k) & 0xFF, BlendChannel(a.g, b.g, k) & 0xFF, BlendChannel(a.b, b.b, k) & 0xFF});
     }
@@ -289,7 +290,7 @@ void MixPix32(const vlMixJob& j, int32_t w, int32_t h, int32_t ratio, int32_t f,
   if (w <= 0 || h <= 0) return;
   const vlMixFn fast = ratio >= 0 && ratio <= 255 ? FastMix(f, j.mask != nullptr) : nullptr;
   if (fast)
-    return fast(j.source, sr, j.target, dr, w, h, ratio, j.mask, mr, j.maskBit);
+    return fast(j.source, sr, j.target, dr, w, h, ratio, j.mask, mr, j.maskBit, j.toward, j.towardRow);
   Mix<4>(j, w, h, ratio, f, sr, dr, mr);
 }
 void MixPix16(const vlMixJob& j, int32_t w, int32_t h, int32_t ratio, int32_t f, int32_t sr, int32_t dr, int32_t mr) {

@@ -25,8 +25,14 @@ struct vlMixJob {
   uint8_t* target;
   const uint8_t* mask;  // or null: every pixel
   int32_t maskBit;      // bit offset into each mask row
+  // The pixels mixed toward (rows of towardRow pixels), or null: the
+  // target's own. With them a mix writes its result without a copy first.
+  const uint8_t* toward = nullptr;
+  int32_t towardRow = 0;
 };
-// target = s + (((d - s) * (255 - ratio)) >> 8) where the mask bit is set.
+// target = s + (((d - s) * (255 - ratio)) >> 8) where the mask bit is set,
+// d the toward pixel (the target's own without toward pixels); elsewhere
+// the target stays.
 void MixPix32(const vlMixJob& job, int32_t w, int32_t h, int32_t ratio, int32_t format, int32_t srcRow,
               int32_t dstRow, int32_t maskRowBytes);
 void MixPix16(const vlMixJob& job, int32_t w, int32_t h, int32_t ratio, int32_t format, int32_t srcRow,

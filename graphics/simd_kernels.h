@@ -38,9 +38,11 @@
   /* One row of the dissolve's 8-bit planes; src may be null (opaque). */                                        \
   void DissolveBytes(const uint8_t* map, const uint8_t* src, uint8_t* dst, int32_t count, int32_t level,         \
                      int disappear);                                                                               \
-  /* target = s + (((d - s) * (255 - ratio)) >> 8) where the mask bit is set (every pixel without a mask). */      \
+  /* target = s + (((d - s) * (255 - ratio)) >> 8) where the mask bit is set (every pixel without a mask), */     \
+  /* d from toward (rows of towardRow pixels) or, when it is null, the target itself. */                         \
   void Mix32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,             \
-             int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit, uint32_t colourMask);      \
+             int32_t ratio, const uint8_t* mask, int32_t maskRowBytes, int32_t maskBit, const uint8_t* toward,   \
+             int32_t towardRow, uint32_t colourMask);                                                              \
   /* Bilinear rows: out[4i + c] = p + (((p' - p) * frac) >> 16) for the pixel pair at column index[i], with */  \
   /* frac4 holding each output's fraction four times; a pair whose right neighbour lies at or past srcWidth */    \
   /* repeats the pixel. src1 (or null) is a second row done alongside into out1. */                             \

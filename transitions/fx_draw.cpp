@@ -160,7 +160,7 @@ void SplitHalves(vlFxContext* fx, int32_t extent, int32_t frame) {
 }
 
 void DrawFXPart(vlFxContext* fx, vlBitmap* picture, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy,
-                int32_t w, int32_t h, int32_t ox, int32_t oy, int32_t picW, int32_t picH) {
+                int32_t w, int32_t h, int32_t ox, int32_t oy, int32_t picW, int32_t picH, const vlMadeSource* made) {
   if (!picture) return;
   // Keep the part inside the effect rectangle and the picture.
   if (ox < 0) { w += ox; sx -= ox; ox = 0; }
@@ -174,12 +174,13 @@ void DrawFXPart(vlFxContext* fx, vlBitmap* picture, vlBitmap* mask, vlBitmap* al
     // New strips arrive (or, hiding, go) in the layer's own picture; any
     // other picture is put in as it is.
     uint32_t flags = FXHoldFlag(fx);
+    if (made) made->make(made->context, sx, sy, w, h);
     if (picture == fx->source && fx->reverse) flags |= VL_FXB_FILL;
     BlitIntoLayer(fx, picture, mask, alpha, sx, sy, ox, oy, w, h, flags);
     return;
   }
   SafeBlt(fx->vm, picture, sx, sy, fx->target, fx->x + ox, fx->y + oy, w, h, picW, picH, fx->destWidth,
-          fx->destHeight, fx->blitFlags, mask, alpha, CurrentClip());
+          fx->destHeight, fx->blitFlags, mask, alpha, CurrentClip(), made);
 }
 
 void DrawNewStrip(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h) {
@@ -208,8 +209,8 @@ void PutOldPictureIntoLayer(vlFxContext* fx) {
     BlitIntoLayer(fx, fx->oldPicture, nullptr, nullptr, 0, 0, 0, 0, fx->width, fx->height, VL_FXB_NOSHOW);
 }
 
-void DrawFXPicture(vlFxContext* fx, vlBitmap* picture) {
-  DrawFXPart(fx, picture, nullptr, nullptr, 0, 0, fx->width, fx->height, 0, 0, fx->width, fx->height);
+void DrawFXPicture(vlFxContext* fx, vlBitmap* picture, const vlMadeSource* made) {
+  DrawFXPart(fx, picture, nullptr, nullptr, 0, 0, fx->width, fx->height, 0, 0, fx->width, fx->height, made);
 }
 
 void BlitThroughPlanes(vlBitmap* src, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dst,

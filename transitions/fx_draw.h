@@ -5,6 +5,7 @@
 
 struct vlBitmap;
 struct vlFxContext;
+struct vlMadeSource;
 
 // Flags of the layered blit and of the presentation.
 enum : uint32_t {
@@ -44,9 +45,11 @@ void ClipBlitFX(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx
                 int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH);
 void SplitHalves(vlFxContext* fx, int32_t extent, int32_t frame);
 // The rectangle (sx, sy, w, h) of a picture of picW x picH drawn at the
-// offset (ox, oy) of the effect rectangle, clipped to both.
+// offset (ox, oy) of the effect rectangle, clipped to both. made: the
+// picture's pixels are made on demand (see vlMadeSource), or null.
 void DrawFXPart(vlFxContext* fx, vlBitmap* picture, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy,
-                int32_t w, int32_t h, int32_t ox, int32_t oy, int32_t picW, int32_t picH);
+                int32_t w, int32_t h, int32_t ox, int32_t oy, int32_t picW, int32_t picH,
+                const vlMadeSource* made = nullptr);
 // A plain copy, or through the mask or else the alpha plane when given;
 // the caller has clipped.
 void BlitThroughPlanes(vlBitmap* src, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dst,
@@ -63,7 +66,7 @@ void DrawOldStrip(vlFxContext* fx, int32_t sx, int32_t sy, int32_t w, int32_t h)
 // starts with the whole old picture in the layer's picture, not shown.
 void PutOldPictureIntoLayer(vlFxContext* fx);
 // A whole picture of the effect's size drawn at the effect's place.
-void DrawFXPicture(vlFxContext* fx, vlBitmap* picture);
+void DrawFXPicture(vlFxContext* fx, vlBitmap* picture, const vlMadeSource* made = nullptr);
 // The rectangle (sx, sy, w, h) of the new picture over the old one through
 // the given mask or alpha plane, composed in work and drawn at the same
 // place of the effect.

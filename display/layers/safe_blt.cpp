@@ -92,7 +92,7 @@ void AlphaIntoMask(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* mask, int3
 
 void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
              int32_t h, int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH, uint32_t flags, vlBitmap* mask,
-             vlBitmap* alpha, const vlClipRegion* clip) {
+             vlBitmap* alpha, const vlClipRegion* clip, const vlMadeSource* made) {
   vlDisplay* d = vlCurrentDisplay;
   bool spare = false;
   if (!d) {
@@ -107,6 +107,18 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   vlBitmap* tempPlane = nullptr;
   vlBitmap* showFrom = nullptr;
   const bool regionActive = clip && !(flags & VL_SAFEBLT_NOCLIP);
+  // A made source is computed into its own picture where it is read, and
+  // once only.
+  auto madeHeld = [&] {
+    if (made) made->make(made->context, sx, sy, w, h);
+    made = nullptr;
+  };
+  auto copyInto = [&](vlBitmap* to) {
+    if (!made || !made->put(made->context, to, sx, sy, dx, dy, w, h)) {
+      madeHeld();
+      BltBitmap(src, sx, sy, to, dx, dy, w, h);
+    }
+  };
   if (sx < 0 || sy < 0 || !src) goto done;
   ClipBlitRects(clip, &sx, &sy, &dx, &dy, &w, &h, srcW, srcH, dstW, dstH, regionActive);
   if (w < 1 || h < 1) goto done;
@@ -118,11 +130,11 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
     if (!(flags & VL_SAFEBLT_FIRSTBUFFER))
       gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 1);
     SafeBlt(L, src, sx, sy, d->back, dx, dy, w, h, srcW, srcH, bw, bh, VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP,
-            mask, alpha, nullptr);
+            mask, alpha, nullptr, made);
     // Without layers the front copy is the picture under the sprites.
     if (!d->layersOn && d->front && !dst)
       SafeBlt(L, src, sx, sy, d->front, dx, dy, w, h, srcW, srcH, d->front->width, d->front->height,
-              VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP | VL_SAFEBLT_OFFSCREEN, mask, alpha, nullptr);
+              VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP | VL_SAFEBLT_OFFSCREEN, mask, alpha, nullptr, made);
     gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, (flags & VL_SAFEBLT_FIRSTBUFFER) ? 0 : 2);
     if (!(flags & VL_SAFEBLT_NOSHOW))
       SafeBlt(L, d->back, dx, dy, dst, dx, dy, w, h, bw, bh, dst ? dstW : bw, dst ? dstH : bh,
@@ -131,6 +143,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   }
 
   if (regionActive && clip->mask) {
+    madeHeld();
     tempPlane = MakeClipPlane(clip, mask, alpha, sx, sy, dx, dy, w, h, srcW);
     if (!tempPlane) goto done;
     if (alpha)
@@ -144,7 +157,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       // Sprites are redrawn from the front copy: it takes the drawing too.
       if (!d->layersOn && d->front && d->front != d->back && vlCurrentOutput && vlCurrentOutput->sprites)
         SafeBlt(L, src, sx, sy, d->front, dx, dy, w, h, srcW, srcH, d->front->width, d->front->height,
-                VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP | VL_SAFEBLT_OFFSCREEN, mask, alpha, nullptr);
+                VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP | VL_SAFEBLT_OFFSCREEN, mask, alpha, nullptr, made);
       dst = d->back;
       if (!(flags & VL_SAFEBLT_NOSHOW)) showFrom = d->back;
     } else if (d->layersOn && (flags & VL_SAFEBLT_FROMLAYERS) && d->back) {
@@ -155,11 +168,14 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   }
 
   if (!mask && !alpha) {
-    if (dst)
-      BltBitmap(src, sx, sy, dst, dx, dy, w, h);
-    else if (d->outputType == VL_OUTPUT_DISPLAY)
+    if (dst) {
+      copyInto(dst);
+    } else if (d->outputType == VL_OUTPUT_DISPLAY) {
+      madeHeld();
       UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 0);
+    }
   } else if (alpha) {
+    madeHeld();
     if (dst) {
       if (d->outputAlpha && !(flags & VL_SAFEBLT_OFFSCREEN)) {
         if (vlSelectAlphaMode)
@@ -172,6 +188,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       }
     }
   } else if (dst) {
+    madeHeld();
     BltBitmapMasked(src, sx, sy, dst, dx, dy, w, h, mask);
   }
 

@@ -21,11 +21,26 @@ enum : uint32_t {
   VL_SAFEBLT_DIRECT = 0x80,      // straight to a direct output (none on this platform)
 };
 
+// A source whose pixels are computed rather than held (a mix of two
+// pictures, say): where the blit only copies the source into a picture,
+// put writes the rectangle (srcX, srcY, width, height) of the source
+// straight there, at (dstX, dstY), in one pass; false when it cannot, and
+// wherever the source's pixels must be read, make first computes that
+// rectangle into the source picture itself.
+struct vlMadeSource {
+  bool (*put)(void* context, vlBitmap* destination, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+              int32_t width, int32_t height);
+  void (*make)(void* context, int32_t srcX, int32_t srcY, int32_t width, int32_t height);
+  void* context;
+};
+
 // destination null: the current display. mask and alpha: the source's
-// planes. srcWidth/srcHeight and dstWidth/dstHeight limit the copy.
+// planes. srcWidth/srcHeight and dstWidth/dstHeight limit the copy. made:
+// the source's pixels are made on demand (see vlMadeSource), or null.
 void SafeBlt(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, vlBitmap* destination, int32_t dstX,
              int32_t dstY, int32_t width, int32_t height, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
-             int32_t dstHeight, uint32_t flags, vlBitmap* mask, vlBitmap* alpha, const vlClipRegion* clip);
+             int32_t dstHeight, uint32_t flags, vlBitmap* mask, vlBitmap* alpha, const vlClipRegion* clip,
+             const vlMadeSource* made = nullptr);
 
 // A picture drawn into the current drawing target as the drawing commands
 // draw without layers: onto the display, into its software double buffer

@@ -307,12 +307,15 @@ TEST_F(FastPaths, FillAndColourBlend) {
   }
 }
 
+// In place, and into a third picture (toward pixels of their own row
+// length): the crossfade's single pass.
 TEST_F(FastPaths, MixWithAndWithoutMask) {
-  for (int it = 0; it < 300; ++it) {
+  for (int it = 0; it < 600; ++it) {
     std::mt19937 rng(2000 + it);
     const int32_t w = 1 + static_cast<int32_t>(rng() % 45), h = 1 + static_cast<int32_t>(rng() % 4);
     const int32_t format = Format32(rng);
-    Plane src = MakePlane(rng, w, h, 4), dst = MakePlane(rng, w, h, 4);
+    Plane src = MakePlane(rng, w, h, 4), dst = MakePlane(rng, w, h, 4), toward = MakePlane(rng, w, h, 4);
+    const bool third = it >= 300;
     const int32_t bit = static_cast<int32_t>(rng() % 8);
     const int32_t maskRowBytes = (bit + w + 7) / 8 + static_cast<int32_t>(rng() % 3);
     std::vector<uint8_t> mask(static_cast<size_t>(maskRowBytes) * (h - 1) + (bit + w + 7) / 8);
@@ -322,6 +325,7 @@ TEST_F(FastPaths, MixWithAndWithoutMask) {
     Compare("mix", it, dst.bytes, [&](std::vector<uint8_t>& target) {
       vlMixJob j{src.at(), target.data() + dst.shift + (static_cast<size_t>(dst.y) * dst.row + dst.x) * 4,
                  masked ? mask.data() : nullptr, bit};
+      if (third) j.toward = toward.at(), j.towardRow = toward.row;
       MixPix32(j, w, h, ratio, format, src.row, dst.row, maskRowBytes);
     });
   }

@@ -2,6 +2,7 @@
 // the new picture by a rising ratio.
 #include <cstdlib>
 
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/effect_engines.h"
@@ -72,6 +73,27 @@ void FadeLayerFrame(vlFxContext* fx, FadeState* s, int32_t level, int32_t intens
   // colour changes from here on.
   if (!fx->reverse) CopyAlphaRect(s->coverage, 0, 0, fx->layerAlpha, 0, 0, fx->width, fx->height, 0, 0);
   fx->blendLevel = 255;
+}
+
+// A crossfade frame as a made source: the old picture mixed toward the new
+// one by the level, written in one pass wherever the frame is only copied
+// (the work picture holds it only where it must be read).
+struct CrossfadeMix {
+  vlFxContext* fx;
+  CrossfadeState* s;
+};
+
+bool PutCrossfade(void* context, vlBitmap* to, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h) {
+  auto* m = static_cast<CrossfadeMix*>(context);
+  return BltMixedBitmaps(m->fx->oldPicture, m->fx->source, m->s->level, sx, sy, to, dx, dy, w, h);
+}
+
+void MakeCrossfade(void* context, int32_t sx, int32_t sy, int32_t w, int32_t h) {
+  auto* m = static_cast<CrossfadeMix*>(context);
+  if (PutCrossfade(context, m->s->work, sx, sy, sx, sy, w, h)) return;
+  BltBitmap(m->fx->source, sx, sy, m->s->work, sx, sy, w, h);
+  if (m->s->level != 255)
+    MixBitmaps(m->s->work, m->fx->oldPicture, nullptr, sx, sy, sx, sy, w, h, 255 - m->s->level, nullptr, 0, 0);
 }
 
 // Presentation of the families that write the layer's planes themselves.
@@ -174,10 +196,9 @@ int StepCrossfade(vlFxContext* fx, int32_t* done) {
     if (fx->phase == 1) EndFXFrame(fx);
     return 0;
   }
-  BltBitmap(fx->source, 0, 0, s->work, 0, 0, fx->width, fx->height);
-  if (s->level != 255)
-    MixBitmaps(s->work, fx->oldPicture, nullptr, 0, 0, 0, 0, fx->width, fx->height, 255 - s->level, nullptr, 0, 0);
-  DrawFXPicture(fx, s->work);
+  CrossfadeMix mix{fx, s};
+  const vlMadeSource made{PutCrossfade, MakeCrossfade, &mix};
+  DrawFXPicture(fx, s->work, &made);
   if (fx->phase == 1) EndFXFrame(fx);
   return 0;
 }

@@ -99,6 +99,68 @@ TEST_F(Blit, ClipRegionsAndMasks) {
   DeleteMaskPlane(mask);
 }
 
+// A made source (here: yellow over a red picture) is written straight into
+// the destination where the blit only copies it; where its pixels must be
+// read (the put refused, straight to the window, through a clip mask) they
+// are made in the source picture first, over the clipped rectangle only.
+struct Made {
+  vlBitmap* source;
+  bool accept = true;
+  int puts = 0, makes = 0;
+  int32_t madeW = 0, madeH = 0;
+  static bool Put(void* c, vlBitmap* to, int32_t, int32_t, int32_t dx, int32_t dy, int32_t w, int32_t h) {
+    auto* m = static_cast<Made*>(c);
+    ++m->puts;
+    if (m->accept) FillBitmapRect(to, dx, dy, w, h, 0xFFFFFF00u);
+    return m->accept;
+  }
+  static void Make(void* c, int32_t sx, int32_t sy, int32_t w, int32_t h) {
+    auto* m = static_cast<Made*>(c);
+    ++m->makes;
+    m->madeW = w, m->madeH = h;
+    FillBitmapRect(m->source, sx, sy, w, h, 0xFFFFFF00u);
+  }
+};
+
+TEST_F(Blit, MadeSourcesGoStraightInOrAreMadeFirst) {
+  vlDisplay* d = OpenGrey();
+  ASSERT_NE(d, nullptr);
+  vlBitmap* red = Solid(20, 10, 0xFF0000);
+  Made m{red};
+  const vlMadeSource made{Made::Put, Made::Make, &m};
+  SafeBlt(L, red, 0, 0, nullptr, 90, 40, 20, 10, 20, 10, 100, 80, VL_SAFEBLT_BACKANDSHOW, nullptr, nullptr, nullptr,
+          &made);
+  EXPECT_EQ(m.puts, 1);
+  EXPECT_EQ(m.makes, 0);
+  EXPECT_EQ(WindowPixel(d, 99, 49), 0xFFFF00u);
+  EXPECT_EQ(ReadBitmapPixel(d->back, 90, 40, 0) & 0xFFFFFF, 0xFFFF00u);
+  EXPECT_EQ(ReadBitmapPixel(red, 0, 0, 0) & 0xFFFFFF, 0xFF0000u);  // never made
+  m.accept = false;
+  SafeBlt(L, red, 0, 0, nullptr, 90, 0, 20, 10, 20, 10, 100, 80, VL_SAFEBLT_BACKANDSHOW, nullptr, nullptr, nullptr,
+          &made);
+  EXPECT_EQ(m.makes, 1);
+  EXPECT_EQ(m.madeW, 10);  // clipped at the display's edge
+  EXPECT_EQ(WindowPixel(d, 95, 5), 0xFFFF00u);
+  FillBitmapRect(red, 0, 0, 20, 10, 0xFFFF0000u);
+  SafeBlt(L, red, 0, 0, nullptr, 0, 0, 20, 10, 20, 10, 100, 80, 0, nullptr, nullptr, nullptr, &made);
+  EXPECT_EQ(m.makes, 2);
+  EXPECT_EQ(WindowPixel(d, 19, 9), 0xFFFF00u);
+  EXPECT_EQ(ReadBitmapPixel(d->back, 19, 9, 0) & 0xFFFFFF, 0x808080u);
+  // Through a clip mask with only its left half set.
+  FillBitmapRect(red, 0, 0, 20, 10, 0xFFFF0000u);
+  m.accept = true;
+  vlBitmap* clipMask = NewMaskPlane(nullptr, 20, 10, 1, nullptr, 0);
+  FillMaskRect(clipMask, 0, 0, 10, 10, 0);
+  vlClipRegion masked{0, 60, 20, 10, clipMask};
+  SafeBlt(L, red, 0, 0, nullptr, 0, 60, 20, 10, 20, 10, 100, 80, VL_SAFEBLT_BACKANDSHOW, nullptr, nullptr, &masked,
+          &made);
+  EXPECT_EQ(m.makes, 3);
+  EXPECT_EQ(WindowPixel(d, 5, 65), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d, 15, 65), 0x808080u);
+  DeleteMaskPlane(clipMask);
+  DeleteBitmap(red);
+}
+
 TEST_F(Blit, NoDisplayNeedsTheSpareRecord) {
   vlBitmap* src = Solid(4, 4, 0x123456);
   vlBitmap* dst = Solid(4, 4, 0);

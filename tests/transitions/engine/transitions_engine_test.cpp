@@ -10,6 +10,7 @@
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
+#include "graphics/fast_paths.h"
 #include "objects/brushes/brush.h"
 #include "player/startup.h"
 #include "transitions/fx_engine.h"
@@ -176,6 +177,70 @@ TEST_F(Fx, CrossfadeFramesMixByTheLevel) {
   std::free(fx.state);
   DeleteBitmap(fx.source);
   DeleteBitmap(fx.oldPicture);
+}
+
+// Every frame, in the back buffer and on the window, is the old picture
+// mixed toward the new one by the level, channel by channel, wherever the
+// effect rectangle (placed to reach past the display) lies on it; with the
+// fast paths and without them.
+TEST_F(Fx, CrossfadeFramesAreExactMixesOfBothPictures) {
+  vlDisplay* d = Open(41, 23);
+  ASSERT_NE(d, nullptr);
+  const int w = 37, h = 19, x0 = 7, y0 = 6;  // 34 x 17 of it on the display
+  auto noise = [](int w, int h, uint32_t seed) {
+    vlBitmap* b = NewBitmap(w, h, 0, nullptr);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        seed = seed * 1103515245u + 12345u;
+        WriteBitmapPixel(b, x, y, 0xFF000000u | (seed >> 8 & 0xFFFFFF), 0);
+      }
+    return b;
+  };
+  vlBitmap* fresh = noise(w, h, 1);
+  vlBitmap* old = noise(w, h, 2);
+  auto expected = [&](int x, int y, int level) {
+    const uint32_t n = ReadBitmapPixel(fresh, x, y, 0) & 0xFFFFFF, o = ReadBitmapPixel(old, x, y, 0) & 0xFFFFFF;
+    if (level == 255) return n;
+    uint32_t out = 0;
+    for (int sh = 0; sh < 24; sh += 8) {
+      const int nc = n >> sh & 255, oc = o >> sh & 255;
+      out |= static_cast<uint32_t>(oc + (((nc - oc) * level) >> 8)) << sh;
+    }
+    return out;
+  };
+  for (uint32_t features : {~0u, 0u}) {
+    SetFastPathFeatures(features);
+    vlFxContext fx{};
+    fx.vm = L;
+    fx.objectType = VL_FX_BGPIC;
+    fx.effect = 115;
+    fx.stepSize = 61;
+    fx.x = x0, fx.y = y0;
+    fx.width = w, fx.height = h;
+    fx.destWidth = 41, fx.destHeight = 23;
+    fx.blitFlags = 4;
+    fx.source = fresh;
+    fx.oldPicture = old;
+    ASSERT_EQ(vlFxTable[115].step(&fx, nullptr), 0);
+    fx.phase = 1;
+    int32_t done = 0;
+    for (int level = 61; !done; level = std::min(level + 61, 255)) {
+      ASSERT_EQ(vlFxTable[115].step(&fx, &done), 0);
+      EXPECT_EQ(done, level == 255 ? 1 : 0);
+      for (int y = 0; y < 17; ++y)
+        for (int x = 0; x < 34; ++x)
+          ASSERT_EQ(ReadBitmapPixel(d->back, x0 + x, y0 + y, 0) & 0xFFFFFF, expected(x, y, level))
+              << "features " << features << " level " << level << " at " << x << "," << y;
+      EXPECT_EQ(WindowPixel(d, x0 + 33, y0 + 16), expected(33, 16, level)) << level;
+      EXPECT_EQ(WindowPixel(d, x0 - 1, y0), 0x808080u);  // left of the rectangle: untouched
+    }
+    EXPECT_EQ(fx.frame, 5);
+    vlFxTable[115].cleanup(&fx, 1);
+    std::free(fx.state);
+  }
+  SetFastPathFeatures(~0u);
+  DeleteBitmap(fresh);
+  DeleteBitmap(old);
 }
 
 TEST_F(Fx, RectCenterGrowsAWindowWithThePicturesProportions) {
