@@ -12,7 +12,7 @@ import sys
 
 # The speed each job must reach against its peer; jobs without one print "-".
 GOALS = {"Over": 1.0, "ScaleDown": 1.0, "ScaleUp": 1.0, "NearestDown": 1.0,
-         "NearestUp": 1.0, "Crossfade": 0.6, "GifPicture": 1.0, "GifAnim": 1.0,
+         "NearestUp": 1.0, "Crossfade": 0.6, "GifPicture": 1.0, "GifAnim": 1.0, "GifPhoto": 1.0,
          "Jpeg": 0.95}
 
 

@@ -22,6 +22,13 @@ struct FrameEntry {
   int64_t position;
 };
 
+// What drawing a frame leaves for its disposal and for the caller.
+struct FrameState {
+  int32_t left, top, frameWidth, frameHeight;
+  int32_t disposal, transparent;
+  uint32_t palette[256];
+};
+
 }  // namespace
 
 struct vlGIFReader {
@@ -44,6 +51,10 @@ struct vlGIFReader {
   int32_t transparencyAlpha;
   int32_t alphaFlag;
   int32_t singlePicture;
+  // The scan at open draws frame 0 on the way (its data is decoded then
+  // anyway): while firstDrawn is set the canvas holds it, undisposed.
+  int32_t firstDrawn;
+  FrameState first;
   // LZW: each code's string length and the place it was first written.
   uint16_t length[kMaxCodes];
   uint64_t where[kMaxCodes];
@@ -344,8 +355,9 @@ int DecodeFrames(vlGIFReader* r, int32_t index, int32_t target) {
       if (!ReadPalette(s, r->localPalette, 2 << (flags & 7))) return 0;
       r->palette = r->localPalette;
     }
-    // The scan only checks the image data; no frame is shown from it.
-    if (building) {
+    // The scan only checks the image data of the later frames; frame 0 it
+    // draws, for the first read to take.
+    if (building && index > 0) {
       if (!DecodeIndices(r, false)) return 0;
       ++index;
       continue;
@@ -357,6 +369,15 @@ int DecodeFrames(vlGIFReader* r, int32_t index, int32_t target) {
     }
     if (!DecodeIndices(r, true)) return 0;
     DrawIndices(r, (flags & 0x40) != 0);
+    if (building) {
+      FrameState& f = r->first;
+      f.left = r->left, f.top = r->top, f.frameWidth = r->frameWidth, f.frameHeight = r->frameHeight;
+      f.disposal = r->disposal, f.transparent = r->transparent;
+      memcpy(f.palette, r->palette, sizeof f.palette);
+      r->firstDrawn = 1;
+      ++index;
+      continue;
+    }
     if (index == target) {
       r->transparencyAlpha = r->transparent >= 0 && r->alphaFlag;
       return 1;
@@ -433,28 +454,45 @@ uint32_t* ReadGIFFrame(vlGIFReader* r, int32_t n, int32_t* transparencyAlpha) {
     r->nextFrame = -1;
   }
   if (n >= r->frameCount) return nullptr;
-  if (!r->canvas) {
-    // The last frame took the canvas with it: start a new one.
-    r->canvas = AllocPixelBuffer(r->width, r->height, 0);
-    if (!r->canvas) return nullptr;
-    ResetCanvas(r);
-    r->nextFrame = -1;
-  }
-  if (n != r->nextFrame) {
-    int32_t k = n;
-    while (k >= 0 && !r->frames[k].keyFrame) --k;
-    if (k < 0) {
-      ResetCanvas(r);
-      k = 0;
-    }
-    if (SeekFileStream(r->stream, r->frames[k].position, VL_SEEK_BEGIN) < 0) return nullptr;
-    if (!DecodeFrames(r, k, n)) {
+  const bool drawn = n == 0 && r->firstDrawn && r->canvas;
+  // Another frame first: the canvas is as the open left it before.
+  if (r->firstDrawn && !drawn && r->canvas) ResetCanvas(r);
+  r->firstDrawn = 0;
+  if (drawn) {
+    // Frame 0 as the scan left it; the next frame is read from its start.
+    const FrameState& f = r->first;
+    r->left = f.left, r->top = f.top, r->frameWidth = f.frameWidth, r->frameHeight = f.frameHeight;
+    r->disposal = f.disposal, r->transparent = f.transparent;
+    r->palette = f.palette;
+    r->transparencyAlpha = r->transparent >= 0 && r->alphaFlag;
+    if (r->frameCount > 1 && SeekFileStream(r->stream, r->frames[1].position, VL_SEEK_BEGIN) < 0) {
       r->nextFrame = -1;
       return nullptr;
     }
-  } else if (!DecodeFrames(r, n, n)) {
-    r->nextFrame = -1;
-    return nullptr;
+  } else {
+    if (!r->canvas) {
+      // The last frame took the canvas with it: start a new one.
+      r->canvas = AllocPixelBuffer(r->width, r->height, 0);
+      if (!r->canvas) return nullptr;
+      ResetCanvas(r);
+      r->nextFrame = -1;
+    }
+    if (n != r->nextFrame) {
+      int32_t k = n;
+      while (k >= 0 && !r->frames[k].keyFrame) --k;
+      if (k < 0) {
+        ResetCanvas(r);
+        k = 0;
+      }
+      if (SeekFileStream(r->stream, r->frames[k].position, VL_SEEK_BEGIN) < 0) return nullptr;
+      if (!DecodeFrames(r, k, n)) {
+        r->nextFrame = -1;
+        return nullptr;
+      }
+    } else if (!DecodeFrames(r, n, n)) {
+      r->nextFrame = -1;
+      return nullptr;
+    }
   }
   uint32_t* picture;
   if (n == r->frameCount - 1) {

@@ -520,6 +520,73 @@ TEST(Gif, RandomAccessMatchesSequentialFrames) {
   CloseGIFReader(reader);
 }
 
+// Photo-like pictures dithered to 256 colours (short LZW strings, a full
+// table cleared again and again), odd sizes down to one pixel, plain and
+// interlaced: every pixel as ImageMagick decodes the same file.
+TEST(Gif, DitheredPicturesMatchImageMagick) {
+  TempDir dir;
+  struct Case {
+    int w, h;
+    const char* extra;
+  };
+  for (const Case& c : {Case{1, 1, ""}, Case{7, 3, ""}, Case{333, 77, ""}, Case{641, 203, ""},
+                        Case{259, 61, "-interlace GIF"}, Case{5, 9, "-interlace GIF"}}) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%dx%d", c.w, c.h);
+    const std::string file = dir.File(std::string(size) + ".gif");
+    int status = 0;
+    RunTool(std::string("convert -size ") + size + " -seed 3 plasma:fractal -dither FloydSteinberg -colors 256 " +
+                c.extra + " " + Quote(file),
+            &status);
+    ASSERT_EQ(status, 0) << file;
+    Rgba magick, ours;
+    ASSERT_TRUE(MagickRgba(file, &magick)) << file;
+    ASSERT_EQ(LoadRgba(file, &ours, nullptr, 0, "inbuilt", true), 0) << file;
+    EXPECT_EQ(MaxDifference(ours, magick), 0) << file;
+  }
+}
+
+// Frames read first out of order, or again, are those read in order from
+// a fresh reader: the first read after opening is no special case.
+TEST(Gif, FirstReadOfAnyFrameMatchesReadingInOrder) {
+  TempDir dir;
+  const std::string file = dir.File("anim.gif");
+  int status = 0;
+  // Frames of their own sizes and places, with a transparent colour.
+  RunTool("convert -dispose Background -size 23x17 -seed 5 plasma:fractal \\( -size 9x7 plasma:fractal -repage +4+3 \\) "
+          "\\( -size 11x5 xc:red -fill blue -draw 'point 2,2' -transparent blue -repage +10+9 \\) "
+          "\\( -size 23x17 -seed 6 plasma:fractal \\) -dither FloydSteinberg -colors 64 " + Quote(file),
+          &status);
+  ASSERT_EQ(status, 0);
+  auto open = [&](int32_t* count) {
+    int32_t w = 0, h = 0;
+    return OpenGIFReader(OpenFileStream(file.c_str(), VL_MODE_READ, nullptr), &w, &h, count, 0, 0, 0);
+  };
+  int32_t count = 0;
+  vlGIFReader* inOrder = open(&count);
+  ASSERT_NE(inOrder, nullptr);
+  ASSERT_EQ(count, 4);
+  std::vector<std::vector<uint32_t>> frames;
+  for (int n = 0; n < count; ++n) {
+    uint32_t* f = ReadGIFFrame(inOrder, n, nullptr);
+    ASSERT_NE(f, nullptr);
+    frames.emplace_back(f, f + 23 * 17);
+    FreeMemory(f);
+  }
+  CloseGIFReader(inOrder);
+  for (int first = 0; first < count; ++first) {
+    vlGIFReader* r = open(&count);
+    ASSERT_NE(r, nullptr);
+    for (int n : {first, 0, 1, 2, 3, 0, 0}) {
+      uint32_t* f = ReadGIFFrame(r, n, nullptr);
+      ASSERT_NE(f, nullptr);
+      EXPECT_EQ(std::vector<uint32_t>(f, f + 23 * 17), frames[n]) << "first " << first << " frame " << n;
+      FreeMemory(f);
+    }
+    CloseGIFReader(r);
+  }
+}
+
 TEST(Gif, TransparentIndexBecomesAlpha) {
   TempDir dir;
   const std::string file = dir.File("t.gif");
