@@ -386,12 +386,14 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   d->selectWords[0] = d->selectWords[1] = 0;
   d->selectState = 0;
   d->outputType = VL_OUTPUT_DISPLAY;
-  if (type == VL_OUTPUT_BGPIC && target == d->bgpic && !noRefresh && HasDirtyRects(d->dirty)) {
-    // The collected changes reach the screen in one refresh.
-    RefreshDisplayObject(L, d, 0);
-    ClearDirtyRects(&d->dirty);
-  }
   vlCurrentOutput = d->bgpic;
+  if (type == VL_OUTPUT_BGPIC && target == d->bgpic) {
+    // The collected changes reach the screen: the merged rectangles, or the
+    // whole display when the list overflowed into a full refresh.
+    gLayerHooks.endSelection(L, d, target, !noRefresh);
+    if (!noRefresh && IsAllDirty(d->dirty)) RefreshDisplayObject(L, d, 0);
+    if (!noRefresh) ClearDirtyRects(&d->dirty);
+  }
   RestoreFromSelectMode(d);
 }
 

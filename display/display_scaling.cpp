@@ -21,7 +21,7 @@ int SetDisplayBGPicCopies(vlDisplay* d, vlBGPic* pic) {
   d->front = d->back = nullptr;
   if (!pic->dispBitmap) return 0;  // held as ARGB until the screen format is known
   d->front = NewBitmap(pic->dispWidth, pic->dispHeight, 0, nullptr);
-  d->back = NewBitmap(pic->dispWidth, pic->dispHeight, 0, nullptr);
+  d->back = NewBitmap(pic->dispWidth, pic->dispHeight, VL_NEWBITMAP_WINDOW, nullptr);
   if (!d->front || !d->back) {
     if (d->front) DeleteBitmap(d->front);
     if (d->back) DeleteBitmap(d->back);

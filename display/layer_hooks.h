@@ -75,6 +75,11 @@ struct vlLayerHooks {
   // or opens (2: they get video bitmaps again). 0 or an error; default: no
   // brushes.
   int (*displayBrushes)(vlVMState* state, vlDisplay* display, int op);
+  // The selection of the BGPic the display shows ends: the layers drawn
+  // meanwhile become visible and, with refresh, the display's dirty
+  // rectangles are merged and repainted (the caller repaints a list that
+  // covers everything). Default: no layers, nothing to do.
+  void (*endSelection)(vlVMState* state, vlDisplay* display, vlBGPic* pic, int refresh);
 };
 enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE = 2 };
 

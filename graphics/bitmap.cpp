@@ -136,9 +136,9 @@ vlBitmap* NewBitmap(int32_t width, int32_t height, uint32_t flags, const uint32_
     delete rec;
     return NewVideoBitmap(width, height, flags, nullptr);
   } else if (!(flags & VL_NEWBITMAP_VIDEO) && a && (a->flags & VL_ADAPTER_OWNS_BITMAPS) && a->allocBitMap) {
-    rec->handle = a->allocBitMap(width, height, flags, tags);
+    rec->handle = a->allocBitMap(width, height, flags & ~VL_NEWBITMAP_WINDOW, tags);
   } else {
-    rec->handle = AllocOffscreenBitmap(width, height, flags);
+    rec->handle = AllocOffscreenBitmap(width, height, (flags & VL_NEWBITMAP_WINDOW) ? VL_OFFSCREEN_SHARED : 0);
   }
   if (!rec->handle) {
     delete rec;
@@ -270,7 +270,7 @@ int LockPixels(vlBitmap* b, uint32_t flags, vlPixelAccess* acc) {
   if (b->kind != VL_BITMAP_PICTURE) return LockPlanePixels(PlaneOf(b), acc);
   if (b->driverOwned) return 0;
   vlOffscreenAccess o;
-  if (!LockOffscreenBitmap(Platform(b), &o)) return 0;
+  if (!LockOffscreenBitmap(Platform(b), &o, !(flags & VL_LOCK_READ))) return 0;
   acc->pixels = o.pixels;
   acc->locked = 1;
   acc->format = o.pixelFormat;

@@ -13,6 +13,9 @@ enum : int32_t { VL_BITMAP_PICTURE = 0, VL_BITMAP_ALPHA = 1, VL_BITMAP_MASK = 2 
 
 // NewBitmap flag: a video bitmap, made by an adapter that makes them.
 enum : uint32_t { VL_NEWBITMAP_VIDEO = 8 };
+// NewBitmap flag: a window's back buffer, which the X server may read
+// straight from this process's memory.
+enum : uint32_t { VL_NEWBITMAP_WINDOW = 0x10000 };
 
 // LockPixels flags.
 enum : uint32_t { VL_LOCK_READ = 1 };

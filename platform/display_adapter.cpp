@@ -12,6 +12,7 @@
 #include "graphics/bitmap.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_shm.h"
 #include "platform/x11/x11_window.h"
 #include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
@@ -201,6 +202,10 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlDisplay* d, int32
     PutImageToWindow(source, sx, sy, d, x, y, width, height, int(flags & kClipNoVideos));
   }
   NotifyObservers(d, 0, args);
+}
+
+void FlushDisplayOutput() {
+  if (!Adapter()) FlushPendingPuts();
 }
 
 void FillDisplayRect(vlDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {

@@ -51,6 +51,9 @@ void FillDisplayRect(vlDisplay* display, int32_t x, int32_t y, int32_t width, in
 void PlotDisplayPixel(vlDisplay* display, int32_t x, int32_t y, uint32_t color);
 void DrawDisplayLine(vlDisplay* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
 void ClearAdapterDisplay(vlDisplay* display, uint32_t color);
+// Sends what was drawn and is still held for the end of the command (the
+// event pump does so after every line); for waits that do not pump.
+void FlushDisplayOutput();
 // Fills the letterbox borders of a scaled display with colour 0.
 void ClearDisplayBorders(vlDisplay* display);
 

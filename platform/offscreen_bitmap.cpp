@@ -6,6 +6,8 @@
 #include <new>
 
 #include "graphics/pixel_format.h"
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_shm.h"
 
 namespace {
 int32_t gPixelFormat = -1;
@@ -15,7 +17,6 @@ void SetGlobalPixelFormat(int32_t format) { gPixelFormat = format; }
 int32_t GetGlobalPixelFormat() { return gPixelFormat; }
 
 vlOffscreenBitmap* AllocOffscreenBitmap(int32_t width, int32_t height, uint32_t flags) {
-  (void)flags;  // kept for the callers; nothing here depends on it
   if (width <= 0 || height <= 0) return nullptr;
   const int32_t format = gPixelFormat < 0 ? VL_PIXFMT_ARGB32 : gPixelFormat;
   const int32_t bpp = BytesPerPixelOfFormat(format);
@@ -27,7 +28,11 @@ vlOffscreenBitmap* AllocOffscreenBitmap(int32_t width, int32_t height, uint32_t 
   if (total > (int64_t{1} << 40)) return nullptr;
   auto* bm = new (std::nothrow) vlOffscreenBitmap;
   if (!bm) return nullptr;
-  bm->pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(total)));
+  if ((flags & VL_OFFSCREEN_SHARED) && ShmUsable(FirstX11Connection())) {
+    bm->shared = CreateShmSegment(static_cast<size_t>(total));
+    if (bm->shared) bm->pixels = bm->shared->address;
+  }
+  if (!bm->pixels) bm->pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(total)));
   if (!bm->pixels) {
     delete bm;
     return nullptr;
@@ -42,12 +47,16 @@ vlOffscreenBitmap* AllocOffscreenBitmap(int32_t width, int32_t height, uint32_t 
 
 void FreeOffscreenBitmap(vlOffscreenBitmap* bitmap) {
   if (!bitmap) return;
-  std::free(bitmap->pixels);
+  if (bitmap->shared)
+    DestroyShmSegment(bitmap->shared);
+  else
+    std::free(bitmap->pixels);
   delete bitmap;
 }
 
-int LockOffscreenBitmap(vlOffscreenBitmap* bitmap, vlOffscreenAccess* access) {
+int LockOffscreenBitmap(vlOffscreenBitmap* bitmap, vlOffscreenAccess* access, int write) {
   if (!bitmap || !access) return 0;
+  if (write && bitmap->shared) WaitShmIdle(bitmap->shared);
   access->pixels = bitmap->pixels;
   access->ok = 1;
   access->pixelFormat = bitmap->pixelFormat;

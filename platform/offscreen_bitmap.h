@@ -3,6 +3,13 @@
 #pragma once
 #include <cstdint>
 
+struct vlX11ShmSegment;
+
+// AllocOffscreenBitmap flag: a window's back buffer, kept in memory the X
+// server maps too (when it can) so the window is sent from it without a
+// copy.
+constexpr uint32_t VL_OFFSCREEN_SHARED = 0x10000;
+
 struct vlOffscreenBitmap {
   uint32_t flags = 0;
   int32_t width = 0;          // as asked
@@ -11,6 +18,7 @@ struct vlOffscreenBitmap {
   int32_t bytesPerRow = 0;
   int32_t bytesPerPixel = 0;
   int32_t pixelFormat = 0;
+  vlX11ShmSegment* shared = nullptr;  // holds the pixels, or null (malloc)
 };
 
 // Filled by LockOffscreenBitmap.
@@ -31,8 +39,9 @@ int32_t GetGlobalPixelFormat();
 // Null when a size is not positive or memory runs out.
 vlOffscreenBitmap* AllocOffscreenBitmap(int32_t width, int32_t height, uint32_t flags);
 void FreeOffscreenBitmap(vlOffscreenBitmap* bitmap);
-// 1, or 0 for a null bitmap.
-int LockOffscreenBitmap(vlOffscreenBitmap* bitmap, vlOffscreenAccess* access);
+// 1, or 0 for a null bitmap. A lock for writing first waits until the X
+// server has read what was last sent from a shared bitmap.
+int LockOffscreenBitmap(vlOffscreenBitmap* bitmap, vlOffscreenAccess* access, int write = 1);
 void UnlockOffscreenBitmap(vlOffscreenBitmap* bitmap);
 // Bits per pixel of the global pixel format; 32 while it is unset.
 int32_t GetDisplayBitDepth();

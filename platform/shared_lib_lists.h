@@ -83,6 +83,14 @@
   X(XScreenSaverQueryVersion, VL_SYM_REQUIRED)    \
   X(XScreenSaverSuspend, VL_SYM_REQUIRED)
 
+// MIT-SHM of libXext: pictures reach a server on the same host through a
+// shared segment instead of the socket.
+#define VL_XEXT_SYMBOLS(X)               \
+  X(XShmQueryExtension, VL_SYM_REQUIRED) \
+  X(XShmAttach, VL_SYM_REQUIRED)         \
+  X(XShmDetach, VL_SYM_REQUIRED)         \
+  X(XShmPutImage, VL_SYM_REQUIRED)
+
 // The type getters of this list (names ending in _get_type) also get
 // forwarding functions under their own names, which the toolkit's cast
 // macros call.

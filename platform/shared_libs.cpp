@@ -21,12 +21,13 @@ VL_XSS_SYMBOLS(VL_DEFINE_SYMBOL)
 VL_GTK_SYMBOLS(VL_DEFINE_SYMBOL)
 VL_GLIB_SYMBOLS(VL_DEFINE_SYMBOL)
 VL_GOBJECT_SYMBOLS(VL_DEFINE_SYMBOL)
+VL_XEXT_SYMBOLS(VL_DEFINE_SYMBOL)
 #undef VL_DEFINE_SYMBOL
 
 const char* const kSharedLibFiles[VL_LIB_COUNT] = {
     "libasound.so.2",    "libXfixes.so.3",      "libXcursor.so.1",  "libXxf86vm.so.1",
     "libpango-1.0.so.0", "libXrandr.so.2",      "libXss.so.1",      "libgtk-x11-2.0.so.0",
-    "libglib-2.0.so.0",  "libgobject-2.0.so.0",
+    "libglib-2.0.so.0",  "libgobject-2.0.so.0", "libXext.so.6",
 };
 
 void* gSharedLibs[VL_LIB_COUNT] = {};
@@ -45,6 +46,7 @@ const vlLibSymbol kXss[] = {VL_XSS_SYMBOLS(VL_LIB_SYMBOL)};
 const vlLibSymbol kGtk[] = {VL_GTK_SYMBOLS(VL_LIB_SYMBOL)};
 const vlLibSymbol kGlib[] = {VL_GLIB_SYMBOLS(VL_LIB_SYMBOL)};
 const vlLibSymbol kGobject[] = {VL_GOBJECT_SYMBOLS(VL_LIB_SYMBOL)};
+const vlLibSymbol kXext[] = {VL_XEXT_SYMBOLS(VL_LIB_SYMBOL)};
 
 struct LibEntry {
   const char* warnName;  // null: missing symbols are not reported
@@ -56,14 +58,14 @@ const LibEntry kLibs[VL_LIB_COUNT] = {
     {"alsa_base", kAlsa},         {"xfixes_base", kXfixes}, {"xcursor_base", kXcursor},
     {"xvidmode_base", kXvidmode}, {"pango_base", kPango},   {nullptr, kXrandr},
     {"xscrnsaver_base", kXss},    {"gtk_base", kGtk},       {"glib_base", kGlib},
-    {"gobject_base", kGobject},
+    {"gobject_base", kGobject},   {"xext_base", kXext},
 };
 
 // The order in which the symbols are looked up.
 constexpr vlSharedLib kImportOrder[] = {VL_LIB_GTK,      VL_LIB_GLIB,    VL_LIB_GOBJECT,
                                         VL_LIB_PANGO,    VL_LIB_ALSA,    VL_LIB_XFIXES,
                                         VL_LIB_XCURSOR,  VL_LIB_XVIDMODE, VL_LIB_XSS,
-                                        VL_LIB_XRANDR};
+                                        VL_LIB_XRANDR,   VL_LIB_XEXT};
 
 constexpr vlSharedLib kGtkSet[] = {VL_LIB_GTK, VL_LIB_GLIB, VL_LIB_GOBJECT};
 
@@ -71,7 +73,7 @@ bool InGtkSet(int lib) { return lib == VL_LIB_GTK || lib == VL_LIB_GLIB || lib =
 
 // Extension libraries hook into Xlib's display close; unmapping them would
 // leave Xlib calling freed code.
-bool StaysMapped(int lib) { return lib == VL_LIB_XVIDMODE || lib == VL_LIB_XRANDR; }
+bool StaysMapped(int lib) { return lib == VL_LIB_XVIDMODE || lib == VL_LIB_XRANDR || lib == VL_LIB_XEXT; }
 
 // The toolkit and Pango (with what they pull in) register their types in
 // GObject, which never unloads: unmapped, they would leave its type tables

@@ -1,5 +1,5 @@
 // Optional system libraries opened at run time: ALSA, XFixes, Xcursor,
-// XF86VidMode, Pango, XRandR, XScreenSaver and the GTK 2 set. Callers reach
+// XF86VidMode, Pango, XRandR, XScreenSaver, the GTK 2 set and Xext (MIT-SHM). Callers reach
 // them only through the dl_<symbol> pointers declared here from the lists in
 // shared_lib_lists.h, and test the library's handle (or the GTK / XRandR
 // usable flag) first: a library that lacks a required symbol is left closed
@@ -11,6 +11,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/extensions/Xfixes.h>
+#include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/scrnsaver.h>
 #include <X11/extensions/xf86vmode.h>
@@ -35,6 +36,7 @@ enum vlSharedLib : int {
   VL_LIB_GTK,
   VL_LIB_GLIB,
   VL_LIB_GOBJECT,
+  VL_LIB_XEXT,
   VL_LIB_COUNT
 };
 
@@ -57,6 +59,7 @@ VL_XSS_SYMBOLS(VL_DECLARE_SYMBOL)
 VL_GTK_SYMBOLS(VL_DECLARE_SYMBOL)
 VL_GLIB_SYMBOLS(VL_DECLARE_SYMBOL)
 VL_GOBJECT_SYMBOLS(VL_DECLARE_SYMBOL)
+VL_XEXT_SYMBOLS(VL_DECLARE_SYMBOL)
 #undef VL_DECLARE_SYMBOL
 
 // One symbol of a list: its name, the pointer it fills and its flags.

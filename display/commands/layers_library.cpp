@@ -38,6 +38,15 @@ void HookRedraw(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* de
 void HookFreeLayers(vlVMState* state, vlBGPic* pic) { FreeBGPicLayers(state, pic, 0, 1); }
 int HookCount(const vlBGPic* pic) { return CountLayers(pic); }
 
+void HookEndSelection(vlVMState* state, vlDisplay* d, vlBGPic* pic, int refresh) {
+  for (vlNode* node = pic->layers.head; node && node->succ; node = node->succ)
+    reinterpret_cast<vlLayer*>(node)->drawnDuringSelection = 0;
+  if (!refresh || !HasDirtyRects(d->dirty) || IsAllDirty(d->dirty)) return;
+  // Only what changed is repainted, each merged group once.
+  MergeDirtyRects(&d->dirty);
+  RefreshDirtyRects(state, &d->dirty);
+}
+
 }  // namespace
 
 // The checks every layer command makes first.
@@ -601,6 +610,7 @@ void InstallLayerHooks() {
   gLayerHooks.rerenderLayers = HookRerender;
   gLayerHooks.freeBGPicLayers = HookFreeLayers;
   gLayerHooks.countLayers = HookCount;
+  gLayerHooks.endSelection = HookEndSelection;
 }
 
 int OpenLayersLib(vlVMState* L) {

@@ -237,6 +237,11 @@ void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx
       BltBitmap(image, sx, sy, dest, dx, dy, w, h);
     return;
   }
+  if (transparency == 0 && !mask) {
+    // Fully opaque layer: its own alpha plane is the coverage.
+    BltBitmapAlpha(image, sx, sy, dest, dx, dy, w, h, alpha);
+    return;
+  }
   // One plane holding the source's coverage times the opacity.
   int32_t opacity = 255 - static_cast<int32_t>(std::min<uint32_t>(transparency, 255));
   // The blit reads the plane at the source position: it spans up to there.

@@ -30,10 +30,9 @@ bool Scaled(const vlDisplay* d) {
 
 bool DirtyFull(const vlDisplay* d) { return IsAllDirty(d->dirty); }
 
-// Sends the double-buffer picture (its changed rectangles, or all of it)
-// to the window.
-void PresentBackBuffer(vlDisplay* d) {
-  vlBitmap* pic = d->dbPicture;
+// Sends a double buffer's bitmap (its changed rectangles, or all of it) to
+// the window.
+void PresentBackBuffer(vlDisplay* d, vlBitmap* pic) {
   if (!pic || !d->dbBGPic) return;
   const int32_t w = std::min(d->dbBGPic->width, d->bgpic->width);
   const int32_t h = std::min(d->dbBGPic->height, d->bgpic->height);
@@ -102,7 +101,7 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   // The back buffer matches the BGPic; a scaled window gets the picture
   // scaled on its way out.
   vlBitmap* picture = NewBitmap(w, h, 0, nullptr);
-  vlBitmap* back = picture ? NewBitmap(w, h, 0, nullptr) : nullptr;
+  vlBitmap* back = picture ? NewBitmap(w, h, VL_NEWBITMAP_WINDOW, nullptr) : nullptr;
   if (!back) {
     if (picture) DeleteBitmap(picture);
     return ERR_BITMAP;
@@ -139,10 +138,21 @@ int Flip(vlDisplay* d, int sync) {
     return reinterpret_cast<AdapterFlipFn>(a->Flip)(d->adapterHandle, block);
   }
   vlBGPic* db = d->dbBGPic;
-  if (DirtyFull(d) || Scaled(d)) {
+  if (Scaled(d)) {
+    // The picture is what the scaled window shows.
+    BltBitmap(d->dbBack, 0, 0, d->dbPicture, 0, 0, db->width, db->height);
+    PresentBackBuffer(d, d->dbPicture);
+    ClearDirtyRects(&d->dirty);
+    return 0;
+  }
+  // The frame goes out from the back buffer itself; the picture, which an
+  // exposed window shows again, takes its copy while the server reads.
+  if (!DirtyFull(d)) MergeDirtyRects(&d->dirty);
+  PresentBackBuffer(d, d->dbBack);
+  FlushDisplayOutput();
+  if (DirtyFull(d)) {
     BltBitmap(d->dbBack, 0, 0, d->dbPicture, 0, 0, db->width, db->height);
   } else {
-    MergeDirtyRects(&d->dirty);
     for (int32_t i = 0; i < d->dirty.count; i++) {
       const int32_t* e = d->dirty.rects + 4 * i;
       if (e[0] == VL_DIRTY_MERGED) continue;
@@ -151,7 +161,6 @@ int Flip(vlDisplay* d, int sync) {
         BltBitmap(d->dbBack, r.x, r.y, d->dbPicture, r.x, r.y, r.width, r.height);
     }
   }
-  PresentBackBuffer(d);
   ClearDirtyRects(&d->dirty);
   return 0;
 }
@@ -246,7 +255,7 @@ int ResizeDoubleBuffer(vlVMState*, vlDisplay* d, int noCopy) {
   const int32_t w = shown->width, h = shown->height;
   if (w == db->width && h == db->height && d->dbPicture && d->dbPicture->width == w && d->dbPicture->height == h)
     return 0;
-  vlBitmap* back = NewBitmap(w, h, 0, nullptr);
+  vlBitmap* back = NewBitmap(w, h, VL_NEWBITMAP_WINDOW, nullptr);
   if (!back) return ERR_MEM;
   FillBitmapRect(back, 0, 0, w, h, 0);
   CopyInto(d->dbBack, back, w, h);

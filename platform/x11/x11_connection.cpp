@@ -28,6 +28,7 @@
 #include "platform/x11/x11_ext.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_input.h"
+#include "platform/x11/x11_shm.h"
 #include "platform/x11/x11_window.h"
 #include "player/startup_options.h"
 #include "vm/error_codes.h"
@@ -207,6 +208,7 @@ void CloseConnection(vlX11Connection* c) {
     if (c->argbColormap) XFreeColormap(d, c->argbColormap);
   }
   if (c->visualList) XFree(c->visualList);
+  if (d) ForgetShmConnection(d);
   if (d) XCloseDisplay(d);
   delete c;
 }
@@ -376,6 +378,8 @@ int WaitX11Event(vlVMState*, int) {
     gSkipNextWait = false;
     return 0;
   }
+  // What the last commands drew goes out before the wait.
+  FlushPendingPuts();
   std::vector<int> fds;
   for (vlX11Connection* c = gConnections; c; c = c->next) {
     // Events that Xlib already read off the socket would not wake select().

@@ -40,6 +40,8 @@ struct vlX11Connection {
   Cursor borderCursors[kBorderCursorCount];
   int vidModeState;  // 0 not asked yet, 1 available, 2 absent
   int randr13State;  // the same for XRandR 1.3
+  int shmState;      // MIT-SHM: 0 not asked yet, 1 in use, 2 absent or refused
+  int putsPending;   // puts wait in Xlib's buffer for the end of the command
   vlThreadId pointerWatch;
   std::atomic<int> stopPointerWatch;
   int watchStopFd;  // an eventfd that cuts the watch's sleep short; -1: none

@@ -1,7 +1,9 @@
 // Drawing into a display's X window and the window attributes of the
-// graphics code. Pictures reach the server as X images laid straight over
-// the bitmaps' own pixels (no copy), except on displays with alpha, where
-// the pixels are first premultiplied into the window-sized output bitmap.
+// graphics code. Pictures reach the server through shared memory when it
+// takes it (x11_shm.cpp), else as X images laid straight over the bitmaps'
+// own pixels (no copy); on displays with alpha the pixels are first
+// premultiplied into the window-sized output bitmap. Puts are flushed once
+// per command by the event pump, not one by one.
 // Depends on the window records, the bitmap and video hooks and Xlib.
 #include "platform/x11/x11_draw.h"
 
@@ -13,6 +15,7 @@
 #include "platform/offscreen_bitmap.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_shm.h"
 #include "platform/x11/x11_window.h"
 
 namespace {
@@ -183,22 +186,27 @@ void PutImageToWindow(vlBitmap* source, int sx, int sy, vlDisplay* display, int 
     putY = dy;
   }
 
-  XImage* image = XCreateImage(x->display, x->visual, depth, ZPixmap, 0,
-                               reinterpret_cast<char*>(view.pixels), view.width, view.height, pad,
-                               view.bytesPerPixel * view.rowPixels);
-  if (image) {
-    // The pixels are in this machine's byte order; Xlib swaps for the server.
-    image->byte_order = LSBFirst;
-    Region clip = nullptr;
-    BuildVideoClipRegion(display, &clip, flags);
-    XPutImage(x->display, x->window, x->gc, image, putX, putY, dx, dy, width, height);
-    XFlush(x->display);
-    if (clip) {
-      XSetClipMask(x->display, x->gc, None);
-      XDestroyRegion(clip);
+  Region clip = nullptr;
+  BuildVideoClipRegion(display, &clip, flags);
+  const int stride = view.bytesPerPixel * view.rowPixels;
+  // Shared memory when the server takes it; the socket otherwise.
+  bool sent = ShmPutRect(x, FindShmSegment(view.pixels), view.pixels, view.width, view.height, stride,
+                         view.bytesPerPixel, depth, putX, putY, dx, dy, width, height);
+  if (!sent) {
+    XImage* image = XCreateImage(x->display, x->visual, depth, ZPixmap, 0, reinterpret_cast<char*>(view.pixels),
+                                 view.width, view.height, pad, stride);
+    if (image) {
+      // The pixels are in this machine's byte order; Xlib swaps for the server.
+      image->byte_order = LSBFirst;
+      XPutImage(x->display, x->window, x->gc, image, putX, putY, dx, dy, width, height);
+      MarkPutPending(x->connection);
+      image->data = nullptr;  // the bitmap keeps its pixels
+      XDestroyImage(image);
     }
-    image->data = nullptr;  // the bitmap keeps its pixels
-    XDestroyImage(image);
+  }
+  if (clip) {
+    XSetClipMask(x->display, x->gc, None);
+    XDestroyRegion(clip);
   }
   gX11Hooks.unlockPixels(shown);
 }

@@ -4,6 +4,7 @@
 // the display list reached through the X11 hooks and the display
 // operations reached through the input hooks.
 #include "platform/x11/x11_input.h"
+#include "platform/x11/x11_shm.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -595,6 +596,8 @@ int HandleX11Events(vlVMState* state, int* error) {
     *error = status;
     return 1;
   }
+  // What the last commands refreshed goes out together.
+  FlushPendingPuts(false);
   vlTimeVal start, now;
   GetSysTime(&start);
   // The pump runs after every script line: the server is asked for new

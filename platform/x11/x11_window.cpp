@@ -3,6 +3,7 @@
 // Depends on the connections, the optional XFixes, the monitor list of
 // x11_modes.cpp and the display list and bitmaps reached through the hooks.
 #include "platform/x11/x11_window.h"
+#include "platform/x11/x11_shm.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/shape.h>
@@ -352,6 +353,7 @@ void CloseX11Window(vlDisplay* display) {
   FreeClipboardOffer(x);
   ForgetClipboardWindow(x);
   ReleaseAlpha(x);
+  FreeWindowStaging(x);
   XFlush(d);
   x->display = nullptr;
   // The focus went with the window; its focus-out never reaches the display.
@@ -380,6 +382,8 @@ void MoveResizeX11Window(vlDisplay* display) {
     SetFixedSizeHints(display, &hints);
     XSetWMNormalHints(x->display, x->window, &hints);
   }
+  // The staging ring is sized for the old window.
+  FreeWindowStaging(x);
   x->geometrySerial = NextRequest(x->display);
   XMoveResizeWindow(x->display, x->window, display->x, display->y, display->width,
                     display->height);

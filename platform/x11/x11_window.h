@@ -26,6 +26,7 @@ struct vlX11Window {
   int depth;
   uint8_t* alphaPlane;  // the shape's alpha, display-sized (displays with alpha)
   vlBitmap* outputBitmap;  // window-sized, for displays with alpha
+  struct vlX11ShmSegment* staging;  // MIT-SHM ring the puts copy into, or null
   int refreshNeeded;
   // Atoms.
   Atom wmDeleteWindow;

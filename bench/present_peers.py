@@ -1,0 +1,378 @@
+#!/usr/bin/env python3
+"""Frames to the screen: the player against an SDL2 program.
+
+Runs the player and an SDL2 program (software renderer, which reaches the
+X server through MIT-SHM) on the same Xvfb with the same pictures; each
+times its own frame loop with nothing pacing it, and the ratio (ours over
+SDL2, frames per second) is printed per scene. Also counts the bytes the
+player writes to the X connection per frame (strace of writev/write on the
+socket), which must follow the changed area, not the window.
+
+    bench/present_peers.py [--build build/release] [--frames 300] [--scene NAME]
+
+SDL2 comes from Debian's libsdl2-dev (sdl2-config); without it the script
+says so and stops. Needs Xvfb, cc; strace for the byte counts (optional).
+"""
+import argparse
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+SPRITES = 200
+SPRITE_SIZE = 64
+
+
+def png(path, width, height, rgba_rows, alpha):
+    """Writes an 8-bit RGB or RGBA PNG from rows of bytes."""
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+    raw = b"".join(b"\0" + row for row in rgba_rows)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(raw, 6)))
+        f.write(chunk(b"IEND", b""))
+
+
+def make_pictures(tmp):
+    """Two backgrounds per size, one alpha sprite; PNG for the player and
+    raw RGBA for the SDL2 program (the same pixels)."""
+    pictures = {}
+    for (w, h) in ((1280, 720), (1920, 1080)):
+        for k in (0, 1):
+            rows_rgb, rows_rgba = [], []
+            for y in range(h):
+                row = bytearray(w * 3)
+                row[0::3] = bytes(((x * 255) // w + 97 * k) & 255 for x in range(w))
+                row[1::3] = bytes([((y * 255) // h + 61 * k) & 255]) * w
+                row[2::3] = bytes(((x ^ y) + 29 * k) & 255 for x in range(w))
+                rows_rgb.append(bytes(row))
+                rgba = bytearray(w * 4)
+                rgba[0::4], rgba[1::4], rgba[2::4] = row[0::3], row[1::3], row[2::3]
+                rgba[3::4] = b"\xff" * w
+                rows_rgba.append(bytes(rgba))
+            name = os.path.join(tmp, "bg%dx%d_%d" % (w, h, k))
+            png(name + ".png", w, h, rows_rgb, False)
+            with open(name + ".rgba", "wb") as f:
+                f.write(b"".join(rows_rgba))
+            pictures[(w, h, k)] = name
+    s = SPRITE_SIZE
+    rows_rgba = []
+    for y in range(s):
+        row = bytearray()
+        for x in range(s):
+            d = ((x - s / 2 + 0.5) ** 2 + (y - s / 2 + 0.5) ** 2) ** 0.5
+            a = 0 if d > s / 2 else min(255, int((s / 2 - d) * 24))
+            row += bytes((255 - 3 * y, 40 + 3 * x, 200, a))
+        rows_rgba.append(bytes(row))
+    name = os.path.join(tmp, "sprite")
+    png(name + ".png", s, s, rows_rgba, True)
+    with open(name + ".rgba", "wb") as f:
+        f.write(b"".join(rows_rgba))
+    pictures["sprite"] = name
+    return pictures
+
+
+SDL_SOURCE = r"""
+#include <SDL.h>
+#include <stdio.h>
+#include <stdlib.h>
+static SDL_Texture* load(SDL_Renderer* r, const char* path, int w, int h, int blend) {
+  FILE* f = fopen(path, "rb");
+  if (!f) { perror(path); exit(2); }
+  unsigned char* px = malloc((size_t)w * h * 4);
+  if (fread(px, 4, (size_t)w * h, f) != (size_t)w * h) { fprintf(stderr, "short %s\n", path); exit(2); }
+  fclose(f);
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(px, w, h, 32, w * 4, SDL_PIXELFORMAT_ABGR8888);
+  SDL_Texture* t = SDL_CreateTextureFromSurface(r, s);
+  SDL_SetTextureBlendMode(t, blend ? SDL_BLENDMODE_BLEND : SDL_BLENDMODE_NONE);
+  SDL_FreeSurface(s);
+  free(px);
+  return t;
+}
+int main(int argc, char** argv) {
+  /* scene w h frames bg0 bg1 sprite */
+  const char* scene = argv[1];
+  int w = atoi(argv[2]), h = atoi(argv[3]), frames = atoi(argv[4]);
+  SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "software");
+  if (SDL_Init(SDL_INIT_VIDEO)) { fprintf(stderr, "%s\n", SDL_GetError()); return 2; }
+  SDL_Window* win = SDL_CreateWindow("peer", 0, 0, w, h, SDL_WINDOW_SHOWN);
+  SDL_Renderer* r = SDL_CreateRenderer(win, -1, SDL_RENDERER_SOFTWARE);
+  if (!r) { fprintf(stderr, "%s\n", SDL_GetError()); return 2; }
+  SDL_Texture* bg[2] = {load(r, argv[5], w, h, 0), load(r, argv[6], w, h, 0)};
+  SDL_Texture* spr = load(r, argv[7], 64, 64, 1);
+  int whole = scene[0] == 'w';
+  SDL_Event e;
+  for (int i = 0; i < 10; i++) { SDL_PollEvent(&e); SDL_RenderCopy(r, bg[0], NULL, NULL); SDL_RenderPresent(r); }
+  Uint64 t0 = SDL_GetPerformanceCounter();
+  for (int f = 0; f < frames; f++) {
+    while (SDL_PollEvent(&e)) {}
+    SDL_RenderCopy(r, bg[whole ? f & 1 : 0], NULL, NULL);
+    if (!whole)
+      for (int i = 0; i < %SPRITES%; i++) {
+        SDL_Rect d = {(i * 37 + f * 5) % (w - 64), (i * 23 + f * 3) % (h - 64), 64, 64};
+        SDL_RenderCopy(r, spr, NULL, &d);
+      }
+    SDL_RenderPresent(r);
+  }
+  Uint64 t1 = SDL_GetPerformanceCounter();
+  printf("%.3f\n", (double)(t1 - t0) * 1000.0 / SDL_GetPerformanceFrequency());
+  SDL_Quit();
+  return 0;
+}
+""".replace("%SPRITES%", str(SPRITES))
+
+
+def build_sdl(tmp):
+    if not shutil.which("sdl2-config"):
+        return None
+    src = os.path.join(tmp, "peer.c")
+    exe = os.path.join(tmp, "peer")
+    with open(src, "w") as f:
+        f.write(SDL_SOURCE)
+    flags = subprocess.run(["sdl2-config", "--cflags", "--libs"], capture_output=True, text=True).stdout.split()
+    r = subprocess.run(["cc", "-O2", "-o", exe, src] + flags, capture_output=True, text=True)
+    if r.returncode:
+        sys.stderr.write(r.stderr)
+        return None
+    return exe
+
+
+def loop_asm(body, frames, timer_line=10):
+    """A timed frame loop: r1 is the frame number, body uses r4.. freely."""
+    return "\n".join([
+        ".line %d" % timer_line,
+        ".call starttimer 1",
+        "loadk 1 #0",
+        "loadk 2 #%d" % (frames - 1),
+        "loadk 3 #1",
+        "frame:",
+        ".line %d" % (timer_line + 1),
+    ] + body + [
+        "forloop 1 frame",
+        ".line %d" % (timer_line + 5),
+        ".call gettimer 1 -> t",
+        ".call debugprint $t",
+    ])
+
+
+def sprite_moves(command, w, h):
+    """Moves object i (1..200) to its place of frame r1: command i x y."""
+    return [
+        "loadk 5 #1",
+        "loadk 6 #%d" % SPRITES,
+        "loadk 7 #1",
+        "move:",
+        ".line 12",
+        # i - 1 gives 0-based positions like the peer's loop
+        "sub 11 5 #1",
+        "mul 8 11 #37",
+        "mul 12 1 #5",
+        "add 8 8 12",
+        "mod 8 8 #%d" % (w - SPRITE_SIZE),
+        "mul 9 11 #23",
+        "mul 12 1 #3",
+        "add 9 9 12",
+        "mod 9 9 #%d" % (h - SPRITE_SIZE),
+        "getglobal 13 \"%s\"" % command,
+        "copy 14 5",
+        "copy 15 8",
+        "copy 16 9",
+        "call 13 4 1",
+        "forloop 5 move",
+    ]
+
+
+def scene_asm(scene, w, h, frames, pics):
+    bg0, bg1 = pics[(w, h, 0)] + ".png", pics[(w, h, 1)] + ".png"
+    spr = pics["sprite"] + ".png"
+    pre = [
+        ".line 1",
+        '.call loadbrush 1 "%s"' % bg0,
+        '.call loadbrush 2 "%s"' % bg1,
+    ]
+    if scene in ("whole", "flip"):
+        if scene == "flip":
+            pre.append(".call begindoublebuffer")
+        body = [
+            "mod 4 1 #2",
+            "add 4 4 #1",
+            "getglobal 5 \"displaybrush\"",
+            "copy 6 4",
+            "loadk 7 #0",
+            "loadk 8 #0",
+            "call 5 4 1",
+        ]
+        if scene == "flip":
+            body += ["getglobal 5 \"flip\"", "call 5 1 1"]
+        return "\n".join(pre) + "\n" + loop_asm(body, frames)
+    pre += [
+        ".table 0 { loadalpha = 1 }",
+        '.call base=1 loadbrush 3 "%s" r0' % spr,
+        ".call displaybrush 1 0 0",
+    ]
+    if scene == "sprites":
+        pre += [
+            ".call createsprite 1 3 3",
+            "loadk 1 #2", "loadk 2 #%d" % SPRITES, "loadk 3 #1",
+            "copy:",
+            ".line 2",
+            "getglobal 13 \"copysprite\"", "loadk 14 #1", "copy 15 1", "call 13 3 1",
+            "forloop 1 copy",
+        ]
+        return "\n".join(pre) + "\n" + loop_asm(sprite_moves("displaysprite", w, h), frames)
+    # layers: 200 brush layers over the picture, then moved one by one
+    pre.append(".call enablelayers")
+    pre += [
+        "loadk 1 #0", "loadk 2 #%d" % (SPRITES - 1), "loadk 3 #1",
+        "place:",
+        ".line 2",
+        "mul 8 1 #37", "mod 8 8 #%d" % (w - SPRITE_SIZE),
+        "mul 9 1 #23", "mod 9 9 #%d" % (h - SPRITE_SIZE),
+        "getglobal 13 \"displaybrush\"", "loadk 14 #3", "copy 15 8", "copy 16 9", "call 13 4 1",
+        "forloop 1 place",
+    ]
+    body = sprite_moves("showlayer", w, h)
+    if scene == "select":
+        body = [".call base=4 selectbgpic nil"] + body + [".line 13", ".call base=4 endselect"]
+    return "\n".join(pre) + "\n" + loop_asm(body, frames)
+
+
+def run_player(build, tmp, scene, w, h, frames, pics, display, strace=False):
+    name = os.path.join(tmp, "%s%d" % (scene, h))
+    with open(name + ".vlasm", "w") as f:
+        f.write(scene_asm(scene, w, h, frames, pics) + "\nret\n")
+    with open(name + ".desc", "w") as f:
+        f.write("revision 6 1\nheader 1 Present\ndisplay 1 %d %d Present\n" % (w, h))
+    tools = os.path.join(build, "tools")
+    subprocess.run([os.path.join(tools, "chunkasm", "vlasm"), "-o", name + ".chunk", name + ".vlasm"], check=True)
+    subprocess.run([os.path.join(tools, "mkapplet", "mkapplet"), "-d", name + ".desc", "-o", name + ".vla",
+                    name + ".chunk"], check=True, capture_output=True)
+    cmd = [os.path.join(build, "app", "vellamora-player"), "-quiet", name + ".vla"]
+    trace = name + ".strace"
+    if strace:
+        cmd = ["strace", "-f", "-qq", "-e", "trace=writev,write,sendmsg", "-e", "signal=none", "-o", trace] + cmd
+    env = dict(os.environ, DISPLAY=display)
+    r = subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=600)
+    nums = re.findall(r"^\s*(\d+(?:\.\d+)?)\s*$", r.stdout, re.M)
+    if r.returncode or not nums:
+        sys.stderr.write("player failed (%d): %s %s\n" % (r.returncode, r.stdout[-400:], r.stderr[-400:]))
+        return None, None
+    sent = None
+    if strace:
+        sent = x_bytes(trace)
+    return float(nums[-1]), sent
+
+
+def x_bytes(trace):
+    """Bytes written to the X socket: writev/sendmsg calls (Xlib's only
+    writes); the loop dominates, the set-up is measured apart."""
+    total = 0
+    for line in open(trace):
+        m = re.search(r"(writev|sendmsg)\(.*= (\d+)$", line.strip())
+        if m:
+            total += int(m.group(2))
+    return total
+
+
+def run_sdl(exe, scene, w, h, frames, pics, display):
+    env = dict(os.environ, DISPLAY=display)
+    args = [exe, scene, str(w), str(h), str(frames), pics[(w, h, 0)] + ".rgba", pics[(w, h, 1)] + ".rgba",
+            pics["sprite"] + ".rgba"]
+    r = subprocess.run(args, capture_output=True, text=True, env=env, timeout=600)
+    if r.returncode:
+        sys.stderr.write("SDL2 peer failed: %s\n" % r.stderr)
+        return None
+    return float(r.stdout.split()[-1])
+
+
+def start_xvfb(extra):
+    rfd, wfd = os.pipe()
+    p = subprocess.Popen(["Xvfb", "-displayfd", str(wfd), "-screen", "0", "2048x1200x24", "-nolisten", "tcp"] +
+                         extra, pass_fds=(wfd,), stderr=subprocess.DEVNULL)
+    os.close(wfd)
+    num = b""
+    while not num.endswith(b"\n"):
+        c = os.read(rfd, 1)
+        if not c:
+            break
+        num += c
+    os.close(rfd)
+    return p, ":" + num.decode().strip()
+
+
+SCENES = [
+    ("whole", 1280, 720, "whole window 720p"),
+    ("whole", 1920, 1080, "whole window 1080p"),
+    ("flip", 1280, 720, "whole window 720p, double buffer + Flip"),
+    ("flip", 1920, 1080, "whole window 1080p, double buffer + Flip"),
+    ("sprites", 1280, 720, "200 alpha sprites 64x64 over 720p"),
+    ("layers", 1280, 720, "200 layers moved by ShowLayer"),
+    ("select", 1280, 720, "the same inside SelectBGPic/EndSelect"),
+]
+TARGETS = {"whole": 1.0, "flip": 1.0, "sprites": 1.5, "layers": 1.0}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
+    ap.add_argument("--frames", type=int, default=300)
+    ap.add_argument("--scene", default="")
+    ap.add_argument("--no-strace", action="store_true")
+    ap.add_argument("--keep", action="store_true", help="keep the applets and pictures (the path is printed)")
+    ap.add_argument("--xvfb-args", default="", help="extra Xvfb arguments, e.g. '-extension MIT-SHM'")
+    a = ap.parse_args()
+    tmp = tempfile.mkdtemp(prefix="present-bench-")
+    exe = build_sdl(tmp)
+    if not exe:
+        print("SDL2 not found (install libsdl2-dev): skipping the present-path benchmark")
+        return 0
+    pics = make_pictures(tmp)
+    server, display = start_xvfb(a.xvfb_args.split())
+    use_strace = not a.no_strace and shutil.which("strace")
+    results = {}
+    try:
+        print("%-44s %10s %10s %7s %12s" % ("scene", "ours fps", "SDL2 fps", "ratio", "X bytes/frm"))
+        for scene, w, h, label in SCENES:
+            if a.scene and a.scene != scene:
+                continue
+            ours, _ = run_player(a.build, tmp, scene, w, h, a.frames, pics, display)
+            sdl = run_sdl(exe, "whole" if scene in ("whole", "flip") else "sprites", w, h, a.frames, pics, display)
+            per = ""
+            if use_strace:
+                # The loop's bytes: a run of twice the frames less a run of the frames.
+                _, one = run_player(a.build, tmp, scene, w, h, a.frames, pics, display, True)
+                _, two = run_player(a.build, tmp, scene, w, h, 2 * a.frames, pics, display, True)
+                if one is not None and two is not None:
+                    per = "%d" % ((two - one) / a.frames)
+            if ours is None or sdl is None:
+                print("%-44s failed" % label)
+                continue
+            fo, fs = a.frames * 1000.0 / max(ours, 1e-3), a.frames * 1000.0 / max(sdl, 1e-3)
+            results[(scene, h)] = fo
+            print("%-44s %10.1f %10.1f %6.2fx %12s" % (label, fo, fs, fo / fs, per))
+            sys.stdout.flush()
+        if ("layers", 720) in results and ("select", 720) in results:
+            print("Select/End against one by one: %.2fx" % (results[("select", 720)] / results[("layers", 720)]))
+    finally:
+        server.terminate()
+        server.wait()
+        if a.keep:
+            print("kept in", tmp)
+        else:
+            shutil.rmtree(tmp, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
