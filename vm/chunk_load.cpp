@@ -66,7 +66,8 @@ class ChunkInput {
 
 class Loader {
  public:
-  Loader(vlVMState* L, vlChunkReader reader, void* data) : L_(L), in_(L, reader, data) {}
+  Loader(vlVMState* L, vlChunkReader reader, void* data, vlCodeFault* fault)
+      : L_(L), in_(L, reader, data), fault_(fault) {}
 
   vlFuncProto* Chunk() {
     Header();
@@ -195,23 +196,29 @@ class Loader {
     f->code = ReadArray<vlInstruction>(n, [&] { return Word(); });
     f->sizecode = n;
 
-    if (!VerifyCode(f)) Fail(ERR_BADBYTECODE);
+    if (!VerifyCode(f, fault_)) {
+      if (fault_) fault_->function = finished_;
+      Fail(ERR_BADBYTECODE);
+    }
+    ++finished_;
     return f;
   }
 
   vlVMState* L_;
   ChunkInput in_;
   bool big_ = false;
+  vlCodeFault* fault_ = nullptr;
+  int finished_ = 0;  // function records read and verified so far
 };
 
 }  // namespace
 
-int LoadChunk(vlVMState* L, vlChunkReader reader, void* data, const char* chunkName) {
+int LoadChunk(vlVMState* L, vlChunkReader reader, void* data, const char* chunkName, vlCodeFault* fault) {
   (void)chunkName;  // names the load for messages only; the source comes from the chunk
   const ptrdiff_t top = L->top - L->stack;
   const int status = RunProtectedFn(L, [&] {
     CheckGC(L);
-    Loader loader(L, reader, data);
+    Loader loader(L, reader, data, fault);
     vlFuncProto* main = loader.Chunk();
     vlClosure* cl = NewScriptClosure(L, main, 0, &L->globals);
     CheckStack(L, 1);

@@ -277,4 +277,42 @@ TEST(ChunkAsm, VlasmFrontEndWritesTheFile) {
   fs::remove_all(dir);
 }
 
+// vlasm loads what it wrote as the player does and names the text line of
+// the instruction (or function) the player's verifier would refuse.
+TEST(ChunkAsm, VlasmRefusesWhatThePlayerRefusesWithTheLine) {
+  const fs::path dir = fs::temp_directory_path() / ("vl_vlasm_verify_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const fs::path in = dir / "v.vlasm", out = dir / "v.chunk", err = dir / "err.txt";
+  auto run = [&](const std::string& text) {
+    std::ofstream(in) << text;
+    fs::remove(out);
+    const std::string cmd = std::string(VL_VLASM_PATH) + " -o '" + out.string() + "' '" + in.string() + "' 2>'" +
+                            err.string() + "'";
+    return std::system(cmd.c_str());
+  };
+  // A comparison with no jump after it, in the main function after a
+  // nested function that is fine (the loader's count must find main).
+  EXPECT_NE(run(".function ok\n  ret\n.end\nloadk 0 #1\neq 0 0 #2\nret\n"), 0);
+  EXPECT_EQ(ReadText(err), in.string() + ":5: the player would refuse this code (\"Bad bytecode!\"): "
+                                         "a comparison or test must be followed by a jump\n");
+  EXPECT_FALSE(fs::exists(out)) << "no chunk is left behind";
+  // An upvalue read in a nested function that has no upvalues.
+  EXPECT_NE(run(".function f\n  .line 2\n  getupval 0 0\n  ret\n.end\nret\n"), 0);
+  EXPECT_NE(ReadText(err).find(":3: the player would refuse this code (\"Bad bytecode!\"): the upvalue index"),
+            std::string::npos)
+      << ReadText(err);
+  // A rule of the function as a whole names the function's first line.
+  EXPECT_NE(run("ret\n.function g\n  .params 3\n  .maxstack 2\n  ret\n.end\n"), 0);
+  EXPECT_NE(ReadText(err).find(":2: the player would refuse this code (\"Bad bytecode!\"): the parameters"),
+            std::string::npos)
+      << ReadText(err);
+  // What the player takes passes unchanged.
+  EXPECT_EQ(run(".function f\n  .upvalue \"x\"\n  getupval 0 0\n  ret\n.end\nloadk 0 #1\neq 0 0 #2\njump done\n"
+                "done:\nret\n"),
+            0)
+      << ReadText(err);
+  EXPECT_TRUE(fs::exists(out));
+  fs::remove_all(dir);
+}
+
 }  // namespace

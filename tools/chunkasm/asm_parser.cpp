@@ -284,6 +284,7 @@ class Parser {
   size_t Emit(uint32_t word) {
     FuncCtx& c = Cur();
     c.f.code.push_back(word);
+    c.f.textLines.push_back(line_);
     c.lastCodeLine = line_;
     if (!c.rawLines) c.f.lines.push_back(c.curLine);
     return c.f.code.size() - 1;
@@ -727,6 +728,7 @@ class Parser {
       }
     }
     if (!c.hasLines && !c.rawLines) c.f.lines.clear();
+    c.f.textLine = c.startLine;
     c.f.numUpvalues = static_cast<uint8_t>(c.upvalueCount ? *c.upvalueCount : static_cast<int>(c.upvalues.size()));
     if (c.upvalues.size() > 255) throw AsmError(c.startLine, "too many upvalues");
     if (!c.noNames)

@@ -43,6 +43,10 @@ struct Function {
   std::vector<Constant> constants;
   std::vector<Function> nested;
   std::vector<uint32_t> code;
+  // Where the text form put them (not written): the line of each
+  // instruction and of the function's start, for messages.
+  std::vector<int> textLines;
+  int textLine = 0;
 };
 
 struct Chunk {

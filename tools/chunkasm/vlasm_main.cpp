@@ -1,4 +1,5 @@
-// vlasm: assembles the chunk text form into a compiled chunk file.
+// vlasm: assembles the chunk text form into a compiled chunk file, and
+// refuses one the player would refuse, naming the line that breaks a rule.
 // Usage: vlasm [--big|--little] [-o output] input   ("-" reads standard input)
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,61 @@
 #include <sstream>
 
 #include "tools/chunkasm/chunkasm.h"
+#include "vm/chunk.h"
+
+namespace {
+
+// The function the loader counts as number `index`: nested functions end
+// before the one holding them.
+const vlasm::Function* FindFinished(const vlasm::Function& f, int index, int* counter) {
+  for (const vlasm::Function& nested : f.nested)
+    if (const vlasm::Function* found = FindFinished(nested, index, counter)) return found;
+  return (*counter)++ == index ? &f : nullptr;
+}
+
+struct ByteSource {
+  const std::vector<uint8_t>* bytes;
+  bool given = false;
+};
+
+const char* ReadOnce(vlVMState*, void* data, size_t* size) {
+  auto* source = static_cast<ByteSource*>(data);
+  if (source->given) {
+    *size = 0;
+    return nullptr;
+  }
+  source->given = true;
+  *size = source->bytes->size();
+  return reinterpret_cast<const char*>(source->bytes->data());
+}
+
+// Loads the chunk as the player does; 0, or 1 after printing why the player
+// would refuse it.
+int CheckAsPlayer(const char* in, const vlasm::Chunk& chunk, const std::vector<uint8_t>& bytes) {
+  vlVMState* L = vl::OpenVmState();
+  if (!L) {
+    std::fprintf(stderr, "vlasm: out of memory\n");
+    return 1;
+  }
+  ByteSource source{&bytes};
+  vl::vlCodeFault fault;
+  int status = vl::LoadChunk(L, ReadOnce, &source, "vlasm", &fault);
+  vl::CloseVmState(L);
+  if (!status) return 0;
+  int counter = 0;
+  const vlasm::Function* f = fault.rule ? FindFinished(chunk.main, fault.function, &counter) : nullptr;
+  if (!f) {
+    std::fprintf(stderr, "%s: the player would refuse this chunk (error %d)\n", in, status);
+    return 1;
+  }
+  int line = fault.pc >= 0 && static_cast<size_t>(fault.pc) < f->textLines.size() ? f->textLines[fault.pc]
+                                                                                     : f->textLine;
+  std::fprintf(stderr, "%s:%d: the player would refuse this code (\"Bad bytecode!\"): %s\n", in,
+               line > 0 ? line : 1, fault.rule);
+  return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::optional<bool> big;
@@ -43,14 +99,18 @@ int main(int argc, char** argv) {
     text.assign(std::istreambuf_iterator<char>(f), {});
   }
   std::vector<uint8_t> bytes;
+  vlasm::Chunk chunk;
   try {
     vlasm::Options options;
     options.requireReturn = true;
-    bytes = vlasm::Assemble(text, big, options);
+    chunk = vlasm::Parse(text, options);
+    if (big) chunk.bigEndian = *big;
+    bytes = vlasm::WriteChunk(chunk);
   } catch (const vlasm::AsmError& e) {
     std::fprintf(stderr, "%s:%s\n", in, e.what() + 4);  // "line N: ..." -> "file:N: ..."
     return 1;
   }
+  if (CheckAsPlayer(in, chunk, bytes)) return 1;
   FILE* f = out ? std::fopen(out, "wb") : stdout;
   bool written = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (f) written = (out ? std::fclose(f) : std::fflush(f)) == 0 && written;

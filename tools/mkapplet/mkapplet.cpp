@@ -4,6 +4,7 @@
 // the player. Usage and description lines: kUsage below (mkapplet --help).
 #include <zlib.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,45 @@ bool ReadFile(const std::string& path, Bytes* out) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   out->assign(std::istreambuf_iterator<char>(in), {});
+  return true;
+}
+
+// A declaration the player would refuse: the message names what is wrong.
+struct DescError {
+  std::string what;
+};
+
+// The next word of a declaration as a whole number in [min, max].
+uint32_t Whole(std::istringstream& in, const char* what, long long min, long long max) {
+  std::string word;
+  if (!(in >> word)) throw DescError{std::string(what) + " is missing"};
+  char* end = nullptr;
+  long long value = std::strtoll(word.c_str(), &end, 10);
+  if (*end || end == word.c_str() || value < min || value > max) {
+    std::string range = max == UINT32_MAX ? "of " + std::to_string(min) + " or more"
+                                          : "from " + std::to_string(min) + " to " + std::to_string(max);
+    throw DescError{std::string(what) + " must be a whole number " + range + ", not '" + word + "'"};
+  }
+  return static_cast<uint32_t>(value);
+}
+
+std::string Word(std::istringstream& in, const char* what) {
+  std::string word;
+  if (!(in >> word)) throw DescError{std::string(what) + " is missing"};
+  return word;
+}
+
+void NothingMore(std::istringstream& in) {
+  std::string extra;
+  if (in >> extra) throw DescError{"unexpected '" + extra + "' at the end"};
+}
+
+// Constant names are looked up as the script writes them: a letter or '_'
+// first, then letters, digits and '_'.
+bool IsName(const std::string& name) {
+  if (name.empty() || !(std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_')) return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
   return true;
 }
 
@@ -163,79 +203,114 @@ int main(int argc, char** argv) {
   }
   std::string line;
   int lineNo = 0;
+  int major = -1;  // no revision line yet
+  int firstDisplayLine = 0;
   while (!descPath.empty() && std::getline(desc, line)) {
     ++lineNo;
     std::istringstream in(line);
     std::string key;
     if (!(in >> key) || key[0] == '#') continue;
-    if (key == "revision") {
-      uint32_t major = 0, minor = 0;
-      in >> major >> minor;
-      U8(records, 10), U8(records, major), U8(records, minor);
-    } else if (key == "header") {
-      int n = 0;
-      in >> n;
-      if (n < 1 || n > 5) goto bad;
-      U8(records, 10 + n);
-      Text(records, Rest(in));
-    } else if (key == "identifier") {
-      U8(records, 34);
-      Text(records, Rest(in));
-    } else if (key == "label") {
-      std::string name;
-      uint32_t value = 0;
-      in >> name >> value;
-      U8(records, 9), U32(records, 1), U32(records, value);
-      Text(records, name);
-    } else if (key == "constant") {
-      std::string name;
-      in >> name;
-      std::string value = Rest(in);
-      U8(records, 31);
-      Text(records, name);
-      if (!value.empty() && value[0] == '"') {
-        U8(records, 1);
-        Text(records, value.substr(1, value.rfind('"') > 0 ? value.rfind('"') - 1 : std::string::npos));
+    try {
+      if (key == "revision") {
+        major = static_cast<int>(Whole(in, "MAJOR", 0, 255));
+        int minor = static_cast<int>(Whole(in, "MINOR", 0, 255));
+        NothingMore(in);
+        if (major > 6 || (major == 6 && minor > 1))
+          throw DescError{"the player runs applets made for 6.1 and older, not " + std::to_string(major) + "." +
+                          std::to_string(minor)};
+        U8(records, 10), U8(records, major), U8(records, minor);
+      } else if (key == "header") {
+        uint32_t n = Whole(in, "N (1 title, 2 version, 3 copyright, 4 author, 5 description)", 1, 5);
+        U8(records, 10 + n);
+        Text(records, Rest(in));
+      } else if (key == "identifier") {
+        std::string text = Rest(in);
+        if (text.empty()) throw DescError{"TEXT is missing"};
+        U8(records, 34);
+        Text(records, text);
+      } else if (key == "label") {
+        std::string name = Word(in, "NAME");
+        uint32_t value = Whole(in, "VALUE", 0, UINT32_MAX);
+        NothingMore(in);
+        U8(records, 9), U32(records, 1), U32(records, value);
+        Text(records, name);
+      } else if (key == "constant") {
+        std::string name = Word(in, "NAME");
+        if (!IsName(name)) throw DescError{"NAME '" + name + "' must start with a letter or '_' and hold only "
+                                           "letters, digits and '_'"};
+        std::string value = Rest(in);
+        if (value.empty()) throw DescError{"NUMBER or \"TEXT\" is missing"};
+        U8(records, 31);
+        Text(records, name);
+        if (value[0] == '"') {
+          size_t close = value.rfind('"');
+          if (close == 0) throw DescError{"the text " + value + " has no closing '\"'"};
+          if (value.find_first_not_of(" \t", close + 1) != std::string::npos)
+            throw DescError{"unexpected text after the closing '\"'"};
+          U8(records, 1);
+          Text(records, value.substr(1, close - 1));
+        } else {
+          char* end = nullptr;
+          double number = std::strtod(value.c_str(), &end);
+          if (end == value.c_str() || *end) throw DescError{"'" + value + "' is neither a number nor a \"TEXT\""};
+          U8(records, 0);
+          F64(records, number);
+        }
+        Text(records, "");
+      } else if (key == "linkedfile") {
+        std::string name = Word(in, "NAME");
+        std::string host = Word(in, "HOSTFILE");
+        NothingMore(in);
+        Bytes data;
+        if (!ReadFile(host, &data)) throw DescError{"cannot read the host file '" + host + "' to link as '" + name + "'"};
+        U8(records, 26), U32(records, 1), U32(records, 0);
+        Text(records, name);
+        U32(records, static_cast<uint32_t>(data.size()));
+        records.insert(records.end(), data.begin(), data.end());
+      } else if (key == "include") {
+        uint32_t first = Whole(in, "FIRST", 0, UINT32_MAX);
+        uint32_t last = Whole(in, "LAST", first, UINT32_MAX);
+        uint32_t offset = Whole(in, "OFFSET", 0, UINT32_MAX);
+        std::string name = Word(in, "NAME"), part = Word(in, "PART");
+        NothingMore(in);
+        U8(records, 27), U32(records, 1), U32(records, first), U32(records, last), U32(records, offset);
+        Text(records, name);
+        Text(records, part);
+      } else if (key == "warning") {
+        Decl d{14, 0, 0, ""};
+        d.line = Whole(in, "LINE", 0, UINT32_MAX);
+        d.name = Rest(in);
+        decls.push_back(d);
+      } else if (key == "display") {
+        // The player creates the display as CreateDisplay would: a size
+        // below 1 is refused.
+        Decl d{10, 0, 0, ""};
+        d.id = Whole(in, "ID", 0, UINT32_MAX);
+        d.width = Whole(in, "WIDTH", 1, UINT32_MAX);
+        d.height = Whole(in, "HEIGHT", 1, UINT32_MAX);
+        d.name = Rest(in);
+        decls.push_back(d);
+        if (!firstDisplayLine) firstDisplayLine = lineNo;
+      } else if (key == "skipoverrides") {
+        NothingMore(in);
+        U8(records, 29);
+      } else if (key == "compress") {
+        NothingMore(in);
+        compress = true;
       } else {
-        U8(records, 0);
-        F64(records, std::strtod(value.c_str(), nullptr));
+        throw DescError{"unknown declaration (mkapplet --help lists them)"};
       }
-      Text(records, "");
-    } else if (key == "linkedfile") {
-      std::string name, host;
-      in >> name >> host;
-      Bytes data;
-      if (!ReadFile(host, &data)) goto bad;
-      U8(records, 26), U32(records, 1), U32(records, 0);
-      Text(records, name);
-      U32(records, static_cast<uint32_t>(data.size()));
-      records.insert(records.end(), data.begin(), data.end());
-    } else if (key == "include") {
-      uint32_t first = 0, last = 0, offset = 0;
-      std::string name, part;
-      in >> first >> last >> offset >> name >> part;
-      U8(records, 27), U32(records, 1), U32(records, first), U32(records, last), U32(records, offset);
-      Text(records, name);
-      Text(records, part);
-    } else if (key == "warning") {
-      Decl d{14, 0, 0, ""};
-      in >> d.line;
-      d.name = Rest(in);
-      decls.push_back(d);
-    } else if (key == "display") {
-      Decl d{10, 0, 0, ""};
-      in >> d.id >> d.width >> d.height;
-      d.name = Rest(in);
-      decls.push_back(d);
-    } else if (key == "skipoverrides") {
-      U8(records, 29);
-    } else if (key == "compress") {
-      compress = true;
-    } else {
-    bad:
-      std::cerr << descPath << ":" << lineNo << ": cannot use '" << line << "'\n";
+    } catch (const DescError& e) {
+      std::cerr << descPath << ":" << lineNo << ": " << key << ": " << e.what << "\n";
       return 2;
     }
+  }
+  // Display declarations are written in the 6.x layout, which the player
+  // reads only from applets of that revision.
+  if (firstDisplayLine && major != 6) {
+    std::cerr << descPath << ":" << firstDisplayLine << ": display: needs a 'revision 6 1' line"
+              << (major < 0 ? "" : " (the description says revision " + std::to_string(major) + ")") << "\n";
+    return 2;
   }
   Bytes out = {'V', 'L', 'A', 0};
   out.insert(out.end(), records.begin(), records.end());

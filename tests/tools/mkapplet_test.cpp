@@ -1,0 +1,93 @@
+// mkapplet refuses a description line the player would refuse, naming the
+// line and what is wrong, and writes no container then.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class MkApplet : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("vl_mkapplet_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "x.chunk", std::ios::binary) << "not checked here";
+    std::ofstream(dir_ / "pic.bin", std::ios::binary) << "picture bytes";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs mkapplet on a description; its exit status, its messages in *err.
+  int Run(const std::string& description, std::string* err) {
+    std::ofstream(dir_ / "x.desc") << description;
+    fs::remove(dir_ / "x.vla");
+    std::string cmd = "cd '" + dir_.string() + "' && '" VL_MKAPPLET_PATH "' -d x.desc -o x.vla x.chunk 2>err.txt";
+    int status = std::system(cmd.c_str());
+    std::ifstream in(dir_ / "err.txt");
+    err->assign(std::istreambuf_iterator<char>(in), {});
+    return status;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(MkApplet, RefusesArgumentsThePlayerWouldRefuseAndNamesTheLine) {
+  const struct {
+    const char* line;
+    const char* message;
+  } cases[] = {
+      {"display 1 x y Z", "x.desc:2: display: WIDTH must be a whole number of 1 or more, not 'x'\n"},
+      {"display 1 320 0 Z", "x.desc:2: display: HEIGHT must be a whole number of 1 or more, not '0'\n"},
+      {"display one 320 200", "x.desc:2: display: ID must be a whole number of 0 or more, not 'one'\n"},
+      {"display 1 320", "x.desc:2: display: HEIGHT is missing\n"},
+      {"linkedfile logo.png missing.png",
+       "x.desc:2: linkedfile: cannot read the host file 'missing.png' to link as 'logo.png'\n"},
+      {"linkedfile logo.png", "x.desc:2: linkedfile: HOSTFILE is missing\n"},
+      {"revision 7 0", "x.desc:2: revision: the player runs applets made for 6.1 and older, not 7.0\n"},
+      {"header 9 x",
+       "x.desc:2: header: N (1 title, 2 version, 3 copyright, 4 author, 5 description) must be a whole number "
+       "from 1 to 5, not '9'\n"},
+      {"constant 1abc 5",
+       "x.desc:2: constant: NAME '1abc' must start with a letter or '_' and hold only letters, digits and '_'\n"},
+      {"constant x \"abc", "x.desc:2: constant: the text \"abc has no closing '\"'\n"},
+      {"constant x 12abc", "x.desc:2: constant: '12abc' is neither a number nor a \"TEXT\"\n"},
+      {"label start", "x.desc:2: label: VALUE is missing\n"},
+      {"include 5 3 0 a.vl main", "x.desc:2: include: LAST must be a whole number of 5 or more, not '3'\n"},
+      {"compress now", "x.desc:2: compress: unexpected 'now' at the end\n"},
+      {"displays 1 2 3", "x.desc:2: displays: unknown declaration (mkapplet --help lists them)\n"},
+  };
+  for (const auto& c : cases) {
+    std::string err;
+    EXPECT_NE(Run(std::string("revision 6 1\n") + c.line + "\n", &err), 0) << c.line;
+    EXPECT_EQ(err, c.message) << c.line;
+    EXPECT_FALSE(fs::exists(dir_ / "x.vla")) << c.line;
+  }
+  // Display records are laid out as revision 6 writes them.
+  std::string err;
+  EXPECT_NE(Run("display 1 320 200 Title\n", &err), 0);
+  EXPECT_EQ(err, "x.desc:1: display: needs a 'revision 6 1' line\n");
+  EXPECT_NE(Run("revision 5 0\n# a comment\ndisplay 1 320 200 Title\n", &err), 0);
+  EXPECT_EQ(err, "x.desc:3: display: needs a 'revision 6 1' line (the description says revision 5)\n");
+}
+
+TEST_F(MkApplet, AcceptsEveryWellFormedDeclaration) {
+  std::string err;
+  EXPECT_EQ(Run("revision 6 1\nheader 1 A title with blanks\nidentifier org.example.x\n"
+                "display 0 320 200 My window\nconstant greeting \"hello there\"\nconstant half -0.5\n"
+                "label start 3\nlinkedfile pic.png pic.bin\ninclude 1 9 0 inc.vl main\nwarning 4 careful\n"
+                "skipoverrides\ncompress\n",
+                &err),
+            0)
+      << err;
+  EXPECT_EQ(err, "");
+  EXPECT_TRUE(fs::exists(dir_ / "x.vla"));
+}
+
+}  // namespace
