@@ -235,9 +235,11 @@ bool DecodeIndices(vlGIFReader* r, bool draw) {
         to[0] = static_cast<uint8_t>(code);
       } else {
         const uint8_t* from = r->indices + (code == next ? previousAt : r->where[code]);
-        if (length > 8 && to - from >= 8) {
-          // Eight bytes a step (the buffer has room past the string; what
-          // is written beyond it is overwritten by the strings after it).
+        if (to - from >= 8) {
+          // Eight bytes a step, short strings too (the buffer has room past
+          // the string; what is written beyond it is overwritten by the
+          // strings after it, and what is read lies eight bytes or more
+          // before the place written).
           for (uint32_t i = 0; i < length; i += 8) memcpy(to + i, from + i, 8);
         } else {
           for (uint32_t i = 0; i < length; ++i) to[i] = from[i];  // overlaps forward
