@@ -50,9 +50,6 @@ int FlushPendingDisplayFrames(vlVMState* state);
 void FreePendingFrames(vlDisplay* display);
 void FreeDisplayClients(vlDisplay* display);
 
-// The display whose BGPic holds the VIDEO layer of the video, or null.
-vlDisplay* GetDisplayOfVideo(vlObjectId video);
-
 // Frames of videos shown as layers go to the layer code (default: the
 // frame is drawn like any other).
 using vlLayerFrameFn = int (*)(vlVMState* state, vlPendingFrame* frame);

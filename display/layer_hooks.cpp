@@ -71,12 +71,14 @@ int NoTextObjects(vlVMState*, vlObjectId, vlBitmap**, vlBitmap**, vlBitmap**, in
 int NoDoubleBufferResize(vlVMState*, vlDisplay*, int) { return 0; }
 int NoBrushes(vlVMState*, vlDisplay*, int) { return 0; }
 void NoSelectionEnd(vlVMState*, vlDisplay*, vlBGPic*, int) {}
+void NoButtonMove(vlLayer*, vlLayer*) {}
+void NoLayerButtons(vlVMState*, vlLayer*) {}
 
 const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
                                 NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
                                 RunConverters, NoVideos, NoTextObjects, NoSpriteAt, NoDoubleBufferResize,
-                                NoBrushes, NoSelectionEnd};
+                                NoBrushes, NoSelectionEnd, NoButtonMove, NoLayerButtons};
 
 }  // namespace
 

@@ -11,6 +11,7 @@ struct vlVMState;
 struct vlDisplay;
 struct vlBGPic;
 struct vlBitmap;
+struct vlLayer;
 
 struct vlLayerHooks {
   // Draws the rectangle of the BGPic with its layers (and, for modes 0 and
@@ -80,6 +81,10 @@ struct vlLayerHooks {
   // rectangles are merged and repainted (the caller repaints a list that
   // covers everything). Default: no layers, nothing to do.
   void (*endSelection)(vlVMState* state, vlDisplay* display, vlBGPic* pic, int refresh);
+  // The buttons made on a layer (by the event library) follow it when a new
+  // layer replaces it, and go when it is deleted. Default: no buttons.
+  void (*moveLayerButtons)(vlLayer* from, vlLayer* to);
+  void (*deleteLayerButtons)(vlVMState* state, vlLayer* layer);
 };
 enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE = 2 };
 

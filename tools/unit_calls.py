@@ -54,8 +54,10 @@ def symbols(path):
     return strong, weak, undef
 
 
-def build_graph(objdir):
+def build_graph(objdir, root=None):
     objs = units(objdir)
+    if root:  # objects of sources that moved or went stay in the build tree
+        objs = [o for o in objs if os.path.exists(os.path.join(root, unit_name(objdir, o)))]
     defs, undefs = {}, {}
     for o in objs:
         u = unit_name(objdir, o)
@@ -135,13 +137,14 @@ def floor_of(floors, unit):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("objdir")
+    ap.add_argument("--root", help="source folder: units without a source there are left out")
     ap.add_argument("--edges", action="store_true", help="print every unit edge")
     ap.add_argument("--why", nargs=2, metavar=("FROM", "TO"),
                     help="print the symbols FROM takes from TO")
     ap.add_argument("--floors", help="floor table to check")
     a = ap.parse_args()
 
-    nodes, edges = build_graph(a.objdir)
+    nodes, edges = build_graph(a.objdir, a.root)
     if not nodes:
         print(f"no object files under {a.objdir}", file=sys.stderr)
         return 2
@@ -160,6 +163,7 @@ def main():
     print(f"units: {len(nodes)}  circles: {len(circles)}  largest circle: {largest}")
     for c in circles:
         print(f"  circle of {len(c)}: {' '.join(c)}")
+    sys.stdout.flush()
 
     if not a.floors:
         return 0

@@ -47,40 +47,6 @@ void HookEndSelection(vlVMState* state, vlDisplay* d, vlBGPic* pic, int refresh)
   RefreshDirtyRects(state, &d->dirty);
 }
 
-}  // namespace
-
-// The checks every layer command makes first.
-int CheckLayerCommand() {
-  vlDisplay* d = vlCurrentDisplay;
-  if (!d) return ERR_NOLAYERS;
-  if (d->outputType == VL_OUTPUT_BRUSH)
-    return vlCurrentOutput && vlCurrentOutput->kind == 4 ? ERR_SELECTANIM : ERR_SELECTBRUSH;
-  if (d->outputType == VL_OUTPUT_MASK) return ERR_SELECTMASK;
-  if (d->outputType == VL_OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
-  if (!d->layersOn) return ERR_NOLAYERS;
-  return 0;
-}
-
-// A layer by position or name; 0 or an error code.
-int GetLayerArg(vlVMState* L, int index, vlLayer** out) {
-  int type = vl::GetTypeAt(L, index);
-  if (type == VL_TNUMBER) {
-    *out = GetLayerByPos(vlCurrentOutput, vl::CheckIntArg(L, index));
-    return *out ? 0 : ERR_LAYERRANGE;
-  }
-  if (type == VL_TSTRING) {
-    const char* name = vl::ToStringAt(L, index);
-    *out = GetLayerByPos(vlCurrentOutput, FindLayerByName(vlCurrentOutput, name));
-    if (*out) return 0;
-    SetErrorArgument(name);
-    return ERR_FINDLAYER;
-  }
-  SetErrorArgIndex(index);
-  return ERR_STRORNUM;
-}
-
-namespace {
-
 int CheckLayers() { return CheckLayerCommand(); }
 int LayerArg(vlVMState* L, int index, vlLayer** out) { return GetLayerArg(L, index, out); }
 

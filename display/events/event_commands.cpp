@@ -14,6 +14,7 @@
 #include "platform/display_adapter.h"
 #include "display/events/event_dispatch.h"
 #include "display/events/event_keys.h"
+#include "display/events/event_legacy.h"
 #include "platform/event_pump.h"
 #include "display/events/event_types.h"
 #include "platform/joysticks.h"
@@ -30,8 +31,6 @@
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 #include "vm/value.h"
-
-uint32_t gLastLegacyKeyCode = 0;
 
 namespace {
 
@@ -343,4 +342,32 @@ int CmdWhileKeyDown(vlVMState* L) {
   return WhileDown(L, [] {
     return Current() && gLastLegacyKeyCode < kDisplayKeyCount && Current()->keyState[gLastLegacyKeyCode] != 0;
   });
+}
+
+int CmdBreakWhileMouseOn(vlVMState* L) {
+  CheckArgs(L, 0, 0, 0, 0);
+  ForgetLegacyHover();
+  return 0;
+}
+
+int CmdWhileMouseOn(vlVMState* L) {
+  CheckArgs(L, 0, 0, 0, 0);
+  int result = 0;
+  while (PointerOnHoveredLegacy(vlCurrentDisplay)) {
+    vlCallbackMsg msg{};
+    int top = vl::GetStackTop(L);
+    int r = NextEventCallback(L, 1, &msg);
+    if (r > 0) return r;
+    if (r == -1) return -2;  // the VM jumps to the label selected
+    if (msg.kind == VL_MSG_NONE) {
+      if (int status = WaitForEvents(L, VL_PUMP_WAIT_INPUT, 0, nullptr)) return status;
+      if (PumpEvents(L, VL_PUMP_WAIT_INPUT, 0, &result)) break;
+      continue;
+    }
+    // A callback ran: its message table and results are not ours.
+    vl::SetStackTop(L, top);
+    PumpEvents(L, VL_PUMP_WAIT_INPUT, 0, &result);
+    break;
+  }
+  return result;
 }

@@ -4,9 +4,6 @@
 
 struct vlVMState;
 
-// The key code of the last legacy key event (WhileKeyDown).
-extern uint32_t gLastLegacyKeyCode;
-
 int CmdInstallEventHandler(vlVMState* state);
 int CmdMouseX(vlVMState* state);
 int CmdMouseY(vlVMState* state);
@@ -33,3 +30,5 @@ int CmdWaitKeyDown(vlVMState* state);
 int CmdWhileMouseDown(vlVMState* state);
 int CmdWhileRightMouseDown(vlVMState* state);
 int CmdWhileKeyDown(vlVMState* state);
+int CmdBreakWhileMouseOn(vlVMState* state);
+int CmdWhileMouseOn(vlVMState* state);

@@ -29,26 +29,7 @@
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
-const char* const kGlobalHandlerNames[kGlobalHandlerCount] = {
-    "onsampleloop", "onsampleend",   "onmusicend",     "onarexx",
-    "onconnect",    "ondisconnect",  "onreceivedata",  "onreceiveudpdata",
-    "onvideoend",   "onusermessage", "fillmusicbuffer", "runfinished"};
-
-const char* const kDisplayHandlerNames[kDisplayHandlerCount] = {
-    "onkeydown",       "onkeyup",         "onmousemove",       "closewindow",
-    "movewindow",      "sizewindow",      "activewindow",      "inactivewindow",
-    "hidewindow",      "showwindow",      "onmousedown",       "onmouseup",
-    "onrightmousedown", "onrightmouseup", "onwheeldown",       "onwheelup",
-    "modeswitch",      "ondropfile",      "clipboardchange",   "onmidmousedown",
-    "onmidmouseup",    "orientationchange", "showkeyboard",    "hidekeyboard",
-    "hotkey",          "trayicon",        "ontouch",           "onapplicationmessage",
-    "onmenuselect",    "ondockyclick"};
-
 int gMusicCallbackDepth = 0;
-
-vlHandlerSlot gGlobalHandlers[kGlobalHandlerCount] = {
-    {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-    {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}};
 
 vlEventPumpCursors gEventPumpCursors = {};
 
@@ -844,18 +825,6 @@ void AddMessageFields(vlVMState* state, vlCallbackMsg* msg) {
 
 }  // namespace
 
-vlHandlerSlot* DisplayHandler(vlDisplay* display, int slot) {
-  static_assert(sizeof(vlHandlerSlot) == 2 * sizeof(int32_t));
-  static_assert(kDisplayHandlerSlots == 2 * kDisplayHandlerCount);
-  return reinterpret_cast<vlHandlerSlot*>(&display->handlers[slot * 2]);
-}
-
-void DisplayMouseContent(vlDisplay* display, int32_t* x, int32_t* y) {
-  int32_t px = 0, py = 0;
-  GetDisplayMousePos(display, &px, &py);
-  ContentPosition(display, px, py, x, y);
-}
-
 int InitPumpState() {
   if (gPump) return 0;
   gPump = static_cast<vlPumpState*>(AllocMemory(sizeof(vlPumpState), 1));
@@ -928,6 +897,23 @@ int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg) {
   }
   pump->phase = 0;
   return 0;
+}
+
+int DispatchCallbackRecord(vlVMState* state, uint32_t code, void* data) {
+  vlEventType* type = EventTypeByCode(code);
+  int r = 0;
+  if (type && !(type->kind == 0 && type->handler.functionRef == -1)) {
+    vlCallbackMsg msg{};
+    msg.kind = VL_MSG_PLUGIN_TYPE;
+    std::snprintf(msg.action, sizeof msg.action, "%s", type->name);
+    msg.functionRef = type->handler.functionRef;
+    msg.userdataRef = type->handler.userdataRef;
+    msg.eventType = type;
+    msg.eventData = data;
+    r = RunEventCallback(state, &msg, 1);
+  }
+  FreeEventData(state, code, data);
+  return r;
 }
 
 int RunEventCallback(vlVMState* state, vlCallbackMsg* msg, int pop) {

@@ -178,6 +178,9 @@ int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg);
 // Runs msg's handler with its message table; without pop the table stays
 // on the stack below the results. 0, an error code, or 1003.
 int RunEventCallback(vlVMState* state, vlCallbackMsg* msg, int pop);
+// Runs a registered event type's handler at once (message table dropped),
+// then frees data.
+int DispatchCallbackRecord(vlVMState* state, uint32_t code, void* data);
 
 // Above 0 while a "FillMusicBuffer" handler runs (commands that feed music
 // are allowed only then).

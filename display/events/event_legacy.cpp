@@ -1,5 +1,6 @@
 // Label-based handlers: the records, their commands, the label tests the
-// dispatcher runs over the queue and the pointer, and WhileMouseOn.
+// dispatcher runs over the queue and the pointer, and the hovered record
+// WhileMouseOn waits on.
 // Depends on the pending-event queue, the key names, the display list and
 // the VM's label table.
 #include "display/events/event_legacy.h"
@@ -9,7 +10,6 @@
 #include <cstring>
 
 #include "display/display.h"
-#include "display/events/event_commands.h"
 #include "display/events/event_dispatch.h"
 #include "display/events/event_keys.h"
 #include "platform/event_pump.h"
@@ -23,6 +23,8 @@
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 #include "vm/state.h"
+
+uint32_t gLastLegacyKeyCode = 0;
 
 namespace {
 
@@ -264,37 +266,11 @@ int CmdGetEventCode(vlVMState* L) {
   return 1;
 }
 
-int CmdBreakWhileMouseOn(vlVMState* L) {
-  CheckArgs(L, 0, 0, 0, 0);
-  gHovered = nullptr;
-  return 0;
+bool PointerOnHoveredLegacy(vlDisplay* d) {
+  if (!gHovered || !d) return false;
+  int32_t x, y;
+  DisplayMouseContent(d, &x, &y);
+  return Inside(gHovered, x, y);
 }
 
-int CmdWhileMouseOn(vlVMState* L) {
-  CheckArgs(L, 0, 0, 0, 0);
-  int result = 0;
-  auto pointerOn = [] {
-    vlDisplay* d = vlCurrentDisplay;
-    if (!gHovered || !d) return false;
-    int32_t x, y;
-    DisplayMouseContent(d, &x, &y);
-    return Inside(gHovered, x, y);
-  };
-  while (pointerOn()) {
-    vlCallbackMsg msg{};
-    int top = vl::GetStackTop(L);
-    int r = NextEventCallback(L, 1, &msg);
-    if (r > 0) return r;
-    if (r == -1) return -2;  // the VM jumps to the label selected
-    if (msg.kind == VL_MSG_NONE) {
-      if (int status = WaitForEvents(L, VL_PUMP_WAIT_INPUT, 0, nullptr)) return status;
-      if (PumpEvents(L, VL_PUMP_WAIT_INPUT, 0, &result)) break;
-      continue;
-    }
-    // A callback ran: its message table and results are not ours.
-    vl::SetStackTop(L, top);
-    PumpEvents(L, VL_PUMP_WAIT_INPUT, 0, &result);
-    break;
-  }
-  return result;
-}
+void ForgetLegacyHover() { gHovered = nullptr; }

@@ -5,6 +5,7 @@
 
 struct vlVMState;
 struct vlEventMsg;
+struct vlDisplay;
 
 enum : uint32_t {
   VL_LEGACY_OVER = 1,
@@ -31,6 +32,12 @@ int TestLegacyLabels(vlVMState* state);
 // was set (the hovered record is remembered for WhileMouseOn).
 int TestLegacyHover(vlVMState* state);
 void FreeLegacyHandlers();
+// The pointer is on the display's hovered over record (WhileMouseOn), and
+// forgetting that record (BreakWhileMouseOn).
+bool PointerOnHoveredLegacy(vlDisplay* display);
+void ForgetLegacyHover();
+// The key code of the last legacy key event (WhileKeyDown).
+extern uint32_t gLastLegacyKeyCode;
 
 int CmdCreateButton(vlVMState* state);
 int CmdModifyButton(vlVMState* state);
@@ -42,5 +49,3 @@ int CmdEnableEvent(vlVMState* state);
 int CmdDisableEvent(vlVMState* state);
 int CmdClearEvents(vlVMState* state);
 int CmdGetEventCode(vlVMState* state);
-int CmdBreakWhileMouseOn(vlVMState* state);
-int CmdWhileMouseOn(vlVMState* state);

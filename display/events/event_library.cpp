@@ -91,8 +91,10 @@ const vlConstant kEventConstants[] = {
 
 int OpenEventLibrary(vlVMState* state) {
   if (int r = InitEventPump(state)) return r;
-  // A BGPic's buttons go with it.
+  // A BGPic's buttons go with it, a layer's follow it.
   gLayerHooks.freeBGPicButtons = FreeBGPicButtons;
+  gLayerHooks.moveLayerButtons = MoveLayerButtons;
+  gLayerHooks.deleteLayerButtons = DeleteButtonsOfLayer;
   vl::PushSlotCopy(state, vl::kGlobalsIndex);
   vl::RegisterCommands(state, nullptr, kEventCommands, 0);
   vl::SetStackTop(state, -2);

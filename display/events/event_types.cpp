@@ -174,23 +174,6 @@ int32_t FindEventType(const char* name, uintptr_t* tags) {
   return type ? type->handler.functionRef : -1;
 }
 
-int DispatchCallbackRecord(vlVMState* state, uint32_t code, void* data) {
-  vlEventType* type = EventTypeByCode(code);
-  int r = 0;
-  if (type && !(type->kind == 0 && type->handler.functionRef == -1)) {
-    vlCallbackMsg msg{};
-    msg.kind = VL_MSG_PLUGIN_TYPE;
-    std::snprintf(msg.action, sizeof msg.action, "%s", type->name);
-    msg.functionRef = type->handler.functionRef;
-    msg.userdataRef = type->handler.userdataRef;
-    msg.eventType = type;
-    msg.eventData = data;
-    r = RunEventCallback(state, &msg, 1);
-  }
-  FreeEventData(state, code, data);
-  return r;
-}
-
 void FreeEventTypes(vlVMState* state) {
   while (vlEventType* t = gTypes) {
     gTypes = t->next;

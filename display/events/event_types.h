@@ -38,8 +38,6 @@ vlEventType* EventTypeByName(const char* name);
 // The handler's function reference (-1 when none); a {tag, pointer} list
 // ended by tag 0 whose tag 1 receives the userdata reference.
 int32_t FindEventType(const char* name, uintptr_t* tags);
-// Runs the type's handler at once (message table dropped), then frees data.
-int DispatchCallbackRecord(vlVMState* state, uint32_t code, void* data);
 // Drops every type and the handlers' references (shut-down).
 void FreeEventTypes(vlVMState* state);
 

@@ -29,7 +29,6 @@ namespace {
 
 vlAttributeFn gHandlers[kFirstExtraObjectType];
 vlFontAttributeFn gCurrentFontHandler;
-vlObjectPicturesFn gPictureHandlers[kFirstExtraObjectType];
 
 int Num(vlVMState* L, double v) {
   vl::PushNumber(L, v);
@@ -381,18 +380,6 @@ void SetLayerAttributeHandler(uint32_t layerType, vlLayerAttributeFn fn) {
 }
 
 void SetCurrentFontAttributeHandler(vlFontAttributeFn fn) { gCurrentFontHandler = fn; }
-
-void SetObjectPicturesHandler(uint32_t type, vlObjectPicturesFn fn) {
-  if (type < kFirstExtraObjectType) gPictureHandlers[type] = fn;
-}
-
-int GetObjectPictures(vlVMState* state, uint32_t type, vlObjectId id, int32_t frame, vlBitmap** picture,
-                      vlBitmap** mask, vlBitmap** alpha, int32_t* width, int32_t* height) {
-  *picture = *mask = *alpha = nullptr;
-  *width = *height = 0;
-  if (type >= kFirstExtraObjectType || !gPictureHandlers[type]) return ERR_WRONGUSAGE;
-  return gPictureHandlers[type](state, id, frame, picture, mask, alpha, width, height);
-}
 
 const vlCommand kGraphicsAttributeCommands[] = {
     {"GetAttribute", CmdGetAttribute},

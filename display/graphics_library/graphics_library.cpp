@@ -14,8 +14,6 @@
 #include "vm/constants.h"
 #include "vm/stack_api.h"
 
-vlGraphicsState gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1};
-
 namespace {
 
 const vlCommand kAsyncDrawCommands[] = {

@@ -1,9 +1,12 @@
-// The graphics library's state shared by its command files: the frame-rate
-// limit, the clip-region and pointer-image lists, the mask mode and alpha
-// intensity options, and the frame wait that VWait and the effects use.
+// What the graphics library's command files share: the pointer images, the
+// frame wait that VWait and the effects use, and the attribute handlers of
+// GetAttribute. Its state record sits with the clip regions in the layer
+// engine, which draws through them.
 #pragma once
 #include <cstdint>
 
+#include "display/layers/clip_regions.h"
+#include "display/object_pictures.h"
 #include "graphics/geometry.h"
 #include "runtime/objects.h"
 #include "vm/auxlib.h"
@@ -12,16 +15,6 @@ struct vlVMState;
 struct vlDisplay;
 struct vlBitmap;
 struct vlPointerRecord;
-
-// A script's clip region. The blit view comes first after the head so the
-// BGPic's and layers' region pointers can point straight at it.
-struct vlClipRegionObject {
-  vlObjectNode node;  // type 35
-  vlClipRegion region;
-  int32_t maskRowBytes;
-  uint32_t orphaned;  // freed while a layer still uses it
-  uint32_t locked;    // a transformed copy made for a layer
-};
 
 struct vlPointerImage {
   vlObjectNode node;  // type 36
@@ -35,46 +28,11 @@ struct vlPointerImage {
   vlBitmap* alpha;
 };
 
-struct vlGraphicsState {
-  vlClipRegionObject* clipRegions;
-  vlPointerImage* pointers;
-  uint8_t* maskScratch;  // 240000 bytes, made with the first masked region
-  int32_t fpsLimit;
-  int32_t maskMode;
-  int32_t alphaIntensity;  // -1 unset
-};
-extern vlGraphicsState gGraphicsState;
-
 // Sleeps until 1/limit seconds have passed since the display's last tick
 // (only for an open display unless force is set).
 void WaitNextFrameTick(vlVMState* state, vlDisplay* display, int force);
 // VWait: the frame wait, then the observers that want refresh notices.
 void WaitDisplayRefresh(vlVMState* state, vlDisplay* display, int32_t value);
-
-// The planes of an object that has a picture (a brush; frame is 0), or
-// of one frame (1-based) of a sprite: 0 or the type's own not-found or
-// range error. The libraries owning such objects install theirs.
-using vlObjectPicturesFn = int (*)(vlVMState* state, vlObjectId id, int32_t frame, vlBitmap** picture,
-                                   vlBitmap** mask, vlBitmap** alpha, int32_t* width, int32_t* height);
-void SetObjectPicturesHandler(uint32_t type, vlObjectPicturesFn fn);
-int GetObjectPictures(vlVMState* state, uint32_t type, vlObjectId id, int32_t frame, vlBitmap** picture,
-                      vlBitmap** mask, vlBitmap** alpha, int32_t* width, int32_t* height);
-
-// Clip regions.
-int GetClipRegionByID(vlObjectId id, vlClipRegionObject** out);
-int CountClipRegions();
-void FreeAllClipRegions(vlVMState* state);
-// Frees orphaned regions that no layer shows any more.
-void FreeUnusedClipRegions(vlVMState* state);
-// A locked copy of region for a transformed layer: its corner pixels turned
-// by the matrix (as FitRotatedRect takes it) about the pivot and rounded,
-// then moved by the offset; a shaped or turned region gets a mask turned
-// by the affine renderer, as the layer's picture is. null
-// when out of memory.
-vlClipRegion* TransformClipMask(const vlClipRegion* region, const double* matrix, double pivotX, double pivotY,
-                                int32_t offsetX, int32_t offsetY);
-// Frees region when it is such a copy; a script's region stays.
-void ReleaseClipRegionCopy(void* region);
 
 // Pointer images.
 int GetPointerImageByID(vlObjectId id, vlPointerImage** out);
@@ -98,7 +56,6 @@ using vlFontAttributeFn = int (*)(vlVMState* state, int32_t attribute);
 void SetCurrentFontAttributeHandler(vlFontAttributeFn fn);
 
 extern const vlCommand kGraphicsColorCommands[];
-extern const vlCommand kGraphicsClipCommands[];
 extern const vlCommand kGraphicsPointerCommands[];
 extern const vlCommand kGraphicsAttributeCommands[];
 extern const vlCommand kGraphicsSnapshotCommands[];

@@ -1,5 +1,8 @@
 // Clip regions: rectangles (or brush shapes) that limit where drawing
-// commands write on the current output.
+// commands write on the current output, and the planes that blits and the
+// redraw draw through.
+#include "display/layers/clip_regions.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -7,10 +10,11 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
+#include "display/object_pictures.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
+#include "graphics/pixel_kernels.h"
 #include "graphics/position.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
@@ -19,6 +23,8 @@
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+
+vlGraphicsState gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1};
 
 namespace {
 
@@ -286,6 +292,49 @@ void ReleaseClipRegionCopy(void* region) {
   if (!r->locked) return;
   if (r->region.mask) DeleteMaskPlane(r->region.mask);
   delete r;
+}
+
+vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, int32_t srcX, int32_t srcY,
+                    int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth) {
+  const int32_t rows = srcY + height;
+  vlBitmap* plane = alpha ? NewAlphaPlane(srcWidth, rows, 1, nullptr, 0) : NewMaskPlane(nullptr, srcWidth, rows, 1,
+                                                                                          nullptr, 0);
+  if (!plane) return nullptr;
+  vlPixelAccess c{}, out{}, src{};
+  if (!LockPixels(clip->mask, VL_LOCK_READ, &c)) {
+    alpha ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
+    return nullptr;
+  }
+  LockPixels(plane, 0, &out);
+  vlBitmap* own = alpha ? alpha : mask;
+  if (own) LockPixels(own, VL_LOCK_READ, &src);
+  // The clip mask sits at the region's corner on the target.
+  const int32_t cx = dstX - clip->x, cy = dstY - clip->y;
+  vlSafeBltMaskJob job{};
+  job.clip = c.pixels + static_cast<intptr_t>(cy) * c.rowLength;
+  job.clipRowBytes = c.rowLength;
+  job.clipBit = cx;
+  if (alpha) {
+    job.srcAlpha = src.pixels + static_cast<intptr_t>(srcY) * src.rowLength + srcX;
+    job.srcAlphaRowBytes = src.rowLength;
+    job.out = out.pixels + static_cast<intptr_t>(srcY) * out.rowLength + srcX;
+  } else {
+    if (mask) {
+      job.srcMask = src.pixels + static_cast<intptr_t>(srcY) * src.rowLength;
+      job.srcMaskRowBytes = src.rowLength;
+      job.srcBit = srcX;
+    }
+    job.out = out.pixels + static_cast<intptr_t>(srcY) * out.rowLength;
+    job.outBit = srcX;
+  }
+  job.outRowBytes = out.rowLength;
+  job.width = width;
+  job.height = height;
+  if (cx >= 0 && cy >= 0 && cx + width <= c.width && cy + height <= c.height) SafeBltMaskLoop(job);
+  if (own) UnlockPixels(own, &src);
+  UnlockPixels(plane, &out);
+  UnlockPixels(clip->mask, &c);
+  return plane;
 }
 
 const vlCommand kGraphicsClipCommands[] = {

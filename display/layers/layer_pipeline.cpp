@@ -8,7 +8,7 @@
 
 #include "display/bgpic.h"
 #include "display/layers/async_draw.h"
-#include "display/graphics_library/graphics_state.h"
+#include "display/layers/clip_regions.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "display/picture_transform.h"

@@ -1,5 +1,5 @@
-// Layer records: creation, removal, the per-BGPic list and the release of
-// what a layer owns.
+// Layer records: adding a layer (with its transformed and display-scaled
+// pictures made and shown) and deleting one or all of a BGPic's layers.
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -7,9 +7,9 @@
 
 #include "display/bgpic.h"
 #include "display/layers/async_draw.h"
-#include "display/graphics_library/graphics_state.h"
+#include "display/layer_hooks.h"
+#include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
-#include "display/events/event_buttons.h"
 #include "graphics/bitmap.h"
 #include "runtime/object_data.h"
 #include "display/style_blocks.h"
@@ -21,9 +21,6 @@ namespace {
 // (64 words), hidden, insert position and transparency.
 constexpr size_t kFormShadowWord = 67;
 constexpr size_t kFormBorderWord = 75;
-
-const vlLayerSource* gSources[48];
-void (*gPurgers[5])(vlVMState*);
 
 // Which object kinds may be orphaned when a layer of the type (3..50) goes.
 constexpr int32_t OrphanMask(uint32_t type) {
@@ -46,161 +43,6 @@ constexpr int32_t OrphanMask(uint32_t type) {
 
 vlNode* AsNode(vlLayer* layer) { return reinterpret_cast<vlNode*>(layer); }
 
-void FreeTriple(vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
-  if (*image) DeleteBitmap(*image);
-  if (*mask) DeleteMaskPlane(*mask);
-  if (*alpha) DeleteAlphaPlane(*alpha);
-  *image = *mask = *alpha = nullptr;
-}
-
-// The distinct geometry records of a layer.
-template <class Fn>
-void ForEachDistinct(vlLayer* layer, Fn fn) {
-  vlLayerGeometry** g = layer->geometry;
-  if (g[0]) fn(g[0]);
-  if (g[1] && g[1] != g[0]) fn(g[1]);
-  if (g[2] && g[2] != g[0] && g[2] != g[1]) fn(g[2]);
-}
-
-}  // namespace
-
-void RegisterLayerSource(uint32_t type, const vlLayerSource* source) {
-  if (type >= 3 && type <= 50) gSources[type - 3] = source;
-}
-
-const vlLayerSource* FindLayerSource(uint32_t type) {
-  return (type >= 3 && type <= 50) ? gSources[type - 3] : nullptr;
-}
-
-void RegisterOrphanPurger(uint32_t kindBit, void (*purge)(vlVMState*)) {
-  for (int i = 0; i < 5; i++)
-    if (kindBit == (1u << i)) gPurgers[i] = purge;
-}
-
-void DefaultLayerTransform(vlLayerTransform* t) {
-  *t = {};
-  t->a = t->d = 1.0;
-  t->scaleX = t->scaleY = 1.0;
-  t->fixed[0] = t->fixed[3] = 1.0;
-  t->derivedScaleX = t->derivedScaleY = 1.0;
-}
-
-vlLayerGeometry* NewLayerGeometry() { return new (std::nothrow) vlLayerGeometry{}; }
-
-vlLayer* GetLayerByPos(vlBGPic* pic, int32_t n) {
-  if (!pic || n <= 0) return nullptr;
-  for (vlNode* node = pic->layers.head; node->succ; node = node->succ)
-    if (--n == 0) return reinterpret_cast<vlLayer*>(node);
-  return nullptr;
-}
-
-int32_t CountLayers(const vlBGPic* pic) {
-  if (!pic) return 0;
-  int32_t n = 0;
-  for (vlNode* node = pic->layers.head; node->succ; node = node->succ) n++;
-  return n;
-}
-
-int32_t GetLayerIndex(const vlLayer* layer) {
-  if (!vlCurrentOutput) return -1;
-  int32_t n = 1;
-  for (vlNode* node = vlCurrentOutput->layers.head; node->succ; node = node->succ, n++)
-    if (reinterpret_cast<vlLayer*>(node) == layer) return n;
-  return -1;
-}
-
-int32_t FindLayerByName(vlBGPic* pic, const char* name) {
-  if (!pic || !name) return 0;
-  int32_t n = 1;
-  for (vlNode* node = pic->layers.head; node->succ; node = node->succ, n++) {
-    vlLayer* l = reinterpret_cast<vlLayer*>(node);
-    if (l->name && strcasecmp(l->name, name) == 0) return n;
-  }
-  return 0;
-}
-
-int SetLayerNameFromStyle(vlLayer* layer, const char* name) {
-  size_t length = name ? strlen(name) : 0;
-  if (length == 0 || length > 256) return ERR_NAMETOOLONG;
-  if (vlCurrentOutput) {
-    for (vlNode* node = vlCurrentOutput->layers.head; node->succ; node = node->succ) {
-      vlLayer* l = reinterpret_cast<vlLayer*>(node);
-      if ((l->name && strcasecmp(l->name, name) == 0) || strcasecmp(l->group, name) == 0) return kErrLayerNameUsed;
-    }
-  }
-  char* copy = static_cast<char*>(malloc(length + 1));
-  if (!copy) return ERR_MEM;
-  memcpy(copy, name, length + 1);
-  free(layer->name);
-  layer->name = copy;
-  return 0;
-}
-
-void FreeLayerGeometry(vlVMState*, uint32_t type, vlLayerGeometry* g) {
-  if (!g || type == VL_LAYER_NOOBJECT) return;
-  FreeTriple(&g->image, &g->mask, &g->alpha);
-  FreeTriple(&g->xImage, &g->xMask, &g->xAlpha);
-  FreeTriple(&g->fImage, &g->fMask, &g->fAlpha);
-  FreeTriple(&g->bImage, &g->bMask, &g->bAlpha);
-  if (g->shadowAlpha) DeleteAlphaPlane(g->shadowAlpha);
-  g->shadowAlpha = nullptr;
-  // A script's clip region is shared and stays; a transformed copy made
-  // for this record goes with it.
-  ReleaseClipRegionCopy(g->clipRegion);
-  g->clipRegion = nullptr;
-  const vlLayerSource* source = FindLayerSource(type);
-  if (source && source->freeGeometry)
-    source->freeGeometry(g);
-  else
-    delete g;
-}
-
-void ReleaseLayerSource(vlVMState* state, vlLayer* layer) {
-  vlLayerGeometry* g0 = layer->geometry[0];
-  vlLayerGeometry* g1 = layer->geometry[1];
-  vlLayerGeometry* g2 = layer->geometry[2];
-  if (g2 && g2 != g1 && g2 != g0) FreeLayerGeometry(state, layer->type, g2);
-  if (g1 && g1 != g0) FreeLayerGeometry(state, layer->type, g1);
-  if (g0) FreeLayerGeometry(state, layer->type, g0);
-  layer->geometry[0] = layer->geometry[1] = layer->geometry[2] = nullptr;
-  free(layer->name);
-  layer->name = nullptr;
-  if (layer->userData) FreeObjectDataList(state, &layer->userData);
-}
-
-void FreeLayerBitmaps(vlLayer* layer) {
-  ForEachDistinct(layer, [](vlLayerGeometry* g) { FreeTriple(&g->fImage, &g->fMask, &g->fAlpha); });
-}
-void FreeLayerBorders(vlLayer* layer) {
-  ForEachDistinct(layer, [](vlLayerGeometry* g) { FreeTriple(&g->bImage, &g->bMask, &g->bAlpha); });
-}
-void ReleaseLayerGeometryCaches(vlLayer* layer) {
-  ForEachDistinct(layer, [](vlLayerGeometry* g) {
-    if (g->shadowAlpha) DeleteAlphaPlane(g->shadowAlpha);
-    g->shadowAlpha = nullptr;
-  });
-}
-
-void CopyLayerAttributes(vlLayer* dst, const vlLayer* src) {
-  dst->hidden = src->hidden;
-  dst->transparency = src->transparency;
-  dst->shadow = src->shadow;
-  dst->shadowFade = src->shadowFade;
-  dst->border = src->border;
-  dst->borderFade = src->borderFade;
-  dst->geometricFilters = src->geometricFilters;
-  memcpy(dst->filters, src->filters, sizeof dst->filters);
-}
-
-void FreeOrphanedObjects(vlVMState* state, int32_t mask) {
-  for (int i = 0; i < 5; i++)
-    if ((mask & (1 << i)) && gPurgers[i]) gPurgers[i](state);
-  if (mask & 8) SweepOrphanBGPics(state);
-  // Whatever the mask: clip regions freed while a layer drew through them.
-  FreeUnusedClipRegions(state);
-}
-
-namespace {
 
 bool AnyGeometricFilter(const vlLayerFilter* f) {
   for (int i = 0; i < VL_LAYER_FILTERS; i++)
@@ -230,7 +72,7 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
     vlBitmap* i = image;
     vlBitmap* m = mask;
     vlBitmap* a = alpha;
-    FreeTriple(&i, &m, &a);
+    FreeLayerPictures(&i, &m, &a);
     if (g) FreeLayerGeometry(state, type, g);
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
   }
@@ -346,7 +188,7 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
         memcpy(layer->filters, old->filters, sizeof layer->filters);
         PrepareFilteredImage(state, layer, layer->geometry[0], 0);
       }
-      MoveLayerButtons(old, layer);
+      gLayerHooks.moveLayerButtons(old, layer);
       // Drawing objects that hold the old layer go on with the new one.
       BroadcastAsyncDraw(0, old);
       DeleteLayer(state, old, 1, nullptr, nullptr, nullptr, nullptr, nullptr, 0);
@@ -387,7 +229,7 @@ void DeleteLayer(vlVMState* state, vlLayer* layer, int noRefresh, int32_t* outX,
   }
   if (stopMedia) StopLayerVideo(state, layer);
   ReleaseLayerSource(state, layer);
-  DeleteButtonsOfLayer(state, layer);
+  gLayerHooks.deleteLayerButtons(state, layer);
   Unlink(layer);
   delete layer;
   FreeOrphanedObjects(state, type >= 3 && type <= 50 ? OrphanMask(type) : 0);
@@ -405,7 +247,7 @@ void FreeBGPicLayers(vlVMState* state, vlBGPic* pic, int freeOrphans, int) {
     auto* layer = reinterpret_cast<vlLayer*>(node);
     if (layer->type != VL_LAYER_NOOBJECT) StopLayerVideo(state, layer);
     if (layer->type != VL_LAYER_NOOBJECT) ReleaseLayerSource(state, layer);
-    DeleteButtonsOfLayer(state, layer);
+    gLayerHooks.deleteLayerButtons(state, layer);
     delete layer;
   }
   if (freeOrphans) FreeOrphanedObjects(state, 31);

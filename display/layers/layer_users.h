@@ -9,6 +9,7 @@
 struct vlVMState;
 struct vlBGPic;
 struct vlLayer;
+struct vlDisplay;
 
 // 1 when a layer of some BGPic shows the object (a brush also through
 // brush-part layers); the first one found, other than skip, is handed out.
@@ -26,3 +27,6 @@ using vlLayerCopyFn = int (*)(vlVMState* state, void* record, vlObjectId* id, vo
 // to the copy. 0 or the copy's error; outCopy null when no layer shows it.
 int ForObjectLayerUser(vlVMState* state, uint32_t type, vlObjectId id, vlLayerCopyFn copy, void* record,
                        void** outCopy);
+
+// The display whose BGPic holds the VIDEO layer of the video, or null.
+vlDisplay* GetDisplayOfVideo(vlObjectId video);

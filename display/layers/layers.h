@@ -255,6 +255,8 @@ void ReleaseLayerGeometryCaches(vlLayer* layer);
 void CopyLayerAttributes(vlLayer* dst, const vlLayer* src);
 int SetLayerNameFromStyle(vlLayer* layer, const char* name);
 vlLayerGeometry* NewLayerGeometry();
+// Frees the planes that are set and clears the three pointers.
+void FreeLayerPictures(vlBitmap** image, vlBitmap** mask, vlBitmap** alpha);
 // The identity draw-style block.
 void DefaultLayerTransform(vlLayerTransform* t);
 

@@ -7,6 +7,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
+#include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -28,52 +29,6 @@ int32_t RuntimeWord(vlVMState* L, uint32_t tag, int32_t fallback) {
   return static_cast<int32_t>(value);
 }
 
-}  // namespace
-
-vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, int32_t srcX, int32_t srcY,
-                    int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth) {
-  const int32_t rows = srcY + height;
-  vlBitmap* plane = alpha ? NewAlphaPlane(srcWidth, rows, 1, nullptr, 0) : NewMaskPlane(nullptr, srcWidth, rows, 1,
-                                                                                          nullptr, 0);
-  if (!plane) return nullptr;
-  vlPixelAccess c{}, out{}, src{};
-  if (!LockPixels(clip->mask, VL_LOCK_READ, &c)) {
-    alpha ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
-    return nullptr;
-  }
-  LockPixels(plane, 0, &out);
-  vlBitmap* own = alpha ? alpha : mask;
-  if (own) LockPixels(own, VL_LOCK_READ, &src);
-  // The clip mask sits at the region's corner on the target.
-  const int32_t cx = dstX - clip->x, cy = dstY - clip->y;
-  vlSafeBltMaskJob job{};
-  job.clip = c.pixels + static_cast<intptr_t>(cy) * c.rowLength;
-  job.clipRowBytes = c.rowLength;
-  job.clipBit = cx;
-  if (alpha) {
-    job.srcAlpha = src.pixels + static_cast<intptr_t>(srcY) * src.rowLength + srcX;
-    job.srcAlphaRowBytes = src.rowLength;
-    job.out = out.pixels + static_cast<intptr_t>(srcY) * out.rowLength + srcX;
-  } else {
-    if (mask) {
-      job.srcMask = src.pixels + static_cast<intptr_t>(srcY) * src.rowLength;
-      job.srcMaskRowBytes = src.rowLength;
-      job.srcBit = srcX;
-    }
-    job.out = out.pixels + static_cast<intptr_t>(srcY) * out.rowLength;
-    job.outBit = srcX;
-  }
-  job.outRowBytes = out.rowLength;
-  job.width = width;
-  job.height = height;
-  if (cx >= 0 && cy >= 0 && cx + width <= c.width && cy + height <= c.height) SafeBltMaskLoop(job);
-  if (own) UnlockPixels(own, &src);
-  UnlockPixels(plane, &out);
-  UnlockPixels(clip->mask, &c);
-  return plane;
-}
-
-namespace {
 
 // Mask bits set where the alpha bytes are not 0.
 void AlphaIntoMask(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* mask, int32_t dx, int32_t dy, int32_t w,

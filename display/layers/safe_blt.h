@@ -51,13 +51,6 @@ void BlitToDrawTarget(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t 
                       int32_t width, int32_t height, int32_t srcWidth, int32_t srcHeight, vlBitmap* mask,
                       vlBitmap* alpha);
 
-// A plane over the source's first srcY + height rows that keeps only what
-// the clip mask lets through of the width x height block at (srcX, srcY),
-// drawn at (dstX, dstY): an alpha plane when the source has alpha, else a
-// mask. null when out of memory.
-vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, int32_t srcX, int32_t srcY,
-                        int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth);
-
 // For the transition effects: shows a rectangle of source (or, under a
 // sprite, the composed back buffer) on the display.
 void BlitEffectRect(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, vlDisplay* display,

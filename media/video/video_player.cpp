@@ -13,6 +13,7 @@
 #include "display/bgpic.h"
 #include "display/clients.h"
 #include "display/display.h"
+#include "display/layers/layer_users.h"
 #include "graphics/bitmap.h"
 #include "graphics/pixel_format.h"
 #include "graphics/scaler.h"

@@ -1,8 +1,8 @@
 // The display whose BGPic holds the layer that shows a video: where the
 // frames of a stopped video layer go when it is sought.
 #include "display/bgpic.h"
-#include "display/clients.h"
 #include "display/display.h"
+#include "display/layers/layer_users.h"
 #include "display/layers/layers.h"
 
 vlDisplay* GetDisplayOfVideo(vlObjectId video) {
