@@ -344,6 +344,13 @@ TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
   RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109});
 }
 
+// A crossfade mixes every frame in one pass into the back buffer and shows
+// it, on a plain display and on one that scales its output.
+TEST_F(FxPlayer, CrossfadeFrameByFrameWithoutLayers) {
+  RunFrames(Screen::kPlain, Target::kBrush, {115});
+  RunFrames(Screen::kScaledOutput, Target::kBrush, {115});
+}
+
 // The BGPic-only families on an emulating layer run frame by frame as on
 // a BGPic, also where the display scales its output or its layers.
 TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnAnEmulatingLayer) {

@@ -506,6 +506,29 @@ int RectCorner(int id, int speed, int frames, EffectCanvas* c) {
 
 }  // namespace
 
+// The crossfade: each frame mixes the whole rectangle from the old picture
+// (the one under the rectangle, of the screen's size) toward the new one by
+// a level rising by the step, channel = old + ((new - old) * level >> 8),
+// until the level passes 254 and the new picture stands alone.
+int Crossfade(int speed, int frames, EffectCanvas* c) {
+  const int s = speed < 1 ? 10 : std::min(speed, 120);
+  const int level = s * frames > 254 ? 255 : s * frames;
+  for (int j = 0; j < c->h; ++j)
+    for (int i = 0; i < c->w; ++i) {
+      const uint32_t n = c->fresh->At(i, j), o = c->old->At(c->x + i, c->y + j);
+      uint32_t out = n;
+      if (level < 255) {
+        out = 0;
+        for (int sh = 0; sh < 24; sh += 8) {
+          const int nc = n >> sh & 255, oc = o >> sh & 255;
+          out |= static_cast<uint32_t>(oc + (((nc - oc) * level) >> 8)) << sh;
+        }
+      }
+      c->canvas.At(c->x + i, c->y + j) = out;
+    }
+  return (255 + s - 1) / s;
+}
+
 bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   if (id >= 0 && id <= 13 && id != 0 && id != 7) *count = Stripes(id, speed, frames, c);
   else if (id >= 14 && id <= 23) *count = Blinds(id, speed, frames, c);
@@ -524,6 +547,7 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id >= 78 && id <= 81) *count = Push(id, speed, frames, c);
   else if (id >= 101 && id <= 104) *count = Slide(id, speed, frames, c);
   else if (id == 111 || id == 112) *count = Card(id, speed, frames, c);
+  else if (id == 115) *count = Crossfade(speed, frames, c);
   else return false;
   return true;
 }
