@@ -18,6 +18,7 @@
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_ext.h"
 #include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_shm.h"
 #include "platform/x11/x11_window.h"
 #include "tests/platform/x11_server.h"
 
@@ -40,8 +41,18 @@ struct TestBitmap {
 TestBitmap* gLastOutput = nullptr;
 std::vector<vlX11VideoRect> gVideos;
 
+// An offscreen bitmap in shared memory, reached through the same hooks.
+vlOffscreenBitmap* gShared = nullptr;
+vlBitmap* SharedHandle() { return reinterpret_cast<vlBitmap*>(gShared); }
+
 void InstallBitmapHooks() {
-  gX11Hooks.lockPixels = [](vlBitmap* b, vlX11PixelView* view, int) {
+  gX11Hooks.lockPixels = [](vlBitmap* b, vlX11PixelView* view, int write) {
+    if (gShared && b == SharedHandle()) {
+      vlOffscreenAccess a;
+      if (!LockOffscreenBitmap(gShared, &a, write)) return 0;
+      *view = vlX11PixelView{a.pixels, 1, a.pixelFormat, a.bytesPerPixel, a.rowLength, a.width, a.height};
+      return 1;
+    }
     auto* t = reinterpret_cast<TestBitmap*>(b);
     t->locks++;
     *view = vlX11PixelView{t->pixels.data(), 1, 10, 4, t->rowPixels, t->width, t->height};
@@ -285,6 +296,59 @@ TEST(X11DrawCaps, AdapterCapsNeedTheAdapterBitmapByte) {
   gX11Hooks.adapterCapabilities = [] { return 0x18u; };
   EXPECT_EQ(QueryAdapterCaps(0xFC), 0x0Cu);
   ResetX11Hooks();
+}
+
+// Rectangles copied one after another into the staging ring, lap after
+// lap: none is overwritten before the server has read it, so the window
+// ends as the puts, in order, leave it.
+TEST_F(X11Draw, ManySmallPutsThroughTheSharedRingLandInOrder) {
+  Open();
+  if (!ShmUsable(display_.window->connection)) GTEST_SKIP() << "the server offers no MIT-SHM";
+  TestBitmap source(37, 23);
+  std::mt19937 random(11);
+  for (int y = 0; y < 23; y++)
+    for (int x = 0; x < 37; x++) source.at(x, y) = random() & 0xFFFFFF;
+  std::vector<uint32_t> expected(64 * 48, 0);
+  for (int i = 0; i < 600; i++) {
+    const int w = 1 + static_cast<int>(random() % 9), h = 1 + static_cast<int>(random() % 9);
+    const int sx = static_cast<int>(random() % (37 - w)), sy = static_cast<int>(random() % (23 - h));
+    const int dx = static_cast<int>(random() % (64 - w)), dy = static_cast<int>(random() % (48 - h));
+    PutImageToWindow(source.handle(), sx, sy, &display_, dx, dy, w, h);
+    for (int y = 0; y < h; y++)
+      for (int x = 0; x < w; x++) expected[static_cast<size_t>(dy + y) * 64 + dx + x] = source.at(sx + x, sy + y);
+  }
+  ASSERT_NE(display_.window->staging, nullptr) << "the ring was not used";
+  EXPECT_EQ(ReadBack(), expected);
+}
+
+// A picture in shared memory goes out from its own pixels; drawing into it
+// again waits until the server has read the last frame, which the window
+// keeps until the next put.
+TEST_F(X11Draw, ASharedPictureIsReadBeforeItIsDrawnAgain) {
+  Open();
+  if (!ShmUsable(display_.window->connection)) GTEST_SKIP() << "the server offers no MIT-SHM";
+  gShared = AllocOffscreenBitmap(64, 48, VL_OFFSCREEN_SHARED);
+  ASSERT_NE(gShared, nullptr);
+  ASSERT_NE(gShared->shared, nullptr);
+  auto fill = [&](uint32_t colour) {
+    vlOffscreenAccess a;
+    ASSERT_EQ(LockOffscreenBitmap(gShared, &a, 1), 1);
+    for (int y = 0; y < a.height; y++)
+      for (int x = 0; x < a.width; x++)
+        std::memcpy(a.pixels + (static_cast<size_t>(y) * a.rowLength + x) * 4, &colour, 4);
+    UnlockOffscreenBitmap(gShared);
+  };
+  for (uint32_t colour : {0x123456u, 0x654321u, 0x00FF7Fu}) {
+    fill(colour);
+    PutImageToWindow(SharedHandle(), 0, 0, &display_, 0, 0, 64, 48);
+    EXPECT_EQ(display_.window->staging, nullptr) << "copied aside";
+    // The put is still in Xlib's buffer: only the wait lets the server
+    // read the frame before it changes.
+    fill(0xFFFFFF);
+    EXPECT_EQ(ReadBack(), std::vector<uint32_t>(64 * 48, colour));
+  }
+  FreeOffscreenBitmap(gShared);
+  gShared = nullptr;
 }
 
 }  // namespace

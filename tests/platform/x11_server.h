@@ -15,13 +15,15 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/x11/x11_connection.h"
 
 class PrivateXServer {
  public:
-  // depth 24 or 16; the screen is width x height.
-  bool Start(int width = 800, int height = 600, int depth = 24) {
+  // depth 24 or 16; the screen is width x height; extra: more Xvfb
+  // arguments ("-extension MIT-SHM" leaves an extension out).
+  bool Start(int width = 800, int height = 600, int depth = 24, const std::vector<std::string>& extra = {}) {
     int fds[2];
     if (pipe(fds) != 0) return false;
     std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x" +
@@ -35,8 +37,11 @@ class PrivateXServer {
         dup2(null, 2);
       }
       std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+      std::vector<const char*> argv = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+                                       "-nolisten", "tcp", "-noreset"};
+      for (const std::string& a : extra) argv.push_back(a.c_str());
+      argv.push_back(nullptr);
+      execvp("Xvfb", const_cast<char* const*>(argv.data()));
       _exit(127);
     }
     close(fds[1]);
@@ -82,6 +87,7 @@ class PrivateXServer {
   ~PrivateXServer() { Stop(); }
   const char* name() const { return name_.c_str(); }
   bool isPrivate() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
  private:
   bool FallBack() {

@@ -91,6 +91,13 @@ class PlayerTest : public testing::Test {
   const char* display() const { return server_.name(); }
   // Ends the private X server now (a test of a lost server).
   void StopXServer() { server_.Stop(); }
+  // A new private X server in its place, started with more Xvfb arguments.
+  bool RestartXServer(const std::vector<std::string>& extra) {
+    server_.Stop();
+    return server_.Start(800, 600, depth_, extra);
+  }
+  // The process id of the private X server (-1 on a shared one).
+  pid_t XServerPid() const { return server_.pid(); }
 
   // The private X server's depth (24 or 16), set before SetUp runs.
   int depth_ = 24;

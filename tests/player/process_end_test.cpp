@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -81,6 +82,44 @@ TEST_F(ProcessEnd, LostXServerIsReportedOnceAndLeavesNoTemporaryFiles) {
   EXPECT_EQ(r.err, std::string("Lost the connection to X server ") + display() + "!\n");
   EXPECT_EQ(r.err.find("XIO"), std::string::npos);
   EXPECT_TRUE(TempEntries().empty()) << TempEntries()[0];
+}
+
+// How many System V segments the process made are still in the system.
+int SegmentsMadeBy(const std::string& ipcsOutput, pid_t creator) {
+  int n = 0;
+  size_t at = 0;
+  while (at < ipcsOutput.size()) {
+    size_t end = ipcsOutput.find('\n', at);
+    if (end == std::string::npos) end = ipcsOutput.size();
+    long id = 0, cpid = 0, lpid = 0;
+    char owner[64];
+    if (std::sscanf(ipcsOutput.substr(at, end - at).c_str(), "%ld %63s %ld %ld", &id, owner, &cpid, &lpid) == 4 &&
+        cpid == creator)
+      n++;
+    at = end + 1;
+  }
+  return n;
+}
+
+// A player killed outright while its pictures sit in shared memory leaves
+// no segment behind, neither its own nor the one the server mapped.
+TEST_F(ProcessEnd, AKilledPlayerLeavesNoSharedMemory) {
+  std::string applet = Applet("shm", ".line 1\n.call createbrush 1 64 64 16711680\n.call displaybrush 1 10 10\n"
+                                     ".line 2\n.call begindoublebuffer\n.call displaybrush 1 20 20\n.call flip\n" +
+                                         WaitingApplet("shm"));
+  RunOptions options;
+  int during = 0, after = -1;
+  options.whileRunning = [&](pid_t player, const std::string& display) {
+    vlplayer::WaitForWindow(display, "", 10000);
+    for (int i = 0; i < 200 && !(during = SegmentsMadeBy(Tool("ipcs -m -p"), player)); ++i) usleep(25000);
+    kill(player, SIGKILL);
+    // The server lets go of its mapping once it sees the client gone.
+    for (int i = 0; i < 200 && (after = SegmentsMadeBy(Tool("ipcs -m -p"), player)) > 0; ++i) usleep(25000);
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, -SIGKILL);
+  EXPECT_GE(during, 1) << "no shared segment while running";
+  EXPECT_EQ(after, 0);
 }
 
 }  // namespace

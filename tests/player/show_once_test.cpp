@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <fstream>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -126,7 +128,8 @@ class ShowOnce : public PlayerTest {
     std::string pixels;
     RunOptions options;
     options.timeoutSeconds = 30;
-    options.whileRunning = [&](pid_t, const std::string& name) {
+    options.env = env_;
+    options.whileRunning = [&](pid_t player, const std::string& name) {
       const std::string id = vlplayer::WaitForWindow(name, "showonce");
       if (id.empty()) return;
       const size_t at = (static_cast<size_t>(60 * k.scale + 1) * w + 92 * k.scale + 1) * 3;
@@ -136,6 +139,7 @@ class ShowOnce : public PlayerTest {
         if (pixels.size() == static_cast<size_t>(w) * h * 3 && pixels.compare(at, 3, yellow) == 0) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
+      if (shown_) shown_(player);
       for (const auto& [x, y] : clicks) {
         Tool("xdotool mousemove --window " + id + " " + std::to_string(x * k.scale) + " " +
              std::to_string(y * k.scale) + " click 1");
@@ -153,15 +157,20 @@ class ShowOnce : public PlayerTest {
         WriteFile("_xadapter.vlp", ReadFile(VL_XADAPTER_PATH));
       }
       options.program = program_;
-      options.env = {"VL_XADAPTER_OWNS=1"};
+      options.env.push_back("VL_XADAPTER_OWNS=1");
       args.insert(args.begin(), {"-requireplugins", "xadapter"});
     }
     Result r = Run(args, options);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, out);
     EXPECT_EQ(pixels.size(), static_cast<size_t>(w) * h * 3);
+    lastErr_ = r.err;
     return pixels;
   }
+
+  std::vector<std::string> env_;          // more environment for the player
+  std::function<void(pid_t)> shown_;     // runs once the sentinel shows
+  std::string lastErr_;                  // standard error of the last run
 
  private:
   std::string program_;
@@ -214,6 +223,65 @@ TEST_F(ShowOnce, EveryObjectReachesTheWindowOnceOnEveryDisplayKind) {
       EXPECT_EQ(Colour(p, s, 72, 48), 0xFF00FFu) << "sprite above the brush";
       EXPECT_EQ(Colour(p, s, 67, 43), 0xFFFFFFu) << "brush";
     }
+  }
+}
+
+// The System V segments a process made, and how many of them the X server
+// maps now (the last process to attach one was the server).
+struct Segments {
+  int made = 0, mapped = 0;
+};
+Segments SegmentsOf(const std::string& ipcsOutput, pid_t creator, pid_t server) {
+  Segments n;
+  std::istringstream lines(ipcsOutput);
+  std::string line;
+  while (std::getline(lines, line)) {
+    long id = 0, cpid = 0, lpid = 0;
+    char owner[64];
+    if (std::sscanf(line.c_str(), "%ld %63s %ld %ld", &id, owner, &cpid, &lpid) != 4 || cpid != creator) continue;
+    n.made++;
+    if (lpid == server) n.mapped++;
+  }
+  return n;
+}
+
+// Pictures reach the window through shared memory when the server offers
+// it, through the socket when it does not or when it refuses the segment
+// (as a server on another host would): the windows hold the same bytes.
+TEST_F(ShowOnce, SharedMemoryAndTheSocketShowTheSameWindows) {
+  if (XServerPid() <= 0) GTEST_SKIP() << "needs a private Xvfb";
+  std::vector<const Kind*> kinds;
+  for (const Kind& k : kKinds)
+    if (!k.adapter) kinds.push_back(&k);
+  // Drawn once the window is up, so the small rectangles of the objects
+  // reach it one by one rather than in the first whole-window refresh.
+  const std::string body = std::string(".call base=1 wait 25\n") + kHalfStrength;
+  std::vector<std::string> shared;
+  Segments seen;
+  shown_ = [&](pid_t player) { seen = SegmentsOf(Tool("ipcs -m -p"), player, XServerPid()); };
+  for (const Kind* k : kinds) {
+    SCOPED_TRACE(k->name);
+    seen = {};
+    shared.push_back(Shoot(*k, k->extra, body));
+    EXPECT_GE(seen.mapped, 1) << "the server maps none of the player's segments";
+  }
+  // A refused attach: segments are made, the server maps none, the error
+  // it answers is expected and not reported, and the pictures still come.
+  env_ = {"VL_TEST_SHM_REFUSE=1"};
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    SCOPED_TRACE(kinds[i]->name);
+    seen = {};
+    EXPECT_EQ(Shoot(*kinds[i], kinds[i]->extra, body), shared[i]);
+    EXPECT_EQ(seen.mapped, 0);
+    EXPECT_EQ(lastErr_.find("X error"), std::string::npos) << lastErr_;
+  }
+  env_.clear();
+  ASSERT_TRUE(RestartXServer({"-extension", "MIT-SHM"}));
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    SCOPED_TRACE(kinds[i]->name);
+    seen = {};
+    EXPECT_EQ(Shoot(*kinds[i], kinds[i]->extra, body), shared[i]);
+    EXPECT_EQ(seen.made, 0) << "segments made for a server without MIT-SHM";
   }
 }
 

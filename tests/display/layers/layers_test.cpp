@@ -1,5 +1,6 @@
 #include "tests/display/core/display_fixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -631,6 +632,17 @@ TEST_F(LayerPipeline, InsertLayerAndMoveLists) {
   RegisterLayerSource(VL_LAYER_BRUSH, nullptr);
 }
 
+// Records the rectangles display 1 sends to its window.
+vlDisplayClient* RecordBlits(std::vector<std::vector<int32_t>>* blits) {
+  return AddDisplayClient(
+      vlObjectId{1, nullptr},
+      [](void*, uint32_t code, const int32_t* args, void* user) {
+        if (code == 0)
+          static_cast<std::vector<std::vector<int32_t>>*>(user)->push_back({args[0], args[1], args[2], args[3]});
+      },
+      blits, nullptr, 0);
+}
+
 // A move list shows its changes in one refresh per merged area: a brush
 // inserted below the others is not drawn on its own beforehand.
 TEST_F(LayerPipeline, MoveListShowsAnInsertedBrushInItsOneRefresh) {
@@ -642,13 +654,7 @@ TEST_F(LayerPipeline, MoveListShowsAnInsertedBrushInItsOneRefresh) {
   strcpy(a.name, "A");
   Add(0, 0, 10, 10, 0x111111, &a);
   std::vector<std::vector<int32_t>> blits;
-  vlDisplayClient* client = AddDisplayClient(
-      vlObjectId{1, nullptr},
-      [](void*, uint32_t code, const int32_t* args, void* user) {
-        if (code == 0)
-          static_cast<std::vector<std::vector<int32_t>>*>(user)->push_back({args[0], args[1], args[2], args[3]});
-      },
-      &blits, nullptr, 0);
+  vlDisplayClient* client = RecordBlits(&blits);
   ASSERT_NE(client, nullptr);
   ASSERT_EQ(Run(".call addmove 7 24 65280 40 40 1\n.call domove 7"), 0);
   RemoveDisplayClient(client);
@@ -656,6 +662,36 @@ TEST_F(LayerPipeline, MoveListShowsAnInsertedBrushInItsOneRefresh) {
   EXPECT_EQ(WindowPixel(d, 45, 45), 0x00FF00u);
   ASSERT_EQ(blits.size(), 1u);
   EXPECT_EQ(blits[0], (std::vector<int32_t>{40, 40, 10, 10}));
+  RegisterLayerSource(VL_LAYER_BRUSH, nullptr);
+}
+
+// EndSelect repaints what changed while the BGPic was selected, each
+// merged group once, not the whole window; a layer added meanwhile shows
+// from then on.
+TEST_F(LayerPipeline, EndSelectRepaintsTheMergedChangesOnly) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  RegisterLayerSource(VL_LAYER_BRUSH, &kSolidSource);
+  Add(0, 0, 10, 10, 0x111111, nullptr);
+  Add(60, 0, 10, 10, 0x222222, nullptr);
+  std::vector<std::vector<int32_t>> blits;
+  vlDisplayClient* client = RecordBlits(&blits);
+  ASSERT_NE(client, nullptr);
+  ASSERT_EQ(Run(".call selectbgpic nil\n.call showlayer 1 4 0\n.call showlayer 2 60 30"), 0);
+  Add(30, 50, 10, 10, 0x333333, nullptr);
+  EXPECT_TRUE(blits.empty()) << "drawn before EndSelect";
+  ASSERT_EQ(Run(".call endselect"), 0);
+  RemoveDisplayClient(client);
+  // Each move covers the layer's old and new places; the new layer is a
+  // third area; nothing else of the 100 x 80 window goes out.
+  std::sort(blits.begin(), blits.end());
+  EXPECT_EQ(blits, (std::vector<std::vector<int32_t>>{{0, 0, 14, 10}, {30, 50, 10, 10}, {60, 0, 10, 40}}));
+  EXPECT_EQ(WindowPixel(d, 12, 5), 0x111111u);
+  EXPECT_EQ(WindowPixel(d, 2, 5), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 65, 35), 0x222222u);
+  EXPECT_EQ(WindowPixel(d, 65, 5), 0x808080u);
+  EXPECT_EQ(WindowPixel(d, 35, 55), 0x333333u);
   RegisterLayerSource(VL_LAYER_BRUSH, nullptr);
 }
 
