@@ -1,6 +1,7 @@
 // Decoding a large PNG (RGB and RGBA) and a large JPEG, from memory, through
 // the picture readers' glue. The files are made at start-up by our writers
-// from a 2048 x 1536 picture with gradients and noise.
+// from a 2048 x 1536 picture with gradients and noise. And a 1080p GIF of a
+// dithered photo-like picture made by ImageMagick (see photo_gif.h).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/photo_gif.h"
+#include "formats/gif.h"
 #include "formats/jpeg_codec.h"
 #include "formats/png_codec.h"
 #include "runtime/os.h"
@@ -87,6 +90,25 @@ void BM_DecodeJPEG(benchmark::State& state) {
   FreeEncodedJPEG(p.result);
 }
 BENCHMARK(BM_DecodeJPEG)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeDitheredGIF(benchmark::State& state) {
+  static const auto bytes = MakePhotoGif(1920, 1080);
+  if (bytes.empty()) {
+    state.SkipWithError("ImageMagick's convert is needed to make the GIF");
+    return;
+  }
+  for (auto _ : state) {
+    int32_t w = 0, h = 0, count = 0;
+    vlGIFReader* r = OpenGIFReader(OpenMemoryStream(bytes.data(), bytes.size()), &w, &h, &count, 0, 1, 0);
+    uint32_t* pixels = r ? ReadGIFFrame(r, 0, nullptr) : nullptr;
+    if (!pixels) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(pixels);
+    FreeMemory(pixels);
+    CloseGIFReader(r);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * 1920 * 1080 * 4);
+}
+BENCHMARK(BM_DecodeDitheredGIF)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

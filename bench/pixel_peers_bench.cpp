@@ -17,17 +17,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <jpeglib.h>
 #include <malloc.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
-#include <string>
-#include <unistd.h>
 #include <vector>
 
+#include "bench/photo_gif.h"
 #include "formats/gif.h"
 #include "formats/jpeg_codec.h"
 #include "graphics/bitmap.h"
@@ -284,30 +281,9 @@ std::vector<uint8_t> MakeGif(int w, int h, int frames) {
   return bytes;
 }
 
-// A photo-like 1080p GIF as a photo is usually made into one: a fractal
-// plasma reduced to 256 colours with Floyd-Steinberg dithering, whose noisy
-// indices give short LZW strings. Made by ImageMagick's convert at start;
-// empty when it is missing.
-std::vector<uint8_t> MakePhotoGif() {
-  char name[] = "/tmp/vl_bench_photo_XXXXXX.gif";
-  const int fd = mkstemps(name, 4);
-  if (fd < 0) return {};
-  close(fd);
-  const std::string command = "convert -size " + std::to_string(kW) + "x" + std::to_string(kH) +
-                              " -seed 7 plasma:fractal -dither FloydSteinberg -colors 256 gif:" + name +
-                              " 2>/dev/null";
-  std::vector<uint8_t> bytes;
-  if (std::system(command.c_str()) == 0) {
-    std::ifstream in(name, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  std::remove(name);
-  return bytes;
-}
-
 const std::vector<uint8_t>& GifFile(int which) {
   if (which == 2) {
-    static const std::vector<uint8_t> photo = MakePhotoGif();
+    static const std::vector<uint8_t> photo = MakePhotoGif(kW, kH);
     return photo;
   }
   static const std::vector<uint8_t> picture = MakeGif(kW, kH, 1), anim = MakeGif(480, 270, 100);
