@@ -7,6 +7,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/display_change.h"
+#include "display/display_scaling.h"
 #include "display/display_window.h"
 #include "display/layer_hooks.h"
 #include "runtime/errors.h"
@@ -66,11 +67,11 @@ vlDisplayClient* AddDisplayClient(vlObjectId id, vlObserverFn callback, void* us
   c->userData = userData;
   c->callKind = callKind;
   c->display = d;
-  const bool scaled = (d->autoScale || d->layerScale) && d->scaleWidth > 0 && d->scaleHeight > 0;
+  const vlDisplayMapping map = GetDisplayMapping(d);
   for (vlTagItem* t = tags; t && t->tag; ++t) {
     switch (t->tag) {
-      case 1: *reinterpret_cast<int32_t*>(t->value) = scaled ? d->scaleWidth : pic->width; break;
-      case 2: *reinterpret_cast<int32_t*>(t->value) = scaled ? d->scaleHeight : pic->height; break;
+      case 1: *reinterpret_cast<int32_t*>(t->value) = map.scaling ? map.windowWidth : pic->width; break;
+      case 2: *reinterpret_cast<int32_t*>(t->value) = map.scaling ? map.windowHeight : pic->height; break;
       case 3: c->tag3 = t->value; break;
       case 4: c->tag4 = t->value; break;
       default: break;

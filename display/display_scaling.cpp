@@ -2,6 +2,8 @@
 // and their BGPics.
 #include "display/display_scaling.h"
 
+#include <algorithm>
+
 #include "display/backfill.h"
 #include "display/bgpic.h"
 #include "display/display.h"
@@ -131,8 +133,8 @@ int RescaleDisplayBGPic(vlVMState* L, vlDisplay* d, vlBGPic* p, int rebuildCopie
 
 int UpdateDisplayScaleForBGPic(vlVMState* L, vlDisplay* d, vlBGPic* p, vlBitmap** mask, vlBitmap** alpha) {
   *mask = *alpha = nullptr;
-  const bool sized = d->scaleWidth > 0 && d->scaleHeight > 0;
-  if (d->layerScale && sized) {
+  const vlDisplayScaling scaling = GetDisplayMapping(d).scaling;
+  if (scaling == VL_SCALING_LAYERS) {
     if (p->dispWidth == d->scaleWidth && p->dispHeight == d->scaleHeight) {
       d->scaleX = static_cast<double>(d->scaleWidth) / p->width;
       d->scaleY = static_cast<double>(d->scaleHeight) / p->height;
@@ -140,7 +142,7 @@ int UpdateDisplayScaleForBGPic(vlVMState* L, vlDisplay* d, vlBGPic* p, vlBitmap*
     }
     return RescaleDisplayBGPic(L, d, p, 0);
   }
-  if (d->autoScale && sized) {
+  if (scaling == VL_SCALING_OUTPUT) {
     d->scaleX = static_cast<double>(d->scaleWidth) / p->width;
     d->scaleY = static_cast<double>(d->scaleHeight) / p->height;
     if (p->dispMask || p->dispAlpha)
@@ -175,4 +177,36 @@ int InitialDisplayScaling(vlVMState* L, vlDisplay* d) {
                              letterbox ? fitH : d->scaleHeight, 0, d->smoothScale, 1, 1);
   }
   return 0;
+}
+
+vlDisplayMapping GetDisplayMapping(const vlDisplay* d) {
+  vlDisplayMapping m{};
+  m.pictureX = m.pictureY = m.windowX = m.windowY = 1.0;
+  if (!d) return m;
+  const vlBGPic* pic = d->bgpic;
+  m.width = pic ? pic->dispWidth : d->width;
+  m.height = pic ? pic->dispHeight : d->height;
+  const bool sized = d->scaleWidth > 0 && d->scaleHeight > 0;
+  const bool factors = d->scaleX > 0 && d->scaleY > 0;
+  if (d->layerScale && sized) {
+    m.scaling = VL_SCALING_LAYERS;
+    if (factors) m.pictureX = d->scaleX, m.pictureY = d->scaleY;
+    // The layers have display records of their own at the scale size.
+    m.bgpicRedrawMode = 16;
+  } else if (d->autoScale && sized) {
+    m.scaling = VL_SCALING_OUTPUT;
+    if (factors) m.windowX = d->scaleX, m.windowY = d->scaleY;
+  }
+  m.windowWidth = m.scaling ? d->scaleWidth : m.width;
+  m.windowHeight = m.scaling ? d->scaleHeight : m.height;
+  return m;
+}
+
+void MapRectToPicture(const vlDisplayMapping& m, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+  if (m.pictureX == 1.0 && m.pictureY == 1.0) return;
+  *x = static_cast<int32_t>(*x * m.pictureX);
+  *y = static_cast<int32_t>(*y * m.pictureY);
+  // A size a rounding error below a whole number keeps that number.
+  *width = std::max(1, static_cast<int32_t>(*width * m.pictureX + 1e-9));
+  *height = std::max(1, static_cast<int32_t>(*height * m.pictureY + 1e-9));
 }

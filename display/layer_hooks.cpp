@@ -15,8 +15,12 @@ int32_t vlRefreshSuspended = 0;
 namespace {
 
 void PlainRedraw(vlVMState*, vlDisplay*, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width,
-                 int32_t height, int32_t) {
-  if (!pic || !dest || !pic->dispBitmap || pic->dispBitmap == dest) return;
+                 int32_t height, int32_t mode) {
+  if (!pic) return;
+  const bool own = mode & 16;
+  vlBitmap* picture = own ? pic->curBitmap : pic->dispBitmap;
+  const int32_t pw = own ? pic->width : pic->dispWidth, ph = own ? pic->height : pic->dispHeight;
+  if (!dest || !picture || picture == dest) return;
   if (x < 0) {
     width += x;
     x = 0;
@@ -25,11 +29,11 @@ void PlainRedraw(vlVMState*, vlDisplay*, vlBGPic* pic, vlBitmap* dest, int32_t x
     height += y;
     y = 0;
   }
-  if (x + width > pic->dispWidth) width = pic->dispWidth - x;
-  if (y + height > pic->dispHeight) height = pic->dispHeight - y;
+  if (x + width > pw) width = pw - x;
+  if (y + height > ph) height = ph - y;
   if (x + width > dest->width) width = dest->width - x;
   if (y + height > dest->height) height = dest->height - y;
-  if (width > 0 && height > 0) BltBitmap(pic->dispBitmap, x, y, dest, x, y, width, height);
+  if (width > 0 && height > 0) BltBitmap(picture, x, y, dest, x, y, width, height);
 }
 void NoLayers(vlVMState*, vlBGPic*) {}
 int NoCount(const vlBGPic*) { return 0; }

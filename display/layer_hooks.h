@@ -14,9 +14,10 @@ struct vlBitmap;
 struct vlLayer;
 
 struct vlLayerHooks {
-  // Draws the rectangle of the BGPic with its layers (and, for modes 0 and
-  // 2, its on-screen sprites) into dest. Default: the BGPic's display
-  // picture alone.
+  // Draws the rectangle of the BGPic with its layers (and, without mode
+  // bit 1, its on-screen sprites; bit 2: the sprites alone) into dest, in
+  // the BGPic's display size, or with mode bit 16 in its own size.
+  // Default: the BGPic's picture alone.
   void (*redrawLayers)(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
                        int32_t width, int32_t height, int32_t mode);
   // Frees the BGPic's layers (before it is freed). Default: nothing.

@@ -357,7 +357,7 @@ vlBGPic* EmulatedBGPic(vlFxContext* fx) {
 // BGPic it shows.
 int ScaleEmulatedBGPic(vlFxContext* fx, vlDisplay* d) {
   vlBGPic* emu = EmulatedBGPic(fx);
-  if (!emu || !d->layerScale || d->scaleWidth < 1 || d->scaleHeight < 1) return 0;
+  if (!emu || GetDisplayMapping(d).scaling != VL_SCALING_LAYERS) return 0;
   if (emu->dispWidth == d->scaleWidth && emu->dispHeight == d->scaleHeight) return 0;
   const double sx = d->scaleX, sy = d->scaleY;
   const int status = RescaleDisplayBGPic(fx->vm, d, emu, 0);
@@ -385,7 +385,7 @@ int AddTargetLayer(vlFxContext* fx, vlDisplay* d, uint32_t type, vlBitmap* bitma
   g->x = fx->x, g->y = fx->y, g->width = fx->width, g->height = fx->height;
   vlLayer* layer = nullptr;
   if (int status = AddLayer(fx->vm, type, &fx->id, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, copy,
-                            copyMask, copyAlpha, g, -1, VL_ADDLAYER_HIDDEN, &layer))
+                            copyMask, copyAlpha, g, -1, VL_ADDLAYER_HIDDEN | VL_ADDLAYER_DISPLAYSCALED, &layer))
     return status;
   fx->objectType = VL_FX_SHOWLAYER;
   fx->id = {CountLayers(d->bgpic), nullptr};
@@ -427,7 +427,7 @@ int PrepareTextObject(vlFxContext* fx, vlDisplay* d) {
     g->x = fx->x, g->y = fx->y, g->width = fx->width, g->height = fx->height;
     vlLayer* layer = nullptr;
     if (int status = AddLayer(fx->vm, VL_LAYER_TEXTOBJECT, &fx->id, fx->x, fx->y, fx->width, fx->height, nullptr,
-                              nullptr, nullptr, nullptr, nullptr, g, -1, VL_ADDLAYER_HIDDEN, &layer))
+                              nullptr, nullptr, nullptr, nullptr, g, -1, VL_ADDLAYER_HIDDEN | VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
     fx->objectType = VL_FX_SHOWLAYER;
     fx->id = {CountLayers(d->bgpic), nullptr};
@@ -459,6 +459,24 @@ int PreparePart(vlFxContext* fx, vlDisplay* d) {
     return status;
   fx->source = copy, fx->sourceMask = mask, fx->sourceAlpha = alpha;
   fx->ownsSource = 1, fx->ownsMask = mask != nullptr, fx->ownsAlpha = alpha != nullptr;
+  // With layers on, a display that scales them composes its picture at
+  // the scale size: the part goes where a layer of it would be.
+  const vlDisplayMapping map = GetDisplayMapping(d);
+  if (!d->layersOn || map.scaling != VL_SCALING_LAYERS) return 0;
+  int32_t w = fx->width, h = fx->height;
+  MapRectToPicture(map, &fx->x, &fx->y, &w, &h);
+  if (w == fx->width && h == fx->height) return 0;
+  vlBitmap *scaled = nullptr, *scaledMask = nullptr, *scaledAlpha = nullptr;
+  if (int status = ScaleBitmap(copy, mask, alpha, 0, 0, nullptr, fx->width, fx->height, w, h, d->smoothScale, 0,
+                               &scaled, &scaledMask, &scaledAlpha))
+    return status;
+  if (!scaled) return ERR_BITMAP;
+  DeleteBitmap(copy);
+  DeleteMaskPlane(mask);
+  DeleteAlphaPlane(alpha);
+  fx->source = scaled, fx->sourceMask = scaledMask, fx->sourceAlpha = scaledAlpha;
+  fx->ownsMask = scaledMask != nullptr, fx->ownsAlpha = scaledAlpha != nullptr;
+  fx->width = w, fx->height = h;
   return 0;
 }
 
@@ -905,7 +923,7 @@ int RunTransitionFX(vlFxContext* tmpl) {
       fx->objectType != VL_FX_TEXTOBJECT)
     return fail(ERR_WRONGUSAGE);
   if (d->outputType != VL_OUTPUT_DISPLAY && !keepSelect) LeaveSelectMode(fx->vm, d, 0);
-  fx->scaledOutput = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0;
+  fx->scaledOutput = GetDisplayMapping(d).scaling == VL_SCALING_OUTPUT;
   if (fx->objectType == VL_FX_BRUSH || fx->objectType == VL_FX_BGPICPART || fx->objectType == VL_FX_TEXTOBJECT) {
     const int status = fx->objectType == VL_FX_BRUSH       ? PrepareBrush(fx, d)
                        : fx->objectType == VL_FX_TEXTOBJECT ? PrepareTextObject(fx, d)
@@ -1022,9 +1040,10 @@ int RedrawFXDestination(vlFxContext* fx, int which) {
     // The BGPic's own picture and its layers, as it would show on its own;
     // black where it is smaller than the layer.
     FillBitmapRect(fx->source, 0, 0, fx->source->width, fx->source->height, 0xFF000000u);
-    // A display that scales layers shows it at its display size.
-    const int32_t scaled = d && d->layerScale && d->scaleWidth > 0 && d->scaleHeight > 0 ? 0 : 16;
-    RedrawLayers(fx->vm, d, pic, fx->source, 0, 0, fx->source->width, fx->source->height, scaled | 1);
+    // Drawn as the display shows its own BGPic: a display that scales its
+    // layers has made this one's display copies at the scale size too.
+    const int32_t mode = GetDisplayMapping(d).scaling == VL_SCALING_LAYERS ? 0 : 16;
+    RedrawLayers(fx->vm, d, pic, fx->source, 0, 0, fx->source->width, fx->source->height, mode | 1);
     pic->changed = 0;
     served |= 2;
   }

@@ -33,7 +33,7 @@ vlDirtyRects gScratch;
 
 void HookRedraw(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
                 int32_t width, int32_t height, int32_t mode) {
-  RedrawLayers(state, display, pic, dest, x, y, width, height, mode == 1 || mode == 2 ? mode : 0);
+  RedrawLayers(state, display, pic, dest, x, y, width, height, mode & (1 | 2 | 16));
 }
 void HookFreeLayers(vlVMState* state, vlBGPic* pic) { FreeBGPicLayers(state, pic, 0, 1); }
 int HookCount(const vlBGPic* pic) { return CountLayers(pic); }

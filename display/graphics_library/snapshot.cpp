@@ -2,6 +2,7 @@
 // picture file; and SetDrawTagsDefault.
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/display_scaling.h"
 #include "display/layers/draw_tags.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layer_hooks.h"
@@ -20,7 +21,9 @@ namespace {
 
 enum : int32_t { kSnapWindow = 0, kSnapDisplay = 1, kSnapDesktop = 2 };
 
-// The display's picture with its layers and sprites, as the screen shows it.
+// The display's BGPic with its layers and sprites, at the BGPic's size.
+// On a display that scales its layers they are drawn from their records
+// at the BGPic's size, not from those made at the scale size.
 int RenderDisplay(vlVMState* L, vlDisplay* d, vlBitmap** out) {
   if (d->doubleBuffer && d->dbBack) {
     *out = nullptr;  // the double buffer's back buffer is saved as it is
@@ -30,13 +33,14 @@ int RenderDisplay(vlVMState* L, vlDisplay* d, vlBitmap** out) {
   if (!pic) return ERR_WRONGUSAGE;
   vlBitmap* picture = NewBitmap(pic->width, pic->height, 0, nullptr);
   if (!picture) return ERR_BITMAP;
+  const vlDisplayMapping map = GetDisplayMapping(d);
   // Without layers, drawing lands in the display's own picture and never
   // in the BGPic: that picture is what the display shows.
   vlBitmap* back = d->back;
   if (!d->layersOn && back && back->width == pic->width && back->height == pic->height)
     BltBitmap(back, 0, 0, picture, 0, 0, pic->width, pic->height);
   else
-    gLayerHooks.redrawLayers(L, d, pic, picture, 0, 0, pic->width, pic->height, 0);
+    gLayerHooks.redrawLayers(L, d, pic, picture, 0, 0, pic->width, pic->height, map.bgpicRedrawMode);
   *out = picture;
   return 0;
 }

@@ -1,6 +1,7 @@
 // Pictures through the whole player on displays of both depths: a JPEG
 // loaded as a brush and saved as PNG keeps libjpeg's colours (jpegtopnm's),
-// on a 16-bit display cut to the display's 5-6-5 bits.
+// on a 16-bit display cut to the display's 5-6-5 bits. Snapshots of scaled
+// displays against pictures ImageMagick composes.
 #include <cstdio>
 #include <string>
 
@@ -50,5 +51,50 @@ TEST_P(Pictures, JpegBrushSavesBackWithLibjpegColours) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, Pictures, testing::Values(24, 16));
+
+using Snapshots = vlplayer::PlayerTest;
+
+// A display's snapshot is its BGPic with the layers at the BGPic's size,
+// whether the display scales its layers or its output; the window's own
+// grab shows the same picture twice as large.
+TEST_F(Snapshots, ScaledDisplaysSaveTheirWholePictureAtTheBGPicsSize) {
+  const std::string bg = dir() + "/bg.bmp", brush = dir() + "/brush.png";
+  int status = 0;
+  Tool("convert -size 160x120 xc: -seed 1 +noise Random -type TrueColor BMP3:" + Quote(bg), &status);
+  ASSERT_EQ(status, 0);
+  // A brush whose right half is transparent: the snapshot keeps its mask.
+  Tool("convert -size 48x32 xc: -seed 2 +noise Random -alpha set -region 24x32+24+0 -alpha transparent PNG32:" +
+           Quote(brush),
+       &status);
+  ASSERT_EQ(status, 0);
+  Tool("convert " + Quote(bg) + " " + Quote(brush) + " -geometry +16+12 -composite -type TrueColor BMP3:" +
+           Quote(dir() + "/want.bmp"),
+       &status);
+  ASSERT_EQ(status, 0);
+  Tool("convert " + Quote(dir() + "/want.bmp") + " -sample 200% -type TrueColor BMP3:" + Quote(dir() + "/want2.bmp"),
+       &status);
+  ASSERT_EQ(status, 0);
+  for (int mode : {2, 1}) {
+    const std::string m = std::to_string(mode);
+    const std::string text = ".line 1\n.call loadbgpic 2 \"" + bg + "\"\n.table 0 { loadalpha = 1 }\n" +
+                             ".call base=1 loadbrush 1 \"" + brush + "\" r0\n.call displaybgpic 2\n" +
+                             ".call enablelayers\n.table 0 { scalemode = " + m +
+                             ", scalewidth = 320, scaleheight = 240 }\n.call base=1 setdisplayattributes r0\n" +
+                             ".call displaybrush 1 16 12\n.call wait 5\n.call savesnapshot \"" + dir() + "/display" +
+                             m + ".bmp\" 1\n.call savesnapshot \"" + dir() + "/window" + m + ".bmp\" 0\n";
+    Result r = Run({Applet("snap" + m, text)});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+  }
+  for (const char* mode : {"2", "1"}) {
+    for (const char* kind : {"display", "window"}) {
+      const std::string got = dir() + "/" + kind + mode + ".bmp";
+      const std::string want = dir() + (kind[0] == 'd' ? "/want.bmp" : "/want2.bmp");
+      EXPECT_EQ(Tool("identify -format '%wx%h' " + Quote(got)), kind[0] == 'd' ? "160x120" : "320x240")
+          << kind << " of scale mode " << mode;
+      EXPECT_EQ(Tool("compare -metric AE " + Quote(got) + " " + Quote(want) + " null: 2>&1"), "0")
+          << kind << " of scale mode " << mode;
+    }
+  }
+}
 
 }  // namespace

@@ -12,13 +12,14 @@
 
 namespace {
 
-// The point just outside the display that the picture comes from.
-void OutsidePoint(const vlFxContext* fx, int32_t* x, int32_t* y) {
+// The point just outside the display that the picture at (px, py) comes
+// from.
+void OutsidePoint(const vlFxContext* fx, int32_t px, int32_t py, int32_t* x, int32_t* y) {
   switch (fx->effect) {
-    case 47: *x = VL_POS_LEFTOUT, *y = fx->y; break;
-    case 48: *x = VL_POS_RIGHTOUT, *y = fx->y; break;
-    case 49: *x = fx->x, *y = VL_POS_TOPOUT; break;
-    case 50: *x = fx->x, *y = VL_POS_BOTTOMOUT; break;
+    case 47: *x = VL_POS_LEFTOUT, *y = py; break;
+    case 48: *x = VL_POS_RIGHTOUT, *y = py; break;
+    case 49: *x = px, *y = VL_POS_TOPOUT; break;
+    case 50: *x = px, *y = VL_POS_BOTTOMOUT; break;
     case 51: *x = VL_POS_RIGHTOUT, *y = VL_POS_TOPOUT; break;
     case 52: *x = VL_POS_RIGHTOUT, *y = VL_POS_BOTTOMOUT; break;
     case 53: *x = VL_POS_LEFTOUT, *y = VL_POS_BOTTOMOUT; break;
@@ -44,12 +45,15 @@ int StartScroll(vlFxContext* fx) {
   }
   job->width = fx->width;
   job->height = fx->height;
+  // A layer travels by its own position, in the BGPic's coordinates; the
+  // effect's rectangle is where the display draws it, border included.
+  const int32_t px = layer ? fx->layerX : fx->x, py = layer ? fx->layerY : fx->y;
   int32_t ox = 0, oy = 0;
-  OutsidePoint(fx, &ox, &oy);
+  OutsidePoint(fx, px, py, &ox, &oy);
   if (fx->reverse) {
-    job->x = fx->x, job->y = fx->y, job->endX = ox, job->endY = oy;
+    job->x = px, job->y = py, job->endX = ox, job->endY = oy;
   } else {
-    job->x = ox, job->y = oy, job->endX = fx->x, job->endY = fx->y;
+    job->x = ox, job->y = oy, job->endX = px, job->endY = py;
   }
   job->fx = fx->parameter == -1 ? 0 : fx->parameter;
   job->xStep = fx->stepSize;

@@ -84,11 +84,19 @@ std::string Label(int id) {
 
 // The display the effects run on.
 enum class Screen { kPlain, kLayers, kScaledOutput, kScaledLayers };
-// The target: a brush at (16, 12), or a full-size hidden layer shown with
-// "bgpicemu" standing in for BGPic 4.
-enum class Target { kBrush, kEmulating };
+// The target: a brush at (16, 12), the top-left 48 x 32 of BGPic 4 at
+// (16, 12) as a layer or drawn onto the display, text object 6 at (16, 12),
+// or a full-size hidden layer shown with "bgpicemu" standing in for BGPic 4.
+enum class Target { kBrush, kPart, kDrawnPart, kText, kEmulating };
 
-constexpr int kWidth = 160, kHeight = 120, kBrushX = 16, kBrushY = 12;
+constexpr int kWidth = 160, kHeight = 120, kBrushX = 16, kBrushY = 12, kPartWidth = 48, kPartHeight = 32;
+
+Picture Cropped(const Picture& p, int width, int height) {
+  Picture c(width, height, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) c.At(x, y) = p.At(x, y);
+  return c;
+}
 
 class FxPlayer : public testing::Test {
  protected:
@@ -118,6 +126,7 @@ class FxPlayer : public testing::Test {
     s += ".call loadbgpic 4 \"" + dir_ + "/emu.bmp\"\n";
     s += ".call loadbrush 1 \"" + dir_ + "/brush.bmp\"\n";
     s += ".call loadbrush 5 \"" + dir_ + "/emu.bmp\"\n";
+    s += ".table 0 { color = 16764960 }\n.call base=1 createtextobject 6 \"Wipe 42\" r0\n";
     if (screen != Screen::kPlain) s += ".call enablelayers\n";
     if (screen == Screen::kScaledOutput || screen == Screen::kScaledLayers)
       s += ".table 0 { scalemode = " + std::string(screen == Screen::kScaledOutput ? "1" : "2") +
@@ -136,14 +145,22 @@ class FxPlayer : public testing::Test {
   std::string Case(Screen screen, Target target, int id, int speed, bool async, bool frames,
                    const std::string& tag, int changeAfter = 0) const {
     // A resize of the window just before the effect leaves a repaint
-    // pending while it draws.
-    std::string s = ".call displaybgpic 3\n.call displaybgpic 2\n";
+    // pending while it draws; that repaint would take a part drawn onto a
+    // display with layers away.
+    std::string s = target == Target::kDrawnPart ? "" : ".call displaybgpic 3\n.call displaybgpic 2\n";
     std::string opts = "type = " + std::to_string(id) + ", speed = " + std::to_string(speed);
     if (async) opts += ", async = 1";
     const std::string result = async ? " -> h\n" : "\n";
+    const std::string at = std::to_string(kBrushX) + " " + std::to_string(kBrushY);
     if (target == Target::kEmulating) {
       s += ".table 0 { hidden = 1 }\n.call base=1 displaybrush 5 0 0 r0\n";
       s += ".table 0 { " + opts + ", bgpicemu = 1, bgpic = 4 }\n.call base=1 showlayerfx 1 r0" + result;
+    } else if (target == Target::kPart || target == Target::kDrawnPart) {
+      s += ".table 0 { " + opts + ", dx = " + std::to_string(kBrushX) + ", dy = " + std::to_string(kBrushY) +
+           ", layers = " + (target == Target::kPart ? "1" : "0") + " }\n.call base=1 displaybgpicpartfx 4 0 0 " + std::to_string(kPartWidth) + " " +
+           std::to_string(kPartHeight) + " r0" + result;
+    } else if (target == Target::kText) {
+      s += ".table 0 { " + opts + " }\n.call base=1 displaytextobjectfx 6 " + at + " r0" + result;
     } else {
       s += ".table 0 { " + opts + " }\n.call base=1 displaybrushfx 1 " + std::to_string(kBrushX) + " " +
            std::to_string(kBrushY) + " r0" + result;
@@ -198,23 +215,36 @@ class FxPlayer : public testing::Test {
   int Factor(Screen screen) const { return screen == Screen::kScaledOutput || screen == Screen::kScaledLayers ? 2 : 1; }
   Picture Start(Screen screen) const { return fxref::Enlarged(bg_, Factor(screen)); }
   Picture End(Screen screen, Target target) const {
-    const Picture end = target == Target::kEmulating ? emu_ : fxref::Pasted(bg_, brush_, kBrushX, kBrushY);
+    const Picture end = target == Target::kEmulating ? emu_
+                        : target == Target::kPart || target == Target::kDrawnPart
+                            ? fxref::Pasted(bg_, Cropped(emu_, kPartWidth, kPartHeight), kBrushX, kBrushY)
+                            : fxref::Pasted(bg_, brush_, kBrushX, kBrushY);
     return fxref::Enlarged(end, Factor(screen));
   }
 
   // Every id asynchronously (start and end), then the ids in `sync`
   // synchronously (end), all in one player run.
-  void RunEnds(Screen screen, Target target, const std::vector<int>& sync, int syncSpeed) {
+  // A text object's end picture is the window showing it without an
+  // effect, grabbed first in the same run.
+  void RunEnds(Screen screen, Target target, const std::vector<int>& sync, int syncSpeed,
+               const std::vector<int>& ids = AllIds()) {
     std::string text = Begin(screen);
-    const std::vector<int> ids = AllIds();
+    if (target == Target::kText)
+      text += ".call displaybgpic 2\n.call displaytextobject 6 " + std::to_string(kBrushX) + " " +
+              std::to_string(kBrushY) + "\n" + Snap("text") + ".call freelayers\n";
     for (int id : ids) text += Case(screen, target, id, -2, true, false, Tag("a", id));
     for (int id : sync) text += Case(screen, target, id, syncSpeed, false, false, Tag("s", id));
     Play(text);
+    Picture end = End(screen, target);
+    if (target == Target::kText) {
+      ASSERT_TRUE(Load("text", &end));
+      ASSERT_NE(fxref::Difference(end, Start(screen)), "") << "the text object shows nothing";
+    }
     for (int id : ids) {
       ExpectWindow(Tag("a", id) + "s", Start(screen), Label(id) + " async, before the first frame");
-      ExpectWindow(Tag("a", id) + "e", End(screen, target), Label(id) + " async, at the end");
+      ExpectWindow(Tag("a", id) + "e", end, Label(id) + " async, at the end");
     }
-    for (int id : sync) ExpectWindow(Tag("s", id) + "e", End(screen, target), Label(id) + " sync");
+    for (int id : sync) ExpectWindow(Tag("s", id) + "e", end, Label(id) + " sync");
   }
 
   // Frame by frame against the reference stepping: `scale` is the factor
@@ -273,6 +303,19 @@ TEST_F(FxPlayer, EveryEffectEndsExactOnAScaledDisplay) {
   RunEnds(Screen::kScaledOutput, Target::kBrush, FirstOfFamilies(), 12);
 }
 
+// A display that scales its layers shows the brush, the BGPic part and
+// the text object at twice their place and size when the effect ends, not
+// as they are in the BGPic.
+TEST_F(FxPlayer, EveryEffectEndsExactOnALayerScalingDisplay) {
+  RunEnds(Screen::kScaledLayers, Target::kBrush, FirstOfFamilies(), 12);
+}
+
+TEST_F(FxPlayer, PartsAndTextObjectsEndExactOnALayerScalingDisplay) {
+  RunEnds(Screen::kScaledLayers, Target::kPart, FirstOfFamilies(), 12, FirstOfFamilies());
+  RunEnds(Screen::kScaledLayers, Target::kText, FirstOfFamilies(), 12, FirstOfFamilies());
+  RunEnds(Screen::kLayers, Target::kText, {0, 38, 115}, 12, {0, 38, 115});
+}
+
 // One BGPic through an effect to another, right after a resize, on a plain
 // and on a scaled display.
 TEST_F(FxPlayer, BGPicTransitionsEndExact) {
@@ -288,6 +331,19 @@ TEST_F(FxPlayer, BGPicTransitionsEndExact) {
     for (int id : ids)
       ExpectWindow(Tag("t", id), fxref::Enlarged(emu_, Factor(screen)), Label(id) + " from BGPic to BGPic");
   }
+}
+
+// A BGPic part drawn onto a display that scales its layers (not made a
+// layer) lands where a layer of it would; drawn once the window has
+// settled, since the next repaint of the window takes it away.
+TEST_F(FxPlayer, APartDrawnOntoALayerScalingDisplayLandsWhereItsLayerWould) {
+  std::string text = Begin(Screen::kScaledLayers);
+  const std::vector<int> ids = {0, 38, 47, 83, 115};
+  for (int id : ids)
+    text += ".call displaybgpic 3\n.call displaybgpic 2\n.call wait 10\n" +
+            Case(Screen::kScaledLayers, Target::kDrawnPart, id, 12, false, false, Tag("d", id));
+  Play(text);
+  for (int id : ids) ExpectWindow(Tag("d", id) + "e", End(Screen::kScaledLayers, Target::kDrawnPart), Label(id));
 }
 
 // A layer standing in for a BGPic runs every effect, the BGPic-only ones
@@ -338,10 +394,12 @@ TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
   RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110});
 }
 
-// The same drawn into the brush's own layer, shown as it is and scaled.
+// The same drawn into the brush's own layer, shown as it is, with the output
+// scaled and with the layers scaled.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
   RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110});
   RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109});
+  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90});
 }
 
 // A crossfade mixes every frame in one pass into the back buffer and shows
