@@ -77,12 +77,18 @@ int NoBrushes(vlVMState*, vlDisplay*, int) { return 0; }
 void NoSelectionEnd(vlVMState*, vlDisplay*, vlBGPic*, int) {}
 void NoButtonMove(vlLayer*, vlLayer*) {}
 void NoLayerButtons(vlVMState*, vlLayer*) {}
+int NoSpriteOnScreen(vlObjectId id, int32_t*, int32_t*, int32_t*, int32_t*, vlBitmap**, vlBitmap**) {
+  if (id.handle) return ERR_SPRITEONSCREEN2;
+  SetErrorArgIndex(id.number);
+  return ERR_SPRITEONSCREEN;
+}
 
 const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
                                 NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
                                 RunConverters, NoVideos, NoTextObjects, NoSpriteAt, NoDoubleBufferResize,
-                                NoBrushes, NoSelectionEnd, NoButtonMove, NoLayerButtons};
+                                NoBrushes, NoSelectionEnd, NoButtonMove, NoLayerButtons,
+                                NoSpriteOnScreen};
 
 }  // namespace
 

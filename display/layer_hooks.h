@@ -86,6 +86,13 @@ struct vlLayerHooks {
   // layer replaces it, and go when it is deleted. Default: no buttons.
   void (*moveLayerButtons)(vlLayer* from, vlLayer* to);
   void (*deleteLayerButtons)(vlVMState* state, vlLayer* layer);
+  // A sprite on screen in the current BGPic: its box and the mask and
+  // alpha plane of the frame it shows (null where the frame has none).
+  // Not on screen: ERR_SPRITEONSCREEN with the number as the message's
+  // argument, or ERR_SPRITEONSCREEN2 for an automatic identifier. Default:
+  // no sprite is on screen.
+  int (*spriteOnScreen)(vlObjectId id, int32_t* x, int32_t* y, int32_t* width, int32_t* height, vlBitmap** mask,
+                        vlBitmap** alpha);
 };
 enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE = 2 };
 

@@ -257,6 +257,15 @@ int BrushObject(vlVMState* L, int index, vlCollisionObject* o) {
   return 0;
 }
 
+// A sprite as shown in the current BGPic: its box and the planes of its
+// frame.
+int SpriteObject(vlVMState* L, int index, vlCollisionObject* o) {
+  vlObjectId id;
+  GetObjectIDArg(&id, L, index);
+  *o = {};
+  return gLayerHooks.spriteOnScreen(id, &o->x, &o->y, &o->width, &o->height, &o->mask, &o->alpha);
+}
+
 int CmdCollision(vlVMState* L) {
   CheckArgs(L, 3, 10, 0, 0);
   int32_t kind = vl::CheckIntArg(L, 1);
@@ -300,8 +309,17 @@ int CmdCollision(vlVMState* L) {
       result = CollidePixels(a, b);
       break;
     }
+    case 32:
+      if (int s = SpriteObject(L, 2, &a)) return s;
+      if (int s = SpriteObject(L, 3, &b)) return s;
+      result = CollidePixels(a, b);
+      break;
+    case 48:
+      if (int s = SpriteObject(L, 2, &a)) return s;
+      box(3, &b);
+      result = CollidePixels(a, b);
+      break;
     default:
-      // Sprites are not on screen without the sprite library.
       return ERR_WRONGUSAGE;
   }
   vl::PushNumber(L, result);

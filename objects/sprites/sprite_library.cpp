@@ -263,6 +263,16 @@ int SpriteCoversPointHook(vlBGPic* pic, int32_t x, int32_t y) {
   return 0;
 }
 
+int SpriteOnScreenHook(vlObjectId id, int32_t* x, int32_t* y, int32_t* width, int32_t* height, vlBitmap** mask,
+                       vlBitmap** alpha) {
+  vlSpriteNode* n = nullptr;
+  if (int status = FindSpriteOnScreen(id, &n)) return status;
+  *x = n->x, *y = n->y, *width = n->width, *height = n->height;
+  *mask = *alpha = nullptr;
+  if (n->sprite) GetSpriteFrameBitmaps(n->sprite, n->frame - 1, nullptr, mask, alpha);
+  return 0;
+}
+
 const vlCommand kSpriteCommands[] = {
     {"CreateSprite", CmdCreateSprite},   {"DisplaySprite", CmdDisplaySprite}, {"RemoveSprite", CmdRemoveSprite},
     {"FreeSprite", CmdFreeSprite},       {"LoadSprite", CmdLoadSprite},       {"ScaleSprite", CmdScaleSprite},
@@ -342,6 +352,7 @@ int OpenSpriteLib(vlVMState* L) {
   gLayerHooks.freeSpriteNodes = FreeSpriteNodes;
   gLayerHooks.overlapsSprite = OverlapsSpriteHook;
   gLayerHooks.spriteCoversPoint = SpriteCoversPointHook;
+  gLayerHooks.spriteOnScreen = SpriteOnScreenHook;
   gSpriteRedraw = DrawSpriteNodes;
   InstallSpriteAttributeHandler();
   if (int status = RegisterLibrary(kSpriteCommands, "sprite")) return status;

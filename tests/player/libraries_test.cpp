@@ -1,8 +1,8 @@
 // The command libraries as a user's applet drives them, where the script's
 // own actions used to destroy data or free what a command still used: a
 // file copied onto itself, a poke into a block borrowed from a string,
-// callbacks that close the file or connection their command works on, and
-// a malformed pattern. The sanitizer build runs the same applets under ASan.
+// callbacks that close the file or connection their command works on, a
+// malformed pattern, and sprites that collide only where their pixels do. The sanitizer build runs the same applets under ASan.
 #include <cstdio>
 #include <string>
 
@@ -140,6 +140,31 @@ TEST_F(Libraries, AMalformedPatternIsAnErrorWithItsOwnText) {
   std::string all = r.out + r.err;
   EXPECT_NE(all.find("Malformed pattern! (ends with \"%\")"), std::string::npos) << all;
   EXPECT_EQ(all.find("after"), std::string::npos) << all;
+}
+
+// Two sprites of a disc whose boxes overlap at their corners do not
+// collide; moved closer, they do. The window shows both where they are.
+TEST_F(Libraries, SpritesCollideWhereTheirPixelsMeetNotTheirBoxes) {
+  const std::string disc = dir() + "/disc.bmp";
+  int status = 0;
+  Tool("convert -size 20x20 xc:black +antialias -fill white -draw 'circle 9.5,9.5 9.5,1' -type truecolor " +
+           vlplayer::Quote(disc),
+       &status);
+  ASSERT_EQ(status, 0);
+  std::string applet = Applet(
+      "sprites", ".line 1\n.table 0 { transparency = 0 }\n.call base=1 loadbrush 1 " + Lit(disc) +
+                     " r0\n.call createsprite 1 3 1\n.call createsprite 2 3 1\n"
+                     ".call displaysprite 1 0 0\n.call displaysprite 2 16 16\n.call collision 32 1 2 -> apart\n"
+                     ".call debugprint $apart\n.call collision 48 2 34 34 4 4 -> box\n.call debugprint $box\n"
+                     ".call displaysprite 2 6 6\n.call collision 32 1 2 -> near\n.call debugprint $near\n"
+                     ".call wait 5\n.call savesnapshot " + Lit(dir() + "/near.bmp") + " 0\n");
+  Result r = Run({applet});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "0\n0\n1\n");
+  // Sprite 1's disc centre, and sprite 2's centre over black between them.
+  EXPECT_EQ(Tool("convert " + vlplayer::Quote(dir() + "/near.bmp") + " -format '%[pixel:p{9,9}] %[pixel:p{16,16}] "
+                 "%[pixel:p{1,18}]' info:"),
+            "srgb(255,255,255) srgb(255,255,255) srgb(0,0,0)");
 }
 
 }  // namespace

@@ -427,6 +427,55 @@ TEST_F(AnimTest, SpritesShowMoveAndRefuseChanges) {
   ShutdownLayerSystem(L);
 }
 
+// Sprites collide where the frames they show have pixels: through a
+// frame's mask, through its alpha channel, and frame by frame.
+TEST_F(AnimTest, SpritesCollideByThePixelsOfTheFrameTheyShow) {
+  vlDisplay* d = OpenWindow();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  const std::string keyed = dir_ + "/discs.bmp", alpha = dir_ + "/disc.png";
+  // discs.bmp: a white square, then a white disc on black; disc.png the
+  // same disc in an alpha channel.
+  ASSERT_EQ(std::system(("convert -size 40x20 xc:black +antialias -fill white -draw 'rectangle 0,0 19,19' -draw "
+                         "'circle 29.5,9.5 29.5,1' -type truecolor '" + keyed +
+                         "' && convert -size 20x20 xc:none +antialias -fill white -draw 'circle 9.5,9.5 9.5,1' png32:'" +
+                         alpha + "'").c_str()),
+            0);
+  ASSERT_EQ(Run(".table 0 { transparency = 0 }\n.call base=1 loadbrush 1 \"" + keyed +
+                "\" r0\n.table 0 { loadalpha = 1 }\n.call base=1 loadbrush 2 \"" + alpha +
+                "\" r0\n.call createsprite 1 3 1 20 20 2\n.call createsprite 2 3 2"),
+            0);
+  ASSERT_NE(Sprite(1)->masks[1], nullptr);
+  ASSERT_NE(Sprite(2)->alphas[0], nullptr);
+  // The disc frame and the alpha disc with their corners on each other.
+  ASSERT_EQ(Run(".call displaysprite 1 0 0 2\n.call displaysprite 2 17 17\n.call collision 32 1 2 -> corners\n"
+                ".call collision 32 2 1 -> back\n.call collision 48 1 17 17 3 3 -> cornerbox\n"
+                ".call collision 48 2 20 20 8 8 -> middlebox"),
+            0);
+  EXPECT_EQ(Num("corners"), 0);
+  EXPECT_EQ(Num("back"), 0);
+  EXPECT_EQ(Num("cornerbox"), 0);
+  EXPECT_EQ(Num("middlebox"), 1);
+  // The square frame fills its corner, where the alpha disc is still
+  // clear; nearer, the discs meet.
+  ASSERT_EQ(Run(".call displaysprite 1 0 0 1\n.call collision 32 1 2 -> square\n.call collision 48 1 17 17 3 3 -> "
+                "squarebox\n.call displaysprite 1 0 0 2\n.call displaysprite 2 8 8\n.call collision 32 1 2 -> near\n"
+                ".call collision 48 1 20 0 5 5 -> outside"),
+            0);
+  EXPECT_EQ(Num("square"), 0);
+  EXPECT_EQ(Num("squarebox"), 1);
+  EXPECT_EQ(Num("near"), 1);
+  EXPECT_EQ(Num("outside"), 0);
+  // Only sprites on screen take part.
+  ASSERT_EQ(Run(".call removesprite 2"), 0);
+  EXPECT_EQ(Run(".call collision 32 1 2"), ERR_SPRITEONSCREEN);
+  EXPECT_EQ(Run(".call collision 48 2 0 0 5 5"), ERR_SPRITEONSCREEN);
+  ASSERT_EQ(Run(".call createsprite nil 3 2 -> auto"), 0);
+  EXPECT_EQ(Run(".call collision 32 1 $auto"), ERR_SPRITEONSCREEN2);
+  EXPECT_EQ(Run(".call collision 33 1 1"), ERR_WRONGUSAGE);
+  ShutdownLayerSystem(L);
+}
+
 TEST_F(AnimTest, AnimLayerFramesStepAndChangePrivately) {
   vlDisplay* d = OpenWindow();
   ASSERT_NE(d, nullptr);
