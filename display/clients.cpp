@@ -18,7 +18,7 @@
 #include "runtime/event_queue.h"
 #include "abi/plugin_abi.h"
 #include "runtime/script_version.h"
-#include "player/startup.h"
+#include "runtime/run_state.h"
 #include "vm/error_codes.h"
 
 int32_t vlAdapterRefreshRate = 10;

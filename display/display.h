@@ -10,7 +10,7 @@
 #include "runtime/objects.h"
 #include "graphics/gradient_render.h"
 #include "runtime/preproc.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 
 struct vlX11Window;
 struct vlBitmap;

@@ -35,7 +35,7 @@
 #include "runtime/prefs.h"
 #include "runtime/runtime_options.h"
 #include "runtime/script_call.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 #include "runtime/tag_list.h"
 #include "vm/call.h"
 #include "vm/error_codes.h"

@@ -10,7 +10,7 @@
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
 #include "runtime/console.h"
-#include "player/container.h"
+#include "runtime/preproc.h"
 #include "runtime/errors.h"
 #include "formats/loaded_source.h"
 #include "runtime/messages.h"

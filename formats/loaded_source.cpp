@@ -16,7 +16,7 @@
 #include "runtime/file_adapter.h"
 #include "abi/plugin_abi.h"
 #include "runtime/plugin_formats.h"
-#include "player/service_table.h"
+#include "runtime/plugins.h"
 #include "vm/error_codes.h"
 
 namespace {

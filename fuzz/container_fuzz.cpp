@@ -8,7 +8,7 @@
 #include "player/container.h"
 #include "runtime/error_vm.h"
 #include "runtime/script_version.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 #include "runtime/stream.h"
 #include "vm/protect.h"
 #include "vm/state.h"

@@ -13,7 +13,7 @@
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
 #include "runtime/object_index.h"
-#include "player/startup.h"
+#include "runtime/run_state.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
 #include "vm/error_codes.h"

@@ -181,6 +181,11 @@ int RunDesktopOpener(const char* name, int wait, pid_t* pidOut) {
   return 0;
 }
 
+int OpenWithDesktop(const char* fileOrUrl) {
+  RunDesktopOpener(fileOrUrl, 1, nullptr);
+  return 0;
+}
+
 int RunProgram(const char* program, const char* args, int forkFlag, pid_t* pidOut) {
   char native[kNativePathBuffer];
   program = ToNativePath(program, native);

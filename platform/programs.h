@@ -49,6 +49,8 @@ int SpawnProgram(const char* program, const char* args, int forkFlag);
 // Hands a file or URL to "xdg-open" as one argument, never through the
 // shell; waits for the opener when wait is set. 0 or an error code.
 int RunDesktopOpener(const char* name, int wait, pid_t* pidOut);
+// Hands a file or URL to the desktop's opener and waits for it; always 0.
+int OpenWithDesktop(const char* fileOrUrl);
 
 // Starts the watcher of an asynchronous run: 0, the reason the program
 // could not be started (ERR_EXECUTE, ERR_WRONGUSAGE, ERR_MEM) or ERR_THREAD.

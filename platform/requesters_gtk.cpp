@@ -21,7 +21,7 @@
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
-#include "player/startup.h"
+#include "runtime/run_state.h"
 #include "vm/error_codes.h"
 
 vlGtkRequest gGtkRequest;

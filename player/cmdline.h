@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 
 // Option ids: indices into the value array. Index 0 is the script name.
 enum vlCmdLineOptionId : uint32_t {

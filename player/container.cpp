@@ -31,8 +31,6 @@
 
 vlDisplayOverrides vlContainerDisplay = {0, -1, -1, -1, -1, {}, 0};
 uint32_t vlContainerRuntimeFlags = 0;
-char* vlIconSlotNames[kIconSlotCount] = {};
-uint32_t vlIconSlotFlags[kIconSlotCount] = {};
 
 void ResetDisplayOverrides() {
   vlContainerDisplay.mode = 0;
@@ -47,14 +45,6 @@ int HasDisplayOverrides() {
   const vlDisplayOverrides& o = vlContainerDisplay;
   return o.mode != 0 || o.screenWidth != -1 || o.screenHeight != -1 || o.screenDepth != -1 || o.desktop != -1 ||
          o.backfill.type != -1 || o.hideTitleBar != 0;
-}
-
-void FreeIconSlots() {
-  for (int i = 0; i < kIconSlotCount; ++i) {
-    std::free(vlIconSlotNames[i]);
-    vlIconSlotNames[i] = nullptr;
-    vlIconSlotFlags[i] = 0;
-  }
 }
 
 void FreeContainerData(vlAppletInfo* applet) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "runtime/preproc.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 
 struct vlVMState;
 struct vlStream;
@@ -31,13 +31,6 @@ int HasDisplayOverrides();
 
 // The container's run-time flag record (bit 0: low-resolution timer).
 extern uint32_t vlContainerRuntimeFlags;
-
-// Window-icon slots: two sets of nine square sizes; a slot holds the chunk
-// name of the container's picture for it, or null.
-inline constexpr int kIconSlotCount = 18;
-extern char* vlIconSlotNames[kIconSlotCount];
-extern uint32_t vlIconSlotFlags[kIconSlotCount];
-void FreeIconSlots();
 
 // What one walk over the records needs.
 struct vlContainerContext {

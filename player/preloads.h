@@ -4,7 +4,7 @@
 #pragma once
 
 #include "runtime/preproc.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 
 struct vlVMState;
 

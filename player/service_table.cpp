@@ -371,8 +371,6 @@ const vlSvcSystem kSystem = {
 
 // ---- files --------------------------------------------------------------
 
-const char* g_substituteName = nullptr;
-
 vlStream* AsStream(void* s) { return static_cast<vlStream*>(s); }
 
 uint32_t StreamMode(uint32_t pluginMode) {
@@ -383,7 +381,8 @@ uint32_t StreamMode(uint32_t pluginMode) {
 }
 
 void* OpenFileDefault(const char* name, uint32_t mode) {
-  return OpenFileStream(g_substituteName ? g_substituteName : name, StreamMode(mode), nullptr);
+  const char* substitute = GetServiceSubstituteFileName();
+  return OpenFileStream(substitute ? substitute : name, StreamMode(mode), nullptr);
 }
 void* OpenFileTags(const char* name, uint32_t mode, const vlTagItem* tags) {
   const char* list = reinterpret_cast<const char*>(GetTagValue(tags, 1, 0));
@@ -615,8 +614,6 @@ const char* GetFileNameArgSvc(vlVMState* state, int index) {
 }  // namespace
 
 int ServiceNotAvailable() { return ERR_INTERNAL; }
-
-void SetServiceSubstituteFileName(const char* name) { g_substituteName = name; }
 
 const vlServiceTable* GetServiceTable() {
   static const vlServiceTable table = [] {

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/run_state.h"
+
 struct vlVMState;
 struct vlStartupRecord;
 struct vlAppletInfo;
@@ -25,10 +27,6 @@ int TimerTick();
 
 // Set while a progress notice waits for its "done".
 extern int vlProgressLineOpen;
-// Set while ShutDown runs.
-extern int vlShuttingDown;
-// Set while the plug-ins named at start-up are opened.
-extern int vlPluginStartup;
 
 // A unique temporary file, its name kept for removal at shut-down; copied
 // into buffer. 1, or 0 when none could be made.

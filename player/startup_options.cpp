@@ -16,8 +16,6 @@
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 
-vlStartupSettings vlStartup;
-
 const vlDisplayModeOption vlDisplayModeOptions[5] = {
     {VL_CLOPT_WINDOW, 1},        {VL_CLOPT_FULLSCREEN, 2},     {VL_CLOPT_FAKEFULLSCREEN, 6},
     {VL_CLOPT_MODEREQUESTER, 4}, {VL_CLOPT_ASKDISPLAYMODE, 3},
@@ -198,15 +196,6 @@ int ApplySettings(const Options& o, vlAppletInfo* applet) {
 }
 
 }  // namespace
-
-const char* GetAudioDeviceName() { return vlStartup.audioDevice ? vlStartup.audioDevice : "default"; }
-
-void FreeStartupSettings() {
-  vlStartupSettings& s = vlStartup;
-  for (char* text : {s.skipPlugins, s.requirePlugins, s.requireTags, s.debugDevice, s.audioDevice})
-    std::free(text);
-  s = vlStartupSettings{};
-}
 
 int ApplyStartupOptions(vlAppletInfo* applet, const uintptr_t* values, vlStartupRecord* startup) {
   const Options o{values};

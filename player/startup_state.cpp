@@ -1,5 +1,5 @@
 // Small pieces of start-up state shared by the container reader, start-up
-// and shut-down: progress steps, the shutting-down flags and the list of
+// and shut-down: progress steps, the progress-line flag and the list of
 // temporary files to remove at the end. Depends on the platform layer.
 #include <cstdlib>
 #include <cstring>
@@ -12,9 +12,7 @@
 
 double vlProgressStep = 0;
 double vlProgressSum = 0;
-int vlShuttingDown = 0;
 int vlProgressLineOpen = 0;
-int vlPluginStartup = 0;
 
 namespace {
 struct TempName {

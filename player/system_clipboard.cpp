@@ -3,6 +3,7 @@
 // one into a new brush is the picture code's part, reached through hooks.
 #include <cstring>
 
+#include "runtime/clipboard_hooks.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_input.h"
 #include "runtime/error_vm.h"
@@ -21,19 +22,7 @@ enum : int {
   kClipboardImage = 2,
 };
 
-int NoBrushPicture(vlVMState*, vlObjectId id, uint8_t**, size_t*) {
-  SetErrorArgIndex(id.number);
-  return ERR_FINDBRUSH;
-}
-
-int NoPictureLoader(vlVMState*, const uint8_t*, size_t) {
-  SetErrorArgument("clipboard");
-  return ERR_LOADPICTURE2;
-}
-
 }  // namespace
-
-vlClipboardPictureHooks gClipboardPictureHooks = {NoBrushPicture, NoPictureLoader};
 
 int CmdClearClipboard(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/os.h"
+#include "platform/programs.h"
 #include "platform/timers.h"
 #include "runtime/catalog.h"
 #include "runtime/console.h"
@@ -14,7 +15,8 @@
 #include "runtime/errors.h"
 #include "player/linked_data.h"
 #include "runtime/script_call.h"
-#include "player/startup_records.h"
+#include "runtime/script_version.h"
+#include "runtime/startup_records.h"
 #include "player/system_library.h"
 #include "vm/text.h"
 #include "vm/argreaders.h"
@@ -23,9 +25,6 @@
 #include "vm/error_codes.h"
 #include "vm/gc.h"
 #include "vm/stack_api.h"
-
-uint32_t vlLegacyLineBasedShapes = 0;
-uint32_t vlLegacySingleMusic = 0;
 
 namespace {
 
@@ -172,38 +171,6 @@ int CmdIncreasePointer(vlVMState* L) { return MovePointer(L, 1); }
 int CmdDecreasePointer(vlVMState* L) { return MovePointer(L, -1); }
 
 // Debugging -------------------------------------------------------------------
-
-int JoinArgsAsText(vlVMState* L, int n) {
-  vl::PushString(L, "tostring");
-  vl::GetTableValue(L, vl::kGlobalsIndex);  // at n + 1
-  bool haveToString = vl::GetTypeAt(L, n + 1) == VL_TFUNCTION;
-  vlStrBuf b;
-  vl::InitStrBuf(L, &b);
-  for (int i = 1; i <= n; ++i) {
-    if (i > 1) vl::AddStringToStrBuf(&b, " ");
-    if (haveToString) {
-      vl::PushSlotCopy(L, n + 1);
-      vl::PushSlotCopy(L, i);
-      vl::CallFunction(L, 1, 1);
-    } else if (vl::IsStringAt(L, i) || vl::GetTypeAt(L, i) == VL_TNIL) {
-      // Without a "tostring" numbers and strings print as their text.
-      vl::PushSlotCopy(L, i);
-      if (vl::GetTypeAt(L, -1) == VL_TNIL) {
-        vl::SetStackTop(L, -2);
-        vl::PushString(L, "Nil");
-      }
-    } else {
-      char text[64];
-      std::snprintf(text, sizeof text, "%s: %p", vl::GetTypeName(L, vl::GetTypeAt(L, i)),
-                    vl::ToPointerAt(L, i));
-      vl::PushString(L, text);
-    }
-    if (!vl::IsStringAt(L, -1)) return ERR_STRINGEXPECTED;
-    vl::AddTopToStrBuf(&b);
-  }
-  vl::PushStrBufResult(&b);
-  return 0;
-}
 
 namespace {
 

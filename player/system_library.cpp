@@ -13,6 +13,7 @@
 #include "player/object_commands.h"
 #include "runtime/objects.h"
 #include "runtime/prefs.h"
+#include "runtime/script_version.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"

@@ -19,10 +19,6 @@ int OpenSystemLibrary(vlVMState* state);
 // drops the script's error function.
 void FreeSystemLibrary(vlVMState* state);
 
-// Legacy switches set by LegacyControl, read by the drawing and music code.
-extern uint32_t vlLegacyLineBasedShapes;
-extern uint32_t vlLegacySingleMusic;
-
 // Program flow and values
 int CmdEnd(vlVMState* state);
 int CmdWait(vlVMState* state);
@@ -53,9 +49,6 @@ int CmdForEach(vlVMState* state);
 int CmdForEachI(vlVMState* state);
 int CmdCopyTable(vlVMState* state);
 int CmdSort(vlVMState* state);
-// Sorts t[first..last] of the table at index in place with the VM's
-// less-than; 0 or an error code.
-int QuickSortTable(vlVMState* state, int table, int first, int last);
 int CmdUnpack(vlVMState* state);
 int CmdInsertItem(vlVMState* state);
 int CmdRemoveItem(vlVMState* state);
@@ -63,9 +56,6 @@ int CmdListItems(vlVMState* state);
 int CmdConcat(vlVMState* state);
 
 // Debugging
-// Converts arguments 1..n through the script's "tostring" and pushes them
-// joined with single blanks; 0 or an error code.
-int JoinArgsAsText(vlVMState* state, int n);
 int CmdDebugPrint(vlVMState* state);
 int CmdDebugPrintNR(vlVMState* state);
 int CmdDebugPrompt(vlVMState* state);
@@ -87,17 +77,6 @@ int CmdClearClipboard(vlVMState* state);
 int CmdPeekClipboard(vlVMState* state);
 int CmdGetClipboard(vlVMState* state);
 int CmdSetClipboard(vlVMState* state);
-
-// Pictures on the clipboard travel as PNG files. The brush code installs
-// these; the defaults report that no brush or picture loader is there.
-struct vlClipboardPictureHooks {
-  // The brush's pixels as a PNG file (AllocMemory block). 0 or an error.
-  int (*brushToPicture)(vlVMState* state, vlObjectId id, uint8_t** png, size_t* length);
-  // Loads the PNG file bytes as a new brush with an automatic id and
-  // pushes its handle. 0 or an error.
-  int (*pictureToBrush)(vlVMState* state, const uint8_t* png, size_t length);
-};
-extern vlClipboardPictureHooks gClipboardPictureHooks;
 
 // Plug-ins
 int CmdLoadPlugin(vlVMState* state);

@@ -10,7 +10,7 @@
 #include "runtime/errors.h"
 #include "runtime/option_readers.h"
 #include "runtime/plugin_formats.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "runtime/preproc.h"
 #include "player/system_library.h"
 #include "vm/text.h"

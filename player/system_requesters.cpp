@@ -11,7 +11,7 @@
 #include "runtime/option_text.h"
 #include "runtime/option_readers.h"
 #include "runtime/script_call.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 #include "player/system_library.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"

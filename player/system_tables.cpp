@@ -1,12 +1,12 @@
 // The system library's table commands: walking, counting, raw access,
 // metatables, iteration with script callbacks, copying, sorting and list
 // editing. Depends on the stack interface, the argument readers and the
-// callback nesting counter of the run-time options.
+// shared list sort with its callback call.
 #include <cstring>
 #include <string>
 
 #include "runtime/error_vm.h"
-#include "runtime/runtime_options.h"
+#include "runtime/table_sort.h"
 #include "player/system_library.h"
 #include "vm/text.h"
 #include "vm/argreaders.h"
@@ -30,14 +30,6 @@ int CountList(vlVMState* L, int t, bool stopAtEmpty) {
   }
 }
 
-// Calls the function below the nargs top values as a system callback,
-// keeping one result; 0 or the error it ended with.
-int CallBack(vlVMState* L, int nargs) {
-  SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 1, 0);
-  int status = vl::CallProtected(L, nargs, 1, 0);
-  SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 0, 0);
-  return status;
-}
 
 }  // namespace
 
@@ -184,7 +176,7 @@ int CmdForEach(vlVMState* L) {
     vl::PushSlotCopy(L, 4);
     vl::PushSlotCopy(L, 5);
     if (user) vl::PushSlotCopy(L, 3);
-    int status = CallBack(L, user ? 3 : 2);
+    int status = CallSystemCallback(L, user ? 3 : 2);
     if (status) return status;
     if (vl::GetTypeAt(L, -1) != VL_TNIL) return 1;
     vl::SetStackTop(L, 4);
@@ -205,7 +197,7 @@ int CmdForEachI(vlVMState* L) {
     vl::PushNumber(L, i);
     vl::PushSlotCopy(L, 4);
     if (user) vl::PushSlotCopy(L, 3);
-    int status = CallBack(L, user ? 3 : 2);
+    int status = CallSystemCallback(L, user ? 3 : 2);
     if (status) return status;
     if (vl::GetTypeAt(L, -1) != VL_TNIL) return 1;
     vl::SetStackTop(L, 3);
@@ -265,104 +257,6 @@ int CmdCopyTable(vlVMState* L) {
   return 1;
 }
 
-namespace {
-
-// The in-place quicksort of Sort over t[lo..hi]. The pivot waits in slot
-// pivot; the order function (when given) is at slot 2.
-struct vlSorter {
-  vlVMState* L;
-  int t;
-  int pivot;
-  bool byFunction;
-  int error = 0;
-
-  // Whether the values in the two slots are in order (a before b).
-  bool Less(int a, int b) {
-    if (!byFunction) return vl::ValueLessThan(L, a, b, 0) != 0;
-    vl::PushSlotCopy(L, 2);
-    vl::PushSlotCopy(L, a < 0 ? a - 1 : a);
-    vl::PushSlotCopy(L, b < 0 ? b - 2 : b);
-    int status = CallBack(L, 2);
-    if (status) {
-      error = status;
-      return false;
-    }
-    int code = 0;
-    double n = vl::GetCallbackNumber(L, -1, &code);
-    vl::SetStackTop(L, -2);
-    if (code) error = code;
-    return !code && n != 0;
-  }
-  bool LessAt(int i, int j) {
-    vl::RawGetTableIndex(L, t, i);
-    vl::RawGetTableIndex(L, t, j);
-    bool r = Less(-2, -1);
-    vl::SetStackTop(L, -3);
-    return r;
-  }
-  void Swap(int i, int j) {
-    vl::RawGetTableIndex(L, t, i);
-    vl::RawGetTableIndex(L, t, j);
-    vl::RawSetTableIndex(L, t, i);
-    vl::RawSetTableIndex(L, t, j);
-  }
-
-  void Sort(int lo, int hi) {
-    while (lo < hi && !error) {
-      if (LessAt(hi, lo)) Swap(lo, hi);
-      if (error || hi - lo == 1) return;
-      int mid = lo + (hi - lo) / 2;
-      if (LessAt(mid, lo)) Swap(mid, lo);
-      else if (!error && LessAt(hi, mid)) Swap(mid, hi);
-      if (error || hi - lo == 2) return;
-      // Median of three as pivot, parked next to the last element.
-      vl::RawGetTableIndex(L, t, mid);
-      vl::ReplaceSlotWithTop(L, pivot);
-      Swap(mid, hi - 1);
-      int i = lo, j = hi - 1;
-      for (;;) {
-        // With a consistent order neither scan can pass the pivot slot or
-        // the first element; one that does means the order is broken.
-        for (;;) {
-          vl::RawGetTableIndex(L, t, ++i);
-          bool more = Less(-1, pivot);
-          vl::SetStackTop(L, -2);
-          if (error) return;
-          if (!more) break;
-          if (i >= hi - 1) {
-            error = ERR_SORTFUNC;
-            return;
-          }
-        }
-        for (;;) {
-          vl::RawGetTableIndex(L, t, --j);
-          bool more = Less(pivot, -1);
-          vl::SetStackTop(L, -2);
-          if (error) return;
-          if (!more) break;
-          if (j <= lo) {
-            error = ERR_SORTFUNC;
-            return;
-          }
-        }
-        if (j < i) break;
-        Swap(i, j);
-      }
-      Swap(hi - 1, i);
-      // Recurse into the smaller part, loop over the larger one.
-      if (i - lo < hi - i) {
-        Sort(lo, i - 1);
-        lo = i + 1;
-      } else {
-        Sort(i + 1, hi);
-        hi = i - 1;
-      }
-    }
-  }
-};
-
-}  // namespace
-
 int CmdSort(vlVMState* L) {
   CheckArgs(L, 1, 2, 0, 0);
   vl::CheckTableArg(L, 1);
@@ -371,20 +265,7 @@ int CmdSort(vlVMState* L) {
   if (!vl::EnsureStackSpace(L, 40)) return ERR_STACK;
   vl::SetStackTop(L, 2);
   int n = CountList(L, 1, !byFunction);
-  vl::PushNil(L);  // pivot slot 3
-  vlSorter sorter{L, 1, 3, byFunction};
-  sorter.Sort(0, n - 1);
-  return sorter.error;
-}
-
-int QuickSortTable(vlVMState* L, int table, int first, int last) {
-  if (table < 0 && table > vl::kRegistryIndex) table = vl::GetStackTop(L) + table + 1;
-  if (!vl::EnsureStackSpace(L, 40)) return ERR_STACK;
-  vl::PushNil(L);  // the pivot slot
-  vlSorter sorter{L, table, vl::GetStackTop(L), false};
-  sorter.Sort(first, last);
-  vl::SetStackTop(L, -2);
-  return sorter.error;
+  return QuickSortTable(L, 1, byFunction ? 2 : 0, 0, n - 1);
 }
 
 int CmdUnpack(vlVMState* L) {

@@ -1,16 +1,24 @@
-// The layer look-ups of the runtime core, answered from the current
-// display until the layer records exist: layers off (or no display) is
-// 1078, and with layers on no layer is found yet. Depends on the display
-// record.
+// The layer look-ups of the runtime core, answered by the display library
+// through its hooks. Depends on nothing above the error codes.
 #include "runtime/layer_lookup.h"
 
-#include "display/display.h"
 #include "vm/error_codes.h"
 
-int FindLayerByName(vlVMState*, const char*) { return 0; }
+namespace {
 
-int GetLayerDataList(vlVMState*, int, vlObjectData*** listOut) {
+int NoLayerByName(vlVMState*, const char*) { return 0; }
+
+int NoLayerDataList(vlVMState*, int, vlObjectData*** listOut) {
   if (listOut) *listOut = nullptr;
-  if (!vlCurrentDisplay || !vlCurrentDisplay->layersOn) return ERR_NOLAYERS;
-  return ERR_LAYERRANGE;
+  return ERR_NOLAYERS;
+}
+
+}  // namespace
+
+vlLayerLookupHooks gLayerLookupHooks = {NoLayerByName, NoLayerDataList};
+
+int FindLayerByName(vlVMState* state, const char* name) { return gLayerLookupHooks.findLayerByName(state, name); }
+
+int GetLayerDataList(vlVMState* state, int index, vlObjectData*** listOut) {
+  return gLayerLookupHooks.getLayerDataList(state, index, listOut);
 }

@@ -1,6 +1,6 @@
 // Memory, environment, free memory, console output, directories, temporary
 // files, platform options and requester button classification.
-// Depends on paths.h (joining, directories) and programs.h (the opener).
+// Depends on paths.h (joining, directories).
 #include "runtime/os.h"
 
 #include <cerrno>
@@ -13,7 +13,6 @@
 
 #include "runtime/exit_removals.h"
 #include "runtime/paths.h"
-#include "platform/programs.h"
 #include "runtime/chunk_name.h"
 #include "vm/error_codes.h"
 
@@ -100,11 +99,6 @@ int MakeTempFileName(char* buffer, size_t size) {
     return 0;
   }
   return 1;
-}
-
-int OpenWithDesktop(const char* fileOrUrl) {
-  RunDesktopOpener(fileOrUrl, 1, nullptr);
-  return 0;
 }
 
 void SetPlatformOption(uint32_t, int id, int value) {

@@ -77,8 +77,6 @@ void GetPrefsDir(char* buffer, size_t size);
 // its name into buffer; 1 on success, 0 when no file could be made (the
 // buffer is then emptied).
 int MakeTempFileName(char* buffer, size_t size);
-// Hands a file or URL to the desktop's opener; always 0.
-int OpenWithDesktop(const char* fileOrUrl);
 
 // Platform options and requester buttons -----------------------------------
 enum {

@@ -1,6 +1,6 @@
-// The plug-in registry and loader: the list of known plug-ins, loading and
-// checking one plug-in file, scanning directories, activating a plug-in by
-// name, and unloading everything at shut-down. Main thread only.
+// The plug-in registry: the list of known plug-ins, its look-ups, closing
+// plug-ins and unloading everything at shut-down. Loading plug-ins is the
+// driver's part (player/plugin_loader.h). Main thread only.
 #pragma once
 #include <cstdint>
 
@@ -25,43 +25,29 @@ struct vlPlugin {
   uint32_t required;  // RequirePlugin has been called
 };
 
-// Opens, checks and binds one plug-in file; 0 with the handle and the
-// capability word handed out, else an error code (nothing stays loaded).
-int LoadPluginModule(const char* path, uint32_t* capabilities, vlPluginHandle** handle);
-// Calls ClosePlugin, closes the library and frees the blocks.
+// Calls ClosePlugin, drops the plug-in from its classes, closes the
+// library and frees the blocks.
 void ClosePluginModule(vlPluginHandle* handle);
 vlPluginInfo* GetPluginInfo(vlPluginHandle* handle);
 void* GetPluginSymbol(void* library, const char* name);
-
-// Loads one file into the list: 0 when loaded; 1003 when a node of that
-// name is loaded already, or is known and ensureExtension is 0 (the node
-// goes out in both cases); else the loader's error.
-int LoadPluginFile(const char* path, int ensureExtension, vlPlugin** node);
-
-// Skip list: NUL-terminated names ended by an empty name; "*" skips all.
-// With count given, plug-in files are only counted.
-int ScanPluginDirectory(const char* directory, const char* skipList, int* count);
-// The directory the plug-ins linked into the program were written to (when
-// there is one), then the directory part of startPath.
-int ScanPluginDirectories(const char* startPath, const char* skipList, int* count);
-// Run after each directory entry during a scan; non-zero asks to stop.
-void SetPluginScanTick(int (*tick)());
-
-// Makes a plug-in named by the script or the command line usable; see the
-// start-up driver for the flags. The option (the plug-in's tag list when it
-// has options) reaches RequirePlugin as tag 2. 0 or an error code (1494
-// when missing).
-int ActivatePlugin(vlVMState* state, const char* moduleName, int32_t minVersion, int32_t minRevision,
-                   int constantsPass, int adaptersOnly, const void* option, uint32_t* flagsOut);
+// Takes the plug-in out of every loader class list.
+void DropPluginFromClasses(vlPluginInfo* info);
 
 vlPlugin* FirstPlugin();
 vlPlugin* FindPluginByInfo(const vlPluginInfo* info);
+// The node of that file name (case-insensitive), or null.
+vlPlugin* FindPluginByName(const char* name);
+// Appends a node that is only known (no handle); null when out of memory.
+vlPlugin* AppendPlugin(const char* name, const char* path);
 // Unloads and frees every plug-in (shut-down).
 void FreePluginList();
 
-// The start-up driver's entry points: scan and load every plug-in found;
-// route command handlers through plug-in hooks and register the formats and
-// libraries of the loaded plug-ins; unload everything and drop the hooks.
-int LoadPlugins(const char* startPath, const char* skipList);
-int InitPlugins(vlVMState* state);
-void ClosePlugins();
+// Set once a plug-in activated by name started its progress output on a
+// line of its own; cleared with the list.
+extern int vlPluginActivationLine;
+
+// While set, the service table's default file open uses this name instead
+// of the one it is given (a loader handing a plug-in a name it cannot
+// open).
+void SetServiceSubstituteFileName(const char* name);
+const char* GetServiceSubstituteFileName();

@@ -14,7 +14,7 @@
 #include "runtime/errors.h"
 #include "runtime/replace_file.h"
 #include "runtime/script_call.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 #include "runtime/stream.h"
 #include "runtime/table_items.h"
 #include "vm/argreaders.h"

@@ -1,5 +1,6 @@
-// Defaults, lookup and release of the script's declarations. Depends on
-// nothing but the C library.
+// Defaults, lookup and release of the script's declarations, and the
+// window-icon slots the container fills. Depends on nothing but the C
+// library.
 #include "runtime/preproc.h"
 
 #include <cstdlib>
@@ -98,4 +99,15 @@ void FreePreprocRecords(vlPreprocRecord** list) {
     r = next;
   }
   *list = nullptr;
+}
+
+char* vlIconSlotNames[kIconSlotCount] = {};
+uint32_t vlIconSlotFlags[kIconSlotCount] = {};
+
+void FreeIconSlots() {
+  for (int i = 0; i < kIconSlotCount; ++i) {
+    std::free(vlIconSlotNames[i]);
+    vlIconSlotNames[i] = nullptr;
+    vlIconSlotFlags[i] = 0;
+  }
 }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 
 enum vlPreprocSubtype : uint32_t {
   VL_PP_BGPIC = 0,
@@ -177,3 +177,10 @@ vlDisplayDecl* FindDisplayDecl(vlPreprocRecord* list, uint32_t id);
 void FreePreprocRecords(vlPreprocRecord** list);
 void FreeMenuItems(vlMenuItem* item);
 void FreePluginTags(vlPluginTag* tag);
+
+// Window-icon slots: two sets of nine square sizes; a slot holds the chunk
+// name of the container's picture for it, or null.
+inline constexpr int kIconSlotCount = 18;
+extern char* vlIconSlotNames[kIconSlotCount];
+extern uint32_t vlIconSlotFlags[kIconSlotCount];
+void FreeIconSlots();

@@ -4,12 +4,14 @@
 #include "runtime/script_call.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <string>
 
 #include "runtime/linked_files.h"
 #include "runtime/object_data.h"
 #include "vm/text.h"
 #include "vm/argreaders.h"
+#include "vm/auxlib.h"
 #include "vm/call.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
@@ -57,5 +59,37 @@ int CallScriptCommand(vlVMState* state, const char* commandName, int results, in
   }
   va_end(ap);
   vl::CallFunction(state, argCount, results);
+  return 0;
+}
+
+int JoinArgsAsText(vlVMState* L, int n) {
+  vl::PushString(L, "tostring");
+  vl::GetTableValue(L, vl::kGlobalsIndex);  // at n + 1
+  bool haveToString = vl::GetTypeAt(L, n + 1) == VL_TFUNCTION;
+  vlStrBuf b;
+  vl::InitStrBuf(L, &b);
+  for (int i = 1; i <= n; ++i) {
+    if (i > 1) vl::AddStringToStrBuf(&b, " ");
+    if (haveToString) {
+      vl::PushSlotCopy(L, n + 1);
+      vl::PushSlotCopy(L, i);
+      vl::CallFunction(L, 1, 1);
+    } else if (vl::IsStringAt(L, i) || vl::GetTypeAt(L, i) == VL_TNIL) {
+      // Without a "tostring" numbers and strings print as their text.
+      vl::PushSlotCopy(L, i);
+      if (vl::GetTypeAt(L, -1) == VL_TNIL) {
+        vl::SetStackTop(L, -2);
+        vl::PushString(L, "Nil");
+      }
+    } else {
+      char text[64];
+      std::snprintf(text, sizeof text, "%s: %p", vl::GetTypeName(L, vl::GetTypeAt(L, i)),
+                    vl::ToPointerAt(L, i));
+      vl::PushString(L, text);
+    }
+    if (!vl::IsStringAt(L, -1)) return ERR_STRINGEXPECTED;
+    vl::AddTopToStrBuf(&b);
+  }
+  vl::PushStrBufResult(&b);
   return 0;
 }

@@ -1,6 +1,7 @@
 // Small bridges between the file layer and the VM: file-name arguments
 // resolved against the linked files, the start-up records published in the
-// registry, and calling a script command by name from engine code.
+// registry, calling a script command by name from engine code, and the
+// text of arguments as the debug output shows it.
 #pragma once
 #include <cstdint>
 
@@ -32,3 +33,7 @@ enum : int {
 // a script error unwinds to the caller's protected call. 0, or 1135 when
 // the stack has no room for the arguments.
 int CallScriptCommand(vlVMState* state, const char* commandName, int results, int argCount, ...);
+
+// Converts arguments 1..n through the script's "tostring" and pushes them
+// joined with single blanks; 0 or an error code.
+int JoinArgsAsText(vlVMState* state, int n);

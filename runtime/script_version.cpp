@@ -6,6 +6,9 @@
 
 #include "runtime/errors.h"
 
+uint32_t vlLegacyLineBasedShapes = 0;
+uint32_t vlLegacySingleMusic = 0;
+
 namespace {
 bool gKnown;
 int gMajor = 6;

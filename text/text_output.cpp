@@ -9,7 +9,7 @@
 #include "display/layers/draw_tags.h"
 #include "graphics/position.h"
 #include "runtime/error_vm.h"
-#include "player/system_library.h"
+#include "runtime/script_call.h"
 #include "text/text_commands.h"
 #include "text/text_layout.h"
 #include "vm/argreaders.h"

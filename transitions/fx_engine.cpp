@@ -25,7 +25,7 @@
 #include "transitions/fx_draw.h"
 #include "vm/stack_api.h"
 #include "platform/event_pump.h"
-#include "player/startup.h"
+#include "runtime/run_state.h"
 #include "transitions/families/families.h"
 #include "vm/error_codes.h"
 

@@ -30,6 +30,7 @@
 #include "runtime/console.h"
 #include "runtime/error_vm.h"
 #include "runtime/event_queue.h"
+#include "runtime/layer_lookup.h"
 #include "runtime/messages.h"
 #include "runtime/object_data.h"
 #include "runtime/objects.h"
@@ -335,6 +336,14 @@ const vlConstant kDisplayConstants[] = {
 
 vlDisplay* FirstDisplayForX11() { return vlDisplayList; }
 
+// The runtime core's look-up of a layer's user data: with layers on no
+// layer is found yet.
+int CurrentLayerDataList(vlVMState*, int, vlObjectData*** listOut) {
+  if (listOut) *listOut = nullptr;
+  if (!vlCurrentDisplay || !vlCurrentDisplay->layersOn) return ERR_NOLAYERS;
+  return ERR_LAYERRANGE;
+}
+
 // Positions resolve against the current output.
 void OutputReference(vlOutputRef* out) {
   *out = vlOutputRef{};
@@ -375,6 +384,7 @@ void InstallDisplayHooks() {
   SetOutputReferenceProvider(OutputReference);
   SetEventDisplayFlagsReader(DisplayFlagsForEvents);
   gDisplayScaler = ScaleForDisplay;
+  gLayerLookupHooks.getLayerDataList = CurrentLayerDataList;
 }
 
 int OpenDisplayLib(vlVMState* L) {

@@ -12,7 +12,7 @@
 #include "runtime/file_lock.h"
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
-#include "player/system_library.h"
+#include "runtime/table_sort.h"
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -140,7 +140,7 @@ int CmdReadDirectory(vlVMState* L) {
     vl::PushString(L, "");
     vl::RawSetTableIndex(L, 2 + which, counts[which]);
     if (sort && counts[which] > 1)
-      if (int status = QuickSortTable(L, 2 + which, 0, counts[which] - 1)) return status;
+      if (int status = QuickSortTable(L, 2 + which, 0, 0, counts[which] - 1)) return status;
   }
   vl::PushNumber(L, counts[0]);
   vl::PushNumber(L, counts[1]);

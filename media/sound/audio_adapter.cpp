@@ -18,7 +18,7 @@
 #include "abi/plugin_abi.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/script_version.h"
-#include "player/startup.h"
+#include "runtime/run_state.h"
 #include "vm/error_codes.h"
 
 namespace {

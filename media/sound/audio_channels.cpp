@@ -13,7 +13,7 @@
 #include "runtime/os.h"
 #include "runtime/threads.h"
 #include "platform/wake_pipe.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -20,7 +20,6 @@
 #include "runtime/progress_message.h"
 #include "runtime/script_call.h"
 #include "runtime/script_version.h"
-#include "player/system_library.h"
 #include "vm/text.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"

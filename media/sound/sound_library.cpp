@@ -21,7 +21,7 @@
 #include "runtime/option_readers.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/runtime_options.h"
-#include "player/startup_options.h"
+#include "runtime/run_state.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"

@@ -4,10 +4,10 @@
 #include "formats/png_codec.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
+#include "runtime/clipboard_hooks.h"
 #include "runtime/os.h"
 #include "runtime/paths.h"
 #include "runtime/stream.h"
-#include "player/system_library.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 

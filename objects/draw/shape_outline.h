@@ -25,5 +25,3 @@ int32_t BuildShapeOutline(uint32_t type, int32_t width, int32_t height, const in
 
 // The outline of a polygon moved outwards by size (mitred), closed.
 int32_t BuildPolygonEdge(const double* points, int32_t count, int32_t size, double* out);
-
-

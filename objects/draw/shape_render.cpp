@@ -22,6 +22,7 @@
 #include "graphics/effect_engines.h"
 #include "graphics/geometry.h"
 #include "graphics/gradient_render.h"
+#include "graphics/outline_raster.h"
 #include "graphics/picture_engines.h"
 #include "graphics/pixel_kernels.h"
 #include "graphics/position.h"
@@ -30,8 +31,6 @@
 #include "objects/draw/paint_polygon.h"
 #include "objects/draw/shape_outline.h"
 #include "runtime/script_version.h"
-#include "player/system_library.h"
-#include "text/vector/vector_engine.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 

@@ -30,7 +30,7 @@
 #include "platform/x11/x11_input.h"
 #include "platform/x11/x11_shm.h"
 #include "platform/x11/x11_window.h"
-#include "player/startup_options.h"
+#include "runtime/run_state.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "runtime/errors.h"
 #include "runtime/plugin_formats.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "tests/runtime/plugin_layout.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "tests/vm/script_util.h"

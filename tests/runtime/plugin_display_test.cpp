@@ -9,7 +9,7 @@
 
 #include "graphics/bitmap.h"
 #include "runtime/class_lists.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "runtime/runtime_options.h"
 #include "vm/stack_api.h"
 

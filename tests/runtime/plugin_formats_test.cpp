@@ -11,7 +11,7 @@
 #include "runtime/file_adapter.h"
 #include "runtime/objects.h"
 #include "runtime/plugin_formats.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "runtime/stream.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "tests/vm/script_util.h"

@@ -11,7 +11,7 @@
 #include "runtime/class_lists.h"
 #include "runtime/errors.h"
 #include "player/linked_data.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "vm/error_codes.h"
 

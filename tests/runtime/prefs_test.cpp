@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "runtime/errors.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 #include "runtime/table_items.h"
 #include "tests/runtime/handler_test_util.h"
 #include "tests/vm/script_util.h"

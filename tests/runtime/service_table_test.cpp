@@ -22,7 +22,7 @@
 #include "runtime/errors.h"
 #include "runtime/linked_files.h"
 #include "runtime/objects.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "player/service_table.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "tests/vm/script_util.h"

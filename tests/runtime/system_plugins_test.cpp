@@ -13,8 +13,9 @@
 
 #include "runtime/errors.h"
 #include "player/linked_data.h"
+#include "player/plugin_loader.h"
 #include "runtime/objects.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 #include "player/system_library.h"
 #include "tests/runtime/plugin_test_util.h"
 #include "tests/vm/script_util.h"

@@ -23,7 +23,6 @@
 
 namespace {
 
-FT_Library gLibrary = nullptr;
 
 unsigned long ReadTTStream(FT_Stream stream, unsigned long offset, unsigned char* buffer, unsigned long count) {
   auto* desc = static_cast<vlTTStreamDesc*>(stream->descriptor.pointer);
@@ -187,18 +186,6 @@ struct CodePoints {
 
 }  // namespace
 
-int InitFreeType() {
-  if (gLibrary) return 0;
-  return FT_Init_FreeType(&gLibrary) ? 1386 : 0;
-}
-
-void DoneFreeType() {
-  if (gLibrary) FT_Done_FreeType(gLibrary);
-  gLibrary = nullptr;
-}
-
-FT_Library GetFreeTypeLibrary() { return gLibrary; }
-
 int32_t ComputeTTBaseline(vlTTFont* tt, int32_t height) {
   static const uint32_t kCodes[] = {'A', 0xC0, 0xC4, 'q'};
   int32_t top, down;
@@ -208,7 +195,7 @@ int32_t ComputeTTBaseline(vlTTFont* tt, int32_t height) {
 
 int OpenTTFontFromStream(vlStream* stream, uint32_t base, uint32_t size, int32_t fontSize, int32_t cacheFlag,
                          vlEngineFont* font) {
-  vlTTFont* tt = gLibrary ? NewTTFont() : nullptr;
+  vlTTFont* tt = GetFreeTypeLibrary() ? NewTTFont() : nullptr;
   if (!tt) {
     CloseFileStream(stream);
     return 0;
@@ -221,7 +208,7 @@ int OpenTTFontFromStream(vlStream* stream, uint32_t base, uint32_t size, int32_t
   FT_Open_Args args{};
   args.flags = FT_OPEN_STREAM;
   args.stream = &tt->ftStream;
-  if (FT_Open_Face(gLibrary, &args, 0, &tt->face) || !FinishOpen(tt, fontSize, cacheFlag, font)) {
+  if (FT_Open_Face(GetFreeTypeLibrary(), &args, 0, &tt->face) || !FinishOpen(tt, fontSize, cacheFlag, font)) {
     FreeTTFontRecord(tt);
     return 0;
   }
@@ -229,12 +216,12 @@ int OpenTTFontFromStream(vlStream* stream, uint32_t base, uint32_t size, int32_t
 }
 
 int OpenTTFont(const char* name, int32_t size, int32_t cacheFlag, vlEngineFont* font) {
-  if (!gLibrary || !name) return 0;
+  if (!GetFreeTypeLibrary() || !name) return 0;
   if (!IsChunkName(name)) {
     if (const vlEmbeddedFace* e = FindEmbeddedFace(name)) {
       vlTTFont* tt = NewTTFont();
       if (!tt) return 0;
-      if (FT_New_Memory_Face(gLibrary, e->data, static_cast<FT_Long>(e->size), 0, &tt->face) ||
+      if (FT_New_Memory_Face(GetFreeTypeLibrary(), e->data, static_cast<FT_Long>(e->size), 0, &tt->face) ||
           !FinishOpen(tt, size, cacheFlag, font)) {
         FreeTTFontRecord(tt);
         return 0;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "graphics/outline_raster.h"
 #include "text/fonts/engine_font.h"
 
 struct vlStream;
@@ -60,10 +61,8 @@ struct vlFontListEntry {
   int32_t sizeCount;
 };
 
-int InitFreeType();
-void DoneFreeType();
-// The library handle shared with the vector renderer; null before the start.
-FT_Library GetFreeTypeLibrary();
+// InitFreeType, DoneFreeType and GetFreeTypeLibrary: the library handle
+// shared with the vector drawing (graphics/outline_raster.h).
 
 // 1 on success, 0 on failure.
 int OpenTTFont(const char* name, int32_t size, int32_t cacheFlag, vlEngineFont* font);

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "graphics/outline_raster.h"
+
 struct vlPluginInfo;
 
 // Path command codes. A buffer is a sequence of {u32 code, arguments},
@@ -46,11 +48,6 @@ struct vlLineStateCopy {
   double dashOffset;
   const double* dashes;
   uint32_t dashCount;
-};
-
-// The transform x' = a x + c y, y' = b x + d y.
-struct vlPathTransform {
-  double a, b, c, d;
 };
 
 // GetPathExtents: the path offset by (-x, -y); results x1..y2.
@@ -92,23 +89,6 @@ struct vlPathTranslateRequest {
   double dx, dy;
 };
 
-// The draw library's anti-aliased shape (box 14, arc 31, else ellipse).
-struct vlShapeOutline {
-  uint8_t* coverage;  // null: only measure
-  int32_t rowBytes;
-  int32_t kind;
-  double rx, ry;
-  double start, end;  // degrees
-  double width, height;
-  uint32_t clockwise;
-  int32_t outWidth, outHeight;
-  double sizeExtra;
-  const vlPathTransform* transform;  // null: identity
-  int32_t corners[4];
-  uint32_t fill;
-  double lineWidth;
-};
-
 // The eight entries of the built-in engine, in slot order.
 void GetPathExtents(vlPathExtentsRequest* request);
 int DrawPath(vlPathDrawRequest* request);
@@ -118,8 +98,6 @@ void* CreateVectorFont(void* face);
 void FreeVectorFont(void* handle);
 void* OpenVectorFaceFromMemory(const void* data, size_t size);
 void CloseVectorFace(void* handle);
-// For the draw library: coverage or size of an anti-aliased shape; 1 or 0.
-int RasterizeArcOutline(vlShapeOutline* shape);
 
 // Fills the engine entries of an engine record, its capability bit and
 // the extension flag of the newer draw request layout.

@@ -15,27 +15,19 @@
 #include "abi/plugin_abi.h"
 #include "text/fonts/engine_font.h"
 #include "text/fonts/truetype_font.h"
+#include "graphics/outline_raster.h"
 #include "text/vector/vector_engine.h"
 #include "vm/convert.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr FT_Fixed kMiterLimit = 0x10000000;
-
+// The fonts' library, started with the inbuilt font when it was not.
 FT_Library Library() {
   if (FT_Library lib = GetFreeTypeLibrary()) return lib;
   vlEngineFont* inbuilt;
   GetInbuiltFont(&inbuilt);
   return GetFreeTypeLibrary();
 }
-
-FT_Pos To26Dot6(double v) {
-  const int64_t p = vl::DoubleToInt64(v * 64.0);
-  return static_cast<FT_Pos>(p == INT64_MIN ? 0 : p);
-}
-
-FT_Fixed To16Dot16(double v) { return vl::DoubleToInt32(v * 65536.0); }
 
 uint32_t ReadU32(const uint8_t* p) {
   uint32_t v;
@@ -49,139 +41,9 @@ double ReadF64(const uint8_t* p) {
   return v;
 }
 
-// The outline under construction: the stroker records the path, and the
-// walk keeps the current point and whether a sub-path is open.
-struct Builder {
-  FT_Stroker stroker = nullptr;
-  double curX = 0, curY = 0;
-  double startX = 0, startY = 0;
-  bool open = false;
-  bool fillMode = false;  // a fill closes every sub-path, as an area has no open ends
-  // FreeType's stroker fails on a sub-path without segments (a lone move),
-  // so the sub-path reaches it with its first segment.
-  bool begun = false;
-  bool opensOpen = false;
-
-  FT_Vector Point(double x, double y) { return {To26Dot6(x), To26Dot6(y)}; }
-  // FreeType wants to know at the start whether the sub-path will close.
-  void Begin(double x, double y, bool closes) {
-    opensOpen = !(closes || fillMode);
-    begun = false;
-    open = true;
-    startX = curX = x;
-    startY = curY = y;
-  }
-  void Flush() {
-    if (begun) return;
-    FT_Vector v = Point(startX, startY);
-    FT_Stroker_BeginSubPath(stroker, &v, opensOpen);
-    begun = true;
-  }
-  void End(bool closed) {
-    if (!open) return;
-    open = false;
-    if (!begun) return;
-    closed = closed || fillMode;
-    if (closed) {
-      // Closing draws the side back to the start, as a path does.
-      FT_Vector v = Point(startX, startY);
-      if (curX != startX || curY != startY) FT_Stroker_LineTo(stroker, &v);
-    }
-    FT_Stroker_EndSubPath(stroker);
-    begun = false;
-  }
-  void LineTo(double x, double y) {
-    FT_Vector v = Point(x, y);
-    if (To26Dot6(x) != To26Dot6(curX) || To26Dot6(y) != To26Dot6(curY)) {
-      Flush();
-      FT_Stroker_LineTo(stroker, &v);
-    }
-    curX = x;
-    curY = y;
-  }
-  void CubicTo(double x1, double y1, double x2, double y2, double x3, double y3) {
-    FT_Vector a = Point(x1, y1), b = Point(x2, y2), c = Point(x3, y3);
-    Flush();
-    FT_Stroker_CubicTo(stroker, &a, &b, &c);
-    curX = x3;
-    curY = y3;
-  }
-  // Joins the current point to (x, y), or begins a sub-path there.
-  void ReachOrBegin(double x, double y, bool closes) {
-    if (open) LineTo(x, y);
-    else Begin(x, y, closes);
-  }
-};
-
-// One cubic piece of at most pi radians.
-void ArcPiece(Builder& b, double cx, double cy, double rx, double ry, double a, double e) {
-  const double sweep = e - a;
-  if (a == e) return;
-  const double h = 4.0 / 3.0 * std::tan(sweep / 4.0);
-  b.CubicTo(cx + rx * (std::cos(a) - h * std::sin(a)), cy + ry * (std::sin(a) + h * std::cos(a)),
-            cx + rx * (std::cos(e) + h * std::sin(e)), cy + ry * (std::sin(e) - h * std::cos(e)),
-            cx + rx * std::cos(e), cy + ry * std::sin(e));
-}
-
-void ArcSweep(Builder& b, double cx, double cy, double rx, double ry, double a, double e) {
-  if (std::fabs(e - a) > kPi) {
-    const double mid = (a + e) / 2.0;
-    ArcSweep(b, cx, cy, rx, ry, a, mid);
-    ArcSweep(b, cx, cy, rx, ry, mid, e);
-    return;
-  }
-  ArcPiece(b, cx, cy, rx, ry, a, e);
-}
-
-// Angles in degrees; the builder already stands at the arc's start point.
-void AddArcToStroker(Builder& b, double cx, double cy, double rx, double ry, double start, double end,
-                     bool clockwise) {
-  double a = start * kPi / 180.0, e = end * kPi / 180.0;
-  if (!std::isfinite(a) || !std::isfinite(e) || a == e) return;
-  // Far-off angles would take millions of steps to bring near.
-  if (std::fabs(e - a) > 1e6) return;
-  if (clockwise) {
-    while (e < a) e += 2 * kPi;
-  } else {
-    while (e > a) e -= 2 * kPi;
-  }
-  while (std::fabs(e - a) >= 4 * kPi) e += (e > a ? -2 : 2) * kPi;
-  ArcSweep(b, cx, cy, rx, ry, a, e);
-}
-
-void ArcStart(double cx, double cy, double rx, double ry, double start, double* x, double* y) {
-  const double a = start * kPi / 180.0;
-  *x = cx + rx * std::cos(a);
-  *y = cy + ry * std::sin(a);
-}
-
-// Corners a top-left, b bottom-left, c bottom-right, d top-right; levels
-// 0..100 of half the shorter side.
-void AddBoxToOutline(Builder& b, double x, double y, double width, double height, const uint32_t levels[4]) {
-  const double w = std::round(width), h = std::round(height);
-  const double base = std::min(w, h) / 2.0;
-  double r[4];
-  for (int i = 0; i < 4; ++i) r[i] = std::min<uint32_t>(levels[i], 100) / 100.0 * base;
-  const double x1 = x, y1 = y, x2 = x + w, y2 = y + h;
-  b.End(false);
-  b.Begin(x1 + r[0], y1, true);
-  if (r[0] > 0) AddArcToStroker(b, x1 + r[0], y1 + r[0], r[0], r[0], 270, 180, false);
-  b.LineTo(x1, y2 - r[1]);
-  if (r[1] > 0) AddArcToStroker(b, x1 + r[1], y2 - r[1], r[1], r[1], 180, 90, false);
-  b.LineTo(x2 - r[2], y2);
-  if (r[2] > 0) AddArcToStroker(b, x2 - r[2], y2 - r[2], r[2], r[2], 90, 0, false);
-  b.LineTo(x2, y1 + r[3]);
-  if (r[3] > 0) AddArcToStroker(b, x2 - r[3], y1 + r[3], r[3], r[3], 360, 270, false);
-  b.LineTo(x2 - r[3], y1);
-  const double sx = x1 + r[0], sy = y1;
-  b.End(true);
-  b.curX = sx;
-  b.curY = sy;
-}
-
 // Glyph outlines become closed contours of the stroker.
 struct GlyphSink {
-  Builder* b;
+  vlOutlineBuilder* b;
   bool started;
 };
 
@@ -206,7 +68,7 @@ int GlyphCubic(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, vo
 
 // Text through a face shared with the text engine: a size object of its
 // own and no transform while the outlines load, both restored afterwards.
-void AddTextToStroker(Builder& b, FT_Face face, uint32_t size, const char* text) {
+void AddTextToStroker(vlOutlineBuilder& b, FT_Face face, uint32_t size, const char* text) {
   b.End(false);
   if (!face || !text) return;
   FT_Size own, previous = face->size;
@@ -241,18 +103,6 @@ void AddTextToStroker(Builder& b, FT_Face face, uint32_t size, const char* text)
   FT_Done_Size(own);
 }
 
-bool ExportBorder(FT_Stroker stroker, FT_StrokerBorder border, FT_Outline* out, bool both) {
-  FT_UInt points = 0, contours = 0;
-  if (both) FT_Stroker_GetCounts(stroker, &points, &contours);
-  else FT_Stroker_GetBorderCounts(stroker, border, &points, &contours);
-  if (FT_Outline_New(Library(), points, static_cast<FT_Int>(contours), out)) return false;
-  out->n_points = 0;
-  out->n_contours = 0;
-  if (both) FT_Stroker_Export(stroker, out);
-  else FT_Stroker_ExportBorder(stroker, border, out);
-  return true;
-}
-
 FT_Stroker_LineJoin MapJoin(uint32_t join) {
   if (join == VL_JOINROUND) return FT_STROKER_LINEJOIN_ROUND;
   if (join == VL_JOINBEVEL) return FT_STROKER_LINEJOIN_BEVEL;
@@ -263,22 +113,6 @@ FT_Stroker_LineCap MapCap(uint32_t cap) {
   if (cap == VL_CAPROUND) return FT_STROKER_LINECAP_ROUND;
   if (cap == VL_CAPSQUARE) return FT_STROKER_LINECAP_SQUARE;
   return FT_STROKER_LINECAP_BUTT;
-}
-
-// Strokes an outline in place of itself; false leaves it untouched.
-bool StrokeOutline(FT_Outline* outline, FT_Fixed radius, FT_Stroker_LineCap cap, FT_Stroker_LineJoin join,
-                   bool opened) {
-  FT_Stroker stroker;
-  if (FT_Stroker_New(Library(), &stroker)) return false;
-  FT_Stroker_Set(stroker, radius, cap, join, kMiterLimit);
-  FT_Outline stroke;
-  bool ok = FT_Stroker_ParseOutline(stroker, outline, opened) == 0 &&
-            ExportBorder(stroker, FT_STROKER_BORDER_LEFT, &stroke, true);
-  FT_Stroker_Done(stroker);
-  if (!ok) return false;
-  FT_Outline_Done(Library(), outline);
-  *outline = stroke;
-  return true;
 }
 
 enum class Mode { Translate, Build };
@@ -300,7 +134,7 @@ bool SubPathCloses(const uint8_t* p) {
 
 // Walks the commands. Translate moves every absolute coordinate by the
 // offset in place; Build records the path in the builder's stroker.
-void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, Builder* b) {
+void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineBuilder* b) {
   if (!commands) return;
   uint8_t* p = commands;
   for (;;) {
@@ -413,14 +247,14 @@ void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, Builder* b
 // ends, closed ones none.
 bool BuildPathOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32_t lineWidth, double ox,
                       double oy, bool fillOnly, FT_Outline* out, double* curX = nullptr, double* curY = nullptr) {
-  Builder b;
+  vlOutlineBuilder b;
   if (FT_Stroker_New(Library(), &b.stroker)) return false;
   b.fillMode = fillOnly;
   if (fillOnly) {
     FT_Stroker_Set(b.stroker, 0, FT_STROKER_LINECAP_BUTT, FT_STROKER_LINEJOIN_ROUND, 0);
   } else {
     const uint32_t join = ls ? ls->join : VL_JOINMITER, cap = ls ? ls->cap : VL_CAPBUTT;
-    FT_Stroker_Set(b.stroker, static_cast<FT_Fixed>(lineWidth) * 32, MapCap(cap), MapJoin(join), kMiterLimit);
+    FT_Stroker_Set(b.stroker, static_cast<FT_Fixed>(lineWidth) * 32, MapCap(cap), MapJoin(join), kOutlineMiterLimit);
   }
   WalkCommands(Mode::Build, const_cast<uint8_t*>(commands), ox, oy, &b);
   b.End(false);
@@ -430,44 +264,6 @@ bool BuildPathOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32
   FT_Stroker_Done(b.stroker);
   if (!ok) return false;
   if (fillOnly && ls && ls->fillRule == VL_FILLRULEEVENODD) out->flags |= FT_OUTLINE_EVEN_ODD_FILL;
-  return true;
-}
-
-bool IsIdentity(const vlPathTransform* t) { return !t || (t->a == 1 && t->b == 0 && t->c == 0 && t->d == 1); }
-
-void ApplyTransform(FT_Outline* o, const vlPathTransform* t) {
-  if (IsIdentity(t)) return;
-  FT_Matrix m = {To16Dot16(t->a), To16Dot16(t->c), To16Dot16(t->b), To16Dot16(t->d)};
-  FT_Outline_Transform(o, &m);
-}
-
-// Renders the outline, moved to start at (0, 0) from the given corner,
-// into width x height bytes of coverage with rows top-down.
-bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlias, uint8_t* buffer,
-                    int32_t rowBytes, int32_t width, int32_t height) {
-  if (!buffer || width <= 0 || height <= 0 || rowBytes < width) return false;
-  FT_Outline_Translate(o, -originX, -originY);
-  FT_Bitmap bm;
-  FT_Bitmap_Init(&bm);
-  bm.rows = static_cast<unsigned>(height);
-  bm.width = static_cast<unsigned>(width);
-  if (antiAlias) {
-    bm.pitch = -rowBytes;  // y grows downward: the first row is FreeType's bottom
-    bm.buffer = buffer;
-    bm.pixel_mode = FT_PIXEL_MODE_GRAY;
-    bm.num_grays = 256;
-    return FT_Outline_Get_Bitmap(Library(), o, &bm) == 0;
-  }
-  const int32_t monoRow = ((width + 15) >> 3) & ~1;
-  std::vector<uint8_t> mono(static_cast<size_t>(monoRow) * height);
-  bm.pitch = -monoRow;
-  bm.buffer = mono.data();
-  bm.pixel_mode = FT_PIXEL_MODE_MONO;
-  bm.num_grays = 2;
-  if (FT_Outline_Get_Bitmap(Library(), o, &bm)) return false;
-  for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x)
-      buffer[static_cast<size_t>(y) * rowBytes + x] = (mono[size_t(y) * monoRow + x / 8] & (0x80 >> (x & 7))) ? 255 : 0;
   return true;
 }
 
@@ -543,78 +339,6 @@ void* OpenVectorFaceFromMemory(const void* data, size_t size) {
 
 void CloseVectorFace(void* handle) {
   if (handle) FT_Done_Face(static_cast<FT_Face>(handle));
-}
-
-int RasterizeArcOutline(vlShapeOutline* s) {
-  const double rx = s->rx + s->sizeExtra, ry = s->ry + s->sizeExtra;
-  const double width = s->width + 2 * s->sizeExtra, height = s->height + 2 * s->sizeExtra;
-  double start = s->start, end = s->end;
-  bool clockwise = s->clockwise != 0;
-  const bool full = start == 0 && end == 360;
-  if (s->kind == 31 && (clockwise ? start < end : start > end)) {
-    std::swap(start, end);
-    clockwise = !clockwise;
-  }
-  auto build = [&](bool wholeEllipse, FT_Outline* out) {
-    Builder b;
-    if (FT_Stroker_New(Library(), &b.stroker)) return false;
-    FT_Stroker_Set(b.stroker, 0, FT_STROKER_LINECAP_BUTT, FT_STROKER_LINEJOIN_ROUND, 0);
-    if (s->kind == 14) {
-      uint32_t levels[4];
-      for (int i = 0; i < 4; ++i) levels[i] = static_cast<uint32_t>(std::clamp(s->corners[i], 0, 100));
-      AddBoxToOutline(b, 0, 0, width, height, levels);
-    } else {
-      double sx, sy;
-      const bool pie = !wholeEllipse && !full;
-      const double a = wholeEllipse ? 0 : start, e = wholeEllipse ? 360 : end;
-      ArcStart(rx, ry, rx, ry, a, &sx, &sy);
-      if (pie) {
-        b.Begin(rx, ry, true);
-        b.LineTo(sx, sy);
-      } else {
-        b.Begin(sx, sy, true);
-      }
-      AddArcToStroker(b, rx, ry, rx, ry, a, e, wholeEllipse ? true : clockwise);
-      b.End(true);
-    }
-    bool ok = ExportBorder(b.stroker, FT_STROKER_BORDER_LEFT, out, false);
-    FT_Stroker_Done(b.stroker);
-    if (!ok) return false;
-    if (s->fill) {
-      ApplyTransform(out, s->transform);
-    } else {
-      if (!StrokeOutline(out, To26Dot6(s->lineWidth / 2.0), FT_STROKER_LINECAP_ROUND, FT_STROKER_LINEJOIN_ROUND,
-                         false)) {
-        FT_Outline_Done(Library(), out);
-        return false;
-      }
-      ApplyTransform(out, s->transform);
-    }
-    return true;
-  };
-  FT_Outline o;
-  if (!build(false, &o)) return 0;
-  FT_BBox box;
-  FT_Outline_Get_CBox(&o, &box);
-  if (s->kind == 31 && !full) {
-    // Placed where the arc lies on its whole ellipse.
-    FT_Outline whole;
-    if (build(true, &whole)) {
-      FT_Outline_Get_CBox(&whole, &box);
-      FT_Outline_Done(Library(), &whole);
-    }
-  }
-  const FT_Pos x0 = static_cast<FT_Pos>(std::floor(box.xMin / 64.0)) * 64;
-  const FT_Pos y0 = static_cast<FT_Pos>(std::floor(box.yMin / 64.0)) * 64;
-  int ok = 1;
-  if (s->coverage) {
-    ok = RenderCoverage(&o, x0, y0, true, s->coverage, s->rowBytes, s->outWidth, s->outHeight) ? 1 : 0;
-  } else {
-    s->outWidth = static_cast<int32_t>((box.xMax + 63) / 64 - x0 / 64);
-    s->outHeight = static_cast<int32_t>((box.yMax + 63) / 64 - y0 / 64);
-  }
-  FT_Outline_Done(Library(), &o);
-  return ok;
 }
 
 void FillBuiltinVectorEngine(vlPluginInfo* info) {

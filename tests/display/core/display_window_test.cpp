@@ -26,7 +26,7 @@
 #include "abi/plugin_abi.h"
 #include "runtime/preproc.h"
 #include "runtime/runtime_options.h"
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
 

@@ -10,7 +10,7 @@
 #include "graphics/bitmap.h"
 #include "runtime/class_lists.h"
 #include "formats/loaded_source.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "vm/error_codes.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "../../runtime/handler_test_util.h"
 #include "runtime/class_lists.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "runtime/runtime_options.h"
 
 namespace mediatest {

@@ -16,7 +16,7 @@
 #include "graphics/yuv_convert.h"
 #include "objects/brushes/brush.h"
 #include "runtime/class_lists.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "tests/support/file_size_limit.h"
 #include "vm/error_codes.h"
 

@@ -16,6 +16,7 @@
 #include "objects/brushes/brush.h"
 #include "runtime/os.h"
 #include "player/system_library.h"
+#include "runtime/clipboard_hooks.h"
 #include "vm/error_codes.h"
 #include "vm/value.h"
 

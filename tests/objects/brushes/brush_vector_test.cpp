@@ -12,7 +12,7 @@
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
 #include "runtime/class_lists.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "vm/error_codes.h"
 
 namespace {

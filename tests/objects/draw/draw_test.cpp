@@ -16,6 +16,7 @@
 #include "objects/draw/shape_render.h"
 #include "objects/sprites/sprite.h"
 #include "player/system_library.h"
+#include "runtime/script_version.h"
 #include "vm/error_codes.h"
 
 namespace {

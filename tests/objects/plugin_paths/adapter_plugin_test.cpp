@@ -24,7 +24,7 @@
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
 #include "platform/offscreen_bitmap.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "player/startup.h"
 #include "tests/objects/plugin_paths/probe_plugin.h"
 #include "vm/error_codes.h"

@@ -16,7 +16,7 @@
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "runtime/plugin_formats.h"
-#include "runtime/plugins.h"
+#include "player/plugin_loader.h"
 #include "tests/objects/plugin_paths/probe_plugin.h"
 #include "vm/error_codes.h"
 

@@ -1,6 +1,6 @@
 // Presets of the run's two records and the extra-argument list they own.
 // Depends on nothing but the C library.
-#include "player/startup_records.h"
+#include "runtime/startup_records.h"
 
 #include <cstdlib>
 #include <cstring>

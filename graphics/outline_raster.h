@@ -1,0 +1,134 @@
+// FreeType outlines for the engine's vector drawing, shared by the draw
+// library's anti-aliased shapes and the vector engine of the path library:
+// the library handle, an outline builder over FreeType's stroker (lines,
+// cubics, arcs, rounded boxes), stroking, transforming and rendering an
+// outline into 8-bit coverage.
+#pragma once
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#include FT_STROKER_H
+
+#include <cstdint>
+
+// The transform x' = a x + c y, y' = b x + d y. The vector engine's request
+// records carry it, so its layout is fixed.
+struct vlPathTransform {
+  double a, b, c, d;
+};
+
+// The draw library's anti-aliased shape (box 14, arc 31, else ellipse).
+struct vlShapeOutline {
+  uint8_t* coverage;  // null: only measure
+  int32_t rowBytes;
+  int32_t kind;
+  double rx, ry;
+  double start, end;  // degrees
+  double width, height;
+  uint32_t clockwise;
+  int32_t outWidth, outHeight;
+  double sizeExtra;
+  const vlPathTransform* transform;  // null: identity
+  int32_t corners[4];
+  uint32_t fill;
+  double lineWidth;
+};
+
+// The one FreeType library of the process (fonts and outlines): 0 or 1386
+// when FreeType cannot start; DoneFreeType ends it.
+int InitFreeType();
+void DoneFreeType();
+// Null before the start.
+FT_Library GetFreeTypeLibrary();
+// The library, started when it was not (null when it cannot start).
+FT_Library OutlineLibrary();
+
+inline constexpr FT_Fixed kOutlineMiterLimit = 0x10000000;
+
+FT_Pos To26Dot6(double v);
+
+// The outline under construction: the stroker records the path, and the
+// walk keeps the current point and whether a sub-path is open.
+struct vlOutlineBuilder {
+  FT_Stroker stroker = nullptr;
+  double curX = 0, curY = 0;
+  double startX = 0, startY = 0;
+  bool open = false;
+  bool fillMode = false;  // a fill closes every sub-path, as an area has no open ends
+  // FreeType's stroker fails on a sub-path without segments (a lone move),
+  // so the sub-path reaches it with its first segment.
+  bool begun = false;
+  bool opensOpen = false;
+
+  FT_Vector Point(double x, double y) { return {To26Dot6(x), To26Dot6(y)}; }
+  // FreeType wants to know at the start whether the sub-path will close.
+  void Begin(double x, double y, bool closes) {
+    opensOpen = !(closes || fillMode);
+    begun = false;
+    open = true;
+    startX = curX = x;
+    startY = curY = y;
+  }
+  void Flush() {
+    if (begun) return;
+    FT_Vector v = Point(startX, startY);
+    FT_Stroker_BeginSubPath(stroker, &v, opensOpen);
+    begun = true;
+  }
+  void End(bool closed) {
+    if (!open) return;
+    open = false;
+    if (!begun) return;
+    closed = closed || fillMode;
+    if (closed) {
+      // Closing draws the side back to the start, as a path does.
+      FT_Vector v = Point(startX, startY);
+      if (curX != startX || curY != startY) FT_Stroker_LineTo(stroker, &v);
+    }
+    FT_Stroker_EndSubPath(stroker);
+    begun = false;
+  }
+  void LineTo(double x, double y) {
+    FT_Vector v = Point(x, y);
+    if (To26Dot6(x) != To26Dot6(curX) || To26Dot6(y) != To26Dot6(curY)) {
+      Flush();
+      FT_Stroker_LineTo(stroker, &v);
+    }
+    curX = x;
+    curY = y;
+  }
+  void CubicTo(double x1, double y1, double x2, double y2, double x3, double y3) {
+    FT_Vector a = Point(x1, y1), b = Point(x2, y2), c = Point(x3, y3);
+    Flush();
+    FT_Stroker_CubicTo(stroker, &a, &b, &c);
+    curX = x3;
+    curY = y3;
+  }
+  // Joins the current point to (x, y), or begins a sub-path there.
+  void ReachOrBegin(double x, double y, bool closes) {
+    if (open) LineTo(x, y);
+    else Begin(x, y, closes);
+  }
+};
+
+// Angles in degrees; the builder already stands at the arc's start point.
+void AddArcToStroker(vlOutlineBuilder& b, double cx, double cy, double rx, double ry, double start, double end,
+                     bool clockwise);
+// The point at start degrees on the ellipse.
+void ArcStart(double cx, double cy, double rx, double ry, double start, double* x, double* y);
+// Corners a top-left, b bottom-left, c bottom-right, d top-right; levels
+// 0..100 of half the shorter side.
+void AddBoxToOutline(vlOutlineBuilder& b, double x, double y, double width, double height, const uint32_t levels[4]);
+// The stroker's outline (one border, or both); false when none can be made.
+bool ExportBorder(FT_Stroker stroker, FT_StrokerBorder border, FT_Outline* out, bool both);
+// Strokes an outline in place of itself; false leaves it untouched.
+bool StrokeOutline(FT_Outline* outline, FT_Fixed radius, FT_Stroker_LineCap cap, FT_Stroker_LineJoin join,
+                   bool opened);
+void ApplyTransform(FT_Outline* o, const vlPathTransform* t);
+// Renders the outline, moved to start at (0, 0) from the given corner,
+// into width x height bytes of coverage with rows top-down.
+bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlias, uint8_t* buffer,
+                    int32_t rowBytes, int32_t width, int32_t height);
+
+// For the draw library: coverage or size of an anti-aliased shape; 1 or 0.
+int RasterizeArcOutline(vlShapeOutline* shape);
