@@ -436,6 +436,7 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
     std::lock_guard<std::mutex> lock(p->refreshMutex);
     p->refreshStop = false;
     p->resetRequest = false;
+    p->seekWake = false;
   }
   if (AllocSlots(p) != 0) {
     StopVideoPlayer(handle, display, 0);
@@ -573,7 +574,20 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
       std::lock_guard<std::mutex> lock(p->decodeMutex);
       p->seekTarget = target;
     }
-    p->videoFlushState.store(1);
+    {
+      // The clock stands at the new place from now on; the frames still
+      // queued from the old one go unseen.
+      std::lock_guard<std::mutex> lock(p->frameMutex);
+      p->seekPositionMs = ms;
+      p->clockOffset = ms / 1000.0 - WallClock();
+      p->videoFlushState.store(1);
+    }
+    {
+      // The refresh thread may be waiting for an old frame's time.
+      std::lock_guard<std::mutex> lock(p->refreshMutex);
+      p->seekWake = true;
+      p->refreshWake.notify_all();
+    }
     if (p->sound) p->audioFlushState.store(1);
     p->seekRequest.store(1);
     RemovePendingVideoFrames(p->display, p);
@@ -612,6 +626,7 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   }
   std::lock_guard<std::mutex> lock(p->frameMutex);
   p->shownStamp = ms / 1000.0;
+  p->seekPositionMs = ms;
   if (p->paused.load()) {
     p->pausedPositionMs = ms;
     p->pausedPositionValid = 1;
@@ -703,6 +718,9 @@ uint32_t GetVideoPosition(vlVideoHandle* handle) {
   if (p->paused.load() && p->pausedPositionValid) return p->pausedPositionMs;
   std::lock_guard<std::mutex> lock(p->frameMutex);
   if (p->ended.load()) return p->endPositionMs;
+  // Until the first frame from a new place shows, the position is that
+  // place.
+  if (p->videoFlushState.load()) return p->seekPositionMs;
   const double clock = WallClock() + p->clockOffset;
   return clock > 0 ? static_cast<uint32_t>(clock * 1000) : 0;
 }

@@ -84,6 +84,7 @@ struct vlVideoPlayer {
   std::mutex refreshMutex;
   std::condition_variable refreshWake;
   bool refreshStop = false, resetRequest = false;
+  bool seekWake = false;  // a seek: frames waited for are stale
   std::mutex resetMutex;
   std::condition_variable resetAck;
   bool resetDone = false;
@@ -121,6 +122,7 @@ struct vlVideoPlayer {
   std::atomic<uint32_t> serverBusy{0};  // holds a packet not yet queued or dropped
   std::atomic<uint32_t> seekRequest{0}, videoFlushState{0}, audioFlushState{0};
   int64_t seekTarget = 0;  // under the decode mutex
+  uint32_t seekPositionMs = 0;  // under the frame mutex: where a seek in flight goes
   std::atomic<uint32_t> endOfFile{0}, ended{0};
   uint32_t endPositionMs = 0;
   vlObjectId videoId{};

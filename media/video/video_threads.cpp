@@ -97,8 +97,9 @@ int TimedWait(vlVideoPlayer* p, double seconds) {
     std::unique_lock<std::mutex> lock(p->refreshMutex);
     if (seconds > 0) {
       p->refreshWake.wait_for(lock, std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6)),
-                              [p] { return p->refreshStop || p->resetRequest; });
+                              [p] { return p->refreshStop || p->resetRequest || p->seekWake; });
     }
+    p->seekWake = false;
     if (p->refreshStop) return 1;
     if (p->resetRequest) {
       p->resetRequest = false;
@@ -307,6 +308,8 @@ void VideoServerThread(void* start) {
       p->slots[0].target = p->slots[1].target = 0;
       while (p->queued > 0 && !Stopping(worker)) p->frameCondition.wait_for(lock, kPoll);
       ResetTiming(p);
+      // A frame stamped 0 takes the video clock: the place sought.
+      p->videoClock = p->seekPositionMs / 1000.0;
       p->videoFlushState.store(2);
       continue;
     }
@@ -333,6 +336,15 @@ void VideoRefreshThread(void* start) {
     std::unique_lock<std::mutex> lock(p->frameMutex);
     if (p->queued > 0) {
       vlFrameSlot* slot = &p->slots[p->readIndex];
+      const uint32_t flush = p->videoFlushState.load();
+      if (flush == 1 || flush == 2) {
+        // A frame from before a seek: it goes unseen and leaves the clock
+        // at the place sought.
+        p->readIndex = (p->readIndex + 1) % 2;
+        --p->queued;
+        p->frameCondition.notify_all();
+        continue;
+      }
       const double now = WallClock();
       if (now < slot->target) {
         const double wait = std::floor((slot->target - now) * 1000) / 1000;

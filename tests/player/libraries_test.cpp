@@ -2,8 +2,10 @@
 // own actions used to destroy data or free what a command still used: a
 // file copied onto itself, a poke into a block borrowed from a string,
 // callbacks that close the file or connection their command works on, a
-// malformed pattern, and sprites that collide only where their pixels do. The sanitizer build runs the same applets under ASan.
+// malformed pattern, sprites that collide only where their pixels do, and
+// a video layer sought while it plays. The sanitizer build runs the same applets under ASan.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "tests/player/player_harness.h"
@@ -165,6 +167,37 @@ TEST_F(Libraries, SpritesCollideWhereTheirPixelsMeetNotTheirBoxes) {
   EXPECT_EQ(Tool("convert " + vlplayer::Quote(dir() + "/near.bmp") + " -format '%[pixel:p{9,9}] %[pixel:p{16,16}] "
                  "%[pixel:p{1,18}]' info:"),
             "srgb(255,255,255) srgb(255,255,255) srgb(0,0,0)");
+}
+
+// A video playing on a layer, sought to 3 s: 100 ms later its position is
+// past 3 s and the window shows the frame of that time (an MJPEG AVI whose
+// frame n has red 4n, 10 frames a second).
+TEST_F(Libraries, AVideoLayerSoughtWhilePlayingShowsAndAnswersTheNewPlace) {
+  const std::string video = dir() + "/count.avi";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i color=c=black:s=64x48:r=10:d=6 -vf \"geq=r='N*4':g=128:b=64\" -c:v mjpeg "
+       "-q:v 2 " + vlplayer::Quote(video),
+       &status);
+  ASSERT_EQ(status, 0);
+  std::string applet =
+      Applet("seek", ".line 1\n.call enablelayers\n.call openvideo 1 " + Lit(video) +
+                         "\n.table 0 { uselayer = 1 }\n.call base=1 playvideo 1 0 0 r0\n.call wait 15\n"
+                         ".call seeklayer 1 3000\n.call wait 5\n.call getattribute 22 1 18 -> before\n"
+                         ".call savesnapshot " + Lit(dir() + "/seek.bmp") + " 0\n"
+                         ".call getattribute 22 1 18 -> after\n.call debugprint $before $after\n");
+  Result r = Run({applet});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  int before = 0, after = 0;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d %d", &before, &after), 2) << r.out;
+  EXPECT_GE(before, 3000);
+  EXPECT_LT(before, 3400);
+  EXPECT_GE(after, before);
+  const int red = std::atoi(Tool("convert " + vlplayer::Quote(dir() + "/seek.bmp") +
+                                 " -format '%[fx:int(255*p{20,20}.r+0.5)]' info:")
+                                .c_str());
+  const int shown = (red + 2) / 4;
+  EXPECT_GE(shown, before / 100 - 1) << "red " << red;
+  EXPECT_LE(shown, after / 100 + 1) << "red " << red;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // state, the nameless copies layers keep, and the GetAttribute answers.
 #include "tests/display/core/display_fixture.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,56 @@ TEST_F(VideoLayers, PlayingIntoALayerUnderLayerControl) {
   EXPECT_EQ(v->onLayer, 0u);
   // Off layers again, it plays on the display as before.
   ASSERT_EQ(Run(".call playvideo 1 0 0\n.call stopvideo 1"), 0);
+}
+
+// A playing layer sought forward: the position answers the new place at
+// once and then runs on from it, and the window shows the frame whose time
+// the position names (an MJPEG AVI whose frame n has red 4n, 10 per second).
+TEST_F(VideoLayers, SeekingAPlayingLayerMovesThePositionAndTheFramesTogether) {
+  const std::string mjpeg = dir_.File("count.avi");
+  int status = 0;
+  pictest::RunTool("ffmpeg -v error -y -f lavfi -i color=c=black:s=32x16:r=10:d=6 -vf \"geq=r='N*4':g=128:b=64\" "
+                   "-c:v mjpeg -q:v 2 " + pictest::Quote(mjpeg),
+                   &status);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(Run(".call enablelayers\n.call openvideo 1 \"" + mjpeg +
+                "\"\n.table 0 { uselayer = 1 }\n.call base=1 playvideo 1 0 0 r0"),
+            0);
+  auto pump = [&](int ms) {
+    for (int i = 0; i < ms / 5; ++i) {
+      FlushPendingDisplayFrames(L);
+      usleep(5000);
+    }
+  };
+  auto position = [&](const char* attribute) {
+    EXPECT_EQ(Run(".call getattribute 22 1 " + std::string(attribute) + " -> n"), 0);
+    return Num("n");
+  };
+  auto since = [](std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  };
+  pump(300);
+  EXPECT_GT(position("18"), 100);
+  // Forward, back to the start, forward again: the position starts at the
+  // place sought and never runs ahead of the time since the seek.
+  for (int target : {3000, 0, 4500}) {
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(Run(".call seeklayer 1 " + std::to_string(target)), 0);
+    const double at = position("18");
+    EXPECT_GE(at, target) << "right after seeking to " << target;
+    EXPECT_LE(at, target + since(t0) + 5) << "right after seeking to " << target;
+    pump(150);
+    const double later = position("18"), elapsed = since(t0);
+    EXPECT_LE(later, target + elapsed + 5) << elapsed << " ms after seeking to " << target;
+    EXPECT_GE(later, target) << elapsed << " ms after seeking to " << target;
+    // The layer shows a frame of that time: the one due, or a neighbour.
+    const int shown = static_cast<int>((WindowPixel(d_, 8, 8) >> 16) + 2) / 4;
+    const int due = static_cast<int>(later) / 100;
+    EXPECT_GE(shown, due - 1) << "at " << later << " ms";
+    EXPECT_LE(shown, due + 1) << "at " << later << " ms";
+    EXPECT_NEAR(position("12"), due + 1, 1) << "the current frame at " << later << " ms";
+  }
+  ASSERT_EQ(Run(".call stoplayer 1"), 0);
 }
 
 TEST_F(VideoLayers, APausedVideoOutsideLayersSurvivesARefresh) {
