@@ -64,13 +64,13 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   const bool regionActive = clip && !(flags & VL_SAFEBLT_NOCLIP);
   // A made source is computed into its own picture where it is read, and
   // once only.
-  auto madeHeld = [&] {
+  auto makeInSource = [&] {
     if (made) made->make(made->context, sx, sy, w, h);
     made = nullptr;
   };
   auto copyInto = [&](vlBitmap* to) {
     if (!made || !made->put(made->context, to, sx, sy, dx, dy, w, h)) {
-      madeHeld();
+      makeInSource();
       BltBitmap(src, sx, sy, to, dx, dy, w, h);
     }
   };
@@ -98,7 +98,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   }
 
   if (regionActive && clip->mask) {
-    madeHeld();
+    makeInSource();
     tempPlane = MakeClipPlane(clip, mask, alpha, sx, sy, dx, dy, w, h, srcW);
     if (!tempPlane) goto done;
     if (alpha)
@@ -126,11 +126,11 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
     if (dst) {
       copyInto(dst);
     } else if (d->outputType == VL_OUTPUT_DISPLAY) {
-      madeHeld();
+      makeInSource();
       UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 0);
     }
   } else if (alpha) {
-    madeHeld();
+    makeInSource();
     if (dst) {
       if (d->outputAlpha && !(flags & VL_SAFEBLT_OFFSCREEN)) {
         if (vlSelectAlphaMode)
@@ -143,7 +143,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       }
     }
   } else if (dst) {
-    madeHeld();
+    makeInSource();
     BltBitmapMasked(src, sx, sy, dst, dx, dy, w, h, mask);
   }
 
