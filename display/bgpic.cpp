@@ -119,7 +119,7 @@ vlDisplay* DisplayOfBGPic(const vlBGPic* pic) {
 }
 
 bool IsSelectedBGPic(const vlBGPic* pic) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !vlCurrentOutput) return false;
   if (d->outputType == VL_OUTPUT_BGPIC) return SameId(vlCurrentOutput->id(), pic->id());
   if (d->outputType == VL_OUTPUT_BRUSH || d->outputType == VL_OUTPUT_MASK || d->outputType == VL_OUTPUT_ALPHA)
@@ -261,7 +261,7 @@ void SweepOrphanBGPics(vlVMState* L) {
   for (vlBGPic* p = vlBGPicList; p;) {
     vlBGPic* next = p->next;
     if (p->orphan && !gLayerHooks.detachBGPicUsers(L, p) && !DisplayOfBGPic(p) &&
-        !(vlCurrentDisplay && vlCurrentDisplay->bgpic == p)) {
+        !(CurrentDisplay() && CurrentDisplay()->bgpic == p)) {
       if (vlCurrentOutput == p) vlCurrentOutput = nullptr;
       UnlinkBGPic(p);
       FreeBGPicRecord(L, p);
@@ -297,7 +297,7 @@ void GetOptionalXYTable(vlVMState* L, int index, int32_t* x, int32_t* y) {
 
 int ShowBGPicOnDisplay(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int withTransition, vlBitmap** newImage,
                        vlBitmap** oldImage) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   vlBGPic* pic = nullptr;
   if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
@@ -408,7 +408,7 @@ int CmdDisplayBGPic(vlVMState* L) {
 
 int CmdSelectBGPic(vlVMState* L) {
   CheckArgs(L, 1, 3, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   int32_t mode = vl::OptIntArg(L, 2, 2);
   vlBGPic* pic = nullptr;
@@ -437,7 +437,7 @@ int CmdSelectBGPic(vlVMState* L) {
 
 int CmdEndSelect(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || d->outputType == VL_OUTPUT_DISPLAY || !CanEndSelection(d)) return ERR_WRONGUSAGE;
   LeaveSelectMode(L, d, 0);
   return 0;

@@ -210,7 +210,7 @@ int IsDisplayAdapterInstalled() { return vlDisplayAdapter ? 1 : 0; }
 int GetPluginDisplay(const vlObjectId* id, vlDisplay** out) {
   *out = nullptr;
   if (!GetAdapterBitmapCaps(VL_ADAPTERCAP_DISPLAYS)) return 0;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (id)
     if (int status = GetDisplayByID(*id, &d)) return status;
   if (!d) return ERR_CLOSEDDISPLAY;

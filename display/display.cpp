@@ -34,11 +34,12 @@
 #include "vm/stack_api.h"
 
 vlDisplay* vlDisplayList = nullptr;
-vlDisplay* vlCurrentDisplay = nullptr;
 vlMutex* vlDisplayListMutex = nullptr;
 int32_t vlRecordingScreen = 0;
 
 namespace {
+
+vlDisplay* gCurrentDisplay = nullptr;
 
 // Making and finding a display must not walk every display there is.
 // Changed on the main thread under the list lock only, like the list.
@@ -188,6 +189,9 @@ void MarkDisplayAllDirty(vlDisplay* d) {
 
 uint32_t DisplayFlagsForEvents(const vlDisplay* d) { return d->styleFlags; }
 
+vlDisplay* CurrentDisplay() { return gCurrentDisplay; }
+void SetCurrentDisplay(vlDisplay* d) { gCurrentDisplay = d; }
+
 int GetDisplayByID(vlObjectId id, vlDisplay** out) {
   if ((*out = reinterpret_cast<vlDisplay*>(gDisplayIndex.First(id)))) return 0;
   if (id.handle) return ERR_FINDARRAY;
@@ -251,7 +255,7 @@ int FreeDisplayRecord(vlVMState* L, vlObjectId id, int mustExist) {
   vlDisplay* d = nullptr;
   int status = GetDisplayByID(id, &d);
   if (status) return mustExist ? status : 0;
-  if (d == vlCurrentDisplay) return ERR_FREEADISPLAY;
+  if (d == gCurrentDisplay) return ERR_FREEADISPLAY;
   if (gLayerHooks.asyncDrawOnDisplay(d)) return ERR_ADFFREEDISP;
   if (d->clients) return ERR_SATFREEDISP;
   if (gLayerHooks.videoOnDisplay(d)) return ERR_VIDATTACHED;
@@ -349,7 +353,7 @@ void CloseAllDisplays(vlVMState* L) {
       FreeRecord(L, d, 0);
     }
     gDisplayIndex.Clear();
-    vlCurrentDisplay = nullptr;
+    gCurrentDisplay = nullptr;
   }
   FreeAllMenus(L);
   FreeDisplayBlitCache();
@@ -357,10 +361,10 @@ void CloseAllDisplays(vlVMState* L) {
 }
 
 void SelectDisplayRecord(vlVMState* L, vlDisplay* d, int noActivate) {
-  if (d == vlCurrentDisplay) return;
-  vlDisplay* old = vlCurrentDisplay;
+  if (d == gCurrentDisplay) return;
+  vlDisplay* old = gCurrentDisplay;
   if (old && old->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(old)) LeaveSelectMode(L, old, 1);
   if (d->displayState == VL_DISPSTATE_OPEN && !noActivate) ActivateDisplayWindow(d, 1);
-  vlCurrentDisplay = d;
+  gCurrentDisplay = d;
   vlCurrentOutput = (d->outputType != VL_OUTPUT_DISPLAY && !CanEndSelection(d)) ? d->savedOutput : d->bgpic;
 }

@@ -267,10 +267,15 @@ struct vlDisplay {
   vlX11Window* window;  // the platform window record
 };
 
-// The display list (creation order), its mutex and the current display.
+// The display list (creation order) and its mutex.
 extern vlDisplay* vlDisplayList;
-extern vlDisplay* vlCurrentDisplay;
 extern vlMutex* vlDisplayListMutex;
+// The current display: where commands without a display argument draw and
+// what the input commands read. SelectDisplayRecord makes one current;
+// code that works for another display sets it for the moment and puts the
+// old one back.
+vlDisplay* CurrentDisplay();
+void SetCurrentDisplay(vlDisplay* display);
 // Set while a video of the screen is being recorded.
 extern int32_t vlRecordingScreen;
 

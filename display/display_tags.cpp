@@ -300,7 +300,7 @@ int ParseDisplayTags(vlVMState* L, int table, vlDisplay* d, int creation, int* s
     if ((status = GetBGPicByID(L, id, &pic, 0))) return status;
     for (vlDisplay* other = vlDisplayList; other; other = other->next) {
       if (other->bgpic != pic) continue;
-      if (creation || (other != vlCurrentDisplay && other != d)) return ERR_MULTIBGPIC;
+      if (creation || (other != CurrentDisplay() && other != d)) return ERR_MULTIBGPIC;
     }
     d->bgpic = pic;
     d->width = pic->width;

@@ -270,7 +270,7 @@ void FreeBackdrop(vlVMState* L, vlDisplay* d) {
     vlDisplay* backdrop = nullptr;
     if (GetDisplayByID(id, &backdrop) == 0) {
       backdrop->ownerDisplay = nullptr;
-      if (backdrop == vlCurrentDisplay) vlCurrentDisplay = d;
+      if (backdrop == CurrentDisplay()) SetCurrentDisplay(d);
       FreeDisplayRecord(L, id, 0);
     }
   }

@@ -65,7 +65,7 @@ int IsFullscreenUnique(vlDisplay* d) {
 
 int CmdGetMonitors(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  vlMonitorNode* list = GetDisplayMonitorList(vlCurrentDisplay);
+  vlMonitorNode* list = GetDisplayMonitorList(CurrentDisplay());
   if (!list) return ERR_MEM;
   vl::PushNewTable(L);
   int i = 0;
@@ -84,7 +84,7 @@ int CmdGetMonitors(vlVMState* L) {
 int CmdGetDisplayModes(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
   int32_t monitor = vl::OptIntArg(L, 1, 1);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlDisplay scratch{};
   if (!d) d = &scratch;
   if (monitor < 1 || monitor > CountMonitors(d)) return ERR_MONITORRANGE;

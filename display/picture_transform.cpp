@@ -59,7 +59,7 @@ bool IsPurePositiveScale(const double* m) { return m[1] == 0 && m[2] == 0 && m[0
 void GetTransformedSize(const double* m, int32_t width, int32_t height, int32_t* outWidth, int32_t* outHeight) {
   int32_t w = width, h = height;
   if (IsPurePositiveScale(m)) {
-    const vlDisplay* d = vlCurrentDisplay;
+    const vlDisplay* d = CurrentDisplay();
     const bool displayScaled = d && d->bgpic && (d->autoScale || d->layerScale) && d->scaleWidth > 0 &&
                                d->scaleHeight > 0;
     if (IsIdentity(m)) {

@@ -41,6 +41,6 @@ void BlitPictureToTarget(vlVMState* L, vlBitmap* picture, vlBitmap* mask, vlBitm
 }
 
 bool TargetTakesLayers() {
-  const vlDisplay* d = vlCurrentDisplay;
+  const vlDisplay* d = CurrentDisplay();
   return d && vlCurrentOutput && d->layersOn && d->outputType == VL_OUTPUT_DISPLAY;
 }

@@ -96,7 +96,7 @@ int CmdInKeyStr(vlVMState* L) {
   const int32_t kind = vl::CheckIntArg(L, 1);
   const int32_t maxLength = vl::OptIntArg(L, 2, 0);
   const bool password = vl::OptIntArg(L, 3, 0) != 0;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   if (int status = CheckInputTarget(d)) return status;
 

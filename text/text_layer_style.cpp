@@ -135,7 +135,7 @@ int ApplyTextLayerStyle(vlVMState* L, vlLayer* layer, vlLayer* copy, int table, 
   if (!IsTextType(type)) return ERR_WRONGUSAGE;
   const vlLayerGeometry* g0 = layer->geometry[0];
   const bool print = type == VL_LAYER_PRINT;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlTextLayout layout;
   std::string text;
   bool literal = false;

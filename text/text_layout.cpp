@@ -318,7 +318,7 @@ int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bo
   py += picture.offsetY;
   const vlLayerTransform* transform = tags ? &tags->transform : nullptr;
   const bool turned = transform && !IsIdentityTransform(transform);
-  vlDisplay* display = vlCurrentDisplay;
+  vlDisplay* display = CurrentDisplay();
   if (toLayer) {
     vlTextLayerGeometry* g = NewTextLayerGeometry(*layout, mode, literal);
     if (!g) {
@@ -384,7 +384,7 @@ int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bo
 }
 
 int PrintText(vlVMState* L, const char* text, bool literal) {
-  vlDisplay* display = vlCurrentDisplay;
+  vlDisplay* display = CurrentDisplay();
   if (!display) return 0;
   vlTextLayout layout;
   layout.settings = *GetTextSettings();

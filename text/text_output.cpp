@@ -104,13 +104,13 @@ int CmdTextExtent(vlVMState* L) {
 
 int CmdResetTabs(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  if (vlCurrentDisplay) vlCurrentDisplay->tabCount = 0;
+  if (CurrentDisplay()) CurrentDisplay()->tabCount = 0;
   return 0;
 }
 
 int CmdAddTab(vlVMState* L) {
   CheckArgs(L, 1, 0, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   const int n = vl::GetStackTop(L);
   for (int i = 1; i <= n; ++i) {
@@ -132,7 +132,7 @@ int CmdLocate(vlVMState* L) {
   if (x == VL_ALIGN_CENTER || x == VL_ALIGN_LEFT || x == VL_ALIGN_RIGHT || y == VL_ALIGN_CENTER || y == VL_POS_TOP ||
       y == VL_POS_BOTTOM)
     return 1337;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   d->cursorX = x >= d->marginLeft && x <= d->marginRight ? x : d->marginLeft;
   d->cursorY = y;
@@ -143,7 +143,7 @@ int CmdSetMargins(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
   int32_t left = vl::CheckIntArg(L, 1), right = vl::CheckIntArg(L, 2);
   if (left >= right) return ERR_WRONGUSAGE;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   left = std::max(left, 0);
   if (right >= d->width) right = d->width - 1;

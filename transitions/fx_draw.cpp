@@ -17,7 +17,7 @@
 namespace {
 
 const vlClipRegion* CurrentClip() {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   return d && d->bgpic ? static_cast<const vlClipRegion*>(d->bgpic->clipRegion) : nullptr;
 }
 
@@ -80,7 +80,7 @@ void BlitIntoLayer(vlFxContext* fx, vlBitmap* src, vlBitmap* srcMask, vlBitmap* 
 
 void PresentFXRect(vlFxContext* fx, vlBitmap* bitmap, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
                    int32_t h, int32_t, int32_t, vlBitmap* mask, vlBitmap* alpha, uint32_t flags) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   auto* l = static_cast<vlLayer*>(fx->layer);
   if (!d || !d->bgpic || !d->back || !l) return;
   vlLayerGeometry* g = l->geometry[2];
@@ -256,7 +256,7 @@ int ScaleFXPicture(vlFxContext* fx, vlBitmap* picture, vlBitmap* mask, vlBitmap*
 }
 
 void FillFXRect(vlFxContext* fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t flags) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (fx->layered) {
     vlRectXYWH r{x - fx->x, y - fx->y, w, h};
     if (!fx->layerImage || !ClipRectToSize(&r, fx->width, fx->height) || r.width < 1 || r.height < 1) return;
@@ -278,7 +278,7 @@ void FillFXRect(vlFxContext* fx, int32_t x, int32_t y, int32_t w, int32_t h, uin
 }
 
 void EndFXFrame(vlFxContext* fx) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!fx->replaying && d) {
     if (fx->layered && (fx->layerStyled || fx->backgroundTarget)) PresentFXLayer(fx, VL_FXB_PUSH);
     if (fx->scaledOutput)

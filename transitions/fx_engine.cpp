@@ -661,7 +661,7 @@ int AsyncStep(void* user, int32_t* done) {
   auto* fx = static_cast<vlFxContext*>(user);
   ShowEffectLayer(fx);
   vlBGPic* emu = fx->layerPrepared && !fx->isScroll ? EmulatedBGPic(fx) : nullptr;
-  const vlDisplay* d = vlCurrentDisplay;
+  const vlDisplay* d = CurrentDisplay();
   const bool under = emu && fx->oldPicture && d && d->bgpic && d->bgpic->changed;
   if (emu && (emu->changed || under)) {
     // The script drew into the emulated BGPic (or under the layer): what
@@ -868,7 +868,7 @@ int RunSynchronous(vlFxContext* fx, vlDisplay* d) {
       if (error) return error;
       return 0;  // a quit request ends the effect where it is
     }
-    if (vlCurrentDisplay != d) return 0;
+    if (CurrentDisplay() != d) return 0;
     if ((d->bgpic->dispWidth != w0 || d->bgpic->dispHeight != h0) && !d->autoScale) {
       fx->aborted = 1;
       return 0;
@@ -885,7 +885,7 @@ int RunSynchronous(vlFxContext* fx, vlDisplay* d) {
 }  // namespace
 
 int RunTransitionFX(vlFxContext* tmpl) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !d->bgpic) return ERR_CLOSEDDISPLAY;
   auto* fx = static_cast<vlFxContext*>(std::calloc(1, sizeof(vlFxContext)));
   if (!fx) return ERR_MEM;
@@ -981,7 +981,7 @@ int RunTransitionFX(vlFxContext* tmpl) {
                   l->geometry[2]->drawnHeight);
     }
   }
-  if (bgpicTarget && !fx->aborted && vlCurrentDisplay == d && d->back) {
+  if (bgpicTarget && !fx->aborted && CurrentDisplay() == d && d->back) {
     UpdateDisplayRect(fx->source, 0, 0, d, 0, 0, fx->width, fx->height, 1);
     BltBitmap(fx->source, 0, 0, d->back, 0, 0, fx->width, fx->height);
     if (d->front && d->bgpic->dispBitmap)
@@ -1028,7 +1028,7 @@ int ReplayFX(vlFxContext* fx, int32_t toFrame, int keep) {
 
 int RedrawFXDestination(vlFxContext* fx, int which) {
   int served = 0;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if ((which & 1) && d && d->bgpic && d->bgpic->changed && fx->oldPicture) {
     const bool visible = fx->x + fx->width >= 1 && fx->y + fx->height >= 1 && fx->x < d->bgpic->dispWidth &&
                          fx->y < d->bgpic->dispHeight;

@@ -112,7 +112,7 @@ int CmdDisplayBGPicPartFX(vlVMState* L) {
     fx.y = vl::OptIntArg(L, 10, fx.partY);
     fx.useLayers = vl::OptIntArg(L, 11, 0);
   }
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (fx.useLayers && d && !d->layersOn) return ERR_WRONGUSAGE;
   return RunLoop(&fx);
 }
@@ -138,7 +138,7 @@ int CmdClearScreen(vlVMState* L) {
     fx.parameter = vl::OptIntArg(L, 4, -1);
     fx.undoLevel = 1;
   }
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !d->bgpic) return ERR_CLOSEDDISPLAY;
   const int32_t w = d->bgpic->width, h = d->bgpic->height;
   vlBitmap* bitmap = NewBitmap(w, h, 0, nullptr);
@@ -199,7 +199,7 @@ int CmdRemoveLayerFX(vlVMState* L) { return LayerFX(L, VL_FX_REMOVELAYER); }
 // Removes the undoLevel-th most recent layer that shows the object.
 int CmdUndoFX(vlVMState* L) {
   CheckArgs(L, 2, 6, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !d->layersOn) return ERR_NOLAYERS;
   vlFxContext fx{};
   fx.vm = L;

@@ -48,7 +48,7 @@
 
 namespace {
 
-vlDisplay* Current() { return vlCurrentDisplay; }
+vlDisplay* Current() { return CurrentDisplay(); }
 
 int NotWhileRecording() { return vlRecordingScreen ? ERR_WRONGCMDRECVIDEO : 0; }
 
@@ -340,7 +340,7 @@ vlDisplay* FirstDisplayForX11() { return vlDisplayList; }
 // layer is found yet.
 int CurrentLayerDataList(vlVMState*, int, vlObjectData*** listOut) {
   if (listOut) *listOut = nullptr;
-  if (!vlCurrentDisplay || !vlCurrentDisplay->layersOn) return ERR_NOLAYERS;
+  if (!CurrentDisplay() || !CurrentDisplay()->layersOn) return ERR_NOLAYERS;
   return ERR_LAYERRANGE;
 }
 
@@ -427,12 +427,12 @@ int OpenInitialDisplays(vlVMState* L, uint32_t startupFlags) {
   for (vlDisplay* d = vlDisplayList; d && !chosen; d = d->next)
     if ((d->styleFlags & VL_DISPSTYLE_ACTIVE) && !(d->styleFlags & VL_DISPSTYLE_HIDDEN) && !d->isBackdrop) chosen = d;
   if (chosen) {
-    vlCurrentDisplay = chosen;
+    SetCurrentDisplay(chosen);
     if (chosen->displayState == VL_DISPSTATE_OPEN) ActivateDisplayWindow(chosen, 1);
   } else {
-    vlCurrentDisplay = GetDisplayByNumber(1);
+    SetCurrentDisplay(GetDisplayByNumber(1));
   }
-  vlCurrentOutput = vlCurrentDisplay ? vlCurrentDisplay->bgpic : nullptr;
+  vlCurrentOutput = CurrentDisplay() ? CurrentDisplay()->bgpic : nullptr;
   return 0;
 }
 

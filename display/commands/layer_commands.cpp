@@ -205,7 +205,7 @@ int CmdSetLayerStyle(vlVMState* L) {
 
 int CmdGetLayerStyle(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* keep = vlCurrentOutput;
   // While an object is the drawing target the shown BGPic's layers answer.
   bool selected = d && (d->outputType == VL_OUTPUT_BRUSH || d->outputType == VL_OUTPUT_MASK ||

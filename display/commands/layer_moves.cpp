@@ -209,7 +209,7 @@ int CmdClearMove(vlVMState* L) {
 
 int CmdDoMove(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (d && !d->layersOn) return ERR_NOLAYERS;
   if (int status = CheckLayerCommand()) return status;
   vlObjectId id;

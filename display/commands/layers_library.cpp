@@ -72,7 +72,7 @@ int SelectLayers(vlVMState* L, int index, vlLayer** out, int max, int* count) {
 
 int CmdEnableLayers(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_WRONGUSAGE;
   if (d->layersOn) return 0;
   if (gLayerHooks.asyncDrawOnDisplay(d)) return kErrAsyncLayerMode;
@@ -85,7 +85,7 @@ int CmdEnableLayers(vlVMState* L) {
 
 int CmdDisableLayers(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_WRONGUSAGE;
   if (gLayerHooks.asyncDrawOnDisplay(d)) return kErrAsyncLayerMode;
   if (d->outputType != VL_OUTPUT_DISPLAY) return kErrLayersOffscreen;
@@ -102,7 +102,7 @@ int ShowHide(vlVMState* L, bool hide) {
   vlLayer* selected[256];
   int count;
   if (int status = SelectLayers(L, 1, selected, 256, &count)) return status;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlCurrentOutput->changed = 1;
   bool queue = d->outputType != VL_OUTPUT_BGPIC;
   int32_t x = 100000, y = 100000;
@@ -165,7 +165,7 @@ int CmdRemoveLayer(vlVMState* L) {
   if (int status = SelectLayers(L, 1, selected, 256, &count)) return status;
   for (int i = 0; i < count; i++)
     if (FindAsyncDrawOwner(selected[i], 0)) return ERR_REMADLAYER;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   bool queue = d->outputType != VL_OUTPUT_BGPIC;
   if (queue) ClearDirtyRects(&gScratch);
   for (int i = 0; i < count; i++)
@@ -190,7 +190,7 @@ int CmdGetLayerAtPos(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
   if (int status = CheckLayers()) return status;
   int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if ((d->styleFlags & VL_DISPSTYLE_LAYERSCALE) && d->scaleX > 0 && d->scaleY > 0) {
     x = static_cast<int32_t>(x * d->scaleX);
     y = static_cast<int32_t>(y * d->scaleY);
@@ -294,13 +294,13 @@ int CmdCollision(vlVMState* L) {
       break;
     case 22:
     case 47: {
-      if (vlCurrentDisplay && !vlCurrentDisplay->layersOn) return ERR_NOLAYERS;
+      if (CurrentDisplay() && !CurrentDisplay()->layersOn) return ERR_NOLAYERS;
       if (int s = LayerObject(L, 2, &a)) return s;
       if (kind == 22) {
         if (int s = LayerObject(L, 3, &b)) return s;
       } else {
         box(3, &b);
-        vlDisplay* d = vlCurrentDisplay;
+        vlDisplay* d = CurrentDisplay();
         if (d && d->scaleX > 0 && d->scaleY > 0) {
           b.x = static_cast<int32_t>(b.x * d->scaleX), b.width = static_cast<int32_t>(b.width * d->scaleX);
           b.y = static_cast<int32_t>(b.y * d->scaleY), b.height = static_cast<int32_t>(b.height * d->scaleY);
@@ -493,7 +493,7 @@ int CmdFreeLayers(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
   if (int status = CheckLayers()) return status;
   int keep = vl::OptIntArg(L, 1, 1);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* pic = vlCurrentOutput;
   for (vlNode* n = pic->layers.head; n->succ; n = n->succ)
     if (FindAsyncDrawOwner(n, 0)) return ERR_REMADLAYER;

@@ -26,7 +26,7 @@ const char* const kButtonHandlerNames[VL_BH_COUNT] = {"onmouseover",      "onmou
 
 namespace {
 
-vlBGPic* CurrentBGPic() { return vlCurrentDisplay ? vlCurrentDisplay->bgpic : nullptr; }
+vlBGPic* CurrentBGPic() { return CurrentDisplay() ? CurrentDisplay()->bgpic : nullptr; }
 
 // The VM the layer hit tests render filtered layer pictures with; set when
 // a layer button is made.
@@ -184,7 +184,7 @@ int CmdMakeButton(vlVMState* L) {
   vlLayer* layer = nullptr;
   uint32_t pixelExact = 0, hiddenCount = 0;
   if (type == VL_BUTTON_LAYER) {
-    if (!vlCurrentDisplay || !vlCurrentDisplay->layersOn) return ERR_NOLAYERS;
+    if (!CurrentDisplay() || !CurrentDisplay()->layersOn) return ERR_NOLAYERS;
     if (int status = GetLayerArg(L, 3, &layer)) return status;
     for (vlBGPicButton* b = pic->buttons; b; b = b->next)
       if (b->layer == layer) return ERR_WRONGUSAGE;

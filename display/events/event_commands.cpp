@@ -42,7 +42,7 @@ enum : uint32_t {
   kOptVideoEnd = 23,
 };
 
-vlDisplay* Current() { return vlCurrentDisplay; }
+vlDisplay* Current() { return CurrentDisplay(); }
 
 // A field of the handler table: absent leaves the slot, a number removes
 // the handler, a function replaces it; anything else is an argument error.
@@ -353,7 +353,7 @@ int CmdBreakWhileMouseOn(vlVMState* L) {
 int CmdWhileMouseOn(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
   int result = 0;
-  while (PointerOnHoveredLegacy(vlCurrentDisplay)) {
+  while (PointerOnHoveredLegacy(CurrentDisplay())) {
     vlCallbackMsg msg{};
     int top = vl::GetStackTop(L);
     int r = NextEventCallback(L, 1, &msg);

@@ -136,7 +136,7 @@ int EnableCommand(vlVMState* L, uint32_t on) {
   int32_t code = Int(L, 1), id = Int(L, 2);
   switch (code) {
     case 10:
-      if (vlCurrentDisplay) vlCurrentDisplay->closeHandled = static_cast<int32_t>(on);
+      if (CurrentDisplay()) CurrentDisplay()->closeHandled = static_cast<int32_t>(on);
       break;
     case 11: gAllClick = on; break;
     case 12: gAllRightClick = on; break;
@@ -186,7 +186,7 @@ int TestLegacyLabels(vlVMState* L) {
 }
 
 int TestLegacyHover(vlVMState* L) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!gLegacy || !d || d->displayState != VL_DISPSTATE_OPEN) return 0;
   int32_t x, y;
   DisplayMouseContent(d, &x, &y);

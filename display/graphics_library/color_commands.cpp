@@ -93,7 +93,7 @@ int CmdMixRGB(vlVMState* L) {
 }
 
 int CurrentScreenFormat() {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !d->window || !d->window->connection) return -1;
   return d->window->connection->pixelFormat;
 }
@@ -137,7 +137,7 @@ int CmdGetFPSLimit(vlVMState* L) {
 
 int CmdVWait(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  if (vlCurrentDisplay) WaitDisplayRefresh(L, vlCurrentDisplay, 0);
+  if (CurrentDisplay()) WaitDisplayRefresh(L, CurrentDisplay(), 0);
   return 0;
 }
 
@@ -152,7 +152,7 @@ bool DirectDrawingBlocked(vlDisplay* d) {
 int CmdBeginRefresh(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
   int force = vl::OptIntArg(L, 1, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return 0;
   bool scaled = d->scaleWidth > 0 || d->scaleHeight > 0;
   if (scaled) {
@@ -184,7 +184,7 @@ int CmdEndRefresh(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
   if (!vlRefreshSuspended) return 0;
   vlRefreshSuspended = 0;
-  if (vlCurrentDisplay) RefreshDisplayObject(L, vlCurrentDisplay, 0);
+  if (CurrentDisplay()) RefreshDisplayObject(L, CurrentDisplay(), 0);
   return 0;
 }
 

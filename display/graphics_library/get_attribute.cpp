@@ -71,7 +71,7 @@ int32_t OutputState(const vlDisplay* d) {
 }
 
 int DisplayAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (vl::GetTypeAt(L, 2) != VL_TNIL) {
     if (int s = GetDisplayByID(id, &d)) return s;
   }
@@ -176,7 +176,7 @@ int AskOwner(vlVMState* L, vlLayer* layer, int32_t attr, int missing) {
 }
 
 vlLayer* FindLayer(vlVMState* L, int index, int* status) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !d->layersOn || !vlCurrentOutput) {
     *status = ERR_NOLAYERS;
     return nullptr;
@@ -316,7 +316,7 @@ int EventHandlerAttribute(vlVMState* L, vlObjectId, int32_t attr) {
   vlHandlerSlot* slot = nullptr;
   for (int i = 0; i < kDisplayHandlerCount && !slot; ++i)
     if (!CompareNoCase(name, kDisplayHandlerNames[i]))
-      slot = vlCurrentDisplay ? DisplayHandler(vlCurrentDisplay, i) : nullptr;
+      slot = CurrentDisplay() ? DisplayHandler(CurrentDisplay(), i) : nullptr;
   for (int i = 0; i < kGlobalHandlerCount && !slot; ++i)
     if (!CompareNoCase(name, kGlobalHandlerNames[i])) slot = &gGlobalHandlers[i];
   if (!slot) {

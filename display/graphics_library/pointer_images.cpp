@@ -139,7 +139,7 @@ int CmdSetPointer(vlVMState* L) {
   GetObjectIDArg(&id, L, 1);
   vlPointerImage* p = nullptr;
   if (int s = GetPointerImageByID(id, &p)) return s;
-  if (vlDisplay* d = vlCurrentDisplay) {
+  if (vlDisplay* d = CurrentDisplay()) {
     d->pointerHidden = 0;
     d->pointer = p;
     if (d->openState == 1 && d->window) {
@@ -162,7 +162,7 @@ int CmdFreePointer(vlVMState* L) {
 
 int ShowHide(vlVMState* L, int show) {
   CheckArgs(L, 0, 0, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return 0;
   d->pointerHidden = !show;
   if (d->openState == 1 && d->window) ShowHideMousePointer(d, show);
@@ -174,7 +174,7 @@ int CmdHidePointer(vlVMState* L) { return ShowHide(L, 0); }
 
 int CmdMovePointer(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || vlRecordingScreen) return 0;
   auto* p = static_cast<vlPointerImage*>(d->pointer);
   int32_t pw = p ? p->width : 0, ph = p ? p->height : 0;

@@ -52,7 +52,7 @@ int CmdSaveSnapshot(vlVMState* L) {
   int32_t format = vl::OptIntArg(L, 3, VL_IMGFMT_BMP);
   int32_t quality, colors, dither;
   ReadSaveOptions(L, 4, &quality, &colors, &dither);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   vlBitmap* picture = nullptr;
   int32_t width = 0, height = 0;

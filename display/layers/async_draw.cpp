@@ -81,7 +81,7 @@ int FrameWithTarget(vlVMState* state, vlAsyncDraw* draw, int32_t frame, int32_t*
   if (frame != 0 && frame == current) return 0;
   if (frame != current + 1 && frame != 0) {
     if (int status = static_cast<int>(Notify(draw, ADN_SEEK, nullptr, frame))) return status;
-    if (BGPicSelected(vlCurrentDisplay))
+    if (BGPicSelected(CurrentDisplay()))
       InvalidateDrawnLayer(state, draw);
     else
       Notify(draw, ADN_ADVANCE, nullptr, current + 1);
@@ -106,7 +106,7 @@ int NewAsyncDraw(int32_t kind, vlAsyncStepFn step, void* reserved, vlAsyncFinish
   if (!draw) return ERR_MEM;
   draw->node.type = VL_OBJ_ASYNCDRAW;
   draw->node.idHandle = draw;
-  draw->display = vlCurrentDisplay;
+  draw->display = CurrentDisplay();
   draw->kind = kind;
   draw->step = step;
   draw->reserved = reserved;
@@ -136,7 +136,7 @@ int RunAsyncDrawStep(vlVMState* state, vlAsyncDraw* draw, int finishNow) {
     RemoveAsyncDraw(state, draw, 1);
     return 0;
   }
-  bool toBGPic = BGPicSelected(vlCurrentDisplay);
+  bool toBGPic = BGPicSelected(CurrentDisplay());
   if (toBGPic) Notify(draw, ADN_STEPPING, reinterpret_cast<void*>(intptr_t{1}), 0);
   int status = draw->step ? draw->step(draw->userData, &draw->done) : 0;
   if (status == 0 && toBGPic) {
@@ -209,12 +209,12 @@ int InstallAsyncDrawHooks() {
 
 int CmdAsyncDrawFrame(vlVMState* L) {
   CheckArgs(L, 1, 2, 0, 0);
-  if (int status = CheckOutputTarget(vlCurrentDisplay)) return status;
+  if (int status = CheckOutputTarget(CurrentDisplay())) return status;
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
   vlAsyncDraw* draw = nullptr;
   if (int status = GetAsyncDrawByID(id, &draw)) return status;
-  if (!vlCurrentDisplay || draw->display != vlCurrentDisplay) return ERR_ADFWRONGDISP;
+  if (!CurrentDisplay() || draw->display != CurrentDisplay()) return ERR_ADFWRONGDISP;
   int32_t result = 0;
   if (vl::GetStackTop(L) < 2) {
     result = draw->done;

@@ -148,7 +148,7 @@ int CmdCreateClipRegion(vlVMState* L) {
 
 int CmdSetClipRegion(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (d && (d->outputType == VL_OUTPUT_MASK || d->outputType == VL_OUTPUT_ALPHA)) return ERR_WRONGUSAGE;
   vlObjectId id{};
   if (vl::GetTypeAt(L, 1) != VL_TNIL) GetObjectIDArg(&id, L, 1);

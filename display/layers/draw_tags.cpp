@@ -188,7 +188,7 @@ int ParseDrawTags(vlVMState* L, int index, int32_t sw, int32_t sh, int32_t tw, i
 
 int ApplyDrawTagsEffects(const vlLayerOptions* form, vlBitmap* image, vlBitmap** mask, vlBitmap** alpha,
                          int32_t width, int32_t height) {
-  if (!form || !image || (vlCurrentDisplay && vlCurrentDisplay->layersOn)) return 0;
+  if (!form || !image || (CurrentDisplay() && CurrentDisplay()->layersOn)) return 0;
   if (LayerHasFilters(form->filters)) ApplyLayerFilters(form->filters, image, *mask, *alpha, width, height, 0);
   const uint32_t t = form->transparency;
   if (!t) return 0;

@@ -122,7 +122,7 @@ void DrawLayerDecor(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitm
       int32_t bw = g->bImage ? g->borderWidth : g->drawnWidth;
       int32_t bh = g->bImage ? g->borderHeight : g->drawnHeight;
       vlRectXYWH s{bx - (sa->width - bw) / 2, by - (sa->height - bh) / 2, sa->width, sa->height};
-      vlDisplay* d = vlCurrentDisplay;
+      vlDisplay* d = CurrentDisplay();
       double fx = d && d->scaleX > 0 ? d->scaleX : 1.0, fy = d && d->scaleY > 0 ? d->scaleY : 1.0;
       auto dy = static_cast<int32_t>(layer->shadow.size * fy), dx = static_cast<int32_t>(layer->shadow.size * fx);
       uint32_t dir = layer->shadow.direction;

@@ -178,7 +178,7 @@ void FreeOrphanedObjects(vlVMState* state, int32_t mask) {
 
 // The checks every layer command makes first.
 int CheckLayerCommand() {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_NOLAYERS;
   if (d->outputType == VL_OUTPUT_BRUSH)
     return vlCurrentOutput && vlCurrentOutput->kind == 4 ? ERR_SELECTANIM : ERR_SELECTBRUSH;

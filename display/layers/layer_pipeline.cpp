@@ -265,7 +265,7 @@ int BuildLayerImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, c
 int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
   vlLayerTransform t = layer->transform;
   if (IsTextType(layer->type)) AngleFromMatrix(&t);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   bool display = mode & 1;
   double fx = FactorX(d), fy = FactorY(d);
   if (display) {
@@ -335,16 +335,16 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
 int RebuildLayerImageAll(vlVMState* state, vlLayer* layer) { return RebuildLayerImage(state, layer, 3); }
 
 int RebuildBGPicLayersForDisplay(vlVMState* state, vlDisplay* display, vlBGPic* pic) {
-  vlDisplay* keepDisplay = vlCurrentDisplay;
+  vlDisplay* keepDisplay = CurrentDisplay();
   vlBGPic* keepOutput = vlCurrentOutput;
-  vlCurrentDisplay = display;
+  SetCurrentDisplay(display);
   vlCurrentOutput = pic;
   int status = 0;
   for (vlNode* n = pic->layers.head; n->succ && !status; n = n->succ) {
     auto* layer = reinterpret_cast<vlLayer*>(n);
     if (layer->type != VL_LAYER_NOOBJECT) status = RebuildLayerImageAll(state, layer);
   }
-  vlCurrentDisplay = keepDisplay;
+  SetCurrentDisplay(keepDisplay);
   vlCurrentOutput = keepOutput;
   return status;
 }
@@ -431,10 +431,10 @@ int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, 
   }
   // The frame is drawn as if the display were the drawing target with
   // layers on.
-  vlDisplay* keepDisplay = vlCurrentDisplay;
+  vlDisplay* keepDisplay = CurrentDisplay();
   vlBGPic* keepOutput = vlCurrentOutput;
   uint32_t keepType = display->outputType, keepLayers = display->layersOn;
-  vlCurrentDisplay = display;
+  SetCurrentDisplay(display);
   vlCurrentOutput = display->bgpic;
   display->outputType = VL_OUTPUT_DISPLAY;
   display->layersOn = 1;
@@ -461,7 +461,7 @@ int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, 
   }
   display->outputType = keepType;
   display->layersOn = keepLayers;
-  vlCurrentDisplay = keepDisplay;
+  SetCurrentDisplay(keepDisplay);
   vlCurrentOutput = keepOutput;
   return status;
 }

@@ -112,7 +112,7 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
   }
   layer->type = type;
   layer->hidden = flags & VL_ADDLAYER_HIDDEN ? 1 : 0;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   layer->drawnDuringSelection =
       !layer->hidden && d && d->outputType == VL_OUTPUT_BGPIC && d->bgpic == pic ? 1 : 0;
   layer->geometry[0] = layer->geometry[1] = layer->geometry[2] = g;

@@ -122,7 +122,7 @@ int SourceChanged(vlVMState* L, vlLayer* layer) {
   FreeLayerBorders(layer);
   ReleaseLayerGeometryCaches(layer);
   if (!IsIdentityTransform(&layer->transform) || layer->geometry[2] != layer->geometry[0] ||
-      DisplayScalesLayers(vlCurrentDisplay)) {
+      DisplayScalesLayers(CurrentDisplay())) {
     if (int status = RebuildLayerImage(L, layer, 2)) return status;
   } else if (!(source && source->applyStyle)) {
     g0->anchoredX = g0->x - static_cast<int32_t>(g0->width * layer->anchorX);
@@ -540,7 +540,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   UpdateTransformMatrix(&t, g0->width, g0->height);
   layer->transform = t;
   vlLayerGeometry** g = layer->geometry;
-  if (IsIdentityTransform(&t) && !DisplayScalesLayers(vlCurrentDisplay)) {
+  if (IsIdentityTransform(&t) && !DisplayScalesLayers(CurrentDisplay())) {
     // Back to the untransformed picture: the separate records go.
     if (g[2] != g[1] && g[2] != g[0]) FreeLayerGeometry(L, layer->type, g[2]);
     if (g[1] != g[0]) FreeLayerGeometry(L, layer->type, g[1]);
@@ -583,7 +583,7 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
     if (int status = GetLayerArg(L, k, &layer)) return status;
     if (int status = ApplyLayerStyleTable(L, layer, k + 1, 0, &orphans)) return status;
   }
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!noRefresh && HasDirtyRects(gStyleDirty)) {
     if (d->outputType == VL_OUTPUT_BGPIC) {
       if (IsAllDirty(gStyleDirty)) MarkAllDirty(&d->dirty);

@@ -61,7 +61,7 @@ int32_t MergeDirtyRects(vlDirtyRects* list) {
 }
 
 void InvalidateArea(int32_t x, int32_t y, int32_t width, int32_t height) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return;
   if (vlCurrentOutput && x < 1 && y < 1 && width >= vlCurrentOutput->width && height >= vlCurrentOutput->height)
     MarkAllDirty(&d->dirty);
@@ -92,8 +92,8 @@ void GetLayerOuterRect(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int
   if (layer->shadow.on) {
     auto rad = static_cast<int32_t>(layer->shadow.radius);
     vlRectXYWH s{base.x - rad, base.y - rad, base.width + 2 * rad, base.height + 2 * rad};
-    auto dy = static_cast<int32_t>(layer->shadow.size * ScaleFactorY(vlCurrentDisplay));
-    auto dx = static_cast<int32_t>(layer->shadow.size * ScaleFactorX(vlCurrentDisplay));
+    auto dy = static_cast<int32_t>(layer->shadow.size * ScaleFactorY(CurrentDisplay()));
+    auto dx = static_cast<int32_t>(layer->shadow.size * ScaleFactorX(CurrentDisplay()));
     uint32_t dir = layer->shadow.direction;
     if (dir == 0 || dir == 1 || dir == 7) s.y -= dy;
     if (dir == 3 || dir == 4 || dir == 5) s.y += dy;
@@ -111,7 +111,7 @@ void InvalidateLayer(vlVMState* state, vlDirtyRects* list, vlLayer* layer, vlLay
 }
 
 void RefreshRect(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* pic = vlCurrentOutput;
   if (!d || !pic || !d->back) return;
   if (x + width <= 0 || x >= pic->dispWidth || y + height <= 0 || y >= pic->dispHeight) return;
@@ -122,7 +122,7 @@ void RefreshRect(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t 
 }
 
 void RefreshArea(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return;
   if (d->outputType == VL_OUTPUT_DISPLAY)
     RefreshRect(state, x, y, width, height, 0);
@@ -145,7 +145,7 @@ void RefreshDirtyRects(vlVMState* state, vlDirtyRects* list) {
 
 void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct) {
   int32_t x, y, w, h;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* pic = vlCurrentOutput;
   vlLayerGeometry* g = layer->geometry[2];
   if (direct && d && pic && d->back && d->bgpic == pic && d->outputType == VL_OUTPUT_DISPLAY && !layer->hidden &&

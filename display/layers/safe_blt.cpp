@@ -48,14 +48,15 @@ void AlphaIntoMask(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* mask, int3
 void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
              int32_t h, int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH, uint32_t flags, vlBitmap* mask,
              vlBitmap* alpha, const vlClipRegion* clip, const vlMadeSource* made) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   bool spare = false;
   if (!d) {
     if (!dst || !(flags & VL_SAFEBLT_OFFSCREEN) || !vlSpareDisplay) {
       std::printf("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
       return;
     }
-    d = vlCurrentDisplay = vlSpareDisplay;
+    SetCurrentDisplay(vlSpareDisplay);
+    d = vlSpareDisplay;
     flags |= VL_SAFEBLT_NOSPRITES;
     spare = true;
   }
@@ -175,12 +176,12 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
 
 done:
   if (tempPlane) alpha == tempPlane ? DeleteAlphaPlane(tempPlane) : DeleteMaskPlane(tempPlane);
-  if (spare) vlCurrentDisplay = nullptr;
+  if (spare) SetCurrentDisplay(nullptr);
 }
 
 void BlitToDrawTarget(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
                       int32_t h, int32_t srcW, int32_t srcH, vlBitmap* mask, vlBitmap* alpha) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* target = vlCurrentOutput;
   if (!d || !target || !src) return;
   if (d->doubleBuffer && !d->hardwareDoubleBuffer) InvalidateArea(dx, dy, w, h);

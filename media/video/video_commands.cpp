@@ -246,7 +246,7 @@ int CmdDumpVideo(vlVMState* state) {
   if (Active(v) || static_cast<uint32_t>(format) >= 5) return ERR_WRONGUSAGE;
   x = ResolvePosX(x, v->width, 0, 0.0);
   y = ResolvePosY(y, v->height, 0, 0.0);
-  return ExportVideoFrames(state, v->player, vlCurrentDisplay, x, y, prefix, format, kExtensions[format]);
+  return ExportVideoFrames(state, v->player, CurrentDisplay(), x, y, prefix, format, kExtensions[format]);
 }
 
 int CmdDisplayVideoFrame(vlVMState* state) {
@@ -255,7 +255,7 @@ int CmdDisplayVideoFrame(vlVMState* state) {
   if (int error = VideoArg(state, 1, 0, &v)) return error;
   const int32_t x = vl::CheckIntArg(state, 2), y = vl::CheckIntArg(state, 3);
   const int32_t position = vl::CheckIntArg(state, 4);
-  if (int error = CheckVideoOutput(vlCurrentDisplay)) return error;
+  if (int error = CheckVideoOutput(CurrentDisplay())) return error;
   return DrawVideoFrame(state, v, x, y, position, vl::GetTypeAt(state, 5) > 0 ? 5 : 0);
 }
 

@@ -46,22 +46,22 @@ int VideoOfLayer(vlVMState* state, vlLayer* layer, vlVideo** out) {
 
 bool LayerNeedsRebuild(vlLayer* layer) {
   return !IsIdentityTransform(&layer->transform) || LayerHasFilters(layer->filters) ||
-         DisplayScalesLayers(vlCurrentDisplay);
+         DisplayScalesLayers(CurrentDisplay());
 }
 
 // Redraws the layer where it is shown, with the display and BGPic that
 // hold it made current for the moment.
 void RedrawVideoLayer(vlVMState* state, vlDisplay* d, vlBGPic* pic, vlLayer* layer) {
   if (!d || d->bgpic != pic || layer->hidden) return;
-  vlDisplay* keepDisplay = vlCurrentDisplay;
+  vlDisplay* keepDisplay = CurrentDisplay();
   vlBGPic* keepOutput = vlCurrentOutput;
-  vlCurrentDisplay = d;
+  SetCurrentDisplay(d);
   vlCurrentOutput = pic;
   if (LayerNeedsRebuild(layer))
     RebuildLayerImage(state, layer, 0);
   else
     ShowLayerOnDisplay(state, layer, 0);
-  vlCurrentDisplay = keepDisplay;
+  SetCurrentDisplay(keepDisplay);
   vlCurrentOutput = keepOutput;
 }
 
@@ -231,7 +231,7 @@ void BindPlayerToLayer(vlVideo* v, vlLayer* layer) {
 
 int StartVideoOnLayer(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, int32_t y, int32_t channel,
                       vlLayer* layer) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (layer) {
     if (v->state.load() == VL_VIDEO_PLAYING) return kErrVideoPlaying;
     if (v->state.load() == VL_VIDEO_PAUSED) return kErrVideoPaused;
@@ -273,7 +273,7 @@ int StartVideoOnLayer(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, int
 }
 
 int DrawVideoFrame(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int32_t position, int tagIndex) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !d->layersOn) return ERR_NOLAYERS;
   if (v->loader == kNativeLoader) return kErrVideoLayersNative;
   if (position != 0) {

@@ -237,7 +237,7 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
 int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, int32_t y, int useLayer,
                        int32_t channel, vlLayer* layer) {
   if (!v) return ERR_WRONGUSAGE;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (int error = CheckVideoOutput(d)) return error;
   if (channel != 0 && !CheckScriptVersion(6, 0)) return kErrOldApplet;
   if (!d->layersOn) {

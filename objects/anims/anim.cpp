@@ -73,7 +73,7 @@ void FreeFrameTriple(vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha) {
 }
 
 bool IsActiveAnim(const vlAnim* anim) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !vlCurrentOutput) return false;
   if (d->outputType != VL_OUTPUT_ANIM && d->outputType != VL_OUTPUT_BRUSH && d->outputType != VL_OUTPUT_MASK &&
       d->outputType != VL_OUTPUT_ALPHA)

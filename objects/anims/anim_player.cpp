@@ -79,7 +79,7 @@ void FreePlayer(vlAnimPlayer* p) {
 
 // The layers-off region: where the frame goes and the background under it.
 int TakeBackground(vlAnimPlayer* p) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* pic = vlCurrentOutput ? vlCurrentOutput : d->bgpic;
   int32_t x = p->drawX, y = p->drawY, w = p->frameWidth, h = p->frameHeight;
   p->offsetX = p->offsetY = 0;
@@ -198,7 +198,7 @@ void TrackDrawnLayer(int32_t code, void* argument, vlLayer** layer) {
 }
 
 int CheckSelectionState() {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_WRONGUSAGE;
   switch (d->outputType) {
     case VL_OUTPUT_BRUSH:
@@ -267,7 +267,7 @@ int PlayAnimObject(vlVMState* L, int disk) {
     if (std::fabs(s) < 1e-12) s = 0;
     matrix[0] = c * sx, matrix[1] = -s * sx, matrix[2] = s * sy, matrix[3] = c * sy;
   }
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!disk && d) {
     vlAnim* target = nullptr;
     if (GetAnimByID(L, id, &target, VL_ANIM_NOLAYERCOPY) == 0 && IsActiveAnim(target)) LeaveSelectMode(L, d, 0);

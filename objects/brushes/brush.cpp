@@ -48,7 +48,7 @@ void Unlink(vlBrush* b) { gBrushIndex.Unlink(ListHead(), AsNode(b)); }
 }  // namespace
 
 bool IsActiveBrush(const vlBrush* brush) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !vlCurrentOutput) return false;
   if (d->outputType != VL_OUTPUT_BRUSH && d->outputType != VL_OUTPUT_MASK && d->outputType != VL_OUTPUT_ALPHA)
     return false;

@@ -123,7 +123,7 @@ int Convert(vlVMState* L, int typeIndex, int sourceIndex, int newIndex, int fram
       break;
     }
     case VL_OBJ_LAYER: {
-      if (!vlCurrentDisplay || !vlCurrentDisplay->layersOn) return ERR_NOLAYERS;
+      if (!CurrentDisplay() || !CurrentDisplay()->layersOn) return ERR_NOLAYERS;
       vlLayer* layer = nullptr;
       if (int status = LayerArg(L, sourceIndex, &layer)) return status;
       uint32_t extra = 0;
@@ -241,7 +241,7 @@ int CmdGrabDesktop(vlVMState* L) {
   int automatic = 0;
   if (int status = TakeNewBrushId(L, 1, nullptr, &id, &automatic)) return status;
   int32_t mx = 0, my = 0, mw = 0, mh = 0;
-  if (int status = GetDisplayMonitorRect(vlCurrentDisplay, &mx, &my, &mw, &mh)) return status;
+  if (int status = GetDisplayMonitorRect(CurrentDisplay(), &mx, &my, &mw, &mh)) return status;
   int32_t x = 0, y = 0, w = mw, h = mh;
   if (vl::GetTypeAt(L, 2) == VL_TTABLE) {
     GetTableInt(L, 2, "x", &x, nullptr);
@@ -254,7 +254,7 @@ int CmdGrabDesktop(vlVMState* L) {
   if (y + h > mh) h = mh - y;
   if (w < 1 || h < 1) return ERR_WRONGUSAGE;
   Planes p;
-  if (GrabDisplayPixels(vlCurrentDisplay, mx + x, my + y, w, h, &p.bitmap)) return ERR_MEM;
+  if (GrabDisplayPixels(CurrentDisplay(), mx + x, my + y, w, h, &p.bitmap)) return ERR_MEM;
   return AddAndFinish(L, &id, automatic, &p, w, h, -1);
 }
 

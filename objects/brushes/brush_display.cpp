@@ -53,7 +53,7 @@ struct Triple {
 int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t frame, int32_t srcX, int32_t srcY,
                           int32_t x, int32_t y, int32_t width, int32_t height, int render, int tagIndex,
                           uint32_t flags) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   Triple pic;
   int32_t objWidth = 0, objHeight = 0;
   bool hardware = false;

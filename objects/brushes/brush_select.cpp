@@ -107,7 +107,7 @@ bool IsSelected(const vlDisplay* d, uint32_t mode, uint32_t kind, int32_t index)
 
 int SelectTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_t mode, int32_t frame,
                  int32_t selectMode, int32_t combo) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   if (pic) id = pic->id();
   if (IsSelected(d, mode, type, type == VL_OBJ_ANIM ? frame - 1 : 0) && SameId(gSelection.id(), id) &&
@@ -127,7 +127,7 @@ vlBitmap* gLayerPlanes[3];
 // alpha channel) become the target.
 int SelectLayerHandler(vlVMState* L, vlLayer* layer, int32_t selectMode, int32_t frame, int32_t value,
                        vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   const int32_t index = frame > 0 ? frame - 1 : 0;
   if (IsSelected(d, VL_OUTPUT_BRUSH, VL_OBJ_LAYER, index) && gSelection.selectObject == layer &&
@@ -236,7 +236,7 @@ int SelectDrawTarget(vlVMState* L, uint32_t type, vlObjectId id, uint32_t mode, 
 }
 
 int GetSelectTargetBitmaps(vlVMState* L) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || vlCurrentOutput != &gSelection || gPrepared) return 0;
   const uint32_t mode = d->outputType;
   if (mode != VL_OUTPUT_BRUSH && mode != VL_OUTPUT_MASK && mode != VL_OUTPUT_ALPHA) return 0;

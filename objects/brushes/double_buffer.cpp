@@ -119,7 +119,7 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   d->dbBack = back;
   vlBGPic* db = d->dbBGPic;
   InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, w, h, 1);
-  if (d == vlCurrentDisplay) vlCurrentOutput = db;
+  if (d == CurrentDisplay()) vlCurrentOutput = db;
   d->savedOutput = db;  // what the display draws into when it becomes current again
   d->outputType = VL_OUTPUT_BRUSH;
   d->doubleBuffer = 1;
@@ -204,7 +204,7 @@ int StopDoubleBuffer(vlVMState* L, vlDisplay* d) {
     CopyInto(d->dbBack, d->back, db->width, db->height);
   }
   DeleteBuffers(d);
-  if (vlCurrentOutput == db || d == vlCurrentDisplay) vlCurrentOutput = d->bgpic;
+  if (vlCurrentOutput == db || d == CurrentDisplay()) vlCurrentOutput = d->bgpic;
   if (d->savedOutput == db) d->savedOutput = nullptr;
   delete db;
   d->dbBGPic = nullptr;
@@ -222,14 +222,14 @@ int CmdBeginDoubleBuffer(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
   // A hardware request that the adapter cannot serve runs in software.
   const int hardware = vl::OptIntArg(L, 1, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   return BeginDoubleBuffer(d, hardware);
 }
 
 int CmdEndDoubleBuffer(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   return StopDoubleBuffer(L, d);
 }
@@ -238,7 +238,7 @@ int CmdFlip(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
   // Without an adapter there is no vertical blank to wait for on X11.
   const int sync = vl::OptIntArg(L, 1, 1);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   return Flip(d, sync);
 }

@@ -22,7 +22,7 @@
 
 int GetDrawTarget(vlVMState* L, vlDrawTarget* t) {
   *t = {};
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* pic = vlCurrentOutput;
   if (!d || !pic) return ERR_CLOSEDDISPLAY;
   if (int status = GetSelectTargetBitmaps(L)) return status;
@@ -181,7 +181,7 @@ int FillWithTextureBrush(vlVMState* L, const vlDrawState& s, const vlLayerTransf
       *empty = true;
       return 0;
     }
-    const int smooth = vlCurrentDisplay ? vlCurrentDisplay->smoothScale : 0;
+    const int smooth = CurrentDisplay() ? CurrentDisplay()->smoothScale : 0;
     if (int status = ScaleBitmap(b->bitmap, nullptr, nullptr, 0, 0, nullptr, b->width, b->height, tw, th, smooth, 0,
                                  &scaled, nullptr, nullptr))
       return status;

@@ -389,7 +389,7 @@ int RenderShapeOutline(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, u
   vlLayerTransform transform;
   DefaultLayerTransform(&transform);
   if (layer) transform = layer->transform;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (d && d->scaleWidth && d->scaleX > 0 && d->scaleY > 0) {
     transform.a *= d->scaleX, transform.b *= d->scaleX;
     transform.c *= d->scaleY, transform.d *= d->scaleY;

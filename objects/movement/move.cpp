@@ -181,7 +181,7 @@ int StepCallback(void* user, int32_t* done) { return MoveStep(static_cast<vlMove
 // work pictures belong to the job's own display.
 void FinishCallback(void* user, int32_t done) {
   auto* j = static_cast<vlMoveJob*>(user);
-  if (done || j->display != vlCurrentDisplay) return;
+  if (done || j->display != CurrentDisplay()) return;
   j->x = j->endX, j->y = j->endY;
   j->phase = 0;
   if (Draw(j) == 0) j->prevX = j->x, j->prevY = j->y;
@@ -194,7 +194,7 @@ intptr_t NotifyCallback(int32_t code, void* argument, void* user, intptr_t) {
 
 // Takes the display's picture as the clean background.
 int TakeBackground(vlMoveJob* j) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* pic = vlCurrentOutput;
   if (j->work) DeleteBitmap(j->work);
   if (j->clean) DeleteBitmap(j->clean);
@@ -257,7 +257,7 @@ void FreeMoveJob(vlMoveJob* j) {
 
 int RunObjectMove(vlMoveJob* j) {
   vlVMState* L = j->vm;
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   auto fail = [&](int status) {
     FreeMoveJob(j);
     return status;

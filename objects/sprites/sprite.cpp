@@ -179,7 +179,7 @@ int RemoveSpriteNodeByOwner(const void* owner) {
 }
 
 int FindSpriteOnScreen(vlObjectId id, vlSpriteNode** out) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   for (auto* n = d && d->bgpic ? static_cast<vlSpriteNode*>(d->bgpic->sprites) : nullptr; n; n = n->next)
     if (NodeOf(n, id)) {
       if (out) *out = n;

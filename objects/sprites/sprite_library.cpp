@@ -32,7 +32,7 @@
 namespace {
 
 vlSpriteNode** NodeLink(vlSprite* s) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !d->bgpic) return nullptr;
   for (auto** link = reinterpret_cast<vlSpriteNode**>(&d->bgpic->sprites); *link; link = &(*link)->next)
     if ((*link)->sprite == s) return link;
@@ -130,7 +130,7 @@ int CmdRemoveSprites(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
   if (int status = CheckSpriteDisplayState()) return status;
   const int keep = vl::OptIntArg(L, 1, 0);
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   vlBGPic* pic = d->bgpic;
   for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next)
     if (n->sprite && n->sprite->locked) return ERR_LOCKEDOBJ;
@@ -283,7 +283,7 @@ const vlCommand kSpriteCommands[] = {
 }  // namespace
 
 int CheckSpriteDisplayState() {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (!d || !d->bgpic) return ERR_WRONGUSAGE;
   if (int status = CheckSelectionState()) return status;
   if (d->layersOn || CountLayers(d->bgpic) > 0) return ERR_LAYERSOFF;
@@ -291,7 +291,7 @@ int CheckSpriteDisplayState() {
 }
 
 int PlaceSprite(vlVMState* L, vlSprite* s, int32_t x, int32_t y, int32_t frame) {
-  vlDisplay* d = vlCurrentDisplay;
+  vlDisplay* d = CurrentDisplay();
   if (vlSpriteNode** link = NodeLink(s)) {
     vlSpriteNode* n = *link;
     int32_t next = frame;

@@ -79,13 +79,13 @@ class AsyncDrawTest : public vltest::HandlerTest {
     displayB_ = std::make_unique<vlDisplay>();
     displayA_->outputType = VL_OUTPUT_DISPLAY;
     displayB_->outputType = VL_OUTPUT_DISPLAY;
-    vlCurrentDisplay = displayA_.get();
+    SetCurrentDisplay(displayA_.get());
     gInvalidated = 0;
     SetAsyncDrawLayerInvalidator(CountInvalidate);
   }
   void TearDown() override {
     FreeAsyncDraws(L);
-    vlCurrentDisplay = nullptr;
+    SetCurrentDisplay(nullptr);
     SetAsyncDrawLayerInvalidator(nullptr);
     ResetLayerHooks();
     FreeObjectRegistries();
@@ -182,10 +182,10 @@ TEST_F(AsyncDrawTest, FinishCancelAndFreeReleaseExactlyOnce) {
 TEST_F(AsyncDrawTest, BoundToTheDisplayCurrentWhenMade) {
   FakeMaker m;
   Make(&m);
-  vlCurrentDisplay = displayB_.get();
+  SetCurrentDisplay(displayB_.get());
   EXPECT_EQ(Run(".call asyncdrawframe $h -> r"), ERR_ADFWRONGDISP);
   EXPECT_EQ(m.steps, 0);
-  vlCurrentDisplay = displayA_.get();
+  SetCurrentDisplay(displayA_.get());
   EXPECT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
   EXPECT_EQ(m.steps, 1);
 }

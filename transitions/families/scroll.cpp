@@ -58,7 +58,7 @@ int StartScroll(vlFxContext* fx) {
   job->fx = fx->parameter == -1 ? 0 : fx->parameter;
   job->xStep = fx->stepSize;
   // A BGPic on a display with layers is drawn under them.
-  if (fx->objectType == VL_FX_BGPIC && vlCurrentDisplay && vlCurrentDisplay->layersOn) job->extraBlitFlags |= 64;
+  if (fx->objectType == VL_FX_BGPIC && CurrentDisplay() && CurrentDisplay()->layersOn) job->extraBlitFlags |= 64;
   return RunObjectMove(job);
 }
 

@@ -164,7 +164,7 @@ TEST_F(Blit, MadeSourcesGoStraightInOrAreMadeFirst) {
 TEST_F(Blit, NoDisplayNeedsTheSpareRecord) {
   vlBitmap* src = Solid(4, 4, 0x123456);
   vlBitmap* dst = Solid(4, 4, 0);
-  ASSERT_EQ(vlCurrentDisplay, nullptr);
+  ASSERT_EQ(CurrentDisplay(), nullptr);
   testing::internal::CaptureStdout();
   SafeBlt(L, src, 0, 0, dst, 0, 0, 4, 4, 4, 4, 4, 4, 0, nullptr, nullptr, nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
@@ -174,7 +174,7 @@ TEST_F(Blit, NoDisplayNeedsTheSpareRecord) {
   vlSpareDisplay = &spare;
   SafeBlt(L, src, 0, 0, dst, 0, 0, 4, 4, 4, 4, 4, 4, VL_SAFEBLT_OFFSCREEN, nullptr, nullptr, nullptr);
   EXPECT_EQ(ReadBitmapPixel(dst, 1, 1, 0) & 0xFFFFFF, 0x123456u);
-  EXPECT_EQ(vlCurrentDisplay, nullptr);
+  EXPECT_EQ(CurrentDisplay(), nullptr);
   vlSpareDisplay = nullptr;
   DeleteBitmap(src);
   DeleteBitmap(dst);

@@ -56,11 +56,11 @@ TEST_F(DisplayTest, SameNumberReplacesUnlessCurrent) {
   int count = 0;
   for (vlDisplay* e = vlDisplayList; e; e = e->next) ++count;
   EXPECT_EQ(count, 1);
-  vlCurrentDisplay = d;
+  SetCurrentDisplay(d);
   EXPECT_EQ(Run(".call createdisplay 1"), ERR_FREEADISPLAY);
   EXPECT_EQ(Run(".call freedisplay 1"), ERR_FREEADISPLAY);
   EXPECT_EQ(Run(".call freedisplay 7"), ERR_FINDDISPLAY);
-  vlCurrentDisplay = nullptr;
+  SetCurrentDisplay(nullptr);
   EXPECT_EQ(Run(".call freedisplay 1"), 0);
   EXPECT_EQ(vlDisplayList, nullptr);
 }
@@ -267,13 +267,13 @@ TEST_F(DisplayTest, SelectionModeOnTheShownBGPic) {
   ASSERT_EQ(Run(".call createdisplay 1"), 0);
   vlDisplay* d = GetDisplayByNumber(1);
   SelectDisplayRecord(L, d, 1);
-  EXPECT_EQ(vlCurrentDisplay, d);
+  EXPECT_EQ(CurrentDisplay(), d);
   EXPECT_EQ(vlCurrentOutput, d->bgpic);
   EXPECT_EQ(Run(".call endselect"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call selectbgpic nil"), ERR_NOLAYERS);
   ASSERT_EQ(Run(".table 0 { layers = 1 }\n.call base=1 createdisplay 2 r0\n.call selectdisplay 2 1"), 0);
   d = GetDisplayByNumber(2);
-  ASSERT_EQ(vlCurrentDisplay, d);
+  ASSERT_EQ(CurrentDisplay(), d);
   d->cursorX = 7;
   ASSERT_EQ(Run(".call selectbgpic nil"), 0);
   EXPECT_EQ(d->outputType, VL_OUTPUT_BGPIC);

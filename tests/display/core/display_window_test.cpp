@@ -64,7 +64,7 @@ TEST_F(DisplayWindow, OpenedWindowShowsTheBGPicPixelForPixel) {
   vlDisplay* d = Open(1);
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->displayState, VL_DISPSTATE_OPEN);
-  EXPECT_EQ(vlCurrentDisplay, d);
+  EXPECT_EQ(CurrentDisplay(), d);
   EXPECT_EQ(vlCurrentOutput, d->bgpic);
   XWindowAttributes a = WindowAttributes(d);
   EXPECT_EQ(a.width, 200);
@@ -506,7 +506,7 @@ TEST_F(StartUpDisplays, DeclaredDisplaysOpenWithTheirPicturesAndDisplayOneBecome
   ASSERT_NE(one->bgpic->argb, nullptr);
   EXPECT_EQ(one->bgpic->id().number, 1);  // display 1's own BGPic is BGPic 1
   ASSERT_EQ(OpenInitialDisplays(L, 0), 0);
-  EXPECT_EQ(vlCurrentDisplay, one);
+  EXPECT_EQ(CurrentDisplay(), one);
   EXPECT_EQ(vlCurrentOutput, one->bgpic);
   EXPECT_EQ(one->bgpic->argb, nullptr);
   // Display 2 is centred over display 1: read where 1 is not covered.
@@ -524,7 +524,7 @@ TEST_F(StartUpDisplays, ActiveDisplayBecomesCurrent) {
                 ".table 0 { width = 60, height = 60, active = 1 }\n.call base=1 createdisplay 2 r0"),
             0);
   ASSERT_EQ(OpenInitialDisplays(L, 0), 0);
-  EXPECT_EQ(vlCurrentDisplay, GetDisplayByNumber(2));
+  EXPECT_EQ(CurrentDisplay(), GetDisplayByNumber(2));
 }
 
 TEST_F(DisplayTest, AutoScaledDisplayShowsTheBGPicEnlarged) {

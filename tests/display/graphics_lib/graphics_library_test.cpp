@@ -45,7 +45,7 @@ class GraphicsLibTest : public vltest::DisplayTest {
                   ".call base=1 createdisplay 1 r0\n.call opendisplay 1\n.call selectdisplay 1"),
               0);
   }
-  uint32_t OutputPixel(int x, int y) { return WindowPixel(vlCurrentDisplay, x, y); }
+  uint32_t OutputPixel(int x, int y) { return WindowPixel(CurrentDisplay(), x, y); }
 };
 
 TEST_F(GraphicsLibTest, ColourArithmetic) {
@@ -138,13 +138,13 @@ TEST_F(GraphicsLibTest, ClipRegionCutAtTheEdgeAndLimitsDrawing) {
   EXPECT_EQ(OutputPixel(9, 15), 0u);
   EXPECT_EQ(OutputPixel(30, 15), 0u);
   EXPECT_EQ(OutputPixel(15, 30), 0u);
-  EXPECT_EQ(vlCurrentDisplay->marginLeft, 10);
-  EXPECT_EQ(vlCurrentDisplay->marginRight, 29);
+  EXPECT_EQ(CurrentDisplay()->marginLeft, 10);
+  EXPECT_EQ(CurrentDisplay()->marginRight, 29);
 
   // Nil removes the region: the whole output is drawn again.
   ASSERT_EQ(Run(".call setclipregion nil\n.call displaybrush 1 0 0"), 0);
   EXPECT_EQ(OutputPixel(50, 50), 0xFF0000u);
-  EXPECT_EQ(vlCurrentDisplay->marginRight, 99);
+  EXPECT_EQ(CurrentDisplay()->marginRight, 99);
 }
 
 TEST_F(GraphicsLibTest, ClipRegionErrors) {
@@ -247,12 +247,12 @@ TEST_F(GraphicsLibTest, PointerImagesFromBrushes) {
   // A pointer a display shows survives FreePointer, unnamed, until the
   // next SetPointer.
   ASSERT_EQ(Run(".call setpointer 1\n.call freepointer 1"), 0);
-  EXPECT_EQ(vlCurrentDisplay->pointer, p);
+  EXPECT_EQ(CurrentDisplay()->pointer, p);
   EXPECT_EQ(Run(".call getattribute 36 1 0"), ERR_FINDPOINTER);
   // Its id is free again: a new pointer 1 is the one found.
   ASSERT_EQ(Run(".call createpointer 1 36 1\n.call getattribute 36 1 9 -> again"), 0);
   EXPECT_EQ(Num("again"), 1);
-  EXPECT_EQ(vlCurrentDisplay->pointer, p);
+  EXPECT_EQ(CurrentDisplay()->pointer, p);
   ASSERT_EQ(Run(".call setpointer 2"), 0);
   ASSERT_EQ(Run(".call getattribute 36 0 60 -> n\n.call getattribute 36 1 9 -> still"), 0);
   EXPECT_EQ(Num("n"), 2);
@@ -269,9 +269,9 @@ TEST_F(GraphicsLibTest, RefreshSuspension) {
   EXPECT_EQ(Run(".call beginrefresh 1"), ERR_WRONGUSAGE);
   ASSERT_EQ(Run(".call endrefresh"), 0);
   EXPECT_EQ(vlRefreshSuspended, 0);
-  vlCurrentDisplay->outputType = VL_OUTPUT_MASK;
+  CurrentDisplay()->outputType = VL_OUTPUT_MASK;
   EXPECT_EQ(Run(".call beginrefresh 1"), ERR_SELECTMASK);
-  vlCurrentDisplay->outputType = VL_OUTPUT_DISPLAY;
+  CurrentDisplay()->outputType = VL_OUTPUT_DISPLAY;
 }
 
 std::vector<uint8_t> FileBytes(const std::string& path) {

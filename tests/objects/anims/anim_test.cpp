@@ -55,7 +55,7 @@ class AnimTest : public vltest::DisplayTest {
     EXPECT_EQ(Run(".table 0 { width = " + std::to_string(w) + ", height = " + std::to_string(h) +
                   ", color = 0 }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1"),
               0);
-    return vlCurrentDisplay;
+    return CurrentDisplay();
   }
   // A 3-frame 8x6 GIF anim: solid red, green, blue, 10/20/30 centiseconds.
   std::string ThreeFrameGif() {

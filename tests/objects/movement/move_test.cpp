@@ -31,7 +31,7 @@ class MoveTest : public vltest::DisplayTest {
     ASSERT_EQ(Run(".table 0 { width = 400, height = 300, color = 0 }\n.call base=1 createdisplay 1 r0\n"
                   ".call opendisplay 1"),
               0);
-    d_ = vlCurrentDisplay;
+    d_ = CurrentDisplay();
     ASSERT_NE(d_, nullptr);
   }
   void TearDown() override {
