@@ -250,15 +250,20 @@ static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPi
     vlRectXYWH work = area;
     if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion))
       if (!IntersectRects(work, {clip->x, clip->y, clip->width, clip->height}, &work)) continue;
+    // A layer off the rectangle (its shadow and border aside) needs none of
+    // its pictures: a redraw of a small area among many layers stays small.
+    vlRectXYWH drawn{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
+    vlRectXYWH part;
+    const bool meets = IntersectRects(work, drawn, &part);
+    const bool decor = layer->shadow.on || layer->border.on;
+    if (!meets && !decor) continue;
     PrepareFilteredImage(state, layer, g, 1);
-    if (layer->shadow.on || layer->border.on) DrawLayerDecor(state, layer, g, dest, work);
+    if (decor) DrawLayerDecor(state, layer, g, dest, work);
+    if (!meets) continue;
     vlBitmap *image, *mask, *alpha;
     int32_t iw, ih;
     uint32_t extra;
     if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) || !image) continue;
-    vlRectXYWH drawn{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
-    vlRectXYWH part;
-    if (!IntersectRects(work, drawn, &part)) continue;
     // Filtered pictures start at the drawn rectangle; others at the part offset.
     const bool own = g->fImage || g->fxImage;
     int32_t ox = own ? 0 : g->partX, oy = own ? 0 : g->partY;
