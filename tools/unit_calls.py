@@ -5,20 +5,23 @@ Reads the defined and undefined symbols of every object file under a folder
 (nm), links each undefined symbol to the unit that defines it, and reports the
 circles of units that call each other (strongly connected components).
 
-    unit_calls.py OBJDIR [--root SRCROOT] [--edges] [--why A B]
-                         [--floors FILE]
+    unit_calls.py OBJDIR [--root SRCDIR] [--edges] [--why A B]
+                         [--floors FILE [--includes PREFIX]]
 
 A unit is named by its source path relative to OBJDIR (layers/redraw.cpp).
 With --floors, FILE lists one "floor prefix..." line per floor from the bottom
 (e.g. "core ." and "layers layers/"; the longest matching prefix wins); the
 script fails if a unit calls a unit on a higher floor, or if a circle holds
 units of more than one floor, or any circle outside the floor named by
-"circles-allowed FLOOR". Exit status 0 when clean, 1 otherwise.
+"circles-allowed FLOOR". With --includes PREFIX (the folder's name as
+includes spell it, e.g. "display/") and --root, it also fails when a source
+or header under SRCDIR includes one of the folder's headers on a higher
+floor. Exit status 0 when clean, 1 otherwise.
 """
-import argparse, os, subprocess, sys
+import argparse, os, re, subprocess, sys
 from collections import defaultdict
 
-DEFINED = set("TDBRVWGSuiC")  # text, data, bss, read-only, weak, unique, common
+DEFINED = set("TDBRGSC")  # text, data, bss, read-only, small data, common
 
 
 def units(objdir):
@@ -35,36 +38,31 @@ def unit_name(objdir, path):
     return rel[:-2] if rel.endswith(".o") else rel
 
 
-def symbols(path):
-    text = subprocess.run(["nm", "--defined-only", path], capture_output=True,
-                          text=True, check=True).stdout
-    strong, weak = set(), set()
+def nm_lines(objs, which):
+    """(object path, kind, symbol) of each symbol nm lists, all objects at once."""
+    text = subprocess.run(["nm", "-A", which, *objs], capture_output=True, text=True, check=True).stdout
     for line in text.splitlines():
-        parts = line.split()
-        if len(parts) < 3:
-            continue
-        kind, name = parts[1], parts[2]
-        if kind in "WwVvu":
-            weak.add(name)       # inline or template: every caller has a copy
-        elif kind.upper() in DEFINED and kind.isupper():
-            strong.add(name)
-    text = subprocess.run(["nm", "--undefined-only", path], capture_output=True,
-                          text=True, check=True).stdout
-    undef = {line.split()[-1] for line in text.splitlines() if line.strip()}
-    return strong, weak, undef
+        path, _, rest = line.rpartition(".o:")
+        parts = rest.split()
+        if len(parts) >= 2:
+            yield path + ".o", parts[-2], parts[-1]
 
 
 def build_graph(objdir, root=None):
     objs = units(objdir)
     if root:  # objects of sources that moved or went stay in the build tree
         objs = [o for o in objs if os.path.exists(os.path.join(root, unit_name(objdir, o)))]
-    defs, undefs = {}, {}
-    for o in objs:
-        u = unit_name(objdir, o)
-        strong, _, undef = symbols(o)
-        for s in strong:
-            defs.setdefault(s, u)
-        undefs[u] = undef
+    defs = {}
+    undefs = {unit_name(objdir, o): set() for o in objs}
+    if not objs:
+        return [], {}
+    for path, kind, name in nm_lines(objs, "--defined-only"):
+        # Weak and unique symbols (inline functions, templates) are copied
+        # into every caller; local ones are no one else's.
+        if kind in DEFINED:
+            defs.setdefault(name, unit_name(objdir, path))
+    for path, kind, name in nm_lines(objs, "--undefined-only"):
+        undefs[unit_name(objdir, path)].add(name)
     edges = defaultdict(lambda: defaultdict(set))
     for u, undef in undefs.items():
         for s in undef:
@@ -134,6 +132,30 @@ def floor_of(floors, unit):
     return best
 
 
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+
+def upward_includes(root, prefix, floors):
+    """(file, floor, header, floor) for each include of a higher floor."""
+    out = []
+    for dirpath, _, names in os.walk(root):
+        for n in sorted(names):
+            if not n.endswith((".cpp", ".h")):
+                continue
+            path = os.path.join(dirpath, n)
+            rel = os.path.relpath(path, root)
+            here = floor_of(floors, rel)
+            with open(path, encoding="latin-1") as f:
+                text = f.read()
+            for inc in INCLUDE.findall(text):
+                if not inc.startswith(prefix):
+                    continue
+                there = floor_of(floors, inc[len(prefix):])
+                if here and there and there[0] > here[0]:
+                    out.append((rel, here[1], inc, there[1]))
+    return out
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("objdir")
@@ -142,6 +164,7 @@ def main():
     ap.add_argument("--why", nargs=2, metavar=("FROM", "TO"),
                     help="print the symbols FROM takes from TO")
     ap.add_argument("--floors", help="floor table to check")
+    ap.add_argument("--includes", metavar="PREFIX", help="with --floors and --root: check the includes too")
     a = ap.parse_args()
 
     nodes, edges = build_graph(a.objdir, a.root)
@@ -182,6 +205,10 @@ def main():
                 bad += 1
                 print(f"error: {u} ({where[u][1]}) calls up into {d} ({where[d][1]}): "
                       f"{', '.join(demangle(sorted(syms))[:3])}", file=sys.stderr)
+    if a.includes and a.root:
+        for rel, here, inc, there in upward_includes(a.root, a.includes, floors):
+            bad += 1
+            print(f"error: {rel} ({here}) includes {inc} ({there})", file=sys.stderr)
     for c in circles:
         names = {where[u][1] for u in c if where[u]}
         if len(names) > 1 or not names <= allowed:
