@@ -1,0 +1,87 @@
+// The examples by topic (examples/*.vlasm, built into build/<tree>/examples)
+// run as a newcomer runs them, each checked by what it shows, writes or
+// plays, so that none of them rots.
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "tests/player/player_harness.h"
+
+namespace {
+
+using vlplayer::PlayerTest;
+using vlplayer::Quote;
+using vlplayer::Result;
+using vlplayer::RunOptions;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::string Example(const std::string& name) { return std::string(VL_BINARY_DIR) + "/examples/" + name + ".vla"; }
+
+using Examples = PlayerTest;
+
+// The plug-in example with sample.vlp beside (a copy of) the player, where
+// start-up looks for plug-ins: its commands answer and its constant reads.
+TEST_F(Examples, PluginCall) {
+  std::string program = WriteFile("vellamora-player", ReadAll(VL_PLAYER_PATH));
+  chmod(program.c_str(), 0755);
+  WriteFile("sample.vlp", ReadAll(std::string(VL_BINARY_DIR) + "/examples/sample.vlp"));
+  RunOptions options;
+  options.program = program;
+  Result r = Run({Example("plugin_call")}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "repeat: ababab\nlimit: 1000\ncalls: 2\n");
+  // Without the plug-in the same applet stops with an error.
+  options.program = VL_PLAYER_PATH;
+  r = Run({"-debugdevice", "console", Example("plugin_call")}, options);
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.out.find("repeat:"), std::string::npos) << r.out;
+}
+
+// The sound example: the sample as it is, then an octave up in half the
+// time, then the module; each goes out through a device of its own.
+TEST_F(Examples, Sound) {
+  Result r = Run({Example("sound")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "done\n");
+  std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 3u);
+  const std::string ping = std::string(VL_BINARY_DIR) + "/examples/ping.wav";
+  EXPECT_NEAR(vlplayer::SoxStat(sink[0], "Length (seconds)"), 0.5, 0.01);
+  EXPECT_LT(vlplayer::SoxStat(sink[0], "RMS     amplitude", ping), 0.01) << "the first play differs from ping.wav";
+  EXPECT_NEAR(vlplayer::SoxStat(sink[1], "Length (seconds)"), 0.25, 0.01);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[1], "Rough   frequency"), 1320, 30);
+  EXPECT_GT(vlplayer::SoxStat(sink[1], "RMS     amplitude"), 0.3);
+  EXPECT_GT(vlplayer::SoxStat(sink[2], "Length (seconds)"), 2.5);
+  EXPECT_GT(vlplayer::SoxStat(sink[2], "RMS     amplitude"), 0.05);
+}
+
+// The network example against python3's web server on 127.0.0.1 serving
+// this test's folder: the document comes over HTTP, the status line over
+// the script's own TCP connection.
+TEST_F(Examples, Network) {
+  WriteFile("hello.txt", "Hello from the server");
+  // The server prints "PORT n" once it listens.
+  std::string pid = Tool("python3 " + Quote(std::string(VL_SOURCE_ROOT) + "/tests/libraries/network/http_server.py") +
+                         " " + Quote(dir()) + " > " + Quote(dir() + "/port.txt") + " 2>&1 & echo $!");
+  std::string port;
+  for (int i = 0; i < 100 && port.empty(); ++i) {
+    std::string line = ReadAll(dir() + "/port.txt");
+    if (line.rfind("PORT ", 0) == 0 && line.back() == '\n') port = line.substr(5, line.size() - 6);
+    else Tool("sleep 0.1");
+  }
+  ASSERT_FALSE(port.empty()) << ReadAll(dir() + "/port.txt");
+  RunOptions options;
+  options.env = {"HTTP_PORT=" + port};
+  Result r = Run({Example("network")}, options);
+  Tool("kill " + pid);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "http: 21 bytes: Hello from the server\ntcp: HTTP/1.0 200 OK\n");
+}
+
+}  // namespace
