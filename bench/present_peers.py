@@ -361,6 +361,8 @@ def main():
             fo, fs = a.frames * 1000.0 / max(ours, 1e-3), a.frames * 1000.0 / max(sdl, 1e-3)
             results[(scene, h)] = fo
             print("%-44s %10.1f %10.1f %6.2fx %12s" % (label, fo, fs, fo / fs, per))
+            if per and int(per) > w * h:
+                print("  (the pixels went through the socket: shared memory was not used)")
             sys.stdout.flush()
         if ("layers", 720) in results and ("select", 720) in results:
             print("Select/End against one by one: %.2fx" % (results[("select", 720)] / results[("layers", 720)]))

@@ -247,8 +247,14 @@ Segments SegmentsOf(const std::string& ipcsOutput, pid_t creator, pid_t server) 
 
 // Pictures reach the window through shared memory when the server offers
 // it, through the socket when it does not or when it refuses the segment
-// (as a server on another host would): the windows hold the same bytes.
-TEST_F(ShowOnce, SharedMemoryAndTheSocketShowTheSameWindows) {
+// (as a server on another host would): the windows hold the same bytes, on
+// screens of 4 and of 2 bytes a pixel.
+class Transports : public ShowOnce, public testing::WithParamInterface<int> {
+ protected:
+  Transports() { depth_ = GetParam(); }
+};
+
+TEST_P(Transports, SharedMemoryAndTheSocketShowTheSameWindows) {
   if (XServerPid() <= 0) GTEST_SKIP() << "needs a private Xvfb";
   std::vector<const Kind*> kinds;
   for (const Kind& k : kKinds)
@@ -284,6 +290,8 @@ TEST_F(ShowOnce, SharedMemoryAndTheSocketShowTheSameWindows) {
     EXPECT_EQ(seen.made, 0) << "segments made for a server without MIT-SHM";
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Depths, Transports, testing::Values(24, 16));
 
 // Planes reached through their locks on a display whose adapter owns every
 // bitmap: plotting into an alpha channel, the brush commands that read or
