@@ -26,6 +26,19 @@ namespace {
 bool HasScaleSize(const vlDisplay* d) { return d->scaleWidth > 0 && d->scaleHeight > 0; }
 bool Shaped(const vlBGPic* p) { return p && (p->dispMask || p->dispAlpha); }
 
+// A BGPic's display copy made at a scale size for scaled layers goes, and
+// the BGPic shows its own picture again; true when there was one.
+bool UnscaleDisplayCopy(vlBGPic* p) {
+  if (p->dispBitmap == p->curBitmap && p->dispMask == p->curMask && p->dispAlpha == p->curAlpha) return false;
+  FreeBGPicDisplayPlanes(p);
+  p->dispBitmap = p->curBitmap;
+  p->dispMask = p->curMask;
+  p->dispAlpha = p->curAlpha;
+  p->dispWidth = p->width;
+  p->dispHeight = p->height;
+  return true;
+}
+
 void DropShapePlanes(vlDisplay* d) {
   if (d->shapeMask) DeleteMaskPlane(d->shapeMask);
   if (d->shapeAlpha) DeleteAlphaPlane(d->shapeAlpha);
@@ -190,7 +203,7 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
   }
   const bool scaling = hasScale && HasScaleSize(nd) &&
                        (nd->scaleWidth != old->scaleWidth || nd->scaleHeight != old->scaleHeight ||
-                        !(old->autoScale || old->layerScale));
+                        nd->autoScale != old->autoScale || nd->layerScale != old->layerScale);
   const int32_t wantW = nd->width, wantH = nd->height;
   const bool remake = !newPic && (wantW != oldPic->width || wantH != oldPic->height);
   const bool sizeChanged = newPic ? (newPic->width != oldPic->width || newPic->height != oldPic->height) : remake;
@@ -257,11 +270,18 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
   }
   if (!status && !newPic && (remake || scaling)) {
     if (scaling && d->autoScale) {
+      // The window enlarges the BGPic's own picture, not one made at the
+      // scale size for scaled layers.
+      if (old->layerScale) {
+        if (UnscaleDisplayCopy(oldPic)) status = SetDisplayBGPicCopies(d, oldPic);
+        d->scaleX = d->scaleY = 1.0;
+        gLayerHooks.rerenderLayers(L, d, oldPic);
+      }
       d->width = d->scaleWidth;
       d->height = d->scaleHeight;
       d->scaleX = static_cast<double>(d->scaleWidth) / oldPic->width;
       d->scaleY = static_cast<double>(d->scaleHeight) / oldPic->height;
-      if (remake) status = ResizeOpenDisplay(L, d, 100000, 100000, wantW, wantH, 1, d->smoothScale, 1, 0);
+      if (remake && !status) status = ResizeOpenDisplay(L, d, 100000, 100000, wantW, wantH, 1, d->smoothScale, 1, 0);
       if (!status && oldPic->width > 0) {
         d->scaleX = static_cast<double>(d->scaleWidth) / oldPic->width;
         d->scaleY = static_cast<double>(d->scaleHeight) / oldPic->height;
@@ -280,14 +300,7 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
   } else if (!status && !hasScale && (old->autoScale || old->layerScale)) {
     // Scaling switched off: the display shows its BGPic at its own size.
     d->scaleX = d->scaleY = 1.0;
-    if (oldPic->dispBitmap != oldPic->curBitmap) {
-      ResizeBGPicPlanes(L, oldPic, oldPic->width, oldPic->height, 0);
-      oldPic->dispBitmap = oldPic->curBitmap;
-      oldPic->dispMask = oldPic->curMask;
-      oldPic->dispAlpha = oldPic->curAlpha;
-      oldPic->dispWidth = oldPic->width;
-      oldPic->dispHeight = oldPic->height;
-    }
+    UnscaleDisplayCopy(oldPic);
     d->width = oldPic->width;
     d->height = oldPic->height;
     status = SetDisplayBGPicCopies(d, oldPic);

@@ -77,16 +77,25 @@ int MakeBGPicAtSize(vlVMState* L, vlBGPic* pic, int32_t width, int32_t height, i
                      width, height, smooth, 0, bitmap, mask, alpha);
 }
 
+namespace {
+
+void DropPlane(vlBitmap* plane, vlBitmap* keep1, vlBitmap* keep2, void (*del)(vlBitmap*)) {
+  if (plane && plane != keep1 && plane != keep2) del(plane);
+}
+
+}  // namespace
+
+void FreeBGPicDisplayPlanes(vlBGPic* p) {
+  DropPlane(p->dispBitmap, p->curBitmap, p->loadBitmap, DeleteBitmap);
+  DropPlane(p->dispMask, p->curMask, p->loadMask, DeleteMaskPlane);
+  DropPlane(p->dispAlpha, p->curAlpha, p->loadAlpha, DeleteAlphaPlane);
+}
+
 void FreeBGPicScaledPlanes(vlBGPic* p) {
-  auto drop = [](vlBitmap* plane, vlBitmap* keep1, vlBitmap* keep2, void (*del)(vlBitmap*)) {
-    if (plane && plane != keep1 && plane != keep2) del(plane);
-  };
-  drop(p->dispBitmap, p->curBitmap, p->loadBitmap, DeleteBitmap);
-  drop(p->dispMask, p->curMask, p->loadMask, DeleteMaskPlane);
-  drop(p->dispAlpha, p->curAlpha, p->loadAlpha, DeleteAlphaPlane);
-  drop(p->curBitmap, p->loadBitmap, nullptr, DeleteBitmap);
-  drop(p->curMask, p->loadMask, nullptr, DeleteMaskPlane);
-  drop(p->curAlpha, p->loadAlpha, nullptr, DeleteAlphaPlane);
+  FreeBGPicDisplayPlanes(p);
+  DropPlane(p->curBitmap, p->loadBitmap, nullptr, DeleteBitmap);
+  DropPlane(p->curMask, p->loadMask, nullptr, DeleteMaskPlane);
+  DropPlane(p->curAlpha, p->loadAlpha, nullptr, DeleteAlphaPlane);
 }
 
 int ResizeBGPicPlanes(vlVMState* L, vlBGPic* p, int32_t width, int32_t height, int smooth) {
@@ -112,12 +121,7 @@ int ResizeBGPicPlanes(vlVMState* L, vlBGPic* p, int32_t width, int32_t height, i
 int RescaleDisplayBGPic(vlVMState* L, vlDisplay* d, vlBGPic* p, int rebuildCopies) {
   vlBitmap *b, *m, *a;
   if (int status = MakeBGPicAtSize(L, p, d->scaleWidth, d->scaleHeight, d->smoothScale, &b, &m, &a)) return status;
-  auto drop = [](vlBitmap* plane, vlBitmap* keep1, vlBitmap* keep2, void (*del)(vlBitmap*)) {
-    if (plane && plane != keep1 && plane != keep2) del(plane);
-  };
-  drop(p->dispBitmap, p->curBitmap, p->loadBitmap, DeleteBitmap);
-  drop(p->dispMask, p->curMask, p->loadMask, DeleteMaskPlane);
-  drop(p->dispAlpha, p->curAlpha, p->loadAlpha, DeleteAlphaPlane);
+  FreeBGPicDisplayPlanes(p);
   p->dispBitmap = b;
   p->dispMask = m;
   p->dispAlpha = a;

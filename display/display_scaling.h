@@ -43,3 +43,5 @@ int MakeBGPicAtSize(vlVMState* state, vlBGPic* pic, int32_t width, int32_t heigh
                     vlBitmap** mask, vlBitmap** alpha);
 // Frees the current and display planes that no other triple shares.
 void FreeBGPicScaledPlanes(vlBGPic* pic);
+// Frees the display planes that the current and loaded triples do not share.
+void FreeBGPicDisplayPlanes(vlBGPic* pic);
