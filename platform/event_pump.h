@@ -1,7 +1,7 @@
 // The event pump and the blocking waits: PumpEvents (never blocks, runs
 // after every script line), WaitForEvents (blocks until something may have
-// happened), the step behind WaitEvent, CheckEvent and CheckEvents, and
-// the switches that suspend the line pump and the dispatch.
+// happened), and the switches that suspend the line pump and the dispatch.
+// The dispatcher above (display/events) runs the script's callbacks.
 #pragma once
 #include <cstdint>
 
@@ -45,17 +45,11 @@ void ScriptLineHook(vlVMState* state, vlDebugInfo* ar, int* error, vlCallInfo* c
 // Installs the line hook on the VM.
 void InstallScriptLineHook(vlVMState* state);
 
-// One dispatcher step: 0 or 1 results (the result table) or an error code;
-// *more (optional) is 1 when no callback ran.
-int EventLoopStep(vlVMState* state, int wait, int noTable, int* more);
-
-// Takes the housekeeping stamp, makes the dispatcher's state and plugs the
-// pump and wait into the platform hooks. 0 or an error code.
+// Takes the housekeeping stamp, binds the quit flag, opens the wake pipe
+// and the timers and plugs the pump and wait into the platform hooks. 0
+// or an error code. The event library opens the dispatcher around it.
 int InitEventPump(vlVMState* state);
 void FreeEventPump(vlVMState* state);
 
-int CmdWaitEvent(vlVMState* state);
-int CmdCheckEvent(vlVMState* state);
-int CmdCheckEvents(vlVMState* state);
 int CmdEnableLineHook(vlVMState* state);
 int CmdDisableLineHook(vlVMState* state);

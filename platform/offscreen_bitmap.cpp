@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "graphics/pixel_format.h"
+#include "platform/pixel_layout.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_shm.h"
 

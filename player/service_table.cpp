@@ -19,6 +19,7 @@
 
 #include <unistd.h>
 
+#include "display/events/event_loop.h"
 #include "platform/event_pump.h"
 #include "runtime/replace_file.h"
 #include "player/startup.h"

@@ -6,8 +6,12 @@
 #include "display/layer_hooks.h"
 #include "display/events/event_buttons.h"
 #include "display/events/event_commands.h"
+#include "display/events/event_dispatch.h"
 #include "display/events/event_legacy.h"
+#include "display/events/event_loop.h"
+#include "display/events/event_types.h"
 #include "platform/event_pump.h"
+#include "platform/hooks.h"
 #include "platform/intervals.h"
 #include "runtime/objects.h"
 #include "vm/auxlib.h"
@@ -90,7 +94,11 @@ const vlConstant kEventConstants[] = {
 }  // namespace
 
 int OpenEventLibrary(vlVMState* state) {
+  // The dispatcher's state first, then the platform's pump, which calls
+  // back into it for timers.
+  if (int r = InitPumpState()) return r;
   if (int r = InitEventPump(state)) return r;
+  gPlatformHooks.runTimerCallback = RunTimerCallback;
   // A BGPic's buttons go with it, a layer's follow it.
   gLayerHooks.freeBGPicButtons = FreeBGPicButtons;
   gLayerHooks.moveLayerButtons = MoveLayerButtons;
@@ -107,5 +115,7 @@ int OpenEventLibrary(vlVMState* state) {
 void FreeEventLibrary(vlVMState* state) {
   FreeLegacyHandlers();
   FreeTimerObjects(state);
+  FreePumpState(state);
+  FreeEventTypes(state);
   FreeEventPump(state);
 }

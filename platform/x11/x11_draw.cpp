@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "display/display.h"
-#include "graphics/pixel_format.h"
+#include "platform/pixel_layout.h"
 #include "platform/offscreen_bitmap.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_hooks.h"

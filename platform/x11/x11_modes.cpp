@@ -8,7 +8,7 @@
 #include <new>
 
 #include "display/display.h"
-#include "graphics/pixel_format.h"
+#include "platform/pixel_layout.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"

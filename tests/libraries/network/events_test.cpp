@@ -4,6 +4,7 @@
 // reads, and transfers raise none.
 #include <cstring>
 
+#include "display/events/event_loop.h"
 #include "libraries/network/network_commands.h"
 #include "tests/libraries/network/network_test_util.h"
 #include "vm/error_codes.h"
