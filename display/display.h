@@ -2,7 +2,7 @@
 // is one output surface of the script: an X window (or a surface of a
 // display-adapter plug-in), windowed or full screen, always showing one
 // background picture. The platform layer reads and writes the fields of
-// the "platform view" group under the names it has always used.
+// its window record, the base of the display record.
 #pragma once
 #include <cstdint>
 
@@ -10,6 +10,7 @@
 #include "runtime/objects.h"
 #include "graphics/gradient_render.h"
 #include "runtime/preproc.h"
+#include "platform/window_record.h"
 #include "runtime/startup_records.h"
 
 struct vlX11Window;
@@ -21,52 +22,6 @@ struct vlDisplayClient;
 struct vlPendingFrame;
 struct vlMenu;
 
-// Flag-word bits (the display's flag word is the platform's styleFlags).
-enum : uint32_t {
-  VL_DISPSTYLE_BORDERLESS = 0x1,
-  VL_DISPSTYLE_SIZEABLE = 0x2,
-  VL_DISPSTYLE_FIXED = 0x4,          // not movable
-  VL_DISPSTYLE_NOMODESWITCH = 0x8,   // no Alt+Return
-  VL_DISPSTYLE_HIDEPOINTER = 0x10,
-  VL_DISPSTYLE_NOMINIMIZE = 0x20,    // "nohide"
-  VL_DISPSTYLE_AUTOSCALE = 0x40,     // "scalemode" 1
-  VL_DISPSTYLE_SMOOTHSCALE = 0x80,
-  VL_DISPSTYLE_LAYERSCALE = 0x100,   // "scalemode" 2
-  VL_DISPSTYLE_ACTIVE = 0x400,
-  VL_DISPSTYLE_HIDDEN = 0x800,
-  VL_DISPSTYLE_LAYERS = 0x1000,
-  VL_DISPSTYLE_USEQUARTZ = 0x2000,
-  VL_DISPSTYLE_NOCLOSE = 0x4000,
-  VL_DISPSTYLE_KEEPPROPORTIONS = 0x8000,
-  VL_DISPSTYLE_FITSCALE = 0x10000,
-  VL_DISPSTYLE_FAKEFULLSCREEN = 0x20000,
-  VL_DISPSTYLE_KEEPSCREENON = 0x40000,
-  VL_DISPSTYLE_HIDEFROMTASKBAR = 0x80000,
-  VL_DISPSTYLE_HIDEOPTIONSMENU = 0x100000,
-  VL_DISPSTYLE_NOHARDWARESCALE = 0x200000,
-  VL_DISPSTYLE_ADAPTERCAP1 = 0x400000,
-  VL_DISPSTYLE_ADAPTERCAP2 = 0x800000,
-  VL_DISPSTYLE_NOSCREENSAVER = 0x1000000,  // "disableblanker"
-  VL_DISPSTYLE_NOBACKDROP = 0x2000000,
-  VL_DISPSTYLE_DECORATEDFULL = 0x4000000,
-  VL_DISPSTYLE_REMEMBERPOSITION = 0x8000000,
-  VL_DISPSTYLE_LETTERBOX = 0x80000000u,
-};
-
-enum : int32_t {
-  VL_DISPSTATE_CLOSED = 0,
-  VL_DISPSTATE_OPEN = 1,
-  VL_DISPSTATE_HIDDEN = 2,  // minimised
-};
-
-enum : int32_t {
-  VL_DISPMODE_WINDOWED = 1,
-  VL_DISPMODE_FULLSCREEN = 2,
-  VL_DISPMODE_ASK = 3,
-  VL_DISPMODE_MODEREQUESTER = 4,
-  VL_DISPMODE_FAKEFULLSCREEN = 6,
-};
-
 // Output types: the object type of the current drawing target.
 enum : uint32_t {
   VL_OUTPUT_DISPLAY = 21,
@@ -77,9 +32,6 @@ enum : uint32_t {
   VL_OUTPUT_ALPHA = 30,
 };
 
-constexpr int kDisplayKeyCount = 300;
-constexpr int kDisplayHandlerSlots = 60;
-constexpr int kDisplayRegionMax = 64;
 constexpr int kDisplayTitleMax = 255;
 
 // How a display's own BGPic is filled: fill style 1 colour, 2 gradient,
@@ -114,18 +66,9 @@ inline bool IsAllDirty(const vlDirtyRects& list) { return list.all != 0; }
 inline bool HasDirtyRects(const vlDirtyRects& list) { return list.all || list.count; }
 inline void ClearDirtyRects(vlDirtyRects* list) { list->count = 0, list->all = 0; }
 
-struct vlDisplay {
-  // Object head.
-  uint32_t type;
-  int32_t idNumber;
-  void* idHandle;
-  vlObjectData* data;
-  vlObjectId id() const { return {idNumber, idHandle}; }
-  void setId(vlObjectId id) {
-    idNumber = id.number;
-    idHandle = id.handle;
-  }
-  vlDisplay* next;
+// A display is its platform window record (platform/window_record.h, the
+// only base, so both share one address) and what the engine keeps beside.
+struct vlDisplay : vlPlatformWindow {
 
   // Layers and selection.
   uint32_t layersOn;
@@ -144,39 +87,14 @@ struct vlDisplay {
   uint32_t isBackdrop;        // "__backfill"
   uint32_t isResourceMonitor;
 
-  // Platform view: identity and list.
-  vlDisplay* parent;     // transient-for window (unused by displays of this library)
-  int32_t openState;     // 1 open
-  int32_t displayState;  // VL_DISPSTATE_*
-  int32_t visibility;    // 1 shown, 2 hidden
-  int32_t active;
 
-  // Geometry.
-  int32_t x, y, width, height;
-  char* xDisplayName;  // xServer, or null for the default display
-  char* title;         // titleText
-  int32_t monitorIndex;  // 0-based
-  int32_t frameLeft, frameTop, frameWidth, frameHeight;  // width/height: left+right, top+bottom
-  int32_t bordersKnown;
-  int32_t contentOffsetX, contentOffsetY;  // the picture's offset inside the window
 
   // Backfill of the display's own BGPic.
   vlBackfillDesc backfill;
 
-  // Style and mode. displayMode is non-zero while the display runs full
-  // screen; fullScreen is the full-screen-active flag.
-  uint32_t styleFlags;
-  int32_t displayMode;
-  int32_t fullScreen;
-  int32_t overrideWord;
-  int32_t grabBlocking;
+  // Style and mode (the platform's part is in the window record).
   char titleText[kDisplayTitleMax + 1];
 
-  // Drag and size regions: as the script gave them and scaled.
-  vlRegion dragRegions[kDisplayRegionMax], dragRegionsScaled[kDisplayRegionMax];
-  vlRegion sizeRegions[kDisplayRegionMax], sizeRegionsScaled[kDisplayRegionMax];
-  int32_t dragRegionCount, sizeRegionCount;
-  int32_t dragRegionsGiven, sizeRegionsGiven;
 
   // Bitmaps: front copy (BGPic without layers), back buffer, one further
   // bitmap and the saved double-buffer brush bitmap.
@@ -189,24 +107,11 @@ struct vlDisplay {
   vlBitmap* outputMask;
   vlBitmap* outputAlpha;
 
-  // Scaling.
-  int32_t autoScale, layerScale;
-  int32_t borderLeft, borderTop, borderRight, borderBottom;
-  int32_t scaleWidth, scaleHeight;  // 0 none
-  int32_t smoothScale;
-  double scaleX, scaleY;
 
   vlDirtyRects dirty;
-  int32_t handlers[kDisplayHandlerSlots];
 
-  // Input (client and platform).
-  uint8_t keyState[kDisplayKeyCount];
-  int32_t leftButton, rightButton, middleButton;
-  int32_t mouseMoved;
-  vlTimeVal lastMoveTime;
   vlTimeVal openedTime;
   vlTimeVal lastFrameTick;  // the frame-rate limit's last tick
-  int32_t hasMouseMoveHandler;
 
   vlBGPic* savedOutput;
   int32_t cursorX, cursorY, marginLeft, marginRight;
@@ -222,13 +127,8 @@ struct vlDisplay {
   int32_t savedCursor[4];
   uint32_t savedLayersOn;
   uint32_t orientation;
-  int32_t closeHandled;  // the script takes window closes (handler or legacy switch)
 
-  // Clients and pending frames.
-  vlDisplayClient* clients;
-  vlDisplayClient* refreshingClient;
-  vlDisplayClient* observerFilter;  // set: only this client is notified
-  int32_t clientMouseX, clientMouseY;
+  // Clients (the platform's part is in the window record) and pending frames.
   uint32_t clientModifiers;
   vlMutex* mutex;
   vlPendingFrame* pendingFrames;
@@ -262,9 +162,6 @@ struct vlDisplay {
   vlBitmap* dbBack;
   vlBGPic* dbBGPic;
 
-  // Links.
-  void* adapterHandle;  // the display adapter's handle, null when none
-  vlX11Window* window;  // the platform window record
 };
 
 // The display list (creation order) and its mutex.

@@ -8,8 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "display/display.h"
-#include "graphics/bitmap.h"
+#include "platform/window_record.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_shm.h"
@@ -47,7 +46,7 @@ Fn Entry(vlPluginEntry e) {
 
 // Drawing goes to the adapter when the display is open, or when the
 // adapter draws on closed displays that have a handle.
-bool AdapterDraws(const vlPluginInfo* a, const vlDisplay* d) {
+bool AdapterDraws(const vlPluginInfo* a, const vlPlatformWindow* d) {
   return d->displayState == VL_DISPSTATE_OPEN || ((Caps(a) & kCapDrawClosed) && d->adapterHandle);
 }
 
@@ -62,7 +61,7 @@ vlBitmap* gScaledBlit = nullptr;
 
 bool DisplayAdapterActive() { return vlDisplayAdapter != nullptr; }
 
-void NotifyObservers(vlDisplay* d, uint32_t code, const int32_t* args, bool refreshOnly) {
+void NotifyObservers(vlPlatformWindow* d, uint32_t code, const int32_t* args, bool refreshOnly) {
   if (!d) return;
   for (vlDisplayClient* c = d->clients; c; c = c->next) c->visited = 0;
   for (;;) {
@@ -75,12 +74,12 @@ void NotifyObservers(vlDisplay* d, uint32_t code, const int32_t* args, bool refr
   }
 }
 
-void NotifyDisplayObservers(vlDisplay* d, int32_t a, int32_t b) {
+void NotifyDisplayObservers(vlPlatformWindow* d, int32_t a, int32_t b) {
   int32_t args[2] = {a, b};
   NotifyObservers(d, 4, args);
 }
 
-int DetermineDisplayBorders(vlDisplay* d) {
+int DetermineDisplayBorders(vlPlatformWindow* d) {
   if (vlPluginInfo* a = Adapter()) {
     int32_t left = 0, right = 0, top = 0, bottom = 0;
     if (a->DetermineBorderSizes)
@@ -106,7 +105,7 @@ int DetermineDisplayBorders(vlDisplay* d) {
   return GetBorderSizes(d);
 }
 
-void ActivateDisplayWindow(vlDisplay* d, int flag) {
+void ActivateDisplayWindow(vlPlatformWindow* d, int flag) {
   if (vlPluginInfo* a = Adapter()) {
     if (a->ActivateDisplay) Entry<int (*)(void*, int)>(a->ActivateDisplay)(d->adapterHandle, flag != 0);
     return;
@@ -114,7 +113,7 @@ void ActivateDisplayWindow(vlDisplay* d, int flag) {
   ActivateX11Window(d);
 }
 
-void GetDisplayMousePos(vlDisplay* d, int32_t* x, int32_t* y) {
+void GetDisplayMousePos(vlPlatformWindow* d, int32_t* x, int32_t* y) {
   if (d->displayState != VL_DISPSTATE_OPEN) {
     *x = d->clientMouseX;
     *y = d->clientMouseY;
@@ -137,7 +136,7 @@ void GetDisplayMousePos(vlDisplay* d, int32_t* x, int32_t* y) {
   }
 }
 
-void ShowHideMousePointer(vlDisplay* d, int show) {
+void ShowHideMousePointer(vlPlatformWindow* d, int show) {
   if (vlPluginInfo* a = Adapter()) {
     if (a->ShowHidePointer) Entry<int (*)(void*, int)>(a->ShowHidePointer)(d->adapterHandle, show);
     return;
@@ -148,7 +147,7 @@ void ShowHideMousePointer(vlDisplay* d, int show) {
     HidePointer(d);
 }
 
-void MoveMousePointer(vlDisplay* d, int32_t x, int32_t y) {
+void MoveMousePointer(vlPlatformWindow* d, int32_t x, int32_t y) {
   if (vlPluginInfo* a = Adapter()) {
     if (a->MovePointer) Entry<int (*)(void*, int32_t, int32_t)>(a->MovePointer)(d->adapterHandle, x, y);
     return;
@@ -156,7 +155,7 @@ void MoveMousePointer(vlDisplay* d, int32_t x, int32_t y) {
   MovePointer(d, x, y);
 }
 
-void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlDisplay* d, int32_t x, int32_t y, int32_t width,
+void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x, int32_t y, int32_t width,
                    int32_t height, uint32_t flags) {
   if (!d || !bitmap || width < 1 || height < 1) return;
   vlPluginInfo* a = Adapter();
@@ -177,8 +176,6 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlDisplay* d, int32
     int32_t srcX0 = static_cast<int32_t>(x0 / d->scaleX), srcY0 = static_cast<int32_t>(y0 / d->scaleY);
     int32_t srcX1 = std::max(srcX0 + 1, static_cast<int32_t>(x1 / d->scaleX + 0.999999));
     int32_t srcY1 = std::max(srcY0 + 1, static_cast<int32_t>(y1 / d->scaleY + 0.999999));
-    srcX1 = std::min(srcX1, sx - x + bitmap->width);
-    srcY1 = std::min(srcY1, sy - y + bitmap->height);
     gScaledBlit = gDisplayScaler(bitmap, sx + (srcX0 - x), sy + (srcY0 - y), srcX1 - srcX0, srcY1 - srcY0, x1 - x0,
                                  y1 - y0, d->smoothScale, gScaledBlit);
     if (!gScaledBlit) return;
@@ -208,7 +205,7 @@ void FlushDisplayOutput() {
   if (!Adapter()) FlushPendingPuts();
 }
 
-void FillDisplayRect(vlDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {
+void FillDisplayRect(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {
   if (!d) return;
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->RectFill)
@@ -221,7 +218,7 @@ void FillDisplayRect(vlDisplay* d, int32_t x, int32_t y, int32_t width, int32_t 
   NotifyObservers(d, 1, args);
 }
 
-void PlotDisplayPixel(vlDisplay* d, int32_t x, int32_t y, uint32_t color) {
+void PlotDisplayPixel(vlPlatformWindow* d, int32_t x, int32_t y, uint32_t color) {
   if (!d) return;
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->WritePixel)
@@ -234,7 +231,7 @@ void PlotDisplayPixel(vlDisplay* d, int32_t x, int32_t y, uint32_t color) {
   NotifyObservers(d, 3, args);
 }
 
-void DrawDisplayLine(vlDisplay* d, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color) {
+void DrawDisplayLine(vlPlatformWindow* d, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color) {
   if (!d) return;
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->Line)
@@ -247,12 +244,12 @@ void DrawDisplayLine(vlDisplay* d, int32_t x1, int32_t y1, int32_t x2, int32_t y
   NotifyObservers(d, 2, args);
 }
 
-void ClearAdapterDisplay(vlDisplay* d, uint32_t color) {
+void ClearAdapterDisplay(vlPlatformWindow* d, uint32_t color) {
   vlPluginInfo* a = Adapter();
   if (a && a->Cls) Entry<int (*)(void*, uint32_t, uint32_t)>(a->Cls)(d->adapterHandle, AdapterColor(a, color), 0);
 }
 
-void ClearDisplayBorders(vlDisplay* d) {
+void ClearDisplayBorders(vlPlatformWindow* d) {
   const int32_t l = d->borderLeft, t = d->borderTop, r = d->borderRight, b = d->borderBottom;
   const int32_t fullW = d->width + l + r, fullH = d->height + t + b;
   if (l) FillDisplayRect(d, -l, -t, l, fullH, 0);
@@ -261,7 +258,7 @@ void ClearDisplayBorders(vlDisplay* d) {
   if (b) FillDisplayRect(d, -l, fullH - t - b, fullW, b, 0);
 }
 
-int GrabDisplayPixels(vlDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out) {
+int GrabDisplayPixels(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out) {
   *out = nullptr;
   if (vlPluginInfo* a = Adapter()) {
     if (!(Caps(a) & kCapGrab) || !a->GrabScreenPixels) return ERR_GRABSCREEN;
@@ -286,7 +283,7 @@ int GrabDisplayPixels(vlDisplay* d, int32_t x, int32_t y, int32_t width, int32_t
   return *out ? 0 : ERR_GRABSCREEN;
 }
 
-int GetDisplayModeList(vlDisplay* d, vlModeEntry** out, int32_t* count) {
+int GetDisplayModeList(vlPlatformWindow* d, vlModeEntry** out, int32_t* count) {
   *out = nullptr;
   *count = 0;
   int n = 0;
@@ -315,7 +312,7 @@ int GetDisplayModeList(vlDisplay* d, vlModeEntry** out, int32_t* count) {
   return 0;
 }
 
-vlMonitorNode* GetDisplayMonitorList(vlDisplay* d) {
+vlMonitorNode* GetDisplayMonitorList(vlPlatformWindow* d) {
   if (vlPluginInfo* a = Adapter(); a && (Caps(a) & kCapMonitors) && a->GetMonitorInfo) {
     int32_t* data = nullptr;
     Entry<int (*)(int, int, void*, int)>(a->GetMonitorInfo)(0, d ? d->monitorIndex : 0, &data, 0);

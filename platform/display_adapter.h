@@ -7,6 +7,7 @@
 
 struct vlBitmap;
 struct vlDisplay;
+struct vlPlatformWindow;
 struct vlPluginInfo;
 struct vlVMState;
 struct vlMonitorNode;
@@ -34,44 +35,45 @@ struct vlDisplayClient {
 
 // Calls each observer once (code 0 blit, 1 fill, 2 line, 3 pixel, 4 size
 // change, 5 refresh); observers may change the list from their callback.
-void NotifyObservers(vlDisplay* display, uint32_t code, const int32_t* args, bool refreshOnly = false);
-void NotifyDisplayObservers(vlDisplay* display, int32_t a, int32_t b);
+void NotifyObservers(vlPlatformWindow* display, uint32_t code, const int32_t* args, bool refreshOnly = false);
+void NotifyDisplayObservers(vlPlatformWindow* display, int32_t a, int32_t b);
 
 // Window operations.
-int DetermineDisplayBorders(vlDisplay* display);
-void ActivateDisplayWindow(vlDisplay* display, int flag);
-void GetDisplayMousePos(vlDisplay* display, int32_t* x, int32_t* y);
-void ShowHideMousePointer(vlDisplay* display, int show);
-void MoveMousePointer(vlDisplay* display, int32_t x, int32_t y);
+int DetermineDisplayBorders(vlPlatformWindow* display);
+void ActivateDisplayWindow(vlPlatformWindow* display, int flag);
+void GetDisplayMousePos(vlPlatformWindow* display, int32_t* x, int32_t* y);
+void ShowHideMousePointer(vlPlatformWindow* display, int show);
+void MoveMousePointer(vlPlatformWindow* display, int32_t x, int32_t y);
 
 // Drawing to the window, then the observers.
-void BlitToDisplay(vlBitmap* bitmap, int32_t srcX, int32_t srcY, vlDisplay* display, int32_t x, int32_t y,
+void BlitToDisplay(vlBitmap* bitmap, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x, int32_t y,
                    int32_t width, int32_t height, uint32_t flags);
-void FillDisplayRect(vlDisplay* display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
-void PlotDisplayPixel(vlDisplay* display, int32_t x, int32_t y, uint32_t color);
-void DrawDisplayLine(vlDisplay* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
-void ClearAdapterDisplay(vlDisplay* display, uint32_t color);
+void FillDisplayRect(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
+void PlotDisplayPixel(vlPlatformWindow* display, int32_t x, int32_t y, uint32_t color);
+void DrawDisplayLine(vlPlatformWindow* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
+void ClearAdapterDisplay(vlPlatformWindow* display, uint32_t color);
 // Sends what was drawn and is still held for the end of the command (the
 // event pump does so after every line); for waits that do not pump.
 void FlushDisplayOutput();
 // Fills the letterbox borders of a scaled display with colour 0.
-void ClearDisplayBorders(vlDisplay* display);
+void ClearDisplayBorders(vlPlatformWindow* display);
 
 // The screen's pixels as a new bitmap; 0 or 1561.
-int GrabDisplayPixels(vlDisplay* display, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out);
+int GrabDisplayPixels(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out);
 
 // Screen modes of the display's monitor, sorted by width then height.
 struct vlModeEntry {
   int32_t width, height, depth, refresh, reserved;
 };
 // 0, or 1443 when there are none; free the array with delete[].
-int GetDisplayModeList(vlDisplay* display, vlModeEntry** out, int32_t* count);
+int GetDisplayModeList(vlPlatformWindow* display, vlModeEntry** out, int32_t* count);
 // Monitors in the server's order; free with FreeMonitorList.
-vlMonitorNode* GetDisplayMonitorList(vlDisplay* display);
+vlMonitorNode* GetDisplayMonitorList(vlPlatformWindow* display);
 void FreeMonitorList(vlMonitorNode* list);
 
 // Scales a rectangle of a bitmap into *reuse (re-made when its size does
-// not fit) for a scaled display; installed by the graphics engine.
+// not fit) for a scaled display, the rectangle cut at the bitmap's right
+// and bottom edges first; installed by the display library.
 using vlDisplayScaleFn = vlBitmap* (*)(vlBitmap* source, int32_t x, int32_t y, int32_t width, int32_t height,
                                        int32_t toWidth, int32_t toHeight, int smooth, vlBitmap* reuse);
 extern vlDisplayScaleFn gDisplayScaler;

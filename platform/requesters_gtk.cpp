@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "display/display.h"
+#include "platform/window_record.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
 #include "runtime/os.h"
@@ -65,25 +65,25 @@ void* GtkThreadMain(void*) {
   return nullptr;
 }
 
-vlDisplay* FirstDisplay() { return gX11Hooks.firstDisplay ? gX11Hooks.firstDisplay() : nullptr; }
+vlPlatformWindow* FirstDisplay() { return gX11Hooks.firstDisplay ? WindowOf(gX11Hooks.firstDisplay()) : nullptr; }
 
 // The first active display with a window, or null.
-vlDisplay* ActiveDisplay() {
-  for (vlDisplay* d = FirstDisplay(); d; d = d->next)
+vlPlatformWindow* ActiveDisplay() {
+  for (vlPlatformWindow* d = FirstDisplay(); d; d = NextWindow(d))
     if (d->active && d->window && d->window->window) return d;
   return nullptr;
 }
 
 // The display whose window holds the pointer and keyboard grab (one at
 // most), or null.
-vlDisplay* GrabbingDisplay() {
-  for (vlDisplay* d = FirstDisplay(); d; d = d->next)
+vlPlatformWindow* GrabbingDisplay() {
+  for (vlPlatformWindow* d = FirstDisplay(); d; d = NextWindow(d))
     if (d->window && d->window->window && d->window->pointerGrabbed) return d;
   return nullptr;
 }
 
-vlDisplay* FindDisplay(const vlObjectId& id) {
-  for (vlDisplay* d = FirstDisplay(); d; d = d->next)
+vlPlatformWindow* FindDisplay(const vlObjectId& id) {
+  for (vlPlatformWindow* d = FirstDisplay(); d; d = NextWindow(d))
     if (d->idNumber == id.number && d->idHandle == id.handle) return d;
   return nullptr;
 }
@@ -97,8 +97,8 @@ void WaitForRequester(vlVMState* state, int code) {
   bool regrab = false;
   vlObjectId grabber{};
   if (!vlDisplayAdapter) {
-    if (vlDisplay* d = ActiveDisplay()) gGtkRequest.transientWindow = d->window->window;
-    if (vlDisplay* d = GrabbingDisplay()) {
+    if (vlPlatformWindow* d = ActiveDisplay()) gGtkRequest.transientWindow = d->window->window;
+    if (vlPlatformWindow* d = GrabbingDisplay()) {
       XUngrabPointer(d->window->display, CurrentTime);
       XUngrabKeyboard(d->window->display, CurrentTime);
       XFlush(d->window->display);
@@ -125,7 +125,7 @@ void WaitForRequester(vlVMState* state, int code) {
   }
   // The pump may have closed the display: look it up again.
   if (regrab) {
-    vlDisplay* d = FindDisplay(grabber);
+    vlPlatformWindow* d = FindDisplay(grabber);
     if (d && d->window && d->window->window) {
       GrabX11Input(d->window);
       d->window->pointerGrabbed = 1;

@@ -2,6 +2,7 @@
 // declared displays at start-up and running the main chunk.
 #include "display/commands/display_library.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "display/bgpic.h"
@@ -355,6 +356,9 @@ void OutputReference(vlOutputRef* out) {
 
 vlBitmap* ScaleForDisplay(vlBitmap* source, int32_t x, int32_t y, int32_t width, int32_t height, int32_t toWidth,
                           int32_t toHeight, int smooth, vlBitmap* reuse) {
+  // The rectangle mapped back from the scaled one may reach past the edges.
+  width = std::min(width, source->width - x);
+  height = std::min(height, source->height - y);
   if (reuse && (reuse->width != toWidth || reuse->height != toHeight)) {
     DeleteBitmap(reuse);
     reuse = nullptr;

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "display/display.h"
+#include "platform/window_record.h"
 #include "platform/event_pump.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_hooks.h"
@@ -38,7 +38,7 @@ vlX11Window* gReadWindow = nullptr;
 
 vlX11Window* ClipboardWindow() {
   if (gX11Hooks.adapterCapabilities && gX11Hooks.adapterCapabilities()) return nullptr;
-  for (vlDisplay* d = gX11Hooks.firstDisplay ? gX11Hooks.firstDisplay() : nullptr; d; d = d->next)
+  for (vlPlatformWindow* d = gX11Hooks.firstDisplay ? WindowOf(gX11Hooks.firstDisplay()) : nullptr; d; d = NextWindow(d))
     if (d->window && d->window->window) return d->window;
   return nullptr;
 }

@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "display/display.h"
+#include "platform/window_record.h"
 #include "runtime/exit_removals.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
@@ -332,7 +332,7 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
   return 0;
 }
 
-int AttachDisplayToX11Screen(vlDisplay* display) {
+int AttachDisplayToX11Screen(vlPlatformWindow* display) {
   vlX11Window* window = display->window;
   if (!window) return ERR_MEM;
   vlX11Connection* c = nullptr;
@@ -395,7 +395,7 @@ void X11PointerMoved(uintptr_t value) {
     if (reinterpret_cast<uintptr_t>(c) == value) connection = c;
   if (!connection) return;
   ClearCoalescedWake(&connection->pointerWake);
-  for (vlDisplay* d = gX11Hooks.firstDisplay(); d; d = d->next) {
+  for (vlPlatformWindow* d = WindowOf(gX11Hooks.firstDisplay()); d; d = NextWindow(d)) {
     if (d->hasMouseMoveHandler && d->window && d->window->connection == connection) {
       GetSysTime(&d->lastMoveTime);
       d->mouseMoved = 1;

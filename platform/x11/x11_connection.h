@@ -13,6 +13,7 @@
 #include "platform/wake_pipe.h"
 
 struct vlDisplay;
+struct vlPlatformWindow;
 struct vlVMState;
 
 // Border cursors in zone order: top-left, bottom-left, top-right,
@@ -62,7 +63,7 @@ int FreePlatform();
 int OpenX11Screen(const char* name, vlX11Connection** out);
 // Opens the display's connection into its window record and makes the
 // connection's pixel format the global one.
-int AttachDisplayToX11Screen(vlDisplay* display);
+int AttachDisplayToX11Screen(vlPlatformWindow* display);
 vlX11Connection* FirstX11Connection();
 
 // The pixel format of a TrueColor visual's masks, -1 for none of the four

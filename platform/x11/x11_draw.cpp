@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "display/display.h"
+#include "platform/window_record.h"
 #include "platform/pixel_layout.h"
 #include "platform/offscreen_bitmap.h"
 #include "runtime/os.h"
@@ -22,12 +22,12 @@ namespace {
 
 constexpr int kMaxVideoOverlays = 64;
 
-bool IsDrawable(vlDisplay* display) {
+bool IsDrawable(vlPlatformWindow* display) {
   return display && display->displayState == VL_DISPSTATE_OPEN && display->window &&
          display->window->window && display->window->gc;
 }
 
-unsigned long ForegroundFor(vlDisplay* display, uint32_t colour) {
+unsigned long ForegroundFor(vlPlatformWindow* display, uint32_t colour) {
   int format = display->window->connection ? display->window->connection->pixelFormat : 10;
   if (format == 10) return colour & 0xFFFFFF;
   return ColorToPixel(colour & 0xFFFFFF, format, 0);
@@ -35,7 +35,7 @@ unsigned long ForegroundFor(vlDisplay* display, uint32_t colour) {
 
 // Shape calls: shift, colour, clip, draw, unclip, flush.
 template <typename Draw>
-void DrawShape(vlDisplay* display, uint32_t colour, Draw draw) {
+void DrawShape(vlPlatformWindow* display, uint32_t colour, Draw draw) {
   if (!IsDrawable(display)) return;
   vlX11Window* x = display->window;
   XSetForeground(x->display, x->gc, ForegroundFor(display, colour));
@@ -84,7 +84,7 @@ intptr_t GetWindowAttr(void* handle, int code) {
     case 5: return 32;
     case 6:
     case 7: {
-      auto* display = static_cast<vlDisplay*>(handle);
+      auto* display = static_cast<vlPlatformWindow*>(handle);
       if (!display || !display->window || !display->window->window) return 0;
       vlX11Window* x = display->window;
       Window root, child;
@@ -113,11 +113,11 @@ intptr_t GetWindowAttr(void* handle, int code) {
   }
 }
 
-void BuildVideoClipRegion(vlDisplay* display, Region* out, int flags) {
+void BuildVideoClipRegion(vlPlatformWindow* display, Region* out, int flags) {
   *out = nullptr;
   if ((flags & kClipNoVideos) || !display || !display->window) return;
   vlX11VideoRect videos[kMaxVideoOverlays];
-  int count = gX11Hooks.videoOverlays(display, videos, kMaxVideoOverlays);
+  int count = gX11Hooks.videoOverlays(DisplayOf(display), videos, kMaxVideoOverlays);
   if (count <= 0) return;
   Region region = XCreateRegion();
   XRectangle whole{0, 0, static_cast<unsigned short>(display->width),
@@ -145,7 +145,7 @@ void BuildVideoClipRegion(vlDisplay* display, Region* out, int flags) {
   *out = region;
 }
 
-void PutImageToWindow(vlBitmap* source, int sx, int sy, vlDisplay* display, int dx, int dy,
+void PutImageToWindow(vlBitmap* source, int sx, int sy, vlPlatformWindow* display, int dx, int dy,
                       int width, int height, int flags) {
   if (!IsDrawable(display) || !source) return;
   vlX11Window* x = display->window;
@@ -211,19 +211,19 @@ void PutImageToWindow(vlBitmap* source, int sx, int sy, vlDisplay* display, int 
   gX11Hooks.unlockPixels(shown);
 }
 
-void DrawLineToWindow(vlDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour) {
+void DrawLineToWindow(vlPlatformWindow* display, int x1, int y1, int x2, int y2, uint32_t colour) {
   DrawShape(display, colour, [&](Display* d, Window w, GC gc, int ox, int oy) {
     XDrawLine(d, w, gc, x1 + ox, y1 + oy, x2 + ox, y2 + oy);
   });
 }
 
-void WritePixelToWindow(vlDisplay* display, int px, int py, uint32_t colour) {
+void WritePixelToWindow(vlPlatformWindow* display, int px, int py, uint32_t colour) {
   DrawShape(display, colour, [&](Display* d, Window w, GC gc, int ox, int oy) {
     XDrawPoint(d, w, gc, px + ox, py + oy);
   });
 }
 
-void FillRectInWindow(vlDisplay* display, int rx, int ry, int width, int height, uint32_t colour) {
+void FillRectInWindow(vlPlatformWindow* display, int rx, int ry, int width, int height, uint32_t colour) {
   if (width <= 0 || height <= 0) return;
   DrawShape(display, colour, [&](Display* d, Window w, GC gc, int ox, int oy) {
     XFillRectangle(d, w, gc, rx + ox, ry + oy, width, height);

@@ -10,20 +10,21 @@
 
 struct vlBitmap;
 struct vlDisplay;
+struct vlPlatformWindow;
 
 uint32_t QueryAdapterCaps(uint32_t features);
 intptr_t GetWindowAttr(void* handle, int code);
 
 // flags as BlitToDisplay's: 0x20 draws over the video overlays too (the
 // videos' own frames).
-void PutImageToWindow(vlBitmap* source, int sourceX, int sourceY, vlDisplay* display, int destX,
+void PutImageToWindow(vlBitmap* source, int sourceX, int sourceY, vlPlatformWindow* display, int destX,
                       int destY, int width, int height, int flags = 0);
-void DrawLineToWindow(vlDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour);
-void WritePixelToWindow(vlDisplay* display, int x, int y, uint32_t colour);
-void FillRectInWindow(vlDisplay* display, int x, int y, int width, int height, uint32_t colour);
+void DrawLineToWindow(vlPlatformWindow* display, int x1, int y1, int x2, int y2, uint32_t colour);
+void WritePixelToWindow(vlPlatformWindow* display, int x, int y, uint32_t colour);
+void FillRectInWindow(vlPlatformWindow* display, int x, int y, int width, int height, uint32_t colour);
 
 // Sets the GC clip to the window less the video overlays and returns the
 // region (None when no video was cut out, or with flag 0x20). The caller
 // destroys it after drawing.
 constexpr int kClipNoVideos = 0x20;
-void BuildVideoClipRegion(vlDisplay* display, Region* out, int flags);
+void BuildVideoClipRegion(vlPlatformWindow* display, Region* out, int flags);

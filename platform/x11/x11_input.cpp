@@ -14,7 +14,7 @@
 
 #include <cstring>
 
-#include "display/display.h"
+#include "platform/window_record.h"
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
@@ -72,19 +72,19 @@ int ModifierIndex(KeySym keysym) {
   return -1;
 }
 
-vlDisplay* FirstDisplay() { return gX11Hooks.firstDisplay ? gX11Hooks.firstDisplay() : nullptr; }
+vlPlatformWindow* FirstDisplay() { return gX11Hooks.firstDisplay ? WindowOf(gX11Hooks.firstDisplay()) : nullptr; }
 
-bool HasWindow(vlDisplay* d) { return d->window && d->window->window; }
+bool HasWindow(vlPlatformWindow* d) { return d->window && d->window->window; }
 
 // The display's handler slot (function reference, -1 when none).
-int32_t HandlerOf(vlDisplay* d, int slot) { return d->handlers[slot * 2]; }
+int32_t HandlerOf(vlPlatformWindow* d, int slot) { return d->handlers[slot * 2]; }
 constexpr int kSlotCloseWindow = 3, kSlotDropFile = 17, kSlotClipboardChange = 18;
 
-void Post(vlDisplay* d, uint32_t type, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0, void* extra = nullptr) {
-  PostEvent(d, type, a, b, c, extra);
+void Post(vlPlatformWindow* d, uint32_t type, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0, void* extra = nullptr) {
+  PostEvent(DisplayOf(d), type, a, b, c, extra);
 }
 
-void SetActive(vlDisplay* d, vlX11Window* x, bool active) {
+void SetActive(vlPlatformWindow* d, vlX11Window* x, bool active) {
   d->active = active;
   if (!active) {
     // Keys let go while another window has the focus send no release
@@ -121,7 +121,7 @@ const vlRegion* RegionAt(const vlRegion* regions, int count, int px, int py) {
   return nullptr;
 }
 
-int ZoneAt(vlDisplay* d, int px, int py, int* offsetX, int* offsetY) {
+int ZoneAt(vlPlatformWindow* d, int px, int py, int* offsetX, int* offsetY) {
   for (int i = 0; i < d->sizeRegionCount; ++i) {
     const vlRegion& r = d->sizeRegionsScaled[i];
     int32_t rect[5] = {r.type, r.x, r.y, r.width, r.height};
@@ -133,7 +133,7 @@ int ZoneAt(vlDisplay* d, int px, int py, int* offsetX, int* offsetY) {
 }
 
 // The cursor of a borderless window follows the region under the pointer.
-void TrackRegionCursor(vlDisplay* d, vlX11Window* x, int px, int py) {
+void TrackRegionCursor(vlPlatformWindow* d, vlX11Window* x, int px, int py) {
   Cursor wanted = x->currentCursor;
   int ox, oy;
   if (!(d->styleFlags & VL_DISPSTYLE_FIXED) &&
@@ -151,7 +151,7 @@ struct LoopState {
   int quit;
 };
 
-void HandleKey(LoopState& loop, vlDisplay* d, vlX11Window* x, XKeyEvent& ev) {
+void HandleKey(LoopState& loop, vlPlatformWindow* d, vlX11Window* x, XKeyEvent& ev) {
   char buffer[10];
   KeySym keysym = NoSymbol;
   XLookupString(&ev, buffer, sizeof buffer, &keysym, nullptr);
@@ -175,7 +175,7 @@ void HandleKey(LoopState& loop, vlDisplay* d, vlX11Window* x, XKeyEvent& ev) {
   }
   bool alt = x->modifiers[2] || x->modifiers[3];
   bool control = x->modifiers[0] || x->modifiers[1];
-  if (!pressed && code == VL_KEY_RETURN && alt && gX11InputHooks.isFullscreenUnique(d) &&
+  if (!pressed && code == VL_KEY_RETURN && alt && gX11InputHooks.isFullscreenUnique(DisplayOf(d)) &&
       !(d->styleFlags & VL_DISPSTYLE_NOMODESWITCH) && !d->grabBlocking)
     x->modeSwitchRequest = d->displayMode == 0 ? 1 : 0;
   if (pressed && control && (keysym == XK_c || keysym == XK_C) && GetPlatformOption(VL_PLATOPT_CTRLC_QUIT))
@@ -191,7 +191,7 @@ void Grab(vlX11Window* x) {
                GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
 }
 
-void HandleButton(vlDisplay* d, vlX11Window* x, XButtonEvent& ev) {
+void HandleButton(vlPlatformWindow* d, vlX11Window* x, XButtonEvent& ev) {
   bool pressed = ev.type == ButtonPress;
   if (!x->pointerGrabbed) {
     if (pressed) Grab(x);
@@ -265,7 +265,7 @@ void HandleButton(vlDisplay* d, vlX11Window* x, XButtonEvent& ev) {
   }
 }
 
-void HandleMotion(vlDisplay* d, vlX11Window* x, XMotionEvent& ev) {
+void HandleMotion(vlPlatformWindow* d, vlX11Window* x, XMotionEvent& ev) {
   GetSysTime(&d->lastMoveTime);
   d->mouseMoved = 1;
   if (!x->moving && !x->resizing) {
@@ -296,7 +296,7 @@ void HandleMotion(vlDisplay* d, vlX11Window* x, XMotionEvent& ev) {
   XMoveResizeWindow(x->display, x->window, x1, y1, w < 1 ? 1 : w, h < 1 ? 1 : h);
 }
 
-void HandleConfigure(vlDisplay* d, vlX11Window* x, XConfigureEvent& ev) {
+void HandleConfigure(vlPlatformWindow* d, vlX11Window* x, XConfigureEvent& ev) {
   // Sent before the server took our last move or resize (a busy server):
   // the geometry it reports is already replaced.
   if (x->geometrySerial && static_cast<long>(ev.serial - x->geometrySerial) < 0) return;
@@ -309,7 +309,7 @@ void HandleConfigure(vlDisplay* d, vlX11Window* x, XConfigureEvent& ev) {
   else x->sizeChangePending = 1;
 }
 
-void HandleXdnd(vlDisplay* d, vlX11Window* x, XClientMessageEvent& ev) {
+void HandleXdnd(vlPlatformWindow* d, vlX11Window* x, XClientMessageEvent& ev) {
   if (ev.message_type == x->xdndEnter) {
     x->acceptedDropType = None;
     Window source = static_cast<Window>(ev.data.l[0]);
@@ -350,7 +350,7 @@ void HandleXdnd(vlDisplay* d, vlX11Window* x, XClientMessageEvent& ev) {
   }
 }
 
-void HandleDropData(vlDisplay* d, vlX11Window* x) {
+void HandleDropData(vlPlatformWindow* d, vlX11Window* x) {
   size_t length = 0;
   uint8_t* data = ReadWindowProperty(x, x->primary, &length, nullptr);
   if (data) {
@@ -361,7 +361,7 @@ void HandleDropData(vlDisplay* d, vlX11Window* x) {
       int rx, ry, wx = 0, wy = 0;
       unsigned mask;
       XQueryPointer(x->display, x->window, &root, &child, &rx, &ry, &wx, &wy, &mask);
-      if (PostEvent(d, VL_XEV_DROP, static_cast<uint32_t>(wx), static_cast<uint32_t>(wy), 0, files) != 1)
+      if (PostEvent(DisplayOf(d), VL_XEV_DROP, static_cast<uint32_t>(wx), static_cast<uint32_t>(wy), 0, files) != 1)
         FreeMemory(files);
     }
   }
@@ -371,7 +371,7 @@ void HandleDropData(vlDisplay* d, vlX11Window* x) {
   x->acceptedDropType = None;
 }
 
-void DispatchToDisplay(LoopState& loop, vlDisplay* d, XEvent& ev) {
+void DispatchToDisplay(LoopState& loop, vlPlatformWindow* d, XEvent& ev) {
   vlX11Window* x = d->window;
   switch (ev.type) {
     case KeyPress:
@@ -446,11 +446,11 @@ void DispatchToDisplay(LoopState& loop, vlDisplay* d, XEvent& ev) {
 }
 
 // The work after the loop, per display that has a window.
-int FinishDisplay(LoopState& loop, vlDisplay* d, int* error) {
+int FinishDisplay(LoopState& loop, vlPlatformWindow* d, int* error) {
   vlX11Window* x = d->window;
   if (x->refreshNeeded) {
     x->refreshNeeded = 0;
-    gX11InputHooks.refreshDisplay(loop.state, d);
+    gX11InputHooks.refreshDisplay(loop.state, DisplayOf(d));
   }
   if (x->hideRequest) {
     XIconifyWindow(x->display, x->window, x->screen);
@@ -464,7 +464,7 @@ int FinishDisplay(LoopState& loop, vlDisplay* d, int* error) {
   if (x->modeSwitchRequest >= 0) {
     int full = x->modeSwitchRequest;
     x->modeSwitchRequest = -1;
-    int status = gX11InputHooks.switchMode(loop.state, d, full);
+    int status = gX11InputHooks.switchMode(loop.state, DisplayOf(d), full);
     if (status) {
       *error = status;
       return 1;
@@ -476,7 +476,7 @@ int FinishDisplay(LoopState& loop, vlDisplay* d, int* error) {
   if (x->sizeChangePending && !IsLeftButtonDown(x)) {
     x->sizeChangePending = 0;
     Post(d, VL_XEV_SIZE);
-    int status = gX11InputHooks.resizeDisplay(loop.state, d, x->newWidth, x->newHeight);
+    int status = gX11InputHooks.resizeDisplay(loop.state, DisplayOf(d), x->newWidth, x->newHeight);
     if (status) {
       *error = status;
       return 1;
@@ -500,7 +500,7 @@ int KeysymToKeyCode(KeySym keysym) {
   return -1;
 }
 
-uint32_t GetQualifiers(vlDisplay* display) {
+uint32_t GetQualifiers(vlPlatformWindow* display) {
   uint32_t word = VL_QUAL_ALWAYS;
   vlX11Window* x = display ? display->window : nullptr;
   if (!x) return word;
@@ -532,7 +532,7 @@ int HitTestWindowBorder(int W, int H, int x, int y, const int32_t* zone, int* of
   return z;
 }
 
-void TakeFocusState(vlDisplay* display) {
+void TakeFocusState(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   Window focus = None;
@@ -583,7 +583,7 @@ int HandleX11Events(vlVMState* state, int* error) {
   *error = 0;
   LoopState loop{state, 0};
   PollDevices(state);
-  for (vlDisplay* d = FirstDisplay(); d; d = d->next) {
+  for (vlPlatformWindow* d = FirstDisplay(); d; d = NextWindow(d)) {
     vlX11Window* x = d->window;
     if (!x) continue;
     x->closeRequested = 0;
@@ -626,12 +626,12 @@ int HandleX11Events(vlVMState* state, int* error) {
         continue;
       }
       if ((ev.type == PropertyNotify || ev.type == DestroyNotify) && HandleIncrementalSendEvent(ev)) continue;
-      for (vlDisplay* d = FirstDisplay(); d; d = d->next)
+      for (vlPlatformWindow* d = FirstDisplay(); d; d = NextWindow(d))
         if (HasWindow(d) && d->window->display == c->display && d->window->window == ev.xany.window)
           DispatchToDisplay(loop, d, ev);
     }
   }
-  for (vlDisplay* d = FirstDisplay(); d; d = d->next) {
+  for (vlPlatformWindow* d = FirstDisplay(); d; d = NextWindow(d)) {
     if (!HasWindow(d)) continue;
     if (FinishDisplay(loop, d, error)) {
       RequestQuit();

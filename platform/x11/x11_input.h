@@ -9,6 +9,7 @@
 #include <cstdint>
 
 struct vlDisplay;
+struct vlPlatformWindow;
 struct vlVMState;
 struct vlX11Window;
 
@@ -83,7 +84,7 @@ enum : uint32_t {
 // The key code of a keysym: -1 for a key that posts nothing.
 int KeysymToKeyCode(KeySym keysym);
 // The qualifier word of the display's window: bit 31 plus held modifiers.
-uint32_t GetQualifiers(vlDisplay* display);
+uint32_t GetQualifiers(vlPlatformWindow* display);
 
 // Drains the X connections for at most 50 ms into queued events. 1 when the
 // script must quit (with an error of a failed mode switch or resize in
@@ -111,7 +112,7 @@ char* DecodeUriList(const uint8_t* data, size_t length);
 // that differs from its active flag, changes the flag and posts the event
 // as a focus change would. For a window that got or lost the focus before
 // it listened for focus changes.
-void TakeFocusState(vlDisplay* display);
+void TakeFocusState(vlPlatformWindow* display);
 
 int IsLeftButtonDown(vlX11Window* window);
 // The whole property (deleted only by the caller); with incremental given,

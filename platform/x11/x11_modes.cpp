@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "display/display.h"
+#include "platform/window_record.h"
 #include "platform/pixel_layout.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-vlX11Connection* ConnectionOf(vlDisplay* display) {
+vlX11Connection* ConnectionOf(vlPlatformWindow* display) {
   if (display && display->window && display->window->connection)
     return display->window->connection;
   vlX11Connection* c = nullptr;
@@ -44,7 +44,7 @@ struct CrtcConfig {
   }
 };
 
-bool GetCrtc(vlX11Connection* c, vlDisplay* display, CrtcConfig* out) {
+bool GetCrtc(vlX11Connection* c, vlPlatformWindow* display, CrtcConfig* out) {
   out->resources = dl_XRRGetScreenResourcesCurrent(c->display, c->root);
   if (!out->resources) return false;
   int index = display ? display->monitorIndex : 0;
@@ -54,7 +54,7 @@ bool GetCrtc(vlX11Connection* c, vlDisplay* display, CrtcConfig* out) {
   return out->crtc != nullptr;
 }
 
-int RandrModes(vlX11Connection* c, vlDisplay* display, vlScreenMode* array) {
+int RandrModes(vlX11Connection* c, vlPlatformWindow* display, vlScreenMode* array) {
   CrtcConfig config;
   if (!GetCrtc(c, display, &config) || config.crtc->noutput < 1) return 0;
   XRROutputInfo* output =
@@ -107,7 +107,7 @@ int VidModeModes(vlX11Connection* c, vlScreenMode* array) {
   return count;
 }
 
-int VidModeSwitch(vlDisplay* display, vlX11Connection* c, int width, int height) {
+int VidModeSwitch(vlPlatformWindow* display, vlX11Connection* c, int width, int height) {
   if (!HaveVidMode(c)) return ERR_XF86VIDMODEEXT;
   int lineCount = 0;
   XF86VidModeModeInfo** lines = nullptr;
@@ -156,7 +156,7 @@ int HaveXRandR13(vlX11Connection* c) {
   return c->randr13State == 1;
 }
 
-vlMonitorNode* GetMonitorList(vlDisplay* display) {
+vlMonitorNode* GetMonitorList(vlPlatformWindow* display) {
   vlX11Connection* c = ConnectionOf(display);
   if (!c) return nullptr;
   vlMonitorNode* head = nullptr;
@@ -208,7 +208,7 @@ int AddScreenMode(vlScreenMode* array, int count, const vlScreenMode& mode) {
   return count + 1;
 }
 
-int GetScreenModes(vlDisplay* display, vlScreenMode* array) {
+int GetScreenModes(vlPlatformWindow* display, vlScreenMode* array) {
   vlX11Connection* c = ConnectionOf(display);
   if (!c) return 0;
   int count = HaveXRandR13(c) ? RandrModes(c, display, array) : 0;
@@ -230,7 +230,7 @@ int ChooseScreenMode(const vlScreenMode* modes, int count, int width, int height
   return best;
 }
 
-int SwitchScreenMode(vlDisplay* display, int width, int height) {
+int SwitchScreenMode(vlPlatformWindow* display, int width, int height) {
   vlX11Connection* c = ConnectionOf(display);
   if (!c) return ERR_XDISPLAY;
   if (HaveXRandR13(c)) {
@@ -259,7 +259,7 @@ int SwitchScreenMode(vlDisplay* display, int width, int height) {
   return VidModeSwitch(display, c, width, height);
 }
 
-int RestoreScreenMode(vlDisplay* display) {
+int RestoreScreenMode(vlPlatformWindow* display) {
   vlX11Connection* c = ConnectionOf(display);
   vlX11Window* x = display->window;
   if (!c || !x) return 0;
@@ -302,7 +302,7 @@ void SetScreenSaver(vlX11Window* x, int on) {
   x->saverState = on;
 }
 
-vlBitmap* GrabScreenPixels(vlDisplay* display, int x, int y, int width, int height) {
+vlBitmap* GrabScreenPixels(vlPlatformWindow* display, int x, int y, int width, int height) {
   if (width <= 0 || height <= 0) return nullptr;
   Display* d = nullptr;
   Display* own = nullptr;

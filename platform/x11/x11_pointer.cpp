@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "display/display.h"
+#include "platform/window_record.h"
 #include "platform/x11/x11_window.h"
 #include "vm/error_codes.h"
 
@@ -38,7 +38,7 @@ void FreePointerRecords(vlPointerRecord* list) {
   }
 }
 
-void SetPointerShape(vlDisplay* display, vlPointerRecord* list, int mode) {
+void SetPointerShape(vlPlatformWindow* display, vlPointerRecord* list, int mode) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   Cursor cursor = None;
@@ -64,21 +64,21 @@ void SetPointerShape(vlDisplay* display, vlPointerRecord* list, int mode) {
   XFlush(x->display);
 }
 
-void HidePointer(vlDisplay* display) {
+void HidePointer(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   XDefineCursor(x->display, x->window, x->connection->invisibleCursor);
   XFlush(x->display);
 }
 
-void ShowPointer(vlDisplay* display) {
+void ShowPointer(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   XDefineCursor(x->display, x->window, x->currentCursor);
   XFlush(x->display);
 }
 
-void MovePointer(vlDisplay* display, int px, int py) {
+void MovePointer(vlPlatformWindow* display, int px, int py) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   XWarpPointer(x->display, None, x->window, 0, 0, 0, 0, px, py);

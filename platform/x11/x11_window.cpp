@@ -12,7 +12,7 @@
 #include <new>
 #include <unistd.h>
 
-#include "display/display.h"
+#include "platform/window_record.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_input.h"
@@ -20,20 +20,20 @@
 
 namespace {
 
-bool IsFullScreen(const vlDisplay* display) { return display->displayMode != 0; }
+bool IsFullScreen(const vlPlatformWindow* display) { return display->displayMode != 0; }
 
 // _MOTIF_WM_HINTS function and decoration bits.
 constexpr long kMwmHintsFunctions = 1, kMwmHintsDecorations = 2;
 constexpr long kMwmFuncAll = 1, kMwmFuncMove = 4, kMwmFuncMinimize = 8, kMwmFuncResize = 2,
                kMwmFuncMaximize = 0x10, kMwmFuncClose = 0x20;
 
-void SetFixedSizeHints(vlDisplay* display, XSizeHints* hints) {
+void SetFixedSizeHints(vlPlatformWindow* display, XSizeHints* hints) {
   hints->flags |= PMinSize | PMaxSize;
   hints->min_width = hints->max_width = display->width;
   hints->min_height = hints->max_height = display->height;
 }
 
-void SetMotifHints(vlDisplay* display, Display* d, Window w) {
+void SetMotifHints(vlPlatformWindow* display, Display* d, Window w) {
   long hints[5] = {kMwmHintsFunctions, kMwmFuncAll, 0, 0, 0};
   uint32_t style = display->styleFlags;
   if (style & VL_DISPSTYLE_BORDERLESS) {
@@ -85,14 +85,14 @@ void SetWmInput(Display* d, Window w, Bool input) {
 }
 
 // Full-screen displays that may hold a grab: only one such display can.
-void UpdateGrab(vlDisplay* display) {
+void UpdateGrab(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   x->pointerGrabbed = 0;
   if (!IsFullScreen(display) || display->overrideWord || display->grabBlocking) return;
-  for (vlDisplay* other = gX11Hooks.firstDisplay(); other; other = other->next) {
+  for (vlPlatformWindow* other = WindowOf(gX11Hooks.firstDisplay()); other; other = NextWindow(other)) {
     if (other == display || !other->window || !other->window->window) continue;
     if (!IsFullScreen(other) || other->overrideWord || other->grabBlocking) continue;
-    for (vlDisplay* holder = gX11Hooks.firstDisplay(); holder; holder = holder->next) {
+    for (vlPlatformWindow* holder = WindowOf(gX11Hooks.firstDisplay()); holder; holder = NextWindow(holder)) {
       vlX11Window* h = holder->window;
       if (holder != display && h && h->pointerGrabbed) {
         XUngrabPointer(h->display, CurrentTime);
@@ -107,15 +107,15 @@ void UpdateGrab(vlDisplay* display) {
   x->pointerGrabbed = 1;
 }
 
-void ResetDisplayCaches(vlDisplay* display) {
+void ResetDisplayCaches(vlPlatformWindow* display) {
   memset(display->keyState, 0, sizeof(display->keyState));
   display->leftButton = display->rightButton = display->middleButton = 0;
-  if (gX11Hooks.resetLayerCaches) gX11Hooks.resetLayerCaches(display);
+  if (gX11Hooks.resetLayerCaches) gX11Hooks.resetLayerCaches(DisplayOf(display));
 }
 
 }  // namespace
 
-int AllocDisplayPlatformData(vlDisplay* display) {
+int AllocDisplayPlatformData(vlPlatformWindow* display) {
   auto* x = static_cast<vlX11Window*>(calloc(1, sizeof(vlX11Window)));
   if (!x) return ERR_MEM;
   x->lastKeyCode = -1;
@@ -125,7 +125,7 @@ int AllocDisplayPlatformData(vlDisplay* display) {
   return 0;
 }
 
-void FreeDisplayPlatformData(vlDisplay* display) {
+void FreeDisplayPlatformData(vlPlatformWindow* display) {
   if (!display->window) return;
   ForgetClipboardWindow(display->window);
   if (display->window->savedModeLine) XFree(display->window->savedModeLine);
@@ -158,7 +158,7 @@ void GrabX11Input(vlX11Window* x) {
   XGrabKeyboard(x->display, x->window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
 }
 
-int OpenX11Window(vlDisplay* display, int activate, const uint8_t* mask, const uint8_t* alpha) {
+int OpenX11Window(vlPlatformWindow* display, int activate, const uint8_t* mask, const uint8_t* alpha) {
   if (!display->window) {
     int status = AllocDisplayPlatformData(display);
     if (status) return status;
@@ -256,8 +256,8 @@ int OpenX11Window(vlDisplay* display, int activate, const uint8_t* mask, const u
   }
   FreeMonitors(monitors);
   XStoreName(d, w, display->title ? display->title : "");
-  if (display->parent && display->parent->window && display->parent->window->window)
-    XSetTransientForHint(d, w, display->parent->window->window);
+  const vlPlatformWindow* parent = WindowOf(display->parent);
+  if (parent && parent->window && parent->window->window) XSetTransientForHint(d, w, parent->window->window);
 
   XSizeHints sizeHints{};
   sizeHints.flags = PPosition;
@@ -329,7 +329,7 @@ int OpenX11Window(vlDisplay* display, int activate, const uint8_t* mask, const u
   return 0;
 }
 
-void CloseX11Window(vlDisplay* display) {
+void CloseX11Window(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->display) return;
   Display* d = x->display;
@@ -360,7 +360,7 @@ void CloseX11Window(vlDisplay* display) {
   display->active = 0;
 }
 
-int ShowHideX11Window(vlDisplay* display, int hide) {
+int ShowHideX11Window(vlPlatformWindow* display, int hide) {
   vlX11Window* x = display->window;
   if (IsFullScreen(display) || !x || !x->window) return 0;
   if (hide) {
@@ -374,7 +374,7 @@ int ShowHideX11Window(vlDisplay* display, int hide) {
   return 0;
 }
 
-void MoveResizeX11Window(vlDisplay* display) {
+void MoveResizeX11Window(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   if (!(display->styleFlags & VL_DISPSTYLE_SIZEABLE)) {
@@ -390,7 +390,7 @@ void MoveResizeX11Window(vlDisplay* display) {
   XFlush(x->display);
 }
 
-void MoveX11Window(vlDisplay* display) {
+void MoveX11Window(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   x->geometrySerial = NextRequest(x->display);
@@ -398,21 +398,21 @@ void MoveX11Window(vlDisplay* display) {
   XFlush(x->display);
 }
 
-void SetX11WindowTitle(vlDisplay* display) {
+void SetX11WindowTitle(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   XStoreName(x->display, x->window, display->title ? display->title : "");
   XFlush(x->display);
 }
 
-void ActivateX11Window(vlDisplay* display) {
+void ActivateX11Window(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window || !IsViewableNow(x)) return;
   XSetInputFocus(x->display, x->window, RevertToNone, CurrentTime);
   XFlush(x->display);
 }
 
-int GetBorderSizes(vlDisplay* display) {
+int GetBorderSizes(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if ((display->styleFlags & VL_DISPSTYLE_BORDERLESS) || !x || !x->connection) {
     display->frameLeft = display->frameTop = display->frameWidth = display->frameHeight = 0;

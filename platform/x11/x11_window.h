@@ -13,6 +13,7 @@
 
 struct vlBitmap;
 struct vlDisplay;
+struct vlPlatformWindow;
 
 struct vlX11Window {
   vlX11Connection* connection;
@@ -94,18 +95,18 @@ struct vlPointerRecord {
 };
 
 // Window record life.
-int AllocDisplayPlatformData(vlDisplay* display);  // 0 or ERR_MEM
-void FreeDisplayPlatformData(vlDisplay* display);
+int AllocDisplayPlatformData(vlPlatformWindow* display);  // 0 or ERR_MEM
+void FreeDisplayPlatformData(vlPlatformWindow* display);
 
 // Slots of the display adapter.
-int OpenX11Window(vlDisplay* display, int activate, const uint8_t* mask, const uint8_t* alpha);
-void CloseX11Window(vlDisplay* display);
-int ShowHideX11Window(vlDisplay* display, int hide);
-void MoveResizeX11Window(vlDisplay* display);
-void MoveX11Window(vlDisplay* display);
-void SetX11WindowTitle(vlDisplay* display);
-void ActivateX11Window(vlDisplay* display);
-int GetBorderSizes(vlDisplay* display);
+int OpenX11Window(vlPlatformWindow* display, int activate, const uint8_t* mask, const uint8_t* alpha);
+void CloseX11Window(vlPlatformWindow* display);
+int ShowHideX11Window(vlPlatformWindow* display, int hide);
+void MoveResizeX11Window(vlPlatformWindow* display);
+void MoveX11Window(vlPlatformWindow* display);
+void SetX11WindowTitle(vlPlatformWindow* display);
+void ActivateX11Window(vlPlatformWindow* display);
+int GetBorderSizes(vlPlatformWindow* display);
 void GrabX11Input(vlX11Window* window);
 void WaitWindowMapped(vlX11Window* window);
 
@@ -121,16 +122,16 @@ constexpr int kBuiltinIconItems = 69706;
 const unsigned long* GetBuiltinIconData();
 
 // Monitors and screen modes.
-vlMonitorNode* GetMonitorList(vlDisplay* display);  // display may be null
+vlMonitorNode* GetMonitorList(vlPlatformWindow* display);  // display may be null
 void FreeMonitors(vlMonitorNode* list);
-int GetScreenModes(vlDisplay* display, vlScreenMode* array);  // count
+int GetScreenModes(vlPlatformWindow* display, vlScreenMode* array);  // count
 // The smallest mode at least width x height; -1 when none fits.
 int ChooseScreenMode(const vlScreenMode* modes, int count, int width, int height);
-int SwitchScreenMode(vlDisplay* display, int width, int height);
-int RestoreScreenMode(vlDisplay* display);
+int SwitchScreenMode(vlPlatformWindow* display, int width, int height);
+int RestoreScreenMode(vlPlatformWindow* display);
 void SetScreenSaver(vlX11Window* window, int on);
 // The root window's pixels of the rectangle as a new bitmap; null on failure.
-vlBitmap* GrabScreenPixels(vlDisplay* display, int x, int y, int width, int height);
+vlBitmap* GrabScreenPixels(vlPlatformWindow* display, int x, int y, int width, int height);
 int HaveXRandR13(vlX11Connection* connection);
 // Picks, from XRandR modes, one entry per size: a later one replaces an
 // earlier of the same size only when its refresh is strictly nearer 60 Hz.
@@ -140,7 +141,7 @@ int AddScreenMode(vlScreenMode* array, int count, const vlScreenMode& mode);
 int CreateARGBCursor(const uint32_t* pixels, int hotX, int hotY, vlPointerRecord** out, int width,
                      int height);
 void FreePointerRecords(vlPointerRecord* list);
-void SetPointerShape(vlDisplay* display, vlPointerRecord* list, int mode);
-void HidePointer(vlDisplay* display);
-void ShowPointer(vlDisplay* display);
-void MovePointer(vlDisplay* display, int x, int y);
+void SetPointerShape(vlPlatformWindow* display, vlPointerRecord* list, int mode);
+void HidePointer(vlPlatformWindow* display);
+void ShowPointer(vlPlatformWindow* display);
+void MovePointer(vlPlatformWindow* display, int x, int y);
