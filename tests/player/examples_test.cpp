@@ -84,4 +84,20 @@ TEST_F(Examples, Network) {
   EXPECT_EQ(r.out, "http: 21 bytes: Hello from the server\ntcp: HTTP/1.0 200 OK\n");
 }
 
+// The files example, run from a copy in this test's folder where it
+// writes its files: the summary and the table file, whose table it has
+// read back.
+TEST_F(Examples, Files) {
+  std::string applet = WriteFile("files.vla", ReadAll(Example("files")));
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "3 players in 20 bytes: ANN 42, BOB 7, CID 19\nread back: ann kind\nplayer.tbl has 88 bytes\n");
+  EXPECT_EQ(ReadAll(dir() + "/scores.txt"), "cid 19\nann 42\nbob 7\n");
+  EXPECT_EQ(ReadAll(dir() + "/summary.txt"), "3 players in 20 bytes: ANN 42, BOB 7, CID 19");
+  std::string table = ReadAll(dir() + "/player.tbl");
+  EXPECT_EQ(table.size(), 88u);
+  for (const char* text : {"ann", "fast", "kind", "score", "tags"})
+    EXPECT_NE(table.find(text), std::string::npos) << text;
+}
+
 }  // namespace
