@@ -3,7 +3,9 @@
 // plays, so that none of them rots.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -21,9 +23,53 @@ std::string ReadAll(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
+// A window's pixels as grabbed from the X server.
+struct Picture {
+  int width = 0, height = 0;
+  std::string rgb;
+  uint32_t At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0xFF000000u;
+    const auto* p = reinterpret_cast<const unsigned char*>(rgb.data()) + (static_cast<size_t>(y) * width + x) * 3;
+    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+  }
+  // Pixels of exactly this colour in the box from x0,y0 up to x1,y1.
+  int Count(int x0, int y0, int x1, int y1, uint32_t color) const {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) n += At(x, y) == color;
+    return n;
+  }
+};
+
 std::string Example(const std::string& name) { return std::string(VL_BINARY_DIR) + "/examples/" + name + ".vla"; }
 
-using Examples = PlayerTest;
+class Examples : public PlayerTest {
+ protected:
+  Picture Grab(const std::string& window) const {
+    Picture picture;
+    std::string ppm = Tool("import -window " + window + " -depth 8 ppm:- 2>/dev/null");
+    int maxval = 0, used = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &picture.width, &picture.height, &maxval, &used) == 3 &&
+        maxval == 255 && ppm.size() == static_cast<size_t>(used) + 1 + size_t(picture.width) * picture.height * 3)
+      picture.rgb = ppm.substr(static_cast<size_t>(used) + 1);
+    else
+      picture.width = picture.height = 0;
+    return picture;
+  }
+  // Grabs the window until done() accepts what it shows (or ten seconds
+  // pass), so that a slow start does not catch the drawing half way.
+  Picture GrabWhen(const std::string& window, const std::function<bool(const Picture&)>& done) const {
+    Picture picture;
+    for (int i = 0; i < 100; ++i) {
+      picture = Grab(window);
+      if (picture.width && done(picture)) break;
+      Tool("sleep 0.1");
+    }
+    return picture;
+  }
+  // Presses a key in the window (the examples that wait for one end).
+  void PressKey(const std::string& window) const { Tool("xdotool windowfocus --sync " + window + " key space"); }
+};
 
 // The plug-in example with sample.vlp beside (a copy of) the player, where
 // start-up looks for plug-ins: its commands answer and its constant reads.
@@ -98,6 +144,38 @@ TEST_F(Examples, Files) {
   EXPECT_EQ(table.size(), 88u);
   for (const char* text : {"ann", "fast", "kind", "score", "tags"})
     EXPECT_NE(table.find(text), std::string::npos) << text;
+}
+
+// The vector example: a filled triangle, a circle's outline, a word's
+// outlines filled, and edged text, each where the example puts it.
+TEST_F(Examples, Vectors) {
+  Picture shown;
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Vector example", 20000);
+    if (window.empty()) return;
+    // The edged text comes last.
+    shown = GrabWhen(window, [](const Picture& p) { return p.Count(20, 190, 320, 240, 0x0000FF) > 100; });
+    PressKey(window);
+  };
+  Result r = Run({Example("vectors")}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(shown.width, 320);
+  ASSERT_EQ(shown.height, 240);
+  // The triangle from 20,20 to 100,20 and 60,90: its middle and not beside it.
+  EXPECT_EQ(shown.At(60, 40), 0xFFFF00u);
+  EXPECT_EQ(shown.At(25, 80), 0u);
+  // The ring around 240,60 of radius 30: on it, inside and outside it.
+  EXPECT_EQ(shown.At(270, 60), 0xFF0000u);
+  EXPECT_EQ(shown.At(240, 30), 0xFF0000u);
+  EXPECT_EQ(shown.At(240, 60), 0u);
+  EXPECT_EQ(shown.At(300, 60), 0u);
+  EXPECT_GT(shown.Count(200, 20, 280, 100, 0xFF0000), 500);
+  // "Path" in cyan above 160, nothing of it below.
+  EXPECT_GT(shown.Count(20, 110, 200, 165, 0x00FFFF), 800);
+  EXPECT_EQ(shown.Count(0, 170, 320, 240, 0x00FFFF), 0);
+  // White text with its blue edge at the bottom.
+  EXPECT_GT(shown.Count(20, 190, 320, 240, 0xFFFFFF), 300);
 }
 
 }  // namespace
