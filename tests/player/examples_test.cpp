@@ -67,8 +67,18 @@ class Examples : public PlayerTest {
     }
     return picture;
   }
-  // Presses a key in the window (the examples that wait for one end).
-  void PressKey(const std::string& window) const { Tool("xdotool windowfocus --sync " + window + " key space"); }
+  // Presses a key in the window until the player has ended (the examples
+  // that wait for a key end then; one pressed before they wait is lost).
+  void PressKeyUntilEnd(pid_t player, const std::string& window) const {
+    const std::string stat = "/proc/" + std::to_string(player) + "/stat";
+    for (int i = 0; i < 50; ++i) {
+      std::string state = ReadAll(stat);
+      size_t paren = state.rfind(')');
+      if (paren == std::string::npos || state.compare(paren + 2, 1, "Z") == 0) return;
+      Tool("xdotool windowfocus --sync " + window + " key space 2>/dev/null");
+      Tool("sleep 0.2");
+    }
+  }
 };
 
 // The plug-in example with sample.vlp beside (a copy of) the player, where
@@ -151,12 +161,12 @@ TEST_F(Examples, Files) {
 TEST_F(Examples, Vectors) {
   Picture shown;
   RunOptions options;
-  options.whileRunning = [&](pid_t, const std::string& display) {
+  options.whileRunning = [&](pid_t player, const std::string& display) {
     std::string window = vlplayer::WaitForWindow(display, "Vector example", 20000);
     if (window.empty()) return;
     // The edged text comes last.
     shown = GrabWhen(window, [](const Picture& p) { return p.Count(20, 190, 320, 240, 0x0000FF) > 100; });
-    PressKey(window);
+    PressKeyUntilEnd(player, window);
   };
   Result r = Run({Example("vectors")}, options);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -176,6 +186,36 @@ TEST_F(Examples, Vectors) {
   EXPECT_EQ(shown.Count(0, 170, 320, 240, 0x00FFFF), 0);
   // White text with its blue edge at the bottom.
   EXPECT_GT(shown.Count(20, 190, 320, 240, 0xFFFFFF), 300);
+}
+
+// The anim example: its last frame stays in the window where it played,
+// and ball.gif holds the four frames with their delays.
+TEST_F(Examples, Anim) {
+  std::string applet = WriteFile("anim.vla", ReadAll(Example("anim")));
+  Picture shown;
+  RunOptions options;
+  options.whileRunning = [&](pid_t player, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Anim example", 20000);
+    if (window.empty()) return;
+    shown = GrabWhen(window, [](const Picture& p) { return p.At(160, 128) == 0x00FF00; });
+    PressKeyUntilEnd(player, window);
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "saved ball.gif\n");
+  // The landed ball (frame 4) at 140,100 + 20,28, nothing of it outside.
+  EXPECT_EQ(shown.At(160, 128), 0x00FF00u);
+  EXPECT_EQ(shown.Count(0, 0, 320, 240, 0x00FF00), shown.Count(140, 100, 180, 140, 0x00FF00));
+  EXPECT_GT(shown.Count(140, 100, 180, 140, 0x00FF00), 150);
+  const std::string gif = Quote(dir() + "/ball.gif");
+  EXPECT_EQ(Tool("identify -format '%T ' " + gif), "10 10 10 40 ");
+  // Down the middle of each whole frame: where the ball is in each.
+  EXPECT_EQ(Tool("convert " + gif + " -coalesce -alpha off -depth 8 -format "
+                 "'%[hex:p{20,10}] %[hex:p{20,16}] %[hex:p{20,22}] %[hex:p{20,28}] %[hex:p{2,2}]\\n' info:"),
+            "FF0000 FF0000 000000 000000 000000\n"
+            "FF8000 FF8000 FF8000 000000 000000\n"
+            "000000 FFFF00 FFFF00 FFFF00 000000\n"
+            "000000 000000 00FF00 00FF00 000000\n");
 }
 
 }  // namespace
