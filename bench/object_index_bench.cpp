@@ -9,6 +9,7 @@
 #include "media/sound/sound_library.h"
 #include "objects/brushes/brush.h"
 #include "display/commands/layer_commands.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "objects/anims/anim.h"
 #include "platform/intervals.h"

@@ -4,6 +4,7 @@
 
 #include "display/commands/display_library.h"
 #include "display/graphics_library/graphics_library.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "libraries/dos/dos_library.h"
 #include "libraries/math/math_library.h"

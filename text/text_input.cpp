@@ -9,6 +9,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "platform/event_pump.h"
 #include "platform/x11/x11_input.h"

@@ -6,6 +6,7 @@
 #include "display/bgpic.h"
 #include "display/layers/async_draw.h"
 #include "display/commands/layer_commands.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/position.h"

@@ -7,6 +7,7 @@
 #include "display/bgpic.h"
 #include "display/layers/async_draw.h"
 #include "display/commands/layer_commands.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/position.h"
 #include "runtime/error_vm.h"

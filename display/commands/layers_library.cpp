@@ -1,5 +1,7 @@
 // The "layers" command library: switching layers on and off, showing,
 // hiding and removing layers, finding them, and collision tests.
+#include "display/commands/layers_library.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

@@ -315,12 +315,6 @@ struct vlCollisionObject {
 int CollidePixels(const vlCollisionObject& a, const vlCollisionObject& b);
 bool BoxesCollide(int32_t x1, int32_t y1, int32_t w1, int32_t h1, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
 
-// Library.
-int OpenLayersLib(vlVMState* state);
-void ShutdownLayerSystem(vlVMState* state);
-void InstallLayerHooks();
-
-
 // Stacking order and placement.
 void SwapLayerNodes(vlLayer* a, vlLayer* b);
 int SwapLayerPositions(vlVMState* state, int32_t posA, int32_t posB);
@@ -381,22 +375,6 @@ int GetLayerStyleTable(vlVMState* state, vlLayer* layer);
 int CheckLayerCommand();
 // A layer argument by position or name; 0 or an error code.
 int GetLayerArg(vlVMState* state, int index, vlLayer** out);
-// New layer showing an object at position (0: on top).
-int InsertObjectLayer(vlVMState* state, int32_t position, uint32_t type, vlObjectId id, int32_t x, int32_t y,
-                      int noDraw, int hidden, vlLayer** result);
-int RemoveUndoLayer(vlVMState* state, uint32_t type, vlObjectId id, int32_t level, int noRefresh,
-                    vlRectXYWH* removed);
-
-// Selecting a layer as drawing target: the drawing side (drawing into
-// brushes) fills this in; null refuses with 1055.
-using vlSelectLayerFn = int (*)(vlVMState* state, vlLayer* layer, int32_t mode, int32_t frame, int32_t value,
-                                vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height);
-void SetSelectLayerHandler(vlSelectLayerFn fn);
-
-// Move lists.
-void FreeMoveLists(vlVMState* state);
-// Makes the move lists visible to the generic object scans (library opening).
-int RegisterMoveListList();
 
 // Drawing that goes above the layers and on-screen sprites of every redraw
 // that includes sprites: the clipped redraw rectangle and the RedrawLayers

@@ -9,6 +9,7 @@
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "platform/offscreen_bitmap.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "display/picture_transform.h"
 #include "display/layers/safe_blt.h"

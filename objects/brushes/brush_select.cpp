@@ -6,6 +6,7 @@
 
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "display/display.h"
 #include "display/layers/safe_blt.h"

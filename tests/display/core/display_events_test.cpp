@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "display/events/event_buttons.h"

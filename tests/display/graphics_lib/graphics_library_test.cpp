@@ -13,6 +13,7 @@
 
 #include "display/graphics_library/graphics_library.h"
 #include "display/graphics_library/graphics_state.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"

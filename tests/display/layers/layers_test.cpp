@@ -10,6 +10,7 @@
 
 #include "display/clients.h"
 #include "display/graphics_library/graphics_library.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"

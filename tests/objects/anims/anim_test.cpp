@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "display/layers/async_draw.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "formats/anim_source.h"
 #include "graphics/bitmap.h"

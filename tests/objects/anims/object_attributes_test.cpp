@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "display/graphics_library/graphics_library.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "display/layers/layer_users.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"

@@ -4,6 +4,7 @@
 #include "tests/display/core/display_fixture.h"
 
 #include "display/graphics_library/graphics_library.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "display/layers/async_draw.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/anims/anim.h"

@@ -14,6 +14,7 @@
 #include "../../formats/pictures/picture_test_util.h"
 #include "display/clients.h"
 #include "display/graphics_library/graphics_library.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"

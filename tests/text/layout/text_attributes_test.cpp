@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "display/graphics_library/graphics_library.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "runtime/errors.h"
 #include "tests/text/fonts/font_test_util.h"

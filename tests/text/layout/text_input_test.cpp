@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "platform/x11/x11_input.h"
 #include "runtime/event_queue.h"

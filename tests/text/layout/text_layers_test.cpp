@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "display/layers/async_draw.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "objects/draw/draw_state.h"

@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "text/fonts/bitmap_font.h"

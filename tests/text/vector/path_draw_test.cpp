@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "text/text_library.h"

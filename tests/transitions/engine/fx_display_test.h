@@ -5,6 +5,7 @@
 
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "objects/brushes/brush.h"
 #include "transitions/fx_engine.h"

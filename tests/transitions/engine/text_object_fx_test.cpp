@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "text/fonts/bitmap_font.h"
 #include "text/text_library.h"
