@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/window_record.h"
 #include "platform/display_adapter.h"
@@ -19,6 +20,8 @@
 #include "platform/requesters_gtk_request.h"
 #include "runtime/threads.h"
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_errors.h"
+#include "platform/x11/x11_open.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
 #include "runtime/run_state.h"
@@ -133,21 +136,54 @@ void WaitForRequester(vlVMState* state, int code) {
   }
 }
 
+// Starts the toolkit on the server of the player's first connection (the
+// command line may have named one other than the default), with the
+// program's arguments. Its own connection may be dropped or refused for a
+// moment like any other and is tried again as long; when it cannot be
+// made, false, and the console forms serve. Once started, the toolkit
+// only says yes again. It puts its own X error handlers in place, which
+// end the process on an error it did not expect: the platform's go back.
+bool InitToolkit() {
+  // Kept for the process: the toolkit may keep what it was given.
+  static std::vector<std::string> texts;
+  static std::vector<char*> args;
+  if (args.empty()) {
+    int* argc = nullptr;
+    char*** argv = nullptr;
+    GetProcessArgs(&argc, &argv);
+    texts.emplace_back(argc && *argc > 0 && argv && *argv && (*argv)[0] ? (*argv)[0] : "vellamora-player");
+    vlX11Connection* first = FirstX11Connection();
+    if (first && first->name[0]) {
+      texts.emplace_back("--display");
+      texts.emplace_back(first->name);
+    }
+    for (int i = 1; argc && argv && *argv && i < *argc; i++) texts.emplace_back((*argv)[i] ? (*argv)[i] : "");
+    for (std::string& t : texts) args.push_back(t.data());
+    args.push_back(nullptr);
+  }
+  int count = static_cast<int>(args.size()) - 1;
+  char** vector = args.data();
+  const char* server = count > 2 && std::strcmp(vector[1], "--display") == 0 ? vector[2] : nullptr;
+  if (!dl_gtk_init_check) {
+    // gtk_init ends the process when it finds no display: look first.
+    Display* probe = OpenXDisplay(server);
+    if (!probe) return false;
+    XCloseDisplay(probe);
+    dl_gtk_init(&count, &vector);
+  } else {
+    for (int attempt = 0; !dl_gtk_init_check(&count, &vector); attempt++)
+      if (!XServerMayAnswer(server) || !PauseBeforeXRetry(attempt)) return false;
+  }
+  ReclaimX11ErrorHandlers();
+  return true;
+}
+
 }  // namespace
 
 int StartRequesterThread() {
   if (!gGtkUsable) return 0;
   if (gThread) return 1;
-  // gtk_init ends the process when it finds no display: look first.
-  Display* probe = XOpenDisplay(nullptr);
-  if (!probe) return 0;
-  XCloseDisplay(probe);
-  int* argc = nullptr;
-  char*** argv = nullptr;
-  GetProcessArgs(&argc, &argv);
-  int noArgc = 0;
-  char** noArgv = nullptr;
-  dl_gtk_init(argc ? argc : &noArgc, argv ? argv : &noArgv);
+  if (!InitToolkit()) return 0;
   gStop.store(0);
   gThread = SpawnThread(GtkThreadMain, nullptr, 0);
   return gThread ? 1 : 0;

@@ -96,6 +96,7 @@
 // macros call.
 #define VL_GTK_SYMBOLS(X)                                          \
   X(gtk_init, VL_SYM_REQUIRED)                                     \
+  X(gtk_init_check, VL_SYM_SILENT)                                 \
   X(gtk_dialog_new, VL_SYM_REQUIRED)                               \
   X(gtk_dialog_add_button, VL_SYM_REQUIRED)                        \
   X(gtk_dialog_set_default_response, VL_SYM_REQUIRED)              \

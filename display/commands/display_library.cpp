@@ -409,7 +409,9 @@ int OpenInitialDisplays(vlVMState* L, uint32_t startupFlags) {
     vlX11Connection* c = nullptr;
     // Without an X server no display can open: say so and end with an
     // error rather than as a quiet user abort that exits with success.
-    if (int status = OpenX11Screen(nullptr, &c)) return status;
+    // The server is the first display's, which the command line may have
+    // named: the default one may not exist at all then.
+    if (int status = OpenX11Screen(vlDisplayList ? vlDisplayList->xDisplayName : nullptr, &c)) return status;
     gPlatformHooks.waitForEvents = WaitX11Event;
     gPlatformHooks.pointerMoved = X11PointerMoved;
     if (int status = OpenWakePipe()) return status;

@@ -4,6 +4,7 @@
 // the display list reached through the X11 hooks.
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_errors.h"
+#include "platform/x11/x11_open.h"
 
 #include <X11/Xatom.h>
 #include <X11/cursorfont.h>
@@ -12,14 +13,12 @@
 #include <cstring>
 #include <new>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/select.h>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/window_record.h"
-#include "runtime/exit_removals.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
 #include "runtime/os.h"
@@ -43,27 +42,12 @@ constexpr unsigned kBorderCursorShapes[kBorderCursorCount] = {
     XC_top_left_corner, XC_bottom_left_corner, XC_top_right_corner, XC_bottom_right_corner,
     XC_left_side,       XC_right_side,         XC_top_side,         XC_bottom_side};
 
-// Xlib's answer to a lost server is a few lines of its own and exit(1),
-// from whichever thread saw it first. The player says it once, in its own
-// words, and ends at once: nothing more can be drawn or read, so shut-down
-// cannot run; only the temporary files go with it. A second thread that
-// sees the loss waits here until the first has ended the process.
-int OnXServerLost(Display* display) {
-  static pthread_mutex_t ending = PTHREAD_MUTEX_INITIALIZER;
-  pthread_mutex_lock(&ending);
-  const char* name = display ? DisplayString(display) : "";
-  std::fprintf(stderr, "Lost the connection to X server %s!\n", name && *name ? name : "(default)");
-  std::fflush(stderr);
-  RemoveExitPaths();
-  _exit(1);
-}
-
 bool DisplayAdapterInstalled() { return gPlatformHooks.forceEventLoopIteration != nullptr; }
 
 void* PointerWatchThread(void* argument) {
   auto* connection = static_cast<vlX11Connection*>(argument);
   // Xlib connections are not shared between threads: the watch has its own.
-  Display* display = XOpenDisplay(connection->name[0] ? connection->name : nullptr);
+  Display* display = OpenXDisplay(connection->name[0] ? connection->name : nullptr);
   if (!display) return nullptr;
   Window root = DefaultRootWindow(display);
   while (!connection->stopPointerWatch.load()) {
@@ -272,9 +256,8 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
   if (!c) return ERR_MEM;
   c->pixelFormat = -1;
   InstallX11ErrorHandler();
-  XSetIOErrorHandler(OnXServerLost);
   c->watchStopFd = -1;
-  c->display = XOpenDisplay(wanted[0] ? wanted : nullptr);
+  c->display = OpenXDisplay(wanted[0] ? wanted : nullptr);
   if (!c->display) {
     delete c;
     return ERR_XDISPLAY;

@@ -1,13 +1,18 @@
-// The X error handler: keeps the last error and a count, and writes one
-// line per error to standard error (a run of the same error is written
-// once). Depends on Xlib only.
+// The X error handlers: the one for errors keeps the last error and a
+// count, and writes one line per error to standard error (a run of the
+// same error is written once); the one for a lost server ends the player.
+// Depends on Xlib and the list of paths removed at exit.
 #include "platform/x11/x11_errors.h"
 
 #include <X11/Xlib.h>
+#include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+
+#include "runtime/exit_removals.h"
 
 namespace {
 
@@ -35,10 +40,32 @@ int RecordX11Error(Display* display, XErrorEvent* event) {
   return 0;
 }
 
+// Xlib's answer to a lost server is a few lines of its own and exit(1),
+// from whichever thread saw it first. The player says it once, in its own
+// words, and ends at once: nothing more can be drawn or read, so shut-down
+// cannot run; only the temporary files go with it. A second thread that
+// sees the loss waits here until the first has ended the process.
+int OnXServerLost(Display* display) {
+  static pthread_mutex_t ending = PTHREAD_MUTEX_INITIALIZER;
+  pthread_mutex_lock(&ending);
+  const char* name = display ? DisplayString(display) : "";
+  std::fprintf(stderr, "Lost the connection to X server %s!\n", name && *name ? name : "(default)");
+  std::fflush(stderr);
+  RemoveExitPaths();
+  _exit(1);
+}
+
 }  // namespace
 
 void InstallX11ErrorHandler() {
   if (!gInstalled.exchange(true)) XSetErrorHandler(RecordX11Error);
+  XSetIOErrorHandler(OnXServerLost);
+}
+
+void ReclaimX11ErrorHandlers() {
+  gInstalled.store(true);
+  XSetErrorHandler(RecordX11Error);
+  XSetIOErrorHandler(OnXServerLost);
 }
 
 vlX11ErrorRecord GetX11Errors() {

@@ -11,6 +11,7 @@
 #include "platform/pixel_layout.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_open.h"
 #include "platform/x11/x11_window.h"
 #include "vm/error_codes.h"
 
@@ -307,7 +308,7 @@ vlBitmap* GrabScreenPixels(vlPlatformWindow* display, int x, int y, int width, i
   Display* d = nullptr;
   Display* own = nullptr;
   if (display && display->adapterHandle) {
-    own = XOpenDisplay(nullptr);
+    own = OpenXDisplay(nullptr);
     d = own;
   } else {
     vlX11Connection* c = ConnectionOf(display);

@@ -25,15 +25,7 @@ TEST_F(X11Clients, XclipReadsALargeClipboardOffer) {
 .call repeatstr "0123456789abcdef" 2097152 -> s
 .call setclipboard 1 $s
 .call debugprint "offered"
-loop:
-  .call wait 2
-  .call exists ")" + done + R"(" -> e
-  getglobal 0 "e"
-  eq 1 0 #1
-  jump finish
-  jump loop
-finish:
-.call debugprint "read")");
+)" + vlplayer::WaitUntilFileExists(done) + R"(.call debugprint "read")");
   RunOptions options;
   options.whileRunning = [&](pid_t, const std::string& display) {
     ASSERT_FALSE(vlplayer::WaitForWindow(display, "Vellamora").empty());

@@ -2,7 +2,11 @@
 // its title, is answered from the keyboard (xdotool), and the script gets
 // what was chosen; closing one gives the cancel result.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <X11/Xatom.h>
+
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +17,15 @@ namespace {
 using vlplayer::Quote;
 using vlplayer::Result;
 using vlplayer::RunOptions;
+
+// Whether the process has ended (it may wait to be reaped).
+bool Ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  if (!std::getline(stat, text)) return true;
+  size_t paren = text.rfind(')');
+  return paren == std::string::npos || text.compare(paren + 1, 3, " Z ") == 0;
+}
 
 // One dialog to answer: its title and the xdotool commands, in turn.
 struct Answer {
@@ -221,6 +234,110 @@ TEST_F(GtkRequesters, DialogsBelongToTheActiveWindow) {
   EXPECT_NE(transientFor.find(std::string("window id # ") + hex), std::string::npos) << transientFor << " " << hex;
   EXPECT_FALSE(errorBox.empty()) << "no error box";
   EXPECT_EQ(r.status, 1) << r.out << r.err;
+}
+
+// The toolkit puts its own X error handler in place, which ends the
+// process on the first error it did not expect. After a dialog, a request
+// for the clipboard from a window that is gone (the answer fails with
+// BadWindow) is reported and the script goes on.
+TEST_F(GtkRequesters, XErrorsAfterADialogAreReportedAndSurvived) {
+  std::string done = dir() + "/done";
+  std::string applet = Applet("xerrors", R"(.line 1
+.call systemrequest "First box" "Before the errors" "OK" -> a
+.call setclipboard 1 "offered"
+)" + vlplayer::WaitUntilFileExists(done) + R"(.call debugprint "survived")");
+  bool asked = false;
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string box = vlplayer::WaitForWindow(display, "First box", 30000);
+    if (box.empty()) return;
+    Tool("xdotool windowfocus --sync " + box + " key Return");
+    Display* d = XOpenDisplay(display.c_str());
+    if (!d) return;
+    Atom clipboard = XInternAtom(d, "CLIPBOARD", False);
+    Window owner = None;
+    for (int i = 0; i < 300 && owner == None; ++i) {
+      owner = XGetSelectionOwner(d, clipboard);
+      if (owner == None) usleep(50000);
+    }
+    if (owner != None) {
+      Window gone = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+      XDestroyWindow(d, gone);
+      XEvent request{};
+      request.xselectionrequest.type = SelectionRequest;
+      request.xselectionrequest.owner = owner;
+      request.xselectionrequest.requestor = gone;
+      request.xselectionrequest.selection = clipboard;
+      request.xselectionrequest.target = XInternAtom(d, "TARGETS", False);
+      request.xselectionrequest.property = XInternAtom(d, "VL_TEST_TARGETS", False);
+      request.xselectionrequest.time = CurrentTime;
+      XSendEvent(d, owner, False, NoEventMask, &request);
+      XSync(d, False);
+      asked = true;
+      // The player answers while it waits; a second later it may end.
+      sleep(1);
+    }
+    XCloseDisplay(d);
+    Tool("touch " + Quote(done));
+  };
+  Result r = Run({applet}, options);
+  ASSERT_TRUE(asked) << "the player never owned the clipboard: " << r.out << r.err;
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "survived\n");
+  EXPECT_NE(r.err.find("X error: BadWindow"), std::string::npos) << r.err;
+}
+
+// The server named on the command line serves the first display and the
+// dialogs, even when no default display exists.
+TEST_F(GtkRequesters, CommandLineServerServesDisplayAndDialogs) {
+  std::string applet = Applet("named", ".line 1\n.call systemrequest \"Named server\" \"Here\" \"Yes|No\" -> a\n"
+                                       ".call debugprint $a");
+  RunOptions options;
+  options.display = false;
+  bool answered = false;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string box = vlplayer::WaitForWindow(display, "Named server", 30000);
+    answered = !box.empty();
+    if (answered) Tool("xdotool windowfocus --sync " + box + " key Return");
+  };
+  Result r = Run({"-XSERVER", display(), applet}, options);
+  EXPECT_TRUE(answered) << "no box on " << display() << ": " << r.out << r.err;
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1\n");
+  // A server that does not exist fails with the connection error.
+  options.whileRunning = nullptr;
+  r = Run({"-XSERVER", ":4093", applet}, options);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("Error opening connection to X server!"), std::string::npos) << r.out << r.err;
+}
+
+// When the error box cannot be made (the server takes no more clients),
+// its text goes to standard output: an error never ends the player
+// without a word.
+TEST_F(GtkRequesters, ErrorBoxThatCannotOpenIsPrinted) {
+  std::string full = dir() + "/full";
+  std::string applet = Applet("nobox", ".line 1\n" + vlplayer::WaitUntilFileExists(full) + ".line 9\n.call nosuchcommand");
+  std::vector<Display*> held;
+  bool ended = false;
+  RunOptions options;
+  options.whileRunning = [&](pid_t player, const std::string& display) {
+    if (vlplayer::WaitForWindow(display, "Vellamora", 30000).empty()) return;
+    // Every client slot the server has left.
+    while (held.size() < 2000) {
+      Display* d = XOpenDisplay(display.c_str());
+      if (!d) break;
+      held.push_back(d);
+    }
+    Tool("touch " + Quote(full));
+    for (int i = 0; i < 600 && !(ended = Ended(player)); ++i) usleep(100000);
+  };
+  Result r = Run({applet}, options);
+  for (Display* d : held) XCloseDisplay(d);
+  EXPECT_GT(held.size(), 0u);
+  EXPECT_TRUE(ended) << "the player waited for a box nobody could see";
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("Function nosuchcommand() not found!"), std::string::npos) << r.out << r.err;
+  EXPECT_NE(r.out.find("nobox.vls"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -260,6 +260,12 @@ double SoxStat(const std::string& file, const std::string& field, const std::str
   return value;
 }
 
+std::string WaitUntilFileExists(const std::string& path, const std::string& labelPrefix) {
+  const std::string loop = labelPrefix + "_wait", done = labelPrefix + "_there";
+  return loop + ":\n  .call wait 2\n  .call exists \"" + path + "\" -> e\n  getglobal 0 \"e\"\n  eq 1 0 #1\n  jump " +
+         done + "\n  jump " + loop + "\n" + done + ":\n";
+}
+
 std::string WaitForWindow(const std::string& display, const std::string& name, int timeoutMs) {
   long long deadline = NowMs() + timeoutMs;
   std::string command =

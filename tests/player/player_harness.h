@@ -113,6 +113,10 @@ class PlayerTest : public testing::Test {
 // RMS near 0 means the two sound the same.
 double SoxStat(const std::string& file, const std::string& field, const std::string& minus = "");
 
+// Assembler text that waits (pumping events, 2 ticks a turn) until the
+// file exists; labels start with the prefix.
+std::string WaitUntilFileExists(const std::string& path, const std::string& labelPrefix = "file");
+
 // Waits up to timeoutMs for a window with this name (xdotool search) on the
 // display; its id, or "" when none appeared.
 std::string WaitForWindow(const std::string& display, const std::string& name, int timeoutMs = 10000);
