@@ -218,4 +218,44 @@ TEST_F(Examples, Anim) {
             "000000 000000 00FF00 00FF00 000000\n");
 }
 
+// The layers example: the box with its border outside it and its shadow
+// to the south-east only, the turned text, and the box the transition
+// uncovered, whole, over the grey background picture.
+TEST_F(Examples, Layers) {
+  Picture shown;
+  RunOptions options;
+  options.whileRunning = [&](pid_t player, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Layers example", 20000);
+    if (window.empty()) return;
+    shown = GrabWhen(window, [](const Picture& p) { return p.Count(40, 150, 280, 210, 0xFF8000) == 240 * 60; });
+    PressKeyUntilEnd(player, window);
+  };
+  Result r = Run({Example("layers")}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "shown\n");
+  EXPECT_EQ(shown.Count(40, 150, 280, 210, 0xFF8000), 240 * 60);
+  EXPECT_EQ(shown.Count(0, 0, 320, 240, 0xFF8000), 240 * 60);
+  // Box 30,30 120x80; border 3 pixels outside it.
+  EXPECT_EQ(shown.At(90, 70), 0x2050C0u);
+  EXPECT_EQ(shown.At(30, 30), 0x2050C0u);
+  EXPECT_EQ(shown.At(27, 27), 0xFFFFFFu);
+  EXPECT_EQ(shown.At(152, 60), 0xFFFFFFu);
+  EXPECT_EQ(shown.At(26, 26), 0xDDDDDDu);
+  // The shadow: grey, darker than the background, beyond the lower right
+  // corner and not beyond the upper left one.
+  const uint32_t shadow = shown.At(158, 118);
+  EXPECT_EQ(shadow >> 16, shadow & 0xFF);
+  EXPECT_LT(shadow & 0xFF, 0xC0u);
+  EXPECT_EQ(shown.At(20, 20), 0xDDDDDDu);
+  EXPECT_EQ(shown.At(24, 60), 0xDDDDDDu);
+  // The text: dark pixels where it stands, none of the background outside
+  // the shapes changed.
+  int dark = 0;
+  for (int y = 45; y < 100; ++y)
+    for (int x = 170; x < 270; ++x) dark += (shown.At(x, y) & 0xFF) < 0x60;
+  EXPECT_GT(dark, 100);
+  EXPECT_EQ(shown.Count(0, 0, 320, 20, 0xDDDDDD), 320 * 20);
+  EXPECT_EQ(shown.Count(0, 215, 320, 240, 0xDDDDDD), 320 * 25);
+}
+
 }  // namespace
