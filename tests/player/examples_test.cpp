@@ -258,4 +258,30 @@ TEST_F(Examples, Layers) {
   EXPECT_EQ(shown.Count(0, 215, 320, 240, 0xDDDDDD), 320 * 25);
 }
 
+// The sprites example: the ball stops where its pixels first touch the
+// wall (its box touches two pixels earlier), and the window shows the
+// ball there and nowhere else, over the wall.
+TEST_F(Examples, Sprites) {
+  Picture shown;
+  RunOptions options;
+  options.whileRunning = [&](pid_t player, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Sprites example", 20000);
+    if (window.empty()) return;
+    shown = GrabWhen(window, [](const Picture& p) { return p.At(234, 186) == 0xFFD000; });
+    PressKeyUntilEnd(player, window);
+  };
+  Result r = Run({Example("sprites")}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "hit at x = 224\n");
+  // The disc at 224,176 (centre 234,186): whole, with no trace left behind.
+  EXPECT_EQ(shown.At(234, 186), 0xFFD000u);
+  EXPECT_EQ(shown.Count(0, 0, 224, 240, 0xFFD000), 0);
+  EXPECT_EQ(shown.Count(224, 176, 245, 197, 0xFFD000), shown.Count(0, 0, 320, 240, 0xFFD000));
+  EXPECT_GT(shown.Count(224, 176, 245, 197, 0xFFD000), 280);
+  // Its black corners are see-through: the wall shows beside the disc.
+  EXPECT_EQ(shown.At(243, 177), 0xC02020u);
+  EXPECT_EQ(shown.At(250, 100), 0xC02020u);
+  EXPECT_EQ(shown.At(223, 186), 0u);
+}
+
 }  // namespace
