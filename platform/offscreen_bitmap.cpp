@@ -11,6 +11,7 @@
 
 namespace {
 int32_t gPixelFormat = -1;
+constexpr int64_t kSharedFromBytes = 1 << 20;
 }
 
 void SetGlobalPixelFormat(int32_t format) { gPixelFormat = format; }
@@ -28,7 +29,10 @@ vlOffscreenBitmap* AllocOffscreenBitmap(int32_t width, int32_t height, uint32_t 
   if (total > (int64_t{1} << 40)) return nullptr;
   auto* bm = new (std::nothrow) vlOffscreenBitmap;
   if (!bm) return nullptr;
-  if ((flags & VL_OFFSCREEN_SHARED) && ShmUsable(FirstX11Connection())) {
+  // Window buffers, and pictures large enough to be shown whole (the server
+  // then reads them where they are), live in shared memory when it can be.
+  const bool shared = (flags & VL_OFFSCREEN_SHARED) || total >= kSharedFromBytes;
+  if (shared && ShmUsable(FirstX11Connection())) {
     bm->shared = CreateShmSegment(static_cast<size_t>(total));
     if (bm->shared) bm->pixels = bm->shared->address;
   }

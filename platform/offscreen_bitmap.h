@@ -7,7 +7,7 @@ struct vlX11ShmSegment;
 
 // AllocOffscreenBitmap flag: a window's back buffer, kept in memory the X
 // server maps too (when it can) so the window is sent from it without a
-// copy.
+// copy. Pictures of 1 MB and more are kept there too.
 constexpr uint32_t VL_OFFSCREEN_SHARED = 0x10000;
 
 struct vlOffscreenBitmap {

@@ -13,6 +13,7 @@
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
 #include "graphics/pixel_kernels.h"
+#include "platform/display_adapter.h"
 #include "runtime/runtime_options.h"
 
 int32_t vlSelectMode = 0;
@@ -62,6 +63,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   }
   vlBitmap* tempPlane = nullptr;
   vlBitmap* showFrom = nullptr;
+  bool showSource = false;
   const bool regionActive = clip && !(flags & VL_SAFEBLT_NOCLIP);
   // A made source is computed into its own picture where it is read, and
   // once only.
@@ -125,7 +127,15 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
 
   if (!mask && !alpha) {
     if (dst) {
+      // The same bytes on both sides: no made source, no adapter (which
+      // keeps its own path) and no conversion between pixel formats.
+      const bool plain = !made && !DisplayAdapterActive() && !src->driverOwned && dst &&
+                         QueryBitmap(src, 21) == QueryBitmap(dst, 21);
       copyInto(dst);
+      // The back buffer now holds the source's pixels: the window takes them
+      // from the source, which nothing draws into meanwhile, so the next
+      // drawing into the back buffer need not wait for the server.
+      if (plain && showFrom == d->back && dst == d->back && src != d->back && !d->autoScale) showSource = true;
     } else if (d->outputType == VL_OUTPUT_DISPLAY) {
       makeInSource();
       UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 0);
@@ -172,7 +182,10 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       }
     }
   }
-  if (showFrom) UpdateDisplayRect(showFrom, dx, dy, d, dx, dy, w, h, 1);
+  if (showSource)
+    UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 1);
+  else if (showFrom)
+    UpdateDisplayRect(showFrom, dx, dy, d, dx, dy, w, h, 1);
 
 done:
   if (tempPlane) alpha == tempPlane ? DeleteAlphaPlane(tempPlane) : DeleteMaskPlane(tempPlane);

@@ -243,6 +243,18 @@ TEST_F(BrushTest, DisplayBrushReachesTheWindow) {
   ASSERT_EQ(Run(".call createbrush 3 4 4 255\n.call displaybrushpart 3 2 2 50 2 20 20"), 0);
   EXPECT_EQ(WindowPixel(d, 51, 3), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 52, 3), 0x000000u);
+  // The window shows the part's own pixels, from where the part starts, for
+  // a small brush and for one large enough to be shown from where it lies.
+  for (const char* size : {"8 8", "700 500"}) {
+    SCOPED_TRACE(size);
+    ASSERT_EQ(Run(std::string(".call createbrush 4 ") + size + " 255\n.call writebrushpixel 4 3 4 16776960 255\n"
+                  ".call displaybrushpart 4 2 2 30 30 4 4"),
+              0);
+    EXPECT_EQ(WindowPixel(d, 31, 32), 0xFFFF00u);
+    EXPECT_EQ(WindowPixel(d, 30, 30), 0x0000FFu);
+    EXPECT_EQ(WindowPixel(d, 32, 32), 0x0000FFu);
+    ASSERT_EQ(Run(".call freebrush 4"), 0);
+  }
   EXPECT_EQ(Run(".call displaybrushpart 3 4 0 0 0 2 2"), ERR_COORDSRANGE);
   EXPECT_EQ(Run(".call displaybrushpart 3 -1 0 0 0 2 2"), ERR_NEGCOORDS);
   // A masked brush leaves its transparent pixels alone.
