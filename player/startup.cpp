@@ -14,6 +14,7 @@
 #include "display/commands/display_library.h"
 #include "display/icons.h"
 #include "formats/image_cache.h"
+#include "platform/end_signals.h"
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "runtime/os.h"

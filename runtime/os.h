@@ -17,11 +17,6 @@ using vlStartUpFn = int (*)(int argc, char** argv);
 int ProcessMain(int argc, char** argv, vlStartUpFn startUp);
 // The addresses kept by ProcessMain (null before it ran).
 void GetProcessArgs(int** argc, char**** argv);
-// SIGTERM, SIGINT and SIGHUP end the run through the player's shut-down
-// instead of their default action.
-void CatchEndSignals();
-// The signal that ended the run, or 0.
-int EndSignalCaught();
 // Resolves argv0 to an absolute path of the running program; falls back on
 // /proc/self/exe when argv0 names no file (started through PATH).
 int ResolveProgramPath(const char* argv0, char* buffer, size_t size);

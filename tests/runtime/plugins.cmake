@@ -38,7 +38,7 @@ vl_test_plugin(gfxsvc PLUGIN_MODULE="gfxsvc" PLUGIN_CAPS=PLUGINCAPS_LIBRARY PLUG
 vl_test(runtime_plugins_test
   SOURCES plugins_test.cpp plugin_formats_test.cpp service_table_test.cpp system_plugins_test.cpp
           c_plugin_test.cpp plugin_layout.c ${PROJECT_SOURCE_DIR}/tests/vm/script_util.cpp
-  DEPS runtime vl_chunkasm ZLIB::ZLIB)
+  DEPS player vl_chunkasm ZLIB::ZLIB)
 # The layout rows are read by a C99 compiler as a plug-in written in C would.
 set_source_files_properties(plugin_layout.c PROPERTIES COMPILE_OPTIONS "-std=c99;-Wpedantic")
 target_compile_definitions(runtime_plugins_test PRIVATE VL_TEST_PLUGIN_DIR="${VL_TEST_PLUGIN_DIR}"
@@ -47,11 +47,11 @@ add_dependencies(runtime_plugins_test ${VL_TEST_PLUGINS} sample_plugin)
 
 # The display and pixel services as a plug-in meets them, on Xvfb.
 vl_test(runtime_plugin_display_test SOURCES plugin_display_test.cpp ${PROJECT_SOURCE_DIR}/tests/vm/script_util.cpp
-        DEPS runtime display platform vl_chunkasm)
+        DEPS player vl_chunkasm)
 target_compile_definitions(runtime_plugin_display_test PRIVATE VL_TEST_PLUGIN_DIR="${VL_TEST_PLUGIN_DIR}")
 add_dependencies(runtime_plugin_display_test test_plugin_gfxsvc)
 
-vl_test(runtime_checksums_test SOURCES checksums_test.cpp DEPS runtime)
+vl_test(runtime_checksums_test SOURCES checksums_test.cpp DEPS player)
 
 # The Base64 fuzz target's seed corpus, replayed without libFuzzer.
 add_executable(fuzz_base64_replay ${PROJECT_SOURCE_DIR}/fuzz/base64_fuzz.cpp ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)

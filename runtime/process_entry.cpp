@@ -3,39 +3,15 @@
 #include "runtime/os.h"
 
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
-
-#include "platform/event_pump.h"
-#include "platform/wake_pipe.h"
 
 namespace {
 int* gArgc = nullptr;
 char*** gArgv = nullptr;
 char gProgramPath[PATH_MAX] = "";
-volatile sig_atomic_t gEndSignal = 0;
-
-// Asks the running script to quit and wakes any wait; the shut-down then
-// removes the temporary files. A second signal ends the process at once
-// (the handler is reset by the first).
-void OnEndSignal(int signal) {
-  gEndSignal = signal;
-  RequestQuit();
-  PostWakeMessage(VL_WAKE_WAKE, 0);
-}
 }  // namespace
-
-void CatchEndSignals() {
-  struct sigaction action{};
-  action.sa_handler = OnEndSignal;
-  action.sa_flags = SA_RESETHAND;  // no SA_RESTART: a blocked read ends too
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-int EndSignalCaught() { return gEndSignal; }
 
 int ResolveProgramPath(const char* argv0, char* buffer, size_t size) {
   if (size == 0) return 0;

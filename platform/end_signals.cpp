@@ -1,0 +1,34 @@
+// The signals that end a run: they ask the running script to quit and wake
+// any wait, so the player's shut-down runs instead of their default
+// action. Depends on the event pump's quit flag and the wake pipe.
+#include "platform/end_signals.h"
+
+#include <csignal>
+
+#include "platform/event_pump.h"
+#include "platform/wake_pipe.h"
+
+namespace {
+
+volatile sig_atomic_t gEndSignal = 0;
+
+// Asks the running script to quit and wakes any wait; the shut-down then
+// removes the temporary files. A second signal ends the process at once
+// (the handler is reset by the first).
+void OnEndSignal(int signal) {
+  gEndSignal = signal;
+  RequestQuit();
+  PostWakeMessage(VL_WAKE_WAKE, 0);
+}
+
+}  // namespace
+
+void CatchEndSignals() {
+  struct sigaction action{};
+  action.sa_handler = OnEndSignal;
+  action.sa_flags = SA_RESETHAND;  // no SA_RESTART: a blocked read ends too
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int EndSignalCaught() { return gEndSignal; }
