@@ -524,6 +524,23 @@ VL_ABI_ASSERT(sizeof(vlPluginVMTable) == VL_PLUGIN_VM_SLOT_COUNT * sizeof(void*)
 VL_PLUGIN_VM_SLOTS(VL_PLUGIN_VM_OFFSET)
 #undef VL_PLUGIN_VM_OFFSET
 
+/* The value types GetTypeAt answers for a stack index (and CheckArgType
+ * expects): VL_TYPE_NONE for an index past the arguments given, so an
+ * optional argument reads as GetTypeAt(state, n) <= VL_TYPE_NIL when left
+ * out or nil. */
+enum {
+  VL_TYPE_NONE = -1,
+  VL_TYPE_NIL = 0,
+  VL_TYPE_BOOLEAN = 1,
+  VL_TYPE_LIGHTUSERDATA = 2,
+  VL_TYPE_NUMBER = 3,
+  VL_TYPE_STRING = 4,
+  VL_TYPE_TABLE = 5,
+  VL_TYPE_FUNCTION = 6,
+  VL_TYPE_USERDATA = 7,
+  VL_TYPE_THREAD = 8
+};
+
 /* The other sub-tables: arrays of pointer-sized slots; F(slot, name, result,
  * parameters) names a routine, D(slot, name, type) a data word or a slot
  * typed elsewhere. */

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 #include "vm/func.h"
 #include "vm/memory.h"
@@ -160,6 +161,14 @@ int IsUserdataAt(vlVMState* L, int index) {
   const vlValue* o = ReadSlot(L, index);
   return o && (o->tag == VL_TUSERDATA || o->tag == VL_TLIGHTUSERDATA);
 }
+
+// Plug-ins compare GetTypeAt's answer with the header's names.
+constexpr bool SameType(int plugin, vlValueType vm) { return plugin == vm; }
+static_assert(SameType(VL_TYPE_NONE, VL_TNONE) && SameType(VL_TYPE_NIL, VL_TNIL) &&
+              SameType(VL_TYPE_BOOLEAN, VL_TBOOLEAN) && SameType(VL_TYPE_LIGHTUSERDATA, VL_TLIGHTUSERDATA) &&
+              SameType(VL_TYPE_NUMBER, VL_TNUMBER) && SameType(VL_TYPE_STRING, VL_TSTRING) &&
+              SameType(VL_TYPE_TABLE, VL_TTABLE) && SameType(VL_TYPE_FUNCTION, VL_TFUNCTION) &&
+              SameType(VL_TYPE_USERDATA, VL_TUSERDATA) && SameType(VL_TYPE_THREAD, VL_TTHREAD));
 
 int GetTypeAt(vlVMState* L, int index) {
   const vlValue* o = ReadSlot(L, index);

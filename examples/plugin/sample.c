@@ -2,7 +2,8 @@
  * the plug-in interface. Built as sample.vlp (the module name must equal the
  * file name), it gives scripts
  *
- *   sample.repeat(text, count)  -> text written count times
+ *   sample.repeat(text, [count]) -> text written count times (once when
+ *                                  count is left out or nil)
  *   sample.calls()              -> how many commands of the library ran
  *
  * and the constant SAMPLE_MAXCOUNT. The player loads it from its own
@@ -26,7 +27,7 @@ static int Repeat(vlVMState* state) {
   const vlPluginVMTable* vm = services->vm;
   size_t length = 0;
   const char* text = vm->CheckStringArg(state, 1, &length);
-  int32_t count = vm->CheckIntArg(state, 2);
+  int32_t count = vm->GetTypeAt(state, 2) <= VL_TYPE_NIL ? 1 : vm->CheckIntArg(state, 2);
   vlStrBuf buffer;
   int32_t i;
   calls += 1;

@@ -65,8 +65,13 @@ TEST_F(CPlugin, LoadsAndItsCommandsRunFromAScript) {
   EXPECT_EQ(vltest::GlobalString(L, "r"), std::string("ab\0cab\0cab\0c", 12));
   ASSERT_EQ(Call("repeat", "loadk 1 \"x\"\nloadk 2 #0\n", 2), 0);
   EXPECT_EQ(vltest::GlobalString(L, "r"), "");
+  // The count left out or nil (told apart with the header's value types).
+  ASSERT_EQ(Call("repeat", "loadk 1 \"once\"\n", 1), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "r"), "once");
+  ASSERT_EQ(Call("repeat", "loadk 1 \"nil\"\nloadnil 2 2\n", 2), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "r"), "nil");
   ASSERT_EQ(Call("calls", "", 0), 0);
-  EXPECT_EQ(vltest::GlobalNumber(L, "r"), 3);
+  EXPECT_EQ(vltest::GlobalNumber(L, "r"), 5);
 }
 
 // An error ends the script, so each case has its own run.
