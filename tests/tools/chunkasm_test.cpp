@@ -257,6 +257,25 @@ TEST(ChunkAsm, AFunctionThatCanRunOffItsEndIsRefused) {
   EXPECT_NO_THROW(vlasm::Parse(".call f\n")) << "tests may still build such chunks";
 }
 
+// "lib.name" reaches a command through its library table.
+TEST(ChunkAsm, CallFormReachesALibraryTableField) {
+  const auto c = vlasm::Parse(".call base=1 sample.repeat \"ab\" 3 -> r\nret\n");
+  const auto& code = c.main.code;
+  ASSERT_EQ(code.size(), 7u);
+  const auto& k = c.main.constants;
+  ASSERT_EQ(vl::GetOp(code[0]), OP_GETGLOBAL);
+  EXPECT_EQ(vl::GetA(code[0]), 1u);
+  EXPECT_EQ(k.at(vl::GetBx(code[0])).text, "sample");
+  ASSERT_EQ(vl::GetOp(code[1]), OP_GETFIELD);
+  EXPECT_EQ(vl::GetA(code[1]), 1u);
+  EXPECT_EQ(vl::GetB(code[1]), 1u);
+  ASSERT_GE(vl::GetC(code[1]), vl::kRKConst);
+  EXPECT_EQ(k.at(vl::GetC(code[1]) - vl::kRKConst).text, "repeat");
+  EXPECT_EQ(code[4], vl::MakeABC(OP_CALL, 1, 3, 2));
+  EXPECT_THROW(vlasm::Parse(".call sample. 1\nret\n"), vlasm::AsmError);
+  EXPECT_THROW(vlasm::Parse(".call .x 1\nret\n"), vlasm::AsmError);
+}
+
 TEST(ChunkAsm, VlasmFrontEndWritesTheFile) {
   const fs::path dir = fs::temp_directory_path() / ("vl_vlasm_" + std::to_string(::getpid()));
   fs::create_directories(dir);

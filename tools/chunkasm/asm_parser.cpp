@@ -538,7 +538,19 @@ class Parser {
     const Token& name = Next("command name");
     if (name.kind == Token::Punct) Fail("expected a command name");
     const uint32_t b = static_cast<uint32_t>(base);
-    EmitABx(OP_GETGLOBAL, b, InternString(name.text));
+    // "lib.name" calls a command of a library table (a plug-in's): the
+    // global, then each field in turn.
+    size_t dot = name.text.find('.');
+    EmitABx(OP_GETGLOBAL, b, InternString(name.text.substr(0, dot)));
+    while (dot != std::string::npos) {
+      const size_t next = name.text.find('.', dot + 1);
+      const std::string field = name.text.substr(dot + 1, next == std::string::npos ? next : next - dot - 1);
+      if (field.empty() || dot == 0) Fail("bad command name '" + name.text + "'");
+      const uint32_t k = InternString(field);
+      if (k + vl::kRKConst > 511) Fail("too many constants for a field name");
+      EmitABC(OP_GETFIELD, b, b, k + vl::kRKConst);
+      dot = next;
+    }
     uint32_t nargs = 0;
     while (More() && !(Peek().kind == Token::Punct && Peek().text == "->")) {
       if (b + 1 + nargs > 249) Fail("too many arguments");
