@@ -1,0 +1,3 @@
+// Fixture: a header of the upper floor.
+#pragma once
+#include "low/a.h"

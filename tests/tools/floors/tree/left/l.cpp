@@ -1,0 +1,3 @@
+// Fixture: one half of a circle on one floor.
+#include "right/r.h"
+#include "low/a.h"

@@ -1,0 +1,2 @@
+// Fixture: the header of left.
+#pragma once
