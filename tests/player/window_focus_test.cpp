@@ -70,4 +70,44 @@ TEST_F(WindowFocus, OpenedDisplayTakesTheFocusOver) {
   EXPECT_EQ(r.out, "1 1\nactivewindow\ninactivewindow\n0 0\n");
 }
 
+// A sizeable window resized by the user: the display and the background
+// picture it shows take the new size, and the sizewindow handler hears it.
+TEST_F(WindowFocus, AResizedWindowResizesTheDisplayAndTellsTheScript) {
+  std::string applet = Applet("resized", R"(.function onsize
+  .params 1
+  .line 5
+  getfield 1 0 "action"
+  getfield 2 0 "width"
+  getfield 3 0 "height"
+  .call base=4 debugprint r1 r2 r3
+  .call base=4 getattribute 21 1 0 -> DW
+  .call base=4 getattribute 21 1 1 -> DH
+  .call base=4 getattribute 1 5 0 -> PW
+  .call base=4 debugprint $DW $DH $PW
+  .call base=4 end
+  ret
+.end
+.defun OnSize onsize
+.line 1
+.call createbgpic 5 200 100 16711680
+.call displaybgpic 5
+.table 0 { sizewindow = $OnSize }
+.call base=1 installeventhandler r0
+.call setdisplayattributes { sizeable = 1 }
+loop:
+.call waitevent
+jump loop)",
+                              "display 1 200 100 Resizer");
+  vlplayer::RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Resizer");
+    ASSERT_FALSE(window.empty());
+    Tool("xdotool windowsize " + window + " 300 150");
+  };
+  Result r = Run({"-debugdevice", "console", applet}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "SizeWindow 300 150\n300 150 300\n");
+}
+
 }  // namespace
