@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "tests/player/player_harness.h"
@@ -125,6 +126,9 @@ TEST_F(Examples, Network) {
   // The server prints "PORT n" once it listens.
   std::string pid = Tool("python3 " + Quote(std::string(VL_SOURCE_ROOT) + "/tests/libraries/network/http_server.py") +
                          " " + Quote(dir()) + " > " + Quote(dir() + "/port.txt") + " 2>&1 & echo $!");
+  // The server goes however the test ends.
+  std::unique_ptr<const std::string, std::function<void(const std::string*)>> server(
+      &pid, [this](const std::string* id) { Tool("kill " + *id); });
   std::string port;
   for (int i = 0; i < 100 && port.empty(); ++i) {
     std::string line = ReadAll(dir() + "/port.txt");
@@ -135,7 +139,6 @@ TEST_F(Examples, Network) {
   RunOptions options;
   options.env = {"HTTP_PORT=" + port};
   Result r = Run({Example("network")}, options);
-  Tool("kill " + pid);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "http: 21 bytes: Hello from the server\ntcp: HTTP/1.0 200 OK\n");
 }
