@@ -10,14 +10,11 @@
 
 namespace {
 
-volatile sig_atomic_t gEndSignal = 0;
-
 // Asks the running script to quit and wakes any wait; the shut-down then
 // removes the temporary files. A second signal ends the process at once
 // (the handler is reset by the first).
 void OnEndSignal(int signal) {
-  gEndSignal = signal;
-  RequestQuit();
+  RequestQuitBySignal(signal);
   PostWakeMessage(VL_WAKE_WAKE, 0);
 }
 
@@ -30,5 +27,3 @@ void CatchEndSignals() {
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
-
-int EndSignalCaught() { return gEndSignal; }

@@ -2,7 +2,6 @@
 #pragma once
 
 // SIGTERM, SIGINT and SIGHUP end the run through the player's shut-down
-// instead of their default action.
+// instead of their default action (QuitSignal of the event pump tells
+// which came).
 void CatchEndSignals();
-// The signal that ended the run, or 0.
-int EndSignalCaught();

@@ -3,6 +3,8 @@
 // list, the pending-event queue, the wake pipe and the dispatcher.
 #include "platform/event_pump.h"
 
+#include <atomic>
+
 #include "platform/display_adapter.h"
 #include "platform/hooks.h"
 #include "runtime/os.h"
@@ -26,6 +28,9 @@ namespace {
 
 volatile int gOwnQuit = 0;
 volatile int* gQuitFlag = &gOwnQuit;
+// Lock-free, so a signal handler may set it; it outlives the VM's flag.
+std::atomic<int> gQuitSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 int NoInput(vlVMState*, int* error) {
   *error = 0;
@@ -55,8 +60,16 @@ vlPluginInfo* InputAdapter() {
 vlInputBackend gInputBackend = {NoInput, X11Wait};
 
 void BindQuitFlag(volatile int* flag) { gQuitFlag = flag ? flag : &gOwnQuit; }
-int QuitRequested() { return *gQuitFlag != 0; }
+int QuitRequested() { return *gQuitFlag != 0 || gQuitSignal.load() != 0; }
 void RequestQuit() { *gQuitFlag = 1; }
+
+void RequestQuitBySignal(int signal) {
+  int none = 0;
+  gQuitSignal.compare_exchange_strong(none, signal);
+  *gQuitFlag = 1;
+}
+
+int QuitSignal() { return gQuitSignal.load(); }
 
 int PumpEvents(vlVMState* state, int context, uintptr_t, int* error) {
   *error = 0;

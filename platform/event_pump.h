@@ -35,6 +35,11 @@ extern vlInputBackend gInputBackend;
 void BindQuitFlag(volatile int* flag);
 int QuitRequested();
 void RequestQuit();
+// An end signal's quit request (safe in a signal handler): the run ends
+// through shut-down, and whatever waits (requesters too) gives up. The
+// first signal is kept; QuitSignal gives it, 0 when none came.
+void RequestQuitBySignal(int signal);
+int QuitSignal();
 
 // 1 when the caller must stop (quit, or an error in *error), else 0.
 int PumpEvents(vlVMState* state, int context, uintptr_t ignored, int* error);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/event_pump.h"
 #include "runtime/errors.h"
 #include "runtime/messages.h"
 #include "abi/plugin_abi.h"
@@ -251,57 +252,76 @@ int ShowColorRequester(vlVMState* state, void* display, const char* title, int32
 
 // The built-in requesters ------------------------------------------------------
 
-// Each uses its GTK dialog when the toolkit is there, else the console.
+// Each uses its GTK dialog when the toolkit is there, else the console. A
+// requester an end signal closed (or kept from opening) ends the script as
+// a quit does.
+
+namespace {
+
+int UnlessEndSignal(int status) { return QuitSignal() ? ERR_USERABORT : status; }
+
+}  // namespace
 
 int BuiltinSystemRequest(vlVMState* state, void*, const char* title, const char* body, const char* buttons,
                          int icon, uint32_t, int32_t* result) {
-  if (StartRequesterThread()) return GtkSystemRequest(state, title, body, buttons, icon, result);
-  return ConsoleSystemRequest(body, buttons, result);
+  if (StartRequesterThread()) return UnlessEndSignal(GtkSystemRequest(state, title, body, buttons, icon, result));
+  return UnlessEndSignal(ConsoleSystemRequest(body, buttons, result));
 }
 
 int BuiltinFileRequest(vlVMState* state, void*, const char* title, const char* pattern, int mode,
                        const char* directory, const char* file, uint32_t, vlFileResult* result) {
-  if (StartRequesterThread()) return GtkFileRequest(state, title, pattern, mode, directory, file, result);
-  return ConsoleFileRequest(title, 0, mode == 2, result);
+  int status = StartRequesterThread() ? GtkFileRequest(state, title, pattern, mode, directory, file, result)
+                                      : ConsoleFileRequest(title, 0, mode == 2, result);
+  if ((status = UnlessEndSignal(status))) FreeFileResult(result);
+  return status;
 }
 
 int BuiltinPathRequest(vlVMState* state, void*, const char* title, int mode, const char* directory, uint32_t,
                        char** result) {
   *result = nullptr;
-  if (StartRequesterThread()) return GtkPathRequest(state, title, mode, directory, result);
-  vlFileResult chosen{};
-  int status = ConsoleFileRequest(title, 1, mode == 2, &chosen);
-  if (!status && chosen.success) {
-    *result = chosen.directory;
-    chosen.directory = nullptr;
+  int status = 0;
+  if (StartRequesterThread()) {
+    status = GtkPathRequest(state, title, mode, directory, result);
+  } else {
+    vlFileResult chosen{};
+    status = ConsoleFileRequest(title, 1, mode == 2, &chosen);
+    if (!status && chosen.success) {
+      *result = chosen.directory;
+      chosen.directory = nullptr;
+    }
+    FreeFileResult(&chosen);
   }
-  FreeFileResult(&chosen);
+  if ((status = UnlessEndSignal(status))) {
+    std::free(*result);
+    *result = nullptr;
+  }
   return status;
 }
 
 int BuiltinStringRequest(vlVMState* state, void*, const char* title, const char* body, const char* defaultText,
                          int type, int maximum, int password, uint32_t, char* destination, int destinationSize) {
   if (StartRequesterThread())
-    return GtkStringRequest(state, title, body, defaultText, type, maximum, password, destination, destinationSize);
-  return ConsoleStringRequest(body, type, maximum, destination, destinationSize);
+    return UnlessEndSignal(
+        GtkStringRequest(state, title, body, defaultText, type, maximum, password, destination, destinationSize));
+  return UnlessEndSignal(ConsoleStringRequest(body, type, maximum, destination, destinationSize));
 }
 
 int BuiltinListRequest(vlVMState* state, void*, const char* title, const char* body, const char* choices,
                        int32_t defaultIndex, uint32_t, int32_t* result) {
-  if (StartRequesterThread()) return GtkListRequest(state, title, body, choices, defaultIndex, result);
-  return ConsoleListRequest(body, choices, result);
+  if (StartRequesterThread()) return UnlessEndSignal(GtkListRequest(state, title, body, choices, defaultIndex, result));
+  return UnlessEndSignal(ConsoleListRequest(body, choices, result));
 }
 
 int BuiltinFontRequest(vlVMState* state, void*, const char* title, const char* name, int32_t size, uint32_t,
                        vlFontSpec* font) {
-  if (StartRequesterThread()) return GtkFontRequest(state, title, name, size, font);
-  return ConsoleFontRequest(font);
+  if (StartRequesterThread()) return UnlessEndSignal(GtkFontRequest(state, title, name, size, font));
+  return UnlessEndSignal(ConsoleFontRequest(font));
 }
 
 int BuiltinColorRequest(vlVMState* state, void*, const char* title, int32_t defaultColor, uint32_t,
                         int32_t* result) {
-  if (StartRequesterThread()) return GtkColorRequest(state, title, defaultColor, result);
-  return ConsoleColorRequest(result);
+  if (StartRequesterThread()) return UnlessEndSignal(GtkColorRequest(state, title, defaultColor, result));
+  return UnlessEndSignal(ConsoleColorRequest(result));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // colour) and the wrappers that hand each one to a requester-adapter
 // plug-in when it offers that kind. Texts are ISO 8859-1. Main thread only.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct vlVMState;
@@ -29,6 +30,9 @@ struct vlFileResult {
   uint32_t success;
 };
 void FreeFileResult(vlFileResult* result);
+// The whole path of one chosen file: the directory (with or without its
+// closing '/') joined with the file part. 0 when it does not fit in size.
+int JoinFileResultPath(const vlFileResult* result, const char* file, char* path, size_t size);
 
 // The console forms: prompts on standard output, answers from standard
 // input. End of input counts as cancelling.

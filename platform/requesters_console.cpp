@@ -1,25 +1,48 @@
 // The console forms of the requesters: each prompts on standard output and
 // reads its answer line by line from standard input, asking again after a
-// bad answer. End of input cancels, so a closed input never loops.
-// Depends on the C library only.
+// bad answer. End of input cancels, so a closed input never loops; so
+// does an end signal. Depends on the C library and the quit request.
+#include <poll.h>
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/event_pump.h"
 #include "platform/requesters.h"
+#include "runtime/chunk_name.h"
 #include "vm/error_codes.h"
 
 namespace {
+
+// Whether stdio holds read-ahead input of the stream, which no wait on its
+// descriptor would see.
+bool InputBuffered(FILE* stream) {
+#ifdef __GLIBC__
+  return stream->_IO_read_ptr < stream->_IO_read_end;
+#else
+  (void)stream;
+  return false;
+#endif
+}
 
 // Reads one line of at most 1023 characters without its line end; false
 // at end of input. The rest of a longer line is dropped.
 bool ReadLine(std::string* line) {
   std::fflush(stdout);
+  // The wait goes in slices, so an end signal ends it wherever it lands
+  // (a signal just before a blocking read would not interrupt it).
+  while (!InputBuffered(stdin) && !QuitSignal()) {
+    pollfd input{fileno(stdin), POLLIN, 0};
+    const int ready = poll(&input, 1, 50);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) break;  // the read tells what came
+  }
+  if (QuitSignal()) return false;
   char buffer[1024];
   if (!std::fgets(buffer, sizeof buffer, stdin)) return false;
   size_t n = std::strlen(buffer);
@@ -69,6 +92,13 @@ void FreeFileResult(vlFileResult* result) {
   std::free(result->directory);
   std::free(result->files);
   *result = vlFileResult{};
+}
+
+int JoinFileResultPath(const vlFileResult* result, const char* file, char* path, size_t size) {
+  const char* directory = result->directory ? result->directory : "";
+  if (size == 0 || std::strlen(directory) >= size) return 0;
+  std::strcpy(path, directory);
+  return AddPart(path, size, file ? file : "");
 }
 
 int ConsoleSystemRequest(const char* body, const char* buttons, int32_t* result) {

@@ -96,6 +96,12 @@ vlPlatformWindow* FindDisplay(const vlObjectId& id) {
 // holds the input grab gives it up meanwhile, active or not: the dialog
 // could get no input otherwise.
 void WaitForRequester(vlVMState* state, int code) {
+  // After an end signal no dialog opens: the answer is "closed" (the open
+  // one the signal closes gives the same).
+  if (QuitSignal()) {
+    gGtkRequest.reply = 0;
+    return;
+  }
   gGtkRequest.transientWindow = 0;
   bool regrab = false;
   vlObjectId grabber{};

@@ -12,9 +12,10 @@ namespace {
 void AddPickedPath(const char* chosen) {
   vlGtkRequest& r = gGtkRequest;
   std::string path = FromGtk(chosen);
-  size_t slash = path.rfind('/');
-  if (r.resultCount == 0) r.resultDirectory = slash == std::string::npos ? "" : path.substr(0, slash);
-  r.resultFiles.append(GetFilePart(path.c_str()));
+  const char* file = GetFilePart(path.c_str());
+  // The directory keeps its closing '/': a file in the root has "/".
+  if (r.resultCount == 0) r.resultDirectory = path.substr(0, size_t(file - path.c_str()));
+  r.resultFiles.append(file);
   r.resultFiles.push_back('\0');
   r.resultCount++;
 }

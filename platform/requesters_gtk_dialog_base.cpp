@@ -3,6 +3,7 @@
 // GTK thread only. Depends on the run-time loaded GTK set and Xlib.
 #include <X11/Xutil.h>
 
+#include "platform/event_pump.h"
 #include "platform/requesters_gtk_request.h"
 
 namespace {
@@ -44,8 +45,30 @@ GtkWidget* PrepareDialog(GtkWidget* dialog) {
   return dialog;
 }
 
+namespace {
+
+struct SignalWatch {
+  GtkWidget* dialog;
+  bool fired;
+};
+
+// An end signal closes the dialog as its close box would; the main thread
+// is waiting for the answer and then shuts down.
+gboolean CloseOnEndSignal(gpointer data) {
+  auto* watch = static_cast<SignalWatch*>(data);
+  if (!QuitSignal()) return TRUE;
+  watch->fired = true;
+  dl_gtk_dialog_response(GTK_DIALOG(watch->dialog), GTK_RESPONSE_DELETE_EVENT);
+  return FALSE;
+}
+
+}  // namespace
+
 int RunDialog(GtkWidget* dialog) {
+  SignalWatch watch{dialog, false};
+  const guint source = dl_g_timeout_add(20, CloseOnEndSignal, &watch);
   int response = dl_gtk_dialog_run(GTK_DIALOG(dialog));
+  if (!watch.fired) dl_g_source_remove(source);
   return response == GTK_RESPONSE_NONE || response == GTK_RESPONSE_DELETE_EVENT ? 0 : response;
 }
 

@@ -101,6 +101,7 @@
   X(gtk_dialog_add_button, VL_SYM_REQUIRED)                        \
   X(gtk_dialog_set_default_response, VL_SYM_REQUIRED)              \
   X(gtk_dialog_run, VL_SYM_REQUIRED)                               \
+  X(gtk_dialog_response, VL_SYM_REQUIRED)                          \
   X(gtk_dialog_get_action_area, VL_SYM_SILENT)                     \
   X(gtk_dialog_get_content_area, VL_SYM_SILENT)                    \
   X(gtk_window_set_title, VL_SYM_REQUIRED)                         \
@@ -198,6 +199,8 @@
   X(g_convert, VL_SYM_REQUIRED)               \
   X(g_main_loop_new, VL_SYM_REQUIRED)         \
   X(g_main_context_iteration, VL_SYM_REQUIRED) \
+  X(g_timeout_add, VL_SYM_REQUIRED)            \
+  X(g_source_remove, VL_SYM_REQUIRED)          \
   X(g_markup_escape_text, VL_SYM_REQUIRED)
 
 #define VL_GOBJECT_SYMBOLS(X)                          \

@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "display/commands/display_library.h"
+#include "display/display.h"
+#include "display/layers/layers.h"
 #include "libraries/network/network_library.h"
 #include "runtime/catalog.h"
 #include "runtime/console.h"
@@ -48,24 +50,34 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   FreeIconSlots();
   if (state) SetRuntimeOption(state, VL_OPT_RENDER_STATE, 0u, VL_OPT_QUIET, startup ? startup->quiet : 0u, 0u);
   SetEventShutdown(1);
-  if (state) FreeVideoLib(state);
-  // The audio channels' feeders stop while the displays and the other
-  // libraries they read from still exist.
-  if (state) StopAllChannels(state);
-  if (state) FreeSpriteLibrary(state);
-  if (state) FreeAnimLibrary(state);
-  if (state) FreeBrushLib(state);
-  if (state) FreeGraphicsObjects(state);
-  if (state) FreeDisplayLib(state);
-  if (state) FreeSystemLibrary(state);
-  if (state) FreeEventLibrary(state);
-  if (state) FreeDosObjects(state);
-  if (state) FreeMemBlocks(state);
+  // The libraries' objects go in this fixed order. Whatever runs on its
+  // own stops first: the video players, then the sound the channels play,
+  // then the displays, whose closing ends every asynchronous draw and so
+  // releases the brushes, anims, sprites and layers those draws still hold
+  // while they exist. The objects follow, the sound records last.
+  if (state) {
+    StopAllVideos(state);
+    StopAllChannels(state);
+    CloseAllDisplays(state);
+  }
   FreeNetworkObjects(state);
-  if (state) FreeVectorLibrary(state);
-  if (state) FreeTextLibrary(state);
-  if (state) FreeSoundLib(state);
+  if (state) FreeGraphicsObjects(state);
   FreeDrawBuffers();
+  if (state) {
+    FreeBrushLib(state);
+    FreeDisplayLib(state);  // every BGPic, with the layers and sprite nodes on it
+    FreeVideoLib(state);
+    FreeVectorLibrary(state);
+    FreeSpriteLibrary(state);
+    FreeSystemLibrary(state);
+    FreeTextLibrary(state);
+    FreeAnimLibrary(state);
+    ShutdownLayerSystem(state);
+    FreeDosObjects(state);
+    FreeMemBlocks(state);
+    FreeEventLibrary(state);
+    FreeSoundLib(state);
+  }
   if (startup) FreeExtraArgs(&startup->extraArgs);
   bool debugDevice = vlStartup.debugDevice != nullptr;
   FreeStartupSettings();

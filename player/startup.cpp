@@ -75,11 +75,7 @@ int ChooseScriptInRequester(char* path, size_t size) {
   if (!getcwd(here, sizeof here)) here[0] = 0;
   int status = ShowFileRequester(nullptr, nullptr, GetMessage(781), "vla", 0, here, "", 0, &chosen);
   if (!status && (!chosen.success || !chosen.files || !chosen.files[0])) status = ERR_USERABORT;
-  if (!status) {
-    if (std::strlen(chosen.directory ? chosen.directory : "") >= size) status = ERR_ARGS;
-    else std::strcpy(path, chosen.directory ? chosen.directory : "");
-    if (!status && !AddPart(path, size, chosen.files)) status = ERR_ARGS;
-  }
+  if (!status && !JoinFileResultPath(&chosen, chosen.files, path, size)) status = ERR_ARGS;
   FreeFileResult(&chosen);
   return status;
 }
@@ -271,7 +267,7 @@ int StartUp(int argc, char** argv) {
   // what was asked of it.
   auto stop = [&](int code) {
     int exitStatus = ShutDown(code, state, startup, applet);
-    if (EndSignalCaught()) return 128 + EndSignalCaught();
+    if (QuitSignal()) return 128 + QuitSignal();
     return exitStatus || gScriptNotChosen ? 1 : 0;
   };
   if (status) return stop(status);

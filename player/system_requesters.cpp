@@ -37,6 +37,15 @@ bool IsNumberText(const char* text) {
   return !error && consumed == std::strlen(text);
 }
 
+// One chosen file as the script gets it; a name too long for any path
+// comes back empty.
+std::string ChosenPath(const vlFileResult& result, const char* file) {
+  std::string path(std::strlen(result.directory ? result.directory : "") + std::strlen(file ? file : "") + 2, '\0');
+  if (!JoinFileResultPath(&result, file, path.data(), path.size())) return {};
+  path.resize(std::strlen(path.c_str()));
+  return path;
+}
+
 }  // namespace
 
 int CmdSystemRequest(vlVMState* L) {
@@ -91,7 +100,6 @@ int CmdFileRequest(vlVMState* L) {
     FreeFileResult(&result);
     return status;
   }
-  std::string dir = result.directory ? result.directory : "";
   if (plain == 1) {
     vl::PushNewTable(L);
     if (!result.success || result.count == 0) {
@@ -100,13 +108,13 @@ int CmdFileRequest(vlVMState* L) {
     }
     const char* f = result.files;
     for (uint32_t i = 0; result.success && i < result.count; ++i, f += std::strlen(f) + 1) {
-      std::string path = dir + f;
+      std::string path = ChosenPath(result, f);
       vl::PushString(L, path.c_str());
       vl::RawSetTableIndex(L, -2, static_cast<int>(i));
       if (i == 0) gLastFile = path;
     }
   } else {
-    std::string path = result.success ? dir + (result.files ? result.files : "") : "";
+    std::string path = result.success ? ChosenPath(result, result.files) : "";
     if (result.success) gLastFile = path;
     vl::PushString(L, path.c_str());
   }

@@ -365,9 +365,13 @@ void StopDisplayVideos(vlVMState* state, vlDisplay* d) {
     if (Active(v) && v->display == d) StopVideoPlayback(state, v, 0, 1);
 }
 
-void FreeVideoLib(vlVMState* state) {
+void StopAllVideos(vlVMState* state) {
   for (vlVideo* v = gVideo.videos; v; v = reinterpret_cast<vlVideo*>(v->node.next))
     if (Active(v)) StopVideoPlayback(state, v, 0, 1);
+}
+
+void FreeVideoLib(vlVMState* state) {
+  StopAllVideos(state);
   while (gVideo.videos) FreeVideoRecord(state, gVideo.videos);
   gVideoIndex.Clear();
   if (gVideo.listMutex) FreeMutex(gVideo.listMutex);

@@ -54,6 +54,8 @@ struct vlVideoLibrary {
 extern vlVideoLibrary gVideo;
 
 int OpenVideoLib(vlVMState* state);
+// Stops every active video (its player threads end; the records stay).
+void StopAllVideos(vlVMState* state);
 // Stops every active video, then frees every record.
 void FreeVideoLib(vlVMState* state);
 

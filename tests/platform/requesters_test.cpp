@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/requesters.h"
+#include "runtime/os.h"
 #include "platform/requesters_gtk.h"
 #include "runtime/error_vm.h"
 #include "runtime/objects.h"
@@ -46,9 +47,15 @@ std::string ReadAll(int fd) {
   return text;
 }
 
-// Runs body in a child with input on its standard input; the child's
-// standard output and the text body returns.
-Session Converse(const std::string& input, const std::function<std::string()>& body) {
+// A child whose standard input and output are pipes (in: the write end,
+// out: the read end) and whose result text comes through res.
+struct Child {
+  pid_t pid = -1;
+  int in = -1, out = -1, res = -1;
+};
+
+// Runs setup and then body in a child; it ends by itself after a while.
+Child StartChild(const std::function<void()>& setup, const std::function<std::string()>& body) {
   int in[2], out[2], res[2];
   EXPECT_EQ(pipe(in), 0);
   EXPECT_EQ(pipe(out), 0);
@@ -61,32 +68,46 @@ Session Converse(const std::string& input, const std::function<std::string()>& b
     dup2(out[1], 1);
     close(in[0]), close(in[1]), close(out[0]), close(out[1]), close(res[0]);
     clearerr(stdin);
+    if (setup) setup();
     std::string r = body();
     std::fflush(stdout);
     if (write(res[1], r.data(), r.size()) < 0) _exit(2);
     _exit(0);
   }
   close(in[0]), close(out[1]), close(res[1]);
+  return {pid, in[1], out[0], res[0]};
+}
+
+// Reads what is left, closes the pipes and expects a clean exit.
+Session FinishChild(Child* c, Session s) {
+  if (c->in >= 0) close(c->in);
+  s.output += ReadAll(c->out);
+  s.result = ReadAll(c->res);
+  close(c->out), close(c->res);
+  int status = 0;
+  waitpid(c->pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  return s;
+}
+
+// Runs body in a child with input on its standard input; the child's
+// standard output and the text body returns.
+Session Converse(const std::string& input, const std::function<std::string()>& body) {
+  Child c = StartChild(nullptr, body);
   if (!input.empty()) {
     // A child that asks nothing may already have gone; its closed pipe must
     // not kill the test with SIGPIPE.
     struct sigaction ignore{}, saved{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &saved);
-    ssize_t n = write(in[1], input.data(), input.size());
+    ssize_t n = write(c.in, input.data(), input.size());
     int err = errno;
     sigaction(SIGPIPE, &saved, nullptr);
     if (!(n < 0 && err == EPIPE)) { EXPECT_EQ(n, ssize_t(input.size())); }
   }
-  close(in[1]);
-  Session s;
-  s.output = ReadAll(out[0]);
-  s.result = ReadAll(res[0]);
-  close(out[0]), close(res[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  return s;
+  close(c.in);
+  c.in = -1;
+  return FinishChild(&c, {});
 }
 
 std::string SystemChoice(const std::string& input, const char* buttons) {
@@ -194,6 +215,56 @@ TEST(ConsoleRequesters, FontRequesterAsksNameThenSize) {
   });
   EXPECT_EQ(empty.output, "Enter font name: ");
   EXPECT_EQ(empty.result, "[]");
+}
+
+// Runs body in a child whose standard input stays open and empty, with
+// the player's end-signal handling; once the child has printed prompt it
+// gets the signal (before that, when early). Its output and result.
+Session Interrupted(int signal, const std::string& prompt, bool early, const std::function<std::string()>& body) {
+  Child c = StartChild(
+      [&] {
+        CatchEndSignals();
+        if (early) raise(signal);
+      },
+      body);
+  Session s;
+  char buffer[256];
+  ssize_t n;
+  while (s.output.find(prompt) == std::string::npos && (n = read(c.out, buffer, sizeof buffer)) > 0)
+    s.output.append(buffer, size_t(n));
+  usleep(100000);  // into the wait for an answer
+  kill(c.pid, signal);
+  return FinishChild(&c, s);
+}
+
+// An end signal ends a console requester that waits for an answer, as the
+// toolkit's dialogs are closed: the requester gives the quit code at once,
+// whether the signal came during the question or before it.
+TEST(ConsoleRequesters, EndSignalEndsTheQuestion) {
+  auto choice = [] {
+    int32_t r = -7;
+    int status = BuiltinSystemRequest(nullptr, nullptr, "T", "Pick one", "Red|Green", 0, 0, &r);
+    return std::to_string(status) + ":" + std::to_string(r);
+  };
+  for (bool early : {false, true}) {
+    Session s = Interrupted(SIGTERM, "Your choice: ", early, choice);
+    EXPECT_EQ(s.output, "Pick one\n(1) Red\n(2) Green\nYour choice: ") << early;
+    EXPECT_EQ(s.result, std::to_string(ERR_USERABORT) + ":0") << early;
+  }
+  Session s = Interrupted(SIGINT, "Name: ", false, [] {
+    char text[16] = "kept";
+    int status = BuiltinStringRequest(nullptr, nullptr, "T", "Name", "", 0, 0, 0, 0, text, sizeof text);
+    return std::to_string(status) + ":" + text;
+  });
+  EXPECT_EQ(s.result, std::to_string(ERR_USERABORT) + ":kept");
+  s = Interrupted(SIGHUP, "Pick a file: ", false, [] {
+    vlFileResult chosen{};
+    int status = BuiltinFileRequest(nullptr, nullptr, "Pick a file", "", 0, "", "", 0, &chosen);
+    std::string r = std::to_string(status) + ":" + std::to_string(chosen.success);
+    FreeFileResult(&chosen);
+    return r;
+  });
+  EXPECT_EQ(s.result, std::to_string(ERR_USERABORT) + ":0");
 }
 
 class ConsoleFiles : public testing::Test {

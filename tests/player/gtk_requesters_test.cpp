@@ -1,6 +1,7 @@
 // The toolkit's requester dialogs as a user meets them: each appears under
 // its title, is answered from the keyboard (xdotool), and the script gets
 // what was chosen; closing one gives the cancel result.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,6 +200,27 @@ TEST_F(GtkRequesters, FolderChooserPicksAndMakesFolders) {
   EXPECT_TRUE(S_ISDIR(info.st_mode));
 }
 
+// The chooser gives the whole path of what was picked, folder and name
+// joined by one '/': a file named in the location field, and a new name
+// typed for saving, both in the start folder.
+TEST_F(GtkRequesters, FileChooserGivesWholePaths) {
+  std::string folder = dir() + "/picks";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  WriteFile("picks/req_pick.txt", "x");
+  std::string applet = Applet("files", ".line 1\n.call filerequest \"Pick a file\" \"\" 0 \"" + folder +
+                                           "\" -> a\n.call debugprint $a\n.call filerequest \"Save a file\" \"\" 2 \"" +
+                                           folder + "\" -> b\n.call debugprint $b");
+  std::string missing;
+  Result r = RunAnswering(
+      applet,
+      {{"Pick a file", {"key ctrl+l sleep 0.3 type --delay 10 req_pick.txt", "sleep 0.3 key Return"}},
+       {"Save a file", {"sleep 0.3 type --delay 10 new.txt", "sleep 0.3 key Return"}}},
+      &missing);
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, folder + "/req_pick.txt\n" + folder + "/new.txt\n");
+}
+
 // A dialog stays in front of the applet's active window, and an error the
 // script does not handle is shown in a message box.
 TEST_F(GtkRequesters, DialogsBelongToTheActiveWindow) {
@@ -338,6 +360,43 @@ TEST_F(GtkRequesters, ErrorBoxThatCannotOpenIsPrinted) {
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_NE(r.out.find("Function nosuchcommand() not found!"), std::string::npos) << r.out << r.err;
   EXPECT_NE(r.out.find("nobox.vls"), std::string::npos) << r.out;
+}
+
+// An end signal closes the dialog that is open (a script's message box, a
+// file chooser, the error box of the shut-down): the run ends through its
+// shut-down with the signal's status, the script goes no further, and the
+// unpacked copy of the compressed applet is gone.
+TEST_F(GtkRequesters, EndSignalClosesTheOpenDialog) {
+  struct Case {
+    const char* name;
+    const char* text;
+    const char* title;
+    int signal;
+  };
+  const Case cases[] = {
+      {"sigbox", ".call systemrequest \"Signal box\" \"Waiting\" \"Yes|No\" -> a\n.call debugprint \"after\" $a",
+       "Signal box", SIGTERM},
+      {"sigfile", ".call filerequest \"Signal file\" -> f\n.call debugprint \"after\" $f", "Signal file", SIGINT},
+      {"sigerror", ".call nosuchcommand", "VellamoraPlayer", SIGHUP},
+  };
+  for (const Case& c : cases) {
+    std::string applet = Applet(c.name, std::string(".line 1\n") + c.text, "compress");
+    RunOptions options;
+    options.timeoutSeconds = 40;
+    std::string window;
+    bool copy = false;
+    options.whileRunning = [&](pid_t player, const std::string& display) {
+      window = vlplayer::WaitForWindow(display, c.title, 30000);
+      copy = !TempEntries().empty();
+      if (!window.empty()) kill(player, c.signal);
+    };
+    Result r = Run({applet}, options);
+    ASSERT_FALSE(window.empty()) << c.name << ": no dialog";
+    EXPECT_TRUE(copy) << c.name << ": no unpacked copy while the dialog was open";
+    EXPECT_EQ(r.status, 128 + c.signal) << c.name << ": " << r.out << r.err;
+    EXPECT_EQ(r.out, "") << c.name;
+    EXPECT_TRUE(TempEntries().empty()) << c.name;
+  }
 }
 
 }  // namespace

@@ -165,7 +165,12 @@ Result PlayerTest::Run(const std::vector<std::string>& args, const RunOptions& o
     ADD_FAILURE() << "fork";
     return result;
   }
-  if (!options.hasInput || options.input.empty()) {
+  // Held input is the write end kept open and never written.
+  int held = -1;
+  if (options.holdInput) {
+    held = in[1];
+    in[1] = -1;
+  } else if (!options.hasInput || options.input.empty()) {
     close(in[1]);
     in[1] = -1;
   } else {
@@ -216,6 +221,7 @@ Result PlayerTest::Run(const std::vector<std::string>& args, const RunOptions& o
   pump.join();
   int status = 0;
   waitpid(pid, &status, 0);
+  if (held >= 0) close(held);
   result.status = killed ? kKilled : DecodeStatus(status);
   return result;
 }

@@ -54,6 +54,7 @@ struct Result {
 struct RunOptions {
   std::string input;
   bool hasInput = false;  // else standard input is /dev/null
+  bool holdInput = false;  // standard input stays open, with nothing in it, until the player ends
   std::vector<std::string> env;
   std::string program;        // default: the built player
   bool display = true;        // DISPLAY set to the private server

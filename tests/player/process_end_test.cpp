@@ -122,4 +122,37 @@ TEST_F(ProcessEnd, AKilledPlayerLeavesNoSharedMemory) {
   EXPECT_EQ(after, 0);
 }
 
+// An applet that ends while asynchronous draws are still under way: the
+// shut-down ends the draws while the brushes, anims, sprites and layers
+// they move still exist (a memory-checking build catches the other order).
+TEST_F(ProcessEnd, EndingWithAsyncDrawsUnderWayShutsDownCleanly) {
+  const std::string objects = R"(.call base=1 createbrush 1 10 10 16711680
+.call base=1 createbrush 4 16 16 255
+.call base=1 createbrush 10 32 32 65280
+.call base=1 createanim 2 10 16 16 4 2
+.call base=1 createtextobject 6 "text"
+.call base=1 displaytextobject 6 100 100
+.table 0 { async = 1, speed = 1 }
+.call base=1 movebrush 1 0 50 600 50 r0 -> h1
+.table 0 { async = 1, times = 0 }
+.call base=1 playanim 2 40 40 r0 -> h2
+.table 0 { type = 47, speed = 1, async = 1 }
+.call base=1 displaybrushfx 4 300 300 r0 -> h3
+)";
+  const std::string sprite = R"(.call base=1 createbrush 3 16 16 65280
+.call base=1 createsprite 5 3 1
+.call base=1 displaysprite 5 200 200
+.table 0 { async = 1, speed = 1 }
+.call base=1 movesprite 5 0 0 500 0 r0 -> h4
+)";
+  for (bool layers : {false, true}) {
+    std::string text = ".line 1\n";
+    text += layers ? ".call enablelayers\n" + objects : objects + sprite;
+    text += ".call debugprint \"ending\"";
+    Result r = Run({Applet(layers ? "async_layers" : "async", text)});
+    EXPECT_EQ(r.status, 0) << "layers " << layers << ": " << r.out << r.err;
+    EXPECT_EQ(r.out, "ending\n") << "layers " << layers;
+  }
+}
+
 }  // namespace
