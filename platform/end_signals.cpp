@@ -26,4 +26,7 @@ void CatchEndSignals() {
   action.sa_flags = SA_RESETHAND;  // no SA_RESTART: a blocked read ends too
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A write beyond the file-size limit fails as a full disk does, and the
+  // save reports it, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
 }

@@ -7,7 +7,7 @@
 
 #include "display/commands/display_library.h"
 #include "display/display.h"
-#include "display/layers/layers.h"
+#include "display/commands/layers_library.h"
 #include "libraries/network/network_library.h"
 #include "runtime/catalog.h"
 #include "runtime/console.h"

@@ -2,7 +2,9 @@
 // layer, the platform's path conversion and the error-argument buffer.
 #include "runtime/replace_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "runtime/exit_removals.h"
 #include "runtime/paths.h"
@@ -24,12 +27,39 @@ namespace {
 
 std::atomic<unsigned> gSerial{0};
 
+// The process that made a temporary file for file, named
+// ".vl<process>-<serial>-<file>"; 0 when the name is no such file's.
+long TempOwner(const char* name, const std::string& file) {
+  if (std::strncmp(name, ".vl", 3) != 0) return 0;
+  char* end = nullptr;
+  const long owner = std::strtol(name + 3, &end, 10);
+  if (end == name + 3 || *end != '-' || owner <= 0) return 0;
+  const char* serial = end + 1;
+  std::strtoul(serial, &end, 10);
+  if (end == serial || *end != '-' || file != end + 1) return 0;
+  return owner;
+}
+
+// Takes away what earlier saves of this file left when their process was
+// killed in the middle: its temporary files whose maker no longer runs.
+void RemoveStaleTemps(const std::string& dir, const std::string& file) {
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return;
+  while (dirent* e = readdir(d)) {
+    const long owner = TempOwner(e->d_name, file);
+    if (owner && owner != getpid() && kill(pid_t(owner), 0) != 0 && errno == ESRCH)
+      unlink((dir + e->d_name).c_str());
+  }
+  closedir(d);
+}
+
 // Makes an empty file beside target, named so that its extension stays
 // the target's (file adapters may go by it). Empty string on failure.
 std::string MakeTempBeside(const std::string& target) {
   size_t slash = target.rfind('/');
   std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   std::string file = slash == std::string::npos ? target : target.substr(slash + 1);
+  RemoveStaleTemps(dir, file);
   for (int attempt = 0; attempt < 100; ++attempt) {
     char tag[40];
     std::snprintf(tag, sizeof tag, ".vl%ld-%u-", static_cast<long>(getpid()), gSerial.fetch_add(1) + 1);

@@ -1,9 +1,10 @@
 // Saving a file whole or not at all: the bytes go to a temporary file
 // beside the target, which is renamed over the target only once every
 // write and the close succeeded. A failed save leaves no partial file and
-// never cuts the old one. Names that are not plain files (virtual files,
-// applet chunks, names a file adapter takes, devices, pipes) are written
-// in place.
+// never cuts the old one; a save whose process was killed leaves its
+// temporary file until the next save of the same file takes it away.
+// Names that are not plain files (virtual files, applet chunks, names a
+// file adapter takes, devices, pipes) are written in place.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -1,13 +1,14 @@
 // DumpVideo's engine and the picture files it writes. The WAV header is
 // written first with zero sizes and completed only at a normal end, so an
-// export a script aborts leaves an incomplete header behind; a WAV file
-// that cannot be written (a full disk) fails the export and leaves the
-// file of that name as it was.
+// export a script aborts leaves an incomplete header behind. A file that
+// cannot be written (a full disk) fails the export: the pictures it wrote
+// go again, and the WAV file of that name stays as it was.
 #include "media/video/video_export.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "display/display.h"
@@ -17,6 +18,7 @@
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
 #include "runtime/errors.h"
+#include "runtime/paths.h"
 #include "runtime/replace_file.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
@@ -99,6 +101,7 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
   }
   uint32_t dataSize = 0;
   int32_t frameNumber = 0;
+  std::vector<std::string> pictures;  // written so far
   int result = 0;
   bool aborted = false;
   while (wavOk) {
@@ -126,6 +129,7 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
           char name[1100];
           std::snprintf(name, sizeof name, "%s%d.%s", prefix, frameNumber, extension);
           result = SaveVideoPicture(name, frameWords, width, height, stride, format, 90);
+          if (!result) pictures.emplace_back(name);
           ++frameNumber;
         }
       }
@@ -157,16 +161,22 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
   // The decoder stands at the end: the next start or grab begins again.
   p->rewindNeeded = 1;
   p->startedSinceGrab = 1;
+  int status = result ? result : wavOk ? 0 : ERR_WRITE;
   if (wav) {
-    if (!aborted && wavOk) {
+    if (!status) {
       const uint32_t padded = (dataSize + 3) & ~3u;
       static const uint8_t kZeros[4] = {};
       wavOk = WriteFileStream(wav, kZeros, padded - dataSize) == int64_t(padded - dataSize) &&
               SeekFileStream(wav, 4, VL_SEEK_BEGIN) >= 0 && WriteFileStreamLongLE(wav, padded + 36) &&
               SeekFileStream(wav, 40, VL_SEEK_BEGIN) >= 0 && WriteFileStreamLongLE(wav, dataSize) &&
               FlushFileStream(wav);
+      if (!wavOk) status = ERR_WRITE;
     }
-    if (int error = EndReplacement(&wavFile, wavOk ? 0 : ERR_WRITE)) return error;
+    // Kept when whole, or as the script's abort left it.
+    const int ended = EndReplacement(&wavFile, aborted ? 0 : status);
+    if (!aborted || ended) status = ended;
   }
-  return result;
+  if (status && !aborted)
+    for (const std::string& name : pictures) RemovePath(name.c_str());
+  return status;
 }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/requesters.h"
-#include "runtime/os.h"
+#include "platform/end_signals.h"
 #include "platform/requesters_gtk.h"
 #include "runtime/error_vm.h"
 #include "runtime/objects.h"

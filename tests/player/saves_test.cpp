@@ -1,7 +1,15 @@
 // Every save command of an applet against a disk that takes nothing:
 // /dev/full and a small tmpfs filled to its last block. Each save reports
 // 1005, leaves no file behind and keeps an old file it would replace.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <functional>
@@ -123,6 +131,95 @@ TEST_F(Saves, PreferencesOnAFullDiskKeepTheOldOnes) {
   std::ifstream in(prefs + "/savestest", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "OLD");
   EXPECT_EQ(system(("test \"$(ls -A '" + prefs + "')\" = savestest").c_str()), 0);
+}
+
+// The hidden temporary files beside the preferences store.
+std::vector<std::string> Hidden(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::strncmp(e->d_name, ".vl", 3) == 0) names.emplace_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A save killed in the middle leaves its temporary file; the next save of
+// the same preferences takes it away, and leaves alone the file of a save
+// still under way and what another store's saves left.
+TEST_F(Saves, TheNextPreferencesSaveRemovesWhatKilledSavesLeft) {
+  const std::string prefs = dir() + "/.vellamora-pix/preferences";
+  std::string saving = Applet("saving", R"(.line 1
+.call base=5 repeatstr "x" 3000000 -> s
+newtable 0 0 0
+getglobal 4 "s"
+setfield 0 "big" 4
+loadk 1 #1
+loadk 2 #100000
+loadk 3 #1
+loop:
+.call base=5 saveprefs r0
+forloop 1 loop)",
+                              "identifier savestest");
+  // Killed until a kill lands while a save writes.
+  std::vector<std::string> left;
+  for (int attempt = 0; attempt < 10 && left.empty(); ++attempt) {
+    vlplayer::RunOptions options;
+    options.whileRunning = [&](pid_t player, const std::string&) {
+      for (int i = 0; i < 10000 && Hidden(prefs).empty(); ++i) usleep(1000);
+      kill(player, SIGKILL);
+    };
+    Run({saving}, options);
+    left = Hidden(prefs);
+  }
+  ASSERT_EQ(left.size(), 1u) << "no save was caught while it wrote";
+  // A process that has ended names nobody now; this one still runs.
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string running = ".vl" + std::to_string(getpid()) + "-1-savestest";
+  const std::string other = ".vl" + std::to_string(gone) + "-1-otherstore";
+  WriteFile(".vellamora-pix/preferences/" + running, "running");
+  WriteFile(".vellamora-pix/preferences/" + other, "other");
+  Result r = Run({Applet("once", ".line 1\n.call exitonerror 0\n.table 0 { volume = 7 }\n.call base=1 saveprefs r0\n"
+                                 ".call getlasterror -> e\n.call debugprint $e\n",
+                         "identifier savestest")});
+  EXPECT_EQ(r.out, "0\n") << r.err;
+  std::vector<std::string> expected{running, other};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Hidden(prefs), expected);
+}
+
+// Under a file-size limit a save that outgrows it fails with 1005 instead
+// of ending the player, leaves no temporary file and keeps the old store.
+TEST_F(Saves, AFileSizeLimitFailsTheSaveAndNotThePlayer) {
+  const std::string prefs = dir() + "/.vellamora-pix/preferences";
+  ASSERT_EQ(system(("mkdir -p '" + prefs + "'").c_str()), 0);
+  WriteFile(".vellamora-pix/preferences/limited", "OLD");
+  // The limit comes with the shell, so the player starts with the signal's
+  // own disposition (a limit set here would bring the test's ignoring).
+  std::string limited = WriteFile("limited.sh", "#!/bin/sh\nulimit -f 128\nexec " + vlplayer::Quote(VL_PLAYER_PATH) +
+                                                    " \"$@\"\n");
+  ASSERT_EQ(chmod(limited.c_str(), 0755), 0);
+  vlplayer::RunOptions options;
+  options.program = limited;
+  Result r = Run({Applet("limited", R"(.line 1
+.call exitonerror 0
+.call base=5 repeatstr "x" 400000 -> s
+newtable 0 0 0
+getglobal 4 "s"
+setfield 0 "big" 4
+.call base=5 saveprefs r0
+.call getlasterror -> e
+.call debugprint $e)",
+                         "identifier limited")},
+                 options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1005\n");
+  EXPECT_EQ(Hidden(prefs), std::vector<std::string>{});
+  std::ifstream in(prefs + "/limited", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "OLD");
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 // and DumpVideo's pictures and WAV file read back with ffmpeg and ffprobe.
 #include "tests/display/core/display_fixture.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include "runtime/class_lists.h"
 #include "player/plugin_loader.h"
 #include "tests/support/file_size_limit.h"
+#include "tests/support/full_disk.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -276,13 +280,15 @@ TEST_F(Video, DumpVideoWritesNumberedPicturesAndAWav) {
 }
 
 // A frame picture the disk refuses (a file size limit below one BMP of
-// 16 x 8, above the empty WAV) ends the export with the error: no picture
-// is left and no further frame is tried.
+// 16 x 8, above the empty WAV) ends the export with the error: no further
+// frame is tried, nothing the export made is left, and the WAV file it
+// would have replaced is as it was.
 TEST_F(Video, DumpVideoStopsAtAPictureItCannotSave) {
   ASSERT_NE(Open(40, 30), nullptr);
   const std::string file = Make("p.avi", "-c:v rawvideo -pix_fmt bgr24", "16x8", 10, 0.3);
   ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
   const std::string prefix = dir_.File("cut");
+  std::ofstream(prefix + ".wav", std::ios::binary) << "OLD";
   int error;
   {
     vltest::FileSizeLimit limit(200);
@@ -290,8 +296,28 @@ TEST_F(Video, DumpVideoStopsAtAPictureItCannotSave) {
   }
   EXPECT_EQ(error, 1005);
   const auto listing = pictest::RunTool("ls -A " + pictest::Quote(dir_.File("")) + " | grep -c 'cut'");
-  EXPECT_EQ(std::string(listing.begin(), listing.end()), "1\n") << "only the WAV";
-  EXPECT_EQ(pictest::ReadBytes(prefix + ".wav").size(), 44u);
+  EXPECT_EQ(std::string(listing.begin(), listing.end()), "1\n") << "only the old WAV";
+  const auto wav = pictest::ReadBytes(prefix + ".wav");
+  EXPECT_EQ(std::string(wav.begin(), wav.end()), "OLD");
+}
+
+// A disk that fills up after the first pictures: the export fails with
+// 1005 and takes away the pictures it had written, and its WAV.
+TEST_F(Video, DumpVideoOnADiskThatFillsUpLeavesNothingItMade) {
+  ASSERT_NE(Open(40, 30), nullptr);
+  const std::string file = Make("q.avi", "-c:v rawvideo -pix_fmt bgr24", "16x8", 10, 0.5);
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file + "\""), 0);
+  vltest::FullTmpfs disk;
+  if (disk.dir().empty()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  // Room for three small files: the WAV and the first two pictures.
+  const std::string filler = disk.dir() + "/filler";
+  struct stat info{};
+  ASSERT_EQ(stat(filler.c_str(), &info), 0);
+  ASSERT_EQ(truncate(filler.c_str(), info.st_size - 3 * 4096), 0);
+  const std::string prefix = disk.dir() + "/frame";
+  EXPECT_EQ(Run(".call dumpvideo 1 0 0 \"" + prefix + "\" 0"), 1005);
+  EXPECT_EQ(disk.Entries(), (std::vector<std::string>{"filler", "old"}));
+  EXPECT_EQ(disk.Old(), "OLD");
 }
 
 // An AVI with a PCM sound track: the WAV holds the track as ffmpeg reads
