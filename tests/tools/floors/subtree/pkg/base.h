@@ -1,0 +1,3 @@
+// The base sub-floor reaching up: refused.
+#pragma once
+#include "pkg/top/t.h"

@@ -1,0 +1,2 @@
+// The sub-floor on top.
+#pragma once
