@@ -177,8 +177,17 @@ bool InitToolkit() {
     XCloseDisplay(probe);
     dl_gtk_init(&count, &vector);
   } else {
-    for (int attempt = 0; !dl_gtk_init_check(&count, &vector); attempt++)
+    for (int attempt = 0;; attempt++) {
+      bool started;
+      {
+        // When it fails the dialog's text is printed instead: that is
+        // the line to read, not the server's reason again.
+        vlQuietStandardError quiet(true);
+        started = dl_gtk_init_check(&count, &vector);
+      }
+      if (started) break;
       if (!XServerMayAnswer(server) || !PauseBeforeXRetry(attempt)) return false;
+    }
   }
   ReclaimX11ErrorHandlers();
   return true;

@@ -14,7 +14,9 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <iterator>
+#include <mutex>
 #include <string>
 
 bool ParseXDisplayName(const char* name, vlXDisplayAddress* out) {
@@ -124,6 +126,32 @@ bool XServerMayAnswer(const char* name) {
   return ParseXDisplayName(name, &address) && ServerListening(address) && ScreenExists(name, address);
 }
 
+namespace {
+std::mutex gQuietLock;
+}  // namespace
+
+vlQuietStandardError::vlQuietStandardError(bool quiet) {
+  if (!quiet) return;
+  gQuietLock.lock();
+  std::fflush(stderr);
+  saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved_ < 0 || null < 0 || dup2(null, STDERR_FILENO) < 0) {
+    if (saved_ >= 0) close(saved_);
+    saved_ = -1;
+  }
+  if (null >= 0) close(null);
+  if (saved_ < 0) gQuietLock.unlock();
+}
+
+vlQuietStandardError::~vlQuietStandardError() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  dup2(saved_, STDERR_FILENO);
+  close(saved_);
+  gQuietLock.unlock();
+}
+
 bool PauseBeforeXRetry(int attempt) {
   // A reset takes milliseconds even on a busy machine; a full server has
   // its clients come and go.
@@ -136,7 +164,12 @@ bool PauseBeforeXRetry(int attempt) {
 Display* OpenXDisplay(const char* name) {
   const char* wanted = name && *name ? name : nullptr;
   for (int attempt = 0;; attempt++) {
-    if (Display* d = XOpenDisplay(wanted)) return d;
+    Display* d;
+    {
+      vlQuietStandardError quiet(attempt > 0);
+      d = XOpenDisplay(wanted);
+    }
+    if (d) return d;
     if (!XServerMayAnswer(wanted) || !PauseBeforeXRetry(attempt)) return nullptr;
   }
 }

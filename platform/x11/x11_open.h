@@ -29,6 +29,21 @@ Display* OpenXDisplay(const char* name);
 // asks for: a failed connection to it may succeed when made again.
 bool XServerMayAnswer(const char* name);
 
+// While one lives, what is written to standard error goes nowhere: Xlib
+// writes a server's reason for a refusal there on every attempt, and the
+// user is to read it once, not once per retry. Holds a lock meanwhile, so
+// two threads that retry do not mix up the saved descriptor.
+class vlQuietStandardError {
+ public:
+  explicit vlQuietStandardError(bool quiet);
+  ~vlQuietStandardError();
+  vlQuietStandardError(const vlQuietStandardError&) = delete;
+  vlQuietStandardError& operator=(const vlQuietStandardError&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
 // Sleeps before the retry that follows attempt number `attempt` (from 0);
 // false, without sleeping, when no retry is left (about 2.5 s in all).
 bool PauseBeforeXRetry(int attempt);

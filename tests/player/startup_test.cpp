@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "tests/player/player_harness.h"
 
@@ -142,5 +143,32 @@ TEST_F(Startup, RequireTagsReachThePlugin) {
   EXPECT_NE((r.out + r.err).find("Syntax error in tag format!"), std::string::npos) << r.out << r.err;
 }
 #endif
+
+// A server that takes no more clients: the player tries again for a
+// moment, then says once why and that it could not connect; the error
+// box cannot be made either, so its text is printed.
+TEST_F(Startup, AFullServerIsReportedOnce) {
+  std::string applet = Applet("full", ".line 1\n.call debugprint \"ran\"");
+  std::vector<Display*> held;
+  while (held.size() < 2000) {
+    Display* d = XOpenDisplay(display());
+    if (!d) break;
+    held.push_back(d);
+  }
+  Result r = Run({applet});
+  for (Display* d : held) XCloseDisplay(d);
+  ASSERT_GT(held.size(), 0u);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(r.out, "Error opening connection to X server!\n");
+  size_t reasons = 0;
+  for (size_t at = r.err.find("Maximum number of clients"); at != std::string::npos;
+       at = r.err.find("Maximum number of clients", at + 1))
+    reasons++;
+  EXPECT_EQ(reasons, 1u) << r.err;
+  // Once the clients are gone the same run works.
+  r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ran\n");
+}
 
 }  // namespace
