@@ -141,7 +141,7 @@ TEST(XDisplayName, ReadAsXlibReadsIt) {
   ASSERT_TRUE(ParseXDisplayName("/run/x/sock:0", &a));
   EXPECT_EQ(a.protocol, "");
   EXPECT_EQ(a.host, "/run/x/sock");
-  for (const char* bad : {"", "nonsense", ":", ":x", ": 1", ":+1", ":1.", ":1.x", ":1x", "host::0", ":99999",
+  for (const char* bad : {"nonsense", ":", ":x", ": 1", ":+1", ":1.", ":1.x", ":1x", "host::0", ":99999",
                           ":1.99999999999999999999"})
     EXPECT_FALSE(ParseXDisplayName(bad, &a)) << bad;
 }
