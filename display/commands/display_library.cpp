@@ -14,6 +14,7 @@
 #include "display/display_window.h"
 #include "display/icons.h"
 #include "display/layer_hooks.h"
+#include "display/layers/layers.h"
 #include "display/menus.h"
 #include "display/monitors.h"
 #include "graphics/bitmap.h"
@@ -337,12 +338,20 @@ const vlConstant kDisplayConstants[] = {
 
 vlDisplay* FirstDisplayForX11() { return vlDisplayList; }
 
-// The runtime core's look-up of a layer's user data: with layers on no
-// layer is found yet.
-int CurrentLayerDataList(vlVMState*, int, vlObjectData*** listOut) {
+// The runtime core's look-ups of layers, for the option readers and the
+// object user-data commands: both resolve against the current BGPic. A
+// layer keeps its user data in its own record.
+int CurrentLayerByName(vlVMState*, const char* name) {
+  return vlCurrentOutput ? FindLayerByName(vlCurrentOutput, name) : 0;
+}
+
+int CurrentLayerDataList(vlVMState* L, int index, vlObjectData*** listOut) {
   if (listOut) *listOut = nullptr;
-  if (!CurrentDisplay() || !CurrentDisplay()->layersOn) return ERR_NOLAYERS;
-  return ERR_LAYERRANGE;
+  if (!CurrentDisplay() || !CurrentDisplay()->layersOn || !vlCurrentOutput) return ERR_NOLAYERS;
+  vlLayer* layer = nullptr;
+  if (GetLayerArg(L, index, &layer) != 0 || !layer) return ERR_LAYERRANGE;
+  if (listOut) *listOut = &layer->userData;
+  return 0;
 }
 
 // Positions resolve against the current output.
@@ -388,6 +397,7 @@ void InstallDisplayHooks() {
   SetOutputReferenceProvider(OutputReference);
   SetEventDisplayFlagsReader(DisplayFlagsForEvents);
   gDisplayScaler = ScaleForDisplay;
+  gLayerLookupHooks.findLayerByName = CurrentLayerByName;
   gLayerLookupHooks.getLayerDataList = CurrentLayerDataList;
 }
 

@@ -230,6 +230,7 @@ void DeleteLayer(vlVMState* state, vlLayer* layer, int noRefresh, int32_t* outX,
   if (stopMedia) StopLayerVideo(state, layer);
   ReleaseLayerSource(state, layer);
   gLayerHooks.deleteLayerButtons(state, layer);
+  FreeObjectDataList(state, &layer->userData);
   Unlink(layer);
   delete layer;
   FreeOrphanedObjects(state, type >= 3 && type <= 50 ? OrphanMask(type) : 0);
@@ -248,6 +249,7 @@ void FreeBGPicLayers(vlVMState* state, vlBGPic* pic, int freeOrphans, int) {
     if (layer->type != VL_LAYER_NOOBJECT) StopLayerVideo(state, layer);
     if (layer->type != VL_LAYER_NOOBJECT) ReleaseLayerSource(state, layer);
     gLayerHooks.deleteLayerButtons(state, layer);
+    FreeObjectDataList(state, &layer->userData);
     delete layer;
   }
   if (freeOrphans) FreeOrphanedObjects(state, 31);

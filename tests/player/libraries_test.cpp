@@ -201,3 +201,28 @@ TEST_F(Libraries, AVideoLayerSoughtWhilePlayingShowsAndAnswersTheNewPlace) {
 }
 
 }  // namespace
+
+// Layers named in draw options and layers given to the user-data commands
+// are found in the current BGPic by position or name, and a layer's data
+// goes with it.
+TEST_F(Libraries, LayersAreFoundByNameForInsertPositionsAndUserData) {
+  std::string applet = Applet("layerdata", R"(.line 1
+.call enablelayers
+.table 0 { name = "a" }
+.call base=2 box 10 10 20 20 $ff0000 r0
+.table 1 { name = "b", insertpos = "a" }
+.call base=2 box 15 15 20 20 $0000ff r1
+.call setobjectdata 22 "a" "k" 42
+.call getobjectdata 22 2 "k" -> v
+.call debugprint $v
+.call haveobjectdata 22 "b" "k" -> h
+.call debugprint $h
+.call removelayer "a"
+.call exitonerror 0
+.call getobjectdata 22 "a" "k"
+.call getlasterror -> e
+.call debugprint $e)");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "42\n0\n1081\n");
+}
