@@ -106,7 +106,8 @@ class DroppingRelay {
       for (int i = 0; i < 2 && !closed; i++) {
         if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-        closed = n <= 0 || write(fds[1 - i].fd, buffer, static_cast<size_t>(n)) != n;
+        // A peer that went away must end the pump, not the test by SIGPIPE.
+        closed = n <= 0 || send(fds[1 - i].fd, buffer, static_cast<size_t>(n), MSG_NOSIGNAL) != n;
       }
       if (closed) break;
     }
