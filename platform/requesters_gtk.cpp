@@ -183,6 +183,7 @@ bool InitToolkit() {
         // When it fails the dialog's text is printed instead: that is
         // the line to read, not the server's reason again.
         vlQuietStandardError quiet(true);
+        vlNoBrokenPipeSignal noPipe;
         started = dl_gtk_init_check(&count, &vector);
       }
       if (started) break;

@@ -112,7 +112,11 @@ bool ScreenExists(const char* name, const vlXDisplayAddress& a) {
   if (!name || !*name) name = std::getenv("DISPLAY");
   std::string server = name;
   server.erase(server.rfind('.'));
-  Display* d = XOpenDisplay(server.c_str());
+  Display* d;
+  {
+    vlNoBrokenPipeSignal noPipe;
+    d = XOpenDisplay(server.c_str());
+  }
   if (!d) return true;  // cannot tell yet: the retry will
   bool exists = a.screen < ScreenCount(d);
   XCloseDisplay(d);
@@ -152,6 +156,30 @@ vlQuietStandardError::~vlQuietStandardError() {
   gQuietLock.unlock();
 }
 
+vlNoBrokenPipeSignal::vlNoBrokenPipeSignal() {
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigset_t pending;
+  wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipe, &saved_);
+}
+
+vlNoBrokenPipeSignal::~vlNoBrokenPipeSignal() {
+  // A SIGPIPE raised meanwhile is taken off before the mask is restored,
+  // unless one was already waiting before.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigset_t pending;
+  if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+    timespec none{0, 0};
+    while (sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+}
+
 bool PauseBeforeXRetry(int attempt) {
   // A reset takes milliseconds even on a busy machine; a full server has
   // its clients come and go.
@@ -167,6 +195,7 @@ Display* OpenXDisplay(const char* name) {
     Display* d;
     {
       vlQuietStandardError quiet(attempt > 0);
+      vlNoBrokenPipeSignal noPipe;
       d = XOpenDisplay(wanted);
     }
     if (d) return d;

@@ -5,6 +5,8 @@
 // does not parse, with no server or no such screen behind it, fails at
 // once. Depends on Xlib and the sockets of the system.
 #pragma once
+
+#include <signal.h>
 #include <X11/Xlib.h>
 
 #include <string>
@@ -42,6 +44,21 @@ class vlQuietStandardError {
 
  private:
   int saved_ = -1;
+};
+
+// While one lives, a write to a connection the server dropped fails with
+// EPIPE in this thread instead of ending the process by SIGPIPE: a server
+// that resets drops connections while Xlib still sends their set-up.
+class vlNoBrokenPipeSignal {
+ public:
+  vlNoBrokenPipeSignal();
+  ~vlNoBrokenPipeSignal();
+  vlNoBrokenPipeSignal(const vlNoBrokenPipeSignal&) = delete;
+  vlNoBrokenPipeSignal& operator=(const vlNoBrokenPipeSignal&) = delete;
+
+ private:
+  sigset_t saved_;
+  bool wasPending_ = false;
 };
 
 // Sleeps before the retry that follows attempt number `attempt` (from 0);
