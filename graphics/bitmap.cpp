@@ -3,11 +3,16 @@
 // Depends on platform/offscreen_bitmap.h, the adapter table and the kernels.
 #include "graphics/bitmap.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "graphics/adapter.h"
+#include "graphics/blit.h"
 #include "graphics/blit_loops.h"
 #include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
@@ -124,6 +129,72 @@ uint32_t AdapterColor(uint32_t color, uint32_t mode) { return mode < 4 ? AdjustA
 
 }  // namespace
 
+namespace {
+// A picture that owes some rectangles of another's pixels (a double
+// buffer's back buffer after trading pixels with the shown picture). The
+// copy is made at the picture's next use, or dropped when a plain copy
+// covers all of them first, as a frame drawn whole does.
+constexpr int kOwedMax = 64;
+struct OwedCopy {
+  vlBitmap* from = nullptr;
+  vlBitmap* to = nullptr;
+  int32_t count = 0;
+  int32_t rects[kOwedMax][4];  // x, y, width, height
+};
+OwedCopy gOwed;
+
+void SettleOwedCopy() {
+  if (!gOwed.to) return;
+  OwedCopy owed = gOwed;
+  gOwed.to = gOwed.from = nullptr;  // the copy's own locks must not settle again
+  for (int32_t i = 0; i < owed.count; i++)
+    BltBitmap(owed.from, owed.rects[i][0], owed.rects[i][1], owed.to, owed.rects[i][0], owed.rects[i][1],
+              owed.rects[i][2], owed.rects[i][3]);
+}
+
+// Settles a copy that reading `b`, or writing it when `write`, would see half done.
+void SettleIfInvolved(const vlBitmap* b, bool write) {
+  if (gOwed.to && b && (b == gOwed.to || (write && b == gOwed.from))) SettleOwedCopy();
+}
+}  // namespace
+
+void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count) {
+  SettleOwedCopy();
+  if (!from || !to || from == to || count <= 0) return;
+  gOwed.from = from;
+  gOwed.to = to;
+  gOwed.count = 0;
+  int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+  for (int32_t i = 0; i < count; i++) {
+    const int32_t* r = rects + 4 * i;
+    if (r[2] <= 0 || r[3] <= 0) continue;
+    x0 = std::min(x0, r[0]);
+    y0 = std::min(y0, r[1]);
+    x1 = std::max(x1, r[0] + r[2]);
+    y1 = std::max(y1, r[1] + r[3]);
+    if (gOwed.count < kOwedMax) std::copy(r, r + 4, gOwed.rects[gOwed.count]);
+    gOwed.count++;
+  }
+  if (gOwed.count > kOwedMax) {
+    // Too many to keep apart: their bounding box, a copy of the same pixels and more.
+    gOwed.count = 1;
+    gOwed.rects[0][0] = x0;
+    gOwed.rects[0][1] = y0;
+    gOwed.rects[0][2] = x1 - x0;
+    gOwed.rects[0][3] = y1 - y0;
+  }
+  if (gOwed.count == 0) gOwed.to = gOwed.from = nullptr;
+}
+
+void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (!gOwed.to || to != gOwed.to || src == to) return;
+  for (int32_t i = 0; i < gOwed.count; i++) {
+    const int32_t* r = gOwed.rects[i];
+    if (r[0] < x || r[1] < y || r[0] + r[2] > x + w || r[1] + r[3] > y + h) return;
+  }
+  gOwed.to = gOwed.from = nullptr;
+}
+
 vlBitmap* NewBitmap(int32_t width, int32_t height, uint32_t flags, const uint32_t* tags) {
   (void)tags;  // the offscreen bitmaps take nothing from the tag list
   if (width <= 0 || height <= 0) return nullptr;
@@ -166,6 +237,8 @@ vlBitmap* NewVideoBitmap(int32_t width, int32_t height, uint32_t flags, const vl
 
 void DeleteBitmap(vlBitmap* b) {
   if (!b) return;
+  if (b == gOwed.to) gOwed.to = gOwed.from = nullptr;
+  SettleIfInvolved(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();
   if (b->driverOwned && a && (a->flags & VL_ADAPTER_VIDEO_BITMAPS)) {
     if (a->freeVideoBitMap) a->freeVideoBitMap(b->handle);
@@ -177,6 +250,21 @@ void DeleteBitmap(vlBitmap* b) {
     FreeOffscreenBitmap(Platform(b));
   }
   delete b;
+}
+
+int SwapBitmapPixels(vlBitmap* a, vlBitmap* b) {
+  if (!a || !b || a == b || a->kind != VL_BITMAP_PICTURE || b->kind != VL_BITMAP_PICTURE) return 0;
+  const vlGfxAdapter* adapter = GetGfxAdapter();
+  if (a->driverOwned || b->driverOwned || (adapter && (adapter->flags & VL_ADAPTER_OWNS_BITMAPS))) return 0;
+  const vlOffscreenBitmap* pa = Platform(a);
+  const vlOffscreenBitmap* pb = Platform(b);
+  if (!pa || !pb || pa->width != pb->width || pa->height != pb->height || pa->bytesPerRow != pb->bytesPerRow ||
+      pa->pixelFormat != pb->pixelFormat || a->width != b->width || a->height != b->height)
+    return 0;
+  SettleIfInvolved(a, true);
+  SettleIfInvolved(b, true);
+  std::swap(a->handle, b->handle);
+  return 1;
 }
 
 vlBitmap* NewAlphaPlane(int32_t width, int32_t height, int clear, uint8_t* buffer, int32_t bufferRowBytes) {
@@ -197,6 +285,8 @@ void DeleteMaskPlane(vlBitmap* plane) { DeletePlane(plane); }
 
 intptr_t QueryBitmap(const vlBitmap* b, int32_t code) {
   if (!b) return 0;
+  // Its store, handed out, may be written through.
+  if (code == 20) SettleIfInvolved(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();
   const bool owns = a && (a->flags & VL_ADAPTER_OWNS_BITMAPS);
   switch (code) {
@@ -259,6 +349,7 @@ int LockPlanePixels(vlPlane* p, vlPixelAccess* acc) {
 int LockPixels(vlBitmap* b, uint32_t flags, vlPixelAccess* acc) {
   *acc = {};
   if (!b || b->kind < 0 || b->kind > 2) return 0;
+  SettleIfInvolved(b, !(flags & VL_LOCK_READ));
   const vlGfxAdapter* a = GetGfxAdapter();
   if ((a && (a->flags & VL_ADAPTER_OWNS_BITMAPS)) || (b->driverOwned && a)) {
     if (!a->lockBitMap || !a->lockBitMap(b->handle, flags, acc)) return 0;

@@ -47,6 +47,14 @@ vlBitmap* NewBitmap(int32_t width, int32_t height, uint32_t flags, const uint32_
 // list ({1 pixel source, 6 display handle, ...}); null otherwise.
 vlBitmap* NewVideoBitmap(int32_t width, int32_t height, uint32_t flags, const vlTagItem* tags);
 void DeleteBitmap(vlBitmap* bitmap);
+// Exchanges the pixel stores of two pictures of one size held by the
+// player (not an adapter); 0, with nothing changed, when they differ.
+int SwapBitmapPixels(vlBitmap* a, vlBitmap* b);
+// `to` owes `from`'s pixels in these rectangles (x, y, width, height each):
+// copied when `to` is next used or `from` changes, dropped when a plain
+// copy into `to` covers them all first (DropOwedCopyCoveredBy).
+void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count);
+void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h);
 // With a buffer the plane borrows it; else pixels are allocated (zeroed
 // when clear is set). A mask made for a picture is as wide as its rows.
 vlBitmap* NewAlphaPlane(int32_t width, int32_t height, int clear, uint8_t* buffer, int32_t bufferRowBytes);

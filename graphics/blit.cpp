@@ -102,6 +102,7 @@ void WithPair(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBit
 void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h) {
   if (!src || !dst || w <= 0 || h <= 0) return;
   if (AdapterBlit(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr)) return;
+  DropOwedCopyCoveredBy(dst, src, dx, dy, w, h);
   WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
                                        const vlPixelKernels& k) {
     k.copy(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h);

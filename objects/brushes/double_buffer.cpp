@@ -5,6 +5,8 @@
 // it back until Flip.
 #include <algorithm>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "display/bgpic.h"
 #include "display/display.h"
@@ -100,7 +102,8 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   const int32_t w = shown->width, h = shown->height;
   // The back buffer matches the BGPic; a scaled window gets the picture
   // scaled on its way out.
-  vlBitmap* picture = NewBitmap(w, h, 0, nullptr);
+  // Both live where the server can read them: they trade pixels at Flip.
+  vlBitmap* picture = NewBitmap(w, h, VL_NEWBITMAP_WINDOW, nullptr);
   vlBitmap* back = picture ? NewBitmap(w, h, VL_NEWBITMAP_WINDOW, nullptr) : nullptr;
   if (!back) {
     if (picture) DeleteBitmap(picture);
@@ -145,20 +148,34 @@ int Flip(vlDisplay* d, int sync) {
     ClearDirtyRects(&d->dirty);
     return 0;
   }
-  // The frame goes out from the back buffer itself; the picture, which an
-  // exposed window shows again, takes its copy while the server reads.
+  // The frame goes out from the back buffer itself. Then the two buffers
+  // trade their pixels: the picture (which an exposed window shows again)
+  // holds the frame without a copy, and the back buffer owes the changed
+  // rectangles, copied from the picture when it is next drawn into, unless
+  // that drawing covers them (a frame drawn whole). The next frame is drawn
+  // into pixels the server is not reading.
   if (!DirtyFull(d)) MergeDirtyRects(&d->dirty);
   PresentBackBuffer(d, d->dbBack);
   FlushDisplayOutput();
+  std::vector<int32_t> changed;
   if (DirtyFull(d)) {
-    BltBitmap(d->dbBack, 0, 0, d->dbPicture, 0, 0, db->width, db->height);
+    changed = {0, 0, db->width, db->height};
   } else {
     for (int32_t i = 0; i < d->dirty.count; i++) {
       const int32_t* e = d->dirty.rects + 4 * i;
       if (e[0] == VL_DIRTY_MERGED) continue;
       vlRectXYWH r{e[0], e[1], e[2] + 1 - e[0], e[3] + 1 - e[1]};
       if (ClipRectToSize(&r, db->width, db->height) && r.width > 0 && r.height > 0)
-        BltBitmap(d->dbBack, r.x, r.y, d->dbPicture, r.x, r.y, r.width, r.height);
+        changed.insert(changed.end(), {r.x, r.y, r.width, r.height});
+    }
+  }
+  const int32_t count = static_cast<int32_t>(changed.size() / 4);
+  if (SwapBitmapPixels(d->dbBack, d->dbPicture)) {
+    OweBitmapCopy(d->dbPicture, d->dbBack, changed.data(), count);
+  } else {
+    for (int32_t i = 0; i < count; i++) {
+      const int32_t* r = changed.data() + 4 * i;
+      BltBitmap(d->dbBack, r[0], r[1], d->dbPicture, r[0], r[1], r[2], r[3]);
     }
   }
   ClearDirtyRects(&d->dirty);
@@ -177,7 +194,7 @@ int EndAdapterDoubleBuffer(vlDisplay* d) {
 
 int AllocDisplayBackBuffer(vlDisplay* d, int32_t width, int32_t height, int noCopy) {
   if (d->hardwareDoubleBuffer || d->savedHardwareDoubleBuffer) return 0;
-  vlBitmap* picture = NewBitmap(width, height, 0, nullptr);
+  vlBitmap* picture = NewBitmap(width, height, VL_NEWBITMAP_WINDOW, nullptr);
   if (!picture) return ERR_MEM;
   FillBitmapRect(picture, 0, 0, width, height, 0);
   if (d->dbPicture) DeleteBitmap(d->dbPicture);

@@ -3,6 +3,7 @@
 // loaded libXext, the connections and the window records.
 #include "platform/x11/x11_shm.h"
 
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -39,6 +40,18 @@ int TrapError(Display*, XErrorEvent*) {
 bool RefusalForced() {
   const char* v = std::getenv("VL_TEST_SHM_REFUSE");
   return v && *v && std::strcmp(v, "0") != 0;
+}
+
+// The MIT-SHM completion event's type on this server, 0 when unknown.
+int CompletionEventType(Display* d) {
+  static Display* known = nullptr;
+  static int type = 0;
+  if (d != known) {
+    int opcode = 0, event = 0, error = 0;
+    type = XQueryExtension(d, "MIT-SHM", &opcode, &event, &error) ? event : 0;
+    known = d;
+  }
+  return type;
 }
 
 vlX11Connection* ConnectionOf(Display* d) {
@@ -127,7 +140,23 @@ void DestroyShmSegment(vlX11ShmSegment* s) {
 
 void WaitShmIdle(vlX11ShmSegment* s) {
   if (!s || !s->attached || !s->lastPut) return;
-  if (!Processed(s->attached, s->lastPut)) XSync(s->attached, False);
+  Display* d = s->attached;
+  if (!Processed(d, s->lastPut)) {
+    // Puts from a picture's own pixels ask for a completion event; waiting
+    // for that one alone lets the puts sent since, from other pixels, go on
+    // while this picture is drawn into. Events are taken as they come (each
+    // read moves the last processed serial); a put the server refused
+    // sends none, so a round trip ends the wait after a while.
+    const int completion = CompletionEventType(d);
+    XEvent ev;
+    for (int round = 0; completion && round < 200 && !Processed(d, s->lastPut); round++) {
+      if (XCheckTypedEvent(d, completion, &ev)) continue;
+      if (Processed(d, s->lastPut)) break;
+      pollfd socket{ConnectionNumber(d), POLLIN, 0};
+      poll(&socket, 1, 5);
+    }
+    if (!Processed(d, s->lastPut)) XSync(d, False);
+  }
   s->lastPut = 0;
 }
 
@@ -218,7 +247,10 @@ bool ShmPutRect(vlX11Window* x, vlX11ShmSegment* source, const uint8_t* pixels, 
   image.bits_per_pixel = bytesPerPixel * 8;
   image.obdata = reinterpret_cast<char*>(&info);
   const unsigned long serial = NextRequest(d);
-  if (!dl_XShmPutImage(d, x->window, x->gc, &image, srcX, srcY, dstX, dstY, width, height, False)) return false;
+  // Only puts from a picture's own pixels are waited for one by one.
+  const Bool completion = segment == source ? True : False;
+  if (!dl_XShmPutImage(d, x->window, x->gc, &image, srcX, srcY, dstX, dstY, width, height, completion))
+    return false;
   segment->lastPut = serial;
   MarkPutPending(c);
   return true;

@@ -89,6 +89,16 @@ const char* kSprite = R"(.call base=1 createbrush 12 6 6 16711935
 const char* kLayers = ".call base=1 enablelayers\n";
 const char* kDoubleBuffer = ".call base=1 begindoublebuffer\n";
 const char* kFlip = ".call base=1 flip\n";
+// A Flip, then so many small draws that the last Flip sends the whole
+// back buffer: it must still hold what the first Flip showed.
+const char* kFlipsThenMany = R"(.call base=1 flip
+loadk 1 #1
+loadk 2 #1030
+loadk 3 #1
+many:
+.call base=4 box 0 0 1 1 0
+forloop 1 many
+)";
 
 const Kind kKinds[] = {
     {"layers off", "", kSprite, "", 1, false},
@@ -97,6 +107,7 @@ const Kind kKinds[] = {
     {"scaled, layers on", kLayers, kLayerOnly, "", 2, false},
     {"double buffer", kDoubleBuffer, "", kFlip, 1, false},
     {"scaled, double buffer", kDoubleBuffer, "", kFlip, 2, false},
+    {"double buffer, flipped between draws", kDoubleBuffer, kFlipsThenMany, kFlip, 1, false},
     {"adapter, layers off", "", kSprite, "", 1, true},
     {"adapter, layers on", kLayers, kLayerOnly, "", 1, true},
 };
