@@ -146,8 +146,9 @@ void WaitShmIdle(vlX11ShmSegment* s) {
     // for that one alone lets the puts sent since, from other pixels, go on
     // while this picture is drawn into. Events are taken as they come (each
     // read moves the last processed serial); a put the server refused
-    // sends none, so a round trip ends the wait after a while.
-    const int completion = CompletionEventType(d);
+    // sends none, so a round trip ends the wait after a while. Other puts
+    // (the staging ring's) send no event: a round trip it is.
+    const int completion = s->lastPutNotifies ? CompletionEventType(d) : 0;
     XEvent ev;
     for (int round = 0; completion && round < 200 && !Processed(d, s->lastPut); round++) {
       if (XCheckTypedEvent(d, completion, &ev)) continue;
@@ -252,6 +253,7 @@ bool ShmPutRect(vlX11Window* x, vlX11ShmSegment* source, const uint8_t* pixels, 
   if (!dl_XShmPutImage(d, x->window, x->gc, &image, srcX, srcY, dstX, dstY, width, height, completion))
     return false;
   segment->lastPut = serial;
+  segment->lastPutNotifies = completion == True;
   MarkPutPending(c);
   return true;
 }

@@ -21,6 +21,7 @@ struct vlX11ShmSegment {
   size_t size;
   Display* attached;      // the connection whose server mapped it, or null
   unsigned long lastPut;  // serial of the last put that reads it, 0 none
+  bool lastPutNotifies;   // that put asked for a completion event
   size_t head;  // staging ring: next free offset
   vlX11ShmSegment* next;
 };
