@@ -152,11 +152,26 @@ void SettleOwedCopy() {
               owed.rects[i][2], owed.rects[i][3]);
 }
 
-// Settles a copy that reading `b`, or writing it when `write`, would see half done.
+const vlBitmap* gHeldBitmap = nullptr;
+void (*gHeldSettle)() = nullptr;
+
+// Settles a copy that reading `b`, or writing it when `write`, would see
+// half done, and drawing held back for it.
 void SettleIfInvolved(const vlBitmap* b, bool write) {
+  if (gHeldBitmap && b == gHeldBitmap) {
+    void (*settle)() = gHeldSettle;
+    gHeldBitmap = nullptr;  // the settling draws into it
+    gHeldSettle = nullptr;
+    settle();
+  }
   if (gOwed.to && b && (b == gOwed.to || (write && b == gOwed.from))) SettleOwedCopy();
 }
 }  // namespace
+
+void HoldBitmapUse(vlBitmap* b, void (*settle)()) {
+  gHeldBitmap = settle ? b : nullptr;
+  gHeldSettle = b ? settle : nullptr;
+}
 
 void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count) {
   SettleOwedCopy();
@@ -238,6 +253,7 @@ vlBitmap* NewVideoBitmap(int32_t width, int32_t height, uint32_t flags, const vl
 void DeleteBitmap(vlBitmap* b) {
   if (!b) return;
   if (b == gOwed.to) gOwed.to = gOwed.from = nullptr;
+  if (b == gHeldBitmap) gHeldBitmap = nullptr, gHeldSettle = nullptr;
   SettleIfInvolved(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();
   if (b->driverOwned && a && (a->flags & VL_ADAPTER_VIDEO_BITMAPS)) {

@@ -55,6 +55,11 @@ int SwapBitmapPixels(vlBitmap* a, vlBitmap* b);
 // copy into `to` covers them all first (DropOwedCopyCoveredBy).
 void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count);
 void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h);
+// Drawing held back for a picture (a display's back buffer with sprite
+// moves not yet redrawn): `settle` runs once before the picture is next
+// locked or its store handed out, and is forgotten when it is deleted.
+// One picture at a time; null forgets it.
+void HoldBitmapUse(vlBitmap* bitmap, void (*settle)());
 // With a buffer the plane borrows it; else pixels are allocated (zeroed
 // when clear is set). A mask made for a picture is as wide as its rows.
 vlBitmap* NewAlphaPlane(int32_t width, int32_t height, int clear, uint8_t* buffer, int32_t bufferRowBytes);

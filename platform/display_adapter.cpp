@@ -158,6 +158,8 @@ void MoveMousePointer(vlPlatformWindow* d, int32_t x, int32_t y) {
 void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x, int32_t y, int32_t width,
                    int32_t height, uint32_t flags) {
   if (!d || !bitmap || width < 1 || height < 1) return;
+  // What reaches the window keeps the order it was drawn in.
+  SettleHeldDrawing();
   vlPluginInfo* a = Adapter();
   int32_t args[4] = {x, y, width, height};
   // A display shown scaled gets the rectangle scaled first, unless the
@@ -205,8 +207,15 @@ void FlushDisplayOutput() {
   if (!Adapter()) FlushPendingPuts();
 }
 
+bool HoldDisplayDrawing(void (*settle)()) {
+  if (settle && Adapter()) return false;
+  HoldDrawingUntilFlush(settle);
+  return true;
+}
+
 void FillDisplayRect(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {
   if (!d) return;
+  SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->RectFill)
       Entry<int (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->RectFill)(
@@ -220,6 +229,7 @@ void FillDisplayRect(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, i
 
 void PlotDisplayPixel(vlPlatformWindow* d, int32_t x, int32_t y, uint32_t color) {
   if (!d) return;
+  SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->WritePixel)
       Entry<int (*)(void*, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->WritePixel)(
@@ -233,6 +243,7 @@ void PlotDisplayPixel(vlPlatformWindow* d, int32_t x, int32_t y, uint32_t color)
 
 void DrawDisplayLine(vlPlatformWindow* d, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color) {
   if (!d) return;
+  SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->Line)
       Entry<int (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->Line)(
@@ -260,6 +271,7 @@ void ClearDisplayBorders(vlPlatformWindow* d) {
 
 int GrabDisplayPixels(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out) {
   *out = nullptr;
+  SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (!(Caps(a) & kCapGrab) || !a->GrabScreenPixels) return ERR_GRABSCREEN;
     auto* pixels = Entry<uint32_t* (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t)>(

@@ -55,6 +55,10 @@ void ClearAdapterDisplay(vlPlatformWindow* display, uint32_t color);
 // Sends what was drawn and is still held for the end of the command (the
 // event pump does so after every line); for waits that do not pump.
 void FlushDisplayOutput();
+// Drawing held back to leave with the batch of puts: `settle` runs once,
+// before the batch is sent and before anything else reaches a window.
+// False with an adapter, which takes drawing as it comes; null forgets.
+bool HoldDisplayDrawing(void (*settle)());
 // Fills the letterbox borders of a scaled display with colour 0.
 void ClearDisplayBorders(vlPlatformWindow* display);
 

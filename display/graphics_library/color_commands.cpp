@@ -8,6 +8,7 @@
 #include "display/display.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layer_hooks.h"
+#include "display/layers/batched_refresh.h"
 #include "display/layers/layers.h"
 #include "graphics/pixel_format.h"
 #include "platform/display_adapter.h"
@@ -176,6 +177,7 @@ int CmdBeginRefresh(vlVMState* L) {
       break;
   }
   if (vlRefreshSuspended) return ERR_WRONGUSAGE;
+  SettleHeldRefresh();  // moves made before it still show
   vlRefreshSuspended = 1;
   return 0;
 }

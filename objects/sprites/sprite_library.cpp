@@ -8,6 +8,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
+#include "display/layers/batched_refresh.h"
 #include "display/layers/layers.h"
 #include "display/layers/sprite_redraw.h"
 #include "formats/anim_source.h"
@@ -47,8 +48,11 @@ bool UsedByLink(const vlSprite* s) {
 }
 
 // Refreshes the rectangle on the current display (the BGPic, its layers
-// and the sprites).
-void Refresh(vlVMState* L, int32_t x, int32_t y, int32_t w, int32_t h) { RefreshRect(L, x, y, w, h, 0); }
+// and the sprites), together with the other moves of the batch; a sprite
+// that moves names itself.
+void Refresh(vlVMState* L, int32_t x, int32_t y, int32_t w, int32_t h, const vlSprite* mover = nullptr) {
+  RefreshRectBatched(L, mover, x, y, w, h);
+}
 
 int FindModifiable(vlVMState* L, int index, vlSprite** out) {
   vlObjectId id;
@@ -302,11 +306,11 @@ int PlaceSprite(vlVMState* L, vlSprite* s, int32_t x, int32_t y, int32_t frame) 
     const int32_t w = n->width, h = n->height;
     const bool overlap = x <= ox + w - 1 && ox <= x + w - 1 && y <= oy + h - 1 && oy <= y + h - 1;
     if (!overlap) {
-      Refresh(L, ox, oy, w, h);
+      Refresh(L, ox, oy, w, h, s);
       Refresh(L, x, y, w, h);
     } else {
       const int32_t ux = std::min(ox, x), uy = std::min(oy, y);
-      Refresh(L, ux, uy, std::max(ox, x) + w - ux, std::max(oy, y) + h - uy);
+      Refresh(L, ux, uy, std::max(ox, x) + w - ux, std::max(oy, y) + h - uy, s);
     }
     return 0;
   }
@@ -319,7 +323,7 @@ int PlaceSprite(vlVMState* L, vlSprite* s, int32_t x, int32_t y, int32_t frame) 
   if (int status = AddSpriteNode(d->bgpic, x, y, s->width, s->height, frame, s, nullptr, d->bgpic->clipRegion, &id,
                                  nullptr))
     return status;
-  Refresh(L, x, y, s->width, s->height);
+  Refresh(L, x, y, s->width, s->height, s);
   return 0;
 }
 
@@ -330,7 +334,7 @@ int RemoveSpriteFromScreen(vlVMState* L, vlSprite* s) {
   *link = n->next;
   const int32_t x = n->x, y = n->y, w = n->width, h = n->height;
   delete n;
-  Refresh(L, x, y, w, h);
+  Refresh(L, x, y, w, h, s);
   return 1;
 }
 

@@ -65,3 +65,10 @@ void ForgetShmConnection(Display* display);
 // connection with unsent puts.
 void MarkPutPending(vlX11Connection* connection);
 void FlushPendingPuts(bool force = true);
+
+// Drawing a higher floor holds back to do with the batch (sprite moves
+// redrawn together): `settle` runs once, before the batch leaves and
+// before anything else reaches a window. Holding starts the batch's clock
+// like a put; null forgets it.
+void HoldDrawingUntilFlush(void (*settle)());
+void SettleHeldDrawing();

@@ -86,6 +86,37 @@ const char* kSprite = R"(.call base=1 createbrush 12 6 6 16711935
 .call base=1 displaybrush 13 66 42
 )";
 
+// The sprite of kSprite walked to its place over the half-strength
+// objects, with a second one walked across the text and removed: moves
+// drawn together must end as the one direct placement does.
+const char* kSpriteWalk = R"(.call base=1 createbrush 12 6 6 16711935
+.call base=1 createsprite 1 3 12
+.call base=1 createsprite 2 3 12
+.call base=1 createbrush 13 12 12 16777215
+.call base=1 displaybrush 13 66 42
+loadk 1 #0
+loadk 2 #69
+loadk 3 #1
+walk:
+getglobal 13 "displaysprite"
+loadk 14 #1
+copy 15 1
+loadk 16 #46
+call 13 4 1
+getglobal 13 "displaysprite"
+loadk 14 #2
+loadk 17 #80
+sub 15 17 1
+loadk 16 #24
+call 13 4 1
+forloop 1 walk
+.call base=1 removesprite 2
+.call base=1 displaysprite 1 70 46
+)";
+// The display's pixel in the column only the last move covers, read
+// right after that move.
+const char* kReadSprite = ".call base=1 readpixel 75 48 -> c\n.call base=1 debugprint $c\n";
+
 const char* kLayers = ".call base=1 enablelayers\n";
 const char* kDoubleBuffer = ".call base=1 begindoublebuffer\n";
 const char* kFlip = ".call base=1 flip\n";
@@ -205,6 +236,17 @@ unsigned Colour(const std::string& p, int scale, int x, int y) {
   if (at + 3 > p.size()) return 0xDEADu;
   auto b = [&](int i) { return static_cast<unsigned>(static_cast<unsigned char>(p[at + i])); };
   return b(0) << 16 | b(1) << 8 | b(2);
+}
+
+TEST_F(ShowOnce, SpritesWalkedInALoopEndAsPlacedOnce) {
+  for (const Kind& k : {kKinds[0], kKinds[2]}) {
+    SCOPED_TRACE(k.name);
+    const std::string placed = Shoot(k, std::string(kSprite) + kReadSprite, kHalfStrength, {}, 1, "16711935\ndone\n");
+    const std::string walked =
+        Shoot(k, std::string(kSpriteWalk) + kReadSprite, kHalfStrength, {}, 1, "16711935\ndone\n");
+    EXPECT_FALSE(placed.empty());
+    EXPECT_TRUE(walked == placed) << "the walked sprites left another picture";
+  }
 }
 
 TEST_F(ShowOnce, EveryObjectReachesTheWindowOnceOnEveryDisplayKind) {

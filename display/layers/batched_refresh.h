@@ -1,0 +1,14 @@
+// Sprite moves redrawn together: see batched_refresh.cpp.
+#pragma once
+#include <cstdint>
+
+struct vlVMState;
+
+// Refreshes the rectangle of the current display as RefreshRect does, at
+// the latest when the batch of puts leaves or the back buffer or window is
+// next used; rectangles held together are merged first. `mover` names what
+// moved (a sprite), or is null: a second move of the same one first draws
+// what is held, so every place it takes reaches the window.
+void RefreshRectBatched(vlVMState* state, const void* mover, int32_t x, int32_t y, int32_t width, int32_t height);
+// Redraws and sends what is held now.
+void SettleHeldRefresh();
