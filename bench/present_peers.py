@@ -285,9 +285,11 @@ def x_bytes(trace):
     writes); the loop dominates, the set-up is measured apart."""
     total = 0
     for line in open(trace):
-        m = re.search(r"(writev|sendmsg)\(.*= (\d+)$", line.strip())
+        # A call another thread interrupts shows its result on a line of
+        # its own: "<... writev resumed>...) = N".
+        m = re.search(r"(?:(?:writev|sendmsg)\(|<\.\.\. (?:writev|sendmsg) resumed>).*= (\d+)$", line.strip())
         if m:
-            total += int(m.group(2))
+            total += int(m.group(1))
     return total
 
 
