@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "display/graphics_library/graphics_library.h"
 #include "display/layers/async_draw.h"
 #include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
@@ -411,6 +412,16 @@ TEST_F(AnimTest, SpritesShowMoveAndRefuseChanges) {
   EXPECT_EQ(frame, nullptr);
   EXPECT_EQ(Run(".call createsprite 4 32 3"), kErrSpriteLink);
   EXPECT_EQ(Run(".call scalesprite 2 8 8"), ERR_MODIFYSPRITE2);
+  // A move made just before BeginRefresh still shows; the ones made while
+  // refreshing is held show at EndRefresh.
+  ASSERT_EQ(OpenGraphicsLib(L), 0);
+  ASSERT_EQ(Run(".call displaysprite 1 50 10 2\n.call beginrefresh 1\n.call displaysprite 1 50 30 2"), 0);
+  EXPECT_EQ(WindowPixel(d, 51, 11), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 51, 31), 0u);
+  ASSERT_EQ(Run(".call endrefresh\n.call displaysprite 1 30 10 2"), 0);
+  EXPECT_EQ(WindowPixel(d, 51, 31), 0u);
+  EXPECT_EQ(WindowPixel(d, 51, 11), 0u);
+  EXPECT_EQ(WindowPixel(d, 31, 11), 0x00FF00u);
   // Removing and freeing.
   ASSERT_EQ(Run(".call removesprite 1"), 0);
   EXPECT_EQ(WindowPixel(d, 31, 11), 0u);
