@@ -20,6 +20,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
 #include "platform/display_adapter.h"
+#include "vm/state.h"
 
 namespace {
 
@@ -136,6 +137,7 @@ void RefreshRectBatched(vlVMState* state, const void* mover, int32_t x, int32_t 
   }
   gHeld.display = d;
   gHeld.back = d->back;
-  gHeld.state = state;
+  // A coroutine's state may be collected before the batch is drawn.
+  gHeld.state = state && state->g ? state->g->mainthread : state;
   if (first) HoldBitmapUse(d->back, SettleHeldRefresh);
 }
