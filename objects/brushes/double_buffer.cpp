@@ -158,23 +158,28 @@ int Flip(vlDisplay* d, int sync) {
   PresentBackBuffer(d, d->dbBack);
   FlushDisplayOutput();
   std::vector<int32_t> changed;
-  if (DirtyFull(d)) {
-    changed = {0, 0, db->width, db->height};
-  } else {
-    for (int32_t i = 0; i < d->dirty.count; i++) {
-      const int32_t* e = d->dirty.rects + 4 * i;
-      if (e[0] == VL_DIRTY_MERGED) continue;
-      vlRectXYWH r{e[0], e[1], e[2] + 1 - e[0], e[3] + 1 - e[1]};
-      if (ClipRectToSize(&r, db->width, db->height) && r.width > 0 && r.height > 0)
-        changed.insert(changed.end(), {r.x, r.y, r.width, r.height});
+  try {
+    if (!DirtyFull(d)) {
+      for (int32_t i = 0; i < d->dirty.count; i++) {
+        const int32_t* e = d->dirty.rects + 4 * i;
+        if (e[0] == VL_DIRTY_MERGED) continue;
+        vlRectXYWH r{e[0], e[1], e[2] + 1 - e[0], e[3] + 1 - e[1]};
+        if (ClipRectToSize(&r, db->width, db->height) && r.width > 0 && r.height > 0)
+          changed.insert(changed.end(), {r.x, r.y, r.width, r.height});
+      }
     }
+  } catch (const std::bad_alloc&) {
+    changed.clear();
+    MarkAllDirty(&d->dirty);  // no room to list them: the whole frame changed
   }
-  const int32_t count = static_cast<int32_t>(changed.size() / 4);
+  const int32_t whole[4] = {0, 0, db->width, db->height};
+  const int32_t* rects = DirtyFull(d) ? whole : changed.data();
+  const int32_t count = DirtyFull(d) ? 1 : static_cast<int32_t>(changed.size() / 4);
   if (SwapBitmapPixels(d->dbBack, d->dbPicture)) {
-    OweBitmapCopy(d->dbPicture, d->dbBack, changed.data(), count);
+    OweBitmapCopy(d->dbPicture, d->dbBack, rects, count);
   } else {
     for (int32_t i = 0; i < count; i++) {
-      const int32_t* r = changed.data() + 4 * i;
+      const int32_t* r = rects + 4 * i;
       BltBitmap(d->dbBack, r[0], r[1], d->dbPicture, r[0], r[1], r[2], r[3]);
     }
   }
