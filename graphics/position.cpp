@@ -48,6 +48,16 @@ int32_t ResolvePosX(int32_t x, int32_t width, int32_t refWidth, double factor) {
   return Resolve(x, width, refWidth, factor, false, VL_POS_LEFT, VL_POS_RIGHT, VL_POS_LEFTOUT, VL_POS_RIGHTOUT);
 }
 
+bool IsPositionConstantX(int32_t x) {
+  return InBand(x, VL_POS_CENTER) || InBand(x, VL_POS_LEFT) || InBand(x, VL_POS_RIGHT) || InBand(x, VL_POS_LEFTOUT) ||
+         InBand(x, VL_POS_RIGHTOUT);
+}
+
+bool IsPositionConstantY(int32_t y) {
+  return InBand(y, VL_POS_CENTER) || InBand(y, VL_POS_TOP) || InBand(y, VL_POS_BOTTOM) || InBand(y, VL_POS_TOPOUT) ||
+         InBand(y, VL_POS_BOTTOMOUT);
+}
+
 int32_t ResolvePosY(int32_t y, int32_t height, int32_t refHeight, double factor) {
   return Resolve(y, height, refHeight, factor, true, VL_POS_TOP, VL_POS_BOTTOM, VL_POS_TOPOUT, VL_POS_BOTTOMOUT);
 }

@@ -28,4 +28,7 @@ using vlOutputRefFn = void (*)(vlOutputRef* out);
 void SetOutputReferenceProvider(vlOutputRefFn fn);
 
 int32_t ResolvePosX(int32_t x, int32_t width, int32_t refWidth, double factor);
+// True when the resolvers would place x (or y) by the object's size.
+bool IsPositionConstantX(int32_t x);
+bool IsPositionConstantY(int32_t y);
 int32_t ResolvePosY(int32_t y, int32_t height, int32_t refHeight, double factor);

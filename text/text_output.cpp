@@ -227,13 +227,14 @@ int CmdTextOut(vlVMState* L) {
   layout.x = vl::CheckIntArg(L, 1);
   layout.y = vl::CheckIntArg(L, 2);
   layout.text = vl::CheckStringArg(L, 3, nullptr);
-  // Position constants place the whole text block.
-  if (layout.x <= VL_POS_RIGHT || layout.y <= VL_POS_BOTTOMOUT) {
+  // Position constants place the whole text block; the anchor point is
+  // resolved as the output takes it off again.
+  if (IsPositionConstantX(layout.x) || IsPositionConstantY(layout.y)) {
     vlTextLayout copy = layout;
     vlTextPicture probe;
     if (int status = DrawFormattedText(L, &copy, VL_TEXTMODE_OBJECT, false, &probe)) return status;
-    layout.x = ResolvePosX(layout.x, probe.width, 0, 1.0);
-    layout.y = ResolvePosY(layout.y, probe.height, 0, 1.0);
+    layout.x = ResolvePosX(layout.x, probe.width, 0, tags.transform.anchorX);
+    layout.y = ResolvePosY(layout.y, probe.height, 0, tags.transform.anchorY);
     FreeTextPicture(&probe);
   }
   return DrawFormattedTextTagged(L, &layout, VL_TEXTMODE_TEXTOUT, false, nullptr, &tags);

@@ -6,6 +6,7 @@
 // a video layer sought while it plays. The sanitizer build runs the same applets under ASan.
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "tests/player/player_harness.h"
@@ -198,6 +199,68 @@ TEST_F(Libraries, AVideoLayerSoughtWhilePlayingShowsAndAnswersTheNewPlace) {
   const int shown = (red + 2) / 4;
   EXPECT_GE(shown, before / 100 - 1) << "red " << red;
   EXPECT_LE(shown, after / 100 + 1) << "red " << red;
+}
+
+// The box of what is not black in a region of a window, as ImageMagick
+// trims it: x, y relative to the region; width 0 when the region is black,
+// -1 when the grab failed.
+struct InkBox {
+  int x = -1, y = -1, width = -1, height = -1;
+};
+
+class Windows : public Libraries {
+ protected:
+  // Runs the applet (which waits for the file "grabbed" in the test's
+  // folder), calls grab once its window, named title, shows, and lets the
+  // applet end.
+  Result RunAndGrab(const std::string& applet, const std::string& title,
+                    const std::function<void(const std::string& window)>& grab) {
+    vlplayer::RunOptions options;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      std::string window = vlplayer::WaitForWindow(display, title);
+      if (!window.empty()) grab(window);
+      WriteFile("grabbed", "");
+    };
+    return Run({applet}, options);
+  }
+  InkBox GrabInk(const std::string& window, int x, int y, int w, int h) const {
+    InkBox box;
+    const std::string grab = "import -window " + window + " -crop " + std::to_string(w) + "x" + std::to_string(h) +
+                             "+" + std::to_string(x) + "+" + std::to_string(y);
+    const std::string text = Tool(grab + " -format '%@ %[fx:maxima.r+maxima.g+maxima.b]' info:");
+    double brightest = -1;
+    if (std::sscanf(text.c_str(), "%dx%d+%d+%d %lf", &box.width, &box.height, &box.x, &box.y, &brightest) != 5)
+      return InkBox{};
+    if (brightest == 0) box.width = box.height = 0;
+    return box;
+  }
+};
+
+// Text placed by position constants lands inside the 320 x 120 window: the
+// centred word's ink centred on the window's middle, the word placed right
+// and at the bottom ending at the window's right and bottom edges.
+TEST_F(Windows, TextOutPositionConstantsPlaceTheTextInTheWindow) {
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet(
+      "textpos", ".line 1\n.table 0 { width = 320, height = 120, color = 0, title = \"textpos\" }\n"
+                 ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n"
+                 ".call textout -100000 -100000 \"Centre\"\n.call textout -80000 -60000 \"Right\"\n" +
+                     vlplayer::WaitUntilFileExists(grabbed));
+  InkBox centre, corner, top;
+  Result r = RunAndGrab(applet, "textpos", [&](const std::string& window) {
+    centre = GrabInk(window, 0, 30, 320, 60);
+    corner = GrabInk(window, 0, 90, 320, 30);
+    top = GrabInk(window, 0, 0, 320, 30);
+  });
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_GT(centre.width, 30);
+  EXPECT_NEAR(centre.x + centre.width / 2.0, 160, 4);
+  EXPECT_NEAR(30 + centre.y + centre.height / 2.0, 60, 4);
+  ASSERT_GT(corner.width, 20);
+  EXPECT_GE(corner.x + corner.width, 312);
+  EXPECT_LE(corner.x + corner.width, 320);
+  EXPECT_GE(90 + corner.y + corner.height, 112);
+  EXPECT_EQ(top.width, 0);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <set>
 #include <utility>
 
+#include "display/commands/layers_library.h"
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "text/fonts/bitmap_font.h"
 #include "text/text_layout.h"
@@ -39,11 +41,15 @@ class TextOutput : public DisplayTest {
   void SetUp() override {
     DisplayTest::SetUp();
     if (!started_) return;
+    ASSERT_EQ(OpenLayersLib(L), 0);
     ASSERT_EQ(OpenTextLib(L), 0);
     ASSERT_EQ(InitDefaultFont(), 0);
   }
   void TearDown() override {
-    if (started_) FreeTextLibrary(L);
+    if (started_) {
+      FreeTextLibrary(L);
+      ShutdownLayerSystem(L);
+    }
     DisplayTest::TearDown();
   }
   vlDisplay* OpenBlack() {
@@ -221,6 +227,51 @@ TEST_F(TextOutput, ShadowAndEdgePixels) {
     for (int x = 0; x < 8; ++x)
       if (GlyphBit('o', x, y)) { EXPECT_EQ(Alpha(p, x + 2, y + 2), 255); }
   FreeTextPicture(&p);
+}
+
+// Position constants place the text block's picture inside the display,
+// with or without an anchor, drawn straight or as a layer: "Hi" lands
+// where the resolved position says, and nothing lands anywhere else.
+TEST_F(TextOutput, TextOutPositionConstantsPlaceTheWholeBlock) {
+  vlTextPicture hi = Picture("Hi");
+  const int w = hi.width, h = hi.height;
+  FreeTextPicture(&hi);
+  ASSERT_GT(w, 8);
+  struct Case {
+    const char* x;
+    const char* y;
+    const char* options;
+    int left, top;
+  };
+  const Case cases[] = {
+      {"-100000", "-100000", "", (160 - w) / 2, (80 - h) / 2},
+      {"-80000", "0", "", 160 - w, 0},
+      {"-79997", "-59998", "", 160 - w + 3, 80 - h + 2},  // a positive offset stays in the band
+      {"-100000", "-60000", "{ anchorx = 0.5, anchory = 1 }", (160 - w) / 2, 80 - h},
+      {"-40000", "-70000", "", 160, 0},                    // just right of the display: nothing shows
+      {"-49990", "-30000", "", 10 - w, -h},                // left of and above it: nothing shows
+  };
+  int number = 0;
+  for (const char* layers : {"", ".call enablelayers\n"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.x) + " " + c.y + " " + c.options + " " + layers);
+      // A display of its own for each, since the current one stays.
+      ++number;
+      ASSERT_EQ(Run(".table 0 { width = 160, height = 80, color = 0 }\n.call base=1 createdisplay " +
+                    std::to_string(number) + " r0\n.call opendisplay " + std::to_string(number)),
+                0);
+      vlDisplay* d = GetDisplayByNumber(number);
+      ASSERT_NE(d, nullptr);
+      const std::string call = *c.options ? std::string(".table 2 ") + c.options + "\n.call base=3 textout " + c.x +
+                                                " " + c.y + " \"Hi\" r2"
+                                          : std::string(".call textout ") + c.x + " " + c.y + " \"Hi\"";
+      ASSERT_EQ(Run(layers + call), 0);
+      const auto ink = Ink("Hi");
+      for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 160; ++x)
+          ASSERT_EQ(WindowPixel(d, x, y), ink.count({x - c.left, y - c.top}) ? 0xFFFFFFu : 0u) << x << "," << y;
+    }
+  }
 }
 
 TEST_F(TextOutput, SettingsAndMeasures) {
