@@ -3,12 +3,17 @@
 
 Runs the player and an SDL2 program (software renderer, which reaches the
 X server through MIT-SHM) on the same Xvfb with the same pictures; each
-times its own frame loop with nothing pacing it, and the ratio (ours over
-SDL2, frames per second) is printed per scene. Also counts the bytes the
-player writes to the X connection per frame (strace of writev/write on the
-socket), which must follow the changed area, not the window.
+times its own frame loop with nothing pacing it. Both end the timed loop
+with a round trip to the server (a 1x1 grab of the window's screen), so
+every frame counted has been drawn, and report how long that last round
+trip took: the frames still queued between the program and the screen.
+Rounds alternate the two sides; the ratio printed (ours over SDL2, frames
+per second) is the median of the per-round ratios, with the load average
+at the time. Also counts the bytes the player writes to the X connection
+per frame (strace of writev/write on the socket), which must follow the
+changed area, not the window.
 
-    bench/present_peers.py [--build build/release] [--frames 300] [--repeat 3] [--scene NAME]
+    bench/present_peers.py [--build build/release] [--frames 300] [--repeat 5] [--scene NAME]
 
 SDL2 comes from Debian's libsdl2-dev (sdl2-config); without it the script
 says so and stops. Needs Xvfb, cc; strace for the byte counts (optional).
@@ -26,7 +31,6 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-SPRITES = 200
 SPRITE_SIZE = 64
 
 
@@ -47,7 +51,7 @@ def make_pictures(tmp):
     """Two backgrounds per size, one alpha sprite; PNG for the player and
     raw RGBA for the SDL2 program (the same pixels)."""
     pictures = {}
-    for (w, h) in ((1280, 720), (1920, 1080)):
+    for (w, h) in ((640, 480), (1280, 720), (1920, 1080)):
         for k in (0, 1):
             rows_rgb, rows_rgba = [], []
             for y in range(h):
@@ -84,6 +88,9 @@ def make_pictures(tmp):
 
 SDL_SOURCE = r"""
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <stdio.h>
 #include <stdlib.h>
 /* Textures in the window's own format (the sprite in ARGB), so an opaque
@@ -105,7 +112,7 @@ static SDL_Texture* load(SDL_Renderer* r, Uint32 windowFormat, const char* path,
   return t;
 }
 int main(int argc, char** argv) {
-  /* scene w h frames bg0 bg1 sprite */
+  /* scene w h frames bg0 bg1 sprite count */
   const char* scene = argv[1];
   int w = atoi(argv[2]), h = atoi(argv[3]), frames = atoi(argv[4]);
   SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
@@ -118,6 +125,10 @@ int main(int argc, char** argv) {
   SDL_Texture* bg[2] = {load(r, wf, argv[5], w, h, 0), load(r, wf, argv[6], w, h, 0)};
   SDL_Texture* spr = load(r, wf, argv[7], 64, 64, 1);
   int whole = scene[0] == 'w';
+  int count = argc > 8 ? atoi(argv[8]) : 200;
+  SDL_SysWMinfo wm;
+  SDL_VERSION(&wm.version);
+  if (!SDL_GetWindowWMInfo(win, &wm) || wm.subsystem != SDL_SYSWM_X11) { fprintf(stderr, "not on X11\n"); return 2; }
   SDL_Event e;
   for (int i = 0; i < 10; i++) { SDL_PollEvent(&e); SDL_RenderCopy(r, bg[0], NULL, NULL); SDL_RenderPresent(r); }
   Uint64 t0 = SDL_GetPerformanceCounter();
@@ -125,18 +136,23 @@ int main(int argc, char** argv) {
     while (SDL_PollEvent(&e)) {}
     SDL_RenderCopy(r, bg[whole ? f & 1 : 0], NULL, NULL);
     if (!whole)
-      for (int i = 0; i < %SPRITES%; i++) {
+      for (int i = 0; i < count; i++) {
         SDL_Rect d = {(i * 37 + f * 5) % (w - 64), (i * 23 + f * 3) % (h - 64), 64, 64};
         SDL_RenderCopy(r, spr, NULL, &d);
       }
     SDL_RenderPresent(r);
   }
   Uint64 t1 = SDL_GetPerformanceCounter();
-  printf("%.3f\n", (double)(t1 - t0) * 1000.0 / SDL_GetPerformanceFrequency());
+  /* The round trip: the server has drawn every frame once it answers. */
+  XImage* one = XGetImage(wm.info.x11.display, wm.info.x11.window, 0, 0, 1, 1, AllPlanes, ZPixmap);
+  if (one) XDestroyImage(one);
+  Uint64 t2 = SDL_GetPerformanceCounter();
+  double f = 1000.0 / SDL_GetPerformanceFrequency();
+  printf("%.3f\n%.3f\n", (double)(t1 - t0) * f, (double)(t2 - t0) * f);
   SDL_Quit();
   return 0;
 }
-""".replace("%SPRITES%", str(SPRITES))
+"""
 
 
 def build_sdl(tmp):
@@ -147,7 +163,7 @@ def build_sdl(tmp):
     with open(src, "w") as f:
         f.write(SDL_SOURCE)
     flags = subprocess.run(["sdl2-config", "--cflags", "--libs"], capture_output=True, text=True).stdout.split()
-    r = subprocess.run(["cc", "-O2", "-o", exe, src] + flags, capture_output=True, text=True)
+    r = subprocess.run(["cc", "-O2", "-o", exe, src] + flags + ["-lX11"], capture_output=True, text=True)
     if r.returncode:
         sys.stderr.write(r.stderr)
         return None
@@ -169,14 +185,19 @@ def loop_asm(body, frames, timer_line=10):
         ".line %d" % (timer_line + 5),
         ".call gettimer 1 -> t",
         ".call debugprint $t",
+        # The round trip: a 1x1 grab answers once the server drew every frame.
+        ".table 0 { x = 0, y = 0, width = 1, height = 1 }",
+        ".call base=1 grabdesktop 9 r0",
+        ".call gettimer 1 -> t",
+        ".call debugprint $t",
     ])
 
 
-def sprite_moves(command, w, h):
-    """Moves object i (1..200) to its place of frame r1: command i x y."""
+def sprite_moves(command, w, h, count):
+    """Moves object i (1..count) to its place of frame r1: command i x y."""
     return [
         "loadk 5 #1",
-        "loadk 6 #%d" % SPRITES,
+        "loadk 6 #%d" % count,
         "loadk 7 #1",
         "move:",
         ".line 12",
@@ -199,7 +220,7 @@ def sprite_moves(command, w, h):
     ]
 
 
-def scene_asm(scene, w, h, frames, pics):
+def scene_asm(scene, w, h, frames, pics, count):
     bg0, bg1 = pics[(w, h, 0)] + ".png", pics[(w, h, 1)] + ".png"
     spr = pics["sprite"] + ".png"
     pre = [
@@ -230,17 +251,17 @@ def scene_asm(scene, w, h, frames, pics):
     if scene == "sprites":
         pre += [
             ".call createsprite 1 3 3",
-            "loadk 1 #2", "loadk 2 #%d" % SPRITES, "loadk 3 #1",
+            "loadk 1 #2", "loadk 2 #%d" % count, "loadk 3 #1",
             "copy:",
             ".line 2",
             "getglobal 13 \"copysprite\"", "loadk 14 #1", "copy 15 1", "call 13 3 1",
             "forloop 1 copy",
         ]
-        return "\n".join(pre) + "\n" + loop_asm(sprite_moves("displaysprite", w, h), frames)
-    # layers: 200 brush layers over the picture, then moved one by one
+        return "\n".join(pre) + "\n" + loop_asm(sprite_moves("displaysprite", w, h, count), frames)
+    # layers: count brush layers over the picture, then moved one by one
     pre.append(".call enablelayers")
     pre += [
-        "loadk 1 #0", "loadk 2 #%d" % (SPRITES - 1), "loadk 3 #1",
+        "loadk 1 #0", "loadk 2 #%d" % (count - 1), "loadk 3 #1",
         "place:",
         ".line 2",
         "mul 8 1 #37", "mod 8 8 #%d" % (w - SPRITE_SIZE),
@@ -248,16 +269,18 @@ def scene_asm(scene, w, h, frames, pics):
         "getglobal 13 \"displaybrush\"", "loadk 14 #3", "copy 15 8", "copy 16 9", "call 13 4 1",
         "forloop 1 place",
     ]
-    body = sprite_moves("showlayer", w, h)
+    body = sprite_moves("showlayer", w, h, count)
     if scene == "select":
         body = [".call base=4 selectbgpic nil"] + body + [".line 13", ".call base=4 endselect"]
     return "\n".join(pre) + "\n" + loop_asm(body, frames)
 
 
-def run_player(build, tmp, scene, w, h, frames, pics, display, strace=False):
-    name = os.path.join(tmp, "%s%d" % (scene, h))
+def run_player(build, tmp, scene, w, h, frames, pics, display, count, strace=False):
+    """The loop's time in ms (ended by the round trip) and the round trip's
+    own, or None; with strace also the bytes sent to the server."""
+    name = os.path.join(tmp, "%s%d_%d" % (scene, h, count))
     with open(name + ".vlasm", "w") as f:
-        f.write(scene_asm(scene, w, h, frames, pics) + "\nret\n")
+        f.write(scene_asm(scene, w, h, frames, pics, count) + "\nret\n")
     with open(name + ".desc", "w") as f:
         f.write("revision 6 1\nheader 1 Present\ndisplay 1 %d %d Present\n" % (w, h))
     tools = os.path.join(build, "tools")
@@ -269,15 +292,15 @@ def run_player(build, tmp, scene, w, h, frames, pics, display, strace=False):
     if strace:
         cmd = ["strace", "-f", "-qq", "-e", "trace=writev,write,sendmsg", "-e", "signal=none", "-o", trace] + cmd
     env = dict(os.environ, DISPLAY=display)
-    r = subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=600)
+    r = subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=900)
     nums = re.findall(r"^\s*(\d+(?:\.\d+)?)\s*$", r.stdout, re.M)
-    if r.returncode or not nums:
+    if r.returncode or len(nums) < 2:
         sys.stderr.write("player failed (%d): %s %s\n" % (r.returncode, r.stdout[-400:], r.stderr[-400:]))
         return None, None
-    sent = None
+    loop, ended = float(nums[-2]), float(nums[-1])
     if strace:
-        sent = x_bytes(trace)
-    return float(nums[-1]), sent
+        return (ended, ended - loop), x_bytes(trace)
+    return (ended, ended - loop), None
 
 
 def x_bytes(trace):
@@ -293,15 +316,17 @@ def x_bytes(trace):
     return total
 
 
-def run_sdl(exe, scene, w, h, frames, pics, display):
+def run_sdl(exe, scene, w, h, frames, pics, display, count):
     env = dict(os.environ, DISPLAY=display)
     args = [exe, scene, str(w), str(h), str(frames), pics[(w, h, 0)] + ".rgba", pics[(w, h, 1)] + ".rgba",
-            pics["sprite"] + ".rgba"]
-    r = subprocess.run(args, capture_output=True, text=True, env=env, timeout=600)
-    if r.returncode:
+            pics["sprite"] + ".rgba", str(count)]
+    r = subprocess.run(args, capture_output=True, text=True, env=env, timeout=900)
+    nums = r.stdout.split()
+    if r.returncode or len(nums) < 2:
         sys.stderr.write("SDL2 peer failed: %s\n" % r.stderr)
         return None
-    return float(r.stdout.split()[-1])
+    loop, ended = float(nums[-2]), float(nums[-1])
+    return ended, ended - loop
 
 
 def start_xvfb(extra):
@@ -319,26 +344,42 @@ def start_xvfb(extra):
     return p, ":" + num.decode().strip()
 
 
+# kind, width, height, objects, label
 SCENES = [
-    ("whole", 1280, 720, "whole window 720p"),
-    ("whole", 1920, 1080, "whole window 1080p"),
-    ("flip", 1280, 720, "whole window 720p, double buffer + Flip"),
-    ("flip", 1920, 1080, "whole window 1080p, double buffer + Flip"),
-    ("sprites", 1280, 720, "200 alpha sprites 64x64 over 720p"),
-    ("layers", 1280, 720, "200 layers moved by ShowLayer"),
-    ("select", 1280, 720, "the same inside SelectBGPic/EndSelect"),
+    ("whole", 1280, 720, 0, "whole window 720p"),
+    ("whole", 1920, 1080, 0, "whole window 1080p"),
+    ("flip", 1280, 720, 0, "720p, double buffer + Flip"),
+    ("flip", 1920, 1080, 0, "1080p, double buffer + Flip"),
+    ("sprites", 1280, 720, 50, "50 alpha sprites 64x64 over 720p"),
+    ("sprites", 1280, 720, 200, "200 alpha sprites 64x64 over 720p"),
+    ("sprites", 1280, 720, 800, "800 alpha sprites 64x64 over 720p"),
+    ("layers", 1280, 720, 50, "50 layers moved by ShowLayer, 720p"),
+    ("layers", 1280, 720, 200, "200 layers moved by ShowLayer, 720p"),
+    ("layers", 1280, 720, 800, "800 layers moved by ShowLayer, 720p"),
+    ("layers", 640, 480, 200, "200 layers moved by ShowLayer, 640x480"),
+    ("layers", 1920, 1080, 200, "200 layers moved by ShowLayer, 1080p"),
+    ("select", 1280, 720, 200, "200 layers inside SelectBGPic/EndSelect"),
 ]
-TARGETS = {"whole": 1.0, "flip": 1.0, "sprites": 1.5, "layers": 1.0}
+
+
+def median(values):
+    v = sorted(values)
+    n = len(v)
+    return v[n // 2] if n % 2 else (v[n // 2 - 1] + v[n // 2]) / 2.0
+
+
+def load():
+    return "%.1f" % os.getloadavg()[0]
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
     ap.add_argument("--frames", type=int, default=300)
-    ap.add_argument("--scene", default="")
+    ap.add_argument("--scene", default="", help="a kind (whole, flip, sprites, layers, select) or a label word")
     ap.add_argument("--no-strace", action="store_true")
     ap.add_argument("--keep", action="store_true", help="keep the applets and pictures (the path is printed)")
-    ap.add_argument("--repeat", type=int, default=3, help="runs of each side, alternating; the best counts")
+    ap.add_argument("--repeat", type=int, default=5, help="alternating rounds; the median ratio counts")
     ap.add_argument("--xvfb-args", default="", help="extra Xvfb arguments, e.g. '-extension MIT-SHM'")
     a = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix="present-bench-")
@@ -349,40 +390,59 @@ def main():
     pics = make_pictures(tmp)
     server, display = start_xvfb(a.xvfb_args.split())
     use_strace = not a.no_strace and shutil.which("strace")
+    print("cores %d, load at start %s (%s)" % (os.cpu_count(), load(),
+                                                subprocess.run(["uptime"], capture_output=True,
+                                                               text=True).stdout.strip()))
     results = {}
     try:
-        print("%-44s %10s %10s %7s %12s" % ("scene", "ours fps", "SDL2 fps", "ratio", "X bytes/frm"))
-        for scene, w, h, label in SCENES:
-            if a.scene and a.scene != scene:
+        # lag: the end-of-loop round trip in frame times (frames between
+        # the program and the screen)
+        print("%-42s %9s %9s %7s %7s %6s %6s %5s %11s" % ("scene", "ours fps", "SDL2 fps", "ratio", "range",
+                                                        "lag", "SDL", "load", "X bytes/frm"))
+        for scene, w, h, count, label in SCENES:
+            if a.scene and a.scene != scene and a.scene not in label:
                 continue
-            # Alternating runs, the best of each side: other load on the
-            # machine only ever slows a run down.
-            ours = sdl = None
-            for _ in range(max(1, a.repeat)):
-                o, _ = run_player(a.build, tmp, scene, w, h, a.frames, pics, display)
-                p = run_sdl(exe, "whole" if scene in ("whole", "flip") else "sprites", w, h, a.frames, pics, display)
-                if o is not None:
-                    ours = o if ours is None else min(ours, o)
-                if p is not None:
-                    sdl = p if sdl is None else min(sdl, p)
+            peer = "whole" if scene in ("whole", "flip") else "sprites"
+            ratios, ours, sdl, lags, sdl_lags, loads = [], [], [], [], [], []
+            for k in range(max(1, a.repeat)):
+                # Alternating which side goes first: a burst of other load
+                # falls on both sides alike over the rounds.
+                o = p = None
+                for side in ((0, 1) if k % 2 == 0 else (1, 0)):
+                    if side == 0:
+                        o, _ = run_player(a.build, tmp, scene, w, h, a.frames, pics, display, count)
+                    else:
+                        p = run_sdl(exe, peer, w, h, a.frames, pics, display, count)
+                loads.append(os.getloadavg()[0])
+                if o is None or p is None:
+                    continue
+                fo, fs = a.frames * 1000.0 / max(o[0], 1e-3), a.frames * 1000.0 / max(p[0], 1e-3)
+                ours.append(fo)
+                sdl.append(fs)
+                ratios.append(fo / fs)
+                lags.append(o[1] * fo / 1000.0)
+                sdl_lags.append(p[1] * fs / 1000.0)
             per = ""
-            if use_strace:
+            if use_strace and ratios:
                 # The loop's bytes: a run of twice the frames less a run of the frames.
-                _, one = run_player(a.build, tmp, scene, w, h, a.frames, pics, display, True)
-                _, two = run_player(a.build, tmp, scene, w, h, 2 * a.frames, pics, display, True)
+                _, one = run_player(a.build, tmp, scene, w, h, a.frames, pics, display, count, True)
+                _, two = run_player(a.build, tmp, scene, w, h, 2 * a.frames, pics, display, count, True)
                 if one is not None and two is not None:
                     per = "%d" % ((two - one) / a.frames)
-            if ours is None or sdl is None:
-                print("%-44s failed" % label)
+            if not ratios:
+                print("%-42s failed" % label)
                 continue
-            fo, fs = a.frames * 1000.0 / max(ours, 1e-3), a.frames * 1000.0 / max(sdl, 1e-3)
-            results[(scene, h)] = fo
-            print("%-44s %10.1f %10.1f %6.2fx %12s" % (label, fo, fs, fo / fs, per))
+            results[(scene, w, count)] = median(ours)
+            print("%-42s %9.1f %9.1f %6.2fx %3.2f-%3.2f %6.2f %6.2f %5.1f %11s" % (
+                label, median(ours), median(sdl), median(ratios), min(ratios), max(ratios), median(lags),
+                median(sdl_lags), median(loads), per))
             if per and int(per) > w * h:
                 print("  (the pixels went through the socket: shared memory was not used)")
             sys.stdout.flush()
-        if ("layers", 720) in results and ("select", 720) in results:
-            print("Select/End against one by one: %.2fx" % (results[("select", 720)] / results[("layers", 720)]))
+        if ("layers", 1280, 200) in results and ("select", 1280, 200) in results:
+            print("Select/End against one by one: %.2fx" % (results[("select", 1280, 200)] /
+                                                            results[("layers", 1280, 200)]))
+        print("load at end %s" % load())
     finally:
         server.terminate()
         server.wait()
