@@ -3,16 +3,22 @@
 // checks that the two still agree.
 //
 //   cmdref NOTES OUT.md           writes the reference
-//   cmdref --check NOTES REF.md   fails when a registered command has no
+//   cmdref --check NOTES REF.md [SOURCE_ROOT]
+//                                 fails when a registered command has no
 //                                 note, a note names no registered command,
-//                                 or REF.md is not what would be written
+//                                 a key its "opts:" or "fields:" list names
+//                                 is not one its code uses, or REF.md is
+//                                 not what would be written
+//   cmdref --keys ROOT COMMAND    lists the keys the command's code uses
 //
 // Each library of the start-up table is opened on a fresh VM in table
 // order; the globals and constants it adds are its commands and constants,
-// so the reference lists exactly what a script can call.
+// so the reference lists exactly what a script can call. The sources are
+// read from SOURCE_ROOT, by default the folder above the notes' folder.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -21,6 +27,7 @@
 #include <vector>
 
 #include "player/library_table.h"
+#include "tools/cmdref/key_scan.h"
 #include "runtime/objects.h"
 #include "vm/stack_api.h"
 #include "vm/state.h"
@@ -106,7 +113,9 @@ std::string Trim(const std::string& text) {
 }
 
 // NAME | ARGUMENTS | RESULTS | WHAT IT DOES, under [library] headings.
-bool ReadNotes(const char* path, std::map<std::string, Note>* notes, std::vector<std::string>* problems) {
+// Lines starting with ">" are text shown after the library's table.
+bool ReadNotes(const char* path, std::map<std::string, Note>* notes, std::map<std::string, std::string>* prose,
+               std::vector<std::string>* problems) {
   std::ifstream in(path);
   if (!in) {
     std::fprintf(stderr, "cmdref: cannot read %s\n", path);
@@ -116,6 +125,10 @@ bool ReadNotes(const char* path, std::map<std::string, Note>* notes, std::vector
   for (int number = 1; std::getline(in, line); ++number) {
     std::string trimmed = Trim(line);
     if (trimmed.empty() || trimmed[0] == '#') continue;
+    if (trimmed[0] == '>') {
+      (*prose)[library] += Trim(trimmed.substr(1)) + "\n";
+      continue;
+    }
     if (trimmed[0] == '[') {
       library = Trim(trimmed.substr(1, trimmed.find(']') - 1));
       continue;
@@ -145,7 +158,8 @@ bool ReadNotes(const char* path, std::map<std::string, Note>* notes, std::vector
   return true;
 }
 
-std::string Render(const std::vector<Library>& libraries, const std::map<std::string, Note>& notes) {
+std::string Render(const std::vector<Library>& libraries, const std::map<std::string, Note>& notes,
+                   const std::map<std::string, std::string>& prose) {
   std::ostringstream out;
   out << "# Command reference\n\n"
          "Every command a script can call, by library, with the constants each library\n"
@@ -181,6 +195,7 @@ std::string Render(const std::vector<Library>& libraries, const std::map<std::st
       }
       out << ".\n";
     }
+    if (auto text = prose.find(library.name); text != prose.end()) out << "\n" << text->second;
   }
   return out.str();
 }
@@ -188,9 +203,15 @@ std::string Render(const std::vector<Library>& libraries, const std::map<std::st
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool check = argc == 4 && !std::strcmp(argv[1], "--check");
+  if (argc == 4 && !std::strcmp(argv[1], "--keys")) {  // cmdref --keys ROOT COMMAND: what the check sees
+    cmdref::KeyScan scan;
+    if (!scan.Load(argv[2])) return 1;
+    for (const std::string& key : scan.KeysOf(argv[3])) std::printf("%s\n", key.c_str());
+    return scan.Registered(argv[3]) ? 0 : 1;
+  }
+  bool check = (argc == 4 || argc == 5) && !std::strcmp(argv[1], "--check");
   if (argc != 3 && !check) {
-    std::fprintf(stderr, "usage: cmdref NOTES OUT.md | cmdref --check NOTES REF.md\n");
+    std::fprintf(stderr, "usage: cmdref NOTES OUT.md | cmdref --check NOTES REF.md [SOURCE_ROOT]\n");
     return 2;
   }
   const char* notesPath = argv[check ? 2 : 1];
@@ -198,8 +219,9 @@ int main(int argc, char** argv) {
   std::vector<Library> libraries;
   if (!OpenAll(&libraries)) return 1;
   std::map<std::string, Note> notes;
+  std::map<std::string, std::string> prose;
   std::vector<std::string> problems;
-  if (!ReadNotes(notesPath, &notes, &problems)) return 1;
+  if (!ReadNotes(notesPath, &notes, &prose, &problems)) return 1;
 
   std::set<std::string> registered;
   for (const Library& library : libraries)
@@ -218,7 +240,28 @@ int main(int argc, char** argv) {
       problems.push_back(std::string(notesPath) + ":" + std::to_string(note.line) + ": stale: no library registers " +
                          name);
 
-  std::string text = Render(libraries, notes);
+  // Every option key and result field a note names must be one the
+  // command's code reads or writes.
+  std::string root = argc == 5 ? argv[4] : std::filesystem::path(notesPath).parent_path().parent_path().string();
+  cmdref::KeyScan scan;
+  if (!scan.Load(root.empty() ? "." : root)) return 1;
+  for (const auto& [name, note] : notes) {
+    std::set<std::string> bad;
+    std::set<std::string> named = cmdref::NamedKeys(note.text, &bad);
+    std::string where = std::string(notesPath) + ":" + std::to_string(note.line) + ": " + name;
+    for (const std::string& item : bad)
+      problems.push_back(where + ": '" + item + "' in an opts:/fields: list is not a key (list keys, or end the list first)");
+    if (named.empty() || !registered.count(name)) continue;
+    if (!scan.Registered(name)) {
+      problems.push_back(where + ": names keys, but no registration row of the command was found in the sources");
+      continue;
+    }
+    std::set<std::string> used = scan.KeysOf(name);
+    for (const std::string& key : named)
+      if (!used.count(key)) problems.push_back(where + ": the code neither reads nor writes a key '" + key + "'");
+  }
+
+  std::string text = Render(libraries, notes, prose);
   if (check) {
     std::ifstream in(mdPath, std::ios::binary);
     std::string current((std::istreambuf_iterator<char>(in)), {});

@@ -64,7 +64,14 @@ TEST_F(GraphicsLibTest, ColourArithmetic) {
   EXPECT_EQ(Num("g"), 0x010000);
   EXPECT_EQ(Num("h"), 0xFF0000);
   EXPECT_EQ(Run(".call mixrgb 0 255 256"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".call mixrgb 0 255 -1"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call red"), ERR_MISSINGPARAMTR);
+  // The reference's examples: the ratio defaults to 255, which stops one
+  // step short of a higher channel and reaches a lower one.
+  ASSERT_EQ(Run(".call mixrgb 0 16777215 -> a\n.call mixrgb 0 255 255 -> b\n.call mixrgb 16777215 0 255 -> c"), 0);
+  EXPECT_EQ(Num("a"), 0xFEFEFE);
+  EXPECT_EQ(Num("b"), 0xFE);
+  EXPECT_EQ(Num("c"), 0);
 }
 
 TEST_F(GraphicsLibTest, RandomColoursComeFromTwelveBitTable) {
