@@ -296,19 +296,51 @@ TEST(ChunkAsm, VlasmFrontEndWritesTheFile) {
   fs::remove_all(dir);
 }
 
+// Runs vlasm on text written to in, output to out (removed first), its
+// messages to err; the exit status.
+int RunVlasm(const std::string& text, const fs::path& in, const fs::path& out, const fs::path& err) {
+  std::ofstream(in) << text;
+  fs::remove(out);
+  const std::string cmd =
+      std::string(VL_VLASM_PATH) + " -o '" + out.string() + "' '" + in.string() + "' 2>'" + err.string() + "'";
+  return std::system(cmd.c_str());
+}
+
+// vlasm's messages are "file:line: text"; a .call of a name that neither a
+// library registers nor the script sets is a warning (the chunk is still
+// written) naming the nearest command.
+TEST(ChunkAsm, VlasmNamesTheLineAndWarnsOfUnknownCommands) {
+  const fs::path dir = fs::temp_directory_path() / ("vl_vlasm_names_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const fs::path in = dir / "n.vlasm", out = dir / "n.chunk", err = dir / "err.txt";
+  auto run = [&](const std::string& text) { return RunVlasm(text, in, out, err); };
+  EXPECT_NE(run(".line 1\n.call debugprint hello\nret\n"), 0);
+  EXPECT_EQ(ReadText(err), in.string() + ":2: bad value 'hello': write text in quotes (\"hello\"), a global as "
+                                         "$hello, a register as rN, and result names after ->\n");
+  EXPECT_FALSE(fs::exists(out));
+
+  ASSERT_EQ(run(".function f\n  ret\n.end\n.defun Mine f\n.call CreateDisplay 1\n.call creatdisplay 2\n"
+                ".call debugprint \"x\" -> Got\n.call Mine\n.call Got\n.call sample.repeat \"a\" 2\n"
+                ".call getconstnt \"#PI\"\nret\n"),
+            0);
+  EXPECT_TRUE(fs::exists(out)) << "warnings do not stop the chunk";
+  EXPECT_EQ(ReadText(err),
+            in.string() + ":5: warning: no library registers a command 'CreateDisplay'; command names are lower "
+                          "case: 'createdisplay'\n" +
+                in.string() + ":6: warning: no library registers a command 'creatdisplay'; the nearest is "
+                              "'createdisplay'\n" +
+                in.string() + ":11: warning: no library registers a command 'getconstnt'; the nearest is "
+                              "'getconstant'\n");
+  fs::remove_all(dir);
+}
+
 // vlasm loads what it wrote as the player does and names the text line of
 // the instruction (or function) the player's verifier would refuse.
 TEST(ChunkAsm, VlasmRefusesWhatThePlayerRefusesWithTheLine) {
   const fs::path dir = fs::temp_directory_path() / ("vl_vlasm_verify_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   const fs::path in = dir / "v.vlasm", out = dir / "v.chunk", err = dir / "err.txt";
-  auto run = [&](const std::string& text) {
-    std::ofstream(in) << text;
-    fs::remove(out);
-    const std::string cmd = std::string(VL_VLASM_PATH) + " -o '" + out.string() + "' '" + in.string() + "' 2>'" +
-                            err.string() + "'";
-    return std::system(cmd.c_str());
-  };
+  auto run = [&](const std::string& text) { return RunVlasm(text, in, out, err); };
   // A comparison with no jump after it, in the main function after a
   // nested function that is fine (the loader's count must find main).
   EXPECT_NE(run(".function ok\n  ret\n.end\nloadk 0 #1\neq 0 0 #2\nret\n"), 0);

@@ -19,7 +19,8 @@ class MkApplet : public testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("vl_mkapplet_" + std::to_string(::getpid()));
     fs::create_directories(dir_);
-    std::ofstream(dir_ / "x.chunk", std::ios::binary) << "not checked here";
+    // Only the signature of the chunk is checked.
+    std::ofstream(dir_ / "x.chunk", std::ios::binary) << "\x1bVLB rest not checked here";
     std::ofstream(dir_ / "pic.bin", std::ios::binary) << "picture bytes";
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -88,6 +89,19 @@ TEST_F(MkApplet, AcceptsEveryWellFormedDeclaration) {
       << err;
   EXPECT_EQ(err, "");
   EXPECT_TRUE(fs::exists(dir_ / "x.vla"));
+}
+
+// Assembler source (or anything else) given where the chunk belongs is
+// refused, as the player would refuse it, and no container is written.
+TEST_F(MkApplet, RefusesAChunkWithoutTheSignature) {
+  for (const char* text : {"ret\n", "\x1bVL", ""}) {
+    std::ofstream(dir_ / "x.chunk", std::ios::binary) << text;
+    std::string err;
+    EXPECT_EQ(Run("revision 6 1\n", &err), 256) << text;
+    EXPECT_EQ(err, "mkapplet: 'x.chunk' is not an assembled chunk (it does not start with the chunk signature); "
+                   "assemble it with vlasm first\n");
+    EXPECT_FALSE(fs::exists(dir_ / "x.vla"));
+  }
 }
 
 }  // namespace

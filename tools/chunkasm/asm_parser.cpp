@@ -298,6 +298,9 @@ class Parser {
     if (a < 0 || a > 255) Fail("operand A out of range");
     if (bx < 0 || bx > vl::kMaxBx) Fail("operand Bx out of range");
     Emit(vl::MakeABx(op, static_cast<uint32_t>(a), static_cast<uint32_t>(bx)));
+    const std::vector<Constant>& k = Cur().f.constants;
+    if (op == OP_SETGLOBAL && static_cast<size_t>(bx) < k.size() && k[bx].type == 4 && k[bx].text)
+      chunk_.setGlobals.push_back(*k[bx].text);
   }
   void EmitClosure(int64_t a, const std::string& fname) {
     auto it = Cur().nestedByName.find(fname);
@@ -541,6 +544,7 @@ class Parser {
     // "lib.name" calls a command of a library table (a plug-in's): the
     // global, then each field in turn.
     size_t dot = name.text.find('.');
+    if (dot == std::string::npos) chunk_.calls.emplace_back(line_, name.text);
     EmitABx(OP_GETGLOBAL, b, InternString(name.text.substr(0, dot)));
     while (dot != std::string::npos) {
       const size_t next = name.text.find('.', dot + 1);
@@ -592,7 +596,10 @@ class Parser {
     if (t.text.rfind("fn:", 0) == 0) return EmitClosure(r, t.text.substr(3));
     if (t.text[0] == '$' && t.text.size() > 1) return EmitABx(OP_GETGLOBAL, r, InternString(t.text.substr(1)));
     if (auto d = ParseDouble(t.text)) return EmitABx(OP_LOADK, r, Intern(Constant{3, *d, std::nullopt}));
-    Fail("bad value '" + t.text + "'");
+    // The usual slips: a bare word meant as text, a global without "$",
+    // a result name without "->" before it.
+    Fail("bad value '" + t.text + "': write text in quotes (\"" + t.text + "\"), a global as $" + t.text +
+         ", a register as rN, and result names after ->");
   }
 
   // The RK operand for the next value: a constant directly when it fits,

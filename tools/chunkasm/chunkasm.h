@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vlasm {
@@ -52,6 +53,11 @@ struct Function {
 struct Chunk {
   bool bigEndian = false;
   Function main;
+  // Not written: the text line and global name of each ".call" of a plain
+  // global (not "lib.name"), and every global name the code sets, so the
+  // front end can warn of calls of names nothing defines.
+  std::vector<std::pair<int, std::string>> calls;
+  std::vector<std::string> setGlobals;
 };
 
 // Chunk bytes of a model, in its byte order.

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "tools/chunkasm/call_check.h"
 #include "tools/chunkasm/chunkasm.h"
 #include "vm/chunk.h"
 
@@ -107,10 +108,14 @@ int main(int argc, char** argv) {
     if (big) chunk.bigEndian = *big;
     bytes = vlasm::WriteChunk(chunk);
   } catch (const vlasm::AsmError& e) {
-    std::fprintf(stderr, "%s:%s\n", in, e.what() + 4);  // "line N: ..." -> "file:N: ..."
+    // "line N: text" -> "file:N: text", the form editors jump to.
+    const char* text = std::strstr(e.what(), ": ");
+    std::fprintf(stderr, "%s:%d: %s\n", in, e.line, text ? text + 2 : e.what());
     return 1;
   }
   if (CheckAsPlayer(in, chunk, bytes)) return 1;
+  for (const std::string& warning : vlasm::UnknownCallWarnings(chunk, in))
+    std::fprintf(stderr, "%s\n", warning.c_str());
   FILE* f = out ? std::fopen(out, "wb") : stdout;
   bool written = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (f) written = (out ? std::fclose(f) : std::fflush(f)) == 0 && written;

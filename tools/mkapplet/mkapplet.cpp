@@ -2,6 +2,7 @@
 // form) around an assembled main chunk, from a small description file.
 // Test tooling only; it knows the container's byte layout and nothing of
 // the player. Usage and description lines: kUsage below (mkapplet --help).
+#include <algorithm>
 #include <zlib.h>
 
 #include <cctype>
@@ -189,6 +190,15 @@ int main(int argc, char** argv) {
   if (!ReadFile(chunkPath, &chunk)) {
     std::cerr << "mkapplet: cannot read chunk '" << chunkPath << "'\n";
     return 2;
+  }
+  // The player refuses a main chunk without the signature ("Bad bytecode
+  // signature!"); the usual slip is the assembler source given instead.
+  static const uint8_t kSignature[4] = {0x1B, 'V', 'L', 'B'};
+  if (chunk.size() < sizeof kSignature || !std::equal(kSignature, kSignature + 4, chunk.begin())) {
+    std::cerr << "mkapplet: '" << chunkPath
+              << "' is not an assembled chunk (it does not start with the chunk signature); assemble it with "
+                 "vlasm first\n";
+    return 1;
   }
   Bytes records, tail;  // tail: names and linked data behind the code
   std::vector<Decl> decls;

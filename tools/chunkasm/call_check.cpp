@@ -1,0 +1,70 @@
+// The .call name check: the command names come from the reference's notes
+// (command_names.inc, made at build time).
+#include "tools/chunkasm/call_check.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+namespace vlasm {
+namespace {
+
+constexpr const char* kCommands[] = {
+#include "command_names.inc"
+};
+
+std::string Lower(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string NearestCommand(const std::string& name) {
+  const std::string lower = Lower(name);
+  std::string best;
+  size_t bestDistance = SIZE_MAX;
+  for (const char* command : kCommands) {
+    size_t distance = EditDistance(lower, command);
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = command;
+    }
+  }
+  return best;
+}
+
+std::vector<std::string> UnknownCallWarnings(const Chunk& chunk, const std::string& file) {
+  std::set<std::string> known(std::begin(kCommands), std::end(kCommands));
+  known.insert(chunk.setGlobals.begin(), chunk.setGlobals.end());
+  std::vector<std::string> warnings;
+  for (const auto& [line, name] : chunk.calls) {
+    if (known.count(name)) continue;
+    std::string nearest = NearestCommand(name);
+    std::string text = file + ":" + std::to_string(line) + ": warning: no library registers a command '" + name + "'";
+    if (Lower(name) == nearest)
+      text += "; command names are lower case: '" + nearest + "'";
+    else if (!nearest.empty())
+      text += "; the nearest is '" + nearest + "'";
+    warnings.push_back(text);
+  }
+  return warnings;
+}
+
+}  // namespace vlasm

@@ -1,0 +1,18 @@
+// vlasm's warnings for .call names that neither a library registers nor
+// the script itself sets, each with the nearest command name.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "tools/chunkasm/chunkasm.h"
+
+namespace vlasm {
+
+// "FILE:LINE: warning: ..." lines, in the order of the calls.
+std::vector<std::string> UnknownCallWarnings(const Chunk& chunk, const std::string& file);
+
+// The registered command nearest to name (fewest single-character edits,
+// case ignored).
+std::string NearestCommand(const std::string& name);
+
+}  // namespace vlasm
