@@ -365,7 +365,7 @@ int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bo
         BlitPictureToTarget(L, picture.bitmap, picture.mask, picture.alpha, px, py, picture.width, picture.height);
       } else {
         SafeBlt(L, picture.bitmap, 0, 0, nullptr, px, py, picture.width, picture.height, picture.width,
-                picture.height, display->width, display->height, VL_SAFEBLT_BACKANDSHOW,
+                picture.height, display->width, display->height, VL_SAFEBLT_BACKANDSHOW | VL_SAFEBLT_KEEP,
                 picture.alpha ? nullptr : picture.mask, picture.alpha, nullptr);
       }
     }

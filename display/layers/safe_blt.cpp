@@ -2,6 +2,7 @@
 // and its buffers, with sprites, clip masks and the target's planes.
 #include "display/layers/safe_blt.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "display/bgpic.h"
@@ -63,6 +64,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   }
   vlBitmap* tempPlane = nullptr;
   vlBitmap* showFrom = nullptr;
+  vlBitmap* toFront = nullptr;
   bool showSource = false;
   const bool regionActive = clip && !(flags & VL_SAFEBLT_NOCLIP);
   // A made source is computed into its own picture where it is read, and
@@ -112,10 +114,13 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
 
   if (!dst && d->outputType == VL_OUTPUT_DISPLAY) {
     if (((flags & VL_SAFEBLT_FIRSTBUFFER) && !d->layersOn) || (flags & VL_SAFEBLT_BACKANDSHOW)) {
-      // Sprites are redrawn from the front copy: it takes the drawing too.
-      if (!d->layersOn && d->front && d->front != d->back && vlCurrentOutput && vlCurrentOutput->sprites)
-        SafeBlt(L, src, sx, sy, d->front, dx, dy, w, h, srcW, srcH, d->front->width, d->front->height,
-                VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP | VL_SAFEBLT_OFFSCREEN, mask, alpha, nullptr, made);
+      // Sprites and the scaled window are redrawn from the front copy: it
+      // takes what stays drawn. No sprite is over the rectangle, so the
+      // back buffer's pixels there are the front copy's until the blit, and
+      // the blit's result is copied over (a made source is made once).
+      if (!d->layersOn && d->front && d->front != d->back &&
+          ((flags & VL_SAFEBLT_KEEP) || (vlCurrentOutput && vlCurrentOutput->sprites)))
+        toFront = d->front;
       dst = d->back;
       if (!(flags & VL_SAFEBLT_NOSHOW)) showFrom = d->back;
     } else if (d->layersOn && (flags & VL_SAFEBLT_FROMLAYERS) && d->back) {
@@ -182,6 +187,11 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       }
     }
   }
+  if (toFront) {
+    const int32_t fw = std::min(w, std::min(toFront->width, dst->width) - dx);
+    const int32_t fh = std::min(h, std::min(toFront->height, dst->height) - dy);
+    if (fw > 0 && fh > 0) BltBitmap(dst, dx, dy, toFront, dx, dy, fw, fh);
+  }
   if (showSource)
     UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 1);
   else if (showFrom)
@@ -200,7 +210,7 @@ void BlitToDrawTarget(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, int32
   if (d->doubleBuffer && !d->hardwareDoubleBuffer) InvalidateArea(dx, dy, w, h);
   vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
   SafeBlt(L, src, sx, sy, dst, dx, dy, w, h, srcW, srcH, target->width, target->height,
-          VL_SAFEBLT_FIRSTBUFFER | VL_SAFEBLT_FROMLAYERS | VL_SAFEBLT_DIRECT, mask, alpha,
+          VL_SAFEBLT_FIRSTBUFFER | VL_SAFEBLT_FROMLAYERS | VL_SAFEBLT_DIRECT | VL_SAFEBLT_KEEP, mask, alpha,
           static_cast<const vlClipRegion*>(target->clipRegion));
 }
 

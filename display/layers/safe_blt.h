@@ -19,6 +19,7 @@ enum : uint32_t {
   VL_SAFEBLT_NOSHOW = 0x20,      // not copied back or shown after sprites
   VL_SAFEBLT_BACKANDSHOW = 0x40, // into the back buffer, then shown
   VL_SAFEBLT_DIRECT = 0x80,      // straight to a direct output (none on this platform)
+  VL_SAFEBLT_KEEP = 0x100,       // a drawing that stays: the front copy takes it too
 };
 
 // A source whose pixels are computed rather than held (a mix of two

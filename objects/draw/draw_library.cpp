@@ -320,7 +320,8 @@ int CmdReadPixel(vlVMState* L) {
       value = ReadBitmapPixel(t.picture, x, y, 0) & 0xFFFFFF;
       break;
     case VL_OUTPUT_DISPLAY:
-      value = t.picture ? ReadBitmapPixel(t.picture, x, y, 0) & 0xFFFFFF : 0;
+      // What the window shows: sprites and layers included.
+      value = t.display->back ? ReadBitmapPixel(t.display->back, x, y, 0) & 0xFFFFFF : 0;
       break;
     case VL_OUTPUT_MASK:
       value = t.mask ? ReadBitmapPixel(t.mask, x, y, 1) : 1;
@@ -362,8 +363,12 @@ int CmdCls(vlVMState* L) {
     FreeBGPicLayers(L, pic, 1, 0);
   } else {
     gLayerHooks.freeSpriteNodes(L, pic);
-    // Cls on a display shows the background picture again.
-    if (d->back && pic->dispBitmap) BltBitmap(pic->dispBitmap, 0, 0, d->back, 0, 0, pic->dispWidth, pic->dispHeight);
+    // Cls on a display shows the background picture again: the front copy
+    // goes back to it, and the refresh below composes the back buffer.
+    for (vlBitmap* b : {d->front, d->back})
+      if (b && pic->dispBitmap)
+        BltBitmap(pic->dispBitmap, 0, 0, b, 0, 0, std::min(pic->dispWidth, b->width),
+                  std::min(pic->dispHeight, b->height));
   }
   if (t.mode == VL_OUTPUT_DISPLAY) RefreshDisplayObject(L, d, 0);
   return 0;

@@ -3,6 +3,7 @@
 // fills.
 #include "objects/draw/draw_target.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -41,7 +42,10 @@ int GetDrawTarget(vlVMState* L, vlDrawTarget* t) {
   t->alphaIntensity = t->rawAlphaIntensity < 0 ? 255 : t->rawAlphaIntensity;
   switch (t->mode) {
     case VL_OUTPUT_DISPLAY:
-      t->picture = d->back;
+      // Without layers the front copy is the display's picture: every
+      // redraw under a sprite or of the scaled window starts from it, so
+      // drawing goes there and the back buffer is composed from it.
+      t->picture = !t->layers && d->front ? d->front : d->back;
       break;
     case VL_OUTPUT_BGPIC:
       t->picture = pic->curBitmap;
@@ -76,13 +80,19 @@ bool ScaledOutput(const vlDisplay* d) {
 void FinishTargetRect(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h) {
   vlDisplay* d = t.display;
   if (SoftwareDoubleBuffer(d)) InvalidateArea(x, y, w, h);
-  if (t.mode == VL_OUTPUT_DISPLAY) {
-    if (ScaledOutput(d)) {
-      RefreshDisplayObject(L, d, 0);
-    } else if (d->back) {
-      UpdateDisplayRect(d->back, x, y, d, x, y, w, h, 0);
-    }
+  if (t.mode != VL_OUTPUT_DISPLAY || !d->back) return;
+  if (t.picture != d->front || (d->layerScale && ScaledOutput(d))) {
+    RefreshDisplayObject(L, d, 0);
+    return;
   }
+  // The back buffer takes the front copy's rectangle with the sprites over
+  // it; the window gets it (scaled on the way out when the display is).
+  vlRectXYWH r;
+  if (!IntersectRects({x, y, w, h}, {0, 0, std::min(d->front->width, d->back->width),
+                                     std::min(d->front->height, d->back->height)}, &r))
+    return;
+  gLayerHooks.redrawLayers(L, d, t.pic, d->back, r.x, r.y, r.width, r.height, 0);
+  UpdateDisplayRect(d->back, r.x, r.y, d, r.x, r.y, r.width, r.height, 0);
 }
 
 void BlitToTarget(vlVMState* L, const vlDrawTarget& t, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t x,
@@ -92,7 +102,8 @@ void BlitToTarget(vlVMState* L, const vlDrawTarget& t, vlBitmap* image, vlBitmap
   // scaled on the way out.
   if (SoftwareDoubleBuffer(d)) InvalidateArea(x, y, w, h);
   vlBitmap* dst = t.mode == VL_OUTPUT_DISPLAY ? nullptr : t.picture;
-  SafeBlt(L, image, 0, 0, dst, x, y, w, h, w, h, t.width, t.height, 0x8C, mask, alpha, t.clip);
+  SafeBlt(L, image, 0, 0, dst, x, y, w, h, w, h, t.width, t.height,
+          VL_SAFEBLT_FIRSTBUFFER | VL_SAFEBLT_FROMLAYERS | VL_SAFEBLT_DIRECT | VL_SAFEBLT_KEEP, mask, alpha, t.clip);
 }
 
 void FinishLayerDraw(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h) {

@@ -37,7 +37,8 @@ int GetDrawTarget(vlVMState* state, vlDrawTarget* target);
 // and, on a display, the window.
 void FinishTargetRect(vlVMState* state, const vlDrawTarget& target, int32_t x, int32_t y, int32_t width,
                       int32_t height);
-// A rendered picture blitted into the target (SafeBlt, flags 0x8C).
+// A rendered picture blitted into the target through SafeBlt; on a display
+// it stays drawn (the front copy takes it).
 void BlitToTarget(vlVMState* state, const vlDrawTarget& target, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
                   int32_t x, int32_t y, int32_t width, int32_t height);
 // After a shape layer was added on top: an off-screen target (a selected

@@ -2,6 +2,8 @@
 // loaded as a brush and saved as PNG keeps libjpeg's colours (jpegtopnm's),
 // on a 16-bit display cut to the display's 5-6-5 bits. Snapshots of scaled
 // displays against pictures ImageMagick composes.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -11,6 +13,7 @@ namespace {
 
 using vlplayer::Quote;
 using vlplayer::Result;
+using vlplayer::RunOptions;
 
 // The pixel bytes of a binary PPM (P6, maxval 255), empty when it is not one.
 std::string PpmPixels(const std::string& ppm, int* width, int* height) {
@@ -97,6 +100,107 @@ TEST_F(Snapshots, ScaledDisplaysSaveTheirWholePictureAtTheBGPicsSize) {
           << kind << " of scale mode " << mode;
     }
   }
+}
+
+// The applet's window (named "draw") grabbed into DIR/name.png once the
+// applet has made the folder "ready"; the applet waits for "grabbed"
+// before it goes on.
+class Drawing : public vlplayer::PlayerTest {
+ protected:
+  std::string WaitForTest() { return vlplayer::WaitUntilFileExists(dir() + "/grabbed", "grab"); }
+  Result RunAndGrab(const std::string& text, const std::string& name) {
+    RunOptions options;
+    options.timeoutSeconds = 30;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      const std::string id = vlplayer::WaitForWindow(display, "draw");
+      for (int i = 0; i < 300 && access((dir() + "/ready").c_str(), F_OK) != 0; ++i) usleep(20000);
+      if (!id.empty()) Tool("import -window " + id + " " + Quote(dir() + "/" + name + ".png"));
+      WriteFile("grabbed", "");
+    };
+    return Run({Applet(name, text)}, options);
+  }
+  // Pixels that differ between two pictures (ImageMagick's count).
+  std::string Differ(const std::string& a, const std::string& b) {
+    return Tool("compare -metric AE " + Quote(a) + " " + Quote(b) + " null: 2>&1");
+  }
+  std::string Convert(const std::string& args, const std::string& out) {
+    int status = 0;
+    Tool("convert " + args + " -type TrueColor BMP3:" + Quote(dir() + "/" + out), &status);
+    EXPECT_EQ(status, 0) << args;
+    return dir() + "/" + out;
+  }
+};
+
+// Without layers a box, a point, a line and a brush stay in the display's
+// picture when a sprite passes over them: the picture under a sprite is
+// redrawn from what was drawn, not from the BGPic. Cls brings the BGPic
+// back, also where a sprite had been.
+TEST_F(Drawing, ShapesPointsAndLinesStayUnderPassingSprites) {
+  const std::string text = ".line 1\n"
+      ".table 0 { width = 160, height = 100, title = \"draw\" }\n"
+      ".call base=1 setdisplayattributes r0\n"
+      ".call base=1 createbrush 12 10 10 16711935\n"
+      ".call base=1 createsprite 1 3 12\n"
+      ".call base=1 displaysprite 1 0 0\n"
+      ".call base=1 setfillstyle 1\n"
+      ".call base=1 box 65 35 20 20 49152\n"
+      ".call base=1 setfillstyle 0\n"
+      ".call base=1 box 20 60 12 8 255\n"
+      ".call base=1 plot 100 40 16777215\n"
+      ".call base=1 line 60 70 100 70 16776960\n"
+      ".call base=1 createbrush 5 8 8 16744448\n"
+      ".call base=1 displaybrush 5 130 60\n"
+      ".call base=1 displaysprite 1 60 30\n"
+      ".call base=1 displaysprite 1 95 35\n"
+      ".call base=1 displaysprite 1 60 65\n"
+      ".call base=1 displaysprite 1 25 62\n"
+      ".call base=1 displaysprite 1 127 58\n"
+      ".call base=1 displaysprite 1 0 0\n"
+      ".call base=1 savesnapshot \"" + dir() + "/drawn.bmp\" 0\n"
+      ".call base=1 makedirectory \"" + dir() + "/ready\"\n" + WaitForTest() +
+      ".call base=1 cls\n"
+      ".call base=1 savesnapshot \"" + dir() + "/cleared.bmp\" 0\n";
+  Result r = RunAndGrab(text, "sprites");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string want =
+      Convert("-size 160x100 xc:black +antialias -fill '#00C000' -draw 'rectangle 65,35 84,54' -fill none "
+              "-stroke '#0000FF' -draw 'rectangle 20,60 31,67' -stroke none -fill white -draw 'point 100,40' "
+              "-fill '#FFFF00' -draw 'rectangle 60,70 100,70' -fill '#FF8000' -draw 'rectangle 130,60 137,67' "
+              "-fill '#FF00FF' -draw 'rectangle 0,0 9,9'",
+              "want.bmp");
+  EXPECT_EQ(Differ(dir() + "/sprites.png", want), "0") << "window";
+  EXPECT_EQ(Differ(dir() + "/drawn.bmp", want), "0") << "snapshot";
+  EXPECT_EQ(Differ(dir() + "/cleared.bmp", Convert("-size 160x100 xc:black", "black.bmp")), "0") << "after Cls";
+}
+
+// On a display whose output is scaled, points and lines show where they
+// were drawn and keep what was drawn before them.
+TEST_F(Drawing, PointsAndLinesShowOnAScaledDisplay) {
+  const std::string bg = Convert("-size 200x150 xc:'#204060'", "bg.bmp");
+  std::string text = ".line 1\n.call base=1 loadbgpic 2 \"" + bg + "\"\n" +
+      ".call base=1 displaybgpic 2\n"
+      ".table 0 { title = \"draw\", scalemode = 1, scalewidth = 400, scaleheight = 300 }\n"
+      ".call base=1 setdisplayattributes r0\n"
+      ".call base=1 createbrush 5 10 10 16711680\n"
+      ".call base=1 displaybrush 5 10 10\n"
+      ".call base=1 setfillstyle 1\n"
+      ".call base=1 box 30 10 10 10 49152\n";
+  std::string points;
+  for (int i = 0; i < 20; ++i) {
+    text += ".call base=1 plot " + std::to_string(5 + 10 * i) + " 140 16777215\n";
+    points += " point " + std::to_string(5 + 10 * i) + ",140";
+  }
+  text += ".call base=1 line 10 100 190 100 16776960\n"
+          ".call base=1 savesnapshot \"" + dir() + "/drawn.bmp\" 1\n"
+          ".call base=1 makedirectory \"" + dir() + "/ready\"\n" + WaitForTest();
+  Result r = RunAndGrab(text, "scaled");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string want = Convert(Quote(bg) + " +antialias -fill '#FF0000' -draw 'rectangle 10,10 19,19' "
+                                   "-fill '#00C000' -draw 'rectangle 30,10 39,19' -fill white -draw '" + points +
+                                   "' -fill '#FFFF00' -draw 'rectangle 10,100 190,100'",
+                                   "want.bmp");
+  EXPECT_EQ(Differ(dir() + "/drawn.bmp", want), "0") << "snapshot";
+  EXPECT_EQ(Differ(dir() + "/scaled.png", Convert(Quote(want) + " -sample 200%", "want2.bmp")), "0") << "window";
 }
 
 }  // namespace
