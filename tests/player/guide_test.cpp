@@ -1,7 +1,7 @@
 // The guide to writing applets (tools/README.md) as a newcomer follows it:
 // its example script, description and commands are taken from the guide's
 // text and run as they stand, and the applet must show its window, print
-// and sound.
+// and sound; every other snippet must print what the guide says it prints.
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -72,6 +72,33 @@ TEST_F(Guide, TheExampleRunsAsWritten) {
   ASSERT_EQ(sink.size(), 1u);
   EXPECT_NEAR(vlplayer::SoxStat(sink[0], "Length (seconds)"), 1.0, 0.05);
   EXPECT_GT(vlplayer::SoxStat(sink[0], "RMS     amplitude"), 0.1);
+}
+
+// Every NAME.vlasm snippet of the guide with its NAME.out block: the
+// snippet runs as an applet with errors on the terminal and prints exactly
+// that; the ones that end with an error exit with status 1.
+TEST_F(Guide, SnippetsPrintWhatTheGuideSays) {
+  std::map<std::string, std::string> blocks = GuideBlocks();
+  const std::map<std::string, int> kStatus = {{"decide", 0}, {"loop", 0},    {"tables", 0},
+                                              {"strict", 1}, {"handler", 0}};
+  int run = 0;
+  for (const auto& [block, text] : blocks) {
+    const std::string suffix = ".vlasm";
+    if (block.size() <= suffix.size() || block.compare(block.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    const std::string name = block.substr(0, block.size() - suffix.size());
+    if (name == "tone" || name == "keys") continue;  // run by their own tests
+    ASSERT_EQ(blocks.count(name + ".out"), 1u) << name << " has no output block";
+    ASSERT_EQ(kStatus.count(name), 1u) << name << ": a new snippet needs its exit status here";
+    std::string applet = Applet(name, text);
+    vlplayer::RunOptions options;
+    options.timeoutSeconds = 30;
+    vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet}, options);
+    EXPECT_EQ(r.status, kStatus.at(name)) << name << "\n" << r.out << r.err;
+    EXPECT_EQ(r.out, blocks[name + ".out"]) << name;
+    ++run;
+  }
+  EXPECT_EQ(run, static_cast<int>(kStatus.size()));
 }
 
 }  // namespace
