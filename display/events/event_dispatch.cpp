@@ -354,22 +354,6 @@ bool ButtonDispatch(vlPumpState* pump, vlCallbackMsg* msg) {
   return false;
 }
 
-// The text a key event shows the script as its "key".
-void KeyText(uint32_t code, char* out, size_t size) {
-  if (const char* name = KeyNameOfCode(code)) {
-    std::snprintf(out, size, "%s", name);
-  } else if (code == VL_KEY_ENTER || code == VL_KEY_RETURN) {
-    std::snprintf(out, size, "\n");
-  } else if (code == VL_KEY_TAB) {
-    std::snprintf(out, size, "        ");
-  } else if (code == VL_KEY_SPACE) {
-    std::snprintf(out, size, " ");
-  } else {
-    out[0] = static_cast<char>(code);
-    out[1] = '\0';
-  }
-}
-
 // The second dispatch: buttons, keys, the display's slots, registered types.
 bool SecondDispatch(vlPumpState* pump, vlCallbackMsg* msg) {
   vlDisplay* d = pump->eventDisplay;
@@ -383,7 +367,7 @@ bool SecondDispatch(vlPumpState* pump, vlCallbackMsg* msg) {
     if (DisplayHandler(d, slot)->functionRef == -1) return false;
     FillDisplayMessage(msg, d, VL_MSG_KEY, down ? "OnKeyDown" : "OnKeyUp", slot);
     msg->qualifiers = pump->eventArgs[1];
-    KeyText(pump->eventArgs[2], msg->key, sizeof msg->key);
+    KeyTextOfCode(pump->eventArgs[2], msg->key, sizeof msg->key);
     return true;
   }
   for (const DisplayEventRow& row : kDisplayEventRows) {

@@ -1,8 +1,11 @@
-// The key-name table and its look-ups. Depends on the case folding.
+// The key-name table, its look-ups and the key text of key events. Depends
+// on the case folding and the key codes.
 #include "display/events/event_keys.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "platform/x11/x11_input.h"
 #include "vm/text.h"
 
 const vlKeyName kKeyTable[kKeyTableRows] = {
@@ -49,4 +52,20 @@ const char* LegacyKeyNameOfCode(uint32_t code) {
   for (int i = kFirstKeyRow; i <= kLastKeyRow; ++i)
     if (kKeyTable[i].code == code) return kKeyTable[i].name;
   return nullptr;
+}
+
+void KeyTextOfCode(uint32_t code, char* out, size_t size) {
+  if (size < 2) return;
+  if (const char* name = KeyNameOfCode(code)) {
+    std::snprintf(out, size, "%s", name);
+  } else if (code == VL_KEY_ENTER || code == VL_KEY_RETURN) {
+    std::snprintf(out, size, "\n");
+  } else if (code == VL_KEY_TAB) {
+    std::snprintf(out, size, "        ");
+  } else if (code == VL_KEY_SPACE) {
+    std::snprintf(out, size, " ");
+  } else {
+    out[0] = static_cast<char>(code);
+    out[1] = '\0';
+  }
 }

@@ -1,6 +1,7 @@
 // The key-name table of the event commands: names of special keys and
 // qualifiers and their codes.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct vlKeyName {
@@ -19,3 +20,7 @@ const char* KeyNameOfCode(uint32_t code);
 // The name a legacy key record compares with: rows "TAB" to "PAUSE",
 // null for other codes.
 const char* LegacyKeyNameOfCode(uint32_t code);
+// The text a key event gives the script as its "key": the name from "ESC"
+// to "PAUSE", "\n" for ENTER and RETURN, eight blanks for TAB, one for
+// SPACE, else the character with the code.
+void KeyTextOfCode(uint32_t code, char* out, size_t size);

@@ -101,4 +101,26 @@ TEST_F(Guide, SnippetsPrintWhatTheGuideSays) {
   EXPECT_EQ(run, static_cast<int>(kStatus.size()));
 }
 
+// The key applet of the guide gets the keys the guide says it is pressed
+// with, from a real X client, and prints what the guide shows.
+TEST_F(Guide, KeyHandlerGetsTheKeysTheGuideShows) {
+  std::map<std::string, std::string> blocks = GuideBlocks();
+  ASSERT_EQ(blocks.count("keys.vlasm"), 1u);
+  ASSERT_EQ(blocks.count("keys.out"), 1u);
+  std::string applet = Applet("keys", blocks["keys.vlasm"], "display 1 200 100 Keys");
+  vlplayer::RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Keys");
+    ASSERT_FALSE(window.empty());
+    std::string xdotool = "DISPLAY=" + Quote(display) + " xdotool ";
+    Tool(xdotool + "windowfocus --sync " + window);
+    for (const char* key : {"a", "Return", "space", "Tab", "F1", "Left", "shift+b", "q"})
+      Tool(xdotool + "key " + key + " sleep 0.1");
+  };
+  vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, blocks["keys.out"]);
+}
+
 }  // namespace

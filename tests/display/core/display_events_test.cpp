@@ -8,8 +8,10 @@
 #include <X11/keysym.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <cstring>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "graphics/bitmap.h"
 #include "display/events/event_buttons.h"
 #include "display/events/event_dispatch.h"
+#include "display/events/event_keys.h"
 #include "display/events/event_library.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_input.h"
@@ -26,6 +29,44 @@
 #include "vm/error_codes.h"
 
 namespace {
+
+// The guide's table of key names is the key table as the event commands
+// read it: the names iskeydown takes and what a key handler's "key" holds.
+// On a difference the expected table is printed whole, to paste.
+TEST(KeyNames, TheGuideListsTheKeyTable) {
+  std::ostringstream expected;
+  for (const vlKeyName& row : kKeyTable) {
+    if (row.code < 256 && !(row.code & 0x80000000u)) continue;  // event names, not keys
+    expected << "| `" << row.name << "` | ";
+    if (row.code & 0x80000000u) {
+      expected << "none: qualifier keys send no key event";
+    } else {
+      char text[32];
+      KeyTextOfCode(row.code, text, sizeof text);
+      std::string key = text;
+      if (key == "\n") expected << "`\"\\n\"` (a line feed)";
+      else if (key == std::string(8, ' ')) expected << "eight blanks";
+      else if (key == " ") expected << "`\" \"` (one blank)";
+      else expected << "`\"" << key << "\"`";
+    }
+    expected << " |\n";
+  }
+  std::ifstream guide(std::string(VL_SOURCE_ROOT) + "/tools/README.md");
+  ASSERT_TRUE(guide.good());
+  std::string line, listed;
+  bool inside = false;
+  while (std::getline(guide, line)) {
+    if (line.rfind("<!-- keys:", 0) == 0) {
+      inside = true;
+      std::getline(guide, line);  // the heading
+      std::getline(guide, line);  // its rule
+      continue;
+    }
+    if (inside && line.empty()) break;
+    if (inside) listed += line + "\n";
+  }
+  EXPECT_EQ(listed, expected.str()) << "the table tools/README.md should hold:\n" << expected.str();
+}
 
 using vltest::DisplayTest;
 
