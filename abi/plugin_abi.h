@@ -757,6 +757,186 @@ typedef struct vlSvcFonts { vlServiceFn slot[VL_SVC_FONTS_COUNT]; } vlSvcFonts;
 typedef struct vlSvcFreeType { vlServiceFn slot[VL_SVC_FREETYPE_COUNT]; } vlSvcFreeType;
 typedef struct vlSvcJpeg { vlServiceFn slot[VL_SVC_JPEG_COUNT]; } vlSvcJpeg;
 
+/* Typed access to the slots of the graphics and FreeType sub-tables, which
+ * stay arrays: for each slot a function type vlGfx_NAME (vlFt_NAME) and a
+ * slot number VL_GFX_NAME (VL_FT_NAME); VL_GFX (VL_FT) fetches a slot as
+ * its own type, e.g. VL_GFX(services, LoadImageARGB)(file, &w, &h, &a, 0).
+ * A slot this build lacks is null. */
+#define VL_GFX_SLOT_TYPE(slot, name, result, params) typedef result(*vlGfx_##name) params;
+#define VL_GFX_SLOT_NUMBER(slot, name, result, params) VL_GFX_##name = slot,
+#define VL_FT_SLOT_TYPE(slot, name, result, params) typedef result(*vlFt_##name) params;
+#define VL_FT_SLOT_NUMBER(slot, name, result, params) VL_FT_##name = slot,
+#define VL_GFX(services, name) ((vlGfx_##name)(void (*)(void))(services)->graphics->slot[VL_GFX_##name])
+#define VL_FT(services, name) ((vlFt_##name)(void (*)(void))(services)->freetype->slot[VL_FT_##name])
+
+/* A display client's callback (slot 3.8): code and argument words of the
+ * display event, and the client's user data. */
+typedef void (*vlDisplayObserverFn)(void* client, uint32_t code, const int32_t* args, void* userData);
+
+/* Sub-table 3, graphics. Pictures (slots 0-3): "file" is a file name as the
+ * file slots take it. ProbeImageFile: 1 when some loader (image plug-ins,
+ * then the built-in readers) recognises the file, with its width, height
+ * and depth (32 when it carries alpha, else 24); 0 when not recognised.
+ * LoadImageARGB: a loaded picture (null on failure, the error then in the
+ * error argument) whose pixels GetLoadedImagePixels gives as width x height
+ * words 0xAARRGGBB, rows one after another, alpha 0xFF where the picture
+ * has none; tag 1 non-zero keeps the words as the reader made them (alpha
+ * 0 in pictures without it). width, height and alpha (1 when the picture
+ * carries alpha) go out. FreeLoadedImage releases it.
+ *
+ * Brushes (slots 4-6, 12, 29) are named by a vlObjectId as the VM's
+ * GetObjectIDArgSvc reads it and answer 0 or the player's error code:
+ * LockBrushPixels fills ten words: pixels, row bytes, pixel format, bytes
+ * per pixel, width, height, mask pixels, mask row bytes, alpha pixels,
+ * alpha row bytes (0 for a plane the brush lacks; mask bits run from bit 7,
+ * a set bit is visible). Tag 1 non-zero locks for reading only. A brush
+ * stays locked (script commands that change or free it fail with "object is
+ * locked") until UnlockBrushPixels. GetBrushARGB: the brush as new
+ * 0xAARRGGBB words (mask bits become alpha 255 and 0; without mask and
+ * alpha plane every alpha is 255), released by FreeARGB; tags 1 and 2 take
+ * an int32_t* for the width and height, tag 3 an int32_t* set to 1 when the
+ * brush has neither mask nor alpha plane; null on failure.
+ * CreateBrushFromARGB: a brush from width x height ARGB words (id->handle
+ * non-null asks for an automatic id: the brush's handle goes back in it;
+ * a numbered id replaces a brush of that number). Tag 1 a colour key
+ * 0xRRGGBB: pixels of other colours get set mask bits; tag 2 non-zero: the
+ * alpha bytes become the brush's alpha channel (tag 1 then goes unused);
+ * tag 3 the row length of
+ * the words in pixels (default width). 1522 when the picture, 1565 when the
+ * mask, 1564 when the alpha channel cannot be made, 1000 out of memory.
+ * FreeBrushByID frees a brush; with reportMissing 0 a missing one is no
+ * error.
+ *
+ * Drawing (slots 22-24): colours 0xAARRGGBB; flags bit 0 blends by the
+ * colour's alpha byte, otherwise the colour is drawn opaque. The target is
+ * the current output (the display's picture, shown at once, or the picture
+ * selected for drawing; on a display with layers the drawing lasts until
+ * the layers are drawn again) unless tag 2 gives a const vlObjectId* of a
+ * brush to draw into. DrawLineARGB: tag 1 the line width in pixels, 10 when not
+ * given. 0 or an error code (1055 while a mask or alpha channel is the
+ * output).
+ *
+ * BlitPixelsSvc copies a rectangle between two pixel buffers of one pixel
+ * format (vlBlitPixels), through the source's mask bits or blended by its
+ * alpha bytes when given (the alpha bytes when both are); 0, or 1055 for a
+ * record it cannot take.
+ * GetRawBitmapSize: the bytes a width x height picture of a pixel format
+ * takes (formats 0-13 packed rows; 14 an alpha plane, 15 a mask plane, with
+ * their row rules), the row bytes through rowBytes; 0 for anything else.
+ * ColorToPixel and PixelToColor convert between 0xAARRGGBB colours and the
+ * pixel values of a format (withAlpha non-zero keeps the alpha byte).
+ *
+ * Slots 7-11, 13-20 and 25 belong to display clients, display and requester
+ * adapters, window icons and pictures handed to adapters (the bitmap words
+ * are the vlBitmap handles an adapter receives). */
+typedef struct vlBlitPixels {
+  const void* source;
+  int32_t sourceRowBytes, sourceX, sourceY;
+  void* target;
+  int32_t targetRowBytes, targetX, targetY;
+  int32_t width, height;
+  int32_t format;              /* of both buffers: 0-13 */
+  const uint8_t* mask;         /* 1 bit per source pixel, or null */
+  int32_t maskRowBytes;
+  const uint8_t* alpha;        /* 1 byte per source pixel, or null */
+  int32_t alphaRowBytes;
+} vlBlitPixels;
+
+#define VL_SVC_GRAPHICS(F, D)                                                                           \
+  F(0, ProbeImageFile, int, (const char* file, int32_t* width, int32_t* height, int32_t* depth))      \
+  F(1, LoadImageARGB, void*,                                                                           \
+    (const char* file, int32_t* width, int32_t* height, int32_t* alpha, const vlTagItem* tags))        \
+  F(2, GetLoadedImagePixels, uint32_t*, (void* image))                                                 \
+  F(3, FreeLoadedImage, void, (void* image))                                                           \
+  F(4, LockBrushPixels, int, (vlVMState*, const vlObjectId* brush, uintptr_t* words, const vlTagItem*)) \
+  F(5, UnlockBrushPixels, int, (vlVMState*, const vlObjectId* brush))                                  \
+  F(6, GetBrushARGB, uint32_t*, (vlVMState*, const vlObjectId* brush, const vlTagItem* tags))         \
+  F(7, FreeARGB, void, (uint32_t* argb))                                                               \
+  F(8, AddDisplayClient, void*,                                                                        \
+    (int32_t display, void* handle, vlDisplayObserverFn, void* userData, vlTagItem* tags, uint32_t))  \
+  F(9, RemoveDisplayClient, void, (void* client))                                                      \
+  F(10, RefreshDisplayClient, int, (void* client))                                                     \
+  F(11, SizeDisplayClient, int, (void* client, int32_t width, int32_t height))                         \
+  F(12, CreateBrushFromARGB, int,                                                                      \
+    (vlVMState*, vlObjectId* id, const uint32_t* argb, int32_t width, int32_t height, const vlTagItem*)) \
+  F(13, SetDisplayAdapter, int, (vlPluginInfo*, uintptr_t userData, const vlTagItem* tags))            \
+  F(14, GetWindowIconList, void*, (void))                                                              \
+  F(15, FreeIconList, void, (void* list))                                                              \
+  F(16, LockBitmapPixels, int, (void* bitmap, uintptr_t* words, const vlTagItem* tags))                \
+  F(17, UnlockBitmapPixels, void, (void* bitmap))                                                      \
+  F(18, GetDisplayAttrs, int, (const void* window, const vlTagItem* tags))                             \
+  F(19, RedrawDisplayByHandle, int, (const void* window))                                              \
+  F(20, GetDisplayHandle, uintptr_t, (int32_t display, const void* window))                            \
+  F(21, BlitPixelsSvc, int, (const vlBlitPixels* blit))                                                \
+  F(22, FillRectARGB, int,                                                                             \
+    (vlVMState*, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t argb, uint32_t flags,  \
+     const vlTagItem* tags))                                                                           \
+  F(23, WritePixelARGB, int, (vlVMState*, int32_t x, int32_t y, uint32_t argb, uint32_t flags, const vlTagItem*)) \
+  F(24, DrawLineARGB, int,                                                                             \
+    (vlVMState*, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t argb, uint32_t flags,       \
+     const vlTagItem* tags))                                                                           \
+  F(25, ReadBitmapARGB, uint32_t*, (void* bitmap, int32_t x, int32_t y, const vlTagItem* tags))        \
+  F(26, GetRawBitmapSize, uint32_t, (int32_t width, int32_t height, int32_t format, int32_t* rowBytes)) \
+  F(27, ColorToPixel, uint32_t, (uint32_t color, int32_t format, int32_t withAlpha))                   \
+  F(28, PixelToColor, uint32_t, (uint32_t pixel, int32_t format, int32_t withAlpha))                   \
+  F(29, FreeBrushByID, int, (vlVMState*, const vlObjectId* brush, int32_t reportMissing))
+VL_SVC_GRAPHICS(VL_GFX_SLOT_TYPE, VL_GFX_SLOT_TYPE)
+VL_ENUM_U32 { VL_SVC_GRAPHICS(VL_GFX_SLOT_NUMBER, VL_GFX_SLOT_NUMBER) VL_GFX_SLOT_END };
+VL_ABI_ASSERT(VL_GFX_SLOT_END == VL_SVC_GRAPHICS_COUNT, "the graphics list lost a slot");
+
+/* Sub-table 7: the FreeType library the player runs on (FreeType 2), in this
+ * fixed order, each slot the FreeType function of that name; slots 38 and
+ * 39 are null. Include FreeType's own headers for its records and cast:
+ * the handles (FT_Library, FT_Face, FT_GlyphSlot, FT_Size, FT_Glyph,
+ * FT_Stroker) and record pointers (FT_Open_Args, FT_Matrix, FT_Vector,
+ * FT_Outline, FT_BBox, FT_Bitmap, FT_Outline_Funcs) are opaque here;
+ * int is FT_Error (0 success), long FT_Long/FT_Pos/FT_Fixed/FT_F26Dot6,
+ * unsigned long FT_ULong, uint32_t FT_UInt, int32_t FT_Int32, int FT_Int and
+ * the enums, unsigned char FT_Bool. Slot 21, FreeTypeForward, hands its two
+ * arguments (outline, box) on to FT_Outline_Get_CBox. */
+#define VL_SVC_FREETYPE(F, D)                                                                          \
+  F(0, FT_Init_FreeType, int, (void** library))                                                        \
+  F(1, FT_Done_FreeType, int, (void* library))                                                         \
+  F(2, FT_New_Memory_Face, int, (void* library, const unsigned char* data, long size, long index, void** face)) \
+  F(3, FT_Open_Face, int, (void* library, const void* openArgs, long index, void** face))               \
+  F(4, FT_Done_Face, int, (void* face))                                                                \
+  F(5, FT_Set_Char_Size, int, (void* face, long width, long height, uint32_t hres, uint32_t vres))     \
+  F(6, FT_Set_Pixel_Sizes, int, (void* face, uint32_t width, uint32_t height))                         \
+  F(7, FT_Set_Transform, void, (void* face, void* matrix, void* delta))                                \
+  F(8, FT_New_Size, int, (void* face, void** size))                                                    \
+  F(9, FT_Activate_Size, int, (void* size))                                                            \
+  F(10, FT_Done_Size, int, (void* size))                                                               \
+  F(11, FT_Get_Char_Index, uint32_t, (void* face, unsigned long code))                                 \
+  F(12, FT_Get_Kerning, int, (void* face, uint32_t left, uint32_t right, uint32_t mode, void* vector)) \
+  F(13, FT_Load_Glyph, int, (void* face, uint32_t glyphIndex, int32_t flags))                          \
+  F(14, FT_Render_Glyph, int, (void* slot, int mode))                                                  \
+  F(15, FT_GlyphSlot_Embolden, void, (void* slot))                                                     \
+  F(16, FT_Get_Glyph, int, (void* slot, void** glyph))                                                 \
+  F(17, FT_Done_Glyph, void, (void* glyph))                                                            \
+  F(18, FT_Outline_New, int, (void* library, uint32_t points, int contours, void* outline))            \
+  F(19, FT_Outline_Done, int, (void* library, void* outline))                                          \
+  F(20, FT_Outline_Transform, void, (const void* outline, const void* matrix))                         \
+  F(21, FreeTypeForward, void, (const void* outline, void* box))                                       \
+  F(22, FT_Outline_Translate, void, (const void* outline, long dx, long dy))                           \
+  F(23, FT_Outline_Get_Bitmap, int, (void* library, void* outline, const void* bitmap))                \
+  F(24, FT_Outline_Decompose, int, (void* outline, const void* funcs, void* user))                     \
+  F(25, FT_Stroker_New, int, (void* library, void** stroker))                                          \
+  F(26, FT_Stroker_Set, void, (void* stroker, long radius, int cap, int join, long miterLimit))        \
+  F(27, FT_Stroker_Done, void, (void* stroker))                                                        \
+  F(28, FT_Stroker_BeginSubPath, int, (void* stroker, void* to, unsigned char open))                   \
+  F(29, FT_Stroker_LineTo, int, (void* stroker, void* to))                                             \
+  F(30, FT_Stroker_ConicTo, int, (void* stroker, void* control, void* to))                             \
+  F(31, FT_Stroker_CubicTo, int, (void* stroker, void* control1, void* control2, void* to))            \
+  F(32, FT_Stroker_EndSubPath, int, (void* stroker))                                                   \
+  F(33, FT_Stroker_ParseOutline, int, (void* stroker, void* outline, unsigned char opened))            \
+  F(34, FT_Stroker_GetCounts, int, (void* stroker, uint32_t* points, uint32_t* contours))              \
+  F(35, FT_Stroker_Export, void, (void* stroker, void* outline))                                       \
+  F(36, FT_Stroker_GetBorderCounts, int, (void* stroker, int border, uint32_t* points, uint32_t* contours)) \
+  F(37, FT_Stroker_ExportBorder, void, (void* stroker, int border, void* outline))
+VL_SVC_FREETYPE(VL_FT_SLOT_TYPE, VL_FT_SLOT_TYPE)
+VL_ENUM_U32 { VL_SVC_FREETYPE(VL_FT_SLOT_NUMBER, VL_FT_SLOT_NUMBER) VL_FT_SLOT_END };
+VL_ABI_ASSERT(VL_FT_SLOT_END == VL_SVC_FREETYPE_COUNT - 2, "the FreeType list lost a slot");
+
 /* The three built-in TrueType fonts (sans, serif, mono), their sizes, then
  * four null words. */
 typedef struct vlSvcBuiltinData {

@@ -22,6 +22,8 @@
 #include "display/events/event_loop.h"
 #include "platform/event_pump.h"
 #include "runtime/replace_file.h"
+#include "player/service_freetype.h"
+#include "player/service_graphics.h"
 #include "player/startup.h"
 #include "display/events/event_types.h"
 #include "platform/intervals.h"
@@ -568,9 +570,12 @@ const vlSvcSound kSound = [] {
 // The display services fill their slots of the graphics and requester
 // sub-tables; the others are not available yet.
 struct DisplaySlots {
-  vlSvcGraphics graphics = AllNotAvailable<vlSvcGraphics>();
+  vlSvcGraphics graphics{};
   vlSvcRequesters requesters = AllNotAvailable<vlSvcRequesters>();
-  DisplaySlots() { FillDisplayServiceSlots(graphics.slot, requesters.slot); }
+  DisplaySlots() {
+    FillDisplayServiceSlots(graphics.slot, requesters.slot);
+    FillGraphicsServiceSlots(graphics.slot);
+  }
 };
 const DisplaySlots kDisplaySlots;
 const vlSvcGraphics& kGraphics = kDisplaySlots.graphics;
@@ -578,8 +583,8 @@ const vlSvcRequesters& kRequesters = kDisplaySlots.requesters;
 // Only slot 0 of the font sub-table is in use; 1 and 2 stay null.
 const vlSvcFonts kFonts = {{NA, nullptr, nullptr}};
 const vlSvcFreeType kFreeType = [] {
-  vlSvcFreeType t = AllNotAvailable<vlSvcFreeType>();
-  t.slot[38] = t.slot[39] = nullptr;
+  vlSvcFreeType t{};
+  FillFreeTypeServiceSlots(t.slot);
   return t;
 }();
 // libjpeg as the player links it (the library's own version checks apply).
