@@ -57,7 +57,7 @@ const vlCmdLineOption vlCmdLineOptions[kCmdLineOptionCount + 1] = {
     ARG_ROW(REQUIREPLUGINS, "<list>", nullptr),
     ARG_ROW(REQUIRETAGS, "<list>", nullptr),
     ARG_ROW(SKIPPLUGINS, "<list>", nullptr),
-    ARG_ROW(DEBUGDEVICE, "<name>", nullptr),
+    ARG_ROW(DEBUGDEVICE, "<name>", "console: errors on the terminal, not in a dialog"),
     SWITCH_ROW(DEBUGOUTPUT),
     SWITCH_ROW(FORCEFLUSH),
     SWITCH_ROW(NODEBUG),

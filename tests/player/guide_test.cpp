@@ -16,13 +16,13 @@ namespace {
 using vlplayer::PlayerTest;
 using vlplayer::Quote;
 
-// The fenced blocks of the guide, by the name of the marker before each.
-std::map<std::string, std::string> GuideBlocks() {
-  std::ifstream in(std::string(VL_SOURCE_ROOT) + "/tools/README.md");
+// The fenced blocks of a document, by the name of the marker before each
+// ("<!-- guide: NAME -->" in the guide).
+std::map<std::string, std::string> MarkedBlocks(const std::string& file, const std::string& marker) {
+  std::ifstream in(std::string(VL_SOURCE_ROOT) + "/" + file);
   std::map<std::string, std::string> blocks;
   std::string line, name, text;
   bool inside = false;
-  const std::string marker = "<!-- guide: ";
   while (std::getline(in, line)) {
     if (!inside && line.rfind(marker, 0) == 0) {
       name = line.substr(marker.size(), line.find(" -->") - marker.size());
@@ -39,6 +39,8 @@ std::map<std::string, std::string> GuideBlocks() {
   }
   return blocks;
 }
+
+std::map<std::string, std::string> GuideBlocks() { return MarkedBlocks("tools/README.md", "<!-- guide: "); }
 
 using Guide = PlayerTest;
 
@@ -121,6 +123,34 @@ TEST_F(Guide, KeyHandlerGetsTheKeysTheGuideShows) {
   vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet}, options);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, blocks["keys.out"]);
+}
+
+// The README's ALSA configuration keeps the sound of each run in a WAV
+// file of its own: the guide's tone applet run twice leaves two files of
+// its one-second tone.
+TEST_F(Guide, ReadmeSoundFileConfigurationKeepsEachRun) {
+  std::map<std::string, std::string> readme = MarkedBlocks("README.md", "<!-- readme: ");
+  std::map<std::string, std::string> blocks = GuideBlocks();
+  ASSERT_EQ(readme.count("asound.conf"), 1u);
+  std::string conf = readme["asound.conf"];
+  const std::string file = "/tmp/vellamora-sound.wav";
+  size_t at = conf.find(file);
+  ASSERT_NE(at, std::string::npos) << conf;
+  const std::string kept = dir() + "/kept.wav";
+  conf.replace(at, file.size(), kept);
+  std::string confPath = WriteFile("readme-asound.conf", conf);
+  ASSERT_NE(Tool("sox -n -r 22050 -c 1 -b 16 " + Quote(dir() + "/tone.wav") + " synth 1 sine 440 && echo ok"), "");
+  std::string applet = Applet("tone", blocks["tone.vlasm"], "");
+  vlplayer::RunOptions options;
+  options.env = {"ALSA_CONFIG_PATH=" + confPath};
+  for (int run = 0; run < 2; ++run) {
+    vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet}, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+  }
+  for (const std::string& wav : {kept, kept + ".0001"}) {
+    EXPECT_NEAR(vlplayer::SoxStat(wav, "Length (seconds)"), 1.0, 0.05) << wav;
+    EXPECT_GT(vlplayer::SoxStat(wav, "RMS     amplitude"), 0.1) << wav;
+  }
 }
 
 }  // namespace

@@ -35,6 +35,11 @@ TEST_F(Startup, HelpListsTheArgumentsAndEnds) {
   EXPECT_LT(window, misc);
   EXPECT_NE(r.out.find("show this help information"), std::string::npos);
   EXPECT_NE(r.out.find("-BACKFILL <mode>"), std::string::npos);
+  // Where a newcomer looks for errors that would wait in a dialog.
+  EXPECT_NE(r.out.find("  -DEBUGDEVICE <name>      set device for debug output (console: errors on the terminal, "
+                       "not in a dialog)\n"),
+            std::string::npos)
+      << r.out;
 
   // --help and -h print the same list, with or without an applet, instead
   // of asking for an applet.
