@@ -68,7 +68,7 @@ void FreeLoadedSvc(void* image) { FreeLoadedImage(static_cast<vlLoadedImage*>(im
 // A raster brush a plug-in may read (readOnly) or change: changing takes
 // the unlocked brush, which layers showing it first copy.
 int FindPluginBrush(vlVMState* state, const vlObjectId* id, bool readOnly, vlBrush** out) {
-  if (!id) return ERR_WRONGUSAGE;
+  if (!state || !id) return ERR_WRONGUSAGE;
   vlBrush* b = nullptr;
   if (int status = GetBrushByID(state, *id, &b, readOnly ? 0u : uint32_t{VL_BRUSH_FINDUNLOCKED})) return status;
   if (!readOnly && IsActiveBrush(b)) return ERR_MODIFYABR;
@@ -130,7 +130,7 @@ int LockBrushPixelsSvc(vlVMState* state, const vlObjectId* id, uintptr_t* words,
 
 // A brush the plug-in did not lock stays as it is: 1055.
 int UnlockBrushPixelsSvc(vlVMState* state, const vlObjectId* id) {
-  if (!id) return ERR_WRONGUSAGE;
+  if (!state || !id) return ERR_WRONGUSAGE;
   vlBrush* b = nullptr;
   if (int status = GetBrushByID(state, *id, &b, VL_BRUSH_HARDWAREOK)) return status;
   for (auto it = gBrushLocks.end(); it != gBrushLocks.begin();) {
@@ -159,7 +159,7 @@ constexpr uintptr_t kNoTag = ~uintptr_t{0};
 
 int CreateBrushFromARGBSvc(vlVMState* state, vlObjectId* id, const uint32_t* argb, int32_t width, int32_t height,
                            const vlTagItem* tags) {
-  if (!id || !argb || width < 1 || height < 1) return ERR_WRONGUSAGE;
+  if (!state || !id || !argb || width < 1 || height < 1) return ERR_WRONGUSAGE;
   const uintptr_t rowTag = GetTagValue(tags, 3, static_cast<uintptr_t>(width));
   if (rowTag < static_cast<uintptr_t>(width) || rowTag > INT32_MAX) return ERR_WRONGUSAGE;
   const auto rowPixels = static_cast<int32_t>(rowTag);
@@ -189,7 +189,7 @@ int CreateBrushFromARGBSvc(vlVMState* state, vlObjectId* id, const uint32_t* arg
 }
 
 int FreeBrushByIDSvc(vlVMState* state, const vlObjectId* id, int32_t reportMissing) {
-  if (!id) return ERR_WRONGUSAGE;
+  if (!state || !id) return ERR_WRONGUSAGE;
   return FreeBrushByID(state, *id, reportMissing);
 }
 
@@ -210,6 +210,7 @@ int FindDrawTarget(vlVMState* state, const vlTagItem* tags, PluginTarget* out) {
     out->picture = b->bitmap;
     return 0;
   }
+  if (!state) return ERR_WRONGUSAGE;
   if (int status = GetDrawTarget(state, &out->output)) return status;
   if (out->output.mode == VL_OUTPUT_MASK || out->output.mode == VL_OUTPUT_ALPHA || !out->output.picture)
     return ERR_WRONGUSAGE;

@@ -158,7 +158,7 @@ static int Brushes(vlVMState* state) {
     for (x = 0; x < 32; ++x) argb[y * 32 + x] = x < 16 ? 0xFF000000u | (uint32_t)(x * 15) << 16 | (uint32_t)y * 15 << 8 | 0x40 : 0xFF00FFu;
   CHECK(VL_GFX(svc, CreateBrushFromARGB)(state, &keyed, NULL, 4, 4, NULL) == 1055, 0);
   CHECK(VL_GFX(svc, CreateBrushFromARGB)(state, &keyed, argb, 0, 4, NULL) == 1055, 0);
-  CHECK(VL_GFX(svc, CreateBrushFromARGB)(state, &keyed, argb, 1 << 29, 1, NULL) == 1522, 0);
+  CHECK(VL_GFX(svc, CreateBrushFromARGB)(state, &keyed, argb, 1 << 30, 1, NULL) == 1522, 0);
 
   /* The script's brush: locked, written in its own pixel format. */
   CHECK(VL_GFX(svc, LockBrushPixels)(state, &script, words, NULL) == 0, 0);
@@ -265,6 +265,11 @@ static int Brushes(vlVMState* state) {
   CHECK(VL_GFX(svc, FreeBrushByID)(state, &target, 1) == 1174, 0);
   CHECK(VL_GFX(svc, FreeBrushByID)(state, &target, 0) == 0, 0);
   CHECK(VL_GFX(svc, FreeBrushByID)(state, NULL, 0) == 1055, 0);
+  /* Without a VM state nothing is looked up. */
+  CHECK(VL_GFX(svc, LockBrushPixels)(NULL, &script, words, NULL) == 1055, 0);
+  CHECK(VL_GFX(svc, GetBrushARGB)(NULL, &script, NULL) == NULL, 0);
+  CHECK(VL_GFX(svc, CreateBrushFromARGB)(NULL, &target, black, 40, 20, NULL) == 1055, 0);
+  CHECK(VL_GFX(svc, FillRectARGB)(NULL, 0, 0, 1, 1, 0xFFFFFFFFu, 0, NULL) == 1055, 0);
   CHECK(VL_GFX(svc, LockBrushPixels)(state, &target, words, NULL) == 1174, 0);
   return Report(state);
 }
