@@ -4,12 +4,17 @@
 
 namespace {
 
+unsigned long long gChanges = 0;
+
 vlNode* HeadSentinel(vlList* list) { return reinterpret_cast<vlNode*>(&list->head); }
 vlNode* TailSentinel(vlList* list) { return reinterpret_cast<vlNode*>(&list->tail); }
 
 }  // namespace
 
+unsigned long long ListChangeCount() { return gChanges; }
+
 void InitList(vlList* list) {
+  gChanges++;
   list->head = TailSentinel(list);
   list->tail = nullptr;
   list->tailPred = HeadSentinel(list);
@@ -18,6 +23,7 @@ void InitList(vlList* list) {
 bool IsListEmpty(const vlList* list) { return list->tailPred == reinterpret_cast<const vlNode*>(&list->head); }
 
 void InsertListNode(vlList* list, vlNode* node, vlNode* after) {
+  gChanges++;
   if (!after) after = HeadSentinel(list);
   vlNode* next = after->succ;
   node->succ = next;
@@ -31,6 +37,7 @@ void AddListHead(vlList* list, vlNode* node) { InsertListNode(list, node, nullpt
 void AddListTail(vlList* list, vlNode* node) { InsertListNode(list, node, list->tailPred); }
 
 vlNode* RemoveListNode(vlNode* node) {
+  gChanges++;
   vlNode* next = node->succ;
   next->pred = node->pred;
   node->pred->succ = next;

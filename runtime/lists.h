@@ -25,3 +25,6 @@ vlNode* RemoveListNode(vlNode* node);
 // Unlink and return the first or last node, null when the list is empty.
 vlNode* RemoveListHead(vlList* list);
 vlNode* RemoveListTail(vlList* list);
+// Counts every change to any list (main thread only): a position found by
+// walking a list stays valid while the count stays the same.
+unsigned long long ListChangeCount();

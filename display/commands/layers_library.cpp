@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include "display/layers/async_draw.h"
+#include "display/layers/batched_refresh.h"
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
 #include "display/commands/layer_commands.h"
@@ -145,7 +146,11 @@ int ShowHide(vlVMState* L, bool hide) {
   }
   if (queue) {
     MergeDirtyRects(&gScratch);
-    RefreshDirtyRects(L, &gScratch);
+    // A loop of moves is drawn as sprite moves are: merged with the rest
+    // of the batch, each layer's every place still reaching the window.
+    const void* movers[256];
+    for (int i = 0; i < count; i++) movers[i] = selected[i];
+    RefreshLayerMovesBatched(L, movers, count, &gScratch);
   }
   return 0;
 }

@@ -55,7 +55,9 @@ bool Listed(const vlDisplay* d) {
 
 // Overlapping boxes become their bounding box until none overlap. Merging
 // costs pixels a chain of small boxes never covered, so when the merged
-// area passes twice the boxes' own the boxes are drawn one by one.
+// area passes the boxes' own by a quarter the boxes are drawn one by one (a
+// larger box also goes out from the back buffer itself, which the next
+// drawing then waits for).
 std::vector<Box> Merged(const std::vector<Box>& boxes) {
   std::vector<Box> out = boxes;
   bool changed = true;
@@ -78,7 +80,7 @@ std::vector<Box> Merged(const std::vector<Box>& boxes) {
   int64_t own = 0, merged = 0;
   for (const Box& b : boxes) own += Area(b);
   for (const Box& b : out) merged += Area(b);
-  return merged > 2 * own ? boxes : out;
+  return 4 * merged > 5 * own ? boxes : out;
 }
 
 }  // namespace
@@ -105,39 +107,85 @@ void SettleHeldRefresh() {
   }
 }
 
-void RefreshRectBatched(vlVMState* state, const void* mover, int32_t x, int32_t y, int32_t width, int32_t height) {
-  vlDisplay* d = CurrentDisplay();
-  vlBGPic* pic = vlCurrentOutput;
-  if (!d || !pic || !d->back) return;
-  // Layers are redrawn through the script's state, which may not outlive
-  // the batch; a suspended refresh and other targets keep their own way.
-  if (pic != d->bgpic || d->displayState != VL_DISPSTATE_OPEN || vlRefreshSuspended || d->layersOn ||
-      gLayerHooks.countLayers(pic) > 0) {
-    RefreshRect(state, x, y, width, height, 0);
-    return;
-  }
-  vlRectXYWH r{x, y, width, height};
-  if (!ClipRectToSize(&r, pic->dispWidth, pic->dispHeight) || r.width < 1 || r.height < 1) return;
+namespace {
+
+// Whether refreshes of the current display may be held now; layers are
+// drawn from the state they have when the batch is settled.
+bool CanHold(vlDisplay* d, vlBGPic* pic, bool layers) {
+  if (!d || !pic || !d->back) return false;
+  // A suspended refresh and other targets keep their own way.
+  if (pic != d->bgpic || d->displayState != VL_DISPSTATE_OPEN || vlRefreshSuspended) return false;
+  return layers || (!d->layersOn && gLayerHooks.countLayers(pic) == 0);
+}
+
+// Adds clipped boxes and their movers to what is held; false when nothing
+// could be held (the caller refreshes at once then).
+bool Hold(vlVMState* state, vlDisplay* d, const void* const* movers, int moverCount, const Box* boxes,
+          size_t boxCount) {
+  bool again = false;
+  for (int i = 0; i < moverCount && !again; i++) again = Moved(movers[i]);
   if (gHeld.display &&
-      (gHeld.display != d || gHeld.back != d->back || gHeld.boxes.size() >= kMaxHeld || Moved(mover)))
+      (gHeld.display != d || gHeld.back != d->back || gHeld.boxes.size() + boxCount > kMaxHeld || again))
     SettleHeldRefresh();
+  if (boxCount > kMaxHeld) return false;
   const bool first = !gHeld.display;
-  if (first && !HoldDisplayDrawing(SettleHeldRefresh)) {
-    RefreshRect(state, r.x, r.y, r.width, r.height, 0);
-    return;
-  }
+  if (first && !HoldDisplayDrawing(SettleHeldRefresh)) return false;
   try {
-    gHeld.boxes.push_back({r.x, r.y, r.x + r.width - 1, r.y + r.height - 1});
-    if (mover) gHeld.movers.push_back(mover);
+    gHeld.boxes.insert(gHeld.boxes.end(), boxes, boxes + boxCount);
+    for (int i = 0; i < moverCount; i++)
+      if (movers[i]) gHeld.movers.push_back(movers[i]);
   } catch (const std::bad_alloc&) {
-    if (first) HoldDisplayDrawing(nullptr);
-    else SettleHeldRefresh();
-    RefreshRect(state, r.x, r.y, r.width, r.height, 0);
-    return;
+    if (first) {
+      gHeld = Held{};
+      HoldDisplayDrawing(nullptr);
+    } else {
+      SettleHeldRefresh();
+    }
+    return false;
   }
   gHeld.display = d;
   gHeld.back = d->back;
   // A coroutine's state may be collected before the batch is drawn.
   gHeld.state = state && state->g ? state->g->mainthread : state;
   if (first) HoldBitmapUse(d->back, SettleHeldRefresh);
+  return true;
+}
+
+}  // namespace
+
+void RefreshRectBatched(vlVMState* state, const void* mover, int32_t x, int32_t y, int32_t width, int32_t height) {
+  vlDisplay* d = CurrentDisplay();
+  vlBGPic* pic = vlCurrentOutput;
+  if (!d || !pic || !d->back) return;
+  if (!CanHold(d, pic, false)) {
+    RefreshRect(state, x, y, width, height, 0);
+    return;
+  }
+  vlRectXYWH r{x, y, width, height};
+  if (!ClipRectToSize(&r, pic->dispWidth, pic->dispHeight) || r.width < 1 || r.height < 1) return;
+  const Box box{r.x, r.y, r.x + r.width - 1, r.y + r.height - 1};
+  if (!Hold(state, d, &mover, 1, &box, 1)) RefreshRect(state, r.x, r.y, r.width, r.height, 0);
+}
+
+void RefreshLayerMovesBatched(vlVMState* state, const void* const* movers, int count, const vlDirtyRects* rects) {
+  vlDisplay* d = CurrentDisplay();
+  vlBGPic* pic = vlCurrentOutput;
+  if (!rects || !d || !pic || !d->back) return;
+  const bool all = rects->all != 0;
+  Box boxes[16];
+  size_t n = 0;
+  bool fits = !all;
+  for (int32_t i = 0; fits && i < rects->count; i++) {
+    const int32_t* e = rects->rects + 4 * i;
+    if (e[0] == VL_DIRTY_MERGED) continue;
+    vlRectXYWH r{e[0], e[1], e[2] + 1 - e[0], e[3] + 1 - e[1]};
+    if (!ClipRectToSize(&r, pic->dispWidth, pic->dispHeight) || r.width < 1 || r.height < 1) continue;
+    if (n == 16) fits = false;
+    else boxes[n++] = {r.x, r.y, r.x + r.width - 1, r.y + r.height - 1};
+  }
+  // Many rectangles at once (a large group) or everything: drawn at once.
+  if (!fits || !CanHold(d, pic, true) || (n && !Hold(state, d, movers, count, boxes, n))) {
+    RefreshDirtyRects(state, const_cast<vlDirtyRects*>(rects));
+    return;
+  }
 }

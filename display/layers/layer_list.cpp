@@ -63,10 +63,38 @@ void DefaultLayerTransform(vlLayerTransform* t) {
 
 vlLayerGeometry* NewLayerGeometry() { return new (std::nothrow) vlLayerGeometry{}; }
 
+namespace {
+// The last layer found by position: a loop over the layers by number then
+// steps from it instead of walking from the bottom each time. Valid while
+// no list changed since.
+struct LayerCursor {
+  const vlBGPic* pic = nullptr;
+  unsigned long long changes = 0;
+  int32_t position = 0;
+  vlNode* node = nullptr;
+};
+LayerCursor gCursor;
+}  // namespace
+
 vlLayer* GetLayerByPos(vlBGPic* pic, int32_t n) {
   if (!pic || n <= 0) return nullptr;
-  for (vlNode* node = pic->layers.head; node->succ; node = node->succ)
-    if (--n == 0) return reinterpret_cast<vlLayer*>(node);
+  vlNode* node = pic->layers.head;
+  int32_t at = 1;
+  if (gCursor.node && gCursor.pic == pic && gCursor.changes == ListChangeCount()) {
+    if (n >= gCursor.position) {
+      node = gCursor.node, at = gCursor.position;
+    } else if (gCursor.position - n < n) {
+      // Back from the cursor: it lies at or after position n, so the walk
+      // stays inside the list.
+      node = gCursor.node;
+      for (at = gCursor.position; at > n; at--) node = node->pred;
+    }
+  }
+  for (; node->succ; node = node->succ, at++)
+    if (at == n) {
+      gCursor = {pic, ListChangeCount(), n, node};
+      return reinterpret_cast<vlLayer*>(node);
+    }
   return nullptr;
 }
 

@@ -117,6 +117,58 @@ forloop 1 walk
 // right after that move.
 const char* kReadSprite = ".call base=1 readpixel 75 48 -> c\n.call base=1 debugprint $c\n";
 
+// Two layers walked across the half-strength objects by ShowLayer in a
+// loop, one half transparent, the other hidden at the end: moves drawn
+// together must end as placing them once does.
+const char* kLayerWalk = R"(.call base=1 createbrush 12 6 6 16711935
+.table 0 { name = "a", transparency = 128 }
+.call base=1 displaybrush 12 0 46 r0
+.table 0 { name = "b" }
+.call base=1 displaybrush 12 80 24 r0
+loadk 1 #0
+loadk 2 #69
+loadk 3 #1
+walk:
+getglobal 13 "showlayer"
+loadk 14 "a"
+copy 15 1
+loadk 16 #46
+call 13 4 1
+getglobal 13 "showlayer"
+loadk 14 "b"
+loadk 17 #80
+sub 15 17 1
+loadk 16 #24
+call 13 4 1
+forloop 1 walk
+.call base=1 hidelayer "b"
+.call base=1 showlayer "a" 70 46
+)";
+const char* kLayerPlaced = R"(.call base=1 createbrush 12 6 6 16711935
+.table 0 { name = "a", transparency = 128 }
+.call base=1 displaybrush 12 70 46 r0
+.table 0 { name = "b" }
+.call base=1 displaybrush 12 11 24 r0
+.call base=1 hidelayer "b"
+)";
+// The sentinel as a layer walked along the bottom edge to its place by the
+// script's last moves: it shows only once the moves held for the batch
+// reach the window while the script waits.
+const char* kWalkedSentinel = R"(.call base=1 createbrush 9 4 4 16776960
+.table 0 { name = "s" }
+.call base=1 displaybrush 9 0 60 r0
+loadk 1 #0
+loadk 2 #92
+loadk 3 #4
+sentinel:
+getglobal 13 "showlayer"
+loadk 14 "s"
+copy 15 1
+loadk 16 #60
+call 13 4 1
+forloop 1 sentinel
+)";
+
 const char* kLayers = ".call base=1 enablelayers\n";
 const char* kDoubleBuffer = ".call base=1 begindoublebuffer\n";
 const char* kFlip = ".call base=1 flip\n";
@@ -139,6 +191,7 @@ const Kind kKinds[] = {
     {"double buffer", kDoubleBuffer, "", kFlip, 1, false},
     {"scaled, double buffer", kDoubleBuffer, "", kFlip, 2, false},
     {"double buffer, flipped between draws", kDoubleBuffer, kFlipsThenMany, kFlip, 1, false},
+    {"layers on, walked", kLayers, kLayerWalk, "", 1, false},
     {"adapter, layers off", "", kSprite, "", 1, true},
     {"adapter, layers on", kLayers, kLayerOnly, "", 1, true},
 };
@@ -162,7 +215,7 @@ class ShowOnce : public PlayerTest {
 .defun OnMouse onmouse
 .line 1
 .table 0 { )") + display + " }\n.call base=1 setdisplayattributes r0\n" + k.setup +
-                             body + extra + kSentinel + k.finish +
+                             body + extra + sentinel_ + k.finish +
                              ".table 0 { onmousedown = $OnMouse }\n.call base=1 installeventhandler r0\n";
     std::string tail;
     for (int i = 0; i < waits; ++i) tail += ".call base=1 waitevent\n";
@@ -211,6 +264,7 @@ class ShowOnce : public PlayerTest {
   }
 
   std::vector<std::string> env_;          // more environment for the player
+  std::string sentinel_ = kSentinel;     // shown after the drawing
   std::function<void(pid_t)> shown_;     // runs once the sentinel shows
   std::string lastErr_;                  // standard error of the last run
 
@@ -246,6 +300,23 @@ TEST_F(ShowOnce, SpritesWalkedInALoopEndAsPlacedOnce) {
         Shoot(k, std::string(kSpriteWalk) + kReadSprite, kHalfStrength, {}, 1, "16711935\ndone\n");
     EXPECT_FALSE(placed.empty());
     EXPECT_TRUE(walked == placed) << "the walked sprites left another picture";
+  }
+}
+
+TEST_F(ShowOnce, LayersWalkedInALoopEndAsPlacedOnce) {
+  for (const Kind& k : {kKinds[1], kKinds[3]}) {
+    SCOPED_TRACE(k.name);
+    const std::string placed = Shoot(k, kLayerPlaced);
+    // Layer a at half strength over black: once, not twice.
+    const unsigned a = Colour(placed, k.scale, 72, 48);
+    EXPECT_TRUE(a >> 16 >= 120 && a >> 16 <= 136 && (a & 0xFF) == a >> 16 && (a & 0xFF00) == 0) << std::hex << a;
+    const std::string walked = Shoot(k, kLayerWalk);
+    EXPECT_FALSE(placed.empty());
+    EXPECT_TRUE(walked == placed) << "the walked layers left another picture";
+    sentinel_ = kWalkedSentinel;
+    const std::string last = Shoot(k, kLayerWalk);
+    sentinel_ = kSentinel;
+    EXPECT_TRUE(last == placed) << "the last moves did not reach the window while the script waits";
   }
 }
 

@@ -319,6 +319,51 @@ TEST_F(Layers, StackingOrderCommands) {
   EXPECT_EQ(Run(".call setlayername 1 \"a\""), kErrLayerNameUsed);
 }
 
+// Looking layers up by position steps from the last one found; after every
+// change of the stack each position must still name the layer a walk from
+// the bottom finds there, in any order of lookups.
+TEST_F(Layers, PositionLookupsFollowEveryChangeOfTheStack) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  std::mt19937 rng(11);
+  int made = 0;
+  auto add = [&] {
+    vlLayerOptions o{};
+    snprintf(o.name, sizeof o.name, "L%d", made++);
+    Add(static_cast<int>(rng() % 60), static_cast<int>(rng() % 60), 8, 8, 0xFF0000, &o);
+  };
+  for (int i = 0; i < 12; i++) add();
+  const char* commands[] = {"layertoback", "layertofront", "removelayer"};
+  for (int round = 0; round < 60; round++) {
+    const int n = CountLayers(d->bgpic);
+    ASSERT_GT(n, 0);
+    const int a = 1 + static_cast<int>(rng() % n), b = 1 + static_cast<int>(rng() % n);
+    switch (rng() % 5) {
+      case 0:
+      case 1:
+      case 2: ASSERT_EQ(Run(std::string(".call ") + commands[rng() % 3] + " " + std::to_string(a)), 0); break;
+      case 3:
+        if (a != b) {
+          ASSERT_EQ(Run(".call swaplayers " + std::to_string(a) + " " + std::to_string(b)), 0);
+        }
+        break;
+      default: add(); break;
+    }
+    if (CountLayers(d->bgpic) < 3) add();
+    std::vector<vlLayer*> walk;
+    for (vlNode* node = d->bgpic->layers.head; node->succ; node = node->succ)
+      walk.push_back(reinterpret_cast<vlLayer*>(node));
+    const int count = static_cast<int>(walk.size());
+    for (int k = 0; k < 3 * count; k++) {
+      const int pos = 1 + static_cast<int>(rng() % (count + 2));
+      ASSERT_EQ(GetLayerByPos(d->bgpic, pos), pos <= count ? walk[pos - 1] : nullptr)
+          << "round " << round << " position " << pos;
+    }
+    EXPECT_EQ(GetLayerByPos(d->bgpic, 0), nullptr);
+  }
+}
+
 TEST_F(Layers, TranslateBorderShadowAndFreeLayers) {
   vlDisplay* d = Open();
   ASSERT_NE(d, nullptr);
