@@ -3,12 +3,15 @@
 // plays, so that none of them rots.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/player/player_harness.h"
 
@@ -67,6 +70,25 @@ class Examples : public PlayerTest {
       Tool("sleep 0.1");
     }
     return picture;
+  }
+  // Keeps a grab as NAME.png in this test's folder and, when
+  // VL_EXAMPLE_SCREENSHOTS names a folder (scripts/example-screenshots
+  // sets it), there too: the screenshots of the guide.
+  void Keep(const Picture& picture, const std::string& name) const {
+    ASSERT_GT(picture.width, 0) << name;
+    std::string ppm = "P6 " + std::to_string(picture.width) + " " + std::to_string(picture.height) + " 255\n";
+    WriteFile(name + ".ppm", ppm + picture.rgb);
+    const std::string png = dir() + "/" + name + ".png";
+    int status = 0;
+    std::string log = Tool("convert " + Quote(dir() + "/" + name + ".ppm") + " -strip " + Quote("png:" + png) + " 2>&1",
+                           &status);
+    ASSERT_EQ(status, 0) << log;
+    EXPECT_EQ(Tool("identify -format '%wx%h' " + Quote(png)),
+              std::to_string(picture.width) + "x" + std::to_string(picture.height));
+    if (const char* shots = std::getenv("VL_EXAMPLE_SCREENSHOTS"); shots && *shots) {
+      log = Tool("cp " + Quote(png) + " " + Quote(std::string(shots) + "/" + name + ".png") + " 2>&1", &status);
+      EXPECT_EQ(status, 0) << log;
+    }
   }
   // Presses a key in the window until the player has ended (the examples
   // that wait for a key end then; one pressed before they wait is lost).
@@ -169,6 +191,7 @@ TEST_F(Examples, Vectors) {
     if (window.empty()) return;
     // The edged text comes last.
     shown = GrabWhen(window, [](const Picture& p) { return p.Count(20, 190, 320, 240, 0x0000FF) > 100; });
+    Keep(shown, "vectors");
     PressKeyUntilEnd(player, window);
   };
   Result r = Run({Example("vectors")}, options);
@@ -201,6 +224,7 @@ TEST_F(Examples, Anim) {
     std::string window = vlplayer::WaitForWindow(display, "Anim example", 20000);
     if (window.empty()) return;
     shown = GrabWhen(window, [](const Picture& p) { return p.At(160, 128) == 0x00FF00; });
+    Keep(shown, "anim");
     PressKeyUntilEnd(player, window);
   };
   Result r = Run({applet}, options);
@@ -231,6 +255,7 @@ TEST_F(Examples, Layers) {
     std::string window = vlplayer::WaitForWindow(display, "Layers example", 20000);
     if (window.empty()) return;
     shown = GrabWhen(window, [](const Picture& p) { return p.Count(40, 150, 280, 210, 0xFF8000) == 240 * 60; });
+    Keep(shown, "layers");
     PressKeyUntilEnd(player, window);
   };
   Result r = Run({Example("layers")}, options);
@@ -274,6 +299,7 @@ TEST_F(Examples, Sprites) {
     shown = GrabWhen(window, [](const Picture& p) {
       return p.At(234, 186) == 0xFFD000 && p.Count(0, 0, 224, 240, 0xFFD000) == 0;
     });
+    Keep(shown, "sprites");
     PressKeyUntilEnd(player, window);
   };
   Result r = Run({Example("sprites")}, options);
@@ -288,6 +314,94 @@ TEST_F(Examples, Sprites) {
   EXPECT_EQ(shown.At(243, 177), 0xC02020u);
   EXPECT_EQ(shown.At(250, 100), 0xC02020u);
   EXPECT_EQ(shown.At(223, 186), 0u);
+}
+
+// The menu example: the highlight bar follows Up and Down (wrapping round)
+// and Return prints the entry under it.
+TEST_F(Examples, Menu) {
+  Picture first, moved;
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Menu example", 20000);
+    if (window.empty()) return;
+    // The bar of entry N spans y 30 + 60 N to 74 + 60 N.
+    auto barAt = [](int entry) {
+      return [entry](const Picture& p) { return p.At(45, 35 + 60 * entry) == 0x2050C0; };
+    };
+    first = GrabWhen(window, barAt(0));
+    const std::string xdotool = "xdotool windowfocus --sync " + window + " key ";
+    Tool(xdotool + "Up");  // from the first entry up to the last
+    moved = GrabWhen(window, barAt(2));
+    Keep(moved, "menu");
+    Tool(xdotool + "Down");
+    Tool(xdotool + "Down");
+    GrabWhen(window, barAt(1));
+    Tool(xdotool + "Return");
+  };
+  Result r = Run({Example("menu")}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "chosen: Scores\n");
+  ASSERT_EQ(first.width, 320);
+  ASSERT_EQ(first.height, 200);
+  // One bar only, behind the entry it marks; white text on each entry.
+  EXPECT_GT(first.Count(40, 30, 280, 74, 0x2050C0), 240 * 44 - 800);
+  EXPECT_EQ(first.Count(0, 80, 320, 200, 0x2050C0), 0);
+  EXPECT_EQ(moved.Count(0, 0, 320, 150, 0x2050C0), 0);
+  EXPECT_GT(moved.Count(40, 150, 280, 194, 0x2050C0), 240 * 44 - 800);
+  for (int entry = 0; entry < 3; ++entry)
+    EXPECT_GT(moved.Count(60, 40 + 60 * entry, 160, 65 + 60 * entry, 0xFFFFFF), 50) << entry;
+}
+
+// The clock example: three ticks of its interval a second apart, each
+// showing the time, then the timeout that ends it.
+TEST_F(Examples, Clock) {
+  Picture shown;
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Clock example", 20000);
+    if (window.empty()) return;
+    shown = GrabWhen(window, [](const Picture& p) { return p.Count(60, 10, 280, 80, 0xFFFFFF) > 200; });
+    Keep(shown, "clock");
+  };
+  const auto start = std::chrono::steady_clock::now();
+  Result r = Run({"-DEBUGDEVICE", "console", Example("clock")}, options);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "tick 1\ntick 2\ntick 3\ndone after 3 ticks: Timeout\n");
+  EXPECT_GT(seconds, 3.4) << "three ticks a second apart and half a second more";
+  ASSERT_EQ(shown.width, 320);
+  // The time in white on the dark blue box, within the text's place.
+  EXPECT_GT(shown.Count(60, 10, 280, 80, 0xFFFFFF), 200);
+  EXPECT_EQ(shown.Count(0, 0, 320, 10, 0x202040), 320 * 10);
+  EXPECT_EQ(shown.Count(0, 90, 320, 120, 0x202040), 320 * 30);
+}
+
+// The words example, run from a copy in this test's folder: the report it
+// prints and writes counts the linked text's words, and the window shows
+// it until a key is pressed.
+TEST_F(Examples, Words) {
+  std::string applet = WriteFile("words.vla", ReadAll(Example("words")));
+  Picture shown;
+  RunOptions options;
+  options.whileRunning = [&](pid_t player, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Words example", 20000);
+    if (window.empty()) return;
+    // The last line of the report comes last.
+    shown = GrabWhen(window, [](const Picture& p) { return p.Count(30, 175, 200, 200, 0xFFFFFF) > 30; });
+    Keep(shown, "words");
+    PressKeyUntilEnd(player, window);
+  };
+  Result r = Run({"-DEBUGDEVICE", "console", applet}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string report = "32 words, 21 different\nthe      8\nwas      4\nand      2\nbright   1\ncalm     1\n";
+  EXPECT_EQ(r.out, report);
+  EXPECT_EQ(ReadAll(dir() + "/report.txt"), report);
+  ASSERT_EQ(shown.width, 320);
+  // Six lines of white text, one under the other.
+  for (int line = 0; line < 6; ++line) {
+    const int top = line == 0 ? 20 : 60 + 28 * (line - 1);
+    EXPECT_GT(shown.Count(20, top, 300, top + 22, 0xFFFFFF), 30) << line;
+  }
 }
 
 }  // namespace
