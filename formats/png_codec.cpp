@@ -13,6 +13,7 @@
 #include <png.h>
 
 #include "formats/pixel_buffer.h"
+#include "graphics/fast_paths.h"
 #include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/replace_file.h"
@@ -48,6 +49,10 @@ struct ReadJob {
 };
 
 void ConvertRow(const uint8_t* in, uint32_t* out, uint32_t width, int channels) {
+  if (const vlSampleRowFn fast = FastSampleRow(channels)) {
+    fast(in, reinterpret_cast<uint8_t*>(out), static_cast<int32_t>(width));
+    return;
+  }
   if (channels == 4) {
     for (uint32_t x = 0; x < width; ++x, in += 4)
       out[x] = (uint32_t{in[3]} << 24) | (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];

@@ -4,8 +4,11 @@
 #include "graphics/fast_paths.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "graphics/pixel_kernels.h"
 #include "graphics/simd_kernels.h"
@@ -186,6 +189,12 @@ const vlFastPath<vlYUVRowFn> kJPEGGrey[] = {
     {"jpeg grey row", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::GreyRowToXRGB},
     {"jpeg grey row", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::GreyRowToXRGB},
 };
+const vlFastPath<vlSampleRowFn> kSampleRows[] = {
+    {"sample row", 3, 10, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::RGBRowToXRGB},
+    {"sample row", 3, 10, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::RGBRowToXRGB},
+    {"sample row", 4, 10, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::RGBARowToARGB},
+    {"sample row", 4, 10, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::RGBARowToARGB},
+};
 #else
 // Other processors: the general kernels, already instantiated per format,
 // are the plain C++ path.
@@ -211,6 +220,7 @@ const vlFastPath<vlAndWordsFn> kAndWords[] = {{"and words", -2, -2, 0, 0, nullpt
 const vlFastPath<vlConvertFn> kConvert[] = {{"convert", 10, 10, VL_FP_NONE, VL_CPU_PLAIN, CopyRows32}};
 const vlFastPath<vlYUVRowFn> kJPEGYCC[] = {{"jpeg ycc row", -2, -2, 0, 0, nullptr}};
 const vlFastPath<vlYUVRowFn> kJPEGGrey[] = {{"jpeg grey row", -2, -2, 0, 0, nullptr}};
+const vlFastPath<vlSampleRowFn> kSampleRows[] = {{"sample row", -2, -2, 0, 0, nullptr}};
 #endif
 
 }  // namespace
@@ -240,10 +250,83 @@ vlBlendColorFn FastBlendColor(int32_t format) { return FindFastPath(kBlendColor,
 vlMixFn FastMix(int32_t format, bool masked) {
   return FindFastPath(kMix, format, format, masked ? VL_FP_MASK : VL_FP_NONE);
 }
-const vlScaleRows* FastScaleSmooth(int32_t format) { return FindFastPath(kScaleSmooth, format, format, VL_FP_NONE); }
+namespace {
+
+// Smooth scaling is chosen by what the processor does fast rather than by
+// the widest instruction set: some processors run the wide permutes and
+// gathers of the AVX2 rows slower than the SSE2 ones. The first smooth
+// scale times each allowed set's rows on a 1080p-to-720p row pair (every
+// candidate's bytes are equal, so only the speed differs) and keeps the
+// fastest for the features it was measured under.
+std::atomic<uint64_t> gScaleChoice{0};  // features << 32 | chosen feature; 0: not measured
+
+double TimeScaleRows(const vlScaleRows& k, const uint8_t* src, const int32_t* index, const uint16_t* frac4,
+                     uint16_t* rows, uint8_t* out, int32_t srcWidth, int32_t count) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int r = 0; r < 4; ++r) {
+    k.horizontal(src, src + srcWidth * 4, index, frac4, count, srcWidth, rows, rows + count * 4);
+    k.vertical(rows, rows + count * 4, 0x4000u + 0x3000u * static_cast<uint32_t>(r), out, count);
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+uint32_t MeasureScaleChoice(uint32_t have) noexcept {
+  uint32_t candidates[4];
+  int n = 0;
+  for (const auto& r : kScaleSmooth)
+    if (r.srcFormat == 10 && (have & r.feature) && n < 4) candidates[n++] = r.feature;
+  if (n <= 1) return n ? candidates[0] : 0;
+  try {
+  constexpr int32_t kSrc = 1920, kCount = 1280;
+  std::vector<uint8_t> src(size_t{kSrc} * 8), out(size_t{kCount} * 4);
+  std::vector<int32_t> index(kCount);
+  std::vector<uint16_t> frac4(size_t{kCount} * 4), rows(size_t{kCount} * 8);
+  uint32_t seed = 12345;
+  for (auto& b : src) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+  for (int32_t i = 0; i < kCount; ++i) {
+    const uint32_t at = static_cast<uint32_t>(i) * 3 * 32768;  // 1.5 source columns a step, in 16.16
+    index[i] = static_cast<int32_t>(at >> 16);
+    for (int c = 0; c < 4; ++c) frac4[static_cast<size_t>(i) * 4 + c] = static_cast<uint16_t>(at);
+  }
+  // Rounds alternate the candidates; each keeps its best time, which
+  // another process taking the core can only lengthen.
+  double best[4] = {1e9, 1e9, 1e9, 1e9};
+  for (int round = 0; round < 7; ++round)
+    for (int c = 0; c < n; ++c) {
+      const vlScaleRows* k = nullptr;
+      for (const auto& r : kScaleSmooth)
+        if (r.srcFormat == 10 && r.feature == candidates[c]) k = r.fn;
+      const double t = TimeScaleRows(*k, src.data(), index.data(), frac4.data(), rows.data(), out.data(), kSrc, kCount);
+      if (t < best[c]) best[c] = t;
+    }
+  // The first (widest) set unless another is clearly faster.
+  int choice = 0;
+  for (int c = 1; c < n; ++c)
+    if (best[c] < best[choice] * 0.95) choice = c;
+  return candidates[choice];
+  } catch (const std::bad_alloc&) {
+    return candidates[0];  // no room to measure: the widest
+  }
+}
+
+}  // namespace
+
+const vlScaleRows* FastScaleSmooth(int32_t format) {
+  const uint32_t have = FastPathFeatures();
+  uint64_t choice = gScaleChoice.load(std::memory_order_relaxed);
+  if (choice == 0 || static_cast<uint32_t>(choice >> 32) != have) {
+    choice = uint64_t{have} << 32 | MeasureScaleChoice(have);
+    gScaleChoice.store(choice, std::memory_order_relaxed);
+  }
+  const uint32_t chosen = static_cast<uint32_t>(choice);
+  for (const auto& r : kScaleSmooth)
+    if (r.srcFormat == format && r.dstFormat == format && r.feature == chosen && (have & r.feature)) return r.fn;
+  return FindFastPath(kScaleSmooth, format, format, VL_FP_NONE);
+}
 vlNearestRowFn FastScaleNearest(int32_t format) { return FindFastPath(kScaleNearest, format, format, VL_FP_NONE); }
 vlYUVRowFn FastJPEGYCCRow() { return FindFastPath(kJPEGYCC, -1, -1, VL_FP_NONE); }
 vlYUVRowFn FastJPEGGreyRow() { return FindFastPath(kJPEGGrey, -1, -1, VL_FP_NONE); }
+vlSampleRowFn FastSampleRow(int32_t channels) { return FindFastPath(kSampleRows, channels, 10, VL_FP_NONE); }
 vlConvertFn FastConvert(int32_t srcFormat, int32_t dstFormat) {
   return FindFastPath(kConvert, srcFormat, dstFormat, VL_FP_NONE);
 }

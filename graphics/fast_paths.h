@@ -87,6 +87,10 @@ vlYUVRowFn FastYUV444Row(int32_t format);
 vlYUVRowFn FastJPEGYCCRow();
 // The same for grey samples (y only): each one in the three colour bytes.
 vlYUVRowFn FastJPEGGreyRow();
+// Decoded rows of 8-bit samples, 3 (R, G, B) or 4 (R, G, B, A) a pixel, to
+// native 0x00RRGGBB or 0xAARRGGBB words (rows keyed by channel count).
+using vlSampleRowFn = void (*)(const uint8_t* in, uint8_t* out, int32_t count);
+vlSampleRowFn FastSampleRow(int32_t channels);
 // Format conversion between ARGB words (format 10), the other 32-bit
 // formats and RGB565 (format 4), both ways, by the rules of the fromARGB
 // kernels and ReadPixelsARGB. Rows in pixels of each side.

@@ -61,6 +61,29 @@ void NearestPixels(const vlScaleJob& j, long double xr, long double yr) {
   }
 }
 
+// What a scale needs besides the pictures, kept per thread from call to
+// call: made afresh for every picture, the tables and row buffers cost
+// more (allocation, clearing, the first touch of their pages) than a small
+// scale itself. The column tables are redone only when the widths change.
+struct Scratch {
+  std::vector<uint16_t> xFrac, yFrac;
+  std::vector<int32_t> xStep, yStep;
+  std::vector<int32_t> index;   // source column of each target column
+  std::vector<uint16_t> frac4;  // its fraction, once per channel
+  int32_t columnsFor[2] = {-1, -1};  // source and target widths of index and frac4
+  std::vector<uint16_t> rows;   // two rows interpolated along x
+  std::vector<uint8_t> made;    // two made source rows
+  std::vector<int32_t> nearest; // nearest scaling's source columns
+};
+thread_local Scratch tScratch;
+
+// Grows v to n elements at least (never shrinks: the next call reuses it).
+template <typename T>
+T* Room(std::vector<T>& v, size_t n) {
+  if (v.size() < n) v.resize(n);
+  return v.data();
+}
+
 // The same rule through a fast row kernel: each target column's source
 // column is worked out once per call, and a target row that reads the same
 // source row as the one above is a copy of it. False (nothing written)
@@ -77,8 +100,12 @@ bool NearestFast(const vlScaleJob& j, long double xr, long double yr) {
   const auto [s0, s1] = span(j.srcPixels, j.srcHeight, j.srcRowLength, j.srcWidth);
   const auto [d0, d1] = span(j.dstPixels, j.dstHeight, j.dstRowLength, j.dstWidth);
   if (s0 < d1 && d0 < s1) return false;
-  std::unique_ptr<int32_t[]> index(new (std::nothrow) int32_t[j.dstWidth]);
-  if (!index) return false;
+  int32_t* index;
+  try {
+    index = Room(tScratch.nearest, j.dstWidth);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   const uint64_t s = StepOf(xr);
   uint64_t acc = 0;
   for (int32_t i = 0; i < j.dstWidth; ++i, acc += s) index[i] = static_cast<int32_t>(acc >> 16);
@@ -88,7 +115,7 @@ bool NearestFast(const vlScaleJob& j, long double xr, long double yr) {
     const int32_t sy = vl::DoubleToInt32(static_cast<double>(rowAcc));
     uint8_t* d = j.dstPixels + static_cast<intptr_t>(ty) * j.dstRowLength * B;
     if (sy == above) std::memcpy(d, d - static_cast<intptr_t>(j.dstRowLength) * B, static_cast<size_t>(j.dstWidth) * B);
-    else row(j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * B, index.get(), j.dstWidth, j.srcWidth, d);
+    else row(j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * B, index, j.dstWidth, j.srcWidth, d);
     above = sy;
   }
   return true;
@@ -112,25 +139,31 @@ void FillTables(int32_t srcSize, int32_t dstSize, uint16_t* frac, int32_t* step)
 // the per-pixel rule.
 void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac, const int32_t* xStep,
                 const uint16_t* yFrac, const int32_t* yStep, const vlMadeRows* made = nullptr) {
-  std::vector<int32_t> index(j.dstWidth);
-  std::vector<uint16_t> frac4(static_cast<size_t>(j.dstWidth) * 4);
-  int32_t sx = 0;
-  for (int32_t tx = 0; tx < j.dstWidth; ++tx) {
-    index[tx] = sx;
-    for (int c = 0; c < 4; ++c) frac4[tx * 4 + c] = xFrac[tx];
-    sx += xStep[tx + 1];
-    if (sx >= j.srcWidth) sx = j.srcWidth - 1;
+  Scratch& sc = tScratch;
+  int32_t* index = Room(sc.index, j.dstWidth);
+  uint16_t* frac4 = Room(sc.frac4, static_cast<size_t>(j.dstWidth) * 4);
+  if (sc.columnsFor[0] != j.srcWidth || sc.columnsFor[1] != j.dstWidth) {
+    sc.columnsFor[0] = -1;
+    int32_t sx = 0;
+    for (int32_t tx = 0; tx < j.dstWidth; ++tx) {
+      index[tx] = sx;
+      for (int c = 0; c < 4; ++c) frac4[tx * 4 + c] = xFrac[tx];
+      sx += xStep[tx + 1];
+      if (sx >= j.srcWidth) sx = j.srcWidth - 1;
+    }
+    sc.columnsFor[0] = j.srcWidth;
+    sc.columnsFor[1] = j.dstWidth;
   }
   const size_t rowValues = static_cast<size_t>(j.dstWidth) * 4;
-  std::vector<uint16_t> buffers(rowValues * 2);
-  uint16_t* rows[2] = {buffers.data(), buffers.data() + rowValues};
+  uint16_t* buffers = Room(sc.rows, rowValues * 2);
+  uint16_t* rows[2] = {buffers, buffers + rowValues};
   int32_t held[2] = {-1, -1};  // source row in each buffer
   // Made rows: two at most are read at once, so two buffers take turns.
-  std::vector<uint8_t> madeRows(made ? static_cast<size_t>(j.srcWidth) * 8 : 0);
+  uint8_t* madeRows = made ? Room(sc.made, static_cast<size_t>(j.srcWidth) * 8) : nullptr;
   int turn = 0;
   auto source = [&](int32_t sy) -> const uint8_t* {
     if (!made) return j.srcPixels + static_cast<intptr_t>(sy) * j.srcRowLength * 4;
-    uint8_t* out = madeRows.data() + static_cast<size_t>(turn) * j.srcWidth * 4;
+    uint8_t* out = madeRows + static_cast<size_t>(turn) * j.srcWidth * 4;
     turn ^= 1;
     made->row(made->context, sy, out);
     return out;
@@ -142,14 +175,14 @@ void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac
     const int top = held[0] == sy ? 0 : held[1] == sy ? 1 : -1;
     const int bottom = held[0] == sy2 ? 0 : held[1] == sy2 ? 1 : -1;
     if (top < 0 && bottom < 0) {
-      k.horizontal(source(sy), sy2 != sy ? source(sy2) : nullptr, index.data(), frac4.data(), j.dstWidth,
-                   j.srcWidth, rows[0], rows[1]);
+      k.horizontal(source(sy), sy2 != sy ? source(sy2) : nullptr, index, frac4, j.dstWidth, j.srcWidth, rows[0],
+                   rows[1]);
       held[0] = sy;
       held[1] = sy2 != sy ? sy2 : -1;
     } else if (top < 0 || bottom < 0) {
       const int slot = top < 0 ? 1 - bottom : 1 - top;
       const int32_t want = top < 0 ? sy : sy2;
-      k.horizontal(source(want), nullptr, index.data(), frac4.data(), j.dstWidth, j.srcWidth, rows[slot], nullptr);
+      k.horizontal(source(want), nullptr, index, frac4, j.dstWidth, j.srcWidth, rows[slot], nullptr);
       held[slot] = want;
     }
     const uint16_t* t = rows[held[0] == sy ? 0 : 1];
@@ -160,25 +193,21 @@ void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac
   }
 }
 
-// The job's tables, or tables made for the call in the vectors given.
+// The job's tables, or the thread's own, filled for the job.
 struct Tables {
   uint16_t *xFrac, *yFrac;
   int32_t *xStep, *yStep;
 };
-Tables SmoothTables(const vlScaleJob& j, std::vector<uint16_t>& xf, std::vector<uint16_t>& yf,
-                    std::vector<int32_t>& xs, std::vector<int32_t>& ys) {
+Tables SmoothTables(const vlScaleJob& j) {
   Tables t{j.xFraction, j.yFraction, j.xStep, j.yStep};
+  Scratch& sc = tScratch;
   if (!t.xFrac || !t.xStep) {
-    xf.resize(j.dstWidth + 1);
-    xs.resize(j.dstWidth + 1);
-    t.xFrac = xf.data();
-    t.xStep = xs.data();
+    t.xFrac = Room(sc.xFrac, static_cast<size_t>(j.dstWidth) + 1);
+    t.xStep = Room(sc.xStep, static_cast<size_t>(j.dstWidth) + 1);
   }
   if (!t.yFrac || !t.yStep) {
-    yf.resize(j.dstHeight + 1);
-    ys.resize(j.dstHeight + 1);
-    t.yFrac = yf.data();
-    t.yStep = ys.data();
+    t.yFrac = Room(sc.yFrac, static_cast<size_t>(j.dstHeight) + 1);
+    t.yStep = Room(sc.yStep, static_cast<size_t>(j.dstHeight) + 1);
   }
   FillTables(j.srcWidth, j.dstWidth, t.xFrac, t.xStep);
   FillTables(j.srcHeight, j.dstHeight, t.yFrac, t.yStep);
@@ -186,9 +215,7 @@ Tables SmoothTables(const vlScaleJob& j, std::vector<uint16_t>& xf, std::vector<
 }
 
 void Smooth(const vlScaleJob& j) {
-  std::vector<uint16_t> xf, yf;
-  std::vector<int32_t> xs, ys;
-  const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j, xf, yf, xs, ys);
+  const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j);
   const int32_t B = j.bytesPerPixel;
   const vlScaleRows* fast = B == 4 && j.srcPixels ? FastScaleSmooth(j.format) : nullptr;
   if (fast) {
@@ -241,7 +268,12 @@ void ScalePixels(const vlScaleJob& j) {
   if (j.srcWidth <= 0 || j.srcHeight <= 0 || j.dstWidth <= 0 || j.dstHeight <= 0) return;
   const bool planesOnly = !j.srcPixels;
   if (j.smooth && !planesOnly) {
-    Smooth(j);  // 3-byte pixels unpack and pack as nothing; planes still scale
+    // 3-byte pixels unpack and pack as nothing; planes still scale. Short
+    // of memory for the tables, the target is left as it was.
+    try {
+      Smooth(j);
+    } catch (const std::bad_alloc&) {
+    }
     return;
   }
   const long double xr = static_cast<long double>(j.srcWidth) / j.dstWidth;
@@ -262,9 +294,7 @@ bool ScaleMadeRowsSmooth(const vlScaleJob& j, const vlMadeRows& made) {
   // Every buffer is made before the first row is written, so memory
   // running short leaves the target untouched for the caller's own way.
   try {
-    std::vector<uint16_t> xf, yf;
-    std::vector<int32_t> xs, ys;
-    const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j, xf, yf, xs, ys);
+    const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j);
     SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep, &made);
   } catch (const std::bad_alloc&) {
     return false;

@@ -28,6 +28,10 @@ struct V {
   // Packs two registers of consecutive 16-bit values into consecutive bytes.
   static R PackInOrder16(R lo, R hi) { return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8); }
   static R Add16(R a, R b) { return _mm256_add_epi16(a, b); }
+  static R Unpack8Lo(R a, R b) { return _mm256_unpacklo_epi8(a, b); }
+  static R Unpack8Hi(R a, R b) { return _mm256_unpackhi_epi8(a, b); }
+  static R Sub8(R a, R b) { return _mm256_sub_epi8(a, b); }
+  static R MAddUbs(R u, R s) { return _mm256_maddubs_epi16(u, s); }
   static R Sub16(R a, R b) { return _mm256_sub_epi16(a, b); }
   static R Mul16(R a, R b) { return _mm256_mullo_epi16(a, b); }
   static R MulHi16(R a, R b) { return _mm256_mulhi_epi16(a, b); }

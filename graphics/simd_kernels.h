@@ -63,6 +63,9 @@
   void YCCRowToXRGB(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out, int32_t count);        \
   /* Grey samples to 0x00YYYYYY words (cb and cr unread). */                                                      \
   void GreyRowToXRGB(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out, int32_t count);       \
+  /* Rows of 8-bit R, G, B (and A) samples to 0x00RRGGBB (0xAARRGGBB) words. */                                 \
+  void RGBRowToXRGB(const uint8_t* in, uint8_t* out, int32_t count);                                             \
+  void RGBARowToARGB(const uint8_t* in, uint8_t* out, int32_t count);                                            \
   /* Format conversions of 32-bit words: each word's bytes reversed and ANDed with keep; shifted 8 bits left */  \
   /* (or right); bytes 0 and 2 exchanged and byte 3 cleared. Rows in pixels. */                                   \
   void SwapBytes32(const uint8_t* src, int32_t srcRow, uint8_t* dst, int32_t dstRow, int32_t w, int32_t h,      \

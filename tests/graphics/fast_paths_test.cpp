@@ -14,6 +14,7 @@
 #include <string>
 #include <functional>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "graphics/bitmap.h"
@@ -57,9 +58,11 @@ Plane MakePlane(std::mt19937& rng, int32_t w, int32_t h, int32_t size, bool cove
   return p;
 }
 
-// The instruction sets of this processor, each alone.
+// The instruction sets of this processor, each alone (also where the
+// fastest of several would be measured and chosen), then all together.
 std::vector<uint32_t> FastSets(uint32_t detected) {
   std::vector<uint32_t> sets;
+  if (detected & VL_CPU_AVX2) sets.push_back(VL_CPU_PLAIN | VL_CPU_AVX2);
   if (detected & VL_CPU_AVX2) sets.push_back(VL_CPU_PLAIN | VL_CPU_SSE2 | VL_CPU_AVX2);
   if (detected & VL_CPU_SSE2) sets.push_back(VL_CPU_PLAIN | VL_CPU_SSE2);
   if (detected & VL_CPU_PLAIN) sets.push_back(VL_CPU_PLAIN);
@@ -507,6 +510,101 @@ TEST_F(FastPaths, NearestScale) {
     Compare("large nearest scale", sw, dst.bytes,
             [&](std::vector<uint8_t>& t) { ScalePixels(ScaleJob(src, dst, t.data(), format, 0)); });
   }
+}
+
+// The smooth scaler keeps its tables and row buffers from one call to the
+// next: a scale of another source width to the same target width, one
+// narrower after a wider one, one with the caller's tables after one
+// without, must each come out as a fresh general scale does.
+TEST_F(FastPaths, SmoothScaleReusesNothingStale) {
+  std::mt19937 rng(11);
+  const std::array<std::array<int32_t, 4>, 7> sizes{{{640, 9, 427, 6},
+                                                     {641, 9, 427, 6},
+                                                     {200, 5, 427, 7},
+                                                     {640, 9, 426, 6},
+                                                     {30, 3, 1000, 4},
+                                                     {1000, 4, 30, 3},
+                                                     {640, 9, 427, 6}}};
+  for (int pass = 0; pass < 2; ++pass)
+    for (size_t n = 0; n < sizes.size(); ++n) {
+      const auto [sw, sh, dw, dh] = sizes[n];
+      Plane src = MakePlane(rng, sw, sh, 4), dst = MakePlane(rng, dw, dh, 4);
+      std::vector<uint16_t> xf(dw + 1), yf(dh + 1);
+      std::vector<int32_t> xs(dw + 1), ys(dh + 1);
+      const bool ownTables = (n + pass) % 2 == 1;
+      Compare("smooth scale after another", static_cast<int>(n), dst.bytes, [&](std::vector<uint8_t>& t) {
+        vlScaleJob j = ScaleJob(src, dst, t.data(), 10 + static_cast<int32_t>(n % 4));
+        if (ownTables) {
+          j.xFraction = xf.data();
+          j.yFraction = yf.data();
+          j.xStep = xs.data();
+          j.yStep = ys.data();
+        }
+        ScalePixels(j);
+      });
+    }
+}
+
+// Threads scaling pictures of different sizes at once each get the bytes
+// of the general path: nothing a scale keeps is shared between threads.
+TEST_F(FastPaths, SmoothScaleOnSeveralThreads) {
+  struct Case {
+    Plane src, dst;
+    std::vector<uint8_t> general;
+    bool same = false;
+  };
+  std::mt19937 rng(12);
+  std::vector<Case> cases(4);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const int32_t sw = 300 + 97 * static_cast<int32_t>(i), dw = 211 + 151 * static_cast<int32_t>(i);
+    cases[i].src = MakePlane(rng, sw, 12, 4);
+    cases[i].dst = MakePlane(rng, dw, 17, 4);
+    cases[i].general = cases[i].dst.bytes;
+  }
+  SetFastPathFeatures(0);
+  for (auto& c : cases) ScalePixels(ScaleJob(c.src, c.dst, c.general.data(), 10));
+  SetFastPathFeatures(~0u);
+  FastPathFeatures();
+  std::vector<std::thread> threads;
+  for (auto& c : cases)
+    threads.emplace_back([&c] {
+      bool same = true;
+      for (int round = 0; round < 20; ++round) {
+        std::vector<uint8_t> t = c.dst.bytes;
+        ScalePixels(ScaleJob(c.src, c.dst, t.data(), 10));
+        same = same && t == c.general;
+      }
+      c.same = same;
+    });
+  for (auto& t : threads) t.join();
+  for (size_t i = 0; i < cases.size(); ++i) EXPECT_TRUE(cases[i].same) << "thread " << i;
+}
+
+// The smooth rows are chosen by speed among the sets allowed now, and
+// chosen again when the allowed sets change.
+TEST_F(FastPaths, SmoothScaleRowsChosenAmongAllowedSets) {
+  if (!(detected_ & VL_CPU_AVX2)) GTEST_SKIP() << "one instruction set only";
+  SetFastPathFeatures(VL_CPU_PLAIN | VL_CPU_SSE2);
+  const vlScaleRows* sse2 = FastScaleSmooth(10);
+  const vlScaleRows* sse2For12 = FastScaleSmooth(12);
+  SetFastPathFeatures(VL_CPU_PLAIN | VL_CPU_AVX2);
+  const vlScaleRows* avx2 = FastScaleSmooth(10);
+  const vlScaleRows* avx2For12 = FastScaleSmooth(12);
+  ASSERT_NE(sse2, nullptr);
+  ASSERT_NE(avx2, nullptr);
+  EXPECT_NE(sse2, avx2);
+  EXPECT_NE(sse2For12, avx2For12);
+  SetFastPathFeatures(VL_CPU_PLAIN | VL_CPU_SSE2 | VL_CPU_AVX2);
+  const vlScaleRows* both = FastScaleSmooth(10);
+  EXPECT_TRUE(both == sse2 || both == avx2);
+  // One set serves every format.
+  EXPECT_EQ(FastScaleSmooth(12), both == sse2 ? sse2For12 : avx2For12);
+  SetFastPathFeatures(VL_CPU_PLAIN | VL_CPU_SSE2);
+  EXPECT_EQ(FastScaleSmooth(10), sse2);
+  SetFastPathFeatures(VL_CPU_PLAIN | VL_CPU_AVX2);
+  EXPECT_EQ(FastScaleSmooth(10), avx2);
+  SetFastPathFeatures(VL_CPU_PLAIN);
+  EXPECT_EQ(FastScaleSmooth(10), nullptr);
 }
 
 }  // namespace
