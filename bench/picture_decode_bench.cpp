@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench/photo_gif.h"
+#include "bench/png_read.h"
 #include "formats/gif.h"
 #include "formats/jpeg_codec.h"
 #include "formats/png_codec.h"
@@ -51,17 +52,8 @@ std::vector<uint8_t> PngBytes(const std::vector<uint32_t>& px, bool alpha) {
 void BM_DecodePNG(benchmark::State& state) {
   static const auto picture = MakePicture();
   const auto bytes = PngBytes(picture, state.range(0) != 0);
-  for (auto _ : state) {
-    vlStream* s = OpenMemoryStream(bytes.data(), bytes.size());
-    int32_t w = 0, h = 0, alpha = 0;
-    uint32_t* pixels = nullptr;
-    int result = -1;
-    ReadPNG(s, 0, &w, &h, &pixels, &alpha, &result);
-    CloseFileStream(s);
-    if (result != 0) state.SkipWithError("decode failed");
-    benchmark::DoNotOptimize(pixels);
-    FreeMemory(pixels);
-  }
+  for (auto _ : state)
+    if (!ReadPNGOnce(OpenMemoryStream(bytes.data(), bytes.size()))) state.SkipWithError("decode failed");
   state.SetBytesProcessed(int64_t(state.iterations()) * kWidth * kHeight * 4);
 }
 BENCHMARK(BM_DecodePNG)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -6,8 +6,9 @@
 // conversion between ARGB, RGB565 and a byte-reversed 32-bit format
 // (pixman, and our general loops), GIF decoding of a picture, a 100-frame
 // animation and a dithered photo-like picture made by ImageMagick (giflib
-// DGifSlurp plus palette expansion) and JPEG
-// decoding (libjpeg into RGB). Names are "<job>/<who>"; bench/pixel_peers.py
+// DGifSlurp plus palette expansion), PNG decoding of an RGB and an RGBA
+// picture (libpng into the same 32-bit words) and JPEG decoding (libjpeg
+// into RGB). Names are "<job>/<who>"; bench/pixel_peers.py
 // pairs them. Peers are linked here only.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
@@ -17,16 +18,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <fstream>
+#include <iterator>
 #include <jpeglib.h>
 #include <malloc.h>
+#include <png.h>
+#include <unistd.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "bench/photo_gif.h"
+#include "bench/png_read.h"
 #include "formats/gif.h"
 #include "formats/jpeg_codec.h"
+#include "formats/png_codec.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/blit_loops.h"
@@ -410,6 +419,105 @@ void Convert_pixman(benchmark::State& state) {
   pixman_image_unref(d);
 }
 
+// ---- PNG -----------------------------------------------------------------
+
+// The 1080p picture written by our PNG writer (libpng's default filters and
+// compression), as RGB or with its coverage as alpha.
+std::vector<uint8_t> MakePng(bool alpha) {
+  std::vector<uint32_t> px = Source().rgb;
+  for (size_t i = 0; i < px.size(); ++i) px[i] |= uint32_t{Source().alpha[i]} << 24;
+  char name[] = "/tmp/vl_pixel_peers_XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0) return {};
+  close(fd);
+  vlPNGWriteParams p{name, px.data(), kW * 4, kW, kH, alpha, -1};
+  WritePNG(&p);
+  std::ifstream in(name, std::ios::binary);
+  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::remove(name);
+  return bytes;
+}
+
+const std::vector<uint8_t>& PngFile(bool alpha) {
+  static const std::vector<uint8_t> rgb = MakePng(false), rgba = MakePng(true);
+  return alpha ? rgba : rgb;
+}
+
+// Files the jobs read, removed when the program ends.
+std::deque<std::string>& FilesMade() {
+  static std::deque<std::string> files;
+  return files;
+}
+
+// The bytes also as a file, for the jobs that read one (as a picture is
+// loaded); null when it cannot be written.
+const char* OnDisk(const std::vector<uint8_t>& bytes, const char* name) {
+  const std::string path = std::string("/tmp/vl_pixel_peers_") + std::to_string(getpid()) + "_" + name;
+  for (const std::string& f : FilesMade())
+    if (f == path) return f.c_str();
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) return nullptr;
+  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (fclose(f) != 0 || !ok) return nullptr;
+  FilesMade().push_back(path);
+  return FilesMade().back().c_str();
+}
+
+void Png_ours(benchmark::State& state) {
+  const auto& bytes = PngFile(state.range(0) != 0);
+  const char* file = state.range(1) ? OnDisk(bytes, state.range(0) ? "a.png" : "b.png") : nullptr;
+  for (auto _ : state)
+    if (!ReadPNGOnce(file ? OpenFileStream(file, VL_MODE_READ, nullptr) : OpenMemoryStream(bytes.data(), bytes.size())))
+      state.SkipWithError("decode failed");
+  Pixels(state, int64_t{kW} * kH);
+}
+
+struct PngMemory {
+  const uint8_t* data;
+  size_t size, at;
+};
+void ReadPngMemory(png_structp png, png_bytep out, size_t n) {
+  auto* m = static_cast<PngMemory*>(png_get_io_ptr(png));
+  if (n > m->size - m->at) png_error(png, "short");
+  memcpy(out, m->data + m->at, n);
+  m->at += n;
+}
+
+// libpng delivering the same words: blue, green, red, then alpha (or 0).
+void Png_libpng(benchmark::State& state) {
+  const auto& bytes = PngFile(state.range(0) != 0);
+  const char* file = state.range(1) ? OnDisk(bytes, state.range(0) ? "a.png" : "b.png") : nullptr;
+  for (auto _ : state) {
+    PngMemory m{bytes.data(), bytes.size(), 0};
+    FILE* f = file ? fopen(file, "rb") : nullptr;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    uint32_t* pixels = nullptr;
+    if (setjmp(png_jmpbuf(png))) {
+      state.SkipWithError("libpng failed");
+      png_destroy_read_struct(&png, &info, nullptr);
+      free(pixels);
+      if (f) fclose(f);
+      break;
+    }
+    if (f) png_init_io(png, f);
+    else png_set_read_fn(png, &m, ReadPngMemory);
+    png_read_info(png, info);
+    png_set_bgr(png);
+    if (png_get_color_type(png, info) == PNG_COLOR_TYPE_RGB) png_set_filler(png, 0, PNG_FILLER_AFTER);
+    png_read_update_info(png, info);
+    const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    pixels = static_cast<uint32_t*>(malloc(size_t(w) * h * 4));
+    for (png_uint_32 y = 0; y < h; ++y) png_read_row(png, reinterpret_cast<png_bytep>(pixels + size_t(y) * w), nullptr);
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (f) fclose(f);
+    benchmark::DoNotOptimize(pixels);
+    free(pixels);
+  }
+  Pixels(state, int64_t{kW} * kH);
+}
+
 // ---- JPEG ----------------------------------------------------------------
 
 const vlJPEGEncodeParams& JpegFile() {
@@ -426,12 +534,17 @@ const vlJPEGEncodeParams& JpegFile() {
   return p;
 }
 
+// range(0): 1 reads a file, as a picture is loaded; 0 decodes from memory.
 void Jpeg_ours(benchmark::State& state) {
   const auto& p = JpegFile();
+  const char* file = state.range(0) ? OnDisk({p.data, p.data + p.length}, "p.jpg") : nullptr;
   for (auto _ : state) {
     int32_t w = 0, h = 0;
     uint32_t* pixels = nullptr;
-    if (DecodeJPEG(p.data, p.length, 0, &w, &h, &pixels) != 0) state.SkipWithError("decode failed");
+    vlStream* s = file ? OpenFileStream(file, VL_MODE_READ, nullptr) : nullptr;
+    if (DecodeJPEG(s ? static_cast<void*>(s) : p.data, s ? 0 : p.length, 0, &w, &h, &pixels) != 0)
+      state.SkipWithError("decode failed");
+    if (s) CloseFileStream(s);
     benchmark::DoNotOptimize(pixels);
     FreeMemory(pixels);
   }
@@ -440,12 +553,15 @@ void Jpeg_ours(benchmark::State& state) {
 
 void Jpeg_libjpeg(benchmark::State& state) {
   const auto& p = JpegFile();
+  const char* file = state.range(0) ? OnDisk({p.data, p.data + p.length}, "p.jpg") : nullptr;
   for (auto _ : state) {
     jpeg_decompress_struct c{};
     jpeg_error_mgr e{};
     c.err = jpeg_std_error(&e);
     jpeg_create_decompress(&c);
-    jpeg_mem_src(&c, p.data, p.length);
+    FILE* f = file ? fopen(file, "rb") : nullptr;
+    if (f) jpeg_stdio_src(&c, f);
+    else jpeg_mem_src(&c, p.data, p.length);
     jpeg_read_header(&c, TRUE);
     c.out_color_space = JCS_RGB;
     jpeg_start_decompress(&c);
@@ -456,6 +572,7 @@ void Jpeg_libjpeg(benchmark::State& state) {
     }
     jpeg_finish_decompress(&c);
     jpeg_destroy_decompress(&c);
+    if (f) fclose(f);
     benchmark::DoNotOptimize(rgb);
     free(rgb);
   }
@@ -500,8 +617,16 @@ VL_CONVERT_JOB("To565", 10, 4);
 VL_CONVERT_JOB("From565", 4, 10);
 VL_CONVERT_JOB("ToBGRA", 10, 11);
 VL_CONVERT_JOB("FromBGRA", 11, 10);
-BENCHMARK(Jpeg_ours)->Name("Jpeg/ours")->Unit(benchmark::kMillisecond);
-BENCHMARK(Jpeg_libjpeg)->Name("Jpeg/libjpeg")->Unit(benchmark::kMillisecond);
+BENCHMARK(Png_ours)->Name("Png/ours")->Args({0, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Png_libpng)->Name("Png/libpng")->Args({0, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Png_ours)->Name("PngAlpha/ours")->Args({1, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Png_libpng)->Name("PngAlpha/libpng")->Args({1, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Png_ours)->Name("PngFile/ours")->Args({0, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Png_libpng)->Name("PngFile/libpng")->Args({0, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Jpeg_ours)->Name("Jpeg/ours")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(Jpeg_libjpeg)->Name("Jpeg/libjpeg")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(Jpeg_ours)->Name("JpegFile/ours")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Jpeg_libjpeg)->Name("JpegFile/libjpeg")->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Picture-sized buffers come from the heap for every job alike: with glibc's
 // adaptive threshold a buffer is mapped afresh (and its pages faulted in)
@@ -514,5 +639,6 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  for (const std::string& f : FilesMade()) std::remove(f.c_str());
   return 0;
 }
