@@ -671,11 +671,9 @@ enum {
 
 // Sub-tables whose routines belong to subsystems that report "not
 // available" for now; only their size is fixed here.
-#define VL_SVC_GRAPHICS_COUNT 30
 #define VL_SVC_SOUND_COUNT 3
 #define VL_SVC_REQUESTERS_COUNT 4
 #define VL_SVC_FONTS_COUNT 3
-#define VL_SVC_FREETYPE_COUNT 40
 #define VL_SVC_JPEG_COUNT 25
 
 #define VL_SVC_ZLIB(F, D)                                                                      \

@@ -83,6 +83,9 @@ TEST_P(GraphicsServices, ProbePluginCallsEverySlot) {
            Quote(opaque) + " -depth 8 rgba:" + Quote(dir() + "/opaque.rgba"),
        &status);
   ASSERT_EQ(status, 0);
+  const std::string bmp = dir() + "/opaque.bmp";
+  Tool("convert " + Quote(opaque) + " -type TrueColor BMP3:" + Quote(bmp), &status);
+  ASSERT_EQ(status, 0);
 
   const std::string grabbed = dir() + "/grabbed";
   const std::string text =
@@ -92,6 +95,8 @@ TEST_P(GraphicsServices, ProbePluginCallsEverySlot) {
       ".call debugprint \"alpha\" $P\n"
       ".call probegfx.picture \"" + opaque + "\" \"" + dir() + "/opaque.rgba\" 0 -> P\n"
       ".call debugprint \"opaque\" $P\n"
+      ".call probegfx.picture \"" + bmp + "\" \"" + dir() + "/opaque.rgba\" 0 -> P\n"
+      ".call debugprint \"bmp\" $P\n"
       ".call probegfx.conversions -> C\n.call debugprint \"conversions\" $C\n"
       ".call probegfx.brushes 1 -> B\n.call debugprint \"brushes\" $B\n"
       ".call probegfx.draw -> D\n.call debugprint \"draw\" $D\n"
@@ -122,7 +127,7 @@ TEST_P(GraphicsServices, ProbePluginCallsEverySlot) {
   };
   Result r = Run({applet}, options);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "slots ok\nalpha ok\nopaque ok\nconversions ok\nbrushes ok\ndraw ok\nfreetype ok " +
+  EXPECT_EQ(r.out, "slots ok\nalpha ok\nopaque ok\nbmp ok\nconversions ok\nbrushes ok\ndraw ok\nfreetype ok " +
                        FreeTypeGlyphBox() + "\nshown\n");
 
   ASSERT_EQ(pixels.size(), kWidth * kHeight * 3u);
