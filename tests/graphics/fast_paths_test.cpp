@@ -252,6 +252,37 @@ TEST_F(FastPaths, AlphaBlendAndCoverageCopy) {
   }
 }
 
+// Every coverage value against the channel values at the ends of the
+// blend's range (where a product or a sum would first overflow), each
+// source and target pair in every byte of the pixel, format by format.
+TEST_F(FastPaths, AlphaBlendEveryCoverageAtTheChannelEnds) {
+  const uint8_t ends[] = {0, 1, 2, 126, 127, 128, 129, 253, 254, 255};
+  std::vector<uint8_t> src, dst, cov;
+  for (uint8_t d : ends)
+    for (uint8_t c : ends)
+      for (int a = 0; a < 256; ++a) {
+        const uint8_t sb[4] = {c, d, c, static_cast<uint8_t>(255 - c)}, db[4] = {d, c, static_cast<uint8_t>(255 - d), d};
+        src.insert(src.end(), sb, sb + 4);
+        dst.insert(dst.end(), db, db + 4);
+        cov.push_back(static_cast<uint8_t>(a));
+      }
+  const int32_t w = 256, h = static_cast<int32_t>(cov.size()) / w;
+  for (int32_t format = 10; format <= 13; ++format)
+    Compare("alpha blend at the ends", format, dst, [&](std::vector<uint8_t>& target) {
+      vlBlitJob j{};
+      j.source = src.data();
+      j.sourceRow = w;
+      j.target = target.data();
+      j.targetRow = w;
+      j.coverage = cov.data();
+      j.coverageRowBytes = w;
+      j.width = w;
+      j.height = h;
+      j.format = format;
+      AlphaBlitPixels(j, 4, VL_ALPHABLIT_BLEND);
+    });
+}
+
 // The masked blit as BltBitmapMasked chooses it.
 TEST_F(FastPaths, MaskCopy) {
   for (int it = 0; it < 300; ++it) {

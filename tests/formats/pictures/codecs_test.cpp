@@ -16,6 +16,7 @@
 #include "formats/png_codec.h"
 #include "graphics/fast_paths.h"
 #include "picture_test_util.h"
+#include "runtime/crc32.h"
 #include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/stream.h"
@@ -306,6 +307,49 @@ TEST(Png, RowsMatchLibpngExactly) {
       }
     }
   }
+}
+
+// A byte of picture data changed is refused by its chunk's CRC (1358);
+// with the CRC made again for it the picture loads, as the deflate
+// stream's own check value is not summed a second time.
+TEST(Png, DamagedPictureDataIsRefusedByTheChunkCheck) {
+  TempDir dir;
+  const std::string file = dir.File("p.png");
+  int status = 0;
+  RunTool("convert -size 40x30 gradient:red-blue " + Quote(file), &status);
+  ASSERT_EQ(status, 0);
+  const auto good = ReadBytes(file);
+  // The last IDAT chunk: its data's last byte is the check value's last.
+  size_t at = 8, idat = 0, length = 0;
+  while (at + 12 <= good.size()) {
+    const size_t n = size_t{good[at]} << 24 | size_t{good[at + 1]} << 16 | size_t{good[at + 2]} << 8 | good[at + 3];
+    if (memcmp(&good[at + 4], "IDAT", 4) == 0) idat = at, length = n;
+    at += 12 + n;
+  }
+  ASSERT_GT(length, 4u);
+  auto decode = [](const std::vector<uint8_t>& bytes, std::vector<uint32_t>* out) {
+    vlStream* s = OpenMemoryStream(bytes.data(), bytes.size());
+    int32_t w = 0, h = 0, alpha = 0;
+    uint32_t* px = nullptr;
+    int result = -1;
+    ReadPNG(s, 0, &w, &h, &px, &alpha, &result);
+    CloseFileStream(s);
+    if (result == 0) out->assign(px, px + size_t(w) * h);
+    FreeMemory(px);
+    return result;
+  };
+  std::vector<uint32_t> expected, got;
+  ASSERT_EQ(decode(good, &expected), 0);
+  auto damaged = good;
+  damaged[idat + 8 + length - 1] ^= 0x55;
+  EXPECT_EQ(decode(damaged, &got), ERR_LOADPICTURE2);
+  const uint32_t crc = UpdateCrc32(0, &damaged[idat + 4], length + 4);
+  for (int i = 0; i < 4; ++i) damaged[idat + 8 + length + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+  ASSERT_EQ(decode(damaged, &got), 0);
+  EXPECT_EQ(got, expected);
+  auto early = good;  // a data byte early on, with its CRC stale
+  early[idat + 8 + 2] ^= 0x01;
+  EXPECT_EQ(decode(early, &got), ERR_LOADPICTURE2);
 }
 
 TEST(Png, WrittenFilesReadBackExactly) {
