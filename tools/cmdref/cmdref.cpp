@@ -171,7 +171,10 @@ std::string Render(const std::vector<Library>& libraries, const std::map<std::st
          "options; `...` repeats the argument before it. Results are listed in order;\n"
          "`-` means none. A constant `#NAME` stands for the value shown: the\n"
          "assembler has no constants of its own, so write the value itself, or read\n"
-         "it at run time with `.call getconstant \"#NAME\" -> v`.\n\n";
+         "it at run time with `.call getconstant \"#NAME\" -> v`. \"opts:\" lists the keys\n"
+         "an option table may hold and \"fields:\" the fields of a table a command\n"
+         "returns; the `cmdref` test checks each against the command's code. The\n"
+         "assembler has no true or false: an option that is on is 1.\n\n";
   for (const Library& library : libraries) out << "- [" << library.name << "](#" << library.name << ")\n";
   for (const Library& library : libraries) {
     out << "\n## " << library.name << "\n\n";
