@@ -585,6 +585,49 @@ enum {
   D(51, unused51, void*) D(52, unused52, void*) D(53, unused53, void*)                    \
   D(54, unused54, void*) D(55, unused55, void*)
 
+/* System slot 14: the routine that adds a registered event type's fields
+ * to the message table on the top of the VM stack (data: the word posted
+ * with the event). */
+typedef void (*vlEventFieldsFn)(vlVMState* state, uint32_t code, void* data);
+
+/* System slot 16, DisplayClientControl (client, tags): acts on the display
+ * of a client from graphics slot 8 (null: the first display) once per tag,
+ * in order; 0, or the first error (1344 when the client's display is gone,
+ * 1000 when the event queue is out of memory). Values are pointers to
+ * int32_t arrays unless said otherwise; x and y are display coordinates. */
+VL_ENUM_U32 {
+  VL_CLIENT_MOVE = 1,        /* {x, y}: the pointer moved there (time stamped) */
+  VL_CLIENT_LEFT = 2,        /* {x, y, down}: left button, event 1 */
+  VL_CLIENT_RIGHT = 3,       /* {x, y, down}: right button, event 2 */
+  VL_CLIENT_MIDDLE = 4,      /* {x, y, down}: middle button, event 16 */
+  VL_CLIENT_WHEEL = 5,       /* {x, y, down}: wheel, event 12 (down) or 11 (up) */
+  VL_CLIENT_KEY = 6,         /* {key code, down, qualifiers}: event 3 */
+  VL_CLIENT_REFRESH = 7,     /* value: non-zero to get refresh calls (code 5) */
+  VL_CLIENT_WORD3 = 8,       /* value: the client's word 3 (tag 3 of slot 8) */
+  VL_CLIENT_WORD4 = 9        /* value: the client's word 4 (tag 4 of slot 8) */
+};
+
+/* Files slot 12: what is locked. Times are seconds since the epoch. */
+typedef struct vlLockStatus {
+  uintptr_t isDirectory;
+  uintptr_t size;
+  uintptr_t accessTime, modifyTime, changeTime;
+} vlLockStatus;
+
+/* Files slots 24 and 27: everything known of a lock or an open stream.
+ * protection holds VL_PSTAT_* bits. With flags bit 1 (VL_EXAMINE_COPIES)
+ * name and comment are new blocks for FreePluginMemory; otherwise they
+ * point into buffers the next call overwrites. */
+typedef struct vlPluginFileInfo {
+  uint32_t isDirectory;
+  uint32_t protection;
+  uint64_t size;
+  uint32_t accessTime, modifyTime, changeTime;
+  const char* name;  /* the full name ("" for an adapter's stream) */
+  const char* comment;
+} vlPluginFileInfo;
+VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
+
 #define VL_SVC_SYSTEM(F, D)                                                                    \
   F(0, SystemTags, int, (vlVMState*, vlTagItem*))                                         \
   F(1, RegisterUserError, int, (const char*))                                             \
@@ -600,8 +643,9 @@ enum {
   F(11, AllocPluginMemory, void*, (size_t, uint32_t))                                     \
   F(12, FreePluginMemory, void, (void*))                                                  \
   F(13, AddHookEntry, void*, (uint32_t, void*, void*, uintptr_t))                             \
-  D(14, RegisterEventTypeSimple, vlServiceFn) F(15, PostAdapterEvent, int, (uint32_t, const uintptr_t*))          \
-  D(16, DisplayClientControl, vlServiceFn)                                                  \
+  F(14, RegisterEventTypeSimple, uint32_t, (const char*, vlEventFieldsFn))               \
+  F(15, PostAdapterEvent, int, (uint32_t, const uintptr_t*))                              \
+  F(16, DisplayClientControl, int, (void*, const vlTagItem*))                             \
   F(17, RegisterObjectTypeSvc, uint32_t, (const char*, void*, uint32_t))                  \
   F(18, FreeObjectDataList, void, (vlVMState*, void*))                                    \
   F(19, AddPluginFileType, int, (vlPluginInfo*, uint32_t, const char*, const char*,  \
@@ -623,7 +667,7 @@ enum {
   F(36, RegisterEventType, uint32_t, (const char*, uint32_t, void* const*, uint32_t))                                                     \
   F(37, PrintToStdout, void, (const char*, ...))                                          \
   F(38, RunHandlerById, int, (vlVMState*, void*)) D(39, SetTimerAdapter, vlServiceFn)                    \
-  D(40, GetDateStamp, vlServiceFn)                                                          \
+  F(40, GetDateStamp, int, (vlDateRecord*))                                               \
   F(41, ConvertEncoding, char*, (const char*, int, int))                                  \
   F(42, FreeConvertedString, void, (char*))                                               \
   F(43, AddLoaderToClass, int, (vlPluginInfo*, uint32_t))                                 \
@@ -646,8 +690,9 @@ enum {
   F(8, RemovePath, int, (const char*))                                                      \
   F(9, LockPath, void*, (const char*, uint32_t))                                             \
   F(10, FreeFileLock, void, (void*)) F(11, GetFileLockName, void, (void*, char*, size_t))  \
-  D(12, StatLockSvc, vlServiceFn) F(13, RequireDirectoryLock, int, (void*, uint32_t*))       \
-  D(14, ReleasePathHook, vlServiceFn)                                                          \
+  F(12, StatLockSvc, int, (void*, vlLockStatus*))                                          \
+  F(13, RequireDirectoryLock, int, (void*, uint32_t*))                                       \
+  F(14, ReleasePathHook, void, (const char*))                                                \
   F(15, NextDirEntrySvc, int, (void*, const char**, uint32_t*, uint64_t*, uint32_t*))        \
   F(16, MakeDirPath, int, (const char*))                                                     \
   F(17, RenamePath, int, (const char*, const char*))                                         \
@@ -657,24 +702,82 @@ enum {
   F(21, GetFilePart, const char*, (const char*))                                             \
   F(22, GetReadableFileName, const char*, (const char*))                                     \
   F(23, ResolveChunkName, int, (const char*, char*, size_t, int64_t*, int64_t*))            \
-  D(24, ExamineLockSvc, vlServiceFn)                                                           \
+  F(24, ExamineLockSvc, int, (void*, vlPluginFileInfo*, uint32_t))                          \
   F(25, SeekFileStream, int64_t, (void*, int64_t, int))                                      \
   F(26, GetFileStreamFlags, uint32_t, (const void*))                                         \
-  D(27, ExamineStreamSvc, vlServiceFn)                                                         \
+  F(27, ExamineStreamSvc, int, (void*, vlPluginFileInfo*, uint32_t))                        \
   F(28, SaveBufferToFile, int, (const char*, const void*, int64_t, uint32_t))                                   \
   F(29, GetChunkInfoSvc, int, (const char*, int64_t*))                                      \
   F(30, FlushFileStream, int, (void*))                                                       \
-  D(31, MakeTempFileNameSvc, vlServiceFn)                                                      \
+  F(31, MakeTempFileNameSvc, char*, (void))                                                  \
   F(32, OpenFileTags, void*, (const char*, uint32_t, const vlTagItem*))                      \
   D(33, unused33, void*) D(34, unused34, void*) D(35, unused35, void*) D(36, unused36, void*)  \
   D(37, unused37, void*) D(38, unused38, void*) D(39, unused39, void*)
 
-// Sub-tables whose routines belong to subsystems that report "not
-// available" for now; only their size is fixed here.
-#define VL_SVC_SOUND_COUNT 3
-#define VL_SVC_REQUESTERS_COUNT 4
-#define VL_SVC_FONTS_COUNT 3
-#define VL_SVC_JPEG_COUNT 25
+/* Sound slot 0, LockSampleData (sample id, flags, out lock): 0, or 1041 /
+ * 1178 (no such sample), 1475 (it plays) or 1000. The lock's pcm is a
+ * private copy unless flags has bit 0 (VL_SAMPLE_DIRECT), when it is the
+ * sample's own data. Frames are interleaved; values are signed with flags
+ * bit 1 (16-bit samples), else unsigned; 16-bit values are in the byte
+ * order flags bit 0 gives (set: big-endian).
+ * Slot 1, UnlockSampleData (lock): frees the lock. A copy replaces the
+ * sample's data first: the pcm then in the lock (the copy, or a block from
+ * AllocPluginMemory put in its place, which the player takes over) with
+ * the lock's frames and rate, in the sample's own layout. 0, or 1041 /
+ * 1178 when the sample is gone and 1475 when it plays now (the sample is
+ * then left as it was). */
+typedef struct vlSampleLock {
+  void* pcm;
+  uintptr_t bytes;
+  uintptr_t frames;
+  uintptr_t channels;  /* 1 or 2 */
+  uintptr_t bits;      /* 8 or 16 */
+  uintptr_t rate;      /* frames per second */
+  uintptr_t flags;     /* VL_SAMPLE_SIGNED, VL_SAMPLE_BIGENDIAN */
+} vlSampleLock;
+VL_ENUM_U32 { VL_SAMPLE_DIRECT = 1 };
+VL_ENUM_U32 { VL_SAMPLE_BIGENDIAN = 1, VL_SAMPLE_SIGNED = 2 };
+
+#define VL_SVC_SOUND(F, D)                                                       \
+  F(0, LockSampleData, int, (const vlObjectId*, uint32_t, vlSampleLock**))      \
+  F(1, UnlockSampleData, int, (vlSampleLock*))                                  \
+  F(2, SetAudioAdapter, int, (vlPluginInfo*, uint32_t, const uint32_t*))
+
+/* Requester slots, shown like the script's own requesters (a dialog, or
+ * the console without one) over the active display:
+ * 0, SystemRequestSvc (title, body, buttons): buttons '|'-separated; the
+ *    chosen button counted from 1, the last one 0 (also when no requester
+ *    could be shown).
+ * 1, FileRequestSvc (title, directory, file, mode, buffer, size): every
+ *    file is offered; mode 0 opens, 2 saves. 1 with the chosen path
+ *    (folder and file joined) in buffer; 0 when cancelled or when the path
+ *    does not fit.
+ * 2, PathRequestSvc (title, directory, buffer, size): a folder, likewise.
+ * 3, SetRequesterAdapter (plug-in, flags): 0 or an error code. */
+#define VL_SVC_REQUESTERS(F, D)                                                                   \
+  F(0, SystemRequestSvc, int32_t, (const char*, const char*, const char*))                      \
+  F(1, FileRequestSvc, int, (const char*, const char*, const char*, uint32_t, char*, size_t))  \
+  F(2, PathRequestSvc, int, (const char*, const char*, char*, size_t))                          \
+  F(3, SetRequesterAdapter, int, (vlPluginInfo*, uint32_t))
+
+/* Fonts slot 0, FindFontFile (name, slant, weight, out): an installed face
+ * by family, full name ("DejaVu Sans Bold") or file name ("DejaVuSans.ttf"),
+ * choosing among a family's faces the slant (0 roman, 100 italic, 110
+ * oblique) and the weight nearest those asked (-1: regular). 1 when found,
+ * 0 when not. Slots 1 and 2 are null. */
+typedef struct vlFontFile {
+  char path[1024];       /* the file; for a face inside a collection a
+                            temporary file holding that face alone; "" for
+                            a face the player carries */
+  const void* data;      /* the bytes of a face the player carries, else null */
+  uint32_t size;         /* the face's byte count */
+  uint32_t offset;       /* where the face starts in the file (Mac resource fonts) */
+  uint32_t isTemporary;  /* path is a temporary file: remove it when done */
+} vlFontFile;
+
+#define VL_SVC_FONTS(F, D)                                          \
+  F(0, FindFontFile, int, (const char*, int32_t, int32_t, vlFontFile*)) \
+  D(1, unused1, void*) D(2, unused2, void*)
 
 #define VL_SVC_ZLIB(F, D)                                                                      \
   D(0, inflateInit_, void*) D(1, inflate, void*) D(2, inflateEnd, void*)                    \
@@ -707,6 +810,9 @@ enum {
 VL_DECLARE_SUBTABLE(vlSvcStdlib, VL_SVC_STDLIB)
 VL_DECLARE_SUBTABLE(vlSvcSystem, VL_SVC_SYSTEM)
 VL_DECLARE_SUBTABLE(vlSvcFiles, VL_SVC_FILES)
+VL_DECLARE_SUBTABLE(vlSvcSound, VL_SVC_SOUND)
+VL_DECLARE_SUBTABLE(vlSvcRequesters, VL_SVC_REQUESTERS)
+VL_DECLARE_SUBTABLE(vlSvcFonts, VL_SVC_FONTS)
 VL_DECLARE_SUBTABLE(vlSvcZlib, VL_SVC_ZLIB)
 VL_DECLARE_SUBTABLE(vlSvcPlugins, VL_SVC_PLUGINS)
 VL_DECLARE_SUBTABLE(vlSvcChecksums, VL_SVC_CHECKSUMS)
@@ -721,6 +827,12 @@ VL_DECLARE_SUBTABLE(vlSvcChecksums, VL_SVC_CHECKSUMS)
 #define VL_AT_SYSTEM_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcSystem, slot, name)
 #define VL_AT_FILES_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcFiles, slot, name)
 #define VL_AT_FILES_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcFiles, slot, name)
+#define VL_AT_SOUND_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcSound, slot, name)
+#define VL_AT_SOUND_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcSound, slot, name)
+#define VL_AT_REQUESTERS_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcRequesters, slot, name)
+#define VL_AT_REQUESTERS_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcRequesters, slot, name)
+#define VL_AT_FONTS_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcFonts, slot, name)
+#define VL_AT_FONTS_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcFonts, slot, name)
 #define VL_AT_ZLIB_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcZlib, slot, name)
 #define VL_AT_ZLIB_D(slot, name, type) VL_SERVICE_FN_AT(vlSvcZlib, slot, name)
 #define VL_AT_PLUGINS_F(slot, name, result, params) VL_SERVICE_FN_AT(vlSvcPlugins, slot, name)
@@ -730,12 +842,18 @@ VL_DECLARE_SUBTABLE(vlSvcChecksums, VL_SVC_CHECKSUMS)
 VL_SVC_STDLIB(VL_AT_STDLIB_F, VL_AT_STDLIB_D)
 VL_SVC_SYSTEM(VL_AT_SYSTEM_F, VL_AT_SYSTEM_D)
 VL_SVC_FILES(VL_AT_FILES_F, VL_AT_FILES_D)
+VL_SVC_SOUND(VL_AT_SOUND_F, VL_AT_SOUND_D)
+VL_SVC_REQUESTERS(VL_AT_REQUESTERS_F, VL_AT_REQUESTERS_D)
+VL_SVC_FONTS(VL_AT_FONTS_F, VL_AT_FONTS_D)
 VL_SVC_ZLIB(VL_AT_ZLIB_F, VL_AT_ZLIB_D)
 VL_SVC_PLUGINS(VL_AT_PLUGINS_F, VL_AT_PLUGINS_D)
 VL_SVC_CHECKSUMS(VL_AT_CHECKSUMS_F, VL_AT_CHECKSUMS_D)
 VL_ABI_ASSERT(sizeof(vlSvcStdlib) == 56 * sizeof(void*), "vlSvcStdlib changed size");
 VL_ABI_ASSERT(sizeof(vlSvcSystem) == 56 * sizeof(void*), "vlSvcSystem changed size");
 VL_ABI_ASSERT(sizeof(vlSvcFiles) == 40 * sizeof(void*), "vlSvcFiles changed size");
+VL_ABI_ASSERT(sizeof(vlSvcSound) == 3 * sizeof(void*), "vlSvcSound changed size");
+VL_ABI_ASSERT(sizeof(vlSvcRequesters) == 4 * sizeof(void*), "vlSvcRequesters changed size");
+VL_ABI_ASSERT(sizeof(vlSvcFonts) == 3 * sizeof(void*), "vlSvcFonts changed size");
 VL_ABI_ASSERT(sizeof(vlSvcZlib) == 16 * sizeof(void*), "vlSvcZlib changed size");
 VL_ABI_ASSERT(sizeof(vlSvcPlugins) == 5 * sizeof(void*), "vlSvcPlugins changed size");
 VL_ABI_ASSERT(sizeof(vlSvcChecksums) == 10 * sizeof(void*), "vlSvcChecksums changed size");
@@ -743,15 +861,9 @@ VL_ABI_ASSERT(sizeof(vlSvcChecksums) == 10 * sizeof(void*), "vlSvcChecksums chan
 /* Sub-tables whose slots are typed by their own subsystems; only their size
  * is fixed here. */
 #define VL_SVC_GRAPHICS_COUNT 30
-#define VL_SVC_SOUND_COUNT 3
-#define VL_SVC_REQUESTERS_COUNT 4
-#define VL_SVC_FONTS_COUNT 3
 #define VL_SVC_FREETYPE_COUNT 40
 #define VL_SVC_JPEG_COUNT 25
 typedef struct vlSvcGraphics { vlServiceFn slot[VL_SVC_GRAPHICS_COUNT]; } vlSvcGraphics;
-typedef struct vlSvcSound { vlServiceFn slot[VL_SVC_SOUND_COUNT]; } vlSvcSound;
-typedef struct vlSvcRequesters { vlServiceFn slot[VL_SVC_REQUESTERS_COUNT]; } vlSvcRequesters;
-typedef struct vlSvcFonts { vlServiceFn slot[VL_SVC_FONTS_COUNT]; } vlSvcFonts;
 typedef struct vlSvcFreeType { vlServiceFn slot[VL_SVC_FREETYPE_COUNT]; } vlSvcFreeType;
 typedef struct vlSvcJpeg { vlServiceFn slot[VL_SVC_JPEG_COUNT]; } vlSvcJpeg;
 
@@ -935,8 +1047,10 @@ VL_SVC_FREETYPE(VL_FT_SLOT_TYPE, VL_FT_SLOT_TYPE)
 VL_ENUM_U32 { VL_SVC_FREETYPE(VL_FT_SLOT_NUMBER, VL_FT_SLOT_NUMBER) VL_FT_SLOT_END };
 VL_ABI_ASSERT(VL_FT_SLOT_END == VL_SVC_FREETYPE_COUNT - 2, "the FreeType list lost a slot");
 
-/* The three built-in TrueType fonts (sans, serif, mono), their sizes, then
- * four null words. */
+/* The three TrueType faces the player carries ("Bitstream Vera Sans",
+ * "Bitstream Vera Serif", "Bitstream Vera Sans Mono"): their bytes, each
+ * face's byte count in the same order, then four null words. The bytes
+ * are read-only and live as long as the player. */
 typedef struct vlSvcBuiltinData {
   const void* fonts[3];
   uintptr_t fontSizes[3];

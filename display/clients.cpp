@@ -14,6 +14,7 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "platform/requesters.h"
+#include "platform/wake_pipe.h"
 #include "runtime/threads.h"
 #include "runtime/event_queue.h"
 #include "abi/plugin_abi.h"
@@ -116,9 +117,25 @@ int ResizeForClient(vlVMState* L, vlDisplayClient* client, int32_t width, int32_
 // A queue that cannot take the event is out of memory; a disabled one drops it.
 static int Posted(int result) { return result < 0 ? ERR_MEM : 0; }
 
+namespace {
+
+int PostClientEvent(vlDisplay* d, uint32_t kind, const int32_t* data);
+
+}  // namespace
+
+// The input is queued like the window's own; a script waiting for events
+// is woken to take it.
 int ClientEvent(vlDisplayClient* client, uint32_t kind, const int32_t* data) {
   vlDisplay* d = client ? DisplayOfClient(client) : vlDisplayList;
   if (!d) return ERR_FINDDISPLAY;
+  int status = PostClientEvent(d, kind, data);
+  WakeEventLoop();
+  return status;
+}
+
+namespace {
+
+int PostClientEvent(vlDisplay* d, uint32_t kind, const int32_t* data) {
   const uint32_t x = static_cast<uint32_t>(data[0]), y = static_cast<uint32_t>(data[1]);
   switch (kind) {
     case 0:
@@ -144,6 +161,20 @@ int ClientEvent(vlDisplayClient* client, uint32_t kind, const int32_t* data) {
       d->clientModifiers = static_cast<uint32_t>(data[2]);
       if (data[0] > 0 && data[0] < kDisplayKeyCount) d->keyState[data[0]] = static_cast<uint8_t>(data[1] != 0);
       return Posted(PostEvent(d, 3, static_cast<uint32_t>(data[1]), static_cast<uint32_t>(data[2]), x, nullptr));
+    default: return ERR_WRONGUSAGE;
+  }
+}
+
+}  // namespace
+
+int SetClientWord(vlDisplayClient* client, uint32_t which, uintptr_t value) {
+  // Plug-ins call from their own threads too; a removed client is not found.
+  ListLock lock;
+  if (!client || !DisplayOfClient(client)) return ERR_FINDDISPLAY;
+  switch (which) {
+    case 0: client->refresh = value != 0; return 0;
+    case 1: client->tag3 = value; return 0;
+    case 2: client->tag4 = value; return 0;
     default: return ERR_WRONGUSAGE;
   }
 }

@@ -30,6 +30,9 @@ int RefreshForClient(vlVMState* state, vlDisplayClient* client);
 int ResizeForClient(vlVMState* state, vlDisplayClient* client, int32_t width, int32_t height);
 // kind 0 move, 1 left, 2 right, 3 middle button, 4 wheel, 5 key.
 int ClientEvent(vlDisplayClient* client, uint32_t kind, const int32_t* data);
+// Word 0: whether the client gets refresh calls; 1 and 2: its words 3 and
+// 4. 0, or 1344 when no display holds the client.
+int SetClientWord(vlDisplayClient* client, uint32_t which, uintptr_t value);
 // Answers tags {tag, out pointer} of the display with that window; -1 when none.
 int GetDisplayInfo(const void* window, const vlTagItem* tags);
 int RefreshDisplayByWindow(vlVMState* state, const void* window);

@@ -68,7 +68,6 @@ void UnlockBitmapPixelsSvc(vlBitmap* bitmap) {
   acc.direct = bitmap->kind != VL_BITMAP_PICTURE;
   UnlockPixels(bitmap, &acc);
 }
-int SetRequesterAdapterSvc(vlPluginInfo* info, uint32_t flags) { return InstallRequesterAdapter(info, flags); }
 // 25: a rectangle of a picture (tags 3 width, 4 height; the picture's size
 // by default) as a new ARGB array, released through slot 7.
 uint32_t* ReadBitmapARGBSvc(vlBitmap* bitmap, int32_t x, int32_t y, const vlTagItem* tags) {
@@ -87,7 +86,7 @@ vlServiceFn Slot(F f) {
 
 }  // namespace
 
-void FillDisplayServiceSlots(vlServiceFn* g, vlServiceFn* r) {
+void FillDisplayServiceSlots(vlServiceFn* g) {
   g[7] = Slot(FreeARGBSvc);
   g[8] = Slot(AddClientSvc);
   g[9] = Slot(RemoveClientSvc);
@@ -102,5 +101,4 @@ void FillDisplayServiceSlots(vlServiceFn* g, vlServiceFn* r) {
   g[19] = Slot(RedrawByHandleSvc);
   g[20] = Slot(DisplayHandleSvc);
   g[25] = Slot(ReadBitmapARGBSvc);
-  r[3] = Slot(SetRequesterAdapterSvc);
 }

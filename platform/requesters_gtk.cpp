@@ -205,6 +205,8 @@ int StartRequesterThread() {
   return gThread ? 1 : 0;
 }
 
+int IsRequesterThreadRunning() { return gThread ? 1 : 0; }
+
 void StopRequesterThread() {
   if (!gThread) return;
   gStop.store(1);

@@ -14,6 +14,8 @@ struct vlVMState;
 int StartRequesterThread();
 // Stops the GTK thread (at shut-down).
 void StopRequesterThread();
+// 1 while the GTK thread runs (from the first dialog to shut-down).
+int IsRequesterThreadRunning();
 
 // The dialogs behind the Builtin*Request entries; arguments and results
 // as there.

@@ -1,8 +1,9 @@
 // The service table: standard-library, system, file, zlib, plug-in-list and
-// checksum slots as thin adapters over the player's own routines, the VM
-// sub-table, and "not available" for subsystems this build lacks. Depends
-// on the error system, streams, locks, hooks, the class lists and the OS
-// layer.
+// checksum slots as thin adapters over the player's own routines (the
+// larger adapters and the graphics, sound, requester, font and FreeType
+// sub-tables stand in service_*.cpp), the VM sub-table and libjpeg.
+// Depends on the error system, streams, locks, hooks, the class lists and
+// the OS layer.
 #include "player/service_table.h"
 
 #include <sys/stat.h>
@@ -24,6 +25,7 @@
 #include "runtime/replace_file.h"
 #include "player/service_freetype.h"
 #include "player/service_graphics.h"
+#include "player/service_adapters.h"
 #include "player/startup.h"
 #include "display/events/event_types.h"
 #include "platform/intervals.h"
@@ -39,7 +41,6 @@
 #include "runtime/crc32.h"
 #include "runtime/errors.h"
 #include "display/display_services.h"
-#include "media/sound/sound_services.h"
 #include "runtime/file_adapter.h"
 #include "runtime/file_lock.h"
 #include "runtime/hooks.h"
@@ -187,43 +188,6 @@ constexpr vlSvcStdlib kStdlib = {
 
 // ---- system -------------------------------------------------------------
 
-int SystemTags(vlVMState* state, vlTagItem* tags) {
-  int handled = 0;
-  for (vlTagItem* t = tags; t && t->tag != VL_TAG_END; ++t) {
-    switch (t->tag) {
-      case 25: t->value = 0; break;
-      case 31: vlOptions.callbackNesting += static_cast<int32_t>(t->value); break;
-      case 32:  // no requester thread runs in this build
-        if (t->value) *reinterpret_cast<uint32_t*>(t->value) = 0;
-        break;
-      case 33: gLineHookSuspended = t->value; break;
-      case 38:
-        if (!state) continue;
-        *state->g->host.quitFlag = 1;
-        break;
-      case 39: gDispatchSuspended = t->value; break;
-      case 40:
-        ResetCurrentFunction();
-        if (state) *state->g->host.quitFlag = 0;
-        break;
-      default: continue;
-    }
-    ++handled;
-  }
-  return handled;
-}
-
-void GetDateString(char* buffer, size_t size) {
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  time_t now = time(nullptr);
-  tm t;
-  localtime_r(&now, &t);
-  snprintf(buffer, size, "%.2ld-%s-20%.2ld %.2ld:%.2ld:%.2ld", static_cast<long>(t.tm_mday), kMonths[t.tm_mon],
-           static_cast<long>(t.tm_year % 100), static_cast<long>(t.tm_hour), static_cast<long>(t.tm_min),
-           static_cast<long>(t.tm_sec));
-}
-
 void* AllocPluginMemory(size_t size, uint32_t flags) { return AllocMemory(size, flags & 1); }
 
 void* AddHookEntry(uint32_t kind, void* function, void* userData, uintptr_t callMode) {
@@ -349,13 +313,11 @@ int ServiceEventsSvc(vlVMState* state, uint32_t flags) {
 
 int WaitEventsSvc(vlVMState* state) { return Quitting(state) ? 0 : WaitForEvents(state, 0, 0, nullptr); }
 
-#define NA vlAsSlot(ServiceNotAvailable)
-
 const vlSvcSystem kSystem = {
-    SystemTags, RegisterUserError, SetErrorArgument, SetErrorArgIndex, GetErrorText,
-    GetSysTime, SubTimeVal, AddTimeVal, CompareTimeVal, SleepMillis, GetDateString,
+    SystemTagsSvc, RegisterUserError, SetErrorArgument, SetErrorArgIndex, GetErrorText,
+    GetSysTime, SubTimeVal, AddTimeVal, CompareTimeVal, SleepMillis, GetDateStringSvc,
     AllocPluginMemory, FreeMemory, AddHookEntry,
-    NA, PostAdapterEventSvc, NA,  // event types, adapter events, display clients
+    RegisterEventTypeSimpleSvc, PostAdapterEventSvc, DisplayClientControlSvc,
     RegisterObjectTypeSvc, FreeObjectDataListSvc, AddPluginFileType,
     vlAsSlot(ServiceEventsSvc),
     AddCommandHook, RemoveCommandHook, HookCommand, SetCommandHookErrorHandler,
@@ -364,7 +326,8 @@ const vlSvcSystem kSystem = {
     CreateMutexSvc, FreeMutexSvc, LockMutexSvc, UnlockMutexSvc, SetHookEntryWord, RemoveHookEntry,
     RegisterEventType,
     PrintToStdoutSvc,
-    RunHandlerByIdSvc, NA, NA,  // timer adapter, date stamp
+    RunHandlerByIdSvc, vlAsSlot(SetTimerAdapterSvc),
+    GetDateStampSvc,
     ConvertEncoding, FreeConvertedString, AddPluginToClassList, RemovePluginFromClassList,
     SetFileAdapterWord,
     DispatchCallbackRecord,
@@ -483,17 +446,13 @@ int GetChunkInfoSvc(const char* name, int64_t* record) {
 const vlSvcFiles kFiles = {
     OpenFileDefault, CloseStreamSvc, SeekStreamSvc, ReadStreamSvc, WriteStreamSvc, ReadByteSvc,
     WriteByteSvc, AtEndSvc, RemovePath, LockPath, FreeLockSvc, LockNameSvc,
-    NA,  // lock status record
-    RequireDirSvc,
-    NA,  // path hook
+    StatLockSvc, RequireDirSvc, ReleasePathHookSvc,
     NextDirEntrySvc, MakeDirPath, RenamePath, GetCurrentDirName, MakeTempFileName, AddPart, GetFilePart,
     GetReadableFileName, ResolveChunkNameSvc,
-    NA,  // lock examination
-    SeekStreamSvc, StreamFlagsSvc,
-    NA,  // stream examination
+    ExamineLockSvc, SeekStreamSvc, StreamFlagsSvc, ExamineStreamSvc,
     SaveBufferToFile, GetChunkInfoSvc,
     FlushStreamSvc,
-    NA,  // temporary names
+    MakeTempFileNameSvc,
     OpenFileTags,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
@@ -553,35 +512,18 @@ void MD5HexSvc(const void* data, size_t length, char* hex) {
 
 const vlSvcChecksums kChecksums = {Base64EncodeSvc, Base64DecodeSvc, Crc32Svc, MD5HexSvc, 1, -1, -1, 0, 0, 0};
 
-// ---- subsystems not in this build -------------------------------------------
+// ---- graphics, FreeType, libjpeg -------------------------------------------
 
-template <class T>
-constexpr T AllNotAvailable() {
-  T t{};
-  for (vlServiceFn& s : t.slot) s = NA;
-  return t;
-}
-// The sound library fills its slots of the sound sub-table.
-const vlSvcSound kSound = [] {
-  vlSvcSound t = AllNotAvailable<vlSvcSound>();
-  FillSoundServiceSlots(t.slot);
-  return t;
-}();
-// The display services fill their slots of the graphics and requester
-// sub-tables; the others are not available yet.
+// The display and graphics services fill the graphics sub-table.
 struct DisplaySlots {
   vlSvcGraphics graphics{};
-  vlSvcRequesters requesters = AllNotAvailable<vlSvcRequesters>();
   DisplaySlots() {
-    FillDisplayServiceSlots(graphics.slot, requesters.slot);
+    FillDisplayServiceSlots(graphics.slot);
     FillGraphicsServiceSlots(graphics.slot);
   }
 };
 const DisplaySlots kDisplaySlots;
 const vlSvcGraphics& kGraphics = kDisplaySlots.graphics;
-const vlSvcRequesters& kRequesters = kDisplaySlots.requesters;
-// Only slot 0 of the font sub-table is in use; 1 and 2 stay null.
-const vlSvcFonts kFonts = {{NA, nullptr, nullptr}};
 const vlSvcFreeType kFreeType = [] {
   vlSvcFreeType t{};
   FillFreeTypeServiceSlots(t.slot);
@@ -598,9 +540,6 @@ const vlSvcJpeg kJpeg = {{JP(jpeg_CreateDecompress), JP(jpeg_finish_decompress),
                           JP(jpeg_suppress_tables), JP(jpeg_write_raw_data), JP(jpeg_write_tables),
                           JP(jpeg_read_raw_data), JP(jpeg_save_markers), JP(jpeg_calc_output_dimensions)}};
 #undef JP
-// The built-in fonts are not part of this build: null addresses, their sizes.
-const vlSvcBuiltinData kBuiltinData = {{nullptr, nullptr, nullptr}, {65932, 49224, 60280}, {0, 0, 0, 0}};
-#undef NA
 
 // ---- the VM sub-table's runtime slots ------------------------------------------
 
@@ -619,14 +558,12 @@ const char* GetFileNameArgSvc(vlVMState* state, int index) {
 
 }  // namespace
 
-int ServiceNotAvailable() { return ERR_INTERNAL; }
-
 const vlServiceTable* GetServiceTable() {
   static const vlServiceTable table = [] {
     InstallPluginVMServices(RaiseErrorSvc, GetObjectIDArgSvc, GetFileNameArgSvc, GetObjectIDArgOptSvc);
     return vlServiceTable{kPluginProgramVersion, kPluginProgramRevision, &kStdlib, &kSystem, &kFiles,
-                          &kGraphics, &kSound, &kRequesters, &kFonts, &kFreeType, GetPluginVMTable(),
-                          &kBuiltinData, &kZlib, &kJpeg, &kPlugins, &kChecksums};
+                          &kGraphics, &kSoundServices, &kRequesterServices, &kFontServices, &kFreeType,
+                          GetPluginVMTable(), &kBuiltinDataServices, &kZlib, &kJpeg, &kPlugins, &kChecksums};
   }();
   return &table;
 }

@@ -6,6 +6,3 @@
 // The player's one table (the VM sub-table's runtime slots are installed on
 // first use).
 const vlServiceTable* GetServiceTable();
-
-// What every slot of a subsystem that is not available answers: 1066.
-int ServiceNotAvailable();

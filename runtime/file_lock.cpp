@@ -175,28 +175,32 @@ int ExamineFileLock(const char* name, vlFileInfo* info, int tryAdapters) {
     if (StatThroughAdapters(name, nullptr, false, &ast)) {
       std::memset(&st, 0, sizeof st);
       ConvertAdapterStat(ast, &st);
-      info->isDirectory = st.isDirectory;
-      info->size = st.size;
-      info->protection = st.protection;
-      info->accessTime = st.accessTime;
-      info->modifyTime = st.modifyTime;
-      info->changeTime = st.changeTime;
+      FileInfoFromStat(st, info);
       CopyText(info->name, sizeof info->name, name);
-      CopyText(info->comment, sizeof info->comment, st.comment);
       return 1;
     }
   }
   vlFileLock* lock = ObtainFileLock(name, 1, nullptr);
   if (!lock) return 0;
+  ExamineLockedFile(lock, info);
+  FreeFileLock(lock);
+  return 1;
+}
+
+void ExamineLockedFile(vlFileLock* lock, vlFileInfo* info) {
+  std::memset(info, 0, sizeof *info);
+  vlFileStat st;
   StatFileLock(lock, &st);
+  FileInfoFromStat(st, info);
+  GetFileLockName(lock, info->name, sizeof info->name);
+}
+
+void FileInfoFromStat(const vlFileStat& st, vlFileInfo* info) {
   info->isDirectory = st.isDirectory;
   info->size = st.size;
   info->protection = st.protection;
-  GetFileLockName(lock, info->name, sizeof info->name);
-  CopyText(info->comment, sizeof info->comment, st.comment);
   info->accessTime = st.accessTime;
   info->modifyTime = st.modifyTime;
   info->changeTime = st.changeTime;
-  FreeFileLock(lock);
-  return 1;
+  CopyText(info->comment, sizeof info->comment, st.comment);
 }

@@ -54,6 +54,11 @@ struct vlFileInfo {
 
 // 1 with the information filled, or 0.
 int ExamineFileLock(const char* name, vlFileInfo* info, int tryAdapters);
+// The same for what a lock holds.
+void ExamineLockedFile(vlFileLock* lock, vlFileInfo* info);
+// Kind, size, protection, dates and comment of a status record (the name
+// is left as it is).
+void FileInfoFromStat(const vlFileStat& st, vlFileInfo* info);
 
 // The date every linked chunk reports.
 inline constexpr vlDateRecord kChunkDate = {4, 11, 2002, 10, 30, 0};

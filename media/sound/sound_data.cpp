@@ -63,6 +63,15 @@ void FreeSoundData(vlSoundData* data) {
   FreeMemory(data);
 }
 
+uint8_t* GetSoundDataPointer(const vlSoundData* data) { return data ? data->pcm : nullptr; }
+
+void ReplaceSoundData(vlSoundData* data, uint8_t* pcm, uint32_t frames, uint32_t rate) {
+  if (data->pcm != pcm) FreeMemory(data->pcm);
+  data->pcm = pcm;
+  data->frames = frames;
+  data->rate = rate;
+}
+
 int32_t ReadSoundValue16(const vlSoundData* data, uint32_t frame, uint32_t channel) {
   const uint8_t* p = data->pcm + size_t(frame) * data->bytesPerFrame;
   if (data->bits == 8) {

@@ -15,6 +15,11 @@ int MakeSoundData(uint8_t* buffer, uint32_t frames, uint32_t rate, uint32_t form
 // Header and PCM duplicated, the work word cleared; null when out of memory.
 vlSoundData* CopySoundData(const vlSoundData* data);
 void FreeSoundData(vlSoundData* data);
+// The PCM block of a sample's data.
+uint8_t* GetSoundDataPointer(const vlSoundData* data);
+// Installs pcm (from AllocMemory, owned from now on) with its frame count
+// and rate in data's layout; the old block is freed.
+void ReplaceSoundData(vlSoundData* data, uint8_t* pcm, uint32_t frames, uint32_t rate);
 
 // The value of one channel of one frame as a signed 16-bit number.
 int32_t ReadSoundValue16(const vlSoundData* data, uint32_t frame, uint32_t channel);

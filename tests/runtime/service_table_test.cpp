@@ -42,13 +42,20 @@ TEST(ServiceTable, HeaderAndEmptySlots) {
   EXPECT_EQ(t->system->unused49, nullptr);
   EXPECT_EQ(t->files->unused33, nullptr);
   EXPECT_EQ(t->zlib->unused13, nullptr);
-  EXPECT_EQ(t->fonts->slot[1], nullptr);
+  EXPECT_EQ(t->fonts->unused1, nullptr);
   EXPECT_EQ(t->freetype->slot[38], nullptr);
   EXPECT_EQ(t->checksums->word4, 1);
   EXPECT_EQ(t->checksums->word5, -1);
   EXPECT_EQ(t->checksums->word6, -1);
-  EXPECT_EQ(t->builtinData->fontSizes[0], 65932u);
-  EXPECT_EQ(t->builtinData->fontSizes[2], 60280u);
+  // The faces the player carries, each with its own byte count: sans,
+  // serif, mono.
+  const uint32_t sizes[3] = {65932, 60280, 49224};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_NE(t->builtinData->fonts[i], nullptr) << i;
+    EXPECT_EQ(t->builtinData->fontSizes[i], sizes[i]) << i;
+    EXPECT_EQ(std::memcmp(t->builtinData->fonts[i], "\0\1\0\0", 4), 0) << i;
+  }
+  EXPECT_EQ(t->builtinData->unused[0], 0u);
   // A file no loader recognises is "not recognised", not a status.
   EXPECT_EQ(VL_GFX(t, ProbeImageFile)("/nonexistent/picture.png", nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(VL_GFX(t, LoadImageARGB)("/nonexistent/picture.png", nullptr, nullptr, nullptr, nullptr), nullptr);

@@ -471,10 +471,19 @@ TEST_F(DisplayWindow, ClientsAttachHearSizeChangesAndPostInput) {
   ASSERT_EQ(GetPendingEvent(0, &msg, 0), 1);
   EXPECT_EQ(msg.type, 11u);
   EXPECT_EQ(msg.display, d);
+  // The words a plug-in sets: refresh calls wanted, words 3 and 4.
+  EXPECT_EQ(SetClientWord(c, 0, 1), 0);
+  EXPECT_EQ(c->refresh, 1u);
+  EXPECT_EQ(SetClientWord(c, 2, 99), 0);
+  EXPECT_EQ(c->tag4, 99u);
+  EXPECT_EQ(SetClientWord(c, 3, 1), ERR_WRONGUSAGE);
+  EXPECT_EQ(SetClientWord(nullptr, 0, 1), ERR_FINDDISPLAY);
   // A display with a client cannot be freed.
   ASSERT_EQ(Run(".call createdisplay 2\n.call selectdisplay 2 1"), 0);
   EXPECT_EQ(Run(".call freedisplay 1"), ERR_SATFREEDISP);
   RemoveDisplayClient(c);
+  // A removed client is not found again (its record is only compared).
+  EXPECT_EQ(SetClientWord(c, 0, 1), ERR_FINDDISPLAY);
   EXPECT_EQ(Run(".call freedisplay 1"), 0);
   FreeEventQueue(L);
   FreeEventQueueMutex();

@@ -370,8 +370,7 @@ EXPORT int RequirePlugin(vlVMState*, int32_t, int32_t, uint32_t, const vlTagItem
   if (const char* option = reinterpret_cast<const char*>(GetTagValue(tags, VL_REQUIRE_OPTION, 0)))
     std::sscanf(option, "%u %u %u", &flags, &channels, &buffer);
   const uint32_t pairs[] = {VL_AUDIOADAPTER_CHANNELS, channels, VL_AUDIOADAPTER_BUFFERSIZE, buffer, 0, 0};
-  auto install = vlSlotAs<int (*)(vlPluginInfo*, uint32_t, const uint32_t*)>(gSvc->sound->slot[2]);
-  int rc = install(gInfo, flags, pairs);
+  int rc = gSvc->sound->SetAudioAdapter(gInfo, flags, pairs);
   Log("install %d", rc);
   return rc;
 }
