@@ -25,6 +25,8 @@ struct V {
   static R Pack16(R lo, R hi) { return _mm_packus_epi16(lo, hi); }
   static R PackInOrder16(R lo, R hi) { return _mm_packus_epi16(lo, hi); }
   static R Add16(R a, R b) { return _mm_add_epi16(a, b); }
+  static R Unpack8Lo(R a, R b) { return _mm_unpacklo_epi8(a, b); }
+  static R Unpack8Hi(R a, R b) { return _mm_unpackhi_epi8(a, b); }
   static R Sub16(R a, R b) { return _mm_sub_epi16(a, b); }
   static R Mul16(R a, R b) { return _mm_mullo_epi16(a, b); }
   static R MulHi16(R a, R b) { return _mm_mulhi_epi16(a, b); }
