@@ -270,13 +270,9 @@ double TimeScaleRows(const vlScaleRows& k, const uint8_t* src, const int32_t* in
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-uint32_t MeasureScaleChoice(uint32_t have) noexcept {
-  uint32_t candidates[4];
-  int n = 0;
-  for (const auto& r : kScaleSmooth)
-    if (r.srcFormat == 10 && (have & r.feature) && n < 4) candidates[n++] = r.feature;
-  if (n <= 1) return n ? candidates[0] : 0;
-  try {
+// The fastest of n candidate sets (the first unless another is clearly
+// faster); throws std::bad_alloc when its sample rows cannot be made.
+uint32_t FastestScaleSet(const uint32_t* candidates, int n) {
   constexpr int32_t kSrc = 1920, kCount = 1280;
   std::vector<uint8_t> src(size_t{kSrc} * 8), out(size_t{kCount} * 4);
   std::vector<int32_t> index(kCount);
@@ -299,11 +295,22 @@ uint32_t MeasureScaleChoice(uint32_t have) noexcept {
       const double t = TimeScaleRows(*k, src.data(), index.data(), frac4.data(), rows.data(), out.data(), kSrc, kCount);
       if (t < best[c]) best[c] = t;
     }
-  // The first (widest) set unless another is clearly faster.
   int choice = 0;
   for (int c = 1; c < n; ++c)
     if (best[c] < best[choice] * 0.95) choice = c;
   return candidates[choice];
+}
+
+// The set to use under the features have: the only one allowed, or the
+// fastest of several; 0 when none is.
+uint32_t MeasureScaleChoice(uint32_t have) noexcept {
+  uint32_t candidates[4];
+  int n = 0;
+  for (const auto& r : kScaleSmooth)
+    if (r.srcFormat == 10 && (have & r.feature) && n < 4) candidates[n++] = r.feature;
+  if (n <= 1) return n ? candidates[0] : 0;
+  try {
+    return FastestScaleSet(candidates, n);
   } catch (const std::bad_alloc&) {
     return candidates[0];  // no room to measure: the widest
   }
