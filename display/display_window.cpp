@@ -378,6 +378,8 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
 }
 
 int ClosePlatformWindow(vlVMState* L, vlDisplay* d, vlDisplay*, uint32_t mode) {
+  // Held puts and sprite moves reach the window before it goes.
+  FlushDisplayOutput();
   if (mode & VL_CLOSEWIN_KEEPBRUSHES) {
     // The adapter's double buffer is ended with its window and begun again
     // when the window is back.

@@ -12,6 +12,7 @@
 #include "formats/jpeg_codec.h"
 #include "formats/png_codec.h"
 #include "platform/native_image.h"
+#include "runtime/blocking.h"
 #include "runtime/os.h"
 #include "runtime/errors.h"
 #include "runtime/file_adapter.h"
@@ -85,6 +86,8 @@ int LoadImageFile(const char* fileName, const char* loaders, const char* adapter
                   int32_t keyColor, int32_t transparencyMode, vlLoadedImage** result, uint32_t** paletteOut,
                   int32_t* transparentOut, int32_t* widthOut, int32_t* heightOut, int32_t* alphaOut,
                   int32_t* nativeOut) {
+  // A large picture takes a while to decode: what was drawn shows meanwhile.
+  BeforeBlocking();
   auto* image = static_cast<vlLoadedImage*>(AllocMemory(sizeof(vlLoadedImage), 1));
   if (!image) return ERR_MEM;
   const int probe = result == nullptr;

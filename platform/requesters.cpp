@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/event_pump.h"
+#include "runtime/blocking.h"
 #include "runtime/errors.h"
 #include "runtime/messages.h"
 #include "abi/plugin_abi.h"
@@ -42,9 +43,12 @@ using FontRequestFn = int (*)(void*, const char*, char**, uint32_t*, const vlTag
 using ColorRequestFn = int (*)(void*, const char*, uint32_t, int32_t*, const vlTagItem*);
 using FreeRequestFn = void (*)(uint32_t, void*);
 
-// The adapter when it offers this kind and is not called through the frame
-// hook (which does nothing on this platform).
-vlPluginInfo* AdapterFor(uint32_t bit) {
+// Every requester begins here. The script waits for the user, who sees
+// what it drew: held drawing is sent first. Answers the adapter when it
+// offers this kind and is not called through the frame hook (which does
+// nothing on this platform).
+vlPluginInfo* BeginRequester(uint32_t bit) {
+  BeforeBlocking();
   vlPluginInfo* a = vlRequesterAdapter;
   if (!a || a->disabled || a->callKind == 2 || !(a->requesterFlags & bit)) return nullptr;
   return a;
@@ -107,7 +111,7 @@ int ParseNumberAfter(const char* text, char bar, int which) {
 
 int ShowSystemRequester(vlVMState* state, void* display, const char* title, const char* body,
                         const char* buttons, int icon, uint32_t flag, int32_t* result) {
-  vlPluginInfo* a = AdapterFor(kCanSystem);
+  vlPluginInfo* a = BeginRequester(kCanSystem);
   if (!a) return BuiltinSystemRequest(state, display, title, body, buttons, icon, flag, result);
   uint32_t kind = ButtonKind(buttons);
   if (icon >= 0 && icon <= 4) kind += 32u << icon;
@@ -119,7 +123,7 @@ int ShowSystemRequester(vlVMState* state, void* display, const char* title, cons
 int ShowFileRequester(vlVMState* state, void* display, const char* title, const char* pattern, int mode,
                       const char* directory, const char* file, uint32_t flag, vlFileResult* result) {
   *result = vlFileResult{};
-  vlPluginInfo* a = AdapterFor(kCanFile);
+  vlPluginInfo* a = BeginRequester(kCanFile);
   if (!a) return BuiltinFileRequest(state, display, title, pattern, mode, directory, file, flag, result);
   uint32_t kind = mode == 1 ? 1 : mode == 2 ? 2 : 0;
   vlTagItem tags[5] = {{1, flag}};
@@ -156,7 +160,7 @@ int ShowFileRequester(vlVMState* state, void* display, const char* title, const 
 int ShowPathRequester(vlVMState* state, void* display, const char* title, int mode, const char* directory,
                       uint32_t flag, char** result) {
   *result = nullptr;
-  vlPluginInfo* a = AdapterFor(kCanPath);
+  vlPluginInfo* a = BeginRequester(kCanPath);
   if (!a) return BuiltinPathRequest(state, display, title, mode, directory, flag, result);
   vlTagItem tags[3] = {{1, flag}};
   if (directory && *directory) tags[1] = {2, Ptr(directory)};
@@ -170,7 +174,7 @@ int ShowPathRequester(vlVMState* state, void* display, const char* title, int mo
 int ShowStringRequester(vlVMState* state, void* display, const char* title, const char* body,
                         const char* defaultText, int type, int maximum, int password, uint32_t flag,
                         char* destination, int destinationSize) {
-  vlPluginInfo* a = AdapterFor(kCanString);
+  vlPluginInfo* a = BeginRequester(kCanString);
   if (!a)
     return BuiltinStringRequest(state, display, title, body, defaultText, type, maximum, password, flag,
                                 destination, destinationSize);
@@ -198,7 +202,7 @@ int ShowStringRequester(vlVMState* state, void* display, const char* title, cons
 
 int ShowListRequester(vlVMState* state, void* display, const char* title, const char* body,
                       const char* choices, int32_t defaultIndex, uint32_t flag, int32_t* result) {
-  vlPluginInfo* a = AdapterFor(kCanList);
+  vlPluginInfo* a = BeginRequester(kCanList);
   if (!a) return BuiltinListRequest(state, display, title, body, choices, defaultIndex, flag, result);
   vlTagItem tags[3] = {{1, flag}};
   if (defaultIndex >= 0) tags[1] = {2, static_cast<uintptr_t>(defaultIndex)};
@@ -207,7 +211,7 @@ int ShowListRequester(vlVMState* state, void* display, const char* title, const 
 
 int ShowFontRequester(vlVMState* state, void* display, const char* title, const char* name, int32_t size,
                       uint32_t flag, vlFontSpec* font) {
-  vlPluginInfo* a = AdapterFor(kCanFont);
+  vlPluginInfo* a = BeginRequester(kCanFont);
   if (!a) return BuiltinFontRequest(state, display, title, name, size, flag, font);
   vlTagItem tags[4] = {{1, flag}};
   int n = 1;
@@ -243,7 +247,7 @@ int ShowFontRequester(vlVMState* state, void* display, const char* title, const 
 
 int ShowColorRequester(vlVMState* state, void* display, const char* title, int32_t defaultColor,
                        uint32_t flag, int32_t* result) {
-  vlPluginInfo* a = AdapterFor(kCanColor);
+  vlPluginInfo* a = BeginRequester(kCanColor);
   if (!a) return BuiltinColorRequest(state, display, title, defaultColor, flag, result);
   vlTagItem tags[3] = {{1, flag}};
   if (defaultColor != -1) tags[1] = {2, static_cast<uint32_t>(defaultColor)};

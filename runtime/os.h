@@ -33,7 +33,7 @@ void SubTimeVal(vlTimeVal* a, const vlTimeVal* b);  // a := a - b
 void AddTimeVal(vlTimeVal* a, const vlTimeVal* b);  // a := a + b
 int CompareTimeVal(const vlTimeVal* a, const vlTimeVal* b);  // 1, 0, -1
 double GetTimeSeconds();
-void SleepMillis(uint32_t millis);  // plain sleep, no event pumping
+void SleepMillis(uint32_t millis);  // plain sleep, no event pumping; held drawing is sent first
 
 // Dates -------------------------------------------------------------------
 // Current local time as text. Mode 0: the user's date format into first;

@@ -10,6 +10,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "runtime/blocking.h"
+
 uint32_t GetSysTime(vlTimeVal* out) {
   timeval tv;
   gettimeofday(&tv, nullptr);
@@ -50,6 +52,7 @@ double GetTimeSeconds() {
 }
 
 void SleepMillis(uint32_t millis) {
+  if (millis) BeforeBlocking();
   if (millis / 1000) sleep(millis / 1000);
   if (millis % 1000) usleep((millis % 1000) * 1000);
 }

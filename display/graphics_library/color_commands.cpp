@@ -245,8 +245,9 @@ void WaitNextFrameTick(vlVMState*, vlDisplay* display, int force) {
   vlTimeVal since = now;
   SubTimeVal(&since, &display->lastFrameTick);
   uint32_t frame = 1000000u / static_cast<uint32_t>(gGraphicsState.fpsLimit > 0 ? gGraphicsState.fpsLimit : 60);
+  // The frame is complete: it goes out whether or not there is time left.
+  FlushDisplayOutput();
   if (CompareTimeVal(&now, &display->lastFrameTick) >= 0 && since.seconds == 0 && since.micros < frame) {
-    FlushDisplayOutput();
     SleepMillis((frame - since.micros) / 1000);
     GetSysTime(&now);
   }

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "platform/event_pump.h"
+#include "runtime/blocking.h"
 #include "runtime/os.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
@@ -31,6 +32,7 @@ int PollDescriptor(int fd, int what, int millis, short* revents) {
   p.fd = fd;
   if (what & 1) p.events |= POLLIN;
   if (what & 2) p.events |= POLLOUT;
+  if (millis) BeforeBlocking();
   int r;
   do {
     r = poll(&p, 1, millis);

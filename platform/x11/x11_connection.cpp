@@ -21,6 +21,8 @@
 #include "platform/window_record.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
+#include "platform/display_adapter.h"
+#include "runtime/blocking.h"
 #include "runtime/os.h"
 #include "platform/requesters_gtk.h"
 #include "platform/timers.h"
@@ -334,10 +336,12 @@ int InitPlatform() {
   if (InstallAudioTimerSignal()) return ERR_SIGNAL;
   gPlatformHooks.waitForEvents = WaitX11Event;
   gPlatformHooks.pointerMoved = X11PointerMoved;
+  SetBeforeBlocking(FlushDisplayOutput);
   return 0;
 }
 
 int FreePlatform() {
+  SetBeforeBlocking(nullptr);
   CloseJoysticks();
   ShutdownTimers();
   CloseClipboardConverters();

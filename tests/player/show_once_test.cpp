@@ -3,10 +3,12 @@
 // transparent objects tell: shown once over black they are at half
 // strength, blended twice at a quarter, not shown at all black.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <fstream>
 #include <cstdio>
 #include <sstream>
@@ -16,6 +18,11 @@
 #include <vector>
 
 #include "tests/player/player_harness.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xcomposite.h>
+// Xlib's macro would rename the test framework's own None.
+#undef None
 
 namespace {
 
@@ -495,6 +502,128 @@ TEST_F(ShowOnce, PlanesGoThroughTheirLocksOnAnAdapterDisplay) {
       EXPECT_EQ(Colour(p, 1, 42, 37), 0u) << "masked-out half";
       EXPECT_EQ(Colour(p, 1, 52, 37), 0xFF0000u) << "red half";
     }
+  }
+}
+
+// What waits in the batch of puts and held sprite moves reaches the window
+// before the script waits on something else, and before the window goes.
+using HeldFrames = PlayerTest;
+
+// A display, then a sprite shown and settled, then a brush and a move of the sprite that
+// stay held until something sends them.
+const char* kHeldDisplay = R"(.table 0 { width = 160, height = 100, title = "held" }
+.call base=1 setdisplayattributes r0
+)";
+const char* kHeldDrawing = R"(.call base=1 createbrush 12 10 10 16711935
+.call base=1 createsprite 1 3 12
+.call base=1 displaysprite 1 0 0
+.call base=1 wait 10
+.call base=1 createbrush 5 20 20 65280
+.call base=1 displaybrush 5 100 50
+.call base=1 displaysprite 1 40 40
+)";
+
+// The colour of a pixel of a 160 pixel wide R G B grab, as 0xRRGGBB.
+unsigned HeldPixel(const std::string& p, int x, int y) {
+  const size_t at = (static_cast<size_t>(y) * 160 + x) * 3;
+  if (at + 3 > p.size()) return 0xDEADu;
+  auto b = [&](int i) { return static_cast<unsigned>(static_cast<unsigned char>(p[at + i])); };
+  return b(0) << 16 | b(1) << 8 | b(2);
+}
+
+void ExpectHeldShown(const std::string& p) {
+  EXPECT_EQ(p.size(), 160u * 100 * 3);
+  EXPECT_EQ(HeldPixel(p, 42, 42), 0xFF00FFu) << "the sprite where it moved";
+  EXPECT_EQ(HeldPixel(p, 2, 2), 0u) << "the sprite where it was";
+  EXPECT_EQ(HeldPixel(p, 105, 55), 0x00FF00u) << "the brush";
+}
+
+TEST_F(HeldFrames, ShowWhileAProgramRuns) {
+  const std::string sleeping = dir() + "/sleeping";
+  // No extension: a name like a document would go to the desktop opener.
+  const std::string nap = WriteFile("nap", "#!/bin/sh\nmkdir " + vlplayer::Quote(sleeping) + "\nsleep 3\n");
+  chmod(nap.c_str(), 0755);
+  std::string pixels;
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    const std::string id = vlplayer::WaitForWindow(display, "held");
+    for (int i = 0; i < 1000 && access(sleeping.c_str(), F_OK) != 0; ++i) usleep(10000);
+    usleep(500000);  // well into the program's run
+    if (!id.empty()) pixels = Tool("timeout 20 import -window " + id + " -depth 8 rgb:-");
+  };
+  Result r = Run({Applet("execute", std::string(".line 1\n") + kHeldDisplay + kHeldDrawing + ".call base=1 execute \"" + nap + "\"\n")},
+                 options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ExpectHeldShown(pixels);
+}
+
+// Keeps what a window shows after it is gone: the window is redirected
+// off screen and its picture named, which the server keeps for this
+// connection after the window is destroyed.
+class LastPicture {
+ public:
+  explicit LastPicture(const std::string& display) : x_(XOpenDisplay(display.c_str())) {}
+  ~LastPicture() {
+    if (x_) XCloseDisplay(x_);
+  }
+  bool Keep(const std::string& windowId) {
+    int event = 0, error = 0;
+    if (!x_ || !XCompositeQueryExtension(x_, &event, &error)) return false;
+    const Window w = std::stoul(windowId);
+    XCompositeRedirectWindow(x_, w, CompositeRedirectAutomatic);
+    picture_ = XCompositeNameWindowPixmap(x_, w);
+    XSync(x_, False);
+    return picture_ != 0;
+  }
+  // R G B bytes of the top-left width x height pixels.
+  std::string Pixels(int width, int height) {
+    std::string rgb;
+    if (!picture_) return rgb;
+    XImage* image = XGetImage(x_, picture_, 0, 0, width, height, AllPlanes, ZPixmap);
+    if (!image) return rgb;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const unsigned long p = XGetPixel(image, x, y);
+        rgb += static_cast<char>(p >> 16 & 0xFF);
+        rgb += static_cast<char>(p >> 8 & 0xFF);
+        rgb += static_cast<char>(p & 0xFF);
+      }
+    XDestroyImage(image);
+    return rgb;
+  }
+
+ private:
+  Display* x_;
+  Pixmap picture_ = 0;
+};
+
+// The script's last drawing reaches the window before it closes, when the
+// script ends and when it ends with an error.
+TEST_F(HeldFrames, ShowBeforeTheWindowCloses) {
+  for (const char* end : {"", ".line 20\n.call base=1 loadbrush 9 \"missing.png\"\n"}) {
+    SCOPED_TRACE(*end ? "error end" : "normal end");
+    const std::string kept = dir() + "/kept";
+    rmdir(kept.c_str());
+    const std::string text = std::string(".line 1\n") + kHeldDisplay + vlplayer::WaitUntilFileExists(kept, "kept") +
+                             kHeldDrawing + end;
+    std::unique_ptr<LastPicture> last;
+    bool keeping = false;
+    RunOptions options;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      const std::string id = vlplayer::WaitForWindow(display, "held");
+      last = std::make_unique<LastPicture>(display);
+      keeping = !id.empty() && last->Keep(id);
+      mkdir(kept.c_str(), 0755);
+      if (*end) {
+        // The error's message box; the window has gone before it shows.
+        const std::string box = vlplayer::WaitForWindow(display, "VellamoraPlayer", 30000);
+        if (!box.empty()) Tool("xdotool windowfocus --sync " + box + " key Return");
+      }
+    };
+    Result r = Run({Applet("end", text)}, options);
+    EXPECT_EQ(r.status != 0, *end != 0) << r.out << r.err;
+    ASSERT_TRUE(keeping) << "no Composite extension";
+    ExpectHeldShown(last->Pixels(160, 100));
   }
 }
 
