@@ -138,26 +138,32 @@ void DestroyShmSegment(vlX11ShmSegment* s) {
   delete s;
 }
 
+namespace {
+
+// Waits until the server has processed the request of this serial.
+// Puts from a picture's own pixels ask for a completion event; waiting for
+// that one alone lets the puts sent since, from other pixels, go on. Events
+// are taken as they come (each read moves the last processed serial); a
+// put the server refused sends none, so a round trip ends the wait after a
+// while. Other puts (the staging ring's) send no event: a round trip it is.
+void WaitProcessed(Display* d, unsigned long serial, bool notifies) {
+  if (Processed(d, serial)) return;
+  const int completion = notifies ? CompletionEventType(d) : 0;
+  XEvent ev;
+  for (int round = 0; completion && round < 200 && !Processed(d, serial); round++) {
+    if (XCheckTypedEvent(d, completion, &ev)) continue;
+    if (Processed(d, serial)) break;
+    pollfd socket{ConnectionNumber(d), POLLIN, 0};
+    poll(&socket, 1, 5);
+  }
+  if (!Processed(d, serial)) XSync(d, False);
+}
+
+}  // namespace
+
 void WaitShmIdle(vlX11ShmSegment* s) {
   if (!s || !s->attached || !s->lastPut) return;
-  Display* d = s->attached;
-  if (!Processed(d, s->lastPut)) {
-    // Puts from a picture's own pixels ask for a completion event; waiting
-    // for that one alone lets the puts sent since, from other pixels, go on
-    // while this picture is drawn into. Events are taken as they come (each
-    // read moves the last processed serial); a put the server refused
-    // sends none, so a round trip ends the wait after a while. Other puts
-    // (the staging ring's) send no event: a round trip it is.
-    const int completion = s->lastPutNotifies ? CompletionEventType(d) : 0;
-    XEvent ev;
-    for (int round = 0; completion && round < 200 && !Processed(d, s->lastPut); round++) {
-      if (XCheckTypedEvent(d, completion, &ev)) continue;
-      if (Processed(d, s->lastPut)) break;
-      pollfd socket{ConnectionNumber(d), POLLIN, 0};
-      poll(&socket, 1, 5);
-    }
-    if (!Processed(d, s->lastPut)) XSync(d, False);
-  }
+  WaitProcessed(s->attached, s->lastPut, s->lastPutNotifies);
   s->lastPut = 0;
 }
 
@@ -247,13 +253,28 @@ bool ShmPutRect(vlX11Window* x, vlX11ShmSegment* source, const uint8_t* pixels, 
   image.depth = depth;
   image.bits_per_pixel = bytesPerPixel * 8;
   image.obdata = reinterpret_cast<char*>(&info);
-  const unsigned long serial = NextRequest(d);
-  // Only puts from a picture's own pixels are waited for one by one.
+  // Only puts from a picture's own pixels are waited for one by one. They
+  // are frames (a window's worth, or a large part): a script drawing as
+  // fast as it can would queue them without end, and the screen, with a
+  // key's answer, would trail it by as many; so a frame waits for the
+  // completion of the frame before last.
   const Bool completion = segment == source ? True : False;
+  if (completion) {
+    if (c->framePuts[0]) WaitProcessed(d, c->framePuts[0], true);
+    c->framePuts[0] = c->framePuts[1];
+  }
+  const unsigned long serial = NextRequest(d);
   if (!dl_XShmPutImage(d, x->window, x->gc, &image, srcX, srcY, dstX, dstY, width, height, completion))
     return false;
   segment->lastPut = serial;
   segment->lastPutNotifies = completion == True;
+  if (completion) {
+    c->framePuts[1] = serial;
+    // Sent at once, with what came before it: with two frames in flight
+    // the server must have the next one while the script waits.
+    XFlush(d);
+    return true;
+  }
   MarkPutPending(c);
   return true;
 }
