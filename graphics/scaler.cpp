@@ -76,6 +76,23 @@ struct Scratch {
   std::vector<int32_t> nearest; // nearest scaling's source columns
 };
 thread_local Scratch tScratch;
+thread_local bool tScratchBusy = false;
+
+// The thread's scratch for one scale, or, when a made-rows callback scales
+// again while its own scale runs, one for the inner scale alone.
+class ScratchLease {
+ public:
+  ScratchLease() : own_(tScratchBusy ? new Scratch : nullptr) { tScratchBusy = true; }
+  ~ScratchLease() {
+    if (!own_) tScratchBusy = false;
+  }
+  ScratchLease(const ScratchLease&) = delete;
+  ScratchLease& operator=(const ScratchLease&) = delete;
+  Scratch& get() { return own_ ? *own_ : tScratch; }
+
+ private:
+  std::unique_ptr<Scratch> own_;
+};
 
 // Grows v to n elements at least (never shrinks: the next call reuses it).
 template <typename T>
@@ -89,7 +106,7 @@ T* Room(std::vector<T>& v, size_t n) {
 // source row as the one above is a copy of it. False (nothing written)
 // when there is no fast path, memory is short, or the target overlaps the
 // source (a row above may then have changed what the next one reads).
-bool NearestFast(const vlScaleJob& j, long double xr, long double yr) {
+bool NearestFast(const vlScaleJob& j, long double xr, long double yr, Scratch& sc) {
   const int32_t B = j.bytesPerPixel;
   const vlNearestRowFn row = B == BytesPerPixelOfFormat(j.format) ? FastScaleNearest(j.format) : nullptr;
   if (!row) return false;
@@ -102,7 +119,7 @@ bool NearestFast(const vlScaleJob& j, long double xr, long double yr) {
   if (s0 < d1 && d0 < s1) return false;
   int32_t* index;
   try {
-    index = Room(tScratch.nearest, j.dstWidth);
+    index = Room(sc.nearest, j.dstWidth);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -138,8 +155,7 @@ void FillTables(int32_t srcSize, int32_t dstSize, uint16_t* frac, int32_t* step)
 // such rows along y, which is the same arithmetic in the same order as
 // the per-pixel rule.
 void SmoothRows(const vlScaleJob& j, const vlScaleRows& k, const uint16_t* xFrac, const int32_t* xStep,
-                const uint16_t* yFrac, const int32_t* yStep, const vlMadeRows* made = nullptr) {
-  Scratch& sc = tScratch;
+                const uint16_t* yFrac, const int32_t* yStep, Scratch& sc, const vlMadeRows* made = nullptr) {
   int32_t* index = Room(sc.index, j.dstWidth);
   uint16_t* frac4 = Room(sc.frac4, static_cast<size_t>(j.dstWidth) * 4);
   if (sc.columnsFor[0] != j.srcWidth || sc.columnsFor[1] != j.dstWidth) {
@@ -198,9 +214,8 @@ struct Tables {
   uint16_t *xFrac, *yFrac;
   int32_t *xStep, *yStep;
 };
-Tables SmoothTables(const vlScaleJob& j) {
+Tables SmoothTables(const vlScaleJob& j, Scratch& sc) {
   Tables t{j.xFraction, j.yFraction, j.xStep, j.yStep};
-  Scratch& sc = tScratch;
   if (!t.xFrac || !t.xStep) {
     t.xFrac = Room(sc.xFrac, static_cast<size_t>(j.dstWidth) + 1);
     t.xStep = Room(sc.xStep, static_cast<size_t>(j.dstWidth) + 1);
@@ -214,12 +229,12 @@ Tables SmoothTables(const vlScaleJob& j) {
   return t;
 }
 
-void Smooth(const vlScaleJob& j) {
-  const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j);
+void Smooth(const vlScaleJob& j, Scratch& sc) {
+  const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j, sc);
   const int32_t B = j.bytesPerPixel;
   const vlScaleRows* fast = B == 4 && j.srcPixels ? FastScaleSmooth(j.format) : nullptr;
   if (fast) {
-    SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep);
+    SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep, sc);
     if (!(j.srcMask && j.dstMask) && !(j.srcAlpha && j.dstAlpha)) return;
   }
   int32_t sy = 0;
@@ -271,7 +286,8 @@ void ScalePixels(const vlScaleJob& j) {
     // 3-byte pixels unpack and pack as nothing; planes still scale. Short
     // of memory for the tables, the target is left as it was.
     try {
-      Smooth(j);
+      ScratchLease lease;
+      Smooth(j, lease.get());
     } catch (const std::bad_alloc&) {
     }
     return;
@@ -281,7 +297,13 @@ void ScalePixels(const vlScaleJob& j) {
   if (j.srcMask && j.dstMask) ScaleMaskNearest(j, static_cast<float>(xr), static_cast<float>(yr));
   if (j.srcAlpha && j.dstAlpha) ScaleAlphaNearest(j, static_cast<float>(xr), static_cast<float>(yr));
   if (planesOnly) return;
-  if (NearestFast(j, xr, yr)) return;
+  bool done = false;
+  try {
+    ScratchLease lease;
+    done = NearestFast(j, xr, yr, lease.get());
+  } catch (const std::bad_alloc&) {
+  }
+  if (done) return;
   if (j.bytesPerPixel == 2) NearestPixels<2>(j, xr, yr);
   else if (j.bytesPerPixel == 3) NearestPixels<3>(j, xr, yr);  // whole pixels copy as they are
   else if (j.bytesPerPixel == 4) NearestPixels<4>(j, xr, yr);
@@ -294,8 +316,9 @@ bool ScaleMadeRowsSmooth(const vlScaleJob& j, const vlMadeRows& made) {
   // Every buffer is made before the first row is written, so memory
   // running short leaves the target untouched for the caller's own way.
   try {
-    const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j);
-    SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep, &made);
+    ScratchLease lease;
+    const auto [xFrac, yFrac, xStep, yStep] = SmoothTables(j, lease.get());
+    SmoothRows(j, *fast, xFrac, xStep, yFrac, yStep, lease.get(), &made);
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -34,8 +34,8 @@ void ScalePixels(const vlScaleJob& job);
 // row(context, sy, out) writes the srcWidth pixels of source row sy, each
 // row asked for once, in order. The result is that of scaling the whole
 // source picture, without one. The job's source pixels and planes are not
-// read. False, with nothing written, when the format has no fast path or
-// memory is short.
+// read. The row function may scale other pictures meanwhile. False, with
+// nothing written, when the format has no fast path or memory is short.
 struct vlMadeRows {
   void (*row)(void* context, int32_t sy, uint8_t* out);
   void* context;

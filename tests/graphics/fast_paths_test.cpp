@@ -611,6 +611,39 @@ TEST_F(FastPaths, SmoothScaleOnSeveralThreads) {
   for (size_t i = 0; i < cases.size(); ++i) EXPECT_TRUE(cases[i].same) << "thread " << i;
 }
 
+// A made-rows scale whose row maker scales another picture on the same
+// thread (of other sizes, with the thread's own tables) gives the bytes of
+// scaling the whole source, and so does the inner scale.
+TEST_F(FastPaths, SmoothScaleOfMadeRowsThatScaleAgain) {
+  std::mt19937 rng(13);
+  Plane src = MakePlane(rng, 333, 41, 4), dst = MakePlane(rng, 201, 29, 4);
+  Plane other = MakePlane(rng, 97, 13, 4), otherDst = MakePlane(rng, 150, 31, 4);
+  std::vector<uint8_t> whole = dst.bytes, otherWhole = otherDst.bytes;
+  ScalePixels(ScaleJob(src, dst, whole.data(), 10));
+  ScalePixels(ScaleJob(other, otherDst, otherWhole.data(), 10));
+  struct Maker {
+    Plane *src, *other, *otherDst;
+    std::vector<uint8_t> otherOut;
+    int calls = 0;
+  } maker{&src, &other, &otherDst, otherDst.bytes};
+  std::vector<uint8_t> made = dst.bytes;
+  vlScaleJob j = ScaleJob(src, dst, made.data(), 10);
+  j.srcPixels = nullptr;
+  const vlMadeRows rows{[](void* context, int32_t sy, uint8_t* out) {
+                          auto& m = *static_cast<Maker*>(context);
+                          std::memcpy(out, m.src->at() + static_cast<size_t>(sy) * m.src->row * 4,
+                                      static_cast<size_t>(m.src->w) * 4);
+                          m.otherOut = m.otherDst->bytes;
+                          ScalePixels(ScaleJob(*m.other, *m.otherDst, m.otherOut.data(), 10));
+                          ++m.calls;
+                        },
+                        &maker};
+  ASSERT_TRUE(ScaleMadeRowsSmooth(j, rows));
+  EXPECT_GT(maker.calls, 0);
+  EXPECT_EQ(made, whole);
+  EXPECT_EQ(maker.otherOut, otherWhole);
+}
+
 // The smooth rows are chosen by speed among the sets allowed now, and
 // chosen again when the allowed sets change.
 TEST_F(FastPaths, SmoothScaleRowsChosenAmongAllowedSets) {
