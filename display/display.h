@@ -161,6 +161,14 @@ struct vlDisplay : vlPlatformWindow {
   vlBitmap* dbPicture;
   vlBitmap* dbBack;
   vlBGPic* dbBGPic;
+  // A third store, holding the frame of two Flips ago: the back buffer
+  // takes it at Flip, so the next frame is drawn into pixels the server
+  // read long ago while it still reads the last one. With it the
+  // rectangles the last Flip changed, which that store still owes
+  // (count -1: all of it).
+  vlBitmap* dbSpare;
+  int32_t dbLastChanged[4 * 16];
+  int32_t dbLastCount;
 
 };
 

@@ -4,6 +4,7 @@
 // itself: drawing then goes to the display as usual and the adapter holds
 // it back until Flip.
 #include <algorithm>
+#include <climits>
 #include <new>
 #include <utility>
 #include <vector>
@@ -51,18 +52,61 @@ void PresentBackBuffer(vlDisplay* d, vlBitmap* pic) {
   }
 }
 
-void DeleteBuffers(vlDisplay* d) {
-  if (d->savedSelectBitmap == d->dbBack) d->savedSelectBitmap = nullptr;
-  if (d->dbPicture) DeleteBitmap(d->dbPicture);
-  if (d->dbBack) DeleteBitmap(d->dbBack);
-  d->dbPicture = d->dbBack = nullptr;
-}
-
 void CopyInto(vlBitmap* from, vlBitmap* to, int32_t w, int32_t h) {
   if (!from || !to || from == to) return;
   w = std::min({w, from->width, to->width});
   h = std::min({h, from->height, to->height});
   if (w > 0 && h > 0) BltBitmap(from, 0, 0, to, 0, 0, w, h);
+}
+
+void DeleteSpare(vlDisplay* d) {
+  if (d->dbSpare) DeleteBitmap(d->dbSpare);
+  d->dbSpare = nullptr;
+  d->dbLastCount = 0;
+}
+
+void DeleteBuffers(vlDisplay* d) {
+  if (d->savedSelectBitmap == d->dbBack) d->savedSelectBitmap = nullptr;
+  if (d->dbPicture) DeleteBitmap(d->dbPicture);
+  if (d->dbBack) DeleteBitmap(d->dbBack);
+  d->dbPicture = d->dbBack = nullptr;
+  DeleteSpare(d);
+}
+
+// The third store, made at the first Flip that trades pixels as a copy of
+// the back buffer, which holds the frame before this one once traded: it
+// then owes nothing of the last Flip.
+void MakeSpare(vlDisplay* d) {
+  vlBitmap* back = d->dbBack;
+  if (d->dbSpare && (d->dbSpare->width != back->width || d->dbSpare->height != back->height)) DeleteSpare(d);
+  if (d->dbSpare) return;
+  d->dbSpare = NewBitmap(back->width, back->height, VL_NEWBITMAP_WINDOW, nullptr);
+  if (!d->dbSpare) return;  // two stores do, waiting for the server more often
+  CopyInto(back, d->dbSpare, back->width, back->height);
+  d->dbLastCount = 0;
+}
+
+// Keeps the rectangles of this Flip for the next one; too many become
+// their bounding box.
+void RememberChanged(vlDisplay* d, const int32_t* rects, int32_t count, bool all) {
+  if (all) {
+    d->dbLastCount = -1;
+    return;
+  }
+  if (count <= 16) {
+    std::copy(rects, rects + 4 * count, d->dbLastChanged);
+    d->dbLastCount = count;
+    return;
+  }
+  int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+  for (int32_t i = 0; i < count; i++) {
+    const int32_t* r = rects + 4 * i;
+    x0 = std::min(x0, r[0]), y0 = std::min(y0, r[1]);
+    x1 = std::max(x1, r[0] + r[2]), y1 = std::max(y1, r[1] + r[3]);
+  }
+  const int32_t box[4] = {x0, y0, x1 - x0, y1 - y0};
+  std::copy(box, box + 4, d->dbLastChanged);
+  d->dbLastCount = 1;
 }
 
 using AdapterBufferFn = int (*)(void* handle, uint32_t zero);
@@ -173,10 +217,35 @@ int Flip(vlDisplay* d, int sync) {
     MarkAllDirty(&d->dirty);  // no room to list them: the whole frame changed
   }
   const int32_t whole[4] = {0, 0, db->width, db->height};
-  const int32_t* rects = DirtyFull(d) ? whole : changed.data();
-  const int32_t count = DirtyFull(d) ? 1 : static_cast<int32_t>(changed.size() / 4);
+  const bool all = DirtyFull(d);
+  const int32_t* rects = all ? whole : changed.data();
+  const int32_t count = all ? 1 : static_cast<int32_t>(changed.size() / 4);
   if (SwapBitmapPixels(d->dbBack, d->dbPicture)) {
-    OweBitmapCopy(d->dbPicture, d->dbBack, rects, count);
+    // Three stores turn round: the picture takes the frame, the back buffer
+    // the frame of two Flips ago (whose put the server has done: a frame
+    // waits for the one before last), the third store the last frame. The
+    // back buffer then owes what the last Flip and this one changed.
+    MakeSpare(d);
+    if (d->dbSpare && SwapBitmapPixels(d->dbBack, d->dbSpare)) {
+      bool wholeOwed = all || d->dbLastCount < 0;
+      std::vector<int32_t> owed;
+      if (!wholeOwed) {
+        try {
+          owed.assign(d->dbLastChanged, d->dbLastChanged + 4 * d->dbLastCount);
+          owed.insert(owed.end(), rects, rects + 4 * count);
+        } catch (const std::bad_alloc&) {
+          wholeOwed = true;
+        }
+      }
+      if (wholeOwed)
+        OweBitmapCopy(d->dbPicture, d->dbBack, whole, 1);
+      else
+        OweBitmapCopy(d->dbPicture, d->dbBack, owed.data(), static_cast<int32_t>(owed.size() / 4));
+    } else {
+      DeleteSpare(d);
+      OweBitmapCopy(d->dbPicture, d->dbBack, rects, count);
+    }
+    RememberChanged(d, rects, count, all);
   } else {
     for (int32_t i = 0; i < count; i++) {
       const int32_t* r = rects + 4 * i;
@@ -288,6 +357,7 @@ int ResizeDoubleBuffer(vlVMState*, vlDisplay* d, int noCopy) {
   DeleteBitmap(d->dbBack);
   d->dbBack = back;
   d->selectBitmap = back;
+  DeleteSpare(d);
   InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, w, h, 1);
   MarkAllDirty(&d->dirty);
   return 0;

@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -82,6 +84,54 @@ TEST_F(DoubleBufferTest, DrawingWaitsForFlip) {
   EXPECT_EQ(ReadBitmapPixel(shot->bitmap, 31, 11, 0) & 0xFFFFFF, 0xFF0000u);
   EXPECT_EQ(ReadBitmapPixel(shot->bitmap, 20, 20, 0) & 0xFFFFFF, 0u);
   EXPECT_EQ(WindowPixel(d_, 31, 11), 0x0000FFu);
+}
+
+// Frames of a few small brushes, now and then one drawn whole, flipped one
+// after another: the stores turn round at each Flip and each owes what the
+// frames since it was shown changed; after every Flip the window and the
+// back buffer hold exactly what was drawn.
+TEST_F(DoubleBufferTest, FramesThroughTurningStoresShowWhatWasDrawn) {
+  const int W = 64, H = 48;
+  ASSERT_EQ(Run(".call createbrush 5 64 48 1052688\n.call createbrush 6 10 7 16776960\n"
+                ".call begindoublebuffer\n.call displaybrush 5 0 0\n.call flip"),
+            0);
+  std::vector<uint32_t> model(W * H, 0x101010);
+  struct Brush {
+    int id, w, h;
+    uint32_t colour;
+  };
+  const Brush brushes[] = {{2, 4, 4, 0xFF0000}, {3, 1, 1, 0x00FF00}, {6, 10, 7, 0xFFFF00}, {5, 64, 48, 0x101010}};
+  std::mt19937 rng(5);
+  for (int frame = 0; frame < 40; frame++) {
+    std::string script;
+    const int n = 1 + static_cast<int>(rng() % 4);
+    for (int i = 0; i < n; i++) {
+      // The whole-window brush now and then: the owed copy is dropped.
+      const Brush& b = brushes[rng() % 10 == 0 ? 3 : rng() % 3];
+      const int x = b.w == W ? 0 : static_cast<int>(rng() % (W - b.w)),
+                y = b.h == H ? 0 : static_cast<int>(rng() % (H - b.h));
+      script += ".call displaybrush " + std::to_string(b.id) + " " + std::to_string(x) + " " + std::to_string(y) + "\n";
+      for (int yy = y; yy < y + b.h; yy++)
+        for (int xx = x; xx < x + b.w; xx++) model[yy * W + xx] = b.colour;
+    }
+    ASSERT_EQ(Run(script + ".call flip"), 0);
+    XSync(d_->window->display, False);
+    XImage* image = XGetImage(probe_, d_->window->window, 0, 0, W, H, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    int window = 0, back = 0;
+    for (int y = 0; y < H; y++)
+      for (int x = 0; x < W; x++) {
+        if ((XGetPixel(image, x, y) & 0xFFFFFF) != model[y * W + x]) window++;
+        if ((ReadBitmapPixel(d_->dbBack, x, y, 0) & 0xFFFFFF) != model[y * W + x]) back++;
+      }
+    XDestroyImage(image);
+    ASSERT_EQ(window, 0) << "frame " << frame;
+    ASSERT_EQ(back, 0) << "frame " << frame;
+  }
+  EXPECT_NE(d_->dbSpare, nullptr) << "drawn with two stores only";
+  // Ending hands the last frame to normal drawing.
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+  EXPECT_EQ(d_->dbSpare, nullptr);
 }
 
 TEST_F(DoubleBufferTest, FullDirtyListFlipsTheWholeBuffer) {
