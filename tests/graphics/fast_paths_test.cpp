@@ -261,7 +261,8 @@ TEST_F(FastPaths, AlphaBlendEveryCoverageAtTheChannelEnds) {
   for (uint8_t d : ends)
     for (uint8_t c : ends)
       for (int a = 0; a < 256; ++a) {
-        const uint8_t sb[4] = {c, d, c, static_cast<uint8_t>(255 - c)}, db[4] = {d, c, static_cast<uint8_t>(255 - d), d};
+        const uint8_t sb[4] = {c, d, c, static_cast<uint8_t>(255 - c)};
+        const uint8_t db[4] = {d, c, static_cast<uint8_t>(255 - d), d};
         src.insert(src.end(), sb, sb + 4);
         dst.insert(dst.end(), db, db + 4);
         cov.push_back(static_cast<uint8_t>(a));
