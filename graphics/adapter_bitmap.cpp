@@ -109,37 +109,58 @@ uint32_t GetAdapterBitmapCaps(uint32_t request) {
   return request & 0xFF & offered;
 }
 
+namespace {
+
+// The tag list of a picture request from its source record; temp keeps an
+// ARGB read-out alive until the request is made. False when the read-out
+// fails.
+bool SourceTags(const vlAdapterSource* src, uint32_t* flags, int* alphaUsed, int32_t width, int32_t height,
+                Tags* tags, std::unique_ptr<uint32_t[]>* temp) {
+  if (src->displayHandle) tags->Add(VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(src->displayHandle));
+  if (src->bitmap && src->bitmap->driverOwned) {
+    *flags |= VL_VBM_ADAPTERSOURCE;
+    tags->Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(src->bitmap->handle));
+  } else if (src->argb) {
+    tags->Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(src->argb));
+  } else if (src->bitmap) {
+    // A mask becomes alpha 255/0, an alpha plane its own bytes; without
+    // either every pixel is opaque.
+    temp->reset(ReadBitmapARGBMasked(src->bitmap, 0, 0, width, height, src->mask, src->alpha, -1, 1, 0));
+    if (!*temp) return false;
+    if (src->mask || src->alpha) {
+      *flags |= VL_VBM_ALPHA;
+      if (alphaUsed) *alphaUsed = 1;
+    }
+    tags->Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(temp->get()));
+  }
+  if (src->hasWords) {
+    tags->Add(VL_VBM_WORD1, src->words[0]);
+    tags->Add(VL_VBM_WORD2, src->words[1]);
+    if (src->matrix) tags->Add(VL_VBM_MATRIX, reinterpret_cast<uintptr_t>(src->matrix));
+    tags->Add(VL_VBM_WORD3, src->words[2]);
+  } else if (src->matrix) {
+    tags->Add(VL_VBM_MATRIX, reinterpret_cast<uintptr_t>(src->matrix));
+  }
+  return true;
+}
+
+}  // namespace
+
 void* AllocAdapterBitmap(int32_t width, int32_t height, uint32_t flags, int* alphaUsed, const vlAdapterSource* src) {
   vlPluginInfo* a = Adapter();
   if (!a || !a->AllocVideoBitMap || !src) return nullptr;
   Tags tags;
-  if (src->displayHandle) tags.Add(VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(src->displayHandle));
   std::unique_ptr<uint32_t[]> temp;
-  if (src->bitmap && src->bitmap->driverOwned) {
-    flags |= VL_VBM_ADAPTERSOURCE;
-    tags.Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(src->bitmap->handle));
-  } else if (src->argb) {
-    tags.Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(src->argb));
-  } else if (src->bitmap) {
-    // A mask becomes alpha 255/0, an alpha plane its own bytes; without
-    // either every pixel is opaque.
-    temp.reset(ReadBitmapARGBMasked(src->bitmap, 0, 0, width, height, src->mask, src->alpha, -1, 1, 0));
-    if (!temp) return nullptr;
-    if (src->mask || src->alpha) {
-      flags |= VL_VBM_ALPHA;
-      if (alphaUsed) *alphaUsed = 1;
-    }
-    tags.Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(temp.get()));
-  }
-  if (src->hasWords) {
-    tags.Add(VL_VBM_WORD1, src->words[0]);
-    tags.Add(VL_VBM_WORD2, src->words[1]);
-    if (src->matrix) tags.Add(VL_VBM_MATRIX, reinterpret_cast<uintptr_t>(src->matrix));
-    tags.Add(VL_VBM_WORD3, src->words[2]);
-  } else if (src->matrix) {
-    tags.Add(VL_VBM_MATRIX, reinterpret_cast<uintptr_t>(src->matrix));
-  }
+  if (!SourceTags(src, &flags, alphaUsed, width, height, &tags, &temp)) return nullptr;
   return reinterpret_cast<AllocVideoFn>(a->AllocVideoBitMap)(width, height, flags, tags.End());
+}
+
+vlBitmap* NewAdapterBitmap(int32_t width, int32_t height, uint32_t flags, const vlAdapterSource* src) {
+  if (!Adapter() || !src) return nullptr;
+  Tags tags;
+  std::unique_ptr<uint32_t[]> temp;
+  if (!SourceTags(src, &flags, nullptr, width, height, &tags, &temp)) return nullptr;
+  return NewVideoBitmap(width, height, flags, tags.End());
 }
 
 int ConvertToAdapterBitmap(const uint32_t* pixels, int64_t colorKey, int32_t width, int32_t height,

@@ -45,11 +45,12 @@ enum : uint32_t { VL_ABM_ALPHAPLANE = 0x10000, VL_ABM_MASKPLANE = 0x20000, VL_AB
 // GetAdapterBitmapCaps request bits.
 enum : uint32_t {
   VL_ADAPTERCAP_FALLBACK = 4,     // a refused video bitmap may be made in software
+  VL_ADAPTERCAP_SCALE = 4,        // scales its pictures itself
   VL_ADAPTERCAP_HWBRUSHES = 8,    // hardware brushes and back buffers
   VL_ADAPTERCAP_DISPLAYS = 32,    // plug-ins reach displays; the adapter keeps brushes
   VL_ADAPTERCAP_DOUBLEBUFFER = 64,
   VL_ADAPTERCAP_128 = 128,
-  VL_ADAPTERCAP_16 = 16,
+  VL_ADAPTERCAP_TRANSFORM = 16,   // rotates, scales and shears its pictures itself
 };
 
 // What a picture for AllocAdapterBitmap is made from: an ARGB buffer, or a
@@ -70,6 +71,10 @@ struct vlAdapterSource {
 uint32_t GetAdapterBitmapCaps(uint32_t request);
 // The adapter's bitmap handle, or null.
 void* AllocAdapterBitmap(int32_t width, int32_t height, uint32_t flags, int* alphaUsed, const vlAdapterSource* src);
+// A video bitmap the adapter makes from the source record (flags 8, or 9
+// when the ARGB alpha bytes count), wrapped as an engine picture; null when
+// there is no adapter or it refuses.
+vlBitmap* NewAdapterBitmap(int32_t width, int32_t height, uint32_t flags, const vlAdapterSource* src);
 // sourceKind 0: pixels are rows of rowLength 0x??RRGGBB words made opaque,
 // keyed by colorKey (-1 none) or given alpha by *alpha (released then).
 // 0 with *out a video bitmap; 0 with *out null and *adapterHeld 1 when the

@@ -1,6 +1,8 @@
-// Copy, scale, transform and distort engines over bitmaps and planes, in
-// software. Depends on the bitmaps, the blits, the scaler, the affine
-// renderer, the distortion engine and the key-mask kernels.
+// Copy, scale, transform and distort engines over bitmaps and planes. A
+// display adapter that holds the source picture is offered the copy, the
+// scaling or the transformation first; the rest is done in software by the
+// bitmaps, the blits, the scaler, the affine renderer, the distortion
+// engine and the key-mask kernels.
 #include "graphics/picture_engines.h"
 
 #include <cmath>
@@ -8,6 +10,8 @@
 #include <memory>
 #include <new>
 
+#include "graphics/adapter.h"
+#include "graphics/adapter_bitmap.h"
 #include "graphics/affine.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -50,6 +54,34 @@ struct Made {
 
 using Lock = vlLockedPixels;
 
+// After the adapter refused a picture: one that may not fall back to
+// software fails the engine, else the engine goes on by itself.
+int32_t AdapterRefused() { return GetAdapterBitmapCaps(VL_ADAPTERCAP_FALLBACK) ? 0 : ERR_BITMAP; }
+
+// The adapter makes the result itself from its own picture and three
+// words (the source size and the smooth flag), with the matrix of a
+// transformation; null when it refuses.
+vlBitmap* AdapterResult(vlBitmap* source, int32_t width, int32_t height, int32_t sourceWidth, int32_t sourceHeight,
+                        int32_t smooth, const double* matrix, uintptr_t adapterWord) {
+  vlAdapterSource src{};
+  src.bitmap = source;
+  src.hasWords = 1;
+  src.words[0] = static_cast<uintptr_t>(sourceWidth);
+  src.words[1] = static_cast<uintptr_t>(sourceHeight);
+  src.words[2] = static_cast<uintptr_t>(smooth);
+  src.matrix = matrix;
+  src.displayHandle = reinterpret_cast<void*>(adapterWord);
+  return NewAdapterBitmap(width, height, VL_VBM_VIDEO, &src);
+}
+
+// An adapter's result goes out alone: its planes are in its alpha bytes.
+void HandOutAlone(vlBitmap* bitmap, vlBitmap** outBitmap, vlBitmap** outMask, vlBitmap** outAlpha) {
+  if (outBitmap) *outBitmap = bitmap;
+  else DeleteBitmap(bitmap);
+  if (outMask) *outMask = nullptr;
+  if (outAlpha) *outAlpha = nullptr;
+}
+
 }  // namespace
 
 int32_t EnsureScaleTables(int32_t xCount, int32_t yCount, int32_t* xCap, int32_t* yCap, uint16_t** xFrac,
@@ -87,10 +119,37 @@ void FreeScaleTables() {
 int32_t CopyBitmapRegion(vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y, int32_t w,
                          int32_t h, int32_t adapterFlag, uintptr_t word1, uintptr_t word2, vlBitmap** outBitmap,
                          vlBitmap** outMask, vlBitmap** outAlpha) {
-  (void)adapterFlag;  // no adapter takes copies
-  (void)word1;
-  (void)word2;
   Made made;
+  if (bitmap && adapterFlag) {
+    // A picture the adapter holds, copied for another display (word2), is
+    // read out first and made there from its ARGB words.
+    std::unique_ptr<uint32_t[]> argb;
+    uintptr_t extra = 0;
+    if (bitmap->driverOwned && word2 && word2 != word1) {
+      uint32_t* read = nullptr;
+      if (int32_t rc = ReadBitmapRectARGB(bitmap, x, y, w, h, &extra, &read)) return rc;
+      argb.reset(read);
+    }
+    vlAdapterSource src{};
+    if (argb) {
+      src.argb = argb.get();
+    } else {
+      src.bitmap = bitmap;
+      src.mask = mask;
+      src.alpha = alpha;
+    }
+    src.displayHandle = reinterpret_cast<void*>(word2 ? word2 : word1);
+    const uint32_t kind = VL_VBM_VIDEO | (extra ? uint32_t{VL_VBM_ALPHA} : 0u);
+    // The adapter copies its own picture whole; a part goes through the
+    // ARGB words or through software.
+    const bool whole = argb || (x == 0 && y == 0 && w == bitmap->width && h == bitmap->height);
+    if (vlBitmap* copy = whole ? NewAdapterBitmap(w, h, kind, &src) : nullptr) {
+      HandOutAlone(copy, outBitmap, outMask, outAlpha);
+      return 0;
+    }
+    if (GetGfxAdapter())
+      if (int32_t rc = AdapterRefused()) return rc;
+  }
   if (bitmap && !(made.bitmap = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
   if (mask && outMask) {
     if (!(made.mask = NewMaskPlane(made.bitmap, w, h, 0, nullptr, 0))) return ERR_ALLOCMASK;
@@ -131,9 +190,17 @@ int32_t ReadBitmapRectARGB(vlBitmap* bitmap, int32_t x, int32_t y, int32_t w, in
 int32_t ScaleBitmap(vlBitmap* source, vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y, vlBitmap* target,
                     int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t smooth, uintptr_t adapterWord,
                     vlBitmap** outBitmap, vlBitmap** outMask, vlBitmap** outAlpha) {
-  (void)adapterWord;
   if (tw < 1 || th < 1) return 0;
   if (sw < 1 || sh < 1) return 0;
+  // The adapter scales a picture it holds, whole, into a new one.
+  if (source && !target && source->driverOwned && x == 0 && y == 0 && sw == source->width &&
+      sh == source->height && GetAdapterBitmapCaps(VL_ADAPTERCAP_SCALE)) {
+    if (vlBitmap* b = AdapterResult(source, tw, th, sw, sh, smooth, nullptr, adapterWord)) {
+      HandOutAlone(b, outBitmap, outMask, outAlpha);
+      return 0;
+    }
+    if (int32_t rc = AdapterRefused()) return rc;
+  }
   if (int32_t rc = EnsureScaleTables(tw, th, &gTables.xCap, &gTables.yCap, &gTables.xFrac, &gTables.xStep,
                                      &gTables.yFrac, &gTables.yStep))
     return rc;
@@ -213,13 +280,24 @@ void GetTransformedBounds(const double* m, int32_t w, int32_t h, int32_t* outW, 
 int32_t TransformBitmap(vlBitmap* source, vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y, int32_t w,
                         int32_t h, const double* m, int32_t smooth, uintptr_t adapterWord, vlBitmap** outBitmap,
                         vlBitmap** outMask, vlBitmap** outAlpha, int32_t* outW, int32_t* outH) {
-  (void)adapterWord;
   int32_t tw, th;
   double ox, oy;
   GetTransformedBounds(m, w, h, &tw, &th, &ox, &oy);
   if (tw < 1) tw = 1;
   if (th < 1) th = 1;
   if (static_cast<double>(tw) * th > double{1 << 28}) return ERR_BITMAP;  // no such picture can be held
+  // The adapter transforms a picture it holds, whole, into a new one: the
+  // only result, without planes.
+  if (source && source->driverOwned && x == 0 && y == 0 && w == source->width && h == source->height &&
+      GetAdapterBitmapCaps(VL_ADAPTERCAP_TRANSFORM)) {
+    if (vlBitmap* b = AdapterResult(source, tw, th, w, h, smooth, m, adapterWord)) {
+      HandOutAlone(b, outBitmap, outMask, outAlpha);
+      if (outW) *outW = tw;
+      if (outH) *outH = th;
+      return 0;
+    }
+    if (int32_t rc = AdapterRefused()) return rc;
+  }
   Made made;
   if (source && !(made.bitmap = NewBitmap(tw, th, 0, nullptr))) return ERR_BITMAP;
   if (alpha) {

@@ -196,11 +196,16 @@ int NewBrush(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int 
   return status;
 }
 
-int CopyBrushForLayer(vlVMState* L, const vlBrush* r, vlObjectId* id, vlBrush** out) {
+int CopyBrushForLayer(vlVMState* L, const vlBrush* r, vlObjectId* id, vlBrush** out, vlDisplay* hardwareOn) {
   vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+  // A hardware copy is the adapter's to make, for the display asked for.
+  const int hardware = hardwareOn && GetAdapterBitmapCaps(VL_ADAPTERCAP_HWBRUSHES) && !vlRecordingScreen;
+  const auto* from = static_cast<const vlDisplay*>(r->display);
+  const uintptr_t word1 = r->hardware && from ? reinterpret_cast<uintptr_t>(from->adapterHandle) : 0;
+  const uintptr_t word2 = hardware ? reinterpret_cast<uintptr_t>(hardwareOn->adapterHandle) : 0;
   if (r->bitmap)
-    if (int status = CopyBitmapRegion(r->bitmap, r->mask, r->alpha, 0, 0, r->width, r->height, 0, 0, 0, &b,
-                                      r->mask ? &m : nullptr, r->alpha ? &a : nullptr))
+    if (int status = CopyBitmapRegion(r->bitmap, r->mask, r->alpha, 0, 0, r->width, r->height, hardware, word1,
+                                      word2, &b, r->mask ? &m : nullptr, r->alpha ? &a : nullptr))
       return status;
   vlObjectData* data = nullptr;
   int status = r->data ? CopyObjectDataList(L, r->data, &data) : 0;
@@ -220,6 +225,13 @@ int CopyBrushForLayer(vlVMState* L, const vlBrush* r, vlObjectId* id, vlBrush** 
   copy->srcX = r->srcX, copy->srcY = r->srcY, copy->srcWidth = r->srcWidth, copy->srcHeight = r->srcHeight;
   copy->loaderWord = r->loaderWord;
   std::memcpy(copy->vectorMatrix, r->vectorMatrix, sizeof r->vectorMatrix);
+  if (b && b->driverOwned) {
+    // The adapter's picture carries the source's mask or alpha in its own
+    // alpha bytes.
+    if (!r->hardware && r->kind == 1) copy->kind = 0, copy->scaledVector = 0;
+    BindHardwareBrush(copy, hardwareOn,
+                      r->hardware ? r->hardwareFlags : (r->mask ? 1u : 0u) | (r->alpha ? 2u : 0u));
+  }
   if (copy->source) RetainLoadedSource(copy->source);
   *out = copy;
   return 0;

@@ -81,7 +81,9 @@ int DisplayHardwareBrushes(vlVMState* state, vlDisplay* display, int op);
 int GetBrushByID(vlVMState* state, vlObjectId id, vlBrush** out, uint32_t flags);
 int FreeBrushByID(vlVMState* state, vlObjectId id, int reportMissing);
 // A copy of r with its planes, user data and source (one more reference).
-int CopyBrushForLayer(vlVMState* state, const vlBrush* r, vlObjectId* id, vlBrush** out);
+// With hardwareOn the adapter is asked for a hardware copy for that display.
+int CopyBrushForLayer(vlVMState* state, const vlBrush* r, vlObjectId* id, vlBrush** out,
+                      vlDisplay* hardwareOn = nullptr);
 // A vector brush rendered again from its source at matrix applied on top
 // of the brush's own rendering, into new planes of the brush's kinds
 // (composed, when given, receives the matrix from the source's own size).

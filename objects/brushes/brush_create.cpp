@@ -7,6 +7,7 @@
 
 #include "display/backfill.h"
 #include "display/bgpic.h"
+#include "display/clients.h"
 #include "display/display.h"
 #include "display/gradient_args.h"
 #include "display/layer_hooks.h"
@@ -212,11 +213,15 @@ int CmdCopyBrush(vlVMState* L) {
   if (int status = TakeNewBrushId(L, 2, &srcId, &id, &automatic)) return status;
   int hardware = 0, hardwareGiven = 0;
   if (vl::GetTypeAt(L, 3) == VL_TTABLE) GetTableBool(L, 3, "hardware", &hardware, &hardwareGiven);
-  // No adapter on this platform makes video bitmaps: a hardware copy is
-  // a plain one.
   if (src->hardware && hardwareGiven && !hardware) return ERR_WRONGUSAGE;
+  // A hardware copy goes to the source's own display, else the current one.
+  vlDisplay* display = nullptr;
+  if (src->hardware || hardware) {
+    vlObjectId on{src->displayNumber, src->displayHandle};
+    if (int status = GetPluginDisplay(src->hardware && src->display ? &on : nullptr, &display)) return status;
+  }
   vlBrush* copy = nullptr;
-  if (int status = CopyBrushForLayer(L, src, &id, &copy)) return status;
+  if (int status = CopyBrushForLayer(L, src, &id, &copy, display)) return status;
   if (!automatic) return 0;
   vl::PushPointer(L, copy);
   return 1;

@@ -307,6 +307,13 @@ int FindChangeable(vlVMState* L, vlObjectId id, vlBrush** out) {
   return 0;
 }
 
+// The display-adapter handle of the display a hardware brush was made for,
+// handed to the adapter with its scaling or transformation.
+uintptr_t AdapterWord(const vlBrush* b) {
+  const auto* display = static_cast<const vlDisplay*>(b->display);
+  return b->hardware && display ? reinterpret_cast<uintptr_t>(display->adapterHandle) : 0;
+}
+
 // matrix: m00, m01, m10, m11 (x' = m00 x + m01 y, y' = m10 x + m11 y).
 int TransformBrushCore(vlVMState* L, vlObjectId id, const double* matrix, int smooth) {
   vlBrush* b = nullptr;
@@ -324,9 +331,8 @@ int TransformBrushCore(vlVMState* L, vlObjectId id, const double* matrix, int sm
   }
   // The renderer takes the matrix by columns.
   const double m[4] = {matrix[0], matrix[2], matrix[1], matrix[3]};
-  if (int status =
-          TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, m, smooth, 0, &bitmap, &mask,
-                          &alpha, &w, &h))
+  if (int status = TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, m, smooth,
+                                   AdapterWord(b), &bitmap, &mask, &alpha, &w, &h))
     return status;
   ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
   return 0;
@@ -385,8 +391,8 @@ int CmdScaleBrush(vlVMState* L) {
     b->scaledVector = 1;
     return 0;
   }
-  if (int status = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, w, h, smooth, 0,
-                               &bitmap, b->mask ? &mask : nullptr, b->alpha ? &alpha : nullptr))
+  if (int status = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, w, h, smooth,
+                               AdapterWord(b), &bitmap, b->mask ? &mask : nullptr, b->alpha ? &alpha : nullptr))
     return status;
   ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
   return 0;

@@ -7,13 +7,18 @@
 #include <cstring>
 #include <random>
 #include <set>
+#include <vector>
 
+#include "abi/plugin_abi.h"
+#include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/effect_engines.h"
 #include "graphics/picture_engines.h"
 #include "graphics/pixel_format.h"
 #include "graphics/quantize.h"
+#include "platform/display_adapter.h"
 #include "platform/offscreen_bitmap.h"
+#include "runtime/tag_list.h"
 #include "tests/graphics/graphics_test_util.h"
 #include "tests/graphics/imagemagick_util.h"
 #include "vm/error_codes.h"
@@ -413,6 +418,180 @@ TEST(EffectEngines, WildParametersNeitherCrashNorHang) {
         QuantizeBitmap(p.b, w, h, v, v & 1);
       }
     }
+  }
+  FreeScaleTables();
+}
+
+// A display adapter that holds pictures (ARGB words) and records what the
+// engines ask of it: the copy, scale and transform requests reach it with
+// their words, a refusal falls back to software only where the adapter
+// allows it, and without the offer the engines never ask.
+namespace adapter_engines {
+
+struct Held {
+  int32_t w, h;
+  uint32_t pixels[64 * 64];
+};
+struct Request {
+  int32_t w, h;
+  uint32_t flags;
+  uintptr_t source, word1, word2, word3, display;
+  double m0;
+};
+std::vector<Request> gRequests;
+bool gRefuse = false;
+
+void* Alloc(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
+  Request r{w, h, flags, GetTagValue(tags, 1, 0), GetTagValue(tags, 2, 0), GetTagValue(tags, 3, 0),
+            GetTagValue(tags, 4, 0), GetTagValue(tags, 6, 0), 0};
+  if (uintptr_t m = GetTagValue(tags, 5, 0)) r.m0 = reinterpret_cast<const double*>(m)[0];
+  gRequests.push_back(r);
+  if (gRefuse || w > 64 || h > 64) return nullptr;
+  auto* b = new Held{w, h, {}};
+  const uint32_t* from = (flags & 2) ? reinterpret_cast<Held*>(r.source)->pixels
+                                     : reinterpret_cast<const uint32_t*>(r.source);
+  // Copies and plain pictures take the source's words; the rest is left 0.
+  if (from && !r.word1) std::memcpy(b->pixels, from, 4u * static_cast<size_t>(w) * h);
+  return b;
+}
+void Free(void* handle) { delete static_cast<Held*>(handle); }
+int Lock(void* handle, uint32_t, vlPixelAccess* a) {
+  auto* b = static_cast<Held*>(handle);
+  a->pixels = reinterpret_cast<uint8_t*>(b->pixels);
+  a->rowLength = a->width = b->w;
+  a->height = b->h;
+  return 1;
+}
+void Unlock(void*) {}
+
+struct Installed {
+  vlPluginInfo info{};
+  explicit Installed(uint32_t offers) {
+    info.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+    info.displayWords[0] = offers;  // bit 0 scaling (and falling back), bit 1 transforming
+    info.displayWords[1] = 16;      // video bitmaps
+    info.AllocVideoBitMap = reinterpret_cast<vlPluginEntry>(Alloc);
+    info.FreeVideoBitMap = reinterpret_cast<vlPluginEntry>(Free);
+    info.LockBitMap = reinterpret_cast<vlPluginEntry>(Lock);
+    info.UnLockBitMap = reinterpret_cast<vlPluginEntry>(Unlock);
+    vlDisplayAdapter = &info;
+    BindAdapterBitmapEntries(&info);
+    gRequests.clear();
+    gRefuse = false;
+  }
+  ~Installed() {
+    BindAdapterBitmapEntries(nullptr);
+    vlDisplayAdapter = nullptr;
+  }
+};
+
+// A 4 x 2 picture of the adapter's: red left half, blue right half.
+vlBitmap* HeldPicture() {
+  uint32_t argb[8];
+  for (int i = 0; i < 8; ++i) argb[i] = (i % 4) < 2 ? 0xFFFF0000u : 0xFF0000FFu;
+  const vlTagItem tags[] = {{1, reinterpret_cast<uintptr_t>(argb)}, {0, 0}};
+  return NewVideoBitmap(4, 2, 8, tags);
+}
+
+}  // namespace adapter_engines
+
+TEST(PictureEngines, AdapterMakesScaledTransformedAndCopiedPictures) {
+  using namespace adapter_engines;
+  Installed adapter(1 | 2);
+  vlBitmap* src = HeldPicture();
+  ASSERT_NE(src, nullptr);
+  ASSERT_EQ(gRequests.size(), 1u);
+  vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+  // Scaling: the adapter's own picture with its size, the smooth flag and
+  // the display word; no planes come back.
+  ASSERT_EQ(ScaleBitmap(src, nullptr, nullptr, 0, 0, nullptr, 4, 2, 8, 6, 1, 0x77, &b, &m, &a), 0);
+  ASSERT_EQ(gRequests.size(), 2u);
+  const Request& s = gRequests[1];
+  EXPECT_EQ(s.w, 8);
+  EXPECT_EQ(s.h, 6);
+  EXPECT_EQ(s.flags & 2, 2u);
+  EXPECT_EQ(s.source, reinterpret_cast<uintptr_t>(src->handle));
+  EXPECT_EQ(s.word1, 4u);
+  EXPECT_EQ(s.word2, 2u);
+  EXPECT_EQ(s.word3, 1u);
+  EXPECT_EQ(s.display, 0x77u);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(QueryBitmap(b, 18), 1);
+  EXPECT_EQ(m, nullptr);
+  EXPECT_EQ(a, nullptr);
+  DeleteBitmap(b);
+  // Transforming: the matrix goes along, the result has the bounding size.
+  const double quarter[4] = {0, 1, -1, 0};
+  int32_t tw = 0, th = 0;
+  ASSERT_EQ(TransformBitmap(src, nullptr, nullptr, 0, 0, 4, 2, quarter, 0, 0, &b, &m, &a, &tw, &th), 0);
+  ASSERT_EQ(gRequests.size(), 3u);
+  EXPECT_EQ(gRequests[2].m0, 0.0);
+  EXPECT_EQ(gRequests[2].word1, 4u);
+  EXPECT_EQ(tw, 2);
+  EXPECT_EQ(th, 4);
+  EXPECT_EQ(QueryBitmap(b, 18), 1);
+  EXPECT_EQ(m, nullptr);
+  DeleteBitmap(b);
+  // A copy for another display is read out as ARGB words and made there.
+  ASSERT_EQ(CopyBitmapRegion(src, nullptr, nullptr, 0, 0, 4, 2, 1, 0x10, 0x20, &b, &m, &a), 0);
+  ASSERT_EQ(gRequests.size(), 4u);
+  EXPECT_EQ(gRequests[3].flags & 2, 0u);
+  EXPECT_EQ(gRequests[3].display, 0x20u);
+  EXPECT_EQ(ReadBitmapPixel(b, 1, 1, 0) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(ReadBitmapPixel(b, 3, 0, 0) & 0xFFFFFF, 0x0000FFu);
+  DeleteBitmap(b);
+  // Part of a picture, or no adapter flag: software, the adapter not asked.
+  ASSERT_EQ(CopyBitmapRegion(src, nullptr, nullptr, 2, 0, 2, 2, 1, 0x10, 0x10, &b, &m, &a), 0);
+  ASSERT_EQ(CopyBitmapRegion(src, nullptr, nullptr, 0, 0, 4, 2, 0, 0, 0, &m, nullptr, nullptr), 0);
+  EXPECT_EQ(gRequests.size(), 4u);
+  EXPECT_EQ(QueryBitmap(b, 18), 0);
+  EXPECT_EQ(ReadBitmapPixel(b, 0, 0, 0) & 0xFFFFFF, 0x0000FFu);
+  DeleteBitmap(b);
+  DeleteBitmap(m);
+  DeleteBitmap(src);
+  FreeScaleTables();
+}
+
+TEST(PictureEngines, RefusedAdapterWorkFallsBackOnlyWhereAllowed) {
+  using namespace adapter_engines;
+  const double twice[4] = {2, 0, 0, 2};
+  vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+  int32_t tw = 0, th = 0;
+  {
+    // Offers scaling and with it falling back: the software result, with
+    // the mask plane a held picture does not have in software.
+    Installed adapter(1 | 2);
+    vlBitmap* src = HeldPicture();
+    gRefuse = true;
+    ASSERT_EQ(ScaleBitmap(src, nullptr, nullptr, 0, 0, nullptr, 4, 2, 8, 4, 0, 0, &b, &m, &a), 0);
+    EXPECT_EQ(gRequests.size(), 2u);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(QueryBitmap(b, 18), 0);
+    EXPECT_EQ(ReadBitmapPixel(b, 7, 3, 0) & 0xFFFFFF, 0x0000FFu);
+    DeleteBitmap(b);
+    ASSERT_EQ(TransformBitmap(src, nullptr, nullptr, 0, 0, 4, 2, twice, 0, 0, &b, &m, &a, &tw, &th), 0);
+    EXPECT_EQ(gRequests.size(), 3u);
+    EXPECT_EQ(tw, 8);
+    ASSERT_NE(m, nullptr);
+    DeleteBitmap(b);
+    DeleteMaskPlane(m);
+    DeleteBitmap(src);
+  }
+  {
+    // Transforms but may not fall back: a refusal fails the engine; scaling
+    // it does not offer is never asked.
+    Installed adapter(2);
+    vlBitmap* src = HeldPicture();
+    gRefuse = true;
+    b = nullptr;
+    EXPECT_EQ(TransformBitmap(src, nullptr, nullptr, 0, 0, 4, 2, twice, 0, 0, &b, &m, &a, &tw, &th), ERR_BITMAP);
+    EXPECT_EQ(b, nullptr);
+    EXPECT_EQ(gRequests.size(), 2u);
+    ASSERT_EQ(ScaleBitmap(src, nullptr, nullptr, 0, 0, nullptr, 4, 2, 8, 4, 0, 0, &b, &m, &a), 0);
+    EXPECT_EQ(gRequests.size(), 2u);
+    DeleteBitmap(b);
+    EXPECT_EQ(CopyBitmapRegion(src, nullptr, nullptr, 0, 0, 4, 2, 1, 0, 0, &b, &m, &a), ERR_BITMAP);
+    DeleteBitmap(src);
   }
   FreeScaleTables();
 }

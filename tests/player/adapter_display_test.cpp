@@ -103,6 +103,7 @@ class AdapterDisplay : public PlayerTest {
       }
       options.program = program_;
       options.env = {"VL_XADAPTER_LOG=" + Log(owns), std::string("VL_XADAPTER_OWNS=") + owns};
+      options.env.insert(options.env.end(), adapterEnv_.begin(), adapterEnv_.end());
       args.insert(args.begin(), {"-requireplugins", "xadapter"});
     }
     Result r = Run(args, options);
@@ -112,6 +113,8 @@ class AdapterDisplay : public PlayerTest {
     return pixels;
   }
   std::string Log(const char* owns) const { return dir() + "/adapter" + owns + ".log"; }
+  // More of the adapter's environment for the runs through it.
+  std::vector<std::string> adapterEnv_;
   static int Differing(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return -1;
     int n = 0;
@@ -197,6 +200,57 @@ TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
       SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
       EXPECT_EQ(Differing(plain, Shoot(applet, owns, 1, 1, green)), 0);
     }
+  }
+}
+
+// A hardware brush scaled, copied and rotated: an adapter that offers to
+// scale and transform its pictures makes each result itself (its log names
+// them) and one that does not leaves them to the player; either way the
+// window shows what a plain display shows.
+TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
+  const std::string applet = Applet("adapterengines", AppletText(R"(.call createbrush 2 10 6 16711680
+.call selectbrush 2
+.call base=1 setfillstyle 1
+.call box 0 0 5 6 255
+.call endselect
+.table 0 { hardware = 1 }
+.call base=1 copybrush 2 3 r0
+.call scalebrush 3 20 12
+.call displaybrush 3 4 4
+.table 0 { hardware = 1 }
+.call base=1 copybrush 3 4 r0
+.call rotatebrush 4 90
+.call displaybrush 4 40 4
+.call createbrush 5 4 4 65280
+.call displaybrush 5 90 60
+)"));
+  const std::string green("\0\xFF\0", 3), red("\xFF\0\0", 3), blue("\0\0\xFF", 3);
+  const std::string plain = Shoot(applet, nullptr, 91, 61, green);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  auto at = [](const std::string& p, int x, int y) { return p.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  // Scaled twice: blue on the left half, red on the right.
+  EXPECT_EQ(at(plain, 5, 5), blue);
+  EXPECT_EQ(at(plain, 13, 15), blue);
+  EXPECT_EQ(at(plain, 14, 5), red);
+  EXPECT_EQ(at(plain, 23, 15), red);
+  EXPECT_EQ(at(plain, 24, 16), std::string(3, '\0'));
+  // Turned a quarter: 12 wide and 20 high, one colour above the other.
+  int turned = 0;
+  for (int y = 4; y < 24; ++y)
+    for (int x = 40; x < 52; ++x) turned += at(plain, x, y) == red || at(plain, x, y) == blue;
+  EXPECT_GE(turned, 12 * 20 - 24);
+  EXPECT_NE(at(plain, 45, 6), at(plain, 45, 21));
+  for (const char* engines : {"0", "1"}) {
+    SCOPED_TRACE(std::string("adapter engines: ") + engines);
+    adapterEnv_ = {std::string("VL_XADAPTER_ENGINES=") + engines};
+    const std::string adapted = Shoot(applet, "0", 91, 61, green);
+    EXPECT_EQ(Differing(plain, adapted), 0);
+    const std::string said = ReadFile(Log("0"));
+    const bool own = *engines == '1';
+    EXPECT_EQ(said.find("scale 20x12\n") != std::string::npos, own) << said;
+    EXPECT_EQ(said.find("copy 20x12\n") != std::string::npos, own) << said;
+    EXPECT_EQ(said.find("transform 12x20\n") != std::string::npos, own) << said;
+    std::remove(Log("0").c_str());
   }
 }
 

@@ -8,6 +8,7 @@
 #include <X11/Xutil.h>
 #include <poll.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +71,37 @@ void Fill(Surface* s, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color
   Present(s, x, y, w, h);
 }
 
+// The adapter's own scaling and transformation, nearest pixel centre:
+// each result pixel takes the source pixel its centre maps back to (a 2x2
+// matrix x' = x m0 + y m2, y' = x m1 + y m3 about the result's bounds, or
+// a plain scale from sw x sh); outside the source it stays transparent.
+void WorkOn(const VideoBitmap* src, int32_t sw, int32_t sh, const double* m, VideoBitmap* to) {
+  double a = static_cast<double>(sw) / to->width, b = 0, c = 0, d = static_cast<double>(sh) / to->height;
+  double ox = 0, oy = 0;
+  if (m) {
+    const double det = m[0] * m[3] - m[2] * m[1];
+    if (det == 0) return;
+    a = m[3] / det, b = -m[2] / det, c = -m[1] / det, d = m[0] / det;
+    double minX = 0, minY = 0;
+    const double cx[4] = {0, static_cast<double>(sw), 0, static_cast<double>(sw)};
+    const double cy[4] = {0, 0, static_cast<double>(sh), static_cast<double>(sh)};
+    for (int i = 0; i < 4; ++i) {
+      const double px = cx[i] * m[0] + cy[i] * m[2], py = cx[i] * m[1] + cy[i] * m[3];
+      if (i == 0 || px < minX) minX = px;
+      if (i == 0 || py < minY) minY = py;
+    }
+    ox = minX, oy = minY;
+  }
+  for (int32_t j = 0; j < to->height; ++j)
+    for (int32_t i = 0; i < to->width; ++i) {
+      const double X = i + 0.5 + ox, Y = j + 0.5 + oy;
+      const double fx = a * X + b * Y, fy = c * X + d * Y;
+      const int32_t x = static_cast<int32_t>(std::floor(fx)), y = static_cast<int32_t>(std::floor(fy));
+      if (x >= 0 && y >= 0 && x < src->width && y < src->height)
+        to->pixels[j * to->width + i] = src->pixels[y * src->width + x];
+    }
+}
+
 }  // namespace
 
 EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*, void*) {
@@ -83,6 +115,11 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   const char* owns = std::getenv("VL_XADAPTER_OWNS");
   info->displayWords[1] = owns && *owns == '1' ? 16 | 32 : 16;
   info->displayWord3 = 16;     // hardware brushes
+  // With VL_XADAPTER_ENGINES it scales (bit 0) and transforms (bit 1) its
+  // pictures itself.
+  const char* engines = std::getenv("VL_XADAPTER_ENGINES");
+  // It then also keeps brushes for any display, so copies may be its own.
+  if (engines && *engines == '1') info->displayWords[0] |= 1 | 2, info->displayWord3 |= 2;
   using SetAdapter = int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*);
   return vlSlotAs<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) == 0;
 }
@@ -226,14 +263,24 @@ EXPORT int Cls(void* handle, uint32_t color, uint32_t) {
 // Video bitmaps: ARGB words made from tag 1 (an ARGB buffer, or with flag 2
 // another video bitmap).
 EXPORT void* AllocVideoBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
-  Log("video", w, h);
+  // Words with one of its own pictures ask it to scale or transform that
+  // picture; without words such a picture is copied.
+  const bool engine = (flags & 2) && GetTagValue(tags, 2, 0);
+  const bool transform = engine && GetTagValue(tags, 5, 0);
+  Log(transform ? "transform" : engine ? "scale" : (flags & 2) ? "copy" : "video", w, h);
   auto* b = static_cast<VideoBitmap*>(std::calloc(1, sizeof(VideoBitmap)));
   b->width = w;
   b->height = h;
   b->rowBytes = 4 * w;
   b->pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
   const uint32_t* from = vltestadapter::VideoSourcePixels<VideoBitmap>(flags, tags);
-  if (from) std::memcpy(b->pixels, from, 4 * static_cast<size_t>(w) * h);
+  if (engine && from) {
+    const auto* src = reinterpret_cast<const VideoBitmap*>(GetTagValue(tags, 1, 0));
+    WorkOn(src, static_cast<int32_t>(GetTagValue(tags, 2, 0)), static_cast<int32_t>(GetTagValue(tags, 3, 0)),
+           transform ? reinterpret_cast<const double*>(GetTagValue(tags, 5, 0)) : nullptr, b);
+  } else if (from) {
+    std::memcpy(b->pixels, from, 4 * static_cast<size_t>(w) * h);
+  }
   return b;
 }
 EXPORT void FreeVideoBitMap(void* handle) {
