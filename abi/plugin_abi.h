@@ -628,6 +628,24 @@ typedef struct vlPluginFileInfo {
 } vlPluginFileInfo;
 VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
 
+/* System slot 0, SystemTags (state, tags): the number of tags handled.
+ * Tags that give something write it through the pointer in their value:
+ * 26 to 30 (const char*) the applet's title, version, copyright, author
+ * and description texts, 37 its identifier; 32 (uint32_t) 1 while the
+ * requester dialogs' thread runs (from the first dialog on); 35 (int32_t)
+ * the frame-rate limit SetFPSLimit set. Tag 25 clears its own value; 31
+ * adds its value to the callback nesting count; 33 sets the line-hook
+ * suspend word; 38 sets the quit flag; 39 sets the word the wait for
+ * events reads; 40 resets the current command and line and clears the
+ * quit flag.
+ * Slot 14, RegisterEventTypeSimple (name, fields): a new event type whose
+ * handler scripts install by name; its events carry one data word, which
+ * fields adds to the message table. The new code (28 and up), or 0 when
+ * the name is taken.
+ * Slot 39, SetTimerAdapter (plug-in, flags): 1566 for an applet made for
+ * a program below 6.0, 1055 without PLUGINCAPS_TIMERADAPTER, else 1518.
+ * Slot 40, GetDateStamp (date): the date string of slot 10 parsed into
+ * date; 1, or 0 without a record. */
 #define VL_SVC_SYSTEM(F, D)                                                                    \
   F(0, SystemTags, int, (vlVMState*, vlTagItem*))                                         \
   F(1, RegisterUserError, int, (const char*))                                             \
@@ -679,6 +697,13 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
   D(49, unused49, void*) D(50, unused50, void*) D(51, unused51, void*)                      \
   D(52, unused52, void*) D(53, unused53, void*) D(54, unused54, void*) D(55, unused55, void*)
 
+/* Files slot 12, StatLockSvc (lock, status): 1 with status filled, 0
+ * without a lock or record. Slot 14, ReleasePathHook (path): nothing to
+ * release on this platform. Slot 31, MakeTempFileNameSvc (): the name of
+ * a new empty file in the player's temporary folder, in a block for
+ * FreePluginMemory; null when none could be made. Slots 24 and 27 answer
+ * 1 with the record filled, 0 without a lock, stream or record, when an
+ * adapter cannot tell the status or the copies cannot be made. */
 #define VL_SVC_FILES(F, D)                                                                        \
   F(0, OpenFileDefault, void*, (const char*, uint32_t))                                      \
   F(1, CloseFileStream, void, (void*))                                                       \

@@ -96,7 +96,7 @@ static int Tags(vlVMState* state) {
 static int DateStamp(vlVMState* state) {
   static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  char before[64], after[64], expect[64] = "", out[128];
+  char before[64], after[64], expect[64] = "", out[256];
   vlDateRecord date;
   int tries, ok = 0;
   memset(&date, 0, sizeof date);
