@@ -254,7 +254,7 @@ TEST_F(CoreServices, SampleLockedReplacedAndPlayed) {
 // The message box, file and folder requesters of a plug-in are the
 // toolkit's dialogs, answered here from the keyboard; the requester thread
 // runs from the first one on; a folder that does not fit the buffer is not
-// cut but refused.
+// cut but refused; a cancelled one leaves an empty buffer.
 TEST_F(CoreServices, RequestersAnsweredByTheUser) {
   int status = 0;
   Tool("xdotool version >/dev/null 2>&1", &status);
@@ -271,7 +271,8 @@ TEST_F(CoreServices, RequestersAnsweredByTheUser) {
         {"Probe box", {"key Right", "key Return"}},
         {"Probe file", {"key ctrl+l sleep 0.3 type --delay 10 pick.txt", "sleep 0.3 key Return"}},
         {"Probe folder", {"key Return"}},
-        {"Probe small", {"key Return"}}};
+        {"Probe small", {"key Return"}},
+        {"Probe cancel", {"key Escape"}}};
     for (const auto& [title, commands] : answers) {
       const std::string window = vlplayer::WaitForWindow(display, title, 30000);
       if (window.empty()) {
@@ -285,7 +286,7 @@ TEST_F(CoreServices, RequestersAnsweredByTheUser) {
   Result r = Run({applet}, options);
   EXPECT_EQ(missing, "");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "2|1 " + folder + "/pick.txt|1 " + folder + "|0 []|gtk 0 1\n");
+  EXPECT_EQ(r.out, "2|1 " + folder + "/pick.txt|1 " + folder + "|0 []|0 []|gtk 0 1\n");
 }
 
 // Faces are found by family with the nearest weight and slant, by full

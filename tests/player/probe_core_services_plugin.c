@@ -331,15 +331,15 @@ static int SampleLockStatus(vlVMState* state) {
 
 /* ---- requesters -------------------------------------------------------- */
 
-/* request(folder): a message box, a file and a folder requester in turn:
- * "button|file|folder|gtk before after". */
+/* request(folder): a message box, a file and two folder requesters, then a
+ * save requester: "button|file|folder|small|cancelled|gtk before after". */
 static int Request(vlVMState* state) {
   const char* folder = svc->vm->CheckStringArg(state, 1, NULL);
-  char file[1024], path[1024], tiny[4], out[2300];
+  char file[1024], path[1024], tiny[4], cancelled[64], out[2400];
   uint32_t before = 9, after = 9;
   vlTagItem tags[2];
   int32_t button;
-  int gotFile, gotPath, small;
+  int gotFile, gotPath, small, gotCancel;
   tags[0].tag = 32;
   tags[0].value = (uintptr_t)&before;
   tags[1].tag = VL_TAG_END;
@@ -350,10 +350,13 @@ static int Request(vlVMState* state) {
   gotPath = svc->requesters->PathRequestSvc("Probe folder", folder, path, sizeof path);
   /* A path that does not fit comes back as 0 and an empty buffer. */
   small = svc->requesters->PathRequestSvc("Probe small", folder, tiny, sizeof tiny);
+  /* A cancelled requester gives 0 and an empty buffer. */
+  strcpy(cancelled, "x");
+  gotCancel = svc->requesters->FileRequestSvc("Probe cancel", folder, "new.txt", 2, cancelled, sizeof cancelled);
   tags[0].value = (uintptr_t)&after;
   svc->system->SystemTags(state, tags);
-  snprintf(out, sizeof out, "%d|%d %s|%d %s|%d [%s]|gtk %u %u", (int)button, gotFile, gotFile ? file : "", gotPath,
-           gotPath ? path : "", small, tiny, (unsigned)before, (unsigned)after);
+  snprintf(out, sizeof out, "%d|%d %s|%d %s|%d [%s]|%d [%s]|gtk %u %u", (int)button, gotFile, gotFile ? file : "",
+           gotPath, gotPath ? path : "", small, tiny, gotCancel, cancelled, (unsigned)before, (unsigned)after);
   PushText(state, out);
   return 1;
 }
