@@ -63,8 +63,11 @@ FT_Library OutlineLibrary() {
 }
 
 FT_Pos To26Dot6(double v) {
-  const int64_t p = vl::DoubleToInt64(v * 64.0);
-  return static_cast<FT_Pos>(p == INT64_MIN ? 0 : p);
+  // FreeType measures vectors in 32 bits: points stay within 2^24 pixels
+  // of the origin so that no difference of two overflows.
+  constexpr double kLimit = 1 << 30;
+  if (std::isnan(v)) return 0;
+  return static_cast<FT_Pos>(std::clamp(std::trunc(v * 64.0), -kLimit, kLimit));
 }
 
 

@@ -10,6 +10,7 @@
 #include FT_STROKER_H
 
 #include <cstdint>
+#include <initializer_list>
 
 // The transform x' = a x + c y, y' = b x + d y. The vector engine's request
 // records carry it, so its layout is fixed.
@@ -55,10 +56,12 @@ struct vlOutlineBuilder {
   double startX = 0, startY = 0;
   bool open = false;
   bool fillMode = false;  // a fill closes every sub-path, as an area has no open ends
-  // FreeType's stroker fails on a sub-path without segments (a lone move),
-  // so the sub-path reaches it with its first segment.
+  // FreeType's stroker fails on a sub-path without segments (a lone move,
+  // or only segments it drops as too short), so the sub-path reaches it
+  // with its first segment that has a length.
   bool begun = false;
   bool opensOpen = false;
+  FT_Vector at = {0, 0};  // where the stroker stands, or the sub-path will begin
 
   FT_Vector Point(double x, double y) { return {To26Dot6(x), To26Dot6(y)}; }
   // FreeType wants to know at the start whether the sub-path will close.
@@ -68,6 +71,7 @@ struct vlOutlineBuilder {
     open = true;
     startX = curX = x;
     startY = curY = y;
+    at = Point(x, y);
   }
   void Flush() {
     if (begun) return;
@@ -83,24 +87,40 @@ struct vlOutlineBuilder {
     if (closed) {
       // Closing draws the side back to the start, as a path does.
       FT_Vector v = Point(startX, startY);
-      if (curX != startX || curY != startY) FT_Stroker_LineTo(stroker, &v);
+      if (v.x != at.x || v.y != at.y) FT_Stroker_LineTo(stroker, &v);
     }
     FT_Stroker_EndSubPath(stroker);
     begun = false;
   }
   void LineTo(double x, double y) {
     FT_Vector v = Point(x, y);
-    if (To26Dot6(x) != To26Dot6(curX) || To26Dot6(y) != To26Dot6(curY)) {
+    if (v.x != at.x || v.y != at.y) {
       Flush();
       FT_Stroker_LineTo(stroker, &v);
+      at = v;
     }
     curX = x;
     curY = y;
   }
+  // Curves whose points all lie within a pixel's 32nd of each other are
+  // dropped, as the stroker drops them.
+  void ConicTo(double x1, double y1, double x2, double y2) {
+    FT_Vector a = Point(x1, y1), c = Point(x2, y2);
+    if (!Degenerate({at, a, c})) {
+      Flush();
+      FT_Stroker_ConicTo(stroker, &a, &c);
+      at = c;
+    }
+    curX = x2;
+    curY = y2;
+  }
   void CubicTo(double x1, double y1, double x2, double y2, double x3, double y3) {
     FT_Vector a = Point(x1, y1), b = Point(x2, y2), c = Point(x3, y3);
-    Flush();
-    FT_Stroker_CubicTo(stroker, &a, &b, &c);
+    if (!Degenerate({at, a, b, c})) {
+      Flush();
+      FT_Stroker_CubicTo(stroker, &a, &b, &c);
+      at = c;
+    }
     curX = x3;
     curY = y3;
   }
@@ -108,6 +128,15 @@ struct vlOutlineBuilder {
   void ReachOrBegin(double x, double y, bool closes) {
     if (open) LineTo(x, y);
     else Begin(x, y, closes);
+  }
+  static bool Degenerate(std::initializer_list<FT_Vector> points) {
+    const FT_Vector* prev = nullptr;
+    for (const FT_Vector& p : points) {
+      if (prev && (p.x - prev->x <= -2 || p.x - prev->x >= 2 || p.y - prev->y <= -2 || p.y - prev->y >= 2))
+        return false;
+      prev = &p;
+    }
+    return true;
   }
 };
 

@@ -263,6 +263,35 @@ TEST_F(Windows, TextOutPositionConstantsPlaceTheTextInTheWindow) {
   EXPECT_EQ(top.width, 0);
 }
 
+// Paths without length used to end the player inside the stroker: a
+// stroked curve whose points coincide, a circle of radius 0, and an arc
+// moved so far that its points meet. Each fails as an empty path, or
+// measures as nothing, and the applet goes on to its end.
+TEST_F(Libraries, PathsWithoutLengthFailAsEmptyAndTheAppletGoesOn) {
+  std::string applet = Applet("degenerate", R"(.line 1
+.call exitonerror 0
+.call setfillstyle 0 3
+.call startpath 1
+.call moveto 1 10 10
+.call curveto 1 10 10 10 10 10 10
+.call drawpath 1 0 0 $ffffff
+.call getlasterror -> a
+.call setfillstyle 1
+.call startpath 2
+.call addcircletopath 2 20 20 0
+.call drawpath 2 0 0 $ffffff
+.call getlasterror -> b
+.call startpath 3
+.call addarctopath 3 20 20 10 10 0 90
+.call translatepath 3 1e308 1e308
+.call getpathextents 3 -> x1 y1 x2 y2
+.call debugprint $a $b $x1 $y1 $x2 $y2
+.call debugprint "end")");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1394 1394 0 0 0 0\nend\n");
+}
+
 }  // namespace
 
 // Layers named in draw options and layers given to the user-data commands

@@ -41,29 +41,29 @@ double ReadF64(const uint8_t* p) {
   return v;
 }
 
-// Glyph outlines become closed contours of the stroker.
-struct GlyphSink {
-  vlOutlineBuilder* b;
-  bool started;
-};
+// Glyph outlines become closed contours of the stroker, through the
+// builder so that a contour without length reaches it as nothing.
+double From26Dot6(FT_Pos v) { return static_cast<double>(v) / 64.0; }
 
 int GlyphMove(const FT_Vector* to, void* user) {
-  auto* s = static_cast<GlyphSink*>(user);
-  if (s->started) FT_Stroker_EndSubPath(s->b->stroker);
-  FT_Stroker_BeginSubPath(s->b->stroker, const_cast<FT_Vector*>(to), 0);
-  s->started = true;
+  auto* b = static_cast<vlOutlineBuilder*>(user);
+  b->End(true);
+  b->Begin(From26Dot6(to->x), From26Dot6(to->y), true);
   return 0;
 }
 int GlyphLine(const FT_Vector* to, void* user) {
-  return FT_Stroker_LineTo(static_cast<GlyphSink*>(user)->b->stroker, const_cast<FT_Vector*>(to));
+  static_cast<vlOutlineBuilder*>(user)->LineTo(From26Dot6(to->x), From26Dot6(to->y));
+  return 0;
 }
 int GlyphConic(const FT_Vector* c, const FT_Vector* to, void* user) {
-  return FT_Stroker_ConicTo(static_cast<GlyphSink*>(user)->b->stroker, const_cast<FT_Vector*>(c),
-                            const_cast<FT_Vector*>(to));
+  static_cast<vlOutlineBuilder*>(user)->ConicTo(From26Dot6(c->x), From26Dot6(c->y), From26Dot6(to->x),
+                                                From26Dot6(to->y));
+  return 0;
 }
 int GlyphCubic(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
-  return FT_Stroker_CubicTo(static_cast<GlyphSink*>(user)->b->stroker, const_cast<FT_Vector*>(c1),
-                            const_cast<FT_Vector*>(c2), const_cast<FT_Vector*>(to));
+  static_cast<vlOutlineBuilder*>(user)->CubicTo(From26Dot6(c1->x), From26Dot6(c1->y), From26Dot6(c2->x),
+                                                From26Dot6(c2->y), From26Dot6(to->x), From26Dot6(to->y));
+  return 0;
 }
 
 // Text through a face shared with the text engine: a size object of its
@@ -92,10 +92,13 @@ void AddTextToStroker(vlOutlineBuilder& b, FT_Face face, uint32_t size, const ch
       FT_Matrix flip = {0x10000, 0, 0, -0x10000};
       FT_Outline_Transform(&o, &flip);
       FT_Outline_Translate(&o, To26Dot6(b.curX), To26Dot6(b.curY));
-      GlyphSink sink{&b, false};
-      FT_Outline_Decompose(&o, &kFuncs, &sink);
-      if (sink.started) FT_Stroker_EndSubPath(b.stroker);
-      b.curX += face->glyph->advance.x / 64.0;
+      // The glyph's contours move the builder's point; the pen goes on from
+      // where it stood.
+      const double penX = b.curX, penY = b.curY;
+      FT_Outline_Decompose(&o, &kFuncs, &b);
+      b.End(true);
+      b.curX = penX + face->glyph->advance.x / 64.0;
+      b.curY = penY;
     }
   }
   FT_Set_Transform(face, &matrix, &delta);

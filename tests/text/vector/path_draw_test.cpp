@@ -295,6 +295,48 @@ TEST_F(PathDraw, EmptyPathsAndMissingOnes) {
   EXPECT_STREQ(GetErrorArgument(), "none");
 }
 
+// Shapes without length: a curve whose points coincide (stroked with round
+// caps, filled), a circle of radius 0, an arc moved so far that all its
+// points meet, and a box of no size. Each draws nothing and fails as an
+// empty path, measures as nothing, and leaves the window black; a curve
+// of length after such a one still draws.
+TEST_F(PathDraw, ShapesWithoutLengthDrawNothing) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  const char* shapes[] = {
+      ".call moveto 1 10 10\n.call curveto 1 10 10 10 10 10 10",
+      ".call addcircletopath 1 20 20 0",
+      ".call addellipsetopath 1 20 20 0 0",
+      ".call addarctopath 1 20 20 10 10 0 90\n.call translatepath 1 1e308 1e308",
+      ".call addarctopath 1 20 20 10 10 0 90\n.call translatepath 1 -1e308 1e17",
+      ".call addboxtopath 1 5 5 0 0 { roundlevel = 100 }",
+  };
+  for (const char* shape : shapes) {
+    for (int fill : {0, 1}) {
+      SCOPED_TRACE(std::string(shape) + (fill ? " filled" : " stroked"));
+      GetDrawState()->fillStyle = fill ? int32_t{VL_FILLCOLOR} : 0;
+      GetDrawState()->lineWidth = 3;
+      ASSERT_EQ(Run(std::string(".call startpath 1\n") + shape + "\n.call setlinecap 1"), 0);
+      EXPECT_EQ(Run(".call drawpath 1 0 0 16777215"), 1394);
+      EXPECT_EQ(Run(".call drawpath 1 -100000 -100000 16777215 { antialias = 1 }"), 1394);
+      ASSERT_EQ(Run(".call getpathextents 1 -> x1 y1 x2 y2"), 0);
+      EXPECT_EQ(Num("x1"), Num("x2"));
+      EXPECT_EQ(Num("y1"), Num("y2"));
+      ASSERT_EQ(Run(".call freepath 1"), 0);
+    }
+  }
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 120; ++x) ASSERT_EQ(WindowPixel(d, x, y), 0u) << x << "," << y;
+  // A real curve after a curve without length starts the sub-path.
+  GetDrawState()->fillStyle = 0;
+  ASSERT_EQ(Run(".call startpath 1\n.call moveto 1 10 10\n"
+                ".call curveto 1 10 10 10 10 10 10\n.call curveto 1 30 10 50 10 70 10\n"
+                ".call drawpath 1 0 0 16777215"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 40, 10), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 40, 20), 0u);
+}
+
 TEST_F(PathDraw, DrawLibraryShapes) {
   vlDisplay* d = OpenBlack();
   ASSERT_NE(d, nullptr);
