@@ -600,6 +600,8 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
     p->slots[0].stride = p->targetWidth + 64;
     if (!p->slots[0].pixels) return ERR_MEM;
   }
+  // A paused player reads on from the new place when resumed.
+  if (running && p->paused.load()) p->endOfFile.store(0);
   FlushPacketQueue(&p->videoQueue, p->source);
   FlushPacketQueue(&p->audioQueue, p->source);
   if (SeekVideoSource(p->source, target, p->format.unitMode) != 0) return kSeekError;
@@ -622,7 +624,6 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   if (running && p->paused.load()) {
     // The threads start over from the new place on resume.
     AppendPacket(&p->videoQueue, nullptr, 0, -1.0);
-    p->endOfFile.store(0);
   }
   std::lock_guard<std::mutex> lock(p->frameMutex);
   p->shownStamp = ms / 1000.0;

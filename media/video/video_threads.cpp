@@ -387,7 +387,10 @@ void VideoRefreshThread(void* start) {
       continue;
     }
     lock.unlock();
-    if (p->endOfFile.load() && !p->ended.load() && QueueEmpty(&p->videoQueue) &&
+    // A paused video has not ended: a seek while paused empties the queues
+    // before it reads from the new place.
+    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() && !p->pausePending.load() &&
+        QueueEmpty(&p->videoQueue) &&
         (!p->sound || QueueEmpty(&p->audioQueue)) && !p->serverBusy.load() && QueuedFrames(p) == 0) {
       {
         std::lock_guard<std::mutex> frames(p->frameMutex);

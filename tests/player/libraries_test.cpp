@@ -4,6 +4,8 @@
 // callbacks that close the file or connection their command works on, a
 // malformed pattern, sprites that collide only where their pixels do, and
 // a video layer sought while it plays. The sanitizer build runs the same applets under ASan.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -261,6 +263,66 @@ TEST_F(Windows, TextOutPositionConstantsPlaceTheTextInTheWindow) {
   EXPECT_LE(corner.x + corner.width, 320);
   EXPECT_GE(90 + corner.y + corner.height, 112);
   EXPECT_EQ(top.width, 0);
+}
+
+// A video paused, sought and resumed, round after round, as a video of its
+// own and as a layer: every resume finds the video paused (the seek while
+// paused used to mark it ended, and the resume failed with 1452). Last, a
+// layer paused and sought to 20 s stays paused there and the window shows
+// that frame (frame n of the clip has red n), also a moment later.
+TEST_F(Windows, ASeekWhilePausedKeepsTheVideoPaused) {
+  const std::string video = dir() + "/noise.avi";
+  int status = 0;
+  // Noisy frames take a while to decode, which is when the end was wrongly
+  // seen.
+  Tool("ffmpeg -v error -y -f lavfi -i color=c=black:s=320x240:r=10:d=30 -vf "
+       "\"geq=r='N':g='X':b='Y*2+random(1)*60'\" -c:v mjpeg -q:v 2 " + vlplayer::Quote(video),
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string grabbed = dir() + "/grabbed";
+  auto rounds = [](const std::string& label, const std::string& play, const std::string& pause,
+                   const std::string& seek, const std::string& resume, const std::string& stop) {
+    return "loadk 1 #0\nloadk 2 #29\nloadk 3 #1\n" + label + ":\n.call base=5 " + play + "\n.call base=5 wait 2\n"
+           ".call base=5 " + pause + "\n.call base=5 " + seek + "\n.call base=5 " + resume +
+           "\n.call base=5 getlasterror -> e\n.call base=5 debugprint $e\n.call base=5 " + stop + "\nforloop 1 " +
+           label + "\n";
+  };
+  std::string applet = Applet(
+      "videoseek",
+      ".line 1\n.table 0 { width = 320, height = 240, color = 0, title = \"videoseek\" }\n"
+      ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(video) +
+          "\n.call exitonerror 0\n" +
+          rounds("plain", "playvideo 1", "pausevideo 1", "seekvideo 1 1000", "resumevideo 1", "stopvideo 1") +
+          ".call enablelayers\n.table 0 { uselayer = 1 }\n.call base=1 playvideo 1 0 0 r0\n.call stoplayer 1\n" +
+          rounds("layer", "playlayer 1", "pauselayer 1", "seeklayer 1 1000", "resumelayer 1", "stoplayer 1") +
+          ".call playlayer 1\n.call wait 2\n.call pauselayer 1\n.call seeklayer 1 20000\n.call wait 10\n"
+          ".call getattribute 22 1 84 -> paused\n.call getattribute 22 1 18 -> at\n"
+          ".call debugprint \"paused\" $paused $at\n.call stringtofile \"1\" " + Lit(dir() + "/ready") + "\n" +
+          vlplayer::WaitUntilFileExists(grabbed) +
+          ".call getattribute 22 1 18 -> later\n.call resumelayer 1\n.call getlasterror -> e\n"
+          ".call debugprint \"later\" $later $e\n");
+  std::string red, redLater;
+  Result r = RunAndGrab(applet, "videoseek", [&](const std::string& window) {
+    for (int i = 0; i < 600 && access((dir() + "/ready").c_str(), F_OK) != 0; ++i) Tool("sleep 0.1");
+    // The mean red of a patch, once the paused frame is there.
+    const std::string mean = "import -window " + window + " -crop 32x32+100+100 -format '%[fx:int(255*mean.r+0.5)]' info:";
+    for (int i = 0; i < 100; ++i) {
+      red = Tool(mean);
+      if (std::abs(std::atoi(red.c_str()) - 200) <= 8) break;
+      Tool("sleep 0.1");
+    }
+    Tool("sleep 0.3");
+    redLater = Tool(mean);
+  });
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  size_t failed = 0, lines = 0;
+  for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos && lines < 60; at = end + 1, ++lines)
+    failed += r.out.compare(at, end - at, "0") != 0;
+  EXPECT_EQ(lines, 60u);
+  EXPECT_EQ(failed, 0u) << r.out;
+  EXPECT_NE(r.out.find("paused 1 20000\nlater 20000 0\n"), std::string::npos) << r.out;
+  EXPECT_NEAR(std::atoi(red.c_str()), 200, 8) << red;
+  EXPECT_NEAR(std::atoi(redLater.c_str()), 200, 8) << redLater;
 }
 
 // Paths without length used to end the player inside the stroker: a
