@@ -2,6 +2,8 @@
 // absolute, the current directory moved to the script, a compressed
 // container inflated into a temporary file, then the record walk. Depends
 // on the file streams, the platform paths and the container reader.
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -82,7 +84,16 @@ int LoadCompiledScript(vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     magic = ReadMagic(s);
     if (magic == kMagicVLZ) {
       char temp[kStartupPathSize];
-      if (!NewTempName(temp, sizeof temp)) return Fail(state, s, ERR_MEM);
+      errno = 0;
+      if (!NewTempName(temp, sizeof temp)) {
+        if (errno == 0 || errno == ENOMEM) return Fail(state, s, ERR_MEM);
+        // No file can be made in the temporary folder (missing, not a
+        // folder, or not writable): the unpacked copy cannot be written.
+        std::snprintf(temp, sizeof temp, "%s", GetTempDir());
+        AddPart(temp, sizeof temp, "vellamora.XXXXXX");
+        SetErrorArgument(temp);
+        return Fail(state, s, ERR_WRITEFILE);
+      }
       SeekFileStream(s, base, VL_SEEK_BEGIN);
       int status = DecompressPack("VLZ", s, temp, nullptr, 0, nullptr);
       if (status) return Fail(state, s, status);

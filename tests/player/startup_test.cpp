@@ -125,6 +125,26 @@ TEST_F(Startup, CompressedAppletKeepsItsOwnPath) {
 }
 
 #ifdef VL_OPTPLUG_PATH
+// A compressed applet is unpacked into the temporary folder: one that is
+// missing, or a file in its place, is reported by the name of the copy
+// that could not be written there, not as a lack of memory, and nothing
+// of the applet runs.
+TEST_F(Startup, ACompressedAppletNamesATemporaryFolderItCannotWriteTo) {
+  std::string applet = Applet("packed", ".line 1\n.call debugprint \"ran\"", "compress");
+  const std::string file = WriteFile("plain-file", "x");
+  for (const std::string& folder : {dir() + "/missing", dir() + "/missing/deeper", file}) {
+    RunOptions options;
+    options.quietAndTemp = false;
+    Result r = Run({"-quiet", "-tempdir", folder, "-debugdevice", "console", applet}, options);
+    EXPECT_EQ(r.status, 1) << folder;
+    const std::string all = r.out + r.err;
+    EXPECT_NE(all.find("Cannot write to file " + folder + "/vellamora.XXXXXX !"), std::string::npos) << all;
+    EXPECT_EQ(all.find("Out of memory"), std::string::npos) << all;
+    EXPECT_EQ(all.find("ran"), std::string::npos) << all;
+  }
+  EXPECT_EQ(ReadAll(file), "x");
+}
+
 // The tags given with -REQUIRETAGS reach the plug-in's require call.
 TEST_F(Startup, RequireTagsReachThePlugin) {
   // A copy of the player with the plug-in beside it, where start-up looks.
