@@ -97,7 +97,9 @@ bool Walk(const vlFuncProto* p, int lastpc, int reg, int* setter, vlCodeFault* f
         if (a + (op == OP_FORLOOP ? 2 : 1) >= maxStack) return Broken(fault, pc, "the loop registers are beyond the stack size");
         break;
       case OP_ITERLOOP:
-        if (a + c + 5 >= maxStack) return Broken(fault, pc, "the iterator registers are beyond the stack size");
+        // The call sits at R(A+C+3) .. R(A+C+5) and its C results land
+        // from R(A+C+3) on before they are moved down: both in the frame.
+        if (a + c + 3 + (c > 3 ? c : 3) > maxStack) return Broken(fault, pc, "the iterator registers are beyond the stack size");
         break;
       case OP_CALL:
       case OP_TAILCALL:

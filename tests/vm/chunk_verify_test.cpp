@@ -68,6 +68,9 @@ const Case kCases[] = {
      ".maxstack 5\niterprep 4 0\nret"},
     {"iterator step registers inside the frame", ".maxstack 10\niterloop 2 0 2\njump 0\nret",
      ".maxstack 10\niterloop 2 0 3\njump 0\nret"},
+    // The results are written where the call sat before they move down.
+    {"iterator step results inside the frame", ".maxstack 15\niterloop 0 0 6\njump 0\nret",
+     ".maxstack 14\niterloop 0 0 6\njump 0\nret"},
     {"a function has code", "ret", ""},
     {"opcodes end at 42", ".word 42\nret", ".word 43\nret"},
     {"opcode 63 is unknown", ".word 40\nret", ".word 63\nret"},

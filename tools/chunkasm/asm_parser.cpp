@@ -784,7 +784,7 @@ class Parser {
           break;
         case OP_FORLOOP: use(a + 3); break;
         case OP_ITERPREP: use(a + 2); break;
-        case OP_ITERLOOP: use(a + cc + 6); break;
+        case OP_ITERLOOP: use(a + cc + 3 + (cc > 3 ? cc : 3)); break;
         case OP_SETLIST: use(a + (vl::GetBx(w) & 31) + 2); break;
         case OP_METHOD: use(a + 2); break;
         default: break;
