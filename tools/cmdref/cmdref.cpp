@@ -7,9 +7,14 @@
 //                                 fails when a registered command has no
 //                                 note, a note names no registered command,
 //                                 a key its "opts:" or "fields:" list names
-//                                 is not one its code uses, or REF.md is
-//                                 not what would be written
+//                                 is not one its code uses, a command whose
+//                                 code reads or fills a table names no such
+//                                 list (tools/cmdref/own_tables.txt holds
+//                                 the exceptions), or REF.md is not what
+//                                 would be written
 //   cmdref --keys ROOT COMMAND    lists the keys the command's code uses
+//   cmdref --tables ROOT COMMAND  lists the files and functions where its
+//                                 code reads or sets keys of a table
 //
 // Each library of the start-up table is opened on a fresh VM in table
 // order; the globals and constants it adds are its commands and constants,
@@ -173,8 +178,10 @@ std::string Render(const std::vector<Library>& libraries, const std::map<std::st
          "assembler has no constants of its own, so write the value itself, or read\n"
          "it at run time with `.call getconstant \"#NAME\" -> v`. \"opts:\" lists the keys\n"
          "an option table may hold and \"fields:\" the fields of a table a command\n"
-         "returns; the `cmdref` test checks each against the command's code. The\n"
-         "assembler has no true or false: an option that is on is 1.\n\n";
+         "returns or hands to a callback; the `cmdref` test checks each against the\n"
+         "command's code, and that every command whose code reads an option table or\n"
+         "fills such a table has its list. The assembler has no true or false: an\n"
+         "option that is on is 1.\n\n";
   for (const Library& library : libraries) out << "- [" << library.name << "](#" << library.name << ")\n";
   for (const Library& library : libraries) {
     out << "\n## " << library.name << "\n\n";
@@ -203,6 +210,41 @@ std::string Render(const std::vector<Library>& libraries, const std::map<std::st
   return out.str();
 }
 
+// Tables the scan finds that are no script's options or results:
+//   file PATH: why              (every key read or set in that source file)
+//   function NAME: why          (every key read or set in functions of that name)
+//   reads COMMAND: why / sets COMMAND: why
+struct OwnTables {
+  std::map<std::string, int> places;                   // path or function name -> line
+  std::map<std::pair<std::string, bool>, int> commands;  // (command, sets) -> line
+};
+
+bool ReadOwnTables(const std::string& path, OwnTables* own, std::vector<std::string>* problems) {
+  std::ifstream in(path);
+  if (!in) {
+    std::fprintf(stderr, "cmdref: cannot read %s\n", path.c_str());
+    return false;
+  }
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == '#') continue;
+    size_t space = trimmed.find(' '), colon = trimmed.find(':');
+    std::string kind = trimmed.substr(0, space);
+    std::string name = space < colon ? Trim(trimmed.substr(space + 1, colon - space - 1)) : "";
+    bool reasoned = colon != std::string::npos && !Trim(trimmed.substr(colon + 1)).empty();
+    if (name.empty() || !reasoned || (kind != "file" && kind != "function" && kind != "reads" && kind != "sets")) {
+      problems->push_back(path + ":" + std::to_string(number) +
+                          ": expected \"file PATH: why\", \"function NAME: why\", \"reads COMMAND: why\" or "
+                          "\"sets COMMAND: why\"");
+      continue;
+    }
+    if (kind == "file" || kind == "function") own->places[name] = number;
+    else own->commands[{name, kind == "sets"}] = number;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -210,6 +252,21 @@ int main(int argc, char** argv) {
     cmdref::KeyScan scan;
     if (!scan.Load(argv[2])) return 1;
     for (const std::string& key : scan.KeysOf(argv[3])) std::printf("%s\n", key.c_str());
+    return scan.Registered(argv[3]) ? 0 : 1;
+  }
+  if (argc == 4 && !std::strcmp(argv[1], "--tables")) {  // cmdref --tables ROOT COMMAND: where tables are used
+    cmdref::KeyScan scan;
+    if (!scan.Load(argv[2])) return 1;
+    for (bool writes : {false, true}) {
+      std::set<std::string> keys;
+      for (const auto& [file, function] : scan.KeyUses(argv[3], writes, &keys))
+        std::printf("%s %s %s\n", writes ? "sets" : "reads", file.c_str(), function.c_str());
+      if (!keys.empty()) {
+        std::printf("%s keys:", writes ? "sets" : "reads");
+        for (const std::string& key : keys) std::printf(" %s", key.c_str());
+        std::printf("\n");
+      }
+    }
     return scan.Registered(argv[3]) ? 0 : 1;
   }
   bool check = (argc == 4 || argc == 5) && !std::strcmp(argv[1], "--check");
@@ -263,6 +320,45 @@ int main(int argc, char** argv) {
     for (const std::string& key : named)
       if (!used.count(key)) problems.push_back(where + ": the code neither reads nor writes a key '" + key + "'");
   }
+  // A command whose code reads named keys of a table takes options, and one
+  // that sets them returns a table: its note must name them, unless the
+  // tables are known to be the player's own.
+  std::string ownPath = (std::filesystem::path(root.empty() ? "." : root) / "tools/cmdref/own_tables.txt").string();
+  OwnTables own;
+  if (!ReadOwnTables(ownPath, &own, &problems)) return 1;
+  std::set<std::string> filesHit;
+  std::set<std::pair<std::string, bool>> commandsHit;
+  for (const auto& [name, note] : notes) {
+    if (!registered.count(name)) continue;
+    std::string where = std::string(notesPath) + ":" + std::to_string(note.line) + ": " + name;
+    for (bool writes : {false, true}) {
+      const char* list = writes ? "fields:" : "opts:";
+      bool listed = note.text.find(list) != std::string::npos;
+      bool found = false;
+      for (const auto& [file, function] : scan.KeyUses(name, writes)) {
+        if (own.places.count(file)) filesHit.insert(file);
+        else if (own.places.count(function)) filesHit.insert(function);
+        else found = true;
+      }
+      if (!found) continue;
+      if (own.commands.count({name, writes})) {
+        if (!listed) commandsHit.insert({name, writes});
+        continue;
+      }
+      if (!listed)
+        problems.push_back(where + (writes ? ": the code sets keys of a table the script gets (a result or a callback's message), but the note names no fields: list"
+                                           : ": the code reads keys of an option table, but the note names no opts: list"));
+    }
+  }
+  for (const auto& [place, line] : own.places)
+    if (!filesHit.count(place))
+      problems.push_back(ownPath + ":" + std::to_string(line) + ": no command reads or sets table keys in " + place +
+                         " any more");
+  for (const auto& [entry, line] : own.commands)
+    if (!commandsHit.count(entry))
+      problems.push_back(ownPath + ":" + std::to_string(line) + ": " + entry.first +
+                         " needs no exception any more (its code " + (entry.second ? "sets" : "reads") +
+                         " no such keys, or its note names them)");
 
   std::string text = Render(libraries, notes, prose);
   if (check) {
