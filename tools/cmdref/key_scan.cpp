@@ -201,7 +201,8 @@ std::vector<std::vector<const Token*>> CallArguments(const std::vector<Token>& t
 const std::set<std::string> kOptionReaders = {
     "GetTableNumber",    "GetTableInt",        "GetTableString",  "GetTableBool",
     "GetTableObjectID",  "GetTableIntOrPercent", "GetTableNumberOrPercent", "GetTableLayerID",
-    "GetTableNumberList", "GetTableImageList", "GetTableFileName"};
+    "GetTableNumberList", "GetTableImageList", "GetTableFileName", "CheckNumberField", "CheckIntField",
+    "CheckStringField"};
 const std::set<std::string> kResultWriters = {"SetTableString", "SetTableNumber", "SetTableInt",
                                               "SetTableUnsigned"};
 
@@ -250,15 +251,18 @@ void KeyScan::ScanFile(const std::string& path, const std::string& text) {
           }
         // A key pushed as a literal or as an element of a table of keys.
         auto namesKey = [&](const std::vector<const Token*>& arg) {
-          if (arg.size() == 1) return arg[0]->kind == Token::kString && IsKey(arg[0]->text);
-          // keys[i], or the member of a row of keys (f.name), not a call.
-          if (arg.size() < 2 || arg[0]->kind != Token::kIdent || params.count(arg[0]->text)) return false;
+          if (arg.size() == 1 && arg[0]->kind == Token::kString) return IsKey(arg[0]->text);
+          // keys[i], or the member of a row of keys (f.name), not a call;
+          // or a variable holding keys of the function's own
+          // (for (const char* key : {"a", "b"})).
+          if (arg.empty() || arg[0]->kind != Token::kIdent || params.count(arg[0]->text)) return false;
+          if (arg.size() == 1) return !current->literals.empty();
           if (arg[1]->kind == Token::kPunct && arg[1]->text == "[") return true;
           return arg.size() == 3 && arg[1]->kind == Token::kPunct && arg[1]->text == "." &&
                  arg[2]->kind == Token::kIdent;
         };
+        for (size_t n = 1; n < args.size(); ++n) call.literal |= namesKey(args[n]);  // past the state
         for (const auto& arg : args) {
-          call.literal |= namesKey(arg);
           if (arg.size() == 1 && arg[0]->kind == Token::kString && IsKey(arg[0]->text)) call.keys.push_back(arg[0]->text);
         }
         if (callee == "PushString" && args.size() == 2) {

@@ -47,6 +47,13 @@ int CmdReadsViaMethod(vlVMState* L) {
   return reader.Read(3);
 }
 
+// Keys from a list the loop walks.
+int CmdReadsFromList(vlVMState* L) {
+  int32_t v = 0;
+  for (const char* key : {"bordercolor", "edgecolor"}) GetTableInt(L, 2, key, &v, nullptr);
+  return 0;
+}
+
 int CmdWritesResult(vlVMState* L) {
   vl::PushNewTable(L);
   SetTableInt(L, "width", 1);
@@ -76,6 +83,7 @@ void InstallFixtureHooks() { gHooks.draw = DrawHook; }
 
 const vlCommand kFixtureCommands[] = {
     {"ReadsViaHelper", CmdReadsViaHelper}, {"ReadsViaHook", CmdReadsViaHook},
-    {"ReadsViaMethod", CmdReadsViaMethod}, {"WritesResult", CmdWritesResult},
+    {"ReadsViaMethod", CmdReadsViaMethod}, {"ReadsFromList", CmdReadsFromList},
+    {"WritesResult", CmdWritesResult},
     {"RegistryOnly", CmdRegistryOnly},     {"PassesState", CmdPassesState},
     {nullptr, nullptr}};
