@@ -5,14 +5,17 @@
 #include "platform/programs.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "runtime/blocking.h"
 #include "runtime/os.h"
@@ -40,10 +43,63 @@ void WaitForChild(pid_t child) {
   }
 }
 
+// How long a command may take to end after the player's end signal reached
+// it before it is killed.
+constexpr int kEndGraceMillis = 1000;
+
+// A command the player waits for runs in a process group of its own, which
+// takes the terminal while it runs, so that Ctrl-C reaches the command
+// alone (as with a shell's foreground job) and an end signal sent to the
+// player can end the whole command, whatever the shell started.
+struct ForegroundCommand {
+  pid_t group = 0;
+  bool terminal = false;
+
+  void Take(pid_t child) {
+    group = child;
+    setpgid(child, child);  // also done by the child: whichever runs first
+    terminal = isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp();
+    if (terminal) HandTerminal(child);
+  }
+  void Release() {
+    if (terminal) HandTerminal(getpgrp());
+  }
+  // Waits for the command; the player's end signal is passed on to it.
+  // Returns the status waitpid gave, or -1.
+  int Wait() {
+    int status = -1, forwarded = 0, waited = 0;
+    for (;;) {
+      const pid_t r = waitpid(group, &status, forwarded ? WNOHANG : 0);
+      if (r == group) return status;
+      if (r < 0 && errno != EINTR) return -1;
+      if (const int signal = QuitSignal(); signal && !forwarded) {
+        forwarded = signal;
+        kill(-group, signal);
+      } else if (forwarded && r == 0) {
+        if (waited >= kEndGraceMillis) kill(-group, SIGKILL);
+        SleepMillis(10);
+        waited += 10;
+      }
+    }
+  }
+
+ private:
+  static void HandTerminal(pid_t group) {
+    // A process group outside the foreground may set it only with SIGTTOU
+    // held back.
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTTOU);
+    pthread_sigmask(SIG_BLOCK, &block, &old);
+    tcsetpgrp(STDIN_FILENO, group);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+};
+
 // Forks and executes vector[0]; the child sends standard output and error
 // to output when one is named. Everything the child needs is made before
 // the fork, so it only makes system calls.
-int ForkExec(char* const* vector, const char* output, pid_t* pidOut) {
+int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGroup = false) {
   // A pipe that closes on a successful exec: a program that cannot be
   // started writes its errno into it instead, so the caller can tell.
   int report[2];
@@ -56,6 +112,7 @@ int ForkExec(char* const* vector, const char* output, pid_t* pidOut) {
   }
   if (child == 0) {
     close(report[0]);
+    if (ownGroup) setpgid(0, 0);
     if (output && output[0]) {
       int fd = open(output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) {
@@ -174,10 +231,15 @@ int RunDesktopOpener(const char* name, int wait, pid_t* pidOut) {
   char* vector[3] = {const_cast<char*>("xdg-open"), CopyText(name, std::strlen(name)), nullptr};
   if (!vector[1]) return ERR_MEM;
   pid_t child = 0;
-  int status = ForkExec(vector, nullptr, &child);
+  int status = ForkExec(vector, nullptr, &child, wait != 0);
   FreeMemory(vector[1]);
   if (status != 0) return status;
-  if (wait) WaitForChild(child);
+  if (wait) {
+    ForegroundCommand command;
+    command.Take(child);
+    command.Wait();
+    command.Release();
+  }
   if (pidOut) *pidOut = child;
   return 0;
 }
@@ -203,11 +265,23 @@ int RunProgram(const char* program, const char* args, int forkFlag, pid_t* pidOu
     } else {
       std::snprintf(command, length + 1, "%s", program);
     }
-    // The command's own exit status is not reported; only a shell that
-    // could not be started is.
-    int status = std::system(command);
+    // Through the shell as system() runs it, but without ignoring the end
+    // signals meanwhile. The command's own exit status is not reported;
+    // only a shell that could not be started is.
+    char* vector[4] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), command, nullptr};
+    pid_t child = 0;
+    int status = ForkExec(vector, nullptr, &child, true);
     FreeMemory(command);
-    return status == -1 ? ERR_EXECUTE : 0;
+    if (status != 0) return status;
+    ForegroundCommand running;
+    running.Take(child);
+    const int ended = running.Wait();
+    running.Release();
+    // Ctrl-C on the terminal reached the command alone: it ends the run as
+    // it would have without the command.
+    if (running.terminal && ended != -1 && WIFSIGNALED(ended) && WTERMSIG(ended) == SIGINT)
+      RequestQuitBySignal(SIGINT);
+    return 0;
   }
 
   vlProgramArgs vector;

@@ -58,6 +58,41 @@ TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
   }
 }
 
+// An end signal that comes while Execute waits for a command ends the run
+// as it would without the command: the player ends through its shut-down
+// with 128 + the signal, before the command would have ended, and takes
+// the command with it (a shell with a program of its own running). The
+// signal goes to the player, or to its whole process group as Ctrl-C
+// sends it; the player then leads a group of its own (setsid).
+TEST_F(ProcessEnd, EndSignalsDuringExecuteEndTheRunAndTheCommand) {
+  const std::string late = dir() + "/late";
+  std::string applet = Applet("execute", ".line 1\n.call debugprint \"running\"\n.call execute \"sleep 1.5; echo late > " +
+                                             late + "\"\n.call wait 100\n.call debugprint \"after\"");
+  struct Case {
+    int signal;
+    bool group;
+  };
+  for (const Case& c : {Case{SIGINT, false}, Case{SIGINT, true}, Case{SIGTERM, false}}) {
+    SCOPED_TRACE(std::to_string(c.signal) + (c.group ? " to the group" : " to the player"));
+    unlink(late.c_str());
+    RunOptions options;
+    options.program = "/usr/bin/setsid";
+    options.quietAndTemp = false;
+    options.whileRunning = [&](pid_t player, const std::string&) {
+      usleep(600000);  // into the command
+      kill(c.group ? -player : player, c.signal);
+    };
+    Result r = Run({VL_PLAYER_PATH, "-quiet", "-tempdir", temp(), applet}, options);
+    const bool endedFirst = access(late.c_str(), F_OK) != 0;
+    EXPECT_EQ(r.status, 128 + c.signal) << r.out << r.err;
+    EXPECT_EQ(r.out, "running\n");
+    EXPECT_TRUE(endedFirst) << "the player waited for the command";
+    // Nothing of the command is left to finish its work.
+    usleep(1500000);
+    EXPECT_NE(access(late.c_str(), F_OK), 0) << "the command outlived the player";
+  }
+}
+
 // A lost X server is reported once in the player's words, not Xlib's, and
 // the temporary files go with the player: the unpacked copy of its applet,
 // one the script asked for, and the unfinished file of a save under way.
