@@ -101,7 +101,8 @@ int GetBGPicByID(vlVMState* L, vlObjectId id, vlBGPic** out, uint32_t flags) {
     if (!SameId(p->id(), id) || (p->orphan && !(flags & 2))) continue;
     if (flags & 1) {
       if (p->locked) return ERR_LOCKEDOBJ;
-      if (!(flags & 4)) gLayerHooks.detachBGPicUsers(L, p);
+      if (!(flags & 4))
+        if (int status = gLayerHooks.detachBGPicUsers(L, p)) return status;
     }
     *out = p;
     return 0;
@@ -167,7 +168,7 @@ int FreeBGPicByID(vlVMState* L, vlObjectId id, int mustExist) {
   if (p && IsSelectedBGPic(p)) return ERR_MODIFYABGPIC;
   int status = GetBGPicByID(L, id, &p, 1 | 4);
   if (status) return (mustExist || status == ERR_LOCKEDOBJ) ? status : 0;
-  if (gLayerHooks.detachBGPicUsers(L, p) || DisplayOfBGPic(p)) {
+  if (gLayerHooks.bindBGPicUsers(p) || DisplayOfBGPic(p)) {
     if (int rename = OrphanBGPic(p)) return rename;
     return 0;
   }
@@ -260,7 +261,7 @@ int CloneBGPic(vlVMState* L, vlBGPic* src, vlObjectId* id, vlBGPic** out) {
 void SweepOrphanBGPics(vlVMState* L) {
   for (vlBGPic* p = vlBGPicList; p;) {
     vlBGPic* next = p->next;
-    if (p->orphan && !gLayerHooks.detachBGPicUsers(L, p) && !DisplayOfBGPic(p) &&
+    if (p->orphan && !gLayerHooks.bindBGPicUsers(p) && !DisplayOfBGPic(p) &&
         !(CurrentDisplay() && CurrentDisplay()->bgpic == p)) {
       if (vlCurrentOutput == p) vlCurrentOutput = nullptr;
       UnlinkBGPic(p);

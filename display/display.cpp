@@ -218,7 +218,7 @@ void FreeDisplayResources(vlVMState* L, vlDisplay* d, int keepBGPic) {
     vlBGPic* pic = d->bgpic;
     d->bgpic = nullptr;
     if (vlCurrentOutput == pic) vlCurrentOutput = nullptr;
-    if (gLayerHooks.detachBGPicUsers(L, pic)) {
+    if (gLayerHooks.bindBGPicUsers(pic)) {
       // Out of memory for its new name: orphaned under the old one.
       if (OrphanBGPic(pic)) pic->orphan = 1;
     } else {

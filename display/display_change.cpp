@@ -97,7 +97,7 @@ int ResizeOpenDisplay(vlVMState* L, vlDisplay* d, int32_t x, int32_t y, int32_t 
                       int fromScript, int smooth, int noRefresh, int noNotify) {
   vlBGPic* pic = d->bgpic;
   if (!pic) return 0;
-  gLayerHooks.detachBGPicUsers(L, pic);
+  if (int status = gLayerHooks.detachBGPicUsers(L, pic)) return status;
   const bool open = d->displayState == VL_DISPSTATE_OPEN;
   if (d->layerScale && HasScaleSize(d) && fromScript) {
     if (width != pic->width || height != pic->height) {

@@ -39,6 +39,7 @@ void NoLayers(vlVMState*, vlBGPic*) {}
 int NoCount(const vlBGPic*) { return 0; }
 void NoRerender(vlVMState*, vlDisplay*, vlBGPic*) {}
 int NoUsers(vlVMState*, vlBGPic*) { return 0; }
+int NoBoundUsers(vlBGPic*) { return 0; }
 void NoSprites(vlVMState*, vlBGPic*) {}
 void NoVideos(vlVMState*, vlDisplay*) {}
 int NoVideo(vlDisplay*) { return 0; }
@@ -83,7 +84,7 @@ int NoSpriteOnScreen(vlObjectId id, int32_t*, int32_t*, int32_t*, int32_t*, vlBi
   return ERR_SPRITEONSCREEN;
 }
 
-const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers,   NoSprites,
+const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers, NoBoundUsers, NoSprites,
                                 NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
                                 NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
                                 RunConverters, NoVideos, NoTextObjects, NoSpriteAt, NoDoubleBufferResize,

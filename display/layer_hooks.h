@@ -25,9 +25,14 @@ struct vlLayerHooks {
   int (*countLayers)(const vlBGPic* pic);  // default 0
   // Re-renders the BGPic's layers at the display's scale factors.
   void (*rerenderLayers)(vlVMState* state, vlDisplay* display, vlBGPic* pic);
-  // Gives every layer that shows the BGPic a private copy (before it is
-  // changed or freed); 1 when some layer still shows it.
+  // Gives the layers that show the BGPic a private copy (an orphan only
+  // they know), so that the script's BGPic may change. 0 or an error;
+  // default: no layers, 0.
   int (*detachBGPicUsers)(vlVMState* state, vlBGPic* pic);
+  // The layers that show the BGPic refer to it by its own address from now
+  // on (it is about to be orphaned, or already is); 1 when some layer shows
+  // it. Default: no layers, 0.
+  int (*bindBGPicUsers)(vlBGPic* pic);
   void (*freeSpriteNodes)(vlVMState* state, vlBGPic* pic);
   void (*stopDisplayVideos)(vlVMState* state, vlDisplay* display);
   int (*videoOnDisplay)(vlDisplay* display);

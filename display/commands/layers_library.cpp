@@ -15,6 +15,7 @@
 #include "display/commands/anim_layers.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layers/layers.h"
+#include "display/layers/layer_users.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
@@ -602,6 +603,7 @@ void InstallLayerHooks() {
   gLayerHooks.freeBGPicLayers = HookFreeLayers;
   gLayerHooks.countLayers = HookCount;
   gLayerHooks.endSelection = HookEndSelection;
+  InstallBGPicUserHooks();
 }
 
 int OpenLayersLib(vlVMState* L) {

@@ -2,6 +2,7 @@
 #include "display/layers/layer_users.h"
 
 #include "display/bgpic.h"
+#include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 
 namespace {
@@ -20,7 +21,28 @@ bool ForEachLayer(Fn fn) {
   return false;
 }
 
+// The private copy a layer gets of a BGPic part it shows: an orphan, known
+// only by its own address.
+int CopyBGPicForLayers(vlVMState* state, void* record, vlObjectId* id, void** copy) {
+  vlBGPic* made = nullptr;
+  if (int status = CloneBGPic(state, static_cast<vlBGPic*>(record), id, &made)) return status;
+  made->orphan = 1;
+  *copy = made;
+  return 0;
+}
+
+int DetachBGPicUsers(vlVMState* state, vlBGPic* pic) {
+  return ForObjectLayerUser(state, VL_LAYER_BGPICPART, pic->id(), CopyBGPicForLayers, pic, nullptr);
+}
+
+int BindBGPicUsers(vlBGPic* pic) { return RebindLayersToRecord(VL_LAYER_BGPICPART, pic->id(), pic); }
+
 }  // namespace
+
+void InstallBGPicUserHooks() {
+  gLayerHooks.detachBGPicUsers = DetachBGPicUsers;
+  gLayerHooks.bindBGPicUsers = BindBGPicUsers;
+}
 
 int FindLayerShowingObject(uint32_t type, vlObjectId id, const vlLayer* skip, vlBGPic** outPic,
                            vlLayer** outLayer) {

@@ -28,5 +28,9 @@ using vlLayerCopyFn = int (*)(vlVMState* state, void* record, vlObjectId* id, vo
 int ForObjectLayerUser(vlVMState* state, uint32_t type, vlObjectId id, vlLayerCopyFn copy, void* record,
                        void** outCopy);
 
+// The BGPic hooks of the display core: private copies for the layers that
+// show a BGPic about to change, and their move to a BGPic being orphaned.
+void InstallBGPicUserHooks();
+
 // The display whose BGPic holds the VIDEO layer of the video, or null.
 vlDisplay* GetDisplayOfVideo(vlObjectId video);
