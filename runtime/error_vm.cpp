@@ -9,6 +9,7 @@
 #include "runtime/error_commands.h"
 #include "runtime/errors.h"
 #include "runtime/objects.h"
+#include "runtime/run_state.h"
 #include "runtime/runtime_options.h"
 #include "runtime/script_version.h"
 #include "vm/text.h"
@@ -153,6 +154,8 @@ void InstallErrorSystem(vlVMState* L) {
   host.setErrorArgument = HostSetErrorArgument;
   host.setErrorArgIndex = HostSetErrorArgIndex;
   host.clearLastError = HostClearLastError;
+  // -NODEBUG silences the debug printing commands, Assert and the trace.
+  host.debugOutputDisabled = [](vlVMState*) { return vlStartup.noDebug ? 1 : 0; };
 }
 
 void FreeErrorSystem(vlVMState* L) {

@@ -204,6 +204,8 @@ TEST_F(Drawing, PointsAndLinesShowOnAScaledDisplay) {
                                    "want.bmp");
   EXPECT_EQ(Differ(dir() + "/drawn.bmp", want), "0") << "snapshot";
   EXPECT_EQ(Differ(dir() + "/scaled.png", Convert(Quote(want) + " -sample 200%", "want2.bmp")), "0") << "window";
+}
+
 // A layer showing a part of a BGPic keeps showing what it showed when the
 // script frees or rescales that BGPic: the layer gets the picture for
 // itself. The window is grabbed after each step.

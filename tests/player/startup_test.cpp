@@ -124,6 +124,29 @@ TEST_F(Startup, CompressedAppletKeepsItsOwnPath) {
   EXPECT_TRUE(TempEntries().empty());
 }
 
+// -NODEBUG silences DebugPrint, DebugPrintNR and the command trace, and
+// Assert checks nothing and returns nothing; without it they all work.
+TEST_F(Startup, NoDebugSilencesDebugCommandsAndAssert) {
+  const std::string text = ".line 1\n.call debugoutput 1\n.call debugprint \"shown\" 2\n.call debugprintnr \"nr\"\n"
+                           ".call assert 7 -> a\n.call isnil $a -> n\n.call stringtofile $n \"" + dir() +
+                           "/nil.txt\"\n.call debugoutput 0\n.call assert 0\n.call stringtofile \"end\" \"" +
+                           dir() + "/end.txt\"";
+  const std::string applet = Applet("nodebug", text);
+  Result on = Run({"-debugdevice", "console", applet});
+  EXPECT_EQ(on.status, 1);
+  EXPECT_NE(on.out.find("Assertion failed!"), std::string::npos) << on.out;
+  EXPECT_NE(on.out.find("\nshown 2\n"), std::string::npos) << on.out;
+  EXPECT_NE(on.out.find("\nnr"), std::string::npos) << on.out;
+  EXPECT_NE(on.out.find("Now calling"), std::string::npos) << on.out;
+  EXPECT_EQ(ReadAll(dir() + "/nil.txt"), "0");
+  EXPECT_EQ(ReadAll(dir() + "/end.txt"), "");
+  Result off = Run({"-debugdevice", "console", "-nodebug", applet});
+  EXPECT_EQ(off.status, 0) << off.err;
+  EXPECT_EQ(off.out, "");
+  EXPECT_EQ(ReadAll(dir() + "/nil.txt"), "1");
+  EXPECT_EQ(ReadAll(dir() + "/end.txt"), "end");
+}
+
 #ifdef VL_OPTPLUG_PATH
 // A compressed applet is unpacked into the temporary folder: one that is
 // missing, or a file in its place, is reported by the name of the copy
