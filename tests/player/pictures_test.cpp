@@ -230,24 +230,27 @@ TEST_F(BGPicLayers, FreedOrRescaledBGPicStaysOnItsLayer) {
   const Step scale[] = {{"", 2400}, {".call scalebgpic 3 30 10\n", 2400},
                         {".call displaybgpicpart 3 0 0 30 10 100 100\n", 2700}};
   for (const auto* steps : {free, scale}) {
+    // A title and files of its own: the window of the run before may still
+    // be there, and its files are.
+    const std::string title = steps == free ? "bgpicfree" : "bgpicscale";
     std::string text =
-        ".line 1\n.table 0 { width = 300, height = 200, title = \"bgpiclayers\" }\n"
+        ".line 1\n.table 0 { width = 300, height = 200, title = \"" + title + "\" }\n"
         ".call base=1 setdisplayattributes r0\n.call createbgpic 2 300 200 0\n.call displaybgpic 2\n"
         ".call enablelayers\n.call createbgpic 3 60 40 16711680\n.call displaybgpicpart 3 0 0 60 40 10 10\n";
     for (int i = 0; i < 3; ++i) {
-      const std::string n = std::to_string(i);
+      const std::string n = title + std::to_string(i);
       text += std::string(steps[i].change) + ".call savesnapshot \"" + dir() + "/step" + n + ".bmp\" 1\n" +
-              vlplayer::WaitUntilFileExists(dir() + "/go" + n, "go" + n);
+              vlplayer::WaitUntilFileExists(dir() + "/go" + n, "go" + std::to_string(i));
     }
     text += ".call debugprint \"done\"";
     int counts[3] = {-1, -1, -1};
     vlplayer::RunOptions options;
     options.timeoutSeconds = 40;
     options.whileRunning = [&](pid_t, const std::string& name) {
-      const std::string id = vlplayer::WaitForWindow(name, "bgpiclayers");
+      const std::string id = vlplayer::WaitForWindow(name, title);
       if (id.empty()) return;
       for (int i = 0; i < 3; ++i) {
-        const std::string n = std::to_string(i);
+        const std::string n = title + std::to_string(i);
         struct stat st;
         int t = 0;
         for (; t < 200 && stat((dir() + "/step" + n + ".bmp").c_str(), &st) != 0; ++t)
