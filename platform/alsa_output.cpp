@@ -39,11 +39,20 @@ int gStarted = 0;
 std::atomic<int> gStop{0};
 std::atomic<int> gWantLoop{0}, gWantEnd{0}, gWantMusicEnd{0}, gWantVideoEnd{0};
 
+// A pass's loop-event timer. Its record carries the event's words, taken
+// when it was armed: the channel may have moved on, or ended, by the time
+// the signal is read. The records are a fixed pool, so a signal still in
+// the pipe never points at freed memory, and a sample repeated without end
+// cannot arm timers without bound.
+enum : int { kLoopFree = 0, kLoopArmed = 1, kLoopDelivered = 2 };
 struct LoopTimer {
-  LoopTimer* next;
+  std::atomic<int> state;
   timer_t timer;
+  vlObjectId id;
+  int32_t step, loop, extra;
 };
-LoopTimer* gLoopTimers = nullptr;  // owned by the output thread
+constexpr int kLoopTimers = 64;
+LoopTimer gLoopTimers[kLoopTimers];
 
 snd_pcm_t* Pcm(const vlChannel* channel) { return static_cast<snd_pcm_t*>(channel->pcm); }
 
@@ -100,42 +109,60 @@ bool Drained(const vlChannel* channel) {
   return static_cast<int32_t>(now.seconds) >= 1;
 }
 
-void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) {
+// Milliseconds until the new pass sounds. With the device's trigger time
+// the writes run about one buffer ahead of it, and the remainder of the
+// pass start over the elapsed time is that lead. A device that reports no
+// trigger time (a file sink) takes the first write as the start: the pass
+// sounds (loop - 1) passes after it.
+int64_t LoopDelay(const vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) {
+  const int64_t passStart = static_cast<int64_t>(channel->loop - 1) * channel->loopStep;
   int64_t elapsed = MillisSinceTrigger(pcm, status);
-  // Before the trigger there is no elapsed time to divide by: no timer.
-  if (elapsed <= 0) return;
-  int64_t delay = (static_cast<int64_t>(channel->loop - 1) * channel->loopStep) % elapsed;
+  if (elapsed > 0) return passStart % elapsed;
+  vlTimeVal now;
+  GetSysTime(&now);
+  SubTimeVal(&now, &channel->startTime);
+  elapsed = static_cast<int64_t>(now.seconds) * 1000 + now.micros / 1000;
+  return passStart > elapsed ? passStart - elapsed : 1;
+}
+
+void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) {
+  const int64_t delay = LoopDelay(channel, pcm, status);
   if (delay <= 0) return;
-  auto* record = static_cast<LoopTimer*>(AllocMemory(sizeof(LoopTimer), 1));
+  LoopTimer* record = nullptr;
+  for (LoopTimer& r : gLoopTimers)
+    if (r.state.load() == kLoopFree) {
+      record = &r;
+      break;
+    }
   if (!record) return;
+  record->id = channel->id;
+  record->step = channel->loopStep;
+  record->loop = channel->loop;
+  record->extra = channel->extra;
   sigevent event{};
   event.sigev_notify = SIGEV_SIGNAL;
   event.sigev_signo = SIGRTMIN + 1;
-  event.sigev_value.sival_ptr = channel;
-  if (timer_create(CLOCK_REALTIME, &event, &record->timer) != 0) {
-    FreeMemory(record);
-    return;
-  }
+  event.sigev_value.sival_ptr = record;
+  if (timer_create(CLOCK_REALTIME, &event, &record->timer) != 0) return;
+  record->state.store(kLoopArmed);
   itimerspec when{};
   when.it_value.tv_sec = delay / 1000;
   when.it_value.tv_nsec = (delay % 1000) * 1000000;
-  timer_settime(record->timer, 0, &when, nullptr);
-  record->next = gLoopTimers;
-  gLoopTimers = record;
+  if (timer_settime(record->timer, 0, &when, nullptr) != 0) {
+    timer_delete(record->timer);
+    record->state.store(kLoopFree);
+  }
 }
 
+// Frees the timers whose event went out (all of them when the thread
+// ends; a signal of theirs still in the pipe then finds a free record and
+// posts nothing).
 void ReapLoopTimers(bool all) {
-  for (LoopTimer** link = &gLoopTimers; *link;) {
-    LoopTimer* record = *link;
-    itimerspec left{};
-    timer_gettime(record->timer, &left);
-    if (all || (left.it_value.tv_sec == 0 && left.it_value.tv_nsec == 0)) {
-      *link = record->next;
-      timer_delete(record->timer);
-      FreeMemory(record);
-    } else {
-      link = &record->next;
-    }
+  for (LoopTimer& r : gLoopTimers) {
+    const int state = r.state.load();
+    if (state == kLoopFree || (!all && state != kLoopDelivered)) continue;
+    timer_delete(r.timer);
+    r.state.store(kLoopFree);
   }
 }
 
@@ -362,6 +389,15 @@ void* AudioThreadMain(void*) {
 }
 
 }  // namespace
+
+void DeliverLoopTimer(void* record) {
+  auto* r = static_cast<LoopTimer*>(record);
+  if (r < gLoopTimers || r >= gLoopTimers + kLoopTimers) return;
+  int armed = kLoopArmed;
+  if (!r->state.compare_exchange_strong(armed, kLoopDelivered)) return;
+  if (gPlatformHooks.postAudioEvent && gWantLoop.load())
+    gPlatformHooks.postAudioEvent(VL_AUDIO_EVENT_SAMPLE_LOOP, r->id, r->step, r->loop, r->extra, 1);
+}
 
 void SetAudioDeviceName(const char* name) {
   std::snprintf(gDeviceName, sizeof gDeviceName, "%s", name ? name : "default");

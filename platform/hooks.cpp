@@ -31,7 +31,6 @@ constexpr vlPlatformHooks kDefaults = {
     .waitForEvents = DefaultWait,
     .forceEventLoopIteration = nullptr,
     .runMainChunk = DefaultRunMainChunk,
-    .audioTimerFired = nullptr,
     .pointerMoved = nullptr,
     .postAudioEvent = nullptr,
     .runTimerCallback = nullptr,

@@ -27,9 +27,6 @@ struct vlPlatformHooks {
   int (*forceEventLoopIteration)();
   // Runs the main chunk. Default: returns 0.
   int (*runMainChunk)(vlVMState* state);
-  // An audio channel's timer expired (called in thread context, in signal
-  // order, with the record the timer was armed for). Default: nothing.
-  void (*audioTimerFired)(void* record);
   // A pointer-moved wake message for an X connection. Default: nothing.
   void (*pointerMoved)(uintptr_t connection);
   // Appends an event to the audio event queue and, with wake set, wakes the

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/alsa_output.h"
 #include "platform/hooks.h"
 #include "runtime/os.h"
 #include "runtime/threads.h"
@@ -302,6 +303,6 @@ void DeliverAudioTimerSignals() {
   if (fd < 0) return;
   void* record;
   while (read(fd, &record, sizeof(record)) == static_cast<ssize_t>(sizeof(record))) {
-    if (gPlatformHooks.audioTimerFired) gPlatformHooks.audioTimerFired(record);
+    DeliverLoopTimer(record);
   }
 }

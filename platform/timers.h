@@ -77,6 +77,6 @@ void StopSignalRelay();
 
 // Audio channel timers (SIGRTMIN+1): the handler queues the record the
 // timer carries; DeliverAudioTimerSignals hands them, in signal order, to
-// the audio hook from thread context. 0 or ERR_SIGNAL.
+// the audio output from thread context. 0 or ERR_SIGNAL.
 int InstallAudioTimerSignal();
 void DeliverAudioTimerSignals();

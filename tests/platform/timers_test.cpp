@@ -387,15 +387,14 @@ TEST_F(Timers, NetworkPollingUsesARealIntervalByDefault) {
   EXPECT_EQ(FindTimer(VL_TIMER_INTERVAL, polling, nullptr), nullptr);
 }
 
-TEST_F(Timers, AudioTimerSignalsArriveInOrderInThreadContext) {
+// The audio timer signal carries a loop timer's record; a value that is no
+// record of the audio output (a stray or forged signal) posts nothing and
+// does not fault. The loop events themselves are checked through the player.
+TEST_F(Timers, AudioTimerSignalsOfNoLoopTimerPostNothing) {
   ASSERT_EQ(InstallAudioTimerSignal(), 0);
-  static std::vector<void*> delivered;
-  static pthread_t deliveredOn;
-  delivered.clear();
-  gPlatformHooks.audioTimerFired = [](void* record) {
-    delivered.push_back(record);
-    deliveredOn = pthread_self();
-  };
+  static std::atomic<int> posted{0};
+  posted = 0;
+  gPlatformHooks.postAudioEvent = [](int, vlObjectId, int32_t, int32_t, int32_t, int) { ++posted; };
   int records[3];
   timer_t timers[3];
   for (int i = 0; i < 3; i++) {
@@ -408,11 +407,10 @@ TEST_F(Timers, AudioTimerSignalsArriveInOrderInThreadContext) {
     spec.it_value.tv_nsec = (i + 1) * 20 * 1000000L;
     ASSERT_EQ(timer_settime(timers[i], 0, &spec, nullptr), 0);
   }
-  EXPECT_TRUE(ServeUntil([] { return delivered.size() == 3; }));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  ServeUntil([&] { return std::chrono::steady_clock::now() > until; });
   for (timer_t t : timers) timer_delete(t);
-  ASSERT_EQ(delivered.size(), 3u);
-  for (int i = 0; i < 3; i++) EXPECT_EQ(delivered[i], &records[i]) << i;
-  EXPECT_TRUE(pthread_equal(deliveredOn, pthread_self()));
+  EXPECT_EQ(posted.load(), 0);
 }
 
 TEST_F(Timers, TheRelayServesThePipeForADisplayAdapter) {

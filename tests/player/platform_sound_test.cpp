@@ -70,6 +70,35 @@ TEST_F(Sound, SampleReachesTheAlsaDevice) {
   EXPECT_LT(SoxStat(sink[0], "RMS     amplitude", tone), rms * 0.01);
 }
 
+// A sample played four times gives four OnSampleLoop events, one a pass
+// in pass order, on a device that reports no trigger time as well (the
+// file sink): the later passes' events come from the loop timers.
+TEST_F(Sound, EachPassOfALoopedSampleGivesALoopEvent) {
+  std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 44100 -c 1 -b 16 " + Quote(tone) + " synth 0.1 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::string applet = Applet("loops", R"(.function onloop
+  .params 1
+  getfield 1 0 "starts"
+  .call base=2 debugprint r1
+  ret
+.end
+.defun OnLoop onloop
+.line 1
+.table 0 { onsampleloop = $OnLoop }
+.call base=1 installeventhandler r0
+.call loadsample 1 ")" + tone + R"("
+.call playsample 1 4
+.call waitsampleend 1
+.call wait 40
+.call checkevents
+.call debugprint "done")");
+  Result r = Run({applet});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1\n2\n3\n4\ndone\n");
+}
+
 // A Protracker module played by the applet is rendered into the device:
 // seconds of sound, not silence.
 TEST_F(Sound, ModuleMakesSound) {
