@@ -298,12 +298,14 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
                                  wantH, 1, d->smoothScale, 1, 0);
     }
   } else if (!status && !hasScale && (old->autoScale || old->layerScale)) {
-    // Scaling switched off: the display shows its BGPic at its own size.
+    // Scaling switched off: the display shows its BGPic at its own size,
+    // and scaled layers go back to their BGPic positions and pictures.
     d->scaleX = d->scaleY = 1.0;
     UnscaleDisplayCopy(oldPic);
     d->width = oldPic->width;
     d->height = oldPic->height;
     status = SetDisplayBGPicCopies(d, oldPic);
+    if (old->layerScale) gLayerHooks.rerenderLayers(L, d, oldPic);
   }
   if (status) {
     std::free(old);

@@ -110,8 +110,7 @@ void MoveLayerTo(vlVMState* state, vlLayer* layer, const vlRectXYWH* minimum, in
     if (g[2] != g[1] && g[2] != g[0]) {
       vlDisplay* d = CurrentDisplay();
       double fx = d && d->scaleX > 0 ? d->scaleX : 1.0, fy = d && d->scaleY > 0 ? d->scaleY : 1.0;
-      g[2]->drawnX = static_cast<int32_t>(g[1]->drawnX * fx);
-      g[2]->drawnY = static_cast<int32_t>(g[1]->drawnY * fy);
+      PlaceDisplayRecord(layer->type, g[1], g[2], fx, fy, true);
     }
   }
   vlRectXYWH newDrawn = DrawnRect(g[2]);

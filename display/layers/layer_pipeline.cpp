@@ -157,6 +157,23 @@ bool DisplayScalesLayers(const vlDisplay* d) {
          d->scaleX > 0 && d->scaleY > 0;
 }
 
+void PlaceDisplayRecord(uint32_t type, const vlLayerGeometry* from, vlLayerGeometry* to, double fx, double fy,
+                        bool moved) {
+  if (type == VL_LAYER_LINE) {
+    to->drawnX = static_cast<int32_t>(from->drawnX * fx);
+    to->drawnY = static_cast<int32_t>(from->drawnY * fy);
+    return;
+  }
+  const int32_t x = static_cast<int32_t>(from->x * fx), y = static_cast<int32_t>(from->y * fy);
+  if (moved) {
+    // Text rendered at the display's size is centred on the scaled box: the
+    // offset is the build's, not the BGPic record's scaled.
+    to->drawnX += x - to->x, to->drawnY += y - to->y;
+    to->anchoredX += x - to->x, to->anchoredY += y - to->y;
+  }
+  to->x = x, to->y = y;
+}
+
 void BuildTransformMatrix(vlLayerTransform* t, int32_t tw, int32_t th, int32_t sw, int32_t sh, double scaleX,
                           double scaleY, double angle) {
   double a, d;
@@ -295,13 +312,7 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
   if (display) {
     const vlLayerGeometry* from = twoSeparate ? oldTwo : oldOne;
     if (!(mode & 4)) rect = {from->drawnX, from->drawnY, from->drawnWidth, from->drawnHeight, rect.noRefresh};
-    if (layer->type == VL_LAYER_LINE) {
-      record->drawnX = static_cast<int32_t>(oldOne->drawnX * fx);
-      record->drawnY = static_cast<int32_t>(oldOne->drawnY * fy);
-    } else {
-      record->x = static_cast<int32_t>(oldOne->x * fx);
-      record->y = static_cast<int32_t>(oldOne->y * fy);
-    }
+    PlaceDisplayRecord(layer->type, oldOne, record, fx, fy, false);
     g[2] = record;
     flags = 80;
   } else {

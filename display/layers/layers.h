@@ -352,6 +352,13 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
 void GetLayerSourceMaskAlpha(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** mask, vlBitmap** alpha);
 // The display scales the BGPic it shows by factors other than 1.
 bool DisplayScalesLayers(const vlDisplay* display);
+// Where a layer's display record sits, from its BGPic record and the
+// display's factors: the one rule for building and moving it. A line is
+// placed by its drawn corner; any other layer by its position, the drawn
+// picture keeping the offset from it that its build gave (moved = true) or
+// getting one from the build that follows (moved = false).
+void PlaceDisplayRecord(uint32_t type, const vlLayerGeometry* bgpicRecord, vlLayerGeometry* displayRecord,
+                        double fx, double fy, bool moved);
 
 // Filters from scripts: the "filters" field of the table at index. 1 when a
 // table was read; 0 otherwise, with *error set on failure.

@@ -110,7 +110,20 @@ TEST_F(Snapshots, ScaledDisplaysSaveTheirWholePictureAtTheBGPicsSize) {
 // before it goes on.
 class Drawing : public vlplayer::PlayerTest {
  protected:
-  std::string WaitForTest() { return vlplayer::WaitUntilFileExists(dir() + "/grabbed", "grab"); }
+  // The applet's signal that its window is ready for the grab, and its
+  // wait for the grab.
+  std::string ReadyForGrab() {
+    return ".call base=1 makedirectory \"" + dir() + "/ready\"\n" +
+           vlplayer::WaitUntilFileExists(dir() + "/grabbed", "grab");
+  }
+  // The applet's start: a BGPic of the given size shown on a display with
+  // layers, scaled by the display to scaleWidth x scaleHeight.
+  std::string LayerScaledDisplay(const std::string& size, int scaleWidth, int scaleHeight) {
+    return ".line 1\n.call base=1 loadbgpic 2 \"" + Convert("-size " + size + " xc:'#000040'", "bg.bmp") +
+           "\"\n.call base=1 displaybgpic 2\n.call base=1 enablelayers\n"
+           ".table 0 { title = \"draw\", scalemode = 2, scalewidth = " + std::to_string(scaleWidth) +
+           ", scaleheight = " + std::to_string(scaleHeight) + " }\n.call base=1 setdisplayattributes r0\n";
+  }
   Result RunAndGrab(const std::string& text, const std::string& name) {
     RunOptions options;
     options.timeoutSeconds = 30;
@@ -159,8 +172,8 @@ TEST_F(Drawing, ShapesPointsAndLinesStayUnderPassingSprites) {
       ".call base=1 displaysprite 1 25 62\n"
       ".call base=1 displaysprite 1 127 58\n"
       ".call base=1 displaysprite 1 0 0\n"
-      ".call base=1 savesnapshot \"" + dir() + "/drawn.bmp\" 0\n"
-      ".call base=1 makedirectory \"" + dir() + "/ready\"\n" + WaitForTest() +
+      ".call base=1 savesnapshot \"" + dir() + "/drawn.bmp\" 0\n" +
+      ReadyForGrab() +
       ".call base=1 cls\n"
       ".call base=1 savesnapshot \"" + dir() + "/cleared.bmp\" 0\n";
   Result r = RunAndGrab(text, "sprites");
@@ -194,8 +207,8 @@ TEST_F(Drawing, PointsAndLinesShowOnAScaledDisplay) {
     points += " point " + std::to_string(5 + 10 * i) + ",140";
   }
   text += ".call base=1 line 10 100 190 100 16776960\n"
-          ".call base=1 savesnapshot \"" + dir() + "/drawn.bmp\" 1\n"
-          ".call base=1 makedirectory \"" + dir() + "/ready\"\n" + WaitForTest();
+          ".call base=1 savesnapshot \"" + dir() + "/drawn.bmp\" 1\n" +
+          ReadyForGrab();
   Result r = RunAndGrab(text, "scaled");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   const std::string want = Convert(Quote(bg) + " +antialias -fill '#FF0000' -draw 'rectangle 10,10 19,19' "
@@ -271,6 +284,48 @@ TEST_F(BGPicLayers, FreedOrRescaledBGPicStaysOnItsLayer) {
     EXPECT_EQ(r.out, "done\n");
     for (int i = 0; i < 3; ++i) EXPECT_EQ(counts[i], steps[i].want) << (steps == free ? "free" : "scale") << " step " << i;
   }
+}
+
+// On a display that scales its layers (here by 3), a layer moved by
+// ShowLayer shows exactly as the same layer displayed at its new place:
+// text rendered at the display's size is not shifted by the move.
+TEST_F(Drawing, MovedLayersShowAsDisplayedOnesOnAScaledDisplay) {
+  const std::string text = LayerScaledDisplay("97x73", 291, 219) +
+      ".call base=1 setfontcolor 16777215\n"
+      ".call base=1 createtextobject 3 \"Ag\"\n"
+      ".call base=1 createtextobject 4 \"Ag\"\n"
+      ".call base=1 displaytextobject 3 60 60\n"
+      ".call base=1 showlayer 1 41 30\n"
+      ".call base=1 displaytextobject 4 11 30\n" +
+      ReadyForGrab();
+  Result r = RunAndGrab(text, "moved");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string grab = Quote(dir() + "/moved.png");
+  // Each layer's neighbourhood, 30 display pixels wide, 3 window pixels a
+  // display pixel.
+  const std::string moved = Convert(grab + " -crop 90x60+120+90 +repage", "moved.bmp");
+  const std::string shown = Convert(grab + " -crop 90x60+30+90 +repage", "shown.bmp");
+  EXPECT_NE(Tool("convert " + Quote(shown) + " -format '%[fx:maxima.r]' info:"), "0") << "no text shown";
+  EXPECT_EQ(Differ(moved, shown), "0");
+}
+
+// Switching a display that scaled its layers back to no scaling shows the
+// layers at their own places at their own size.
+TEST_F(Drawing, LayersComeBackToTheirPlacesWhenScalingEnds) {
+  const std::string text = LayerScaledDisplay("100x80", 200, 160) +
+      ".call base=1 createbrush 5 10 10 16711680\n"
+      ".call base=1 displaybrush 5 33 21\n"
+      ".call base=1 wait 5\n"
+      ".table 0 { scalemode = 0 }\n"
+      ".call base=1 setdisplayattributes r0\n"
+      ".call base=1 savesnapshot \"" + dir() + "/unscaled.bmp\" 1\n" +
+      ReadyForGrab();
+  Result r = RunAndGrab(text, "unscaled");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string want =
+      Convert(Quote(dir() + "/bg.bmp") + " -fill '#FF0000' -draw 'rectangle 33,21 42,30'", "want.bmp");
+  EXPECT_EQ(Differ(dir() + "/unscaled.png", want), "0") << "window";
+  EXPECT_EQ(Differ(dir() + "/unscaled.bmp", want), "0") << "snapshot";
 }
 
 }  // namespace
