@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "graphics/outline_clip.h"
 #include "vm/convert.h"
 
 namespace {
@@ -157,6 +158,17 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
                     int32_t rowBytes, int32_t width, int32_t height) {
   if (!buffer || width <= 0 || height <= 0 || rowBytes < width) return false;
   FT_Outline_Translate(o, -originX, -originY);
+  // A shape reaching far beyond the buffer is cut to a margin around it
+  // first (the cut sides then lie outside the buffer).
+  constexpr FT_Pos kMargin = 16 * 64;
+  const FT_BBox around = {-kMargin, -kMargin, FT_Pos{width} * 64 + kMargin, FT_Pos{height} * 64 + kMargin};
+  if (OutlineReachesBeyond(o, around)) {
+    FT_Outline clipped;
+    if (!ClipOutlineToBox(OutlineLibrary(), o, around, &clipped)) return false;
+    const bool ok = RenderCoverage(&clipped, 0, 0, antiAlias, buffer, rowBytes, width, height);
+    FT_Outline_Done(OutlineLibrary(), &clipped);
+    return ok;
+  }
   FT_Bitmap bm;
   FT_Bitmap_Init(&bm);
   bm.rows = static_cast<unsigned>(height);

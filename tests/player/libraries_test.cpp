@@ -336,12 +336,12 @@ TEST_F(Libraries, PathsWithoutLengthFailAsEmptyAndTheAppletGoesOn) {
 .call startpath 1
 .call moveto 1 10 10
 .call curveto 1 10 10 10 10 10 10
-.call drawpath 1 0 0 $ffffff
+.call drawpath 1 0 0 16777215
 .call getlasterror -> a
 .call setfillstyle 1
 .call startpath 2
 .call addcircletopath 2 20 20 0
-.call drawpath 2 0 0 $ffffff
+.call drawpath 2 0 0 16777215
 .call getlasterror -> b
 .call startpath 3
 .call addarctopath 3 20 20 10 10 0 90

@@ -54,21 +54,27 @@ namespace {
 
 constexpr int kDirections[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
 
-// An 8-bit plane the engine renders into, w x h.
+// An 8-bit plane the engine renders into, w x h, for the part of the
+// path's box that starts at originX, originY whole pixels into it.
 struct Coverage {
+  int32_t originX = 0, originY = 0;
   int32_t width = 0, height = 0;
   std::vector<uint8_t> bytes;
-  bool Make(int32_t w, int32_t h) {
-    width = w;
-    height = h;
+  bool Make(int32_t x, int32_t y, int32_t w, int32_t h) {
+    originX = x;
+    originY = y;
+    width = std::max(w, 0);
+    height = std::max(h, 0);
     try {
-      bytes.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+      bytes.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     } catch (...) {
       return false;
     }
     return true;
   }
   uint8_t At(int32_t x, int32_t y) const {
+    x -= originX;
+    y -= originY;
     return x < 0 || y < 0 || x >= width || y >= height ? 0 : bytes[static_cast<size_t>(y) * width + x];
   }
 };
@@ -92,6 +98,9 @@ bool RenderInto(vlPluginInfo* engine, const vlPathShape* s, uint32_t fill, uint3
   r.width = c->width;
   r.height = c->height;
   r.transform = t;
+  if (c->width == 0 || c->height == 0) return true;  // no part of it is wanted
+  // Only the built-in engine draws a window of the box (see DrawPathObject).
+  if (c->originX || c->originY) return DrawPathFrom(&r, c->originX, c->originY) != 0;
   return EngineDrawPath(engine, &r) != 0;
 }
 
@@ -212,20 +221,6 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   const int32_t fw = PixelSpan(box[0], box[2]), fh = PixelSpan(box[1], box[3]);
   if (w <= 0 || h <= 0 || fw <= 0 || fh <= 0) return kErrEmptyPath;
 
-  Coverage shape, ring;
-  if (!shape.Make(fw, fh)) return ERR_MEM;
-  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape)) return kErrDrawPath;
-  if (edge) {
-    if (!ring.Make(w, h)) return ERR_MEM;
-    if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return kErrDrawPath;
-  }
-  // The fill's place inside the outer box.
-  const int32_t sx = vl::DoubleToInt32(std::floor(box[0]) - std::floor(outer[0]));
-  const int32_t sy = vl::DoubleToInt32(std::floor(box[1]) - std::floor(outer[1]));
-  std::vector<uint32_t> pattern;
-  if (fill)
-    if (int status = RenderFillPattern(L, st, fw, fh, &pattern)) return status;
-
   // Shadow margins and offset.
   int32_t dx = 0, dy = 0;
   if (shadow) {
@@ -236,49 +231,6 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   const int32_t ox = std::max(0, -dx), oy = std::max(0, -dy);  // shape origin in the picture
   const int32_t pw = w + std::abs(dx), ph = h + std::abs(dy);
 
-  // Per pixel: the shape's coverage (edge under fill), then the shadow.
-  std::vector<uint32_t> argb;
-  std::vector<uint8_t> alpha;
-  try {
-    argb.assign(static_cast<size_t>(pw) * ph, 0);
-    alpha.assign(static_cast<size_t>(pw) * ph, 0);
-  } catch (...) {
-    return ERR_MEM;
-  }
-  auto shapeAt = [&](int32_t px, int32_t py, uint32_t* color, uint32_t* a) {
-    const uint32_t f = shape.At(px - sx, py - sy) * Opacity(s->color) / 255;
-    const uint32_t e = edge ? ring.At(px, py) * Opacity(st.edgeColor) / 255 : 0;
-    // The fill over the edge ring.
-    uint32_t fillRGB = s->color;
-    if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(py - sy) * fw + (px - sx)];
-    const vlCover over = CoverOver(fillRGB, f, {st.edgeColor, e});
-    *color = over.rgb;
-    *a = over.cover;
-  };
-  for (int32_t py = 0; py < ph; ++py) {
-    for (int32_t px = 0; px < pw; ++px) {
-      uint32_t c, a;
-      shapeAt(px - ox, py - oy, &c, &a);
-      if (shadow) {
-        uint32_t c2, a2;
-        shapeAt(px - ox - dx, py - oy - dy, &c2, &a2);
-        const vlCover over = CoverOver(c, a, {st.shadowColor, a2 * Opacity(st.shadowColor) / 255});
-        c = over.rgb;
-        a = over.cover;
-      }
-      argb[static_cast<size_t>(py) * pw + px] = 0xFF000000u | c;
-      alpha[static_cast<size_t>(py) * pw + px] = static_cast<uint8_t>(a);
-    }
-  }
-
-  vlBitmap* picture = NewBitmap(pw, ph, 0, nullptr);
-  if (!picture) return ERR_BITMAP;
-  vlBitmap* plane = PlaneFrom(alpha, pw, ph);
-  if (!plane) {
-    DeleteBitmap(picture);
-    return ERR_ALLOCALPHA;
-  }
-  WriteBitmapARGB(argb.data(), pw * 4, picture, 0, 0, pw, ph);
   // Placement: plain coordinates offset the path's own; position constants
   // and anchors place its box.
   const double ax = tags ? tags->anchorX : 0, ay = tags ? tags->anchorY : 0;
@@ -292,11 +244,93 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   s->y = top;
   s->width = pw;
   s->height = ph;
+
+  // The part of the picture that is made: all of it for a layer, which may
+  // be moved and scaled later; for the drawing target only what lands on
+  // it, so that a path reaching far beyond a small target costs what the
+  // target shows, not the path's whole box. Pattern fills keep the whole
+  // box, which their pattern spans.
+  int32_t wx0 = 0, wy0 = 0, wx1 = pw, wy1 = ph;
+  const bool patterned = fill && (st.fillStyle == VL_FILLGRADIENT || st.fillStyle == VL_FILLTEXTURE);
+  if (!out && !TargetTakesLayers() && !patterned && IsBuiltinVectorEngine(engine)) {
+    const int64_t tw = vlCurrentOutput ? vlCurrentOutput->width : 0, th = vlCurrentOutput ? vlCurrentOutput->height : 0;
+    wx0 = static_cast<int32_t>(std::clamp<int64_t>(-int64_t{left}, 0, pw));
+    wx1 = static_cast<int32_t>(std::clamp<int64_t>(tw - left, 0, pw));
+    wy0 = static_cast<int32_t>(std::clamp<int64_t>(-int64_t{top}, 0, ph));
+    wy1 = static_cast<int32_t>(std::clamp<int64_t>(th - top, 0, ph));
+    if (wx1 <= wx0 || wy1 <= wy0) return 0;  // nothing of it lands on the target
+  }
+  const int32_t vw = wx1 - wx0, vh = wy1 - wy0;
+  // The coverage the window reads, in the outer box: the shape under each
+  // pixel and, with a shadow, the shape the shadow offset away.
+  const int32_t cx0 = std::max(0, wx0 - ox - std::max(0, dx)), cx1 = std::min(w, wx1 - ox - std::min(0, dx));
+  const int32_t cy0 = std::max(0, wy0 - oy - std::max(0, dy)), cy1 = std::min(h, wy1 - oy - std::min(0, dy));
+  // The fill's place inside the outer box.
+  const int32_t sx = vl::DoubleToInt32(std::floor(box[0]) - std::floor(outer[0]));
+  const int32_t sy = vl::DoubleToInt32(std::floor(box[1]) - std::floor(outer[1]));
+
+  Coverage shape, ring;
+  const int32_t fx0 = std::clamp(cx0 - sx, 0, fw), fx1 = std::clamp(cx1 - sx, 0, fw);
+  const int32_t fy0 = std::clamp(cy0 - sy, 0, fh), fy1 = std::clamp(cy1 - sy, 0, fh);
+  if (!shape.Make(fx0, fy0, fx1 - fx0, fy1 - fy0)) return ERR_MEM;
+  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape)) return kErrDrawPath;
+  if (edge) {
+    if (!ring.Make(cx0, cy0, cx1 - cx0, cy1 - cy0)) return ERR_MEM;
+    if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return kErrDrawPath;
+  }
+  std::vector<uint32_t> pattern;
+  if (fill)
+    if (int status = RenderFillPattern(L, st, fw, fh, &pattern)) return status;
+
+  // Per pixel: the shape's coverage (edge under fill), then the shadow.
+  std::vector<uint32_t> argb;
+  std::vector<uint8_t> alpha;
+  try {
+    argb.assign(static_cast<size_t>(vw) * vh, 0);
+    alpha.assign(static_cast<size_t>(vw) * vh, 0);
+  } catch (...) {
+    return ERR_MEM;
+  }
+  auto shapeAt = [&](int32_t px, int32_t py, uint32_t* color, uint32_t* a) {
+    const uint32_t f = shape.At(px - sx, py - sy) * Opacity(s->color) / 255;
+    const uint32_t e = edge ? ring.At(px, py) * Opacity(st.edgeColor) / 255 : 0;
+    // The fill over the edge ring.
+    uint32_t fillRGB = s->color;
+    if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(py - sy) * fw + (px - sx)];
+    const vlCover over = CoverOver(fillRGB, f, {st.edgeColor, e});
+    *color = over.rgb;
+    *a = over.cover;
+  };
+  for (int32_t py = wy0; py < wy1; ++py) {
+    for (int32_t px = wx0; px < wx1; ++px) {
+      uint32_t c, a;
+      shapeAt(px - ox, py - oy, &c, &a);
+      if (shadow) {
+        uint32_t c2, a2;
+        shapeAt(px - ox - dx, py - oy - dy, &c2, &a2);
+        const vlCover over = CoverOver(c, a, {st.shadowColor, a2 * Opacity(st.shadowColor) / 255});
+        c = over.rgb;
+        a = over.cover;
+      }
+      const size_t at = static_cast<size_t>(py - wy0) * vw + (px - wx0);
+      argb[at] = 0xFF000000u | c;
+      alpha[at] = static_cast<uint8_t>(a);
+    }
+  }
+
+  vlBitmap* picture = NewBitmap(vw, vh, 0, nullptr);
+  if (!picture) return ERR_BITMAP;
+  vlBitmap* plane = PlaneFrom(alpha, vw, vh);
+  if (!plane) {
+    DeleteBitmap(picture);
+    return ERR_ALLOCALPHA;
+  }
+  WriteBitmapARGB(argb.data(), vw * 4, picture, 0, 0, vw, vh);
   if (out) {
     *out = {picture, plane, left, top, pw, ph};
     return 0;
   }
-  return Deliver(L, *s, matrix, left, top, picture, plane, pw, ph);
+  return Deliver(L, *s, matrix, left + wx0, top + wy0, picture, plane, vw, vh);
 }
 
 namespace {

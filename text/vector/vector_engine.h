@@ -93,6 +93,9 @@ struct vlPathTranslateRequest {
 void GetPathExtents(vlPathExtentsRequest* request);
 int DrawPath(vlPathDrawRequest* request);
 void TranslatePath(vlPathTranslateRequest* request);
+// DrawPath into a buffer whose first pixel lies originX, originY whole
+// pixels right of and below the box's corner pixel: a window of the path.
+int DrawPathFrom(vlPathDrawRequest* request, int32_t originX, int32_t originY);
 void GetCurrentPoint(const uint8_t* commands, const vlLineStateCopy* lineState, double* x, double* y);
 void* CreateVectorFont(void* face);
 void FreeVectorFont(void* handle);

@@ -302,7 +302,9 @@ void GetPathExtents(vlPathExtentsRequest* r) {
   FT_Outline_Done(Library(), &o);
 }
 
-int DrawPath(vlPathDrawRequest* r) {
+int DrawPath(vlPathDrawRequest* r) { return DrawPathFrom(r, 0, 0); }
+
+int DrawPathFrom(vlPathDrawRequest* r, int32_t originX, int32_t originY) {
   FT_Outline o;
   if (!r || !BuildPathOutline(r->commands, r->lineState, r->lineWidth, -r->x, -r->y, r->fill != 0, &o)) return 0;
   ApplyTransform(&o, r->transform);
@@ -311,8 +313,9 @@ int DrawPath(vlPathDrawRequest* r) {
   const bool aa = r->lineState && r->lineState->antiAlias;
   // The buffer starts at the whole pixel of the box's corner: the outline
   // keeps its place inside that pixel.
-  bool ok = RenderCoverage(&o, box.xMin & ~FT_Pos{63}, box.yMin & ~FT_Pos{63}, aa, r->coverage, r->rowBytes,
-                           r->width, r->height);
+  bool ok = RenderCoverage(&o, (box.xMin & ~FT_Pos{63}) + FT_Pos{originX} * 64,
+                           (box.yMin & ~FT_Pos{63}) + FT_Pos{originY} * 64, aa, r->coverage, r->rowBytes, r->width,
+                           r->height);
   FT_Outline_Done(Library(), &o);
   return ok ? 1 : 0;
 }

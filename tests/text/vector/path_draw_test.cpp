@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "display/commands/layers_library.h"
@@ -207,6 +208,123 @@ TEST_F(PathDraw, EdgeAndShadowColours) {
   EXPECT_EQ(AlphaAt(p, 16, 1), 0);  // above the shadow, right of the shape
   EXPECT_EQ(AlphaAt(p, 0, 16), 0);
   Free(&p);
+}
+
+// The distance from (x, y) to the line through a and b.
+double LineDistance(Pt a, Pt b, double x, double y) {
+  return std::fabs((b.x - a.x) * (y - a.y) - (x - a.x) * (b.y - a.y)) / std::hypot(b.x - a.x, b.y - a.y);
+}
+
+// Paths that reach far beyond the window draw only what lands on it, and
+// that part right: a filled triangle whose corners lie 100000 pixels away
+// and one of whose sides crosses the window, and a stroked line from far
+// above-left to far below-right (the band of its width): full inside,
+// empty outside, checked away from the edges (a pixel and a half); then a
+// path wholly off the window (nothing, no error). The same path drawn at a
+// size a layer can hold shows exactly the pixels of the layer's picture.
+TEST_F(PathDraw, PathsReachingFarOutsideDrawTheirVisiblePart) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenDrawLib(L), 0);  // starts a draw state of its own
+  GetDrawState()->fillStyle = VL_FILLCOLOR;
+  GetDrawState()->formStyle = VL_FORM_ANTIALIAS;
+  // Pixels whose centre lies clear of every edge: full or empty as the
+  // shape says.
+  auto compare = [&](const std::function<bool(double, double)>& inside,
+                     const std::function<double(double, double)>& edgeDistance) {
+    int full = 0;
+    for (int y = 0; y < 90; ++y)
+      for (int x = 0; x < 120; ++x) {
+        const double cx = x + 0.5, cy = y + 0.5;
+        if (edgeDistance(cx, cy) < 1.5) continue;
+        const bool in = inside(cx, cy);
+        EXPECT_EQ(WindowPixel(d, x, y), in ? 0xFFFFFFu : 0u) << x << "," << y;
+        full += in;
+      }
+    return full;
+  };
+  // The side through (10.5, 80.25) and (110.75, 5.5), drawn out k times its
+  // length both ways; the third corner far below and right.
+  auto triangle = [](double k) {
+    const Pt a = {10.5, 80.25}, b = {110.75, 5.5};
+    return std::vector<Pt>{{a.x - k * (b.x - a.x), a.y - k * (b.y - a.y)},
+                           {b.x + k * (b.x - a.x), b.y + k * (b.y - a.y)},
+                           {100 * k, 100 * k}};
+  };
+  const std::vector<Pt> far = triangle(1000);
+  auto farEdges = [&](double x, double y) {
+    double m = 1e9;
+    for (size_t i = 0; i < far.size(); ++i) m = std::min(m, LineDistance(far[i], far[(i + 1) % far.size()], x, y));
+    return m;
+  };
+  PolygonPath(far);
+  ASSERT_EQ(Run(".call drawpath 1 0 0 16777215"), 0);
+  EXPECT_GT(compare([&](double x, double y) { return Inside(far, x, y); }, farEdges), 2000);
+
+  ASSERT_EQ(Run(".call cls 0"), 0);
+  GetDrawState()->fillStyle = 0;
+  GetDrawState()->lineWidth = 5;
+  ASSERT_EQ(Run(".call startpath 2\n.call moveto 2 -20000 -20000\n.call lineto 2 30000 30000\n"
+                ".call drawpath 2 0 0 16777215"),
+            0);
+  auto distance = [](double x, double y) { return std::fabs(x - y) / std::sqrt(2.0); };
+  EXPECT_GT(compare([&](double x, double y) { return distance(x, y) < 2.5; },
+                    [&](double x, double y) { return std::fabs(distance(x, y) - 2.5); }),
+            200);
+
+  ASSERT_EQ(Run(".call cls 0\n.call startpath 3\n.call moveto 3 500 500\n.call lineto 3 90000 1000\n"
+                ".call drawpath 3 0 0 16777215"),
+            0);
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 120; ++x) ASSERT_EQ(WindowPixel(d, x, y), 0u) << x << "," << y;
+
+  // A smaller one: the window against the whole picture (anti-aliasing
+  // of sides cut short may differ by a few steps).
+  GetDrawState()->fillStyle = VL_FILLCOLOR;
+  PolygonPath(triangle(5));
+  vlPathPictures whole{};
+  ASSERT_EQ(Render(&whole, 0xFFFFFF), 0);
+  ASSERT_EQ(Run(".call cls 0\n.call drawpath 1 0 0 16777215"), 0);
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 120; ++x) {
+      const int a = AlphaAt(whole, x - whole.x, y - whole.y);
+      ASSERT_NEAR(static_cast<int>(WindowPixel(d, x, y) & 255), a, 4) << x << "," << y;
+    }
+  Free(&whole);
+}
+
+// Edge and shadow of a shape partly off the window: what shows is the
+// picture a layer gets for the whole shape, over black.
+TEST_F(PathDraw, APartlyVisibleShapeKeepsItsEdgeAndShadow) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  GetDrawState()->formStyle = VL_FORM_EDGE | VL_FORM_SHADOW | VL_FORM_ANTIALIAS;
+  GetDrawState()->edgeSize = 3;
+  GetDrawState()->edgeColor = 0x0000FF;
+  GetDrawState()->shadowSize = 4;
+  GetDrawState()->shadowDirection = 7;  // north-west
+  GetDrawState()->shadowColor = 0x00FF00;
+  PolygonPath({{-30.5, -20.25}, {70, -10}, {50.75, 60.5}, {-10, 40}});
+  vlPathPictures whole{};
+  ASSERT_EQ(Render(&whole), 0);
+  ASSERT_EQ(Run(".call drawpath 1 0 0 16711680"), 0);
+  int shown = 0;
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 120; ++x) {
+      const int px = x - whole.x, py = y - whole.y;
+      uint32_t expected = 0;
+      if (px >= 0 && py >= 0 && px < whole.width && py < whole.height) {
+        const uint32_t c = ReadBitmapPixel(whole.picture, px, py, 0), a = AlphaAt(whole, px, py);
+        for (int k = 0; k < 24; k += 8) expected |= (((c >> k) & 255) * a / 255) << k;
+      }
+      const uint32_t got = WindowPixel(d, x, y);
+      for (int k = 0; k < 24; k += 8)
+        ASSERT_NEAR(static_cast<int>((got >> k) & 255), static_cast<int>((expected >> k) & 255), 2)
+            << x << "," << y << " channel " << k;
+      shown += got != 0;
+    }
+  EXPECT_GT(shown, 1000);
+  Free(&whole);
 }
 
 TEST_F(PathDraw, DrawPathOnTheWindowAndAsLayer) {
