@@ -55,10 +55,14 @@ struct ForegroundCommand {
   pid_t group = 0;
   bool terminal = false;
 
-  void Take(pid_t child) {
+  // Whether the command will take the terminal: asked before the fork.
+  static bool PlayerHoldsTerminal() { return isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp(); }
+  // The child does the same before it runs the command, so that it never
+  // reads the terminal from outside the foreground.
+  void Take(pid_t child, bool holdsTerminal) {
     group = child;
-    setpgid(child, child);  // also done by the child: whichever runs first
-    terminal = isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp();
+    setpgid(child, child);
+    terminal = holdsTerminal;
     if (terminal) HandTerminal(child);
   }
   void Release() {
@@ -83,7 +87,6 @@ struct ForegroundCommand {
     }
   }
 
- private:
   static void HandTerminal(pid_t group) {
     // A process group outside the foreground may set it only with SIGTTOU
     // held back.
@@ -99,7 +102,9 @@ struct ForegroundCommand {
 // Forks and executes vector[0]; the child sends standard output and error
 // to output when one is named. Everything the child needs is made before
 // the fork, so it only makes system calls.
-int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGroup = false) {
+// With ownGroup the child leads a process group of its own, and with
+// terminal it also takes the terminal for that group.
+int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGroup = false, bool terminal = false) {
   // A pipe that closes on a successful exec: a program that cannot be
   // started writes its errno into it instead, so the caller can tell.
   int report[2];
@@ -113,6 +118,7 @@ int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGro
   if (child == 0) {
     close(report[0]);
     if (ownGroup) setpgid(0, 0);
+    if (ownGroup && terminal) ForegroundCommand::HandTerminal(getpid());
     if (output && output[0]) {
       int fd = open(output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) {
@@ -231,12 +237,13 @@ int RunDesktopOpener(const char* name, int wait, pid_t* pidOut) {
   char* vector[3] = {const_cast<char*>("xdg-open"), CopyText(name, std::strlen(name)), nullptr};
   if (!vector[1]) return ERR_MEM;
   pid_t child = 0;
-  int status = ForkExec(vector, nullptr, &child, wait != 0);
+  const bool terminal = wait && ForegroundCommand::PlayerHoldsTerminal();
+  int status = ForkExec(vector, nullptr, &child, wait != 0, terminal);
   FreeMemory(vector[1]);
   if (status != 0) return status;
   if (wait) {
     ForegroundCommand command;
-    command.Take(child);
+    command.Take(child, terminal);
     command.Wait();
     command.Release();
   }
@@ -270,11 +277,12 @@ int RunProgram(const char* program, const char* args, int forkFlag, pid_t* pidOu
     // only a shell that could not be started is.
     char* vector[4] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), command, nullptr};
     pid_t child = 0;
-    int status = ForkExec(vector, nullptr, &child, true);
+    const bool terminal = ForegroundCommand::PlayerHoldsTerminal();
+    int status = ForkExec(vector, nullptr, &child, true, terminal);
     FreeMemory(command);
     if (status != 0) return status;
     ForegroundCommand running;
-    running.Take(child);
+    running.Take(child, terminal);
     const int ended = running.Wait();
     running.Release();
     // Ctrl-C on the terminal reached the command alone: it ends the run as
