@@ -668,7 +668,7 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
   F(18, FreeObjectDataList, void, (vlVMState*, void*))                                    \
   F(19, AddPluginFileType, int, (vlPluginInfo*, uint32_t, const char*, const char*,  \
                                    const char*, uint32_t, uint32_t))                        \
-  D(20, ServiceEvents, vlServiceFn)                                                         \
+  F(20, ServiceEvents, int, (vlVMState*, uint32_t))                                       \
   F(21, AddCommandHook, vlCommandHook*, (vlCommandHookFn, vlCommandHookErrorFn, void*))   \
   F(22, RemoveCommandHook, void, (vlCommandHook*))                                        \
   F(23, HookCommand, int, (vlCommandHook*, vlNativeFn))                                   \
@@ -684,7 +684,8 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
   F(35, RemoveHookEntry, void, (void*))                                                   \
   F(36, RegisterEventType, uint32_t, (const char*, uint32_t, void* const*, uint32_t))                                                     \
   F(37, PrintToStdout, void, (const char*, ...))                                          \
-  F(38, RunHandlerById, int, (vlVMState*, void*)) D(39, SetTimerAdapter, vlServiceFn)                    \
+  F(38, RunHandlerById, int, (vlVMState*, void*)) \
+  F(39, SetTimerAdapter, int, (vlPluginInfo*, uint32_t))                    \
   F(40, GetDateStamp, int, (vlDateRecord*))                                               \
   F(41, ConvertEncoding, char*, (const char*, int, int))                                  \
   F(42, FreeConvertedString, void, (char*))                                               \

@@ -134,8 +134,7 @@ EXPORT void ClosePlugin() {
 // of display 1 (X buttons 1, 3, 2 are the left, right and middle ones).
 EXPORT int HandleEvents(vlVMState* state, uint32_t, uintptr_t) {
   // The frames the video threads queued, and the devices.
-  using ServiceEvents = int (*)(vlVMState*, uint32_t);
-  if (int r = vlSlotAs<ServiceEvents>(gSvc->system->ServiceEvents)(state, 2)) return r;
+  if (int r = gSvc->system->ServiceEvents(state, 2)) return r;
   while (gX && XPending(gX)) {
     XEvent e;
     XNextEvent(gX, &e);
