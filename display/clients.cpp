@@ -236,7 +236,6 @@ int InstallRequesterAdapter(vlPluginInfo* info, uint32_t flags) {
   return 0;
 }
 
-int IsDisplayAdapterInstalled() { return vlDisplayAdapter ? 1 : 0; }
 
 int GetPluginDisplay(const vlObjectId* id, vlDisplay** out) {
   *out = nullptr;

@@ -38,7 +38,6 @@ int GetDisplayInfo(const void* window, const vlTagItem* tags);
 int RefreshDisplayByWindow(vlVMState* state, const void* window);
 int InstallDisplayAdapter(vlPluginInfo* info, uintptr_t userData, const vlTagItem* tags);
 int InstallRequesterAdapter(vlPluginInfo* info, uint32_t flags);
-int IsDisplayAdapterInstalled();
 // The display a plug-in or hardware bitmap works on, when the adapter
 // grants it (capability request 32): the display of id (the current one
 // for null), which must have an adapter handle (1526). Without the grant

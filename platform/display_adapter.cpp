@@ -11,6 +11,7 @@
 #include "platform/window_record.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
+#include "platform/x11/x11_input.h"
 #include "platform/x11/x11_shm.h"
 #include "platform/x11/x11_window.h"
 #include "abi/plugin_abi.h"
@@ -60,6 +61,35 @@ vlBitmap* gScaledBlit = nullptr;
 }  // namespace
 
 bool DisplayAdapterActive() { return vlDisplayAdapter != nullptr; }
+
+int ForceEventLoopIteration() {
+  vlPluginInfo* a = Adapter();
+  if (!a || !a->ForceEventLoopIteration) return 0;
+  Entry<int (*)(uint32_t)>(a->ForceEventLoopIteration)(0);
+  return 1;
+}
+
+int AdapterSleep(vlVMState* state, uint32_t millis, int* result) {
+  vlPluginInfo* a = Adapter();
+  if (!a || !(Caps(a) & kCapSleep) || !a->Sleep) return 0;
+  *result = Entry<int (*)(vlVMState*, int32_t)>(a->Sleep)(state, static_cast<int32_t>(millis));
+  return 1;
+}
+
+int AdapterVWait(vlPlatformWindow* display, int32_t value) {
+  vlPluginInfo* a = Adapter();
+  if (!a || !(Caps(a) & kCapVWait) || !a->VWait || !display || !display->adapterHandle) return 0;
+  const vlTagItem tags[] = {{1, static_cast<uint32_t>(value)}, {0, 0}};
+  Entry<int (*)(void*, const vlTagItem*)>(a->VWait)(display->adapterHandle, tags);
+  return 1;
+}
+
+uint32_t GetDisplayQualifiers(vlPlatformWindow* display) {
+  vlPluginInfo* a = Adapter();
+  if (a && a->GetQualifiers)
+    return Entry<uint32_t (*)(void*)>(a->GetQualifiers)(display ? display->adapterHandle : nullptr);
+  return GetQualifiers(display);
+}
 
 void NotifyObservers(vlPlatformWindow* d, uint32_t code, const int32_t* args, bool refreshOnly) {
   if (!d) return;

@@ -17,7 +17,20 @@ struct vlMonitorNode;
 // grabs, 16 draws on displays that are not open), its flags displayWords[1]
 // (bit 3: scales blits itself).
 extern vlPluginInfo* vlDisplayAdapter;
+// Whether a display adapter is installed: the one answer the engine asks.
 bool DisplayAdapterActive();
+
+// The adapter's ForceEventLoopIteration: 1 when it was called, 0 without an
+// adapter (the caller then writes a wake message).
+int ForceEventLoopIteration();
+// The adapter's Sleep (capability 1), its result in *result: 1 when the
+// adapter slept, 0 when the built-in sleep must.
+int AdapterSleep(vlVMState* state, uint32_t millis, int* result);
+// The adapter's VWait (capability 2) for a display with a handle, tags
+// {1: value}: 1 when the adapter waited, 0 when the built-in wait must.
+int AdapterVWait(vlPlatformWindow* display, int32_t value);
+// The qualifier word of the display: the adapter's when one is installed.
+uint32_t GetDisplayQualifiers(vlPlatformWindow* display);
 
 // An observer (a display client) in a display's list.
 using vlObserverFn = void (*)(void* node, uint32_t code, const int32_t* args, void* userData);

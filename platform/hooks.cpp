@@ -29,7 +29,6 @@ int DefaultRemoveEngineInterval(vlVMState* state, int32_t number, void* handle) 
 constexpr vlPlatformHooks kDefaults = {
     .pumpEvents = DefaultPump,
     .waitForEvents = DefaultWait,
-    .forceEventLoopIteration = nullptr,
     .runMainChunk = DefaultRunMainChunk,
     .pointerMoved = nullptr,
     .postAudioEvent = nullptr,

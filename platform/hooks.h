@@ -22,9 +22,6 @@ struct vlPlatformHooks {
   // The blocking wait: returns 0 or an error code. Default: WaitForWake,
   // the wake pipe alone.
   int (*waitForEvents)(vlVMState* state, int context);
-  // The display adapter's ForceEventLoopIteration entry; set only while a
-  // display adapter is installed (its presence is what starts the relay).
-  int (*forceEventLoopIteration)();
   // Runs the main chunk. Default: returns 0.
   int (*runMainChunk)(vlVMState* state);
   // A pointer-moved wake message for an X connection. Default: nothing.

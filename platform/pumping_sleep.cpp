@@ -3,6 +3,7 @@
 #include <atomic>
 #include <ctime>
 
+#include "platform/display_adapter.h"
 #include "platform/hooks.h"
 #include "runtime/os.h"
 #include "platform/timers.h"
@@ -28,6 +29,8 @@ void* const kPollingHandle = reinterpret_cast<void*>(uintptr_t{1});
 
 int SleepPumpingEvents(vlVMState* state, uint32_t millis) {
   if (millis == 0) return 0;
+  int slept = 0;
+  if (AdapterSleep(state, millis, &slept)) return slept;
   // Each sleep's timer carries its own odd token, so a late signal from an
   // earlier sleep cannot end this one early.
   gLastSleepToken += 2;

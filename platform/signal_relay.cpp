@@ -5,6 +5,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include "platform/display_adapter.h"
 #include "platform/hooks.h"
 #include "runtime/os.h"
 #include "runtime/threads.h"
@@ -35,7 +36,7 @@ void* SignalRelayThread(void*) {
 }  // namespace
 
 int StartSignalRelay() {
-  if (!gPlatformHooks.forceEventLoopIteration || gRelayThread) return 0;
+  if (!DisplayAdapterActive() || gRelayThread) return 0;
   if (!CreateWakePipe(nullptr, nullptr)) return ERR_THREAD;
   gRelayThread = SpawnThread(SignalRelayThread, nullptr, 100);
   return gRelayThread ? 0 : ERR_THREAD;

@@ -8,6 +8,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include "platform/display_adapter.h"
 #include "platform/hooks.h"
 #include "platform/timers.h"
 #include "vm/error_codes.h"
@@ -58,11 +59,9 @@ int PostWakeMessage(uint32_t type, uintptr_t value) {
 }
 
 int WakeEventLoop() {
-  if (gPlatformHooks.forceEventLoopIteration) {
-    gPlatformHooks.forceEventLoopIteration();
-  } else {
-    PostWakeMessage(VL_WAKE_WAKE, 0);
-  }
+  // An adapter that owns the loop is woken its own way; the pipe is then
+  // the relay's.
+  if (!ForceEventLoopIteration()) PostWakeMessage(VL_WAKE_WAKE, 0);
   return 0;
 }
 

@@ -215,7 +215,7 @@ int CmdIsKeyDown(vlVMState* L) {
   } else {
     uint32_t code = KeyCodeFromName(name, 1);
     if (!code) return ERR_WRONGUSAGE;
-    if (code & 0x80000000u) down = d && (GetQualifiers(d) & code) == code;
+    if (code & 0x80000000u) down = d && (GetDisplayQualifiers(d) & code) == code;
     else down = d && code < kDisplayKeyCount && d->keyState[code];
   }
   vl::PushNumber(L, down ? 1 : 0);

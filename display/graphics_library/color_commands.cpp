@@ -254,8 +254,8 @@ void WaitNextFrameTick(vlVMState*, vlDisplay* display, int force) {
   display->lastFrameTick = now;
 }
 
-void WaitDisplayRefresh(vlVMState* L, vlDisplay* display, int32_t) {
-  WaitNextFrameTick(L, display, 0);
+void WaitDisplayRefresh(vlVMState* L, vlDisplay* display, int32_t value) {
+  if (!AdapterVWait(display, value)) WaitNextFrameTick(L, display, 0);
   bool unrefreshed = false;
   for (vlDisplayClient* c = display->clients; c; c = c->next)
     if (!c->refresh) unrefreshed = true;

@@ -277,7 +277,7 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
     // An adapter that scales the display itself takes the frame in the
     // BGPic's coordinates.
     int32_t limitW = d->width, limitH = d->height;
-    if (IsDisplayAdapterInstalled() && d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && d->bgpic) {
+    if (DisplayAdapterActive() && d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && d->bgpic) {
       limitW = d->bgpic->width;
       limitH = d->bgpic->height;
     }

@@ -44,8 +44,6 @@ constexpr unsigned kBorderCursorShapes[kBorderCursorCount] = {
     XC_top_left_corner, XC_bottom_left_corner, XC_top_right_corner, XC_bottom_right_corner,
     XC_left_side,       XC_right_side,         XC_top_side,         XC_bottom_side};
 
-bool DisplayAdapterInstalled() { return gPlatformHooks.forceEventLoopIteration != nullptr; }
-
 void* PointerWatchThread(void* argument) {
   auto* connection = static_cast<vlX11Connection*>(argument);
   // Xlib connections are not shared between threads: the watch has its own.
@@ -286,7 +284,7 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
                                           visuals[i].blue_mask);
   if (visuals) XFree(visuals);
 
-  if (!DisplayAdapterInstalled()) {
+  if (!DisplayAdapterActive()) {
     int status = 0;
     if (c->pixelFormat < 0 || (GetGlobalPixelFormat() >= 0 && GetGlobalPixelFormat() != c->pixelFormat))
       status = ERR_PIXELFORMAT;

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "abi/plugin_abi.h"
+#include "platform/display_adapter.h"
 #include "platform/hooks.h"
 #include "runtime/os.h"
 #include "platform/wake_pipe.h"
@@ -29,10 +31,19 @@ class Timers : public ::testing::Test {
     ASSERT_EQ(OpenWakePipe(), 0);
   }
   void TearDown() override {
+    vlDisplayAdapter = nullptr;
     ShutdownTimers();
     CloseWakePipe();
     ResetPlatformHooks();
   }
+  // Installs a display adapter record whose ForceEventLoopIteration runs
+  // force, as a plug-in's would.
+  void InstallAdapter(int (*force)(uint32_t)) {
+    adapter_ = {};
+    adapter_.ForceEventLoopIteration = reinterpret_cast<vlPluginEntry>(force);
+    vlDisplayAdapter = &adapter_;
+  }
+  vlPluginInfo adapter_{};
 };
 
 // Serves the wake pipe like the main thread's wait, without blocking for
@@ -250,7 +261,7 @@ TEST_F(Timers, WakeEventLoopWritesOrCallsTheAdapter) {
   WakeEventLoop();
   EXPECT_EQ(DrainWakePipe().wakes, 1);
   static int forced = 0;
-  gPlatformHooks.forceEventLoopIteration = [] { return ++forced; };
+  InstallAdapter([](uint32_t) { return ++forced; });
   WakeEventLoop();
   EXPECT_EQ(forced, 1);
   EXPECT_EQ(DrainWakePipe().wakes, 0);
@@ -417,7 +428,7 @@ TEST_F(Timers, TheRelayServesThePipeForADisplayAdapter) {
   static std::atomic<int> forced{0};
   forced = 0;
   EXPECT_EQ(StartSignalRelay(), 0);  // no adapter: no relay
-  gPlatformHooks.forceEventLoopIteration = [] { return ++forced; };
+  InstallAdapter([](uint32_t) { return ++forced; });
   ASSERT_EQ(StartSignalRelay(), 0);
   ASSERT_EQ(PlatformTimer(VL_TIMER_ADD_TIMEOUT, Id(21), 10), 0);
   auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -434,7 +445,7 @@ TEST_F(Timers, TheRelayServesThePipeForADisplayAdapter) {
 
 TEST_F(Timers, RunScriptMainBracketsTheChunkWithTheRelay) {
   static vlVMState* const kState = reinterpret_cast<vlVMState*>(0x1234);
-  gPlatformHooks.forceEventLoopIteration = [] { return 1; };
+  InstallAdapter([](uint32_t) { return 1; });
   gPlatformHooks.runMainChunk = [](vlVMState* state) {
     EXPECT_EQ(state, kState);
     EXPECT_EQ(GetRunningScriptState(), kState);

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -96,12 +98,7 @@ class AdapterDisplay : public PlayerTest {
     };
     std::vector<std::string> args = {applet};
     if (owns) {
-      if (program_.empty()) {
-        program_ = WriteFile("vellamora-player", ReadFile(VL_PLAYER_PATH));
-        chmod(program_.c_str(), 0755);
-        WriteFile("_xadapter.vlp", ReadFile(VL_XADAPTER_PATH));
-      }
-      options.program = program_;
+      options.program = AdapterProgram();
       options.env = {"VL_XADAPTER_LOG=" + Log(owns), std::string("VL_XADAPTER_OWNS=") + owns};
       options.env.insert(options.env.end(), adapterEnv_.begin(), adapterEnv_.end());
       args.insert(args.begin(), {"-requireplugins", "xadapter"});
@@ -113,6 +110,15 @@ class AdapterDisplay : public PlayerTest {
     return pixels;
   }
   std::string Log(const char* owns) const { return dir() + "/adapter" + owns + ".log"; }
+  // A copy of the player beside the adapter plug-in.
+  std::string AdapterProgram() {
+    if (program_.empty()) {
+      program_ = WriteFile("vellamora-player", ReadFile(VL_PLAYER_PATH));
+      chmod(program_.c_str(), 0755);
+      WriteFile("_xadapter.vlp", ReadFile(VL_XADAPTER_PATH));
+    }
+    return program_;
+  }
   // More of the adapter's environment for the runs through it.
   std::vector<std::string> adapterEnv_;
   static int Differing(const std::string& a, const std::string& b) {
@@ -251,6 +257,42 @@ TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
     EXPECT_EQ(said.find("copy 20x12\n") != std::string::npos, own) << said;
     EXPECT_EQ(said.find("transform 12x20\n") != std::string::npos, own) << said;
     std::remove(Log("0").c_str());
+  }
+}
+
+// An adapter whose WaitEvents blocks until its ForceEventLoopIteration
+// runs: a timeout's signal wakes it through the relay, so the handler
+// fires; waits sleep in the adapter's Sleep, vwait waits in its VWait and
+// the qualifier of IsKeyDown comes from its GetQualifiers.
+TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
+  const std::string applet = Applet("adapterwake", R"(.function fire
+  .params 1
+  .call base=1 debugprint "fired"
+  ret
+.end
+.defun OnFire fire
+.line 1
+.table 0 { width = 96, height = 64, title = "adapterwake" }
+.call base=1 setdisplayattributes r0
+.call settimeout nil $OnFire 50
+.call waitevent
+.call wait 3
+.call vwait
+.call iskeydown "LSHIFT" -> s
+.call debugprint $s
+.call debugprint "done")");
+  RunOptions options;
+  options.timeoutSeconds = 20;
+  options.program = AdapterProgram();
+  options.env = {"VL_XADAPTER_LOG=" + Log("wake"), "VL_XADAPTER_BLOCK=1"};
+  Result r = Run({"-requireplugins", "xadapter", applet}, options);
+  const std::string said = ReadFile(Log("wake"));
+  ASSERT_EQ(r.status, 0) << r.out << r.err << said;
+  EXPECT_EQ(r.out, "fired\n1\ndone\n");
+  for (const char* entry : {"force", "wait", "sleep", "vwait", "qualifiers"}) {
+    const size_t at = said.find(std::string("\n") + entry + " ");
+    ASSERT_NE(at, std::string::npos) << entry << "\n" << said;
+    EXPECT_GE(std::atoi(said.c_str() + at + std::strlen(entry) + 2), 1) << entry << "\n" << said;
   }
 }
 

@@ -7,7 +7,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +48,18 @@ struct VideoBitmap {
   int borrowed;      // the plane's bytes are the player's
 };
 int gOwned = 0, gMade = 0;  // pictures and planes held now, made in all
+
+// With VL_XADAPTER_BLOCK the adapter's WaitEvents blocks until X input
+// comes or ForceEventLoopIteration (from any thread) writes to its pipe,
+// and the calls of the event, sleep, refresh, pointer and qualifier
+// entries are counted into the log when the plug-in closes.
+bool gBlock = false;
+int gWake[2] = {-1, -1};
+enum { kForce, kWait, kSleep, kVWait, kQualifiers, kCreatePointer, kFreePointer, kSetPointer, kAttributes,
+       kCounted };
+const char* const kCountNames[kCounted] = {"force",   "wait",    "sleep",      "vwait",     "qualifiers",
+                                           "newpointer", "freepointer", "setpointer", "attributes"};
+std::atomic<int> gCounts[kCounted];
 
 // What the tests check was made by the adapter, to VL_XADAPTER_LOG.
 void Log(const char* what, int32_t w, int32_t h) {
@@ -120,12 +136,18 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   const char* engines = std::getenv("VL_XADAPTER_ENGINES");
   // It then also keeps brushes for any display, so copies may be its own.
   if (engines && *engines == '1') info->displayWords[0] |= 1 | 2, info->displayWord3 |= 2;
+  const char* block = std::getenv("VL_XADAPTER_BLOCK");
+  gBlock = block && *block == '1';
+  if (gBlock && pipe(gWake) != 0) return 0;
+  if (gBlock) info->displayWords[0] |= 1 | 2;  // its own Sleep and VWait
   using SetAdapter = int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*);
   return vlSlotAs<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) == 0;
 }
 
 EXPORT void ClosePlugin() {
   Log("made, left", gMade, gOwned);
+  if (gBlock)
+    for (int i = 0; i < kCounted; ++i) Log(kCountNames[i], gCounts[i].load(), 0);
   if (gX) XCloseDisplay(gX);
   gX = nullptr;
 }
@@ -149,17 +171,62 @@ EXPORT int HandleEvents(vlVMState* state, uint32_t, uintptr_t) {
   }
   return 0;
 }
-// Waits a little for X input; the player pumps after each wait.
+// Waits a little for X input (or, blocking, until input or a forced
+// iteration); the player pumps after each wait.
 EXPORT int WaitEvents(vlVMState*, uint32_t, uintptr_t*, uintptr_t) {
+  if (gBlock) {
+    ++gCounts[kWait];
+    pollfd p[2] = {{gWake[0], POLLIN, 0}, {gX ? ConnectionNumber(gX) : -1, POLLIN, 0}};
+    if (!(gX && XPending(gX))) poll(p, 2, -1);
+    char drain[64];
+    if (p[0].revents & POLLIN) (void)!read(gWake[0], drain, sizeof drain);
+    return 0;
+  }
   if (gX && !XPending(gX)) {
     pollfd p{ConnectionNumber(gX), POLLIN, 0};
     poll(&p, 1, 20);
   }
   return 0;
 }
-EXPORT int ForceEventLoopIteration(uint32_t) { return 0; }
-EXPORT int Sleep(vlVMState*, int32_t) { return 0; }
-EXPORT int VWait(void*, const vlTagItem*) { return 0; }
+EXPORT int ForceEventLoopIteration(uint32_t) {
+  ++gCounts[kForce];
+  if (gBlock) (void)!write(gWake[1], "w", 1);
+  return 0;
+}
+// Sleeps the time, taking its X input meanwhile.
+EXPORT int Sleep(vlVMState* state, int32_t millis) {
+  ++gCounts[kSleep];
+  timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long spent = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (spent >= millis) return 0;
+    if (int r = HandleEvents(state, 0, 0)) return r;
+    usleep(static_cast<useconds_t>(std::min<long>(millis - spent, 5)) * 1000);
+  }
+}
+EXPORT int VWait(void*, const vlTagItem*) {
+  ++gCounts[kVWait];
+  usleep(16000);
+  return 0;
+}
+EXPORT uint32_t GetQualifiers(void*) {
+  ++gCounts[kQualifiers];
+  return 0x80000000u | 0x10000u;  // left shift held
+}
+EXPORT void* CreatePointer(const uint32_t*, int32_t, int32_t, int32_t, int32_t, uint32_t) {
+  ++gCounts[kCreatePointer];
+  return std::calloc(1, 1);
+}
+EXPORT void FreePointer(void* pointer) {
+  ++gCounts[kFreePointer];
+  std::free(pointer);
+}
+EXPORT int SetPointer(void*, int, void*) {
+  ++gCounts[kSetPointer];
+  return 0;
+}
 EXPORT int DetermineBorderSizes(void*, int32_t* l, int32_t* r, int32_t* t, int32_t* b) {
   *l = *r = *t = *b = 0;
   return 0;
@@ -220,7 +287,17 @@ EXPORT int SetDisplayTitle(void* handle, const char* title) {
   XFlush(gX);
   return 0;
 }
-VL_TESTADAPTER_POINTER_ENTRIES
+EXPORT int ActivateDisplay(void*, int) { return 0; }
+EXPORT int SetDisplayAttributes(void*, const vlTagItem*) {
+  ++gCounts[kAttributes];
+  return 0;
+}
+EXPORT int ShowHidePointer(void*, int) { return 0; }
+EXPORT int MovePointer(void*, int32_t, int32_t) { return 0; }
+EXPORT int GetMousePos(void*, int32_t* x, int32_t* y) {
+  *x = *y = 0;
+  return 0;
+}
 
 // The source is a player picture: its pixels come through the service table.
 EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
