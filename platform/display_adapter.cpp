@@ -84,6 +84,51 @@ int AdapterVWait(vlPlatformWindow* display, int32_t value) {
   return 1;
 }
 
+int CreateMousePointer(const uint32_t* pixels, int32_t width, int32_t height, vlPointerRecord** out, int32_t hotX,
+                       int32_t hotY) {
+  *out = nullptr;
+  vlPluginInfo* a = Adapter();
+  if (!a || !a->CreatePointer) return CreateARGBCursor(pixels, hotX, hotY, out, width, height);
+  using Create = void* (*)(const uint32_t*, int32_t, int32_t, int32_t, int32_t, uint32_t);
+  void* pointer = Entry<Create>(a->CreatePointer)(pixels, width, height, hotX, hotY, 0);
+  if (!pointer) return ERR_POINTERIMG;
+  auto* record = new (std::nothrow) vlPointerRecord{};
+  if (!record) {
+    if (a->FreePointer) Entry<void (*)(void*)>(a->FreePointer)(pointer);
+    return ERR_MEM;
+  }
+  record->adapterPointer = pointer;
+  *out = record;
+  return 0;
+}
+
+void FreeMousePointer(vlPointerRecord* pointer) {
+  vlPluginInfo* a = Adapter();
+  if (pointer && pointer->adapterPointer) {
+    if (a && a->FreePointer) Entry<void (*)(void*)>(a->FreePointer)(pointer->adapterPointer);
+    pointer->adapterPointer = nullptr;
+  }
+  FreePointerRecords(pointer);
+}
+
+void SetMousePointer(vlPlatformWindow* display, vlPointerRecord* pointer, int kind) {
+  vlPluginInfo* a = Adapter();
+  if (!a || !a->SetPointer) {
+    SetPointerShape(display, pointer, kind);
+    return;
+  }
+  Entry<int (*)(void*, int, void*)>(a->SetPointer)(display->adapterHandle, kind,
+                                                     pointer ? pointer->adapterPointer : nullptr);
+  ShowHideMousePointer(display, 1);
+}
+
+void SetAdapterCloseHandled(vlPlatformWindow* display, int handled) {
+  vlPluginInfo* a = Adapter();
+  if (!a || !a->SetDisplayAttributes || !display || !display->adapterHandle) return;
+  const vlTagItem tags[] = {{1, static_cast<uint32_t>(handled != 0)}, {0, 0}};
+  Entry<int (*)(void*, const vlTagItem*)>(a->SetDisplayAttributes)(display->adapterHandle, tags);
+}
+
 uint32_t GetDisplayQualifiers(vlPlatformWindow* display) {
   vlPluginInfo* a = Adapter();
   if (a && a->GetQualifiers)

@@ -29,6 +29,18 @@ int AdapterSleep(vlVMState* state, uint32_t millis, int* result);
 // The adapter's VWait (capability 2) for a display with a handle, tags
 // {1: value}: 1 when the adapter waited, 0 when the built-in wait must.
 int AdapterVWait(vlPlatformWindow* display, int32_t value);
+// Mouse pointer images: the adapter's CreatePointer, FreePointer and
+// SetPointer when one is installed (a pointer it refuses is
+// ERR_POINTERIMG), the X cursors otherwise. SetMousePointer shows the
+// pointer.
+struct vlPointerRecord;
+int CreateMousePointer(const uint32_t* pixels, int32_t width, int32_t height, vlPointerRecord** out, int32_t hotX,
+                       int32_t hotY);
+void FreeMousePointer(vlPointerRecord* pointer);
+void SetMousePointer(vlPlatformWindow* display, vlPointerRecord* pointer, int kind);
+// Tells the adapter whether the script handles the close button of the
+// display (SetDisplayAttributes, tag 1); nothing without an adapter.
+void SetAdapterCloseHandled(vlPlatformWindow* display, int handled);
 // The qualifier word of the display: the adapter's when one is installed.
 uint32_t GetDisplayQualifiers(vlPlatformWindow* display);
 

@@ -159,6 +159,7 @@ int CmdInstallEventHandler(vlVMState* L) {
   if (d) {
     d->hasMouseMoveHandler = DisplayHandler(d, VL_DH_MOUSEMOVE)->functionRef != -1;
     d->closeHandled = DisplayHandler(d, VL_DH_CLOSEWINDOW)->functionRef != -1;
+    SetAdapterCloseHandled(d, d->closeHandled);
   }
   bool networkNow = AnyNetworkHandler();
   if (networkBefore && !networkNow) StopNetworkPolling(L, 1);

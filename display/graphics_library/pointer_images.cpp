@@ -33,7 +33,7 @@ void Unlink(vlPointerImage* p) { gPointerIndex.Unlink(ListHead(), &p->node); }
 
 void Destroy(vlVMState* L, vlPointerImage* p) {
   Unlink(p);
-  if (p->cursor) FreePointerRecords(p->cursor);
+  if (p->cursor) FreeMousePointer(p->cursor);
   if (p->picture) DeleteBitmap(p->picture);
   if (p->alpha) DeleteAlphaPlane(p->alpha);
   if (p->mask) DeleteMaskPlane(p->mask);
@@ -97,14 +97,14 @@ int CmdCreatePointer(vlVMState* L) {
     hotY = HotSpot(hotY, height);
     uint32_t* argb = ReadBitmapARGBMasked(picture, 0, 0, width, height, mask, alpha, -1, 1, 0);
     if (!argb) return ERR_MEM;
-    int s = CreateARGBCursor(argb, hotX, hotY, &cursor, width, height);
+    int s = CreateMousePointer(argb, width, height, &cursor, hotX, hotY);
     delete[] argb;
     if (s) return s;
     if (!cursor) return ERR_POINTERIMG;
   }
   auto* p = new (std::nothrow) vlPointerImage{};
   if (!p) {
-    if (cursor) FreePointerRecords(cursor);
+    if (cursor) FreeMousePointer(cursor);
     return ERR_MEM;
   }
   p->node.type = 36;
@@ -142,10 +142,7 @@ int CmdSetPointer(vlVMState* L) {
   if (vlDisplay* d = CurrentDisplay()) {
     d->pointerHidden = 0;
     d->pointer = p;
-    if (d->openState == 1 && d->window) {
-      SetPointerShape(d, p->cursor, p->kind);
-      ShowHideMousePointer(d, 1);
-    }
+    if (d->openState == 1 && (d->window || d->adapterHandle)) SetMousePointer(d, p->cursor, p->kind);
   }
   FreeOrphans(L);
   return 0;

@@ -92,6 +92,7 @@ struct vlPointerRecord {
   vlX11Connection* connection;  // null for the record that holds the image
   XcursorImage* image;
   Cursor cursor;
+  void* adapterPointer;  // the display adapter's pointer, when it made one
 };
 
 // Window record life.

@@ -263,7 +263,8 @@ TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
 // An adapter whose WaitEvents blocks until its ForceEventLoopIteration
 // runs: a timeout's signal wakes it through the relay, so the handler
 // fires; waits sleep in the adapter's Sleep, vwait waits in its VWait and
-// the qualifier of IsKeyDown comes from its GetQualifiers.
+// the qualifier of IsKeyDown comes from its GetQualifiers, pointers are its
+// own, and it hears that the script handles the close button.
 TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
   const std::string applet = Applet("adapterwake", R"(.function fire
   .params 1
@@ -274,6 +275,14 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
 .line 1
 .table 0 { width = 96, height = 64, title = "adapterwake" }
 .call base=1 setdisplayattributes r0
+.table 0 { closewindow = $OnFire }
+.call base=1 installeventhandler r0
+.call createbrush 9 8 8 16711680
+.call createpointer 1 3 9
+.call setpointer 1
+.call freepointer 1
+.call createpointer 2 3 9
+.call setpointer 2
 .call settimeout nil $OnFire 50
 .call waitevent
 .call wait 3
@@ -289,7 +298,8 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
   const std::string said = ReadFile(Log("wake"));
   ASSERT_EQ(r.status, 0) << r.out << r.err << said;
   EXPECT_EQ(r.out, "fired\n1\ndone\n");
-  for (const char* entry : {"force", "wait", "sleep", "vwait", "qualifiers"}) {
+  for (const char* entry : {"force", "wait", "sleep", "vwait", "qualifiers", "newpointer", "setpointer",
+                            "freepointer", "attributes"}) {
     const size_t at = said.find(std::string("\n") + entry + " ");
     ASSERT_NE(at, std::string::npos) << entry << "\n" << said;
     EXPECT_GE(std::atoi(said.c_str() + at + std::strlen(entry) + 2), 1) << entry << "\n" << said;

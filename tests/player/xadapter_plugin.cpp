@@ -288,8 +288,9 @@ EXPORT int SetDisplayTitle(void* handle, const char* title) {
   return 0;
 }
 EXPORT int ActivateDisplay(void*, int) { return 0; }
-EXPORT int SetDisplayAttributes(void*, const vlTagItem*) {
-  ++gCounts[kAttributes];
+// Counts the calls that say the script handles the close button.
+EXPORT int SetDisplayAttributes(void*, const vlTagItem* tags) {
+  if (GetTagValue(tags, 1, 0)) ++gCounts[kAttributes];
   return 0;
 }
 EXPORT int ShowHidePointer(void*, int) { return 0; }
