@@ -19,6 +19,8 @@ sys.path.insert(0, HERE)
 from unit_calls import sccs  # noqa: E402  (the strongly connected groups)
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 SOURCE_EXT = ('.h', '.hpp', '.c', '.cc', '.cpp', '.inc')
+# Sections of the floors file that tools/check_hooks.py reads.
+OTHER_SECTIONS = ('order', 'hooks')
 
 
 class Floors:
@@ -36,11 +38,15 @@ class Floors:
                 where = '%s:%d' % (path, number)
                 if line.startswith('[') and line.endswith(']'):
                     section = line[1:-1].strip()
+                    if section in OTHER_SECTIONS:
+                        continue
                     if section != 'floors':
                         if section in self.subfloors:
                             raise SystemExit('%s: [%s] given twice' % (where, section))
                         self.subfloors[section] = []
                     continue
+                if section in OTHER_SECTIONS:
+                    continue  # read by the hook check
                 if section == 'floors':
                     floor = len(set(self.rank.values()))
                     for folder in line.split():

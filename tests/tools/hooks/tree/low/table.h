@@ -1,0 +1,8 @@
+#pragma once
+struct vlTable {
+  int (*ask)(int value);
+  void (*never)();
+  void (*flat)();
+  void (*ordered)();
+};
+extern vlTable gTable;

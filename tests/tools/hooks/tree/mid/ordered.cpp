@@ -1,0 +1,3 @@
+#include "low/table.h"
+static void Ordered() {}
+void InstallOrdered() { gTable.ordered = Ordered; }
