@@ -271,7 +271,6 @@ int FreeDisplayRecord(vlVMState* L, vlObjectId id, int mustExist) {
     ListLock lock;
     gDisplayIndex.Unlink(ListHead(), reinterpret_cast<vlObjectNode*>(d));
   }
-  gLayerHooks.displayFreed(L, d);
   FreeRecord(L, d, 0);
   return 0;
 }
@@ -349,7 +348,6 @@ void CloseAllDisplays(vlVMState* L) {
     while (vlDisplay* d = vlDisplayList) {
       vlDisplayList = d->next;
       ForgetEventTarget(d);
-      gLayerHooks.displayFreed(L, d);
       FreeRecord(L, d, 0);
     }
     gDisplayIndex.Clear();

@@ -13,6 +13,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/position.h"
 #include "platform/display_adapter.h"
+#include "platform/event_pump.h"
 #include "platform/x11/x11_input.h"
 
 namespace {
@@ -62,5 +63,5 @@ void InstallDisplayInput() {
   gX11InputHooks.isFullscreenUnique = IsFullscreenUnique;
   gX11InputHooks.switchMode = SwitchMode;
   gX11InputHooks.resizeDisplay = Resize;
-  InstallX11Input();
+  gInputBackend.handleInput = HandleX11Events;
 }

@@ -431,7 +431,7 @@ int FinishDisplaySetup(vlVMState* L, uint32_t startupFlags, vlDisplay* d) {
     SetGlobalPixelFormat(c->pixelFormat);
   }
   AddScreenFormatConverter(VL_CONVERT_BGPICS, RebuildBGPicsOnce);
-  if (int status = gLayerHooks.screenFormatKnown(L, startupFlags)) return status;
+  if (int status = RunScreenFormatConverters(L, startupFlags)) return status;
   uint32_t quiet = 0;
   GetRuntimeOption(L, VL_OPT_QUIET, &quiet, 0u);
   if (!quiet) {

@@ -46,7 +46,6 @@ int NoVideo(vlDisplay*) { return 0; }
 void NoDoubleBuffer(vlVMState*, vlDisplay*) {}
 void NoAsync(vlVMState*) {}
 int NoAsyncOn(vlDisplay*) { return 0; }
-void NoFreed(vlVMState*, vlDisplay*) {}
 void NoButtons(vlVMState*, vlBGPic*) {}
 int NoSelect(vlVMState*, uint32_t, vlBGPic*, int32_t, int32_t) { return ERR_WRONGUSAGE; }
 int NoBrushLibrary(vlVMState*, vlBGPic*, int) { return ERR_WRONGUSAGE; }
@@ -57,13 +56,7 @@ constexpr int kMaxConverters = 8;
 vlScreenFormatFn gConverters[kMaxConverters];
 int gConverterRanks[kMaxConverters];
 int gConverterCount = 0;
-int RunConverters(vlVMState* state, uint32_t startupFlags) {
-  for (int i = 0; i < gConverterCount; ++i)
-    if (int status = gConverters[i](state, startupFlags)) return status;
-  return 0;
-}
 int NoSprites2(vlBGPic*, int32_t, int32_t, int32_t, int32_t) { return 0; }
-int NoSpriteAt(vlBGPic*, int32_t, int32_t) { return 0; }
 int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
@@ -84,12 +77,34 @@ int NoSpriteOnScreen(vlObjectId id, int32_t*, int32_t*, int32_t*, int32_t*, vlBi
   return ERR_SPRITEONSCREEN;
 }
 
-const vlLayerHooks kDefaults = {PlainRedraw, NoLayers, NoCount,       NoRerender, NoUsers, NoBoundUsers, NoSprites,
-                                NoVideos,    NoVideo,  NoDoubleBuffer, NoAsync,    NoAsyncOn, NoFreed,
-                                NoButtons,   NoSelect, NoBrush, NoBrushLibrary, NoDisplayRoutine, NoSprites2,
-                                RunConverters, NoVideos, NoTextObjects, NoSpriteAt, NoDoubleBufferResize,
-                                NoBrushes, NoSelectionEnd, NoButtonMove, NoLayerButtons,
-                                NoSpriteOnScreen};
+const vlLayerHooks kDefaults = {
+    .redrawLayers = PlainRedraw,
+    .freeBGPicLayers = NoLayers,
+    .countLayers = NoCount,
+    .rerenderLayers = NoRerender,
+    .detachBGPicUsers = NoUsers,
+    .bindBGPicUsers = NoBoundUsers,
+    .freeSpriteNodes = NoSprites,
+    .stopDisplayVideos = NoVideos,
+    .videoOnDisplay = NoVideo,
+    .stopDoubleBuffer = NoDoubleBuffer,
+    .freeAsyncDraws = NoAsync,
+    .asyncDrawOnDisplay = NoAsyncOn,
+    .freeBGPicButtons = NoButtons,
+    .selectDrawTarget = NoSelect,
+    .brushBitmap = NoBrush,
+    .bgpicToBrush = NoBrushLibrary,
+    .displayBGPicPart = NoDisplayRoutine,
+    .overlapsSprite = NoSprites2,
+    .redrawDisplayVideos = NoVideos,
+    .textObjectPlanes = NoTextObjects,
+    .resizeDoubleBuffer = NoDoubleBufferResize,
+    .displayBrushes = NoBrushes,
+    .endSelection = NoSelectionEnd,
+    .moveLayerButtons = NoButtonMove,
+    .deleteLayerButtons = NoLayerButtons,
+    .spriteOnScreen = NoSpriteOnScreen,
+};
 
 }  // namespace
 
@@ -97,6 +112,12 @@ vlLayerHooks gLayerHooks = kDefaults;
 void ResetLayerHooks() {
   gLayerHooks = kDefaults;
   gConverterCount = 0;
+}
+
+int RunScreenFormatConverters(vlVMState* state, uint32_t startupFlags) {
+  for (int i = 0; i < gConverterCount; ++i)
+    if (int status = gConverters[i](state, startupFlags)) return status;
+  return 0;
 }
 
 void AddScreenFormatConverter(int rank, vlScreenFormatFn fn) {

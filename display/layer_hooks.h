@@ -39,8 +39,6 @@ struct vlLayerHooks {
   void (*stopDoubleBuffer)(vlVMState* state, vlDisplay* display);
   void (*freeAsyncDraws)(vlVMState* state);
   int (*asyncDrawOnDisplay)(vlDisplay* display);
-  // Called when a display (or all of them) goes away.
-  void (*displayFreed)(vlVMState* state, vlDisplay* display);
   // Frees the BGPic's buttons (made by the event library).
   void (*freeBGPicButtons)(vlVMState* state, vlBGPic* pic);
   // Selects a BGPic's picture (mode 3), mask (28) or alpha channel (30) as
@@ -57,10 +55,6 @@ struct vlLayerHooks {
   // 1 when the rectangle overlaps an on-screen sprite of the BGPic
   // (inclusive edges). Default: no sprites, 0.
   int (*overlapsSprite)(vlBGPic* pic, int32_t x, int32_t y, int32_t width, int32_t height);
-  // Once, when the screen's pixel format becomes known: pictures loaded
-  // before (brushes, anim and sprite frames, font strikes) are converted.
-  // Default: nothing to convert.
-  int (*screenFormatKnown)(vlVMState* state, uint32_t startupFlags);
   // After a display refresh: paused and ended videos shown on it outside
   // layers draw their frame again (playing ones draw themselves). Default:
   // no videos.
@@ -69,10 +63,6 @@ struct vlLayerHooks {
   // Default: ERR_WRONGUSAGE (no text library).
   int (*textObjectPlanes)(vlVMState* state, vlObjectId id, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha,
                           int32_t* width, int32_t* height);
-  // 1 when an on-screen sprite of the BGPic shows a pixel of its current
-  // frame at the point: the frame's mask bit is set there (a frame without
-  // mask covers its whole box). Default: no sprites, 0.
-  int (*spriteCoversPoint)(vlBGPic* pic, int32_t x, int32_t y);
   // A double-buffered display changed size: its buffers follow the BGPic
   // and, unless noCopy, the picture goes to the window. 0 or an error;
   // default: no double buffering, 0.
@@ -103,13 +93,16 @@ enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE 
 
 extern vlLayerHooks gLayerHooks;
 void ResetLayerHooks();
-// The default screenFormatKnown runs these by rank, those of one rank in
-// the order they were added (each once); the first error stops it.
+// Once, when the screen's pixel format becomes known, the pictures loaded
+// before (brushes, anim and sprite frames, font strikes) are converted by
+// the converters the libraries added: by rank, those of one rank in the
+// order they were added (each once); the first error stops it.
 // ResetLayerHooks forgets them. Brushes go before the BGPics whose fills
 // may use them.
 enum : int { VL_CONVERT_BRUSHES = 0, VL_CONVERT_BGPICS = 1, VL_CONVERT_FRAMES = 2, VL_CONVERT_FONTS = 3 };
 using vlScreenFormatFn = int (*)(vlVMState* state, uint32_t startupFlags);
 void AddScreenFormatConverter(int rank, vlScreenFormatFn fn);
+int RunScreenFormatConverters(vlVMState* state, uint32_t startupFlags);
 
 // Redraws a whole display from its BGPic (code 0 after Cls, 0x80 after
 // opening, 2 on a plug-in's request).

@@ -57,7 +57,7 @@ vlPluginInfo* InputAdapter() {
 
 }  // namespace
 
-vlInputBackend gInputBackend = {NoInput, X11Wait};
+vlInputBackend gInputBackend = {NoInput};
 
 void BindQuitFlag(volatile int* flag) { gQuitFlag = flag ? flag : &gOwnQuit; }
 int QuitRequested() { return *gQuitFlag != 0 || gQuitSignal.load() != 0; }
@@ -115,7 +115,7 @@ int WaitForEvents(vlVMState* state, int context, int argument, int* result) {
                               : 0;
   }
   int value = 0;
-  int r = gInputBackend.waitInput(state, argument, &value);
+  int r = X11Wait(state, argument, &value);
   if (result) *result = value;
   return r;
 }

@@ -21,13 +21,12 @@ enum : int {
 extern uint32_t gLineHookSuspended;  // DisableLineHook / EnableLineHook
 extern uint32_t gDispatchSuspended;  // CheckEvent(s) return at once
 
-// The window-system side of the pump and the wait. handleInput drains
-// pending input into the queue: 1 to stop (quit or *error), else 0.
-// waitInput blocks until input or a wake message arrives. Defaults: no
-// input translation yet; the X11 wait (its connections and the wake pipe).
+// The window-system side of the pump, installed by the display library
+// when it opens: handleInput drains pending input into the queue: 1 to
+// stop (quit or *error), else 0. Default: no input translation yet. The
+// wait is always the X11 wait (its connections and the wake pipe).
 struct vlInputBackend {
   int (*handleInput)(vlVMState* state, int* error);
-  int (*waitInput)(vlVMState* state, int argument, int* result);
 };
 extern vlInputBackend gInputBackend;
 

@@ -2,7 +2,6 @@
 // the platform layer stands on its own until start-up installs the owners.
 #include "platform/hooks.h"
 
-#include "platform/intervals.h"
 #include "platform/timers.h"
 #include "platform/wake_pipe.h"
 
@@ -17,15 +16,6 @@ int DefaultWait(vlVMState*, int) { return WaitForWake(nullptr, 0); }
 
 int DefaultRunMainChunk(vlVMState*) { return 0; }
 
-int DefaultAddEngineInterval(vlVMState* state, int32_t number, void* handle, uint32_t millis) {
-  vlObjectId id{number, handle};
-  return AddInterval(state, &id, millis, 1);
-}
-
-int DefaultRemoveEngineInterval(vlVMState* state, int32_t number, void* handle) {
-  return RemoveInterval(state, vlObjectId{number, handle});
-}
-
 constexpr vlPlatformHooks kDefaults = {
     .pumpEvents = DefaultPump,
     .waitForEvents = DefaultWait,
@@ -36,9 +26,6 @@ constexpr vlPlatformHooks kDefaults = {
     .popAudioEvent = nullptr,
     .findMusicNeedingData = nullptr,
     .pollAudio = nullptr,
-    .addEngineInterval = DefaultAddEngineInterval,
-    .removeEngineInterval = DefaultRemoveEngineInterval,
-    .stopExpiredChannels = nullptr,
 };
 
 }  // namespace

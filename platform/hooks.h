@@ -35,8 +35,6 @@ struct vlPlatformHooks {
   // nothing, 0.
   int (*runTimerCallback)(vlVMState* state, uint32_t kind, vlObjectId id, int functionRef,
                           int userdataRef);
-  // The engine's own interval (network polling): add and remove. Default:
-  // the built-in POSIX timers.
   // Audio sources of the event dispatcher and pump, installed by the sound
   // library. popAudioEvent: 1 with the oldest event, 0 when none.
   // findMusicNeedingData: frames a callback-fed music lacks (its id and
@@ -45,11 +43,6 @@ struct vlPlatformHooks {
   int (*popAudioEvent)(int* kind, vlObjectId* id, int32_t* position, int32_t* count);
   uint32_t (*findMusicNeedingData)(vlObjectId* id, uint32_t* queued);
   void (*pollAudio)();
-  int (*addEngineInterval)(vlVMState* state, int32_t number, void* handle, uint32_t millis);
-  int (*removeEngineInterval)(vlVMState* state, int32_t number, void* handle);
-  // Stops the sound channels whose play-time limit has passed; polled on
-  // every pump. Default: none (no sound channels).
-  void (*stopExpiredChannels)(vlVMState* state);
 };
 
 // The installed hooks; start-up replaces members, tests restore them with

@@ -5,6 +5,7 @@
 
 #include "platform/display_adapter.h"
 #include "platform/hooks.h"
+#include "platform/intervals.h"
 #include "runtime/os.h"
 #include "platform/timers.h"
 #include "vm/error_codes.h"
@@ -65,8 +66,8 @@ int SleepPumpingEvents(vlVMState* state, uint32_t millis) {
 
 int StartNetworkPolling(vlVMState* state, int kind) {
   if (gNetworkKinds == 0) {
-    int status = gPlatformHooks.addEngineInterval(state, 0, kPollingHandle, 20);
-    if (status) return status;
+    vlObjectId id{0, kPollingHandle};
+    if (int status = AddInterval(state, &id, 20, 1)) return status;
   }
   gNetworkKinds |= 1u << (kind & 1);
   return 0;
@@ -75,5 +76,5 @@ int StartNetworkPolling(vlVMState* state, int kind) {
 void StopNetworkPolling(vlVMState* state, int kind) {
   if (gNetworkKinds == 0) return;
   gNetworkKinds &= ~(1u << (kind & 1));
-  if (gNetworkKinds == 0) gPlatformHooks.removeEngineInterval(state, 0, kPollingHandle);
+  if (gNetworkKinds == 0) RemoveInterval(state, vlObjectId{0, kPollingHandle});
 }

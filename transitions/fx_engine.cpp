@@ -902,7 +902,7 @@ int RunTransitionFX(vlFxContext* tmpl) {
     FreeFXContext(fx, 0);
     return status;
   };
-  if (d->doubleBuffer) gLayerHooks.stopDoubleBuffer(fx->vm, d);
+  if (d->doubleBuffer) StopDoubleBuffer(fx->vm, d);
   bool keepSelect = false;
   if (int status = CheckDrawingState(fx, d, &keepSelect)) return fail(status < 0 ? 0 : status);
   const bool bgpicTarget = fx->objectType == VL_FX_BGPIC;

@@ -58,7 +58,6 @@ void AdjustVarargs(vlVMState* L, const vlFuncProto* p, vlValue* base) {
 }
 
 void TraceCall(vlVMState* L, vlValue* func) {
-  vlVMGlobal* g = L->g;
   const char* name = nullptr;
   GetCallName(L, L->ci, &name);
   int nargs = static_cast<int>(L->top - (func + 1));
@@ -86,7 +85,7 @@ void TraceCall(vlVMState* L, vlValue* func) {
     line += buf;
   }
   line += "\n";
-  g->host.consoleOutput(L, line.c_str());
+  std::fputs(line.c_str(), stdout);
 }
 
 // A handler's result count is not trusted: missing values become nil.

@@ -45,7 +45,6 @@ void DefaultSetErrorArgument(vlVMState* L, const char* text) {
   std::snprintf(L->g->errorArgDefault, sizeof L->g->errorArgDefault, "%s", text);
 }
 void DefaultSetErrorArgIndex(vlVMState* L, int32_t index) { L->g->errorArgIndexDefault = index; }
-void DefaultConsoleOutput(vlVMState*, const char* text) { std::fputs(text, stdout); }
 int DefaultDebugOutputDisabled(vlVMState*) { return 0; }
 int DefaultForwardError(vlVMState*, int) { return 0; }
 
@@ -78,7 +77,6 @@ void OpenBody(vlVMState* L, void*) {
   g->host.setErrorArgument = DefaultSetErrorArgument;
   g->host.setErrorArgIndex = DefaultSetErrorArgIndex;
   g->host.clearLastError = DefaultClearLastError;
-  g->host.consoleOutput = DefaultConsoleOutput;
   g->host.debugOutputDisabled = DefaultDebugOutputDisabled;
   g->host.callCommandHook = DefaultCallCommandHook;
   g->host.forwardErrorToPlugin = DefaultForwardError;

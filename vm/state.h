@@ -111,8 +111,6 @@ struct vlVMHost {
   void (*setErrorArgIndex)(vlVMState* L, int32_t index);
   // Clear the last error before a command runs (not for GetLastError).
   void (*clearLastError)(vlVMState* L, vlNativeFn handler);
-  // Console output (trace lines).
-  void (*consoleOutput)(vlVMState* L, const char* text);
   // Whether debug output was switched off at start-up.
   int (*debugOutputDisabled)(vlVMState* L);
   // Plug-in command hook: non-zero when it claimed the call (*result set).

@@ -9,6 +9,7 @@
 
 #include "display/layers/async_draw.h"
 #include "display/layers/batched_refresh.h"
+#include "display/layers/engine_hooks.h"
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
 #include "display/commands/layer_commands.h"
@@ -34,22 +35,6 @@
 namespace {
 
 vlDirtyRects gScratch;
-
-void HookRedraw(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y,
-                int32_t width, int32_t height, int32_t mode) {
-  RedrawLayers(state, display, pic, dest, x, y, width, height, mode & (1 | 2 | 16));
-}
-void HookFreeLayers(vlVMState* state, vlBGPic* pic) { FreeBGPicLayers(state, pic, 0, 1); }
-int HookCount(const vlBGPic* pic) { return CountLayers(pic); }
-
-void HookEndSelection(vlVMState* state, vlDisplay* d, vlBGPic* pic, int refresh) {
-  for (vlNode* node = pic->layers.head; node && node->succ; node = node->succ)
-    reinterpret_cast<vlLayer*>(node)->drawnDuringSelection = 0;
-  if (!refresh || !HasDirtyRects(d->dirty) || IsAllDirty(d->dirty)) return;
-  // Only what changed is repainted, each merged group once.
-  MergeDirtyRects(&d->dirty);
-  RefreshDirtyRects(state, &d->dirty);
-}
 
 int CheckLayers() { return CheckLayerCommand(); }
 int LayerArg(vlVMState* L, int index, vlLayer** out) { return GetLayerArg(L, index, out); }
@@ -79,7 +64,7 @@ int CmdEnableLayers(vlVMState* L) {
   vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_WRONGUSAGE;
   if (d->layersOn) return 0;
-  if (gLayerHooks.asyncDrawOnDisplay(d)) return kErrAsyncLayerMode;
+  if (AsyncDrawOnDisplay(d)) return kErrAsyncLayerMode;
   if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
   if (d->outputType != VL_OUTPUT_DISPLAY) return kErrLayersOffscreen;
   if (d->bgpic && d->bgpic->sprites) return ERR_NOSPRITES;
@@ -91,7 +76,7 @@ int CmdDisableLayers(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
   vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_WRONGUSAGE;
-  if (gLayerHooks.asyncDrawOnDisplay(d)) return kErrAsyncLayerMode;
+  if (AsyncDrawOnDisplay(d)) return kErrAsyncLayerMode;
   if (d->outputType != VL_OUTPUT_DISPLAY) return kErrLayersOffscreen;
   if (d->styleFlags & VL_DISPSTYLE_LAYERSCALE) return kErrLayerScaling;
   if (vlCurrentOutput)
@@ -590,22 +575,6 @@ const vlCommand kLayersCommands[] = {
 
 }  // namespace
 
-// The layer scaling engine changed the display's factors: the display
-// records are made again.
-static void HookRerender(vlVMState* state, vlDisplay* display, vlBGPic* pic) {
-  ResetDisplayScaledLayers(state, display, pic);
-  if (DisplayScalesLayers(display)) RebuildBGPicLayersForDisplay(state, display, pic);
-}
-
-void InstallLayerHooks() {
-  gLayerHooks.redrawLayers = HookRedraw;
-  gLayerHooks.rerenderLayers = HookRerender;
-  gLayerHooks.freeBGPicLayers = HookFreeLayers;
-  gLayerHooks.countLayers = HookCount;
-  gLayerHooks.endSelection = HookEndSelection;
-  InstallBGPicUserHooks();
-}
-
 int OpenLayersLib(vlVMState* L) {
   vl::PushSlotCopy(L, vl::kGlobalsIndex);
   vl::RegisterCommands(L, nullptr, kLayersCommands, 0);
@@ -618,11 +587,6 @@ int OpenLayersLib(vlVMState* L) {
   if (!gScratch.rects) return ERR_MEM;
   gScratch.capacity = 1024;
   InstallLayerHooks();
-  // A background step drawn into a selected BGPic marks its layer for redraw.
-  SetAsyncDrawLayerInvalidator([](vlVMState* state, vlDisplay* display, void* layer) {
-    auto* l = static_cast<vlLayer*>(layer);
-    InvalidateLayer(state, &display->dirty, l, l->geometry[2]);
-  });
   return 0;
 }
 

@@ -9,11 +9,10 @@
 struct vlVMState;
 struct vlBitmap;
 
-// Opening installs the layer hooks (also alone, for tests); shut-down
-// frees every layer and the library's lists.
+// Opening installs the layer engine's hooks (display/layers/engine_hooks.h);
+// shut-down frees every layer and the library's lists.
 int OpenLayersLib(vlVMState* state);
 void ShutdownLayerSystem(vlVMState* state);
-void InstallLayerHooks();
 
 // New layer showing an object at position (0: on top).
 int InsertObjectLayer(vlVMState* state, int32_t position, uint32_t type, vlObjectId id, int32_t x, int32_t y,

@@ -1,6 +1,7 @@
 // SaveSnapshot: a window, a display's contents or the desktop saved as a
 // picture file; and SetDrawTagsDefault.
 #include "display/bgpic.h"
+#include "display/layers/engine_hooks.h"
 #include "display/display.h"
 #include "display/display_scaling.h"
 #include "display/layers/draw_tags.h"
@@ -40,7 +41,7 @@ int RenderDisplay(vlVMState* L, vlDisplay* d, vlBitmap** out) {
   if (!d->layersOn && back && back->width == pic->width && back->height == pic->height)
     BltBitmap(back, 0, 0, picture, 0, 0, pic->width, pic->height);
   else
-    gLayerHooks.redrawLayers(L, d, pic, picture, 0, 0, pic->width, pic->height, map.bgpicRedrawMode);
+    RedrawBGPicLayers(L, d, pic, picture, 0, 0, pic->width, pic->height, map.bgpicRedrawMode);
   *out = picture;
   return 0;
 }

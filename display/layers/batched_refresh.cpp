@@ -115,7 +115,7 @@ bool CanHold(vlDisplay* d, vlBGPic* pic, bool layers) {
   if (!d || !pic || !d->back) return false;
   // A suspended refresh and other targets keep their own way.
   if (pic != d->bgpic || d->displayState != VL_DISPSTATE_OPEN || vlRefreshSuspended) return false;
-  return layers || (!d->layersOn && gLayerHooks.countLayers(pic) == 0);
+  return layers || (!d->layersOn && CountLayers(pic) == 0);
 }
 
 // Adds clipped boxes and their movers to what is held; false when nothing

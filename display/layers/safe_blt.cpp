@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "display/layers/engine_hooks.h"
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
@@ -88,14 +89,14 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
     // Under the sprites: into the back buffer, then the sprites over it.
     const int32_t bw = d->back->width, bh = d->back->height;
     if (!(flags & VL_SAFEBLT_FIRSTBUFFER))
-      gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 1);
+      RedrawBGPicLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 1);
     SafeBlt(L, src, sx, sy, d->back, dx, dy, w, h, srcW, srcH, bw, bh, VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP,
             mask, alpha, nullptr, made);
     // Without layers the front copy is the picture under the sprites.
     if (!d->layersOn && d->front && !dst)
       SafeBlt(L, src, sx, sy, d->front, dx, dy, w, h, srcW, srcH, d->front->width, d->front->height,
               VL_SAFEBLT_NOSPRITES | VL_SAFEBLT_NOCLIP | VL_SAFEBLT_OFFSCREEN, mask, alpha, nullptr, made);
-    gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, (flags & VL_SAFEBLT_FIRSTBUFFER) ? 0 : 2);
+    RedrawBGPicLayers(L, d, d->bgpic, d->back, dx, dy, w, h, (flags & VL_SAFEBLT_FIRSTBUFFER) ? 0 : 2);
     if (!(flags & VL_SAFEBLT_NOSHOW))
       SafeBlt(L, d->back, dx, dy, dst, dx, dy, w, h, bw, bh, dst ? dstW : bw, dst ? dstH : bh,
               VL_SAFEBLT_NOCLIP | VL_SAFEBLT_NOSPRITES, nullptr, nullptr, nullptr);
@@ -124,7 +125,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       dst = d->back;
       if (!(flags & VL_SAFEBLT_NOSHOW)) showFrom = d->back;
     } else if (d->layersOn && (flags & VL_SAFEBLT_FROMLAYERS) && d->back) {
-      gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 0);
+      RedrawBGPicLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 0);
       UpdateDisplayRect(d->back, dx, dy, d, dx, dy, w, h, 0);
       goto done;
     }
@@ -222,7 +223,7 @@ void BlitEffectRect(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlDispl
   ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &w, &h, src->width, src->height, ow, oh, 0);
   if (w < 1 || h < 1) return;
   if (d->back && vlCurrentOutput && gLayerHooks.overlapsSprite(vlCurrentOutput, dx, dy, w, h)) {
-    gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 2);
+    RedrawBGPicLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 2);
     UpdateDisplayRect(d->back, dx, dy, d, dx, dy, w, h, 1);
   } else {
     UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 1);

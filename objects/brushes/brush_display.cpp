@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "display/bgpic.h"
+#include "display/layers/engine_hooks.h"
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "display/layer_hooks.h"
@@ -132,7 +133,7 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t fr
       DeleteBitmap(rendered);
       return ERR_BITMAP;
     }
-    gLayerHooks.redrawLayers(L, d, bgpic, whole, 0, 0, objWidth, objHeight, 16);
+    RedrawBGPicLayers(L, d, bgpic, whole, 0, 0, objWidth, objHeight, 16);
     BltBitmap(whole, srcX, srcY, rendered, 0, 0, width, height);
     DeleteBitmap(whole);
     pic.image = rendered, pic.mask = pic.alpha = nullptr;

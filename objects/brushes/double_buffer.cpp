@@ -125,7 +125,7 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   if (int status = CheckSelectionState()) return status;
   vlBGPic* shown = d->bgpic;
   if (!shown) return ERR_CLOSEDDISPLAY;
-  if (d->layersOn || gLayerHooks.countLayers(shown) > 0) return ERR_LAYERSOFF;
+  if (d->layersOn || CountLayers(shown) > 0) return ERR_LAYERSOFF;
   if (vlRefreshSuspended) return ERR_BEGINREFRESH;
   if (shown->sprites) return ERR_NOSPRITES;
   if (shown->curMask || shown->curAlpha) return ERR_DBTRANSWIN;

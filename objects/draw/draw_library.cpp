@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/bgpic.h"
+#include "objects/sprites/sprite.h"
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "display/layers/async_draw.h"
@@ -283,7 +284,7 @@ int CmdPlot(vlVMState* L) {
   if (t.layers) return ERR_LAYERSUPPORT2;
   x = ResolvePosX(x, 1, 0, 0);
   y = ResolvePosY(y, 1, 0, 0);
-  if (!Drawable(t, x, y) || gLayerHooks.spriteCoversPoint(t.pic, x, y)) return 0;
+  if (!Drawable(t, x, y) || SpriteCoversPoint(t.pic, x, y)) return 0;
   const int32_t a = static_cast<int32_t>(color >> 24);
   const uint32_t rgb = color & 0xFFFFFF;
   auto blended = [&](vlBitmap* b) { return a ? MixColors(ReadBitmapPixel(b, x, y, 0), rgb, 255 - a) : rgb; };
@@ -362,7 +363,7 @@ int CmdCls(vlVMState* L) {
       }
     FreeBGPicLayers(L, pic, 1, 0);
   } else {
-    gLayerHooks.freeSpriteNodes(L, pic);
+    FreeSpriteNodes(L, pic);
     // Cls on a display shows the background picture again: the front copy
     // goes back to it, and the refresh below composes the back buffer.
     for (vlBitmap* b : {d->front, d->back})

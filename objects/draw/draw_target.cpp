@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "display/layers/engine_hooks.h"
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
@@ -91,7 +92,7 @@ void FinishTargetRect(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y,
   if (!IntersectRects({x, y, w, h}, {0, 0, std::min(d->front->width, d->back->width),
                                      std::min(d->front->height, d->back->height)}, &r))
     return;
-  gLayerHooks.redrawLayers(L, d, t.pic, d->back, r.x, r.y, r.width, r.height, 0);
+  RedrawBGPicLayers(L, d, t.pic, d->back, r.x, r.y, r.width, r.height, 0);
   UpdateDisplayRect(d->back, r.x, r.y, d, r.x, r.y, r.width, r.height, 0);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "display/bgpic.h"
+#include "objects/sprites/sprite.h"
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "display/layer_hooks.h"
@@ -205,7 +206,7 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     if (!ClipSegmentToRange(&b1, &a1, &b2, &a2, cy, cy + ch - 1)) return 0;
     const int32_t lx = std::min(a1, a2), ly = std::min(b1, b2);
     const int32_t lw = std::abs(a2 - a1) + 1, lh = std::abs(b2 - b1) + 1;
-    if (!gLayerHooks.overlapsSprite(t.pic, lx, ly, lw, lh) && !(t.clip && t.clip->mask)) {
+    if (!OverlapsSprite(t.pic, lx, ly, lw, lh) && !(t.clip && t.clip->mask)) {
       if (t.picture) DrawBitmapLine(t.picture, a1, b1, a2, b2, drawColor);
       FinishTargetRect(L, t, lx, ly, lw, lh);
       return 0;

@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "objects/sprites/sprite.h"
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
@@ -419,7 +420,7 @@ bool TryDirectBox(vlVMState* L, const vlShapeRequest& r, const vlDrawState& s, c
   if (t.clip && t.clip->mask) return false;
   if (r.tags && HasEffects(r.tags->form)) return false;
   if (mode == VL_OUTPUT_DISPLAY && (t.pic->curAlpha || gLayerHooks.videoOnDisplay(t.display))) return false;
-  if (gLayerHooks.overlapsSprite(t.pic, p.drawnX, p.drawnY, p.drawnW, p.drawnH)) return false;
+  if (OverlapsSprite(t.pic, p.drawnX, p.drawnY, p.drawnW, p.drawnH)) return false;
   // Gradients are computed for the whole box: it must not be cut.
   const int32_t cx = t.clip ? t.clip->x : 0, cy = t.clip ? t.clip->y : 0;
   const int32_t cw = t.clip ? t.clip->width : t.width, ch = t.clip ? t.clip->height : t.height;

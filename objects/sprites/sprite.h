@@ -58,6 +58,12 @@ void FreeSpriteLibrary(vlVMState* state);
 int AddSpriteNode(vlBGPic* pic, int32_t x, int32_t y, int32_t width, int32_t height, int32_t frame, vlSprite* sprite,
                   void* owner, void* clipRegion, const vlObjectId* id, vlSpriteNode** out);
 void FreeSpriteNodes(vlVMState* state, vlBGPic* pic);
+// 1 when the rectangle overlaps an on-screen sprite of the BGPic
+// (inclusive edges).
+int OverlapsSprite(vlBGPic* pic, int32_t x, int32_t y, int32_t width, int32_t height);
+// 1 when an on-screen sprite of the BGPic shows a pixel of its current
+// frame at the point (a frame without mask covers its whole box).
+int SpriteCoversPoint(vlBGPic* pic, int32_t x, int32_t y);
 // Unlinks and frees the node owned by owner (a video's) from every BGPic;
 // 1 when one was found.
 int RemoveSpriteNodeByOwner(const void* owner);

@@ -250,23 +250,6 @@ int CmdCopySprite(vlVMState* L) {
   return 1;
 }
 
-int OverlapsSpriteHook(vlBGPic* pic, int32_t x, int32_t y, int32_t w, int32_t h) {
-  for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next)
-    if (x <= n->x + n->width - 1 && n->x <= x + w - 1 && y <= n->y + n->height - 1 && n->y <= y + h - 1) return 1;
-  return 0;
-}
-
-int SpriteCoversPointHook(vlBGPic* pic, int32_t x, int32_t y) {
-  for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next) {
-    if (!n->sprite || x < n->x || y < n->y || x >= n->x + n->width || y >= n->y + n->height) continue;
-    vlBitmap *bitmap = nullptr, *mask = nullptr;
-    GetSpriteFrameBitmaps(n->sprite, n->frame - 1, &bitmap, &mask, nullptr);
-    if (!bitmap) continue;
-    if (!mask || ReadBitmapPixel(mask, x - n->x, y - n->y, 1)) return 1;
-  }
-  return 0;
-}
-
 int SpriteOnScreenHook(vlObjectId id, int32_t* x, int32_t* y, int32_t* width, int32_t* height, vlBitmap** mask,
                        vlBitmap** alpha) {
   vlSpriteNode* n = nullptr;
@@ -285,6 +268,23 @@ const vlCommand kSpriteCommands[] = {
 };
 
 }  // namespace
+
+int OverlapsSprite(vlBGPic* pic, int32_t x, int32_t y, int32_t w, int32_t h) {
+  for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next)
+    if (x <= n->x + n->width - 1 && n->x <= x + w - 1 && y <= n->y + n->height - 1 && n->y <= y + h - 1) return 1;
+  return 0;
+}
+
+int SpriteCoversPoint(vlBGPic* pic, int32_t x, int32_t y) {
+  for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next) {
+    if (!n->sprite || x < n->x || y < n->y || x >= n->x + n->width || y >= n->y + n->height) continue;
+    vlBitmap *bitmap = nullptr, *mask = nullptr;
+    GetSpriteFrameBitmaps(n->sprite, n->frame - 1, &bitmap, &mask, nullptr);
+    if (!bitmap) continue;
+    if (!mask || ReadBitmapPixel(mask, x - n->x, y - n->y, 1)) return 1;
+  }
+  return 0;
+}
 
 int CheckSpriteDisplayState() {
   vlDisplay* d = CurrentDisplay();
@@ -354,8 +354,7 @@ int OpenSpriteLib(vlVMState* L) {
   vl::RegisterCommands(L, nullptr, kSpriteCommands, 0);
   vl::SetStackTop(L, -2);
   gLayerHooks.freeSpriteNodes = FreeSpriteNodes;
-  gLayerHooks.overlapsSprite = OverlapsSpriteHook;
-  gLayerHooks.spriteCoversPoint = SpriteCoversPointHook;
+  gLayerHooks.overlapsSprite = OverlapsSprite;
   gLayerHooks.spriteOnScreen = SpriteOnScreenHook;
   gSpriteRedraw = DrawSpriteNodes;
   InstallSpriteAttributeHandler();

@@ -11,7 +11,6 @@ void NoFree(vlBitmap*) {}
 int NoLock(vlBitmap*, vlX11PixelView*, int) { return 0; }
 void NoUnlock(vlBitmap*) {}
 int NoVideos(vlDisplay*, vlX11VideoRect*, int) { return 0; }
-void NoClipboard(vlX11Window*) {}
 uint32_t NoAdapter() { return 0; }
 uint32_t NoAdapterCaps(uint32_t) { return 0; }
 const unsigned long* BuiltinIcons(long* items) {
@@ -22,13 +21,11 @@ void KeepIcons(const unsigned long*) {}
 
 constexpr vlX11Hooks kDefaults = {
     .firstDisplay = NoDisplays,
-    .resetLayerCaches = nullptr,
     .allocBitmap = NoBitmap,
     .freeBitmap = NoFree,
     .lockPixels = NoLock,
     .unlockPixels = NoUnlock,
     .videoOverlays = NoVideos,
-    .freeClipboardOffer = NoClipboard,
     .adapterCapabilities = NoAdapter,
     .adapterBitmapCaps = NoAdapterCaps,
     .windowIconData = BuiltinIcons,

@@ -29,9 +29,6 @@ struct vlX11VideoRect {
 struct vlX11Hooks {
   // Head of the display list. Default: no displays.
   vlDisplay* (*firstDisplay)();
-  // Clears the cached layer state of the picture the display shows (the
-  // key and button words are cleared by the caller). Default: nothing.
-  void (*resetLayerCaches)(vlDisplay* display);
   // Bitmaps: make one of the size in the screen's format (null on
   // failure), free it, lock it for reading or writing (1 or 0), unlock it.
   // Defaults: no bitmaps.
@@ -43,8 +40,6 @@ struct vlX11Hooks {
   // (not on a layer; playing, paused or started), up to max; the count.
   // Default: none.
   int (*videoOverlays)(vlDisplay* display, vlX11VideoRect* out, int max);
-  // Drops the window's clipboard offer. Default: nothing.
-  void (*freeClipboardOffer)(vlX11Window* window);
   // The display adapter's capability byte and the bitmap features it
   // grants. Default: no adapter (0).
   uint32_t (*adapterCapabilities)();

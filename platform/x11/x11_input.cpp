@@ -510,7 +510,7 @@ uint32_t GetQualifiers(vlPlatformWindow* display) {
 }
 
 int PollDevices(vlVMState* state) {
-  if (gPlatformHooks.stopExpiredChannels) gPlatformHooks.stopExpiredChannels(state);
+  (void)state;
   PollJoysticks();
   return 0;
 }
@@ -645,4 +645,3 @@ int HandleX11Events(vlVMState* state, int* error) {
   return 0;
 }
 
-void InstallX11Input() { gInputBackend.handleInput = HandleX11Events; }

@@ -90,8 +90,6 @@ uint32_t GetQualifiers(vlPlatformWindow* display);
 // script must quit (with an error of a failed mode switch or resize in
 // *error), else 0.
 int HandleX11Events(vlVMState* state, int* error);
-// Makes HandleX11Events the pump's input translation.
-void InstallX11Input();
 
 // Stops expired sound channels and reads the joysticks.
 int PollDevices(vlVMState* state);

@@ -110,7 +110,6 @@ void UpdateGrab(vlPlatformWindow* display) {
 void ResetDisplayCaches(vlPlatformWindow* display) {
   memset(display->keyState, 0, sizeof(display->keyState));
   display->leftButton = display->rightButton = display->middleButton = 0;
-  if (gX11Hooks.resetLayerCaches) gX11Hooks.resetLayerCaches(DisplayOf(display));
 }
 
 }  // namespace
@@ -322,7 +321,6 @@ int OpenX11Window(vlPlatformWindow* display, int activate, const uint8_t* mask, 
   // The focus came with the mapping, before the window listened for it.
   TakeFocusState(display);
   UpdateGrab(display);
-  gX11Hooks.freeClipboardOffer(x);
   if (display->styleFlags & VL_DISPSTYLE_NOSCREENSAVER) SetScreenSaver(x, 0);
   ResetDisplayCaches(display);
   x->moving = x->resizing = 0;
@@ -348,7 +346,6 @@ void CloseX11Window(vlPlatformWindow* display) {
   x->window = 0;
   if (x->shape && HaveXFixes()) dl_XFixesDestroyRegion(d, x->shape);
   x->shape = None;
-  gX11Hooks.freeClipboardOffer(x);
   // The offer goes with the window that made it.
   FreeClipboardOffer(x);
   ForgetClipboardWindow(x);

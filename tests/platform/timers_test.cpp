@@ -15,6 +15,7 @@
 #include "abi/plugin_abi.h"
 #include "platform/display_adapter.h"
 #include "platform/hooks.h"
+#include "platform/intervals.h"
 #include "runtime/os.h"
 #include "platform/wake_pipe.h"
 #include "vm/error_codes.h"
@@ -365,28 +366,21 @@ TEST_F(Timers, ALateSignalOfAnEarlierSleepDoesNotEndTheNextOne) {
 }
 
 TEST_F(Timers, NetworkPollingSharesOneInterval) {
-  static int adds = 0, removes = 0;
-  gPlatformHooks.addEngineInterval = [](vlVMState*, int32_t number, void* handle, uint32_t millis) {
-    EXPECT_EQ(number, 0);
-    EXPECT_EQ(handle, reinterpret_cast<void*>(1));
-    EXPECT_EQ(millis, 20u);
-    adds++;
-    return 0;
-  };
-  gPlatformHooks.removeEngineInterval = [](vlVMState*, int32_t, void*) {
-    removes++;
-    return 0;
-  };
+  // One engine interval of 20 ms serves both kinds of network object.
+  const vlObjectId polling{0, reinterpret_cast<void*>(1)};
   EXPECT_EQ(StartNetworkPolling(nullptr, 0), 0);
+  vlTimerObject* first = LookupInterval(polling);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->period, 20u);
   EXPECT_EQ(StartNetworkPolling(nullptr, 1), 0);
   EXPECT_EQ(StartNetworkPolling(nullptr, 0), 0);
-  EXPECT_EQ(adds, 1);
+  EXPECT_EQ(LookupInterval(polling), first);
   StopNetworkPolling(nullptr, 0);
-  EXPECT_EQ(removes, 0);
+  EXPECT_EQ(LookupInterval(polling), first);
   StopNetworkPolling(nullptr, 1);
-  EXPECT_EQ(removes, 1);
+  EXPECT_EQ(LookupInterval(polling), nullptr);
   StopNetworkPolling(nullptr, 1);
-  EXPECT_EQ(removes, 1);
+  EXPECT_EQ(LookupInterval(polling), nullptr);
 }
 
 TEST_F(Timers, NetworkPollingUsesARealIntervalByDefault) {

@@ -77,7 +77,7 @@ class X11Input : public ::testing::Test {
     quit_ = 0;
     BindQuitFlag(&quit_);
     savedBackend_ = gInputBackend;
-    InstallX11Input();
+    gInputBackend.handleInput = HandleX11Events;
     probe_ = XOpenDisplay(server_.name());
     ASSERT_NE(probe_, nullptr);
     SetPlatformOption(0, VL_PLATOPT_CTRLC_QUIT, 1);

@@ -277,18 +277,20 @@ TEST_F(VmTest, NativeRecursion200DeepRaises1135) {
   EXPECT_EQ(L->nCcalls, 0);
 }
 
-std::string gOut;
-void Capture(vlVMState*, const char* text) { gOut += text; }
+// The trace goes to standard output, line by line.
+std::string Traced() {
+  std::fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
 
 TEST_F(VmTest, TraceLinesAreExact) {
   SetGlobalNative(L, "x", Nop);
-  L->g->host.consoleOutput = Capture;
   L->g->traceFlag = 1;
-  gOut.clear();
+  testing::internal::CaptureStdout();
   ASSERT_EQ(RunScript(L, ".call x 1 \"a\"\n ret\n"), 0);
-  EXPECT_EQ(gOut, "Now calling x() with arguments #1=(NUMBER)1 #2=(STRING)\"a\" \n");
+  EXPECT_EQ(Traced(), "Now calling x() with arguments #1=(NUMBER)1 #2=(STRING)\"a\" \n");
   // A native __index with no name of its own: the metamethod form.
-  gOut.clear();
+  testing::internal::CaptureStdout();
   ASSERT_EQ(vl::RunProtectedFn(L, [&] {
     vlTable* t = vl::CreateTable(L, 0, 0);
     vlTable* mt = vl::CreateTable(L, 0, 0);
@@ -300,15 +302,16 @@ TEST_F(VmTest, TraceLinesAreExact) {
     vl::SetTable(vl::TableSet(L, vl::ToTable(&L->globals), &k), t);
   }), 0);
   ASSERT_EQ(RunScript(L, "getglobal 0 \"obj\"\n getfield 1 0 \"field\"\n ret\n"), 0);
-  EXPECT_EQ(gOut.rfind("Now trying to find metamethod field() with arguments #1=(TABLE)", 0), 0u) << gOut;
+  const std::string metamethod = Traced();
+  EXPECT_EQ(metamethod.rfind("Now trying to find metamethod field() with arguments #1=(TABLE)", 0), 0u) << metamethod;
   // Called from native code with no name to find.
-  gOut.clear();
+  testing::internal::CaptureStdout();
   ASSERT_EQ(vl::RunProtectedFn(L, [&] {
     vl::SetClosure(L->top++, vl::NewNativeClosure(L, Nop, 0));
     vl::SetNil(L->top++);
     vl::CallFunction(L, 1, 0);
   }), 0);
-  EXPECT_EQ(gOut, "Now calling <unknown>() with arguments #1=(NIL) \n");
+  EXPECT_EQ(Traced(), "Now calling <unknown>() with arguments #1=(NIL) \n");
   L->g->traceFlag = 0;
 }
 

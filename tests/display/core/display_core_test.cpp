@@ -496,7 +496,7 @@ TEST(ScreenFormatConverters, RunByRankOnceEach) {
   AddScreenFormatConverter(VL_CONVERT_BRUSHES, ConvertFails);
   AddScreenFormatConverter(VL_CONVERT_BGPICS, ConvertB);
   gConverted.clear();
-  EXPECT_EQ(gLayerHooks.screenFormatKnown(nullptr, 0), ERR_BITMAP);
+  EXPECT_EQ(RunScreenFormatConverters(nullptr, 0), ERR_BITMAP);
   EXPECT_EQ(gConverted, "ax");  // the first error stops the walk
   ResetLayerHooks();
   AddScreenFormatConverter(VL_CONVERT_FONTS, ConvertD);
@@ -504,7 +504,7 @@ TEST(ScreenFormatConverters, RunByRankOnceEach) {
   AddScreenFormatConverter(VL_CONVERT_FRAMES, ConvertA);
   AddScreenFormatConverter(VL_CONVERT_BGPICS, ConvertB);
   gConverted.clear();
-  EXPECT_EQ(gLayerHooks.screenFormatKnown(nullptr, 0), 0);
+  EXPECT_EQ(RunScreenFormatConverters(nullptr, 0), 0);
   EXPECT_EQ(gConverted, "bcad");
   ResetLayerHooks();
 }

@@ -79,7 +79,7 @@ class DisplayEvents : public DisplayTest {
     vl::PushSlotCopy(L, vl::kGlobalsIndex);
     ASSERT_EQ(OpenEventLibrary(L), 0);
     vl::SetStackTop(L, 0);
-    InstallX11Input();
+    gInputBackend.handleInput = HandleX11Events;
     ASSERT_EQ(Run(".table 0 { width = 200, height = 120 }\n.call base=1 createdisplay 1 r0\n"
                   ".call opendisplay 1"),
               0);

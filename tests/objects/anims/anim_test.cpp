@@ -18,6 +18,7 @@
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/async_draw.h"
 #include "display/commands/layers_library.h"
+#include "display/layers/engine_hooks.h"
 #include "display/layers/layers.h"
 #include "formats/anim_source.h"
 #include "graphics/bitmap.h"

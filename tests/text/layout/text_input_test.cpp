@@ -38,7 +38,7 @@ class TextInput : public DisplayTest {
     quit_ = 0;
     BindQuitFlag(&quit_);
     saved_ = gInputBackend;
-    InstallX11Input();
+    gInputBackend.handleInput = HandleX11Events;
     ASSERT_EQ(OpenLayersLib(L), 0);
     ASSERT_EQ(OpenTextLib(L), 0);
     ASSERT_EQ(InitDefaultFont(), 0);
