@@ -642,8 +642,12 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
  * handler scripts install by name; its events carry one data word, which
  * fields adds to the message table. The new code (28 and up), or 0 when
  * the name is taken.
- * Slot 39, SetTimerAdapter (plug-in, flags): 1566 for an applet made for
- * a program below 6.0, 1055 without PLUGINCAPS_TIMERADAPTER, else 1518.
+ * Slot 39, SetTimerAdapter (plug-in, flags): makes the plug-in (its
+ * RegisterTimer and FreeTimer entries) the timer adapter of intervals and
+ * timeouts, whose expiry it reports through RunHandlerById (slot 38); flags
+ * bit 0 locks it. 0; 1566 for an applet made for a program below 6.0, 1055
+ * without PLUGINCAPS_TIMERADAPTER, 1518 outside plug-in initialisation or
+ * when a locked timer adapter is installed.
  * Slot 40, GetDateStamp (date): the date string of slot 10 parsed into
  * date; 1, or 0 without a record. */
 #define VL_SVC_SYSTEM(F, D)                                                                    \

@@ -12,6 +12,8 @@
 #include "platform/requesters_gtk.h"
 #include "player/service_adapters.h"
 #include "platform/event_pump.h"
+#include "platform/intervals.h"
+#include "runtime/run_state.h"
 #include "runtime/errors.h"
 #include "runtime/runtime_options.h"
 #include "runtime/script_call.h"
@@ -88,12 +90,39 @@ int GetDateStampSvc(vlDateRecord* date) {
   return 1;
 }
 
-// Timer adapters cannot be installed in this build: a plug-in asking is
-// told so, after the checks every adapter service makes.
-int SetTimerAdapterSvc(vlPluginInfo* info, uint32_t) {
+namespace {
+
+// The plug-in behind the timer adapter. Its entries are bound after its
+// InitPlugin, which is where it asks to be the adapter: they are read at
+// each call. One called through the frame call gets nothing on this
+// platform, so its timers cannot be made.
+vlPluginInfo* gTimerPlugin = nullptr;
+
+uintptr_t AdapterRegisterTimer(vlVMState* state, uint32_t millis, int oneShot) {
+  vlPluginInfo* p = gTimerPlugin;
+  if (!p || p->callKind == 2 || !p->RegisterTimer) return 0;
+  return reinterpret_cast<uintptr_t (*)(vlVMState*, uint32_t, int)>(p->RegisterTimer)(state, millis, oneShot);
+}
+
+void AdapterFreeTimer(uintptr_t handle) {
+  vlPluginInfo* p = gTimerPlugin;
+  if (p && p->callKind != 2 && p->FreeTimer) reinterpret_cast<void (*)(uintptr_t)>(p->FreeTimer)(handle);
+}
+
+vlTimerAdapter gAdapter = {AdapterRegisterTimer, AdapterFreeTimer, 0};
+
+}  // namespace
+
+// A timer adapter takes over the timers of intervals and timeouts; only
+// while plug-ins are initialised, and never in place of a locked one.
+int SetTimerAdapterSvc(vlPluginInfo* info, uint32_t flags) {
   if (!CheckScriptVersion(6, 0)) return ERR_OLDAPPLET;
   if (!info || !(info->capabilities & PLUGINCAPS_TIMERADAPTER)) return ERR_WRONGUSAGE;
-  return ERR_SETADAPTER;
+  if (!vlPluginStartup || (gTimerAdapter && (gTimerAdapter->flags & 1))) return ERR_SETADAPTER;
+  gTimerPlugin = info;
+  gAdapter.flags = flags;
+  gTimerAdapter = &gAdapter;
+  return 0;
 }
 
 uint32_t RegisterEventTypeSimpleSvc(const char* name, vlEventFieldsFn fields) {

@@ -30,6 +30,7 @@
 #include "libraries/memblock/memblock_library.h"
 #include "media/sound/audio_channels.h"
 #include "media/sound/sound_library.h"
+#include "platform/intervals.h"
 #include "platform/x11/x11_connection.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/events/event_library.h"
@@ -121,6 +122,8 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     FreeErrorSystem(state);
     vl::CloseVmState(state);
   }
+  // The timer adapter's code goes with its plug-in.
+  gTimerAdapter = nullptr;
   ClosePlugins();
   RemoveLinkedPluginDir();
   RemoveTempNames();

@@ -306,4 +306,61 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
   }
 }
 
+// A timer adapter's timers drive the intervals and timeouts: the adapter
+// runs their handlers through RunHandlerById, even inside a wait that runs
+// no handlers of its own; ChangeInterval makes a faster timer in place of
+// the first, and every timer the player made is freed again.
+TEST_F(AdapterDisplay, TimerAdapterDrivesIntervalsAndTimeouts) {
+  const std::string applet = Applet("adaptertimers", R"(.function tick
+  .params 1
+  .call base=1 debugprint "tick"
+  ret
+.end
+.function once
+  .params 1
+  .call base=1 debugprint "once"
+  ret
+.end
+.defun OnTick tick
+.defun OnOnce once
+.line 1
+.table 0 { width = 96, height = 64, title = "adaptertimers" }
+.call base=1 setdisplayattributes r0
+.call setinterval 1 $OnTick 40
+.call settimeout 2 $OnOnce 100
+.call wait 10
+.call debugprint "changed"
+.call changeinterval 1 10
+.call wait 10
+.call clearinterval 1
+.call wait 3
+.call debugprint "done")");
+  RunOptions options;
+  options.timeoutSeconds = 20;
+  options.program = AdapterProgram();
+  options.env = {"VL_XADAPTER_LOG=" + Log("timers"), "VL_XADAPTER_TIMERS=1"};
+  Result r = Run({"-requireplugins", "xadapter", applet}, options);
+  const std::string said = ReadFile(Log("timers"));
+  ASSERT_EQ(r.status, 0) << r.out << r.err << said;
+  const size_t changed = r.out.find("changed\n");
+  ASSERT_NE(changed, std::string::npos) << r.out;
+  auto count = [](const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  const std::string before = r.out.substr(0, changed), after = r.out.substr(changed);
+  // 200 ms at 40 ms, then 200 ms at 10 ms; nothing after the clear.
+  EXPECT_GE(count(before, "tick"), 3) << r.out;
+  EXPECT_LE(count(before, "tick"), 5) << r.out;
+  EXPECT_GE(count(after, "tick"), 12) << r.out;
+  EXPECT_EQ(count(r.out, "once"), 1) << r.out;
+  EXPECT_EQ(r.out.substr(r.out.size() - 10), "tick\ndone\n") << r.out;
+  // The interval, its faster successor and the timeout; all freed.
+  EXPECT_NE(said.find("timers registered, freed 3x3"), std::string::npos) << said;
+  // Refused without the capability (1055) and once the plug-ins are
+  // initialised (1518).
+  EXPECT_NE(said.find("timer adapter refused 1055x1518"), std::string::npos) << said;
+}
+
 }  // namespace

@@ -61,6 +61,26 @@ const char* const kCountNames[kCounted] = {"force",   "wait",    "sleep",      "
                                            "newpointer", "freepointer", "setpointer", "attributes"};
 std::atomic<int> gCounts[kCounted];
 
+// With VL_XADAPTER_TIMERS it is the timer adapter too: its timers expire
+// in HandleEvents, which runs their handlers through RunHandlerById.
+struct AdapterTimer {
+  bool active;
+  bool oneShot;
+  uint32_t period;
+  long due;  // monotonic milliseconds
+};
+AdapterTimer gTimers[16];
+int gRegistered = 0, gFreed = 0;
+// What SetTimerAdapter answered without the capability and, later, outside
+// the plug-ins' initialisation.
+int gTimerRefusals[2] = {-1, -1};
+vlPluginInfo* gInfo = nullptr;
+long NowMillis() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
 // What the tests check was made by the adapter, to VL_XADAPTER_LOG.
 void Log(const char* what, int32_t w, int32_t h) {
   const char* path = std::getenv("VL_XADAPTER_LOG");
@@ -140,12 +160,23 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   gBlock = block && *block == '1';
   if (gBlock && pipe(gWake) != 0) return 0;
   if (gBlock) info->displayWords[0] |= 1 | 2;  // its own Sleep and VWait
+  const char* timers = std::getenv("VL_XADAPTER_TIMERS");
+  if (timers && *timers == '1') {
+    // Without the capability it is refused; with it, it is the adapter.
+    vlPluginInfo plain{};
+    gTimerRefusals[0] = svc->system->SetTimerAdapter(&plain, 0);
+    info->capabilities |= PLUGINCAPS_TIMERADAPTER;
+    if (svc->system->SetTimerAdapter(info, 0) != 0) return 0;
+    gInfo = info;
+  }
   using SetAdapter = int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*);
   return vlSlotAs<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) == 0;
 }
 
 EXPORT void ClosePlugin() {
   Log("made, left", gMade, gOwned);
+  if (gRegistered) Log("timers registered, freed", gRegistered, gFreed);
+  if (gRegistered) Log("timer adapter refused", gTimerRefusals[0], gTimerRefusals[1]);
   if (gBlock)
     for (int i = 0; i < kCounted; ++i) Log(kCountNames[i], gCounts[i].load(), 0);
   if (gX) XCloseDisplay(gX);
@@ -154,7 +185,35 @@ EXPORT void ClosePlugin() {
 
 // Button presses and releases on the adapter's windows become adapter input
 // of display 1 (X buttons 1, 3, 2 are the left, right and middle ones).
+EXPORT uintptr_t RegisterTimer(vlVMState*, uint32_t millis, int oneShot) {
+  if (gTimerRefusals[1] == -1) gTimerRefusals[1] = gSvc->system->SetTimerAdapter(gInfo, 0);
+  for (int i = 0; i < 16; ++i)
+    if (!gTimers[i].active) {
+      gTimers[i] = {true, oneShot != 0, millis, NowMillis() + static_cast<long>(millis)};
+      ++gRegistered;
+      return static_cast<uintptr_t>(i + 1);
+    }
+  return 0;
+}
+EXPORT void FreeTimer(uintptr_t handle) {
+  if (handle >= 1 && handle <= 16 && gTimers[handle - 1].active) {
+    gTimers[handle - 1].active = false;
+    ++gFreed;
+  }
+}
 EXPORT int HandleEvents(vlVMState* state, uint32_t, uintptr_t) {
+  // Expired timers first; a handler may free or make timers meanwhile.
+  for (int i = 0; i < 16; ++i) {
+    AdapterTimer& t = gTimers[i];
+    if (!t.active || NowMillis() < t.due) continue;
+    if (t.oneShot) {
+      t.active = false;
+      ++gFreed;
+    } else {
+      t.due += t.period;
+    }
+    gSvc->system->RunHandlerById(state, reinterpret_cast<void*>(static_cast<uintptr_t>(i + 1)));
+  }
   // The frames the video threads queued, and the devices.
   if (int r = gSvc->system->ServiceEvents(state, 2)) return r;
   while (gX && XPending(gX)) {
