@@ -2,6 +2,7 @@
 // their pixel locks. Depends on graphics/bitmap.h and the X11 hooks.
 #include "graphics/x11_bitmap_glue.h"
 
+#include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "platform/x11/x11_hooks.h"
 
@@ -33,4 +34,5 @@ void InstallX11BitmapHooks() {
   gX11Hooks.freeBitmap = DeleteBitmap;
   gX11Hooks.lockPixels = LockForX11;
   gX11Hooks.unlockPixels = UnlockForX11;
+  gX11Hooks.adapterBitmapCaps = GetAdapterBitmapCaps;
 }

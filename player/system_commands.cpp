@@ -176,7 +176,7 @@ namespace {
 
 int DebugPrintArgs(vlVMState* L, bool lineBreak) {
   CheckArgs(L, 1, 0, 0, 0);
-  if (L->g->host.debugOutputDisabled && L->g->host.debugOutputDisabled(L)) return 0;
+  if (DebugOutputDisabled()) return 0;
   if (int status = JoinArgsAsText(L, vl::GetStackTop(L))) return status;
   size_t length = vl::GetStringLengthAt(L, -1);
   std::fwrite(vl::ToStringAt(L, -1), 1, length, stdout);

@@ -53,7 +53,7 @@ int CmdExitOnError(vlVMState* L) {
 
 int CmdAssert(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
-  if (L->g->host.debugOutputDisabled && L->g->host.debugOutputDisabled(L)) return 0;
+  if (DebugOutputDisabled()) return 0;
   int type = vl::GetTypeAt(L, 1);
   if (type == VL_TNIL || (type == VL_TNUMBER && vl::ToNumberAt(L, 1) == 0)) return ERR_ASSERTFAILED;
   vl::PushSlotCopy(L, 1);

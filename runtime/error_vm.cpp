@@ -144,6 +144,8 @@ void ShowErrorRequester(vlVMState* L, const char* message, int plain, int icon) 
   ShowErrorRequesterText(L, text, icon);
 }
 
+int DebugOutputDisabled() { return vlStartup.noDebug ? 1 : 0; }
+
 void InstallErrorSystem(vlVMState* L) {
   vlVMHost& host = L->g->host;
   host.storeAndRaiseError = HostStoreAndRaise;
@@ -155,7 +157,7 @@ void InstallErrorSystem(vlVMState* L) {
   host.setErrorArgIndex = HostSetErrorArgIndex;
   host.clearLastError = HostClearLastError;
   // -NODEBUG silences the debug printing commands, Assert and the trace.
-  host.debugOutputDisabled = [](vlVMState*) { return vlStartup.noDebug ? 1 : 0; };
+  host.debugOutputDisabled = [](vlVMState*) { return DebugOutputDisabled(); };
 }
 
 void FreeErrorSystem(vlVMState* L) {

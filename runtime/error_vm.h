@@ -47,6 +47,8 @@ void GetErrorInfo(vlVMState* state, int code, char* dst, size_t size, const char
 void ShowErrorRequester(vlVMState* state, const char* message, int plain, int icon);
 
 // Plugs the error routines into the VM's host table.
+// Whether -NODEBUG switched the debug printing, Assert and the trace off.
+int DebugOutputDisabled();
 void InstallErrorSystem(vlVMState* state);
 // Drops the error function and the user error texts (shut-down).
 void FreeErrorSystem(vlVMState* state);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/display_adapter.h"
 #include "platform/window_record.h"
 #include "platform/event_pump.h"
 #include "runtime/os.h"
@@ -37,7 +38,7 @@ constexpr int kReadTimeoutMs = 10000;
 vlX11Window* gReadWindow = nullptr;
 
 vlX11Window* ClipboardWindow() {
-  if (gX11Hooks.adapterCapabilities && gX11Hooks.adapterCapabilities()) return nullptr;
+  if (DisplayAdapterActive()) return nullptr;
   for (vlPlatformWindow* d = gX11Hooks.firstDisplay ? WindowOf(gX11Hooks.firstDisplay()) : nullptr; d; d = NextWindow(d))
     if (d->window && d->window->window) return d->window;
   return nullptr;

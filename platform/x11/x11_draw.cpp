@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "abi/plugin_abi.h"
+#include "platform/display_adapter.h"
 #include "platform/window_record.h"
 #include "platform/pixel_layout.h"
 #include "platform/offscreen_bitmap.h"
@@ -75,7 +77,8 @@ bool PremultiplyIntoOutput(vlX11Window* x, const vlX11PixelView& src, int sx, in
 }  // namespace
 
 uint32_t QueryAdapterCaps(uint32_t features) {
-  if (!(gX11Hooks.adapterCapabilities() & 0x10)) return 0;
+  const vlPluginInfo* a = vlDisplayAdapter;
+  if (!a || !(a->displayWords[0] & 0x10)) return 0;
   return gX11Hooks.adapterBitmapCaps(features);
 }
 

@@ -11,7 +11,6 @@ void NoFree(vlBitmap*) {}
 int NoLock(vlBitmap*, vlX11PixelView*, int) { return 0; }
 void NoUnlock(vlBitmap*) {}
 int NoVideos(vlDisplay*, vlX11VideoRect*, int) { return 0; }
-uint32_t NoAdapter() { return 0; }
 uint32_t NoAdapterCaps(uint32_t) { return 0; }
 const unsigned long* BuiltinIcons(long* items) {
   *items = kBuiltinIconItems;
@@ -26,7 +25,6 @@ constexpr vlX11Hooks kDefaults = {
     .lockPixels = NoLock,
     .unlockPixels = NoUnlock,
     .videoOverlays = NoVideos,
-    .adapterCapabilities = NoAdapter,
     .adapterBitmapCaps = NoAdapterCaps,
     .windowIconData = BuiltinIcons,
     .releaseIconData = KeepIcons,

@@ -40,9 +40,8 @@ struct vlX11Hooks {
   // (not on a layer; playing, paused or started), up to max; the count.
   // Default: none.
   int (*videoOverlays)(vlDisplay* display, vlX11VideoRect* out, int max);
-  // The display adapter's capability byte and the bitmap features it
-  // grants. Default: no adapter (0).
-  uint32_t (*adapterCapabilities)();
+  // The bitmap features the display adapter grants of those asked for.
+  // Default: none (0).
   uint32_t (*adapterBitmapCaps)(uint32_t features);
   // The window icons as _NET_WM_ICON data (width, height, pixels, ...) and
   // their item count; release drops data the call made. Default: the

@@ -16,6 +16,8 @@
 #include "runtime/os.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_draw.h"
+#include "abi/plugin_abi.h"
+#include "platform/display_adapter.h"
 #include "platform/x11/x11_ext.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_shm.h"
@@ -290,13 +292,19 @@ TEST_F(X11Draw, WindowAttributes) {
   FreeOffscreenBitmap(header);
 }
 
+// An installed adapter record, not hook slots: its capability byte must
+// have 0x10 before any bitmap feature is granted.
 TEST(X11DrawCaps, AdapterCapsNeedTheAdapterBitmapByte) {
   EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
-  gX11Hooks.adapterCapabilities = [] { return 0x08u; };
   gX11Hooks.adapterBitmapCaps = [](uint32_t features) { return features & 0x0Cu; };
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);  // no adapter
+  vlPluginInfo adapter{};
+  adapter.displayWords[0] = 0x08;
+  vlDisplayAdapter = &adapter;
   EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
-  gX11Hooks.adapterCapabilities = [] { return 0x18u; };
+  adapter.displayWords[0] = 0x18;
   EXPECT_EQ(QueryAdapterCaps(0xFC), 0x0Cu);
+  vlDisplayAdapter = nullptr;
   ResetX11Hooks();
 }
 

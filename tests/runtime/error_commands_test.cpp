@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/error_commands.h"
+#include "runtime/run_state.h"
 #include "tests/runtime/handler_test_util.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
@@ -127,8 +128,10 @@ TEST_F(ErrorCommands, AssertPassesValuesThrough) {
   EXPECT_STREQ(vl::ToStringAt(L, -1), "0");
   ASSERT_EQ(Call(CmdAssert, [&] { vl::PushNumber(L, -2); }), 1);
   EXPECT_EQ(vl::ToNumberAt(L, -1), -2);
-  L->g->host.debugOutputDisabled = [](vlVMState*) { return 1; };
+  // -NODEBUG: Assert checks nothing and returns nothing.
+  vlStartup.noDebug = 1;
   EXPECT_EQ(Call(CmdAssert, [&] { vl::PushNil(L); }), 0);
+  vlStartup.noDebug = 0;
 }
 
 int gHandlerCalls;
