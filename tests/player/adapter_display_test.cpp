@@ -110,6 +110,15 @@ class AdapterDisplay : public PlayerTest {
     return pixels;
   }
   std::string Log(const char* owns) const { return dir() + "/adapter" + owns + ".log"; }
+  // The applet run through the adapter with one more environment setting;
+  // the adapter logs to Log(log).
+  Result RunOnAdapter(const std::string& applet, const char* log, const std::string& setting) {
+    RunOptions options;
+    options.timeoutSeconds = 20;
+    options.program = AdapterProgram();
+    options.env = {"VL_XADAPTER_LOG=" + Log(log), setting};
+    return Run({"-requireplugins", "xadapter", applet}, options);
+  }
   // A copy of the player beside the adapter plug-in.
   std::string AdapterProgram() {
     if (program_.empty()) {
@@ -290,11 +299,7 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
 .call iskeydown "LSHIFT" -> s
 .call debugprint $s
 .call debugprint "done")");
-  RunOptions options;
-  options.timeoutSeconds = 20;
-  options.program = AdapterProgram();
-  options.env = {"VL_XADAPTER_LOG=" + Log("wake"), "VL_XADAPTER_BLOCK=1"};
-  Result r = Run({"-requireplugins", "xadapter", applet}, options);
+  Result r = RunOnAdapter(applet, "wake", "VL_XADAPTER_BLOCK=1");
   const std::string said = ReadFile(Log("wake"));
   ASSERT_EQ(r.status, 0) << r.out << r.err << said;
   EXPECT_EQ(r.out, "fired\n1\ndone\n");
@@ -335,11 +340,7 @@ TEST_F(AdapterDisplay, TimerAdapterDrivesIntervalsAndTimeouts) {
 .call clearinterval 1
 .call wait 3
 .call debugprint "done")");
-  RunOptions options;
-  options.timeoutSeconds = 20;
-  options.program = AdapterProgram();
-  options.env = {"VL_XADAPTER_LOG=" + Log("timers"), "VL_XADAPTER_TIMERS=1"};
-  Result r = Run({"-requireplugins", "xadapter", applet}, options);
+  Result r = RunOnAdapter(applet, "timers", "VL_XADAPTER_TIMERS=1");
   const std::string said = ReadFile(Log("timers"));
   ASSERT_EQ(r.status, 0) << r.out << r.err << said;
   const size_t changed = r.out.find("changed\n");
