@@ -3,7 +3,7 @@
 // one into a new brush is the picture code's part, reached through hooks.
 #include <cstring>
 
-#include "runtime/clipboard_hooks.h"
+#include "objects/brushes/brush.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_input.h"
 #include "runtime/error_vm.h"
@@ -49,10 +49,10 @@ int CmdGetClipboard(vlVMState* L) {
     return 2;
   }
   if (result.kind == VL_CLIP_PICTURE) {
-    int status = gClipboardPictureHooks.pictureToBrush(L, reinterpret_cast<const uint8_t*>(result.data), result.length);
+    int status = BrushFromClipboardPNG(L, reinterpret_cast<const uint8_t*>(result.data), result.length);
     FreeMemory(result.data);
     if (status) return status;
-    // The hook pushed the new brush's handle.
+    // The new brush's handle is pushed.
     vl::PushNumber(L, kClipboardImage);
     vl::InsertTopAt(L, -2);
     return 2;
@@ -74,7 +74,7 @@ int CmdSetClipboard(vlVMState* L) {
     GetObjectIDArg(&id, L, 2);
     uint8_t* png = nullptr;
     size_t length = 0;
-    if (int status = gClipboardPictureHooks.brushToPicture(L, id, &png, &length)) return status;
+    if (int status = BrushToClipboardPNG(L, id, &png, &length)) return status;
     int status = SetClipboardData(VL_CLIP_PICTURE, png, length);
     FreeMemory(png);
     return status;

@@ -2,6 +2,7 @@
 // and shows. The record, the list of all brushes, adding, finding and
 // freeing them, and the brush command library.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/objects.h"
@@ -139,6 +140,9 @@ int AllocDisplayBackBuffer(vlDisplay* display, int32_t width, int32_t height, in
 int OpenBrushLib(vlVMState* state);
 // GetAttribute and the planes clip regions and pointers are made from.
 void InstallBrushGraphicsHooks();
-// Brushes as PNG pictures on the clipboard.
-void InstallBrushClipboardHooks();
+// Brushes as PNG pictures on the clipboard: the brush's pixels as a PNG
+// file (an AllocMemory block), 0 or an error; and the PNG file's bytes as
+// a new brush with an automatic id, its handle pushed, 0 or an error.
+int BrushToClipboardPNG(vlVMState* state, vlObjectId id, uint8_t** png, size_t* length);
+int BrushFromClipboardPNG(vlVMState* state, const uint8_t* png, size_t length);
 void FreeBrushLib(vlVMState* state);

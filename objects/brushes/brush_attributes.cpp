@@ -54,5 +54,4 @@ int BrushPictures(vlVMState* L, vlObjectId id, int32_t, vlBitmap** picture, vlBi
 void InstallBrushGraphicsHooks() {
   SetAttributeHandler(VL_OBJ_BRUSH, BrushAttribute);
   SetObjectPicturesHandler(VL_OBJ_BRUSH, BrushPictures);
-  InstallBrushClipboardHooks();
 }

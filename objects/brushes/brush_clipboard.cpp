@@ -4,16 +4,13 @@
 #include "formats/png_codec.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
-#include "runtime/clipboard_hooks.h"
 #include "runtime/os.h"
 #include "runtime/paths.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
-namespace {
-
-int BrushToPNG(vlVMState* L, vlObjectId id, uint8_t** png, size_t* length) {
+int BrushToClipboardPNG(vlVMState* L, vlObjectId id, uint8_t** png, size_t* length) {
   vlBrush* b = nullptr;
   if (int s = GetBrushByID(L, id, &b, 0)) return s;
   uint32_t* argb = ReadBitmapARGBMasked(b->bitmap, 0, 0, b->width, b->height, b->mask, b->alpha, -1, 1, 0);
@@ -37,7 +34,7 @@ int BrushToPNG(vlVMState* L, vlObjectId id, uint8_t** png, size_t* length) {
   return 0;
 }
 
-int PNGToBrush(vlVMState* L, const uint8_t* png, size_t length) {
+int BrushFromClipboardPNG(vlVMState* L, const uint8_t* png, size_t length) {
   vlStream* stream = OpenMemoryStream(png, length);
   if (!stream) return ERR_MEM;
   int32_t width = 0, height = 0, alpha = 0;
@@ -64,7 +61,3 @@ int PNGToBrush(vlVMState* L, const uint8_t* png, size_t length) {
   vl::PushPointer(L, brush);
   return 0;
 }
-
-}  // namespace
-
-void InstallBrushClipboardHooks() { gClipboardPictureHooks = {BrushToPNG, PNGToBrush}; }

@@ -16,7 +16,6 @@
 #include "objects/brushes/brush.h"
 #include "runtime/os.h"
 #include "player/system_library.h"
-#include "runtime/clipboard_hooks.h"
 #include "vm/error_codes.h"
 #include "vm/value.h"
 
@@ -57,7 +56,7 @@ TEST_F(BrushClipboard, BrushBecomesAPngImageMagickReads) {
 
   uint8_t* png = nullptr;
   size_t length = 0;
-  ASSERT_EQ(gClipboardPictureHooks.brushToPicture(L, {1, nullptr}, &png, &length), 0);
+  ASSERT_EQ(BrushToClipboardPNG(L, {1, nullptr}, &png, &length), 0);
   const std::string file = Temp("clip_out.png"), raw = Temp("clip_out.rgba");
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<char*>(png), static_cast<std::streamsize>(length));
   ASSERT_EQ(std::system(("convert '" + file + "' -depth 8 rgba:'" + raw + "'").c_str()), 0);
@@ -67,7 +66,7 @@ TEST_F(BrushClipboard, BrushBecomesAPngImageMagickReads) {
   EXPECT_EQ(rgba, want);
 
   // And the same bytes come back as a brush with an alpha channel.
-  ASSERT_EQ(gClipboardPictureHooks.pictureToBrush(L, png, length), 0);
+  ASSERT_EQ(BrushFromClipboardPNG(L, png, length), 0);
   auto* copy = static_cast<vlBrush*>(vl::ToUserdataAt(L, -1));
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy->width, 3);
@@ -81,9 +80,9 @@ TEST_F(BrushClipboard, BrushBecomesAPngImageMagickReads) {
   std::remove(file.c_str());
   std::remove(raw.c_str());
 
-  EXPECT_EQ(gClipboardPictureHooks.brushToPicture(L, {9, nullptr}, &png, &length), ERR_FINDBRUSH);
+  EXPECT_EQ(BrushToClipboardPNG(L, {9, nullptr}, &png, &length), ERR_FINDBRUSH);
   const uint8_t junk[] = {0x89, 'P', 'N', 'G', 1, 2, 3};
-  EXPECT_NE(gClipboardPictureHooks.pictureToBrush(L, junk, sizeof junk), 0);
+  EXPECT_NE(BrushFromClipboardPNG(L, junk, sizeof junk), 0);
 }
 
 TEST_F(BrushClipboard, PngFromAnotherClientArrivesAsBrush) {
