@@ -201,6 +201,53 @@ void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t c
   if (gOwed.count == 0) gOwed.to = gOwed.from = nullptr;
 }
 
+namespace {
+// A debt carried through a drawing into its `from` (BeginOwedDrawing).
+OwedCopy gCarried;
+}  // namespace
+
+bool BeginOwedDrawing(vlBitmap* from, vlBitmap* to) {
+  gCarried.from = gCarried.to = nullptr;
+  gCarried.count = 0;
+  if (!from || !to || from == to) return false;
+  // Drawing held back for `from` goes in first: it is not the drawing `to`
+  // takes. Settling it pays any debt `from` is owed from.
+  if (gHeldBitmap == from) SettleIfInvolved(from, true);
+  if (!gOwed.to) return true;
+  if (gOwed.from != from || gOwed.to != to) return false;  // another debt keeps the slot
+  // The drawing changes what `to` owes as it changes `from`, so the debt
+  // still holds after it; only one too full to take the drawing's
+  // rectangle is paid now (a bounding box would copy pixels `to` is not
+  // owed).
+  if (gOwed.count >= kOwedMax) {
+    SettleOwedCopy();
+    return true;
+  }
+  gCarried = gOwed;
+  gOwed.to = gOwed.from = nullptr;
+  return true;
+}
+
+void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t w, int32_t h) {
+  int32_t rects[kOwedMax][4];
+  int32_t count = 0;
+  if (gCarried.to == to && gCarried.from == from) {
+    for (int32_t i = 0; i < gCarried.count; i++) {
+      const int32_t* r = gCarried.rects[i];
+      // One the new rectangle covers is owed through it.
+      if (r[0] >= x && r[1] >= y && r[0] + r[2] <= x + w && r[1] + r[3] <= y + h) continue;
+      std::copy(r, r + 4, rects[count++]);
+    }
+  }
+  gCarried.from = gCarried.to = nullptr;
+  gCarried.count = 0;
+  if (w > 0 && h > 0) {
+    rects[count][0] = x, rects[count][1] = y, rects[count][2] = w, rects[count][3] = h;
+    count++;
+  }
+  OweBitmapCopy(from, to, &rects[0][0], count);
+}
+
 void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h) {
   if (!gOwed.to || to != gOwed.to || src == to) return;
   for (int32_t i = 0; i < gOwed.count; i++) {
@@ -253,6 +300,7 @@ vlBitmap* NewVideoBitmap(int32_t width, int32_t height, uint32_t flags, const vl
 void DeleteBitmap(vlBitmap* b) {
   if (!b) return;
   if (b == gOwed.to) gOwed.to = gOwed.from = nullptr;
+  if (b == gCarried.to || b == gCarried.from) gCarried.to = gCarried.from = nullptr;
   if (b == gHeldBitmap) gHeldBitmap = nullptr, gHeldSettle = nullptr;
   SettleIfInvolved(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();

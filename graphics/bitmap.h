@@ -55,6 +55,14 @@ int SwapBitmapPixels(vlBitmap* a, vlBitmap* b);
 // copy into `to` covers them all first (DropOwedCopyCoveredBy).
 void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count);
 void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h);
+// A drawing into `from` that `to` is to take too, in one rectangle: a
+// copy `to` owes `from` is carried through the drawing unpaid (it changes
+// both alike) and the rectangle joins it at the end, so a frame drawn over
+// the last one owes one copy, not two. Between the two calls nothing may
+// read `to` but the drawing's own reads of other pictures. False, with
+// nothing begun, when the slot holds another pair's debt: copy at once.
+bool BeginOwedDrawing(vlBitmap* from, vlBitmap* to);
+void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t w, int32_t h);
 // Drawing held back for a picture (a display's back buffer with sprite
 // moves not yet redrawn): `settle` runs once before the picture is next
 // locked or its store handed out, and is forgotten when it is deleted.

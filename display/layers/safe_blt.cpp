@@ -11,6 +11,7 @@
 #include "display/layer_hooks.h"
 #include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
+#include "graphics/adapter.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
@@ -66,6 +67,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   vlBitmap* tempPlane = nullptr;
   vlBitmap* showFrom = nullptr;
   vlBitmap* toFront = nullptr;
+  bool owed = false;
   bool showSource = false;
   const bool regionActive = clip && !(flags & VL_SAFEBLT_NOCLIP);
   // A made source is computed into its own picture where it is read, and
@@ -123,6 +125,15 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
           ((flags & VL_SAFEBLT_KEEP) || (vlCurrentOutput && vlCurrentOutput->sprites)))
         toFront = d->front;
       dst = d->back;
+      // With no sprite on the display the back buffer is what the front
+      // copy should hold wherever it took a kept drawing, so the copy is
+      // owed and made only when the front copy is next used or the back
+      // buffer changes otherwise (a frame drawn whole over the last then
+      // costs one copy, not two). Not with sources that read the front
+      // copy, nor with adapters whose blits bypass the pictures' locks.
+      owed = toFront && !made && src != toFront && mask != toFront && alpha != toFront &&
+             !(d->bgpic && d->bgpic->sprites) && !(vlCurrentOutput && vlCurrentOutput->sprites) &&
+             !GetGfxAdapter() && !DisplayAdapterActive() && BeginOwedDrawing(d->back, toFront);
       if (!(flags & VL_SAFEBLT_NOSHOW)) showFrom = d->back;
     } else if (d->layersOn && (flags & VL_SAFEBLT_FROMLAYERS) && d->back) {
       RedrawBGPicLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 0);
@@ -191,7 +202,10 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   if (toFront) {
     const int32_t fw = std::min(w, std::min(toFront->width, dst->width) - dx);
     const int32_t fh = std::min(h, std::min(toFront->height, dst->height) - dy);
-    if (fw > 0 && fh > 0) BltBitmap(dst, dx, dy, toFront, dx, dy, fw, fh);
+    if (owed)
+      EndOwedDrawing(dst, toFront, dx, dy, fw, fh);
+    else if (fw > 0 && fh > 0)
+      BltBitmap(dst, dx, dy, toFront, dx, dy, fw, fh);
   }
   if (showSource)
     UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 1);

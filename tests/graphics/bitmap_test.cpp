@@ -289,4 +289,61 @@ TEST(BitmapsImageMagick, AlphaCompositeMatchesConvert) {
   }
 }
 
+// A picture that is to take the drawings made into another (a display's
+// front copy of its back buffer) owes them until it is used or the other
+// changes otherwise; drawings in between join the debt unpaid, and only
+// the owed pixels are ever copied.
+TEST(OwedDrawings, CarriedThroughDrawingsAndPaidWithOnlyTheOwedPixels) {
+  constexpr uint32_t kJunk = 0x00DD00, kA = 0x0000AA, kB = 0xBB0000, kC = 0x00CCCC;
+  vlBitmap* from = NewBitmap(24, 16, 0, nullptr);
+  vlBitmap* to = NewBitmap(24, 16, 0, nullptr);
+  ASSERT_TRUE(from && to);
+  FillBitmapRect(from, 0, 0, 24, 16, kJunk);  // not owed: never copied
+  FillBitmapRect(to, 0, 0, 24, 16, 0);
+  auto draw = [&](int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color) {
+    ASSERT_TRUE(BeginOwedDrawing(from, to));
+    FillBitmapRect(from, x, y, w, h, color);
+    EndOwedDrawing(from, to, x, y, w, h);
+  };
+  draw(0, 0, 4, 4, kA);
+  draw(2, 2, 2, 2, kB);  // inside the first: both stay owed
+  draw(8, 8, 2, 2, kB);
+  FillBitmapRect(from, 0, 0, 24, 16, kC);  // a change not to be taken: paid first
+  EXPECT_EQ(ReadBitmapPixel(to, 0, 0, 0) & 0xFFFFFF, kA);
+  EXPECT_EQ(ReadBitmapPixel(to, 3, 3, 0) & 0xFFFFFF, kB);
+  EXPECT_EQ(ReadBitmapPixel(to, 9, 9, 0) & 0xFFFFFF, kB);
+  EXPECT_EQ(ReadBitmapPixel(to, 5, 5, 0) & 0xFFFFFF, 0u);
+  EXPECT_EQ(ReadBitmapPixel(to, 7, 8, 0) & 0xFFFFFF, 0u);
+
+  // More separate rectangles than the debt keeps apart: paid, not widened
+  // to their bounding box.
+  FillBitmapRect(from, 0, 0, 24, 16, kJunk);
+  FillBitmapRect(to, 0, 0, 24, 16, 0);
+  for (int i = 0; i < 70; ++i) draw(2 * (i % 10), 2 * (i / 10), 1, 1, kA);
+  EXPECT_EQ(ReadBitmapPixel(to, 1, 0, 0) & 0xFFFFFF, 0u);
+  EXPECT_EQ(ReadBitmapPixel(to, 1, 1, 0) & 0xFFFFFF, 0u);
+  EXPECT_EQ(ReadBitmapPixel(to, 17, 11, 0) & 0xFFFFFF, 0u);
+  EXPECT_EQ(ReadBitmapPixel(to, 0, 0, 0) & 0xFFFFFF, kA);
+  EXPECT_EQ(ReadBitmapPixel(to, 18, 12, 0) & 0xFFFFFF, kA);  // the last drawing too
+
+  // A debt of another pair keeps the slot: the drawing is not begun and
+  // that debt is still paid when its picture is read.
+  vlBitmap* other = NewBitmap(24, 16, 0, nullptr);
+  ASSERT_NE(other, nullptr);
+  FillBitmapRect(other, 0, 0, 24, 16, 0);
+  const int32_t rect[4] = {4, 4, 2, 2};
+  OweBitmapCopy(from, other, rect, 1);
+  EXPECT_FALSE(BeginOwedDrawing(from, to));
+  EXPECT_EQ(ReadBitmapPixel(other, 5, 5, 0) & 0xFFFFFF, kJunk);
+  EXPECT_EQ(ReadBitmapPixel(other, 6, 6, 0) & 0xFFFFFF, 0u);
+
+  // A picture deleted while owed forgets the debt (no copy into freed memory).
+  draw(0, 0, 24, 16, kC);
+  DeleteBitmap(to);
+  FillBitmapRect(from, 0, 0, 24, 16, kA);
+  EXPECT_EQ(ReadBitmapPixel(from, 0, 0, 0) & 0xFFFFFF, kA);
+  DeleteBitmap(other);
+  DeleteBitmap(from);
+}
+
 }  // namespace

@@ -219,6 +219,83 @@ TEST_F(Drawing, PointsAndLinesShowOnAScaledDisplay) {
   EXPECT_EQ(Differ(dir() + "/scaled.png", Convert(Quote(want) + " -sample 200%", "want2.bmp")), "0") << "window";
 }
 
+// Brushes drawn with no sprite on the display (one over the whole window,
+// a plain one and one with transparent pixels) stay in the display's
+// picture for whatever next reads it: a box drawn over them, a sprite
+// appearing and moving away, a snapshot, a brush shown by a transition,
+// a new BGPic shown by a transition, scaling, a size change and Cls. The
+// window is grabbed after each and compared with ImageMagick's picture.
+TEST_F(Drawing, BrushesDrawnWithoutSpritesReachEveryReaderOfThePicture) {
+  const std::string halfClear = dir() + "/half.png";
+  int status = 0;
+  Tool("convert -size 20x20 xc:'#00FF00' -alpha set -region 10x20+10+0 -alpha transparent PNG32:" +
+           Quote(halfClear),
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string bg2 = Convert("-size 160x100 xc:'#602000'", "bg2.bmp");
+  const std::string drawn = ".line 1\n"
+      ".table 0 { width = 160, height = 100, title = \"draw\" }\n"
+      ".call base=1 setdisplayattributes r0\n"
+      ".call base=1 createbrush 1 160 100 2113632\n"
+      ".call base=1 createbrush 2 30 20 16744448\n"
+      ".table 0 { loadalpha = 1 }\n"
+      ".call base=1 loadbrush 3 \"" + halfClear + "\" r0\n"
+      // Frames over the whole window, the last one kept.
+      ".call base=1 displaybrush 2 0 0\n"
+      ".call base=1 displaybrush 1 0 0\n"
+      ".call base=1 displaybrush 2 20 20\n"
+      ".call base=1 displaybrush 1 0 0\n"
+      ".call base=1 displaybrush 2 20 20\n"
+      ".call base=1 displaybrush 3 100 50\n";
+  const std::string model = "-size 160x100 xc:'#204060' +antialias -fill '#FF8000' -draw 'rectangle 20,20 49,39' "
+                            "-fill '#00FF00' -draw 'rectangle 100,50 109,69'";
+  struct Reader {
+    const char* name;
+    std::string script;
+    std::string want;  // ImageMagick's arguments for the display's picture
+    bool scaled = true;  // then scaled, the window redrawn from the picture
+  };
+  const Reader readers[] = {
+      {"scale", "", model},
+      {"box",
+       ".call base=1 setfillstyle 0\n.call base=1 box 15 15 40 30 255\n.call base=1 box 95 45 20 30 255\n",
+       model + " -fill none -stroke '#0000FF' -draw 'rectangle 15,15 54,44' -draw 'rectangle 95,45 114,74'"},
+      {"sprite",
+       ".call base=1 createbrush 12 10 10 16711935\n.call base=1 createsprite 1 3 12\n"
+       ".call base=1 displaysprite 1 25 25\n.call base=1 displaysprite 1 100 55\n"
+       ".call base=1 displaysprite 1 150 0\n",
+       model + " -fill '#FF00FF' -draw 'rectangle 150,0 159,9'"},
+      {"snapshot", ".call base=1 savesnapshot \"" + dir() + "/snapshot.bmp\" 0\n", model},
+      // The moved brush is not kept: the picture under it comes back.
+      {"move", ".call base=1 createbrush 7 20 10 65535\n.call base=1 movebrush 7 100 10 25 25\n", model},
+      {"brushfx", ".call base=1 createbrush 7 20 10 65535\n.call base=1 displaybrushfx 7 40 30 49 4\n",
+       model + " -fill '#00FFFF' -draw 'rectangle 40,30 59,39'", false},
+      {"bgpicfx",
+       ".call base=1 loadbgpic 2 \"" + bg2 + "\"\n.call base=1 displaytransitionfx 2 49 4\n"
+       ".call base=1 displaybrush 3 0 0\n",
+       "-size 160x100 xc:'#602000' +antialias -fill '#00FF00' -draw 'rectangle 0,0 9,19'"},
+      {"resize", ".table 0 { width = 200, height = 120 }\n.call base=1 setdisplayattributes r0\n",
+       "-size 160x100 xc:black"},
+      {"cls", ".call base=1 cls\n", "-size 160x100 xc:black"},
+  };
+  // Last the display is scaled: the window is then redrawn from the
+  // display's picture, not from what the window showed. (A brush shown by
+  // a transition is not in that picture yet: its window is taken as is.)
+  const std::string scale = ".table 0 { scalemode = 1, scalewidth = 320, scaleheight = 200 }\n"
+                            ".call base=1 setdisplayattributes r0\n";
+  for (const Reader& reader : readers) {
+    SCOPED_TRACE(reader.name);
+    unlink((dir() + "/grabbed").c_str());
+    rmdir((dir() + "/ready").c_str());
+    Result r = RunAndGrab(drawn + reader.script + (reader.scaled ? scale : "") + ReadyForGrab(), reader.name);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string want =
+        Convert(reader.want + (reader.scaled ? " -sample 320x200!" : ""), std::string(reader.name) + "_want.bmp");
+    EXPECT_EQ(Differ(dir() + "/" + reader.name + ".png", want), "0") << "window";
+  }
+  EXPECT_EQ(Differ(dir() + "/snapshot.bmp", Convert(model, "model.bmp")), "0") << "snapshot";
+}
+
 // A layer showing a part of a BGPic keeps showing what it showed when the
 // script frees or rescales that BGPic: the layer gets the picture for
 // itself. The window is grabbed after each step.
