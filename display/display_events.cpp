@@ -16,12 +16,10 @@
 #include "platform/event_pump.h"
 #include "platform/x11/x11_input.h"
 
-namespace {
-
 // The window system lost the window's pixels. Without layers the back
 // buffer is all there is of what was drawn (brushes, effect frames so far):
 // it goes out as it is; rebuilding it from the BGPic would wipe that.
-void Refresh(vlVMState* L, vlDisplay* d) {
+void RefreshLostDisplay(vlVMState* L, vlDisplay* d) {
   if (!d->back || d->displayState != VL_DISPSTATE_OPEN) return;
   if (d->doubleBuffer && !d->hardwareDoubleBuffer && d->dbPicture && d->bgpic) {
     // Under a software double buffer the window showed the last frame
@@ -40,7 +38,7 @@ void Refresh(vlVMState* L, vlDisplay* d) {
   gLayerHooks.redrawDisplayVideos(L, d);
 }
 
-int SwitchMode(vlVMState* L, vlDisplay* d, int full) {
+int SwitchDisplayMode(vlVMState* L, vlDisplay* d, int full) {
   // Full screen at the display's own size; windowed again as it was.
   if (full) {
     d->screen.screenWidth = d->width;
@@ -50,18 +48,16 @@ int SwitchMode(vlVMState* L, vlDisplay* d, int full) {
   return OpenDisplayWindow(L, d, VL_OPENWIN_REOPEN);
 }
 
-int Resize(vlVMState* L, vlDisplay* d, int width, int height) {
+int ResizeDisplayToWindow(vlVMState* L, vlDisplay* d, int width, int height) {
   if (width == d->width && height == d->height) return 0;
   return ResizeOpenDisplay(L, d, VL_KEEPPOSITION, VL_KEEPPOSITION, width, height, 0, d->smoothScale, 0, 0);
 }
 
-}  // namespace
-
 void InstallDisplayInput() {
   gX11InputHooks.flushPendingFrames = FlushPendingDisplayFrames;
-  gX11InputHooks.refreshDisplay = Refresh;
+  gX11InputHooks.refreshDisplay = RefreshLostDisplay;
   gX11InputHooks.isFullscreenUnique = IsFullscreenUnique;
-  gX11InputHooks.switchMode = SwitchMode;
-  gX11InputHooks.resizeDisplay = Resize;
+  gX11InputHooks.switchMode = SwitchDisplayMode;
+  gX11InputHooks.resizeDisplay = ResizeDisplayToWindow;
   gInputBackend.handleInput = HandleX11Events;
 }

@@ -20,6 +20,7 @@
 
 #include <unistd.h>
 
+#include "display/clients.h"
 #include "display/events/event_loop.h"
 #include "platform/event_pump.h"
 #include "runtime/replace_file.h"
@@ -305,8 +306,8 @@ int PumpEventsSvc(vlVMState* state, uint32_t flags) {
 // devices are polled, and with flag bit 0 the ready callbacks run.
 int ServiceEventsSvc(vlVMState* state, uint32_t flags) {
   if (Quitting(state)) return 0;
-  if ((flags & 2) && gX11InputHooks.flushPendingFrames)
-    if (int status = gX11InputHooks.flushPendingFrames(state)) return status;
+  if (flags & 2)
+    if (int status = FlushPendingDisplayFrames(state)) return status;
   PollDevices(state);
   return (flags & 1) ? RunReadyCallbacks(state) : 0;
 }

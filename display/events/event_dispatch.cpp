@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "display/display_events.h"
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "platform/display_adapter.h"
@@ -439,7 +440,7 @@ int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int mode
     }
     if (e.type == VL_XEV_MODE_SWITCH && DisplayAdapterActive()) {
       // The adapter's windows switch here; the X code switched already.
-      int status = gX11InputHooks.switchMode(state, e.display, e.display->fullScreen ? 0 : 1);
+      int status = SwitchDisplayMode(state, e.display, e.display->fullScreen ? 0 : 1);
       if (status) {
         lock.Release();
         FreeQueued(state, e);

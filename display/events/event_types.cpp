@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "display/monitors.h"
+#include "display/display_events.h"
 #include "display/display.h"
 #include "platform/event_pump.h"
 #include "runtime/os.h"
@@ -42,7 +44,7 @@ void FreeTypeData(vlVMState* state, uint32_t code, void* data) {
 int MapPost(int posted) { return posted == 1 ? 0 : ERR_ADDSYSEVENT; }
 
 vlDisplay* DisplayByNumber(uintptr_t number) {
-  for (vlDisplay* d = gX11Hooks.firstDisplay(); d; d = d->next)
+  for (vlDisplay* d = vlDisplayList; d; d = d->next)
     if (!d->idHandle && static_cast<uint32_t>(d->idNumber) == static_cast<uint32_t>(number)) return d;
   return nullptr;
 }
@@ -88,7 +90,7 @@ int PostDisplayInput(vlVMState* state, uint32_t kind, const uintptr_t* record) {
           PostQuitRequest();
         }
       } else if (code == VL_KEY_RETURN && (qualifiers & (VL_QUAL_LALT | VL_QUAL_RALT)) &&
-                 gX11InputHooks.isFullscreenUnique(d) && !(d->styleFlags & VL_DISPSTYLE_NOMODESWITCH) &&
+                 IsFullscreenUnique(d) && !(d->styleFlags & VL_DISPSTYLE_NOMODESWITCH) &&
                  !d->grabBlocking) {
         int switched = MapPost(PostEvent(d, VL_XEV_MODE_SWITCH, 0, 0, 0, nullptr));
         if (!status) status = switched;
@@ -98,7 +100,7 @@ int PostDisplayInput(vlVMState* state, uint32_t kind, const uintptr_t* record) {
     case 5: return MapPost(PostEvent(d, VL_XEV_CLOSE, 0, 0, 0, nullptr));
     case 6: {
       int32_t width = static_cast<int32_t>(word(1)), height = static_cast<int32_t>(word(2));
-      if (int error = gX11InputHooks.resizeDisplay(state, d, width, height)) return error;
+      if (int error = ResizeDisplayToWindow(state, d, width, height)) return error;
       // The resize may have rebuilt the display list: find it again.
       d = DisplayByNumber(record[0]);
       if (!d) return ERR_FINDDISPLAY;
@@ -115,7 +117,7 @@ int PostDisplayInput(vlVMState* state, uint32_t kind, const uintptr_t* record) {
       } else {
         d->visibility = 1;
         int status = MapPost(PostEvent(d, VL_XEV_SHOW, 0, 0, 0, nullptr));
-        if (state) gX11InputHooks.refreshDisplay(state, d);
+        if (state) RefreshLostDisplay(state, d);
         return status;
       }
     default:  // 9
