@@ -43,8 +43,6 @@ int X11Wait(vlVMState* state, int argument, int* result) {
   return 0;
 }
 
-int HookPump(vlVMState* state, int context, int* error) { return PumpEvents(state, context, 0, error); }
-int HookWait(vlVMState* state, int context) { return WaitForEvents(state, context, 0, nullptr); }
 
 // A display adapter's event entries replace the X11 input; one called
 // through the frame hook gets nothing on this platform.
@@ -136,8 +134,6 @@ int InitEventPump(vlVMState* state) {
   // The wait needs the wake pipe, and script timers their signal.
   if (int r = OpenWakePipe()) return r;
   if (int r = InitTimers()) return r;
-  gPlatformHooks.pumpEvents = HookPump;
-  gPlatformHooks.waitForEvents = HookWait;
   return 0;
 }
 

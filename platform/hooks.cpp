@@ -7,20 +7,10 @@
 
 namespace {
 
-int DefaultPump(vlVMState*, int, int* error) {
-  if (error) *error = 0;
-  return 0;
-}
-
-int DefaultWait(vlVMState*, int) { return WaitForWake(nullptr, 0); }
-
 int DefaultRunMainChunk(vlVMState*) { return 0; }
 
 constexpr vlPlatformHooks kDefaults = {
-    .pumpEvents = DefaultPump,
-    .waitForEvents = DefaultWait,
     .runMainChunk = DefaultRunMainChunk,
-    .pointerMoved = nullptr,
     .postAudioEvent = nullptr,
     .runTimerCallback = nullptr,
     .popAudioEvent = nullptr,

@@ -16,16 +16,8 @@ enum : int {
 };
 
 struct vlPlatformHooks {
-  // The event pump, pump-only mode: 1 when the caller must stop (quit or a
-  // pending error in *error). Default: nothing to pump, returns 0.
-  int (*pumpEvents)(vlVMState* state, int context, int* error);
-  // The blocking wait: returns 0 or an error code. Default: WaitForWake,
-  // the wake pipe alone.
-  int (*waitForEvents)(vlVMState* state, int context);
   // Runs the main chunk. Default: returns 0.
   int (*runMainChunk)(vlVMState* state);
-  // A pointer-moved wake message for an X connection. Default: nothing.
-  void (*pointerMoved)(uintptr_t connection);
   // Appends an event to the audio event queue and, with wake set, wakes the
   // event wait; called from any thread. Default: nothing.
   void (*postAudioEvent)(int kind, vlObjectId id, int32_t step, int32_t count, int32_t extra,

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "platform/display_adapter.h"
+#include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "platform/intervals.h"
 #include "runtime/os.h"
@@ -43,7 +44,7 @@ int SleepPumpingEvents(vlVMState* state, uint32_t millis) {
   int result = 0;
   for (;;) {
     if (armed) {
-      result = gPlatformHooks.waitForEvents(state, 0);
+      result = WaitForEvents(state, 0, 0, nullptr);
       if (result) break;
       if (gSleepElapsed.load()) break;
     } else {
@@ -53,7 +54,7 @@ int SleepPumpingEvents(vlVMState* state, uint32_t millis) {
       SleepMillis(deadline - now < 10 ? static_cast<uint32_t>(deadline - now) : 10);
     }
     int error = 0;
-    if (gPlatformHooks.pumpEvents(state, 2, &error)) {
+    if (PumpEvents(state, 2, 0, &error)) {
       result = error ? error : ERR_USERABORT;
       break;
     }

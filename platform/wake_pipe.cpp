@@ -8,6 +8,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include "platform/x11/x11_connection.h"
 #include "platform/display_adapter.h"
 #include "platform/hooks.h"
 #include "platform/timers.h"
@@ -90,7 +91,7 @@ vlWakeCounts DrainWakePipe() {
           break;
         case VL_WAKE_POINTER_MOVED:
           counts.pointers++;
-          if (gPlatformHooks.pointerMoved) gPlatformHooks.pointerMoved(message.value);
+          X11PointerMoved(message.value);
           break;
         case VL_WAKE_STOP_RELAY:
           counts.stops++;

@@ -422,8 +422,6 @@ int OpenInitialDisplays(vlVMState* L, uint32_t startupFlags) {
     // The server is the first display's, which the command line may have
     // named: the default one may not exist at all then.
     if (int status = OpenX11Screen(vlDisplayList ? vlDisplayList->xDisplayName : nullptr, &c)) return status;
-    gPlatformHooks.waitForEvents = WaitX11Event;
-    gPlatformHooks.pointerMoved = X11PointerMoved;
     if (int status = OpenWakePipe()) return status;
   }
   uint32_t quiet = 0;

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/event_pump.h"
 #include "media/sound/audio_channels.h"
 #include "media/sound/mixer.h"
 #include "media/sound/protracker.h"
@@ -338,7 +339,7 @@ uint32_t MapPanning(double value) {
 
 int PumpAndSleep(vlVMState* state) {
   int error = 0;
-  int stop = gPlatformHooks.pumpEvents ? gPlatformHooks.pumpEvents(state, 2, &error) : 0;
+  int stop = PumpEvents(state, 2, 0, &error);
   if (stop) return error ? error : ERR_USERABORT;
   SleepMillis(10);
   return 0;

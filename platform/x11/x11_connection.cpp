@@ -332,8 +332,6 @@ int InitPlatform() {
   int status = InitTimers();
   if (status) return status;
   if (InstallAudioTimerSignal()) return ERR_SIGNAL;
-  gPlatformHooks.waitForEvents = WaitX11Event;
-  gPlatformHooks.pointerMoved = X11PointerMoved;
   SetBeforeBlocking(FlushDisplayOutput);
   return 0;
 }
