@@ -222,9 +222,16 @@ void FreeObject(vlVMState* L, vlGCObject* o) {
   }
 }
 
+// Above this the allocator refuses the block outright.
+constexpr size_t kMaxScratch = 4294967294u;
+
 char* ScratchBuffer(vlVMState* L, size_t n) {
   vlVMGlobal* g = L->g;
   if (n > g->buffsize) {
+    // Grown by at least half again: a loop that lengthens a text a little
+    // at each step would otherwise copy the whole buffer at every step.
+    const size_t grown = g->buffsize + g->buffsize / 2;
+    if (n < grown && grown < kMaxScratch) n = grown;
     if (n < 32) n = 32;
     g->buffer = ResizeVector(L, g->buffer, g->buffsize, n);
     g->buffsize = n;

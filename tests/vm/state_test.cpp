@@ -67,6 +67,24 @@ TEST(VmState, OpenStartsWithTheDocumentedLayout) {
   vl::CloseVmState(L);
 }
 
+// A text lengthened a byte at a time (s = s .. x in a loop) must not
+// reallocate and copy the scratch buffer at every step, and what the buffer
+// held survives each growth.
+TEST_F(VmTest, ScratchBufferGrowsGeometrically) {
+  int resizes = 0;
+  size_t last = L->g->buffsize;
+  ASSERT_EQ(vl::RunProtectedFn(L, [&] {
+    for (size_t n = 1; n <= 20000; n++) {
+      char* b = vl::ScratchBuffer(L, n);
+      b[n - 1] = static_cast<char>(n & 0x7F);
+      if (L->g->buffsize != last) resizes++, last = L->g->buffsize;
+    }
+  }), 0);
+  EXPECT_LT(resizes, 30);
+  EXPECT_GE(L->g->buffsize, 20000u);
+  for (size_t n = 1; n <= 20000; n++) ASSERT_EQ(L->g->buffer[n - 1], static_cast<char>(n & 0x7F)) << n;
+}
+
 TEST_F(VmTest, ProtectedCallsNestAndReportTheCode) {
   int inner = -1;
   int outer = Protect([&] {
