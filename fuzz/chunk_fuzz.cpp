@@ -111,13 +111,15 @@ void SetGlobalNative(vlVMState* L, const char* name, vlNativeFn fn) {
 
 // A table constructor may ask for up to 2^24 array slots or hash nodes in
 // one instruction, which the budget cannot stop; such chunks are loaded but
-// not run, so that a run stays fast and small.
+// not run, so that a run stays fast and small. A loop that makes a table of
+// 2^16 nodes at each step runs thousands of times inside the budget and
+// clears gigabytes, so more than 2^12 counts as huge.
 bool AsksForHugeTables(const vlFuncProto* p) {
   for (int pc = 0; pc < p->sizecode; pc++) {
     uint32_t i = p->code[pc];
     if (vl::GetOp(i) != OP_NEWTABLE) continue;
     uint32_t b = vl::GetB(i);
-    if ((b >> 3) > 16 || vl::GetC(i) > 16) return true;
+    if ((b >> 3) > 12 || vl::GetC(i) > 12) return true;
   }
   for (int j = 0; j < p->sizep; j++)
     if (AsksForHugeTables(p->p[j])) return true;
