@@ -1,6 +1,10 @@
 // A display whose window takes the focus when it opens is the active one at
 // once, as the script sees it: its active attribute is set and its
 // activewindow handler runs once, with nobody moving the focus.
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <string>
 
 #include "tests/player/player_harness.h"
@@ -9,6 +13,17 @@ namespace {
 
 using vlplayer::Result;
 using WindowFocus = vlplayer::PlayerTest;
+
+// Whether the process still runs: one that has ended but is not yet
+// collected by the harness counts as ended.
+bool Running(pid_t pid) {
+  if (kill(pid, 0) != 0) return false;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
+}
 
 // Prints the handler's name for each activation event of the current
 // display that the checks below let through.
@@ -100,10 +115,20 @@ jump loop)",
                               "display 1 200 100 Resizer");
   vlplayer::RunOptions options;
   options.timeoutSeconds = 30;
-  options.whileRunning = [&](pid_t, const std::string& display) {
-    std::string window = vlplayer::WaitForWindow(display, "Resizer");
-    ASSERT_FALSE(window.empty());
-    Tool("xdotool windowsize " + window + " 300 150");
+  options.whileRunning = [&](pid_t pid, const std::string& display) {
+    // Making the window sizeable may replace it, so a resize can reach the
+    // window that just went: resize whatever window has the name until the
+    // script has seen a resize and ended.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      std::string window = vlplayer::WaitForWindow(display, "Resizer");
+      if (window.empty()) break;
+      int status = 0;
+      Tool("xdotool windowsize " + window + " 300 150", &status);
+      for (int i = 0; i < 10; ++i) {
+        if (!Running(pid)) return;
+        usleep(50 * 1000);
+      }
+    }
   };
   Result r = Run({"-debugdevice", "console", applet}, options);
   EXPECT_EQ(r.status, 0) << r.err;
