@@ -2,8 +2,6 @@
 // turns the target into pictures and drives the family's frames.
 #include "transitions/fx_engine.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -25,6 +23,7 @@
 #include "transitions/fx_draw.h"
 #include "vm/stack_api.h"
 #include "platform/event_pump.h"
+#include "runtime/blocking.h"
 #include "runtime/run_state.h"
 #include "transitions/families/families.h"
 #include "vm/error_codes.h"
@@ -853,8 +852,8 @@ int RunForced(vlFxContext* fx, vlAsyncDraw* draw) {
       if (StillListed(draw)) CancelAsyncDraw(fx->vm, {static_cast<int32_t>(draw->node.idNumber), draw->node.idHandle});
       return status;
     }
+    EndPacedFrame(finish ? 0 : vlFxFrameDelayUs);
     if (finish) return 0;
-    if (vlFxFrameDelayUs > 0) usleep(static_cast<useconds_t>(vlFxFrameDelayUs));
   }
 }
 
@@ -875,7 +874,7 @@ int RunSynchronous(vlFxContext* fx, vlDisplay* d) {
     }
     ShowEffectLayer(fx);
     if (int status = fx->step(fx, &done)) return status;
-    if (!done && vlFxFrameDelayUs > 0) usleep(static_cast<useconds_t>(vlFxFrameDelayUs));
+    if (!done) EndPacedFrame(vlFxFrameDelayUs);
   }
   (void)bgpic;
   FinishFX(fx, 1);
@@ -988,6 +987,8 @@ int RunTransitionFX(vlFxContext* tmpl) {
       BltBitmap(d->bgpic->dispBitmap, 0, 0, d->front, 0, 0, fx->width, fx->height);
   }
   FreeFXContext(fx, 1);
+  // The last frame is on the screen when the command returns.
+  EndPacedFrame(0);
   return 0;
 }
 

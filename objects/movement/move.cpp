@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "display/bgpic.h"
 #include "display/display.h"
@@ -22,6 +21,7 @@
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
 #include "platform/event_pump.h"
+#include "runtime/blocking.h"
 #include "runtime/os.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -491,7 +491,7 @@ int RunObjectMove(vlMoveJob* j) {
     if (now && (now->width != w0 || now->height != h0) && !d->layersOn && !d->scaleWidth && j->clean)
       if ((status = TakeBackground(j)) != 0) break;
     if ((status = MoveStep(j, &done)) != 0) break;
-    if (!done && vlMoveFrameDelayUs > 0) usleep(static_cast<useconds_t>(vlMoveFrameDelayUs));
+    EndPacedFrame(done ? 0 : vlMoveFrameDelayUs);
   }
   FreeMoveJob(j);
   return status;

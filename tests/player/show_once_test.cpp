@@ -2,6 +2,7 @@
 // display: layers off or on, output scaled or not, double buffered. Half
 // transparent objects tell: shown once over black they are at half
 // strength, blended twice at a quarter, not shown at all black.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -624,6 +625,136 @@ TEST_F(HeldFrames, ShowBeforeTheWindowCloses) {
     EXPECT_EQ(r.status != 0, *end != 0) << r.out << r.err;
     ASSERT_TRUE(keeping) << "no Composite extension";
     ExpectHeldShown(last->Pixels(160, 100));
+  }
+}
+
+// Grabs of a window from a connection of the test's own.
+class WindowGrab {
+ public:
+  WindowGrab(const std::string& display, const std::string& windowId)
+      : x_(XOpenDisplay(display.c_str())), window_(windowId.empty() ? 0 : std::stoul(windowId)) {}
+  ~WindowGrab() {
+    if (x_) XCloseDisplay(x_);
+  }
+  // 0xRRGGBB pixels of the top-left width x height; empty on failure.
+  std::vector<unsigned> Pixels(int width, int height) {
+    std::vector<unsigned> out;
+    if (!x_ || !window_) return out;
+    XImage* image = XGetImage(x_, window_, 0, 0, width, height, AllPlanes, ZPixmap);
+    if (!image) return out;
+    out.reserve(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) out.push_back(static_cast<unsigned>(XGetPixel(image, x, y) & 0xFFFFFF));
+    XDestroyImage(image);
+    return out;
+  }
+
+ private:
+  Display* x_;
+  Window window_;
+};
+
+// A move or transition that paces its own frames sends each frame at the
+// end of its step: grabbed while the command runs, the window shows the
+// object going along; grabbed while the script is blocked right after the
+// command (on a pipe, which sends nothing to the window), it shows the
+// last frame, not the one before it.
+TEST_F(HeldFrames, PacedFramesReachTheWindowAtTheEndOfTheirStep) {
+  struct Case {
+    const char* name;
+    const char* script;
+    // The state a grab shows (a position or a level), -1 for none.
+    std::function<int(const std::vector<unsigned>&)> state;
+    std::function<bool(const std::vector<unsigned>&)> final;
+  };
+  // The left edge of the red object on row 45.
+  auto redAt = [](const std::vector<unsigned>& p) {
+    for (int x = 0; x < 160; ++x)
+      if (p[45 * 160 + x] == 0xFF0000u) return x;
+    return -1;
+  };
+  // The 10 pixel object at 130, the end of the way.
+  auto atEnd = [&](const std::vector<unsigned>& p) {
+    return redAt(p) == 130 && p[45 * 160 + 139] == 0xFF0000u && p[45 * 160 + 140] == 0u;
+  };
+  const Case cases[] = {
+      // 120 pixels at one a frame: two seconds.
+      {"movebrush", ".call base=1 createbrush 7 10 10 16711680\n.call base=1 movebrush 7 10 40 130 40 1\n", redAt,
+       atEnd},
+      // Sprite moves are held to be redrawn together: the last one too
+      // must leave with its own frame.
+      {"movesprite",
+       ".call base=1 createbrush 12 10 10 16711680\n.call base=1 createsprite 1 3 12\n"
+       ".call base=1 movesprite 1 10 40 130 40 1\n",
+       redAt, atEnd},
+      // Levels two apart: 128 frames; the one before the last is 254 red.
+      {"crossfade", ".call base=1 createbrush 7 40 30 16711680\n.call base=1 displaybrushfx 7 60 35 115 2\n",
+       [](const std::vector<unsigned>& p) {
+         const unsigned c = p[45 * 160 + 70];
+         return (c & 0xFFFF) == 0 ? static_cast<int>(c >> 16) : -1;
+       },
+       [](const std::vector<unsigned>& p) {
+         for (int y = 35; y < 65; ++y)
+           for (int x = 60; x < 100; ++x)
+             if (p[y * 160 + x] != 0xFF0000u) return false;
+         return p[34 * 160 + 60] == 0u && p[35 * 160 + 100] == 0u;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string go = dir() + "/go", pipe = dir() + "/pipe";
+    rmdir(go.c_str());
+    unlink(pipe.c_str());
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string text = std::string(".line 1\n") + kHeldDisplay + vlplayer::WaitUntilFileExists(go, "go") +
+                             c.script + ".call base=1 openfile 1 \"" + pipe +
+                             "\"\n.call base=1 readline 1\n.call base=1 closefile 1\n";
+    std::vector<int> states;
+    bool opened = false, final = false, stale = false;
+    RunOptions options;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      const std::string id = vlplayer::WaitForWindow(display, "held");
+      WindowGrab grab(display, id);
+      mkdir(go.c_str(), 0755);
+      int fd = -1;
+      // Grabs while the command runs, until the script opens the pipe.
+      for (int i = 0; i < 4000 && fd < 0; ++i) {
+        const std::vector<unsigned> p = grab.Pixels(160, 100);
+        if (p.size() == 160u * 100) states.push_back(c.state(p));
+        fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) usleep(3000);
+      }
+      opened = fd >= 0;
+      // The script now waits for a line: nothing more reaches the window
+      // until it has one. The server may still be reading what came before.
+      for (int i = 0; i < 50 && opened && !final; ++i) {
+        const std::vector<unsigned> p = grab.Pixels(160, 100);
+        final = p.size() == 160u * 100 && c.final(p);
+        if (!final) usleep(10000);
+      }
+      // And it stays so.
+      usleep(100000);
+      const std::vector<unsigned> p = grab.Pixels(160, 100);
+      stale = p.size() != 160u * 100 || !c.final(p);
+
+      if (fd >= 0) {
+        EXPECT_EQ(write(fd, "x\n", 2), 2);
+        close(fd);
+      }
+    };
+    Result r = Run({Applet("paced", text)}, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    ASSERT_TRUE(opened) << "the script never opened the pipe";
+    EXPECT_TRUE(final) << "the window shows a frame before the last";
+    EXPECT_FALSE(stale);
+    // The object went along while the command ran: many states, in order.
+    std::vector<int> seen;
+    for (int s : states)
+      if (s >= 0) seen.push_back(s);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    std::sort(seen.begin(), seen.end());
+    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+    EXPECT_GE(seen.size(), 15u);
   }
 }
 
