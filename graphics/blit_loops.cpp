@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "graphics/band_workers.h"
 #include "graphics/channel_access.h"
 #include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
@@ -65,14 +66,42 @@ void Over(const vlBlitJob& j) {
   }
 }
 
+struct BlendBands {
+  vlAlphaBlendFn fn;
+  const uint8_t* src;
+  uint8_t* dst;
+  const uint8_t* cov;
+  int32_t srcRow, dstRow, covRow, width, bpp;
+};
+
+void BlendRows(void* context, int32_t first, int32_t end) {
+  const BlendBands& b = *static_cast<const BlendBands*>(context);
+  b.fn(b.src + static_cast<intptr_t>(first) * b.srcRow * b.bpp, b.srcRow,
+       b.dst + static_cast<intptr_t>(first) * b.dstRow * b.bpp, b.dstRow, b.width, end - first,
+       b.cov + static_cast<intptr_t>(first) * b.covRow, b.covRow);
+}
+
+// The bytes from the first pixel of the first row to the last of the last.
+bool Overlap(const uint8_t* a, int32_t aRow, const uint8_t* b, int32_t bRow, int32_t w, int32_t h, int32_t bpp) {
+  const uintptr_t a0 = reinterpret_cast<uintptr_t>(a), b0 = reinterpret_cast<uintptr_t>(b);
+  const uintptr_t a1 = a0 + (static_cast<uintptr_t>(h - 1) * aRow + w) * bpp;
+  const uintptr_t b1 = b0 + (static_cast<uintptr_t>(h - 1) * bRow + w) * bpp;
+  return a0 < b1 && b0 < a1;
+}
+
 void Blend(const vlBlitJob& j, int32_t bpp) {
   const vlPixelKernels* k = BlitKernelsFor(j.format);
   if (!k) return;
-  const vlAlphaBlendFn fn = FastAlphaBlend(j.format);
-  (fn ? fn : k->alphaBlend)(j.source + (static_cast<intptr_t>(j.sourceY) * j.sourceRow + j.sourceX) * bpp, j.sourceRow,
-                j.target + (static_cast<intptr_t>(j.targetY) * j.targetRow + j.targetX) * bpp, j.targetRow, j.width,
-                j.height, j.coverage + static_cast<intptr_t>(j.planeY) * j.coverageRowBytes + j.planeX,
-                j.coverageRowBytes);
+  const vlAlphaBlendFn fast = FastAlphaBlend(j.format);
+  BlendBands b{fast ? fast : k->alphaBlend,
+               j.source + (static_cast<intptr_t>(j.sourceY) * j.sourceRow + j.sourceX) * bpp,
+               j.target + (static_cast<intptr_t>(j.targetY) * j.targetRow + j.targetX) * bpp,
+               j.coverage + static_cast<intptr_t>(j.planeY) * j.coverageRowBytes + j.planeX,
+               j.sourceRow, j.targetRow, j.coverageRowBytes, j.width, bpp};
+  // A picture blended onto itself is read where earlier rows wrote: only
+  // the one top-to-bottom pass gives the result the loops define.
+  if (Overlap(b.src, b.srcRow, b.dst, b.dstRow, j.width, j.height, bpp)) return BlendRows(&b, 0, j.height);
+  RunInBands(j.height, int64_t{j.width} * j.height, BlendRows, &b);
 }
 
 using BlitFn = void (*)(const vlBlitJob&);

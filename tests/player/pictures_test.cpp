@@ -124,8 +124,9 @@ class Drawing : public vlplayer::PlayerTest {
            ".table 0 { title = \"draw\", scalemode = 2, scalewidth = " + std::to_string(scaleWidth) +
            ", scaleheight = " + std::to_string(scaleHeight) + " }\n.call base=1 setdisplayattributes r0\n";
   }
-  Result RunAndGrab(const std::string& text, const std::string& name) {
+  Result RunAndGrab(const std::string& text, const std::string& name, const std::vector<std::string>& env = {}) {
     RunOptions options;
+    options.env = env;
     options.timeoutSeconds = 30;
     options.whileRunning = [&](pid_t, const std::string& display) {
       const std::string id = vlplayer::WaitForWindow(display, "draw");
@@ -294,6 +295,62 @@ TEST_F(Drawing, BrushesDrawnWithoutSpritesReachEveryReaderOfThePicture) {
     EXPECT_EQ(Differ(dir() + "/" + reader.name + ".png", want), "0") << "window";
   }
   EXPECT_EQ(Differ(dir() + "/snapshot.bmp", Convert(model, "model.bmp")), "0") << "snapshot";
+}
+
+// A brush with an alpha channel (clear, opaque and every level between)
+// large enough for the blend to be split among helper threads, shown over
+// a BGPic of noise: the window shows each channel as d + ((c - d) * a >> 8),
+// and c itself where a is 255 (ImageMagick decodes both pictures and the
+// grab), with the fast paths and helper threads and with the general
+// kernel alone.
+TEST_F(Drawing, LargeAlphaBrushBlendsAsTheRuleSays) {
+  // Raw bytes of a picture as ImageMagick decodes it ("rgb" or "rgba").
+  auto RawPixels = [&](const std::string& file, const char* map) {
+    return Tool("convert " + Quote(file) + " -depth 8 " + map + ":-");
+  };
+  const std::string bg = Convert("-size 640x480 xc: -seed 7 +noise Random", "bg.bmp");
+  const std::string brush = dir() + "/brush.png";
+  int status = 0;
+  Tool("convert -size 600x450 xc: -seed 3 +noise Random \\( -size 600x450 xc: -seed 5 +noise Random -colorspace gray "
+       "-level 20%,80% -fill black -draw 'rectangle 0,0 99,449' -fill white -draw 'rectangle 100,0 199,99' \\) "
+       "-alpha off -compose CopyOpacity -composite PNG32:" + Quote(brush),
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string text = ".line 1\n.call base=1 loadbgpic 2 \"" + bg + "\"\n.call base=1 displaybgpic 2\n"
+                           ".table 0 { title = \"draw\" }\n.call base=1 setdisplayattributes r0\n"
+                           ".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 1 \"" + brush + "\" r0\n"
+                           ".call base=1 displaybrush 1 17 13\n" + ReadyForGrab();
+  const std::string d = RawPixels(bg, "rgb"), c = RawPixels(brush, "rgba");
+  ASSERT_EQ(d.size(), size_t{640} * 480 * 3);
+  ASSERT_EQ(c.size(), size_t{600} * 450 * 4);
+  std::string want = d;
+  int clear = 0, opaque = 0, mixed = 0;
+  for (int y = 0; y < 450; ++y)
+    for (int x = 0; x < 600; ++x) {
+      const size_t s = (static_cast<size_t>(y) * 600 + x) * 4, t = (static_cast<size_t>(y + 13) * 640 + x + 17) * 3;
+      const int a = static_cast<uint8_t>(c[s + 3]);
+      (a == 0 ? clear : a == 255 ? opaque : mixed)++;
+      for (int k = 0; k < 3; ++k) {
+        const int dc = static_cast<uint8_t>(d[t + k]), cc = static_cast<uint8_t>(c[s + k]);
+        want[t + k] = static_cast<char>(a == 255 ? cc : dc + (((cc - dc) * a) >> 8));
+      }
+    }
+  ASSERT_GT(clear, 45000);
+  ASSERT_GT(opaque, 10000);
+  ASSERT_GT(mixed, 100000);
+  for (const char* paths : {"", "off"}) {
+    SCOPED_TRACE(std::string("VL_FASTPATHS=") + paths);
+    const std::string name = std::string("grab") + paths;
+    unlink((dir() + "/grabbed").c_str());
+    rmdir((dir() + "/ready").c_str());
+    Result r = RunAndGrab(text, name, {std::string("VL_FASTPATHS=") + paths});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string got = RawPixels(dir() + "/" + name + ".png", "rgb");
+    ASSERT_EQ(got.size(), want.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < want.size(); i += 3) differ += got.compare(i, 3, want, i, 3) != 0;
+    EXPECT_EQ(differ, 0u);
+  }
 }
 
 // A layer showing a part of a BGPic keeps showing what it showed when the

@@ -1,0 +1,25 @@
+// Large pixel jobs split into bands of rows, run on the calling thread and
+// a few helper threads at once: one core does not keep the memory bus busy
+// on a picture that overflows its caches. A job's bands must be
+// independent (no band reads what another writes); the caller checks that
+// before asking. Small jobs, a job asked for while another runs, and a
+// process whose helpers could not start run whole on the calling thread.
+// Helpers only ever touch the pixels the job names. VL_FASTPATHS=off or
+// nobands keeps every job whole.
+#pragma once
+#include <cstdint>
+
+// Runs rows [firstRow, endRow) of the job.
+using vlBandFn = void (*)(void* context, int32_t firstRow, int32_t endRow);
+
+// Runs fn over rows [0, rows) and returns when every band has run. pixels
+// is the job's size, which decides whether it is split at all.
+void RunInBands(int32_t rows, int64_t pixels, vlBandFn fn, void* context);
+
+// The most helper threads to start (0: every job runs on the calling
+// thread; -1: the default for this processor). Returns the previous limit.
+// Tests compare split and whole results with it.
+int32_t SetBandHelpers(int32_t count);
+
+// Jobs from this many pixels on are split.
+constexpr int64_t kBandFromPixels = int64_t{1} << 18;
