@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <vector>
 
@@ -129,6 +130,31 @@ std::vector<Node> ClipContour(std::vector<Node> c, const Box& box) {
 
 FT_Vector Round(Point p) { return {static_cast<FT_Pos>(std::llround(p.x)), static_cast<FT_Pos>(std::llround(p.y))}; }
 
+// Whether every point of the clipped contour, rounded as it will be
+// stored, lies on one line. A sliver thinner than the rounding step (a
+// long, sharp tip cut at the box) collapses so, and covers nothing; the
+// plain rasteriser would still light the row under such a line.
+bool CollapsesToALine(const std::vector<Node>& c) {
+  std::vector<FT_Vector> points;
+  for (const Node& n : c) {
+    if (n.cubic) {
+      points.push_back(Round(n.c1));
+      points.push_back(Round(n.c2));
+    }
+    points.push_back(Round(n.p));
+  }
+  const FT_Vector a = points[0];
+  size_t i = 1;
+  while (i < points.size() && points[i].x == a.x && points[i].y == a.y) ++i;
+  if (i == points.size()) return true;
+  const int64_t dx = points[i].x - a.x, dy = points[i].y - a.y;
+  for (; i < points.size(); ++i) {
+    // Coordinates stay within 2^31 of each other: the products fit.
+    if (dx * (points[i].y - a.y) != dy * (points[i].x - a.x)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool OutlineReachesBeyond(const FT_Outline* outline, const FT_BBox& box) {
@@ -147,7 +173,7 @@ bool ClipOutlineToBox(FT_Library library, const FT_Outline* outline, const FT_BB
   size_t points = 0;
   for (auto& contour : b.contours) {
     std::vector<Node> c = ClipContour(std::move(contour), b.box);
-    if (c.size() < 3) continue;  // no area left
+    if (c.size() < 3 || CollapsesToALine(c)) continue;  // no area left
     for (const Node& n : c) points += n.cubic ? 3 : 1;
     clipped.push_back(std::move(c));
   }

@@ -180,6 +180,13 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
     bm.num_grays = 256;
     return FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm) == 0;
   }
+  // A pixel is in the fill when its centre is. FreeType's dropout control
+  // would also light a pixel beside any part of the shape narrower than
+  // the distance between two centres, up to half a pixel outside the edge,
+  // so a long sharp tip grew a line of pixels that lie outside it; and in
+  // its coarse mode a side that climbs slowly crosses a row up to two
+  // pixels away from where it does.
+  o->flags |= FT_OUTLINE_IGNORE_DROPOUTS | FT_OUTLINE_HIGH_PRECISION;
   const int32_t monoRow = ((width + 15) >> 3) & ~1;
   std::vector<uint8_t> mono(static_cast<size_t>(monoRow) * height);
   bm.pitch = -monoRow;

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <thread>
 
 #include "tests/player/player_harness.h"
+#include "tests/text/vector/polygon_reference.h"
 
 namespace {
 
@@ -460,6 +462,58 @@ TEST_F(Drawing, LayersComeBackToTheirPlacesWhenScalingEnds) {
       Convert(Quote(dir() + "/bg.bmp") + " -fill '#FF0000' -draw 'rectangle 33,21 42,30'", "want.bmp");
   EXPECT_EQ(Differ(dir() + "/unscaled.png", want), "0") << "window";
   EXPECT_EQ(Differ(dir() + "/unscaled.bmp", want), "0") << "snapshot";
+}
+
+// Very sharp, very long triangles drawn by paths, two plain and two
+// anti-aliased, one of each reaching far beyond the window: the grabbed
+// window lights a plain one's pixels exactly where their centres lie
+// inside, and shows an anti-aliased one's pixels at the area it covers.
+TEST_F(Drawing, SharpLongTrianglesShowTheirExactFill) {
+  using vlref::Pt;
+  const std::vector<Pt> plain[2] = {{{0, 10}, {1000, 11}, {1000, 13}}, {{2, 30}, {158, 31}, {158, 33.5}}};
+  const std::vector<Pt> smooth[2] = {{{-50000, 50.5}, {50000, 70.25}, {50000, 72}}, {{2, 85}, {158, 86}, {158, 88}}};
+  auto path = [](int id, const std::vector<Pt>& t) {
+    std::string s = ".call base=1 startpath " + std::to_string(id) + "\n";
+    for (size_t i = 0; i < t.size(); ++i)
+      s += std::string(".call base=1 ") + (i ? "lineto " : "moveto ") + std::to_string(id) + " " +
+           std::to_string(t[i].x) + " " + std::to_string(t[i].y) + "\n";
+    return s + ".call base=1 closepath " + std::to_string(id) + "\n.call base=1 drawpath " + std::to_string(id) +
+           " 0 0 16777215\n";
+  };
+  const std::string text = ".line 1\n.table 0 { width = 160, height = 100, title = \"draw\" }\n"
+                           ".call base=1 setdisplayattributes r0\n.call base=1 setfillstyle 1\n" +
+                           path(1, plain[0]) + path(2, plain[1]) + ".call base=1 setformstyle 16\n" +
+                           path(3, smooth[0]) + path(4, smooth[1]) + ReadyForGrab();
+  Result r = RunAndGrab(text, "sharp");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string rgb = Tool("convert " + Quote(dir() + "/sharp.png") + " -depth 8 rgb:-");
+  ASSERT_EQ(rgb.size(), 160u * 100 * 3);
+  int wrong = 0, inside = 0;
+  double worst = 0, area = 0;
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 160; ++x) {
+      const int got = static_cast<unsigned char>(rgb[(static_cast<size_t>(y) * 160 + x) * 3]);
+      const double cx = x + 0.5, cy = y + 0.5;
+      bool in = false, onSide = false;
+      for (const auto& t : plain) {
+        in = in || vlref::Inside(t, cx, cy);
+        onSide = onSide || vlref::EdgeDistance(t, cx, cy) < 1.0 / 256;
+      }
+      if (in || onSide) {
+        inside += !onSide;
+        if (!onSide && got != 255 && ++wrong <= 5) ADD_FAILURE() << "plain fill misses " << x << "," << y;
+        continue;
+      }
+      const double cover = vlref::PixelCoverage(smooth[0], x, y) + vlref::PixelCoverage(smooth[1], x, y);
+      if (cover == 0 && got == 255 && ++wrong <= 5) ADD_FAILURE() << "lit outside " << x << "," << y;
+      worst = std::max(worst, std::fabs(got - 255 * cover));
+      area += cover;
+    }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_LE(worst, 8) << "anti-aliased coverage";
+  // Enough of each kind to tell.
+  EXPECT_GT(inside, 150);
+  EXPECT_GT(area, 150);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // placement on the window, path layers, the draw library's shapes and the
 // errors of empty paths.
 #include "tests/display/core/display_fixture.h"
+#include "tests/text/vector/polygon_reference.h"
 
 #ifdef VL_HAVE_CAIRO
 #include <cairo.h>
@@ -31,21 +32,8 @@ namespace {
 using vltest::DisplayTest;
 
 
-struct Pt {
-  double x, y;
-};
-
-// Non-zero winding of the closed polygon around (x, y).
-bool Inside(const std::vector<Pt>& poly, double x, double y) {
-  int winding = 0;
-  for (size_t i = 0; i < poly.size(); ++i) {
-    const Pt a = poly[i], b = poly[(i + 1) % poly.size()];
-    const double cross = (b.x - a.x) * (y - a.y) - (x - a.x) * (b.y - a.y);
-    if (a.y <= y && b.y > y && cross > 0) ++winding;
-    if (a.y > y && b.y <= y && cross < 0) --winding;
-  }
-  return winding != 0;
-}
+using vlref::Inside;
+using vlref::Pt;
 
 class PathDraw : public DisplayTest {
  protected:
@@ -397,6 +385,66 @@ TEST_F(PathDraw, FillsOffThePixelGridMatchCairo) {
   EXPECT_NEAR(drawn / 255, expected / 255, expected / 255 * 0.005);
 }
 #endif
+
+// Very sharp, very long triangles, inside the window and reaching far
+// beyond it (cut to a margin around the window first), lying and
+// standing: anti-aliased, each pixel shows the area the triangle covers;
+// plain, a pixel is lit exactly when its centre lies inside (centres on a
+// side may go either way), and a sliver thinner than the rasteriser's
+// step lights nothing.
+TEST_F(PathDraw, SharpLongTrianglesFollowTheExactFill) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenDrawLib(L), 0);  // starts a draw state of its own
+  GetDrawState()->fillStyle = VL_FILLCOLOR;
+  const std::vector<std::vector<Pt>> triangles = {
+      {{0, 0}, {1000, 1}, {1000, 3}},       {{2, 5}, {118, 6}, {118, 8}},
+      {{2, 5}, {118, 6.5}, {118, 7}},       {{118, 60}, {2, 61}, {118, 63.5}},
+      {{5, 2}, {6, 88}, {8, 88}},           {{5, 2}, {6.3125, 88}, {6.875, 88}},
+      {{0, 0}, {1, 1000}, {3, 1000}},       {{-50000, 10}, {50000, 40}, {50000, 41}},
+      {{-50000, 10.5}, {50000, 60.25}, {50000, 62}},
+      {{10, 80}, {110, 5}, {111, 5}},       {{-1e6, 10}, {1e6, 40}, {1e6, 40.125}},
+      {{10, -1e6}, {40, 1e6}, {40.0625, 1e6}}, {{119.5, 0.5}, {-16000, 77}, {-16000, 80}},
+      {{0.5, 30.5}, {100000, 31}, {100000, 33}},
+  };
+  for (const std::vector<Pt>& t : triangles) {
+    SCOPED_TRACE(testing::Message() << "(" << t[0].x << "," << t[0].y << ") (" << t[1].x << "," << t[1].y << ") ("
+                                    << t[2].x << "," << t[2].y << ")");
+    PolygonPath(t);
+    GetDrawState()->formStyle = VL_FORM_ANTIALIAS;
+    ASSERT_EQ(Run(".call cls 0\n.call drawpath 1 0 0 16777215"), 0);
+    XSync(d->window->display, False);
+    XImage* image = XGetImage(probe_, d->window->window, 0, 0, 120, 90, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    double worst = 0;
+    for (int y = 0; y < 90; ++y)
+      for (int x = 0; x < 120; ++x)
+        worst = std::max(worst, std::fabs(static_cast<double>(XGetPixel(image, x, y) & 0xFF) -
+                                          255 * vlref::PixelCoverage(t, x, y)));
+    XDestroyImage(image);
+    // A side half a pixel off is a hundred levels and more.
+    EXPECT_LE(worst, 8) << "anti-aliased";
+
+    GetDrawState()->formStyle = 0;
+    ASSERT_EQ(Run(".call cls 0\n.call drawpath 1 0 0 16777215"), 0);
+    XSync(d->window->display, False);
+    image = XGetImage(probe_, d->window->window, 0, 0, 120, 90, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    int wrong = 0, lit = 0;
+    for (int y = 0; y < 90; ++y)
+      for (int x = 0; x < 120; ++x) {
+        const bool on = (XGetPixel(image, x, y) & 0xFF) == 255;
+        lit += on;
+        if (vlref::EdgeDistance(t, x + 0.5, y + 0.5) < 1.0 / 256) continue;
+        if (on != Inside(t, x + 0.5, y + 0.5) && ++wrong <= 5) ADD_FAILURE() << "plain, pixel " << x << "," << y;
+      }
+    XDestroyImage(image);
+    EXPECT_EQ(wrong, 0) << "plain";
+    if (t[0].y == 30.5) {
+      EXPECT_EQ(lit, 0) << "a sliver";
+    }
+  }
+}
 
 TEST_F(PathDraw, EmptyPathsAndMissingOnes) {
   ASSERT_NE(OpenBlack(), nullptr);
