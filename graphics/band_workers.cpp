@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <sched.h>
 #include <new>
 #include <thread>
 
@@ -54,8 +55,12 @@ std::atomic<int32_t> gLimit{-1};
 int32_t DefaultHelpers() {
   if (const char* env = std::getenv("VL_FASTPATHS"))
     if (std::strstr(env, "off") || std::strstr(env, "nobands")) return 0;
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores <= 1 ? 0 : std::min<int32_t>(kMostHelpers, static_cast<int32_t>(cores) - 1);
+  // The cores this process may run on, not all the machine has.
+  cpu_set_t allowed;
+  const int cores = sched_getaffinity(0, sizeof allowed, &allowed) == 0
+                        ? CPU_COUNT(&allowed)
+                        : static_cast<int>(std::thread::hardware_concurrency());
+  return cores <= 1 ? 0 : std::min<int32_t>(kMostHelpers, cores - 1);
 }
 
 bool Claim(Pool& p, uint32_t generation, int32_t bands, int32_t* band) {

@@ -107,8 +107,7 @@ TEST_F(BandWorkers, SmallJobsAndJobsWithoutHelpersStayOnTheCallingThread) {
 }
 
 TEST_F(BandWorkers, LargeJobsRunOnHelpersToo) {
-  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core: no helpers";
-  for (int32_t helpers : {1, 3, -1}) {
+  for (int32_t helpers : {1, 3}) {
     SetBandHelpers(helpers);
     Rows r(1080);
     r.waitForAnother = true;
