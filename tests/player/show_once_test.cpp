@@ -687,6 +687,11 @@ TEST_F(HeldFrames, PacedFramesReachTheWindowAtTheEndOfTheirStep) {
        ".call base=1 createbrush 12 10 10 16711680\n.call base=1 createsprite 1 3 12\n"
        ".call base=1 movesprite 1 10 40 130 40 1\n",
        redAt, atEnd},
+      // A layer moved on a display with layers.
+      {"movelayer",
+       ".call base=1 enablelayers\n.call base=1 setfillstyle 1\n.call base=1 box 10 40 10 10 16711680\n"
+       ".call base=1 movelayer 1 10 40 130 40 1\n",
+       redAt, atEnd},
       // Levels two apart: 128 frames; the one before the last is 254 red.
       {"crossfade", ".call base=1 createbrush 7 40 30 16711680\n.call base=1 displaybrushfx 7 60 35 115 2\n",
        [](const std::vector<unsigned>& p) {
