@@ -101,7 +101,8 @@ void Blend(const vlBlitJob& j, int32_t bpp) {
   // A picture blended onto itself is read where earlier rows wrote: only
   // the one top-to-bottom pass gives the result the loops define.
   if (Overlap(b.src, b.srcRow, b.dst, b.dstRow, j.width, j.height, bpp)) return BlendRows(&b, 0, j.height);
-  RunInBands(j.height, int64_t{j.width} * j.height, BlendRows, &b);
+  const int64_t pixels = int64_t{j.width} * j.height;
+  RunInBands(j.height, pixels, pixels * (2 * bpp + 1), BlendRows, &b);
 }
 
 using BlitFn = void (*)(const vlBlitJob&);

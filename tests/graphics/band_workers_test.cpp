@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr int64_t kMany = int64_t{1} << 40;  // bytes no cache holds
+
 struct Rows {
   std::unique_ptr<std::atomic<int>[]> runs;
   int32_t count;
@@ -66,7 +68,10 @@ void ExpectEveryRowOnce(const Rows& r, const char* what) {
 
 class BandWorkers : public ::testing::Test {
  protected:
-  void TearDown() override { SetBandHelpers(-1); }
+  void TearDown() override {
+    SetBandHelpers(-1);
+    SetBandFromBytes(-1);
+  }
 };
 
 TEST_F(BandWorkers, EveryRowRunsOnceForEveryShapeAndHelperCount) {
@@ -82,13 +87,13 @@ TEST_F(BandWorkers, EveryRowRunsOnceForEveryShapeAndHelperCount) {
     SetBandHelpers(helpers);
     for (const Shape& s : shapes) {
       Rows r(s.rows);
-      RunInBands(s.rows, s.pixels, CountRows, &r);
+      RunInBands(s.rows, s.pixels, kMany, CountRows, &r);
       ExpectEveryRowOnce(r, ("helpers " + std::to_string(helpers) + " rows " + std::to_string(s.rows)).c_str());
     }
   }
   // Nothing to run runs nothing.
   Rows none(1);
-  RunInBands(0, int64_t{1} << 22, CountRows, &none);
+  RunInBands(0, int64_t{1} << 22, kMany, CountRows, &none);
   EXPECT_EQ(none.runs[0].load(), 0);
   EXPECT_TRUE(none.bands.empty());
 }
@@ -96,14 +101,40 @@ TEST_F(BandWorkers, EveryRowRunsOnceForEveryShapeAndHelperCount) {
 TEST_F(BandWorkers, SmallJobsAndJobsWithoutHelpersStayOnTheCallingThread) {
   SetBandHelpers(3);
   Rows small(300);
-  RunInBands(300, kBandFromPixels - 1, CountRows, &small);
+  RunInBands(300, kBandFromPixels - 1, kMany, CountRows, &small);
   ASSERT_EQ(small.bands.size(), 1u);
   EXPECT_EQ(*small.threads.begin(), std::this_thread::get_id());
   SetBandHelpers(0);
   Rows whole(1080);
-  RunInBands(1080, 1920 * 1080, CountRows, &whole);
+  RunInBands(1080, 1920 * 1080, kMany, CountRows, &whole);
   ASSERT_EQ(whole.bands.size(), 1u);
   EXPECT_EQ(*whole.threads.begin(), std::this_thread::get_id());
+}
+
+// A job whose bytes the calling core keeps close is not split, however
+// many pixels it has; one byte more and it is.
+TEST_F(BandWorkers, JobsThatFitTheCallersCacheStayWhole) {
+  SetBandHelpers(3);
+  const int64_t from = BandFromBytes();
+  ASSERT_GT(from, 0);
+  Rows fits(1080);
+  RunInBands(1080, 1920 * 1080, from - 1, CountRows, &fits);
+  ASSERT_EQ(fits.bands.size(), 1u);
+  EXPECT_EQ(*fits.threads.begin(), std::this_thread::get_id());
+  Rows overflows(1080);
+  overflows.waitForAnother = true;
+  RunInBands(1080, 1920 * 1080, from, CountRows, &overflows);
+  ExpectEveryRowOnce(overflows, "overflowing");
+  EXPECT_GT(overflows.threads.size(), 1u);
+  // Set to 0, the byte rule lets every large enough job be split.
+  SetBandFromBytes(0);
+  EXPECT_EQ(BandFromBytes(), 0);
+  Rows small(1080);
+  small.waitForAnother = true;
+  RunInBands(1080, 1920 * 1080, 0, CountRows, &small);
+  EXPECT_GT(small.threads.size(), 1u);
+  SetBandFromBytes(-1);
+  EXPECT_EQ(BandFromBytes(), from);
 }
 
 TEST_F(BandWorkers, LargeJobsRunOnHelpersToo) {
@@ -111,7 +142,7 @@ TEST_F(BandWorkers, LargeJobsRunOnHelpersToo) {
     SetBandHelpers(helpers);
     Rows r(1080);
     r.waitForAnother = true;
-    RunInBands(1080, 1920 * 1080, CountRows, &r);
+    RunInBands(1080, 1920 * 1080, kMany, CountRows, &r);
     ExpectEveryRowOnce(r, "large");
     EXPECT_GT(r.bands.size(), 1u) << "helpers " << helpers;
     EXPECT_GT(r.threads.size(), 1u) << "helpers " << helpers;
@@ -130,7 +161,7 @@ TEST_F(BandWorkers, CallersOnSeveralThreadsAtOnce) {
       for (int i = 0; i < 40; ++i) {
         const int32_t rows = 300 + 37 * t + i;
         Rows r(rows);
-        RunInBands(rows, int64_t{rows} * 1000, CountRows, &r);
+        RunInBands(rows, int64_t{rows} * 1000, kMany, CountRows, &r);
         for (int32_t y = 0; y < rows; ++y)
           if (r.runs[y].load() != 1) ++failures;
       }
