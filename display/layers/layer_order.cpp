@@ -57,10 +57,15 @@ int SwapLayerPositions(vlVMState* state, int32_t posA, int32_t posB) {
   pic->changed = 1;
   vlRectXYWH ra = OuterRect(state, a), rb = OuterRect(state, b), cut;
   vlRectXYWH whole{0, 0, pic->dispWidth, pic->dispHeight};
-  // A layer wholly off the BGPic shows no change.
-  if (IntersectRects(ra, whole, &cut) && IntersectRects(rb, whole, &cut)) {
+  // A layer wholly off the BGPic shows no change; the other one still
+  // changes places with every layer between them.
+  const bool aShows = IntersectRects(ra, whole, &cut), bShows = IntersectRects(rb, whole, &cut);
+  if (aShows && bShows) {
     vlRectXYWH u = UnionRects(ra, rb);
     RefreshArea(state, u.x, u.y, u.width, u.height);
+  } else if (aShows || bShows) {
+    const vlRectXYWH& r = aShows ? ra : rb;
+    RefreshArea(state, r.x, r.y, r.width, r.height);
   }
   return 0;
 }

@@ -319,6 +319,22 @@ TEST_F(Layers, StackingOrderCommands) {
   EXPECT_EQ(Run(".call setlayername 1 \"a\""), kErrLayerNameUsed);
 }
 
+// A layer swapped with one wholly off the BGPic still changes places with
+// the layers between them: the window shows it at its new height.
+TEST_F(Layers, SwappingWithALayerOffTheBGPicRestacksTheOneOnIt) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers"), 0);
+  Add(10, 10, 20, 20, 0xFF0000, nullptr);
+  Add(15, 15, 20, 20, 0x00FF00, nullptr);
+  Add(200, 200, 10, 10, 0x0000FF, nullptr);
+  EXPECT_EQ(WindowPixel(d, 20, 20), 0x00FF00u);
+  ASSERT_EQ(Run(".call swaplayers 1 3"), 0);
+  EXPECT_EQ(WindowPixel(d, 20, 20), 0xFF0000u);
+  ASSERT_EQ(Run(".call layertoback 3"), 0);
+  EXPECT_EQ(WindowPixel(d, 20, 20), 0x00FF00u);
+}
+
 // Looking layers up by position steps from the last one found; after every
 // change of the stack each position must still name the layer a walk from
 // the bottom finds there, in any order of lookups.
