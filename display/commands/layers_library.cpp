@@ -7,6 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "display/layers/layer_index.h"
 #include "display/layers/async_draw.h"
 #include "display/layers/batched_refresh.h"
 #include "display/layers/engine_hooks.h"
@@ -456,6 +457,7 @@ int CmdSetLayerBorder(vlVMState* L) {
     FreeLayerBitmaps(layer);
     ReleaseLayerGeometryCaches(layer);
     layer->border.on = on;
+    NoteLayersChanged();
     if (on) {
       layer->border.color = color;
       layer->border.size = static_cast<uint32_t>(size);
@@ -479,6 +481,7 @@ int CmdSetLayerShadow(vlVMState* L) {
     ReleaseLayerGeometryCaches(layer);
     layer->shadow.on = on;
     if (on) layer->shadow = {1, color, size, static_cast<uint32_t>(direction) & 7, radius, sigma};
+    NoteLayersChanged();
   });
 }
 

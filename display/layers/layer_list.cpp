@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include "display/bgpic.h"
+#include "display/layers/layer_index.h"
 #include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
@@ -167,6 +168,7 @@ void ReleaseLayerSource(vlVMState* state, vlLayer* layer) {
   if (g1 && g1 != g0) FreeLayerGeometry(state, layer->type, g1);
   if (g0) FreeLayerGeometry(state, layer->type, g0);
   layer->geometry[0] = layer->geometry[1] = layer->geometry[2] = nullptr;
+  NoteLayersChanged();
   free(layer->name);
   layer->name = nullptr;
   if (layer->userData) FreeObjectDataList(state, &layer->userData);
@@ -194,6 +196,7 @@ void CopyLayerAttributes(vlLayer* dst, const vlLayer* src) {
   dst->borderFade = src->borderFade;
   dst->geometricFilters = src->geometricFilters;
   memcpy(dst->filters, src->filters, sizeof dst->filters);
+  NoteLayersChanged();
 }
 
 void FreeOrphanedObjects(vlVMState* state, int32_t mask) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "display/bgpic.h"
+#include "display/layers/layer_index.h"
 #include "display/layers/layers.h"
 #include "vm/error_codes.h"
 
@@ -118,6 +119,7 @@ void MoveLayerTo(vlVMState* state, vlLayer* layer, const vlRectXYWH* minimum, in
       PlaceDisplayRecord(layer->type, g[1], g[2], fx, fy, true);
     }
   }
+  NoteLayerMoved(layer);
   vlRectXYWH newDrawn = DrawnRect(g[2]);
   if (minimum) {
     newDrawn.width = std::max(newDrawn.width, minimum->width);

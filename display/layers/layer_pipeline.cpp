@@ -7,6 +7,7 @@
 #include <new>
 
 #include "display/bgpic.h"
+#include "display/layers/layer_index.h"
 #include "display/layers/async_draw.h"
 #include "display/layers/clip_regions.h"
 #include "display/layer_hooks.h"
@@ -238,6 +239,7 @@ void SetLayerGeometry(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlLa
     g->drawnX = x;
     g->drawnY = y;
   }
+  NoteLayersChanged();
   if (image) {
     FreeTriple(&g->image, &g->mask, &g->alpha);
     g->image = image, g->mask = mask, g->alpha = alpha;
@@ -314,17 +316,20 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
     if (!(mode & 4)) rect = {from->drawnX, from->drawnY, from->drawnWidth, from->drawnHeight, rect.noRefresh};
     PlaceDisplayRecord(layer->type, oldOne, record, fx, fy, false);
     g[2] = record;
+    NoteLayersChanged();
     flags = 80;
   } else {
     rect = {oldOne->drawnX, oldOne->drawnY, oldOne->drawnWidth, oldOne->drawnHeight, rect.noRefresh};
     displayPass = DisplayScalesLayers(d) && d->bgpic == vlCurrentOutput;
     if (displayPass) rect.noRefresh = 1;  // the display pass refreshes
     g[1] = g[2] = record;
+    NoteLayersChanged();
     flags = 16;
   }
   if (int status = BuildLayerImage(state, layer, record, &t, flags, &rect)) {
     g[1] = oldOne;
     g[2] = oldTwo;
+    NoteLayersChanged();
     FreeLayerGeometry(state, layer->type, record);
     return status;
   }
@@ -340,6 +345,7 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
   // The display pass takes its old rectangle from (and frees) the old
   // display record.
   g[2] = twoSeparate ? oldTwo : record;
+  NoteLayersChanged();
   return RebuildLayerImage(state, layer, (mode & 2) ? 3 : 1);
 }
 
@@ -367,6 +373,7 @@ int ResetDisplayScaledLayers(vlVMState* state, vlDisplay*, vlBGPic* pic) {
     if (g[2] == g[1] || g[2] == g[0]) continue;
     FreeLayerGeometry(state, layer->type, g[2]);
     g[2] = g[1];
+    NoteLayersChanged();
     if (FindAsyncDrawOwner(layer, 0)) BroadcastAsyncDraw(1, layer);
   }
   return 0;

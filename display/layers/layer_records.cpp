@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "display/bgpic.h"
+#include "display/layers/layer_index.h"
 #include "display/layers/async_draw.h"
 #include "display/layer_hooks.h"
 #include "display/layers/clip_regions.h"
@@ -116,6 +117,7 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
   layer->drawnDuringSelection =
       !layer->hidden && d && d->outputType == VL_OUTPUT_BGPIC && d->bgpic == pic ? 1 : 0;
   layer->geometry[0] = layer->geometry[1] = layer->geometry[2] = g;
+  NoteLayersChanged();
   if (!(flags & VL_ADDLAYER_REPLACE)) g->clipRegion = pic->clipRegion;
   pic->changed = 1;
 
@@ -182,6 +184,7 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
           n->drawnX = o->drawnX;
           n->drawnY = o->drawnY;
         }
+        NoteLayersChanged();
       }
       if (flags & VL_ADDLAYER_KEEPFILTERS) {
         layer->geometricFilters = old->geometricFilters;

@@ -9,6 +9,7 @@
 #include <strings.h>
 
 #include "display/bgpic.h"
+#include "display/layers/layer_index.h"
 #include "display/layers/async_draw.h"
 #include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
@@ -90,6 +91,7 @@ void ReplaceRecords(vlVMState* L, vlLayer* layer, vlLayerGeometry* record) {
   if (g[1] != g[0]) FreeLayerGeometry(L, layer->type, g[1]);
   FreeLayerGeometry(L, layer->type, g[0]);
   g[0] = g[1] = g[2] = record;
+  NoteLayersChanged();
 }
 
 // The layer's source changed (another object, part, frame or description):
@@ -131,6 +133,7 @@ int SourceChanged(vlVMState* L, vlLayer* layer) {
     g0->drawnY = g0->anchoredY;
     g0->drawnWidth = g0->width;
     g0->drawnHeight = g0->height;
+    NoteLayersChanged();
   }
   return 0;
 }
@@ -459,6 +462,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   layer->transparency = copy.transparency;
   layer->shadow = copy.shadow;
   layer->border = copy.border;
+  NoteLayersChanged();
   memcpy(layer->filters, copy.filters, sizeof copy.filters);
   layer->geometricFilters = copy.geometricFilters;
 
@@ -522,6 +526,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
           g->drawnX = g->anchoredX;
           g->drawnY = g->anchoredY;
         }
+        NoteLayersChanged();
       } else {
         transformChanged = true;
       }
@@ -545,12 +550,14 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     if (g[2] != g[1] && g[2] != g[0]) FreeLayerGeometry(L, layer->type, g[2]);
     if (g[1] != g[0]) FreeLayerGeometry(L, layer->type, g[1]);
     g[1] = g[2] = g[0];
+    NoteLayersChanged();
     g[0]->anchoredX = g[0]->x - static_cast<int32_t>(g[0]->width * t.anchorX);
     g[0]->anchoredY = g[0]->y - static_cast<int32_t>(g[0]->height * t.anchorY);
     g[0]->drawnX = g[0]->anchoredX;
     g[0]->drawnY = g[0]->anchoredY;
     g[0]->drawnWidth = g[0]->width;
     g[0]->drawnHeight = g[0]->height;
+    NoteLayersChanged();
   } else if (int status = RebuildLayerImage(L, layer, 2)) {
     return status;
   }

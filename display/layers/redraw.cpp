@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
 #include "display/layers/clip_regions.h"
+#include "display/layers/layer_index.h"
 #include "display/layers/layers.h"
 #include "display/layers/sprite_redraw.h"
 #include "graphics/bitmap.h"
@@ -176,15 +178,33 @@ void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct) {
   RefreshArea(state, x, y, w, h);
 }
 
-int IsLayerUnobscured(vlBGPic*, vlLayer* layer) {
+namespace {
+
+bool Covers(const vlRectXYWH& a, const vlLayer* l) {
+  if (l->hidden || l->drawnDuringSelection || l->type == VL_LAYER_NOOBJECT) return false;
+  const vlLayerGeometry* h = l->geometry[2];
+  return RectsOverlap(a, {h->drawnX, h->drawnY, h->drawnWidth, h->drawnHeight});
+}
+
+}  // namespace
+
+int IsLayerUnobscured(vlBGPic* pic, vlLayer* layer) {
   const vlLayerGeometry* g = layer->geometry[2];
   vlRectXYWH a{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
-  for (vlNode* node = reinterpret_cast<vlNode*>(layer)->succ; node && node->succ; node = node->succ) {
-    auto* l = reinterpret_cast<vlLayer*>(node);
-    if (l->hidden || l->drawnDuringSelection || l->type == VL_LAYER_NOOBJECT) continue;
-    const vlLayerGeometry* h = l->geometry[2];
-    if (RectsOverlap(a, {h->drawnX, h->drawnY, h->drawnWidth, h->drawnHeight})) return 0;
+  // On the BGPic the index knows every layer that meets the rectangle, the
+  // layer itself among them.
+  std::vector<vlLayer*> meeting;
+  if (pic && a.x >= 0 && a.y >= 0 && a.width > 0 && a.height > 0 && a.x + a.width <= pic->dispWidth &&
+      a.y + a.height <= pic->dispHeight && FindLayersMeeting(pic, a, &meeting)) {
+    auto at = std::find(meeting.begin(), meeting.end(), layer);
+    if (at != meeting.end()) {
+      for (++at; at != meeting.end(); ++at)
+        if (Covers(a, *at)) return 0;
+      return 1;
+    }
   }
+  for (vlNode* node = reinterpret_cast<vlNode*>(layer)->succ; node && node->succ; node = node->succ)
+    if (Covers(a, reinterpret_cast<vlLayer*>(node))) return 0;
   return 1;
 }
 
@@ -228,6 +248,47 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
   if (gRedrawSprites) gRedrawSprites(state, display, pic, dest, x, y, width, height, flags);
 }
 
+// One layer's part of a redraw of area into dest.
+static void DrawLayerPart(vlVMState* state, vlLayer* layer, bool current, vlBitmap* dest, const vlRectXYWH& area) {
+  if (layer->type == VL_LAYER_NOOBJECT || layer->hidden || layer->drawnDuringSelection) return;
+  vlLayerGeometry* g = layer->geometry[current ? 1 : 2];
+  if (!g) return;
+  vlRectXYWH work = area;
+  if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion))
+    if (!IntersectRects(work, {clip->x, clip->y, clip->width, clip->height}, &work)) return;
+  // A layer off the rectangle (its shadow and border aside) needs none of
+  // its pictures: a redraw of a small area among many layers stays small.
+  vlRectXYWH drawn{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
+  vlRectXYWH part;
+  const bool meets = IntersectRects(work, drawn, &part);
+  const bool decor = layer->shadow.on || layer->border.on;
+  if (!meets && !decor) return;
+  PrepareFilteredImage(state, layer, g, 1);
+  if (decor) DrawLayerDecor(state, layer, g, dest, work);
+  if (!meets) return;
+  vlBitmap *image, *mask, *alpha;
+  int32_t iw, ih;
+  uint32_t extra;
+  if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) || !image) return;
+  // Filtered pictures start at the drawn rectangle; others at the part offset.
+  const bool own = g->fImage || g->fxImage;
+  int32_t ox = own ? 0 : g->partX, oy = own ? 0 : g->partY;
+  int32_t sx = ox + part.x - drawn.x, sy = oy + part.y - drawn.y;
+  part.width = std::min(part.width, iw - sx);
+  part.height = std::min(part.height, ih - sy);
+  if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) return;
+  // A shaped (or turned) clip region lets only its mask's pixels through.
+  vlBitmap* clipPlane = nullptr;
+  auto* clip = static_cast<const vlClipRegion*>(g->clipRegion);
+  if (clip && clip->mask) {
+    clipPlane = MakeClipPlane(clip, mask, alpha, sx, sy, part.x, part.y, part.width, part.height, iw);
+    if (!clipPlane) return;
+    (alpha ? alpha : mask) = clipPlane;
+  }
+  DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
+  if (clipPlane) alpha == clipPlane ? DeleteAlphaPlane(clipPlane) : DeleteMaskPlane(clipPlane);
+}
+
 static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x,
                                     int32_t y, int32_t width, int32_t height, int32_t flags) {
   bool current = flags & 16;
@@ -242,44 +303,13 @@ static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPi
   }
 
   vlRectXYWH area{x, y, width, height};
-  for (vlNode* node = pic->layers.head; node->succ; node = node->succ) {
-    auto* layer = reinterpret_cast<vlLayer*>(node);
-    if (layer->type == VL_LAYER_NOOBJECT || layer->hidden || layer->drawnDuringSelection) continue;
-    vlLayerGeometry* g = layer->geometry[current ? 1 : 2];
-    if (!g) continue;
-    vlRectXYWH work = area;
-    if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion))
-      if (!IntersectRects(work, {clip->x, clip->y, clip->width, clip->height}, &work)) continue;
-    // A layer off the rectangle (its shadow and border aside) needs none of
-    // its pictures: a redraw of a small area among many layers stays small.
-    vlRectXYWH drawn{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
-    vlRectXYWH part;
-    const bool meets = IntersectRects(work, drawn, &part);
-    const bool decor = layer->shadow.on || layer->border.on;
-    if (!meets && !decor) continue;
-    PrepareFilteredImage(state, layer, g, 1);
-    if (decor) DrawLayerDecor(state, layer, g, dest, work);
-    if (!meets) continue;
-    vlBitmap *image, *mask, *alpha;
-    int32_t iw, ih;
-    uint32_t extra;
-    if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) || !image) continue;
-    // Filtered pictures start at the drawn rectangle; others at the part offset.
-    const bool own = g->fImage || g->fxImage;
-    int32_t ox = own ? 0 : g->partX, oy = own ? 0 : g->partY;
-    int32_t sx = ox + part.x - drawn.x, sy = oy + part.y - drawn.y;
-    part.width = std::min(part.width, iw - sx);
-    part.height = std::min(part.height, ih - sy);
-    if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) continue;
-    // A shaped (or turned) clip region lets only its mask's pixels through.
-    vlBitmap* clipPlane = nullptr;
-    auto* clip = static_cast<const vlClipRegion*>(g->clipRegion);
-    if (clip && clip->mask) {
-      clipPlane = MakeClipPlane(clip, mask, alpha, sx, sy, part.x, part.y, part.width, part.height, iw);
-      if (!clipPlane) continue;
-      (alpha ? alpha : mask) = clipPlane;
-    }
-    DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
-    if (clipPlane) alpha == clipPlane ? DeleteAlphaPlane(clipPlane) : DeleteMaskPlane(clipPlane);
+  // The index hands back the layers that may meet the area; without it
+  // (few layers, the BGPic's own records) the stack is walked.
+  std::vector<vlLayer*> meeting;
+  if (!current && FindLayersMeeting(pic, area, &meeting)) {
+    for (vlLayer* layer : meeting) DrawLayerPart(state, layer, current, dest, area);
+    return;
   }
+  for (vlNode* node = pic->layers.head; node->succ; node = node->succ)
+    DrawLayerPart(state, reinterpret_cast<vlLayer*>(node), current, dest, area);
 }

@@ -177,6 +177,28 @@ call 13 4 1
 forloop 1 sentinel
 )";
 
+// Three rows of half transparent layers (teal, 10 x 10, 9 pixels apart)
+// under the walked layers: enough layers for the redraw to find them
+// through its index instead of walking the stack.
+const char* kStaticStack = R"(.call base=1 createbrush 14 10 10 32896
+.table 0 { transparency = 96 }
+loadk 4 #18
+loadk 5 #44
+loadk 6 #13
+rows:
+loadk 1 #0
+loadk 2 #90
+loadk 3 #9
+columns:
+getglobal 13 "displaybrush"
+loadk 14 #14
+copy 15 1
+copy 16 4
+copy 17 0
+call 13 5 1
+forloop 1 columns
+forloop 4 rows
+)";
 const char* kLayers = ".call base=1 enablelayers\n";
 const char* kDoubleBuffer = ".call base=1 begindoublebuffer\n";
 const char* kFlip = ".call base=1 flip\n";
@@ -325,6 +347,32 @@ TEST_F(ShowOnce, LayersWalkedInALoopEndAsPlacedOnce) {
     const std::string last = Shoot(k, kLayerWalk);
     sentinel_ = kSentinel;
     EXPECT_TRUE(last == placed) << "the last moves did not reach the window while the script waits";
+  }
+}
+
+// The walk over a stack of many layers: the window after the moves (the
+// script waiting) is the one the redraw gives walking the whole stack each
+// time, and the one placing the layers once gives.
+TEST_F(ShowOnce, LayersWalkedOverAStaticStackShowWhatTheFullWalkShows) {
+  for (const Kind& k : {kKinds[1], kKinds[3]}) {
+    SCOPED_TRACE(k.name);
+    // The sentinel walked last: the window shows it only once the redraws
+    // of the script's last moves found it where it went.
+    sentinel_ = kWalkedSentinel;
+    const std::string indexed = Shoot(k, std::string(kStaticStack) + kLayerWalk);
+    env_ = {"VL_TEST_LAYER_WALK=1"};
+    const std::string walkedAll = Shoot(k, std::string(kStaticStack) + kLayerWalk);
+    env_.clear();
+    sentinel_ = kSentinel;
+    const std::string placed = Shoot(k, std::string(kStaticStack) + kLayerPlaced);
+    ASSERT_FALSE(indexed.empty());
+    EXPECT_TRUE(indexed == walkedAll) << "the index showed another picture than the walk";
+    EXPECT_TRUE(indexed == placed) << "the walked layers left another picture";
+    // The stack shows: teal at 96/255 over black beside the walked layers.
+    const unsigned teal = Colour(indexed, k.scale, 1, 19);
+    EXPECT_TRUE((teal >> 16) == 0 && ((teal >> 8) & 0xFF) >= 40 && ((teal >> 8) & 0xFF) <= 100 &&
+                (teal & 0xFF) == ((teal >> 8) & 0xFF))
+        << std::hex << teal;
   }
 }
 
