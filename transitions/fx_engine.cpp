@@ -19,6 +19,7 @@
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "display/layers/async_draw.h"
+#include "display/layers/safe_blt.h"
 #include "text/text_objects.h"
 #include "transitions/fx_draw.h"
 #include "vm/stack_api.h"
@@ -331,9 +332,13 @@ void GrabScreenInto(vlFxContext* fx, vlDisplay* d, vlBitmap* b, bool visible, bo
       RedrawLayers(fx->vm, d, d->bgpic, d->back, r.x, r.y, r.width, r.height, 0);
     if (l) l->hidden = hidden;
   }
-  if (visible && d->back)
-    ClipBlitFX(d->back, fx->x, fx->y, b, 0, 0, fx->width, fx->height, static_cast<int32_t>(QueryBitmap(d->back, 0)),
-               static_cast<int32_t>(QueryBitmap(d->back, 14)), fx->width, fx->height);
+  // Without layers the front copy is the picture under the sprites: what
+  // the effect draws from it keeps no sprite, neither on the screen (the
+  // blits draw the sprites again over it) nor in the front copy.
+  vlBitmap* screen = !d->layersOn && d->front ? d->front : d->back;
+  if (visible && screen)
+    ClipBlitFX(screen, fx->x, fx->y, b, 0, 0, fx->width, fx->height, static_cast<int32_t>(QueryBitmap(screen, 0)),
+               static_cast<int32_t>(QueryBitmap(screen, 14)), fx->width, fx->height);
 }
 
 // The same into a new bitmap; null when it cannot be made.
@@ -951,6 +956,11 @@ int RunTransitionFX(vlFxContext* tmpl) {
   fx->destHeight = d->bgpic->dispHeight;
   fx->blitFlags = fx->scaledOutput ? 0x24 : 4;
   if (d->layersOn && bgpicTarget) fx->blitFlags |= 0x40;
+  // What an effect shows on a display without layers stays drawn, as a
+  // plain DisplayBrush does: the front copy takes each frame, so a sprite
+  // passing, a scaled window's refresh or a snapshot keeps it. A BGPic's
+  // own transition ends with its picture copied there whole.
+  if (!d->layersOn && !bgpicTarget) fx->blitFlags |= VL_SAFEBLT_KEEP;
   fx->step = vlFxTable[fx->effect].step;
   fx->cleanup = vlFxTable[fx->effect].cleanup;
   fx->phase = 0;

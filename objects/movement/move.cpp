@@ -201,7 +201,9 @@ int TakeBackground(vlMoveJob* j) {
   j->work = NewBitmap(pic->width, pic->height, 0, nullptr);
   j->clean = NewBitmap(pic->width, pic->height, 0, nullptr);
   if (!j->work || !j->clean) return ERR_BITMAP;
-  vlBitmap* screen = d->back ? d->back : pic->curBitmap;
+  // Without layers the front copy is the picture under the sprites: a
+  // background taken from it brings no sprite back where one has gone.
+  vlBitmap* screen = !d->layersOn && d->front ? d->front : d->back ? d->back : pic->curBitmap;
   BltBitmap(screen, 0, 0, j->clean, 0, 0, pic->width, pic->height);
   BltBitmap(screen, 0, 0, j->work, 0, 0, pic->width, pic->height);
   return 0;

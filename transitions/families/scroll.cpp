@@ -5,6 +5,7 @@
 
 #include "display/display.h"
 #include "display/layers/layers.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/position.h"
 #include "objects/movement/move.h"
 #include "transitions/families/families.h"
@@ -59,6 +60,8 @@ int StartScroll(vlFxContext* fx) {
   job->xStep = fx->stepSize;
   // A BGPic on a display with layers is drawn under them.
   if (fx->objectType == VL_FX_BGPIC && CurrentDisplay() && CurrentDisplay()->layersOn) job->extraBlitFlags |= 64;
+  // What travels in stays drawn, as the effect's own frames do.
+  job->extraBlitFlags |= fx->blitFlags & VL_SAFEBLT_KEEP;
   return RunObjectMove(job);
 }
 

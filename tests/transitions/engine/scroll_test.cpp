@@ -78,9 +78,11 @@ TEST_F(Scroll, BrushFramesFollowTheMoveSteps) {
   ExpectBlueAt(12, 8, 10, 6, "end");
   EXPECT_EQ(Brush(1)->locked, 0u);
 
+  // The brush stays drawn, as a displayed brush does: showing another
+  // BGPic and this one again brings it back clean.
   // SCROLLNORTHWEST: from (-10, -6) to (12, 8); the wider brush moves 5 in
   // x, 14 / 5 = 2 in y plus one of the 4 left-over pixels a frame.
-  ASSERT_EQ(Run(".call displaybgpic 1"), 0);
+  ASSERT_EQ(Run(".call displaybgpic 2\n.call displaybgpic 1"), 0);
   ASSERT_EQ(Run(".table 0 { type = 54, speed = 5, async = 1 }\n.call base=1 displaybrushfx 1 12 8 r0 -> h"), 0);
   const int path[][2] = {{-5, -3}, {0, 0}, {5, 3}, {10, 6}, {12, 8}};
   for (int i = 0; i < 5; ++i) {
@@ -99,12 +101,12 @@ TEST_F(Scroll, AliasesAndEveryDirectionEndInPlace) {
                          "SCROLLNORTHWEST"};
   for (int i = 0; i < 8; i += 2) EXPECT_EQ(Id(names[i]), Id(names[i + 1]));
   for (const char* name : names) {
-    ASSERT_EQ(Run(".call displaybgpic 1"), 0);
+    ASSERT_EQ(Run(".call displaybgpic 2\n.call displaybgpic 1"), 0);
     ASSERT_EQ(Run(".call displaybrushfx 1 13 11 " + Id(name) + " 3"), 0) << name;
     ExpectBlueAt(13, 11, 10, 6, name);
   }
   // The parameter picks the move engine's path effect: BOUNCE still lands.
-  ASSERT_EQ(Run(".call displaybgpic 1\n.call displaybrushfx 1 4 4 48 6 1"), 0);
+  ASSERT_EQ(Run(".call displaybgpic 2\n.call displaybgpic 1\n.call displaybrushfx 1 4 4 48 6 1"), 0);
   ExpectBlueAt(4, 4, 10, 6, "bounce");
   // A whole BGPic scrolls in over the old one.
   ASSERT_EQ(Run(".call displaytransitionfx 2 49 4"), 0);

@@ -37,7 +37,7 @@ class TextFx : public DisplayTest {
     ASSERT_EQ(InitDefaultFont(), 0);
     ASSERT_EQ(OpenTransitionFxLib(L), 0);
     vlFxFrameDelayUs = 0;
-    ASSERT_EQ(Run(".call createbgpic 1 80 40 0\n.table 0 { bgpic = 1 }\n.call base=1 createdisplay 1 r0\n"
+    ASSERT_EQ(Run(".call createbgpic 1 80 40 0\n.call createbgpic 2 80 40 0\n.table 0 { bgpic = 1 }\n.call base=1 createdisplay 1 r0\n"
                   ".call opendisplay 1\n.call setfontcolor 65280\n.call createtextobject 1 \"Hi\""),
               0);
     d_ = GetDisplayByNumber(1);
@@ -68,14 +68,15 @@ TEST_F(TextFx, EffectsEndOnTheObjectInPlace) {
   ASSERT_NE(o, nullptr);
   // REVEALLEFT, DISSOLVE and SCROLLTOP at a few speeds.
   for (auto [id, speed] : {std::pair{30, -1}, std::pair{139, -2}, std::pair{49, 3}}) {
-    ASSERT_EQ(Run(".call displaybgpic 1"), 0);
+    // The object stays drawn: another BGPic and this one again start clean.
+    ASSERT_EQ(Run(".call displaybgpic 2\n.call displaybgpic 1"), 0);
     ASSERT_EQ(Run(".call displaytextobjectfx 1 10 20 " + std::to_string(id) + " " + std::to_string(speed)), 0) << id;
     ExpectOnlyTextAt(10, 20, "effect " + std::to_string(id));
     EXPECT_EQ(o->locked, 0u);
   }
   // The drawing offset moves the picture; "dx" and "dy" replace x and y.
   o->offsetX = 3, o->offsetY = -2;
-  ASSERT_EQ(Run(".call displaybgpic 1\n.table 0 { type = 0, dx = 40, dy = 9 }\n"
+  ASSERT_EQ(Run(".call displaybgpic 2\n.call displaybgpic 1\n.table 0 { type = 0, dx = 40, dy = 9 }\n"
                 ".call base=1 displaytextobjectfx 1 1 1 r0"),
             0);
   ExpectOnlyTextAt(43, 7, "offset");

@@ -548,7 +548,7 @@ TEST_F(Fx, TheSelectedBrushIsAcceptedAsTarget) {
     EXPECT_EQ(vlCurrentOutput, d->bgpic);
     EXPECT_EQ(WindowPixel(d, 3, 3), 0x0000FFu);
     EXPECT_EQ(WindowPixel(d, 8, 6), 0x0000FFu);
-    ASSERT_EQ(Run(".call displaybgpic 1"), 0);
+    ASSERT_EQ(Run(".call displaybgpic 2\n.call displaybgpic 1"), 0);
   }
 }
 
