@@ -118,6 +118,8 @@ bool SourceTags(const vlAdapterSource* src, uint32_t* flags, int* alphaUsed, int
                 Tags* tags, std::unique_ptr<uint32_t[]>* temp) {
   if (src->displayHandle) tags->Add(VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(src->displayHandle));
   if (src->bitmap && src->bitmap->driverOwned) {
+    // The adapter reads its own picture past the lock.
+    SettleForAdapter(src->bitmap, nullptr);
     *flags |= VL_VBM_ADAPTERSOURCE;
     tags->Add(VL_VBM_SOURCE, reinterpret_cast<uintptr_t>(src->bitmap->handle));
   } else if (src->argb) {
@@ -221,6 +223,7 @@ int ReadAdapterBitmap(vlBitmap* adapterBitmap, vlBitmap* target, int32_t width, 
   vlPixelAccess t;
   if (!LockPixels(target, 0, &t)) return ERR_LOCKBMAP;
   vlVideoPixels rec{};
+  SettleForAdapter(adapterBitmap, nullptr);
   void* pixels = a && a->ReadVideoPixels && adapterBitmap
                      ? reinterpret_cast<ReadVideoFn>(a->ReadVideoPixels)(adapterBitmap->handle, &rec)
                      : nullptr;

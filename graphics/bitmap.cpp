@@ -168,6 +168,11 @@ void SettleIfInvolved(const vlBitmap* b, bool write) {
 }
 }  // namespace
 
+void SettleForAdapter(const vlBitmap* read, const vlBitmap* written) {
+  if (read) SettleIfInvolved(read, false);
+  if (written) SettleIfInvolved(written, true);
+}
+
 void HoldBitmapUse(vlBitmap* b, void (*settle)()) {
   gHeldBitmap = settle ? b : nullptr;
   gHeldSettle = b ? settle : nullptr;
@@ -349,8 +354,8 @@ void DeleteMaskPlane(vlBitmap* plane) { DeletePlane(plane); }
 
 intptr_t QueryBitmap(const vlBitmap* b, int32_t code) {
   if (!b) return 0;
-  // Its store, handed out, may be written through.
-  if (code == 20) SettleIfInvolved(b, true);
+  // Its store or its pixels, handed out, may be written through.
+  if (code == 20 || code == 23) SettleIfInvolved(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();
   const bool owns = a && (a->flags & VL_ADAPTER_OWNS_BITMAPS);
   switch (code) {
@@ -462,10 +467,12 @@ void WriteBitmapPixel(vlBitmap* b, int32_t x, int32_t y, uint32_t value, int isM
   if (!isMask) {
     const vlGfxAdapter* a = GetGfxAdapter();
     if (IsAdapterVideoBitmap(b) && a->writePixel) {
+      SettleForAdapter(nullptr, b);
       a->writePixel(b->handle, x, y, AdapterColor(value, 2), 2);
       return;
     }
     if (AdapterAccel(VL_ACCEL_PIXEL) && a->writePixel) {
+      SettleForAdapter(nullptr, b);
       a->writePixel(b->handle, x, y, AdapterColor(value, 1), 1);
       return;
     }
@@ -512,10 +519,12 @@ void FillBitmapRect(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32_t he
   if (!b) return;
   const vlGfxAdapter* a = GetGfxAdapter();
   if (IsAdapterVideoBitmap(b) && a->rectFill) {
+    SettleForAdapter(nullptr, b);
     a->rectFill(b->handle, x, y, width, height, AdapterColor(color, 2), 2);
     return;
   }
   if (AdapterAccel(VL_ACCEL_FILL) && a->rectFill) {
+    SettleForAdapter(nullptr, b);
     a->rectFill(b->handle, x, y, width, height, AdapterColor(color, 1), 1);
     return;
   }
@@ -529,10 +538,12 @@ void DrawBitmapLine(vlBitmap* b, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
   if (!b) return;
   const vlGfxAdapter* a = GetGfxAdapter();
   if (IsAdapterVideoBitmap(b) && a->line) {
+    SettleForAdapter(nullptr, b);
     a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 2), 2);
     return;
   }
   if (AdapterAccel(VL_ACCEL_LINE) && a->line) {
+    SettleForAdapter(nullptr, b);
     a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 1), 1);
     return;
   }

@@ -63,6 +63,11 @@ void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, i
 // nothing begun, when the slot holds another pair's debt: copy at once.
 bool BeginOwedDrawing(vlBitmap* from, vlBitmap* to);
 void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t w, int32_t h);
+// Before the display adapter reads `read` or writes `written` through
+// their handles, past the locks: the owed copy and the held drawing that a
+// locked read or write would settle first are settled now (either may be
+// null).
+void SettleForAdapter(const vlBitmap* read, const vlBitmap* written);
 // Drawing held back for a picture (a display's back buffer with sprite
 // moves not yet redrawn): `settle` runs once before the picture is next
 // locked or its store handed out, and is forgotten when it is deleted.

@@ -57,6 +57,9 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
     mode |= 1;
     if (src->secondHandle == 0) mode |= 8;
   }
+  // The adapter reads and writes the pictures past their locks: what the
+  // locks would settle first is settled here, as the software path does.
+  SettleForAdapter(src, dst);
   a->bltBitMap(src->handle, dst->handle, &block, mode);
   return true;
 }
@@ -101,8 +104,10 @@ void WithPair(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBit
 
 void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h) {
   if (!src || !dst || w <= 0 || h <= 0) return;
-  if (AdapterBlit(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr)) return;
+  // A copy that covers every rectangle its target is owed makes the debt
+  // moot, whoever makes the copy.
   DropOwedCopyCoveredBy(dst, src, dx, dy, w, h);
+  if (AdapterBlit(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr)) return;
   WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
                                        const vlPixelKernels& k) {
     k.copy(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
@@ -203,6 +208,7 @@ void BltAlphaChannel(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dst, int
   const vlGfxAdapter* ad = GetGfxAdapter();
   if (mode == 1 && !targetAlpha && !sourcePicture && ad && ad->grantsAlphaChannel && ad->alphaChannel &&
       ad->grantsAlphaChannel()) {
+    SettleForAdapter(nullptr, dst);
     ad->alphaChannel(alpha ? alpha->handle : nullptr, sx, sy, dst->handle, dx, dy, w, h, color);
     return;
   }

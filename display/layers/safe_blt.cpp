@@ -11,7 +11,6 @@
 #include "display/layer_hooks.h"
 #include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
-#include "graphics/adapter.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
@@ -130,10 +129,10 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       // owed and made only when the front copy is next used or the back
       // buffer changes otherwise (a frame drawn whole over the last then
       // costs one copy, not two). Not with sources that read the front
-      // copy, nor with adapters whose blits bypass the pictures' locks.
+      // copy. A display adapter's blits settle the debt as the locks do.
       owed = toFront && !made && src != toFront && mask != toFront && alpha != toFront &&
              !(d->bgpic && d->bgpic->sprites) && !(vlCurrentOutput && vlCurrentOutput->sprites) &&
-             !GetGfxAdapter() && !DisplayAdapterActive() && BeginOwedDrawing(d->back, toFront);
+             BeginOwedDrawing(d->back, toFront);
       if (!(flags & VL_SAFEBLT_NOSHOW)) showFrom = d->back;
     } else if (d->layersOn && (flags & VL_SAFEBLT_FROMLAYERS) && d->back) {
       RedrawBGPicLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 0);

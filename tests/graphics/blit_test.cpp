@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "graphics/fast_paths.h"
 #include "graphics/geometry.h"
 #include "graphics/pixel_kernels.h"
+#include "platform/offscreen_bitmap.h"
 #include "runtime/crc32.h"
 #include "tests/graphics/graphics_test_util.h"
 #include "vm/error_codes.h"
@@ -433,6 +435,108 @@ TEST(BlitAdapter, AcceleratedOperationsGoToTheAdapter) {
   DeleteMaskPlane(mask);
   DeleteBitmap(src);
   DeleteBitmap(dst);
+}
+
+// An adapter that draws into the pictures' own pixels through their
+// handles, past the locks, as a graphics card would. Pictures of format 10
+// hold 0x00RRGGBB words.
+void PutWords(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, const uint32_t* from, int32_t fromRow) {
+  auto* p = static_cast<vlOffscreenBitmap*>(handle);
+  for (int32_t j = 0; j < h; ++j)
+    for (int32_t i = 0; i < w; ++i) {
+      const uint32_t v = from ? from[j * fromRow + i] : static_cast<uint32_t>(fromRow);
+      std::memcpy(p->pixels + (y + j) * p->bytesPerRow + (x + i) * 4, &v, 4);
+    }
+}
+uint32_t WordAt(void* handle, int32_t x, int32_t y) {
+  const auto* p = static_cast<const vlOffscreenBitmap*>(handle);
+  uint32_t v;
+  std::memcpy(&v, p->pixels + y * p->bytesPerRow + x * 4, 4);
+  return v & 0xFFFFFF;
+}
+vlGfxAdapter DirectAdapter() {
+  vlGfxAdapter ad{};
+  ad.accel = VL_ACCEL_BLIT | VL_ACCEL_FILL | VL_ACCEL_PIXEL | VL_ACCEL_LINE;
+  ad.bltBitMap = [](void* src, void* dst, const vlAdapterBlitBlock* b, uint32_t) {
+    std::vector<uint32_t> words(static_cast<size_t>(b->width) * b->height);
+    for (int32_t j = 0; j < b->height; ++j)
+      for (int32_t i = 0; i < b->width; ++i) words[j * b->width + i] = WordAt(src, b->srcX + i, b->srcY + j);
+    PutWords(dst, b->dstX, b->dstY, b->width, b->height, words.data(), b->width);
+  };
+  ad.rectFill = [](void* h, int32_t x, int32_t y, int32_t w, int32_t hh, uint32_t c, uint32_t) {
+    PutWords(h, x, y, w, hh, nullptr, static_cast<int32_t>(c & 0xFFFFFF));
+  };
+  ad.writePixel = [](void* h, int32_t x, int32_t y, uint32_t c, uint32_t) {
+    PutWords(h, x, y, 1, 1, nullptr, static_cast<int32_t>(c & 0xFFFFFF));
+  };
+  ad.line = [](void* h, int32_t x1, int32_t y1, int32_t x2, int32_t, uint32_t c, uint32_t) {
+    PutWords(h, x1, y1, x2 - x1 + 1, 1, nullptr, static_cast<int32_t>(c & 0xFFFFFF));  // rows only
+  };
+  return ad;
+}
+
+// A copy one picture owes another (a front copy after a kept drawing, a
+// double buffer's back buffer after Flip) is paid before the adapter
+// writes either picture or reads the owing one, and dropped when the
+// adapter's plain copy covers it, exactly as when the locks see the
+// drawing: the owing picture ends with what it was owed, never with what
+// was drawn after.
+TEST(BlitAdapter, AdapterDrawingPaysOrDropsTheOwedCopyFirst) {
+  constexpr uint32_t kRed = 0xFF0000, kBlue = 0x0000FF, kGreen = 0x00FF00, kWhite = 0xFFFFFF, kGrey = 0x808080;
+  vlBitmap* from = NewPicture(10, 8, 8);
+  vlBitmap* to = NewPicture(10, 8, 8);
+  vlBitmap* other = NewPicture(10, 8, 8);
+  ASSERT_TRUE(from && to && other);
+  const vlGfxAdapter ad = DirectAdapter();
+  const int32_t owedRect[4] = {0, 0, 4, 4};
+  // Each case: `to` owes from's red top-left quarter, then the adapter
+  // draws; rx, ry must then read want in `to`.
+  struct Case {
+    const char* what;
+    void (*draw)(vlBitmap* from, vlBitmap* to, vlBitmap* other);
+    int32_t rx, ry;
+    uint32_t want;
+  };
+  const Case cases[] = {
+      {"fill into the owed-from picture", [](vlBitmap* f, vlBitmap*, vlBitmap*) { FillBitmapRect(f, 0, 0, 8, 8, kGreen); },
+       1, 1, kRed},
+      {"pixel into the owed-from picture", [](vlBitmap* f, vlBitmap*, vlBitmap*) { WriteBitmapPixel(f, 2, 2, kGreen, 0); },
+       2, 2, kRed},
+      {"line into the owed-from picture", [](vlBitmap* f, vlBitmap*, vlBitmap*) { DrawBitmapLine(f, 0, 3, 7, 3, kGreen); },
+       3, 3, kRed},
+      {"blit into the owed-from picture",
+       [](vlBitmap* f, vlBitmap*, vlBitmap* o) { BltBitmap(o, 0, 0, f, 0, 0, 8, 8); }, 0, 0, kRed},
+      // Part of the owed rectangle drawn: the rest is still owed.
+      {"pixel into the owing picture", [](vlBitmap*, vlBitmap* t, vlBitmap*) { WriteBitmapPixel(t, 1, 1, kWhite, 0); },
+       1, 1, kWhite},
+      {"fill into the owing picture", [](vlBitmap*, vlBitmap* t, vlBitmap*) { FillBitmapRect(t, 0, 0, 2, 2, kWhite); },
+       0, 1, kWhite},
+      // A copy covering the debt: it stands.
+      {"blit over the whole debt", [](vlBitmap*, vlBitmap* t, vlBitmap* o) { BltBitmap(o, 0, 0, t, 0, 0, 5, 5); },
+       3, 3, kGrey},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FillBitmapRect(from, 0, 0, 8, 8, kRed);
+    FillBitmapRect(to, 0, 0, 8, 8, kBlue);
+    FillBitmapRect(other, 0, 0, 8, 8, kGrey);
+    OweBitmapCopy(from, to, owedRect, 1);
+    SetGfxAdapter(&ad);
+    c.draw(from, to, other);
+    SetGfxAdapter(nullptr);
+    EXPECT_EQ(ReadBitmapPixel(to, c.rx, c.ry, 0), c.want);
+    EXPECT_EQ(ReadBitmapPixel(to, 6, 6, 0), kBlue) << "outside the debt";
+  }
+  // The adapter reading the owing picture reads what it is owed.
+  FillBitmapRect(from, 0, 0, 8, 8, kRed);
+  FillBitmapRect(to, 0, 0, 8, 8, kBlue);
+  OweBitmapCopy(from, to, owedRect, 1);
+  SetGfxAdapter(&ad);
+  BltBitmap(to, 0, 0, other, 0, 0, 8, 8);
+  SetGfxAdapter(nullptr);
+  EXPECT_EQ(ReadBitmapPixel(other, 1, 1, 0), kRed);
+  EXPECT_EQ(ReadBitmapPixel(other, 6, 6, 0), kBlue);
+  for (vlBitmap* b : {from, to, other}) DeleteBitmap(b);
 }
 
 }  // namespace

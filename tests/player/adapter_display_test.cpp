@@ -171,6 +171,65 @@ TEST_F(AdapterDisplay, LooksLikeAPlainDisplayAndTakesClicks) {
   }
 }
 
+// Frames drawn into a software double buffer and flipped (each frame
+// draws over the one before: the back buffer is owed what the last Flips
+// changed), then drawings kept under a sprite and beside it (the front
+// copy takes them, owed while no sprite is on the display) and the sprite
+// moved away: through the adapter, holding video bitmaps or every bitmap,
+// the window equals the plain display's.
+TEST_F(AdapterDisplay, DoubleBufferedFramesAndDrawingUnderASpriteShowAsOnAPlainDisplay) {
+  const std::string applet = Applet("adapterflip", AppletText(R"(.call createbrush 4 96 64 255
+.call createbrush 2 16 8 16711680
+.call createbrush 6 8 8 16776960
+.call createbrush 3 8 8 65280
+.call createbrush 7 4 4 16777215
+.call begindoublebuffer
+.call displaybrush 4 0 0
+.call displaybrush 2 5 7
+.call flip
+.call displaybrush 6 40 20
+.call flip
+.call displaybrush 3 60 40
+.call flip
+.call displaybrush 6 70 5
+.call flip
+.call enddoublebuffer
+.call displaybrush 2 5 40
+.call base=1 setfillstyle 1
+.call box 30 50 6 6 65280
+.call createbrush 12 10 10 16711935
+.call base=1 createsprite 1 3 12
+.call displaysprite 1 50 20
+.call box 45 15 20 20 65535
+.call displaybrush 6 20 25
+.call displaysprite 1 8 42
+.call displaysprite 1 80 50
+.call displaybrush 7 90 58
+)"));
+  const std::string white("\xFF\xFF\xFF", 3);
+  const std::string plain = Shoot(applet, nullptr, 91, 59, white);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  const std::string red("\xFF\0\0", 3), yellow("\xFF\xFF\0", 3), green("\0\xFF\0", 3), cyan("\0\xFF\xFF", 3),
+      magenta("\xFF\0\xFF", 3), blue("\0\0\xFF", 3);
+  // Every frame stays in the frames after it; what the sprite covered and
+  // left comes back as drawn.
+  EXPECT_EQ(at(10, 10), red);
+  EXPECT_EQ(at(43, 23), yellow) << "second frame";
+  EXPECT_EQ(at(62, 42), green) << "third frame";
+  EXPECT_EQ(at(72, 7), yellow) << "fourth frame";
+  EXPECT_EQ(at(10, 44), red) << "under the sprite's second place";
+  EXPECT_EQ(at(52, 22), cyan) << "under the sprite's first place";
+  EXPECT_EQ(at(22, 27), yellow);
+  EXPECT_EQ(at(32, 52), green);
+  EXPECT_EQ(at(85, 55), magenta);
+  EXPECT_EQ(at(2, 60), blue);
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    EXPECT_EQ(Differing(plain, Shoot(applet, owns, 91, 59, white)), 0);
+  }
+}
+
 // A video moved and scaled while it plays ends where it was sent, at its
 // new size, on the adapter's display as on a plain one; so does a video on
 // a layer that is moved.
