@@ -2,6 +2,7 @@
 // ellipse points from fixed-point tables. Depends on vm/convert.h.
 #include "graphics/geometry.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "vm/convert.h"
@@ -76,8 +77,12 @@ void PointBounds(const double* p, int32_t n, int32_t* minX, int32_t* minY, int32
     if (i == 0 || x > x1) x1 = x;
     if (i == 0 || y > y1) y1 = y;
   }
-  *minX = static_cast<int32_t>(x0), *minY = static_cast<int32_t>(y0);
-  *maxX = static_cast<int32_t>(x1), *maxY = static_cast<int32_t>(y1);
+  // Saturated: a point past 32 bits (a huge scale) must not wrap around.
+  auto narrow = [](double v) {
+    return v != v ? 0 : static_cast<int32_t>(std::clamp(v, double{INT32_MIN}, double{INT32_MAX}));
+  };
+  *minX = narrow(x0), *minY = narrow(y0);
+  *maxX = narrow(x1), *maxY = narrow(y1);
 }
 
 void TransformPointsBounds(double* p, int32_t n, const double* m, double ax, double ay, int32_t* w, int32_t* h,
@@ -99,29 +104,33 @@ void TransformPointsBounds(double* p, int32_t n, const double* m, double ax, dou
 void ClipBlitRects(const vlClipRegion* region, int32_t* srcX, int32_t* srcY, int32_t* dstX, int32_t* dstY,
                    int32_t* width, int32_t* height, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
                    int32_t dstHeight, int useRegion) {
-  int32_t left = 0, top = 0;
+  // In 64 bits: a position far off the target (a script's huge or NaN
+  // coordinate arrives as INT32_MIN) must clip to nothing, not wrap around.
+  int64_t left = 0, top = 0, right = dstWidth, bottom = dstHeight;
   if (region && useRegion) {
     left = region->x;
     top = region->y;
-    dstWidth = region->x + region->width;
-    dstHeight = region->y + region->height;
+    right = int64_t{region->x} + region->width;
+    bottom = int64_t{region->y} + region->height;
   }
-  if (*dstX < left) {
-    const int32_t d = left - *dstX;
-    *srcX += d;
-    *width -= d;
-    *dstX = left;
+  int64_t sx = *srcX, sy = *srcY, dx = *dstX, dy = *dstY, w = *width, h = *height;
+  if (dx < left) {
+    sx += left - dx;
+    w -= left - dx;
+    dx = left;
   }
-  if (*dstY < top) {
-    const int32_t d = top - *dstY;
-    *srcY += d;
-    *height -= d;
-    *dstY = top;
+  if (dy < top) {
+    sy += top - dy;
+    h -= top - dy;
+    dy = top;
   }
-  if (*srcX + *width > srcWidth) *width = srcWidth - *srcX;
-  if (*dstX + *width > dstWidth) *width = dstWidth - *dstX;
-  if (*srcY + *height > srcHeight) *height = srcHeight - *srcY;
-  if (*dstY + *height > dstHeight) *height = dstHeight - *dstY;
+  w = std::min({w, srcWidth - sx, right - dx});
+  h = std::min({h, srcHeight - sy, bottom - dy});
+  auto narrow = [](int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+  };
+  *srcX = narrow(sx), *srcY = narrow(sy), *dstX = narrow(dx), *dstY = narrow(dy);
+  *width = narrow(w), *height = narrow(h);
 }
 
 int32_t ClipPolygonToEdge(int32_t count, int32_t* pts, int32_t* out, int32_t v, int32_t edge) {

@@ -11,6 +11,7 @@
 #include "formats/gif.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/geometry.h"
 #include "graphics/position.h"
 #include "graphics/quantize.h"
 #include "objects/anims/anim.h"
@@ -327,10 +328,7 @@ int CmdWriteAnimFrame(vlVMState* L) {
     FillBitmapRect(made, 0, 0, s->width, s->height,
                    0xFF000000u | static_cast<uint32_t>(o.transparency != -1 ? o.transparency : 0));
     int32_t sx = 0, sy = 0, dx = x, dy = y, w = b->width, h = b->height;
-    if (dx < 0) sx = -dx, w += dx, dx = 0;
-    if (dy < 0) sy = -dy, h += dy, dy = 0;
-    if (dx + w > s->width) w = s->width - dx;
-    if (dy + h > s->height) h = s->height - dy;
+    ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &w, &h, b->width, b->height, s->width, s->height, 0);
     if (w > 0 && h > 0) {
       BltBitmap(b->bitmap, sx, sy, made, dx, dy, w, h);
       if (madeAlpha) CopyAlphaRect(b->alpha, sx, sy, madeAlpha, dx, dy, w, h, 0, 255);

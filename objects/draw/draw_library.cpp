@@ -103,6 +103,7 @@ int CmdEllipse(vlVMState* L) {
   const int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2);
   const int32_t rx = vl::CheckIntArg(L, 3), ry = vl::CheckIntArg(L, 4);
   if (rx < 1 || ry < 1) return ERR_WRONGUSAGE;
+  if (rx > kMaxShapeRadius || ry > kMaxShapeRadius) return ERR_BITMAP;
   vlShapeTags tags;
   if (int status = ReadShapeTags(L, 6, 2 * rx + 1, 2 * ry + 1, 0, &tags)) return status;
   if (gShapeAsPath) return gShapeAsPath(L, VL_SHAPE_ELLIPSE, x, y, Color(L, 5), 6, rx, ry, 0, 0, 0, nullptr);
@@ -113,6 +114,7 @@ int CmdCircle(vlVMState* L) {
   CheckArgs(L, 3, 5, 0, 0);
   const int32_t x = vl::CheckIntArg(L, 1), y = vl::CheckIntArg(L, 2), r = vl::CheckIntArg(L, 3);
   if (r < 1) return ERR_WRONGUSAGE;
+  if (r > kMaxShapeRadius) return ERR_BITMAP;
   vlShapeTags tags;
   // A table's "rotate" is not read; a number in that place still turns.
   if (int status = ReadShapeTags(L, 5, 2 * r + 1, 2 * r + 1, 8, &tags)) return status;
@@ -126,6 +128,7 @@ int CmdArc(vlVMState* L) {
   const int32_t rx = vl::CheckIntArg(L, 3), ry = vl::CheckIntArg(L, 4);
   const int32_t start = vl::CheckIntArg(L, 5), end = vl::CheckIntArg(L, 6);
   if (rx < 1 || ry < 1 || start < 0 || end < 0) return ERR_WRONGUSAGE;
+  if (rx > kMaxShapeRadius || ry > kMaxShapeRadius) return ERR_BITMAP;
   uint32_t clockwise = 1;
   vlShapeTags tags;
   if (vl::GetTypeAt(L, 8) == VL_TTABLE) {

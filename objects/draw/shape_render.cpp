@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <memory>
 #include <vector>
 
 #include "objects/sprites/sprite.h"
@@ -64,6 +65,7 @@ struct Plan {
   int32_t edgeX = 0, edgeY = 0;        // the edge outline's box inside the picture
   int32_t shadowX = 0, shadowY = 0;    // where the shadow's base lands
   std::vector<int32_t> pts, edgePts;   // in picture coordinates
+  bool tooLarge = false;               // no picture of the drawn size can be made
 };
 
 // A box without rounded corners on the direct path: plain rectangles.
@@ -109,6 +111,10 @@ void PrepareShapeOutline(const vlShapeRequest& r, const vlDrawState& s, const vl
     p->shadowT = static_cast<int32_t>(s.shadowColor >> 24);
   }
   const int32_t e = p->edgeSize;
+  if (p->lineWidth >= kMaxShapeSide) {
+    p->tooLarge = true;
+    return;
+  }
   double* shape = DrawPointBuffer(0);
   double* edge = DrawPointBuffer(1);
   int32_t n = BuildShapeOutline(r.type, r.width, r.height, r.corners, r.startAngle, r.endAngle, r.clockwise,
@@ -141,13 +147,21 @@ void PrepareShapeOutline(const vlShapeRequest& r, const vlDrawState& s, const vl
   } else {
     ox0 = sx0, oy0 = sy0, ox1 = sx1, oy1 = sy1;
   }
-  p->shapeW = sx1 - sx0 + 1;
-  p->shapeH = sy1 - sy0 + 1;
   int32_t sl, st, sr, sb;
   ShadowMargins(p->shadowDir, p->shadowSize, &sl, &st, &sr, &sb);
   const bool polygonPath = r.polygonPath != 0;
   const int32_t am = p->aa && polygonPath ? 2 : 0;
   const int32_t stroke = p->fill == VL_FILLNONE && p->lineWidth > 1 ? p->lineWidth : 0;
+  // A transform may have blown the outline up past any picture.
+  const int64_t margins = int64_t{sl} + sr + st + sb + 5 + stroke;
+  if (int64_t{ox1} - ox0 + margins >= kMaxShapeSide || int64_t{oy1} - oy0 + margins >= kMaxShapeSide ||
+      int64_t{sx1} - sx0 >= kMaxShapeSide || int64_t{sy1} - sy0 >= kMaxShapeSide ||
+      std::abs(int64_t{r.x} + sx0) >= kMaxShapePosition || std::abs(int64_t{r.y} + sy0) >= kMaxShapePosition) {
+    p->tooLarge = true;
+    return;
+  }
+  p->shapeW = sx1 - sx0 + 1;
+  p->shapeH = sy1 - sy0 + 1;
   const int32_t baseX = sl + am + stroke / 2, baseY = st + am + stroke / 2;
   p->edgeX = baseX;
   p->edgeY = baseY;
@@ -232,11 +246,10 @@ void Compose(const Plan& p, const Layer* layers, int count, std::vector<uint32_t
 }
 
 // A picture with a mask (binary) or an alpha plane from ARGB pixels.
-int PlanesFromARGB(const std::vector<uint32_t>& argb, int32_t w, int32_t h, bool useMask, vlBitmap** image,
-                   vlBitmap** mask, vlBitmap** alpha) {
+// Takes the picture, made beforehand at w x h.
+int PlanesFromARGB(const std::vector<uint32_t>& argb, int32_t w, int32_t h, bool useMask, vlBitmap* pic,
+                   vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
   *image = *mask = *alpha = nullptr;
-  vlBitmap* pic = NewBitmap(w, h, 0, nullptr);
-  if (!pic) return ERR_BITMAP;
   WriteBitmapARGB(argb.data(), w * 4, pic, 0, 0, w, h);
   vlBitmap* plane = useMask ? NewMaskPlane(pic, w, h, 1, nullptr, 0) : NewAlphaPlane(w, h, 1, nullptr, 0);
   if (!plane) {
@@ -340,6 +353,12 @@ int RenderShapePicture(vlVMState* L, const vlShapeRequest& r, const vlDrawState&
     p->drawnX = r.x - p->shapeX - stroke;
     p->drawnY = r.y - p->shapeY - stroke;
   }
+  // The picture first: when a shape is too large for one, the working
+  // buffers (several times its size) are not tried.
+  if (int64_t{p->drawnW} * p->drawnH * 4 > (int64_t{1} << 40)) return ERR_BITMAP;
+  std::unique_ptr<vlBitmap, void (*)(vlBitmap*)> pic(NewBitmap(p->drawnW, p->drawnH, 0, nullptr),
+                                                     [](vlBitmap* b) { DeleteBitmap(b); });
+  if (!pic) return ERR_BITMAP;
   int status = 0;
   bool empty = false;
   std::vector<uint32_t> pattern = RenderPattern(L, s, m, *p, &status, &empty);
@@ -397,7 +416,7 @@ int RenderShapePicture(vlVMState* L, const vlShapeRequest& r, const vlDrawState&
   bool binary = false;
   Compose(*p, layers, 3, &argb, &binary);
   const bool opaque = !p->t && !(p->edge && p->edgeT) && !(p->shadow && p->shadowT);
-  return PlanesFromARGB(argb, p->drawnW, p->drawnH, opaque && !p->aa && binary, image, mask, alpha);
+  return PlanesFromARGB(argb, p->drawnW, p->drawnH, opaque && !p->aa && binary, pic.release(), image, mask, alpha);
 }
 
 void FreePlanes(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha) {
@@ -554,8 +573,13 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
     s.lineWidth = vl::DoubleToInt32(std::rint(s.lineWidth * f));
   }
   NormalizeDrawState(&s);
+  // Far off every target: nothing to draw, though a layer or a picture
+  // asked for cannot be made there.
+  if (std::abs(int64_t{r->x}) >= kMaxShapePosition || std::abs(int64_t{r->y}) >= kMaxShapePosition)
+    return layers || (flags & VL_SHAPE_PLANES) ? ERR_COORDSRANGE : 0;
   Plan p;
   PrepareShapeOutline(*r, s, renderMatrix, &p);
+  if (p.tooLarge) return ERR_BITMAP;
   // Drawn on the target at once: only without layers or rebuilds.
   if (IsPlainBox(*r) && !layers && !(flags & VL_SHAPE_PLANES)) {
     int status = 0;
@@ -635,6 +659,7 @@ void Begin(vlShapeRequest* r, vlShapeRequest* base, uint32_t type, const vlDrawS
 int DrawBoxShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t x, int32_t y, int32_t w, int32_t h,
                  uint32_t color, const int32_t corners[4], vlShapeTags* tags, vlShapeRequest* base) {
   if (w < 1 || h < 1) return ERR_WRONGUSAGE;
+  if (w >= kMaxShapeSide || h >= kMaxShapeSide) return ERR_BITMAP;
   vlShapeRequest r;
   Begin(&r, base, VL_SHAPE_BOX, s, color, tags);
   r.x = x, r.y = y, r.width = w, r.height = h;
@@ -655,6 +680,7 @@ int DrawBoxShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t x, 
 int DrawEllipseShape(vlVMState* L, uint32_t flags, const vlDrawState* s, uint32_t type, int32_t x, int32_t y,
                      int32_t rx, int32_t ry, uint32_t color, vlShapeTags* tags, vlShapeRequest* base) {
   if (rx < 1 || ry < 1) return ERR_WRONGUSAGE;
+  if (rx > kMaxShapeRadius || ry > kMaxShapeRadius) return ERR_BITMAP;
   vlShapeRequest r;
   Begin(&r, base, type, s, color, tags);
   r.x = x, r.y = y;
@@ -670,6 +696,7 @@ int DrawArcShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t x, 
                  vlShapeRequest* base) {
   if (rx < 1 || ry < 1 || start < 0 || end < 0) return ERR_WRONGUSAGE;
   if (start == end) return 0;
+  if (rx > kMaxShapeRadius || ry > kMaxShapeRadius) return ERR_BITMAP;
   vlShapeRequest r;
   Begin(&r, base, VL_SHAPE_ARC, s, color, tags);
   r.x = x, r.y = y;
@@ -688,6 +715,7 @@ int DrawPolygonShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t
   Begin(&r, base, VL_SHAPE_POLYGON, s, color, tags);
   int32_t x0, y0, x1, y1;
   PointBounds(vertices, count, &x0, &y0, &x1, &y1);
+  if (int64_t{x1} - x0 >= kMaxShapeSide || int64_t{y1} - y0 >= kMaxShapeSide) return ERR_BITMAP;
   r.x = x, r.y = y;
   r.width = x1 - x0 + 1, r.height = y1 - y0 + 1;
   r.vertices = vertices;

@@ -74,6 +74,15 @@ struct vlShapeRequest {
   vlLayer* replaceLayer;  // with VL_SHAPE_REBUILD: the layer to replace (or null)
 };
 
+// Shapes whose picture would be wider or taller than this cannot be drawn
+// (no picture that size can be made: 1522), and positions beyond the
+// position limit lie off every target; both keep the shape arithmetic
+// inside 32 bits.
+constexpr int32_t kMaxShapeSide = 1 << 29;
+constexpr int32_t kMaxShapePosition = 1 << 30;
+// Half a side: the largest radius a shape can have.
+constexpr int32_t kMaxShapeRadius = (kMaxShapeSide - 1) / 2;
+
 // The workers: each fills a request and renders it. 0 or an error code.
 int DrawBoxShape(vlVMState* state, uint32_t flags, const vlDrawState* drawState, int32_t x, int32_t y,
                  int32_t width, int32_t height, uint32_t color, const int32_t corners[4], vlShapeTags* tags,

@@ -3,7 +3,7 @@
 // file copied onto itself, a poke into a block borrowed from a string,
 // callbacks that close the file or connection their command works on, a
 // malformed pattern, sprites that collide only where their pixels do, and
-// a video layer sought while it plays. The sanitizer build runs the same applets under ASan.
+// a video layer sought while it plays, shapes past 32 bits. The sanitizer build runs the same applets under ASan.
 #include <unistd.h>
 
 #include <cstdio>
@@ -352,6 +352,52 @@ TEST_F(Libraries, PathsWithoutLengthFailAsEmptyAndTheAppletGoesOn) {
   Result r = Run({applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "1394 1394 0 0 0 0\nend\n");
+}
+
+// Shapes and frames placed or sized past 32 bits (a NaN, an infinity or a
+// huge number arrives as the smallest integer) used to overflow the shape
+// and blit arithmetic, or ask for petabytes of working memory. A shape no
+// picture can hold fails with 1522, one far off the display draws nothing
+// (and, as a layer, fails with 1217), and the display still draws after.
+TEST_F(Libraries, ShapesAndFramesPastThirtyTwoBitsFailCleanlyAndDrawingGoesOn) {
+  std::string applet = Applet("farshapes", R"(.line 1
+.call exitonerror 0
+.call box 2147483647 2147483647 2147483647 2147483647 255
+.call getlasterror -> a
+.call box 2147483647 -2147483648 10 10 255
+.call getlasterror -> b
+.call circle 0 0 100000000 255
+.call getlasterror -> c
+.call ellipse 2147483647 -2147483648 2147483647 2147483647 255
+.call getlasterror -> d
+.call polygon 0 0 {2147483647,2147483647,-2147483648,0,0,-2147483648} 3 255
+.call getlasterror -> e
+.call debugprint $a $b $c $d $e
+.call setlinewidth 100000
+.call box 0 0 10 10 255
+.call getlasterror -> a
+.call setlinewidth 1
+.call createbrush 1 64 64 255
+.call createanim 2 1 32 32 4 2
+.call displayanimframe 2 1e300 -1e300 1
+.call getlasterror -> b
+.call beginanimstream 3 "s.gif" 10 10
+.call writeanimframe 3 1 { x = 2147483647, y = 2147483647 }
+.call getlasterror -> c
+.call finishanimstream 3
+.call setfillstyle 1
+.call box 0 0 10 10 16711680
+.call readpixel 5 5 -> p
+.call debugprint $a $b $c $p
+.call enablelayers
+.call circle 2147483647 2147483647 10 255
+.call getlasterror -> a
+.call box -2147483648 0 5 5 255
+.call getlasterror -> b
+.call debugprint $a $b)");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1522 0 1522 1522 1522\n1522 0 0 16711680\n1217 1217\n");
 }
 
 }  // namespace
