@@ -357,7 +357,7 @@ TEST_F(Drawing, LargeAlphaBrushBlendsAsTheRuleSays) {
 
 // What a transition shows on a display without layers stays drawn as the
 // plain command would have drawn it: a brush with an alpha channel, a
-// masked brush and a BGPic part, first with no sprite on the display (then
+// masked brush, a BGPic part and a text object, first with no sprite on the display (then
 // the display is scaled: the window is drawn again from its picture), then
 // each with a sprite over its place while the effect runs. A sprite then
 // crosses them all: the window and both snapshots equal those of the run
@@ -385,6 +385,9 @@ TEST_F(Drawing, TransitionsLeaveWhatThePlainCommandsLeave) {
       return effect < 0 ? ".call base=1 displaybrush " + id + " " + at + "\n"
                         : ".call base=1 displaybrushfx " + id + " " + at + fx + "\n";
     }
+    if (what == 3)
+      return effect < 0 ? ".call base=1 displaytextobject 1 " + at + "\n"
+                        : ".call base=1 displaytextobjectfx 1 " + at + fx + "\n";
     return effect < 0 ? ".call base=1 displaybgpicpart 5 30 40 40 30 " + at + "\n"
                       : ".call base=1 displaybgpicpartfx 5 30 40 40 30" + fx + " -1 " + at + "\n";
   };
@@ -394,17 +397,22 @@ TEST_F(Drawing, TransitionsLeaveWhatThePlainCommandsLeave) {
         ".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 3 \"" + alphaBrush + "\" r0\n"
         ".call base=1 loadbrush 4 \"" + masked + "\" 16711935\n"
         ".call base=1 loadbgpic 5 \"" + part + "\"\n"
+        ".call base=1 setfontcolor 16777215\n.call base=1 createtextobject 1 \"Hello\"\n"
         // Drawn over the whole display first: the front copy owes it.
         ".call base=1 displaybgpicpart 2 0 0 200 120 0 0\n";
-    for (int what = 0; what < 3; ++what) text += shows(what, 10 + 65 * what, 10, effect);
+    // Where each of the four goes, without and with a sprite over it.
+    const int places[2][4][2] = {{{10, 10}, {75, 10}, {140, 10}, {60, 44}}, {{10, 65}, {75, 65}, {140, 65}, {120, 44}}};
+    for (int what = 0; what < 4; ++what) text += shows(what, places[0][what][0], places[0][what][1], effect);
     // Scaled before any sprite: the window is drawn again from the
     // display's picture.
     text += ".table 0 { scalemode = 1, scalewidth = 400, scaleheight = 240 }\n"
             ".call base=1 setdisplayattributes r0\n";
     text += ".call base=1 createbrush 12 10 10 16711935\n.call base=1 createsprite 1 3 12\n";
-    for (int what = 0; what < 3; ++what)
-      text += ".call base=1 displaysprite 1 " + std::to_string(25 + 65 * what) + " 75\n" +
-              shows(what, 10 + 65 * what, 65, effect);
+    for (int what = 0; what < 4; ++what) {
+      const int x = places[1][what][0], y = places[1][what][1];
+      text += ".call base=1 displaysprite 1 " + std::to_string(x + 8) + " " + std::to_string(y + 4) + "\n" +
+              shows(what, x, y, effect);
+    }
     for (int x = 0; x <= 190; x += 8)
       text += ".call base=1 displaysprite 1 " + std::to_string(x) + " " + std::to_string(20 + (x * 6) % 80) + "\n";
     text += ".call base=1 displaysprite 1 190 0\n"
@@ -414,7 +422,7 @@ TEST_F(Drawing, TransitionsLeaveWhatThePlainCommandsLeave) {
   };
   Result r = RunAndGrab(script(-1, "plain"), "plain");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  // The plain run shows the three on the BGPic (the test can fail).
+  // The plain run shows the four on the BGPic (the test can fail).
   ASSERT_NE(Differ(dir() + "/plain_display.bmp", bg), "0");
   for (int effect : {0, 49, 97, 115, 139}) {
     const std::string name = "fx" + std::to_string(effect);
