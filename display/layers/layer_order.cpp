@@ -109,8 +109,8 @@ void MoveLayerTo(vlVMState* state, vlLayer* layer, const vlRectXYWH* minimum, in
   vlRectXYWH before = decorated ? OuterRect(state, layer) : DrawnRect(g[2]);
   vlRectXYWH oldDrawn = DrawnRect(g[2]);
   if (x != 100000 || y != 100000) {
-    int32_t nx = x == 100000 ? g[0]->x : (relative & 1 ? g[0]->x + x : x);
-    int32_t ny = y == 100000 ? g[0]->y : (relative & 2 ? g[0]->y + y : y);
+    const int32_t nx = FarPosition(x == 100000 ? g[0]->x : (relative & 1 ? int64_t{g[0]->x} + x : x));
+    const int32_t ny = FarPosition(y == 100000 ? g[0]->y : (relative & 2 ? int64_t{g[0]->y} + y : y));
     SetGeometryPos(layer, g[0], nx, ny);
     if (g[1] != g[0]) SetGeometryPos(layer, g[1], nx, ny);
     if (g[2] != g[1] && g[2] != g[0]) {

@@ -82,6 +82,8 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
   g->mask = mask;
   g->alpha = alpha;
   if (!layer) return FailAdd(state, nullptr, g, ERR_MEM);
+  g->x = FarPosition(g->x), g->y = FarPosition(g->y);
+  x = FarPosition(x), y = FarPosition(y);
   g->anchoredX = g->x;
   g->anchoredY = g->y;
   g->drawnX = x;

@@ -3,6 +3,7 @@
 // single picture, copies them from anims and sprites or decodes them from
 // an anim source.
 #include <cstdlib>
+#include <memory>
 #include <cstring>
 
 #include "formats/anim_source.h"
@@ -63,7 +64,10 @@ int CollectSprites(vlVMState* L, int first, vlSprite*** out, int32_t* width, int
   const int top = vl::GetStackTop(L);
   if (top < first) return ERR_WRONGUSAGE;
   const int n = top - first + 1;
-  auto** list = static_cast<vlSprite**>(std::calloc(n + 1, sizeof(vlSprite*)));
+  // Held until it is handed out: reading an argument that is no id stops
+  // the script from inside the loop.
+  std::unique_ptr<vlSprite*, decltype(&std::free)> list(
+      static_cast<vlSprite**>(std::calloc(n + 1, sizeof(vlSprite*))), &std::free);
   if (!list) return ERR_MEM;
   *total = 0;
   for (int i = 0; i < n; ++i) {
@@ -73,15 +77,12 @@ int CollectSprites(vlVMState* L, int first, vlSprite*** out, int32_t* width, int
     int status = GetSpriteByID(L, id, &s, 0);
     if (!status && s->components) status = kErrSpriteLink;
     if (!status && i > 0 && (s->width != *width || s->height != *height)) status = kErrSpriteSizes;
-    if (status) {
-      std::free(list);
-      return status;
-    }
+    if (status) return status;
     *width = s->width, *height = s->height;
     *total += s->frameCount;
-    list[i] = s;
+    list.get()[i] = s;
   }
-  *out = list;
+  *out = list.release();
   return 0;
 }
 

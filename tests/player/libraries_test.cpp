@@ -373,7 +373,7 @@ TEST_F(Libraries, ShapesAndFramesPastThirtyTwoBitsFailCleanlyAndDrawingGoesOn) {
 .call polygon 0 0 {2147483647,2147483647,-2147483648,0,0,-2147483648} 3 255
 .call getlasterror -> e
 .call debugprint $a $b $c $d $e
-.call setlinewidth 100000
+.call setlinewidth 1000000000
 .call box 0 0 10 10 255
 .call getlasterror -> a
 .call setlinewidth 1
@@ -398,6 +398,56 @@ TEST_F(Libraries, ShapesAndFramesPastThirtyTwoBitsFailCleanlyAndDrawingGoesOn) {
   Result r = Run({applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "1522 0 1522 1522 1522\n1522 0 0 16711680\n1217 1217\n");
+}
+
+// Sprites and layers sent past 32 bits used to overflow the redraw of the
+// rectangle they left and entered; they are held far off the display
+// instead, and come back when placed again.
+TEST_F(Libraries, SpritesAndLayersSentPastThirtyTwoBitsStayFarOffAndComeBack) {
+  std::string applet = Applet("farobjects", R"(.line 1
+.call exitonerror 0
+.call createbrush 1 16 16 255
+.call createsprite 1 3 1
+.call displaysprite 1 2147483647 2147483647
+.call getlasterror -> a
+.call displaysprite 1 -1e300 1e300
+.call getlasterror -> b
+.call displaysprite 1 10 10
+.call getlasterror -> c
+.call removesprites
+.call debugprint $a $b $c
+.call enablelayers
+.call displaybrush 1 2147483647 2147483647
+.call getlasterror -> a
+.call translatelayer 1 -1e300 -1e300
+.call getlasterror -> b
+.call translatelayer 1 2147483647 0
+.call getlasterror -> c
+.call showlayer 1 20 30
+.call getlayerstyle 1 -> s
+getglobal 0 "s"
+getfield 1 0 "x"
+getfield 2 0 "y"
+.call base=3 debugprint $a $b $c r1 r2)");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "0 0 0\n0 0 0 20 30\n");
+}
+
+// An argument that is no sprite stops the script inside the gathering of
+// the sprites to join; the list gathered so far went with it (the
+// sanitizer build's leak check sees it).
+TEST_F(Libraries, AJoinedSpriteNamedByANonNumberStopsTheScriptWithoutALeak) {
+  std::string applet = Applet("joined", R"(.line 1
+.call createbrush 1 16 16 255
+.call createsprite 1 3 1
+.line 2
+.call createsprite 2 32 1 { 1 }
+.call debugprint "not reached")");
+  Result r = Run({applet, "-DEBUGDEVICE", "console"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("@joined.vls:2: Number expected in argument 4!"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("LeakSanitizer"), std::string::npos) << r.err;
 }
 
 }  // namespace
