@@ -152,12 +152,41 @@ void SettleOwedCopy() {
               owed.rects[i][2], owed.rects[i][3]);
 }
 
+// A plain copy into a picture held back until the picture is used
+// (DeferBitmapCopy). It is older than any drawing held for either picture
+// and than any copy owed from `to`, so it is always made first.
+struct DeferredCopy {
+  vlBitmap* from = nullptr;
+  vlBitmap* to = nullptr;
+  int32_t sx = 0, sy = 0, dx = 0, dy = 0, w = 0, h = 0;
+};
+DeferredCopy gDeferred;
+
+// Made under the platform's own locks: the pictures' locks would settle,
+// before the copy, what comes after it.
+void SettleDeferredCopy() {
+  if (!gDeferred.to) return;
+  const DeferredCopy c = gDeferred;
+  gDeferred.to = gDeferred.from = nullptr;
+  vlOffscreenAccess s, d;
+  if (!LockOffscreenBitmap(Platform(c.from), &s, 0)) return;
+  if (LockOffscreenBitmap(Platform(c.to), &d, 1)) {
+    const size_t rowBytes = static_cast<size_t>(c.w) * s.bytesPerPixel;
+    for (int32_t j = 0; j < c.h; j++)
+      std::memcpy(d.pixels + (static_cast<size_t>(c.dy + j) * d.rowLength + c.dx) * d.bytesPerPixel,
+                  s.pixels + (static_cast<size_t>(c.sy + j) * s.rowLength + c.sx) * s.bytesPerPixel, rowBytes);
+    UnlockOffscreenBitmap(Platform(c.to));
+  }
+  UnlockOffscreenBitmap(Platform(c.from));
+}
+
 const vlBitmap* gHeldBitmap = nullptr;
 void (*gHeldSettle)() = nullptr;
 
 // Settles a copy that reading `b`, or writing it when `write`, would see
 // half done, and drawing held back for it.
 void SettleIfInvolved(const vlBitmap* b, bool write) {
+  if (gDeferred.to && b && (b == gDeferred.to || (write && b == gDeferred.from))) SettleDeferredCopy();
   if (gHeldBitmap && b == gHeldBitmap) {
     void (*settle)() = gHeldSettle;
     gHeldBitmap = nullptr;  // the settling draws into it
@@ -180,6 +209,8 @@ void HoldBitmapUse(vlBitmap* b, void (*settle)()) {
 
 void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count) {
   SettleOwedCopy();
+  // A deferred copy into `to`, or from it, comes before the debt.
+  if (gDeferred.to && to && (to == gDeferred.to || to == gDeferred.from)) SettleDeferredCopy();
   if (!from || !to || from == to || count <= 0) return;
   gOwed.from = from;
   gOwed.to = to;
@@ -254,12 +285,48 @@ void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t 
 }
 
 void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h) {
+  // Not while another picture owes `to`'s pixels: paying that reads the
+  // deferred copy's.
+  if (gDeferred.to == to && src != to && !(gOwed.to && gOwed.from == to) && gDeferred.dx >= x && gDeferred.dy >= y && gDeferred.dx + gDeferred.w <= x + w &&
+      gDeferred.dy + gDeferred.h <= y + h)
+    gDeferred.to = gDeferred.from = nullptr;
   if (!gOwed.to || to != gOwed.to || src == to) return;
   for (int32_t i = 0; i < gOwed.count; i++) {
     const int32_t* r = gOwed.rects[i];
     if (r[0] < x || r[1] < y || r[0] + r[2] > x + w || r[1] + r[3] > y + h) return;
   }
   gOwed.to = gOwed.from = nullptr;
+}
+
+bool DeferBitmapCopy(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                     int32_t h) {
+  if (!src || !dst || src == dst || w <= 0 || h <= 0 || sx < 0 || sy < 0 || dx < 0 || dy < 0) return false;
+  if (src->kind != VL_BITMAP_PICTURE || dst->kind != VL_BITMAP_PICTURE || src->driverOwned || dst->driverOwned ||
+      GetGfxAdapter())
+    return false;
+  const vlOffscreenBitmap* ps = Platform(src);
+  const vlOffscreenBitmap* pd = Platform(dst);
+  if (!ps || !pd || !ps->pixels || !pd->pixels || ps->pixelFormat != pd->pixelFormat || w > ps->width - sx ||
+      h > ps->height - sy || w > pd->width - dx || h > pd->height - dy)
+    return false;
+  // Drawing held for either picture is older than the copy: it goes in
+  // first, and so do debts into either picture or from `dst`, whose
+  // pixels the copy changes (one the copy covers is dropped).
+  if (gHeldBitmap && (gHeldBitmap == dst || gHeldBitmap == src)) SettleIfInvolved(gHeldBitmap, true);
+  DropOwedCopyCoveredBy(dst, src, dx, dy, w, h);
+  if (gOwed.to && (gOwed.to == dst || gOwed.to == src || gOwed.from == dst)) SettleOwedCopy();
+  if (gDeferred.to) {
+    // One this copy covers is never made: a frame drawn whole over the
+    // last one costs nothing until the picture is used.
+    const DeferredCopy& o = gDeferred;
+    const bool covered = o.to == dst && o.dx >= dx && o.dy >= dy && o.dx + o.w <= dx + w && o.dy + o.h <= dy + h;
+    if (covered)
+      gDeferred.to = gDeferred.from = nullptr;
+    else
+      SettleDeferredCopy();
+  }
+  gDeferred = DeferredCopy{src, dst, sx, sy, dx, dy, w, h};
+  return true;
 }
 
 vlBitmap* NewBitmap(int32_t width, int32_t height, uint32_t flags, const uint32_t* tags) {
@@ -306,6 +373,7 @@ void DeleteBitmap(vlBitmap* b) {
   if (!b) return;
   if (b == gOwed.to) gOwed.to = gOwed.from = nullptr;
   if (b == gCarried.to || b == gCarried.from) gCarried.to = gCarried.from = nullptr;
+  if (b == gDeferred.to) gDeferred.to = gDeferred.from = nullptr;
   if (b == gHeldBitmap) gHeldBitmap = nullptr, gHeldSettle = nullptr;
   SettleIfInvolved(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();

@@ -68,6 +68,13 @@ void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t 
 // locked read or write would settle first are settled now (either may be
 // null).
 void SettleForAdapter(const vlBitmap* read, const vlBitmap* written);
+// A plain copy of src's rectangle into dst (same pixel format, inside
+// both), made only when dst is next used or src is written, handed out or
+// freed, and never when a later copy covers it first. For a back buffer
+// whose window takes the pixels from the source itself. False, with
+// nothing done, when it cannot wait (an adapter's pictures): copy at once.
+bool DeferBitmapCopy(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                     int32_t h);
 // Drawing held back for a picture (a display's back buffer with sprite
 // moves not yet redrawn): `settle` runs once before the picture is next
 // locked or its store handed out, and is forgotten when it is deleted.

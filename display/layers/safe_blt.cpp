@@ -147,11 +147,13 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       // keeps its own path) and no conversion between pixel formats.
       const bool plain = !made && !DisplayAdapterActive() && !src->driverOwned && dst &&
                          QueryBitmap(src, 21) == QueryBitmap(dst, 21);
-      copyInto(dst);
-      // The back buffer now holds the source's pixels: the window takes them
+      // The back buffer takes the source's pixels: the window takes them
       // from the source, which nothing draws into meanwhile, so the next
-      // drawing into the back buffer need not wait for the server.
-      if (plain && showFrom == d->back && dst == d->back && src != d->back && !d->autoScale) showSource = true;
+      // drawing into the back buffer need not wait for the server. Nor is
+      // the copy made before something uses the back buffer: a frame drawn
+      // whole over the last one then costs the server's copy alone.
+      showSource = plain && showFrom == d->back && dst == d->back && src != d->back && !d->autoScale;
+      if (!showSource || !DeferBitmapCopy(src, sx, sy, dst, dx, dy, w, h)) copyInto(dst);
     } else if (d->outputType == VL_OUTPUT_DISPLAY) {
       makeInSource();
       UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 0);

@@ -43,10 +43,10 @@ struct vlX11Connection {
   int randr13State;  // the same for XRandR 1.3
   int shmState;      // MIT-SHM: 0 not asked yet, 1 in use, 2 absent or refused
   int putsPending;   // puts wait in Xlib's buffer for the end of the command
-  // Serials of the last two frames put from a picture's own pixels (0 none):
-  // the next waits for the older one, so the screen trails the script by
-  // two frames at most.
-  unsigned long framePuts[2];
+  // Serial of the last frame put from a picture's own pixels (0 none): the
+  // next one's put waits for it, so the screen trails the script by two
+  // frames at most.
+  unsigned long lastFramePut;
   vlThreadId pointerWatch;
   std::atomic<int> stopPointerWatch;
   int watchStopFd;  // an eventfd that cuts the watch's sleep short; -1: none

@@ -256,23 +256,23 @@ bool ShmPutRect(vlX11Window* x, vlX11ShmSegment* source, const uint8_t* pixels, 
   // Only puts from a picture's own pixels are waited for one by one. They
   // are frames (a window's worth, or a large part): a script drawing as
   // fast as it can would queue them without end, and the screen, with a
-  // key's answer, would trail it by as many; so a frame waits for the
-  // completion of the frame before last.
+  // key's answer, would trail it by as many.
   const Bool completion = segment == source ? True : False;
-  if (completion) {
-    if (c->framePuts[0]) WaitProcessed(d, c->framePuts[0], true);
-    c->framePuts[0] = c->framePuts[1];
-  }
   const unsigned long serial = NextRequest(d);
   if (!dl_XShmPutImage(d, x->window, x->gc, &image, srcX, srcY, dstX, dstY, width, height, completion))
     return false;
   segment->lastPut = serial;
   segment->lastPutNotifies = completion == True;
   if (completion) {
-    c->framePuts[1] = serial;
-    // Sent at once, with what came before it: with two frames in flight
-    // the server must have the next one while the script waits.
+    // Sent at once, with what came before it, then the frame before it is
+    // waited for: the server has this one to work on while the script
+    // draws the next, and the script runs one frame ahead of the screen,
+    // two while it sends the next. Waiting before the send instead, for
+    // the frame before last, kept two frames queued whenever the server
+    // was the slower side, as it is once a frame costs the script nothing.
     XFlush(d);
+    if (c->lastFramePut) WaitProcessed(d, c->lastFramePut, true);
+    c->lastFramePut = serial;
     return true;
   }
   MarkPutPending(c);

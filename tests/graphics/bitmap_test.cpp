@@ -346,4 +346,100 @@ TEST(OwedDrawings, CarriedThroughDrawingsAndPaidWithOnlyTheOwedPixels) {
   DeleteBitmap(from);
 }
 
+// A copy into a back buffer made only when the buffer is used: every
+// reader of either picture sees what the copy would have made at the time
+// it was asked for, whatever comes between, and in the order things were
+// drawn (the copy, then drawing held for the buffer, then what a front
+// copy owes the buffer).
+vlBitmap* gHeldInto = nullptr;
+TEST(DeferredCopies, EveryReaderSeesTheCopyAsItWasAskedFor) {
+  constexpr uint32_t kA = 0x0000AA, kB = 0xBB0000, kJunk = 0x00DD00, kHeld = 0x123456;
+  auto picture = [](uint32_t color) {
+    vlBitmap* b = NewBitmap(24, 16, 0, nullptr);
+    if (b) FillBitmapRect(b, 0, 0, 24, 16, color);
+    return b;
+  };
+  auto at = [](vlBitmap* b, int32_t x, int32_t y) { return ReadBitmapPixel(b, x, y, 0) & 0xFFFFFF; };
+  vlBitmap* a = picture(kA);
+  vlBitmap* b = picture(kB);
+  vlBitmap* back = picture(0);
+  vlBitmap* front = picture(0);
+  ASSERT_TRUE(a && b && back && front);
+
+  // Read back: made then, from where the source was asked for.
+  ASSERT_TRUE(DeferBitmapCopy(a, 4, 2, back, 10, 8, 6, 5));
+  FillBitmapRect(a, 4, 2, 1, 1, kB);  // the source changes: the copy goes first
+  EXPECT_EQ(at(back, 10, 8), kA);
+  EXPECT_EQ(at(back, 15, 12), kA);
+  EXPECT_EQ(at(back, 9, 8), 0u) << "outside the copy";
+  EXPECT_EQ(at(back, 16, 12), 0u) << "outside the copy";
+  FillBitmapRect(a, 0, 0, 24, 16, kA);
+
+  // The source freed before the buffer is read.
+  vlBitmap* gone = picture(kB);
+  FillBitmapRect(back, 0, 0, 24, 16, 0);
+  ASSERT_TRUE(DeferBitmapCopy(gone, 0, 0, back, 0, 0, 24, 16));
+  DeleteBitmap(gone);
+  EXPECT_EQ(at(back, 23, 15), kB);
+
+  // A copy the next one does not cover is made first; one it covers is
+  // dropped, and the buffer freed forgets the last one.
+  FillBitmapRect(back, 0, 0, 24, 16, 0);
+  ASSERT_TRUE(DeferBitmapCopy(a, 0, 0, back, 0, 0, 4, 4));
+  ASSERT_TRUE(DeferBitmapCopy(b, 8, 8, back, 8, 8, 4, 4));
+  EXPECT_EQ(at(back, 1, 1), kA);
+  EXPECT_EQ(at(back, 9, 9), kB);
+  ASSERT_TRUE(DeferBitmapCopy(a, 0, 0, back, 0, 0, 24, 16));
+  ASSERT_TRUE(DeferBitmapCopy(b, 0, 0, back, 0, 0, 24, 16));
+  EXPECT_EQ(at(back, 1, 1), kB);
+  vlBitmap* doomed = picture(0);
+  ASSERT_TRUE(DeferBitmapCopy(a, 0, 0, doomed, 0, 0, 24, 16));
+  DeleteBitmap(doomed);
+  FillBitmapRect(a, 0, 0, 24, 16, kA);  // would write into the freed picture
+
+  // Drawing held for the buffer comes after the copy: it shows over it.
+  FillBitmapRect(back, 0, 0, 24, 16, 0);
+  ASSERT_TRUE(DeferBitmapCopy(a, 0, 0, back, 0, 0, 24, 16));
+  gHeldInto = back;
+  HoldBitmapUse(back, [] { FillBitmapRect(gHeldInto, 2, 2, 2, 2, kHeld); });
+  EXPECT_EQ(at(back, 2, 2), kHeld);
+  EXPECT_EQ(at(back, 5, 5), kA);
+
+  // A front copy owed the buffer's drawing gets the copied pixels, whether
+  // it is read, the source changes, the buffer is drawn into or a plain
+  // copy covers the buffer before the front copy is paid.
+  const char* ends[] = {"front read", "source drawn", "buffer drawn", "buffer covered", "pixels traded"};
+  for (const char* end : ends) {
+    SCOPED_TRACE(end);
+    FillBitmapRect(a, 0, 0, 24, 16, kA);
+    FillBitmapRect(back, 0, 0, 24, 16, kJunk);
+    FillBitmapRect(front, 0, 0, 24, 16, 0);
+    ASSERT_TRUE(BeginOwedDrawing(back, front));
+    ASSERT_TRUE(DeferBitmapCopy(a, 0, 0, back, 0, 0, 24, 16));
+    EndOwedDrawing(back, front, 0, 0, 24, 16);
+    vlBitmap* shown = front;
+    vlBitmap* spare = picture(0);
+    if (end == ends[1]) FillBitmapRect(a, 0, 0, 24, 16, kB);
+    if (end == ends[2]) FillBitmapRect(back, 0, 0, 2, 2, kB);
+    if (end == ends[3]) BltBitmap(b, 0, 0, back, 0, 0, 24, 16);
+    if (end == ends[4]) {
+      ASSERT_EQ(SwapBitmapPixels(front, spare), 1);
+      shown = spare;
+    }
+    EXPECT_EQ(at(shown, 12, 8), kA);
+    EXPECT_EQ(at(shown, 0, 0), kA);
+    DeleteBitmap(spare);
+  }
+
+  // Nothing deferred that the pictures cannot hold.
+  EXPECT_FALSE(DeferBitmapCopy(a, 0, 0, back, 1, 0, 24, 16));
+  EXPECT_FALSE(DeferBitmapCopy(a, -1, 0, back, 0, 0, 4, 4));
+  EXPECT_FALSE(DeferBitmapCopy(a, 0, 0, a, 4, 4, 4, 4));
+  EXPECT_FALSE(DeferBitmapCopy(a, 0, 0, back, 0, 0, 0, 4));
+  vlBitmap* alpha = NewAlphaPlane(24, 16, 1, nullptr, 0);
+  EXPECT_FALSE(DeferBitmapCopy(alpha, 0, 0, back, 0, 0, 4, 4));
+  DeleteAlphaPlane(alpha);
+  for (vlBitmap* p : {a, b, back, front}) DeleteBitmap(p);
+}
+
 }  // namespace

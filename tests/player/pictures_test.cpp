@@ -437,6 +437,57 @@ TEST_F(Drawing, TransitionsLeaveWhatThePlainCommandsLeave) {
   }
 }
 
+// Frames of whole-window brushes, the last one left as shown: the display's
+// picture takes it only when something reads the picture, and must then
+// hold the brush as it was shown, though the script drew into that brush
+// since, freed it, or showed another brush beside it. A sprite appears
+// over the picture and moves away, the display is scaled (the window is
+// then redrawn from the picture), and the window is grabbed.
+TEST_F(Drawing, AWholeWindowBrushStaysAsShownWhateverTheScriptDoesNext) {
+  const std::string frames = ".line 1\n"
+      ".table 0 { width = 160, height = 100, title = \"draw\" }\n"
+      ".call base=1 setdisplayattributes r0\n"
+      ".call base=1 createbrush 1 160 100 2113632\n"
+      ".call base=1 createbrush 2 160 100 16744448\n"
+      ".call base=1 createbrush 5 20 10 65535\n"
+      ".call base=1 displaybrush 1 0 0\n"
+      ".call base=1 displaybrush 2 0 0\n"
+      ".call base=1 displaybrush 1 0 0\n";
+  const std::string readers = ".call base=1 createbrush 12 10 10 16711935\n.call base=1 createsprite 1 3 12\n"
+                              ".call base=1 displaysprite 1 20 20\n.call base=1 displaysprite 1 150 0\n"
+                              ".table 0 { scalemode = 1, scalewidth = 320, scaleheight = 200 }\n"
+                              ".call base=1 setdisplayattributes r0\n";
+  const std::string shown = "-size 160x100 xc:'#204060' +antialias";
+  const std::string sprite = " -fill '#FF00FF' -draw 'rectangle 150,0 159,9'";
+  struct Step {
+    const char* name;
+    std::string script;
+    std::string want;
+  };
+  const Step steps[] = {
+      {"drawn",
+       ".call base=1 selectbrush 1\n.call base=1 setfillstyle 1\n.call base=1 box 0 0 160 100 255\n"
+       ".call base=1 endselect\n",
+       shown},
+      {"freed", ".call base=1 freebrush 1\n", shown},
+      {"beside", ".call base=1 displaybrush 5 30 40\n", shown + " -fill '#00FFFF' -draw 'rectangle 30,40 49,49'"},
+      {"over",
+       ".call base=1 displaybrush 2 0 0\n.call base=1 displaybrush 5 30 40\n.call base=1 freebrush 2\n"
+       ".call base=1 displaybrush 1 0 0\n.call base=1 selectbrush 1\n.call base=1 box 0 0 10 10 255\n"
+       ".call base=1 endselect\n",
+       shown},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    unlink((dir() + "/grabbed").c_str());
+    rmdir((dir() + "/ready").c_str());
+    Result r = RunAndGrab(frames + step.script + readers + ReadyForGrab(), step.name);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string want = Convert(step.want + sprite + " -sample 320x200!", std::string(step.name) + "_want.bmp");
+    EXPECT_EQ(Differ(dir() + "/" + step.name + ".png", want), "0") << "window";
+  }
+}
+
 // A layer showing a part of a BGPic keeps showing what it showed when the
 // script frees or rescales that BGPic: the layer gets the picture for
 // itself. The window is grabbed after each step.

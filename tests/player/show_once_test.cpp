@@ -556,7 +556,12 @@ TEST_F(ShowOnce, PlanesGoThroughTheirLocksOnAnAdapterDisplay) {
 
 // What waits in the batch of puts and held sprite moves reaches the window
 // before the script waits on something else, and before the window goes.
-using HeldFrames = PlayerTest;
+class HeldFrames : public PlayerTest {
+ protected:
+  // The window "held" grabbed (R G B bytes) well into the run of a
+  // program that the script starts after its drawing.
+  std::string GrabWhileAProgramRuns(const std::string& drawing);
+};
 
 // A display, then a sprite shown and settled, then a brush and a move of the sprite that
 // stay held until something sends them.
@@ -587,7 +592,7 @@ void ExpectHeldShown(const std::string& p) {
   EXPECT_EQ(HeldPixel(p, 105, 55), 0x00FF00u) << "the brush";
 }
 
-TEST_F(HeldFrames, ShowWhileAProgramRuns) {
+std::string HeldFrames::GrabWhileAProgramRuns(const std::string& drawing) {
   const std::string sleeping = dir() + "/sleeping";
   // No extension: a name like a document would go to the desktop opener.
   const std::string nap = WriteFile("nap", "#!/bin/sh\nmkdir " + vlplayer::Quote(sleeping) + "\nsleep 3\n");
@@ -600,10 +605,40 @@ TEST_F(HeldFrames, ShowWhileAProgramRuns) {
     usleep(500000);  // well into the program's run
     if (!id.empty()) pixels = Tool("timeout 20 import -window " + id + " -depth 8 rgb:-");
   };
-  Result r = Run({Applet("execute", std::string(".line 1\n") + kHeldDisplay + kHeldDrawing + ".call base=1 execute \"" + nap + "\"\n")},
-                 options);
+  Result r = Run({Applet("execute", ".line 1\n" + drawing + ".call base=1 execute \"" + nap + "\"\n")}, options);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  ExpectHeldShown(pixels);
+  return pixels;
+}
+
+TEST_F(HeldFrames, ShowWhileAProgramRuns) {
+  ExpectHeldShown(GrabWhileAProgramRuns(std::string(kHeldDisplay) + kHeldDrawing));
+}
+
+// Frames of two whole-window brushes large enough to be shown from their
+// own shared memory, as an unpaced loop shows them, the last one being
+// brush 1: the window holds that one, not the one before, while a program
+// runs after the loop.
+std::string UnpacedFrames() {
+  std::string text = ".table 0 { width = 640, height = 480, title = \"held\" }\n"
+                     ".call base=1 setdisplayattributes r0\n"
+                     ".call base=1 createbrush 1 640 480 2113632\n"
+                     ".call base=1 createbrush 2 640 480 16744448\n";
+  for (int frame = 0; frame < 41; ++frame)
+    text += ".call base=1 displaybrush " + std::to_string(1 + frame % 2) + " 0 0\n";
+  return text;
+}
+
+void ExpectLastFrame(const std::string& p) {
+  ASSERT_EQ(p.size(), 640u * 480 * 3);
+  size_t wrong = 0;
+  for (size_t i = 0; i < p.size(); i += 3)
+    wrong += !(static_cast<unsigned char>(p[i]) == 0x20 && static_cast<unsigned char>(p[i + 1]) == 0x40 &&
+               static_cast<unsigned char>(p[i + 2]) == 0x60);
+  EXPECT_EQ(wrong, 0u) << "pixels not of the last frame";
+}
+
+TEST_F(HeldFrames, TheLastOfUnpacedFramesShowsWhileAProgramRuns) {
+  ExpectLastFrame(GrabWhileAProgramRuns(UnpacedFrames()));
 }
 
 // Keeps what a window shows after it is gone: the window is redirected
@@ -647,14 +682,24 @@ class LastPicture {
 };
 
 // The script's last drawing reaches the window before it closes, when the
-// script ends and when it ends with an error.
+// script ends and when it ends with an error; so does the last of unpaced
+// whole-window frames.
 TEST_F(HeldFrames, ShowBeforeTheWindowCloses) {
-  for (const char* end : {"", ".line 20\n.call base=1 loadbrush 9 \"missing.png\"\n"}) {
-    SCOPED_TRACE(*end ? "error end" : "normal end");
+  const std::string error = ".line 20\n.call base=1 loadbrush 9 \"missing.png\"\n";
+  const std::string frames = UnpacedFrames();
+  struct Case {
+    const char* name;
+    std::string display, drawing, end;
+  } cases[] = {
+      {"normal end", kHeldDisplay, kHeldDrawing, ""},
+      {"error end", kHeldDisplay, kHeldDrawing, error},
+      {"unpaced frames", frames.substr(0, frames.find("\n.call base=1 createbrush") + 1), frames, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string kept = dir() + "/kept";
     rmdir(kept.c_str());
-    const std::string text = std::string(".line 1\n") + kHeldDisplay + vlplayer::WaitUntilFileExists(kept, "kept") +
-                             kHeldDrawing + end;
+    const std::string text = ".line 1\n" + c.display + vlplayer::WaitUntilFileExists(kept, "kept") + c.drawing + c.end;
     std::unique_ptr<LastPicture> last;
     bool keeping = false;
     RunOptions options;
@@ -663,16 +708,19 @@ TEST_F(HeldFrames, ShowBeforeTheWindowCloses) {
       last = std::make_unique<LastPicture>(display);
       keeping = !id.empty() && last->Keep(id);
       mkdir(kept.c_str(), 0755);
-      if (*end) {
+      if (!c.end.empty()) {
         // The error's message box; the window has gone before it shows.
         const std::string box = vlplayer::WaitForWindow(display, "VellamoraPlayer", 30000);
         if (!box.empty()) Tool("xdotool windowfocus --sync " + box + " key Return");
       }
     };
     Result r = Run({Applet("end", text)}, options);
-    EXPECT_EQ(r.status != 0, *end != 0) << r.out << r.err;
+    EXPECT_EQ(r.status != 0, !c.end.empty()) << r.out << r.err;
     ASSERT_TRUE(keeping) << "no Composite extension";
-    ExpectHeldShown(last->Pixels(160, 100));
+    if (c.drawing == frames)
+      ExpectLastFrame(last->Pixels(640, 480));
+    else
+      ExpectHeldShown(last->Pixels(160, 100));
   }
 }
 
