@@ -404,8 +404,8 @@ int PrepareBrush(vlFxContext* fx, vlDisplay* d) {
   fx->useCounter = &b->locked;
   fx->width = b->width;
   fx->height = b->height;
-  fx->x = ResolvePosX(fx->x, b->width, 0, 0);
-  fx->y = ResolvePosY(fx->y, b->height, 0, 0);
+  fx->x = FarPosition(ResolvePosX(fx->x, b->width, 0, 0));
+  fx->y = FarPosition(ResolvePosY(fx->y, b->height, 0, 0));
   if (d->layersOn) return AddTargetLayer(fx, d, VL_LAYER_BRUSH, b->bitmap, b->mask, b->alpha, 0, 0);
   fx->source = b->bitmap;
   fx->sourceMask = b->mask;
@@ -423,8 +423,8 @@ int PrepareTextObject(vlFxContext* fx, vlDisplay* d) {
   fx->useCounter = &o->locked;
   fx->width = o->width;
   fx->height = o->height;
-  fx->x = ResolvePosX(fx->x, o->width, 0, 0) + o->offsetX;
-  fx->y = ResolvePosY(fx->y, o->height, 0, 0) + o->offsetY;
+  fx->x = FarPosition(int64_t{ResolvePosX(fx->x, o->width, 0, 0)} + o->offsetX);
+  fx->y = FarPosition(int64_t{ResolvePosY(fx->y, o->height, 0, 0)} + o->offsetY);
   if (d->layersOn) {
     vlLayerGeometry* g = NewLayerGeometry();
     if (!g) return ERR_MEM;
@@ -453,8 +453,8 @@ int PreparePart(vlFxContext* fx, vlDisplay* d) {
   vlRectXYWH part{fx->partX, fx->partY, fx->width, fx->height};
   if (!ClipRectToSize(&part, pic->width, pic->height) || part.width < 1 || part.height < 1) return ERR_COORDSRANGE;
   fx->partX = part.x, fx->partY = part.y, fx->width = part.width, fx->height = part.height;
-  fx->x = ResolvePosX(fx->x, fx->width, 0, 0);
-  fx->y = ResolvePosY(fx->y, fx->height, 0, 0);
+  fx->x = FarPosition(ResolvePosX(fx->x, fx->width, 0, 0));
+  fx->y = FarPosition(ResolvePosY(fx->y, fx->height, 0, 0));
   if (fx->useLayers)
     return AddTargetLayer(fx, d, VL_LAYER_BGPICPART, pic->curBitmap, pic->curMask, pic->curAlpha, part.x, part.y);
   vlBitmap *copy = nullptr, *mask = nullptr, *alpha = nullptr;

@@ -41,10 +41,10 @@ inline constexpr int kErrFilterNoName = 1445;
 inline constexpr int kErrAsyncLayerMode = 1329;
 inline constexpr int kErrLayerScaling = 1313;
 
-// A layer position is held within this distance of the origin: farther is
-// off every display anyway, and the layer's far edge, anchor and shadow
-// then stay within 32 bits (a NaN or huge coordinate arrives as the
-// smallest integer).
+// A layer, sprite, move or effect position is held within this distance of
+// the origin: farther is off every display anyway, and the object's far
+// edge, anchor, shadow and the distance of a move then stay within 32 bits
+// (a NaN or huge coordinate arrives as the smallest integer).
 inline constexpr int32_t FarPosition(int64_t v) {
   constexpr int64_t kFar = int64_t{1} << 28;
   return static_cast<int32_t>(v < -kFar ? -kFar : v > kFar ? kFar : v);

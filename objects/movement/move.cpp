@@ -364,13 +364,18 @@ int RunObjectMove(vlMoveJob* j) {
   j->y = ResolvePosY(j->y, j->height, pic->height, anchorY);
   j->endX = ResolvePosX(j->endX, j->width, pic->width, anchorX);
   j->endY = ResolvePosY(j->endY, j->height, pic->height, anchorY);
-  j->x += offsetX, j->endX += offsetX;
-  j->y += offsetY, j->endY += offsetY;
+  // Held within reach of the display: the step arithmetic below works on
+  // the distance in 32 bits.
+  j->x = FarPosition(int64_t{j->x} + offsetX), j->endX = FarPosition(int64_t{j->endX} + offsetX);
+  j->y = FarPosition(int64_t{j->y} + offsetY), j->endY = FarPosition(int64_t{j->endY} + offsetY);
   if (j->x == j->endX && j->y == j->endY) {
     if (!j->internal) return fail(0);
     j->x = j->endX - 10, j->y = j->endY - 10;
   }
-  const int32_t dx = j->endX - j->x, dy = j->endY - j->y, speed = j->xStep;
+  // Ends are held within the far position, so a faster speed would change
+  // nothing a user sees (the move takes one or two steps), and the smooth
+  // zone (6 steps) stays in 32 bits.
+  const int32_t dx = j->endX - j->x, dy = j->endY - j->y, speed = std::min(j->xStep, FarPosition(INT64_MAX));
   if (dx == 0)
     j->direction = dy < 0 ? 0 : 4;
   else if (dx > 0)

@@ -295,12 +295,9 @@ int CheckSpriteDisplayState() {
 }
 
 int PlaceSprite(vlVMState* L, vlSprite* s, int32_t x, int32_t y, int32_t frame) {
-  // A position past this is off every display; held there, the sprite's
-  // far edge stays within 32 bits (a NaN or huge coordinate arrives as the
-  // smallest integer).
-  constexpr int32_t kFar = 1 << 28;
-  x = std::clamp(x, -kFar, kFar);
-  y = std::clamp(y, -kFar, kFar);
+  // Held within reach of the display, as layers are.
+  x = FarPosition(x);
+  y = FarPosition(y);
   vlDisplay* d = CurrentDisplay();
   if (vlSpriteNode** link = NodeLink(s)) {
     vlSpriteNode* n = *link;

@@ -434,6 +434,33 @@ getfield 2 0 "y"
   EXPECT_EQ(r.out, "0 0 0\n0 0 0 20 30\n");
 }
 
+// Moves and transitions with ends or places past 32 bits, or a speed near
+// the largest integer, used to overflow their step and clipping
+// arithmetic; they run (far off the display) and the applet goes on.
+TEST_F(Libraries, MovesAndEffectsPastThirtyTwoBitsRunAndTheAppletGoesOn) {
+  std::string applet = Applet("farmoves", R"(.line 1
+.call exitonerror 0
+.call createbrush 1 16 16 255
+.call createbgpic 3 1 1 255
+.call movebrush 1 -2147483648 -2147483648 2147483647 2147483647 { speed = 1000000000 }
+.call getlasterror -> a
+.call movebrush 1 0 0 2147483647 0 { speed = 2147483647 }
+.call getlasterror -> b
+.call displaybrushfx 1 2147483647 2147483647 115
+.call getlasterror -> c
+.call displaybgpicpartfx 3 0 0 1 1 115 1 0 2147483647 2147483647
+.call getlasterror -> d
+.call debugprint $a $b $c $d
+.call enablelayers
+.call displaybrush 1 0 0
+.call movelayer 1 -2147483648 -2147483648 2147483647 2147483647 { speed = 1000000000 }
+.call getlasterror -> a
+.call debugprint $a "end")");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "0 0 0 0\n0 end\n");
+}
+
 // An argument that is no sprite stops the script inside the gathering of
 // the sprites to join; the list gathered so far went with it (the
 // sanitizer build's leak check sees it).
