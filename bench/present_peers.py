@@ -32,6 +32,8 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 SPRITE_SIZE = 64
+# Layers moved over the still stack of the "stack" scenes.
+MOVERS = 16
 
 
 def png(path, width, height, rgba_rows, alpha):
@@ -126,6 +128,20 @@ int main(int argc, char** argv) {
   SDL_Texture* spr = load(r, wf, argv[7], 64, 64, 1);
   int whole = scene[0] == 'w';
   int count = argc > 8 ? atoi(argv[8]) : 200;
+  /* "stack": count still sprites drawn once into a picture of the window's
+     size, which each frame copies before drawing the movers over it. */
+  int movers = argc > 9 ? atoi(argv[9]) : 0;
+  SDL_Texture* still = NULL;
+  if (scene[0] == 's' && scene[1] == 't') {
+    still = SDL_CreateTexture(r, wf, SDL_TEXTUREACCESS_TARGET, w, h);
+    SDL_SetRenderTarget(r, still);
+    SDL_RenderCopy(r, bg[0], NULL, NULL);
+    for (int i = 0; i < count; i++) {
+      SDL_Rect d = {(i * 37) % (w - 64), (i * 23) % (h - 64), 64, 64};
+      SDL_RenderCopy(r, spr, NULL, &d);
+    }
+    SDL_SetRenderTarget(r, NULL);
+  }
   SDL_SysWMinfo wm;
   SDL_VERSION(&wm.version);
   if (!SDL_GetWindowWMInfo(win, &wm) || wm.subsystem != SDL_SYSWM_X11) { fprintf(stderr, "not on X11\n"); return 2; }
@@ -134,6 +150,15 @@ int main(int argc, char** argv) {
   Uint64 t0 = SDL_GetPerformanceCounter();
   for (int f = 0; f < frames; f++) {
     while (SDL_PollEvent(&e)) {}
+    if (still) {
+      SDL_RenderCopy(r, still, NULL, NULL);
+      for (int i = 0; i < movers; i++) {
+        SDL_Rect d = {(i * 37 + f * 5) % (w - 64), (i * 23 + f * 3) % (h - 64), 64, 64};
+        SDL_RenderCopy(r, spr, NULL, &d);
+      }
+      SDL_RenderPresent(r);
+      continue;
+    }
     SDL_RenderCopy(r, bg[whole ? f & 1 : 0], NULL, NULL);
     if (!whole)
       for (int i = 0; i < count; i++) {
@@ -193,16 +218,17 @@ def loop_asm(body, frames, timer_line=10):
     ])
 
 
-def sprite_moves(command, w, h, count):
-    """Moves object i (1..count) to its place of frame r1: command i x y."""
+def sprite_moves(command, w, h, count, first=1):
+    """Moves object i (first..first+count-1) to its place of frame r1:
+    command i x y."""
     return [
-        "loadk 5 #1",
-        "loadk 6 #%d" % count,
+        "loadk 5 #%d" % first,
+        "loadk 6 #%d" % (first + count - 1),
         "loadk 7 #1",
         "move:",
         ".line 12",
-        # i - 1 gives 0-based positions like the peer's loop
-        "sub 11 5 #1",
+        # i - first gives 0-based positions like the peer's loop
+        "sub 11 5 #%d" % first,
         "mul 8 11 #37",
         "mul 12 1 #5",
         "add 8 8 12",
@@ -259,16 +285,23 @@ def scene_asm(scene, w, h, frames, pics, count):
         ]
         return "\n".join(pre) + "\n" + loop_asm(sprite_moves("displaysprite", w, h, count), frames)
     # layers: count brush layers over the picture, then moved one by one
+    def place(label, n, line):
+        """n brush layers at the places the peer's sprites take."""
+        return [
+            "loadk 1 #0", "loadk 2 #%d" % (n - 1), "loadk 3 #1",
+            "%s:" % label,
+            ".line %d" % line,
+            "mul 8 1 #37", "mod 8 8 #%d" % (w - SPRITE_SIZE),
+            "mul 9 1 #23", "mod 9 9 #%d" % (h - SPRITE_SIZE),
+            "getglobal 13 \"displaybrush\"", "loadk 14 #3", "copy 15 8", "copy 16 9", "call 13 4 1",
+            "forloop 1 %s" % label,
+        ]
     pre.append(".call enablelayers")
-    pre += [
-        "loadk 1 #0", "loadk 2 #%d" % (count - 1), "loadk 3 #1",
-        "place:",
-        ".line 2",
-        "mul 8 1 #37", "mod 8 8 #%d" % (w - SPRITE_SIZE),
-        "mul 9 1 #23", "mod 9 9 #%d" % (h - SPRITE_SIZE),
-        "getglobal 13 \"displaybrush\"", "loadk 14 #3", "copy 15 8", "copy 16 9", "call 13 4 1",
-        "forloop 1 place",
-    ]
+    pre += place("place", count, 2)
+    if scene == "stack":
+        # MOVERS more layers on top of the still ones, moved as sprites are
+        pre += place("movers", MOVERS, 3)
+        return "\n".join(pre) + "\n" + loop_asm(sprite_moves("showlayer", w, h, MOVERS, count + 1), frames)
     body = sprite_moves("showlayer", w, h, count)
     if scene == "select":
         body = [".call base=4 selectbgpic nil"] + body + [".line 13", ".call base=4 endselect"]
@@ -319,7 +352,7 @@ def x_bytes(trace):
 def run_sdl(exe, scene, w, h, frames, pics, display, count):
     env = dict(os.environ, DISPLAY=display)
     args = [exe, scene, str(w), str(h), str(frames), pics[(w, h, 0)] + ".rgba", pics[(w, h, 1)] + ".rgba",
-            pics["sprite"] + ".rgba", str(count)]
+            pics["sprite"] + ".rgba", str(count), str(MOVERS)]
     r = subprocess.run(args, capture_output=True, text=True, env=env, timeout=900)
     nums = r.stdout.split()
     if r.returncode or len(nums) < 2:
@@ -359,6 +392,9 @@ SCENES = [
     ("layers", 640, 480, 200, "200 layers moved by ShowLayer, 640x480"),
     ("layers", 1920, 1080, 200, "200 layers moved by ShowLayer, 1080p"),
     ("select", 1280, 720, 200, "200 layers inside SelectBGPic/EndSelect"),
+    ("stack", 1280, 720, 200, "16 layers moved over 200 still ones, 720p"),
+    ("stack", 1280, 720, 800, "16 layers moved over 800 still ones, 720p"),
+    ("stack", 1920, 1080, 800, "16 layers moved over 800 still ones, 1080p"),
 ]
 
 
@@ -376,7 +412,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
     ap.add_argument("--frames", type=int, default=300)
-    ap.add_argument("--scene", default="", help="a kind (whole, flip, sprites, layers, select) or a label word")
+    ap.add_argument("--scene", default="", help="a kind (whole, flip, sprites, layers, select, stack) or a label word")
     ap.add_argument("--no-strace", action="store_true")
     ap.add_argument("--keep", action="store_true", help="keep the applets and pictures (the path is printed)")
     ap.add_argument("--repeat", type=int, default=5, help="alternating rounds; the median ratio counts")
@@ -402,7 +438,7 @@ def main():
         for scene, w, h, count, label in SCENES:
             if a.scene and a.scene != scene and a.scene not in label:
                 continue
-            peer = "whole" if scene in ("whole", "flip") else "sprites"
+            peer = "whole" if scene in ("whole", "flip") else "stack" if scene == "stack" else "sprites"
             ratios, ours, sdl, lags, sdl_lags, loads = [], [], [], [], [], []
             for k in range(max(1, a.repeat)):
                 # Alternating which side goes first: a burst of other load

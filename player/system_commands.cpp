@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "display/layers/kept_blend.h"
 #include "runtime/os.h"
 #include "platform/programs.h"
 #include "platform/timers.h"
@@ -54,6 +55,7 @@ int CmdEnd(vlVMState* L) {
 
 int CmdWait(vlVMState* L) {
   CheckArgs(L, 1, 2, 0, 0);
+  KeepLayerBlendThrough(L);  // changes no picture
   int32_t time = vl::CheckIntArg(L, 1);
   int32_t unit = vl::OptIntArg(L, 2, 2);
   if (time < 1) return 0;

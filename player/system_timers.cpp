@@ -1,6 +1,7 @@
 // The system library's stopwatch timers: start, stop, pause, resume,
 // reset, read and wait. Depends on the object registry (identifiers, user
 // data) and the platform layer's clock and pumping sleep.
+#include "display/layers/kept_blend.h"
 #include "runtime/os.h"
 #include "platform/timers.h"
 #include "runtime/error_vm.h"
@@ -138,6 +139,7 @@ int CmdResetTimer(vlVMState* L) {
 
 int CmdGetTimer(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
+  KeepLayerBlendThrough(L);  // changes no picture
   vlScriptTimer* t;
   if (int status = FindTimer(L, 1, &t)) return status;
   vl::PushNumber(L, ElapsedMillis(t));
@@ -146,6 +148,7 @@ int CmdGetTimer(vlVMState* L) {
 
 int CmdWaitTimer(vlVMState* L) {
   CheckArgs(L, 2, 3, 0, 0);
+  KeepLayerBlendThrough(L);  // changes no picture
   vlScriptTimer* t;
   if (int status = FindTimer(L, 1, &t)) return status;
   double ms = vl::CheckIntArg(L, 2);

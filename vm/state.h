@@ -162,6 +162,9 @@ struct vlVMGlobal {
   volatile int quitDefault;
 
   vlVMHost host;
+  // Commands run so far: a picture kept between commands is known
+  // unchanged while no other command has run.
+  uint64_t commandCount;
   // Installed by the collector; null does nothing. collectGarbage runs a full
   // collection; at close, separateAllUserdata moves every userdata with a
   // __gc to the finaliser list and runPendingFinalizers calls them.
@@ -262,6 +265,7 @@ int GuardCxxErrors(Body&& body) {
 // they are what a plain VM has installed.
 inline int RunNativeHandler(vlVMState* L, vlNativeFn fn) {
   vlVMHost& h = L->g->host;
+  L->g->commandCount++;
   if (h.clearLastError == DefaultClearLastError) {
     L->g->lastErrorDefault = 0;
   } else {

@@ -1,5 +1,6 @@
 // The "layers" command library: switching layers on and off, showing,
 // hiding and removing layers, finding them, and collision tests.
+#include "display/layers/kept_blend.h"
 #include "display/commands/layers_library.h"
 
 #include <algorithm>
@@ -144,7 +145,12 @@ int ShowHide(vlVMState* L, bool hide) {
 
 int CmdShowLayer(vlVMState* L) {
   CheckArgs(L, 1, 3, 0, 0);
-  return ShowHide(L, false);
+  // Its moves report themselves to the layer index: the blend of the
+  // layers below them stays kept.
+  KeepLayerBlendThrough(L);
+  const int status = ShowHide(L, false);
+  KeepLayerBlendAfter(L);
+  return status;
 }
 int CmdHideLayer(vlVMState* L) {
   CheckArgs(L, 1, 2, 0, 0);
@@ -594,6 +600,7 @@ int OpenLayersLib(vlVMState* L) {
 }
 
 void ShutdownLayerSystem(vlVMState* L) {
+  ReleaseKeptBlend();
   FreeMoveLists(L);
   ShutdownLayerStyle();
   std::free(gScratch.rects);

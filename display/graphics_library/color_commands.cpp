@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "display/layers/kept_blend.h"
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/graphics_library/graphics_state.h"
@@ -138,6 +139,7 @@ int CmdGetFPSLimit(vlVMState* L) {
 
 int CmdVWait(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
+  KeepLayerBlendThrough(L);  // changes no picture
   if (CurrentDisplay()) WaitDisplayRefresh(L, CurrentDisplay(), 0);
   return 0;
 }

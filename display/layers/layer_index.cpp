@@ -47,14 +47,24 @@ struct Index {
 
 Index gIndex;
 unsigned long long gStamp = 1;
-// VL_TEST_LAYER_WALK=1 makes every lookup walk the stack, for tests that
-// compare the whole player's windows with and without the index.
+// VL_TEST_LAYERS=walk makes every lookup walk the stack, for tests and
+// benchmarks that compare the whole player with and without the index.
 bool WalkForced() {
-  const char* v = std::getenv("VL_TEST_LAYER_WALK");
-  return v && *v && std::strcmp(v, "0") != 0;
+  const char* v = std::getenv("VL_TEST_LAYERS");
+  return v && std::strstr(v, "walk");
 }
 
 bool gEnabled = !WalkForced();
+
+unsigned long long gKeptEpoch = 1;
+constexpr int32_t kWholeStack = 0x7FFFFFFF;
+int32_t gKeptLevel = kWholeStack;
+
+// Anything the blend of the bottom layers may have changed with.
+void KeptStackChanged() {
+  gKeptEpoch++;
+  gKeptLevel = kWholeStack;
+}
 
 // Whether pic holds at least n layers, walking no further.
 bool HasLayers(const vlBGPic* pic, int32_t n) {
@@ -133,8 +143,10 @@ void Build(Index& index, vlBGPic* pic) {
 
 }  // namespace
 
-bool FindLayersMeeting(vlBGPic* pic, const vlRectXYWH& r, std::vector<vlLayer*>* out) {
+bool FindLayersMeeting(vlBGPic* pic, const vlRectXYWH& r, std::vector<vlLayer*>* out,
+                       std::vector<int32_t>* positions) {
   out->clear();
+  if (positions) positions->clear();
   if (!gEnabled || !pic) return false;
   try {
     if (!Current(pic)) {
@@ -163,23 +175,45 @@ bool FindLayersMeeting(vlBGPic* pic, const vlRectXYWH& r, std::vector<vlLayer*>*
     std::sort(ids.begin(), ids.end());
     out->reserve(ids.size());
     for (int32_t id : ids) out->push_back(index.entries[id].layer);
+    if (positions) {
+      positions->reserve(ids.size());
+      for (int32_t id : ids) positions->push_back(id + 1);
+    }
     return true;
   } catch (const std::bad_alloc&) {
     gIndex = Index{};
     out->clear();
+    if (positions) positions->clear();
     return false;
   }
 }
 
+int32_t IndexedLayerCount(const vlBGPic* pic) {
+  return pic && Current(pic) ? static_cast<int32_t>(gIndex.entries.size()) : -1;
+}
+
+unsigned long long KeptBlendEpoch() { return gKeptEpoch; }
+int32_t KeptBlendLevel() { return gKeptLevel; }
+
 void NoteLayerMoved(const vlLayer* layer) {
   if (!gIndex.valid || !gIndex.pic || gIndex.listChanges != ListChangeCount() || gIndex.stamp != gStamp) {
     gStamp++;
+    KeptStackChanged();
     return;
   }
   auto at = gIndex.slots.find(layer);
-  // Not in the indexed stack: the index does not change.
-  if (at == gIndex.slots.end()) return;
+  // Not in the indexed stack: the index does not change (the kept blend
+  // may be another BGPic's).
+  if (at == gIndex.slots.end()) {
+    KeptStackChanged();
+    return;
+  }
   const int32_t id = at->second;
+  // A layer above the kept ones leaves their blend as it is.
+  if (id < gKeptLevel) {
+    gKeptEpoch++;
+    gKeptLevel = id;
+  }
   try {
     Entry now = Place(gIndex, gIndex.entries[id].layer);
     if (now == gIndex.entries[id]) return;
@@ -188,10 +222,14 @@ void NoteLayerMoved(const vlLayer* layer) {
     File(gIndex, id);
   } catch (const std::bad_alloc&) {
     gIndex = Index{};
+    KeptStackChanged();
   }
 }
 
-void NoteLayersChanged() { gStamp++; }
+void NoteLayersChanged() {
+  gStamp++;
+  KeptStackChanged();
+}
 
 void SetLayerIndexEnabled(bool on) { gEnabled = on; }
 

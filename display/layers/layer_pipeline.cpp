@@ -461,6 +461,8 @@ int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, 
   GetLayerOuterRect(state, layer, layer->geometry[2], &before.x, &before.y, &before.width, &before.height);
   FreeTriple(&g0->image, &g0->mask, &g0->alpha);
   g0->image = frame;
+  // A new picture in the same record: what was kept of it is gone.
+  NoteLayersChanged();
   FreeLayerBitmaps(layer);
   ReleaseLayerGeometryCaches(layer);
   int status = 0;

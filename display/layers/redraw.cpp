@@ -11,6 +11,8 @@
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
 #include "display/layers/clip_regions.h"
+#include "display/layers/kept_blend.h"
+#include "display/layers/layer_part.h"
 #include "display/layers/layer_index.h"
 #include "display/layers/layers.h"
 #include "display/layers/sprite_redraw.h"
@@ -248,47 +250,6 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
   if (gRedrawSprites) gRedrawSprites(state, display, pic, dest, x, y, width, height, flags);
 }
 
-// One layer's part of a redraw of area into dest.
-static void DrawLayerPart(vlVMState* state, vlLayer* layer, bool current, vlBitmap* dest, const vlRectXYWH& area) {
-  if (layer->type == VL_LAYER_NOOBJECT || layer->hidden || layer->drawnDuringSelection) return;
-  vlLayerGeometry* g = layer->geometry[current ? 1 : 2];
-  if (!g) return;
-  vlRectXYWH work = area;
-  if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion))
-    if (!IntersectRects(work, {clip->x, clip->y, clip->width, clip->height}, &work)) return;
-  // A layer off the rectangle (its shadow and border aside) needs none of
-  // its pictures: a redraw of a small area among many layers stays small.
-  vlRectXYWH drawn{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
-  vlRectXYWH part;
-  const bool meets = IntersectRects(work, drawn, &part);
-  const bool decor = layer->shadow.on || layer->border.on;
-  if (!meets && !decor) return;
-  PrepareFilteredImage(state, layer, g, 1);
-  if (decor) DrawLayerDecor(state, layer, g, dest, work);
-  if (!meets) return;
-  vlBitmap *image, *mask, *alpha;
-  int32_t iw, ih;
-  uint32_t extra;
-  if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) || !image) return;
-  // Filtered pictures start at the drawn rectangle; others at the part offset.
-  const bool own = g->fImage || g->fxImage;
-  int32_t ox = own ? 0 : g->partX, oy = own ? 0 : g->partY;
-  int32_t sx = ox + part.x - drawn.x, sy = oy + part.y - drawn.y;
-  part.width = std::min(part.width, iw - sx);
-  part.height = std::min(part.height, ih - sy);
-  if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) return;
-  // A shaped (or turned) clip region lets only its mask's pixels through.
-  vlBitmap* clipPlane = nullptr;
-  auto* clip = static_cast<const vlClipRegion*>(g->clipRegion);
-  if (clip && clip->mask) {
-    clipPlane = MakeClipPlane(clip, mask, alpha, sx, sy, part.x, part.y, part.width, part.height, iw);
-    if (!clipPlane) return;
-    (alpha ? alpha : mask) = clipPlane;
-  }
-  DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
-  if (clipPlane) alpha == clipPlane ? DeleteAlphaPlane(clipPlane) : DeleteMaskPlane(clipPlane);
-}
-
 static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* dest, int32_t x,
                                     int32_t y, int32_t width, int32_t height, int32_t flags) {
   bool current = flags & 16;
@@ -297,12 +258,14 @@ static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPi
     background = pic->curBitmap;
   else if (!(flags & 8) && display && ((flags & 4) || display->bgpic == pic) && display->front)
     background = display->front;
+  vlRectXYWH area{x, y, width, height};
+  if (!current && !(flags & 8) && display && display->bgpic == pic &&
+      DrawThroughKeptBlend(state, display, pic, background, dest, area))
+    return;
   if (background && background != dest) {
     int32_t bw = std::min(width, background->width - x), bh = std::min(height, background->height - y);
     if (bw > 0 && bh > 0) BltBitmap(background, x, y, dest, x, y, bw, bh);
   }
-
-  vlRectXYWH area{x, y, width, height};
   // The index hands back the layers that may meet the area; without it
   // (few layers, the BGPic's own records) the stack is walked.
   std::vector<vlLayer*> meeting;

@@ -199,6 +199,23 @@ call 13 5 1
 forloop 1 columns
 forloop 4 rows
 )";
+// The stack's brush drawn into (a blue square in its corner), then layer a
+// walked along the second row: the moves redraw the stack as it is now.
+const char* kRepaintWalk = R"(.call base=1 selectbrush 14
+.call base=1 setfillstyle 1
+.call base=1 box 0 0 5 5 255
+.call base=1 endselect
+loadk 1 #0
+loadk 2 #40
+loadk 3 #1
+again:
+getglobal 13 "showlayer"
+loadk 14 "a"
+copy 15 1
+loadk 16 #31
+call 13 4 1
+forloop 1 again
+)";
 const char* kLayers = ".call base=1 enablelayers\n";
 const char* kDoubleBuffer = ".call base=1 begindoublebuffer\n";
 const char* kFlip = ".call base=1 flip\n";
@@ -360,7 +377,7 @@ TEST_F(ShowOnce, LayersWalkedOverAStaticStackShowWhatTheFullWalkShows) {
     // of the script's last moves found it where it went.
     sentinel_ = kWalkedSentinel;
     const std::string indexed = Shoot(k, std::string(kStaticStack) + kLayerWalk);
-    env_ = {"VL_TEST_LAYER_WALK=1"};
+    env_ = {"VL_TEST_LAYERS=walk"};
     const std::string walkedAll = Shoot(k, std::string(kStaticStack) + kLayerWalk);
     env_.clear();
     sentinel_ = kSentinel;
@@ -368,6 +385,15 @@ TEST_F(ShowOnce, LayersWalkedOverAStaticStackShowWhatTheFullWalkShows) {
     ASSERT_FALSE(indexed.empty());
     EXPECT_TRUE(indexed == walkedAll) << "the index showed another picture than the walk";
     EXPECT_TRUE(indexed == placed) << "the walked layers left another picture";
+    // Moves after a command drew into the pictures of the still layers.
+    sentinel_ = kWalkedSentinel;
+    const std::string repainted = Shoot(k, std::string(kStaticStack) + kLayerWalk + kRepaintWalk);
+    env_ = {"VL_TEST_LAYERS=walk"};
+    const std::string repaintedAll = Shoot(k, std::string(kStaticStack) + kLayerWalk + kRepaintWalk);
+    env_.clear();
+    sentinel_ = kSentinel;
+    EXPECT_TRUE(repainted == repaintedAll) << "moves after a change below them showed what was before";
+    EXPECT_FALSE(repainted == indexed) << "the brush drawn into did not show";
     // The stack shows: teal at 96/255 over black beside the walked layers.
     const unsigned teal = Colour(indexed, k.scale, 1, 19);
     EXPECT_TRUE((teal >> 16) == 0 && ((teal >> 8) & 0xFF) >= 40 && ((teal >> 8) & 0xFF) <= 100 &&

@@ -18,6 +18,7 @@
 #include "display/bgpic.h"
 #include "display/commands/layers_library.h"
 #include "display/layers/batched_refresh.h"
+#include "display/layers/kept_blend.h"
 #include "display/layers/layer_index.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
@@ -79,7 +80,8 @@ class LayerIndex : public DisplayTest {
   void Change(std::mt19937& rng, uint32_t addFlags) {
     const std::string a = Pos(rng), b = Pos(rng);
     const std::string x = Coord(rng, width_ + 40), y = Coord(rng, height_ + 40);
-    switch (rng() % 16) {
+    const int n = CountLayers(pic());
+    switch (rng() % 26) {
       case 0: AddRandom(rng, addFlags); break;
       case 1:
         if (CountLayers(pic()) > 18) {
@@ -122,7 +124,36 @@ class LayerIndex : public DisplayTest {
         ASSERT_EQ(Run(batch + ".call base=4 endselect"), 0);
         break;
       }
-      default: ASSERT_EQ(Run(".call layertofront " + a), 0); break;
+      case 15: ASSERT_EQ(Run(".call layertofront " + a), 0); break;
+      case 16: {
+        // A command draws into the picture a bottom layer shows (as drawing
+        // into a brush shown by a layer does) and the display is refreshed:
+        // nothing but the command itself tells of the change.
+        ASSERT_EQ(Run(".call getlayeratpos 5 5 -> p"), 0);
+        vlLayer* l = GetLayerByPos(pic(), 1 + static_cast<int>(rng() % 3));
+        vlBitmap *image, *mask, *alpha;
+        int32_t w, h;
+        uint32_t extra;
+        if (GetLayerBitmaps(L, l, l->geometry[2], 1, 1, -1, &image, &mask, &alpha, &w, &h, &extra) == 0 && image)
+          FillBitmapRect(image, 0, 0, w, h, 0xFF000000u | static_cast<uint32_t>(rng() & 0xFFFFFF));
+        RefreshRect(L, 0, 0, width_, height_, 0);
+        break;
+      }
+      case 17: {
+        // A video frame comes to a bottom layer from the event pump, with
+        // no command running.
+        vlLayer* l = GetLayerByPos(pic(), 1 + static_cast<int>(rng() % 3));
+        const vlLayerGeometry* g0 = l->geometry[0];
+        ASSERT_EQ(ReplaceLayerWithFrame(L, display_, &l, Picture(g0->width, g0->height, made_ + step_)), 0);
+        break;
+      }
+      default: {
+        // One of the top three moved, as sprites are: the blend of the
+        // layers below it may be kept.
+        const std::string top = std::to_string(n - static_cast<int>(rng() % 3));
+        ASSERT_EQ(Run(".call showlayer " + top + " " + x + " " + y), 0);
+        break;
+      }
     }
   }
 
@@ -180,8 +211,10 @@ class LayerIndex : public DisplayTest {
 
   void RunSequence(uint32_t seed, uint32_t addFlags) {
     std::mt19937 rng(seed);
+    const unsigned long usesBefore = KeptBlendUses();
     for (int i = 0; i < 30; i++) AddRandom(rng, addFlags);
     for (int step = 0; step < 160; step++) {
+      step_ = step;
       const std::string what = "seed " + std::to_string(seed) + " step " + std::to_string(step);
       Change(rng, addFlags);
       if (HasFatalFailure()) return;
@@ -195,6 +228,8 @@ class LayerIndex : public DisplayTest {
       CompareWindow(what.c_str());
       if (HasFailure()) return;
     }
+    // The sequence went through the kept blend, not only around it.
+    EXPECT_GT(KeptBlendUses(), usesBefore + 20) << "seed " << seed;
   }
 
   // Display 1 with the given attributes and layers on, at its BGPic's size.
@@ -209,7 +244,7 @@ class LayerIndex : public DisplayTest {
   }
 
   vlDisplay* display_ = nullptr;
-  int width_ = 0, height_ = 0, made_ = 0;
+  int width_ = 0, height_ = 0, made_ = 0, step_ = 0;
 };
 
 TEST_F(LayerIndex, FollowsRandomChangesOnAPlainDisplay) {
