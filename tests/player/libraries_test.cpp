@@ -358,7 +358,8 @@ TEST_F(Libraries, PathsWithoutLengthFailAsEmptyAndTheAppletGoesOn) {
 // huge number arrives as the smallest integer) used to overflow the shape
 // and blit arithmetic, or ask for petabytes of working memory. A shape no
 // picture can hold fails with 1522, one far off the display draws nothing
-// (and, as a layer, fails with 1217), and the display still draws after.
+// (and, as a layer, fails with 1217), a path layer larger than any picture
+// is out of memory without asking for it, and the display still draws.
 TEST_F(Libraries, ShapesAndFramesPastThirtyTwoBitsFailCleanlyAndDrawingGoesOn) {
   std::string applet = Applet("farshapes", R"(.line 1
 .call exitonerror 0
@@ -394,10 +395,16 @@ TEST_F(Libraries, ShapesAndFramesPastThirtyTwoBitsFailCleanlyAndDrawingGoesOn) {
 .call getlasterror -> a
 .call box -2147483648 0 5 5 255
 .call getlasterror -> b
-.call debugprint $a $b)");
+.call startpath 4
+.call moveto 4 0 0
+.call lineto 4 300 200
+.call lineto 4 0 200
+.call drawpath 4 0 0 255 { scalex = 1e6, scaley = 1e6 }
+.call getlasterror -> c
+.call debugprint $a $b $c)");
   Result r = Run({applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "1522 0 1522 1522 1522\n1522 0 0 16711680\n1217 1217\n");
+  EXPECT_EQ(r.out, "1522 0 1522 1522 1522\n1522 0 0 16711680\n1217 1217 1000\n");
 }
 
 // Sprites and layers sent past 32 bits used to overflow the redraw of the

@@ -54,6 +54,10 @@ namespace {
 
 constexpr int kDirections[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
 
+// More pixels than any picture can hold (a terabyte at four bytes a
+// pixel): such a buffer is refused as out of memory without asking for it.
+constexpr uint64_t kMaxPixels = uint64_t{1} << 38;
+
 // An 8-bit plane the engine renders into, w x h, for the part of the
 // path's box that starts at originX, originY whole pixels into it.
 struct Coverage {
@@ -65,6 +69,7 @@ struct Coverage {
     originY = y;
     width = std::max(w, 0);
     height = std::max(h, 0);
+    if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxPixels) return false;
     try {
       bytes.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     } catch (...) {
@@ -285,6 +290,7 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   // Per pixel: the shape's coverage (edge under fill), then the shadow.
   std::vector<uint32_t> argb;
   std::vector<uint8_t> alpha;
+  if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) > kMaxPixels) return ERR_MEM;
   try {
     argb.assign(static_cast<size_t>(vw) * vh, 0);
     alpha.assign(static_cast<size_t>(vw) * vh, 0);
