@@ -32,3 +32,12 @@ int32_t ResolvePosX(int32_t x, int32_t width, int32_t refWidth, double factor);
 bool IsPositionConstantX(int32_t x);
 bool IsPositionConstantY(int32_t y);
 int32_t ResolvePosY(int32_t y, int32_t height, int32_t refHeight, double factor);
+
+// A layer, sprite, video, move or effect position is held within this
+// distance of the origin: farther is off every display anyway, and the
+// object's far edge, anchor, shadow and the distance of a move then stay
+// within 32 bits (a NaN or huge coordinate arrives as the smallest integer).
+inline constexpr int32_t FarPosition(int64_t v) {
+  constexpr int64_t kFar = int64_t{1} << 28;
+  return static_cast<int32_t>(v < -kFar ? -kFar : v > kFar ? kFar : v);
+}

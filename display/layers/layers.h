@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "display/display.h"
+#include "graphics/position.h"
 #include "runtime/lists.h"
 #include "runtime/objects.h"
 
@@ -40,15 +41,6 @@ inline constexpr int kErrFilterUnknown = 1444;
 inline constexpr int kErrFilterNoName = 1445;
 inline constexpr int kErrAsyncLayerMode = 1329;
 inline constexpr int kErrLayerScaling = 1313;
-
-// A layer, sprite, move or effect position is held within this distance of
-// the origin: farther is off every display anyway, and the object's far
-// edge, anchor, shadow and the distance of a move then stay within 32 bits
-// (a NaN or huge coordinate arrives as the smallest integer).
-inline constexpr int32_t FarPosition(int64_t v) {
-  constexpr int64_t kFar = int64_t{1} << 28;
-  return static_cast<int32_t>(v < -kFar ? -kFar : v > kFar ? kFar : v);
-}
 
 struct vlLayerSource;
 struct vlLoadedSource;

@@ -167,8 +167,9 @@ int CmdSetVideoPosition(vlVMState* state) {
   vlVideo* v = nullptr;
   if (int error = VideoArg(state, 1, VL_VIDEO_CHANGE, &v)) return error;
   if (v->onLayer) return kErrLayerAttributes;
-  v->x = ResolvePosX(vl::CheckIntArg(state, 2), v->width, 0, 0.0);
-  v->y = ResolvePosY(vl::CheckIntArg(state, 3), v->height, 0, 0.0);
+  // Held within reach of the display, as every drawn object's place is.
+  v->x = FarPosition(ResolvePosX(vl::CheckIntArg(state, 2), v->width, 0, 0.0));
+  v->y = FarPosition(ResolvePosY(vl::CheckIntArg(state, 3), v->height, 0, 0.0));
   ApplyRect(state, v);
   return 0;
 }

@@ -255,8 +255,8 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
   if (v->state.load() == VL_VIDEO_PLAYING) return kErrAlreadyPlaying;
   if (v->state.load() == VL_VIDEO_PAUSED) return kErrIsPaused;
   if (v->onLayer) return 1512;
-  if (x != INT32_MIN) v->x = ResolvePosX(x, v->width, 0, 0.0);
-  if (y != INT32_MIN) v->y = ResolvePosY(y, v->height, 0, 0.0);
+  if (x != INT32_MIN) v->x = FarPosition(ResolvePosX(x, v->width, 0, 0.0));
+  if (y != INT32_MIN) v->y = FarPosition(ResolvePosY(y, v->height, 0, 0.0));
   ScaleVideoRect(v, d);
   // With a display adapter the video's area is an on-screen sprite of the
   // current BGPic, which the player is told about.

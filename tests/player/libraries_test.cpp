@@ -468,6 +468,33 @@ TEST_F(Libraries, MovesAndEffectsPastThirtyTwoBitsRunAndTheAppletGoesOn) {
   EXPECT_EQ(r.out, "0 0 0 0\n0 end\n");
 }
 
+// A playing video moved past 32 bits used to overflow the clipping of the
+// frames its refresh thread draws; it is held far off and comes back.
+TEST_F(Libraries, AVideoMovedPastThirtyTwoBitsPlaysOnFarOffAndComesBack) {
+  const std::string video = dir() + "/v.avi";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -t 1 -c:v mjpeg " + vlplayer::Quote(video), &status);
+  ASSERT_EQ(status, 0);
+  std::string applet = Applet("farvideo", R"(.line 1
+.call exitonerror 0
+.call openvideo 1 )" + Lit(video) + R"(
+.call playvideo 1 0 0
+.call setvideoposition 1 -2147483648 -2147483648
+.call getlasterror -> a
+.call wait 10
+.call setvideoposition 1 1e300 2147483647
+.call getlasterror -> b
+.call wait 10
+.call setvideoposition 1 10 10
+.call getlasterror -> c
+.call wait 5
+.call stopvideo 1
+.call debugprint $a $b $c)");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "0 0 0\n");
+}
+
 // An argument that is no sprite stops the script inside the gathering of
 // the sprites to join; the list gathered so far went with it (the
 // sanitizer build's leak check sees it).
