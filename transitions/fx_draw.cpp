@@ -26,6 +26,26 @@ int32_t HeightOf(vlBitmap* b) { return static_cast<int32_t>(QueryBitmap(b, 14));
 
 bool Styled(const vlLayer* l) { return l->shadow.on || l->border.on || LayerHasFilters(l->filters); }
 
+// A colour on the display, the way the frame's blits go: into the back
+// buffer with the sprites drawn again over it; on a display without layers
+// also into the front copy (the picture under the sprites, from which they
+// and a scaled window are redrawn) wherever the frames go there; and out
+// to the window unless the frame is pushed whole at its end.
+void FillOnDisplay(vlFxContext* fx, vlDisplay* d, vlRectXYWH r, uint32_t color) {
+  vlBitmap* back = d->back;
+  if (!back || !ClipRectToSize(&r, std::min(fx->destWidth, back->width), std::min(fx->destHeight, back->height)) ||
+      r.width < 1 || r.height < 1)
+    return;
+  vlBGPic* shown = vlCurrentOutput;
+  const bool sprites = shown && shown->sprites;
+  FillBitmapRect(back, r.x, r.y, r.width, r.height, color);
+  if (!d->layersOn && d->front && d->front != back && (sprites || (fx->blitFlags & VL_SAFEBLT_KEEP)))
+    FillBitmapRect(d->front, r.x, r.y, r.width, r.height, color);
+  if (sprites && gLayerHooks.overlapsSprite(shown, r.x, r.y, r.width, r.height))
+    RedrawLayers(fx->vm, d, d->bgpic, back, r.x, r.y, r.width, r.height, 2);
+  if (!(fx->blitFlags & VL_SAFEBLT_NOSHOW)) UpdateDisplayRect(back, r.x, r.y, d, r.x, r.y, r.width, r.height, 1);
+}
+
 // Makes the rectangle of a mask or alpha plane visible or invisible.
 void FillPlanes(vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y, int32_t w, int32_t h, bool visible) {
   if (alpha) FillAlphaRect(alpha, x, y, w, h, visible ? 255 : 0);
@@ -266,14 +286,12 @@ void FillFXRect(vlFxContext* fx, int32_t x, int32_t y, int32_t w, int32_t h, uin
                     fx->height, fx->layerMask, fx->layerAlpha, 0);
     return;
   }
-  vlBitmap* into = fx->target;
-  if (!into && d) into = fx->scaledOutput ? d->back : fx->backgroundTarget ? d->front : nullptr;
-  if (into) {
-    FillBitmapRect(into, x, y, w, h, color);
+  if (fx->target) {
+    FillBitmapRect(fx->target, x, y, w, h, color);
+  } else if (d && fx->backgroundTarget && !fx->scaledOutput) {
+    FillBitmapRect(d->front, x, y, w, h, color);
   } else if (d) {
-    // Keep the back buffer in step with the window.
-    FillBitmapRect(d->back, x, y, w, h, color);
-    UpdateDisplayRect(d->back, x, y, d, x, y, w, h, 1);
+    FillOnDisplay(fx, d, {x, y, w, h}, color);
   }
 }
 

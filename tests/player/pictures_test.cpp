@@ -488,6 +488,99 @@ TEST_F(Drawing, AWholeWindowBrushStaysAsShownWhateverTheScriptDoesNext) {
   }
 }
 
+// A BGPic shown again by a transition whose frames fill with a colour (a
+// slide, a zoom-in, a flipping coin; once on a display that scales its
+// output) while a sprite is on the display: the window, grabbed again and
+// again while the command runs, shows the sprite whole in every frame,
+// and afterwards the window and both snapshots equal those of a plain
+// DisplayBGPic with the sprite.
+TEST_F(Drawing, FillingTransitionsKeepTheSpriteOnTop) {
+  const std::string bg = Convert("-size 200x120 xc: -seed 4 +noise Random", "bg.bmp");
+  constexpr int kSpriteX = 20, kSpriteY = 12, kSize = 16;
+  struct Case {
+    std::string name;
+    int effect;  // < 0: the plain DisplayBGPic
+    int speed;
+    int scale;  // the window's scale factor
+  };
+  auto script = [&](const Case& run) {
+    const std::string at = dir() + "/" + run.name;
+    std::string text = ".line 1\n.call base=1 loadbgpic 2 \"" + bg + "\"\n.call base=1 displaybgpic 2\n"
+                       ".table 0 { title = \"draw\"" +
+                       (run.scale > 1 ? std::string(", scalemode = 1, scalewidth = 400, scaleheight = 240") : "") +
+                       " }\n.call base=1 setdisplayattributes r0\n"
+                       ".call base=1 createbrush 12 16 16 16711935\n.call base=1 createsprite 1 3 12\n"
+                       ".call base=1 displaysprite 1 " + std::to_string(kSpriteX) + " " + std::to_string(kSpriteY) +
+                       "\n.call base=1 makedirectory \"" + at + "_ready\"\n" +
+                       vlplayer::WaitUntilFileExists(at + "_go", "go");
+    if (run.effect >= 0)
+      text += ".call base=1 displaytransitionfx 2 " + std::to_string(run.effect) + " " + std::to_string(run.speed) + "\n";
+    else
+      text += ".call base=1 displaybgpic 2\n";
+    text += ".call base=1 makedirectory \"" + at + "_done\"\n"
+            ".call base=1 savesnapshot \"" + at + "_window.bmp\" 0\n"
+            ".call base=1 savesnapshot \"" + at + "_display.bmp\" 1\n" +
+            vlplayer::WaitUntilFileExists(at + "_grabbed", "grab");
+    return text;
+  };
+  // Whether the sprite's pixels (inside its edge on a scaled window) are
+  // all its colour in an RGB grab of the window.
+  auto spriteWhole = [&](const std::string& rgb, int scale) {
+    const int width = 200 * scale, inset = scale > 1 ? 2 : 0;
+    if (rgb.size() != static_cast<size_t>(width) * 120 * scale * 3) return false;
+    for (int y = kSpriteY * scale + inset; y < (kSpriteY + kSize) * scale - inset; ++y)
+      for (int x = kSpriteX * scale + inset; x < (kSpriteX + kSize) * scale - inset; ++x) {
+        const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+        if (rgb.compare(i, 3, "\xFF\x00\xFF", 3) != 0) return false;
+      }
+    return true;
+  };
+  const Case runs[] = {{"plain", -1, 0, 1},     {"plain2", -1, 0, 2},    {"slide", 101, 2, 1},
+                      {"zoom", 118, 2, 1},     {"coin", 124, 1, 1},     {"slide2", 101, 3, 2}};
+  for (const Case& run : runs) {
+    SCOPED_TRACE(run.name);
+    const std::string at = dir() + "/" + run.name;
+    std::vector<std::string> grabs;
+    RunOptions options;
+    options.timeoutSeconds = 40;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      const std::string id = vlplayer::WaitForWindow(display, "draw");
+      for (int i = 0; i < 500 && access((at + "_ready").c_str(), F_OK) != 0; ++i) usleep(20000);
+      const std::string grab = "import -window " + id + " -depth 8 rgb:-";
+      if (!id.empty()) grabs.push_back(Tool(grab));
+      WriteFile(run.name + "_go", "");
+      // Grabbed while the command runs, and once after it.
+      for (int i = 0; i < 1000 && !id.empty(); ++i) {
+        const bool done = access((at + "_done").c_str(), F_OK) == 0;
+        grabs.push_back(Tool(grab));
+        if (done) break;
+        usleep(10000);
+      }
+      if (!id.empty()) Tool("import -window " + id + " " + Quote(at + ".png"));
+      WriteFile(run.name + "_grabbed", "");
+    };
+    Result r = Run({Applet(run.name, script(run))}, options);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    ASSERT_GE(grabs.size(), 2u);
+    int frames = 0;  // grabs that show neither the first nor the last picture
+    int broken = 0, first = -1;  // grabs without the whole sprite
+    for (size_t i = 0; i < grabs.size(); ++i) {
+      if (!spriteWhole(grabs[i], run.scale) && broken++ == 0) first = static_cast<int>(i);
+      frames += grabs[i] != grabs.front() && grabs[i] != grabs.back();
+    }
+    EXPECT_EQ(broken, 0) << "of " << grabs.size() << " grabs, the first " << first;
+    if (run.effect < 0) continue;
+    // The grabs caught the effect on its way.
+    EXPECT_GE(frames, 3);
+    const std::string plain = dir() + (run.scale > 1 ? "/plain2" : "/plain");
+    EXPECT_EQ(Differ(at + ".png", plain + ".png"), "0") << "window";
+    EXPECT_EQ(Differ(at + "_window.bmp", plain + "_window.bmp"), "0") << "snapshot";
+    EXPECT_EQ(Differ(at + "_display.bmp", plain + "_display.bmp"), "0") << "display";
+  }
+  // The plain run shows the sprite on the BGPic (the test can fail).
+  ASSERT_NE(Differ(dir() + "/plain_display.bmp", bg), "0");
+}
+
 // A layer showing a part of a BGPic keeps showing what it showed when the
 // script frees or rescales that BGPic: the layer gets the picture for
 // itself. The window is grabbed after each step.

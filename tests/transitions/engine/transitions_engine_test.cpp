@@ -9,10 +9,13 @@
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/fast_paths.h"
 #include "objects/brushes/brush.h"
+#include "objects/sprites/sprite.h"
 #include "player/startup.h"
+#include "transitions/fx_draw.h"
 #include "transitions/fx_engine.h"
 #include "transitions/transition_library.h"
 #include "vm/error_codes.h"
@@ -318,6 +321,52 @@ TEST_F(Fx, BrushEffectsOnADisplayWithoutLayers) {
   EXPECT_EQ(WindowPixel(d, 24, 17), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 25, 12), 0x808080u);
   EXPECT_EQ(WindowPixel(d, 15, 18), 0x808080u);
+}
+
+// A frame's fill on a display without layers goes where the frame's blits
+// go: under a sprite (drawn again over it, on the window too), into the
+// front copy (the picture under the sprites) while sprites are shown or
+// when what the effect draws stays, elsewhere not; cut to the BGPic.
+TEST_F(Fx, FillsGoUnderTheSpritesAndWhereTheFramesGo) {
+  vlDisplay* d = Open(64, 48);
+  ASSERT_NE(d, nullptr);
+  ASSERT_TRUE(d->front && d->back && d->front != d->back);
+  ASSERT_EQ(OpenSpriteLib(L), 0);
+  vlFxContext fx{};
+  fx.vm = L;
+  fx.destWidth = 64, fx.destHeight = 48;
+  fx.blitFlags = VL_SAFEBLT_FIRSTBUFFER;
+  auto at = [](vlBitmap* b, int x, int y) { return ReadBitmapPixel(b, x, y, 0) & 0xFFFFFFu; };
+  // A BGPic's frames with no sprite shown: the front copy keeps the BGPic.
+  FillFXRect(&fx, 0, 0, 20, 20, 0xFF0000FFu, 0);
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0x0000FFu);
+  EXPECT_EQ(at(d->back, 5, 5), 0x0000FFu);
+  EXPECT_EQ(at(d->front, 5, 5), 0x808080u);
+  // A drawing that stays: the front copy takes it too.
+  fx.blitFlags |= VL_SAFEBLT_KEEP;
+  FillFXRect(&fx, 20, 0, 10, 10, 0xFF00FF00u, 0);
+  EXPECT_EQ(WindowPixel(d, 25, 5), 0x00FF00u);
+  EXPECT_EQ(at(d->front, 25, 5), 0x00FF00u);
+  // Under a red sprite: the fill stays under it, the front copy has it
+  // whole, also where the sprite is.
+  fx.blitFlags = VL_SAFEBLT_FIRSTBUFFER;
+  ASSERT_EQ(Run(".call createbrush 5 8 8 16711680\n.call createsprite 1 3 5\n.call displaysprite 1 40 20"), 0);
+  FillFXRect(&fx, 36, 16, 20, 20, 0xFF0000FFu, 0);
+  for (vlBitmap* b : {d->back, d->front}) EXPECT_EQ(at(b, 37, 17), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 37, 17), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 44, 24), 0xFF0000u);
+  EXPECT_EQ(at(d->back, 44, 24), 0xFF0000u);
+  EXPECT_EQ(at(d->front, 44, 24), 0x0000FFu);
+  // Moved away, the sprite leaves the fill behind.
+  ASSERT_EQ(Run(".call displaysprite 1 2 30"), 0);
+  EXPECT_EQ(WindowPixel(d, 44, 24), 0x0000FFu);
+  // Past every edge: the BGPic's rectangle is filled, nothing beyond.
+  FillFXRect(&fx, -1000, -1000, 1 << 30, 1 << 30, 0xFFFFFF00u, 0);
+  EXPECT_EQ(WindowPixel(d, 63, 47), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d, 4, 32), 0xFF0000u);
+  EXPECT_EQ(at(d->front, 4, 32), 0xFFFF00u);
+  ASSERT_EQ(Run(".call removesprites"), 0);
+  FreeSpriteLibrary(L);
 }
 
 TEST_F(Fx, MaskedBrushesAreFlattenedOverTheScreen) {
