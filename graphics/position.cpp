@@ -1,6 +1,8 @@
 // Resolution of the position constants. Depends on vm/convert.h.
 #include "graphics/position.h"
 
+#include <algorithm>
+
 #include "vm/convert.h"
 
 namespace {
@@ -31,13 +33,15 @@ int32_t Resolve(int32_t v, int32_t size, int32_t ref, double factor, bool vertic
       ref = vertical ? out.height : out.width;
     }
   }
-  const int32_t off = v - constant;
-  const int32_t k = base + vl::DoubleToInt32(factor * size);
-  if (constant == VL_POS_CENTER) return k + off + (ref - size) / 2;
-  if (constant == nearC) return k + off;
-  if (constant == farC) return k + off + ref - size;
-  if (constant == nearOut) return k + off - size;
-  return k + off + ref;
+  // In 64 bits: a huge size placed by a constant must not wrap around.
+  const int64_t off = v - constant;
+  const int64_t k = int64_t{base} + vl::DoubleToInt32(factor * size) + off;
+  int64_t r = k + ref;
+  if (constant == VL_POS_CENTER) r = k + (int64_t{ref} - size) / 2;
+  else if (constant == nearC) r = k;
+  else if (constant == farC) r = k + ref - size;
+  else if (constant == nearOut) r = k - size;
+  return static_cast<int32_t>(std::clamp<int64_t>(r, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 // records, the position resolution and the VM's references.
 #include "display/events/event_buttons.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layers/layers.h"
@@ -197,8 +200,10 @@ int CmdMakeButton(vlVMState* L) {
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
     x1 = ResolvePosX(x, width, pic->width, 1.0);
     y1 = ResolvePosY(y, height, pic->height, 1.0);
-    x2 = x1 + width - 1;
-    y2 = y1 + height - 1;
+    // The far corner of a button reaching past 32 bits is the last place a
+    // pointer can be.
+    x2 = static_cast<int32_t>(std::min<int64_t>(int64_t{x1} + width - 1, INT32_MAX));
+    y2 = static_cast<int32_t>(std::min<int64_t>(int64_t{y1} + height - 1, INT32_MAX));
     table = 7;
   } else {
     return ERR_WRONGUSAGE;

@@ -409,9 +409,15 @@ TEST_F(Libraries, ShapesAndFramesPastThirtyTwoBitsFailCleanlyAndDrawingGoesOn) {
 
 // Sprites and layers sent past 32 bits used to overflow the redraw of the
 // rectangle they left and entered; they are held far off the display
-// instead, and come back when placed again.
+// instead, and come back when placed again. Buttons reaching past 32 bits
+// (placed by a position constant too) end at the last place a pointer can be.
 TEST_F(Libraries, SpritesAndLayersSentPastThirtyTwoBitsStayFarOffAndComeBack) {
-  std::string applet = Applet("farobjects", R"(.line 1
+  std::string applet = Applet("farobjects", R"(.function onup
+  .params 1
+  ret
+.end
+.defun OnUp onup
+.line 1
 .call exitonerror 0
 .call createbrush 1 16 16 255
 .call createsprite 1 3 1
@@ -423,6 +429,13 @@ TEST_F(Libraries, SpritesAndLayersSentPastThirtyTwoBitsStayFarOffAndComeBack) {
 .call getlasterror -> c
 .call removesprites
 .call debugprint $a $b $c
+.call makebutton 2 0 2147483647 2147483647 2147483647 2147483647 { onmouseup = $OnUp }
+.call getlasterror -> a
+.call makebutton 3 0 -80000 -60000 2147483647 2147483647 { onmouseup = $OnUp }
+.call getlasterror -> b
+.call movepointer 100 100
+.call checkevents
+.call debugprint $a $b
 .call enablelayers
 .call displaybrush 1 2147483647 2147483647
 .call getlasterror -> a
@@ -438,7 +451,7 @@ getfield 2 0 "y"
 .call base=3 debugprint $a $b $c r1 r2)");
   Result r = Run({applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "0 0 0\n0 0 0 20 30\n");
+  EXPECT_EQ(r.out, "0 0 0\n0 0\n0 0 0 20 30\n");
 }
 
 // Moves and transitions with ends or places past 32 bits, or a speed near
