@@ -194,25 +194,26 @@ int CmdCreateMenu(vlVMState* L) {
   }
   vl::SetStackTop(L, 2);
   vlMenuItem* items = nullptr;
-  int status = ReadMenuItems(L, 0, &items);
-  if (status) {
-    FreeMenuItems(items);
-    return status;
-  }
+  // The items read so far go with any failure, also when an item field of
+  // the wrong type stops the script from inside the reading.
+  struct Held {
+    vlMenuItem** items;
+    ~Held() {
+      if (items) FreeMenuItems(*items);
+    }
+  } held{&items};
+  if (int status = ReadMenuItems(L, 0, &items)) return status;
   if (!items) return ERR_EMPTYMENUTREE;
   auto* menu = static_cast<vlMenu*>(std::calloc(1, sizeof(vlMenu)));
-  if (!menu) {
-    FreeMenuItems(items);
-    return ERR_MEM;
-  }
+  if (!menu) return ERR_MEM;
   menu->type = VL_OBJ_MENU;
   menu->items = items;
   menu->setId(automatic ? vlObjectId{0, menu} : id);
   if (gMenuIndex.Append(ListHead(), reinterpret_cast<vlObjectNode*>(menu))) {
-    FreeMenuItems(items);
     std::free(menu);
     return ERR_MEM;
   }
+  held.items = nullptr;  // the menu owns them now
   if (automatic) {
     vl::PushPointer(L, menu);
     return 1;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "media/sound/sound_data.h"
 #include "media/sound/sound_library.h"
@@ -116,20 +117,20 @@ int CmdMixSample(vlVMState* state) {
   uint32_t internal = kScriptToInternalFormat[format];
   int count = (argc - 4) / 2;
   size_t bytes = size_t(frames) * GetBytesPerFrame(internal);
-  auto* out = static_cast<uint8_t*>(AllocMemory(bytes ? bytes : 1, 1));
-  auto* sources = static_cast<vlMixSource*>(AllocMemory(sizeof(vlMixSource) * count, 1));
-  auto fail = [&](int code) {
-    FreeMemory(out);
-    FreeMemory(sources);
-    return code;
-  };
-  if (!out || !sources) return fail(ERR_MEM);
+  // Held until handed on: an argument of the wrong type stops the script
+  // from inside the loop below.
+  std::unique_ptr<uint8_t, decltype(&FreeMemory)> out(static_cast<uint8_t*>(AllocMemory(bytes ? bytes : 1, 1)),
+                                                       &FreeMemory);
+  std::unique_ptr<vlMixSource, decltype(&FreeMemory)> held(
+      static_cast<vlMixSource*>(AllocMemory(sizeof(vlMixSource) * count, 1)), &FreeMemory);
+  vlMixSource* sources = held.get();
+  if (!out || !sources) return ERR_MEM;
   for (int n = 0; n < count; n++) {
     int arg = 5 + n * 2;
     vlObjectId id{};
     GetObjectIDArg(&id, state, arg);
     vlSample* sample = nullptr;
-    if (int error = GetSampleByID(id, &sample)) return fail(error);
+    if (int error = GetSampleByID(id, &sample)) return error;
     vl::CheckTableArg(state, arg + 1);
     vlMixSource& s = sources[n];
     s.format = sample->format;
@@ -149,16 +150,17 @@ int CmdMixSample(vlVMState* state) {
     GetTableBool(state, arg + 1, "loop", &loop, nullptr);
     GetTableNumber(state, arg + 1, "scale", &s.scale, nullptr);
     s.loop = loop ? 1 : 0;
-    if (!(s.pitch >= 1.0)) return fail(ERR_WRONGUSAGE);
-    if (!(s.position >= 0.0)) return fail(kErrSampleValue);
+    if (!(s.pitch >= 1.0)) return ERR_WRONGUSAGE;
+    if (!(s.position >= 0.0)) return kErrSampleValue;
     s.step = s.pitch / rate;
     s.scaled = s.scale != 1.0;
   }
-  MixSources(sources, count, out, uint32_t(frames), internal);
-  FreeMemory(sources);
+  MixSources(sources, count, out.get(), uint32_t(frames), internal);
+  held.reset();
   vlSoundData* data = nullptr;
   uint32_t stored = 0;
-  if (int error = MakeSoundData(out, uint32_t(frames), uint32_t(rate), internal, &data, &stored)) return error;
+  if (int error = MakeSoundData(out.release(), uint32_t(frames), uint32_t(rate), internal, &data, &stored))
+    return error;
   vlSample* sample = nullptr;
   if (int error = AppendSample(state, target, data, stored, uint32_t(rate), nullptr, &sample)) return error;
   if (automatic) {

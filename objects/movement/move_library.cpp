@@ -1,5 +1,6 @@
 // The "moveobject" command library: MoveBrush, MoveAnim, MoveLayer and
 // MoveSprite hand a job to the move engine.
+#include <memory>
 #include <new>
 
 #include "display/bgpic.h"
@@ -22,7 +23,9 @@ namespace {
 // objects with frames the anim speed before the fx.
 int MoveObject(vlVMState* L, int32_t kind, bool frames) {
   CheckArgs(L, 5, frames ? 8 : 7, 0, 0);
-  auto* j = new (std::nothrow) vlMoveJob{};
+  // Held until the move takes it: an argument of the wrong type stops the
+  // script from inside the reading below.
+  std::unique_ptr<vlMoveJob> j(new (std::nothrow) vlMoveJob{});
   if (!j) return ERR_MEM;
   j->vm = L;
   j->kind = kind;
@@ -32,7 +35,6 @@ int MoveObject(vlVMState* L, int32_t kind, bool frames) {
       const char* name = vl::ToStringAt(L, 1);
       pos = FindLayerByName(vlCurrentOutput, name);
       if (!pos) {
-        delete j;
         SetErrorArgument(name);
         return ERR_FINDLAYER;
       }
@@ -67,7 +69,7 @@ int MoveObject(vlVMState* L, int32_t kind, bool frames) {
   j->animSpeed = animSpeed;
   j->fx = fx;
   j->async = async;
-  return RunObjectMove(j);
+  return RunObjectMove(j.release());
 }
 
 int CmdMoveBrush(vlVMState* L) { return MoveObject(L, VL_KIND_BRUSH, false); }

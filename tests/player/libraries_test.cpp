@@ -508,20 +508,34 @@ TEST_F(Libraries, AVideoMovedPastThirtyTwoBitsPlaysOnFarOffAndComesBack) {
   EXPECT_EQ(r.out, "0 0 0\n");
 }
 
-// An argument that is no sprite stops the script inside the gathering of
-// the sprites to join; the list gathered so far went with it (the
-// sanitizer build's leak check sees it).
-TEST_F(Libraries, AJoinedSpriteNamedByANonNumberStopsTheScriptWithoutALeak) {
-  std::string applet = Applet("joined", R"(.line 1
+// An argument of the wrong type stops the script from inside a command
+// that had already made something: the sprites gathered for a joined
+// sprite, a move's job, a mix's buffers, the menu items read so far. Each
+// goes with the error (the sanitizer build's leak check sees it).
+TEST_F(Libraries, ArgumentsOfTheWrongTypeStopTheScriptWithoutALeak) {
+  const struct {
+    const char* call;
+    const char* message;
+  } cases[] = {
+      {"createsprite 2 32 1 { 1 }", "Number expected in argument 4!"},
+      {"movebrush 1 0 0 9 9 { speed = \"fast\" }", "Number expected in table argument \"speed\"!"},
+      {"mixsample nil 100 8000 1 1 { pitch = \"high\" }", "Number expected in table argument \"pitch\"!"},
+      {"createmenu 1 { { \"File\", { { \"Open\", flags = \"x\" } } } }",
+       "Number expected in table argument \"flags\"!"},
+  };
+  for (const auto& c : cases) {
+    std::string applet = Applet("wrongtype", std::string(R"(.line 1
 .call createbrush 1 16 16 255
 .call createsprite 1 3 1
+.call createsample 1 {0, 1, 2, 3} 8000
 .line 2
-.call createsprite 2 32 1 { 1 }
+.call )") + c.call + R"(
 .call debugprint "not reached")");
-  Result r = Run({applet, "-DEBUGDEVICE", "console"});
-  EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_NE(r.out.find("@joined.vls:2: Number expected in argument 4!"), std::string::npos) << r.out;
-  EXPECT_EQ(r.err.find("LeakSanitizer"), std::string::npos) << r.err;
+    Result r = Run({applet, "-DEBUGDEVICE", "console"});
+    EXPECT_EQ(r.status, 1) << c.call << r.out << r.err;
+    EXPECT_NE(r.out.find(std::string("@wrongtype.vls:2: ") + c.message), std::string::npos) << c.call << r.out;
+    EXPECT_EQ(r.err.find("LeakSanitizer"), std::string::npos) << c.call << r.err;
+  }
 }
 
 }  // namespace
