@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <unordered_map>
 
 #include "display/bgpic.h"
 #include "display/layers/layers.h"
@@ -39,8 +38,8 @@ struct Index {
   std::vector<Entry> entries;  // stack order
   std::vector<std::vector<int32_t>> cells;
   std::vector<int32_t> always;
-  std::unordered_map<const vlLayer*, int32_t> slots;
   std::vector<uint32_t> seen;
+  std::vector<int32_t> ids;  // a lookup's gathering
   uint32_t mark = 0;
   bool valid = false;
 };
@@ -55,6 +54,15 @@ bool WalkForced() {
 }
 
 bool gEnabled = !WalkForced();
+
+// Keeping the index up to date costs at every move; walking the stack
+// costs at every lookup. Where a batch moves most of a dense stack whose
+// moves merge into few rectangles (few lookups), the walk is cheaper: the
+// choice is made again at the first lookup after each batch of moves, from
+// the lookups of the batch before.
+unsigned long long gMoves = 0, gDecidedAt = 0;
+unsigned long long gLookups = 0;
+bool gPreferWalk = false;
 
 unsigned long long gKeptEpoch = 1;
 constexpr int32_t kWholeStack = 0x7FFFFFFF;
@@ -124,14 +132,13 @@ void Build(Index& index, vlBGPic* pic) {
   index.rows = (index.height + kCell - 1) / kCell;
   index.entries.clear();
   index.always.clear();
-  index.slots.clear();
   index.cells.resize(static_cast<size_t>(index.cols) * index.rows);
   for (auto& cell : index.cells) cell.clear();
   for (vlNode* node = pic->layers.head; node->succ; node = node->succ) {
     auto* layer = reinterpret_cast<vlLayer*>(node);
     const auto id = static_cast<int32_t>(index.entries.size());
     index.entries.push_back(Place(index, layer));
-    index.slots.emplace(layer, id);
+    layer->indexSlot = static_cast<uint32_t>(id);
     File(index, id);
   }
   index.seen.assign(index.entries.size(), 0);
@@ -148,13 +155,29 @@ bool FindLayersMeeting(vlBGPic* pic, const vlRectXYWH& r, std::vector<vlLayer*>*
   out->clear();
   if (positions) positions->clear();
   if (!gEnabled || !pic) return false;
+  gLookups++;
+  if (gMoves != gDecidedAt) {
+    // About three nanoseconds a layer per walk against some hundred and
+    // fifty per move kept in the index.
+    const auto layers = static_cast<unsigned long long>(gIndex.entries.size());
+    const unsigned long long moves = gMoves - gDecidedAt;
+    gPreferWalk = moves >= 32 && (gLookups - 1) * layers < 50 * moves;
+    gDecidedAt = gMoves;
+    gLookups = 1;
+    if (gPreferWalk) {
+      gIndex.valid = false;
+      KeptStackChanged();
+    }
+  }
+  if (gPreferWalk) return false;
   try {
     if (!Current(pic)) {
       if (!HasLayers(pic, kMinLayers)) return false;
       Build(gIndex, pic);
     }
     Index& index = gIndex;
-    std::vector<int32_t> ids(index.always);
+    std::vector<int32_t>& ids = index.ids;
+    ids.assign(index.always.begin(), index.always.end());
     vlRectXYWH cut;
     if (index.cols > 0 && IntersectRects(r, {0, 0, index.width, index.height}, &cut)) {
       if (++index.mark == 0) {
@@ -196,19 +219,20 @@ unsigned long long KeptBlendEpoch() { return gKeptEpoch; }
 int32_t KeptBlendLevel() { return gKeptLevel; }
 
 void NoteLayerMoved(const vlLayer* layer) {
+  gMoves++;
   if (!gIndex.valid || !gIndex.pic || gIndex.listChanges != ListChangeCount() || gIndex.stamp != gStamp) {
     gStamp++;
     KeptStackChanged();
     return;
   }
-  auto at = gIndex.slots.find(layer);
+  const uint32_t slot = layer->indexSlot;
   // Not in the indexed stack: the index does not change (the kept blend
   // may be another BGPic's).
-  if (at == gIndex.slots.end()) {
+  if (slot >= gIndex.entries.size() || gIndex.entries[slot].layer != layer) {
     KeptStackChanged();
     return;
   }
-  const int32_t id = at->second;
+  const auto id = static_cast<int32_t>(slot);
   // A layer above the kept ones leaves their blend as it is.
   if (id < gKeptLevel) {
     gKeptEpoch++;

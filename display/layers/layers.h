@@ -133,6 +133,9 @@ struct vlLayer {
   uint32_t geometricFilters;
   vlObjectData* userData;
   vlLayerGeometry* geometry[3];
+  // Where the layer index last filed the layer (checked against the index's
+  // own record of it before use).
+  uint32_t indexSlot;
 };
 
 // The options AddLayer may be given.

@@ -268,9 +268,16 @@ static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPi
   }
   // The index hands back the layers that may meet the area; without it
   // (few layers, the BGPic's own records) the stack is walked.
-  std::vector<vlLayer*> meeting;
+  // One list serves every redraw but one drawn from inside another.
+  static std::vector<vlLayer*> shared;
+  static bool sharedInUse = false;
+  std::vector<vlLayer*> own;
+  std::vector<vlLayer*>& meeting = sharedInUse ? own : shared;
   if (!current && FindLayersMeeting(pic, area, &meeting)) {
+    const bool took = &meeting == &shared;
+    if (took) sharedInUse = true;
     for (vlLayer* layer : meeting) DrawLayerPart(state, layer, current, dest, area);
+    if (took) sharedInUse = false;
     return;
   }
   for (vlNode* node = pic->layers.head; node->succ; node = node->succ)

@@ -81,7 +81,7 @@ class LayerIndex : public DisplayTest {
     const std::string a = Pos(rng), b = Pos(rng);
     const std::string x = Coord(rng, width_ + 40), y = Coord(rng, height_ + 40);
     const int n = CountLayers(pic());
-    switch (rng() % 26) {
+    switch (rng() % 27) {
       case 0: AddRandom(rng, addFlags); break;
       case 1:
         if (CountLayers(pic()) > 18) {
@@ -137,6 +137,14 @@ class LayerIndex : public DisplayTest {
         if (GetLayerBitmaps(L, l, l->geometry[2], 1, 1, -1, &image, &mask, &alpha, &w, &h, &extra) == 0 && image)
           FillBitmapRect(image, 0, 0, w, h, 0xFF000000u | static_cast<uint32_t>(rng() & 0xFFFFFF));
         RefreshRect(L, 0, 0, width_, height_, 0);
+        break;
+      }
+      case 18: {
+        // A batch moving most of the stack: redraws may walk it instead.
+        std::string batch;
+        for (int i = 0; i < 40; i++)
+          batch += ".call showlayer " + Pos(rng) + " " + Coord(rng, width_ + 40) + " " + Coord(rng, height_ + 40) + "\n";
+        ASSERT_EQ(Run(batch), 0);
         break;
       }
       case 17: {
