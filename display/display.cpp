@@ -289,8 +289,18 @@ int CmdCreateDisplay(vlVMState* L) {
   int status = 0;
   const bool haveTable = vl::GetTypeAt(L, 2) == VL_TTABLE;
   if (haveTable) {
+    // The record goes when a key of the wrong type stops the script from
+    // inside the reading; afterwards the paths below free it.
+    struct Held {
+      vlVMState* L;
+      vlDisplay* d;
+      ~Held() {
+        if (d) FreeRecord(L, d, 0);
+      }
+    } held{L, d};
     status = ParseDisplayTags(L, 2, d, 1, nullptr, nullptr);
     if (!status) status = ReadCreationKeys(L, 2, d);
+    held.d = nullptr;
   }
   if (!status) {
     if (d->styleFlags & (VL_DISPSTYLE_LAYERSCALE | VL_DISPSTYLE_LAYERS)) d->layersOn = 1;

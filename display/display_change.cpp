@@ -186,7 +186,17 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
   nd->width = oldPic->width;
   nd->height = oldPic->height;
   int scaleGiven = 0, orientationGiven = 0;
+  // Both copies go when a key of the wrong type stops the script from
+  // inside the parsing; afterwards the paths below free them.
+  struct Held {
+    vlDisplay *copy, *saved;
+    ~Held() {
+      std::free(copy);
+      std::free(saved);
+    }
+  } held{nd, old};
   int status = ParseDisplayTags(L, table, nd, 0, &scaleGiven, &orientationGiven);
+  held.copy = held.saved = nullptr;
   if (status) {
     std::free(nd);
     std::free(old);

@@ -510,8 +510,9 @@ TEST_F(Libraries, AVideoMovedPastThirtyTwoBitsPlaysOnFarOffAndComesBack) {
 
 // An argument of the wrong type stops the script from inside a command
 // that had already made something: the sprites gathered for a joined
-// sprite, a move's job, a mix's buffers, the menu items read so far. Each
-// goes with the error (the sanitizer build's leak check sees it).
+// sprite, a move's job, a mix's buffers, the menu items read so far, a new
+// display's record and the copies of a changed one. Each goes with the
+// error (the sanitizer build's leak check sees it).
 TEST_F(Libraries, ArgumentsOfTheWrongTypeStopTheScriptWithoutALeak) {
   const struct {
     const char* call;
@@ -522,6 +523,8 @@ TEST_F(Libraries, ArgumentsOfTheWrongTypeStopTheScriptWithoutALeak) {
       {"mixsample nil 100 8000 1 1 { pitch = \"high\" }", "Number expected in table argument \"pitch\"!"},
       {"createmenu 1 { { \"File\", { { \"Open\", flags = \"x\" } } } }",
        "Number expected in table argument \"flags\"!"},
+      {"createdisplay 5 { width = \"wide\" }", "Number expected in table argument \"width\"!"},
+      {"setdisplayattributes { title = {} }", "String expected in table argument \"title\"!"},
   };
   for (const auto& c : cases) {
     std::string applet = Applet("wrongtype", std::string(R"(.line 1
