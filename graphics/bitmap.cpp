@@ -162,6 +162,12 @@ struct DeferredCopy {
 };
 DeferredCopy gDeferred;
 
+// The deferred copy lands inside this rectangle of `to`.
+bool DeferredCopyInside(const vlBitmap* to, int32_t x, int32_t y, int32_t w, int32_t h) {
+  const DeferredCopy& c = gDeferred;
+  return c.to && c.to == to && c.dx >= x && c.dy >= y && c.dx + c.w <= x + w && c.dy + c.h <= y + h;
+}
+
 // Made under the platform's own locks: the pictures' locks would settle,
 // before the copy, what comes after it.
 void SettleDeferredCopy() {
@@ -287,8 +293,7 @@ void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t 
 void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h) {
   // Not while another picture owes `to`'s pixels: paying that reads the
   // deferred copy's.
-  if (gDeferred.to == to && src != to && !(gOwed.to && gOwed.from == to) && gDeferred.dx >= x && gDeferred.dy >= y && gDeferred.dx + gDeferred.w <= x + w &&
-      gDeferred.dy + gDeferred.h <= y + h)
+  if (src != to && !(gOwed.to && gOwed.from == to) && DeferredCopyInside(to, x, y, w, h))
     gDeferred.to = gDeferred.from = nullptr;
   if (!gOwed.to || to != gOwed.to || src == to) return;
   for (int32_t i = 0; i < gOwed.count; i++) {
@@ -315,16 +320,12 @@ bool DeferBitmapCopy(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32
   if (gHeldBitmap && (gHeldBitmap == dst || gHeldBitmap == src)) SettleIfInvolved(gHeldBitmap, true);
   DropOwedCopyCoveredBy(dst, src, dx, dy, w, h);
   if (gOwed.to && (gOwed.to == dst || gOwed.to == src || gOwed.from == dst)) SettleOwedCopy();
-  if (gDeferred.to) {
-    // One this copy covers is never made: a frame drawn whole over the
-    // last one costs nothing until the picture is used.
-    const DeferredCopy& o = gDeferred;
-    const bool covered = o.to == dst && o.dx >= dx && o.dy >= dy && o.dx + o.w <= dx + w && o.dy + o.h <= dy + h;
-    if (covered)
-      gDeferred.to = gDeferred.from = nullptr;
-    else
-      SettleDeferredCopy();
-  }
+  // One this copy covers is never made: a frame drawn whole over the last
+  // one costs nothing until the picture is used.
+  if (DeferredCopyInside(dst, dx, dy, w, h))
+    gDeferred.to = gDeferred.from = nullptr;
+  else
+    SettleDeferredCopy();
   gDeferred = DeferredCopy{src, dst, sx, sy, dx, dy, w, h};
   return true;
 }
