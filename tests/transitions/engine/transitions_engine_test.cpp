@@ -326,7 +326,8 @@ TEST_F(Fx, BrushEffectsOnADisplayWithoutLayers) {
 // A frame's fill on a display without layers goes where the frame's blits
 // go: under a sprite (drawn again over it, on the window too), into the
 // front copy (the picture under the sprites) while sprites are shown or
-// when what the effect draws stays, elsewhere not; cut to the BGPic.
+// when what the effect draws stays, elsewhere not; cut to the BGPic. A
+// transition to the shown BGPic leaves the front copy without the sprite.
 TEST_F(Fx, FillsGoUnderTheSpritesAndWhereTheFramesGo) {
   vlDisplay* d = Open(64, 48);
   ASSERT_NE(d, nullptr);
@@ -365,6 +366,14 @@ TEST_F(Fx, FillsGoUnderTheSpritesAndWhereTheFramesGo) {
   EXPECT_EQ(WindowPixel(d, 63, 47), 0xFFFF00u);
   EXPECT_EQ(WindowPixel(d, 4, 32), 0xFF0000u);
   EXPECT_EQ(at(d->front, 4, 32), 0xFFFF00u);
+  // The shown BGPic again through a slide: the new picture holds what was
+  // drawn and the sprite; the front copy ends with the drawing alone.
+  ASSERT_EQ(Run(".call displaytransitionfx 1 101 30"), 0);
+  EXPECT_EQ(WindowPixel(d, 4, 32), 0xFF0000u);
+  EXPECT_EQ(at(d->front, 4, 32), 0xFFFF00u);
+  ASSERT_EQ(Run(".call displaysprite 1 40 20"), 0);
+  EXPECT_EQ(WindowPixel(d, 4, 32), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d, 44, 24), 0xFF0000u);
   ASSERT_EQ(Run(".call removesprites"), 0);
   FreeSpriteLibrary(L);
 }
