@@ -78,11 +78,8 @@ void PointBounds(const double* p, int32_t n, int32_t* minX, int32_t* minY, int32
     if (i == 0 || y > y1) y1 = y;
   }
   // Saturated: a point past 32 bits (a huge scale) must not wrap around.
-  auto narrow = [](double v) {
-    return v != v ? 0 : static_cast<int32_t>(std::clamp(v, double{INT32_MIN}, double{INT32_MAX}));
-  };
-  *minX = narrow(x0), *minY = narrow(y0);
-  *maxX = narrow(x1), *maxY = narrow(y1);
+  *minX = vl::DoubleToInt32Saturated(x0), *minY = vl::DoubleToInt32Saturated(y0);
+  *maxX = vl::DoubleToInt32Saturated(x1), *maxY = vl::DoubleToInt32Saturated(y1);
 }
 
 void TransformPointsBounds(double* p, int32_t n, const double* m, double ax, double ay, int32_t* w, int32_t* h,

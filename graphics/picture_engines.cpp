@@ -201,9 +201,6 @@ int32_t ScaleBitmap(vlBitmap* source, vlBitmap* mask, vlBitmap* alpha, int32_t x
     }
     if (int32_t rc = AdapterRefused()) return rc;
   }
-  if (int32_t rc = EnsureScaleTables(tw, th, &gTables.xCap, &gTables.yCap, &gTables.xFrac, &gTables.xStep,
-                                     &gTables.yFrac, &gTables.yStep))
-    return rc;
   Made made;
   vlBitmap* dst = target;
   if (!target) {
@@ -211,6 +208,11 @@ int32_t ScaleBitmap(vlBitmap* source, vlBitmap* mask, vlBitmap* alpha, int32_t x
     if (mask && !(made.mask = NewMaskPlane(made.bitmap, tw, th, 1, nullptr, 0))) return ERR_ALLOCMASK;
     if (alpha && !(made.alpha = NewAlphaPlane(tw, th, 1, nullptr, 0))) return ERR_ALLOCALPHA;
   }
+  // After the pictures: the tables are kept for the next scale, so a size
+  // no picture can have must not make them that large first.
+  if (int32_t rc = EnsureScaleTables(tw, th, &gTables.xCap, &gTables.yCap, &gTables.xFrac, &gTables.xStep,
+                                     &gTables.yFrac, &gTables.yStep))
+    return rc;
   vlScaleJob j{};
   j.x = x;
   j.y = y;

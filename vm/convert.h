@@ -13,6 +13,15 @@ constexpr int32_t DoubleToInt32(double d) {
   return static_cast<int32_t>(d);
 }
 
+// Truncates toward zero, holding values outside int32 at its nearest end
+// (NaN gives 0): for sizes and places, where a far value must stay far.
+constexpr int32_t DoubleToInt32Saturated(double d) {
+  if (d != d) return 0;
+  if (d <= -2147483648.0) return INT32_MIN;
+  if (d >= 2147483647.0) return INT32_MAX;
+  return static_cast<int32_t>(d);
+}
+
 // Truncates toward zero; NaN and values outside int64 give INT64_MIN.
 constexpr int64_t DoubleToInt64(double d) {
   if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return INT64_MIN;

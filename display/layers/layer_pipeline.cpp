@@ -17,6 +17,7 @@
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
 #include "runtime/console.h"
+#include "vm/convert.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -95,8 +96,8 @@ int TransformPictures(vlVMState* state, vlLayer* layer, vlLayerGeometry* target,
   } else if (t->b == 0 && t->c == 0 && t->a > 0 && t->d > 0) {
     // A pure scale goes through the scaler; sizes that land a rounding
     // error below a whole number keep that number.
-    tw = std::max(1, static_cast<int32_t>(w * t->a + 1e-9));
-    th = std::max(1, static_cast<int32_t>(h * t->d + 1e-9));
+    tw = std::max(1, vl::DoubleToInt32Saturated(w * t->a + 1e-9));
+    th = std::max(1, vl::DoubleToInt32Saturated(h * t->d + 1e-9));
     status = ScaleBitmap(image, mask, alpha, sx, sy, nullptr, w, h, tw, th, static_cast<int32_t>(t->smooth), 0, &ni,
                          &nm, &na);
   } else {

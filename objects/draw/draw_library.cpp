@@ -34,6 +34,7 @@
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
+#include "vm/convert.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
@@ -192,12 +193,16 @@ int CmdPolygon(vlVMState* L) {
   }
   for (size_t i = 0; i < n; ++i) v[2 * i] -= minX, v[2 * i + 1] -= minY;
   vlShapeTags tags;
+  // A polygon wider than any picture cannot be drawn; its place is held
+  // within 32 bits (far off the display when it is that far).
+  if (!(rMaxX - rMinX < kMaxShapeSide && rMaxY - rMinY < kMaxShapeSide)) return ERR_BITMAP;
   const int32_t w = static_cast<int32_t>(rMaxX - rMinX) + 1, h = static_cast<int32_t>(rMaxY - rMinY) + 1;
+  const int32_t px = vl::DoubleToInt32Saturated(x + std::trunc(minX));
+  const int32_t py = vl::DoubleToInt32Saturated(y + std::trunc(minY));
   if (int status = ReadShapeTags(L, 6, w, h, 0, &tags)) return status;
   if (gShapeAsPath)
-    return gShapeAsPath(L, VL_SHAPE_POLYGON, x + static_cast<int32_t>(minX), y + static_cast<int32_t>(minY),
-                        Color(L, 5), 6, static_cast<double>(n), 0, 0, 0, 0, v.data());
-  return DrawPolygonShape(L, 0, GetDrawState(), x + static_cast<int32_t>(minX), y + static_cast<int32_t>(minY),
+    return gShapeAsPath(L, VL_SHAPE_POLYGON, px, py, Color(L, 5), 6, static_cast<double>(n), 0, 0, 0, 0, v.data());
+  return DrawPolygonShape(L, 0, GetDrawState(), px, py,
                           v.data(), static_cast<int32_t>(n), Color(L, 5), &tags, nullptr);
 }
 

@@ -359,7 +359,9 @@ TEST_F(Libraries, PathsWithoutLengthFailAsEmptyAndTheAppletGoesOn) {
 // and blit arithmetic, or ask for petabytes of working memory. A shape no
 // picture can hold fails with 1522, one far off the display draws nothing
 // (and, as a layer, fails with 1217), a path layer larger than any picture
-// is out of memory without asking for it, and the display still draws.
+// is out of memory without asking for it, a brush layer scaled past any
+// picture fails with 1522 (its size no longer wraps to one pixel), and the
+// display still draws.
 TEST_F(Libraries, ShapesAndFramesPastThirtyTwoBitsFailCleanlyAndDrawingGoesOn) {
   std::string applet = Applet("farshapes", R"(.line 1
 .call exitonerror 0
@@ -401,10 +403,12 @@ TEST_F(Libraries, ShapesAndFramesPastThirtyTwoBitsFailCleanlyAndDrawingGoesOn) {
 .call lineto 4 0 200
 .call drawpath 4 0 0 255 { scalex = 1e6, scaley = 1e6 }
 .call getlasterror -> c
-.call debugprint $a $b $c)");
+.call displaybrush 1 0 0 { scalex = 1e9, scaley = 1e9 }
+.call getlasterror -> d
+.call debugprint $a $b $c $d)");
   Result r = Run({applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "1522 0 1522 1522 1522\n1522 0 0 16711680\n1217 1217 1000\n");
+  EXPECT_EQ(r.out, "1522 0 1522 1522 1522\n1522 0 0 16711680\n1217 1217 1000 1522\n");
 }
 
 // Sprites and layers sent past 32 bits used to overflow the redraw of the
