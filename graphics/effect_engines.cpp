@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/channel_access.h"
 #include "graphics/effect_kernels.h"
 #include "graphics/image_kernels.h"
 #include "graphics/picture_engines.h"
@@ -178,10 +180,26 @@ int32_t ContrastBitmap(vlBitmap* bitmap, int32_t w, int32_t h, int32_t sharpen, 
   Pixels p(bitmap, access);
   if (!p.ok()) return ERR_LOCKBMAP;
   p.Fit(w, h);
+  const int32_t bpp = p.bpp();
+  if (bpp != 2 && bpp != 4) return 0;
+  uint8_t* pixels = p.access().pixels;
+  const int32_t rowLength = p.access().rowLength, format = p.access().format;
+  const size_t rowBytes = static_cast<size_t>(std::max(w, 0)) * bpp;
+  // A pass that changes no pixel changes none after it either: repeated
+  // passes stop there, so a huge count gives the same picture without
+  // running for ever.
+  std::vector<uint8_t> before;
+  if (count > 1 && h > 0) before.resize(rowBytes * h);
   for (int32_t i = 0; i < count; ++i) {
-    if (p.bpp() == 2) ContrastPix16(p.access().pixels, w, h, p.access().rowLength, p.access().format, sharpen ? 1 : -1);
-    else if (p.bpp() == 4) ContrastPix32(p.access().pixels, w, h, p.access().rowLength, p.access().format, sharpen ? 1 : -1);
-    else break;
+    for (int32_t y = 0; y < h && !before.empty(); ++y)
+      std::memcpy(before.data() + rowBytes * y, vlpix::PixelAt(pixels, rowLength, bpp, 0, y), rowBytes);
+    if (bpp == 2) ContrastPix16(pixels, w, h, rowLength, format, sharpen ? 1 : -1);
+    else ContrastPix32(pixels, w, h, rowLength, format, sharpen ? 1 : -1);
+    if (before.empty()) continue;
+    bool changed = false;
+    for (int32_t y = 0; y < h && !changed; ++y)
+      changed = std::memcmp(before.data() + rowBytes * y, vlpix::PixelAt(pixels, rowLength, bpp, 0, y), rowBytes) != 0;
+    if (!changed) break;
   }
   return 0;
 }

@@ -16,6 +16,7 @@
 namespace {
 
 using vlplayer::Result;
+using vlplayer::RunOptions;
 
 using Libraries = vlplayer::PlayerTest;
 
@@ -510,6 +511,36 @@ TEST_F(Libraries, AVideoMovedPastThirtyTwoBitsPlaysOnFarOffAndComesBack) {
   Result r = Run({applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "0 0 0\n");
+}
+
+// Contrast passes repeated a billion times used to run for hours; the
+// passes stop once one changes nothing, which leaves the picture exactly
+// as the full count would: equal to a few hundred passes.
+TEST_F(Libraries, AContrastRepeatedABillionTimesEndsAtThePictureItSettlesOn) {
+  std::string applet = Applet("contrast", R"(.line 1
+.call setfillstyle 1
+.call createbrush 1 32 32 255
+.call selectbrush 1
+.call box 0 0 16 32 12345678
+.call box 16 0 16 32 8421504
+.call endselect
+.call copybrush 1 2
+.call contrastbrush 1 1 400
+.call contrastbrush 2 1 1000000000
+.call readbrushpixel 1 4 4 -> a
+.call readbrushpixel 2 4 4 -> b
+.call readbrushpixel 1 20 4 -> c
+.call readbrushpixel 2 20 4 -> d
+.call debugprint $a $b $c $d)");
+  RunOptions options;
+  options.timeoutSeconds = 20;
+  Result r = Run({applet}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  int a = -1, b = -2, c = -3, d = -4;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d %d %d %d", &a, &b, &c, &d), 4) << r.out;
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(c, d);
+  EXPECT_NE(a, 12345678);  // the passes did change the picture
 }
 
 // An argument of the wrong type stops the script from inside a command
