@@ -1,6 +1,5 @@
 // The "layers" command library: switching layers on and off, showing,
 // hiding and removing layers, finding them, and collision tests.
-#include "display/layers/kept_blend.h"
 #include "display/commands/layers_library.h"
 
 #include <algorithm>
@@ -8,9 +7,12 @@
 #include <cstring>
 #include <strings.h>
 
+#include <vector>
+
 #include "display/layers/layer_index.h"
 #include "display/layers/async_draw.h"
 #include "display/layers/batched_refresh.h"
+#include "display/layers/kept_blend.h"
 #include "display/layers/engine_hooks.h"
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
@@ -195,16 +197,26 @@ int CmdGetLayerAtPos(vlVMState* L) {
     x = static_cast<int32_t>(x * d->scaleX);
     y = static_cast<int32_t>(y * d->scaleY);
   }
-  int32_t found = 0, pos = 1;
+  int32_t found = 0;
   const char* name = "";
-  for (vlNode* n = vlCurrentOutput->layers.head; n->succ; n = n->succ, pos++) {
-    auto* l = reinterpret_cast<vlLayer*>(n);
+  // The topmost layer whose drawn rectangle holds the point, hidden or not.
+  auto consider = [&](const vlLayer* l, int32_t pos) {
     const vlLayerGeometry* g = l->geometry[2];
-    if (l->type == VL_LAYER_NOOBJECT || !g) continue;
+    if (l->type == VL_LAYER_NOOBJECT || !g) return;
     if (x >= g->drawnX && y >= g->drawnY && x < g->drawnX + g->drawnWidth && y < g->drawnY + g->drawnHeight) {
       found = pos;
       name = l->name ? l->name : "";
     }
+  };
+  vlBGPic* pic = vlCurrentOutput;
+  std::vector<vlLayer*> layers;
+  std::vector<int32_t> positions;
+  if (x >= 0 && y >= 0 && x < pic->dispWidth && y < pic->dispHeight &&
+      FindLayersMeeting(pic, {x, y, 1, 1}, &layers, &positions)) {
+    for (size_t i = 0; i < layers.size(); i++) consider(layers[i], positions[i]);
+  } else {
+    int32_t pos = 1;
+    for (vlNode* n = pic->layers.head; n->succ; n = n->succ, pos++) consider(reinterpret_cast<vlLayer*>(n), pos);
   }
   vl::PushNumber(L, found);
   vl::PushString(L, name);

@@ -234,6 +234,17 @@ class LayerIndex : public DisplayTest {
         CompareRect(x, y, w, h, what.c_str());
       }
       CompareWindow(what.c_str());
+      // The layer at a point, found through the index and by the walk (now
+      // and then: a command other than a move ends the kept blend).
+      for (int k = 0; k < (step % 6 == 5 ? 4 : 0); k++) {
+        const std::string point = std::to_string(rng() % width_) + " " + std::to_string(rng() % height_);
+        ASSERT_EQ(Run(".call getlayeratpos " + point + " -> p"), 0);
+        const double indexed = Num("p");
+        SetLayerIndexEnabled(false);
+        ASSERT_EQ(Run(".call getlayeratpos " + point + " -> p"), 0);
+        SetLayerIndexEnabled(true);
+        ASSERT_EQ(indexed, Num("p")) << what << " at " << point;
+      }
       if (HasFailure()) return;
     }
     // The sequence went through the kept blend, not only around it.
