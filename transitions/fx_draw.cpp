@@ -12,6 +12,7 @@
 #include "graphics/geometry.h"
 #include "display/layers/layers.h"
 #include "graphics/picture_engines.h"
+#include "objects/sprites/sprite.h"
 #include "transitions/fx_engine.h"
 
 namespace {
@@ -41,7 +42,7 @@ void FillOnDisplay(vlFxContext* fx, vlDisplay* d, vlRectXYWH r, uint32_t color) 
   FillBitmapRect(back, r.x, r.y, r.width, r.height, color);
   if (!d->layersOn && d->front && d->front != back && (sprites || (fx->blitFlags & VL_SAFEBLT_KEEP)))
     FillBitmapRect(d->front, r.x, r.y, r.width, r.height, color);
-  if (sprites && gLayerHooks.overlapsSprite(shown, r.x, r.y, r.width, r.height))
+  if (sprites && OverlapsSprite(shown, r.x, r.y, r.width, r.height))
     RedrawLayers(fx->vm, d, d->bgpic, back, r.x, r.y, r.width, r.height, 2);
   if (!(fx->blitFlags & VL_SAFEBLT_NOSHOW)) UpdateDisplayRect(back, r.x, r.y, d, r.x, r.y, r.width, r.height, 1);
 }
