@@ -287,22 +287,20 @@ void FillFXRect(vlFxContext* fx, int32_t x, int32_t y, int32_t w, int32_t h, uin
                     fx->height, fx->layerMask, fx->layerAlpha, 0);
     return;
   }
-  if (fx->target) {
-    FillBitmapRect(fx->target, x, y, w, h, color);
-  } else if (d && fx->backgroundTarget && !fx->scaledOutput) {
-    FillBitmapRect(d->front, x, y, w, h, color);
-  } else if (d) {
-    FillOnDisplay(fx, d, {x, y, w, h}, color);
-  }
+  // Off screen (scaled output, a marked display) the fill waits in the
+  // back buffer with the frame's blits and goes out with the frame.
+  if (fx->target) FillBitmapRect(fx->target, x, y, w, h, color);
+  else if (d) FillOnDisplay(fx, d, {x, y, w, h}, color);
 }
 
 void EndFXFrame(vlFxContext* fx) {
   vlDisplay* d = CurrentDisplay();
   if (!fx->replaying && d) {
-    if (fx->layered && (fx->layerStyled || fx->backgroundTarget)) PresentFXLayer(fx, VL_FXB_PUSH);
+    const bool presented = fx->layered && (fx->layerStyled || fx->backgroundTarget);
+    if (presented) PresentFXLayer(fx, VL_FXB_PUSH);
     if (fx->scaledOutput)
       UpdateDisplayRect(d->back, 0, 0, d, 0, 0, fx->destWidth, fx->destHeight, 1);
-    else if (fx->backgroundTarget)
+    else if (fx->backgroundTarget && !presented)
       BlitEffectRect(fx->vm, d->back, fx->x, fx->y, d, fx->x, fx->y, fx->width, fx->height);
   }
   fx->frame++;

@@ -937,6 +937,10 @@ int RunTransitionFX(vlFxContext* tmpl) {
     return fail(ERR_WRONGUSAGE);
   if (d->outputType != VL_OUTPUT_DISPLAY && !keepSelect) LeaveSelectMode(fx->vm, d, 0);
   fx->scaledOutput = GetDisplayMapping(d).scaling == VL_SCALING_OUTPUT;
+  // A display its adapter marked is drawn off screen, each frame shown
+  // whole at its end; a layer is then always drawn in its working planes.
+  const bool marked = d->styleFlags & VL_DISPSTYLE_ADAPTERCAP2;
+  if (marked) fx->forceRealtime = 1;
   if (fx->objectType == VL_FX_BRUSH || fx->objectType == VL_FX_BGPICPART || fx->objectType == VL_FX_TEXTOBJECT) {
     const int status = fx->objectType == VL_FX_BRUSH       ? PrepareBrush(fx, d)
                        : fx->objectType == VL_FX_TEXTOBJECT ? PrepareTextObject(fx, d)
@@ -965,6 +969,10 @@ int RunTransitionFX(vlFxContext* tmpl) {
   fx->destHeight = d->bgpic->dispHeight;
   fx->blitFlags = fx->scaledOutput ? 0x24 : 4;
   if (d->layersOn && bgpicTarget) fx->blitFlags |= 0x40;
+  if (marked) {
+    fx->backgroundTarget = 1;
+    fx->blitFlags |= VL_SAFEBLT_NOSHOW;
+  }
   // What an effect shows on a display without layers stays drawn, as a
   // plain DisplayBrush does: the front copy takes each frame, so a sprite
   // passing, a scaled window's refresh or a snapshot keeps it. A BGPic's

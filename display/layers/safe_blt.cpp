@@ -237,7 +237,10 @@ void BlitEffectRect(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlDispl
   const int32_t oh = vlCurrentOutput ? vlCurrentOutput->dispHeight : d->height;
   ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &w, &h, src->width, src->height, ow, oh, 0);
   if (w < 1 || h < 1) return;
-  if (d->back && vlCurrentOutput && gLayerHooks.overlapsSprite(vlCurrentOutput, dx, dy, w, h)) {
+  // The back buffer already holds the sprites (every blit that met one drew
+  // them again): drawn once more, a sprite's soft edges would darken.
+  if (d->back && src != d->back && vlCurrentOutput && gLayerHooks.overlapsSprite(vlCurrentOutput, dx, dy, w, h)) {
+    BltBitmap(src, sx, sy, d->back, dx, dy, w, h);
     RedrawBGPicLayers(L, d, d->bgpic, d->back, dx, dy, w, h, 2);
     UpdateDisplayRect(d->back, dx, dy, d, dx, dy, w, h, 1);
   } else {

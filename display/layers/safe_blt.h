@@ -52,8 +52,9 @@ void BlitToDrawTarget(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t 
                       int32_t width, int32_t height, int32_t srcWidth, int32_t srcHeight, vlBitmap* mask,
                       vlBitmap* alpha);
 
-// For the transition effects: shows a rectangle of source (or, under a
-// sprite, the composed back buffer) on the display.
+// For the transition effects: shows a rectangle of source on the display;
+// a source other than the back buffer goes there first under a sprite,
+// which is drawn over it.
 void BlitEffectRect(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, vlDisplay* display,
                     int32_t dstX, int32_t dstY, int32_t width, int32_t height);
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -424,3 +425,147 @@ TEST_F(AdapterDisplay, TimerAdapterDrivesIntervalsAndTimeouts) {
 }
 
 }  // namespace
+
+// Transitions on a display its adapter marks are drawn off screen and each
+// frame is handed to the adapter whole; the window must look the same as
+// on an unmarked display, mid-effect and at the end: a brush wiped in under
+// a sprite, a crossfade, a BGPic sliding in behind a colour fill and, on a
+// display with layers, a layer (then drawn in its working planes).
+TEST_F(AdapterDisplay, TransitionsOnAMarkedDisplayShowWhatAnUnmarkedOneShows) {
+  int status = 0;
+  auto noise = [&](const char* size, int seed, const char* name) {
+    const std::string path = dir() + "/" + name;
+    Tool(std::string("convert -size ") + size + " xc: -seed " + std::to_string(seed) + " +noise Random " +
+             vlplayer::Quote(path),
+         &status);
+    EXPECT_EQ(status, 0);
+    return path;
+  };
+  const std::string bg = noise("96x64", 3, "bg.bmp"), bg2 = noise("96x64", 4, "bg2.bmp");
+  const std::string wipe = noise("40x30", 5, "wipe.bmp"), fade = noise("30x20", 6, "fade.bmp");
+  const std::string layer = noise("24x16", 7, "layer.bmp");
+  // A half-transparent sprite: drawn twice over a frame, it would darken.
+  const std::string sprite = dir() + "/sprite.png";
+  Tool("convert -size 8x8 xc:'#FF00FF80' PNG32:" + vlplayer::Quote(sprite), &status);
+  ASSERT_EQ(status, 0);
+  constexpr int kGrabs = 7;
+  auto grab = [&](int n) {
+    const std::string k = std::to_string(n);
+    return ".call base=1 makedirectory \"" + dir() + "/ready" + k + "\"\n" +
+           vlplayer::WaitUntilFileExists(dir() + "/grabbed" + k, "grab" + k);
+  };
+  // Draws the first frames of the asynchronous effect h, a grab, the rest.
+  auto frames = [&](int n) {
+    const std::string loop = "rest" + std::to_string(n);
+    return ".call asyncdrawframe $h\n.call asyncdrawframe $h\n.call asyncdrawframe $h\n" + grab(n) + loop +
+           ":\n.call asyncdrawframe $h -> r\ngetglobal 0 \"r\"\neq 1 0 #0\njump " + loop + "\n" + grab(n + 1);
+  };
+  const std::string applet = Applet("adaptermarked", ".line 1\n.call base=1 loadbgpic 2 \"" + bg +
+      "\"\n.call base=1 displaybgpic 2\n.table 0 { title = \"adaptertest\" }\n.call base=1 setdisplayattributes r0\n"
+      ".call base=1 loadbgpic 3 \"" + bg2 + "\"\n.call base=1 loadbrush 1 \"" + wipe + "\"\n"
+      ".call base=1 loadbrush 5 \"" + fade + "\"\n.call base=1 loadbrush 6 \"" + layer + "\"\n"
+      ".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 12 \"" + sprite + "\" r0\n.call base=1 createsprite 1 3 12\n"
+      ".call base=1 displaysprite 1 30 20\n"
+      ".table 0 { type = 0, speed = 3, parameter = 5, async = 1 }\n"
+      ".call base=1 displaybrushfx 1 20 10 r0 -> h\n" + frames(1) +
+      ".table 0 { type = 115, speed = 24, async = 1 }\n.call base=1 displaybrushfx 5 60 40 r0 -> h\n" + frames(3) +
+      // The BGPic's own transition runs to its end: the grab is taken
+      // while it runs.
+      ".call base=1 makedirectory \"" + dir() + "/ready5\"\n"
+      ".table 0 { type = 101, speed = 1, parameter = 65280 }\n.call base=1 displaytransitionfx 3 r0\n" + grab(6) +
+      ".call enablelayers\n.table 0 { type = 0, speed = 2, parameter = 4 }\n"
+      ".call base=1 displaybrushfx 6 60 5 r0\n" + grab(7) +
+      ".call debugprint \"done\"\n");
+  // The run through the adapter, marked or not: the window after each grab
+  // point (taken until two grabs agree), and the adapter's log.
+  auto play = [&](bool marked, std::vector<std::string>* grabs) {
+    RunOptions options;
+    options.timeoutSeconds = 40;
+    options.program = AdapterProgram();
+    const char* log = marked ? "marked" : "unmarked";
+    std::remove(Log(log).c_str());
+    options.env = {"VL_XADAPTER_LOG=" + Log(log), std::string("VL_XADAPTER_MARK=") + (marked ? "1" : "0"),
+                   "VL_XADAPTER_BLITS=1"};
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      const std::string id = vlplayer::WaitForWindow(display, "adaptertest");
+      for (int n = 1; n <= kGrabs; ++n) {
+        const std::string k = std::to_string(n);
+        for (int i = 0; i < 500 && access((dir() + "/ready" + k).c_str(), F_OK) != 0; ++i) usleep(20000);
+        std::string last, now;
+        if (n == 5) {
+          usleep(300000);
+          grabs->push_back(id.empty() ? "" : Tool("import -window " + id + " -depth 8 rgb:-"));
+          continue;
+        }
+        for (int i = 0; i < 20 && !id.empty(); ++i) {
+          now = Tool("import -window " + id + " -depth 8 rgb:-");
+          if (now == last) break;
+          last = now;
+          usleep(50000);
+        }
+        grabs->push_back(now);
+        WriteFile("grabbed" + k, "");
+      }
+    };
+    for (int n = 1; n <= kGrabs; ++n) {
+      rmdir((dir() + "/ready" + std::to_string(n)).c_str());
+      unlink((dir() + "/grabbed" + std::to_string(n)).c_str());
+    }
+    Result r = Run({"-requireplugins", "xadapter", applet}, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "done\n");
+    return ReadFile(Log(log));
+  };
+  std::vector<std::string> plain, marked;
+  const std::string plainLog = play(false, &plain), markedLog = play(true, &marked);
+  ASSERT_EQ(plain.size(), static_cast<size_t>(kGrabs));
+  ASSERT_EQ(marked.size(), static_cast<size_t>(kGrabs));
+  const char* const names[kGrabs] = {"wipe, mid-effect", "wipe, end",  "crossfade, mid-effect", "crossfade, end",
+                                     "slide, mid-effect", "slide, end", "layer, end"};
+  for (int n = 0; n < kGrabs; ++n) {
+    SCOPED_TRACE(names[n]);
+    ASSERT_EQ(plain[n].size(), kWidth * kHeight * 3u);
+    ASSERT_EQ(marked[n].size(), kWidth * kHeight * 3u);
+    // The slide's grab mid-effect is taken at a moment, not a frame.
+    if (n != 4) {
+      EXPECT_EQ(Differing(plain[n], marked[n]), 0);
+    }
+  }
+  // The grabs show progress: mid-effect differs from the end, and each
+  // effect changed the window.
+  for (int n = 0; n < 6; n += 2) EXPECT_GT(Differing(plain[n], plain[n + 1]), 40) << names[n];
+  EXPECT_GT(Differing(plain[1], plain[3]), 300);
+  EXPECT_GT(Differing(plain[3], plain[5]), 3000);
+  EXPECT_GT(Differing(plain[5], plain[6]), 200);
+  auto at = [](const std::string& p, int x, int y) { return p.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  const std::string green("\0\xFF\0", 3);
+  // The sprite stays on top of the wipe, mixed into it; the slide's fill
+  // is on the window mid-effect (the new picture comes in after it).
+  for (int n : {0, 1})
+    for (int y = 20; y < 28; ++y)
+      for (int x = 30; x < 38; ++x) {
+        const std::string p = at(marked[n], x, y);
+        EXPECT_TRUE(uint8_t(p[0]) >= 0x7F && uint8_t(p[2]) >= 0x7F && uint8_t(p[1]) <= 0x81)
+            << names[n] << " " << x << "," << y;
+      }
+  for (const auto* grabs : {&plain, &marked}) {
+    int filled = 0;
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) filled += at((*grabs)[4], x, y) == green;
+    EXPECT_GT(filled, 4 * kHeight) << (grabs == &marked ? "marked" : "unmarked");
+    EXPECT_LT(filled, kWidth * kHeight);
+    EXPECT_GT(Differing((*grabs)[4], (*grabs)[5]), 1000);
+  }
+  // The marked display was handed whole frames: the wipe's 40 x 30, the
+  // layer's 24 x 16 and the BGPic's 96 x 64 once a frame, the unmarked one
+  // strips.
+  auto count = [](const std::string& log, const std::string& line) {
+    int n = 0;
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+    return n;
+  };
+  for (const char* size : {"blit 40x30\n", "blit 24x16\n", "blit 96x64\n"}) {
+    SCOPED_TRACE(size);
+    EXPECT_GE(count(markedLog, size), count(plainLog, size) + 5);
+  }
+}

@@ -291,9 +291,13 @@ EXPORT int DetermineBorderSizes(void*, int32_t* l, int32_t* r, int32_t* t, int32
   return 0;
 }
 EXPORT void* OpenDisplay(const char* title, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t,
-                         const vlTagItem*) {
+                         const vlTagItem* tags) {
   if (!gX && !(gX = XOpenDisplay(nullptr))) return nullptr;
   Log("open", w, h);
+  // With VL_XADAPTER_MARK it marks the display (its second capability
+  // word): the player then hands it transition frames whole.
+  const char* mark = std::getenv("VL_XADAPTER_MARK");
+  if (auto* caps = reinterpret_cast<uint32_t*>(GetTagValue(tags, 4, 0)); caps && mark && *mark == '1') *caps = 1;
   auto* s = static_cast<Surface*>(std::calloc(1, sizeof(Surface)));
   s->width = w;
   s->height = h;
@@ -365,6 +369,10 @@ EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
   int32_t r[4];
   vltestadapter::CopyPictureRect(gSvc, source, tags, s->width, s->height, r,
                                  [&](int32_t x, int32_t y, uint32_t rgb) { s->pixels[y * s->width + x] = rgb; });
+  // With VL_XADAPTER_BLITS the size of each rectangle it was handed.
+  const char* blits = std::getenv("VL_XADAPTER_BLITS");
+  if (blits && *blits == '1')
+    Log("blit", static_cast<int32_t>(GetTagValue(tags, 5, 0)), static_cast<int32_t>(GetTagValue(tags, 6, 0)));
   Present(s, r[0], r[1], r[2], r[3]);
   return 0;
 }
