@@ -3,6 +3,7 @@
 // reflect for conical). Depends on gradient_kernels and the bitmaps.
 #include "graphics/gradient_render.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -85,19 +86,25 @@ void RenderGradient(const vlGradientJob& j) {
   }
   const double turn = g->angle * kPi / 180;
 
-  for (int32_t y = 0; y < h; ++y) {
+  // Only the rows and columns that land in the buffer are visited: a
+  // gradient laid over a box far larger than the buffer costs what shows.
+  const int32_t y0 = static_cast<int32_t>(std::clamp<int64_t>(-int64_t{j.top}, 0, h));
+  const int32_t y1 = static_cast<int32_t>(std::clamp<int64_t>(int64_t{j.bufferHeight} - j.top, 0, h));
+  const int32_t x0 = static_cast<int32_t>(std::clamp<int64_t>(-int64_t{j.left}, 0, w));
+  const int32_t x1 = static_cast<int32_t>(std::clamp<int64_t>(int64_t{j.bufferWidth} - j.left, 0, w));
+  for (int32_t y = y0; y < y1; ++y) {
     const int64_t by = int64_t{j.top} + y;
-    if (by < 0 || by >= j.bufferHeight) continue;
     const double py = y + 0.5;
     int64_t t = 0, step = 0;
     if (g->type == VL_GRADIENT_LINEAR && len > 0) {
       t = Fixed(((0.5 - c0x) * ux + (py - c0y) * uy) / len);
       step = Fixed(ux / len);
     }
+    // The row's position steps from its first pixel, whichever shows.
+    t += step * x0;
     uint8_t* row = j.pixels + static_cast<intptr_t>(by) * j.rowLength * B;
-    for (int32_t x = 0; x < w; ++x, t += step) {
+    for (int32_t x = x0; x < x1; ++x, t += step) {
       const int64_t bx = int64_t{j.left} + x;
-      if (bx < 0 || bx >= j.bufferWidth) continue;
       const double px = x + 0.5;
       int32_t pos;
       if (g->type == VL_GRADIENT_LINEAR) {

@@ -178,7 +178,7 @@ int AddShapeLayer(vlVMState* L, const vlShapeRecord& record, vlShapeTags* tags, 
 }
 
 int FillWithTextureBrush(vlVMState* L, const vlDrawState& s, const vlLayerTransform* m, vlBitmap* picture,
-                         int32_t x, int32_t y, int32_t w, int32_t h, bool* empty) {
+                         int32_t x, int32_t y, int32_t w, int32_t h, bool* empty, int64_t intoX, int64_t intoY) {
   *empty = false;
   vlBrush* b = nullptr;
   if (int status = GetBrushByID(L, s.textureBrush, &b, VL_BRUSH_HARDWAREOK)) return status;
@@ -199,7 +199,13 @@ int FillWithTextureBrush(vlVMState* L, const vlDrawState& s, const vlLayerTransf
       return status;
     tile = scaled;
   }
-  TileBitmap(picture, x, y, w, h, tile, s.textureX, s.textureY, tw, th, nullptr, 0);
+  // The phase inside the tile, taken in 64 bits: the offset into the
+  // whole area may be anything a picture's size allows.
+  const auto phase = [](int64_t offset, int64_t into, int64_t size) {
+    return static_cast<int32_t>(((offset + into) % size + size) % size);
+  };
+  TileBitmap(picture, x, y, w, h, tile, phase(s.textureX, intoX, tw), phase(s.textureY, intoY, th), tw, th, nullptr,
+             0);
   if (scaled) DeleteBitmap(scaled);
   return 0;
 }

@@ -58,5 +58,8 @@ vlLayerGeometry* CopyShapeGeometry(const vlLayerGeometry* g);
 void FreeShapeGeometry(vlLayerGeometry* g);
 // Tiles the texture brush of the draw state over the rectangle; empty is
 // set when the scaled texture has no pixels. 0 or the look-up's error.
+// A rectangle that is a part of a larger tiled area starts intoX, intoY
+// pixels into it, so the tiles keep their places in the whole.
 int FillWithTextureBrush(vlVMState* state, const vlDrawState& drawState, const vlLayerTransform* transform,
-                         vlBitmap* picture, int32_t x, int32_t y, int32_t width, int32_t height, bool* empty);
+                         vlBitmap* picture, int32_t x, int32_t y, int32_t width, int32_t height, bool* empty,
+                         int64_t intoX = 0, int64_t intoY = 0);

@@ -4,7 +4,9 @@
 // displays against pictures ImageMagick composes.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -759,6 +761,81 @@ TEST_F(Drawing, SharpLongTrianglesShowTheirExactFill) {
   // Enough of each kind to tell.
   EXPECT_GT(inside, 150);
   EXPECT_GT(area, 150);
+}
+
+// Gradient and texture fills of paths reaching far beyond a 40 x 40 brush:
+// what lands in the brush is the part of the pattern laid over the whole
+// box. A 1500-pixel square drawn 700 pixels up and left into the small
+// brush shows exactly the middle of the same square drawn whole into a
+// 1500 x 1500 brush (linear at 30 degrees, radial off centre, a 7 x 5
+// texture with offsets); against models: the linear gradient left to right
+// is the blend at each pixel's place across the square (to the renderer's
+// 16.16 steps), and the texture the tile pixel at the place plus the
+// offsets, modulo the tile. A 30000-pixel triangle draws too (the cost is
+// bounded in text_path_far_bench).
+TEST_F(Drawing, FarGradientAndTextureFillsShowTheirPartOfTheWholeBox) {
+  // The 7 x 5 tile: pixel (x, y) has red 30 x, green 40 y, blue 99.
+  std::string tile = ".call base=1 createbrush 9 7 5 0\n.call base=1 selectbrush 9\n";
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x)
+      tile += ".call base=1 plot " + std::to_string(x) + " " + std::to_string(y) + " " +
+              std::to_string((30 * x) << 16 | (40 * y) << 8 | 99) + "\n";
+  tile += ".call base=1 endselect\n";
+  const char* fills[] = {"2 2 255 16711680 30", "2 3 65280 255", "3 9 3 1", "2 2 255 16711680 90"};
+  std::string text = ".line 1\n" + tile;
+  for (int i = 0; i < 4; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string square = ".call base=1 setfillstyle " + std::string(fills[i]) +
+                               "\n.call base=1 startpath 1\n.call base=1 addboxtopath 1 0 0 1500 1500\n";
+    text += ".call base=1 createbrush 1 40 40 0\n.call base=1 selectbrush 1\n" + square +
+            ".call base=1 drawpath 1 -700 -700 16777215\n.call base=1 endselect\n.call base=1 savebrush 1 \"" +
+            dir() + "/far" + n + ".bmp\"\n";
+    if (i < 3)
+      text += ".call base=1 createbrush 2 1500 1500 0\n.call base=1 selectbrush 2\n" + square +
+              ".call base=1 drawpath 1 0 0 16777215\n.call base=1 endselect\n.call base=1 savebrush 2 \"" + dir() +
+              "/whole" + n + ".bmp\"\n";
+  }
+  text += ".call base=1 createbrush 1 40 40 0\n.call base=1 selectbrush 1\n"
+          ".call base=1 setfillstyle 2 2 255 16711680\n.call base=1 startpath 1\n.call base=1 moveto 1 0 0\n"
+          ".call base=1 lineto 1 30000 3\n.call base=1 lineto 1 3 30000\n.call base=1 closepath 1\n"
+          ".call base=1 drawpath 1 0 0 16777215\n.call base=1 endselect\n.call base=1 savebrush 1 \"" + dir() +
+          "/triangle.bmp\"\n.call base=1 debugprint \"drawn\"\n";
+  Result r = Run({Applet("farfills", text)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(r.out, "drawn\n");
+  auto rgb = [&](const std::string& file, const std::string& crop) {
+    return Tool("convert " + Quote(dir() + "/" + file) + crop + " -depth 8 rgb:-");
+  };
+  for (int i = 0; i < 3; ++i) {
+    const std::string far = rgb("far" + std::to_string(i) + ".bmp", "");
+    ASSERT_EQ(far.size(), 40u * 40 * 3) << i;
+    const std::string whole = rgb("whole" + std::to_string(i) + ".bmp", " -crop 40x40+700+700 +repage");
+    ASSERT_EQ(whole.size(), far.size()) << i;
+    size_t differ = 0;
+    for (size_t k = 0; k < far.size(); ++k) differ += far[k] != whole[k];
+    EXPECT_EQ(differ, 0u) << "fill " << i;
+  }
+  const std::string texture = rgb("far2.bmp", ""), linear = rgb("far3.bmp", "");
+  ASSERT_EQ(linear.size(), 40u * 40 * 3);
+  int worst = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const unsigned char* t = reinterpret_cast<const unsigned char*>(&texture[(size_t(y) * 40 + x) * 3]);
+      const int tx = (x + 700 + 3) % 7, ty = (y + 700 + 1) % 5;
+      EXPECT_EQ(t[0], 30 * tx) << x << "," << y;
+      EXPECT_EQ(t[1], 40 * ty) << x << "," << y;
+      EXPECT_EQ(t[2], 99) << x << "," << y;
+      // Blue 255 to red 255 across the square.
+      const unsigned char* g = reinterpret_cast<const unsigned char*>(&linear[(size_t(y) * 40 + x) * 3]);
+      const double at = ((x + 700) * std::floor(65536.0 / 1500) + std::floor(0.5 / 1500 * 65536)) / 65536;
+      worst = std::max({worst, std::abs(g[0] - static_cast<int>(255 * at)), std::abs(g[2] - static_cast<int>(255 * (1 - at))),
+                        static_cast<int>(g[1])});
+    }
+  EXPECT_LE(worst, 2);
+  // The far triangle's corner: blue at the top, where the gradient starts.
+  const std::string corner = rgb("triangle.bmp", "");
+  ASSERT_EQ(corner.size(), 40u * 40 * 3);
+  EXPECT_EQ(corner.substr(0, 3), std::string("\0\0\xff", 3));
 }
 
 }  // namespace

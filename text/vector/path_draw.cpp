@@ -128,23 +128,26 @@ vlBitmap* PlaneFrom(const std::vector<uint8_t>& bytes, int32_t w, int32_t h) {
   return plane;
 }
 
-// Gradient or texture pixels (ARGB) over the fill's box; empty without a
-// pattern fill. 0 or an error code.
-int RenderFillPattern(vlVMState* L, const vlPathDrawStyle& st, int32_t w, int32_t h, std::vector<uint32_t>* out) {
+// Gradient or texture pixels (ARGB) of the part of the fill's box (fw x fh)
+// that starts at x0, y0 and is w x h, the pattern laid over the whole box;
+// empty without a pattern fill. 0 or an error code.
+int RenderFillPattern(vlVMState* L, const vlPathDrawStyle& st, int32_t fw, int32_t fh, int32_t x0, int32_t y0,
+                      int32_t w, int32_t h, std::vector<uint32_t>* out) {
   out->clear();
   if (st.fillStyle != VL_FILLGRADIENT && st.fillStyle != VL_FILLTEXTURE) return 0;
+  if (w <= 0 || h <= 0) return 0;
   vlBitmap* pic = NewBitmap(w, h, 0, nullptr);
   if (!pic) return ERR_BITMAP;
   int status;
   if (st.fillStyle == VL_FILLGRADIENT) {
-    status = DrawGradient(pic, 0, 0, w, h, &st.gradient);
+    status = DrawGradient(pic, -x0, -y0, fw, fh, &st.gradient);
   } else {
     vlDrawState d{};
     d.textureBrush = st.textureBrush;
     d.textureX = st.textureX;
     d.textureY = st.textureY;
     bool empty = false;
-    status = FillWithTextureBrush(L, d, nullptr, pic, 0, 0, w, h, &empty);
+    status = FillWithTextureBrush(L, d, nullptr, pic, 0, 0, w, h, &empty, x0, y0);
   }
   uint32_t* argb = status ? nullptr : ReadBitmapARGB(pic, 0, 0, w, h, 0);
   DeleteBitmap(pic);
@@ -253,11 +256,10 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   // The part of the picture that is made: all of it for a layer, which may
   // be moved and scaled later; for the drawing target only what lands on
   // it, so that a path reaching far beyond a small target costs what the
-  // target shows, not the path's whole box. Pattern fills keep the whole
-  // box, which their pattern spans.
+  // target shows, not the path's whole box. A gradient or texture is made
+  // for that part too, laid out as over the whole box.
   int32_t wx0 = 0, wy0 = 0, wx1 = pw, wy1 = ph;
-  const bool patterned = fill && (st.fillStyle == VL_FILLGRADIENT || st.fillStyle == VL_FILLTEXTURE);
-  if (!out && !TargetTakesLayers() && !patterned && IsBuiltinVectorEngine(engine)) {
+  if (!out && !TargetTakesLayers() && IsBuiltinVectorEngine(engine)) {
     const int64_t tw = vlCurrentOutput ? vlCurrentOutput->width : 0, th = vlCurrentOutput ? vlCurrentOutput->height : 0;
     wx0 = static_cast<int32_t>(std::clamp<int64_t>(-int64_t{left}, 0, pw));
     wx1 = static_cast<int32_t>(std::clamp<int64_t>(tw - left, 0, pw));
@@ -283,9 +285,12 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     if (!ring.Make(cx0, cy0, cx1 - cx0, cy1 - cy0)) return ERR_MEM;
     if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return kErrDrawPath;
   }
+  // The pattern is read only where the shape covers, so it spans the
+  // shape's window.
   std::vector<uint32_t> pattern;
+  const int32_t pw0 = shape.width;
   if (fill)
-    if (int status = RenderFillPattern(L, st, fw, fh, &pattern)) return status;
+    if (int status = RenderFillPattern(L, st, fw, fh, fx0, fy0, pw0, shape.height, &pattern)) return status;
 
   // Per pixel: the shape's coverage (edge under fill), then the shadow.
   std::vector<uint32_t> argb;
@@ -302,7 +307,7 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     const uint32_t e = edge ? ring.At(px, py) * Opacity(st.edgeColor) / 255 : 0;
     // The fill over the edge ring.
     uint32_t fillRGB = s->color;
-    if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(py - sy) * fw + (px - sx)];
+    if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(py - sy - fy0) * pw0 + (px - sx - fx0)];
     const vlCover over = CoverOver(fillRGB, f, {st.edgeColor, e});
     *color = over.rgb;
     *a = over.cover;
