@@ -13,6 +13,7 @@
 #include "runtime/errors.h"
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
+#include "graphics/display_blit.h"
 #include "platform/requesters.h"
 #include "platform/wake_pipe.h"
 #include "runtime/threads.h"

@@ -19,6 +19,7 @@
 #include "display/monitors.h"
 #include "graphics/bitmap.h"
 #include "graphics/position.h"
+#include "graphics/display_blit.h"
 #include "platform/display_adapter.h"
 #include "runtime/threads.h"
 #include "platform/x11/x11_window.h"

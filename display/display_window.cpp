@@ -22,6 +22,7 @@
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
+#include "graphics/display_blit.h"
 #include "platform/display_adapter.h"
 #include "platform/requesters.h"
 #include "platform/x11/x11_connection.h"

@@ -6,6 +6,7 @@
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/display_blit.h"
 #include "platform/display_adapter.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"

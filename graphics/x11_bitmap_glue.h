@@ -1,7 +1,7 @@
-// Hands the X11 drawing code the engine's bitmaps: making the window-sized
-// output bitmap of displays with alpha, and locking pictures for the put.
+// Hands the X11 code the display adapter's bitmap features; pictures
+// themselves go down as plain records (display_blit.h).
 #pragma once
 
-// Installs the bitmap routines into the X11 hooks (start-up, after the
+// Installs the bitmap routine into the X11 hooks (start-up, after the
 // graphics engine is ready).
 void InstallX11BitmapHooks();

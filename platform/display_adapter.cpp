@@ -1,16 +1,15 @@
 // The display wrappers: adapter entry when a display adapter is installed,
 // the built-in X11 code otherwise; observer notification after drawing.
-// Depends on the plug-in interface, the X11 window and drawing code and the
-// bitmap hooks.
+// Depends on the plug-in interface and the X11 window and drawing code.
 #include "platform/display_adapter.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "platform/pixel_layout.h"
 #include "platform/window_record.h"
 #include "platform/x11/x11_draw.h"
-#include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_input.h"
 #include "platform/x11/x11_shm.h"
 #include "platform/x11/x11_window.h"
@@ -19,7 +18,6 @@
 #include "vm/error_codes.h"
 
 vlPluginInfo* vlDisplayAdapter = nullptr;
-vlDisplayScaleFn gDisplayScaler = nullptr;
 
 namespace {
 
@@ -55,8 +53,6 @@ bool AdapterDraws(const vlPluginInfo* a, const vlPlatformWindow* d) {
 uint32_t AdapterColor(const vlPluginInfo* a, uint32_t color) {
   return (a->displayWords[1] & 0x80000000u) ? color ^ 0xFF000000u : color;
 }
-
-vlBitmap* gScaledBlit = nullptr;
 
 }  // namespace
 
@@ -230,52 +226,32 @@ void MoveMousePointer(vlPlatformWindow* d, int32_t x, int32_t y) {
   MovePointer(d, x, y);
 }
 
-void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x, int32_t y, int32_t width,
-                   int32_t height, uint32_t flags) {
-  if (!d || !bitmap || width < 1 || height < 1) return;
-  // What reaches the window keeps the order it was drawn in.
-  SettleHeldDrawing();
+bool DisplayBlitsScaled(const vlPlatformWindow* d) {
+  const vlPluginInfo* a = Adapter();
+  return d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
+         !(a && (a->displayWords[1] & kFlagScalesItself));
+}
+
+bool AdapterTakesPictures() { return Adapter() != nullptr; }
+
+bool DisplayTakesPixels(const vlPlatformWindow* d) { return !Adapter() && WindowTakesPictures(d); }
+
+void SettleDisplayDrawing() { SettleHeldDrawing(); }
+
+void BlitPictureToAdapter(void* picture, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x, int32_t y,
+                          int32_t width, int32_t height, uint32_t flags) {
   vlPluginInfo* a = Adapter();
-  int32_t args[4] = {x, y, width, height};
-  // A display shown scaled gets the rectangle scaled first, unless the
-  // adapter scales by itself.
-  bool scaled = d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
-                !(a && (a->displayWords[1] & kFlagScalesItself)) && gDisplayScaler;
-  vlBitmap* source = bitmap;
-  if (scaled) {
-    int32_t x0 = static_cast<int32_t>(x * d->scaleX), y0 = static_cast<int32_t>(y * d->scaleY);
-    int32_t x1 = static_cast<int32_t>((x + width) * d->scaleX + 0.999999);
-    int32_t y1 = static_cast<int32_t>((y + height) * d->scaleY + 0.999999);
-    x1 = std::min(x1, d->scaleWidth);
-    y1 = std::min(y1, d->scaleHeight);
-    if (x1 <= x0 || y1 <= y0) return;
-    // Map the scaled rectangle back to the source so edges line up.
-    int32_t srcX0 = static_cast<int32_t>(x0 / d->scaleX), srcY0 = static_cast<int32_t>(y0 / d->scaleY);
-    int32_t srcX1 = std::max(srcX0 + 1, static_cast<int32_t>(x1 / d->scaleX + 0.999999));
-    int32_t srcY1 = std::max(srcY0 + 1, static_cast<int32_t>(y1 / d->scaleY + 0.999999));
-    gScaledBlit = gDisplayScaler(bitmap, sx + (srcX0 - x), sy + (srcY0 - y), srcX1 - srcX0, srcY1 - srcY0, x1 - x0,
-                                 y1 - y0, d->smoothScale, gScaledBlit);
-    if (!gScaledBlit) return;
-    source = gScaledBlit;
-    sx = sy = 0;
-    x = x0;
-    y = y0;
-    width = x1 - x0;
-    height = y1 - y0;
-    flags |= 0x100;
-  }
-  if (a) {
-    if (AdapterDraws(a, d) && a->BltBitMap) {
-      vlTagItem tags[] = {{1, static_cast<uintptr_t>(sx)},     {2, static_cast<uintptr_t>(sy)},
-                          {3, static_cast<uintptr_t>(x)},      {4, static_cast<uintptr_t>(y)},
-                          {5, static_cast<uintptr_t>(width)},  {6, static_cast<uintptr_t>(height)},
-                          {7, static_cast<uintptr_t>(flags)},  {0, 0}};
-      Entry<int (*)(void*, void*, const vlTagItem*)>(a->BltBitMap)(d->adapterHandle, source, tags);
-    }
-  } else {
-    PutImageToWindow(source, sx, sy, d, x, y, width, height, int(flags & kClipNoVideos));
-  }
-  NotifyObservers(d, 0, args);
+  if (!a || !AdapterDraws(a, d) || !a->BltBitMap) return;
+  vlTagItem tags[] = {{1, static_cast<uintptr_t>(sx)},    {2, static_cast<uintptr_t>(sy)},
+                      {3, static_cast<uintptr_t>(x)},     {4, static_cast<uintptr_t>(y)},
+                      {5, static_cast<uintptr_t>(width)}, {6, static_cast<uintptr_t>(height)},
+                      {7, static_cast<uintptr_t>(flags)}, {0, 0}};
+  Entry<int (*)(void*, void*, const vlTagItem*)>(a->BltBitMap)(d->adapterHandle, picture, tags);
+}
+
+void BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x,
+                        int32_t y, int32_t width, int32_t height, uint32_t flags) {
+  PutImageToWindow(pixels, sx, sy, d, x, y, width, height, int(flags & kClipNoVideos));
 }
 
 void FlushDisplayOutput() {
@@ -344,30 +320,21 @@ void ClearDisplayBorders(vlPlatformWindow* d) {
   if (b) FillDisplayRect(d, -l, fullH - t - b, fullW, b, 0);
 }
 
-int GrabDisplayPixels(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out) {
-  *out = nullptr;
+int GrabDisplayInto(vlPlatformWindow* d, int32_t x, int32_t y, const vlPixelRecord& into) {
   SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (!(Caps(a) & kCapGrab) || !a->GrabScreenPixels) return ERR_GRABSCREEN;
     auto* pixels = Entry<uint32_t* (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t)>(
-        a->GrabScreenPixels)(d->adapterHandle, x, y, width, height, 0, 0);
+        a->GrabScreenPixels)(d->adapterHandle, x, y, into.width, into.height, 0, 0);
     if (!pixels) return ERR_GRABSCREEN;
-    vlBitmap* bitmap = gX11Hooks.allocBitmap(width, height);
-    vlX11PixelView view{};
-    if (bitmap && gX11Hooks.lockPixels(bitmap, &view, 1) && view.bytesPerPixel == 4) {
-      for (int32_t row = 0; row < height; ++row)
-        std::memcpy(view.pixels + static_cast<size_t>(row) * view.rowPixels * 4, pixels + static_cast<size_t>(row) * width,
-                    static_cast<size_t>(width) * 4);
-      gX11Hooks.unlockPixels(bitmap);
-      *out = bitmap;
-    } else if (bitmap) {
-      gX11Hooks.freeBitmap(bitmap);
-    }
+    const bool fits = into.pixels && into.bytesPerPixel == 4;
+    for (int32_t row = 0; fits && row < into.height; ++row)
+      std::memcpy(into.pixels + static_cast<size_t>(row) * into.rowBytes,
+                  pixels + static_cast<size_t>(row) * into.width, static_cast<size_t>(into.width) * 4);
     if (a->FreeGrabScreenPixels) Entry<void (*)(void*)>(a->FreeGrabScreenPixels)(pixels);
-    return *out ? 0 : ERR_GRABSCREEN;
+    return fits ? 0 : ERR_GRABSCREEN;
   }
-  *out = GrabScreenPixels(d, x, y, width, height);
-  return *out ? 0 : ERR_GRABSCREEN;
+  return GrabScreenPixels(d, x, y, into) ? 0 : ERR_GRABSCREEN;
 }
 
 int GetDisplayModeList(vlPlatformWindow* d, vlModeEntry** out, int32_t* count) {
@@ -419,8 +386,3 @@ vlMonitorNode* GetDisplayMonitorList(vlPlatformWindow* d) {
 }
 
 void FreeMonitorList(vlMonitorNode* list) { FreeMonitors(list); }
-
-void FreeDisplayBlitCache() {
-  if (gScaledBlit && gX11Hooks.freeBitmap) gX11Hooks.freeBitmap(gScaledBlit);
-  gScaledBlit = nullptr;
-}

@@ -8,6 +8,7 @@
 struct vlBitmap;
 struct vlDisplay;
 struct vlPlatformWindow;
+struct vlPixelRecord;
 struct vlPluginInfo;
 struct vlVMState;
 struct vlMonitorNode;
@@ -70,9 +71,31 @@ void GetDisplayMousePos(vlPlatformWindow* display, int32_t* x, int32_t* y);
 void ShowHideMousePointer(vlPlatformWindow* display, int show);
 void MoveMousePointer(vlPlatformWindow* display, int32_t x, int32_t y);
 
-// Drawing to the window, then the observers.
-void BlitToDisplay(vlBitmap* bitmap, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x, int32_t y,
-                   int32_t width, int32_t height, uint32_t flags);
+// Blits, in two halves: the floor that owns the pictures (BlitToDisplay)
+// asks how the display takes them, scales the picture when the display is
+// shown scaled, and hands it down, whole to an adapter or as a plain record
+// of its pixels to the window code; then it tells the observers.
+// Whether what is blitted must first be scaled to the display's scale (an
+// adapter that scales by itself takes it unscaled).
+bool DisplayBlitsScaled(const vlPlatformWindow* display);
+// Whether pictures go to the display adapter (which takes the picture
+// itself) rather than to the window code (which takes its pixels).
+bool AdapterTakesPictures();
+// Whether the window code takes pixels for the display now (no adapter; the
+// window open, drawable, not being moved or resized): without it nothing
+// needs locking.
+bool DisplayTakesPixels(const vlPlatformWindow* display);
+// Drawing held back for the batch of puts reaches the window first, so what
+// reaches it keeps the order it was drawn in.
+void SettleDisplayDrawing();
+// The adapter's blit of a picture it holds (flags as BlitToDisplay's, 0x100
+// when the engine scaled it).
+void BlitPictureToAdapter(void* picture, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x,
+                          int32_t y, int32_t width, int32_t height, uint32_t flags);
+// The window code's put of a rectangle of the pixels (flag 0x20: over the
+// video overlays too).
+void BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t srcX, int32_t srcY, vlPlatformWindow* display,
+                        int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
 void FillDisplayRect(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
 void PlotDisplayPixel(vlPlatformWindow* display, int32_t x, int32_t y, uint32_t color);
 void DrawDisplayLine(vlPlatformWindow* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
@@ -87,8 +110,9 @@ bool HoldDisplayDrawing(void (*settle)());
 // Fills the letterbox borders of a scaled display with colour 0.
 void ClearDisplayBorders(vlPlatformWindow* display);
 
-// The screen's pixels as a new bitmap; 0 or 1561.
-int GrabDisplayPixels(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out);
+// The screen's pixels at (x, y), of the record's size, written into it;
+// 0 or 1561 (ERR_GRABSCREEN).
+int GrabDisplayInto(vlPlatformWindow* display, int32_t x, int32_t y, const vlPixelRecord& into);
 
 // Screen modes of the display's monitor, sorted by width then height.
 struct vlModeEntry {
@@ -99,12 +123,3 @@ int GetDisplayModeList(vlPlatformWindow* display, vlModeEntry** out, int32_t* co
 // Monitors in the server's order; free with FreeMonitorList.
 vlMonitorNode* GetDisplayMonitorList(vlPlatformWindow* display);
 void FreeMonitorList(vlMonitorNode* list);
-
-// Scales a rectangle of a bitmap into *reuse (re-made when its size does
-// not fit) for a scaled display, the rectangle cut at the bitmap's right
-// and bottom edges first; installed by the display library.
-using vlDisplayScaleFn = vlBitmap* (*)(vlBitmap* source, int32_t x, int32_t y, int32_t width, int32_t height,
-                                       int32_t toWidth, int32_t toHeight, int smooth, vlBitmap* reuse);
-extern vlDisplayScaleFn gDisplayScaler;
-// Drops the intermediate bitmap of scaled blits (shut-down).
-void FreeDisplayBlitCache();

@@ -88,3 +88,16 @@ constexpr vlColor PixelToColor(uint32_t p, vlPixelFormat f, int withAlpha) {
 constexpr vlColor Pixel24ToColor(uint32_t p, vlPixelFormat f) {
   return f == 8 ? p & 0xFFFFFF : (p & 0xFF) << 16 | (p & 0xFF00) | ((p >> 16) & 0xFF);
 }
+
+// A picture's pixels as they lie in memory, handed down by the floor that
+// owns the picture (and locked by it for as long as the record is used):
+// what the window code draws from, or fills in for a grab. Rows are
+// rowBytes apart; width and height bound every rectangle read or written.
+struct vlPixelRecord {
+  uint8_t* pixels = nullptr;
+  int32_t rowBytes = 0;
+  vlPixelFormat format = 0;
+  int32_t bytesPerPixel = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};

@@ -363,21 +363,6 @@ void OutputReference(vlOutputRef* out) {
   }
 }
 
-vlBitmap* ScaleForDisplay(vlBitmap* source, int32_t x, int32_t y, int32_t width, int32_t height, int32_t toWidth,
-                          int32_t toHeight, int smooth, vlBitmap* reuse) {
-  // The rectangle mapped back from the scaled one may reach past the edges.
-  width = std::min(width, source->width - x);
-  height = std::min(height, source->height - y);
-  if (reuse && (reuse->width != toWidth || reuse->height != toHeight)) {
-    DeleteBitmap(reuse);
-    reuse = nullptr;
-  }
-  if (!reuse && !(reuse = NewBitmap(toWidth, toHeight, 0, nullptr))) return nullptr;
-  ScaleBitmap(source, nullptr, nullptr, x, y, reuse, width, height, toWidth, toHeight, smooth, 0, nullptr, nullptr,
-              nullptr);
-  return reuse;
-}
-
 int RunMainChunkThroughAdapter(vlVMState* L) {
   if (vlPluginInfo* a = vlDisplayAdapter; a && a->AdapterMainLoop && a->callKind != 2) {
     auto callback = +[](vlVMState* state) { return vl::CallProtected(state, 0, 0, 0); };
@@ -396,7 +381,6 @@ void InstallDisplayHooks() {
   InstallWindowIconHooks();
   SetOutputReferenceProvider(OutputReference);
   SetEventDisplayFlagsReader(DisplayFlagsForEvents);
-  gDisplayScaler = ScaleForDisplay;
   gLayerLookupHooks.findLayerByName = CurrentLayerByName;
   gLayerLookupHooks.getLayerDataList = CurrentLayerDataList;
 }

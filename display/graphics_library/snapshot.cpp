@@ -11,6 +11,7 @@
 #include "formats/image_save.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/display_blit.h"
 #include "platform/display_adapter.h"
 #include "runtime/error_vm.h"
 #include "runtime/script_call.h"

@@ -15,6 +15,7 @@
 #include "formats/image_save.h"
 #include "graphics/bitmap.h"
 #include "media/video/video_player.h"
+#include "graphics/display_blit.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
 #include "runtime/errors.h"

@@ -18,6 +18,7 @@
 #include "graphics/pixel_format.h"
 #include "graphics/scaler.h"
 #include "graphics/yuv_convert.h"
+#include "graphics/display_blit.h"
 #include "platform/display_adapter.h"
 #include "runtime/threads.h"
 #include "platform/wake_pipe.h"

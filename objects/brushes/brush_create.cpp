@@ -21,6 +21,7 @@
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
 #include "objects/sprites/sprite.h"
+#include "graphics/display_blit.h"
 #include "platform/display_adapter.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"

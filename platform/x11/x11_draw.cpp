@@ -1,10 +1,12 @@
 // Drawing into a display's X window and the window attributes of the
-// graphics code. Pictures reach the server through shared memory when it
-// takes it (x11_shm.cpp), else as X images laid straight over the bitmaps'
-// own pixels (no copy); on displays with alpha the pixels are first
+// graphics code. Pictures arrive as plain records of their pixels, locked
+// by the floor that owns them, and reach the server through shared memory
+// when it takes it (x11_shm.cpp), else as X images laid straight over those
+// pixels (no copy); on displays with alpha the pixels are first
 // premultiplied into the window-sized output bitmap. Puts are flushed once
 // per command by the event pump, not one by one.
-// Depends on the window records, the bitmap and video hooks and Xlib.
+// Depends on the window records, the offscreen bitmaps, the video hook and
+// Xlib.
 #include "platform/x11/x11_draw.h"
 
 #include <algorithm>
@@ -24,7 +26,7 @@ namespace {
 
 constexpr int kMaxVideoOverlays = 64;
 
-bool IsDrawable(vlPlatformWindow* display) {
+bool IsDrawable(const vlPlatformWindow* display) {
   return display && display->displayState == VL_DISPSTATE_OPEN && display->window &&
          display->window->window && display->window->gc;
 }
@@ -53,14 +55,15 @@ void DrawShape(vlPlatformWindow* display, uint32_t colour, Draw draw) {
 
 // Premultiplies the rectangle into the output bitmap at the destination
 // position. False when the output bitmap cannot be locked.
-bool PremultiplyIntoOutput(vlX11Window* x, const vlX11PixelView& src, int sx, int sy, int dx,
-                           int dy, int width, int height, vlX11PixelView* out) {
-  if (!gX11Hooks.lockPixels(x->outputBitmap, out, 1)) return false;
-  const size_t alphaRow = (static_cast<size_t>(out->width) + 3) & ~size_t{3};
-  const bool rgbFirst = out->pixelFormat == 10;
+bool PremultiplyIntoOutput(vlX11Window* x, const vlPixelRecord& src, int sx, int sy, int dx, int dy, int width,
+                           int height) {
+  vlOffscreenAccess out;
+  if (!LockOffscreenBitmap(x->outputBitmap, &out, 1)) return false;
+  const size_t alphaRow = (static_cast<size_t>(out.width) + 3) & ~size_t{3};
+  const bool rgbFirst = out.pixelFormat == 10;
   for (int j = 0; j < height; j++) {
-    const uint8_t* in = src.pixels + (static_cast<size_t>(sy + j) * src.rowPixels + sx) * 4;
-    uint8_t* to = out->pixels + (static_cast<size_t>(dy + j) * out->rowPixels + dx) * 4;
+    const uint8_t* in = src.pixels + static_cast<size_t>(sy + j) * src.rowBytes + static_cast<size_t>(sx) * 4;
+    uint8_t* to = out.pixels + (static_cast<size_t>(dy + j) * out.rowLength + dx) * 4;
     const uint8_t* alpha = x->alphaPlane + static_cast<size_t>(dy + j) * alphaRow + dx;
     for (int i = 0; i < width; i++, in += 4, to += 4) {
       unsigned a = alpha[i];
@@ -70,7 +73,7 @@ bool PremultiplyIntoOutput(vlX11Window* x, const vlX11PixelView& src, int sx, in
       to[rgbFirst ? 3 : 0] = static_cast<uint8_t>(a);
     }
   }
-  gX11Hooks.unlockPixels(x->outputBitmap);
+  UnlockOffscreenBitmap(x->outputBitmap);
   return true;
 }
 
@@ -148,18 +151,18 @@ void BuildVideoClipRegion(vlPlatformWindow* display, Region* out, int flags) {
   *out = region;
 }
 
-void PutImageToWindow(vlBitmap* source, int sx, int sy, vlPlatformWindow* display, int dx, int dy,
+bool WindowTakesPictures(const vlPlatformWindow* display) {
+  return IsDrawable(display) && !display->window->moving && !display->window->resizing;
+}
+
+bool PutImageToWindow(const vlPixelRecord& src, int sx, int sy, vlPlatformWindow* display, int dx, int dy,
                       int width, int height, int flags) {
-  if (!IsDrawable(display) || !source) return;
+  if (!WindowTakesPictures(display) || !src.pixels || src.bytesPerPixel <= 0) return false;
   vlX11Window* x = display->window;
-  if (x->moving || x->resizing) return;
-  vlX11PixelView src{};
-  if (!gX11Hooks.lockPixels(source, &src, 0) || !src.pixels) return;
   dx += display->contentOffsetX;
   dy += display->contentOffsetY;
 
-  vlBitmap* shown = source;
-  vlX11PixelView view = src;
+  vlPixelRecord view = src;
   int depth = src.bytesPerPixel == 2 ? 16 : 24;
   int pad = src.bytesPerPixel == 2 ? 16 : 32;
   int putX = sx, putY = sy;
@@ -168,14 +171,12 @@ void PutImageToWindow(vlBitmap* source, int sx, int sy, vlPlatformWindow* displa
     int x0 = std::max({0, -sx, -dx}), y0 = std::max({0, -sy, -dy});
     int x1 = std::min({width, src.width - sx, display->width - dx});
     int y1 = std::min({height, src.height - sy, display->height - dy});
-    vlX11PixelView out{};
     bool ok = src.bytesPerPixel == 4 && x1 > x0 && y1 > y0 &&
-              PremultiplyIntoOutput(x, src, sx + x0, sy + y0, dx + x0, dy + y0, x1 - x0, y1 - y0,
-                                    &out);
-    gX11Hooks.unlockPixels(source);
-    if (!ok || !gX11Hooks.lockPixels(x->outputBitmap, &out, 0)) return;
-    shown = x->outputBitmap;
-    view = out;
+              PremultiplyIntoOutput(x, src, sx + x0, sy + y0, dx + x0, dy + y0, x1 - x0, y1 - y0);
+    vlOffscreenAccess out;
+    if (!ok || !LockOffscreenBitmap(x->outputBitmap, &out, 0)) return false;
+    view = vlPixelRecord{out.pixels, out.rowLength * out.bytesPerPixel, out.pixelFormat, out.bytesPerPixel,
+                         out.width, out.height};
     depth = 32;
     pad = 32;
     sx += x0;
@@ -191,7 +192,7 @@ void PutImageToWindow(vlBitmap* source, int sx, int sy, vlPlatformWindow* displa
 
   Region clip = nullptr;
   BuildVideoClipRegion(display, &clip, flags);
-  const int stride = view.bytesPerPixel * view.rowPixels;
+  const int stride = view.rowBytes;
   // Shared memory when the server takes it; the socket otherwise.
   bool sent = ShmPutRect(x, FindShmSegment(view.pixels), view.pixels, view.width, view.height, stride,
                          view.bytesPerPixel, depth, putX, putY, dx, dy, width, height);
@@ -203,7 +204,7 @@ void PutImageToWindow(vlBitmap* source, int sx, int sy, vlPlatformWindow* displa
       image->byte_order = LSBFirst;
       XPutImage(x->display, x->window, x->gc, image, putX, putY, dx, dy, width, height);
       MarkPutPending(x->connection);
-      image->data = nullptr;  // the bitmap keeps its pixels
+      image->data = nullptr;  // the picture keeps its pixels
       XDestroyImage(image);
     }
   }
@@ -211,7 +212,8 @@ void PutImageToWindow(vlBitmap* source, int sx, int sy, vlPlatformWindow* displa
     XSetClipMask(x->display, x->gc, None);
     XDestroyRegion(clip);
   }
-  gX11Hooks.unlockPixels(shown);
+  if (x->alphaPlane && x->outputBitmap) UnlockOffscreenBitmap(x->outputBitmap);
+  return true;
 }
 
 void DrawLineToWindow(vlPlatformWindow* display, int x1, int y1, int x2, int y2, uint32_t colour) {

@@ -1,4 +1,4 @@
-// Drawing into a display's X window: pictures from locked bitmaps, lines,
+// Drawing into a display's X window: pictures from plain pixel records, lines,
 // single pixels and filled rectangles, each clipped around the videos that
 // play in their own overlay; and the window attributes the graphics code
 // asks for.
@@ -8,16 +8,20 @@
 
 #include <cstdint>
 
-struct vlBitmap;
+struct vlPixelRecord;
 struct vlDisplay;
 struct vlPlatformWindow;
 
 uint32_t QueryAdapterCaps(uint32_t features);
 intptr_t GetWindowAttr(void* handle, int code);
 
-// flags as BlitToDisplay's: 0x20 draws over the video overlays too (the
-// videos' own frames).
-void PutImageToWindow(vlBitmap* source, int sourceX, int sourceY, vlPlatformWindow* display, int destX,
+// Whether the display's window takes pictures now: open, drawable and not
+// being moved or resized by the user.
+bool WindowTakesPictures(const vlPlatformWindow* display);
+// Puts a rectangle of the pixels into the window; false, with nothing read,
+// when the window takes no pictures now. flags as BlitToDisplay's: 0x20
+// draws over the video overlays too (the videos' own frames).
+bool PutImageToWindow(const vlPixelRecord& source, int sourceX, int sourceY, vlPlatformWindow* display, int destX,
                       int destY, int width, int height, int flags = 0);
 void DrawLineToWindow(vlPlatformWindow* display, int x1, int y1, int x2, int y2, uint32_t colour);
 void WritePixelToWindow(vlPlatformWindow* display, int x, int y, uint32_t colour);

@@ -1,15 +1,11 @@
 // Default routines of the X11 hooks: the answers of an engine with no
-// displays, bitmaps or videos. Depends on nothing else.
+// displays or videos. Depends on nothing else.
 #include "platform/x11/x11_hooks.h"
 
 #include "platform/x11/x11_window.h"
 
 namespace {
 vlDisplay* NoDisplays() { return nullptr; }
-vlBitmap* NoBitmap(int32_t, int32_t) { return nullptr; }
-void NoFree(vlBitmap*) {}
-int NoLock(vlBitmap*, vlX11PixelView*, int) { return 0; }
-void NoUnlock(vlBitmap*) {}
 int NoVideos(vlDisplay*, vlX11VideoRect*, int) { return 0; }
 uint32_t NoAdapterCaps(uint32_t) { return 0; }
 const unsigned long* BuiltinIcons(long* items) {
@@ -20,10 +16,6 @@ void KeepIcons(const unsigned long*) {}
 
 constexpr vlX11Hooks kDefaults = {
     .firstDisplay = NoDisplays,
-    .allocBitmap = NoBitmap,
-    .freeBitmap = NoFree,
-    .lockPixels = NoLock,
-    .unlockPixels = NoUnlock,
     .videoOverlays = NoVideos,
     .adapterBitmapCaps = NoAdapterCaps,
     .windowIconData = BuiltinIcons,

@@ -303,8 +303,9 @@ void SetScreenSaver(vlX11Window* x, int on) {
   x->saverState = on;
 }
 
-vlBitmap* GrabScreenPixels(vlPlatformWindow* display, int x, int y, int width, int height) {
-  if (width <= 0 || height <= 0) return nullptr;
+bool GrabScreenPixels(vlPlatformWindow* display, int x, int y, const vlPixelRecord& into) {
+  const int width = into.width, height = into.height;
+  if (width <= 0 || height <= 0 || !into.pixels) return false;
   Display* d = nullptr;
   Display* own = nullptr;
   if (display && display->adapterHandle) {
@@ -314,35 +315,28 @@ vlBitmap* GrabScreenPixels(vlPlatformWindow* display, int x, int y, int width, i
     vlX11Connection* c = ConnectionOf(display);
     if (c) d = c->display;
   }
-  if (!d) return nullptr;
+  if (!d) return false;
   XImage* image = XGetImage(d, DefaultRootWindow(d), x, y, width, height, AllPlanes, ZPixmap);
-  vlBitmap* bitmap = nullptr;
-  if (image) bitmap = gX11Hooks.allocBitmap(width, height);
-  vlX11PixelView view{};
-  if (bitmap && gX11Hooks.lockPixels(bitmap, &view, 1)) {
+  if (image) {
     for (int row = 0; row < height; row++) {
       const uint8_t* in = reinterpret_cast<const uint8_t*>(image->data) +
                           static_cast<size_t>(row) * image->bytes_per_line;
-      uint8_t* out = view.pixels + static_cast<size_t>(row) * view.rowPixels * view.bytesPerPixel;
-      if (image->bits_per_pixel == 16 && view.bytesPerPixel == 2) {
+      uint8_t* out = into.pixels + static_cast<size_t>(row) * into.rowBytes;
+      if (image->bits_per_pixel == 16 && into.bytesPerPixel == 2) {
         memcpy(out, in, static_cast<size_t>(width) * 2);
-      } else if (image->bits_per_pixel == 32 && view.pixelFormat == 10) {
+      } else if (image->bits_per_pixel == 32 && into.format == 10) {
         memcpy(out, in, static_cast<size_t>(width) * 4);
       } else if (image->bits_per_pixel == 32) {
         for (int i = 0; i < width; i++) {
           uint32_t rgb;
           memcpy(&rgb, in + i * 4, 4);
-          uint32_t pixel = ColorToPixel(rgb & 0xFFFFFF, view.pixelFormat, 0);
-          memcpy(out + i * view.bytesPerPixel, &pixel, view.bytesPerPixel);
+          uint32_t pixel = ColorToPixel(rgb & 0xFFFFFF, into.format, 0);
+          memcpy(out + i * into.bytesPerPixel, &pixel, into.bytesPerPixel);
         }
       }
     }
-    gX11Hooks.unlockPixels(bitmap);
-  } else if (bitmap) {
-    gX11Hooks.freeBitmap(bitmap);
-    bitmap = nullptr;
+    XDestroyImage(image);
   }
-  if (image) XDestroyImage(image);
   if (own) XCloseDisplay(own);
-  return bitmap;
+  return image != nullptr;
 }

@@ -12,6 +12,7 @@
 #include <new>
 #include <unistd.h>
 
+#include "platform/offscreen_bitmap.h"
 #include "platform/window_record.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_hooks.h"
@@ -73,7 +74,7 @@ void InternAtoms(vlX11Window* x) {
 void ReleaseAlpha(vlX11Window* x) {
   free(x->alphaPlane);
   x->alphaPlane = nullptr;
-  if (x->outputBitmap) gX11Hooks.freeBitmap(x->outputBitmap);
+  FreeOffscreenBitmap(x->outputBitmap);
   x->outputBitmap = nullptr;
 }
 
@@ -198,7 +199,7 @@ int OpenX11Window(vlPlatformWindow* display, int activate, const uint8_t* mask, 
         return ERR_ALLOCALPHA;
       }
       memcpy(x->alphaPlane, alpha, rowBytes * height);
-      x->outputBitmap = gX11Hooks.allocBitmap(width, height);
+      x->outputBitmap = AllocOffscreenBitmap(width, height, 0);
       if (!x->outputBitmap) {
         ReleaseAlpha(x);
         dl_XFixesDestroyRegion(d, x->shape);

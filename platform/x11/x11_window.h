@@ -12,6 +12,7 @@
 #include "platform/x11/x11_ext.h"
 
 struct vlBitmap;
+struct vlPixelRecord;
 struct vlDisplay;
 struct vlPlatformWindow;
 
@@ -26,7 +27,7 @@ struct vlX11Window {
   XserverRegion shape;  // or None
   int depth;
   uint8_t* alphaPlane;  // the shape's alpha, display-sized (displays with alpha)
-  vlBitmap* outputBitmap;  // window-sized, for displays with alpha
+  struct vlOffscreenBitmap* outputBitmap;  // window-sized, for displays with alpha
   struct vlX11ShmSegment* staging;  // MIT-SHM ring the puts copy into, or null
   int refreshNeeded;
   // Atoms.
@@ -131,8 +132,9 @@ int ChooseScreenMode(const vlScreenMode* modes, int count, int width, int height
 int SwitchScreenMode(vlPlatformWindow* display, int width, int height);
 int RestoreScreenMode(vlPlatformWindow* display);
 void SetScreenSaver(vlX11Window* window, int on);
-// The root window's pixels of the rectangle as a new bitmap; null on failure.
-vlBitmap* GrabScreenPixels(vlPlatformWindow* display, int x, int y, int width, int height);
+// The root window's pixels of the rectangle at (x, y), of the record's
+// size, written into it; false on failure.
+bool GrabScreenPixels(vlPlatformWindow* display, int x, int y, const vlPixelRecord& into);
 int HaveXRandR13(vlX11Connection* connection);
 // Picks, from XRandR modes, one entry per size: a later one replaces an
 // earlier of the same size only when its refresh is strictly nearer 60 Hz.

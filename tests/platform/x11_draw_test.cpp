@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "platform/hooks.h"
 #include "platform/offscreen_bitmap.h"
+#include "platform/pixel_layout.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_draw.h"
@@ -26,48 +27,33 @@
 
 namespace {
 
-// A bitmap of the test: 4-byte pixels of format 10, rows of the width
-// rounded up to 4 pixels, as the offscreen bitmaps lay them out.
+// A picture of the test: 4-byte pixels of format 10, rows of the width
+// rounded up to 4 pixels, as the offscreen bitmaps lay them out, handed to
+// the window code as the record of its pixels.
 struct TestBitmap {
   int width, height, rowPixels;
   std::vector<uint8_t> pixels;
-  int locks = 0;
   TestBitmap(int w, int h) : width(w), height(h), rowPixels((w + 3) & ~3),
                              pixels(static_cast<size_t>(rowPixels) * h * 4) {}
   uint32_t& at(int x, int y) {
     return *reinterpret_cast<uint32_t*>(&pixels[(static_cast<size_t>(y) * rowPixels + x) * 4]);
   }
-  vlBitmap* handle() { return reinterpret_cast<vlBitmap*>(this); }
+  vlPixelRecord record() { return vlPixelRecord{pixels.data(), rowPixels * 4, 10, 4, width, height}; }
 };
 
-TestBitmap* gLastOutput = nullptr;
 std::vector<vlX11VideoRect> gVideos;
-
-// An offscreen bitmap in shared memory, reached through the same hooks.
 vlOffscreenBitmap* gShared = nullptr;
 vlOffscreenBitmap* gShared2 = nullptr;
-vlBitmap* SharedHandle() { return reinterpret_cast<vlBitmap*>(gShared); }
 
-void InstallBitmapHooks() {
-  gX11Hooks.lockPixels = [](vlBitmap* b, vlX11PixelView* view, int write) {
-    if ((gShared && b == SharedHandle()) || (gShared2 && b == reinterpret_cast<vlBitmap*>(gShared2))) {
-      auto* shared = reinterpret_cast<vlOffscreenBitmap*>(b);
-      vlOffscreenAccess a;
-      if (!LockOffscreenBitmap(shared, &a, write)) return 0;
-      *view = vlX11PixelView{a.pixels, 1, a.pixelFormat, a.bytesPerPixel, a.rowLength, a.width, a.height};
-      return 1;
-    }
-    auto* t = reinterpret_cast<TestBitmap*>(b);
-    t->locks++;
-    *view = vlX11PixelView{t->pixels.data(), 1, 10, 4, t->rowPixels, t->width, t->height};
-    return 1;
-  };
-  gX11Hooks.unlockPixels = [](vlBitmap*) {};
-  gX11Hooks.allocBitmap = [](int32_t w, int32_t h) {
-    gLastOutput = new TestBitmap(w, h);
-    return gLastOutput->handle();
-  };
-  gX11Hooks.freeBitmap = [](vlBitmap* b) { delete reinterpret_cast<TestBitmap*>(b); };
+// The record of an offscreen bitmap, as the floor above hands a back
+// buffer's pixels down.
+vlPixelRecord RecordOf(vlOffscreenBitmap* b) {
+  vlOffscreenAccess a;
+  if (!LockOffscreenBitmap(b, &a, 0)) return vlPixelRecord{};
+  return vlPixelRecord{a.pixels, a.rowLength * a.bytesPerPixel, a.pixelFormat, a.bytesPerPixel, a.width, a.height};
+}
+
+void InstallVideoHook() {
   gX11Hooks.videoOverlays = [](vlDisplay*, vlX11VideoRect* out, int max) {
     int n = 0;
     for (const auto& v : gVideos)
@@ -81,7 +67,7 @@ class X11Draw : public ::testing::Test {
   void SetUp() override {
     START_X_SERVER(server_);
     ASSERT_EQ(InitPlatform(), 0);
-    InstallBitmapHooks();
+    InstallVideoHook();
     gVideos.clear();
     display_.xDisplayName = const_cast<char*>(server_.name());
     display_.width = 64;
@@ -132,7 +118,7 @@ TEST_F(X11Draw, PutImageShowsTheSourcePixelsExactlyWhereAsked) {
   std::mt19937 random(7);
   for (int y = 0; y < 23; y++)
     for (int x = 0; x < 37; x++) source.at(x, y) = random() & 0xFFFFFF;
-  PutImageToWindow(source.handle(), 0, 0, &display_, 5, 7, 37, 23);
+  PutImageToWindow(source.record(), 0, 0, &display_, 5, 7, 37, 23);
   std::vector<uint32_t> image = ReadBack();
   ASSERT_EQ(image.size(), 64u * 48u);
   int wrong = 0;
@@ -155,7 +141,7 @@ TEST_F(X11Draw, PartOfTheSourceLandsShiftedByTheInnerOffset) {
   TestBitmap source(20, 10);
   for (int y = 0; y < 10; y++)
     for (int x = 0; x < 20; x++) source.at(x, y) = (x << 16) | (y << 8) | 0x80;
-  PutImageToWindow(source.handle(), 10, 3, &display_, 1, 2, 8, 6);
+  PutImageToWindow(source.record(), 10, 3, &display_, 1, 2, 8, 6);
   std::vector<uint32_t> image = ReadBack();
   EXPECT_EQ(Pixel(image, 5, 6), source.at(10, 3));
   EXPECT_EQ(Pixel(image, 12, 11), source.at(17, 8));
@@ -164,19 +150,23 @@ TEST_F(X11Draw, PartOfTheSourceLandsShiftedByTheInnerOffset) {
   EXPECT_EQ(Pixel(image, 5, 5), 0u);
 }
 
-TEST_F(X11Draw, HiddenOrMovingDisplayIsNotDrawnAndTheSourceNotLocked) {
+TEST_F(X11Draw, HiddenOrMovingDisplayIsNotDrawnAndTheSourceNotRead) {
   Open();
   TestBitmap source(8, 8);
   for (int y = 0; y < 8; y++)
     for (int x = 0; x < 8; x++) source.at(x, y) = 0xFFFFFF;
+  // A record of no pixels: reading one would crash the test.
+  const vlPixelRecord unreadable{nullptr, 32, 10, 4, 8, 8};
   display_.displayState = VL_DISPSTATE_HIDDEN;
-  PutImageToWindow(source.handle(), 0, 0, &display_, 0, 0, 8, 8);
+  EXPECT_FALSE(WindowTakesPictures(&display_));
+  EXPECT_FALSE(PutImageToWindow(source.record(), 0, 0, &display_, 0, 0, 8, 8));
   FillRectInWindow(&display_, 0, 0, 8, 8, 0xFFFFFF);
-  EXPECT_EQ(source.locks, 0);
   display_.displayState = VL_DISPSTATE_OPEN;
+  EXPECT_TRUE(WindowTakesPictures(&display_));
+  EXPECT_FALSE(PutImageToWindow(unreadable, 0, 0, &display_, 0, 0, 8, 8));
   display_.window->moving = 1;
-  PutImageToWindow(source.handle(), 0, 0, &display_, 0, 0, 8, 8);
-  EXPECT_EQ(source.locks, 0);
+  EXPECT_FALSE(WindowTakesPictures(&display_));
+  EXPECT_FALSE(PutImageToWindow(source.record(), 0, 0, &display_, 0, 0, 8, 8));
   std::vector<uint32_t> image = ReadBack();
   EXPECT_EQ(Pixel(image, 3, 3), 0u);
 }
@@ -188,7 +178,7 @@ TEST_F(X11Draw, PlayingVideoOverlaysAreLeftUntouched) {
     for (int x = 0; x < 64; x++) source.at(x, y) = 0xFFFFFF;
   // Two overlapping videos: their overlap must stay clear as well.
   gVideos = {{10, 10, 20, 15}, {20, 20, 20, 10}};
-  PutImageToWindow(source.handle(), 0, 0, &display_, 0, 0, 64, 48);
+  PutImageToWindow(source.record(), 0, 0, &display_, 0, 0, 64, 48);
   std::vector<uint32_t> image = ReadBack();
   int wrong = 0;
   for (int y = 0; y < 48; y++) {
@@ -246,13 +236,15 @@ TEST_F(X11Draw, DisplayWithAlphaPremultipliesIntoItsOutputBitmap) {
   if (!c->argbVisual) GTEST_SKIP() << "this server offers no ARGB visual";
   std::vector<uint8_t> alpha(64 * 48, 128);
   ASSERT_EQ(OpenX11Window(&display_, 1, nullptr, alpha.data()), 0);
-  ASSERT_NE(gLastOutput, nullptr);
+  vlOffscreenBitmap* output = display_.window->outputBitmap;
+  ASSERT_NE(output, nullptr);
+  ASSERT_EQ(output->pixelFormat, 10);
   EXPECT_EQ(display_.window->depth, 32);
   TestBitmap source(8, 8);
   for (int y = 0; y < 8; y++)
     for (int x = 0; x < 8; x++) source.at(x, y) = 0xFF64C8;  // bytes 200, 100, 255
-  PutImageToWindow(source.handle(), 0, 0, &display_, 3, 2, 8, 8);
-  const uint8_t* out = &gLastOutput->pixels[(2 * gLastOutput->rowPixels + 3) * 4];
+  EXPECT_TRUE(PutImageToWindow(source.record(), 0, 0, &display_, 3, 2, 8, 8));
+  const uint8_t* out = output->pixels + 2 * output->bytesPerRow + 3 * 4;
   EXPECT_EQ(out[0], 100);
   EXPECT_EQ(out[1], 50);
   EXPECT_EQ(out[2], 128);  // 255 * 128 / 255
@@ -262,8 +254,10 @@ TEST_F(X11Draw, DisplayWithAlphaPremultipliesIntoItsOutputBitmap) {
   EXPECT_EQ(Pixel(image, 10, 9), 0x803264u);
   EXPECT_EQ(Pixel(image, 11, 9), 0u);
   // A rectangle reaching past the display is cut, not written out of bounds.
-  PutImageToWindow(source.handle(), 0, 0, &display_, 60, 44, 8, 8);
-  EXPECT_EQ(gLastOutput->at(63, 47), 0x80803264u);
+  PutImageToWindow(source.record(), 0, 0, &display_, 60, 44, 8, 8);
+  uint32_t corner;
+  std::memcpy(&corner, output->pixels + 47 * output->bytesPerRow + 63 * 4, 4);
+  EXPECT_EQ(corner, 0x80803264u);
 }
 
 TEST_F(X11Draw, WindowAttributes) {
@@ -323,7 +317,7 @@ TEST_F(X11Draw, ManySmallPutsThroughTheSharedRingLandInOrder) {
     const int w = 1 + static_cast<int>(random() % 9), h = 1 + static_cast<int>(random() % 9);
     const int sx = static_cast<int>(random() % (37 - w)), sy = static_cast<int>(random() % (23 - h));
     const int dx = static_cast<int>(random() % (64 - w)), dy = static_cast<int>(random() % (48 - h));
-    PutImageToWindow(source.handle(), sx, sy, &display_, dx, dy, w, h);
+    PutImageToWindow(source.record(), sx, sy, &display_, dx, dy, w, h);
     for (int y = 0; y < h; y++)
       for (int x = 0; x < w; x++) expected[static_cast<size_t>(dy + y) * 64 + dx + x] = source.at(sx + x, sy + y);
   }
@@ -350,7 +344,7 @@ TEST_F(X11Draw, ASharedPictureIsReadBeforeItIsDrawnAgain) {
   };
   for (uint32_t colour : {0x123456u, 0x654321u, 0x00FF7Fu}) {
     fill(colour);
-    PutImageToWindow(SharedHandle(), 0, 0, &display_, 0, 0, 64, 48);
+    PutImageToWindow(RecordOf(gShared), 0, 0, &display_, 0, 0, 64, 48);
     EXPECT_EQ(display_.window->staging, nullptr) << "copied aside";
     // The put is still in Xlib's buffer: only the wait lets the server
     // read the frame before it changes.
@@ -385,7 +379,7 @@ TEST_F(X11Draw, FramesInFlightStayAtTwo) {
   Display* d = display_.window->display;
   std::vector<unsigned long> serials;
   for (int frame = 0; frame < 40; frame++) {
-    PutImageToWindow(reinterpret_cast<vlBitmap*>(pictures[frame & 1]), 0, 0, &display_, 0, 0, 64, 48);
+    PutImageToWindow(RecordOf(pictures[frame & 1]), 0, 0, &display_, 0, 0, 64, 48);
     serials.push_back(NextRequest(d) - 1);
     if (frame < 1) continue;
     ASSERT_GE(static_cast<long>(LastKnownRequestProcessed(d) - serials[frame - 1]), 0)

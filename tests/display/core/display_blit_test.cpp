@@ -9,6 +9,7 @@
 #include "display/clients.h"
 #include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
+#include "graphics/display_blit.h"
 #include "graphics/geometry.h"
 #include "abi/plugin_abi.h"
 #include "vm/error_codes.h"

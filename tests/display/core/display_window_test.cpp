@@ -17,6 +17,7 @@
 #include "display/clients.h"
 #include "display/icons.h"
 #include "graphics/bitmap.h"
+#include "graphics/display_blit.h"
 #include "player/container.h"
 #include "runtime/errors.h"
 #include "runtime/event_queue.h"

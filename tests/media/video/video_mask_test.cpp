@@ -7,6 +7,7 @@
 #include "../../formats/pictures/picture_test_util.h"
 #include "display/clients.h"
 #include "graphics/bitmap.h"
+#include "graphics/display_blit.h"
 #include "media/video/video_library.h"
 #include "media/video/video_mask.h"
 #include "objects/brushes/brush.h"

@@ -1,13 +1,14 @@
 // The engine's bitmaps on a real X window: a picture made with NewBitmap
-// and filled through the graphics code is put into a window of a private
-// Xvfb server and read back with XGetImage.
+// and filled through the graphics code is blitted into a window of a
+// private Xvfb server and read back with XGetImage, and grabbed back from
+// the screen into a new picture.
 #include <gtest/gtest.h>  // before Xlib, whose macros clash with it
 
 #include <X11/Xutil.h>
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
-#include "graphics/x11_bitmap_glue.h"
+#include "graphics/display_blit.h"
 #include "platform/hooks.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
@@ -16,11 +17,10 @@
 
 namespace {
 
-TEST(X11BitmapGlue, EnginePictureReachesTheWindowPixelForPixel) {
+TEST(DisplayBlit, EnginePictureReachesTheWindowAndComesBackPixelForPixel) {
   PrivateXServer server;
   START_X_SERVER(server);
   ASSERT_EQ(InitPlatform(), 0);
-  InstallX11BitmapHooks();
   vlDisplay display{};
   display.xDisplayName = const_cast<char*>(server.name());
   display.width = 40;
@@ -35,7 +35,7 @@ TEST(X11BitmapGlue, EnginePictureReachesTheWindowPixelForPixel) {
   ASSERT_NE(picture, nullptr);
   FillBitmapRect(picture, 0, 0, 13, 9, 0x204060);
   FillBitmapRect(picture, 2, 3, 4, 2, 0xFFEE11);
-  PutImageToWindow(picture, 0, 0, &display, 6, 5, 13, 9);
+  BlitToDisplay(picture, 0, 0, &display, 6, 5, 13, 9, 0);
   XSync(display.window->display, False);
 
   Display* probe = XOpenDisplay(server.name());
@@ -56,6 +56,21 @@ TEST(X11BitmapGlue, EnginePictureReachesTheWindowPixelForPixel) {
   EXPECT_EQ(XGetPixel(image, 8, 8) & 0xFFFFFF, 0xFFEE11u);
   EXPECT_EQ(XGetPixel(image, 6, 5) & 0xFFFFFF, 0x204060u);
   XDestroyImage(image);
+
+  // The grab reads the root window where the window lies, into a picture
+  // whose rows are longer than its width.
+  Window child;
+  int rootX = 0, rootY = 0;
+  XTranslateCoordinates(probe, display.window->window, DefaultRootWindow(probe), 0, 0, &rootX, &rootY, &child);
+  vlBitmap* grabbed = nullptr;
+  ASSERT_EQ(GrabDisplayPixels(&display, rootX + 6, rootY + 5, 13, 9, &grabbed), 0);
+  ASSERT_NE(grabbed, nullptr);
+  wrong = 0;
+  for (int y = 0; y < 9; y++)
+    for (int x = 0; x < 13; x++)
+      if ((ReadBitmapPixel(grabbed, x, y, 0) & 0xFFFFFF) != (ReadBitmapPixel(picture, x, y, 0) & 0xFFFFFF)) wrong++;
+  EXPECT_EQ(wrong, 0);
+  DeleteBitmap(grabbed);
   XCloseDisplay(probe);
 
   DeleteBitmap(picture);

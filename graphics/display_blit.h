@@ -1,0 +1,19 @@
+// Pictures to and from a display's window. The picture is settled, scaled
+// for a display shown scaled and locked here, on the floor that owns it,
+// and goes down as a plain record of its pixels (or whole to a display
+// adapter), so the window code never calls back up to reach a picture.
+#pragma once
+#include <cstdint>
+
+struct vlBitmap;
+struct vlPlatformWindow;
+
+// Draws the rectangle of the bitmap at (x, y) on the display, then tells
+// its observers (code 0). flags: 0x20 draws over the video overlays too.
+void BlitToDisplay(vlBitmap* bitmap, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x, int32_t y,
+                   int32_t width, int32_t height, uint32_t flags);
+// The screen's pixels as a new bitmap in *out; 0, or ERR_GRABSCREEN (1561)
+// with *out null.
+int GrabDisplayPixels(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out);
+// Drops the intermediate bitmap of scaled blits (shut-down).
+void FreeDisplayBlitCache();
