@@ -364,9 +364,11 @@ int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bo
       if (display->outputType != VL_OUTPUT_DISPLAY && target) {
         BlitPictureToTarget(L, picture.bitmap, picture.mask, picture.alpha, px, py, picture.width, picture.height);
       } else {
+        // Text keeps inside the active clip region as every drawing does.
         SafeBlt(L, picture.bitmap, 0, 0, nullptr, px, py, picture.width, picture.height, picture.width,
                 picture.height, display->width, display->height, VL_SAFEBLT_BACKANDSHOW | VL_SAFEBLT_KEEP,
-                picture.alpha ? nullptr : picture.mask, picture.alpha, nullptr);
+                picture.alpha ? nullptr : picture.mask, picture.alpha,
+                target ? static_cast<const vlClipRegion*>(target->clipRegion) : nullptr);
       }
     }
     if (status) {

@@ -222,9 +222,8 @@ int InsertTextObjectLayer(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int
                           vlLayer** out) {
   vlTextObject* o = nullptr;
   if (int status = GetTextObjectByID(L, id, &o, 0)) return status;
-  const vlBGPic* target = vlCurrentOutput;
-  x = ResolvePosX(x, o->width, target ? target->width : 0, 0) + o->offsetX;
-  y = ResolvePosY(y, o->height, target ? target->height : 0, 0) + o->offsetY;
+  x = ResolvePosX(x, o->width, 0, 0) + o->offsetX;
+  y = ResolvePosY(y, o->height, 0, 0) + o->offsetY;
   vlLayerGeometry* g = NewLayerGeometry();
   if (!g) return ERR_MEM;
   g->x = x, g->y = y, g->width = o->width, g->height = o->height;
@@ -468,10 +467,8 @@ int CmdDisplayTextObject(vlVMState* L) {
   if (int status = ParseDrawTags(L, tagIndex, o->width, o->height, o->width, o->height, antialias, &t, &tags,
                                  VL_TAGS_INIT))
     return status;
-  const vlBGPic* target = vlCurrentOutput;
-  const int32_t refW = target ? target->width : 0, refH = target ? target->height : 0;
-  x = ResolvePosX(x, o->width, refW, t.anchorX) + o->offsetX;
-  y = ResolvePosY(y, o->height, refH, t.anchorY) + o->offsetY;
+  x = ResolvePosX(x, o->width, 0, t.anchorX) + o->offsetX;
+  y = ResolvePosY(y, o->height, 0, t.anchorY) + o->offsetY;
   if (TargetTakesLayers()) {
     vlLayerGeometry* g = NewLayerGeometry();
     if (!g) return ERR_MEM;

@@ -19,6 +19,7 @@
 #include "display/monitors.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/geometry.h"
 #include "graphics/position.h"
 #include "graphics/picture_engines.h"
 #include "graphics/x11_bitmap_glue.h"
@@ -354,12 +355,17 @@ int CurrentLayerDataList(vlVMState* L, int index, vlObjectData*** listOut) {
   return 0;
 }
 
-// Positions resolve against the current output.
+// Positions resolve against the current output, or against its active
+// clip region when one is set.
 void OutputReference(vlOutputRef* out) {
   *out = vlOutputRef{};
-  if (vlCurrentOutput) {
-    out->width = vlCurrentOutput->width;
-    out->height = vlCurrentOutput->height;
+  if (!vlCurrentOutput) return;
+  out->width = vlCurrentOutput->width;
+  out->height = vlCurrentOutput->height;
+  if (const auto* clip = static_cast<const vlClipRegion*>(vlCurrentOutput->clipRegion)) {
+    out->hasClip = 1;
+    out->clipX = clip->x, out->clipY = clip->y;
+    out->clipWidth = clip->width, out->clipHeight = clip->height;
   }
 }
 

@@ -209,9 +209,8 @@ int AddVideoLayer(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int tagInd
   vlDrawTags tags;
   vlLayerTransform& t = tags.transform;
   if (int error = ParseDrawTags(state, tagIndex, w, h, w, h, 0, &t, &tags, VL_TAGS_INIT)) return error;
-  const int32_t tw = vlCurrentOutput ? vlCurrentOutput->width : 0, th = vlCurrentOutput ? vlCurrentOutput->height : 0;
-  x = ResolvePosX(x, w, tw, t.anchorX);
-  y = ResolvePosY(y, h, th, t.anchorY);
+  x = ResolvePosX(x, w, 0, t.anchorX);
+  y = ResolvePosY(y, h, 0, t.anchorY);
   vlLayerGeometry* g = NewLayerGeometry();
   if (!g) return ERR_MEM;
   g->x = x, g->y = y, g->width = w, g->height = h;

@@ -111,9 +111,8 @@ int InsertAnimLayer(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int32_t p
                     vlLayer** out) {
   vlAnim* a = nullptr;
   if (int status = GetAnimByID(L, id, &a, 0)) return status;
-  vlBGPic* pic = vlCurrentOutput;
-  x = ResolvePosX(x, a->width, pic ? pic->width : 0, 0);
-  y = ResolvePosY(y, a->height, pic ? pic->height : 0, 0);
+  x = ResolvePosX(x, a->width, 0, 0);
+  y = ResolvePosY(y, a->height, 0, 0);
   return AddAnimLayerFlags(L, a, x, y, 0, position, flags, out);
 }
 

@@ -299,10 +299,8 @@ int PlayAnimObject(vlVMState* L, int disk) {
   for (int i = 0; i < 4; ++i) p->matrix[i] = matrix[i];
   p->frameWidth = anim->storedWidth;
   p->frameHeight = anim->storedHeight;
-  vlBGPic* pic = vlCurrentOutput;
-  const int32_t tw = pic ? pic->width : 0, th = pic ? pic->height : 0;
-  x = ResolvePosX(x, p->frameWidth, tw, ax);
-  y = ResolvePosY(y, p->frameHeight, th, ay);
+  x = ResolvePosX(x, p->frameWidth, 0, ax);
+  y = ResolvePosY(y, p->frameHeight, 0, ay);
   auto fail = [&](int status) {
     FreePlayer(p);
     return status;
@@ -334,6 +332,7 @@ int PlayAnimObject(vlVMState* L, int disk) {
     vl::PushPointer(L, handle);
     return 1;
   }
+  const vlBGPic* pic = vlCurrentOutput;
   const int32_t w0 = pic ? pic->width : 0, h0 = pic ? pic->height : 0;
   int32_t done = 0;
   int status = 0;

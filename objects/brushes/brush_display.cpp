@@ -108,13 +108,13 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t fr
     return status;
 
   vlBGPic* target = vlCurrentOutput;
-  const int32_t tw = target ? target->width : 0, th = target ? target->height : 0;
   if (type == VL_LAYER_BGPICPART) {
     if (x == -1) x = srcX;
     if (y == -1) y = srcY;
   }
-  x = ResolvePosX(x, width, tw, t.anchorX);
-  y = ResolvePosY(y, height, th, t.anchorY);
+  // Against the output, or its active clip region.
+  x = ResolvePosX(x, width, 0, t.anchorX);
+  y = ResolvePosY(y, height, 0, t.anchorY);
   srcX = ResolvePosX(srcX, width, objWidth, 0);
   srcY = ResolvePosY(srcY, height, objHeight, 0);
   if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
@@ -248,9 +248,8 @@ vlLoadedSource* BrushVectorSource(vlVMState* L, vlLayer* layer) {
 int AddBrushLayer(vlVMState* L, vlBrush* b, int32_t x, int32_t y, int32_t position, uint32_t flags, vlLayer** out) {
   vlLayerGeometry* g = NewLayerGeometry();
   if (!g) return ERR_MEM;
-  const int32_t tw = vlCurrentOutput ? vlCurrentOutput->width : 0, th = vlCurrentOutput ? vlCurrentOutput->height : 0;
-  x = ResolvePosX(x, b->width, tw, 0);
-  y = ResolvePosY(y, b->height, th, 0);
+  x = ResolvePosX(x, b->width, 0, 0);
+  y = ResolvePosY(y, b->height, 0, 0);
   g->x = x, g->y = y, g->width = b->width, g->height = b->height;
   const vlObjectId id = b->id();
   return AddLayer(L, VL_LAYER_BRUSH, &id, x, y, b->width, b->height, nullptr, nullptr, nullptr, nullptr, nullptr, g,

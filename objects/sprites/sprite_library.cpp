@@ -113,9 +113,8 @@ int CmdDisplaySprite(vlVMState* L) {
   if (int status = GetSpriteByID(L, id, &s, 0)) return status;
   const int32_t frame = vl::OptIntArg(L, 4, 0);
   if (frame < 0 || frame > s->frameCount) return ERR_ANIMFRAME;
-  vlBGPic* pic = vlCurrentOutput;
-  const int32_t x = ResolvePosX(vl::CheckIntArg(L, 2), s->width, pic ? pic->width : 0, 0);
-  const int32_t y = ResolvePosY(vl::CheckIntArg(L, 3), s->height, pic ? pic->height : 0, 0);
+  const int32_t x = ResolvePosX(vl::CheckIntArg(L, 2), s->width, 0, 0);
+  const int32_t y = ResolvePosY(vl::CheckIntArg(L, 3), s->height, 0, 0);
   return PlaceSprite(L, s, x, y, frame);
 }
 

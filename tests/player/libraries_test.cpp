@@ -3,13 +3,15 @@
 // file copied onto itself, a poke into a block borrowed from a string,
 // callbacks that close the file or connection their command works on, a
 // malformed pattern, sprites that collide only where their pixels do, and
-// a video layer sought while it plays, shapes past 32 bits. The sanitizer build runs the same applets under ASan.
+// a video layer sought while it plays, shapes past 32 bits; position
+// constants and text inside a clip region. The sanitizer build runs the same applets under ASan.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/player/player_harness.h"
 
@@ -264,6 +266,92 @@ TEST_F(Windows, TextOutPositionConstantsPlaceTheTextInTheWindow) {
   EXPECT_LE(corner.x + corner.width, 320);
   EXPECT_GE(90 + corner.y + corner.height, 112);
   EXPECT_EQ(top.width, 0);
+}
+
+// With a clip region set, the position constants place brushes, boxes and
+// text against the region (its size, its left and top edges as base), and
+// text, plain and tagged, keeps inside the region as every drawing does.
+// Each case is grabbed from the window twice: drawn with the constants
+// inside the region, and drawn at the place the resolution rule gives,
+// with no region. The first grab must be the second cut to the region;
+// for the brushes and the box, also the rectangle the rule gives.
+TEST_F(Windows, PositionConstantsAndTextKeepToTheActiveClipRegion) {
+  constexpr int kW = 200, kH = 120, kRx = 40, kRy = 20, kRw = 80, kRh = 60;
+  enum : int { C = -100000, L = -90000, R = -80000, T = -70000, B = -60000, LO = -50000, RO = -40000, BO = -20000 };
+  struct Rect {
+    int x, y, w, h;
+  };
+  struct Case {
+    std::string draw;       // with the constants, inside the region
+    std::string reference;  // at the resolved place, without the region
+    Rect shape;             // the drawn rectangle, width 0 for text
+  };
+  auto n = [](int v) { return std::to_string(v); };
+  auto brush = [&](int x, int y) { return "displaybrush 2 " + n(x) + " " + n(y); };
+  auto text = [&](int x, int y, const std::string& t) { return "textout " + n(x) + " " + n(y) + " \"" + t + "\""; };
+  // A text of k letters of the 8-pixel font is a picture of 8k x 9.
+  auto tx = [&](int k, int band, int off) {
+    const int w = 8 * k;
+    return band == C ? kRx + (kRw - w) / 2 + off : band == L ? kRx + off : band == R ? kRx + kRw - w + off
+           : band == LO ? kRx - w + off : kRx + kRw + off;
+  };
+  const std::string tagged = "[b]Bold[/b] [color=16711680]red[/color] and [u]under[/u] text";
+  const std::vector<Case> cases = {
+      {brush(C, C), brush(70, 40), {70, 40, 20, 20}},
+      {brush(R, B), brush(100, 60), {100, 60, 20, 20}},
+      {brush(L + 5, T + 3), brush(45, 23), {45, 23, 20, 20}},
+      {brush(RO - 10, C), brush(110, 40), {110, 40, 20, 20}},
+      {brush(LO + 10, BO - 10), brush(30, 70), {30, 70, 20, 20}},
+      {"box " + n(C) + " " + n(B - 4) + " 30 10 16777215", "box 65 66 30 10 16777215", {65, 66, 30, 10}},
+      {text(C, C, "Clip"), text(tx(4, C, 0), kRy + (kRh - 9) / 2, "Clip"), {}},
+      {text(R - 4, B, "Right"), text(tx(5, R, -4), kRy + kRh - 9, "Right"), {}},
+      {text(L + 6, T + 2, "Left"), text(tx(4, L, 6), kRy + 2, "Left"), {}},
+      {text(LO + 12, T + 10, "Out"), text(tx(3, LO, 12), kRy + 10, "Out"), {}},
+      {text(RO - 12, T + 20, "Out"), text(tx(3, RO, -12), kRy + 20, "Out"), {}},
+      {text(2, 30, "Text left of the region"), text(2, 30, "Text left of the region"), {}},
+      {text(-20, 50, tagged), text(-20, 50, tagged), {}},
+      {text(L - 30, BO - 12, tagged), text(kRx - 30, kRy + kRh - 12, tagged), {}},
+  };
+  std::string script =
+      ".line 1\n.table 0 { width = " + n(kW) + ", height = " + n(kH) +
+      ", color = 0, title = \"clipped\" }\n.call base=1 createdisplay 2 r0\n.call opendisplay 2\n"
+      ".call createbrush 2 20 20 16777215\n.call setfillstyle 1\n.call createclipregion 1 14 " + n(kRx) + " " + n(kRy) + " " + n(kRw) +
+      " " + n(kRh) + "\n";
+  auto grab = [&](size_t i, const std::string& kind) { return dir() + "/" + kind + std::to_string(i) + ".bmp"; };
+  for (size_t i = 0; i < cases.size(); ++i)
+    script += ".call cls\n.call setclipregion 1\n.call " + cases[i].draw + "\n.call wait 2\n.call savesnapshot " +
+              Lit(grab(i, "clip")) + " 0\n.call cls\n.call setclipregion nil\n.call " + cases[i].reference +
+              "\n.call wait 2\n.call savesnapshot " + Lit(grab(i, "plain")) + " 0\n";
+  Result r = Run({Applet("clipped", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  auto pixels = [&](const std::string& file) { return Tool("convert " + vlplayer::Quote(file) + " rgb:-"); };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].draw);
+    const std::string clipped = pixels(grab(i, "clip")), plain = pixels(grab(i, "plain"));
+    ASSERT_EQ(clipped.size(), size_t{kW * kH * 3});
+    ASSERT_EQ(plain.size(), clipped.size());
+    const Rect& s = cases[i].shape;
+    int ink = 0, wrong = 0, firstWrong = -1, outside = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        const size_t at = (size_t(y) * kW + x) * 3;
+        const bool inRegion = x >= kRx && x < kRx + kRw && y >= kRy && y < kRy + kRh;
+        std::string want = inRegion ? plain.substr(at, 3) : std::string(3, '\0');
+        if (s.w && inRegion) {
+          const bool inShape = x >= s.x && x < s.x + s.w && y >= s.y && y < s.y + s.h;
+          EXPECT_EQ(want, std::string(3, inShape ? '\xFF' : '\0')) << x << "," << y;
+        }
+        if (clipped.compare(at, 3, want) != 0 && wrong++ == 0) firstWrong = y * kW + x;
+        ink += want != std::string(3, '\0');
+        outside += !inRegion && plain.compare(at, 3, std::string(3, '\0')) != 0;
+      }
+    EXPECT_EQ(wrong, 0) << "first at " << firstWrong % kW << "," << firstWrong / kW;
+    EXPECT_GT(ink, 8);
+    // The text cases reach out of the region where it cuts them.
+    if (i >= 9) {
+      EXPECT_GT(outside, 8);
+    }
+  }
 }
 
 // A video paused, sought and resumed, round after round, as a video of its

@@ -242,8 +242,7 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   // Placement: plain coordinates offset the path's own; position constants
   // and anchors place its box.
   const double ax = tags ? tags->anchorX : 0, ay = tags ? tags->anchorY : 0;
-  const int32_t refW = vlCurrentOutput ? vlCurrentOutput->width : 0, refH = vlCurrentOutput ? vlCurrentOutput->height : 0;
-  const int32_t rx = ResolvePosX(x, pw, refW, ax), ry = ResolvePosY(y, ph, refH, ay);
+  const int32_t rx = ResolvePosX(x, pw, 0, ax), ry = ResolvePosY(y, ph, 0, ay);
   int32_t left = rx == x ? x + vl::DoubleToInt32(std::floor(outer[0])) - static_cast<int32_t>(ax * pw) : rx;
   int32_t top = ry == y ? y + vl::DoubleToInt32(std::floor(outer[1])) - static_cast<int32_t>(ay * ph) : ry;
   left -= ox;
