@@ -8,10 +8,14 @@
 #include "runtime/error_format.h"
 #include "runtime/runtime_options.h"
 
-void PrintProgressMessage(const char* format, const char* fileName, int addDots) {
+void PrintProgressName(const char* format, const char* name, int addDots) {
   if (vlOptions.quiet || !format) return;
   char text[2048];
-  if (fileName) FormatMessageText(text, sizeof text, format, GetReadableFileName(fileName), 0);
+  if (name) FormatMessageText(text, sizeof text, format, name, 0);
   else CopyText(text, sizeof text, format);
   PrintConsole(addDots ? "%s..." : "%s", text);
+}
+
+void PrintProgressMessage(const char* format, const char* fileName, int addDots) {
+  PrintProgressName(format, fileName ? GetReadableFileName(fileName) : nullptr, addDots);
 }

@@ -5,3 +5,8 @@
 // given; without one the format prints literally), with "..." appended when
 // addDots is set. Nothing while the console is quiet.
 void PrintProgressMessage(const char* format, const char* fileName, int addDots);
+
+// The same with the "%s" filled with name exactly as given: for names that
+// are no file paths (a font's ":::default_sans"), which the readable-part
+// rule would cut at their first colon.
+void PrintProgressName(const char* format, const char* name, int addDots);

@@ -115,6 +115,19 @@ int LoadFontByName(const char* name, int32_t size, int32_t engine, int32_t cache
   return status;
 }
 
+namespace {
+
+// What follows the last folder separator; a colon separates nothing in a
+// font name.
+const char* FontFilePart(const char* name) {
+  const char* part = name;
+  for (const char* p = name; *p; ++p)
+    if (*p == '/' || *p == '\\') part = p + 1;
+  return part;
+}
+
+}  // namespace
+
 int OpenFontFromArgs(vlVMState* L, int first, vlEngineFont** out) {
   int linked = 0;
   const char* resolved = GetFileNameArg(L, first, 1, &linked);
@@ -128,8 +141,14 @@ int OpenFontFromArgs(vlVMState* L, int first, vlEngineFont** out) {
     GetTableInt(L, first + 2, "engine", &engine, nullptr);
     GetTableInt(L, first + 2, "cache", &cache, nullptr);
   }
-  PrintProgressMessage("Opening font %s", name, 1);
-  return LoadFontByName(name, size, engine, cache, linked, out);
+  // The name as the script wrote it: a linked file by its own name, else
+  // the file part, so the player's own ":::default_sans" keeps its colons.
+  PrintProgressName("Opening font %s", IsChunkName(name) ? GetReadableFileName(name) : FontFilePart(name), 1);
+  int status = LoadFontByName(name, size, engine, cache, linked, out);
+  // Finish the progress line either way, so later output starts a line of
+  // its own.
+  if (status) PrintFailed();
+  return status;
 }
 
 int GetFontByID(vlObjectId id, vlFontNode** out) {
@@ -190,6 +209,7 @@ int CmdSetFont(vlVMState* L) {
   vlTextSettings* s = GetTextSettings();
   s->font = font;
   s->style = VL_STYLE_NORMAL;
+  PrintDone();
   return 0;
 }
 
@@ -205,13 +225,17 @@ int CmdOpenFont(vlVMState* L) {
   vlEngineFont* font;
   if (int status = OpenFontFromArgs(L, 2, &font)) return status;
   auto* node = static_cast<vlFontNode*>(AllocMemory(sizeof(vlFontNode), 1));
-  if (!node) return ERR_MEM;
+  if (!node) {
+    PrintFailed();
+    return ERR_MEM;
+  }
   node->node.type = VL_OBJ_FONT;
   node->node.idNumber = automatic ? 0 : id.number;
   node->node.idHandle = automatic ? node : id.handle;
   node->font = font;
   if (AppendNode(&node->node)) {
     FreeMemory(node);
+    PrintFailed();
     return ERR_MEM;
   }
   PrintDone();

@@ -55,6 +55,27 @@ TEST_F(Startup, HelpListsTheArgumentsAndEnds) {
   }
 }
 
+// Each font a script opens gets a progress line of its own, finished
+// before the script prints again, with the name as the script wrote it
+// (the player's own fonts keep their three colons).
+TEST_F(Startup, FontProgressLinesEndAndNameTheFontAsWritten) {
+  std::string applet = Applet("fonts",
+                              ".line 1\n.call setfont \":::default_sans\" 20\n.call debugprint \"after setfont\"\n"
+                              ".line 2\n.call openfont 1 \":::default_mono\" 12\n.call debugprint \"after openfont\"\n"
+                              ".line 3\n.call setfont \"nosuchfont\" 10\n.call debugprint \"not reached\"");
+  RunOptions options;
+  options.quietAndTemp = false;
+  Result r = Run({"-tempdir", temp(), "-debugdevice", "console", applet}, options);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  const std::string lines =
+      "And Action!\n"
+      "Opening font :::default_sans...done\nafter setfont\n"
+      "Opening font :::default_mono...done\nafter openfont\n"
+      "Opening font nosuchfont...failed\n"
+      "@fonts.vls:3: Cannot open font nosuchfont with size 10!\n";
+  EXPECT_NE(r.out.find(lines), std::string::npos) << r.out;
+}
+
 // Without a script the console requester asks for one on standard input
 // (no display for a toolkit dialog): a missing file is asked again, the
 // chosen file is what runs, and a cancel ends with a non-zero status.
