@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -93,6 +94,9 @@ TEST_F(Guide, SnippetsPrintWhatTheGuideSays) {
     ASSERT_EQ(blocks.count(name + ".out"), 1u) << name << " has no output block";
     ASSERT_EQ(kStatus.count(name), 1u) << name << ": a new snippet needs its exit status here";
     std::string applet = Applet(name, text);
+    // A snippet a newcomer copies assembles without a warning.
+    EXPECT_EQ(Tool(Quote(VL_ASM_PATH) + " -o /dev/null " + Quote(dir() + "/" + name + ".vlasm") + " 2>&1"), "")
+        << name;
     vlplayer::RunOptions options;
     options.timeoutSeconds = 30;
     vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet}, options);
@@ -101,6 +105,35 @@ TEST_F(Guide, SnippetsPrintWhatTheGuideSays) {
     ++run;
   }
   EXPECT_EQ(run, static_cast<int>(kStatus.size()));
+}
+
+// Every constant the reference lists, written #NAME in assembler text,
+// is the value the running player's getconstant gives for it: vlasm's
+// table and the libraries' registrations agree.
+TEST_F(Guide, AssemblerConstantsAreTheRunningPlayers) {
+  std::ifstream in(std::string(VL_SOURCE_ROOT) + "/docs/commands.md");
+  std::string line, text;
+  const std::regex entry("`#([A-Z0-9_]+)` ");
+  int count = 0;
+  while (std::getline(in, line)) {
+    if (line.rfind("Constants: ", 0) != 0) continue;
+    for (std::sregex_iterator it(line.begin(), line.end(), entry), end; it != end; ++it) {
+      const std::string name = (*it)[1];
+      // r0 = getconstant("#NAME"), r1 = #NAME as vlasm wrote it; a
+      // mismatch prints the name (a number against a string stops the
+      // script with its own error).
+      text += "getglobal 0 \"getconstant\"\nloadk 1 \"#" + name + "\"\ncall 0 2 2\nloadk 1 #" + name +
+              "\neq 1 0 1\njump ok" + std::to_string(count) + "\n.call base=2 debugprint \"differs: " + name +
+              "\"\nok" + std::to_string(count) + ":\n";
+      ++count;
+    }
+  }
+  ASSERT_GT(count, 900);
+  std::string applet = Applet("constants", ".line 1\n" + text + ".call base=2 debugprint \"checked\" " +
+                                               std::to_string(count));
+  vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "checked " + std::to_string(count) + "\n");
 }
 
 // The key applet of the guide gets the keys the guide says it is pressed

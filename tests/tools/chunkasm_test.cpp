@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -161,6 +162,34 @@ TEST(ChunkAsm, ConstantsAreSharedAndAbsentStringsStayAbsent) {
   EXPECT_EQ(bytes[22], 0);
   EXPECT_EQ(bytes[23], 0);
   EXPECT_EQ(bytes[24], 0);
+}
+
+// #NAME is the player's constant (any case), a number or a string, in
+// every place a constant goes; #digits stays a number, and a name no
+// library defines is refused with the run-time way to read it.
+TEST(ChunkAsm, HashNamesAreThePlayersConstants) {
+  const auto c = vlasm::Parse(".call debugprint #CENTER #sans #Pi #72\nloadk 0 #linear\n"
+                              ".table 1 { type = #FILLGRADIENT }\n");
+  const auto& k = c.main.constants;
+  auto number = [&](double v) {
+    return std::count_if(k.begin(), k.end(), [&](const vlasm::Constant& x) { return x.type == 3 && x.number == v; });
+  };
+  EXPECT_EQ(number(-100000), 1);
+  EXPECT_EQ(number(3.141592653589793), 1);
+  EXPECT_EQ(number(72), 1);
+  EXPECT_EQ(number(2), 1);  // #LINEAR and #FILLGRADIENT are both 2: one shared constant
+  EXPECT_EQ(std::count_if(k.begin(), k.end(),
+                          [](const vlasm::Constant& x) { return x.type == 4 && x.text == ":::default_sans"; }),
+            1);
+  try {
+    vlasm::Parse(".line 1\n.call box 0 0 10 10 #REDD\n");
+    ADD_FAILURE() << "an unknown constant was taken";
+  } catch (const vlasm::AsmError& e) {
+    EXPECT_EQ(e.line, 2);
+    EXPECT_NE(std::string(e.what()).find("unknown constant '#REDD'"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(".call getconstant \"#REDD\" -> Value"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(vlasm::Parse("loadk 0 #1x\n"), vlasm::AsmError);
 }
 
 TEST(ChunkAsm, LineInformation) {

@@ -257,9 +257,13 @@ class Parser {
     if (t.text == "nil") return Constant{0, 0, std::nullopt};
     if (t.text == "none") return Constant{4, 0, std::nullopt};
     if (t.text[0] == '#') {
-      auto d = ParseDouble(t.text.substr(1));
-      if (!d) Fail("bad number '" + t.text + "'");
-      return Constant{3, *d, std::nullopt};
+      const std::string body = t.text.substr(1);
+      if (auto d = ParseDouble(body)) return Constant{3, *d, std::nullopt};
+      if (!IsIdent(body)) Fail("bad number '" + t.text + "'");
+      if (auto k = PlayerConstant(body)) return *k;
+      Fail("unknown constant '" + t.text + "': no library of the player defines it (docs/commands.md lists "
+           "them); read a plug-in's or the applet's own constant at run time: .call getconstant \"" + t.text +
+           "\" -> Value");
     }
     return std::nullopt;
   }
@@ -292,6 +296,11 @@ class Parser {
   void EmitABC(uint32_t op, int64_t a, int64_t b, int64_t c) {
     if (a < 0 || a > 255) Fail("operand A out of range");
     if (b < 0 || b > 511 || c < 0 || c > 511) Fail("operand B or C out of range");
+    // A global indexed right after it is read is a table, such as the one
+    // a plug-in's library sets: not a value written wrongly.
+    if ((op == OP_GETFIELD || op == OP_METHOD) && lastRead_.function == &Cur() &&
+        lastRead_.pc + 1 == Cur().f.code.size() && lastRead_.reg == b && !chunk_.globalReads.empty())
+      chunk_.globalReads.pop_back();
     Emit(vl::MakeABC(op, static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c)));
   }
   void EmitABx(uint32_t op, int64_t a, int64_t bx) {
@@ -299,8 +308,12 @@ class Parser {
     if (bx < 0 || bx > vl::kMaxBx) Fail("operand Bx out of range");
     Emit(vl::MakeABx(op, static_cast<uint32_t>(a), static_cast<uint32_t>(bx)));
     const std::vector<Constant>& k = Cur().f.constants;
-    if (op == OP_SETGLOBAL && static_cast<size_t>(bx) < k.size() && k[bx].type == 4 && k[bx].text)
-      chunk_.setGlobals.push_back(*k[bx].text);
+    if (static_cast<size_t>(bx) >= k.size() || k[bx].type != 4 || !k[bx].text) return;
+    if (op == OP_SETGLOBAL) chunk_.setGlobals.push_back(*k[bx].text);
+    if (op == OP_GETGLOBAL && !callHead_) {
+      chunk_.globalReads.emplace_back(line_, *k[bx].text);
+      lastRead_ = {&Cur(), Cur().f.code.size() - 1, a};
+    }
   }
   void EmitClosure(int64_t a, const std::string& fname) {
     auto it = Cur().nestedByName.find(fname);
@@ -545,7 +558,10 @@ class Parser {
     // global, then each field in turn.
     size_t dot = name.text.find('.');
     if (dot == std::string::npos) chunk_.calls.emplace_back(line_, name.text);
+    // The called name is checked as a command, not as a value read.
+    callHead_ = true;
     EmitABx(OP_GETGLOBAL, b, InternString(name.text.substr(0, dot)));
+    callHead_ = false;
     while (dot != std::string::npos) {
       const size_t next = name.text.find('.', dot + 1);
       const std::string field = name.text.substr(dot + 1, next == std::string::npos ? next : next - dot - 1);
@@ -795,6 +811,12 @@ class Parser {
 
   Options options_;
   Chunk chunk_;
+  bool callHead_ = false;  // the getglobal being emitted fetches a .call's command
+  struct {
+    const FuncCtx* function = nullptr;
+    size_t pc = 0;
+    int64_t reg = -1;
+  } lastRead_;  // the last global read as a value
   std::vector<std::unique_ptr<FuncCtx>> stack_;
   std::vector<Token> toks_;
   size_t at_ = 0;

@@ -67,4 +67,21 @@ std::vector<std::string> UnknownCallWarnings(const Chunk& chunk, const std::stri
   return warnings;
 }
 
+std::vector<std::string> UnsetGlobalWarnings(const Chunk& chunk, const std::string& file) {
+  std::set<std::string> known(std::begin(kCommands), std::end(kCommands));
+  known.insert(chunk.setGlobals.begin(), chunk.setGlobals.end());
+  std::vector<std::string> warnings;
+  for (const auto& [line, name] : chunk.globalReads) {
+    if (!known.insert(name).second) continue;  // set, a command, or warned of already
+    std::string text = file + ":" + std::to_string(line) + ": warning: the script reads the global '" + name +
+                       "' but never sets it, so it is nil here";
+    const bool hex = (name.size() == 6 || name.size() == 8) &&
+                     std::all_of(name.begin(), name.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    if (hex)
+      text += "; a colour is a number, written 0x" + name + " ($" + name + " reads a global)";
+    warnings.push_back(text);
+  }
+  return warnings;
+}
+
 }  // namespace vlasm

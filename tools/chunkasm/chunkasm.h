@@ -58,7 +58,16 @@ struct Chunk {
   // front end can warn of calls of names nothing defines.
   std::vector<std::pair<int, std::string>> calls;
   std::vector<std::string> setGlobals;
+  // Not written: the text line and name of each global the code reads as
+  // a value ($Name, getglobal), so the front end can warn of one that
+  // nothing sets.
+  std::vector<std::pair<int, std::string>> globalReads;
 };
+
+// The player's constant of that name (without the '#', any case), as the
+// libraries register it; nullopt when none does (a plug-in's constants and
+// an applet's own are only known at run time).
+std::optional<Constant> PlayerConstant(std::string_view name);
 
 // Chunk bytes of a model, in its byte order.
 std::vector<uint8_t> WriteChunk(const Chunk& chunk);

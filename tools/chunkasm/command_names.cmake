@@ -1,6 +1,7 @@
-# Writes OUT, the names of every command the reference's notes (NOTES) list,
+# Writes OUT, the names of every command the reference's notes (IN) list,
 # one C string a line, for vlasm's check of .call names.
-file(READ "${NOTES}" notes)
+include(${CMAKE_CURRENT_LIST_DIR}/write_if_changed.cmake)
+file(READ "${IN}" notes)
 # Only the names are taken as list items: the rest of a line may hold
 # brackets and semicolons, which CMake lists do not keep.
 string(REGEX MATCHALL "\n[a-z0-9_]+ \\|" rows "\n${notes}")
@@ -9,10 +10,4 @@ foreach(row IN LISTS rows)
   string(REGEX REPLACE "\n([a-z0-9_]+) \\|" "\"\\1\",\n" entry "${row}")
   string(APPEND text "${entry}")
 endforeach()
-# Rewritten only when changed, so vlasm is not rebuilt for nothing.
-if(EXISTS "${OUT}")
-  file(READ "${OUT}" old)
-endif()
-if(NOT old STREQUAL text)
-  file(WRITE "${OUT}" "${text}")
-endif()
+write_if_changed("${OUT}" "${text}")

@@ -116,6 +116,8 @@ int main(int argc, char** argv) {
   if (CheckAsPlayer(in, chunk, bytes)) return 1;
   for (const std::string& warning : vlasm::UnknownCallWarnings(chunk, in))
     std::fprintf(stderr, "%s\n", warning.c_str());
+  for (const std::string& warning : vlasm::UnsetGlobalWarnings(chunk, in))
+    std::fprintf(stderr, "%s\n", warning.c_str());
   FILE* f = out ? std::fopen(out, "wb") : stdout;
   bool written = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (f) written = (out ? std::fclose(f) : std::fflush(f)) == 0 && written;
