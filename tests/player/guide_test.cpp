@@ -77,6 +77,38 @@ TEST_F(Guide, TheExampleRunsAsWritten) {
   EXPECT_GT(vlplayer::SoxStat(sink[0], "RMS     amplitude"), 0.1);
 }
 
+// The guide's linked program: the tone applet with its sound linked in,
+// linked into a copy of the player, moved to a folder of its own and
+// started from another one with no applet named, plays the tone and
+// prints only what the script prints.
+TEST_F(Guide, TheLinkedProgramRunsFromAnotherFolder) {
+  std::map<std::string, std::string> blocks = GuideBlocks();
+  ASSERT_EQ(blocks.count("link"), 1u);
+  WriteFile("tone.vlasm", blocks["tone.vlasm"]);
+  WriteFile("tone.desc", blocks["tone.desc"] + "linkedfile tone.wav tone.wav\n");
+  std::string run = blocks["run"], link = blocks["link"];
+  const std::string tree = "B=build/release\n";
+  ASSERT_EQ(run.rfind(tree, 0), 0u) << run;
+  ASSERT_EQ(link.rfind(tree, 0), 0u) << link;
+  // The guide's build commands without their last line (the player run on
+  // the .vla), then the link block.
+  run = run.substr(tree.size());
+  run = run.substr(0, run.rfind("$B/app/"));
+  WriteFile("link.sh", "B=" + Quote(VL_BINARY_DIR) + "\nset -e\n" + run + link.substr(tree.size()));
+  int status = 0;
+  std::string out = Tool("cd " + Quote(dir()) + " && HOME=" + Quote(dir()) + " DISPLAY=" + Quote(display()) +
+                             " ALSA_CONFIG_PATH=" + Quote(dir() + "/asound.conf") + " sh link.sh 2>&1",
+                         &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out, "played\n");
+  // The program sits alone in its folder: the sound came from inside it.
+  EXPECT_EQ(Tool("ls " + Quote(dir() + "/apps")), "tone\n");
+  std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 1u);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[0], "Length (seconds)"), 1.0, 0.05);
+  EXPECT_GT(vlplayer::SoxStat(sink[0], "RMS     amplitude"), 0.1);
+}
+
 // Every NAME.vlasm snippet of the guide with its NAME.out block: the
 // snippet runs as an applet with errors on the terminal and prints exactly
 // that; the ones that end with an error exit with status 1.

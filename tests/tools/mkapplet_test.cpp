@@ -104,4 +104,56 @@ TEST_F(MkApplet, RefusesAChunkWithoutTheSignature) {
   }
 }
 
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// --link writes the player with the container appended and the marker
+// block's offset field (big-endian, after the text and two zero bytes)
+// pointing at it, byte for byte, executable; a program without exactly
+// one unlinked marker block, or an output that is the player itself, is
+// refused and nothing is written.
+TEST_F(MkApplet, LinkAppendsTheContainerAndPointsTheMarkerAtIt) {
+  const std::string marker = std::string("Zephlin Brokwend Entertainment") + std::string("\0\0\xDE\xAD\xC0\xDE", 6) +
+                             std::string("\xC0\xDE\xCA\xFE\xC0\xCA\xC0\x1A\0", 9);
+  const std::string program = std::string(1000, 'p') + marker + std::string(300, 'q');
+  std::ofstream(dir_ / "player", std::ios::binary) << program;
+  std::ofstream(dir_ / "x.desc") << "revision 6 1\nheader 1 Linked\n";
+  auto link = [&](const std::string& player, const std::string& out) {
+    fs::remove(dir_ / "err.txt");
+    std::string cmd = "cd '" + dir_.string() + "' && '" VL_MKAPPLET_PATH "' -d x.desc --link " + player + " -o " + out +
+                      " x.chunk 2>err.txt";
+    return std::system(cmd.c_str());
+  };
+  std::string err;
+  ASSERT_EQ(Run("revision 6 1\nheader 1 Linked\n", &err), 0) << err;
+  const std::string container = ReadAll(dir_ / "x.vla");
+  ASSERT_EQ(link("player", "game"), 0) << ReadAll(dir_ / "err.txt");
+  std::string expected = program + container;
+  const uint32_t at = static_cast<uint32_t>(program.size());
+  for (int i = 0; i < 4; ++i) expected[1000 + 32 + i] = static_cast<char>(at >> (24 - 8 * i));
+  EXPECT_EQ(ReadAll(dir_ / "game"), expected);
+  EXPECT_EQ(fs::status(dir_ / "game").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+
+  // Linked already, no marker, two markers, the player as the output.
+  EXPECT_NE(link("game", "again"), 0);
+  EXPECT_EQ(ReadAll(dir_ / "err.txt"),
+            "mkapplet: 'game' already has an applet linked into it; link into the player itself\n");
+  std::ofstream(dir_ / "plain", std::ios::binary) << std::string(2000, 'p');
+  EXPECT_NE(link("plain", "again"), 0);
+  EXPECT_EQ(ReadAll(dir_ / "err.txt"),
+            "mkapplet: 'plain' is not the player program: it has no marker block to link an applet into\n");
+  std::ofstream(dir_ / "twice", std::ios::binary) << program + marker;
+  EXPECT_NE(link("twice", "again"), 0);
+  EXPECT_NE(ReadAll(dir_ / "err.txt").find("more than one marker block"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir_ / "again"));
+  EXPECT_NE(link("player", "./player"), 0);
+  EXPECT_EQ(ReadAll(dir_ / "err.txt"), "mkapplet: the output would overwrite the player 'player'\n");
+  EXPECT_EQ(ReadAll(dir_ / "player"), program);
+  // Without -o a linked program has no name to take.
+  EXPECT_NE(std::system(("cd '" + dir_.string() + "' && '" VL_MKAPPLET_PATH "' --link player x.chunk 2>/dev/null").c_str()),
+            0);
+}
+
 }  // namespace

@@ -1,15 +1,19 @@
 // mkapplet: writes a compiled-script container (.vla, or compressed .vlz
 // form) around an assembled main chunk, from a small description file.
-// Test tooling only; it knows the container's byte layout and nothing of
-// the player. Usage and description lines: kUsage below (mkapplet --help).
-#include <algorithm>
+// With --link it writes a copy of the player with the container appended
+// and the player's marker block pointing at it. It knows the container's
+// byte layout and the marker block, nothing else of the player. Usage and
+// description lines: kUsage below (mkapplet --help).
+#include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -20,8 +24,11 @@ namespace {
 
 const char kUsage[] =
     "usage: mkapplet [-d description] [-o out.vla] chunk\n"
+    "       mkapplet [-d description] --link PLAYER -o PROGRAM chunk\n"
     "Wraps a chunk assembled by vlasm into an applet container the player runs\n"
-    "(default output out.vla). Description lines ('#' starts a comment):\n"
+    "(default output out.vla). With --link, writes PROGRAM instead: a copy of the\n"
+    "player PLAYER with the applet linked in, which runs it when started (from any\n"
+    "folder, without arguments). Description lines ('#' starts a comment):\n"
     "  revision MAJOR MINOR             program version the applet is made for (6 1)\n"
     "  header N TEXT                    N: 1 title, 2 version, 3 copyright, 4 author,\n"
     "                                   5 description\n"
@@ -165,10 +172,43 @@ void DisplayData(Bytes& b, const Decl& d) {
   Short(b, "");
 }
 
+// The player's marker block: this text, two zero bytes, the linked-data
+// offset (DE AD C0 DE while nothing is linked) and a fixed tail.
+constexpr char kMarkerText[] = "Zephlin Brokwend Entertainment";
+constexpr uint8_t kUnlinked[4] = {0xDE, 0xAD, 0xC0, 0xDE};
+constexpr uint8_t kMarkerTail[9] = {0xC0, 0xDE, 0xCA, 0xFE, 0xC0, 0xCA, 0xC0, 0x1A, 0x00};
+
+// program with the container appended and the marker's offset field set to
+// where it starts; "" or why the program cannot take it.
+std::string LinkIntoPlayer(Bytes* program, const Bytes& container, const std::string& playerPath) {
+  Bytes head(kMarkerText, kMarkerText + sizeof kMarkerText - 1);
+  head.push_back(0), head.push_back(0);
+  size_t field = 0;
+  int found = 0;
+  for (auto at = program->begin(); (at = std::search(at, program->end(), head.begin(), head.end())) != program->end();
+       ++at) {
+    size_t start = static_cast<size_t>(at - program->begin());
+    if (start + 45 > program->size() || !std::equal(kMarkerTail, kMarkerTail + 9, program->begin() + start + 36))
+      continue;
+    field = start + 32;
+    ++found;
+  }
+  if (found != 1)
+    return "'" + playerPath + "' is not the player program: it has " + (found ? "more than one" : "no") +
+           " marker block to link an applet into";
+  if (!std::equal(kUnlinked, kUnlinked + 4, program->begin() + static_cast<long>(field)))
+    return "'" + playerPath + "' already has an applet linked into it; link into the player itself";
+  if (program->size() >= 0xDEADC0DEu) return "'" + playerPath + "' is too large to link into";
+  const uint32_t offset = static_cast<uint32_t>(program->size());
+  for (int i = 0; i < 4; ++i) (*program)[field + i] = static_cast<uint8_t>(offset >> (24 - 8 * i));
+  program->insert(program->end(), container.begin(), container.end());
+  return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string descPath, outPath = "out.vla", chunkPath;
+  std::string descPath, outPath, chunkPath, playerPath;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -179,14 +219,18 @@ int main(int argc, char** argv) {
       descPath = argv[++i];
     else if (a == "-o" && i + 1 < argc)
       outPath = argv[++i];
+    else if (a == "--link" && i + 1 < argc)
+      playerPath = argv[++i];
     else
       chunkPath = a;
   }
   Bytes chunk;
-  if (chunkPath.empty()) {
+  // A linked program needs a name of its own: out.vla would be misleading.
+  if (chunkPath.empty() || (!playerPath.empty() && outPath.empty())) {
     std::cerr << kUsage;
     return 2;
   }
+  if (outPath.empty()) outPath = "out.vla";
   if (!ReadFile(chunkPath, &chunk)) {
     std::cerr << "mkapplet: cannot read chunk '" << chunkPath << "'\n";
     return 2;
@@ -362,10 +406,29 @@ int main(int argc, char** argv) {
     vlz.insert(vlz.end(), packed.begin(), packed.end());
     out.swap(vlz);
   }
-  std::ofstream o(outPath, std::ios::binary);
+  if (!playerPath.empty()) {
+    std::error_code same;
+    if (std::filesystem::equivalent(playerPath, outPath, same)) {
+      std::cerr << "mkapplet: the output would overwrite the player '" << playerPath << "'\n";
+      return 2;
+    }
+    Bytes program;
+    if (!ReadFile(playerPath, &program)) {
+      std::cerr << "mkapplet: cannot read the player '" << playerPath << "'\n";
+      return 2;
+    }
+    std::string why = LinkIntoPlayer(&program, out, playerPath);
+    if (!why.empty()) {
+      std::cerr << "mkapplet: " << why << "\n";
+      return 2;
+    }
+    out.swap(program);
+  }
+  std::ofstream o(outPath, std::ios::binary | std::ios::trunc);
   o.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
   o.close();
-  if (!o) {
+  // A linked program is started like any other program.
+  if (!o || (!playerPath.empty() && chmod(outPath.c_str(), 0755) != 0)) {
     std::cerr << "mkapplet: cannot write " << outPath << "\n";
     std::remove(outPath.c_str());  // no partial container left behind
     return 2;
