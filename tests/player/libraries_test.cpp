@@ -4,8 +4,12 @@
 // callbacks that close the file or connection their command works on, a
 // malformed pattern, sprites that collide only where their pixels do, and
 // a video layer sought while it plays, shapes past 32 bits; position
-// constants and text inside a clip region. The sanitizer build runs the same applets under ASan.
+// constants and text inside a clip region, and the default font as the
+// window shows it. The sanitizer build runs the same applets under ASan.
 #include <unistd.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
 
 #include <cstdio>
 #include <cstdlib>
@@ -266,6 +270,71 @@ TEST_F(Windows, TextOutPositionConstantsPlaceTheTextInTheWindow) {
   EXPECT_LE(corner.x + corner.width, 320);
   EXPECT_GE(90 + corner.y + corner.height, 112);
   EXPECT_EQ(top.width, 0);
+}
+
+// The default font as the window shows it, against FreeType's rendering of
+// the face the built-in font is made from (its capitals at the named size,
+// six rows above the baseline): "CELLAR" reads CELLAR, "T" has its bar.
+TEST_F(Windows, TheDefaultFontShowsItsFacesCapitalsWhole) {
+  const std::string source = Tool("head -c 400 " + vlplayer::Quote(std::string(VL_SOURCE_ROOT) +
+                                                               "/text/fonts/topaz_strike.cpp"));
+  char face[128] = {};
+  int fw = 0, fh = 0;
+  const size_t from = source.find("from ");
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_EQ(std::sscanf(source.c_str() + from, "from %127s at %dx%d pixels", face, &fw, &fh), 3);
+  const std::string word = "CELLAR TOP";
+  const int kX = 10, kY = 10, kW = 8 * static_cast<int>(word.size()), kH = 8;
+  // The model: each letter's 1-bit rendering in its 8-pixel cell, centred
+  // by its advance, the baseline under row 5.
+  std::vector<int> want(size_t(kW) * kH, 0);
+  FT_Library lib = nullptr;
+  FT_Face ft = nullptr;
+  ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+  ASSERT_EQ(FT_New_Face(lib, (std::string(VL_FACE_DIR) + "/" + face).c_str(), 0, &ft), 0);
+  ASSERT_EQ(FT_Set_Pixel_Sizes(ft, fw, fh), 0);
+  for (size_t i = 0; i < word.size(); ++i) {
+    ASSERT_EQ(FT_Load_Char(ft, word[i], FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME), 0);
+    const FT_Bitmap& b = ft->glyph->bitmap;
+    const int ox = 8 * static_cast<int>(i) + (8 - static_cast<int>(ft->glyph->advance.x >> 6)) / 2 +
+                   ft->glyph->bitmap_left;
+    const int oy = 6 - ft->glyph->bitmap_top;
+    for (int r = 0; r < static_cast<int>(b.rows); ++r)
+      for (int c = 0; c < static_cast<int>(b.width); ++c)
+        if (b.buffer[r * b.pitch + c / 8] & (0x80 >> (c % 8))) {
+          ASSERT_TRUE(ox + c >= 0 && ox + c < kW && oy + r >= 0 && oy + r < kH) << word[i];
+          want[size_t(oy + r) * kW + ox + c] = 1;
+        }
+  }
+  FT_Done_Face(ft);
+  FT_Done_FreeType(lib);
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet(
+      "topaz", ".line 1\n.table 0 { width = 120, height = 40, color = 0, title = \"topaz\" }\n"
+               ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call textout " + std::to_string(kX) + " " +
+                   std::to_string(kY) + " \"" + word + "\"\n" + vlplayer::WaitUntilFileExists(grabbed));
+  std::string gray;
+  Result r = RunAndGrab(applet, "topaz", [&](const std::string& window) {
+    Tool("import -window " + window + " " + vlplayer::Quote(dir() + "/topaz.png"));
+    gray = Tool("convert " + vlplayer::Quote(dir() + "/topaz.png") + " -crop " + std::to_string(kW + 2) + "x" +
+                std::to_string(kH + 3) + "+" + std::to_string(kX - 1) + "+" + std::to_string(kY - 1) + " gray:-");
+  });
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(gray.size(), size_t(kW + 2) * (kH + 3));
+  std::string shown, model;
+  int differ = 0;
+  for (int y = -1; y < kH + 2; ++y) {
+    for (int x = -1; x < kW + 1; ++x) {
+      const bool lit = gray[size_t(y + 1) * (kW + 2) + x + 1] != 0;
+      const bool ink = x >= 0 && x < kW && y >= 0 && y < kH && want[size_t(y) * kW + x];
+      shown += lit ? '#' : '.';
+      model += ink ? '#' : '.';
+      differ += lit != ink;
+    }
+    shown += '\n';
+    model += '\n';
+  }
+  EXPECT_EQ(differ, 0) << "shown:\n" << shown << "face:\n" << model;
 }
 
 // With a clip region set, the position constants place brushes, boxes and

@@ -1,9 +1,19 @@
 // Bitmap fonts made by a python generator from the disk-font byte layout:
 // loading sizes, measuring and drawing pixel for pixel against the
-// generator's own rendering, colour fonts, bad files, and the built-in font.
+// generator's own rendering, colour fonts, bad files, and the built-in font
+// checked glyph by glyph against FreeType's rendering of the face it is made
+// from.
 #include <gtest/gtest.h>
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "graphics/bitmap.h"
 #include "runtime/runtime_options.h"
@@ -201,6 +211,87 @@ TEST_F(BitmapFontTest, InbuiltFontIsTopazAtEightPixels) {
   RenderText(f, pic, nullptr, 8, 0, "A", 1, 0, 0, clip, 0xFF00FF);
   EXPECT_EQ(vltest::Pixels(pic), a);
   DeleteBitmap(pic);
+}
+
+// The built-in strike against the face it was made from (its source file
+// names face and pixel size): every glyph is FreeType's 1-bit rendering of
+// that face, whole, with the baseline under row 5, at the named size or,
+// for a glyph too tall or wide for the cell, at a slightly smaller one.
+// Capitals and digits keep the named size; capitals fill the six rows above
+// the baseline (the bar of "T", the top of "C"); accented capitals keep at
+// least six rows of ink.
+TEST(BuiltInStrike, EveryGlyphIsItsFacesRenderingWholeInItsCell) {
+  const std::string source = vltest::ReadAll(std::string(VL_TEST_SOURCE_DIR) + "/text/fonts/topaz_strike.cpp");
+  const size_t from = source.find("from ");
+  ASSERT_NE(from, std::string::npos);
+  char face[128] = {};
+  int width = 0, height = 0;
+  ASSERT_EQ(std::sscanf(source.c_str() + from, "from %127s at %dx%d pixels", face, &width, &height), 3);
+  FT_Library lib = nullptr;
+  FT_Face ft = nullptr;
+  ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+  ASSERT_EQ(FT_New_Face(lib, (std::string(VL_FACE_DIR) + "/" + face).c_str(), 0, &ft), 0) << face;
+  auto cell = [](int code, int x, int y) {
+    const uint32_t bit = (kTopazCharLoc[code - 32] >> 16) + x;
+    return (kTopazStrike[y * 188 + bit / 8] >> (7 - bit % 8)) & 1;
+  };
+  // The size (w, h) at which the face's glyph, placed on the baseline and
+  // moved sideways by some amount, is exactly the cell; {0, 0} for none.
+  auto match = [&](int code) -> std::pair<int, int> {
+    int cellInk = 0;
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x) cellInk += cell(code, x, y);
+    for (int h = height; h >= 4; --h)
+      for (int w = width; w >= 4; --w) {
+        if (FT_Set_Pixel_Sizes(ft, w, h) ||
+            FT_Load_Char(ft, code, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME))
+          continue;
+        const FT_Bitmap& b = ft->glyph->bitmap;
+        const int oy = 6 - ft->glyph->bitmap_top;
+        for (int dx = -8; dx <= 8; ++dx) {
+          int ink = 0;
+          bool same = true;
+          for (int r = 0; same && r < static_cast<int>(b.rows); ++r)
+            for (int c = 0; same && c < static_cast<int>(b.width); ++c) {
+              if (!(b.buffer[r * b.pitch + c / 8] & (0x80 >> (c % 8)))) continue;
+              const int x = c + dx, y = r + oy;
+              same = x >= 0 && x < 8 && y >= 0 && y < 8 && cell(code, x, y);
+              ++ink;
+            }
+          if (same && ink == cellInk) return {w, h};
+        }
+      }
+    return {0, 0};
+  };
+  int glyphs = 0;
+  for (int code = 33; code < 256; ++code) {
+    if ((code >= 127 && code <= 160) || code == 173 || code == 180 || code == 184) continue;  // box, shared cells
+    if (!FT_Get_Char_Index(ft, code)) continue;
+    const std::pair<int, int> size = match(code);
+    ASSERT_NE(size.first, 0) << "code " << code << " is not the face's glyph, or lost ink";
+    EXPECT_GE(size.second, height - 2) << "code " << code;
+    ++glyphs;
+    int top = 8, bottom = -1;
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x)
+        if (cell(code, x, y)) top = std::min(top, y), bottom = std::max(bottom, y);
+    if (std::isupper(code) || std::isdigit(code)) {
+      EXPECT_EQ(size, std::make_pair(width, height)) << "code " << code;
+    }
+    if (std::isupper(code)) {
+      EXPECT_EQ(top, 0) << static_cast<char>(code);
+      EXPECT_EQ(bottom, code == 'Q' ? 6 : 5) << static_cast<char>(code);
+    }
+    if (code >= 192 && code <= 221 && code != 215) {
+      EXPECT_EQ(top, 0) << "code " << code;
+      EXPECT_GE(bottom - top + 1, 6) << "code " << code;
+    }
+  }
+  EXPECT_GT(glyphs, 180);
+  // The letters of the faulty word, cell by cell: "T" has its bar.
+  for (int x = 1; x < 7; ++x) EXPECT_EQ(cell('T', x, 0), 1) << x;
+  FT_Done_Face(ft);
+  FT_Done_FreeType(lib);
 }
 
 TEST(Utf8Decode, WellFormedTextGivesCodePointsAndBadTextIsDeclined) {
