@@ -84,16 +84,9 @@ int LoadCompiledScript(vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     magic = ReadMagic(s);
     if (magic == kMagicVLZ) {
       char temp[kStartupPathSize];
-      errno = 0;
-      if (!NewTempName(temp, sizeof temp)) {
-        if (errno == 0 || errno == ENOMEM) return Fail(state, s, ERR_MEM);
-        // No file can be made in the temporary folder (missing, not a
-        // folder, or not writable): the unpacked copy cannot be written.
-        std::snprintf(temp, sizeof temp, "%s", GetTempDir());
-        AddPart(temp, sizeof temp, "vellamora.XXXXXX");
-        SetErrorArgument(temp);
-        return Fail(state, s, ERR_WRITEFILE);
-      }
+      // A folder that is missing, not a folder, not writable or too long
+      // for the name is reported by the name the copy would have had.
+      if (!NewTempName(temp, sizeof temp)) return Fail(state, s, TempFileNameError(errno));
       SeekFileStream(s, base, VL_SEEK_BEGIN);
       int status = DecompressPack("VLZ", s, temp, nullptr, 0, nullptr);
       if (status) return Fail(state, s, status);

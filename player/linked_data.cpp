@@ -7,6 +7,7 @@
 #include <dirent.h>
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -65,7 +66,7 @@ int Close(vlStream* s, int code) {
 
 int MakePluginDir() {
   char name[sizeof vlLinkedPluginDir];
-  if (!MakeTempFileName(name, sizeof name)) return ERR_MEM;
+  if (!MakeTempFileName(name, sizeof name)) return TempFileNameError(errno);
   RemovePath(name);
   if (int status = MakeDirPath(name)) return status;
   if (KeepForExitRemoval(name)) {

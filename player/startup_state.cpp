@@ -1,6 +1,7 @@
 // Small pieces of start-up state shared by the container reader, start-up
 // and shut-down: progress steps, the progress-line flag and the list of
 // temporary files to remove at the end. Depends on the platform layer.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,6 +39,7 @@ int NewTempName(char* buffer, size_t size) {
     std::free(copy);
     RemovePath(buffer);
     buffer[0] = 0;
+    errno = ENOMEM;
     return 0;
   }
   node->next = nullptr;

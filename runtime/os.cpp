@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <strings.h>
 #include <unistd.h>
 
+#include "runtime/errors.h"
 #include "runtime/exit_removals.h"
 #include "runtime/paths.h"
 #include "runtime/chunk_name.h"
@@ -78,27 +80,45 @@ void GetPrefsDir(char* buffer, size_t size) {
   if (AddPart(buffer, size, "preferences")) MakeDirPath(buffer);
 }
 
+namespace {
+
+constexpr char kTempTemplate[] = "vellamora.XXXXXX";
+
+int NoTempFile(char* buffer, int error) {
+  if (buffer) buffer[0] = 0;
+  errno = error;
+  return 0;
+}
+
+}  // namespace
+
 int MakeTempFileName(char* buffer, size_t size) {
-  if (size == 0) return 0;
+  if (size == 0) return NoTempFile(nullptr, ENAMETOOLONG);
   snprintf(buffer, size, "%s", gTempDir);
-  if (!AddPart(buffer, size, "vellamora.XXXXXX")) {
-    buffer[0] = 0;
-    return 0;
-  }
+  if (!AddPart(buffer, size, kTempTemplate)) return NoTempFile(buffer, ENAMETOOLONG);
   int fd = mkstemp(buffer);
-  if (fd < 0) {
-    // The template names no file; leaving it would let two callers share it.
-    buffer[0] = 0;
-    return 0;
-  }
+  // The template names no file; leaving it would let two callers share it.
+  if (fd < 0) return NoTempFile(buffer, errno);
   close(fd);
   // Left behind by an exit without shut-down unless it is remembered.
   if (KeepForExitRemoval(buffer)) {
     remove(buffer);
-    buffer[0] = 0;
-    return 0;
+    return NoTempFile(buffer, ENOMEM);
   }
   return 1;
+}
+
+int TempFileNameError(int error) {
+  if (error == ENOMEM) return ERR_MEM;
+  std::string name = gTempDir;
+  if (name.empty() || name.back() != '/') name += '/';
+  name += kTempTemplate;
+  // Too long for the message around it: its middle gives way, so both the
+  // start of the folder and its last parts still show.
+  constexpr size_t kRoom = kErrorTextSize - 128, kHead = kRoom / 2 - 8;
+  if (name.size() > kRoom) name = name.substr(0, kHead) + "..." + name.substr(name.size() - (kRoom - kHead - 3));
+  SetErrorArgument(name.c_str());
+  return ERR_WRITEFILE;
 }
 
 void SetPlatformOption(uint32_t, int id, int value) {

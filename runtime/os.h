@@ -70,8 +70,13 @@ void SetTempDir(const char* dir);
 void GetPrefsDir(char* buffer, size_t size);
 // Makes an empty, uniquely named file in the temporary directory and puts
 // its name into buffer; 1 on success, 0 when no file could be made (the
-// buffer is then emptied).
+// buffer is then emptied, errno says why: ENAMETOOLONG when the name does
+// not fit the buffer, ENOMEM when memory ran out).
 int MakeTempFileName(char* buffer, size_t size);
+// The error of a temporary file that could not be made, from the errno of
+// the failure: ERR_MEM for a lack of memory, else ERR_WRITEFILE naming the
+// file in the temporary folder that could not be written.
+int TempFileNameError(int error);
 
 // Platform options and requester buttons -----------------------------------
 enum {

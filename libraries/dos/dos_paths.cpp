@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -226,10 +227,7 @@ int CmdGetVolumeInfo(vlVMState* L) {
 int CmdGetTempFileName(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
   char name[1024];
-  if (!MakeTempFileName(name, sizeof name)) {
-    SetErrorArgument(GetTempDir());
-    return ERR_WRITEFILE;
-  }
+  if (!MakeTempFileName(name, sizeof name)) return TempFileNameError(errno);
   auto* t = static_cast<vlTempFile*>(std::calloc(1, sizeof(vlTempFile)));
   char* copy = strdup(name);
   if (!t || !copy) {

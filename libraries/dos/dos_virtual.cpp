@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -84,10 +85,7 @@ int PrepareProgram(vlVMState* L, const std::string& program, std::string* path) 
     }
   }
   char name[1024];
-  if (!MakeTempFileName(name, sizeof name)) {
-    SetErrorArgument(GetTempDir());
-    return ERR_WRITEFILE;
-  }
+  if (!MakeTempFileName(name, sizeof name)) return TempFileNameError(errno);
   auto* t = static_cast<vlTempFile*>(std::calloc(1, sizeof(vlTempFile)));
   if (t) t->name = strdup(name);
   if (t) t->source = strdup(program.c_str());

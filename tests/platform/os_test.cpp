@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <clocale>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "runtime/errors.h"
 #include "runtime/exit_removals.h"
 #include "platform/hooks.h"
 #include "runtime/paths.h"
@@ -271,9 +273,34 @@ TEST(TempFiles, ReportsFailureInsteadOfTheTemplate) {
   char name[PATH_MAX] = "old";
   EXPECT_EQ(MakeTempFileName(name, sizeof(name)), 0);
   EXPECT_STREQ(name, "");
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(TempFileNameError(errno), ERR_WRITEFILE);
+  EXPECT_STREQ(GetErrorArgument(), "/nonexistent-vl-dir/deeper/vellamora.XXXXXX");
   char tiny[8];
   SetTempDir("/tmp");
   EXPECT_EQ(MakeTempFileName(tiny, sizeof(tiny)), 0);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(TempFileNameError(ENOMEM), ERR_MEM);
+}
+
+// A folder too long for the message is named by its start and its end.
+TEST(TempFiles, AFolderTooLongForTheMessageKeepsBothEnds) {
+  std::string folder = "/head";
+  while (folder.size() < 1500) folder += "/" + std::string(60, 'm');
+  folder += "/tail-folder";
+  SetTempDir(folder.c_str());
+  char name[1024];
+  EXPECT_EQ(MakeTempFileName(name, sizeof(name)), 0);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(TempFileNameError(errno), ERR_WRITEFILE);
+  const std::string shown = GetErrorArgument();
+  SetTempDir("/tmp");
+  EXPECT_LE(shown.size(), kErrorTextSize - 100);
+  EXPECT_GE(shown.size(), kErrorTextSize - 200);
+  EXPECT_EQ(shown.rfind("/head/mmm", 0), 0u) << shown;
+  const std::string end = "m/tail-folder/vellamora.XXXXXX";
+  EXPECT_EQ(shown.compare(shown.size() - end.size(), end.size(), end), 0) << shown;
+  EXPECT_NE(shown.find("..."), std::string::npos);
 }
 
 TEST(PrefsDir, CreatedUnderHome) {
