@@ -18,6 +18,7 @@
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "runtime/blocking.h"
+#include "runtime/console.h"
 #include "runtime/os.h"
 #include "runtime/paths.h"
 #include "vm/text.h"
@@ -109,6 +110,9 @@ int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGro
   // started writes its errno into it instead, so the caller can tell.
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return ERR_EXECUTE;
+  // What the script printed so far comes out ahead of the program's own
+  // output on a shared pipe or file.
+  FlushConsole();
   pid_t child = fork();
   if (child < 0) {
     close(report[0]);

@@ -322,6 +322,9 @@ int StartUp(int argc, char** argv) {
   if ((status = Protected(state, [&] { return OpenInitialDisplays(state, 0); }))) return stop(status);
 
   SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 1u, 0u);
+  // -DEBUGOUTPUT traces the script's calls from its first line on, as
+  // DebugOutput 1 does from where the script says it.
+  if (vlStartup.debugOutput) state->g->traceFlag = 1;
   gPlatformHooks.runMainChunk = RunMainChunk;
   status = RunScriptMain(state);
   if (status) return stop(status);

@@ -20,6 +20,11 @@ void PrintConsole(const char* format, ...) {
   if (vlConsoleForceFlush) std::fflush(stdout);
 }
 
+void FlushConsole() {
+  for (FILE* out : {stdout, stderr})
+    if (std::fflush(out) != 0) std::clearerr(out);
+}
+
 namespace {
 
 void PrintNotice(int32_t id) {

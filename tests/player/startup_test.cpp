@@ -169,6 +169,32 @@ TEST_F(Startup, NoDebugSilencesDebugCommandsAndAssert) {
   EXPECT_EQ(ReadAll(dir() + "/end.txt"), "end");
 }
 
+// -DEBUGOUTPUT starts the run with the command trace on, as DebugOutput 1
+// would at its first line. Standard output is a pipe here, and what the
+// script printed before Execute comes out before the command's own output.
+TEST_F(Startup, DebugOutputSwitchTracesFromTheStartAndKeepsOutputInOrder) {
+  const std::string applet = Applet("trace", ".line 1\n.call debugprint \"before\" 2\n.line 2\n"
+                                             ".call execute \"echo command\"\n.line 3\n.call debugprint \"after\"");
+  Result plain = Run({applet});
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.out, "before 2\ncommand\nafter\n");
+  Result traced = Run({"-debugoutput", applet});
+  EXPECT_EQ(traced.status, 0) << traced.err;
+  EXPECT_EQ(traced.out,
+            "Now calling debugprint() with arguments #1=(STRING)\"before\" #2=(NUMBER)2 \n"
+            "Now calling tostring() with arguments #1=(STRING)\"before\" \n"
+            "Now calling tostring() with arguments #1=(NUMBER)2 \n"
+            "before 2\n"
+            "Now calling execute() with arguments #1=(STRING)\"echo command\" \n"
+            "command\n"
+            "Now calling debugprint() with arguments #1=(STRING)\"after\" \n"
+            "Now calling tostring() with arguments #1=(STRING)\"after\" \n"
+            "after\n");
+  // -NODEBUG still silences it.
+  Result silent = Run({"-debugoutput", "-nodebug", applet});
+  EXPECT_EQ(silent.out, "command\n");
+}
+
 #ifdef VL_OPTPLUG_PATH
 // A compressed applet is unpacked into the temporary folder: one that is
 // missing, or a file in its place, is reported by the name of the copy
