@@ -17,7 +17,8 @@ struct HelpRow {
   const char* text;
 };
 
-// In the option table's order; a group runs to the next heading.
+// In the option table's order; a group runs to the next heading. A colour
+// is shown as 0xRRGGBB first: a shell reads $RRGGBB unquoted as a variable.
 constexpr HelpRow kHelp[] = {
     {VL_CLOPT_WINDOW, "Arguments controlling the window style:", "open script in a window (default)"},
     {VL_CLOPT_BORDERLESS, nullptr, "open windows without borders"},
@@ -38,14 +39,14 @@ constexpr HelpRow kHelp[] = {
     {VL_CLOPT_HIDEPOINTER, nullptr, "hide the mouse pointer"},
     {VL_CLOPT_NOMODESWITCH, nullptr, "never change the screen mode"},
     {VL_CLOPT_BACKFILL, "Arguments controlling backfill style:", "enable backfill decoration"},
-    {VL_CLOPT_STARTCOLOR, nullptr, "set backfill color or gradient start color"},
-    {VL_CLOPT_ENDCOLOR, nullptr, "set gradient end color"},
+    {VL_CLOPT_STARTCOLOR, nullptr, "set backfill color or gradient start color: 0xRRGGBB, or in quotes"},
+    {VL_CLOPT_ENDCOLOR, nullptr, "set gradient end color: 0xRRGGBB, or in quotes"},
     {VL_CLOPT_BRUSHFILE, nullptr, "set image file for texture or picture backfill"},
     {VL_CLOPT_BRUSH, nullptr, "set brush for texture or picture backfill"},
     {VL_CLOPT_SCALEPICTURE, nullptr, "scale backfill image to the screen"},
     {VL_CLOPT_PICXPOS, nullptr, "set x-position of backfill image (defaults to center)"},
     {VL_CLOPT_PICYPOS, nullptr, "set y-position of backfill image (defaults to center)"},
-    {VL_CLOPT_PICTRANS, nullptr, "set transparent color for backfill image (defaults to no transparency)"},
+    {VL_CLOPT_PICTRANS, nullptr, "set transparent color for backfill image (defaults to no transparency): 0xRRGGBB, or in quotes"},
     {VL_CLOPT_HIDETITLEBAR, nullptr, "hide the title bar of the backfill window"},
     {VL_CLOPT_AUTOSCALE, "Arguments controlling the scaling engine:", "enable auto scaling engine"},
     {VL_CLOPT_LAYERSCALE, nullptr, "enable layer scaling engine"},

@@ -4,6 +4,8 @@
 // and sound; every other snippet must print what the guide says it prints.
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -43,7 +45,29 @@ std::map<std::string, std::string> MarkedBlocks(const std::string& file, const s
 
 std::map<std::string, std::string> GuideBlocks() { return MarkedBlocks("tools/README.md", "<!-- guide: "); }
 
-using Guide = PlayerTest;
+class Guide : public PlayerTest {
+ protected:
+  // Runs the guide's applet NAME in a window titled title, lets act drive
+  // it with xdotool (its arguments: the command's start for the display,
+  // and the window), and checks that it prints the guide's NAME.out.
+  void RunDrivenSnippet(const std::string& name, const std::string& title,
+                        const std::function<void(const std::string&, const std::string&)>& act) {
+    std::map<std::string, std::string> blocks = GuideBlocks();
+    ASSERT_EQ(blocks.count(name + ".vlasm"), 1u);
+    ASSERT_EQ(blocks.count(name + ".out"), 1u);
+    std::string applet = Applet(name, blocks[name + ".vlasm"], "display 1 200 100 " + title);
+    vlplayer::RunOptions options;
+    options.timeoutSeconds = 30;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      std::string window = vlplayer::WaitForWindow(display, title);
+      ASSERT_FALSE(window.empty());
+      act("DISPLAY=" + Quote(display) + " xdotool ", window);
+    };
+    vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet}, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, blocks[name + ".out"]);
+  }
+};
 
 TEST_F(Guide, TheExampleRunsAsWritten) {
   std::map<std::string, std::string> blocks = GuideBlocks();
@@ -114,18 +138,28 @@ TEST_F(Guide, TheLinkedProgramRunsFromAnotherFolder) {
 // that; the ones that end with an error exit with status 1.
 TEST_F(Guide, SnippetsPrintWhatTheGuideSays) {
   std::map<std::string, std::string> blocks = GuideBlocks();
-  const std::map<std::string, int> kStatus = {{"decide", 0}, {"loop", 0},    {"tables", 0},
-                                              {"strict", 1}, {"handler", 0}};
+  const std::map<std::string, int> kStatus = {{"decide", 0}, {"compare", 1}, {"loop", 0},     {"tables", 0},
+                                              {"haveitem", 0}, {"strict", 1}, {"handler", 0}, {"prefs", 0},
+                                              {"outline", 0},  {"gameloop", 0}, {"text", 0}};
   int run = 0;
   for (const auto& [block, text] : blocks) {
     const std::string suffix = ".vlasm";
     if (block.size() <= suffix.size() || block.compare(block.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
     const std::string name = block.substr(0, block.size() - suffix.size());
-    if (name == "tone" || name == "keys") continue;  // run by their own tests
+    if (name == "tone" || name == "keys" || name == "mouse") continue;  // run by their own tests
     ASSERT_EQ(blocks.count(name + ".out"), 1u) << name << " has no output block";
     ASSERT_EQ(kStatus.count(name), 1u) << name << ": a new snippet needs its exit status here";
-    std::string applet = Applet(name, text);
+    // A snippet with a description block of its own (after the revision
+    // line, which every applet here gets).
+    std::string description;
+    if (blocks.count(name + ".desc")) {
+      description = blocks[name + ".desc"];
+      const std::string revision = "revision 6 1\n";
+      ASSERT_EQ(description.rfind(revision, 0), 0u) << name;
+      description = description.substr(revision.size());
+    }
+    std::string applet = Applet(name, text, description);
     // A snippet a newcomer copies assembles without a warning.
     EXPECT_EQ(Tool(Quote(VL_ASM_PATH) + " -o /dev/null " + Quote(dir() + "/" + name + ".vlasm") + " 2>&1"), "")
         << name;
@@ -137,6 +171,12 @@ TEST_F(Guide, SnippetsPrintWhatTheGuideSays) {
     ++run;
   }
   EXPECT_EQ(run, static_cast<int>(kStatus.size()));
+  // The preferences went where the guide says: under HOME (the test's
+  // folder here), named by the identifier, behind the store's magic.
+  std::ifstream prefs(dir() + "/.vellamora-pix/preferences/org.example.prefs", std::ios::binary);
+  std::string stored((std::istreambuf_iterator<char>(prefs)), {});
+  EXPECT_EQ(stored.substr(0, 4), "PRFS");
+  EXPECT_NE(stored.find("Player"), std::string::npos);
 }
 
 // Every constant the reference lists, written #NAME in assembler text,
@@ -171,23 +211,20 @@ TEST_F(Guide, AssemblerConstantsAreTheRunningPlayers) {
 // The key applet of the guide gets the keys the guide says it is pressed
 // with, from a real X client, and prints what the guide shows.
 TEST_F(Guide, KeyHandlerGetsTheKeysTheGuideShows) {
-  std::map<std::string, std::string> blocks = GuideBlocks();
-  ASSERT_EQ(blocks.count("keys.vlasm"), 1u);
-  ASSERT_EQ(blocks.count("keys.out"), 1u);
-  std::string applet = Applet("keys", blocks["keys.vlasm"], "display 1 200 100 Keys");
-  vlplayer::RunOptions options;
-  options.timeoutSeconds = 30;
-  options.whileRunning = [&](pid_t, const std::string& display) {
-    std::string window = vlplayer::WaitForWindow(display, "Keys");
-    ASSERT_FALSE(window.empty());
-    std::string xdotool = "DISPLAY=" + Quote(display) + " xdotool ";
+  RunDrivenSnippet("keys", "Keys", [&](const std::string& xdotool, const std::string& window) {
     Tool(xdotool + "windowfocus --sync " + window);
     for (const char* key : {"a", "Return", "space", "Tab", "F1", "Left", "shift+b", "q"})
       Tool(xdotool + "key " + key + " sleep 0.1");
-  };
-  vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet}, options);
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, blocks["keys.out"]);
+  });
+}
+
+// The mouse applet of the guide, pressed at a place of its display by a
+// real X client, prints that place from mousex and mousey, and that the
+// message itself has no position.
+TEST_F(Guide, MouseHandlerReadsThePositionWithTheCommands) {
+  RunDrivenSnippet("mouse", "Mouse", [&](const std::string& xdotool, const std::string& window) {
+    Tool(xdotool + "mousemove --sync --window " + window + " 30 40 sleep 0.2 click 1");
+  });
 }
 
 // The README's ALSA configuration keeps the sound of each run in a WAV

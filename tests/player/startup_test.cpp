@@ -36,6 +36,11 @@ TEST_F(Startup, HelpListsTheArgumentsAndEnds) {
   EXPECT_LT(window, misc);
   EXPECT_NE(r.out.find("show this help information"), std::string::npos);
   EXPECT_NE(r.out.find("-BACKFILL <mode>"), std::string::npos);
+  // A colour is shown in the form a shell passes unquoted.
+  EXPECT_NE(r.out.find("  -STARTCOLOR <color>      set backfill color or gradient start color: 0xRRGGBB, or in quotes "
+                       "($RRGGBB)\n"),
+            std::string::npos)
+      << r.out;
   // Where a newcomer looks for errors that would wait in a dialog.
   EXPECT_NE(r.out.find("  -DEBUGDEVICE <name>      set device for debug output (console: errors on the terminal, "
                        "not in a dialog)\n"),
