@@ -45,13 +45,17 @@ void WaitForChild(pid_t child) {
 }
 
 // How long a command may take to end after the player's end signal reached
-// it before it is killed.
+// it before it is killed, and how long its killed processes may then take
+// to go (one that nobody reaps stays behind as an entry, not as a program).
 constexpr int kEndGraceMillis = 1000;
+constexpr int kKilledMillis = 500;
+// How often the wait looks at the command.
+constexpr int kWaitSliceMillis = 10;
 
 // A command the player waits for runs in a process group of its own, which
-// takes the terminal while it runs, so that Ctrl-C reaches the command
-// alone (as with a shell's foreground job) and an end signal sent to the
-// player can end the whole command, whatever the shell started.
+// takes the terminal while it runs, so that Ctrl-C and Ctrl-Z reach the
+// command alone (as with a shell's foreground job) and an end signal sent
+// to the player can end the whole command, whatever the shell started.
 struct ForegroundCommand {
   pid_t group = 0;
   bool terminal = false;
@@ -69,23 +73,54 @@ struct ForegroundCommand {
   void Release() {
     if (terminal) HandTerminal(getpgrp());
   }
-  // Waits for the command; the player's end signal is passed on to it.
-  // Returns the status waitpid gave, or -1.
+  // Waits for the command; the player's end signal is passed on to its
+  // whole group, which gets the grace time to end and is then killed.
+  // Returns the status waitpid gave for the group's leader, or -1.
   int Wait() {
     int status = -1, forwarded = 0, waited = 0;
+    bool leaderGone = false;
     for (;;) {
-      const pid_t r = waitpid(group, &status, forwarded ? WNOHANG : 0);
-      if (r == group) return status;
-      if (r < 0 && errno != EINTR) return -1;
+      if (!leaderGone) {
+        const pid_t r = waitpid(group, &status, WNOHANG | (terminal ? WUNTRACED : 0));
+        if (r == group && WIFSTOPPED(status)) {
+          Suspend();
+          continue;
+        }
+        if (r == group || (r < 0 && errno != EINTR)) {
+          if (r < 0) status = -1;
+          if (!forwarded) return status;
+          // The shell went, but what it started may still be running.
+          leaderGone = true;
+        }
+      }
+      if (leaderGone && !GroupRemains()) return status;
       if (const int signal = QuitSignal(); signal && !forwarded) {
         forwarded = signal;
         kill(-group, signal);
-      } else if (forwarded && r == 0) {
-        if (waited >= kEndGraceMillis) kill(-group, SIGKILL);
-        SleepMillis(10);
-        waited += 10;
+        continue;
       }
+      if (forwarded) {
+        if (waited >= kEndGraceMillis + kKilledMillis) return status;
+        if (waited >= kEndGraceMillis) kill(-group, SIGKILL);
+        waited += kWaitSliceMillis;
+      }
+      SleepMillis(kWaitSliceMillis);
     }
+  }
+
+  // A process of the command's group still exists.
+  bool GroupRemains() const { return kill(-group, 0) == 0 || errno == EPERM; }
+
+  // The command was stopped from the terminal (Ctrl-Z): as a shell does,
+  // the player takes the terminal back and stops in turn, so that its own
+  // shell takes over. Continued in the foreground it hands the terminal
+  // back; either way the command goes on. A player nobody could continue
+  // (its group has no shell) is not stopped and goes on at once.
+  void Suspend() {
+    HandTerminal(getpgrp());
+    kill(0, SIGTSTP);
+    if (tcgetpgrp(STDIN_FILENO) == getpgrp()) HandTerminal(group);
+    kill(-group, SIGCONT);
   }
 
   static void HandTerminal(pid_t group) {

@@ -1,11 +1,18 @@
 // How a run ends from outside: a signal, or the X server going away.
 #include <dirent.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,6 +97,187 @@ TEST_F(ProcessEnd, EndSignalsDuringExecuteEndTheRunAndTheCommand) {
     // Nothing of the command is left to finish its work.
     usleep(1500000);
     EXPECT_NE(access(late.c_str(), F_OK), 0) << "the command outlived the player";
+  }
+}
+
+// An interactive shell on a pseudo-terminal, as a user at a terminal runs
+// the player: job control on, the terminal its controlling one.
+class ShellTerminal {
+ public:
+  explicit ShellTerminal(const std::vector<std::string>& env) {
+    pid_ = forkpty(&fd_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      setenv("PS1", "ready> ", 1);
+      setenv("TERM", "dumb", 1);
+      execl("/bin/bash", "bash", "--norc", "--noprofile", "-i", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~ShellTerminal() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Ready() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  void Type(const std::string& text) { EXPECT_EQ(write(fd_, text.data(), text.size()), ssize_t(text.size())); }
+  // Reads until the output since the last call holds text (true), or
+  // seconds pass.
+  bool WaitFor(const std::string& text, int seconds = 20) {
+    const time_t end = time(nullptr) + seconds;
+    while (seen_.find(text, from_) == std::string::npos && time(nullptr) < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      seen_.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t at = seen_.find(text, from_);
+    if (at == std::string::npos) return false;
+    from_ = at + text.size();
+    return true;
+  }
+  const std::string& seen() const { return seen_; }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::string seen_;
+  size_t from_ = 0;
+};
+
+// Fields of /proc/PID/stat: state (3), process group (5), the terminal's
+// foreground group (8); the state is '?' when the process is gone.
+struct ProcessStat {
+  char state = '?';
+  pid_t group = 0, foreground = 0;
+};
+ProcessStat StatOf(pid_t pid) {
+  ProcessStat st;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return st;
+  std::istringstream rest(text.substr(close + 2));
+  long parent = 0, session = 0, tty = 0;
+  rest >> st.state >> parent >> st.group >> session >> tty >> st.foreground;
+  return st;
+}
+
+// The processes of a group that still run (entries nobody reaped do not).
+std::vector<pid_t> LiveMembers(pid_t group) {
+  std::vector<pid_t> live;
+  for (const std::string& name : Entries("/proc")) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
+    if (pid <= 0) continue;
+    const ProcessStat st = StatOf(pid);
+    if (st.group == group && st.state != 'Z' && st.state != '?') live.push_back(pid);
+  }
+  return live;
+}
+
+pid_t ReadPid(const std::string& path) {
+  std::ifstream in(path);
+  long pid = 0;
+  in >> pid;
+  return static_cast<pid_t>(pid);
+}
+
+class TerminalJobs : public PlayerTest {
+ protected:
+  // An applet that prints "running", executes a shell script (its body
+  // after a line that writes the script's process id into started()) and
+  // prints "after".
+  std::string ExecutingApplet(const std::string& name, const std::string& body) {
+    const std::string job = WriteFile(name, "#!/bin/sh\necho $$ > " + vlplayer::Quote(started()) + "\n" + body);
+    chmod(job.c_str(), 0755);
+    return Applet(name, ".line 1\n.call debugprint \"running\"\n.call execute \"" + job +
+                            "\"\n.call debugprint \"after\"");
+  }
+  // Starts the player on the applet from the shell, the shell text after
+  // it on the same line, and waits until the executed script has started:
+  // its process id, 0 when it did not start.
+  pid_t StartInShell(ShellTerminal& shell, const std::string& applet, const std::string& after) {
+    unlink(started().c_str());
+    if (!shell.Ready() || !shell.WaitFor("ready> ")) return 0;
+    shell.Type(vlplayer::Quote(VL_PLAYER_PATH) + " -quiet -tempdir " + vlplayer::Quote(temp()) + " " +
+               vlplayer::Quote(applet) + after + "\n");
+    if (!shell.WaitFor("running")) return 0;
+    pid_t command = 0;
+    for (int i = 0; i < 1000 && !(command = ReadPid(started())); ++i) usleep(10000);
+    return command;
+  }
+  std::vector<std::string> ShellEnvironment() const { return {"DISPLAY=" + std::string(display()), "HOME=" + dir()}; }
+  std::string started() const { return dir() + "/started"; }
+};
+
+// Ctrl-Z while Execute waits stops the command and then the player, and
+// the shell has its terminal back; fg continues both, the command in the
+// foreground again, and the script ends normally.
+TEST_F(TerminalJobs, CtrlZDuringExecuteStopsTheJobAndFgContinuesIt) {
+  const std::string applet = ExecutingApplet("job", "sleep 1\necho command done\n");
+  ShellTerminal shell(ShellEnvironment());
+  const pid_t command = StartInShell(shell, applet, "");
+  ASSERT_GT(command, 0) << shell.seen();
+  // The command has the terminal: Ctrl-Z reaches its group.
+  EXPECT_EQ(StatOf(command).foreground, StatOf(command).group);
+  shell.Type("\x1a");
+  ASSERT_TRUE(shell.WaitFor("Stopped")) << shell.seen();
+  ASSERT_TRUE(shell.WaitFor("ready> ")) << shell.seen();
+  // Both stay stopped, and the terminal is the shell's again.
+  usleep(1500000);
+  const ProcessStat stoppedCommand = StatOf(command);
+  EXPECT_EQ(stoppedCommand.state, 'T');
+  EXPECT_EQ(stoppedCommand.foreground, StatOf(shell.pid()).group);
+  for (pid_t member : LiveMembers(stoppedCommand.group)) EXPECT_EQ(StatOf(member).state, 'T') << member;
+  EXPECT_EQ(shell.seen().find("command done"), std::string::npos);
+  // The player's own group is the stopped job.
+  bool playerStopped = false;
+  for (const std::string& name : Entries("/proc")) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
+    if (pid > 0 && pid != shell.pid() && StatOf(pid).group != stoppedCommand.group &&
+        StatOf(pid).foreground == StatOf(shell.pid()).group && StatOf(pid).group != StatOf(shell.pid()).group)
+      playerStopped = StatOf(pid).state == 'T';
+  }
+  EXPECT_TRUE(playerStopped);
+  shell.Type("fg\n");
+  ASSERT_TRUE(shell.WaitFor("command done")) << shell.seen();
+  ASSERT_TRUE(shell.WaitFor("after")) << shell.seen();
+  ASSERT_TRUE(shell.WaitFor("ready> ")) << shell.seen();
+  shell.Type("echo status=$?\n");
+  EXPECT_TRUE(shell.WaitFor("status=0")) << shell.seen();
+}
+
+// An end signal to the player while Execute waits for a command that
+// ignores it: the command's whole group gets the grace time and is then
+// killed, the shell it started as well as what that shell runs; the player
+// ends with 128 + the signal and leaves nothing of the command running.
+TEST_F(TerminalJobs, EndSignalsDuringExecuteEndTheWholeCommandGroup) {
+  const std::string applet = ExecutingApplet("stubborn", "trap '' INT TERM HUP\nsleep 30\necho outlived\n");
+  for (int signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    ShellTerminal shell(ShellEnvironment());
+    const pid_t command = StartInShell(shell, applet, "; echo status=$?");
+    ASSERT_GT(command, 0) << shell.seen();
+    const pid_t group = StatOf(command).group;
+    // The player leads the group the command's group was started beside.
+    pid_t player = 0;
+    for (const std::string& name : Entries("/proc")) {
+      const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
+      if (pid > 0 && pid != shell.pid() && pid == StatOf(pid).group && StatOf(pid).foreground == group &&
+          pid != group)
+        player = pid;
+    }
+    ASSERT_GT(player, 0);
+    EXPECT_GE(LiveMembers(group).size(), 2u) << "the shell and its sleep";
+    kill(player, signal);
+    ASSERT_TRUE(shell.WaitFor("status=" + std::to_string(128 + signal))) << shell.seen();
+    EXPECT_EQ(shell.seen().find("after"), std::string::npos);
+    EXPECT_TRUE(LiveMembers(group).empty()) << LiveMembers(group).size() << " processes left";
   }
 }
 
