@@ -74,7 +74,7 @@ std::vector<std::string> UnsetGlobalWarnings(const Chunk& chunk, const std::stri
   for (const auto& [line, name] : chunk.globalReads) {
     if (!known.insert(name).second) continue;  // set, a command, or warned of already
     std::string text = file + ":" + std::to_string(line) + ": warning: the script reads the global '" + name +
-                       "' but never sets it, so it is nil here";
+                       "' but never sets it, so it is nil unless a plug-in sets it";
     const bool hex = (name.size() == 6 || name.size() == 8) &&
                      std::all_of(name.begin(), name.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
     if (hex)
