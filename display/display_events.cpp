@@ -12,6 +12,7 @@
 #include "display/monitors.h"
 #include "graphics/bitmap.h"
 #include "graphics/position.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
 #include "platform/x11/x11_input.h"
@@ -24,6 +25,7 @@ void RefreshLostDisplay(vlVMState* L, vlDisplay* d) {
   if (d->doubleBuffer && !d->hardwareDoubleBuffer && d->dbPicture && d->bgpic) {
     // Under a software double buffer the window showed the last frame
     // flipped, which neither the BGPic nor the back buffer holds.
+    SettleHeldPresentation();  // it reaches the window before the borders
     ClearDisplayBorders(d);
     UpdateDisplayRect(d->dbPicture, 0, 0, d, 0, 0, std::min(d->dbPicture->width, d->bgpic->width),
                       std::min(d->dbPicture->height, d->bgpic->height), 9);
@@ -33,6 +35,7 @@ void RefreshLostDisplay(vlVMState* L, vlDisplay* d) {
     RefreshDisplayObject(L, d, 0);
     return;
   }
+  SettleHeldPresentation();
   ClearDisplayBorders(d);
   UpdateDisplayRect(d->back, 0, 0, d, 0, 0, d->bgpic->dispWidth, d->bgpic->dispHeight, 9);
   gLayerHooks.redrawDisplayVideos(L, d);
@@ -53,8 +56,18 @@ int ResizeDisplayToWindow(vlVMState* L, vlDisplay* d, int width, int height) {
   return ResizeOpenDisplay(L, d, VL_KEEPPOSITION, VL_KEEPPOSITION, width, height, 0, d->smoothScale, 0, 0);
 }
 
+namespace {
+// The pump's turn after a command: the frames other threads queued, then
+// the held redraw once the batch of puts is due (the pump sends the batch).
+int FlushFramesAndDueDrawing(vlVMState* L) {
+  if (int status = FlushPendingDisplayFrames(L)) return status;
+  SendPresentation(false);
+  return 0;
+}
+}  // namespace
+
 void InstallDisplayInput() {
-  gX11InputHooks.flushPendingFrames = FlushPendingDisplayFrames;
+  gX11InputHooks.flushPendingFrames = FlushFramesAndDueDrawing;
   gX11InputHooks.refreshDisplay = RefreshLostDisplay;
   gX11InputHooks.isFullscreenUnique = IsFullscreenUnique;
   gX11InputHooks.switchMode = SwitchDisplayMode;

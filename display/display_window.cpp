@@ -23,6 +23,7 @@
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
 #include "graphics/display_blit.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "platform/requesters.h"
 #include "platform/x11/x11_connection.h"
@@ -380,7 +381,7 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
 
 int ClosePlatformWindow(vlVMState* L, vlDisplay* d, vlDisplay*, uint32_t mode) {
   // Held puts and sprite moves reach the window before it goes.
-  FlushDisplayOutput();
+  SendPresentation(true);
   if (mode & VL_CLOSEWIN_KEEPBRUSHES) {
     // The adapter's double buffer is ended with its window and begun again
     // when the window is back.

@@ -7,6 +7,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/display_blit.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
@@ -146,6 +147,7 @@ void UpdateDisplayRect(vlBitmap* source, int32_t srcX, int32_t srcY, vlDisplay* 
 
 void RefreshDisplayObject(vlVMState* state, vlDisplay* d, uint32_t code) {
   if (!d || !d->bgpic || !d->back) return;
+  SettleHeldPresentation();  // held moves reach the window before the borders
   ClearDisplayBorders(d);
   vlBGPic* pic = d->bgpic;
   gLayerHooks.redrawLayers(state, d, pic, d->back, 0, 0, pic->dispWidth, pic->dispHeight, 0);

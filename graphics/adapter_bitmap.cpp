@@ -10,6 +10,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"

@@ -17,6 +17,7 @@
 #include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
+#include "graphics/presentation.h"
 #include "graphics/thick_line.h"
 #include "platform/offscreen_bitmap.h"
 #include "vm/error_codes.h"
@@ -129,207 +130,6 @@ uint32_t AdapterColor(uint32_t color, uint32_t mode) { return mode < 4 ? AdjustA
 
 }  // namespace
 
-namespace {
-// A picture that owes some rectangles of another's pixels (a double
-// buffer's back buffer after trading pixels with the shown picture). The
-// copy is made at the picture's next use, or dropped when a plain copy
-// covers all of them first, as a frame drawn whole does.
-constexpr int kOwedMax = 64;
-struct OwedCopy {
-  vlBitmap* from = nullptr;
-  vlBitmap* to = nullptr;
-  int32_t count = 0;
-  int32_t rects[kOwedMax][4];  // x, y, width, height
-};
-OwedCopy gOwed;
-
-void SettleOwedCopy() {
-  if (!gOwed.to) return;
-  OwedCopy owed = gOwed;
-  gOwed.to = gOwed.from = nullptr;  // the copy's own locks must not settle again
-  for (int32_t i = 0; i < owed.count; i++)
-    BltBitmap(owed.from, owed.rects[i][0], owed.rects[i][1], owed.to, owed.rects[i][0], owed.rects[i][1],
-              owed.rects[i][2], owed.rects[i][3]);
-}
-
-// A plain copy into a picture held back until the picture is used
-// (DeferBitmapCopy). It is older than any drawing held for either picture
-// and than any copy owed from `to`, so it is always made first.
-struct DeferredCopy {
-  vlBitmap* from = nullptr;
-  vlBitmap* to = nullptr;
-  int32_t sx = 0, sy = 0, dx = 0, dy = 0, w = 0, h = 0;
-};
-DeferredCopy gDeferred;
-
-// The deferred copy lands inside this rectangle of `to`.
-bool DeferredCopyInside(const vlBitmap* to, int32_t x, int32_t y, int32_t w, int32_t h) {
-  const DeferredCopy& c = gDeferred;
-  return c.to && c.to == to && c.dx >= x && c.dy >= y && c.dx + c.w <= x + w && c.dy + c.h <= y + h;
-}
-
-// Made under the platform's own locks: the pictures' locks would settle,
-// before the copy, what comes after it.
-void SettleDeferredCopy() {
-  if (!gDeferred.to) return;
-  const DeferredCopy c = gDeferred;
-  gDeferred.to = gDeferred.from = nullptr;
-  vlOffscreenAccess s, d;
-  if (!LockOffscreenBitmap(Platform(c.from), &s, 0)) return;
-  if (LockOffscreenBitmap(Platform(c.to), &d, 1)) {
-    const size_t rowBytes = static_cast<size_t>(c.w) * s.bytesPerPixel;
-    for (int32_t j = 0; j < c.h; j++)
-      std::memcpy(d.pixels + (static_cast<size_t>(c.dy + j) * d.rowLength + c.dx) * d.bytesPerPixel,
-                  s.pixels + (static_cast<size_t>(c.sy + j) * s.rowLength + c.sx) * s.bytesPerPixel, rowBytes);
-    UnlockOffscreenBitmap(Platform(c.to));
-  }
-  UnlockOffscreenBitmap(Platform(c.from));
-}
-
-const vlBitmap* gHeldBitmap = nullptr;
-void (*gHeldSettle)() = nullptr;
-
-// Settles a copy that reading `b`, or writing it when `write`, would see
-// half done, and drawing held back for it.
-void SettleIfInvolved(const vlBitmap* b, bool write) {
-  if (gDeferred.to && b && (b == gDeferred.to || (write && b == gDeferred.from))) SettleDeferredCopy();
-  if (gHeldBitmap && b == gHeldBitmap) {
-    void (*settle)() = gHeldSettle;
-    gHeldBitmap = nullptr;  // the settling draws into it
-    gHeldSettle = nullptr;
-    settle();
-  }
-  if (gOwed.to && b && (b == gOwed.to || (write && b == gOwed.from))) SettleOwedCopy();
-}
-}  // namespace
-
-void SettleForAdapter(const vlBitmap* read, const vlBitmap* written) {
-  if (read) SettleIfInvolved(read, false);
-  if (written) SettleIfInvolved(written, true);
-}
-
-void HoldBitmapUse(vlBitmap* b, void (*settle)()) {
-  gHeldBitmap = settle ? b : nullptr;
-  gHeldSettle = b ? settle : nullptr;
-}
-
-void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count) {
-  SettleOwedCopy();
-  // A deferred copy into `to`, or from it, comes before the debt.
-  if (gDeferred.to && to && (to == gDeferred.to || to == gDeferred.from)) SettleDeferredCopy();
-  if (!from || !to || from == to || count <= 0) return;
-  gOwed.from = from;
-  gOwed.to = to;
-  gOwed.count = 0;
-  int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
-  for (int32_t i = 0; i < count; i++) {
-    const int32_t* r = rects + 4 * i;
-    if (r[2] <= 0 || r[3] <= 0) continue;
-    x0 = std::min(x0, r[0]);
-    y0 = std::min(y0, r[1]);
-    x1 = std::max(x1, r[0] + r[2]);
-    y1 = std::max(y1, r[1] + r[3]);
-    if (gOwed.count < kOwedMax) std::copy(r, r + 4, gOwed.rects[gOwed.count]);
-    gOwed.count++;
-  }
-  if (gOwed.count > kOwedMax) {
-    // Too many to keep apart: their bounding box, a copy of the same pixels and more.
-    gOwed.count = 1;
-    gOwed.rects[0][0] = x0;
-    gOwed.rects[0][1] = y0;
-    gOwed.rects[0][2] = x1 - x0;
-    gOwed.rects[0][3] = y1 - y0;
-  }
-  if (gOwed.count == 0) gOwed.to = gOwed.from = nullptr;
-}
-
-namespace {
-// A debt carried through a drawing into its `from` (BeginOwedDrawing).
-OwedCopy gCarried;
-}  // namespace
-
-bool BeginOwedDrawing(vlBitmap* from, vlBitmap* to) {
-  gCarried.from = gCarried.to = nullptr;
-  gCarried.count = 0;
-  if (!from || !to || from == to) return false;
-  // Drawing held back for `from` goes in first: it is not the drawing `to`
-  // takes. Settling it pays any debt `from` is owed from.
-  if (gHeldBitmap == from) SettleIfInvolved(from, true);
-  if (!gOwed.to) return true;
-  if (gOwed.from != from || gOwed.to != to) return false;  // another debt keeps the slot
-  // The drawing changes what `to` owes as it changes `from`, so the debt
-  // still holds after it; only one too full to take the drawing's
-  // rectangle is paid now (a bounding box would copy pixels `to` is not
-  // owed).
-  if (gOwed.count >= kOwedMax) {
-    SettleOwedCopy();
-    return true;
-  }
-  gCarried = gOwed;
-  gOwed.to = gOwed.from = nullptr;
-  return true;
-}
-
-void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t w, int32_t h) {
-  int32_t rects[kOwedMax][4];
-  int32_t count = 0;
-  if (gCarried.to == to && gCarried.from == from) {
-    for (int32_t i = 0; i < gCarried.count; i++) {
-      const int32_t* r = gCarried.rects[i];
-      // One the new rectangle covers is owed through it.
-      if (r[0] >= x && r[1] >= y && r[0] + r[2] <= x + w && r[1] + r[3] <= y + h) continue;
-      std::copy(r, r + 4, rects[count++]);
-    }
-  }
-  gCarried.from = gCarried.to = nullptr;
-  gCarried.count = 0;
-  if (w > 0 && h > 0) {
-    rects[count][0] = x, rects[count][1] = y, rects[count][2] = w, rects[count][3] = h;
-    count++;
-  }
-  OweBitmapCopy(from, to, &rects[0][0], count);
-}
-
-void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h) {
-  // Not while another picture owes `to`'s pixels: paying that reads the
-  // deferred copy's.
-  if (src != to && !(gOwed.to && gOwed.from == to) && DeferredCopyInside(to, x, y, w, h))
-    gDeferred.to = gDeferred.from = nullptr;
-  if (!gOwed.to || to != gOwed.to || src == to) return;
-  for (int32_t i = 0; i < gOwed.count; i++) {
-    const int32_t* r = gOwed.rects[i];
-    if (r[0] < x || r[1] < y || r[0] + r[2] > x + w || r[1] + r[3] > y + h) return;
-  }
-  gOwed.to = gOwed.from = nullptr;
-}
-
-bool DeferBitmapCopy(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
-                     int32_t h) {
-  if (!src || !dst || src == dst || w <= 0 || h <= 0 || sx < 0 || sy < 0 || dx < 0 || dy < 0) return false;
-  if (src->kind != VL_BITMAP_PICTURE || dst->kind != VL_BITMAP_PICTURE || src->driverOwned || dst->driverOwned ||
-      GetGfxAdapter())
-    return false;
-  const vlOffscreenBitmap* ps = Platform(src);
-  const vlOffscreenBitmap* pd = Platform(dst);
-  if (!ps || !pd || !ps->pixels || !pd->pixels || ps->pixelFormat != pd->pixelFormat || w > ps->width - sx ||
-      h > ps->height - sy || w > pd->width - dx || h > pd->height - dy)
-    return false;
-  // Drawing held for either picture is older than the copy: it goes in
-  // first, and so do debts into either picture or from `dst`, whose
-  // pixels the copy changes (one the copy covers is dropped).
-  if (gHeldBitmap && (gHeldBitmap == dst || gHeldBitmap == src)) SettleIfInvolved(gHeldBitmap, true);
-  DropOwedCopyCoveredBy(dst, src, dx, dy, w, h);
-  if (gOwed.to && (gOwed.to == dst || gOwed.to == src || gOwed.from == dst)) SettleOwedCopy();
-  // One this copy covers is never made: a frame drawn whole over the last
-  // one costs nothing until the picture is used.
-  if (DeferredCopyInside(dst, dx, dy, w, h))
-    gDeferred.to = gDeferred.from = nullptr;
-  else
-    SettleDeferredCopy();
-  gDeferred = DeferredCopy{src, dst, sx, sy, dx, dy, w, h};
-  return true;
-}
-
 vlBitmap* NewBitmap(int32_t width, int32_t height, uint32_t flags, const uint32_t* tags) {
   (void)tags;  // the offscreen bitmaps take nothing from the tag list
   if (width <= 0 || height <= 0) return nullptr;
@@ -372,11 +172,8 @@ vlBitmap* NewVideoBitmap(int32_t width, int32_t height, uint32_t flags, const vl
 
 void DeleteBitmap(vlBitmap* b) {
   if (!b) return;
-  if (b == gOwed.to) gOwed.to = gOwed.from = nullptr;
-  if (b == gCarried.to || b == gCarried.from) gCarried.to = gCarried.from = nullptr;
-  if (b == gDeferred.to) gDeferred.to = gDeferred.from = nullptr;
-  if (b == gHeldBitmap) gHeldBitmap = nullptr, gHeldSettle = nullptr;
-  SettleIfInvolved(b, true);
+  ForgetPresentationOf(b);
+  SettleBitmapUse(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();
   if (b->driverOwned && a && (a->flags & VL_ADAPTER_VIDEO_BITMAPS)) {
     if (a->freeVideoBitMap) a->freeVideoBitMap(b->handle);
@@ -399,8 +196,8 @@ int SwapBitmapPixels(vlBitmap* a, vlBitmap* b) {
   if (!pa || !pb || pa->width != pb->width || pa->height != pb->height || pa->bytesPerRow != pb->bytesPerRow ||
       pa->pixelFormat != pb->pixelFormat || a->width != b->width || a->height != b->height)
     return 0;
-  SettleIfInvolved(a, true);
-  SettleIfInvolved(b, true);
+  SettleBitmapUse(a, true);
+  SettleBitmapUse(b, true);
   std::swap(a->handle, b->handle);
   return 1;
 }
@@ -424,7 +221,7 @@ void DeleteMaskPlane(vlBitmap* plane) { DeletePlane(plane); }
 intptr_t QueryBitmap(const vlBitmap* b, int32_t code) {
   if (!b) return 0;
   // Its store or its pixels, handed out, may be written through.
-  if (code == 20 || code == 23) SettleIfInvolved(b, true);
+  if (code == 20 || code == 23) SettleBitmapUse(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();
   const bool owns = a && (a->flags & VL_ADAPTER_OWNS_BITMAPS);
   switch (code) {
@@ -487,7 +284,7 @@ int LockPlanePixels(vlPlane* p, vlPixelAccess* acc) {
 int LockPixels(vlBitmap* b, uint32_t flags, vlPixelAccess* acc) {
   *acc = {};
   if (!b || b->kind < 0 || b->kind > 2) return 0;
-  SettleIfInvolved(b, !(flags & VL_LOCK_READ));
+  SettleBitmapUse(b, !(flags & VL_LOCK_READ));
   const vlGfxAdapter* a = GetGfxAdapter();
   if ((a && (a->flags & VL_ADAPTER_OWNS_BITMAPS)) || (b->driverOwned && a)) {
     if (!a->lockBitMap || !a->lockBitMap(b->handle, flags, acc)) return 0;

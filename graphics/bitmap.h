@@ -50,36 +50,8 @@ void DeleteBitmap(vlBitmap* bitmap);
 // Exchanges the pixel stores of two pictures of one size held by the
 // player (not an adapter); 0, with nothing changed, when they differ.
 int SwapBitmapPixels(vlBitmap* a, vlBitmap* b);
-// `to` owes `from`'s pixels in these rectangles (x, y, width, height each):
-// copied when `to` is next used or `from` changes, dropped when a plain
-// copy into `to` covers them all first (DropOwedCopyCoveredBy).
-void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count);
-void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h);
-// A drawing into `from` that `to` is to take too, in one rectangle: a
-// copy `to` owes `from` is carried through the drawing unpaid (it changes
-// both alike) and the rectangle joins it at the end, so a frame drawn over
-// the last one owes one copy, not two. Between the two calls nothing may
-// read `to` but the drawing's own reads of other pictures. False, with
-// nothing begun, when the slot holds another pair's debt: copy at once.
-bool BeginOwedDrawing(vlBitmap* from, vlBitmap* to);
-void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t w, int32_t h);
-// Before the display adapter reads `read` or writes `written` through
-// their handles, past the locks: the owed copy and the held drawing that a
-// locked read or write would settle first are settled now (either may be
-// null).
-void SettleForAdapter(const vlBitmap* read, const vlBitmap* written);
-// A plain copy of src's rectangle into dst (same pixel format, inside
-// both), made only when dst is next used or src is written, handed out or
-// freed, and never when a later copy covers it first. For a back buffer
-// whose window takes the pixels from the source itself. False, with
-// nothing done, when it cannot wait (an adapter's pictures): copy at once.
-bool DeferBitmapCopy(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
-                     int32_t h);
-// Drawing held back for a picture (a display's back buffer with sprite
-// moves not yet redrawn): `settle` runs once before the picture is next
-// locked or its store handed out, and is forgotten when it is deleted.
-// One picture at a time; null forgets it.
-void HoldBitmapUse(vlBitmap* bitmap, void (*settle)());
+// Held drawing, owed and deferred copies of pictures: presentation.h.
+
 // With a buffer the plane borrows it; else pixels are allocated (zeroed
 // when clear is set). A mask made for a picture is as wide as its rows.
 vlBitmap* NewAlphaPlane(int32_t width, int32_t height, int clear, uint8_t* buffer, int32_t bufferRowBytes);

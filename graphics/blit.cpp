@@ -15,6 +15,7 @@
 #include "graphics/image_kernels.h"
 #include "graphics/pixel_format.h"
 #include "graphics/pixel_kernels.h"
+#include "graphics/presentation.h"
 #include "vm/convert.h"
 #include "vm/error_codes.h"
 

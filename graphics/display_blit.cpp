@@ -7,6 +7,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "platform/pixel_layout.h"
 #include "platform/window_record.h"
@@ -45,7 +46,7 @@ vlPixelRecord RecordOf(const vlPixelAccess& access) {
 void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x, int32_t y,
                    int32_t width, int32_t height, uint32_t flags) {
   if (!d || !bitmap || width < 1 || height < 1) return;
-  SettleDisplayDrawing();
+  SettleHeldPresentation();
   const int32_t args[4] = {x, y, width, height};
   vlBitmap* source = bitmap;
   if (DisplayBlitsScaled(d)) {
@@ -81,6 +82,7 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d
 
 int GrabDisplayPixels(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out) {
   *out = nullptr;
+  SettleHeldPresentation();
   vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
   if (!bitmap) return ERR_GRABSCREEN;
   int status = ERR_GRABSCREEN;

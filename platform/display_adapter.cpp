@@ -236,8 +236,6 @@ bool AdapterTakesPictures() { return Adapter() != nullptr; }
 
 bool DisplayTakesPixels(const vlPlatformWindow* d) { return !Adapter() && WindowTakesPictures(d); }
 
-void SettleDisplayDrawing() { SettleHeldDrawing(); }
-
 void BlitPictureToAdapter(void* picture, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x, int32_t y,
                           int32_t width, int32_t height, uint32_t flags) {
   vlPluginInfo* a = Adapter();
@@ -258,15 +256,14 @@ void FlushDisplayOutput() {
   if (!Adapter()) FlushPendingPuts();
 }
 
-bool HoldDisplayDrawing(void (*settle)()) {
-  if (settle && Adapter()) return false;
-  HoldDrawingUntilFlush(settle);
-  return true;
+void StartDisplayBatch() {
+  if (!Adapter()) StartPutBatch();
 }
+
+bool DisplayBatchDue() { return !Adapter() && PutBatchDue(); }
 
 void FillDisplayRect(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {
   if (!d) return;
-  SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->RectFill)
       Entry<int (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->RectFill)(
@@ -280,7 +277,6 @@ void FillDisplayRect(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, i
 
 void PlotDisplayPixel(vlPlatformWindow* d, int32_t x, int32_t y, uint32_t color) {
   if (!d) return;
-  SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->WritePixel)
       Entry<int (*)(void*, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->WritePixel)(
@@ -294,7 +290,6 @@ void PlotDisplayPixel(vlPlatformWindow* d, int32_t x, int32_t y, uint32_t color)
 
 void DrawDisplayLine(vlPlatformWindow* d, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color) {
   if (!d) return;
-  SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (AdapterDraws(a, d) && a->Line)
       Entry<int (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t)>(a->Line)(
@@ -321,7 +316,6 @@ void ClearDisplayBorders(vlPlatformWindow* d) {
 }
 
 int GrabDisplayInto(vlPlatformWindow* d, int32_t x, int32_t y, const vlPixelRecord& into) {
-  SettleHeldDrawing();
   if (vlPluginInfo* a = Adapter()) {
     if (!(Caps(a) & kCapGrab) || !a->GrabScreenPixels) return ERR_GRABSCREEN;
     auto* pixels = Entry<uint32_t* (*)(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t)>(

@@ -85,9 +85,6 @@ bool AdapterTakesPictures();
 // window open, drawable, not being moved or resized): without it nothing
 // needs locking.
 bool DisplayTakesPixels(const vlPlatformWindow* display);
-// Drawing held back for the batch of puts reaches the window first, so what
-// reaches it keeps the order it was drawn in.
-void SettleDisplayDrawing();
 // The adapter's blit of a picture it holds (flags as BlitToDisplay's, 0x100
 // when the engine scaled it).
 void BlitPictureToAdapter(void* picture, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x,
@@ -100,13 +97,15 @@ void FillDisplayRect(vlPlatformWindow* display, int32_t x, int32_t y, int32_t wi
 void PlotDisplayPixel(vlPlatformWindow* display, int32_t x, int32_t y, uint32_t color);
 void DrawDisplayLine(vlPlatformWindow* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
 void ClearAdapterDisplay(vlPlatformWindow* display, uint32_t color);
-// Sends what was drawn and is still held for the end of the command (the
-// event pump does so after every line); for waits that do not pump.
+// Sends the puts still waiting for the end of the command (the event pump
+// does so after every line); for waits that do not pump. Drawing the floor
+// above holds back is its own to draw first.
 void FlushDisplayOutput();
-// Drawing held back to leave with the batch of puts: `settle` runs once,
-// before the batch is sent and before anything else reaches a window.
-// False with an adapter, which takes drawing as it comes; null forgets.
-bool HoldDisplayDrawing(void (*settle)());
+// The batch of puts as the floor that holds drawing back for it sees it:
+// holding starts its clock as a put does; due once its oldest put or hold
+// waited 2 ms. Without puts to batch (an adapter) never due.
+void StartDisplayBatch();
+bool DisplayBatchDue();
 // Fills the letterbox borders of a scaled display with colour 0.
 void ClearDisplayBorders(vlPlatformWindow* display);
 

@@ -1,8 +1,6 @@
 // The sender run before the drawing thread blocks; see blocking.h.
 #include "runtime/blocking.h"
 
-#include <unistd.h>
-
 #include <atomic>
 
 namespace {
@@ -27,11 +25,4 @@ void BeforeBlocking() {
   tSending = true;
   send();
   tSending = false;
-}
-
-void EndPacedFrame(int waitMicros) {
-  // Only a send: the server is not waited for, so the frame costs no round
-  // trip, and the bound on frames in flight stays with the puts.
-  BeforeBlocking();
-  if (waitMicros > 0) usleep(static_cast<useconds_t>(waitMicros));
 }

@@ -9,8 +9,3 @@
 void SetBeforeBlocking(void (*send)());
 // Called by every path that may block the drawing thread.
 void BeforeBlocking();
-// The end of one frame of an engine that paces its own frames (moves,
-// transitions): the frame goes to the screen now, at the end of its own
-// step rather than with the next step's pump, then the rest of the frame's
-// time passes (waitMicros 0: the last frame, nothing to wait for).
-void EndPacedFrame(int waitMicros);

@@ -19,8 +19,22 @@ sys.path.insert(0, HERE)
 from unit_calls import sccs  # noqa: E402  (the strongly connected groups)
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 SOURCE_EXT = ('.h', '.hpp', '.c', '.cc', '.cpp', '.inc')
-# Sections of the floors file that tools/check_hooks.py reads.
-OTHER_SECTIONS = ('order', 'hooks')
+# Sections of the floors file that tools/check_hooks.py and
+# tools/check_presentation.py read.
+OTHER_SECTIONS = ('order', 'hooks', 'presentation')
+
+
+def section_lines(path, name):
+    """(line number, line) of one [name] section of the floors file,
+    comments and blank lines left out."""
+    section = None
+    with open(path, encoding='utf-8') as f:
+        for number, raw in enumerate(f, 1):
+            line = raw.split('#', 1)[0].strip()
+            if line.startswith('[') and line.endswith(']'):
+                section = line[1:-1].strip()
+            elif line and section == name:
+                yield number, line
 
 
 class Floors:

@@ -21,6 +21,7 @@
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
 #include "graphics/position.h"
+#include "graphics/presentation.h"
 #include "graphics/picture_engines.h"
 #include "graphics/x11_bitmap_glue.h"
 #include "platform/display_adapter.h"
@@ -384,6 +385,7 @@ int RunMainChunk(vlVMState* L) { return RunMainChunkThroughAdapter(L); }
 void InstallDisplayHooks() {
   gX11Hooks.firstDisplay = FirstDisplayForX11;
   InstallX11BitmapHooks();
+  InstallPresentation();
   InstallWindowIconHooks();
   SetOutputReferenceProvider(OutputReference);
   SetEventDisplayFlagsReader(DisplayFlagsForEvents);

@@ -12,6 +12,7 @@
 #include "display/layers/batched_refresh.h"
 #include "display/layers/layers.h"
 #include "graphics/pixel_format.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_window.h"
@@ -248,7 +249,7 @@ void WaitNextFrameTick(vlVMState*, vlDisplay* display, int force) {
   SubTimeVal(&since, &display->lastFrameTick);
   uint32_t frame = 1000000u / static_cast<uint32_t>(gGraphicsState.fpsLimit > 0 ? gGraphicsState.fpsLimit : 60);
   // The frame is complete: it goes out whether or not there is time left.
-  FlushDisplayOutput();
+  SendPresentation(true);
   if (CompareTimeVal(&now, &display->lastFrameTick) >= 0 && since.seconds == 0 && since.micros < frame) {
     SleepMillis((frame - since.micros) / 1000);
     GetSysTime(&now);

@@ -19,6 +19,7 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "vm/state.h"
 
@@ -89,8 +90,7 @@ void SettleHeldRefresh() {
   if (!gHeld.display) return;
   Held held = std::move(gHeld);
   gHeld = Held{};
-  HoldBitmapUse(nullptr, nullptr);
-  HoldDisplayDrawing(nullptr);
+  HoldPresentation(nullptr, nullptr);
   vlDisplay* d = held.display;
   // The display may have closed or changed its buffers since.
   if (!Listed(d) || d->back != held.back || !d->bgpic || d->displayState != VL_DISPSTATE_OPEN) return;
@@ -129,7 +129,7 @@ bool Hold(vlVMState* state, vlDisplay* d, const void* const* movers, int moverCo
     SettleHeldRefresh();
   if (boxCount > kMaxHeld) return false;
   const bool first = !gHeld.display;
-  if (first && !HoldDisplayDrawing(SettleHeldRefresh)) return false;
+  if (first && !HoldPresentation(d->back, SettleHeldRefresh)) return false;
   try {
     gHeld.boxes.insert(gHeld.boxes.end(), boxes, boxes + boxCount);
     for (int i = 0; i < moverCount; i++)
@@ -137,7 +137,7 @@ bool Hold(vlVMState* state, vlDisplay* d, const void* const* movers, int moverCo
   } catch (const std::bad_alloc&) {
     if (first) {
       gHeld = Held{};
-      HoldDisplayDrawing(nullptr);
+      HoldPresentation(nullptr, nullptr);
     } else {
       SettleHeldRefresh();
     }
@@ -147,7 +147,6 @@ bool Hold(vlVMState* state, vlDisplay* d, const void* const* movers, int moverCo
   gHeld.back = d->back;
   // A coroutine's state may be collected before the batch is drawn.
   gHeld.state = state && state->g ? state->g->mainthread : state;
-  if (first) HoldBitmapUse(d->back, SettleHeldRefresh);
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include "graphics/blit.h"
 #include "graphics/geometry.h"
 #include "graphics/pixel_kernels.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "runtime/runtime_options.h"
 

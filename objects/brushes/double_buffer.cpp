@@ -16,6 +16,7 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/presentation.h"
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
@@ -200,7 +201,7 @@ int Flip(vlDisplay* d, int sync) {
   // into pixels the server is not reading.
   if (!DirtyFull(d)) MergeDirtyRects(&d->dirty);
   PresentBackBuffer(d, d->dbBack);
-  FlushDisplayOutput();
+  SendPresentation(true);
   std::vector<int32_t> changed;
   try {
     if (!DirtyFull(d)) {

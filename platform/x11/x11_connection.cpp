@@ -361,7 +361,9 @@ int WaitX11Event(vlVMState*, int) {
     gSkipNextWait = false;
     return 0;
   }
-  // What the last commands drew goes out before the wait.
+  // What the last commands drew goes out before the wait: what the floor
+  // above holds back through the drawing thread's sender, then the puts.
+  BeforeBlocking();
   FlushPendingPuts();
   std::vector<int> fds;
   for (vlX11Connection* c = gConnections; c; c = c->next) {

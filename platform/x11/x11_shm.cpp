@@ -301,21 +301,11 @@ int64_t NowMicros() {
 }
 }  // namespace
 
-namespace {
-void (*gHeldDrawing)() = nullptr;
-}  // namespace
-
-void HoldDrawingUntilFlush(void (*settle)()) {
-  gHeldDrawing = settle;
-  if (settle && gFirstPending < 0) gFirstPending = NowMicros();
+void StartPutBatch() {
+  if (gFirstPending < 0) gFirstPending = NowMicros();
 }
 
-void SettleHeldDrawing() {
-  if (!gHeldDrawing) return;
-  void (*settle)() = gHeldDrawing;
-  gHeldDrawing = nullptr;  // its puts must not settle again
-  settle();
-}
+bool PutBatchDue() { return gFirstPending >= 0 && NowMicros() - gFirstPending >= kBatchMicros; }
 
 void MarkPutPending(vlX11Connection* c) {
   if (!c) return;
@@ -326,7 +316,6 @@ void MarkPutPending(vlX11Connection* c) {
 void FlushPendingPuts(bool force) {
   if (gFirstPending < 0) return;
   if (!force && NowMicros() - gFirstPending < kBatchMicros) return;
-  SettleHeldDrawing();
   gFirstPending = -1;
   for (vlX11Connection* c = FirstX11Connection(); c; c = c->next) {
     if (!c->putsPending) continue;

@@ -62,13 +62,10 @@ void ForgetShmConnection(Display* display);
 // after every command, sends them once the oldest has waited 2 ms (so a
 // loop of small moves costs one socket write per batch, not one per move),
 // and every wait or sleep sends them first (force). MarkPutPending notes a
-// connection with unsent puts.
+// connection with unsent puts. Drawing the floor above holds back to do
+// with the batch starts its clock as a put does (StartPutBatch); the floor
+// above draws it before the batch leaves (PutBatchDue tells it when).
 void MarkPutPending(vlX11Connection* connection);
 void FlushPendingPuts(bool force = true);
-
-// Drawing a higher floor holds back to do with the batch (sprite moves
-// redrawn together): `settle` runs once, before the batch leaves and
-// before anything else reaches a window. Holding starts the batch's clock
-// like a put; null forgets it.
-void HoldDrawingUntilFlush(void (*settle)());
-void SettleHeldDrawing();
+void StartPutBatch();
+bool PutBatchDue();

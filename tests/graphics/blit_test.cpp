@@ -3,6 +3,7 @@
 // folded into one CRC, plus fixed cases for the alpha-plane modes, tiling
 // and the aspect rule.
 #include "graphics/blit.h"
+#include "graphics/presentation.h"
 
 #include <gtest/gtest.h>
 

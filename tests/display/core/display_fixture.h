@@ -12,6 +12,7 @@
 #include "display/commands/display_library.h"
 #include "display/display_window.h"
 #include "display/layer_hooks.h"
+#include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
@@ -67,7 +68,7 @@ class DisplayTest : public HandlerTest {
 
   // The window pixel as 0xRRGGBB (24-bit server).
   uint32_t WindowPixel(vlDisplay* d, int x, int y) {
-    FlushDisplayOutput();  // what the batch still holds, as a wait would send it
+    SendPresentation(true);  // what the batch still holds, as a wait would send it
     XSync(d->window->display, False);
     XImage* image = XGetImage(probe_, d->window->window, x, y, 1, 1, AllPlanes, ZPixmap);
     if (!image) return 0xDEADBEEF;

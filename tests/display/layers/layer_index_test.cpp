@@ -22,6 +22,7 @@
 #include "display/layers/layer_index.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
+#include "graphics/presentation.h"
 
 namespace {
 
@@ -194,7 +195,7 @@ class LayerIndex : public DisplayTest {
   // The window against a whole redraw by the walk.
   void CompareWindow(const char* what) {
     SettleHeldRefresh();
-    FlushDisplayOutput();
+    SendPresentation(true);
     XSync(display_->window->display, False);
     vlBitmap* walked = NewBitmap(width_, height_, 0, nullptr);
     SetLayerIndexEnabled(false);

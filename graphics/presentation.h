@@ -1,0 +1,77 @@
+// How a picture reaches the window: the one home of every decision to hold
+// drawing back, to owe or defer a copy, to send what was drawn and to pace
+// frames. See presentation.cpp for the order these settle in and the
+// invariant each keeps. Nothing else keeps presentation state: the layer
+// engine and the double buffer call the verbs below; the platform below
+// only transports (the batch of puts, the frames in flight) and never calls
+// back up.
+#pragma once
+#include <cstdint>
+
+struct vlBitmap;
+
+// --- hold ---------------------------------------------------------------
+// Drawing held back for a display's back buffer (sprite and layer moves
+// not yet redrawn): `redraw` runs once, before the back buffer is next
+// locked or its store handed out, before anything else reaches a window,
+// and when the batch of puts leaves. One hold at a time; a null redraw
+// forgets it. False, with nothing held, with a display adapter, which
+// takes drawing as it comes.
+bool HoldPresentation(vlBitmap* back, void (*redraw)());
+// Runs the held redraw now (before something reaches a window that must
+// come after it).
+void SettleHeldPresentation();
+
+// --- owe ----------------------------------------------------------------
+// `to` owes `from`'s pixels in these rectangles (x, y, width, height each):
+// copied when `to` is next used or `from` changes, dropped when a plain
+// copy into `to` covers them all first (DropOwedCopyCoveredBy).
+void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count);
+void DropOwedCopyCoveredBy(const vlBitmap* to, const vlBitmap* src, int32_t x, int32_t y, int32_t w, int32_t h);
+// A drawing into `from` that `to` is to take too, in one rectangle: a
+// copy `to` owes `from` is carried through the drawing unpaid (it changes
+// both alike) and the rectangle joins it at the end, so a frame drawn over
+// the last one owes one copy, not two. Between the two calls nothing may
+// read `to` but the drawing's own reads of other pictures. False, with
+// nothing begun, when the slot holds another pair's debt: copy at once.
+bool BeginOwedDrawing(vlBitmap* from, vlBitmap* to);
+void EndOwedDrawing(vlBitmap* from, vlBitmap* to, int32_t x, int32_t y, int32_t w, int32_t h);
+// A plain copy of src's rectangle into dst (same pixel format, inside
+// both), made only when dst is next used or src is written, handed out or
+// freed, and never when a later copy covers it first. For a back buffer
+// whose window takes the pixels from the source itself. False, with
+// nothing done, when it cannot wait (an adapter's pictures): copy at once.
+bool DeferBitmapCopy(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                     int32_t h);
+
+// --- settle (the pictures' own locks call these) --------------------------
+// Before `b` is read, or written when `write`: the deferred copy, the held
+// redraw and the owed copy that involve it are made, in that order.
+void SettleBitmapUse(const vlBitmap* b, bool write);
+// Before the display adapter reads `read` or writes `written` through
+// their handles, past the locks (either may be null).
+void SettleForAdapter(const vlBitmap* read, const vlBitmap* written);
+// A picture about to be freed: nothing held, owed or deferred names it
+// any more.
+void ForgetPresentationOf(const vlBitmap* b);
+
+// --- send -----------------------------------------------------------------
+// What was drawn goes to the window: the held redraw first, then the batch
+// of puts leaves. `force` false is the event pump's turn after a command:
+// the held redraw runs only once the batch is due (its oldest put or hold
+// waited 2 ms), and the pump sends the batch itself.
+void SendPresentation(bool force);
+
+// --- pace -----------------------------------------------------------------
+// The end of one frame of an engine that paces its own frames (moves,
+// transitions): the frame goes to the screen now, at the end of its own
+// step rather than with the next step's pump, then the rest of the frame's
+// time passes (waitMicros 0: the last frame, nothing to wait for).
+void EndPacedFrame(int waitMicros);
+
+// --- flush before blocking --------------------------------------------------
+// Installs SendPresentation(true) as what the drawing thread sends before
+// it blocks (a sleep, a wait for the user, a program, the network), so the
+// window never shows an old picture for as long as the wait lasts. Called
+// on the drawing thread once the display code is up.
+void InstallPresentation();

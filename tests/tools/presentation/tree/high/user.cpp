@@ -1,0 +1,4 @@
+#include "low/puts.h"
+void Draw() {
+  SendPuts ();
+}

@@ -1,0 +1,2 @@
+void SendPuts();
+void HoldPuts(int on);

@@ -1,0 +1,3 @@
+#include "low/puts.h"
+// SendPuts() in a comment is no call.
+void Hold() { HoldPuts(1); }

@@ -1,0 +1,2 @@
+#include "low/puts.h"
+void Send() { SendPuts(); }
