@@ -31,11 +31,13 @@ std::string ReadRequest(int fd) {
 }
 
 // A peer that records each request and answers with the next response.
+// Its thread reads responses_, so it runs only while they exist.
 class HttpPeer : public Peer {
  public:
-  explicit HttpPeer(std::vector<std::string> responses)
-      : Peer([this](int fd, int i) { Serve(fd, i); }, static_cast<int>(responses.size())),
-        responses_(std::move(responses)) {}
+  explicit HttpPeer(std::vector<std::string> responses) : responses_(std::move(responses)) {
+    Start([this](int fd, int i) { Serve(fd, i); }, static_cast<int>(responses_.size()));
+  }
+  ~HttpPeer() { Stop(); }
 
  private:
   void Serve(int fd, int i) {

@@ -117,35 +117,17 @@ inline int ConnectLoopback(int port) {
 
 // A TCP peer on 127.0.0.1: accepts connections one after another and runs
 // the session on each (the descriptor is closed after it returns).
+// The serving thread must start after, and end before, everything its
+// session reads: a derived peer whose session reads its own members uses
+// the protected constructor, then calls Start in its constructor and Stop
+// in its destructor.
 class Peer {
  public:
   using Session = std::function<void(int fd, int index)>;
-  explicit Peer(Session session, int connections = 1) : session_(std::move(session)) {
-    listener_ = ListenLoopback(&port_);
-    thread_ = std::thread([this, connections] {
-      for (int i = 0; i < connections && !stopping_; ++i) {
-        if (!WaitReadable(listener_, 15000) || stopping_) return;
-        int fd = accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
-        active_ = fd;
-        if (stopping_) {  // the destructor may have missed this descriptor
-          close(fd);
-          return;
-        }
-        session_(fd, i);
-        active_ = -1;
-        close(fd);
-      }
-    });
-  }
-  // Ends a session still waiting for the other side, then joins.
-  ~Peer() {
-    stopping_ = true;
-    int fd = active_;
-    if (fd >= 0) shutdown(fd, SHUT_RDWR);
-    if (listener_ >= 0) shutdown(listener_, SHUT_RDWR);
-    Join();
-  }
+  explicit Peer(Session session, int connections = 1) { Start(std::move(session), connections); }
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+  ~Peer() { Stop(); }
   // Waits until every session has ended on its own.
   void Join() {
     if (thread_.joinable()) thread_.join();
@@ -162,6 +144,37 @@ class Peer {
   std::vector<std::string> Records() {
     std::lock_guard<std::mutex> lock(mutex_);
     return records_;
+  }
+
+ protected:
+  Peer() = default;
+  void Start(Session session, int connections) {
+    session_ = std::move(session);
+    listener_ = ListenLoopback(&port_);
+    thread_ = std::thread([this, connections] {
+      for (int i = 0; i < connections && !stopping_; ++i) {
+        if (!WaitReadable(listener_, 15000) || stopping_) return;
+        int fd = accept(listener_, nullptr, nullptr);
+        if (fd < 0) return;
+        active_ = fd;
+        if (stopping_) {  // Stop may have missed this descriptor
+          close(fd);
+          return;
+        }
+        session_(fd, i);
+        active_ = -1;
+        close(fd);
+      }
+    });
+  }
+  // Ends a session still waiting for the other side, then joins; a second
+  // call does nothing.
+  void Stop() {
+    stopping_ = true;
+    int fd = active_;
+    if (fd >= 0) shutdown(fd, SHUT_RDWR);
+    if (listener_ >= 0) shutdown(listener_, SHUT_RDWR);
+    Join();
   }
 
  private:
