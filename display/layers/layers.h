@@ -161,6 +161,27 @@ enum : uint32_t {
   VL_ADDLAYER_NOSHOW = 0x1000,
 };
 
+// What DisplayObjectOnTarget shows of an object (a brush, a brush's part,
+// an anim frame, a BGPic part), as the object's kind hands it out.
+struct vlShownObject {
+  vlBitmap* image = nullptr;
+  vlBitmap* mask = nullptr;
+  vlBitmap* alpha = nullptr;
+  int32_t owned = 0;                   // made for this draw (a disk anim's frame): freed after it
+  int32_t objWidth = 0, objHeight = 0;  // the object's size, which parts are cut from
+  int32_t width = 0, height = 0;        // the size shown when the kind fixes it; 0 keeps the asked one
+  int32_t hardware = 0;                 // a hardware brush: no filters or transparency
+  vlObjectId sourceId{};                // what a layer made of it shows
+  vlBGPic* bgpic = nullptr;             // a BGPic part's BGPic
+  // A picture drawn from a description (a vector brush) is rendered again
+  // under a transform instead of turning its pixels: its kind's renderer
+  // and the object it renders. null: the pixels are transformed.
+  int (*renderTransformed)(vlVMState* state, const void* object, const double* matrix, int smooth,
+                           vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t* width,
+                           int32_t* height) = nullptr;
+  const void* object = nullptr;
+};
+
 // The pictures of a layer's source object, for types whose objects live in
 // other libraries (brushes, anims, text objects, videos). frame -1: the
 // frame the layer shows. For ANIM layers extra answers the frame count.
@@ -216,6 +237,12 @@ struct vlLayerSource {
                     vlLayerGeometry** record, int* given);
   // The type's own keys written into the table on the stack top.
   void (*writeStyle)(vlVMState* state, vlLayer* layer);
+  // Objects shown on the drawing target by DisplayObjectOnTarget: the
+  // pictures of object id (frame for anims) for a draw of that type,
+  // leaving a selection of the object first; orphans finds orphaned
+  // objects too. 0 or an error. null: the type is not shown that way.
+  int (*objectPictures)(vlVMState* state, uint32_t type, vlObjectId id, int32_t frame, int orphans,
+                        vlShownObject* shown);
 };
 
 // The rectangle a re-render refreshes: the old drawn rectangle (width -1:

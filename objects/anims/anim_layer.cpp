@@ -159,8 +159,25 @@ int CreateBlankAnimLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int3
   return AddAnimLayer(L, a, x, y, 0, -1, out);
 }
 
+// A frame of an anim shown on the drawing target.
+int AnimPictures(vlVMState* L, uint32_t, vlObjectId id, int32_t frame, int orphans, vlShownObject* shown) {
+  vlDisplay* d = CurrentDisplay();
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, id, &a, orphans ? uint32_t{VL_ANIM_FINDORPHANS} : 0u)) return status;
+  if (d && IsActiveAnim(a) && vlCurrentOutput->selectIndex == frame) LeaveSelectMode(L, d, 0);
+  if (frame < 0 || frame >= a->frameCount) return ERR_ANIMFRAME;
+  if (int status = GetAnimFrameBitmaps(a, frame, 0, 0, &shown->image, &shown->mask, &shown->alpha)) return status;
+  // A disk anim's frame is decoded for this draw alone.
+  shown->owned = a->disk != 0;
+  shown->objWidth = shown->width = a->width;
+  shown->objHeight = shown->height = a->height;
+  shown->sourceId = a->id();
+  return 0;
+}
+
 vlLayerSource MakeAnimLayerSource() {
   vlLayerSource s{};
+  s.objectPictures = AnimPictures;
   s.getBitmaps = AnimLayerBitmaps;
   s.purgeOrphans = PurgeAnims;
   s.insert = InsertAnimLayer;

@@ -55,50 +55,20 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t fr
                           int32_t x, int32_t y, int32_t width, int32_t height, int render, int tagIndex,
                           uint32_t flags) {
   vlDisplay* d = CurrentDisplay();
+  // The object's kind hands out what is shown of it: its own code, reached
+  // for that kind alone.
+  const vlLayerSource* source = FindLayerSource(type);
+  if (!source || !source->objectPictures) return ERR_WRONGUSAGE;
+  vlShownObject shown;
+  if (int status = source->objectPictures(L, type, id, frame, (flags & (8 | 0x400)) != 0, &shown)) return status;
   Triple pic;
-  int32_t objWidth = 0, objHeight = 0;
-  bool hardware = false;
-  vlObjectId sourceId = id;
-  vlBGPic* bgpic = nullptr;
-  const vlBrush* vector = nullptr;  // a vector brush is rendered again from its source
-  const uint32_t orphans = (flags & (8 | 0x400)) ? uint32_t{VL_BRUSH_FINDORPHANS} : 0u;
-  if (type == VL_LAYER_BRUSH || type == VL_LAYER_BRUSHPART) {
-    vlBrush* b = nullptr;
-    if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK | orphans)) return status;
-    if (d && IsActiveBrush(b)) LeaveSelectMode(L, d, 0);
-    if (b->hardware && b->display && d && b->display != d) return ERR_INCOMPATBRUSH;
-    if (!b->bitmap) return ERR_BRUSHTYPE;
-    if (type == VL_LAYER_BRUSHPART && b->kind == 1) return ERR_BRUSHTYPE;
-    if (type == VL_LAYER_BRUSH && b->kind == 1 && b->scaledVector && d && d->layersOn) return ERR_TFVBRUSH;
-    pic.image = b->bitmap, pic.mask = b->mask, pic.alpha = b->alpha;
-    hardware = b->hardware;
-    objWidth = b->width, objHeight = b->height;
-    sourceId = b->id();
-    if (b->kind == 1 && b->source) vector = b;
-    if (type == VL_LAYER_BRUSH) width = b->width, height = b->height;
-  } else if (type == VL_LAYER_ANIM) {
-    vlAnim* a = nullptr;
-    if (int status = GetAnimByID(L, id, &a, orphans ? uint32_t{VL_ANIM_FINDORPHANS} : 0u)) return status;
-    if (d && IsActiveAnim(a) && vlCurrentOutput->selectIndex == frame) LeaveSelectMode(L, d, 0);
-    if (frame < 0 || frame >= a->frameCount) return ERR_ANIMFRAME;
-    if (int status = GetAnimFrameBitmaps(a, frame, 0, 0, &pic.image, &pic.mask, &pic.alpha)) return status;
-    // A disk anim's frame is decoded for this draw alone.
-    pic.owned = a->disk != 0;
-    objWidth = width = a->width, objHeight = height = a->height;
-    sourceId = a->id();
-  } else if (type == VL_LAYER_BGPICPART) {
-    if (id.number == -1 && !id.handle) {
-      if (!d) return ERR_CLOSEDDISPLAY;
-      bgpic = d->bgpic;
-    } else if (int status = GetBGPicByID(L, id, &bgpic, orphans ? 2 : 0)) {
-      return status;
-    }
-    pic.image = bgpic->curBitmap, pic.mask = bgpic->curMask, pic.alpha = bgpic->curAlpha;
-    objWidth = bgpic->width, objHeight = bgpic->height;
-    sourceId = bgpic->id();
-  } else {
-    return ERR_WRONGUSAGE;
-  }
+  pic.image = shown.image, pic.mask = shown.mask, pic.alpha = shown.alpha;
+  pic.owned = shown.owned != 0;
+  const int32_t objWidth = shown.objWidth, objHeight = shown.objHeight;
+  if (shown.width > 0) width = shown.width, height = shown.height;
+  const bool hardware = shown.hardware != 0;
+  const vlObjectId sourceId = shown.sourceId;
+  vlBGPic* bgpic = shown.bgpic;
   if (width <= 0 || height <= 0) return ERR_BADDIMENSIONS;
 
   vlDrawTags tags;
@@ -171,11 +141,12 @@ int DisplayObjectOnTarget(vlVMState* L, uint32_t type, vlObjectId id, int32_t fr
       Triple made;
       int32_t nw = 0, nh = 0;
       const double matrix[4] = {t.a, t.b, t.c, t.d};
-      if (int status = vector ? RenderVectorBrush(L, vector, matrix, t.smooth, &made.image, &made.mask, &made.alpha,
-                                                  &nw, &nh, nullptr)
-                              : TransformPicture(L, VL_PICTURE_RASTER, nullptr, pic.image, pic.mask, pic.alpha, srcX,
-                                                 srcY, 0, 0, width, height, 0, 0, matrix, t.smooth, &made.image,
-                                                 &made.mask, &made.alpha, nullptr, nullptr, &nw, &nh))
+      if (int status = shown.renderTransformed
+                           ? shown.renderTransformed(L, shown.object, matrix, t.smooth, &made.image, &made.mask,
+                                                     &made.alpha, &nw, &nh)
+                           : TransformPicture(L, VL_PICTURE_RASTER, nullptr, pic.image, pic.mask, pic.alpha, srcX, srcY,
+                                              0, 0, width, height, 0, 0, matrix, t.smooth, &made.image, &made.mask,
+                                              &made.alpha, nullptr, nullptr, &nw, &nh))
         return status;
       // The renderer takes the matrix by columns.
       const double m[4] = {t.a, t.c, t.b, t.d};
@@ -293,10 +264,61 @@ int MakePrivateBrush(vlVMState* L, vlLayer* layer) {
   return 0;
 }
 
+int RenderShownBrush(vlVMState* L, const void* brush, const double* matrix, int smooth, vlBitmap** image,
+                     vlBitmap** mask, vlBitmap** alpha, int32_t* width, int32_t* height) {
+  return RenderVectorBrush(L, static_cast<const vlBrush*>(brush), matrix, smooth, image, mask, alpha, width, height,
+                           nullptr);
+}
+
+// A brush shown whole, or a part of it, on the drawing target.
+int BrushPictures(vlVMState* L, uint32_t type, vlObjectId id, int32_t, int orphans, vlShownObject* shown) {
+  vlDisplay* d = CurrentDisplay();
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK | (orphans ? uint32_t{VL_BRUSH_FINDORPHANS} : 0u)))
+    return status;
+  if (d && IsActiveBrush(b)) LeaveSelectMode(L, d, 0);
+  if (b->hardware && b->display && d && b->display != d) return ERR_INCOMPATBRUSH;
+  if (!b->bitmap) return ERR_BRUSHTYPE;
+  if (type == VL_LAYER_BRUSHPART && b->kind == 1) return ERR_BRUSHTYPE;
+  if (type == VL_LAYER_BRUSH && b->kind == 1 && b->scaledVector && d && d->layersOn) return ERR_TFVBRUSH;
+  shown->image = b->bitmap, shown->mask = b->mask, shown->alpha = b->alpha;
+  shown->hardware = b->hardware;
+  shown->objWidth = b->width, shown->objHeight = b->height;
+  shown->sourceId = b->id();
+  if (b->kind == 1 && b->source) shown->renderTransformed = RenderShownBrush, shown->object = b;
+  if (type == VL_LAYER_BRUSH) shown->width = b->width, shown->height = b->height;
+  return 0;
+}
+
+// A part of a BGPic (number -1: the current display's) on the drawing target.
+int BGPicPartPictures(vlVMState* L, uint32_t, vlObjectId id, int32_t, int orphans, vlShownObject* shown) {
+  vlBGPic* bgpic = nullptr;
+  if (id.number == -1 && !id.handle) {
+    vlDisplay* d = CurrentDisplay();
+    if (!d) return ERR_CLOSEDDISPLAY;
+    bgpic = d->bgpic;
+  } else if (int status = GetBGPicByID(L, id, &bgpic, orphans ? 2 : 0)) {
+    return status;
+  }
+  shown->image = bgpic->curBitmap, shown->mask = bgpic->curMask, shown->alpha = bgpic->curAlpha;
+  shown->objWidth = bgpic->width, shown->objHeight = bgpic->height;
+  shown->sourceId = bgpic->id();
+  shown->bgpic = bgpic;
+  return 0;
+}
+
+vlLayerSource MakeBGPicPartSource() {
+  vlLayerSource s{};
+  s.objectPictures = BGPicPartPictures;
+  return s;
+}
+const vlLayerSource kBGPicPartSource = MakeBGPicPartSource();
+
 vlLayerSource MakeBrushLayerSource(bool whole) {
   vlLayerSource s{};
   s.getBitmaps = BrushLayerBitmaps;
   s.purgeOrphans = PurgeOrphanBrushes;
+  s.objectPictures = BrushPictures;
   if (!whole) return s;
   s.insert = InsertBrushLayer;
   s.makePrivate = MakePrivateBrush;
@@ -330,6 +352,7 @@ int DisplayBGPicPartHook(vlVMState* L, vlBGPic* pic) {
 void InstallBrushDisplayHooks() {
   RegisterLayerSource(VL_LAYER_BRUSH, &kBrushLayerSource);
   RegisterLayerSource(VL_LAYER_BRUSHPART, &kBrushPartLayerSource);
+  RegisterLayerSource(VL_LAYER_BGPICPART, &kBGPicPartSource);
   RegisterOrphanPurger(1, PurgeOrphanBrushes);
   gLayerHooks.displayBGPicPart = DisplayBGPicPartHook;
 }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "formats/image_cache.h"
 #include "objects/brushes/brush.h"
@@ -257,6 +258,30 @@ TEST_F(BrushTest, DisplayBrushReachesTheWindow) {
   }
   EXPECT_EQ(Run(".call displaybrushpart 3 4 0 0 0 2 2"), ERR_COORDSRANGE);
   EXPECT_EQ(Run(".call displaybrushpart 3 -1 0 0 0 2 2"), ERR_NEGCOORDS);
+  // What is shown comes from the kind registered for the object's type and
+  // from nothing else: a stand-in for brushes answers for a brush that does
+  // not exist, and a type whose kind shows nothing this way is refused.
+  static vlBitmap* standIn;
+  standIn = NewBitmap(3, 3, 0, nullptr);
+  ASSERT_NE(standIn, nullptr);
+  FillBitmapRect(standIn, 0, 0, 3, 3, 0x00FFFF);
+  vlLayerSource fake{};
+  fake.objectPictures = [](vlVMState*, uint32_t, vlObjectId, int32_t, int, vlShownObject* shown) {
+    shown->image = standIn;
+    shown->objWidth = shown->objHeight = shown->width = shown->height = 3;
+    return 0;
+  };
+  const vlLayerSource* brushes = FindLayerSource(VL_LAYER_BRUSH);
+  RegisterLayerSource(VL_LAYER_BRUSH, &fake);
+  EXPECT_EQ(Run(".call displaybrush 77 60 40"), 0);
+  RegisterLayerSource(VL_LAYER_BRUSH, brushes);
+  EXPECT_EQ(WindowPixel(d, 60, 40), 0x00FFFFu);
+  EXPECT_EQ(WindowPixel(d, 62, 42), 0x00FFFFu);
+  EXPECT_EQ(WindowPixel(d, 63, 43), 0x000000u);
+  EXPECT_EQ(Run(".call displaybrush 77 60 40"), ERR_FINDBRUSH);
+  DeleteBitmap(standIn);
+  EXPECT_EQ(DisplayObjectOnTarget(L, VL_LAYER_TEXTOBJECT, vlObjectId{1, nullptr}, 0, 0, 0, 0, 0, 4, 4, 0, 0, 0),
+            ERR_WRONGUSAGE);
   // A masked brush leaves its transparent pixels alone.
   const std::string file = Data("png/png/basn2c08.png");
   ASSERT_EQ(Run(".call loadbrush 4 \"" + file + "\" " + std::to_string(Pixel(Brush(3)->bitmap, 0, 0))), 0);
