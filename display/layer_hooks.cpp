@@ -38,7 +38,6 @@ void PlainRedraw(vlVMState*, vlDisplay*, vlBGPic* pic, vlBitmap* dest, int32_t x
   if (width > 0 && height > 0) BltBitmap(picture, x, y, dest, x, y, width, height);
 }
 void NoLayers(vlVMState*, vlBGPic*) {}
-int NoCount(const vlBGPic*) { return 0; }
 void NoRerender(vlVMState*, vlDisplay*, vlBGPic*) {}
 int NoUsers(vlVMState*, vlBGPic*) { return 0; }
 int NoBoundUsers(vlBGPic*) { return 0; }
@@ -82,7 +81,6 @@ int NoSpriteOnScreen(vlObjectId id, int32_t*, int32_t*, int32_t*, int32_t*, vlBi
 const vlLayerHooks kDefaults = {
     .redrawLayers = PlainRedraw,
     .freeBGPicLayers = NoLayers,
-    .countLayers = NoCount,
     .rerenderLayers = NoRerender,
     .detachBGPicUsers = NoUsers,
     .bindBGPicUsers = NoBoundUsers,

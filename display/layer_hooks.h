@@ -22,7 +22,6 @@ struct vlLayerHooks {
                        int32_t width, int32_t height, int32_t mode);
   // Frees the BGPic's layers (before it is freed). Default: nothing.
   void (*freeBGPicLayers)(vlVMState* state, vlBGPic* pic);
-  int (*countLayers)(const vlBGPic* pic);  // default 0
   // Re-renders the BGPic's layers at the display's scale factors.
   void (*rerenderLayers)(vlVMState* state, vlDisplay* display, vlBGPic* pic);
   // Gives the layers that show the BGPic a private copy (an orphan only

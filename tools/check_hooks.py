@@ -11,6 +11,8 @@ the table (the header's own .cpp, or the one holding the instance) are the
 defaults, not installs. The check fails on:
 
   - a slot that no product file installs, so its default always answers;
+  - a slot that no product file calls or reads, so whatever fills it is
+    dead;
   - an installer that is not above the table (it could be called directly);
   - a call through a slot from a file that could call an installer's
     routine directly: one on the installer's own unit, or above it.
@@ -115,12 +117,13 @@ def split_items(body):
 
 
 def scan(root, floors, tables):
-    """installs[(table, slot)] and calls[(table, slot)]: [(file, line)]."""
-    installs, calls = {}, {}
+    """installs[(table, slot)], calls[(table, slot)]: [(file, line)], and
+    used: the (table, slot) pairs some file calls or reads."""
+    installs, calls, used = {}, {}, set()
     patterns = []
     for t in tables:
         inst = re.escape(t.instance)
-        patterns.append((t, re.compile(r'\b%s\.(\w+)\s*(\(|=(?!=))' % inst),
+        patterns.append((t, re.compile(r'\b%s\.(\w+)\s*(\(|=(?!=)|)' % inst),
                          re.compile(r'\b%s\s*=\s*(?:%s\s*)?\{' % (inst, re.escape(t.struct))),
                          re.compile(r'\b%s\s+%s\s*[={;]' % (re.escape(t.struct), inst))))
     for rel, full in sources(root, floors):
@@ -129,6 +132,13 @@ def scan(root, floors, tables):
         for t, access, whole, define in patterns:
             if t.instance not in text:
                 continue
+            # A reference to the table ("vlTable& h = ...instance;") calls
+            # through it as well.
+            for alias in re.findall(r'\b%s\s*&\s*(\w+)\s*=[^;]*\b%s\s*;'
+                                    % (re.escape(t.struct), re.escape(t.instance)), text):
+                for m in re.finditer(r'\b%s\.(\w+)\s*(=(?!=))?' % re.escape(alias), text):
+                    if m.group(1) in t.slots and not m.group(2):
+                        used.add((t, m.group(1)))
             stem = os.path.splitext(t.header)[0]
             defaults = os.path.splitext(rel)[0] == stem or define.search(text)
             for m in access.finditer(text):
@@ -136,9 +146,11 @@ def scan(root, floors, tables):
                 if slot not in t.slots:
                     continue
                 line = text.count('\n', 0, m.start()) + 1
+                if kind != '=':
+                    used.add((t, slot))
                 if kind == '(':
                     calls.setdefault((t, slot), []).append((rel, line))
-                elif not defaults:
+                elif kind == '=' and not defaults:
                     installs.setdefault((t, slot), []).append((rel, line))
             if defaults:
                 continue
@@ -152,7 +164,7 @@ def scan(root, floors, tables):
                 for slot, item in zip(t.slots, items):
                     if item not in ('', 'nullptr', 'NULL', '0'):
                         installs.setdefault((t, slot), []).append((rel, line))
-    return installs, calls
+    return installs, calls, used
 
 
 class Ranks:
@@ -184,7 +196,7 @@ def check(root, floors_path, listing=False, out=sys.stdout):
     ranks = Ranks(floors, order)
     for t in tables:
         read_slots(root, t)
-    installs, calls = scan(root, floors, tables)
+    installs, calls, used = scan(root, floors, tables)
     faults = []
     for t in tables:
         home = ranks.unit(t.header)
@@ -193,6 +205,9 @@ def check(root, floors_path, listing=False, out=sys.stdout):
             owners = installs.get((t, slot), [])
             if not owners:
                 faults.append('%s: no product file installs %s, so its default always answers'
+                              % (t.header, name))
+            if (t, slot) not in used:
+                faults.append('%s: no product file calls %s, so whatever fills it is dead'
                               % (t.header, name))
             for rel, line in owners:
                 if not ranks.below(home, ranks.unit(rel)):

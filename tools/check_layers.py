@@ -2,7 +2,8 @@
 """Checks that the source folders keep their floors.
 
 Reads every quoted include ("folder/file.h") of the source folders named in
-the floors file and fails on an include that points to a higher floor, or
+the floors file and fails on an include that points to a higher floor (or,
+on one floor, to a higher level of its [order] section), or
 on includes that close a circle between folders (or between the sub-floors
 of one folder). Lines of the allow-list pass; an allow-list line that
 matches nothing fails, so the list only shrinks.
@@ -42,6 +43,7 @@ class Floors:
 
     def __init__(self, path):
         self.rank = {}          # folder -> floor number
+        self.level = {}         # folder -> level among the folders of its floor ([order])
         self.subfloors = {}     # folder -> [(name, [prefixes])], bottom first
         section = None
         with open(path, encoding='utf-8') as f:
@@ -58,6 +60,11 @@ class Floors:
                         if section in self.subfloors:
                             raise SystemExit('%s: [%s] given twice' % (where, section))
                         self.subfloors[section] = []
+                    continue
+                if section == 'order':
+                    level = len(set(self.level.values()))
+                    for folder in line.split():
+                        self.level[folder] = level
                     continue
                 if section in OTHER_SECTIONS:
                     continue  # read by the hook check
@@ -103,6 +110,13 @@ class Floors:
         if name:
             sub = [n for n, _ in self.subfloors[folder]].index(name)
         return self.rank[folder], sub
+
+    def placed(self, unit):
+        """(floor, level on the floor, sub-floor) of a unit: the [order]
+        levels rank the folders of one floor, bottom first."""
+        folder = unit.partition(':')[0]
+        floor, sub = self.order(unit)
+        return floor, self.level.get(folder, 0), sub
 
 
 def read_allow(path):
@@ -176,10 +190,10 @@ def check(root, floors_path, allow_path, show_graph=False, out=sys.stdout):
             used.add((source, target))
             continue
         graph.setdefault(a, set()).add(b)
-        if floors.order(b) > floors.order(a):
+        if floors.placed(b) > floors.placed(a):
             faults.append('%s:%d: "%s" is on a higher floor (%s above %s)'
                           % (source, number, target, b, a))
-        elif floors.order(b) == floors.order(a):
+        elif floors.placed(b) == floors.placed(a):
             # Only includes within one floor can close a circle that no
             # upward include (reported above) is part of.
             lateral.setdefault(a, set()).add(b)

@@ -40,7 +40,6 @@ void InstallLayerHooks() {
   gLayerHooks.redrawLayers = RedrawBGPicLayers;
   gLayerHooks.rerenderLayers = Rerender;
   gLayerHooks.freeBGPicLayers = FreeLayersOf;
-  gLayerHooks.countLayers = CountLayers;
   gLayerHooks.endSelection = EndSelection;
   InstallBGPicUserHooks();
   // A background step drawn into a selected BGPic marks its layer for redraw.

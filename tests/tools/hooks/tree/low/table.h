@@ -4,5 +4,6 @@ struct vlTable {
   void (*never)();
   void (*flat)();
   void (*ordered)();
+  void (*unused)();
 };
 extern vlTable gTable;
