@@ -355,14 +355,15 @@ struct vlPluginInfo {
   const char* helpFile;
   uint32_t callKind;        /* 2: calls go through the frame-call hook */
   vlPluginFileType* fileTypes;
-  uint32_t displayWords[2];
+  uint32_t displayCaps;     /* word 16, VL_DISPCAPS_*: what a display adapter offers */
+  uint32_t displayFlags;    /* word 17, VL_DISPFLAG_*: how it holds pictures */
   uint32_t disabled;        /* skipped by every loader chain */
   uintptr_t userData;
-  uint32_t displayWord2;
+  uint32_t displayAccel;    /* word 20, VL_ACCEL_*: picture drawing it does itself */
   void* audioDevice;
   uint32_t audioBufferSize;
   uint32_t audioChannels;
-  uint32_t displayWord3;
+  uint32_t displayCaps2;    /* word 24, VL_DISPCAPS2_*: pictures it keeps */
   uint32_t requesterFlags;
   uint32_t adapterWords[3];  /* adapterWords[1] bit 0: adapter locked; [2]: file-adapter word */
   uint32_t extensions[32];   /* what GetExtensions(1 << i, 0) answered */
@@ -387,6 +388,207 @@ VL_ABI_ASSERT(offsetof(vlPluginInfo, InitPlugin) == 320, "the entry points moved
 VL_ABI_ASSERT(offsetof(vlPluginInfo, GetExtensions) == 320 + (VL_PLUGIN_ENTRY_COUNT - 1) * 8,
               "GetExtensions is no longer the last word");
 VL_ABI_ASSERT(sizeof(vlPluginInfo) == 320 + VL_PLUGIN_ENTRY_COUNT * 8, "vlPluginInfo changed size");
+
+/* ------------------------------------------------------------------------
+ * Display adapters (PLUGINCAPS_DISPLAYADAPTER).
+ *
+ * A display adapter replaces the player's X11 windows: every display, its
+ * pointer, its input, waits and drawing go to the entries below. It is
+ * installed by graphics slot 13, SetDisplayAdapter (info, user data, tags
+ * {1 refresh rate, 2 and 3 the adapter words}), called from its
+ * RequirePlugin entry while the plug-ins named at start-up
+ * (-requireplugins, or the script's plug-in declarations) are opened;
+ * called from InitPlugin it is refused with 1518. The entries are looked
+ * up by name; all 43 are mandatory (AdapterMainLoop only with bit 0 of the
+ * display extension word). The display handle is what OpenDisplay gave. */
+
+/* Word 16, displayCaps. The low four bits also answer the player's
+ * picture queries: 1 the adapter scales its pictures (and a video bitmap
+ * it refuses may be made by the player), 2 it transforms them, 4 it
+ * double-buffers displays (BeginDoubleBuffer, Flip, EndDoubleBuffer). */
+VL_ENUM_U32 {
+  VL_DISPCAPS_SLEEP = 1,        /* has Sleep */
+  VL_DISPCAPS_VWAIT = 2,        /* has VWait */
+  VL_DISPCAPS_MONITORS = 4,     /* GetMonitorInfo answers */
+  VL_DISPCAPS_GRAB = 8,         /* GrabScreenPixels answers */
+  VL_DISPCAPS_DRAWCLOSED = 16,  /* draws on displays that are not open but have a handle */
+};
+/* Word 17, displayFlags. */
+VL_ENUM_U32 {
+  VL_DISPFLAG_SCALES = 8,                  /* scales display blits itself */
+  VL_DISPFLAG_VIDEO_BITMAPS = 16,          /* makes video bitmaps (AllocVideoBitMap) */
+  VL_DISPFLAG_OWNS_BITMAPS = 32,           /* owns every picture and plane (AllocBitMap) */
+};
+/* Counts alpha inversely: 255 transparent (past the range of a C enum). */
+#define VL_DISPFLAG_INVERSE_ALPHA 0x80000000u
+/* Word 20, displayAccel: the picture drawing the adapter does itself. The
+ * bits count only for an adapter that owns every bitmap (flag 32), so
+ * that every handle it is given is its own; it then gets the picture forms
+ * of BltBitMap (plain, masked, alpha), RectFill, WritePixel and Line with
+ * mode 2 (blits) or 1 (the others), and must draw the pixels the player's
+ * software would: a mask bit set copies the pixel; an alpha byte a of 0
+ * keeps the target, 255 copies, else each channel becomes
+ * d + (((s - d) * a) >> 8), shifted arithmetically; a line takes, at each
+ * step along its longer axis, the pixel nearest the exact line, halves
+ * rounded away from the end with the smaller coordinate. Pictures are
+ * drawn into through the picture forms only when this word is non-zero
+ * (video bitmaps included, with mode 4); without it the player draws into
+ * them through LockBitMap. */
+VL_ENUM_U32 {
+  VL_ACCEL_BLIT = 1,
+  VL_ACCEL_MASKED_BLIT = 2,
+  VL_ACCEL_ALPHA_BLIT = 4,
+  VL_ACCEL_FILL = 8,
+  VL_ACCEL_PIXEL = 16,
+  VL_ACCEL_LINE = 32,
+};
+/* Word 24, displayCaps2. */
+VL_ENUM_U32 {
+  VL_DISPCAPS2_DISPLAYS = 2,    /* plug-ins reach its displays; it keeps pictures for any display */
+  VL_DISPCAPS2_NOBITMAP = 4,    /* a refused video bitmap is no error: the picture stays the player's */
+  VL_DISPCAPS2_HARDWARE = 16,   /* hardware brushes and back buffers */
+};
+
+/* The picture form of BltBitMap: the rectangle, then, for the masked form
+ * the mask plane's handle and for the alpha form the alpha plane's; the
+ * planes are read at the source's coordinates. */
+typedef struct vlAdapterBlitBlock {
+  int32_t srcX, srcY, dstX, dstY, width, height;
+  uint32_t reserved[3];
+  void* maskHandle;
+  void* alphaHandle;
+} vlAdapterBlitBlock;
+/* Mode bits of the picture forms: 1 drawing asked for by the acceleration
+ * word, 2 an accelerated blit, 4 the target is one of the adapter's video
+ * bitmaps; added to blits: 1 the source is a video bitmap, 8 that source
+ * was never prepared, or the copy goes to the display's own picture; 16
+ * the display's own picture with its mask or alpha channel selected; 32
+ * no source: the colour in reserved[0] is laid through the alpha plane
+ * (VL_ACCEL_ALPHA_BLIT; layer shadows). */
+VL_ENUM_U32 { VL_PICMODE_PIXELS = 1, VL_PICMODE_BLIT = 2, VL_PICMODE_VIDEO = 4, VL_PICMODE_COLOR = 32 };
+
+/* LockBitMap's record: pixels, non-zero locked, pixel format (10: ARGB
+ * words; 14 alpha plane, 15 mask plane), bytes per pixel, row length
+ * (pixels for a picture, bytes for a plane), width, height, and non-zero
+ * when no UnLockBitMap is needed. The adapter fills pixels, row length,
+ * width and height. */
+typedef struct vlAdapterLock {
+  uint8_t* pixels;
+  int32_t locked;
+  int32_t format;
+  int32_t bytesPerPixel;
+  int32_t rowLength;
+  int32_t width;
+  int32_t height;
+  int32_t direct;
+} vlAdapterLock;
+
+/* ReadVideoPixels' record: the pixels (also its result), row bytes, pixel
+ * format (10-13 for 32-bit, 4 for RGB 5-6-5) and non-zero when the alpha
+ * bytes count. */
+typedef struct vlVideoPixels {
+  void* pixels;
+  int32_t rowBytes;
+  int32_t format;
+  int32_t hasAlpha;
+} vlVideoPixels;
+
+/* AllocVideoBitMap tags: 1 an ARGB buffer (rows of width words), or with
+ * flag 2 a picture the adapter holds; 2, 3, 4 words of the picture's
+ * source (with flag 2 and words 2 and 3, a size to scale that picture
+ * to); 5 four doubles, a 2x2 matrix to transform it by; 6 the display. */
+VL_ENUM_U32 {
+  VL_VBM_SOURCE = 1,
+  VL_VBM_WORD1 = 2,
+  VL_VBM_WORD2 = 3,
+  VL_VBM_WORD3 = 4,
+  VL_VBM_MATRIX = 5,
+  VL_VBM_DISPLAY = 6,
+};
+/* AllocVideoBitMap flags: 1 the ARGB alpha bytes count, 2 the source is
+ * an adapter picture, 8 a video bitmap. */
+VL_ENUM_U32 { VL_VBM_ALPHA = 1, VL_VBM_ADAPTERSOURCE = 2, VL_VBM_VIDEO = 8 };
+/* AllocBitMap flags of a plane (else a picture of ARGB words), with the
+ * tags {1 the picture a mask is for, 2 a buffer the plane borrows, 3 its
+ * row bytes}; VL_ABM_CLEAR: the bytes start at 0. */
+VL_ENUM_U32 { VL_ABM_ALPHAPLANE = 0x10000, VL_ABM_MASKPLANE = 0x20000, VL_ABM_CLEAR = 0x40000 };
+
+/* The entries, in slot order, with what each does. Colours are
+ * 0xAARRGGBB (alpha inverted with VL_DISPFLAG_INVERSE_ALPHA). */
+/* After every script line: post input (system slot 27), run due timers;
+ * an error code ends the script (1003 quits). */
+typedef int (*vlHandleEventsFn)(vlVMState*, uint32_t context, uintptr_t zero);
+/* Blocks until input comes or ForceEventLoopIteration runs. */
+typedef int (*vlWaitEventsFn)(vlVMState*, uint32_t context, uintptr_t* scratch, uintptr_t zero);
+typedef int (*vlForceEventLoopIterationFn)(uint32_t zero); /* wake WaitEvents; any thread */
+typedef int (*vlSleepFn)(vlVMState*, int32_t millis); /* sleep, taking input (VL_DISPCAPS_SLEEP) */
+typedef int (*vlVWaitFn)(void* display, const vlTagItem* tags); /* wait for the next frame; tag 1 the script's value */
+typedef int (*vlDetermineBorderSizesFn)(void* display, int32_t* left, int32_t* right, int32_t* top, int32_t* bottom);
+typedef void* (*vlOpenDisplayFn)(const char* title, int32_t x, int32_t y, int32_t width, int32_t height,
+                                 uint32_t flags, const vlTagItem* tags); /* the display's handle; tag 4 the address of a word the adapter may set to 1 to be handed transition frames whole */
+typedef int (*vlCloseDisplayFn)(void* display);
+typedef int (*vlChangeBufferSizeFn)(void* display, int32_t width, int32_t height); /* new size; the player redraws */
+typedef int (*vlShowHideDisplayFn)(void* display, int show);
+typedef int (*vlSizeMoveDisplayFn)(void* display, int32_t x, int32_t y, int32_t width, int32_t height);
+typedef int (*vlSetDisplayTitleFn)(void* display, const char* title);
+typedef int (*vlActivateDisplayFn)(void* display, int activate);
+typedef int (*vlSetDisplayAttributesFn)(void* display, const vlTagItem* tags); /* tag 1: the script handles the close button */
+typedef void* (*vlCreatePointerFn)(const uint32_t* argb, int32_t width, int32_t height, int32_t hotX, int32_t hotY,
+                                   uint32_t zero); /* a pointer from ARGB words; null is error 1321 */
+typedef void (*vlFreePointerFn)(void* pointer);
+typedef int (*vlSetPointerFn)(void* display, int kind, void* pointer); /* kind 0 default, 1 busy, 2 the pointer */
+typedef int (*vlShowHidePointerFn)(void* display, int show); /* HidePointer, ShowPointer */
+typedef int (*vlMovePointerFn)(void* display, int32_t x, int32_t y); /* MovePointer, in window pixels */
+typedef int (*vlGetMousePosFn)(void* display, int32_t* x, int32_t* y); /* MouseX, MouseY */
+typedef uint32_t (*vlGetQualifiersFn)(void* display); /* 0x80000000 | the held qualifier keys */
+/* BltBitMap, mode 0: the display form, (display, the player's picture, a
+ * tag list {1 source x, 2 source y, 3 x, 4 y, 5 width, 6 height, 7 flags
+ * (0x100: a scaled copy)}, 0); read the picture's pixels through graphics
+ * slot 25. Mode non-zero: the picture form, (source handle, destination
+ * handle, vlAdapterBlitBlock*, mode). */
+typedef int (*vlBltBitMapFn)(void* a, void* b, const void* params, uint32_t mode);
+/* RectFill, WritePixel, Line: mode 0 draws on the display (the handle is
+ * the display's); mode non-zero into a picture (the handle is the
+ * picture's), see VL_PICMODE_*. */
+typedef int (*vlRectFillFn)(void* handle, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color,
+                            uint32_t mode, uint32_t zero);
+typedef int (*vlWritePixelFn)(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t mode, uint32_t zero);
+typedef int (*vlLineFn)(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, uint32_t mode,
+                        uint32_t zero);
+/* GetMonitorInfo (kind, monitor, out, 0): *out = kind 0 monitors {x, y,
+ * width, height}..., kind 1 modes {width, height, depth}..., ended by a
+ * zero width or height; the adapter's memory, handed back to
+ * FreeMonitorInfo (kind, data). */
+typedef int (*vlGetMonitorInfoFn)(int kind, int monitor, void* out, int zero);
+typedef void (*vlFreeMonitorInfoFn)(int kind, void* data);
+/* width x height ARGB words of the screen at x, y (VL_DISPCAPS_GRAB), the
+ * adapter's memory until FreeGrabScreenPixels; null: error 1561. */
+typedef uint32_t* (*vlGrabScreenPixelsFn)(void* display, int32_t x, int32_t y, int32_t width, int32_t height,
+                                          uint32_t zero, uint32_t zero2);
+typedef void (*vlFreeGrabScreenPixelsFn)(void* pixels);
+/* Runs the script: calls run (state) once, its result the script's. */
+typedef int (*vlAdapterMainLoopFn)(vlVMState*, int (*run)(vlVMState*));
+/* 0 or an error code: the adapter double-buffers the display. */
+typedef int (*vlBeginDoubleBufferFn)(void* display, uint32_t zero);
+typedef int (*vlEndDoubleBufferFn)(void* display, uint32_t zero);
+typedef int (*vlFlipFn)(void* display, const int32_t* block); /* shows the back buffer */
+typedef int (*vlClsFn)(void* display, uint32_t color, uint32_t zero);
+/* A video bitmap (tags VL_VBM_*, flags VL_VBM_ALPHA...); null: none. */
+typedef void* (*vlAllocVideoBitMapFn)(int32_t width, int32_t height, uint32_t flags, const vlTagItem* tags);
+typedef void (*vlFreeVideoBitMapFn)(void* bitmap);
+/* A video bitmap's pixels into the record; the result (the pixels, the
+ * adapter's memory) goes back to FreeVideoPixels. Null: error 1524. */
+typedef void* (*vlReadVideoPixelsFn)(void* bitmap, vlVideoPixels* record);
+typedef void (*vlFreeVideoPixelsFn)(void* pixels);
+/* Prepares a video bitmap (method 1) before its first use. */
+typedef int (*vlDoVideoBitMapMethodFn)(void* bitmap, uint32_t method, const vlTagItem* tags);
+/* Pictures and planes of an adapter that owns them (VL_ABM_*). */
+typedef void* (*vlAllocBitMapFn)(int32_t width, int32_t height, uint32_t flags, const vlTagItem* tags);
+typedef void (*vlFreeBitMapFn)(void* bitmap);
+typedef int (*vlLockBitMapFn)(void* bitmap, uint32_t flags, vlAdapterLock* lock); /* flags 1: read only; 0 fails */
+typedef void (*vlUnLockBitMapFn)(void* bitmap);
+/* Code 13 a picture's row bytes; 1 and 2 an alpha or mask plane's. */
+typedef int32_t (*vlGetBitMapAttrFn)(void* bitmap, int32_t code);
 
 /* A {tag, value} list for RequirePlugin: tag 1 the address of the flags
  * word, tag 2 the option value. */

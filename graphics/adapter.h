@@ -4,32 +4,28 @@
 #pragma once
 #include <cstdint>
 
+#include "abi/plugin_abi.h"
+
 struct vlPixelAccess;
-struct vlTagItem;
 
+// The flags of the adapter's flags word the engine reads.
 enum : uint32_t {
-  VL_ADAPTER_VIDEO_BITMAPS = 16,          // makes video (driver-owned) bitmaps
-  VL_ADAPTER_OWNS_BITMAPS = 32,           // owns every bitmap and plane
-  VL_ADAPTER_INVERSE_ALPHA = 0x80000000,  // counts alpha inversely
+  VL_ADAPTER_VIDEO_BITMAPS = VL_DISPFLAG_VIDEO_BITMAPS,
+  VL_ADAPTER_OWNS_BITMAPS = VL_DISPFLAG_OWNS_BITMAPS,
+  VL_ADAPTER_INVERSE_ALPHA = VL_DISPFLAG_INVERSE_ALPHA,
 };
 
-enum : uint32_t {
-  VL_ACCEL_BLIT = 1,
-  VL_ACCEL_MASKED_BLIT = 2,
-  VL_ACCEL_ALPHA_BLIT = 4,
-  VL_ACCEL_FILL = 8,
-  VL_ACCEL_PIXEL = 16,
-  VL_ACCEL_LINE = 32,
-};
-
-// The parameter block of the adapter's blit slot; the plane handles are
-// pointer-sized, in their places after the three reserved words.
-struct vlAdapterBlitBlock {
-  int32_t srcX, srcY, dstX, dstY, width, height;
-  uint32_t reserved[3];
-  void* maskHandle;   // masked form
-  void* alphaHandle;  // alpha form
-};
+// The parameter block of a picture blit over the rectangle, no planes.
+inline vlAdapterBlitBlock AdapterBlitRect(int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h) {
+  vlAdapterBlitBlock block{};
+  block.srcX = sx;
+  block.srcY = sy;
+  block.dstX = dx;
+  block.dstY = dy;
+  block.width = w;
+  block.height = h;
+  return block;
+}
 
 struct vlGfxAdapter {
   uint32_t flags;  // VL_ADAPTER_*

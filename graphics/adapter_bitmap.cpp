@@ -3,6 +3,7 @@
 // make pictures from, and reads their pixels back through its entries.
 #include "graphics/adapter_bitmap.h"
 
+#include <cstddef>
 #include <memory>
 #include <new>
 
@@ -81,7 +82,47 @@ int32_t OwnedAttr(void* handle, int32_t code) {
   return a && a->GetBitMapAttr ? reinterpret_cast<AttrFn>(a->GetBitMapAttr)(handle, code) : 0;
 }
 
+// The adapter's lock record is the engine's.
+static_assert(sizeof(vlAdapterLock) == sizeof(vlPixelAccess) &&
+                  offsetof(vlAdapterLock, rowLength) == offsetof(vlPixelAccess, rowLength) &&
+                  offsetof(vlAdapterLock, direct) == offsetof(vlPixelAccess, direct),
+              "the adapter's lock record differs from the engine's");
+
 vlGfxAdapter gBound;
+
+// Drawing into pictures: the picture forms of the drawing entries.
+void PictureBlit(void* src, void* dst, const vlAdapterBlitBlock* block, uint32_t mode) {
+  if (vlPluginInfo* a = Adapter(); a && a->BltBitMap) reinterpret_cast<vlBltBitMapFn>(a->BltBitMap)(src, dst, block, mode);
+}
+void PictureFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t mode) {
+  if (vlPluginInfo* a = Adapter(); a && a->RectFill)
+    reinterpret_cast<vlRectFillFn>(a->RectFill)(handle, x, y, w, h, color, mode, 0);
+}
+void PicturePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t mode) {
+  if (vlPluginInfo* a = Adapter(); a && a->WritePixel)
+    reinterpret_cast<vlWritePixelFn>(a->WritePixel)(handle, x, y, color, mode, 0);
+}
+void PictureLine(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, uint32_t mode) {
+  if (vlPluginInfo* a = Adapter(); a && a->Line)
+    reinterpret_cast<vlLineFn>(a->Line)(handle, x1, y1, x2, y2, color, mode, 0);
+}
+// A colour laid through an alpha plane: the picture form of the blit
+// without a source, the colour in the block's first reserved word.
+void PictureAlphaChannel(void* plane, int32_t sx, int32_t sy, void* dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
+                         uint32_t color) {
+  vlAdapterBlitBlock block = AdapterBlitRect(sx, sy, dx, dy, w, h);
+  block.reserved[0] = color & 0xFFFFFF;
+  block.alphaHandle = plane;
+  PictureBlit(nullptr, dst, &block, VL_PICMODE_BLIT | VL_PICMODE_COLOR);
+}
+int GrantsAlphaChannel() { return (gBound.accel & VL_ACCEL_ALPHA_BLIT) != 0; }
+
+// A video bitmap is prepared (method 1) before its first use.
+void PrepareVideo(void* handle) {
+  const vlTagItem none[] = {{VL_TAG_END, 0}};
+  if (vlPluginInfo* a = Adapter(); a && a->DoVideoBitMapMethod)
+    reinterpret_cast<vlDoVideoBitMapMethodFn>(a->DoVideoBitMapMethod)(handle, 1, none);
+}
 
 // A tag list of at most eight items.
 struct Tags {
@@ -99,7 +140,7 @@ struct Tags {
 uint32_t GetAdapterBitmapCaps(uint32_t request) {
   const vlPluginInfo* a = vlDisplayAdapter;
   if (!a) return 0;
-  const uint32_t w16 = a->displayWords[0], w24 = a->displayWord3;
+  const uint32_t w16 = a->displayCaps, w24 = a->displayCaps2;
   uint32_t offered = 0;
   if (w16 & 1) offered |= 4;
   if (w16 & 2) offered |= 16;
@@ -210,7 +251,7 @@ int ConvertToAdapterBitmap(const uint32_t* pixels, int64_t colorKey, int32_t wid
     return 0;
   }
   // An adapter that keeps such pictures itself has taken it.
-  if (vlDisplayAdapter && (vlDisplayAdapter->displayWord3 & 4)) {
+  if (vlDisplayAdapter && (vlDisplayAdapter->displayCaps2 & 4)) {
     *adapterHeld = 1;
     return 0;
   }
@@ -289,12 +330,25 @@ void BindAdapterBitmapEntries(vlPluginInfo* adapter) {
   // Video bitmaps are the adapter's; with flag 32 every other picture and
   // plane too, else those stay ours.
   gBound.pixelFormat = VL_PIXFMT_ARGB32;  // what LockBitMap hands out
-  gBound.flags = adapter->displayWords[1] &
+  gBound.flags = adapter->displayFlags &
                  (VL_ADAPTER_VIDEO_BITMAPS | VL_ADAPTER_OWNS_BITMAPS | VL_ADAPTER_INVERSE_ALPHA);
   gBound.allocVideoBitMap = AllocVideo;
   gBound.freeVideoBitMap = FreeVideo;
   gBound.lockBitMap = LockVideo;
   gBound.unlockBitMap = UnlockVideo;
+  gBound.prepareVideoBitMap = PrepareVideo;
+  // The picture forms reach an adapter that draws pictures itself; every
+  // handle it would get must be its own.
+  if ((gBound.flags & VL_ADAPTER_OWNS_BITMAPS) && adapter->displayAccel) {
+    gBound.accel = adapter->displayAccel & (VL_ACCEL_BLIT | VL_ACCEL_MASKED_BLIT | VL_ACCEL_ALPHA_BLIT |
+                                            VL_ACCEL_FILL | VL_ACCEL_PIXEL | VL_ACCEL_LINE);
+    gBound.bltBitMap = PictureBlit;
+    gBound.rectFill = PictureFill;
+    gBound.writePixel = PicturePixel;
+    gBound.line = PictureLine;
+    gBound.grantsAlphaChannel = GrantsAlphaChannel;
+    gBound.alphaChannel = PictureAlphaChannel;
+  }
   if (gBound.flags & VL_ADAPTER_OWNS_BITMAPS) {
     gBound.allocBitMap = AllocPicture;
     gBound.freeBitMap = FreeOwned;

@@ -5,42 +5,13 @@
 #pragma once
 #include <cstdint>
 
+#include "abi/plugin_abi.h"
+
 struct vlBitmap;
 struct vlPluginInfo;
 
-// The record an adapter's ReadVideoPixels (handle, record) fills; it
-// returns the pixels (null on failure), later handed to FreeVideoPixels.
-struct vlVideoPixels {
-  void* pixels;
-  int32_t rowBytes;
-  int32_t format;  // pixel format code
-  int32_t hasAlpha;
-};
-
-// Video-bitmap tags handed to AllocVideoBitMap (width, height, flags, tags).
-enum : uint32_t {
-  VL_VBM_SOURCE = 1,  // ARGB buffer, or the handle of a picture the adapter holds
-  VL_VBM_WORD1 = 2,
-  VL_VBM_WORD2 = 3,
-  VL_VBM_WORD3 = 4,
-  VL_VBM_MATRIX = 5,  // four doubles
-  VL_VBM_DISPLAY = 6,
-};
-// AllocVideoBitMap flags: 1 the ARGB alpha bytes count, 2 the source is an
-// adapter picture, 8 a video bitmap.
-enum : uint32_t { VL_VBM_ALPHA = 1, VL_VBM_ADAPTERSOURCE = 2, VL_VBM_VIDEO = 8 };
-
-// An adapter that owns every bitmap (flag 32 of its flags word) is asked
-// for pictures and planes alike through AllocBitMap (width, height, flags,
-// tags), and frees, locks and answers for them through FreeBitMap,
-// LockBitMap, UnLockBitMap and GetBitMapAttr. A plane request carries one
-// of the plane flags below, VL_ABM_CLEAR when its bytes must start at 0,
-// and the tags {1 the picture a mask is made for, 2 a buffer the plane
-// borrows, 3 that buffer's row bytes}. LockBitMap fills pixels, width,
-// height and the row length (pixels for a picture, bytes for a plane); the
-// pictures hold ARGB words (format 10). GetBitMapAttr answers code 13 with
-// a picture's row bytes and codes 1 and 2 with a plane's.
-enum : uint32_t { VL_ABM_ALPHAPLANE = 0x10000, VL_ABM_MASKPLANE = 0x20000, VL_ABM_CLEAR = 0x40000 };
+// The records, tags and flags of the adapter's bitmap entries
+// (vlVideoPixels, VL_VBM_*, VL_ABM_*) are the plug-in interface's.
 
 // GetAdapterBitmapCaps request bits.
 enum : uint32_t {

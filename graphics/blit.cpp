@@ -44,13 +44,7 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
   const vlGfxAdapter* a = GetGfxAdapter();
   uint32_t mode = AdapterBlitMode(form, dst);
   if (!mode) return false;
-  vlAdapterBlitBlock block{};
-  block.srcX = sx;
-  block.srcY = sy;
-  block.dstX = dx;
-  block.dstY = dy;
-  block.width = w;
-  block.height = h;
+  vlAdapterBlitBlock block = AdapterBlitRect(sx, sy, dx, dy, w, h);
   void* handle = plane ? plane->handle : nullptr;
   if (form == Form::Masked) block.maskHandle = handle;
   if (form == Form::Alpha) block.alphaHandle = handle;
@@ -207,8 +201,9 @@ void BltAlphaChannel(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dst, int
   }
   if (w <= 0 || h <= 0) return;
   const vlGfxAdapter* ad = GetGfxAdapter();
-  if (mode == 1 && !targetAlpha && !sourcePicture && ad && ad->grantsAlphaChannel && ad->alphaChannel &&
-      ad->grantsAlphaChannel()) {
+  // The adapter reads the plane by its handle: not bytes handed in apart.
+  if (mode == 1 && !targetAlpha && !sourcePicture && alpha && !alphaPixels && ad && ad->grantsAlphaChannel &&
+      ad->alphaChannel && ad->grantsAlphaChannel()) {
     SettleForAdapter(nullptr, dst);
     ad->alphaChannel(alpha ? alpha->handle : nullptr, sx, sy, dst->handle, dx, dy, w, h, color);
     return;

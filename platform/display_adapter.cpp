@@ -36,7 +36,7 @@ vlPluginInfo* Adapter() {
   vlPluginInfo* a = vlDisplayAdapter;
   return a && a->callKind != 2 ? a : nullptr;
 }
-uint32_t Caps(const vlPluginInfo* a) { return a->displayWords[0]; }
+uint32_t Caps(const vlPluginInfo* a) { return a->displayCaps; }
 
 template <class Fn>
 Fn Entry(vlPluginEntry e) {
@@ -51,12 +51,14 @@ bool AdapterDraws(const vlPluginInfo* a, const vlPlatformWindow* d) {
 
 // The adapter counts alpha inversely when its flags say so.
 uint32_t AdapterColor(const vlPluginInfo* a, uint32_t color) {
-  return (a->displayWords[1] & 0x80000000u) ? color ^ 0xFF000000u : color;
+  return (a->displayFlags & 0x80000000u) ? color ^ 0xFF000000u : color;
 }
 
 }  // namespace
 
 bool DisplayAdapterActive() { return vlDisplayAdapter != nullptr; }
+
+bool DisplayHasWindow(const vlPlatformWindow* d) { return d && (d->window || d->adapterHandle); }
 
 int ForceEventLoopIteration() {
   vlPluginInfo* a = Adapter();
@@ -229,7 +231,7 @@ void MoveMousePointer(vlPlatformWindow* d, int32_t x, int32_t y) {
 bool DisplayBlitsScaled(const vlPlatformWindow* d) {
   const vlPluginInfo* a = Adapter();
   return d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
-         !(a && (a->displayWords[1] & kFlagScalesItself));
+         !(a && (a->displayFlags & kFlagScalesItself));
 }
 
 bool AdapterTakesPictures() { return Adapter() != nullptr; }
@@ -244,7 +246,8 @@ void BlitPictureToAdapter(void* picture, int32_t sx, int32_t sy, vlPlatformWindo
                       {3, static_cast<uintptr_t>(x)},     {4, static_cast<uintptr_t>(y)},
                       {5, static_cast<uintptr_t>(width)}, {6, static_cast<uintptr_t>(height)},
                       {7, static_cast<uintptr_t>(flags)}, {0, 0}};
-  Entry<int (*)(void*, void*, const vlTagItem*)>(a->BltBitMap)(d->adapterHandle, picture, tags);
+  // Mode 0: the display form.
+  Entry<vlBltBitMapFn>(a->BltBitMap)(d->adapterHandle, picture, tags, 0);
 }
 
 void BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x,

@@ -14,8 +14,8 @@ struct vlVMState;
 struct vlMonitorNode;
 
 // The installed display adapter (null: none). Its capability byte is
-// displayWords[0] (1 Sleep, 2 VWait, 4 monitor information, 8 screen
-// grabs, 16 draws on displays that are not open), its flags displayWords[1]
+// displayCaps (1 Sleep, 2 VWait, 4 monitor information, 8 screen
+// grabs, 16 draws on displays that are not open), its flags displayFlags
 // (bit 3: scales blits itself).
 extern vlPluginInfo* vlDisplayAdapter;
 // Whether a display adapter is installed: the one answer the engine asks.
@@ -65,6 +65,8 @@ void NotifyObservers(vlPlatformWindow* display, uint32_t code, const int32_t* ar
 void NotifyDisplayObservers(vlPlatformWindow* display, int32_t a, int32_t b);
 
 // Window operations.
+// Whether the display shows anywhere: an X11 window or an adapter's handle.
+bool DisplayHasWindow(const vlPlatformWindow* display);
 int DetermineDisplayBorders(vlPlatformWindow* display);
 void ActivateDisplayWindow(vlPlatformWindow* display, int flag);
 void GetDisplayMousePos(vlPlatformWindow* display, int32_t* x, int32_t* y);

@@ -142,7 +142,7 @@ int CmdSetPointer(vlVMState* L) {
   if (vlDisplay* d = CurrentDisplay()) {
     d->pointerHidden = 0;
     d->pointer = p;
-    if (d->openState == 1 && (d->window || d->adapterHandle)) SetMousePointer(d, p->cursor, p->kind);
+    if (d->openState == 1 && DisplayHasWindow(d)) SetMousePointer(d, p->cursor, p->kind);
   }
   FreeOrphans(L);
   return 0;
@@ -162,7 +162,7 @@ int ShowHide(vlVMState* L, int show) {
   vlDisplay* d = CurrentDisplay();
   if (!d) return 0;
   d->pointerHidden = !show;
-  if (d->openState == 1 && d->window) ShowHideMousePointer(d, show);
+  if (d->openState == 1 && DisplayHasWindow(d)) ShowHideMousePointer(d, show);
   return 0;
 }
 
@@ -178,7 +178,7 @@ int CmdMovePointer(vlVMState* L) {
   int32_t x = ResolvePosX(vl::CheckIntArg(L, 1), pw, d->width, 0);
   int32_t y = ResolvePosY(vl::CheckIntArg(L, 2), ph, d->height, 0);
   double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
-  if (d->openState == 1 && d->window)
+  if (d->openState == 1 && DisplayHasWindow(d))
     MoveMousePointer(d, vl::NumberToArgInt(x * sx), vl::NumberToArgInt(y * sy));
   return 0;
 }

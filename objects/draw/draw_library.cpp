@@ -16,6 +16,7 @@
 #include "display/layers/async_draw.h"
 #include "display/gradient_args.h"
 #include "display/layer_hooks.h"
+#include "platform/display_adapter.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -307,7 +308,8 @@ int CmdPlot(vlVMState* L) {
     return 0;
   }
   if (t.picture) WriteBitmapPixel(t.picture, x, y, blended(t.picture), 0);
-  FinishTargetRect(L, t, x, y, 1, 1);
+  // The window takes the point as the display's picture now holds it.
+  if (FinishTargetDirect(L, t, x, y, 1, 1)) PlotDisplayPixel(t.display, x, y, ReadBitmapPixel(t.display->back, x, y, 0));
   return 0;
 }
 

@@ -78,22 +78,50 @@ bool ScaledOutput(const vlDisplay* d) {
 
 }  // namespace
 
-void FinishTargetRect(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h) {
+namespace {
+
+// Brings the back buffer up to date with the rectangle drawn into the
+// display's picture; false when nothing of it lies on the display or the
+// whole display was refreshed instead. *r is the part on the display.
+bool ComposeBack(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h, vlRectXYWH* r) {
   vlDisplay* d = t.display;
   if (SoftwareDoubleBuffer(d)) InvalidateArea(x, y, w, h);
-  if (t.mode != VL_OUTPUT_DISPLAY || !d->back) return;
+  if (t.mode != VL_OUTPUT_DISPLAY || !d->back) return false;
   if (t.picture != d->front || (d->layerScale && ScaledOutput(d))) {
     RefreshDisplayObject(L, d, 0);
-    return;
+    return false;
   }
   // The back buffer takes the front copy's rectangle with the sprites over
-  // it; the window gets it (scaled on the way out when the display is).
-  vlRectXYWH r;
+  // it.
   if (!IntersectRects({x, y, w, h}, {0, 0, std::min(d->front->width, d->back->width),
-                                     std::min(d->front->height, d->back->height)}, &r))
-    return;
-  RedrawBGPicLayers(L, d, t.pic, d->back, r.x, r.y, r.width, r.height, 0);
+                                     std::min(d->front->height, d->back->height)}, r))
+    return false;
+  RedrawBGPicLayers(L, d, t.pic, d->back, r->x, r->y, r->width, r->height, 0);
+  return true;
+}
+
+}  // namespace
+
+void FinishTargetRect(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h) {
+  // The window gets the rectangle (scaled on the way out when the display
+  // is).
+  vlRectXYWH r;
+  if (ComposeBack(L, t, x, y, w, h, &r))
+    UpdateDisplayRect(t.display->back, r.x, r.y, t.display, r.x, r.y, r.width, r.height, 0);
+}
+
+bool FinishTargetDirect(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h) {
+  vlDisplay* d = t.display;
+  // Drawn on the window itself only where the window shows the display's
+  // picture one to one: not scaled, not through a double buffer, no video
+  // over it, refreshes not held back.
+  const bool direct = t.mode == VL_OUTPUT_DISPLAY && d->back && t.picture == d->front && !ScaledOutput(d) &&
+                      !d->scaleWidth && !d->doubleBuffer && !vlRefreshSuspended && !gLayerHooks.videoOnDisplay(d);
+  vlRectXYWH r;
+  if (!ComposeBack(L, t, x, y, w, h, &r)) return false;
+  if (direct && r.x == x && r.y == y && r.width == w && r.height == h) return true;
   UpdateDisplayRect(d->back, r.x, r.y, d, r.x, r.y, r.width, r.height, 0);
+  return false;
 }
 
 void BlitToTarget(vlVMState* L, const vlDrawTarget& t, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t x,

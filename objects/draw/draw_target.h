@@ -37,6 +37,11 @@ int GetDrawTarget(vlVMState* state, vlDrawTarget* target);
 // and, on a display, the window.
 void FinishTargetRect(vlVMState* state, const vlDrawTarget& target, int32_t x, int32_t y, int32_t width,
                       int32_t height);
+// As FinishTargetRect, but true (and nothing sent to the window) when the
+// caller is to draw the rectangle's drawing on the window itself, which
+// then shows the display's picture one to one.
+bool FinishTargetDirect(vlVMState* state, const vlDrawTarget& target, int32_t x, int32_t y, int32_t width,
+                        int32_t height);
 // A rendered picture blitted into the target through SafeBlt; on a display
 // it stays drawn (the front copy takes it).
 void BlitToTarget(vlVMState* state, const vlDrawTarget& target, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,

@@ -12,6 +12,7 @@
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "display/layer_hooks.h"
+#include "platform/display_adapter.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/geometry.h"
@@ -208,7 +209,7 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     const int32_t lw = std::abs(a2 - a1) + 1, lh = std::abs(b2 - b1) + 1;
     if (!OverlapsSprite(t.pic, lx, ly, lw, lh) && !(t.clip && t.clip->mask)) {
       if (t.picture) DrawBitmapLine(t.picture, a1, b1, a2, b2, drawColor);
-      FinishTargetRect(L, t, lx, ly, lw, lh);
+      if (FinishTargetDirect(L, t, lx, ly, lw, lh)) DrawDisplayLine(t.display, a1, b1, a2, b2, drawColor & 0xFFFFFF);
       return 0;
     }
   }

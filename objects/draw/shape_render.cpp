@@ -17,6 +17,7 @@
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "display/layer_hooks.h"
+#include "platform/display_adapter.h"
 #include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/cover_over.h"
@@ -450,9 +451,15 @@ bool TryDirectBox(vlVMState* L, const vlShapeRequest& r, const vlDrawState& s, c
   if (mode == VL_OUTPUT_DISPLAY && t.display->scaleWidth) return false;
   vlRectXYWH clip{cx, cy, cw, ch}, dirty{0, 0, 0, 0};
   bool any = false;
+  // Opaque colour fills of a display reach its window as fills.
+  vlRectXYWH onWindow[4];
+  int windowFills = 0;
+  bool asFills = mode == VL_OUTPUT_DISPLAY && (s.fillStyle == VL_FILLCOLOR || s.fillStyle == VL_FILLNONE);
   auto fill = [&](int32_t x, int32_t y, int32_t w, int32_t h, uint32_t rgb, int32_t transparency) {
     vlRectXYWH box{x, y, w, h}, cut;
     if (!IntersectRects(box, clip, &cut)) return;
+    if (transparency || windowFills == 4) asFills = false;
+    else onWindow[windowFills++] = cut;
     if (t.picture) {
       if (transparency)
         TintBitmap(t.picture, cut.x, cut.y, cut.width, cut.height, rgb, 255 - transparency);
@@ -502,7 +509,12 @@ bool TryDirectBox(vlVMState* L, const vlShapeRequest& r, const vlDrawState& s, c
   } else {
     fill(bx, by, r.width, r.height, p.rgb, p.t);
   }
-  if (any) FinishTargetRect(L, t, dirty.x, dirty.y, dirty.width, dirty.height);
+  if (any && asFills && FinishTargetDirect(L, t, dirty.x, dirty.y, dirty.width, dirty.height)) {
+    for (int i = 0; i < windowFills; ++i)
+      FillDisplayRect(t.display, onWindow[i].x, onWindow[i].y, onWindow[i].width, onWindow[i].height, p.rgb);
+  } else if (any && !asFills) {
+    FinishTargetRect(L, t, dirty.x, dirty.y, dirty.width, dirty.height);
+  }
   return true;
 }
 

@@ -81,7 +81,7 @@ bool PremultiplyIntoOutput(vlX11Window* x, const vlPixelRecord& src, int sx, int
 
 uint32_t QueryAdapterCaps(uint32_t features) {
   const vlPluginInfo* a = vlDisplayAdapter;
-  if (!a || !(a->displayWords[0] & 0x10)) return 0;
+  if (!a || !(a->displayCaps & 0x10)) return 0;
   return gX11Hooks.adapterBitmapCaps(features);
 }
 

@@ -468,8 +468,8 @@ struct Installed {
   vlPluginInfo info{};
   explicit Installed(uint32_t offers) {
     info.capabilities = PLUGINCAPS_DISPLAYADAPTER;
-    info.displayWords[0] = offers;  // bit 0 scaling (and falling back), bit 1 transforming
-    info.displayWords[1] = 16;      // video bitmaps
+    info.displayCaps = offers;  // bit 0 scaling (and falling back), bit 1 transforming
+    info.displayFlags = 16;      // video bitmaps
     info.AllocVideoBitMap = reinterpret_cast<vlPluginEntry>(Alloc);
     info.FreeVideoBitMap = reinterpret_cast<vlPluginEntry>(Free);
     info.LockBitMap = reinterpret_cast<vlPluginEntry>(Lock);

@@ -293,10 +293,10 @@ TEST(X11DrawCaps, AdapterCapsNeedTheAdapterBitmapByte) {
   gX11Hooks.adapterBitmapCaps = [](uint32_t features) { return features & 0x0Cu; };
   EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);  // no adapter
   vlPluginInfo adapter{};
-  adapter.displayWords[0] = 0x08;
+  adapter.displayCaps = 0x08;
   vlDisplayAdapter = &adapter;
   EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
-  adapter.displayWords[0] = 0x18;
+  adapter.displayCaps = 0x18;
   EXPECT_EQ(QueryAdapterCaps(0xFC), 0x0Cu);
   vlDisplayAdapter = nullptr;
   ResetX11Hooks();

@@ -106,7 +106,7 @@ class AdapterDisplay : public PlayerTest {
     }
     Result r = Run(args, options);
     EXPECT_EQ(r.status, 0) << r.out << r.err << (owns ? ReadFile(Log(owns)) : "");
-    EXPECT_EQ(r.out, "OnMouseDown\ndone\n");
+    EXPECT_EQ(r.out, printed_ + "OnMouseDown\ndone\n");
     EXPECT_EQ(pixels.size(), kWidth * kHeight * 3u);
     return pixels;
   }
@@ -131,6 +131,13 @@ class AdapterDisplay : public PlayerTest {
   }
   // More of the adapter's environment for the runs through it.
   std::vector<std::string> adapterEnv_;
+  // What the applet prints before its event.
+  std::string printed_;
+  // The number of calls the adapter logged for an entry, -1 when none.
+  static int Calls(const std::string& log, const std::string& entry) {
+    const size_t at = log.find("\n" + entry + " ");
+    return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + entry.size() + 2);
+  }
   static int Differing(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return -1;
     int n = 0;
@@ -169,6 +176,141 @@ TEST_F(AdapterDisplay, LooksLikeAPlainDisplayAndTakesClicks) {
     EXPECT_EQ(pixel(75, 15), std::string("\xFF\xFF\0", 3));
     EXPECT_EQ(pixel(73, 43), std::string("\xFF\0\xFF", 3));
     EXPECT_EQ(pixel(10, 48), std::string("\0\xFF\xFF", 3));
+  }
+}
+
+// Points, lines and boxes drawn on the display itself reach the adapter's
+// WritePixel, Line and RectFill (the adapter draws the lines itself, each
+// pixel the one nearest the exact line) and the window equals a plain
+// display's; the pointer commands reach ShowHidePointer and MovePointer,
+// and MouseX and MouseY read the moved pointer back.
+TEST_F(AdapterDisplay, DrawingAndPointerCommandsReachTheAdapterEntries) {
+  const std::string applet = Applet("adapterdraw", AppletText(R"(.call plot 3 3 16711680
+.call plot 5 3 65280
+.call line 10 5 40 20 16776960
+.call line 10 30 13 60 65535
+.call line 90 2 50 12 16711935
+.call line 20 40 35 40 16711680
+.call base=1 setfillstyle 1
+.call box 60 30 10 8 255
+.call base=1 setfillstyle 0
+.call box 60 45 12 9 16777215
+.call hidepointer
+.call showpointer
+.call movepointer 33 44
+.call mousex -> x
+.call debugprint $x
+.call mousey -> y
+.call debugprint $y
+)"));
+  printed_ = "33\n44\n";
+  const std::string white("\xFF\xFF\xFF", 3);
+  const std::string plain = Shoot(applet, nullptr, 71, 53, white);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  const std::string black(3, '\0'), red("\xFF\0\0", 3), yellow("\xFF\xFF\0", 3), blue("\0\0\xFF", 3);
+  EXPECT_EQ(at(3, 3), red);
+  EXPECT_EQ(at(4, 3), black);
+  EXPECT_EQ(at(5, 3), std::string("\0\xFF\0", 3));
+  // Half-way points of the line of slope 1/2 go down: (11, 6) after
+  // (10, 5); the end points are drawn.
+  EXPECT_EQ(at(10, 5), yellow);
+  EXPECT_EQ(at(11, 6), yellow);
+  EXPECT_EQ(at(11, 5), black);
+  EXPECT_EQ(at(40, 20), yellow);
+  EXPECT_EQ(at(64, 33), blue);
+  EXPECT_EQ(at(60, 45), white);
+  EXPECT_EQ(at(65, 49), black);
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    std::remove(Log(owns).c_str());
+    EXPECT_EQ(Differing(plain, Shoot(applet, owns, 71, 53, white)), 0);
+    const std::string said = ReadFile(Log(owns));
+    EXPECT_EQ(Calls(said, "pixel"), 2) << said;
+    EXPECT_EQ(Calls(said, "line"), 4) << said;
+    // One fill for the box, four for the frame's sides.
+    EXPECT_EQ(Calls(said, "fill"), 5) << said;
+    EXPECT_EQ(Calls(said, "hidepointer"), 1) << said;
+    EXPECT_EQ(Calls(said, "showpointer"), 1) << said;
+    EXPECT_EQ(Calls(said, "movepointer"), 1) << said;
+  }
+}
+
+// An adapter that owns every picture and offers all six acceleration bits
+// draws the pictures itself (blits plain, masked and through an alpha
+// plane, fills, points and lines, into brushes and into the display's
+// own pictures) and the window equals the plain display's, pixel for
+// pixel; without the bits the player draws them.
+TEST_F(AdapterDisplay, AcceleratingAdapterDrawsPicturesAsTheSoftwareDoes) {
+  int status = 0;
+  const std::string half = dir() + "/half.png";
+  Tool("convert -size 10x10 xc:'#FF00FF80' -fill '#00FFFF40' -draw 'rectangle 0,0 4,9' PNG32:" +
+           vlplayer::Quote(half),
+       &status);
+  ASSERT_EQ(status, 0);
+  // A picture loaded with black transparent: a mask with holes.
+  const std::string holed = dir() + "/holed.png";
+  Tool("convert -size 8x8 xc:magenta -fill black -draw 'rectangle 0,0 3,7' PNG24:" +
+           vlplayer::Quote(holed),
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string applet = Applet("adapteraccel", AppletText(R"(.call createbrush 8 20 12 16777215
+.call selectbrush 8
+.call base=1 setfillstyle 1
+.call box 2 2 8 6 255
+.call plot 15 3 16711680
+.call line 0 11 19 0 65280
+.call endselect
+.call createbrush 4 96 64 8421504
+.call displaybrush 4 0 0
+.call displaybrush 8 60 2
+.table 0 { loadalpha = 1 }
+.call base=1 loadbrush 5 ")" + half + R"(" r0
+.call displaybrush 5 10 10
+.call displaybrush 5 15 14
+.table 0 { transparency = 0 }
+.call base=1 loadbrush 6 ")" + holed + R"(" r0
+.call displaybrush 6 40 10
+.call base=1 createsprite 1 3 6
+.call displaysprite 1 40 30
+.call line 5 60 90 40 16776960
+.call line 3 30 3 50 65535
+.call plot 50 50 16777215
+.call box 30 40 7 5 16711680
+.call plot 75 5 16711680
+.call freesprite 1
+.call enablelayers
+.call displaybrush 8 60 30
+.table 0 { shadow = 1, shadowcolor = 65280, shadowsize = 3, shadowdir = 4 }
+.call base=1 setlayerstyle 1 r0
+.call createbrush 9 4 4 16777215
+.call displaybrush 9 90 58
+)"));
+  const std::string red("\xFF\0\0", 3), white("\xFF\xFF\xFF", 3);
+  const std::string plain = Shoot(applet, nullptr, 91, 59, white);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  // The half-transparent picture over grey, and over itself where the
+  // two overlap: mixed, neither colour whole.
+  EXPECT_NE(at(17, 16), at(12, 12));
+  EXPECT_NE(at(12, 12), std::string("\x80\x80\x80", 3));
+  EXPECT_EQ(at(62, 4), std::string("\0\0\xFF", 3));
+  EXPECT_EQ(at(75, 5), red);
+  // The layer's shadow below it, green blurred toward its edges.
+  EXPECT_GT(uint8_t(at(70, 43)[1]), 0xC0);
+  EXPECT_LT(uint8_t(at(70, 43)[0]), 0x40);
+  for (const char* accel : {"63", "0"}) {
+    SCOPED_TRACE(std::string("acceleration bits: ") + accel);
+    adapterEnv_ = {"VL_XADAPTER_COUNTS=1", std::string("VL_XADAPTER_ACCEL=") + accel};
+    std::remove(Log("1").c_str());
+    EXPECT_EQ(Differing(plain, Shoot(applet, "1", 91, 59, white)), 0);
+    const std::string said = ReadFile(Log("1"));
+    for (const char* form : {"picture blit", "picture masked", "picture alpha", "picture colour", "picture fill",
+                             "picture pixel", "picture line"}) {
+      if (*accel == '0') EXPECT_EQ(Calls(said, form), 0) << form << "\n" << said;
+      else EXPECT_GE(Calls(said, form), 1) << form << "\n" << said;
+    }
   }
 }
 

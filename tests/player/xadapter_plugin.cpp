@@ -3,7 +3,8 @@
 // XPutImage; pictures the player hands it as video bitmaps stay in its
 // memory too. Mouse buttons on its window reach the script as adapter
 // input for display 1; queued video frames are drawn through the event
-// service. It knows the player only through the service table.
+// service. It knows the player only through the plug-in header and the
+// service table.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -17,17 +18,19 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "graphics/adapter_bitmap.h"
-#include "graphics/pixel_access.h"
 #include "abi/plugin_abi.h"
-#include "runtime/tag_list.h"
-#include "tests/objects/plugin_paths/adapter_plugin_util.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
 const vlServiceTable* gSvc = nullptr;
+
+uintptr_t GetTagValue(const vlTagItem* tags, uint32_t tag, uintptr_t otherwise) {
+  for (; tags && tags->tag != VL_TAG_END; ++tags)
+    if (tags->tag == tag) return tags->value;
+  return otherwise;
+}
 Display* gX = nullptr;
 
 struct Surface {
@@ -56,9 +59,17 @@ int gOwned = 0, gMade = 0;  // pictures and planes held now, made in all
 bool gBlock = false;
 int gWake[2] = {-1, -1};
 enum { kForce, kWait, kSleep, kVWait, kQualifiers, kCreatePointer, kFreePointer, kSetPointer, kAttributes,
-       kCounted };
-const char* const kCountNames[kCounted] = {"force",   "wait",    "sleep",      "vwait",     "qualifiers",
-                                           "newpointer", "freepointer", "setpointer", "attributes"};
+       kShowPointer, kHidePointer, kMovePointer, kPixel, kLine, kFill, kPictureBlit, kPictureMasked,
+       kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kCounted };
+const char* const kCountNames[kCounted] = {"force",      "wait",        "sleep",       "vwait",
+                                           "qualifiers", "newpointer",  "freepointer", "setpointer",
+                                           "attributes", "showpointer", "hidepointer", "movepointer",
+                                           "pixel",      "line",        "fill",        "picture blit",
+                                           "picture masked", "picture alpha", "picture colour", "picture fill",
+                                           "picture pixel",
+                                           "picture line"};
+// Where MovePointer put the pointer, for GetMousePos.
+int32_t gPointerX = 0, gPointerY = 0;
 std::atomic<int> gCounts[kCounted];
 
 // With VL_XADAPTER_TIMERS it is the timer adapter too: its timers expire
@@ -138,6 +149,52 @@ void WorkOn(const VideoBitmap* src, int32_t sw, int32_t sh, const double* m, Vid
     }
 }
 
+// Drawing into its own pictures (ARGB words), as the player's software
+// draws: a set mask bit copies, alpha 0 keeps, 255 copies, between them
+// each channel moves (s - d) * a >> 8 toward the source.
+uint32_t* PictureAt(VideoBitmap* b, int32_t x, int32_t y) {
+  return x >= 0 && y >= 0 && x < b->width && y < b->height ? &b->pixels[y * b->width + x] : nullptr;
+}
+uint32_t Blend(uint32_t d, uint32_t s, int32_t a) {
+  uint32_t out = 0;
+  for (int shift = 0; shift < 24; shift += 8) {
+    const int32_t dc = (d >> shift) & 0xFF, sc = (s >> shift) & 0xFF;
+    out |= static_cast<uint32_t>((dc + (((sc - dc) * a) >> 8)) & 0xFF) << shift;
+  }
+  return out;
+}
+void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k) {
+  const auto* mask = static_cast<const VideoBitmap*>(k->maskHandle);
+  const auto* alpha = static_cast<const VideoBitmap*>(k->alphaHandle);
+  for (int32_t j = 0; j < k->height; ++j)
+    for (int32_t i = 0; i < k->width; ++i) {
+      const int32_t sx = k->srcX + i, sy = k->srcY + j;
+      // Without a source the colour goes through the alpha plane.
+      uint32_t colour = k->reserved[0];
+      uint32_t* from = src ? PictureAt(src, sx, sy) : &colour;
+      uint32_t* to = PictureAt(dst, k->dstX + i, k->dstY + j);
+      if (!from || !to) continue;
+      if (mask && !((mask->bytes[sy * mask->rowBytes + (sx >> 3)] >> (7 - (sx & 7))) & 1)) continue;
+      const int32_t a = alpha ? alpha->bytes[sy * alpha->rowBytes + sx] : 255;
+      if (a == 255) *to = *from;
+      else if (a) *to = Blend(*to, *from, a);
+    }
+}
+// Each step along the longer axis takes the pixel nearest the exact line,
+// a half rounded away from the end with the smaller coordinate.
+template <typename Put>
+void LinePixels(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Put put) {
+  const bool steep = std::abs(y2 - y1) > std::abs(x2 - x1);
+  int32_t m1 = steep ? y1 : x1, n1 = steep ? x1 : y1, m2 = steep ? y2 : x2, n2 = steep ? x2 : y2;
+  if (m1 > m2) std::swap(m1, m2), std::swap(n1, n2);
+  const int64_t dm = m2 - m1, dn = n2 - n1;
+  for (int64_t k = 0; k <= dm; ++k) {
+    const int64_t along = dm ? static_cast<int64_t>(std::floor((2.0 * std::llabs(dn) * k + dm) / (2.0 * dm))) : 0;
+    const int32_t m = static_cast<int32_t>(m1 + k), n = static_cast<int32_t>(n1 + (dn < 0 ? -along : along));
+    put(steep ? n : m, steep ? m : n);
+  }
+}
+
 }  // namespace
 
 EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*, void*) {
@@ -146,20 +203,22 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   info->moduleName = "xadapter";
   info->name = "X test adapter";
   info->capabilities = PLUGINCAPS_DISPLAYADAPTER;
-  info->displayWords[0] = 4;   // monitor information
+  info->displayCaps = 4;   // monitor information
   // Video bitmaps; with VL_XADAPTER_OWNS every bitmap and plane as well.
   const char* owns = std::getenv("VL_XADAPTER_OWNS");
-  info->displayWords[1] = owns && *owns == '1' ? 16 | 32 : 16;
-  info->displayWord3 = 16;     // hardware brushes
+  info->displayFlags = owns && *owns == '1' ? 16 | 32 : 16;
+  info->displayCaps2 = 16;     // hardware brushes
   // With VL_XADAPTER_ENGINES it scales (bit 0) and transforms (bit 1) its
   // pictures itself.
   const char* engines = std::getenv("VL_XADAPTER_ENGINES");
   // It then also keeps brushes for any display, so copies may be its own.
-  if (engines && *engines == '1') info->displayWords[0] |= 1 | 2, info->displayWord3 |= 2;
+  if (engines && *engines == '1') info->displayCaps |= 1 | 2, info->displayCaps2 |= 2;
+  // With VL_XADAPTER_ACCEL (bits) it draws into its pictures itself.
+  if (const char* accel = std::getenv("VL_XADAPTER_ACCEL")) info->displayAccel = static_cast<uint32_t>(std::atoi(accel));
   const char* block = std::getenv("VL_XADAPTER_BLOCK");
   gBlock = block && *block == '1';
   if (gBlock && pipe(gWake) != 0) return 0;
-  if (gBlock) info->displayWords[0] |= 1 | 2;  // its own Sleep and VWait
+  if (gBlock) info->displayCaps |= 1 | 2;  // its own Sleep and VWait
   const char* timers = std::getenv("VL_XADAPTER_TIMERS");
   if (timers && *timers == '1') {
     // Without the capability it is refused; with it, it is the adapter.
@@ -177,7 +236,8 @@ EXPORT void ClosePlugin() {
   Log("made, left", gMade, gOwned);
   if (gRegistered) Log("timers registered, freed", gRegistered, gFreed);
   if (gRegistered) Log("timer adapter refused", gTimerRefusals[0], gTimerRefusals[1]);
-  if (gBlock)
+  const char* counts = std::getenv("VL_XADAPTER_COUNTS");
+  if (gBlock || (counts && *counts == '1'))
     for (int i = 0; i < kCounted; ++i) Log(kCountNames[i], gCounts[i].load(), 0);
   if (gX) XCloseDisplay(gX);
   gX = nullptr;
@@ -356,19 +416,46 @@ EXPORT int SetDisplayAttributes(void*, const vlTagItem* tags) {
   if (GetTagValue(tags, 1, 0)) ++gCounts[kAttributes];
   return 0;
 }
-EXPORT int ShowHidePointer(void*, int) { return 0; }
-EXPORT int MovePointer(void*, int32_t, int32_t) { return 0; }
+EXPORT int ShowHidePointer(void*, int show) {
+  ++gCounts[show ? kShowPointer : kHidePointer];
+  return 0;
+}
+// The pointer stays where the player last moved it.
+EXPORT int MovePointer(void*, int32_t x, int32_t y) {
+  ++gCounts[kMovePointer];
+  gPointerX = x, gPointerY = y;
+  return 0;
+}
 EXPORT int GetMousePos(void*, int32_t* x, int32_t* y) {
-  *x = *y = 0;
+  *x = gPointerX, *y = gPointerY;
   return 0;
 }
 
-// The source is a player picture: its pixels come through the service table.
-EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
+// The display form: the source is a player picture, its pixels come
+// through the service table. The picture form: both are its own.
+EXPORT int BltBitMap(void* handle, void* source, const void* params, uint32_t mode) {
+  if (mode) {
+    const auto* k = static_cast<const vlAdapterBlitBlock*>(params);
+    // (source picture, target picture, block, mode)
+    ++gCounts[!handle ? kPictureColour : k->maskHandle ? kPictureMasked : k->alphaHandle ? kPictureAlpha : kPictureBlit];
+    PictureBlit(static_cast<VideoBitmap*>(handle), static_cast<VideoBitmap*>(source), k);
+    return 0;
+  }
+  const auto* tags = static_cast<const vlTagItem*>(params);
   auto* s = static_cast<Surface*>(handle);
-  int32_t r[4];
-  vltestadapter::CopyPictureRect(gSvc, source, tags, s->width, s->height, r,
-                                 [&](int32_t x, int32_t y, uint32_t rgb) { s->pixels[y * s->width + x] = rgb; });
+  // The picture's rectangle as ARGB words (graphics slot 25).
+  auto tag = [&](uint32_t t) { return static_cast<int32_t>(GetTagValue(tags, t, 0)); };
+  const int32_t sx = tag(1), sy = tag(2), x = tag(3), y = tag(4), w = tag(5), h = tag(6);
+  const int32_t r[4] = {x, y, w, h};
+  using ReadARGB = uint32_t* (*)(void*, int32_t, int32_t, const vlTagItem*);
+  const vlTagItem size[] = {{3, static_cast<uintptr_t>(w)}, {4, static_cast<uintptr_t>(h)}, {VL_TAG_END, 0}};
+  if (uint32_t* argb = vlSlotAs<ReadARGB>(gSvc->graphics->slot[25])(source, sx, sy, size)) {
+    for (int32_t j = 0; j < h; ++j)
+      for (int32_t i = 0; i < w; ++i)
+        if (x + i >= 0 && y + j >= 0 && x + i < s->width && y + j < s->height)
+          s->pixels[(y + j) * s->width + x + i] = argb[j * w + i] & 0xFFFFFF;
+    vlSlotAs<void (*)(uint32_t*)>(gSvc->graphics->slot[7])(argb);
+  }
   // With VL_XADAPTER_BLITS the size of each rectangle it was handed.
   const char* blits = std::getenv("VL_XADAPTER_BLITS");
   if (blits && *blits == '1')
@@ -376,15 +463,46 @@ EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
   Present(s, r[0], r[1], r[2], r[3]);
   return 0;
 }
-EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t, uint32_t) {
+EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t mode,
+                    uint32_t) {
+  if (mode) {
+    ++gCounts[kPictureFill];
+    for (int32_t j = y; j < y + h; ++j)
+      for (int32_t i = x; i < x + w; ++i)
+        if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), i, j)) *p = color & 0xFFFFFF;
+    return 0;
+  }
+  ++gCounts[kFill];
   Fill(static_cast<Surface*>(handle), x, y, w, h, color);
   return 0;
 }
-EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t, uint32_t) {
+EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t mode, uint32_t) {
+  if (mode) {
+    ++gCounts[kPicturePixel];
+    if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), x, y)) *p = color & 0xFFFFFF;
+    return 0;
+  }
+  ++gCounts[kPixel];
   Fill(static_cast<Surface*>(handle), x, y, 1, 1, color);
   return 0;
 }
-EXPORT int Line(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t) { return 0; }
+EXPORT int Line(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, uint32_t mode,
+                uint32_t) {
+  if (mode) {
+    ++gCounts[kPictureLine];
+    LinePixels(x1, y1, x2, y2, [&](int32_t x, int32_t y) {
+      if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), x, y)) *p = color & 0xFFFFFF;
+    });
+    return 0;
+  }
+  ++gCounts[kLine];
+  auto* s = static_cast<Surface*>(handle);
+  LinePixels(x1, y1, x2, y2, [&](int32_t x, int32_t y) {
+    if (x >= 0 && y >= 0 && x < s->width && y < s->height) s->pixels[y * s->width + x] = color & 0xFFFFFF;
+  });
+  Present(s, std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1, std::abs(y2 - y1) + 1);
+  return 0;
+}
 
 EXPORT int GetMonitorInfo(int kind, int, void* out, int) {
   static int32_t monitors[] = {0, 0, 1280, 1024, 0, 0, 0, 0};
@@ -417,7 +535,11 @@ EXPORT void* AllocVideoBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagI
   b->height = h;
   b->rowBytes = 4 * w;
   b->pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
-  const uint32_t* from = vltestadapter::VideoSourcePixels<VideoBitmap>(flags, tags);
+  // Tag 1: ARGB words, or with flag 2 one of its own pictures.
+  const uintptr_t source = GetTagValue(tags, VL_VBM_SOURCE, 0);
+  const uint32_t* from = !source                          ? nullptr
+                         : (flags & VL_VBM_ADAPTERSOURCE) ? reinterpret_cast<const VideoBitmap*>(source)->pixels
+                                                          : reinterpret_cast<const uint32_t*>(source);
   if (engine && from) {
     const auto* src = reinterpret_cast<const VideoBitmap*>(GetTagValue(tags, 1, 0));
     WorkOn(src, static_cast<int32_t>(GetTagValue(tags, 2, 0)), static_cast<int32_t>(GetTagValue(tags, 3, 0)),
@@ -473,9 +595,15 @@ EXPORT void FreeBitMap(void* handle) {
   if (!b->borrowed) std::free(b->bytes);
   std::free(b);
 }
-EXPORT int LockBitMap(void* handle, uint32_t, vlPixelAccess* access) {
+EXPORT int LockBitMap(void* handle, uint32_t, vlAdapterLock* access) {
   auto* b = static_cast<VideoBitmap*>(handle);
-  if (b->kind == 0) return vltestadapter::LockARGB(b->pixels, b->width, b->height, access);
+  access->width = b->width;
+  access->height = b->height;
+  if (b->kind == 0) {
+    access->pixels = reinterpret_cast<uint8_t*>(b->pixels);
+    access->rowLength = b->width;
+    return 1;
+  }
   access->pixels = b->bytes;
   access->rowLength = b->rowBytes;
   access->width = b->width;

@@ -37,10 +37,11 @@ typedef struct vlLayoutRow {
   VL_LAYOUT_ROW(vlPluginInfo, url) VL_LAYOUT_ROW(vlPluginInfo, date)                                \
   VL_LAYOUT_ROW(vlPluginInfo, settings) VL_LAYOUT_ROW(vlPluginInfo, helpFile)                       \
   VL_LAYOUT_ROW(vlPluginInfo, callKind) VL_LAYOUT_ROW(vlPluginInfo, fileTypes)                      \
-  VL_LAYOUT_ROW(vlPluginInfo, displayWords) VL_LAYOUT_ROW(vlPluginInfo, disabled)                   \
-  VL_LAYOUT_ROW(vlPluginInfo, userData) VL_LAYOUT_ROW(vlPluginInfo, displayWord2)                   \
+  VL_LAYOUT_ROW(vlPluginInfo, displayCaps) VL_LAYOUT_ROW(vlPluginInfo, displayFlags)                \
+  VL_LAYOUT_ROW(vlPluginInfo, disabled)                                                             \
+  VL_LAYOUT_ROW(vlPluginInfo, userData) VL_LAYOUT_ROW(vlPluginInfo, displayAccel)                   \
   VL_LAYOUT_ROW(vlPluginInfo, audioDevice) VL_LAYOUT_ROW(vlPluginInfo, audioBufferSize)             \
-  VL_LAYOUT_ROW(vlPluginInfo, audioChannels) VL_LAYOUT_ROW(vlPluginInfo, displayWord3)              \
+  VL_LAYOUT_ROW(vlPluginInfo, audioChannels) VL_LAYOUT_ROW(vlPluginInfo, displayCaps2)              \
   VL_LAYOUT_ROW(vlPluginInfo, requesterFlags) VL_LAYOUT_ROW(vlPluginInfo, adapterWords)             \
   VL_LAYOUT_ROW(vlPluginInfo, extensions) VL_LAYOUT_ROW(vlPluginInfo, joinedOnRequest)              \
   VL_LAYOUT_ROW(vlPluginInfo, librariesInitialised)                                                 \

@@ -223,7 +223,7 @@ TEST_F(Blit, AdapterWrappersAndObservers) {
 
   static vlPluginInfo adapter;
   std::memset(&adapter, 0, sizeof adapter);
-  adapter.displayWords[0] = 4;  // monitor information
+  adapter.displayCaps = 4;  // monitor information
   adapter.GetMonitorInfo = reinterpret_cast<vlPluginEntry>(AdapterInfo);
   adapter.FreeMonitorInfo = reinterpret_cast<vlPluginEntry>(AdapterFree);
   adapter.BltBitMap = reinterpret_cast<vlPluginEntry>(AdapterBlit);
@@ -316,7 +316,7 @@ int TwoMonitors(int kind, int, void* out, int) {
 TEST_F(Blit, MonitorsFromAnAdapterAndWindowsAcrossThem) {
   static vlPluginInfo adapter;
   std::memset(&adapter, 0, sizeof adapter);
-  adapter.displayWords[0] = 4;
+  adapter.displayCaps = 4;
   adapter.GetMonitorInfo = reinterpret_cast<vlPluginEntry>(TwoMonitors);
   vlDisplayAdapter = &adapter;
   vlDisplay d{};

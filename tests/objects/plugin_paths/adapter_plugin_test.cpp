@@ -144,25 +144,25 @@ TEST_F(AdapterPluginTest, SoftwareBufferingWhenNotAskedOrNotOffered) {
   EXPECT_EQ(Front(4, 4), 0xFF0000u);  // presented through the adapter's blit
   ASSERT_EQ(Run(".call enddoublebuffer"), 0);
   // An adapter that does not offer it: software too.
-  info_->displayWords[0] = 0;
+  info_->displayCaps = 0;
   ASSERT_EQ(Run(".call begindoublebuffer 1"), 0);
   EXPECT_EQ(state_->beginBufferCalls, 0);
   EXPECT_EQ(d_->hardwareDoubleBuffer, 0u);
   ASSERT_EQ(Run(".call enddoublebuffer"), 0);
   // The adapter refusing to begin: its error, and no double buffer.
-  info_->displayWords[0] = 4;
+  info_->displayCaps = 4;
   state_->beginBufferResult = ERR_BITMAP;
   EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_BITMAP);
   EXPECT_EQ(d_->doubleBuffer, 0u);
 }
 
 TEST_F(AdapterPluginTest, CapabilityRequestsFollowTheAdapterWords) {
-  info_->displayWords[0] = 1 | 4;
-  info_->displayWord3 = 16 | 2;
+  info_->displayCaps = 1 | 4;
+  info_->displayCaps2 = 16 | 2;
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 4u | 64u | 8u | 32u);
   EXPECT_EQ(GetAdapterBitmapCaps(64), 64u);
-  info_->displayWords[0] = 2 | 8;
-  info_->displayWord3 = 0;
+  info_->displayCaps = 2 | 8;
+  info_->displayCaps2 = 0;
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 16u | 128u);
   vlDisplayAdapter = nullptr;
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 0u);
@@ -211,7 +211,7 @@ TEST_F(AdapterPluginTest, ConvertHandsTheAdapterKeyedOrAlphaPixels) {
   state_->allocFails = 1;
   EXPECT_EQ(ConvertToAdapterBitmap(pixels, -1, 2, 1, 3, 0, nullptr, &out, &alpha, &held), ERR_BITMAP);
   EXPECT_EQ(out, nullptr);
-  info_->displayWord3 |= 4;
+  info_->displayCaps2 |= 4;
   EXPECT_EQ(ConvertToAdapterBitmap(pixels, -1, 2, 1, 3, 0, nullptr, &out, &alpha, &held), 0);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(held, 1);
@@ -340,7 +340,7 @@ vlBrush* BrushNumber(vlVMState* L, int32_t n) {
 
 TEST_F(AdapterPluginTest, HardwareBrushesLiveInTheAdapter) {
   OpenDisplay();
-  info_->displayWord3 = 16 | 2;  // hardware brushes, displays for plug-ins
+  info_->displayCaps2 = 16 | 2;  // hardware brushes, displays for plug-ins
   ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 5 3 2 16776960 r0"), 0);
   vlBrush* b = BrushNumber(L, 5);
   ASSERT_NE(b, nullptr);
@@ -365,7 +365,7 @@ TEST_F(AdapterPluginTest, HardwareBrushesLiveInTheAdapter) {
   // Refused: 1522, or an ordinary brush when the adapter allows that.
   state_->allocFails = 1;
   EXPECT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 7 2 2 0 r0"), ERR_BITMAP);
-  info_->displayWords[0] |= 1;
+  info_->displayCaps |= 1;
   ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 7 2 2 0 r0"), 0);
   EXPECT_EQ(BrushNumber(L, 7)->hardware, 0u);
   EXPECT_EQ(BrushNumber(L, 7)->bitmap->driverOwned, 0);
@@ -412,7 +412,7 @@ TEST_F(AdapterPluginTest, LoadBrushAsHardwareFoldsTheKeyIntoAlpha) {
   EXPECT_EQ(state_->allocFlags, 9u);
   EXPECT_EQ(state_->allocPixels[0], 0x00FF0000u);
   // Without the adapter's grant the brush is an ordinary one.
-  info_->displayWord3 = 0;
+  info_->displayCaps2 = 0;
   ASSERT_EQ(Run(".call createbrush 1 2 1 255\n.call savebrush 1 \"" + bmp + "\"\n"
                 ".table 0 { hardware = 1 }\n.call base=1 loadbrush 3 \"" + bmp + "\" r0"),
             0);
@@ -465,7 +465,7 @@ TEST_F(AdapterPluginTest, HardwareBrushesBlitOnAnotherPixelFormat) {
   const int32_t screenFormat = GetGlobalPixelFormat();
   SetGlobalPixelFormat(VL_PIXFMT_RGB16);
   OpenDisplay();
-  info_->displayWord3 = 16 | 2;
+  info_->displayCaps2 = 16 | 2;
   ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 5 4 4 16711680 r0\n"
                 ".call displaybrush 5 10 10\n.call displaybrush 2 20 10"),
             0);

@@ -35,9 +35,9 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   info->name = "Probe";
 #ifdef PROBE_ADAPTER
   info->capabilities = PLUGINCAPS_DISPLAYADAPTER;
-  info->displayWords[0] = 4;   // double buffering (and monitor information)
-  info->displayWords[1] = 16;  // video bitmaps
-  info->displayWord3 = 16;     // hardware brushes
+  info->displayCaps = 4;   // double buffering (and monitor information)
+  info->displayFlags = 16;  // video bitmaps
+  info->displayCaps2 = 16;     // hardware brushes
   // Adapters are installed while the start-up plug-ins are opened.
   using SetAdapter = int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*);
   if (vlSlotAs<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) != 0) return 0;
