@@ -87,7 +87,7 @@ int LoadImageFile(const char* fileName, const char* loaders, const char* adapter
                   int32_t* transparentOut, int32_t* widthOut, int32_t* heightOut, int32_t* alphaOut,
                   int32_t* nativeOut) {
   // A large picture takes a while to decode: what was drawn shows meanwhile.
-  BeforeBlocking();
+  BeforeLongWork();
   auto* image = static_cast<vlLoadedImage*>(AllocMemory(sizeof(vlLoadedImage), 1));
   if (!image) return ERR_MEM;
   const int probe = result == nullptr;

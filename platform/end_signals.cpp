@@ -7,6 +7,7 @@
 
 #include "platform/event_pump.h"
 #include "platform/wake_pipe.h"
+#include "runtime/blocking.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ namespace {
 // (the handler is reset by the first).
 void OnEndSignal(int signal) {
   RequestQuitBySignal(signal);
+  EndBlockingWaits();
   PostWakeMessage(VL_WAKE_WAKE, 0);
 }
 

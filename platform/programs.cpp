@@ -298,8 +298,6 @@ int OpenWithDesktop(const char* fileOrUrl) {
 int RunProgram(const char* program, const char* args, int forkFlag, pid_t* pidOut) {
   char native[kNativePathBuffer];
   program = ToNativePath(program, native);
-  // The script waits for the program: the window shows what it drew.
-  if (!forkFlag) BeforeBlocking();
   if (IsDocumentName(program)) return RunDesktopOpener(program, !forkFlag, pidOut);
 
   if (!forkFlag) {

@@ -43,14 +43,15 @@ using FontRequestFn = int (*)(void*, const char*, char**, uint32_t*, const vlTag
 using ColorRequestFn = int (*)(void*, const char*, uint32_t, int32_t*, const vlTagItem*);
 using FreeRequestFn = void (*)(uint32_t, void*);
 
-// Every requester begins here. The script waits for the user, who sees
-// what it drew: held drawing is sent first. Answers the adapter when it
-// offers this kind and is not called through the frame hook (which does
-// nothing on this platform).
+// Every requester begins here. Answers the adapter when it offers this
+// kind and is not called through the frame hook (which does nothing on
+// this platform). The built-in requesters wait through the player's own
+// waits; a plug-in's waits in its own code, so the user, who sees what the
+// script drew, gets held drawing sent first.
 vlPluginInfo* BeginRequester(uint32_t bit) {
-  BeforeBlocking();
   vlPluginInfo* a = vlRequesterAdapter;
   if (!a || a->disabled || a->callKind == 2 || !(a->requesterFlags & bit)) return nullptr;
+  BeforeLongWork();
   return a;
 }
 

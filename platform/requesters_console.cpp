@@ -15,34 +15,18 @@
 
 #include "platform/event_pump.h"
 #include "platform/requesters.h"
+#include "runtime/blocking.h"
 #include "runtime/chunk_name.h"
 #include "vm/error_codes.h"
 
 namespace {
 
-// Whether stdio holds read-ahead input of the stream, which no wait on its
-// descriptor would see.
-bool InputBuffered(FILE* stream) {
-#ifdef __GLIBC__
-  return stream->_IO_read_ptr < stream->_IO_read_end;
-#else
-  (void)stream;
-  return false;
-#endif
-}
-
 // Reads one line of at most 1023 characters without its line end; false
 // at end of input. The rest of a longer line is dropped.
 bool ReadLine(std::string* line) {
   std::fflush(stdout);
-  // The wait goes in slices, so an end signal ends it wherever it lands
-  // (a signal just before a blocking read would not interrupt it).
-  while (!InputBuffered(stdin) && !QuitSignal()) {
-    pollfd input{fileno(stdin), POLLIN, 0};
-    const int ready = poll(&input, 1, 50);
-    if (ready > 0 || (ready < 0 && errno != EINTR)) break;  // the read tells what came
-  }
-  if (QuitSignal()) return false;
+  // An end signal ends the wait (and the requester) wherever it lands.
+  if (WaitForInput(stdin, -1) < 0) return false;
   char buffer[1024];
   if (!std::fgets(buffer, sizeof buffer, stdin)) return false;
   size_t n = std::strlen(buffer);

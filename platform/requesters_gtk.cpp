@@ -130,7 +130,7 @@ void WaitForRequester(vlVMState* state, int code) {
         }
       }
     }
-    usleep(20000);
+    SleepMillis(20);
   }
   // The pump may have closed the display: look it up again.
   if (regrab) {

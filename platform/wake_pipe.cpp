@@ -5,13 +5,15 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/select.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "platform/x11/x11_connection.h"
 #include "platform/display_adapter.h"
 #include "platform/hooks.h"
 #include "platform/timers.h"
+#include "runtime/blocking.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -109,26 +111,16 @@ vlWakeCounts DrainWakePipe() {
 
 int WaitForWake(const int* extraFds, int count) {
   CreateWakePipe(nullptr, nullptr);
-  int pipeFd = gReadEnd.load();
-  for (;;) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    int highest = -1;
-    if (pipeFd >= 0 && pipeFd < FD_SETSIZE) {
-      FD_SET(pipeFd, &readable);
-      highest = pipeFd;
-    }
-    for (int i = 0; i < count; i++) {
-      if (extraFds[i] < 0 || extraFds[i] >= FD_SETSIZE) continue;
-      FD_SET(extraFds[i], &readable);
-      if (extraFds[i] > highest) highest = extraFds[i];
-    }
-    if (highest < 0) return 0;
-    int ready = select(highest + 1, &readable, nullptr, nullptr, nullptr);
-    // A signal may have been the news itself (its handler's message is then
-    // in the pipe), so an interrupted wait drains as well and returns.
-    if (ready < 0 && errno != EINTR) return 0;
-    if (ready < 0 || (pipeFd >= 0 && FD_ISSET(pipeFd, &readable))) DrainWakePipe();
-    return 0;
-  }
+  const int pipeFd = gReadEnd.load();
+  std::vector<pollfd> fds;
+  if (pipeFd >= 0) fds.push_back({pipeFd, POLLIN, 0});
+  for (int i = 0; i < count; i++)
+    if (extraFds[i] >= 0) fds.push_back({extraFds[i], POLLIN, 0});
+  if (fds.empty()) return 0;
+  const int ready = WaitReady(fds.data(), fds.size(), -1);
+  // A signal may have been the news itself (its handler's message is then
+  // in the pipe), so an interrupted wait drains as well and returns.
+  if (ready < 0 && errno != EINTR) return 0;
+  if (ready < 0 || (pipeFd >= 0 && (fds[0].revents & POLLIN))) DrainWakePipe();
+  return 0;
 }

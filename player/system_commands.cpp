@@ -9,6 +9,7 @@
 #include "runtime/os.h"
 #include "platform/programs.h"
 #include "platform/timers.h"
+#include "runtime/blocking.h"
 #include "runtime/catalog.h"
 #include "runtime/console.h"
 #include "runtime/constant_ref.h"
@@ -202,7 +203,8 @@ int CmdDebugPrompt(vlVMState* L) {
   constexpr size_t kLineSize = 16384;
   auto* line = static_cast<char*>(AllocMemory(kLineSize + 1, 1));
   if (!line) return ERR_MEM;
-  if (!std::fgets(line, kLineSize + 1, stdin)) line[0] = 0;
+  // An end signal ends the wait with an empty line.
+  if (WaitForInput(stdin, -1) < 0 || !std::fgets(line, kLineSize + 1, stdin)) line[0] = 0;
   size_t n = std::strlen(line);
   while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
   vl::PushBytes(L, line, n);

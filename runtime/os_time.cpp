@@ -52,9 +52,8 @@ double GetTimeSeconds() {
 }
 
 void SleepMillis(uint32_t millis) {
-  if (millis) BeforeBlocking();
-  if (millis / 1000) sleep(millis / 1000);
-  if (millis % 1000) usleep((millis % 1000) * 1000);
+  // A signal ends the sleep early, as it would end sleep() or usleep().
+  if (millis) WaitReady(nullptr, 0, static_cast<int64_t>(millis) * 1000);
 }
 
 namespace {

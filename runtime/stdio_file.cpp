@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "runtime/blocking.h"
 #include "runtime/os.h"
 #include "runtime/chunk_name.h"
 #include "runtime/errors.h"
@@ -123,6 +124,9 @@ size_t ReadStdioData(vlStdioFile* file, void* buffer, size_t count) {
     if (file->position >= file->size) return 0;
     if (count > file->size - file->position) count = static_cast<size_t>(file->size - file->position);
   }
+  // A pipe, FIFO or terminal may have nothing yet: the wait is the
+  // player's own, and an end signal ends it as a short read.
+  if (count && WaitForInput(file->stream, -1) < 0) return 0;
   size_t got = fread(buffer, 1, count, file->stream);
   file->position += got;
   return got;
@@ -132,6 +136,7 @@ int GetStdioChar(vlStdioFile* file) {
   if (!file->stream) return -1;
   SwitchTo(file, false);
   if (file->window && file->position >= file->size) return -1;
+  if (WaitForInput(file->stream, -1) < 0) return -1;
   int byte = fgetc(file->stream);
   // Only a byte read moves the position, so it keeps matching the stream.
   if (byte != EOF) file->position++;

@@ -32,10 +32,9 @@ int PollDescriptor(int fd, int what, int millis, short* revents) {
   p.fd = fd;
   if (what & 1) p.events |= POLLIN;
   if (what & 2) p.events |= POLLOUT;
-  if (millis) BeforeBlocking();
   int r;
   do {
-    r = poll(&p, 1, millis);
+    r = WaitReady(&p, 1, millis < 0 ? -1 : static_cast<int64_t>(millis) * 1000);
   } while (r < 0 && errno == EINTR);
   *revents = p.revents;
   return r;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime/blocking.h"
 #include "platform/display_adapter.h"
 #include "platform/window_record.h"
 #include "platform/event_pump.h"
@@ -280,7 +281,7 @@ int RequestClipboard(vlVMState* state, vlClipboardResult* result, int* kind) {
   gReadWindow = x;
   while (x->readInProgress) {
     pollfd wait{ConnectionNumber(x->display), POLLIN, 0};
-    if (!XPending(x->display)) poll(&wait, 1, 50);
+    if (!XPending(x->display)) WaitReady(&wait, 1, 50000);
     int error = 0;
     int stop = PumpEvents(state, VL_PUMP_WAIT_INPUT, 0, &error);
     if (gReadWindow != x) {

@@ -361,13 +361,11 @@ int WaitX11Event(vlVMState*, int) {
     gSkipNextWait = false;
     return 0;
   }
-  // What the last commands drew goes out before the wait: what the floor
-  // above holds back through the drawing thread's sender, then the puts.
-  BeforeBlocking();
-  FlushPendingPuts();
+  // What the last commands drew goes out in the wait, unless there is news
+  // already (the pump sends what it keeps waiting).
   std::vector<int> fds;
   for (vlX11Connection* c = gConnections; c; c = c->next) {
-    // Events that Xlib already read off the socket would not wake select().
+    // Events that Xlib already read off the socket would not end the wait.
     if (XEventsQueued(c->display, QueuedAlready) > 0) return 0;
     fds.push_back(c->fd);
   }

@@ -3,6 +3,7 @@
 // transparent objects tell: shown once over black they are at half
 // strength, blended twice at a quarter, not shown at all black.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -587,6 +588,11 @@ class HeldFrames : public PlayerTest {
   // The window "held" grabbed (R G B bytes) well into the run of a
   // program that the script starts after its drawing.
   std::string GrabWhileAProgramRuns(const std::string& drawing);
+  // The same well into a wait that follows the drawing and begins once the
+  // folder blocked() exists; release(player) then ends the wait.
+  std::string GrabWhileBlocked(const std::string& text, RunOptions options, const std::function<void(pid_t)>& release,
+                               Result* result);
+  std::string blocked() const { return dir() + "/blocked"; }
 };
 
 // A display, then a sprite shown and settled, then a brush and a move of the sprite that
@@ -618,26 +624,61 @@ void ExpectHeldShown(const std::string& p) {
   EXPECT_EQ(HeldPixel(p, 105, 55), 0x00FF00u) << "the brush";
 }
 
-std::string HeldFrames::GrabWhileAProgramRuns(const std::string& drawing) {
-  const std::string sleeping = dir() + "/sleeping";
-  // No extension: a name like a document would go to the desktop opener.
-  const std::string nap = WriteFile("nap", "#!/bin/sh\nmkdir " + vlplayer::Quote(sleeping) + "\nsleep 3\n");
-  chmod(nap.c_str(), 0755);
+std::string HeldFrames::GrabWhileBlocked(const std::string& text, RunOptions options,
+                                         const std::function<void(pid_t)>& release, Result* result) {
   std::string pixels;
-  RunOptions options;
-  options.whileRunning = [&](pid_t, const std::string& display) {
+  options.whileRunning = [&](pid_t player, const std::string& display) {
     const std::string id = vlplayer::WaitForWindow(display, "held");
-    for (int i = 0; i < 1000 && access(sleeping.c_str(), F_OK) != 0; ++i) usleep(10000);
-    usleep(500000);  // well into the program's run
+    for (int i = 0; i < 1000 && access(blocked().c_str(), F_OK) != 0; ++i) usleep(10000);
+    usleep(500000);  // well into the wait
     if (!id.empty()) pixels = Tool("timeout 20 import -window " + id + " -depth 8 rgb:-");
+    release(player);
   };
-  Result r = Run({Applet("execute", ".line 1\n" + drawing + ".call base=1 execute \"" + nap + "\"\n")}, options);
+  *result = Run({Applet("blocked", ".line 1\n" + text)}, options);
+  return pixels;
+}
+
+std::string HeldFrames::GrabWhileAProgramRuns(const std::string& drawing) {
+  // No extension: a name like a document would go to the desktop opener.
+  const std::string nap = WriteFile("nap", "#!/bin/sh\nmkdir " + vlplayer::Quote(blocked()) + "\nsleep 3\n");
+  chmod(nap.c_str(), 0755);
+  Result r;
+  std::string pixels = GrabWhileBlocked(drawing + ".call base=1 execute \"" + nap + "\"\n", {}, [](pid_t) {}, &r);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   return pixels;
 }
 
 TEST_F(HeldFrames, ShowWhileAProgramRuns) {
   ExpectHeldShown(GrabWhileAProgramRuns(std::string(kHeldDisplay) + kHeldDrawing));
+}
+
+// The same while the script waits for a line: DebugPrompt with standard
+// input a pipe that stays empty (an end signal ends the wait), and
+// ReadLine of a FIFO nobody writes to yet (a line ends it).
+TEST_F(HeldFrames, ShowWhileAReadWaits) {
+  const std::string made = ".call base=1 makedirectory \"" + blocked() + "\"\n";
+  RunOptions prompt;
+  prompt.holdInput = true;
+  Result r;
+  ExpectHeldShown(GrabWhileBlocked(std::string(kHeldDisplay) + kHeldDrawing + made +
+                                       ".call base=1 debugprompt \"?\" -> l\n.call base=1 debugprint \"read\" $l\n",
+                                   prompt, [](pid_t player) { kill(player, SIGTERM); }, &r));
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+  EXPECT_EQ(r.out, "?") << "the wait ended with the run, reading nothing";
+
+  rmdir(blocked().c_str());
+  const std::string fifo = dir() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Open at both ends here, so that the player's open does not wait for a
+  // writer: its read does.
+  const int writer = open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  ExpectHeldShown(GrabWhileBlocked(std::string(kHeldDisplay) + kHeldDrawing + made + ".call base=1 openfile 1 \"" +
+                                       fifo + "\"\n.call base=1 readline 1 -> l\n.call base=1 debugprint $l\n",
+                                   {}, [&](pid_t) { EXPECT_EQ(write(writer, "a line\n", 7), 7); }, &r));
+  close(writer);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "a line\n");
 }
 
 // Frames of two whole-window brushes large enough to be shown from their
@@ -779,8 +820,7 @@ class WindowGrab {
 // A move or transition that paces its own frames sends each frame at the
 // end of its step: grabbed while the command runs, the window shows the
 // object going along; grabbed while the script is blocked right after the
-// command (on a pipe, which sends nothing to the window), it shows the
-// last frame, not the one before it.
+// command (on a pipe), it shows the last frame, not the one before it.
 TEST_F(HeldFrames, PacedFramesReachTheWindowAtTheEndOfTheirStep) {
   struct Case {
     const char* name;
