@@ -288,17 +288,22 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
   return error;
 }
 
+// The player's refresh thread marks the record ended whenever the stream
+// runs out, also while these wait for the player's threads: an end seen
+// meanwhile stands, or a script waiting for it would wait for ever.
 int PauseVideoPlayback(vlVideo* v) {
   if (v->state.load() != VL_VIDEO_PLAYING) return kErrNotPlaying;
   PauseVideoPlayer(v->player);
-  v->state.store(VL_VIDEO_PAUSED);
+  uint32_t playing = VL_VIDEO_PLAYING;
+  v->state.compare_exchange_strong(playing, VL_VIDEO_PAUSED);
   return 0;
 }
 
 int ResumeVideoPlayback(vlVideo* v) {
   if (v->state.load() != VL_VIDEO_PAUSED) return kErrNotPausedVideo;
-  ResumeVideoPlayer(v->player);
+  // Playing before the player runs again: its end may come at once.
   v->state.store(VL_VIDEO_PLAYING);
+  ResumeVideoPlayer(v->player);
   return 0;
 }
 

@@ -51,6 +51,11 @@ int TakeAudioPacket(vlVideoPlayer* p, vlWorker* worker, vlPacket** out) {
   return 1;
 }
 
+bool AudioQueueEmpty(vlVideoPlayer* p) {
+  std::lock_guard<std::mutex> lock(p->audioQueue.mutex);
+  return p->audioQueue.head == nullptr;
+}
+
 // Decodes the pending packet into the decoded buffer; false when it is
 // used up.
 bool DecodePending(vlVideoPlayer* p) {
@@ -90,6 +95,8 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
       continue;
     }
     if (DecodePending(p)) continue;
+    // Sound after the end comes from a seek: it plays on from there.
+    if (p->audioEnded && !AudioQueueEmpty(p)) p->audioEnded = 0;
     if (p->paused.load() || p->audioEnded) {
       // Silence while paused or after the last packet.
       std::memset(buffer + done, 0, count - done);

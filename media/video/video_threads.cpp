@@ -153,10 +153,13 @@ int AppendPacket(vlPacketQueue* q, void* data, uint32_t size, double time) {
 void FlushPacketQueue(vlPacketQueue* q, vlVideoSource* source) {
   vlPacket* p;
   {
+    // The end the queue had reached goes with its packets: after a seek
+    // the stream goes on from the new place.
     std::lock_guard<std::mutex> lock(q->mutex);
     p = q->head;
     q->head = q->tail = nullptr;
     q->bytes = 0;
+    q->endOfStream = false;
   }
   while (p) {
     vlPacket* next = p->next;

@@ -483,6 +483,48 @@ TEST_F(Windows, ASeekWhilePausedKeepsTheVideoPaused) {
   EXPECT_NEAR(std::atoi(redLater.c_str()), 200, 8) << redLater;
 }
 
+// A video paused at its start, sought into its last frames and resumed
+// ends, round after round, with and without sound: the end reached while
+// the resume waited for the player's threads used to be overwritten by
+// "playing", and a clip whose packets were all read before the pause lost
+// the sound read after the seek, so the end never came and the next
+// PlayVideo failed with 1501. The clips are short enough to be read whole
+// at once. Each round prints the position and IsVideoPlaying once it
+// reports 0 (or after 3 s).
+TEST_F(Libraries, VideosSoughtIntoTheirLastFrameWhilePausedEndOnResume) {
+  const std::string quiet = dir() + "/quiet.avi", sound = dir() + "/sound.avi";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -t 1.5 -c:v mjpeg -q:v 5 " +
+           vlplayer::Quote(quiet),
+       &status);
+  ASSERT_EQ(status, 0);
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=22050 "
+       "-t 1.5 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 1 " + vlplayer::Quote(sound),
+       &status);
+  ASSERT_EQ(status, 0);
+  // Positions 1440 to 1497: the last two frames (1440-1479, 1480-1499).
+  auto rounds = [](int id) {
+    const std::string v = std::to_string(id), l = "v" + v;
+    return "loadk 1 #1437\nloadk 2 #1497\nloadk 3 #3\njump " + l + "next\n" + l + "body:\n"
+           ".call base=8 playvideo " + v + "\n.call base=8 pausevideo " + v + "\n.call base=8 seekvideo " + v +
+           " r1\n.call base=8 resumevideo " + v + "\nloadk 5 #0\nloadk 6 #150\nloadk 7 #1\njump " + l + "pollnext\n" +
+           l + "poll:\n.call base=8 wait 1\n.call base=8 isvideoplaying " + v + " -> p\ngetglobal 8 \"p\"\neq 1 8 #0\n"
+           "jump " + l + "polled\n" + l + "pollnext:\nforloop 5 " + l + "poll\n" + l + "polled:\n"
+           ".call base=8 isvideoplaying " + v + " -> p\n.call base=8 debugprint r1 $p\n" + l + "next:\nforloop 1 " +
+           l + "body\n";
+  };
+  const std::string applet =
+      Applet("lastframe", ".line 1\n.table 0 { width = 320, height = 240, color = 0, title = \"lastframe\" }\n"
+                          ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(quiet) +
+                              "\n.call openvideo 2 " + Lit(sound) + "\n" + rounds(1) + rounds(2));
+  Result r = Run({applet});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  std::string want;
+  for (int round = 0; round < 2; ++round)
+    for (int p = 1440; p <= 1497; p += 3) want += std::to_string(p) + " 0\n";
+  EXPECT_EQ(r.out, want);
+}
+
 // Paths without length used to end the player inside the stroker: a
 // stroked curve whose points coincide, a circle of radius 0, and an arc
 // moved so far that its points meet. Each fails as an empty path, or

@@ -246,4 +246,30 @@ TEST(VideoThreads, SeekWhileStoppedStartsThere) {
   gVideoEndedHook = nullptr;
 }
 
+// Paused at the start of a clip read whole at once, sought into its last
+// two frames and resumed, round after round: every round ends, at the end
+// of the clip.
+TEST(VideoThreads, PausedSeeksIntoTheLastFramesEndOnResume) {
+  TempDir dir;
+  const std::string file = MakeVideo(dir, "m.avi", "-c:v mjpeg", "32x24", 25, 1.5);
+  Opened v(file);
+  ASSERT_EQ(v.error, 0);
+  ASSERT_GT(v.length, 1000u);
+  static std::atomic<int> ended{0};
+  gVideoEndedHook = [](vlVideoPlayer*) { ended.fetch_add(1); };
+  for (uint32_t at = v.length - 60; at < v.length; at += 7) {
+    ended = 0;
+    ASSERT_EQ(StartVideoPlayer(nullptr, v.handle, {1, nullptr}, nullptr, 0, 0, 32, 24, 64, 0, 0, nullptr), 0);
+    PauseVideoPlayer(v.handle);
+    ASSERT_EQ(SeekVideoPlayer(v.handle, at), 0) << at;
+    EXPECT_EQ(GetVideoPosition(v.handle), at);
+    ResumeVideoPlayer(v.handle);
+    for (int i = 0; i < 300 && !ended; ++i) SleepMillis(10);
+    EXPECT_EQ(ended.load(), 1) << at;
+    EXPECT_GE(GetVideoPosition(v.handle), at);
+    StopVideoPlayer(v.handle, nullptr, 1);
+  }
+  gVideoEndedHook = nullptr;
+}
+
 }  // namespace
