@@ -303,11 +303,14 @@ int ShowBGPicOnDisplay(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int wi
   vlBGPic* pic = nullptr;
   if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
   if (vlRecordingScreen && (pic->dispMask || pic->dispAlpha)) return ERR_VIDRECTRANS;
+  // A transition draws the sprites over each of its frames: without
+  // layers its pictures are those under the sprites.
+  const int32_t underSprites = d->layersOn ? 0 : 1;
   if (withTransition && oldImage) {
     vlBGPic* cur = d->bgpic;
     *oldImage = NewBitmap(cur->dispWidth, cur->dispHeight, 0, nullptr);
     if (!*oldImage) return ERR_BITMAP;
-    gLayerHooks.redrawLayers(L, d, cur, d->back, 0, 0, cur->dispWidth, cur->dispHeight, 0);
+    gLayerHooks.redrawLayers(L, d, cur, d->back, 0, 0, cur->dispWidth, cur->dispHeight, underSprites);
     BltBitmap(d->back, 0, 0, *oldImage, 0, 0, cur->dispWidth, cur->dispHeight);
   }
   int top = vl::GetStackTop(L);
@@ -323,7 +326,7 @@ int ShowBGPicOnDisplay(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int wi
     if (!*newImage) {
       status = ERR_BITMAP;
     } else {
-      gLayerHooks.redrawLayers(L, d, shown, d->back, 0, 0, shown->dispWidth, shown->dispHeight, 0);
+      gLayerHooks.redrawLayers(L, d, shown, d->back, 0, 0, shown->dispWidth, shown->dispHeight, underSprites);
       BltBitmap(d->back, 0, 0, *newImage, 0, 0, shown->dispWidth, shown->dispHeight);
     }
   }

@@ -213,7 +213,6 @@ void FreeFXContext(vlFxContext* fx, int keep) {
   if (fx->ownsAlpha) DeleteAlphaPlane(fx->sourceAlpha);
   DeleteBitmap(fx->oldPicture);
   DeleteBitmap(fx->previousScreen);
-  DeleteBitmap(fx->frontAfter);
   DeleteMaskPlane(fx->workMask);
   DeleteAlphaPlane(fx->workAlpha);
   // A layer that was being shown goes back to hidden when the effect stops
@@ -288,19 +287,13 @@ int PrepareBGPic(vlFxContext* fx, vlDisplay* d) {
   fx->width = d->bgpic->dispWidth;
   fx->height = d->bgpic->dispHeight;
   if (!fresh || !before) return ERR_BITMAP;
-  // The frames pass through the front copy while sprites are shown; the
-  // new picture has the sprites in it, so the front copy's own goes back
-  // at the end.
-  if (!d->layersOn && d->bgpic->sprites && d->front && d->front != d->back) {
-    if (!(fx->frontAfter = NewBitmap(fx->width, fx->height, 0, nullptr))) return ERR_BITMAP;
-    BltBitmap(d->front, 0, 0, fx->frontAfter, 0, 0, std::min(fx->width, d->front->width),
-              std::min(fx->height, d->front->height));
-  }
-  // Until the effect draws, the display keeps showing the old screen.
+  // Until the effect draws, the display keeps showing the old screen. Its
+  // pictures lie under the sprites, which every frame draws over itself.
   const int32_t bw = std::min(fx->width, static_cast<int32_t>(QueryBitmap(before, 0))), bh = std::min(fx->height, static_cast<int32_t>(QueryBitmap(before, 14)));
   if (d->back) {
     FillBitmapRect(d->back, 0, 0, fx->width, fx->height, 0xFF000000u);
     BltBitmap(before, 0, 0, d->back, 0, 0, bw, bh);
+    if (!d->layersOn && d->bgpic->sprites) RedrawLayers(fx->vm, d, d->bgpic, d->back, 0, 0, fx->width, fx->height, 2);
   }
   // The old picture at the new picture's size, black where the old screen
   // was smaller.
@@ -1008,11 +1001,17 @@ int RunTransitionFX(vlFxContext* tmpl) {
     }
   }
   if (bgpicTarget && !fx->aborted && CurrentDisplay() == d && d->back) {
-    UpdateDisplayRect(fx->source, 0, 0, d, 0, 0, fx->width, fx->height, 1);
-    BltBitmap(fx->source, 0, 0, d->back, 0, 0, fx->width, fx->height);
-    // Without layers the front copy is the new picture under the sprites,
-    // with whatever the display had drawn when it is the BGPic it showed.
-    vlBitmap* under = d->layersOn ? d->bgpic->dispBitmap : fx->frontAfter ? fx->frontAfter : fx->source;
+    if (!d->layersOn && d->bgpic->sprites) {
+      // The new picture lies under the sprites.
+      BltBitmap(fx->source, 0, 0, d->back, 0, 0, fx->width, fx->height);
+      RedrawLayers(fx->vm, d, d->bgpic, d->back, 0, 0, fx->width, fx->height, 2);
+      UpdateDisplayRect(d->back, 0, 0, d, 0, 0, fx->width, fx->height, 1);
+    } else {
+      UpdateDisplayRect(fx->source, 0, 0, d, 0, 0, fx->width, fx->height, 1);
+      BltBitmap(fx->source, 0, 0, d->back, 0, 0, fx->width, fx->height);
+    }
+    // Without layers the front copy is the new picture under the sprites.
+    vlBitmap* under = d->layersOn ? d->bgpic->dispBitmap : fx->source;
     if (d->front && under) BltBitmap(under, 0, 0, d->front, 0, 0, fx->width, fx->height);
   }
   FreeFXContext(fx, 1);

@@ -51,10 +51,6 @@ struct vlFxContext {
   vlBitmap* source;
   vlBitmap* oldPicture;
   vlBitmap* previousScreen;
-  // A BGPic target on a display without layers whose sprites the new
-  // picture holds: the front copy as the switch left it (the new picture
-  // under the sprites), put back at the end.
-  vlBitmap* frontAfter;
   vlBitmap* sourceMask;
   vlBitmap* sourceAlpha;
   int32_t layerPrepared;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <fstream>
@@ -923,6 +924,161 @@ TEST_F(HeldFrames, PacedFramesReachTheWindowAtTheEndOfTheirStep) {
     seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
     EXPECT_GE(seen.size(), 15u);
   }
+}
+
+// A BGPic's transition to itself on a display without layers, with a box
+// drawn on the display and two sprites over it: an opaque one and one of
+// blue at half strength. Grabbed again and again while each effect runs,
+// the window shows, outside the sprites, only the pictures' greys and the
+// effect's green (no sprite travels with the pictures), the opaque sprite
+// whole, and the half sprite blended once over a grey or the green (twice,
+// it is blue by three quarters). Each effect runs until grabs caught it on
+// its way; the last picture is the box under the sprites.
+TEST_F(HeldFrames, TransitionFramesDrawTheSpritesOnceOverPicturesWithoutThem) {
+  constexpr int kW = 160, kH = 120;
+  struct Rect {
+    int x, y, w, h;
+    bool Has(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
+  };
+  constexpr Rect kBox{40, 24, 80, 60}, kRed{62, 38, 10, 10}, kHalf{84, 52, 12, 12};
+  // Sliding, scrolling, zooming, crushing, flipping and turning down show
+  // the effect on their way; stripes, the clock wipe, the crossfade and the
+  // dissolve bring back what was there and show only over the half sprite.
+  const std::vector<int> effects = {0,   47,  48,  49,  50,  51,  52,  53,  54,  97,  101, 102, 103, 104, 115,
+                                    118, 119, 120, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 131, 139};
+  auto onTheWay = [](int effect) { return effect != 0 && effect != 97 && effect != 115 && effect != 139; };
+  int status = 0;
+  const std::string bg = dir() + "/bg.bmp", half = dir() + "/half.png";
+  Tool("convert -size 160x120 xc:'#505050' -type TrueColor BMP3:" + vlplayer::Quote(bg), &status);
+  ASSERT_EQ(status, 0);
+  Tool("convert -size 12x12 xc:'#0000FF80' PNG32:" + vlplayer::Quote(half), &status);
+  ASSERT_EQ(status, 0);
+  std::string text = ".line 1\n.call base=1 loadbgpic 2 \"" + bg + "\"\n.call base=1 displaybgpic 2\n"
+                     ".table 0 { title = \"fx\" }\n.call base=1 setdisplayattributes r0\n"
+                     ".call base=1 createbrush 12 10 10 16711680\n.call base=1 createsprite 1 3 12\n"
+                     ".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 13 \"" + half + "\" r0\n"
+                     ".call base=1 createsprite 2 3 13\n.call base=1 setfillstyle 1\n"
+                     ".call base=1 box 40 24 80 60 8421504\n"
+                     ".call base=1 displaysprite 1 62 38\n.call base=1 displaysprite 2 84 52\n";
+  // "fxN" once effect N (by index) has begun, "in" while its command runs;
+  // it runs again until "gotN" is there.
+  auto path = [&](const std::string& name) { return dir() + "/" + name; };
+  for (size_t i = 0; i < effects.size(); ++i) {
+    const std::string n = std::to_string(i);
+    text += ".call base=1 makedirectory \"" + path("fx" + n) + "\"\nagain" + n + ":\n" +
+            ".call base=1 makedirectory \"" + path("in") + "\"\n" +
+            ".call base=1 displaytransitionfx 2 " + std::to_string(effects[i]) + " -2 65280\n" +
+            ".call base=1 deletefile \"" + path("in") + "\"\n" +
+            ".call base=1 exists \"" + path("got" + n) + "\" -> e\ngetglobal 0 \"e\"\neq 1 0 #1\njump next" + n +
+            "\njump again" + n + "\nnext" + n + ":\n";
+  }
+  text += ".call base=1 makedirectory \"" + path("end") + "\"\n" +
+          vlplayer::WaitUntilFileExists(path("grabbed"), "grabbed");
+  // What the window may show: outside the sprites greys and the green;
+  // the red sprite whole; the blue one at half strength over a grey
+  // (r = g, b = r + 127) or the green. Empty when it does, else the first
+  // pixel that is not.
+  auto check = [&](const std::vector<unsigned>& p) -> std::string {
+    if (p.size() != static_cast<size_t>(kW) * kH) return "no grab";
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        const unsigned c = p[y * kW + x];
+        const int r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
+        bool fine;
+        if (kRed.Has(x, y)) fine = c == 0xFF0000u;
+        else if (kHalf.Has(x, y))
+          fine = (std::abs(r - g) <= 1 && std::abs(b - r - 127) <= 2) ||
+                 (r == 0 && std::abs(g - 128) <= 1 && std::abs(b - 127) <= 1);
+        else fine = (r == g && g == b) || c == 0x00FF00u;
+        if (!fine) {
+          char at[64];
+          std::snprintf(at, sizeof at, "%06X at %d,%d", c, x, y);
+          return at;
+        }
+      }
+    return "";
+  };
+  // The last picture outside the sprites: the box on the BGPic.
+  auto end = [&](int x, int y) { return kBox.Has(x, y) ? 0x808080u : 0x505050u; };
+  auto differFromEnd = [&](const std::vector<unsigned>& p) {
+    int n = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) n += !kRed.Has(x, y) && !kHalf.Has(x, y) && p[y * kW + x] != end(x, y);
+    return n;
+  };
+  auto save = [&](const std::vector<unsigned>& p, const std::string& name) {
+    std::string ppm = "P6 160 120 255\n";
+    for (unsigned c : p) ppm += {static_cast<char>(c >> 16), static_cast<char>(c >> 8), static_cast<char>(c)};
+    WriteFile(name, ppm);
+  };
+  // Per effect: grabs while it ran, those on its way, the most pixels one
+  // of them changed (that one kept as "wayN.ppm").
+  std::vector<int> during(effects.size()), onWay(effects.size()), farthest(effects.size());
+  std::vector<std::string> wrong(effects.size());
+  std::vector<unsigned> last;
+  bool ended = false;
+  RunOptions options;
+  options.timeoutSeconds = 120;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    const std::string id = vlplayer::WaitForWindow(display, "fx");
+    WindowGrab grab(display, id);
+    // The effect running now: its index, or -1.
+    auto running = [&] {
+      if (access(path("in").c_str(), F_OK) != 0) return -1;
+      int i = static_cast<int>(effects.size()) - 1;
+      while (i >= 0 && access(path("fx" + std::to_string(i)).c_str(), F_OK) != 0) --i;
+      return i;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (!id.empty() && std::chrono::steady_clock::now() < deadline) {
+      if (access(path("end").c_str(), F_OK) == 0) {
+        ended = true;
+        break;
+      }
+      const int before = running();
+      const std::vector<unsigned> p = grab.Pixels(kW, kH);
+      const int i = running();
+      if (i < 0 || i != before) continue;
+      ++during[i];
+      const std::string fault = check(p);
+      if (!fault.empty() && wrong[i].empty()) {
+        wrong[i] = fault;
+        save(p, "wrong" + std::to_string(effects[i]) + ".ppm");
+      }
+      if (const int changed = differFromEnd(p); changed > 0) {
+        ++onWay[i];
+        if (changed > farthest[i]) {
+          farthest[i] = changed;
+          save(p, "way" + std::to_string(effects[i]) + ".ppm");
+        }
+      }
+      if (during[i] >= 10 && (onWay[i] > 0 || !onTheWay(effects[i])))
+        mkdir(path("got" + std::to_string(i)).c_str(), 0755);
+      usleep(2000);
+    }
+    // Let a script that never got there end.
+    for (size_t i = 0; i < effects.size(); ++i) mkdir(path("got" + std::to_string(i)).c_str(), 0755);
+    if (ended) last = grab.Pixels(kW, kH);
+    WriteFile("grabbed", "");
+  };
+  Result r = Run({Applet("spritesfx", text)}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_TRUE(ended) << "the effects did not end in time";
+  for (size_t i = 0; i < effects.size(); ++i) {
+    SCOPED_TRACE("effect " + std::to_string(effects[i]));
+    EXPECT_GE(during[i], 10);
+    if (onTheWay(effects[i])) {
+      EXPECT_GT(onWay[i], 0) << "never grabbed on its way";
+    }
+    EXPECT_EQ(wrong[i], "");
+  }
+  EXPECT_EQ(check(last), "") << "at the end";
+  ASSERT_EQ(last.size(), static_cast<size_t>(kW) * kH);
+  EXPECT_EQ(differFromEnd(last), 0) << "at the end";
+  // Half of blue over the box's 0x80 grey.
+  const unsigned over = last[kHalf.y * kW + kHalf.x];
+  EXPECT_TRUE(std::abs(static_cast<int>(over >> 16) - 64) <= 1 && std::abs(static_cast<int>(over & 0xFF) - 191) <= 1)
+      << std::hex << over;
 }
 
 }  // namespace
