@@ -187,9 +187,17 @@ TEST(ChunkAsm, HashNamesAreThePlayersConstants) {
   } catch (const vlasm::AsmError& e) {
     EXPECT_EQ(e.line, 2);
     EXPECT_NE(std::string(e.what()).find("unknown constant '#REDD'"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("the nearest is #RED)"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find(".call getconstant \"#REDD\" -> Value"), std::string::npos) << e.what();
   }
   EXPECT_THROW(vlasm::Parse("loadk 0 #1x\n"), vlasm::AsmError);
+  // A name far from every constant gets no hint.
+  try {
+    vlasm::Parse("loadk 0 #QQQQQQQQ\n");
+    ADD_FAILURE() << "an unknown constant was taken";
+  } catch (const vlasm::AsmError& e) {
+    EXPECT_EQ(std::string(e.what()).find("nearest"), std::string::npos) << e.what();
+  }
 }
 
 TEST(ChunkAsm, LineInformation) {

@@ -261,8 +261,10 @@ class Parser {
       if (auto d = ParseDouble(body)) return Constant{3, *d, std::nullopt};
       if (!IsIdent(body)) Fail("bad number '" + t.text + "'");
       if (auto k = PlayerConstant(body)) return *k;
+      const std::string nearest = NearestPlayerConstant(body);
       Fail("unknown constant '" + t.text + "': no library of the player defines it (docs/commands.md lists "
-           "them); read a plug-in's or the applet's own constant at run time: .call getconstant \"" + t.text +
+           "them" + (nearest.empty() ? "" : "; the nearest is #" + nearest) +
+           "); read a plug-in's or the applet's own constant at run time: .call getconstant \"" + t.text +
            "\" -> Value");
     }
     return std::nullopt;

@@ -69,6 +69,10 @@ struct Chunk {
 // an applet's own are only known at run time).
 std::optional<Constant> PlayerConstant(std::string_view name);
 
+// The player constant nearest to name (upper case, at most two edits
+// away), or "" when none is that near.
+std::string NearestPlayerConstant(std::string_view name);
+
 // Chunk bytes of a model, in its byte order.
 std::vector<uint8_t> WriteChunk(const Chunk& chunk);
 
