@@ -2,11 +2,9 @@
 // reads its answer line by line from standard input, asking again after a
 // bad answer. End of input cancels, so a closed input never loops; so
 // does an end signal. Depends on the C library and the quit request.
-#include <poll.h>
 #include <sys/stat.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
