@@ -120,6 +120,24 @@ TEST_F(Examples, PluginCall) {
   r = Run({"-debugdevice", "console", Example("plugin_call")}, options);
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.out.find("repeat:"), std::string::npos) << r.out;
+
+  // Linked into a program of its own with the plug-in inside it, the
+  // applet runs from another folder with nothing beside the program, and
+  // the plug-in's unpacked copy is gone again at the end.
+  const std::string examples = std::string(VL_BINARY_DIR) + "/examples/";
+  int status = 0;
+  std::string log = Tool("mkdir -p " + Quote(dir() + "/apps") + " && " + Quote(VL_MKAPPLET_PATH) + " -d " +
+                             Quote(std::string(VL_SOURCE_ROOT) + "/examples/plugin_call.desc") + " --link " +
+                             Quote(VL_PLAYER_PATH) + " --plugin " + Quote(examples + "sample.vlp") + " -o " +
+                             Quote(dir() + "/apps/calls") + " " + Quote(examples + "plugin_call.chunk") + " 2>&1",
+                         &status);
+  ASSERT_EQ(status, 0) << log;
+  options.program = dir() + "/apps/calls";  // started from the test's folder, not its own
+  r = Run({}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "repeat: ababab\nlimit: 1000\ncalls: 2\n");
+  EXPECT_EQ(Tool("ls " + Quote(dir() + "/apps")), "calls\n");
+  EXPECT_TRUE(TempEntries().empty());
 }
 
 // The sound example: the sample as it is, then an octave up in half the

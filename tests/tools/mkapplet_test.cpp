@@ -136,6 +136,30 @@ TEST_F(MkApplet, LinkAppendsTheContainerAndPointsTheMarkerAtIt) {
   EXPECT_EQ(ReadAll(dir_ / "game"), expected);
   EXPECT_EQ(fs::status(dir_ / "game").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
 
+  // Plug-ins ride ahead of the container in a block of their own, each
+  // named without ".vlp" and ended by an empty name.
+  std::ofstream(dir_ / "one.vlp", std::ios::binary) << "first plug-in";
+  std::ofstream(dir_ / "two", std::ios::binary) << "2";
+  fs::remove(dir_ / "err.txt");
+  ASSERT_EQ(std::system(("cd '" + dir_.string() + "' && '" VL_MKAPPLET_PATH "' -d x.desc --link player --plugin one.vlp "
+                         "--plugin two -o withplugins x.chunk 2>err.txt")
+                            .c_str()),
+            0)
+      << ReadAll(dir_ / "err.txt");
+  const std::string block = std::string("VLP!\0\0\0\0", 8) + std::string("one\0\0\0\0\x0D", 8) + "first plug-in" +
+                            std::string("two\0\0\0\0\x01", 8) + "2" + std::string(1, '\0');
+  EXPECT_EQ(ReadAll(dir_ / "withplugins"), expected.substr(0, program.size()) + block + container);
+  EXPECT_NE(std::system(("cd '" + dir_.string() + "' && '" VL_MKAPPLET_PATH "' --link player --plugin one.vlp "
+                         "--plugin one.vlp -o twice x.chunk 2>err.txt")
+                            .c_str()),
+            0);
+  EXPECT_EQ(ReadAll(dir_ / "err.txt"), "mkapplet: the plug-in 'one' is given twice\n");
+  EXPECT_NE(std::system(("cd '" + dir_.string() + "' && '" VL_MKAPPLET_PATH "' --plugin one.vlp -o x.vla x.chunk "
+                         "2>/dev/null")
+                            .c_str()),
+            0)
+      << "a plug-in needs --link";
+
   // Linked already, no marker, two markers, the player as the output.
   EXPECT_NE(link("game", "again"), 0);
   EXPECT_EQ(ReadAll(dir_ / "err.txt"),

@@ -24,11 +24,12 @@ namespace {
 
 const char kUsage[] =
     "usage: mkapplet [-d description] [-o out.vla] chunk\n"
-    "       mkapplet [-d description] --link PLAYER -o PROGRAM chunk\n"
+    "       mkapplet [-d description] --link PLAYER [--plugin NAME.vlp]... -o PROGRAM chunk\n"
     "Wraps a chunk assembled by vlasm into an applet container the player runs\n"
     "(default output out.vla). With --link, writes PROGRAM instead: a copy of the\n"
     "player PLAYER with the applet linked in, which runs it when started (from any\n"
-    "folder, without arguments). Description lines ('#' starts a comment):\n"
+    "folder, without arguments), and with each --plugin the plug-in file, which it\n"
+    "loads as if it lay beside it. Description lines ('#' starts a comment):\n"
     "  revision MAJOR MINOR             program version the applet is made for (6 1)\n"
     "  header N TEXT                    N: 1 title, 2 version, 3 copyright, 4 author,\n"
     "                                   5 description\n"
@@ -178,6 +179,33 @@ constexpr char kMarkerText[] = "Zephlin Brokwend Entertainment";
 constexpr uint8_t kUnlinked[4] = {0xDE, 0xAD, 0xC0, 0xDE};
 constexpr uint8_t kMarkerTail[9] = {0xC0, 0xDE, 0xCA, 0xFE, 0xC0, 0xCA, 0xC0, 0x1A, 0x00};
 
+// The block of linked plug-ins ahead of the container: "VLP!", the flags
+// (0: entries as they are), then each entry's name (the file name without
+// ".vlp", which the player adds back), size and bytes, and an empty name.
+// "" or why a plug-in cannot be linked.
+std::string PluginBlock(const std::vector<std::string>& paths, Bytes* block) {
+  *block = {'V', 'L', 'P', '!'};
+  U32(*block, 0);
+  std::vector<std::string> names;
+  for (const std::string& path : paths) {
+    std::string name = std::filesystem::path(path).filename().string();
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".vlp") == 0) name.resize(name.size() - 4);
+    if (name.empty() || name.size() > 255)
+      return "the plug-in '" + path + "' needs a file name of 1 to 255 characters before .vlp";
+    if (std::find(names.begin(), names.end(), name) != names.end())
+      return "the plug-in '" + name + "' is given twice";
+    Bytes data;
+    if (!ReadFile(path, &data)) return "cannot read the plug-in '" + path + "'";
+    if (data.size() > UINT32_MAX) return "the plug-in '" + path + "' is too large to link";
+    Text(*block, name);
+    U32(*block, static_cast<uint32_t>(data.size()));
+    block->insert(block->end(), data.begin(), data.end());
+    names.push_back(name);
+  }
+  Text(*block, "");
+  return "";
+}
+
 // program with the container appended and the marker's offset field set to
 // where it starts; "" or why the program cannot take it.
 std::string LinkIntoPlayer(Bytes* program, const Bytes& container, const std::string& playerPath) {
@@ -209,6 +237,7 @@ std::string LinkIntoPlayer(Bytes* program, const Bytes& container, const std::st
 
 int main(int argc, char** argv) {
   std::string descPath, outPath, chunkPath, playerPath;
+  std::vector<std::string> plugins;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -221,12 +250,14 @@ int main(int argc, char** argv) {
       outPath = argv[++i];
     else if (a == "--link" && i + 1 < argc)
       playerPath = argv[++i];
+    else if (a == "--plugin" && i + 1 < argc)
+      plugins.push_back(argv[++i]);
     else
       chunkPath = a;
   }
   Bytes chunk;
   // A linked program needs a name of its own: out.vla would be misleading.
-  if (chunkPath.empty() || (!playerPath.empty() && outPath.empty())) {
+  if (chunkPath.empty() || (!playerPath.empty() && outPath.empty()) || (playerPath.empty() && !plugins.empty())) {
     std::cerr << kUsage;
     return 2;
   }
@@ -416,6 +447,15 @@ int main(int argc, char** argv) {
     if (!ReadFile(playerPath, &program)) {
       std::cerr << "mkapplet: cannot read the player '" << playerPath << "'\n";
       return 2;
+    }
+    if (!plugins.empty()) {
+      Bytes block;
+      std::string why = PluginBlock(plugins, &block);
+      if (!why.empty()) {
+        std::cerr << "mkapplet: " << why << "\n";
+        return 2;
+      }
+      out.insert(out.begin(), block.begin(), block.end());
     }
     std::string why = LinkIntoPlayer(&program, out, playerPath);
     if (!why.empty()) {
