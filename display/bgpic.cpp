@@ -339,7 +339,12 @@ int ShowBGPicOnDisplay(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int wi
 
 bool CanEndSelection(const vlDisplay* d) { return !d->doubleBuffer || d->nestedSelect; }
 
-void EnterSelectMode(vlDisplay* d, uint32_t kind, int32_t width) {
+void SwitchDisplayOutput(vlDisplay* d, vlBGPic* pic, vlBGPic* replaced) {
+  if ((replaced && vlCurrentOutput == replaced) || d == CurrentDisplay()) vlCurrentOutput = pic;
+}
+
+void EnterSelectMode(vlDisplay* d, uint32_t kind, int32_t width, vlBGPic* output) {
+  vlCurrentOutput = output;
   if (d->selectEntered) return;
   d->selectEntered = 1;
   d->savedLayersOn = d->layersOn;
@@ -433,8 +438,7 @@ int CmdSelectBGPic(vlVMState* L) {
   ClearDirtyRects(&d->dirty);
   d->selectBitmap = nullptr;
   d->selectWords[0] = d->selectWords[1] = 0;
-  EnterSelectMode(d, 1, pic->width);
-  vlCurrentOutput = pic;
+  EnterSelectMode(d, 1, pic->width, pic);
   d->outputType = VL_OUTPUT_BGPIC;
   return 0;
 }

@@ -107,8 +107,14 @@ void GetOptionalXYTable(vlVMState* state, int index, int32_t* x, int32_t* y);
 int ShowBGPicOnDisplay(vlVMState* state, vlObjectId id, int32_t x, int32_t y, int withTransition,
                        vlBitmap** newImage, vlBitmap** oldImage);
 
-void EnterSelectMode(vlDisplay* display, uint32_t kind, int32_t width);
+// The display draws into output from here on (its selection, or a BGPic
+// drawn with its layers); the first entry keeps what the selection changes.
+void EnterSelectMode(vlDisplay* display, uint32_t kind, int32_t width, vlBGPic* output);
 void LeaveSelectMode(vlVMState* state, vlDisplay* display, int noRefresh);
+// The display draws into pic from here on (a double buffer's picture
+// starting or ending): the current output at once when the display is the
+// current one or while `replaced` (null: none) is the current output.
+void SwitchDisplayOutput(vlDisplay* display, vlBGPic* pic, vlBGPic* replaced);
 // The selection of the display may be ended (no double buffer holds it).
 bool CanEndSelection(const vlDisplay* display);
 

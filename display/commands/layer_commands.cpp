@@ -207,16 +207,13 @@ int CmdSetLayerStyle(vlVMState* L) {
 int CmdGetLayerStyle(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlDisplay* d = CurrentDisplay();
-  vlBGPic* keep = vlCurrentOutput;
   // While an object is the drawing target the shown BGPic's layers answer.
   bool selected = d && (d->outputType == VL_OUTPUT_BRUSH || d->outputType == VL_OUTPUT_MASK ||
                         d->outputType == VL_OUTPUT_ALPHA);
   if (!d || !d->layersOn) return ERR_NOLAYERS;
-  if (selected) vlCurrentOutput = d->bgpic;
   vlLayer* layer;
-  int status = GetLayerArg(L, 1, &layer);
+  int status = GetLayerArgIn(L, 1, selected ? d->bgpic : vlCurrentOutput, &layer);
   if (!status) GetLayerStyleTable(L, layer);
-  vlCurrentOutput = keep;
   return status ? status : 1;
 }
 

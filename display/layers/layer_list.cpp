@@ -220,15 +220,17 @@ int CheckLayerCommand() {
 }
 
 // A layer by position or name; 0 or an error code.
-int GetLayerArg(vlVMState* L, int index, vlLayer** out) {
+int GetLayerArg(vlVMState* L, int index, vlLayer** out) { return GetLayerArgIn(L, index, vlCurrentOutput, out); }
+
+int GetLayerArgIn(vlVMState* L, int index, vlBGPic* pic, vlLayer** out) {
   int type = vl::GetTypeAt(L, index);
   if (type == VL_TNUMBER) {
-    *out = GetLayerByPos(vlCurrentOutput, vl::CheckIntArg(L, index));
+    *out = GetLayerByPos(pic, vl::CheckIntArg(L, index));
     return *out ? 0 : ERR_LAYERRANGE;
   }
   if (type == VL_TSTRING) {
     const char* name = vl::ToStringAt(L, index);
-    *out = GetLayerByPos(vlCurrentOutput, FindLayerByName(vlCurrentOutput, name));
+    *out = GetLayerByPos(pic, FindLayerByName(pic, name));
     if (*out) return 0;
     SetErrorArgument(name);
     return ERR_FINDLAYER;

@@ -442,6 +442,21 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
   return GetLayerBitmaps(state, layer, g0, 0, 0, frame, image, mask, alpha, width, height, &extra);
 }
 
+void RedrawLayerWhereShown(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlLayer* layer) {
+  if (!display || display->bgpic != pic || layer->hidden) return;
+  // Drawn as if the display were the drawing target.
+  vlDisplay* keepDisplay = CurrentDisplay();
+  vlBGPic* keepOutput = vlCurrentOutput;
+  SetCurrentDisplay(display);
+  vlCurrentOutput = pic;
+  if (!IsIdentityTransform(&layer->transform) || LayerHasFilters(layer->filters) || DisplayScalesLayers(display))
+    RebuildLayerImage(state, layer, 0);
+  else
+    ShowLayerOnDisplay(state, layer, 0);
+  SetCurrentDisplay(keepDisplay);
+  vlCurrentOutput = keepOutput;
+}
+
 int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, vlBitmap* frame) {
   vlLayer* layer = slot ? *slot : nullptr;
   if (!layer || !display || !display->bgpic) {

@@ -413,6 +413,8 @@ int GetLayerStyleTable(vlVMState* state, vlLayer* layer);
 int CheckLayerCommand();
 // A layer argument by position or name; 0 or an error code.
 int GetLayerArg(vlVMState* state, int index, vlLayer** out);
+// The same among the layers of pic.
+int GetLayerArgIn(vlVMState* state, int index, vlBGPic* pic, vlLayer** out);
 
 // Drawing that goes above the layers and on-screen sprites of every redraw
 // that includes sprites: the clipped redraw rectangle and the RedrawLayers
@@ -427,6 +429,10 @@ void StopLayerVideo(vlVMState* state, vlLayer* layer);
 // layer's transform and filters kept) and is shown on the display. The
 // frame belongs to the layer from then on, also on failure.
 int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, vlBitmap* frame);
+// Redraws a layer of pic where display shows it (a video layer's new
+// frame): nothing when the display shows another BGPic or the layer is
+// hidden.
+void RedrawLayerWhereShown(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlLayer* layer);
 // 1 when the VIDEO layer's video is playing; set by the video code.
 using vlLayerVideoPlayingFn = int (*)(vlVMState* state, vlLayer* layer);
 extern vlLayerVideoPlayingFn gLayerVideoPlaying;

@@ -44,27 +44,6 @@ int VideoOfLayer(vlVMState* state, vlLayer* layer, vlVideo** out) {
   return GetVideoByID(state, layer->source, VL_VIDEO_HIDDEN_TOO, out);
 }
 
-bool LayerNeedsRebuild(vlLayer* layer) {
-  return !IsIdentityTransform(&layer->transform) || LayerHasFilters(layer->filters) ||
-         DisplayScalesLayers(CurrentDisplay());
-}
-
-// Redraws the layer where it is shown, with the display and BGPic that
-// hold it made current for the moment.
-void RedrawVideoLayer(vlVMState* state, vlDisplay* d, vlBGPic* pic, vlLayer* layer) {
-  if (!d || d->bgpic != pic || layer->hidden) return;
-  vlDisplay* keepDisplay = CurrentDisplay();
-  vlBGPic* keepOutput = vlCurrentOutput;
-  SetCurrentDisplay(d);
-  vlCurrentOutput = pic;
-  if (LayerNeedsRebuild(layer))
-    RebuildLayerImage(state, layer, 0);
-  else
-    ShowLayerOnDisplay(state, layer, 0);
-  SetCurrentDisplay(keepDisplay);
-  vlCurrentOutput = keepOutput;
-}
-
 // A new frame of a video played as a layer: it becomes the layer's picture.
 int LayerFrameHandler(vlVMState* state, vlPendingFrame* f) {
   vlVideo* v = VideoOfPlayer(f->video);
@@ -77,7 +56,7 @@ int LayerFrameHandler(vlVMState* state, vlPendingFrame* f) {
   if (w <= 0 || h <= 0) return 0;
   BltBitmap(f->bitmap, 0, 0, v->frameBitmap, f->x, f->y, w, h);
   vlDisplay* d = v->display ? v->display : GetDisplayOfVideo(IdOf(v));
-  RedrawVideoLayer(state, d, pic, layer);
+  RedrawLayerWhereShown(state, d, pic, layer);
   return 0;
 }
 

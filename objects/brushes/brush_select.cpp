@@ -91,8 +91,7 @@ void EnterTarget(vlDisplay* d, const Target& t, uint32_t mode, int32_t selectMod
     d->doubleBuffer = 0;
     d->hardwareDoubleBuffer = 0;
   }
-  EnterSelectMode(d, VL_OUTPUT_BRUSH, t.width);
-  vlCurrentOutput = &gSelection;
+  EnterSelectMode(d, VL_OUTPUT_BRUSH, t.width, &gSelection);
   d->outputType = mode;
   d->selectBitmap = nullptr;
   d->outputMask = d->outputAlpha = nullptr;

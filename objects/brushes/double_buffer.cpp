@@ -167,7 +167,7 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   d->dbBack = back;
   vlBGPic* db = d->dbBGPic;
   InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, w, h, 1);
-  if (d == CurrentDisplay()) vlCurrentOutput = db;
+  SwitchDisplayOutput(d, db, nullptr);
   d->savedOutput = db;  // what the display draws into when it becomes current again
   d->outputType = VL_OUTPUT_BRUSH;
   d->doubleBuffer = 1;
@@ -296,7 +296,7 @@ int StopDoubleBuffer(vlVMState* L, vlDisplay* d) {
     CopyInto(d->dbBack, d->back, db->width, db->height);
   }
   DeleteBuffers(d);
-  if (vlCurrentOutput == db || d == CurrentDisplay()) vlCurrentOutput = d->bgpic;
+  SwitchDisplayOutput(d, d->bgpic, db);
   if (d->savedOutput == db) d->savedOutput = nullptr;
   delete db;
   d->dbBGPic = nullptr;

@@ -62,6 +62,17 @@ TEST_F(BrushLayerTest, LayersKeepTheirPictureWhenTheBrushChangesOrGoes) {
   EXPECT_EQ(WindowPixel(d_, 5, 7), 0xFF0000u);
   EXPECT_EQ(WindowPixel(d_, 33, 10), 0xFF0000u);
   EXPECT_EQ(WindowPixel(d_, 34, 10), 0x000000u);
+  // A selected brush becomes the drawing target in place of the BGPic, whose
+  // layers wait until the selection ends; then the BGPic is the target again.
+  vlBGPic* shown = vlCurrentOutput;
+  ASSERT_EQ(Run(".call createbrush 9 4 4 0\n.call selectbrush 9"), 0);
+  EXPECT_NE(vlCurrentOutput, shown);
+  EXPECT_EQ(Run(".call getlayerstyle 2"), ERR_NOLAYERS);
+  ASSERT_EQ(Run(".call endselect\n.call freebrush 9\n.call getlayerstyle 2 -> st\n"
+                "getglobal 0 \"st\"\ngetfield 1 0 \"x\"\nsetglobal 1 \"x\""),
+            0);
+  EXPECT_EQ(vlCurrentOutput, shown);
+  EXPECT_EQ(Num("x"), 30);
   // Changing the brush gives both layers a private copy of the old one.
   ASSERT_EQ(Run(".call invertbrush 1"), 0);
   EXPECT_EQ(ReadBitmapPixel(Brush(1)->bitmap, 0, 0, 0) & 0xFFFFFF, 0x00FFFFu);
