@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -48,6 +49,7 @@ enum : int { kLoopFree = 0, kLoopArmed = 1, kLoopDelivered = 2 };
 struct LoopTimer {
   std::atomic<int> state;
   timer_t timer;
+  const vlChannel* channel;
   vlObjectId id;
   int32_t step, loop, extra;
 };
@@ -98,7 +100,64 @@ int64_t MillisSinceTrigger(snd_pcm_t* pcm, snd_pcm_status_t* status) {
          (static_cast<int64_t>(now.micros) - trigger.tv_usec) / 1000;
 }
 
+uint64_t MonotonicMicros() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+}
+
+// Frames the sound's own clock has run since the channel's first write.
+uint64_t ClockFramesDue(const vlChannel* channel) {
+  if (!channel->clockStarted) return 0;
+  return (MonotonicMicros() - channel->clockStart) * channel->clockRate / 1000000;
+}
+
+// What a device that plays as it takes holds beyond what has played: its
+// buffer (a twentieth of a second at least).
+uint64_t DeviceLead(const vlChannel* channel) {
+  const uint64_t floor = channel->clockRate / 20;
+  return channel->bufferFrames > floor ? channel->bufferFrames : floor;
+}
+
+// How many frames the channel may hand the device now: any number to a
+// device that takes them as it plays them; to one that takes everything
+// at once (a file or null sink) no more than its lead ahead of the clock,
+// so the recording keeps the sound's length and its events their time.
+// A source that fell behind (a feeder late, a video's sound not yet
+// decoded) goes on from now, as a device that ran dry would, instead of
+// catching up at once.
+uint64_t FramesAllowed(vlChannel* channel) {
+  if (!channel->deviceUnpaced) return UINT64_MAX;
+  const uint64_t lead = DeviceLead(channel), due = ClockFramesDue(channel);
+  if (due > channel->clockFrames + lead && channel->clockRate) {
+    const uint64_t behind = due - channel->clockFrames - lead;
+    channel->clockStart += behind * 1000000 / channel->clockRate;
+  }
+  const uint64_t ahead = ClockFramesDue(channel) + lead;
+  return ahead > channel->clockFrames ? ahead - channel->clockFrames : 0;
+}
+
+// Counts frames the device took. A device that plays them cannot take
+// more than its buffer beyond the clock; one that took two buffers more
+// in the first seconds does not pace the output (later on, a real device's
+// drift from the clock could come near that).
+void CountFramesWritten(vlChannel* channel, uint64_t frames) {
+  if (!channel->clockStarted) {
+    channel->clockStarted = 1;
+    channel->clockStart = MonotonicMicros();
+  }
+  channel->clockFrames += frames;
+  const uint64_t due = ClockFramesDue(channel);
+  if (!channel->deviceUnpaced && channel->clockRate && due < 10 * uint64_t{channel->clockRate} &&
+      channel->clockFrames > due + 2 * DeviceLead(channel))
+    channel->deviceUnpaced = 1;
+}
+
+// A channel's sound has drained when the device holds none of it and the
+// clock has run the length of what was written: a device that took it all
+// at once has not played it yet.
 bool Drained(const vlChannel* channel) {
+  if (channel->clockStarted && ClockFramesDue(channel) < channel->clockFrames) return false;
   if (dl_snd_pcm_avail) {
     snd_pcm_sframes_t avail = dl_snd_pcm_avail(Pcm(channel));
     return avail < 0 || avail >= static_cast<snd_pcm_sframes_t>(channel->bufferFrames) - 25;
@@ -135,6 +194,7 @@ void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) 
       break;
     }
   if (!record) return;
+  record->channel = channel;
   record->id = channel->id;
   record->step = channel->loopStep;
   record->loop = channel->loop;
@@ -166,6 +226,25 @@ void ReapLoopTimers(bool all) {
   }
 }
 
+// Posts the loop events of the channel's passes whose timers have not
+// been delivered yet, in pass order: their signals reach the event queue
+// only when the script's thread reads them, and the end of the sample
+// must come after its last pass. A signal read later finds its record
+// delivered and posts nothing.
+void PostPendingLoopEvents(const vlChannel* channel) {
+  for (;;) {
+    LoopTimer* first = nullptr;
+    for (LoopTimer& r : gLoopTimers)
+      if (r.state.load() == kLoopArmed && r.channel == channel && (!first || r.loop < first->loop)) first = &r;
+    if (!first) return;
+    int armed = kLoopArmed;
+    if (first->state.compare_exchange_strong(armed, kLoopDelivered) && gPlatformHooks.postAudioEvent &&
+        gWantLoop.load())
+      gPlatformHooks.postAudioEvent(VL_AUDIO_EVENT_SAMPLE_LOOP, first->id, first->step, first->loop, first->extra,
+                                    1);
+  }
+}
+
 // Returns true when data was written.
 bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status) {
   snd_pcm_t* pcm = Pcm(channel);
@@ -183,6 +262,11 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
       passFrames = uint32_t(channel->lastFrames);
     }
     uint32_t rest = passFrames > channel->written ? passFrames - channel->written : 0;
+    const uint64_t allowed = FramesAllowed(channel);
+    if (rest > allowed) {
+      if (allowed == 0) return wrote;  // ahead of the clock: later
+      rest = static_cast<uint32_t>(allowed);
+    }
     long result = rest == 0 ? 0
                             : WriteFrames(pcm, sample->pcm + size_t(channel->written) * sample->bytesPerFrame,
                                           rest, channel->volume, sample->format,
@@ -191,7 +275,10 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
       if (result != kEAgain) Recover(pcm, result);
       return wrote;
     }
-    if (result > 0) wrote = true;
+    if (result > 0) {
+      wrote = true;
+      CountFramesWritten(channel, static_cast<uint64_t>(result));
+    }
     sent += static_cast<uint64_t>(result) + 1;
     if (channel->startPending) {
       GetSysTime(&channel->startTime);
@@ -219,6 +306,11 @@ bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
   bool wrote = false;
   while (!channel->finished) {
     uint32_t rest = channel->musicFrames - channel->written;
+    const uint64_t allowed = FramesAllowed(channel);
+    if (rest > allowed) {
+      if (allowed == 0) return wrote;  // ahead of the clock: later
+      rest = static_cast<uint32_t>(allowed);
+    }
     long result = rest == 0 ? 0
                             : WriteFrames(pcm, channel->musicCurrent + size_t(channel->written) * music->frameSize,
                                           rest, channel->volume, music->format, music->byteSwapped,
@@ -232,6 +324,7 @@ bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
         GetSysTime(&music->startTime);
       }
       wrote = true;
+      CountFramesWritten(channel, static_cast<uint64_t>(result));
     }
     channel->written += static_cast<uint32_t>(result);
     if (channel->written < channel->musicFrames) return wrote;
@@ -314,11 +407,14 @@ bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
   LockMutex(video->mutex);
   uint32_t frameSize = video->frameSize ? video->frameSize : 2 * video->channels;
   uint32_t frames = frameSize ? video->bytes / frameSize : 0;
+  const uint64_t allowed = FramesAllowed(channel);
+  if (frames > allowed) frames = static_cast<uint32_t>(allowed);
   bool wrote = false;
   if (frames) {
     long result = WriteFrames(Pcm(channel), video->data, frames, channel->volume,
                               video->channels == 2 ? 5 : 4, 0, scratch);
     if (result > 0) {
+      CountFramesWritten(channel, static_cast<uint64_t>(result));
       size_t used = size_t(result) * frameSize;
       std::memmove(video->data, video->data + used, video->bytes - used);
       video->bytes -= static_cast<uint32_t>(used);
@@ -348,6 +444,7 @@ void* AudioThreadMain(void*) {
         case VL_CHANNEL_SAMPLE:
           wrote |= SweepSample(channel, scratch, status);
           if (channel->finished && Drained(channel)) {
+            PostPendingLoopEvents(channel);
             if (gWantEnd.load()) Post(VL_AUDIO_EVENT_SAMPLE_END, channel);
             channel->previousState = VL_CHANNEL_SAMPLE;
             channel->state = VL_CHANNEL_FINISHED;
@@ -520,6 +617,10 @@ int OpenAudioDevice(int index, const vlAudioFormat* format, uint32_t rate) {
   dl_snd_pcm_prepare(pcm);
   channel->pcm = pcm;
   channel->bufferFrames = frames;
+  channel->clockRate = rate;
+  channel->clockStarted = 0;
+  channel->clockFrames = 0;
+  channel->deviceUnpaced = 0;
   return 0;
 }
 

@@ -115,6 +115,15 @@ struct vlChannel {
   uint64_t moduleWritten;    // frames handed to the device
   vlTimeVal moduleStart;     // when the first of them was
   vlVideoSound* video;
+  // The sound's own clock: frames handed to the device since the first of
+  // them went out, at the rate the device was opened with, and whether the
+  // device takes data faster than it plays (a file or null sink), so that
+  // the output keeps to the clock itself.
+  uint32_t clockRate;
+  uint32_t clockStarted;
+  uint64_t clockStart;  // monotonic microseconds of the first write
+  uint64_t clockFrames;
+  uint32_t deviceUnpaced;
   // The sound library's side of the entry.
   vlSoundStream* stream;  // the streamed music played (owner key)
   vlMusic* musicRecord;   // the music record played

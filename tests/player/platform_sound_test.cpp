@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -71,12 +72,19 @@ TEST_F(Sound, SampleReachesTheAlsaDevice) {
 }
 
 // A sample played four times gives four OnSampleLoop events, one a pass
-// in pass order, on a device that reports no trigger time as well (the
-// file sink): the later passes' events come from the loop timers.
-TEST_F(Sound, EachPassOfALoopedSampleGivesALoopEvent) {
-  std::string tone = dir() + "/tone.wav";
+// in pass order, and then its OnSampleEnd, on a device that reports no
+// trigger time and takes data as fast as it is written (the file sink):
+// the later passes' events come from the loop timers, and the output keeps
+// to the sample's own clock, so the end comes once the four passes (0.4 s)
+// have played and the recording is exactly as long. A music repeated
+// without end is written as it plays: the recording is about as long as
+// the time it played, not gigabytes.
+TEST_F(Sound, EachPassOfALoopedSampleGivesALoopEventAndTheEndComesLast) {
+  std::string tone = dir() + "/tone.wav", music = dir() + "/music.wav";
   int status = 0;
   Tool("sox -n -r 44100 -c 1 -b 16 " + Quote(tone) + " synth 0.1 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  Tool("sox -n -r 22050 -c 2 -b 16 " + Quote(music) + " synth 0.3 sine 330", &status);
   ASSERT_EQ(status, 0);
   std::string applet = Applet("loops", R"(.function onloop
   .params 1
@@ -84,19 +92,43 @@ TEST_F(Sound, EachPassOfALoopedSampleGivesALoopEvent) {
   .call base=2 debugprint r1
   ret
 .end
+.function onend
+  .params 1
+  .call base=2 debugprint "end"
+  ret
+.end
 .defun OnLoop onloop
+.defun OnEnd onend
 .line 1
-.table 0 { onsampleloop = $OnLoop }
+.table 0 { onsampleloop = $OnLoop, onsampleend = $OnEnd }
 .call base=1 installeventhandler r0
 .call loadsample 1 ")" + tone + R"("
+.call starttimer 1
 .call playsample 1 4
 .call waitsampleend 1
+.call gettimer 1 -> t
+.call debugprint $t
 .call wait 40
 .call checkevents
-.call debugprint "done")");
+.call openmusic 2 ")" + music + R"("
+.call starttimer 3
+.call playmusic 2 0
+.call wait 100
+.call stopmusic 2
+.call gettimer 3 -> m
+.call debugprint $m)");
   Result r = Run({applet});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "1\n2\n3\n4\ndone\n");
+  int waited = -1, played = -1, read = 0;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d\n1\n2\n3\n4\nend\n%d\n%n", &waited, &played, &read), 2) << r.out;
+  EXPECT_EQ(static_cast<size_t>(read), r.out.size()) << r.out;
+  EXPECT_GE(waited, 395) << "the end came before the four passes had played";
+  std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 2u);
+  EXPECT_NEAR(SoxStat(sink[0], "Length (seconds)"), 0.4, 0.001);
+  const double length = SoxStat(sink[1], "Length (seconds)");
+  EXPECT_GT(length, 1.0);
+  EXPECT_LT(length, played / 1000.0 + 0.5) << "written ahead of the music's clock";
 }
 
 // A Protracker module played by the applet is rendered into the device:
