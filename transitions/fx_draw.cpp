@@ -85,7 +85,12 @@ void BlitFXRect(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, vlBitmap* 
       FillPlanes(dstMask, dstAlpha, dx, dy, w, h, true);
     }
     if (!keepWork) FillPlanes(fx->workMask, fx->workAlpha, dx, dy, w, h, true);
-    if (flags & VL_FXB_THROUGH) BlitThroughPlanes(src, srcMask, srcAlpha, sx, sy, dst, dx, dy, w, h);
+    // A picture with its own alpha plane takes the pixels unmixed wherever
+    // the source covers them: mixed here and again when the layer is
+    // drawn, they would depend on what the picture held before.
+    if ((flags & VL_FXB_THROUGH) && dstAlpha && srcAlpha && !srcMask)
+      AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, srcAlpha, nullptr, 1);
+    else if (flags & VL_FXB_THROUGH) BlitThroughPlanes(src, srcMask, srcAlpha, sx, sy, dst, dx, dy, w, h);
     else BltBitmap(src, sx, sy, dst, dx, dy, w, h);
   }
   if (!(flags & VL_FXB_NOSHOW) && fx->layer)

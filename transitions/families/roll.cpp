@@ -131,8 +131,10 @@ void RollIntoLayer(vlFxContext* fx, RollState* s, int32_t* done) {
       s->flat = E;
       MarkDone(done);
     } else if (RollFrame(fx, s, s->p) && s->job.copied > 0) {
+      // The band goes over the new picture lying flat, whatever the last
+      // frame left there, so a still shows what the frames showed.
       const int32_t start = s->job.firstStrip, width = s->job.copied;
-      LayerFlat(fx, still ? 0 : s->flat, still ? start + width : start);
+      LayerFlat(fx, still ? 0 : s->flat, start + width);
       LayerBand(fx, s, start, width);
       s->flat = start;
       s->prevStart = start, s->prevWidth = width;
@@ -154,7 +156,7 @@ void RollIntoLayer(vlFxContext* fx, RollState* s, int32_t* done) {
       MarkDone(done);
     } else if (RollFrame(fx, s, s->p) && s->job.copied > 0) {
       const int32_t start = s->job.firstStrip, width = s->job.copied;
-      if (still) LayerFlat(fx, 0, start);
+      LayerFlat(fx, still ? 0 : start, start + width);
       LayerBand(fx, s, start, width);
       // What the band left behind on its way back goes.
       const int32_t previous = s->prevStart == -99999 ? E - 1 : s->prevStart;

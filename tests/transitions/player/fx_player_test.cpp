@@ -389,6 +389,47 @@ TEST_F(FxPlayer, SeekingBackOnAnEmulatingLayerShowsTheFrameAgain) {
   }
 }
 
+// A brush with an alpha plane (with holes) shown by an asynchronous effect
+// on a display with layers: sought back to a frame, forward to another and to the same
+// frame twice, the window shows what stepping to that frame showed, also
+// for the families that draw their pieces through planes over what the
+// layer held before.
+TEST_F(FxPlayer, SeekingABrushEffectShowsWhatSteppingShowed) {
+  const std::string brush = dir_ + "/alpha.png";
+  // Alpha falling from left to right, with clear stripes across and down.
+  std::string holes;
+  for (int at = 3; at < 40; at += 6)
+    holes += " -draw 'rectangle " + std::to_string(at) + ",0 " + std::to_string(at + 2) + ",29' -draw 'rectangle 0," +
+             std::to_string(at) + " 39," + std::to_string(at + 2) + "'";
+  ASSERT_EQ(std::system(("convert -size 40x30 xc: -seed 5 +noise Random \\( -size 30x40 gradient: -rotate 90 -fill black" +
+                         holes + " \\) -alpha off -compose CopyOpacity -composite PNG32:'" + brush + "'").c_str()),
+            0);
+  std::string text = Begin(Screen::kLayers) + ".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 7 \"" + brush + "\" r0\n";
+  const std::vector<int> ids = {0, 38, 55, 70, 84, 85, 86, 87, 97, 99, 100, 115, 134, 139};
+  for (int id : ids) {
+    const std::string k = Tag("q", id);
+    text += ".call displaybgpic 2\n.table 0 { type = " + std::to_string(id) +
+            ", speed = -2, parameter = 8, async = 1 }\n.call base=1 displaybrushfx 7 16 12 r0 -> h\n";
+    text += ".call asyncdrawframe $h\n.call asyncdrawframe $h\n.call asyncdrawframe $h\n" + Snap(k + "a");
+    text += ".call asyncdrawframe $h\n.call asyncdrawframe $h\n.call asyncdrawframe $h\n" + Snap(k + "c");
+    text += ".call asyncdrawframe $h 3\n" + Snap(k + "b") + ".call asyncdrawframe $h 3\n" + Snap(k + "d");
+    text += ".call asyncdrawframe $h 6\n" + Snap(k + "e") + ".call finishasyncdraw $h\n.call freelayers\n";
+  }
+  Play(text);
+  for (int id : ids) {
+    const std::string k = Tag("q", id);
+    Picture three, six;
+    ASSERT_TRUE(Load(k + "a", &three));
+    ASSERT_TRUE(Load(k + "c", &six));
+    // The frames show the effect on its way.
+    EXPECT_NE(fxref::Difference(three, Start(Screen::kLayers)), "") << Label(id);
+    EXPECT_NE(fxref::Difference(three, six), "") << Label(id);
+    ExpectWindow(k + "b", three, Label(id) + " sought back to frame 3");
+    ExpectWindow(k + "d", three, Label(id) + " sought to frame 3 again");
+    ExpectWindow(k + "e", six, Label(id) + " sought forward to frame 6");
+  }
+}
+
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
   RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110});
