@@ -395,12 +395,15 @@ VL_ABI_ASSERT(sizeof(vlPluginInfo) == 320 + VL_PLUGIN_ENTRY_COUNT * 8, "vlPlugin
  * A display adapter replaces the player's X11 windows: every display, its
  * pointer, its input, waits and drawing go to the entries below. It is
  * installed by graphics slot 13, SetDisplayAdapter (info, user data, tags
- * {1 refresh rate, 2 and 3 the adapter words}), called from its
- * RequirePlugin entry while the plug-ins named at start-up
- * (-requireplugins, or the script's plug-in declarations) are opened;
- * called from InitPlugin it is refused with 1518. The entries are looked
- * up by name; all 43 are mandatory (AdapterMainLoop only with bit 0 of the
- * display extension word). The display handle is what OpenDisplay gave. */
+ * {1 refresh rate, 2 and 3 the adapter words}), only while the plug-ins
+ * named at start-up (-requireplugins, or the script's plug-in
+ * declarations) are opened: from the plug-in's RequirePlugin entry, or
+ * from its InitPlugin when it is first loaded then (a file name starting
+ * with "_" keeps it out of the start-up scan). At any other time, the
+ * InitPlugin of the start-up scan included, the answer is 1518. The
+ * entries are looked up by name; all 43 are mandatory (AdapterMainLoop
+ * only with bit 0 of the display extension word). The display handle is
+ * what OpenDisplay gave. */
 
 /* Word 16, displayCaps. The low four bits also answer the player's
  * picture queries: 1 the adapter scales its pictures (and a video bitmap
@@ -840,6 +843,12 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
  * suspend word; 38 sets the quit flag; 39 sets the word the wait for
  * events reads; 40 resets the current command and line and clears the
  * quit flag.
+ * Slot 17, RegisterObjectTypeSvc (name, attribute handler, call mode): a
+ * new object type code (58 and up) for the plug-in's objects, 0 when out
+ * of memory; the list the player makes for it is freed at shut-down.
+ * Slot 18, FreeObjectDataList (state, address of a list head): drops every
+ * user-data item of an object's list and clears the head; a null address
+ * does nothing.
  * Slot 14, RegisterEventTypeSimple (name, fields): a new event type whose
  * handler scripts install by name; its events carry one data word, which
  * fields adds to the message table. The new code (28 and up), or 0 when
@@ -871,7 +880,7 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
   F(15, PostAdapterEvent, int, (uint32_t, const uintptr_t*))                              \
   F(16, DisplayClientControl, int, (void*, const vlTagItem*))                             \
   F(17, RegisterObjectTypeSvc, uint32_t, (const char*, void*, uint32_t))                  \
-  F(18, FreeObjectDataList, void, (vlVMState*, void*))                                    \
+  F(18, FreeObjectDataList, void, (vlVMState*, void** list))                              \
   F(19, AddPluginFileType, int, (vlPluginInfo*, uint32_t, const char*, const char*,  \
                                    const char*, uint32_t, uint32_t))                        \
   F(20, ServiceEvents, int, (vlVMState*, uint32_t))                                       \
@@ -904,7 +913,13 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
   D(49, unused49, void*) D(50, unused50, void*) D(51, unused51, void*)                      \
   D(52, unused52, void*) D(53, unused53, void*) D(54, unused54, void*) D(55, unused55, void*)
 
-/* Files slot 12, StatLockSvc (lock, status): 1 with status filled, 0
+/* The seek modes of files slots 2 and 25 and of a file adapter's FSeek:
+ * the player's own, not SEEK_SET and its kin. */
+enum vlSeekMode { VL_SEEK_CURRENT = 0, VL_SEEK_BEGIN = 1, VL_SEEK_END = 2 };
+
+/* Files slots 2 and 25, SeekFileStreamSvc and SeekFileStream (stream,
+ * offset, VL_SEEK_*): the position before the seek, -1 on failure.
+ * Files slot 12, StatLockSvc (lock, status): 1 with status filled, 0
  * without a lock or record. Slot 14, ReleasePathHook (path): nothing to
  * release on this platform. Slot 31, MakeTempFileNameSvc (): the name of
  * a new empty file in the player's temporary folder, in a block for

@@ -201,17 +201,11 @@ void RemoveHookEntry(void* entry) { RemoveHook(static_cast<vlHook*>(entry)); }
 
 uint32_t RegisterObjectTypeSvc(const char* name, void* handler, uint32_t flags) {
   uint32_t id = 0;
-  auto* head = static_cast<vlObjectNode**>(calloc(1, sizeof(vlObjectNode*)));
-  if (!head) return 0;
-  if (RegisterObjectType(head, name, reinterpret_cast<vlObjectTypeHandler>(handler), &id, flags) != 0) {
-    free(head);
-    return 0;
-  }
-  return id;
+  return RegisterOwnedObjectType(name, reinterpret_cast<vlObjectTypeHandler>(handler), &id, flags) == 0 ? id : 0;
 }
 
-void FreeObjectDataListSvc(vlVMState* state, void* list) {
-  FreeObjectDataList(state, static_cast<vlObjectData**>(list));
+void FreeObjectDataListSvc(vlVMState* state, void** list) {
+  if (list) FreeObjectDataList(state, reinterpret_cast<vlObjectData**>(list));
 }
 
 int AddPluginFileType(vlPluginInfo* info, uint32_t type, const char* name, const char* mime,

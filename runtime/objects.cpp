@@ -41,17 +41,16 @@ vlObjectNode* Scan(F&& match) {
   return nullptr;
 }
 
-}  // namespace
-
-int RegisterObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHandler handler,
-                       uint32_t* idOut, uint32_t callMode) {
+// Links a new entry at the tail; null when memory runs out (nothing linked).
+vlObjectType* AppendObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHandler handler,
+                               uint32_t* idOut, uint32_t callMode) {
   auto* entry = static_cast<vlObjectType*>(calloc(1, sizeof(vlObjectType)));
-  if (!entry) return ERR_MEM;
+  if (!entry) return nullptr;
   if (name) {
     entry->name = strdup(name);
     if (!entry->name) {  // nothing is linked when the copy fails
       free(entry);
-      return ERR_MEM;
+      return nullptr;
     }
     entry->typeId = gNextTypeId++;
     if (idOut) *idOut = entry->typeId;
@@ -61,11 +60,30 @@ int RegisterObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHa
   entry->list = listHead;
   *gTypesTail = entry;
   gTypesTail = &entry->next;
-  return 0;
+  return entry;
+}
+
+}  // namespace
+
+int RegisterObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHandler handler,
+                       uint32_t* idOut, uint32_t callMode) {
+  return AppendObjectType(listHead, name, handler, idOut, callMode) ? 0 : ERR_MEM;
 }
 
 int RegisterObjectList(vlObjectNode** listHead) {
   return RegisterObjectType(listHead, nullptr, nullptr, nullptr, 0);
+}
+
+int RegisterOwnedObjectType(const char* name, vlObjectTypeHandler handler, uint32_t* idOut, uint32_t callMode) {
+  auto* head = static_cast<vlObjectNode**>(calloc(1, sizeof(vlObjectNode*)));
+  if (!head) return ERR_MEM;
+  vlObjectType* entry = AppendObjectType(head, name, handler, idOut, callMode);
+  if (!entry) {
+    free(head);
+    return ERR_MEM;
+  }
+  entry->ownsList = 1;
+  return 0;
 }
 
 int RegisterLibrary(const vlCommand* commands, const char* name, const void* owner) {
@@ -167,6 +185,7 @@ int CallObjectTypeHandler(vlVMState* state, uint32_t typeId, int attribute, void
 void FreeObjectRegistries() {
   for (vlObjectType* t = gTypes; t;) {
     vlObjectType* next = t->next;
+    if (t->ownsList) free(t->list);
     free(t->name);
     free(t);
     t = next;

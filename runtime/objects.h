@@ -47,6 +47,7 @@ struct vlObjectType {
   uint32_t callMode;     // 0: call the handler directly; else the plug-in frame call
   vlObjectTypeHandler handler;
   vlObjectNode** list;   // the word holding the head of the object list
+  uint32_t ownsList;     // the word was made for the type: freed with the registry
 };
 
 struct vlLibraryNode {
@@ -62,6 +63,9 @@ int RegisterObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHa
                        uint32_t* idOut, uint32_t callMode);
 // Makes a library's list visible to the generic scans; 0 or 1000.
 int RegisterObjectList(vlObjectNode** listHead);
+// A named type whose list head the registry makes and frees with itself
+// (the plug-ins' types): 0 or 1000.
+int RegisterOwnedObjectType(const char* name, vlObjectTypeHandler handler, uint32_t* idOut, uint32_t callMode);
 // Records an opened command library; 0 or 1000. Longer names are cut to 63.
 int RegisterLibrary(const vlCommand* commands, const char* name, const void* owner = nullptr);
 // Drops the libraries of an owner whose tables are about to be unloaded.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "abi/plugin_abi.h"
 #include "runtime/file_stat.h"
 
 struct vlFileAdapter;
@@ -20,8 +21,8 @@ enum : uint32_t {
 // Stream flags (set by a file adapter at open).
 inline constexpr uint32_t VL_STREAM_UNSEEKABLE = 2;
 
-// Seek modes.
-enum : int { VL_SEEK_CURRENT = 0, VL_SEEK_BEGIN = 1, VL_SEEK_END = 2 };
+// Seek modes: VL_SEEK_CURRENT, VL_SEEK_BEGIN, VL_SEEK_END, the plug-in
+// interface's.
 
 // The record behind memory streams and engine-held virtual files.
 struct vlMemoryRecord {

@@ -21,6 +21,7 @@
 #include "runtime/command_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/linked_files.h"
+#include "runtime/object_data.h"
 #include "runtime/objects.h"
 #include "player/plugin_loader.h"
 #include "player/service_table.h"
@@ -200,8 +201,13 @@ TEST(ServiceTable, FilesThroughStreams) {
   EXPECT_EQ(f->ReadFileStream(in, buffer, 8), 6);
   EXPECT_STREQ(buffer, "hello!");
   EXPECT_TRUE(f->IsFileStreamAtEnd(in));
-  EXPECT_EQ(f->SeekFileStreamSvc(in, 1, 1), 6) << "seeks return the old position";
+  EXPECT_EQ(f->SeekFileStreamSvc(in, 1, VL_SEEK_BEGIN), 6) << "seeks return the old position";
   EXPECT_EQ(f->ReadFileStreamByte(in), 'e');
+  // The player's modes: 0 (SEEK_SET elsewhere) is from here, 2 the end.
+  EXPECT_EQ(f->SeekFileStream(in, 1, VL_SEEK_CURRENT), 2);
+  EXPECT_EQ(f->ReadFileStreamByte(in), 'l');
+  EXPECT_EQ(f->SeekFileStream(in, -2, VL_SEEK_END), 4);
+  EXPECT_EQ(f->ReadFileStreamByte(in), 'o');
   f->CloseFileStream(in);
   // a substitute name is opened instead of the given one
   SetServiceSubstituteFileName(path.c_str());
@@ -389,6 +395,28 @@ TEST_F(ServiceWithPlugins, VMSlotsOfTheRuntime) {
   vl::SetStackTop(L, 0);
   vl::PushNewTable(L);
   EXPECT_EQ(vl::RunProtectedFn(L, [&] { vm->GetFileNameArgSvc(L, 1); }), ERR_STREXPECTED);
+}
+
+// An object type of a plug-in: a new code whose list the registry keeps
+// (and frees at shut-down); user data freed through the address of its
+// list head, a null address doing nothing.
+TEST_F(ServiceWithPlugins, PluginObjectTypesAndTheirUserData) {
+  const vlSvcSystem* sys = Svc()->system;
+  const uint32_t type = sys->RegisterObjectTypeSvc("PROBEOBJ", nullptr, 0);
+  EXPECT_GE(type, 58u);
+  EXPECT_STREQ(FindObjectTypeName(type), "PROBEOBJ");
+  EXPECT_EQ(sys->RegisterObjectTypeSvc("PROBEOBJ2", nullptr, 0), type + 1);
+  vl::SetStackTop(L, 0);
+  vl::PushNumber(L, 7);
+  vlObjectData* list = nullptr;
+  ASSERT_EQ(SetObjectDataItem(L, "a", 1, &list), 0);
+  ASSERT_EQ(SetObjectDataItem(L, "b", 1, &list), 0);
+  ASSERT_NE(list, nullptr);
+  sys->FreeObjectDataList(L, reinterpret_cast<void**>(&list));
+  EXPECT_EQ(list, nullptr);
+  sys->FreeObjectDataList(L, nullptr);
+  FreeObjectRegistries();
+  EXPECT_EQ(FindObjectTypeName(type), nullptr);
 }
 
 // Command hooks: a hook takes over one handler; errors raised by the VM's
