@@ -70,9 +70,12 @@ struct ForegroundCommand {
     terminal = holdsTerminal;
     if (terminal) HandTerminal(child);
   }
+  // The terminal comes back to the player only from the command: a player
+  // its shell put in the background (bg after Ctrl-Z) leaves it alone.
   void Release() {
-    if (terminal) HandTerminal(getpgrp());
+    if (terminal && CommandHoldsTerminal()) HandTerminal(getpgrp());
   }
+  bool CommandHoldsTerminal() const { return tcgetpgrp(STDIN_FILENO) == group; }
   // Waits for the command; the player's end signal is passed on to its
   // whole group, which gets the grace time to end and is then killed.
   // Returns the status waitpid gave for the group's leader, or -1.
@@ -117,7 +120,7 @@ struct ForegroundCommand {
   // back; either way the command goes on. A player nobody could continue
   // (its group has no shell) is not stopped and goes on at once.
   void Suspend() {
-    HandTerminal(getpgrp());
+    if (CommandHoldsTerminal()) HandTerminal(getpgrp());
     kill(0, SIGTSTP);
     if (tcgetpgrp(STDIN_FILENO) == getpgrp()) HandTerminal(group);
     kill(-group, SIGCONT);
