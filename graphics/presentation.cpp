@@ -7,12 +7,13 @@
 //     Invariant: it is older than any drawing held for either picture and
 //     than any copy owed from its target, so it is made first; a later
 //     copy that covers it drops it.
-//  2. held redraw: sprite and layer moves of one batch are redrawn together
-//     into the display's back buffer (the layer engine's batched refresh
-//     holds the rectangles and hands its redraw here). Invariant: it runs
+//  2. held redraw: the rectangles that sprite and layer moves of one batch
+//     uncover and cover are held here, merged and redrawn together into the
+//     display's back buffer by the display's redrawer. Invariant: it runs
 //     before the back buffer is locked or handed out, before anything else
-//     reaches any window, and when the batch of puts leaves, so every place
-//     a sprite takes reaches the window.
+//     reaches any window, when the batch of puts leaves, and before a second
+//     move of a mover held already, so every place a sprite takes reaches
+//     the window.
 //  3. owed copy: after a flip the back buffer owes the shown picture's
 //     pixels in some rectangles; paid at the back buffer's next use or
 //     when the shown picture changes, dropped when a copy covers it all,
@@ -48,6 +49,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "graphics/adapter.h"
 #include "graphics/bitmap.h"
@@ -119,19 +123,62 @@ void SettleDeferredCopy() {
   UnlockOffscreenBitmap(Platform(c.from));
 }
 
-const vlBitmap* gHeldBitmap = nullptr;
-void (*gHeldSettle)() = nullptr;
+// The held redraw: rectangles of one back buffer (edges inclusive), merged
+// and redrawn once each when the hold settles, and what moved into them.
+struct HeldRedraw {
+  vlBitmap* back = nullptr;
+  void* owner = nullptr;
+  void* context = nullptr;
+  const vlHeldRedrawer* redrawer = nullptr;
+  std::vector<vlHeldBox> boxes;
+  std::vector<const void*> movers;
+};
+HeldRedraw gHeld;
+
+// So many rectangles in one batch redraw as they come.
+constexpr size_t kMaxHeld = 1024;
+
+int64_t Area(const vlHeldBox& b) { return int64_t{b.x1 - b.x0 + 1} * (b.y1 - b.y0 + 1); }
+
+// Overlapping boxes become their bounding box until none overlap. Merging
+// costs pixels a chain of small boxes never covered, so when the merged
+// area passes the boxes' own by a quarter the boxes are drawn one by one (a
+// larger box also goes out from the back buffer itself, which the next
+// drawing then waits for).
+std::vector<vlHeldBox> Merged(const std::vector<vlHeldBox>& boxes) {
+  std::vector<vlHeldBox> out = boxes;
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (size_t i = 0; i < out.size(); i++)
+      for (size_t j = i + 1; j < out.size();) {
+        const vlHeldBox& a = out[i];
+        const vlHeldBox& b = out[j];
+        if (b.x0 > a.x1 || a.x0 > b.x1 || b.y0 > a.y1 || a.y0 > b.y1) {
+          j++;
+          continue;
+        }
+        out[i] = {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+        out[j] = out.back();
+        out.pop_back();
+        changed = true;
+      }
+  }
+  int64_t own = 0, merged = 0;
+  for (const vlHeldBox& b : boxes) own += Area(b);
+  for (const vlHeldBox& b : out) merged += Area(b);
+  return 4 * merged > 5 * own ? boxes : out;
+}
+
+bool Moved(const void* mover) {
+  return mover && std::find(gHeld.movers.begin(), gHeld.movers.end(), mover) != gHeld.movers.end();
+}
 
 // Settles a copy that reading `b`, or writing it when `write`, would see
 // half done, and drawing held back for it.
 void SettleIfInvolved(const vlBitmap* b, bool write) {
   if (gDeferred.to && b && (b == gDeferred.to || (write && b == gDeferred.from))) SettleDeferredCopy();
-  if (gHeldBitmap && b == gHeldBitmap) {
-    void (*settle)() = gHeldSettle;
-    gHeldBitmap = nullptr;  // the settling draws into it
-    gHeldSettle = nullptr;
-    settle();
-  }
+  if (gHeld.back && b == gHeld.back) SettleHeldPresentation();
   if (gOwed.to && b && (b == gOwed.to || (write && b == gOwed.from))) SettleOwedCopy();
 }
 }  // namespace
@@ -143,26 +190,53 @@ void SettleForAdapter(const vlBitmap* read, const vlBitmap* written) {
 
 void SettleBitmapUse(const vlBitmap* b, bool write) { SettleIfInvolved(b, write); }
 
-bool HoldPresentation(vlBitmap* back, void (*redraw)()) {
-  if (!redraw || !back) {
-    gHeldBitmap = nullptr;
-    gHeldSettle = nullptr;
-    return true;
+bool HoldRedraw(vlBitmap* back, void* owner, void* context, const vlHeldRedrawer* redrawer,
+                const void* const* movers, int moverCount, const vlHeldBox* boxes, size_t boxCount) {
+  if (!back || !redrawer) return false;
+  bool again = false;
+  for (int i = 0; i < moverCount && !again; i++) again = Moved(movers[i]);
+  if (gHeld.back && (gHeld.owner != owner || gHeld.back != back || gHeld.redrawer != redrawer ||
+                     gHeld.boxes.size() + boxCount > kMaxHeld || again))
+    SettleHeldPresentation();
+  if (boxCount > kMaxHeld) return false;
+  const bool first = !gHeld.back;
+  if (first && AdapterTakesPictures()) return false;
+  try {
+    gHeld.boxes.insert(gHeld.boxes.end(), boxes, boxes + boxCount);
+    for (int i = 0; i < moverCount; i++)
+      if (movers[i]) gHeld.movers.push_back(movers[i]);
+  } catch (const std::bad_alloc&) {
+    if (first)
+      gHeld = HeldRedraw{};
+    else
+      SettleHeldPresentation();
+    return false;
   }
-  if (AdapterTakesPictures()) return false;
-  gHeldBitmap = back;
-  gHeldSettle = redraw;
+  gHeld.back = back;
+  gHeld.owner = owner;
+  gHeld.context = context;
+  gHeld.redrawer = redrawer;
   // The hold leaves with the batch of puts, whose clock it starts.
-  StartDisplayBatch();
+  if (first) StartDisplayBatch();
   return true;
 }
 
 void SettleHeldPresentation() {
-  if (!gHeldSettle) return;
-  void (*redraw)() = gHeldSettle;
-  gHeldBitmap = nullptr;  // the redraw draws into it and puts: no second round
-  gHeldSettle = nullptr;
-  redraw();
+  if (!gHeld.back) return;
+  // Taken first: the redraw draws into the back buffer and puts, which must
+  // not settle it again.
+  HeldRedraw held = std::move(gHeld);
+  gHeld = HeldRedraw{};
+  // The owner may have closed or changed its buffers since.
+  if (!held.redrawer->stillShown(held.owner, held.back)) return;
+  std::vector<vlHeldBox> boxes;
+  try {
+    boxes = Merged(held.boxes);
+  } catch (const std::bad_alloc&) {
+    boxes = std::move(held.boxes);
+  }
+  for (const vlHeldBox& b : boxes)
+    held.redrawer->redraw(held.owner, held.context, b.x0, b.y0, b.x1 - b.x0 + 1, b.y1 - b.y0 + 1);
 }
 
 void ForgetPresentationOf(const vlBitmap* b) {
@@ -170,7 +244,7 @@ void ForgetPresentationOf(const vlBitmap* b) {
   if (b == gOwed.to) gOwed.to = gOwed.from = nullptr;
   if (b == gCarried.to || b == gCarried.from) gCarried.to = gCarried.from = nullptr;
   if (b == gDeferred.to) gDeferred.to = gDeferred.from = nullptr;
-  if (b == gHeldBitmap) gHeldBitmap = nullptr, gHeldSettle = nullptr;
+  if (b == gHeld.back) gHeld = HeldRedraw{};
 }
 
 void OweBitmapCopy(vlBitmap* from, vlBitmap* to, const int32_t* rects, int32_t count) {
@@ -209,7 +283,7 @@ bool BeginOwedDrawing(vlBitmap* from, vlBitmap* to) {
   if (!from || !to || from == to) return false;
   // Drawing held back for `from` goes in first: it is not the drawing `to`
   // takes. Settling it pays any debt `from` is owed from.
-  if (gHeldBitmap == from) SettleIfInvolved(from, true);
+  if (gHeld.back == from) SettleIfInvolved(from, true);
   if (!gOwed.to) return true;
   if (gOwed.from != from || gOwed.to != to) return false;  // another debt keeps the slot
   // The drawing changes what `to` owes as it changes `from`, so the debt
@@ -272,7 +346,7 @@ bool DeferBitmapCopy(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32
   // Drawing held for either picture is older than the copy: it goes in
   // first, and so do debts into either picture or from `dst`, whose
   // pixels the copy changes (one the copy covers is dropped).
-  if (gHeldBitmap && (gHeldBitmap == dst || gHeldBitmap == src)) SettleIfInvolved(gHeldBitmap, true);
+  if (gHeld.back && (gHeld.back == dst || gHeld.back == src)) SettleIfInvolved(gHeld.back, true);
   DropOwedCopyCoveredBy(dst, src, dx, dy, w, h);
   if (gOwed.to && (gOwed.to == dst || gOwed.to == src || gOwed.from == dst)) SettleOwedCopy();
   // One this copy covers is never made: a frame drawn whole over the last

@@ -1,23 +1,38 @@
 // How a picture reaches the window: the one home of every decision to hold
 // drawing back, to owe or defer a copy, to send what was drawn and to pace
 // frames. See presentation.cpp for the order these settle in and the
-// invariant each keeps. Nothing else keeps presentation state: the layer
-// engine and the double buffer call the verbs below; the platform below
-// only transports (the batch of puts, the frames in flight) and never calls
-// back up.
+// invariant each keeps. The layer engine, the double buffer and the paced
+// engines call the verbs below and keep no presentation state of their own;
+// the platform below only transports (the batch of puts, the frames in
+// flight) and never calls back up.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct vlBitmap;
 
 // --- hold ---------------------------------------------------------------
-// Drawing held back for a display's back buffer (sprite and layer moves
-// not yet redrawn): `redraw` runs once, before the back buffer is next
-// locked or its store handed out, before anything else reaches a window,
-// and when the batch of puts leaves. One hold at a time; a null redraw
-// forgets it. False, with nothing held, with a display adapter, which
-// takes drawing as it comes.
-bool HoldPresentation(vlBitmap* back, void (*redraw)());
+// A rectangle of a back buffer, edges inclusive.
+struct vlHeldBox {
+  int32_t x0, y0, x1, y1;
+};
+// What the owner of a back buffer (a display) does with a held redraw:
+// whether it still shows that back buffer when the hold settles, and the
+// redraw and send of one rectangle of it.
+struct vlHeldRedrawer {
+  bool (*stillShown)(void* owner, const vlBitmap* back);
+  void (*redraw)(void* owner, void* context, int32_t x, int32_t y, int32_t width, int32_t height);
+};
+// Holds the redraw of these rectangles of back (sprite and layer moves not
+// yet redrawn): they are merged and redrawn once each before the back
+// buffer is next locked or its store handed out, before anything else
+// reaches a window, when the batch of puts leaves, and before what is held
+// for another owner or back buffer, or a second move of one of `movers`
+// (what moved; null entries name nothing), is held. False, with nothing
+// held, when they cannot be (a display adapter takes drawing as it comes;
+// too many; no memory): the caller redraws at once.
+bool HoldRedraw(vlBitmap* back, void* owner, void* context, const vlHeldRedrawer* redrawer,
+                const void* const* movers, int moverCount, const vlHeldBox* boxes, size_t boxCount);
 // Runs the held redraw now (before something reaches a window that must
 // come after it).
 void SettleHeldPresentation();

@@ -9,7 +9,6 @@
 #include "display/display.h"
 #include "display/graphics_library/graphics_state.h"
 #include "display/layer_hooks.h"
-#include "display/layers/batched_refresh.h"
 #include "display/layers/layers.h"
 #include "graphics/pixel_format.h"
 #include "graphics/presentation.h"
@@ -180,7 +179,7 @@ int CmdBeginRefresh(vlVMState* L) {
       break;
   }
   if (vlRefreshSuspended) return ERR_WRONGUSAGE;
-  SettleHeldRefresh();  // moves made before it still show
+  SettleHeldPresentation();  // moves made before it still show
   vlRefreshSuspended = 1;
   return 0;
 }

@@ -17,5 +17,3 @@ void RefreshRectBatched(vlVMState* state, const void* mover, int32_t x, int32_t 
 // which first draws what is held) or adds its own rectangle, so what is
 // held is drawn from the layers as they are then.
 void RefreshLayerMovesBatched(vlVMState* state, const void* const* movers, int count, const vlDirtyRects* rects);
-// Redraws and sends what is held now.
-void SettleHeldRefresh();

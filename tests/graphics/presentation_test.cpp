@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "abi/plugin_abi.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -75,7 +77,31 @@ TEST(OwedDrawings, CarriedThroughDrawingsAndPaidWithOnlyTheOwedPixels) {
 // it was asked for, whatever comes between, and in the order things were
 // drawn (the copy, then drawing held for the buffer, then what a front
 // copy owes the buffer).
-vlBitmap* gHeldInto = nullptr;
+// A back buffer's owner as the tests play it: every redraw is noted and
+// fills its rectangle with the colour, while the owner still shows it.
+struct TestOwner {
+  vlBitmap* into = nullptr;
+  uint32_t colour = 0;
+  bool shown = true;
+  std::vector<std::vector<int32_t>> redraws;
+};
+TestOwner gOwner;
+const vlHeldRedrawer kTestRedrawer = {
+    [](void* owner, const vlBitmap* back) {
+      auto* o = static_cast<TestOwner*>(owner);
+      return o->shown && o->into == back;
+    },
+    [](void* owner, void*, int32_t x, int32_t y, int32_t w, int32_t h) {
+      auto* o = static_cast<TestOwner*>(owner);
+      o->redraws.push_back({x, y, w, h});
+      // The redraw draws into the held picture: no second round of itself.
+      FillBitmapRect(o->into, x, y, w, h, o->colour);
+    }};
+
+bool Hold(vlBitmap* back, const void* mover, vlHeldBox box, TestOwner* owner = &gOwner) {
+  owner->into = back;
+  return HoldRedraw(back, owner, nullptr, &kTestRedrawer, &mover, 1, &box, 1);
+}
 TEST(DeferredCopies, EveryReaderSeesTheCopyAsItWasAskedFor) {
   constexpr uint32_t kA = 0x0000AA, kB = 0xBB0000, kJunk = 0x00DD00, kHeld = 0x123456;
   auto picture = [](uint32_t color) {
@@ -124,8 +150,9 @@ TEST(DeferredCopies, EveryReaderSeesTheCopyAsItWasAskedFor) {
   // Drawing held for the buffer comes after the copy: it shows over it.
   FillBitmapRect(back, 0, 0, 24, 16, 0);
   ASSERT_TRUE(DeferBitmapCopy(a, 0, 0, back, 0, 0, 24, 16));
-  gHeldInto = back;
-  HoldPresentation(back, [] { FillBitmapRect(gHeldInto, 2, 2, 2, 2, kHeld); });
+  gOwner = TestOwner{};
+  gOwner.colour = kHeld;
+  ASSERT_TRUE(Hold(back, nullptr, {2, 2, 3, 3}));
   EXPECT_EQ(at(back, 2, 2), kHeld);
   EXPECT_EQ(at(back, 5, 5), kA);
 
@@ -170,60 +197,73 @@ TEST(DeferredCopies, EveryReaderSeesTheCopyAsItWasAskedFor) {
 
 namespace {
 
-int gRedraws = 0;
-vlBitmap* gRedrawInto = nullptr;
-void CountedRedraw() {
-  gRedraws++;
-  // The redraw draws into the held picture: no second round of itself.
-  FillBitmapRect(gRedrawInto, 0, 0, 4, 4, 0x123456);
-}
+using Boxes = std::vector<std::vector<int32_t>>;
 
-// One hold, settled once by whichever comes first: a lock of the held
-// picture, a send, or a wait's flush; forgotten with the picture; refused
-// while a display adapter takes drawing as it comes.
-TEST(HeldPresentation, RunsOnceAtTheFirstUseOrSendAndNeverForAnAdapter) {
-  vlBitmap* back = NewBitmap(8, 8, 0, nullptr);
-  vlBitmap* other = NewBitmap(8, 8, 0, nullptr);
+// Held rectangles are redrawn once, merged where that costs few pixels,
+// at whichever comes first: a lock of the back buffer, a send, a paced
+// frame, a second move of something held, or a hold for another owner;
+// not at all when the owner no longer shows the buffer or the buffer is
+// freed; and never for a display adapter.
+TEST(HeldRedraw, MergedAndDrawnOnceAtTheFirstUseOrSend) {
+  vlBitmap* back = NewBitmap(16, 16, 0, nullptr);
+  vlBitmap* other = NewBitmap(16, 16, 0, nullptr);
   ASSERT_TRUE(back && other);
-  gRedrawInto = back;
+  gOwner = TestOwner{};
+  gOwner.colour = 0x123456;
+  int a = 0, b = 0;
 
-  gRedraws = 0;
-  ASSERT_TRUE(HoldPresentation(back, CountedRedraw));
-  FillBitmapRect(other, 0, 0, 8, 8, 0);  // another picture: nothing settles
-  EXPECT_EQ(gRedraws, 0);
-  EXPECT_EQ(ReadBitmapPixel(back, 1, 1, 0) & 0xFFFFFF, 0x123456u);  // the read settles first
-  EXPECT_EQ(gRedraws, 1);
+  // Two overlapping moves: one box of their bounds, drawn when read.
+  ASSERT_TRUE(Hold(back, &a, {0, 0, 3, 3}));
+  ASSERT_TRUE(Hold(back, &b, {2, 2, 5, 5}));
+  FillBitmapRect(other, 0, 0, 16, 16, 0);  // another picture: nothing settles
+  EXPECT_TRUE(gOwner.redraws.empty());
+  EXPECT_EQ(ReadBitmapPixel(back, 1, 1, 0) & 0xFFFFFF, 0x123456u);
+  EXPECT_EQ(gOwner.redraws, (Boxes{{0, 0, 6, 6}}));
   SendPresentation(true);
-  EXPECT_EQ(gRedraws, 1);
+  EXPECT_EQ(gOwner.redraws.size(), 1u);
 
-  ASSERT_TRUE(HoldPresentation(back, CountedRedraw));
+  // Apart, or in an L whose bounds would cost twice their pixels: one by one.
+  gOwner.redraws.clear();
+  ASSERT_TRUE(Hold(back, &a, {0, 0, 0, 0}));
+  ASSERT_TRUE(Hold(back, &b, {9, 9, 9, 9}));
   SendPresentation(true);
-  SendPresentation(true);
-  EXPECT_EQ(gRedraws, 2);
-
-  ASSERT_TRUE(HoldPresentation(back, CountedRedraw));
+  EXPECT_EQ(gOwner.redraws, (Boxes{{0, 0, 1, 1}, {9, 9, 1, 1}}));
+  gOwner.redraws.clear();
+  ASSERT_TRUE(Hold(back, &a, {0, 0, 1, 7}));
+  ASSERT_TRUE(Hold(back, &b, {0, 6, 7, 7}));
   EndPacedFrame(0);  // a paced frame sends what is held
-  EXPECT_EQ(gRedraws, 3);
+  EXPECT_EQ(gOwner.redraws, (Boxes{{0, 0, 2, 8}, {0, 6, 8, 2}}));
 
-  ASSERT_TRUE(HoldPresentation(back, CountedRedraw));
-  HoldPresentation(nullptr, nullptr);  // forgotten
+  // The same mover again: what it left is drawn before its next place.
+  gOwner.redraws.clear();
+  ASSERT_TRUE(Hold(back, &a, {0, 0, 0, 0}));
+  ASSERT_TRUE(Hold(back, &a, {5, 5, 5, 5}));
+  EXPECT_EQ(gOwner.redraws, (Boxes{{0, 0, 1, 1}}));
+  // Another owner's hold: this one's first.
+  TestOwner second;
+  ASSERT_TRUE(Hold(other, &b, {3, 3, 3, 3}, &second));
+  EXPECT_EQ(gOwner.redraws, (Boxes{{0, 0, 1, 1}, {5, 5, 1, 1}}));
   SendPresentation(true);
-  EXPECT_EQ(gRedraws, 3);
+  EXPECT_EQ(second.redraws, (Boxes{{3, 3, 1, 1}}));
 
+  // Not shown any more, or freed: nothing is drawn.
+  gOwner.redraws.clear();
+  ASSERT_TRUE(Hold(back, &a, {0, 0, 0, 0}));
+  gOwner.shown = false;
+  SendPresentation(true);
+  gOwner.shown = true;
   vlBitmap* doomed = NewBitmap(8, 8, 0, nullptr);
-  gRedrawInto = doomed;
-  ASSERT_TRUE(HoldPresentation(doomed, CountedRedraw));
+  ASSERT_TRUE(Hold(doomed, &a, {0, 0, 0, 0}));
   DeleteBitmap(doomed);  // nothing may draw into a freed picture
   SendPresentation(true);
-  EXPECT_EQ(gRedraws, 3);
+  EXPECT_TRUE(gOwner.redraws.empty());
 
   vlPluginInfo adapter{};
   vlDisplayAdapter = &adapter;
-  gRedrawInto = back;
-  EXPECT_FALSE(HoldPresentation(back, CountedRedraw));
+  EXPECT_FALSE(Hold(back, &a, {0, 0, 0, 0}));
   vlDisplayAdapter = nullptr;
   SendPresentation(true);
-  EXPECT_EQ(gRedraws, 3);
+  EXPECT_TRUE(gOwner.redraws.empty());
   DeleteBitmap(back);
   DeleteBitmap(other);
 }

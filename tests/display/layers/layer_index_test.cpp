@@ -17,7 +17,6 @@
 
 #include "display/bgpic.h"
 #include "display/commands/layers_library.h"
-#include "display/layers/batched_refresh.h"
 #include "display/layers/kept_blend.h"
 #include "display/layers/layer_index.h"
 #include "display/layers/layers.h"
@@ -194,7 +193,7 @@ class LayerIndex : public DisplayTest {
 
   // The window against a whole redraw by the walk.
   void CompareWindow(const char* what) {
-    SettleHeldRefresh();
+    SettleHeldPresentation();
     SendPresentation(true);
     XSync(display_->window->display, False);
     vlBitmap* walked = NewBitmap(width_, height_, 0, nullptr);
@@ -227,7 +226,7 @@ class LayerIndex : public DisplayTest {
       const std::string what = "seed " + std::to_string(seed) + " step " + std::to_string(step);
       Change(rng, addFlags);
       if (HasFatalFailure()) return;
-      SettleHeldRefresh();
+      SettleHeldPresentation();
       ASSERT_TRUE(LayerIndexMatchesStack(pic())) << what;
       for (int k = 0; k < 4; k++) {
         const int x = static_cast<int>(rng() % width_), y = static_cast<int>(rng() % height_);
@@ -308,7 +307,7 @@ TEST_F(LayerIndex, MovedAndShadowedLayersAreFoundWhereTheyShow) {
   ASSERT_EQ(found.size(), 7u);
   EXPECT_EQ(found[0], first);
   ASSERT_EQ(Run(".call showlayer 1 300 200"), 0);
-  SettleHeldRefresh();
+  SettleHeldPresentation();
   ASSERT_TRUE(FindLayersMeeting(pic(), {0, 0, 8, 8}, &found));
   EXPECT_EQ(found.size(), 6u);
   EXPECT_FALSE(has(found, first));
