@@ -356,18 +356,14 @@ bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
   bool wrote = false;
   int rounds = 0;
   for (;;) {
-    // A device that takes data without limit (a null sink) gets the song
-    // no faster than the clock, two rings ahead at most.
-    vlTimeVal now;
-    GetSysTime(&now);
-    if (channel->moduleWritten == 0) channel->moduleStart = now;
-    vlTimeVal elapsed = now;
-    SubTimeVal(&elapsed, &channel->moduleStart);
-    uint64_t allowed = (uint64_t(elapsed.seconds) * 1000 + elapsed.micros / 1000) * (kModuleRate / 1000) +
-                       2 * uint64_t(kModuleRingFrames);
-    if (channel->moduleWritten >= allowed) return wrote;
     uint32_t at = channel->modulePosition;
-    long result = dl_snd_pcm_writei(pcm, channel->moduleRing + size_t(at) * 4, kModuleRingFrames - at);
+    uint32_t rest = kModuleRingFrames - at;
+    const uint64_t allowed = FramesAllowed(channel);
+    if (rest > allowed) {
+      if (allowed == 0) return wrote;  // ahead of the clock: later
+      rest = static_cast<uint32_t>(allowed);
+    }
+    long result = dl_snd_pcm_writei(pcm, channel->moduleRing + size_t(at) * 4, rest);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
       return wrote;
@@ -375,7 +371,7 @@ bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
     if (result == 0) return wrote;
     wrote = true;
     uint32_t frames = static_cast<uint32_t>(result);
-    channel->moduleWritten += frames;
+    CountFramesWritten(channel, frames);
     if (gSoundServices.renderModule) {
       gSoundServices.renderModule(channel->moduleCopy,
                                   reinterpret_cast<int16_t*>(channel->moduleRing + size_t(at) * 4),
@@ -650,7 +646,6 @@ int PlayModuleOnALSA(int index) {
   channel->moduleRing = ring;
   channel->modulePosition = 0;
   channel->moduleAccounted = 0;
-  channel->moduleWritten = 0;
   channel->state = VL_CHANNEL_MODULE;
   UnlockMutex(gOutputMutex);
   return 0;

@@ -112,8 +112,6 @@ struct vlChannel {
   uint8_t* moduleRing;
   uint32_t modulePosition;  // frames into the ring
   uint64_t moduleAccounted;  // frames the shared state was advanced by
-  uint64_t moduleWritten;    // frames handed to the device
-  vlTimeVal moduleStart;     // when the first of them was
   vlVideoSound* video;
   // The sound's own clock: frames handed to the device since the first of
   // them went out, at the rate the device was opened with, and whether the

@@ -132,19 +132,22 @@ TEST_F(Sound, EachPassOfALoopedSampleGivesALoopEventAndTheEndComesLast) {
 }
 
 // A Protracker module played by the applet is rendered into the device:
-// seconds of sound, not silence.
+// seconds of sound, not silence, and no more than about the time it played.
 TEST_F(Sound, ModuleMakesSound) {
   VL_REQUIRE_TESTDATA();
   std::string module = std::string(std::getenv("VL_TESTDATA")) + "/mod/ZONE-2A.mod";
   std::string applet = Applet("module", ".line 1\n.call openmusic 1 \"" + module +
-                                            "\"\n.line 2\n.call playmusic 1\n.line 3\n.call wait 100\n"
-                                            ".call debugprint \"played\"");
+                                            "\"\n.call starttimer 1\n.line 2\n.call playmusic 1\n.line 3\n"
+                                            ".call wait 100\n.call stopmusic 1\n.call gettimer 1 -> t\n"
+                                            ".call debugprint \"played\" $t");
   Result r = Run({applet});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "played\n");
+  int played = -1;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "played %d\n", &played), 1) << r.out;
   std::vector<std::string> sink = SinkFiles();
   ASSERT_FALSE(sink.empty());
   EXPECT_GT(SoxStat(sink[0], "Length (seconds)"), 1.0);
+  EXPECT_LT(SoxStat(sink[0], "Length (seconds)"), played / 1000.0 + 0.5);
   EXPECT_GT(SoxStat(sink[0], "RMS     amplitude"), 0.01);
 }
 
