@@ -960,9 +960,11 @@ TEST_F(HeldFrames, TransitionFramesDrawTheSpritesOnceOverPicturesWithoutThem) {
                      ".call base=1 createsprite 2 3 13\n.call base=1 setfillstyle 1\n"
                      ".call base=1 box 40 24 80 60 8421504\n"
                      ".call base=1 displaysprite 1 62 38\n.call base=1 displaysprite 2 84 52\n";
+  // The effects start once the window has shown the first picture.
+  auto path = [&](const std::string& name) { return dir() + "/" + name; };
+  text += ".call base=1 makedirectory \"" + path("ready") + "\"\n" + vlplayer::WaitUntilFileExists(path("go"), "go");
   // "fxN" once effect N (by index) has begun, "in" while its command runs;
   // it runs again until "gotN" is there.
-  auto path = [&](const std::string& name) { return dir() + "/" + name; };
   for (size_t i = 0; i < effects.size(); ++i) {
     const std::string n = std::to_string(i);
     text += ".call base=1 makedirectory \"" + path("fx" + n) + "\"\nagain" + n + ":\n" +
@@ -1016,7 +1018,7 @@ TEST_F(HeldFrames, TransitionFramesDrawTheSpritesOnceOverPicturesWithoutThem) {
   std::vector<int> during(effects.size()), onWay(effects.size()), farthest(effects.size());
   std::vector<std::string> wrong(effects.size());
   std::vector<unsigned> last;
-  bool ended = false;
+  bool started = false, ended = false;
   RunOptions options;
   options.timeoutSeconds = 120;
   options.whileRunning = [&](pid_t, const std::string& display) {
@@ -1030,7 +1032,14 @@ TEST_F(HeldFrames, TransitionFramesDrawTheSpritesOnceOverPicturesWithoutThem) {
       return i;
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while (!id.empty() && std::chrono::steady_clock::now() < deadline) {
+    // The first picture (the last one's twin) before the first effect.
+    while (!id.empty() && !started && std::chrono::steady_clock::now() < deadline) {
+      const std::vector<unsigned> p = grab.Pixels(kW, kH);
+      started = access(path("ready").c_str(), F_OK) == 0 && check(p).empty() && differFromEnd(p) == 0;
+      if (!started) usleep(10000);
+    }
+    mkdir(path("go").c_str(), 0755);
+    while (started && std::chrono::steady_clock::now() < deadline) {
       if (access(path("end").c_str(), F_OK) == 0) {
         ended = true;
         break;
@@ -1063,6 +1072,7 @@ TEST_F(HeldFrames, TransitionFramesDrawTheSpritesOnceOverPicturesWithoutThem) {
   };
   Result r = Run({Applet("spritesfx", text)}, options);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_TRUE(started) << "the window never showed the box under the sprites";
   ASSERT_TRUE(ended) << "the effects did not end in time";
   for (size_t i = 0; i < effects.size(); ++i) {
     SCOPED_TRACE("effect " + std::to_string(effects[i]));
