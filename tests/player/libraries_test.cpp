@@ -561,7 +561,9 @@ TEST_F(Windows, ASeekWhilePausedKeepsTheVideoPaused) {
 // the sound read after the seek, so the end never came and the next
 // PlayVideo failed with 1501. The clips are short enough to be read whole
 // at once. Each round prints the position and IsVideoPlaying once it
-// reports 0 (or after 3 s).
+// reports 0 (or after 3 s). Last, the clip with sound plays from its start
+// to its end: the file sink, which takes sound at once, records as much
+// sound as the clip has (ffmpeg's reading of it), not sound written ahead.
 TEST_F(Libraries, VideosSoughtIntoTheirLastFrameWhilePausedEndOnResume) {
   const std::string quiet = dir() + "/quiet.avi", sound = dir() + "/sound.avi";
   int status = 0;
@@ -587,13 +589,23 @@ TEST_F(Libraries, VideosSoughtIntoTheirLastFrameWhilePausedEndOnResume) {
   const std::string applet =
       Applet("lastframe", ".line 1\n.table 0 { width = 320, height = 240, color = 0, title = \"lastframe\" }\n"
                           ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(quiet) +
-                              "\n.call openvideo 2 " + Lit(sound) + "\n" + rounds(1) + rounds(2));
+                              "\n.call openvideo 2 " + Lit(sound) + "\n" + rounds(1) + rounds(2) +
+                          ".call base=8 playvideo 2\nloadk 5 #0\nloadk 6 #250\nloadk 7 #1\njump fullnext\nfull:\n"
+                          ".call base=8 wait 1\n.call base=8 isvideoplaying 2 -> p\ngetglobal 8 \"p\"\neq 1 8 #0\n"
+                          "jump fulldone\nfullnext:\nforloop 5 full\nfulldone:\n.call base=8 stopvideo 2\n"
+                          ".call base=8 debugprint \"whole\" $p\n");
   Result r = Run({applet});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   std::string want;
   for (int round = 0; round < 2; ++round)
     for (int p = 1440; p <= 1497; p += 3) want += std::to_string(p) + " 0\n";
-  EXPECT_EQ(r.out, want);
+  EXPECT_EQ(r.out, want + "whole 0\n");
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_FALSE(sink.empty());
+  Tool("ffmpeg -v error -y -i " + vlplayer::Quote(sound) + " -vn " + vlplayer::Quote(dir() + "/track.wav"), &status);
+  ASSERT_EQ(status, 0);
+  const double track = vlplayer::SoxStat(dir() + "/track.wav", "Length (seconds)");
+  EXPECT_NEAR(vlplayer::SoxStat(sink.back(), "Length (seconds)"), track, 0.2) << sink.back();
 }
 
 // Paths without length used to end the player inside the stroker: a
