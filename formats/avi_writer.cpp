@@ -3,6 +3,7 @@
 // indexes of up to 2044 entries placed in the "movi" list), "AVIX"
 // segments once the first RIFF passes 1,000,000,000 bytes, and an "idx1"
 // index of the first segment collected in a temporary file.
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -11,6 +12,7 @@
 #include "formats/pixel_buffer.h"
 #include "graphics/bitmap.h"
 #include "graphics/pixel_format.h"
+#include "runtime/os.h"
 #include "runtime/paths.h"
 #include "runtime/errors.h"
 #include "runtime/replace_file.h"
@@ -349,9 +351,9 @@ int OpenAVIWriter(const char* fileName, int32_t fps, uint32_t flags, int32_t wid
     return ERR_MEM;
   }
   if (!MakeTempFileName(w->tempName, sizeof w->tempName)) {
+    const int error = errno;
     FreeWriter(w);
-    SetErrorArgument("/tmp");
-    return ERR_WRITEFILE;
+    return TempFileNameError(error);
   }
   w->output = new (std::nothrow) vlReplacement;
   if (!w->output) {

@@ -1,6 +1,8 @@
 // Brushes on the clipboard: a picture travels as a PNG file, written from
 // the brush's pixels (mask and alpha channel as PNG alpha) and read back
 // into a new brush.
+#include <cerrno>
+
 #include "formats/png_codec.h"
 #include "graphics/bitmap.h"
 #include "objects/brushes/brush.h"
@@ -17,8 +19,9 @@ int BrushToClipboardPNG(vlVMState* L, vlObjectId id, uint8_t** png, size_t* leng
   if (!argb) return ERR_MEM;
   char file[1024];
   if (!MakeTempFileName(file, sizeof file)) {
+    const int error = errno;
     delete[] argb;
-    return ERR_WRITEFILE;
+    return TempFileNameError(error);
   }
   vlPNGWriteParams params{file, argb, static_cast<uint32_t>(b->width) * 4, static_cast<uint32_t>(b->width),
                           static_cast<uint32_t>(b->height), b->mask || b->alpha, 0};

@@ -7,6 +7,8 @@
 #include "formats/jpeg_codec.h"
 #include "graphics/bitmap.h"
 #include "platform/offscreen_bitmap.h"
+#include "runtime/errors.h"
+#include "runtime/os.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
 
@@ -156,6 +158,13 @@ TEST(AviWriter, FrameRatesAndSampleRates) {
   vlAVIWriter* w = nullptr;
   EXPECT_EQ(OpenAVIWriter(dir.File("r.avi").c_str(), 0, 0, 8, 8, 50, 0, 0, "", nullptr, &w), ERR_WRONGUSAGE);
   EXPECT_EQ(OpenAVIWriter("/nonexistent/r.avi", 5, 0, 8, 8, 50, 0, 0, "", nullptr, &w), ERR_WRITEFILE);
+  EXPECT_EQ(w, nullptr);
+  // The frames wait in a temporary file: a temporary folder that is not
+  // there is named in the error.
+  SetTempDir("/nonexistent-vl-avi");
+  EXPECT_EQ(OpenAVIWriter(dir.File("r.avi").c_str(), 5, 0, 8, 8, 50, 0, 0, "", nullptr, &w), ERR_WRITEFILE);
+  SetTempDir("/tmp");
+  EXPECT_STREQ(GetErrorArgument(), "/nonexistent-vl-avi/vellamora.XXXXXX");
   EXPECT_EQ(w, nullptr);
 }
 
