@@ -33,6 +33,7 @@
 #include "vm/auxlib.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+#include "platform/display_device.h"
 
 vlDisplay* vlDisplayList = nullptr;
 vlMutex* vlDisplayListMutex = nullptr;
@@ -207,8 +208,7 @@ vlDisplay* GetDisplayByNumber(int32_t number) {
 vlDisplay* GetDisplayByWindow(const void* handle) {
   if (!handle) return nullptr;
   for (vlDisplay* d = vlDisplayList; d; d = d->next) {
-    if (d->adapterHandle == handle) return d;
-    if (d->window && d->window->window && reinterpret_cast<const void*>(d->window->window) == handle) return d;
+    if (DisplayDevice(d)->windowHandle(d) == reinterpret_cast<uintptr_t>(handle)) return d;
   }
   return nullptr;
 }
@@ -323,7 +323,7 @@ int CmdCreateDisplay(vlVMState* L) {
     GetRuntimeOption(L, VL_OPT_RENDER_STATE, &preloading, 0u);
     if (!preloading) status = InitialDisplayScaling(L, d);
   }
-  if (!status && !DisplayAdapterActive()) status = AllocDisplayPlatformData(d);
+  if (!status && DisplayDeviceDoes(d, VL_DEVICE_X_SERVER)) status = AllocDisplayPlatformData(d);
   if (!status && !(d->mutex = CreateMutex())) status = ERR_SEMAPHORE;
   if (status) {
     FreeRecord(L, d, 0);

@@ -16,6 +16,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/position.h"
 #include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "platform/x11/x11_window.h"
 #include "runtime/event_queue.h"
 #include "abi/plugin_abi.h"
@@ -57,24 +58,9 @@ void ResetCursor(vlDisplay* d) {
   }
 }
 
-void MoveWindow(vlDisplay* d) {
-  if (vlPluginInfo* a = vlDisplayAdapter) {
-    if (a->SizeMoveDisplay)
-      reinterpret_cast<int (*)(void*, int32_t, int32_t, int32_t, int32_t)>(a->SizeMoveDisplay)(
-          d->adapterHandle, d->x, d->y, d->width, d->height);
-    return;
-  }
-  MoveX11Window(d);
-}
+void MoveWindow(vlDisplay* d) { DisplayDevice(d)->sizeMove(d); }
 
-void SetTitle(vlDisplay* d) {
-  if (vlPluginInfo* a = vlDisplayAdapter) {
-    if (a->SetDisplayTitle)
-      reinterpret_cast<int (*)(void*, const char*)>(a->SetDisplayTitle)(d->adapterHandle, d->titleText);
-    return;
-  }
-  SetX11WindowTitle(d);
-}
+void SetTitle(vlDisplay* d) { DisplayDevice(d)->setTitle(d); }
 
 // Flag bits whose change needs a new window.
 constexpr uint32_t kRebuildBits = 0x2 | 0x4 | 0x20 | 0x2000 | 0x4000 | 0x8000 | 0x10000 | 0x40000 | 0x80000 |
@@ -84,13 +70,7 @@ constexpr uint32_t kRebuildBits = 0x2 | 0x4 | 0x20 | 0x2000 | 0x4000 | 0x8000 | 
 
 void ApplyResizedWindow(vlDisplay* d) {
   if (!d->dragRegionsGiven || !d->sizeRegionsGiven) SetDefaultRegions(d);
-  if (vlPluginInfo* a = vlDisplayAdapter) {
-    if (a->SizeMoveDisplay)
-      reinterpret_cast<int (*)(void*, int32_t, int32_t, int32_t, int32_t)>(a->SizeMoveDisplay)(
-          d->adapterHandle, d->x, d->y, d->width, d->height);
-    return;
-  }
-  MoveResizeX11Window(d);
+  DisplayDevice(d)->moveResize(d);
 }
 
 int ResizeOpenDisplay(vlVMState* L, vlDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height,
@@ -158,7 +138,7 @@ int ResizeOpenDisplay(vlVMState* L, vlDisplay* d, int32_t x, int32_t y, int32_t 
   if (buffered)
     if (int status = gLayerHooks.resizeDoubleBuffer(L, d, noRefresh || !open)) return status;
   if (!noRefresh && open) {
-    if (Shaped(pic) && !vlDisplayAdapter) {
+    if (Shaped(pic) && DisplayDeviceDoes(d, VL_DEVICE_SHAPES)) {
       int activate = d->activateOnOpen;
       ClosePlatformWindow(L, d, nullptr, 1);
       if (int status = OpenPlatformWindow(L, d, activate, 1)) return status;

@@ -14,6 +14,7 @@
 #include "graphics/blit.h"
 #include "graphics/picture_engines.h"
 #include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 
@@ -32,9 +33,7 @@ int SetDisplayBGPicCopies(vlDisplay* d, vlBGPic* pic) {
   }
   BltBitmap(pic->dispBitmap, 0, 0, d->front, 0, 0, pic->dispWidth, pic->dispHeight);
   BltBitmap(pic->dispBitmap, 0, 0, d->back, 0, 0, pic->dispWidth, pic->dispHeight);
-  if (vlDisplayAdapter && d->displayState == VL_DISPSTATE_OPEN && vlDisplayAdapter->ChangeBufferSize)
-    reinterpret_cast<int (*)(void*, int32_t, int32_t)>(vlDisplayAdapter->ChangeBufferSize)(
-        d->adapterHandle, pic->dispWidth, pic->dispHeight);
+  DisplayDevice(d)->bufferSize(d, pic->dispWidth, pic->dispHeight);
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/x11/x11_window.h"
 #include "runtime/tag_list.h"
 #include "vm/error_codes.h"
+#include "platform/display_device.h"
 
 namespace {
 
@@ -40,8 +41,7 @@ uintptr_t DisplayHandleSvc(int32_t number, const void* window) {
   }
   vlDisplay* d = GetDisplayByNumber(number);
   if (!d) return 0;
-  if (d->adapterHandle) return reinterpret_cast<uintptr_t>(d->adapterHandle);
-  return d->window ? static_cast<uintptr_t>(d->window->window) : 0;
+  return DisplayDevice(d)->windowHandle(d);
 }
 // 16: locks a picture or plane for direct access and fills six words:
 // pixels, row bytes, pixel format, bytes per pixel, width, height. Tag 1

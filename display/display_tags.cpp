@@ -19,6 +19,7 @@
 #include "vm/text.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+#include "platform/display_device.h"
 
 namespace {
 
@@ -265,7 +266,7 @@ int ParseDisplayTags(vlVMState* L, int table, vlDisplay* d, int creation, int* s
     int menuType = PushField(L, table, "menu");
     vl::SetStackTop(L, -2);
     if (menuType != VL_TNIL && menuType != -1) {
-      if (DisplayAdapterActive()) return ERR_DISPLAYADAPTERSUPPORT;
+      if (!DisplayDeviceDoes(d, VL_DEVICE_MENUS)) return ERR_DISPLAYADAPTERSUPPORT;
       vlObjectId id{};
       GetTableObjectID(L, table, "menu", &id, nullptr);
       vlMenu* menu = nullptr;

@@ -42,6 +42,7 @@
 #include "vm/call.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+#include "platform/display_device.h"
 
 int32_t vlDisplaySetupDone = 0;
 
@@ -237,7 +238,7 @@ int DrawBackdropPicture(vlVMState* L, const vlBackfillBlock& b, vlBitmap* target
 }
 
 bool NeedsBackdrop(const vlDisplay* d) {
-  return d->screen.backfill.type != 0 && !DisplayAdapterActive() && !d->screen.desktop &&
+  return d->screen.backfill.type != 0 && DisplayDeviceDoes(d, VL_DEVICE_SCREEN_MODES) && !d->screen.desktop &&
          !(d->styleFlags & VL_DISPSTYLE_NOBACKDROP) && !d->isBackdrop;
 }
 
@@ -327,39 +328,26 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
   d->displayMode = d->fullScreen ? 2 : 0;
   d->contentOffsetX = d->borderLeft;
   d->contentOffsetY = d->borderTop;
-  if (vlPluginInfo* a = vlDisplayAdapter) {
-    vlTagItem tags[] = {{1, static_cast<uintptr_t>(pic ? pic->width : d->width)},
-                        {2, static_cast<uintptr_t>(pic ? pic->height : d->height)},
-                        {3, 0},
-                        {4, 0},
-                        {5, reinterpret_cast<uintptr_t>(L)},
-                        {6, static_cast<uintptr_t>(d->monitorIndex)},
-                        {d->fullScreen ? 7u : 0u, static_cast<uintptr_t>(d->screen.screenWidth)},
-                        {8, static_cast<uintptr_t>(d->screen.screenHeight)},
-                        {9, static_cast<uintptr_t>(d->screen.screenDepth)},
-                        {0, 0}};
-    uint32_t caps[2] = {0, 0};
-    tags[2].value = reinterpret_cast<uintptr_t>(&caps[0]);
-    tags[3].value = reinterpret_cast<uintptr_t>(&caps[1]);
-    void* handle = a->OpenDisplay ? reinterpret_cast<void* (*)(const char*, int32_t, int32_t, int32_t, int32_t,
-                                                               uint32_t, const vlTagItem*)>(a->OpenDisplay)(
-                                        d->titleText, d->x, d->y, d->width, d->height, PackDisplayFlags(d), tags)
-                                  : nullptr;
-    if (!handle) return ERR_WINDOW;
-    d->adapterHandle = handle;
-    if (caps[0]) d->styleFlags |= VL_DISPSTYLE_ADAPTERCAP1;
-    if (caps[1]) d->styleFlags |= VL_DISPSTYLE_ADAPTERCAP2;
-  } else {
-    vlBitmap* maskPlane = d->shapeMask ? d->shapeMask : (pic ? pic->dispMask : nullptr);
-    vlBitmap* alphaPlane = d->shapeAlpha ? d->shapeAlpha : (pic ? pic->dispAlpha : nullptr);
-    // The window's shape is read through the plane's lock.
-    vlLockedPixels shape(alphaPlane ? alphaPlane : maskPlane, VL_LOCK_READ);
-    const uint8_t* mask = !alphaPlane && shape.ok() ? shape.access.pixels : nullptr;
-    const uint8_t* alpha = alphaPlane && shape.ok() ? shape.access.pixels : nullptr;
-    int status = OpenX11Window(d, activate, mask, alpha);
-    if (status) return status;
-    d->windowHasAlpha = alpha != nullptr;
-  }
+  vlWindowRequest request{};
+  request.state = L;
+  request.pictureWidth = pic ? pic->width : d->width;
+  request.pictureHeight = pic ? pic->height : d->height;
+  request.flags = PackDisplayFlags(d);
+  request.activate = activate;
+  request.screenWidth = d->screen.screenWidth;
+  request.screenHeight = d->screen.screenHeight;
+  request.screenDepth = d->screen.screenDepth;
+  // The window's shape is read through the plane's lock.
+  const bool shaped = DisplayDeviceDoes(d, VL_DEVICE_SHAPES);
+  vlBitmap* maskPlane = !shaped ? nullptr : d->shapeMask ? d->shapeMask : (pic ? pic->dispMask : nullptr);
+  vlBitmap* alphaPlane = !shaped ? nullptr : d->shapeAlpha ? d->shapeAlpha : (pic ? pic->dispAlpha : nullptr);
+  vlLockedPixels shape(alphaPlane ? alphaPlane : maskPlane, VL_LOCK_READ);
+  request.mask = !alphaPlane && shape.ok() ? shape.access.pixels : nullptr;
+  request.alpha = alphaPlane && shape.ok() ? shape.access.pixels : nullptr;
+  if (int status = DisplayDevice(d)->openWindow(d, &request)) return status;
+  d->windowHasAlpha = request.alpha != nullptr;
+  if (request.marks[0]) d->styleFlags |= VL_DISPSTYLE_ADAPTERCAP1;
+  if (request.marks[1]) d->styleFlags |= VL_DISPSTYLE_ADAPTERCAP2;
   d->bordersKnown = 1;
   int restored = 0;
   if (full) {
@@ -389,14 +377,8 @@ int ClosePlatformWindow(vlVMState* L, vlDisplay* d, vlDisplay*, uint32_t mode) {
   } else {
     gLayerHooks.displayBrushes(L, d, VL_DISPBRUSHES_FREE);
   }
-  if (vlPluginInfo* a = vlDisplayAdapter) {
-    if (a->CloseDisplay && d->adapterHandle) {
-      int status = reinterpret_cast<int (*)(void*)>(a->CloseDisplay)(d->adapterHandle);
-      if (status) return status;
-    }
-    d->adapterHandle = nullptr;
-  } else {
-    CloseX11Window(d);
+  if (int status = DisplayDevice(d)->closeWindow(d)) return status;
+  if (DisplayDeviceDoes(d, VL_DEVICE_SCREEN_MODES)) {
     if (d->fullScreen && !d->isBackdrop && !(mode & VL_CLOSEWIN_KEEPSCREENMODE)) {
       FreeBackdrop(L, d);
       int32_t saved = d->monitorIndex;
@@ -425,9 +407,9 @@ int RebuildBGPicsOnce(vlVMState* L, uint32_t) { return RebuildBGPicBitmaps(L); }
 int FinishDisplaySetup(vlVMState* L, uint32_t startupFlags, vlDisplay* d) {
   if (vlDisplaySetupDone) return 0;
   vlDisplaySetupDone = 1;
-  if (!DisplayAdapterActive() && d) {
+  if (DisplayDeviceDoes(d, VL_DEVICE_X_SERVER) && d) {
     if (int status = AttachDisplayToX11Screen(d)) return status;
-  } else if (!DisplayAdapterActive()) {
+  } else if (DisplayDeviceDoes(d, VL_DEVICE_X_SERVER)) {
     vlX11Connection* c = nullptr;
     if (int status = OpenX11Screen(nullptr, &c)) return status;
     SetGlobalPixelFormat(c->pixelFormat);
@@ -496,7 +478,7 @@ int OpenDisplayWindow(vlVMState* L, vlDisplay* d, uint32_t mode) {
       if (status) return status;
     }
   } else {
-    if (DisplayAdapterActive()) return ERR_DISPLAYADAPTERSUPPORT;
+    if (!DisplayDeviceDoes(d, VL_DEVICE_SCREEN_MODES)) return ERR_DISPLAYADAPTERSUPPORT;
     if (HasScaleMode(d)) return ERR_DDAUTOSCALE;
     s.mode = VL_DISPMODE_WINDOWED;
     d->styleFlags = 0x42d;
@@ -531,7 +513,7 @@ int OpenDisplayWindow(vlVMState* L, vlDisplay* d, uint32_t mode) {
       }
     }
   }
-  if (!DisplayAdapterActive() && !s.desktop && !(d->styleFlags & VL_DISPSTYLE_NOBACKDROP) && !s.backfill.type &&
+  if (DisplayDeviceDoes(d, VL_DEVICE_SCREEN_MODES) && !s.desktop && !(d->styleFlags & VL_DISPSTYLE_NOBACKDROP) && !s.backfill.type &&
       (full || (d->styleFlags & VL_DISPSTYLE_FAKEFULLSCREEN))) {
     s.backfill.type = 1;
     s.backfill.color = 0;
@@ -543,7 +525,7 @@ int OpenDisplayWindow(vlVMState* L, vlDisplay* d, uint32_t mode) {
     if (s.screenWidth == mw && s.screenHeight == mh && !(mode & VL_OPENWIN_MONITORCHANGED)) return 0;
   }
   if (full && (mode & VL_OPENWIN_MONITORFROMWINDOW) && !d->fullScreen) d->monitorIndex = MonitorOfWindow(d);
-  if (full && !DisplayAdapterActive()) {
+  if (full && DisplayDeviceDoes(d, VL_DEVICE_SCREEN_MODES)) {
     for (vlDisplay* o = vlDisplayList; o; o = o->next)
       if (o != d && !o->isBackdrop && o->fullScreen && o->monitorIndex == d->monitorIndex &&
           o->displayState != VL_DISPSTATE_CLOSED) {
@@ -561,10 +543,10 @@ int OpenDisplayWindow(vlVMState* L, vlDisplay* d, uint32_t mode) {
   }
   bool switched = false;
   if (!full) {
-    if (reopen && !DisplayAdapterActive() && wasFull) RestoreScreenMode(d);
+    if (reopen && DisplayDeviceDoes(d, VL_DEVICE_SCREEN_MODES) && wasFull) RestoreScreenMode(d);
     d->fullScreen = 0;
   } else {
-    if (!DisplayAdapterActive()) {
+    if (DisplayDeviceDoes(d, VL_DEVICE_SCREEN_MODES)) {
       // A new mode can move the origins of the monitors after this one:
       // full-screen windows there keep their place on their monitor.
       std::vector<vlDisplay*> shifted;

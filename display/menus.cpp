@@ -16,6 +16,7 @@
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+#include "platform/display_device.h"
 
 vlMenu* vlMenuList = nullptr;
 
@@ -103,7 +104,7 @@ int ReadMenuItems(vlVMState* L, int level, vlMenuItem** out) {
 // The checks every item command makes, in their order; the item found.
 int FindItemFor(vlVMState* L, vlMenuItem** out) {
   CheckArgs(L, 2, 2, 0, 0);
-  if (DisplayAdapterActive()) return ERR_DISPLAYADAPTERSUPPORT;
+  if (!DisplayDeviceDoes(nullptr, VL_DEVICE_MENUS)) return ERR_DISPLAYADAPTERSUPPORT;
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
   if (!id.handle && id.number == 0) return ERR_NOCONTEXTMENU;

@@ -12,6 +12,7 @@
 #include "platform/pixel_layout.h"
 #include "platform/window_record.h"
 #include "vm/error_codes.h"
+#include "platform/display_device.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d
     height = y1 - y0;
     flags |= 0x100;
   }
-  if (AdapterTakesPictures()) {
+  if (!DisplayDeviceDoes(d, VL_DEVICE_TAKES_PIXELS)) {
     BlitPictureToAdapter(source, sx, sy, d, x, y, width, height, flags);
   } else if (DisplayTakesPixels(d)) {
     vlLockedPixels locked(source, VL_LOCK_READ);

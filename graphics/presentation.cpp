@@ -59,6 +59,7 @@
 #include "platform/display_adapter.h"
 #include "platform/offscreen_bitmap.h"
 #include "runtime/blocking.h"
+#include "platform/display_device.h"
 
 namespace {
 vlOffscreenBitmap* Platform(const vlBitmap* b) { return static_cast<vlOffscreenBitmap*>(b->handle); }
@@ -200,7 +201,7 @@ bool HoldRedraw(vlBitmap* back, void* owner, void* context, const vlHeldRedrawer
     SettleHeldPresentation();
   if (boxCount > kMaxHeld) return false;
   const bool first = !gHeld.back;
-  if (first && AdapterTakesPictures()) return false;
+  if (first && !DisplayDeviceDoes(nullptr, VL_DEVICE_HOLDS_PUTS)) return false;
   try {
     gHeld.boxes.insert(gHeld.boxes.end(), boxes, boxes + boxCount);
     for (int i = 0; i < moverCount; i++)

@@ -234,7 +234,6 @@ bool DisplayBlitsScaled(const vlPlatformWindow* d) {
          !(a && (a->displayFlags & kFlagScalesItself));
 }
 
-bool AdapterTakesPictures() { return Adapter() != nullptr; }
 
 bool DisplayTakesPixels(const vlPlatformWindow* d) { return !Adapter() && WindowTakesPictures(d); }
 

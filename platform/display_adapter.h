@@ -80,9 +80,6 @@ void MoveMousePointer(vlPlatformWindow* display, int32_t x, int32_t y);
 // Whether what is blitted must first be scaled to the display's scale (an
 // adapter that scales by itself takes it unscaled).
 bool DisplayBlitsScaled(const vlPlatformWindow* display);
-// Whether pictures go to the display adapter (which takes the picture
-// itself) rather than to the window code (which takes its pixels).
-bool AdapterTakesPictures();
 // Whether the window code takes pixels for the display now (no adapter; the
 // window open, drawable, not being moved or resized): without it nothing
 // needs locking.

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "platform/hooks.h"
 #include "runtime/os.h"
 #include "platform/timers.h"
@@ -35,22 +35,6 @@ static_assert(std::atomic<int>::is_always_lock_free);
 int NoInput(vlVMState*, int* error) {
   *error = 0;
   return QuitRequested();
-}
-
-int X11Wait(vlVMState* state, int argument, int* result) {
-  int r = WaitX11Event(state, argument);
-  if (result) *result = r;
-  return 0;
-}
-
-
-// A display adapter's event entries replace the X11 input; one called
-// through the frame hook gets nothing on this platform.
-using AdapterEventsFn = int (*)(vlVMState*, uint32_t, uintptr_t);
-using AdapterWaitFn = int (*)(vlVMState*, uint32_t, uintptr_t*, uintptr_t);
-vlPluginInfo* InputAdapter() {
-  vlPluginInfo* a = vlDisplayAdapter;
-  return a && a->callKind != 2 ? a : nullptr;
 }
 
 }  // namespace
@@ -85,16 +69,7 @@ int PumpEvents(vlVMState* state, int context, uintptr_t, int* error) {
     }
   }
   if (gPlatformHooks.pollAudio) gPlatformHooks.pollAudio();
-  int stop;
-  if (vlDisplayAdapter) {
-    vlPluginInfo* a = InputAdapter();
-    *error = a && a->HandleEvents ? reinterpret_cast<AdapterEventsFn>(a->HandleEvents)(
-                                        state, static_cast<uint32_t>(context), 0)
-                                  : 0;
-    stop = 0;
-  } else {
-    stop = gInputBackend.handleInput(state, error);
-  }
+  const int stop = DefaultDisplayDevice()->handleInput(state, context, error);
   if (*error == ERR_USERABORT) {
     RequestQuit();
     *error = 0;
@@ -105,17 +80,7 @@ int PumpEvents(vlVMState* state, int context, uintptr_t, int* error) {
 }
 
 int WaitForEvents(vlVMState* state, int context, int argument, int* result) {
-  if (vlDisplayAdapter) {
-    vlPluginInfo* a = InputAdapter();
-    uintptr_t scratch = 0;
-    return a && a->WaitEvents ? reinterpret_cast<AdapterWaitFn>(a->WaitEvents)(state, static_cast<uint32_t>(context),
-                                                                               &scratch, 0)
-                              : 0;
-  }
-  int value = 0;
-  int r = X11Wait(state, argument, &value);
-  if (result) *result = value;
-  return r;
+  return DefaultDisplayDevice()->waitInput(state, context, argument, result);
 }
 
 void ScriptLineHook(vlVMState* state, vlDebugInfo*, int* error, vlCallInfo*) {

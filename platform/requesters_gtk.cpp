@@ -26,6 +26,7 @@
 #include "platform/x11/x11_window.h"
 #include "runtime/run_state.h"
 #include "vm/error_codes.h"
+#include "platform/display_device.h"
 
 vlGtkRequest gGtkRequest;
 
@@ -105,7 +106,7 @@ void WaitForRequester(vlVMState* state, int code) {
   gGtkRequest.transientWindow = 0;
   bool regrab = false;
   vlObjectId grabber{};
-  if (!vlDisplayAdapter) {
+  if (DisplayDeviceDoes(nullptr, VL_DEVICE_X_SERVER)) {
     if (vlPlatformWindow* d = ActiveDisplay()) gGtkRequest.transientWindow = d->window->window;
     if (vlPlatformWindow* d = GrabbingDisplay()) {
       XUngrabPointer(d->window->display, CurrentTime);

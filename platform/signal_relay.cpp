@@ -11,6 +11,7 @@
 #include "runtime/threads.h"
 #include "platform/wake_pipe.h"
 #include "vm/error_codes.h"
+#include "platform/display_device.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ void* SignalRelayThread(void*) {
 }  // namespace
 
 int StartSignalRelay() {
-  if (!DisplayAdapterActive() || gRelayThread) return 0;
+  if (DisplayDeviceDoes(nullptr, VL_DEVICE_OWN_INPUT) || gRelayThread) return 0;
   if (!CreateWakePipe(nullptr, nullptr)) return ERR_THREAD;
   gRelayThread = SpawnThread(SignalRelayThread, nullptr, 100);
   return gRelayThread ? 0 : ERR_THREAD;

@@ -134,6 +134,7 @@ struct vlPlatformWindow {
   // Links.
   void* adapterHandle;  // the display adapter's handle, null when none
   vlX11Window* window;  // the platform window record
+  mutable const struct vlDisplayDevice* device;  // chosen once: DisplayDevice()
 };
 
 // A display and its window record share one address (the record is the

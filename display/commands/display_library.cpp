@@ -25,6 +25,7 @@
 #include "graphics/picture_engines.h"
 #include "graphics/x11_bitmap_glue.h"
 #include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "platform/hooks.h"
 #include "runtime/threads.h"
 #include "platform/wake_pipe.h"
@@ -161,23 +162,11 @@ int CmdMoveDisplay(vlVMState* L) {
   d->y = ResolvePosY(d->y, d->height + d->frameHeight, mh, 0) + my;
   d->monitorRelativeX = d->monitorRelativeY = 0;
   d->savedValid = 0;
-  if (d->displayState != VL_DISPSTATE_CLOSED) {
-    if (vlDisplayAdapter && vlDisplayAdapter->SizeMoveDisplay)
-      reinterpret_cast<int (*)(void*, int32_t, int32_t, int32_t, int32_t)>(vlDisplayAdapter->SizeMoveDisplay)(
-          d->adapterHandle, d->x, d->y, d->width, d->height);
-    else if (!vlDisplayAdapter)
-      MoveX11Window(d);
-  }
+  if (d->displayState != VL_DISPSTATE_CLOSED) DisplayDevice(d)->sizeMove(d);
   return 0;
 }
 
-int ShowHide(vlDisplay* d, int hide) {
-  if (vlPluginInfo* a = vlDisplayAdapter) {
-    if (a->ShowHideDisplay) reinterpret_cast<int (*)(void*, int)>(a->ShowHideDisplay)(d->adapterHandle, !hide);
-    return 0;
-  }
-  return ShowHideX11Window(d, hide);
-}
+int ShowHide(vlDisplay* d, int hide) { return DisplayDevice(d)->showHide(d, hide); }
 
 int CmdShowDisplay(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
@@ -213,13 +202,7 @@ int CmdSetTitle(vlVMState* L) {
   if (n > kDisplayTitleMax) return ERR_WRONGUSAGE;
   std::memcpy(d->titleText, text, n);
   d->titleText[n] = 0;
-  if (d->displayState != VL_DISPSTATE_CLOSED) {
-    if (vlDisplayAdapter && vlDisplayAdapter->SetDisplayTitle)
-      reinterpret_cast<int (*)(void*, const char*)>(vlDisplayAdapter->SetDisplayTitle)(d->adapterHandle,
-                                                                                          d->titleText);
-    else if (!vlDisplayAdapter)
-      SetX11WindowTitle(d);
-  }
+  if (d->displayState != VL_DISPSTATE_CLOSED) DisplayDevice(d)->setTitle(d);
   return 0;
 }
 
@@ -370,17 +353,11 @@ void OutputReference(vlOutputRef* out) {
   }
 }
 
-int RunMainChunkThroughAdapter(vlVMState* L) {
-  if (vlPluginInfo* a = vlDisplayAdapter; a && a->AdapterMainLoop && a->callKind != 2) {
-    auto callback = +[](vlVMState* state) { return vl::CallProtected(state, 0, 0, 0); };
-    return reinterpret_cast<int (*)(vlVMState*, int (*)(vlVMState*))>(a->AdapterMainLoop)(L, callback);
-  }
-  return vl::CallProtected(L, 0, 0, 0);
-}
-
 }  // namespace
 
-int RunMainChunk(vlVMState* L) { return RunMainChunkThroughAdapter(L); }
+int RunMainChunk(vlVMState* L) {
+  return DefaultDisplayDevice()->runMain(L, [](vlVMState* state) { return vl::CallProtected(state, 0, 0, 0); });
+}
 
 void InstallDisplayHooks() {
   gX11Hooks.firstDisplay = FirstDisplayForX11;
@@ -407,7 +384,7 @@ int OpenDisplayLib(vlVMState* L) {
 }
 
 int OpenInitialDisplays(vlVMState* L, uint32_t startupFlags) {
-  if (!DisplayAdapterActive()) {
+  if (DisplayDeviceDoes(nullptr, VL_DEVICE_X_SERVER)) {
     vlX11Connection* c = nullptr;
     // Without an X server no display can open: say so and end with an
     // error rather than as a quiet user abort that exits with success.

@@ -29,6 +29,7 @@
 #include "vm/call.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+#include "platform/display_device.h"
 
 int gMusicCallbackDepth = 0;
 
@@ -438,7 +439,7 @@ int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int mode
       FreeQueued(state, e);
       continue;
     }
-    if (e.type == VL_XEV_MODE_SWITCH && DisplayAdapterActive()) {
+    if (e.type == VL_XEV_MODE_SWITCH && !DisplayDeviceDoes(nullptr, VL_DEVICE_SCREEN_MODES)) {
       // The adapter's windows switch here; the X code switched already.
       int status = SwitchDisplayMode(state, e.display, e.display->fullScreen ? 0 : 1);
       if (status) {

@@ -23,6 +23,7 @@
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+#include "platform/display_device.h"
 
 namespace {
 
@@ -96,8 +97,7 @@ int CmdMixRGB(vlVMState* L) {
 
 int CurrentScreenFormat() {
   vlDisplay* d = CurrentDisplay();
-  if (!d || !d->window || !d->window->connection) return -1;
-  return d->window->connection->pixelFormat;
+  return d ? DisplayDevice(d)->screenFormat(d) : -1;
 }
 
 int CmdGetRealColor(vlVMState* L) {
@@ -262,7 +262,7 @@ void WaitDisplayRefresh(vlVMState* L, vlDisplay* display, int32_t value) {
   for (vlDisplayClient* c = display->clients; c; c = c->next)
     if (!c->refresh) unrefreshed = true;
   NotifyObservers(display, 5, nullptr, true);
-  if (unrefreshed && !DisplayAdapterActive() && display->openState != 1) WaitNextFrameTick(L, display, 1);
+  if (unrefreshed && DisplayDeviceDoes(display, VL_DEVICE_FRAME_WAIT) && display->openState != 1) WaitNextFrameTick(L, display, 1);
 }
 
 const vlCommand kGraphicsColorCommands[] = {

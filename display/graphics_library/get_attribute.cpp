@@ -13,6 +13,7 @@
 #include "display/monitors.h"
 #include "graphics/bitmap.h"
 #include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "display/events/event_dispatch.h"
 #include "platform/intervals.h"
 #include "platform/x11/x11_window.h"
@@ -137,7 +138,7 @@ int DisplayAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
       return Num(L, OutputState(d)) + 2;
     case VL_ATTRDOUBLEBUFFER: return Num(L, d->doubleBuffer != 0);
     case VL_ATTRHOSTDEPTH: {
-      int format = d->window && d->window->connection ? d->window->connection->pixelFormat : -1;
+      const int format = DisplayDevice(d)->screenFormat(d);
       return Num(L, format < 0 ? 24 : format <= 3 ? 15 : format <= 7 ? 16 : format <= 9 ? 24 : 32);
     }
     case VL_ATTRMASKMODE: return Num(L, gGraphicsState.maskMode);
@@ -150,7 +151,7 @@ int DisplayAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
     case VL_ATTRYDPI: return Num(L, 96);
     case VL_ATTRMONITOR: return Num(L, d->monitorIndex + 1);
     case VL_ATTRADAPTER:
-      return Str(L, vlDisplayAdapter && vlDisplayAdapter->name ? vlDisplayAdapter->name : "inbuilt");
+      return Str(L, DisplayDevice(d)->name);
     case VL_ATTRMENU:
       return d->menu ? Id(L, {reinterpret_cast<vlObjectNode*>(d->menu)->idNumber,
                               reinterpret_cast<vlObjectNode*>(d->menu)->idHandle})

@@ -18,6 +18,7 @@
 #include "graphics/presentation.h"
 #include "platform/display_adapter.h"
 #include "runtime/runtime_options.h"
+#include "platform/display_device.h"
 
 int32_t vlSelectMode = 0;
 int32_t vlSelectAlphaMode = 0;
@@ -146,7 +147,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
     if (dst) {
       // The same bytes on both sides: no made source, no adapter (which
       // keeps its own path) and no conversion between pixel formats.
-      const bool plain = !made && !DisplayAdapterActive() && !src->driverOwned && dst &&
+      const bool plain = !made && DisplayDeviceDoes(d, VL_DEVICE_HOLDS_PUTS) && !src->driverOwned && dst &&
                          QueryBitmap(src, 21) == QueryBitmap(dst, 21);
       // The back buffer takes the source's pixels: the window takes them
       // from the source, which nothing draws into meanwhile, so the next

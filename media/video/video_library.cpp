@@ -31,6 +31,7 @@
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+#include "platform/display_device.h"
 
 vlVideoLibrary gVideo{};
 
@@ -82,7 +83,7 @@ void MarkEnded(vlVideoPlayer* player) {
 
 bool DisplayScales(const vlDisplay* d) {
   return d && d->scaleWidth > 0 && d->scaleHeight > 0 &&
-         (d->layerScale || (d->autoScale && !DisplayAdapterActive()));
+         (d->layerScale || (d->autoScale && DisplayDeviceDoes(d, VL_DEVICE_SCALES_VIDEO)));
 }
 
 // What the hooks held before the library installed its own.
@@ -225,7 +226,7 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
     v->frameBitmap = nullptr;
   }
   // The display adapter knew the video's area as an on-screen sprite.
-  if (DisplayAdapterActive() && RemoveSpriteNodeByOwner(v)) {
+  if (!DisplayDeviceDoes(d, VL_DEVICE_VIDEO_OVERLAY) && RemoveSpriteNodeByOwner(v)) {
     v->spriteNode = nullptr;
     SetVideoPlayerSpriteNode(v->player, nullptr);
   }
@@ -248,7 +249,7 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
   if (vlVideoRecordingMode) return kErrRecording;
   if (v->loader == kNativeLoader) {
     if (useLayer || layer) return kErrVideoLayers;
-    if (DisplayAdapterActive()) return ERR_DISPLAYADAPTERSUPPORT;
+    if (!DisplayDeviceDoes(d, VL_DEVICE_VIDEO_OVERLAY)) return ERR_DISPLAYADAPTERSUPPORT;
   }
   if (v->state.load() == VL_VIDEO_ENDED) StopVideoPlayback(state, v, !v->onLayer, 0);
   if (useLayer || layer) return StartVideoOnLayer(state, v, tagIndex, x, y, channel, layer);
@@ -260,7 +261,7 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
   ScaleVideoRect(v, d);
   // With a display adapter the video's area is an on-screen sprite of the
   // current BGPic, which the player is told about.
-  if (DisplayAdapterActive() && d->bgpic) {
+  if (!DisplayDeviceDoes(d, VL_DEVICE_VIDEO_OVERLAY) && d->bgpic) {
     vlSpriteNode* node = nullptr;
     if (AddSpriteNode(d->bgpic, v->scaledX, v->scaledY, v->scaledWidth, v->scaledHeight, 0, nullptr, v, nullptr,
                       nullptr, &node))

@@ -25,6 +25,7 @@
 #include "runtime/errors.h"
 #include "runtime/stream.h"
 #include "vm/error_codes.h"
+#include "platform/display_device.h"
 
 namespace {
 
@@ -278,7 +279,7 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
     // An adapter that scales the display itself takes the frame in the
     // BGPic's coordinates.
     int32_t limitW = d->width, limitH = d->height;
-    if (DisplayAdapterActive() && d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && d->bgpic) {
+    if (!DisplayDeviceDoes(d, VL_DEVICE_SCALES_VIDEO) && d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && d->bgpic) {
       limitW = d->bgpic->width;
       limitH = d->bgpic->height;
     }

@@ -21,6 +21,7 @@
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
 #include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "abi/plugin_abi.h"
 #include "runtime/error_vm.h"
 #include "vm/argreaders.h"
@@ -110,17 +111,6 @@ void RememberChanged(vlDisplay* d, const int32_t* rects, int32_t count, bool all
   d->dbLastCount = 1;
 }
 
-using AdapterBufferFn = int (*)(void* handle, uint32_t zero);
-using AdapterFlipFn = int (*)(void* handle, const int32_t* block);
-
-// The adapter's begin or end slot with the display's handle; an adapter
-// called through the frame hook gets nothing on this platform.
-int CallAdapterBuffer(vlPluginEntry entry, vlDisplay* d) {
-  vlPluginInfo* a = vlDisplayAdapter;
-  if (!a || a->callKind == 2 || !entry) return 0;
-  return reinterpret_cast<AdapterBufferFn>(entry)(d->adapterHandle, 0);
-}
-
 int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
   if (int status = CheckSelectionState()) return status;
@@ -179,12 +169,7 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
 
 int Flip(vlDisplay* d, int sync) {
   if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
-  if (d->hardwareDoubleBuffer) {
-    vlPluginInfo* a = vlDisplayAdapter;
-    if (!a || a->callKind == 2 || !a->Flip) return 0;
-    const int32_t block[3] = {1, sync, 0};
-    return reinterpret_cast<AdapterFlipFn>(a->Flip)(d->adapterHandle, block);
-  }
+  if (d->hardwareDoubleBuffer) return DisplayDevice(d)->flip(d, sync);
   vlBGPic* db = d->dbBGPic;
   if (Scaled(d)) {
     // The picture is what the scaled window shows.
@@ -260,11 +245,11 @@ int Flip(vlDisplay* d, int sync) {
 }  // namespace
 
 int BeginAdapterDoubleBuffer(vlDisplay* d) {
-  return CallAdapterBuffer(vlDisplayAdapter ? vlDisplayAdapter->BeginDoubleBuffer : nullptr, d);
+  return DisplayDevice(d)->beginBuffer(d);
 }
 
 int EndAdapterDoubleBuffer(vlDisplay* d) {
-  return CallAdapterBuffer(vlDisplayAdapter ? vlDisplayAdapter->EndDoubleBuffer : nullptr, d);
+  return DisplayDevice(d)->endBuffer(d);
 }
 
 int AllocDisplayBackBuffer(vlDisplay* d, int32_t width, int32_t height, int noCopy) {

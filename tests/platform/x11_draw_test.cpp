@@ -19,6 +19,7 @@
 #include "platform/x11/x11_draw.h"
 #include "abi/plugin_abi.h"
 #include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "platform/x11/x11_ext.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_shm.h"
@@ -300,6 +301,32 @@ TEST(X11DrawCaps, AdapterCapsNeedTheAdapterBitmapByte) {
   EXPECT_EQ(QueryAdapterCaps(0xFC), 0x0Cu);
   vlDisplayAdapter = nullptr;
   ResetX11Hooks();
+}
+
+// A display's device is chosen once: a display asked before an adapter is
+// installed keeps the X11 windows, one asked after gets the adapter's
+// entries, named after it, and neither the screen modes nor the menus.
+TEST(DisplayDevices, EachDisplayKeepsTheDeviceItWasGiven) {
+  vlDisplay before{}, after{};
+  const vlDisplayDevice* x11 = DisplayDevice(&before);
+  EXPECT_STREQ(x11->name, "inbuilt");
+  EXPECT_TRUE(DisplayDeviceDoes(&before, VL_DEVICE_SCREEN_MODES | VL_DEVICE_MENUS));
+  vlPluginInfo adapter{};
+  adapter.name = "probe adapter";
+  vlDisplayAdapter = &adapter;
+  EXPECT_EQ(DisplayDevice(&before), x11);
+  const vlDisplayDevice* own = DisplayDevice(&after);
+  EXPECT_NE(own, x11);
+  EXPECT_STREQ(own->name, "probe adapter");
+  EXPECT_FALSE(DisplayDeviceDoes(&after, VL_DEVICE_SCREEN_MODES));
+  EXPECT_FALSE(DisplayDeviceDoes(&after, VL_DEVICE_MENUS));
+  EXPECT_FALSE(DisplayDeviceDoes(nullptr, VL_DEVICE_OWN_INPUT)) << "new displays and input go to the adapter";
+  // Its entries, none filled: nothing is called and nothing fails.
+  EXPECT_EQ(own->showHide(&after, 1), 0);
+  EXPECT_EQ(own->flip(&after, 0), 0);
+  vlDisplayAdapter = nullptr;
+  EXPECT_EQ(DisplayDevice(&after), own);
+  EXPECT_EQ(DisplayDevice(nullptr), x11);
 }
 
 // Rectangles copied one after another into the staging ring, lap after

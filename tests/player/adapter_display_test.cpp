@@ -202,8 +202,11 @@ TEST_F(AdapterDisplay, DrawingAndPointerCommandsReachTheAdapterEntries) {
 .call debugprint $x
 .call mousey -> y
 .call debugprint $y
+.call getattribute 21 1 87 -> device
+.call debugprint $device
 )"));
-  printed_ = "33\n44\n";
+  // The display's device names itself: the built-in one, or the adapter.
+  printed_ = "33\n44\ninbuilt\n";
   const std::string white("\xFF\xFF\xFF", 3);
   const std::string plain = Shoot(applet, nullptr, 71, 53, white);
   ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
@@ -222,6 +225,7 @@ TEST_F(AdapterDisplay, DrawingAndPointerCommandsReachTheAdapterEntries) {
   EXPECT_EQ(at(60, 45), white);
   EXPECT_EQ(at(65, 49), black);
   adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  printed_ = "33\n44\nX test adapter\n";
   for (const char* owns : {"0", "1"}) {
     SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
     std::remove(Log(owns).c_str());

@@ -228,6 +228,9 @@ TEST_F(Blit, AdapterWrappersAndObservers) {
   adapter.FreeMonitorInfo = reinterpret_cast<vlPluginEntry>(AdapterFree);
   adapter.BltBitMap = reinterpret_cast<vlPluginEntry>(AdapterBlit);
   vlDisplayAdapter = &adapter;
+  // The display is shown as one made once the adapter is in: its device
+  // is chosen again.
+  d->device = nullptr;
   vlModeEntry* modes = nullptr;
   int32_t count = 0;
   ASSERT_EQ(GetDisplayModeList(d, &modes, &count), 0);
@@ -243,6 +246,7 @@ TEST_F(Blit, AdapterWrappersAndObservers) {
   EXPECT_EQ(gBlits, 8);
   EXPECT_EQ(WindowPixel(d, 52, 52), 0x808080u);
   vlDisplayAdapter = nullptr;
+  d->device = nullptr;
   DeleteBitmap(red);
 }
 

@@ -1,0 +1,74 @@
+// The device a display shows through: the built-in X11 windows or the
+// installed display adapter. It is chosen once per display, when the
+// display is first asked for it, and every window, input, wait and
+// double-buffer route of the display goes through its table; the
+// commands and engines ask the table, never which device it is.
+#pragma once
+#include <cstdint>
+
+struct vlPlatformWindow;
+struct vlVMState;
+
+// What the built-in X11 device does and an adapter leaves to itself.
+enum : uint32_t {
+  VL_DEVICE_SCREEN_MODES = 1,   // switches screen modes, backdrops and desktop windows
+  VL_DEVICE_MENUS = 2,          // window menus
+  VL_DEVICE_SHAPES = 4,         // shaped windows
+  VL_DEVICE_HOLDS_PUTS = 8,     // batches what reaches the windows (a held redraw may wait)
+  VL_DEVICE_SCALES_VIDEO = 16,  // a video on an auto-scaled display is scaled by the player
+  VL_DEVICE_OWN_INPUT = 32,     // takes input, waits and wakes itself (no signal relay)
+  VL_DEVICE_X_SERVER = 64,      // needs an X server connection before displays open
+  VL_DEVICE_VIDEO_OVERLAY = 128,  // native videos in overlays; else a video's area is a sprite it is told of
+  VL_DEVICE_FRAME_WAIT = 256,   // the player paces frames of displays that are not open
+  VL_DEVICE_TAKES_PIXELS = 512,  // its windows take pixel records (an adapter takes the pictures)
+};
+
+// What opening a display's window takes from the display.
+struct vlWindowRequest {
+  vlVMState* state;
+  int32_t pictureWidth, pictureHeight;  // the BGPic's
+  uint32_t flags;                       // the display's packed flags
+  int activate;
+  int32_t screenWidth, screenHeight, screenDepth;  // a full-screen display's mode
+  const uint8_t* mask;                  // the window's shape, when the device makes shapes
+  const uint8_t* alpha;
+  uint32_t marks[2];                    // out: what the adapter marks the display with
+};
+
+struct vlDisplayDevice {
+  const char* name;  // "inbuilt", or the adapter's name
+  uint32_t features;  // VL_DEVICE_*
+  // The display's window: 0 or an error code (ERR_WINDOW when refused).
+  int (*openWindow)(vlPlatformWindow* display, vlWindowRequest* request);
+  int (*closeWindow)(vlPlatformWindow* display);
+  // The window follows the display's x, y, width and height.
+  void (*sizeMove)(vlPlatformWindow* display);
+  // After a resize (the X11 window also takes its size hints again).
+  void (*moveResize)(vlPlatformWindow* display);
+  int (*showHide)(vlPlatformWindow* display, int hide);
+  // The display's title text.
+  void (*setTitle)(vlPlatformWindow* display);
+  // The display's pictures changed size (the adapter's buffers follow).
+  void (*bufferSize)(vlPlatformWindow* display, int32_t width, int32_t height);
+  // The device's double buffer: 0 or an error code; Flip shows it.
+  int (*beginBuffer)(vlPlatformWindow* display);
+  int (*endBuffer)(vlPlatformWindow* display);
+  int (*flip)(vlPlatformWindow* display, int sync);
+  // Input after a script line: *error set, non-zero to stop the pump.
+  int (*handleInput)(vlVMState* state, int context, int* error);
+  // A blocking wait for input (argument and *result: the X11 wait's).
+  int (*waitInput)(vlVMState* state, int context, int argument, int* result);
+  // Runs the main chunk through run.
+  int (*runMain)(vlVMState* state, int (*run)(vlVMState*));
+  // What names the display's window to plug-ins (0: none yet).
+  uintptr_t (*windowHandle)(const vlPlatformWindow* display);
+  // The pixel format of the screen the window is on, -1 when unknown.
+  int (*screenFormat)(const vlPlatformWindow* display);
+};
+
+// The display's device, chosen on first use and kept.
+const vlDisplayDevice* DisplayDevice(const vlPlatformWindow* display);
+// The device displays are given now: the adapter's once one is installed.
+const vlDisplayDevice* DefaultDisplayDevice();
+// Whether the device of the display (the default one for null) does it.
+bool DisplayDeviceDoes(const vlPlatformWindow* display, uint32_t feature);
