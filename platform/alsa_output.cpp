@@ -44,17 +44,39 @@ std::atomic<int> gWantLoop{0}, gWantEnd{0}, gWantMusicEnd{0}, gWantVideoEnd{0};
 // when it was armed: the channel may have moved on, or ended, by the time
 // the signal is read. The records are a fixed pool, so a signal still in
 // the pipe never points at freed memory, and a sample repeated without end
-// cannot arm timers without bound.
-enum : int { kLoopFree = 0, kLoopArmed = 1, kLoopDelivered = 2 };
+// cannot arm timers without bound. A record is reused once its event went
+// out, while the old timer's signal may still wait in the pipe: the signal
+// carries the record's index and the generation it was armed in, and only
+// the record still armed in that generation takes it.
+enum : uint64_t { kLoopFree = 0, kLoopArmed = 1, kLoopDelivered = 2 };
 struct LoopTimer {
-  std::atomic<int> state;
+  std::atomic<uint64_t> word;  // generation << 2 | state
   timer_t timer;
   const vlChannel* channel;
   vlObjectId id;
   int32_t step, loop, extra;
 };
 constexpr int kLoopTimers = 64;
+constexpr int kLoopIndexBits = 8;
+static_assert(kLoopTimers <= 1 << kLoopIndexBits);
 LoopTimer gLoopTimers[kLoopTimers];
+
+uint64_t LoopState(uint64_t word) { return word & 3; }
+uint64_t LoopWord(uint64_t generation, uint64_t state) { return generation << 2 | state; }
+
+// Armed to delivered, in the generation the record is armed in; true when
+// this call made the change, so the event goes out once.
+bool TakeArmedLoopTimer(LoopTimer* record) {
+  uint64_t word = record->word.load();
+  return LoopState(word) == kLoopArmed &&
+         record->word.compare_exchange_strong(word, LoopWord(word >> 2, kLoopDelivered));
+}
+
+void PostLoopTimer(const LoopTimer* record) {
+  if (gPlatformHooks.postAudioEvent && gWantLoop.load())
+    gPlatformHooks.postAudioEvent(VL_AUDIO_EVENT_SAMPLE_LOOP, record->id, record->step, record->loop,
+                                  record->extra, 1);
+}
 
 snd_pcm_t* Pcm(const vlChannel* channel) { return static_cast<snd_pcm_t*>(channel->pcm); }
 
@@ -189,11 +211,12 @@ void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) 
   if (delay <= 0) return;
   LoopTimer* record = nullptr;
   for (LoopTimer& r : gLoopTimers)
-    if (r.state.load() == kLoopFree) {
+    if (LoopState(r.word.load()) == kLoopFree) {
       record = &r;
       break;
     }
   if (!record) return;
+  const uint64_t generation = (record->word.load() >> 2) + 1;
   record->channel = channel;
   record->id = channel->id;
   record->step = channel->loopStep;
@@ -202,46 +225,53 @@ void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) 
   sigevent event{};
   event.sigev_notify = SIGEV_SIGNAL;
   event.sigev_signo = SIGRTMIN + 1;
-  event.sigev_value.sival_ptr = record;
+  const auto index = static_cast<uintptr_t>(record - gLoopTimers);
+  event.sigev_value.sival_ptr = reinterpret_cast<void*>(generation << kLoopIndexBits | index);
   if (timer_create(CLOCK_REALTIME, &event, &record->timer) != 0) return;
-  record->state.store(kLoopArmed);
+  record->word.store(LoopWord(generation, kLoopArmed));
   itimerspec when{};
   when.it_value.tv_sec = delay / 1000;
   when.it_value.tv_nsec = (delay % 1000) * 1000000;
   if (timer_settime(record->timer, 0, &when, nullptr) != 0) {
     timer_delete(record->timer);
-    record->state.store(kLoopFree);
+    record->word.store(LoopWord(generation, kLoopFree));
   }
 }
 
 // Frees the timers whose event went out (all of them when the thread
-// ends; a signal of theirs still in the pipe then finds a free record and
-// posts nothing).
+// ends; a signal of theirs still in the pipe then finds its generation
+// gone and posts nothing).
 void ReapLoopTimers(bool all) {
   for (LoopTimer& r : gLoopTimers) {
-    const int state = r.state.load();
-    if (state == kLoopFree || (!all && state != kLoopDelivered)) continue;
+    const uint64_t word = r.word.load();
+    if (LoopState(word) == kLoopFree || (!all && LoopState(word) != kLoopDelivered)) continue;
     timer_delete(r.timer);
-    r.state.store(kLoopFree);
+    r.word.store(LoopWord(word >> 2, kLoopFree));
   }
 }
 
-// Posts the loop events of the channel's passes whose timers have not
-// been delivered yet, in pass order: their signals reach the event queue
-// only when the script's thread reads them, and the end of the sample
-// must come after its last pass. A signal read later finds its record
-// delivered and posts nothing.
-void PostPendingLoopEvents(const vlChannel* channel) {
+bool LoopTimerExpired(const LoopTimer* record) {
+  itimerspec left{};
+  if (timer_gettime(record->timer, &left) != 0) return true;
+  return left.it_value.tv_sec == 0 && left.it_value.tv_nsec == 0;
+}
+
+// Takes the loop timers of the channel's passes still armed, in pass
+// order: their signals reach the event queue only when the script's thread
+// reads them, and the end of the sample must come after its last pass.
+// At the end (all) every one is posted. At a stop only the passes that
+// already sound are posted and the later ones are dropped, so a play that
+// follows at once on the channel sees no event of the stopped one. A
+// signal read later finds its record taken and posts nothing.
+void TakePendingLoopTimers(const vlChannel* channel, bool all) {
   for (;;) {
     LoopTimer* first = nullptr;
     for (LoopTimer& r : gLoopTimers)
-      if (r.state.load() == kLoopArmed && r.channel == channel && (!first || r.loop < first->loop)) first = &r;
+      if (LoopState(r.word.load()) == kLoopArmed && r.channel == channel && (!first || r.loop < first->loop))
+        first = &r;
     if (!first) return;
-    int armed = kLoopArmed;
-    if (first->state.compare_exchange_strong(armed, kLoopDelivered) && gPlatformHooks.postAudioEvent &&
-        gWantLoop.load())
-      gPlatformHooks.postAudioEvent(VL_AUDIO_EVENT_SAMPLE_LOOP, first->id, first->step, first->loop, first->extra,
-                                    1);
+    const bool post = all || LoopTimerExpired(first);
+    if (TakeArmedLoopTimer(first) && post) PostLoopTimer(first);
   }
 }
 
@@ -440,7 +470,7 @@ void* AudioThreadMain(void*) {
         case VL_CHANNEL_SAMPLE:
           wrote |= SweepSample(channel, scratch, status);
           if (channel->finished && Drained(channel)) {
-            PostPendingLoopEvents(channel);
+            TakePendingLoopTimers(channel, true);
             if (gWantEnd.load()) Post(VL_AUDIO_EVENT_SAMPLE_END, channel);
             channel->previousState = VL_CHANNEL_SAMPLE;
             channel->state = VL_CHANNEL_FINISHED;
@@ -483,13 +513,17 @@ void* AudioThreadMain(void*) {
 
 }  // namespace
 
-void DeliverLoopTimer(void* record) {
-  auto* r = static_cast<LoopTimer*>(record);
-  if (r < gLoopTimers || r >= gLoopTimers + kLoopTimers) return;
-  int armed = kLoopArmed;
-  if (!r->state.compare_exchange_strong(armed, kLoopDelivered)) return;
-  if (gPlatformHooks.postAudioEvent && gWantLoop.load())
-    gPlatformHooks.postAudioEvent(VL_AUDIO_EVENT_SAMPLE_LOOP, r->id, r->step, r->loop, r->extra, 1);
+void DeliverLoopTimer(uintptr_t token) {
+  const uintptr_t index = token & ((uintptr_t{1} << kLoopIndexBits) - 1);
+  if (index >= kLoopTimers || !gOutputMutex) return;
+  LoopTimer* record = &gLoopTimers[index];
+  // Under the output lock, as the thread's own posts: an end posted there
+  // cannot come between this pass's take and its post.
+  LockMutex(gOutputMutex);
+  uint64_t armed = LoopWord(token >> kLoopIndexBits, kLoopArmed);
+  if (record->word.compare_exchange_strong(armed, LoopWord(token >> kLoopIndexBits, kLoopDelivered)))
+    PostLoopTimer(record);
+  UnlockMutex(gOutputMutex);
 }
 
 void SetAudioDeviceName(const char* name) {
@@ -653,6 +687,7 @@ int PlayModuleOnALSA(int index) {
 
 void CloseAudioChannel(vlChannel* channel) {
   LockMutex(gOutputMutex);
+  TakePendingLoopTimers(channel, false);
   if (channel->pcm) {
     dl_snd_pcm_drop(Pcm(channel));
     dl_snd_pcm_close(Pcm(channel));

@@ -26,9 +26,10 @@ void UnlockAudioOutput();
 int StartAudioThread();  // 0, ERR_OPENAUDIO or ERR_THREAD; once per process
 void StopAudioOutputThread();
 
-// A pass's loop-event timer fired (its record, read from the signal pipe
-// in thread context): posts its sample-loop event once.
-void DeliverLoopTimer(void* record);
+// A pass's loop-event timer fired (its token, read from the signal pipe
+// in thread context): posts its sample-loop event once, unless the timer
+// was stopped or its record has been armed again since.
+void DeliverLoopTimer(uintptr_t token);
 
 // Which audio events are posted (run-time options 12, 13, 18 and 23).
 void SetAudioEventWanted(int kind, int wanted);

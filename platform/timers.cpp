@@ -100,9 +100,9 @@ void OnTimerSignal(int, siginfo_t* info, void*) {
 void TimerSignalHandler(int, siginfo_t* info, void*) {
   int fd = gAudioWriteEnd.load();
   if (fd < 0) return;
-  void* record = info->si_value.sival_ptr;
+  const auto token = reinterpret_cast<uintptr_t>(info->si_value.sival_ptr);
   int savedErrno = errno;
-  ssize_t ignored = write(fd, &record, sizeof(record));
+  ssize_t ignored = write(fd, &token, sizeof(token));
   (void)ignored;
   errno = savedErrno;
   PostWakeMessage(VL_WAKE_WAKE, 0);
@@ -301,8 +301,8 @@ int InstallAudioTimerSignal() {
 void DeliverAudioTimerSignals() {
   int fd = gAudioReadEnd.load();
   if (fd < 0) return;
-  void* record;
-  while (read(fd, &record, sizeof(record)) == static_cast<ssize_t>(sizeof(record))) {
-    DeliverLoopTimer(record);
+  uintptr_t token;
+  while (read(fd, &token, sizeof(token)) == static_cast<ssize_t>(sizeof(token))) {
+    DeliverLoopTimer(token);
   }
 }

@@ -75,7 +75,7 @@ void StopNetworkPolling(vlVMState* state, int kind);
 int StartSignalRelay();  // 0 or ERR_THREAD
 void StopSignalRelay();
 
-// Audio channel timers (SIGRTMIN+1): the handler queues the record the
+// Audio channel timers (SIGRTMIN+1): the handler queues the token the
 // timer carries; DeliverAudioTimerSignals hands them, in signal order, to
 // the audio output from thread context. 0 or ERR_SIGNAL.
 int InstallAudioTimerSignal();

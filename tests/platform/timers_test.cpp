@@ -408,7 +408,7 @@ TEST_F(Timers, NetworkPollingUsesARealIntervalByDefault) {
   EXPECT_EQ(FindTimer(VL_TIMER_INTERVAL, polling, nullptr), nullptr);
 }
 
-// The audio timer signal carries a loop timer's record; a value that is no
+// The audio timer signal carries a loop timer's token; a value that is no
 // record of the audio output (a stray or forged signal) posts nothing and
 // does not fault. The loop events themselves are checked through the player.
 TEST_F(Timers, AudioTimerSignalsOfNoLoopTimerPostNothing) {

@@ -50,6 +50,26 @@ TEST_F(PlatformStart, LoadsAlsaAndTheOptionalXLibraries) {
 
 using Sound = PlayerTest;
 
+// Handlers that print each sample-loop event's pass number and "end" for
+// each sample end.
+const std::string kLoopAndEndHandlers = R"(.function onloop
+  .params 1
+  getfield 1 0 "starts"
+  .call base=2 debugprint r1
+  ret
+.end
+.function onend
+  .params 1
+  .call base=2 debugprint "end"
+  ret
+.end
+.defun OnLoop onloop
+.defun OnEnd onend
+.line 1
+.table 0 { onsampleloop = $OnLoop, onsampleend = $OnEnd }
+.call base=1 installeventhandler r0
+)";
+
 // A WAV loaded and played by the applet comes out of the device unchanged:
 // as long, as loud, and the same wave (the difference is silence).
 TEST_F(Sound, SampleReachesTheAlsaDevice) {
@@ -86,23 +106,7 @@ TEST_F(Sound, EachPassOfALoopedSampleGivesALoopEventAndTheEndComesLast) {
   ASSERT_EQ(status, 0);
   Tool("sox -n -r 22050 -c 2 -b 16 " + Quote(music) + " synth 0.3 sine 330", &status);
   ASSERT_EQ(status, 0);
-  std::string applet = Applet("loops", R"(.function onloop
-  .params 1
-  getfield 1 0 "starts"
-  .call base=2 debugprint r1
-  ret
-.end
-.function onend
-  .params 1
-  .call base=2 debugprint "end"
-  ret
-.end
-.defun OnLoop onloop
-.defun OnEnd onend
-.line 1
-.table 0 { onsampleloop = $OnLoop, onsampleend = $OnEnd }
-.call base=1 installeventhandler r0
-.call loadsample 1 ")" + tone + R"("
+  std::string applet = Applet("loops", kLoopAndEndHandlers + R"(.call loadsample 1 ")" + tone + R"("
 .call starttimer 1
 .call playsample 1 4
 .call waitsampleend 1
@@ -129,6 +133,49 @@ TEST_F(Sound, EachPassOfALoopedSampleGivesALoopEventAndTheEndComesLast) {
   const double length = SoxStat(sink[1], "Length (seconds)");
   EXPECT_GT(length, 1.0);
   EXPECT_LT(length, played / 1000.0 + 0.5) << "written ahead of the music's clock";
+}
+
+// A short sample repeated without end keeps the timers of its next passes
+// armed ahead of the sound. Stopped and played again at once on the same
+// channel, none of the stopped play's events comes after the stop: the new
+// play's events count from its first pass, in order, and its end comes
+// last. Records of stopped timers are reused by the new play's passes, so
+// a stale signal would surface here as a pass number out of place.
+TEST_F(Sound, ASampleStoppedAndPlayedAgainGetsNoEventOfTheStoppedPlay) {
+  std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 8000 -c 1 -b 16 " + Quote(tone) + " synth 0.02 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::string applet = Applet("restart", kLoopAndEndHandlers + R"(.call loadsample 1 ")" + tone + R"("
+.call playsample 1 0
+.call wait 15
+.call stopsample 1
+.call checkevents
+.call debugprint "stopped"
+.call playsample 1 6
+.call waitsampleend 1
+.call wait 3
+.call checkevents
+.call playsample 1 0
+.call wait 8
+.call stopsample 1
+.call checkevents
+.call debugprint "stopped"
+.call playsample 1 3
+.call waitsampleend 1
+.call wait 3
+.call checkevents
+.call debugprint "done")");
+  Result r = Run({applet});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const size_t first = r.out.find("stopped\n");
+  ASSERT_NE(first, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.substr(0, 2), "1\n") << r.out;
+  const size_t second = r.out.find("stopped\n", first + 8);
+  ASSERT_NE(second, std::string::npos) << r.out;
+  const std::string again = "stopped\n1\n2\n3\n4\n5\n6\nend\n1\n";
+  EXPECT_EQ(r.out.substr(first, again.size()), again) << r.out;
+  EXPECT_EQ(r.out.substr(second), "stopped\n1\n2\n3\nend\ndone\n") << r.out;
 }
 
 // A Protracker module played by the applet is rendered into the device:
