@@ -159,6 +159,16 @@ uint64_t FramesAllowed(vlChannel* channel) {
   return ahead > channel->clockFrames ? ahead - channel->clockFrames : 0;
 }
 
+// Cuts a write of frames to what FramesAllowed gives; false when it gives
+// none of them.
+bool KeepToClock(vlChannel* channel, uint32_t* frames) {
+  const uint64_t allowed = FramesAllowed(channel);
+  if (*frames <= allowed) return true;
+  if (allowed == 0) return false;
+  *frames = static_cast<uint32_t>(allowed);
+  return true;
+}
+
 // Counts frames the device took. A device that plays them cannot take
 // more than its buffer beyond the clock; one that took two buffers more
 // in the first seconds does not pace the output (later on, a real device's
@@ -292,11 +302,7 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
       passFrames = uint32_t(channel->lastFrames);
     }
     uint32_t rest = passFrames > channel->written ? passFrames - channel->written : 0;
-    const uint64_t allowed = FramesAllowed(channel);
-    if (rest > allowed) {
-      if (allowed == 0) return wrote;  // ahead of the clock: later
-      rest = static_cast<uint32_t>(allowed);
-    }
+    if (!KeepToClock(channel, &rest)) return wrote;  // ahead of the clock: later
     long result = rest == 0 ? 0
                             : WriteFrames(pcm, sample->pcm + size_t(channel->written) * sample->bytesPerFrame,
                                           rest, channel->volume, sample->format,
@@ -336,11 +342,7 @@ bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
   bool wrote = false;
   while (!channel->finished) {
     uint32_t rest = channel->musicFrames - channel->written;
-    const uint64_t allowed = FramesAllowed(channel);
-    if (rest > allowed) {
-      if (allowed == 0) return wrote;  // ahead of the clock: later
-      rest = static_cast<uint32_t>(allowed);
-    }
+    if (!KeepToClock(channel, &rest)) return wrote;  // ahead of the clock: later
     long result = rest == 0 ? 0
                             : WriteFrames(pcm, channel->musicCurrent + size_t(channel->written) * music->frameSize,
                                           rest, channel->volume, music->format, music->byteSwapped,
@@ -388,11 +390,7 @@ bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
   for (;;) {
     uint32_t at = channel->modulePosition;
     uint32_t rest = kModuleRingFrames - at;
-    const uint64_t allowed = FramesAllowed(channel);
-    if (rest > allowed) {
-      if (allowed == 0) return wrote;  // ahead of the clock: later
-      rest = static_cast<uint32_t>(allowed);
-    }
+    if (!KeepToClock(channel, &rest)) return wrote;  // ahead of the clock: later
     long result = dl_snd_pcm_writei(pcm, channel->moduleRing + size_t(at) * 4, rest);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
@@ -433,8 +431,7 @@ bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
   LockMutex(video->mutex);
   uint32_t frameSize = video->frameSize ? video->frameSize : 2 * video->channels;
   uint32_t frames = frameSize ? video->bytes / frameSize : 0;
-  const uint64_t allowed = FramesAllowed(channel);
-  if (frames > allowed) frames = static_cast<uint32_t>(allowed);
+  if (!KeepToClock(channel, &frames)) frames = 0;
   bool wrote = false;
   if (frames) {
     long result = WriteFrames(Pcm(channel), video->data, frames, channel->volume,
