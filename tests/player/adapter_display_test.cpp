@@ -204,6 +204,7 @@ TEST_F(AdapterDisplay, DrawingAndPointerCommandsReachTheAdapterEntries) {
 .call debugprint $y
 .call getattribute 21 1 87 -> device
 .call debugprint $device
+.call savesnapshot ")" + dir() + R"(/snap.bmp" 0 0
 )"));
   // The display's device names itself: the built-in one, or the adapter.
   printed_ = "33\n44\ninbuilt\n";
@@ -238,6 +239,11 @@ TEST_F(AdapterDisplay, DrawingAndPointerCommandsReachTheAdapterEntries) {
     EXPECT_EQ(Calls(said, "hidepointer"), 1) << said;
     EXPECT_EQ(Calls(said, "showpointer"), 1) << said;
     EXPECT_EQ(Calls(said, "movepointer"), 1) << said;
+    // The window's snapshot came from the adapter's grab, as the window
+    // showed it then (ImageMagick reads the file).
+    EXPECT_EQ(Calls(said, "grab"), 1) << said;
+    const std::string snap = Tool("convert " + vlplayer::Quote(dir() + "/snap.bmp") + " -depth 8 rgb:-");
+    EXPECT_EQ(Differing(plain, snap), 0);
   }
 }
 

@@ -34,6 +34,7 @@ uintptr_t GetTagValue(const vlTagItem* tags, uint32_t tag, uintptr_t otherwise) 
 Display* gX = nullptr;
 
 struct Surface {
+  int32_t x, y;  // where the window was put on the screen
   int32_t width, height;
   uint32_t* pixels;  // 0x00RRGGBB, what the window shows
   Window window;
@@ -60,14 +61,13 @@ bool gBlock = false;
 int gWake[2] = {-1, -1};
 enum { kForce, kWait, kSleep, kVWait, kQualifiers, kCreatePointer, kFreePointer, kSetPointer, kAttributes,
        kShowPointer, kHidePointer, kMovePointer, kPixel, kLine, kFill, kPictureBlit, kPictureMasked,
-       kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kCounted };
+       kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kGrab, kCounted };
 const char* const kCountNames[kCounted] = {"force",      "wait",        "sleep",       "vwait",
                                            "qualifiers", "newpointer",  "freepointer", "setpointer",
                                            "attributes", "showpointer", "hidepointer", "movepointer",
                                            "pixel",      "line",        "fill",        "picture blit",
                                            "picture masked", "picture alpha", "picture colour", "picture fill",
-                                           "picture pixel",
-                                           "picture line"};
+                                           "picture pixel", "picture line", "grab"};
 // Where MovePointer put the pointer, for GetMousePos.
 int32_t gPointerX = 0, gPointerY = 0;
 std::atomic<int> gCounts[kCounted];
@@ -203,7 +203,7 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   info->moduleName = "xadapter";
   info->name = "X test adapter";
   info->capabilities = PLUGINCAPS_DISPLAYADAPTER;
-  info->displayCaps = 4;   // monitor information
+  info->displayCaps = 4 | 8;  // monitor information, screen grabs
   // Video bitmaps; with VL_XADAPTER_OWNS every bitmap and plane as well.
   const char* owns = std::getenv("VL_XADAPTER_OWNS");
   info->displayFlags = owns && *owns == '1' ? 16 | 32 : 16;
@@ -236,7 +236,7 @@ EXPORT void ClosePlugin() {
   Log("made, left", gMade, gOwned);
   if (gRegistered) Log("timers registered, freed", gRegistered, gFreed);
   if (gRegistered) Log("timer adapter refused", gTimerRefusals[0], gTimerRefusals[1]);
-  const char* counts = std::getenv("VL_XADAPTER_COUNTS");
+  const char* counts = std::getenv("VL_XADAPTER_COUNTS");  // logged at the end
   if (gBlock || (counts && *counts == '1'))
     for (int i = 0; i < kCounted; ++i) Log(kCountNames[i], gCounts[i].load(), 0);
   if (gX) XCloseDisplay(gX);
@@ -359,6 +359,8 @@ EXPORT void* OpenDisplay(const char* title, int32_t x, int32_t y, int32_t w, int
   const char* mark = std::getenv("VL_XADAPTER_MARK");
   if (auto* caps = reinterpret_cast<uint32_t*>(GetTagValue(tags, 4, 0)); caps && mark && *mark == '1') *caps = 1;
   auto* s = static_cast<Surface*>(std::calloc(1, sizeof(Surface)));
+  s->x = x;
+  s->y = y;
   s->width = w;
   s->height = h;
   s->pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
@@ -404,7 +406,12 @@ EXPORT int ChangeBufferSize(void* handle, int32_t w, int32_t h) {
   return 0;
 }
 EXPORT int ShowHideDisplay(void*, int) { return 0; }
-EXPORT int SizeMoveDisplay(void*, int32_t, int32_t, int32_t, int32_t) { return 0; }
+// The window stays where it is; the place is kept for the grabs.
+EXPORT int SizeMoveDisplay(void* handle, int32_t x, int32_t y, int32_t, int32_t) {
+  static_cast<Surface*>(handle)->x = x;
+  static_cast<Surface*>(handle)->y = y;
+  return 0;
+}
 EXPORT int SetDisplayTitle(void* handle, const char* title) {
   XStoreName(gX, static_cast<Surface*>(handle)->window, title ? title : "");
   XFlush(gX);
@@ -511,8 +518,22 @@ EXPORT int GetMonitorInfo(int kind, int, void* out, int) {
   return 0;
 }
 EXPORT void FreeMonitorInfo(int, void*) {}
-EXPORT void* GrabScreenPixels(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t) { return nullptr; }
-EXPORT void FreeGrabScreenPixels(void*) {}
+// The screen as far as it knows it: its window's pixels where the window
+// is, black elsewhere; opaque ARGB words, freed by FreeGrabScreenPixels.
+EXPORT uint32_t* GrabScreenPixels(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t, uint32_t) {
+  ++gCounts[kGrab];
+  const auto* s = static_cast<const Surface*>(handle);
+  auto* out = static_cast<uint32_t*>(std::malloc(static_cast<size_t>(w) * h * 4));
+  if (!out) return nullptr;
+  for (int32_t j = 0; j < h; ++j)
+    for (int32_t i = 0; i < w; ++i) {
+      const int32_t sx = x + i - s->x, sy = y + j - s->y;
+      const bool in = sx >= 0 && sy >= 0 && sx < s->width && sy < s->height;
+      out[j * w + i] = 0xFF000000u | (in ? s->pixels[sy * s->width + sx] : 0);
+    }
+  return out;
+}
+EXPORT void FreeGrabScreenPixels(void* pixels) { std::free(pixels); }
 EXPORT int BeginDoubleBuffer(void*, uint32_t) { return 1; }
 EXPORT int EndDoubleBuffer(void*, uint32_t) { return 0; }
 EXPORT int Flip(void*, const int32_t*) { return 0; }
