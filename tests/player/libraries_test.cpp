@@ -351,7 +351,7 @@ TEST_F(Windows, TheDefaultFontShowsItsFacesCapitalsWholeAndEveryGlyphsPartsApart
   for (int row = 0; row < 7; ++row) {
     std::string text;
     for (int code = 32 + 32 * row; code < 64 + 32 * row; ++code) {
-      char escaped[8];
+      char escaped[12];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", code);
       text += escaped;
       if (code == '[' || code == ']') text += escaped;  // a bracket alone would open or close a tag
