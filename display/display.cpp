@@ -194,6 +194,18 @@ uint32_t DisplayFlagsForEvents(const vlDisplay* d) { return d->styleFlags; }
 vlDisplay* CurrentDisplay() { return gCurrentDisplay; }
 void SetCurrentDisplay(vlDisplay* d) { gCurrentDisplay = d; }
 
+vlDrawingFor BeginDrawingFor(vlDisplay* display, vlBGPic* pic) {
+  const vlDrawingFor kept{gCurrentDisplay, vlCurrentOutput};
+  gCurrentDisplay = display;
+  vlCurrentOutput = pic;
+  return kept;
+}
+
+void EndDrawingFor(const vlDrawingFor& kept) {
+  gCurrentDisplay = kept.display;
+  vlCurrentOutput = kept.output;
+}
+
 int GetDisplayByID(vlObjectId id, vlDisplay** out) {
   if ((*out = reinterpret_cast<vlDisplay*>(gDisplayIndex.First(id)))) return 0;
   if (id.handle) return ERR_FINDARRAY;

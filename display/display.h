@@ -177,10 +177,18 @@ extern vlDisplay* vlDisplayList;
 extern vlMutex* vlDisplayListMutex;
 // The current display: where commands without a display argument draw and
 // what the input commands read. SelectDisplayRecord makes one current;
-// code that works for another display sets it for the moment and puts the
-// old one back.
+// code that draws for another display does so between BeginDrawingFor and
+// EndDrawingFor, the one place that moves it for the moment.
 vlDisplay* CurrentDisplay();
 void SetCurrentDisplay(vlDisplay* display);
+// The drawing target (display and picture) that was current when drawing
+// for another display began: EndDrawingFor makes it current again.
+struct vlDrawingFor {
+  vlDisplay* display;
+  vlBGPic* output;
+};
+vlDrawingFor BeginDrawingFor(vlDisplay* display, vlBGPic* pic);
+void EndDrawingFor(const vlDrawingFor& kept);
 // Set while a video of the screen is being recorded.
 extern int32_t vlRecordingScreen;
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "display/bgpic.h"
+#include "display/display.h"
 #include "display/layers/layer_index.h"
 #include "display/layers/async_draw.h"
 #include "display/layers/clip_regions.h"
@@ -353,17 +354,13 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
 int RebuildLayerImageAll(vlVMState* state, vlLayer* layer) { return RebuildLayerImage(state, layer, 3); }
 
 int RebuildBGPicLayersForDisplay(vlVMState* state, vlDisplay* display, vlBGPic* pic) {
-  vlDisplay* keepDisplay = CurrentDisplay();
-  vlBGPic* keepOutput = vlCurrentOutput;
-  SetCurrentDisplay(display);
-  vlCurrentOutput = pic;
+  const vlDrawingFor kept = BeginDrawingFor(display, pic);
   int status = 0;
   for (vlNode* n = pic->layers.head; n->succ && !status; n = n->succ) {
     auto* layer = reinterpret_cast<vlLayer*>(n);
     if (layer->type != VL_LAYER_NOOBJECT) status = RebuildLayerImageAll(state, layer);
   }
-  SetCurrentDisplay(keepDisplay);
-  vlCurrentOutput = keepOutput;
+  EndDrawingFor(kept);
   return status;
 }
 
@@ -445,16 +442,12 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
 void RedrawLayerWhereShown(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlLayer* layer) {
   if (!display || display->bgpic != pic || layer->hidden) return;
   // Drawn as if the display were the drawing target.
-  vlDisplay* keepDisplay = CurrentDisplay();
-  vlBGPic* keepOutput = vlCurrentOutput;
-  SetCurrentDisplay(display);
-  vlCurrentOutput = pic;
+  const vlDrawingFor kept = BeginDrawingFor(display, pic);
   if (!IsIdentityTransform(&layer->transform) || LayerHasFilters(layer->filters) || DisplayScalesLayers(display))
     RebuildLayerImage(state, layer, 0);
   else
     ShowLayerOnDisplay(state, layer, 0);
-  SetCurrentDisplay(keepDisplay);
-  vlCurrentOutput = keepOutput;
+  EndDrawingFor(kept);
 }
 
 int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, vlBitmap* frame) {
@@ -465,11 +458,8 @@ int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, 
   }
   // The frame is drawn as if the display were the drawing target with
   // layers on.
-  vlDisplay* keepDisplay = CurrentDisplay();
-  vlBGPic* keepOutput = vlCurrentOutput;
   uint32_t keepType = display->outputType, keepLayers = display->layersOn;
-  SetCurrentDisplay(display);
-  vlCurrentOutput = display->bgpic;
+  const vlDrawingFor kept = BeginDrawingFor(display, display->bgpic);
   display->outputType = VL_OUTPUT_DISPLAY;
   display->layersOn = 1;
   vlLayerGeometry* g0 = layer->geometry[0];
@@ -497,7 +487,6 @@ int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, 
   }
   display->outputType = keepType;
   display->layersOn = keepLayers;
-  SetCurrentDisplay(keepDisplay);
-  vlCurrentOutput = keepOutput;
+  EndDrawingFor(kept);
   return status;
 }

@@ -54,16 +54,15 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
              int32_t h, int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH, uint32_t flags, vlBitmap* mask,
              vlBitmap* alpha, const vlClipRegion* clip, const vlMadeSource* made) {
   vlDisplay* d = CurrentDisplay();
-  bool spare = false;
   if (!d) {
     if (!dst || !(flags & VL_SAFEBLT_OFFSCREEN) || !vlSpareDisplay) {
       std::printf("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
       return;
     }
-    SetCurrentDisplay(vlSpareDisplay);
+    // Off screen with no display: the spare record stands in for one here
+    // alone; nothing this blit reaches asks for the current display.
     d = vlSpareDisplay;
     flags |= VL_SAFEBLT_NOSPRITES;
-    spare = true;
   }
   vlBitmap* tempPlane = nullptr;
   vlBitmap* showFrom = nullptr;
@@ -217,7 +216,6 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
 
 done:
   if (tempPlane) alpha == tempPlane ? DeleteAlphaPlane(tempPlane) : DeleteMaskPlane(tempPlane);
-  if (spare) SetCurrentDisplay(nullptr);
 }
 
 void BlitToDrawTarget(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,

@@ -1,0 +1,3 @@
+#include "low/puts.h"
+int* gOutput = 0;
+void SetTarget(int* to) { gOutput = to; }
