@@ -33,9 +33,11 @@
 //  8. the batch of puts: below, in the X11 transport, puts wait in Xlib's
 //     buffer and leave together when this file sends them.
 //  9. kept blend: the layer engine's blend of a still stack under moving
-//     layers (display/layers/kept_blend.cpp) is a cache of pixels, valid
-//     while its counters say so; it changes what a redraw costs, never
-//     what reaches the window.
+//     layers (display/layers/kept_blend.cpp) is a cache of pixels; whether
+//     it holds is kept here, against what it was made from (display,
+//     picture, background, size, the command, layer and list counts).
+//     Invariant: it changes what a redraw costs, never what reaches the
+//     window.
 //
 // The one invariant they keep together: once nothing is held, owed or
 // deferred, what the window shows equals the back buffer (and under a
@@ -59,6 +61,7 @@
 #include "platform/display_adapter.h"
 #include "platform/offscreen_bitmap.h"
 #include "runtime/blocking.h"
+#include "runtime/hooks.h"
 #include "platform/display_device.h"
 
 namespace {
@@ -371,6 +374,32 @@ void EndPacedFrame(int waitMicros) {
   SendPresentation(true);
   if (waitMicros > 0) usleep(static_cast<useconds_t>(waitMicros));
 }
+
+namespace {
+// What the kept blend was made from, while it holds.
+vlKeptBlendKey gKeptFrom{};
+bool gBlendKept = false;
+}  // namespace
+
+void KeepBlendFor(const vlKeptBlendKey& key) {
+  gKeptFrom = key;
+  gBlendKept = true;
+}
+
+bool KeptBlendHolds(const vlKeptBlendKey& now) {
+  const vlKeptBlendKey& k = gKeptFrom;
+  return gBlendKept && k.display == now.display && k.pic == now.pic && k.background == now.background &&
+         k.width == now.width && k.height == now.height && k.commands == now.commands && k.epoch == now.epoch &&
+         k.listChanges == now.listChanges && !FirstHook();
+}
+
+void KeepBlendThrough(uint64_t commands) {
+  if (gBlendKept && gKeptFrom.commands + 1 == commands) gKeptFrom.commands = commands;
+}
+
+void DropKeptBlend() { gBlendKept = false; }
+
+bool BlendKept() { return gBlendKept; }
 
 namespace {
 void SendBeforeBlocking() { SendPresentation(true); }

@@ -84,6 +84,31 @@ void SendPresentation(bool force);
 // time passes (waitMicros 0: the last frame, nothing to wait for).
 void EndPacedFrame(int waitMicros);
 
+// --- keep -------------------------------------------------------------------
+// What the layer engine's kept blend (its cache of a still stack's pixels
+// under moving layers) was made from: it holds while all of it is the same
+// and no hook is set. `commands` is the script's command count, `epoch` the
+// layers' change count and `listChanges` the lists'.
+struct vlKeptBlendKey {
+  const void* display;
+  const void* pic;
+  const vlBitmap* background;
+  int32_t width, height;
+  uint64_t commands;
+  unsigned long long epoch, listChanges;
+};
+// The blend is made from `key` now.
+void KeepBlendFor(const vlKeptBlendKey& key);
+// Whether the blend made last still holds for what `now` names.
+bool KeptBlendHolds(const vlKeptBlendKey& now);
+// A command that changes no picture ran and brought the count to
+// `commands`: a blend made by the command before it still holds.
+void KeepBlendThrough(uint64_t commands);
+// The blend holds no more (no memory, turned off, released, remade).
+void DropKeptBlend();
+// Whether a blend is kept at all.
+bool BlendKept();
+
 // --- flush before blocking --------------------------------------------------
 // Installs SendPresentation(true) as what the drawing thread sends before
 // it blocks (a sleep, a wait for the user, a program, the network), so the

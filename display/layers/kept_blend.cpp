@@ -16,7 +16,7 @@
 #include "graphics/adapter.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "runtime/hooks.h"
+#include "graphics/presentation.h"
 #include "runtime/lists.h"
 #include "vm/state.h"
 
@@ -26,17 +26,14 @@ constexpr int32_t kCell = 64;
 // Keeping fewer layers than this saves less than the copy costs.
 constexpr int32_t kMinKeptLayers = 8;
 
+// The blend's pixels; whether they hold is the presentation's to say.
 struct Kept {
-  vlDisplay* display = nullptr;
   vlBGPic* pic = nullptr;
   vlBitmap* background = nullptr;
   vlBitmap* picture = nullptr;
   int32_t width = 0, height = 0, cols = 0, rows = 0;
   int32_t level = 0;  // layers 1 .. level are in the picture
-  uint64_t commands = 0;
-  unsigned long long epoch = 0, listChanges = 0;
   std::vector<uint8_t> ready;  // per cell: the picture holds the blend there
-  bool valid = false;
   // Used only once it lasted from a redraw to a redraw in a later command:
   // a script whose every frame changes what is kept does not pay for cells
   // it never uses again.
@@ -61,11 +58,14 @@ vlBitmap* BackgroundOf(vlDisplay* d, vlBGPic* pic) {
   return d && d->bgpic == pic && d->front ? d->front : pic->dispBitmap;
 }
 
+// What a blend made now would be made from.
+vlKeptBlendKey MadeFrom(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* background) {
+  return {display, pic, background, pic->dispWidth, pic->dispHeight, state->g->commandCount, KeptBlendEpoch(),
+          ListChangeCount()};
+}
+
 bool Current(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* background) {
-  const Kept& k = gKept;
-  return k.valid && state && state->g && k.display == display && k.pic == pic && k.background == background &&
-         k.width == pic->dispWidth && k.height == pic->dispHeight && k.commands == state->g->commandCount &&
-         k.epoch == KeptBlendEpoch() && k.listChanges == ListChangeCount() && !FirstHook();
+  return state && state->g && KeptBlendHolds(MadeFrom(state, display, pic, background));
 }
 
 // Background and kept layers into the cell's part of the picture.
@@ -113,13 +113,13 @@ bool DrawThroughKeptBlend(vlVMState* state, vlDisplay* display, vlBGPic* pic, vl
     gUses++;
     return true;
   } catch (const std::bad_alloc&) {
-    k.valid = false;
+    DropKeptBlend();
     return false;
   }
 }
 
 void KeepLayerBlendThrough(vlVMState* L) {
-  if (gKept.valid && L && L->g && gKept.commands + 1 == L->g->commandCount) gKept.commands = L->g->commandCount;
+  if (L && L->g) KeepBlendThrough(L->g->commandCount);
 }
 
 void KeepLayerBlendAfter(vlVMState* L) {
@@ -133,7 +133,7 @@ void KeepLayerBlendAfter(vlVMState* L) {
   vlBGPic* pic = d->bgpic;
   vlBitmap* background = BackgroundOf(d, pic);
   if (Current(L, d, pic, background)) return;
-  gKept.valid = false;
+  DropKeptBlend();
   const int32_t count = IndexedLayerCount(pic);
   const int32_t level = std::min(KeptBlendLevel(), count);
   if (level < kMinKeptLayers || !background || background->width < pic->dispWidth ||
@@ -145,13 +145,10 @@ void KeepLayerBlendAfter(vlVMState* L) {
     k.picture = NewBitmap(pic->dispWidth, pic->dispHeight, 0, nullptr);
     if (!k.picture) return;
   }
-  k.display = d, k.pic = pic, k.background = background;
+  k.pic = pic, k.background = background;
   k.width = pic->dispWidth, k.height = pic->dispHeight;
   k.cols = (k.width + kCell - 1) / kCell, k.rows = (k.height + kCell - 1) / kCell;
   k.level = level;
-  k.commands = L->g->commandCount;
-  k.epoch = KeptBlendEpoch();
-  k.listChanges = ListChangeCount();
   try {
     k.ready.assign(static_cast<size_t>(k.cols) * k.rows, 0);
   } catch (const std::bad_alloc&) {
@@ -159,18 +156,19 @@ void KeepLayerBlendAfter(vlVMState* L) {
   }
   k.seenAt = 0;
   k.proven = false;
-  k.valid = true;
+  KeepBlendFor(MadeFrom(L, d, pic, background));
 }
 
 void ReleaseKeptBlend() {
   if (gKept.picture) DeleteBitmap(gKept.picture);
   gKept = Kept{};
+  DropKeptBlend();
 }
 
 void SetKeptBlendEnabled(bool on) {
   gEnabled = on;
-  if (!on) gKept.valid = false;
+  if (!on) DropKeptBlend();
 }
 
-int KeptBlendLevelInUse() { return gKept.valid ? gKept.level : 0; }
+int KeptBlendLevelInUse() { return BlendKept() ? gKept.level : 0; }
 unsigned long KeptBlendUses() { return gUses; }

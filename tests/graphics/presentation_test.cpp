@@ -11,9 +11,62 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "platform/display_adapter.h"
+#include "runtime/hooks.h"
 #include "tests/graphics/graphics_test_util.h"
 
 namespace {
+
+// The layer engine's kept blend holds while every part of what it was made
+// from stays as it was, through commands that change no picture, and not
+// while a hook may change pictures behind the engine's back.
+TEST(KeptBlend, HoldsOnlyWhileWhatItWasMadeFromStays) {
+  int displayA = 0, displayB = 0, picA = 0, picB = 0;
+  vlBitmap* background = NewBitmap(8, 8, 0, nullptr);
+  vlBitmap* other = NewBitmap(8, 8, 0, nullptr);
+  ASSERT_TRUE(background && other);
+  const vlKeptBlendKey made{&displayA, &picA, background, 640, 480, 7, 3, 11};
+  EXPECT_FALSE(KeptBlendHolds(made)) << "nothing kept yet";
+  KeepBlendFor(made);
+  EXPECT_TRUE(BlendKept());
+  EXPECT_TRUE(KeptBlendHolds(made));
+  const char* const fields[] = {"display", "picture", "background", "width",
+                                "height",  "command", "layer change", "list change"};
+  for (int field = 0; field < 8; field++) {
+    vlKeptBlendKey now = made;
+    switch (field) {
+      case 0: now.display = &displayB; break;
+      case 1: now.pic = &picB; break;
+      case 2: now.background = other; break;
+      case 3: now.width++; break;
+      case 4: now.height--; break;
+      case 5: now.commands++; break;
+      case 6: now.epoch++; break;
+      default: now.listChanges++; break;
+    }
+    EXPECT_FALSE(KeptBlendHolds(now)) << fields[field];
+  }
+  // A command that changes no picture carries it one command on, once.
+  KeepBlendThrough(9);  // not the next command: no carry
+  vlKeptBlendKey later = made;
+  later.commands = 8;
+  EXPECT_FALSE(KeptBlendHolds(later));
+  KeepBlendThrough(8);
+  EXPECT_TRUE(KeptBlendHolds(later));
+  EXPECT_FALSE(KeptBlendHolds(made));
+  vlHook* hook = AddHook(0, reinterpret_cast<void*>(+[] {}), nullptr, 0);
+  ASSERT_NE(hook, nullptr);
+  EXPECT_FALSE(KeptBlendHolds(later)) << "a hook is set";
+  RemoveHook(hook);
+  EXPECT_TRUE(KeptBlendHolds(later));
+  DropKeptBlend();
+  EXPECT_FALSE(BlendKept());
+  EXPECT_FALSE(KeptBlendHolds(later));
+  KeepBlendThrough(9);  // nothing kept: nothing carried
+  later.commands = 9;
+  EXPECT_FALSE(KeptBlendHolds(later));
+  DeleteBitmap(background);
+  DeleteBitmap(other);
+}
 
 // A picture that is to take the drawings made into another (a display's
 // front copy of its back buffer) owes them until it is used or the other
