@@ -602,8 +602,12 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
     p->slots[0].stride = p->targetWidth + 64;
     if (!p->slots[0].pixels) return ERR_MEM;
   }
-  // A paused player reads on from the new place when resumed.
-  if (running && p->paused.load()) p->endOfFile.store(0);
+  // A paused player reads on from the new place when resumed, and none of
+  // the sound it holds from the old place is heard.
+  if (running && p->paused.load()) {
+    p->endOfFile.store(0);
+    if (p->sound) p->soundDiscard.store(1);
+  }
   FlushPacketQueue(&p->videoQueue, p->source);
   FlushPacketQueue(&p->audioQueue, p->source);
   if (SeekVideoSource(p->source, target, p->format.unitMode) != 0) return kSeekError;

@@ -104,6 +104,9 @@ struct vlVideoPlayer {
   vlPacket* pendingAudio = nullptr;  // audio server only
   uint32_t audioEnded = 0;           // audio server only
   uint32_t soundStopped = 0;         // audio server only
+  // Set by a seek while paused: the audio server drops the sound it holds
+  // from before the seek (ring, decoded bytes, pending packet).
+  std::atomic<uint32_t> soundDiscard{0};
   vlVideoSound ring{};
   vlChannel* channel = nullptr;
   int channelIndex = -1;

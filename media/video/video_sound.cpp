@@ -56,6 +56,13 @@ bool AudioQueueEmpty(vlVideoPlayer* p) {
   return p->audioQueue.head == nullptr;
 }
 
+void FreePendingAudio(vlVideoPlayer* p) {
+  if (!p->pendingAudio) return;
+  FreeVideoPacket(p->source, p->pendingAudio->data);
+  FreeMemory(p->pendingAudio);
+  p->pendingAudio = nullptr;
+}
+
 // Decodes the pending packet into the decoded buffer; false when it is
 // used up.
 bool DecodePending(vlVideoPlayer* p) {
@@ -63,16 +70,26 @@ bool DecodePending(vlVideoPlayer* p) {
   uint32_t bytes = 0;
   const int used = DecodeAudioPacket(p->source, p->pendingAudio->data, p->pendingAudio->size,
                                      reinterpret_cast<int16_t*>(p->decoded), kDecodedBytes, &bytes);
-  if (used) {
-    FreeVideoPacket(p->source, p->pendingAudio->data);
-    FreeMemory(p->pendingAudio);
-    p->pendingAudio = nullptr;
-  }
+  if (used) FreePendingAudio(p);
   std::lock_guard<std::mutex> lock(p->audioMutex);
   p->decodedLength = bytes;
   p->decodedPosition = 0;
   if (p->audioRate && p->audioChannels) p->audioClock += bytes / double(p->audioChannels * p->audioRate * 2);
   return bytes != 0 || p->pendingAudio != nullptr;
+}
+
+// After a seek while paused: the sound decoded or queued from the old
+// place goes, so the resume starts with the new place's sound.
+void DiscardHeldSound(vlVideoPlayer* p) {
+  if (!p->soundDiscard.exchange(0)) return;
+  FreePendingAudio(p);
+  {
+    std::lock_guard<std::mutex> lock(p->audioMutex);
+    p->decodedLength = p->decodedPosition = 0;
+  }
+  LockMutex(p->ring.mutex);
+  p->ring.bytes = 0;
+  UnlockMutex(p->ring.mutex);
 }
 
 }  // namespace
@@ -81,6 +98,11 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
   uint32_t done = 0;
   while (done < count) {
     if (GetWorkerStopFlag(worker)) return -1;
+    // Silence while paused: what is decoded waits for the resume.
+    if (p->paused.load()) {
+      std::memset(buffer + done, 0, count - done);
+      return 0;
+    }
     uint32_t available;
     {
       std::lock_guard<std::mutex> lock(p->audioMutex);
@@ -97,8 +119,8 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
     if (DecodePending(p)) continue;
     // Sound after the end comes from a seek: it plays on from there.
     if (p->audioEnded && !AudioQueueEmpty(p)) p->audioEnded = 0;
-    if (p->paused.load() || p->audioEnded) {
-      // Silence while paused or after the last packet.
+    if (p->audioEnded) {
+      // Silence after the last packet.
       std::memset(buffer + done, 0, count - done);
       return 0;
     }
@@ -177,6 +199,7 @@ void VideoAudioThread(void* start) {
   bool first = true;
   std::vector<uint8_t> chunk(limit);
   while (!GetWorkerStopFlag(worker)) {
+    DiscardHeldSound(p);
     if (p->ended.load() && !p->soundStopped) {
       p->soundStopped = 1;
       CloseChannel(p);
@@ -215,11 +238,7 @@ void VideoAudioThread(void* start) {
     }
     SleepMillis(1);
   }
-  if (p->pendingAudio) {
-    FreeVideoPacket(p->source, p->pendingAudio->data);
-    FreeMemory(p->pendingAudio);
-    p->pendingAudio = nullptr;
-  }
+  FreePendingAudio(p);
 }
 
 uint32_t QueuedSoundBytes(vlVideoPlayer* p) {

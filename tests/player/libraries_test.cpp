@@ -554,6 +554,16 @@ TEST_F(Windows, ASeekWhilePausedKeepsTheVideoPaused) {
   EXPECT_NEAR(std::atoi(redLater.c_str()), 200, 8) << redLater;
 }
 
+// Applet lines that wait in 20 ms steps, at most the given number, until
+// video id has stopped playing; $p is then its IsVideoPlaying. The labels
+// start with label.
+std::string WaitForVideoEnd(const std::string& label, int id, int steps) {
+  const std::string v = std::to_string(id);
+  return "loadk 5 #0\nloadk 6 #" + std::to_string(steps) + "\nloadk 7 #1\njump " + label + "next\n" + label +
+         ":\n.call base=8 wait 1\n.call base=8 isvideoplaying " + v + " -> p\ngetglobal 8 \"p\"\neq 1 8 #0\njump " +
+         label + "done\n" + label + "next:\nforloop 5 " + label + "\n" + label + "done:\n";
+}
+
 // A video paused at its start, sought into its last frames and resumed
 // ends, round after round, with and without sound: the end reached while
 // the resume waited for the player's threads used to be overwritten by
@@ -580,9 +590,7 @@ TEST_F(Libraries, VideosSoughtIntoTheirLastFrameWhilePausedEndOnResume) {
     const std::string v = std::to_string(id), l = "v" + v;
     return "loadk 1 #1437\nloadk 2 #1497\nloadk 3 #3\njump " + l + "next\n" + l + "body:\n"
            ".call base=8 playvideo " + v + "\n.call base=8 pausevideo " + v + "\n.call base=8 seekvideo " + v +
-           " r1\n.call base=8 resumevideo " + v + "\nloadk 5 #0\nloadk 6 #150\nloadk 7 #1\njump " + l + "pollnext\n" +
-           l + "poll:\n.call base=8 wait 1\n.call base=8 isvideoplaying " + v + " -> p\ngetglobal 8 \"p\"\neq 1 8 #0\n"
-           "jump " + l + "polled\n" + l + "pollnext:\nforloop 5 " + l + "poll\n" + l + "polled:\n"
+           " r1\n.call base=8 resumevideo " + v + "\n" + WaitForVideoEnd(l + "poll", id, 150) +
            ".call base=8 isvideoplaying " + v + " -> p\n.call base=8 debugprint r1 $p\n" + l + "next:\nforloop 1 " +
            l + "body\n";
   };
@@ -590,9 +598,7 @@ TEST_F(Libraries, VideosSoughtIntoTheirLastFrameWhilePausedEndOnResume) {
       Applet("lastframe", ".line 1\n.table 0 { width = 320, height = 240, color = 0, title = \"lastframe\" }\n"
                           ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(quiet) +
                               "\n.call openvideo 2 " + Lit(sound) + "\n" + rounds(1) + rounds(2) +
-                          ".call base=8 playvideo 2\nloadk 5 #0\nloadk 6 #250\nloadk 7 #1\njump fullnext\nfull:\n"
-                          ".call base=8 wait 1\n.call base=8 isvideoplaying 2 -> p\ngetglobal 8 \"p\"\neq 1 8 #0\n"
-                          "jump fulldone\nfullnext:\nforloop 5 full\nfulldone:\n.call base=8 stopvideo 2\n"
+                          ".call base=8 playvideo 2\n" + WaitForVideoEnd("full", 2, 250) + ".call base=8 stopvideo 2\n"
                           ".call base=8 debugprint \"whole\" $p\n");
   Result r = Run({applet});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -606,6 +612,46 @@ TEST_F(Libraries, VideosSoughtIntoTheirLastFrameWhilePausedEndOnResume) {
   ASSERT_EQ(status, 0);
   const double track = vlplayer::SoxStat(dir() + "/track.wav", "Length (seconds)");
   EXPECT_NEAR(vlplayer::SoxStat(sink.back(), "Length (seconds)"), track, 0.2) << sink.back();
+}
+
+// A video whose first two seconds of sound come in one packet, a tone,
+// and whose sound after that is silence: paused 0.2 s after its start,
+// sought to 2.5 s while paused and resumed half a second later, it plays
+// the tone only until the pause. The rest of the packet decoded before the
+// pause neither sounds while paused nor after the resume, so the file sink
+// records a few tenths of a second of tone, not two seconds (the tone
+// heard is measured by sox against the clip's own sound, which ffmpeg
+// reads out of it).
+TEST_F(Libraries, SoundFromBeforeAPausedSeekIsNotHeardAfterTheResume) {
+  const std::string clip = dir() + "/tone.avi", track = dir() + "/track.wav";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i "
+       "sine=frequency=440:sample_rate=22050:samples_per_frame=44100:duration=2,apad -t 3.5 -c:v mjpeg -q:v 5 "
+       "-c:a pcm_s16le -ac 1 " + vlplayer::Quote(clip),
+       &status);
+  ASSERT_EQ(status, 0);
+  Tool("ffmpeg -v error -y -i " + vlplayer::Quote(clip) + " -vn -t 2 " + vlplayer::Quote(track), &status);
+  ASSERT_EQ(status, 0);
+  const std::string applet =
+      Applet("pausedseek", ".line 1\n.table 0 { width = 320, height = 240, color = 0, title = \"pausedseek\" }\n"
+                           ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(clip) +
+                           "\n.call playvideo 1\n.call wait 10\n.call pausevideo 1\n.call seekvideo 1 2500\n"
+                           ".call wait 25\n.call resumevideo 1\n" + WaitForVideoEnd("poll", 1, 250) +
+                           ".call stopvideo 1\n"
+                           ".call debugprint \"ended\" $p\n");
+  Result r = Run({applet});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ended 0\n");
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 1u);
+  // Seconds of tone: the recording's power over the tone's power.
+  const double rms = vlplayer::SoxStat(sink[0], "RMS     amplitude"),
+               length = vlplayer::SoxStat(sink[0], "Length (seconds)"),
+               toneRms = vlplayer::SoxStat(track, "RMS     amplitude");
+  ASSERT_GT(toneRms, 0.05);
+  const double toneSeconds = rms * rms * length / (toneRms * toneRms);
+  EXPECT_GT(toneSeconds, 0.02) << "the tone before the pause is missing";
+  EXPECT_LT(toneSeconds, 1.2) << "sound from before the seek played on";
 }
 
 // Paths without length used to end the player inside the stroker: a
