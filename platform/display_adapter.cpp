@@ -305,7 +305,7 @@ void DrawDisplayLine(vlPlatformWindow* d, int32_t x1, int32_t y1, int32_t x2, in
 
 void ClearAdapterDisplay(vlPlatformWindow* d, uint32_t color) {
   vlPluginInfo* a = Adapter();
-  if (a && a->Cls) Entry<int (*)(void*, uint32_t, uint32_t)>(a->Cls)(d->adapterHandle, AdapterColor(a, color), 0);
+  if (d && a && a->Cls) Entry<int (*)(void*, uint32_t, uint32_t)>(a->Cls)(d->adapterHandle, AdapterColor(a, color), 0);
 }
 
 void ClearDisplayBorders(vlPlatformWindow* d) {

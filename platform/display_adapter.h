@@ -95,6 +95,7 @@ void BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t srcX, int32_t srcY,
 void FillDisplayRect(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
 void PlotDisplayPixel(vlPlatformWindow* display, int32_t x, int32_t y, uint32_t color);
 void DrawDisplayLine(vlPlatformWindow* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
+// The adapter's Cls: clears what the adapter buffers for the display.
 void ClearAdapterDisplay(vlPlatformWindow* display, uint32_t color);
 // Sends the puts still waiting for the end of the command (the event pump
 // does so after every line); for waits that do not pump. Drawing the floor

@@ -28,6 +28,7 @@ void X11BufferSize(vlPlatformWindow*, int32_t, int32_t) {}
 // No double buffer of its own: the player buffers in software.
 int X11Buffer(vlPlatformWindow*) { return 0; }
 int X11Flip(vlPlatformWindow*, int) { return 0; }
+void X11ClearBuffer(vlPlatformWindow*, uint32_t) {}
 int X11Input(vlVMState* state, int, int* error) { return gInputBackend.handleInput(state, error); }
 int X11WaitInput(vlVMState* state, int, int argument, int* result) {
   const int r = WaitX11Event(state, argument);
@@ -55,6 +56,7 @@ const vlDisplayDevice kX11Device = {
     X11Buffer,
     X11Buffer,
     X11Flip,
+    X11ClearBuffer,
     X11Input,
     X11WaitInput,
     X11RunMain,
@@ -168,6 +170,7 @@ vlDisplayDevice gAdapterDevice = {
     AdapterBegin,
     AdapterEnd,
     AdapterFlip,
+    ClearAdapterDisplay,
     AdapterInput,
     AdapterWaitInput,
     AdapterRunMain,

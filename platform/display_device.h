@@ -54,6 +54,9 @@ struct vlDisplayDevice {
   int (*beginBuffer)(vlPlatformWindow* display);
   int (*endBuffer)(vlPlatformWindow* display);
   int (*flip)(vlPlatformWindow* display, int sync);
+  // Clears the device's double buffer to a colour (0x00RRGGBB); nothing for
+  // a device without one.
+  void (*clearBuffer)(vlPlatformWindow* display, uint32_t color);
   // Input after a script line: *error set, non-zero to stop the pump.
   int (*handleInput)(vlVMState* state, int context, int* error);
   // A blocking wait for input (argument and *result: the X11 wait's).

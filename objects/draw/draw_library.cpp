@@ -17,6 +17,7 @@
 #include "display/gradient_args.h"
 #include "display/layer_hooks.h"
 #include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -355,6 +356,12 @@ int CmdCls(vlVMState* L) {
   if (int status = GetDrawTarget(L, &t)) return status;
   vlDisplay* d = t.display;
   vlBGPic* pic = t.pic;
+  // The adapter keeps the frame being drawn: it clears it, and the
+  // pictures are left as they are until the buffering ends.
+  if (d->hardwareDoubleBuffer) {
+    DisplayDevice(d)->clearBuffer(d, color);
+    return 0;
+  }
   if (t.mode != VL_OUTPUT_DISPLAY && t.mode != VL_OUTPUT_BGPIC) {
     if (t.picture) FillBitmapRect(t.picture, 0, 0, t.width, t.height, color);
     if (t.alpha) FillAlphaRect(t.alpha, 0, 0, t.width, t.height, static_cast<uint8_t>(t.picture ? 255 : t.alphaIntensity));

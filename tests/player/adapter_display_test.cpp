@@ -383,6 +383,50 @@ TEST_F(AdapterDisplay, DoubleBufferedFramesAndDrawingUnderASpriteShowAsOnAPlainD
   }
 }
 
+// Cls while the adapter does the double buffering reaches the adapter's
+// clear with the colour, once; the window then shows the frame as the
+// software double buffer of a plain display does: red with the green
+// brush drawn after the clear, the blue background gone.
+TEST_F(AdapterDisplay, ClsInTheAdaptersDoubleBufferClearsItsWindow) {
+  const std::string applet = Applet("adaptercls", AppletText(R"(.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.call createbrush 3 8 8 65280
+.call begindoublebuffer 1
+.call cls 16711680
+.call displaybrush 3 10 20
+.call flip
+)"));
+  const std::string red("\xFF\0\0", 3), green("\0\xFF\0", 3);
+  const std::string plain = Shoot(applet, nullptr, 95, 63, red);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  int reds = 0, greens = 0;
+  for (size_t i = 0; i < plain.size(); i += 3) {
+    reds += plain.compare(i, 3, red) == 0;
+    greens += plain.compare(i, 3, green) == 0;
+  }
+  EXPECT_EQ(greens, 64);
+  EXPECT_EQ(reds, kWidth * kHeight - 64);
+  EXPECT_EQ(plain.substr((20u * kWidth + 10) * 3, 3), green);
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1", "VL_XADAPTER_DOUBLEBUFFER=1"};
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    std::remove(Log(owns).c_str());
+    EXPECT_EQ(Differing(plain, Shoot(applet, owns, 95, 63, red)), 0);
+    EXPECT_EQ(Calls(ReadFile(Log(owns)), "cls"), 1) << ReadFile(Log(owns));
+  }
+  // Without the double buffering Cls on the display shows its background.
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  std::remove(Log("0").c_str());
+  const std::string shown = Shoot(Applet("adapterclsplain", AppletText(R"(.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.call cls 16711680
+.call createbrush 3 8 8 65280
+.call displaybrush 3 10 20
+)")), "0", 10, 20, green);
+  EXPECT_EQ(shown.substr((5u * kWidth + 5) * 3, 3), std::string(3, '\0'));
+  EXPECT_EQ(Calls(ReadFile(Log("0")), "cls"), 0);
+}
+
 // A video moved and scaled while it plays ends where it was sent, at its
 // new size, on the adapter's display as on a plain one; so does a video on
 // a layer that is moved.

@@ -61,13 +61,13 @@ bool gBlock = false;
 int gWake[2] = {-1, -1};
 enum { kForce, kWait, kSleep, kVWait, kQualifiers, kCreatePointer, kFreePointer, kSetPointer, kAttributes,
        kShowPointer, kHidePointer, kMovePointer, kPixel, kLine, kFill, kPictureBlit, kPictureMasked,
-       kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kGrab, kCounted };
+       kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kGrab, kCls, kCounted };
 const char* const kCountNames[kCounted] = {"force",      "wait",        "sleep",       "vwait",
                                            "qualifiers", "newpointer",  "freepointer", "setpointer",
                                            "attributes", "showpointer", "hidepointer", "movepointer",
                                            "pixel",      "line",        "fill",        "picture blit",
                                            "picture masked", "picture alpha", "picture colour", "picture fill",
-                                           "picture pixel", "picture line", "grab"};
+                                           "picture pixel", "picture line", "grab", "cls"};
 // Where MovePointer put the pointer, for GetMousePos.
 int32_t gPointerX = 0, gPointerY = 0;
 std::atomic<int> gCounts[kCounted];
@@ -534,10 +534,16 @@ EXPORT uint32_t* GrabScreenPixels(void* handle, int32_t x, int32_t y, int32_t w,
   return out;
 }
 EXPORT void FreeGrabScreenPixels(void* pixels) { std::free(pixels); }
-EXPORT int BeginDoubleBuffer(void*, uint32_t) { return 1; }
+// With VL_XADAPTER_DOUBLEBUFFER it takes the double buffering (what is
+// drawn shows at once; Flip has nothing left to show); else it refuses.
+EXPORT int BeginDoubleBuffer(void*, uint32_t) {
+  const char* buffers = std::getenv("VL_XADAPTER_DOUBLEBUFFER");
+  return buffers && *buffers == '1' ? 0 : 1;
+}
 EXPORT int EndDoubleBuffer(void*, uint32_t) { return 0; }
 EXPORT int Flip(void*, const int32_t*) { return 0; }
 EXPORT int Cls(void* handle, uint32_t color, uint32_t) {
+  ++gCounts[kCls];
   auto* s = static_cast<Surface*>(handle);
   Fill(s, 0, 0, s->width, s->height, color);
   return 0;
