@@ -43,7 +43,6 @@ struct vlGfxAdapter {
   // Video bitmaps (flag 16); tags as the adapter-bitmap glue builds them.
   void* (*allocVideoBitMap)(int32_t width, int32_t height, uint32_t flags, const vlTagItem* tags);
   void (*freeVideoBitMap)(void* handle);
-  void (*prepareVideoBitMap)(void* handle);
   // Drawing; mode as the engine computes it.
   void (*bltBitMap)(void* src, void* dst, const vlAdapterBlitBlock* block, uint32_t mode);
   void (*rectFill)(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t mode);

@@ -117,13 +117,6 @@ void PictureAlphaChannel(void* plane, int32_t sx, int32_t sy, void* dst, int32_t
 }
 int GrantsAlphaChannel() { return (gBound.accel & VL_ACCEL_ALPHA_BLIT) != 0; }
 
-// A video bitmap is prepared (method 1) before its first use.
-void PrepareVideo(void* handle) {
-  const vlTagItem none[] = {{VL_TAG_END, 0}};
-  if (vlPluginInfo* a = Adapter(); a && a->DoVideoBitMapMethod)
-    reinterpret_cast<vlDoVideoBitMapMethodFn>(a->DoVideoBitMapMethod)(handle, 1, none);
-}
-
 // A tag list of at most eight items.
 struct Tags {
   vlTagItem items[8];
@@ -336,7 +329,6 @@ void BindAdapterBitmapEntries(vlPluginInfo* adapter) {
   gBound.freeVideoBitMap = FreeVideo;
   gBound.lockBitMap = LockVideo;
   gBound.unlockBitMap = UnlockVideo;
-  gBound.prepareVideoBitMap = PrepareVideo;
   // The picture forms reach an adapter that draws pictures itself; every
   // handle it would get must be its own.
   if ((gBound.flags & VL_ADAPTER_OWNS_BITMAPS) && adapter->displayAccel) {

@@ -660,11 +660,3 @@ void PaintMaskBits(vlBitmap* mask, int32_t x, int32_t y, vlBitmap* target, int32
   }
   UnlockPixels(mask, &m);
 }
-
-void IsAdapterBitmapReady(vlBitmap* b) {
-  if (!b || !b->driverOwned || b->secondHandle != 0) return;
-  const vlGfxAdapter* a = GetGfxAdapter();
-  if (!a || !(a->flags & VL_ADAPTER_VIDEO_BITMAPS)) return;
-  if (a->prepareVideoBitMap) a->prepareVideoBitMap(b->handle);
-  b->secondHandle = 1;
-}

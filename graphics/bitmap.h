@@ -139,4 +139,3 @@ void CopyMaskRegion(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_
                     int32_t height, int32_t mode, const uint8_t* srcPixels, int32_t srcRowBytes);
 void PaintMaskBits(vlBitmap* mask, int32_t x, int32_t y, vlBitmap* target, int32_t tx, int32_t ty, int32_t width,
                    int32_t height, uint32_t color);
-void IsAdapterBitmapReady(vlBitmap* bitmap);
