@@ -732,8 +732,6 @@ void SetChannelVolumeALSA(int index, uint32_t volume) {
   __atomic_store_n(&gChannels[index].volume, volume > 64 ? 64 : volume, __ATOMIC_RELAXED);
 }
 
-void StoreChannelVolumeALSA(int index, uint32_t volume) { SetChannelVolumeALSA(index, volume); }
-
 void SetVideoChannelVolumeALSA(vlVideoSound* video, uint32_t volume) {
   for (int i = 0; i < gChannelCount; i++) {
     if (gChannels[i].video == video) SetChannelVolumeALSA(i, volume);

@@ -45,7 +45,6 @@ void StopChannelALSA(int channel);
 void FreeChannelStream(int channel);
 void ExpireALSAChannels();
 void SetChannelVolumeALSA(int channel, uint32_t volume);
-void StoreChannelVolumeALSA(int channel, uint32_t volume);
 void SetVideoChannelVolumeALSA(vlVideoSound* video, uint32_t volume);
 
 // Scales frames of format (codes 0 to 5) by volume / 64 into out, rounding
