@@ -142,6 +142,13 @@ std::vector<uint8_t> Pixels(const Glyph& g) {
   return ink;
 }
 
+// Whether the shape's ink, on the baseline `drop` rows under the cell's,
+// leaves the cell at the top or the bottom.
+bool TooTall(const Shape& s, int drop) {
+  const int oy = kBaseline - s.top + drop;
+  return s.inkBottom >= 0 && (oy + s.inkTop < 0 || oy + s.inkBottom >= kCell);
+}
+
 // Puts the shape's ink into the cell with its baseline `drop` rows under
 // the cell's and its row `inkTop` at row `top` when top >= 0; centred by
 // its advance and moved inside the cell. False when it does not fit.
@@ -174,7 +181,11 @@ bool Plain(FT_Face face, int code, int width, int height, int want, Glyph* out) 
         Shape s;
         Glyph g;
         g.width = w, g.height = h;
-        if (!Load(face, code, w, h, hinted, &s) || !Place(s, 0, -1, &g)) continue;
+        if (!Load(face, code, w, h, hinted, &s)) continue;
+        // Narrowing only mends a glyph too wide; one too tall at this height
+        // would be squashed by the hinter into a bar ("(" and ")" alike).
+        if (TooTall(s, 0)) break;
+        if (!Place(s, 0, -1, &g)) continue;
         if (want && Parts(Pixels(g), kCell, kCell) != want) continue;
         *out = g;
         return true;

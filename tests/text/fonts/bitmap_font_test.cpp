@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -352,11 +353,14 @@ TEST(BuiltInStrike, EveryGlyphIsItsFacesRenderingWholeWithItsPartsApart) {
   };
   int glyphs = 0, composed = 0;
   std::string unkept;
+  std::map<Cell, int> codeOfCell;  // no two characters may look the same
   for (int code = 33; code < 256; ++code) {
     if ((code >= 127 && code <= 160) || code == 173 || code == 180 || code == 184) continue;  // box, shared cells
     if (!FT_Get_Char_Index(ft, code)) continue;
     ++glyphs;
     const Cell cell = cellOf(code);
+    const auto [same, alone] = codeOfCell.emplace(cell, code);
+    EXPECT_TRUE(alone) << "codes " << same->second << " and " << code << " share one look";
     const std::vector<std::pair<int, int>> ink = CellInk(cell);
     const int want = probeParts(code), parts = InkParts(ink);
     const std::vector<Rendering> own = renderings(code);
