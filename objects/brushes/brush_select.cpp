@@ -120,24 +120,22 @@ int SelectTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint3
   return 0;
 }
 
-// The pictures of a layer selected for drawing; the layer owns them.
-vlBitmap* gLayerPlanes[3];
+// The picture of a layer selected for drawing; the layer owns it.
+vlBitmap* gLayerImage;
 
-// SelectLayer: the layer's own image (and, in combo mode, its mask and
-// alpha channel) become the target.
+// SelectLayer: the layer's own image becomes the target (in combo mode its
+// source's mask and alpha channel too, found at the first draw).
 int SelectLayerHandler(vlVMState* L, vlLayer* layer, int32_t selectMode, int32_t frame, int32_t value,
-                       vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height) {
+                       vlBitmap* image, vlBitmap*, vlBitmap*, int32_t width, int32_t height) {
   vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   const int32_t index = frame > 0 ? frame - 1 : 0;
   if (IsSelected(d, VL_OUTPUT_BRUSH, VL_OBJ_LAYER, index) && gSelection.selectObject == layer &&
-      gLayerPlanes[0] == image)
+      gLayerImage == image)
     return 0;
   if (d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
   if (!image) return ERR_WRONGUSAGE;
-  gLayerPlanes[0] = image;
-  gLayerPlanes[1] = selectMode == 1 ? mask : nullptr;
-  gLayerPlanes[2] = selectMode == 1 ? alpha : nullptr;
+  gLayerImage = image;
   EnterTarget(d, {VL_OBJ_LAYER, layer, index, {0, layer}, image, width, height}, VL_OUTPUT_BRUSH, selectMode,
               value);
   return 0;
@@ -220,9 +218,16 @@ int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap
       *bitmap = pic->curBitmap, *mask = pic->curMask, *alpha = pic->curAlpha;
       return 0;
     }
-    case VL_OBJ_LAYER:
-      *bitmap = gLayerPlanes[0], *mask = gLayerPlanes[1], *alpha = gLayerPlanes[2];
+    case VL_OBJ_LAYER: {
+      *bitmap = gLayerImage;
+      *mask = *alpha = nullptr;
+      // In combo mode the mask and alpha channel are the ones the layer's
+      // source holds now, found again rather than kept from the selection.
+      auto* layer = static_cast<vlLayer*>(gSelection.selectObject);
+      if (vlSelectMode == 1 && layer)
+        GetLayerSourceMaskAlpha(L, layer, layer->type == VL_LAYER_ANIM ? gSelection.selectIndex : -1, mask, alpha);
       return 0;
+    }
     default:
       return ERR_WRONGUSAGE;
   }

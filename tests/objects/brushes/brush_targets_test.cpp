@@ -166,6 +166,17 @@ TEST_F(BrushTargets, DrawingIntoALayer) {
   EXPECT_EQ(WindowPixel(d_, 0, 0), 0x0000FFu);
   // The layer drew into its own picture: the brush is unchanged.
   EXPECT_EQ(Pixel(Brush(3)->bitmap, 1, 1), 0x0000FFu);
+  // In combo mode what is drawn also goes into the alpha channel of the
+  // layer's source: a see-through brush shows only where it was drawn on.
+  ASSERT_EQ(Run(".table 0 { alphachannel = 1 }\n.call base=1 createbrush 4 6 6 65280 r0\n"
+                ".call setalphaintensity 0\n.call selectalphachannel 4\n.call displaybrush 1 0 0\n"
+                ".call displaybrush 1 0 2\n.call endselect\n.call setalphaintensity -1\n"
+                ".call displaybrush 4 10 0\n.call selectlayer 2 1\n.call displaybrush 2 1 1\n.call endselect"),
+            0);
+  RefreshDisplayObject(L, d_, 0);
+  EXPECT_EQ(WindowPixel(d_, 11, 1), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d_, 12, 2), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d_, 14, 4), WindowPixel(d_, 20, 20)) << "outside the box the brush stays see-through";
 }
 
 TEST_F(BrushTargets, ConversionsFromAnimsSpritesAndTextObjects) {
