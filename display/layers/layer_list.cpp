@@ -187,18 +187,6 @@ void ReleaseLayerGeometryCaches(vlLayer* layer) {
   });
 }
 
-void CopyLayerAttributes(vlLayer* dst, const vlLayer* src) {
-  dst->hidden = src->hidden;
-  dst->transparency = src->transparency;
-  dst->shadow = src->shadow;
-  dst->shadowFade = src->shadowFade;
-  dst->border = src->border;
-  dst->borderFade = src->borderFade;
-  dst->geometricFilters = src->geometricFilters;
-  memcpy(dst->filters, src->filters, sizeof dst->filters);
-  NoteLayersChanged();
-}
-
 void FreeOrphanedObjects(vlVMState* state, int32_t mask) {
   for (int i = 0; i < 5; i++)
     if ((mask & (1 << i)) && gPurgers[i]) gPurgers[i](state);

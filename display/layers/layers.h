@@ -283,7 +283,6 @@ void FreeBGPicLayers(vlVMState* state, vlBGPic* pic, int freeOrphans, int dropFr
 void FreeLayerBitmaps(vlLayer* layer);
 void FreeLayerBorders(vlLayer* layer);
 void ReleaseLayerGeometryCaches(vlLayer* layer);
-void CopyLayerAttributes(vlLayer* dst, const vlLayer* src);
 int SetLayerNameFromStyle(vlLayer* layer, const char* name);
 vlLayerGeometry* NewLayerGeometry();
 // Frees the planes that are set and clears the three pointers.
