@@ -116,7 +116,6 @@ vlObjectNode* ScanObjects(bool (*match)(vlObjectNode* node, void* ud), void* ud)
   return Scan([&](vlObjectNode* n) { return match(n, ud); });
 }
 
-const vlObjectType* FirstObjectType() { return gTypes; }
 const vlLibraryNode* FirstLibrary() { return gLibraries; }
 
 int CountObjectsOfType(uint32_t type) {

@@ -71,7 +71,6 @@ int RegisterLibrary(const vlCommand* commands, const char* name, const void* own
 // Drops the libraries of an owner whose tables are about to be unloaded.
 void ForgetLibrariesOf(const void* owner);
 
-const vlObjectType* FirstObjectType();
 const vlLibraryNode* FirstLibrary();
 
 // Visits every record of every registered list in registry order until
