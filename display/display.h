@@ -181,8 +181,10 @@ extern vlMutex* vlDisplayListMutex;
 // EndDrawingFor, the one place that moves it for the moment.
 vlDisplay* CurrentDisplay();
 void SetCurrentDisplay(vlDisplay* display);
-// The drawing target (display and picture) that was current when drawing
-// for another display began: EndDrawingFor makes it current again.
+// A drawing target: the display drawn for and the picture drawn into. Code
+// that draws for a display other than the current one takes it as an
+// argument; BeginDrawingFor answers the one that was current, which
+// EndDrawingFor makes current again.
 struct vlDrawingFor {
   vlDisplay* display;
   vlBGPic* output;

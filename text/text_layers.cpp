@@ -27,8 +27,8 @@ int TextLayerBitmaps(vlVMState*, vlLayer*, int32_t, vlBitmap**, vlBitmap**, vlBi
 
 // The layer's layout rendered through the transform block, placed so that
 // the anchor point of record [0]'s box stays where the transform puts it.
-int RebuildTextLayer(vlVMState* L, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
-                     uint32_t flags, vlLayerRect* rect) {
+int RebuildTextLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vlLayerGeometry* target,
+                     const vlLayerTransform* t, uint32_t flags, vlLayerRect* rect) {
   const auto* kept = static_cast<const vlTextLayerGeometry*>(layer->geometry[0]);
   vlTextLayout layout = kept->layout;
   layout.text = kept->text.c_str();

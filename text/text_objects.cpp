@@ -234,8 +234,8 @@ int InsertTextObjectLayer(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int
 
 // The object rendered again through the layer's transform block, its
 // anchor point kept where the transform puts it.
-int RebuildTextObjectLayer(vlVMState* L, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
-                           uint32_t flags, vlLayerRect* rect) {
+int RebuildTextObjectLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vlLayerGeometry* target,
+                           const vlLayerTransform* t, uint32_t flags, vlLayerRect* rect) {
   vlTextObject* o = nullptr;
   if (int status = GetTextObjectByID(L, layer->source, &o, VL_TEXTOBJ_ORPHANS)) return status;
   double m[4];

@@ -261,12 +261,17 @@ void SetLayerGeometry(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlLa
 
 int BuildLayerImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
                     uint32_t flags, vlLayerRect* rect) {
+  return BuildLayerImage(state, layer, {CurrentDisplay(), vlCurrentOutput}, target, t, flags, rect);
+}
+
+int BuildLayerImage(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
+                    const vlLayerTransform* t, uint32_t flags, vlLayerRect* rect) {
   if (t == &layer->transform) {
     PrintConsole("ERROR! LT MUST BE INDEPENDENT OF THE LAYER!\n");
     return 0;
   }
   const vlLayerSource* source = FindLayerSource(layer->type);
-  if (source && source->rebuild) return source->rebuild(state, layer, target, t, flags, rect);
+  if (source && source->rebuild) return source->rebuild(state, layer, on, target, t, flags, rect);
   switch (layer->type) {
     case VL_LAYER_BRUSH:
     case VL_LAYER_BRUSHPART:
@@ -284,9 +289,13 @@ int BuildLayerImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, c
 }
 
 int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
+  return RebuildLayerImage(state, layer, mode, {CurrentDisplay(), vlCurrentOutput});
+}
+
+int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode, const vlDrawingFor& on) {
   vlLayerTransform t = layer->transform;
   if (IsTextType(layer->type)) AngleFromMatrix(&t);
-  vlDisplay* d = CurrentDisplay();
+  vlDisplay* d = on.display;
   bool display = mode & 1;
   double fx = FactorX(d), fy = FactorY(d);
   if (display) {
@@ -322,13 +331,13 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
     flags = 80;
   } else {
     rect = {oldOne->drawnX, oldOne->drawnY, oldOne->drawnWidth, oldOne->drawnHeight, rect.noRefresh};
-    displayPass = DisplayScalesLayers(d) && d->bgpic == vlCurrentOutput;
+    displayPass = DisplayScalesLayers(d) && d->bgpic == on.output;
     if (displayPass) rect.noRefresh = 1;  // the display pass refreshes
     g[1] = g[2] = record;
     NoteLayersChanged();
     flags = 16;
   }
-  if (int status = BuildLayerImage(state, layer, record, &t, flags, &rect)) {
+  if (int status = BuildLayerImage(state, layer, on, record, &t, flags, &rect)) {
     g[1] = oldOne;
     g[2] = oldTwo;
     NoteLayersChanged();
@@ -348,19 +357,20 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
   // display record.
   g[2] = twoSeparate ? oldTwo : record;
   NoteLayersChanged();
-  return RebuildLayerImage(state, layer, (mode & 2) ? 3 : 1);
+  return RebuildLayerImage(state, layer, (mode & 2) ? 3 : 1, on);
 }
 
 int RebuildLayerImageAll(vlVMState* state, vlLayer* layer) { return RebuildLayerImage(state, layer, 3); }
 
 int RebuildBGPicLayersForDisplay(vlVMState* state, vlDisplay* display, vlBGPic* pic) {
-  const vlDrawingFor kept = BeginDrawingFor(display, pic);
+  // Display records only, never refreshed: nothing here draws on the
+  // current target, so the display and picture are passed down.
+  const vlDrawingFor on{display, pic};
   int status = 0;
   for (vlNode* n = pic->layers.head; n->succ && !status; n = n->succ) {
     auto* layer = reinterpret_cast<vlLayer*>(n);
-    if (layer->type != VL_LAYER_NOOBJECT) status = RebuildLayerImageAll(state, layer);
+    if (layer->type != VL_LAYER_NOOBJECT) status = RebuildLayerImage(state, layer, 3, on);
   }
-  EndDrawingFor(kept);
   return status;
 }
 

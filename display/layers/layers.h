@@ -197,9 +197,10 @@ struct vlLayerSource {
                 vlLayer** out);
   // Re-renders the layer into target with the transform block (the
   // layer's own drawing routine with the layer as target), ending in
-  // SetLayerGeometry. null: the pictures of GetLayerBitmaps are transformed.
-  int (*rebuild)(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* transform,
-                 uint32_t flags, vlLayerRect* rect);
+  // SetLayerGeometry; on is the display and picture it is drawn for.
+  // null: the pictures of GetLayerBitmaps are transformed.
+  int (*rebuild)(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
+                 const vlLayerTransform* transform, uint32_t flags, vlLayerRect* rect);
   // Gives the layer its own copy of its source object when others share
   // it, marked to be freed with the layer. null: nothing to copy.
   int (*makePrivate)(vlVMState* state, vlLayer* layer);
@@ -365,12 +366,16 @@ void BuildTransformMatrix(vlLayerTransform* t, int32_t targetWidth, int32_t targ
 void UpdateTransformMatrix(vlLayerTransform* t, int32_t sourceWidth, int32_t sourceHeight);
 void AngleFromMatrix(vlLayerTransform* t);
 bool IsIdentityTransform(const vlLayerTransform* t);
-// Rebuild modes: 1 display space, 2 no refresh, 4 a new layer.
+// Rebuild modes: 1 display space, 2 no refresh, 4 a new layer. Without on,
+// for the current display and drawing target.
 int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode);
+int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode, const vlDrawingFor& on);
 int RebuildLayerImageAll(vlVMState* state, vlLayer* layer);
 int RebuildBGPicLayersForDisplay(vlVMState* state, vlDisplay* display, vlBGPic* pic);
 int BuildLayerImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* transform,
                     uint32_t flags, vlLayerRect* rect);
+int BuildLayerImage(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
+                    const vlLayerTransform* transform, uint32_t flags, vlLayerRect* rect);
 // flags 64: a LINE layer keeps its position.
 void SetLayerGeometry(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlLayerRect* rect, int32_t x, int32_t y,
                       int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,

@@ -24,10 +24,16 @@
 
 int GetDrawTarget(vlVMState* L, vlDrawTarget* t) {
   *t = {};
-  vlDisplay* d = CurrentDisplay();
-  vlBGPic* pic = vlCurrentOutput;
-  if (!d || !pic) return ERR_CLOSEDDISPLAY;
+  if (!CurrentDisplay() || !vlCurrentOutput) return ERR_CLOSEDDISPLAY;
   if (int status = GetSelectTargetBitmaps(L)) return status;
+  return GetDrawTargetFor(L, {CurrentDisplay(), vlCurrentOutput}, t);
+}
+
+int GetDrawTargetFor(vlVMState* L, const vlDrawingFor& on, vlDrawTarget* t) {
+  *t = {};
+  vlDisplay* d = on.display;
+  vlBGPic* pic = on.output;
+  if (!d || !pic) return ERR_CLOSEDDISPLAY;
   t->display = d;
   t->pic = pic;
   t->mode = d->outputType;
@@ -205,8 +211,9 @@ int AddShapeLayer(vlVMState* L, const vlShapeRecord& record, vlShapeTags* tags, 
   return 0;
 }
 
-int FillWithTextureBrush(vlVMState* L, const vlDrawState& s, const vlLayerTransform* m, vlBitmap* picture,
-                         int32_t x, int32_t y, int32_t w, int32_t h, bool* empty, int64_t intoX, int64_t intoY) {
+int FillWithTextureBrush(vlVMState* L, const vlDrawState& s, const vlLayerTransform* m, int smooth,
+                         vlBitmap* picture, int32_t x, int32_t y, int32_t w, int32_t h, bool* empty, int64_t intoX,
+                         int64_t intoY) {
   *empty = false;
   vlBrush* b = nullptr;
   if (int status = GetBrushByID(L, s.textureBrush, &b, VL_BRUSH_HARDWAREOK)) return status;
@@ -221,7 +228,6 @@ int FillWithTextureBrush(vlVMState* L, const vlDrawState& s, const vlLayerTransf
       *empty = true;
       return 0;
     }
-    const int smooth = CurrentDisplay() ? CurrentDisplay()->smoothScale : 0;
     if (int status = ScaleBitmap(b->bitmap, nullptr, nullptr, 0, 0, nullptr, b->width, b->height, tw, th, smooth, 0,
                                  &scaled, nullptr, nullptr))
       return status;

@@ -15,6 +15,7 @@ struct vlShapeTags;
 struct vlShapeRecord;
 struct vlLayer;
 struct vlLayerGeometry;
+struct vlDrawingFor;
 
 struct vlDrawTarget {
   vlDisplay* display = nullptr;
@@ -33,6 +34,9 @@ struct vlDrawTarget {
 
 // 0 or ERR_CLOSEDDISPLAY (no display).
 int GetDrawTarget(vlVMState* state, vlDrawTarget* target);
+// The same for a display and picture that are not the current target: a
+// display's own picture, never a selected brush's planes to be prepared.
+int GetDrawTargetFor(vlVMState* state, const vlDrawingFor& on, vlDrawTarget* target);
 // After drawing into the target directly: the double buffer's dirty list
 // and, on a display, the window.
 void FinishTargetRect(vlVMState* state, const vlDrawTarget& target, int32_t x, int32_t y, int32_t width,
@@ -61,10 +65,11 @@ int AddShapeLayer(vlVMState* state, const vlShapeRecord& record, vlShapeTags* ta
 // A copy of a shape geometry record without its pictures, or null.
 vlLayerGeometry* CopyShapeGeometry(const vlLayerGeometry* g);
 void FreeShapeGeometry(vlLayerGeometry* g);
-// Tiles the texture brush of the draw state over the rectangle; empty is
-// set when the scaled texture has no pixels. 0 or the look-up's error.
+// Tiles the texture brush of the draw state over the rectangle, scaled by
+// the transform with the smoothing of the display drawn for; empty is set
+// when the scaled texture has no pixels. 0 or the look-up's error.
 // A rectangle that is a part of a larger tiled area starts intoX, intoY
 // pixels into it, so the tiles keep their places in the whole.
 int FillWithTextureBrush(vlVMState* state, const vlDrawState& drawState, const vlLayerTransform* transform,
-                         vlBitmap* picture, int32_t x, int32_t y, int32_t width, int32_t height, bool* empty,
-                         int64_t intoX = 0, int64_t intoY = 0);
+                         int smooth, vlBitmap* picture, int32_t x, int32_t y, int32_t width, int32_t height,
+                         bool* empty, int64_t intoX = 0, int64_t intoY = 0);

@@ -154,7 +154,7 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     tags = &localTags;
   }
   vlDrawTarget t;
-  if (int status = GetDrawTarget(L, &t)) return status;
+  if (int status = ShapeDrawTarget(L, base ? base->on : nullptr, flags, &t)) return status;
   vlLayerTransform* m = &tags->transform;
   x1 = ResolvePosX(x1, 1, 0, m->anchorX);
   y1 = ResolvePosY(y1, 1, 0, m->anchorY);
@@ -312,14 +312,16 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
 namespace {
 
 // Renders a shape record with a draw state, colour and transform into
-// planes (a layer's pictures, its border).
+// planes (a layer's pictures, its border), for the target on (null: the
+// current one).
 int RenderRecord(vlVMState* L, const vlShapeRecord& rec, const vlDrawState* s, uint32_t color,
-                 const vlLayerTransform* transform, vlShapeResult* out) {
+                 const vlLayerTransform* transform, const vlDrawingFor* on, vlShapeResult* out) {
   vlShapeTags tags;
   DefaultShapeTags(&tags);
   if (transform) tags.transform = *transform;
   vlShapeRequest base{};
   base.result = out;
+  base.on = on;
   *out = {};
   const uint32_t f = VL_SHAPE_PLANES;
   switch (rec.type) {
@@ -343,15 +345,15 @@ int RenderRecord(vlVMState* L, const vlShapeRecord& rec, const vlDrawState* s, u
 
 // The layer's own drawing routine with the layer as target: the shape of
 // record [0] at the target record's position through the transform.
-int RebuildShapeLayer(vlVMState* L, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* transform,
-                      uint32_t flags, vlLayerRect* rect) {
+int RebuildShapeLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
+                      const vlLayerTransform* transform, uint32_t flags, vlLayerRect* rect) {
   vlShapeRecord rec = static_cast<const vlShapeGeometry*>(layer->geometry[0])->shape;
   rec.x = target->x, rec.y = target->y;
   if (rec.type == VL_SHAPE_LINE) {
     rec.x1 += target->x, rec.y1 += target->y, rec.x2 += target->x, rec.y2 += target->y;
   }
   vlShapeResult res{};
-  if (int status = RenderRecord(L, rec, &rec.drawState, rec.color, transform, &res)) return status;
+  if (int status = RenderRecord(L, rec, &rec.drawState, rec.color, transform, &on, &res)) return status;
   int32_t x = res.x, y = res.y;
   if (rec.type != VL_SHAPE_LINE) {
     x -= static_cast<int32_t>(transform->anchorX * rec.width);
@@ -419,7 +421,7 @@ int RenderShapeOutline(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, u
     *offset = size;
   }
   NormalizeDrawState(&s);
-  return RenderRecord(L, *rec, &s, color & 0xFFFFFF, &transform, res);
+  return RenderRecord(L, *rec, &s, color & 0xFFFFFF, &transform, nullptr, res);
 }
 
 // The border of a shape layer's record g: the outline at g's position.

@@ -67,6 +67,7 @@ struct Plan {
   int32_t shadowX = 0, shadowY = 0;    // where the shadow's base lands
   std::vector<int32_t> pts, edgePts;   // in picture coordinates
   bool tooLarge = false;               // no picture of the drawn size can be made
+  int textureSmooth = 0;               // the smoothing of the display drawn for, for scaled textures
 };
 
 // A box without rounded corners on the direct path: plain rectangles.
@@ -204,7 +205,7 @@ std::vector<uint32_t> RenderPattern(vlVMState* L, const vlDrawState& s, const vl
   if (s.fillStyle == VL_FILLGRADIENT) {
     *status = DrawGradient(pic, 0, 0, w, h, &s.gradient);
   } else {
-    *status = FillWithTextureBrush(L, s, m, pic, 0, 0, w, h, empty);
+    *status = FillWithTextureBrush(L, s, m, p.textureSmooth, pic, 0, 0, w, h, empty);
   }
   uint32_t* argb = *status ? nullptr : ReadBitmapARGB(pic, 0, 0, w, h, 0);
   DeleteBitmap(pic);
@@ -503,8 +504,8 @@ bool TryDirectBox(vlVMState* L, const vlShapeRequest& r, const vlDrawState& s, c
       fill(cut.x, cut.y, cut.width, cut.height, p.rgb, p.t);
       bool empty = false;
       if (t.picture)
-        *status = FillWithTextureBrush(L, s, r.tags ? &r.tags->transform : nullptr, t.picture, cut.x, cut.y,
-                                       cut.width, cut.height, &empty);
+        *status = FillWithTextureBrush(L, s, r.tags ? &r.tags->transform : nullptr, t.display->smoothScale,
+                                       t.picture, cut.x, cut.y, cut.width, cut.height, &empty);
     }
   } else {
     fill(bx, by, r.width, r.height, p.rgb, p.t);
@@ -519,6 +520,11 @@ bool TryDirectBox(vlVMState* L, const vlShapeRequest& r, const vlDrawState& s, c
 }
 
 }  // namespace
+
+int ShapeDrawTarget(vlVMState* L, const vlDrawingFor* on, uint32_t flags, vlDrawTarget* t) {
+  if (on && (flags & VL_SHAPE_PLANES)) return GetDrawTargetFor(L, *on, t);
+  return GetDrawTarget(L, t);
+}
 
 void DefaultShapeTags(vlShapeTags* tags) {
   std::memset(static_cast<void*>(tags), 0, sizeof *tags);
@@ -567,7 +573,7 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
   vlLayerTransform* m = &r->tags->transform;
   if (flags & VL_SHAPE_REBUILD) UpdateTransformMatrix(m, r->width, r->height);
   vlDrawTarget t;
-  if (int status = GetDrawTarget(L, &t)) return status;
+  if (int status = ShapeDrawTarget(L, r->on, flags, &t)) return status;
   r->x = ResolvePosX(r->x, r->width, 0, m->anchorX);
   r->y = ResolvePosY(r->y, r->height, 0, m->anchorY);
   vlDrawState s = *r->drawState;
@@ -592,6 +598,7 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
   Plan p;
   PrepareShapeOutline(*r, s, renderMatrix, &p);
   if (p.tooLarge) return ERR_BITMAP;
+  p.textureSmooth = t.display->smoothScale;
   // Drawn on the target at once: only without layers or rebuilds.
   if (IsPlainBox(*r) && !layers && !(flags & VL_SHAPE_PLANES)) {
     int status = 0;

@@ -10,6 +10,7 @@
 
 struct vlVMState;
 struct vlBitmap;
+struct vlDrawTarget;
 
 // The draw tags one shape command carries: the transform and the layer
 // options of its optional table.
@@ -72,6 +73,7 @@ struct vlShapeRequest {
   int32_t insertPos;
   vlShapeResult* result;  // with VL_SHAPE_PLANES
   vlLayer* replaceLayer;  // with VL_SHAPE_REBUILD: the layer to replace (or null)
+  const vlDrawingFor* on;  // with VL_SHAPE_PLANES: the target drawn for (null: the current one)
 };
 
 // Shapes whose picture would be wider or taller than this cannot be drawn
@@ -82,6 +84,10 @@ constexpr int32_t kMaxShapeSide = 1 << 29;
 constexpr int32_t kMaxShapePosition = 1 << 30;
 // Half a side: the largest radius a shape can have.
 constexpr int32_t kMaxShapeRadius = (kMaxShapeSide - 1) / 2;
+
+// Where a worker draws: planes made for the target a request names take
+// that target; everything else draws on the current one.
+int ShapeDrawTarget(vlVMState* state, const vlDrawingFor* on, uint32_t flags, vlDrawTarget* target);
 
 // The workers: each fills a request and renders it. 0 or an error code.
 int DrawBoxShape(vlVMState* state, uint32_t flags, const vlDrawState* drawState, int32_t x, int32_t y,

@@ -147,7 +147,7 @@ int RenderFillPattern(vlVMState* L, const vlPathDrawStyle& st, int32_t fw, int32
     d.textureX = st.textureX;
     d.textureY = st.textureY;
     bool empty = false;
-    status = FillWithTextureBrush(L, d, nullptr, pic, 0, 0, w, h, &empty, x0, y0);
+    status = FillWithTextureBrush(L, d, nullptr, 0, pic, 0, 0, w, h, &empty, x0, y0);  // unscaled: no smoothing
   }
   uint32_t* argb = status ? nullptr : ReadBitmapARGB(pic, 0, 0, w, h, 0);
   DeleteBitmap(pic);

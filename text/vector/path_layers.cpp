@@ -25,8 +25,8 @@ int PathLayerBitmaps(vlVMState*, vlLayer*, int32_t, vlBitmap**, vlBitmap**, vlBi
   return ERR_WRONGUSAGE;
 }
 
-int RebuildPathLayer(vlVMState* L, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
-                     uint32_t flags, vlLayerRect* rect) {
+int RebuildPathLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vlLayerGeometry* target,
+                     const vlLayerTransform* t, uint32_t flags, vlLayerRect* rect) {
   const auto* kept = static_cast<const vlPathLayerGeometry*>(layer->geometry[0]);
   vlPathShape shape = kept->shape;
   double lm[4];

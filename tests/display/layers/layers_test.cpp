@@ -845,6 +845,46 @@ TEST_F(LayerPipeline, LayerScalingGivesDisplayRecords) {
   ASSERT_EQ(Run(".call translatelayer 1 5 0"), 0);
   EXPECT_EQ(layer->geometry[2]->drawnX, 30);
   EXPECT_EQ(Run(".call disablelayers"), kErrLayerScaling);
+
+  // Rebuilt for a display that is not the current one: the layer's own
+  // routine is told which display and picture it draws for, the current
+  // target stays where it is all along, and the display record comes out
+  // as before.
+  ASSERT_EQ(Run(".table 0 { width = 40, height = 30 }\n.call base=1 createdisplay 2 r0\n.call opendisplay 2"), 0);
+  vlDisplay* other = GetDisplayByNumber(2);
+  ASSERT_NE(other, nullptr);
+  ASSERT_EQ(CurrentDisplay(), other);
+  vlBGPic* otherOutput = vlCurrentOutput;
+  ASSERT_NE(otherOutput, d->bgpic);
+  static struct {
+    int calls;
+    vlDrawingFor on, current;
+  } seen;
+  seen = {};
+  vlLayerSource own{};
+  own.rebuild = [](vlVMState*, vlLayer*, const vlDrawingFor& on, vlLayerGeometry*, const vlLayerTransform*, uint32_t,
+                   vlLayerRect*) {
+    seen.calls++;
+    seen.on = on;
+    seen.current = {CurrentDisplay(), vlCurrentOutput};
+    return 0;
+  };
+  const vlLayerSource* boxes = FindLayerSource(VL_LAYER_BOX);
+  RegisterLayerSource(VL_LAYER_BOX, &own);
+  EXPECT_EQ(RebuildBGPicLayersForDisplay(L, d, d->bgpic), 0);
+  RegisterLayerSource(VL_LAYER_BOX, boxes);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.on.display, d);
+  EXPECT_EQ(seen.on.output, d->bgpic);
+  EXPECT_EQ(seen.current.display, other);
+  EXPECT_EQ(seen.current.output, otherOutput);
+  EXPECT_EQ(CurrentDisplay(), other);
+  EXPECT_EQ(vlCurrentOutput, otherOutput);
+  ASSERT_EQ(RebuildBGPicLayersForDisplay(L, d, d->bgpic), 0);
+  EXPECT_EQ(layer->geometry[2]->drawnX, 30);
+  EXPECT_EQ(layer->geometry[2]->drawnY, 10);
+  EXPECT_EQ(layer->geometry[2]->drawnWidth, 24);
+  EXPECT_EQ(layer->geometry[2]->drawnHeight, 16);
 }
 
 struct SpriteBox {
