@@ -71,7 +71,7 @@ TEST(BlockingWaits, StreamInputWaitsOnlyWhenNothingIsThere) {
   EXPECT_TRUE(InputBuffered(file));
   EXPECT_EQ(WaitForInput(file, -1), 1);
   EXPECT_EQ(gSent.load(), 0);
-  std::fclose(file);
+  EXPECT_EQ(std::fclose(file), 0);
   // A pipe: nothing there sends and times out; a line there is read at once.
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
@@ -98,7 +98,7 @@ TEST(BlockingWaits, StreamInputWaitsOnlyWhenNothingIsThere) {
       },
       testing::ExitedWithCode(0), "");
   SetBeforeBlocking(nullptr);
-  std::fclose(in);
+  EXPECT_EQ(std::fclose(in), 0);
   close(ends[1]);
 }
 
