@@ -693,6 +693,13 @@ void CloseAudioChannel(vlChannel* channel) {
   UnlockMutex(gOutputMutex);
 }
 
+bool IsAudioChannelDrained(vlChannel* channel) {
+  LockMutex(gOutputMutex);
+  const bool drained = !channel->pcm || Drained(channel);
+  UnlockMutex(gOutputMutex);
+  return drained;
+}
+
 void StopChannelALSA(int index) { CloseAudioChannel(&gChannels[index]); }
 
 void FreeChannelStream(int index) {

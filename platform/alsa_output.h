@@ -41,6 +41,8 @@ int SetAudioHardwareParams(void* pcm, const vlAudioFormat* format, uint32_t rate
                            uint32_t* bufferFrames);
 int PlayModuleOnALSA(int channel);
 void CloseAudioChannel(vlChannel* channel);
+// True once a channel's device holds none of what was written to it.
+bool IsAudioChannelDrained(vlChannel* channel);
 void StopChannelALSA(int channel);
 void FreeChannelStream(int channel);
 void ExpireALSAChannels();

@@ -104,6 +104,10 @@ struct vlVideoPlayer {
   vlPacket* pendingAudio = nullptr;  // audio server only
   uint32_t audioEnded = 0;           // audio server only
   uint32_t soundStopped = 0;         // audio server only
+  // The sound track has played to its end: the last packet's sound left
+  // the ring and the device. The video ends only after it.
+  std::atomic<uint32_t> soundPlayed{0};
+  double soundDeadline = 0;  // audio server only: a sink that never drains
   // Set by a seek while paused: the audio server drops the sound it holds
   // from before the seek (ring, decoded bytes, pending packet).
   std::atomic<uint32_t> soundDiscard{0};

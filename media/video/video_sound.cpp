@@ -92,8 +92,32 @@ void DiscardHeldSound(vlVideoPlayer* p) {
   UnlockMutex(p->ring.mutex);
 }
 
+// After the last packet: the track has played once the ring is empty and
+// the device holds none of it, or, for an output that never takes the
+// ring (an adapter without a channel), once the ring's length and a
+// second more have passed. True when it has.
+bool NoteSoundPlayed(vlVideoPlayer* p, uint32_t queued) {
+  const double now = WallClock();
+  if (p->soundDeadline < 0) {
+    const double rate = double(p->audioRate ? p->audioRate : 1) * (p->ring.frameSize ? p->ring.frameSize : 2);
+    p->soundDeadline = now + queued / rate + 1.0;
+  }
+  bool played = now >= p->soundDeadline;
+  if (!played && queued == 0) {
+    if (!p->channel) played = true;
+    else if (GetAudioAdapter()) played = true;
+    else played = IsAudioChannelDrained(p->channel);
+  }
+  if (played) p->soundPlayed.store(1);
+  return played;
+}
+
 }  // namespace
 
+// Fills buffer with the next count bytes of sound; gives the bytes to
+// queue: count, or after the last packet only the sound that was left
+// (the device then runs dry instead of playing silence for ever); -1 on
+// a stop request.
 int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* worker) {
   uint32_t done = 0;
   while (done < count) {
@@ -101,7 +125,7 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
     // Silence while paused: what is decoded waits for the resume.
     if (p->paused.load()) {
       std::memset(buffer + done, 0, count - done);
-      return 0;
+      return int(count);
     }
     uint32_t available;
     {
@@ -118,17 +142,17 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
     }
     if (DecodePending(p)) continue;
     // Sound after the end comes from a seek: it plays on from there.
-    if (p->audioEnded && !AudioQueueEmpty(p)) p->audioEnded = 0;
-    if (p->audioEnded) {
-      // Silence after the last packet.
-      std::memset(buffer + done, 0, count - done);
-      return 0;
+    if (p->audioEnded && !AudioQueueEmpty(p)) {
+      p->audioEnded = 0;
+      p->soundPlayed.store(0);
     }
+    if (p->audioEnded) return int(done);
     vlPacket* packet = nullptr;
     const int taken = TakeAudioPacket(p, worker, &packet);
     if (taken == -2) return -1;
     if (taken == -1) {
       p->audioEnded = 1;
+      p->soundDeadline = -1;
       continue;
     }
     if (!packet->data) {
@@ -144,7 +168,7 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
     p->pendingAudio = packet;
     if (p->audioFlushState.load() == 2) p->audioFlushState.store(0);
   }
-  return 0;
+  return int(done);
 }
 
 int OpenVideoSound(vlVMState* state, vlVideoPlayer* p) {
@@ -160,6 +184,7 @@ int OpenVideoSound(vlVMState* state, vlVideoPlayer* p) {
   p->ring.frameSize = 2 * p->audioChannels;
   p->decodedLength = p->decodedPosition = 0;
   p->audioEnded = 0;
+  p->soundPlayed.store(0);
   p->soundStopped = 0;
   p->audioClock = 0;
   int index = p->channelIndex;
@@ -214,10 +239,12 @@ void VideoAudioThread(void* start) {
     if (first) want = chunkBytes;
     else if (adapter) want = queued < limit ? (limit - queued) / frameBytes * frameBytes : 0;
     else if (queued <= limit / 2) want = chunkBytes;
-    if (!p->soundStopped && want) {
-      if (ReadVideoAudio(p, chunk.data(), want, worker) < 0) break;
+    if (p->audioEnded && !p->soundPlayed.load() && NoteSoundPlayed(p, queued)) continue;
+    if (!p->soundStopped && want && !(p->audioEnded && AudioQueueEmpty(p))) {
+      const int got = ReadVideoAudio(p, chunk.data(), want, worker);
+      if (got < 0) break;
       LockMutex(p->ring.mutex);
-      const uint32_t n = std::min<uint32_t>(want, kRingBytes - p->ring.bytes);
+      const uint32_t n = std::min<uint32_t>(uint32_t(got), kRingBytes - p->ring.bytes);
       std::memcpy(p->ring.data + p->ring.bytes, chunk.data(), n);
       p->ring.bytes += n;
       UnlockMutex(p->ring.mutex);

@@ -394,7 +394,8 @@ void VideoRefreshThread(void* start) {
     // before it reads from the new place.
     if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() && !p->pausePending.load() &&
         QueueEmpty(&p->videoQueue) &&
-        (!p->sound || QueueEmpty(&p->audioQueue)) && !p->serverBusy.load() && QueuedFrames(p) == 0) {
+        (!p->sound || (QueueEmpty(&p->audioQueue) && p->soundPlayed.load())) && !p->serverBusy.load() &&
+        QueuedFrames(p) == 0) {
       {
         std::lock_guard<std::mutex> frames(p->frameMutex);
         p->endPositionMs = static_cast<uint32_t>(std::max(0.0, (WallClock() + p->clockOffset) * 1000));
