@@ -194,17 +194,7 @@ uint32_t DisplayFlagsForEvents(const vlDisplay* d) { return d->styleFlags; }
 vlDisplay* CurrentDisplay() { return gCurrentDisplay; }
 void SetCurrentDisplay(vlDisplay* d) { gCurrentDisplay = d; }
 
-vlDrawingFor BeginDrawingFor(vlDisplay* display, vlBGPic* pic) {
-  const vlDrawingFor kept{gCurrentDisplay, vlCurrentOutput};
-  gCurrentDisplay = display;
-  vlCurrentOutput = pic;
-  return kept;
-}
-
-void EndDrawingFor(const vlDrawingFor& kept) {
-  gCurrentDisplay = kept.display;
-  vlCurrentOutput = kept.output;
-}
+vlDrawingFor CurrentDrawingFor() { return {gCurrentDisplay, vlCurrentOutput}; }
 
 int GetDisplayByID(vlObjectId id, vlDisplay** out) {
   if ((*out = reinterpret_cast<vlDisplay*>(gDisplayIndex.First(id)))) return 0;

@@ -177,20 +177,17 @@ extern vlDisplay* vlDisplayList;
 extern vlMutex* vlDisplayListMutex;
 // The current display: where commands without a display argument draw and
 // what the input commands read. SelectDisplayRecord makes one current;
-// code that draws for another display does so between BeginDrawingFor and
-// EndDrawingFor, the one place that moves it for the moment.
+// code that draws for another display takes it as an argument and leaves
+// the current one as it is.
 vlDisplay* CurrentDisplay();
 void SetCurrentDisplay(vlDisplay* display);
-// A drawing target: the display drawn for and the picture drawn into. Code
-// that draws for a display other than the current one takes it as an
-// argument; BeginDrawingFor answers the one that was current, which
-// EndDrawingFor makes current again.
+// A drawing target: the display drawn for and the picture drawn into.
 struct vlDrawingFor {
   vlDisplay* display;
   vlBGPic* output;
 };
-vlDrawingFor BeginDrawingFor(vlDisplay* display, vlBGPic* pic);
-void EndDrawingFor(const vlDrawingFor& kept);
+// The current display and drawing target, for the callers that draw there.
+vlDrawingFor CurrentDrawingFor();
 // Set while a video of the screen is being recorded.
 extern int32_t vlRecordingScreen;
 

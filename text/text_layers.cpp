@@ -27,7 +27,7 @@ int TextLayerBitmaps(vlVMState*, vlLayer*, int32_t, vlBitmap**, vlBitmap**, vlBi
 
 // The layer's layout rendered through the transform block, placed so that
 // the anchor point of record [0]'s box stays where the transform puts it.
-int RebuildTextLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vlLayerGeometry* target,
+int RebuildTextLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
                      const vlLayerTransform* t, uint32_t flags, vlLayerRect* rect) {
   const auto* kept = static_cast<const vlTextLayerGeometry*>(layer->geometry[0]);
   vlTextLayout layout = kept->layout;
@@ -39,7 +39,7 @@ int RebuildTextLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vlLayerG
                                              static_cast<int>(t->smooth), &picture)) return status;
   int32_t x, y;
   PlaceRenderedBox(target, kept->width, kept->height, t, m, picture.width, picture.height, &x, &y);
-  SetLayerGeometry(L, layer, target, rect, x, y, picture.width, picture.height, picture.bitmap, picture.mask,
+  SetLayerGeometry(L, layer, on, target, rect, x, y, picture.width, picture.height, picture.bitmap, picture.mask,
                    picture.alpha, flags);
   return 0;
 }

@@ -234,7 +234,7 @@ int InsertTextObjectLayer(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int
 
 // The object rendered again through the layer's transform block, its
 // anchor point kept where the transform puts it.
-int RebuildTextObjectLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vlLayerGeometry* target,
+int RebuildTextObjectLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
                            const vlLayerTransform* t, uint32_t flags, vlLayerRect* rect) {
   vlTextObject* o = nullptr;
   if (int status = GetTextObjectByID(L, layer->source, &o, VL_TEXTOBJ_ORPHANS)) return status;
@@ -261,7 +261,7 @@ int RebuildTextObjectLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vl
   int32_t x, y;
   PlaceRenderedBox(target, layer->geometry[0]->width, layer->geometry[0]->height, t, m, picture.width,
                    picture.height, &x, &y);
-  SetLayerGeometry(L, layer, target, rect, x, y, picture.width, picture.height, picture.bitmap, picture.mask,
+  SetLayerGeometry(L, layer, on, target, rect, x, y, picture.width, picture.height, picture.bitmap, picture.mask,
                    picture.alpha, flags);
   return 0;
 }

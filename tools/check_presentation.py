@@ -12,7 +12,7 @@ hold or flush on its own, past the order the owner keeps.
 The drawing target is set by the display code alone: "target FILE ..."
 names the files that may write it, "sets NAME ..." the global (refused where
 assigned) and its setters (refused where called) anywhere else. Engines that
-draw for another display pass it on or ask those files to draw for it.
+draw for another display take it as an argument.
 
   check_presentation.py [--root DIR] [--floors FILE]
 """

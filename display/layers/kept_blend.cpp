@@ -69,12 +69,14 @@ bool Current(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* backg
 }
 
 // Background and kept layers into the cell's part of the picture.
-bool MakeCell(vlVMState* state, int32_t c, int32_t r, std::vector<vlLayer*>& layers, std::vector<int32_t>& at) {
+bool MakeCell(vlVMState* state, const vlDrawingFor& on, int32_t c, int32_t r, std::vector<vlLayer*>& layers,
+              std::vector<int32_t>& at) {
   Kept& k = gKept;
   const vlRectXYWH cell{c * kCell, r * kCell, std::min(kCell, k.width - c * kCell), std::min(kCell, k.height - r * kCell)};
   if (!FindLayersMeeting(k.pic, cell, &layers, &at)) return false;
   BltBitmap(k.background, cell.x, cell.y, k.picture, cell.x, cell.y, cell.width, cell.height);
-  for (size_t i = 0; i < layers.size() && at[i] <= k.level; i++) DrawLayerPart(state, layers[i], false, k.picture, cell);
+  for (size_t i = 0; i < layers.size() && at[i] <= k.level; i++)
+    DrawLayerPart(state, layers[i], on, false, k.picture, cell);
   k.ready[static_cast<size_t>(r) * k.cols + c] = 1;
   return true;
 }
@@ -96,6 +98,7 @@ bool DrawThroughKeptBlend(vlVMState* state, vlDisplay* display, vlBGPic* pic, vl
   // kept picture then equals the one made in dest. Pictures a display
   // adapter holds are left to it.
   if (GetGfxAdapter() || QueryBitmap(dest, 21) != QueryBitmap(k.picture, 21)) return false;
+  const vlDrawingFor on{display, pic};
   try {
     std::vector<vlLayer*> layers;
     std::vector<int32_t> at;
@@ -103,13 +106,13 @@ bool DrawThroughKeptBlend(vlVMState* state, vlDisplay* display, vlBGPic* pic, vl
     const int32_t c1 = (area.x + area.width - 1) / kCell, r1 = (area.y + area.height - 1) / kCell;
     for (int32_t r = r0; r <= r1; r++)
       for (int32_t c = c0; c <= c1; c++)
-        if (!k.ready[static_cast<size_t>(r) * k.cols + c] && !MakeCell(state, c, r, layers, at)) return false;
+        if (!k.ready[static_cast<size_t>(r) * k.cols + c] && !MakeCell(state, on, c, r, layers, at)) return false;
     // Making cells may have built a layer's pictures again (and told so).
     if (!Current(state, display, pic, background)) return false;
     if (!FindLayersMeeting(pic, area, &layers, &at)) return false;
     BltBitmap(k.picture, area.x, area.y, dest, area.x, area.y, area.width, area.height);
     for (size_t i = 0; i < layers.size(); i++)
-      if (at[i] > k.level) DrawLayerPart(state, layers[i], false, dest, area);
+      if (at[i] > k.level) DrawLayerPart(state, layers[i], on, false, dest, area);
     gUses++;
     return true;
   } catch (const std::bad_alloc&) {

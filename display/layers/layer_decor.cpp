@@ -29,14 +29,15 @@ int32_t Faded(int32_t opacity, uint32_t fade) {
 
 }  // namespace
 
-int MakeLayerBorder(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size) {
+int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
+                    int32_t size) {
   if (g->bImage) return 0;
   const vlLayerSource* source = FindLayerSource(layer->type);
   if (source && source->makeBorder) {
     vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
     int32_t ox = 0, oy = 0;
-    if (int status = source->makeBorder(state, layer, g, color, std::clamp(size, 1, 64), &ox, &oy, &image, &mask,
-                                        &alpha))
+    if (int status = source->makeBorder(state, layer, on, g, color, std::clamp(size, 1, 64), &ox, &oy, &image,
+                                        &mask, &alpha))
       return status;
     const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
     if (opacity != 255 && alpha) {
@@ -98,8 +99,20 @@ int MakeLayerBorder(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32
   return 0;
 }
 
-void DrawLayerDecor(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitmap* dest, const vlRectXYWH& work) {
-  if (layer->border.on && !g->bImage) MakeLayerBorder(state, layer, g, layer->border.color, layer->border.size);
+void MoveByShadowOffset(const vlLayer* layer, const vlDisplay* display, vlRectXYWH* r) {
+  const double fx = display && display->scaleX > 0 ? display->scaleX : 1.0;
+  const double fy = display && display->scaleY > 0 ? display->scaleY : 1.0;
+  auto dy = static_cast<int32_t>(layer->shadow.size * fy), dx = static_cast<int32_t>(layer->shadow.size * fx);
+  uint32_t dir = layer->shadow.direction;
+  if (dir == 0 || dir == 1 || dir == 7) r->y -= dy;
+  if (dir == 3 || dir == 4 || dir == 5) r->y += dy;
+  if (dir == 1 || dir == 2 || dir == 3) r->x += dx;
+  if (dir == 5 || dir == 6 || dir == 7) r->x -= dx;
+}
+
+void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, vlBitmap* dest,
+                    const vlRectXYWH& work) {
+  if (layer->border.on && !g->bImage) MakeLayerBorder(state, layer, on, g, layer->border.color, layer->border.size);
   if (layer->shadow.on) {
     if (!g->shadowAlpha) {
       vlBitmap *mask = nullptr, *alpha = nullptr;
@@ -122,14 +135,7 @@ void DrawLayerDecor(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitm
       int32_t bw = g->bImage ? g->borderWidth : g->drawnWidth;
       int32_t bh = g->bImage ? g->borderHeight : g->drawnHeight;
       vlRectXYWH s{bx - (sa->width - bw) / 2, by - (sa->height - bh) / 2, sa->width, sa->height};
-      vlDisplay* d = CurrentDisplay();
-      double fx = d && d->scaleX > 0 ? d->scaleX : 1.0, fy = d && d->scaleY > 0 ? d->scaleY : 1.0;
-      auto dy = static_cast<int32_t>(layer->shadow.size * fy), dx = static_cast<int32_t>(layer->shadow.size * fx);
-      uint32_t dir = layer->shadow.direction;
-      if (dir == 0 || dir == 1 || dir == 7) s.y -= dy;
-      if (dir == 3 || dir == 4 || dir == 5) s.y += dy;
-      if (dir == 1 || dir == 2 || dir == 3) s.x += dx;
-      if (dir == 5 || dir == 6 || dir == 7) s.x -= dx;
+      MoveByShadowOffset(layer, on.display, &s);
       vlRectXYWH part;
       if (IntersectRects(s, work, &part))
         BltAlphaChannel(sa, part.x - s.x, part.y - s.y, dest, part.x, part.y, part.width, part.height,

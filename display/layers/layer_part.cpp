@@ -7,7 +7,8 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 
-void DrawLayerPart(vlVMState* state, vlLayer* layer, bool current, vlBitmap* dest, const vlRectXYWH& area) {
+void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, bool current, vlBitmap* dest,
+                   const vlRectXYWH& area) {
   if (layer->type == VL_LAYER_NOOBJECT || layer->hidden || layer->drawnDuringSelection) return;
   vlLayerGeometry* g = layer->geometry[current ? 1 : 2];
   if (!g) return;
@@ -22,7 +23,7 @@ void DrawLayerPart(vlVMState* state, vlLayer* layer, bool current, vlBitmap* des
   const bool decor = layer->shadow.on || layer->border.on;
   if (!meets && !decor) return;
   PrepareFilteredImage(state, layer, g, 1);
-  if (decor) DrawLayerDecor(state, layer, g, dest, work);
+  if (decor) DrawLayerDecor(state, layer, on, g, dest, work);
   if (!meets) return;
   vlBitmap *image, *mask, *alpha;
   int32_t iw, ih;

@@ -6,7 +6,9 @@ struct vlVMState;
 struct vlLayer;
 struct vlBitmap;
 struct vlRectXYWH;
+struct vlDrawingFor;
 
-// current: the BGPic's own records (drawing into the BGPic) instead of the
-// display's.
-void DrawLayerPart(vlVMState* state, vlLayer* layer, bool current, vlBitmap* dest, const vlRectXYWH& area);
+// on: the display and BGPic redrawn. current: the BGPic's own records
+// (drawing into the BGPic) instead of the display's.
+void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, bool current, vlBitmap* dest,
+                   const vlRectXYWH& area);

@@ -68,8 +68,8 @@ double FactorY(const vlDisplay* d) { return d && d->scaleY > 0 ? d->scaleY : 1.0
 
 // The layer's untransformed pictures turned by the block's matrix about
 // the anchor: the re-render of picture layers.
-int TransformPictures(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
-                      uint32_t flags, vlLayerRect* rect) {
+int TransformPictures(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
+                      const vlLayerTransform* t, uint32_t flags, vlLayerRect* rect) {
   vlLayerGeometry* g0 = layer->geometry[0];
   vlBitmap *image, *mask, *alpha;
   int32_t iw, ih;
@@ -115,7 +115,7 @@ int TransformPictures(vlVMState* state, vlLayer* layer, vlLayerGeometry* target,
                    nullptr);
   FreeTriple(&target->xImage, &target->xMask, &target->xAlpha);
   target->xImage = ni, target->xMask = nm, target->xAlpha = na;
-  SetLayerGeometry(state, layer, target, rect, ox, oy, tw, th, nullptr, nullptr, nullptr, flags);
+  SetLayerGeometry(state, layer, on, target, rect, ox, oy, tw, th, nullptr, nullptr, nullptr, flags);
   return 0;
 }
 
@@ -232,9 +232,9 @@ void AngleFromMatrix(vlLayerTransform* t) {
   if (std::fabs(sx - sy) <= 0.01) t->generalMatrix = 0;
 }
 
-void SetLayerGeometry(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlLayerRect* rect, int32_t x, int32_t y,
-                      int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
-                      uint32_t flags) {
+void SetLayerGeometry(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, vlLayerRect* rect,
+                      int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask,
+                      vlBitmap* alpha, uint32_t flags) {
   g->drawnWidth = width;
   g->drawnHeight = height;
   if (!(layer->type == VL_LAYER_LINE && (flags & 64))) {
@@ -256,12 +256,12 @@ void SetLayerGeometry(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlLa
   if (layer->hidden || layer->drawnDuringSelection || !rect || rect->noRefresh) return;
   vlRectXYWH area{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
   if (rect->width > 0 && rect->height > 0) area = UnionRects(area, {rect->x, rect->y, rect->width, rect->height});
-  RefreshArea(state, area.x, area.y, area.width, area.height);
+  RefreshArea(state, on, area.x, area.y, area.width, area.height);
 }
 
 int BuildLayerImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, const vlLayerTransform* t,
                     uint32_t flags, vlLayerRect* rect) {
-  return BuildLayerImage(state, layer, {CurrentDisplay(), vlCurrentOutput}, target, t, flags, rect);
+  return BuildLayerImage(state, layer, CurrentDrawingFor(), target, t, flags, rect);
 }
 
 int BuildLayerImage(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
@@ -278,18 +278,18 @@ int BuildLayerImage(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
     case VL_LAYER_BGPICPART:
     case VL_LAYER_VIDEO:
     case VL_LAYER_ANIM:
-      return TransformPictures(state, layer, target, t, flags, rect);
+      return TransformPictures(state, layer, on, target, t, flags, rect);
     default:
       // Drawn layers whose routine is not here keep the pictures they were
       // given.
       if (layer->geometry[0] && layer->geometry[0]->image)
-        return TransformPictures(state, layer, target, t, flags, rect);
+        return TransformPictures(state, layer, on, target, t, flags, rect);
       return 0;
   }
 }
 
 int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
-  return RebuildLayerImage(state, layer, mode, {CurrentDisplay(), vlCurrentOutput});
+  return RebuildLayerImage(state, layer, mode, CurrentDrawingFor());
 }
 
 int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode, const vlDrawingFor& on) {
@@ -451,13 +451,12 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
 
 void RedrawLayerWhereShown(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlLayer* layer) {
   if (!display || display->bgpic != pic || layer->hidden) return;
-  // Drawn as if the display were the drawing target.
-  const vlDrawingFor kept = BeginDrawingFor(display, pic);
+  // Drawn for the display, whichever is current.
+  const vlDrawingFor on{display, pic};
   if (!IsIdentityTransform(&layer->transform) || LayerHasFilters(layer->filters) || DisplayScalesLayers(display))
-    RebuildLayerImage(state, layer, 0);
+    RebuildLayerImage(state, layer, 0, on);
   else
-    ShowLayerOnDisplay(state, layer, 0);
-  EndDrawingFor(kept);
+    ShowLayerOnDisplay(state, layer, on, 0);
 }
 
 int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, vlBitmap* frame) {
@@ -466,15 +465,13 @@ int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, 
     if (frame) DeleteBitmap(frame);
     return ERR_WRONGUSAGE;
   }
-  // The frame is drawn as if the display were the drawing target with
-  // layers on.
-  uint32_t keepType = display->outputType, keepLayers = display->layersOn;
-  const vlDrawingFor kept = BeginDrawingFor(display, display->bgpic);
-  display->outputType = VL_OUTPUT_DISPLAY;
-  display->layersOn = 1;
+  // The frame is drawn for the display, whichever is current, and goes to
+  // its window at once whatever the display draws into: the rebuild does
+  // not refresh and the refresh below is direct.
+  const vlDrawingFor on{display, display->bgpic};
   vlLayerGeometry* g0 = layer->geometry[0];
   vlRectXYWH before;
-  GetLayerOuterRect(state, layer, layer->geometry[2], &before.x, &before.y, &before.width, &before.height);
+  GetLayerOuterRect(state, layer, on, layer->geometry[2], &before.x, &before.y, &before.width, &before.height);
   FreeTriple(&g0->image, &g0->mask, &g0->alpha);
   g0->image = frame;
   // A new picture in the same record: what was kept of it is gone.
@@ -483,20 +480,17 @@ int ReplaceLayerWithFrame(vlVMState* state, vlDisplay* display, vlLayer** slot, 
   ReleaseLayerGeometryCaches(layer);
   int status = 0;
   bool separate = layer->geometry[1] != g0 || layer->geometry[2] != g0;
-  if (separate) status = RebuildLayerImage(state, layer, 2);
+  if (separate) status = RebuildLayerImage(state, layer, 2, on);
   if (!status && !layer->hidden && !vlRefreshSuspended) {
     vlRectXYWH after;
-    GetLayerOuterRect(state, layer, layer->geometry[2], &after.x, &after.y, &after.width, &after.height);
+    GetLayerOuterRect(state, layer, on, layer->geometry[2], &after.x, &after.y, &after.width, &after.height);
     if (!separate && before.x == after.x && before.y == after.y && before.width == after.width &&
         before.height == after.height) {
-      ShowLayerOnDisplay(state, layer, 1);
+      ShowLayerOnDisplay(state, layer, on, 1);
     } else {
       vlRectXYWH area = UnionRects(before, after);
-      RefreshArea(state, area.x, area.y, area.width, area.height);
+      RefreshRect(state, on, area.x, area.y, area.width, area.height, 0);
     }
   }
-  display->outputType = keepType;
-  display->layersOn = keepLayers;
-  EndDrawingFor(kept);
   return status;
 }

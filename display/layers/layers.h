@@ -220,10 +220,12 @@ struct vlLayerSource {
   vlLayerGeometry* (*copyGeometry)(const vlLayerGeometry* g);
   void (*freeGeometry)(vlLayerGeometry* g);
   // Drawn layers whose outline is a shape: the border picture of record g
-  // grown by size in the colour, and the offset of g's drawn picture in
-  // it. null: the border follows the layer's pictures.
-  int (*makeBorder)(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size,
-                    int32_t* offsetX, int32_t* offsetY, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha);
+  // grown by size in the colour, for the display and picture on, and the
+  // offset of g's drawn picture in it. null: the border follows the
+  // layer's pictures.
+  int (*makeBorder)(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
+                    int32_t size, int32_t* offsetX, int32_t* offsetY, vlBitmap** image, vlBitmap** mask,
+                    vlBitmap** alpha);
   // Layers showing a vector picture: its loaded source, which transforms
   // render again instead of turning the pixels. null: none.
   vlLoadedSource* (*vectorSource)(vlVMState* state, vlLayer* layer);
@@ -311,12 +313,23 @@ vlRectXYWH ScaleRect(const vlRectXYWH& r, double fx, double fy);
 enum : int32_t { VL_DIRTY_MERGED = 100000 };
 void AddDirtyRect(vlDirtyRects* list, int32_t x, int32_t y, int32_t width, int32_t height, int grow);
 int32_t MergeDirtyRects(vlDirtyRects* list);
+// The refresh engines draw for the display and picture on; without it, for
+// the current display and drawing target.
+void InvalidateArea(const vlDrawingFor& on, int32_t x, int32_t y, int32_t width, int32_t height);
 void InvalidateArea(int32_t x, int32_t y, int32_t width, int32_t height);
 void InvalidateLayer(vlVMState* state, vlDirtyRects* list, vlLayer* layer, vlLayerGeometry* g);
+void RefreshArea(vlVMState* state, const vlDrawingFor& on, int32_t x, int32_t y, int32_t width, int32_t height);
 void RefreshArea(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height);
+void RefreshRect(vlVMState* state, const vlDrawingFor& on, int32_t x, int32_t y, int32_t width, int32_t height,
+                 uint32_t flags);
 void RefreshRect(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
 void RefreshDirtyRects(vlVMState* state, vlDirtyRects* list);
+// direct: a new frame of the layer, drawn on the window at once whatever
+// the display's output type.
+void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, int direct);
 void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct);
+void GetLayerOuterRect(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, int32_t* x,
+                       int32_t* y, int32_t* width, int32_t* height);
 void GetLayerOuterRect(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int32_t* x, int32_t* y,
                        int32_t* width, int32_t* height);
 int IsLayerUnobscured(vlBGPic* pic, vlLayer* layer);
@@ -355,8 +368,15 @@ void MoveLayerTo(vlVMState* state, vlLayer* layer, const vlRectXYWH* minimum, in
                  uint32_t relative, vlDirtyRects* dirty);
 
 // Borders and shadows.
-int MakeLayerBorder(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size);
-void DrawLayerDecor(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitmap* dest, const vlRectXYWH& work);
+// For the display and picture on, whose scale the outline and the shadow's
+// offset follow.
+int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
+                    int32_t size);
+void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, vlBitmap* dest,
+                    const vlRectXYWH& work);
+// The shadow's rectangle moved by its size in its direction, scaled as
+// display scales.
+void MoveByShadowOffset(const vlLayer* layer, const vlDisplay* display, vlRectXYWH* r);
 void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
                     int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency);
 
@@ -376,10 +396,10 @@ int BuildLayerImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* target, c
                     uint32_t flags, vlLayerRect* rect);
 int BuildLayerImage(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
                     const vlLayerTransform* transform, uint32_t flags, vlLayerRect* rect);
-// flags 64: a LINE layer keeps its position.
-void SetLayerGeometry(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlLayerRect* rect, int32_t x, int32_t y,
-                      int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha,
-                      uint32_t flags);
+// flags 64: a LINE layer keeps its position. The refresh is for on.
+void SetLayerGeometry(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, vlLayerRect* rect,
+                      int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap* image, vlBitmap* mask,
+                      vlBitmap* alpha, uint32_t flags);
 int ResetDisplayScaledLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic);
 // Makes the layer a picture scripts may draw into; its pictures out.
 int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,

@@ -64,30 +64,32 @@ int32_t MergeDirtyRects(vlDirtyRects* list) {
   return n;
 }
 
-void InvalidateArea(int32_t x, int32_t y, int32_t width, int32_t height) {
-  vlDisplay* d = CurrentDisplay();
+void InvalidateArea(const vlDrawingFor& on, int32_t x, int32_t y, int32_t width, int32_t height) {
+  vlDisplay* d = on.display;
   if (!d) return;
-  if (vlCurrentOutput && x < 1 && y < 1 && width >= vlCurrentOutput->width && height >= vlCurrentOutput->height)
+  const vlBGPic* pic = on.output;
+  if (pic && x < 1 && y < 1 && width >= pic->width && height >= pic->height)
     MarkAllDirty(&d->dirty);
   else
     AddDirtyRect(&d->dirty, x, y, width, height, 0);
+}
+
+void InvalidateArea(int32_t x, int32_t y, int32_t width, int32_t height) {
+  InvalidateArea(CurrentDrawingFor(), x, y, width, height);
 }
 
 namespace {
 
 vlRedrawSpritesFn gRedrawSprites;
 
-double ScaleFactorX(const vlDisplay* d) { return d && d->scaleX > 0 ? d->scaleX : 1.0; }
-double ScaleFactorY(const vlDisplay* d) { return d && d->scaleY > 0 ? d->scaleY : 1.0; }
-
 }  // namespace
 
-void GetLayerOuterRect(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int32_t* x, int32_t* y, int32_t* width,
-                       int32_t* height) {
+void GetLayerOuterRect(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, int32_t* x,
+                       int32_t* y, int32_t* width, int32_t* height) {
   if (!g) g = layer->geometry[2];
   vlRectXYWH r{g->drawnX, g->drawnY, g->drawnWidth, g->drawnHeight};
   vlRectXYWH base = r;
-  if (layer->border.on && !g->bImage) MakeLayerBorder(state, layer, g, layer->border.color, layer->border.size);
+  if (layer->border.on && !g->bImage) MakeLayerBorder(state, layer, on, g, layer->border.color, layer->border.size);
   if (layer->border.on && g->borderWidth > 0) {
     vlRectXYWH b{g->drawnX - g->borderXOffset, g->drawnY - g->borderYOffset, g->borderWidth, g->borderHeight};
     r = UnionRects(r, b);
@@ -96,16 +98,15 @@ void GetLayerOuterRect(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int
   if (layer->shadow.on) {
     auto rad = static_cast<int32_t>(layer->shadow.radius);
     vlRectXYWH s{base.x - rad, base.y - rad, base.width + 2 * rad, base.height + 2 * rad};
-    auto dy = static_cast<int32_t>(layer->shadow.size * ScaleFactorY(CurrentDisplay()));
-    auto dx = static_cast<int32_t>(layer->shadow.size * ScaleFactorX(CurrentDisplay()));
-    uint32_t dir = layer->shadow.direction;
-    if (dir == 0 || dir == 1 || dir == 7) s.y -= dy;
-    if (dir == 3 || dir == 4 || dir == 5) s.y += dy;
-    if (dir == 1 || dir == 2 || dir == 3) s.x += dx;
-    if (dir == 5 || dir == 6 || dir == 7) s.x -= dx;
+    MoveByShadowOffset(layer, on.display, &s);
     r = UnionRects(r, s);
   }
   *x = r.x, *y = r.y, *width = r.width, *height = r.height;
+}
+
+void GetLayerOuterRect(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int32_t* x, int32_t* y, int32_t* width,
+                       int32_t* height) {
+  GetLayerOuterRect(state, layer, CurrentDrawingFor(), g, x, y, width, height);
 }
 
 void InvalidateLayer(vlVMState* state, vlDirtyRects* list, vlLayer* layer, vlLayerGeometry* g) {
@@ -114,9 +115,10 @@ void InvalidateLayer(vlVMState* state, vlDirtyRects* list, vlLayer* layer, vlLay
   AddDirtyRect(list, x, y, w, h, 1);
 }
 
-void RefreshRect(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
-  vlDisplay* d = CurrentDisplay();
-  vlBGPic* pic = vlCurrentOutput;
+void RefreshRect(vlVMState* state, const vlDrawingFor& on, int32_t x, int32_t y, int32_t width, int32_t height,
+                 uint32_t flags) {
+  vlDisplay* d = on.display;
+  const vlBGPic* pic = on.output;
   if (!d || !pic || !d->back) return;
   if (x + width <= 0 || x >= pic->dispWidth || y + height <= 0 || y >= pic->dispHeight) return;
   vlRectXYWH r{x, y, width, height};
@@ -125,13 +127,21 @@ void RefreshRect(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t 
   UpdateDisplayRect(d->back, r.x, r.y, d, r.x, r.y, r.width, r.height, 0);
 }
 
-void RefreshArea(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height) {
-  vlDisplay* d = CurrentDisplay();
+void RefreshRect(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
+  RefreshRect(state, CurrentDrawingFor(), x, y, width, height, flags);
+}
+
+void RefreshArea(vlVMState* state, const vlDrawingFor& on, int32_t x, int32_t y, int32_t width, int32_t height) {
+  vlDisplay* d = on.display;
   if (!d) return;
   if (d->outputType == VL_OUTPUT_DISPLAY)
-    RefreshRect(state, x, y, width, height, 0);
+    RefreshRect(state, on, x, y, width, height, 0);
   else if (d->outputType == VL_OUTPUT_BGPIC)
     AddDirtyRect(&d->dirty, x, y, width, height, 1);
+}
+
+void RefreshArea(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height) {
+  RefreshArea(state, CurrentDrawingFor(), x, y, width, height);
 }
 
 void RefreshDirtyRects(vlVMState* state, vlDirtyRects* list) {
@@ -147,14 +157,14 @@ void RefreshDirtyRects(vlVMState* state, vlDirtyRects* list) {
   }
 }
 
-void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct) {
+void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, int direct) {
   int32_t x, y, w, h;
-  vlDisplay* d = CurrentDisplay();
-  vlBGPic* pic = vlCurrentOutput;
+  vlDisplay* d = on.display;
+  vlBGPic* pic = on.output;
   vlLayerGeometry* g = layer->geometry[2];
-  if (direct && d && pic && d->back && d->bgpic == pic && d->outputType == VL_OUTPUT_DISPLAY && !layer->hidden &&
-      !layer->drawnDuringSelection && !layer->transparency && !layer->shadow.on && !layer->border.on &&
-      !g->clipRegion && IsLayerUnobscured(pic, layer)) {
+  if (direct && d && pic && d->back && d->bgpic == pic && !layer->hidden && !layer->drawnDuringSelection &&
+      !layer->transparency && !layer->shadow.on && !layer->border.on && !g->clipRegion &&
+      IsLayerUnobscured(pic, layer)) {
     // Nothing covers the layer: its picture goes straight to the window.
     vlBitmap *image, *mask, *alpha;
     int32_t iw, ih;
@@ -176,8 +186,15 @@ void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct) {
     }
   }
   // Composing through the redraw engine keeps what lies above the layer.
-  GetLayerOuterRect(state, layer, g, &x, &y, &w, &h);
-  RefreshArea(state, x, y, w, h);
+  GetLayerOuterRect(state, layer, on, g, &x, &y, &w, &h);
+  if (direct)
+    RefreshRect(state, on, x, y, w, h, 0);
+  else
+    RefreshArea(state, on, x, y, w, h);
+}
+
+void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, int direct) {
+  ShowLayerOnDisplay(state, layer, CurrentDrawingFor(), direct);
 }
 
 namespace {
@@ -259,6 +276,7 @@ static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPi
   else if (!(flags & 8) && display && ((flags & 4) || display->bgpic == pic) && display->front)
     background = display->front;
   vlRectXYWH area{x, y, width, height};
+  const vlDrawingFor on{display, pic};
   if (!current && !(flags & 8) && display && display->bgpic == pic &&
       DrawThroughKeptBlend(state, display, pic, background, dest, area))
     return;
@@ -276,10 +294,10 @@ static void DrawBackgroundAndLayers(vlVMState* state, vlDisplay* display, vlBGPi
   if (!current && FindLayersMeeting(pic, area, &meeting)) {
     const bool took = &meeting == &shared;
     if (took) sharedInUse = true;
-    for (vlLayer* layer : meeting) DrawLayerPart(state, layer, current, dest, area);
+    for (vlLayer* layer : meeting) DrawLayerPart(state, layer, on, current, dest, area);
     if (took) sharedInUse = false;
     return;
   }
   for (vlNode* node = pic->layers.head; node->succ; node = node->succ)
-    DrawLayerPart(state, reinterpret_cast<vlLayer*>(node), current, dest, area);
+    DrawLayerPart(state, reinterpret_cast<vlLayer*>(node), on, current, dest, area);
 }

@@ -26,7 +26,7 @@ int GetDrawTarget(vlVMState* L, vlDrawTarget* t) {
   *t = {};
   if (!CurrentDisplay() || !vlCurrentOutput) return ERR_CLOSEDDISPLAY;
   if (int status = GetSelectTargetBitmaps(L)) return status;
-  return GetDrawTargetFor(L, {CurrentDisplay(), vlCurrentOutput}, t);
+  return GetDrawTargetFor(L, CurrentDrawingFor(), t);
 }
 
 int GetDrawTargetFor(vlVMState* L, const vlDrawingFor& on, vlDrawTarget* t) {
@@ -91,7 +91,7 @@ namespace {
 // whole display was refreshed instead. *r is the part on the display.
 bool ComposeBack(vlVMState* L, const vlDrawTarget& t, int32_t x, int32_t y, int32_t w, int32_t h, vlRectXYWH* r) {
   vlDisplay* d = t.display;
-  if (SoftwareDoubleBuffer(d)) InvalidateArea(x, y, w, h);
+  if (SoftwareDoubleBuffer(d)) InvalidateArea({d, t.pic}, x, y, w, h);
   if (t.mode != VL_OUTPUT_DISPLAY || !d->back) return false;
   if (t.picture != d->front || (d->layerScale && ScaledOutput(d))) {
     RefreshDisplayObject(L, d, 0);
@@ -135,7 +135,7 @@ void BlitToTarget(vlVMState* L, const vlDrawTarget& t, vlBitmap* image, vlBitmap
   vlDisplay* d = t.display;
   // A scaled display gets the picture into its back buffer and the window
   // scaled on the way out.
-  if (SoftwareDoubleBuffer(d)) InvalidateArea(x, y, w, h);
+  if (SoftwareDoubleBuffer(d)) InvalidateArea({d, t.pic}, x, y, w, h);
   vlBitmap* dst = t.mode == VL_OUTPUT_DISPLAY ? nullptr : t.picture;
   SafeBlt(L, image, 0, 0, dst, x, y, w, h, w, h, t.width, t.height,
           VL_SAFEBLT_FIRSTBUFFER | VL_SAFEBLT_FROMLAYERS | VL_SAFEBLT_DIRECT | VL_SAFEBLT_KEEP, mask, alpha, t.clip);

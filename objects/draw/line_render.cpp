@@ -359,7 +359,7 @@ int RebuildShapeLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor& on, vlLa
     x -= static_cast<int32_t>(transform->anchorX * rec.width);
     y -= static_cast<int32_t>(transform->anchorY * rec.height);
   }
-  SetLayerGeometry(L, layer, target, rect, x, y, res.width, res.height, res.image, res.mask, res.alpha, flags);
+  SetLayerGeometry(L, layer, on, target, rect, x, y, res.width, res.height, res.image, res.mask, res.alpha, flags);
   return 0;
 }
 
@@ -386,14 +386,15 @@ const vlLayerSource kShapeSource = MakeShapeSource();
 
 namespace {
 
-// The outline picture of a shape grown by size; res gets its drawn
+// The outline picture of a shape grown by size, for the target on (null:
+// the current one), scaled as its display scales; res gets its drawn
 // rectangle, offset the shape's offset in it.
-int RenderShapeOutline(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uint32_t color, int32_t size,
-                       vlShapeResult* res, int32_t* offset) {
+int RenderShapeOutline(vlVMState* L, vlLayer* layer, const vlDrawingFor* on, const vlShapeRecord* rec, uint32_t color,
+                       int32_t size, vlShapeResult* res, int32_t* offset) {
   vlLayerTransform transform;
   DefaultLayerTransform(&transform);
   if (layer) transform = layer->transform;
-  vlDisplay* d = CurrentDisplay();
+  vlDisplay* d = on ? on->display : CurrentDisplay();
   if (d && d->scaleWidth && d->scaleX > 0 && d->scaleY > 0) {
     transform.a *= d->scaleX, transform.b *= d->scaleX;
     transform.c *= d->scaleY, transform.d *= d->scaleY;
@@ -421,17 +422,17 @@ int RenderShapeOutline(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, u
     *offset = size;
   }
   NormalizeDrawState(&s);
-  return RenderRecord(L, *rec, &s, color & 0xFFFFFF, &transform, nullptr, res);
+  return RenderRecord(L, *rec, &s, color & 0xFFFFFF, &transform, on, res);
 }
 
 // The border of a shape layer's record g: the outline at g's position.
-int MakeShapeBorder(vlVMState* L, vlLayer* layer, vlLayerGeometry* g, uint32_t color, int32_t size, int32_t* ox,
-                    int32_t* oy, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
+int MakeShapeBorder(vlVMState* L, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
+                    int32_t size, int32_t* ox, int32_t* oy, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha) {
   vlShapeRecord rec = static_cast<const vlShapeGeometry*>(layer->geometry[0])->shape;
   rec.x = g->x, rec.y = g->y;
   vlShapeResult res{};
   int32_t offset = 0;
-  if (int status = RenderShapeOutline(L, layer, &rec, color, size, &res, &offset)) return status;
+  if (int status = RenderShapeOutline(L, layer, &on, &rec, color, size, &res, &offset)) return status;
   *image = res.image, *mask = res.mask, *alpha = res.alpha;
   const int32_t bx = res.x - static_cast<int32_t>(layer->transform.anchorX * rec.width);
   const int32_t by = res.y - static_cast<int32_t>(layer->transform.anchorY * rec.height);
@@ -456,7 +457,7 @@ int RenderShapeLayer(vlVMState* L, vlLayer* layer, const vlShapeRecord* rec, uin
   *image = *mask = *alpha = nullptr;
   vlShapeResult res{};
   int32_t offset = 0;
-  if (int status = RenderShapeOutline(L, layer, rec, color, size, &res, &offset)) return status;
+  if (int status = RenderShapeOutline(L, layer, nullptr, rec, color, size, &res, &offset)) return status;
   *image = res.image, *mask = res.mask, *alpha = res.alpha;
   *width = res.width, *height = res.height;
   *shapeX = *shapeY = offset;

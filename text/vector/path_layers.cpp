@@ -25,7 +25,7 @@ int PathLayerBitmaps(vlVMState*, vlLayer*, int32_t, vlBitmap**, vlBitmap**, vlBi
   return ERR_WRONGUSAGE;
 }
 
-int RebuildPathLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vlLayerGeometry* target,
+int RebuildPathLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* target,
                      const vlLayerTransform* t, uint32_t flags, vlLayerRect* rect) {
   const auto* kept = static_cast<const vlPathLayerGeometry*>(layer->geometry[0]);
   vlPathShape shape = kept->shape;
@@ -41,7 +41,7 @@ int RebuildPathLayer(vlVMState* L, vlLayer* layer, const vlDrawingFor&, vlLayerG
   if (int status = DrawPathObject(L, 0, 0, &shape, &tags, 0, &made)) return status;
   int32_t x, y;
   PlaceRenderedBox(target, kept->width, kept->height, t, lm, made.width, made.height, &x, &y);
-  SetLayerGeometry(L, layer, target, rect, x, y, made.width, made.height, made.picture,
+  SetLayerGeometry(L, layer, on, target, rect, x, y, made.width, made.height, made.picture,
                    nullptr, made.alpha, flags);
   return 0;
 }

@@ -885,6 +885,40 @@ TEST_F(LayerPipeline, LayerScalingGivesDisplayRecords) {
   EXPECT_EQ(layer->geometry[2]->drawnY, 10);
   EXPECT_EQ(layer->geometry[2]->drawnWidth, 24);
   EXPECT_EQ(layer->geometry[2]->drawnHeight, 16);
+
+  // A video frame for the scaled display while the unscaled one is
+  // current: it reaches the scaled display's window, its shadow moved by
+  // 4 x 2 display pixels there (not 4 x 1 as the current display would
+  // scale it), the current display's window and every setting untouched.
+  layer->shadow = {1, 0x00000000u, 4, 3, 0.0, 0.0};
+  ReleaseLayerGeometryCaches(layer);
+  const uint32_t typeBefore = d->outputType, layersBefore = d->layersOn;
+  const uint32_t otherPixels[2] = {WindowPixel(other, 31, 11), WindowPixel(other, 36, 26)};
+  auto frame = [](uint32_t argb) {
+    vlBitmap* b = NewBitmap(12, 8, 0, nullptr);
+    FillBitmapRect(b, 0, 0, 12, 8, argb);
+    return b;
+  };
+  ASSERT_EQ(ReplaceLayerWithFrame(L, d, &layer, frame(0xFF0000FFu)), 0);
+  auto check = [&](uint32_t body, const char* what) {
+    EXPECT_EQ(WindowPixel(d, 35, 15), body) << what;
+    // The layer's display record is 30, 10, 24 x 16: its shadow covers
+    // 38 .. 61 by 18 .. 33, beyond the one moved by 4 (ending at 57, 29).
+    EXPECT_EQ(WindowPixel(d, 60, 32), 0x000000u) << what;
+    EXPECT_EQ(WindowPixel(d, 36, 32), 0x808080u) << what;
+    EXPECT_EQ(WindowPixel(other, 31, 11), otherPixels[0]) << what;
+    EXPECT_EQ(WindowPixel(other, 36, 26), otherPixels[1]) << what;
+    EXPECT_EQ(CurrentDisplay(), other) << what;
+    EXPECT_EQ(vlCurrentOutput, otherOutput) << what;
+    EXPECT_EQ(d->outputType, typeBefore) << what;
+    EXPECT_EQ(d->layersOn, layersBefore) << what;
+  };
+  check(0x0000FFu, "replaced");
+  // The frame drawn into the layer's picture in place, redrawn where the
+  // display shows it.
+  FillBitmapRect(layer->geometry[0]->image, 0, 0, 12, 8, 0xFF00FF00u);
+  RedrawLayerWhereShown(L, d, d->bgpic, layer);
+  check(0x00FF00u, "redrawn");
 }
 
 struct SpriteBox {
