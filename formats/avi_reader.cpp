@@ -418,6 +418,9 @@ int ReadAVIChunk(vlAVIReader* r, int64_t* position, int32_t wanted, int32_t* str
   constexpr uint32_t kMaxChunk = 1u << 24;
   vlStream* s = r->stream;
   *data = nullptr;
+  // The walk moves the stream: the frame reader seeks by the index next,
+  // whether or not a chunk is found.
+  r->nextFrame = -1;
   const int64_t fileSize = GetFileStreamSize(s);
   for (int64_t at = *position > 0 ? *position : r->moviData;;) {
     uint8_t head[8];
@@ -447,8 +450,6 @@ int ReadAVIChunk(vlAVIReader* r, int64_t* position, int32_t wanted, int32_t* str
     *stream = number;
     *size = length;
     *position = next;
-    // The frame reader goes on from where it knows the stream stands.
-    r->nextFrame = -1;
     return 1;
   }
 }

@@ -15,6 +15,7 @@
 #include "abi/plugin_abi.h"
 #include "runtime/plugin_formats.h"
 #include "runtime/stream.h"
+#include "runtime/threads.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -30,6 +31,15 @@ struct AVIDecoder {
   int64_t walk;
   int32_t walkFrame;
   uint64_t audioBytes;
+  // The reader thread walks the chunks while the video thread fetches
+  // frames, both through the reader's one file position.
+  vlMutex* lock;
+};
+
+struct ReaderLock {
+  explicit ReaderLock(AVIDecoder* d) : d(d) { LockMutex(d->lock); }
+  ~ReaderLock() { UnlockMutex(d->lock); }
+  AVIDecoder* d;
 };
 
 struct AVIPacket {
@@ -47,8 +57,15 @@ AVIDecoder* OpenAVI(const char* file, const char* adapter, vlVideoFormat* fmt) {
     CloseFileStream(stream);
     return nullptr;
   }
+  d->lock = CreateMutex();
+  if (!d->lock) {
+    CloseFileStream(stream);
+    FreeMemory(d);
+    return nullptr;
+  }
   d->reader = OpenAVIReader(stream, &d->width, &d->height, &d->frames);
   if (!d->reader) {
+    FreeMutex(d->lock);
     FreeMemory(d);
     return nullptr;
   }
@@ -71,6 +88,7 @@ AVIDecoder* OpenAVI(const char* file, const char* adapter, vlVideoFormat* fmt) {
 }
 
 int NextAVIPacket(AVIDecoder* d, vlVideoPacketRecord* out) {
+  ReaderLock hold(d);
   if (d->audioStream < 0) {
     if (d->next >= d->frames) return -1;
     auto* p = static_cast<AVIPacket*>(AllocMemory(sizeof(AVIPacket), 1));
@@ -146,7 +164,11 @@ int DecodeAVIAudio(const AVIDecoder* d, AVIPacket* p, int16_t* buffer, uint32_t 
 
 int DecodeAVI(AVIDecoder* d, const AVIPacket* p, vlDecodedFrame* frame) {
   if (p->frame < 0) return 0;
-  uint32_t* words = ReadAVIFrame(d->reader, p->frame);
+  uint32_t* words;
+  {
+    ReaderLock hold(d);
+    words = ReadAVIFrame(d->reader, p->frame);
+  }
   if (!words) return 0;
   const size_t n = static_cast<size_t>(d->width) * d->height;
   // Native 0x00RRGGBB words become the bytes A, R, G, B of the frame record.
@@ -160,6 +182,7 @@ int DecodeAVI(AVIDecoder* d, const AVIPacket* p, vlDecodedFrame* frame) {
 
 void CloseAVI(AVIDecoder* d) {
   CloseAVIReader(d->reader);
+  FreeMutex(d->lock);
   FreeMemory(d);
 }
 
@@ -322,6 +345,7 @@ int SeekVideoSource(vlVideoSource* source, int64_t position, uint32_t unitMode) 
     auto* d = static_cast<AVIDecoder*>(source->instance);
     const int64_t frame = position * 1000 / d->microsPerFrame;
     if (frame > d->frames) return 1233;
+    ReaderLock hold(d);
     d->next = static_cast<int32_t>(frame);
     // With sound the walk starts again from the first chunk.
     d->walk = 0;

@@ -4,11 +4,15 @@
 // running a video to its end, paused, seeked and resized (also run under
 // ThreadSanitizer).
 #include <cmath>
+#include <atomic>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include "../../formats/pictures/picture_test_util.h"
 #include "media/video/video_player.h"
+#include "media/video/video_source.h"
 #include "runtime/os.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
@@ -145,6 +149,82 @@ TEST(VideoPlayer, FilesNoDecoderTakesAreRefused) {
 
 // A player without a display runs its threads; the frames it shows are
 // dropped for want of a window, but timing, pause and seek are real.
+// The player reads packets on one thread while another decodes frames, and
+// an AVI frame is fetched from the file when it is decoded: the two share
+// the reader's file position. The sound read while frames are decoded
+// equals ffmpeg's reading of the track, byte for byte, and every frame
+// decodes (pictures read into the sound, a burst of noise at the start of
+// a video under load, and frames came out wrong or missing).
+TEST(VideoSource, SoundReadWhileFramesDecodeIsTheFilesOwn) {
+  TempDir dir;
+  const std::string file = dir.File("s.avi");
+  int status = 0;
+  RunTool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i "
+          "sine=frequency=440:sample_rate=22050 -t 3 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 1 " + Quote(file),
+          &status);
+  ASSERT_EQ(status, 0);
+  const std::vector<uint8_t> track = RunTool("ffmpeg -v error -i " + Quote(file) + " -f s16le -", &status);
+  ASSERT_EQ(status, 0);
+  for (int round = 0; round < 3; ++round) {
+    vlVideoFormat fmt{};
+    vlVideoSource* source = OpenVideoSource(file.c_str(), "", "", &fmt);
+    ASSERT_NE(source, nullptr);
+    std::mutex mutex;
+    std::deque<void*> frames;
+    std::atomic<bool> done{false};
+    std::atomic<int> decoded{0}, failed{0};
+    std::thread decoder([&] {
+      std::vector<uint32_t> pixels(size_t(fmt.width) * fmt.height);
+      for (;;) {
+        void* data = nullptr;
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          if (!frames.empty()) {
+            data = frames.front();
+            frames.pop_front();
+          }
+        }
+        if (!data) {
+          if (done.load()) return;
+          std::this_thread::yield();
+          continue;
+        }
+        vlDecodedFrame frame{};
+        frame.pixels = pixels.data();
+        (DecodeVideoPacket(source, data, 0, &frame) ? decoded : failed)++;
+        FreeVideoPacket(source, data);
+      }
+    });
+    std::vector<uint8_t> sound;
+    std::vector<int16_t> buffer(1 << 16);
+    vlVideoPacketRecord packet{};
+    int videoPackets = 0;
+    while (NextVideoPacket(source, &packet) == 0) {
+      if (packet.kind == 0) {
+        ++videoPackets;
+        std::lock_guard<std::mutex> lock(mutex);
+        frames.push_back(packet.data);
+        continue;
+      }
+      for (int used = 0; !used;) {
+        uint32_t bytes = 0;
+        used = DecodeAudioPacket(source, packet.data, packet.size, buffer.data(), 1 << 17, &bytes);
+        const auto* at = reinterpret_cast<const uint8_t*>(buffer.data());
+        sound.insert(sound.end(), at, at + bytes);
+      }
+      FreeVideoPacket(source, packet.data);
+    }
+    done.store(true);
+    decoder.join();
+    CloseVideoSource(source);
+    EXPECT_EQ(videoPackets, 75);
+    EXPECT_EQ(decoded.load(), videoPackets);
+    EXPECT_EQ(failed.load(), 0);
+    ASSERT_EQ(sound.size(), track.size()) << "round " << round;
+    EXPECT_TRUE(sound == track) << "round " << round;
+  }
+}
+
 TEST(VideoThreads, PlaysToTheEndPausesSeeksAndStops) {
   TempDir dir;
   const std::string file = MakeVideo(dir, "m.avi", "-c:v mjpeg", "32x24", 25, 0.8);
