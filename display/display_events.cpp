@@ -58,7 +58,7 @@ int ResizeDisplayToWindow(vlVMState* L, vlDisplay* d, int width, int height) {
 
 namespace {
 // The pump's turn after a command: the frames other threads queued, then
-// the held redraw once the batch of puts is due (the pump sends the batch).
+// the held redraw and the batch of puts once the batch is due.
 int FlushFramesAndDueDrawing(vlVMState* L) {
   if (int status = FlushPendingDisplayFrames(L)) return status;
   SendPresentation(false);

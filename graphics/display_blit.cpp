@@ -76,7 +76,7 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d
   } else if (DisplayTakesPixels(d)) {
     vlLockedPixels locked(source, VL_LOCK_READ);
     if (locked.ok() && locked.access.pixels)
-      BlitPixelsToWindow(RecordOf(locked.access), sx, sy, d, x, y, width, height, flags);
+      PresentWindowPut(BlitPixelsToWindow(RecordOf(locked.access), sx, sy, d, x, y, width, height, flags));
   }
   NotifyObservers(d, 0, args);
 }

@@ -21,17 +21,21 @@
 //     Invariant: whoever reads the back buffer sees it as if the copy had
 //     been made at once.
 //  4. send: the held redraw, then the batch of puts. The event pump sends
-//     after a command once the batch's oldest put waited 2 ms; a frame of
-//     its own (a flip, a paced frame) and every wait send at once.
+//     after a command once the batch's oldest put or hold waited 2 ms; a
+//     frame of its own (a flip, a paced frame) and every wait send at once.
 //  5. flush before blocking: the drawing thread sends before it sleeps or
 //     waits for the user, a program, a file or the network.
 //  6. paced frames: an engine that paces its own frames (moves,
 //     transitions) sends each at the end of its step, then waits.
-//  7. at most two frames in flight: below, in the X11 transport, a frame
-//     put from a picture's own shared pixels waits for the one before it,
-//     so the script runs at most one frame ahead of the screen.
-//  8. the batch of puts: below, in the X11 transport, puts wait in Xlib's
-//     buffer and leave together when this file sends them.
+//  7. at most two frames in flight: a frame put from a picture's own
+//     shared pixels is sent at once, then waits until the server has done
+//     the frame before it on its connection, so the script runs at most one
+//     frame ahead of the screen. Invariant: no frame is waited for before
+//     it is sent, and at most two are unprocessed when drawing goes on.
+//  8. the batch of puts: other puts wait in the transport's buffer and
+//     leave together; the batch's clock starts with its oldest put or hold.
+//     Invariant: nothing stays unsent past the next send, and the pump
+//     never holds a put longer than the command that follows 2 ms after it.
 //  9. kept blend: the layer engine's blend of a still stack under moving
 //     layers (display/layers/kept_blend.cpp) is a cache of pixels; whether
 //     it holds is kept here, against what it was made from (display,
@@ -43,7 +47,8 @@
 // deferred, what the window shows equals the back buffer (and under a
 // double buffer, the picture it shows).
 // Depends on the bitmaps, the blits, the offscreen bitmaps, the platform's
-// display wrappers and the blocking wait's sender.
+// display wrappers (which put, send and wait when told) and the blocking
+// wait's sender.
 #include "graphics/presentation.h"
 
 #include <unistd.h>
@@ -51,6 +56,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <utility>
 #include <vector>
@@ -194,6 +200,51 @@ void SettleForAdapter(const vlBitmap* read, const vlBitmap* written) {
 
 void SettleBitmapUse(const vlBitmap* b, bool write) { SettleIfInvolved(b, write); }
 
+namespace {
+// The batch of puts: puts and held drawing wait and leave together. The
+// clock runs from the oldest put or hold not yet sent (-1: none), so a
+// loop of small moves costs one socket write per batch, not one per move.
+constexpr int64_t kBatchMicros = 2000;
+int64_t gBatchSince = -1;
+
+int64_t NowMicros() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+void StartBatchClock() {
+  if (gBatchSince < 0) gBatchSince = NowMicros();
+}
+
+// Without puts to batch (a display adapter) never due.
+bool BatchDue() {
+  return gBatchSince >= 0 && NowMicros() - gBatchSince >= kBatchMicros &&
+         DisplayDeviceDoes(nullptr, VL_DEVICE_HOLDS_PUTS);
+}
+
+// The last frame put from a picture's own pixels on each connection, which
+// the next one there waits for. A name no connection has any more is
+// never waited for; a few connections at most are ever open.
+struct LastFrame {
+  uint64_t connection;
+  unsigned long serial;
+};
+constexpr int kFrameConnections = 8;
+LastFrame gLastFrames[kFrameConnections];
+int gNextFrameSlot = 0;
+
+LastFrame& FrameSlot(uint64_t connection) {
+  for (LastFrame& f : gLastFrames)
+    if (f.connection == connection) return f;
+  for (LastFrame& f : gLastFrames)
+    if (!f.connection) return f;
+  LastFrame& f = gLastFrames[gNextFrameSlot];
+  gNextFrameSlot = (gNextFrameSlot + 1) % kFrameConnections;
+  return f = LastFrame{};
+}
+}  // namespace
+
 bool HoldRedraw(vlBitmap* back, void* owner, void* context, const vlHeldRedrawer* redrawer,
                 const void* const* movers, int moverCount, const vlHeldBox* boxes, size_t boxCount) {
   if (!back || !redrawer) return false;
@@ -221,7 +272,7 @@ bool HoldRedraw(vlBitmap* back, void* owner, void* context, const vlHeldRedrawer
   gHeld.context = context;
   gHeld.redrawer = redrawer;
   // The hold leaves with the batch of puts, whose clock it starts.
-  if (first) StartDisplayBatch();
+  if (first) StartBatchClock();
   return true;
 }
 
@@ -364,8 +415,30 @@ bool DeferBitmapCopy(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32
 }
 
 void SendPresentation(bool force) {
-  if (force || DisplayBatchDue()) SettleHeldPresentation();
-  if (force) FlushDisplayOutput();
+  if (!force && !BatchDue()) return;
+  SettleHeldPresentation();
+  gBatchSince = -1;
+  FlushDisplayOutput();
+}
+
+void PresentWindowPut(const vlWindowPut& put) {
+  if (put.kind == VL_PUT_WAITING) {
+    StartBatchClock();
+    return;
+  }
+  if (put.kind != VL_PUT_FRAME) return;
+  // Sent at once, with what came before it, then the frame before it is
+  // waited for: the server has this one to work on while the script draws
+  // the next, and the script runs one frame ahead of the screen, two while
+  // it sends the next. Waiting before the send instead, for the frame
+  // before last, kept two frames queued whenever the server was the slower
+  // side, as it is once a frame costs the script nothing. Without the
+  // wait a script drawing as fast as it can would queue frames without
+  // end, and the screen, with a key's answer, would trail it by as many.
+  SendWindowFrame(put);
+  LastFrame& last = FrameSlot(put.connection);
+  if (last.serial) WaitWindowFrame(put.connection, last.serial);
+  last = LastFrame{put.connection, put.serial};
 }
 
 void EndPacedFrame(int waitMicros) {

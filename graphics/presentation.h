@@ -3,13 +3,14 @@
 // frames. See presentation.cpp for the order these settle in and the
 // invariant each keeps. The layer engine, the double buffer and the paced
 // engines call the verbs below and keep no presentation state of their own;
-// the platform below only transports (the batch of puts, the frames in
-// flight) and never calls back up.
+// the platform below only transports (it puts, sends and waits when told)
+// and never calls back up.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 struct vlBitmap;
+struct vlWindowPut;
 
 // --- hold ---------------------------------------------------------------
 // A rectangle of a back buffer, edges inclusive.
@@ -73,9 +74,13 @@ void ForgetPresentationOf(const vlBitmap* b);
 // --- send -----------------------------------------------------------------
 // What was drawn goes to the window: the held redraw first, then the batch
 // of puts leaves. `force` false is the event pump's turn after a command:
-// the held redraw runs only once the batch is due (its oldest put or hold
-// waited 2 ms), and the pump sends the batch itself.
+// both only once the batch is due (its oldest put or hold waited 2 ms).
 void SendPresentation(bool force);
+// What a put into a window left unsent (the platform's answer to the put):
+// a put pending on its connection joins the batch; a frame put from a
+// picture's own pixels leaves at once and then waits for the frame before
+// it on its connection.
+void PresentWindowPut(const vlWindowPut& put);
 
 // --- pace -----------------------------------------------------------------
 // The end of one frame of an engine that paces its own frames (moves,

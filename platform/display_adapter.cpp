@@ -249,20 +249,28 @@ void BlitPictureToAdapter(void* picture, int32_t sx, int32_t sy, vlPlatformWindo
   Entry<vlBltBitMapFn>(a->BltBitMap)(d->adapterHandle, picture, tags, 0);
 }
 
-void BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x,
-                        int32_t y, int32_t width, int32_t height, uint32_t flags) {
-  PutImageToWindow(pixels, sx, sy, d, x, y, width, height, int(flags & kClipNoVideos));
+vlWindowPut BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t sx, int32_t sy, vlPlatformWindow* d,
+                               int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
+  vlWindowPut put{};
+  PutImageToWindow(pixels, sx, sy, d, x, y, width, height, int(flags & kClipNoVideos), &put);
+  return put;
 }
 
 void FlushDisplayOutput() {
-  if (!Adapter()) FlushPendingPuts();
+  if (!Adapter()) SendPendingPuts();
 }
 
-void StartDisplayBatch() {
-  if (!Adapter()) StartPutBatch();
+void SendWindowFrame(const vlWindowPut& frame) {
+  if (frame.kind == VL_PUT_FRAME) SendConnectionPuts(frame.connection);
 }
 
-bool DisplayBatchDue() { return !Adapter() && PutBatchDue(); }
+void WaitWindowFrame(uint64_t connection, unsigned long serial) { WaitFrameProcessed(connection, serial); }
+
+void SetDisplayVideoOverlays(vlPlatformWindow* d, const vlVideoOverlay* overlays, int count) {
+  if (!d) return;
+  d->videoOverlayCount = std::clamp(count, 0, kVideoOverlayMax);
+  std::copy(overlays, overlays + d->videoOverlayCount, d->videoOverlays);
+}
 
 void FillDisplayRect(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {
   if (!d) return;

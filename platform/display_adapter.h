@@ -9,6 +9,7 @@ struct vlBitmap;
 struct vlDisplay;
 struct vlPlatformWindow;
 struct vlPixelRecord;
+struct vlVideoOverlay;
 struct vlPluginInfo;
 struct vlVMState;
 struct vlMonitorNode;
@@ -88,24 +89,42 @@ bool DisplayTakesPixels(const vlPlatformWindow* display);
 // when the engine scaled it).
 void BlitPictureToAdapter(void* picture, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x,
                           int32_t y, int32_t width, int32_t height, uint32_t flags);
+// What a put into a window left for the floor above to send: nothing
+// (VL_PUT_NONE: nothing was put), a put pending on its connection until
+// FlushDisplayOutput sends it (VL_PUT_WAITING), or a frame put from the
+// picture's own shared pixels (VL_PUT_FRAME), unsent, which the server
+// reads from those pixels later: `connection` names its connection (no
+// later connection takes the name) and `serial` the put, for
+// SendWindowFrame and WaitWindowFrame.
+enum : int { VL_PUT_NONE = 0, VL_PUT_WAITING = 1, VL_PUT_FRAME = 2 };
+struct vlWindowPut {
+  int kind;
+  uint64_t connection;
+  unsigned long serial;
+};
 // The window code's put of a rectangle of the pixels (flag 0x20: over the
 // video overlays too).
-void BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t srcX, int32_t srcY, vlPlatformWindow* display,
-                        int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
+[[nodiscard]] vlWindowPut BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t srcX, int32_t srcY, vlPlatformWindow* display,
+                               int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
 void FillDisplayRect(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
 void PlotDisplayPixel(vlPlatformWindow* display, int32_t x, int32_t y, uint32_t color);
 void DrawDisplayLine(vlPlatformWindow* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
 // The adapter's Cls: clears what the adapter buffers for the display.
 void ClearAdapterDisplay(vlPlatformWindow* display, uint32_t color);
-// Sends the puts still waiting for the end of the command (the event pump
-// does so after every line); for waits that do not pump. Drawing the floor
-// above holds back is its own to draw first.
+// Sends every put still pending on a connection now. When is the floor
+// above's to decide, as is drawing it holds back and must draw first.
 void FlushDisplayOutput();
-// The batch of puts as the floor that holds drawing back for it sees it:
-// holding starts its clock as a put does; due once its oldest put or hold
-// waited 2 ms. Without puts to batch (an adapter) never due.
-void StartDisplayBatch();
-bool DisplayBatchDue();
+// Sends the frame's connection's buffer, the frame with what came before
+// it, now.
+void SendWindowFrame(const vlWindowPut& frame);
+// Waits until the server has processed the frame put of this serial on the
+// frame's connection (at once when it has, or the connection has closed).
+void WaitWindowFrame(uint64_t connection, unsigned long serial);
+// The overlays of the videos playing in their own rectangle on the display
+// now (up to kVideoOverlayMax; an overlay no display size shows need not
+// be among them). The video code sets them whenever the set can change, on
+// the drawing thread; window drawing leaves them out from then on.
+void SetDisplayVideoOverlays(vlPlatformWindow* display, const vlVideoOverlay* overlays, int count);
 // Fills the letterbox borders of a scaled display with colour 0.
 void ClearDisplayBorders(vlPlatformWindow* display);
 

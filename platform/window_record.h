@@ -60,6 +60,25 @@ enum : int32_t {
   VL_DISPMODE_FAKEFULLSCREEN = 6,
 };
 
+// A rectangle of a display's picture in which a video plays in its own
+// overlay (not on a layer): window drawing other than the video's own
+// frames leaves it out, so nothing paints over a playing, paused or ended
+// video.
+struct vlVideoOverlay {
+  int32_t x, y, width, height;
+};
+constexpr int kVideoOverlayMax = 64;
+// The part of the overlay inside a display of this size; false when none.
+inline bool ClipVideoOverlay(const vlVideoOverlay& v, int32_t width, int32_t height, vlVideoOverlay* out) {
+  const int32_t x0 = v.x > 0 ? v.x : 0, y0 = v.y > 0 ? v.y : 0;
+  const int64_t right = int64_t{v.x} + v.width, bottom = int64_t{v.y} + v.height;
+  const int32_t x1 = static_cast<int32_t>(right < width ? right : width);
+  const int32_t y1 = static_cast<int32_t>(bottom < height ? bottom : height);
+  if (x1 <= x0 || y1 <= y0) return false;
+  *out = {x0, y0, x1 - x0, y1 - y0};
+  return true;
+}
+
 constexpr int kDisplayKeyCount = 300;
 constexpr int kDisplayHandlerSlots = 60;
 constexpr int kDisplayRegionMax = 64;
@@ -114,6 +133,12 @@ struct vlPlatformWindow {
   int32_t scaleWidth, scaleHeight;  // 0 none
   int32_t smoothScale;
   double scaleX, scaleY;
+
+  // The videos' overlays on the display as the video code last set them
+  // (SetDisplayVideoOverlays), unclipped: the window drawing clips them to
+  // the display's size at the time it draws.
+  vlVideoOverlay videoOverlays[kVideoOverlayMax];
+  int32_t videoOverlayCount;
 
   // Script handlers by slot.
   int32_t handlers[kDisplayHandlerSlots];

@@ -145,6 +145,8 @@ int RenameVideo(vlVideo* video, vlObjectId id) {
 
 void FreeVideoRecord(vlVMState* state, vlVideo* video) {
   Unlink(video);
+  // One freed while active leaves its display's overlays.
+  if (video->state.load() != VL_VIDEO_STOPPED) PublishVideoOverlays();
   FreeVideoPlayer(video->player);
   FreeObjectDataList(state, &video->node.data);
   if (video->frameBitmap) DeleteBitmap(video->frameBitmap);
@@ -220,6 +222,8 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
   vlDisplay* d = v->display;
   StopVideoPlayer(v->player, d, forgetLayer);
   v->state.store(VL_VIDEO_STOPPED);
+  // Out of the overlays before the display is redrawn where it was.
+  PublishVideoOverlays();
   // A layer keeps showing the last frame.
   if (v->frameBitmap && !v->onLayer) {
     DeleteBitmap(v->frameBitmap);
@@ -272,6 +276,7 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
   v->display = d;
   v->state.store(VL_VIDEO_PLAYING);
   v->onLayer = 0;
+  PublishVideoOverlays();
   int error = StartVideoPlayer(state, v->player, {v->node.idNumber, v->node.idHandle}, d, v->scaledX, v->scaledY,
                                v->scaledWidth, v->scaledHeight, static_cast<uint32_t>(v->volume), v->smooth,
                                channel - 1, nullptr);
@@ -285,6 +290,7 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
       v->spriteNode = nullptr;
       SetVideoPlayerSpriteNode(v->player, nullptr);
     }
+    PublishVideoOverlays();
   }
   return error;
 }
@@ -338,6 +344,8 @@ int IsVideoOnDisplay(vlDisplay* d, int skipLayers, int layersToo) {
 
 void ApplyVideoRect(vlVideo* v, vlDisplay* d) {
   ScaleVideoRect(v, d);
+  // The overlay moves before the display is redrawn where it was.
+  PublishVideoOverlays();
   SetVideoPlayerRect(v->player, d, v->scaledX, v->scaledY, v->scaledWidth, v->scaledHeight, v->smooth);
   // The display adapter's on-screen sprite for the video moves with it.
   if (auto* node = static_cast<vlSpriteNode*>(v->spriteNode)) {
@@ -385,7 +393,7 @@ void FreeVideoLib(vlVMState* state) {
   gVideo.loaderSelection[0] = 0;
   if (gVideoEndedHook == MarkEnded) gVideoEndedHook = nullptr;
   RemoveVideoLayerHooks();
-  RemoveVideoMaskHook();
+  PublishVideoOverlays();
   if (gLayerHooks.stopDisplayVideos == HookStopDisplayVideos) gLayerHooks.stopDisplayVideos = gSavedStopDisplayVideos;
   if (gLayerHooks.videoOnDisplay == HookVideoOnDisplay) gLayerHooks.videoOnDisplay = gSavedVideoOnDisplay;
   if (gLayerHooks.redrawDisplayVideos == RedrawDisplayVideos) gLayerHooks.redrawDisplayVideos = gSavedRedrawDisplayVideos;
@@ -406,6 +414,5 @@ int OpenVideoLib(vlVMState* state) {
   gLayerHooks.videoOnDisplay = HookVideoOnDisplay;
   gSavedRedrawDisplayVideos = gLayerHooks.redrawDisplayVideos;
   gLayerHooks.redrawDisplayVideos = RedrawDisplayVideos;
-  InstallVideoMaskHook();
   return 0;
 }

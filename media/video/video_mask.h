@@ -1,20 +1,25 @@
 // The parts of a display's window that videos playing in their own
 // rectangle (not on a layer) occupy: other drawing to the window leaves
 // them out, so that nothing paints over a playing, paused or ended video.
+// The window drawing below finds them in the display's window record, set
+// here whenever the set can change.
 #pragma once
 #include <cstdint>
 
 struct vlDisplay;
 struct vlBitmap;
-struct vlX11VideoRect;
+struct vlVideoOverlay;
 
 // The clipped rectangles of the active videos of the inbuilt or plug-in
 // decoders on the display that are not on a layer, up to max; the count.
-int CollectVideoRects(vlDisplay* display, vlX11VideoRect* out, int max);
+int CollectVideoRects(vlDisplay* display, vlVideoOverlay* out, int max);
 // A one-bit mask of the display's size (made for reference's rows) in
 // which those rectangles are set; null when there is none.
 vlBitmap* BuildVideoMask(vlBitmap* reference, vlDisplay* display);
-// Hands the rectangles to the window drawing; the uninstall restores
-// what was there.
-void InstallVideoMaskHook();
-void RemoveVideoMaskHook();
+// Sets every display's overlays in its window record from the videos as
+// they are now. Called on the drawing thread after anything that can change
+// a display's set (a video started, stopped, moved, resized, freed, taken
+// to or off a layer) and before the display is redrawn for it. A video's
+// own threads change nothing in the set: the end they mark keeps a video
+// in it as playing and pausing do.
+void PublishVideoOverlays();

@@ -254,6 +254,8 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
   if (strlen(wanted) >= sizeof(vlX11Connection::name)) return ERR_XDISPLAY;
   auto* c = new (std::nothrow) vlX11Connection{};
   if (!c) return ERR_MEM;
+  static uint64_t lastId = 0;
+  c->id = ++lastId;
   c->pixelFormat = -1;
   InstallX11ErrorHandler();
   c->watchStopFd = -1;

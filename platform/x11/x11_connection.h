@@ -42,11 +42,10 @@ struct vlX11Connection {
   int vidModeState;  // 0 not asked yet, 1 available, 2 absent
   int randr13State;  // the same for XRandR 1.3
   int shmState;      // MIT-SHM: 0 not asked yet, 1 in use, 2 absent or refused
-  int putsPending;   // puts wait in Xlib's buffer for the end of the command
-  // Serial of the last frame put from a picture's own pixels (0 none): the
-  // next one's put waits for it, so the screen trails the script by two
-  // frames at most.
-  unsigned long lastFramePut;
+  int putsPending;   // puts wait in Xlib's buffer until they are sent
+  // Names the connection to those who wait for its frames; no later
+  // connection gets it again.
+  uint64_t id;
   vlThreadId pointerWatch;
   std::atomic<int> stopPointerWatch;
   int watchStopFd;  // an eventfd that cuts the watch's sleep short; -1: none

@@ -3,10 +3,11 @@
 // by the floor that owns them, and reach the server through shared memory
 // when it takes it (x11_shm.cpp), else as X images laid straight over those
 // pixels (no copy); on displays with alpha the pixels are first
-// premultiplied into the window-sized output bitmap. Puts are flushed once
-// per command by the event pump, not one by one.
-// Depends on the window records, the offscreen bitmaps, the video hook and
-// Xlib.
+// premultiplied into the window-sized output bitmap. Puts wait in Xlib's
+// buffer: the floor above decides when they are sent, and says what each
+// put left for it to send.
+// Depends on the window records (with the video overlays the floor above
+// sets in them), the offscreen bitmaps and Xlib.
 #include "platform/x11/x11_draw.h"
 
 #include <algorithm>
@@ -23,8 +24,6 @@
 #include "platform/x11/x11_window.h"
 
 namespace {
-
-constexpr int kMaxVideoOverlays = 64;
 
 bool IsDrawable(const vlPlatformWindow* display) {
   return display && display->displayState == VL_DISPSTATE_OPEN && display->window &&
@@ -122,16 +121,19 @@ intptr_t GetWindowAttr(void* handle, int code) {
 void BuildVideoClipRegion(vlPlatformWindow* display, Region* out, int flags) {
   *out = nullptr;
   if ((flags & kClipNoVideos) || !display || !display->window) return;
-  vlX11VideoRect videos[kMaxVideoOverlays];
-  int count = gX11Hooks.videoOverlays(DisplayOf(display), videos, kMaxVideoOverlays);
+  // The overlays as the video code last set them, clipped to the display
+  // as it is now.
+  vlVideoOverlay videos[kVideoOverlayMax];
+  int count = 0;
+  for (int i = 0; i < std::min<int32_t>(display->videoOverlayCount, kVideoOverlayMax); i++)
+    if (ClipVideoOverlay(display->videoOverlays[i], display->width, display->height, &videos[count])) count++;
   if (count <= 0) return;
   Region region = XCreateRegion();
   XRectangle whole{0, 0, static_cast<unsigned short>(display->width),
                    static_cast<unsigned short>(display->height)};
   XUnionRectWithRegion(&whole, region, region);
   int cut = 0;
-  for (int i = 0; i < std::min(count, kMaxVideoOverlays); i++) {
-    if (videos[i].width <= 0 || videos[i].height <= 0) continue;
+  for (int i = 0; i < count; i++) {
     Region video = XCreateRegion();
     XRectangle rect{static_cast<short>(display->contentOffsetX + videos[i].x),
                     static_cast<short>(display->contentOffsetY + videos[i].y),
@@ -156,7 +158,8 @@ bool WindowTakesPictures(const vlPlatformWindow* display) {
 }
 
 bool PutImageToWindow(const vlPixelRecord& src, int sx, int sy, vlPlatformWindow* display, int dx, int dy,
-                      int width, int height, int flags) {
+                      int width, int height, int flags, vlWindowPut* put) {
+  if (put) *put = vlWindowPut{};
   if (!WindowTakesPictures(display) || !src.pixels || src.bytesPerPixel <= 0) return false;
   vlX11Window* x = display->window;
   dx += display->contentOffsetX;
@@ -194,8 +197,11 @@ bool PutImageToWindow(const vlPixelRecord& src, int sx, int sy, vlPlatformWindow
   BuildVideoClipRegion(display, &clip, flags);
   const int stride = view.rowBytes;
   // Shared memory when the server takes it; the socket otherwise.
+  unsigned long frame = 0;
   bool sent = ShmPutRect(x, FindShmSegment(view.pixels), view.pixels, view.width, view.height, stride,
-                         view.bytesPerPixel, depth, putX, putY, dx, dy, width, height);
+                         view.bytesPerPixel, depth, putX, putY, dx, dy, width, height, &frame);
+  if (sent && put)
+    *put = frame ? vlWindowPut{VL_PUT_FRAME, x->connection->id, frame} : vlWindowPut{VL_PUT_WAITING, 0, 0};
   if (!sent) {
     XImage* image = XCreateImage(x->display, x->visual, depth, ZPixmap, 0, reinterpret_cast<char*>(view.pixels),
                                  view.width, view.height, pad, stride);
@@ -204,6 +210,7 @@ bool PutImageToWindow(const vlPixelRecord& src, int sx, int sy, vlPlatformWindow
       image->byte_order = LSBFirst;
       XPutImage(x->display, x->window, x->gc, image, putX, putY, dx, dy, width, height);
       MarkPutPending(x->connection);
+      if (put) *put = vlWindowPut{VL_PUT_WAITING, 0, 0};
       image->data = nullptr;  // the picture keeps its pixels
       XDestroyImage(image);
     }

@@ -11,6 +11,7 @@
 struct vlPixelRecord;
 struct vlDisplay;
 struct vlPlatformWindow;
+struct vlWindowPut;
 
 uint32_t QueryAdapterCaps(uint32_t features);
 intptr_t GetWindowAttr(void* handle, int code);
@@ -20,9 +21,11 @@ intptr_t GetWindowAttr(void* handle, int code);
 bool WindowTakesPictures(const vlPlatformWindow* display);
 // Puts a rectangle of the pixels into the window; false, with nothing read,
 // when the window takes no pictures now. flags as BlitToDisplay's: 0x20
-// draws over the video overlays too (the videos' own frames).
+// draws over the video overlays too (the videos' own frames). *put (when
+// given) says what the put left unsent: nothing, a put pending on its
+// connection, or a frame.
 bool PutImageToWindow(const vlPixelRecord& source, int sourceX, int sourceY, vlPlatformWindow* display, int destX,
-                      int destY, int width, int height, int flags = 0);
+                      int destY, int width, int height, int flags = 0, vlWindowPut* put = nullptr);
 void DrawLineToWindow(vlPlatformWindow* display, int x1, int y1, int x2, int y2, uint32_t colour);
 void WritePixelToWindow(vlPlatformWindow* display, int x, int y, uint32_t colour);
 void FillRectInWindow(vlPlatformWindow* display, int x, int y, int width, int height, uint32_t colour);

@@ -1,12 +1,11 @@
 // Default routines of the X11 hooks: the answers of an engine with no
-// displays or videos. Depends on nothing else.
+// displays. Depends on nothing else.
 #include "platform/x11/x11_hooks.h"
 
 #include "platform/x11/x11_window.h"
 
 namespace {
 vlDisplay* NoDisplays() { return nullptr; }
-int NoVideos(vlDisplay*, vlX11VideoRect*, int) { return 0; }
 uint32_t NoAdapterCaps(uint32_t) { return 0; }
 const unsigned long* BuiltinIcons(long* items) {
   *items = kBuiltinIconItems;
@@ -16,7 +15,6 @@ void KeepIcons(const unsigned long*) {}
 
 constexpr vlX11Hooks kDefaults = {
     .firstDisplay = NoDisplays,
-    .videoOverlays = NoVideos,
     .adapterBitmapCaps = NoAdapterCaps,
     .windowIconData = BuiltinIcons,
     .releaseIconData = KeepIcons,

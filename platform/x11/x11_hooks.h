@@ -1,26 +1,19 @@
 // Calls from the X11 code into subsystems that sit above the platform
-// layer: the display list, video overlays, the display adapter's bitmap
-// capabilities and the window icons. Pictures are not among them: they come
-// down as plain records of their pixels. Each default is the harmless
-// answer (no displays, no videos), so the X11 code runs and is tested on
-// its own until the owners install their routines at start-up.
+// layer: the display list, the display adapter's bitmap capabilities and
+// the window icons. Pictures and the video overlays are not among them:
+// pictures come down as plain records of their pixels, the overlays are set
+// in the window record. Each default is the harmless answer (no displays),
+// so the X11 code runs and is tested on its own until the owners install
+// their routines at start-up.
 #pragma once
 #include <cstdint>
 
 struct vlDisplay;
 struct vlX11Window;
 
-struct vlX11VideoRect {
-  int32_t x, y, width, height;  // position on the display, scaled size
-};
-
 struct vlX11Hooks {
   // Head of the display list. Default: no displays.
   vlDisplay* (*firstDisplay)();
-  // Rectangles of the videos that play in their own overlay on display
-  // (not on a layer; playing, paused or started), up to max; the count.
-  // Default: none.
-  int (*videoOverlays)(vlDisplay* display, vlX11VideoRect* out, int max);
   // The bitmap features the display adapter grants of those asked for.
   // Default: none (0).
   uint32_t (*adapterBitmapCaps)(uint32_t features);

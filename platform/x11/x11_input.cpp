@@ -4,7 +4,6 @@
 // the display list reached through the X11 hooks and the display
 // operations reached through the input hooks.
 #include "platform/x11/x11_input.h"
-#include "platform/x11/x11_shm.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -592,12 +591,12 @@ int HandleX11Events(vlVMState* state, int* error) {
     x->modeSwitchRequest = -1;
     x->refreshNeeded = 0;
   }
+  // The frames other threads queued, and what the last commands drew once
+  // it is due to be sent.
   if (int status = gX11InputHooks.flushPendingFrames(state)) {
     *error = status;
     return 1;
   }
-  // What the last commands refreshed goes out together.
-  FlushPendingPuts(false);
   vlTimeVal start, now;
   GetSysTime(&start);
   // The pump runs after every script line: the server is asked for new

@@ -17,7 +17,9 @@ struct vlX11Window;
 // default does nothing (status 0), so the input code runs and is tested on
 // windows that no display record manages.
 struct vlX11InputHooks {
-  // Draws the frames other threads queued for the displays. 0 or an error.
+  // The pump's turn after a command: draws the frames other threads queued
+  // for the displays and sends what was drawn once it is due. 0 or an
+  // error.
   int (*flushPendingFrames)(vlVMState* state);
   // Redraws the whole display from its picture.
   void (*refreshDisplay)(vlVMState* state, vlDisplay* display);

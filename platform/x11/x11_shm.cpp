@@ -1,6 +1,7 @@
 // MIT-SHM puts: segments, the attach with its error trap, the staging
-// ring of a window and the deferred flush of puts. Depends on Xlib, the
-// loaded libXext, the connections and the window records.
+// ring of a window, and the sends and waits the floor above asks for.
+// Depends on Xlib, the loaded libXext, the connections and the window
+// records.
 #include "platform/x11/x11_shm.h"
 
 #include <poll.h>
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <new>
 
 #include "platform/shared_libs.h"
@@ -183,7 +183,8 @@ bool ShmUsable(vlX11Connection* c) {
 
 bool ShmPutRect(vlX11Window* x, vlX11ShmSegment* source, const uint8_t* pixels, int imageWidth, int imageHeight,
                 int stride, int bytesPerPixel, int depth, int srcX, int srcY, int dstX, int dstY, int width,
-                int height) {
+                int height, unsigned long* frameSerial) {
+  *frameSerial = 0;
   vlX11Connection* c = x->connection;
   if (!ShmUsable(c) || width <= 0 || height <= 0 || srcX < 0 || srcY < 0 || bytesPerPixel <= 0) return false;
   // The server refuses a rectangle outside the image; XPutImage clips it.
@@ -253,29 +254,19 @@ bool ShmPutRect(vlX11Window* x, vlX11ShmSegment* source, const uint8_t* pixels, 
   image.depth = depth;
   image.bits_per_pixel = bytesPerPixel * 8;
   image.obdata = reinterpret_cast<char*>(&info);
-  // Only puts from a picture's own pixels are waited for one by one. They
-  // are frames (a window's worth, or a large part): a script drawing as
-  // fast as it can would queue them without end, and the screen, with a
-  // key's answer, would trail it by as many.
+  // Only puts from a picture's own pixels ask to be told when the server is
+  // done with them: they are frames (a window's worth, or a large part),
+  // which the caller sends and paces one by one.
   const Bool completion = segment == source ? True : False;
   const unsigned long serial = NextRequest(d);
   if (!dl_XShmPutImage(d, x->window, x->gc, &image, srcX, srcY, dstX, dstY, width, height, completion))
     return false;
   segment->lastPut = serial;
   segment->lastPutNotifies = completion == True;
-  if (completion) {
-    // Sent at once, with what came before it, then the frame before it is
-    // waited for: the server has this one to work on while the script
-    // draws the next, and the script runs one frame ahead of the screen,
-    // two while it sends the next. Waiting before the send instead, for
-    // the frame before last, kept two frames queued whenever the server
-    // was the slower side, as it is once a frame costs the script nothing.
-    XFlush(d);
-    if (c->lastFramePut) WaitProcessed(d, c->lastFramePut, true);
-    c->lastFramePut = serial;
-    return true;
-  }
-  MarkPutPending(c);
+  if (completion)
+    *frameSerial = serial;
+  else
+    MarkPutPending(c);
   return true;
 }
 
@@ -290,36 +281,25 @@ void ForgetShmConnection(Display* d) {
     if (s->attached == d) Detach(s);
 }
 
-namespace {
-constexpr int64_t kBatchMicros = 2000;
-int64_t gFirstPending = -1;  // monotonic time of the oldest unsent put
-
-int64_t NowMicros() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
-}
-}  // namespace
-
-void StartPutBatch() {
-  if (gFirstPending < 0) gFirstPending = NowMicros();
-}
-
-bool PutBatchDue() { return gFirstPending >= 0 && NowMicros() - gFirstPending >= kBatchMicros; }
-
 void MarkPutPending(vlX11Connection* c) {
-  if (!c) return;
-  c->putsPending = 1;
-  if (gFirstPending < 0) gFirstPending = NowMicros();
+  if (c) c->putsPending = 1;
 }
 
-void FlushPendingPuts(bool force) {
-  if (gFirstPending < 0) return;
-  if (!force && NowMicros() - gFirstPending < kBatchMicros) return;
-  gFirstPending = -1;
+void SendPendingPuts() {
   for (vlX11Connection* c = FirstX11Connection(); c; c = c->next) {
     if (!c->putsPending) continue;
     c->putsPending = 0;
     XFlush(c->display);
   }
+}
+
+void SendConnectionPuts(uint64_t connection) {
+  for (vlX11Connection* c = FirstX11Connection(); c; c = c->next)
+    if (c->id == connection) XFlush(c->display);
+}
+
+void WaitFrameProcessed(uint64_t connection, unsigned long serial) {
+  if (!serial) return;
+  for (vlX11Connection* c = FirstX11Connection(); c; c = c->next)
+    if (c->id == connection) WaitProcessed(c->display, serial, true);
 }

@@ -47,10 +47,13 @@ bool ShmUsable(vlX11Connection* connection);
 // stride in bytes) to the window through shared memory: straight from the
 // source's own segment when it has one on this connection, else copied
 // into the window's staging ring. False when shared memory cannot be used
-// (the caller falls back to XPutImage); nothing was sent then.
+// (the caller falls back to XPutImage); nothing was sent then. A put from
+// the source's own segment is a frame: *frameSerial gets its request
+// serial, and it waits in Xlib's buffer until the caller sends it
+// (SendConnectionPuts); any other put is marked pending (*frameSerial 0).
 bool ShmPutRect(vlX11Window* window, vlX11ShmSegment* sourceSegment, const uint8_t* pixels, int imageWidth,
                 int imageHeight, int stride, int bytesPerPixel, int depth, int srcX, int srcY, int dstX, int dstY,
-                int width, int height);
+                int width, int height, unsigned long* frameSerial);
 
 // The staging ring of a window, freed when the window closes or changes
 // size.
@@ -58,14 +61,16 @@ void FreeWindowStaging(vlX11Window* window);
 // Detaches every segment from a connection about to close.
 void ForgetShmConnection(Display* display);
 
-// Puts wait in Xlib's buffer and leave together: the event pump, which runs
-// after every command, sends them once the oldest has waited 2 ms (so a
-// loop of small moves costs one socket write per batch, not one per move),
-// and every wait or sleep sends them first (force). MarkPutPending notes a
-// connection with unsent puts. Drawing the floor above holds back to do
-// with the batch starts its clock as a put does (StartPutBatch); the floor
-// above draws it before the batch leaves (PutBatchDue tells it when).
+// Puts wait in Xlib's buffer until the floor above has them sent; it
+// decides when (graphics/presentation.cpp). MarkPutPending notes a
+// connection with unsent puts; SendPendingPuts sends those of every such
+// connection now.
 void MarkPutPending(vlX11Connection* connection);
-void FlushPendingPuts(bool force = true);
-void StartPutBatch();
-bool PutBatchDue();
+void SendPendingPuts();
+// Sends what waits in the buffer of the connection of this id (none when
+// it has closed).
+void SendConnectionPuts(uint64_t connection);
+// Waits until the server of the connection of this id has processed the
+// frame put of this serial, taking the frame's completion event; at once
+// when it has, or when the connection has closed.
+void WaitFrameProcessed(uint64_t connection, unsigned long serial);

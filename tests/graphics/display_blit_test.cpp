@@ -1,19 +1,31 @@
 // The engine's bitmaps on a real X window: a picture made with NewBitmap
 // and filled through the graphics code is blitted into a window of a
 // private Xvfb server and read back with XGetImage, and grabbed back from
-// the screen into a new picture.
+// the screen into a new picture. And what the presentation does with the
+// puts: the batch waits in Xlib's buffer until it is sent, frames leave at
+// once and at most two are in flight.
 #include <gtest/gtest.h>  // before Xlib, whose macros clash with it
 
 #include <X11/Xutil.h>
+#include <unistd.h>
+
+#include <vector>
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "graphics/display_blit.h"
+#include "graphics/presentation.h"
 #include "platform/hooks.h"
+#include "platform/x11/x11_shm.h"
 #include "platform/x11/x11_draw.h"
 #include "platform/x11/x11_hooks.h"
 #include "platform/x11/x11_window.h"
 #include "tests/platform/x11_server.h"
+// The output buffer (what is not sent yet) is Xlib's own; its header
+// defines min and max.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
 
 namespace {
 
@@ -79,6 +91,108 @@ TEST(DisplayBlit, EnginePictureReachesTheWindowAndComesBackPixelForPixel) {
   FreePlatform();
   ResetX11Hooks();
   ResetPlatformHooks();
+}
+
+// A display's window on a private server, for the presentation's puts.
+class PresentedPuts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    START_X_SERVER(server_);
+    ASSERT_EQ(InitPlatform(), 0);
+    display_.xDisplayName = const_cast<char*>(server_.name());
+    display_.width = 64;
+    display_.height = 48;
+    display_.displayState = VL_DISPSTATE_OPEN;
+    ASSERT_EQ(AllocDisplayPlatformData(&display_), 0);
+    ASSERT_EQ(AttachDisplayToX11Screen(&display_), 0);
+    ASSERT_EQ(OpenX11Window(&display_, 1, nullptr, nullptr), 0);
+    FillRectInWindow(&display_, 0, 0, 64, 48, 0x000000);
+    x_ = display_.window->display;
+  }
+  void TearDown() override {
+    for (vlBitmap* b : pictures_) DeleteBitmap(b);
+    if (display_.window) {
+      CloseX11Window(&display_);
+      FreeDisplayPlatformData(&display_);
+    }
+    FreePlatform();
+    ResetX11Hooks();
+    ResetPlatformHooks();
+  }
+  vlBitmap* Picture(int w, int h, uint32_t flags, uint32_t colour) {
+    vlBitmap* b = NewBitmap(w, h, flags, nullptr);
+    if (b) FillBitmapRect(b, 0, 0, w, h, colour);
+    pictures_.push_back(b);
+    return b;
+  }
+  // Bytes of requests still in Xlib's buffer, not sent to the server.
+  size_t Unsent() const { return static_cast<size_t>(x_->bufptr - x_->buffer); }
+  bool Shared() { return ShmUsable(display_.window->connection); }
+  PrivateXServer server_;
+  vlDisplay display_{};
+  Display* x_ = nullptr;
+  std::vector<vlBitmap*> pictures_;
+};
+
+// Small puts wait in the buffer for the batch: the pump's turn sends them
+// once the oldest waited 2 ms, a send of its own at once; and the window
+// then shows them.
+TEST_F(PresentedPuts, SmallPutsWaitForTheBatch) {
+  vlBitmap* red = Picture(8, 8, 0, 0xFF0000);
+  ASSERT_NE(red, nullptr);
+  SendPresentation(true);
+  ASSERT_EQ(Unsent(), 0u);
+  BlitToDisplay(red, 0, 0, &display_, 4, 4, 8, 8, 0);
+  EXPECT_GT(Unsent(), 0u) << "the put left on its own";
+  usleep(3000);
+  SendPresentation(false);
+  EXPECT_EQ(Unsent(), 0u) << "the pump's turn 2 ms later did not send it";
+  BlitToDisplay(red, 0, 0, &display_, 20, 4, 8, 8, 0);
+  EXPECT_GT(Unsent(), 0u);
+  SendPresentation(true);
+  EXPECT_EQ(Unsent(), 0u);
+  // Nothing pending: the pump's turn finds nothing due, however late.
+  usleep(3000);
+  SendPresentation(false);
+  EXPECT_EQ(Unsent(), 0u);
+  XSync(x_, False);
+  XImage* image = XGetImage(x_, display_.window->window, 0, 0, 64, 48, AllPlanes, ZPixmap);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(XGetPixel(image, 5, 5) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(XGetPixel(image, 27, 11) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(XGetPixel(image, 13, 5) & 0xFFFFFF, 0u);
+  XDestroyImage(image);
+}
+
+// Two window pictures in shared memory shown in turn as fast as they can
+// be, as a script's unpaced frames are: each frame leaves at once, none
+// waits for its own last read, yet once a frame is put the server has done
+// the one before it, so the window trails the script's drawing by one
+// frame (two while a frame is sent); and it ends on the last one.
+TEST_F(PresentedPuts, FramesLeaveAtOnceAndAtMostTwoAreInFlight) {
+  if (!Shared()) GTEST_SKIP() << "the server offers no MIT-SHM";
+  const uint32_t colours[2] = {0x2040A0u, 0xA04020u};
+  vlBitmap* pictures[2] = {Picture(64, 48, VL_NEWBITMAP_WINDOW, colours[0]),
+                           Picture(64, 48, VL_NEWBITMAP_WINDOW, colours[1])};
+  ASSERT_TRUE(pictures[0] && pictures[1]);
+  std::vector<unsigned long> serials;
+  for (int frame = 0; frame < 40; frame++) {
+    BlitToDisplay(pictures[frame & 1], 0, 0, &display_, 0, 0, 64, 48, 0);
+    serials.push_back(NextRequest(x_) - 1);
+    ASSERT_EQ(Unsent(), 0u) << "frame " << frame << " was not sent at once";
+    if (frame < 1) continue;
+    ASSERT_GE(static_cast<long>(LastKnownRequestProcessed(x_) - serials[frame - 1]), 0)
+        << "frame " << frame << " left with the frame before it still queued";
+  }
+  EXPECT_EQ(display_.window->staging, nullptr) << "copied aside";
+  XSync(x_, False);
+  XImage* image = XGetImage(x_, display_.window->window, 0, 0, 64, 48, AllPlanes, ZPixmap);
+  ASSERT_NE(image, nullptr);
+  int wrong = 0;
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) wrong += (XGetPixel(image, x, y) & 0xFFFFFF) != colours[1];
+  EXPECT_EQ(wrong, 0);
+  XDestroyImage(image);
 }
 
 }  // namespace

@@ -946,3 +946,60 @@ TEST_F(Libraries, LayersAreFoundByNameForInsertPositionsAndUserData) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "42\n0\n1081\n");
 }
+
+namespace {
+
+// The colour of a pixel of a 160 pixel wide R G B grab, as 0xRRGGBB.
+unsigned GrabPixel(const std::string& p, int x, int y) {
+  const size_t at = (static_cast<size_t>(y) * 160 + x) * 3;
+  if (at + 3 > p.size()) return 0xDEADu;
+  auto b = [&](int i) { return static_cast<unsigned>(static_cast<unsigned char>(p[at + i])); };
+  return b(0) << 16 | b(1) << 8 | b(2);
+}
+
+bool Reddish(unsigned c) { return (c >> 16) > 200 && ((c >> 8) & 0xFF) < 60 && (c & 0xFF) < 60; }
+
+}  // namespace
+
+// Drawing over the whole window leaves out the videos that play in their
+// own rectangle, as they are at the time: a paused video moved away is
+// left out at its new place and painted over at its old one, a stopped one
+// is painted over, and one that ended by itself (its player's thread marks
+// the end) keeps its last frame.
+TEST_F(Windows, DrawingLeavesOutTheVideosWhereTheyAreNow) {
+  const std::string red = dir() + "/red.avi", brief = dir() + "/brief.avi";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=32x24:rate=10 -t 3 -c:v mjpeg -q:v 2 " +
+           vlplayer::Quote(red), &status);
+  ASSERT_EQ(status, 0);
+  Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=32x24:rate=10 -t 0.3 -c:v mjpeg -q:v 2 " +
+           vlplayer::Quote(brief), &status);
+  ASSERT_EQ(status, 0);
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet(
+      "overlays", ".line 1\n.table 0 { width = 160, height = 100, color = 0, title = \"overlays\" }\n"
+                  ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n"
+                  ".call openvideo 1 " + Lit(red) + "\n.call openvideo 2 " + Lit(red) + "\n.call openvideo 3 " +
+                      Lit(brief) + "\n.call playvideo 1 10 10\n.call playvideo 2 100 10\n.call playvideo 3 60 60\n" +
+                      WaitForVideoEnd("brief", 3, 150) +
+                      ".call pausevideo 1\n.call pausevideo 2\n.call setvideoposition 1 10 60\n"
+                      ".call stopvideo 2\n.call createbrush 12 160 100 65280\n.call displaybrush 12 0 0\n"
+                      ".call isvideoplaying 3 -> p\n.call debugprint \"third playing\" $p\n"
+                      ".call stringtofile \"1\" " + Lit(dir() + "/ready") + "\n" +
+                      vlplayer::WaitUntilFileExists(grabbed));
+  std::string pixels;
+  Result r = RunAndGrab(applet, "overlays", [&](const std::string& window) {
+    for (int i = 0; i < 600 && access((dir() + "/ready").c_str(), F_OK) != 0; ++i) Tool("sleep 0.1");
+    Tool("sleep 0.2");
+    pixels = Tool("timeout 20 import -window " + window + " -depth 8 rgb:-");
+  });
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("third playing 0\n"), std::string::npos) << r.out;
+  ASSERT_EQ(pixels.size(), 160u * 100 * 3);
+  EXPECT_EQ(GrabPixel(pixels, 2, 2), 0x00FF00u) << "around the videos";
+  EXPECT_EQ(GrabPixel(pixels, 20, 20), 0x00FF00u) << "where the moved video was";
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 20, 70))) << std::hex << GrabPixel(pixels, 20, 70) << " moved video";
+  EXPECT_EQ(GrabPixel(pixels, 42, 70), 0x00FF00u) << "right of the moved video";
+  EXPECT_EQ(GrabPixel(pixels, 110, 20), 0x00FF00u) << "where the stopped video was";
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 70, 70))) << std::hex << GrabPixel(pixels, 70, 70) << " ended video";
+}

@@ -61,6 +61,10 @@ TEST_F(VideoMask, BlitsLeaveActiveVideosAlone) {
   ASSERT_NE(a, nullptr);
   ASSERT_NE(b, nullptr);
 
+  // The window record holds both, unclipped, for the window drawing.
+  ASSERT_EQ(d->videoOverlayCount, 2);
+  EXPECT_EQ(d->videoOverlays[1].x, 72);
+  EXPECT_EQ(d->videoOverlays[1].width, 16);
   vlBitmap* mask = BuildVideoMask(d->back, d);
   ASSERT_NE(mask, nullptr);
   for (int y = 0; y < 60; y++)
@@ -91,6 +95,7 @@ TEST_F(VideoMask, BlitsLeaveActiveVideosAlone) {
 
   // Stopped videos are cut out no more.
   ASSERT_EQ(Run(".call stopvideo 1\n.call stopvideo 2"), 0);
+  EXPECT_EQ(d->videoOverlayCount, 0);
   EXPECT_EQ(BuildVideoMask(d->back, d), nullptr);
   BlitToDisplay(green, 0, 0, d, 0, 0, 80, 60, 0);
   FillDisplayRect(d, 0, 0, 80, 60, 0x0000FF);
