@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "display/display.h"
-#include "graphics/bitmap.h"
 #include "media/video/video_library.h"
 #include "platform/display_adapter.h"
 #include "platform/window_record.h"
@@ -14,7 +13,6 @@
 namespace {
 
 constexpr uintptr_t kNativeLoader = 1;
-constexpr int kMaxVideos = 64;
 
 // The rectangles of the videos that play in their own overlay on the
 // display, unclipped, leaving out those no display size shows; up to max.
@@ -33,16 +31,6 @@ int OverlaysOf(const vlDisplay* d, vlVideoOverlay* out, int max) {
 
 }  // namespace
 
-int CollectVideoRects(vlDisplay* d, vlVideoOverlay* out, int max) {
-  if (!d) return 0;
-  vlVideoOverlay all[kMaxVideos];
-  const int found = OverlaysOf(d, all, std::min(max, kMaxVideos));
-  int count = 0;
-  for (int i = 0; i < found; i++)
-    if (ClipVideoOverlay(all[i], d->width, d->height, &out[count])) count++;
-  return count;
-}
-
 void PublishVideoOverlays() {
   for (vlDisplay* d = vlDisplayList; d; d = d->next) {
     vlVideoOverlay overlays[kVideoOverlayMax];
@@ -50,12 +38,3 @@ void PublishVideoOverlays() {
   }
 }
 
-vlBitmap* BuildVideoMask(vlBitmap* reference, vlDisplay* d) {
-  vlVideoOverlay rects[kMaxVideos];
-  const int count = CollectVideoRects(d, rects, kMaxVideos);
-  if (count == 0) return nullptr;
-  vlBitmap* mask = NewMaskPlane(reference, d->width, d->height, 1, nullptr, 0);
-  if (!mask) return nullptr;
-  for (int i = 0; i < count; i++) FillMaskRect(mask, rects[i].x, rects[i].y, rects[i].width, rects[i].height, 0);
-  return mask;
-}

@@ -6,16 +6,6 @@
 #pragma once
 #include <cstdint>
 
-struct vlDisplay;
-struct vlBitmap;
-struct vlVideoOverlay;
-
-// The clipped rectangles of the active videos of the inbuilt or plug-in
-// decoders on the display that are not on a layer, up to max; the count.
-int CollectVideoRects(vlDisplay* display, vlVideoOverlay* out, int max);
-// A one-bit mask of the display's size (made for reference's rows) in
-// which those rectangles are set; null when there is none.
-vlBitmap* BuildVideoMask(vlBitmap* reference, vlDisplay* display);
 // Sets every display's overlays in its window record from the videos as
 // they are now. Called on the drawing thread after anything that can change
 // a display's set (a video started, stopped, moved, resized, freed, taken
