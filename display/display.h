@@ -75,6 +75,7 @@ struct vlDisplay : vlPlatformWindow {
   void* selectBitmap;         // the brush bitmap a double buffer draws into
   uint32_t selectWords[2];    // non-zero: a selected layer's image changed
   uint32_t outputType;        // VL_OUTPUT_*
+  uint32_t outputHardware;    // the selected target is a video bitmap
   uint32_t selectState;
   vlBGPic* bgpic;             // shown; never null once created
   uint32_t ownBGPic;

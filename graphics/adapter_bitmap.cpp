@@ -329,8 +329,15 @@ void BindAdapterBitmapEntries(vlPluginInfo* adapter) {
   gBound.freeVideoBitMap = FreeVideo;
   gBound.lockBitMap = LockVideo;
   gBound.unlockBitMap = UnlockVideo;
-  // The picture forms reach an adapter that draws pictures itself; every
-  // handle it would get must be its own.
+  // Its video bitmaps are drawn into by the adapter alone (the picture
+  // forms with mode 2 and 4); the pictures it owns, with every handle it
+  // would get its own, when it offers to draw them itself.
+  if (gBound.flags & VL_ADAPTER_VIDEO_BITMAPS) {
+    gBound.bltBitMap = PictureBlit;
+    gBound.rectFill = PictureFill;
+    gBound.writePixel = PicturePixel;
+    gBound.line = PictureLine;
+  }
   if ((gBound.flags & VL_ADAPTER_OWNS_BITMAPS) && adapter->displayAccel) {
     gBound.accel = adapter->displayAccel & (VL_ACCEL_BLIT | VL_ACCEL_MASKED_BLIT | VL_ACCEL_ALPHA_BLIT |
                                             VL_ACCEL_FILL | VL_ACCEL_PIXEL | VL_ACCEL_LINE);

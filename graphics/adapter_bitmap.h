@@ -21,6 +21,8 @@ enum : uint32_t {
   VL_ADAPTERCAP_DISPLAYS = 32,    // plug-ins reach displays; the adapter keeps brushes
   VL_ADAPTERCAP_DOUBLEBUFFER = 64,
   VL_ADAPTERCAP_128 = 128,
+  VL_ADAPTERCAP_DRAWBRUSH = 64,   // draws into a hardware brush's picture
+  VL_ADAPTERCAP_DRAWPLANES = 128, // draws into a hardware brush's mask or alpha channel
   VL_ADAPTERCAP_TRANSFORM = 16,   // rotates, scales and shears its pictures itself
 };
 

@@ -29,10 +29,6 @@ vlPlane* PlaneOf(const vlBitmap* b) { return static_cast<vlPlane*>(b->handle); }
 
 bool OwnsAll() { return AdapterHas(VL_ADAPTER_OWNS_BITMAPS); }
 
-// A driver-owned picture that the adapter really holds as a video bitmap.
-bool IsAdapterVideoBitmap(const vlBitmap* b) {
-  return b->driverOwned && QueryBitmap(b, 22) == 0;
-}
 
 vlBitmap* NewPlane(int32_t kind, vlBitmap* picture, int32_t width, int32_t height, int clear, uint8_t* buffer,
                    int32_t bufferRowBytes) {
@@ -281,6 +277,8 @@ int LockPlanePixels(vlPlane* p, vlPixelAccess* acc) {
   return 1;
 }
 
+bool IsVideoBitmap(const vlBitmap* b) { return b && b->driverOwned && QueryBitmap(b, 22) == 0; }
+
 int LockPixels(vlBitmap* b, uint32_t flags, vlPixelAccess* acc) {
   *acc = {};
   if (!b || b->kind < 0 || b->kind > 2) return 0;
@@ -332,7 +330,7 @@ void WriteBitmapPixel(vlBitmap* b, int32_t x, int32_t y, uint32_t value, int isM
   if (!b) return;
   if (!isMask) {
     const vlGfxAdapter* a = GetGfxAdapter();
-    if (IsAdapterVideoBitmap(b) && a->writePixel) {
+    if (IsVideoBitmap(b) && a->writePixel) {
       SettleForAdapter(nullptr, b);
       a->writePixel(b->handle, x, y, AdapterColor(value, 2), 2);
       return;
@@ -384,7 +382,7 @@ void FillPixels(uint8_t* pixels, int32_t x, int32_t y, int32_t width, int32_t he
 void FillBitmapRect(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {
   if (!b) return;
   const vlGfxAdapter* a = GetGfxAdapter();
-  if (IsAdapterVideoBitmap(b) && a->rectFill) {
+  if (IsVideoBitmap(b) && a->rectFill) {
     SettleForAdapter(nullptr, b);
     a->rectFill(b->handle, x, y, width, height, AdapterColor(color, 2), 2);
     return;
@@ -403,7 +401,7 @@ void FillBitmapRect(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32_t he
 void DrawBitmapLine(vlBitmap* b, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color) {
   if (!b) return;
   const vlGfxAdapter* a = GetGfxAdapter();
-  if (IsAdapterVideoBitmap(b) && a->line) {
+  if (IsVideoBitmap(b) && a->line) {
     SettleForAdapter(nullptr, b);
     a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 2), 2);
     return;

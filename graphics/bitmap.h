@@ -65,6 +65,9 @@ void DeleteMaskPlane(vlBitmap* plane);
 // 20 handle, 21 pixel format, 22 a video bitmap the adapter cannot take,
 // 23 pixel address. A null bitmap gives 0.
 intptr_t QueryBitmap(const vlBitmap* bitmap, int32_t code);
+// A driver-owned picture that the adapter really holds as a video bitmap:
+// only the adapter's entries draw into it.
+bool IsVideoBitmap(const vlBitmap* bitmap);
 
 int LockPixels(vlBitmap* bitmap, uint32_t flags, vlPixelAccess* access);
 int LockPlanePixels(vlPlane* plane, vlPixelAccess* access);

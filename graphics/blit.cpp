@@ -27,14 +27,19 @@ uint8_t* At(const vlPixelAccess& a, int32_t x, int32_t y) {
 
 enum class Form { Plain, Masked, Alpha };
 
-// The adapter's blit mode for a blit into dst, 0 when the software
-// kernels do it.
-uint32_t AdapterBlitMode(Form form, vlBitmap* dst) {
+// The adapter's blit mode for a blit of src (with plane) into dst, 0 when
+// the software kernels do it.
+uint32_t AdapterBlitMode(Form form, const vlBitmap* src, vlBitmap* dst, const vlBitmap* plane) {
   const vlGfxAdapter* a = GetGfxAdapter();
   if (!a || !a->bltBitMap) return 0;
   const uint32_t accel = form == Form::Plain ? VL_ACCEL_BLIT : form == Form::Masked ? VL_ACCEL_MASKED_BLIT
                                                                                      : VL_ACCEL_ALPHA_BLIT;
-  if (dst->driverOwned && QueryBitmap(dst, 22) == 0) return 4;
+  if (IsVideoBitmap(dst)) {
+    // Every handle the adapter gets must be its own: a picture or plane
+    // of ours goes in through the adapter's lock instead.
+    const bool ownsAll = (a->flags & VL_ADAPTER_OWNS_BITMAPS) != 0;
+    return (src->driverOwned || ownsAll) && (!plane || ownsAll) ? 4 : 0;
+  }
   return (a->accel & accel) ? 2 : 0;
 }
 
@@ -42,7 +47,7 @@ uint32_t AdapterBlitMode(Form form, vlBitmap* dst) {
 bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy,
                  int32_t w, int32_t h, vlBitmap* plane) {
   const vlGfxAdapter* a = GetGfxAdapter();
-  uint32_t mode = AdapterBlitMode(form, dst);
+  uint32_t mode = AdapterBlitMode(form, src, dst, plane);
   if (!mode) return false;
   vlAdapterBlitBlock block = AdapterBlitRect(sx, sy, dx, dy, w, h);
   void* handle = plane ? plane->handle : nullptr;
@@ -112,7 +117,8 @@ void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx,
 bool BltMixedBitmaps(vlBitmap* base, vlBitmap* toward, int32_t level, int32_t sx, int32_t sy, vlBitmap* dst,
                      int32_t dx, int32_t dy, int32_t w, int32_t h) {
   if (!base || !toward || !dst || w <= 0 || h <= 0 || sx < 0 || sy < 0 || dx < 0 || dy < 0) return false;
-  if (AdapterBlitMode(Form::Plain, dst)) return false;
+  if (AdapterBlitMode(Form::Plain, base, dst, nullptr) || AdapterBlitMode(Form::Plain, toward, dst, nullptr))
+    return false;
   vlLockedPixels b(base, VL_LOCK_READ), t(toward, VL_LOCK_READ), d(dst, 0);
   const vlPixelAccess &ba = b.access, &ta = t.access, &da = d.access;
   if (!ba.locked || !ta.locked || !da.locked || ba.format != da.format || ta.format != da.format ||

@@ -10,6 +10,7 @@
 #include "display/layers/layers.h"
 #include "display/display.h"
 #include "display/layers/safe_blt.h"
+#include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
 #include "objects/anims/anim.h"
@@ -40,6 +41,7 @@ struct Target {
   vlObjectId id;
   vlBitmap* bitmap;
   int32_t width, height;
+  uint32_t hardware = 0;  // the picture is a video bitmap
 };
 
 // The checks of each kind of target; nothing changes on the display here.
@@ -49,9 +51,13 @@ int FindTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_
     case VL_OBJ_BRUSH: {
       vlBrush* b = nullptr;
       if (int status = GetBrushByID(L, id, &b, VL_BRUSH_NOVECTOR | VL_BRUSH_HARDWAREOK)) return status;
-      // No display adapter here makes video bitmaps that could be drawn into.
-      if (b->hardware || !b->bitmap) return ERR_HWBRUSH;
+      if (!b->bitmap) return ERR_HWBRUSH;
+      // A picture in the adapter's memory is drawn into by the adapter, and
+      // only when it offers that; its planes are not drawn into here yet.
+      if (b->hardware && (mode != VL_OUTPUT_BRUSH || !GetAdapterBitmapCaps(VL_ADAPTERCAP_DRAWBRUSH)))
+        return ERR_HWBRUSH;
       *t = {VL_OBJ_BRUSH, b, 0, b->id(), b->bitmap, b->width, b->height};
+      t->hardware = IsVideoBitmap(b->bitmap);
       return 0;
     }
     case VL_OBJ_ANIM: {
@@ -93,6 +99,7 @@ void EnterTarget(vlDisplay* d, const Target& t, uint32_t mode, int32_t selectMod
   }
   EnterSelectMode(d, VL_OUTPUT_BRUSH, t.width, &gSelection);
   d->outputType = mode;
+  d->outputHardware = t.hardware;
   d->selectBitmap = nullptr;
   d->outputMask = d->outputAlpha = nullptr;
   vlSelectMode = selectMode;
@@ -178,7 +185,9 @@ int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap
   switch (gSelection.kind) {
     case VL_OBJ_BRUSH: {
       vlBrush* b = nullptr;
-      if (int status = GetBrushByID(L, gSelection.id(), &b, VL_BRUSH_FINDUNLOCKED)) return status;
+      const vlDisplay* d = CurrentDisplay();
+      const uint32_t flags = VL_BRUSH_FINDUNLOCKED | (d && d->outputHardware ? uint32_t{VL_BRUSH_HARDWAREOK} : 0u);
+      if (int status = GetBrushByID(L, gSelection.id(), &b, flags)) return status;
       if (int status = MakeTargetPlane(mode, b->bitmap, b->width, b->height, &b->mask, &b->alpha,
                                        &b->transparentColor))
         return status;

@@ -289,6 +289,7 @@ int StopDoubleBuffer(vlVMState* L, vlDisplay* d) {
   d->selectBitmap = nullptr;
   d->outputMask = d->outputAlpha = nullptr;
   d->outputType = VL_OUTPUT_DISPLAY;
+  d->outputHardware = 0;
   d->doubleBuffer = 0;
   d->hardwareDoubleBuffer = 0;
   d->savedHardwareDoubleBuffer = 0;

@@ -324,6 +324,90 @@ TEST_F(AdapterDisplay, AcceleratingAdapterDrawsPicturesAsTheSoftwareDoes) {
   }
 }
 
+// A hardware brush selected and drawn into (a box, a line, a point and
+// text) and then shown: the adapter draws into its own picture through
+// its entries and the window equals the plain display's, whose brush is
+// an ordinary one. An adapter that does not offer drawing into its
+// pictures refuses the selection.
+TEST_F(AdapterDisplay, DrawingIntoAHardwareBrushGoesThroughTheAdapter) {
+  const std::string applet = Applet("adapterhwdraw", AppletText(R"(.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.table 0 { hardware = 1 }
+.call base=1 createbrush 3 40 30 8421504 r0
+.call base=1 createbrush 5 6 4 16711935 r0
+.call createbrush 6 3 3 65535
+.call selectbrush 3
+.call cls 4210752
+.call displaybrush 5 30 20
+.call displaybrush 6 2 20
+.call base=1 setfillstyle 1
+.call box 2 2 10 6 16711680
+.call line 0 29 39 0 65280
+.call plot 35 25 16777215
+.call setfontcolor 16776960
+.call textout 14 8 "Hi"
+.call endselect
+.call displaybrush 3 50 30
+.call box 0 50 6 6 65535
+.call createbrush 9 4 4 16777215
+.call displaybrush 9 90 58
+)"));
+  const std::string white("\xFF\xFF\xFF", 3);
+  const std::string plain = Shoot(applet, nullptr, 91, 59, white);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  EXPECT_EQ(at(53, 33), std::string("\xFF\0\0", 3));
+  EXPECT_EQ(at(85, 55), std::string("\xFF\xFF\xFF", 3));
+  EXPECT_EQ(at(50, 59), std::string("\0\xFF\0", 3));
+  EXPECT_EQ(at(2, 52), std::string("\0\xFF\xFF", 3)) << "the display drawn on after EndSelect";
+  int yellow = 0;
+  for (int y = 30; y < 60; ++y)
+    for (int x = 50; x < 90; ++x) yellow += at(x, y) == std::string("\xFF\xFF\0", 3);
+  EXPECT_GT(yellow, 5) << "the text";
+  EXPECT_EQ(at(70, 57), std::string("\x40\x40\x40", 3)) << "Cls";
+  EXPECT_EQ(at(81, 51), std::string("\xFF\0\xFF", 3)) << "the hardware brush shown in it";
+  EXPECT_EQ(at(53, 51), std::string("\0\xFF\xFF", 3)) << "the ordinary brush shown in it";
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    std::remove(Log(owns).c_str());
+    const std::string shot = Shoot(applet, owns, 91, 59, white);
+    EXPECT_EQ(Differing(plain, shot), 0);
+    const std::string said = ReadFile(Log(owns));
+    EXPECT_NE(said.find("video 40x30\n"), std::string::npos) << said;
+    // Cls and the box, the point and the line; the hardware brush shown
+    // in it is the adapter's own blit; the ordinary brush and the text
+    // go in through the adapter's lock unless it owns them too.
+    EXPECT_EQ(Calls(said, "picture fill"), 2) << said;
+    EXPECT_EQ(Calls(said, "picture pixel"), 1) << said;
+    EXPECT_EQ(Calls(said, "picture line"), 1) << said;
+    EXPECT_EQ(Calls(said, "picture blit"), *owns == '1' ? 2 : 1) << said;
+    EXPECT_EQ(Calls(said, "picture masked"), *owns == '1' ? 1 : 0) << said;
+  }
+  // Without drawing into its pictures on offer, an ordinary brush is still
+  // selected and the hardware one refused.
+  const std::string refused = Applet("adapterhwrefused", R"(.line 1
+.call createbrush 4 8 8 255
+.call selectbrush 4
+.call endselect
+.call debugprint "plain"
+.table 0 { hardware = 1 }
+.call base=1 createbrush 3 40 30 8421504 r0
+.call selectbrush 3
+.call debugprint "not reached"
+)");
+  RunOptions options;
+  options.timeoutSeconds = 20;
+  options.program = AdapterProgram();
+  options.env = {"VL_XADAPTER_LOG=" + Log("refused"), "VL_XADAPTER_NODRAWBRUSH=1"};
+  Result r = Run({"-requireplugins", "xadapter", "-debugdevice", "console", refused}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.rfind("plain\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("@adapterhwrefused.vls:1: Hardware brushes cannot be used here!"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("not reached"), std::string::npos) << r.out;
+  EXPECT_NE(ReadFile(Log("refused")).find("video 40x30\n"), std::string::npos) << "a hardware brush was made";
+}
+
 // Frames drawn into a software double buffer and flipped (each frame
 // draws over the one before: the back buffer is owed what the last Flips
 // changed), then drawings kept under a sprite and beside it (the front

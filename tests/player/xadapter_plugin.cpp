@@ -213,6 +213,9 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   const char* engines = std::getenv("VL_XADAPTER_ENGINES");
   // It then also keeps brushes for any display, so copies may be its own.
   if (engines && *engines == '1') info->displayCaps |= 1 | 2, info->displayCaps2 |= 2;
+  // With VL_XADAPTER_NODRAWBRUSH its hardware brushes cannot be drawn into.
+  const char* noDraw = std::getenv("VL_XADAPTER_NODRAWBRUSH");
+  if (noDraw && *noDraw == '1') info->displayCaps &= ~4u;
   // With VL_XADAPTER_ACCEL (bits) it draws into its pictures itself.
   if (const char* accel = std::getenv("VL_XADAPTER_ACCEL")) info->displayAccel = static_cast<uint32_t>(std::atoi(accel));
   const char* block = std::getenv("VL_XADAPTER_BLOCK");
