@@ -408,6 +408,45 @@ TEST_F(AdapterDisplay, DrawingIntoAHardwareBrushGoesThroughTheAdapter) {
   EXPECT_NE(ReadFile(Log("refused")).find("video 40x30\n"), std::string::npos) << "a hardware brush was made";
 }
 
+// A hardware brush that a layer shows, selected in combo mode and drawn
+// into (a box, a line, an ellipse): the layer keeps the picture it showed
+// and the brush shown afterwards has the drawing, as on a plain display.
+TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
+  const std::string applet = Applet("adapterhwlayer", AppletText(R"(.call enablelayers
+.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.table 0 { hardware = 1 }
+.call base=1 createbrush 3 40 30 8421504 r0
+.call displaybrush 3 50 30
+.call selectbrush 3 1
+.call base=1 setfillstyle 1
+.call box 2 2 10 6 16711680
+.call line 0 29 39 0 65280
+.call ellipse 20 15 8 5 16776960
+.call endselect
+.call displaybrush 3 5 5
+.call createbrush 9 4 4 16777215
+.call displaybrush 9 90 58
+)"));
+  const std::string white("\xFF\xFF\xFF", 3);
+  const std::string plain = Shoot(applet, nullptr, 91, 59, white);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  EXPECT_EQ(at(9, 9), std::string("\xFF\0\0", 3));
+  EXPECT_EQ(at(33, 25), std::string("\xFF\xFF\0", 3));
+  EXPECT_EQ(at(55, 34), std::string("\x80\x80\x80", 3)) << "the layer's picture";
+  EXPECT_EQ(at(89, 30), std::string("\x80\x80\x80", 3)) << "the layer's picture";
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    std::remove(Log(owns).c_str());
+    EXPECT_EQ(Differing(plain, Shoot(applet, owns, 91, 59, white)), 0);
+    const std::string said = ReadFile(Log(owns));
+    EXPECT_EQ(Calls(said, "picture fill"), 1) << said;
+    EXPECT_EQ(Calls(said, "picture line"), 1) << said;
+  }
+}
+
 // Frames drawn into a software double buffer and flipped (each frame
 // draws over the one before: the back buffer is owed what the last Flips
 // changed), then drawings kept under a sprite and beside it (the front
