@@ -450,6 +450,7 @@ VL_ENUM_U32 {
   VL_DISPCAPS2_DISPLAYS = 2,    /* plug-ins reach its displays; it keeps pictures for any display */
   VL_DISPCAPS2_NOBITMAP = 4,    /* a refused video bitmap is no error: the picture stays the player's */
   VL_DISPCAPS2_HARDWARE = 16,   /* hardware brushes and back buffers */
+  VL_DISPCAPS2_MIXES = 32,      /* mixes display blits by a level (tags 8 and 9 of BltBitMap's display form) */
 };
 
 /* The picture form of BltBitMap: the rectangle, then, for the masked form
@@ -547,7 +548,9 @@ typedef uint32_t (*vlGetQualifiersFn)(void* display); /* 0x80000000 | the held q
 /* BltBitMap, mode 0: the display form, (display, the player's picture, a
  * tag list {1 source x, 2 source y, 3 x, 4 y, 5 width, 6 height, 7 flags
  * (0x100: a scaled copy)}, 0); read the picture's pixels through graphics
- * slot 25. Mode non-zero: the picture form, (source handle, destination
+ * slot 25. With VL_DISPCAPS2_MIXES a crossfade adds {8 level 0..255,
+ * 9 a second player picture}: show (second x (255 - level) + picture x
+ * level) / 255 of the same source rectangle of both. Mode non-zero: the picture form, (source handle, destination
  * handle, vlAdapterBlitBlock*, mode). */
 typedef int (*vlBltBitMapFn)(void* a, void* b, const void* params, uint32_t mode);
 /* RectFill, WritePixel, Line: mode 0 draws on the display (the handle is

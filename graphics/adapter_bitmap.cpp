@@ -141,6 +141,7 @@ uint32_t GetAdapterBitmapCaps(uint32_t request) {
   if (w16 & 8) offered |= 128;
   if (w24 & 16) offered |= 8;
   if (w24 & 2) offered |= 32;
+  if (w24 & VL_DISPCAPS2_MIXES) offered |= 2;
   return request & 0xFF & offered;
 }
 

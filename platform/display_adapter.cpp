@@ -237,6 +237,17 @@ bool DisplayBlitsScaled(const vlPlatformWindow* d) {
 
 bool DisplayTakesPixels(const vlPlatformWindow* d) { return !Adapter() && WindowTakesPictures(d); }
 
+namespace {
+// The mix a crossfade asks of the adapter's display blits meanwhile.
+void* gMixBase = nullptr;
+int32_t gMixLevel = 0;
+}  // namespace
+
+void SetAdapterBlitMix(void* base, int32_t level) {
+  gMixBase = base;
+  gMixLevel = level;
+}
+
 void BlitPictureToAdapter(void* picture, int32_t sx, int32_t sy, vlPlatformWindow* d, int32_t x, int32_t y,
                           int32_t width, int32_t height, uint32_t flags) {
   vlPluginInfo* a = Adapter();
@@ -244,7 +255,12 @@ void BlitPictureToAdapter(void* picture, int32_t sx, int32_t sy, vlPlatformWindo
   vlTagItem tags[] = {{1, static_cast<uintptr_t>(sx)},    {2, static_cast<uintptr_t>(sy)},
                       {3, static_cast<uintptr_t>(x)},     {4, static_cast<uintptr_t>(y)},
                       {5, static_cast<uintptr_t>(width)}, {6, static_cast<uintptr_t>(height)},
-                      {7, static_cast<uintptr_t>(flags)}, {0, 0}};
+                      {7, static_cast<uintptr_t>(flags)}, {0, 0},
+                      {0, 0},                             {0, 0}};
+  if (gMixBase && (a->displayCaps2 & VL_DISPCAPS2_MIXES)) {
+    tags[7] = {8, static_cast<uintptr_t>(gMixLevel)};
+    tags[8] = {9, reinterpret_cast<uintptr_t>(gMixBase)};
+  }
   // Mode 0: the display form.
   Entry<vlBltBitMapFn>(a->BltBitMap)(d->adapterHandle, picture, tags, 0);
 }

@@ -89,6 +89,9 @@ bool DisplayTakesPixels(const vlPlatformWindow* display);
 // when the engine scaled it).
 void BlitPictureToAdapter(void* picture, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x,
                           int32_t y, int32_t width, int32_t height, uint32_t flags);
+// The display blits until it is cleared (base null) are mixed by the
+// adapter: level 0..255 of the picture over the same rectangle of base.
+void SetAdapterBlitMix(void* base, int32_t level);
 // What a put into a window left for the floor above to send: nothing
 // (VL_PUT_NONE: nothing was put), a put pending on its connection until
 // FlushDisplayOutput sends it (VL_PUT_WAITING), or a frame put from the

@@ -111,6 +111,16 @@ class AdapterDisplay : public PlayerTest {
     return pixels;
   }
   std::string Log(const char* owns) const { return dir() + "/adapter" + owns + ".log"; }
+  // A picture of random pixels (ImageMagick) in the test's folder.
+  std::string Noise(const char* size, int seed, const char* name) {
+    int status = 0;
+    const std::string path = dir() + "/" + name;
+    Tool(std::string("convert -size ") + size + " xc: -seed " + std::to_string(seed) + " +noise Random " +
+             vlplayer::Quote(path),
+         &status);
+    EXPECT_EQ(status, 0);
+    return path;
+  }
   // The applet run through the adapter with one more environment setting;
   // the adapter logs to Log(log).
   Result RunOnAdapter(const std::string& applet, const char* log, const std::string& setting) {
@@ -752,14 +762,7 @@ TEST_F(AdapterDisplay, TimerAdapterDrivesIntervalsAndTimeouts) {
 // display with layers, a layer (then drawn in its working planes).
 TEST_F(AdapterDisplay, TransitionsOnAMarkedDisplayShowWhatAnUnmarkedOneShows) {
   int status = 0;
-  auto noise = [&](const char* size, int seed, const char* name) {
-    const std::string path = dir() + "/" + name;
-    Tool(std::string("convert -size ") + size + " xc: -seed " + std::to_string(seed) + " +noise Random " +
-             vlplayer::Quote(path),
-         &status);
-    EXPECT_EQ(status, 0);
-    return path;
-  };
+  auto noise = [&](const char* size, int seed, const char* name) { return Noise(size, seed, name); };
   const std::string bg = noise("96x64", 3, "bg.bmp"), bg2 = noise("96x64", 4, "bg2.bmp");
   const std::string wipe = noise("40x30", 5, "wipe.bmp"), fade = noise("30x20", 6, "fade.bmp");
   const std::string layer = noise("24x16", 7, "layer.bmp");
@@ -887,4 +890,115 @@ TEST_F(AdapterDisplay, TransitionsOnAMarkedDisplayShowWhatAnUnmarkedOneShows) {
     SCOPED_TRACE(size);
     EXPECT_GE(count(markedLog, size), count(plainLog, size) + 5);
   }
+}
+
+// An adapter that mixes in hardware is handed each crossfade frame with
+// the effect's first look and the level, rising frame by frame; mid-effect
+// its window holds (old x (255 - level) + new x level) / 255 of the two
+// pictures as ImageMagick reads them, and the end equals the crossfade
+// the player mixes itself (an adapter that does not offer to mix is never
+// asked to). On a layer, a layer below that moves mid-effect hands the
+// rest of the effect back to the player, and the end is still the same.
+TEST_F(AdapterDisplay, CrossfadeIsMixedByAnAdapterThatOffersTo) {
+  const std::string bg = Noise("96x64", 11, "bg.bmp"), fade = Noise("30x20", 12, "fade.bmp");
+  const std::string below = Noise("24x16", 13, "below.bmp");
+  const std::string start = ".line 1\n.call base=1 loadbgpic 2 \"" + bg +
+      "\"\n.call base=1 displaybgpic 2\n.table 0 { title = \"adaptertest\" }\n"
+      ".call base=1 setdisplayattributes r0\n.call base=1 loadbrush 5 \"" + fade + "\"\n"
+      ".call base=1 loadbrush 6 \"" + below + "\"\n";
+  const std::string end = ".call base=1 makedirectory \"" + dir() + "/ready\"\n" +
+      vlplayer::WaitUntilFileExists(dir() + "/grabbed", "grab") + ".call debugprint \"done\"\n";
+  const std::string plain = Applet("crossfade", start +
+      ".table 0 { type = 115, speed = 24 }\n.call base=1 displaybrushfx 5 60 40 r0\n" + end);
+  const std::string layered = Applet("crossfadelayer", start + ".call enablelayers\n.call displaybrush 6 50 30\n"
+      ".table 0 { type = 115, speed = 24, async = 1 }\n.call base=1 displaybrushfx 5 60 40 r0 -> h\n"
+      ".call asyncdrawframe $h\n.call asyncdrawframe $h\n.call asyncdrawframe $h\n"
+      ".table 0 { x = 40 }\n.call base=1 setlayerstyle 1 r0\n"
+      "rest:\n.call asyncdrawframe $h -> r\ngetglobal 0 \"r\"\neq 1 0 #0\njump rest\n" + end);
+  // A run through the adapter, mixing or not; with hold, the window while
+  // the adapter holds that mix. The window at the end, and the adapter's
+  // mix levels in order.
+  auto play = [&](const std::string& applet, bool mix, int hold, std::string* held, std::vector<int>* levels) {
+    std::string last;
+    RunOptions options;
+    options.timeoutSeconds = 40;
+    options.program = AdapterProgram();
+    const char* log = mix ? "mix" : "nomix";
+    for (const std::string& f : {Log(log), Log(log) + ".held", Log(log) + ".go", dir() + "/grabbed"})
+      std::remove(f.c_str());
+    rmdir((dir() + "/ready").c_str());
+    options.env = {"VL_XADAPTER_LOG=" + Log(log), std::string("VL_XADAPTER_MIX=") + (mix ? "1" : "0"),
+                   "VL_XADAPTER_MIXHOLD=" + std::to_string(hold)};
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      const std::string id = vlplayer::WaitForWindow(display, "adaptertest");
+      const std::string grab = "import -window " + id + " -depth 8 rgb:-";
+      if (hold) {
+        for (int i = 0; i < 1000 && access((Log(log) + ".held").c_str(), F_OK) != 0; ++i) usleep(20000);
+        if (!id.empty()) *held = Tool(grab);
+        WriteFile(std::string("adapter") + log + ".log.go", "");
+      }
+      for (int i = 0; i < 1000 && access((dir() + "/ready").c_str(), F_OK) != 0; ++i) usleep(20000);
+      std::string now;
+      for (int i = 0; i < 20 && !id.empty(); ++i) {
+        now = Tool(grab);
+        if (now == last) break;
+        last = now;
+        usleep(50000);
+      }
+      WriteFile("grabbed", "");
+    };
+    Result r = Run({"-requireplugins", "xadapter", applet}, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "done\n");
+    std::istringstream in(ReadFile(Log(log)));
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind("mix level ", 0) == 0) levels->push_back(std::atoi(line.c_str() + 10));
+    return last;
+  };
+  auto rgb = [&](const std::string& path) { return Tool("convert " + vlplayer::Quote(path) + " -depth 8 rgb:-"); };
+  const std::string bgRgb = rgb(bg), fadeRgb = rgb(fade);
+  ASSERT_EQ(bgRgb.size(), kWidth * kHeight * 3u);
+  ASSERT_EQ(fadeRgb.size(), 30 * 20 * 3u);
+
+  std::string held, none;
+  std::vector<int> levels, noLevels;
+  const std::string mixedEnd = play(plain, true, 4, &held, &levels);
+  const std::string softEnd = play(plain, false, 0, &none, &noLevels);
+  // 24, 48, ... 240; the finishing frame is drawn whole.
+  std::vector<int> rising;
+  for (int l = 24; l < 255; l += 24) rising.push_back(l);
+  EXPECT_EQ(levels, rising);
+  EXPECT_TRUE(noLevels.empty());
+  ASSERT_EQ(mixedEnd.size(), kWidth * kHeight * 3u);
+  EXPECT_EQ(Differing(mixedEnd, softEnd), 0);
+  EXPECT_GT(Differing(mixedEnd, bgRgb), 500);
+  // Mid-effect: the model inside the rectangle, the background outside.
+  ASSERT_EQ(held.size(), kWidth * kHeight * 3u);
+  const int level = 96;
+  int off = 0, outside = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const size_t at = (static_cast<size_t>(y) * kWidth + x) * 3 + c;
+        const int old = uint8_t(bgRgb[at]), shown = uint8_t(held[at]);
+        if (x < 60 || x >= 90 || y < 40 || y >= 60) {
+          outside += shown != old;
+          continue;
+        }
+        const int now = uint8_t(fadeRgb[(static_cast<size_t>(y - 40) * 30 + x - 60) * 3 + c]);
+        off += std::abs(shown - (old * (255 - level) + now * level) / 255) > 1;
+      }
+  EXPECT_EQ(off, 0);
+  EXPECT_EQ(outside, 0);
+
+  // On a layer: three frames mixed by the adapter, then the layer below
+  // moves and the player draws the rest.
+  levels.clear(), noLevels.clear();
+  const std::string layerEnd = play(layered, true, 0, &none, &levels);
+  const std::string layerSoftEnd = play(layered, false, 0, &none, &noLevels);
+  EXPECT_EQ(levels, (std::vector<int>{24, 48, 72}));
+  EXPECT_TRUE(noLevels.empty());
+  ASSERT_EQ(layerEnd.size(), kWidth * kHeight * 3u);
+  EXPECT_EQ(Differing(layerEnd, layerSoftEnd), 0);
+  EXPECT_GT(Differing(layerEnd, mixedEnd), 100);
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "abi/plugin_abi.h"
 
@@ -180,6 +181,29 @@ void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k
       else if (a) *to = Blend(*to, *from, a);
     }
 }
+// A crossfade's mix, each channel rounded: (under x (255 - level) + over x
+// level) / 255.
+uint32_t Mix(uint32_t under, uint32_t over, int32_t level) {
+  uint32_t out = 0;
+  for (int shift = 0; shift < 24; shift += 8) {
+    const int32_t u = (under >> shift) & 0xFF, o = (over >> shift) & 0xFF;
+    out |= static_cast<uint32_t>((u * (255 - level) + o * level + 127) / 255) << shift;
+  }
+  return out;
+}
+// Each mix is logged with its level; with VL_XADAPTER_MIXHOLD=n the nth
+// waits, once shown, until the test has grabbed the window: it makes the
+// log's name + ".held" and waits for the log's name + ".go".
+int gMixes = 0;
+void HoldMix(int32_t level) {
+  Log("mix level", level, ++gMixes);
+  const char* hold = std::getenv("VL_XADAPTER_MIXHOLD");
+  const char* log = std::getenv("VL_XADAPTER_LOG");
+  if (!hold || !log || std::atoi(hold) != gMixes) return;
+  const std::string held = std::string(log) + ".held", go = std::string(log) + ".go";
+  if (std::FILE* f = std::fopen(held.c_str(), "w")) std::fclose(f);
+  for (int i = 0; i < 3000 && access(go.c_str(), F_OK) != 0; ++i) usleep(10000);
+}
 // Each step along the longer axis takes the pixel nearest the exact line,
 // a half rounded away from the end with the smaller coordinate.
 template <typename Put>
@@ -208,6 +232,10 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   const char* owns = std::getenv("VL_XADAPTER_OWNS");
   info->displayFlags = owns && *owns == '1' ? 16 | 32 : 16;
   info->displayCaps2 = 16;     // hardware brushes
+  // With VL_XADAPTER_MIX it mixes pictures in hardware (its bitmap caps
+  // then count: it also draws on displays not open).
+  if (const char* mix = std::getenv("VL_XADAPTER_MIX"); mix && *mix == '1')
+    info->displayCaps |= VL_DISPCAPS_DRAWCLOSED, info->displayCaps2 |= VL_DISPCAPS2_MIXES;
   // With VL_XADAPTER_ENGINES it scales (bit 0) and transforms (bit 1) its
   // pictures itself.
   const char* engines = std::getenv("VL_XADAPTER_ENGINES");
@@ -459,18 +487,26 @@ EXPORT int BltBitMap(void* handle, void* source, const void* params, uint32_t mo
   const int32_t r[4] = {x, y, w, h};
   using ReadARGB = uint32_t* (*)(void*, int32_t, int32_t, const vlTagItem*);
   const vlTagItem size[] = {{3, static_cast<uintptr_t>(w)}, {4, static_cast<uintptr_t>(h)}, {VL_TAG_END, 0}};
+  // With VL_XADAPTER_MIX it mixes a crossfade's frames itself: the second
+  // picture of tag 9 under the first by the level of tag 8.
+  void* base = reinterpret_cast<void*>(GetTagValue(tags, 9, 0));
+  const int32_t level = tag(8);
+  uint32_t* under = base ? vlSlotAs<ReadARGB>(gSvc->graphics->slot[25])(base, sx, sy, size) : nullptr;
   if (uint32_t* argb = vlSlotAs<ReadARGB>(gSvc->graphics->slot[25])(source, sx, sy, size)) {
     for (int32_t j = 0; j < h; ++j)
       for (int32_t i = 0; i < w; ++i)
         if (x + i >= 0 && y + j >= 0 && x + i < s->width && y + j < s->height)
-          s->pixels[(y + j) * s->width + x + i] = argb[j * w + i] & 0xFFFFFF;
+          s->pixels[(y + j) * s->width + x + i] =
+              under ? Mix(under[j * w + i], argb[j * w + i], level) : argb[j * w + i] & 0xFFFFFF;
     vlSlotAs<void (*)(uint32_t*)>(gSvc->graphics->slot[7])(argb);
   }
+  if (under) vlSlotAs<void (*)(uint32_t*)>(gSvc->graphics->slot[7])(under);
   // With VL_XADAPTER_BLITS the size of each rectangle it was handed.
   const char* blits = std::getenv("VL_XADAPTER_BLITS");
   if (blits && *blits == '1')
     Log("blit", static_cast<int32_t>(GetTagValue(tags, 5, 0)), static_cast<int32_t>(GetTagValue(tags, 6, 0)));
   Present(s, r[0], r[1], r[2], r[3]);
+  if (base) HoldMix(level);
   return 0;
 }
 EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t mode,

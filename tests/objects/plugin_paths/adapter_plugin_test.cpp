@@ -164,6 +164,11 @@ TEST_F(AdapterPluginTest, CapabilityRequestsFollowTheAdapterWords) {
   info_->displayCaps = 2 | 8;
   info_->displayCaps2 = 0;
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 16u | 128u);
+  // Mixing in hardware (the crossfade's request 2) from word 24's 32.
+  info_->displayCaps2 = VL_DISPCAPS2_MIXES;
+  EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 16u | 128u | 2u);
+  EXPECT_EQ(GetAdapterBitmapCaps(2), 2u);
+  info_->displayCaps2 = 0;
   vlDisplayAdapter = nullptr;
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 0u);
   vlDisplayAdapter = info_;
