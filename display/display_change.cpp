@@ -58,6 +58,13 @@ void ResetCursor(vlDisplay* d) {
   }
 }
 
+// The videos follow a scaled display: with layer scaling, or with auto
+// scaling where the player scales them (not under an adapter).
+void FollowWithVideos(vlVMState* L, vlDisplay* d) {
+  if (d->layerScale || (d->autoScale && DisplayDeviceDoes(d, VL_DEVICE_SCALES_VIDEO)))
+    gLayerHooks.scaleDisplayVideos(L, d);
+}
+
 void MoveWindow(vlDisplay* d) { DisplayDevice(d)->sizeMove(d); }
 
 void SetTitle(vlDisplay* d) { DisplayDevice(d)->setTitle(d); }
@@ -89,6 +96,7 @@ int ResizeOpenDisplay(vlVMState* L, vlDisplay* d, int32_t x, int32_t y, int32_t 
     gLayerHooks.rerenderLayers(L, d, pic);
     ResetCursor(d);
     if (!noRefresh && open) RefreshDisplayObject(L, d, 0);
+    FollowWithVideos(L, d);
     if (!noNotify) NotifyDisplayObservers(d, d->width, d->height);
     return 0;
   }
@@ -147,6 +155,7 @@ int ResizeOpenDisplay(vlVMState* L, vlDisplay* d, int32_t x, int32_t y, int32_t 
     }
   }
   ResetCursor(d);
+  FollowWithVideos(L, d);
   if (!noNotify) NotifyDisplayObservers(d, d->width, d->height);
   return 0;
 }

@@ -97,6 +97,7 @@ const vlLayerHooks kDefaults = {
     .displayBGPicPart = NoDisplayRoutine,
     .overlapsSprite = NoSprites2,
     .redrawDisplayVideos = NoVideos,
+    .scaleDisplayVideos = NoVideos,
     .textObjectPlanes = NoTextObjects,
     .resizeDoubleBuffer = NoDoubleBufferResize,
     .displayBrushes = NoBrushes,

@@ -58,6 +58,9 @@ struct vlLayerHooks {
   // layers draw their frame again (playing ones draw themselves). Default:
   // no videos.
   void (*redrawDisplayVideos)(vlVMState* state, vlDisplay* display);
+  // After a display changed size or scale: its videos outside layers take
+  // their new scaled place and size. Default: no videos.
+  void (*scaleDisplayVideos)(vlVMState* state, vlDisplay* display);
   // A text object's rendered planes and size (the object keeps them).
   // Default: ERR_WRONGUSAGE (no text library).
   int (*textObjectPlanes)(vlVMState* state, vlObjectId id, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha,

@@ -89,6 +89,7 @@ bool DisplayScales(const vlDisplay* d) {
 // What the hooks held before the library installed its own.
 void (*gSavedStopDisplayVideos)(vlVMState*, vlDisplay*) = nullptr;
 void (*gSavedRedrawDisplayVideos)(vlVMState*, vlDisplay*) = nullptr;
+void (*gSavedScaleDisplayVideos)(vlVMState*, vlDisplay*) = nullptr;
 int (*gSavedVideoOnDisplay)(vlDisplay*) = nullptr;
 
 void HookStopDisplayVideos(vlVMState* state, vlDisplay* display) { StopDisplayVideos(state, display); }
@@ -397,6 +398,7 @@ void FreeVideoLib(vlVMState* state) {
   if (gLayerHooks.stopDisplayVideos == HookStopDisplayVideos) gLayerHooks.stopDisplayVideos = gSavedStopDisplayVideos;
   if (gLayerHooks.videoOnDisplay == HookVideoOnDisplay) gLayerHooks.videoOnDisplay = gSavedVideoOnDisplay;
   if (gLayerHooks.redrawDisplayVideos == RedrawDisplayVideos) gLayerHooks.redrawDisplayVideos = gSavedRedrawDisplayVideos;
+  if (gLayerHooks.scaleDisplayVideos == ScaleVideosToDisplay) gLayerHooks.scaleDisplayVideos = gSavedScaleDisplayVideos;
 }
 
 int RegisterVideoCommands(vlVMState* state);
@@ -414,5 +416,7 @@ int OpenVideoLib(vlVMState* state) {
   gLayerHooks.videoOnDisplay = HookVideoOnDisplay;
   gSavedRedrawDisplayVideos = gLayerHooks.redrawDisplayVideos;
   gLayerHooks.redrawDisplayVideos = RedrawDisplayVideos;
+  gSavedScaleDisplayVideos = gLayerHooks.scaleDisplayVideos;
+  gLayerHooks.scaleDisplayVideos = ScaleVideosToDisplay;
   return 0;
 }

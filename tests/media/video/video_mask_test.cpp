@@ -6,6 +6,7 @@
 
 #include "../../formats/pictures/picture_test_util.h"
 #include "display/clients.h"
+#include "display/display_events.h"
 #include "graphics/bitmap.h"
 #include "graphics/display_blit.h"
 #include "media/video/video_library.h"
@@ -94,3 +95,42 @@ TEST_F(VideoMask, BlitsLeaveActiveVideosAlone) {
 }
 
 }  // namespace
+
+// An auto-scaled window made larger by the user takes its videos along:
+// the paused red video at 10,20 of an 80x60 picture shown in a window of
+// twice the size sits at 20,40, twice as large, and the window shows it
+// there and the picture's blue where it was.
+TEST_F(VideoMask, VideosFollowTheWindowOfAScaledDisplay) {
+  ASSERT_EQ(Run(".call createbgpic 1 80 60 255\n.table 0 { bgpic = 1, scalemode = 1, sizeable = 1 }\n"
+                ".call base=1 createdisplay 1 r0\n.call opendisplay 1"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  const std::string file = dir_.File("v.avi");
+  int status = 0;
+  pictest::RunTool("ffmpeg -v error -y -f lavfi -i color=c=red:size=16x8:rate=10 -t 0.5 -c:v rawvideo -pix_fmt bgr24 " +
+                       pictest::Quote(file),
+                   &status);
+  ASSERT_EQ(status, 0);
+  vlVideo* v = PlayPaused(1, file, 10, 20);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->scaledX, 10);
+  // What the window manager's resize hands the display.
+  ASSERT_EQ(ResizeDisplayToWindow(L, d, 160, 120), 0);
+  FlushPendingDisplayFrames(L);
+  ASSERT_EQ(d->scaleX, 2.0);
+  ASSERT_EQ(GetVideoByID(L, {1, nullptr}, 0, &v), 0);
+  EXPECT_EQ(v->scaledX, 20);
+  EXPECT_EQ(v->scaledY, 40);
+  EXPECT_EQ(v->scaledWidth, 32);
+  EXPECT_EQ(v->scaledHeight, 16);
+  ASSERT_EQ(d->videoOverlayCount, 1);
+  EXPECT_EQ(d->videoOverlays[0].x, 20);
+  const uint32_t red = WindowPixel(d, 50, 54);
+  EXPECT_GT(red >> 16 & 255, 200u) << std::hex << red;
+  EXPECT_LT(red & 255, 60u) << std::hex << red;
+  EXPECT_EQ(WindowPixel(d, 21, 41), red);
+  EXPECT_EQ(WindowPixel(d, 19, 39), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 52, 56), 0x0000FFu);
+  ASSERT_EQ(Run(".call stopvideo 1"), 0);
+}
