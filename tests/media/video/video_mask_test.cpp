@@ -41,21 +41,27 @@ class VideoMask : public vltest::DisplayTest {
     vlVideo* v = nullptr;
     return GetVideoByID(L, {n, nullptr}, 0, &v) == 0 ? v : nullptr;
   }
+  // Display 1 on a blue 80x60 picture (with the extra display keys) and a
+  // half-second red 16x8 clip; null when either fails.
+  vlDisplay* OpenBlueDisplay(const std::string& keys, std::string* clip) {
+    EXPECT_EQ(Run(".call createbgpic 1 80 60 255\n.table 0 { bgpic = 1" + keys +
+                  " }\n.call base=1 createdisplay 1 r0\n.call opendisplay 1"),
+              0);
+    *clip = dir_.File("v.avi");
+    int status = 0;
+    pictest::RunTool("ffmpeg -v error -y -f lavfi -i color=c=red:size=16x8:rate=10 -t 0.5 -c:v rawvideo "
+                     "-pix_fmt bgr24 " + pictest::Quote(*clip),
+                     &status);
+    EXPECT_EQ(status, 0);
+    return status == 0 ? GetDisplayByNumber(1) : nullptr;
+  }
   pictest::TempDir dir_;
 };
 
 TEST_F(VideoMask, BlitsLeaveActiveVideosAlone) {
-  ASSERT_EQ(Run(".call createbgpic 1 80 60 255\n.table 0 { bgpic = 1 }\n.call base=1 createdisplay 1 r0\n"
-                ".call opendisplay 1"),
-            0);
-  vlDisplay* d = GetDisplayByNumber(1);
+  std::string file;
+  vlDisplay* d = OpenBlueDisplay("", &file);
   ASSERT_NE(d, nullptr);
-  const std::string file = dir_.File("v.avi");
-  int status = 0;
-  pictest::RunTool("ffmpeg -v error -y -f lavfi -i color=c=red:size=16x8:rate=10 -t 0.5 -c:v rawvideo -pix_fmt bgr24 " +
-                       pictest::Quote(file),
-                   &status);
-  ASSERT_EQ(status, 0);
   vlVideo* a = PlayPaused(1, file, 10, 20);
   // The second one hangs over the display's corner: only its visible part.
   vlVideo* b = PlayPaused(2, file, 72, 56);
@@ -101,17 +107,9 @@ TEST_F(VideoMask, BlitsLeaveActiveVideosAlone) {
 // twice the size sits at 20,40, twice as large, and the window shows it
 // there and the picture's blue where it was.
 TEST_F(VideoMask, VideosFollowTheWindowOfAScaledDisplay) {
-  ASSERT_EQ(Run(".call createbgpic 1 80 60 255\n.table 0 { bgpic = 1, scalemode = 1, sizeable = 1 }\n"
-                ".call base=1 createdisplay 1 r0\n.call opendisplay 1"),
-            0);
-  vlDisplay* d = GetDisplayByNumber(1);
+  std::string file;
+  vlDisplay* d = OpenBlueDisplay(", scalemode = 1, sizeable = 1", &file);
   ASSERT_NE(d, nullptr);
-  const std::string file = dir_.File("v.avi");
-  int status = 0;
-  pictest::RunTool("ffmpeg -v error -y -f lavfi -i color=c=red:size=16x8:rate=10 -t 0.5 -c:v rawvideo -pix_fmt bgr24 " +
-                       pictest::Quote(file),
-                   &status);
-  ASSERT_EQ(status, 0);
   vlVideo* v = PlayPaused(1, file, 10, 20);
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->scaledX, 10);
