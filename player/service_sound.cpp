@@ -26,9 +26,13 @@ struct SampleLock {
 int LockSampleData(const vlObjectId* id, uint32_t flags, vlSampleLock** out) {
   if (!id || !out) return ERR_WRONGUSAGE;
   *out = nullptr;
-  vlSample* sample = nullptr;
-  if (int error = GetSampleByID(*id, &sample)) return error;
-  vlSoundData* data = sample->data;
+  uint32_t format = 0, pitch = 0;
+  vlSoundData* data = nullptr;
+  if (!GetSampleInfo(*id, &format, &data, nullptr, &pitch)) {
+    vlSample* missing = nullptr;  // for the look-up's own error code
+    const int error = GetSampleByID(*id, &missing);
+    return error ? error : ERR_WRONGUSAGE;
+  }
   // The mixer reads the block while the sample plays.
   if (IsSampleInUse(data)) return kErrSamplePlaying;
   auto* lock = new (std::nothrow) SampleLock{};
@@ -44,7 +48,6 @@ int LockSampleData(const vlObjectId* id, uint32_t flags, vlSampleLock** out) {
     if (bytes) std::memcpy(lock->copy, pcm, bytes);
     pcm = lock->copy;
   }
-  const uint32_t format = sample->format;
   lock->id = *id;
   lock->data = data;
   lock->shown = {pcm,
@@ -52,7 +55,7 @@ int LockSampleData(const vlObjectId* id, uint32_t flags, vlSampleLock** out) {
                  data->frames,
                  (format == 1 || format == 3 || format == 5) ? 2u : 1u,
                  (format == 4 || format == 5) ? 16u : 8u,
-                 sample->pitch,
+                 pitch,
                  (format > 1 ? uintptr_t{VL_SAMPLE_SIGNED} : 0) | (data->flags & VL_PCM_BIG_ENDIAN)};
   *out = &lock->shown;
   return 0;

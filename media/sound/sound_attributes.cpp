@@ -1,76 +1,77 @@
-// GetAttribute of samples and music objects.
+// GetAttribute of samples and music objects. The sound library answers
+// them as object queries (QuerySoundObject), each attribute by its query
+// code; texts come back as the second word.
 #include "display/graphics_library/attributes.h"
 #include "display/graphics_library/graphics_state.h"
 #include "media/sound/audio_channels.h"
 #include "media/sound/sound_library.h"
 #include "media/sound/sound_types.h"
-#include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
 namespace {
 
-const char* LoaderName(const vlPluginInfo* loader) {
-  if (!loader) return "inbuilt";
-  if (loader == reinterpret_cast<const vlPluginInfo*>(1)) return "native";
-  return loader->name ? loader->name : "";
+struct QueryCode {
+  int32_t attr;
+  int code;
+  enum : uint8_t { kNumber, kBoolean, kText, kPair } kind;
+};
+
+constexpr QueryCode kSampleCodes[] = {
+    {VL_ATTRTYPE, 7, QueryCode::kNumber},     {VL_ATTRNUMFRAMES, 24, QueryCode::kNumber},
+    {VL_ATTRDURATION, 8, QueryCode::kNumber}, {VL_ATTRPITCH, 9, QueryCode::kNumber},
+    {VL_ATTRPLAYING, 30, QueryCode::kBoolean}, {VL_ATTRLOADER, 31, QueryCode::kText},
+    {VL_ATTRPOSITION, 16, QueryCode::kPair},
+};
+
+constexpr QueryCode kMusicCodes[] = {
+    {VL_ATTRTYPE, 21, QueryCode::kNumber},        {VL_ATTRDURATION, 14, QueryCode::kNumber},
+    {VL_ATTRPITCH, 20, QueryCode::kNumber},       {VL_ATTRPOSITION, 15, QueryCode::kNumber},
+    {VL_ATTRFORMAT, 17, QueryCode::kText},        {VL_ATTRBITRATE, 19, QueryCode::kNumber},
+    {VL_ATTRCANSEEK, 25, QueryCode::kBoolean},    {VL_ATTRNUMSUBSONGS, 26, QueryCode::kNumber},
+    {VL_ATTRCURSUBSONG, 27, QueryCode::kNumber},  {VL_ATTRPLAYING, 28, QueryCode::kBoolean},
+    {VL_ATTRPAUSED, 29, QueryCode::kBoolean},     {VL_ATTRLOADER, 32, QueryCode::kText},
+};
+
+template <size_t N>
+int Answer(vlVMState* L, uint32_t type, vlObjectId id, int32_t attr, const QueryCode (&codes)[N], int missing) {
+  const QueryCode* q = nullptr;
+  for (const QueryCode& c : codes)
+    if (c.attr == attr) q = &c;
+  if (!q) return ERR_UNKNOWNATTR;
+  // What has finished playing is let go first, so that "playing" is true.
+  if (attr == VL_ATTRPLAYING || attr == VL_ATTRPOSITION) StopExpiredChannels();
+  intptr_t word1 = 0, word2 = 0;
+  if (!QuerySoundObject(type, id, q->code, &word1, &word2)) {
+    // Before the sound output starts nothing plays: not an unknown object.
+    if (type == VL_OBJ_SAMPLE && !IsAudioStarted()) {
+      if (q->kind == QueryCode::kPair) word1 = word2 = -1;
+    } else {
+      return missing;
+    }
+  }
+  switch (q->kind) {
+    case QueryCode::kNumber: vl::PushNumber(L, double(word1)); return 1;
+    case QueryCode::kBoolean: vl::PushBoolean(L, word1 != 0); return 1;
+    case QueryCode::kText: vl::PushCString(L, word2 ? reinterpret_cast<const char*>(word2) : ""); return 1;
+    case QueryCode::kPair:
+      vl::PushNumber(L, double(word1));
+      vl::PushNumber(L, double(word2));
+      return 2;
+  }
+  return ERR_UNKNOWNATTR;
 }
 
 int SampleAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
   vlSample* s = nullptr;
   if (int e = GetSampleByID(id, &s)) return e;
-  uint32_t perFrame = GetBytesPerFrame(s->format);
-  double frames = perFrame ? s->bytes / perFrame : 0;
-  switch (attr) {
-    case VL_ATTRTYPE: vl::PushNumber(L, s->format < 6 ? kInternalToScriptFormat[s->format] : 0); break;
-    case VL_ATTRNUMFRAMES: vl::PushNumber(L, frames); break;
-    case VL_ATTRDURATION: vl::PushNumber(L, s->pitch ? static_cast<int64_t>(frames * 1000 / s->pitch) : 0); break;
-    case VL_ATTRPITCH: vl::PushNumber(L, s->pitch); break;
-    case VL_ATTRPLAYING:
-      StopExpiredChannels();
-      vl::PushBoolean(L, IsAudioStarted() && IsSampleInUse(s->data));
-      break;
-    case VL_ATTRLOADER: vl::PushCString(L, LoaderName(s->loader)); break;
-    default: return ERR_UNKNOWNATTR;
-  }
-  return 1;
+  return Answer(L, VL_OBJ_SAMPLE, id, attr, kSampleCodes, ERR_FINDSAMPLE);
 }
 
 int MusicAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
   vlMusic* m = nullptr;
   if (int e = GetMusicByID(id, &m)) return e;
-  auto* stream = m->sourceKind == VL_SOURCE_STREAM ? static_cast<vlSoundStream*>(m->source) : nullptr;
-  switch (attr) {
-    case VL_ATTRTYPE: vl::PushNumber(L, m->sourceKind == VL_SOURCE_MODULE ? 1 : 0); break;
-    case VL_ATTRDURATION:
-      vl::PushNumber(L, stream && stream->frames >= 0 && stream->rate
-                            ? static_cast<double>(stream->frames * 1000 / stream->rate)
-                            : -1);
-      break;
-    case VL_ATTRPITCH: vl::PushNumber(L, stream ? stream->rate : 0); break;
-    case VL_ATTRFORMAT:
-      vl::PushCString(L, m->sourceKind == VL_SOURCE_MODULE ? "Protracker module"
-                         : !stream                         ? ""
-                         : stream->kind == VL_STREAM_WAVE  ? "RIFF WAVE"
-                         : stream->kind == VL_STREAM_8SVX  ? "IFF 8SVX"
-                         : stream->kind == VL_STREAM_16SV  ? "IFF 16SV"
-                                                           : "PCM");
-      break;
-    case VL_ATTRBITRATE:
-      vl::PushNumber(L, !stream ? 0 : stream->bitRate ? stream->bitRate : stream->rate * stream->bytesPerFrame * 8);
-      break;
-    case VL_ATTRCANSEEK: vl::PushBoolean(L, m->seekable != 0); break;
-    case VL_ATTRNUMSUBSONGS: vl::PushNumber(L, m->subsongs); break;
-    case VL_ATTRCURSUBSONG: vl::PushNumber(L, m->subsong); break;
-    case VL_ATTRPLAYING:
-      StopExpiredChannels();
-      vl::PushBoolean(L, m->playing == VL_MUSIC_PLAYING);
-      break;
-    case VL_ATTRPAUSED: vl::PushBoolean(L, m->playing == VL_MUSIC_PAUSED); break;
-    case VL_ATTRLOADER: vl::PushCString(L, LoaderName(m->loader)); break;
-    default: return ERR_UNKNOWNATTR;
-  }
-  return 1;
+  return Answer(L, kObjMusic, id, attr, kMusicCodes, ERR_FINDMUSIC);
 }
 
 }  // namespace

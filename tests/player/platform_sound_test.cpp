@@ -91,6 +91,47 @@ TEST_F(Sound, SampleReachesTheAlsaDevice) {
   EXPECT_LT(SoxStat(sink[0], "RMS     amplitude", tone), rms * 0.01);
 }
 
+// GetAttribute of a playing sample and music, as the sound library
+// answers them: a sample's position is two numbers (the milliseconds of
+// the current pass, then the pass from 0), a music's position its
+// milliseconds; both move on while they play. The sample and music are
+// made by sox, so their length, rate and format are known.
+TEST_F(Sound, PlayingSamplesAndMusicAnswerTheirAttributes) {
+  const std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 22050 -c 1 -b 16 " + Quote(tone) + " synth 4 sine 440 vol 0.5", &status);
+  ASSERT_EQ(status, 0);
+  std::string script = ".line 1\n.call loadsample 1 \"" + tone + "\"\n"
+                       ".call getattribute 2 1 83 -> a\n.call debugprint $a\n"
+                       ".call playsample 1\n.call wait 20\n"
+                       ".call getattribute 2 1 18 -> ms pass\n.call debugprint $ms $pass\n";
+  for (int attr : {9, 11, 14, 15, 83, 91})
+    script += ".call getattribute 2 1 " + std::to_string(attr) + " -> a\n.call debugprint $a\n";
+  script += ".call stopsample 1\n.call openmusic 1 \"" + tone + "\"\n.call playmusic 1\n.call wait 20\n";
+  for (int attr : {18, 9, 14, 15, 19, 72, 83, 84})
+    script += ".call getattribute 33 1 " + std::to_string(attr) + " -> a\n.call debugprint $a\n";
+  Result r = Run({Applet("attributes", script + ".call stopmusic 1\n")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(r.out.substr(at, end - at));
+  ASSERT_EQ(lines.size(), 16u) << r.out;
+  EXPECT_EQ(lines[0], "false");
+  const int ms = std::atoi(lines[1].c_str());
+  EXPECT_GE(ms, 200) << lines[1];
+  EXPECT_LT(ms, 3900) << lines[1];
+  EXPECT_EQ(lines[1].substr(lines[1].find(' ') + 1), "0") << lines[1];
+  // Type 1 (16 bits, one channel), frames, duration, rate, playing, loader.
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 8),
+            (std::vector<std::string>{"1", "88200", "4000", "22050", "true", "inbuilt"}));
+  const int musicMs = std::atoi(lines[8].c_str());
+  EXPECT_GE(musicMs, 200) << lines[8];
+  EXPECT_LT(musicMs, 3900) << lines[8];
+  // Type, duration, rate, format, seekable, playing, paused.
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 9, lines.end()),
+            (std::vector<std::string>{"1", "4000", "22050", "RIFF WAVE", "true", "true", "false"}));
+}
+
 // A sample played four times gives four OnSampleLoop events, one a pass
 // in pass order, and then its OnSampleEnd, on a device that reports no
 // trigger time and takes data as fast as it is written (the file sink):
