@@ -255,14 +255,10 @@ int ConvertToAdapterBitmap(const uint32_t* pixels, int64_t colorKey, int32_t wid
 int ReadAdapterBitmap(vlBitmap* adapterBitmap, vlBitmap* target, int32_t width, int32_t height,
                       vlBitmap** alphaOut) {
   if (alphaOut) *alphaOut = nullptr;
-  vlPluginInfo* a = Adapter();
   vlPixelAccess t;
   if (!LockPixels(target, 0, &t)) return ERR_LOCKBMAP;
   vlVideoPixels rec{};
-  SettleForAdapter(adapterBitmap, nullptr);
-  void* pixels = a && a->ReadVideoPixels && adapterBitmap
-                     ? reinterpret_cast<ReadVideoFn>(a->ReadVideoPixels)(adapterBitmap->handle, &rec)
-                     : nullptr;
+  void* pixels = ReadAdapterPixels(adapterBitmap, &rec);
   if (!pixels) {
     UnlockPixels(target, &t);
     return ERR_READVIDEOPIXELS;
@@ -308,6 +304,14 @@ int ReadAdapterBitmap(vlBitmap* adapterBitmap, vlBitmap* target, int32_t width, 
   }
   FreeAdapterPixels(pixels);
   return status;
+}
+
+void* ReadAdapterPixels(vlBitmap* adapterBitmap, vlVideoPixels* record) {
+  vlPluginInfo* a = Adapter();
+  if (!a || !a->ReadVideoPixels || !adapterBitmap) return nullptr;
+  // Drawing still queued for the picture lands before the adapter reads it.
+  SettleForAdapter(adapterBitmap, nullptr);
+  return reinterpret_cast<ReadVideoFn>(a->ReadVideoPixels)(adapterBitmap->handle, record);
 }
 
 void FreeAdapterPixels(void* pixels) {

@@ -59,6 +59,9 @@ int ConvertToAdapterBitmap(const uint32_t* pixels, int64_t colorKey, int32_t wid
 // when the adapter reports alpha, else null. 0, 1055, 1152, 1524 or 1564.
 int ReadAdapterBitmap(vlBitmap* adapterBitmap, vlBitmap* target, int32_t width, int32_t height,
                       vlBitmap** alphaOut);
+// The adapter picture's pixels as the adapter hands them out, described by
+// *record; null when it gives none. They go back through FreeAdapterPixels.
+void* ReadAdapterPixels(vlBitmap* adapterBitmap, vlVideoPixels* record);
 void FreeAdapterPixels(void* pixels);
 
 // Points the engine's adapter table at the plug-in's bitmap entries (null:

@@ -74,6 +74,26 @@ vlBitmap* AdapterResult(vlBitmap* source, int32_t width, int32_t height, int32_t
   return NewAdapterBitmap(width, height, VL_VBM_VIDEO, &src);
 }
 
+// A video bitmap whose pixels cannot be locked, read out into a plain
+// picture of its size for the software engines; the alpha plane the
+// adapter reports becomes the source's alpha.
+struct ReadOut {
+  vlBitmap* bitmap = nullptr;
+  vlBitmap* alpha = nullptr;
+  ~ReadOut() {
+    if (alpha) DeleteAlphaPlane(alpha);
+    if (bitmap) DeleteBitmap(bitmap);
+  }
+  int32_t Replace(vlBitmap** source, vlBitmap** sourceAlpha) {
+    if (!IsVideoBitmap(*source)) return 0;
+    if (!(bitmap = NewBitmap((*source)->width, (*source)->height, 0, nullptr))) return ERR_BITMAP;
+    if (int32_t rc = ReadAdapterBitmap(*source, bitmap, bitmap->width, bitmap->height, &alpha)) return rc;
+    *source = bitmap;
+    if (alpha) *sourceAlpha = alpha;
+    return 0;
+  }
+};
+
 // An adapter's result goes out alone: its planes are in its alpha bytes.
 void HandOutAlone(vlBitmap* bitmap, vlBitmap** outBitmap, vlBitmap** outMask, vlBitmap** outAlpha) {
   if (outBitmap) *outBitmap = bitmap;
@@ -169,19 +189,35 @@ int32_t ReadBitmapRectARGB(vlBitmap* bitmap, int32_t x, int32_t y, int32_t w, in
   if (w <= 0 || h <= 0) return ERR_MEM;
   std::unique_ptr<uint32_t[]> buf(new (std::nothrow) uint32_t[static_cast<size_t>(w) * h]());
   if (!buf) return ERR_MEM;
-  Lock lock(bitmap, VL_LOCK_READ);
-  if (!lock.ok()) return ERR_LOCKBMAP;
-  const vlPixelAccess& a = lock.access;
-  if (x < 0 || y < 0 || w > a.width - x || h > a.height - y) return ERR_LOCKBMAP;
-  if (a.format >= 10 && a.format <= 13)
+  // Rows of 32-bit pixels from (x, y) on; other formats stay as allocated.
+  auto convert = [&](const uint8_t* at, intptr_t rowBytes, int32_t format) {
+    if (format < 10 || format > 13) return;
     for (int32_t j = 0; j < h; ++j) {
-      const uint8_t* p = lock.At(x, y + j);
+      const uint8_t* p = at + j * rowBytes;
       for (int32_t i = 0; i < w; ++i) {
         uint32_t v;
         std::memcpy(&v, p + 4 * i, 4);
-        buf[static_cast<size_t>(j) * w + i] = Pixel32ToARGB(v, a.format, 1);
+        buf[static_cast<size_t>(j) * w + i] = Pixel32ToARGB(v, format, 1);
       }
     }
+  };
+  if (IsVideoBitmap(bitmap)) {
+    // Its pixels cannot be locked: the adapter hands them out for reading.
+    if (x < 0 || y < 0 || w > bitmap->width - x || h > bitmap->height - y) return ERR_LOCKBMAP;
+    vlVideoPixels rec{};
+    void* pixels = ReadAdapterPixels(bitmap, &rec);
+    if (!pixels) return ERR_READVIDEOPIXELS;
+    if (rec.rowBytes >= 4 * static_cast<intptr_t>(x + w))
+      convert(static_cast<const uint8_t*>(pixels) + static_cast<intptr_t>(y) * rec.rowBytes + 4 * x, rec.rowBytes,
+              rec.format);
+    FreeAdapterPixels(pixels);
+  } else {
+    Lock lock(bitmap, VL_LOCK_READ);
+    if (!lock.ok()) return ERR_LOCKBMAP;
+    const vlPixelAccess& a = lock.access;
+    if (x < 0 || y < 0 || w > a.width - x || h > a.height - y) return ERR_LOCKBMAP;
+    convert(lock.At(x, y), static_cast<intptr_t>(a.rowLength) * a.bytesPerPixel, a.format);
+  }
   if (outExtra) *outExtra = bitmap->secondHandle;
   if (outBuffer) *outBuffer = buf.release();
   return 0;
@@ -201,6 +237,9 @@ int32_t ScaleBitmap(vlBitmap* source, vlBitmap* mask, vlBitmap* alpha, int32_t x
     }
     if (int32_t rc = AdapterRefused()) return rc;
   }
+  ReadOut readOut;
+  if (!target)
+    if (int32_t rc = readOut.Replace(&source, &alpha)) return rc;
   Made made;
   vlBitmap* dst = target;
   if (!target) {
@@ -300,6 +339,8 @@ int32_t TransformBitmap(vlBitmap* source, vlBitmap* mask, vlBitmap* alpha, int32
     }
     if (int32_t rc = AdapterRefused()) return rc;
   }
+  ReadOut readOut;
+  if (int32_t rc = readOut.Replace(&source, &alpha)) return rc;
   Made made;
   if (source && !(made.bitmap = NewBitmap(tw, th, 0, nullptr))) return ERR_BITMAP;
   if (alpha) {

@@ -463,6 +463,15 @@ int Lock(void* handle, uint32_t, vlPixelAccess* a) {
   return 1;
 }
 void Unlock(void*) {}
+// Pixels handed out for reading are a copy, given back through FreePixels.
+void* ReadPixels(void* handle, vlVideoPixels* r) {
+  auto* b = static_cast<Held*>(handle);
+  auto* copy = new uint32_t[static_cast<size_t>(b->w) * b->h];
+  std::memcpy(copy, b->pixels, 4u * static_cast<size_t>(b->w) * b->h);
+  *r = {copy, 4 * b->w, 10, 0};
+  return copy;
+}
+void FreePixels(void* pixels) { delete[] static_cast<uint32_t*>(pixels); }
 
 struct Installed {
   vlPluginInfo info{};
@@ -474,6 +483,8 @@ struct Installed {
     info.FreeVideoBitMap = reinterpret_cast<vlPluginEntry>(Free);
     info.LockBitMap = reinterpret_cast<vlPluginEntry>(Lock);
     info.UnLockBitMap = reinterpret_cast<vlPluginEntry>(Unlock);
+    info.ReadVideoPixels = reinterpret_cast<vlPluginEntry>(ReadPixels);
+    info.FreeVideoPixels = reinterpret_cast<vlPluginEntry>(FreePixels);
     vlDisplayAdapter = &info;
     BindAdapterBitmapEntries(&info);
     gRequests.clear();

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,7 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/picture_engines.h"
 #include "graphics/pixel_format.h"
 #include "media/video/video_library.h"
 #include "media/video/video_player.h"
@@ -265,6 +267,158 @@ TEST_F(AdapterPluginTest, ReadBackConvertsPixelsAndAlphaAndFreesThem) {
   state_->readFails = 1;
   EXPECT_EQ(ReadAdapterBitmap(video, target, 2, 2, &out), ERR_READVIDEOPIXELS);
   DeleteBitmap(target);
+  DeleteBitmap(video);
+}
+
+// A 3x2 video bitmap with an alpha byte per pixel, and the same picture
+// and plane made in software.
+constexpr uint32_t kRgb[6] = {0x123456, 0xFEDCBA, 0x00FF00, 0x0000FF, 0xABCDEF, 0x010203};
+constexpr uint8_t kAlpha[6] = {0x80, 0xFF, 0x10, 0x20, 0x40, 0x60};
+vlBitmap* SoftAlpha() {
+  vlBitmap* alpha = NewAlphaPlane(3, 2, 1, nullptr, 0);
+  for (int i = 0; i < 6; ++i) FillAlphaRect(alpha, i % 3, i / 3, 1, 1, kAlpha[i]);
+  return alpha;
+}
+vlBitmap* SoftPicture() {
+  vlBitmap* b = NewBitmap(3, 2, 0, nullptr);
+  for (int i = 0; i < 6; ++i) FillBitmapRect(b, i % 3, i / 3, 1, 1, kRgb[i]);
+  return b;
+}
+vlBitmap* VideoPicture() {
+  vlBitmap* alpha = SoftAlpha();
+  vlBitmap* video = nullptr;
+  int held = 0;
+  EXPECT_EQ(ConvertToAdapterBitmap(kRgb, -1, 3, 2, 3, 0, nullptr, &video, &alpha, &held), 0);
+  return video;
+}
+// Same size, same alpha bytes (or both without a plane), the same mask
+// bits when wantM is given, and the same pixels wherever the wanted result
+// shows one (a transformed picture is not cleared outside its shape).
+void ExpectSamePictures(vlBitmap* b, vlBitmap* m, vlBitmap* a, vlBitmap* wantB, vlBitmap* wantM, vlBitmap* wantA,
+                        const char* what) {
+  ASSERT_NE(b, nullptr) << what;
+  ASSERT_EQ(b->width, wantB->width) << what;
+  ASSERT_EQ(b->height, wantB->height) << what;
+  ASSERT_EQ(a != nullptr, wantA != nullptr) << what;
+  ASSERT_EQ(m != nullptr, wantM != nullptr) << what;
+  vlPixelAccess p{}, q{};
+  if (a) {
+    ASSERT_TRUE(LockPixels(a, VL_LOCK_READ, &p));
+    ASSERT_TRUE(LockPixels(wantA, VL_LOCK_READ, &q));
+  }
+  int shown = 0;
+  for (int32_t y = 0; y < b->height; ++y)
+    for (int32_t x = 0; x < b->width; ++x) {
+      bool show = true;
+      if (a) {
+        const uint8_t want = q.pixels[y * q.rowLength + x];
+        EXPECT_EQ(p.pixels[y * p.rowLength + x], want) << what << " alpha " << x << "," << y;
+        show = want != 0;
+      }
+      if (m) {
+        EXPECT_EQ(ReadBitmapPixel(m, x, y, 1), ReadBitmapPixel(wantM, x, y, 1)) << what << " mask " << x << "," << y;
+        show = ReadBitmapPixel(wantM, x, y, 1) != 0;
+      }
+      if (!show) continue;
+      ++shown;
+      EXPECT_EQ(ReadBitmapPixel(b, x, y, 0), ReadBitmapPixel(wantB, x, y, 0)) << what << " " << x << "," << y;
+    }
+  if (a) {
+    UnlockPixels(a, &p);
+    UnlockPixels(wantA, &q);
+  }
+  EXPECT_GE(shown, 6) << what;
+}
+void DeleteAll(vlBitmap* b, vlBitmap* m, vlBitmap* a) {
+  if (b) DeleteBitmap(b);
+  if (m) DeleteMaskPlane(m);
+  if (a) DeleteAlphaPlane(a);
+}
+
+TEST_F(AdapterPluginTest, ARGBReadOfAVideoBitmapGoesThroughTheAdaptersPixels) {
+  vlBitmap* video = VideoPicture();
+  ASSERT_NE(video, nullptr);
+  for (int32_t format : {10, 11, 12, 13}) {
+    state_->readFormat = format;
+    const int reads = state_->readCalls, frees = state_->freePixelsCalls;
+    uint32_t* argb = nullptr;
+    ASSERT_EQ(ReadBitmapRectARGB(video, 1, 0, 2, 2, nullptr, &argb), 0) << format;
+    for (int i = 0; i < 4; ++i) {
+      const int at = (i / 2) * 3 + 1 + i % 2;
+      EXPECT_EQ(argb[i], uint32_t{kAlpha[at]} << 24 | kRgb[at]) << format << " " << i;
+    }
+    delete[] argb;
+    EXPECT_EQ(state_->readCalls, reads + 1) << format;
+    EXPECT_EQ(state_->freePixelsCalls, frees + 1) << format;
+    EXPECT_EQ(state_->freedPixels, state_->readPixels) << format;
+  }
+  // 16-bit pixels are not read: the rows stay clear, the pixels go back.
+  state_->readFormat = 4;
+  int frees = state_->freePixelsCalls;
+  uint32_t* argb = nullptr;
+  ASSERT_EQ(ReadBitmapRectARGB(video, 0, 0, 3, 2, nullptr, &argb), 0);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(argb[i], 0u) << i;
+  delete[] argb;
+  EXPECT_EQ(state_->freePixelsCalls, frees + 1);
+  // A rectangle outside the picture is not read at all.
+  const int reads = state_->readCalls;
+  argb = nullptr;
+  EXPECT_EQ(ReadBitmapRectARGB(video, 2, 0, 2, 2, nullptr, &argb), ERR_LOCKBMAP);
+  EXPECT_EQ(state_->readCalls, reads);
+  // No pixels from the adapter: 1524 and no buffer.
+  state_->readFails = 1;
+  frees = state_->freePixelsCalls;
+  EXPECT_EQ(ReadBitmapRectARGB(video, 0, 0, 3, 2, nullptr, &argb), ERR_READVIDEOPIXELS);
+  EXPECT_EQ(argb, nullptr);
+  EXPECT_EQ(state_->freePixelsCalls, frees);
+  DeleteBitmap(video);
+}
+
+TEST_F(AdapterPluginTest, ScaleAndTransformReadAVideoBitmapTheAdapterDoesNotDoItself) {
+  ASSERT_EQ(GetAdapterBitmapCaps(VL_ADAPTERCAP_SCALE | VL_ADAPTERCAP_TRANSFORM), 0u);
+  vlBitmap* video = VideoPicture();
+  vlBitmap* soft = SoftPicture();
+  vlBitmap* softAlpha = SoftAlpha();
+  ASSERT_NE(video, nullptr);
+  const double c = std::cos(0.5), s = std::sin(0.5);
+  const double matrix[4] = {1.5 * c, s, -s, 0.75 * c};
+  for (int withAlpha : {1, 0}) {
+    state_->readFormat = withAlpha ? 13 : 11;
+    state_->readAlpha = withAlpha;
+    vlBitmap* wantAlpha = withAlpha ? softAlpha : nullptr;
+    const int frees = state_->freePixelsCalls;
+    vlBitmap *b = nullptr, *m = nullptr, *a = nullptr, *wb = nullptr, *wm = nullptr, *wa = nullptr;
+    // A part of it, smooth.
+    ASSERT_EQ(ScaleBitmap(video, nullptr, nullptr, 1, 0, nullptr, 2, 2, 5, 7, 1, 0, &b, &m, &a), 0);
+    ASSERT_EQ(ScaleBitmap(soft, nullptr, wantAlpha, 1, 0, nullptr, 2, 2, 5, 7, 1, 0, &wb, &wm, &wa), 0);
+    ExpectSamePictures(b, m, a, wb, wm, wa, withAlpha ? "scale with alpha" : "scale");
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(b ? b->driverOwned : -1, 0);
+    DeleteAll(b, m, a);
+    DeleteAll(wb, wm, wa);
+    int32_t w = 0, h = 0, ww = 0, wh = 0;
+    b = m = a = wb = wm = wa = nullptr;
+    ASSERT_EQ(TransformBitmap(video, nullptr, nullptr, 0, 0, 3, 2, matrix, 1, 0, &b, &m, &a, &w, &h), 0);
+    ASSERT_EQ(TransformBitmap(soft, nullptr, wantAlpha, 0, 0, 3, 2, matrix, 1, 0, &wb, &wm, &wa, &ww, &wh), 0);
+    EXPECT_EQ(w, ww);
+    EXPECT_EQ(h, wh);
+    ExpectSamePictures(b, m, a, wb, wm, wa, withAlpha ? "transform with alpha" : "transform");
+    // Exactly one plane: the alpha read back, else a mask.
+    EXPECT_EQ(m != nullptr, !withAlpha);
+    DeleteAll(b, m, a);
+    DeleteAll(wb, wm, wa);
+    EXPECT_EQ(state_->freePixelsCalls, frees + 2) << withAlpha;
+  }
+  // No pixels from the adapter: 1524, nothing handed out.
+  state_->readFails = 1;
+  vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+  EXPECT_EQ(ScaleBitmap(video, nullptr, nullptr, 0, 0, nullptr, 3, 2, 6, 4, 0, 0, &b, &m, &a), ERR_READVIDEOPIXELS);
+  EXPECT_EQ(TransformBitmap(video, nullptr, nullptr, 0, 0, 3, 2, matrix, 0, 0, &b, &m, &a, nullptr, nullptr),
+            ERR_READVIDEOPIXELS);
+  EXPECT_EQ(b, nullptr);
+  EXPECT_EQ(a, nullptr);
+  DeleteAlphaPlane(softAlpha);
+  DeleteBitmap(soft);
   DeleteBitmap(video);
 }
 

@@ -289,6 +289,7 @@ EXPORT void FreeVideoBitMap(void* handle) {
   Free(b);
 }
 EXPORT void* ReadVideoPixels(void* handle, vlVideoPixels* record) {
+  ++gState.readCalls;
   if (gState.readFails) return nullptr;
   auto* b = static_cast<ProbeVideoBitmap*>(handle);
   const int bytes = gState.readFormat == 4 ? 2 : 4;
@@ -305,6 +306,7 @@ EXPORT void* ReadVideoPixels(void* handle, vlVideoPixels* record) {
   return out;
 }
 EXPORT void FreeVideoPixels(void* pixels) {
+  ++gState.freePixelsCalls;
   gState.freedPixels = pixels;
   Free(pixels);
 }

@@ -65,6 +65,7 @@ struct ProbeState {
   int readAlpha;
   void* readPixels;           // what ReadVideoPixels handed out
   void* freedPixels;          // what FreeVideoPixels got back
+  int readCalls, freePixelsCalls;
 };
 
 using ProbeStateFn = ProbeState* (*)();
