@@ -610,8 +610,15 @@ TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
 // A hardware brush scaled, copied and rotated: an adapter that offers to
 // scale and transform its pictures makes each result itself (its log names
 // them) and one that does not leaves them to the player; either way the
-// window shows what a plain display shows.
+// window shows what a plain display shows: the player reads the adapter's
+// pictures through its read-pixels entry and hands each read back.
 TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
+  // A hardware brush red, with a blue left half drawn into it by the adapter.
+  auto hardwareBrush = [](const char* id) {
+    const std::string n(id);
+    return ".table 0 { hardware = 1 }\n.call base=1 createbrush " + n + " 10 6 16711680 r0\n.call selectbrush " + n +
+           "\n.call base=1 setfillstyle 1\n.call box 0 0 5 6 255\n.call endselect\n";
+  };
   const std::string applet = Applet("adapterengines", AppletText(R"(.call createbrush 2 10 6 16711680
 .call selectbrush 2
 .call base=1 setfillstyle 1
@@ -625,6 +632,10 @@ TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
 .call base=1 copybrush 3 4 r0
 .call rotatebrush 4 90
 .call displaybrush 4 40 4
+)" + hardwareBrush("6") + R"(.call scalebrush 6 20 12
+.call displaybrush 6 4 34
+)" + hardwareBrush("7") + R"(.call rotatebrush 7 90
+.call displaybrush 7 60 30
 .call createbrush 5 4 4 65280
 .call displaybrush 5 90 60
 )"));
@@ -644,9 +655,13 @@ TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
     for (int x = 40; x < 52; ++x) turned += at(plain, x, y) == red || at(plain, x, y) == blue;
   EXPECT_GE(turned, 12 * 20 - 24);
   EXPECT_NE(at(plain, 45, 6), at(plain, 45, 21));
+  // The hardware brushes, scaled and turned the same way.
+  EXPECT_EQ(at(plain, 5, 35), blue);
+  EXPECT_EQ(at(plain, 23, 45), red);
+  EXPECT_NE(at(plain, 62, 31), at(plain, 62, 38));
   for (const char* engines : {"0", "1"}) {
     SCOPED_TRACE(std::string("adapter engines: ") + engines);
-    adapterEnv_ = {std::string("VL_XADAPTER_ENGINES=") + engines};
+    adapterEnv_ = {std::string("VL_XADAPTER_ENGINES=") + engines, "VL_XADAPTER_COUNTS=1"};
     const std::string adapted = Shoot(applet, "0", 91, 61, green);
     EXPECT_EQ(Differing(plain, adapted), 0);
     const std::string said = ReadFile(Log("0"));
@@ -654,6 +669,11 @@ TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
     EXPECT_EQ(said.find("scale 20x12\n") != std::string::npos, own) << said;
     EXPECT_EQ(said.find("copy 20x12\n") != std::string::npos, own) << said;
     EXPECT_EQ(said.find("transform 12x20\n") != std::string::npos, own) << said;
+    // Left to the player: the scale and the turn each read a picture.
+    if (!own) {
+      EXPECT_GE(Calls(said, "readpixels"), 2) << said;
+    }
+    EXPECT_EQ(Calls(said, "freepixels"), Calls(said, "readpixels")) << said;
     std::remove(Log("0").c_str());
   }
 }

@@ -51,6 +51,7 @@ struct VideoBitmap {
   uint8_t* bytes;    // a plane's
   int32_t rowBytes;
   int borrowed;      // the plane's bytes are the player's
+  int alpha;         // a picture whose alpha bytes count
 };
 int gOwned = 0, gMade = 0;  // pictures and planes held now, made in all
 
@@ -62,13 +63,15 @@ bool gBlock = false;
 int gWake[2] = {-1, -1};
 enum { kForce, kWait, kSleep, kVWait, kQualifiers, kCreatePointer, kFreePointer, kSetPointer, kAttributes,
        kShowPointer, kHidePointer, kMovePointer, kPixel, kLine, kFill, kPictureBlit, kPictureMasked,
-       kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kGrab, kCls, kCounted };
+       kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kGrab, kCls, kReadPixels,
+       kFreePixels, kCounted };
 const char* const kCountNames[kCounted] = {"force",      "wait",        "sleep",       "vwait",
                                            "qualifiers", "newpointer",  "freepointer", "setpointer",
                                            "attributes", "showpointer", "hidepointer", "movepointer",
                                            "pixel",      "line",        "fill",        "picture blit",
                                            "picture masked", "picture alpha", "picture colour", "picture fill",
-                                           "picture pixel", "picture line", "grab", "cls"};
+                                           "picture pixel", "picture line", "grab", "cls",
+                                           "readpixels",    "freepixels"};
 // Where MovePointer put the pointer, for GetMousePos.
 int32_t gPointerX = 0, gPointerY = 0;
 std::atomic<int> gCounts[kCounted];
@@ -603,6 +606,8 @@ EXPORT void* AllocVideoBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagI
   b->pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, 4));
   // Tag 1: ARGB words, or with flag 2 one of its own pictures.
   const uintptr_t source = GetTagValue(tags, VL_VBM_SOURCE, 0);
+  b->alpha = (flags & VL_VBM_ALPHA) ||
+             (source && (flags & VL_VBM_ADAPTERSOURCE) && reinterpret_cast<const VideoBitmap*>(source)->alpha);
   const uint32_t* from = !source                          ? nullptr
                          : (flags & VL_VBM_ADAPTERSOURCE) ? reinterpret_cast<const VideoBitmap*>(source)->pixels
                                                           : reinterpret_cast<const uint32_t*>(source);
@@ -621,6 +626,7 @@ EXPORT void FreeVideoBitMap(void* handle) {
   std::free(b);
 }
 EXPORT void* ReadVideoPixels(void* handle, vlVideoPixels* record) {
+  ++gCounts[kReadPixels];
   auto* b = static_cast<VideoBitmap*>(handle);
   const size_t bytes = 4 * static_cast<size_t>(b->width) * b->height;
   void* out = std::malloc(bytes);
@@ -628,10 +634,13 @@ EXPORT void* ReadVideoPixels(void* handle, vlVideoPixels* record) {
   record->pixels = out;
   record->rowBytes = 4 * b->width;
   record->format = 10;
-  record->hasAlpha = 1;
+  record->hasAlpha = b->alpha;
   return out;
 }
-EXPORT void FreeVideoPixels(void* pixels) { std::free(pixels); }
+EXPORT void FreeVideoPixels(void* pixels) {
+  ++gCounts[kFreePixels];
+  std::free(pixels);
+}
 EXPORT int DoVideoBitMapMethod(void*, uint32_t, const vlTagItem*) { return 0; }
 EXPORT void* AllocBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
   auto* b = static_cast<VideoBitmap*>(std::calloc(1, sizeof(VideoBitmap)));
