@@ -6,6 +6,7 @@
 
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
+#include "formats/loaded_source.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/gradient_render.h"
@@ -114,7 +115,12 @@ int BuildBGPicBitmaps(vlVMState* L, const uint32_t* argb, vlBGPicBackfill* b, in
   return 0;
 }
 
-// Loaded sources come with the picture loader; until then a BGPic holds
-// none.
-void RetainBGPicSource(vlBGPic*, vlBGPic*) {}
-void ReleaseBGPicSource(vlBGPic* pic) { pic->source = nullptr; }
+void RetainBGPicSource(vlBGPic* from, vlBGPic* to) {
+  to->source = from->source;
+  RetainLoadedSource(to->source);
+}
+
+void ReleaseBGPicSource(vlBGPic* pic) {
+  ReleaseLoadedSource(pic->source);
+  pic->source = nullptr;
+}

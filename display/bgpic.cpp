@@ -10,6 +10,7 @@
 #include "display/display_change.h"
 #include "display/display_scaling.h"
 #include "display/layer_hooks.h"
+#include "formats/loaded_source.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "runtime/error_vm.h"
@@ -74,9 +75,9 @@ void InitBGPicRecord(vlBGPic* r, uint32_t kind, void* selectObject, int32_t sele
   if (clear) r->transparentColor = -1;
 }
 
-int AddBGPic(vlObjectId* id, uint32_t scalable, int32_t width, int32_t height, int32_t sourceWidth, void* source,
-             vlBitmap* bitmap, uint32_t* argb, int32_t transparentColor, vlBitmap* mask, vlBitmap* alpha,
-             const vlBGPicBackfill* backfill, vlBGPic** out) {
+int AddBGPic(vlObjectId* id, uint32_t scalable, int32_t width, int32_t height, int32_t sourceWidth,
+             vlLoadedSource* source, vlBitmap* bitmap, uint32_t* argb, int32_t transparentColor, vlBitmap* mask,
+             vlBitmap* alpha, const vlBGPicBackfill* backfill, vlBGPic** out) {
   auto* r = static_cast<vlBGPic*>(std::calloc(1, sizeof(vlBGPic)));
   if (!r) return ERR_MEM;
   if (id->handle) id->handle = r;
@@ -111,6 +112,16 @@ int GetBGPicByID(vlVMState* L, vlObjectId id, vlBGPic** out, uint32_t flags) {
   if (id.handle) return ERR_FINDARRAY;
   SetErrorArgIndex(id.number);
   return ERR_FINDBGPIC;
+}
+
+bool IsVectorBGPic(const vlBGPic* pic) { return pic->scalable && pic->source; }
+
+bool IsTransformedVectorBGPic(const vlBGPic* pic) {
+  if (!IsVectorBGPic(pic)) return false;
+  int32_t w = 0, h = 0;
+  GetLoadedSourceSize(pic->source, &w, &h);
+  if (w < 1 || h < 1) w = pic->loadWidth, h = pic->loadHeight;
+  return pic->width != w || pic->height != h;
 }
 
 vlDisplay* DisplayOfBGPic(const vlBGPic* pic) {
@@ -249,7 +260,7 @@ int CloneBGPic(vlVMState* L, vlBGPic* src, vlObjectId* id, vlBGPic** out) {
   }
   r->palette = palette;
   r->data = data;
-  r->extraWord = src->extraWord;
+  r->loaderWord = src->loaderWord;
   RetainBGPicSource(src, r);
   // The other triples follow the source's sizes: re-made from the copy.
   if (src->curBitmap != src->loadBitmap && (src->width != src->loadWidth || src->height != src->loadHeight))

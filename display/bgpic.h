@@ -10,6 +10,8 @@
 
 struct vlBitmap;
 struct vlVMState;
+struct vlLoadedSource;
+struct vlPluginInfo;
 struct vlBGPicButton;
 
 // The backfill a display gave the BGPic it made, so it can be re-made at
@@ -34,7 +36,8 @@ struct vlBGPic {
   }
   vlBGPic* next;
 
-  void* source;  // loaded source or ARGB buffer (one reference)
+  // A source that renders at any size (scalable set), one reference held.
+  vlLoadedSource* source;
   // Display, current and loaded triples; planes may be shared.
   vlBitmap* dispBitmap;
   vlBitmap* dispMask;
@@ -65,7 +68,7 @@ struct vlBGPic {
   void* clipRegion;
   vlBGPicBackfill backfill;
   uint32_t scalable;
-  uint32_t extraWord;
+  const vlPluginInfo* loaderWord;  // the loader that read the picture, null built-in
   uint32_t* argb;  // ARGB pixels kept until the screen format is known
 };
 
@@ -75,9 +78,9 @@ extern vlBGPic* vlCurrentOutput;
 
 // Adds a BGPic; id->handle non-zero (the automatic request) becomes the
 // record's address. The planes become the record's. 0 or ERR_MEM.
-int AddBGPic(vlObjectId* id, uint32_t scalable, int32_t width, int32_t height, int32_t sourceWidth, void* source,
-             vlBitmap* bitmap, uint32_t* argb, int32_t transparentColor, vlBitmap* mask, vlBitmap* alpha,
-             const vlBGPicBackfill* backfill, vlBGPic** out);
+int AddBGPic(vlObjectId* id, uint32_t scalable, int32_t width, int32_t height, int32_t sourceWidth,
+             vlLoadedSource* source, vlBitmap* bitmap, uint32_t* argb, int32_t transparentColor, vlBitmap* mask,
+             vlBitmap* alpha, const vlBGPicBackfill* backfill, vlBGPic** out);
 void InitBGPicRecord(vlBGPic* record, uint32_t kind, void* selectObject, int32_t selectIndex, vlObjectId id,
                      vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height, int clear);
 
@@ -97,6 +100,10 @@ void SweepOrphanBGPics(vlVMState* state);
 // Once the screen format is known: every BGPic held as ARGB pixels gets
 // its planes.
 int RebuildBGPicBitmaps(vlVMState* state);
+// The BGPic is re-made from a vector source at each size; transformed when
+// its size is not the source's own.
+bool IsVectorBGPic(const vlBGPic* pic);
+bool IsTransformedVectorBGPic(const vlBGPic* pic);
 // A display shows the BGPic.
 vlDisplay* DisplayOfBGPic(const vlBGPic* pic);
 // The BGPic is the target of the active selection.

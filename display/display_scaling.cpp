@@ -10,6 +10,7 @@
 #include "display/display_change.h"
 #include "display/layer_hooks.h"
 #include "display/monitors.h"
+#include "formats/loaded_source.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/picture_engines.h"
@@ -62,6 +63,21 @@ void ComputeLetterbox(vlDisplay* d, vlBGPic* pic, int32_t width, int32_t height)
 int MakeBGPicAtSize(vlVMState* L, vlBGPic* pic, int32_t width, int32_t height, int smooth, vlBitmap** bitmap,
                     vlBitmap** mask, vlBitmap** alpha) {
   *bitmap = *mask = *alpha = nullptr;
+  if (IsVectorBGPic(pic)) {
+    // The source draws itself at the new size, over the fill as when loaded.
+    int32_t w = 0, h = 0;
+    GetLoadedSourceSize(pic->source, &w, &h);
+    if (w < 1 || h < 1) w = pic->loadWidth, h = pic->loadHeight;
+    const double scale[4] = {static_cast<double>(width) / w, 0, 0, static_cast<double>(height) / h};
+    uint32_t* pixels = nullptr;
+    if (int status = TransformLoadedImage(pic->source, scale, 0, 0, width, height, &pixels, nullptr)) return status;
+    vlBitmap* a = pic->loadAlpha ? reinterpret_cast<vlBitmap*>(1) : nullptr;  // asks for an alpha plane
+    if (int status = BuildBGPicBitmaps(L, pixels, pic->backfill.present ? &pic->backfill : nullptr, -1, width, height,
+                                       width, bitmap, nullptr, &a))
+      return status;
+    *alpha = a;
+    return 0;
+  }
   if (pic->scalable && pic->backfill.present && !pic->source) {
     vlBitmap* b = NewBitmap(width, height, 0, nullptr);
     if (!b) return ERR_BITMAP;

@@ -63,6 +63,7 @@ int NoBrush(vlVMState*, vlObjectId id, vlBitmap**, int32_t*, int32_t*) {
   SetErrorArgIndex(id.number);
   return ERR_FINDBRUSH;
 }
+int NoBrushForBGPic(vlVMState* L, vlObjectId id, int) { return NoBrush(L, id, nullptr, nullptr, nullptr); }
 int NoTextObjects(vlVMState*, vlObjectId, vlBitmap**, vlBitmap**, vlBitmap**, int32_t*, int32_t*) {
   return ERR_WRONGUSAGE;
 }
@@ -94,6 +95,7 @@ const vlLayerHooks kDefaults = {
     .selectDrawTarget = NoSelect,
     .brushBitmap = NoBrush,
     .bgpicToBrush = NoBrushLibrary,
+    .brushToBGPic = NoBrushForBGPic,
     .displayBGPicPart = NoDisplayRoutine,
     .overlapsSprite = NoSprites2,
     .redrawDisplayVideos = NoVideos,

@@ -48,6 +48,9 @@ struct vlLayerHooks {
   // BGPicToBrush: a new brush of the BGPic's planes, id at the argument
   // index. Default: ERR_FINDBRUSH-like refusal (no brush library).
   int (*bgpicToBrush)(vlVMState* state, vlBGPic* pic, int idIndex);
+  // BrushToBGPic: a new BGPic of the brush's planes, id at the argument
+  // index. Default: the brush is not found.
+  int (*brushToBGPic)(vlVMState* state, vlObjectId brush, int idIndex);
   // DisplayBGPicPart through the shared display routine. Default:
   // ERR_WRONGUSAGE (no display routine).
   int (*displayBGPicPart)(vlVMState* state, vlBGPic* pic);

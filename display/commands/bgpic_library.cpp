@@ -189,24 +189,37 @@ int CmdLoadBGPic(vlVMState* L) {
                                 &info);
   if (status) return status;
   if (loadTransparency) transparent = info.transparent;
+  // A picture that renders at any size stays the BGPic's source and is
+  // re-made from it at each new size; it has no colour key.
+  const bool vector = info.vector != 0;
+  if (vector) transparent = -1;
   const int32_t width = info.width, height = info.height;
   vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = loadAlpha ? reinterpret_cast<vlBitmap*>(1) : nullptr;
   status = BuildBGPicBitmaps(L, GetLoadedSourcePixels(source), backfill.present ? &backfill : nullptr, transparent,
                              width, height, width, &bitmap, transparent != -1 ? &mask : nullptr, &alpha);
-  ReleaseLoadedSource(source);
-  if (status) return status;
+  if (!vector) {
+    ReleaseLoadedSource(source);
+    source = nullptr;
+  }
+  if (status) {
+    ReleaseLoadedSource(source);
+    if (backfill.texture) DeleteBitmap(backfill.texture);
+    return status;
+  }
   // Over a fill the picture's transparent parts are gone.
   if (!mask && !alpha && backfill.present) transparent = -1;
   vlBGPic* pic = nullptr;
-  status = AddBGPic(&id, 0, width, height, width, nullptr, bitmap, nullptr, transparent, mask, alpha,
+  status = AddBGPic(&id, vector ? 1 : 0, width, height, width, source, bitmap, nullptr, transparent, mask, alpha,
                     backfill.present ? &backfill : nullptr, &pic);
   if (status) {
+    ReleaseLoadedSource(source);
     DeleteBitmap(bitmap);
     if (mask) DeleteMaskPlane(mask);
     if (alpha) DeleteAlphaPlane(alpha);
     if (backfill.texture) DeleteBitmap(backfill.texture);
     return status;
   }
+  pic->loaderWord = info.loader;
   if (!quiet) PrintDone();
   return Finish(L, automatic, pic);
 }
@@ -241,31 +254,15 @@ int CmdScaleBGPic(vlVMState* L) {
   return ResizeBGPicPlanes(L, pic, width, height, smooth);
 }
 
+// Brushes and the shared display routine belong to the brush library;
+// without it these report that no such brush or object can be made.
 int CmdBrushToBGPic(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
   vlObjectId brushId;
   GetObjectIDArg(&brushId, L, 1);
-  vlObjectId id;
-  int automatic = GetObjectIDArgOpt(&id, L, 2);
-  vlBitmap* brush = nullptr;
-  int32_t width = 0, height = 0;
-  if (int status = gLayerHooks.brushBitmap(L, brushId, &brush, &width, &height)) return status;
-  if (!automatic)
-    if (int status = FreeBGPicByID(L, id, 0)) return status;
-  vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
-  if (!bitmap) return ERR_BITMAP;
-  BltBitmap(brush, 0, 0, bitmap, 0, 0, width, height);
-  vlBGPic* pic = nullptr;
-  if (int status = AddBGPic(&id, 0, width, height, width, nullptr, bitmap, nullptr, -1, nullptr, nullptr, nullptr,
-                            &pic)) {
-    DeleteBitmap(bitmap);
-    return status;
-  }
-  return Finish(L, automatic, pic);
+  return gLayerHooks.brushToBGPic(L, brushId, 2);
 }
 
-// Brushes and the shared display routine belong to the brush library;
-// without it these report that no such brush or object can be made.
 int CmdBGPicToBrush(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
   vlObjectId id;

@@ -20,6 +20,7 @@
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
+#include "runtime/plugin_formats.h"
 #include "runtime/plugins.h"
 #include "vm/text.h"
 #include "vm/argreaders.h"
@@ -62,7 +63,7 @@ int BGPicAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
           if (&r->region == vlCurrentOutput->clipRegion) return Id(L, {r->node.idNumber, r->node.idHandle});
       return Num(L, -1);
     }
-    case VL_ATTRLOADER: return Str(L, "inbuilt");
+    case VL_ATTRLOADER: return Str(L, GetLoaderName(pic->loaderWord));
     default: return ERR_UNKNOWNATTR;
   }
 }

@@ -146,7 +146,9 @@ int CreateBlankAnimLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int3
   if (!status && !delays) status = ERR_MEM;
   vlAnim* a = nullptr;
   vlObjectId id{0, reinterpret_cast<void*>(1)};
-  if (!status) status = AddAnim(&id, width, height, p, b, m, al, frames, -1, 0, 0, 0, &a);
+  // Masks made here have no colour key of their own: the anim gets the one
+  // blank brushes get.
+  if (!status) status = AddAnim(&id, width, height, p, b, m, al, frames, mask ? 0xAFC0DE : -1, 0, 0, 0, &a);
   if (status) {
     for (int32_t i = 0; b && m && al && i < frames; ++i) FreeFrameTriple(b[i], m[i], al[i]);
     std::free(b), std::free(m), std::free(al), std::free(p), std::free(delays);

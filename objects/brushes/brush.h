@@ -11,6 +11,7 @@ struct vlBitmap;
 struct vlDisplay;
 struct vlVMState;
 struct vlLoadedSource;
+struct vlPluginInfo;
 
 struct vlBrush {
   // Object head.
@@ -39,7 +40,7 @@ struct vlBrush {
   void* displayHandle;
   void* display;
   uint32_t* savedPixels;
-  int32_t loaderWord;
+  const vlPluginInfo* loaderWord;  // the loader that read the picture, null built-in
   // A vector brush's bitmap is its source rendered at this matrix (m00,
   // m01, m10, m11); all zero: scaled from the source's own size to the
   // brush's size.

@@ -4,6 +4,7 @@
 #include "display/graphics_library/graphics_state.h"
 #include "objects/brushes/brush.h"
 #include "runtime/object_data.h"
+#include "runtime/plugin_formats.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
@@ -29,7 +30,7 @@ int BrushAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
       value = -1;
       break;
     case VL_ATTRLOADER:
-      vl::PushCString(L, "inbuilt");
+      vl::PushCString(L, GetLoaderName(b->loaderWord));
       return 1;
     default: return ERR_UNKNOWNATTR;
   }

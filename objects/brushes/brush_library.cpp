@@ -163,6 +163,7 @@ int CmdLoadBrush(vlVMState* L) {
     return rc;
   };
   const int32_t pw = info.width, ph = info.height;
+  const vlPluginInfo* loader = source->loader;  // also for a picture from the cache
   if (x < 0 || y < 0) return fail(ERR_NEGCOORDS);
   if (x >= pw || y >= ph) return fail(ERR_COORDSRANGE);
   if (w == 0 || int64_t{x} + w > pw) w = pw - x;
@@ -202,6 +203,7 @@ int CmdLoadBrush(vlVMState* L) {
     brush->srcWidth = w;
     brush->srcHeight = h;
     brush->scaledVector = info.vector && (scaleWidth || scaleHeight);
+    brush->loaderWord = loader;
     if (!quiet) PrintDone();
     return Finish(L, automatic, brush);
   }
@@ -257,6 +259,7 @@ int CmdLoadBrush(vlVMState* L) {
   brush->srcX = x;
   brush->srcY = y;
   brush->scaledVector = kind && (scaleWidth || scaleHeight);
+  brush->loaderWord = loader;
   if (hardware) BindHardwareBrush(brush, display, hardwareFlags);
   if (!quiet) PrintDone();
   return Finish(L, automatic, brush);
@@ -409,7 +412,10 @@ int BrushBitmapHook(vlVMState* L, vlObjectId id, vlBitmap** bitmap, int32_t* wid
   return 0;
 }
 
+// A vector BGPic gives a vector brush that shares its source; one shown at
+// another size than the source's own cannot be held as such.
 int BGPicToBrushHook(vlVMState* L, vlBGPic* pic, int idIndex) {
+  if (IsTransformedVectorBGPic(pic)) return ERR_TFVBGPICBRUSH;
   vlObjectId id;
   const int automatic = GetObjectIDArgOpt(&id, L, idIndex);
   if (!automatic)
@@ -418,7 +424,44 @@ int BGPicToBrushHook(vlVMState* L, vlBGPic* pic, int idIndex) {
   if (int status = CopyPlanesToBrush(&id, pic->curBitmap, pic->curMask, pic->curAlpha, pic->width, pic->height,
                                      pic->transparentColor, &brush))
     return status;
+  brush->loaderWord = pic->loaderWord;
+  if (IsVectorBGPic(pic) && !pic->backfill.present) {
+    brush->kind = 1;
+    brush->source = pic->source;
+    RetainLoadedSource(brush->source);
+  }
   return Finish(L, automatic, brush);
+}
+
+// The reverse: the brush's planes, transparent colour and loader; a vector
+// brush's source is shared and makes the BGPic scalable.
+int BrushToBGPicHook(vlVMState* L, vlObjectId brushId, int idIndex) {
+  vlBrush* b = nullptr;
+  if (int status = GetBrushByID(L, brushId, &b, VL_BRUSH_HARDWAREOK)) return status;
+  if (b->kind == 1 && b->scaledVector) return ERR_TFVBRUSHBGPIC;
+  if (!b->bitmap) return ERR_BRUSHTYPE;
+  vlObjectId id;
+  const int automatic = GetObjectIDArgOpt(&id, L, idIndex);
+  if (!automatic)
+    if (int status = FreeBGPicByID(L, id, 0)) return status;
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+  if (int status = CopyBitmapRegion(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, 0, 0, 0, &bitmap,
+                                    b->mask ? &mask : nullptr, b->alpha ? &alpha : nullptr))
+    return status;
+  vlLoadedSource* source = b->kind == 1 ? b->source : nullptr;
+  vlBGPic* pic = nullptr;
+  if (int status = AddBGPic(&id, source ? 1 : 0, b->width, b->height, b->width, source, bitmap, nullptr,
+                            mask ? b->transparentColor : -1, mask, alpha, nullptr, &pic)) {
+    DeleteBitmap(bitmap);
+    if (mask) DeleteMaskPlane(mask);
+    if (alpha) DeleteAlphaPlane(alpha);
+    return status;
+  }
+  RetainLoadedSource(source);
+  pic->loaderWord = b->loaderWord;
+  if (!automatic) return 0;
+  vl::PushPointer(L, pic);
+  return 1;
 }
 
 const vlCommand kBrushCommands[] = {
@@ -465,6 +508,7 @@ int OpenBrushLib(vlVMState* L) {
   vl::RegisterConstants(L, kBrushConstants, 0);
   gLayerHooks.brushBitmap = BrushBitmapHook;
   gLayerHooks.bgpicToBrush = BGPicToBrushHook;
+  gLayerHooks.brushToBGPic = BrushToBGPicHook;
   InstallBrushGraphicsHooks();
   InstallBrushDisplayHooks();
   InstallBrushSelectHooks();

@@ -839,3 +839,76 @@ TEST_F(Drawing, FarGradientAndTextureFillsShowTheirPartOfTheWholeBox) {
 }
 
 }  // namespace
+
+namespace {
+
+// BGPics and brushes made from each other keep what they carry: the alpha
+// channel and the mask with its colour key of a picture ImageMagick wrote,
+// read back pixel by pixel after the round trip; a vector picture's loader
+// (a plug-in of the tests) and its source, re-rendered at a new size with
+// its ring still one pixel wide; transformed vector pictures are refused.
+using Conversions = vlplayer::PlayerTest;
+
+TEST_F(Conversions, BrushesAndBGPicsKeepPlanesLoaderAndSource) {
+  // 6 x 4 pixels: colour (40x, 60y, 200), alpha 15 + 40x + 10y.
+  std::string raw;
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 6; ++x) raw += {char(40 * x), char(60 * y), char(200), char(15 + 40 * x + 10 * y)};
+  const std::string rgba = WriteFile("pic.rgba", raw), png = dir() + "/alpha.png", bmp = dir() + "/keyed.bmp";
+  int status = 0;
+  const std::string in = "convert -size 6x4 -depth 8 rgba:" + Quote(rgba);
+  Tool(in + " PNG32:" + Quote(png) + " && " + in + " -alpha off -type TrueColor BMP3:" + Quote(bmp), &status);
+  ASSERT_EQ(status, 0);
+  const std::string ring = WriteFile("pic.vring", "ring");
+  auto attr = [](const char* label, int type, int id, int attr) {
+    return ".call getattribute " + std::to_string(type) + " " + std::to_string(id) + " " + std::to_string(attr) +
+           " -> v\n.call debugprint \"" + label + "\" $v\n";
+  };
+  auto error = [](const char* label, const std::string& call) {
+    return ".call " + call + "\n.call getlasterror -> e\n.call debugprint \"" + label + "\" $e\n";
+  };
+  auto pixel = [](const char* label, int x, int y) {
+    return ".call readpixel " + std::to_string(x) + " " + std::to_string(y) + " -> p\n.call debugprint \"" + label +
+           "\" $p\n";
+  };
+  std::string text = ".line 1\n.call exitonerror 0\n.call loadplugin \"" VL_VECRING_PATH "\"\n"
+      ".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 1 \"" + png + "\" r0\n.call brushtobgpic 1 2\n" +
+      attr("bgpic alpha", 1, 2, 17) + attr("bgpic mask", 1, 2, 16) + attr("bgpic key", 1, 2, 5) +
+      ".call bgpictobrush 2 3\n" + attr("brush alpha", 3, 3, 17) + attr("loader", 3, 3, 91) +
+      ".call selectalphachannel 3\n" + pixel("a00", 0, 0) + pixel("a32", 3, 2) + pixel("a53", 5, 3) +
+      ".call endselect\n.call selectbrush 3\n" + pixel("c32", 3, 2) + ".call endselect\n"
+      ".table 0 { transparency = 5258440 }\n.call base=1 loadbrush 4 \"" + bmp + "\" r0\n.call brushtobgpic 4 5\n" +
+      attr("bgpic mask", 1, 5, 16) + attr("bgpic key", 1, 5, 5) + ".call bgpictobrush 5 6\n" +
+      attr("brush mask", 3, 6, 16) + attr("brush key", 3, 6, 5) + ".call selectmask 6\n" + pixel("m21", 2, 1) +
+      pixel("m31", 3, 1) + ".call endselect\n"
+      // A vector brush and BGPic from the plug-in.
+      ".call loadbrush 7 \"" + ring + "\"\n" + attr("vector brush", 3, 7, 9) + attr("loader", 3, 7, 91) +
+      ".call brushtobgpic 7 8\n" + attr("scalable", 1, 8, 9) + attr("loader", 1, 8, 91) +
+      ".call scalebrush 7 40 20\n" + error("scaled brush", "brushtobgpic 7 9") +
+      ".table 0 { transparency = 16711680 }\n.call base=1 loadbgpic 10 \"" + ring + "\" r0\n" +
+      attr("scalable", 1, 10, 9) + attr("key", 1, 10, 5) + attr("mask", 1, 10, 16) + attr("loader", 1, 10, 91) +
+      ".call bgpictobrush 10 11\n" + attr("vector brush", 3, 11, 9) + attr("loader", 3, 11, 91) +
+      ".call scalebgpic 10 60 30\n" + error("scaled bgpic", "bgpictobrush 10 12") +
+      ".table 0 { scalewidth = 40, scaleheight = 20 }\n.call base=1 loadbgpic 13 \"" + ring + "\" r0\n" +
+      error("loaded scaled", "bgpictobrush 13 14") +
+      // Made again from the source at three times its size.
+      ".call displaybgpic 10\n" + pixel("r00", 0, 0) + pixel("r11", 1, 1) + pixel("r2915", 29, 15) +
+      pixel("r3015", 30, 15) + pixel("r5828", 58, 28) + pixel("r5929", 59, 29) +
+      // A copy shares the source, which outlives the BGPic it came with.
+      ".call copybgpic 10 15\n.call createbgpic 16 50 50\n.call displaybgpic 16\n.call freebgpic 10\n"
+      ".call scalebgpic 15 40 20\n.call displaybgpic 15\n" + pixel("c11", 1, 1) + pixel("c3919", 39, 19) +
+      ".call loadbgpic 17 \"" + png + "\"\n" + attr("raster", 1, 17, 9) + attr("loader", 1, 17, 91);
+  Result r = Run({Applet("conversions", text)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "bgpic alpha 1\nbgpic mask 0\nbgpic key 4294967295\nbrush alpha 1\nloader inbuilt\n"
+            "a00 15\na32 155\na53 245\nc32 7895240\n"
+            "bgpic mask 1\nbgpic key 5258440\nbrush mask 1\nbrush key 5258440\nm21 0\nm31 1\n"
+            "vector brush 1\nloader vecring\nscalable 1\nloader vecring\nscaled brush 1391\n"
+            "scalable 1\nkey 4294967295\nmask 0\nloader vecring\nvector brush 1\nloader vecring\n"
+            "scaled bgpic 1392\nloaded scaled 1392\n"
+            "r00 65280\nr11 16711680\nr2915 16711680\nr3015 255\nr5828 255\nr5929 65280\n"
+            "c11 16711680\nc3919 65280\nraster 0\nloader inbuilt\n");
+}
+
+}  // namespace

@@ -548,6 +548,16 @@ TEST_F(AnimTest, AnimLayerFramesStepAndChangePrivately) {
   ASSERT_NE(blank, nullptr);
   EXPECT_EQ(blank->geometry[0]->partX, 1);
   EXPECT_EQ(WindowPixel(d, 61, 41), 0xFFFF00u);
+  // Masked blank frames carry the key blank brushes get; others none.
+  ASSERT_EQ(Run(".table 0 { frames = 2, mask = 1 }\n.call base=1 createlayer 70 40 5 5 r0\n"
+                ".table 0 { frames = 2, alphachannel = 1 }\n.call base=1 createlayer 70 50 5 5 r0"),
+            0);
+  for (int pos : {7, 8}) {
+    vlAnim* made = nullptr;
+    ASSERT_EQ(GetAnimByID(L, GetLayerByPos(d->bgpic, pos)->source, &made, VL_ANIM_FINDORPHANS), 0);
+    EXPECT_EQ(made->transparentColor, pos == 7 ? 0xAFC0DE : -1);
+    EXPECT_EQ(made->masks[1] != nullptr, pos == 7);
+  }
   ShutdownLayerSystem(L);
 }
 
