@@ -442,8 +442,11 @@ int BrushToBGPicHook(vlVMState* L, vlObjectId brushId, int idIndex) {
   if (!b->bitmap) return ERR_BRUSHTYPE;
   vlObjectId id;
   const int automatic = GetObjectIDArgOpt(&id, L, idIndex);
-  if (!automatic)
+  if (!automatic) {
     if (int status = FreeBGPicByID(L, id, 0)) return status;
+    // Freeing the old BGPic frees what its layers held: the brush is found again.
+    if (int status = GetBrushByID(L, brushId, &b, VL_BRUSH_HARDWAREOK)) return status;
+  }
   vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
   if (int status = CopyBitmapRegion(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, 0, 0, 0, &bitmap,
                                     b->mask ? &mask : nullptr, b->alpha ? &alpha : nullptr))
