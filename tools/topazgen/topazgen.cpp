@@ -10,10 +10,13 @@
 // both, at the named size when it can. An accented letter that has no such
 // rendering at the named height is composed from its Unicode decomposition:
 // the base letter's largest rendering that keeps the face's counters, on
-// the baseline or one row under it (so that a capital keeps five rows),
-// and above it the spacing form of the mark at the largest size that fits,
+// the baseline or up to two rows under it (so that a capital keeps five
+// rows), and above it the spacing form of the mark at the largest size
+// that fits and is two rows high (a diaeresis may be one: its two dots
+// tell it apart), so that grave, acute and circumflex differ in shape,
 // one blank row apart unless the face joins them, each placed across the
-// cell as the face places it. A glyph that no rendering can draw with its
+// cell as the face places it. Every visible character gets a cell of its
+// own; the no-break space and the soft hyphen are blank. A glyph that no rendering can draw with its
 // parts apart (the dotted zero, "%", "®", the fractions) keeps its largest
 // rendering that fits.
 #include <ft2build.h>
