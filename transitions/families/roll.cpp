@@ -148,7 +148,7 @@ void RollIntoLayer(vlFxContext* fx, RollState* s, int32_t* done) {
       s->p = E - step * fx->frame, s->prevStart = -99999;
       if (!fx->resynced) LayerClear(fx, 0, E);
     } else {
-      if (fx->frame == 0) s->p = E, s->prevStart = E - 1;
+      if (fx->frame == 0) s->p = E, s->prevStart = E - 1, s->prevWidth = 1;
       s->p -= step;
     }
     if (s->p < 1) {
@@ -208,7 +208,7 @@ int StepRoll(vlFxContext* fx, int32_t* done) {
     j.count = D;
     j.offsets = s->angles;
     fx->frameCount = StepCount(E, step, 1);
-    if (fx->reverse) s->p = E, s->prevStart = E - 1;
+    if (fx->reverse) s->p = E, s->prevStart = E - 1, s->prevWidth = 1;
     return 0;
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;
