@@ -204,8 +204,10 @@ int AddShapeLayer(vlVMState* L, const vlShapeRecord& record, vlShapeTags* tags, 
   g->width = record.width;
   g->height = record.height;
   vlLayer* layer = nullptr;
+  // On a display that scales its layers the shape is drawn again at the
+  // display's size, as every other layer is.
   int status = AddLayer(L, record.type, nullptr, x, y, w, h, &tags->transform, &tags->form, image, mask, alpha, g,
-                        position, 0, &layer);
+                        position, VL_ADDLAYER_DISPLAYSCALED, &layer);
   if (status) return status;
   if (out) *out = layer;
   return 0;

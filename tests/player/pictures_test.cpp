@@ -711,6 +711,64 @@ TEST_F(Drawing, LayersComeBackToTheirPlacesWhenScalingEnds) {
   EXPECT_EQ(Differ(dir() + "/unscaled.bmp", want), "0") << "snapshot";
 }
 
+// Shapes drawn while the display scales its layers (by 2) show at twice
+// their size where twice their place is, on displays of both depths: the
+// outline's points (through the pixel centres of the shape's box) are
+// scaled, so a box from 30 to 53 fills 60 to 106; every other shape's lit
+// pixels lie within a pixel of its box scaled so (a line made twice as
+// thick within two).
+class ScaledShapes : public Drawing, public testing::WithParamInterface<int> {
+ protected:
+  ScaledShapes() { depth_ = GetParam(); }
+};
+
+TEST_P(ScaledShapes, ShowAtTheDisplaysScale) {
+  struct Shape {
+    const char* command;
+    int x, y, w, h;  // its box on the BGPic
+    int slack = 1;   // pixels its scaled picture may reach beyond the scaled box
+  };
+  const Shape shapes[] = {
+      {"box 30 20 24 14 16711680", 30, 20, 24, 14},
+      {"circle 4 4 8 16711680", 4, 4, 17, 17},
+      {"ellipse 2 39 10 6 16711680", 2, 39, 21, 13},
+      {"line 60 5 95 15 16711680", 60, 5, 36, 11, 2},  // twice as thick
+      {"arc 65 37 10 8 0 180 16711680", 65, 45, 21, 9},  // the lower half
+      {"polygon 30 40 {0,0,20,0,10,15} 3 16711680", 30, 40, 21, 16},
+      // Drawn blue, then made red and larger: the new shape is drawn again.
+      {"box 88 22 5 5 255\n.table 0 { color = 16711680, sizex = 8, sizey = 12 }\n"
+       ".call base=1 setlayerstyle 7 r0", 88, 22, 8, 12},
+  };
+  std::string text = LayerScaledDisplay("100x60", 200, 120) + ".call base=1 setfillstyle 1\n";
+  for (const Shape& s : shapes) text += std::string(".call base=1 ") + s.command + "\n";
+  Result r = RunAndGrab(text + ReadyForGrab(), "shapes");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string grab = Quote(dir() + "/shapes.png");
+  for (const Shape& s : shapes) {
+    // The shape's neighbourhood in the window, 3 BGPic pixels around it.
+    const int cx = 2 * std::max(s.x - 3, 0), cy = 2 * std::max(s.y - 3, 0);
+    const std::string crop = " -crop " + std::to_string(2 * (s.w + 6)) + "x" + std::to_string(2 * (s.h + 6)) + "+" +
+                             std::to_string(cx) + "+" + std::to_string(cy) + " +repage ";
+    int w = 0, h = 0, x = 0, y = 0;
+    const std::string box = Tool("convert " + grab + crop + "-format '%@' info:");
+    ASSERT_EQ(std::sscanf(box.c_str(), "%dx%d+%d+%d", &w, &h, &x, &y), 4) << s.command << ": " << box;
+    x += cx, y += cy;
+    EXPECT_NEAR(x, 2 * s.x, s.slack) << s.command;
+    EXPECT_NEAR(y, 2 * s.y, s.slack) << s.command;
+    EXPECT_NEAR(x + w - 1, 2 * (s.x + s.w - 1), s.slack) << s.command;
+    EXPECT_NEAR(y + h - 1, 2 * (s.y + s.h - 1), s.slack) << s.command;
+    if (&s == &shapes[0]) {
+      EXPECT_EQ(box, "47x27+6+6");
+    }
+  }
+  // The box is red all over.
+  EXPECT_EQ(Tool("convert " + grab + " -crop 47x27+60+40 +repage -format '%[fx:minima.r],%[fx:maxima.g],"
+                 "%[fx:maxima.b]' info:"),
+            "1,0,0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, ScaledShapes, testing::Values(24, 16));
+
 // Very sharp, very long triangles drawn by paths, two plain and two
 // anti-aliased, one of each reaching far beyond the window: the grabbed
 // window lights a plain one's pixels exactly where their centres lie

@@ -313,12 +313,12 @@ int CreateInbuiltFont(vlEngineFont** out) {
   data->boldSmear = 1;
   data->lowChar = 32;
   data->highChar = 255;
-  data->modulo = 188;
+  data->modulo = kTopazModulo;
   data->count = 225;
   data->constData = 1;
   data->strikeData = const_cast<uint8_t*>(kTopazStrike);
   data->charLoc = const_cast<uint32_t*>(kTopazCharLoc);
-  data->strikeMask = NewMaskPlane(nullptr, 188 * 8, 8, 0, data->strikeData, 188);
+  data->strikeMask = NewMaskPlane(nullptr, kTopazModulo * 8, 8, 0, data->strikeData, kTopazModulo);
   font->engineData = data;
   if (!data->strikeMask) {
     FreeMemory(data);

@@ -61,7 +61,10 @@ int RenderBitmapText(vlEngineFont* font, vlBitmap* target, vlBitmap* second, int
 void FreeBitmapFont(vlEngineFont* font);
 void FreeInbuiltFont(vlEngineFont* font);
 
-// The built-in font's constant strike (188 bytes x 8 rows) and char
-// locations (225 entries, host order).
-extern const uint8_t kTopazStrike[188 * 8];
+// The built-in font's constant strike (kTopazModulo bytes x 8 rows, one
+// 8x8 cell a byte column) and char locations (225 entries, host order).
+// 190 cells: one for each of the 189 visible Latin-1 characters, which all
+// look different, one blank and one box.
+constexpr int32_t kTopazModulo = 190;
+extern const uint8_t kTopazStrike[kTopazModulo * 8];
 extern const uint32_t kTopazCharLoc[225];

@@ -148,7 +148,7 @@ void RollIntoLayer(vlFxContext* fx, RollState* s, int32_t* done) {
       s->p = E - step * fx->frame, s->prevStart = -99999;
       if (!fx->resynced) LayerClear(fx, 0, E);
     } else {
-      if (fx->frame == 0) s->p = E, s->prevStart = E - 1;
+      if (fx->frame == 0) s->p = E, s->prevStart = E - 1, s->prevWidth = 1;
       s->p -= step;
     }
     if (s->p < 1) {
@@ -158,9 +158,14 @@ void RollIntoLayer(vlFxContext* fx, RollState* s, int32_t* done) {
       const int32_t start = s->job.firstStrip, width = s->job.copied;
       LayerFlat(fx, still ? 0 : start, start + width);
       LayerBand(fx, s, start, width);
-      // What the band left behind on its way back goes.
-      const int32_t previous = s->prevStart == -99999 ? E - 1 : s->prevStart;
-      LayerClear(fx, start + width, still ? E : start + width + previous + 2 - start);
+      // What the band left behind on its way back goes: the lines past
+      // the previous band's start (by the step), and all the previous
+      // band covered, which reaches further while the band is cut off at
+      // the near edge.
+      const bool first = s->prevStart == -99999;
+      const int32_t previous = first ? E - 1 : s->prevStart;
+      const int32_t previousEnd = first ? E : s->prevStart + s->prevWidth;
+      LayerClear(fx, start + width, still ? E : std::max(start + width + previous + 2 - start, previousEnd));
       s->prevStart = start, s->prevWidth = width;
     } else if (still) {
       LayerFlat(fx, 0, E);
@@ -203,7 +208,7 @@ int StepRoll(vlFxContext* fx, int32_t* done) {
     j.count = D;
     j.offsets = s->angles;
     fx->frameCount = StepCount(E, step, 1);
-    if (fx->reverse) s->p = E, s->prevStart = E - 1;
+    if (fx->reverse) s->p = E, s->prevStart = E - 1, s->prevWidth = 1;
     return 0;
   }
   if (fx->phase != 1 && fx->phase != 2) return 0;

@@ -207,7 +207,7 @@ namespace {
 bool TopazBit(unsigned char c, int x, int y) {
   const uint32_t loc = kTopazCharLoc[c - 32];
   const int bit = static_cast<int>(loc >> 16) + x;
-  return (kTopazStrike[y * 188 + bit / 8] >> (7 - bit % 8)) & 1;
+  return (kTopazStrike[y * kTopazModulo + bit / 8] >> (7 - bit % 8)) & 1;
 }
 
 // Text drawn into a selected alpha channel or mask of a brush that had none:

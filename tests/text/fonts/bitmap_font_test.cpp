@@ -312,8 +312,8 @@ constexpr struct {
 // glyph is the face's 1-bit rendering, hinted or not, with the baseline
 // under row 5, at the named size or a smaller one; or, for an accented
 // letter that no rendering at the named height keeps apart, its base
-// letter's rendering on the baseline or one row under it with the mark's
-// rendering above it. Capitals and digits keep the named size and fill the
+// letter's rendering on the baseline or up to two rows under it with the
+// mark's rendering, two rows high but for a diaeresis, above it. Capitals and digits keep the named size and fill the
 // six rows above the baseline (the bar of "T", the top of "C"); accented
 // capitals keep at least six rows of ink and five for their letter.
 TEST(BuiltInStrike, EveryGlyphIsItsFacesRenderingWholeWithItsPartsApart) {
@@ -332,7 +332,7 @@ TEST(BuiltInStrike, EveryGlyphIsItsFacesRenderingWholeWithItsPartsApart) {
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 8; ++x) {
         const uint32_t bit = (kTopazCharLoc[code - 32] >> 16) + x;
-        cell[y * 8 + x] = (kTopazStrike[y * 188 + bit / 8] >> (7 - bit % 8)) & 1;
+        cell[y * 8 + x] = (kTopazStrike[y * kTopazModulo + bit / 8] >> (7 - bit % 8)) & 1;
       }
     return cell;
   };
@@ -355,12 +355,17 @@ TEST(BuiltInStrike, EveryGlyphIsItsFacesRenderingWholeWithItsPartsApart) {
   std::string unkept;
   std::map<Cell, int> codeOfCell;  // no two characters may look the same
   for (int code = 33; code < 256; ++code) {
-    if ((code >= 127 && code <= 160) || code == 173 || code == 180 || code == 184) continue;  // box, shared cells
-    if (!FT_Get_Char_Index(ft, code)) continue;
-    ++glyphs;
+    if (code >= 127 && code <= 160) continue;  // the box and the no-break space
     const Cell cell = cellOf(code);
     const auto [same, alone] = codeOfCell.emplace(cell, code);
     EXPECT_TRUE(alone) << "codes " << same->second << " and " << code << " share one look";
+    if (code == 173) {
+      // The soft hyphen shows only where a line breaks: blank.
+      EXPECT_TRUE(CellInk(cell).empty());
+      continue;
+    }
+    if (!FT_Get_Char_Index(ft, code)) continue;
+    ++glyphs;
     const std::vector<std::pair<int, int>> ink = CellInk(cell);
     const int want = probeParts(code), parts = InkParts(ink);
     const std::vector<Rendering> own = renderings(code);
@@ -386,14 +391,15 @@ TEST(BuiltInStrike, EveryGlyphIsItsFacesRenderingWholeWithItsPartsApart) {
         EXPECT_TRUE(plain->width == width && plain->height == height) << static_cast<char>(code);
       }
     } else {
-      // Composed: the base letter on the baseline or one row under it, the
-      // rest of the ink the mark's rendering, all of it above the letter.
+      // Composed: the base letter on the baseline or up to two rows under
+      // it, the rest of the ink the mark's rendering, all of it above the
+      // letter.
       ASSERT_NE(base, 0u) << "code " << code << " is not the face's glyph, or lost ink";
       EXPECT_LT(keepsAt, height) << "code " << code << " is composed where the face's glyph would do";
       const std::vector<Rendering> marks = renderings(mark);
       int baseRows = 0;
       for (const Rendering& b : renderings(base))
-        for (int drop = 0; drop <= 1 && !baseRows; ++drop)
+        for (int drop = 0; drop <= 2 && !baseRows; ++drop)
           for (const Cell& under : Placements(b, drop)) {
             Cell rest = cell;
             bool inside = true;
@@ -407,6 +413,9 @@ TEST(BuiltInStrike, EveryGlyphIsItsFacesRenderingWholeWithItsPartsApart) {
             if (!inside) continue;
             const std::vector<std::pair<int, int>> restInk = CellInk(rest);
             if (restInk.empty() || restInk.back().first >= top) continue;
+            // A mark is two rows high at least (a dot row only for the
+            // diaeresis), so grave, acute and circumflex tell apart.
+            if (mark != 0xA8 && restInk.back().first == restInk.front().first) continue;
             for (const Rendering& m : marks)
               for (const Cell& placed : Placements(m, -1))
                 if (placed == rest) baseRows = bottom - top + 1;
@@ -430,8 +439,10 @@ TEST(BuiltInStrike, EveryGlyphIsItsFacesRenderingWholeWithItsPartsApart) {
     }
   }
   EXPECT_GT(glyphs, 180);
-  // The accented capitals (not the multiplication sign) are all composed.
-  EXPECT_GE(composed, 25);
+  EXPECT_EQ(codeOfCell.size(), 189u);
+  // The accented capitals (not the multiplication sign) are composed, but
+  // for the few the face draws whole at the named height.
+  EXPECT_GE(composed, 23);
   // Only the dotted zero, "%", the registered sign and the fractions cannot
   // keep their parts apart in eight pixels.
   EXPECT_EQ(unkept, " 37 48 174 188 189 190");

@@ -23,7 +23,7 @@ bool GlyphBit(unsigned char c, int x, int y) {
   if (x < 0 || y < 0 || x >= 8 || y >= 8) return false;
   const uint32_t loc = kTopazCharLoc[c - 32];
   const int bit = static_cast<int>(loc >> 16) + x;
-  return (kTopazStrike[y * 188 + bit / 8] >> (7 - bit % 8)) & 1;
+  return (kTopazStrike[y * kTopazModulo + bit / 8] >> (7 - bit % 8)) & 1;
 }
 
 // The set of inked pixels of a string drawn from (0, 0).

@@ -24,7 +24,7 @@ bool Ink(const std::string& s, int x, int y) {
   if (x < 0 || y < 0 || y >= 8 || x >= static_cast<int>(s.size()) * 8) return false;
   const uint32_t loc = kTopazCharLoc[static_cast<unsigned char>(s[x / 8]) - 32];
   const int bit = static_cast<int>(loc >> 16) + x % 8;
-  return (kTopazStrike[y * 188 + bit / 8] >> (7 - bit % 8)) & 1;
+  return (kTopazStrike[y * kTopazModulo + bit / 8] >> (7 - bit % 8)) & 1;
 }
 
 class TextFx : public DisplayTest {

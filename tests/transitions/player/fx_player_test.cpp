@@ -406,28 +406,45 @@ TEST_F(FxPlayer, SeekingABrushEffectShowsWhatSteppingShowed) {
             0);
   std::string text = Begin(Screen::kLayers) + ".table 0 { loadalpha = 1 }\n.call base=1 loadbrush 7 \"" + brush + "\" r0\n";
   const std::vector<int> ids = {0, 38, 55, 70, 84, 85, 86, 87, 97, 99, 100, 115, 134, 139};
-  for (int id : ids) {
-    const std::string k = Tag("q", id);
-    text += ".call displaybgpic 2\n.table 0 { type = " + std::to_string(id) +
-            ", speed = -2, parameter = 8, async = 1 }\n.call base=1 displaybrushfx 7 16 12 r0 -> h\n";
-    text += ".call asyncdrawframe $h\n.call asyncdrawframe $h\n.call asyncdrawframe $h\n" + Snap(k + "a");
-    text += ".call asyncdrawframe $h\n.call asyncdrawframe $h\n.call asyncdrawframe $h\n" + Snap(k + "c");
-    text += ".call asyncdrawframe $h 3\n" + Snap(k + "b") + ".call asyncdrawframe $h 3\n" + Snap(k + "d");
-    text += ".call asyncdrawframe $h 6\n" + Snap(k + "e") + ".call finishasyncdraw $h\n.call freelayers\n";
-  }
+  // Hiding: the effects still on their way at frame 6.
+  const std::vector<int> hides = {38, 55, 70, 84, 85, 86, 87, 97, 99, 100, 115, 134};
+  // Shown with the effect, and hidden with it (run backwards) from that
+  // brush and from a plain one.
+  struct Way {
+    const char* tag;
+    const char* before;
+    const char* start;
+    const std::vector<int>* ids;
+  };
+  const Way ways[] = {{"q", "", "displaybrushfx 7 16 12", &ids},
+                      {"u", ".call displaybrush 7 16 12\n", "hidelayerfx 1", &hides},
+                      {"v", ".call displaybrush 1 16 12\n", "hidelayerfx 1", &hides}};
+  for (const Way& way : ways)
+    for (int id : *way.ids) {
+      const std::string k = Tag(way.tag, id);
+      text += ".call displaybgpic 2\n" + std::string(way.before) + ".table 0 { type = " + std::to_string(id) +
+              ", speed = -2, parameter = 8, async = 1 }\n.call base=1 " + way.start + " r0 -> h\n";
+      text += ".call asyncdrawframe $h\n.call asyncdrawframe $h\n.call asyncdrawframe $h\n" + Snap(k + "a");
+      text += ".call asyncdrawframe $h\n.call asyncdrawframe $h\n.call asyncdrawframe $h\n" + Snap(k + "c");
+      text += ".call asyncdrawframe $h 3\n" + Snap(k + "b") + ".call asyncdrawframe $h 3\n" + Snap(k + "d");
+      text += ".call asyncdrawframe $h 6\n" + Snap(k + "e") + ".call finishasyncdraw $h\n.call freelayers\n";
+    }
   Play(text);
-  for (int id : ids) {
-    const std::string k = Tag("q", id);
-    Picture three, six;
-    ASSERT_TRUE(Load(k + "a", &three));
-    ASSERT_TRUE(Load(k + "c", &six));
-    // The frames show the effect on its way.
-    EXPECT_NE(fxref::Difference(three, Start(Screen::kLayers)), "") << Label(id);
-    EXPECT_NE(fxref::Difference(three, six), "") << Label(id);
-    ExpectWindow(k + "b", three, Label(id) + " sought back to frame 3");
-    ExpectWindow(k + "d", three, Label(id) + " sought to frame 3 again");
-    ExpectWindow(k + "e", six, Label(id) + " sought forward to frame 6");
-  }
+  for (const Way& way : ways)
+    for (int id : *way.ids) {
+      const std::string k = Tag(way.tag, id), what = Label(id) + (way.tag[0] == 'q' ? " shown" : " hidden");
+      Picture three, six;
+      ASSERT_TRUE(Load(k + "a", &three));
+      ASSERT_TRUE(Load(k + "c", &six));
+      // The frames show the effect on its way.
+      if (way.tag[0] == 'q') {
+        EXPECT_NE(fxref::Difference(three, Start(Screen::kLayers)), "") << what;
+      }
+      EXPECT_NE(fxref::Difference(three, six), "") << what;
+      ExpectWindow(k + "b", three, what + ", sought back to frame 3");
+      ExpectWindow(k + "d", three, what + ", sought to frame 3 again");
+      ExpectWindow(k + "e", six, what + ", sought forward to frame 6");
+    }
 }
 
 // The families that lost their first frame, frame by frame on the window.
