@@ -79,6 +79,34 @@ TEST(IffAnim, DeltaOperationsGiveTheGeneratedFrames) {
   }
 }
 
+// Interlaced anims whose first delta writes the even or the odd field: as
+// the planes stand by default, with the other field made of the rows
+// beside it when doubled; the two last deltas are loop frames.
+TEST(IffAnim, InterlacedFieldsInBothModes) {
+  TempDir dir;
+  for (const char* kind : {"even", "odd"}) {
+    const std::string file = dir.File(std::string(kind) + ".anim");
+    ASSERT_TRUE(Generate("interlaced", file, kind));
+    for (int32_t mode : {DEINTERLACE_DEFAULT, DEINTERLACE_DOUBLE}) {
+      SCOPED_TRACE(std::string(kind) + (mode == DEINTERLACE_DOUBLE ? " double" : " default"));
+      int32_t w = 0, h = 0, frames = 0;
+      vlStream* s = OpenFileStream(file.c_str(), VL_MODE_READ, nullptr);
+      vlANIMReader* r = s ? OpenANIMReader(s, mode, &w, &h, &frames, 0) : nullptr;
+      ASSERT_NE(r, nullptr);
+      ASSERT_EQ(frames, 5);
+      for (int n : {0, 1, 2, 3, 4, 2, 1}) {
+        SCOPED_TRACE(n);
+        uint32_t* px = DecodeANIMFrame(r, n, nullptr);
+        ASSERT_NE(px, nullptr);
+        const std::string want = file + "." + std::to_string(n) + (mode == DEINTERLACE_DOUBLE ? ".double" : "");
+        EXPECT_EQ(Rgb(px, size_t(w) * h), Expected(want + ".rgb"));
+        FreeMemory(px);
+      }
+      CloseANIMReader(r);
+    }
+  }
+}
+
 // Operation 101 runs, the DPAN frame count, and the transparent pen turned
 // into alpha when transparency is asked for.
 TEST(IffAnim, ElementRunsAndTransparentPen) {

@@ -9,6 +9,8 @@ anim <out> <kind>    kinds: op5, op7, op8, ehb, op101 (transparent pen 3, DPAN),
                      op5xor (interleave 1, a CMAP in a delta), op7long,
                      op8long, op100 (4-byte elements)
   writes <out>, <out>.<n>.rgb and <out>.<n>.idx (pens) per frame
+interlaced <out> <kind>  kinds: even, odd (the field the first delta writes)
+  writes <out>, <out>.<n>.rgb and <out>.<n>.double.rgb per frame
 cdxl <out> <kind>    kinds: pal (4 planes, sound, 12000-byte frames),
                      ham6, ham8 (30720-byte frames), resized (bad)
   writes <out>, <out>.<n>.rgb and <out>.<n>.snd per frame
@@ -428,6 +430,71 @@ def anim(path, kind):
             f.write(bytes(v for row in fr for v in row))
 
 
+def interlaced(path, kind):
+    """An interlaced anim: every delta (operation 101, bit 6 of the bits)
+    writes one field, the first one the even rows (kind even) or the odd
+    rows (kind odd); without a DPAN the two last deltas are loop frames.
+    Writes <out>.<n>.rgb as shown by default (the plane buffer as it is) and
+    <out>.<n>.double.rgb with the other field made of the rows beside it."""
+    rnd = random.Random(kind)
+    width, height, planes = 16, 7, 3
+    rb = row_bytes(width)
+    palette = [(rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)) for _ in range(1 << planes)]
+    first_chunky = [[rnd.randrange(1 << planes) for _ in range(width)] for _ in range(height)]
+    first = to_planes(first_chunky, width, height, planes)
+    buffers = [[list(rows) for rows in first], [list(rows) for rows in first]]
+    start = 0 if kind == "even" else 1
+    shown = [first]
+    forms = [chunk(b"FORM", b"ILBM" + bmhd(width, height, planes) + anhd(0, 7) + cmap(palette) +
+                   chunk(b"BODY", body(first, width, height, 1)))]
+    for n in range(1, 7):
+        field = (start + n - 1) % 2
+        target = buffers[(n - 1) % 2]
+        new = to_planes([[rnd.randrange(1 << planes) for _ in range(width)] for _ in range(height)],
+                        width, height, planes)
+        if new[0][field] == target[0][field]:
+            new[0][field] = bytes((target[0][field][0] ^ 0x80,)) + target[0][field][1:]
+        pointers = [0] * 16
+        data = bytearray()
+        for p in range(planes):
+            runs = bytearray()
+            count = 0
+            rows = list(range(field, height, 2))
+            i = 0
+            while i < len(rows):
+                if new[p][rows[i]] == target[p][rows[i]]:
+                    i += 1
+                    continue
+                j = i
+                while j < len(rows) and new[p][rows[j]] != target[p][rows[j]]:
+                    target[p][rows[j]] = new[p][rows[j]]
+                    j += 1
+                runs += struct.pack(">hI", -(j - i), rows[i] * rb) + b"".join(new[p][rows[k]] for k in range(i, j))
+                count += 1
+                i = j
+            if count:
+                pointers[p] = 64 + len(data)
+                data += struct.pack(">H", count) + runs
+        delta = struct.pack(">16I", *pointers) + bytes(data)
+        forms.append(chunk(b"FORM", b"ILBM" + anhd(101, 3 + n, 0, 0x40) + chunk(b"DLTA", delta)))
+        shown.append([list(rows) for rows in target])
+    with open(path, "wb") as f:
+        f.write(chunk(b"FORM", b"ANIM" + b"".join(forms)))
+    # The field the first delta wrote fixes the parity: a frame replaces the
+    # field its own delta did not write.
+    for n in range(5):
+        chunky = [[sum(((shown[n][p][y][x >> 3] >> (7 - (x & 7))) & 1) << p for p in range(planes))
+                   for x in range(width)] for y in range(height)]
+        write_rgb("%s.%d.rgb" % (path, n), width, height, [[palette[v] for v in row] for row in chunky])
+        written = (start + n - 1) % 2
+        for y in range(1 - written, height, 2):
+            if y & 1:
+                chunky[y] = chunky[y - 1]
+            elif y + 1 < height:
+                chunky[y] = chunky[y + 1]
+        write_rgb("%s.%d.double.rgb" % (path, n), width, height, [[palette[v] for v in row] for row in chunky])
+
+
 def cdxl(path, kind):
     rnd = random.Random(kind)
     width, height = 24, 6
@@ -467,4 +534,4 @@ def cdxl(path, kind):
 
 
 if __name__ == "__main__":
-    {"ilbm": ilbm, "anim": anim, "cdxl": cdxl}[sys.argv[1]](sys.argv[2], sys.argv[3])
+    {"ilbm": ilbm, "anim": anim, "interlaced": interlaced, "cdxl": cdxl}[sys.argv[1]](sys.argv[2], sys.argv[3])
