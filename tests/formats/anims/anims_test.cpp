@@ -156,13 +156,26 @@ TEST(IffAnim, UnsupportedOperationAndDamage) {
   WriteBytes(file, patched);
   int32_t w, h, frames;
   EXPECT_EQ(OpenAnim(file, &w, &h, &frames), nullptr);
+  // A first FORM whose size misses its end: the deltas are found right
+  // after its BODY.
+  patched = bytes;
+  patched[19] += 2;
+  WriteBytes(file, patched);
+  vlANIMReader* r = OpenAnim(file, &w, &h, &frames);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(frames, 5);
+  uint32_t* px = DecodeANIMFrame(r, 3, nullptr);
+  ASSERT_NE(px, nullptr);
+  EXPECT_EQ(Rgb(px, size_t(w) * h), Expected(file + ".3.rgb"));
+  FreeMemory(px);
+  CloseANIMReader(r);
   // Truncated in the third delta: opens, frames before it decode, the
   // damaged frame gives null.
   std::vector<uint8_t> cut(bytes.begin(), bytes.end() - 200);
   WriteBytes(file, cut);
-  vlANIMReader* r = OpenAnim(file, &w, &h, &frames);
+  r = OpenAnim(file, &w, &h, &frames);
   ASSERT_NE(r, nullptr);
-  uint32_t* px = DecodeANIMFrame(r, 1, nullptr);
+  px = DecodeANIMFrame(r, 1, nullptr);
   EXPECT_NE(px, nullptr);
   FreeMemory(px);
   EXPECT_EQ(DecodeANIMFrame(r, frames - 1, nullptr), nullptr);
