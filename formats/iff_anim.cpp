@@ -154,11 +154,12 @@ void VerticalOps(Data& ops, Data* data, uint8_t* plane, size_t planeBytes, size_
         Put(src, plane, planeBytes, row < height ? row * rowStep + column : planeBytes, element, xorInto);
     } else if (op == 0) {
       const uint32_t n = longCounts ? (element == 4 ? ops.U32() : ops.U16()) : ops.U8();
-      // One element repeated; rows past the plane are not visited.
+      // One element repeated; rows past the plane are not visited, and the
+      // ops after it go on below the rows it covers.
       const uint32_t start = src.pos;
-      for (uint32_t k = 0; k < n && row < height && src.ok; ++k, ++row) {
+      for (int64_t k = 0; k < n && row + k < height && src.ok; ++k) {
         src.pos = start;
-        Put(src, plane, planeBytes, row * rowStep + column, element, xorInto);
+        Put(src, plane, planeBytes, (row + k) * rowStep + column, element, xorInto);
       }
       row += n;
       src.pos = start;

@@ -124,7 +124,6 @@ int LoadImageFile(const char* fileName, const char* loaders, const char* adapter
     SeekFileStream(st.stream, 0, VL_SEEK_BEGIN);
     if (kind) {
       image->kind = kind;
-      if (nativeOut) *nativeOut = 0;
       outcome = RunReader(kind, st, probe, paletteOverride, keyColor, transparencyMode, paletteOut != nullptr);
       if (outcome != 0) {
         FreeMemory(st.pixels);
@@ -166,11 +165,11 @@ int LoadImageFile(const char* fileName, const char* loaders, const char* adapter
       return rc;
     }
     image->kind = VL_PICTURE_NATIVE;
-    if (nativeOut) *nativeOut = 1;
   }
 
   if (st.stream) CloseFileStream(st.stream);
   image->pixels = st.pixels;
+  const bool native = image->kind == VL_PICTURE_NATIVE;
   if (probe) {
     FreeLoadedImage(image);
   } else {
@@ -182,6 +181,8 @@ int LoadImageFile(const char* fileName, const char* loaders, const char* adapter
   if (paletteOut) *paletteOut = st.palette;
   else FreeMemory(st.palette);
   if (transparentOut) *transparentOut = st.transparent;
+  // Written only now: a failed load leaves every output as it was.
+  if (nativeOut) *nativeOut = native ? 1 : 0;
   return 0;
 }
 

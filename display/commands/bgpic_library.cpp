@@ -168,15 +168,20 @@ int CmdLoadBGPic(vlVMState* L) {
     transparent = vl::CheckIntArg(L, 3);
   }
   if (transparent != -1 && loadAlpha) return ERR_MASKNALPHA;
-  // Up to 256 palette colours for pictures that carry a palette.
+  // Up to 256 palette colours for pictures that carry a palette, read up to
+  // the first missing entry; -1 after them tells the reader where they end,
+  // so the picture keeps its own colours from there on.
   uint32_t palette[256];
   bool havePalette = false;
   if (vl::GetTypeAt(L, 4) == VL_TTABLE) {
     havePalette = true;
+    for (uint32_t& entry : palette) entry = 0xFFFFFFFFu;
     for (int i = 0; i < 256; ++i) {
       vl::RawGetTableIndex(L, 4, i);
-      palette[i] = vl::GetTypeAt(L, -1) == VL_TNIL ? 0 : static_cast<uint32_t>(vl::NumberToArgInt(vl::ToNumberAt(L, -1)));
+      const bool missing = vl::GetTypeAt(L, -1) == VL_TNIL;
+      if (!missing) palette[i] = static_cast<uint32_t>(vl::NumberToArgInt(vl::ToNumberAt(L, -1)));
       vl::SetStackTop(L, -2);
+      if (missing) break;
     }
   }
   uint32_t quiet = 0;

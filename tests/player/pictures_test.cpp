@@ -62,6 +62,31 @@ TEST_P(Pictures, JpegBrushSavesBackWithLibjpegColours) {
 
 INSTANTIATE_TEST_SUITE_P(Depths, Pictures, testing::Values(24, 16));
 
+using AnimFiles = vlplayer::PlayerTest;
+
+// An IFF ANIM from the format tests' generator: its fourth frame, whose
+// delta repeats a value down a column and changes rows below that run,
+// copied into a brush and saved as PNG holds the pixels the generator drew
+// (netpbm reads the PNG).
+TEST_F(AnimFiles, IffAnimFrameSavesWithTheGeneratorsPixels) {
+  const std::string anim = dir() + "/op5.anim", png = dir() + "/frame.png";
+  int status = 0;
+  Tool("python3 " + Quote(std::string(getenv("VL_SOURCE_DIR")) + "/tests/formats/pictures/make_iff.py") +
+           " anim " + Quote(anim) + " op5",
+       &status);
+  ASSERT_EQ(status, 0);
+  Result r = Run({Applet("anim", ".line 1\n.call loadanim 1 \"" + anim + "\"\n.call getanimframe 2 4 1\n"
+                                 ".call savebrush 2 \"" + png + "\" 1\n.call debugprint \"saved\"\n")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.out, "saved\n");
+  int w = 0, h = 0;
+  const std::string ours = PpmPixels(Tool("pngtopnm " + Quote(png)), &w, &h);
+  const std::string rgb = Tool("cat " + Quote(anim + ".3.rgb"));
+  ASSERT_EQ(rgb.size(), 4u + ours.size());
+  EXPECT_EQ(w * 1000 + h, ((uint8_t(rgb[0]) << 8) | uint8_t(rgb[1])) * 1000 + ((uint8_t(rgb[2]) << 8) | uint8_t(rgb[3])));
+  EXPECT_TRUE(ours == rgb.substr(4));
+}
+
 using Snapshots = vlplayer::PlayerTest;
 
 // A display's snapshot is its BGPic with the layers at the BGPic's size,

@@ -471,6 +471,40 @@ TEST_F(DisplayTest, LoadBGPicMatchesImageMagickAndScales) {
   ASSERT_EQ(GetBGPicByID(L, {5, nullptr}, &alpha, 0), 0);
   EXPECT_NE(alpha->curAlpha, nullptr);
   EXPECT_EQ(Run(".table 0 { loadalpha = 1 }\n.call base=1 loadbgpic 6 \"" + file + "\" r0"), ERR_NOALPHA);
+
+  // A palette of two colours replaces the first two pens of a 16-colour
+  // ILBM; the other pens keep the file's colours.
+  const std::string ilbm = std::string(testing::TempDir()) + "pens_" + std::to_string(getpid()) + ".iff";
+  ASSERT_EQ(std::system(("python3 '" + std::string(std::getenv("VL_SOURCE_DIR")) +
+                         "/tests/formats/pictures/make_iff.py' ilbm '" + ilbm + "' pal4-packed")
+                            .c_str()),
+            0);
+  auto bytes = [](const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const std::string form = bytes(ilbm), expected = bytes(ilbm + ".rgb");
+  const size_t cmap = form.find("CMAP");
+  ASSERT_NE(cmap, std::string::npos);
+  auto colour = [](const std::string& b, size_t at) {
+    return uint32_t(uint8_t(b[at])) << 16 | uint32_t(uint8_t(b[at + 1])) << 8 | uint8_t(b[at + 2]);
+  };
+  const uint32_t pen0 = colour(form, cmap + 8), pen1 = colour(form, cmap + 11);
+  const int loaded = Run(".table 0 { 16711680, 65280 }\n.call base=1 loadbgpic 7 \"" + ilbm + "\" nil r0");
+  std::remove(ilbm.c_str());
+  std::remove((ilbm + ".rgb").c_str());
+  ASSERT_EQ(loaded, 0);
+  vlBGPic* pens = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {7, nullptr}, &pens, 0), 0);
+  int replaced = 0;
+  for (int y = 0, i = 4; y < pens->height; ++y)
+    for (int x = 0; x < pens->width; ++x, i += 3) {
+      const uint32_t own = colour(expected, size_t(i));
+      const uint32_t want = own == pen0 ? 0xFF0000u : own == pen1 ? 0x00FF00u : own;
+      replaced += want != own;
+      ASSERT_EQ(Pixel(pens->curBitmap, x, y), want) << x << "," << y;
+    }
+  EXPECT_GT(replaced, 0);
 }
 
 }  // namespace

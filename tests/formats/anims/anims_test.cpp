@@ -46,18 +46,24 @@ vlANIMReader* OpenAnim(const std::string& file, int32_t* w, int32_t* h, int32_t*
 
 }  // namespace
 
+// Every operation with copy, skip and repeat ops (a repeat in the middle of
+// a column), 2- and 4-byte elements, interleave 1 (XORed into the frame
+// before) with a palette change in a delta. Without a DPAN, an anim whose
+// second delta runs elements (100, 101) ends two frames before its last
+// FORM: those two loop back to the start.
 TEST(IffAnim, DeltaOperationsGiveTheGeneratedFrames) {
   TempDir dir;
-  for (const char* kind : {"op5", "op7", "op8", "ehb"}) {
+  for (const char* kind : {"op5", "op7", "op8", "ehb", "op5xor", "op7long", "op8long", "op100"}) {
     SCOPED_TRACE(kind);
     const std::string file = dir.File(std::string(kind) + ".anim");
     ASSERT_TRUE(Generate("anim", file, kind));
     int32_t w = 0, h = 0, frames = 0;
     vlANIMReader* r = OpenAnim(file, &w, &h, &frames);
     ASSERT_NE(r, nullptr);
-    ASSERT_EQ(frames, 5);
+    ASSERT_EQ(frames, std::string(kind) == "op100" ? 3 : 5);
     // In order, then out of order (a rewind and a replay), then in order.
     for (int n : {0, 1, 2, 3, 4, 1, 3, 0, 2}) {
+      if (n >= frames) continue;
       SCOPED_TRACE(n);
       uint32_t* px = DecodeANIMFrame(r, n, nullptr);
       ASSERT_NE(px, nullptr);
@@ -67,9 +73,37 @@ TEST(IffAnim, DeltaOperationsGiveTheGeneratedFrames) {
     // Frame 0's delay comes from the first FORM's ANHD, frame n's from the
     // delta that makes it (3 + n ticks of 1/60 s).
     EXPECT_EQ(GetANIMFrameDelay(r, 0), 7 * 1000 / 60);
-    EXPECT_EQ(GetANIMFrameDelay(r, 4), 7 * 1000 / 60);
+    EXPECT_EQ(GetANIMFrameDelay(r, frames - 1), (2 + frames) * 1000 / 60);
     EXPECT_EQ(GetANIMFrameDelay(r, 2), 5 * 1000 / 60);
     CloseANIMReader(r);
+  }
+}
+
+// Interlaced anims whose first delta writes the even or the odd field: as
+// the planes stand by default, with the other field made of the rows
+// beside it when doubled; the two last deltas are loop frames.
+TEST(IffAnim, InterlacedFieldsInBothModes) {
+  TempDir dir;
+  for (const char* kind : {"even", "odd"}) {
+    const std::string file = dir.File(std::string(kind) + ".anim");
+    ASSERT_TRUE(Generate("interlaced", file, kind));
+    for (int32_t mode : {DEINTERLACE_DEFAULT, DEINTERLACE_DOUBLE}) {
+      SCOPED_TRACE(std::string(kind) + (mode == DEINTERLACE_DOUBLE ? " double" : " default"));
+      int32_t w = 0, h = 0, frames = 0;
+      vlStream* s = OpenFileStream(file.c_str(), VL_MODE_READ, nullptr);
+      vlANIMReader* r = s ? OpenANIMReader(s, mode, &w, &h, &frames, 0) : nullptr;
+      ASSERT_NE(r, nullptr);
+      ASSERT_EQ(frames, 5);
+      for (int n : {0, 1, 2, 3, 4, 2, 1}) {
+        SCOPED_TRACE(n);
+        uint32_t* px = DecodeANIMFrame(r, n, nullptr);
+        ASSERT_NE(px, nullptr);
+        const std::string want = file + "." + std::to_string(n) + (mode == DEINTERLACE_DOUBLE ? ".double" : "");
+        EXPECT_EQ(Rgb(px, size_t(w) * h), Expected(want + ".rgb"));
+        FreeMemory(px);
+      }
+      CloseANIMReader(r);
+    }
   }
 }
 
@@ -122,13 +156,26 @@ TEST(IffAnim, UnsupportedOperationAndDamage) {
   WriteBytes(file, patched);
   int32_t w, h, frames;
   EXPECT_EQ(OpenAnim(file, &w, &h, &frames), nullptr);
+  // A first FORM whose size misses its end: the deltas are found right
+  // after its BODY.
+  patched = bytes;
+  patched[19] += 2;
+  WriteBytes(file, patched);
+  vlANIMReader* r = OpenAnim(file, &w, &h, &frames);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(frames, 5);
+  uint32_t* px = DecodeANIMFrame(r, 3, nullptr);
+  ASSERT_NE(px, nullptr);
+  EXPECT_EQ(Rgb(px, size_t(w) * h), Expected(file + ".3.rgb"));
+  FreeMemory(px);
+  CloseANIMReader(r);
   // Truncated in the third delta: opens, frames before it decode, the
   // damaged frame gives null.
   std::vector<uint8_t> cut(bytes.begin(), bytes.end() - 200);
   WriteBytes(file, cut);
-  vlANIMReader* r = OpenAnim(file, &w, &h, &frames);
+  r = OpenAnim(file, &w, &h, &frames);
   ASSERT_NE(r, nullptr);
-  uint32_t* px = DecodeANIMFrame(r, 1, nullptr);
+  px = DecodeANIMFrame(r, 1, nullptr);
   EXPECT_NE(px, nullptr);
   FreeMemory(px);
   EXPECT_EQ(DecodeANIMFrame(r, frames - 1, nullptr), nullptr);

@@ -752,6 +752,25 @@ TEST(Dispatch, SignaturesNotNames) {
   EXPECT_EQ(h, 5);
   EXPECT_EQ(LoadRgba(tif, &ours), ERR_LOADPICTURE2);
   EXPECT_STREQ(GetErrorArgument(), tif.c_str());
+  // A failed load (a PNG cut after its header) writes none of its
+  // outputs; a load by a built-in reader says so.
+  const std::string cut = dir.File("cut.png");
+  auto head = ReadBytes(png);
+  head.resize(40);
+  WriteBytes(cut, head);
+  vlLoadedImage* image = nullptr;
+  int32_t native = 7;
+  w = h = alpha = 9;
+  EXPECT_EQ(LoadImageFile(cut.c_str(), "", nullptr, nullptr, -1, 0, &image, nullptr, &transparent, &w, &h, &alpha,
+                          &native),
+            ERR_LOADPICTURE2);
+  EXPECT_EQ(native * 1000 + w * 100 + h * 10 + alpha, 7999);
+  EXPECT_EQ(image, nullptr);
+  ASSERT_EQ(LoadImageFile(png.c_str(), "", nullptr, nullptr, -1, 0, &image, nullptr, nullptr, &w, &h, nullptr,
+                          &native),
+            0);
+  EXPECT_EQ(native, 0);
+  FreeLoadedImage(image);
 
   // A palette PNG with tRNS: the probe says alpha, the load gives RGBA.
   EXPECT_EQ(LoadImageFile(pal.c_str(), "", nullptr, nullptr, -1, 0, nullptr, nullptr, nullptr, &w, &h, &alpha,

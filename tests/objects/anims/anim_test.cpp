@@ -138,6 +138,14 @@ TEST_F(AnimTest, IffAnimLoopFramesAreSkipped) {
   ASSERT_EQ(std::system(("python3 '" + tool + "' anim '" + file + "' op5 >/dev/null 2>&1").c_str()), 0);
   ASSERT_EQ(Run(".call loadanim 1 \"" + file + "\""), 0);
   ASSERT_EQ(Anim(1)->frameCount, 5);
+  // Frame 3 as the generator drew it: its delta repeats a byte down a
+  // column and changes rows below that run.
+  std::ifstream in(file + ".3.rgb", std::ios::binary);
+  const std::vector<unsigned char> rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(rgb.size(), 4u + 3u * Anim(1)->width * Anim(1)->height);
+  for (int y = 0, i = 4; y < Anim(1)->height; ++y)
+    for (int x = 0; x < Anim(1)->width; ++x, i += 3)
+      ASSERT_EQ(Pixel(Anim(1)->bitmaps[3], x, y), uint32_t(rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2])) << x << "," << y;
   ASSERT_EQ(Run(".table 0 { skiploopframes = 1 }\n.call base=1 loadanim 2 \"" + file + "\" r0"), 0);
   ASSERT_EQ(Anim(2)->frameCount, 3);
   for (int f = 0; f < 3; ++f)
