@@ -6,6 +6,7 @@
 // a video layer sought while it plays, shapes past 32 bits; position
 // constants and text inside a clip region, and the default font as the
 // window shows it. The sanitizer build runs the same applets under ASan.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <ft2build.h>
@@ -107,6 +108,53 @@ TEST_F(Libraries, AReceiveCallbackThatClosesItsConnectionEndsTheReceive) {
   pclose(server);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "a\n1\nafter\n");
+}
+
+// DownloadFile and UploadFile over FTP against the python3 server of the
+// network tests: a download in ASCII mode with its byte count announced to
+// the progress callback, an upload with the URL's credentials, and a
+// missing file as the script sees it.
+TEST_F(Libraries, FtpTransfersReachTheServerAndTheScript) {
+  const std::string root = dir() + "/ftp";
+  ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+  WriteFile("ftp/notes.txt", "plain text over ftp");
+  // The server ends by itself after three sessions, or after a minute.
+  FILE* server = popen(("timeout 60 python3 " + std::string(VL_SOURCE_ROOT) + "/tests/libraries/network/ftp_server.py " +
+                        vlplayer::Quote(root) + " 3")
+                           .c_str(),
+                       "r");
+  ASSERT_NE(server, nullptr);
+  int port = 0;
+  ASSERT_EQ(fscanf(server, "PORT %d", &port), 1);
+  const std::string base = "ftp://127.0.0.1:" + std::to_string(port);
+  std::string applet = Applet("ftp", R"(.function progress
+  .params 1
+  .line 2
+  getfield 1 0 "total"
+  setglobal 1 "total"
+  loadk 1 #0
+  return 1 2
+.end
+.line 9
+.call downloadfile ")" + base + R"(/notes.txt;type=a" { } fn:progress -> data n
+.call debugprint $data
+.call debugprint $n
+.call debugprint $total
+.call uploadfile "ftp://bob:pw@127.0.0.1:)" + std::to_string(port) + R"(/up.txt" { data = "sent by the player" }
+.call exitonerror 0
+.call downloadfile ")" + base + R"(/missing.txt"
+.call getlasterror -> e
+.call debugprint $e)");
+  Result r = Run({applet});
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, server)) > 0;) output.append(buffer, n);
+  pclose(server);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "plain text over ftp\n19\n19\n1425\n");
+  EXPECT_NE(output.find("CMD type a\nCMD retr /notes.txt\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("CMD user bob\nCMD pass pw\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("STORED /up.txt 73656e742062792074686520706c61796572\n"), std::string::npos) << output;
 }
 
 // A program started by Run reports its end to the callback given to Run,
