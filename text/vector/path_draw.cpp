@@ -10,6 +10,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layers/draw_tags.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -170,8 +171,8 @@ int32_t PixelSpan(double lo, double hi) { return vl::DoubleToInt32(std::ceil(hi)
 bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
 
 // A layer or the current drawing target takes the pictures.
-int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, int32_t x, int32_t y, vlBitmap* picture,
-            vlBitmap* alpha, int32_t w, int32_t h) {
+int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, const vlLayerOptions* form, int32_t x,
+            int32_t y, vlBitmap* picture, vlBitmap* alpha, int32_t w, int32_t h) {
   if (TargetTakesLayers()) {
     // The layer keeps the path to draw it again at another scale.
     vlLayerGeometry* g = NewPathLayerGeometry(shape, matrix);
@@ -182,10 +183,20 @@ int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, int32_
     }
     g->x = x, g->y = y, g->width = w, g->height = h;
     vlLayer* layer = nullptr;
-    if (int status = AddLayer(L, VL_LAYER_VECTORPATH, nullptr, x, y, w, h, nullptr, nullptr, picture, nullptr, alpha,
-                              g, -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
+    // The layer takes the tags' options; AddLayer clamps the insert
+    // position in place.
+    vlLayerOptions options;
+    if (form) options = *form;
+    if (int status = AddLayer(L, VL_LAYER_VECTORPATH, nullptr, x, y, w, h, nullptr, form ? &options : nullptr,
+                              picture, nullptr, alpha, g, -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
     return 0;
+  }
+  vlBitmap* mask = nullptr;
+  if (int status = ApplyDrawTagsEffects(form, picture, &mask, &alpha, w, h)) {
+    DeleteBitmap(picture);
+    DeleteAlphaPlane(alpha);
+    return status;
   }
   BlitPictureToTarget(L, picture, nullptr, alpha, x, y, w, h);
   DeleteBitmap(picture);
@@ -196,7 +207,7 @@ int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, int32_
 }  // namespace
 
 int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlDrawTagPlacement* tags, uint32_t,
-                   vlPathPictures* out) {
+                   vlPathPictures* out, const vlLayerOptions* form) {
   if (!s->commands || *reinterpret_cast<const uint32_t*>(s->commands) == 0) return kErrEmptyPath;
   vlPluginInfo* engine = s->engine ? s->engine : GetVectorEngine();
   if (!engine) return MissingVectorEngine();
@@ -340,10 +351,17 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     *out = {picture, plane, left, top, pw, ph};
     return 0;
   }
-  return Deliver(L, *s, matrix, left + wx0, top + wy0, picture, plane, vw, vh);
+  return Deliver(L, *s, matrix, form, left + wx0, top + wy0, picture, plane, vw, vh);
 }
 
 namespace {
+
+// The layer options of the draw tags at index, over the defaults
+// SetDrawTagsDefault keeps; the placement is read apart.
+int ReadPathForm(vlVMState* L, int index, vlDrawTags* tags) {
+  vlLayerTransform unused;
+  return ParseDrawTags(L, index, 0, 0, 0, 0, 0, &unused, tags, VL_TAGS_INIT | VL_TAGS_NOSIZE | VL_TAGS_NOROTATE);
+}
 
 void MakeShape(vlPath* path, uint32_t color, vlPathShape* s) {
   *s = {};
@@ -366,11 +384,13 @@ int CmdDrawPath(vlVMState* L) {
   const uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 4, 0));
   vlDrawTagPlacement tags;
   if (int status = ReadDrawTagPlacement(L, 5, &tags)) return status;
+  vlDrawTags form;
+  if (int status = ReadPathForm(L, 5, &form)) return status;
   vlPath* path;
   if (int status = GetPathByID(id, &path)) return status;
   vlPathShape shape;
   MakeShape(path, color, &shape);
-  return DrawPathObject(L, x, y, &shape, &tags, 0, nullptr);
+  return DrawPathObject(L, x, y, &shape, &tags, 0, nullptr, &form.form);
 }
 
 int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t color, int tagIndex, double a,
@@ -418,10 +438,12 @@ int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t c
   if (!status) status = AppendPathCommand(id, VL_PATH_CLOSE, 0, nullptr);
   if (!status) {
     vlDrawTagPlacement tags;
+    vlDrawTags form;
     status = tagIndex ? ReadDrawTagPlacement(L, tagIndex, &tags) : 0;
+    if (!status) status = ReadPathForm(L, tagIndex, &form);
     vlPathShape shape;
     MakeShape(path, color, &shape);
-    if (!status) status = DrawPathObject(L, x, y, &shape, tagIndex ? &tags : nullptr, 0, nullptr);
+    if (!status) status = DrawPathObject(L, x, y, &shape, tagIndex ? &tags : nullptr, 0, nullptr, &form.form);
   }
   FreePathRecord(L, path);
   return status;

@@ -329,6 +329,11 @@ TEST_F(PathDraw, DrawPathOnTheWindowAndAsLayer) {
   EXPECT_EQ(WindowPixel(d, 55, 42), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 64, 47), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 65, 42), 0u);
+  // The draw tags' transparency, here over black.
+  ASSERT_EQ(Run(".call drawpath 1 90 60 16711680 { transparency = 128 }"), 0);
+  EXPECT_NEAR(static_cast<int>(WindowPixel(d, 92, 62) >> 16), 127, 2);
+  EXPECT_EQ(WindowPixel(d, 92, 62) & 0xFFFF, 0u);
+  EXPECT_EQ(Run(".call drawpath 1 0 0 255 { insertpos = -1 }"), ERR_INVINSERT);
 
   ASSERT_EQ(OpenLayersLib(L), 0);
   ASSERT_EQ(Run(".call enablelayers\n.call drawpath 1 70 10 65280"), 0);
@@ -336,6 +341,14 @@ TEST_F(PathDraw, DrawPathOnTheWindowAndAsLayer) {
   EXPECT_EQ(GetLayerByPos(d->bgpic, 1)->type, VL_LAYER_VECTORPATH);
   EXPECT_EQ(WindowPixel(d, 75, 12), 0x00FF00u);
   EXPECT_EQ(WindowPixel(d, 80, 12), 0u);
+  // A path layer takes the tags' name, insert position and transparency.
+  ASSERT_EQ(Run(".call drawpath 1 70 50 65280 { name = \"under\", insertpos = 1, transparency = 128 }"), 0);
+  ASSERT_EQ(CountLayers(d->bgpic), 2);
+  const vlLayer* under = GetLayerByPos(d->bgpic, 1);
+  ASSERT_NE(under->name, nullptr);
+  EXPECT_STREQ(under->name, "under");
+  EXPECT_EQ(under->transparency, 128u);
+  EXPECT_NEAR(static_cast<int>(WindowPixel(d, 72, 52) >> 8 & 0xFF), 127, 2);
 }
 
 #ifdef VL_HAVE_CAIRO
@@ -583,6 +596,9 @@ TEST_F(PathDraw, ForcedPathUseDrawsTheLibraryShapesAsPaths) {
   EXPECT_EQ(WindowPixel(d, 25, 14), 0xFFFFFFu);
   EXPECT_EQ(WindowPixel(d, 26, 14), 0u);
   EXPECT_EQ(WindowPixel(d, 10, 10), 0u);
+  // The shape's draw tags reach the path.
+  ASSERT_EQ(Run(".call box 40 60 10 10 16711680 { transparency = 128 }"), 0);
+  EXPECT_NEAR(static_cast<int>(WindowPixel(d, 45, 65) >> 16), 127, 2);
   ASSERT_EQ(Run(".call forcepathuse 0"), 0);
   EXPECT_EQ(gShapeAsPath, nullptr);
   ASSERT_EQ(Run(".call ellipse 60 60 8 4 255"), 0);
