@@ -23,6 +23,7 @@
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "text/picture_output.h"
+#include "text/text_layers.h"
 #include "text/vector/path_layers.h"
 #include "text/vector/vector_engine.h"
 #include "vm/argreaders.h"
@@ -363,6 +364,20 @@ int ReadPathForm(vlVMState* L, int index, vlDrawTags* tags) {
   return ParseDrawTags(L, index, 0, 0, 0, 0, 0, &unused, tags, VL_TAGS_INIT | VL_TAGS_NOSIZE | VL_TAGS_NOROTATE);
 }
 
+// A shape command's placement: its draw-tag table, or the rotation angle
+// the shape commands also take as their last argument.
+int ReadShapePlacement(vlVMState* L, int index, vlDrawTagPlacement* tags) {
+  const int type = vl::GetTypeAt(L, index);
+  if (type == VL_TTABLE) return ReadDrawTagPlacement(L, index, tags);
+  *tags = {{1, 0, 0, 1}, 0, 0};
+  if (type == VL_TNONE || type == VL_TNIL || index != vl::GetStackTop(L)) return 0;
+  vlLayerTransform t;
+  DefaultLayerTransform(&t);
+  BuildTransformMatrix(&t, 0, 0, 0, 0, 1, 1, std::fmod(vl::CheckNumberArg(L, index), 360.0));
+  LayerMatrixColumns(&t, tags->matrix);
+  return 0;
+}
+
 void MakeShape(vlPath* path, uint32_t color, vlPathShape* s) {
   *s = {};
   s->commands = path->buffer;
@@ -439,7 +454,7 @@ int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t c
   if (!status) {
     vlDrawTagPlacement tags;
     vlDrawTags form;
-    status = tagIndex ? ReadDrawTagPlacement(L, tagIndex, &tags) : 0;
+    status = tagIndex ? ReadShapePlacement(L, tagIndex, &tags) : 0;
     if (!status) status = ReadPathForm(L, tagIndex, &form);
     vlPathShape shape;
     MakeShape(path, color, &shape);

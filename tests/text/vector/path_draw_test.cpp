@@ -596,6 +596,16 @@ TEST_F(PathDraw, ForcedPathUseDrawsTheLibraryShapesAsPaths) {
   EXPECT_EQ(WindowPixel(d, 25, 14), 0xFFFFFFu);
   EXPECT_EQ(WindowPixel(d, 26, 14), 0u);
   EXPECT_EQ(WindowPixel(d, 10, 10), 0u);
+  // A rotation given as the last argument turns the path about its
+  // origin, as a transform would: the ellipse stands upright left of x.
+  ASSERT_EQ(Run(".call ellipse 90 10 8 4 16777215 90"), 0);
+  int wide = 0, tall = 0;
+  for (int i = 0; i < 30; ++i) {
+    wide += WindowPixel(d, 75 + i, 18) == 0xFFFFFFu;
+    tall += WindowPixel(d, 86, 2 + i) == 0xFFFFFFu;
+  }
+  EXPECT_NEAR(wide, 8, 2);
+  EXPECT_NEAR(tall, 16, 2);
   // The shape's draw tags reach the path.
   ASSERT_EQ(Run(".call box 40 60 10 10 16711680 { transparency = 128 }"), 0);
   EXPECT_NEAR(static_cast<int>(WindowPixel(d, 45, 65) >> 16), 127, 2);
