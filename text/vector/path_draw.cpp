@@ -357,24 +357,25 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
 
 namespace {
 
-// The layer options of the draw tags at index, over the defaults
-// SetDrawTagsDefault keeps; the placement is read apart.
-int ReadPathForm(vlVMState* L, int index, vlDrawTags* tags) {
-  vlLayerTransform unused;
-  return ParseDrawTags(L, index, 0, 0, 0, 0, 0, &unused, tags, VL_TAGS_INIT | VL_TAGS_NOSIZE | VL_TAGS_NOROTATE);
-}
-
-// A shape command's placement: its draw-tag table, or the rotation angle
-// the shape commands also take as their last argument.
-int ReadShapePlacement(vlVMState* L, int index, vlDrawTagPlacement* tags) {
-  const int type = vl::GetTypeAt(L, index);
-  if (type == VL_TTABLE) return ReadDrawTagPlacement(L, index, tags);
+// The draw tags of a path drawing at index (0: none) over the defaults
+// SetDrawTagsDefault keeps: the placement, with the scale of the table or
+// the defaults unless the table fixes a matrix, and the layer options.
+// angle: a number there as the last argument is a rotation, as the shape
+// commands take it.
+int ReadPathTags(vlVMState* L, int index, bool angle, vlDrawTagPlacement* tags, vlDrawTags* form) {
+  const int type = index ? vl::GetTypeAt(L, index) : VL_TNONE;
+  const bool turned = angle && type == VL_TNUMBER && index == vl::GetStackTop(L);
   *tags = {{1, 0, 0, 1}, 0, 0};
-  if (type == VL_TNONE || type == VL_TNIL || index != vl::GetStackTop(L)) return 0;
+  if (index && !turned)
+    if (int status = ReadDrawTagPlacement(L, index, tags)) return status;
   vlLayerTransform t;
-  DefaultLayerTransform(&t);
-  BuildTransformMatrix(&t, 0, 0, 0, 0, 1, 1, std::fmod(vl::CheckNumberArg(L, index), 360.0));
-  LayerMatrixColumns(&t, tags->matrix);
+  if (int status = ParseDrawTags(L, index, 0, 0, 0, 0, 0, &t, form, VL_TAGS_INIT | VL_TAGS_NOSIZE | VL_TAGS_NOROTATE))
+    return status;
+  tags->anchorX = t.anchorX;
+  tags->anchorY = t.anchorY;
+  if (turned)
+    BuildTransformMatrix(&t, 0, 0, 0, 0, t.scaleX, t.scaleY, std::fmod(vl::CheckNumberArg(L, index), 360.0));
+  if (!t.fixedMatrix || turned) LayerMatrixColumns(&t, tags->matrix);
   return 0;
 }
 
@@ -398,9 +399,8 @@ int CmdDrawPath(vlVMState* L) {
   const int32_t x = vl::CheckIntArg(L, 2), y = vl::CheckIntArg(L, 3);
   const uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 4, 0));
   vlDrawTagPlacement tags;
-  if (int status = ReadDrawTagPlacement(L, 5, &tags)) return status;
   vlDrawTags form;
-  if (int status = ReadPathForm(L, 5, &form)) return status;
+  if (int status = ReadPathTags(L, 5, false, &tags, &form)) return status;
   vlPath* path;
   if (int status = GetPathByID(id, &path)) return status;
   vlPathShape shape;
@@ -454,11 +454,10 @@ int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t c
   if (!status) {
     vlDrawTagPlacement tags;
     vlDrawTags form;
-    status = tagIndex ? ReadShapePlacement(L, tagIndex, &tags) : 0;
-    if (!status) status = ReadPathForm(L, tagIndex, &form);
+    status = ReadPathTags(L, tagIndex, true, &tags, &form);
     vlPathShape shape;
     MakeShape(path, color, &shape);
-    if (!status) status = DrawPathObject(L, x, y, &shape, tagIndex ? &tags : nullptr, 0, nullptr, &form.form);
+    if (!status) status = DrawPathObject(L, x, y, &shape, &tags, 0, nullptr, &form.form);
   }
   FreePathRecord(L, path);
   return status;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "display/commands/layers_library.h"
+#include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "text/text_library.h"
@@ -334,6 +335,13 @@ TEST_F(PathDraw, DrawPathOnTheWindowAndAsLayer) {
   EXPECT_NEAR(static_cast<int>(WindowPixel(d, 92, 62) >> 16), 127, 2);
   EXPECT_EQ(WindowPixel(d, 92, 62) & 0xFFFF, 0u);
   EXPECT_EQ(Run(".call drawpath 1 0 0 255 { insertpos = -1 }"), ERR_INVINSERT);
+  // The scale of the draw-tag defaults, where the call gives none.
+  ASSERT_EQ(OpenGraphicsLib(L), 0);
+  ASSERT_EQ(Run(".call setdrawtagsdefault { scalex = 2, scaley = 2 }\n.call drawpath 1 0 70 65280\n"
+                ".call setdrawtagsdefault { scalex = 1, scaley = 1 }"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 18, 80), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 21, 80), 0u);
 
   ASSERT_EQ(OpenLayersLib(L), 0);
   ASSERT_EQ(Run(".call enablelayers\n.call drawpath 1 70 10 65280"), 0);
