@@ -23,8 +23,10 @@
 #include "text/text_library.h"
 #include "objects/draw/draw_state.h"
 #include "runtime/errors.h"
+#include "runtime/plugins.h"
 #include "graphics/gradient_render.h"
 #include "text/vector/path_draw.h"
+#include "text/vector/vector_engine.h"
 #include "text/vector/vector_library.h"
 #include "vm/error_codes.h"
 
@@ -588,6 +590,56 @@ TEST_F(PathDraw, TextureFillWithoutBrushFails) {
   GetDrawState()->textureBrush = {77, nullptr};
   vlPathPictures p{};
   EXPECT_EQ(Render(&p), ERR_FINDBRUSH);
+}
+
+// A vector engine plug-in as the library finds it among the loaded
+// plug-ins: it measures every path as 12 x 8, covers the whole buffer, and
+// makes fonts of its own.
+namespace plugin_engine {
+int fontMarker, freedFonts, draws;
+void* drawnFont;
+void Extents(vlPathExtentsRequest* r) { *r = {r->commands, r->lineState, r->fill, r->lineWidth, r->x, r->y, 0, 0, 12, 8, r->transform}; }
+int Draw(vlPathDrawRequest* r) {
+  ++draws;
+  for (const uint8_t* p = r->commands; size_t bytes = PathCommandBytes(p); p += bytes)
+    if (*reinterpret_cast<const uint32_t*>(p) == VL_PATH_TEXT) std::memcpy(&drawnFont, p + 4, sizeof drawnFont);
+  for (int32_t y = 0; y < r->height; ++y) std::memset(r->coverage + y * r->rowBytes, 255, r->width);
+  return 1;
+}
+void* MakeFont(void*) { return &fontMarker; }
+void FreeFont(void* handle) { freedFonts += handle == &fontMarker; }
+vlPluginInfo info;
+vlPluginHandle handle;
+}  // namespace plugin_engine
+
+// Text in a path drawn by another engine than the one it was added with
+// gets that engine's font, which the engine frees when the library ends.
+TEST_F(PathDraw, APlugInEngineDrawsWithAFontOfItsOwn) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  namespace pe = plugin_engine;
+  pe::info = {};
+  pe::info.capabilities = PLUGINCAPS_VECTOR;
+  pe::info.GetPathExtents = reinterpret_cast<vlPluginEntry>(pe::Extents);
+  pe::info.DrawPath = reinterpret_cast<vlPluginEntry>(pe::Draw);
+  pe::info.CreateVectorFont = reinterpret_cast<vlPluginEntry>(pe::MakeFont);
+  pe::info.FreeVectorFont = reinterpret_cast<vlPluginEntry>(pe::FreeFont);
+  pe::handle = {PLUGINCAPS_VECTOR, &pe::info, &pe::info};  // any library pointer: it is never closed
+  vlPlugin* node = AppendPlugin("engine.vlp", "engine.vlp");
+  ASSERT_NE(node, nullptr);
+  node->handle = &pe::handle;
+  ASSERT_EQ(Run(".call setfont \":::default_sans\" 20\n.call startpath 1\n.call moveto 1 0 20\n"
+                ".call addtexttopath 1 \"A\"\n.call setvectorengine \"Engine\"\n.call drawpath 1 30 40 16777215"),
+            0);
+  EXPECT_EQ(pe::draws, 1);
+  EXPECT_EQ(pe::drawnFont, &pe::fontMarker);
+  EXPECT_EQ(WindowPixel(d, 30, 40), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 41, 47), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 42, 44), 0u);
+  ASSERT_EQ(Run(".call setvectorengine \"default\""), 0);
+  FreeVectorLibrary(L);
+  EXPECT_EQ(pe::freedFonts, 1);
+  node->handle = nullptr;
 }
 
 TEST_F(PathDraw, ForcedPathUseDrawsTheLibraryShapesAsPaths) {
