@@ -326,7 +326,7 @@ int CmdAddTextToPath(vlVMState* L) {
   if (!font || font->kind != VL_FONTKIND_TRUETYPE)
     status = kErrVectorTextEngine;
   else if (!gEngine)
-    status = kErrVectorFont;
+    status = MissingVectorEngine();
   else
     status = GetVectorFontHandle(font, gEngine, &handle);
   if (!status) {

@@ -283,9 +283,9 @@ TEST_F(PathLibrary, EngineChoice) {
   EXPECT_EQ(Run(".call setvectorengine \"nosuchengine\""), ERR_FINDPLUGIN);
   EXPECT_EQ(GetVectorEngine(), nullptr);
   // Without an engine the commands that need one say which is missing.
-  ASSERT_EQ(Run(".call startpath 1\n.call addboxtopath 1 0 0 5 5"), 0);
+  ASSERT_EQ(Run(".call startpath 1\n.call addboxtopath 1 0 0 5 5\n.call setfont \":::default_sans\" 20"), 0);
   for (const char* command : {".call getpathextents 1", ".call translatepath 1 3 4", ".call getcurrentpoint 1",
-                              ".call normalizepath 1"}) {
+                              ".call normalizepath 1", ".call addtexttopath 1 \"a\""}) {
     SetErrorArgument("");
     EXPECT_EQ(Run(command), ERR_FINDPLUGIN) << command;
     EXPECT_STREQ(GetErrorArgument(), "nosuchengine") << command;
