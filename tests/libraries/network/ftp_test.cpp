@@ -150,6 +150,11 @@ TEST_F(FtpTest, AContinuationLineWithoutTheCodeIsAnError) {
   PythonServer server = Start({"bad-continuation"});
   EXPECT_EQ(Transfer(CmdDownloadFile, Url(server, "/file.bin")), 1421);
   EXPECT_EQ(GetErrorArgIndex(), 1);
+  // With "silentfail" the message names the FTP error's number.
+  PythonServer again = Start({"bad-continuation"});
+  ASSERT_EQ(Transfer(CmdDownloadFile, Url(again, "/file.bin"), [&] { SetTableInt(L, "silentfail", 1); }), 2);
+  EXPECT_EQ(StringAt(-2), "FTP error 1 occurred!");
+  EXPECT_EQ(NumberAt(-1), -1);
 }
 
 TEST_F(FtpTest, RepliesWithoutAByteCountAnnounceNothingAndReadToTheEnd) {
