@@ -6,6 +6,7 @@
 // a video layer sought while it plays, shapes past 32 bits; position
 // constants and text inside a clip region, and the default font as the
 // window shows it. The sanitizer build runs the same applets under ASan.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <ft2build.h>
@@ -108,6 +109,53 @@ TEST_F(Libraries, AReceiveCallbackThatClosesItsConnectionEndsTheReceive) {
   pclose(server);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "a\n1\nafter\n");
+}
+
+// DownloadFile and UploadFile over FTP against the python3 server of the
+// network tests: a download in ASCII mode with its byte count announced to
+// the progress callback, an upload with the URL's credentials, and a
+// missing file as the script sees it.
+TEST_F(Libraries, FtpTransfersReachTheServerAndTheScript) {
+  const std::string root = dir() + "/ftp";
+  ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+  WriteFile("ftp/notes.txt", "plain text over ftp");
+  // The server ends by itself after three sessions, or after a minute.
+  FILE* server = popen(("timeout 60 python3 " + std::string(VL_SOURCE_ROOT) + "/tests/libraries/network/ftp_server.py " +
+                        vlplayer::Quote(root) + " 3")
+                           .c_str(),
+                       "r");
+  ASSERT_NE(server, nullptr);
+  int port = 0;
+  ASSERT_EQ(fscanf(server, "PORT %d", &port), 1);
+  const std::string base = "ftp://127.0.0.1:" + std::to_string(port);
+  std::string applet = Applet("ftp", R"(.function progress
+  .params 1
+  .line 2
+  getfield 1 0 "total"
+  setglobal 1 "total"
+  loadk 1 #0
+  return 1 2
+.end
+.line 9
+.call downloadfile ")" + base + R"(/notes.txt;type=a" { } fn:progress -> data n
+.call debugprint $data
+.call debugprint $n
+.call debugprint $total
+.call uploadfile "ftp://bob:pw@127.0.0.1:)" + std::to_string(port) + R"(/up.txt" { data = "sent by the player" }
+.call exitonerror 0
+.call downloadfile ")" + base + R"(/missing.txt"
+.call getlasterror -> e
+.call debugprint $e)");
+  Result r = Run({applet});
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, server)) > 0;) output.append(buffer, n);
+  pclose(server);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "plain text over ftp\n19\n19\n1425\n");
+  EXPECT_NE(output.find("CMD type a\nCMD retr /notes.txt\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("CMD user bob\nCMD pass pw\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("STORED /up.txt 73656e742062792074686520706c61796572\n"), std::string::npos) << output;
 }
 
 // A program started by Run reports its end to the callback given to Run,
@@ -1009,4 +1057,128 @@ TEST_F(Windows, DrawingLeavesOutTheVideosWhereTheyAreNow) {
   EXPECT_EQ(GrabPixel(pixels, 42, 70), 0x00FF00u) << "right of the moved video";
   EXPECT_EQ(GrabPixel(pixels, 110, 20), 0x00FF00u) << "where the stopped video was";
   EXPECT_TRUE(Reddish(GrabPixel(pixels, 70, 70))) << std::hex << GrabPixel(pixels, 70, 70) << " ended video";
+}
+
+namespace {
+
+// A line of Vera at 24 pixels as the TrueType engine lays it out, made
+// with FreeType alone: the pixel size from the face's tallest glyphs at
+// 100 points, the baseline from A, À, Ä and q, each glyph rendered without
+// the auto-hinter and placed by its advance and the pair's kerning in
+// units of the em. Coverage (0..255) into a w x h picture, the line's top
+// left at x, y.
+std::vector<int> VeraLine(const std::string& text, bool antiAlias, int w, int h, int x, int y) {
+  std::vector<int> out(size_t(w) * h, 0);
+  FT_Library lib = nullptr;
+  FT_Face ft = nullptr;
+  if (FT_Init_FreeType(&lib) || FT_New_Face(lib, (std::string(VL_FACE_DIR) + "/Vera.ttf").c_str(), 0, &ft)) {
+    ADD_FAILURE() << "no Vera.ttf";
+    return out;
+  }
+  constexpr int kSize = 24;
+  FT_Set_Char_Size(ft, 0, 100 * 64, 72, 72);
+  auto extent = [&](std::initializer_list<FT_ULong> codes, int* up, int* down) {
+    *up = *down = 0;
+    for (FT_ULong c : codes) {
+      const FT_UInt index = FT_Get_Char_Index(ft, c);
+      if (!index || FT_Load_Glyph(ft, index, FT_LOAD_RENDER | FT_LOAD_NO_AUTOHINT)) continue;
+      *up = std::max(*up, ft->glyph->bitmap_top);
+      *down = std::max(*down, static_cast<int>(ft->glyph->bitmap.rows) - ft->glyph->bitmap_top);
+    }
+  };
+  std::vector<FT_ULong> all;
+  for (FT_ULong c = 33; c <= 255; ++c) all.push_back(c);
+  int up = 0, down = 0;
+  for (FT_ULong c : all) {
+    int u, d;
+    extent({c}, &u, &d);
+    up = std::max(up, u);
+    down = std::max(down, d);
+  }
+  const int nominal = kSize * 100 / (up + down);
+  FT_Set_Pixel_Sizes(ft, nominal - 1, 0);
+  extent({'A', 0xC0, 0xC4, 'q'}, &up, &down);
+  const int baseline = (up + kSize + 1 - down) / 2;
+  const int64_t ppem = ft->size->metrics.x_ppem, em = ft->units_per_EM;
+  int pen = x;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const FT_UInt index = FT_Get_Char_Index(ft, static_cast<unsigned char>(text[i]));
+    FT_Vector kern{0, 0};
+    if (FT_HAS_KERNING(ft) && i + 1 < text.size())
+      FT_Get_Kerning(ft, index, FT_Get_Char_Index(ft, static_cast<unsigned char>(text[i + 1])), FT_KERNING_UNSCALED,
+                     &kern);
+    if (FT_Load_Glyph(ft, index, FT_LOAD_NO_AUTOHINT) ||
+        FT_Render_Glyph(ft->glyph, antiAlias ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO))
+      continue;
+    const FT_Bitmap& b = ft->glyph->bitmap;
+    const int gx = pen + ft->glyph->bitmap_left, gy = y + baseline - ft->glyph->bitmap_top;
+    for (int r = 0; r < static_cast<int>(b.rows); ++r)
+      for (int c = 0; c < static_cast<int>(b.width); ++c) {
+        const int v = antiAlias ? b.buffer[r * b.pitch + c] : ((b.buffer[r * b.pitch + c / 8] >> (7 - c % 8)) & 1) * 255;
+        if (v && gx + c >= 0 && gx + c < w && gy + r >= 0 && gy + r < h)
+          out[size_t(gy + r) * w + gx + c] = std::max(out[size_t(gy + r) * w + gx + c], v);
+      }
+    const int64_t a = (int64_t{ft->glyph->metrics.horiAdvance} * 1024) / ppem - (-int64_t{kern.x} * 65536) / em;
+    pen += static_cast<int>(a * nominal / 65536);
+  }
+  FT_Done_Face(ft);
+  FT_Done_FreeType(lib);
+  return out;
+}
+
+}  // namespace
+
+// TrueType text in the window: a line drawn plain and one anti-aliased in
+// the player's own sans face, each matching FreeType's rendering of the
+// face it was made from, laid out with its advances and kerning.
+TEST_F(Windows, TrueTypeTextIsFreeTypesRenderingOfTheFace) {
+  constexpr int kWinW = 300, kWinH = 70;
+  const std::string text = "AVery Hamburg 1";
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet(
+      "vera", ".line 1\n.table 0 { width = " + std::to_string(kWinW) + ", height = " + std::to_string(kWinH) +
+                  ", color = 0, title = \"vera\" }\n.call base=1 createdisplay 2 r0\n.call opendisplay 2\n"
+                  ".call setfont \":::default_sans\" 24\n.call setfontcolor 16777215\n.call setfontstyle 1\n"
+                  ".call textout 10 4 \"" + text + "\"\n.call setfontstyle 16\n.call textout 10 38 \"" + text +
+                  "\"\n" + vlplayer::WaitUntilFileExists(grabbed));
+  std::string gray;
+  Result r = RunAndGrab(applet, "vera", [&](const std::string& window) {
+    gray = Tool("import -window " + window + " -depth 8 gray:-");
+  });
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(gray.size(), size_t(kWinW) * kWinH);
+  // Each line against its model, both cut to their ink: the place of the
+  // line in the window is the text library's, the glyphs and their
+  // spacing the engine's.
+  for (bool antiAlias : {false, true}) {
+    const int top = antiAlias ? 35 : 0;
+    std::vector<int> shown(size_t(kWinW) * 35);
+    for (int y = 0; y < 35; ++y)
+      for (int x = 0; x < kWinW; ++x) shown[size_t(y) * kWinW + x] = static_cast<unsigned char>(gray[size_t(top + y) * kWinW + x]);
+    const std::vector<int> model = VeraLine(text, antiAlias, kWinW, 35, 10, 4 + (antiAlias ? 3 : 0));
+    auto box = [&](const std::vector<int>& p, int* x0, int* y0, int* x1, int* y1) {
+      *x0 = *y0 = 1 << 20;
+      *x1 = *y1 = -1;
+      for (int y = 0; y < 35; ++y)
+        for (int x = 0; x < kWinW; ++x)
+          if (p[size_t(y) * kWinW + x]) {
+            *x0 = std::min(*x0, x), *y0 = std::min(*y0, y), *x1 = std::max(*x1, x), *y1 = std::max(*y1, y);
+          }
+    };
+    int sx0, sy0, sx1, sy1, mx0, my0, mx1, my1;
+    box(shown, &sx0, &sy0, &sx1, &sy1);
+    box(model, &mx0, &my0, &mx1, &my1);
+    ASSERT_GT(mx1 - mx0, 150) << "model";
+    ASSERT_EQ(sx1 - sx0, mx1 - mx0) << "width, anti-aliased " << antiAlias;
+    ASSERT_EQ(sy1 - sy0, my1 - my0) << "height, anti-aliased " << antiAlias;
+    int differ = 0, ink = 0;
+    for (int y = 0; y <= sy1 - sy0; ++y)
+      for (int x = 0; x <= sx1 - sx0; ++x) {
+        const int s = shown[size_t(sy0 + y) * kWinW + sx0 + x], m = model[size_t(my0 + y) * kWinW + mx0 + x];
+        ink += m != 0;
+        differ += std::abs(s - m) > 2;
+      }
+    EXPECT_GT(ink, 300);
+    EXPECT_EQ(differ, 0) << "anti-aliased " << antiAlias;
+  }
 }

@@ -10,6 +10,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layers/draw_tags.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -22,6 +23,7 @@
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "text/picture_output.h"
+#include "text/text_layers.h"
 #include "text/vector/path_layers.h"
 #include "text/vector/vector_engine.h"
 #include "vm/argreaders.h"
@@ -170,8 +172,8 @@ int32_t PixelSpan(double lo, double hi) { return vl::DoubleToInt32(std::ceil(hi)
 bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
 
 // A layer or the current drawing target takes the pictures.
-int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, int32_t x, int32_t y, vlBitmap* picture,
-            vlBitmap* alpha, int32_t w, int32_t h) {
+int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, const vlLayerOptions* form, int32_t x,
+            int32_t y, vlBitmap* picture, vlBitmap* alpha, int32_t w, int32_t h) {
   if (TargetTakesLayers()) {
     // The layer keeps the path to draw it again at another scale.
     vlLayerGeometry* g = NewPathLayerGeometry(shape, matrix);
@@ -182,10 +184,20 @@ int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, int32_
     }
     g->x = x, g->y = y, g->width = w, g->height = h;
     vlLayer* layer = nullptr;
-    if (int status = AddLayer(L, VL_LAYER_VECTORPATH, nullptr, x, y, w, h, nullptr, nullptr, picture, nullptr, alpha,
-                              g, -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
+    // The layer takes the tags' options; AddLayer clamps the insert
+    // position in place.
+    vlLayerOptions options;
+    if (form) options = *form;
+    if (int status = AddLayer(L, VL_LAYER_VECTORPATH, nullptr, x, y, w, h, nullptr, form ? &options : nullptr,
+                              picture, nullptr, alpha, g, -1, VL_ADDLAYER_DISPLAYSCALED, &layer))
       return status;
     return 0;
+  }
+  vlBitmap* mask = nullptr;
+  if (int status = ApplyDrawTagsEffects(form, picture, &mask, &alpha, w, h)) {
+    DeleteBitmap(picture);
+    DeleteAlphaPlane(alpha);
+    return status;
   }
   BlitPictureToTarget(L, picture, nullptr, alpha, x, y, w, h);
   DeleteBitmap(picture);
@@ -196,7 +208,7 @@ int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, int32_
 }  // namespace
 
 int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlDrawTagPlacement* tags, uint32_t,
-                   vlPathPictures* out) {
+                   vlPathPictures* out, const vlLayerOptions* form) {
   if (!s->commands || *reinterpret_cast<const uint32_t*>(s->commands) == 0) return kErrEmptyPath;
   vlPluginInfo* engine = s->engine ? s->engine : GetVectorEngine();
   if (!engine) return MissingVectorEngine();
@@ -340,10 +352,32 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     *out = {picture, plane, left, top, pw, ph};
     return 0;
   }
-  return Deliver(L, *s, matrix, left + wx0, top + wy0, picture, plane, vw, vh);
+  return Deliver(L, *s, matrix, form, left + wx0, top + wy0, picture, plane, vw, vh);
 }
 
 namespace {
+
+// The draw tags of a path drawing at index (0: none) over the defaults
+// SetDrawTagsDefault keeps: the placement, with the scale of the table or
+// the defaults unless the table fixes a matrix, and the layer options.
+// angle: a number there as the last argument is a rotation, as the shape
+// commands take it.
+int ReadPathTags(vlVMState* L, int index, bool angle, vlDrawTagPlacement* tags, vlDrawTags* form) {
+  const int type = index ? vl::GetTypeAt(L, index) : VL_TNONE;
+  const bool turned = angle && type == VL_TNUMBER && index == vl::GetStackTop(L);
+  *tags = {{1, 0, 0, 1}, 0, 0};
+  if (index && !turned)
+    if (int status = ReadDrawTagPlacement(L, index, tags)) return status;
+  vlLayerTransform t;
+  if (int status = ParseDrawTags(L, index, 0, 0, 0, 0, 0, &t, form, VL_TAGS_INIT | VL_TAGS_NOSIZE | VL_TAGS_NOROTATE))
+    return status;
+  tags->anchorX = t.anchorX;
+  tags->anchorY = t.anchorY;
+  if (turned)
+    BuildTransformMatrix(&t, 0, 0, 0, 0, t.scaleX, t.scaleY, std::fmod(vl::CheckNumberArg(L, index), 360.0));
+  if (!t.fixedMatrix || turned) LayerMatrixColumns(&t, tags->matrix);
+  return 0;
+}
 
 void MakeShape(vlPath* path, uint32_t color, vlPathShape* s) {
   *s = {};
@@ -365,12 +399,13 @@ int CmdDrawPath(vlVMState* L) {
   const int32_t x = vl::CheckIntArg(L, 2), y = vl::CheckIntArg(L, 3);
   const uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 4, 0));
   vlDrawTagPlacement tags;
-  if (int status = ReadDrawTagPlacement(L, 5, &tags)) return status;
+  vlDrawTags form;
+  if (int status = ReadPathTags(L, 5, false, &tags, &form)) return status;
   vlPath* path;
   if (int status = GetPathByID(id, &path)) return status;
   vlPathShape shape;
   MakeShape(path, color, &shape);
-  return DrawPathObject(L, x, y, &shape, &tags, 0, nullptr);
+  return DrawPathObject(L, x, y, &shape, &tags, 0, nullptr, &form.form);
 }
 
 int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t color, int tagIndex, double a,
@@ -418,10 +453,11 @@ int DrawShapeAsPath(vlVMState* L, int32_t kind, int32_t x, int32_t y, uint32_t c
   if (!status) status = AppendPathCommand(id, VL_PATH_CLOSE, 0, nullptr);
   if (!status) {
     vlDrawTagPlacement tags;
-    status = tagIndex ? ReadDrawTagPlacement(L, tagIndex, &tags) : 0;
+    vlDrawTags form;
+    status = ReadPathTags(L, tagIndex, true, &tags, &form);
     vlPathShape shape;
     MakeShape(path, color, &shape);
-    if (!status) status = DrawPathObject(L, x, y, &shape, tagIndex ? &tags : nullptr, 0, nullptr);
+    if (!status) status = DrawPathObject(L, x, y, &shape, &tags, 0, nullptr, &form.form);
   }
   FreePathRecord(L, path);
   return status;

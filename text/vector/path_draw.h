@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "display/layers/layers.h"
 #include "objects/draw/draw_state.h"
 #include "text/picture_output.h"
 #include "text/vector/vector_library.h"
@@ -52,9 +53,12 @@ struct vlPathPictures {
   int32_t x, y, width, height;
 };
 
-// 0 or an error code. out: layer output (nothing is drawn).
+// 0 or an error code. out: layer output (nothing is drawn). form: the
+// layer options of the command's draw tags (transparency, filters, name,
+// insert position...): a new layer takes them, a picture drawn without
+// layers gets their filters and transparency; null for none.
 int DrawPathObject(vlVMState* state, int32_t x, int32_t y, vlPathShape* shape, const vlDrawTagPlacement* tags,
-                   uint32_t flags, vlPathPictures* out);
+                   uint32_t flags, vlPathPictures* out, const vlLayerOptions* form = nullptr);
 // The draw library's shapes (kinds 14 box, 15 circle, 16 ellipse, 27
 // polygon, 31 arc) drawn as a temporary path. array: corner levels (box) or
 // polygon points {x, y} (a of them).

@@ -178,14 +178,18 @@ int CmdSetDash(vlVMState* L) {
   CheckArgs(L, 2, 0, 0, 0);
   const int n = vl::GetStackTop(L);
   const double offset = Num(L, 1);
+  const bool on = vl::GetTypeAt(L, 2) == VL_TNUMBER && vl::ToNumberAt(L, 2) >= 0;
+  // Every length is checked first: a bad one raises its error with the
+  // dashes as they were and no new array left behind.
+  for (int i = 3; on && i <= n; ++i) Num(L, i);
   FreeMemory(gLine.dashes);
   gLine.dashes = nullptr;
   gLine.dashCount = 0;
   gLine.dashOffset = 0;
-  if (vl::GetTypeAt(L, 2) != VL_TNUMBER || vl::ToNumberAt(L, 2) < 0) return 0;
+  if (!on) return 0;
   auto* dashes = static_cast<double*>(AllocMemory(sizeof(double) * static_cast<size_t>(n - 1), 0));
   if (!dashes) return ERR_MEM;
-  for (int i = 2; i <= n; ++i) dashes[i - 2] = Num(L, i);
+  for (int i = 2; i <= n; ++i) dashes[i - 2] = vl::ToNumberAt(L, i);
   gLine.dashes = dashes;
   gLine.dashCount = static_cast<uint32_t>(n - 1);
   gLine.dashOffset = offset;
@@ -322,7 +326,7 @@ int CmdAddTextToPath(vlVMState* L) {
   if (!font || font->kind != VL_FONTKIND_TRUETYPE)
     status = kErrVectorTextEngine;
   else if (!gEngine)
-    status = kErrVectorFont;
+    status = MissingVectorEngine();
   else
     status = GetVectorFontHandle(font, gEngine, &handle);
   if (!status) {

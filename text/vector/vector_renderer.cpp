@@ -71,6 +71,9 @@ int GlyphCubic(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, vo
 void AddTextToStroker(vlOutlineBuilder& b, FT_Face face, uint32_t size, const char* text) {
   b.End(false);
   if (!face || !text) return;
+  // Glyph contours begin sub-paths of their own; the path's sub-path
+  // start stays where the text began.
+  const double startX = b.startX, startY = b.startY;
   FT_Size own, previous = face->size;
   if (FT_New_Size(face, &own)) return;
   FT_Activate_Size(own);
@@ -104,6 +107,8 @@ void AddTextToStroker(vlOutlineBuilder& b, FT_Face face, uint32_t size, const ch
   FT_Set_Transform(face, &matrix, &delta);
   FT_Activate_Size(previous);
   FT_Done_Size(own);
+  b.startX = startX;
+  b.startY = startY;
 }
 
 FT_Stroker_LineJoin MapJoin(uint32_t join) {
@@ -210,11 +215,11 @@ void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineB
         break;
       }
       case VL_PATH_CLOSE:
-        if (b->open) {
-          b->End(true);
-          b->curX = b->startX;
-          b->curY = b->startY;
-        }
+        // The point goes back to where the sub-path began, also after text
+        // or a box.
+        b->End(true);
+        b->curX = b->startX;
+        b->curY = b->startY;
         break;
       case VL_PATH_ARC: {
         const double cx = ReadF64(a) + ox, cy = ReadF64(a + 8) + oy, rx = ReadF64(a + 16), ry = ReadF64(a + 24);

@@ -150,18 +150,43 @@ TEST_F(FtpTest, AContinuationLineWithoutTheCodeIsAnError) {
   PythonServer server = Start({"bad-continuation"});
   EXPECT_EQ(Transfer(CmdDownloadFile, Url(server, "/file.bin")), 1421);
   EXPECT_EQ(GetErrorArgIndex(), 1);
+  // With "silentfail" the message names the FTP error's number.
+  PythonServer again = Start({"bad-continuation"});
+  ASSERT_EQ(Transfer(CmdDownloadFile, Url(again, "/file.bin"), [&] { SetTableInt(L, "silentfail", 1); }), 2);
+  EXPECT_EQ(StringAt(-2), "FTP error 1 occurred!");
+  EXPECT_EQ(NumberAt(-1), -1);
 }
 
-TEST_F(FtpTest, A125ReplyReadsUntilTheDataConnectionCloses) {
-  PythonServer server = Start({"use125"}, 2);
-  gTotal = -1;
-  ASSERT_EQ(Transfer(CmdDownloadFile, Url(server, "/file.bin"), nullptr, Progress), 2);
-  EXPECT_TRUE(StringAt(-2) == content_);
-  EXPECT_EQ(gTotal, 0);
+TEST_F(FtpTest, RepliesWithoutAByteCountAnnounceNothingAndReadToTheEnd) {
+  for (const char* quirk : {"use125", "no-size"}) {
+    PythonServer server = Start({quirk});
+    gTotal = -1;
+    ASSERT_EQ(Transfer(CmdDownloadFile, Url(server, "/file.bin"), nullptr, Progress), 2) << quirk;
+    EXPECT_TRUE(StringAt(-2) == content_) << quirk;
+    EXPECT_EQ(gTotal, 0) << quirk;
+  }
+}
+
+int StopAtOnce(vlVMState* L) {
+  vl::PushNumber(L, 1);
+  return 1;
+}
+
+// A progress callback that asks to stop ends the download as a success
+// with the bytes that arrived, as an HTTP download does.
+TEST_F(FtpTest, AStoppedDownloadKeepsWhatArrived) {
+  PythonServer server = Start();
+  ASSERT_EQ(Transfer(CmdDownloadFile, Url(server, "/file.bin"), nullptr, StopAtOnce), 2);
+  const std::string got = StringAt(-2);
+  EXPECT_EQ(NumberAt(-1), got.size());
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_LT(got.size(), content_.size());
+  EXPECT_TRUE(content_.compare(0, got.size(), got) == 0);
+  EXPECT_EQ(gConnectionList, nullptr);
 }
 
 TEST_F(FtpTest, UploadsSendDataOrAFile) {
-  PythonServer server = Start({}, 2);
+  PythonServer server = Start({}, 3);
   std::string data("up\0loaded", 9);
   ASSERT_EQ(Transfer(CmdUploadFile, Url(server, "/a.txt"), [&] {
               vl::PushString(L, "data");
@@ -172,11 +197,14 @@ TEST_F(FtpTest, UploadsSendDataOrAFile) {
   std::string file = std::string(root_) + "/file.bin";
   ASSERT_EQ(Transfer(CmdUploadFile, Url(server, "/b.bin;type=i"), [&] { SetTableString(L, "file", file.c_str()); }),
             0);
+  // Neither data nor file: the server stores an empty file.
+  ASSERT_EQ(Transfer(CmdUploadFile, Url(server, "/c.txt")), 0);
   std::string output = server.Output();
   auto stored = Lines(output, "STORED ");
-  ASSERT_EQ(stored.size(), 2u);
+  ASSERT_EQ(stored.size(), 3u);
   EXPECT_EQ(stored[0], "/a.txt " + Hex(data));
   EXPECT_EQ(stored[1], "/b.bin " + Hex(content_));
+  EXPECT_EQ(stored[2], "/c.txt ");
   auto commands = Lines(output, "CMD ");
   EXPECT_NE(std::find(commands.begin(), commands.end(), "stor /a.txt"), commands.end());
 }

@@ -17,13 +17,16 @@
 #include <vector>
 
 #include "display/commands/layers_library.h"
+#include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "text/text_library.h"
 #include "objects/draw/draw_state.h"
 #include "runtime/errors.h"
+#include "runtime/plugins.h"
 #include "graphics/gradient_render.h"
 #include "text/vector/path_draw.h"
+#include "text/vector/vector_engine.h"
 #include "text/vector/vector_library.h"
 #include "vm/error_codes.h"
 
@@ -329,6 +332,18 @@ TEST_F(PathDraw, DrawPathOnTheWindowAndAsLayer) {
   EXPECT_EQ(WindowPixel(d, 55, 42), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 64, 47), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 65, 42), 0u);
+  // The draw tags' transparency, here over black.
+  ASSERT_EQ(Run(".call drawpath 1 90 60 16711680 { transparency = 128 }"), 0);
+  EXPECT_NEAR(static_cast<int>(WindowPixel(d, 92, 62) >> 16), 127, 2);
+  EXPECT_EQ(WindowPixel(d, 92, 62) & 0xFFFF, 0u);
+  EXPECT_EQ(Run(".call drawpath 1 0 0 255 { insertpos = -1 }"), ERR_INVINSERT);
+  // The scale of the draw-tag defaults, where the call gives none.
+  ASSERT_EQ(OpenGraphicsLib(L), 0);
+  ASSERT_EQ(Run(".call setdrawtagsdefault { scalex = 2, scaley = 2 }\n.call drawpath 1 0 70 65280\n"
+                ".call setdrawtagsdefault { scalex = 1, scaley = 1 }"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 18, 80), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 21, 80), 0u);
 
   ASSERT_EQ(OpenLayersLib(L), 0);
   ASSERT_EQ(Run(".call enablelayers\n.call drawpath 1 70 10 65280"), 0);
@@ -336,6 +351,14 @@ TEST_F(PathDraw, DrawPathOnTheWindowAndAsLayer) {
   EXPECT_EQ(GetLayerByPos(d->bgpic, 1)->type, VL_LAYER_VECTORPATH);
   EXPECT_EQ(WindowPixel(d, 75, 12), 0x00FF00u);
   EXPECT_EQ(WindowPixel(d, 80, 12), 0u);
+  // A path layer takes the tags' name, insert position and transparency.
+  ASSERT_EQ(Run(".call drawpath 1 70 50 65280 { name = \"under\", insertpos = 1, transparency = 128 }"), 0);
+  ASSERT_EQ(CountLayers(d->bgpic), 2);
+  const vlLayer* under = GetLayerByPos(d->bgpic, 1);
+  ASSERT_NE(under->name, nullptr);
+  EXPECT_STREQ(under->name, "under");
+  EXPECT_EQ(under->transparency, 128u);
+  EXPECT_NEAR(static_cast<int>(WindowPixel(d, 72, 52) >> 8 & 0xFF), 127, 2);
 }
 
 #ifdef VL_HAVE_CAIRO
@@ -569,6 +592,56 @@ TEST_F(PathDraw, TextureFillWithoutBrushFails) {
   EXPECT_EQ(Render(&p), ERR_FINDBRUSH);
 }
 
+// A vector engine plug-in as the library finds it among the loaded
+// plug-ins: it measures every path as 12 x 8, covers the whole buffer, and
+// makes fonts of its own.
+namespace plugin_engine {
+int fontMarker, freedFonts, draws;
+void* drawnFont;
+void Extents(vlPathExtentsRequest* r) { *r = {r->commands, r->lineState, r->fill, r->lineWidth, r->x, r->y, 0, 0, 12, 8, r->transform}; }
+int Draw(vlPathDrawRequest* r) {
+  ++draws;
+  for (const uint8_t* p = r->commands; size_t bytes = PathCommandBytes(p); p += bytes)
+    if (*reinterpret_cast<const uint32_t*>(p) == VL_PATH_TEXT) std::memcpy(&drawnFont, p + 4, sizeof drawnFont);
+  for (int32_t y = 0; y < r->height; ++y) std::memset(r->coverage + y * r->rowBytes, 255, r->width);
+  return 1;
+}
+void* MakeFont(void*) { return &fontMarker; }
+void FreeFont(void* handle) { freedFonts += handle == &fontMarker; }
+vlPluginInfo info;
+vlPluginHandle handle;
+}  // namespace plugin_engine
+
+// Text in a path drawn by another engine than the one it was added with
+// gets that engine's font, which the engine frees when the library ends.
+TEST_F(PathDraw, APlugInEngineDrawsWithAFontOfItsOwn) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  namespace pe = plugin_engine;
+  pe::info = {};
+  pe::info.capabilities = PLUGINCAPS_VECTOR;
+  pe::info.GetPathExtents = reinterpret_cast<vlPluginEntry>(pe::Extents);
+  pe::info.DrawPath = reinterpret_cast<vlPluginEntry>(pe::Draw);
+  pe::info.CreateVectorFont = reinterpret_cast<vlPluginEntry>(pe::MakeFont);
+  pe::info.FreeVectorFont = reinterpret_cast<vlPluginEntry>(pe::FreeFont);
+  pe::handle = {PLUGINCAPS_VECTOR, &pe::info, &pe::info};  // any library pointer: it is never closed
+  vlPlugin* node = AppendPlugin("engine.vlp", "engine.vlp");
+  ASSERT_NE(node, nullptr);
+  node->handle = &pe::handle;
+  ASSERT_EQ(Run(".call setfont \":::default_sans\" 20\n.call startpath 1\n.call moveto 1 0 20\n"
+                ".call addtexttopath 1 \"A\"\n.call setvectorengine \"Engine\"\n.call drawpath 1 30 40 16777215"),
+            0);
+  EXPECT_EQ(pe::draws, 1);
+  EXPECT_EQ(pe::drawnFont, &pe::fontMarker);
+  EXPECT_EQ(WindowPixel(d, 30, 40), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 41, 47), 0xFFFFFFu);
+  EXPECT_EQ(WindowPixel(d, 42, 44), 0u);
+  ASSERT_EQ(Run(".call setvectorengine \"default\""), 0);
+  FreeVectorLibrary(L);
+  EXPECT_EQ(pe::freedFonts, 1);
+  node->handle = nullptr;
+}
+
 TEST_F(PathDraw, ForcedPathUseDrawsTheLibraryShapesAsPaths) {
   vlDisplay* d = OpenBlack();
   ASSERT_NE(d, nullptr);
@@ -583,6 +656,19 @@ TEST_F(PathDraw, ForcedPathUseDrawsTheLibraryShapesAsPaths) {
   EXPECT_EQ(WindowPixel(d, 25, 14), 0xFFFFFFu);
   EXPECT_EQ(WindowPixel(d, 26, 14), 0u);
   EXPECT_EQ(WindowPixel(d, 10, 10), 0u);
+  // A rotation given as the last argument turns the path about its
+  // origin, as a transform would: the ellipse stands upright left of x.
+  ASSERT_EQ(Run(".call ellipse 90 10 8 4 16777215 90"), 0);
+  int wide = 0, tall = 0;
+  for (int i = 0; i < 30; ++i) {
+    wide += WindowPixel(d, 75 + i, 18) == 0xFFFFFFu;
+    tall += WindowPixel(d, 86, 2 + i) == 0xFFFFFFu;
+  }
+  EXPECT_NEAR(wide, 8, 2);
+  EXPECT_NEAR(tall, 16, 2);
+  // The shape's draw tags reach the path.
+  ASSERT_EQ(Run(".call box 40 60 10 10 16711680 { transparency = 128 }"), 0);
+  EXPECT_NEAR(static_cast<int>(WindowPixel(d, 45, 65) >> 16), 127, 2);
   ASSERT_EQ(Run(".call forcepathuse 0"), 0);
   EXPECT_EQ(gShapeAsPath, nullptr);
   ASSERT_EQ(Run(".call ellipse 60 60 8 4 255"), 0);

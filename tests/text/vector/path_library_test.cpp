@@ -130,6 +130,11 @@ TEST_F(PathLibrary, BoxCornersAndDashes) {
   EXPECT_EQ(ls->dashCount, 0u);
   ASSERT_EQ(Run(".call setdash 1 2\n.call setdash 9 -5"), 0);
   EXPECT_EQ(ls->dashOffset, 0);
+  // A length that is no number fails and keeps the dashes in force.
+  ASSERT_EQ(Run(".call setdash 1 2 3"), 0);
+  EXPECT_NE(Run(".call setdash 5 2 \"x\""), 0);
+  EXPECT_EQ(ls->dashCount, 2u);
+  EXPECT_EQ(ls->dashOffset, 1);
 }
 
 TEST_F(PathLibrary, IdentifiersCopiesAndAppends) {
@@ -260,6 +265,16 @@ TEST_F(PathLibrary, TextNeedsATrueTypeFont) {
   ASSERT_EQ(Run(".call getpathextents 1 -> x1 y1 x2 y2"), 0);
   EXPECT_GT(Num("x2") - Num("x1"), 40);
   EXPECT_LT(Num("y1"), 0);  // glyphs stand on the baseline at y 0
+  // Text moves the point by its advance; a close brings it back to where
+  // the sub-path began.
+  ASSERT_EQ(Run(".call startpath 3\n.call moveto 3 7 9\n.call addtexttopath 3 \"ab\"\n"
+                ".call getcurrentpoint 3 -> cx cy"),
+            0);
+  EXPECT_GT(Num("cx"), 20);
+  EXPECT_EQ(Num("cy"), 9);
+  ASSERT_EQ(Run(".call closepath 3\n.call getcurrentpoint 3 -> cx cy"), 0);
+  EXPECT_EQ(Num("cx"), 7);
+  EXPECT_EQ(Num("cy"), 9);
 }
 
 TEST_F(PathLibrary, EngineChoice) {
@@ -268,9 +283,9 @@ TEST_F(PathLibrary, EngineChoice) {
   EXPECT_EQ(Run(".call setvectorengine \"nosuchengine\""), ERR_FINDPLUGIN);
   EXPECT_EQ(GetVectorEngine(), nullptr);
   // Without an engine the commands that need one say which is missing.
-  ASSERT_EQ(Run(".call startpath 1\n.call addboxtopath 1 0 0 5 5"), 0);
+  ASSERT_EQ(Run(".call startpath 1\n.call addboxtopath 1 0 0 5 5\n.call setfont \":::default_sans\" 20"), 0);
   for (const char* command : {".call getpathextents 1", ".call translatepath 1 3 4", ".call getcurrentpoint 1",
-                              ".call normalizepath 1"}) {
+                              ".call normalizepath 1", ".call addtexttopath 1 \"a\""}) {
     SetErrorArgument("");
     EXPECT_EQ(Run(command), ERR_FINDPLUGIN) << command;
     EXPECT_STREQ(GetErrorArgument(), "nosuchengine") << command;
