@@ -264,6 +264,7 @@ uint32_t PackDisplayFlags(const vlDisplay* d) {
 void ResetDisplayCaches(vlDisplay* d) {
   std::memset(d->keyState, 0, sizeof d->keyState);
   d->leftButton = d->rightButton = d->middleButton = 0;
+  if (const auto forget = DisplayDevice(d)->forgetInput) forget(d);
 }
 
 void FreeBackdrop(vlVMState* L, vlDisplay* d) {

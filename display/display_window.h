@@ -28,6 +28,8 @@ int ClosePlatformWindow(vlVMState* state, vlDisplay* display, vlDisplay* owner, 
 // Runs once: the screen format is known from here on.
 int FinishDisplaySetup(vlVMState* state, uint32_t startupFlags, vlDisplay* display);
 void FreeBackdrop(vlVMState* state, vlDisplay* display);
+// The display forgets the keys and mouse buttons it holds as pressed,
+// its own words and its device's.
 void ResetDisplayCaches(vlDisplay* display);
 uint32_t PackDisplayFlags(const vlDisplay* display);
 // Resolves x and y against the display's monitor and adds its origin.

@@ -60,16 +60,18 @@ int Fill(Surface<P> s, int32_t x0, int32_t y0, uint32_t border, uint32_t fill) {
   return 0;
 }
 
+// Every pair tests the value the pixel has by then, so chained pairs
+// (A to B, then B to C) take A to C in one pass.
 template <class P>
 void Replace(Surface<P> s, const uint32_t* pairs, int32_t count) {
   for (int32_t y = 0; y < s.a->height; ++y) {
     P* row = s.Row(y);
-    for (int32_t x = 0; x < s.a->width; ++x)
+    for (int32_t x = 0; x < s.a->width; ++x) {
+      P v = row[x];
       for (int32_t i = 0; i < count; ++i)
-        if (s.Is(row[x], pairs[2 * i])) {
-          row[x] = static_cast<P>(pairs[2 * i + 1]);
-          break;
-        }
+        if (s.Is(v, pairs[2 * i])) v = static_cast<P>(pairs[2 * i + 1]);
+      row[x] = v;
+    }
   }
 }
 

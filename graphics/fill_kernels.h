@@ -10,7 +10,7 @@ struct vlPixelAccess;
 int FloodFillPix16(vlPixelAccess* access, int32_t x, int32_t y, uint32_t border, uint32_t fill);
 int FloodFillPix32(vlPixelAccess* access, int32_t x, int32_t y, uint32_t border, uint32_t fill,
                    uint32_t compareMask);
-// pairs: count {old, new} values; each pixel equal to an old value takes
-// the first matching new one.
+// pairs: count {old, new} values, tested in order; a pixel equal to an
+// old value takes its new one, which the later pairs test in turn.
 void ReplaceColorsPix16(vlPixelAccess* access, const uint32_t* pairs, int32_t count);
 void ReplaceColorsPix32(vlPixelAccess* access, const uint32_t* pairs, int32_t count, uint32_t compareMask);

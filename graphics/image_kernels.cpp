@@ -115,26 +115,6 @@ void Mix(const vlMixJob& j, int32_t w, int32_t h, int32_t ratio, int32_t f, int3
 }
 
 template <int B>
-void Replace(int32_t w, int32_t h, const uint32_t* pairs, uint8_t* px, int32_t row, uint32_t cmp) {
-  if (!pairs || pairs[0] == 0xFFFFFFFFu) return;
-  for (int32_t y = 0; y < h; ++y) {
-    uint8_t* p = px + static_cast<intptr_t>(y) * row * B;
-    for (int32_t x = 0; x < w; ++x, p += B) {
-      uint32_t v = Load<B>(p);
-      const uint32_t before = v;
-      for (const uint32_t* q = pairs; q[0] != 0xFFFFFFFFu; q += 2) {
-        if constexpr (B == 4) {
-          if ((v & cmp) == (q[0] & cmp)) v = q[1];
-        } else {
-          if (v == (q[0] & 0xFFFF)) v = q[1] & 0xFFFF;
-        }
-      }
-      if (v != before) Store<B>(p, v);
-    }
-  }
-}
-
-template <int B>
 void MaskFromKey(const uint8_t* px, uint8_t* mask, int32_t w, int32_t h, int32_t maskRowBytes, uint32_t key,
                  int32_t row, uint32_t cmp) {
   key &= cmp;
@@ -173,61 +153,6 @@ void Pixelate(const vlPixelateJob& j) {
           std::memset(j.dstAlpha + static_cast<intptr_t>(y) * j.dstAlphaRowBytes + bx, alpha, static_cast<size_t>(bw));
       }
     }
-  }
-}
-
-// The scanline fill as a loop over explicit frames, so the order of the
-// painting is that of the recursive fill without its stack depth.
-template <int B>
-void FloodFill(const vlFloodFillJob& j, int32_t sx, int32_t sy, uint32_t cmp) {
-  const int32_t right = j.left + j.width - 1, bottom = j.top + j.height - 1;
-  if (j.width <= 0 || j.height <= 0 || sx < j.left || sx > right || sy < j.top || sy > bottom) return;
-  const uint32_t border = j.border & cmp, fill = j.fill & cmp;
-  auto at = [&](int32_t x, int32_t y) { return j.pixels + (static_cast<intptr_t>(y) * j.rowLength + x) * B; };
-  auto isBorder = [&](int32_t x, int32_t y) { return (Load<B>(at(x, y)) & cmp) == border; };
-  auto fillable = [&](int32_t x, int32_t y) {
-    const uint32_t v = Load<B>(at(x, y)) & cmp;
-    return v != border && v != fill;
-  };
-  struct Frame {
-    int32_t y, l, r;  // the painted run
-    int32_t phase;    // 0 row above, 1 row below, 2 done
-    int32_t x;        // scan position in the current phase
-  };
-  std::vector<Frame> stack;
-  // Paints the run through (x, y) and pushes its frame; false on a border seed.
-  auto start = [&](int32_t x, int32_t y) {
-    if (isBorder(x, y)) return;
-    int32_t l = x;
-    while (l >= j.left && !isBorder(l, y)) Store<B>(at(l--, y), j.fill);
-    int32_t r = x + 1;
-    while (r <= right && !isBorder(r, y)) Store<B>(at(r++, y), j.fill);
-    stack.push_back({y, l + 1, r - 1, 0, l + 1});
-  };
-  start(sx, sy);
-  while (!stack.empty()) {
-    Frame& f = stack.back();
-    const int32_t ny = f.phase == 0 ? f.y - 1 : f.y + 1;
-    if (f.phase == 2) {
-      stack.pop_back();
-      continue;
-    }
-    if ((f.phase == 0 && f.y <= j.top) || (f.phase == 1 && f.y >= bottom) || f.x > f.r) {
-      ++f.phase;
-      f.x = f.l;
-      continue;
-    }
-    // Next stretch start in row ny from f.x.
-    int32_t x = f.x;
-    while (x <= f.r && !fillable(x, ny)) ++x;
-    if (x > f.r) {
-      f.x = x;
-      continue;
-    }
-    int32_t e = x;
-    while (e <= f.r && fillable(e, ny)) ++e;
-    f.x = e;  // the stretch is consumed before the recursion repaints it
-    start(x, ny);
   }
 }
 
@@ -297,13 +222,6 @@ void MixPix16(const vlMixJob& j, int32_t w, int32_t h, int32_t ratio, int32_t f,
   Mix<2>(j, w, h, ratio, f, sr, dr, mr);
 }
 
-void ReplaceColorsPix32(int32_t w, int32_t h, const uint32_t* pairs, uint8_t* px, int32_t row, uint32_t cmp) {
-  Replace<4>(w, h, pairs, px, row, cmp);
-}
-void ReplaceColorsPix16(int32_t w, int32_t h, const uint32_t* pairs, uint8_t* px, int32_t row) {
-  Replace<2>(w, h, pairs, px, row, 0xFFFF);
-}
-
 void MaskFromKeyPix32(const uint8_t* px, uint8_t* mask, int32_t w, int32_t h, int32_t mrb, uint32_t key,
                       int32_t row, uint32_t cmp) {
   MaskFromKey<4>(px, mask, w, h, mrb, key, row, cmp);
@@ -362,9 +280,6 @@ void FlipPixels(const vlFlipJob& j) {
 
 void PixelatePix32(const vlPixelateJob& j) { Pixelate<4>(j); }
 void PixelatePix16(const vlPixelateJob& j) { Pixelate<2>(j); }
-
-void FloodFillPix32(const vlFloodFillJob& j, int32_t x, int32_t y, uint32_t cmp) { FloodFill<4>(j, x, y, cmp); }
-void FloodFillPix16(const vlFloodFillJob& j, int32_t x, int32_t y) { FloodFill<2>(j, x, y, 0xFFFF); }
 
 void SolarizePix32(uint8_t* p, int32_t w, int32_t h, int32_t row, int32_t f, int32_t t) { Solarize<4>(p, w, h, row, f, t); }
 void SolarizePix16(uint8_t* p, int32_t w, int32_t h, int32_t row, int32_t f, int32_t t) { Solarize<2>(p, w, h, row, f, t); }

@@ -1,10 +1,11 @@
 // The per-pixel loops behind the picture effects: gray, invert, mix,
-// colour replacement, colour-key masks, flips, pixelation, flood fill,
-// solarize, gamma, sepia and monochrome, plus the integer square root and
-// the RGB to HSL conversion the warp and modulate kernels use. Each works
+// colour-key masks, flips, pixelation, solarize, gamma, sepia and
+// monochrome, plus the integer square root and the RGB to HSL conversion
+// the warp and modulate kernels use. Each works
 // on a locked buffer (first pixel, width, height, row length in pixels):
 // the 32-bit variant for formats 10-13, the 16-bit one for formats 0-7.
-// None allocates or reports errors.
+// None allocates or reports errors. Flood fill and colour replacement
+// are in fill_kernels.h.
 #pragma once
 #include <cstdint>
 
@@ -37,11 +38,6 @@ void MixPix32(const vlMixJob& job, int32_t w, int32_t h, int32_t ratio, int32_t 
               int32_t dstRow, int32_t maskRowBytes);
 void MixPix16(const vlMixJob& job, int32_t w, int32_t h, int32_t ratio, int32_t format, int32_t srcRow,
               int32_t dstRow, int32_t maskRowBytes);
-
-// pairs: {old, new, old, new, ..., 0xFFFFFFFF}; chains apply in one pass.
-void ReplaceColorsPix32(int32_t w, int32_t h, const uint32_t* pairs, uint8_t* pixels, int32_t rowLength,
-                        uint32_t compareMask);
-void ReplaceColorsPix16(int32_t w, int32_t h, const uint32_t* pairs, uint8_t* pixels, int32_t rowLength);
 
 // Mask bit cleared where the pixel equals the key, set elsewhere.
 void MaskFromKeyPix32(const uint8_t* pixels, uint8_t* mask, int32_t w, int32_t h, int32_t maskRowBytes,
@@ -81,15 +77,6 @@ struct vlPixelateJob {
 void PixelatePix32(const vlPixelateJob& job);
 void PixelatePix16(const vlPixelateJob& job);
 
-struct vlFloodFillJob {
-  uint8_t* pixels;
-  int32_t width, height, rowLength;  // the fill stays inside left..left+width-1, top..top+height-1
-  uint32_t border, fill;             // pixel values
-  int32_t left, top;
-};
-// Scanline fill bounded by the border colour, seeded at (x, y).
-void FloodFillPix32(const vlFloodFillJob& job, int32_t x, int32_t y, uint32_t compareMask);
-void FloodFillPix16(const vlFloodFillJob& job, int32_t x, int32_t y);
 
 void SolarizePix32(uint8_t* pixels, int32_t w, int32_t h, int32_t rowLength, int32_t format, int32_t threshold);
 void SolarizePix16(uint8_t* pixels, int32_t w, int32_t h, int32_t rowLength, int32_t format, int32_t threshold);

@@ -7,6 +7,7 @@
 #include "platform/event_pump.h"
 #include "platform/window_record.h"
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_input.h"
 #include "platform/x11/x11_window.h"
 #include "vm/error_codes.h"
 
@@ -62,6 +63,7 @@ const vlDisplayDevice kX11Device = {
     X11RunMain,
     X11WindowHandle,
     X11ScreenFormat,
+    ForgetHeldInput,
 };
 
 // ---- the display adapter's entries ------------------------------------------
@@ -176,6 +178,7 @@ vlDisplayDevice gAdapterDevice = {
     AdapterRunMain,
     AdapterWindowHandle,
     AdapterScreenFormat,
+    nullptr,
 };
 
 }  // namespace

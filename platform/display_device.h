@@ -67,6 +67,9 @@ struct vlDisplayDevice {
   uintptr_t (*windowHandle)(const vlPlatformWindow* display);
   // The pixel format of the screen the window is on, -1 when unknown.
   int (*screenFormat)(const vlPlatformWindow* display);
+  // Lets go of the keys, modifiers and buttons the device holds as
+  // pressed. null: it holds none of its own (an adapter).
+  void (*forgetInput)(vlPlatformWindow* display);
 };
 
 // The display's device, chosen on first use and kept.

@@ -5,7 +5,7 @@
 #include "display/layers/layers.h"
 #include "vm/error_codes.h"
 
-vlAnimLayerOps gAnimLayerOps = {nullptr};
+vlAnimLayerOps gAnimLayerOps = {nullptr, nullptr};
 
 int NextLayerFrame(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32_t frame) {
   if (layer->type != VL_LAYER_ANIM) return ERR_NOANMLAYER;

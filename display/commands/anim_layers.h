@@ -11,6 +11,9 @@ struct vlAnimLayerOps {
   // Inserts (count > 0) or removes frames of the layer's own copy of its
   // anim at position (0: the end).
   int (*changeFrames)(vlVMState* state, vlLayer* layer, int32_t count, int32_t position);
+  // 0 when the layer's frames may be drawn into; ERR_ANIMDISK when its
+  // anim decodes them from disk on demand (what is drawn would be lost).
+  int (*checkDrawable)(vlVMState* state, vlLayer* layer);
 };
 extern vlAnimLayerOps gAnimLayerOps;
 

@@ -5,6 +5,7 @@
 
 #include "display/bgpic.h"
 #include "display/layers/async_draw.h"
+#include "display/commands/anim_layers.h"
 #include "display/commands/layer_commands.h"
 #include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
@@ -180,6 +181,8 @@ int CmdSelectLayer(vlVMState* L) {
   int32_t value = vl::OptIntArg(L, 4, 0);
   if (layer->type == VL_LAYER_ANIM) {
     if (frame == 0) return ERR_MISSINGPARAMTR;
+    if (gAnimLayerOps.checkDrawable)
+      if (int status = gAnimLayerOps.checkDrawable(L, layer)) return status;
     vlBitmap *image, *mask, *alpha;
     int32_t w, h;
     uint32_t count = 0;

@@ -198,8 +198,8 @@ int CmdMakeButton(vlVMState* L) {
     int32_t x = vl::CheckIntArg(L, 3), y = vl::CheckIntArg(L, 4);
     int32_t width = vl::CheckIntArg(L, 5), height = vl::CheckIntArg(L, 6);
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
-    x1 = ResolvePosX(x, width, pic->width, 1.0);
-    y1 = ResolvePosY(y, height, pic->height, 1.0);
+    x1 = ResolvePosX(x, width, pic->width, 0);
+    y1 = ResolvePosY(y, height, pic->height, 0);
     // The far corner of a button reaching past 32 bits is the last place a
     // pointer can be.
     x2 = static_cast<int32_t>(std::min<int64_t>(int64_t{x1} + width - 1, INT32_MAX));

@@ -1,7 +1,7 @@
 // The dos library's virtual files (slices of files and strings that every
 // file command opens by name) and external programs (Execute waits, Run
 // starts a watched program). Depends on chunk names, linked files, the
-// streams and the platform's program launcher.
+// streams, the platform's program launcher and the current display.
 #include <sys/stat.h>
 
 #include <cinttypes>
@@ -12,6 +12,8 @@
 #include <string>
 
 #include "libraries/dos/dos_library.h"
+#include "display/display.h"
+#include "display/display_window.h"
 #include "display/events/event_dispatch.h"
 #include "runtime/os.h"
 #include "runtime/paths.h"
@@ -199,21 +201,33 @@ int CmdUndefineVirtualStringFile(vlVMState* L) {
   return ERR_WRONGUSAGE;
 }
 
+namespace {
+
+// Keys and buttons held while another program had the input may have been
+// let go unseen: with the flag the current display forgets them.
+void ResetAfterProgram(bool reset) {
+  if (vlDisplay* d = CurrentDisplay(); d && reset) ResetDisplayCaches(d);
+}
+
+}  // namespace
+
 int CmdExecute(vlVMState* L) {
   CheckArgs(L, 1, 2, 0, 0);
   const char* line = vl::CheckStringArg(L, 1, nullptr);
-  vl::OptIntArg(L, 2, 1);
+  const bool reset = vl::OptIntArg(L, 2, 1) != 0;
   std::string program, args, path;
   bool hasArgs = false;
   if (int status = SplitCommandLine(line, &program, &args, &hasArgs)) return status;
   if (int status = PrepareProgram(L, program, &path)) return status;
-  return SpawnProgram(path.c_str(), hasArgs ? args.c_str() : nullptr, 0);
+  const int status = SpawnProgram(path.c_str(), hasArgs ? args.c_str() : nullptr, 0);
+  ResetAfterProgram(reset);
+  return status;
 }
 
 int CmdRun(vlVMState* L) {
   CheckArgs(L, 1, 3, 0, 0);
   const char* line = vl::CheckStringArg(L, 1, nullptr);
-  vl::OptIntArg(L, 2, 1);
+  const bool reset = vl::OptIntArg(L, 2, 1) != 0;
   bool withCallback = vl::GetStackTop(L) == 3;
   if (withCallback) vl::CheckFunctionArg(L, 3);
   std::string program, args, path;
@@ -248,6 +262,7 @@ int CmdRun(vlVMState* L) {
     SetErrorArgument(path.c_str());
     return status;
   }
+  ResetAfterProgram(reset);
   return 0;
 }
 

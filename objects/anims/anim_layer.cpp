@@ -107,6 +107,12 @@ int ChangeLayerFrames(vlVMState* L, vlLayer* layer, int32_t count, int32_t posit
   return 0;
 }
 
+int CheckDrawableLayer(vlVMState* L, vlLayer* layer) {
+  vlAnim* a = nullptr;
+  if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY)) return status;
+  return a->disk ? ERR_ANIMDISK : 0;
+}
+
 int InsertAnimLayer(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int32_t position, uint32_t flags,
                     vlLayer** out) {
   vlAnim* a = nullptr;
@@ -194,14 +200,14 @@ const vlLayerSource kAnimLayerSource = MakeAnimLayerSource();
 void RegisterAnimLayerSource() {
   RegisterLayerSource(VL_LAYER_ANIM, &kAnimLayerSource);
   RegisterOrphanPurger(2, PurgeAnims);
-  gAnimLayerOps = {ChangeLayerFrames};
+  gAnimLayerOps = {ChangeLayerFrames, CheckDrawableLayer};
 }
 
 void UnregisterAnimLayerSource() {
   DropDiskFrame();
   RegisterLayerSource(VL_LAYER_ANIM, nullptr);
   RegisterOrphanPurger(2, nullptr);
-  gAnimLayerOps = {nullptr};
+  gAnimLayerOps = {nullptr, nullptr};
 }
 
 void ForgetAnimLayerFrame(const vlAnim* anim) {

@@ -128,6 +128,12 @@ int Convert(vlVMState* L, int typeIndex, int sourceIndex, int newIndex, int fram
       if (!CurrentDisplay() || !CurrentDisplay()->layersOn) return ERR_NOLAYERS;
       vlLayer* layer = nullptr;
       if (int status = LayerArg(L, sourceIndex, &layer)) return status;
+      if (layer->type == VL_LAYER_ANIM) {
+        vlAnim* a = nullptr;
+        if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY))
+          return status;
+        if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+      }
       uint32_t extra = 0;
       vlLayerGeometry* g = layer->geometry[0];
       if (int status = GetLayerBitmaps(L, layer, g, 0, 0, frame - 1, &bitmap, &mask, &alpha, &width, &height,

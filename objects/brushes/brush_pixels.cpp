@@ -5,6 +5,7 @@
 #include "formats/image_save.h"
 #include "graphics/bitmap.h"
 #include "graphics/fill_kernels.h"
+#include "graphics/image_kernels.h"
 #include "graphics/pixel_access.h"
 #include "graphics/pixel_format.h"
 #include "graphics/position.h"
@@ -17,21 +18,6 @@
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
-
-namespace {
-
-// The bits of a pixel value that hold its colour.
-uint32_t ColorBits(vlPixelFormat f) {
-  switch (f) {
-    case VL_PIXFMT_BGRA32:
-    case VL_PIXFMT_RGBA32:
-      return 0xFFFFFF00u;
-    default:
-      return 0x00FFFFFFu;
-  }
-}
-
-}  // namespace
 
 int CmdFloodFill(vlVMState* L) {
   CheckArgs(L, 5, 5, 0, 0);
@@ -50,7 +36,7 @@ int CmdFloodFill(vlVMState* L) {
   if (a.bytesPerPixel == 2)
     status = FloodFillPix16(&a, x, y, pb, pf);
   else if (a.bytesPerPixel == 4)
-    status = FloodFillPix32(&a, x, y, pb, pf, ColorBits(a.format));
+    status = FloodFillPix32(&a, x, y, pb, pf, ColorCompareMask(a.format));
   UnlockPixels(b->bitmap, &a);
   return status;
 }
@@ -83,7 +69,7 @@ int CmdReplaceColors(vlVMState* L) {
   if (a.bytesPerPixel == 2)
     ReplaceColorsPix16(&a, pairs.data(), count);
   else if (a.bytesPerPixel == 4)
-    ReplaceColorsPix32(&a, pairs.data(), count, ColorBits(a.format));
+    ReplaceColorsPix32(&a, pairs.data(), count, ColorCompareMask(a.format));
   UnlockPixels(b->bitmap, &a);
   return 0;
 }

@@ -1,7 +1,9 @@
-// What GetAttribute asks of sprites. Position and frame are those of the
-// sprite on the current display; a sprite off screen answers 0 for them.
+// What GetAttribute asks of sprites, and the frames pointers are made
+// of. Position and frame are those of the sprite on the current display;
+// a sprite off screen answers 0 for them.
 #include "display/graphics_library/attributes.h"
 #include "display/graphics_library/graphics_state.h"
+#include "display/object_pictures.h"
 #include "objects/sprites/sprite.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -33,6 +35,22 @@ int SpriteAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
   return 1;
 }
 
+// One frame (1-based) of a sprite, as pointers are made from it.
+int SpritePictures(vlVMState* L, vlObjectId id, int32_t frame, vlBitmap** picture, vlBitmap** mask,
+                   vlBitmap** alpha, int32_t* width, int32_t* height) {
+  vlSprite* s = nullptr;
+  if (int status = GetSpriteByID(L, id, &s, 0)) return status;
+  if (frame < 1 || frame > s->frameCount) return ERR_ANIMFRAME;
+  GetSpriteFrameBitmaps(s, frame - 1, picture, mask, alpha);
+  if (!*picture) return ERR_WRONGUSAGE;
+  *width = s->width;
+  *height = s->height;
+  return 0;
+}
+
 }  // namespace
 
-void InstallSpriteAttributeHandler() { SetAttributeHandler(VL_OBJ_SPRITE, SpriteAttribute); }
+void InstallSpriteAttributeHandler() {
+  SetAttributeHandler(VL_OBJ_SPRITE, SpriteAttribute);
+  SetObjectPicturesHandler(VL_OBJ_SPRITE, SpritePictures);
+}

@@ -83,15 +83,17 @@ void Post(vlPlatformWindow* d, uint32_t type, uint32_t a = 0, uint32_t b = 0, ui
   PostEvent(DisplayOf(d), type, a, b, c, extra);
 }
 
+// Every key and modifier counts as up from now on.
+void ForgetKeys(vlPlatformWindow* d, vlX11Window* x) {
+  memset(d->keyState, 0, sizeof d->keyState);
+  memset(x->modifiers, 0, sizeof x->modifiers);
+  memset(x->keyPressedAs, 0, sizeof x->keyPressedAs);
+}
+
 void SetActive(vlPlatformWindow* d, vlX11Window* x, bool active) {
   d->active = active;
-  if (!active) {
-    // Keys let go while another window has the focus send no release
-    // here: every key and modifier counts as up from now on.
-    memset(d->keyState, 0, sizeof d->keyState);
-    memset(x->modifiers, 0, sizeof x->modifiers);
-    memset(x->keyPressedAs, 0, sizeof x->keyPressedAs);
-  }
+  // Keys let go while another window has the focus send no release here.
+  if (!active) ForgetKeys(d, x);
   Post(d, active ? VL_XEV_ACTIVE : VL_XEV_INACTIVE);
 }
 
@@ -529,6 +531,12 @@ int HitTestWindowBorder(int W, int H, int x, int y, const int32_t* zone, int* of
   *offsetX = (z == 0 || z == 1 || z == 4) ? x : (z == 2 || z == 3 || z == 5) ? R - x : 0;
   *offsetY = (z == 0 || z == 2 || z == 6) ? y : (z == 1 || z == 3 || z == 7) ? B - y : 0;
   return z;
+}
+
+void ForgetHeldInput(vlPlatformWindow* display) {
+  display->leftButton = display->rightButton = display->middleButton = 0;
+  if (display->window) ForgetKeys(display, display->window);
+  else memset(display->keyState, 0, sizeof display->keyState);
 }
 
 void TakeFocusState(vlPlatformWindow* display) {

@@ -114,6 +114,10 @@ char* DecodeUriList(const uint8_t* data, size_t length);
 // it listened for focus changes.
 void TakeFocusState(vlPlatformWindow* display);
 
+// Every key, modifier and mouse button of the display counts as up until
+// it is pressed again: the player did not see what happened meanwhile.
+void ForgetHeldInput(vlPlatformWindow* display);
+
 int IsLeftButtonDown(vlX11Window* window);
 // The whole property (deleted only by the caller); with incremental given,
 // an INCR property sets it and gives null. The data has a NUL appended;

@@ -108,11 +108,6 @@ void UpdateGrab(vlPlatformWindow* display) {
   x->pointerGrabbed = 1;
 }
 
-void ResetDisplayCaches(vlPlatformWindow* display) {
-  memset(display->keyState, 0, sizeof(display->keyState));
-  display->leftButton = display->rightButton = display->middleButton = 0;
-}
-
 }  // namespace
 
 int AllocDisplayPlatformData(vlPlatformWindow* display) {
@@ -323,7 +318,7 @@ int OpenX11Window(vlPlatformWindow* display, int activate, const uint8_t* mask, 
   TakeFocusState(display);
   UpdateGrab(display);
   if (display->styleFlags & VL_DISPSTYLE_NOSCREENSAVER) SetScreenSaver(x, 0);
-  ResetDisplayCaches(display);
+  ForgetHeldInput(display);
   x->moving = x->resizing = 0;
   return 0;
 }

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <deque>
 #include <random>
 
 #include "graphics/pixel_kernels.h"
@@ -182,26 +181,7 @@ TEST(ImageKernels, MixBlendsThroughTheMask) {
     }
 }
 
-TEST(ImageKernels, ReplaceColorsChainsAndKeyMasks) {
-  for (int32_t f : {4, 10, 11}) {
-    Buffer b(f, 4, 1);
-    const uint32_t A = ColorToPixel(0x102030, f, 0), Bv = ColorToPixel(0x405060, f, 0),
-                   C = ColorToPixel(0x708090, f, 0);
-    b.setRaw(0, 0, A);
-    b.setRaw(1, 0, Bv);
-    b.setRaw(2, 0, C);
-    b.setRaw(3, 0, ColorToPixel(0x102031, f, 0) | (f == 10 ? 0xFF000000u : 0));
-    const uint32_t pairs[] = {A, Bv, Bv, C, 0xFFFFFFFFu};
-    if (b.bpp == 4) ReplaceColorsPix32(4, 1, pairs, b.data(), b.row, ColorCompareMask(f));
-    else ReplaceColorsPix16(4, 1, pairs, b.data(), b.row);
-    EXPECT_EQ(b.raw(0, 0), C) << f;  // A -> B -> C in one pass
-    EXPECT_EQ(b.raw(1, 0), C);
-    EXPECT_EQ(b.raw(2, 0), C);
-    const uint32_t none[] = {0xFFFFFFFFu, 1};
-    Buffer c = b;
-    if (b.bpp == 4) ReplaceColorsPix32(4, 1, none, c.data(), c.row, ColorCompareMask(f));
-    EXPECT_EQ(c.bytes, b.bytes);
-  }
+TEST(ImageKernels, ColourKeyMasksLeaveTheAlphaBitsOut) {
   // Colour key: alpha bytes do not count in 32-bit formats.
   for (int32_t f : {10, 11, 12, 13, 4}) {
     Buffer b(f, 13, 2);
@@ -313,74 +293,6 @@ TEST(ImageKernels, PixelateBlocksAndPlanes) {
         ASSERT_EQ(out.raw(x, y), a ? s.raw(bx, by) : d.raw(x, y));
       }
   }
-}
-
-TEST(ImageKernels, FloodFillIsTheFourConnectedRegion) {
-  std::mt19937 rng(4);
-  for (int32_t f : {10, 12, 4})
-    for (int iter = 0; iter < 12; ++iter) {
-      const int w = 1 + rng() % 60, h = 1 + rng() % 60;
-      Buffer b(f, w, h);
-      const uint32_t border = ColorToPixel(0x000000, f, 0), fill = ColorToPixel(0xFF0000, f, 0);
-      const uint32_t other[2] = {ColorToPixel(0x00FF00, f, 0), ColorToPixel(0x0000FF, f, 0)};
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) b.setRaw(x, y, rng() % 10 < 4 ? border : other[rng() % 2]);
-      // Alpha bytes differ, yet only the colour counts.
-      if (f == 12) b.setRaw(0, 0, b.raw(0, 0) | 0x5A);
-      const int left = rng() % w, top = rng() % h;
-      const int lw = 1 + rng() % (w - left), lh = 1 + rng() % (h - top);
-      const int sx = left + rng() % lw, sy = top + rng() % lh;
-      const uint32_t cmp = b.bpp == 4 ? ColorCompareMask(f) : 0xFFFF;
-      // Reference: breadth-first over non-border pixels inside the limits.
-      std::vector<char> in(w * h, 0);
-      if ((b.raw(sx, sy) & cmp) != border) {
-        std::deque<std::pair<int, int>> q{{sx, sy}};
-        in[sy * w + sx] = 1;
-        while (!q.empty()) {
-          auto [x, y] = q.front();
-          q.pop_front();
-          const int nb[4][2] = {{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}};
-          for (auto& n : nb) {
-            const int nx = n[0], ny = n[1];
-            if (nx < left || ny < top || nx >= left + lw || ny >= top + lh || in[ny * w + nx]) continue;
-            if ((b.raw(nx, ny) & cmp) == border) continue;
-            in[ny * w + nx] = 1;
-            q.push_back({nx, ny});
-          }
-        }
-      }
-      Buffer out = b;
-      vlFloodFillJob job{out.data(), lw, lh, out.row, border, fill, left, top};
-      if (b.bpp == 4) FloodFillPix32(job, sx, sy, cmp);
-      else FloodFillPix16(job, sx, sy);
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-          ASSERT_EQ(out.raw(x, y), in[y * w + x] ? fill : b.raw(x, y)) << f << " iter " << iter << " " << x << "," << y;
-    }
-}
-
-TEST(ImageKernels, FloodFillOfALargeSnakeNeedsNoDeepStack) {
-  // A one-pixel corridor winding through 1000 x 1000 pixels: a recursive
-  // fill would nest once per turn.
-  const int n = 1000;
-  Buffer b(10, n, n, 0);
-  for (int y = 0; y < n; ++y)
-    for (int x = 0; x < n; ++x) {
-      const bool wall = (y % 2 == 1) && !((y / 2) % 2 == 0 ? x == n - 1 : x == 0);
-      b.setRaw(x, y, wall ? 0u : 0x00FFFFFFu);
-    }
-  vlFloodFillJob job{b.data(), n, n, b.row, 0u, 0x00FF0000u, 0, 0};
-  FloodFillPix32(job, 0, 0, 0x00FFFFFF);
-  long filled = 0;
-  for (int y = 0; y < n; ++y)
-    for (int x = 0; x < n; ++x) filled += b.raw(x, y) == 0x00FF0000u;
-  EXPECT_EQ(filled, (n / 2) * n + (n / 2));
-  // Started on a border pixel nothing changes.
-  Buffer c(10, 3, 3);
-  vlFloodFillJob j2{c.data(), 3, 3, c.row, 0u, 0x00FF0000u, 0, 0};
-  const auto before = c.bytes;
-  FloodFillPix32(j2, 1, 1, 0x00FFFFFF);
-  EXPECT_EQ(c.bytes, before);
 }
 
 TEST(ImageKernels, MonochromeAndPlaneInvert) {

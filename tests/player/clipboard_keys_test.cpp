@@ -1,9 +1,11 @@
 // The player's X11 side against real X clients: a 32 MiB clipboard text
 // read by xclip (the server refuses a property that large in one request),
-// clipboard text from xclip with characters outside ISO-8859-1, and keys
-// typed with xdotool whose modifier is let go first.
+// clipboard text from xclip with characters outside ISO-8859-1, keys
+// typed with xdotool whose modifier is let go first, and keys and buttons
+// held down while another program ran.
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 #include "tests/player/player_harness.h"
@@ -14,7 +16,23 @@ using vlplayer::Quote;
 using vlplayer::Result;
 using vlplayer::RunOptions;
 
-using X11Clients = vlplayer::PlayerTest;
+class X11Clients : public vlplayer::PlayerTest {
+ protected:
+  // Options that, once the applet's window is there, give it the focus and
+  // hand type "DISPLAY=... xdotool " and the window's id.
+  RunOptions Typing(std::function<void(const std::string& xdotool, const std::string& window)> type) {
+    RunOptions options;
+    options.timeoutSeconds = 30;
+    options.whileRunning = [this, type](pid_t, const std::string& display) {
+      std::string window = vlplayer::WaitForWindow(display, "Vellamora");
+      ASSERT_FALSE(window.empty());
+      std::string xdotool = "DISPLAY=" + Quote(display) + " xdotool ";
+      Tool(xdotool + "windowfocus --sync " + window);
+      type(xdotool, window);
+    };
+    return options;
+  }
+};
 
 // The applet offers 32 MiB of text and pumps events until the test has
 // read it with xclip.
@@ -81,19 +99,44 @@ up:
   .call iskeydown "a" -> lower
   .call debugprint "up"
   .call debugprint $lower)");
-  RunOptions options;
-  options.timeoutSeconds = 30;
-  options.whileRunning = [&](pid_t, const std::string& display) {
-    std::string window = vlplayer::WaitForWindow(display, "Vellamora");
-    ASSERT_FALSE(window.empty());
-    std::string xdotool = "DISPLAY=" + Quote(display) + " xdotool ";
-    Tool(xdotool + "windowfocus --sync " + window);
-    // Shorter than the server's auto-repeat delay: no repeated press.
-    Tool(xdotool + "keydown shift keydown a sleep 0.2 keyup shift sleep 0.2 keyup a");
-  };
-  Result r = Run({applet}, options);
+  // Shorter than the server's auto-repeat delay: no repeated press.
+  Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string&) {
+                   Tool(xdotool + "keydown shift keydown a sleep 0.2 keyup shift sleep 0.2 keyup a");
+                 }));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "down\nup\n0\n");
+}
+
+// A key, Shift and the left mouse button held down before Execute or Run
+// count as up after it, unless its flag is 0: the player did not see what
+// happened to them while the program ran.
+TEST_F(X11Clients, KeysAndButtonsHeldBeforeAProgramRanCountAsUpAfterIt) {
+  // No auto-repeat: a repeated press would bring the key back down.
+  ASSERT_TRUE(RestartXServer({"-ardelay", "60000"}));
+  const std::string checked = dir() + "/checked";
+  // Waits until "a" and the left button are down, then runs the program
+  // twice, with the flag 0 and without it.
+  auto phase = [&](const std::string& label, const std::string& command) {
+    std::string text = label + ":\n  .call wait 1\n  .call isleftmouse -> m\n  .call iskeydown \"a\" -> d\n"
+                       "  getglobal 0 \"d\"\n  getglobal 1 \"m\"\n  add 0 0 1\n  eq 1 0 #2\n  jump " + label +
+                       "_down\n  jump " + label + "\n" + label + "_down:\n";
+    for (const char* flag : {" 0", ""})
+      text += "  .call " + command + " \"true\"" + flag +
+              "\n  .call iskeydown \"a\" -> d\n  .call iskeydown \"LSHIFT\" -> s\n  .call isleftmouse -> m\n"
+              "  .call debugprint $d $s $m\n";
+    return text + "  .call iskeydown \"any\" -> any\n  .call debugprint $any\n  .call stringtofile \"1\" \"" +
+           checked + label + "\"\n";
+  };
+  std::string applet = Applet("held", ".line 1\n" + phase("execute", "execute") + phase("run", "run"));
+  Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string& window) {
+                   for (const char* label : {"execute", "run"}) {
+                     Tool(xdotool + "mousemove --window " + window + " 20 20 keydown a keydown shift mousedown 1");
+                     for (int i = 0; i < 200 && access((checked + label).c_str(), F_OK) != 0; ++i) usleep(100000);
+                     Tool(xdotool + "mouseup 1 keyup shift keyup a");
+                   }
+                 }));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1 1 1\n0 0 0\n0\n1 1 1\n0 0 0\n0\n");
 }
 
 }  // namespace

@@ -204,6 +204,75 @@ TEST_F(Libraries, AMalformedPatternIsAnErrorWithItsOwnText) {
   EXPECT_EQ(all.find("after"), std::string::npos) << all;
 }
 
+// Clauses of the command rows read back through the player: a layer of an
+// anim read from disk cannot be drawn into (what is drawn would be lost),
+// frames of anim layers are checked before a brush is made of them,
+// pointers are made of sprite frames, colour pairs chain, and button
+// position constants resolve against the BGPic's size.
+TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
+  const std::string gif = dir() + "/rgb.gif";
+  int status = 0;
+  Tool("convert -size 16x16 xc:red xc:lime xc:blue " + vlplayer::Quote(gif), &status);
+  ASSERT_EQ(status, 0);
+  const std::pair<const char*, int> calls[] = {
+      {"selectlayer 1 0 1", 1338}, {"selectlayer 1 0 0", 1014}, {"selectlayer 1 0 9", 1338},
+      {"selectlayer 2 0 4", 1094}, {"selectlayer 2 0 2", 0},    {"endselect", 0},
+      {"converttobrush 22 2 nil 0", 1094}, {"converttobrush 22 2 nil 4", 1094}, {"getbrushlink nil 22 1 5", 1094},
+      {"converttobrush 22 1 7 3", 0},      {"getbrushlink 8 22 2 2", 0},
+      {"createpointer 1 32 3 0", 1094},    {"createpointer 1 32 3 3", 1094},  {"createpointer 1 32 3 2 1 1", 0},
+      {"createpointer 2 32 3", 0},         {"setpointer 1", 0},
+  };
+  std::string script = R"(.function onb
+  .params 1
+  ret
+.end
+.defun OnB onb
+.line 1
+.table 0 { width = 320, height = 200, color = 0, title = "rows" }
+.call base=1 createdisplay 2 r0
+.call opendisplay 2
+.call exitonerror 0
+.table 0 { fromdisk = 1 }
+.call base=1 loadanim 1 )" + Lit(gif) + R"( r0
+.call loadanim 2 )" + Lit(gif) + R"(
+.call createbrush 6 16 8 0xFF0000
+.call createsprite 3 3 6 8 8 2 2
+.call enablelayers
+.call displayanimframe 1 0 0 1
+.call displayanimframe 2 20 0 1
+)";
+  std::string want;
+  for (const auto& [call, code] : calls) {
+    script += std::string(".call ") + call + "\n.call getlasterror -> e\n.call debugprint \"" + call + "\" $e\n";
+    want += std::string(call) + " " + std::to_string(code) + "\n";
+  }
+  script += R"(.call readbrushpixel 7 0 0 -> c
+.call debugprint $c
+.call readbrushpixel 8 0 0 -> c
+.call debugprint $c
+.call getattribute 36 1 0 -> w
+.call getattribute 36 2 1 -> h
+.call debugprint $w $h
+.call createbrush 9 2 1 0x0000FF
+.call writebrushpixel 9 1 0 0x00FF00
+.table 0 { [0] = 255, [1] = 65280, [2] = 65280, [3] = 16711680 }
+.call base=1 replacecolors 9 r0
+.call readbrushpixel 9 0 0 -> c
+.call readbrushpixel 9 1 0 -> d
+.call debugprint $c $d
+.table 0 { onmousedown = $OnB }
+.call base=1 makebutton 1 0 -100000 -100000 100 50 r0
+.call base=1 makebutton 2 0 -80000 -60000 100 50 r0
+.call dumpbuttons)";
+  want += "255\n65280\n8 8\n16711680 16711680\n";
+  Result r = Run({Applet("rows", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.substr(0, want.size()), want) << r.out;
+  // Centred in 320 x 200, and at the right and bottom edges.
+  EXPECT_NE(r.out.find("Type: 0 - X1: 110 - Y1: 75 - X2: 209 - Y2: 124\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Type: 0 - X1: 220 - Y1: 150 - X2: 319 - Y2: 199\n"), std::string::npos) << r.out;
+}
+
 // Two sprites of a disc whose boxes overlap at their corners do not
 // collide; moved closer, they do. The window shows both where they are.
 TEST_F(Libraries, SpritesCollideWhereTheirPixelsMeetNotTheirBoxes) {

@@ -586,6 +586,7 @@ TEST_F(AnimTest, DiskAnimLayersDecodeTheFrameTheyShow) {
   EXPECT_EQ(WindowPixel(d, 1, 1), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 21, 1), 0x0000FFu);
   EXPECT_EQ(Run(".call modifylayerframes 1 1"), ERR_ANIMDISK);
+  EXPECT_EQ(Run(".call selectlayer 1 0 2"), ERR_ANIMDISK);
   // PlayAnimDisk plays the file once and leaves nothing behind.
   ASSERT_EQ(Run(".call disablelayers\n.call playanimdisk \"" + gif + "\" 40 40 nil -2"), 0);
   EXPECT_EQ(WindowPixel(d, 41, 41), 0x0000FFu);

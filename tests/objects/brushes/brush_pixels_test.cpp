@@ -4,11 +4,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "graphics/bitmap.h"
@@ -105,19 +108,73 @@ TEST_F(BrushPixelTest, FloodFillStopsAtTheBorderColour) {
                                                   "BRBBBBR", "BRRRRRR"}));
 }
 
+// Random pictures against a breadth-first reference: the fill reaches the
+// pixels joined to the seed, side by side, through pixels not of the
+// border colour, and no other; a corridor winding through a large brush
+// needs no deep stack.
+TEST_F(BrushPixelTest, FloodFillIsTheRegionJoinedToTheSeed) {
+  std::mt19937 rng(5);
+  const uint32_t border = 0xFF0000, fill = 0xFFFF00, others[2] = {0x00FF00, 0x0000FF};
+  for (int iter = 0; iter < 12; ++iter) {
+    const int w = 1 + rng() % 40, h = 1 + rng() % 40;
+    ASSERT_EQ(Run(".call createbrush 7 " + std::to_string(w) + " " + std::to_string(h) + " 0"), 0);
+    std::vector<uint32_t> pic(w * h);
+    for (int i = 0; i < w * h; ++i) {
+      pic[i] = rng() % 10 < 4 ? border : others[rng() % 2];
+      WriteBitmapPixel(Brush(7)->bitmap, i % w, i / w, pic[i], 0);
+    }
+    const int sx = rng() % w, sy = rng() % h;
+    std::vector<char> in(w * h, 0);
+    if (pic[sy * w + sx] != border) {
+      std::deque<int> queue{sy * w + sx};
+      in[sy * w + sx] = 1;
+      while (!queue.empty()) {
+        const int at = queue.front(), x = at % w, y = at / w;
+        queue.pop_front();
+        for (auto [nx, ny] : {std::pair{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}}) {
+          if (nx < 0 || ny < 0 || nx >= w || ny >= h || in[ny * w + nx] || pic[ny * w + nx] == border) continue;
+          in[ny * w + nx] = 1;
+          queue.push_back(ny * w + nx);
+        }
+      }
+    }
+    ASSERT_EQ(Run(".call floodfill 7 " + std::to_string(sx) + " " + std::to_string(sy) + " 16711680 16776960"), 0);
+    for (int i = 0; i < w * h; ++i)
+      ASSERT_EQ(ReadBitmapPixel(Brush(7)->bitmap, i % w, i / w, 0) & 0xFFFFFF, in[i] ? fill : pic[i])
+          << "iteration " << iter << " at " << i % w << "," << i / w;
+  }
+  const int n = 1000;
+  ASSERT_EQ(Run(".call createbrush 8 1000 1000 16777215"), 0);
+  for (int y = 1; y < n; y += 2)
+    for (int x = 0; x < n; ++x)
+      if ((y / 2) % 2 == 0 ? x != n - 1 : x != 0) WriteBitmapPixel(Brush(8)->bitmap, x, y, border, 0);
+  ASSERT_EQ(Run(".call floodfill 8 0 0 16711680 65280"), 0);
+  long filled = 0;
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) filled += (ReadBitmapPixel(Brush(8)->bitmap, x, y, 0) & 0xFFFFFF) == 0x00FF00;
+  EXPECT_EQ(filled, (n / 2) * n + n / 2);
+}
+
 TEST_F(BrushPixelTest, ReplaceColorsByPairs) {
   Picture(1, {"R.B", "BR."});
   ASSERT_EQ(Run(".table 0 { [0] = 16711680, [1] = 255, [2] = 255, [3] = 65280 }\nsetglobal 0 \"t\"\n"
                 ".call replacecolors 1 $t"),
             0);
-  // Each pixel is replaced once: red became blue, not green.
-  EXPECT_EQ(Letters(1), (std::vector<std::string>{"B.G", "GB."}));
-  // -1 ends the list.
-  ASSERT_EQ(Run(".table 0 { [0] = 16777215, [1] = 0, [2] = -1, [3] = 16711680, [4] = 0 }\nsetglobal 0 \"t\"\n"
-                ".call replacecolors 1 $t"),
+  // Later pairs test the replaced value: red became blue and then green.
+  EXPECT_EQ(Letters(1), (std::vector<std::string>{"G.G", "GG."}));
+  // In the other order blue goes to green before red becomes blue.
+  Picture(2, {"RB"});
+  ASSERT_EQ(Run(".table 0 { [0] = 255, [1] = 65280, [2] = 16711680, [3] = 255 }\nsetglobal 0 \"t\"\n"
+                ".call replacecolors 2 $t"),
             0);
-  EXPECT_EQ(ReadBitmapPixel(Brush(1)->bitmap, 1, 0, 0) & 0xFFFFFF, 0u);
-  EXPECT_EQ(Letters(1)[0][0], 'B');
+  EXPECT_EQ(Letters(2), (std::vector<std::string>{"BG"}));
+  // -1 ends the list.
+  Picture(3, {"R."});
+  ASSERT_EQ(Run(".table 0 { [0] = 16777215, [1] = 0, [2] = -1, [3] = 16711680, [4] = 0 }\nsetglobal 0 \"t\"\n"
+                ".call replacecolors 3 $t"),
+            0);
+  EXPECT_EQ(ReadBitmapPixel(Brush(3)->bitmap, 1, 0, 0) & 0xFFFFFF, 0u);
+  EXPECT_EQ(Letters(3)[0][0], 'R');
   EXPECT_EQ(Run(".table 0 { [0] = 16711680 }\nsetglobal 0 \"t\"\n.call replacecolors 1 $t"), ERR_WRONGUSAGE);
   // An empty list does not even look for the brush.
   EXPECT_EQ(Run(".table 0 { }\nsetglobal 0 \"t\"\n.call replacecolors 99 $t"), 0);
