@@ -268,7 +268,9 @@ int StartUp(int argc, char** argv) {
   // A run ended by a signal ends by that signal once it has cleaned up; one
   // whose script was never chosen did not do what was asked of it.
   auto stop = [&](int code) {
-    int exitStatus = ShutDown(code, state, startup, applet);
+    // Such a run reports no error: what failed was a wait the signal cut
+    // short (an open that waited for the other end of a FIFO, say).
+    int exitStatus = ShutDown(QuitSignal() ? ERR_USERABORT : code, state, startup, applet);
     if (const int signal = QuitSignal()) {
       EndBySignal(signal);
       return 128 + signal;

@@ -636,7 +636,8 @@ std::string HeldFrames::GrabWhileBlocked(const std::string& text, RunOptions opt
     if (!id.empty()) pixels = Tool("timeout 20 import -window " + id + " -depth 8 rgb:-");
     release(player);
   };
-  *result = Run({Applet("blocked", ".line 1\n" + text)}, options);
+  // Errors on standard output, where a test sees them.
+  *result = Run({"-debugdevice", "console", Applet("blocked", ".line 1\n" + text)}, options);
   return pixels;
 }
 
