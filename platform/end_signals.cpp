@@ -1,9 +1,13 @@
 // The signals that end a run: they ask the running script to quit and wake
-// any wait, so the player's shut-down runs instead of their default
-// action. Depends on the event pump's quit flag and the wake pipe.
+// any wait, so the player's shut-down runs before their default action
+// ends the process. Depends on the event pump's quit flag and the wake
+// pipe.
 #include "platform/end_signals.h"
 
+#include <pthread.h>
+
 #include <csignal>
+#include <cstdio>
 
 #include "platform/event_pump.h"
 #include "platform/wake_pipe.h"
@@ -31,4 +35,18 @@ void CatchEndSignals() {
   // A write beyond the file-size limit fails as a full disk does, and the
   // save reports it, instead of ending the process.
   std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void EndBySignal(int signal) {
+  // Nothing runs after the signal: what was printed goes out first.
+  std::fflush(nullptr);
+  struct sigaction action{};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
 }

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,22 +59,32 @@ constexpr int kWaitSliceMillis = 10;
 // to the player can end the whole command, whatever the shell started.
 struct ForegroundCommand {
   pid_t group = 0;
-  bool terminal = false;
+  // Standard input is the player's controlling terminal: the command may
+  // be stopped from it, and its shell's job control continues the player.
+  bool jobControl = false;
+  // The command has had the terminal (Ctrl-C on it reached the command).
+  bool hadTerminal = false;
 
   // Whether the command will take the terminal: asked before the fork.
   static bool PlayerHoldsTerminal() { return isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp(); }
+  static bool OnControllingTerminal() {
+    return isatty(STDIN_FILENO) && tcgetsid(STDIN_FILENO) == getsid(0);
+  }
   // The child does the same before it runs the command, so that it never
   // reads the terminal from outside the foreground.
   void Take(pid_t child, bool holdsTerminal) {
     group = child;
     setpgid(child, child);
-    terminal = holdsTerminal;
-    if (terminal) HandTerminal(child);
+    jobControl = OnControllingTerminal();
+    if (holdsTerminal) {
+      HandTerminal(child);
+      hadTerminal = true;
+    }
   }
   // The terminal comes back to the player only from the command: a player
   // its shell put in the background (bg after Ctrl-Z) leaves it alone.
   void Release() {
-    if (terminal && CommandHoldsTerminal()) HandTerminal(getpgrp());
+    if (jobControl && CommandHoldsTerminal()) HandTerminal(getpgrp());
   }
   bool CommandHoldsTerminal() const { return tcgetpgrp(STDIN_FILENO) == group; }
   // Waits for the command; the player's end signal is passed on to its
@@ -84,9 +95,12 @@ struct ForegroundCommand {
     bool leaderGone = false;
     for (;;) {
       if (!leaderGone) {
-        const pid_t r = waitpid(group, &status, WNOHANG | (terminal ? WUNTRACED : 0));
+        // Stops are watched whenever a terminal can stop the command, also
+        // for a player started in the background: its command stops when it
+        // reads the terminal.
+        const pid_t r = waitpid(group, &status, WNOHANG | (jobControl ? WUNTRACED : 0));
         if (r == group && WIFSTOPPED(status)) {
-          Suspend();
+          Suspend(WSTOPSIG(status));
           continue;
         }
         if (r == group || (r < 0 && errno != EINTR)) {
@@ -114,15 +128,24 @@ struct ForegroundCommand {
   // A process of the command's group still exists.
   bool GroupRemains() const { return kill(-group, 0) == 0 || errno == EPERM; }
 
-  // The command was stopped from the terminal (Ctrl-Z): as a shell does,
-  // the player takes the terminal back and stops in turn, so that its own
-  // shell takes over. Continued in the foreground it hands the terminal
-  // back; either way the command goes on. A player nobody could continue
-  // (its group has no shell) is not stopped and goes on at once.
-  void Suspend() {
-    if (CommandHoldsTerminal()) HandTerminal(getpgrp());
-    kill(0, SIGTSTP);
-    if (tcgetpgrp(STDIN_FILENO) == getpgrp()) HandTerminal(group);
+  // The command was stopped from the terminal: by Ctrl-Z, or for reading
+  // or writing it outside the foreground. As a shell does, the player
+  // takes the terminal back and stops in turn (for the same reason), so
+  // that its own shell takes over; continued in the foreground (fg) it
+  // hands the terminal to the command. A command that wants the terminal
+  // the player holds just gets it. Either way the command goes on. A
+  // player nobody could continue (its group has no shell) is not stopped
+  // and goes on at once.
+  void Suspend(int stopSignal) {
+    const bool forTerminal = stopSignal == SIGTTIN || stopSignal == SIGTTOU;
+    if (!forTerminal || !PlayerHoldsTerminal()) {
+      if (CommandHoldsTerminal()) HandTerminal(getpgrp());
+      kill(0, forTerminal ? stopSignal : SIGTSTP);
+    }
+    if (PlayerHoldsTerminal()) {
+      HandTerminal(group);
+      hadTerminal = true;
+    }
     kill(-group, SIGCONT);
   }
 
@@ -327,7 +350,7 @@ int RunProgram(const char* program, const char* args, int forkFlag, pid_t* pidOu
     running.Release();
     // Ctrl-C on the terminal reached the command alone: it ends the run as
     // it would have without the command.
-    if (running.terminal && ended != -1 && WIFSIGNALED(ended) && WTERMSIG(ended) == SIGINT)
+    if (running.hadTerminal && ended != -1 && WIFSIGNALED(ended) && WTERMSIG(ended) == SIGINT)
       RequestQuitBySignal(SIGINT);
     return 0;
   }

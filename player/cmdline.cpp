@@ -4,10 +4,13 @@
 // Depends on the text folding, the chunk names and the file streams.
 #include "player/cmdline.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "runtime/chunk_name.h"
+#include "runtime/errors.h"
 #include "runtime/stream.h"
 #include "vm/text.h"
 #include "vm/error_codes.h"
@@ -294,7 +297,13 @@ int ReadOptionsFile(vlOptionValues* values, const char* scriptPath, vlExtraArg**
   char name[kStartupPathSize + 8];
   if (!GetOptionsFileName(scriptPath, name, sizeof name)) return 0;
   vlStream* stream = OpenFileStream(name, VL_MODE_READ, nullptr);
-  if (!stream) return 0;  // no options file
+  if (!stream) {
+    // A directory in its place is no missing file: the user meant one.
+    struct stat st;
+    if (stat(name, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;  // no options file
+    SetErrorArgument(name);
+    return ERR_READFILE;
+  }
   uint8_t* data = nullptr;
   int64_t size = 0;
   int result = ReadWholeFile(name, nullptr, stream, &data, &size, 0, 1);

@@ -121,7 +121,8 @@ int ParseOptionsText(vlOptionValues* values, const char* text, size_t size, vlEx
 int GetOptionsFileName(const char* scriptPath, char* buffer, size_t size);
 
 // Reads and parses the options file of the script, when there is one.
-// 0 (also when there is none), 1000, 1009 or 1363.
+// 0 (also when there is none), 1000, 1009, 1363, or 1045 when a directory
+// has its name (the name in the error argument).
 int ReadOptionsFile(vlOptionValues* values, const char* scriptPath, vlExtraArg** extras);
 
 // The option steps of start-up: joins and parses the command line (unknown

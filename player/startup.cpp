@@ -201,6 +201,8 @@ int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* a
   }
   if (!status) status = ApplyStartupOptions(applet, values.word, startup);
   FreeOptionValues(&values);
+  // The mistake may lie anywhere on the line, the device before or after it.
+  if (status && !vlStartup.debugDevice) KeepDebugDeviceOfArgs(argc, argv);
   if (status) return status;
   if (vlLinked) startup->quiet = 1;
   SetRuntimeOption(state, VL_OPT_QUIET, startup->quiet, 0u);
@@ -263,11 +265,16 @@ int StartUp(int argc, char** argv) {
   InstallErrorRequester();
   gScriptNotChosen = false;
   int status = ParseStartupArgs(state, startup, applet, marker, patch, argc, argv);
-  // A run ended by a signal or whose script was never chosen did not do
-  // what was asked of it.
+  // A run ended by a signal ends by that signal once it has cleaned up; one
+  // whose script was never chosen did not do what was asked of it.
   auto stop = [&](int code) {
-    int exitStatus = ShutDown(code, state, startup, applet);
-    if (QuitSignal()) return 128 + QuitSignal();
+    // Such a run reports no error: what failed was a wait the signal cut
+    // short (an open that waited for the other end of a FIFO, say).
+    int exitStatus = ShutDown(QuitSignal() ? ERR_USERABORT : code, state, startup, applet);
+    if (const int signal = QuitSignal()) {
+      EndBySignal(signal);
+      return 128 + signal;
+    }
     return exitStatus || gScriptNotChosen ? 1 : 0;
   };
   if (status) return stop(status);

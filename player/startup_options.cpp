@@ -5,6 +5,7 @@
 // the platform's temporary directory.
 #include "player/startup_options.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -227,4 +228,21 @@ int ApplyStartupOptions(vlAppletInfo* applet, const uintptr_t* values, vlStartup
     modeGiven = true;
   }
   return 0;
+}
+
+void KeepDebugDeviceOfArgs(int argc, char* const* argv) {
+  constexpr char kName[] = "DEBUGDEVICE";
+  constexpr size_t kLength = sizeof kName - 1;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] != '-' || CompareNoCaseN(arg + 1, kName, kLength) != 0) continue;
+    // As the parser reads it: the character after the name is dropped.
+    const char end = arg[1 + kLength];
+    if (std::isalnum(static_cast<unsigned char>(end)) || end == '_') continue;  // another name
+    const char* value = end ? arg + 2 + kLength : i + 1 < argc && argv[i + 1][0] != '-' ? argv[i + 1] : nullptr;
+    if (value && *value) {
+      Keep(&vlStartup.debugDevice, value);
+      return;
+    }
+  }
 }

@@ -17,3 +17,8 @@ extern const vlDisplayModeOption vlDisplayModeOptions[5];
 // display overrides, the start-up record and the start-up settings. 0 or
 // an error code (1000, 1018, 1024, 1243, 1557, 1569).
 int ApplyStartupOptions(vlAppletInfo* applet, const uintptr_t* values, vlStartupRecord* startup);
+
+// A start that failed before its options were applied still sends its
+// errors where -DEBUGDEVICE says, when the arguments name a device
+// ("-DEBUGDEVICE name" or "-DEBUGDEVICE=name", any case, anywhere).
+void KeepDebugDeviceOfArgs(int argc, char* const* argv);

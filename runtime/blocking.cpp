@@ -91,4 +91,6 @@ int WaitForInput(FILE* stream, int64_t timeoutMicros) {
 
 void EndBlockingWaits() { gWaitsEnded.store(true); }
 
+bool BlockingWaitsEnded() { return gWaitsEnded.load(); }
+
 void BeforeLongWork() { SendHeld(); }

@@ -32,6 +32,8 @@ int WaitForInput(FILE* stream, int64_t timeoutMicros);
 // Ends every wait for input now and from now on: the run is ending.
 // Safe in a signal handler.
 void EndBlockingWaits();
+// Whether EndBlockingWaits was called: a wait made of several waits stops.
+bool BlockingWaitsEnded();
 
 // Work that waits in code the player does not own (a plug-in's own
 // requester) or takes long without waiting (a large picture's decode):

@@ -58,17 +58,59 @@ bool OpenWindow(vlStdioFile* file, const char* name) {
   return true;
 }
 
+// How often a writer looks for a reader of its FIFO.
+constexpr int64_t kFifoReaderPollMicros = 50000;
+
+// A FIFO opened with fopen waits for its other end inside open(), where
+// nothing is drawn and the wait cannot be ended. It opens here without
+// waiting: a reader waits for input as it reads, a writer looks for a
+// reader between waits of the player's own. Null when no reader came
+// before the waits were ended.
+FILE* OpenFifo(const char* native, bool writing) {
+  const int flags = (writing ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+  int fd;
+  while ((fd = open(native, flags)) < 0) {
+    if (!writing || errno != ENXIO || BlockingWaitsEnded()) return nullptr;
+    WaitReady(nullptr, 0, kFifoReaderPollMicros);
+  }
+  // Reads and writes wait as with any pipe from here on.
+  const int status = fcntl(fd, F_GETFL);
+  FILE* stream = status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) < 0 ? nullptr
+                                                                            : fdopen(fd, writing ? "wb" : "rb");
+  if (!stream) close(fd);
+  return stream;
+}
+
+bool IsFifo(const char* native) {
+  struct stat st;
+  return stat(native, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// A directory is no stream of bytes (read, it would look empty and
+// endless): it is refused as a file that cannot be opened.
+bool IsDirectoryStream(FILE* stream) {
+  struct stat st;
+  return fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool OpenPlain(vlStdioFile* file, const char* name, uint32_t flags) {
   const char* mode = (flags & VL_FOPEN_WRITE) ? "wb" : (flags & VL_FOPEN_READWRITE) ? "r+b" : "rb";
   char buffer[kNativePathBuffer];
   const char* native = ToNativePath(name, buffer);
-  file->stream = fopen(native, mode);
+  // Update mode never waits for a FIFO's other end.
+  if (mode[1] != '+' && IsFifo(native)) file->stream = OpenFifo(native, mode[0] == 'w');
+  else file->stream = fopen(native, mode);
   if (!file->stream && mode[0] == 'r' && mode[1] == '+' && errno == ENOENT) {
     // Update mode makes a missing file, and only a missing one: O_EXCL
     // never truncates a file that appeared meanwhile.
     int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) close(fd);
     file->stream = fopen(native, mode);
+  }
+  if (file->stream && IsDirectoryStream(file->stream)) {
+    fclose(file->stream);
+    file->stream = nullptr;
+    errno = EISDIR;
   }
   if (!file->stream) return false;
   if (!realpath(native, file->path)) CopyPath(file->path, native);

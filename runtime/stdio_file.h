@@ -29,7 +29,10 @@ struct vlStdioFile {
   char path[PATH_MAX];
 };
 
-vlStdioFile* OpenStdioFile(const char* name, uint32_t flags);  // null on failure
+// Null on failure, and for a directory. A FIFO opens without waiting in
+// open(): a writer waits for a reader through WaitReady (null when the
+// waits were ended), a reader waits for input when it reads.
+vlStdioFile* OpenStdioFile(const char* name, uint32_t flags);
 int CloseStdioFile(vlStdioFile* file);  // 0 when a write or the close failed
 size_t ReadStdioData(vlStdioFile* file, void* buffer, size_t count);
 int GetStdioChar(vlStdioFile* file);  // byte or -1

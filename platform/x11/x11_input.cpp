@@ -40,7 +40,8 @@ struct KeyRow {
   int code;  // of the first keysym; the range counts up from it
 };
 
-// First match wins; Home has no row.
+// First match wins. Home is the key the key names call "HOME" (281), the
+// code Begin has too: keyboards have a Home key and rarely a Begin key.
 constexpr KeyRow kKeyRows[] = {
     {XK_BackSpace, XK_BackSpace, 271}, {XK_Tab, XK_Tab, 272},       {XK_Return, XK_Return, 274},
     {XK_KP_Enter, XK_KP_Enter, 273},   {XK_Escape, XK_Escape, 275}, {XK_Delete, XK_Delete, 277},
@@ -52,7 +53,7 @@ constexpr KeyRow kKeyRows[] = {
     {XK_KP_Separator, XK_KP_Separator, 44}, {XK_KP_Add, XK_KP_Add, 43},
     {XK_KP_Subtract, XK_KP_Subtract, 45},   {XK_KP_Multiply, XK_KP_Multiply, 42},
     {XK_KP_Divide, XK_KP_Divide, 47},  {XK_KP_0, XK_KP_9, 48},      {XK_Begin, XK_Begin, 281},
-    {XK_End, XK_End, 282},
+    {XK_Home, XK_Home, 281},           {XK_End, XK_End, 282},
 };
 
 // Modifier keysyms in the order of the window record's flags.

@@ -1,8 +1,8 @@
 // The player's X11 side against real X clients: a 32 MiB clipboard text
 // read by xclip (the server refuses a property that large in one request),
 // clipboard text from xclip with characters outside ISO-8859-1, keys
-// typed with xdotool whose modifier is let go first, and keys and buttons
-// held down while another program ran.
+// typed with xdotool (one whose modifier is let go first, and Home), and
+// keys and buttons held down while another program ran.
 #include <unistd.h>
 
 #include <functional>
@@ -76,29 +76,19 @@ TEST_F(X11Clients, ClipboardTextOutsideLatin1ArrivesWithStandIns) {
   EXPECT_EQ(r.out, "1\na?b \xE9\n");
 }
 
+// Assembler text that waits (handling the queued events) until IsKeyDown
+// of the key reads state, then prints the word.
+std::string WaitForKeyState(const std::string& key, int state, const std::string& word) {
+  const std::string label = word + "wait";
+  return label + ":\n  .call wait 1\n  .call checkevents\n  .call iskeydown \"" + key +
+         "\" -> d\n  getglobal 0 \"d\"\n  eq 1 0 #" + std::to_string(state) + "\n  jump " + word + "\n  jump " +
+         label + "\n" + word + ":\n  .call debugprint \"" + word + "\"\n";
+}
+
 // Shift and A go down, Shift comes up first, then A: the key is up again.
 TEST_F(X11Clients, AKeyIsUpWhenItsKeyIsLetGo) {
-  std::string applet = Applet("keys", R"(.line 1
-wait1:
-  .call wait 1
-  .call iskeydown "A" -> d
-  getglobal 0 "d"
-  eq 1 0 #1
-  jump down
-  jump wait1
-down:
-  .call debugprint "down"
-wait2:
-  .call wait 1
-  .call iskeydown "A" -> d
-  getglobal 0 "d"
-  eq 1 0 #0
-  jump up
-  jump wait2
-up:
-  .call iskeydown "a" -> lower
-  .call debugprint "up"
-  .call debugprint $lower)");
+  std::string applet = Applet("keys", ".line 1\n" + WaitForKeyState("A", 1, "down") + WaitForKeyState("A", 0, "up") +
+                                          ".call iskeydown \"a\" -> lower\n.call debugprint $lower");
   // Shorter than the server's auto-repeat delay: no repeated press.
   Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string&) {
                    Tool(xdotool + "keydown shift keydown a sleep 0.2 keyup shift sleep 0.2 keyup a");
@@ -137,6 +127,26 @@ TEST_F(X11Clients, KeysAndButtonsHeldBeforeAProgramRanCountAsUpAfterIt) {
                  }));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "1 1 1\n0 0 0\n0\n1 1 1\n0 0 0\n0\n");
+}
+
+// The Home key as a keyboard sends it: the key handler names it "HOME"
+// and IsKeyDown "HOME" reads it down while it is held, up once let go.
+TEST_F(X11Clients, TheHomeKeyArrivesAsHome) {
+  std::string applet = Applet("home", R"(.line 1
+.function onkey
+  .params 1
+  getfield 1 0 "key"
+  .call base=2 debugprint "key" r1
+  ret
+.end
+.table 0 { onkeydown = fn:onkey }
+.call base=1 installeventhandler r0
+)" + WaitForKeyState("HOME", 1, "down") + WaitForKeyState("HOME", 0, "up"));
+  Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string&) {
+                   Tool(xdotool + "keydown Home sleep 0.2 keyup Home");
+                 }));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "key HOME\ndown\nup\n");
 }
 
 }  // namespace

@@ -281,7 +281,7 @@ TEST_F(Sound, WindowIsDrawnWhileWaitingForASampleEnd) {
     kill(player, SIGTERM);
   };
   Result r = Run({applet}, options);
-  EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+  EXPECT_EQ(r.status, -SIGTERM) << r.out << r.err;
   EXPECT_EQ(mapState, "IsViewable");
   EXPECT_EQ(before, std::string("\xff\x00\x00", 3));
   EXPECT_EQ(after, std::string("\xff\x00\x00", 3));

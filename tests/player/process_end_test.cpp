@@ -43,7 +43,7 @@ std::string WaitingApplet(const std::string& name) {
 }
 
 // SIGTERM, SIGINT and SIGHUP end the player through its shut-down: the
-// unpacked copy is removed and the status says which signal ended it.
+// unpacked copy is removed, and then the signal itself ends the player.
 TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
   std::string applet = Applet("waiting", WaitingApplet("waiting"), "compress");
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -59,7 +59,7 @@ TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
     };
     Result r = Run({applet}, options);
     EXPECT_TRUE(seen) << "no unpacked copy while running";
-    EXPECT_EQ(r.status, 128 + signal) << "signal " << signal << ": " << r.out << r.err;
+    EXPECT_EQ(r.status, -signal) << r.out << r.err;
     EXPECT_EQ(r.out, "waiting\n");
     EXPECT_TRUE(TempEntries().empty()) << "signal " << signal;
   }
@@ -67,7 +67,7 @@ TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
 
 // An end signal that comes while Execute waits for a command ends the run
 // as it would without the command: the player ends through its shut-down
-// with 128 + the signal, before the command would have ended, and takes
+// and then by the signal, before the command would have ended, and takes
 // the command with it (a shell with a program of its own running). The
 // signal goes to the player, or to its whole process group as Ctrl-C
 // sends it; the player then leads a group of its own (setsid).
@@ -91,13 +91,37 @@ TEST_F(ProcessEnd, EndSignalsDuringExecuteEndTheRunAndTheCommand) {
     };
     Result r = Run({VL_PLAYER_PATH, "-quiet", "-tempdir", temp(), applet}, options);
     const bool endedFirst = access(late.c_str(), F_OK) != 0;
-    EXPECT_EQ(r.status, 128 + c.signal) << r.out << r.err;
+    EXPECT_EQ(r.status, -c.signal) << r.out << r.err;
     EXPECT_EQ(r.out, "running\n");
     EXPECT_TRUE(endedFirst) << "the player waited for the command";
     // Nothing of the command is left to finish its work.
     usleep(1500000);
     EXPECT_NE(access(late.c_str(), F_OK), 0) << "the command outlived the player";
   }
+}
+
+// Ctrl-C on a shell loop of runs reaches the shell and the player, as the
+// terminal sends it to the whole group: the player cleans up and dies of
+// the signal, so the shell ends the loop instead of starting the next run.
+TEST_F(ProcessEnd, AnInterruptedRunEndsTheShellLoopThatStartedIt) {
+  const std::string started = dir() + "/started";
+  const std::string applet = Applet("looped", ".line 1\n.call stringtofile \"x\" \"" + started + "\"\n" +
+                                                  WaitingApplet("looped"), "compress");
+  RunOptions options;
+  options.program = "/usr/bin/setsid";
+  options.quietAndTemp = false;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t shell, const std::string&) {
+    for (int i = 0; i < 1000 && access(started.c_str(), F_OK) != 0; ++i) usleep(10000);
+    usleep(300000);  // into the wait
+    kill(-shell, SIGINT);
+  };
+  const std::string run = vlplayer::Quote(VL_PLAYER_PATH) + " -quiet -tempdir " + vlplayer::Quote(temp()) + " " +
+                          vlplayer::Quote(applet);
+  Result r = Run({"/bin/bash", "-c", "for i in 1 2; do " + run + "; echo \"next $?\"; done"}, options);
+  EXPECT_EQ(r.status, -SIGINT) << r.out << r.err;
+  EXPECT_EQ(r.out, "waiting\n");
+  EXPECT_TRUE(TempEntries().empty());
 }
 
 // An interactive shell on a pseudo-terminal, as a user at a terminal runs
@@ -236,6 +260,14 @@ class TerminalJobs : public PlayerTest {
     for (int i = 0; i < 1000 && !(command = ReadPid(started())); ++i) usleep(10000);
     return command;
   }
+  // The script goes on after its command to its end, and the shell has
+  // the terminal back with the player's status 0.
+  static void ExpectScriptEndsWell(ShellTerminal& shell) {
+    ASSERT_TRUE(shell.WaitFor("after")) << shell.seen();
+    ASSERT_TRUE(shell.WaitFor("ready> ")) << shell.seen();
+    shell.Type("echo status=$?\n");
+    EXPECT_TRUE(shell.WaitFor("status=0")) << shell.seen();
+  }
   std::vector<std::string> ShellEnvironment() const { return {"DISPLAY=" + std::string(display()), "HOME=" + dir()}; }
   std::string started() const { return dir() + "/started"; }
 };
@@ -271,16 +303,14 @@ TEST_F(TerminalJobs, CtrlZDuringExecuteStopsTheJobAndFgContinuesIt) {
   EXPECT_TRUE(playerStopped);
   shell.Type("fg\n");
   ASSERT_TRUE(shell.WaitFor("command done")) << shell.seen();
-  ASSERT_TRUE(shell.WaitFor("after")) << shell.seen();
-  ASSERT_TRUE(shell.WaitFor("ready> ")) << shell.seen();
-  shell.Type("echo status=$?\n");
-  EXPECT_TRUE(shell.WaitFor("status=0")) << shell.seen();
+  ExpectScriptEndsWell(shell);
 }
 
 // An end signal to the player while Execute waits for a command that
 // ignores it: the command's whole group gets the grace time and is then
 // killed, the shell it started as well as what that shell runs; the player
-// ends with 128 + the signal and leaves nothing of the command running.
+// ends by the signal (its shell says 128 + the signal) and leaves nothing
+// of the command running.
 TEST_F(TerminalJobs, EndSignalsDuringExecuteEndTheWholeCommandGroup) {
   const std::string applet = ExecutingApplet("stubborn", "trap '' INT TERM HUP\nsleep 30\necho outlived\n");
   for (int signal : {SIGTERM, SIGHUP}) {
@@ -306,6 +336,35 @@ TEST_F(TerminalJobs, EndSignalsDuringExecuteEndTheWholeCommandGroup) {
     // Killed, not waited for: the sleep would run 30 s.
     EXPECT_EQ(LiveMembersOnce(group, [](size_t n) { return n == 0; }), 0u) << "processes left";
   }
+}
+
+// A player started in the background (&) whose command reads the
+// terminal: the command stops for terminal input and the player with it,
+// so the shell reports the job stopped; fg gives the terminal to the
+// command, which reads what is typed, and the script goes on.
+TEST_F(TerminalJobs, ABackgroundRunWhoseCommandReadsTheTerminalGoesOnAfterFg) {
+  const std::string applet = ExecutingApplet("reader", "read line\necho \"read: $line\"\n");
+  ShellTerminal shell(ShellEnvironment());
+  const pid_t command = StartInShell(shell, applet, " &");
+  ASSERT_GT(command, 0) << shell.seen();
+  bool stopped = false;
+  for (int i = 0; i < 20 && !stopped; ++i) {
+    shell.Type("jobs\n");
+    stopped = shell.WaitFor("Stopped", 1);
+  }
+  ASSERT_TRUE(stopped) << shell.seen();
+  shell.Type("fg\n");
+  // Typed once the command has the terminal, so that only it reads it.
+  bool holds = false;
+  for (int i = 0; i < 1000 && !holds; ++i) {
+    const ProcessStat st = StatOf(command);
+    holds = st.foreground == st.group;
+    if (!holds) usleep(10000);
+  }
+  ASSERT_TRUE(holds) << shell.seen();
+  shell.Type("typed words\n");
+  ASSERT_TRUE(shell.WaitFor("read: typed words")) << shell.seen();
+  ExpectScriptEndsWell(shell);
 }
 
 // A lost X server is reported once in the player's words, not Xlib's, and

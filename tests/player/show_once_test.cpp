@@ -14,6 +14,7 @@
 #include <memory>
 #include <fstream>
 #include <cstdio>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -635,7 +636,8 @@ std::string HeldFrames::GrabWhileBlocked(const std::string& text, RunOptions opt
     if (!id.empty()) pixels = Tool("timeout 20 import -window " + id + " -depth 8 rgb:-");
     release(player);
   };
-  *result = Run({Applet("blocked", ".line 1\n" + text)}, options);
+  // Errors on standard output, where a test sees them.
+  *result = Run({"-debugdevice", "console", Applet("blocked", ".line 1\n" + text)}, options);
   return pixels;
 }
 
@@ -664,14 +666,14 @@ TEST_F(HeldFrames, ShowWhileAReadWaits) {
   ExpectHeldShown(GrabWhileBlocked(std::string(kHeldDisplay) + kHeldDrawing + made +
                                        ".call base=1 debugprompt \"?\" -> l\n.call base=1 debugprint \"read\" $l\n",
                                    prompt, [](pid_t player) { kill(player, SIGTERM); }, &r));
-  EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+  EXPECT_EQ(r.status, -SIGTERM) << r.out << r.err;
   EXPECT_EQ(r.out, "?") << "the wait ended with the run, reading nothing";
 
   rmdir(blocked().c_str());
   const std::string fifo = dir() + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  // Open at both ends here, so that the player's open does not wait for a
-  // writer: its read does.
+  // Open at both ends here, so that the player's open finds a writer: its
+  // read waits.
   const int writer = open(fifo.c_str(), O_RDWR);
   ASSERT_GE(writer, 0);
   ExpectHeldShown(GrabWhileBlocked(std::string(kHeldDisplay) + kHeldDrawing + made + ".call base=1 openfile 1 \"" +
@@ -680,6 +682,39 @@ TEST_F(HeldFrames, ShowWhileAReadWaits) {
   close(writer);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "a line\n");
+}
+
+// A FIFO with no one at its other end yet, read whole or opened to write:
+// the open waits as the reads do, with what is held shown; the other end
+// coming ends the wait, and so does an end signal.
+TEST_F(HeldFrames, ShowWhileAFifoWaitsForItsOtherEnd) {
+  const std::string fifo = dir() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string drawn = std::string(kHeldDisplay) + kHeldDrawing + ".call base=1 makedirectory \"" + blocked() +
+                            "\"\n";
+  const std::string reads = drawn + ".call base=1 filetostring \"" + fifo + "\" -> t\n.call base=1 debugprint $t\n";
+  const std::string writes = drawn + ".call base=1 openfile 1 \"" + fifo +
+                             "\" 1006\n.call base=1 writeline 1 \"to the reader\"\n.call base=1 closefile 1\n"
+                             ".call base=1 debugprint \"written\"\n";
+  Result r;
+  ExpectHeldShown(GrabWhileBlocked(reads, {}, [&](pid_t) { std::ofstream(fifo) << "from the test"; }, &r));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "from the test\n");
+  std::string read;
+  rmdir(blocked().c_str());
+  ExpectHeldShown(GrabWhileBlocked(writes, {}, [&](pid_t) {
+    std::ifstream in(fifo);
+    read.assign(std::istreambuf_iterator<char>(in), {});
+  }, &r));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "written\n");
+  EXPECT_EQ(read, "to the reader\n");
+  for (const std::string* text : {&reads, &writes}) {
+    rmdir(blocked().c_str());
+    ExpectHeldShown(GrabWhileBlocked(*text, {}, [](pid_t player) { kill(player, SIGTERM); }, &r));
+    EXPECT_EQ(r.status, -SIGTERM) << r.out << r.err;
+    EXPECT_EQ(r.out, "");
+  }
 }
 
 // Frames of two whole-window brushes large enough to be shown from their

@@ -141,6 +141,45 @@ TEST_F(Startup, GtkRequesterChoosesTheScript) {
   EXPECT_EQ(r.out, "");
 }
 
+// With -DEBUGDEVICE console anywhere on the line, a mistake on the command
+// line is printed as a script's error is, and the player ends non-zero
+// instead of waiting in a dialog: a second file name before or after the
+// device, an option refused before the device is applied, and an options
+// file that is a directory. Words after a dash that the player does not
+// know go to the applet.
+TEST_F(Startup, CommandLineMistakesGoToTheTerminalWithTheDebugDevice) {
+  std::string applet = Applet("viewer", R"(.line 1
+.call getcommandline -> args n
+getglobal 0 "args"
+getfield 0 0 #0
+getfield 1 0 "arg"
+getfield 2 0 "param"
+.call base=3 debugprint r1 r2)");
+  RunOptions options;
+  options.timeoutSeconds = 20;  // a dialog would wait until then
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"-DEBUGDEVICE", "console", applet, "pics"}, "Wrong arguments specified!"},
+      {{applet, "pics", "-debugdevice=console"}, "Wrong arguments specified!"},
+      {{"-monitor", "0", "-DebugDevice", "console", applet}, "Specified monitor is out of range!"},
+  };
+  for (const auto& c : cases) {
+    Result r = Run(c.args, options);
+    EXPECT_EQ(r.status, 1) << c.args[0] << r.err;
+    EXPECT_EQ(r.out, "Error: " + c.error + "\n") << c.args[0];
+  }
+  Result r = Run({"-DEBUGDEVICE", "console", applet, "-folder", "pics"}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "folder pics\n");
+  const std::string folder = dir() + "/viewer.ini";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  r = Run({"-DEBUGDEVICE", "console", applet}, options);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "Error: Cannot read file viewer.ini !\n");
+}
+
 // A compressed applet keeps its own path as the script path (an applet
 // finds its directory by it); the unpacked copy is gone after the run.
 TEST_F(Startup, CompressedAppletKeepsItsOwnPath) {

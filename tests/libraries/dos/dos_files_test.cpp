@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime/errors.h"
 #include "runtime/objects.h"
 #include "tests/libraries/dos/dos_test_util.h"
 #include "vm/constants.h"
@@ -141,6 +142,15 @@ TEST_F(DosTest, OpeningModesIdentifiersAndRefusals) {
   EXPECT_EQ(Run(".call openfile 1 \"" + Path("missing") + "\""), ERR_READFILE);
   EXPECT_EQ(Run(".call openfile 1 \"" + Path("no/such/dir/x") + "\" 1006"), ERR_WRITEFILE);
   EXPECT_EQ(Run(".call openfile 1 \"" + file + "\" 1006 5"), ERR_TABEXPECTED);
+  // A directory is no file: refused by its name, never read as an endless
+  // empty stream.
+  ASSERT_EQ(mkdir(Path("folder").c_str(), 0755), 0);
+  for (const char* mode : {"1005", "1004", "1006"}) {
+    EXPECT_EQ(Run(".call openfile 1 \"" + Path("folder") + "\" " + mode), mode[3] == '5' ? ERR_READFILE : ERR_WRITEFILE)
+        << mode;
+    EXPECT_STREQ(GetErrorArgument(), Path("folder").c_str()) << mode;
+  }
+  EXPECT_EQ(Run(".call filetostring \"" + Path("folder") + "\""), ERR_READFILE);
   ASSERT_EQ(Run(".call openfile 1 \"" + file + "\" 1006\n.call writeline 1 \"one\""), 0);
   EXPECT_EQ(Run(".call readline 1"), ERR_WRITEONLY);
   // Opening id 1 again closes the first file 1, which flushes "one".
