@@ -432,15 +432,16 @@ TEST_F(FxPlayer, SeekingABrushEffectShowsWhatSteppingShowed) {
 
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
-  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110});
+  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110,
+                                            70, 71, 72, 73, 99, 100, 105, 106, 107});
 }
 
 // The same drawn into the brush's own layer, shown as it is, with the output
 // scaled and with the layers scaled.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
-  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110});
-  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109});
-  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90});
+  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110, 70, 71, 99, 105, 106, 107});
+  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109, 72, 100});
+  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90, 73, 106});
 }
 
 // A crossfade mixes every frame in one pass into the back buffer and shows

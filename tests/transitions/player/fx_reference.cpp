@@ -504,6 +504,147 @@ int RectCorner(int id, int speed, int frames, EffectCanvas* c) {
   return Count(M - s, s, 0);
 }
 
+// The side that keeps the picture's proportions for a long side of n.
+int Proportional(const EffectCanvas* c, int n) {
+  const int M = std::max(c->w, c->h), m = std::min(c->w, c->h);
+  return std::max(1, static_cast<int>(static_cast<double>(m) / M * n + 1.0));
+}
+
+int Swiss(int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, M = std::max(W, H);
+  const int step = std::clamp(Resolve(speed, M, 120, 60, 240), 1, 30);
+  for (int f = 0, s = 0, pa = 0, pb = 0; f < frames; ++f) {
+    s += step;
+    const int a = W >= H ? s : Proportional(c, s), b = W >= H ? Proportional(c, s) : s;
+    if (s >= M / 2) {
+      Strip(c, 0, 0, W, H);
+      break;
+    }
+    const int da = a - pa, db = b - pb;
+    Strip(c, pa, 0, da, b), Strip(c, 0, pb, a, db);
+    Strip(c, 0, H - b, a, db), Strip(c, pa, H - pb, da, pb);
+    Strip(c, W - a, H - b, a, db), Strip(c, W - a, H - pb, da, pb);
+    Strip(c, W - a, 0, da, b), Strip(c, W - a, pb, a, db);
+    pa = a, pb = b;
+  }
+  return Count(M / 2, step, 1);
+}
+
+int QuadRect(int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, M = std::max(W, H), qw = W / 2, qh = H / 2;
+  const int step = std::clamp(Resolve(speed, M, 120, 60, 240), 1, 30);
+  for (int f = 0, s = 0, change = 0, pw = 0, ph = 0, second = 0; f < frames; ++f) {
+    s += step;
+    const int t = s - change;
+    int w = W >= H ? t : Proportional(c, t), h = W >= H ? Proportional(c, t) : t, x, y;
+    if (w >= qw) w = qw, h = qh, x = 0, y = 0;
+    else x = (qw - w) / 2, y = (qh - h) / 2;
+    if (second) x += qw;
+    if (second && s >= M) {
+      Strip(c, 0, 0, W, H);
+      break;
+    }
+    const int dw = (w - pw) / 2 + 1, dh = (h - ph) / 2 + 1;
+    for (int q = 0; q < 2; ++q) {
+      Strip(c, x, y, dw, h), Strip(c, x + dw, y, pw, dh);
+      Strip(c, x + w - dw, y, dw, h), Strip(c, x + dw, y + h - dh, pw, dh);
+      y += qh + H % 2;
+      x += second ? -(qw + W % 2) : qw + W % 2;
+    }
+    if (!second && s >= M / 2) change = s, second = 1, pw = ph = 0;
+    else if (s < M) pw = w, ph = h;
+  }
+  return Count(M, step, 1);
+}
+
+// The band runs along twelve legs around three rings of a 7 x 6 grid.
+int Spiral(int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h;
+  const int step = speed == -2 ? 15 : speed == -1 ? 10 : speed == -3 ? 5 : std::clamp(speed, 1, 30);
+  const int cw = W / 7 + 1, rh = H / 6 + 1;
+  const int R1 = W - cw, R2 = R1 - cw, R3 = R2 - cw, B1 = H - rh, B2 = B1 - rh;
+  int p = 0, leg = 0, x = R1, y = 0, f = 0;
+  // Moves p toward the limit; true when it stood there already.
+  auto to = [&](int limit) {
+    if (p == limit) return true;
+    p = p < limit ? std::min(p + step, limit) : std::max(p - step, limit);
+    return false;
+  };
+  for (bool end = false; !end; ++f) {
+    const bool draw = f < frames;
+    auto band = [&](int bx, int by, int bw, int bh) {
+      if (draw) Strip(c, bx, by, bw, bh);
+    };
+    switch (leg) {
+      case 0: band(x, p, cw, step); if (to(H - 1)) leg = 1, p = x - step, y = B1; break;
+      case 1: band(p, y, step, rh); if (to(0)) leg = 2, p = y - step; break;
+      case 2: band(0, p, cw, step); if (to(0)) leg = 3, p = cw; break;
+      case 3: band(p, 0, step, rh); if (to(R1)) leg = 4, p = rh, x = R2; break;
+      case 4: band(x, p, cw, step); if (to(B1)) leg = 5, p = x - step, y = B2; break;
+      case 5: band(p, y, step, rh); if (to(cw)) leg = 6, p = y - step, x = cw; break;
+      case 6: band(x, p, cw, step); if (to(rh)) leg = 7, p = 2 * cw, y = rh; break;
+      case 7: band(p, y, step, rh); if (to(R2)) leg = 8, p = 2 * rh, x = R3; break;
+      case 8: band(x, p, cw, step); if (to(B2)) leg = 9, p = x - step, y = 3 * rh; break;
+      case 9: band(p, y, step, rh); if (to(2 * cw)) leg = 10, p = y - step, x = 2 * cw; break;
+      case 10: band(x, p, cw, step); if (to(2 * rh)) leg = 11, p = 3 * cw, y = 2 * rh; break;
+      default: band(p, y, step, rh); end = to(R3); break;
+    }
+  }
+  return f;
+}
+
+// The new picture's rows come in interlaced: the odd rows from one end,
+// the even rows from the other.
+int StrangePush(int id, int speed, int frames, EffectCanvas* c) {
+  const bool across = id == 99;
+  const int E = across ? c->w : c->h;
+  int step = Resolve(speed, E, 60, 30, 120);
+  if (step & 1) ++step;
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    bool last = false;
+    if (s >= E) s = E, last = true;
+    for (int j = 0; j < c->h; ++j)
+      for (int i = 0; i < c->w; ++i) {
+        const int along = across ? i : j, row = across ? j : i;
+        int from = -1;
+        // Odd rows (or columns) show the far end from 0 on, even ones the
+        // near end from E - s on.
+        if ((across ? row : j) % 2 == 1 && along < s) from = along + E - s;
+        if ((across ? row : j) % 2 == 0 && along >= E - s) from = along - (E - s);
+        if (from < 0) continue;
+        c->canvas.At(c->x + i, c->y + j) = across ? c->fresh->At(from, j) : c->fresh->At(i, from);
+      }
+    if (last) break;
+  }
+  return Count(E - step, step, 0);
+}
+
+// The flows: the reached lines of the new picture, the leading line
+// stretched over the rest.
+int Flow(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id >= 72, backward = id == 71 || id == 73;
+  const int extent = columns ? c->w : c->h;
+  const int step = std::clamp(columns ? Resolve(speed, extent, 30, 10, 80) : Resolve(speed, extent, 50, 20, 120), 1, 30);
+  int e = backward ? extent - step : step;
+  for (int f = 0; f < frames; ++f) {
+    bool last = false;
+    int a, b, lead, from, to;
+    if (!backward) {
+      if (e >= extent) e = extent, last = true;
+      a = e - step, b = e, lead = e - 1, from = columns ? e - 1 : e, to = extent;
+    } else {
+      if (e < 1) e = 0, last = true;
+      a = e, b = e + step, lead = e - 1, from = 0, to = e;
+    }
+    lead = std::clamp(lead, 0, extent - 1);
+    Lines(c, columns, std::max(a, 0), std::min(b, extent) - 1);
+    for (int line = std::max(from, 0); line < to; ++line) Move(c, *c->fresh, columns, lead, 1, line);
+    e += backward ? -step : step;
+    if (last) break;
+  }
+  return Count(extent - step, step, 0);
+}
+
 }  // namespace
 
 // The crossfade: each frame mixes the whole rectangle from the old picture
@@ -548,6 +689,11 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id >= 101 && id <= 104) *count = Slide(id, speed, frames, c);
   else if (id == 111 || id == 112) *count = Card(id, speed, frames, c);
   else if (id == 115) *count = Crossfade(speed, frames, c);
+  else if (id == 105) *count = Spiral(speed, frames, c);
+  else if (id == 106) *count = Swiss(speed, frames, c);
+  else if (id == 107) *count = QuadRect(speed, frames, c);
+  else if (id == 99 || id == 100) *count = StrangePush(id, speed, frames, c);
+  else if (id >= 70 && id <= 73) *count = Flow(id, speed, frames, c);
   else return false;
   return true;
 }
