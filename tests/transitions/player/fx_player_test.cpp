@@ -433,15 +433,15 @@ TEST_F(FxPlayer, SeekingABrushEffectShowsWhatSteppingShowed) {
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
   RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110,
-                                            70, 71, 72, 73, 99, 100, 105, 106, 107});
+                                            70, 71, 72, 73, 99, 100, 105, 106, 107, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 69});
 }
 
 // The same drawn into the brush's own layer, shown as it is, with the output
 // scaled and with the layers scaled.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
-  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110, 70, 71, 99, 105, 106, 107});
-  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109, 72, 100});
-  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90, 73, 106});
+  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110, 70, 71, 99, 105, 106, 107, 55, 61, 65});
+  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109, 72, 100, 56, 69});
+  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90, 73, 106, 58, 63});
 }
 
 // A crossfade mixes every frame in one pass into the back buffer and shows
@@ -454,12 +454,13 @@ TEST_F(FxPlayer, CrossfadeFrameByFrameWithoutLayers) {
 // The BGPic-only families on an emulating layer run frame by frame as on
 // a BGPic, also where the display scales its output or its layers.
 TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnAnEmulatingLayer) {
-  RunFrames(Screen::kLayers, Target::kEmulating, {74, 75, 76, 77, 78, 79, 80, 81, 101, 102, 103, 104, 111, 112});
+  RunFrames(Screen::kLayers, Target::kEmulating, {74, 75, 76, 77, 78, 79, 80, 81, 101, 102, 103, 104, 111, 112, 118, 119,
+                                                  120, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 131});
 }
 
 TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnScaledDisplays) {
-  RunFrames(Screen::kScaledOutput, Target::kEmulating, {75, 78, 102, 111});
-  RunFrames(Screen::kScaledLayers, Target::kEmulating, {74, 79, 101, 112});
+  RunFrames(Screen::kScaledOutput, Target::kEmulating, {75, 78, 102, 111, 119, 122, 125, 130});
+  RunFrames(Screen::kScaledLayers, Target::kEmulating, {74, 79, 101, 112, 118, 121, 126, 129});
 }
 
 // While it runs, the layer standing in for a BGPic shows what the script

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -645,6 +646,174 @@ int Flow(int id, int speed, int frames, EffectCanvas* c) {
   return Count(extent - step, step, 0);
 }
 
+// The rectangle (sx, sy, sw, sh) of a picture scaled to tw x th without
+// smoothing: target column i reads source column (i * step) >> 16 with
+// step the 16.16 ratio, target row j the row the summed ratio reaches.
+Picture Scaled(const Picture& p, int sx, int sy, int sw, int sh, int tw, int th) {
+  Picture out(std::max(tw, 0), std::max(th, 0));
+  if (tw < 1 || th < 1 || sw < 1 || sh < 1) return out;
+  const auto step = static_cast<uint64_t>(static_cast<double>(static_cast<long double>(sw) / tw * 65536.0L));
+  const long double yr = static_cast<long double>(sh) / th;
+  long double row = 0;
+  for (int j = 0; j < th; ++j, row += yr) {
+    const int from = static_cast<int>(static_cast<double>(row));
+    uint64_t acc = 0;
+    for (int i = 0; i < tw; ++i, acc += step) out.At(i, j) = p.At(sx + static_cast<int>(acc >> 16), sy + from);
+  }
+  return out;
+}
+void DrawWhole(EffectCanvas* c, const Picture& p, int x, int y) { Draw(c, p, 0, 0, p.width, p.height, x, y); }
+// count lines of a picture from line `from` on, scaled to size lines and
+// drawn from line `at` on.
+void ScaledLines(EffectCanvas* c, const Picture& p, bool columns, int from, int count, int size, int at) {
+  const int extent = columns ? c->w : c->h;
+  count = std::min(count, extent - from);
+  if (count < 1 || size < 1) return;
+  if (columns) DrawWhole(c, Scaled(p, from, 0, count, c->h, size, c->h), at, 0);
+  else DrawWhole(c, Scaled(p, 0, from, c->w, count, c->w, size), 0, at);
+}
+
+int Stretch(int id, int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, M = std::max(W, H), m = std::min(W, H);
+  const bool tall = id >= 61 ? W < H : id == 57 || id == 58 || id == 59;
+  const bool grows = id != 56 && id != 58;
+  const int full = tall ? H : W;
+  const int step = Resolve(speed, id >= 61 ? M : tall ? H : W, 30, 10, 80);
+  int s = grows ? step : full - step;
+  const int count = Count(grows ? full - s : s, step, 0);
+  for (int f = 0; f < frames; ++f, s += grows ? step : -step) {
+    bool last = false;
+    int x = 0, y = 0, w = W, h = H;
+    if (id == 55 || id == 60) {
+      if (s >= W) s = W, last = true;
+      w = s;
+    } else if (id == 56) {
+      if (s < 1) s = 0, last = true;
+      x = s, w = W - s;
+    } else if (id == 57 || id == 59) {
+      if (s >= H) s = H, last = true;
+      h = s;
+    } else if (id == 58) {
+      if (s < 1) s = 0, last = true;
+      y = s, h = H - s;
+    } else if (s >= M) {
+      last = true;
+    } else {
+      const int side = std::max(1, static_cast<int>(static_cast<double>(m) / M * s));
+      w = W < H ? side : s, h = W < H ? s : side;
+    }
+    const bool midX = id == 60 || id == 61 || id == 62 || id == 66, midY = id == 59 || id == 61 || id == 64 || id == 68;
+    const bool farX = id == 63 || id == 64 || id == 65, farY = id == 65 || id == 66 || id == 67;
+    if (id == 59) y = (H - s) / 2;
+    else if (id == 60) x = (W - s) / 2;
+    else if (id >= 61) {
+      x = midX ? (W - w) / 2 : farX ? W - w : 0;
+      y = midY ? (H - h) / 2 : farY ? H - h : 0;
+    }
+    DrawWhole(c, Scaled(*c->fresh, 0, 0, W, H, w, h), x, y);
+    if (last) break;
+  }
+  return count;
+}
+
+int ZoomInOut(int id, int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, M = std::max(W, H);
+  const int step = Resolve(speed, M, 60, 30, 120);
+  int px = 0, py = 0, pw = W, ph = H;
+  for (int f = 0, T = step; f < frames; ++f, T += step) {
+    bool last = false;
+    int x = 0, y = 0, w = W, h = H;
+    if (T < 2 * M) {
+      const int d = T <= M ? M - T : T - M;
+      if (W < H) {
+        h = std::max(d, 1), w = static_cast<int>(static_cast<double>(W) / H * h + 1.0);
+        x = w < 1 ? (W - 1) / 2 : (W - w) / 2, w = std::max(w, 1), y = (H - h) / 2;
+      } else {
+        w = std::max(d, 1), h = static_cast<int>(static_cast<double>(H) / W * w + 1.0);
+        y = h < 1 ? (H - 1) / 2 : (H - h) / 2, h = std::max(h, 1), x = (W - w) / 2;
+      }
+      w = std::min(w, W), h = std::min(h, H);
+    } else {
+      T = 2 * M, last = true;
+    }
+    const Picture& pic = T > M ? *c->fresh : *c->old;
+    if (id == 118) {
+      if (T <= M) {
+        Fill(c, px, py, x - px + 1, ph, 0);
+        Fill(c, px, py, pw, y - py + 1, 0);
+        Fill(c, x + w - 1, py, px + pw - (x + w - 1), ph, 0);
+        Fill(c, px, y + h - 1, pw, py + ph - (y + h - 1), 0);
+      }
+      DrawWhole(c, Scaled(pic, 0, 0, W, H, w, h), x, y);
+      px = x, py = y, pw = w, ph = h;
+    } else {
+      DrawWhole(c, Scaled(pic, x, y, w, h, W, H), 0, 0);
+    }
+    if (last) break;
+  }
+  return Count(2 * M - step, step, 0);
+}
+
+int Crush(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id <= 121, far = id == 121 || id == 123;
+  const int E = columns ? c->w : c->h;
+  const int step = Resolve(speed, E, 60, 30, 120);
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    bool last = false;
+    if (s >= E) s = E, last = true;
+    ScaledLines(c, *c->fresh, columns, 0, E, s, far ? E - s : 0);
+    ScaledLines(c, *c->old, columns, 0, E, E - s, far ? 0 : s);
+    if (last) break;
+  }
+  return Count(E - step, step, 0);
+}
+
+int TurnDown(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id >= 130, far = id == 129 || id == 131;
+  const int E = columns ? c->w : c->h, mh = E / 2, odd = E % 2;
+  const int step = Resolve(speed, E, 60, 30, 120);
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    if (s >= E) {
+      Strip(c, 0, 0, c->w, c->h);
+      break;
+    }
+    if (s <= mh) {
+      if (mh < s + step) s = mh;
+      ScaledLines(c, *c->fresh, columns, far ? mh : 0, mh, s, far ? E - s : 0);
+      ScaledLines(c, *c->old, columns, far ? mh : 0, mh, mh - s, far ? mh : s);
+    } else if (!far) {
+      ScaledLines(c, *c->fresh, columns, mh, mh + odd, std::min(s - mh, E - mh), mh);
+    } else {
+      ScaledLines(c, *c->fresh, columns, 0, mh + odd, s - mh, E - s + odd);
+    }
+  }
+  return Count(E - step, step, 0);
+}
+
+int FlipCoin(int id, int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h;
+  const bool columns = id >= 126, low = id == 125 || id == 127;
+  const int E = columns ? W : H;
+  const int step = Resolve(speed, E, 60, 30, 120);
+  int px = 0, py = 0, pw = W, ph = H;
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    bool last = false;
+    if (s >= 2 * E) s = 2 * E, last = true;
+    const int d = std::max(std::abs(s - E), 1), at = low ? E - d : (E - d) / 2;
+    const int x = columns ? at : 0, y = columns ? 0 : at, w = columns ? d : W, h = columns ? H : d;
+    if (s <= E) {
+      if (!columns && low) Fill(c, 0, py, W, ph - d, 0);
+      else if (!columns) Fill(c, 0, py, W, y - py + 1, 0), Fill(c, 0, y + h - 1, W, py + ph - (y + h - 1), 0);
+      else if (low) Fill(c, px, 0, pw - d, H, 0);
+      else Fill(c, px, 0, x - px + 1, H, 0), Fill(c, x + w - 1, 0, px + pw - (x + w - 1), H, 0);
+      px = x, py = y, pw = w, ph = h;
+    }
+    DrawWhole(c, Scaled(s > E ? *c->fresh : *c->old, 0, 0, W, H, w, h), x, y);
+    if (last) break;
+  }
+  return Count(2 * E - step, step, 0);
+}
+
 }  // namespace
 
 // The crossfade: each frame mixes the whole rectangle from the old picture
@@ -694,6 +863,11 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id == 107) *count = QuadRect(speed, frames, c);
   else if (id == 99 || id == 100) *count = StrangePush(id, speed, frames, c);
   else if (id >= 70 && id <= 73) *count = Flow(id, speed, frames, c);
+  else if (id >= 55 && id <= 69) *count = Stretch(id, speed, frames, c);
+  else if (id == 118 || id == 119) *count = ZoomInOut(id, speed, frames, c);
+  else if (id >= 120 && id <= 123) *count = Crush(id, speed, frames, c);
+  else if (id >= 124 && id <= 127) *count = FlipCoin(id, speed, frames, c);
+  else if (id >= 128 && id <= 131) *count = TurnDown(id, speed, frames, c);
   else return false;
   return true;
 }
