@@ -652,7 +652,11 @@ int PrepareOnScreen(vlFxContext* fx, vlDisplay* d) {
     fx->ownsMask = fx->ownsAlpha = 0;
   }
   const int32_t id = fx->effect;
-  const bool showLayer = fx->reverse && (id == 97 || id == 98 || id == 114 || id == 132 || id == 116 || id == 117 || (id >= 134 && id <= 139));
+  // Hiding mixes or reveals from the screen with the layer on it; a
+  // crossfade drawn onto the screen does so too, or it would mix the
+  // picture under the layer with itself and drop the layer at once.
+  const bool showLayer = fx->reverse && (id == 97 || id == 98 || id == 114 || id == 115 || id == 132 || id == 116 ||
+                                         id == 117 || (id >= 134 && id <= 139));
   if (NeedsOldPicture(id, false) && !(fx->oldPicture = GrabScreen(fx, d, visible, showLayer))) return ERR_BITMAP;
   return 0;
 }

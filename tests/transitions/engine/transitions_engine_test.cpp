@@ -3,7 +3,9 @@
 // pacing and random-choice helpers.
 #include "tests/transitions/engine/fx_display_test.h"
 
+#include <functional>
 #include <set>
+#include <vector>
 
 #include "display/bgpic.h"
 #include "display/layers/async_draw.h"
@@ -14,6 +16,7 @@
 #include "graphics/fast_paths.h"
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
+#include "platform/event_pump.h"
 #include "player/startup.h"
 #include "transitions/fx_draw.h"
 #include "transitions/fx_engine.h"
@@ -22,6 +25,14 @@
 
 namespace {
 
+// The window at one point, read each time a synchronous effect pumps
+// events between its frames.
+std::function<void()> gBetweenFrames;
+vlInputBackend gPlainInput;
+int SampleBetweenFrames(vlVMState* state, int* error) {
+  if (gBetweenFrames) gBetweenFrames();
+  return gPlainInput.handleInput ? gPlainInput.handleInput(state, error) : 0;
+}
 
 class Fx : public vltest::FxDisplayTest {
  protected:
@@ -513,6 +524,21 @@ TEST_F(Fx, LayerEffects) {
   ASSERT_EQ(Run(".call showlayerfx 1 38"), 0);
   EXPECT_EQ(WindowPixel(d, 5, 7), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
+  // The top layer, hidden by a crossfade, fades out on the window: its
+  // frames mix it toward the layer under it.
+  std::vector<uint32_t> samples;
+  gBetweenFrames = [&] { samples.push_back(WindowPixel(d, 9, 9)); };
+  gPlainInput = gInputBackend;
+  gInputBackend.handleInput = SampleBetweenFrames;
+  ASSERT_EQ(Run(".call hidelayerfx 2 115 100"), 0);
+  gInputBackend = gPlainInput;
+  gBetweenFrames = nullptr;
+  ASSERT_EQ(samples.size(), 3u);
+  EXPECT_EQ(samples[0], 0x00FF00u);
+  EXPECT_EQ(samples[1], 0x009B63u);  // old + ((new - old) * 100 >> 8)
+  EXPECT_EQ(samples[2], 0x0037C7u);
+  EXPECT_EQ(WindowPixel(d, 9, 9), 0x0000FFu);
+  ASSERT_EQ(Run(".call showlayerfx 2 30"), 0);
   ASSERT_EQ(Run(".call removelayerfx 2 28 -2"), 0);
   EXPECT_EQ(CountLayers(d->bgpic), 1);
   EXPECT_EQ(WindowPixel(d, 9, 9), 0x0000FFu);
