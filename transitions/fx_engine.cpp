@@ -912,7 +912,10 @@ int RunTransitionFX(vlFxContext* tmpl) {
     FreeFXContext(fx, 0);
     return status;
   };
-  if (d->doubleBuffer) StopDoubleBuffer(fx->vm, d);
+  // An adapter that cannot end its double buffer leaves the effect nothing
+  // to draw on.
+  if (d->doubleBuffer)
+    if (int status = StopDoubleBuffer(fx->vm, d)) return fail(status);
   bool keepSelect = false;
   if (int status = CheckDrawingState(fx, d, &keepSelect)) return fail(status < 0 ? 0 : status);
   const bool bgpicTarget = fx->objectType == VL_FX_BGPIC;

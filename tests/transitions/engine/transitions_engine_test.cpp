@@ -332,6 +332,11 @@ TEST_F(Fx, BrushEffectsOnADisplayWithoutLayers) {
   EXPECT_EQ(WindowPixel(d, 24, 17), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 25, 12), 0x808080u);
   EXPECT_EQ(WindowPixel(d, 15, 18), 0x808080u);
+  // Double buffering ends first: the effect draws on the window.
+  ASSERT_EQ(Run(".call begindoublebuffer\n.call displaybrushfx 2 0 0 38 -2"), 0);
+  EXPECT_EQ(d->doubleBuffer, 0u);
+  EXPECT_EQ(WindowPixel(d, 0, 0), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 9, 5), 0x00FF00u);
 }
 
 // A frame's fill on a display without layers goes where the frame's blits
