@@ -86,8 +86,9 @@ std::string Label(int id) {
 enum class Screen { kPlain, kLayers, kScaledOutput, kScaledLayers };
 // The target: a brush at (16, 12), the top-left 48 x 32 of BGPic 4 at
 // (16, 12) as a layer or drawn onto the display, text object 6 at (16, 12),
-// or a full-size hidden layer shown with "bgpicemu" standing in for BGPic 4.
-enum class Target { kBrush, kPart, kDrawnPart, kText, kEmulating };
+// or a full-size hidden layer shown with "bgpicemu" standing in for BGPic 4;
+// or the brush shown as a layer at (16, 12) and hidden by the effect.
+enum class Target { kBrush, kPart, kDrawnPart, kText, kEmulating, kHiding };
 
 constexpr int kWidth = 160, kHeight = 120, kBrushX = 16, kBrushY = 12, kPartWidth = 48, kPartHeight = 32;
 
@@ -96,6 +97,23 @@ Picture Cropped(const Picture& p, int width, int height) {
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) c.At(x, y) = p.At(x, y);
   return c;
+}
+
+// The picture from (x, y) on.
+Picture Shifted(const Picture& p, int x, int y) {
+  Picture c(p.width - x, p.height - y, 0);
+  for (int j = 0; j < c.height; ++j)
+    for (int i = 0; i < c.width; ++i) c.At(i, j) = p.At(x + i, y + j);
+  return c;
+}
+
+// The effect that hides a layer.
+int Reversed(int id) {
+  if (id == 24 || id == 26 || id == 30 || id == 32) return id + 1;
+  if (id == 25 || id == 27 || id == 31 || id == 33) return id - 1;
+  if (id >= 38 && id <= 46) return id + 50;
+  if (id >= 88 && id <= 96) return id - 50;
+  return id;
 }
 
 class FxPlayer : public testing::Test {
@@ -159,6 +177,8 @@ class FxPlayer : public testing::Test {
       s += ".table 0 { " + opts + ", dx = " + std::to_string(kBrushX) + ", dy = " + std::to_string(kBrushY) +
            ", layers = " + (target == Target::kPart ? "1" : "0") + " }\n.call base=1 displaybgpicpartfx 4 0 0 " + std::to_string(kPartWidth) + " " +
            std::to_string(kPartHeight) + " r0" + result;
+    } else if (target == Target::kHiding) {
+      s += ".call displaybrush 1 " + at + "\n.table 0 { " + opts + " }\n.call base=1 hidelayerfx 1 r0" + result;
     } else if (target == Target::kText) {
       s += ".table 0 { " + opts + " }\n.call base=1 displaytextobjectfx 6 " + at + " r0" + result;
     } else {
@@ -273,8 +293,13 @@ class FxPlayer : public testing::Test {
         }
         const bool changed = changeAfter > 0 && frame > changeAfter;
         fxref::EffectCanvas c{old, changed ? &red : &fresh, &old, 0, 0, fresh.width, fresh.height};
-        if (target == Target::kBrush) c.x = kBrushX * scale, c.y = kBrushY * scale;
-        ASSERT_TRUE(fxref::StepReference(id, -2, frame, &c, &count)) << Label(id);
+        if (target == Target::kBrush || target == Target::kHiding) c.x = kBrushX * scale, c.y = kBrushY * scale;
+        // Hiding runs the reversed effect, whose strips show what lies
+        // under the layer.
+        const Picture under = Cropped(Shifted(old, c.x, c.y), fresh.width, fresh.height);
+        if (target == Target::kHiding) c.canvas = fxref::Pasted(old, fresh, c.x, c.y), c.fresh = &under;
+        const int stepped = target == Target::kHiding ? Reversed(id) : id;
+        ASSERT_TRUE(fxref::StepReference(stepped, -2, frame, &c, &count)) << Label(id);
         if (frame > count) continue;
         const std::string diff = fxref::Difference(got, fxref::Enlarged(c.canvas, window));
         EXPECT_EQ(diff, "") << Label(id) << ", frame " << frame << " of " << count;
@@ -442,6 +467,13 @@ TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
   RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110, 70, 71, 99, 105, 106, 107, 55, 61, 65});
   RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109, 72, 100, 56, 69});
   RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90, 73, 106, 58, 63});
+}
+
+// Hidden, a layer loses the strips of the reversed effect, frame by frame.
+TEST_F(FxPlayer, StripFamiliesHideALayerFrameByFrame) {
+  RunFrames(Screen::kLayers, Target::kHiding, {3, 11, 14, 24, 27, 28, 29, 30, 33, 35, 36, 40, 83, 94, 105, 106, 107, 108, 110});
+  RunFrames(Screen::kScaledOutput, Target::kHiding, {20, 25, 31, 42, 109});
+  RunFrames(Screen::kScaledLayers, Target::kHiding, {4, 26, 32, 90, 106});
 }
 
 // A crossfade mixes every frame in one pass into the back buffer and shows
