@@ -90,7 +90,7 @@ enum class Screen { kPlain, kLayers, kScaledOutput, kScaledLayers };
 // or the brush shown as a layer at (16, 12) and hidden by the effect.
 enum class Target { kBrush, kPart, kDrawnPart, kText, kEmulating, kHiding };
 
-constexpr int kWidth = 160, kHeight = 120, kBrushX = 16, kBrushY = 12, kPartWidth = 48, kPartHeight = 32;
+constexpr int kWidth = 160, kHeight = 120, kBrushX = 16, kBrushY = 12, kPartWidth = 45, kPartHeight = 29;
 
 Picture Cropped(const Picture& p, int width, int height) {
   Picture c(width, height, 0);
@@ -165,7 +165,7 @@ class FxPlayer : public testing::Test {
     // A resize of the window just before the effect leaves a repaint
     // pending while it draws; that repaint would take a part drawn onto a
     // display with layers away.
-    std::string s = target == Target::kDrawnPart ? "" : ".call displaybgpic 3\n.call displaybgpic 2\n";
+    std::string s = target == Target::kDrawnPart && screen != Screen::kPlain ? "" : ".call displaybgpic 3\n.call displaybgpic 2\n";
     std::string opts = "type = " + std::to_string(id) + ", speed = " + std::to_string(speed);
     if (async) opts += ", async = 1";
     const std::string result = async ? " -> h\n" : "\n";
@@ -279,7 +279,12 @@ class FxPlayer : public testing::Test {
     const int scale = screen == Screen::kScaledLayers ? 2 : 1;
     const int window = screen == Screen::kScaledOutput ? 2 : 1;
     const Picture old = fxref::Enlarged(bg_, scale);
-    const Picture fresh = fxref::Enlarged(target == Target::kEmulating ? emu_ : brush_, scale);
+    // A BGPic part is of odd size, so the families' leftover lines show.
+    const bool part = target == Target::kPart || target == Target::kDrawnPart;
+    const Picture fresh = fxref::Enlarged(target == Target::kEmulating ? emu_
+                                          : part                     ? Cropped(emu_, kPartWidth, kPartHeight)
+                                                                     : brush_,
+                                          scale);
     const Picture red(fresh.width, fresh.height, 0xFF0000);
     for (int id : ids) {
       const std::string tag = Tag("p", id);
@@ -293,7 +298,7 @@ class FxPlayer : public testing::Test {
         }
         const bool changed = changeAfter > 0 && frame > changeAfter;
         fxref::EffectCanvas c{old, changed ? &red : &fresh, &old, 0, 0, fresh.width, fresh.height};
-        if (target == Target::kBrush || target == Target::kHiding) c.x = kBrushX * scale, c.y = kBrushY * scale;
+        if (target != Target::kEmulating) c.x = kBrushX * scale, c.y = kBrushY * scale;
         // Hiding runs the reversed effect, whose strips show what lies
         // under the layer.
         const Picture under = Cropped(Shifted(old, c.x, c.y), fresh.width, fresh.height);
@@ -467,6 +472,14 @@ TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
   RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110, 70, 71, 99, 105, 106, 107, 55, 61, 65});
   RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109, 72, 100, 56, 69});
   RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90, 73, 106, 58, 63});
+}
+
+// A BGPic part of odd size, drawn onto a display without layers and shown
+// as a layer.
+TEST_F(FxPlayer, StripFamiliesFrameByFrameOnAPartOfOddSize) {
+  RunFrames(Screen::kPlain, Target::kDrawnPart, {2, 9, 15, 21, 24, 25, 28, 29, 31, 32, 34, 35, 36, 37, 38, 39, 41,
+                                                 43, 45, 83, 88, 89, 91, 93, 95, 105, 106, 107, 108, 109, 110});
+  RunFrames(Screen::kLayers, Target::kPart, {5, 12, 26, 27, 28, 29, 30, 33, 36, 37, 38, 46, 83, 88, 96, 99, 100, 106, 107, 110});
 }
 
 // Hidden, a layer loses the strips of the reversed effect, frame by frame.

@@ -471,27 +471,35 @@ void RectSize(const EffectCanvas* c, int k, int* rw, int* rh) {
   *rh = c->w >= c->h ? other : k;
 }
 
-// The corner forms: the window on the new picture grows from its corner
-// (RECT), or the old picture shrinks into the opposite corner (RECTBACK).
-int RectCorner(int id, int speed, int frames, EffectCanvas* c) {
+// RECT: a window of the picture's proportions on the new picture grows
+// from its anchor; RECTBACK: the old picture shrinks into the anchor
+// opposite the direction. Centred, the axis is halved, and a growing
+// window takes one more line where the rest is odd.
+int Rect(int id, int speed, int frames, EffectCanvas* c) {
   const bool back = id >= 88;
   const int M = std::max(c->w, c->h);
   int s = Resolve(speed, M, 70, 30, 200);
   if (s > M / 4) s = 1;
-  // The corner the rectangle keeps: 40 and 94 top right, 42 and 96
-  // bottom right, 44 and 90 bottom left, 46 and 92 top left.
-  const int corner = back ? (id == 94 ? 40 : id == 96 ? 42 : id == 90 ? 44 : 46) : id;
-  const bool right = corner == 40 || corner == 42, bottom = corner == 42 || corner == 44;
+  // Anchor per axis: 0 start, 1 centred, 2 end.
+  static constexpr int kGrow[9][2] = {{1, 1}, {1, 0}, {2, 0}, {2, 1}, {2, 2}, {1, 2}, {0, 2}, {0, 1}, {0, 0}};
+  static constexpr int kShrink[9][2] = {{1, 1}, {1, 2}, {0, 2}, {0, 1}, {0, 0}, {1, 0}, {2, 0}, {2, 1}, {2, 2}};
+  const int* anchor = back ? kShrink[id - 88] : kGrow[id - 38];
+  auto place = [&](int a, int extent, int* size) {
+    if (a == 0) return 0;
+    if (a == 2) return extent - *size;
+    const int rest = extent - *size;
+    if (!back && rest % 2) ++*size;
+    return rest / 2;
+  };
   for (int f = 0; f < frames; ++f) {
     const int n = back ? M - s * (f + 1) : s * (f + 1);
-    const bool last = back ? n < 1 : n >= M;
-    if (last) {
+    if (back ? n < 1 : n >= M) {
       Strip(c, 0, 0, c->w, c->h);
       break;
     }
     int rw = 0, rh = 0;
     RectSize(c, n, &rw, &rh);
-    const int x = right ? c->w - rw : 0, y = bottom ? c->h - rh : 0;
+    const int x = place(anchor[0], c->w, &rw), y = place(anchor[1], c->h, &rh);
     if (!back) {
       Strip(c, x, y, rw, rh);
       continue;
@@ -606,12 +614,13 @@ int StrangePush(int id, int speed, int frames, EffectCanvas* c) {
     if (s >= E) s = E, last = true;
     for (int j = 0; j < c->h; ++j)
       for (int i = 0; i < c->w; ++i) {
-        const int along = across ? i : j, row = across ? j : i;
+        const int along = across ? i : j;
+        // The planes lie on the new picture: the parity is its row's. The
+        // odd rows of its far end come in at 0, then its even rows of the
+        // near end at E - s.
         int from = -1;
-        // Odd rows (or columns) show the far end from 0 on, even ones the
-        // near end from E - s on.
-        if ((across ? row : j) % 2 == 1 && along < s) from = along + E - s;
-        if ((across ? row : j) % 2 == 0 && along >= E - s) from = along - (E - s);
+        if (along < s && (across ? j : along + E - s) % 2 == 1) from = along + E - s;
+        if (along >= E - s && (across ? j : along - (E - s)) % 2 == 0) from = along - (E - s);
         if (from < 0) continue;
         c->canvas.At(c->x + i, c->y + j) = across ? c->fresh->At(from, j) : c->fresh->At(i, from);
       }
@@ -849,8 +858,7 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id == 34 || id == 35) *count = Lines2(id, frames, c);
   else if (id == 36 || id == 37) *count = Lines1(id, frames, c);
   else if (id == 83) *count = Diagonal(speed, frames, c);
-  else if (id == 40 || id == 42 || id == 44 || id == 46 || id == 90 || id == 92 || id == 94 || id == 96)
-    *count = RectCorner(id, speed, frames, c);
+  else if ((id >= 38 && id <= 46) || (id >= 88 && id <= 96)) *count = Rect(id, speed, frames, c);
   else if (id == 108 || id == 109) *count = Split(id, speed, frames, c);
   else if (id == 110) *count = UpAndDown(speed, frames, c);
   else if (id >= 74 && id <= 77) *count = Gate(id, speed, frames, c);
