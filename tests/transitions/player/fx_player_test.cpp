@@ -460,6 +460,35 @@ TEST_F(FxPlayer, SeekingABrushEffectShowsWhatSteppingShowed) {
   }
 }
 
+// A brush with holes (a mask, or an alpha plane of 0 and 255) ends on the
+// window through its holes, whether its effect draws it through its planes
+// or flattens it over the screen first.
+TEST_F(FxPlayer, EveryEffectEndsExactWithABrushWithHoles) {
+  ASSERT_EQ(std::system(("convert '" + dir_ + "/brush.bmp' \\( -size 48x32 xc:white -fill black -draw 'rectangle 5,3 20,9'"
+                         " -draw 'rectangle 30,14 33,31' \\) -alpha off -compose CopyOpacity -composite PNG32:'" +
+                         dir_ + "/holes.png'").c_str()),
+            0);
+  Picture end = bg_;
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 48; ++x)
+      if (!((x >= 5 && x <= 20 && y >= 3 && y <= 9) || (x >= 30 && x <= 33 && y >= 14)))
+        end.At(kBrushX + x, kBrushY + y) = brush_.At(x, y);
+  for (bool mask : {true, false}) {
+    for (Screen screen : {Screen::kPlain, Screen::kLayers}) {
+      std::string text = Begin(screen) + ".call freebrush 1\n.table 0 { loadalpha = 1 }\n.call base=1 loadbrush 1 \"" +
+                         dir_ + "/holes.png\" r0\n" + (mask ? ".call changebrushtransparency 1 28\n" : "");
+      const std::vector<int> sync = {0, 38, 55, 70, 84, 97, 99, 114, 115, 116, 132, 134, 138, 139};
+      const std::vector<int> ids = mask && screen == Screen::kPlain ? AllIds() : FirstOfFamilies();
+      for (int id : ids) text += Case(screen, Target::kBrush, id, -2, true, false, Tag("a", id));
+      for (int id : sync) text += Case(screen, Target::kBrush, id, 12, false, false, Tag("s", id));
+      Play(text);
+      const std::string how = std::string(mask ? "mask" : "alpha") + (screen == Screen::kPlain ? ", plain" : ", layers");
+      for (int id : ids) ExpectWindow(Tag("a", id) + "e", end, Label(id) + " async, " + how);
+      for (int id : sync) ExpectWindow(Tag("s", id) + "e", end, Label(id) + " sync, " + how);
+    }
+  }
+}
+
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
   RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110,
