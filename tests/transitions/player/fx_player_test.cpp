@@ -260,8 +260,12 @@ class FxPlayer : public testing::Test {
       ASSERT_TRUE(Load("text", &end));
       ASSERT_NE(fxref::Difference(end, Start(screen)), "") << "the text object shows nothing";
     }
+    // A layer that goes starts as the brush on the BGPic and ends as the
+    // BGPic alone.
+    const Picture start = target == Target::kHiding ? End(screen, Target::kBrush) : Start(screen);
+    if (target == Target::kHiding) end = Start(screen);
     for (int id : ids) {
-      ExpectWindow(Tag("a", id) + "s", Start(screen), Label(id) + " async, before the first frame");
+      ExpectWindow(Tag("a", id) + "s", start, Label(id) + " async, before the first frame");
       ExpectWindow(Tag("a", id) + "e", end, Label(id) + " async, at the end");
     }
     for (int id : sync) ExpectWindow(Tag("s", id) + "e", end, Label(id) + " sync");
@@ -513,6 +517,13 @@ TEST_F(FxPlayer, StripFamiliesFrameByFrameOnAPartOfOddSize) {
   RunFrames(Screen::kPlain, Target::kDrawnPart, {2, 9, 15, 21, 24, 25, 28, 29, 31, 32, 34, 35, 36, 37, 38, 39, 41,
                                                  43, 45, 83, 88, 89, 91, 93, 95, 105, 106, 107, 108, 109, 110});
   RunFrames(Screen::kLayers, Target::kPart, {5, 12, 26, 27, 28, 29, 30, 33, 36, 37, 38, 46, 83, 88, 96, 99, 100, 106, 107, 110});
+}
+
+// Every effect hides a layer to the end, drawn into the layer's own
+// picture (asynchronously) and onto the screen over it (synchronously).
+TEST_F(FxPlayer, EveryEffectHidesALayerExactly) {
+  RunEnds(Screen::kLayers, Target::kHiding, FirstOfFamilies(), 12);
+  RunEnds(Screen::kScaledOutput, Target::kHiding, {38, 55, 97, 115, 139}, 12, FirstOfFamilies());
 }
 
 // Hidden, a layer loses the strips of the reversed effect, frame by frame.
