@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "display/bgpic.h"
+#include "display/display_events.h"
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
@@ -552,6 +553,40 @@ TEST_F(Fx, LayerEffects) {
   EXPECT_EQ(Run(".call showlayerfx \"nothing\" 30"), ERR_FINDLAYER);
   EXPECT_EQ(Run(".table 0 { type = 30, bgpicemu = 1 }\n.call base=1 showlayerfx 1 r0"), ERR_MISSINGPARAMTR);
   EXPECT_EQ(Run(".call hidelayerfx 1 2 3 4 5"), ERR_TOOMANYARGS);
+}
+
+// A BGPic that changes its size while a synchronous brush effect runs
+// starts the effect again from its first frame, with a new layer in place
+// of the one it made; a BGPic effect just stops.
+TEST_F(Fx, AResizedBGPicStartsABrushEffectAgain) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers\n.call createbrush 1 10 6 255"), 0);
+  int pumps = 0;
+  gBetweenFrames = [&] {
+    if (++pumps == 3) ResizeDisplayToWindow(L, d, 50, 40);
+  };
+  gPlainInput = gInputBackend;
+  gInputBackend.handleInput = SampleBetweenFrames;
+  // REVEALLEFT at 2 a frame over 10 columns: StepCount (7, 3, 0) = 4 frames.
+  ASSERT_EQ(Run(".call displaybrushfx 1 5 7 30 2"), 0);
+  gInputBackend = gPlainInput;
+  gBetweenFrames = nullptr;
+  ASSERT_EQ(d->bgpic->dispWidth, 50);
+  EXPECT_EQ(pumps, 3 + 4);
+  EXPECT_EQ(CountLayers(d->bgpic), 1);
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 14, 12), 0x0000FFu);
+  EXPECT_EQ(Brush(1)->locked, 0u);
+  pumps = 0;
+  gInputBackend.handleInput = SampleBetweenFrames;
+  gBetweenFrames = [&] {
+    if (++pumps == 3) ResizeDisplayToWindow(L, d, 60, 40);
+  };
+  ASSERT_EQ(RunFx(30, 2), 0);
+  gInputBackend = gPlainInput;
+  gBetweenFrames = nullptr;
+  EXPECT_EQ(pumps, 3);
 }
 
 TEST_F(Fx, UndoFXRemovesTheNthMostRecentDisplay) {
