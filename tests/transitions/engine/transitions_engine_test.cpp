@@ -557,8 +557,9 @@ TEST_F(Fx, LayerEffects) {
 
 // A BGPic that changes its size while a synchronous brush effect runs
 // starts the effect again from its first frame, with a new layer in place
-// of the one it made; a BGPic effect just stops.
-TEST_F(Fx, AResizedBGPicStartsABrushEffectAgain) {
+// of the one it made; a BGPic effect just stops. A quit request ends an
+// effect where it is.
+TEST_F(Fx, AResizedBGPicStartsABrushEffectAgainAndAQuitEndsIt) {
   vlDisplay* d = Open(40, 30);
   ASSERT_NE(d, nullptr);
   ASSERT_EQ(Run(".call enablelayers\n.call createbrush 1 10 6 255"), 0);
@@ -587,6 +588,16 @@ TEST_F(Fx, AResizedBGPicStartsABrushEffectAgain) {
   gInputBackend = gPlainInput;
   gBetweenFrames = nullptr;
   EXPECT_EQ(pumps, 3);
+  // A quit request ends the loop where it is, without an error: two of the
+  // four frames are drawn.
+  static int quitAt;
+  quitAt = 3;
+  gInputBackend.handleInput = [](vlVMState*, int*) { return --quitAt == 0 ? 1 : 0; };
+  ASSERT_EQ(Run(".call freelayers\n.call displaybrushfx 1 0 0 30 2"), 0);
+  gInputBackend = gPlainInput;
+  EXPECT_EQ(quitAt, 0);
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0x0000FFu);
+  EXPECT_NE(WindowPixel(d, 6, 5), 0x0000FFu);
 }
 
 TEST_F(Fx, UndoFXRemovesTheNthMostRecentDisplay) {
