@@ -194,6 +194,52 @@ TEST_F(Fx, CrossfadeFramesMixByTheLevel) {
   DeleteBitmap(fx.oldPicture);
 }
 
+// Each family takes the frames its pacing gives, the last one included, and
+// says so before its first frame: the step and the frame count of pictures
+// and speeds its rules name.
+TEST_F(Fx, FamiliesTakeTheFramesTheirPacingGives) {
+  ASSERT_NE(Open(64, 48), nullptr);
+  struct Row {
+    int32_t id, w, h, speed, step, frames;
+  };
+  const Row rows[] = {
+      {0, 640, 40, -1, 9, 72},      {14, 50, 100, -1, 1, 8},      {28, 64, 48, -1, 1, 13},
+      {28, 64, 48, -2, 2, 9},       {38, 400, 300, -1, 5, 80},    {38, 400, 300, 200, 1, 400},
+      {55, 320, 40, -1, 10, 32},    {70, 40, 1000, -1, 20, 50},   {70, 40, 3000, -1, 30, 100},
+      {82, 100, 60, -1, 5, 273},    {82, 100, 60, 3, 5, 273},     {97, 100, 100, -1, 10, 40},
+      {98, 300, 200, -1, 25, 48},   {101, 640, 40, 30, 30, 43},   {108, 640, 480, -1, 5, 33},
+      {115, 50, 40, 121, 120, 3},   {116, 50, 40, 0, 10, 52},     {116, 50, 40, 300, 255, 3},
+      {118, 400, 300, 10, 10, 80},  {128, 640, 480, -1, 8, 60},   {132, 50, 40, 7, 7, 25},
+      {133, 50, 40, -1, -1, 49},    {134, 50, 40, -1, 25, 50},    {138, 50, 40, 1, 2, 360},
+      {139, 50, 40, -1, 4, 64},     {139, 50, 40, 20, 8, 32},
+  };
+  for (const Row& r : rows) {
+    vlFxContext fx{};
+    fx.vm = L;
+    fx.objectType = VL_FX_BGPIC;
+    fx.effect = r.id;
+    fx.stepSize = fx.speed = r.speed;
+    fx.parameter = -1;
+    fx.width = r.w, fx.height = r.h;
+    fx.destWidth = 64, fx.destHeight = 48;
+    fx.blitFlags = 4;
+    fx.source = NewBitmap(r.w, r.h, 0, nullptr);
+    fx.oldPicture = NewBitmap(r.w, r.h, 0, nullptr);
+    fx.step = vlFxTable[r.id].step;
+    ASSERT_EQ(fx.step(&fx, nullptr), 0) << r.id;
+    EXPECT_EQ(fx.stepSize, r.step) << r.id;
+    EXPECT_EQ(fx.frameCount, r.frames) << r.id << " " << r.w << "x" << r.h << " speed " << r.speed;
+    fx.phase = 1;
+    int32_t done = 0, frames = 0;
+    while (!done && frames < 10000 && fx.step(&fx, &done) == 0) ++frames;
+    EXPECT_EQ(frames, r.frames) << r.id << " " << r.w << "x" << r.h << " speed " << r.speed;
+    if (vlFxTable[r.id].cleanup) vlFxTable[r.id].cleanup(&fx, 1);
+    std::free(fx.state);
+    DeleteBitmap(fx.source);
+    DeleteBitmap(fx.oldPicture);
+  }
+}
+
 // Every frame, in the back buffer and on the window, is the old picture
 // mixed toward the new one by the level, channel by channel, wherever the
 // effect rectangle (placed to reach past the display) lies on it; with the
