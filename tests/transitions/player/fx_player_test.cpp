@@ -166,7 +166,9 @@ class FxPlayer : public testing::Test {
     // pending while it draws; that repaint would take a part drawn onto a
     // display with layers away.
     std::string s = target == Target::kDrawnPart && screen != Screen::kPlain ? "" : ".call displaybgpic 3\n.call displaybgpic 2\n";
-    std::string opts = "type = " + std::to_string(id) + ", speed = " + std::to_string(speed);
+    // FADE and BLEND pass through magenta.
+    std::string opts = "type = " + std::to_string(id) + ", speed = " + std::to_string(speed) +
+                       (id == 116 || id == 117 ? ", parameter = 16711935" : "");
     if (async) opts += ", async = 1";
     const std::string result = async ? " -> h\n" : "\n";
     const std::string at = std::to_string(kBrushX) + " " + std::to_string(kBrushY);
@@ -534,10 +536,11 @@ TEST_F(FxPlayer, StripFamiliesHideALayerFrameByFrame) {
 }
 
 // A crossfade mixes every frame in one pass into the back buffer and shows
-// it, on a plain display and on one that scales its output.
+// it, on a plain display and on one that scales its output; a fade and a
+// blend tint the picture toward their colour.
 TEST_F(FxPlayer, CrossfadeFrameByFrameWithoutLayers) {
-  RunFrames(Screen::kPlain, Target::kBrush, {115});
-  RunFrames(Screen::kScaledOutput, Target::kBrush, {115});
+  RunFrames(Screen::kPlain, Target::kBrush, {115, 116, 117});
+  RunFrames(Screen::kScaledOutput, Target::kBrush, {115, 116, 117});
 }
 
 // The BGPic-only families on an emulating layer run frame by frame as on

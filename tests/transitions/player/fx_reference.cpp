@@ -823,6 +823,32 @@ int FlipCoin(int id, int speed, int frames, EffectCanvas* c) {
   return Count(2 * E - step, step, 0);
 }
 
+// FADE and BLEND drawn onto the screen, through the colour: the current
+// picture (for FADE the old one until the level passes 255) tinted toward
+// the colour by the intensity, each channel d + ((c - d) * i >> 8).
+int Fade(int id, int speed, int frames, uint32_t colour, EffectCanvas* c) {
+  const int step = speed < 1 ? 10 : std::min(speed, 255);
+  int level = step;
+  for (int f = 0; f < frames; ++f, level += step) {
+    const bool last = level > 510;
+    const int L = last ? 511 : level, I = last ? 0 : L < 256 ? L : 255 - (L & 255);
+    // The old picture is the screen's: at the rectangle's place in it.
+    const bool old = id == 116 && level <= 255;
+    for (int j = 0; j < c->h; ++j)
+      for (int i = 0; i < c->w; ++i) {
+        const uint32_t p = old ? c->old->At(c->x + i, c->y + j) : c->fresh->At(i, j);
+        uint32_t out = 0;
+        for (int sh = 0; sh < 24; sh += 8) {
+          const int d = static_cast<int>(p >> sh & 255), t = static_cast<int>(colour >> sh & 255);
+          out |= static_cast<uint32_t>(d + (((t - d) * I) >> 8)) << sh;
+        }
+        c->canvas.At(c->x + i, c->y + j) = out;
+      }
+    if (last) break;
+  }
+  return Count(511 - step, step, 0);
+}
+
 }  // namespace
 
 // The crossfade: each frame mixes the whole rectangle from the old picture
@@ -872,6 +898,7 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id == 99 || id == 100) *count = StrangePush(id, speed, frames, c);
   else if (id >= 70 && id <= 73) *count = Flow(id, speed, frames, c);
   else if (id >= 55 && id <= 69) *count = Stretch(id, speed, frames, c);
+  else if (id == 116 || id == 117) *count = Fade(id, speed, frames, 0xFF00FF, c);
   else if (id == 118 || id == 119) *count = ZoomInOut(id, speed, frames, c);
   else if (id >= 120 && id <= 123) *count = Crush(id, speed, frames, c);
   else if (id >= 124 && id <= 127) *count = FlipCoin(id, speed, frames, c);
