@@ -537,16 +537,17 @@ TEST_F(FxPlayer, StripFamiliesHideALayerFrameByFrame) {
 
 // A crossfade mixes every frame in one pass into the back buffer and shows
 // it, on a plain display and on one that scales its output; a fade and a
-// blend tint the picture toward their colour.
-TEST_F(FxPlayer, CrossfadeFrameByFrameWithoutLayers) {
-  RunFrames(Screen::kPlain, Target::kBrush, {115, 116, 117});
+// blend tint the picture toward their colour; a pixel zoom sharpens it out
+// of blocks.
+TEST_F(FxPlayer, CrossfadeFadeAndPixelZoomFrameByFrameWithoutLayers) {
+  RunFrames(Screen::kPlain, Target::kBrush, {115, 116, 117, 132});
   RunFrames(Screen::kScaledOutput, Target::kBrush, {115, 116, 117});
 }
 
 // The BGPic-only families on an emulating layer run frame by frame as on
 // a BGPic, also where the display scales its output or its layers.
 TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnAnEmulatingLayer) {
-  RunFrames(Screen::kLayers, Target::kEmulating, {74, 75, 76, 77, 78, 79, 80, 81, 101, 102, 103, 104, 111, 112, 118, 119,
+  RunFrames(Screen::kLayers, Target::kEmulating, {74, 75, 76, 77, 78, 79, 80, 81, 101, 102, 103, 104, 111, 112, 118, 119, 133,
                                                   120, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 131});
 }
 

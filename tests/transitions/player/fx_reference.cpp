@@ -849,6 +849,26 @@ int Fade(int id, int speed, int frames, uint32_t colour, EffectCanvas* c) {
   return Count(511 - step, step, 0);
 }
 
+// The pixel zooms: each block of b x b pixels from the top-left corner
+// takes its top-left pixel; PIXELZOOM1 sharpens the new picture from
+// blocks of 24, PIXELZOOM2 first coarsens the old one up to 24.
+int PixelZoom(int id, int frames, EffectCanvas* c) {
+  const bool second = id == 133;
+  for (int f = 0; f < frames; ++f) {
+    const int n = f + 1;
+    const bool last = second ? n >= 49 : n > 24, old = second && n < 24;
+    int b = last ? 1 : 1 + (!second ? 24 - n : n <= 23 ? n : 48 - n);
+    b = std::min({b, c->w, c->h});
+    for (int j = 0; j < c->h; ++j)
+      for (int i = 0; i < c->w; ++i) {
+        const int si = i / b * b, sj = j / b * b;
+        c->canvas.At(c->x + i, c->y + j) = old ? c->old->At(c->x + si, c->y + sj) : c->fresh->At(si, sj);
+      }
+    if (last) break;
+  }
+  return second ? 49 : 25;
+}
+
 }  // namespace
 
 // The crossfade: each frame mixes the whole rectangle from the old picture
@@ -899,6 +919,7 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id >= 70 && id <= 73) *count = Flow(id, speed, frames, c);
   else if (id >= 55 && id <= 69) *count = Stretch(id, speed, frames, c);
   else if (id == 116 || id == 117) *count = Fade(id, speed, frames, 0xFF00FF, c);
+  else if (id == 132 || id == 133) *count = PixelZoom(id, frames, c);
   else if (id == 118 || id == 119) *count = ZoomInOut(id, speed, frames, c);
   else if (id >= 120 && id <= 123) *count = Crush(id, speed, frames, c);
   else if (id >= 124 && id <= 127) *count = FlipCoin(id, speed, frames, c);
