@@ -652,7 +652,11 @@ int PrepareOnScreen(vlFxContext* fx, vlDisplay* d) {
     fx->ownsMask = fx->ownsAlpha = 0;
   }
   const int32_t id = fx->effect;
-  const bool showLayer = fx->reverse && (id == 97 || id == 98 || id == 114 || id == 132 || id == 116 || id == 117 || (id >= 134 && id <= 139));
+  // Hiding mixes or reveals from the screen with the layer on it; a
+  // crossfade drawn onto the screen does so too, or it would mix the
+  // picture under the layer with itself and drop the layer at once.
+  const bool showLayer = fx->reverse && (id == 97 || id == 98 || id == 114 || id == 115 || id == 132 || id == 116 ||
+                                         id == 117 || (id >= 134 && id <= 139));
   if (NeedsOldPicture(id, false) && !(fx->oldPicture = GrabScreen(fx, d, visible, showLayer))) return ERR_BITMAP;
   return 0;
 }
@@ -908,7 +912,10 @@ int RunTransitionFX(vlFxContext* tmpl) {
     FreeFXContext(fx, 0);
     return status;
   };
-  if (d->doubleBuffer) StopDoubleBuffer(fx->vm, d);
+  // An adapter that cannot end its double buffer leaves the effect nothing
+  // to draw on.
+  if (d->doubleBuffer)
+    if (int status = StopDoubleBuffer(fx->vm, d)) return fail(status);
   bool keepSelect = false;
   if (int status = CheckDrawingState(fx, d, &keepSelect)) return fail(status < 0 ? 0 : status);
   const bool bgpicTarget = fx->objectType == VL_FX_BGPIC;

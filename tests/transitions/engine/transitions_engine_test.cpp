@@ -3,9 +3,12 @@
 // pacing and random-choice helpers.
 #include "tests/transitions/engine/fx_display_test.h"
 
+#include <functional>
 #include <set>
+#include <vector>
 
 #include "display/bgpic.h"
+#include "display/display_events.h"
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
@@ -14,6 +17,7 @@
 #include "graphics/fast_paths.h"
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
+#include "platform/event_pump.h"
 #include "player/startup.h"
 #include "transitions/fx_draw.h"
 #include "transitions/fx_engine.h"
@@ -22,6 +26,14 @@
 
 namespace {
 
+// The window at one point, read each time a synchronous effect pumps
+// events between its frames.
+std::function<void()> gBetweenFrames;
+vlInputBackend gPlainInput;
+int SampleBetweenFrames(vlVMState* state, int* error) {
+  if (gBetweenFrames) gBetweenFrames();
+  return gPlainInput.handleInput ? gPlainInput.handleInput(state, error) : 0;
+}
 
 class Fx : public vltest::FxDisplayTest {
  protected:
@@ -182,6 +194,52 @@ TEST_F(Fx, CrossfadeFramesMixByTheLevel) {
   DeleteBitmap(fx.oldPicture);
 }
 
+// Each family takes the frames its pacing gives, the last one included, and
+// says so before its first frame: the step and the frame count of pictures
+// and speeds its rules name.
+TEST_F(Fx, FamiliesTakeTheFramesTheirPacingGives) {
+  ASSERT_NE(Open(64, 48), nullptr);
+  struct Row {
+    int32_t id, w, h, speed, step, frames;
+  };
+  const Row rows[] = {
+      {0, 640, 40, -1, 9, 72},      {14, 50, 100, -1, 1, 8},      {28, 64, 48, -1, 1, 13},
+      {28, 64, 48, -2, 2, 9},       {38, 400, 300, -1, 5, 80},    {38, 400, 300, 200, 1, 400},
+      {55, 320, 40, -1, 10, 32},    {70, 40, 1000, -1, 20, 50},   {70, 40, 3000, -1, 30, 100},
+      {82, 100, 60, -1, 5, 273},    {82, 100, 60, 3, 5, 273},     {97, 100, 100, -1, 10, 40},
+      {98, 300, 200, -1, 25, 48},   {101, 640, 40, 30, 30, 43},   {108, 640, 480, -1, 5, 33},
+      {115, 50, 40, 121, 120, 3},   {116, 50, 40, 0, 10, 52},     {116, 50, 40, 300, 255, 3},
+      {118, 400, 300, 10, 10, 80},  {128, 640, 480, -1, 8, 60},   {132, 50, 40, 7, 7, 25},
+      {133, 50, 40, -1, -1, 49},    {134, 50, 40, -1, 25, 50},    {138, 50, 40, 1, 2, 360},
+      {139, 50, 40, -1, 4, 64},     {139, 50, 40, 20, 8, 32},
+  };
+  for (const Row& r : rows) {
+    vlFxContext fx{};
+    fx.vm = L;
+    fx.objectType = VL_FX_BGPIC;
+    fx.effect = r.id;
+    fx.stepSize = fx.speed = r.speed;
+    fx.parameter = -1;
+    fx.width = r.w, fx.height = r.h;
+    fx.destWidth = 64, fx.destHeight = 48;
+    fx.blitFlags = 4;
+    fx.source = NewBitmap(r.w, r.h, 0, nullptr);
+    fx.oldPicture = NewBitmap(r.w, r.h, 0, nullptr);
+    fx.step = vlFxTable[r.id].step;
+    ASSERT_EQ(fx.step(&fx, nullptr), 0) << r.id;
+    EXPECT_EQ(fx.stepSize, r.step) << r.id;
+    EXPECT_EQ(fx.frameCount, r.frames) << r.id << " " << r.w << "x" << r.h << " speed " << r.speed;
+    fx.phase = 1;
+    int32_t done = 0, frames = 0;
+    while (!done && frames < 10000 && fx.step(&fx, &done) == 0) ++frames;
+    EXPECT_EQ(frames, r.frames) << r.id << " " << r.w << "x" << r.h << " speed " << r.speed;
+    if (vlFxTable[r.id].cleanup) vlFxTable[r.id].cleanup(&fx, 1);
+    std::free(fx.state);
+    DeleteBitmap(fx.source);
+    DeleteBitmap(fx.oldPicture);
+  }
+}
+
 // Every frame, in the back buffer and on the window, is the old picture
 // mixed toward the new one by the level, channel by channel, wherever the
 // effect rectangle (placed to reach past the display) lies on it; with the
@@ -321,6 +379,11 @@ TEST_F(Fx, BrushEffectsOnADisplayWithoutLayers) {
   EXPECT_EQ(WindowPixel(d, 24, 17), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 25, 12), 0x808080u);
   EXPECT_EQ(WindowPixel(d, 15, 18), 0x808080u);
+  // Double buffering ends first: the effect draws on the window.
+  ASSERT_EQ(Run(".call begindoublebuffer\n.call displaybrushfx 2 0 0 38 -2"), 0);
+  EXPECT_EQ(d->doubleBuffer, 0u);
+  EXPECT_EQ(WindowPixel(d, 0, 0), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 9, 5), 0x00FF00u);
 }
 
 // A frame's fill on a display without layers goes where the frame's blits
@@ -513,6 +576,21 @@ TEST_F(Fx, LayerEffects) {
   ASSERT_EQ(Run(".call showlayerfx 1 38"), 0);
   EXPECT_EQ(WindowPixel(d, 5, 7), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 9, 9), 0x00FF00u);
+  // The top layer, hidden by a crossfade, fades out on the window: its
+  // frames mix it toward the layer under it.
+  std::vector<uint32_t> samples;
+  gBetweenFrames = [&] { samples.push_back(WindowPixel(d, 9, 9)); };
+  gPlainInput = gInputBackend;
+  gInputBackend.handleInput = SampleBetweenFrames;
+  ASSERT_EQ(Run(".call hidelayerfx 2 115 100"), 0);
+  gInputBackend = gPlainInput;
+  gBetweenFrames = nullptr;
+  ASSERT_EQ(samples.size(), 3u);
+  EXPECT_EQ(samples[0], 0x00FF00u);
+  EXPECT_EQ(samples[1], 0x009B63u);  // old + ((new - old) * 100 >> 8)
+  EXPECT_EQ(samples[2], 0x0037C7u);
+  EXPECT_EQ(WindowPixel(d, 9, 9), 0x0000FFu);
+  ASSERT_EQ(Run(".call showlayerfx 2 30"), 0);
   ASSERT_EQ(Run(".call removelayerfx 2 28 -2"), 0);
   EXPECT_EQ(CountLayers(d->bgpic), 1);
   EXPECT_EQ(WindowPixel(d, 9, 9), 0x0000FFu);
@@ -521,6 +599,51 @@ TEST_F(Fx, LayerEffects) {
   EXPECT_EQ(Run(".call showlayerfx \"nothing\" 30"), ERR_FINDLAYER);
   EXPECT_EQ(Run(".table 0 { type = 30, bgpicemu = 1 }\n.call base=1 showlayerfx 1 r0"), ERR_MISSINGPARAMTR);
   EXPECT_EQ(Run(".call hidelayerfx 1 2 3 4 5"), ERR_TOOMANYARGS);
+}
+
+// A BGPic that changes its size while a synchronous brush effect runs
+// starts the effect again from its first frame, with a new layer in place
+// of the one it made; a BGPic effect just stops. A quit request ends an
+// effect where it is.
+TEST_F(Fx, AResizedBGPicStartsABrushEffectAgainAndAQuitEndsIt) {
+  vlDisplay* d = Open(40, 30);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call enablelayers\n.call createbrush 1 10 6 255"), 0);
+  int pumps = 0;
+  gBetweenFrames = [&] {
+    if (++pumps == 3) ResizeDisplayToWindow(L, d, 50, 40);
+  };
+  gPlainInput = gInputBackend;
+  gInputBackend.handleInput = SampleBetweenFrames;
+  // REVEALLEFT at 2 a frame over 10 columns: StepCount (7, 3, 0) = 4 frames.
+  ASSERT_EQ(Run(".call displaybrushfx 1 5 7 30 2"), 0);
+  gInputBackend = gPlainInput;
+  gBetweenFrames = nullptr;
+  ASSERT_EQ(d->bgpic->dispWidth, 50);
+  EXPECT_EQ(pumps, 3 + 4);
+  EXPECT_EQ(CountLayers(d->bgpic), 1);
+  EXPECT_EQ(WindowPixel(d, 5, 7), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 14, 12), 0x0000FFu);
+  EXPECT_EQ(Brush(1)->locked, 0u);
+  pumps = 0;
+  gInputBackend.handleInput = SampleBetweenFrames;
+  gBetweenFrames = [&] {
+    if (++pumps == 3) ResizeDisplayToWindow(L, d, 60, 40);
+  };
+  ASSERT_EQ(RunFx(30, 2), 0);
+  gInputBackend = gPlainInput;
+  gBetweenFrames = nullptr;
+  EXPECT_EQ(pumps, 3);
+  // A quit request ends the loop where it is, without an error: two of the
+  // four frames are drawn.
+  static int quitAt;
+  quitAt = 3;
+  gInputBackend.handleInput = [](vlVMState*, int*) { return --quitAt == 0 ? 1 : 0; };
+  ASSERT_EQ(Run(".call freelayers\n.call displaybrushfx 1 0 0 30 2"), 0);
+  gInputBackend = gPlainInput;
+  EXPECT_EQ(quitAt, 0);
+  EXPECT_EQ(WindowPixel(d, 5, 5), 0x0000FFu);
+  EXPECT_NE(WindowPixel(d, 6, 5), 0x0000FFu);
 }
 
 TEST_F(Fx, UndoFXRemovesTheNthMostRecentDisplay) {

@@ -86,16 +86,34 @@ std::string Label(int id) {
 enum class Screen { kPlain, kLayers, kScaledOutput, kScaledLayers };
 // The target: a brush at (16, 12), the top-left 48 x 32 of BGPic 4 at
 // (16, 12) as a layer or drawn onto the display, text object 6 at (16, 12),
-// or a full-size hidden layer shown with "bgpicemu" standing in for BGPic 4.
-enum class Target { kBrush, kPart, kDrawnPart, kText, kEmulating };
+// or a full-size hidden layer shown with "bgpicemu" standing in for BGPic 4;
+// or the brush shown as a layer at (16, 12) and hidden by the effect.
+enum class Target { kBrush, kPart, kDrawnPart, kText, kEmulating, kHiding };
 
-constexpr int kWidth = 160, kHeight = 120, kBrushX = 16, kBrushY = 12, kPartWidth = 48, kPartHeight = 32;
+constexpr int kWidth = 160, kHeight = 120, kBrushX = 16, kBrushY = 12, kPartWidth = 45, kPartHeight = 29;
 
 Picture Cropped(const Picture& p, int width, int height) {
   Picture c(width, height, 0);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) c.At(x, y) = p.At(x, y);
   return c;
+}
+
+// The picture from (x, y) on.
+Picture Shifted(const Picture& p, int x, int y) {
+  Picture c(p.width - x, p.height - y, 0);
+  for (int j = 0; j < c.height; ++j)
+    for (int i = 0; i < c.width; ++i) c.At(i, j) = p.At(x + i, y + j);
+  return c;
+}
+
+// The effect that hides a layer.
+int Reversed(int id) {
+  if (id == 24 || id == 26 || id == 30 || id == 32) return id + 1;
+  if (id == 25 || id == 27 || id == 31 || id == 33) return id - 1;
+  if (id >= 38 && id <= 46) return id + 50;
+  if (id >= 88 && id <= 96) return id - 50;
+  return id;
 }
 
 class FxPlayer : public testing::Test {
@@ -147,8 +165,10 @@ class FxPlayer : public testing::Test {
     // A resize of the window just before the effect leaves a repaint
     // pending while it draws; that repaint would take a part drawn onto a
     // display with layers away.
-    std::string s = target == Target::kDrawnPart ? "" : ".call displaybgpic 3\n.call displaybgpic 2\n";
-    std::string opts = "type = " + std::to_string(id) + ", speed = " + std::to_string(speed);
+    std::string s = target == Target::kDrawnPart && screen != Screen::kPlain ? "" : ".call displaybgpic 3\n.call displaybgpic 2\n";
+    // FADE and BLEND pass through magenta.
+    std::string opts = "type = " + std::to_string(id) + ", speed = " + std::to_string(speed) +
+                       (id == 116 || id == 117 ? ", parameter = 16711935" : "");
     if (async) opts += ", async = 1";
     const std::string result = async ? " -> h\n" : "\n";
     const std::string at = std::to_string(kBrushX) + " " + std::to_string(kBrushY);
@@ -159,6 +179,8 @@ class FxPlayer : public testing::Test {
       s += ".table 0 { " + opts + ", dx = " + std::to_string(kBrushX) + ", dy = " + std::to_string(kBrushY) +
            ", layers = " + (target == Target::kPart ? "1" : "0") + " }\n.call base=1 displaybgpicpartfx 4 0 0 " + std::to_string(kPartWidth) + " " +
            std::to_string(kPartHeight) + " r0" + result;
+    } else if (target == Target::kHiding) {
+      s += ".call displaybrush 1 " + at + "\n.table 0 { " + opts + " }\n.call base=1 hidelayerfx 1 r0" + result;
     } else if (target == Target::kText) {
       s += ".table 0 { " + opts + " }\n.call base=1 displaytextobjectfx 6 " + at + " r0" + result;
     } else {
@@ -240,8 +262,12 @@ class FxPlayer : public testing::Test {
       ASSERT_TRUE(Load("text", &end));
       ASSERT_NE(fxref::Difference(end, Start(screen)), "") << "the text object shows nothing";
     }
+    // A layer that goes starts as the brush on the BGPic and ends as the
+    // BGPic alone.
+    const Picture start = target == Target::kHiding ? End(screen, Target::kBrush) : Start(screen);
+    if (target == Target::kHiding) end = Start(screen);
     for (int id : ids) {
-      ExpectWindow(Tag("a", id) + "s", Start(screen), Label(id) + " async, before the first frame");
+      ExpectWindow(Tag("a", id) + "s", start, Label(id) + " async, before the first frame");
       ExpectWindow(Tag("a", id) + "e", end, Label(id) + " async, at the end");
     }
     for (int id : sync) ExpectWindow(Tag("s", id) + "e", end, Label(id) + " sync");
@@ -259,7 +285,12 @@ class FxPlayer : public testing::Test {
     const int scale = screen == Screen::kScaledLayers ? 2 : 1;
     const int window = screen == Screen::kScaledOutput ? 2 : 1;
     const Picture old = fxref::Enlarged(bg_, scale);
-    const Picture fresh = fxref::Enlarged(target == Target::kEmulating ? emu_ : brush_, scale);
+    // A BGPic part is of odd size, so the families' leftover lines show.
+    const bool part = target == Target::kPart || target == Target::kDrawnPart;
+    const Picture fresh = fxref::Enlarged(target == Target::kEmulating ? emu_
+                                          : part                     ? Cropped(emu_, kPartWidth, kPartHeight)
+                                                                     : brush_,
+                                          scale);
     const Picture red(fresh.width, fresh.height, 0xFF0000);
     for (int id : ids) {
       const std::string tag = Tag("p", id);
@@ -273,8 +304,13 @@ class FxPlayer : public testing::Test {
         }
         const bool changed = changeAfter > 0 && frame > changeAfter;
         fxref::EffectCanvas c{old, changed ? &red : &fresh, &old, 0, 0, fresh.width, fresh.height};
-        if (target == Target::kBrush) c.x = kBrushX * scale, c.y = kBrushY * scale;
-        ASSERT_TRUE(fxref::StepReference(id, -2, frame, &c, &count)) << Label(id);
+        if (target != Target::kEmulating) c.x = kBrushX * scale, c.y = kBrushY * scale;
+        // Hiding runs the reversed effect, whose strips show what lies
+        // under the layer.
+        const Picture under = Cropped(Shifted(old, c.x, c.y), fresh.width, fresh.height);
+        if (target == Target::kHiding) c.canvas = fxref::Pasted(old, fresh, c.x, c.y), c.fresh = &under;
+        const int stepped = target == Target::kHiding ? Reversed(id) : id;
+        ASSERT_TRUE(fxref::StepReference(stepped, -2, frame, &c, &count)) << Label(id);
         if (frame > count) continue;
         const std::string diff = fxref::Difference(got, fxref::Enlarged(c.canvas, window));
         EXPECT_EQ(diff, "") << Label(id) << ", frame " << frame << " of " << count;
@@ -447,35 +483,94 @@ TEST_F(FxPlayer, SeekingABrushEffectShowsWhatSteppingShowed) {
     }
 }
 
+// A brush with holes (a mask, or an alpha plane of 0 and 255) ends on the
+// window through its holes, whether its effect draws it through its planes
+// or flattens it over the screen first.
+TEST_F(FxPlayer, EveryEffectEndsExactWithABrushWithHoles) {
+  ASSERT_EQ(std::system(("convert '" + dir_ + "/brush.bmp' \\( -size 48x32 xc:white -fill black -draw 'rectangle 5,3 20,9'"
+                         " -draw 'rectangle 30,14 33,31' \\) -alpha off -compose CopyOpacity -composite PNG32:'" +
+                         dir_ + "/holes.png'").c_str()),
+            0);
+  Picture end = bg_;
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 48; ++x)
+      if (!((x >= 5 && x <= 20 && y >= 3 && y <= 9) || (x >= 30 && x <= 33 && y >= 14)))
+        end.At(kBrushX + x, kBrushY + y) = brush_.At(x, y);
+  for (bool mask : {true, false}) {
+    for (Screen screen : {Screen::kPlain, Screen::kLayers}) {
+      std::string text = Begin(screen) + ".call freebrush 1\n.table 0 { loadalpha = 1 }\n.call base=1 loadbrush 1 \"" +
+                         dir_ + "/holes.png\" r0\n" + (mask ? ".call changebrushtransparency 1 28\n" : "");
+      const std::vector<int> sync = {38, 55, 70, 99, 116, 139};
+      // The first of each family, and on a plain display every effect that
+      // keeps the brush's planes itself.
+      std::vector<int> ids = FirstOfFamilies();
+      if (mask && screen == Screen::kPlain)
+        for (int id : {56, 58, 59, 61, 65, 69, 71, 72, 73, 85, 86, 87, 100, 116, 117, 133}) ids.push_back(id);
+      for (int id : ids) text += Case(screen, Target::kBrush, id, -2, true, false, Tag("a", id));
+      for (int id : sync) text += Case(screen, Target::kBrush, id, 12, false, false, Tag("s", id));
+      Play(text);
+      const std::string how = std::string(mask ? "mask" : "alpha") + (screen == Screen::kPlain ? ", plain" : ", layers");
+      for (int id : ids) ExpectWindow(Tag("a", id) + "e", end, Label(id) + " async, " + how);
+      for (int id : sync) ExpectWindow(Tag("s", id) + "e", end, Label(id) + " sync, " + how);
+    }
+  }
+}
+
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
-  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110});
+  RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110,
+                                            70, 71, 72, 73, 99, 100, 105, 106, 107, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 69});
 }
 
 // The same drawn into the brush's own layer, shown as it is, with the output
 // scaled and with the layers scaled.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
-  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110});
-  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109});
-  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90});
+  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110, 70, 71, 99, 105, 106, 107, 55, 61, 65});
+  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109, 72, 100, 56, 69});
+  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90, 73, 106, 58, 63});
+}
+
+// A BGPic part of odd size, drawn onto a display without layers and shown
+// as a layer.
+TEST_F(FxPlayer, StripFamiliesFrameByFrameOnAPartOfOddSize) {
+  RunFrames(Screen::kPlain, Target::kDrawnPart, {2, 9, 15, 21, 24, 25, 28, 29, 31, 32, 34, 35, 36, 37, 38, 39, 41,
+                                                 43, 45, 83, 88, 89, 91, 93, 95, 105, 106, 107, 108, 109, 110});
+  RunFrames(Screen::kLayers, Target::kPart, {5, 12, 26, 27, 28, 29, 30, 33, 36, 37, 38, 46, 83, 88, 96, 99, 100, 106, 107, 110});
+}
+
+// Every effect hides a layer to the end, drawn into the layer's own
+// picture (asynchronously) and onto the screen over it (synchronously).
+TEST_F(FxPlayer, EveryEffectHidesALayerExactly) {
+  RunEnds(Screen::kLayers, Target::kHiding, FirstOfFamilies(), 12);
+  RunEnds(Screen::kScaledOutput, Target::kHiding, {38, 55, 97, 115, 139}, 12, FirstOfFamilies());
+}
+
+// Hidden, a layer loses the strips of the reversed effect, frame by frame.
+TEST_F(FxPlayer, StripFamiliesHideALayerFrameByFrame) {
+  RunFrames(Screen::kLayers, Target::kHiding, {3, 11, 14, 24, 27, 28, 29, 30, 33, 35, 36, 40, 83, 94, 105, 106, 107, 108, 110});
+  RunFrames(Screen::kScaledOutput, Target::kHiding, {20, 25, 31, 42, 109});
+  RunFrames(Screen::kScaledLayers, Target::kHiding, {4, 26, 32, 90, 106});
 }
 
 // A crossfade mixes every frame in one pass into the back buffer and shows
-// it, on a plain display and on one that scales its output.
-TEST_F(FxPlayer, CrossfadeFrameByFrameWithoutLayers) {
-  RunFrames(Screen::kPlain, Target::kBrush, {115});
-  RunFrames(Screen::kScaledOutput, Target::kBrush, {115});
+// it, on a plain display and on one that scales its output; a fade and a
+// blend tint the picture toward their colour; a pixel zoom sharpens it out
+// of blocks.
+TEST_F(FxPlayer, CrossfadeFadeAndPixelZoomFrameByFrameWithoutLayers) {
+  RunFrames(Screen::kPlain, Target::kBrush, {115, 116, 117, 132});
+  RunFrames(Screen::kScaledOutput, Target::kBrush, {115, 116, 117});
 }
 
 // The BGPic-only families on an emulating layer run frame by frame as on
 // a BGPic, also where the display scales its output or its layers.
 TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnAnEmulatingLayer) {
-  RunFrames(Screen::kLayers, Target::kEmulating, {74, 75, 76, 77, 78, 79, 80, 81, 101, 102, 103, 104, 111, 112});
+  RunFrames(Screen::kLayers, Target::kEmulating, {74, 75, 76, 77, 78, 79, 80, 81, 101, 102, 103, 104, 111, 112, 118, 119, 133,
+                                                  120, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 131});
 }
 
 TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnScaledDisplays) {
-  RunFrames(Screen::kScaledOutput, Target::kEmulating, {75, 78, 102, 111});
-  RunFrames(Screen::kScaledLayers, Target::kEmulating, {74, 79, 101, 112});
+  RunFrames(Screen::kScaledOutput, Target::kEmulating, {75, 78, 102, 111, 119, 122, 125, 130});
+  RunFrames(Screen::kScaledLayers, Target::kEmulating, {74, 79, 101, 112, 118, 121, 126, 129});
 }
 
 // While it runs, the layer standing in for a BGPic shows what the script

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -470,27 +471,35 @@ void RectSize(const EffectCanvas* c, int k, int* rw, int* rh) {
   *rh = c->w >= c->h ? other : k;
 }
 
-// The corner forms: the window on the new picture grows from its corner
-// (RECT), or the old picture shrinks into the opposite corner (RECTBACK).
-int RectCorner(int id, int speed, int frames, EffectCanvas* c) {
+// RECT: a window of the picture's proportions on the new picture grows
+// from its anchor; RECTBACK: the old picture shrinks into the anchor
+// opposite the direction. Centred, the axis is halved, and a growing
+// window takes one more line where the rest is odd.
+int Rect(int id, int speed, int frames, EffectCanvas* c) {
   const bool back = id >= 88;
   const int M = std::max(c->w, c->h);
   int s = Resolve(speed, M, 70, 30, 200);
   if (s > M / 4) s = 1;
-  // The corner the rectangle keeps: 40 and 94 top right, 42 and 96
-  // bottom right, 44 and 90 bottom left, 46 and 92 top left.
-  const int corner = back ? (id == 94 ? 40 : id == 96 ? 42 : id == 90 ? 44 : 46) : id;
-  const bool right = corner == 40 || corner == 42, bottom = corner == 42 || corner == 44;
+  // Anchor per axis: 0 start, 1 centred, 2 end.
+  static constexpr int kGrow[9][2] = {{1, 1}, {1, 0}, {2, 0}, {2, 1}, {2, 2}, {1, 2}, {0, 2}, {0, 1}, {0, 0}};
+  static constexpr int kShrink[9][2] = {{1, 1}, {1, 2}, {0, 2}, {0, 1}, {0, 0}, {1, 0}, {2, 0}, {2, 1}, {2, 2}};
+  const int* anchor = back ? kShrink[id - 88] : kGrow[id - 38];
+  auto place = [&](int a, int extent, int* size) {
+    if (a == 0) return 0;
+    if (a == 2) return extent - *size;
+    const int rest = extent - *size;
+    if (!back && rest % 2) ++*size;
+    return rest / 2;
+  };
   for (int f = 0; f < frames; ++f) {
     const int n = back ? M - s * (f + 1) : s * (f + 1);
-    const bool last = back ? n < 1 : n >= M;
-    if (last) {
+    if (back ? n < 1 : n >= M) {
       Strip(c, 0, 0, c->w, c->h);
       break;
     }
     int rw = 0, rh = 0;
     RectSize(c, n, &rw, &rh);
-    const int x = right ? c->w - rw : 0, y = bottom ? c->h - rh : 0;
+    const int x = place(anchor[0], c->w, &rw), y = place(anchor[1], c->h, &rh);
     if (!back) {
       Strip(c, x, y, rw, rh);
       continue;
@@ -502,6 +511,362 @@ int RectCorner(int id, int speed, int frames, EffectCanvas* c) {
     Strip(c, x + rw, y, c->w - x - rw, rh);
   }
   return Count(M - s, s, 0);
+}
+
+// The side that keeps the picture's proportions for a long side of n.
+int Proportional(const EffectCanvas* c, int n) {
+  const int M = std::max(c->w, c->h), m = std::min(c->w, c->h);
+  return std::max(1, static_cast<int>(static_cast<double>(m) / M * n + 1.0));
+}
+
+int Swiss(int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, M = std::max(W, H);
+  const int step = std::clamp(Resolve(speed, M, 120, 60, 240), 1, 30);
+  for (int f = 0, s = 0, pa = 0, pb = 0; f < frames; ++f) {
+    s += step;
+    const int a = W >= H ? s : Proportional(c, s), b = W >= H ? Proportional(c, s) : s;
+    if (s >= M / 2) {
+      Strip(c, 0, 0, W, H);
+      break;
+    }
+    const int da = a - pa, db = b - pb;
+    Strip(c, pa, 0, da, b), Strip(c, 0, pb, a, db);
+    Strip(c, 0, H - b, a, db), Strip(c, pa, H - pb, da, pb);
+    Strip(c, W - a, H - b, a, db), Strip(c, W - a, H - pb, da, pb);
+    Strip(c, W - a, 0, da, b), Strip(c, W - a, pb, a, db);
+    pa = a, pb = b;
+  }
+  return Count(M / 2, step, 1);
+}
+
+int QuadRect(int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, M = std::max(W, H), qw = W / 2, qh = H / 2;
+  const int step = std::clamp(Resolve(speed, M, 120, 60, 240), 1, 30);
+  for (int f = 0, s = 0, change = 0, pw = 0, ph = 0, second = 0; f < frames; ++f) {
+    s += step;
+    const int t = s - change;
+    int w = W >= H ? t : Proportional(c, t), h = W >= H ? Proportional(c, t) : t, x, y;
+    if (w >= qw) w = qw, h = qh, x = 0, y = 0;
+    else x = (qw - w) / 2, y = (qh - h) / 2;
+    if (second) x += qw;
+    if (second && s >= M) {
+      Strip(c, 0, 0, W, H);
+      break;
+    }
+    const int dw = (w - pw) / 2 + 1, dh = (h - ph) / 2 + 1;
+    for (int q = 0; q < 2; ++q) {
+      Strip(c, x, y, dw, h), Strip(c, x + dw, y, pw, dh);
+      Strip(c, x + w - dw, y, dw, h), Strip(c, x + dw, y + h - dh, pw, dh);
+      y += qh + H % 2;
+      x += second ? -(qw + W % 2) : qw + W % 2;
+    }
+    if (!second && s >= M / 2) change = s, second = 1, pw = ph = 0;
+    else if (s < M) pw = w, ph = h;
+  }
+  return Count(M, step, 1);
+}
+
+// The band runs along twelve legs around three rings of a 7 x 6 grid.
+int Spiral(int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h;
+  const int step = speed == -2 ? 15 : speed == -1 ? 10 : speed == -3 ? 5 : std::clamp(speed, 1, 30);
+  const int cw = W / 7 + 1, rh = H / 6 + 1;
+  const int R1 = W - cw, R2 = R1 - cw, R3 = R2 - cw, B1 = H - rh, B2 = B1 - rh;
+  int p = 0, leg = 0, x = R1, y = 0, f = 0;
+  // Moves p toward the limit; true when it stood there already.
+  auto to = [&](int limit) {
+    if (p == limit) return true;
+    p = p < limit ? std::min(p + step, limit) : std::max(p - step, limit);
+    return false;
+  };
+  for (bool end = false; !end; ++f) {
+    const bool draw = f < frames;
+    auto band = [&](int bx, int by, int bw, int bh) {
+      if (draw) Strip(c, bx, by, bw, bh);
+    };
+    switch (leg) {
+      case 0: band(x, p, cw, step); if (to(H - 1)) leg = 1, p = x - step, y = B1; break;
+      case 1: band(p, y, step, rh); if (to(0)) leg = 2, p = y - step; break;
+      case 2: band(0, p, cw, step); if (to(0)) leg = 3, p = cw; break;
+      case 3: band(p, 0, step, rh); if (to(R1)) leg = 4, p = rh, x = R2; break;
+      case 4: band(x, p, cw, step); if (to(B1)) leg = 5, p = x - step, y = B2; break;
+      case 5: band(p, y, step, rh); if (to(cw)) leg = 6, p = y - step, x = cw; break;
+      case 6: band(x, p, cw, step); if (to(rh)) leg = 7, p = 2 * cw, y = rh; break;
+      case 7: band(p, y, step, rh); if (to(R2)) leg = 8, p = 2 * rh, x = R3; break;
+      case 8: band(x, p, cw, step); if (to(B2)) leg = 9, p = x - step, y = 3 * rh; break;
+      case 9: band(p, y, step, rh); if (to(2 * cw)) leg = 10, p = y - step, x = 2 * cw; break;
+      case 10: band(x, p, cw, step); if (to(2 * rh)) leg = 11, p = 3 * cw, y = 2 * rh; break;
+      default: band(p, y, step, rh); end = to(R3); break;
+    }
+  }
+  return f;
+}
+
+// The new picture's rows come in interlaced: the odd rows from one end,
+// the even rows from the other.
+int StrangePush(int id, int speed, int frames, EffectCanvas* c) {
+  const bool across = id == 99;
+  const int E = across ? c->w : c->h;
+  int step = Resolve(speed, E, 60, 30, 120);
+  if (step & 1) ++step;
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    bool last = false;
+    if (s >= E) s = E, last = true;
+    for (int j = 0; j < c->h; ++j)
+      for (int i = 0; i < c->w; ++i) {
+        const int along = across ? i : j;
+        // The planes lie on the new picture: the parity is its row's. The
+        // odd rows of its far end come in at 0, then its even rows of the
+        // near end at E - s.
+        int from = -1;
+        if (along < s && (across ? j : along + E - s) % 2 == 1) from = along + E - s;
+        if (along >= E - s && (across ? j : along - (E - s)) % 2 == 0) from = along - (E - s);
+        if (from < 0) continue;
+        c->canvas.At(c->x + i, c->y + j) = across ? c->fresh->At(from, j) : c->fresh->At(i, from);
+      }
+    if (last) break;
+  }
+  return Count(E - step, step, 0);
+}
+
+// The flows: the reached lines of the new picture, the leading line
+// stretched over the rest.
+int Flow(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id >= 72, backward = id == 71 || id == 73;
+  const int extent = columns ? c->w : c->h;
+  const int step = std::clamp(columns ? Resolve(speed, extent, 30, 10, 80) : Resolve(speed, extent, 50, 20, 120), 1, 30);
+  int e = backward ? extent - step : step;
+  for (int f = 0; f < frames; ++f) {
+    bool last = false;
+    int a, b, lead, from, to;
+    if (!backward) {
+      if (e >= extent) e = extent, last = true;
+      a = e - step, b = e, lead = e - 1, from = columns ? e - 1 : e, to = extent;
+    } else {
+      if (e < 1) e = 0, last = true;
+      a = e, b = e + step, lead = e - 1, from = 0, to = e;
+    }
+    lead = std::clamp(lead, 0, extent - 1);
+    Lines(c, columns, std::max(a, 0), std::min(b, extent) - 1);
+    for (int line = std::max(from, 0); line < to; ++line) Move(c, *c->fresh, columns, lead, 1, line);
+    e += backward ? -step : step;
+    if (last) break;
+  }
+  return Count(extent - step, step, 0);
+}
+
+// The rectangle (sx, sy, sw, sh) of a picture scaled to tw x th without
+// smoothing: target column i reads source column (i * step) >> 16 with
+// step the 16.16 ratio, target row j the row the summed ratio reaches.
+Picture Scaled(const Picture& p, int sx, int sy, int sw, int sh, int tw, int th) {
+  Picture out(std::max(tw, 0), std::max(th, 0));
+  if (tw < 1 || th < 1 || sw < 1 || sh < 1) return out;
+  const auto step = static_cast<uint64_t>(static_cast<double>(static_cast<long double>(sw) / tw * 65536.0L));
+  const long double yr = static_cast<long double>(sh) / th;
+  long double row = 0;
+  for (int j = 0; j < th; ++j, row += yr) {
+    const int from = static_cast<int>(static_cast<double>(row));
+    uint64_t acc = 0;
+    for (int i = 0; i < tw; ++i, acc += step) out.At(i, j) = p.At(sx + static_cast<int>(acc >> 16), sy + from);
+  }
+  return out;
+}
+void DrawWhole(EffectCanvas* c, const Picture& p, int x, int y) { Draw(c, p, 0, 0, p.width, p.height, x, y); }
+// count lines of a picture from line `from` on, scaled to size lines and
+// drawn from line `at` on.
+void ScaledLines(EffectCanvas* c, const Picture& p, bool columns, int from, int count, int size, int at) {
+  const int extent = columns ? c->w : c->h;
+  count = std::min(count, extent - from);
+  if (count < 1 || size < 1) return;
+  if (columns) DrawWhole(c, Scaled(p, from, 0, count, c->h, size, c->h), at, 0);
+  else DrawWhole(c, Scaled(p, 0, from, c->w, count, c->w, size), 0, at);
+}
+
+int Stretch(int id, int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, M = std::max(W, H), m = std::min(W, H);
+  const bool tall = id >= 61 ? W < H : id == 57 || id == 58 || id == 59;
+  const bool grows = id != 56 && id != 58;
+  const int full = tall ? H : W;
+  const int step = Resolve(speed, id >= 61 ? M : tall ? H : W, 30, 10, 80);
+  int s = grows ? step : full - step;
+  const int count = Count(grows ? full - s : s, step, 0);
+  for (int f = 0; f < frames; ++f, s += grows ? step : -step) {
+    bool last = false;
+    int x = 0, y = 0, w = W, h = H;
+    if (id == 55 || id == 60) {
+      if (s >= W) s = W, last = true;
+      w = s;
+    } else if (id == 56) {
+      if (s < 1) s = 0, last = true;
+      x = s, w = W - s;
+    } else if (id == 57 || id == 59) {
+      if (s >= H) s = H, last = true;
+      h = s;
+    } else if (id == 58) {
+      if (s < 1) s = 0, last = true;
+      y = s, h = H - s;
+    } else if (s >= M) {
+      last = true;
+    } else {
+      const int side = std::max(1, static_cast<int>(static_cast<double>(m) / M * s));
+      w = W < H ? side : s, h = W < H ? s : side;
+    }
+    const bool midX = id == 60 || id == 61 || id == 62 || id == 66, midY = id == 59 || id == 61 || id == 64 || id == 68;
+    const bool farX = id == 63 || id == 64 || id == 65, farY = id == 65 || id == 66 || id == 67;
+    if (id == 59) y = (H - s) / 2;
+    else if (id == 60) x = (W - s) / 2;
+    else if (id >= 61) {
+      x = midX ? (W - w) / 2 : farX ? W - w : 0;
+      y = midY ? (H - h) / 2 : farY ? H - h : 0;
+    }
+    DrawWhole(c, Scaled(*c->fresh, 0, 0, W, H, w, h), x, y);
+    if (last) break;
+  }
+  return count;
+}
+
+int ZoomInOut(int id, int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h, M = std::max(W, H);
+  const int step = Resolve(speed, M, 60, 30, 120);
+  int px = 0, py = 0, pw = W, ph = H;
+  for (int f = 0, T = step; f < frames; ++f, T += step) {
+    bool last = false;
+    int x = 0, y = 0, w = W, h = H;
+    if (T < 2 * M) {
+      const int d = T <= M ? M - T : T - M;
+      if (W < H) {
+        h = std::max(d, 1), w = static_cast<int>(static_cast<double>(W) / H * h + 1.0);
+        x = w < 1 ? (W - 1) / 2 : (W - w) / 2, w = std::max(w, 1), y = (H - h) / 2;
+      } else {
+        w = std::max(d, 1), h = static_cast<int>(static_cast<double>(H) / W * w + 1.0);
+        y = h < 1 ? (H - 1) / 2 : (H - h) / 2, h = std::max(h, 1), x = (W - w) / 2;
+      }
+      w = std::min(w, W), h = std::min(h, H);
+    } else {
+      T = 2 * M, last = true;
+    }
+    const Picture& pic = T > M ? *c->fresh : *c->old;
+    if (id == 118) {
+      if (T <= M) {
+        Fill(c, px, py, x - px + 1, ph, 0);
+        Fill(c, px, py, pw, y - py + 1, 0);
+        Fill(c, x + w - 1, py, px + pw - (x + w - 1), ph, 0);
+        Fill(c, px, y + h - 1, pw, py + ph - (y + h - 1), 0);
+      }
+      DrawWhole(c, Scaled(pic, 0, 0, W, H, w, h), x, y);
+      px = x, py = y, pw = w, ph = h;
+    } else {
+      DrawWhole(c, Scaled(pic, x, y, w, h, W, H), 0, 0);
+    }
+    if (last) break;
+  }
+  return Count(2 * M - step, step, 0);
+}
+
+int Crush(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id <= 121, far = id == 121 || id == 123;
+  const int E = columns ? c->w : c->h;
+  const int step = Resolve(speed, E, 60, 30, 120);
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    bool last = false;
+    if (s >= E) s = E, last = true;
+    ScaledLines(c, *c->fresh, columns, 0, E, s, far ? E - s : 0);
+    ScaledLines(c, *c->old, columns, 0, E, E - s, far ? 0 : s);
+    if (last) break;
+  }
+  return Count(E - step, step, 0);
+}
+
+int TurnDown(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id >= 130, far = id == 129 || id == 131;
+  const int E = columns ? c->w : c->h, mh = E / 2, odd = E % 2;
+  const int step = Resolve(speed, E, 60, 30, 120);
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    if (s >= E) {
+      Strip(c, 0, 0, c->w, c->h);
+      break;
+    }
+    if (s <= mh) {
+      if (mh < s + step) s = mh;
+      ScaledLines(c, *c->fresh, columns, far ? mh : 0, mh, s, far ? E - s : 0);
+      ScaledLines(c, *c->old, columns, far ? mh : 0, mh, mh - s, far ? mh : s);
+    } else if (!far) {
+      ScaledLines(c, *c->fresh, columns, mh, mh + odd, std::min(s - mh, E - mh), mh);
+    } else {
+      ScaledLines(c, *c->fresh, columns, 0, mh + odd, s - mh, E - s + odd);
+    }
+  }
+  return Count(E - step, step, 0);
+}
+
+int FlipCoin(int id, int speed, int frames, EffectCanvas* c) {
+  const int W = c->w, H = c->h;
+  const bool columns = id >= 126, low = id == 125 || id == 127;
+  const int E = columns ? W : H;
+  const int step = Resolve(speed, E, 60, 30, 120);
+  int px = 0, py = 0, pw = W, ph = H;
+  for (int f = 0, s = step; f < frames; ++f, s += step) {
+    bool last = false;
+    if (s >= 2 * E) s = 2 * E, last = true;
+    const int d = std::max(std::abs(s - E), 1), at = low ? E - d : (E - d) / 2;
+    const int x = columns ? at : 0, y = columns ? 0 : at, w = columns ? d : W, h = columns ? H : d;
+    if (s <= E) {
+      if (!columns && low) Fill(c, 0, py, W, ph - d, 0);
+      else if (!columns) Fill(c, 0, py, W, y - py + 1, 0), Fill(c, 0, y + h - 1, W, py + ph - (y + h - 1), 0);
+      else if (low) Fill(c, px, 0, pw - d, H, 0);
+      else Fill(c, px, 0, x - px + 1, H, 0), Fill(c, x + w - 1, 0, px + pw - (x + w - 1), H, 0);
+      px = x, py = y, pw = w, ph = h;
+    }
+    DrawWhole(c, Scaled(s > E ? *c->fresh : *c->old, 0, 0, W, H, w, h), x, y);
+    if (last) break;
+  }
+  return Count(2 * E - step, step, 0);
+}
+
+// FADE and BLEND drawn onto the screen, through the colour: the current
+// picture (for FADE the old one until the level passes 255) tinted toward
+// the colour by the intensity, each channel d + ((c - d) * i >> 8).
+int Fade(int id, int speed, int frames, uint32_t colour, EffectCanvas* c) {
+  const int step = speed < 1 ? 10 : std::min(speed, 255);
+  int level = step;
+  for (int f = 0; f < frames; ++f, level += step) {
+    const bool last = level > 510;
+    const int L = last ? 511 : level, I = last ? 0 : L < 256 ? L : 255 - (L & 255);
+    // The old picture is the screen's: at the rectangle's place in it.
+    const bool old = id == 116 && level <= 255;
+    for (int j = 0; j < c->h; ++j)
+      for (int i = 0; i < c->w; ++i) {
+        const uint32_t p = old ? c->old->At(c->x + i, c->y + j) : c->fresh->At(i, j);
+        uint32_t out = 0;
+        for (int sh = 0; sh < 24; sh += 8) {
+          const int d = static_cast<int>(p >> sh & 255), t = static_cast<int>(colour >> sh & 255);
+          out |= static_cast<uint32_t>(d + (((t - d) * I) >> 8)) << sh;
+        }
+        c->canvas.At(c->x + i, c->y + j) = out;
+      }
+    if (last) break;
+  }
+  return Count(511 - step, step, 0);
+}
+
+// The pixel zooms: each block of b x b pixels from the top-left corner
+// takes its top-left pixel; PIXELZOOM1 sharpens the new picture from
+// blocks of 24, PIXELZOOM2 first coarsens the old one up to 24.
+int PixelZoom(int id, int frames, EffectCanvas* c) {
+  const bool second = id == 133;
+  for (int f = 0; f < frames; ++f) {
+    const int n = f + 1;
+    const bool last = second ? n >= 49 : n > 24, old = second && n < 24;
+    int b = last ? 1 : 1 + (!second ? 24 - n : n <= 23 ? n : 48 - n);
+    b = std::min({b, c->w, c->h});
+    for (int j = 0; j < c->h; ++j)
+      for (int i = 0; i < c->w; ++i) {
+        const int si = i / b * b, sj = j / b * b;
+        c->canvas.At(c->x + i, c->y + j) = old ? c->old->At(c->x + si, c->y + sj) : c->fresh->At(si, sj);
+      }
+    if (last) break;
+  }
+  return second ? 49 : 25;
 }
 
 }  // namespace
@@ -539,8 +904,7 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id == 34 || id == 35) *count = Lines2(id, frames, c);
   else if (id == 36 || id == 37) *count = Lines1(id, frames, c);
   else if (id == 83) *count = Diagonal(speed, frames, c);
-  else if (id == 40 || id == 42 || id == 44 || id == 46 || id == 90 || id == 92 || id == 94 || id == 96)
-    *count = RectCorner(id, speed, frames, c);
+  else if ((id >= 38 && id <= 46) || (id >= 88 && id <= 96)) *count = Rect(id, speed, frames, c);
   else if (id == 108 || id == 109) *count = Split(id, speed, frames, c);
   else if (id == 110) *count = UpAndDown(speed, frames, c);
   else if (id >= 74 && id <= 77) *count = Gate(id, speed, frames, c);
@@ -548,6 +912,18 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id >= 101 && id <= 104) *count = Slide(id, speed, frames, c);
   else if (id == 111 || id == 112) *count = Card(id, speed, frames, c);
   else if (id == 115) *count = Crossfade(speed, frames, c);
+  else if (id == 105) *count = Spiral(speed, frames, c);
+  else if (id == 106) *count = Swiss(speed, frames, c);
+  else if (id == 107) *count = QuadRect(speed, frames, c);
+  else if (id == 99 || id == 100) *count = StrangePush(id, speed, frames, c);
+  else if (id >= 70 && id <= 73) *count = Flow(id, speed, frames, c);
+  else if (id >= 55 && id <= 69) *count = Stretch(id, speed, frames, c);
+  else if (id == 116 || id == 117) *count = Fade(id, speed, frames, 0xFF00FF, c);
+  else if (id == 132 || id == 133) *count = PixelZoom(id, frames, c);
+  else if (id == 118 || id == 119) *count = ZoomInOut(id, speed, frames, c);
+  else if (id >= 120 && id <= 123) *count = Crush(id, speed, frames, c);
+  else if (id >= 124 && id <= 127) *count = FlipCoin(id, speed, frames, c);
+  else if (id >= 128 && id <= 131) *count = TurnDown(id, speed, frames, c);
   else return false;
   return true;
 }
