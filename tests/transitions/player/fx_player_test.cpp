@@ -139,6 +139,10 @@ class FxPlayer : public testing::Test {
   // The start of the applet: the pictures loaded, the display set up.
   std::string Begin(Screen screen) const {
     std::string s = ".source \"@fx.vls\"\n.line 1\n";
+    // The option keys and the FADE colour come first: a table key must be
+    // among the chunk's first constants, and the snapshot names are many.
+    s += ".table 0 { type = 0, speed = 0, parameter = 16711935, async = 1, hidden = 1, bgpicemu = 1, bgpic = 4, "
+         "dx = 0, dy = 0, layers = 1 }\n";
     s += ".call loadbgpic 2 \"" + dir_ + "/bg.bmp\"\n";
     s += ".call loadbgpic 3 \"" + dir_ + "/big.bmp\"\n";
     s += ".call loadbgpic 4 \"" + dir_ + "/emu.bmp\"\n";
