@@ -85,7 +85,7 @@ void TraceCall(vlVMState* L, vlValue* func) {
     line += buf;
   }
   line += "\n";
-  std::fputs(line.c_str(), stdout);
+  L->g->host.consoleOutput(L, line.c_str());
 }
 
 // A handler's result count is not trusted: missing values become nil.

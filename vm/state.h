@@ -121,6 +121,8 @@ struct vlVMHost {
   volatile int* quitFlag;
   // Case folding of the case-insensitive string compare (256 entries).
   const unsigned char* caseFold;
+  // The console output of the call trace (one whole line at a time).
+  void (*consoleOutput)(vlVMState* L, const char* text);
 };
 
 struct vlVMGlobal {
