@@ -159,7 +159,7 @@ struct vlVMGlobal {
   // Where the default host routines keep what the error system would.
   int lastErrorDefault;
   int errorLineDefault;
-  char errorArgDefault[256];
+  char errorArgDefault[1024];  // as long as the error system's argument text
   int32_t errorArgIndexDefault;
   volatile int quitDefault;
 
