@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "runtime/console.h"
 #include "runtime/error_commands.h"
 #include "runtime/errors.h"
 #include "runtime/objects.h"
@@ -158,6 +159,8 @@ void InstallErrorSystem(vlVMState* L) {
   host.clearLastError = HostClearLastError;
   // -NODEBUG silences the debug printing commands, Assert and the trace.
   host.debugOutputDisabled = [](vlVMState*) { return DebugOutputDisabled(); };
+  // The trace goes out as other console text does (flushed when forced).
+  host.consoleOutput = [](vlVMState*, const char* text) { PrintConsole("%s", text); };
 }
 
 void FreeErrorSystem(vlVMState* L) {

@@ -61,23 +61,27 @@ void TraceCall(vlVMState* L, vlValue* func) {
   const char* name = nullptr;
   GetCallName(L, L->ci, &name);
   int nargs = static_cast<int>(L->top - (func + 1));
+  // Names and string arguments go in whole (up to a NUL, as "%s" reads
+  // them): a long text keeps its closing quote.
   std::string line;
-  char buf[512];
   if (name) {
-    std::snprintf(buf, sizeof buf, "Now calling %s()", name);
+    line.append("Now calling ").append(name).append("()");
   } else if (nargs == 2 && func[2].tag == VL_TSTRING) {
-    std::snprintf(buf, sizeof buf, "Now trying to find metamethod %s()", StringData(ToString(&func[2])));
+    line.append("Now trying to find metamethod ").append(StringData(ToString(&func[2]))).append("()");
   } else {
-    std::snprintf(buf, sizeof buf, "Now calling <unknown>()");
+    line = "Now calling <unknown>()";
   }
-  line = buf;
   if (nargs > 0) line += " with arguments ";
+  char buf[64];
   for (int i = 1; i <= nargs; i++) {
     const vlValue* a = func + i;
     switch (a->tag) {
       case VL_TNIL: std::snprintf(buf, sizeof buf, "#%d=(NIL) ", i); break;
       case VL_TNUMBER: std::snprintf(buf, sizeof buf, "#%d=(NUMBER)%g ", i, a->v.n); break;
-      case VL_TSTRING: std::snprintf(buf, sizeof buf, "#%d=(STRING)\"%s\" ", i, StringData(ToString(a))); break;
+      case VL_TSTRING:
+        std::snprintf(buf, sizeof buf, "#%d=(STRING)\"", i);
+        line.append(buf).append(StringData(ToString(a))).append("\" ");
+        continue;
       case VL_TTABLE: std::snprintf(buf, sizeof buf, "#%d=(TABLE)%p ", i, a->v.p); break;
       case VL_TFUNCTION: std::snprintf(buf, sizeof buf, "#%d=(FUNCPTR)%p ", i, a->v.p); break;
       default: std::snprintf(buf, sizeof buf, "#%d=(INTERNAL)%d ", i, a->tag); break;
@@ -85,7 +89,7 @@ void TraceCall(vlVMState* L, vlValue* func) {
     line += buf;
   }
   line += "\n";
-  std::fputs(line.c_str(), stdout);
+  L->g->host.consoleOutput(L, line.c_str());
 }
 
 // A handler's result count is not trusted: missing values become nil.

@@ -130,6 +130,7 @@ int GetDebugInfo(vlVMState* L, const char* what, vlDebugInfo* ar) {
   vlValue fn;
   SetNil(&fn);
   bool haveFn = false;
+  bool lostTail = false;
   if (*what == '>') {
     if (L->top - L->base < 1 || L->top[-1].tag != VL_TFUNCTION) RaiseVmError(L, ERR_FUNCEXPECTED);
     fn = L->top[-1];
@@ -140,6 +141,8 @@ int GetDebugInfo(vlVMState* L, const char* what, vlDebugInfo* ar) {
     ci = L->baseCi + ar->i_ci;
     fn = ci->base[-1];
     haveFn = fn.tag == VL_TFUNCTION;
+  } else {
+    lostTail = ar->i_ci == 0;
   }
   int status = 1;
   for (; *what; what++) {
@@ -151,7 +154,8 @@ int GetDebugInfo(vlVMState* L, const char* what, vlDebugInfo* ar) {
         ar->name = nullptr;
         ar->namewhat = ci ? GetCallName(L, ci, &ar->name) : nullptr;
         if (!ar->name || !ar->namewhat) {
-          ar->name = nullptr;
+          // A lost tail call has an empty name; any other frame none.
+          ar->name = lostTail ? "" : nullptr;
           ar->namewhat = "";
         }
         break;

@@ -468,6 +468,8 @@ void SetGCStress(vlVMState* L, bool on) {
 bool GetGCStress(vlVMState* L) { return L->g->gcStress != 0; }
 
 int GetGCThresholdKB(vlVMState* L) {
+  // "Never" is the largest 32-bit threshold, as SetGCThresholdKB takes it.
+  if (L->g->GCthreshold == kNever) return static_cast<int>(UINT32_MAX >> 10);
   uint64_t kb = L->g->GCthreshold >> 10;
   return kb > INT_MAX ? INT_MAX : static_cast<int>(kb);
 }

@@ -379,7 +379,7 @@ op_GETFIELD: {
   PROTECT(found = GetTableChain(L, *rb, key, &res, rb));
   if (!found && fromTable) {
     // Reading a missing field is an error; the key goes in the text.
-    char text[200];
+    char text[1024];  // the error system keeps up to 1023 characters
     DescribeKey(&key, text, sizeof text);
     g->host.setErrorArgument(L, text);
     SAVEPC();

@@ -14,6 +14,7 @@
 #include "vm/memory.h"
 #include "vm/protect.h"
 #include "vm/table.h"
+#include "vm/text.h"
 #include "vm/vmstring.h"
 
 namespace vl {
@@ -48,13 +49,7 @@ void DefaultSetErrorArgIndex(vlVMState* L, int32_t index) { L->g->errorArgIndexD
 int DefaultDebugOutputDisabled(vlVMState*) { return 0; }
 int DefaultForwardError(vlVMState*, int) { return 0; }
 
-struct AsciiFold {
-  unsigned char t[256];
-  constexpr AsciiFold() : t() {
-    for (int i = 0; i < 256; i++) t[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
-  }
-};
-constexpr AsciiFold kAsciiFold;
+void DefaultConsoleOutput(vlVMState*, const char* text) { std::fputs(text, stdout); }
 
 void OpenBody(vlVMState* L, void*) {
   auto* g = static_cast<vlVMGlobal*>(VmRealloc(L, nullptr, 0, sizeof(vlVMGlobal)));
@@ -81,7 +76,10 @@ void OpenBody(vlVMState* L, void*) {
   g->host.callCommandHook = DefaultCallCommandHook;
   g->host.forwardErrorToPlugin = DefaultForwardError;
   g->host.quitFlag = &g->quitDefault;
-  g->host.caseFold = kAsciiFold.t;
+  // Case-insensitive order is that of the names' comparison: Latin-1
+  // letters fold too, and to upper case, so "_" sorts after the letters.
+  g->host.caseFold = vlUpperCaseTable.data();
+  g->host.consoleOutput = DefaultConsoleOutput;
 
   // Stack: 40 slots plus 5 spare; slot 0 is the base frame's function.
   int size = kBasicStackSize + kExtraStack;

@@ -121,6 +121,8 @@ struct vlVMHost {
   volatile int* quitFlag;
   // Case folding of the case-insensitive string compare (256 entries).
   const unsigned char* caseFold;
+  // The console output of the call trace (one whole line at a time).
+  void (*consoleOutput)(vlVMState* L, const char* text);
 };
 
 struct vlVMGlobal {
@@ -157,7 +159,7 @@ struct vlVMGlobal {
   // Where the default host routines keep what the error system would.
   int lastErrorDefault;
   int errorLineDefault;
-  char errorArgDefault[256];
+  char errorArgDefault[1024];  // as long as the error system's argument text
   int32_t errorArgIndexDefault;
   volatile int quitDefault;
 

@@ -248,7 +248,7 @@ void RaiseVariableError(vlVMState* L, const vlValue* slot, int code, const char*
   if (slot && !(ci->state & VL_CI_NATIVE) && slot >= ci->base && slot < ci->top) {
     FindVariableName(L, ci, static_cast<int>(slot - ci->base), &name);
   }
-  char buf[256];
+  char buf[1024];
   std::snprintf(buf, sizeof buf, "%s%s", name ? name : "??", suffix);
   SetErrorArgument(L, buf);
   RaiseVmError(L, code);

@@ -241,6 +241,12 @@ TEST_F(SystemLibrary, SortsInPlace) {
   ASSERT_EQ(Run(".table 0 { \"pear\", \"apple\", \"fig\", \"\", \"aa\" }\nsetglobal 0 \"t\"\n.call sort $t"), 0);
   ASSERT_EQ(Run(".call removeitem $t 3"), 0);
   EXPECT_EQ(List(), "apple,fig,pear,aa");
+  // Strings order case-insensitively by their upper-case Latin-1 bytes: "_"
+  // comes after the letters, and accented capitals fold with their small ones.
+  ASSERT_EQ(Run(".table 0 { \"\xe4" "a\", \"banana\", \"\xc4" "B\", \"_x\", \"Apple\", \"\xc4" "c\" }\n"
+                "setglobal 0 \"t\"\n.call sort $t"),
+            0);
+  EXPECT_EQ(List(), "Apple,banana,_x,\xe4" "a,\xc4" "B,\xc4" "c");
   // Short lists.
   ASSERT_EQ(Run(".table 0 { 2, 1 }\nsetglobal 0 \"t\"\n.call sort $t"), 0);
   EXPECT_EQ(List(), "1,2");

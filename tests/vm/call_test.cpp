@@ -289,6 +289,11 @@ TEST_F(VmTest, TraceLinesAreExact) {
   testing::internal::CaptureStdout();
   ASSERT_EQ(RunScript(L, ".call x 1 \"a\"\n ret\n"), 0);
   EXPECT_EQ(Traced(), "Now calling x() with arguments #1=(NUMBER)1 #2=(STRING)\"a\" \n");
+  // A long text comes out whole, closing quote included.
+  const std::string longText(1500, 'q');
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(RunScript(L, ".call x \"" + longText + "\"\n ret\n"), 0);
+  EXPECT_EQ(Traced(), "Now calling x() with arguments #1=(STRING)\"" + longText + "\" \n");
   // A native __index with no name of its own: the metamethod form.
   testing::internal::CaptureStdout();
   ASSERT_EQ(vl::RunProtectedFn(L, [&] {

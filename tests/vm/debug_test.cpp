@@ -172,7 +172,8 @@ TEST_F(VmTest, LostTailCallsAreLevelsOfTheirOwn) {
   EXPECT_EQ(gLevels[2].what, "tail");
   EXPECT_EQ(gLevels[2].line, -1);
   EXPECT_EQ(gLevels[2].lineDefined, -1);
-  EXPECT_FALSE(gLevels[2].hasName);
+  EXPECT_TRUE(gLevels[2].hasName);  // an empty name, never a null one
+  EXPECT_EQ(gLevels[2].name, "");
   EXPECT_EQ(gLevels[3].what, "main");
   EXPECT_EQ(gLevels[3].line, 30);
 }

@@ -238,6 +238,7 @@ TEST_F(GcTest, HighThresholdNeverCollectsAndLowOneCollectsAtOnce) {
   ASSERT_EQ(Protect([&] {
     vl::SetGCThresholdKB(L, 4194304);
     EXPECT_EQ(L->g->GCthreshold, UINT64_MAX);
+    EXPECT_EQ(vl::GetGCThresholdKB(L), 4194303);  // 4294967295 >> 10
     uint64_t start = L->g->nblocks;
     MakeGarbage(L, 20000);  // several megabytes, far past any 2x threshold
     uint64_t grown = L->g->nblocks;

@@ -656,6 +656,10 @@ TEST_F(VmTest, MissingFieldRaises1159ButMissingGlobalIsNil) {
   EXPECT_STREQ(L->g->errorArgDefault, "\"x\"");
   EXPECT_EQ(RunScript(L, "newtable 0 0 0\n getfield 1 0 #3\n ret\n"), ERR_FIELDINIT);
   EXPECT_STREQ(L->g->errorArgDefault, "3");
+  // A long name is shown whole, in its quotes.
+  const std::string longName(400, 'n');
+  EXPECT_EQ(RunScript(L, "newtable 0 0 0\n getfield 1 0 \"" + longName + "\"\n ret\n"), ERR_FIELDINIT);
+  EXPECT_EQ(std::string(L->g->errorArgDefault), "\"" + longName + "\"");
   ASSERT_EQ(RunScript(L, "loadk 1 #1\n getglobal 1 \"undefined\"\n setglobal 1 \"r\"\n ret\n"), 0);
   EXPECT_EQ(vltest::GetGlobal(L, "r")->tag, VL_TNIL);
   // Indexing a number names the variable.
