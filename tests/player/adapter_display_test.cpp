@@ -457,6 +457,89 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
   }
 }
 
+// A hardware brush's mask (shapes hidden, shown and toggled, a brush shown
+// into it) and another's alpha channel (boxes at two intensities, text)
+// drawn and then shown: the adapter, asked once to prepare each picture,
+// draws into their alpha bytes through the plane forms of its entries,
+// and the window equals the plain display's, whose brushes keep planes of
+// their own. The adapter reports which modes its entries came with.
+TEST_F(AdapterDisplay, HardwareBrushMaskAndAlphaChannelAreDrawnByTheAdapter) {
+  const std::string applet = Applet("adapterhwplanes", AppletText(R"(.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.table 0 { hardware = 1 }
+.call base=1 createbrush 3 40 30 8421504 r0
+.table 0 { hardware = 1 }
+.call base=1 createbrush 6 6 4 65535 r0
+.call selectmask 3
+.call setmaskmode 1
+.call base=1 setfillstyle 1
+.call box 2 2 10 6 16711680
+.call line 0 29 39 0 65280
+.call plot 35 25 16777215
+.call displaybrush 6 20 20
+.call setmaskmode 0
+.call box 4 3 4 2 255
+.call setmaskmode 3
+.call ellipse 28 10 8 5 255
+.call endselect
+.call displaybrush 3 50 30
+.table 0 { hardware = 1 }
+.call base=1 createbrush 5 30 20 16711680 r0
+.call selectalphachannel 5
+.call setalphaintensity 128
+.call box 0 0 15 20 255
+.call setalphaintensity 64
+.call box 15 0 15 10 255
+.call setalphaintensity 220
+.call setfontcolor 16776960
+.call textout 20 11 "Hi"
+.call endselect
+.call displaybrush 5 4 4
+.call getattribute 3 3 16 -> m
+.call getattribute 3 5 17 -> a
+.call debugprint $m $a
+.call createbrush 9 4 4 16777215
+.call displaybrush 9 90 58
+)"));
+  printed_ = "1 1\n";
+  const std::string white("\xFF\xFF\xFF", 3);
+  const std::string plain = Shoot(applet, nullptr, 91, 59, white);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  auto at = [&](int x, int y) { return plain.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+  const std::string grey("\x80\x80\x80", 3), blue("\0\0\xFF", 3);
+  EXPECT_EQ(at(51, 31), grey) << "shown";
+  EXPECT_EQ(at(53, 33), blue) << "hidden by the box";
+  EXPECT_EQ(at(55, 33), grey) << "shown again";
+  EXPECT_EQ(at(71, 51), blue) << "hidden by the brush shown into the mask";
+  EXPECT_EQ(at(85, 45), blue) << "toggled by the ellipse";
+  // Red over blue at alpha 128 and 64 (each channel d + ((s - d) * a >> 8)),
+  // opaque below the second box.
+  EXPECT_EQ(at(5, 5), std::string("\x7F\0\x7F", 3));
+  EXPECT_EQ(at(20, 5), std::string("\x3F\0\xBF", 3));
+  EXPECT_EQ(at(19, 14), std::string("\xFF\0\0", 3));
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    std::remove(Log(owns).c_str());
+    EXPECT_EQ(Differing(plain, Shoot(applet, owns, 91, 59, white)), 0);
+    const std::string said = ReadFile(Log(owns));
+    EXPECT_EQ(Calls(said, "prepare"), 2) << said;
+    EXPECT_EQ(Calls(said, "plane fill"), 4) << said;
+    EXPECT_EQ(Calls(said, "plane pixel"), 1) << said;
+    EXPECT_EQ(Calls(said, "plane line"), 1) << said;
+    EXPECT_GE(Calls(said, "plane blit"), *owns == '1' ? 3 : 1) << said;
+    EXPECT_EQ(Calls(said, "picture fill"), 0) << said;
+    // The pixel forms with 2 | 4, the blits with 4 | 16 (and 1 and 8 for
+    // the hardware brush shown into the mask).
+    const size_t modes = said.find("\nplane modes ");
+    ASSERT_NE(modes, std::string::npos) << said;
+    int pixel = 0, blit = 0;
+    std::sscanf(said.c_str() + modes, "\nplane modes %dx%d", &pixel, &blit);
+    EXPECT_EQ(pixel, 6) << said;
+    EXPECT_EQ(blit & ~(1 | 8), 4 | 16) << said;
+  }
+}
+
 // Frames drawn into a software double buffer and flipped (each frame
 // draws over the one before: the back buffer is owed what the last Flips
 // changed), then drawings kept under a sprite and beside it (the front
