@@ -293,6 +293,9 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   const char* engines = std::getenv("VL_XADAPTER_ENGINES");
   // It then also keeps brushes for any display, so copies may be its own.
   if (engines && *engines == '1') info->displayCaps |= 1 | 2, info->displayCaps2 |= 2;
+  // With VL_XADAPTER_DISPLAYS it keeps brushes for any display alone.
+  if (const char* displays = std::getenv("VL_XADAPTER_DISPLAYS"); displays && *displays == '1')
+    info->displayCaps2 |= VL_DISPCAPS2_DISPLAYS;
   // With VL_XADAPTER_NODRAWBRUSH its hardware brushes cannot be drawn into.
   const char* noDraw = std::getenv("VL_XADAPTER_NODRAWBRUSH");
   if (noDraw && *noDraw == '1') info->displayCaps &= ~4u;
