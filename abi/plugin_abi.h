@@ -476,7 +476,8 @@ typedef struct vlAdapterBlitBlock {
  * RectFill, WritePixel, Line (handle, ..., colour, mode, 0):
  *   1 a picture of an owning adapter, for word 20 bit 8, 16 or 32;
  *   2 one of its video bitmaps (a hardware brush the script draws into),
- *     word 20 whatever it holds; the colour is 0xAARRGGBB;
+ *     word 20 whatever it holds; the colour is 0xAARRGGBB and only the
+ *     colour bytes of the picture change, its alpha bytes stay;
  *   2 | 4 the video bitmap's mask or alpha channel is the drawing target:
  *     the word is not a colour but plane << 8 | value (see "Planes").
  * BltBitMap's picture form (source, target, vlAdapterBlitBlock*, mode):
@@ -485,8 +486,8 @@ typedef struct vlAdapterBlitBlock {
  *     every picture is its own); a picture of the player reaches a video
  *     bitmap through LockBitMap instead;
  *   added: 1 the source is a video bitmap; 8 that source was never
- *   prepared (DoVideoBitMapMethod), or the copy goes to the display's own
- *   picture; 16 the target's mask or alpha channel is the drawing target:
+ *   prepared (DoVideoBitMapMethod); 16 the target's mask or alpha channel
+ *   is the drawing target:
  *   reserved[1] holds the plane, reserved[2] the value (see "Planes");
  *   32 no source: the colour in reserved[0] is laid through the alpha
  *   plane (VL_ACCEL_ALPHA_BLIT; layer shadows).
@@ -495,6 +496,7 @@ typedef struct vlAdapterBlitBlock {
  * the target by its own alpha bytes, as the alpha form blends by a plane;
  * the player does the same when it reads such a picture through
  * LockBitMap or ReadVideoPixels. */
+/* The earlier names of some of these bits, kept for plug-ins that use them. */
 VL_ENUM_U32 { VL_PICMODE_PIXELS = 1, VL_PICMODE_BLIT = 2, VL_PICMODE_VIDEO = 4, VL_PICMODE_COLOR = 32 };
 VL_ENUM_U32 { VL_PIXMODE_ACCEL = 1, VL_PIXMODE_VIDEO = 2, VL_PIXMODE_PLANE = 4 };
 VL_ENUM_U32 {
@@ -521,7 +523,9 @@ VL_ENUM_U32 {
  *   for the value 255 the player sends for "unset"); a blit writes it
  *   where the source covers; the value 0xFFFFFFFF copies the source's own
  *   coverage instead: an alpha source's bytes over the whole rectangle,
- *   255 under a set mask bit, 255 for a plain source. */
+ *   255 under a set mask bit, 255 for a plain source.
+ * Plane values count alpha as 255 opaque whatever VL_DISPFLAG_INVERSE_ALPHA
+ * says; the adapter stores them as it keeps alpha. */
 VL_ENUM_U32 { VL_PLANE_MASK = 28, VL_PLANE_ALPHA = 30 };
 VL_ENUM_U32 { VL_VBM_PREPARE = 1 };
 

@@ -113,7 +113,7 @@ void PictureAlphaChannel(void* plane, int32_t sx, int32_t sy, void* dst, int32_t
   vlAdapterBlitBlock block = AdapterBlitRect(sx, sy, dx, dy, w, h);
   block.reserved[0] = color & 0xFFFFFF;
   block.alphaHandle = plane;
-  PictureBlit(nullptr, dst, &block, VL_PICMODE_BLIT | VL_PICMODE_COLOR);
+  PictureBlit(nullptr, dst, &block, VL_BLITMODE_ACCEL | VL_BLITMODE_COLOR);
 }
 int GrantsAlphaChannel() { return (gBound.accel & VL_ACCEL_ALPHA_BLIT) != 0; }
 
