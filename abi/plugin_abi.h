@@ -586,8 +586,18 @@ typedef int (*vlForceEventLoopIterationFn)(uint32_t zero); /* wake WaitEvents; a
 typedef int (*vlSleepFn)(vlVMState*, int32_t millis); /* sleep, taking input (VL_DISPCAPS_SLEEP) */
 typedef int (*vlVWaitFn)(void* display, const vlTagItem* tags); /* wait for the next frame; tag 1 the script's value */
 typedef int (*vlDetermineBorderSizesFn)(void* display, int32_t* left, int32_t* right, int32_t* top, int32_t* bottom);
+/* OpenDisplay: flags 0x1 borderless, 0x2 sizeable, 0x4 fixed, 0x8 no
+ * minimise, 0x10 no close button, 0x20 auto scale, 0x40 layer scale,
+ * 0x80 layers on, 0x100 double buffered, 0x200 the adapter double
+ * buffers, 0x400 full screen, 0x800 no screen saver. Tags: 1 and 2 the
+ * picture's width and height, 3 and 4 the addresses of two words the
+ * adapter may set to 1 to mark the display (3: a double buffer's frame
+ * comes whole at each Flip; 4: transition frames come whole), 5 the vlVMState, 6 the monitor (0 the first); a full-screen
+ * display adds 7, 8, 9 the screen's width, height and depth; a scaled one
+ * 10 and 11 the scaled width and height; 12 1 for smooth scaling. The
+ * result is the display's handle, null refusing the display (error 1010). */
 typedef void* (*vlOpenDisplayFn)(const char* title, int32_t x, int32_t y, int32_t width, int32_t height,
-                                 uint32_t flags, const vlTagItem* tags); /* the display's handle; tag 4 the address of a word the adapter may set to 1 to be handed transition frames whole */
+                                 uint32_t flags, const vlTagItem* tags);
 typedef int (*vlCloseDisplayFn)(void* display);
 typedef int (*vlChangeBufferSizeFn)(void* display, int32_t width, int32_t height); /* new size; the player redraws */
 typedef int (*vlShowHideDisplayFn)(void* display, int show);

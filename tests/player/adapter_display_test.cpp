@@ -654,6 +654,21 @@ TEST_F(AdapterDisplay, HardwareBrushReadBackIsThePlayersAndTheGateShutsHardwareO
   EXPECT_EQ(ReadFile(Log("back")).find("video "), std::string::npos) << ReadFile(Log("back"));
 }
 
+// A scaled display opened again through the adapter hands it the scaled
+// size and the smooth flag (OpenDisplay's tags 10 to 12).
+TEST_F(AdapterDisplay, ScaledDisplayTellsTheAdapterItsScaledSize) {
+  const std::string applet = Applet("adapterscaled", R"(.line 1
+.table 0 { width = 96, height = 64, scalemode = 1, scalewidth = 192, scaleheight = 128, smoothscale = 1 }
+.call base=1 setdisplayattributes r0
+.call closedisplay 1
+.call opendisplay 1
+.call debugprint "shown"
+)");
+  Result r = RunOnConsole(applet, "scaled", {});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(ReadFile(Log("scaled")).find("open smooth scaled 192x128\n"), std::string::npos) << ReadFile(Log("scaled"));
+}
+
 // Frames drawn into a software double buffer and flipped (each frame
 // draws over the one before: the back buffer is owed what the last Flips
 // changed), then drawings kept under a sprite and beside it (the front

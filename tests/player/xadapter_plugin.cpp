@@ -442,6 +442,10 @@ EXPORT void* OpenDisplay(const char* title, int32_t x, int32_t y, int32_t w, int
                          const vlTagItem* tags) {
   if (!gX && !(gX = XOpenDisplay(nullptr))) return nullptr;
   Log("open", w, h);
+  // A scaled display's scaled size and smooth flag.
+  if (GetTagValue(tags, 10, 0))
+    Log(GetTagValue(tags, 12, 0) ? "open smooth scaled" : "open scaled", static_cast<int32_t>(GetTagValue(tags, 10, 0)),
+        static_cast<int32_t>(GetTagValue(tags, 11, 0)));
   // With VL_XADAPTER_MARK it marks the display (its second capability
   // word): the player then hands it transition frames whole.
   const char* mark = std::getenv("VL_XADAPTER_MARK");
