@@ -570,7 +570,11 @@ TEST_F(AdapterDisplay, HardwareBrushKeepsItsAlphaOnEveryPath) {
   ASSERT_EQ(status, 0);
   const std::string alpha = Tool("convert " + vlplayer::Quote(png) + " -alpha extract -depth 8 gray:-", &status);
   ASSERT_EQ(alpha.size(), 200u);
-  const std::string applet = Applet("adapterhwalpha", AppletText(R"(.call createbrush 4 96 64 255
+  // Without layers and with them (the layers show what the brushes were
+  // when shown; the changed brushes are the layers' copies).
+  for (const char* layers : {"", ".call enablelayers\n"}) {
+    SCOPED_TRACE(layers);
+    const std::string applet = Applet("adapterhwalpha", AppletText(layers + std::string(R"(.call createbrush 4 96 64 255
 .call displaybrush 4 0 0
 .table 0 { loadalpha = 1, hardware = 1 }
 .call base=1 loadbrush 1 ")" + png + R"(" r0
@@ -586,21 +590,22 @@ TEST_F(AdapterDisplay, HardwareBrushKeepsItsAlphaOnEveryPath) {
 .call displaybrush 1 40 40
 .call getattribute 3 2 17 -> a
 .call debugprint $a
-)" + std::string(kSentinel)));
-  printed_ = "1\n";
-  const std::string plain = ShootAfterSentinel(applet, nullptr);
-  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
-  auto at = [&](int x, int y) { return At(plain, x, y); };
-  const int a = static_cast<uint8_t>(alpha[5 * 20 + 10]);
-  const std::string blended{static_cast<char>((255 * a) >> 8), 0, static_cast<char>(255 + ((-255 * a) >> 8))};
-  EXPECT_EQ(at(12, 7), blended) << a;
-  EXPECT_EQ(at(40, 7), blended) << "the copy";
-  EXPECT_EQ(at(22, 26), blended) << "the copy scaled";
-  EXPECT_EQ(at(60, 40), blended) << "scaled in place";
-  for (const char* engines : {"0", "1"}) {
-    SCOPED_TRACE(std::string("adapter engines: ") + engines);
-    adapterEnv_ = {std::string("VL_XADAPTER_ENGINES=") + engines};
-    EXPECT_EQ(Differing(plain, ShootAfterSentinel(applet, "0")), 0);
+)") + kSentinel));
+    printed_ = "1\n";
+    const std::string plain = ShootAfterSentinel(applet, nullptr);
+    ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+    auto at = [&](int x, int y) { return At(plain, x, y); };
+    const int a = static_cast<uint8_t>(alpha[5 * 20 + 10]);
+    const std::string blended{static_cast<char>((255 * a) >> 8), 0, static_cast<char>(255 + ((-255 * a) >> 8))};
+    EXPECT_EQ(at(12, 7), blended) << a;
+    EXPECT_EQ(at(40, 7), blended) << "the copy";
+    EXPECT_EQ(at(22, 26), blended) << "the copy scaled";
+    EXPECT_EQ(at(60, 40), blended) << "scaled in place";
+    for (const char* engines : {"0", "1"}) {
+      SCOPED_TRACE(std::string("adapter engines: ") + engines);
+      adapterEnv_ = {std::string("VL_XADAPTER_ENGINES=") + engines};
+      EXPECT_EQ(Differing(plain, ShootAfterSentinel(applet, "0")), 0);
+    }
   }
 }
 
