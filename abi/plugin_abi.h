@@ -412,17 +412,17 @@ VL_ABI_ASSERT(sizeof(vlPluginInfo) == 320 + VL_PLUGIN_ENTRY_COUNT * 8, "vlPlugin
  * draws into its hardware brushes (the script selects one with
  * SelectBrush), 8 it draws into their masks and alpha channels (SelectMask,
  * SelectAlphaChannel; see "Planes" below).
- * The gate: hardware brushes and back buffers (word 24 bit 16), keeping
- * pictures for any display (word 24 bit 2), drawing into hardware brushes
- * and their planes (bits 4 and 8 here) and mixing (word 24 bit 32) are
- * used only when this word also has VL_DISPCAPS_DRAWCLOSED (16); without
- * it a script's hardware brushes are the player's own pictures. Scaling and
- * transforming (bits 1 and 2) are asked for without the gate. */
+ * The gate: hardware brushes (word 24 bit 16), keeping pictures for any
+ * display (word 24 bit 2), drawing into hardware brushes and their planes
+ * (bits 4 and 8 here) and mixing (word 24 bit 32) are used only when this
+ * word also has VL_DISPCAPS_DRAWCLOSED (16); without it a script's
+ * hardware brushes are the player's own pictures. Scaling, transforming
+ * and double-buffering (bits 1, 2 and 4) are asked for without the gate. */
 VL_ENUM_U32 {
   VL_DISPCAPS_SLEEP = 1,        /* has Sleep */
   VL_DISPCAPS_VWAIT = 2,        /* has VWait */
-  VL_DISPCAPS_MONITORS = 4,     /* GetMonitorInfo answers */
-  VL_DISPCAPS_GRAB = 8,         /* GrabScreenPixels answers */
+  VL_DISPCAPS_MONITORS = 4,     /* GetMonitorInfo answers (and the picture query 4 above) */
+  VL_DISPCAPS_GRAB = 8,         /* GrabScreenPixels answers (and the picture query 8 above) */
   VL_DISPCAPS_DRAWCLOSED = 16,  /* draws on displays that are not open but have a handle */
 };
 /* Word 17, displayFlags. */
