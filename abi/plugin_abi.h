@@ -408,12 +408,21 @@ VL_ABI_ASSERT(sizeof(vlPluginInfo) == 320 + VL_PLUGIN_ENTRY_COUNT * 8, "vlPlugin
 /* Word 16, displayCaps. The low four bits also answer the player's
  * picture queries: 1 the adapter scales its pictures (and a video bitmap
  * it refuses may be made by the player), 2 it transforms them, 4 it
- * double-buffers displays (BeginDoubleBuffer, Flip, EndDoubleBuffer). */
+ * double-buffers displays (BeginDoubleBuffer, Flip, EndDoubleBuffer) and
+ * draws into its hardware brushes (the script selects one with
+ * SelectBrush), 8 it draws into their masks and alpha channels (SelectMask,
+ * SelectAlphaChannel; see "Planes" below).
+ * The gate: hardware brushes (word 24 bit 16), keeping pictures for any
+ * display (word 24 bit 2), drawing into hardware brushes and their planes
+ * (bits 4 and 8 here) and mixing (word 24 bit 32) are used only when this
+ * word also has VL_DISPCAPS_DRAWCLOSED (16); without it a script's
+ * hardware brushes are the player's own pictures. Scaling, transforming
+ * and double-buffering (bits 1, 2 and 4) are asked for without the gate. */
 VL_ENUM_U32 {
   VL_DISPCAPS_SLEEP = 1,        /* has Sleep */
   VL_DISPCAPS_VWAIT = 2,        /* has VWait */
-  VL_DISPCAPS_MONITORS = 4,     /* GetMonitorInfo answers */
-  VL_DISPCAPS_GRAB = 8,         /* GrabScreenPixels answers */
+  VL_DISPCAPS_MONITORS = 4,     /* GetMonitorInfo answers (and the picture query 4 above) */
+  VL_DISPCAPS_GRAB = 8,         /* GrabScreenPixels answers (and the picture query 8 above) */
   VL_DISPCAPS_DRAWCLOSED = 16,  /* draws on displays that are not open but have a handle */
 };
 /* Word 17, displayFlags. */
@@ -424,19 +433,20 @@ VL_ENUM_U32 {
 };
 /* Counts alpha inversely: 255 transparent (past the range of a C enum). */
 #define VL_DISPFLAG_INVERSE_ALPHA 0x80000000u
-/* Word 20, displayAccel: the picture drawing the adapter does itself. The
- * bits count only for an adapter that owns every bitmap (flag 32), so
- * that every handle it is given is its own; it then gets the picture forms
- * of BltBitMap (plain, masked, alpha), RectFill, WritePixel and Line with
- * mode 2 (blits) or 1 (the others), and must draw the pixels the player's
- * software would: a mask bit set copies the pixel; an alpha byte a of 0
- * keeps the target, 255 copies, else each channel becomes
- * d + (((s - d) * a) >> 8), shifted arithmetically; a line takes, at each
- * step along its longer axis, the pixel nearest the exact line, halves
- * rounded away from the end with the smaller coordinate. Pictures are
- * drawn into through the picture forms only when this word is non-zero
- * (video bitmaps included, with mode 4); without it the player draws into
- * them through LockBitMap. */
+/* Word 20, displayAccel: the drawing into the pictures it owns that an
+ * adapter owning every bitmap (flag 32) does itself. The bits count only
+ * with flag 32, so that every handle it is given is its own; each bit
+ * sends that drawing to the picture form of BltBitMap (plain, masked,
+ * alpha), RectFill, WritePixel or Line with mode 2 (blits) or 1 (the
+ * others); without the bit the player draws into the picture through
+ * LockBitMap. Video bitmaps (flag 16) are drawn into through the picture
+ * forms whatever this word holds, with the modes below. Either way the
+ * adapter must draw the pixels the player's software would: a mask bit set
+ * copies the pixel; an alpha byte a of 0 keeps the target, 255 copies,
+ * else each channel becomes d + (((s - d) * a) >> 8), shifted
+ * arithmetically; a line takes, at each step along its longer axis, the
+ * pixel nearest the exact line, halves rounded away from the end with the
+ * smaller coordinate. */
 VL_ENUM_U32 {
   VL_ACCEL_BLIT = 1,
   VL_ACCEL_MASKED_BLIT = 2,
@@ -462,14 +472,62 @@ typedef struct vlAdapterBlitBlock {
   void* maskHandle;
   void* alphaHandle;
 } vlAdapterBlitBlock;
-/* Mode bits of the picture forms: 1 drawing asked for by the acceleration
- * word, 2 an accelerated blit, 4 the target is one of the adapter's video
- * bitmaps; added to blits: 1 the source is a video bitmap, 8 that source
- * was never prepared, or the copy goes to the display's own picture; 16
- * the display's own picture with its mask or alpha channel selected; 32
- * no source: the colour in reserved[0] is laid through the alpha plane
- * (VL_ACCEL_ALPHA_BLIT; layer shadows). */
+/* The modes the picture forms receive, per form.
+ * RectFill, WritePixel, Line (handle, ..., colour, mode, 0):
+ *   1 a picture of an owning adapter, for word 20 bit 8, 16 or 32;
+ *   2 one of its video bitmaps (a hardware brush the script draws into),
+ *     word 20 whatever it holds; the colour is 0xAARRGGBB and only the
+ *     colour bytes of the picture change, its alpha bytes stay;
+ *   2 | 4 the video bitmap's mask or alpha channel is the drawing target:
+ *     the word is not a colour but plane << 8 | value (see "Planes").
+ * BltBitMap's picture form (source, target, vlAdapterBlitBlock*, mode):
+ *   2 pictures of an owning adapter, for word 20 bit 1, 2 or 4;
+ *   4 the target is one of its video bitmaps and so is the source (or
+ *     every picture is its own); a picture of the player reaches a video
+ *     bitmap through LockBitMap instead;
+ *   added: 1 the source is a video bitmap; 8 that source was never
+ *   prepared (DoVideoBitMapMethod); 16 the target's mask or alpha channel
+ *   is the drawing target:
+ *   reserved[1] holds the plane, reserved[2] the value (see "Planes");
+ *   32 no source: the colour in reserved[0] is laid through the alpha
+ *   plane (VL_ACCEL_ALPHA_BLIT; layer shadows).
+ * A source video bitmap whose alpha bytes count (made with VL_VBM_ALPHA,
+ * made from such a picture, or prepared for its planes) is blended into
+ * the target by its own alpha bytes, as the alpha form blends by a plane;
+ * the player does the same when it reads such a picture through
+ * LockBitMap or ReadVideoPixels. */
+/* The earlier names of some of these bits, kept for plug-ins that use them. */
 VL_ENUM_U32 { VL_PICMODE_PIXELS = 1, VL_PICMODE_BLIT = 2, VL_PICMODE_VIDEO = 4, VL_PICMODE_COLOR = 32 };
+VL_ENUM_U32 { VL_PIXMODE_ACCEL = 1, VL_PIXMODE_VIDEO = 2, VL_PIXMODE_PLANE = 4 };
+VL_ENUM_U32 {
+  VL_BLITMODE_SOURCEVIDEO = 1,
+  VL_BLITMODE_ACCEL = 2,
+  VL_BLITMODE_VIDEO = 4,
+  VL_BLITMODE_UNPREPARED = 8,
+  VL_BLITMODE_PLANE = 16,
+  VL_BLITMODE_COLOR = 32,
+};
+/* Planes. A hardware brush's mask and its alpha channel are both the alpha
+ * bytes of its video bitmap; a mask bit is set where the byte is not 0,
+ * and mask drawing writes 255 or 0. Before the first drawing into them the
+ * player calls DoVideoBitMapMethod (bitmap, VL_VBM_PREPARE, {1 the plane})
+ * once: from then on the picture's alpha bytes count, and a picture whose
+ * alpha bytes did not count starts with every one 255 (all shown, all
+ * opaque). The colour bytes never change while a plane is drawn into.
+ *   VL_PLANE_MASK, value a mask mode: the pixel forms show (0, 2, 5), hide
+ *   (1), toggle (3) or keep (4) every pixel they draw; a blit takes the
+ *   source's coverage s at each pixel (a set mask bit, an alpha byte not 0,
+ *   every pixel of a plain source) and shows where s (0), hides where s
+ *   (1), sets d = s (2), d = d xor s (3), d = d and s (4), d = d or s (5).
+ *   VL_PLANE_ALPHA, value the alpha byte: the pixel forms write it (255
+ *   for the value 255 the player sends for "unset"); a blit writes it
+ *   where the source covers; the value 0xFFFFFFFF copies the source's own
+ *   coverage instead: an alpha source's bytes over the whole rectangle,
+ *   255 under a set mask bit, 255 for a plain source.
+ * Plane values count alpha as 255 opaque whatever VL_DISPFLAG_INVERSE_ALPHA
+ * says; the adapter stores them as it keeps alpha. */
+VL_ENUM_U32 { VL_PLANE_MASK = 28, VL_PLANE_ALPHA = 30 };
+VL_ENUM_U32 { VL_VBM_PREPARE = 1 };
 
 /* LockBitMap's record: pixels, non-zero locked, pixel format (10: ARGB
  * words; 14 alpha plane, 15 mask plane), bytes per pixel, row length
@@ -528,8 +586,18 @@ typedef int (*vlForceEventLoopIterationFn)(uint32_t zero); /* wake WaitEvents; a
 typedef int (*vlSleepFn)(vlVMState*, int32_t millis); /* sleep, taking input (VL_DISPCAPS_SLEEP) */
 typedef int (*vlVWaitFn)(void* display, const vlTagItem* tags); /* wait for the next frame; tag 1 the script's value */
 typedef int (*vlDetermineBorderSizesFn)(void* display, int32_t* left, int32_t* right, int32_t* top, int32_t* bottom);
+/* OpenDisplay: flags 0x1 borderless, 0x2 sizeable, 0x4 fixed, 0x8 no
+ * minimise, 0x10 no close button, 0x20 auto scale, 0x40 layer scale,
+ * 0x80 layers on, 0x100 double buffered, 0x200 the adapter double
+ * buffers, 0x400 full screen, 0x800 no screen saver. Tags: 1 and 2 the
+ * picture's width and height, 3 and 4 the addresses of two words the
+ * adapter may set to 1 to mark the display (3: a double buffer's frame
+ * comes whole at each Flip; 4: transition frames come whole), 5 the vlVMState, 6 the monitor (0 the first); a full-screen
+ * display adds 7, 8, 9 the screen's width, height and depth; a scaled one
+ * 10 and 11 the scaled width and height; 12 1 for smooth scaling. The
+ * result is the display's handle, null refusing the display (error 1010). */
 typedef void* (*vlOpenDisplayFn)(const char* title, int32_t x, int32_t y, int32_t width, int32_t height,
-                                 uint32_t flags, const vlTagItem* tags); /* the display's handle; tag 4 the address of a word the adapter may set to 1 to be handed transition frames whole */
+                                 uint32_t flags, const vlTagItem* tags);
 typedef int (*vlCloseDisplayFn)(void* display);
 typedef int (*vlChangeBufferSizeFn)(void* display, int32_t width, int32_t height); /* new size; the player redraws */
 typedef int (*vlShowHideDisplayFn)(void* display, int show);
@@ -586,7 +654,9 @@ typedef void (*vlFreeVideoBitMapFn)(void* bitmap);
  * adapter's memory) goes back to FreeVideoPixels. Null: error 1524. */
 typedef void* (*vlReadVideoPixelsFn)(void* bitmap, vlVideoPixels* record);
 typedef void (*vlFreeVideoPixelsFn)(void* pixels);
-/* Prepares a video bitmap (method 1) before its first use. */
+/* Method VL_VBM_PREPARE (tags {1 VL_PLANE_MASK or VL_PLANE_ALPHA}): the
+ * player is about to draw into the picture's mask or alpha channel (see
+ * "Planes"); asked once per picture. The result is not read. */
 typedef int (*vlDoVideoBitMapMethodFn)(void* bitmap, uint32_t method, const vlTagItem* tags);
 /* Pictures and planes of an adapter that owns them (VL_ABM_*). */
 typedef void* (*vlAllocBitMapFn)(int32_t width, int32_t height, uint32_t flags, const vlTagItem* tags);

@@ -388,6 +388,7 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   // The selected object's planes stop being drawn into.
   d->outputMask = d->outputAlpha = nullptr;
   d->outputHardware = 0;
+  SetPlaneTarget(nullptr, 0, 0);
   if (d->nestedSelect) {
     vlCurrentOutput = d->savedOutput;
     d->selectBitmap = d->savedSelectBitmap;

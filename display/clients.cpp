@@ -16,6 +16,7 @@
 #include "graphics/display_blit.h"
 #include "platform/requesters.h"
 #include "platform/wake_pipe.h"
+#include "platform/x11/x11_draw.h"
 #include "runtime/threads.h"
 #include "runtime/event_queue.h"
 #include "abi/plugin_abi.h"
@@ -240,7 +241,7 @@ int InstallRequesterAdapter(vlPluginInfo* info, uint32_t flags) {
 
 int GetPluginDisplay(const vlObjectId* id, vlDisplay** out) {
   *out = nullptr;
-  if (!GetAdapterBitmapCaps(VL_ADAPTERCAP_DISPLAYS)) return 0;
+  if (!QueryAdapterCaps(VL_ADAPTERCAP_DISPLAYS)) return 0;
   vlDisplay* d = CurrentDisplay();
   if (id)
     if (int status = GetDisplayByID(*id, &d)) return status;

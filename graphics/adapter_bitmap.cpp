@@ -113,7 +113,7 @@ void PictureAlphaChannel(void* plane, int32_t sx, int32_t sy, void* dst, int32_t
   vlAdapterBlitBlock block = AdapterBlitRect(sx, sy, dx, dy, w, h);
   block.reserved[0] = color & 0xFFFFFF;
   block.alphaHandle = plane;
-  PictureBlit(nullptr, dst, &block, VL_PICMODE_BLIT | VL_PICMODE_COLOR);
+  PictureBlit(nullptr, dst, &block, VL_BLITMODE_ACCEL | VL_BLITMODE_COLOR);
 }
 int GrantsAlphaChannel() { return (gBound.accel & VL_ACCEL_ALPHA_BLIT) != 0; }
 
@@ -198,7 +198,10 @@ vlBitmap* NewAdapterBitmap(int32_t width, int32_t height, uint32_t flags, const 
   Tags tags;
   std::unique_ptr<uint32_t[]> temp;
   if (!SourceTags(src, &flags, nullptr, width, height, &tags, &temp)) return nullptr;
-  return NewVideoBitmap(width, height, flags, tags.End());
+  vlBitmap* made = NewVideoBitmap(width, height, flags, tags.End());
+  // Made from one of its pictures, it counts alpha where that one did.
+  if (made && (flags & VL_VBM_ADAPTERSOURCE) && src->bitmap && src->bitmap->alphaBytes) made->alphaBytes = 1;
+  return made;
 }
 
 int ConvertToAdapterBitmap(const uint32_t* pixels, int64_t colorKey, int32_t width, int32_t height,
@@ -312,6 +315,18 @@ void* ReadAdapterPixels(vlBitmap* adapterBitmap, vlVideoPixels* record) {
   // Drawing still queued for the picture lands before the adapter reads it.
   SettleForAdapter(adapterBitmap, nullptr);
   return reinterpret_cast<ReadVideoFn>(a->ReadVideoPixels)(adapterBitmap->handle, record);
+}
+
+void IsAdapterBitmapReady(vlBitmap* bitmap, uint32_t plane) {
+  if (!bitmap || !bitmap->driverOwned || bitmap->secondHandle) return;
+  vlPluginInfo* a = Adapter();
+  if (!a || !(a->displayFlags & VL_DISPFLAG_VIDEO_BITMAPS) || !a->DoVideoBitMapMethod) return;
+  // Drawing still queued for the picture lands before the adapter changes it.
+  SettleForAdapter(nullptr, bitmap);
+  const vlTagItem tags[] = {{1, plane}, {VL_TAG_END, 0}};
+  reinterpret_cast<vlDoVideoBitMapMethodFn>(a->DoVideoBitMapMethod)(bitmap->handle, VL_VBM_PREPARE, tags);
+  bitmap->secondHandle = 1;
+  bitmap->alphaBytes = 1;
 }
 
 void FreeAdapterPixels(void* pixels) {

@@ -63,6 +63,10 @@ int ReadAdapterBitmap(vlBitmap* adapterBitmap, vlBitmap* target, int32_t width, 
 // *record; null when it gives none. They go back through FreeAdapterPixels.
 void* ReadAdapterPixels(vlBitmap* adapterBitmap, vlVideoPixels* record);
 void FreeAdapterPixels(void* pixels);
+// Before the first drawing into a video bitmap's mask or alpha channel
+// (plane VL_PLANE_MASK or VL_PLANE_ALPHA): the adapter prepares it, once;
+// its alpha bytes count from then on.
+void IsAdapterBitmapReady(vlBitmap* bitmap, uint32_t plane);
 
 // Points the engine's adapter table at the plug-in's bitmap entries (null:
 // none). Called when a display adapter is installed or dropped.

@@ -158,6 +158,7 @@ vlBitmap* NewVideoBitmap(int32_t width, int32_t height, uint32_t flags, const vl
   rec->width = width;
   rec->height = height;
   rec->driverOwned = 1;
+  rec->alphaBytes = (flags & VL_VBM_ALPHA) != 0;
   rec->handle = a->allocVideoBitMap(width, height, flags, tags);
   if (!rec->handle) {
     delete rec;
@@ -279,6 +280,34 @@ int LockPlanePixels(vlPlane* p, vlPixelAccess* acc) {
 
 bool IsVideoBitmap(const vlBitmap* b) { return b && b->driverOwned && QueryBitmap(b, 22) == 0; }
 
+namespace {
+
+struct PlaneTarget {
+  const vlBitmap* picture = nullptr;
+  uint32_t plane = 0;
+  int32_t value = 0;
+};
+PlaneTarget gPlaneTarget;
+
+// The colour word of the pixel, fill and line forms drawing into the
+// plane: the plane's number above its value byte.
+uint32_t PlaneWord() {
+  const int32_t v = gPlaneTarget.value;
+  const uint32_t byte = gPlaneTarget.plane == VL_PLANE_ALPHA && v < 0 ? 255u : static_cast<uint32_t>(v) & 0xFF;
+  return gPlaneTarget.plane << 8 | byte;
+}
+
+}  // namespace
+
+void SetPlaneTarget(const vlBitmap* picture, uint32_t plane, int32_t value) {
+  gPlaneTarget = picture && IsVideoBitmap(picture) ? PlaneTarget{picture, plane, value} : PlaneTarget{};
+}
+
+bool IsPlaneTarget(const vlBitmap* picture) { return picture && picture == gPlaneTarget.picture; }
+
+uint32_t PlaneTargetPlane() { return gPlaneTarget.plane; }
+int32_t PlaneTargetValue() { return gPlaneTarget.value; }
+
 int LockPixels(vlBitmap* b, uint32_t flags, vlPixelAccess* acc) {
   *acc = {};
   if (!b || b->kind < 0 || b->kind > 2) return 0;
@@ -332,7 +361,8 @@ void WriteBitmapPixel(vlBitmap* b, int32_t x, int32_t y, uint32_t value, int isM
     const vlGfxAdapter* a = GetGfxAdapter();
     if (IsVideoBitmap(b) && a->writePixel) {
       SettleForAdapter(nullptr, b);
-      a->writePixel(b->handle, x, y, AdapterColor(value, 2), 2);
+      if (IsPlaneTarget(b)) a->writePixel(b->handle, x, y, PlaneWord(), VL_PIXMODE_VIDEO | VL_PIXMODE_PLANE);
+      else a->writePixel(b->handle, x, y, AdapterColor(value, 2), 2);
       return;
     }
     if (AdapterAccel(VL_ACCEL_PIXEL) && a->writePixel) {
@@ -384,7 +414,8 @@ void FillBitmapRect(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32_t he
   const vlGfxAdapter* a = GetGfxAdapter();
   if (IsVideoBitmap(b) && a->rectFill) {
     SettleForAdapter(nullptr, b);
-    a->rectFill(b->handle, x, y, width, height, AdapterColor(color, 2), 2);
+    if (IsPlaneTarget(b)) a->rectFill(b->handle, x, y, width, height, PlaneWord(), VL_PIXMODE_VIDEO | VL_PIXMODE_PLANE);
+    else a->rectFill(b->handle, x, y, width, height, AdapterColor(color, 2), 2);
     return;
   }
   if (AdapterAccel(VL_ACCEL_FILL) && a->rectFill) {
@@ -403,7 +434,8 @@ void DrawBitmapLine(vlBitmap* b, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
   const vlGfxAdapter* a = GetGfxAdapter();
   if (IsVideoBitmap(b) && a->line) {
     SettleForAdapter(nullptr, b);
-    a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 2), 2);
+    if (IsPlaneTarget(b)) a->line(b->handle, x1, y1, x2, y2, PlaneWord(), VL_PIXMODE_VIDEO | VL_PIXMODE_PLANE);
+    else a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 2), 2);
     return;
   }
   if (AdapterAccel(VL_ACCEL_LINE) && a->line) {

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "abi/plugin_abi.h"
 #include "graphics/pixel_access.h"
 
 struct vlTagItem;
@@ -26,6 +27,9 @@ struct vlBitmap {
   int32_t width = 0, height = 0;
   int32_t driverOwned = 0;  // made by the adapter as a video bitmap
   uintptr_t secondHandle = 0;
+  // A video bitmap whose alpha bytes count: made with alpha, or its mask
+  // or alpha channel drawn into. Blits from it are blended by them.
+  int32_t alphaBytes = 0;
 };
 
 // A plane held by the engine.
@@ -68,6 +72,16 @@ intptr_t QueryBitmap(const vlBitmap* bitmap, int32_t code);
 // A driver-owned picture that the adapter really holds as a video bitmap:
 // only the adapter's entries draw into it.
 bool IsVideoBitmap(const vlBitmap* bitmap);
+
+// A video bitmap whose mask or alpha channel (both its alpha bytes) is the
+// current display's drawing target: while set, the pixel, fill, line and
+// blit routines change only that channel of it, by value (a mask mode of
+// the mask table, or the alpha byte; -1 takes a source's own alpha).
+// Cleared with a null picture. plane: VL_PLANE_MASK or VL_PLANE_ALPHA.
+void SetPlaneTarget(const vlBitmap* picture, uint32_t plane, int32_t value);
+bool IsPlaneTarget(const vlBitmap* picture);
+uint32_t PlaneTargetPlane();
+int32_t PlaneTargetValue();
 
 int LockPixels(vlBitmap* bitmap, uint32_t flags, vlPixelAccess* access);
 int LockPlanePixels(vlPlane* plane, vlPixelAccess* access);

@@ -54,14 +54,124 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
   if (form == Form::Masked) block.maskHandle = handle;
   if (form == Form::Alpha) block.alphaHandle = handle;
   if (form == Form::Plain && src->driverOwned) {
-    mode |= 1;
-    if (src->secondHandle == 0) mode |= 8;
+    mode |= VL_BLITMODE_SOURCEVIDEO;
+    if (src->secondHandle == 0) mode |= VL_BLITMODE_UNPREPARED;
+  }
+  if (IsPlaneTarget(dst)) {
+    // Only the target's mask or alpha channel changes.
+    mode |= VL_BLITMODE_PLANE;
+    block.reserved[1] = PlaneTargetPlane();
+    block.reserved[2] = static_cast<uint32_t>(PlaneTargetValue());
   }
   // The adapter reads and writes the pictures past their locks: what the
   // locks would settle first is settled here, as the software path does.
   SettleForAdapter(src, dst);
   a->bltBitMap(src->handle, dst->handle, &block, mode);
   return true;
+}
+
+// Where a 32-bit pixel of format keeps its alpha byte.
+int AlphaByteOf(int32_t format) { return format == VL_PIXFMT_BGRA32 || format == VL_PIXFMT_RGBA32 ? 0 : 3; }
+bool InverseAlpha() { return AdapterHas(VL_ADAPTER_INVERSE_ALPHA); }
+
+// The alpha bytes of a video bitmap's rectangle (w x h, rows packed), read
+// through its lock; false when it cannot be read.
+bool ReadOwnAlpha(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, uint8_t* out) {
+  vlLockedPixels s(src, VL_LOCK_READ);
+  const vlPixelAccess& a = s.access;
+  if (!a.locked || a.bytesPerPixel != 4 || sx < 0 || sy < 0 || w > a.width - sx || h > a.height - sy) return false;
+  const int byte = AlphaByteOf(a.format);
+  const bool inverse = InverseAlpha();
+  for (int32_t j = 0; j < h; ++j)
+    for (int32_t i = 0; i < w; ++i) {
+      const uint8_t v = At(a, sx + i, sy + j)[byte];
+      out[static_cast<size_t>(j) * w + i] = inverse ? static_cast<uint8_t>(255 - v) : v;
+    }
+  return true;
+}
+
+// A video bitmap whose alpha bytes count, blended into dst by them as an
+// alpha plane blends; false when its alpha cannot be read.
+bool BlitByOwnAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                    int32_t h) {
+  if (sx < 0 || sy < 0) return false;
+  // The plane is read at the source's coordinates.
+  vlBitmap* plane = NewAlphaPlane(sx + w, sy + h, 1, nullptr, 0);
+  if (!plane) return false;
+  std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[static_cast<size_t>(w) * h]);
+  bool ok = bytes && ReadOwnAlpha(src, sx, sy, w, h, bytes.get());
+  if (ok) {
+    vlLockedPixels p(plane, 0);
+    ok = p.access.locked;
+    for (int32_t j = 0; ok && j < h; ++j)
+      std::memcpy(p.access.pixels + static_cast<intptr_t>(sy + j) * p.access.rowLength + sx,
+                  bytes.get() + static_cast<size_t>(j) * w, static_cast<size_t>(w));
+  }
+  if (ok) AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, plane, nullptr, 0);
+  DeleteAlphaPlane(plane);
+  return ok;
+}
+
+// A blit into the mask or alpha channel of the plane target (its alpha
+// bytes) through its lock: the source's coverage at each pixel (its mask
+// bit, its alpha byte, its own alpha bytes, or full) changes them by the
+// plane's value; the colours stay.
+void PlaneBlitByLock(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy,
+                     int32_t w, int32_t h, vlBitmap* plane) {
+  if (sx < 0 || sy < 0 || dx < 0 || dy < 0) return;
+  const size_t count = static_cast<size_t>(w) * h;
+  std::unique_ptr<uint8_t[]> cover(new (std::nothrow) uint8_t[count]);
+  if (!cover) return;
+  bool ownBytes = false;  // the coverage is an alpha source's
+  if (form == Form::Plain) {
+    ownBytes = src->driverOwned && src->alphaBytes && ReadOwnAlpha(src, sx, sy, w, h, cover.get());
+    if (!ownBytes) std::memset(cover.get(), 255, count);
+  } else {
+    vlLockedPixels p(plane, VL_LOCK_READ);
+    const vlPixelAccess& a = p.access;
+    if (!a.locked || w > a.width - sx || h > a.height - sy) return;
+    for (int32_t j = 0; j < h; ++j) {
+      const uint8_t* row = a.pixels + static_cast<intptr_t>(sy + j) * a.rowLength;
+      for (int32_t i = 0; i < w; ++i)
+        cover[static_cast<size_t>(j) * w + i] =
+            form == Form::Masked ? (GetMaskBit(row, sx + i) ? 255 : 0) : row[sx + i];
+    }
+    ownBytes = form == Form::Alpha;
+  }
+  vlLockedPixels t(dst, 0);
+  const vlPixelAccess& d = t.access;
+  if (!d.locked || d.bytesPerPixel != 4 || w > d.width - dx || h > d.height - dy) return;
+  const int byte = AlphaByteOf(d.format);
+  const bool inverse = InverseAlpha();
+  const bool mask = PlaneTargetPlane() == VL_PLANE_MASK;
+  const int32_t value = PlaneTargetValue();
+  for (int32_t j = 0; j < h; ++j)
+    for (int32_t i = 0; i < w; ++i) {
+      uint8_t* at = At(d, dx + i, dy + j) + byte;
+      const int32_t c = cover[static_cast<size_t>(j) * w + i];
+      const int32_t old = inverse ? 255 - *at : *at;
+      int32_t next = old;
+      if (mask) {
+        const bool s = c != 0, was = old != 0;
+        bool now = was;
+        switch (value) {
+          case 0: case 5: now = was || s; break;
+          case 1: now = was && !s; break;
+          case 2: now = s; break;
+          case 3: now = was != s; break;
+          case 4: now = was && s; break;
+          default: break;
+        }
+        next = now ? 255 : 0;
+      } else if (value >= 0) {
+        if (c) next = value;
+      } else if (ownBytes) {
+        next = c;
+      } else if (c) {
+        next = 255;
+      }
+      *at = static_cast<uint8_t>(inverse ? 255 - next : next);
+    }
 }
 
 // Locks both pictures; fn(source, x, y, target, kernels) runs when both
@@ -108,6 +218,8 @@ void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx,
   // moot, whoever makes the copy.
   DropOwedCopyCoveredBy(dst, src, dx, dy, w, h);
   if (AdapterBlit(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr)) return;
+  if (IsPlaneTarget(dst)) return PlaneBlitByLock(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr);
+  if (src->driverOwned && src->alphaBytes && BlitByOwnAlpha(src, sx, sy, dst, dx, dy, w, h)) return;
   WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
                                        const vlPixelKernels& k) {
     k.copy(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
@@ -145,6 +257,7 @@ void BltBitmapMasked(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32
                      int32_t h, vlBitmap* mask) {
   if (!src || !dst || !mask || w <= 0 || h <= 0) return;
   if (AdapterBlit(Form::Masked, src, sx, sy, dst, dx, dy, w, h, mask)) return;
+  if (IsPlaneTarget(dst)) return PlaneBlitByLock(Form::Masked, src, sx, sy, dst, dx, dy, w, h, mask);
   vlPixelAccess m;
   if (!LockPixels(mask, VL_LOCK_READ, &m)) return;
   WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
@@ -160,6 +273,7 @@ void BltBitmapAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_
                     int32_t h, vlBitmap* alpha) {
   if (!src || !dst || !alpha || w <= 0 || h <= 0) return;
   if (AdapterBlit(Form::Alpha, src, sx, sy, dst, dx, dy, w, h, alpha)) return;
+  if (IsPlaneTarget(dst)) return PlaneBlitByLock(Form::Alpha, src, sx, sy, dst, dx, dy, w, h, alpha);
   AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, nullptr, 0);
 }
 

@@ -159,7 +159,8 @@ int32_t CopyBitmapRegion(vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int3
       src.alpha = alpha;
     }
     src.displayHandle = reinterpret_cast<void*>(word2 ? word2 : word1);
-    const uint32_t kind = VL_VBM_VIDEO | (extra ? uint32_t{VL_VBM_ALPHA} : 0u);
+    // The read-out keeps the alpha of a picture whose alpha bytes count.
+    const uint32_t kind = VL_VBM_VIDEO | (extra || (argb && bitmap->alphaBytes) ? uint32_t{VL_VBM_ALPHA} : 0u);
     // The adapter copies its own picture whole; a part goes through the
     // ARGB words or through software.
     const bool whole = argb || (x == 0 && y == 0 && w == bitmap->width && h == bitmap->height);
@@ -170,6 +171,10 @@ int32_t CopyBitmapRegion(vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int3
     if (GetGfxAdapter())
       if (int32_t rc = AdapterRefused()) return rc;
   }
+  // A picture whose pixels cannot be locked is read out through the
+  // adapter, with the alpha it reports.
+  ReadOut readOut;
+  if (int32_t rc = readOut.Replace(&bitmap, &alpha)) return rc;
   if (bitmap && !(made.bitmap = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
   if (mask && outMask) {
     if (!(made.mask = NewMaskPlane(made.bitmap, w, h, 0, nullptr, 0))) return ERR_ALLOCMASK;

@@ -81,17 +81,25 @@ Fn Entry(vlPluginEntry e) {
 
 int AdapterOpen(vlPlatformWindow* d, vlWindowRequest* r) {
   vlPluginInfo* a = Adapter();
-  // A display not shown full screen ends the tags before its mode.
-  vlTagItem tags[] = {{1, static_cast<uintptr_t>(r->pictureWidth)},
-                      {2, static_cast<uintptr_t>(r->pictureHeight)},
-                      {3, reinterpret_cast<uintptr_t>(&r->marks[0])},
-                      {4, reinterpret_cast<uintptr_t>(&r->marks[1])},
-                      {5, reinterpret_cast<uintptr_t>(r->state)},
-                      {6, static_cast<uintptr_t>(d->monitorIndex)},
-                      {d->fullScreen ? 7u : 0u, static_cast<uintptr_t>(r->screenWidth)},
-                      {8, static_cast<uintptr_t>(r->screenHeight)},
-                      {9, static_cast<uintptr_t>(r->screenDepth)},
-                      {0, 0}};
+  // A full-screen display adds its mode, a scaled one its scaled size.
+  vlTagItem tags[13] = {{1, static_cast<uintptr_t>(r->pictureWidth)},
+                        {2, static_cast<uintptr_t>(r->pictureHeight)},
+                        {3, reinterpret_cast<uintptr_t>(&r->marks[0])},
+                        {4, reinterpret_cast<uintptr_t>(&r->marks[1])},
+                        {5, reinterpret_cast<uintptr_t>(r->state)},
+                        {6, static_cast<uintptr_t>(d->monitorIndex)}};
+  int n = 6;
+  if (d->fullScreen) {
+    tags[n++] = {7, static_cast<uintptr_t>(r->screenWidth)};
+    tags[n++] = {8, static_cast<uintptr_t>(r->screenHeight)};
+    tags[n++] = {9, static_cast<uintptr_t>(r->screenDepth)};
+  }
+  if (d->scaleWidth && d->scaleHeight) {
+    tags[n++] = {10, static_cast<uintptr_t>(d->scaleWidth)};
+    tags[n++] = {11, static_cast<uintptr_t>(d->scaleHeight)};
+  }
+  tags[n++] = {12, static_cast<uintptr_t>(d->smoothScale != 0)};
+  tags[n] = {VL_TAG_END, 0};
   void* handle = a && a->OpenDisplay ? Entry<vlOpenDisplayFn>(a->OpenDisplay)(d->title ? d->title : "", d->x, d->y,
                                                                               d->width, d->height, r->flags, tags)
                                      : nullptr;

@@ -34,7 +34,6 @@ int32_t RuntimeWord(vlVMState* L, uint32_t tag, int32_t fallback) {
   return static_cast<int32_t>(value);
 }
 
-
 // Mask bits set where the alpha bytes are not 0.
 void AlphaIntoMask(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* mask, int32_t dx, int32_t dy, int32_t w,
                    int32_t h, int32_t mode) {
@@ -50,10 +49,23 @@ void AlphaIntoMask(vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* mask, int3
 
 }  // namespace
 
+void UpdatePlaneTarget(vlVMState* L, const vlDisplay* d, vlBitmap* picture) {
+  const uint32_t mode = d ? d->outputType : 0;
+  if (!d || !d->outputHardware || (mode != VL_OUTPUT_MASK && mode != VL_OUTPUT_ALPHA) || !picture) {
+    SetPlaneTarget(nullptr, 0, 0);
+    return;
+  }
+  SetPlaneTarget(picture, mode, mode == VL_OUTPUT_MASK ? RuntimeWord(L, 4, 0) : RuntimeWord(L, 6, -1));
+}
+
 void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
              int32_t h, int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH, uint32_t flags, vlBitmap* mask,
              vlBitmap* alpha, const vlClipRegion* clip, const vlMadeSource* made) {
   vlDisplay* d = CurrentDisplay();
+  // A hardware target's mask or alpha channel takes the blit by the mask
+  // mode or alpha intensity of now.
+  if (d && d->outputHardware && dst && vlCurrentOutput && dst == vlCurrentOutput->curBitmap)
+    UpdatePlaneTarget(L, d, dst);
   if (!d) {
     if (!dst || !(flags & VL_SAFEBLT_OFFSCREEN) || !vlSpareDisplay) {
       std::printf("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");

@@ -35,6 +35,10 @@ struct vlMadeSource {
   void* context;
 };
 
+// While a hardware picture's mask or alpha channel is the display's
+// drawing target: the picture takes drawing into that channel by the mask
+// mode or alpha intensity of now. Anything else stops it.
+void UpdatePlaneTarget(vlVMState* state, const vlDisplay* display, vlBitmap* picture);
 // destination null: the current display. mask and alpha: the source's
 // planes. srcWidth/srcHeight and dstWidth/dstHeight limit the copy. made:
 // the source's pixels are made on demand (see vlMadeSource), or null.

@@ -16,6 +16,7 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
+#include "platform/x11/x11_draw.h"
 #include "runtime/errors.h"
 #include "formats/loaded_source.h"
 #include "runtime/object_data.h"
@@ -99,7 +100,7 @@ void BindHardwareBrush(vlBrush* b, vlDisplay* display, uint32_t flags) {
 
 int NewBrushOn(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int mask, int alpha, int clear,
                int hardware, vlDisplay* display, vlBrush** out) {
-  if (hardware && GetAdapterBitmapCaps(VL_ADAPTERCAP_HWBRUSHES)) {
+  if (hardware && QueryAdapterCaps(VL_ADAPTERCAP_HWBRUSHES)) {
     std::unique_ptr<uint32_t[]> argb(new (std::nothrow) uint32_t[static_cast<size_t>(width) * height]);
     if (!argb) return ERR_MEM;
     const uint32_t pixel = (color & 0xFFFFFF) | (clear ? 0u : 0xFF000000u);
@@ -199,13 +200,13 @@ int NewBrush(vlObjectId* id, int32_t width, int32_t height, uint32_t color, int 
 int CopyBrushForLayer(vlVMState* L, const vlBrush* r, vlObjectId* id, vlBrush** out, vlDisplay* hardwareOn) {
   vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
   // A hardware copy is the adapter's to make, for the display asked for.
-  const int hardware = hardwareOn && GetAdapterBitmapCaps(VL_ADAPTERCAP_HWBRUSHES) && !vlRecordingScreen;
+  const int hardware = hardwareOn && QueryAdapterCaps(VL_ADAPTERCAP_HWBRUSHES) && !vlRecordingScreen;
   const auto* from = static_cast<const vlDisplay*>(r->display);
   const uintptr_t word1 = r->hardware && from ? reinterpret_cast<uintptr_t>(from->adapterHandle) : 0;
   const uintptr_t word2 = hardware ? reinterpret_cast<uintptr_t>(hardwareOn->adapterHandle) : 0;
   if (r->bitmap)
     if (int status = CopyBitmapRegion(r->bitmap, r->mask, r->alpha, 0, 0, r->width, r->height, hardware, word1,
-                                      word2, &b, r->mask ? &m : nullptr, r->alpha ? &a : nullptr))
+                                      word2, &b, r->mask ? &m : nullptr, r->alpha || r->hardware ? &a : nullptr))
       return status;
   vlObjectData* data = nullptr;
   int status = r->data ? CopyObjectDataList(L, r->data, &data) : 0;

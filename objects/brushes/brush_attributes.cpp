@@ -12,15 +12,18 @@ namespace {
 
 int BrushAttribute(vlVMState* L, vlObjectId id, int32_t attr) {
   vlBrush* b = nullptr;
-  if (int s = GetBrushByID(L, id, &b, 0)) return s;
+  if (int s = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK)) return s;
+  // A hardware brush keeps its mask or alpha channel in the adapter's
+  // picture, as its hardware flags say.
+  const bool flagged = b->kind == 1 || b->hardware;
   double value;
   switch (attr) {
     case VL_ATTRWIDTH: value = b->width; break;
     case VL_ATTRHEIGHT: value = b->height; break;
     case VL_ATTRTRANSPARENTCOLOR: value = b->transparentColor < 0 ? 4294967295.0 : b->transparentColor; break;
     case VL_ATTRTYPE: value = b->kind; break;
-    case VL_ATTRHASMASK: value = b->kind == 1 ? (b->hardwareFlags & 1) != 0 : b->mask != nullptr; break;
-    case VL_ATTRHASALPHA: value = b->kind == 1 ? (b->hardwareFlags & 2) != 0 : b->alpha != nullptr; break;
+    case VL_ATTRHASMASK: value = flagged ? (b->hardwareFlags & 1) != 0 : b->mask != nullptr; break;
+    case VL_ATTRHASALPHA: value = flagged ? (b->hardwareFlags & 2) != 0 : b->alpha != nullptr; break;
     case VL_ATTRHARDWARE: value = b->hardware != 0; break;
     case VL_ATTRDISPLAY:
       if (b->displayHandle || b->displayNumber) {

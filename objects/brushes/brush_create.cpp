@@ -218,14 +218,19 @@ int CmdCopyBrush(vlVMState* L) {
   vlObjectId id;
   int automatic = 0;
   if (int status = TakeNewBrushId(L, 2, &srcId, &id, &automatic)) return status;
-  int hardware = 0, hardwareGiven = 0;
-  if (vl::GetTypeAt(L, 3) == VL_TTABLE) GetTableBool(L, 3, "hardware", &hardware, &hardwareGiven);
+  int hardware = 0, hardwareGiven = 0, displayGiven = 0;
+  vlObjectId on{src->displayNumber, src->displayHandle};
+  if (vl::GetTypeAt(L, 3) == VL_TTABLE) {
+    GetTableBool(L, 3, "hardware", &hardware, &hardwareGiven);
+    GetTableObjectID(L, 3, "display", &on, &displayGiven);
+  }
   if (src->hardware && hardwareGiven && !hardware) return ERR_WRONGUSAGE;
-  // A hardware copy goes to the source's own display, else the current one.
+  // A hardware copy goes to the display named, else the source's own
+  // display, else the current one.
   vlDisplay* display = nullptr;
   if (src->hardware || hardware) {
-    vlObjectId on{src->displayNumber, src->displayHandle};
-    if (int status = GetPluginDisplay(src->hardware && src->display ? &on : nullptr, &display)) return status;
+    const bool named = displayGiven || (src->hardware && src->display);
+    if (int status = GetPluginDisplay(named ? &on : nullptr, &display)) return status;
   }
   vlBrush* copy = nullptr;
   if (int status = CopyBrushForLayer(L, src, &id, &copy, display)) return status;

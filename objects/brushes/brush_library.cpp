@@ -9,6 +9,7 @@
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "platform/offscreen_bitmap.h"
+#include "platform/x11/x11_draw.h"
 #include "display/commands/layers_library.h"
 #include "display/layers/layers.h"
 #include "display/picture_transform.h"
@@ -212,7 +213,7 @@ int CmdLoadBrush(vlVMState* L) {
   // is an ordinary one.
   vlDisplay* display = nullptr;
   uint32_t hardwareFlags = 0;
-  if (hardware && GetAdapterBitmapCaps(VL_ADAPTERCAP_HWBRUSHES) && !vlRecordingScreen) {
+  if (hardware && QueryAdapterCaps(VL_ADAPTERCAP_HWBRUSHES) && !vlRecordingScreen) {
     if ((status = GetPluginDisplay(displayGiven ? &displayId : nullptr, &display))) {
       if (alpha) DeleteAlphaPlane(alpha);
       return fail(status);
@@ -317,6 +318,14 @@ uintptr_t AdapterWord(const vlBrush* b) {
   return b->hardware && display ? reinterpret_cast<uintptr_t>(display->adapterHandle) : 0;
 }
 
+// A brush takes its transformed picture; one read back out of the adapter
+// into a picture of the player's is no longer a hardware brush.
+void ReplaceTransformed(vlBrush* b, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int32_t w, int32_t h) {
+  const bool wasVideo = b->bitmap && b->bitmap->driverOwned;
+  ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
+  if (wasVideo && !(bitmap && bitmap->driverOwned)) BindHardwareBrush(b, nullptr, 0);
+}
+
 // matrix: m00, m01, m10, m11 (x' = m00 x + m01 y, y' = m10 x + m11 y).
 int TransformBrushCore(vlVMState* L, vlObjectId id, const double* matrix, int smooth) {
   vlBrush* b = nullptr;
@@ -337,7 +346,7 @@ int TransformBrushCore(vlVMState* L, vlObjectId id, const double* matrix, int sm
   if (int status = TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, m, smooth,
                                    AdapterWord(b), &bitmap, &mask, &alpha, &w, &h))
     return status;
-  ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
+  ReplaceTransformed(b, bitmap, mask, alpha, w, h);
   return 0;
 }
 
@@ -394,10 +403,13 @@ int CmdScaleBrush(vlVMState* L) {
     b->scaledVector = 1;
     return 0;
   }
+  // A hardware brush's alpha comes back with its picture when the player
+  // scales it.
   if (int status = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, w, h, smooth,
-                               AdapterWord(b), &bitmap, b->mask ? &mask : nullptr, b->alpha ? &alpha : nullptr))
+                               AdapterWord(b), &bitmap, b->mask ? &mask : nullptr,
+                               b->alpha || b->hardware ? &alpha : nullptr))
     return status;
-  ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
+  ReplaceTransformed(b, bitmap, mask, alpha, w, h);
   return 0;
 }
 

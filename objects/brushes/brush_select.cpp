@@ -13,6 +13,7 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
+#include "platform/x11/x11_draw.h"
 #include "objects/anims/anim.h"
 #include "objects/brushes/brush.h"
 #include "objects/brushes/brush_commands.h"
@@ -53,8 +54,9 @@ int FindTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_
       if (int status = GetBrushByID(L, id, &b, VL_BRUSH_NOVECTOR | VL_BRUSH_HARDWAREOK)) return status;
       if (!b->bitmap) return ERR_HWBRUSH;
       // A picture in the adapter's memory is drawn into by the adapter, and
-      // only when it offers that; its planes are not drawn into here yet.
-      if (b->hardware && (mode != VL_OUTPUT_BRUSH || !GetAdapterBitmapCaps(VL_ADAPTERCAP_DRAWBRUSH)))
+      // only when it offers that: its picture, or its mask or alpha channel.
+      if (b->hardware &&
+          !QueryAdapterCaps(mode == VL_OUTPUT_BRUSH ? VL_ADAPTERCAP_DRAWBRUSH : VL_ADAPTERCAP_DRAWPLANES))
         return ERR_HWBRUSH;
       *t = {VL_OBJ_BRUSH, b, 0, b->id(), b->bitmap, b->width, b->height};
       t->hardware = IsVideoBitmap(b->bitmap);
@@ -86,8 +88,10 @@ int FindTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_
 
 // Step two of a selection: the display draws into t from now on.
 void EnterTarget(vlDisplay* d, const Target& t, uint32_t mode, int32_t selectMode, int32_t combo) {
-  InitBGPicRecord(&gSelection, t.kind, t.object, t.index, t.id, mode == VL_OUTPUT_BRUSH ? t.bitmap : nullptr,
-                  nullptr, nullptr, t.width, t.height, 1);
+  // A hardware target's mask and alpha channel are drawn through its
+  // picture.
+  InitBGPicRecord(&gSelection, t.kind, t.object, t.index, t.id,
+                  mode == VL_OUTPUT_BRUSH || t.hardware ? t.bitmap : nullptr, nullptr, nullptr, t.width, t.height, 1);
   if (d->doubleBuffer) {
     // Drawing into the selection suspends double buffering until it ends.
     d->nestedSelect = 1;
@@ -188,6 +192,15 @@ int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap
       const vlDisplay* d = CurrentDisplay();
       const uint32_t flags = VL_BRUSH_FINDUNLOCKED | (d && d->outputHardware ? uint32_t{VL_BRUSH_HARDWAREOK} : 0u);
       if (int status = GetBrushByID(L, gSelection.id(), &b, flags)) return status;
+      if (b->hardware && IsVideoBitmap(b->bitmap) && mode != VL_OUTPUT_BRUSH) {
+        // Its mask and alpha channel are the adapter picture's alpha
+        // bytes; the adapter makes them ready, and the brush has the one
+        // drawn into.
+        IsAdapterBitmapReady(b->bitmap, mode);
+        b->hardwareFlags = mode == VL_OUTPUT_MASK ? 1u : 2u;
+        *bitmap = b->bitmap;
+        return 0;
+      }
       if (int status = MakeTargetPlane(mode, b->bitmap, b->width, b->height, &b->mask, &b->alpha,
                                        &b->transparentColor))
         return status;
@@ -258,7 +271,7 @@ int GetSelectTargetBitmaps(vlVMState* L) {
   if (int status = PrepareObjectPlanes(L, mode, &bitmap, &mask, &alpha)) return status;
   if (mode == VL_OUTPUT_MASK) d->outputMask = mask;
   if (mode == VL_OUTPUT_ALPHA) d->outputAlpha = alpha;
-  if (mode == VL_OUTPUT_BRUSH) {
+  if (mode == VL_OUTPUT_BRUSH || d->outputHardware) {
     gSelection.dispBitmap = gSelection.curBitmap = gSelection.loadBitmap = bitmap;
     if (vlSelectMode == 1) {
       d->outputMask = mask;

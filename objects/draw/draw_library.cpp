@@ -336,9 +336,11 @@ int CmdReadPixel(vlVMState* L) {
       value = t.display->back ? ReadBitmapPixel(t.display->back, x, y, 0) & 0xFFFFFF : 0;
       break;
     case VL_OUTPUT_MASK:
+      if (t.plane) return ERR_WRONGUSAGE;
       value = t.mask ? ReadBitmapPixel(t.mask, x, y, 1) : 1;
       break;
     case VL_OUTPUT_ALPHA:
+      if (t.plane) return ERR_WRONGUSAGE;
       value = t.alpha ? ReadAlphaByte(t.alpha, x, y) : 255;
       if (value < 0) return ERR_PIXELRANGE;
       break;

@@ -63,14 +63,18 @@ int GetDrawTargetFor(vlVMState* L, const vlDrawingFor& on, vlDrawTarget* t) {
       t->alpha = d->outputAlpha;
       break;
     case VL_OUTPUT_MASK:
-      t->mask = d->outputMask;
-      break;
     case VL_OUTPUT_ALPHA:
-      t->alpha = d->outputAlpha;
+      if (d->outputHardware && pic->curBitmap) {
+        t->picture = pic->curBitmap;
+        t->plane = t->mode;
+      }
+      if (t->mode == VL_OUTPUT_MASK) t->mask = d->outputMask;
+      else t->alpha = d->outputAlpha;
       break;
     default:
       break;
   }
+  UpdatePlaneTarget(L, d, t->plane ? t->picture : nullptr);
   return 0;
 }
 

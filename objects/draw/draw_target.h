@@ -30,6 +30,9 @@ struct vlDrawTarget {
   int32_t maskMode = 0;
   int32_t alphaIntensity = 255;  // -1 (VANILLACOPY) reads as 255
   int32_t rawAlphaIntensity = -1;
+  // A hardware picture's mask or alpha channel (28 or 30) is the target:
+  // picture is drawn into, that channel of it alone changing.
+  uint32_t plane = 0;
 };
 
 // 0 or ERR_CLOSEDDISPLAY (no display).

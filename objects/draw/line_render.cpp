@@ -214,9 +214,11 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     }
   }
   const bool selection = t.mode == VL_OUTPUT_BRUSH || t.mode == VL_OUTPUT_MASK || t.mode == VL_OUTPUT_ALPHA;
-  if (!(flags & VL_SHAPE_PLANES) && selection && thickness == 1 && t.mode == VL_OUTPUT_BRUSH && t.picture &&
-      !t.mask && !t.alpha && !aa && !transparency && !(t.clip && t.clip->mask) && IsVideoBitmap(t.picture)) {
-    // A picture in the adapter's memory: the adapter draws the line.
+  if (!(flags & VL_SHAPE_PLANES) && selection && thickness == 1 && (t.mode == VL_OUTPUT_BRUSH || t.plane) &&
+      t.picture && !t.mask && !t.alpha && !aa && (!transparency || t.plane) && !(t.clip && t.clip->mask) &&
+      IsVideoBitmap(t.picture)) {
+    // A picture in the adapter's memory, or its mask or alpha channel: the
+    // adapter draws the line.
     int32_t a1 = x1, b1 = y1, a2 = x2, b2 = y2;
     if (!ClipSegmentToRange(&a1, &b1, &a2, &b2, cx, cx + cw - 1)) return 0;
     if (!ClipSegmentToRange(&b1, &a1, &b2, &a2, cy, cy + ch - 1)) return 0;
@@ -224,7 +226,7 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     FinishTargetRect(L, t, std::min(a1, a2), std::min(b1, b2), std::abs(a2 - a1) + 1, std::abs(b2 - b1) + 1);
     return 0;
   }
-  if (!(flags & VL_SHAPE_PLANES) && selection && thickness == 1) {
+  if (!(flags & VL_SHAPE_PLANES) && selection && thickness == 1 && !t.plane) {
     const int32_t pts[4] = {x1, y1, x2, y2};
     vlClipRegion whole{0, 0, t.width, t.height, nullptr};
     vlPaintJob j;

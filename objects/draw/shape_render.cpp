@@ -435,6 +435,8 @@ bool TryDirectBox(vlVMState* L, const vlShapeRequest& r, const vlDrawState& s, c
   const bool selection = mode == VL_OUTPUT_BRUSH || mode == VL_OUTPUT_MASK || mode == VL_OUTPUT_ALPHA;
   if (!selection && !(mode == VL_OUTPUT_DISPLAY && !t.layers)) return false;
   if (mode == VL_OUTPUT_DISPLAY && (s.fillStyle == VL_FILLTEXTURE || p.edge || p.shadow)) return false;
+  // A hardware picture's plane takes the rendered box's coverage.
+  if (t.plane && (s.fillStyle == VL_FILLTEXTURE || s.fillStyle == VL_FILLGRADIENT)) return false;
   // The window takes no blended colours: a transparent box is composed.
   if (mode == VL_OUTPUT_DISPLAY && p.t) return false;
   if (mode == VL_OUTPUT_BRUSH && (p.edge || p.shadow) && (p.t || p.edgeT || p.shadowT)) return false;
@@ -462,7 +464,7 @@ bool TryDirectBox(vlVMState* L, const vlShapeRequest& r, const vlDrawState& s, c
     if (transparency || windowFills == 4) asFills = false;
     else onWindow[windowFills++] = cut;
     if (t.picture) {
-      if (transparency)
+      if (transparency && !t.plane)
         TintBitmap(t.picture, cut.x, cut.y, cut.width, cut.height, rgb, 255 - transparency);
       else
         FillBitmapRect(t.picture, cut.x, cut.y, cut.width, cut.height, rgb);

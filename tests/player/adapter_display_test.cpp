@@ -130,6 +130,24 @@ class AdapterDisplay : public PlayerTest {
     options.env = {"VL_XADAPTER_LOG=" + Log(log), setting};
     return Run({"-requireplugins", "xadapter", applet}, options);
   }
+  // The same with the script's errors on the console, and settings.
+  Result RunOnConsole(const std::string& applet, const char* log, const std::vector<std::string>& settings) {
+    RunOptions options;
+    options.timeoutSeconds = 20;
+    options.program = AdapterProgram();
+    options.env = settings;
+    options.env.push_back("VL_XADAPTER_LOG=" + Log(log));
+    return Run({"-requireplugins", "xadapter", "-debugdevice", "console", applet}, options);
+  }
+  // A run the script's error ended: what it printed first, then the error's
+  // message, and nothing of what came after.
+  static void ExpectEndedBy(const Result& r, const std::string& first, const std::string& message,
+                            const std::string& after) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind(first, 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(after), std::string::npos) << r.out;
+  }
   // A copy of the player beside the adapter plug-in.
   std::string AdapterProgram() {
     if (program_.empty()) {
@@ -147,6 +165,14 @@ class AdapterDisplay : public PlayerTest {
   static int Calls(const std::string& log, const std::string& entry) {
     const size_t at = log.find("\n" + entry + " ");
     return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + entry.size() + 2);
+  }
+  // A white 4 x 4 brush at 90, 58, drawn last: the grab waits for it.
+  static constexpr const char* kSentinel = ".call createbrush 9 4 4 16777215\n.call displaybrush 9 90 58\n";
+  std::string ShootAfterSentinel(const std::string& applet, const char* owns) {
+    return Shoot(applet, owns, 91, 59, std::string("\xFF\xFF\xFF", 3));
+  }
+  static std::string At(const std::string& shot, int x, int y) {
+    return shot.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3);
   }
   static int Differing(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return -1;
@@ -406,15 +432,8 @@ TEST_F(AdapterDisplay, DrawingIntoAHardwareBrushGoesThroughTheAdapter) {
 .call selectbrush 3
 .call debugprint "not reached"
 )");
-  RunOptions options;
-  options.timeoutSeconds = 20;
-  options.program = AdapterProgram();
-  options.env = {"VL_XADAPTER_LOG=" + Log("refused"), "VL_XADAPTER_NODRAWBRUSH=1"};
-  Result r = Run({"-requireplugins", "xadapter", "-debugdevice", "console", refused}, options);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out.rfind("plain\n", 0), 0u) << r.out;
-  EXPECT_NE(r.out.find("@adapterhwrefused.vls:1: Hardware brushes cannot be used here!"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("not reached"), std::string::npos) << r.out;
+  Result r = RunOnConsole(refused, "refused", {"VL_XADAPTER_NODRAWBRUSH=1"});
+  ExpectEndedBy(r, "plain\n", "@adapterhwrefused.vls:1: Hardware brushes cannot be used here!", "not reached");
   EXPECT_NE(ReadFile(Log("refused")).find("video 40x30\n"), std::string::npos) << "a hardware brush was made";
 }
 
@@ -455,6 +474,215 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
     EXPECT_EQ(Calls(said, "picture fill"), 1) << said;
     EXPECT_EQ(Calls(said, "picture line"), 1) << said;
   }
+}
+
+// A hardware brush's mask (shapes hidden, shown and toggled, a brush shown
+// into it) and another's alpha channel (boxes at two intensities, text)
+// drawn and then shown: the adapter, asked once to prepare each picture,
+// draws into their alpha bytes through the plane forms of its entries,
+// and the window equals the plain display's, whose brushes keep planes of
+// their own. The adapter reports which modes its entries came with.
+TEST_F(AdapterDisplay, HardwareBrushMaskAndAlphaChannelAreDrawnByTheAdapter) {
+  const std::string applet = Applet("adapterhwplanes", AppletText(R"(.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.table 0 { hardware = 1 }
+.call base=1 createbrush 3 40 30 8421504 r0
+.table 0 { hardware = 1 }
+.call base=1 createbrush 6 6 4 65535 r0
+.call selectmask 3
+.call setmaskmode 1
+.call base=1 setfillstyle 1
+.call box 2 2 10 6 16711680
+.call line 0 29 39 0 65280
+.call plot 35 25 16777215
+.call displaybrush 6 20 20
+.call setmaskmode 0
+.call box 4 3 4 2 255
+.call setmaskmode 3
+.call ellipse 28 10 8 5 255
+.call endselect
+.call displaybrush 3 50 30
+.table 0 { hardware = 1 }
+.call base=1 createbrush 5 30 20 16711680 r0
+.call selectalphachannel 5
+.call setalphaintensity 128
+.call box 0 0 15 20 255
+.call setalphaintensity 64
+.call box 15 0 15 10 255
+.call setalphaintensity 220
+.call setfontcolor 16776960
+.call textout 20 11 "Hi"
+.call endselect
+.call displaybrush 5 4 4
+.call getattribute 3 3 16 -> m
+.call getattribute 3 5 17 -> a
+.call debugprint $m $a
+)" + std::string(kSentinel)));
+  printed_ = "1 1\n";
+  const std::string plain = ShootAfterSentinel(applet, nullptr);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  auto at = [&](int x, int y) { return At(plain, x, y); };
+  const std::string grey("\x80\x80\x80", 3), blue("\0\0\xFF", 3);
+  EXPECT_EQ(at(51, 31), grey) << "shown";
+  EXPECT_EQ(at(53, 33), blue) << "hidden by the box";
+  EXPECT_EQ(at(55, 33), grey) << "shown again";
+  EXPECT_EQ(at(71, 51), blue) << "hidden by the brush shown into the mask";
+  EXPECT_EQ(at(85, 45), blue) << "toggled by the ellipse";
+  // Red over blue at alpha 128 and 64 (each channel d + ((s - d) * a >> 8)),
+  // opaque below the second box.
+  EXPECT_EQ(at(5, 5), std::string("\x7F\0\x7F", 3));
+  EXPECT_EQ(at(20, 5), std::string("\x3F\0\xBF", 3));
+  EXPECT_EQ(at(19, 14), std::string("\xFF\0\0", 3));
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    std::remove(Log(owns).c_str());
+    EXPECT_EQ(Differing(plain, ShootAfterSentinel(applet, owns)), 0);
+    const std::string said = ReadFile(Log(owns));
+    EXPECT_EQ(Calls(said, "prepare"), 2) << said;
+    EXPECT_EQ(Calls(said, "plane fill"), 4) << said;
+    EXPECT_EQ(Calls(said, "plane pixel"), 1) << said;
+    EXPECT_EQ(Calls(said, "plane line"), 1) << said;
+    EXPECT_GE(Calls(said, "plane blit"), *owns == '1' ? 3 : 1) << said;
+    EXPECT_EQ(Calls(said, "picture fill"), 0) << said;
+    // The pixel forms with 2 | 4, the blits with 4 | 16 (and 1 and 8 for
+    // the hardware brush shown into the mask).
+    const size_t modes = said.find("\nplane modes ");
+    ASSERT_NE(modes, std::string::npos) << said;
+    int pixel = 0, blit = 0;
+    std::sscanf(said.c_str() + modes, "\nplane modes %dx%d", &pixel, &blit);
+    EXPECT_EQ(pixel, 6) << said;
+    EXPECT_EQ(blit & ~(1 | 8), 4 | 16) << said;
+  }
+}
+
+// A PNG with an alpha gradient loaded as a hardware brush keeps its alpha
+// wherever the player reads the adapter's picture: shown on the adapter's
+// display, copied, scaled as a copy and in place, turned; by an adapter
+// that scales and turns its pictures itself and by one that leaves it to
+// the player, the window equals the plain display's. The blend at the
+// gradient's middle is the header's rule over the PNG's own alpha
+// (ImageMagick's reading).
+TEST_F(AdapterDisplay, HardwareBrushKeepsItsAlphaOnEveryPath) {
+  const std::string png = dir() + "/grad.png";
+  int status = 0;
+  Tool("convert -size 20x10 xc:red -alpha set -channel A -fx i/w +channel png32:" + vlplayer::Quote(png), &status);
+  ASSERT_EQ(status, 0);
+  const std::string alpha = Tool("convert " + vlplayer::Quote(png) + " -alpha extract -depth 8 gray:-", &status);
+  ASSERT_EQ(alpha.size(), 200u);
+  // Without layers and with them (the layers show what the brushes were
+  // when shown; the changed brushes are the layers' copies).
+  for (const char* layers : {"", ".call enablelayers\n"}) {
+    SCOPED_TRACE(layers);
+    const std::string applet = Applet("adapterhwalpha", AppletText(layers + std::string(R"(.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.table 0 { loadalpha = 1, hardware = 1 }
+.call base=1 loadbrush 1 ")" + png + R"(" r0
+.call displaybrush 1 2 2
+.call copybrush 1 2
+.call displaybrush 2 30 2
+.call scalebrush 2 40 20
+.call displaybrush 2 2 16
+.call copybrush 1 3
+.call rotatebrush 3 90
+.call displaybrush 3 60 2
+.call scalebrush 1 40 20
+.call displaybrush 1 40 40
+.call getattribute 3 2 17 -> a
+.call debugprint $a
+)") + kSentinel));
+    printed_ = "1\n";
+    const std::string plain = ShootAfterSentinel(applet, nullptr);
+    ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+    auto at = [&](int x, int y) { return At(plain, x, y); };
+    const int a = static_cast<uint8_t>(alpha[5 * 20 + 10]);
+    const std::string blended{static_cast<char>((255 * a) >> 8), 0, static_cast<char>(255 + ((-255 * a) >> 8))};
+    EXPECT_EQ(at(12, 7), blended) << a;
+    EXPECT_EQ(at(40, 7), blended) << "the copy";
+    EXPECT_EQ(at(22, 26), blended) << "the copy scaled";
+    EXPECT_EQ(at(60, 40), blended) << "scaled in place";
+    for (const char* engines : {"0", "1"}) {
+      SCOPED_TRACE(std::string("adapter engines: ") + engines);
+      adapterEnv_ = {std::string("VL_XADAPTER_ENGINES=") + engines};
+      EXPECT_EQ(Differing(plain, ShootAfterSentinel(applet, "0")), 0);
+    }
+  }
+}
+
+// After ScaleBrush or RotateBrush read a hardware brush's picture back,
+// the brush is the player's: GetAttribute tells it (it answers for hardware
+// brushes, #ATTRHARDWARE 1 before) and InvertBrush takes it, where a brush
+// still hardware is refused with 1497. CopyBrush's "display" names the
+// display a hardware copy is for. With the adapter's gate shut (its word 16
+// without bit 16) nothing is hardware.
+TEST_F(AdapterDisplay, HardwareBrushReadBackIsThePlayersAndTheGateShutsHardwareOut) {
+  const std::string applet = Applet("adapterhwback", R"(.line 1
+.table 0 { hardware = 1 }
+.call base=1 createbrush 1 8 8 255 r0
+.call getattribute 3 1 73 -> h1
+.call scalebrush 1 16 16
+.call getattribute 3 1 73 -> h2
+.call invertbrush 1
+.table 0 { hardware = 1 }
+.call base=1 createbrush 2 8 4 255 r0
+.call rotatebrush 2 90
+.call getattribute 3 2 73 -> h3
+.call invertbrush 2
+.call createbrush 5 4 4 65280
+.table 0 { hardware = 1, display = 1 }
+.call base=1 copybrush 5 6 r0
+.call getattribute 3 6 73 -> h4
+.call getattribute 3 6 85 -> d
+.call debugprint $h1 $h2 $h3 $h4 $d
+.table 0 { hardware = 1 }
+.call base=1 createbrush 3 8 8 255 r0
+.call invertbrush 3
+.call debugprint "inverted"
+)");
+  Result r = RunOnConsole(applet, "back", {"VL_XADAPTER_DISPLAYS=1"});
+  ExpectEndedBy(r, "1 0 0 1 1\n", "Hardware brushes cannot be used here!", "inverted");
+  // A display that does not exist.
+  std::remove(Log("back").c_str());
+  const std::string missing = Applet("adapterhwnodisplay", R"(.line 1
+.call createbrush 5 4 4 65280
+.table 0 { hardware = 1, display = 7 }
+.call base=1 copybrush 5 6 r0
+)");
+  Result m = RunOnConsole(missing, "back", {"VL_XADAPTER_DISPLAYS=1"});
+  EXPECT_EQ(m.status, 1);
+  EXPECT_NE(m.out.find("Could not find display 7!"), std::string::npos) << m.out;
+  // A hardware brush's mask is drawn into, not read (ReadPixel).
+  const std::string unread = Applet("adapterhwreadmask", R"(.line 1
+.table 0 { hardware = 1 }
+.call base=1 createbrush 3 8 8 255 r0
+.call selectmask 3
+.call plot 1 1
+.call debugprint "drawn"
+.call readpixel 1 1
+.call debugprint "read"
+)");
+  ExpectEndedBy(RunOnConsole(unread, "back", {}), "drawn\n", "Wrong usage/parameters for this command!", "read\n");
+  // The gate shut: no video bitmap is asked for, every brush is ordinary.
+  std::remove(Log("back").c_str());
+  r = RunOnConsole(applet, "back", {"VL_XADAPTER_DISPLAYS=1", "VL_XADAPTER_NOGATE=1"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "0 0 0 0 -1\ninverted\n");
+  EXPECT_EQ(ReadFile(Log("back")).find("video "), std::string::npos) << ReadFile(Log("back"));
+}
+
+// A scaled display opened again through the adapter hands it the scaled
+// size and the smooth flag (OpenDisplay's tags 10 to 12).
+TEST_F(AdapterDisplay, ScaledDisplayTellsTheAdapterItsScaledSize) {
+  const std::string applet = Applet("adapterscaled", R"(.line 1
+.table 0 { width = 96, height = 64, scalemode = 1, scalewidth = 192, scaleheight = 128, smoothscale = 1 }
+.call base=1 setdisplayattributes r0
+.call closedisplay 1
+.call opendisplay 1
+.call debugprint "shown"
+)");
+  Result r = RunOnConsole(applet, "scaled", {});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(ReadFile(Log("scaled")).find("open smooth scaled 192x128\n"), std::string::npos) << ReadFile(Log("scaled"));
 }
 
 // Frames drawn into a software double buffer and flipped (each frame

@@ -64,17 +64,21 @@ int gWake[2] = {-1, -1};
 enum { kForce, kWait, kSleep, kVWait, kQualifiers, kCreatePointer, kFreePointer, kSetPointer, kAttributes,
        kShowPointer, kHidePointer, kMovePointer, kPixel, kLine, kFill, kPictureBlit, kPictureMasked,
        kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kGrab, kCls, kReadPixels,
-       kFreePixels, kCounted };
+       kFreePixels, kPrepare, kPlaneFill, kPlanePixel, kPlaneLine, kPlaneBlit, kCounted };
 const char* const kCountNames[kCounted] = {"force",      "wait",        "sleep",       "vwait",
                                            "qualifiers", "newpointer",  "freepointer", "setpointer",
                                            "attributes", "showpointer", "hidepointer", "movepointer",
                                            "pixel",      "line",        "fill",        "picture blit",
                                            "picture masked", "picture alpha", "picture colour", "picture fill",
                                            "picture pixel", "picture line", "grab", "cls",
-                                           "readpixels",    "freepixels"};
+                                           "readpixels",    "freepixels", "prepare", "plane fill",
+                                           "plane pixel",   "plane line", "plane blit"};
 // Where MovePointer put the pointer, for GetMousePos.
 int32_t gPointerX = 0, gPointerY = 0;
 std::atomic<int> gCounts[kCounted];
+// The modes the pixel forms and the blits drawing into a plane came with,
+// ORed, and the planes prepared (the tag's plane numbers ORed).
+uint32_t gPlanePixelModes = 0, gPlaneBlitModes = 0, gPrepared = 0;
 
 // With VL_XADAPTER_TIMERS it is the timer adapter too: its timers expire
 // in HandleEvents, which runs their handlers through RunHandlerById.
@@ -167,9 +171,40 @@ uint32_t Blend(uint32_t d, uint32_t s, int32_t a) {
   }
   return out;
 }
-void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k) {
+// A hardware brush's mask and alpha channel are its alpha bytes (a mask
+// bit is set where the byte is not 0). Drawing into them changes those
+// alone: the word plane << 8 | value of the pixel forms, and a blit by the
+// source's coverage c (see the header's "Planes").
+uint32_t PlaneByte(uint32_t plane, int32_t value, int32_t old, int32_t c, bool blit, bool alphaSource) {
+  if (plane == VL_PLANE_MASK) {
+    const bool s = c != 0, was = old != 0;
+    bool now = was;
+    switch (value) {
+      case 0: case 5: now = blit ? was || s : true; break;
+      case 1: now = blit ? was && !s : false; break;
+      case 2: now = blit ? s : true; break;
+      case 3: now = s ? !was : was; break;
+      case 4: now = blit ? was && s : was; break;
+      default: break;
+    }
+    return now ? 255 : 0;
+  }
+  if (value >= 0) return c ? static_cast<uint32_t>(value) : static_cast<uint32_t>(old);
+  if (alphaSource) return static_cast<uint32_t>(c);
+  return c ? 255 : static_cast<uint32_t>(old);
+}
+void SetAlphaByte(uint32_t* p, uint32_t a) { *p = (*p & 0xFFFFFF) | (a & 0xFF) << 24; }
+void PlanePoint(VideoBitmap* b, int32_t x, int32_t y, uint32_t word, uint32_t mode) {
+  gPlanePixelModes |= mode;
+  if (uint32_t* p = PictureAt(b, x, y))
+    SetAlphaByte(p, PlaneByte(word >> 8, static_cast<int32_t>(word & 0xFF), static_cast<int32_t>(*p >> 24), 255, false,
+                              false));
+}
+void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k, uint32_t mode) {
   const auto* mask = static_cast<const VideoBitmap*>(k->maskHandle);
   const auto* alpha = static_cast<const VideoBitmap*>(k->alphaHandle);
+  const bool plane = mode & VL_BLITMODE_PLANE;
+  if (plane) gPlaneBlitModes |= mode;
   for (int32_t j = 0; j < k->height; ++j)
     for (int32_t i = 0; i < k->width; ++i) {
       const int32_t sx = k->srcX + i, sy = k->srcY + j;
@@ -178,10 +213,21 @@ void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k
       uint32_t* from = src ? PictureAt(src, sx, sy) : &colour;
       uint32_t* to = PictureAt(dst, k->dstX + i, k->dstY + j);
       if (!from || !to) continue;
-      if (mask && !((mask->bytes[sy * mask->rowBytes + (sx >> 3)] >> (7 - (sx & 7))) & 1)) continue;
-      const int32_t a = alpha ? alpha->bytes[sy * alpha->rowBytes + sx] : 255;
-      if (a == 255) *to = *from;
-      else if (a) *to = Blend(*to, *from, a);
+      // The coverage: the mask bit, the alpha plane's byte, or a source
+      // whose alpha counts blended by its own alpha bytes.
+      int32_t a = 255;
+      if (mask) a = (mask->bytes[sy * mask->rowBytes + (sx >> 3)] >> (7 - (sx & 7))) & 1 ? 255 : 0;
+      else if (alpha) a = alpha->bytes[sy * alpha->rowBytes + sx];
+      else if (src && src->alpha) a = static_cast<int32_t>(*from >> 24);
+      if (plane) {
+        SetAlphaByte(to, PlaneByte(k->reserved[1], static_cast<int32_t>(k->reserved[2]), static_cast<int32_t>(*to >> 24),
+                                   a, true, alpha || (src && src->alpha && !mask)));
+        continue;
+      }
+      // The colour changes; the target's alpha bytes stay.
+      const uint32_t keep = *to & 0xFF000000u;
+      if (a == 255) *to = keep | (*from & 0xFFFFFF);
+      else if (a) *to = keep | Blend(*to, *from, a);
     }
 }
 // A crossfade's mix, each channel rounded: (under x (255 - level) + over x
@@ -230,20 +276,26 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   info->moduleName = "xadapter";
   info->name = "X test adapter";
   info->capabilities = PLUGINCAPS_DISPLAYADAPTER;
-  info->displayCaps = 4 | 8;  // monitor information, screen grabs
+  // Monitor information, screen grabs (and so drawing into hardware
+  // brushes and their planes), drawing on displays not open: the gate of
+  // its hardware brushes. VL_XADAPTER_NOGATE leaves the gate shut.
+  info->displayCaps = 4 | 8 | VL_DISPCAPS_DRAWCLOSED;
+  if (const char* gate = std::getenv("VL_XADAPTER_NOGATE"); gate && *gate == '1')
+    info->displayCaps &= ~uint32_t{VL_DISPCAPS_DRAWCLOSED};
   // Video bitmaps; with VL_XADAPTER_OWNS every bitmap and plane as well.
   const char* owns = std::getenv("VL_XADAPTER_OWNS");
   info->displayFlags = owns && *owns == '1' ? 16 | 32 : 16;
   info->displayCaps2 = 16;     // hardware brushes
-  // With VL_XADAPTER_MIX it mixes pictures in hardware (its bitmap caps
-  // then count: it also draws on displays not open).
-  if (const char* mix = std::getenv("VL_XADAPTER_MIX"); mix && *mix == '1')
-    info->displayCaps |= VL_DISPCAPS_DRAWCLOSED, info->displayCaps2 |= VL_DISPCAPS2_MIXES;
+  // With VL_XADAPTER_MIX it mixes pictures in hardware.
+  if (const char* mix = std::getenv("VL_XADAPTER_MIX"); mix && *mix == '1') info->displayCaps2 |= VL_DISPCAPS2_MIXES;
   // With VL_XADAPTER_ENGINES it scales (bit 0) and transforms (bit 1) its
   // pictures itself.
   const char* engines = std::getenv("VL_XADAPTER_ENGINES");
   // It then also keeps brushes for any display, so copies may be its own.
   if (engines && *engines == '1') info->displayCaps |= 1 | 2, info->displayCaps2 |= 2;
+  // With VL_XADAPTER_DISPLAYS it keeps brushes for any display alone.
+  if (const char* displays = std::getenv("VL_XADAPTER_DISPLAYS"); displays && *displays == '1')
+    info->displayCaps2 |= VL_DISPCAPS2_DISPLAYS;
   // With VL_XADAPTER_NODRAWBRUSH its hardware brushes cannot be drawn into.
   const char* noDraw = std::getenv("VL_XADAPTER_NODRAWBRUSH");
   if (noDraw && *noDraw == '1') info->displayCaps &= ~4u;
@@ -273,6 +325,8 @@ EXPORT void ClosePlugin() {
   const char* counts = std::getenv("VL_XADAPTER_COUNTS");  // logged at the end
   if (gBlock || (counts && *counts == '1'))
     for (int i = 0; i < kCounted; ++i) Log(kCountNames[i], gCounts[i].load(), 0);
+  if (gPrepared) Log("plane modes", static_cast<int32_t>(gPlanePixelModes), static_cast<int32_t>(gPlaneBlitModes));
+  if (gPrepared) Log("prepared planes", static_cast<int32_t>(gPrepared), 0);
   if (gX) XCloseDisplay(gX);
   gX = nullptr;
 }
@@ -388,6 +442,10 @@ EXPORT void* OpenDisplay(const char* title, int32_t x, int32_t y, int32_t w, int
                          const vlTagItem* tags) {
   if (!gX && !(gX = XOpenDisplay(nullptr))) return nullptr;
   Log("open", w, h);
+  // A scaled display's scaled size and smooth flag.
+  if (GetTagValue(tags, 10, 0))
+    Log(GetTagValue(tags, 12, 0) ? "open smooth scaled" : "open scaled", static_cast<int32_t>(GetTagValue(tags, 10, 0)),
+        static_cast<int32_t>(GetTagValue(tags, 11, 0)));
   // With VL_XADAPTER_MARK it marks the display (its second capability
   // word): the player then hands it transition frames whole.
   const char* mark = std::getenv("VL_XADAPTER_MARK");
@@ -478,8 +536,12 @@ EXPORT int BltBitMap(void* handle, void* source, const void* params, uint32_t mo
   if (mode) {
     const auto* k = static_cast<const vlAdapterBlitBlock*>(params);
     // (source picture, target picture, block, mode)
-    ++gCounts[!handle ? kPictureColour : k->maskHandle ? kPictureMasked : k->alphaHandle ? kPictureAlpha : kPictureBlit];
-    PictureBlit(static_cast<VideoBitmap*>(handle), static_cast<VideoBitmap*>(source), k);
+    ++gCounts[(mode & VL_BLITMODE_PLANE) ? kPlaneBlit
+              : !handle                   ? kPictureColour
+              : k->maskHandle             ? kPictureMasked
+              : k->alphaHandle            ? kPictureAlpha
+                                          : kPictureBlit];
+    PictureBlit(static_cast<VideoBitmap*>(handle), static_cast<VideoBitmap*>(source), k, mode);
     return 0;
   }
   const auto* tags = static_cast<const vlTagItem*>(params);
@@ -514,11 +576,17 @@ EXPORT int BltBitMap(void* handle, void* source, const void* params, uint32_t mo
 }
 EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t mode,
                     uint32_t) {
+  if (mode & VL_PIXMODE_PLANE) {
+    ++gCounts[kPlaneFill];
+    for (int32_t j = y; j < y + h; ++j)
+      for (int32_t i = x; i < x + w; ++i) PlanePoint(static_cast<VideoBitmap*>(handle), i, j, color, mode);
+    return 0;
+  }
   if (mode) {
     ++gCounts[kPictureFill];
     for (int32_t j = y; j < y + h; ++j)
       for (int32_t i = x; i < x + w; ++i)
-        if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), i, j)) *p = color & 0xFFFFFF;
+        if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), i, j)) *p = (*p & 0xFF000000u) | (color & 0xFFFFFF);
     return 0;
   }
   ++gCounts[kFill];
@@ -526,9 +594,14 @@ EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, ui
   return 0;
 }
 EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t mode, uint32_t) {
+  if (mode & VL_PIXMODE_PLANE) {
+    ++gCounts[kPlanePixel];
+    PlanePoint(static_cast<VideoBitmap*>(handle), x, y, color, mode);
+    return 0;
+  }
   if (mode) {
     ++gCounts[kPicturePixel];
-    if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), x, y)) *p = color & 0xFFFFFF;
+    if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), x, y)) *p = (*p & 0xFF000000u) | (color & 0xFFFFFF);
     return 0;
   }
   ++gCounts[kPixel];
@@ -537,10 +610,15 @@ EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32
 }
 EXPORT int Line(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, uint32_t mode,
                 uint32_t) {
+  if (mode & VL_PIXMODE_PLANE) {
+    ++gCounts[kPlaneLine];
+    LinePixels(x1, y1, x2, y2, [&](int32_t x, int32_t y) { PlanePoint(static_cast<VideoBitmap*>(handle), x, y, color, mode); });
+    return 0;
+  }
   if (mode) {
     ++gCounts[kPictureLine];
     LinePixels(x1, y1, x2, y2, [&](int32_t x, int32_t y) {
-      if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), x, y)) *p = color & 0xFFFFFF;
+      if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), x, y)) *p = (*p & 0xFF000000u) | (color & 0xFFFFFF);
     });
     return 0;
   }
@@ -641,7 +719,18 @@ EXPORT void FreeVideoPixels(void* pixels) {
   ++gCounts[kFreePixels];
   std::free(pixels);
 }
-EXPORT int DoVideoBitMapMethod(void*, uint32_t, const vlTagItem*) { return 0; }
+// Prepared for drawing into its mask or alpha channel: its alpha bytes
+// count from now on, all 255 when they did not.
+EXPORT int DoVideoBitMapMethod(void* handle, uint32_t method, const vlTagItem* tags) {
+  if (method != VL_VBM_PREPARE) return 0;
+  ++gCounts[kPrepare];
+  gPrepared |= static_cast<uint32_t>(GetTagValue(tags, 1, 0));
+  auto* b = static_cast<VideoBitmap*>(handle);
+  if (!b->alpha)
+    for (int32_t i = 0; i < b->width * b->height; ++i) b->pixels[i] |= 0xFF000000u;
+  b->alpha = 1;
+  return 0;
+}
 EXPORT void* AllocBitMap(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
   auto* b = static_cast<VideoBitmap*>(std::calloc(1, sizeof(VideoBitmap)));
   b->width = w;

@@ -500,6 +500,7 @@ vlBrush* BrushNumber(vlVMState* L, int32_t n) {
 TEST_F(AdapterPluginTest, HardwareBrushesLiveInTheAdapter) {
   OpenDisplay();
   info_->displayCaps2 = 16 | 2;  // hardware brushes, displays for plug-ins
+  info_->displayCaps |= VL_DISPCAPS_DRAWCLOSED;  // and the gate open
   ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 5 3 2 16776960 r0"), 0);
   vlBrush* b = BrushNumber(L, 5);
   ASSERT_NE(b, nullptr);
@@ -557,10 +558,16 @@ TEST_F(AdapterPluginTest, HardwareBrushesLiveInTheAdapter) {
 
 TEST_F(AdapterPluginTest, LoadBrushAsHardwareFoldsTheKeyIntoAlpha) {
   OpenDisplay();
+  info_->displayCaps |= VL_DISPCAPS_DRAWCLOSED;
   const std::string bmp = testing::TempDir() + std::to_string(getpid()) + "hw.bmp";
   ASSERT_EQ(Run(".call createbrush 1 2 1 16711680\n.call savebrush 1 \"" + bmp + "\""), 0);
   ASSERT_EQ(Run(".table 0 { hardware = 1, transparency = 16711680 }\n.call base=1 loadbrush 2 \"" + bmp + "\" r0"),
             0);
+  // With the grant but the gate shut, an ordinary one too.
+  info_->displayCaps &= ~uint32_t{VL_DISPCAPS_DRAWCLOSED};
+  ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 loadbrush 4 \"" + bmp + "\" r0"), 0);
+  EXPECT_EQ(BrushNumber(L, 4)->hardware, 0u);
+  info_->displayCaps |= VL_DISPCAPS_DRAWCLOSED;
   std::remove(bmp.c_str());
   vlBrush* b = BrushNumber(L, 2);
   ASSERT_NE(b, nullptr);
@@ -625,6 +632,7 @@ TEST_F(AdapterPluginTest, HardwareBrushesBlitOnAnotherPixelFormat) {
   SetGlobalPixelFormat(VL_PIXFMT_RGB16);
   OpenDisplay();
   info_->displayCaps2 = 16 | 2;
+  info_->displayCaps |= VL_DISPCAPS_DRAWCLOSED;
   ASSERT_EQ(Run(".table 0 { hardware = 1 }\n.call base=1 createbrush 5 4 4 16711680 r0\n"
                 ".call displaybrush 5 10 10\n.call displaybrush 2 20 10"),
             0);
