@@ -6,6 +6,7 @@
 // a video layer sought while it plays, shapes past 32 bits; position
 // constants and text inside a clip region, and the default font as the
 // window shows it. The sanitizer build runs the same applets under ASan.
+#include <dirent.h>
 #include <unistd.h>
 
 #include <ft2build.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -668,6 +670,59 @@ TEST_F(Libraries, SoundFromBeforeAPausedSeekIsNotHeardAfterTheResume) {
   const double toneSeconds = rms * rms * length / (toneRms * toneRms);
   EXPECT_GT(toneSeconds, 0.02) << "the tone before the pause is missing";
   EXPECT_LT(toneSeconds, 0.9) << "sound from before the pause played on";
+}
+
+// Nanoseconds all the process's threads have run (the scheduler's own
+// count, exact where CPU ticks are sampled); -1 when the process is gone.
+long long RunNanos(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* d = opendir(tasks.c_str());
+  if (!d) return -1;
+  long long total = 0;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    if (FILE* f = std::fopen((tasks + "/" + e->d_name + "/schedstat").c_str(), "r")) {
+      long long ns = 0;
+      if (std::fscanf(f, "%lld", &ns) == 1) total += ns;
+      std::fclose(f);
+    }
+  }
+  closedir(d);
+  return total;
+}
+
+// A video with sound that has played to its end but is still open rests:
+// over two seconds the player uses less than 2 % of a core (its threads
+// used to go round without pause once the packets had run out).
+TEST_F(Libraries, AnEndedVideoRestsUntilItIsStopped) {
+  const std::string clip = dir() + "/clip.avi", marker = dir() + "/ended";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=22050 "
+       "-t 2 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 1 " + vlplayer::Quote(clip),
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string applet =
+      Applet("ended", ".line 1\n.table 0 { width = 160, height = 120, color = 0, title = \"ended\" }\n"
+                      ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(clip) +
+                          "\n.call playvideo 1\n" + WaitForVideoEnd("poll", 1, 500) + ".call openfile 3 " +
+                          Lit(marker) + " #MODE_WRITE\n.call closefile 3\n.call wait 150\n"
+                          ".call debugprint \"ended\" $p\n.call stopvideo 1\n");
+  double share = -1;
+  RunOptions options;
+  options.whileRunning = [&](pid_t player, const std::string&) {
+    for (int i = 0; i < 300 && access(marker.c_str(), F_OK) != 0; ++i) usleep(50000);
+    if (access(marker.c_str(), F_OK) != 0) return;
+    const long long before = RunNanos(player);
+    usleep(2000000);
+    const long long after = RunNanos(player);
+    if (before >= 0 && after >= 0) share = double(after - before) / 2e9;
+  };
+  Result r = Run({applet}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ended 0\n");
+  std::printf("an ended video: %.1f %% of a core\n", share * 100);
+  ASSERT_GE(share, 0) << "the video did not end, or the player ended before it was measured";
+  EXPECT_LT(share, 0.02);
 }
 
 // Paths without length used to end the player inside the stroker: a

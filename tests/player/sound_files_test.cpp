@@ -163,3 +163,145 @@ TEST_F(SoundFiles, AModuleAtTheDeviceSoundsAsXmpPlaysIt) {
 }
 
 }  // namespace
+
+// A "M.K." module of one instrument (a looped square wave) and one
+// pattern played at three song positions: a note on row 0 and a pattern
+// break on row 3, so each position lasts 4 rows of 6 ticks at 125 BPM
+// (0.48 s) and the song 1.44 s.
+std::string RowsModule() {
+  std::string m(20, '\0');
+  m.replace(0, 4, "rows");
+  for (int i = 0; i < 31; ++i) {
+    std::string instrument(30, '\0');
+    // Length 16 words, volume 64, loop from 0 over 16 words (else none).
+    if (i == 0) instrument.replace(22, 8, std::string("\x00\x10\x00\x40\x00\x00\x00\x10", 8));
+    else instrument[29] = 1;
+    m += instrument;
+  }
+  m += std::string("\x03\x7f", 2) + std::string(128, '\0') + "M.K.";
+  std::string pattern(1024, '\0');
+  pattern.replace(0, 4, std::string("\x01\xac\x10\x00", 4));  // row 0: period 428, instrument 1
+  pattern.replace((3 * 4 + 1) * 4, 4, std::string("\x00\x00\x0d\x00", 4));  // row 3: D00
+  return m + pattern + std::string(16, '\x40') + std::string(16, '\xc0');
+}
+
+// The song's length in seconds from what "openmpt123 --info" prints; NaN
+// when it gives none.
+double DurationSeconds(const std::string& info) {
+  const size_t at = info.find("Duration");
+  int minutes = 0;
+  double seconds = 0;
+  if (at == std::string::npos || std::sscanf(info.c_str() + info.find(':', at) + 1, "%d:%lf", &minutes, &seconds) != 2)
+    return NAN;
+  return minutes * 60 + seconds;
+}
+
+// While a module plays on a device that reports no trigger time (the file
+// sink), its song and pattern positions follow the replayer's rows (120 ms
+// each): GetSongPosition and GetPatternPosition after half a second,
+// WaitSongPosition and WaitPatternPosition return when their row has come,
+// and PlaySubsong moves the song there. Each line gives the script's timer
+// beside the positions.
+TEST_F(SoundFiles, ModulePositionsFollowTheRowsAsTheyPlay) {
+  const std::string module = WriteFile("rows.mod", RowsModule());
+  Result r = Run({Applet("positions", ".line 1\n.call openmusic 1 \"" + module + R"("
+.call starttimer 1
+.call playmusic 1 0
+.call wait 50
+.call getsongposition -> s
+.call getpatternposition -> p
+.call gettimer 1 -> t
+.call debugprint $t $s $p
+.call waitsongposition 2
+.call gettimer 1 -> t
+.call getpatternposition -> p
+.call debugprint $t $p
+.call waitpatternposition 3
+.call gettimer 1 -> t
+.call getsongposition -> s
+.call debugprint $t $s
+.call playsubsong 1
+.call wait 6
+.call getsongposition -> s
+.call getpatternposition -> p
+.call debugprint $s $p
+.call stopmusic 1
+.call getsongposition -> s
+.call debugprint $s)")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  int t1, s1, p1, t2, p2, t3, s3, s4, p4, s5, read = 0;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d %d %d\n%d %d\n%d %d\n%d %d\n%d\n%n", &t1, &s1, &p1, &t2, &p2, &t3, &s3, &s4,
+                        &p4, &s5, &read),
+            10)
+      << r.out;
+  EXPECT_EQ(size_t(read), r.out.size()) << r.out;
+  // The row heard is at most the timer's (the sound starts after it), and
+  // late by a sweep and a period at most (two rows under load).
+  const int heard = s1 * 4 + p1;
+  EXPECT_LE(heard, t1 / 120) << r.out;
+  EXPECT_GE(heard, t1 / 120 - 2) << r.out;
+  EXPECT_GE(t2, 960) << r.out;
+  EXPECT_LT(t2, 960 + 400) << r.out;
+  EXPECT_LE(p2, 1) << r.out;
+  EXPECT_GE(t3, 1320) << r.out;
+  EXPECT_LT(t3, 1320 + 400) << r.out;
+  EXPECT_EQ(s3, 2) << r.out;
+  EXPECT_EQ(s4, 1) << r.out;
+  EXPECT_LE(p4, 1) << r.out;
+  EXPECT_EQ(s5, -1) << r.out;
+}
+
+// A module played once and then twice ends after one and two passes of
+// its song, as long as openmpt123 says the song is: the device records
+// exactly that much sound, OnMusicEnd comes once it has played, and the
+// music then reports that it no longer plays.
+TEST_F(SoundFiles, AModuleEndsAfterItsPassesWithItsEvent) {
+  const std::string module = WriteFile("rows.mod", RowsModule());
+  // Waits (up to 10 s) until IsMusicPlaying answers False.
+  auto poll = [](const std::string& label) {
+    return "loadk 5 #0\nloadk 6 #500\nloadk 7 #1\njump " + label + "next\n" + label +
+           ":\n.call base=8 wait 1\n.call base=8 checkevents\n.call base=8 ismusicplaying 1 -> p\ngetglobal 8 \"p\"\ntest 8 8 0\njump " + label +
+           "done\n" + label + "next:\nforloop 5 " + label + "\n" + label + "done:\n";
+  };
+  Result r = Run({Applet("ends", R"(.function onend
+  .params 1
+  .call base=2 gettimer 1 -> e
+  .call base=2 debugprint "end" $e
+  ret
+.end
+.defun OnEnd onend
+.line 1
+.table 0 { onmusicend = $OnEnd }
+.call base=1 installeventhandler r0
+.call openmusic 1 ")" + module + R"("
+.call starttimer 1
+.call playmusic 1
+)" + poll("once") + R"(.call gettimer 1 -> t
+.call debugprint "stopped" $t $p
+.call starttimer 1
+.call playmusic 1 2
+)" + poll("twice") + R"(.call gettimer 1 -> t
+.call debugprint "stopped" $t $p)")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  int e1, t1, e2, t2, read = 0;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "end %d\nstopped %d false\nend %d\nstopped %d false\n%n", &e1, &t1, &e2, &t2, &read),
+            4)
+      << r.out;
+  EXPECT_EQ(size_t(read), r.out.size()) << r.out;
+  double song = DurationSeconds(Tool("openmpt123 --info " + Quote(module) + " 2>&1"));
+  if (std::isnan(song)) song = 1.44;  // 12 rows of 120 ms
+  EXPECT_NEAR(song, 1.44, 0.001);
+  // Played once, then twice: the sound at the device, to the frame.
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 2u);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[0], "Length (seconds)"), song, 0.001);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[1], "Length (seconds)"), 2 * song, 0.001);
+  EXPECT_GT(vlplayer::SoxStat(sink[1], "RMS     amplitude"), 0.05);
+  // The end once it has been heard, not before.
+  EXPECT_GE(e1, song * 1000 - 1);
+  EXPECT_LT(e1, song * 1000 + 400);
+  EXPECT_GE(e2, 2 * song * 1000 - 1);
+  EXPECT_LT(e2, 2 * song * 1000 + 400);
+  EXPECT_GE(t1, e1);
+  EXPECT_GE(t2, e2);
+}
