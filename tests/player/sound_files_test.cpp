@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/player/player_harness.h"
+#include "tests/support/rows_module.h"
 #include "tests/support/testdata.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace {
 using vlplayer::PlayerTest;
 using vlplayer::Quote;
 using vlplayer::Result;
+using vltest::RowsModule;
 
 using SoundFiles = PlayerTest;
 
@@ -163,27 +165,6 @@ TEST_F(SoundFiles, AModuleAtTheDeviceSoundsAsXmpPlaysIt) {
 }
 
 }  // namespace
-
-// A "M.K." module of one instrument (a looped square wave) and one
-// pattern played at three song positions: a note on row 0 and a pattern
-// break on row 3, so each position lasts 4 rows of 6 ticks at 125 BPM
-// (0.48 s) and the song 1.44 s.
-std::string RowsModule() {
-  std::string m(20, '\0');
-  m.replace(0, 4, "rows");
-  for (int i = 0; i < 31; ++i) {
-    std::string instrument(30, '\0');
-    // Length 16 words, volume 64, loop from 0 over 16 words (else none).
-    if (i == 0) instrument.replace(22, 8, std::string("\x00\x10\x00\x40\x00\x00\x00\x10", 8));
-    else instrument[29] = 1;
-    m += instrument;
-  }
-  m += std::string("\x03\x7f", 2) + std::string(128, '\0') + "M.K.";
-  std::string pattern(1024, '\0');
-  pattern.replace(0, 4, std::string("\x01\xac\x10\x00", 4));  // row 0: period 428, instrument 1
-  pattern.replace((3 * 4 + 1) * 4, 4, std::string("\x00\x00\x0d\x00", 4));  // row 3: D00
-  return m + pattern + std::string(16, '\x40') + std::string(16, '\xc0');
-}
 
 // The song's length in seconds from what "openmpt123 --info" prints; NaN
 // when it gives none.
