@@ -90,6 +90,23 @@ class AudioAdapter : public mediatest::PluginTest {
     return all;
   }
 
+  // The music's end was posted; a second later the music is stopped and
+  // its channel (the first) freed.
+  void ExpectMusicEnded(int music) {
+    int kind;
+    vlObjectId id;
+    int32_t position, count;
+    ASSERT_EQ(PopAudioEvent(&kind, &id, &position, &count), 1);
+    EXPECT_EQ(kind, 7);
+    EXPECT_EQ(id.number, music);
+    SleepMillis(1100);
+    StopExpiredChannels();
+    ASSERT_EQ(Call(CmdIsMusicPlaying, [&] { vl::PushNumber(L, music); }), 1);
+    EXPECT_FALSE(vl::ToBooleanAt(L, -1));
+    uint32_t format = 0, rate = 0, volume = 0, panning = 0;
+    EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
+  }
+
   vlPluginInfo* adapter = nullptr;
   PullFn pull = nullptr;
   ChannelFn channel = nullptr;
@@ -248,18 +265,7 @@ TEST_F(AudioAdapter, StreamedMusicComesFromBothHalvesToItsEnd) {
     const int16_t v = int16_t(got[i * 2] | got[i * 2 + 1] << 8);
     ASSERT_EQ(v, value(i, 0, 0, 16)) << i;
   }
-  int kind;
-  vlObjectId id;
-  int32_t position, count;
-  ASSERT_EQ(PopAudioEvent(&kind, &id, &position, &count), 1);
-  EXPECT_EQ(kind, 7);
-  EXPECT_EQ(id.number, 1);
-  // A second later the music is stopped and its channel freed.
-  SleepMillis(1100);
-  StopExpiredChannels();
-  ASSERT_EQ(Call(CmdIsMusicPlaying, [&] { vl::PushNumber(L, 1); }), 1);
-  EXPECT_FALSE(vl::ToBooleanAt(L, -1));
-  EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
+  ExpectMusicEnded(1);
   EXPECT_EQ(Call(CmdCloseMusic, [&] { vl::PushNumber(L, 1); }), 0);
 }
 
@@ -354,18 +360,7 @@ TEST_F(AudioAdapter, AModuleEndsAfterItsPasses) {
   EXPECT_EQ(Drain(0, 4, 4800).size(), size_t(2) * vltest::kRowsModuleFrames * 4);
   std::vector<int16_t> more(100);
   EXPECT_EQ(pull(0, more.data(), 50), 0) << "sound after the end";
-  int kind;
-  vlObjectId id;
-  int32_t position, count;
-  ASSERT_EQ(PopAudioEvent(&kind, &id, &position, &count), 1);
-  EXPECT_EQ(kind, 7);
-  EXPECT_EQ(id.number, 1);
-  SleepMillis(1100);
-  StopExpiredChannels();
-  ASSERT_EQ(Call(CmdIsMusicPlaying, [&] { vl::PushNumber(L, 1); }), 1);
-  EXPECT_FALSE(vl::ToBooleanAt(L, -1));
-  uint32_t format = 0, rate = 0, volume = 0, panning = 0;
-  EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
+  ExpectMusicEnded(1);
   vlMusic* music = nullptr;
   ASSERT_EQ(GetMusicByID({1, nullptr}, &music), 0);
   EXPECT_EQ(static_cast<vlModuleState*>(music->source)->songEnds, 0u) << "rewound for the next play";
