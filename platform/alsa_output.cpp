@@ -484,7 +484,7 @@ void RestartModuleRing(vlChannel* channel) {
   RefillModuleRing(channel, 0, at, kModuleRingFrames - at);
 }
 
-bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
+bool SweepModule(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status) {
   snd_pcm_t* pcm = Pcm(channel);
   FollowModuleClock(channel, status);
   if (channel->moduleRestart) RestartModuleRing(channel);
@@ -501,7 +501,7 @@ bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
     if (channel->moduleEnding && channel->moduleLeft < rest) rest = channel->moduleLeft;
     const uint32_t wanted = rest;
     if (!KeepToClock(channel, &rest)) break;  // ahead of the clock: later
-    long result = dl_snd_pcm_writei(pcm, channel->moduleRing + size_t(at) * 4, rest);
+    long result = WriteFrames(pcm, channel->moduleRing + size_t(at) * 4, rest, channel->volume, 5, 0, scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
       break;
@@ -583,7 +583,7 @@ void* AudioThreadMain(void*) {
       bool wrote = false;
       switch (channel->state) {
         case VL_CHANNEL_MODULE:
-          wrote = SweepModule(channel, status);
+          wrote = SweepModule(channel, scratch, status);
           if (channel->finished && Drained(channel)) {
             if (gWantMusicEnd.load()) Post(VL_AUDIO_EVENT_MUSIC_END, channel);
             channel->previousState = VL_CHANNEL_MODULE;
@@ -798,7 +798,8 @@ int PlayModuleOnALSA(int index) {
     FreeMemory(ring);
     return error;
   }
-  LockMutex(gOutputMutex);
+  // The output thread leaves the channel alone until it is a module's, so
+  // the first second is rendered outside the lock.
   channel->moduleCopy = copy;
   channel->moduleRing = ring;
   channel->modulePosition = 0;
@@ -807,6 +808,7 @@ int PlayModuleOnALSA(int index) {
   channel->moduleLeft = 0;
   channel->moduleRestart = 0;
   RefillModuleRing(channel, 0, kModuleRingFrames, 0);
+  LockMutex(gOutputMutex);
   channel->state = VL_CHANNEL_MODULE;
   UnlockMutex(gOutputMutex);
   WakeAudioOutput();

@@ -232,10 +232,10 @@ TEST_F(SoundFiles, ModulePositionsFollowTheRowsAsTheyPlay) {
   EXPECT_EQ(s5, -1) << r.out;
 }
 
-// A module played once and then twice ends after one and two passes of
-// its song, as long as openmpt123 says the song is: the device records
-// exactly that much sound, OnMusicEnd comes once it has played, and the
-// music then reports that it no longer plays.
+// A module played once and then twice (at half volume) ends after one and
+// two passes of its song, as long as openmpt123 says the song is: the
+// device records exactly that much sound, OnMusicEnd comes once it has
+// played, and the music then reports that it no longer plays.
 TEST_F(SoundFiles, AModuleEndsAfterItsPassesWithItsEvent) {
   const std::string module = WriteFile("rows.mod", RowsModule());
   // Waits (up to 10 s) until IsMusicPlaying answers False.
@@ -260,7 +260,8 @@ TEST_F(SoundFiles, AModuleEndsAfterItsPassesWithItsEvent) {
 )" + poll("once") + R"(.call gettimer 1 -> t
 .call debugprint "stopped" $t $p
 .call starttimer 1
-.call playmusic 1 2
+.table 0 { times = 2, volume = 32 }
+.call base=1 playmusic 1 r0
 )" + poll("twice") + R"(.call gettimer 1 -> t
 .call debugprint "stopped" $t $p)")});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -277,7 +278,10 @@ TEST_F(SoundFiles, AModuleEndsAfterItsPassesWithItsEvent) {
   ASSERT_EQ(sink.size(), 2u);
   EXPECT_NEAR(vlplayer::SoxStat(sink[0], "Length (seconds)"), song, 0.001);
   EXPECT_NEAR(vlplayer::SoxStat(sink[1], "Length (seconds)"), 2 * song, 0.001);
-  EXPECT_GT(vlplayer::SoxStat(sink[1], "RMS     amplitude"), 0.05);
+  // The second time at half volume: every value halved.
+  const double rms = vlplayer::SoxStat(sink[0], "RMS     amplitude");
+  EXPECT_GT(rms, 0.05);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[1], "RMS     amplitude"), rms / 2, rms * 0.01);
   // The end once it has been heard, not before.
   EXPECT_GE(e1, song * 1000 - 1);
   EXPECT_LT(e1, song * 1000 + 1500);
