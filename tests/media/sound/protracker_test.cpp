@@ -295,27 +295,6 @@ TEST_F(EffectTest, OnlyARowPlayedBeforeEndsTheSong) {
   EXPECT_EQ(m_.state->songEnds, 2u);
 }
 
-// With a bound on its passes the song stops at the end of the last one:
-// the render reports the frames before the stop (4 rows of 6 ticks a pass)
-// and gives silence after it, also across calls; the row being played
-// trails the next row the replayer holds by one.
-TEST_F(EffectTest, TheSongStopsAfterItsPassesAndSaysWhere) {
-  Write("0", {"0:0:0:428:1:0:00", "0:3:1:000:0:D:00"});
-  m_.state->endAfter = 2;
-  const uint32_t pass = 4 * 6 * kFramesPerTick;
-  std::vector<int16_t> out(size_t(pass) * 4);
-  EXPECT_EQ(RenderModuleAudio(m_.state, out.data(), pass / 2 + 100), pass / 2 + 100);
-  EXPECT_EQ(m_.state->playingRow, 2);
-  EXPECT_EQ(m_.state->row, 3);
-  EXPECT_EQ(RenderModuleAudio(m_.state, out.data(), pass), pass);
-  EXPECT_EQ(m_.state->songEnds, 1u);
-  EXPECT_EQ(RenderModuleAudio(m_.state, out.data(), pass), pass / 2 - 100);
-  EXPECT_EQ(m_.state->songEnds, 2u);
-  for (uint32_t f = pass / 2 - 100; f < pass; ++f) ASSERT_EQ(out[f * 2], 0) << f;
-  EXPECT_NE(out[(pass / 2 - 101) * 2], 0);
-  EXPECT_EQ(RenderModuleAudio(m_.state, nullptr, 1000), 0u);
-}
-
 TEST_F(EffectTest, PatternLoopRepeatsItsRows) {
   Write("0", {"0:1:0:000:0:E:60", "0:2:0:000:0:E:62"});
   std::vector<int> rows;
