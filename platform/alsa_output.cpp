@@ -5,11 +5,13 @@
 #include "platform/alsa_output.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <csignal>
 #include <ctime>
 
@@ -135,54 +137,103 @@ uint64_t ClockFramesDue(const vlChannel* channel) {
 }
 
 // What a device that plays as it takes holds beyond what has played: its
-// buffer (a twentieth of a second at least).
+// buffer (a twentieth of a second at least). A source that falls further
+// behind the clock than this goes on from now.
 uint64_t DeviceLead(const vlChannel* channel) {
   const uint64_t floor = channel->clockRate / 20;
   return channel->bufferFrames > floor ? channel->bufferFrames : floor;
 }
 
+// How far ahead of the clock a device that takes everything at once is
+// kept: one period, a quarter of the 100 ms buffer. A stop or pause then
+// leaves in the recording no more than that beyond what was heard.
+uint64_t Period(const vlChannel* channel) {
+  const uint64_t period = channel->clockRate / 40;
+  return period ? period : 1;
+}
+
+bool KeptToClock(const vlChannel* channel) { return !channel->deviceChecked || channel->deviceUnpaced; }
+
 // How many frames the channel may hand the device now: any number to a
 // device that takes them as it plays them; to one that takes everything
-// at once (a file or null sink) no more than its lead ahead of the clock,
-// so the recording keeps the sound's length and its events their time.
+// at once (a file or null sink), and to every device before its first
+// write tells which it is, no more than one period ahead of the clock, so
+// the recording keeps the sound's length and its events their time.
 // A source that fell behind (a feeder late, a video's sound not yet
 // decoded) goes on from now, as a device that ran dry would, instead of
 // catching up at once.
 uint64_t FramesAllowed(vlChannel* channel) {
-  if (!channel->deviceUnpaced) return UINT64_MAX;
+  if (!KeptToClock(channel)) return UINT64_MAX;
   const uint64_t lead = DeviceLead(channel), due = ClockFramesDue(channel);
   if (due > channel->clockFrames + lead && channel->clockRate) {
     const uint64_t behind = due - channel->clockFrames - lead;
     channel->clockStart += behind * 1000000 / channel->clockRate;
   }
-  const uint64_t ahead = ClockFramesDue(channel) + lead;
+  const uint64_t ahead = ClockFramesDue(channel) + Period(channel);
   return ahead > channel->clockFrames ? ahead - channel->clockFrames : 0;
 }
 
 // Cuts a write of frames to what FramesAllowed gives; false when it gives
-// none of them.
+// none of them, or, once the clock runs, less than half a period (the
+// thread comes back when half a period is due).
 bool KeepToClock(vlChannel* channel, uint32_t* frames) {
   const uint64_t allowed = FramesAllowed(channel);
   if (*frames <= allowed) return true;
-  if (allowed == 0) return false;
+  if (allowed == 0 || (channel->clockStarted && allowed < Period(channel) / 2)) return false;
   *frames = static_cast<uint32_t>(allowed);
   return true;
 }
 
-// Counts frames the device took. A device that plays them cannot take
-// more than its buffer beyond the clock; one that took two buffers more
-// in the first seconds does not pace the output (later on, a real device's
-// drift from the clock could come near that).
+// Counts frames the device took. The first write tells what the device
+// is: one that plays what it takes still holds the frames just written,
+// one that took them at once (a file or null sink) holds none. Without a
+// way to ask, the device stays kept to the clock. A device taken as one
+// that plays them that took two buffers more in the first seconds is kept
+// to the clock after all (later on, a real device's drift from the clock
+// could come near that).
 void CountFramesWritten(vlChannel* channel, uint64_t frames) {
   if (!channel->clockStarted) {
     channel->clockStarted = 1;
     channel->clockStart = MonotonicMicros();
   }
   channel->clockFrames += frames;
+  if (!channel->deviceChecked) {
+    channel->deviceChecked = 1;
+    channel->deviceUnpaced = 1;
+    if (dl_snd_pcm_avail) {
+      const snd_pcm_sframes_t avail = dl_snd_pcm_avail(Pcm(channel));
+      channel->deviceUnpaced = avail < 0 || uint64_t(avail) + frames / 2 >= channel->bufferFrames;
+    }
+    return;
+  }
   const uint64_t due = ClockFramesDue(channel);
   if (!channel->deviceUnpaced && channel->clockRate && due < 10 * uint64_t{channel->clockRate} &&
       channel->clockFrames > due + 2 * DeviceLead(channel))
     channel->deviceUnpaced = 1;
+}
+
+// The first monotonic microsecond at which the clock has run frames.
+uint64_t ClockTimeOf(const vlChannel* channel, uint64_t frames) {
+  const uint64_t rate = channel->clockRate ? channel->clockRate : 1;
+  return channel->clockStart + (frames * 1000000 + rate - 1) / rate;
+}
+
+constexpr uint64_t kDeviceRetry = 500;    // µs: a device that took no data
+constexpr uint64_t kSourceRetry = 20000;  // µs: a source with no data yet (its producer wakes the thread)
+
+// When the channel next needs the output thread (monotonic microseconds):
+// a device that plays as it takes is tried again at once after a write,
+// else after 500 µs; one kept to the clock when half a period is due, or
+// once finished when the clock has covered what was written. A source
+// that has nothing to write wakes the thread when it has.
+uint64_t NextVisit(const vlChannel* channel, bool wrote, uint64_t now) {
+  if (!channel->clockStarted) return now + kSourceRetry;
+  if (!KeptToClock(channel)) return wrote ? now : now + kDeviceRetry;
+  const uint64_t half = Period(channel) / 2;
+  const uint64_t target = channel->finished ? channel->clockFrames
+                          : channel->clockFrames > half ? channel->clockFrames - half : 0;
+  const uint64_t at = ClockTimeOf(channel, target);
+  return at > now ? at : now + kSourceRetry;
 }
 
 // A channel's sound has drained when the device holds none of it and the
@@ -383,51 +434,97 @@ bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
   return wrote;
 }
 
-bool SweepModule(vlChannel* channel, snd_pcm_status_t* status) {
+// Frames of the channel heard so far: by the device's trigger time when
+// it reports one (and a status block is at hand), else by the sound's own
+// clock; never more than was written.
+uint64_t FramesHeard(const vlChannel* channel, snd_pcm_status_t* status) {
+  const int64_t played = status ? MillisSinceTrigger(Pcm(channel), status) : 0;
+  const uint64_t frames = played > 0 ? static_cast<uint64_t>(std::llround(played * (channel->clockRate / 1000.0)))
+                                     : ClockFramesDue(channel);
+  return frames < channel->clockFrames ? frames : channel->clockFrames;
+}
+
+// Keeps the shared module state (positions the script reads) at what has
+// been heard, advancing it without output.
+void FollowModuleClock(vlChannel* channel, snd_pcm_status_t* status) {
+  if (!gSoundServices.renderModule || !channel->module) return;
+  const uint64_t heard = FramesHeard(channel, status);
+  if (heard <= channel->moduleAccounted) return;
+  uint64_t step = heard - channel->moduleAccounted;
+  if (step > kModuleRate) step = kModuleRate;
+  gSoundServices.renderModule(channel->module, nullptr, static_cast<uint32_t>(step));
+  channel->moduleAccounted += step;
+}
+
+// Renders frames of the private copy into the ring at a position, behind
+// queued frames still to be written; once the song has played its passes
+// the frames up to its end are the last ones.
+void RefillModuleRing(vlChannel* channel, uint32_t at, uint32_t frames, uint32_t queued) {
+  if (channel->moduleEnding || !frames || !gSoundServices.renderModule) return;
+  const uint32_t rendered = gSoundServices.renderModule(
+      channel->moduleCopy, reinterpret_cast<int16_t*>(channel->moduleRing + size_t(at) * 4), frames);
+  if (rendered < frames) {
+    channel->moduleEnding = 1;
+    channel->moduleLeft = queued + rendered;
+  }
+}
+
+// After a new song position: the copy takes the shared state, which has
+// just moved there, and the whole ring ahead of the write position is
+// rendered from it, so the new place sounds one period later.
+void RestartModuleRing(vlChannel* channel) {
+  channel->moduleRestart = 0;
+  if (!gSoundServices.renderModule || !gSoundServices.moduleStateSize) return;
+  gSoundServices.renderModule(channel->module, nullptr, 0);
+  std::memcpy(channel->moduleCopy, channel->module, gSoundServices.moduleStateSize(channel->module));
+  channel->moduleEnding = 0;
+  channel->moduleLeft = 0;
+  const uint32_t at = channel->modulePosition;
+  RefillModuleRing(channel, at, kModuleRingFrames - at, 0);
+  RefillModuleRing(channel, 0, at, kModuleRingFrames - at);
+}
+
+bool SweepModule(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status) {
   snd_pcm_t* pcm = Pcm(channel);
+  FollowModuleClock(channel, status);
+  if (channel->moduleRestart) RestartModuleRing(channel);
   bool wrote = false;
   int rounds = 0;
-  for (;;) {
-    uint32_t at = channel->modulePosition;
+  while (!channel->finished) {
+    if (channel->moduleEnding && channel->moduleLeft == 0) {
+      GetSysTime(&channel->endTime);
+      channel->finished = 1;
+      break;
+    }
+    const uint32_t at = channel->modulePosition;
     uint32_t rest = kModuleRingFrames - at;
-    if (!KeepToClock(channel, &rest)) return wrote;  // ahead of the clock: later
-    long result = dl_snd_pcm_writei(pcm, channel->moduleRing + size_t(at) * 4, rest);
+    if (channel->moduleEnding && channel->moduleLeft < rest) rest = channel->moduleLeft;
+    const uint32_t wanted = rest;
+    if (!KeepToClock(channel, &rest)) break;  // ahead of the clock: later
+    long result = WriteFrames(pcm, channel->moduleRing + size_t(at) * 4, rest, channel->volume, 5, 0, scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
-      return wrote;
+      break;
     }
-    if (result == 0) return wrote;
+    if (result == 0) break;
     wrote = true;
-    uint32_t frames = static_cast<uint32_t>(result);
+    const auto frames = static_cast<uint32_t>(result);
     CountFramesWritten(channel, frames);
-    if (gSoundServices.renderModule) {
-      gSoundServices.renderModule(channel->moduleCopy,
-                                  reinterpret_cast<int16_t*>(channel->moduleRing + size_t(at) * 4),
-                                  frames);
-    }
+    if (channel->moduleEnding) channel->moduleLeft -= frames;
+    else RefillModuleRing(channel, at, frames, kModuleRingFrames - frames);
     channel->modulePosition = at + frames;
-    // Keep the shared state (positions the script reads) at what has played.
-    int64_t played = MillisSinceTrigger(pcm, status);
-    if (played > 0 && gSoundServices.renderModule) {
-      uint64_t should = static_cast<uint64_t>(std::llround(played * 48.0));
-      if (should > channel->moduleAccounted) {
-        uint64_t step = should - channel->moduleAccounted;
-        if (step > kModuleRate) step = kModuleRate;
-        gSoundServices.renderModule(channel->module, nullptr, static_cast<uint32_t>(step));
-        channel->moduleAccounted += step;
-      }
-    }
-    if (channel->modulePosition < kModuleRingFrames) return wrote;
-    channel->modulePosition = 0;
+    if (channel->modulePosition == kModuleRingFrames) channel->modulePosition = 0;
+    if (frames < wanted) break;
     // A device that never fills (a null sink) would keep this channel
     // writing, and the lock held, for ever: one ring per sweep at most.
-    if (++rounds > 1) return wrote;
+    if (channel->modulePosition == 0 && ++rounds > 1) break;
   }
+  return wrote;
 }
 
 bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
   vlVideoSound* video = channel->video;
-  if (!video || video->bytes == 0) return true;  // waiting counts as busy
+  if (!video || video->bytes == 0) return false;  // the video's sound thread wakes the output
   LockMutex(video->mutex);
   uint32_t frameSize = video->frameSize ? video->frameSize : 2 * video->channels;
   uint32_t frames = frameSize ? video->bytes / frameSize : 0;
@@ -450,22 +547,51 @@ bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
   return wrote;
 }
 
+// The output thread sleeps until the next channel is due or something
+// changes what it has to do (WakeAudioOutput).
+std::mutex gWakeMutex;
+std::condition_variable gWakeCondition;
+bool gWakeRequested = false;
+
+void WaitForWork(uint64_t until) {
+  std::unique_lock<std::mutex> lock(gWakeMutex);
+  if (!gWakeRequested && !gStop.load() && until > MonotonicMicros()) {
+    // Nothing due: a second at most, so nothing can be missed for long.
+    const uint64_t bound = MonotonicMicros() + 1000000;
+    const std::chrono::steady_clock::time_point deadline{std::chrono::microseconds(until < bound ? until : bound)};
+    gWakeCondition.wait_until(lock, deadline, [] { return gWakeRequested || gStop.load(); });
+  }
+  gWakeRequested = false;
+}
+
+bool Swept(uint32_t state) {
+  return state == VL_CHANNEL_MODULE || state == VL_CHANNEL_SAMPLE || state == VL_CHANNEL_MUSIC ||
+         state == VL_CHANNEL_VIDEO;
+}
+
 void* AudioThreadMain(void*) {
   auto* scratch = static_cast<uint8_t*>(AllocMemory(kScratchBytes, 0));
   snd_pcm_status_t* status = nullptr;
   dl_snd_pcm_status_malloc(&status);
   while (!gStop.load()) {
-    bool wrote = false;
+    bool wroteAny = false;
+    uint64_t next = UINT64_MAX;
     LockMutex(gOutputMutex);
     for (int i = 0; i < gChannelCount && scratch && status; i++) {
       vlChannel* channel = &gChannels[i];
       if (!channel->pcm) continue;
+      bool wrote = false;
       switch (channel->state) {
         case VL_CHANNEL_MODULE:
-          wrote |= SweepModule(channel, status);
+          wrote = SweepModule(channel, scratch, status);
+          if (channel->finished && Drained(channel)) {
+            if (gWantMusicEnd.load()) Post(VL_AUDIO_EVENT_MUSIC_END, channel);
+            channel->previousState = VL_CHANNEL_MODULE;
+            channel->state = VL_CHANNEL_FINISHED;
+          }
           break;
         case VL_CHANNEL_SAMPLE:
-          wrote |= SweepSample(channel, scratch, status);
+          wrote = SweepSample(channel, scratch, status);
           if (channel->finished && Drained(channel)) {
             TakePendingLoopTimers(channel, true);
             if (gWantEnd.load()) Post(VL_AUDIO_EVENT_SAMPLE_END, channel);
@@ -474,7 +600,7 @@ void* AudioThreadMain(void*) {
           }
           break;
         case VL_CHANNEL_MUSIC:
-          wrote |= SweepMusic(channel, scratch);
+          wrote = SweepMusic(channel, scratch);
           if (channel->finished && Drained(channel)) {
             if (gWantMusicEnd.load()) Post(VL_AUDIO_EVENT_MUSIC_END, channel);
             channel->previousState = VL_CHANNEL_MUSIC;
@@ -482,25 +608,20 @@ void* AudioThreadMain(void*) {
           }
           break;
         case VL_CHANNEL_VIDEO:
-          wrote |= SweepVideo(channel, scratch);
+          wrote = SweepVideo(channel, scratch);
           break;
         default:
           break;
       }
+      wroteAny |= wrote;
+      if (Swept(channel->state)) {
+        const uint64_t visit = NextVisit(channel, wrote, MonotonicMicros());
+        if (visit < next) next = visit;
+      }
     }
     UnlockMutex(gOutputMutex);
-    if (!wrote) {
-      if (!gStop.load()) {
-        timespec pause{0, 500000};
-        nanosleep(&pause, nullptr);
-      }
-    } else {
-      ReapLoopTimers(false);
-      // A device that takes data without limit would keep the lock ours
-      // nearly all the time: leave a gap for the threads waiting on it.
-      timespec gap{0, 200000};
-      nanosleep(&gap, nullptr);
-    }
+    if (wroteAny) ReapLoopTimers(false);
+    WaitForWork(next);
   }
   ReapLoopTimers(true);
   if (status) dl_snd_pcm_status_free(status);
@@ -586,9 +707,16 @@ int StartAudioThread() {
   return 0;
 }
 
+void WakeAudioOutput() {
+  std::lock_guard<std::mutex> lock(gWakeMutex);
+  gWakeRequested = true;
+  gWakeCondition.notify_one();
+}
+
 void StopAudioOutputThread() {
   if (!gStarted) return;
   gStop.store(1);
+  WakeAudioOutput();
   JoinThread(gThread);
   gThread = 0;
   gStarted = 0;
@@ -648,6 +776,7 @@ int OpenAudioDevice(int index, const vlAudioFormat* format, uint32_t rate) {
   channel->clockStarted = 0;
   channel->clockFrames = 0;
   channel->deviceUnpaced = 0;
+  channel->deviceChecked = 0;
   return 0;
 }
 
@@ -669,16 +798,20 @@ int PlayModuleOnALSA(int index) {
     FreeMemory(ring);
     return error;
   }
-  if (gSoundServices.renderModule) {
-    gSoundServices.renderModule(copy, reinterpret_cast<int16_t*>(ring), kModuleRingFrames);
-  }
-  LockMutex(gOutputMutex);
+  // The output thread leaves the channel alone until it is a module's, so
+  // the first second is rendered outside the lock.
   channel->moduleCopy = copy;
   channel->moduleRing = ring;
   channel->modulePosition = 0;
   channel->moduleAccounted = 0;
+  channel->moduleEnding = 0;
+  channel->moduleLeft = 0;
+  channel->moduleRestart = 0;
+  RefillModuleRing(channel, 0, kModuleRingFrames, 0);
+  LockMutex(gOutputMutex);
   channel->state = VL_CHANNEL_MODULE;
   UnlockMutex(gOutputMutex);
+  WakeAudioOutput();
   return 0;
 }
 
@@ -705,6 +838,8 @@ void StopChannelALSA(int index) { CloseAudioChannel(&gChannels[index]); }
 void FreeChannelStream(int index) {
   vlChannel* channel = &gChannels[index];
   LockMutex(gOutputMutex);
+  // A pause keeps the song where it was heard: a resume goes on from there.
+  if (channel->moduleRing) FollowModuleClock(channel, nullptr);
   CloseAudioChannel(channel);
   FreeMemory(channel->moduleRing);
   FreeMemory(channel->moduleCopy);
@@ -721,16 +856,10 @@ void ExpireALSAChannels() {
       LockMutex(gOutputMutex);
       ClearAudioChannel(channel);
       UnlockMutex(gOutputMutex);
-    } else if (channel->previousState == VL_CHANNEL_MUSIC) {
+    } else if (channel->previousState == VL_CHANNEL_MUSIC || channel->previousState == VL_CHANNEL_MODULE) {
       if (gSoundServices.markMusicStopped) gSoundServices.markMusicStopped(channel);
-      if (gSoundServices.stopMusicChannel) {
-        gSoundServices.stopMusicChannel(channel, i);
-      } else {
-        CloseAudioChannel(channel);
-        LockMutex(gOutputMutex);
-        ClearAudioChannel(channel);
-        UnlockMutex(gOutputMutex);
-      }
+      if (gSoundServices.stopMusicChannel) gSoundServices.stopMusicChannel(channel, i);
+      else FreeChannelStream(i);
     }
   }
 }

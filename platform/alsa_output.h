@@ -25,6 +25,9 @@ void LockAudioOutput();
 void UnlockAudioOutput();
 int StartAudioThread();  // 0, ERR_OPENAUDIO or ERR_THREAD; once per process
 void StopAudioOutputThread();
+// Tells the output thread that a channel has something new to play (it
+// started, its source has more data, its song position changed).
+void WakeAudioOutput();
 
 // A pass's loop-event timer fired (its token, read from the signal pipe
 // in thread context): posts its sample-loop event once, unless the timer

@@ -112,16 +112,25 @@ struct vlChannel {
   uint8_t* moduleRing;
   uint32_t modulePosition;  // frames into the ring
   uint64_t moduleAccounted;  // frames the shared state was advanced by
+  // The song has played its passes: moduleLeft frames of the ring from
+  // modulePosition on are the last ones.
+  uint32_t moduleEnding;
+  uint32_t moduleLeft;
+  // A new song position was set: what the ring holds ahead is from the
+  // old one.
+  uint32_t moduleRestart;
   vlVideoSound* video;
   // The sound's own clock: frames handed to the device since the first of
   // them went out, at the rate the device was opened with, and whether the
   // device takes data faster than it plays (a file or null sink), so that
-  // the output keeps to the clock itself.
+  // the output keeps to the clock itself. Until the first write tells
+  // (deviceChecked), every device is kept to the clock.
   uint32_t clockRate;
   uint32_t clockStarted;
   uint64_t clockStart;  // monotonic microseconds of the first write
   uint64_t clockFrames;
   uint32_t deviceUnpaced;
+  uint32_t deviceChecked;
   // The sound library's side of the entry.
   vlSoundStream* stream;  // the streamed music played (owner key)
   vlMusic* musicRecord;   // the music record played
@@ -161,8 +170,9 @@ struct vlSoundServices {
   // Bytes of a parsed module's state at 48000 Hz (copied byte for byte).
   size_t (*moduleStateSize)(const void* module);
   // Renders the next frames as 16-bit stereo at 48000 Hz; a null buffer
-  // only advances the song position.
-  void (*renderModule)(void* module, int16_t* buffer, uint32_t frames);
+  // only advances the song position. Gives the frames before the song
+  // ended after its passes (frames when it goes on); the rest is silence.
+  uint32_t (*renderModule)(void* module, int16_t* buffer, uint32_t frames);
   int (*signalChannelFeeder)(vlChannel* channel);
   void (*markMusicStopped)(vlChannel* channel);
   void (*stopMusicChannel)(vlChannel* channel, int index);

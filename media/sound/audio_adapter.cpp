@@ -165,6 +165,24 @@ uint32_t FillVideo(vlChannel* c, uint8_t* out, uint32_t wanted) {
   return wanted;
 }
 
+// Position queries and sub-song changes meet the replayer here. After its
+// passes the song ends: the rest is silence, the end is posted and the
+// channel expires as a stream's does.
+uint32_t FillModule(vlChannel* c, uint8_t* out, uint32_t wanted) {
+  LockAudioOutput();
+  if (c->finished) {
+    UnlockAudioOutput();
+    return 0;
+  }
+  const uint32_t got = RenderModuleAudio(static_cast<vlModuleState*>(c->module), reinterpret_cast<int16_t*>(out), wanted);
+  if (got < wanted) {
+    if (IsAudioEventWanted(18)) PostAudioEvent(VL_AUDIO_EVENT_MUSIC_END, ChannelId(c), 0, 1, 0, 1);
+    ExpireSoon(c);
+  }
+  UnlockAudioOutput();
+  return got;
+}
+
 // Refills each half the adapter has finished with, until stopped.
 void AudioAdapterServer(void* start) {
   vlWorker* worker = GetWorkerSelf(start);
@@ -358,12 +376,7 @@ uint32_t FillAdapterChannel(void*, void*, void* buffer, uint32_t frames, void* e
   auto* out = static_cast<uint8_t*>(buffer);
   switch (c->state) {
     case VL_CHANNEL_SAMPLE: return FillSample(c, out, frames);
-    case VL_CHANNEL_MODULE:
-      // Position queries and sub-song changes meet the replayer here.
-      LockAudioOutput();
-      RenderModuleAudio(static_cast<vlModuleState*>(c->module), reinterpret_cast<int16_t*>(out), frames);
-      UnlockAudioOutput();
-      return frames;
+    case VL_CHANNEL_MODULE: return FillModule(c, out, frames);
     case VL_CHANNEL_MUSIC: return FillStream(c, out, frames);
     case VL_CHANNEL_VIDEO: return FillVideo(c, out, frames);
     default: return 0;

@@ -114,6 +114,7 @@ void FeedNext(vlChannel* c) {
   c->musicReady[half] = 1;
   if (ended) c->musicState = VL_MUSIC_LAST_QUEUED;
   UnlockAudioOutput();
+  WakeAudioOutput();
 }
 
 void* StreamFeederThread(void* argument) {
@@ -216,6 +217,7 @@ int StartStreamChannel(vlChannel* c, int index) {
   LockAudioOutput();
   c->state = VL_CHANNEL_MUSIC;
   UnlockAudioOutput();
+  WakeAudioOutput();
   return 0;
 }
 
@@ -240,9 +242,23 @@ void EndFinishedStream(vlChannel* c) {
   }
 }
 
-void StopFinishedMusic(vlChannel* c, int) {
+// A module's channel that ended after its passes: closed, its song
+// rewound to the top.
+void EndFinishedModule(vlChannel* c, int index) {
+  auto* module = static_cast<vlModuleState*>(c->module);
+  if (GetAudioAdapter()) {
+    FreeAdapterChannel(c);
+    ClearEntry(c);
+  } else {
+    FreeChannelStream(index);
+  }
+  if (module) RewindModuleState(module);
+}
+
+void StopFinishedMusic(vlChannel* c, int index) {
   LockChannels();
-  EndFinishedStream(c);
+  if (c->module) EndFinishedModule(c, index);
+  else EndFinishedStream(c);
   UnlockChannels();
 }
 
@@ -273,8 +289,8 @@ int StartAdapterMusic(vlChannel* c, vlMusic* music) {
 
 size_t ModuleSize(const void* module) { return ModuleStateSize(static_cast<const vlModuleState*>(module)); }
 
-void RenderModule(void* module, int16_t* buffer, uint32_t frames) {
-  RenderModuleAudio(static_cast<vlModuleState*>(module), buffer, frames);
+uint32_t RenderModule(void* module, int16_t* buffer, uint32_t frames) {
+  return RenderModuleAudio(static_cast<vlModuleState*>(module), buffer, frames);
 }
 
 }  // namespace
@@ -479,6 +495,7 @@ int StartPreparedSamples() {
   }
   UnlockAudioOutput();
   UnlockChannels();
+  if (!GetAudioAdapter()) WakeAudioOutput();
   return 0;
 }
 
@@ -532,6 +549,12 @@ int PlayMusicOnChannel(vlVMState*, vlMusic* music, uint32_t times, uint32_t loop
   c->loops = int32_t(times);
   c->loop = int32_t(loop ? loop : 1);
   c->startPending = 1;
+  // A module ends after as many passes as the music's times (0: never).
+  if (music->sourceKind == VL_SOURCE_MODULE) {
+    LockAudioOutput();
+    static_cast<vlModuleState*>(music->source)->endAfter = times;
+    UnlockAudioOutput();
+  }
   int error = 0;
   if (GetAudioAdapter()) {
     error = StartAdapterMusic(c, music);
@@ -610,20 +633,14 @@ int SetMusicChannelVolume(uint32_t kind, const void* source, uint32_t volume, in
   return 0;
 }
 
-int ModuleChannelState(const vlModuleState* module, vlModuleState** shared, vlModuleState** playing) {
-  if (!gStarted) return 0;
+vlChannel* ModuleChannel(const vlModuleState* module) {
+  if (!gStarted) return nullptr;
   LockChannels();
-  for (int i = 0; i < gChannelCount; i++) {
-    vlChannel& c = gChannels[i];
-    if (c.state == VL_CHANNEL_MODULE && c.module == module) {
-      *shared = static_cast<vlModuleState*>(c.module);
-      *playing = static_cast<vlModuleState*>(c.moduleCopy);
-      UnlockChannels();
-      return 1;
-    }
-  }
+  vlChannel* found = nullptr;
+  for (int i = 0; i < gChannelCount && !found; i++)
+    if (gChannels[i].state == VL_CHANNEL_MODULE && gChannels[i].module == module) found = &gChannels[i];
   UnlockChannels();
-  return 0;
+  return found;
 }
 
 void StopExpiredChannels() {
@@ -641,9 +658,10 @@ void StopExpiredChannels() {
     const bool due = c.finished && CompareTimeVal(&now, &c.endTime) >= 0;
     UnlockAudioOutput();
     if (!due) continue;
-    if (c.state == VL_CHANNEL_MUSIC) {
+    if (c.state == VL_CHANNEL_MUSIC || c.state == VL_CHANNEL_MODULE) {
       vlMusic* music = c.musicRecord;
-      EndFinishedStream(&c);
+      if (c.state == VL_CHANNEL_MODULE) EndFinishedModule(&c, i);
+      else EndFinishedStream(&c);
       MarkMusicRecordStopped(music);
     } else {
       FreeAdapterChannel(&c);
@@ -658,9 +676,10 @@ int EndChannelPlayback(vlVMState*, int index) {
   LockChannels();
   vlChannel& c = gChannels[index];
   if (c.state == VL_CHANNEL_FINISHED) {
-    if (c.previousState == VL_CHANNEL_MUSIC) {
+    if (c.previousState == VL_CHANNEL_MUSIC || c.previousState == VL_CHANNEL_MODULE) {
       vlMusic* music = c.musicRecord;
-      EndFinishedStream(&c);
+      if (c.previousState == VL_CHANNEL_MODULE) EndFinishedModule(&c, index);
+      else EndFinishedStream(&c);
       MarkMusicRecordStopped(music);
     } else {
       CloseChannelOutput(&c);

@@ -45,9 +45,8 @@ int PlayMusicOnChannel(vlVMState* state, vlMusic* music, uint32_t times, uint32_
 // loop reached and the frame to resume at.
 void StopMusicChannel(uint32_t kind, void* source, int pause, uint32_t* loopOut, uint32_t* positionOut);
 int SetMusicChannelVolume(uint32_t kind, const void* source, uint32_t volume, int channel);
-// The module state to read and set positions on (the playing copy when
-// setting), or null when no channel plays the module.
-int ModuleChannelState(const vlModuleState* module, vlModuleState** shared, vlModuleState** playing);
+// The channel that plays the module (its state the shared one), or null.
+vlChannel* ModuleChannel(const vlModuleState* module);
 
 void StopExpiredChannels();
 int EndChannelPlayback(vlVMState* state, int channel);

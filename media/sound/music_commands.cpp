@@ -295,7 +295,10 @@ int CmdSeekMusic(vlVMState* state) {
     StopMusicChannel(music->sourceKind, s, 1, &loop, &position);
     music->loop = loop;
   }
-  SeekSoundStream(s, int64_t(s->rate) * millis / 1000);
+  const int64_t frame = int64_t(s->rate) * millis / 1000;
+  SeekSoundStream(s, frame);
+  // A paused music resumes where it was sought to.
+  if (music->playing == VL_MUSIC_PAUSED) music->pausedFrame = uint32_t(frame);
   if (playing) {
     music->playing = VL_MUSIC_STOPPED;
     return StartMusic(state, music);

@@ -319,6 +319,8 @@ void BeginRow(vlModuleState* s) {
     if (s->flags & VL_MOD_STOP_AT_END) return;
   }
   s->visited[s->position & 127] |= bit;
+  s->playingPosition = s->position;
+  s->playingRow = s->row;
   NewRow(s);
   AdvanceRow(s);
 }
@@ -461,13 +463,15 @@ float Filter(vlModuleState* s, int channel, float x) {
 int32_t Clamp16(int32_t v) { return std::clamp(v, -32768, 32767); }
 
 bool Stopped(const vlModuleState* s) {
-  return (s->flags & VL_MOD_SONG_ENDED) && (s->flags & VL_MOD_STOP_AT_END);
+  return ((s->flags & VL_MOD_SONG_ENDED) && (s->flags & VL_MOD_STOP_AT_END)) ||
+         (s->endAfter && s->songEnds >= s->endAfter);
 }
 
 // count internal samples into left and right (for mono the plain sum into
 // both): the voices are mixed from one tick to the next, then each sample
 // is scaled, filtered and clamped. After a stop at the song end: silence.
-void InternalSamples(vlModuleState* s, bool mono, int32_t* left, int32_t* right, uint32_t count) {
+// Gives the samples mixed before the stop.
+uint32_t InternalSamples(vlModuleState* s, bool mono, int32_t* left, int32_t* right, uint32_t count) {
   std::fill(left, left + count, 0);
   std::fill(right, right + count, 0);
   uint32_t mixed = 0;
@@ -496,6 +500,7 @@ void InternalSamples(vlModuleState* s, bool mono, int32_t* left, int32_t* right,
     left[i] = Clamp16(a);
     right[i] = Clamp16(b);
   }
+  return mixed;
 }
 
 }  // namespace
@@ -665,17 +670,22 @@ size_t ParseProtrackerModule(vlModuleState* s, uint8_t* image, size_t size, uint
   return layout.stateSize;
 }
 
-void ReplayProtrackerModule(vlModuleState* s, void* leftOut, void* rightOut, size_t stride,
-                            uint32_t frames, uint32_t bits, uint32_t channels) {
+uint32_t ReplayProtrackerModule(vlModuleState* s, void* leftOut, void* rightOut, size_t stride,
+                                uint32_t frames, uint32_t bits, uint32_t channels) {
   auto* left = static_cast<uint8_t*>(leftOut);
   auto* right = static_cast<uint8_t*>(rightOut);
   bool mono = channels == 1;
   int64_t volume = s->masterVolume;
   constexpr uint32_t kBlock = 512;  // frames mixed at a time
   int32_t sumLeft[kBlock * 2], sumRight[kBlock * 2];
+  uint32_t sounding = frames;  // frames before the stop
   for (uint32_t f = 0; f < frames; f++) {
     uint32_t k = f % kBlock;
-    if (k == 0) InternalSamples(s, mono, sumLeft, sumRight, std::min(kBlock, frames - f) * 2);
+    if (k == 0) {
+      const uint32_t count = std::min(kBlock, frames - f) * 2;
+      const uint32_t mixed = InternalSamples(s, mono, sumLeft, sumRight, count);
+      if (mixed < count && sounding == frames) sounding = f + (mixed + 1) / 2;
+    }
     int64_t l = int64_t(sumLeft[k * 2]) + sumLeft[k * 2 + 1], r = int64_t(sumRight[k * 2]) + sumRight[k * 2 + 1];
     if (bits == 16) {
       int16_t a, b;
@@ -698,26 +708,29 @@ void ReplayProtrackerModule(vlModuleState* s, void* leftOut, void* rightOut, siz
     left += stride;
     if (right) right += stride;
   }
+  return sounding;
 }
 
-void RenderModuleAudio(vlModuleState* s, int16_t* buffer, uint32_t frames) {
+uint32_t RenderModuleAudio(vlModuleState* s, int16_t* buffer, uint32_t frames) {
   if (s->pendingPosition) {
     s->position = s->pendingSong >= 0 && s->pendingSong < s->songLength ? s->pendingSong : 0;
     s->row = 0;
+    s->playingPosition = s->position;
+    s->playingRow = 0;
     s->tick = 0;
     s->patternDelay = 0;
     s->pendingPosition = 0;
     s->endPending = 0;
     std::memset(s->visited, 0, sizeof s->visited);
   }
-  if (buffer) {
-    ReplayProtrackerModule(s, buffer, buffer + 1, 4, frames, 16, 2);
-    return;
-  }
+  if (buffer) return ReplayProtrackerModule(s, buffer, buffer + 1, 4, frames, 16, 2);
   int16_t scratch[2048];
-  while (frames) {
-    uint32_t n = std::min<uint32_t>(frames, 1024);
-    ReplayProtrackerModule(s, scratch, scratch + 1, 4, n, 16, 2);
-    frames -= n;
+  uint32_t done = 0;
+  while (done < frames) {
+    const uint32_t n = std::min<uint32_t>(frames - done, 1024);
+    const uint32_t sounding = ReplayProtrackerModule(s, scratch, scratch + 1, 4, n, 16, 2);
+    if (sounding < n) return done + sounding;
+    done += n;
   }
+  return frames;
 }

@@ -76,12 +76,16 @@ struct vlModuleState {
   uint8_t orders[128];
   uint32_t flags;
   uint32_t songEnds;
+  uint32_t endAfter;  // the song stops once it has ended this often (0 never)
   uint32_t internalRate;
   uint32_t masterVolume;  // 256 = unity
   uint32_t samplesPerTick;
   uint32_t tickSamples;  // internal samples counted toward the next tick
   int32_t position;
-  int32_t row;
+  int32_t row;  // the next row to play
+  // The row being played and its song position (what scripts are told).
+  int32_t playingPosition;
+  int32_t playingRow;
   uint32_t pendingPosition;
   int32_t pendingSong;
   int32_t pendingRow;
@@ -114,9 +118,11 @@ size_t ParseProtrackerModule(vlModuleState* state, uint8_t* image, size_t size, 
 size_t ModuleStateSize(const vlModuleState* state);
 
 // Renders frames into left and right (stride in bytes between frames) as
-// bits (8 or 16) and channels (1 or 2).
-void ReplayProtrackerModule(vlModuleState* state, void* left, void* right, size_t stride,
-                            uint32_t frames, uint32_t bits, uint32_t channels);
+// bits (8 or 16) and channels (1 or 2). Gives the frames rendered before
+// the song stopped (frames when it goes on); the rest is silence.
+uint32_t ReplayProtrackerModule(vlModuleState* state, void* left, void* right, size_t stride,
+                                uint32_t frames, uint32_t bits, uint32_t channels);
 // Applies a pending song position, then renders 16-bit stereo frames; a
-// null buffer only advances the song.
-void RenderModuleAudio(vlModuleState* state, int16_t* buffer, uint32_t frames);
+// null buffer only advances the song. Gives the frames before the song
+// stopped, as ReplayProtrackerModule.
+uint32_t RenderModuleAudio(vlModuleState* state, int16_t* buffer, uint32_t frames);

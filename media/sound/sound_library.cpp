@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/event_pump.h"
+#include "media/sound/audio_adapter.h"
 #include "media/sound/audio_channels.h"
 #include "media/sound/mixer.h"
 #include "media/sound/protracker.h"
@@ -347,23 +348,22 @@ int PumpAndSleep(vlVMState* state) {
 
 int ModulePositionOp(vlMusic* music, int op, int value) {
   if (!music || music->sourceKind != VL_SOURCE_MODULE) return -1;
-  auto* own = static_cast<vlModuleState*>(music->source);
-  vlModuleState *shared = nullptr, *playing = nullptr;
-  bool plays = ModuleChannelState(own, &shared, &playing);
+  auto* module = static_cast<vlModuleState*>(music->source);
+  vlChannel* channel = ModuleChannel(module);
   if (op == 0) {
     LockAudioOutput();
-    for (vlModuleState* s : {own, playing}) {
-      if (!s) continue;
-      s->pendingPosition = 1;
-      s->pendingSong = value;
-      s->pendingRow = 0;
-    }
+    module->pendingPosition = 1;
+    module->pendingSong = value;
+    module->pendingRow = 0;
+    // The sound rendered ahead of the device is from the old position.
+    if (channel) channel->moduleRestart = 1;
     UnlockAudioOutput();
+    if (channel && !GetAudioAdapter()) WakeAudioOutput();
     return 0;
   }
-  if (!plays) return -1;
+  if (!channel) return -1;
   LockAudioOutput();
-  int answer = op == 1 ? shared->row : shared->position;
+  int answer = op == 1 ? module->playingRow : module->playingPosition;
   UnlockAudioOutput();
   return answer;
 }

@@ -112,6 +112,17 @@ bool NoteSoundPlayed(vlVideoPlayer* p, uint32_t queued) {
   return played;
 }
 
+// How long the audio server rests when it has nothing to read: until the
+// output has played the ring down to half its limit (1 to 10 ms); 10 ms
+// once the sound has played to its end, when only a seek or a stop can
+// come, and 50 ms once the video has ended too.
+uint32_t IdleMillis(vlVideoPlayer* p, uint32_t queued, uint32_t limit) {
+  if (p->soundStopped || (p->audioEnded && p->soundPlayed.load())) return p->ended.load() ? 50 : 10;
+  const uint64_t bytesPerSecond = uint64_t(p->audioRate ? p->audioRate : 1) * (p->ring.frameSize ? p->ring.frameSize : 2);
+  const uint64_t over = queued > limit / 2 ? queued - limit / 2 : 0;
+  return uint32_t(std::clamp<uint64_t>(over * 1000 / bytesPerSecond, 1, 10));
+}
+
 }  // namespace
 
 // Fills buffer with the next count bytes of sound; gives the bytes to
@@ -244,10 +255,14 @@ void VideoAudioThread(void* start) {
       const int got = ReadVideoAudio(p, chunk.data(), want, worker);
       if (got < 0) break;
       LockMutex(p->ring.mutex);
+      const bool wasEmpty = p->ring.bytes == 0;
       const uint32_t n = std::min<uint32_t>(uint32_t(got), kRingBytes - p->ring.bytes);
       std::memcpy(p->ring.data + p->ring.bytes, chunk.data(), n);
       p->ring.bytes += n;
       UnlockMutex(p->ring.mutex);
+      // An output that found the ring empty waits for it; one that holds
+      // sound back for its clock comes back when that is due.
+      if (!adapter && wasEmpty) WakeAudioOutput();
       if (first) {
         first = false;
         LockAudioOutput();
@@ -255,6 +270,7 @@ void VideoAudioThread(void* start) {
         const bool ours = p->channel && p->channel->video == &p->ring;
         if (ours) p->channel->state = VL_CHANNEL_VIDEO;
         UnlockAudioOutput();
+        if (!adapter) WakeAudioOutput();
         if (ours && GetAudioAdapter()) {
           const uint32_t format = p->audioChannels == 2 ? VL_SMP_S16_STEREO : VL_SMP_S16_MONO;
           // Without a channel the video plays on silent.
@@ -263,7 +279,7 @@ void VideoAudioThread(void* start) {
       }
       continue;
     }
-    SleepMillis(1);
+    SleepMillis(IdleMillis(p, queued, limit));
   }
   FreePendingAudio(p);
 }

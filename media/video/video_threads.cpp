@@ -1,6 +1,7 @@
 // The threads of a playing video and the packet queues between them. Every
-// wait is bounded (10 ms at most) so that a stop request is seen without
-// a separate wake-up of each waiter.
+// wait is bounded (10 ms at most while the video plays, 50 ms once it has
+// ended, when only a stop, a seek or a pause can come) so that a stop
+// request is seen without a separate wake-up of each waiter.
 #include <sched.h>
 #include <time.h>
 
@@ -20,6 +21,7 @@ namespace {
 constexpr uint32_t kAudioQueueLimit = 81920;
 constexpr uint32_t kVideoQueueLimit = 1310720;
 constexpr auto kPoll = std::chrono::milliseconds(10);
+constexpr uint32_t kEndedPollMs = 50;
 
 bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
 
@@ -48,6 +50,14 @@ int TakePacket(vlPacketQueue* q, vlPacket** out) {
   q->bytes -= p->size;
   *out = p;
   return 1;
+}
+
+// An ended queue answers at once: the server waits for a packet or a
+// flush (a seek), so it does not go round without pause.
+void WaitWhileEnded(vlVideoPlayer* p, vlPacketQueue* q) {
+  std::unique_lock<std::mutex> lock(q->mutex);
+  const auto wait = p->ended.load() ? std::chrono::milliseconds(kEndedPollMs) : kPoll;
+  q->condition.wait_for(lock, wait, [q] { return q->head != nullptr || !q->endOfStream; });
 }
 
 int QueuedFrames(vlVideoPlayer* p) {
@@ -206,13 +216,15 @@ void VideoDecoderThread(void* start) {
     if (p->endOfFile.load()) {
       for (vlPacketQueue* q : {&p->videoQueue, &p->audioQueue}) {
         if (q == &p->audioQueue && !sound) continue;
+        // Its waiters are woken once, when the end is set.
         std::lock_guard<std::mutex> lock(q->mutex);
+        if (q->endOfStream) continue;
         q->endOfStream = true;
         q->condition.notify_all();
       }
     }
     if (p->paused.load()) p->decoderIdle.store(1);
-    SleepMillis(10);
+    SleepMillis(p->ended.load() ? kEndedPollMs : 10);
   }
 }
 
@@ -300,6 +312,7 @@ void VideoServerThread(void* start) {
         p->pausePending.store(0);
         p->paused.store(1);
       }
+      if (taken < 0) WaitWhileEnded(p, &p->videoQueue);
       continue;
     }
     void* data = packet->data;
@@ -405,6 +418,7 @@ void VideoRefreshThread(void* start) {
       if (gVideoEndedHook) gVideoEndedHook(p);
     }
     if (p->serverIdle.load()) p->refreshIdle.store(1);
-    if (TimedWait(p, 0.001) == 1) break;
+    // Once ended only a stop or a seek can come, and both wake the wait.
+    if (TimedWait(p, p->ended.load() ? kEndedPollMs / 1000.0 : 0.001) == 1) break;
   }
 }

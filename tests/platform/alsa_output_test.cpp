@@ -232,13 +232,14 @@ struct CountingModule {
 
 size_t CountingSize(const void*) { return sizeof(CountingModule); }
 
-void CountingRender(void* state, int16_t* buffer, uint32_t frames) {
+uint32_t CountingRender(void* state, int16_t* buffer, uint32_t frames) {
   auto* module = static_cast<CountingModule*>(state);
   for (uint32_t i = 0; i < frames; i++, module->next++) {
     if (!buffer) continue;
     buffer[i * 2] = static_cast<int16_t>(module->next);
     buffer[i * 2 + 1] = static_cast<int16_t>(~module->next);
   }
+  return frames;
 }
 
 TEST_F(AlsaOutput, ModuleRingKeepsTheSongContinuousAcrossWraps) {

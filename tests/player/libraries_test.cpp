@@ -794,6 +794,41 @@ TEST_F(Libraries, SoundFromBeforeAPausedSeekIsNotHeardAfterTheResume) {
   EXPECT_LT(toneSeconds, 0.9) << "sound from before the pause played on";
 }
 
+// A video with sound that has played to its end but is still open rests:
+// over two seconds the player uses less than 2 % of a core (its threads
+// used to go round without pause once the packets had run out).
+TEST_F(Libraries, AnEndedVideoRestsUntilItIsStopped) {
+  const std::string clip = dir() + "/clip.avi", marker = dir() + "/ended";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=22050 "
+       "-t 2 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 1 " + vlplayer::Quote(clip),
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string applet =
+      Applet("ended", ".line 1\n.table 0 { width = 160, height = 120, color = 0, title = \"ended\" }\n"
+                      ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(clip) +
+                          "\n.call playvideo 1\n" + WaitForVideoEnd("poll", 1, 500) + ".call openfile 3 " +
+                          Lit(marker) + " #MODE_WRITE\n.call closefile 3\n.call wait 150\n"
+                          ".call debugprint \"ended\" $p\n.call stopvideo 1\n");
+  double share = -1;
+  RunOptions options;
+  options.whileRunning = [&](pid_t player, const std::string&) {
+    for (int i = 0; i < 300 && access(marker.c_str(), F_OK) != 0; ++i) usleep(50000);
+    if (access(marker.c_str(), F_OK) != 0) return;
+    // Nanoseconds all its threads have run, by the scheduler's own count.
+    const std::string ran = "cat /proc/" + std::to_string(player) + "/task/*/schedstat | awk '{n += $1} END {print n}'";
+    const long long before = std::atoll(Tool(ran).c_str());
+    usleep(2000000);
+    share = double(std::atoll(Tool(ran).c_str()) - before) / 2e9;
+  };
+  Result r = Run({applet}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ended 0\n");
+  std::printf("an ended video: %.1f %% of a core\n", share * 100);
+  ASSERT_GE(share, 0) << "the video did not end, or the player ended before it was measured";
+  EXPECT_LT(share, 0.02);
+}
+
 // Paths without length used to end the player inside the stroker: a
 // stroked curve whose points coincide, a circle of radius 0, and an arc
 // moved so far that its points meet. Each fails as an empty path, or

@@ -346,4 +346,47 @@ TEST_F(Sound, WithoutADeviceScriptsRunOnSilently) {
   EXPECT_TRUE(SinkFiles().empty()) << "-nosound opened the device";
 }
 
+// What the file sink records is what was heard when a sound ends early:
+// a looped sample and a music stopped 0.3 s in, a music paused 0.3 s in
+// and stopped a second after its resume each record as long as they
+// played (a period, 25 ms, more at most), not what was written ahead of
+// the clock. A music paused, sought to 5000 ms (its position then) and
+// resumed plays the last 3 s of its 8, whole, and ends.
+TEST_F(Sound, EarlyStopsPausesAndSeeksRecordWhatWasHeard) {
+  const std::string tone = dir() + "/tone.wav", eight = dir() + "/eight.wav";
+  int status = 0;
+  Tool("sox -n -r 22050 -c 1 -b 16 " + Quote(tone) + " synth 1.5 sine 440 && sox -n -r 8000 -c 1 -b 16 " +
+           Quote(eight) + " synth 8 sine 330", &status);
+  ASSERT_EQ(status, 0);
+  const std::string play = "\n.call starttimer 1\n.call play", stop = "\n.call wait 15\n.call ";
+  Result r = Run({Applet("early", ".line 1\n.call loadsample 1 \"" + tone + "\"\n.call openmusic 2 \"" + tone +
+                                      "\"\n.call openmusic 3 \"" + eight + "\"" + play + "sample 1 2" + stop +
+                                      "stopsample 1\n.call gettimer 1 -> a" + play + "music 2" + stop +
+                                      "stopmusic 2\n.call gettimer 1 -> b" + play + "music 2" + stop +
+                                      "pausemusic 2\n.call gettimer 1 -> c\n.call wait 50\n.call starttimer 1\n"
+                                      ".call resumemusic 2\n.call wait 50\n.call stopmusic 2\n.call gettimer 1 -> d\n"
+                                      ".call playmusic 3" + stop + "pausemusic 3\n.call seekmusic 3 5000\n"
+                                      ".call getattribute 33 3 18 -> pos\n.call starttimer 1\n.call resumemusic 3\n" +
+                                      vlplayer::WaitUntilMusicStops(3, "poll") +
+                                      ".call gettimer 1 -> e\n.call debugprint $a $b $c $d $pos $e")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  int played[4], pos, e;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d %d %d %d %d %d", &played[0], &played[1], &played[2], &played[3], &pos, &e), 6);
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 6u) << r.out;
+  double seconds[6];
+  for (int i = 0; i < 6; ++i) seconds[i] = SoxStat(sink[i], "Length (seconds)");
+  std::printf("recorded %.3f %.3f %.3f %.3f %.3f %.3f s; the applet printed %s", seconds[0], seconds[1], seconds[2],
+              seconds[3], seconds[4], seconds[5], r.out.c_str());
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_LT(seconds[i], played[i] / 1000.0 + 0.05) << sink[i];
+    EXPECT_GT(seconds[i], i == 3 ? 0.5 : 0.1) << sink[i];
+  }
+  EXPECT_EQ(pos, 5000);
+  EXPECT_LT(seconds[4], 0.5);
+  EXPECT_NEAR(seconds[5], 3.0, 0.001);
+  EXPECT_GE(e, 2990);
+  EXPECT_LT(e, 5500) << "the end came late, as after a seek that was lost";
+}
+
 }  // namespace

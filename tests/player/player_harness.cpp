@@ -272,6 +272,13 @@ std::string WaitUntilFileExists(const std::string& path, const std::string& labe
          done + "\n  jump " + loop + "\n" + done + ":\n";
 }
 
+std::string WaitUntilMusicStops(int id, const std::string& label) {
+  // IsMusicPlaying answers a boolean: "test 8 8 0" skips the jump while it is true.
+  return "loadk 5 #0\nloadk 6 #500\nloadk 7 #1\njump " + label + "next\n" + label + ":\n.call base=8 wait 1\n"
+         ".call base=8 checkevents\n.call base=8 ismusicplaying " + std::to_string(id) + " -> p\ngetglobal 8 \"p\"\n"
+         "test 8 8 0\njump " + label + "done\n" + label + "next:\nforloop 5 " + label + "\n" + label + "done:\n";
+}
+
 std::string WaitForWindow(const std::string& display, const std::string& name, int timeoutMs) {
   long long deadline = NowMs() + timeoutMs;
   std::string command =

@@ -117,6 +117,9 @@ double SoxStat(const std::string& file, const std::string& field, const std::str
 // Assembler text that waits (pumping events, 2 ticks a turn) until the
 // file exists; labels start with the prefix.
 std::string WaitUntilFileExists(const std::string& path, const std::string& labelPrefix = "file");
+// Assembler text that waits (up to 10 s, running event handlers) until
+// music id no longer plays; the global p then holds IsMusicPlaying.
+std::string WaitUntilMusicStops(int id, const std::string& label);
 
 // Waits up to timeoutMs for a window with this name (xdotool search) on the
 // display; its id, or "" when none appeared.

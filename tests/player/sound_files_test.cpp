@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/player/player_harness.h"
+#include "tests/support/rows_module.h"
 #include "tests/support/testdata.h"
 
 namespace {
@@ -160,6 +161,80 @@ TEST_F(SoundFiles, AModuleAtTheDeviceSoundsAsXmpPlaysIt) {
     std::printf("side %d: envelope correlation with xmp %.3f\n", side, c);
     EXPECT_GT(c, side == 2 ? 0.9 : 0.85) << "side " << side;
   }
+}
+
+// A module whose song (12 rows of 120 ms) openmpt123 says lasts 1.44 s, on
+// a device that reports no trigger time (the file sink). Played once, its
+// song and pattern positions follow the rows (each line gives the script's
+// timer beside them), WaitSongPosition and WaitPatternPosition return when
+// their row has come, and it ends after its song: the device records it to
+// the frame and OnMusicEnd comes once it was heard. Played twice at half
+// volume it ends after two songs; PlaySubsong starts it at that position.
+TEST_F(SoundFiles, AModuleKeepsToItsRowsAndEndsAfterItsPasses) {
+  const std::string module = WriteFile("rows.mod", vltest::RowsModule());
+  Result r = Run({Applet("rows", R"(.function onend
+  .params 1
+  .call base=2 gettimer 1 -> e
+  .call base=2 debugprint $e
+  ret
+.end
+.defun OnEnd onend
+.line 1
+.table 0 { onmusicend = $OnEnd }
+.call base=1 installeventhandler r0
+.call openmusic 1 ")" + module + R"("
+.call starttimer 1
+.call playmusic 1
+.call wait 50
+.call getsongposition -> s
+.call getpatternposition -> p
+.call gettimer 1 -> t
+.call debugprint $t $s $p
+.call waitsongposition 2
+.call gettimer 1 -> t
+.call waitpatternposition 2
+.call gettimer 1 -> u
+.call getsongposition -> s
+.call debugprint $t $u $s
+)" + vlplayer::WaitUntilMusicStops(1, "once") + R"(.call starttimer 1
+.table 0 { times = 2, volume = 32 }
+.call base=1 playmusic 1 r0
+)" + vlplayer::WaitUntilMusicStops(1, "twice") + R"(.call playsubsong 1 1
+.call wait 6
+.call getsongposition -> s
+.call stopmusic 1
+.call getsongposition -> t
+.call debugprint $p $s $t)")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  int t1, s1, p1, t2, t3, s3, e1, e2, s4;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d %d %d\n%d %d %d\n%d\n%d\nfalse %d -1\n", &t1, &s1, &p1, &t2, &t3, &s3, &e1, &e2,
+                        &s4), 9) << r.out;
+  // The row heard is at most the timer's (the sound starts after it), and
+  // late by a sweep and a period (some rows more under load).
+  EXPECT_LE(s1 * 4 + p1, t1 / 120) << r.out;
+  EXPECT_GE(s1 * 4 + p1, t1 / 120 - 4) << r.out;
+  EXPECT_GE(t2, 960) << r.out;
+  EXPECT_GE(t3, 1200) << r.out;
+  EXPECT_LT(t3, 1200 + 1000) << r.out;
+  EXPECT_EQ(s3, 2) << r.out;
+  EXPECT_EQ(s4, 1) << r.out;
+  const std::string info = Tool("openmpt123 --info " + Quote(module) + " 2>&1");
+  int minutes = -1;
+  double song = 1.44;
+  const size_t at = info.find("Duration");
+  if (at != std::string::npos) std::sscanf(info.c_str() + info.find(':', at) + 1, "%d:%lf", &minutes, &song);
+  EXPECT_NEAR(minutes * 60 + song, 1.44, 0.001) << info;
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 3u);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[0], "Length (seconds)"), song, 0.001);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[1], "Length (seconds)"), 2 * song, 0.001);
+  const double rms = vlplayer::SoxStat(sink[0], "RMS     amplitude");
+  EXPECT_GT(rms, 0.05);
+  EXPECT_NEAR(vlplayer::SoxStat(sink[1], "RMS     amplitude"), rms / 2, rms * 0.01);
+  EXPECT_GE(e1, song * 1000 - 1);
+  EXPECT_LT(e1, song * 1000 + 1500);
+  EXPECT_GE(e2, 2 * song * 1000 - 1);
+  EXPECT_LT(e2, 2 * song * 1000 + 1500);
 }
 
 }  // namespace

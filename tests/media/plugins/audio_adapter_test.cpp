@@ -17,6 +17,7 @@
 #include "platform/alsa_output.h"
 #include "runtime/os.h"
 #include "player/startup.h"
+#include "tests/support/rows_module.h"
 #include "tests/support/testdata.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
@@ -87,6 +88,23 @@ class AudioAdapter : public mediatest::PluginTest {
       if (uint32_t(got) < step) break;
     }
     return all;
+  }
+
+  // The music's end was posted; a second later the music is stopped and
+  // its channel (the first) freed.
+  void ExpectMusicEnded(int music) {
+    int kind;
+    vlObjectId id;
+    int32_t position, count;
+    ASSERT_EQ(PopAudioEvent(&kind, &id, &position, &count), 1);
+    EXPECT_EQ(kind, 7);
+    EXPECT_EQ(id.number, music);
+    SleepMillis(1100);
+    StopExpiredChannels();
+    ASSERT_EQ(Call(CmdIsMusicPlaying, [&] { vl::PushNumber(L, music); }), 1);
+    EXPECT_FALSE(vl::ToBooleanAt(L, -1));
+    uint32_t format = 0, rate = 0, volume = 0, panning = 0;
+    EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
   }
 
   vlPluginInfo* adapter = nullptr;
@@ -247,18 +265,7 @@ TEST_F(AudioAdapter, StreamedMusicComesFromBothHalvesToItsEnd) {
     const int16_t v = int16_t(got[i * 2] | got[i * 2 + 1] << 8);
     ASSERT_EQ(v, value(i, 0, 0, 16)) << i;
   }
-  int kind;
-  vlObjectId id;
-  int32_t position, count;
-  ASSERT_EQ(PopAudioEvent(&kind, &id, &position, &count), 1);
-  EXPECT_EQ(kind, 7);
-  EXPECT_EQ(id.number, 1);
-  // A second later the music is stopped and its channel freed.
-  SleepMillis(1100);
-  StopExpiredChannels();
-  ASSERT_EQ(Call(CmdIsMusicPlaying, [&] { vl::PushNumber(L, 1); }), 1);
-  EXPECT_FALSE(vl::ToBooleanAt(L, -1));
-  EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
+  ExpectMusicEnded(1);
   EXPECT_EQ(Call(CmdCloseMusic, [&] { vl::PushNumber(L, 1); }), 0);
 }
 
@@ -331,6 +338,23 @@ TEST_F(AudioAdapter, ModulesAreRenderedAsTheAdapterPulls) {
   EXPECT_EQ(got, pcm);
   ASSERT_EQ(Call(CmdStopMusic, [&] { vl::PushNumber(L, 4); }), 0);
   EXPECT_EQ(channel(0, &format, &rate, &volume, &panning), 0);
+}
+
+// A module played twice: the adapter gets its song twice, to the frame,
+// then nothing; its end is posted and it is stopped and rewound.
+TEST_F(AudioAdapter, AModuleEndsAfterItsPasses) {
+  ASSERT_EQ(Require("0 4 2048"), 0);
+  SetAudioEventWanted(18, 1);
+  const std::string file = File("rows.mod", vltest::RowsModule());
+  ASSERT_EQ(Call(CmdOpenMusic, [&] { vl::PushNumber(L, 1), vl::PushString(L, file.c_str()); }), 0);
+  ASSERT_EQ(Call(CmdPlayMusic, [&] { vl::PushNumber(L, 1), vl::PushNumber(L, 2); }), 0);
+  EXPECT_EQ(Drain(0, 4, 4800).size(), size_t(2) * vltest::kRowsModuleFrames * 4);
+  int16_t more[100];
+  EXPECT_EQ(pull(0, more, 50), 0) << "sound after the end";
+  ExpectMusicEnded(1);
+  vlMusic* music = nullptr;
+  ASSERT_EQ(GetMusicByID({1, nullptr}, &music), 0);
+  EXPECT_EQ(static_cast<vlModuleState*>(music->source)->songEnds, 0u);
 }
 
 TEST_F(AudioAdapter, AnotherSubsongReopensTheFileThroughItsReader) {
