@@ -273,6 +273,28 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
   EXPECT_NE(r.out.find("Type: 0 - X1: 220 - Y1: 150 - X2: 319 - Y2: 199\n"), std::string::npos) << r.out;
 }
 
+// A brush freed while a layer of a second BGPic shows it is kept for that
+// layer; freeing the BGPic takes its layers without a look at what they
+// held, and CollectGarbage then frees the brush no one shows any more.
+TEST_F(Libraries, CollectGarbageFreesObjectsKeptForLayersThatAreGone) {
+  Result r = Run({Applet("orphans", R"(.line 1
+.call createbrush 1 8 8 0xFF0000
+.call createbgpic 2 32 32
+.call displaybgpic 2
+.call enablelayers
+.call displaybrush 1 0 0
+.call freebrush 1
+.call createbgpic 3 32 32
+.call displaybgpic 3
+.call freebgpic 2
+.call getobjects 3 -> t n
+.call collectgarbage
+.call getobjects 3 -> t m
+.call debugprint $n $m)")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1 0\n");
+}
+
 // Two sprites of a disc whose boxes overlap at their corners do not
 // collide; moved closer, they do. The window shows both where they are.
 TEST_F(Libraries, SpritesCollideWhereTheirPixelsMeetNotTheirBoxes) {
