@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "display/layers/kept_blend.h"
+#include "display/layers/layers.h"
 #include "runtime/os.h"
 #include "platform/programs.h"
 #include "platform/timers.h"
@@ -75,6 +76,9 @@ int CmdCollectGarbage(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
   int32_t kb = vl::OptIntArg(L, 1, 0);
   vl::SetGCThresholdKB(L, kb < 0 ? 0 : kb);
+  // Objects freed by the script but kept for layers that are gone since
+  // (a freed BGPic takes its layers without looking at them) go now.
+  FreeOrphanedObjects(L, 31);
   return 0;
 }
 

@@ -30,13 +30,15 @@ constexpr const char* kBuiltinTypeNames[kFirstExtraObjectType] = {
     "CLIENT",     "SERVER",      "UDPOBJECT",    "MENU",
 };
 
+bool Kept(const vlObjectType* t, const vlObjectNode* n) { return t->kept && t->kept(n); }
+
 // Every record of every registered list, in registry order.
 template <typename F>
 vlObjectNode* Scan(F&& match) {
   for (vlObjectType* t = gTypes; t; t = t->next) {
     if (!t->list) continue;
     for (vlObjectNode* n = *t->list; n; n = n->next)
-      if (match(n)) return n;
+      if (!Kept(t, n) && match(n)) return n;
   }
   return nullptr;
 }
@@ -70,8 +72,11 @@ int RegisterObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHa
   return AppendObjectType(listHead, name, handler, idOut, callMode) ? 0 : ERR_MEM;
 }
 
-int RegisterObjectList(vlObjectNode** listHead) {
-  return RegisterObjectType(listHead, nullptr, nullptr, nullptr, 0);
+int RegisterObjectList(vlObjectNode** listHead, vlObjectKeptTest kept) {
+  vlObjectType* entry = AppendObjectType(listHead, nullptr, nullptr, nullptr, 0);
+  if (!entry) return ERR_MEM;
+  entry->kept = kept;
+  return 0;
 }
 
 int RegisterOwnedObjectType(const char* name, vlObjectTypeHandler handler, uint32_t* idOut, uint32_t callMode) {
@@ -132,12 +137,14 @@ int FindObjectByHandle(const void* handle) {
   for (vlObjectType* t = gTypes; t; t = t->next) {
     if (!t->list) continue;
     if (const vlObjectIndex* index = vlObjectIndex::Of(t->list)) {
-      // A handle is its records' whole key: the first one is the answer.
-      if (vlObjectNode* n = index->First({0, const_cast<void*>(handle)})) return static_cast<int>(n->type);
+      // A handle is its records' whole key.
+      if (const std::vector<vlObjectNode*>* named = index->Find({0, const_cast<void*>(handle)}))
+        for (vlObjectNode* n : *named)
+          if (!Kept(t, n)) return static_cast<int>(n->type);
       continue;
     }
     for (vlObjectNode* n = *t->list; n; n = n->next)
-      if (n->idHandle == handle) return static_cast<int>(n->type);
+      if (n->idHandle == handle && !Kept(t, n)) return static_cast<int>(n->type);
   }
   return -1;
 }
@@ -149,11 +156,11 @@ vlObjectNode* FindObjectByID(uint32_t type, vlObjectId id) {
       // A list with an index beside it is not walked.
       if (const std::vector<vlObjectNode*>* named = index->Find(id))
         for (vlObjectNode* n : *named)
-          if (n->type == type && n->idNumber == id.number && n->idHandle == id.handle) return n;
+          if (n->type == type && n->idNumber == id.number && n->idHandle == id.handle && !Kept(t, n)) return n;
       continue;
     }
     for (vlObjectNode* n = *t->list; n; n = n->next)
-      if (n->type == type && n->idNumber == id.number && n->idHandle == id.handle) return n;
+      if (n->type == type && n->idNumber == id.number && n->idHandle == id.handle && !Kept(t, n)) return n;
   }
   return nullptr;
 }

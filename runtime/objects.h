@@ -40,6 +40,8 @@ enum : uint32_t {
 // A plug-in type's attribute handler.
 using vlObjectTypeHandler = int (*)(vlVMState* state, int attribute, void* out);
 
+using vlObjectKeptTest = bool (*)(const vlObjectNode* node);
+
 struct vlObjectType {
   vlObjectType* next;
   char* name;            // owned copy; null for a plain list registration
@@ -48,6 +50,9 @@ struct vlObjectType {
   vlObjectTypeHandler handler;
   vlObjectNode** list;   // the word holding the head of the object list
   uint32_t ownsList;     // the word was made for the type: freed with the registry
+  // True for a record the script has freed but layers or displays still
+  // show: no longer the script's object, so the generic scans pass it by.
+  vlObjectKeptTest kept;
 };
 
 struct vlLibraryNode {
@@ -61,8 +66,10 @@ struct vlLibraryNode {
 // 0 or 1000.
 int RegisterObjectType(vlObjectNode** listHead, const char* name, vlObjectTypeHandler handler,
                        uint32_t* idOut, uint32_t callMode);
-// Makes a library's list visible to the generic scans; 0 or 1000.
-int RegisterObjectList(vlObjectNode** listHead);
+// Makes a library's list visible to the generic scans; 0 or 1000. A list
+// whose records can outlive their freeing (kept for layers) gives the test
+// that tells them.
+int RegisterObjectList(vlObjectNode** listHead, vlObjectKeptTest kept = nullptr);
 // A named type whose list head the registry makes and frees with itself
 // (the plug-ins' types): 0 or 1000.
 int RegisterOwnedObjectType(const char* name, vlObjectTypeHandler handler, uint32_t* idOut, uint32_t callMode);

@@ -394,7 +394,9 @@ int InitTextObjects() {
   vlMoveTextObjectLookup = MoveLookup;
   gLayerHooks.textObjectPlanes = ObjectPlanes;
   RegisterOrphanPurger(4, PurgeOrphanTextObjects);
-  return RegisterObjectList(&gTextObjects);
+  return RegisterObjectList(&gTextObjects, [](const vlObjectNode* n) {
+    return reinterpret_cast<const vlTextObject*>(n)->orphaned != 0;
+  });
 }
 
 int CmdCreateTextObject(vlVMState* L) {

@@ -311,5 +311,7 @@ int OpenBgPicLib(vlVMState* L) {
   vl::RegisterCommands(L, nullptr, kBgPicCommands, 0);
   vl::SetStackTop(L, -2);
   if (int status = RegisterLibrary(kBgPicCommands, "bgpic")) return status;
-  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBGPicList));
+  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBGPicList), [](const vlObjectNode* n) {
+    return reinterpret_cast<const vlBGPic*>(n)->orphan != 0;
+  });
 }

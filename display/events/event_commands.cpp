@@ -118,8 +118,12 @@ int WaitAndPump(vlVMState* L, int* status, int* stopped) {
 template <typename Pressed>
 int WaitDownUp(vlVMState* L, Pressed pressed) {
   int status = 0, stopped = 0;
-  while (!pressed())
-    if (WaitAndPump(L, &status, &stopped)) return status;
+  while (!pressed()) {
+    if (!WaitAndPump(L, &status, &stopped)) continue;
+    // A quit while the button is still up leaves no input behind.
+    if (stopped && !status && !pressed()) DropPendingEvents(L, -1, 1);
+    return status;
+  }
   while (pressed())
     if (WaitAndPump(L, &status, &stopped)) return status;
   DropPendingEvents(L, -1, 1);

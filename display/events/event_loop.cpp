@@ -6,6 +6,7 @@
 
 #include "display/events/event_dispatch.h"
 #include "display/events/event_types.h"
+#include "platform/display_adapter.h"
 #include "platform/event_pump.h"
 #include "runtime/error_vm.h"
 #include "runtime/runtime_options.h"
@@ -97,14 +98,31 @@ int CmdWaitEvent(vlVMState* state) {
   return EventLoopStep(state, 1, 0, nullptr);
 }
 
+namespace {
+
+// A display adapter hears its input only when pumped: CheckEvent and
+// CheckEvents pump it first, so a loop around them sees its input at once.
+// 1 when the pump said stop (its error, 0 for a quit, in *error).
+int PumpAdapterFirst(vlVMState* state, int* error) {
+  *error = 0;
+  if (!vlDisplayAdapter) return 0;
+  return PumpEvents(state, VL_PUMP_CHECK, 0, error);
+}
+
+}  // namespace
+
 int CmdCheckEvent(vlVMState* state) {
   CheckArgs(state, 0, 0, 0, 0);
+  int error = 0;
+  if (PumpAdapterFirst(state, &error)) return error;
   if (gDispatchSuspended) return 0;
   return EventLoopStep(state, 0, 0, nullptr);
 }
 
 int CmdCheckEvents(vlVMState* state) {
   CheckArgs(state, 0, 0, 0, 0);
+  int error = 0;
+  if (PumpAdapterFirst(state, &error)) return error;
   if (gDispatchSuspended) return 0;
   int more = 0;
   int r;

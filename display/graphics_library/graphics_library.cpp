@@ -67,8 +67,13 @@ int OpenGraphicsLib(vlVMState* L) {
   vl::SetStackTop(L, -2);
   if (int status = RegisterLibrary(AllCommands(), "graphics")) return status;
   vl::RegisterConstants(L, kGraphicsConstants, 0);
-  if (int status = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gGraphicsState.clipRegions))) return status;
-  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gGraphicsState.pointers));
+  if (int status = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gGraphicsState.clipRegions),
+                                      [](const vlObjectNode* n) {
+                                        return reinterpret_cast<const vlClipRegionObject*>(n)->orphaned != 0;
+                                      })) return status;
+  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gGraphicsState.pointers), [](const vlObjectNode* n) {
+    return reinterpret_cast<const vlPointerImage*>(n)->orphaned != 0;
+  });
 }
 
 void FreeGraphicsObjects(vlVMState* L) {

@@ -311,6 +311,8 @@ int OpenAnimLib(vlVMState* L) {
   InstallAnimAttributeHandlers();
   AddScreenFormatConverter(VL_CONVERT_FRAMES, ConvertPreloadedFrames);
   if (int status = RegisterLibrary(kAnimCommands, "anim")) return status;
-  if (int status = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlAnimList))) return status;
+  if (int status = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlAnimList), [](const vlObjectNode* n) {
+        return reinterpret_cast<const vlAnim*>(n)->orphaned != 0;
+      })) return status;
   return RegisterAnimStreamList();
 }

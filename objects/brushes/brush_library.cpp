@@ -530,5 +530,7 @@ int OpenBrushLib(vlVMState* L) {
   InstallDoubleBufferHooks();
   AddScreenFormatConverter(VL_CONVERT_BRUSHES, [](vlVMState*, uint32_t) { return RebuildBrushBitmaps(); });
   if (int status = RegisterLibrary(kBrushCommands, "brush")) return status;
-  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBrushList));
+  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlBrushList), [](const vlObjectNode* n) {
+    return reinterpret_cast<const vlBrush*>(n)->orphaned != 0;
+  });
 }

@@ -361,5 +361,7 @@ int OpenSpriteLib(vlVMState* L) {
   gSpriteRedraw = DrawSpriteNodes;
   InstallSpriteAttributeHandler();
   if (int status = RegisterLibrary(kSpriteCommands, "sprite")) return status;
-  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlSpriteList));
+  return RegisterObjectList(reinterpret_cast<vlObjectNode**>(&vlSpriteList), [](const vlObjectNode* n) {
+    return reinterpret_cast<const vlSprite*>(n)->orphaned != 0;
+  });
 }

@@ -910,7 +910,8 @@ TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
 // runs: a timeout's signal wakes it through the relay, so the handler
 // fires; waits sleep in the adapter's Sleep, vwait waits in its VWait and
 // the qualifier of IsKeyDown comes from its GetQualifiers, pointers are its
-// own, and it hears that the script handles the close button.
+// own, it hears that the script handles the close button, and CheckEvent
+// and CheckEvents pump it themselves before they look for callbacks.
 TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
   const std::string applet = Applet("adapterwake", R"(.function fire
   .params 1
@@ -933,6 +934,8 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
 .call waitevent
 .call wait 3
 .call vwait
+.call checkevent
+.call checkevents
 .call iskeydown "LSHIFT" -> s
 .call debugprint $s
 .call debugprint "done")");
@@ -941,7 +944,7 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
   ASSERT_EQ(r.status, 0) << r.out << r.err << said;
   EXPECT_EQ(r.out, "fired\n1\ndone\n");
   for (const char* entry : {"force", "wait", "sleep", "vwait", "qualifiers", "newpointer", "setpointer",
-                            "freepointer", "attributes"}) {
+                            "freepointer", "attributes", "check"}) {
     const size_t at = said.find(std::string("\n") + entry + " ");
     ASSERT_NE(at, std::string::npos) << entry << "\n" << said;
     EXPECT_GE(std::atoi(said.c_str() + at + std::strlen(entry) + 2), 1) << entry << "\n" << said;

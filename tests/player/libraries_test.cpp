@@ -273,6 +273,41 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
   EXPECT_NE(r.out.find("Type: 0 - X1: 220 - Y1: 150 - X2: 319 - Y2: 199\n"), std::string::npos) << r.out;
 }
 
+// A brush the script freed while a layer shows it stays for that layer,
+// but it is no longer the script's: HaveObject, GetObjectType, GetObjects
+// and the object count pass it by, whether it had a number or a handle.
+// Freeing the BGPic takes its layers; CollectGarbage then frees the brush.
+TEST_F(Libraries, ObjectsFreedWhileLayersShowThemAreGoneForTheScript) {
+  Result r = Run({Applet("orphans", R"(.line 1
+.call createbrush nil 8 8 0xFF0000 -> h
+.call createbrush 5 8 8 0x0000FF
+.call createbgpic 2 32 32
+.call displaybgpic 2
+.call enablelayers
+.call displaybrush $h 0 0
+.call displaybrush 5 10 0
+.call freebrush $h
+.call freebrush 5
+.call haveobject 3 $h -> a
+.call haveobject 3 5 -> b
+.call getobjecttype $h -> t
+.call getobjects 3 -> l n
+.call getattribute 3 nil 60 -> c
+.call debugprint $a $b $t $n $c
+.call createbrush 5 4 4 0x00FF00
+.call getobjects 3 -> l n
+.call debugprint $n
+.call createbgpic 3 32 32
+.call displaybgpic 3
+.call freebgpic 2
+.call collectgarbage
+.call getattribute 3 nil 60 -> c
+.call haveobject 3 5 -> b
+.call debugprint $c $b)")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "0 0 -1 0 0\n1\n1 1\n");
+}
+
 // Two sprites of a disc whose boxes overlap at their corners do not
 // collide; moved closer, they do. The window shows both where they are.
 TEST_F(Libraries, SpritesCollideWhereTheirPixelsMeetNotTheirBoxes) {

@@ -64,7 +64,7 @@ int gWake[2] = {-1, -1};
 enum { kForce, kWait, kSleep, kVWait, kQualifiers, kCreatePointer, kFreePointer, kSetPointer, kAttributes,
        kShowPointer, kHidePointer, kMovePointer, kPixel, kLine, kFill, kPictureBlit, kPictureMasked,
        kPictureAlpha, kPictureColour, kPictureFill, kPicturePixel, kPictureLine, kGrab, kCls, kReadPixels,
-       kFreePixels, kPrepare, kPlaneFill, kPlanePixel, kPlaneLine, kPlaneBlit, kCounted };
+       kFreePixels, kPrepare, kPlaneFill, kPlanePixel, kPlaneLine, kPlaneBlit, kCheck, kCounted };
 const char* const kCountNames[kCounted] = {"force",      "wait",        "sleep",       "vwait",
                                            "qualifiers", "newpointer",  "freepointer", "setpointer",
                                            "attributes", "showpointer", "hidepointer", "movepointer",
@@ -72,7 +72,7 @@ const char* const kCountNames[kCounted] = {"force",      "wait",        "sleep",
                                            "picture masked", "picture alpha", "picture colour", "picture fill",
                                            "picture pixel", "picture line", "grab", "cls",
                                            "readpixels",    "freepixels", "prepare", "plane fill",
-                                           "plane pixel",   "plane line", "plane blit"};
+                                           "plane pixel",   "plane line", "plane blit", "check"};
 // Where MovePointer put the pointer, for GetMousePos.
 int32_t gPointerX = 0, gPointerY = 0;
 std::atomic<int> gCounts[kCounted];
@@ -349,7 +349,8 @@ EXPORT void FreeTimer(uintptr_t handle) {
     ++gFreed;
   }
 }
-EXPORT int HandleEvents(vlVMState* state, uint32_t, uintptr_t) {
+EXPORT int HandleEvents(vlVMState* state, uint32_t context, uintptr_t) {
+  if (context == 4) ++gCounts[kCheck];  // the pump of CheckEvent and CheckEvents
   // Expired timers first; a handler may free or make timers meanwhile.
   for (int i = 0; i < 16; ++i) {
     AdapterTimer& t = gTimers[i];

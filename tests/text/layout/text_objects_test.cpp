@@ -111,19 +111,24 @@ TEST_F(TextObjects, LayersKeepWhatTheyShowed) {
   EXPECT_EQ(layer->type, VL_LAYER_TEXTOBJECT);
   ExpectText(d, "AB", 4, 4, 0xFF0000);
   const int before = CountObjectsOfType(VL_OBJ_TEXTOBJECT);
-  // Freed while shown: an orphan the layer still draws.
+  // Freed while shown: an orphan the layer still draws, no longer counted
+  // among the script's objects.
   ASSERT_EQ(Run(".call freetextobject 1"), 0);
   EXPECT_EQ(Object(1), nullptr);
-  EXPECT_EQ(CountObjectsOfType(VL_OBJ_TEXTOBJECT), before);
+  EXPECT_EQ(CountObjectsOfType(VL_OBJ_TEXTOBJECT), before - 1);
+  const vlObjectId orphan = layer->source;
+  vlTextObject* kept = nullptr;
+  EXPECT_EQ(GetTextObjectByID(L, orphan, &kept, VL_TEXTOBJ_ORPHANS), 0);
   RefreshArea(L, 0, 0, 160, 80);
   ExpectText(d, "AB", 4, 4, 0xFF0000);
   // The same id makes a second, independent object.
   ASSERT_EQ(Run(".call createtextobject 1 \"C\""), 0);
   ASSERT_NE(Object(1), nullptr);
-  EXPECT_EQ(CountObjectsOfType(VL_OBJ_TEXTOBJECT), before + 1);
+  EXPECT_EQ(CountObjectsOfType(VL_OBJ_TEXTOBJECT), before);
   // Removing the layer frees the orphan.
   ASSERT_EQ(Run(".call removelayer 1"), 0);
   EXPECT_EQ(CountObjectsOfType(VL_OBJ_TEXTOBJECT), before);
+  EXPECT_NE(GetTextObjectByID(L, orphan, &kept, VL_TEXTOBJ_ORPHANS), 0);
   ExpectText(d, "  ", 4, 4, 0);
 
   // Scaling an object a layer shows gives the layer its own copy first.
@@ -131,7 +136,8 @@ TEST_F(TextObjects, LayersKeepWhatTheyShowed) {
   EXPECT_EQ(Object(1)->width, 16);
   RefreshArea(L, 0, 0, 160, 80);
   ExpectText(d, "C", 30, 30, 0xFF0000);
-  EXPECT_EQ(CountObjectsOfType(VL_OBJ_TEXTOBJECT), before + 1);
+  EXPECT_EQ(CountObjectsOfType(VL_OBJ_TEXTOBJECT), before);
+  EXPECT_NE(GetLayerByPos(d->bgpic, 1)->source.handle, Object(1)->node.idHandle);
 }
 
 TEST_F(TextObjects, ScaleRotateCopyAndLocks) {
