@@ -57,7 +57,7 @@ const vlCommand* AllCommands() {
 }  // namespace
 
 int OpenGraphicsLib(vlVMState* L) {
-  gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1};
+  gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1, 0, 0};
   ResetDrawTagDefaults();
   if (int status = InstallAsyncDrawHooks()) return status;
   if (int status = AddRuntimeOptionSetHook(SetOption)) return status;
