@@ -8,6 +8,7 @@
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
 #include "formats/image_cache.h"
+#include "graphics/picture_engines.h"
 #include "runtime/objects.h"
 #include "runtime/runtime_options.h"
 #include "vm/auxlib.h"
@@ -73,6 +74,7 @@ int OpenGraphicsLib(vlVMState* L) {
 
 void FreeGraphicsObjects(vlVMState* L) {
   FreeImageCache();
+  FreeScaleTables();
   FreeAllClipRegions(L);
   FreeAllPointerImages(L);
 }
