@@ -121,7 +121,7 @@ int CmdCreateClipRegion(vlVMState* L) {
   width -= cutX;
   height -= cutY;
   if (mask && !gGraphicsState.maskScratch) {
-    gGraphicsState.maskScratch = new (std::nothrow) uint8_t[kMaskScratchSize];
+    gGraphicsState.maskScratch = new (std::nothrow) uint8_t[kMaskScratchSize]();
     if (!gGraphicsState.maskScratch) {
       DeleteMaskPlane(mask);
       return ERR_MEM;
@@ -290,8 +290,9 @@ vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alph
                     int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth) {
   const int32_t rows = srcY + height;
   // Only the block's rows and columns are written and read, so the
-  // scratch bytes need no clearing. An adapter that holds every plane
-  // makes a real one.
+  // scratch bytes are not cleared between blits (a vector copy loop may
+  // still load the bytes around the block: they start out zero). An
+  // adapter that holds every plane makes a real one.
   uint8_t* scratch = nullptr;
   const int32_t rowBytes = alpha ? AlphaRowBytes(srcWidth) : MaskRowBytes(srcWidth);
   if (!AdapterHas(VL_ADAPTER_OWNS_BITMAPS) && !gGraphicsState.maskScratchInUse && rowBytes > 0 && rows > 0) {
@@ -299,7 +300,7 @@ vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alph
     if (need > gGraphicsState.maskScratchSize || !gGraphicsState.maskScratch) {
       delete[] gGraphicsState.maskScratch;
       gGraphicsState.maskScratchSize = 0;
-      if (!(gGraphicsState.maskScratch = new (std::nothrow) uint8_t[need])) return nullptr;
+      if (!(gGraphicsState.maskScratch = new (std::nothrow) uint8_t[need]())) return nullptr;
       gGraphicsState.maskScratchSize = need;
     }
     scratch = gGraphicsState.maskScratch;
