@@ -33,7 +33,9 @@ inline int32_t Clamp(int32_t v, int32_t n) { return v < 0 ? 0 : v >= n ? n - 1 :
 void AffineRenderPix(const vlAffineJob& j) {
   const int32_t w = j.sourceWidth, h = j.sourceHeight, tw = j.targetWidth, th = j.targetHeight;
   const int32_t B = j.bytesPerPixel;
-  if (w <= 0 || h <= 0 || tw <= 0 || th <= 0 || !j.source || !j.target || (B != 2 && B != 3 && B != 4)) return;
+  // Without pixels (no source picture) only the planes are turned.
+  const bool pixels = j.source && j.target && (B == 2 || B == 3 || B == 4);
+  if (w <= 0 || h <= 0 || tw <= 0 || th <= 0 || (!pixels && !j.targetMask && !j.targetAlpha)) return;
   // Bounds of the mapped corners, truncated.
   const double cx[4] = {0, static_cast<double>(w), static_cast<double>(w), 0};
   const double cy[4] = {0, 0, static_cast<double>(h), static_cast<double>(h)};
@@ -54,7 +56,7 @@ void AffineRenderPix(const vlAffineJob& j) {
 
   const int32_t firstRow = minY >= 0 ? minY : 0;  // ceil(minY - 0.5) of an integer
   const int32_t lastRow = maxY >= th ? th - 1 : maxY;
-  const bool smooth = j.smooth && B != 3;
+  const bool smooth = j.smooth && (B != 3 || !pixels);
   for (int32_t y = firstRow; y <= lastRow; ++y) {
     const double yc = y + 0.5;
     const Span sx = SpanOf(isx, iry * yc + itx, w, minX, maxX);
@@ -69,7 +71,7 @@ void AffineRenderPix(const vlAffineJob& j) {
     const int32_t xa = x1 < 0 ? 0 : vl::DoubleToInt32(std::ceil(x1 - 0.5));
     int32_t xb = vl::DoubleToInt32(std::floor(x2 + 0.5));
     if (xb > tw - 1) xb = tw - 1;
-    uint8_t* drow = j.target + static_cast<intptr_t>(y) * j.targetRow * B;
+    uint8_t* drow = pixels ? j.target + static_cast<intptr_t>(y) * j.targetRow * B : nullptr;
     uint8_t* dmask = j.targetMask ? j.targetMask + static_cast<intptr_t>(y) * j.targetMaskRowBytes : nullptr;
     uint8_t* dalpha = j.targetAlpha ? j.targetAlpha + static_cast<intptr_t>(y) * j.targetAlphaRowBytes : nullptr;
     for (int32_t x = xa; x <= xb; ++x) {
@@ -85,7 +87,7 @@ void AffineRenderPix(const vlAffineJob& j) {
         return static_cast<double>(j.sourceAlpha[static_cast<intptr_t>(py) * j.sourceAlphaRowBytes + px]);
       };
       if (!smooth) {
-        std::memcpy(drow + x * B, j.source + (static_cast<intptr_t>(ny) * j.sourceRow + nx) * B, B);
+        if (pixels) std::memcpy(drow + x * B, j.source + (static_cast<intptr_t>(ny) * j.sourceRow + nx) * B, B);
         if (j.sourceMask) {
           if (dmask) SetMaskBit(dmask, x, maskAt(nx, ny));
         } else if (j.sourceAlpha) {
@@ -100,8 +102,8 @@ void AffineRenderPix(const vlAffineJob& j) {
       const int32_t x0 = vl::DoubleToInt32(fxf), y0 = vl::DoubleToInt32(fyf);
       const int32_t xs[4] = {Clamp(x0, w), Clamp(x0 + 1, w), Clamp(x0, w), Clamp(x0 + 1, w)};
       const int32_t ys[4] = {Clamp(y0, h), Clamp(y0, h), Clamp(y0 + 1, h), Clamp(y0 + 1, h)};
-      uint8_t rgb[4][3];
-      for (int k = 0; k < 4; ++k)
+      uint8_t rgb[4][3] = {};
+      for (int k = 0; k < 4 && pixels; ++k)
         pixUnpackRGB(j.format, j.source + (static_cast<intptr_t>(ys[k]) * j.sourceRow + xs[k]) * B, rgb[k]);
       if (j.sourceMask) {
         // Clear neighbours take the colour of the last set one read.
@@ -118,10 +120,12 @@ void AffineRenderPix(const vlAffineJob& j) {
       auto lerp = [&](double p00, double p10, double p01, double p11) {
         return ((1 - fx) * p00 + fx * p10) * (1 - fy) + ((1 - fx) * p01 + fx * p11) * fy + 0.5;
       };
-      uint8_t out[3];
-      for (int c = 0; c < 3; ++c)
-        out[c] = static_cast<uint8_t>(static_cast<int32_t>(lerp(rgb[0][c], rgb[1][c], rgb[2][c], rgb[3][c])));
-      pixPackRGB(j.format, out, drow + x * B);
+      if (pixels) {
+        uint8_t out[3];
+        for (int c = 0; c < 3; ++c)
+          out[c] = static_cast<uint8_t>(static_cast<int32_t>(lerp(rgb[0][c], rgb[1][c], rgb[2][c], rgb[3][c])));
+        pixPackRGB(j.format, out, drow + x * B);
+      }
       if (j.sourceMask) {
         if (dmask) SetMaskBit(dmask, x, maskAt(nx, ny));
       } else if (j.sourceAlpha) {

@@ -398,8 +398,9 @@ int32_t TransformBitmap(vlBitmap* source, vlBitmap* mask, vlBitmap* alpha, int32
       j.targetRow = d.access.rowLength;
       j.bytesPerPixel = d.access.bytesPerPixel;
       j.format = d.access.format;
-      AffineRenderPix(j);
     }
+    // Without a source picture the planes alone are turned.
+    AffineRenderPix(j);
   }
   made.HandOut(outBitmap, outMask, outAlpha);
   if (outW) *outW = tw;

@@ -37,7 +37,8 @@ void GetTransformedBounds(const double* matrix, int32_t width, int32_t height, i
                           int32_t* outHeight, double* outX, double* outY);
 
 // The result carries exactly one plane: alpha when the source has an
-// alpha plane, else a mask of the covered pixels.
+// alpha plane, else a mask of the covered pixels. Without a source
+// picture only the planes are turned (no bitmap is handed out).
 int32_t TransformBitmap(vlBitmap* source, vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y, int32_t width,
                         int32_t height, const double* matrix, int32_t smooth, uintptr_t adapterWord,
                         vlBitmap** outBitmap, vlBitmap** outMask, vlBitmap** outAlpha, int32_t* outWidth,

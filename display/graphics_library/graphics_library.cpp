@@ -8,6 +8,7 @@
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_state.h"
 #include "formats/image_cache.h"
+#include "graphics/picture_engines.h"
 #include "runtime/objects.h"
 #include "runtime/runtime_options.h"
 #include "vm/auxlib.h"
@@ -57,7 +58,7 @@ const vlCommand* AllCommands() {
 }  // namespace
 
 int OpenGraphicsLib(vlVMState* L) {
-  gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1};
+  gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1, 0, 0};
   ResetDrawTagDefaults();
   if (int status = InstallAsyncDrawHooks()) return status;
   if (int status = AddRuntimeOptionSetHook(SetOption)) return status;
@@ -78,6 +79,7 @@ int OpenGraphicsLib(vlVMState* L) {
 
 void FreeGraphicsObjects(vlVMState* L) {
   FreeImageCache();
+  FreeScaleTables();
   FreeAllClipRegions(L);
   FreeAllPointerImages(L);
 }

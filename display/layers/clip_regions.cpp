@@ -12,6 +12,7 @@
 #include "display/display.h"
 #include "display/layers/layers.h"
 #include "display/object_pictures.h"
+#include "graphics/adapter.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture_engines.h"
 #include "graphics/pixel_kernels.h"
@@ -24,7 +25,7 @@
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
-vlGraphicsState gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1};
+vlGraphicsState gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1, 0, 0};
 
 namespace {
 
@@ -120,11 +121,12 @@ int CmdCreateClipRegion(vlVMState* L) {
   width -= cutX;
   height -= cutY;
   if (mask && !gGraphicsState.maskScratch) {
-    gGraphicsState.maskScratch = new (std::nothrow) uint8_t[kMaskScratchSize];
+    gGraphicsState.maskScratch = new (std::nothrow) uint8_t[kMaskScratchSize]();
     if (!gGraphicsState.maskScratch) {
       DeleteMaskPlane(mask);
       return ERR_MEM;
     }
+    gGraphicsState.maskScratchSize = kMaskScratchSize;
   }
   auto* r = new (std::nothrow) vlClipRegionObject{};
   if (!r) {
@@ -218,6 +220,7 @@ void FreeAllClipRegions(vlVMState* L) {
   gClipRegionIndex.Clear();
   delete[] gGraphicsState.maskScratch;
   gGraphicsState.maskScratch = nullptr;
+  gGraphicsState.maskScratchSize = 0;
 }
 
 vlClipRegion* TransformClipMask(const vlClipRegion* src, const double* m, double pivotX, double pivotY,
@@ -240,22 +243,11 @@ vlClipRegion* TransformClipMask(const vlClipRegion* src, const double* m, double
   } else {
     // The region's shape (a turned rectangle: all of it) goes through the
     // affine renderer that turns the layer's picture, so both cover the
-    // same pixels; planes are turned along with a picture, so a blank one
-    // of the region's size carries the shape through.
-    vlBitmap* shape = src->mask;
-    vlBitmap* full = nullptr;
-    if (!shape) {
-      if (!(full = NewMaskPlane(nullptr, src->width, src->height, 1, nullptr, 0))) return nullptr;
-      FillMaskRect(full, 0, 0, src->width, src->height, 0);
-      shape = full;
-    }
-    vlBitmap* carrier = NewBitmap(src->width, src->height, 0, nullptr);
+    // same pixels; without a mask of its own every pixel of the region is
+    // in it, and the turned mask is then the covered pixels.
     vlBitmap *image = nullptr, *alpha = nullptr;
-    int32_t status = carrier ? TransformBitmap(carrier, shape, nullptr, 0, 0, src->width, src->height, m, 0, 0,
-                                               &image, &mask, &alpha, &width, &height)
-                             : ERR_BITMAP;
-    if (carrier) DeleteBitmap(carrier);
-    if (full) DeleteMaskPlane(full);
+    int32_t status = TransformBitmap(nullptr, src->mask, nullptr, 0, 0, src->width, src->height, m, 0, 0, &image,
+                                     &mask, &alpha, &width, &height);
     if (image) DeleteBitmap(image);
     if (alpha) DeleteAlphaPlane(alpha);
     if (status || !mask) {
@@ -297,12 +289,29 @@ void ReleaseClipRegionCopy(void* region) {
 vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, int32_t srcX, int32_t srcY,
                     int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth) {
   const int32_t rows = srcY + height;
-  vlBitmap* plane = alpha ? NewAlphaPlane(srcWidth, rows, 1, nullptr, 0) : NewMaskPlane(nullptr, srcWidth, rows, 1,
-                                                                                          nullptr, 0);
+  // Only the block's rows and columns are written and read, so the
+  // scratch bytes are not cleared between blits (a vector copy loop may
+  // still load the bytes around the block: they start out zero). An
+  // adapter that holds every plane makes a real one.
+  uint8_t* scratch = nullptr;
+  const int32_t rowBytes = alpha ? AlphaRowBytes(srcWidth) : MaskRowBytes(srcWidth);
+  if (!AdapterHas(VL_ADAPTER_OWNS_BITMAPS) && !gGraphicsState.maskScratchInUse && rowBytes > 0 && rows > 0) {
+    const size_t need = static_cast<size_t>(rowBytes) * static_cast<size_t>(rows);
+    if (need > gGraphicsState.maskScratchSize || !gGraphicsState.maskScratch) {
+      delete[] gGraphicsState.maskScratch;
+      gGraphicsState.maskScratchSize = 0;
+      if (!(gGraphicsState.maskScratch = new (std::nothrow) uint8_t[need]())) return nullptr;
+      gGraphicsState.maskScratchSize = need;
+    }
+    scratch = gGraphicsState.maskScratch;
+  }
+  vlBitmap* plane = alpha ? NewAlphaPlane(srcWidth, rows, !scratch, scratch, rowBytes)
+                          : NewMaskPlane(nullptr, srcWidth, rows, !scratch, scratch, rowBytes);
   if (!plane) return nullptr;
+  if (scratch) gGraphicsState.maskScratchInUse = 1;
   vlPixelAccess c{}, out{}, src{};
   if (!LockPixels(clip->mask, VL_LOCK_READ, &c)) {
-    alpha ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
+    FreeClipPlane(plane);
     return nullptr;
   }
   LockPixels(plane, 0, &out);
@@ -335,6 +344,18 @@ vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alph
   UnlockPixels(plane, &out);
   UnlockPixels(clip->mask, &c);
   return plane;
+}
+
+void FreeClipPlane(vlBitmap* plane) {
+  if (!plane) return;
+  vlPixelAccess a{};
+  // A plane over the scratch buffer borrows it: deleting it frees the
+  // records alone.
+  if (LockPixels(plane, VL_LOCK_READ, &a)) {
+    if (a.pixels == gGraphicsState.maskScratch) gGraphicsState.maskScratchInUse = 0;
+    UnlockPixels(plane, &a);
+  }
+  plane->kind == VL_BITMAP_ALPHA ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
 }
 
 const vlCommand kGraphicsClipCommands[] = {

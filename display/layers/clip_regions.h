@@ -2,6 +2,7 @@
 // commands write on the current output, the transformed copies layers draw
 // through, and the graphics library's state record that lists them.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "graphics/geometry.h"
@@ -30,7 +31,9 @@ struct vlGraphicsState {
   uint8_t* maskScratch;  // 240000 bytes, made with the first masked region
   int32_t fpsLimit;
   int32_t maskMode;
-  int32_t alphaIntensity;  // -1 unset
+  int32_t alphaIntensity;    // -1 unset
+  size_t maskScratchSize;    // grown by the blits that use it, never shrunk
+  int32_t maskScratchInUse;  // a plane over it is alive
 };
 extern vlGraphicsState gGraphicsState;
 
@@ -53,8 +56,11 @@ void ReleaseClipRegionCopy(void* region);
 // A plane over the source's first srcY + height rows that keeps only what
 // the clip mask lets through of the width x height block at (srcX, srcY),
 // drawn at (dstX, dstY): an alpha plane when the source has alpha, else a
-// mask. null when out of memory.
+// mask. Its bytes are the graphics state's scratch buffer (grown when too
+// small) unless another such plane holds it; release it with
+// FreeClipPlane. null when out of memory.
 vlBitmap* MakeClipPlane(const vlClipRegion* clip, vlBitmap* mask, vlBitmap* alpha, int32_t srcX, int32_t srcY,
                         int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth);
+void FreeClipPlane(vlBitmap* plane);
 
 extern const vlCommand kGraphicsClipCommands[];

@@ -45,6 +45,6 @@ void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, boo
     (alpha ? alpha : mask) = clipPlane;
   }
   DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
-  if (clipPlane) alpha == clipPlane ? DeleteAlphaPlane(clipPlane) : DeleteMaskPlane(clipPlane);
+  FreeClipPlane(clipPlane);
 }
 

@@ -227,7 +227,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
     UpdateDisplayRect(showFrom, dx, dy, d, dx, dy, w, h, 1);
 
 done:
-  if (tempPlane) alpha == tempPlane ? DeleteAlphaPlane(tempPlane) : DeleteMaskPlane(tempPlane);
+  FreeClipPlane(tempPlane);
 }
 
 void BlitToDrawTarget(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,

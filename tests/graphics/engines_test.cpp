@@ -308,6 +308,24 @@ TEST(PictureEngines, TransformsCarryExactlyOnePlane) {
   EXPECT_EQ(ab2[(h / 2) * arow + w / 2], 255);
   DeleteBitmap(out);
   DeleteAlphaPlane(a);
+  // Without a source picture the planes alone turn, as they do with one.
+  vlBitmap *none = nullptr, *a2 = nullptr;
+  ASSERT_EQ(TransformBitmap(p.b, nullptr, alpha, 0, 0, 9, 5, quarter, 0, 0, &out, &m, &a, &w, &h), 0);
+  ASSERT_EQ(TransformBitmap(nullptr, nullptr, alpha, 0, 0, 9, 5, quarter, 0, 0, &none, &m, &a2, &w, &h), 0);
+  EXPECT_EQ(none, nullptr);
+  ASSERT_NE(a2, nullptr);
+  EXPECT_EQ(PlaneBytes(a2), PlaneBytes(a));
+  DeleteBitmap(out);
+  DeleteAlphaPlane(a);
+  DeleteAlphaPlane(a2);
+  vlBitmap* shape = NewMaskPlane(nullptr, 9, 5, 1, nullptr, 0);
+  FillMaskRect(shape, 2, 1, 4, 3, 0);
+  ASSERT_EQ(TransformBitmap(nullptr, shape, nullptr, 0, 0, 9, 5, quarter, 0, 0, &none, &m, &a, &w, &h), 0);
+  ASSERT_NE(m, nullptr);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(MaskBit(m, x, y), MaskBit(shape, y, 4 - x)) << x << "," << y;
+  DeleteMaskPlane(m);
+  DeleteMaskPlane(shape);
   DeleteAlphaPlane(alpha);
   // A matrix that collapses the picture still yields 1 x 1.
   const double flat[4] = {0, 0, 0, 0};

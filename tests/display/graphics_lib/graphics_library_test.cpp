@@ -207,6 +207,19 @@ TEST_F(GraphicsLibTest, MaskRegionOwnsItsMask) {
   EXPECT_EQ(OutputPixel(15, 15), 0x00FF00u);
   EXPECT_EQ(OutputPixel(5, 5), 0u);
   EXPECT_EQ(OutputPixel(31, 31), 0u);
+  // A wide alpha brush needs more than the region's first scratch bytes,
+  // a masked one after it reuses them: both keep to the region's shape.
+  ASSERT_EQ(Run(".table 0 { alphachannel = 1 }\n.call base=1 createbrush 3 9000 80 255 r0\n"
+                ".table 0 { mask = 1 }\n.call base=1 createbrush 5 9000 80 16711680 r0\n"
+                ".call displaybrush 3 0 0\n"),
+            0);
+  EXPECT_EQ(OutputPixel(15, 15), 0x0000FFu);
+  EXPECT_EQ(OutputPixel(5, 5), 0u);
+  EXPECT_EQ(OutputPixel(31, 31), 0u);
+  ASSERT_EQ(Run(".call displaybrush 5 -100 0\n"), 0);
+  EXPECT_EQ(OutputPixel(15, 15), 0xFF0000u);
+  EXPECT_EQ(OutputPixel(5, 5), 0u);
+  EXPECT_EQ(OutputPixel(40, 20), 0u);
 }
 
 TEST_F(GraphicsLibTest, AttributesOfSeveralTypes) {

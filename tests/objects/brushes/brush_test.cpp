@@ -341,6 +341,12 @@ TEST_F(BrushTest, ImageCommandsMatchImageMagick) {
   EXPECT_EQ(Run(".call cropbrush 1 127 0 5 5"), ERR_COORDSRANGE);
   EXPECT_EQ(Run(".call cropbrush 99 0 0 0 5"), ERR_BADDIMENSIONS);  // checked before the look-up
   EXPECT_EQ(Run(".call invertbrush 99"), ERR_FINDBRUSH);
+  // Blur and sharpen keep a uniform brush's colour: white stays white.
+  ASSERT_EQ(Run(".call createbrush 2 20 10 16777215\n.call blurbrush 2 3 1\n.call readbrushpixel 2 10 5 -> b\n"
+                ".call sharpenbrush 2 1\n.call readbrushpixel 2 0 0 -> s"),
+            0);
+  EXPECT_EQ(Num("b"), 0xFFFFFF);
+  EXPECT_EQ(Num("s"), 0xFFFFFF);
 }
 
 TEST_F(BrushTest, PixelsPlanesAndTrimming) {
