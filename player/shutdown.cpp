@@ -33,6 +33,7 @@
 #include "platform/intervals.h"
 #include "platform/x11/x11_connection.h"
 #include "display/graphics_library/graphics_library.h"
+#include "graphics/picture_engines.h"
 #include "display/events/event_library.h"
 #include "display/events/event_types.h"
 #include "media/video/video_library.h"
@@ -127,6 +128,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   ClosePlugins();
   RemoveLinkedPluginDir();
   RemoveTempNames();
+  FreeScaleTables();
   ClearScriptVersion();
   std::free(startup ? startup->givenName : nullptr);
   std::free(startup);

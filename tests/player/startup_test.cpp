@@ -239,6 +239,27 @@ TEST_F(Startup, DebugOutputSwitchTracesFromTheStartAndKeepsOutputInOrder) {
   EXPECT_EQ(silent.out, "command\n");
 }
 
+// -MONITOR 1 moves a display the script declared on another monitor back
+// to the first: the private server has one monitor, so the declaration
+// alone is refused as out of range.
+TEST_F(Startup, MonitorOneOverridesTheDeclaredMonitor) {
+  std::string path = Applet("onsecond", ".line 1\n.call debugprint \"opened\"",
+                            "revision 6 1\ndisplay 1 64 48 OnSecondMonitor");
+  std::string bytes = ReadAll(path);
+  // The monitor byte stands 40 bytes behind the title in the declaration.
+  size_t title = bytes.find("OnSecondMonitor");
+  ASSERT_NE(title, std::string::npos);
+  ASSERT_EQ(bytes[title + 15 + 40], 0);
+  bytes[title + 15 + 40] = 1;  // the second monitor, counted from 0
+  WriteFile("onsecond.vla", bytes);
+  Result declared = Run({"-debugdevice", "console", path});
+  EXPECT_EQ(declared.status, 1);
+  EXPECT_NE(declared.out.find("Specified monitor is out of range!"), std::string::npos) << declared.out;
+  Result first = Run({"-debugdevice", "console", "-monitor", "1", path});
+  EXPECT_EQ(first.status, 0) << first.out << first.err;
+  EXPECT_EQ(first.out, "opened\n");
+}
+
 #ifdef VL_OPTPLUG_PATH
 // A compressed applet is unpacked into the temporary folder: one that is
 // missing, or a file in its place, is reported by the name of the copy
