@@ -394,6 +394,11 @@ void PushDisplayOptions(vlVMState* L, const vlDisplayDecl* d, uint32_t id, bool 
     SetTableInt(L, "brush", d->backfill.brush);
     SetTableInt(L, "scalepicture", d->backfill.scalePicture);
     SetTableInt(L, "smoothscale", d->backfill.smoothScale);
+    // The picture file and colour key that only -BRUSHFILE and -PICTRANS
+    // give: without them a picture backfill named by file would look for
+    // brush 0.
+    if (d->backfill.brushFile[0]) SetTableString(L, "__brushfile", d->backfill.brushFile);
+    if (d->backfill.transColor != -1) SetTableInt(L, "__transcolor", d->backfill.transColor);
   }
   SetTableKeyToTop(L, "backfill");
 }

@@ -1,6 +1,7 @@
 // Start-up as a user meets it: options on the command line, plug-ins
 // beside the program.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -258,6 +259,38 @@ TEST_F(Startup, MonitorOneOverridesTheDeclaredMonitor) {
   Result first = Run({"-debugdevice", "console", "-monitor", "1", path});
   EXPECT_EQ(first.status, 0) << first.out << first.err;
   EXPECT_EQ(first.out, "opened\n");
+}
+
+// A backfill picture given by file on the command line fills the screen
+// around a full-screen display, its colour key see-through: left half red,
+// right half blue keyed out, placed at the top-left corner.
+TEST_F(Startup, BackfillPictureFileAndColourKeyFromTheCommandLine) {
+  int status = 0;
+  Tool("convert -size 40x30 xc:red -fill blue -draw 'rectangle 20,0 39,29' PNG24:" +
+           vlplayer::Quote(dir() + "/half.png"),
+       &status);
+  if (status != 0) GTEST_SKIP() << "ImageMagick is not installed";
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet("backfill", ".line 1\n" + vlplayer::WaitUntilFileExists(grabbed) +
+                                              ".call debugprint \"ended\"");
+  std::string pixels;
+  const std::string red("\xFF\0\0", 3);
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string&) {
+    // The corner turns red once the backdrop is drawn.
+    for (int i = 0; i < 100 && pixels.compare(0, 3, red) != 0; ++i) {
+      usleep(100000);
+      pixels = Tool("import -window root -crop 1x1+5+5 -depth 8 rgb:-") +
+               Tool("import -window root -crop 1x1+30+5 -depth 8 rgb:-");
+    }
+    WriteFile("grabbed", "");
+  };
+  Result r = Run({"-debugdevice", "console", "-fullscreen", "-backfill", "picture", "-brushfile", dir() + "/half.png",
+                  "-pictrans", "$0000FF", "-picxpos", "0", "-picypos", "0", applet},
+                 options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ended\n");
+  EXPECT_EQ(pixels, red + std::string(3, '\0')) << "red at the corner, the keyed blue not drawn";
 }
 
 #ifdef VL_OPTPLUG_PATH
