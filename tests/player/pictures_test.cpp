@@ -87,6 +87,25 @@ TEST_F(AnimFiles, IffAnimFrameSavesWithTheGeneratorsPixels) {
   EXPECT_TRUE(ours == rgb.substr(4));
 }
 
+// IsPicture measures a picture ImageMagick made, with and without the
+// loader option: both answers carry the table.
+TEST_F(AnimFiles, IsPictureAnswersWithItsTableWhateverTheOptions) {
+  const std::string pic = dir() + "/pic.png";
+  int status = 0;
+  Tool("convert -size 24x16 xc:green " + Quote(pic), &status);
+  if (status != 0) GTEST_SKIP() << "ImageMagick is not installed";
+  std::string applet = Applet("ispicture", ".line 1\n.call ispicture \"" + pic +
+                                               "\" -> ok t\ngetglobal 0 \"t\"\ngetfield 1 0 \"width\"\n"
+                                               "setglobal 1 \"w\"\n.call debugprint $ok $w\n"
+                                               ".table 0 { loader = \"inbuilt\" }\n.call base=1 ispicture \"" +
+                                               pic +
+                                               "\" r0 -> ok2 t2\ngetglobal 0 \"t2\"\ngetfield 1 0 \"height\"\n"
+                                               "setglobal 1 \"h\"\n.call debugprint $ok2 $h");
+  Result r = Run({"-debugdevice", "console", applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "true 24\ntrue 16\n");
+}
+
 using Snapshots = vlplayer::PlayerTest;
 
 // A display's snapshot is its BGPic with the layers at the BGPic's size,
