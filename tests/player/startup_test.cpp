@@ -263,7 +263,8 @@ TEST_F(Startup, MonitorOneOverridesTheDeclaredMonitor) {
 
 // A backfill picture given by file on the command line fills the screen
 // around a full-screen display, its colour key see-through: left half red,
-// right half blue keyed out, placed at the top-left corner.
+// right half blue keyed out, placed at the top-left corner. The file is
+// named relative to where the player starts, not to the script's folder.
 TEST_F(Startup, BackfillPictureFileAndColourKeyFromTheCommandLine) {
   int status = 0;
   Tool("convert -size 40x30 xc:red -fill blue -draw 'rectangle 20,0 39,29' PNG24:" +
@@ -285,9 +286,17 @@ TEST_F(Startup, BackfillPictureFileAndColourKeyFromTheCommandLine) {
     }
     WriteFile("grabbed", "");
   };
-  Result r = Run({"-debugdevice", "console", "-fullscreen", "-backfill", "picture", "-brushfile", dir() + "/half.png",
-                  "-pictrans", "$0000FF", "-picxpos", "0", "-picypos", "0", applet},
+  // The script lies in a folder of its own; the picture is named relative
+  // to where the player starts.
+  ASSERT_EQ(mkdir((dir() + "/apps").c_str(), 0755), 0);
+  ASSERT_EQ(rename(applet.c_str(), (dir() + "/apps/backfill.vla").c_str()), 0);
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(dir().c_str()), 0);
+  Result r = Run({"-debugdevice", "console", "-fullscreen", "-backfill", "picture", "-brushfile", "half.png",
+                  "-pictrans", "$0000FF", "-picxpos", "0", "-picypos", "0", "apps/backfill.vla"},
                  options);
+  ASSERT_EQ(chdir(here), 0);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "ended\n");
   EXPECT_EQ(pixels, red + std::string(3, '\0')) << "red at the corner, the keyed blue not drawn";
