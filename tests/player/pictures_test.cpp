@@ -87,23 +87,26 @@ TEST_F(AnimFiles, IffAnimFrameSavesWithTheGeneratorsPixels) {
   EXPECT_TRUE(ours == rgb.substr(4));
 }
 
-// IsPicture measures a picture ImageMagick made, with and without the
-// loader option: both answers carry the table.
+// IsPicture measures pictures ImageMagick made, with and without the
+// loader option (both answers carry the table), and tells a GIF with a
+// transparent colour from a PNG without one.
 TEST_F(AnimFiles, IsPictureAnswersWithItsTableWhateverTheOptions) {
-  const std::string pic = dir() + "/pic.png";
+  const std::string pic = dir() + "/pic.png", keyed = dir() + "/keyed.gif";
   int status = 0;
-  Tool("convert -size 24x16 xc:green " + Quote(pic), &status);
+  Tool("convert -size 24x16 xc:green " + Quote(pic) + " && convert -size 8x6 xc:red -fill blue -draw 'point 1,1' "
+       "-transparent blue " + Quote(keyed), &status);
   if (status != 0) GTEST_SKIP() << "ImageMagick is not installed";
-  std::string applet = Applet("ispicture", ".line 1\n.call ispicture \"" + pic +
-                                               "\" -> ok t\ngetglobal 0 \"t\"\ngetfield 1 0 \"width\"\n"
-                                               "setglobal 1 \"w\"\n.call debugprint $ok $w\n"
-                                               ".table 0 { loader = \"inbuilt\" }\n.call base=1 ispicture \"" +
-                                               pic +
-                                               "\" r0 -> ok2 t2\ngetglobal 0 \"t2\"\ngetfield 1 0 \"height\"\n"
-                                               "setglobal 1 \"h\"\n.call debugprint $ok2 $h");
+  auto measure = [](const std::string& file, const std::string& args) {
+    return ".call base=1 ispicture \"" + file + "\" " + args +
+           " -> ok t\ngetglobal 0 \"t\"\ngetfield 1 0 \"width\"\nsetglobal 1 \"w\"\n"
+           "getfield 1 0 \"height\"\nsetglobal 1 \"h\"\ngetfield 1 0 \"transparency\"\nsetglobal 1 \"k\"\n"
+           ".call debugprint $ok $w $h $k\n";
+  };
+  std::string applet = Applet("ispicture", ".line 1\n" + measure(pic, "") + ".table 0 { loader = \"inbuilt\" }\n" +
+                                               measure(pic, "r0") + measure(keyed, ""));
   Result r = Run({"-debugdevice", "console", applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "true 24\ntrue 16\n");
+  EXPECT_EQ(r.out, "true 24 16 0\ntrue 24 16 0\ntrue 8 6 1\n");
 }
 
 using Snapshots = vlplayer::PlayerTest;
