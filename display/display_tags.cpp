@@ -187,6 +187,9 @@ int ReadBackfillTable(vlVMState* L, int table, vlBackfillBlock* b) {
     GetTableInt(L, t, "scalepicture", &b->scalePicture, nullptr);
     GetTableInt(L, t, "hidetitlebar", &b->hideTitleBar, nullptr);
     GetTableInt(L, t, "smoothscale", &b->smoothScale, nullptr);
+    // Given by the command line's backfill options only.
+    GetTableString(L, t, "__brushfile", b->brushFile, sizeof b->brushFile, nullptr);
+    GetTableInt(L, t, "__transcolor", &b->transColor, nullptr);
   }
   vl::SetStackTop(L, t - 1);
   return status;

@@ -217,13 +217,15 @@ int IdentifyImageFile(const char* file, const char* loaders, const char* adapter
     if (alphaOut) *alphaOut = (record.flags & kIsImageAlpha) != 0;
     return 1;
   }
-  int32_t width = 0, height = 0, alpha = 0;
-  if (LoadImageFile(file, loaders, adapters, nullptr, -1, 0, nullptr, nullptr, nullptr, &width, &height, &alpha,
+  int32_t width = 0, height = 0, alpha = 0, transparent = -1;
+  if (LoadImageFile(file, loaders, adapters, nullptr, -1, 0, nullptr, nullptr, &transparent, &width, &height, &alpha,
                     nullptr) != 0)
     return 0;
   if (widthOut) *widthOut = width;
   if (heightOut) *heightOut = height;
-  if (fourthOut) *fourthOut = 1;
+  // What the readers' probe knows besides the size: whether the picture
+  // has a transparent colour (IsPicture's "transparency").
+  if (fourthOut) *fourthOut = transparent != -1 ? 1 : 0;
   if (vectorOut) *vectorOut = 0;
   if (alphaOut) *alphaOut = alpha;
   return 1;

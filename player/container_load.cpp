@@ -53,6 +53,13 @@ int LoadCompiledScript(vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   }
   CloseFileStream(s);
   if (!vlStartup.noChdir) {
+    // A picture file named on the command line is where the user was, not
+    // where the script lies.
+    char* file = applet->overrides.backfill.brushFile;
+    char fullFile[kStartupPathSize];
+    if (file[0] && GetFullPath(file, fullFile, sizeof fullFile) &&
+        std::strlen(fullFile) < sizeof applet->overrides.backfill.brushFile)
+      std::strcpy(file, fullFile);
     char dir[kStartupPathSize];
     std::strcpy(dir, startup->scriptPath);
     CutFilePart(dir);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "display/display_tags.h"
 #include "runtime/chunk_name.h"
 #include "runtime/console.h"
 #include "runtime/errors.h"
@@ -290,27 +291,6 @@ constexpr FlagKey kFlagKeys[] = {
     {0x1000000, "disableblanker", 1}, {0x8000000, "rememberposition", 1},
 };
 
-const char* BackfillTypeName(int32_t type) {
-  switch (type) {
-    case 1: return "color";
-    case 2: return "gradient";
-    case 3: return "texture";
-    case 4: return "picture";
-    default: return "";
-  }
-}
-
-const char* DisplayModeName(int32_t mode) {
-  switch (mode) {
-    case 1: return "windowed";
-    case 2: return "fullscreen";
-    case 3: return "ask";
-    case 4: return "moderequester";
-    case 6: return "fakefullscreen";
-    default: return "(not found)";
-  }
-}
-
 // The placement a display stored under "__placement" -> its id when its
 // window last closed; applied only when its scaling and sizing switches
 // are still those of the declaration. The placement bytes stay on the
@@ -389,7 +369,7 @@ void PushDisplayOptions(vlVMState* L, const vlDisplayDecl* d, uint32_t id, bool 
   SetTableInt(L, "orientation", static_cast<int32_t>(d->orientation));
   SetTableInt(L, "monitor", static_cast<int32_t>(d->monitor) + 1);
   if (d->menu != -1) SetTableInt(L, "menu", d->menu);
-  SetTableString(L, "mode", DisplayModeName(d->mode));
+  SetTableString(L, "mode", GetDisplayModeName(d->mode));
   SetTableInt(L, "scrwidth", d->screenWidth);
   SetTableInt(L, "scrheight", d->screenHeight);
   SetTableInt(L, "scrdepth", d->screenDepth);
@@ -405,7 +385,7 @@ void PushDisplayOptions(vlVMState* L, const vlDisplayDecl* d, uint32_t id, bool 
   vl::PushNewTable(L);
   SetTableInt(L, "hidetitlebar", d->backfill.hideTitleBar);
   if (d->backfill.type > 0) {
-    SetTableString(L, "type", BackfillTypeName(d->backfill.type));
+    SetTableString(L, "type", GetBackfillTypeName(d->backfill.type));
     SetTableInt(L, "color", d->backfill.color);
     SetTableInt(L, "startcolor", d->backfill.color);
     SetTableInt(L, "endcolor", d->backfill.endColor);
@@ -414,6 +394,11 @@ void PushDisplayOptions(vlVMState* L, const vlDisplayDecl* d, uint32_t id, bool 
     SetTableInt(L, "brush", d->backfill.brush);
     SetTableInt(L, "scalepicture", d->backfill.scalePicture);
     SetTableInt(L, "smoothscale", d->backfill.smoothScale);
+    // The picture file and colour key that only -BRUSHFILE and -PICTRANS
+    // give: without them a picture backfill named by file would look for
+    // brush 0.
+    if (d->backfill.brushFile[0]) SetTableString(L, "__brushfile", d->backfill.brushFile);
+    if (d->backfill.transColor != -1) SetTableInt(L, "__transcolor", d->backfill.transColor);
   }
   SetTableKeyToTop(L, "backfill");
 }
@@ -430,7 +415,9 @@ void ApplyCommandLineDisplays(vlAppletInfo* applet, const vlStartupRecord* start
     if (o.screenDepth != -1) d->screenDepth = o.screenDepth;
     if (o.scaleWidth) d->scaleWidth = o.scaleWidth;
     if (o.scaleHeight) d->scaleHeight = o.scaleHeight;
-    if (o.monitor) d->monitor = static_cast<uint32_t>(o.monitor);
+    // Monitor 1 is stored as 0: whether it was given decides, or -MONITOR 1
+    // could never move a display the script put on another monitor.
+    if (o.monitor || o.monitorGiven) d->monitor = static_cast<uint32_t>(o.monitor);
     if (o.backfill.type)
       d->backfill = o.backfill;
     else if (o.backfill.hideTitleBar)

@@ -121,6 +121,8 @@ int SetTimerAdapterSvc(vlPluginInfo* info, uint32_t flags) {
   if (!vlPluginStartup || (gTimerAdapter && (gTimerAdapter->flags & 1))) return ERR_SETADAPTER;
   gTimerPlugin = info;
   gAdapter.flags = flags;
+  // The plug-in sees its lock word where the other adapters keep theirs.
+  info->adapterWords[1] = flags;
   gTimerAdapter = &gAdapter;
   return 0;
 }

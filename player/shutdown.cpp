@@ -33,6 +33,7 @@
 #include "platform/intervals.h"
 #include "platform/x11/x11_connection.h"
 #include "display/graphics_library/graphics_library.h"
+#include "graphics/picture_engines.h"
 #include "display/events/event_library.h"
 #include "display/events/event_types.h"
 #include "media/video/video_library.h"
@@ -92,13 +93,16 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     GetErrorInfo(state, code, text, size, &file, &line);
     // A progress notice still waiting for its "done" ends as failed.
     if (vlProgressLineOpen) PrintFailed();
+    // A name starting with '?' is no file: a chunk that failed to load
+    // before it ran, say. The report then gives the message alone.
+    const bool fileKnown = file && *file && *file != '?';
     if (debugDevice) {
-      if (file && *file)
+      if (fileKnown)
         PrintConsole("%s:%d: %s\n", file, line, text);
       else
         PrintConsole("%s: %s\n", GetMessage(VL_MSG_ERROR), text);
     } else {
-      ShowErrorRequester(state, text, 0, 0);
+      ShowErrorRequester(state, text, fileKnown ? 0 : 1, 0);
     }
   }
 
@@ -127,6 +131,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   ClosePlugins();
   RemoveLinkedPluginDir();
   RemoveTempNames();
+  FreeScaleTables();
   ClearScriptVersion();
   std::free(startup ? startup->givenName : nullptr);
   std::free(startup);

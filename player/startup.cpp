@@ -54,6 +54,8 @@ namespace {
 // Scans the linked plug-ins' directory and the program's, loads what it
 // finds and registers the loaded plug-ins' formats and libraries.
 int LoadStartupPlugins(vlVMState* state, vlStartupRecord* startup) {
+  // Each file scanned is a step of the progress, and a break ends the scan.
+  SetPluginScanTick(TimerTick);
   int status = LoadPlugins(startup->programPath, vlStartup.skipPlugins);
   return status ? status : InitPlugins(state);
 }

@@ -116,6 +116,7 @@ int ApplyScreen(const Options& o, vlDisplayCmdOverrides* d) {
     if (int error = ReadInt(o.Text(VL_CLOPT_MONITOR), &monitor)) return error;
     if (monitor < 1) return ERR_MONITORRANGE;
     d->monitor = monitor - 1;
+    d->monitorGiven = 1;
   }
   return 0;
 }

@@ -36,6 +36,7 @@ void InitStartupDefaults(vlAppletInfo* applet, vlStartupRecord* startup) {
   o.scaleWidth = o.scaleHeight = 0;
   o.flagBits = 0;
   o.monitor = 0;
+  o.monitorGiven = 0;
   InitBackfillRecord(&o.backfill);
   o.xServer[0] = '\0';
   applet->versionMajor = 6;

@@ -60,6 +60,7 @@ struct vlDisplayCmdOverrides {
   int32_t scaleWidth;   // 0 unset; negative = percent
   int32_t scaleHeight;
   int32_t monitor;      // 0-based
+  int32_t monitorGiven;  // MONITOR was given (monitor 1 is 0)
   int32_t mode;         // 0 unset
   int32_t screenWidth;  // -1 unset
   int32_t screenHeight;

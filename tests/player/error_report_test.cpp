@@ -1,5 +1,6 @@
 // What a user reads when a script fails: the error names the line where
 // it happened.
+#include <cstdio>
 #include <string>
 
 #include "tests/player/player_harness.h"
@@ -43,6 +44,28 @@ TEST_F(ErrorReport, ErrorInAnEventHandlerNamesTheHandlersLine) {
   EXPECT_EQ(r.out.find("after"), std::string::npos) << r.out;
   r = Run({"-debugdevice", "console", applet});
   EXPECT_NE(r.out.find("@handler.vls:5: Function nosuchcommand() not found!"), std::string::npos) << r.out;
+}
+
+// A main chunk that cannot be loaded names no file or line: there is none
+// yet, only the message.
+TEST_F(ErrorReport, AChunkThatCannotBeLoadedReportsTheMessageAlone) {
+  std::string path = Applet("badchunk", ".line 1\n.call debugprint \"ran\"");
+  std::string bytes;
+  {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+    std::fclose(f);
+  }
+  // The eight size bytes of the chunk header become zero.
+  size_t signature = bytes.find("\x1bVLB");
+  ASSERT_NE(signature, std::string::npos);
+  bytes.replace(signature + 5, 8, 8, '\0');
+  WriteFile("badchunk.vla", bytes);
+  Result r = Run({"-debugdevice", "console", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Error: Virtual machine data type mismatch!\n");
 }
 
 }  // namespace

@@ -87,6 +87,28 @@ TEST_F(AnimFiles, IffAnimFrameSavesWithTheGeneratorsPixels) {
   EXPECT_TRUE(ours == rgb.substr(4));
 }
 
+// IsPicture measures pictures ImageMagick made, with and without the
+// loader option (both answers carry the table), and tells a GIF with a
+// transparent colour from a PNG without one.
+TEST_F(AnimFiles, IsPictureAnswersWithItsTableWhateverTheOptions) {
+  const std::string pic = dir() + "/pic.png", keyed = dir() + "/keyed.gif";
+  int status = 0;
+  Tool("convert -size 24x16 xc:green " + Quote(pic) + " && convert -size 8x6 xc:red -fill blue -draw 'point 1,1' "
+       "-transparent blue " + Quote(keyed), &status);
+  if (status != 0) GTEST_SKIP() << "ImageMagick is not installed";
+  auto measure = [](const std::string& file, const std::string& args) {
+    return ".call base=1 ispicture \"" + file + "\" " + args +
+           " -> ok t\ngetglobal 0 \"t\"\ngetfield 1 0 \"width\"\nsetglobal 1 \"w\"\n"
+           "getfield 1 0 \"height\"\nsetglobal 1 \"h\"\ngetfield 1 0 \"transparency\"\nsetglobal 1 \"k\"\n"
+           ".call debugprint $ok $w $h $k\n";
+  };
+  std::string applet = Applet("ispicture", ".line 1\n" + measure(pic, "") + ".table 0 { loader = \"inbuilt\" }\n" +
+                                               measure(pic, "r0") + measure(keyed, ""));
+  Result r = Run({"-debugdevice", "console", applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "true 24 16 0\ntrue 24 16 0\ntrue 8 6 1\n");
+}
+
 using Snapshots = vlplayer::PlayerTest;
 
 // A display's snapshot is its BGPic with the layers at the BGPic's size,

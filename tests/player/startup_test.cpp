@@ -1,6 +1,7 @@
 // Start-up as a user meets it: options on the command line, plug-ins
 // beside the program.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -237,6 +238,68 @@ TEST_F(Startup, DebugOutputSwitchTracesFromTheStartAndKeepsOutputInOrder) {
   // -NODEBUG still silences it.
   Result silent = Run({"-debugoutput", "-nodebug", applet});
   EXPECT_EQ(silent.out, "command\n");
+}
+
+// -MONITOR 1 moves a display the script declared on another monitor back
+// to the first: the private server has one monitor, so the declaration
+// alone is refused as out of range.
+TEST_F(Startup, MonitorOneOverridesTheDeclaredMonitor) {
+  std::string path = Applet("onsecond", ".line 1\n.call debugprint \"opened\"",
+                            "revision 6 1\ndisplay 1 64 48 OnSecondMonitor");
+  std::string bytes = ReadAll(path);
+  // The monitor byte stands 40 bytes behind the title in the declaration.
+  size_t title = bytes.find("OnSecondMonitor");
+  ASSERT_NE(title, std::string::npos);
+  ASSERT_EQ(bytes[title + 15 + 40], 0);
+  bytes[title + 15 + 40] = 1;  // the second monitor, counted from 0
+  WriteFile("onsecond.vla", bytes);
+  Result declared = Run({"-debugdevice", "console", path});
+  EXPECT_EQ(declared.status, 1);
+  EXPECT_NE(declared.out.find("Specified monitor is out of range!"), std::string::npos) << declared.out;
+  Result first = Run({"-debugdevice", "console", "-monitor", "1", path});
+  EXPECT_EQ(first.status, 0) << first.out << first.err;
+  EXPECT_EQ(first.out, "opened\n");
+}
+
+// A backfill picture given by file on the command line fills the screen
+// around a full-screen display, its colour key see-through: left half red,
+// right half blue keyed out, placed at the top-left corner. The file is
+// named relative to where the player starts, not to the script's folder.
+TEST_F(Startup, BackfillPictureFileAndColourKeyFromTheCommandLine) {
+  int status = 0;
+  Tool("convert -size 40x30 xc:red -fill blue -draw 'rectangle 20,0 39,29' PNG24:" +
+           vlplayer::Quote(dir() + "/half.png"),
+       &status);
+  if (status != 0) GTEST_SKIP() << "ImageMagick is not installed";
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet("backfill", ".line 1\n" + vlplayer::WaitUntilFileExists(grabbed) +
+                                              ".call debugprint \"ended\"");
+  std::string pixels;
+  const std::string red("\xFF\0\0", 3);
+  RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string&) {
+    // The corner turns red once the backdrop is drawn.
+    for (int i = 0; i < 100 && pixels.compare(0, 3, red) != 0; ++i) {
+      usleep(100000);
+      pixels = Tool("import -window root -crop 1x1+5+5 -depth 8 rgb:-") +
+               Tool("import -window root -crop 1x1+30+5 -depth 8 rgb:-");
+    }
+    WriteFile("grabbed", "");
+  };
+  // The script lies in a folder of its own; the picture is named relative
+  // to where the player starts.
+  ASSERT_EQ(mkdir((dir() + "/apps").c_str(), 0755), 0);
+  ASSERT_EQ(rename(applet.c_str(), (dir() + "/apps/backfill.vla").c_str()), 0);
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(dir().c_str()), 0);
+  Result r = Run({"-debugdevice", "console", "-fullscreen", "-backfill", "picture", "-brushfile", "half.png",
+                  "-pictrans", "$0000FF", "-picxpos", "0", "-picypos", "0", "apps/backfill.vla"},
+                 options);
+  ASSERT_EQ(chdir(here), 0);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ended\n");
+  EXPECT_EQ(pixels, red + std::string(3, '\0')) << "red at the corner, the keyed blue not drawn";
 }
 
 #ifdef VL_OPTPLUG_PATH
