@@ -179,12 +179,13 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     const double ax = bx + std::trunc(m->anchorX * bw), ay = by + std::trunc(m->anchorY * bh);
     auto tf = [&](int32_t* x, int32_t* y) {
       const double dx = *x - ax, dy = *y - ay;
-      *x = vl::DoubleToInt32(m->a * dx + m->c * dy + ax);
-      *y = vl::DoubleToInt32(m->b * dx + m->d * dy + ay);
+      // Rounded: a quarter turn must not leave an end a hair short.
+      *x = vl::DoubleToInt32(std::rint(m->a * dx + m->b * dy + ax));
+      *y = vl::DoubleToInt32(std::rint(m->c * dx + m->d * dy + ay));
     };
     tf(&x1, &y1);
     tf(&x2, &y2);
-    thickness = vl::DoubleToInt32(std::rint(thickness * std::fabs(m->a)));
+    thickness = vl::DoubleToInt32(std::rint(thickness * MatrixScaleX(m)));
   }
   thickness = std::clamp(thickness, 1, 64);
   rec.thickness = thickness;
@@ -415,7 +416,8 @@ int RenderShapeOutline(vlVMState* L, vlLayer* layer, const vlDrawingFor* on, con
     // The outline stroked twice as thick: half of it lies outside.
     int32_t thickness = 2 * size;
     if (!IsIdentityMatrix(&transform)) {
-      double m[4] = {transform.a, transform.b, transform.c, transform.d};
+      // FitRotatedRect takes the matrix by columns.
+      double m[4] = {transform.a, transform.c, transform.b, transform.d};
       int32_t ox = 0, ix = 0;
       FitRotatedRect(0, 0, rec->width + 2 * size, rec->height + 2 * size, 0.5, 0.5, m, &ox, nullptr, nullptr,
                      nullptr);

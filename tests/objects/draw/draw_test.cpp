@@ -600,9 +600,10 @@ TEST_F(DrawTest, ShapesBecomeLayers) {
   EXPECT_EQ(layer->type, uint32_t(VL_LAYER_LINE));
   EXPECT_EQ(layer->geometry[0]->image, nullptr);
   EXPECT_EQ(static_cast<vlShapeGeometry*>(layer->geometry[0])->shape.x2, 20);
-  // Turned a quarter counter-clockwise about its first end point.
-  EXPECT_EQ(WindowPixel(d, 10, 20), kBlue);
-  EXPECT_EQ(WindowPixel(d, 10, 11), kBlue);
+  // Turned a quarter clockwise about its first end point.
+  EXPECT_EQ(WindowPixel(d, 10, 40), kBlue);
+  EXPECT_EQ(WindowPixel(d, 10, 47), kBlue);
+  EXPECT_EQ(WindowPixel(d, 10, 20), 0u);
   EXPECT_EQ(WindowPixel(d, 20, 30), 0u);
 }
 
