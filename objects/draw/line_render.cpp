@@ -173,9 +173,9 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
   rec.color = color;
   rec.x1 = x1, rec.y1 = y1, rec.x2 = x2, rec.y2 = y2;
   rec.x = bx, rec.y = by, rec.width = bw, rec.height = bh;
-  if (!identity) {
-    // Transformed about the anchor point of the box (the layer keeps its
-    // own copy of the untransformed end points).
+  if (!identity && !layers) {
+    // Transformed about the anchor point of the box. A layer keeps the
+    // line as given and turns it when it draws itself.
     const double ax = bx + std::trunc(m->anchorX * bw), ay = by + std::trunc(m->anchorY * bh);
     auto tf = [&](int32_t* x, int32_t* y) {
       const double dx = *x - ax, dy = *y - ay;

@@ -799,7 +799,8 @@ INSTANTIATE_TEST_SUITE_P(Depths, ScaledShapes, testing::Values(24, 16));
 // anti-aliased, drawn at once and as layers (which draw themselves
 // turned), against a computed model of each turned ellipse (a pixel whose
 // neighbourhood of 1.5 pixels lies wholly inside is lit, wholly outside
-// dark). Lines turn so too, and a quarter turn keeps a thick line thick.
+// dark). Lines turn so too, a quarter turn keeps a thick line thick, and
+// a scaled line layer is as thick as the same line drawn at once.
 TEST_F(Drawing, RotatedShapesTurnClockwiseAboutTheirAnchor) {
   struct Ellipse {
     const char* command;
@@ -821,6 +822,8 @@ TEST_F(Drawing, RotatedShapesTurnClockwiseAboutTheirAnchor) {
     if (e.anchor) text += ".table 0 { rotate = 60, anchorx = 0.5, anchory = 0.5 }\n";
     text += std::string(".call base=1 ") + e.command + "\n";
   }
+  // A line layer scaled twice: as thick as a line drawn so at once.
+  text += ".table 0 { scalex = 2, scaley = 2, thickness = 3 }\n.call base=1 line 300 108 320 108 16777215 r0\n";
   Result r = RunAndGrab(text + ReadyForGrab(), "turned");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   const std::string grab = Quote(dir() + "/turned.png");
@@ -868,9 +871,9 @@ TEST_F(Drawing, RotatedShapesTurnClockwiseAboutTheirAnchor) {
         ADD_FAILURE() << "lit outside at " << x << "," << y;
     }
   EXPECT_EQ(stray, 0);
-  EXPECT_EQ(Tool("convert " + grab + " -crop 30x120+290+0 +repage -format '%@' info:"), "1x61+10+20");
+  EXPECT_EQ(Tool("convert " + grab + " -crop 30x95+290+0 +repage -format '%@' info:"), "1x61+10+20");
   int w = 0, h = 0, x = 0, y = 0;
-  ASSERT_EQ(std::sscanf(Tool("convert " + grab + " -crop 30x120+325+0 +repage -format '%@' info:").c_str(),
+  ASSERT_EQ(std::sscanf(Tool("convert " + grab + " -crop 30x95+325+0 +repage -format '%@' info:").c_str(),
                         "%dx%d+%d+%d", &w, &h, &x, &y),
             4);
   EXPECT_GE(w, 5);
@@ -878,6 +881,12 @@ TEST_F(Drawing, RotatedShapesTurnClockwiseAboutTheirAnchor) {
   EXPECT_NEAR(x + w / 2.0, 15, 1.5);
   EXPECT_NEAR(y, 18, 2);
   EXPECT_NEAR(h, 65, 2);
+  ASSERT_EQ(std::sscanf(Tool("convert " + grab + " -crop 70x20+290+98 +repage -format '%@' info:").c_str(),
+                        "%dx%d+%d+%d", &w, &h, &x, &y),
+            4);
+  EXPECT_NEAR(w, 47, 2);
+  EXPECT_NEAR(h, 8, 1);  // 6 thick, anti-aliased
+  EXPECT_NEAR(y + h / 2.0, 10.5, 1);
 }
 
 // Very sharp, very long triangles drawn by paths, two plain and two
