@@ -284,10 +284,12 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
   int32_t pts[4];
   if (!SegmentInPicture(x1 - bx1, y1 - by1, x2 - bx1, y2 - by1, pw, ph, pts)) return 0;
   vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
-  if (int status = RenderLinePicture(pw, ph, pts, thickness, drawColor, aa, &image, &mask, &alpha)) {
-    FreeTriple(image, mask, alpha);
-    return status;
-  }
+  // A transformed layer renders its picture when it draws itself.
+  if (!(layers && !identity))
+    if (int status = RenderLinePicture(pw, ph, pts, thickness, drawColor, aa, &image, &mask, &alpha)) {
+      FreeTriple(image, mask, alpha);
+      return status;
+    }
   if (flags & VL_SHAPE_PLANES) {
     if (base && base->result) {
       *base->result = {image, mask, alpha, px, py, pw, ph};
@@ -297,9 +299,6 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     return 0;
   }
   if (layers) {
-    // With a transform the layer keeps no picture: its rebuild renders the
-    // transformed line.
-    if (!identity) FreeTriple(image, mask, alpha), image = mask = alpha = nullptr;
     rec.drawState = copy;
     rec.color = drawColor;
     rec.x1 -= bx, rec.y1 -= by, rec.x2 -= bx, rec.y2 -= by;
