@@ -60,6 +60,9 @@ struct Plan {
   int32_t t = 0, edgeT = 0, shadowT = 0;
   uint32_t fill = 0;
   int32_t lineWidth = 1;
+  // The line width the vector rasteriser strokes with: it turns and scales
+  // the stroked outline, so it takes the width as given.
+  int32_t curveLineWidth = 1;
   int32_t shapeW = 0, shapeH = 0;      // after the transform
   int32_t drawnW = 0, drawnH = 0, drawnX = 0, drawnY = 0;
   int32_t shapeX = 0, shapeY = 0;      // the shape's box inside the picture
@@ -313,7 +316,7 @@ bool CurveCoverage(Layer* l, const Plan& p, const vlShapeRequest& r, const vlLay
   o.transform = &pt;
   for (int i = 0; i < 4; ++i) o.corners[i] = r.corners[i];
   o.fill = p.fill != VL_FILLNONE;
-  o.lineWidth = p.lineWidth;
+  o.lineWidth = p.curveLineWidth;
   if (!RasterizeArcOutline(&o)) return false;
   *outW = std::max(1, o.outWidth);
   *outH = std::max(1, o.outHeight);
@@ -344,7 +347,7 @@ int RenderShapePicture(vlVMState* L, const vlShapeRequest& r, const vlDrawState&
     int32_t cw = 0, ch = 0, ew = 0, eh = 0, sx = 0, sy = 0, ex = 0, ey = 0;
     if (!CurveCoverage(nullptr, *p, r, m, 0, 0, 0, &cw, &ch, &sx, &sy)) return ERR_MEM;
     if (p->edge && !CurveCoverage(nullptr, *p, r, m, p->edgeSize, 0, 0, &ew, &eh, &ex, &ey)) return ERR_MEM;
-    const int32_t stroke = p->fill == VL_FILLNONE && p->lineWidth > 1 ? p->lineWidth / 2 : 0;
+    const int32_t stroke = p->fill == VL_FILLNONE && p->curveLineWidth > 1 ? p->curveLineWidth / 2 : 0;
     int32_t sl, st, sr, sb;
     ShadowMargins(p->shadowDir, p->shadowSize, &sl, &st, &sr, &sb);
     // Where the edge's coverage lies against the shape's (its outline is
@@ -623,6 +626,7 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
   Plan p;
   PrepareShapeOutline(*r, s, renderMatrix, &p);
   if (p.tooLarge) return ERR_BITMAP;
+  p.curveLineWidth = IsIdentityMatrix(renderMatrix) ? s.lineWidth : std::max(1, r->drawState->lineWidth);
   p.textureSmooth = t.display->smoothScale;
   // Drawn on the target at once: only without layers or rebuilds.
   if (IsPlainBox(*r) && !layers && !(flags & VL_SHAPE_PLANES)) {
