@@ -267,7 +267,8 @@ def scene_asm(scene, w, h, frames, pics, count):
             "call 5 4 1",
         ]
         if scene == "flip":
-            body += ["getglobal 5 \"flip\"", "call 5 1 1"]
+            # Flip False: no wait for the screen's frame, nothing paces the loop.
+            body += ["getglobal 5 \"flip\"", "loadk 6 #0", "call 5 2 1"]
         return "\n".join(pre) + "\n" + loop_asm(body, frames)
     pre += [
         ".table 0 { loadalpha = 1 }",

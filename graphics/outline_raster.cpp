@@ -267,6 +267,8 @@ int RasterizeArcOutline(vlShapeOutline* s) {
   } else {
     s->outWidth = static_cast<int32_t>((box.xMax + 63) / 64 - x0 / 64);
     s->outHeight = static_cast<int32_t>((box.yMax + 63) / 64 - y0 / 64);
+    s->outX = static_cast<int32_t>(x0 / 64);
+    s->outY = static_cast<int32_t>(y0 / 64);
   }
   FT_Outline_Done(OutlineLibrary(), &o);
   return ok;

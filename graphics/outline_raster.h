@@ -33,6 +33,9 @@ struct vlShapeOutline {
   int32_t corners[4];
   uint32_t fill;
   double lineWidth;
+  // Measuring also gives the corner of the coverage in the shape's own
+  // coordinates (after the transform, which turns about the box's corner).
+  int32_t outX, outY;
 };
 
 // The one FreeType library of the process (fonts and outlines): 0 or 1386

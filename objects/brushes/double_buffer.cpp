@@ -3,7 +3,10 @@
 // rectangles at once. A display adapter that offers it does the buffering
 // itself: drawing then goes to the display as usual and the adapter holds
 // it back until Flip.
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <new>
 #include <utility>
@@ -34,6 +37,17 @@ bool Scaled(const vlDisplay* d) {
 }
 
 bool DirtyFull(const vlDisplay* d) { return IsAllDirty(d->dirty); }
+
+// The screen shows 60 frames a second; the wait ends where the next one
+// begins, so a loop that flips once a frame keeps the screen's pace
+// whatever its drawing costs, up to a frame.
+void WaitDisplayVBlank() {
+  constexpr int64_t kFrameMicros = 16667;
+  const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  usleep(static_cast<useconds_t>((now / kFrameMicros + 1) * kFrameMicros - now));
+}
 
 // Sends a double buffer's bitmap (its changed rectangles, or all of it) to
 // the window.
@@ -171,6 +185,7 @@ int Flip(vlDisplay* d, int sync) {
   if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
   if (d->hardwareDoubleBuffer) return DisplayDevice(d)->flip(d, sync);
   vlBGPic* db = d->dbBGPic;
+  if (sync) WaitDisplayVBlank();
   if (Scaled(d)) {
     // The picture is what the scaled window shows.
     BltBitmap(d->dbBack, 0, 0, d->dbPicture, 0, 0, db->width, db->height);
@@ -314,7 +329,6 @@ int CmdEndDoubleBuffer(vlVMState* L) {
 
 int CmdFlip(vlVMState* L) {
   CheckArgs(L, 0, 1, 0, 0);
-  // Without an adapter there is no vertical blank to wait for on X11.
   const int sync = vl::OptIntArg(L, 1, 1);
   vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;

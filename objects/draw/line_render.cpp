@@ -173,18 +173,19 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
   rec.color = color;
   rec.x1 = x1, rec.y1 = y1, rec.x2 = x2, rec.y2 = y2;
   rec.x = bx, rec.y = by, rec.width = bw, rec.height = bh;
-  if (!identity) {
-    // Transformed about the anchor point of the box (the layer keeps its
-    // own copy of the untransformed end points).
+  if (!identity && !layers) {
+    // Transformed about the anchor point of the box. A layer keeps the
+    // line as given and turns it when it draws itself.
     const double ax = bx + std::trunc(m->anchorX * bw), ay = by + std::trunc(m->anchorY * bh);
     auto tf = [&](int32_t* x, int32_t* y) {
       const double dx = *x - ax, dy = *y - ay;
-      *x = vl::DoubleToInt32(m->a * dx + m->c * dy + ax);
-      *y = vl::DoubleToInt32(m->b * dx + m->d * dy + ay);
+      // Rounded: a quarter turn must not leave an end a hair short.
+      *x = vl::DoubleToInt32(std::rint(m->a * dx + m->b * dy + ax));
+      *y = vl::DoubleToInt32(std::rint(m->c * dx + m->d * dy + ay));
     };
     tf(&x1, &y1);
     tf(&x2, &y2);
-    thickness = vl::DoubleToInt32(std::rint(thickness * std::fabs(m->a)));
+    thickness = vl::DoubleToInt32(std::rint(thickness * MatrixScaleX(m)));
   }
   thickness = std::clamp(thickness, 1, 64);
   rec.thickness = thickness;
@@ -285,10 +286,12 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
   int32_t pts[4];
   if (!SegmentInPicture(x1 - bx1, y1 - by1, x2 - bx1, y2 - by1, pw, ph, pts)) return 0;
   vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
-  if (int status = RenderLinePicture(pw, ph, pts, thickness, drawColor, aa, &image, &mask, &alpha)) {
-    FreeTriple(image, mask, alpha);
-    return status;
-  }
+  // A transformed layer renders its picture when it draws itself.
+  if (!(layers && !identity))
+    if (int status = RenderLinePicture(pw, ph, pts, thickness, drawColor, aa, &image, &mask, &alpha)) {
+      FreeTriple(image, mask, alpha);
+      return status;
+    }
   if (flags & VL_SHAPE_PLANES) {
     if (base && base->result) {
       *base->result = {image, mask, alpha, px, py, pw, ph};
@@ -298,9 +301,6 @@ int DrawLineShape(vlVMState* L, uint32_t flags, const vlDrawState* s, int32_t, i
     return 0;
   }
   if (layers) {
-    // With a transform the layer keeps no picture: its rebuild renders the
-    // transformed line.
-    if (!identity) FreeTriple(image, mask, alpha), image = mask = alpha = nullptr;
     rec.drawState = copy;
     rec.color = drawColor;
     rec.x1 -= bx, rec.y1 -= by, rec.x2 -= bx, rec.y2 -= by;
@@ -417,7 +417,8 @@ int RenderShapeOutline(vlVMState* L, vlLayer* layer, const vlDrawingFor* on, con
     // The outline stroked twice as thick: half of it lies outside.
     int32_t thickness = 2 * size;
     if (!IsIdentityMatrix(&transform)) {
-      double m[4] = {transform.a, transform.b, transform.c, transform.d};
+      // FitRotatedRect takes the matrix by columns.
+      double m[4] = {transform.a, transform.c, transform.b, transform.d};
       int32_t ox = 0, ix = 0;
       FitRotatedRect(0, 0, rec->width + 2 * size, rec->height + 2 * size, 0.5, 0.5, m, &ox, nullptr, nullptr,
                      nullptr);

@@ -60,6 +60,9 @@ struct Plan {
   int32_t t = 0, edgeT = 0, shadowT = 0;
   uint32_t fill = 0;
   int32_t lineWidth = 1;
+  // The line width the vector rasteriser strokes with: it turns and scales
+  // the stroked outline, so it takes the width as given.
+  int32_t curveLineWidth = 1;
   int32_t shapeW = 0, shapeH = 0;      // after the transform
   int32_t drawnW = 0, drawnH = 0, drawnX = 0, drawnY = 0;
   int32_t shapeX = 0, shapeY = 0;      // the shape's box inside the picture
@@ -137,8 +140,8 @@ void PrepareShapeOutline(const vlShapeRequest& r, const vlDrawState& s, const vl
       const int32_t count = q == shape ? n : en;
       for (int32_t i = 0; i < count; ++i) {
         const double dx = q[2 * i] - ax, dy = q[2 * i + 1] - ay;
-        q[2 * i] = std::rint(m->a * dx + m->c * dy + ax);
-        q[2 * i + 1] = std::rint(m->b * dx + m->d * dy + ay);
+        q[2 * i] = std::rint(m->a * dx + m->b * dy + ax);
+        q[2 * i + 1] = std::rint(m->c * dx + m->d * dy + ay);
       }
     }
   }
@@ -291,11 +294,15 @@ void Cover(Layer* l, const Plan& p, int32_t kind, const std::vector<int32_t>& pt
   l->on = true;
 }
 
-// Coverage of a curve from the vector rasteriser, placed at (x, y).
+// Coverage of a curve from the vector rasteriser, placed at (x, y). The
+// corner of the coverage (after the transform, about the box's corner)
+// goes to *cornerX, *cornerY when they are given.
 bool CurveCoverage(Layer* l, const Plan& p, const vlShapeRequest& r, const vlLayerTransform* m, int32_t extra,
-                   int32_t x, int32_t y, int32_t* outW, int32_t* outH) {
+                   int32_t x, int32_t y, int32_t* outW, int32_t* outH, int32_t* cornerX = nullptr,
+                   int32_t* cornerY = nullptr) {
   vlPathTransform pt{1, 0, 0, 1};
-  if (m && !IsIdentityMatrix(m)) pt = {m->a, m->b, m->c, m->d};
+  // The layer matrix goes by rows, the path transform by columns.
+  if (m && !IsIdentityMatrix(m)) pt = {m->a, m->c, m->b, m->d};
   vlShapeOutline o{};
   o.kind = static_cast<int32_t>(r.type);
   o.rx = r.radiusX;
@@ -309,10 +316,11 @@ bool CurveCoverage(Layer* l, const Plan& p, const vlShapeRequest& r, const vlLay
   o.transform = &pt;
   for (int i = 0; i < 4; ++i) o.corners[i] = r.corners[i];
   o.fill = p.fill != VL_FILLNONE;
-  o.lineWidth = p.lineWidth;
+  o.lineWidth = p.curveLineWidth;
   if (!RasterizeArcOutline(&o)) return false;
   *outW = std::max(1, o.outWidth);
   *outH = std::max(1, o.outHeight);
+  if (cornerX) *cornerX = o.outX, *cornerY = o.outY;
   if (!l) return true;
   const int32_t rb = (*outW + 3) & ~3;
   std::vector<uint8_t> buf(static_cast<size_t>(rb) * *outH, 0);
@@ -336,24 +344,42 @@ int RenderShapePicture(vlVMState* L, const vlShapeRequest& r, const vlDrawState&
   const bool direct = !r.polygonPath, curves = direct && !IsPlainBox(r);
   if (curves) {
     // The vector rasteriser decides the coverage size.
-    int32_t cw = 0, ch = 0, ew = 0, eh = 0;
-    if (!CurveCoverage(nullptr, *p, r, m, 0, 0, 0, &cw, &ch)) return ERR_MEM;
-    if (p->edge && !CurveCoverage(nullptr, *p, r, m, p->edgeSize, 0, 0, &ew, &eh)) return ERR_MEM;
-    const int32_t stroke = p->fill == VL_FILLNONE && p->lineWidth > 1 ? p->lineWidth / 2 : 0;
+    int32_t cw = 0, ch = 0, ew = 0, eh = 0, sx = 0, sy = 0, ex = 0, ey = 0;
+    if (!CurveCoverage(nullptr, *p, r, m, 0, 0, 0, &cw, &ch, &sx, &sy)) return ERR_MEM;
+    if (p->edge && !CurveCoverage(nullptr, *p, r, m, p->edgeSize, 0, 0, &ew, &eh, &ex, &ey)) return ERR_MEM;
+    const int32_t stroke = p->fill == VL_FILLNONE && p->curveLineWidth > 1 ? p->curveLineWidth / 2 : 0;
     int32_t sl, st, sr, sb;
     ShadowMargins(p->shadowDir, p->shadowSize, &sl, &st, &sr, &sb);
-    const int32_t outerW = p->edge ? std::max(ew, cw + 2 * p->edgeSize) : cw;
-    const int32_t outerH = p->edge ? std::max(eh, ch + 2 * p->edgeSize) : ch;
+    // Where the edge's coverage lies against the shape's (its outline is
+    // built edge size up and left of the shape's, then turned), and how
+    // far the turned shape moves from where it lies untransformed: the
+    // rasteriser turns about the box's corner, the shape turns about its
+    // anchor point, which stays in place.
+    int32_t edgeDX = -p->edgeSize, edgeDY = -p->edgeSize, moveX = 0, moveY = 0;
+    if (m && !IsIdentityMatrix(m)) {
+      const double e = p->edgeSize;
+      edgeDX = ex - sx - vl::DoubleToInt32(std::rint(m->a * e + m->b * e));
+      edgeDY = ey - sy - vl::DoubleToInt32(std::rint(m->c * e + m->d * e));
+      vlShapeRequest plain = r;
+      int32_t iw, ih, ix = 0, iy = 0;
+      if (!CurveCoverage(nullptr, *p, plain, nullptr, 0, 0, 0, &iw, &ih, &ix, &iy)) return ERR_MEM;
+      const double ax = m->anchorX * r.width, ay = m->anchorY * r.height;
+      moveX = sx - ix + vl::DoubleToInt32(std::rint(ax - (m->a * ax + m->b * ay)));
+      moveY = sy - iy + vl::DoubleToInt32(std::rint(ay - (m->c * ax + m->d * ay)));
+    }
+    const int32_t left = p->edge ? std::min(0, edgeDX) : 0, top = p->edge ? std::min(0, edgeDY) : 0;
+    const int32_t right = p->edge ? std::max({cw, edgeDX + ew, cw - edgeDX}) : cw;
+    const int32_t bottom = p->edge ? std::max({ch, edgeDY + eh, ch - edgeDY}) : ch;
     p->shapeW = cw;
     p->shapeH = ch;
-    p->edgeX = sl, p->edgeY = st;
-    p->shapeX = sl + p->edgeSize, p->shapeY = st + p->edgeSize;
-    p->shadowX = sl + kShadowDX[p->shadowDir] * p->shadowSize;
-    p->shadowY = st + kShadowDY[p->shadowDir] * p->shadowSize;
-    p->drawnW = outerW + sl + sr;
-    p->drawnH = outerH + st + sb;
-    p->drawnX = r.x - p->shapeX - stroke;
-    p->drawnY = r.y - p->shapeY - stroke;
+    p->shapeX = sl - left, p->shapeY = st - top;
+    p->edgeX = p->shapeX + edgeDX, p->edgeY = p->shapeY + edgeDY;
+    p->shadowX = p->edgeX + kShadowDX[p->shadowDir] * p->shadowSize;
+    p->shadowY = p->edgeY + kShadowDY[p->shadowDir] * p->shadowSize;
+    p->drawnW = right - left + sl + sr;
+    p->drawnH = bottom - top + st + sb;
+    p->drawnX = r.x + moveX - p->shapeX - stroke;
+    p->drawnY = r.y + moveY - p->shapeY - stroke;
   }
   // The picture first: when a shape is too large for one, the working
   // buffers (several times its size) are not tried.
@@ -535,6 +561,8 @@ void DefaultShapeTags(vlShapeTags* tags) {
 
 bool IsIdentityMatrix(const vlLayerTransform* t) { return t->a == 1 && t->b == 0 && t->c == 0 && t->d == 1; }
 
+double MatrixScaleX(const vlLayerTransform* t) { return std::hypot(t->a, t->c); }
+
 void ApplyFormStyleToTags(vlDrawState* s, vlShapeTags* tags, uint32_t* color) {
   if (s->formStyle & VL_FORM_EDGE) {
     s->formStyle &= ~VL_FORM_EDGE;
@@ -588,7 +616,7 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
     if (!IsIdentityMatrix(m)) renderMatrix = &identity;
   }
   if (renderMatrix == m) {
-    const double f = std::fabs(m->a);
+    const double f = MatrixScaleX(m);
     s.shadowSize = vl::DoubleToInt32(std::rint(s.shadowSize * f));
     s.lineWidth = vl::DoubleToInt32(std::rint(s.lineWidth * f));
   }
@@ -600,6 +628,7 @@ int DrawShapeCore(vlVMState* L, vlShapeRequest* r, uint32_t flags) {
   Plan p;
   PrepareShapeOutline(*r, s, renderMatrix, &p);
   if (p.tooLarge) return ERR_BITMAP;
+  p.curveLineWidth = IsIdentityMatrix(renderMatrix) ? s.lineWidth : std::max(1, r->drawState->lineWidth);
   p.textureSmooth = t.display->smoothScale;
   // Drawn on the target at once: only without layers or rebuilds.
   if (IsPlainBox(*r) && !layers && !(flags & VL_SHAPE_PLANES)) {

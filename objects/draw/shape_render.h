@@ -118,6 +118,9 @@ void ApplyFormStyleToTags(vlDrawState* copy, vlShapeTags* tags, uint32_t* color)
 // Identity tags: no transform, no options.
 void DefaultShapeTags(vlShapeTags* tags);
 bool IsIdentityMatrix(const vlLayerTransform* t);
+// How much the matrix stretches a horizontal length (the length of its
+// first column): line widths and shadow sizes grow so, turned or not.
+double MatrixScaleX(const vlLayerTransform* t);
 
 // The layer sources of the six shape types (re-rendering, copying and
 // freeing their records).

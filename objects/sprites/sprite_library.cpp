@@ -58,8 +58,10 @@ int FindModifiable(vlVMState* L, int index, vlSprite** out) {
   vlObjectId id;
   GetObjectIDArg(&id, L, index);
   vlSprite* s = nullptr;
-  if (int status = GetSpriteByID(L, id, &s, 1)) return status;
+  // Being on screen is named before a lock: a moving sprite is both.
+  if (int status = GetSpriteByID(L, id, &s, 0)) return status;
   if (NodeLink(s)) return ERR_MODIFYSPRITE;
+  if (int status = GetSpriteByID(L, id, &s, 1)) return status;
   if (s->components || UsedByLink(s)) return ERR_MODIFYSPRITE2;
   *out = s;
   return 0;

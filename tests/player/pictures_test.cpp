@@ -816,6 +816,101 @@ TEST_P(ScaledShapes, ShowAtTheDisplaysScale) {
 
 INSTANTIATE_TEST_SUITE_P(Depths, ScaledShapes, testing::Values(24, 16));
 
+// Rotated ellipses turn clockwise on the screen about their anchor point,
+// which stays where the position puts it, as brushes do: plain and
+// anti-aliased, drawn at once and as layers (which draw themselves
+// turned), against a computed model of each turned ellipse (a pixel whose
+// neighbourhood of 1.5 pixels lies wholly inside is lit, wholly outside
+// dark). Lines turn so too, a quarter turn keeps a thick line thick, and
+// a scaled line layer is as thick as the same line drawn at once.
+TEST_F(Drawing, RotatedShapesTurnClockwiseAboutTheirAnchor) {
+  struct Ellipse {
+    const char* command;
+    double x, y, rx, ry, degrees, anchor;
+  };
+  const Ellipse ellipses[] = {
+      {"ellipse 40 20 40 12 16777215 30", 40, 20, 40, 12, 30, 0},
+      {"setformstyle 16\n.call base=1 ellipse 150 20 40 12 16777215 30", 150, 20, 40, 12, 30, 0},
+      {"setformstyle 1\n.call base=1 enablelayers\n.call base=1 ellipse 40 140 40 12 16777215 30", 40, 140, 40, 12,
+       30, 0},
+      {"setformstyle 16\n.call base=1 ellipse 150 140 40 12 16777215 30", 150, 140, 40, 12, 30, 0},
+      {"ellipse 300 200 40 12 16777215 r0", 300, 200, 40, 12, 60, 0.5},
+  };
+  std::string text = ".line 1\n.table 0 { width = 400, height = 280, title = \"draw\" }\n"
+                     ".call base=1 setdisplayattributes r0\n.call base=1 setfillstyle 1\n"
+                     ".call base=1 line 300 20 360 20 16777215 1 90\n"
+                     ".call base=1 line 340 20 400 20 16777215 5 90\n";
+  for (const Ellipse& e : ellipses) {
+    if (e.anchor) text += ".table 0 { rotate = 60, anchorx = 0.5, anchory = 0.5 }\n";
+    text += std::string(".call base=1 ") + e.command + "\n";
+  }
+  // A line layer scaled twice: as thick as a line drawn so at once.
+  text += ".table 0 { scalex = 2, scaley = 2, thickness = 3 }\n.call base=1 line 300 108 320 108 16777215 r0\n";
+  Result r = RunAndGrab(text + ReadyForGrab(), "turned");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string grab = Quote(dir() + "/turned.png");
+  const std::string rgb = Tool("convert " + grab + " -depth 8 rgb:-");
+  ASSERT_EQ(rgb.size(), 400u * 280 * 3);
+  // Inside the turned ellipse: the anchor point of its box at (x, y), the
+  // box turned about it.
+  auto inside = [](const Ellipse& e, double px, double py) {
+    const double ax = e.anchor * (2 * e.rx + 1), ay = e.anchor * (2 * e.ry + 1);
+    const double t = e.degrees * M_PI / 180, dx = px - e.x, dy = py - e.y;
+    // Back through the clockwise turn.
+    const double lx = std::cos(t) * dx + std::sin(t) * dy + ax, ly = -std::sin(t) * dx + std::cos(t) * dy + ay;
+    const double u = (lx - e.rx) / e.rx, v = (ly - e.ry) / e.ry;
+    return u * u + v * v <= 1;
+  };
+  for (const Ellipse& e : ellipses) {
+    int wrong = 0, in = 0;
+    for (int y = 0; y < 280; ++y)
+      for (int x = 0; x < 400; ++x) {
+        int hits = 0;
+        for (int k = 0; k < 8; ++k)
+          hits += inside(e, x + 1.5 * std::cos(k * M_PI / 4), y + 1.5 * std::sin(k * M_PI / 4));
+        if (hits != 0 && hits != 8) continue;
+        const int got = static_cast<unsigned char>(rgb[(static_cast<size_t>(y) * 400 + x) * 3]);
+        in += hits == 8;
+        // Another ellipse or the lines may light a pixel outside this one.
+        if (hits == 8 ? got < 200 : false) {
+          if (++wrong <= 3) ADD_FAILURE() << e.command << ": dark at " << x << "," << y;
+        }
+      }
+    EXPECT_EQ(wrong, 0) << e.command;
+    EXPECT_GT(in, 900) << e.command;
+  }
+  // Nothing is lit outside every ellipse but the two lines: a quarter turn
+  // about the first end point takes each straight down.
+  int stray = 0;
+  for (int y = 0; y < 280; ++y)
+    for (int x = 0; x < 400; ++x) {
+      if (x >= 295 && y < 120) continue;  // the lines' corner
+      bool near = false;
+      for (const Ellipse& e : ellipses)
+        for (int k = 0; k < 8 && !near; ++k)
+          near = inside(e, x + 1.5 * std::cos(k * M_PI / 4), y + 1.5 * std::sin(k * M_PI / 4));
+      if (!near && static_cast<unsigned char>(rgb[(static_cast<size_t>(y) * 400 + x) * 3]) > 55 && ++stray <= 3)
+        ADD_FAILURE() << "lit outside at " << x << "," << y;
+    }
+  EXPECT_EQ(stray, 0);
+  EXPECT_EQ(Tool("convert " + grab + " -crop 30x95+290+0 +repage -format '%@' info:"), "1x61+10+20");
+  int w = 0, h = 0, x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(Tool("convert " + grab + " -crop 30x95+325+0 +repage -format '%@' info:").c_str(),
+                        "%dx%d+%d+%d", &w, &h, &x, &y),
+            4);
+  EXPECT_GE(w, 5);
+  EXPECT_LE(w, 7);
+  EXPECT_NEAR(x + w / 2.0, 15, 1.5);
+  EXPECT_NEAR(y, 18, 2);
+  EXPECT_NEAR(h, 65, 2);
+  ASSERT_EQ(std::sscanf(Tool("convert " + grab + " -crop 70x20+290+98 +repage -format '%@' info:").c_str(),
+                        "%dx%d+%d+%d", &w, &h, &x, &y),
+            4);
+  EXPECT_NEAR(w, 47, 2);
+  EXPECT_NEAR(h, 8, 1);  // 6 thick, anti-aliased
+  EXPECT_NEAR(y + h / 2.0, 10.5, 1);
+}
+
 // Very sharp, very long triangles drawn by paths, two plain and two
 // anti-aliased, one of each reaching far beyond the window: the grabbed
 // window lights a plain one's pixels exactly where their centres lie

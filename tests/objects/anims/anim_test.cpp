@@ -406,6 +406,10 @@ TEST_F(AnimTest, SpritesShowMoveAndRefuseChanges) {
   EXPECT_EQ(WindowPixel(d, 31, 11), 0x00FF00u);
   EXPECT_EQ(CountSpriteNodes(d->bgpic), 1);
   EXPECT_EQ(Run(".call flipsprite 1 0"), ERR_MODIFYSPRITE);
+  // A sprite that a move holds is named as on screen first.
+  s->locked = 1;
+  EXPECT_EQ(Run(".call scalesprite 1 8 8"), ERR_MODIFYSPRITE);
+  s->locked = 0;
   EXPECT_EQ(Run(".call copysprite 1 1"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call displaysprite 1 0 0 4"), ERR_ANIMFRAME);
   // A sprite made of two sprites: frame 4 is frame 1 of the second.

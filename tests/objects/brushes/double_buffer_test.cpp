@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -145,6 +146,20 @@ TEST_F(DoubleBufferTest, FullDirtyListFlipsTheWholeBuffer) {
   EXPECT_EQ(Mismatches(0, 0, 64, 48), 0);
   EXPECT_EQ(WindowPixel(d_, 60, 40), 0u);
   EXPECT_FALSE(HasDirtyRects(d_->dirty));
+}
+
+// Flip waits for the screen's next frame (60 a second) unless told not
+// to: thirty flips span at least 29 frames.
+TEST_F(DoubleBufferTest, FlipKeepsTheScreensPace) {
+  ASSERT_EQ(Run(".call begindoublebuffer\n.call displaybrush 2 3 3"), 0);
+  std::string flips;
+  for (int i = 0; i < 30; i++) flips += ".call flip\n";
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run(flips), 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 29 * 16);
+  ASSERT_EQ(Run(".call flip 0\n.call enddoublebuffer"), 0);
+  EXPECT_EQ(WindowPixel(d_, 4, 4), 0xFF0000u);
 }
 
 TEST_F(DoubleBufferTest, Refusals) {

@@ -450,6 +450,19 @@ TEST_F(DrawTest, AntiAliasedShapesHaveSoftEdges) {
   // An anti-aliased line.
   ASSERT_EQ(Run(".call cls\n.call line 2 2 40 13 16777215"), 0);
   EXPECT_GT(softPixels(), 10);
+  // An outline scaled twice is twice as thick (6 for a width of 3), drawn
+  // by the direct coverage path as by the polygon: the rasteriser scales
+  // the stroke itself.
+  for (uint32_t legacy : {0u, 1u}) {
+    vlLegacyLineBasedShapes = legacy;
+    ASSERT_EQ(Run(".call cls\n.call setfillstyle 0\n.call setlinewidth 3\n.table 0 { scalex = 2, scaley = 2 }\n"
+                  ".call base=1 ellipse 10 4 10 5 16777215 r0"),
+              0);
+    int ring = 0;
+    for (int y = 0; y < 48; ++y) ring += (WindowPixel(d, 31, y) & 0xFF) >= 0x80;
+    EXPECT_GE(ring, 11) << "legacy " << legacy;
+    EXPECT_LE(ring, 16) << "legacy " << legacy;  // a polyline 6 thick lights 7 or 8
+  }
 }
 
 TEST_F(DrawTest, TagsTintAndFilterTheShape) {
@@ -600,9 +613,10 @@ TEST_F(DrawTest, ShapesBecomeLayers) {
   EXPECT_EQ(layer->type, uint32_t(VL_LAYER_LINE));
   EXPECT_EQ(layer->geometry[0]->image, nullptr);
   EXPECT_EQ(static_cast<vlShapeGeometry*>(layer->geometry[0])->shape.x2, 20);
-  // Turned a quarter counter-clockwise about its first end point.
-  EXPECT_EQ(WindowPixel(d, 10, 20), kBlue);
-  EXPECT_EQ(WindowPixel(d, 10, 11), kBlue);
+  // Turned a quarter clockwise about its first end point.
+  EXPECT_EQ(WindowPixel(d, 10, 40), kBlue);
+  EXPECT_EQ(WindowPixel(d, 10, 47), kBlue);
+  EXPECT_EQ(WindowPixel(d, 10, 20), 0u);
   EXPECT_EQ(WindowPixel(d, 20, 30), 0u);
 }
 
