@@ -513,6 +513,9 @@ uint32_t GetQualifiers(vlPlatformWindow* display) {
 
 int PollDevices(vlVMState* state) {
   (void)state;
+  // Sounds whose play time ran out end here too when a plug-in services
+  // the events itself, away from the pump.
+  if (gPlatformHooks.pollAudio) gPlatformHooks.pollAudio();
   PollJoysticks();
   return 0;
 }

@@ -235,7 +235,9 @@ int SwitchScreenMode(vlPlatformWindow* display, int width, int height) {
   vlX11Connection* c = ConnectionOf(display);
   if (!c) return ERR_XDISPLAY;
   if (HaveXRandR13(c)) {
-    int count = GetScreenModes(display, nullptr);
+    // The CRTC's own modes: the XF86VidMode lines that a listing falls
+    // back on cannot be set through XRandR.
+    int count = RandrModes(c, display, nullptr);
     if (count <= 0) return ERR_NODISPMODES;
     auto* modes = new (std::nothrow) vlScreenMode[count];
     if (!modes) return ERR_MEM;
