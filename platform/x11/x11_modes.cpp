@@ -250,7 +250,10 @@ int SwitchScreenMode(vlPlatformWindow* display, int width, int height) {
     CrtcConfig config;
     Status result = 1;
     if (GetCrtc(c, display, &config)) {
-      if (display->window) display->window->savedRandrMode = config.crtc->mode;
+      // A full-screen display that changes its size keeps the mode of the
+      // desktop to go back to, not the one it had full screen.
+      if (display->window && (!display->fullScreen || !display->window->savedRandrMode))
+        display->window->savedRandrMode = config.crtc->mode;
       result = dl_XRRSetCrtcConfig(c->display, config.resources, config.id, CurrentTime,
                                        config.crtc->x, config.crtc->y, modes[chosen].id,
                                        config.crtc->rotation, config.crtc->outputs,
