@@ -118,8 +118,10 @@ int VidModeSwitch(vlPlatformWindow* display, vlX11Connection* c, int width, int 
     return ERR_NODISPMODES;
   }
   vlX11Window* x = display->window;
-  if (!display->fullScreen && x && !x->savedModeLine) {
-    x->savedModeLine = static_cast<XF86VidModeModeInfo*>(malloc(sizeof(XF86VidModeModeInfo)));
+  // The mode to go back to is the one of the screen as the display found
+  // it: taken again each time it goes full screen from a window.
+  if (!display->fullScreen && x) {
+    if (!x->savedModeLine) x->savedModeLine = static_cast<XF86VidModeModeInfo*>(malloc(sizeof(XF86VidModeModeInfo)));
     if (x->savedModeLine) *x->savedModeLine = *lines[0];
   }
   int best = -1, bestW = 100000, bestH = 100000;
