@@ -288,6 +288,21 @@ int RestoreScreenMode(vlPlatformWindow* display) {
   return 0;
 }
 
+namespace {
+
+// Another window on the same server that has switched the saver off with
+// the server's settings saved: they are the user's, the server's now are
+// the zeros set for it.
+vlX11Window* OtherSaverHolder(const vlX11Window* x) {
+  for (vlPlatformWindow* d = WindowOf(gX11Hooks.firstDisplay()); d; d = NextWindow(d)) {
+    vlX11Window* o = d->window;
+    if (o && o != x && o->display && o->connection == x->connection && o->saverState == 0 && o->saverSaved) return o;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 void SetScreenSaver(vlX11Window* x, int on) {
   on = on ? 1 : 0;
   if (!x || !x->display || x->saverState == on) return;
@@ -298,11 +313,19 @@ void SetScreenSaver(vlX11Window* x, int on) {
     dl_XScreenSaverSuspend(d, on ? False : True);
     XResetScreenSaver(d);
   } else if (!on) {
-    XGetScreenSaver(d, &x->saverTimeout, &x->saverInterval, &x->saverPreferBlanking,
-                    &x->saverAllowExposures);
+    if (const vlX11Window* holder = OtherSaverHolder(x)) {
+      x->saverTimeout = holder->saverTimeout;
+      x->saverInterval = holder->saverInterval;
+      x->saverPreferBlanking = holder->saverPreferBlanking;
+      x->saverAllowExposures = holder->saverAllowExposures;
+    } else {
+      XGetScreenSaver(d, &x->saverTimeout, &x->saverInterval, &x->saverPreferBlanking,
+                      &x->saverAllowExposures);
+    }
     x->saverSaved = 1;
     XSetScreenSaver(d, 0, 0, DontPreferBlanking, DefaultExposures);
-  } else if (x->saverSaved) {
+  } else if (x->saverSaved && !OtherSaverHolder(x)) {
+    // The saver stays off while another window still wants it so.
     XSetScreenSaver(d, x->saverTimeout, x->saverInterval, x->saverPreferBlanking,
                     x->saverAllowExposures);
   }
