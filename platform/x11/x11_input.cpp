@@ -54,6 +54,12 @@ constexpr KeyRow kKeyRows[] = {
     {XK_KP_Subtract, XK_KP_Subtract, 45},   {XK_KP_Multiply, XK_KP_Multiply, 42},
     {XK_KP_Divide, XK_KP_Divide, 47},  {XK_KP_0, XK_KP_9, 48},      {XK_Begin, XK_Begin, 281},
     {XK_Home, XK_Home, 281},           {XK_End, XK_End, 282},
+    // What the same keys send in other states: Tab with Shift held, and the
+    // keypad's keys with Num Lock off, which move like the keys they name.
+    {XK_ISO_Left_Tab, XK_ISO_Left_Tab, 272}, {XK_KP_Up, XK_KP_Up, 256},  {XK_KP_Down, XK_KP_Down, 257},
+    {XK_KP_Right, XK_KP_Right, 258},   {XK_KP_Left, XK_KP_Left, 259},    {XK_KP_Prior, XK_KP_Prior, 283},
+    {XK_KP_Next, XK_KP_Next, 284},     {XK_KP_Home, XK_KP_Home, 281},    {XK_KP_End, XK_KP_End, 282},
+    {XK_KP_Insert, XK_KP_Insert, 280}, {XK_KP_Delete, XK_KP_Delete, 277},
 };
 
 // Modifier keysyms in the order of the window record's flags.

@@ -2,7 +2,8 @@
 // read by xclip (the server refuses a property that large in one request),
 // clipboard text from xclip with characters outside ISO-8859-1, owners
 // that list their targets in other ways, keys
-// typed with xdotool (one whose modifier is let go first, and Home), and
+// typed with xdotool (one whose modifier is let go first, Home, Tab with
+// Shift and the keypad's keys with Num Lock off), and
 // keys and buttons held down while another program ran.
 #include <X11/Xatom.h>
 #include <unistd.h>
@@ -200,11 +201,8 @@ TEST_F(X11Clients, KeysAndButtonsHeldBeforeAProgramRanCountAsUpAfterIt) {
   EXPECT_EQ(r.out, "1 1 1\n0 0 0\n0\n1 1 1\n0 0 0\n0\n");
 }
 
-// The Home key as a keyboard sends it: the key handler names it "HOME"
-// and IsKeyDown "HOME" reads it down while it is held, up once let go.
-TEST_F(X11Clients, TheHomeKeyArrivesAsHome) {
-  std::string applet = Applet("home", R"(.line 1
-.function onkey
+// Assembler text that prints "key" and the key text of each key pressed.
+const std::string kPrintKeyDowns = R"(.function onkey
   .params 1
   getfield 1 0 "key"
   .call base=2 debugprint "key" r1
@@ -212,12 +210,32 @@ TEST_F(X11Clients, TheHomeKeyArrivesAsHome) {
 .end
 .table 0 { onkeydown = fn:onkey }
 .call base=1 installeventhandler r0
-)" + WaitForKeyState("HOME", 1, "down") + WaitForKeyState("HOME", 0, "up"));
+)";
+
+// The Home key as a keyboard sends it: the key handler names it "HOME"
+// and IsKeyDown "HOME" reads it down while it is held, up once let go.
+TEST_F(X11Clients, TheHomeKeyArrivesAsHome) {
+  std::string applet = Applet("home", ".line 1\n" + kPrintKeyDowns + WaitForKeyState("HOME", 1, "down") +
+                                          WaitForKeyState("HOME", 0, "up"));
   Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string&) {
                    Tool(xdotool + "keydown Home sleep 0.2 keyup Home");
                  }));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "key HOME\ndown\nup\n");
+}
+
+// Tab with Shift held and the keypad's keys with Num Lock off arrive as the
+// keys they are: Tab (its key text is eight blanks), the arrows, Home, End,
+// the page keys, Insert and Delete.
+TEST_F(X11Clients, ShiftTabAndTheKeypadWithoutNumLockArrive) {
+  std::string applet = Applet("keypad", kPrintKeyDowns + WaitForKeyState("DEL", 1, "down"));
+  Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string&) {
+                   Tool(xdotool + "key shift+Tab KP_Up KP_Down KP_Left KP_Right KP_Home KP_End KP_Prior KP_Next "
+                                  "KP_Insert keydown KP_Delete sleep 0.2 keyup KP_Delete");
+                 }));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "key         \nkey UP\nkey DOWN\nkey LEFT\nkey RIGHT\nkey HOME\nkey END\nkey PAGEUP\n"
+                   "key PAGEDOWN\nkey INSERT\nkey DEL\ndown\n");
 }
 
 }  // namespace
