@@ -140,9 +140,11 @@ int ZoneAt(vlPlatformWindow* d, int px, int py, int* offsetX, int* offsetY) {
   return 8;
 }
 
-// The cursor of a borderless window follows the region under the pointer.
+// The cursor of a borderless window follows the region under the pointer,
+// unless the pointer is hidden: it stays hidden wherever it goes.
 void TrackRegionCursor(vlPlatformWindow* d, vlX11Window* x, int px, int py) {
-  Cursor wanted = x->currentCursor;
+  if (x->pointerHidden) return;
+  Cursor wanted = None;
   int ox, oy;
   if (!(d->styleFlags & VL_DISPSTYLE_FIXED) &&
       RegionAt(d->dragRegionsScaled, d->dragRegionCount, px, py))
@@ -151,7 +153,9 @@ void TrackRegionCursor(vlPlatformWindow* d, vlX11Window* x, int px, int py) {
     int zone = ZoneAt(d, px, py, &ox, &oy);
     if (zone < 8) wanted = x->connection->borderCursors[zone];
   }
-  XDefineCursor(x->display, x->window, wanted);
+  if (wanted == x->regionCursor) return;
+  x->regionCursor = wanted;
+  XDefineCursor(x->display, x->window, wanted != None ? wanted : x->currentCursor);
 }
 
 struct LoopState {

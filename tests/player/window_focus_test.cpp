@@ -2,7 +2,8 @@
 // once, as the script sees it: its active attribute is set and its
 // activewindow handler runs once, with nobody moving the focus. A window
 // the user resizes resizes its display; a full-screen display that changes
-// its size gives the screen its first mode back when it goes windowed.
+// its size gives the screen its first mode back when it goes windowed; a
+// hidden pointer stays hidden while it moves over a borderless window.
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "tests/player/player_harness.h"
 // After the harness: Xlib's macros clash with the test framework's names.
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
 namespace {
@@ -187,6 +189,38 @@ TEST_F(WindowFocus, FullScreenAtAnotherSizeGivesTheScreenItsFirstModeBack) {
   XRRFreeScreenResources(now);
   XRRFreeScreenResources(resources);
   XCloseDisplay(d);
+}
+
+// The pointer is hidden over a borderless window and moved about in it:
+// the server's cursor stays without a visible pixel.
+TEST_F(WindowFocus, AHiddenPointerStaysHiddenWhileItMovesOverABorderlessWindow) {
+  const std::string moved = dir() + "/moved", seen = dir() + "/seen", done = dir() + "/done";
+  std::string applet = Applet("hidden", ".line 1\n.call hidepointer\n" + vlplayer::WaitUntilFileExists(moved, "m") +
+                                            ".call wait 4\n.call stringtofile \"1\" \"" + seen + "\"\n" +
+                                            vlplayer::WaitUntilFileExists(done, "d"),
+                              "display 1 200 100 Hidden");
+  long visible = -1;
+  vlplayer::RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Hidden");
+    ASSERT_FALSE(window.empty());
+    std::string xdotool = "DISPLAY=" + vlplayer::Quote(display) + " xdotool ";
+    Tool(xdotool + "mousemove --sync --window " + window + " 20 20 mousemove --sync --window " + window + " 60 40");
+    Tool("touch " + vlplayer::Quote(moved));
+    for (int i = 0; i < 200 && access(seen.c_str(), F_OK) != 0; ++i) usleep(50000);
+    Display* d = XOpenDisplay(display.c_str());
+    if (XFixesCursorImage* cursor = d ? XFixesGetCursorImage(d) : nullptr) {
+      visible = 0;
+      for (int i = 0; i < cursor->width * cursor->height; ++i) visible += (cursor->pixels[i] >> 24) != 0;
+      XFree(cursor);
+    }
+    if (d) XCloseDisplay(d);
+    Tool("touch " + vlplayer::Quote(done));
+  };
+  Result r = Run({"-borderless", applet}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(visible, 0);
 }
 
 }  // namespace
