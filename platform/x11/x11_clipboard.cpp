@@ -122,7 +122,8 @@ void ChooseTarget(vlX11Window* x) {
   uint8_t* data = ReadWindowProperty(x, x->xclipOut, &length, nullptr, &type);
   XDeleteProperty(x->display, x->window, x->xclipOut);
   Atom chosen = None;
-  if (data && type == XA_ATOM) {
+  // Some owners type the list TARGETS rather than ATOM; it is the same list.
+  if (data && (type == XA_ATOM || type == x->targets)) {
     const Atom* atoms = reinterpret_cast<const Atom*>(data);
     size_t count = length / sizeof(long);
     const Atom preference[3] = {x->utf8String, x->textPlain, x->imagePng};

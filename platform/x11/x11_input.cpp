@@ -54,6 +54,12 @@ constexpr KeyRow kKeyRows[] = {
     {XK_KP_Subtract, XK_KP_Subtract, 45},   {XK_KP_Multiply, XK_KP_Multiply, 42},
     {XK_KP_Divide, XK_KP_Divide, 47},  {XK_KP_0, XK_KP_9, 48},      {XK_Begin, XK_Begin, 281},
     {XK_Home, XK_Home, 281},           {XK_End, XK_End, 282},
+    // What the same keys send in other states: Tab with Shift held, and the
+    // keypad's keys with Num Lock off, which move like the keys they name.
+    {XK_ISO_Left_Tab, XK_ISO_Left_Tab, 272}, {XK_KP_Up, XK_KP_Up, 256},  {XK_KP_Down, XK_KP_Down, 257},
+    {XK_KP_Right, XK_KP_Right, 258},   {XK_KP_Left, XK_KP_Left, 259},    {XK_KP_Prior, XK_KP_Prior, 283},
+    {XK_KP_Next, XK_KP_Next, 284},     {XK_KP_Home, XK_KP_Home, 281},    {XK_KP_End, XK_KP_End, 282},
+    {XK_KP_Insert, XK_KP_Insert, 280}, {XK_KP_Delete, XK_KP_Delete, 277},
 };
 
 // Modifier keysyms in the order of the window record's flags.
@@ -134,9 +140,11 @@ int ZoneAt(vlPlatformWindow* d, int px, int py, int* offsetX, int* offsetY) {
   return 8;
 }
 
-// The cursor of a borderless window follows the region under the pointer.
+// The cursor of a borderless window follows the region under the pointer,
+// unless the pointer is hidden: it stays hidden wherever it goes.
 void TrackRegionCursor(vlPlatformWindow* d, vlX11Window* x, int px, int py) {
-  Cursor wanted = x->currentCursor;
+  if (x->pointerHidden) return;
+  Cursor wanted = None;
   int ox, oy;
   if (!(d->styleFlags & VL_DISPSTYLE_FIXED) &&
       RegionAt(d->dragRegionsScaled, d->dragRegionCount, px, py))
@@ -145,7 +153,9 @@ void TrackRegionCursor(vlPlatformWindow* d, vlX11Window* x, int px, int py) {
     int zone = ZoneAt(d, px, py, &ox, &oy);
     if (zone < 8) wanted = x->connection->borderCursors[zone];
   }
-  XDefineCursor(x->display, x->window, wanted);
+  if (wanted == x->regionCursor) return;
+  x->regionCursor = wanted;
+  XDefineCursor(x->display, x->window, wanted != None ? wanted : x->currentCursor);
 }
 
 struct LoopState {
@@ -513,6 +523,9 @@ uint32_t GetQualifiers(vlPlatformWindow* display) {
 
 int PollDevices(vlVMState* state) {
   (void)state;
+  // Sounds whose play time ran out end here too when a plug-in services
+  // the events itself, away from the pump.
+  if (gPlatformHooks.pollAudio) gPlatformHooks.pollAudio();
   PollJoysticks();
   return 0;
 }

@@ -118,8 +118,10 @@ int VidModeSwitch(vlPlatformWindow* display, vlX11Connection* c, int width, int 
     return ERR_NODISPMODES;
   }
   vlX11Window* x = display->window;
-  if (!display->fullScreen && x && !x->savedModeLine) {
-    x->savedModeLine = static_cast<XF86VidModeModeInfo*>(malloc(sizeof(XF86VidModeModeInfo)));
+  // The mode to go back to is the one of the screen as the display found
+  // it: taken again each time it goes full screen from a window.
+  if (!display->fullScreen && x) {
+    if (!x->savedModeLine) x->savedModeLine = static_cast<XF86VidModeModeInfo*>(malloc(sizeof(XF86VidModeModeInfo)));
     if (x->savedModeLine) *x->savedModeLine = *lines[0];
   }
   int best = -1, bestW = 100000, bestH = 100000;
@@ -235,7 +237,9 @@ int SwitchScreenMode(vlPlatformWindow* display, int width, int height) {
   vlX11Connection* c = ConnectionOf(display);
   if (!c) return ERR_XDISPLAY;
   if (HaveXRandR13(c)) {
-    int count = GetScreenModes(display, nullptr);
+    // The CRTC's own modes: the XF86VidMode lines that a listing falls
+    // back on cannot be set through XRandR.
+    int count = RandrModes(c, display, nullptr);
     if (count <= 0) return ERR_NODISPMODES;
     auto* modes = new (std::nothrow) vlScreenMode[count];
     if (!modes) return ERR_MEM;
@@ -248,7 +252,10 @@ int SwitchScreenMode(vlPlatformWindow* display, int width, int height) {
     CrtcConfig config;
     Status result = 1;
     if (GetCrtc(c, display, &config)) {
-      if (display->window) display->window->savedRandrMode = config.crtc->mode;
+      // A full-screen display that changes its size keeps the mode of the
+      // desktop to go back to, not the one it had full screen.
+      if (display->window && (!display->fullScreen || !display->window->savedRandrMode))
+        display->window->savedRandrMode = config.crtc->mode;
       result = dl_XRRSetCrtcConfig(c->display, config.resources, config.id, CurrentTime,
                                        config.crtc->x, config.crtc->y, modes[chosen].id,
                                        config.crtc->rotation, config.crtc->outputs,
@@ -281,6 +288,21 @@ int RestoreScreenMode(vlPlatformWindow* display) {
   return 0;
 }
 
+namespace {
+
+// Another window on the same server that has switched the saver off with
+// the server's settings saved: they are the user's, the server's now are
+// the zeros set for it.
+vlX11Window* OtherSaverHolder(const vlX11Window* x) {
+  for (vlPlatformWindow* d = WindowOf(gX11Hooks.firstDisplay()); d; d = NextWindow(d)) {
+    vlX11Window* o = d->window;
+    if (o && o != x && o->display && o->connection == x->connection && o->saverState == 0 && o->saverSaved) return o;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 void SetScreenSaver(vlX11Window* x, int on) {
   on = on ? 1 : 0;
   if (!x || !x->display || x->saverState == on) return;
@@ -291,11 +313,19 @@ void SetScreenSaver(vlX11Window* x, int on) {
     dl_XScreenSaverSuspend(d, on ? False : True);
     XResetScreenSaver(d);
   } else if (!on) {
-    XGetScreenSaver(d, &x->saverTimeout, &x->saverInterval, &x->saverPreferBlanking,
-                    &x->saverAllowExposures);
+    if (const vlX11Window* holder = OtherSaverHolder(x)) {
+      x->saverTimeout = holder->saverTimeout;
+      x->saverInterval = holder->saverInterval;
+      x->saverPreferBlanking = holder->saverPreferBlanking;
+      x->saverAllowExposures = holder->saverAllowExposures;
+    } else {
+      XGetScreenSaver(d, &x->saverTimeout, &x->saverInterval, &x->saverPreferBlanking,
+                      &x->saverAllowExposures);
+    }
     x->saverSaved = 1;
     XSetScreenSaver(d, 0, 0, DontPreferBlanking, DefaultExposures);
-  } else if (x->saverSaved) {
+  } else if (x->saverSaved && !OtherSaverHolder(x)) {
+    // The saver stays off while another window still wants it so.
     XSetScreenSaver(d, x->saverTimeout, x->saverInterval, x->saverPreferBlanking,
                     x->saverAllowExposures);
   }

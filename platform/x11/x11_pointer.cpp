@@ -61,6 +61,8 @@ void SetPointerShape(vlPlatformWindow* display, vlPointerRecord* list, int mode)
   }
   XDefineCursor(x->display, x->window, cursor);
   x->currentCursor = cursor;
+  x->pointerHidden = 0;
+  x->regionCursor = None;
   XFlush(x->display);
 }
 
@@ -68,6 +70,7 @@ void HidePointer(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   XDefineCursor(x->display, x->window, x->connection->invisibleCursor);
+  x->pointerHidden = 1;
   XFlush(x->display);
 }
 
@@ -75,6 +78,8 @@ void ShowPointer(vlPlatformWindow* display) {
   vlX11Window* x = display->window;
   if (!x || !x->window) return;
   XDefineCursor(x->display, x->window, x->currentCursor);
+  x->pointerHidden = 0;
+  x->regionCursor = None;
   XFlush(x->display);
 }
 

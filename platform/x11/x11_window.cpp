@@ -320,6 +320,9 @@ int OpenX11Window(vlPlatformWindow* display, int activate, const uint8_t* mask, 
   if (display->styleFlags & VL_DISPSTYLE_NOSCREENSAVER) SetScreenSaver(x, 0);
   ForgetHeldInput(display);
   x->moving = x->resizing = 0;
+  // A new window has no cursor of its own defined yet.
+  x->pointerHidden = 0;
+  x->regionCursor = None;
   return 0;
 }
 

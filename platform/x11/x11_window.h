@@ -57,6 +57,8 @@ struct vlX11Window {
   int pressRect[4];
   int zoneOffsetX, zoneOffsetY;
   Cursor currentCursor;
+  int pointerHidden;    // the invisible cursor is defined
+  Cursor regionCursor;  // defined over a drag region or size zone, or None
   int offerKind;  // 0 none, 1 text, 2 picture
   void* offerData;
   size_t offerLength;

@@ -359,6 +359,46 @@ TEST_F(X11Window, ScreenSaverStyleIsUndoneOnClose) {
   EXPECT_EQ(timeout, 300);
 }
 
+vlDisplay* gListHead = nullptr;
+
+// Two windows switch the saver off: the user's settings come back only
+// when both have let go, whichever lets go first.
+TEST_F(X11Window, ScreenSaverOffInTwoWindowsComesBackWhenBothLetGo) {
+  UnloadSharedLibs();
+  for (bool firstLetsGoFirst : {true, false}) {
+    SCOPED_TRACE(firstLetsGoFirst);
+    XSetScreenSaver(probe_, 600, 30, PreferBlanking, AllowExposures);
+    XSync(probe_, False);
+    vlDisplay second = display_;
+    second.window = nullptr;
+    ASSERT_EQ(AllocDisplayPlatformData(&second), 0);
+    display_.next = &second;
+    gListHead = &display_;
+    gX11Hooks.firstDisplay = [] { return gListHead; };
+    ASSERT_EQ(OpenX11Window(&display_, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(OpenX11Window(&second, 0, nullptr, nullptr), 0);
+    SetScreenSaver(display_.window, 0);
+    SetScreenSaver(second.window, 0);
+    int timeout, interval, blanking, exposures;
+    auto timeoutNow = [&] {
+      XSync(FirstX11Connection()->display, False);
+      XGetScreenSaver(probe_, &timeout, &interval, &blanking, &exposures);
+      return timeout;
+    };
+    vlDisplay* first = firstLetsGoFirst ? &display_ : &second;
+    vlDisplay* last = firstLetsGoFirst ? &second : &display_;
+    CloseX11Window(first);
+    EXPECT_EQ(timeoutNow(), 0);
+    CloseX11Window(last);
+    EXPECT_EQ(timeoutNow(), 600);
+    EXPECT_EQ(interval, 30);
+    display_.next = nullptr;
+    FreeDisplayPlatformData(&second);
+    FreeDisplayPlatformData(&display_);
+    ASSERT_EQ(AllocDisplayPlatformData(&display_), 0);
+  }
+}
+
 TEST_F(X11Window, PointerWarpsInsideTheWindowAndCursorsNeedXcursor) {
   ASSERT_EQ(OpenX11Window(&display_, 0, nullptr, nullptr), 0);
   MovePointer(&display_, 17, 19);

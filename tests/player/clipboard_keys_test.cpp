@@ -1,8 +1,11 @@
 // The player's X11 side against real X clients: a 32 MiB clipboard text
 // read by xclip (the server refuses a property that large in one request),
-// clipboard text from xclip with characters outside ISO-8859-1, keys
-// typed with xdotool (one whose modifier is let go first, and Home), and
+// clipboard text from xclip with characters outside ISO-8859-1, owners
+// that list their targets in other ways, keys
+// typed with xdotool (one whose modifier is let go first, Home, Tab with
+// Shift and the keypad's keys with Num Lock off), and
 // keys and buttons held down while another program ran.
+#include <X11/Xatom.h>
 #include <unistd.h>
 
 #include <functional>
@@ -76,6 +79,75 @@ TEST_F(X11Clients, ClipboardTextOutsideLatin1ArrivesWithStandIns) {
   EXPECT_EQ(r.out, "1\na?b \xE9\n");
 }
 
+// A clipboard owner of its own: it lists `targets` as the TARGETS answer,
+// typed `listType`, and gives `data` for any other target asked, typed as
+// asked; it makes the file `ready` once it owns the clipboard and answers
+// until the file `done` exists.
+void OwnClipboardUntil(const std::string& display, const char* listType, const std::vector<const char*>& targets,
+                       const std::string& data, const std::string& ready, const std::string& done) {
+  Display* d = XOpenDisplay(display.c_str());
+  ASSERT_NE(d, nullptr);
+  Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+  Atom clipboard = XInternAtom(d, "CLIPBOARD", False), targetsAtom = XInternAtom(d, "TARGETS", False);
+  std::vector<Atom> list;
+  for (const char* t : targets) list.push_back(XInternAtom(d, t, False));
+  XSetSelectionOwner(d, clipboard, w, CurrentTime);
+  XSync(d, False);
+  ASSERT_EQ(XGetSelectionOwner(d, clipboard), w);
+  fclose(fopen(ready.c_str(), "w"));
+  for (int i = 0; i < 2000 && access(done.c_str(), F_OK) != 0; ++i) {
+    while (XPending(d)) {
+      XEvent e;
+      XNextEvent(d, &e);
+      if (e.type != SelectionRequest) continue;
+      const XSelectionRequestEvent& r = e.xselectionrequest;
+      if (r.target == targetsAtom)
+        XChangeProperty(d, r.requestor, r.property, XInternAtom(d, listType, False), 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(list.data()), static_cast<int>(list.size()));
+      else
+        XChangeProperty(d, r.requestor, r.property, r.target, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
+      XEvent notify{};
+      notify.xselection = {SelectionNotify, 0, True, d, r.requestor, r.selection, r.target, r.property, r.time};
+      XSendEvent(d, r.requestor, False, NoEventMask, &notify);
+      XFlush(d);
+    }
+    usleep(10000);
+  }
+  XCloseDisplay(d);
+}
+
+// Owners list their targets typed ATOM or, as some do, TARGETS; one that
+// offers plain text only gives its bytes unchanged; one without a text or
+// picture target gives an empty clipboard.
+TEST_F(X11Clients, ClipboardOwnersOfOtherKinds) {
+  const struct {
+    const char* listType;
+    std::vector<const char*> targets;
+    std::string data;
+    std::string out;
+  } cases[] = {
+      {"TARGETS", {"TARGETS", "UTF8_STRING"}, "caf\xC3\xA9", "1 caf\xE9\n"},
+      {"ATOM", {"TARGETS", "text/plain"}, "plain \xE9t\xE9", "1 plain \xE9t\xE9\n"},
+      {"ATOM", {"TARGETS", "application/x-other"}, "x", "0 Nil\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.targets.back());
+    std::string ready = dir() + "/ready", done = dir() + "/done";
+    unlink(ready.c_str());
+    unlink(done.c_str());
+    std::string applet = Applet("paste", ".line 1\n" + vlplayer::WaitUntilFileExists(ready) + ".call getclipboard -> kind text\n.call debugprint $kind $text\n"
+                                         ".call stringtofile \"1\" \"" + done + "\"");
+    RunOptions options;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      OwnClipboardUntil(display, c.listType, c.targets, c.data, ready, done);
+    };
+    Result r = Run({applet}, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
+}
+
 // Assembler text that waits (handling the queued events) until IsKeyDown
 // of the key reads state, then prints the word.
 std::string WaitForKeyState(const std::string& key, int state, const std::string& word) {
@@ -129,11 +201,8 @@ TEST_F(X11Clients, KeysAndButtonsHeldBeforeAProgramRanCountAsUpAfterIt) {
   EXPECT_EQ(r.out, "1 1 1\n0 0 0\n0\n1 1 1\n0 0 0\n0\n");
 }
 
-// The Home key as a keyboard sends it: the key handler names it "HOME"
-// and IsKeyDown "HOME" reads it down while it is held, up once let go.
-TEST_F(X11Clients, TheHomeKeyArrivesAsHome) {
-  std::string applet = Applet("home", R"(.line 1
-.function onkey
+// Assembler text that prints "key" and the key text of each key pressed.
+const std::string kPrintKeyDowns = R"(.function onkey
   .params 1
   getfield 1 0 "key"
   .call base=2 debugprint "key" r1
@@ -141,12 +210,32 @@ TEST_F(X11Clients, TheHomeKeyArrivesAsHome) {
 .end
 .table 0 { onkeydown = fn:onkey }
 .call base=1 installeventhandler r0
-)" + WaitForKeyState("HOME", 1, "down") + WaitForKeyState("HOME", 0, "up"));
+)";
+
+// The Home key as a keyboard sends it: the key handler names it "HOME"
+// and IsKeyDown "HOME" reads it down while it is held, up once let go.
+TEST_F(X11Clients, TheHomeKeyArrivesAsHome) {
+  std::string applet = Applet("home", ".line 1\n" + kPrintKeyDowns + WaitForKeyState("HOME", 1, "down") +
+                                          WaitForKeyState("HOME", 0, "up"));
   Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string&) {
                    Tool(xdotool + "keydown Home sleep 0.2 keyup Home");
                  }));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "key HOME\ndown\nup\n");
+}
+
+// Tab with Shift held and the keypad's keys with Num Lock off arrive as the
+// keys they are: Tab (its key text is eight blanks), the arrows, Home, End,
+// the page keys, Insert and Delete.
+TEST_F(X11Clients, ShiftTabAndTheKeypadWithoutNumLockArrive) {
+  std::string applet = Applet("keypad", kPrintKeyDowns + WaitForKeyState("DEL", 1, "down"));
+  Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string&) {
+                   Tool(xdotool + "key shift+Tab KP_Up KP_Down KP_Left KP_Right KP_Home KP_End KP_Prior KP_Next "
+                                  "KP_Insert keydown KP_Delete sleep 0.2 keyup KP_Delete");
+                 }));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "key         \nkey UP\nkey DOWN\nkey LEFT\nkey RIGHT\nkey HOME\nkey END\nkey PAGEUP\n"
+                   "key PAGEDOWN\nkey INSERT\nkey DEL\ndown\n");
 }
 
 }  // namespace

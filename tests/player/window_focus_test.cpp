@@ -1,13 +1,21 @@
 // A display whose window takes the focus when it opens is the active one at
 // once, as the script sees it: its active attribute is set and its
-// activewindow handler runs once, with nobody moving the focus.
+// activewindow handler runs once, with nobody moving the focus. A window
+// the user resizes resizes its display; a full-screen display that changes
+// its size gives the screen its first mode back when it goes windowed; a
+// hidden pointer stays hidden while it moves over a borderless window.
 #include <signal.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <fstream>
 #include <string>
 
 #include "tests/player/player_harness.h"
+// After the harness: Xlib's macros clash with the test framework's names.
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrandr.h>
 
 namespace {
 
@@ -133,6 +141,86 @@ jump loop)",
   Result r = Run({"-debugdevice", "console", applet}, options);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "SizeWindow 300 150\n300 150 300\n");
+}
+
+// The screen gets two more modes (a client's own modes last while it stays
+// connected); the display goes full screen at one, then at the other, then
+// back into a window: the screen is at its first mode again, not at the
+// one the display had full screen before.
+TEST_F(WindowFocus, FullScreenAtAnotherSizeGivesTheScreenItsFirstModeBack) {
+  Display* d = XOpenDisplay(display());
+  ASSERT_NE(d, nullptr);
+  Window root = DefaultRootWindow(d);
+  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, root);
+  ASSERT_TRUE(resources && resources->noutput > 0 && resources->ncrtc > 0);
+  for (auto [w, h] : {std::pair{640u, 400u}, std::pair{720u, 540u}}) {
+    std::string name = std::to_string(w) + "x" + std::to_string(h);
+    XRRModeInfo mode{};
+    mode.width = w;
+    mode.height = h;
+    mode.hTotal = w + 100;
+    mode.vTotal = h + 20;
+    mode.dotClock = 60ul * mode.hTotal * mode.vTotal;
+    mode.name = name.data();
+    mode.nameLength = static_cast<unsigned>(name.size());
+    XRRAddOutputMode(d, resources->outputs[0], XRRCreateMode(d, root, &mode));
+  }
+  XSync(d, False);
+  std::string applet = Applet("modes", R"(.line 1
+.call changedisplaymode 2 640 400
+.call getattribute 21 1 28 -> w
+.call getattribute 21 1 29 -> h
+.call debugprint $w $h
+.call changedisplaymode 2 720 540
+.call getattribute 21 1 28 -> w
+.call getattribute 21 1 29 -> h
+.call debugprint $w $h
+.call changedisplaymode 1)",
+                              "display 1 200 100 Modes");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "640 400\n720 540\n");
+  XRRScreenResources* now = XRRGetScreenResourcesCurrent(d, root);
+  XRRCrtcInfo* crtc = XRRGetCrtcInfo(d, now, now->crtcs[0]);
+  ASSERT_NE(crtc, nullptr);
+  EXPECT_EQ(crtc->width, 800u);
+  EXPECT_EQ(crtc->height, 600u);
+  XRRFreeCrtcInfo(crtc);
+  XRRFreeScreenResources(now);
+  XRRFreeScreenResources(resources);
+  XCloseDisplay(d);
+}
+
+// The pointer is hidden over a borderless window and moved about in it:
+// the server's cursor stays without a visible pixel.
+TEST_F(WindowFocus, AHiddenPointerStaysHiddenWhileItMovesOverABorderlessWindow) {
+  const std::string moved = dir() + "/moved", seen = dir() + "/seen", done = dir() + "/done";
+  std::string applet = Applet("hidden", ".line 1\n.call hidepointer\n" + vlplayer::WaitUntilFileExists(moved, "m") +
+                                            ".call wait 4\n.call stringtofile \"1\" \"" + seen + "\"\n" +
+                                            vlplayer::WaitUntilFileExists(done, "d"),
+                              "display 1 200 100 Hidden");
+  long visible = -1;
+  vlplayer::RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Hidden");
+    ASSERT_FALSE(window.empty());
+    std::string xdotool = "DISPLAY=" + vlplayer::Quote(display) + " xdotool ";
+    Tool(xdotool + "mousemove --sync --window " + window + " 20 20 mousemove --sync --window " + window + " 60 40");
+    Tool("touch " + vlplayer::Quote(moved));
+    for (int i = 0; i < 200 && access(seen.c_str(), F_OK) != 0; ++i) usleep(50000);
+    Display* d = XOpenDisplay(display.c_str());
+    if (XFixesCursorImage* cursor = d ? XFixesGetCursorImage(d) : nullptr) {
+      visible = 0;
+      for (int i = 0; i < cursor->width * cursor->height; ++i) visible += (cursor->pixels[i] >> 24) != 0;
+      XFree(cursor);
+    }
+    if (d) XCloseDisplay(d);
+    Tool("touch " + vlplayer::Quote(done));
+  };
+  Result r = Run({"-borderless", applet}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(visible, 0);
 }
 
 }  // namespace
