@@ -27,9 +27,12 @@ int DecompressPack(const char magic[4], vlStream* source, const char* destPath, 
                    size_t capacity, uint64_t* sizeOut, uint64_t* consumedOut) {
   if (sizeOut) *sizeOut = 0;
   if (consumedOut) *consumedOut = 0;
-  uint8_t head[8];
-  if (ReadFileStream(source, head, 8) != 8) return ERR_READ;
+  // The magic first: a short file that is no pack is told apart from a
+  // pack cut inside its header.
+  uint8_t head[4];
+  if (ReadFileStream(source, head, 4) != 4) return ERR_READ;
   if (std::memcmp(head, magic, 4) != 0) return ERR_PAKFORMAT;
+  if (ReadFileStream(source, head, 4) != 4) return ERR_READ;  // reserved
   vlReplacement file;
   vlStream* out = nullptr;
   if (destPath) {

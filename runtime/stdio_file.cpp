@@ -251,7 +251,27 @@ int FlushStdioFile(vlStdioFile* file) {
 }
 
 int IsFileAtEnd(vlStdioFile* file) {
-  return static_cast<int64_t>(file->position) >= static_cast<int64_t>(file->size) ? 1 : 0;
+  if (file->size != kSizeUnknown) return file->position >= file->size ? 1 : 0;
+  // No size was taken at opening (files opened to write or update, pipes
+  // and FIFOs): the end is looked for now.
+  if (!file->stream) return 1;
+  int fd = fileno(file->stream);
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    // Bytes still buffered lie before the position (a seek sends them
+    // out), so the file's size on disk tells.
+    return file->position >= static_cast<uint64_t>(st.st_size) ? 1 : 0;
+  }
+  int access = fcntl(fd, F_GETFL);
+  if (access < 0 || (access & O_ACCMODE) == O_WRONLY) return 1;
+  // A pipe is at its end when its writer closed it with no byte left:
+  // one byte is peeked, waiting for it as a read would.
+  SwitchTo(file, false);
+  if (WaitForInput(file->stream, -1) < 0) return 1;
+  int byte = fgetc(file->stream);
+  if (byte == EOF) return 1;
+  ungetc(byte, file->stream);
+  return 0;
 }
 
 int StatOpenFile(vlStdioFile* file, vlFileStat* out) {

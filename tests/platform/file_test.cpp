@@ -192,11 +192,14 @@ TEST_F(FileBackEnd, SizeUnknownWithoutTheFlag) {
   vlStdioFile* file = OpenStdioFile(Path("five").c_str(), 0);
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(file->size, kSizeUnknown);
-  EXPECT_EQ(IsFileAtEnd(file), 1);
+  EXPECT_EQ(IsFileAtEnd(file), 0);  // the size on disk tells
   // From the end without a size: the stream's own end.
   EXPECT_EQ(SeekStdioFile(file, -2, 2), 0);
   EXPECT_EQ(file->position, 3u);
   EXPECT_EQ(GetStdioChar(file), 4);
+  EXPECT_EQ(IsFileAtEnd(file), 0);
+  EXPECT_EQ(GetStdioChar(file), 5);
+  EXPECT_EQ(IsFileAtEnd(file), 1);
   CloseStdioFile(file);
 }
 

@@ -58,6 +58,8 @@ TEST_F(DosTest, BadPacksAreRefused) {
   corrupt[8] = 0x7F;  // a zlib header whose check fails
   Write(Path("corrupt"), corrupt);
   EXPECT_EQ(Run(".call decompressfile \"" + Path("corrupt") + "\" \"" + Path("o") + "\""), 1309);
+  Write(Path("notpack"), "VLZ!00");
+  EXPECT_EQ(Run(".call decompressfile \"" + Path("notpack") + "\" \"" + Path("o") + "\""), ERR_PAKFORMAT);
   Write(Path("short"), "VLPK");
   EXPECT_EQ(Run(".call decompressfile \"" + Path("short") + "\" \"" + Path("o") + "\""), ERR_READ);
   EXPECT_EQ(Run(".call decompressfile \"" + Path("none") + "\" \"" + Path("o") + "\""), ERR_READFILE);

@@ -159,11 +159,17 @@ TEST_F(DosTest, OpeningModesIdentifiersAndRefusals) {
   EXPECT_EQ(CountObjectsOfType(VL_OBJ_FILE), 1);
   EXPECT_EQ(Run(".call writechr 1 65"), ERR_READONLY);
   EXPECT_EQ(Run(".call writetable 1 nil"), ERR_READONLY);
-  ASSERT_EQ(Run(".call openfile nil \"" + file + "\" 1004 -> h\n.call seek $h 0 2\n.call writeline $h \"two\"\n"
-                ".call seek $h 0\n.call readline $h -> a\n.call readline $h -> b\n.call closefile $h"),
+  ASSERT_EQ(Run(".call openfile nil \"" + file + "\" 1004 -> h\n.call eof $h -> e0\n.call seek $h 0 2\n"
+                ".call writeline $h \"two\"\n.call eof $h -> e1\n.call seek $h 0\n.call eof $h -> e2\n"
+                ".call readline $h -> a\n.call readline $h -> b\n.call eof $h -> e3\n.call closefile $h"),
             0);
   EXPECT_EQ(Str("a"), "one");
   EXPECT_EQ(Str("b"), "two");
+  // An updated file is at its end only there, before and after writing.
+  EXPECT_EQ(Num("e0"), 0);
+  EXPECT_EQ(Num("e1"), 1);
+  EXPECT_EQ(Num("e2"), 0);
+  EXPECT_EQ(Num("e3"), 1);
   EXPECT_EQ(Run(".call closefile $h"), ERR_FINDARRAY);
   EXPECT_EQ(Run(".call eof 99"), ERR_FINDFILE);
   EXPECT_EQ(Run(".call writestring 1"), ERR_MISSINGPARAMTR);
@@ -234,6 +240,11 @@ TEST_F(DosTest, WholeFileStringsAndLineIterators) {
   EXPECT_TRUE(IsNil("again"));
   ASSERT_EQ(run("empty"), 0);
   EXPECT_EQ(Num("count"), 0);
+  // A FIFO's lines end when its writer closes it.
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  std::system(("timeout 20 sh -c \"printf 'p\\nq' > '" + Path("fifo") + "'\" &").c_str());
+  ASSERT_EQ(run("fifo"), 0);
+  EXPECT_EQ(Str("all"), "|p|q");
   EXPECT_EQ(Run(".call filelines \"" + Path("none") + "\""), ERR_READFILE);
   // An iterator dropped half-way closes its file when collected.
   ASSERT_EQ(Run(".call filelines \"" + Path("lines") + "\" -> f\n.call f -> first\nloadnil 0 0\nsetglobal 0 \"f\""),
