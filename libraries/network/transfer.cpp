@@ -139,7 +139,7 @@ void ResetParts(vlTransfer* t, int mode) {
 int Connect(vlTransfer* t) {
   vlObjectId id{0, reinterpret_cast<void*>(uintptr_t{1})};
   if (int r = OpenTCPConnection(t->state, &id, t->parts.host, t->parts.port, &t->control)) return r;
-  t->control->dataReported = t->control->closedReported = 1;
+  HoldForTransfer(t->control);
   return 0;
 }
 

@@ -293,6 +293,16 @@ TEST_F(HttpTest, ProgressReportsCountUpToTheAnnouncedSize) {
   EXPECT_EQ(gProgressUserdata, "ud");
 }
 
+// A progress callback that closes every connection there is, the
+// transfer's own included (a script finds it with GetObjects).
+int CloseEveryConnection(vlVMState* L) {
+  vl::SetStackTop(L, 0);
+  vl::PushPointer(L, gConnectionList);
+  gCounts.push_back(CmdCloseConnection(L));
+  vl::PushNumber(L, 0);
+  return 1;
+}
+
 TEST_F(HttpTest, AProgressCallbackThatStopsKeepsWhatArrived) {
   std::atomic<bool> done{false};
   Peer peer([&](int fd, int) {
@@ -307,6 +317,14 @@ TEST_F(HttpTest, AProgressCallbackThatStopsKeepsWhatArrived) {
   gStopAfter = 0;
   EXPECT_EQ(StringAt(-2), "first");
   EXPECT_EQ(NumberAt(-1), 5);
+  EXPECT_EQ(gConnectionList, nullptr);
+
+  // Closing the transfer's connection from its callback ends the transfer
+  // as a closed connection; the record stays the transfer's to free.
+  HttpPeer closing({"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nfirst"});
+  gCounts.clear();
+  EXPECT_EQ(Download(Url(closing.port(), "/"), nullptr, CloseEveryConnection), kErrRemoteClosed);
+  EXPECT_EQ(gCounts, std::vector<double>{0});
   EXPECT_EQ(gConnectionList, nullptr);
 }
 
