@@ -82,7 +82,7 @@ int OpenDataConnection(vlTransfer* t) {
   std::snprintf(host, sizeof host, "%d.%d.%d.%d", n[0], n[1], n[2], n[3]);
   vlObjectId id{0, reinterpret_cast<void*>(uintptr_t{1})};
   if (int r = OpenTCPConnection(t->state, &id, host, n[4] * 256 + n[5], &t->dataConnection)) return r;
-  t->dataConnection->dataReported = t->dataConnection->closedReported = 1;
+  HoldForTransfer(t->dataConnection);
   return 0;
 }
 

@@ -220,7 +220,10 @@ int CmdSendData(vlVMState* state) {
   if (int r = FindConnection(id, &c)) return r;
   size_t sent = 0;
   int callbackResult = 0;
-  SendWithEvents(state, c, data, length, &sent, &callbackResult);
+  // Send failures show as a short count; an error of the event pump (a
+  // callback that failed while the send waited) is not the send's to hide.
+  int r = SendWithEvents(state, c, data, length, &sent, &callbackResult);
+  if (r >= ERR_FIRST) return r;
   vl::PushNumber(state, static_cast<double>(sent));
   return 1;
 }

@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <sys/socket.h>
 
 #include <cstring>
 
@@ -142,8 +143,19 @@ void RemoveConnectionRecord(vlVMState* state, vlConnection* connection) {
 int RemoveConnection(vlVMState* state, vlObjectId id) {
   vlConnection* c;
   if (int r = FindConnection(id, &c)) return r;
+  if (c->transferOwned) {
+    // A callback closed the connection a transfer is using: the transfer
+    // sees it closed and frees the record when it ends.
+    if (c->socket->descriptor != -1) shutdown(c->socket->descriptor, SHUT_RDWR);
+    return 0;
+  }
   RemoveConnectionRecord(state, c);
   return 0;
+}
+
+void HoldForTransfer(vlConnection* c) {
+  c->dataReported = c->closedReported = 1;
+  c->transferOwned = 1;
 }
 
 int RemoveServer(vlVMState* state, vlObjectId id) {

@@ -56,6 +56,9 @@ struct vlConnection {
   uint32_t dataReported;    // the receive poll reported it; ReceiveData clears it
   uint32_t closedReported;  // the disconnect poll reported it; never cleared
   vlTransferProgress progress;
+  // 1 while a transfer holds the record: closing it by id only shuts its
+  // socket, and the transfer, which keeps the record, ends and frees it.
+  uint32_t transferOwned;
 };
 
 struct vlServer {
@@ -95,6 +98,9 @@ int RemoveServer(vlVMState* state, vlObjectId id);
 int RemoveUDPObject(vlVMState* state, vlObjectId id);
 // Unlinks and frees a listed connection (socket closed, cursor moved).
 void RemoveConnectionRecord(vlVMState* state, vlConnection* connection);
+// Takes a connection for a transfer: no events, and a close by id does not
+// free the record under the transfer.
+void HoldForTransfer(vlConnection* connection);
 // Appends a connection around socket; an automatic id's handle becomes the
 // record. 0 or 1000 (the caller then frees the socket).
 int AddConnection(vlObjectId* id, vlSocket* socket, vlConnection** out);

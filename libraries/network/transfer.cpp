@@ -139,7 +139,7 @@ void ResetParts(vlTransfer* t, int mode) {
 int Connect(vlTransfer* t) {
   vlObjectId id{0, reinterpret_cast<void*>(uintptr_t{1})};
   if (int r = OpenTCPConnection(t->state, &id, t->parts.host, t->parts.port, &t->control)) return r;
-  t->control->dataReported = t->control->closedReported = 1;
+  HoldForTransfer(t->control);
   return 0;
 }
 
@@ -171,7 +171,7 @@ int PushResults(vlTransfer* t) {
     vl::PushString(t->state, "");
   else
     vl::PushBytes(t->state, t->result, static_cast<size_t>(t->count));
-  vl::PushNumber(t->state, static_cast<double>(t->count));
+  vl::PushNumber(t->state, static_cast<double>(t->stoppedCount >= 0 ? t->stoppedCount : t->count));
   return 2;
 }
 
@@ -427,8 +427,12 @@ int TransferURL(vlVMState* state, int upload) {
   if (!r) r = RunTransfer(&t, mode);
 
   // A progress callback that asked to stop ends the transfer with what
-  // arrived so far.
-  if (r == ERR_USERABORT && !QuitRequested()) r = 0;
+  // arrived so far; an HTTP transfer counts what its connection moved, so
+  // an upload stopped while sending tells how much of the form went out.
+  if (r == ERR_USERABORT && !QuitRequested()) {
+    r = 0;
+    if (t.parts.protocol == VL_PROTO_HTTP && t.control) t.stoppedCount = t.control->progress.count;
+  }
   if (t.toFile) {
     int finished = FinishReplacement(&t.target, r == 0);
     t.stream = nullptr;

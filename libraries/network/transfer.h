@@ -74,6 +74,7 @@ struct vlTransfer {
   char* result = nullptr;
   size_t capacity = 0;
   int64_t count = 0;
+  int64_t stoppedCount = -1;  // a stopped HTTP transfer: its connection's progress count
   vlStream* stream = nullptr;     // the download target, or the file sent by an FTP upload
   int toFile = 0;                 // stream is the target: the body went to the file
   vlReplacement target;           // the download target, put in place only when complete

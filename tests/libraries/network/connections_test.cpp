@@ -81,6 +81,19 @@ TEST_F(NetworkTest, SendDataPutsEveryByteOnTheWire) {
             }),
             1);
   EXPECT_EQ(NumberAt(-1), big.size());
+  // A callback that fails while the send waits for the pump is raised,
+  // not hidden behind a count of 0.
+  vlInputBackend saved = gInputBackend;
+  gInputBackend.handleInput = [](vlVMState*, int* error) {
+    *error = ERR_NUMCALLBACK;
+    return 1;
+  };
+  EXPECT_EQ(Cmd(CmdSendData, [&] {
+              vl::PushNumber(L, 1);
+              vl::PushString(L, "never sent");
+            }),
+            ERR_NUMCALLBACK);
+  gInputBackend = saved;
   EXPECT_EQ(Cmd(CmdCloseConnection, [&] { vl::PushNumber(L, 1); }), 0);
   peer.Join();
   ASSERT_EQ(peer.Records().size(), 1u);

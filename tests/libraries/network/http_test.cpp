@@ -293,6 +293,16 @@ TEST_F(HttpTest, ProgressReportsCountUpToTheAnnouncedSize) {
   EXPECT_EQ(gProgressUserdata, "ud");
 }
 
+// A progress callback that closes every connection there is, the
+// transfer's own included (a script finds it with GetObjects).
+int CloseEveryConnection(vlVMState* L) {
+  vl::SetStackTop(L, 0);
+  vl::PushPointer(L, gConnectionList);
+  gCounts.push_back(CmdCloseConnection(L));
+  vl::PushNumber(L, 0);
+  return 1;
+}
+
 TEST_F(HttpTest, AProgressCallbackThatStopsKeepsWhatArrived) {
   std::atomic<bool> done{false};
   Peer peer([&](int fd, int) {
@@ -307,6 +317,14 @@ TEST_F(HttpTest, AProgressCallbackThatStopsKeepsWhatArrived) {
   gStopAfter = 0;
   EXPECT_EQ(StringAt(-2), "first");
   EXPECT_EQ(NumberAt(-1), 5);
+  EXPECT_EQ(gConnectionList, nullptr);
+
+  // Closing the transfer's connection from its callback ends the transfer
+  // as a closed connection; the record stays the transfer's to free.
+  HttpPeer closing({"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nfirst"});
+  gCounts.clear();
+  EXPECT_EQ(Download(Url(closing.port(), "/"), nullptr, CloseEveryConnection), kErrRemoteClosed);
+  EXPECT_EQ(gCounts, std::vector<double>{0});
   EXPECT_EQ(gConnectionList, nullptr);
 }
 
@@ -363,12 +381,17 @@ std::string ReadFile(const std::string& path) {
 TEST_F(HttpTest, DownloadsToAFileReturnAnEmptyStringAndTheCount) {
   std::string body;
   for (int i = 0; i < 30000; ++i) body += static_cast<char>(i * 7);
-  HttpPeer peer({"HTTP/1.1 200 OK\r\n\r\n" + body, "HTTP/1.1 200 OK\r\n\r\nx"});
+  HttpPeer peer({"HTTP/1.1 200 OK\r\n\r\n" + body, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
+                 "HTTP/1.1 200 OK\r\n\r\nx"});
   std::string path = TempPath(".bin");
   ASSERT_EQ(Download(Url(peer.port(), "/"), [&] { SetTableString(L, "file", path.c_str()); }), 2);
   EXPECT_EQ(StringAt(-2), "");
   EXPECT_EQ(NumberAt(-1), body.size());
   EXPECT_EQ(ReadFile(path), body);
+  // An announced empty body is complete at once and empties the file.
+  ASSERT_EQ(Download(Url(peer.port(), "/"), [&] { SetTableString(L, "file", path.c_str()); }), 2);
+  EXPECT_EQ(NumberAt(-1), 0);
+  EXPECT_EQ(ReadFile(path), "");
   std::remove(path.c_str());
   std::remove(path.substr(0, path.size() - 4).c_str());
   EXPECT_EQ(Download(Url(peer.port(), "/"), [&] { SetTableString(L, "file", "/no/such/dir/x"); }), ERR_WRITEFILE);
@@ -409,9 +432,9 @@ TEST_F(HttpTest, FormUploadsSendEveryPartWithAnExactLength) {
     std::ofstream out(path, std::ios::binary);
     out << std::string("file\0bytes", 10);
   }
-  HttpPeer peer({"HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nreceived"});
+  HttpPeer peer({"HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nreceived", "HTTP/1.1 200 OK\r\n\r\n"});
   gCounts.clear();
-  int r = Cmd(CmdUploadFile, [&] {
+  auto upload = [&] { return Cmd(CmdUploadFile, [&] {
     vl::PushString(L, Url(peer.port(), "/up").c_str());
     vl::PushNewTable(L);
     vl::PushString(L, "formdata");
@@ -432,9 +455,18 @@ TEST_F(HttpTest, FormUploadsSendEveryPartWithAnExactLength) {
     vl::RawSetTableIndex(L, -2, 3);
     vl::RawSetTableValue(L, -3);
     vl::PushNativeClosure(L, Progress, 0);
-  });
-  ASSERT_EQ(r, 2);
+  }); };
+  ASSERT_EQ(upload(), 2);
   EXPECT_EQ(StringAt(-2), "received");
+  // Stopped after the first piece went out: no response, and the count
+  // of the bytes sent, the head of the first part.
+  gStopAfter = 1;
+  gCounts.clear();
+  ASSERT_EQ(upload(), 2);
+  gStopAfter = 0;
+  EXPECT_EQ(StringAt(-2), "");
+  ASSERT_EQ(gCounts.size(), 1u);
+  EXPECT_EQ(NumberAt(-1), gCounts[0]);
   peer.Join();
   std::string request = peer.Records()[0];
   size_t at = request.find("boundary=");
@@ -454,7 +486,7 @@ TEST_F(HttpTest, FormUploadsSendEveryPartWithAnExactLength) {
   EXPECT_EQ(body, expected);
   EXPECT_NE(request.find("Content-Length: " + std::to_string(expected.size()) + "\r\n"), std::string::npos);
   EXPECT_EQ(request.rfind("POST /up HTTP/1.1\r\n", 0), 0u);
-  ASSERT_FALSE(gCounts.empty());
+  EXPECT_EQ(gCounts[0], expected.find("value"));
   std::remove(path.c_str());
 }
 
