@@ -171,8 +171,14 @@ TEST_F(AdapterPluginTest, CapabilityRequestsFollowTheAdapterWords) {
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 16u | 128u | 2u);
   EXPECT_EQ(GetAdapterBitmapCaps(2), 2u);
   info_->displayCaps2 = 0;
+  // The player's pictures only once word 16 says the adapter makes any.
+  info_->displayCaps = 2 | 8;
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
+  info_->displayCaps = 2 | 8 | 16;
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 16u | 128u);
   vlDisplayAdapter = nullptr;
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 0u);
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
   vlDisplayAdapter = info_;
 }
 
