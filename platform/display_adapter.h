@@ -1,7 +1,8 @@
 // The display adapter and the wrappers through which the engine reaches a
-// display's window: each hands the call to the installed display-adapter
-// plug-in when there is one and to the built-in X11 code otherwise, and the
-// drawing wrappers then tell the display's observers what changed.
+// display's window: each calls its route in the display's device table
+// (display_device.h: the installed display-adapter plug-in's entries or the
+// built-in X11 code), and the drawing wrappers then tell the display's
+// observers what changed.
 #pragma once
 #include <cstdint>
 

@@ -1,8 +1,9 @@
 // The device a display shows through: the built-in X11 windows or the
 // installed display adapter. It is chosen once per display, when the
-// display is first asked for it, and every window, input, wait and
-// double-buffer route of the display goes through its table; the
-// commands and engines ask the table, never which device it is.
+// display is first asked for it, and every window, input, wait,
+// double-buffer, drawing, pointer and screen route of the display goes
+// through its table; the commands and engines ask the table (a route's
+// slot, or a feature bit), never which device it is.
 #pragma once
 #include <cstdint>
 
