@@ -145,6 +145,12 @@ uint32_t GetAdapterBitmapCaps(uint32_t request) {
   return request & 0xFF & offered;
 }
 
+uint32_t QueryAdapterCaps(uint32_t features) {
+  const vlPluginInfo* a = vlDisplayAdapter;
+  if (!a || !(a->displayCaps & 0x10)) return 0;
+  return GetAdapterBitmapCaps(features);
+}
+
 namespace {
 
 // The tag list of a picture request from its source record; temp keeps an

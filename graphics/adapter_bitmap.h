@@ -42,6 +42,9 @@ struct vlAdapterSource {
 
 // The subset of the request bits the installed adapter offers; 0 without.
 uint32_t GetAdapterBitmapCaps(uint32_t request);
+// The same for the player's pictures: none unless the adapter makes
+// pictures at all (its word 16 has 16).
+uint32_t QueryAdapterCaps(uint32_t features);
 // The adapter's bitmap handle, or null.
 void* AllocAdapterBitmap(int32_t width, int32_t height, uint32_t flags, int* alphaUsed, const vlAdapterSource* src);
 // A video bitmap the adapter makes from the source record (flags 8, or 9

@@ -71,12 +71,14 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d
     height = y1 - y0;
     flags |= 0x100;
   }
-  if (!DisplayDeviceDoes(d, VL_DEVICE_TAKES_PIXELS)) {
-    BlitPictureToAdapter(source, sx, sy, d, x, y, width, height, flags);
-  } else if (DisplayTakesPixels(d)) {
+  const vlDisplayDevice* device = DisplayDevice(d);
+  if (device->putPicture) {
+    device->putPicture(d, source, sx, sy, x, y, width, height, flags);
+  } else if (device->putPixels && device->takesPixels(d)) {
+    // Only a window that takes pixels now is worth the lock.
     vlLockedPixels locked(source, VL_LOCK_READ);
     if (locked.ok() && locked.access.pixels)
-      PresentWindowPut(BlitPixelsToWindow(RecordOf(locked.access), sx, sy, d, x, y, width, height, flags));
+      PresentWindowPut(device->putPixels(RecordOf(locked.access), sx, sy, d, x, y, width, height, flags));
   }
   NotifyObservers(d, 0, args);
 }

@@ -479,3 +479,4 @@ void SendBeforeBlocking() { SendPresentation(true); }
 }  // namespace
 
 void InstallPresentation() { SetBeforeBlocking(SendBeforeBlocking); }
+void RemovePresentation() { SetBeforeBlocking(nullptr); }

@@ -118,5 +118,7 @@ bool BlendKept();
 // Installs SendPresentation(true) as what the drawing thread sends before
 // it blocks (a sleep, a wait for the user, a program, the network), so the
 // window never shows an old picture for as long as the wait lasts. Called
-// on the drawing thread once the display code is up.
+// on the drawing thread once the display code is up; RemovePresentation
+// takes it away again at shut-down, before the platform closes.
 void InstallPresentation();
+void RemovePresentation();

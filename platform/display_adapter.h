@@ -1,7 +1,8 @@
 // The display adapter and the wrappers through which the engine reaches a
-// display's window: each hands the call to the installed display-adapter
-// plug-in when there is one and to the built-in X11 code otherwise, and the
-// drawing wrappers then tell the display's observers what changed.
+// display's window: each calls its route in the display's device table
+// (display_device.h: the installed display-adapter plug-in's entries or the
+// built-in X11 code), and the drawing wrappers then tell the display's
+// observers what changed.
 #pragma once
 #include <cstdint>
 
@@ -75,20 +76,13 @@ void ShowHideMousePointer(vlPlatformWindow* display, int show);
 void MoveMousePointer(vlPlatformWindow* display, int32_t x, int32_t y);
 
 // Blits, in two halves: the floor that owns the pictures (BlitToDisplay)
-// asks how the display takes them, scales the picture when the display is
-// shown scaled, and hands it down, whole to an adapter or as a plain record
-// of its pixels to the window code; then it tells the observers.
+// asks the display's device how it takes them (its putPicture or
+// putPixels route), scales the picture when the display is shown scaled,
+// and hands it down, whole to an adapter or as a plain record of its
+// pixels to the window code; then it tells the observers.
 // Whether what is blitted must first be scaled to the display's scale (an
 // adapter that scales by itself takes it unscaled).
 bool DisplayBlitsScaled(const vlPlatformWindow* display);
-// Whether the window code takes pixels for the display now (no adapter; the
-// window open, drawable, not being moved or resized): without it nothing
-// needs locking.
-bool DisplayTakesPixels(const vlPlatformWindow* display);
-// The adapter's blit of a picture it holds (flags as BlitToDisplay's, 0x100
-// when the engine scaled it).
-void BlitPictureToAdapter(void* picture, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x,
-                          int32_t y, int32_t width, int32_t height, uint32_t flags);
 // The display blits until it is cleared (base null) are mixed by the
 // adapter: level 0..255 of the picture over the same rectangle of base.
 void SetAdapterBlitMix(void* base, int32_t level);
@@ -105,10 +99,6 @@ struct vlWindowPut {
   uint64_t connection;
   unsigned long serial;
 };
-// The window code's put of a rectangle of the pixels (flag 0x20: over the
-// video overlays too).
-[[nodiscard]] vlWindowPut BlitPixelsToWindow(const vlPixelRecord& pixels, int32_t srcX, int32_t srcY, vlPlatformWindow* display,
-                               int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
 void FillDisplayRect(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
 void PlotDisplayPixel(vlPlatformWindow* display, int32_t x, int32_t y, uint32_t color);
 void DrawDisplayLine(vlPlatformWindow* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);

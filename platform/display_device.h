@@ -1,13 +1,19 @@
 // The device a display shows through: the built-in X11 windows or the
 // installed display adapter. It is chosen once per display, when the
-// display is first asked for it, and every window, input, wait and
-// double-buffer route of the display goes through its table; the
-// commands and engines ask the table, never which device it is.
+// display is first asked for it, and every window, input, wait,
+// double-buffer, drawing, pointer and screen route of the display goes
+// through its table; the commands and engines ask the table (a route's
+// slot, or a feature bit), never which device it is.
 #pragma once
 #include <cstdint>
 
 struct vlPlatformWindow;
+struct vlPixelRecord;
+struct vlPointerRecord;
+struct vlModeEntry;
+struct vlMonitorNode;
 struct vlVMState;
+struct vlWindowPut;
 
 // What the built-in X11 device does and an adapter leaves to itself.
 enum : uint32_t {
@@ -20,7 +26,7 @@ enum : uint32_t {
   VL_DEVICE_X_SERVER = 64,      // needs an X server connection before displays open
   VL_DEVICE_VIDEO_OVERLAY = 128,  // native videos in overlays; else a video's area is a sprite it is told of
   VL_DEVICE_FRAME_WAIT = 256,   // the player paces frames of displays that are not open
-  VL_DEVICE_TAKES_PIXELS = 512,  // its windows take pixel records (an adapter takes the pictures)
+  VL_DEVICE_SCALES_BLITS = 512,  // shows a scaled display's pictures scaled itself
 };
 
 // What opening a display's window takes from the display.
@@ -70,6 +76,45 @@ struct vlDisplayDevice {
   // Lets go of the keys, modifiers and buttons the device holds as
   // pressed. null: it holds none of its own (an adapter).
   void (*forgetInput)(vlPlatformWindow* display);
+
+  // The drawing, pointer and screen routes. Each is filled when the device
+  // is chosen from what the device offers; an empty slot is one it does not
+  // offer, and the wrappers test the slot, never the device.
+  // A rectangle of a picture the device holds itself (an adapter's): flags
+  // as BlitToDisplay's, 0x100 when the player scaled it.
+  void (*putPicture)(vlPlatformWindow* display, void* picture, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
+                     int32_t width, int32_t height, uint32_t flags);
+  // Whether the device's window takes a record of pixels now (open,
+  // drawable, not being moved), and the put of one.
+  bool (*takesPixels)(const vlPlatformWindow* display);
+  vlWindowPut (*putPixels)(const vlPixelRecord& pixels, int32_t srcX, int32_t srcY, vlPlatformWindow* display,
+                           int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
+  // Sends what the device holds back of the puts.
+  void (*flushPuts)();
+  void (*fillRect)(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
+  void (*plotPixel)(vlPlatformWindow* display, int32_t x, int32_t y, uint32_t color);
+  void (*drawLine)(vlPlatformWindow* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
+  // The screen's pixels at (x, y) into the record: 0 or ERR_GRABSCREEN.
+  int (*grab)(vlPlatformWindow* display, int32_t x, int32_t y, const vlPixelRecord& into);
+  // Pointer images (a refused one is ERR_POINTERIMG) and the pointer.
+  int (*createPointer)(const uint32_t* pixels, int32_t width, int32_t height, vlPointerRecord** out, int32_t hotX,
+                       int32_t hotY);
+  void (*freePointer)(vlPointerRecord* pointer);
+  void (*setPointer)(vlPlatformWindow* display, vlPointerRecord* pointer, int kind);
+  void (*showHidePointer)(vlPlatformWindow* display, int show);
+  void (*movePointer)(vlPlatformWindow* display, int32_t x, int32_t y);
+  // The pointer's position in an open display (x and y come in holding the
+  // last stored one) and the qualifier word.
+  void (*mousePosition)(vlPlatformWindow* display, int32_t* x, int32_t* y);
+  uint32_t (*qualifiers)(vlPlatformWindow* display);
+  // The window's frame sizes into the display (0 or an error code), and
+  // activation.
+  int (*borders)(vlPlatformWindow* display);
+  void (*activate)(vlPlatformWindow* display, int flag);
+  // Screen modes of the display's monitor, unsorted (0, or ERR_NODISPMODES
+  // when there are none; free with delete[]), and the monitors.
+  int (*modes)(vlPlatformWindow* display, vlModeEntry** out, int32_t* count);
+  vlMonitorNode* (*monitors)(vlPlatformWindow* display);
 };
 
 // The display's device, chosen on first use and kept.

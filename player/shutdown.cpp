@@ -33,6 +33,7 @@
 #include "platform/intervals.h"
 #include "platform/x11/x11_connection.h"
 #include "display/graphics_library/graphics_library.h"
+#include "graphics/presentation.h"
 #include "graphics/picture_engines.h"
 #include "display/events/event_library.h"
 #include "display/events/event_types.h"
@@ -140,6 +141,7 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
   CloseLocaleCatalog();
   // Last: the connections and the optional libraries everything above
   // still used (the sound library shut the audio output already).
+  RemovePresentation();
   FreePlatform();
   vlShuttingDown = 0;
   vlProgressLineOpen = 0;

@@ -23,7 +23,6 @@
 #include "graphics/position.h"
 #include "graphics/presentation.h"
 #include "graphics/picture_engines.h"
-#include "graphics/x11_bitmap_glue.h"
 #include "platform/display_adapter.h"
 #include "platform/display_device.h"
 #include "platform/hooks.h"
@@ -361,7 +360,6 @@ int RunMainChunk(vlVMState* L) {
 
 void InstallDisplayHooks() {
   gX11Hooks.firstDisplay = FirstDisplayForX11;
-  InstallX11BitmapHooks();
   InstallPresentation();
   InstallWindowIconHooks();
   SetOutputReferenceProvider(OutputReference);

@@ -6,7 +6,7 @@
 
 #include "display/events/event_dispatch.h"
 #include "display/events/event_types.h"
-#include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "platform/event_pump.h"
 #include "runtime/error_vm.h"
 #include "runtime/runtime_options.h"
@@ -105,7 +105,7 @@ namespace {
 // 1 when the pump said stop (its error, 0 for a quit, in *error).
 int PumpAdapterFirst(vlVMState* state, int* error) {
   *error = 0;
-  if (!vlDisplayAdapter) return 0;
+  if (DisplayDeviceDoes(nullptr, VL_DEVICE_OWN_INPUT)) return 0;
   return PumpEvents(state, VL_PUMP_CHECK, 0, error);
 }
 

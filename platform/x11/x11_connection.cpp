@@ -334,12 +334,10 @@ int InitPlatform() {
   int status = InitTimers();
   if (status) return status;
   if (InstallAudioTimerSignal()) return ERR_SIGNAL;
-  SetBeforeBlocking(FlushDisplayOutput);
   return 0;
 }
 
 int FreePlatform() {
-  SetBeforeBlocking(nullptr);
   CloseJoysticks();
   ShutdownTimers();
   CloseClipboardConverters();

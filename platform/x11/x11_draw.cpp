@@ -78,12 +78,6 @@ bool PremultiplyIntoOutput(vlX11Window* x, const vlPixelRecord& src, int sx, int
 
 }  // namespace
 
-uint32_t QueryAdapterCaps(uint32_t features) {
-  const vlPluginInfo* a = vlDisplayAdapter;
-  if (!a || !(a->displayCaps & 0x10)) return 0;
-  return gX11Hooks.adapterBitmapCaps(features);
-}
-
 intptr_t GetWindowAttr(void* handle, int code) {
   switch (code) {
     case 5: return 32;

@@ -13,7 +13,6 @@ struct vlDisplay;
 struct vlPlatformWindow;
 struct vlWindowPut;
 
-uint32_t QueryAdapterCaps(uint32_t features);
 intptr_t GetWindowAttr(void* handle, int code);
 
 // Whether the display's window takes pictures now: open, drawable and not

@@ -6,7 +6,6 @@
 
 namespace {
 vlDisplay* NoDisplays() { return nullptr; }
-uint32_t NoAdapterCaps(uint32_t) { return 0; }
 const unsigned long* BuiltinIcons(long* items) {
   *items = kBuiltinIconItems;
   return GetBuiltinIconData();
@@ -15,7 +14,6 @@ void KeepIcons(const unsigned long*) {}
 
 constexpr vlX11Hooks kDefaults = {
     .firstDisplay = NoDisplays,
-    .adapterBitmapCaps = NoAdapterCaps,
     .windowIconData = BuiltinIcons,
     .releaseIconData = KeepIcons,
 };

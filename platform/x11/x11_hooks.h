@@ -1,6 +1,5 @@
 // Calls from the X11 code into subsystems that sit above the platform
-// layer: the display list, the display adapter's bitmap capabilities and
-// the window icons. Pictures and the video overlays are not among them:
+// layer: the display list and the window icons. Pictures and the video overlays are not among them:
 // pictures come down as plain records of their pixels, the overlays are set
 // in the window record. Each default is the harmless answer (no displays),
 // so the X11 code runs and is tested on its own until the owners install
@@ -14,9 +13,6 @@ struct vlX11Window;
 struct vlX11Hooks {
   // Head of the display list. Default: no displays.
   vlDisplay* (*firstDisplay)();
-  // The bitmap features the display adapter grants of those asked for.
-  // Default: none (0).
-  uint32_t (*adapterBitmapCaps)(uint32_t features);
   // The window icons as _NET_WM_ICON data (width, height, pixels, ...) and
   // their item count; release drops data the call made. Default: the
   // built-in icons.

@@ -283,21 +283,6 @@ TEST_F(X11Draw, WindowAttributes) {
   FreeOffscreenBitmap(header);
 }
 
-// An installed adapter record, not hook slots: its capability byte must
-// have 0x10 before any bitmap feature is granted.
-TEST(X11DrawCaps, AdapterCapsNeedTheAdapterBitmapByte) {
-  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
-  gX11Hooks.adapterBitmapCaps = [](uint32_t features) { return features & 0x0Cu; };
-  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);  // no adapter
-  vlPluginInfo adapter{};
-  adapter.displayCaps = 0x08;
-  vlDisplayAdapter = &adapter;
-  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
-  adapter.displayCaps = 0x18;
-  EXPECT_EQ(QueryAdapterCaps(0xFC), 0x0Cu);
-  vlDisplayAdapter = nullptr;
-  ResetX11Hooks();
-}
 
 // A display's device is chosen once: a display asked before an adapter is
 // installed keeps the X11 windows, one asked after gets the adapter's

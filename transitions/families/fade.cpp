@@ -15,7 +15,7 @@
 #include "graphics/geometry.h"
 #include "objects/sprites/sprite.h"
 #include "platform/display_adapter.h"
-#include "platform/x11/x11_draw.h"
+#include "graphics/adapter_bitmap.h"
 #include "transitions/families/families.h"
 #include "transitions/fx_draw.h"
 #include "transitions/fx_engine.h"

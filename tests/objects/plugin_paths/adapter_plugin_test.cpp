@@ -26,7 +26,10 @@
 #include "media/video/video_player.h"
 #include "objects/brushes/brush.h"
 #include "objects/sprites/sprite.h"
+#include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "platform/offscreen_bitmap.h"
+#include "platform/window_record.h"
 #include "player/plugin_loader.h"
 #include "player/startup.h"
 #include "tests/objects/plugin_paths/probe_plugin.h"
@@ -171,9 +174,39 @@ TEST_F(AdapterPluginTest, CapabilityRequestsFollowTheAdapterWords) {
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 16u | 128u | 2u);
   EXPECT_EQ(GetAdapterBitmapCaps(2), 2u);
   info_->displayCaps2 = 0;
+  // The player's pictures only once word 16 says the adapter makes any.
+  info_->displayCaps = 2 | 8;
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
+  info_->displayCaps = 2 | 8 | 16;
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 16u | 128u);
   vlDisplayAdapter = nullptr;
   EXPECT_EQ(GetAdapterBitmapCaps(0xFF), 0u);
+  EXPECT_EQ(QueryAdapterCaps(0xFC), 0u);
   vlDisplayAdapter = info_;
+}
+
+// The adapter's device offers what its entries and words give: a left-out
+// entry is an empty route that draws nothing (observers still hear of it),
+// and its flag to scale by itself is a feature of the device.
+TEST_F(AdapterPluginTest, TheDeviceOffersWhatTheAdapterEntriesGive) {
+  const vlPluginEntry fill = info_->RectFill;
+  info_->RectFill = nullptr;
+  info_->displayFlags |= 8;
+  OpenDisplay();
+  vlPlatformWindow* w = WindowOf(d_);
+  const vlDisplayDevice* device = DisplayDevice(w);
+  EXPECT_EQ(device->fillRect, nullptr);
+  EXPECT_NE(device->plotPixel, nullptr);
+  EXPECT_EQ(device->putPixels, nullptr);  // an adapter takes pictures, not pixel records
+  EXPECT_TRUE(DisplayDeviceDoes(w, VL_DEVICE_SCALES_BLITS));
+  FillDisplayRect(w, 0, 0, 8, 8, 0xFFFF0000u);
+  EXPECT_EQ(Front(2, 2), 0x0000FFu);
+  PlotDisplayPixel(w, 2, 2, 0xFFFF0000u);
+  EXPECT_EQ(Front(2, 2), 0xFF0000u);
+  info_->RectFill = fill;
+  info_->displayFlags &= ~8u;
+  EXPECT_NE(DefaultDisplayDevice()->fillRect, nullptr);
+  EXPECT_FALSE(DisplayDeviceDoes(w, VL_DEVICE_SCALES_BLITS));
 }
 
 TEST_F(AdapterPluginTest, ConvertHandsTheAdapterKeyedOrAlphaPixels) {
