@@ -9,6 +9,7 @@
 #include "media/sound/audio_adapter.h"
 #include "media/sound/protracker.h"
 #include "media/sound/sound_stream.h"
+#include "media/video/video_library.h"
 #include "platform/alsa_output.h"
 #include "runtime/os.h"
 #include "runtime/threads.h"
@@ -369,7 +370,7 @@ void ShutdownAudio() {
   gSoundServices = vlSoundServices{};
 }
 
-int ClaimAudioChannel(uint32_t type, vlObjectId id, int* index, vlChannel** entry) {
+int ClaimAudioChannel(vlVMState* state, uint32_t type, vlObjectId id, int* index, vlChannel** entry) {
   StopExpiredChannels();
   LockChannels();
   int i = *index;
@@ -384,7 +385,10 @@ int ClaimAudioChannel(uint32_t type, vlObjectId id, int* index, vlChannel** entr
     UnlockChannels();
     return kErrChannelRange;
   } else if (gChannels[i].state != VL_CHANNEL_FREE) {
-    EndChannelPlayback(nullptr, i);
+    // Ended outside the lock: a video's threads take it while it stops.
+    UnlockChannels();
+    EndChannelPlayback(state, i);
+    LockChannels();
   }
   vlChannel* c = &gChannels[i];
   LockAudioOutput();
@@ -447,7 +451,7 @@ int PlaySampleOnChannel(vlSoundData* data, vlObjectId id, uint32_t format, uint3
                         uint32_t volume, uint32_t panning, int32_t timeMillis, int32_t times, int channel) {
   vlChannel* c = nullptr;
   int index = channel;
-  if (int error = ClaimAudioChannel(VL_CHANNEL_PREPARED, id, &index, &c)) return error;
+  if (int error = ClaimAudioChannel(nullptr, VL_CHANNEL_PREPARED, id, &index, &c)) return error;
   LockChannels();
   uint32_t frames = data->bytesPerFrame ? bytes / data->bytesPerFrame : 0;
   int32_t duration = rate ? int32_t(int64_t(frames) * 1000 / rate) : 0;
@@ -534,10 +538,10 @@ int SetSampleChannelAttributes(const vlSoundData* data, int32_t rate, int32_t vo
   return 0;
 }
 
-int PlayMusicOnChannel(vlVMState*, vlMusic* music, uint32_t times, uint32_t loop, uint32_t volume, int channel) {
+int PlayMusicOnChannel(vlVMState* state, vlMusic* music, uint32_t times, uint32_t loop, uint32_t volume, int channel) {
   vlChannel* c = nullptr;
   int index = channel;
-  if (int error = ClaimAudioChannel(VL_CHANNEL_MUSIC_SETUP, music->node.idHandle
+  if (int error = ClaimAudioChannel(state, VL_CHANNEL_MUSIC_SETUP, music->node.idHandle
                                         ? vlObjectId{0, music->node.idHandle}
                                         : vlObjectId{music->node.idNumber, nullptr},
                                     &index, &c)) {
@@ -671,11 +675,21 @@ void StopExpiredChannels() {
   UnlockChannels();
 }
 
-int EndChannelPlayback(vlVMState*, int index) {
+int EndChannelPlayback(vlVMState* state, int index) {
   if (index < 0 || index >= gChannelCount) return kErrChannelRange;
   LockChannels();
   vlChannel& c = gChannels[index];
-  if (c.state == VL_CHANNEL_FINISHED) {
+  if (ObjectTypeOf(c) == kObjVideo) {
+    // The video whose sound it is stops: its player frees the channel.
+    const vlObjectId video = c.id;
+    UnlockChannels();
+    StopVideoOfChannel(state, video);
+    LockChannels();
+    if (ObjectTypeOf(c) == kObjVideo) {
+      CloseChannelOutput(&c);
+      ClearEntry(&c);
+    }
+  } else if (c.state == VL_CHANNEL_FINISHED) {
     if (c.previousState == VL_CHANNEL_MUSIC || c.previousState == VL_CHANNEL_MODULE) {
       vlMusic* music = c.musicRecord;
       if (c.previousState == VL_CHANNEL_MODULE) EndFinishedModule(&c, index);
@@ -701,11 +715,13 @@ int EndChannelPlayback(vlVMState*, int index) {
 
 void StopAllChannels(vlVMState* state) {
   if (!gStarted) return;
-  LockChannels();
+  // Channel by channel, without holding the lock over a video's stop.
   for (int i = 0; i < gChannelCount; i++) {
-    if (gChannels[i].state != VL_CHANNEL_FREE) EndChannelPlayback(state, i);
+    LockChannels();
+    const bool busy = gChannels[i].state != VL_CHANNEL_FREE;
+    UnlockChannels();
+    if (busy) EndChannelPlayback(state, i);
   }
-  UnlockChannels();
 }
 
 void PostAudioEvent(int kind, vlObjectId id, int32_t step, int32_t count, int32_t extra, int wake) {

@@ -21,9 +21,10 @@ void ShutdownAudio();
 void LockChannels();
 void UnlockChannels();
 
-// type: the channel type; *index -1 takes the first free channel.
-// 0, 1289 or 1576.
-int ClaimAudioChannel(uint32_t type, vlObjectId id, int* index, vlChannel** entry);
+// type: the channel type; *index -1 takes the first free channel, a
+// busy channel given is ended first (EndChannelPlayback). 0, 1289 or 1576.
+// The caller holds no channel lock.
+int ClaimAudioChannel(vlVMState* state, uint32_t type, vlObjectId id, int* index, vlChannel** entry);
 // Object type (2, 33, 50, or 7 for nothing) and id of what the channel
 // plays; with lockHeld the channel lock stays taken for the caller.
 int GetChannelObject(int index, uint32_t* type, vlObjectId* id, int lockHeld);
@@ -49,6 +50,9 @@ int SetMusicChannelVolume(uint32_t kind, const void* source, uint32_t volume, in
 vlChannel* ModuleChannel(const vlModuleState* module);
 
 void StopExpiredChannels();
+// Ends what the channel plays: a music is stopped, a video is stopped
+// (taking the lock is left to this call: the caller holds none), a
+// sample's channel is ended. 0 or 1576.
 int EndChannelPlayback(vlVMState* state, int channel);
 void StopAllChannels(vlVMState* state);
 

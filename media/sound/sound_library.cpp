@@ -13,6 +13,7 @@
 #include "media/sound/protracker.h"
 #include "media/sound/sound_data.h"
 #include "media/sound/sound_stream.h"
+#include "media/video/video_library.h"
 #include "platform/alsa_output.h"
 #include "platform/hooks.h"
 #include "runtime/os.h"
@@ -237,16 +238,23 @@ int CmdSetChannelVolume(vlVMState* state) {
   vlObjectId id;
   if (int error = GetChannelObject(channel - 1, &type, &id, 1)) return error;
   // The channel lock is held from here.
+  // Each kind stores the volume and applies it its own way (an audio
+  // adapter's channel included).
   if (type == VL_OBJ_SAMPLE) {
     vlSample* sample = nullptr;
-    if (GetSampleByID(id, &sample) == 0) sample->volume = volume;
-    SetChannelVolumeALSA(channel - 1, volume);
+    if (GetSampleByID(id, &sample) == 0) {
+      sample->volume = volume;
+      SetSampleChannelAttributes(sample->data, -1, int32_t(volume), -1, channel - 1);
+    }
   } else if (type == kObjMusic) {
     vlMusic* music = nullptr;
-    if (GetMusicByID(id, &music) == 0) music->volume = volume;
-    SetChannelVolumeALSA(channel - 1, volume);
+    if (GetMusicByID(id, &music) == 0) {
+      music->volume = volume;
+      SetMusicChannelVolume(music->sourceKind, music->source, volume, channel - 1);
+    }
   } else if (type == kObjVideo) {
-    SetChannelVolumeALSA(channel - 1, volume);
+    vlVideo* video = nullptr;
+    if (GetVideoByID(state, id, VL_VIDEO_HIDDEN_TOO, &video) == 0) ApplyVideoVolume(video, int32_t(volume));
   }
   UnlockChannels();
   return 0;

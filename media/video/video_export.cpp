@@ -42,7 +42,9 @@ int SaveVideoPicture(const char* fileName, const uint32_t* pixels, int32_t width
                      int32_t rowLength, int32_t format, int32_t quality) {
   if (format < VL_IMGFMT_BMP || format > VL_IMGFMT_ILBM) return ERR_WRONGUSAGE;
   const std::vector<uint32_t> packed = Packed(pixels, width, height, rowLength);
-  return SaveImageToFile(format, packed.data(), width, height, fileName, -1, 0, quality, 256, 0);
+  // Dithered: a frame of more than 256 colours keeps its shades in GIF
+  // and IFF pictures.
+  return SaveImageToFile(format, packed.data(), width, height, fileName, -1, 0, quality, 256, 1);
 }
 
 int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* display, int32_t x, int32_t y,

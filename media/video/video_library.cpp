@@ -240,6 +240,14 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
   return 0;
 }
 
+void StopVideoOfChannel(vlVMState* state, vlObjectId id) {
+  vlVideo* v = nullptr;
+  if (GetVideoByID(state, id, VL_VIDEO_HIDDEN_TOO, &v) != 0 || !Active(v)) return;
+  // A claim made inside a command without its VM: the one that started it.
+  if (!state && v->player && v->player->player) state = v->player->player->vm;
+  StopVideoPlayback(state, v, state != nullptr, 0);
+}
+
 int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, int32_t y, int useLayer,
                        int32_t channel, vlLayer* layer) {
   if (!v) return ERR_WRONGUSAGE;

@@ -81,6 +81,11 @@ struct vlLayer;
 int StartVideoPlayback(vlVMState* state, vlVideo* video, int tagIndex, int32_t x, int32_t y, int useLayer,
                        int32_t channel, vlLayer* layer = nullptr);
 int StopVideoPlayback(vlVMState* state, vlVideo* video, int refresh, int forgetLayer);
+// Stops the video of that id when it plays: what taking its sound's
+// channel over (StopChannel, a sample or music played on the channel)
+// does. The caller holds no channel lock (the player's audio thread takes
+// it while the video stops).
+void StopVideoOfChannel(vlVMState* state, vlObjectId id);
 int PauseVideoPlayback(vlVideo* video);
 int ResumeVideoPlayback(vlVideo* video);
 int SeekVideoTo(vlVideo* video, int32_t position);

@@ -200,7 +200,7 @@ int OpenVideoSound(vlVMState* state, vlVideoPlayer* p) {
   p->audioClock = 0;
   int index = p->channelIndex;
   vlChannel* entry = nullptr;
-  if (int error = ClaimAudioChannel(VL_CHANNEL_VIDEO_SETUP, p->videoId, &index, &entry)) return error;
+  if (int error = ClaimAudioChannel(state, VL_CHANNEL_VIDEO_SETUP, p->videoId, &index, &entry)) return error;
   const vlAudioFormat format{16, 0, p->audioChannels, VL_PCM_SIGNED};
   // An adapter's channel is asked for once the first sound is queued.
   if (int error = GetAudioAdapter() ? 0 : OpenAudioDevice(index, &format, p->audioRate)) {

@@ -389,4 +389,37 @@ TEST_F(Sound, EarlyStopsPausesAndSeeksRecordWhatWasHeard) {
   EXPECT_LT(e, 5500) << "the end came late, as after a seek that was lost";
 }
 
+// A video plays its sound on channel 2. SetChannelVolume 2 sets the
+// video's volume; StopChannel 2 stops the video, as StopVideo would; played
+// there again, a sample played on channel 2 takes the channel over and
+// stops the video too.
+TEST_F(Sound, TakingOverAVideosChannelStopsTheVideo) {
+  const std::string video = dir() + "/sound.avi", tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i sine=frequency=440:sample_rate=22050 "
+       "-t 20 -ac 2 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + Quote(video) + " && sox -n -r 22050 -c 1 -b 16 " +
+           Quote(tone) + " synth 0.3 sine 660",
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string play = ".table 0 { channel = 2 }\n.call base=1 playvideo 1 0 0 r0\n.call wait 20\n"
+                           ".call ischannelplaying 2 -> p t\n.call isvideoplaying 1 -> v\n.call debugprint $p $t $v\n";
+  Result r = Run({"-debugdevice", "console", Applet("takeover", ".line 1\n.table 0 { width = 64, height = 48, title = \"takeover\" }\n"
+                                     ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 \"" +
+                                         video + "\"\n.call loadsample 1 \"" + tone + "\"\n" + play +
+                                         ".call setchannelvolume 2 16\n.call stopchannel 2\n.call isvideoplaying 1 -> v\n"
+                                         ".call ischannelplaying 2 -> p\n.call debugprint $v $p\n" + play +
+                                         ".table 0 { channel = 2 }\n.call base=1 playsample 1 r0\n"
+                                         ".call isvideoplaying 1 -> v\n.call ischannelplaying 2 -> p t\n"
+                                         ".call debugprint $v $p $t\n.call waitsampleend 1\n")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "true 50 1\n0 false\ntrue 50 1\n0 true 2\n");
+  // The volume set on the channel stays the video's: its next play peaks
+  // at a quarter of the first play's full-volume peak.
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 3u);
+  const double peak = SoxStat(sink[0], "Maximum amplitude");
+  EXPECT_GT(peak, 0.05);
+  EXPECT_NEAR(SoxStat(sink[1], "Maximum amplitude"), peak / 4, peak / 40);
+}
+
 }  // namespace

@@ -277,6 +277,26 @@ TEST_F(Video, DumpVideoWritesNumberedPicturesAndAWav) {
     if (format == 2) EXPECT_LT(sum / rgb.size(), 24.0) << ext;
     else EXPECT_EQ(worst, 0) << ext;
   }
+  // A frame of 740 colours goes into a GIF dithered: the picture is the one
+  // SaveBrush makes of that frame with dithering, and not the one without.
+  const std::string many = dir_.File("m.avi");
+  int status = 0;
+  pictest::RunTool("ffmpeg -v error -y -f lavfi -i mandelbrot=size=64x32:rate=10 -t 0.1 -c:v rawvideo -pix_fmt bgr24 " +
+                       pictest::Quote(many),
+                   &status);
+  ASSERT_EQ(status, 0);
+  const std::string m = dir_.File("m"), plain = dir_.File("plain.gif"), dithered = dir_.File("dithered.gif");
+  ASSERT_EQ(Run(".call openvideo 2 \"" + many + "\"\n.call getvideoframe 8 1 2\n.call dumpvideo 2 0 0 \"" + m +
+                "\" 3\n.table 0 { dither = 1 }\n.call base=1 savebrush 8 \"" + dithered +
+                "\" 3 0 r0\n.call savebrush 8 \"" + plain + "\" 3"),
+            0);
+  auto decoded = [](const std::string& gif) {
+    return pictest::RunTool("ffmpeg -v error -i " + pictest::Quote(gif) + " -f rawvideo -pix_fmt rgb24 -");
+  };
+  const auto dumped = decoded(m + "0.gif");
+  ASSERT_EQ(dumped.size(), size_t(64 * 32 * 3));
+  EXPECT_TRUE(dumped == decoded(dithered));
+  EXPECT_FALSE(dumped == decoded(plain));
 }
 
 // A frame picture the disk refuses (a file size limit below one BMP of
