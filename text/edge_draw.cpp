@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/cover_over.h"
 #include "graphics/pixel_kernels.h"
@@ -249,5 +250,68 @@ int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTe
                    canvas.cover[static_cast<size_t>(j) * width + i] != 0);
     UnlockPixels(out->mask, &acc);
   }
+  return 0;
+}
+
+int CreateLayerBorderBitmap(vlVMState* state, vlLayer* layer, const vlDrawingFor&, vlLayerGeometry* g,
+                            uint32_t color, int32_t size, int32_t* offsetX, int32_t* offsetY, vlBitmap** image,
+                            vlBitmap** mask, vlBitmap** alpha) {
+  // Wide borders follow the layer's pictures like those of other layers.
+  if (size >= 8) return VL_BORDER_FROM_PICTURES;
+  vlBitmap *shown, *shownMask, *shownAlpha;
+  int32_t w, h;
+  uint32_t extra;
+  if (int status = GetLayerBitmaps(state, layer, g, 1, 1, -1, &shown, &shownMask, &shownAlpha, &w, &h, &extra))
+    return status;
+  const bool filtered = g->fImage && shown == g->fImage;
+  const int32_t px = filtered ? 0 : g->partX, py = filtered ? 0 : g->partY;
+  const int32_t b = std::max(size, 1);
+  const int32_t bw = w + 2 * b + 1, bh = h + 2 * b + 1;
+  // The border has the text's own shape: the same spread as a text edge.
+  Plane shape;
+  shape.width = w;
+  shape.height = h;
+  shape.v.assign(static_cast<size_t>(w) * h, 0);
+  vlBitmap* source = shownAlpha ? shownAlpha : shownMask;
+  vlPixelAccess acc;
+  if (source && LockPixels(source, VL_LOCK_READ, &acc)) {
+    for (int32_t j = 0; j < h; ++j) {
+      const uint8_t* row = acc.pixels + static_cast<intptr_t>(j + py) * acc.rowLength;
+      for (int32_t i = 0; i < w; ++i)
+        shape.v[static_cast<size_t>(j) * w + i] = shownAlpha ? row[i + px] : (GetMaskBit(row, i + px) ? 255 : 0);
+    }
+    UnlockPixels(source, &acc);
+  }
+  const Plane spread = Spread(shape, b, shownAlpha != nullptr);
+  vlBitmap* picture = NewBitmap(bw, bh, 0, nullptr);
+  if (!picture) return 1522;
+  FillBitmapRect(picture, 0, 0, bw, bh, 0xFF000000u | color);
+  vlBitmap* plane = nullptr;
+  if (shownAlpha)
+    plane = NewAlphaPlane(bw, bh, 1, nullptr, 0);
+  else if (shownMask)
+    plane = NewMaskPlane(picture, bw, bh, 1, nullptr, 0);
+  if (source && (!plane || !LockPixels(plane, 0, &acc))) {
+    if (plane) shownAlpha ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
+    DeleteBitmap(picture);
+    return shownAlpha ? 1564 : 1565;
+  }
+  if (plane) {
+    for (int32_t j = 0; j < spread.height; ++j) {
+      uint8_t* row = acc.pixels + static_cast<intptr_t>(j) * acc.rowLength;
+      for (int32_t i = 0; i < spread.width; ++i) {
+        const uint8_t a = spread.v[static_cast<size_t>(j) * spread.width + i];
+        if (shownAlpha)
+          row[i] = a;
+        else
+          SetMaskBit(row, i, a != 0);
+      }
+    }
+    UnlockPixels(plane, &acc);
+  }
+  *image = picture;
+  *mask = shownAlpha ? nullptr : plane;
+  *alpha = shownAlpha ? plane : nullptr;
+  *offsetX = *offsetY = b;
   return 0;
 }

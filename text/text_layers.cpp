@@ -69,6 +69,7 @@ vlLayerSource MakeTextLayerSource() {
   s.freeGeometry = FreeTextGeometry;
   s.applyStyle = ApplyTextLayerStyle;
   s.writeStyle = WriteTextLayerStyle;
+  s.makeBorder = CreateLayerBorderBitmap;
   return s;
 }
 
