@@ -16,10 +16,12 @@
 
 namespace {
 
-// A coverage plane of 0..255 per pixel.
+// A coverage plane of 0..255 per pixel, with the glyphs' own colours for
+// colour-glyph fonts.
 struct Plane {
   int32_t width = 0, height = 0;
   std::vector<uint8_t> v;
+  std::vector<uint32_t> rgb;
   uint8_t At(int32_t x, int32_t y) const {
     return x >= 0 && y >= 0 && x < width && y < height ? v[static_cast<size_t>(y) * width + x] : 0;
   }
@@ -32,7 +34,8 @@ struct Canvas {
   std::vector<uint8_t> cover;
 
   // Paints colour where the plane covers, the plane's top-left at (x, y).
-  void Paint(const Plane& p, int32_t x, int32_t y, uint32_t color, int32_t opacity) {
+  // With ownColours the plane's own colours are painted instead.
+  void Paint(const Plane& p, int32_t x, int32_t y, uint32_t color, int32_t opacity, bool ownColours = false) {
     for (int32_t j = 0; j < p.height; ++j) {
       const int32_t ty = y + j;
       if (ty < 0 || ty >= height) continue;
@@ -42,7 +45,8 @@ struct Canvas {
         const int32_t a = p.v[static_cast<size_t>(j) * p.width + i] * opacity / 255;
         if (!a) continue;
         const size_t k = static_cast<size_t>(ty) * width + tx;
-        const vlCover over = CoverOver(color, static_cast<uint32_t>(a), {rgb[k], cover[k]});
+        const uint32_t c = ownColours ? p.rgb[static_cast<size_t>(j) * p.width + i] : color;
+        const vlCover over = CoverOver(c, static_cast<uint32_t>(a), {rgb[k], cover[k]});
         rgb[k] = over.rgb;
         cover[k] = static_cast<uint8_t>(over.cover);
       }
@@ -88,17 +92,21 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
   const int32_t h = height + 1;
   const bool aa = (s.style & VL_STYLE_ANTIALIAS) != 0;
   vlBitmap* plane = aa ? NewAlphaPlane(w, h, 1, nullptr, 0) : NewMaskPlane(nullptr, w, h, 1, nullptr, 0);
-  vlBitmap* second = s.font && s.font->kind == VL_FONTKIND_COLOR ? NewMaskPlane(nullptr, w, h, 1, nullptr, 0) : nullptr;
-  if (!plane) return aa ? 1564 : 1565;
+  // Colour strikes draw pictures: the glyphs' colours into a picture, their
+  // shape into a second mask.
+  const bool colour = s.font && s.font->kind == VL_FONTKIND_COLOR;
+  vlBitmap* second = colour ? NewMaskPlane(nullptr, w, h, 1, nullptr, 0) : nullptr;
+  vlBitmap* glyphs = colour ? NewBitmap(w, h, 0, nullptr) : nullptr;
+  if (!plane || (colour && (!second || !glyphs))) {
+    if (plane) aa ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
+    if (second) DeleteMaskPlane(second);
+    if (glyphs) DeleteBitmap(glyphs);
+    if (!plane && aa) return 1564;
+    return !plane || !second ? 1565 : 1522;
+  }
   const int32_t clip[4] = {0, 0, w, h};
-  // Colour strikes draw pictures; only their shape is taken here.
-  int status = 0;
-  if (!second)
-    status = RenderText(s.font, plane, nullptr, originX, 0, run.text.data(), static_cast<int32_t>(run.text.size()),
-                        s.style, encoding, clip, -1);
-  else
-    status = RenderText(s.font, nullptr, second, originX, 0, run.text.data(),
-                        static_cast<int32_t>(run.text.size()), s.style, encoding, clip, -1);
+  int status = RenderText(s.font, colour ? glyphs : plane, second, originX, 0, run.text.data(),
+                                static_cast<int32_t>(run.text.size()), s.style, encoding, clip, -1);
   Plane g;
   g.width = w + 2 * pad;
   g.height = h + 2 * pad;
@@ -116,8 +124,18 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
     }
     UnlockPixels(source, &acc);
   }
+  if (glyphs && !status) {
+    uint32_t* argb = ReadBitmapARGB(glyphs, 0, 0, w, h, 0);
+    if (!argb) status = ERR_MEM;
+    g.rgb.assign(g.v.size(), 0);
+    for (int32_t j = 0; argb && j < h; ++j)
+      for (int32_t i = 0; i < w; ++i)
+        g.rgb[static_cast<size_t>(j + pad) * g.width + i + pad] = argb[static_cast<size_t>(j) * w + i] & 0xFFFFFF;
+    delete[] argb;
+  }
   if (aa) DeleteAlphaPlane(plane); else DeleteMaskPlane(plane);
   if (second) DeleteMaskPlane(second);
+  if (glyphs) DeleteBitmap(glyphs);
   if (status) return status;
   auto at = [&](int32_t x, int32_t y) -> uint8_t& { return g.v[static_cast<size_t>(y + pad) * g.width + x + pad]; };
   const bool synth = !aa && !second;
@@ -145,7 +163,11 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
       top = baseline + thick;
     }
     for (int32_t j = top; j < top + thick && j < h; ++j)
-      for (int32_t i = originX; i < originX + e.width && i < w; ++i) at(i, j) = 255;
+      for (int32_t i = originX; i < originX + e.width && i < w; ++i) {
+        at(i, j) = 255;
+        // The underline of colour glyphs takes the run's colour.
+        if (!g.rgb.empty()) g.rgb[static_cast<size_t>(j + pad) * g.width + i + pad] = s.color & 0xFFFFFF;
+      }
   }
   *out = std::move(g);
   return 0;
@@ -214,7 +236,7 @@ int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTe
       if (gx - edge < 0 || gy - edge < 0) PrintConsole("%s", "ERROR! EDGEDRAW CALLED WITH NEGATIVE X/Y!\n");
       canvas.Paint(edged, gx - edge, gy - edge, s.edgeColor, 255 - static_cast<int32_t>(s.edgeColor >> 24));
     }
-    canvas.Paint(g, gx, gy, s.color, 255 - static_cast<int32_t>(s.color >> 24));
+    canvas.Paint(g, gx, gy, s.color, 255 - static_cast<int32_t>(s.color >> 24), !g.rgb.empty());
   }
   (void)maxEdge;
   vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
