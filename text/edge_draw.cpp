@@ -226,7 +226,9 @@ int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTe
       static constexpr int8_t kDir[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
       const int32_t d = s.shadowDirection >= 0 && s.shadowDirection < 8 ? s.shadowDirection : 3;
       const int32_t dx = kDir[d][0] * s.shadowSize, dy = kDir[d][1] * s.shadowSize;
-      const int32_t opacity = soft ? 255 - static_cast<int32_t>(s.shadowColor >> 24) : 255;
+      // The top byte is a transparency for hard-edged text too: it is what
+      // made the picture take an alpha plane.
+      const int32_t opacity = 255 - static_cast<int32_t>(s.shadowColor >> 24);
       if (edge)
         canvas.Paint(edged, gx + dx - edge, gy + dy - edge, s.shadowColor, opacity);
       else

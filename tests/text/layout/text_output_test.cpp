@@ -221,7 +221,17 @@ TEST_F(TextOutput, ShadowAndEdgePixels) {
     }
   FreeTextPicture(&p);
 
+  // A half transparent shadow colour gives a half covering shadow.
+  ASSERT_EQ(Run(".call setfontstyle 1\n.call setfontstyle 32 2164195328 4 6"), 0);
+  p = Picture("W");
+  ASSERT_NE(p.alpha, nullptr);
+  for (int y = 0; y < 8; ++y)
+    for (int x = -4; x < 8; ++x)
+      if (GlyphBit('W', x + 4, y) && !GlyphBit('W', x, y)) { ASSERT_EQ(Alpha(p, x + 4, y), 127) << x << "," << y; }
+  FreeTextPicture(&p);
+
   // A fully transparent text colour leaves only the edge.
+  ASSERT_EQ(Run(".call setfontstyle 1\n.call setfontstyle 64 255 2"), 0);
   ASSERT_EQ(Run(".call setfontcolor 4278190080"), 0);
   p = Picture("o");
   ASSERT_NE(p.alpha, nullptr);
