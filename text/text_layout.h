@@ -48,7 +48,8 @@ struct vlTextLayout {
   int32_t tabStops[32] = {};
   int32_t tabCount = 0;
   std::vector<int32_t> wordWrap;  // word numbers that start a line
-  bool useWordWrap = false;       // replay wordWrap instead of wrapping by width
+  bool useWordWrap = false;       // replay wordWrap and tabTable instead of wrapping by width
+  std::vector<int32_t> tabTable;  // per tab: the stop index taken, or -1 for a line break
   int32_t encoding = 0;
 };
 

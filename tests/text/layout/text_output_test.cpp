@@ -132,6 +132,26 @@ TEST_F(TextOutput, CursorMarginsAndTabs) {
   for (const auto& [x, y] : Ink("B")) EXPECT_NE(WindowPixel(d, 60 + x, y), 0u);
   EXPECT_EQ(d->cursorY, 8);
   EXPECT_EQ(d->cursorX, 28);
+
+  // The layout records each tab's outcome (stop 0, then a line break); a
+  // redraw takes the same stops even where the stops now say otherwise.
+  vlTextLayout layout;
+  layout.settings = *GetTextSettings();
+  layout.text = "A\tB\tC";
+  layout.tabCount = 2;
+  layout.tabStops[0] = 20, layout.tabStops[1] = 200;
+  vlTextPicture p;
+  ASSERT_EQ(DrawFormattedText(L, &layout, VL_TEXTMODE_OBJECT, false, &p), 0);
+  EXPECT_EQ(layout.tabTable, (std::vector<int32_t>{0, 1}));
+  const int32_t wide = p.width;
+  FreeTextPicture(&p);
+  layout.useWordWrap = true;
+  layout.tabTable = {0, -1};
+  ASSERT_EQ(DrawFormattedText(L, &layout, VL_TEXTMODE_OBJECT, false, &p), 0);
+  EXPECT_EQ(p.width, 28);  // "B" at 20, "C" on the next line
+  EXPECT_EQ(p.height, 17);
+  EXPECT_LT(p.width, wide);
+  FreeTextPicture(&p);
 }
 
 TEST_F(TextOutput, WordWrapMovesWholeWords) {
