@@ -148,8 +148,9 @@ TEST_F(TextInput, Refusals) {
   EXPECT_EQ(Run(".call inkeystr 0"), ERR_SELECTALPHACHANNEL);
   d_->outputType = VL_OUTPUT_BGPIC;
   EXPECT_EQ(Run(".call inkeystr 0"), ERR_SELECTBG);
+  d_->doubleBuffer = 1;  // double buffering is named first, whatever the target
+  EXPECT_EQ(Run(".call inkeystr 0"), ERR_ENDDOUBLEBUFFER);
   d_->outputType = VL_OUTPUT_DISPLAY;
-  d_->doubleBuffer = 1;
   EXPECT_EQ(Run(".call inkeystr 0"), ERR_ENDDOUBLEBUFFER);
   d_->doubleBuffer = 0;
 }
