@@ -289,6 +289,7 @@ int CreateLayerBorderBitmap(vlVMState* state, vlLayer* layer, const vlDrawingFor
     return status;
   const bool filtered = g->fImage && shown == g->fImage;
   const int32_t px = filtered ? 0 : g->partX, py = filtered ? 0 : g->partY;
+  if (w < 1 || h < 1 || px < 0 || py < 0) return VL_BORDER_FROM_PICTURES;
   const int32_t b = std::max(size, 1);
   const int32_t bw = w + 2 * b + 1, bh = h + 2 * b + 1;
   // The border has the text's own shape: the same spread as a text edge.
@@ -299,9 +300,11 @@ int CreateLayerBorderBitmap(vlVMState* state, vlLayer* layer, const vlDrawingFor
   vlBitmap* source = shownAlpha ? shownAlpha : shownMask;
   vlPixelAccess acc;
   if (source && LockPixels(source, VL_LOCK_READ, &acc)) {
-    for (int32_t j = 0; j < h; ++j) {
+    // Only what the plane holds: a part may reach past its edge.
+    const int32_t rows = std::min(h, source->height - py), columns = std::min(w, source->width - px);
+    for (int32_t j = 0; j < rows; ++j) {
       const uint8_t* row = acc.pixels + static_cast<intptr_t>(j + py) * acc.rowLength;
-      for (int32_t i = 0; i < w; ++i)
+      for (int32_t i = 0; i < columns; ++i)
         shape.v[static_cast<size_t>(j) * w + i] = shownAlpha ? row[i + px] : (GetMaskBit(row, i + px) ? 255 : 0);
     }
     UnlockPixels(source, &acc);
