@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/cover_over.h"
 #include "graphics/pixel_kernels.h"
@@ -15,10 +16,12 @@
 
 namespace {
 
-// A coverage plane of 0..255 per pixel.
+// A coverage plane of 0..255 per pixel, with the glyphs' own colours for
+// colour-glyph fonts.
 struct Plane {
   int32_t width = 0, height = 0;
   std::vector<uint8_t> v;
+  std::vector<uint32_t> rgb;
   uint8_t At(int32_t x, int32_t y) const {
     return x >= 0 && y >= 0 && x < width && y < height ? v[static_cast<size_t>(y) * width + x] : 0;
   }
@@ -31,7 +34,8 @@ struct Canvas {
   std::vector<uint8_t> cover;
 
   // Paints colour where the plane covers, the plane's top-left at (x, y).
-  void Paint(const Plane& p, int32_t x, int32_t y, uint32_t color, int32_t opacity) {
+  // With ownColours the plane's own colours are painted instead.
+  void Paint(const Plane& p, int32_t x, int32_t y, uint32_t color, int32_t opacity, bool ownColours = false) {
     for (int32_t j = 0; j < p.height; ++j) {
       const int32_t ty = y + j;
       if (ty < 0 || ty >= height) continue;
@@ -41,7 +45,8 @@ struct Canvas {
         const int32_t a = p.v[static_cast<size_t>(j) * p.width + i] * opacity / 255;
         if (!a) continue;
         const size_t k = static_cast<size_t>(ty) * width + tx;
-        const vlCover over = CoverOver(color, static_cast<uint32_t>(a), {rgb[k], cover[k]});
+        const uint32_t c = ownColours ? p.rgb[static_cast<size_t>(j) * p.width + i] : color;
+        const vlCover over = CoverOver(c, static_cast<uint32_t>(a), {rgb[k], cover[k]});
         rgb[k] = over.rgb;
         cover[k] = static_cast<uint8_t>(over.cover);
       }
@@ -87,17 +92,21 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
   const int32_t h = height + 1;
   const bool aa = (s.style & VL_STYLE_ANTIALIAS) != 0;
   vlBitmap* plane = aa ? NewAlphaPlane(w, h, 1, nullptr, 0) : NewMaskPlane(nullptr, w, h, 1, nullptr, 0);
-  vlBitmap* second = s.font && s.font->kind == VL_FONTKIND_COLOR ? NewMaskPlane(nullptr, w, h, 1, nullptr, 0) : nullptr;
-  if (!plane) return aa ? 1564 : 1565;
+  // Colour strikes draw pictures: the glyphs' colours into a picture, their
+  // shape into a second mask.
+  const bool colour = s.font && s.font->kind == VL_FONTKIND_COLOR;
+  vlBitmap* second = colour ? NewMaskPlane(nullptr, w, h, 1, nullptr, 0) : nullptr;
+  vlBitmap* glyphs = colour ? NewBitmap(w, h, 0, nullptr) : nullptr;
+  if (!plane || (colour && (!second || !glyphs))) {
+    if (plane) aa ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
+    if (second) DeleteMaskPlane(second);
+    if (glyphs) DeleteBitmap(glyphs);
+    if (!plane && aa) return 1564;
+    return !plane || !second ? 1565 : 1522;
+  }
   const int32_t clip[4] = {0, 0, w, h};
-  // Colour strikes draw pictures; only their shape is taken here.
-  int status = 0;
-  if (!second)
-    status = RenderText(s.font, plane, nullptr, originX, 0, run.text.data(), static_cast<int32_t>(run.text.size()),
-                        s.style, encoding, clip, -1);
-  else
-    status = RenderText(s.font, nullptr, second, originX, 0, run.text.data(),
-                        static_cast<int32_t>(run.text.size()), s.style, encoding, clip, -1);
+  int status = RenderText(s.font, colour ? glyphs : plane, second, originX, 0, run.text.data(),
+                                static_cast<int32_t>(run.text.size()), s.style, encoding, clip, -1);
   Plane g;
   g.width = w + 2 * pad;
   g.height = h + 2 * pad;
@@ -115,8 +124,18 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
     }
     UnlockPixels(source, &acc);
   }
+  if (glyphs && !status) {
+    uint32_t* argb = ReadBitmapARGB(glyphs, 0, 0, w, h, 0);
+    if (!argb) status = ERR_MEM;
+    g.rgb.assign(g.v.size(), 0);
+    for (int32_t j = 0; argb && j < h; ++j)
+      for (int32_t i = 0; i < w; ++i)
+        g.rgb[static_cast<size_t>(j + pad) * g.width + i + pad] = argb[static_cast<size_t>(j) * w + i] & 0xFFFFFF;
+    delete[] argb;
+  }
   if (aa) DeleteAlphaPlane(plane); else DeleteMaskPlane(plane);
   if (second) DeleteMaskPlane(second);
+  if (glyphs) DeleteBitmap(glyphs);
   if (status) return status;
   auto at = [&](int32_t x, int32_t y) -> uint8_t& { return g.v[static_cast<size_t>(y + pad) * g.width + x + pad]; };
   const bool synth = !aa && !second;
@@ -144,7 +163,11 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
       top = baseline + thick;
     }
     for (int32_t j = top; j < top + thick && j < h; ++j)
-      for (int32_t i = originX; i < originX + e.width && i < w; ++i) at(i, j) = 255;
+      for (int32_t i = originX; i < originX + e.width && i < w; ++i) {
+        at(i, j) = 255;
+        // The underline of colour glyphs takes the run's colour.
+        if (!g.rgb.empty()) g.rgb[static_cast<size_t>(j + pad) * g.width + i + pad] = s.color & 0xFFFFFF;
+      }
   }
   *out = std::move(g);
   return 0;
@@ -203,7 +226,9 @@ int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTe
       static constexpr int8_t kDir[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
       const int32_t d = s.shadowDirection >= 0 && s.shadowDirection < 8 ? s.shadowDirection : 3;
       const int32_t dx = kDir[d][0] * s.shadowSize, dy = kDir[d][1] * s.shadowSize;
-      const int32_t opacity = soft ? 255 - static_cast<int32_t>(s.shadowColor >> 24) : 255;
+      // The top byte is a transparency for hard-edged text too: it is what
+      // made the picture take an alpha plane.
+      const int32_t opacity = 255 - static_cast<int32_t>(s.shadowColor >> 24);
       if (edge)
         canvas.Paint(edged, gx + dx - edge, gy + dy - edge, s.shadowColor, opacity);
       else
@@ -213,7 +238,7 @@ int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTe
       if (gx - edge < 0 || gy - edge < 0) PrintConsole("%s", "ERROR! EDGEDRAW CALLED WITH NEGATIVE X/Y!\n");
       canvas.Paint(edged, gx - edge, gy - edge, s.edgeColor, 255 - static_cast<int32_t>(s.edgeColor >> 24));
     }
-    canvas.Paint(g, gx, gy, s.color, 255 - static_cast<int32_t>(s.color >> 24));
+    canvas.Paint(g, gx, gy, s.color, 255 - static_cast<int32_t>(s.color >> 24), !g.rgb.empty());
   }
   (void)maxEdge;
   vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
@@ -249,5 +274,71 @@ int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTe
                    canvas.cover[static_cast<size_t>(j) * width + i] != 0);
     UnlockPixels(out->mask, &acc);
   }
+  return 0;
+}
+
+int CreateLayerBorderBitmap(vlVMState* state, vlLayer* layer, const vlDrawingFor&, vlLayerGeometry* g,
+                            uint32_t color, int32_t size, int32_t* offsetX, int32_t* offsetY, vlBitmap** image,
+                            vlBitmap** mask, vlBitmap** alpha) {
+  // Wide borders follow the layer's pictures like those of other layers.
+  if (size >= 8) return VL_BORDER_FROM_PICTURES;
+  vlBitmap *shown, *shownMask, *shownAlpha;
+  int32_t w, h;
+  uint32_t extra;
+  if (int status = GetLayerBitmaps(state, layer, g, 1, 1, -1, &shown, &shownMask, &shownAlpha, &w, &h, &extra))
+    return status;
+  const bool filtered = g->fImage && shown == g->fImage;
+  const int32_t px = filtered ? 0 : g->partX, py = filtered ? 0 : g->partY;
+  if (w < 1 || h < 1 || px < 0 || py < 0) return VL_BORDER_FROM_PICTURES;
+  const int32_t b = std::max(size, 1);
+  const int32_t bw = w + 2 * b + 1, bh = h + 2 * b + 1;
+  // The border has the text's own shape: the same spread as a text edge.
+  Plane shape;
+  shape.width = w;
+  shape.height = h;
+  shape.v.assign(static_cast<size_t>(w) * h, 0);
+  vlBitmap* source = shownAlpha ? shownAlpha : shownMask;
+  vlPixelAccess acc;
+  if (source && LockPixels(source, VL_LOCK_READ, &acc)) {
+    // Only what the plane holds: a part may reach past its edge.
+    const int32_t rows = std::min(h, source->height - py), columns = std::min(w, source->width - px);
+    for (int32_t j = 0; j < rows; ++j) {
+      const uint8_t* row = acc.pixels + static_cast<intptr_t>(j + py) * acc.rowLength;
+      for (int32_t i = 0; i < columns; ++i)
+        shape.v[static_cast<size_t>(j) * w + i] = shownAlpha ? row[i + px] : (GetMaskBit(row, i + px) ? 255 : 0);
+    }
+    UnlockPixels(source, &acc);
+  }
+  const Plane spread = Spread(shape, b, shownAlpha != nullptr);
+  vlBitmap* picture = NewBitmap(bw, bh, 0, nullptr);
+  if (!picture) return 1522;
+  FillBitmapRect(picture, 0, 0, bw, bh, 0xFF000000u | color);
+  vlBitmap* plane = nullptr;
+  if (shownAlpha)
+    plane = NewAlphaPlane(bw, bh, 1, nullptr, 0);
+  else if (shownMask)
+    plane = NewMaskPlane(picture, bw, bh, 1, nullptr, 0);
+  if (source && (!plane || !LockPixels(plane, 0, &acc))) {
+    if (plane) shownAlpha ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
+    DeleteBitmap(picture);
+    return shownAlpha ? 1564 : 1565;
+  }
+  if (plane) {
+    for (int32_t j = 0; j < spread.height; ++j) {
+      uint8_t* row = acc.pixels + static_cast<intptr_t>(j) * acc.rowLength;
+      for (int32_t i = 0; i < spread.width; ++i) {
+        const uint8_t a = spread.v[static_cast<size_t>(j) * spread.width + i];
+        if (shownAlpha)
+          row[i] = a;
+        else
+          SetMaskBit(row, i, a != 0);
+      }
+    }
+    UnlockPixels(plane, &acc);
+  }
+  *image = picture;
+  *mask = shownAlpha ? nullptr : plane;
+  *alpha = shownAlpha ? plane : nullptr;
+  *offsetX = *offsetY = b;
   return 0;
 }

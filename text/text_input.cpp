@@ -29,12 +29,12 @@ enum : int32_t { VL_INKEY_ALL = 0, VL_INKEY_ALNUM = 1, VL_INKEY_ALPHA = 2, VL_IN
 
 // Input works on the display itself only.
 int CheckInputTarget(const vlDisplay* d) {
+  if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
   switch (d->outputType) {
     case VL_OUTPUT_DISPLAY:
       break;
     case VL_OUTPUT_BRUSH:
     case VL_OUTPUT_ANIM:
-      if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
       return d->outputType == VL_OUTPUT_ANIM || (vlCurrentOutput && vlCurrentOutput->kind == VL_OUTPUT_ANIM)
                  ? ERR_SELECTANIM
                  : ERR_SELECTBRUSH;
@@ -45,7 +45,6 @@ int CheckInputTarget(const vlDisplay* d) {
     default:
       return ERR_SELECTBG;
   }
-  if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
   if (vlRefreshSuspended) return ERR_BEGINREFRESH;
   return 0;
 }

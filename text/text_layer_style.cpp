@@ -223,6 +223,7 @@ int ApplyTextLayerStyle(vlVMState* L, vlLayer* layer, vlLayer* copy, int table, 
   layout.text = text.c_str();
   layout.useWordWrap = false;
   layout.wordWrap.clear();
+  layout.tabTable.clear();
   const int32_t mode = print ? VL_TEXTMODE_PRINT : VL_TEXTMODE_TEXTOUT;
   vlTextPicture picture;
   int32_t lines = 0, endX = 0;

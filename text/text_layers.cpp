@@ -69,6 +69,7 @@ vlLayerSource MakeTextLayerSource() {
   s.freeGeometry = FreeTextGeometry;
   s.applyStyle = ApplyTextLayerStyle;
   s.writeStyle = WriteTextLayerStyle;
+  s.makeBorder = CreateLayerBorderBitmap;
   return s;
 }
 
@@ -126,7 +127,10 @@ int RenderTextTransformed(vlVMState* L, const vlTextLayout& from, int32_t mode, 
                           bool replay, int smooth, vlTextPicture* out) {
   vlTextLayout layout = from;
   layout.useWordWrap = replay;
-  if (!replay) layout.wordWrap.clear();
+  if (!replay) {
+    layout.wordWrap.clear();
+    layout.tabTable.clear();
+  }
   vlEngineFont* font = layout.settings.font;
   double residual[4] = {m[0], m[1], m[2], m[3]};
   bool fontScaled = false;

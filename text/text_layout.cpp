@@ -124,7 +124,13 @@ int LayoutTextRuns(vlVMState* L, vlTextLayout* layout, bool literal, int32_t sta
 
   const int32_t height = layout->settings.font ? layout->settings.font->height : 8;
   int32_t x = startX, y = 0;
-  size_t wrapIndex = 0;
+  size_t wrapIndex = 0, tabIndex = 0;
+  // A fresh layout records where its lines break and which stops its tabs
+  // take; a redraw replays both.
+  if (!layout->useWordWrap) {
+    layout->wordWrap.clear();
+    layout->tabTable.clear();
+  }
   auto newLine = [&] {
     x = 0;
     y += height;
@@ -136,17 +142,25 @@ int LayoutTextRuns(vlVMState* L, vlTextLayout* layout, bool literal, int32_t sta
       if (!p.tab) {
         newLine();
       } else {
-        const int32_t at = layout->marginLeft + x;
-        int32_t stop = -1;
-        for (int32_t t = 0; t < layout->tabCount; ++t)
-          if (layout->tabStops[t] > at) {
-            stop = layout->tabStops[t];
-            break;
-          }
-        if (stop < 0 || (layout->wrapWidth > 0 && stop - layout->marginLeft >= layout->wrapWidth))
+        int32_t index = -1;
+        if (layout->useWordWrap && tabIndex < layout->tabTable.size()) {
+          index = layout->tabTable[tabIndex++];
+          if (index >= std::min<int32_t>(layout->tabCount, 32)) index = -1;
+        } else {
+          const int32_t at = layout->marginLeft + x;
+          for (int32_t t = 0; t < layout->tabCount && t < 32; ++t)
+            if (layout->tabStops[t] > at) {
+              index = t;
+              break;
+            }
+          if (index >= 0 && layout->wrapWidth > 0 && layout->tabStops[index] - layout->marginLeft >= layout->wrapWidth)
+            index = -1;
+          if (!layout->useWordWrap) layout->tabTable.push_back(index);
+        }
+        if (index < 0)
           newLine();
         else
-          x = stop - layout->marginLeft;
+          x = layout->tabStops[index] - layout->marginLeft;
       }
       ++i;
       continue;

@@ -11,6 +11,9 @@
 struct vlVMState;
 struct vlBitmap;
 struct vlDrawTags;
+struct vlLayer;
+struct vlLayerGeometry;
+struct vlDrawingFor;
 
 enum : int32_t { VL_ALIGN_CENTER = -100000, VL_ALIGN_LEFT = -90000, VL_ALIGN_RIGHT = -80000 };
 enum : int32_t { VL_TEXTMODE_OBJECT = 8, VL_TEXTMODE_TEXTOUT = 9, VL_TEXTMODE_PRINT = 11 };
@@ -45,7 +48,8 @@ struct vlTextLayout {
   int32_t tabStops[32] = {};
   int32_t tabCount = 0;
   std::vector<int32_t> wordWrap;  // word numbers that start a line
-  bool useWordWrap = false;       // replay wordWrap instead of wrapping by width
+  bool useWordWrap = false;       // replay wordWrap and tabTable instead of wrapping by width
+  std::vector<int32_t> tabTable;  // per tab: the stop index taken, or -1 for a line break
   int32_t encoding = 0;
 };
 
@@ -64,6 +68,13 @@ int LayoutTextRuns(vlVMState* state, vlTextLayout* layout, bool literal, int32_t
                    int32_t* lines, int32_t* endX);
 // Renders laid-out runs with their styles, shadow and edge.
 int EdgeDraw(std::vector<vlTextRun>& runs, int32_t align, int32_t encoding, vlTextPicture* out);
+
+// The border of a text layer below 8 pixels: the layer's shown shape
+// spread by size in every direction, as a text edge is, in the colour.
+// Wider borders answer VL_BORDER_FROM_PICTURES.
+int CreateLayerBorderBitmap(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g,
+                            uint32_t color, int32_t size, int32_t* offsetX, int32_t* offsetY, vlBitmap** image,
+                            vlBitmap** mask, vlBitmap** alpha);
 
 // The one road of text to pixels; mode 8 fills picture and draws nothing.
 int DrawFormattedText(vlVMState* state, vlTextLayout* layout, int32_t mode, bool literal, vlTextPicture* picture);

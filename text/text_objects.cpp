@@ -1,6 +1,7 @@
 // Text objects: the list, look-ups, orphans kept for layers, rendering from
 // the kept layout with the object's scale and rotation, and the commands.
 #include "text/text_objects.h"
+#include "text/text_layout.h"
 
 #include <cmath>
 #include <cstring>
@@ -285,6 +286,7 @@ vlLayerSource MakeTextObjectSource() {
   s.insert = InsertTextObjectLayer;
   s.rebuild = RebuildTextObjectLayer;
   s.makePrivate = MakePrivateTextPicture;
+  s.makeBorder = CreateLayerBorderBitmap;
   return s;
 }
 

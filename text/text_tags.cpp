@@ -220,14 +220,16 @@ int SplitTaggedText(vlVMState* state, const char* text, size_t length, bool lite
   TagReader r{state, text, length, 0};
   while (r.pos < length) {
     char c = text[r.pos];
-    if ((c == '[' || c == ']') && r.pos + 1 < length && text[r.pos + 1] == c) {
-      pending += c;
-      r.pos += 2;
-      continue;
-    }
+    // Literal text (what a user typed) shows every bracket as it is, so
+    // the finished input looks as it did while it was typed.
     if (literal) {
       pending += c;
       ++r.pos;
+      continue;
+    }
+    if ((c == '[' || c == ']') && r.pos + 1 < length && text[r.pos + 1] == c) {
+      pending += c;
+      r.pos += 2;
       continue;
     }
     if (c == ']') return kErrSyntax;

@@ -33,12 +33,14 @@ int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
                     int32_t size) {
   if (g->bImage) return 0;
   const vlLayerSource* source = FindLayerSource(layer->type);
+  vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+  int32_t ox = 0, oy = 0;
   if (source && source->makeBorder) {
-    vlBitmap *image = nullptr, *mask = nullptr, *alpha = nullptr;
-    int32_t ox = 0, oy = 0;
-    if (int status = source->makeBorder(state, layer, on, g, color, std::clamp(size, 1, 64), &ox, &oy, &image,
-                                        &mask, &alpha))
-      return status;
+    int status = source->makeBorder(state, layer, on, g, color, std::clamp(size, 1, 64), &ox, &oy, &image, &mask,
+                                    &alpha);
+    if (status && status != VL_BORDER_FROM_PICTURES) return status;
+  }
+  if (image) {
     const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
     if (opacity != 255 && alpha) {
       ScaleAlphaPlane(alpha, alpha, opacity);
@@ -62,13 +64,11 @@ int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
     g->borderWidth = image->width, g->borderHeight = image->height;
     return 0;
   }
-  vlBitmap *mask, *alpha;
-  int32_t ox, oy;
   if (!ShownPlanes(state, layer, g, &mask, &alpha, &ox, &oy)) return ERR_WRONGUSAGE;
   int32_t w = std::clamp(size, 1, 64);
   int32_t W = g->drawnWidth, H = g->drawnHeight;
   if (W < 1 || H < 1) return ERR_WRONGUSAGE;
-  vlBitmap* image = NewBitmap(W + 2 * w, H + 2 * w, 0, nullptr);
+  image = NewBitmap(W + 2 * w, H + 2 * w, 0, nullptr);
   if (!image) return ERR_BITMAP;
   FillBitmapRect(image, 0, 0, W + 2 * w, H + 2 * w, 0xFF000000u | color);
   vlBitmap* plane = nullptr;

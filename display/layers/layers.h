@@ -185,6 +185,10 @@ struct vlShownObject {
 // The pictures of a layer's source object, for types whose objects live in
 // other libraries (brushes, anims, text objects, videos). frame -1: the
 // frame the layer shows. For ANIM layers extra answers the frame count.
+// What a layer type's border maker answers to leave the border to the
+// layer's pictures.
+inline constexpr int VL_BORDER_FROM_PICTURES = -1;
+
 struct vlLayerSource {
   int (*getBitmaps)(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,
                     vlBitmap** alpha, int32_t* width, int32_t* height, uint32_t* extra);
@@ -221,8 +225,8 @@ struct vlLayerSource {
   void (*freeGeometry)(vlLayerGeometry* g);
   // Drawn layers whose outline is a shape: the border picture of record g
   // grown by size in the colour, for the display and picture on, and the
-  // offset of g's drawn picture in it. null: the border follows the
-  // layer's pictures.
+  // offset of g's drawn picture in it. null, or VL_BORDER_FROM_PICTURES
+  // returned: the border follows the layer's pictures.
   int (*makeBorder)(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
                     int32_t size, int32_t* offsetX, int32_t* offsetY, vlBitmap** image, vlBitmap** mask,
                     vlBitmap** alpha);

@@ -59,9 +59,10 @@ class TextAttributes : public DisplayTest {
     }
     DisplayTest::TearDown();
   }
-  void OpenDisplay() {
-    ASSERT_EQ(Run(".table 0 { width = 160, height = 80, color = 0 }\n.call base=1 createdisplay 1 r0\n"
-                  ".call opendisplay 1"),
+  void OpenDisplay(int number = 1) {
+    const std::string n = std::to_string(number);
+    ASSERT_EQ(Run(".table 0 { width = 160, height = 80, color = 0 }\n.call base=1 createdisplay " + n +
+                  " r0\n.call opendisplay " + n),
               0);
   }
   std::string Str(const char* name) { return vltest::GlobalString(L, name); }
@@ -207,3 +208,30 @@ TEST_F(TextAttributes, TextLayersKeepTheLayoutTheyWereDrawnWith) {
 }
 
 }  // namespace
+
+// Text in a colour-glyph font shows the glyphs' own colours, as the font
+// engine draws them on its own (the generator's expected picture), drawn
+// straight or as a layer.
+TEST_F(TextAttributes, ColourFontTextKeepsTheGlyphColours) {
+  const std::vector<int> want = vltest::ReadNetpbm(dir + "/expect_colour.ppm", 3);
+  ASSERT_EQ(want.size(), 16u * 7 * 3);
+  int number = 0;
+  for (const char* layers : {"", ".call enablelayers\n"}) {
+    SCOPED_TRACE(layers);
+    OpenDisplay(++number);
+    ASSERT_EQ(Run(std::string(layers) + ".call addfontpath \"" + dir +
+                  "\"\n.call setfont \"colour.font\" 7\n.call textout 0 0 \"XY\""),
+              0);
+    vlDisplay* d = GetDisplayByNumber(number);
+    ASSERT_NE(d, nullptr);
+    int coloured = 0;
+    for (int y = 0; y < 7; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const size_t i = static_cast<size_t>(y * 16 + x) * 3;
+        const uint32_t rgb = uint32_t(want[i]) << 16 | uint32_t(want[i + 1]) << 8 | uint32_t(want[i + 2]);
+        coloured += rgb != 0x123456 && rgb != 0xFFFFFF;
+        ASSERT_EQ(WindowPixel(d, x, y), rgb == 0x123456 ? 0u : rgb) << x << "," << y;
+      }
+    EXPECT_GT(coloured, 0);
+  }
+}

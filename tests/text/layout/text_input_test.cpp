@@ -131,9 +131,9 @@ TEST_F(TextInput, PasswordsAndBrackets) {
   EXPECT_EQ(Read("0 0 1"), "sec");
   ExpectWindow("***", 8, 10, 40);
   ASSERT_EQ(Run(".call locate 0 40"), 0);
-  Type({XK_bracketleft, XK_b, XK_bracketright, XK_Return});
-  EXPECT_EQ(Read("0"), "[b]");
-  ExpectWindow("[b]", 0, 40, 32);
+  Type({XK_bracketleft, XK_b, XK_bracketright, XK_bracketleft, XK_bracketleft, XK_Return});
+  EXPECT_EQ(Read("0"), "[b][[");
+  ExpectWindow("[b][[", 0, 40, 48);
   // ENTER at once prints one blank.
   ASSERT_EQ(Run(".call locate 0 60"), 0);
   Type({XK_Return});
@@ -148,8 +148,9 @@ TEST_F(TextInput, Refusals) {
   EXPECT_EQ(Run(".call inkeystr 0"), ERR_SELECTALPHACHANNEL);
   d_->outputType = VL_OUTPUT_BGPIC;
   EXPECT_EQ(Run(".call inkeystr 0"), ERR_SELECTBG);
+  d_->doubleBuffer = 1;  // double buffering is named first, whatever the target
+  EXPECT_EQ(Run(".call inkeystr 0"), ERR_ENDDOUBLEBUFFER);
   d_->outputType = VL_OUTPUT_DISPLAY;
-  d_->doubleBuffer = 1;
   EXPECT_EQ(Run(".call inkeystr 0"), ERR_ENDDOUBLEBUFFER);
   d_->doubleBuffer = 0;
 }

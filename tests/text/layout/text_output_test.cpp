@@ -52,11 +52,13 @@ class TextOutput : public DisplayTest {
     }
     DisplayTest::TearDown();
   }
-  vlDisplay* OpenBlack() {
-    EXPECT_EQ(Run(".table 0 { width = 160, height = 80, color = 0 }\n.call base=1 createdisplay 1 r0\n"
-                  ".call opendisplay 1"),
+  // A black 160 x 80 display, made current.
+  vlDisplay* OpenBlack(int number = 1) {
+    const std::string n = std::to_string(number);
+    EXPECT_EQ(Run(".table 0 { width = 160, height = 80, color = 0 }\n.call base=1 createdisplay " + n +
+                  " r0\n.call opendisplay " + n),
               0);
-    return GetDisplayByNumber(1);
+    return GetDisplayByNumber(number);
   }
   // Lays out and renders text into a picture as a text object would.
   vlTextPicture Picture(const char* text, int32_t align = VL_ALIGN_LEFT, int32_t wrap = 0) {
@@ -130,6 +132,26 @@ TEST_F(TextOutput, CursorMarginsAndTabs) {
   for (const auto& [x, y] : Ink("B")) EXPECT_NE(WindowPixel(d, 60 + x, y), 0u);
   EXPECT_EQ(d->cursorY, 8);
   EXPECT_EQ(d->cursorX, 28);
+
+  // The layout records each tab's outcome (stop 0, then a line break); a
+  // redraw takes the same stops even where the stops now say otherwise.
+  vlTextLayout layout;
+  layout.settings = *GetTextSettings();
+  layout.text = "A\tB\tC";
+  layout.tabCount = 2;
+  layout.tabStops[0] = 20, layout.tabStops[1] = 200;
+  vlTextPicture p;
+  ASSERT_EQ(DrawFormattedText(L, &layout, VL_TEXTMODE_OBJECT, false, &p), 0);
+  EXPECT_EQ(layout.tabTable, (std::vector<int32_t>{0, 1}));
+  const int32_t wide = p.width;
+  FreeTextPicture(&p);
+  layout.useWordWrap = true;
+  layout.tabTable = {0, -1};
+  ASSERT_EQ(DrawFormattedText(L, &layout, VL_TEXTMODE_OBJECT, false, &p), 0);
+  EXPECT_EQ(p.width, 28);  // "B" at 20, "C" on the next line
+  EXPECT_EQ(p.height, 17);
+  EXPECT_LT(p.width, wide);
+  FreeTextPicture(&p);
 }
 
 TEST_F(TextOutput, WordWrapMovesWholeWords) {
@@ -219,7 +241,17 @@ TEST_F(TextOutput, ShadowAndEdgePixels) {
     }
   FreeTextPicture(&p);
 
+  // A half transparent shadow colour gives a half covering shadow.
+  ASSERT_EQ(Run(".call setfontstyle 1\n.call setfontstyle 32 2164195328 4 6"), 0);
+  p = Picture("W");
+  ASSERT_NE(p.alpha, nullptr);
+  for (int y = 0; y < 8; ++y)
+    for (int x = -4; x < 8; ++x)
+      if (GlyphBit('W', x + 4, y) && !GlyphBit('W', x, y)) { ASSERT_EQ(Alpha(p, x + 4, y), 127) << x << "," << y; }
+  FreeTextPicture(&p);
+
   // A fully transparent text colour leaves only the edge.
+  ASSERT_EQ(Run(".call setfontstyle 1\n.call setfontstyle 64 255 2"), 0);
   ASSERT_EQ(Run(".call setfontcolor 4278190080"), 0);
   p = Picture("o");
   ASSERT_NE(p.alpha, nullptr);
@@ -257,10 +289,7 @@ TEST_F(TextOutput, TextOutPositionConstantsPlaceTheWholeBlock) {
       SCOPED_TRACE(std::string(c.x) + " " + c.y + " " + c.options + " " + layers);
       // A display of its own for each, since the current one stays.
       ++number;
-      ASSERT_EQ(Run(".table 0 { width = 160, height = 80, color = 0 }\n.call base=1 createdisplay " +
-                    std::to_string(number) + " r0\n.call opendisplay " + std::to_string(number)),
-                0);
-      vlDisplay* d = GetDisplayByNumber(number);
+      vlDisplay* d = OpenBlack(number);
       ASSERT_NE(d, nullptr);
       const std::string call = *c.options ? std::string(".table 2 ") + c.options + "\n.call base=3 textout " + c.x +
                                                 " " + c.y + " \"Hi\" r2"
@@ -295,6 +324,32 @@ TEST_F(TextOutput, SettingsAndMeasures) {
   EXPECT_EQ(Num("h"), 8);
   EXPECT_EQ(Num("e"), 0);
   EXPECT_EQ(Run(".call setdefaultencoding 2"), 1055);
+}
+
+
+// An edge drawn as a layer's border has the same pixels as the edge drawn
+// into the text: the glyph spread by the edge size in every direction.
+TEST_F(TextOutput, EdgeAsLayerBorderMatchesTheDrawnEdge) {
+  int number = 10;
+  for (const char* layers : {"", ".call enablelayers\n"}) {
+    SCOPED_TRACE(layers);
+    ++number;
+    vlDisplay* d = OpenBlack(number);
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(Run(std::string(layers) + ".call setfontstyle 1\n.call setfontstyle 64 255 3\n.call textout 20 10 \"ox\""),
+              0);
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 60; ++x) {
+        bool near = false, text = false;
+        for (size_t c = 0; c < 2; ++c) {
+          const int gx = x - 20 - static_cast<int>(c) * 8, gy = y - 10;
+          text = text || GlyphBit("ox"[c], gx, gy);
+          for (int oy = -3; oy <= 3; ++oy)
+            for (int ox = -3; ox <= 3; ++ox) near = near || GlyphBit("ox"[c], gx + ox, gy + oy);
+        }
+        ASSERT_EQ(WindowPixel(d, x, y), text ? 0xFFFFFFu : near ? 0x0000FFu : 0u) << x << "," << y;
+      }
+  }
 }
 
 }  // namespace

@@ -50,10 +50,10 @@ TEST(TextTags, EscapesAndStyleRuns) {
   EXPECT_EQ(spans[1].style.style, VL_STYLE_NORMAL | VL_STYLE_ITALIC);
   EXPECT_EQ(spans[2].style.style, VL_STYLE_NORMAL | VL_STYLE_ITALIC | VL_STYLE_UNDERLINED);
 
-  // Literal: brackets are text but the doubled escapes still fold.
+  // Literal: every bracket is text, doubled ones too.
   ASSERT_EQ(Split("[b]x[[y]]", &spans, true), 0);
   ASSERT_EQ(spans.size(), 1u);
-  EXPECT_EQ(spans[0].text, "[b]x[y]");
+  EXPECT_EQ(spans[0].text, "[b]x[[y]]");
 }
 
 TEST(TextTags, ColourStack) {
