@@ -134,9 +134,7 @@ void Convolve2D(const ChannelImage& im, int32_t w, int32_t h, const std::vector<
 }
 
 bool BlurKernel(double radius, double sigma, int32_t longestSide, std::vector<double>& K) {
-  int32_t w = OptimalKernelWidth1D(radius, sigma);
-  // Taps beyond twice the picture only repeat its edge pixels.
-  if (w > 2 * longestSide + 1) w = 2 * longestSide + 1;
+  const int32_t w = OptimalKernelWidth1D(radius, sigma);
   const double s = std::fabs(sigma) <= 1e-10 ? 1.0 : sigma;
   try {
     K.assign(static_cast<size_t>(w), 0.0);
@@ -149,6 +147,19 @@ bool BlurKernel(double radius, double sigma, int32_t longestSide, std::vector<do
   double sum = 0;
   for (double k : K) sum += k;
   for (double& k : K) k /= sum;
+  // Taps farther out than the picture is long all read its edge pixel:
+  // each end's outer taps fold into the tap at the picture's length, which
+  // gives the same sums with fewer taps.
+  const int32_t half = w / 2;
+  if (half > longestSide) {
+    std::vector<double> folded(static_cast<size_t>(2 * longestSide + 1), 0.0);
+    for (int32_t k = 0; k < w; ++k) {
+      int32_t d = k - half;
+      d = d < -longestSide ? -longestSide : d > longestSide ? longestSide : d;
+      folded[static_cast<size_t>(d + longestSide)] += K[static_cast<size_t>(k)];
+    }
+    K.swap(folded);
+  }
   // Taps that came out exactly 0 add nothing to any sum: drop them in
   // pairs, keeping the kernel centred.
   size_t n = K.size();

@@ -138,7 +138,7 @@ TEST(EffectKernels, ConvolutionsMatchTheReference) {
     uint32_t op;
     double radius, sigma;
   };
-  const Case cases[] = {{'b', 0, 1.0}, {'b', 2, 0.8}, {'b', 1, -1.5}, {'s', 0, 1.0}, {'s', 1, 0.7},
+  const Case cases[] = {{'b', 0, 1.0}, {'b', 2, 0.8}, {'b', 1, -1.5}, {'b', 20, 6.0}, {'s', 0, 1.0}, {'s', 1, 0.7},
                         {'g', 0, 0.0}, {'g', 1, 0.0}, {'e', 0, 1.0}, {'e', 2, 1.3}};
   for (int32_t f : {4, 0, 7, 10, 11, 13})
     for (const Case& c : cases) {
