@@ -113,7 +113,12 @@ void RenderGradient(const vlGradientJob& j) {
         const double dx = px - cx, dy = py - cy;
         pos = radius > 0 ? Fixed(std::sqrt(dx * dx + dy * dy) / radius) : 0;
       } else {
-        pos = Fixed(std::fmod(std::atan2(py - cy, px - cx) + kTwoPi + turn, kTwoPi) / -kTwoPi + 1);
+        // A whole-turn remainder in 0 .. 2 pi whatever the angle's sign:
+        // fmod keeps the sign of a turned-back angle, which would mirror
+        // half the cone.
+        double a = std::fmod(std::atan2(py - cy, px - cx) + kTwoPi + turn, kTwoPi);
+        if (a < 0) a += kTwoPi;
+        pos = Fixed(a / -kTwoPi + 1);
       }
       uint8_t* p = row + bx * B;
       if (B == 4) {
