@@ -160,6 +160,13 @@ TEST_F(BrushCreateTest, GradientsTexturesAndGrabs) {
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 40; ++x) ASSERT_EQ(Pixel(6, x, y), Pixel(7, x, y)) << x << "," << y;
   EXPECT_EQ(Run(".call freebrush 6\n.call freebrush 7"), 0);
+  // A linear gradient across 800 pixels lands on each pixel centre's
+  // position, its last column included, without drifting along the row.
+  ASSERT_EQ(Run(".call creategradientbrush 6 800 2 2 0 16777215 90"), 0);
+  for (int x = 0; x < 800; ++x) {
+    const int weight = static_cast<int>((x + 0.5) / 800 * 65536) >> 8;
+    ASSERT_NEAR(static_cast<int>(Pixel(6, x, 1) & 0xFF), (255 * weight) >> 8, 1) << x;
+  }
   ASSERT_EQ(Run(".call createbrush 3 2 2 255\n.call writebrushpixel 3 0 0 65280\n"
                 ".call createtexturedbrush 4 3 5 5"),
             0);
