@@ -161,6 +161,26 @@ TEST(EffectKernels, ConvolutionsMatchTheReference) {
     }
 }
 
+// Kernels wider than 31 taps (the sums across and down, and emboss's
+// diagonal) give what the dense kernel gives.
+TEST(EffectKernels, WideConvolutionsMatchTheDenseKernel) {
+  std::mt19937 rng(33);
+  for (int32_t f : {4, 10})
+    for (uint32_t op : {'s', 'g', 'e'}) {
+      Buffer b(f, 41, 36);
+      b.randomize(rng);
+      Buffer want = b;
+      const double radius = op == 'g' ? 17 : 16, sigma = op == 'e' ? 5.0 : 3.0;
+      const int w = op == 'g' ? OptimalKernelWidth1D(radius, 0.5) : OptimalKernelWidth2D(radius, sigma);
+      ASSERT_GT(w, kVlMaxKernelWidth2D);
+      Pass2D(want, Taps2D(static_cast<char>(op), w, sigma), w);
+      ConvolvePix(JobFor(b, op, radius, sigma));
+      for (int y = 0; y < b.h; ++y)
+        for (int x = 0; x < b.w; ++x)
+          ASSERT_EQ(b.color(x, y), want.color(x, y)) << static_cast<char>(op) << " format " << f << " at " << x << "," << y;
+    }
+}
+
 TEST(EffectKernels, ConvolutionEdgeRules) {
   std::mt19937 rng(5);
   Buffer b(10, 9, 6);

@@ -359,6 +359,12 @@ TEST_F(BrushTest, ImageCommandsMatchImageMagick) {
     for (int k = 0; k < 21; ++k) sum += taps[k] / all * (x + k - 10 >= 2 ? 255 : 0);
     EXPECT_EQ(Pixel(Brush(3)->bitmap, x, 0), static_cast<uint32_t>(sum) * 0x010101u) << x;
   }
+  // Edge with a 33 x 33 kernel: a lone white pixel on grey stays white,
+  // the grey around it, near or far, turns black.
+  ASSERT_EQ(Run(".call createbrush 5 40 40 6579300\n.call writebrushpixel 5 20 20 16777215\n.call edgebrush 5 16"), 0);
+  EXPECT_EQ(Pixel(Brush(5)->bitmap, 20, 20), 0xFFFFFFu);
+  EXPECT_EQ(Pixel(Brush(5)->bitmap, 21, 20), 0u);
+  EXPECT_EQ(Pixel(Brush(5)->bitmap, 0, 0), 0u);
   // Modulate takes fractions to the nearest whole percent: 0.29 is 29 %.
   ASSERT_EQ(Run(".call createbrush 4 2 2 13158600\n.call modulatebrush 4 0.29 1 1"), 0);
   EXPECT_NEAR(static_cast<int>(Pixel(Brush(4)->bitmap, 1, 1) & 0xFF), 58, 1);
