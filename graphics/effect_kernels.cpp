@@ -145,9 +145,12 @@ void Convolve2D(const ChannelImage& im, int32_t w, int32_t h, const std::vector<
 void ConvolveWide(const ChannelImage& im, int32_t w, int32_t h, uint32_t op, int32_t kw, double sigma) {
   const double s = std::fabs(sigma) <= 1e-10 ? 1.0 : sigma;
   const int32_t j = kw / 2;
+  // Bands of at least the kernel's height bound the row sums kept at once
+  // to about twice the kernel's rows, each row's sums made at most twice.
+  const int32_t band = std::min(h, std::max(kw, 64));
   std::vector<double> row(static_cast<size_t>(kw)), across;
   try {
-    across.assign(static_cast<size_t>(h + kw) * w * im.nc, 0.0);
+    across.assign(static_cast<size_t>(band + kw) * w * im.nc, 0.0);
   } catch (const std::bad_alloc&) {
     return;
   }
@@ -157,28 +160,31 @@ void ConvolveWide(const ChannelImage& im, int32_t w, int32_t h, uint32_t op, int
   Padded<uint32_t> pad;
   if (!pad.Alloc(w, h, kw)) return;
   pad.Fill([&im](int32_t x, int32_t y) { return im.get(im, x, y); });
-  for (int32_t r = 0; r < h + kw; ++r)
-    for (int32_t x = 0; x < w; ++x)
-      for (int c = 0; c < im.nc; ++c) {
-        double sum = 0;
-        for (int32_t u = 0; u < kw; ++u) sum += row[u] * Chan(pad.At(x + u, r), c);
-        across[(static_cast<size_t>(r) * w + x) * im.nc + c] = sum;
+  for (int32_t y0 = 0; y0 < h; y0 += band) {
+    const int32_t rows = std::min(band, h - y0);
+    for (int32_t r = 0; r < rows + kw - 1; ++r)
+      for (int32_t x = 0; x < w; ++x)
+        for (int c = 0; c < im.nc; ++c) {
+          double sum = 0;
+          for (int32_t u = 0; u < kw; ++u) sum += row[u] * Chan(pad.At(x + u, y0 + r), c);
+          across[(static_cast<size_t>(r) * w + x) * im.nc + c] = sum;
+        }
+    for (int32_t y = 0; y < rows; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        uint32_t out = 0;
+        for (int c = 0; c < im.nc; ++c) {
+          double S = 0;
+          for (int32_t v = 0; v < kw; ++v) S += row[v] * across[(static_cast<size_t>(y + v) * w + x) * im.nc + c];
+          const double centre = Chan(pad.At(x + j, y0 + y + j), c);
+          // Sharpen: centre tap 2 G^2 after the off-centre taps -g, over
+          // their sum G^2 + 1; edge: w^2 - 1 at the centre, -1 elsewhere.
+          const double v = op == VL_CONVOLVE_SHARPEN ? ((2 * G * G + 1) * centre - S) / (G * G + 1)
+                                                     : static_cast<double>(kw) * kw * centre - S;
+          out |= static_cast<uint32_t>(SumToChannel(v)) << (8 * c);
+        }
+        im.put(im, x, y0 + y, out);
       }
-  for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x) {
-      uint32_t out = 0;
-      for (int c = 0; c < im.nc; ++c) {
-        double S = 0;
-        for (int32_t v = 0; v < kw; ++v) S += row[v] * across[(static_cast<size_t>(y + v) * w + x) * im.nc + c];
-        const double centre = Chan(pad.At(x + j, y + j), c);
-        // Sharpen: centre tap 2 G^2 after the off-centre taps -g, over
-        // their sum G^2 + 1; edge: w^2 - 1 at the centre, -1 elsewhere.
-        const double v = op == VL_CONVOLVE_SHARPEN ? ((2 * G * G + 1) * centre - S) / (G * G + 1)
-                                                   : static_cast<double>(kw) * kw * centre - S;
-        out |= static_cast<uint32_t>(SumToChannel(v)) << (8 * c);
-      }
-      im.put(im, x, y, out);
-    }
+  }
 }
 
 bool BlurKernel(double radius, double sigma, int32_t longestSide, std::vector<double>& K) {
@@ -410,7 +416,7 @@ void ConvolvePix(const vlConvolveJob& j) {
   if (j.op != VL_CONVOLVE_SHARPEN && j.op != VL_CONVOLVE_EDGE && j.op != VL_CONVOLVE_EMBOSS) return;
   const int32_t w = j.op == VL_CONVOLVE_EDGE ? OptimalKernelWidth1D(j.radius, 0.5)
                                              : OptimalKernelWidth2D(j.radius, j.sigma);
-  if (w % 2 == 0 || w > j.width || w > j.height) return;
+  if (w % 2 == 0 || w > j.width || w > j.height || w > kVlMaxWideKernelWidth) return;
   if (w > kVlMaxKernelWidth2D && j.op != VL_CONVOLVE_EMBOSS) {
     if (pixels) ConvolveWide(PictureImage(j), j.width, j.height, j.op, w, j.sigma);
     if (j.alpha) ConvolveWide(alpha, j.width, j.height, j.op, w, j.sigma);
