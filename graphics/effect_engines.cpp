@@ -163,7 +163,9 @@ int32_t NormalizeBitmap(vlBitmap* bitmap, int32_t w, int32_t h, const vlPixelAcc
 
 int32_t ModulateBitmap(vlBitmap* bitmap, int32_t w, int32_t h, double bri, double sat, double hue) {
   if (bri == 1.0 && sat == 1.0 && hue == 1.0) return 0;
-  auto percent = [](double f) { return vl::DoubleToInt32((f < 0 ? 0 : f) * 100); };
+  // To the nearest whole percent: 0.29 is 29 %, not the 28 its binary
+  // product with 100 truncates to.
+  auto percent = [](double f) { return vl::DoubleToInt32Saturated((f < 0 ? 0 : f) * 100 + 0.5); };
   Pixels p(bitmap, nullptr);
   if (!p.ok()) return ERR_LOCKBMAP;
   p.Fit(w, h);

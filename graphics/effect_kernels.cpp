@@ -114,8 +114,14 @@ void Blur(const ChannelImage& im, int32_t w, int32_t h, const std::vector<double
   }
 }
 
-// taps: kw x kw, row by row (v), column by column (u).
-void Convolve2D(const ChannelImage& im, int32_t w, int32_t h, const std::vector<double>& taps, int32_t kw) {
+// One non-zero tap of a 2D kernel at column u, row v of the kernel.
+struct Tap {
+  int32_t u, v;
+  double t;
+};
+
+// taps: the non-zero ones, row by row (v), column by column (u).
+void Convolve2D(const ChannelImage& im, int32_t w, int32_t h, const std::vector<Tap>& taps, int32_t kw) {
   Padded<uint32_t> pad;
   if (!pad.Alloc(w, h, kw)) return;
   pad.Fill([&im](int32_t x, int32_t y) { return im.get(im, x, y); });
@@ -124,19 +130,65 @@ void Convolve2D(const ChannelImage& im, int32_t w, int32_t h, const std::vector<
       uint32_t out = 0;
       for (int c = 0; c < im.nc; ++c) {
         double sum = 0;
-        const double* t = taps.data();
-        for (int32_t v = 0; v < kw; ++v)
-          for (int32_t u = 0; u < kw; ++u) sum += *t++ * Chan(pad.At(x + u, y + v), c);
+        for (const Tap& t : taps) sum += t.t * Chan(pad.At(x + t.u, y + t.v), c);
         out |= static_cast<uint32_t>(SumToChannel(sum)) << (8 * c);
       }
       im.put(im, x, y, out);
     }
 }
 
+// Sharpen and edge kernels wider than the dense loop handles, as sums of
+// one row of weights across and the same row down: sharpen's taps are a
+// Gaussian but for the centre, edge's are all -1 but for the centre. Per
+// pixel and channel, S is the weighted sum of the neighbourhood and G the
+// sum of the weights of one row; the result is the dense kernel's.
+void ConvolveWide(const ChannelImage& im, int32_t w, int32_t h, uint32_t op, int32_t kw, double sigma) {
+  const double s = std::fabs(sigma) <= 1e-10 ? 1.0 : sigma;
+  const int32_t j = kw / 2;
+  // Bands of at least the kernel's height bound the row sums kept at once
+  // to about twice the kernel's rows, each row's sums made at most twice.
+  const int32_t band = std::min(h, std::max(kw, 64));
+  std::vector<double> row(static_cast<size_t>(kw)), across;
+  try {
+    across.assign(static_cast<size_t>(band + kw) * w * im.nc, 0.0);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  double G = 0;
+  for (int32_t u = -j; u <= j; ++u)
+    G += row[u + j] = op == VL_CONVOLVE_SHARPEN ? std::exp(-static_cast<double>(u) * u / (2.0 * s * s)) : 1.0;
+  Padded<uint32_t> pad;
+  if (!pad.Alloc(w, h, kw)) return;
+  pad.Fill([&im](int32_t x, int32_t y) { return im.get(im, x, y); });
+  for (int32_t y0 = 0; y0 < h; y0 += band) {
+    const int32_t rows = std::min(band, h - y0);
+    for (int32_t r = 0; r < rows + kw - 1; ++r)
+      for (int32_t x = 0; x < w; ++x)
+        for (int c = 0; c < im.nc; ++c) {
+          double sum = 0;
+          for (int32_t u = 0; u < kw; ++u) sum += row[u] * Chan(pad.At(x + u, y0 + r), c);
+          across[(static_cast<size_t>(r) * w + x) * im.nc + c] = sum;
+        }
+    for (int32_t y = 0; y < rows; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        uint32_t out = 0;
+        for (int c = 0; c < im.nc; ++c) {
+          double S = 0;
+          for (int32_t v = 0; v < kw; ++v) S += row[v] * across[(static_cast<size_t>(y + v) * w + x) * im.nc + c];
+          const double centre = Chan(pad.At(x + j, y0 + y + j), c);
+          // Sharpen: centre tap 2 G^2 after the off-centre taps -g, over
+          // their sum G^2 + 1; edge: w^2 - 1 at the centre, -1 elsewhere.
+          const double v = op == VL_CONVOLVE_SHARPEN ? ((2 * G * G + 1) * centre - S) / (G * G + 1)
+                                                     : static_cast<double>(kw) * kw * centre - S;
+          out |= static_cast<uint32_t>(SumToChannel(v)) << (8 * c);
+        }
+        im.put(im, x, y0 + y, out);
+      }
+  }
+}
+
 bool BlurKernel(double radius, double sigma, int32_t longestSide, std::vector<double>& K) {
-  int32_t w = OptimalKernelWidth1D(radius, sigma);
-  // Taps beyond twice the picture only repeat its edge pixels.
-  if (w > 2 * longestSide + 1) w = 2 * longestSide + 1;
+  const int32_t w = OptimalKernelWidth1D(radius, sigma);
   const double s = std::fabs(sigma) <= 1e-10 ? 1.0 : sigma;
   try {
     K.assign(static_cast<size_t>(w), 0.0);
@@ -149,6 +201,19 @@ bool BlurKernel(double radius, double sigma, int32_t longestSide, std::vector<do
   double sum = 0;
   for (double k : K) sum += k;
   for (double& k : K) k /= sum;
+  // Taps farther out than the picture is long all read its edge pixel:
+  // each end's outer taps fold into the tap at the picture's length, which
+  // gives the same sums with fewer taps.
+  const int32_t half = w / 2;
+  if (half > longestSide) {
+    std::vector<double> folded(static_cast<size_t>(2 * longestSide + 1), 0.0);
+    for (int32_t k = 0; k < w; ++k) {
+      int32_t d = k - half;
+      d = d < -longestSide ? -longestSide : d > longestSide ? longestSide : d;
+      folded[static_cast<size_t>(d + longestSide)] += K[static_cast<size_t>(k)];
+    }
+    K.swap(folded);
+  }
   // Taps that came out exactly 0 add nothing to any sum: drop them in
   // pairs, keeping the kernel centred.
   size_t n = K.size();
@@ -160,35 +225,35 @@ bool BlurKernel(double radius, double sigma, int32_t longestSide, std::vector<do
   return true;
 }
 
-void Kernel2D(uint32_t op, int32_t w, double sigma, std::vector<double>& taps) {
+// Emboss keeps its anti-diagonal only, so any width stays w taps.
+void Kernel2D(uint32_t op, int32_t w, double sigma, std::vector<Tap>& taps) {
   const double s = std::fabs(sigma) <= 1e-10 ? 1.0 : sigma;
   const int32_t j = w / 2;
-  taps.assign(static_cast<size_t>(w) * w, 0.0);
-  double* t = taps.data();
+  taps.clear();
   if (op == VL_CONVOLVE_SHARPEN) {
     double sum = 0;
     for (int32_t v = -j; v <= j; ++v)
       for (int32_t u = -j; u <= j; ++u) {
-        *t = -std::exp(-static_cast<double>(u * u + v * v) / (2.0 * s * s)) / (kTwoPi * s * s);
-        sum += *t++;
+        const double t = -std::exp(-static_cast<double>(u * u + v * v) / (2.0 * s * s)) / (kTwoPi * s * s);
+        taps.push_back({u + j, v + j, t});
+        sum += t;
       }
-    taps[static_cast<size_t>(j) * w + j] = -2.0 * sum;
+    taps[static_cast<size_t>(j) * w + j].t = -2.0 * sum;
   } else if (op == VL_CONVOLVE_EDGE) {
-    for (double& x : taps) x = -1.0;
-    taps[static_cast<size_t>(j) * w + j] = static_cast<double>(w) * w - 1.0;
+    for (int32_t v = 0; v < w; ++v)
+      for (int32_t u = 0; u < w; ++u) taps.push_back({u, v, u == j && v == j ? static_cast<double>(w) * w - 1.0 : -1.0});
   } else {  // emboss: the anti-diagonal, negative off the centre
     int32_t k = j;
-    for (int32_t v = -j; v <= j; ++v, --k)
-      for (int32_t u = -j; u <= j; ++u, ++t) {
-        if (u != k) continue;
-        const double m = 8.0 * std::exp(-static_cast<double>(u * u + v * v) / (2.0 * s * s)) / (kTwoPi * s * s);
-        *t = (u < 0 || v < 0) ? -m : m;
-      }
+    for (int32_t v = -j; v <= j; ++v, --k) {
+      const int32_t u = k;
+      const double m = 8.0 * std::exp(-static_cast<double>(u * u + v * v) / (2.0 * s * s)) / (kTwoPi * s * s);
+      if (m != 0) taps.push_back({u + j, v + j, (u < 0 || v < 0) ? -m : m});
+    }
   }
   double n = 0;
-  for (double x : taps) n += x;
+  for (const Tap& t : taps) n += t.t;
   const double f = std::fabs(n) <= 1e-10 ? 1.0 : 1.0 / n;
-  for (double& x : taps) x *= f;
+  for (Tap& t : taps) t.t *= f;
 }
 
 ChannelImage PictureImage(const vlConvolveJob& j) {
@@ -351,9 +416,18 @@ void ConvolvePix(const vlConvolveJob& j) {
   if (j.op != VL_CONVOLVE_SHARPEN && j.op != VL_CONVOLVE_EDGE && j.op != VL_CONVOLVE_EMBOSS) return;
   const int32_t w = j.op == VL_CONVOLVE_EDGE ? OptimalKernelWidth1D(j.radius, 0.5)
                                              : OptimalKernelWidth2D(j.radius, j.sigma);
-  if (w % 2 == 0 || w > j.width || w > j.height || w > kVlMaxKernelWidth2D) return;
-  std::vector<double> taps;
-  Kernel2D(j.op, w, j.sigma, taps);
+  if (w % 2 == 0 || w > j.width || w > j.height || w > kVlMaxWideKernelWidth) return;
+  if (w > kVlMaxKernelWidth2D && j.op != VL_CONVOLVE_EMBOSS) {
+    if (pixels) ConvolveWide(PictureImage(j), j.width, j.height, j.op, w, j.sigma);
+    if (j.alpha) ConvolveWide(alpha, j.width, j.height, j.op, w, j.sigma);
+    return;
+  }
+  std::vector<Tap> taps;
+  try {
+    Kernel2D(j.op, w, j.sigma, taps);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
   if (pixels) Convolve2D(PictureImage(j), j.width, j.height, taps, w);
   if (j.alpha) Convolve2D(alpha, j.width, j.height, taps, w);
 }

@@ -9,11 +9,14 @@
 #include <cstdint>
 
 // Limits on kernel widths, which cost more than any picture gains beyond
-// them: blur kernels are cut to 4095 taps (and to twice the picture's
-// larger side), oil paint to 63 x 63; sharpen, edge and emboss kernels
-// wider than 31 leave the picture as it is, like kernels wider than it.
+// them: blur kernels are cut to 4095 taps (the taps past the picture's
+// larger side folded onto its edge), oil paint to 63 x 63; sharpen and
+// edge kernels wider than 31 run as sums across and down, and sharpen,
+// edge and emboss kernels wider than 255 leave the picture as it is, like
+// kernels wider than it (a large picture would take minutes).
 inline constexpr int32_t kVlMaxKernelWidth1D = 4095;
 inline constexpr int32_t kVlMaxKernelWidth2D = 31;
+inline constexpr int32_t kVlMaxWideKernelWidth = 255;
 inline constexpr int32_t kVlMaxOilPaintWidth = 63;
 
 int32_t OptimalKernelWidth1D(double radius, double sigma);

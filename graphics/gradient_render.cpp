@@ -59,7 +59,7 @@ void RenderGradient(const vlGradientJob& j) {
   walker.count = BuildStops(*g, stops);
   walker.spread = g->type == VL_GRADIENT_CONICAL ? VL_SPREAD_REFLECT : VL_SPREAD_PAD;
 
-  // Linear: t = ((p - C0) . u) / ((C1 - C0) . u), stepped along each row.
+  // Linear: t = ((p - C0) . u) / ((C1 - C0) . u).
   double ux = 0, uy = 1, c0x = 0, c0y = 0, len = 0;
   int32_t angle = g->angle % 360;
   if (angle < 0) angle += 360;
@@ -95,25 +95,26 @@ void RenderGradient(const vlGradientJob& j) {
   for (int32_t y = y0; y < y1; ++y) {
     const int64_t by = int64_t{j.top} + y;
     const double py = y + 0.5;
-    int64_t t = 0, step = 0;
-    if (g->type == VL_GRADIENT_LINEAR && len > 0) {
-      t = Fixed(((0.5 - c0x) * ux + (py - c0y) * uy) / len);
-      step = Fixed(ux / len);
-    }
-    // The row's position steps from its first pixel, whichever shows.
-    t += step * x0;
+    // The row's share of a linear position; each pixel adds its own as a
+    // real number, so no rounding of a step piles up across a wide row.
+    const double rowPart = (py - c0y) * uy;
     uint8_t* row = j.pixels + static_cast<intptr_t>(by) * j.rowLength * B;
-    for (int32_t x = x0; x < x1; ++x, t += step) {
+    for (int32_t x = x0; x < x1; ++x) {
       const int64_t bx = int64_t{j.left} + x;
       const double px = x + 0.5;
       int32_t pos;
       if (g->type == VL_GRADIENT_LINEAR) {
-        pos = static_cast<int32_t>(t < -(1 << 20) ? -(1 << 20) : t > (1 << 20) ? (1 << 20) : t);
+        pos = len > 0 ? Fixed(((px - c0x) * ux + rowPart) / len) : 0;
       } else if (g->type == VL_GRADIENT_RADIAL) {
         const double dx = px - cx, dy = py - cy;
         pos = radius > 0 ? Fixed(std::sqrt(dx * dx + dy * dy) / radius) : 0;
       } else {
-        pos = Fixed(std::fmod(std::atan2(py - cy, px - cx) + kTwoPi + turn, kTwoPi) / -kTwoPi + 1);
+        // A whole-turn remainder in 0 .. 2 pi whatever the angle's sign:
+        // fmod keeps the sign of a turned-back angle, which would mirror
+        // half the cone.
+        double a = std::fmod(std::atan2(py - cy, px - cx) + kTwoPi + turn, kTwoPi);
+        if (a < 0) a += kTwoPi;
+        pos = Fixed(a / -kTwoPi + 1);
       }
       uint8_t* p = row + bx * B;
       if (B == 4) {

@@ -205,7 +205,10 @@ void RipplePoint(int32_t x, int32_t y, vlRippleJob& j) {
   int32_t i = vl::DoubleToInt32(a / 0.001);
   if (i < 0 || i > kVlWarpTableSize - 1) i = kVlWarpTableSize - 1;
   double s = j.amplitude * j.sines[i];
-  s *= (j.radius - d) / j.radius;
+  // A centre on the picture's top-left corner leaves no radius to fade
+  // over: (R - d) / R would be 0 / 0 or infinite and send every pixel to
+  // the corner, so nothing moves.
+  s = j.radius > 0 ? s * ((j.radius - d) / j.radius) : 0;
   if (d != 0) s *= j.waveLength / d;
   j.sourceX = ClampTo(vl::DoubleToInt32(s * (x - j.centerX) + x), j.width);
   j.sourceY = ClampTo(vl::DoubleToInt32(s * (y - j.centerY) + y), j.height);

@@ -138,7 +138,7 @@ TEST(EffectKernels, ConvolutionsMatchTheReference) {
     uint32_t op;
     double radius, sigma;
   };
-  const Case cases[] = {{'b', 0, 1.0}, {'b', 2, 0.8}, {'b', 1, -1.5}, {'s', 0, 1.0}, {'s', 1, 0.7},
+  const Case cases[] = {{'b', 0, 1.0}, {'b', 2, 0.8}, {'b', 1, -1.5}, {'b', 20, 6.0}, {'s', 0, 1.0}, {'s', 1, 0.7},
                         {'g', 0, 0.0}, {'g', 1, 0.0}, {'e', 0, 1.0}, {'e', 2, 1.3}};
   for (int32_t f : {4, 0, 7, 10, 11, 13})
     for (const Case& c : cases) {
@@ -158,6 +158,26 @@ TEST(EffectKernels, ConvolutionsMatchTheReference) {
         for (int x = 0; x < b.w; ++x)
           ASSERT_EQ(b.color(x, y), want.color(x, y)) << "op " << static_cast<char>(c.op) << " r " << c.radius
                                                      << " format " << f << " at " << x << "," << y;
+    }
+}
+
+// Kernels wider than 31 taps (the sums across and down, and emboss's
+// diagonal) give what the dense kernel gives.
+TEST(EffectKernels, WideConvolutionsMatchTheDenseKernel) {
+  std::mt19937 rng(33);
+  for (int32_t f : {4, 10})
+    for (uint32_t op : {'s', 'g', 'e'}) {
+      Buffer b(f, 37, 70);  // taller than one band of rows
+      b.randomize(rng);
+      Buffer want = b;
+      const double radius = op == 'g' ? 17 : 16, sigma = op == 'e' ? 5.0 : 3.0;
+      const int w = op == 'g' ? OptimalKernelWidth1D(radius, 0.5) : OptimalKernelWidth2D(radius, sigma);
+      ASSERT_GT(w, kVlMaxKernelWidth2D);
+      Pass2D(want, Taps2D(static_cast<char>(op), w, sigma), w);
+      ConvolvePix(JobFor(b, op, radius, sigma));
+      for (int y = 0; y < b.h; ++y)
+        for (int x = 0; x < b.w; ++x)
+          ASSERT_EQ(b.color(x, y), want.color(x, y)) << static_cast<char>(op) << " format " << f << " at " << x << "," << y;
     }
 }
 

@@ -153,6 +153,20 @@ TEST_F(BrushCreateTest, GradientsTexturesAndGrabs) {
   const uint32_t a = Pixel(1, 0, 0) & 0xFF, b = Pixel(1, 15, 7) & 0xFF;
   EXPECT_NE(a, b);
   EXPECT_EQ(Run(".call creategradientbrush 2 0 8 0 0 16777215"), ERR_BADDIMENSIONS);
+  // A conical gradient turned back by 330 degrees is the one turned on by 30.
+  ASSERT_EQ(Run(".call creategradientbrush 6 40 30 4 255 16776960 30\n"
+                ".call creategradientbrush 7 40 30 4 255 16776960 -330"),
+            0);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) ASSERT_EQ(Pixel(6, x, y), Pixel(7, x, y)) << x << "," << y;
+  EXPECT_EQ(Run(".call freebrush 6\n.call freebrush 7"), 0);
+  // A linear gradient across 800 pixels lands on each pixel centre's
+  // position, its last column included, without drifting along the row.
+  ASSERT_EQ(Run(".call creategradientbrush 6 800 2 2 0 16777215 90"), 0);
+  for (int x = 0; x < 800; ++x) {
+    const int weight = static_cast<int>((x + 0.5) / 800 * 65536) >> 8;
+    ASSERT_NEAR(static_cast<int>(Pixel(6, x, 1) & 0xFF), (255 * weight) >> 8, 1) << x;
+  }
   ASSERT_EQ(Run(".call createbrush 3 2 2 255\n.call writebrushpixel 3 0 0 65280\n"
                 ".call createtexturedbrush 4 3 5 5"),
             0);

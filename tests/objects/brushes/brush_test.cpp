@@ -347,6 +347,30 @@ TEST_F(BrushTest, ImageCommandsMatchImageMagick) {
             0);
   EXPECT_EQ(Num("b"), 0xFFFFFF);
   EXPECT_EQ(Num("s"), 0xFFFFFF);
+  // A blur wider than the brush: every tap of the 21-tap Gaussian counts,
+  // those past the ends on the edge pixels (black, black, white).
+  ASSERT_EQ(Run(".call createbrush 3 3 1 0\n.call writebrushpixel 3 2 0 16777215\n.call blurbrush 3 10 4"), 0);
+  std::vector<double> taps(21, 0.0);
+  for (int i = -31; i <= 31; ++i) taps[(i + 31) / 3] += std::exp(-i * i / (18.0 * 16)) / (2.5066282746310002 * 4);
+  double all = 0;
+  for (double t : taps) all += t;
+  for (int x = 0; x < 3; ++x) {
+    double sum = 0;
+    for (int k = 0; k < 21; ++k) sum += taps[k] / all * (x + k - 10 >= 2 ? 255 : 0);
+    EXPECT_EQ(Pixel(Brush(3)->bitmap, x, 0), static_cast<uint32_t>(sum) * 0x010101u) << x;
+  }
+  // Edge with a 33 x 33 kernel: a lone white pixel on grey stays white,
+  // the grey around it, near or far, turns black.
+  ASSERT_EQ(Run(".call createbrush 5 40 40 6579300\n.call writebrushpixel 5 20 20 16777215\n.call edgebrush 5 16"), 0);
+  EXPECT_EQ(Pixel(Brush(5)->bitmap, 20, 20), 0xFFFFFFu);
+  EXPECT_EQ(Pixel(Brush(5)->bitmap, 21, 20), 0u);
+  EXPECT_EQ(Pixel(Brush(5)->bitmap, 0, 0), 0u);
+  // Modulate takes fractions to the nearest whole percent: 0.29 is 29 %.
+  ASSERT_EQ(Run(".call createbrush 4 2 2 13158600\n.call modulatebrush 4 0.29 1 1"), 0);
+  EXPECT_NEAR(static_cast<int>(Pixel(Brush(4)->bitmap, 1, 1) & 0xFF), 58, 1);
+  // A ripple centred on the top-left corner has no radius: nothing moves.
+  ASSERT_EQ(Run(load + ".call waterripplebrush 1 32 0 0 0 0\n.call waterripplebrush 1 8 5 0 0 0"), 0);
+  ExpectRGB(Brush(1), Magick(file, "", "RGB"));
 }
 
 TEST_F(BrushTest, PixelsPlanesAndTrimming) {
