@@ -7,6 +7,20 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 
+namespace {
+
+// An outline drawn in its border's colour: the border is the whole of it,
+// and drawing the outline over it again would blend a transparent layer
+// twice there.
+bool BorderIsTheBody(const vlLayer* layer) {
+  if (!layer->border.on) return false;
+  const vlLayerSource* source = FindLayerSource(layer->type);
+  uint32_t color = 0;
+  return source && source->outlineColor && source->outlineColor(layer, &color) && color == layer->border.color;
+}
+
+}  // namespace
+
 void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, bool current, vlBitmap* dest,
                    const vlRectXYWH& area) {
   if (layer->type == VL_LAYER_NOOBJECT || layer->hidden || layer->drawnDuringSelection) return;
@@ -24,7 +38,7 @@ void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, boo
   if (!meets && !decor) return;
   PrepareFilteredImage(state, layer, g, 1);
   if (decor) DrawLayerDecor(state, layer, on, g, dest, work);
-  if (!meets) return;
+  if (!meets || BorderIsTheBody(layer)) return;
   vlBitmap *image, *mask, *alpha;
   int32_t iw, ih;
   uint32_t extra;

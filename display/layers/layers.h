@@ -226,6 +226,10 @@ struct vlLayerSource {
   int (*makeBorder)(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
                     int32_t size, int32_t* offsetX, int32_t* offsetY, vlBitmap** image, vlBitmap** mask,
                     vlBitmap** alpha);
+  // Drawn layers without a fill (an outline only): 1 with the outline's
+  // colour in *color, else 0. A border of that very colour is all such a
+  // layer shows. null: the layer has a body of its own.
+  int (*outlineColor)(const vlLayer* layer, uint32_t* color);
   // Layers showing a vector picture: its loaded source, which transforms
   // render again instead of turning the pixels. null: none.
   vlLoadedSource* (*vectorSource)(vlVMState* state, vlLayer* layer);

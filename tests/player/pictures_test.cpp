@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 #include <sys/stat.h>
@@ -734,6 +735,24 @@ TEST_F(Drawing, LayersComeBackToTheirPlacesWhenScalingEnds) {
       Convert(Quote(dir() + "/bg.bmp") + " -fill '#FF0000' -draw 'rectangle 33,21 42,30'", "want.bmp");
   EXPECT_EQ(Differ(dir() + "/unscaled.png", want), "0") << "window";
   EXPECT_EQ(Differ(dir() + "/unscaled.bmp", want), "0") << "snapshot";
+}
+
+// An outline-only box given a border of its own colour shows as that
+// border alone: at half transparency the ring is one even grey, the
+// outline not blended a second time over it.
+TEST_F(Drawing, AnOutlineInItsBordersColourShowsAsTheBorderAlone) {
+  const std::string text = ".line 1\n.table 0 { width = 120, height = 80, color = 0, title = \"draw\" }\n"
+      ".call base=1 setdisplayattributes r0\n.call base=1 enablelayers\n.call base=1 setfillstyle 0\n"
+      ".call base=1 box 20 20 40 30 16777215\n.call base=1 setlayerborder 1 1 16777215 4\n"
+      ".call base=1 setlayertransparency 1 128\n" + ReadyForGrab();
+  Result r = RunAndGrab(text, "outline");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  // A column across the top edge: the ring reaches from 4 above the
+  // outline to 4 below it, the outline's row in its middle.
+  const std::string column = "convert " + Quote(dir() + "/outline.png") + " -crop 1x9+40+16 +repage ";
+  EXPECT_EQ(Tool(column + "-format %k info:"), "1") << Tool(column + "txt:-");
+  const int grey = std::atoi(Tool(column + "-format '%[fx:int(255*maxima.r+0.5)]' info:").c_str());
+  EXPECT_NEAR(grey, 127, 2);  // white at opacity 127 over black
 }
 
 // Shapes drawn while the display scales its layers (by 2) show at twice

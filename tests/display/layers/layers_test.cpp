@@ -977,6 +977,9 @@ const vlLayerSource kVideoSource = SourceWith(nullptr, VideoControl);
 TEST_F(LayerPipeline, VideoLayersAreControlledThroughTheirSource) {
   vlDisplay* d = Open();
   ASSERT_NE(d, nullptr);
+  // Switched-off layers are the error, before any layer is looked for.
+  EXPECT_EQ(Run(".call playlayer 1"), ERR_NOLAYERS);
+  EXPECT_EQ(Run(".call selectlayer \"none\""), ERR_NOLAYERS);
   ASSERT_EQ(Run(".call enablelayers"), 0);
   RegisterLayerSource(VL_LAYER_VIDEO, &kVideoSource);
   gVideo = {};
