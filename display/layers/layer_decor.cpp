@@ -6,6 +6,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/effect_engines.h"
+#include "graphics/geometry.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -23,11 +24,31 @@ bool ShownPlanes(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitmap*
   return true;
 }
 
+// The matrix record g is drawn with: the layer's transform, and for a
+// display record of its own the display's scale on top.
+void RecordMatrix(const vlLayer* layer, const vlDisplay* display, const vlLayerGeometry* g, double m[4]) {
+  const vlLayerTransform& t = layer->transform;
+  const bool displayRecord = g == layer->geometry[2] && g != layer->geometry[1] && g != layer->geometry[0];
+  const double fx = displayRecord && display && display->scaleX > 0 ? display->scaleX : 1.0;
+  const double fy = displayRecord && display && display->scaleY > 0 ? display->scaleY : 1.0;
+  m[0] = t.a * fx, m[1] = t.b * fx, m[2] = t.c * fy, m[3] = t.d * fy;
+}
+
 int32_t Faded(int32_t opacity, uint32_t fade) {
   return fade ? static_cast<int32_t>(opacity * static_cast<int64_t>(fade - 1) / 255) : opacity;
 }
 
 }  // namespace
+
+int32_t MeasureTransformedBorder(const double m[4], int32_t width, int32_t height, int32_t size) {
+  // Both boxes turn about their common centre; the border is as wide as
+  // their left edges lie apart.
+  const double columns[4] = {m[0], m[2], m[1], m[3]};
+  int32_t outerX = 0, innerX = 0;
+  FitRotatedRect(0, 0, width + 2 * size, height + 2 * size, 0.5, 0.5, columns, &outerX, nullptr, nullptr, nullptr);
+  FitRotatedRect(size, size, width, height, 0.5, 0.5, columns, &innerX, nullptr, nullptr, nullptr);
+  return innerX - outerX;
+}
 
 int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
                     int32_t size) {
@@ -65,7 +86,15 @@ int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
   vlBitmap *mask, *alpha;
   int32_t ox, oy;
   if (!ShownPlanes(state, layer, g, &mask, &alpha, &ox, &oy)) return ERR_WRONGUSAGE;
+  // The border grows with the layer: as wide as the layer's scale and
+  // turn (and the display's scale) make a frame of that size around it.
   int32_t w = std::clamp(size, 1, 64);
+  double m[4];
+  RecordMatrix(layer, on.display, g, m);
+  if (m[0] != 1 || m[1] != 0 || m[2] != 0 || m[3] != 1) {
+    const vlLayerGeometry* g0 = layer->geometry[0];
+    w = std::max(1, MeasureTransformedBorder(m, g0->width, g0->height, w));
+  }
   int32_t W = g->drawnWidth, H = g->drawnHeight;
   if (W < 1 || H < 1) return ERR_WRONGUSAGE;
   vlBitmap* image = NewBitmap(W + 2 * w, H + 2 * w, 0, nullptr);

@@ -376,6 +376,9 @@ void MoveLayerTo(vlVMState* state, vlLayer* layer, const vlRectXYWH* minimum, in
 // offset follow.
 int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
                     int32_t size);
+// How wide a border of size is around a width x height picture drawn with
+// the matrix (a, b, c, d).
+int32_t MeasureTransformedBorder(const double m[4], int32_t width, int32_t height, int32_t size);
 void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, vlBitmap* dest,
                     const vlRectXYWH& work);
 // The shadow's rectangle moved by its size in its direction, scaled as

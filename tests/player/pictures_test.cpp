@@ -737,6 +737,22 @@ TEST_F(Drawing, LayersComeBackToTheirPlacesWhenScalingEnds) {
   EXPECT_EQ(Differ(dir() + "/unscaled.bmp", want), "0") << "snapshot";
 }
 
+// A brush layer's border grows with the display's scale as a shape's
+// does: on a display scaling its layers by 2 a border of 4 is 8 window
+// pixels wide around the brush.
+TEST_F(Drawing, ABrushBorderGrowsWithTheDisplaysScale) {
+  const std::string text = LayerScaledDisplay("100x60", 200, 120) +
+      ".call base=1 createbrush 1 20 20 16711680\n.call base=1 displaybrush 1 10 10\n"
+      ".call base=1 setlayerborder 1 1 255 4\n" + ReadyForGrab();
+  Result r = RunAndGrab(text, "border");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string got = Convert(Quote(dir() + "/border.png") + " -crop 80x80+0+0 +repage", "got.bmp");
+  const std::string want = Convert("-size 80x80 xc:'#000040' -fill '#0000FF' -draw 'rectangle 12,12 67,67' "
+                                   "-fill '#FF0000' -draw 'rectangle 20,20 59,59'",
+                                   "want.bmp");
+  EXPECT_EQ(Differ(got, want), "0");
+}
+
 // An outline-only box given a border of its own colour shows as that
 // border alone: at half transparency the ring is one even grey, the
 // outline not blended a second time over it.
