@@ -361,6 +361,8 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
          (d->fullScreen || (d->styleFlags & VL_DISPSTYLE_FAKEFULLSCREEN))) ||
         d->pointerHidden)
       ShowHideMousePointer(d, 0);
+    else if (d->pointer)
+      gLayerHooks.showDisplayPointer(d);
     RefreshDisplayObject(L, d, 0x80);
     GetSysTime(&d->openedTime);
   }

@@ -73,6 +73,7 @@ int NoBrushes(vlVMState*, vlDisplay*, int) { return 0; }
 void NoSelectionEnd(vlVMState*, vlDisplay*, vlBGPic*, int) {}
 void NoButtonMove(vlLayer*, vlLayer*) {}
 void NoLayerButtons(vlVMState*, vlLayer*) {}
+void NoPointerImages(vlDisplay*) {}
 int NoSpriteOnScreen(vlObjectId id, int32_t*, int32_t*, int32_t*, int32_t*, vlBitmap**, vlBitmap**) {
   if (id.handle) return ERR_SPRITEONSCREEN2;
   SetErrorArgIndex(id.number);
@@ -107,6 +108,7 @@ const vlLayerHooks kDefaults = {
     .moveLayerButtons = NoButtonMove,
     .deleteLayerButtons = NoLayerButtons,
     .spriteOnScreen = NoSpriteOnScreen,
+    .showDisplayPointer = NoPointerImages,
 };
 
 }  // namespace

@@ -93,6 +93,9 @@ struct vlLayerHooks {
   // no sprite is on screen.
   int (*spriteOnScreen)(vlObjectId id, int32_t* x, int32_t* y, int32_t* width, int32_t* height, vlBitmap** mask,
                         vlBitmap** alpha);
+  // A window just opened for the display shows the pointer the script set
+  // for it (SetPointer). Default: no pointer images, the window's own.
+  void (*showDisplayPointer)(vlDisplay* display);
 };
 enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE = 2 };
 
