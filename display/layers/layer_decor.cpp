@@ -2,6 +2,7 @@
 // geometry record's caches and drawn under the layer by the redraw.
 #include <algorithm>
 
+#include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -166,9 +167,17 @@ void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
       vlRectXYWH s{bx - (sa->width - bw) / 2, by - (sa->height - bh) / 2, sa->width, sa->height};
       MoveByShadowOffset(layer, on.display, &s);
       vlRectXYWH part;
-      if (IntersectRects(s, work, &part))
-        BltAlphaChannel(sa, part.x - s.x, part.y - s.y, dest, part.x, part.y, part.width, part.height,
-                        layer->shadow.color & 0xFFFFFF, 1, nullptr, 255, nullptr, nullptr, 0);
+      if (IntersectRects(s, work, &part)) {
+        // A shaped clip region cuts the shadow as it cuts the layer.
+        auto* clip = static_cast<const vlClipRegion*>(g->clipRegion);
+        vlBitmap* plane = clip && clip->mask ? MakeClipPlane(clip, nullptr, sa, part.x - s.x, part.y - s.y, part.x,
+                                                             part.y, part.width, part.height, sa->width)
+                                             : sa;
+        if (plane)
+          BltAlphaChannel(plane, part.x - s.x, part.y - s.y, dest, part.x, part.y, part.width, part.height,
+                          layer->shadow.color & 0xFFFFFF, 1, nullptr, 255, nullptr, nullptr, 0);
+        if (plane && plane != sa) DeleteAlphaPlane(plane);
+      }
     }
   }
   if (layer->border.on && g->bImage) {
@@ -177,8 +186,9 @@ void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
     if (IntersectRects(b, work, &part)) {
       int32_t opacity = Faded(255 - static_cast<int32_t>(std::min<uint32_t>(layer->transparency, 255)),
                               layer->borderFade);
-      DrawLayerImage(g->bImage, g->bMask, g->bAlpha, part.x - b.x, part.y - b.y, dest, part.x, part.y, part.width,
-                     part.height, static_cast<uint32_t>(255 - opacity));
+      DrawLayerImageClipped(g->bImage, g->bMask, g->bAlpha, part.x - b.x, part.y - b.y, dest, part.x, part.y,
+                            part.width, part.height, static_cast<uint32_t>(255 - opacity), g->clipRegion,
+                            g->bImage->width);
     }
   }
 }

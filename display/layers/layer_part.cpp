@@ -50,15 +50,7 @@ void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, boo
   part.width = std::min(part.width, iw - sx);
   part.height = std::min(part.height, ih - sy);
   if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) return;
-  // A shaped (or turned) clip region lets only its mask's pixels through.
-  vlBitmap* clipPlane = nullptr;
-  auto* clip = static_cast<const vlClipRegion*>(g->clipRegion);
-  if (clip && clip->mask) {
-    clipPlane = MakeClipPlane(clip, mask, alpha, sx, sy, part.x, part.y, part.width, part.height, iw);
-    if (!clipPlane) return;
-    (alpha ? alpha : mask) = clipPlane;
-  }
-  DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
-  if (clipPlane) alpha == clipPlane ? DeleteAlphaPlane(clipPlane) : DeleteMaskPlane(clipPlane);
+  DrawLayerImageClipped(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height,
+                        layer->transparency, g->clipRegion, iw);
 }
 

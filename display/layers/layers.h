@@ -386,6 +386,12 @@ void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
 void MoveByShadowOffset(const vlLayer* layer, const vlDisplay* display, vlRectXYWH* r);
 void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
                     int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency);
+// The same through a layer's clip region (a vlClipRegion or null): one with
+// a mask plane lets only the mask's pixels through. sourceWidth: the width
+// of the source's planes.
+void DrawLayerImageClipped(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
+                           int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency, const void* region,
+                           int32_t sourceWidth);
 
 // Transforms and the image pipeline.
 void BuildTransformMatrix(vlLayerTransform* t, int32_t targetWidth, int32_t targetHeight, int32_t sourceWidth,
