@@ -297,6 +297,16 @@ void FreeLayerPictures(vlBitmap** image, vlBitmap** mask, vlBitmap** alpha);
 // The identity draw-style block.
 void DefaultLayerTransform(vlLayerTransform* t);
 
+// Where the shown rectangle starts in the pictures of the layer's source:
+// the record's part fields, except for an ANIM layer, whose record keeps
+// its frame number there.
+inline int32_t PartOffsetX(const vlLayer* layer, const vlLayerGeometry* g) {
+  return layer->type == VL_LAYER_ANIM ? 0 : g->partX;
+}
+inline int32_t PartOffsetY(const vlLayer* layer, const vlLayerGeometry* g) {
+  return layer->type == VL_LAYER_ANIM ? 0 : g->partY;
+}
+
 // Pictures the drawing passes use.
 int GetLayerBitmaps(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int applyFilters, int useTransformed,
                     int32_t frame, vlBitmap** image, vlBitmap** mask, vlBitmap** alpha, int32_t* width,

@@ -154,6 +154,11 @@ class Drawing : public vlplayer::PlayerTest {
            ".table 0 { title = \"draw\", scalemode = 2, scalewidth = " + std::to_string(scaleWidth) +
            ", scaleheight = " + std::to_string(scaleHeight) + " }\n.call base=1 setdisplayattributes r0\n";
   }
+  // The applet's start: a black window of the given size with layers.
+  std::string LayeredWindow(const std::string& width, const std::string& height) {
+    return ".line 1\n.table 0 { width = " + width + ", height = " + height + ", color = 0, title = \"draw\" }\n"
+           ".call base=1 setdisplayattributes r0\n.call base=1 enablelayers\n";
+  }
   Result RunAndGrab(const std::string& text, const std::string& name, const std::vector<std::string>& env = {}) {
     RunOptions options;
     options.env = env;
@@ -737,6 +742,21 @@ TEST_F(Drawing, LayersComeBackToTheirPlacesWhenScalingEnds) {
   EXPECT_EQ(Differ(dir() + "/unscaled.bmp", want), "0") << "snapshot";
 }
 
+// An anim layer showing its third frame shows all of it, filtered: the
+// frame number kept in the layer is no offset into the frame's picture.
+TEST_F(Drawing, AnAnimLayersLaterFramesShowWholeAndFiltered) {
+  Result r = RunAndGrab(LayeredWindow("100", "60") +
+                            ".table 0 { frames = 3, color = 16711680 }\n.call base=1 createlayer 10 10 20 20 r0\n"
+                            ".call base=1 nextframe 1\n.call base=1 nextframe 1\n"
+                            ".table 0 { filters = { [0] = { name = \"invert\" } } }\n"
+                            ".call base=1 setlayerstyle 1 r0\n" + ReadyForGrab(),
+                        "frames");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Differ(dir() + "/frames.png",
+                   Convert("-size 100x60 xc:black -fill '#00FFFF' -draw 'rectangle 10,10 29,29'", "want.bmp")),
+            "0");
+}
+
 // A brush layer's border grows with the display's scale as a shape's
 // does: on a display scaling its layers by 2 a border of 4 is 8 window
 // pixels wide around the brush.
@@ -757,11 +777,11 @@ TEST_F(Drawing, ABrushBorderGrowsWithTheDisplaysScale) {
 // border alone: at half transparency the ring is one even grey, the
 // outline not blended a second time over it.
 TEST_F(Drawing, AnOutlineInItsBordersColourShowsAsTheBorderAlone) {
-  const std::string text = ".line 1\n.table 0 { width = 120, height = 80, color = 0, title = \"draw\" }\n"
-      ".call base=1 setdisplayattributes r0\n.call base=1 enablelayers\n.call base=1 setfillstyle 0\n"
-      ".call base=1 box 20 20 40 30 16777215\n.call base=1 setlayerborder 1 1 16777215 4\n"
-      ".call base=1 setlayertransparency 1 128\n" + ReadyForGrab();
-  Result r = RunAndGrab(text, "outline");
+  Result r = RunAndGrab(LayeredWindow("120", "80") +
+                            ".call base=1 setfillstyle 0\n.call base=1 box 20 20 40 30 16777215\n"
+                            ".call base=1 setlayerborder 1 1 16777215 4\n.call base=1 setlayertransparency 1 128\n" +
+                            ReadyForGrab(),
+                        "outline");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   // A column across the top edge: the ring reaches from 4 above the
   // outline to 4 below it, the outline's row in its middle.
