@@ -1026,8 +1026,18 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   ASSERT_NE(d, nullptr);
   ASSERT_EQ(Run(".call enablelayers"), 0);
   const int xs[3] = {10, 30, 20}, ys[3] = {10, 20, 40};
-  for (int i = 0; i < 3; i++) strcpy(Add(xs[i], ys[i], 5, 5, 0x0000FF, nullptr)->group, "g");
+  for (int i = 0; i < 3; i++) Add(xs[i], ys[i], 5, 5, 0x0000FF, nullptr);
   Add(0, 60, 5, 5, 0xFF0000, nullptr);
+  // Scripts put layers into a group by style; a group name may not be a
+  // layer's name, nor longer than the field.
+  ASSERT_EQ(Run(".table 0 { group = \"g\" }\n.call base=1 setlayerstyle 1 r0 2 r0 3 r0"), 0);
+  ASSERT_EQ(Run(".call setlayername 4 \"red\""), 0);
+  EXPECT_EQ(Run(".table 0 { group = \"RED\" }\n.call base=1 setlayerstyle 1 r0"), kErrLayerNameUsed);
+  EXPECT_EQ(Run(".table 0 { group = \"" + std::string(64, 'x') + "\" }\n.call base=1 setlayerstyle 1 r0"),
+            ERR_NAMETOOLONG);
+  EXPECT_EQ(Run(".call setlayername 4 \"G\""), kErrLayerNameUsed);
+  ASSERT_EQ(Run(".call getlayerstyle 2 -> st\ngetglobal 0 \"st\"\ngetfield 1 0 \"group\"\nsetglobal 1 \"gr\""), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gr"), "g");
   ASSERT_EQ(Run(".call hidelayer \"G\""), 0);
   for (int i = 1; i <= 3; i++) EXPECT_TRUE(GetLayerByPos(d->bgpic, i)->hidden);
   EXPECT_FALSE(GetLayerByPos(d->bgpic, 4)->hidden);
