@@ -7,6 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include <new>
 #include <vector>
 
 #include "display/layers/layer_index.h"
@@ -92,9 +93,17 @@ int CmdDisableLayers(vlVMState* L) {
 
 int ShowHide(vlVMState* L, bool hide) {
   if (int status = CheckLayers()) return status;
-  vlLayer* selected[256];
+  // A group of any size is shown or hidden whole.
+  std::vector<vlLayer*> selected;
+  std::vector<const void*> movers;
   int count;
-  if (int status = SelectLayers(L, 1, selected, 256, &count)) return status;
+  try {
+    selected.resize(std::max(1, CountLayers(vlCurrentOutput)));
+    movers.resize(selected.size());
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  if (int status = SelectLayers(L, 1, selected.data(), static_cast<int>(selected.size()), &count)) return status;
   vlDisplay* d = CurrentDisplay();
   vlCurrentOutput->changed = 1;
   bool queue = d->outputType != VL_OUTPUT_BGPIC;
@@ -138,9 +147,8 @@ int ShowHide(vlVMState* L, bool hide) {
     MergeDirtyRects(&gScratch);
     // A loop of moves is drawn as sprite moves are: merged with the rest
     // of the batch, each layer's every place still reaching the window.
-    const void* movers[256];
     for (int i = 0; i < count; i++) movers[i] = selected[i];
-    RefreshLayerMovesBatched(L, movers, count, &gScratch);
+    RefreshLayerMovesBatched(L, movers.data(), count, &gScratch);
   }
   return 0;
 }

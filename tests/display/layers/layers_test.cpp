@@ -1053,6 +1053,16 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   // A single layer takes position constants against its own size.
   ASSERT_EQ(Run(".call showlayer 4 -80000 0"), 0);  // RIGHT
   EXPECT_EQ(GetLayerByPos(d->bgpic, 4)->geometry[0]->x, 95);
+  // A group of 257 is hidden and shown whole, but too many to remove at
+  // once: none goes.
+  for (int i = 0; i < 257; i++) strcpy(Add(i % 90, 50, 3, 3, 0x00FF00, nullptr)->group, "many");
+  ASSERT_EQ(Run(".call hidelayer \"many\""), 0);
+  EXPECT_TRUE(GetLayerByPos(d->bgpic, 5)->hidden);
+  EXPECT_TRUE(GetLayerByPos(d->bgpic, 261)->hidden);
+  ASSERT_EQ(Run(".call showlayer \"many\""), 0);
+  EXPECT_FALSE(GetLayerByPos(d->bgpic, 261)->hidden);
+  EXPECT_EQ(Run(".call removelayer \"many\""), ERR_INTERNAL);
+  EXPECT_EQ(CountLayers(d->bgpic), 261);
 }
 
 TEST_F(LayerPipeline, CreateLayerMakesBlankPictures) {
