@@ -402,6 +402,9 @@ void GetLayerSourceMaskAlpha(vlVMState* state, vlLayer* layer, int32_t frame, vl
       break;
     }
     default:
+      // Drawn layers (text, shapes, paths) hold their own pictures: what is
+      // drawn into them reaches their mask and alpha plane.
+      if (g0 && g0->image) *mask = g0->mask, *alpha = g0->alpha;
       break;
   }
 }

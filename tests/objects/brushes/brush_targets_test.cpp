@@ -184,6 +184,10 @@ TEST_F(BrushTargets, DrawingIntoALayer) {
             0);
   EXPECT_EQ(WindowPixel(d_, 32, 2), 0xFFFF00u);
   EXPECT_EQ(WindowPixel(d_, 28, 0), 0x0000FFu);
+  // In combo mode drawing into a text layer reaches its mask: what is
+  // drawn above an underscore shows.
+  ASSERT_EQ(Run(".call textout 40 30 \"_\"\n.call selectlayer 4 1\n.call displaybrush 2 0 0\n.call endselect"), 0);
+  EXPECT_EQ(WindowPixel(d_, 40, 30), 0xFFFF00u);
 }
 
 TEST_F(BrushTargets, ConversionsFromAnimsSpritesAndTextObjects) {
