@@ -416,9 +416,16 @@ int CmdSetLayerName(vlVMState* L) {
   const char* name = vl::CheckStringArg(L, 2, nullptr);
   vlLayer* layer = GetLayerByPos(vlCurrentOutput, pos > 0 ? pos : CountLayers(vlCurrentOutput));
   if (!layer) return ERR_LAYERRANGE;
-  free(layer->name);
+  // The layer's own name does not stand in the way of the new one, and a
+  // refused name leaves the old one in place.
+  char* old = layer->name;
   layer->name = nullptr;
-  return *name ? SetLayerNameFromStyle(layer, name) : 0;
+  const int status = *name ? SetLayerNameFromStyle(layer, name) : 0;
+  if (status)
+    layer->name = old;
+  else
+    free(old);
+  return status;
 }
 
 int CmdUndo(vlVMState* L) {

@@ -317,6 +317,9 @@ TEST_F(Layers, StackingOrderCommands) {
   ASSERT_EQ(Run(".call setlayername 0 \"top\""), 0);
   EXPECT_EQ(FindLayerByName(d->bgpic, "TOP"), 4);
   EXPECT_EQ(Run(".call setlayername 1 \"a\""), kErrLayerNameUsed);
+  EXPECT_EQ(FindLayerByName(d->bgpic, "B"), 1) << "a refused name keeps the old one";
+  ASSERT_EQ(Run(".call setlayername 1 \"b\""), 0);  // its own name in other case
+  EXPECT_STREQ(GetLayerByPos(d->bgpic, 1)->name, "b");
 }
 
 // A layer swapped with one wholly off the BGPic still changes places with
