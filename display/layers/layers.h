@@ -210,6 +210,11 @@ struct vlLayerSource {
   // with its layer.
   int (*createBlank)(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color,
                      int mask, int alpha, int clear, int32_t frames, vlLayer** out);
+  // A new object of the type (a brush) that takes over the planes of a
+  // width x height picture and goes with the layer that shows it; its id
+  // out. 0 or an error (the planes stay the caller's then).
+  int (*adoptPictures)(vlVMState* state, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width,
+                       int32_t height, vlObjectId* id);
   // Video layers: the engine operation (vlLayerVideoOp) on the layer's
   // video; 0 or the engine's error.
   int (*control)(vlVMState* state, vlLayer* layer, int32_t op, double argument);

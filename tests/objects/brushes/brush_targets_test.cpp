@@ -188,6 +188,11 @@ TEST_F(BrushTargets, DrawingIntoALayer) {
   // drawn above an underscore shows.
   ASSERT_EQ(Run(".call textout 40 30 \"_\"\n.call selectlayer 4 1\n.call displaybrush 2 0 0\n.call endselect"), 0);
   EXPECT_EQ(WindowPixel(d_, 40, 30), 0xFFFF00u);
+  // The text layer became a picture layer: scaled later, it keeps what was
+  // drawn instead of rendering its text again.
+  ASSERT_EQ(Run(".call scalelayer 4 \"200%\" \"200%\""), 0);
+  EXPECT_EQ(GetLayerByPos(d_->bgpic, 4)->type, uint32_t{VL_LAYER_BRUSH});
+  EXPECT_EQ(WindowPixel(d_, 43, 33), 0xFFFF00u);
 }
 
 TEST_F(BrushTargets, ConversionsFromAnimsSpritesAndTextObjects) {
