@@ -1,6 +1,7 @@
 // A layer's border picture and drop shadow: built on demand into the
 // geometry record's caches and drawn under the layer by the redraw.
 #include <algorithm>
+#include <vector>
 
 #include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
@@ -8,6 +9,7 @@
 #include "graphics/blit.h"
 #include "graphics/effect_engines.h"
 #include "graphics/geometry.h"
+#include "graphics/pixel_kernels.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -35,6 +37,56 @@ void RecordMatrix(const vlLayer* layer, const vlDisplay* display, const vlLayerG
   m[0] = t.a * fx, m[1] = t.b * fx, m[2] = t.c * fy, m[3] = t.d * fy;
 }
 
+// The border of a text layer, as the text engine draws an edge: the
+// picture's mask stamped at every offset 0..2b in both directions (a
+// square grown by b on every side), or its alpha summed over those offsets,
+// divided by 2b + 1 and limited to 255 (soft, opaque near the glyphs). A
+// picture with neither gets no plane: the border is its whole box. The
+// picture is (width + 2b + 1) x (height + 2b + 1), the text at (b, b).
+int MakeTextBorderPlanes(vlBitmap* mask, vlBitmap* alpha, int32_t ox, int32_t oy, int32_t w, int32_t h, int32_t b,
+                         vlBitmap** outMask, vlBitmap** outAlpha) {
+  *outMask = *outAlpha = nullptr;
+  if (!mask && !alpha) return 0;
+  const int32_t bw = w + 2 * b + 1, bh = h + 2 * b + 1;
+  std::vector<uint32_t> sum(static_cast<size_t>(bw) * bh, 0);
+  {
+    vlLockedPixels src(alpha ? alpha : mask, VL_LOCK_READ);
+    if (!src.ok()) return ERR_MEM;
+    for (int32_t y = 0; y < h; y++) {
+      const uint8_t* row = src.Row(oy + y);
+      for (int32_t x = 0; x < w; x++) {
+        const uint32_t v = alpha ? row[ox + x] : (GetMaskBit(row, ox + x) ? 255u : 0u);
+        if (!v) continue;
+        for (int32_t dy = 0; dy <= 2 * b; dy++)
+          for (int32_t dx = 0; dx <= 2 * b; dx++) sum[static_cast<size_t>(y + dy) * bw + x + dx] += v;
+      }
+    }
+  }
+  vlBitmap* plane = alpha ? NewAlphaPlane(bw, bh, 1, nullptr, 0) : NewMaskPlane(nullptr, bw, bh, 1, nullptr, 0);
+  if (!plane) return alpha ? ERR_ALLOCALPHA : ERR_ALLOCMASK;
+  vlLockedPixels out(plane, 0);
+  if (!out.ok()) {
+    alpha ? DeleteAlphaPlane(plane) : DeleteMaskPlane(plane);
+    return ERR_MEM;
+  }
+  for (int32_t y = 0; y < bh; y++) {
+    uint8_t* row = out.Row(y);
+    for (int32_t x = 0; x < bw; x++) {
+      const uint32_t v = sum[static_cast<size_t>(y) * bw + x];
+      if (alpha)
+        row[x] = static_cast<uint8_t>(std::min<uint32_t>(255, v / static_cast<uint32_t>(2 * b + 1)));
+      else
+        SetMaskBit(row, x, v != 0);
+    }
+  }
+  (alpha ? *outAlpha : *outMask) = plane;
+  return 0;
+}
+
+bool IsTextLayer(uint32_t type) {
+  return type == VL_LAYER_TEXTOBJECT || type == VL_LAYER_TEXTOUT || type == VL_LAYER_PRINT;
+}
+
 int32_t Faded(int32_t opacity, uint32_t fade) {
   return fade ? static_cast<int32_t>(opacity * static_cast<int64_t>(fade - 1) / 255) : opacity;
 }
@@ -51,6 +103,55 @@ int32_t MeasureTransformedBorder(const double m[4], int32_t width, int32_t heigh
   return innerX - outerX;
 }
 
+namespace {
+
+// Opacity of the border colour, then the geometric filters: the last steps
+// of every border picture.
+int FinishBorder(vlLayer* layer, vlLayerGeometry* g, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, uint32_t color,
+                 int32_t ox, int32_t oy) {
+  const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
+  const int32_t w = image->width, h = image->height;
+  if (opacity != 255 && alpha) {
+    ScaleAlphaPlane(alpha, alpha, opacity);
+  } else if (opacity != 255) {
+    alpha = NewAlphaPlane(w, h, 1, nullptr, 0);
+    if (!alpha) {
+      DeleteBitmap(image);
+      if (mask) DeleteMaskPlane(mask);
+      return ERR_ALLOCALPHA;
+    }
+    if (mask)
+      MaskToAlphaBytes(mask, 0, 0, alpha, 0, 0, w, h, static_cast<uint8_t>(opacity));
+    else
+      FillAlphaRect(alpha, 0, 0, w, h, static_cast<uint8_t>(opacity));
+    if (mask) DeleteMaskPlane(mask);
+    mask = nullptr;
+  }
+  ApplyLayerFilters(layer->filters, image, mask, alpha, w, h, 1);
+  g->bImage = image, g->bMask = mask, g->bAlpha = alpha;
+  g->borderXOffset = ox, g->borderYOffset = oy;
+  g->borderWidth = w, g->borderHeight = h;
+  return 0;
+}
+
+int MakeTextBorder(vlLayer* layer, vlLayerGeometry* g, vlBitmap* mask, vlBitmap* alpha, int32_t ox, int32_t oy,
+                   uint32_t color, int32_t b) {
+  const int32_t w = g->drawnWidth, h = g->drawnHeight;
+  if (w < 1 || h < 1) return ERR_WRONGUSAGE;
+  vlBitmap *bm = nullptr, *ba = nullptr;
+  if (int status = MakeTextBorderPlanes(mask, alpha, ox, oy, w, h, b, &bm, &ba)) return status;
+  vlBitmap* image = NewBitmap(w + 2 * b + 1, h + 2 * b + 1, 0, nullptr);
+  if (!image) {
+    if (bm) DeleteMaskPlane(bm);
+    if (ba) DeleteAlphaPlane(ba);
+    return ERR_BITMAP;
+  }
+  FillBitmapRect(image, 0, 0, image->width, image->height, 0xFF000000u | color);
+  return FinishBorder(layer, g, image, bm, ba, color, b, b);
+}
+
+}  // namespace
+
 int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
                     int32_t size) {
   if (g->bImage) return 0;
@@ -61,32 +162,12 @@ int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
     if (int status = source->makeBorder(state, layer, on, g, color, std::clamp(size, 1, 64), &ox, &oy, &image,
                                         &mask, &alpha))
       return status;
-    const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
-    if (opacity != 255 && alpha) {
-      ScaleAlphaPlane(alpha, alpha, opacity);
-    } else if (opacity != 255) {
-      alpha = NewAlphaPlane(image->width, image->height, 1, nullptr, 0);
-      if (!alpha) {
-        DeleteBitmap(image);
-        if (mask) DeleteMaskPlane(mask);
-        return ERR_ALLOCALPHA;
-      }
-      if (mask)
-        MaskToAlphaBytes(mask, 0, 0, alpha, 0, 0, image->width, image->height, static_cast<uint8_t>(opacity));
-      else
-        FillAlphaRect(alpha, 0, 0, image->width, image->height, static_cast<uint8_t>(opacity));
-      if (mask) DeleteMaskPlane(mask);
-      mask = nullptr;
-    }
-    ApplyLayerFilters(layer->filters, image, mask, alpha, image->width, image->height, 1);
-    g->bImage = image, g->bMask = mask, g->bAlpha = alpha;
-    g->borderXOffset = ox, g->borderYOffset = oy;
-    g->borderWidth = image->width, g->borderHeight = image->height;
-    return 0;
+    return FinishBorder(layer, g, image, mask, alpha, color, ox, oy);
   }
   vlBitmap *mask, *alpha;
   int32_t ox, oy;
   if (!ShownPlanes(state, layer, g, &mask, &alpha, &ox, &oy)) return ERR_WRONGUSAGE;
+  if (IsTextLayer(layer->type) && size < 8 && size >= 1) return MakeTextBorder(layer, g, mask, alpha, ox, oy, color, size);
   // The border grows with the layer: as wide as the layer's scale and
   // turn (and the display's scale) make a frame of that size around it.
   int32_t w = std::clamp(size, 1, 64);

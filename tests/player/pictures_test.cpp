@@ -757,6 +757,28 @@ TEST_F(Drawing, AnAnimLayersLaterFramesShowWholeAndFiltered) {
             "0");
 }
 
+// A border of 2 around a text layer is the text's shape grown by 2 pixels
+// in every direction (a square around each pixel), as ImageMagick's
+// dilation of the text grabbed without it.
+TEST_F(Drawing, ATextLayersBorderIsItsGlyphsGrownBySquares) {
+  Result r = RunAndGrab(".line 1\n.table 0 { width = 120, height = 40, color = 64, title = \"draw\" }\n"
+                        ".call base=1 setdisplayattributes r0\n.call base=1 enablelayers\n"
+                        ".call base=1 setfontcolor 16777215\n.call base=1 textout 10 10 \"Hello\"\n"
+                        ".call base=1 savesnapshot \"" + dir() + "/plain.bmp\" 0\n"
+                        ".call base=1 setlayerborder 1 1 16711680 2\n" + ReadyForGrab(),
+                        "textborder");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string plain = Quote(dir() + "/plain.bmp"), mask = Quote(dir() + "/mask.png");
+  Tool("convert " + plain + " -fill black -opaque '#000040' -threshold 50% " + mask);
+  Tool("convert " + mask + " -morphology Dilate Square:2 -fill red -opaque white -transparent black " +
+       Quote(dir() + "/ring.png"));
+  Tool("convert " + plain + " " + mask + " -alpha off -compose CopyOpacity -composite " + Quote(dir() + "/text.png"));
+  const std::string want = Convert(plain + " " + Quote(dir() + "/ring.png") + " -composite " +
+                                       Quote(dir() + "/text.png") + " -composite",
+                                   "want.bmp");
+  EXPECT_EQ(Differ(dir() + "/textborder.png", want), "0");
+}
+
 // A brush layer's border grows with the display's scale as a shape's
 // does: on a display scaling its layers by 2 a border of 4 is 8 window
 // pixels wide around the brush.
