@@ -409,6 +409,9 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   d->selectState = 0;
   d->outputType = VL_OUTPUT_DISPLAY;
   vlCurrentOutput = d->bgpic;
+  // A layer drawn into shows what was drawn once the layers are back on.
+  void* drawnLayer = type == VL_OUTPUT_BRUSH && target && target->kind == VL_OBJ_LAYER ? target->selectObject : nullptr;
+  const int32_t drawnFrame = drawnLayer ? target->selectIndex : 0;
   if (type == VL_OUTPUT_BGPIC && target == d->bgpic) {
     // The collected changes reach the screen: the merged rectangles, or the
     // whole display when the list overflowed into a full refresh.
@@ -417,6 +420,7 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
     if (!noRefresh) ClearDirtyRects(&d->dirty);
   }
   RestoreFromSelectMode(d);
+  if (drawnLayer) gLayerHooks.endLayerSelection(L, d, drawnLayer, drawnFrame, !noRefresh);
 }
 
 int CmdDisplayBGPic(vlVMState* L) {

@@ -100,6 +100,11 @@ int ResizeOpenDisplay(vlVMState* L, vlDisplay* d, int32_t x, int32_t y, int32_t 
     if (!noNotify) NotifyDisplayObservers(d, d->width, d->height);
     return 0;
   }
+  // A window the X server cannot make at that size is refused before
+  // anything changes (the window of an auto-scaled display keeps its size).
+  if (fromScript && open && !Shaped(pic) && !(d->autoScale && HasScaleSize(d)) &&
+      DisplayDeviceDoes(d, VL_DEVICE_X_SERVER))
+    if (int status = CheckDisplaySize(width, height)) return status;
   d->width = width;
   d->height = height;
   if (!fromScript && (d->autoScale || d->layerScale)) ComputeLetterbox(d, pic, width, height);

@@ -320,7 +320,17 @@ int ResolveWindowPosition(vlDisplay* d, bool onlyRelative) {
   return 0;
 }
 
+int CheckDisplaySize(int32_t width, int32_t height) {
+  if (width >= 1 && height >= 1 && width <= 32767 && height <= 32767) return 0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%dx%d", width, height);
+  SetErrorArgument(text);
+  return ERR_DISPLAYSIZE;
+}
+
 int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
+  if (DisplayDeviceDoes(d, VL_DEVICE_X_SERVER))
+    if (int status = CheckDisplaySize(d->width, d->height)) return status;
   vlBGPic* pic = d->bgpic;
   if (pic && (pic->dispMask || pic->dispAlpha)) d->styleFlags |= VL_DISPSTYLE_BORDERLESS;
   DetermineDisplayBorders(d);
@@ -362,6 +372,8 @@ int OpenPlatformWindow(vlVMState* L, vlDisplay* d, int activate, int full) {
          (d->fullScreen || (d->styleFlags & VL_DISPSTYLE_FAKEFULLSCREEN))) ||
         d->pointerHidden)
       ShowHideMousePointer(d, 0);
+    else if (d->pointer)
+      gLayerHooks.showDisplayPointer(d);
     RefreshDisplayObject(L, d, 0x80);
     GetSysTime(&d->openedTime);
   }

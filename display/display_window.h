@@ -34,6 +34,9 @@ void ResetDisplayCaches(vlDisplay* display);
 uint32_t PackDisplayFlags(const vlDisplay* display);
 // Resolves x and y against the display's monitor and adds its origin.
 int ResolveWindowPosition(vlDisplay* display, bool onlyRelative);
+// 0 when an X window of width x height can be made, else ERR_DISPLAYSIZE
+// with "WxH" as the message's argument (X sizes and places are 16-bit).
+int CheckDisplaySize(int32_t width, int32_t height);
 // Installs the default drag and size regions when the script gave none,
 // and the scaled copies.
 void SetDefaultRegions(vlDisplay* display);

@@ -73,6 +73,8 @@ int NoBrushes(vlVMState*, vlDisplay*, int) { return 0; }
 void NoSelectionEnd(vlVMState*, vlDisplay*, vlBGPic*, int) {}
 void NoButtonMove(vlLayer*, vlLayer*) {}
 void NoLayerButtons(vlVMState*, vlLayer*) {}
+void NoPointerImages(vlDisplay*) {}
+void NoLayerSelection(vlVMState*, vlDisplay*, void*, int32_t, int) {}
 int NoSpriteOnScreen(vlObjectId id, int32_t*, int32_t*, int32_t*, int32_t*, vlBitmap**, vlBitmap**) {
   if (id.handle) return ERR_SPRITEONSCREEN2;
   SetErrorArgIndex(id.number);
@@ -107,6 +109,8 @@ const vlLayerHooks kDefaults = {
     .moveLayerButtons = NoButtonMove,
     .deleteLayerButtons = NoLayerButtons,
     .spriteOnScreen = NoSpriteOnScreen,
+    .endLayerSelection = NoLayerSelection,
+    .showDisplayPointer = NoPointerImages,
 };
 
 }  // namespace

@@ -93,6 +93,14 @@ struct vlLayerHooks {
   // no sprite is on screen.
   int (*spriteOnScreen)(vlObjectId id, int32_t* x, int32_t* y, int32_t* width, int32_t* height, vlBitmap** mask,
                         vlBitmap** alpha);
+  // The selection of a layer (SelectLayer) of the display's BGPic ended:
+  // the layer shows what was drawn into it (frame: the anim frame index
+  // drawn into). Without refresh only its pictures are made again.
+  // Default: no layers.
+  void (*endLayerSelection)(vlVMState* state, vlDisplay* display, void* layer, int32_t frame, int refresh);
+  // A window just opened for the display shows the pointer the script set
+  // for it (SetPointer). Default: no pointer images, the window's own.
+  void (*showDisplayPointer)(vlDisplay* display);
 };
 enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE = 2 };
 

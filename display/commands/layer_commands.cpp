@@ -26,10 +26,12 @@ namespace {
 
 vlSelectLayerFn gSelectLayer;
 
-// The prologue of single-layer commands: the layer, then the display state.
+// The prologue of single-layer commands: the display state first (a
+// selected brush or switched-off layers say so, not that no such layer
+// exists), then the layer.
 int LayerCommand(vlVMState* L, int index, vlLayer** out) {
-  if (int status = GetLayerArg(L, index, out)) return status;
-  return CheckLayerCommand();
+  if (int status = CheckLayerCommand()) return status;
+  return GetLayerArg(L, index, out);
 }
 
 // The layer at index 1 and a fresh table on top, for the shorthands.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include <new>
 #include <vector>
 
 #include "display/layers/layer_index.h"
@@ -92,9 +93,17 @@ int CmdDisableLayers(vlVMState* L) {
 
 int ShowHide(vlVMState* L, bool hide) {
   if (int status = CheckLayers()) return status;
-  vlLayer* selected[256];
+  // A group of any size is shown or hidden whole.
+  std::vector<vlLayer*> selected;
+  std::vector<const void*> movers;
   int count;
-  if (int status = SelectLayers(L, 1, selected, 256, &count)) return status;
+  try {
+    selected.resize(std::max(1, CountLayers(vlCurrentOutput)));
+    movers.resize(selected.size());
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  if (int status = SelectLayers(L, 1, selected.data(), static_cast<int>(selected.size()), &count)) return status;
   vlDisplay* d = CurrentDisplay();
   vlCurrentOutput->changed = 1;
   bool queue = d->outputType != VL_OUTPUT_BGPIC;
@@ -138,9 +147,8 @@ int ShowHide(vlVMState* L, bool hide) {
     MergeDirtyRects(&gScratch);
     // A loop of moves is drawn as sprite moves are: merged with the rest
     // of the batch, each layer's every place still reaching the window.
-    const void* movers[256];
     for (int i = 0; i < count; i++) movers[i] = selected[i];
-    RefreshLayerMovesBatched(L, movers, count, &gScratch);
+    RefreshLayerMovesBatched(L, movers.data(), count, &gScratch);
   }
   return 0;
 }
@@ -237,8 +245,8 @@ int LayerObject(vlVMState* L, int index, vlCollisionObject* o) {
   if (GetLayerBitmaps(L, layer, g, 1, 1, -1, &image, &mask, &alpha, &w, &h, &extra) == 0) {
     o->mask = mask;
     o->alpha = alpha;
-    o->maskX = g->fImage ? 0 : g->partX;
-    o->maskY = g->fImage ? 0 : g->partY;
+    o->maskX = g->fImage ? 0 : PartOffsetX(layer, g);
+    o->maskY = g->fImage ? 0 : PartOffsetY(layer, g);
   }
   if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion)) {
     vlRectXYWH cut;
@@ -408,9 +416,16 @@ int CmdSetLayerName(vlVMState* L) {
   const char* name = vl::CheckStringArg(L, 2, nullptr);
   vlLayer* layer = GetLayerByPos(vlCurrentOutput, pos > 0 ? pos : CountLayers(vlCurrentOutput));
   if (!layer) return ERR_LAYERRANGE;
-  free(layer->name);
+  // The layer's own name does not stand in the way of the new one, and a
+  // refused name leaves the old one in place.
+  char* old = layer->name;
   layer->name = nullptr;
-  return *name ? SetLayerNameFromStyle(layer, name) : 0;
+  const int status = *name ? SetLayerNameFromStyle(layer, name) : 0;
+  if (status)
+    layer->name = old;
+  else
+    free(old);
+  return status;
 }
 
 int CmdUndo(vlVMState* L) {

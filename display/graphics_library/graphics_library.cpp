@@ -61,6 +61,7 @@ int OpenGraphicsLib(vlVMState* L) {
   gGraphicsState = {nullptr, nullptr, nullptr, 60, 0, -1, 0, 0};
   ResetDrawTagDefaults();
   if (int status = InstallAsyncDrawHooks()) return status;
+  InstallPointerImageHooks();
   if (int status = AddRuntimeOptionSetHook(SetOption)) return status;
   if (int status = AddRuntimeOptionGetHook(GetOption)) return status;
   vl::PushSlotCopy(L, vl::kGlobalsIndex);

@@ -37,6 +37,8 @@ void WaitDisplayRefresh(vlVMState* state, vlDisplay* display, int32_t value);
 // Pointer images.
 int GetPointerImageByID(vlObjectId id, vlPointerImage** out);
 void FreeAllPointerImages(vlVMState* state);
+// Lets new windows show the pointer the script set for their display.
+void InstallPointerImageHooks();
 
 // GetAttribute for one built-in object type: pushes the results and
 // returns their count, or returns an error code (1000 or more). The

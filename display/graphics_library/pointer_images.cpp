@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "display/graphics_library/graphics_state.h"
+#include "display/layer_hooks.h"
 #include "graphics/bitmap.h"
 #include "graphics/position.h"
 #include "platform/display_adapter.h"
@@ -133,6 +134,11 @@ void FreeOrphans(vlVMState* L) {
   }
 }
 
+// A new window of the display shows the display's pointer.
+void ShowDisplayPointer(vlDisplay* d) {
+  if (auto* p = static_cast<vlPointerImage*>(d->pointer)) SetMousePointer(d, p->cursor, p->kind);
+}
+
 int CmdSetPointer(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlObjectId id;
@@ -191,6 +197,8 @@ int GetPointerImageByID(vlObjectId id, vlPointerImage** out) {
   SetErrorArgIndex(id.number);
   return ERR_FINDPOINTER;
 }
+
+void InstallPointerImageHooks() { gLayerHooks.showDisplayPointer = ShowDisplayPointer; }
 
 void FreeAllPointerImages(vlVMState* L) {
   for (vlDisplay* d = vlDisplayList; d; d = d->next) d->pointer = nullptr;

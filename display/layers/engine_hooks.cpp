@@ -22,6 +22,29 @@ void EndSelection(vlVMState* state, vlDisplay* d, vlBGPic* pic, int refresh) {
   RefreshDirtyRects(state, &d->dirty);
 }
 
+// A layer that was the drawing target shows its new pixels: the pictures
+// made from the old ones go, and the layer is drawn again, or built again
+// when it is turned, scaled or on a display scaling its layers. Nothing
+// when the layer went meanwhile, or an anim layer shows another frame.
+void EndLayerSelection(vlVMState* state, vlDisplay* d, void* drawn, int32_t frame, int refresh) {
+  vlBGPic* pic = d->bgpic;
+  vlLayer* layer = nullptr;
+  for (vlNode* node = pic ? pic->layers.head : nullptr; node && node->succ && !layer; node = node->succ)
+    if (node == drawn) layer = reinterpret_cast<vlLayer*>(node);
+  if (!layer || layer->type == VL_LAYER_NOOBJECT) return;
+  if (layer->type == VL_LAYER_ANIM && layer->geometry[0]->partX != frame) return;
+  FreeLayerBitmaps(layer);
+  FreeLayerBorders(layer);
+  ReleaseLayerGeometryCaches(layer);
+  const vlDrawingFor on{d, pic};
+  if (!IsIdentityTransform(&layer->transform))
+    RebuildLayerImage(state, layer, refresh ? 0 : 2, on);
+  else if (DisplayScalesLayers(d))
+    RebuildLayerImage(state, layer, refresh ? 1 : 3, on);
+  else if (refresh && !layer->hidden)
+    ShowLayerOnDisplay(state, layer, on, 0);
+}
+
 // The layer scaling engine changed the display's factors: the display
 // records are made again.
 void Rerender(vlVMState* state, vlDisplay* display, vlBGPic* pic) {
@@ -41,6 +64,7 @@ void InstallLayerHooks() {
   gLayerHooks.rerenderLayers = Rerender;
   gLayerHooks.freeBGPicLayers = FreeLayersOf;
   gLayerHooks.endSelection = EndSelection;
+  gLayerHooks.endLayerSelection = EndLayerSelection;
   InstallBGPicUserHooks();
   // A background step drawn into a selected BGPic marks its layer for redraw.
   SetAsyncDrawLayerInvalidator([](vlVMState* state, vlDisplay* display, void* layer) {

@@ -1,11 +1,15 @@
 // A layer's border picture and drop shadow: built on demand into the
 // geometry record's caches and drawn under the layer by the redraw.
 #include <algorithm>
+#include <vector>
 
+#include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/effect_engines.h"
+#include "graphics/geometry.h"
+#include "graphics/pixel_kernels.h"
 #include "vm/error_codes.h"
 
 namespace {
@@ -18,13 +22,66 @@ bool ShownPlanes(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitmap*
   uint32_t extra;
   if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, mask, alpha, &w, &h, &extra)) return false;
   bool filtered = g->fImage && image == g->fImage;
-  *ox = filtered ? 0 : g->partX;
-  *oy = filtered ? 0 : g->partY;
+  *ox = filtered ? 0 : PartOffsetX(layer, g);
+  *oy = filtered ? 0 : PartOffsetY(layer, g);
   return true;
+}
+
+// The matrix record g is drawn with: the layer's transform, and for a
+// display record of its own the display's scale on top.
+void RecordMatrix(const vlLayer* layer, const vlDisplay* display, const vlLayerGeometry* g, double m[4]) {
+  const vlLayerTransform& t = layer->transform;
+  const bool displayRecord = g == layer->geometry[2] && g != layer->geometry[1] && g != layer->geometry[0];
+  const double fx = displayRecord && display && display->scaleX > 0 ? display->scaleX : 1.0;
+  const double fy = displayRecord && display && display->scaleY > 0 ? display->scaleY : 1.0;
+  m[0] = t.a * fx, m[1] = t.b * fx, m[2] = t.c * fy, m[3] = t.d * fy;
 }
 
 int32_t Faded(int32_t opacity, uint32_t fade) {
   return fade ? static_cast<int32_t>(opacity * static_cast<int64_t>(fade - 1) / 255) : opacity;
+}
+
+}  // namespace
+
+int32_t MeasureTransformedBorder(const double m[4], int32_t width, int32_t height, int32_t size) {
+  // Both boxes turn about their common centre; the border is as wide as
+  // their left edges lie apart.
+  const double columns[4] = {m[0], m[2], m[1], m[3]};
+  int32_t outerX = 0, innerX = 0;
+  FitRotatedRect(0, 0, width + 2 * size, height + 2 * size, 0.5, 0.5, columns, &outerX, nullptr, nullptr, nullptr);
+  FitRotatedRect(size, size, width, height, 0.5, 0.5, columns, &innerX, nullptr, nullptr, nullptr);
+  return innerX - outerX;
+}
+
+namespace {
+
+// Opacity of the border colour, then the geometric filters: the last steps
+// of every border picture.
+int FinishBorder(vlLayer* layer, vlLayerGeometry* g, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, uint32_t color,
+                 int32_t ox, int32_t oy) {
+  const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
+  const int32_t w = image->width, h = image->height;
+  if (opacity != 255 && alpha) {
+    ScaleAlphaPlane(alpha, alpha, opacity);
+  } else if (opacity != 255) {
+    alpha = NewAlphaPlane(w, h, 1, nullptr, 0);
+    if (!alpha) {
+      DeleteBitmap(image);
+      if (mask) DeleteMaskPlane(mask);
+      return ERR_ALLOCALPHA;
+    }
+    if (mask)
+      MaskToAlphaBytes(mask, 0, 0, alpha, 0, 0, w, h, static_cast<uint8_t>(opacity));
+    else
+      FillAlphaRect(alpha, 0, 0, w, h, static_cast<uint8_t>(opacity));
+    if (mask) DeleteMaskPlane(mask);
+    mask = nullptr;
+  }
+  ApplyLayerFilters(layer->filters, image, mask, alpha, w, h, 1);
+  g->bImage = image, g->bMask = mask, g->bAlpha = alpha;
+  g->borderXOffset = ox, g->borderYOffset = oy;
+  g->borderWidth = w, g->borderHeight = h;
+  return 0;
 }
 
 }  // namespace
@@ -40,32 +97,17 @@ int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
                                     &alpha);
     if (status && status != VL_BORDER_FROM_PICTURES) return status;
   }
-  if (image) {
-    const int32_t opacity = 255 - static_cast<int32_t>(color >> 24);
-    if (opacity != 255 && alpha) {
-      ScaleAlphaPlane(alpha, alpha, opacity);
-    } else if (opacity != 255) {
-      alpha = NewAlphaPlane(image->width, image->height, 1, nullptr, 0);
-      if (!alpha) {
-        DeleteBitmap(image);
-        if (mask) DeleteMaskPlane(mask);
-        return ERR_ALLOCALPHA;
-      }
-      if (mask)
-        MaskToAlphaBytes(mask, 0, 0, alpha, 0, 0, image->width, image->height, static_cast<uint8_t>(opacity));
-      else
-        FillAlphaRect(alpha, 0, 0, image->width, image->height, static_cast<uint8_t>(opacity));
-      if (mask) DeleteMaskPlane(mask);
-      mask = nullptr;
-    }
-    ApplyLayerFilters(layer->filters, image, mask, alpha, image->width, image->height, 1);
-    g->bImage = image, g->bMask = mask, g->bAlpha = alpha;
-    g->borderXOffset = ox, g->borderYOffset = oy;
-    g->borderWidth = image->width, g->borderHeight = image->height;
-    return 0;
-  }
+  if (image) return FinishBorder(layer, g, image, mask, alpha, color, ox, oy);
   if (!ShownPlanes(state, layer, g, &mask, &alpha, &ox, &oy)) return ERR_WRONGUSAGE;
+  // The border grows with the layer: as wide as the layer's scale and
+  // turn (and the display's scale) make a frame of that size around it.
   int32_t w = std::clamp(size, 1, 64);
+  double m[4];
+  RecordMatrix(layer, on.display, g, m);
+  if (m[0] != 1 || m[1] != 0 || m[2] != 0 || m[3] != 1) {
+    const vlLayerGeometry* g0 = layer->geometry[0];
+    w = std::max(1, MeasureTransformedBorder(m, g0->width, g0->height, w));
+  }
   int32_t W = g->drawnWidth, H = g->drawnHeight;
   if (W < 1 || H < 1) return ERR_WRONGUSAGE;
   image = NewBitmap(W + 2 * w, H + 2 * w, 0, nullptr);
@@ -137,9 +179,17 @@ void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
       vlRectXYWH s{bx - (sa->width - bw) / 2, by - (sa->height - bh) / 2, sa->width, sa->height};
       MoveByShadowOffset(layer, on.display, &s);
       vlRectXYWH part;
-      if (IntersectRects(s, work, &part))
-        BltAlphaChannel(sa, part.x - s.x, part.y - s.y, dest, part.x, part.y, part.width, part.height,
-                        layer->shadow.color & 0xFFFFFF, 1, nullptr, 255, nullptr, nullptr, 0);
+      if (IntersectRects(s, work, &part)) {
+        // A shaped clip region cuts the shadow as it cuts the layer.
+        auto* clip = static_cast<const vlClipRegion*>(g->clipRegion);
+        vlBitmap* plane = clip && clip->mask ? MakeClipPlane(clip, nullptr, sa, part.x - s.x, part.y - s.y, part.x,
+                                                             part.y, part.width, part.height, sa->width)
+                                             : sa;
+        if (plane)
+          BltAlphaChannel(plane, part.x - s.x, part.y - s.y, dest, part.x, part.y, part.width, part.height,
+                          layer->shadow.color & 0xFFFFFF, 1, nullptr, 255, nullptr, nullptr, 0);
+        if (plane && plane != sa) FreeClipPlane(plane);
+      }
     }
   }
   if (layer->border.on && g->bImage) {
@@ -148,8 +198,9 @@ void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
     if (IntersectRects(b, work, &part)) {
       int32_t opacity = Faded(255 - static_cast<int32_t>(std::min<uint32_t>(layer->transparency, 255)),
                               layer->borderFade);
-      DrawLayerImage(g->bImage, g->bMask, g->bAlpha, part.x - b.x, part.y - b.y, dest, part.x, part.y, part.width,
-                     part.height, static_cast<uint32_t>(255 - opacity));
+      DrawLayerImageClipped(g->bImage, g->bMask, g->bAlpha, part.x - b.x, part.y - b.y, dest, part.x, part.y,
+                            part.width, part.height, static_cast<uint32_t>(255 - opacity), g->clipRegion,
+                            g->bImage->width);
     }
   }
 }

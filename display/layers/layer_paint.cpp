@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "display/layers/clip_regions.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -81,4 +82,22 @@ void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx
   if (opacity != 255) ScaleAlphaPlane(cover, cover, opacity);
   BltBitmapAlpha(image, sx, sy, dest, dx, dy, w, h, cover);
   DeleteAlphaPlane(cover);
+}
+
+void DrawLayerImageClipped(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
+                           int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency, const void* region,
+                           int32_t sourceWidth) {
+  auto* clip = static_cast<const vlClipRegion*>(region);
+  if (!clip || !clip->mask) {
+    DrawLayerImage(image, mask, alpha, sx, sy, dest, dx, dy, w, h, transparency);
+    return;
+  }
+  // A shaped (or turned) clip region lets only its mask's pixels through.
+  vlBitmap* plane = MakeClipPlane(clip, mask, alpha, sx, sy, dx, dy, w, h, sourceWidth);
+  if (!plane) return;
+  if (alpha)
+    DrawLayerImage(image, mask, plane, sx, sy, dest, dx, dy, w, h, transparency);
+  else
+    DrawLayerImage(image, plane, nullptr, sx, sy, dest, dx, dy, w, h, transparency);
+  FreeClipPlane(plane);
 }

@@ -7,6 +7,20 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 
+namespace {
+
+// An outline drawn in its border's colour: the border is the whole of it,
+// and drawing the outline over it again would blend a transparent layer
+// twice there.
+bool BorderIsTheBody(const vlLayer* layer) {
+  if (!layer->border.on) return false;
+  const vlLayerSource* source = FindLayerSource(layer->type);
+  uint32_t color = 0;
+  return source && source->outlineColor && source->outlineColor(layer, &color) && color == layer->border.color;
+}
+
+}  // namespace
+
 void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, bool current, vlBitmap* dest,
                    const vlRectXYWH& area) {
   if (layer->type == VL_LAYER_NOOBJECT || layer->hidden || layer->drawnDuringSelection) return;
@@ -24,27 +38,19 @@ void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, boo
   if (!meets && !decor) return;
   PrepareFilteredImage(state, layer, g, 1);
   if (decor) DrawLayerDecor(state, layer, on, g, dest, work);
-  if (!meets) return;
+  if (!meets || BorderIsTheBody(layer)) return;
   vlBitmap *image, *mask, *alpha;
   int32_t iw, ih;
   uint32_t extra;
   if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) || !image) return;
   // Filtered pictures start at the drawn rectangle; others at the part offset.
   const bool own = g->fImage || g->fxImage;
-  int32_t ox = own ? 0 : g->partX, oy = own ? 0 : g->partY;
+  int32_t ox = own ? 0 : PartOffsetX(layer, g), oy = own ? 0 : PartOffsetY(layer, g);
   int32_t sx = ox + part.x - drawn.x, sy = oy + part.y - drawn.y;
   part.width = std::min(part.width, iw - sx);
   part.height = std::min(part.height, ih - sy);
   if (part.width < 1 || part.height < 1 || sx < 0 || sy < 0) return;
-  // A shaped (or turned) clip region lets only its mask's pixels through.
-  vlBitmap* clipPlane = nullptr;
-  auto* clip = static_cast<const vlClipRegion*>(g->clipRegion);
-  if (clip && clip->mask) {
-    clipPlane = MakeClipPlane(clip, mask, alpha, sx, sy, part.x, part.y, part.width, part.height, iw);
-    if (!clipPlane) return;
-    (alpha ? alpha : mask) = clipPlane;
-  }
-  DrawLayerImage(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height, layer->transparency);
-  FreeClipPlane(clipPlane);
+  DrawLayerImageClipped(image, mask, alpha, sx, sy, dest, part.x, part.y, part.width, part.height,
+                        layer->transparency, g->clipRegion, iw);
 }
 

@@ -402,9 +402,55 @@ void GetLayerSourceMaskAlpha(vlVMState* state, vlLayer* layer, int32_t frame, vl
       break;
     }
     default:
+      // Drawn layers (text, shapes, paths) hold their own pictures: what is
+      // drawn into them reaches their mask and alpha plane.
+      if (g0 && g0->image) *mask = g0->mask, *alpha = g0->alpha;
       break;
   }
 }
+
+namespace {
+
+// A drawn layer (text, shape, path) becomes a BRUSH layer of a brush made
+// of its pictures, at the same place, so that what is drawn into it stays
+// when the layer is turned, scaled or restyled later: rendering the text
+// or shape again would lose it. Without a brush library it stays as it is.
+int FlattenDrawnLayer(vlVMState* state, vlLayer* layer) {
+  const vlLayerSource* brushes = FindLayerSource(VL_LAYER_BRUSH);
+  if (!brushes || !brushes->adoptPictures) return 0;
+  vlLayerGeometry** g = layer->geometry;
+  vlLayerGeometry* g0 = g[0];
+  vlLayerGeometry* head = NewLayerGeometry();
+  if (!head) return ERR_MEM;
+  const int32_t w = g0->image->width, h = g0->image->height;
+  vlObjectId id{};
+  if (int status = brushes->adoptPictures(state, g0->image, g0->mask, g0->alpha, w, h, &id)) {
+    delete head;
+    return status;
+  }
+  g0->image = g0->mask = g0->alpha = nullptr;  // the brush's now
+  head->x = g0->x, head->y = g0->y, head->width = w, head->height = h;
+  head->anchoredX = g0->anchoredX, head->anchoredY = g0->anchoredY;
+  head->drawnX = g0->drawnX, head->drawnY = g0->drawnY;
+  head->drawnWidth = w, head->drawnHeight = h;
+  head->clipRegion = g0->clipRegion;
+  g0->clipRegion = nullptr;
+  const uint32_t oldType = layer->type;
+  if (g[2] != g[1] && g[2] != g0) FreeLayerGeometry(state, oldType, g[2]);
+  if (g[1] != g0) FreeLayerGeometry(state, oldType, g[1]);
+  FreeLayerGeometry(state, oldType, g0);
+  g[0] = g[1] = g[2] = head;
+  layer->type = VL_LAYER_BRUSH;
+  layer->source = id;
+  NoteLayersChanged();
+  // A turned layer, or one on a display scaling its layers, gets its
+  // records again (the caller refreshes).
+  if (!IsIdentityTransform(&layer->transform)) return RebuildLayerImage(state, layer, 2);
+  if (DisplayScalesLayers(CurrentDisplay())) return RebuildLayerImage(state, layer, 7);
+  return 0;
+}
+
+}  // namespace
 
 int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** image, vlBitmap** mask,
                         vlBitmap** alpha, int32_t* width, int32_t* height) {
@@ -440,8 +486,9 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
     case VL_LAYER_POLYGON:
     case VL_LAYER_ARC:
     case VL_LAYER_VECTORPATH:
-      // Drawn layers are flat once they carry their own pictures.
       if (!g0->image) return ERR_WRONGUSAGE;
+      if (int status = FlattenDrawnLayer(state, layer)) return status;
+      g0 = layer->geometry[0];
       break;
     default:
       return ERR_WRONGUSAGE;

@@ -371,6 +371,14 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   }
   int32_t hidden;
   if (GetTableInt(L, table, "hidden", &hidden, nullptr)) copy.hidden = hidden ? 1 : 0, appearance = true;
+  // The group a layer belongs to: layer arguments that name no layer
+  // select every layer of that group. "" leaves the group.
+  char groupName[258];
+  if (GetTableString(L, table, "group", groupName, sizeof groupName, nullptr)) {
+    if (std::strlen(groupName) >= sizeof copy.group) return ERR_NAMETOOLONG;
+    if (groupName[0] && FindLayerByName(vlCurrentOutput, groupName)) return kErrLayerNameUsed;
+    std::memcpy(copy.group, groupName, std::strlen(groupName) + 1);
+  }
   int32_t on, iv;
   double dv;
   if (GetTableInt(L, table, "shadow", &on, nullptr)) {
@@ -458,6 +466,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   if (borderChanged) FreeLayerBorders(layer);
 
   // Appearance fields and the anchor go into the layer.
+  std::memcpy(layer->group, copy.group, sizeof layer->group);
   layer->hidden = copy.hidden;
   layer->transparency = copy.transparency;
   layer->shadow = copy.shadow;

@@ -214,6 +214,11 @@ struct vlLayerSource {
   // with its layer.
   int (*createBlank)(vlVMState* state, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color,
                      int mask, int alpha, int clear, int32_t frames, vlLayer** out);
+  // A new object of the type (a brush) that takes over the planes of a
+  // width x height picture and goes with the layer that shows it; its id
+  // out. 0 or an error (the planes stay the caller's then).
+  int (*adoptPictures)(vlVMState* state, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width,
+                       int32_t height, vlObjectId* id);
   // Video layers: the engine operation (vlLayerVideoOp) on the layer's
   // video; 0 or the engine's error.
   int (*control)(vlVMState* state, vlLayer* layer, int32_t op, double argument);
@@ -230,6 +235,10 @@ struct vlLayerSource {
   int (*makeBorder)(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
                     int32_t size, int32_t* offsetX, int32_t* offsetY, vlBitmap** image, vlBitmap** mask,
                     vlBitmap** alpha);
+  // Drawn layers without a fill (an outline only): 1 with the outline's
+  // colour in *color, else 0. A border of that very colour is all such a
+  // layer shows. null: the layer has a body of its own.
+  int (*outlineColor)(const vlLayer* layer, uint32_t* color);
   // Layers showing a vector picture: its loaded source, which transforms
   // render again instead of turning the pixels. null: none.
   vlLoadedSource* (*vectorSource)(vlVMState* state, vlLayer* layer);
@@ -296,6 +305,16 @@ vlLayerGeometry* NewLayerGeometry();
 void FreeLayerPictures(vlBitmap** image, vlBitmap** mask, vlBitmap** alpha);
 // The identity draw-style block.
 void DefaultLayerTransform(vlLayerTransform* t);
+
+// Where the shown rectangle starts in the pictures of the layer's source:
+// the record's part fields, except for an ANIM layer, whose record keeps
+// its frame number there.
+inline int32_t PartOffsetX(const vlLayer* layer, const vlLayerGeometry* g) {
+  return layer->type == VL_LAYER_ANIM ? 0 : g->partX;
+}
+inline int32_t PartOffsetY(const vlLayer* layer, const vlLayerGeometry* g) {
+  return layer->type == VL_LAYER_ANIM ? 0 : g->partY;
+}
 
 // Pictures the drawing passes use.
 int GetLayerBitmaps(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, int applyFilters, int useTransformed,
@@ -376,6 +395,9 @@ void MoveLayerTo(vlVMState* state, vlLayer* layer, const vlRectXYWH* minimum, in
 // offset follow.
 int MakeLayerBorder(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, uint32_t color,
                     int32_t size);
+// How wide a border of size is around a width x height picture drawn with
+// the matrix (a, b, c, d).
+int32_t MeasureTransformedBorder(const double m[4], int32_t width, int32_t height, int32_t size);
 void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vlLayerGeometry* g, vlBitmap* dest,
                     const vlRectXYWH& work);
 // The shadow's rectangle moved by its size in its direction, scaled as
@@ -383,6 +405,12 @@ void DrawLayerDecor(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, vl
 void MoveByShadowOffset(const vlLayer* layer, const vlDisplay* display, vlRectXYWH* r);
 void DrawLayerImage(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
                     int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency);
+// The same through a layer's clip region (a vlClipRegion or null): one with
+// a mask plane lets only the mask's pixels through. sourceWidth: the width
+// of the source's planes.
+void DrawLayerImageClipped(vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t sx, int32_t sy, vlBitmap* dest,
+                           int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t transparency, const void* region,
+                           int32_t sourceWidth);
 
 // Transforms and the image pipeline.
 void BuildTransformMatrix(vlLayerTransform* t, int32_t targetWidth, int32_t targetHeight, int32_t sourceWidth,

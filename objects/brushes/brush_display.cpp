@@ -249,6 +249,18 @@ int CreateBlankBrushLayer(vlVMState* L, int32_t x, int32_t y, int32_t width, int
   return status;
 }
 
+// A brush made of a layer's own pictures (a drawn layer made drawable),
+// known only to the layer: it goes with the layer.
+int AdoptBrushPictures(vlVMState*, vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height,
+                       vlObjectId* out) {
+  vlObjectId id{0, reinterpret_cast<void*>(1)};
+  vlBrush* b = nullptr;
+  if (int status = AddBrush(&id, image, mask, alpha, width, height, width, nullptr, -1, 0, &b)) return status;
+  b->orphaned = 1;
+  *out = b->id();
+  return 0;
+}
+
 // The layer's own copy of its brush (drawing into the layer must not
 // change the brush or other layers); it goes with the layer.
 int MakePrivateBrush(vlVMState* L, vlLayer* layer) {
@@ -323,6 +335,7 @@ vlLayerSource MakeBrushLayerSource(bool whole) {
   s.insert = InsertBrushLayer;
   s.makePrivate = MakePrivateBrush;
   s.createBlank = CreateBlankBrushLayer;
+  s.adoptPictures = AdoptBrushPictures;
   s.vectorSource = BrushVectorSource;
   return s;
 }

@@ -381,8 +381,15 @@ int ShapeLayerBitmaps(vlVMState*, vlLayer*, int32_t, vlBitmap**, vlBitmap**, vlB
   return ERR_WRONGUSAGE;
 }
 
+int ShapeOutlineColor(const vlLayer* layer, uint32_t* color) {
+  const vlShapeRecord& rec = static_cast<const vlShapeGeometry*>(layer->geometry[0])->shape;
+  *color = rec.color;
+  return rec.drawState.fillStyle == 0;
+}
+
 vlLayerSource MakeShapeSource() {
   vlLayerSource s{};
+  s.outlineColor = ShapeOutlineColor;
   s.getBitmaps = ShapeLayerBitmaps;
   s.rebuild = RebuildShapeLayer;
   s.copyGeometry = CopyShapeGeometry;

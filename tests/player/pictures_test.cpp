@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 #include <sys/stat.h>
@@ -174,6 +175,11 @@ class Drawing : public vlplayer::PlayerTest {
            "\"\n.call base=1 displaybgpic 2\n.call base=1 enablelayers\n"
            ".table 0 { title = \"draw\", scalemode = 2, scalewidth = " + std::to_string(scaleWidth) +
            ", scaleheight = " + std::to_string(scaleHeight) + " }\n.call base=1 setdisplayattributes r0\n";
+  }
+  // The applet's start: a black window of the given size with layers.
+  std::string LayeredWindow(const std::string& width, const std::string& height) {
+    return ".line 1\n.table 0 { width = " + width + ", height = " + height + ", color = 0, title = \"draw\" }\n"
+           ".call base=1 setdisplayattributes r0\n.call base=1 enablelayers\n";
   }
   Result RunAndGrab(const std::string& text, const std::string& name, const std::vector<std::string>& env = {}) {
     RunOptions options;
@@ -756,6 +762,77 @@ TEST_F(Drawing, LayersComeBackToTheirPlacesWhenScalingEnds) {
       Convert(Quote(dir() + "/bg.bmp") + " -fill '#FF0000' -draw 'rectangle 33,21 42,30'", "want.bmp");
   EXPECT_EQ(Differ(dir() + "/unscaled.png", want), "0") << "window";
   EXPECT_EQ(Differ(dir() + "/unscaled.bmp", want), "0") << "snapshot";
+}
+
+// An anim layer showing its third frame shows all of it, filtered: the
+// frame number kept in the layer is no offset into the frame's picture.
+TEST_F(Drawing, AnAnimLayersLaterFramesShowWholeAndFiltered) {
+  Result r = RunAndGrab(LayeredWindow("100", "60") +
+                            ".table 0 { frames = 3, color = 16711680 }\n.call base=1 createlayer 10 10 20 20 r0\n"
+                            ".call base=1 nextframe 1\n.call base=1 nextframe 1\n"
+                            ".table 0 { filters = { [0] = { name = \"invert\" } } }\n"
+                            ".call base=1 setlayerstyle 1 r0\n" + ReadyForGrab(),
+                        "frames");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Differ(dir() + "/frames.png",
+                   Convert("-size 100x60 xc:black -fill '#00FFFF' -draw 'rectangle 10,10 29,29'", "want.bmp")),
+            "0");
+}
+
+// A border of 2 around a text layer is the text's shape grown by 2 pixels
+// in every direction (a square around each pixel), as ImageMagick's
+// dilation of the text grabbed without it.
+TEST_F(Drawing, ATextLayersBorderIsItsGlyphsGrownBySquares) {
+  Result r = RunAndGrab(".line 1\n.table 0 { width = 120, height = 40, color = 64, title = \"draw\" }\n"
+                        ".call base=1 setdisplayattributes r0\n.call base=1 enablelayers\n"
+                        ".call base=1 setfontcolor 16777215\n.call base=1 textout 10 10 \"Hello\"\n"
+                        ".call base=1 savesnapshot \"" + dir() + "/plain.bmp\" 0\n"
+                        ".call base=1 setlayerborder 1 1 16711680 2\n" + ReadyForGrab(),
+                        "textborder");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string plain = Quote(dir() + "/plain.bmp"), mask = Quote(dir() + "/mask.png");
+  Tool("convert " + plain + " -fill black -opaque '#000040' -threshold 50% " + mask);
+  Tool("convert " + mask + " -morphology Dilate Square:2 -fill red -opaque white -transparent black " +
+       Quote(dir() + "/ring.png"));
+  Tool("convert " + plain + " " + mask + " -alpha off -compose CopyOpacity -composite " + Quote(dir() + "/text.png"));
+  const std::string want = Convert(plain + " " + Quote(dir() + "/ring.png") + " -composite " +
+                                       Quote(dir() + "/text.png") + " -composite",
+                                   "want.bmp");
+  EXPECT_EQ(Differ(dir() + "/textborder.png", want), "0");
+}
+
+// A brush layer's border grows with the display's scale as a shape's
+// does: on a display scaling its layers by 2 a border of 4 is 8 window
+// pixels wide around the brush.
+TEST_F(Drawing, ABrushBorderGrowsWithTheDisplaysScale) {
+  const std::string text = LayerScaledDisplay("100x60", 200, 120) +
+      ".call base=1 createbrush 1 20 20 16711680\n.call base=1 displaybrush 1 10 10\n"
+      ".call base=1 setlayerborder 1 1 255 4\n" + ReadyForGrab();
+  Result r = RunAndGrab(text, "border");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string got = Convert(Quote(dir() + "/border.png") + " -crop 80x80+0+0 +repage", "got.bmp");
+  const std::string want = Convert("-size 80x80 xc:'#000040' -fill '#0000FF' -draw 'rectangle 12,12 67,67' "
+                                   "-fill '#FF0000' -draw 'rectangle 20,20 59,59'",
+                                   "want.bmp");
+  EXPECT_EQ(Differ(got, want), "0");
+}
+
+// An outline-only box given a border of its own colour shows as that
+// border alone: at half transparency the ring is one even grey, the
+// outline not blended a second time over it.
+TEST_F(Drawing, AnOutlineInItsBordersColourShowsAsTheBorderAlone) {
+  Result r = RunAndGrab(LayeredWindow("120", "80") +
+                            ".call base=1 setfillstyle 0\n.call base=1 box 20 20 40 30 16777215\n"
+                            ".call base=1 setlayerborder 1 1 16777215 4\n.call base=1 setlayertransparency 1 128\n" +
+                            ReadyForGrab(),
+                        "outline");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  // A column across the top edge: the ring reaches from 4 above the
+  // outline to 4 below it, the outline's row in its middle.
+  const std::string column = "convert " + Quote(dir() + "/outline.png") + " -crop 1x9+40+16 +repage ";
+  EXPECT_EQ(Tool(column + "-format %k info:"), "1") << Tool(column + "txt:-");
+  const int grey = std::atoi(Tool(column + "-format '%[fx:int(255*maxima.r+0.5)]' info:").c_str());
+  EXPECT_NEAR(grey, 127, 2);  // white at opacity 127 over black
 }
 
 // Shapes drawn while the display scales its layers (by 2) show at twice

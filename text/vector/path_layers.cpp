@@ -63,8 +63,15 @@ vlLayerGeometry* CopyPathGeometry(const vlLayerGeometry* g) {
 
 void FreePathGeometry(vlLayerGeometry* g) { delete static_cast<vlPathLayerGeometry*>(g); }
 
+int PathOutlineColor(const vlLayer* layer, uint32_t* color) {
+  const vlPathShape& shape = static_cast<const vlPathLayerGeometry*>(layer->geometry[0])->shape;
+  *color = shape.color;
+  return shape.style.fillStyle == 0;
+}
+
 vlLayerSource MakePathLayerSource() {
   vlLayerSource s{};
+  s.outlineColor = PathOutlineColor;
   s.getBitmaps = PathLayerBitmaps;
   s.rebuild = RebuildPathLayer;
   s.copyGeometry = CopyPathGeometry;

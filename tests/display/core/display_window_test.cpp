@@ -181,6 +181,13 @@ TEST_F(DisplayWindow, ChangeDisplaySizeMovesAndKeepsPosition) {
   EXPECT_EQ(d->width, 150);
   EXPECT_EQ(d->height, 75);
   EXPECT_EQ(Run(".call changedisplaysize -1 -1"), ERR_WRONGUSAGE);
+  // A size no X window can have is refused, the window left as it was; a
+  // new display that large does not open.
+  EXPECT_EQ(Run(".call changedisplaysize 70000 50"), ERR_DISPLAYSIZE);
+  EXPECT_EQ(d->width, 150);
+  EXPECT_EQ(WindowAttributes(d).width, 150);
+  ASSERT_EQ(Run(".table 0 { width = 40000, height = 20 }\n.call base=1 createdisplay 2 r0"), 0);
+  EXPECT_EQ(Run(".call opendisplay 2"), ERR_DISPLAYSIZE);
   // Moving with position constants: centred on the monitor.
   ASSERT_EQ(Run(".call movedisplay -100000 -100000"), 0);
   RootPosition(d, &x, &y);

@@ -4,7 +4,10 @@
 // and refresh suspension.
 #include "tests/display/core/display_fixture.h"
 
+#include <X11/extensions/Xfixes.h>
+
 #include <cstdio>
+#include <dlfcn.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -48,6 +51,24 @@ class GraphicsLibTest : public vltest::DisplayTest {
               0);
   }
   uint32_t OutputPixel(int x, int y) { return WindowPixel(CurrentDisplay(), x, y); }
+  // The cursor the server shows with the pointer inside the display's
+  // window: its size, hot spot and the sum of its pixels.
+  std::string CursorOver(vlDisplay* d) {
+    static auto get = reinterpret_cast<XFixesCursorImage* (*)(Display*)>(
+        dlsym(dlopen("libXfixes.so.3", RTLD_LAZY), "XFixesGetCursorImage"));
+    if (!get || !d->window) return "none";
+    XSync(d->window->display, False);
+    XWarpPointer(probe_, None, d->window->window, 0, 0, 0, 0, 20, 20);
+    XSync(probe_, False);
+    XFixesCursorImage* c = get(probe_);
+    if (!c) return "none";
+    unsigned long sum = 0;
+    for (int i = 0; i < c->width * c->height; i++) sum += c->pixels[i] & 0xFFFFFFFFu;
+    std::string text = std::to_string(c->width) + "x" + std::to_string(c->height) + "@" + std::to_string(c->xhot) +
+                       "," + std::to_string(c->yhot) + ":" + std::to_string(sum);
+    XFree(c);
+    return text;
+  }
 };
 
 TEST_F(GraphicsLibTest, ColourArithmetic) {
@@ -281,6 +302,13 @@ TEST_F(GraphicsLibTest, PointerImagesFromBrushes) {
   ASSERT_EQ(Run(".call getattribute 36 0 60 -> n\n.call getattribute 36 1 9 -> still"), 0);
   EXPECT_EQ(Num("n"), 2);
   EXPECT_EQ(Num("still"), 1);
+  // A window made again (a new "sizeable") shows the display's pointer,
+  // as the server reports it with the pointer over the window.
+  const std::string busy = CursorOver(CurrentDisplay());
+  ASSERT_EQ(Run(".table 0 { sizeable = 1 }\n.call base=1 setdisplayattributes r0"), 0);
+  EXPECT_EQ(CursorOver(CurrentDisplay()), busy);
+  ASSERT_EQ(Run(".call createpointer 3 36 0\n.call setpointer 3"), 0);
+  EXPECT_NE(CursorOver(CurrentDisplay()), busy);
 }
 
 TEST_F(GraphicsLibTest, RefreshSuspension) {

@@ -143,6 +143,19 @@ TEST_F(LayerClip, DiagonalTurnClipsToTheTurnedSquare) {
     }
   EXPECT_EQ(bad, 0);
   EXPECT_NEAR(red, 256, 40);  // about the area of the 16 x 16 square
+  // A shadow and a border are cut by the turned region as the layer is:
+  // nothing lands outside the turned square.
+  ASSERT_EQ(Run(".call setlayershadow 1 1 0 2 6 3\n.call setlayerborder 1 1 255 3"), 0);
+  bad = 0;
+  for (int y = 10; y < 60; y++)
+    for (int x = 20; x < 90; x++) {
+      double dx = x - 50, dy = y - 20;
+      double u = (t.d * dx - t.b * dy) / det, v = (-t.c * dx + t.a * dy) / det;
+      uint32_t got = WindowPixel(d, x, y);
+      if ((u < -1.5 || v < -1.5 || u > 16.5 || v > 16.5) && got != kGrey && bad++ < 6)
+        ADD_FAILURE() << x << "," << y << std::hex << " got " << got;
+    }
+  EXPECT_EQ(bad, 0);
 }
 
 // On a display that scales its layers by 2, the display-space record turns

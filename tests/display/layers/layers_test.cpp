@@ -317,6 +317,9 @@ TEST_F(Layers, StackingOrderCommands) {
   ASSERT_EQ(Run(".call setlayername 0 \"top\""), 0);
   EXPECT_EQ(FindLayerByName(d->bgpic, "TOP"), 4);
   EXPECT_EQ(Run(".call setlayername 1 \"a\""), kErrLayerNameUsed);
+  EXPECT_EQ(FindLayerByName(d->bgpic, "B"), 1) << "a refused name keeps the old one";
+  ASSERT_EQ(Run(".call setlayername 1 \"b\""), 0);  // its own name in other case
+  EXPECT_STREQ(GetLayerByPos(d->bgpic, 1)->name, "b");
 }
 
 // A layer swapped with one wholly off the BGPic still changes places with
@@ -977,6 +980,9 @@ const vlLayerSource kVideoSource = SourceWith(nullptr, VideoControl);
 TEST_F(LayerPipeline, VideoLayersAreControlledThroughTheirSource) {
   vlDisplay* d = Open();
   ASSERT_NE(d, nullptr);
+  // Switched-off layers are the error, before any layer is looked for.
+  EXPECT_EQ(Run(".call playlayer 1"), ERR_NOLAYERS);
+  EXPECT_EQ(Run(".call selectlayer \"none\""), ERR_NOLAYERS);
   ASSERT_EQ(Run(".call enablelayers"), 0);
   RegisterLayerSource(VL_LAYER_VIDEO, &kVideoSource);
   gVideo = {};
@@ -1023,8 +1029,18 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   ASSERT_NE(d, nullptr);
   ASSERT_EQ(Run(".call enablelayers"), 0);
   const int xs[3] = {10, 30, 20}, ys[3] = {10, 20, 40};
-  for (int i = 0; i < 3; i++) strcpy(Add(xs[i], ys[i], 5, 5, 0x0000FF, nullptr)->group, "g");
+  for (int i = 0; i < 3; i++) Add(xs[i], ys[i], 5, 5, 0x0000FF, nullptr);
   Add(0, 60, 5, 5, 0xFF0000, nullptr);
+  // Scripts put layers into a group by style; a group name may not be a
+  // layer's name, nor longer than the field.
+  ASSERT_EQ(Run(".table 0 { group = \"g\" }\n.call base=1 setlayerstyle 1 r0 2 r0 3 r0"), 0);
+  ASSERT_EQ(Run(".call setlayername 4 \"red\""), 0);
+  EXPECT_EQ(Run(".table 0 { group = \"RED\" }\n.call base=1 setlayerstyle 1 r0"), kErrLayerNameUsed);
+  EXPECT_EQ(Run(".table 0 { group = \"" + std::string(64, 'x') + "\" }\n.call base=1 setlayerstyle 1 r0"),
+            ERR_NAMETOOLONG);
+  EXPECT_EQ(Run(".call setlayername 4 \"G\""), kErrLayerNameUsed);
+  ASSERT_EQ(Run(".call getlayerstyle 2 -> st\ngetglobal 0 \"st\"\ngetfield 1 0 \"group\"\nsetglobal 1 \"gr\""), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "gr"), "g");
   ASSERT_EQ(Run(".call hidelayer \"G\""), 0);
   for (int i = 1; i <= 3; i++) EXPECT_TRUE(GetLayerByPos(d->bgpic, i)->hidden);
   EXPECT_FALSE(GetLayerByPos(d->bgpic, 4)->hidden);
@@ -1040,6 +1056,16 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   // A single layer takes position constants against its own size.
   ASSERT_EQ(Run(".call showlayer 4 -80000 0"), 0);  // RIGHT
   EXPECT_EQ(GetLayerByPos(d->bgpic, 4)->geometry[0]->x, 95);
+  // A group of 257 is hidden and shown whole, but too many to remove at
+  // once: none goes.
+  for (int i = 0; i < 257; i++) strcpy(Add(i % 90, 50, 3, 3, 0x00FF00, nullptr)->group, "many");
+  ASSERT_EQ(Run(".call hidelayer \"many\""), 0);
+  EXPECT_TRUE(GetLayerByPos(d->bgpic, 5)->hidden);
+  EXPECT_TRUE(GetLayerByPos(d->bgpic, 261)->hidden);
+  ASSERT_EQ(Run(".call showlayer \"many\""), 0);
+  EXPECT_FALSE(GetLayerByPos(d->bgpic, 261)->hidden);
+  EXPECT_EQ(Run(".call removelayer \"many\""), ERR_INTERNAL);
+  EXPECT_EQ(CountLayers(d->bgpic), 261);
 }
 
 TEST_F(LayerPipeline, CreateLayerMakesBlankPictures) {

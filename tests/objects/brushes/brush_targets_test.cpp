@@ -161,7 +161,7 @@ TEST_F(BrushTargets, DrawingIntoALayer) {
   ASSERT_EQ(Run(".call enablelayers\n.call createbrush 3 6 6 255\n.call displaybrush 3 0 0\n"
                 ".call selectlayer 1\n.call displaybrush 2 1 1\n.call endselect"),
             0);
-  RefreshDisplayObject(L, d_, 0);
+  // EndSelect shows what was drawn.
   EXPECT_EQ(WindowPixel(d_, 1, 1), 0xFFFF00u);
   EXPECT_EQ(WindowPixel(d_, 0, 0), 0x0000FFu);
   // The layer drew into its own picture: the brush is unchanged.
@@ -173,10 +173,26 @@ TEST_F(BrushTargets, DrawingIntoALayer) {
                 ".call displaybrush 1 0 2\n.call endselect\n.call setalphaintensity -1\n"
                 ".call displaybrush 4 10 0\n.call selectlayer 2 1\n.call displaybrush 2 1 1\n.call endselect"),
             0);
-  RefreshDisplayObject(L, d_, 0);
   EXPECT_EQ(WindowPixel(d_, 11, 1), 0xFFFF00u);
   EXPECT_EQ(WindowPixel(d_, 12, 2), 0xFFFF00u);
   EXPECT_EQ(WindowPixel(d_, 14, 4), WindowPixel(d_, 20, 20)) << "outside the box the brush stays see-through";
+  // A turned layer is built again from what was drawn: a corner drawn at
+  // its top left shows at its bottom right (turned about its centre, the
+  // layer covers 27..32 and -3..2).
+  ASSERT_EQ(Run(".call createbrush 5 6 6 255\n.call displaybrush 5 30 0\n.call setlayeranchor 3 0.5 0.5\n"
+                ".call rotatelayer 3 180\n.call selectlayer 3\n.call displaybrush 2 0 0\n.call endselect"),
+            0);
+  EXPECT_EQ(WindowPixel(d_, 32, 2), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d_, 28, 0), 0x0000FFu);
+  // In combo mode drawing into a text layer reaches its mask: what is
+  // drawn above an underscore shows.
+  ASSERT_EQ(Run(".call textout 40 30 \"_\"\n.call selectlayer 4 1\n.call displaybrush 2 0 0\n.call endselect"), 0);
+  EXPECT_EQ(WindowPixel(d_, 40, 30), 0xFFFF00u);
+  // The text layer became a picture layer: scaled later, it keeps what was
+  // drawn instead of rendering its text again.
+  ASSERT_EQ(Run(".call scalelayer 4 \"200%\" \"200%\""), 0);
+  EXPECT_EQ(GetLayerByPos(d_->bgpic, 4)->type, uint32_t{VL_LAYER_BRUSH});
+  EXPECT_EQ(WindowPixel(d_, 43, 33), 0xFFFF00u);
 }
 
 TEST_F(BrushTargets, ConversionsFromAnimsSpritesAndTextObjects) {
