@@ -237,8 +237,8 @@ int LayerObject(vlVMState* L, int index, vlCollisionObject* o) {
   if (GetLayerBitmaps(L, layer, g, 1, 1, -1, &image, &mask, &alpha, &w, &h, &extra) == 0) {
     o->mask = mask;
     o->alpha = alpha;
-    o->maskX = g->fImage ? 0 : g->partX;
-    o->maskY = g->fImage ? 0 : g->partY;
+    o->maskX = g->fImage ? 0 : LayerPartX(layer, g);
+    o->maskY = g->fImage ? 0 : LayerPartY(layer, g);
   }
   if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion)) {
     vlRectXYWH cut;

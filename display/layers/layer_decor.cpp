@@ -18,8 +18,8 @@ bool ShownPlanes(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, vlBitmap*
   uint32_t extra;
   if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, mask, alpha, &w, &h, &extra)) return false;
   bool filtered = g->fImage && image == g->fImage;
-  *ox = filtered ? 0 : g->partX;
-  *oy = filtered ? 0 : g->partY;
+  *ox = filtered ? 0 : LayerPartX(layer, g);
+  *oy = filtered ? 0 : LayerPartY(layer, g);
   return true;
 }
 

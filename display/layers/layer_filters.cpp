@@ -122,7 +122,7 @@ void PrepareFilteredImage(vlVMState* state, vlLayer* layer, vlLayerGeometry* g, 
   if (GetLayerBitmaps(state, layer, g, 0, useTransformed, -1, &image, &mask, &alpha, &w, &h, &extra) || !image)
     return;
   bool transformed = useTransformed && (g->xImage || g->fxImage);
-  int32_t ox = transformed ? 0 : g->partX, oy = transformed ? 0 : g->partY;
+  int32_t ox = transformed ? 0 : LayerPartX(layer, g), oy = transformed ? 0 : LayerPartY(layer, g);
   int32_t cw = g->drawnWidth, ch = g->drawnHeight;
   if (ox < 0 || oy < 0 || cw < 1 || ch < 1 || ox + cw > w || oy + ch > h) return;
   vlBitmap *fi = nullptr, *fm = nullptr, *fa = nullptr;

@@ -31,7 +31,7 @@ void DrawLayerPart(vlVMState* state, vlLayer* layer, const vlDrawingFor& on, boo
   if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) || !image) return;
   // Filtered pictures start at the drawn rectangle; others at the part offset.
   const bool own = g->fImage || g->fxImage;
-  int32_t ox = own ? 0 : g->partX, oy = own ? 0 : g->partY;
+  int32_t ox = own ? 0 : LayerPartX(layer, g), oy = own ? 0 : LayerPartY(layer, g);
   int32_t sx = ox + part.x - drawn.x, sy = oy + part.y - drawn.y;
   part.width = std::min(part.width, iw - sx);
   part.height = std::min(part.height, ih - sy);

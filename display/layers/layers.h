@@ -386,6 +386,14 @@ void BuildTransformMatrix(vlLayerTransform* t, int32_t targetWidth, int32_t targ
 void UpdateTransformMatrix(vlLayerTransform* t, int32_t sourceWidth, int32_t sourceHeight);
 void AngleFromMatrix(vlLayerTransform* t);
 bool IsIdentityTransform(const vlLayerTransform* t);
+// Where the part a layer shows starts in the picture it hands out: an anim
+// layer's part x is the frame it shows, not a place in the frame.
+inline int32_t LayerPartX(const vlLayer* layer, const vlLayerGeometry* g) {
+  return layer->type == VL_LAYER_ANIM ? 0 : g->partX;
+}
+inline int32_t LayerPartY(const vlLayer* layer, const vlLayerGeometry* g) {
+  return layer->type == VL_LAYER_ANIM ? 0 : g->partY;
+}
 // Rebuild modes: 1 display space, 2 no refresh, 4 a new layer. Without on,
 // for the current display and drawing target.
 int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode);

@@ -172,7 +172,7 @@ void ShowLayerOnDisplay(vlVMState* state, vlLayer* layer, const vlDrawingFor& on
     if (GetLayerBitmaps(state, layer, g, 1, 1, -1, &image, &mask, &alpha, &iw, &ih, &extra) == 0 && image &&
         !alpha) {
       const bool own = (g->fImage && image == g->fImage) || (g->fxImage && image == g->fxImage);
-      int32_t sx = own ? 0 : g->partX, sy = own ? 0 : g->partY;
+      int32_t sx = own ? 0 : LayerPartX(layer, g), sy = own ? 0 : LayerPartY(layer, g);
       int32_t dx = g->drawnX, dy = g->drawnY, bw = g->drawnWidth, bh = g->drawnHeight;
       ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &bw, &bh, iw, ih, std::min(pic->dispWidth, d->back->width),
                     std::min(pic->dispHeight, d->back->height), 0);
