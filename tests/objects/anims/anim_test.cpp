@@ -227,6 +227,13 @@ TEST_F(AnimTest, CreateFromBrushGridAndEditFrames) {
   ASSERT_NE(Anim(3)->alphas[1], nullptr);
   auto* plane = static_cast<vlPlane*>(Anim(3)->alphas[1]->handle);
   EXPECT_EQ(plane->pixels[0], 255);
+  // ... and of an anim with a mask visible black.
+  ASSERT_EQ(Run(".table 0 { mask = 1 }\n.call base=1 createbrush 4 4 4 255 r0\n"
+                ".call createanim 4 4 4 4 1 1\n.call modifyanimframes 4 1"),
+            0);
+  ASSERT_NE(Anim(4)->masks[1], nullptr);
+  EXPECT_EQ(ReadBitmapPixel(Anim(4)->masks[1], 3, 3, 1), 1u);
+  EXPECT_EQ(Pixel(Anim(4)->bitmaps[1], 3, 3), 0u);
 
   // Delays, copies and scaling.
   EXPECT_EQ(Run(".call setanimframedelay 1 4 10"), ERR_ANIMFRAME);
