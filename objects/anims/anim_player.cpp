@@ -331,7 +331,7 @@ int PlayAnimObject(vlVMState* L, int disk) {
     return 1;
   }
   const vlBGPic* pic = vlCurrentOutput;
-  const int32_t w0 = pic ? pic->width : 0, h0 = pic ? pic->height : 0;
+  int32_t w0 = pic ? pic->width : 0, h0 = pic ? pic->height : 0;
   int32_t done = 0;
   while (!done) {
     int error = 0;
@@ -339,11 +339,14 @@ int PlayAnimObject(vlVMState* L, int disk) {
       status = error;
       break;
     }
-    if (vlCurrentOutput && (vlCurrentOutput->width != w0 || vlCurrentOutput->height != h0) && !d->layersOn &&
-        !d->scaleWidth) {
-      p->transformOn = 0;
-      p->frameWidth = anim->storedWidth, p->frameHeight = anim->storedHeight;
-      if ((status = TakeBackground(p)) != 0) break;
+    // Taken again once per change of size, not on every pass after one.
+    if (vlCurrentOutput && (vlCurrentOutput->width != w0 || vlCurrentOutput->height != h0)) {
+      w0 = vlCurrentOutput->width, h0 = vlCurrentOutput->height;
+      if (!d->layersOn && !d->scaleWidth) {
+        p->transformOn = 0;
+        p->frameWidth = anim->storedWidth, p->frameHeight = anim->storedHeight;
+        if ((status = TakeBackground(p)) != 0) break;
+      }
     }
     if ((status = Step(p, &done)) != 0) break;
     // One frame per vertical blank at most, whatever the speed: without the
