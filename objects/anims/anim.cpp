@@ -434,7 +434,11 @@ int ChangeAnimFrameCount(vlVMState* L, vlObjectId id, int32_t count, int32_t pos
       }
       FillBitmapRect(nb, 0, 0, a->width, a->height, 0);
       if (withMask) {
-        if (!(m[at + i] = NewMaskPlane(nb, a->width, a->height, 1, nullptr, 0))) status = ERR_ALLOCMASK;
+        // Filled visible, as a new frame with an alpha channel is opaque.
+        if (!(m[at + i] = NewMaskPlane(nb, a->width, a->height, 1, nullptr, 0)))
+          status = ERR_ALLOCMASK;
+        else
+          FillMaskRect(m[at + i], 0, 0, a->width, a->height, 0);
       } else if (withAlpha) {
         if (!(al[at + i] = NewAlphaPlane(a->width, a->height, 1, nullptr, 0)))
           status = ERR_ALLOCALPHA;

@@ -167,6 +167,9 @@ int CheckPlayState(vlVMState* state);
 int CheckSelectionState();
 
 int PlayAnimObject(vlVMState* state, int disk);
+// The wait after each frame a foreground player shows, in microseconds: one
+// vertical blank (tests that play many frames may set 0).
+extern int32_t vlAnimFrameDelayUs;
 
 // What players and moves share: the clock in milliseconds, and the
 // async-draw notifications about the layer they draw (a layer leaving the

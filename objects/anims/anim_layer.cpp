@@ -215,14 +215,14 @@ void ForgetAnimLayerFrame(const vlAnim* anim) {
 }
 
 int AddAnimLayerFlags(vlVMState* L, vlAnim* a, int32_t x, int32_t y, int32_t frame, int32_t position, uint32_t flags,
-                      vlLayer** out) {
+                      vlLayer** out, const vlLayerTransform* transform) {
   vlLayerGeometry* g = NewLayerGeometry();
   if (!g) return ERR_MEM;
   g->x = x, g->y = y, g->width = a->width, g->height = a->height;
   g->partX = frame;
   const vlObjectId id = a->id();
   vlLayer* layer = nullptr;
-  if (int status = AddLayer(L, VL_LAYER_ANIM, &id, x, y, a->width, a->height, nullptr, nullptr, nullptr, nullptr,
+  if (int status = AddLayer(L, VL_LAYER_ANIM, &id, x, y, a->width, a->height, transform, nullptr, nullptr, nullptr,
                             nullptr, g, position, flags, &layer))
     return status;
   if (out) *out = layer;

@@ -5,14 +5,16 @@
 struct vlVMState;
 struct vlAnim;
 struct vlLayer;
+struct vlLayerTransform;
 
 void RegisterAnimLayerSource();
 void UnregisterAnimLayerSource();
 // A new layer of the current BGPic showing frame (0-based) at x, y;
 // position -1 on top.
-// As AddAnimLayer with the AddLayer flags; the caller shows the layer.
+// As AddAnimLayer with the AddLayer flags and a transform (null: none);
+// the caller shows the layer.
 int AddAnimLayerFlags(vlVMState* state, vlAnim* anim, int32_t x, int32_t y, int32_t frame, int32_t position,
-                      uint32_t flags, vlLayer** out);
+                      uint32_t flags, vlLayer** out, const vlLayerTransform* transform = nullptr);
 // The anim goes: the frame decoded for its layers goes with it.
 void ForgetAnimLayerFrame(const vlAnim* anim);
 int AddAnimLayer(vlVMState* state, vlAnim* anim, int32_t x, int32_t y, int32_t frame, int32_t position,

@@ -10,12 +10,14 @@
 #include "display/display.h"
 #include "display/layers/async_draw.h"
 #include "display/layer_hooks.h"
+#include "display/layers/draw_tags.h"
 #include "display/layers/layers.h"
 #include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
+#include "graphics/presentation.h"
 #include "objects/anims/anim.h"
 #include "objects/anims/anim_layer.h"
 #include "platform/event_pump.h"
@@ -28,6 +30,8 @@
 #include "vm/argreaders.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
+
+int32_t vlAnimFrameDelayUs = 16667;
 
 namespace {
 
@@ -248,25 +252,6 @@ int PlayAnimObject(vlVMState* L, int disk) {
       times = vl::OptIntArg(L, 5, 1);
     }
   }
-  double ax = 0, ay = 0;
-  double matrix[4] = {1, 0, 0, 1};
-  int smooth = 0;
-  if (tagIndex && vl::GetTypeAt(L, tagIndex) == VL_TTABLE) {
-    GetTableNumber(L, tagIndex, "anchorx", &ax, nullptr);
-    GetTableNumber(L, tagIndex, "anchory", &ay, nullptr);
-    double sx = 1, sy = 1, angle = 0;
-    GetTableNumber(L, tagIndex, "scalex", &sx, nullptr);
-    GetTableNumber(L, tagIndex, "scaley", &sy, nullptr);
-    GetTableNumber(L, tagIndex, "rotate", &angle, nullptr);
-    GetTableBool(L, tagIndex, "smoothscale", &smooth, nullptr);
-    if (ax < 0 || ax > 1 || ay < 0 || ay > 1 || std::isnan(ax) || std::isnan(ay) || sx == 0 || sy == 0)
-      return ERR_WRONGUSAGE;
-    const double r = std::fmod(angle, 360.0) * M_PI / 180.0;
-    double c = std::cos(r), s = std::sin(r);
-    if (std::fabs(c) < 1e-12) c = 0;
-    if (std::fabs(s) < 1e-12) s = 0;
-    matrix[0] = c * sx, matrix[1] = -s * sx, matrix[2] = s * sy, matrix[3] = c * sy;
-  }
   vlDisplay* d = CurrentDisplay();
   if (!disk && d) {
     vlAnim* target = nullptr;
@@ -280,11 +265,24 @@ int PlayAnimObject(vlVMState* L, int disk) {
   } else if (int status = GetAnimByID(L, id, &anim, 0)) {
     return status;
   }
-  auto* p = new (std::nothrow) vlAnimPlayer{};
+  // The draw tags' transform: drawn here, frames go from the size they are
+  // held at to the size shown; a layer gets them at the size shown. The
+  // tags are read from a copy on top of the stack, as from a last argument.
+  vlLayerTransform t{};
+  const int32_t sw = d->layersOn ? anim->width : anim->storedWidth;
+  const int32_t sh = d->layersOn ? anim->height : anim->storedHeight;
+  const bool tagTable = tagIndex && vl::GetTypeAt(L, tagIndex) == VL_TTABLE;
+  if (tagTable) vl::PushSlotCopy(L, tagIndex);
+  int status = ParseDrawTags(L, tagTable ? vl::GetStackTop(L) : 0, sw, sh, anim->width, anim->height, 0, &t, nullptr,
+                             VL_TAGS_INIT);
+  if (tagTable) vl::SetStackTop(L, -2);
+  auto* p = status ? nullptr : new (std::nothrow) vlAnimPlayer{};
   if (!p) {
     if (disk) FreeAnimByID(L, anim->id(), 0);
-    return ERR_MEM;
+    return status ? status : ERR_MEM;
   }
+  const double ax = t.anchorX, ay = t.anchorY;
+  const double matrix[4] = {t.a, t.b, t.c, t.d};
   p->vm = L;
   p->anim = anim;
   p->animId = anim->id();
@@ -295,7 +293,7 @@ int PlayAnimObject(vlVMState* L, int disk) {
   p->times = times;
   p->async = async;
   p->anchorX = ax, p->anchorY = ay;
-  p->smooth = smooth;
+  p->smooth = static_cast<int32_t>(t.smooth);
   for (int i = 0; i < 4; ++i) p->matrix[i] = matrix[i];
   p->frameWidth = anim->storedWidth;
   p->frameHeight = anim->storedHeight;
@@ -306,9 +304,9 @@ int PlayAnimObject(vlVMState* L, int disk) {
     return status;
   };
   if (d->layersOn) {
+    // The layer takes the transform and places the anchor point itself.
     vlLayer* layer = nullptr;
-    const int32_t lx = x - static_cast<int32_t>(anim->width * ax), ly = y - static_cast<int32_t>(anim->height * ay);
-    if (int status = AddAnimLayer(L, anim, lx, ly, 0, -1, &layer)) return fail(status);
+    if (int status = AddAnimLayerFlags(L, anim, x, y, 0, -1, 0, &layer, &t)) return fail(status);
     p->layer = layer;
     p->layersMode = 1;
     p->layerPos = CountLayers(vlCurrentOutput);
@@ -333,22 +331,27 @@ int PlayAnimObject(vlVMState* L, int disk) {
     return 1;
   }
   const vlBGPic* pic = vlCurrentOutput;
-  const int32_t w0 = pic ? pic->width : 0, h0 = pic ? pic->height : 0;
+  int32_t w0 = pic ? pic->width : 0, h0 = pic ? pic->height : 0;
   int32_t done = 0;
-  int status = 0;
   while (!done) {
     int error = 0;
     if (PumpEvents(L, VL_PUMP_WAIT_INPUT, 0, &error)) {
       status = error;
       break;
     }
-    if (vlCurrentOutput && (vlCurrentOutput->width != w0 || vlCurrentOutput->height != h0) && !d->layersOn &&
-        !d->scaleWidth) {
-      p->transformOn = 0;
-      p->frameWidth = anim->storedWidth, p->frameHeight = anim->storedHeight;
-      if ((status = TakeBackground(p)) != 0) break;
+    // Taken again once per change of size, not on every pass after one.
+    if (vlCurrentOutput && (vlCurrentOutput->width != w0 || vlCurrentOutput->height != h0)) {
+      w0 = vlCurrentOutput->width, h0 = vlCurrentOutput->height;
+      if (!d->layersOn && !d->scaleWidth) {
+        p->transformOn = 0;
+        p->frameWidth = anim->storedWidth, p->frameHeight = anim->storedHeight;
+        if ((status = TakeBackground(p)) != 0) break;
+      }
     }
     if ((status = Step(p, &done)) != 0) break;
+    // One frame per vertical blank at most, whatever the speed: without the
+    // wait a fast anim would flash by in no time.
+    EndPacedFrame(done ? 0 : vlAnimFrameDelayUs);
   }
   FreePlayer(p);
   return status;

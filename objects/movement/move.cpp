@@ -485,7 +485,7 @@ int RunObjectMove(vlMoveJob* j) {
     vl::PushPointer(L, handle);
     return 1;
   }
-  const int32_t w0 = pic->width, h0 = pic->height;
+  int32_t w0 = pic->width, h0 = pic->height;
   int32_t done = 0;
   int status = 0;
   while (!done) {
@@ -494,9 +494,13 @@ int RunObjectMove(vlMoveJob* j) {
       status = error;
       break;
     }
+    // Taken again once per change of size: taken on every step, the clean
+    // background would hold the object itself and leave a trail.
     vlBGPic* now = vlCurrentOutput;
-    if (now && (now->width != w0 || now->height != h0) && !d->layersOn && !d->scaleWidth && j->clean)
-      if ((status = TakeBackground(j)) != 0) break;
+    if (now && (now->width != w0 || now->height != h0)) {
+      w0 = now->width, h0 = now->height;
+      if (!d->layersOn && !d->scaleWidth && j->clean && (status = TakeBackground(j)) != 0) break;
+    }
     if ((status = MoveStep(j, &done)) != 0) break;
     EndPacedFrame(done ? 0 : vlMoveFrameDelayUs);
   }

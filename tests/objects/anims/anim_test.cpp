@@ -5,6 +5,7 @@
 // window (read back with XGetImage), and the error codes.
 #include "tests/display/core/display_fixture.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -226,6 +227,13 @@ TEST_F(AnimTest, CreateFromBrushGridAndEditFrames) {
   ASSERT_NE(Anim(3)->alphas[1], nullptr);
   auto* plane = static_cast<vlPlane*>(Anim(3)->alphas[1]->handle);
   EXPECT_EQ(plane->pixels[0], 255);
+  // ... and of an anim with a mask visible black.
+  ASSERT_EQ(Run(".table 0 { mask = 1 }\n.call base=1 createbrush 4 4 4 255 r0\n"
+                ".call createanim 4 4 4 4 1 1\n.call modifyanimframes 4 1"),
+            0);
+  ASSERT_NE(Anim(4)->masks[1], nullptr);
+  EXPECT_EQ(ReadBitmapPixel(Anim(4)->masks[1], 3, 3, 1), 1u);
+  EXPECT_EQ(Pixel(Anim(4)->bitmaps[1], 3, 3), 0u);
 
   // Delays, copies and scaling.
   EXPECT_EQ(Run(".call setanimframedelay 1 4 10"), ERR_ANIMFRAME);
@@ -361,6 +369,11 @@ TEST_F(AnimTest, PlayAnimOnTheWindowAndAsLayer) {
   EXPECT_EQ(WindowPixel(d, 11, 21), 0x0000FFu);
   EXPECT_EQ(WindowPixel(d, 9, 21), 0u);
   EXPECT_EQ(Anim(1)->locked, 0u);
+  // At full speed the frames still keep the screen's pace: 30 frames take
+  // 29 vertical blanks at least.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run(".call playanim 1 10 20 -2 10"), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(29 * 16));
   // DisplayAnimFrame shows one frame.
   ASSERT_EQ(Run(".call displayanimframe 1 30 30 2"), 0);
   EXPECT_EQ(WindowPixel(d, 31, 31), 0x00FF00u);
@@ -380,10 +393,19 @@ TEST_F(AnimTest, PlayAnimOnTheWindowAndAsLayer) {
   ASSERT_NE(layer, nullptr);
   EXPECT_EQ(layer->type, VL_LAYER_ANIM);
   EXPECT_EQ(WindowPixel(d, 51, 11), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 53, 13), 0x0000FFu);  // the whole frame, from its left edge
+  // Played as a layer, the anim keeps its draw tags' transform: twice the
+  // size, the last frame left showing.
+  ASSERT_EQ(Run(".table 0 { scalex = 2, scaley = 2 }\n.call base=1 playanim 1 60 30 r0"), 0);
+  EXPECT_EQ(WindowPixel(d, 67, 37), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 60, 30), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 68, 38), 0u);
   ASSERT_EQ(Run(".call freeanim 1"), 0);
   EXPECT_EQ(Anim(1), nullptr);
   RefreshRect(L, 0, 0, 80, 60, 0);
   EXPECT_EQ(WindowPixel(d, 51, 11), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 53, 13), 0x0000FFu);
+  EXPECT_EQ(WindowPixel(d, 67, 37), 0x0000FFu);
   ShutdownLayerSystem(L);
 }
 
