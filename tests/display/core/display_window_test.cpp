@@ -203,6 +203,12 @@ TEST_F(DisplayWindow, MinimiseAndRestore) {
   EXPECT_EQ(d->window->window, 0u);
   EXPECT_EQ(Run(".call closedisplay 1"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call activatedisplay 1"), ERR_CLOSEDDISPLAY);
+  // A refused opening table leaves the display as it was.
+  EXPECT_EQ(Run(".table 0 { xserver = \":77\", x = 5, mode = \"sideways\" }\n.call base=1 opendisplay 1 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(d->xServer[0], 0);
+  EXPECT_EQ(d->xDisplayName, nullptr);
+  EXPECT_NE(d->x, 5);
   EXPECT_EQ(Run(".call changedisplaymode 2 800 600"), ERR_CLOSEDDISPLAY);
 }
 
@@ -225,6 +231,16 @@ TEST_F(DisplayWindow, FullScreenAndBackRestoresTheWindow) {
   const uint32_t flags = d->styleFlags;
   EXPECT_EQ(Run(".call changedisplaymode 3 800 600"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call changedisplaymode 2 100 100"), ERR_WRONGUSAGE);
+  // A refused change leaves the backfill and the screen size as they were.
+  const int32_t backfillType = d->screen.backfill.type;
+  d->screen.backfill.type = 2;
+  EXPECT_EQ(Run(".table 0 { backfill = { type = \"plaid\" } }\n.call base=1 changedisplaymode 2 800 600 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { backfill = { type = \"texture\" } }\n.call base=1 changedisplaymode 2 100 100 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(d->screen.backfill.type, 2);
+  EXPECT_EQ(d->screen.screenWidth, 0);
+  d->screen.backfill.type = backfillType;
   ASSERT_EQ(Run(".call changedisplaymode 2 800 600"), 0);
   EXPECT_EQ(d->fullScreen, 1);
   EXPECT_TRUE(d->styleFlags & VL_DISPSTYLE_BORDERLESS);
