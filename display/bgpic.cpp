@@ -415,6 +415,8 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
     gLayerHooks.endSelection(L, d, target, !noRefresh);
     if (!noRefresh && IsAllDirty(d->dirty)) RefreshDisplayObject(L, d, 0);
     if (!noRefresh) ClearDirtyRects(&d->dirty);
+  } else if (type == VL_OUTPUT_BRUSH && target && target->kind == VL_OBJ_LAYER) {
+    gLayerHooks.endSelection(L, d, target, !noRefresh);
   }
   RestoreFromSelectMode(d);
 }

@@ -161,7 +161,7 @@ TEST_F(BrushTargets, DrawingIntoALayer) {
   ASSERT_EQ(Run(".call enablelayers\n.call createbrush 3 6 6 255\n.call displaybrush 3 0 0\n"
                 ".call selectlayer 1\n.call displaybrush 2 1 1\n.call endselect"),
             0);
-  RefreshDisplayObject(L, d_, 0);
+  // Ending the selection shows what was drawn into the layer.
   EXPECT_EQ(WindowPixel(d_, 1, 1), 0xFFFF00u);
   EXPECT_EQ(WindowPixel(d_, 0, 0), 0x0000FFu);
   // The layer drew into its own picture: the brush is unchanged.
