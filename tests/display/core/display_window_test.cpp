@@ -120,6 +120,17 @@ TEST_F(DisplayWindow, AnotherBGPicResizesAndCentresTheWindow) {
   EXPECT_EQ(x, (800 - 160) / 2);
   EXPECT_EQ(y, 30);
   EXPECT_EQ(WindowPixel(d, 3, 3), 0xFF0000u);
+  // Shown for a transition, the old screen comes stretched to the new size.
+  ASSERT_EQ(Run(".call createbgpic 4 320 240 255"), 0);
+  vlBitmap *fresh = nullptr, *before = nullptr;
+  ASSERT_EQ(ShowBGPicOnDisplay(L, {4, nullptr}, 100000, 100000, 1, &fresh, &before), 0);
+  ASSERT_NE(before, nullptr);
+  EXPECT_EQ(QueryBitmap(before, 0), 320);
+  EXPECT_EQ(QueryBitmap(before, 14), 240);
+  EXPECT_EQ(ReadBitmapPixel(before, 319, 239, 0) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(ReadBitmapPixel(fresh, 319, 239, 0) & 0xFFFFFF, 0x0000FFu);
+  DeleteBitmap(fresh);
+  DeleteBitmap(before);
   // A BGPic shown by another display is refused.
   ASSERT_EQ(Run(".table 0 { bgpic = 2 }\n.call base=1 createdisplay 2 r0"), 0);
   EXPECT_EQ(Run(".call displaybgpic 2"), ERR_MULTIBGPIC);
