@@ -13,6 +13,7 @@
 #include "formats/loaded_source.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/picture_engines.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "runtime/object_data.h"
@@ -323,6 +324,20 @@ int ShowBGPicOnDisplay(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int wi
     if (!*oldImage) return ERR_BITMAP;
     gLayerHooks.redrawLayers(L, d, cur, d->back, 0, 0, cur->dispWidth, cur->dispHeight, underSprites);
     BltBitmap(d->back, 0, 0, *oldImage, 0, 0, cur->dispWidth, cur->dispHeight);
+    // The effect runs at the new picture's size: the old screen is
+    // stretched to it unless the display scales its layers itself.
+    if (!d->layerScale && (cur->dispWidth != pic->width || cur->dispHeight != pic->height)) {
+      vlBitmap* scaled = nullptr;
+      int status = ScaleBitmap(*oldImage, nullptr, nullptr, 0, 0, nullptr, cur->dispWidth, cur->dispHeight,
+                               pic->width, pic->height, d->smoothScale, 0, &scaled, nullptr, nullptr);
+      DeleteBitmap(*oldImage);
+      *oldImage = scaled;
+      if (status || !scaled) {
+        if (scaled) DeleteBitmap(scaled);
+        *oldImage = nullptr;
+        return status ? status : ERR_BITMAP;
+      }
+    }
   }
   int top = vl::GetStackTop(L);
   vl::PushNewTable(L);
@@ -418,6 +433,8 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
     gLayerHooks.endSelection(L, d, target, !noRefresh);
     if (!noRefresh && IsAllDirty(d->dirty)) RefreshDisplayObject(L, d, 0);
     if (!noRefresh) ClearDirtyRects(&d->dirty);
+  } else if (type == VL_OUTPUT_BRUSH && target && target->kind == VL_OBJ_LAYER) {
+    gLayerHooks.endSelection(L, d, target, !noRefresh);
   }
   RestoreFromSelectMode(d);
   if (drawnLayer) gLayerHooks.endLayerSelection(L, d, drawnLayer, drawnFrame, !noRefresh);

@@ -63,7 +63,7 @@ vlDisplayClient* AddDisplayClient(vlObjectId id, vlObserverFn callback, void* us
   if (GetDisplayByID(id, &d)) return nullptr;
   vlBGPic* pic = d->bgpic;
   if (!pic || pic->transparentColor != -1 || pic->dispMask || pic->dispAlpha) return nullptr;
-  if (d->hardwareDoubleBuffer || gLayerHooks.videoOnDisplay(d)) return nullptr;
+  if (d->hardwareDoubleBuffer || d->savedHardwareDoubleBuffer || gLayerHooks.videoOnDisplay(d)) return nullptr;
   auto* c = static_cast<vlDisplayClient*>(std::calloc(1, sizeof(vlDisplayClient)));
   if (!c) return nullptr;
   c->callback = callback;

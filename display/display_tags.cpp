@@ -251,7 +251,7 @@ int ParseDisplayTags(vlVMState* L, int table, vlDisplay* d, int creation, int* s
     }
     if (GetTableInt(L, table, "scalemode", &v, nullptr)) {
       if (v < 0 || v > 2) return ERR_WRONGUSAGE;
-      if (v == 0 && (d->styleFlags & VL_DISPSTYLE_AUTOSCALE) && d->scaleWidth && d->scaleHeight &&
+      if ((d->styleFlags & VL_DISPSTYLE_AUTOSCALE) && d->scaleWidth && d->scaleHeight &&
           (d->selectWords[0] || d->selectWords[1]))
         MarkDisplayAllDirty(d);
       d->styleFlags &= ~(VL_DISPSTYLE_AUTOSCALE | VL_DISPSTYLE_LAYERSCALE);

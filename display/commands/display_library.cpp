@@ -96,18 +96,26 @@ int CmdOpenDisplay(vlVMState* L) {
   int type = vl::GetTypeAt(L, 2);
   if (type == VL_TTABLE) {
     GetTableBool(L, 2, "noselect", &noSelect, nullptr);
+    // Everything is read into a copy first: a refused table leaves the
+    // display as it was.
+    vlDisplay trial = *d;
     char server[1024];
     if (GetTableString(L, 2, "xserver", server, sizeof server, nullptr)) {
       if (std::strlen(server) > 255) return ERR_WRONGUSAGE;
-      std::strcpy(d->xServer, server);
-      FixDisplayTextPointers(d);
+      std::strcpy(trial.xServer, server);
     }
     bool changed;
-    if (int status = ReadMonitorKey(L, 2, d, &changed)) return status;
-    if (int status = ReadScreenModeKeys(L, 2, &d->screen)) return status;
+    if (int status = ReadMonitorKey(L, 2, &trial, &changed)) return status;
+    if (int status = ReadScreenModeKeys(L, 2, &trial.screen)) return status;
     int found = 0;
-    if (GetTableInt(L, 2, "x", &d->x, &found)) d->monitorRelativeX = 1;
-    if (GetTableInt(L, 2, "y", &d->y, &found)) d->monitorRelativeY = 1;
+    if (GetTableInt(L, 2, "x", &trial.x, &found)) trial.monitorRelativeX = 1;
+    if (GetTableInt(L, 2, "y", &trial.y, &found)) trial.monitorRelativeY = 1;
+    std::memcpy(d->xServer, trial.xServer, sizeof d->xServer);
+    FixDisplayTextPointers(d);
+    d->monitorIndex = trial.monitorIndex;
+    d->screen = trial.screen;
+    d->x = trial.x, d->y = trial.y;
+    d->monitorRelativeX = trial.monitorRelativeX, d->monitorRelativeY = trial.monitorRelativeY;
   } else if (type != VL_TNIL && type != -1) {
     noSelect = vl::CheckIntArg(L, 2);
   }
@@ -245,22 +253,25 @@ int CmdChangeDisplayMode(vlVMState* L) {
   if (mode == current && !d->fullScreen) return 0;
   int32_t width = vl::OptIntArg(L, 2, 0), height = vl::OptIntArg(L, 3, 0);
   uint32_t bits = VL_OPENWIN_REOPEN;
+  // Every check is made before the display changes: a refused monitor,
+  // backfill or size leaves it as it was.
   vlDisplay trial = *d;
+  bool changed = false;
   if (vl::GetTypeAt(L, 4) == VL_TTABLE) {
-    bool changed = false;
-    int32_t oldMonitor = d->monitorIndex;
     if (int status = ReadMonitorKey(L, 4, &trial, &changed)) return status;
-    if (changed) {
-      d->monitorIndex = trial.monitorIndex;
-      d->x = d->y = VL_POS_CENTER;
-      d->monitorRelativeX = d->monitorRelativeY = 1;
-      if (d->fullScreen) d->restoreMonitor = oldMonitor + 1;
-      bits |= VL_OPENWIN_MONITORCHANGED;
-    }
-    if (int status = ReadBackfillTable(L, 4, &d->screen.backfill)) return status;
+    if (int status = ReadBackfillTable(L, 4, &trial.screen.backfill)) return status;
   }
+  if (mode == VL_DISPMODE_FULLSCREEN && (width < 1 || height < 1 || width < d->width || height < d->height))
+    return ERR_WRONGUSAGE;
+  if (changed) {
+    if (d->fullScreen) d->restoreMonitor = d->monitorIndex + 1;
+    d->monitorIndex = trial.monitorIndex;
+    d->x = d->y = VL_POS_CENTER;
+    d->monitorRelativeX = d->monitorRelativeY = 1;
+    bits |= VL_OPENWIN_MONITORCHANGED;
+  }
+  d->screen.backfill = trial.screen.backfill;
   if (mode == VL_DISPMODE_FULLSCREEN) {
-    if (width < 1 || height < 1 || width < d->width || height < d->height) return ERR_WRONGUSAGE;
     d->screen.screenWidth = width;
     d->screen.screenHeight = height;
   }

@@ -3,6 +3,7 @@
 // first draw, and the mask-mode and alpha-intensity settings.
 #include <cstdlib>
 #include <initializer_list>
+#include <utility>
 
 #include "display/bgpic.h"
 #include "display/layer_hooks.h"
@@ -231,11 +232,13 @@ int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap
       if (int status = MakeTargetPlane(mode, pic->curBitmap, pic->width, pic->height, &pic->curMask, &pic->curAlpha,
                                        &pic->transparentColor))
         return status;
-      // The display and loaded triples may share the planes just replaced.
-      for (vlBitmap** slot : {&pic->dispMask, &pic->loadMask})
-        if (*slot == oldMask && oldMask != pic->curMask) *slot = pic->curMask;
-      for (vlBitmap** slot : {&pic->dispAlpha, &pic->loadAlpha})
-        if (*slot == oldAlpha && oldAlpha != pic->curAlpha) *slot = pic->curAlpha;
+      // The display and loaded triples take the new planes where they share
+      // the current picture; a triple of another size keeps its own.
+      const bool dispShares = pic->dispBitmap == pic->curBitmap, loadShares = pic->loadBitmap == pic->curBitmap;
+      for (auto [slot, shares] : {std::pair{&pic->dispMask, dispShares}, std::pair{&pic->loadMask, loadShares}})
+        if (shares && *slot == oldMask && oldMask != pic->curMask) *slot = pic->curMask;
+      for (auto [slot, shares] : {std::pair{&pic->dispAlpha, dispShares}, std::pair{&pic->loadAlpha, loadShares}})
+        if (shares && *slot == oldAlpha && oldAlpha != pic->curAlpha) *slot = pic->curAlpha;
       pic->changed = 1;
       *bitmap = pic->curBitmap, *mask = pic->curMask, *alpha = pic->curAlpha;
       return 0;

@@ -426,6 +426,25 @@ TEST_F(Windows, TextOutPositionConstantsPlaceTheTextInTheWindow) {
   EXPECT_EQ(top.width, 0);
 }
 
+// What is drawn into a selected layer shows in the window once the
+// selection ends: a red square inside the black layer, where it was drawn.
+TEST_F(Windows, DrawingIntoASelectedLayerShowsWhenTheSelectionEnds) {
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet(
+      "layerdraw", ".line 1\n.table 0 { width = 120, height = 80, color = 0, title = \"layerdraw\" }\n"
+                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n"
+                   ".call createbrush 1 40 40 0\n.call createbrush 2 10 10 0xFF0000\n.call displaybrush 1 20 20\n"
+                   ".call selectlayer 1\n.call displaybrush 2 5 5\n.call endselect\n" +
+                       vlplayer::WaitUntilFileExists(grabbed));
+  InkBox ink;
+  Result r = RunAndGrab(applet, "layerdraw", [&](const std::string& window) { ink = GrabInk(window, 0, 0, 120, 80); });
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(ink.x, 25);
+  EXPECT_EQ(ink.y, 25);
+  EXPECT_EQ(ink.width, 10);
+  EXPECT_EQ(ink.height, 10);
+}
+
 // The default font as the window shows it, against FreeType's rendering of
 // the face the built-in font is made from (its capitals at the named size,
 // six rows above the baseline): "CELLAR" reads CELLAR, "T" has its bar.

@@ -356,6 +356,10 @@ TEST_F(Blit, ClientsRefuseTransparentBGPics) {
   EXPECT_EQ(Run(".call createdisplay 2"), ERR_VIDRECMULTI);
   EXPECT_EQ(Run(".call freedisplay 1"), ERR_WRONGCMDRECVIDEO);
   vlRecordingScreen = 0;
+  // A selection nested in a hardware double buffer keeps it running.
+  d->savedHardwareDoubleBuffer = 1;
+  EXPECT_EQ(AddDisplayClient({1, nullptr}, nullptr, nullptr, nullptr, 0), nullptr);
+  d->savedHardwareDoubleBuffer = 0;
   vlDisplayClient* c = AddDisplayClient({1, nullptr}, nullptr, nullptr, nullptr, 0);
   ASSERT_NE(c, nullptr);
   RemoveDisplayClient(c);

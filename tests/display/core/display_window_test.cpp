@@ -120,6 +120,17 @@ TEST_F(DisplayWindow, AnotherBGPicResizesAndCentresTheWindow) {
   EXPECT_EQ(x, (800 - 160) / 2);
   EXPECT_EQ(y, 30);
   EXPECT_EQ(WindowPixel(d, 3, 3), 0xFF0000u);
+  // Shown for a transition, the old screen comes stretched to the new size.
+  ASSERT_EQ(Run(".call createbgpic 4 320 240 255"), 0);
+  vlBitmap *fresh = nullptr, *before = nullptr;
+  ASSERT_EQ(ShowBGPicOnDisplay(L, {4, nullptr}, 100000, 100000, 1, &fresh, &before), 0);
+  ASSERT_NE(before, nullptr);
+  EXPECT_EQ(QueryBitmap(before, 0), 320);
+  EXPECT_EQ(QueryBitmap(before, 14), 240);
+  EXPECT_EQ(ReadBitmapPixel(before, 319, 239, 0) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(ReadBitmapPixel(fresh, 319, 239, 0) & 0xFFFFFF, 0x0000FFu);
+  DeleteBitmap(fresh);
+  DeleteBitmap(before);
   // A BGPic shown by another display is refused.
   ASSERT_EQ(Run(".table 0 { bgpic = 2 }\n.call base=1 createdisplay 2 r0"), 0);
   EXPECT_EQ(Run(".call displaybgpic 2"), ERR_MULTIBGPIC);
@@ -210,6 +221,12 @@ TEST_F(DisplayWindow, MinimiseAndRestore) {
   EXPECT_EQ(d->window->window, 0u);
   EXPECT_EQ(Run(".call closedisplay 1"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call activatedisplay 1"), ERR_CLOSEDDISPLAY);
+  // A refused opening table leaves the display as it was.
+  EXPECT_EQ(Run(".table 0 { xserver = \":77\", x = 5, mode = \"sideways\" }\n.call base=1 opendisplay 1 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(d->xServer[0], 0);
+  EXPECT_EQ(d->xDisplayName, nullptr);
+  EXPECT_NE(d->x, 5);
   EXPECT_EQ(Run(".call changedisplaymode 2 800 600"), ERR_CLOSEDDISPLAY);
 }
 
@@ -232,6 +249,16 @@ TEST_F(DisplayWindow, FullScreenAndBackRestoresTheWindow) {
   const uint32_t flags = d->styleFlags;
   EXPECT_EQ(Run(".call changedisplaymode 3 800 600"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call changedisplaymode 2 100 100"), ERR_WRONGUSAGE);
+  // A refused change leaves the backfill and the screen size as they were.
+  const int32_t backfillType = d->screen.backfill.type;
+  d->screen.backfill.type = 2;
+  EXPECT_EQ(Run(".table 0 { backfill = { type = \"plaid\" } }\n.call base=1 changedisplaymode 2 800 600 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { backfill = { type = \"texture\" } }\n.call base=1 changedisplaymode 2 100 100 r0"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(d->screen.backfill.type, 2);
+  EXPECT_EQ(d->screen.screenWidth, 0);
+  d->screen.backfill.type = backfillType;
   ASSERT_EQ(Run(".call changedisplaymode 2 800 600"), 0);
   EXPECT_EQ(d->fullScreen, 1);
   EXPECT_TRUE(d->styleFlags & VL_DISPSTYLE_BORDERLESS);

@@ -151,6 +151,18 @@ TEST_F(BrushTargets, BGPicMaskAndAlphaChannel) {
   auto* plane = static_cast<vlPlane*>(pic->curAlpha->handle);
   EXPECT_EQ(plane->pixels[0], 7);
   EXPECT_EQ(plane->pixels[2], 255);
+  // A mask drawn into a scaled BGPic stays with its current size: scaled
+  // back, the BGPic is never left with a mask of another size.
+  ASSERT_EQ(Run(".call createbgpic 6 8 8 255\n.call scalebgpic 6 4 4\n.call setmaskmode 1\n"
+                ".call selectbgpic 6 28\n.call displaybrush 2 0 0\n.call endselect\n.call setmaskmode 0"),
+            0);
+  ASSERT_EQ(GetBGPicByID(L, {6, nullptr}, &pic, 0), 0);
+  ASSERT_NE(pic->curMask, nullptr);
+  EXPECT_EQ(QueryBitmap(pic->curMask, 0), 4);
+  ASSERT_EQ(Run(".call scalebgpic 6 8 8"), 0);
+  if (pic->curMask) {
+    EXPECT_EQ(QueryBitmap(pic->curMask, 0), 8);
+  }
   // The BGPic a display shows cannot be drawn into this way.
   EXPECT_EQ(Run(".call selectbgpic nil 28"), ERR_SELECTBGPIC2);
   EXPECT_EQ(Run(".call selectbgpic 5 29"), ERR_WRONGUSAGE);
