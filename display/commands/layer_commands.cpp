@@ -27,10 +27,7 @@ namespace {
 vlSelectLayerFn gSelectLayer;
 
 // The prologue of single-layer commands: the layer, then the display state.
-int LayerCommand(vlVMState* L, int index, vlLayer** out) {
-  if (int status = GetLayerArg(L, index, out)) return status;
-  return CheckLayerCommand();
-}
+int LayerCommand(vlVMState* L, int index, vlLayer** out) { return GetLayerCommandArgs(L, index, 1, out); }
 
 // The layer at index 1 and a fresh table on top, for the shorthands.
 int RunStyleTable(vlVMState* L) { return SetLayerStylePairsAt(L, vl::GetStackTop(L) - 1, 2, 0); }

@@ -341,10 +341,7 @@ int CmdCollision(vlVMState* L) {
 
 // The prologue of the single-layer commands: the layer argument, then the
 // display's state.
-int LayerCommand(vlVMState* L, int index, vlLayer** out) {
-  if (int status = CheckLayers()) return status;
-  return LayerArg(L, index, out);
-}
+int LayerCommand(vlVMState* L, int index, vlLayer** out) { return GetLayerCommandArgs(L, index, 1, out); }
 
 int CmdLayerToBack(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
@@ -364,25 +361,28 @@ int CmdLayerToFront(vlVMState* L) {
 
 int CmdSwapLayers(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  vlLayer *a, *b;
-  if (int status = LayerCommand(L, 1, &a)) return status;
-  if (int status = LayerArg(L, 2, &b)) return status;
-  if (a == b) return ERR_WRONGUSAGE;
-  return SwapLayerPositions(L, GetLayerIndex(a), GetLayerIndex(b));
+  vlLayer* pair[2];
+  if (int status = GetLayerCommandArgs(L, 1, 2, pair)) return status;
+  if (pair[0] == pair[1]) return ERR_WRONGUSAGE;
+  return SwapLayerPositions(L, GetLayerIndex(pair[0]), GetLayerIndex(pair[1]));
 }
 
 int CmdSetLayerZPos(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  vlLayer* layer;
-  if (int status = LayerCommand(L, 1, &layer)) return status;
+  // A name for z stands for that layer's position; like the layer's own
+  // name it is looked up before the display state is.
   int32_t z;
   if (vl::GetTypeAt(L, 2) == VL_TSTRING) {
-    vlLayer* named;
-    if (int status = LayerArg(L, 2, &named)) return status;
-    z = GetLayerIndex(named);
+    const char* name = vl::ToStringAt(L, 2);
+    if (!(z = FindLayerByName(vlCurrentOutput, name))) {
+      SetErrorArgument(name);
+      return ERR_FINDLAYER;
+    }
   } else {
     z = vl::CheckIntArg(L, 2);
   }
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
   if (z < 0 || z == GetLayerIndex(layer)) return ERR_WRONGUSAGE;
   if (MoveLayerInList(layer, z)) {
     vlCurrentOutput->changed = 1;

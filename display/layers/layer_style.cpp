@@ -138,6 +138,25 @@ int SourceChanged(vlVMState* L, vlLayer* layer) {
   return 0;
 }
 
+// Asks the object a source key names for its pictures through a scratch
+// record, so that a bad id fails before the layer shows it. frames: an
+// anim's frame count.
+int ProbeSource(vlVMState* L, const vlLayer* layer, uint32_t type, vlObjectId id, uint32_t* frames) {
+  vlLayerGeometry* g = NewLayerGeometry();
+  if (!g) return ERR_MEM;
+  vlLayer probe = *layer;
+  probe.type = type;
+  probe.source = id;
+  probe.geometry[0] = probe.geometry[1] = probe.geometry[2] = g;
+  vlBitmap *image, *mask, *alpha;
+  int32_t w, h;
+  uint32_t extra = 0;
+  int status = GetLayerBitmaps(L, &probe, g, 0, 0, -1, &image, &mask, &alpha, &w, &h, &extra);
+  FreeLayerGeometry(L, type, g);
+  if (frames) *frames = extra;
+  return status;
+}
+
 // Frees a staged record that did not become the layer's.
 struct StagedRecord {
   vlVMState* L;
@@ -170,8 +189,11 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
        clipChanged = false;
   int32_t found = 0;
 
-  // Type and source keys.
+  // Type and source keys. A new part rectangle or anim frame waits for
+  // the rebuild, so that a later bad key leaves the layer as it was.
   StagedRecord staged{L};
+  int32_t newPart[4] = {0, 0, 0, 0}, newFrame = -1;
+  bool partGiven = false;
   if (!group) {
     int32_t type = static_cast<int32_t>(layer->type);
     bool typeChanged = false;
@@ -187,6 +209,8 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       // A fresh description: the object and its part, from the layer's place.
       vlObjectId id;
       if (!GetTableObjectID(L, table, "id", &id, nullptr)) return ERR_MISSINGPARAMTR;
+      // The new object must be there before the old description goes.
+      if (int status = ProbeSource(L, layer, copy.type, id, nullptr)) return status;
       vlLayerGeometry* g = NewLayerGeometry();
       if (!g) return ERR_MEM;
       staged.type = copy.type;
@@ -209,6 +233,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     } else if (IsPictureType(layer->type)) {
       vlObjectId id;
       if (layer->type != VL_LAYER_VIDEO && GetTableObjectID(L, table, "id", &id, nullptr)) {
+        if (int status = ProbeSource(L, layer, layer->type, id, nullptr)) return status;
         copy.source = id;
         *orphanMask |= layer->type == VL_LAYER_BGPICPART ? 8 : 1;
         sourceChanged = true;
@@ -222,41 +247,45 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
         if (part[0] < 0 || part[1] < 0 || part[2] < 1 || part[3] < 1) return ERR_WRONGUSAGE;
         sourceChanged = true;
         if (copy.type == VL_LAYER_BRUSH) copy.type = VL_LAYER_BRUSHPART;
-        g0->partX = part[0], g0->partY = part[1];
-        g0->width = part[2], g0->height = part[3];
+        memcpy(newPart, part, sizeof part);
+        partGiven = true;
       }
     } else if (layer->type == VL_LAYER_TEXTOBJECT) {
       vlObjectId id;
       if (GetTableObjectID(L, table, "id", &id, nullptr)) {
+        if (int status = ProbeSource(L, layer, layer->type, id, nullptr)) return status;
         copy.source = id;
         *orphanMask |= 4;
         sourceChanged = true;
       }
     } else if (layer->type == VL_LAYER_ANIM) {
+      // A new anim starts at its first frame; "frame" counts in the anim
+      // the layer will show.
       vlObjectId id;
-      if (GetTableObjectID(L, table, "id", &id, nullptr)) {
+      uint32_t count = 0;
+      int32_t current = g0->partX;
+      bool idGiven = GetTableObjectID(L, table, "id", &id, nullptr) != 0;
+      if (idGiven) {
+        if (int status = ProbeSource(L, layer, VL_LAYER_ANIM, id, &count)) return status;
         copy.source = id;
-        g0->partX = 0;
+        current = newFrame = 0;
         *orphanMask |= 2;
         sourceChanged = true;
       }
       int32_t frame;
       if (GetTableInt(L, table, "frame", &frame, nullptr)) {
-        // The anim's frame count: the layer source answers for frame n.
-        vlBitmap *image, *mask, *alpha;
-        int32_t w, h;
-        uint32_t count = 0;
-        if (int status = GetLayerBitmaps(L, layer, g0, 0, 0, -1, &image, &mask, &alpha, &w, &h, &count)) return status;
+        if (!idGiven)
+          if (int status = ProbeSource(L, layer, VL_LAYER_ANIM, layer->source, &count)) return status;
         int32_t frames = static_cast<int32_t>(count);
         if (frame == 0)
-          frame = frames > 0 ? (g0->partX + 1) % frames : 0;
+          frame = frames > 0 ? (current + 1) % frames : 0;
         else if (frame == -1)
           frame = frames - 1;
         else if (frame < 1 || frame > frames)
           return ERR_ANIMFRAME;
         else
           frame -= 1;
-        g0->partX = frame;
+        newFrame = frame;
         sourceChanged = true;
       }
     }
@@ -377,7 +406,17 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     SwitchLayerShadow(&copy.shadow, on);
     appearance = true;
   }
-  if (copy.shadow.on) {
+  // The settings are kept while the shadow is off, for when it comes on;
+  // a shadow never set up starts from the defaults.
+  bool shadowKeys = false;
+  for (const char* key : {"shadowcolor", "shadowdir", "shadowsize", "shadowradius", "shadowsigma"})
+    shadowKeys = shadowKeys || Has(L, table, key);
+  if (shadowKeys) {
+    if (copy.shadow.radius < 1.0) {
+      uint32_t wasOn = copy.shadow.on;
+      SwitchLayerShadow(&copy.shadow, 1);
+      copy.shadow.on = wasOn;
+    }
     if (GetTableInt(L, table, "shadowcolor", &iv, nullptr)) copy.shadow.color = static_cast<uint32_t>(iv), appearance = true;
     if (GetTableInt(L, table, "shadowdir", &iv, nullptr)) copy.shadow.direction = static_cast<uint32_t>(iv) & 7, appearance = true;
     if (GetTableInt(L, table, "shadowsize", &iv, nullptr)) {
@@ -468,18 +507,6 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
 
   if (sourceChanged) {
     AddOuter(L, layer);
-    if (staged.record && IsObjectType(copy.type)) {
-      // The new object must be there before the old description goes.
-      vlLayer probe = *layer;
-      probe.type = copy.type;
-      probe.source = copy.source;
-      probe.geometry[0] = probe.geometry[1] = probe.geometry[2] = staged.record;
-      vlBitmap *image, *mask, *alpha;
-      int32_t w, h;
-      uint32_t extra;
-      if (int status = GetLayerBitmaps(L, &probe, staged.record, 0, 0, -1, &image, &mask, &alpha, &w, &h, &extra))
-        return status;
-    }
     if (staged.record) {
       // A video no longer shown stops rather than feed a layer of another type.
       if (layer->type == VL_LAYER_VIDEO && copy.type != VL_LAYER_VIDEO) StopLayerVideo(L, layer);
@@ -488,6 +515,8 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       // Drawn types show no object; the new description is the source.
       if (!IsObjectType(copy.type)) copy.source = {};
     }
+    if (partGiven) g0->partX = newPart[0], g0->partY = newPart[1], g0->width = newPart[2], g0->height = newPart[3];
+    if (newFrame >= 0) g0->partX = newFrame;
     layer->source = copy.source;
     layer->type = copy.type;
     layer->anchorX = t.anchorX = ax;
