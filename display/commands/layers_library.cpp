@@ -32,6 +32,7 @@
 #include "runtime/objects.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
+#include "vm/convert.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 #include "vm/value.h"
@@ -237,8 +238,12 @@ int LayerObject(vlVMState* L, int index, vlCollisionObject* o) {
   if (GetLayerBitmaps(L, layer, g, 1, 1, -1, &image, &mask, &alpha, &w, &h, &extra) == 0) {
     o->mask = mask;
     o->alpha = alpha;
-    o->maskX = g->fImage ? 0 : g->partX;
-    o->maskY = g->fImage ? 0 : g->partY;
+    // Only a part shown straight from its whole source picture sits at an
+    // offset in it; an anim layer's partX is its frame.
+    bool drawn = image == g->fImage || image == g->xImage || image == g->fxImage || image == g->image;
+    bool part = layer->type == VL_LAYER_BRUSHPART || layer->type == VL_LAYER_BGPICPART;
+    o->maskX = part && !drawn ? g->partX : 0;
+    o->maskY = part && !drawn ? g->partY : 0;
   }
   if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion)) {
     vlRectXYWH cut;
@@ -465,7 +470,7 @@ int ChangeDecor(vlVMState* L, vlLayer* layer, bool wasOn, bool on, Change change
 int CmdSetLayerBorder(vlVMState* L) {
   CheckArgs(L, 2, 4, 0, 0);
   int on = vl::CheckIntArg(L, 2) != 0;
-  auto color = static_cast<uint32_t>(vl::OptNumberArg(L, 3, 0));
+  uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 3, 0));
   int32_t size = vl::OptIntArg(L, 4, 2);
   if (size < 1) return ERR_WRONGUSAGE;
   vlLayer* layer;
@@ -486,7 +491,7 @@ int CmdSetLayerBorder(vlVMState* L) {
 int CmdSetLayerShadow(vlVMState* L) {
   CheckArgs(L, 2, 7, 0, 0);
   int on = vl::CheckIntArg(L, 2) != 0;
-  auto color = static_cast<uint32_t>(vl::OptNumberArg(L, 3, 2147483648.0));
+  uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 3, 2147483648.0));
   double radius = vl::OptNumberArg(L, 4, 5.0);
   int32_t size = vl::OptIntArg(L, 5, 4);
   int32_t direction = vl::OptIntArg(L, 6, 3);

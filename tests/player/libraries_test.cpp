@@ -217,6 +217,13 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
   const std::string five = dir() + "/five.gif";
   Tool("convert -size 16x16 xc:red xc:lime xc:blue xc:white xc:gray " + vlplayer::Quote(five), &status);
   ASSERT_EQ(status, 0);
+  // Three frames, each black (transparent below) in its left half.
+  const std::string half = dir() + "/half.gif";
+  Tool("convert -size 8x8 xc:black -fill red -draw 'rectangle 4,0 7,7' \\( -size 8x8 xc:black -fill lime -draw "
+       "'rectangle 4,0 7,7' \\) \\( -size 8x8 xc:black -fill blue -draw 'rectangle 4,0 7,7' \\) " +
+           vlplayer::Quote(half),
+       &status);
+  ASSERT_EQ(status, 0);
   const std::pair<const char*, int> calls[] = {
       // Layer names are looked up before the display state, positions after.
       {"selectbrush 6", 0}, {"selectlayer 99", 1082}, {"playlayer 9", 1082}, {"endselect", 0},
@@ -306,7 +313,14 @@ getfield 1 0 "shadowcolor"
 setglobal 1 "c"
 getfield 1 0 "shadowsize"
 setglobal 1 "z"
-.call debugprint "shadow" $c $z)";
+.call debugprint "shadow" $c $z
+.table 0 { transparency = 0 }
+.call base=1 loadanim 5 )" + Lit(half) + R"( r0
+.call displayanimframe 5 100 100 3
+.call setlayername 0 "half"
+.call collision 47 "half" 102 100 2 8 -> a
+.call collision 47 "half" 104 100 1 8 -> b
+.call debugprint "frame 3 collides" $a $b)";
   want += "255\n65280\n8 8\n16711680 16711680\n";
   Result r = Run({Applet("rows", script)});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -317,7 +331,7 @@ setglobal 1 "z"
   // A refused source leaves the layer showing what it showed; a frame is
   // counted in the anim the same table names; shadow settings given while
   // the shadow is off are kept for when it comes on.
-  EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\nframe 3 collides 0 1\n"), std::string::npos) << r.out;
 }
 
 // A brush the script freed while a layer shows it stays for that layer,
