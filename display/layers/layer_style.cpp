@@ -157,6 +157,21 @@ int ProbeSource(vlVMState* L, const vlLayer* layer, uint32_t type, vlObjectId id
   return status;
 }
 
+// The 0-based frame "frame" asks for: 0 the one after current (wrapping),
+// -1 the last, else 1-based.
+int FrameFromKey(int32_t frame, int32_t current, uint32_t count, int32_t* out) {
+  int32_t frames = static_cast<int32_t>(count);
+  if (frame == 0)
+    *out = frames > 0 ? (current + 1) % frames : 0;
+  else if (frame == -1)
+    *out = frames - 1;
+  else if (frame < 1 || frame > frames)
+    return ERR_ANIMFRAME;
+  else
+    *out = frame - 1;
+  return 0;
+}
+
 // Frees a staged record that did not become the layer's.
 struct StagedRecord {
   vlVMState* L;
@@ -210,7 +225,11 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       vlObjectId id;
       if (!GetTableObjectID(L, table, "id", &id, nullptr)) return ERR_MISSINGPARAMTR;
       // The new object must be there before the old description goes.
-      if (int status = ProbeSource(L, layer, copy.type, id, nullptr)) return status;
+      uint32_t count = 0;
+      if (int status = ProbeSource(L, layer, copy.type, id, &count)) return status;
+      int32_t frame = 0, first = 0;
+      if (copy.type == VL_LAYER_ANIM && GetTableInt(L, table, "frame", &frame, nullptr))
+        if (int status = FrameFromKey(frame, 0, count, &first)) return status;
       vlLayerGeometry* g = NewLayerGeometry();
       if (!g) return ERR_MEM;
       staged.type = copy.type;
@@ -219,6 +238,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       g->clipRegion = g0->clipRegion;
       copy.source = id;
       *orphanMask |= OrphanKind(copy.type);
+      if (copy.type == VL_LAYER_ANIM) g->partX = first;
       if (copy.type != VL_LAYER_ANIM && copy.type != VL_LAYER_TEXTOBJECT) {
         int32_t part[4] = {0, 0, 0, 0};
         const char* keys[4] = {"partx", "party", "partwidth", "partheight"};
@@ -276,16 +296,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       if (GetTableInt(L, table, "frame", &frame, nullptr)) {
         if (!idGiven)
           if (int status = ProbeSource(L, layer, VL_LAYER_ANIM, layer->source, &count)) return status;
-        int32_t frames = static_cast<int32_t>(count);
-        if (frame == 0)
-          frame = frames > 0 ? (current + 1) % frames : 0;
-        else if (frame == -1)
-          frame = frames - 1;
-        else if (frame < 1 || frame > frames)
-          return ERR_ANIMFRAME;
-        else
-          frame -= 1;
-        newFrame = frame;
+        if (int status = FrameFromKey(frame, current, count, &newFrame)) return status;
         sourceChanged = true;
       }
     }
