@@ -386,7 +386,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   if (GetTableInt(L, table, "smoothscale", &smooth, nullptr)) t.smooth = smooth ? 1 : 0;
   int percent;
   if (NumberOrPercent(L, table, "transparency", 255, &v, &percent)) {
-    auto level = static_cast<uint32_t>(std::clamp(vl::DoubleToInt32(v), 0, 255));
+    auto level = static_cast<uint32_t>(std::clamp(vl::DoubleToInt32Saturated(v), 0, 255));
     if (level != copy.transparency) copy.transparency = level, appearance = true;
   }
   int filtersGiven = 0, error = 0;
@@ -394,7 +394,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   if (error) return error;
   if (filtersGiven) appearance = true;
   if (NumberOrPercent(L, table, "tint", 255, &v, &percent)) {
-    int32_t level = std::clamp(vl::DoubleToInt32(v), 0, 255);
+    int32_t level = std::clamp(vl::DoubleToInt32Saturated(v), 0, 255);
     copy.filters[kTintSlot].ints[1] = level;
     copy.filters[kTintSlot].active = level != 0;
     appearance = true;

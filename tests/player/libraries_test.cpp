@@ -321,7 +321,7 @@ setglobal 1 "z"
 .call collision 47 "half" 102 100 2 8 -> a
 .call collision 47 "half" 104 100 1 8 -> b
 .call debugprint "frame 3 collides" $a $b
-.table 0 { type = 4, id = 4, frame = -1 }
+.table 0 { type = 4, id = 4, frame = -1, transparency = 10000000000 }
 .call base=1 setlayerstyle 3 r0
 .call getlasterror -> e
 .call getlayerstyle 3 -> st
@@ -330,7 +330,9 @@ getfield 1 0 "frame"
 setglobal 1 "f"
 getfield 1 0 "type"
 setglobal 1 "t"
-.call debugprint "brush to anim" $e $t $f)";
+getfield 1 0 "transparency"
+setglobal 1 "a"
+.call debugprint "brush to anim" $e $t $f $a)";
   want += "255\n65280\n8 8\n16711680 16711680\n";
   Result r = Run({Applet("rows", script)});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -341,7 +343,7 @@ setglobal 1 "t"
   // A refused source leaves the layer showing what it showed; a frame is
   // counted in the anim the same table names; shadow settings given while
   // the shadow is off are kept for when it comes on.
-  EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\nframe 3 collides 0 1\nbrush to anim 0 4 5\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\nframe 3 collides 0 1\nbrush to anim 0 4 5 255\n"), std::string::npos) << r.out;
 }
 
 // A brush the script freed while a layer shows it stays for that layer,
