@@ -538,6 +538,11 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     if (positionChanged && layer->type == VL_LAYER_POLYGON && Has(L, table, "vertices")) {
       if (x != 100000 && !(relative & 1)) x += layer->geometry[0]->x;
       if (y != 100000 && !(relative & 2)) y += layer->geometry[0]->y;
+    } else if (positionChanged) {
+      // Position constants place the layer by the size of what it now shows.
+      const vlLayerGeometry* shown = layer->geometry[0];
+      if (x != 100000 && !(relative & 1)) x = ResolvePosX(x, shown->width, vlCurrentOutput->width, layer->anchorX);
+      if (y != 100000 && !(relative & 2)) y = ResolvePosY(y, shown->height, vlCurrentOutput->height, layer->anchorY);
     }
     if (positionChanged) MoveLayerTo(L, layer, nullptr, x, y, 1, relative, nullptr);
     AddOuter(L, layer);

@@ -332,7 +332,16 @@ getfield 1 0 "type"
 setglobal 1 "t"
 getfield 1 0 "transparency"
 setglobal 1 "a"
-.call debugprint "brush to anim" $e $t $f $a)";
+.call debugprint "brush to anim" $e $t $f $a
+.table 0 { frame = 1, x = -100000, y = -60000 }
+.call base=1 setlayerstyle 3 r0
+.call getlayerstyle 3 -> st
+getglobal 0 "st"
+getfield 1 0 "x"
+setglobal 1 "x"
+getfield 1 0 "y"
+setglobal 1 "y"
+.call debugprint "centred" $x $y)";
   want += "255\n65280\n8 8\n16711680 16711680\n";
   Result r = Run({Applet("rows", script)});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -343,7 +352,7 @@ setglobal 1 "a"
   // A refused source leaves the layer showing what it showed; a frame is
   // counted in the anim the same table names; shadow settings given while
   // the shadow is off are kept for when it comes on.
-  EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\nframe 3 collides 0 1\nbrush to anim 0 4 5 255\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\nframe 3 collides 0 1\nbrush to anim 0 4 5 255\ncentred 152 184\n"), std::string::npos) << r.out;
 }
 
 // A brush the script freed while a layer shows it stays for that layer,
