@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <vector>
 
 #include "display/bgpic.h"
 #include "display/layers/layer_index.h"
@@ -618,17 +619,19 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
   for (int k = first; k + 1 <= first + count - 1; k += 2) {
     if (vl::GetTypeAt(L, k) == VL_TSTRING && !FindLayerByName(pic, vl::ToStringAt(L, k))) {
       const char* name = vl::ToStringAt(L, k);
-      bool any = false;
+      // The group's members are taken before any is applied: a "z" key
+      // moves them about the list being walked.
+      std::vector<vlLayer*> members;
       for (vlNode* n = pic->layers.head; n->succ; n = n->succ) {
         auto* l = reinterpret_cast<vlLayer*>(n);
-        if (!l->group[0] || strcasecmp(l->group, name) != 0) continue;
-        any = true;
-        if (int status = ApplyLayerStyleTable(L, l, k + 1, 1, &orphans)) return status;
+        if (l->group[0] && strcasecmp(l->group, name) == 0) members.push_back(l);
       }
-      if (!any) {
+      if (members.empty()) {
         SetErrorArgument(name);
         return ERR_FINDLAYER;
       }
+      for (vlLayer* l : members)
+        if (int status = ApplyLayerStyleTable(L, l, k + 1, 1, &orphans)) return status;
       continue;
     }
     vlLayer* layer;

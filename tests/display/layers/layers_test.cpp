@@ -1024,7 +1024,7 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   ASSERT_EQ(Run(".call enablelayers"), 0);
   const int xs[3] = {10, 30, 20}, ys[3] = {10, 20, 40};
   for (int i = 0; i < 3; i++) strcpy(Add(xs[i], ys[i], 5, 5, 0x0000FF, nullptr)->group, "g");
-  Add(0, 60, 5, 5, 0xFF0000, nullptr);
+  vlLayer* red = Add(0, 60, 5, 5, 0xFF0000, nullptr);
   ASSERT_EQ(Run(".call hidelayer \"G\""), 0);
   for (int i = 1; i <= 3; i++) EXPECT_TRUE(GetLayerByPos(d->bgpic, i)->hidden);
   EXPECT_FALSE(GetLayerByPos(d->bgpic, 4)->hidden);
@@ -1040,6 +1040,11 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   // A single layer takes position constants against its own size.
   ASSERT_EQ(Run(".call showlayer 4 -80000 0"), 0);  // RIGHT
   EXPECT_EQ(GetLayerByPos(d->bgpic, 4)->geometry[0]->x, 95);
+  // Every member goes to the front in turn; none is passed over.
+  ASSERT_EQ(Run(".table 0 { z = 0 }\n.call base=1 setlayerstyle \"g\" r0"), 0);
+  EXPECT_EQ(GetLayerIndex(red), 1);
+  ASSERT_EQ(Run(".table 0 { z = 1 }\n.call base=1 setlayerstyle \"g\" r0"), 0);
+  EXPECT_EQ(GetLayerIndex(red), 4);
 }
 
 TEST_F(LayerPipeline, CreateLayerMakesBlankPictures) {
