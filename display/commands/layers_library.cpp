@@ -319,8 +319,8 @@ int CmdCollision(vlVMState* L) {
         box(3, &b);
         vlDisplay* d = CurrentDisplay();
         if (d && d->scaleX > 0 && d->scaleY > 0) {
-          b.x = static_cast<int32_t>(b.x * d->scaleX), b.width = static_cast<int32_t>(b.width * d->scaleX);
-          b.y = static_cast<int32_t>(b.y * d->scaleY), b.height = static_cast<int32_t>(b.height * d->scaleY);
+          b.x = vl::DoubleToInt32(b.x * d->scaleX), b.width = vl::DoubleToInt32(b.width * d->scaleX);
+          b.y = vl::DoubleToInt32(b.y * d->scaleY), b.height = vl::DoubleToInt32(b.height * d->scaleY);
         }
       }
       result = CollidePixels(a, b);
