@@ -85,7 +85,7 @@ int ReadTabs(vlVMState* L, int table, vlTextLayout* layout, bool* given) {
     if (type != VL_TNUMBER) {
       SetErrorArgument("tabs");
       status = ERR_NUMTABLEARG;
-    } else if (n == 32) {
+    } else if (n == 31) {  // a 32nd stop is one too many for a layer
       status = ERR_INTERNAL;
     } else {
       stops[n++] = vl::DoubleToInt32(vl::ToNumberAt(L, -1));

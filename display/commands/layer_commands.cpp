@@ -26,13 +26,8 @@ namespace {
 
 vlSelectLayerFn gSelectLayer;
 
-// The prologue of single-layer commands: the display state first (a
-// selected brush or switched-off layers say so, not that no such layer
-// exists), then the layer.
-int LayerCommand(vlVMState* L, int index, vlLayer** out) {
-  if (int status = CheckLayerCommand()) return status;
-  return GetLayerArg(L, index, out);
-}
+// The prologue of single-layer commands: the layer, then the display state.
+int LayerCommand(vlVMState* L, int index, vlLayer** out) { return GetLayerCommandArgs(L, index, 1, out); }
 
 // The layer at index 1 and a fresh table on top, for the shorthands.
 int RunStyleTable(vlVMState* L) { return SetLayerStylePairsAt(L, vl::GetStackTop(L) - 1, 2, 0); }

@@ -33,6 +33,7 @@
 #include "runtime/objects.h"
 #include "vm/argreaders.h"
 #include "vm/auxlib.h"
+#include "vm/convert.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 #include "vm/value.h"
@@ -245,8 +246,12 @@ int LayerObject(vlVMState* L, int index, vlCollisionObject* o) {
   if (GetLayerBitmaps(L, layer, g, 1, 1, -1, &image, &mask, &alpha, &w, &h, &extra) == 0) {
     o->mask = mask;
     o->alpha = alpha;
-    o->maskX = g->fImage ? 0 : PartOffsetX(layer, g);
-    o->maskY = g->fImage ? 0 : PartOffsetY(layer, g);
+    // Only a part shown straight from its whole source picture sits at an
+    // offset in it; an anim layer's partX is its frame.
+    bool drawn = image == g->fImage || image == g->xImage || image == g->fxImage || image == g->image;
+    bool part = layer->type == VL_LAYER_BRUSHPART || layer->type == VL_LAYER_BGPICPART;
+    o->maskX = part && !drawn ? g->partX : 0;
+    o->maskY = part && !drawn ? g->partY : 0;
   }
   if (auto* clip = static_cast<const vlClipRegion*>(g->clipRegion)) {
     vlRectXYWH cut;
@@ -322,8 +327,8 @@ int CmdCollision(vlVMState* L) {
         box(3, &b);
         vlDisplay* d = CurrentDisplay();
         if (d && d->scaleX > 0 && d->scaleY > 0) {
-          b.x = static_cast<int32_t>(b.x * d->scaleX), b.width = static_cast<int32_t>(b.width * d->scaleX);
-          b.y = static_cast<int32_t>(b.y * d->scaleY), b.height = static_cast<int32_t>(b.height * d->scaleY);
+          b.x = vl::DoubleToInt32(b.x * d->scaleX), b.width = vl::DoubleToInt32(b.width * d->scaleX);
+          b.y = vl::DoubleToInt32(b.y * d->scaleY), b.height = vl::DoubleToInt32(b.height * d->scaleY);
         }
       }
       result = CollidePixels(a, b);
@@ -349,10 +354,7 @@ int CmdCollision(vlVMState* L) {
 
 // The prologue of the single-layer commands: the layer argument, then the
 // display's state.
-int LayerCommand(vlVMState* L, int index, vlLayer** out) {
-  if (int status = CheckLayers()) return status;
-  return LayerArg(L, index, out);
-}
+int LayerCommand(vlVMState* L, int index, vlLayer** out) { return GetLayerCommandArgs(L, index, 1, out); }
 
 int CmdLayerToBack(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
@@ -372,25 +374,28 @@ int CmdLayerToFront(vlVMState* L) {
 
 int CmdSwapLayers(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  vlLayer *a, *b;
-  if (int status = LayerCommand(L, 1, &a)) return status;
-  if (int status = LayerArg(L, 2, &b)) return status;
-  if (a == b) return ERR_WRONGUSAGE;
-  return SwapLayerPositions(L, GetLayerIndex(a), GetLayerIndex(b));
+  vlLayer* pair[2];
+  if (int status = GetLayerCommandArgs(L, 1, 2, pair)) return status;
+  if (pair[0] == pair[1]) return ERR_WRONGUSAGE;
+  return SwapLayerPositions(L, GetLayerIndex(pair[0]), GetLayerIndex(pair[1]));
 }
 
 int CmdSetLayerZPos(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  vlLayer* layer;
-  if (int status = LayerCommand(L, 1, &layer)) return status;
+  // A name for z stands for that layer's position; like the layer's own
+  // name it is looked up before the display state is.
   int32_t z;
   if (vl::GetTypeAt(L, 2) == VL_TSTRING) {
-    vlLayer* named;
-    if (int status = LayerArg(L, 2, &named)) return status;
-    z = GetLayerIndex(named);
+    const char* name = vl::ToStringAt(L, 2);
+    if (!(z = FindLayerByName(vlCurrentOutput, name))) {
+      SetErrorArgument(name);
+      return ERR_FINDLAYER;
+    }
   } else {
     z = vl::CheckIntArg(L, 2);
   }
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
   if (z < 0 || z == GetLayerIndex(layer)) return ERR_WRONGUSAGE;
   if (MoveLayerInList(layer, z)) {
     vlCurrentOutput->changed = 1;
@@ -480,7 +485,7 @@ int ChangeDecor(vlVMState* L, vlLayer* layer, bool wasOn, bool on, Change change
 int CmdSetLayerBorder(vlVMState* L) {
   CheckArgs(L, 2, 4, 0, 0);
   int on = vl::CheckIntArg(L, 2) != 0;
-  auto color = static_cast<uint32_t>(vl::OptNumberArg(L, 3, 0));
+  uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 3, 0));
   int32_t size = vl::OptIntArg(L, 4, 2);
   if (size < 1) return ERR_WRONGUSAGE;
   vlLayer* layer;
@@ -501,7 +506,7 @@ int CmdSetLayerBorder(vlVMState* L) {
 int CmdSetLayerShadow(vlVMState* L) {
   CheckArgs(L, 2, 7, 0, 0);
   int on = vl::CheckIntArg(L, 2) != 0;
-  auto color = static_cast<uint32_t>(vl::OptNumberArg(L, 3, 2147483648.0));
+  uint32_t color = vl::DoubleToUInt32Bits(vl::OptNumberArg(L, 3, 2147483648.0));
   double radius = vl::OptNumberArg(L, 4, 5.0);
   int32_t size = vl::OptIntArg(L, 5, 4);
   int32_t direction = vl::OptIntArg(L, 6, 3);

@@ -210,6 +210,31 @@ int CheckLayerCommand() {
 // A layer by position or name; 0 or an error code.
 int GetLayerArg(vlVMState* L, int index, vlLayer** out) { return GetLayerArgIn(L, index, vlCurrentOutput, out); }
 
+int GetLayerCommandArgs(vlVMState* L, int first, int count, vlLayer** out) {
+  int32_t positions[2];
+  if (count < 1 || count > 2) return ERR_WRONGUSAGE;
+  for (int i = 0; i < count; i++) {
+    int index = first + i;
+    int type = vl::GetTypeAt(L, index);
+    if (type == VL_TNUMBER) {
+      positions[i] = vl::CheckIntArg(L, index);
+    } else if (type == VL_TSTRING) {
+      const char* name = vl::ToStringAt(L, index);
+      if (!(positions[i] = FindLayerByName(vlCurrentOutput, name))) {
+        SetErrorArgument(name);
+        return ERR_FINDLAYER;
+      }
+    } else {
+      SetErrorArgIndex(index);
+      return ERR_STRORNUM;
+    }
+  }
+  if (int status = CheckLayerCommand()) return status;
+  for (int i = 0; i < count; i++)
+    if (!(out[i] = GetLayerByPos(vlCurrentOutput, positions[i]))) return ERR_LAYERRANGE;
+  return 0;
+}
+
 int GetLayerArgIn(vlVMState* L, int index, vlBGPic* pic, vlLayer** out) {
   int type = vl::GetTypeAt(L, index);
   if (type == VL_TNUMBER) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <vector>
 
 #include "display/bgpic.h"
 #include "display/layers/layer_index.h"
@@ -138,6 +139,40 @@ int SourceChanged(vlVMState* L, vlLayer* layer) {
   return 0;
 }
 
+// Asks the object a source key names for its pictures through a scratch
+// record, so that a bad id fails before the layer shows it. frames: an
+// anim's frame count.
+int ProbeSource(vlVMState* L, const vlLayer* layer, uint32_t type, vlObjectId id, uint32_t* frames) {
+  vlLayerGeometry* g = NewLayerGeometry();
+  if (!g) return ERR_MEM;
+  vlLayer probe = *layer;
+  probe.type = type;
+  probe.source = id;
+  probe.geometry[0] = probe.geometry[1] = probe.geometry[2] = g;
+  vlBitmap *image, *mask, *alpha;
+  int32_t w, h;
+  uint32_t extra = 0;
+  int status = GetLayerBitmaps(L, &probe, g, 0, 0, -1, &image, &mask, &alpha, &w, &h, &extra);
+  FreeLayerGeometry(L, type, g);
+  if (frames) *frames = extra;
+  return status;
+}
+
+// The 0-based frame "frame" asks for: 0 the one after current (wrapping),
+// -1 the last, else 1-based.
+int FrameFromKey(int32_t frame, int32_t current, uint32_t count, int32_t* out) {
+  int32_t frames = static_cast<int32_t>(count);
+  if (frame == 0)
+    *out = frames > 0 ? (current + 1) % frames : 0;
+  else if (frame == -1)
+    *out = frames - 1;
+  else if (frame < 1 || frame > frames)
+    return ERR_ANIMFRAME;
+  else
+    *out = frame - 1;
+  return 0;
+}
+
 // Frees a staged record that did not become the layer's.
 struct StagedRecord {
   vlVMState* L;
@@ -170,8 +205,11 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
        clipChanged = false;
   int32_t found = 0;
 
-  // Type and source keys.
+  // Type and source keys. A new part rectangle or anim frame waits for
+  // the rebuild, so that a later bad key leaves the layer as it was.
   StagedRecord staged{L};
+  int32_t newPart[4] = {0, 0, 0, 0}, newFrame = -1;
+  bool partGiven = false;
   if (!group) {
     int32_t type = static_cast<int32_t>(layer->type);
     bool typeChanged = false;
@@ -187,6 +225,12 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       // A fresh description: the object and its part, from the layer's place.
       vlObjectId id;
       if (!GetTableObjectID(L, table, "id", &id, nullptr)) return ERR_MISSINGPARAMTR;
+      // The new object must be there before the old description goes.
+      uint32_t count = 0;
+      if (int status = ProbeSource(L, layer, copy.type, id, &count)) return status;
+      int32_t frame = 0, first = 0;
+      if (copy.type == VL_LAYER_ANIM && GetTableInt(L, table, "frame", &frame, nullptr))
+        if (int status = FrameFromKey(frame, 0, count, &first)) return status;
       vlLayerGeometry* g = NewLayerGeometry();
       if (!g) return ERR_MEM;
       staged.type = copy.type;
@@ -195,6 +239,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       g->clipRegion = g0->clipRegion;
       copy.source = id;
       *orphanMask |= OrphanKind(copy.type);
+      if (copy.type == VL_LAYER_ANIM) g->partX = first;
       if (copy.type != VL_LAYER_ANIM && copy.type != VL_LAYER_TEXTOBJECT) {
         int32_t part[4] = {0, 0, 0, 0};
         const char* keys[4] = {"partx", "party", "partwidth", "partheight"};
@@ -209,6 +254,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     } else if (IsPictureType(layer->type)) {
       vlObjectId id;
       if (layer->type != VL_LAYER_VIDEO && GetTableObjectID(L, table, "id", &id, nullptr)) {
+        if (int status = ProbeSource(L, layer, layer->type, id, nullptr)) return status;
         copy.source = id;
         *orphanMask |= layer->type == VL_LAYER_BGPICPART ? 8 : 1;
         sourceChanged = true;
@@ -222,41 +268,36 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
         if (part[0] < 0 || part[1] < 0 || part[2] < 1 || part[3] < 1) return ERR_WRONGUSAGE;
         sourceChanged = true;
         if (copy.type == VL_LAYER_BRUSH) copy.type = VL_LAYER_BRUSHPART;
-        g0->partX = part[0], g0->partY = part[1];
-        g0->width = part[2], g0->height = part[3];
+        memcpy(newPart, part, sizeof part);
+        partGiven = true;
       }
     } else if (layer->type == VL_LAYER_TEXTOBJECT) {
       vlObjectId id;
       if (GetTableObjectID(L, table, "id", &id, nullptr)) {
+        if (int status = ProbeSource(L, layer, layer->type, id, nullptr)) return status;
         copy.source = id;
         *orphanMask |= 4;
         sourceChanged = true;
       }
     } else if (layer->type == VL_LAYER_ANIM) {
+      // A new anim starts at its first frame; "frame" counts in the anim
+      // the layer will show.
       vlObjectId id;
-      if (GetTableObjectID(L, table, "id", &id, nullptr)) {
+      uint32_t count = 0;
+      int32_t current = g0->partX;
+      bool idGiven = GetTableObjectID(L, table, "id", &id, nullptr) != 0;
+      if (idGiven) {
+        if (int status = ProbeSource(L, layer, VL_LAYER_ANIM, id, &count)) return status;
         copy.source = id;
-        g0->partX = 0;
+        current = newFrame = 0;
         *orphanMask |= 2;
         sourceChanged = true;
       }
       int32_t frame;
       if (GetTableInt(L, table, "frame", &frame, nullptr)) {
-        // The anim's frame count: the layer source answers for frame n.
-        vlBitmap *image, *mask, *alpha;
-        int32_t w, h;
-        uint32_t count = 0;
-        if (int status = GetLayerBitmaps(L, layer, g0, 0, 0, -1, &image, &mask, &alpha, &w, &h, &count)) return status;
-        int32_t frames = static_cast<int32_t>(count);
-        if (frame == 0)
-          frame = frames > 0 ? (g0->partX + 1) % frames : 0;
-        else if (frame == -1)
-          frame = frames - 1;
-        else if (frame < 1 || frame > frames)
-          return ERR_ANIMFRAME;
-        else
-          frame -= 1;
-        g0->partX = frame;
+        if (!idGiven)
+          if (int status = ProbeSource(L, layer, VL_LAYER_ANIM, layer->source, &count)) return status;
+        if (int status = FrameFromKey(frame, current, count, &newFrame)) return status;
         sourceChanged = true;
       }
     }
@@ -346,7 +387,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   if (GetTableInt(L, table, "smoothscale", &smooth, nullptr)) t.smooth = smooth ? 1 : 0;
   int percent;
   if (NumberOrPercent(L, table, "transparency", 255, &v, &percent)) {
-    auto level = static_cast<uint32_t>(std::clamp(vl::DoubleToInt32(v), 0, 255));
+    auto level = static_cast<uint32_t>(std::clamp(vl::DoubleToInt32Saturated(v), 0, 255));
     if (level != copy.transparency) copy.transparency = level, appearance = true;
   }
   int filtersGiven = 0, error = 0;
@@ -354,7 +395,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   if (error) return error;
   if (filtersGiven) appearance = true;
   if (NumberOrPercent(L, table, "tint", 255, &v, &percent)) {
-    int32_t level = std::clamp(vl::DoubleToInt32(v), 0, 255);
+    int32_t level = std::clamp(vl::DoubleToInt32Saturated(v), 0, 255);
     copy.filters[kTintSlot].ints[1] = level;
     copy.filters[kTintSlot].active = level != 0;
     appearance = true;
@@ -385,7 +426,17 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     SwitchLayerShadow(&copy.shadow, on);
     appearance = true;
   }
-  if (copy.shadow.on) {
+  // The settings are kept while the shadow is off, for when it comes on;
+  // a shadow never set up starts from the defaults.
+  bool shadowKeys = false;
+  for (const char* key : {"shadowcolor", "shadowdir", "shadowsize", "shadowradius", "shadowsigma"})
+    shadowKeys = shadowKeys || Has(L, table, key);
+  if (shadowKeys) {
+    if (copy.shadow.radius < 1.0) {
+      uint32_t wasOn = copy.shadow.on;
+      SwitchLayerShadow(&copy.shadow, 1);
+      copy.shadow.on = wasOn;
+    }
     if (GetTableInt(L, table, "shadowcolor", &iv, nullptr)) copy.shadow.color = static_cast<uint32_t>(iv), appearance = true;
     if (GetTableInt(L, table, "shadowdir", &iv, nullptr)) copy.shadow.direction = static_cast<uint32_t>(iv) & 7, appearance = true;
     if (GetTableInt(L, table, "shadowsize", &iv, nullptr)) {
@@ -477,18 +528,6 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
 
   if (sourceChanged) {
     AddOuter(L, layer);
-    if (staged.record && IsObjectType(copy.type)) {
-      // The new object must be there before the old description goes.
-      vlLayer probe = *layer;
-      probe.type = copy.type;
-      probe.source = copy.source;
-      probe.geometry[0] = probe.geometry[1] = probe.geometry[2] = staged.record;
-      vlBitmap *image, *mask, *alpha;
-      int32_t w, h;
-      uint32_t extra;
-      if (int status = GetLayerBitmaps(L, &probe, staged.record, 0, 0, -1, &image, &mask, &alpha, &w, &h, &extra))
-        return status;
-    }
     if (staged.record) {
       // A video no longer shown stops rather than feed a layer of another type.
       if (layer->type == VL_LAYER_VIDEO && copy.type != VL_LAYER_VIDEO) StopLayerVideo(L, layer);
@@ -497,6 +536,8 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
       // Drawn types show no object; the new description is the source.
       if (!IsObjectType(copy.type)) copy.source = {};
     }
+    if (partGiven) g0->partX = newPart[0], g0->partY = newPart[1], g0->width = newPart[2], g0->height = newPart[3];
+    if (newFrame >= 0) g0->partX = newFrame;
     layer->source = copy.source;
     layer->type = copy.type;
     layer->anchorX = t.anchorX = ax;
@@ -507,6 +548,11 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     if (positionChanged && layer->type == VL_LAYER_POLYGON && Has(L, table, "vertices")) {
       if (x != 100000 && !(relative & 1)) x += layer->geometry[0]->x;
       if (y != 100000 && !(relative & 2)) y += layer->geometry[0]->y;
+    } else if (positionChanged) {
+      // Position constants place the layer by the size of what it now shows.
+      const vlLayerGeometry* shown = layer->geometry[0];
+      if (x != 100000 && !(relative & 1)) x = ResolvePosX(x, shown->width, vlCurrentOutput->width, layer->anchorX);
+      if (y != 100000 && !(relative & 2)) y = ResolvePosY(y, shown->height, vlCurrentOutput->height, layer->anchorY);
     }
     if (positionChanged) MoveLayerTo(L, layer, nullptr, x, y, 1, relative, nullptr);
     AddOuter(L, layer);
@@ -582,17 +628,19 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
   for (int k = first; k + 1 <= first + count - 1; k += 2) {
     if (vl::GetTypeAt(L, k) == VL_TSTRING && !FindLayerByName(pic, vl::ToStringAt(L, k))) {
       const char* name = vl::ToStringAt(L, k);
-      bool any = false;
+      // The group's members are taken before any is applied: a "z" key
+      // moves them about the list being walked.
+      std::vector<vlLayer*> members;
       for (vlNode* n = pic->layers.head; n->succ; n = n->succ) {
         auto* l = reinterpret_cast<vlLayer*>(n);
-        if (!l->group[0] || strcasecmp(l->group, name) != 0) continue;
-        any = true;
-        if (int status = ApplyLayerStyleTable(L, l, k + 1, 1, &orphans)) return status;
+        if (l->group[0] && strcasecmp(l->group, name) == 0) members.push_back(l);
       }
-      if (!any) {
+      if (members.empty()) {
         SetErrorArgument(name);
         return ERR_FINDLAYER;
       }
+      for (vlLayer* l : members)
+        if (int status = ApplyLayerStyleTable(L, l, k + 1, 1, &orphans)) return status;
       continue;
     }
     vlLayer* layer;

@@ -471,6 +471,10 @@ int CheckLayerCommand();
 int GetLayerArg(vlVMState* state, int index, vlLayer** out);
 // The same among the layers of pic.
 int GetLayerArgIn(vlVMState* state, int index, vlBGPic* pic, vlLayer** out);
+// The prologue of the commands on given layers: the layer arguments at
+// first..first+count-1 are resolved (an unknown name 1369, another type
+// 1183), then the display state is checked, then each position (1081).
+int GetLayerCommandArgs(vlVMState* state, int first, int count, vlLayer** out);
 
 // Drawing that goes above the layers and on-screen sprites of every redraw
 // that includes sprites: the clipped redraw rectangle and the RedrawLayers

@@ -214,7 +214,19 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
   int status = 0;
   Tool("convert -size 16x16 xc:red xc:lime xc:blue " + vlplayer::Quote(gif), &status);
   ASSERT_EQ(status, 0);
+  const std::string five = dir() + "/five.gif";
+  Tool("convert -size 16x16 xc:red xc:lime xc:blue xc:white xc:gray " + vlplayer::Quote(five), &status);
+  ASSERT_EQ(status, 0);
+  // Three frames, each black (transparent below) in its left half.
+  const std::string half = dir() + "/half.gif";
+  Tool("convert -size 8x8 xc:black -fill red -draw 'rectangle 4,0 7,7' \\( -size 8x8 xc:black -fill lime -draw "
+       "'rectangle 4,0 7,7' \\) \\( -size 8x8 xc:black -fill blue -draw 'rectangle 4,0 7,7' \\) " +
+           vlplayer::Quote(half),
+       &status);
+  ASSERT_EQ(status, 0);
   const std::pair<const char*, int> calls[] = {
+      // Layer names are looked up before the display state, positions after.
+      {"selectbrush 6", 0}, {"selectlayer 99", 1082}, {"playlayer 9", 1082}, {"endselect", 0},
       {"selectlayer 1 0 1", 1338}, {"selectlayer 1 0 0", 1014}, {"selectlayer 1 0 9", 1338},
       {"selectlayer 2 0 4", 1094}, {"selectlayer 2 0 2", 0},    {"endselect", 0},
       {"converttobrush 22 2 nil 0", 1094}, {"converttobrush 22 2 nil 4", 1094}, {"getbrushlink nil 22 1 5", 1094},
@@ -263,7 +275,73 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
 .table 0 { onmousedown = $OnB }
 .call base=1 makebutton 1 0 -100000 -100000 100 50 r0
 .call base=1 makebutton 2 0 -80000 -60000 100 50 r0
-.call dumpbuttons)";
+.call dumpbuttons
+.call selectbrush 6
+.call nextframe "nosuch"
+.call getlasterror -> e
+.call swaplayers 1 "nosuch"
+.call getlasterror -> f
+.call setlayerzpos 1 "nosuch"
+.call getlasterror -> g
+.call endselect
+.call debugprint "names" $e $f $g
+.call loadanim 4 )" + Lit(five) + R"(
+.call displaybrush 6 40 0
+.table 0 { id = 99 }
+.call base=1 setlayerstyle 3 r0
+.call getlasterror -> e
+.call getlayerstyle 3 -> st
+getglobal 0 "st"
+getfield 1 0 "id"
+setglobal 1 "i"
+.call debugprint "bad id" $e $i
+.table 0 { id = 4, frame = 5 }
+.call base=1 setlayerstyle 2 r0
+.call getlasterror -> e
+.call getlayerstyle 2 -> st
+getglobal 0 "st"
+getfield 1 0 "frame"
+setglobal 1 "f"
+.call debugprint "new anim" $e $f
+.table 0 { shadowcolor = 255, shadowsize = 7 }
+.call base=1 setlayerstyle 3 r0
+.table 0 { shadow = 1 }
+.call base=1 setlayerstyle 3 r0
+.call getlayerstyle 3 -> st
+getglobal 0 "st"
+getfield 1 0 "shadowcolor"
+setglobal 1 "c"
+getfield 1 0 "shadowsize"
+setglobal 1 "z"
+.call debugprint "shadow" $c $z
+.table 0 { transparency = 0 }
+.call base=1 loadanim 5 )" + Lit(half) + R"( r0
+.call displayanimframe 5 100 100 3
+.call setlayername 0 "half"
+.call collision 47 "half" 102 100 2 8 -> a
+.call collision 47 "half" 104 100 1 8 -> b
+.call debugprint "frame 3 collides" $a $b
+.table 0 { type = 4, id = 4, frame = -1, transparency = 10000000000 }
+.call base=1 setlayerstyle 3 r0
+.call getlasterror -> e
+.call getlayerstyle 3 -> st
+getglobal 0 "st"
+getfield 1 0 "frame"
+setglobal 1 "f"
+getfield 1 0 "type"
+setglobal 1 "t"
+getfield 1 0 "transparency"
+setglobal 1 "a"
+.call debugprint "brush to anim" $e $t $f $a
+.table 0 { frame = 1, x = -100000, y = -60000 }
+.call base=1 setlayerstyle 3 r0
+.call getlayerstyle 3 -> st
+getglobal 0 "st"
+getfield 1 0 "x"
+setglobal 1 "x"
+getfield 1 0 "y"
+setglobal 1 "y"
+.call debugprint "centred" $x $y)";
   want += "255\n65280\n8 8\n16711680 16711680\n";
   Result r = Run({Applet("rows", script)});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -271,6 +349,10 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
   // Centred in 320 x 200, and at the right and bottom edges.
   EXPECT_NE(r.out.find("Type: 0 - X1: 110 - Y1: 75 - X2: 209 - Y2: 124\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Type: 0 - X1: 220 - Y1: 150 - X2: 319 - Y2: 199\n"), std::string::npos) << r.out;
+  // A refused source leaves the layer showing what it showed; a frame is
+  // counted in the anim the same table names; shadow settings given while
+  // the shadow is off are kept for when it comes on.
+  EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\nframe 3 collides 0 1\nbrush to anim 0 4 5 255\ncentred 152 184\n"), std::string::npos) << r.out;
 }
 
 // A brush the script freed while a layer shows it stays for that layer,

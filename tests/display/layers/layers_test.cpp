@@ -980,9 +980,10 @@ const vlLayerSource kVideoSource = SourceWith(nullptr, VideoControl);
 TEST_F(LayerPipeline, VideoLayersAreControlledThroughTheirSource) {
   vlDisplay* d = Open();
   ASSERT_NE(d, nullptr);
-  // Switched-off layers are the error, before any layer is looked for.
+  // A name is looked up first; then switched-off layers are the error,
+  // before any position is checked.
   EXPECT_EQ(Run(".call playlayer 1"), ERR_NOLAYERS);
-  EXPECT_EQ(Run(".call selectlayer \"none\""), ERR_NOLAYERS);
+  EXPECT_EQ(Run(".call selectlayer \"none\""), 1369);
   ASSERT_EQ(Run(".call enablelayers"), 0);
   RegisterLayerSource(VL_LAYER_VIDEO, &kVideoSource);
   gVideo = {};
@@ -1030,7 +1031,7 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   ASSERT_EQ(Run(".call enablelayers"), 0);
   const int xs[3] = {10, 30, 20}, ys[3] = {10, 20, 40};
   for (int i = 0; i < 3; i++) Add(xs[i], ys[i], 5, 5, 0x0000FF, nullptr);
-  Add(0, 60, 5, 5, 0xFF0000, nullptr);
+  vlLayer* red = Add(0, 60, 5, 5, 0xFF0000, nullptr);
   // Scripts put layers into a group by style; a group name may not be a
   // layer's name, nor longer than the field.
   ASSERT_EQ(Run(".table 0 { group = \"g\" }\n.call base=1 setlayerstyle 1 r0 2 r0 3 r0"), 0);
@@ -1056,6 +1057,11 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   // A single layer takes position constants against its own size.
   ASSERT_EQ(Run(".call showlayer 4 -80000 0"), 0);  // RIGHT
   EXPECT_EQ(GetLayerByPos(d->bgpic, 4)->geometry[0]->x, 95);
+  // Every member goes to the front in turn; none is passed over.
+  ASSERT_EQ(Run(".table 0 { z = 0 }\n.call base=1 setlayerstyle \"g\" r0"), 0);
+  EXPECT_EQ(GetLayerIndex(red), 1);
+  ASSERT_EQ(Run(".table 0 { z = 1 }\n.call base=1 setlayerstyle \"g\" r0"), 0);
+  EXPECT_EQ(GetLayerIndex(red), 4);
   // A group of 257 is hidden and shown whole, but too many to remove at
   // once: none goes.
   for (int i = 0; i < 257; i++) strcpy(Add(i % 90, 50, 3, 3, 0x00FF00, nullptr)->group, "many");
