@@ -346,6 +346,55 @@ TEST_F(Sound, WithoutADeviceScriptsRunOnSilently) {
   EXPECT_TRUE(SinkFiles().empty()) << "-nosound opened the device";
 }
 
+// The device named on the command line is the one opened, also when
+// IsSound is the command that starts the output.
+TEST_F(Sound, IsSoundOpensTheDeviceOfTheCommandLine) {
+  const std::string tone = dir() + "/tone.wav", other = dir() + "/other";
+  int status = 0;
+  Tool("mkdir " + Quote(other) + " && sox -n -r 8000 -c 1 -b 16 " + Quote(tone) + " synth 0.2 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::ifstream in(dir() + "/asound.conf");
+  const std::string conf((std::istreambuf_iterator<char>(in)), {});
+  WriteFile("asound.conf", conf + "pcm.other {\n  type file\n  slave { pcm { type null } }\n  file \"" + other +
+                               "/out.wav\"\n  format \"wav\"\n}\n");
+  Result r = Run({"-audiodevice", "other",
+                  Applet("device", ".line 1\n.call issound -> s\n.call debugprint $s\n.call loadsample 1 \"" + tone +
+                                       "\"\n.call playsample 1\n.call waitsampleend 1\n")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "true\n");
+  EXPECT_TRUE(SinkFiles().empty()) << "the default device was opened";
+  EXPECT_NEAR(SoxStat(other + "/out.wav", "Length (seconds)"), 0.2, 0.001);
+}
+
+// A fill handler may feed its music but not start, resume, seek or stop
+// one: each is refused with 1478 there, and the music it tried to start
+// stays silent.
+TEST_F(Sound, AFillHandlerCannotStartSeekOrStopAMusic) {
+  const std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 8000 -c 1 -b 16 " + Quote(tone) + " synth 1 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::string script = R"(.function fill
+  .params 1
+  .line 20
+)";
+  for (const char* call : {"playmusic 3", "resumemusic 3", "seekmusic 3 0", "playsubsong 0 3", "stopmusic 3"})
+    script += std::string("  .call base=2 ") + call + "\n  .call base=2 getlasterror -> e\n  .call base=2 debugprint $e\n";
+  script += "  .call base=2 fillmusicbuffer 2 \"end\" 0\n  ret\n.end\n.defun Fill fill\n.line 1\n"
+            ".call exitonerror 0\n.call openmusic 3 \"" + tone + "\"\n"
+            ".table 0 { fillmusicbuffer = $Fill }\n.call base=1 installeventhandler r0\n"
+            ".call createmusic 2 8000 1\n.call playmusic 2\n" + vlplayer::WaitUntilMusicStops(2, "poll") +
+            ".call ismusicplaying 3 -> p\n.call debugprint $p\n";
+  Result r = Run({Applet("fillhandler", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  // The handler may run again before the end it queued is played.
+  const std::string refused = "1478\n1478\n1478\n1478\n1478\n";
+  ASSERT_GT(r.out.size(), refused.size()) << r.out;
+  EXPECT_EQ(r.out.substr(0, refused.size()), refused);
+  EXPECT_EQ(r.out.substr(r.out.size() - 6), "false\n");
+  EXPECT_EQ(r.out.find_first_not_of("1478\n"), r.out.size() - 6) << r.out;
+}
+
 // What the file sink records is what was heard when a sound ends early:
 // a looped sample and a music stopped 0.3 s in, a music paused 0.3 s in
 // and stopped a second after its resume each record as long as they
