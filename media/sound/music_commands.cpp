@@ -134,7 +134,10 @@ int WaitModulePosition(vlVMState* state, int op) {
   int32_t target = vl::CheckIntArg(state, 1);
   for (;;) {
     vlMusic* music = gSound.currentMusic;
-    if (!music || target <= ModulePositionOp(music, op, 0)) return 0;
+    // A music that no channel plays (stopped, ended, or not a module) never
+    // reaches the position: the wait ends rather than hangs.
+    const int reached = music ? ModulePositionOp(music, op, 0) : -1;
+    if (reached < 0 || target <= reached) return 0;
     if (int result = PumpAndSleep(state)) return result;
   }
 }

@@ -107,7 +107,10 @@ TEST_F(Sound, PlayingSamplesAndMusicAnswerTheirAttributes) {
                        ".call getattribute 2 1 18 -> ms pass\n.call debugprint $ms $pass\n";
   for (int attr : {9, 11, 14, 15, 83, 91})
     script += ".call getattribute 2 1 " + std::to_string(attr) + " -> a\n.call debugprint $a\n";
-  script += ".call stopsample 1\n.call openmusic 1 \"" + tone + "\"\n.call playmusic 1\n.call wait 20\n";
+  // A streamed music has no song or pattern position: waiting for one
+  // returns at once instead of until the music ends.
+  script += ".call stopsample 1\n.call openmusic 1 \"" + tone + "\"\n.call playmusic 1\n.call wait 20\n"
+            ".call waitsongposition 1\n.call waitpatternposition 1\n";
   for (int attr : {18, 9, 14, 15, 19, 72, 83, 84})
     script += ".call getattribute 33 1 " + std::to_string(attr) + " -> a\n.call debugprint $a\n";
   Result r = Run({Applet("attributes", script + ".call stopmusic 1\n")});
