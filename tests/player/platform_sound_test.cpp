@@ -369,6 +369,25 @@ TEST_F(Sound, IsSoundOpensTheDeviceOfTheCommandLine) {
   EXPECT_NEAR(SoxStat(other + "/out.wav", "Length (seconds)"), 0.2, 0.001);
 }
 
+// A play time plays whole passes and then the rest of one: 1.2 s of a
+// 0.5 s sample is two passes and 0.2 s more, 0.3 s one partial pass; with
+// "times" as well the time is ignored.
+TEST_F(Sound, APlayTimeEndsInAPartialPass) {
+  const std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 8000 -c 1 -b 16 " + Quote(tone) + " synth 0.5 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::string script = ".line 1\n.call loadsample 1 \"" + tone + "\"\n";
+  for (const char* options : {"time = 1200", "time = 300", "time = 1200, times = 1"})
+    script += std::string(".table 0 { ") + options + " }\n.call base=1 playsample 1 r0\n.call waitsampleend 1\n";
+  Result r = Run({Applet("playtime", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 3u);
+  const double seconds[] = {1.2, 0.3, 0.5};
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(SoxStat(sink[i], "Length (seconds)"), seconds[i], 0.001) << sink[i];
+}
+
 // A fill handler may feed its music but not start, resume, seek or stop
 // one: each is refused with 1478 there, and the music it tried to start
 // stays silent.
