@@ -529,6 +529,9 @@ int CmdPlaySubsong(vlVMState* state) {
   }
   if (music->playing == VL_MUSIC_PLAYING) return 0;
   if (gSound.noSound || EnsureAudioOutput(state)) return 0;
+  // A paused module plays on from the new position: it is paused no more.
   music->playing = VL_MUSIC_STOPPED;
+  music->pausedFrame = 0;
+  if (gSound.pausedMusic == music) gSound.pausedMusic = nullptr;
   return StartMusic(state, music);
 }
