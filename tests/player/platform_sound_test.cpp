@@ -224,7 +224,8 @@ TEST_F(Sound, ASampleStoppedAndPlayedAgainGetsNoEventOfTheStoppedPlay) {
 
 // A Protracker module played by the applet is rendered into the device:
 // seconds of sound, not silence, and no more than about the time it played.
-// Paused and sent to another position it plays on, paused no more.
+// Paused and sent to another position it plays on, paused no more; a
+// stopped one sent to a position starts there.
 TEST_F(Sound, ModuleMakesSound) {
   VL_REQUIRE_TESTDATA();
   std::string module = std::string(std::getenv("VL_TESTDATA")) + "/mod/ZONE-2A.mod";
@@ -235,12 +236,13 @@ TEST_F(Sound, ModuleMakesSound) {
                                             ".call playmusic 1\n.call pausemusic 1\n.call playsubsong 1 1\n"
                                             ".call ismusicplaying 1 -> p\n.call resumemusic\n"
                                             ".call getlasterror -> e\n.call debugprint $p $e\n"
-                                            ".call stopmusic 1");
+                                            ".call stopmusic 1\n.call playsubsong 2 1\n.call wait 10\n"
+                                            ".call getsongposition -> s\n.call debugprint $s\n.call stopmusic 1");
   Result r = Run({applet});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   int played = -1;
   ASSERT_EQ(std::sscanf(r.out.c_str(), "played %d\n", &played), 1) << r.out;
-  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "true 1055\n");
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "true 1055\n2\n");
   std::vector<std::string> sink = SinkFiles();
   ASSERT_FALSE(sink.empty());
   EXPECT_GT(SoxStat(sink[0], "Length (seconds)"), 1.0);
