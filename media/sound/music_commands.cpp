@@ -31,6 +31,8 @@ void FreeMusicRecordOf(vlVMState* state, vlMusic* music);
 
 namespace {
 
+// A fill handler runs inside the pump that feeds the playing musics: it may
+// feed them, but starting, stopping or seeking one there is refused.
 bool InMusicCallback() { return gMusicCallbackDepth > 0 || gSound.inCallback; }
 
 void ReadLoaderOptions(vlVMState* state, int index, char* loader, char* adapter) {
@@ -132,7 +134,10 @@ int WaitModulePosition(vlVMState* state, int op) {
   int32_t target = vl::CheckIntArg(state, 1);
   for (;;) {
     vlMusic* music = gSound.currentMusic;
-    if (!music || target <= ModulePositionOp(music, op, 0)) return 0;
+    // A music that no channel plays (stopped, ended, or not a module) never
+    // reaches the position: the wait ends rather than hangs.
+    const int reached = music ? ModulePositionOp(music, op, 0) : -1;
+    if (reached < 0 || target <= reached) return 0;
     if (int result = PumpAndSleep(state)) return result;
   }
 }
@@ -203,6 +208,7 @@ int CmdCloseMusic(vlVMState* state) {
 
 int CmdPlayMusic(vlVMState* state) {
   CheckArgs(state, 1, 2, 0, 0);
+  if (InMusicCallback()) return kErrInCallback;
   vlObjectId id{};
   GetObjectIDArg(&id, state, 1);
   vlMusic* music = nullptr;
@@ -259,6 +265,7 @@ int CmdPauseMusic(vlVMState* state) {
 
 int CmdResumeMusic(vlVMState* state) {
   CheckArgs(state, 0, 1, 0, 0);
+  if (InMusicCallback()) return kErrInCallback;
   vlMusic* music = nullptr;
   if (int error = MusicArg(state, 1, &music, gSound.pausedMusic)) return error;
   // Nothing plays without a device, so nothing was paused either.
@@ -279,6 +286,7 @@ int CmdResumeMusic(vlVMState* state) {
 
 int CmdSeekMusic(vlVMState* state) {
   CheckArgs(state, 2, 2, 0, 0);
+  if (InMusicCallback()) return kErrInCallback;
   vlObjectId id{};
   GetObjectIDArg(&id, state, 1);
   int32_t millis = vl::CheckIntArg(state, 2);
@@ -490,6 +498,7 @@ int CmdWaitSongPosition(vlVMState* state) { return WaitModulePosition(state, 2);
 
 int CmdPlaySubsong(vlVMState* state) {
   CheckArgs(state, 1, 3, 0, 0);
+  if (InMusicCallback()) return kErrInCallback;
   int32_t position = vl::CheckIntArg(state, 1);
   vlMusic* music = nullptr;
   if (int error = MusicArg(state, 2, &music, gSound.currentMusic)) return error;
@@ -520,6 +529,9 @@ int CmdPlaySubsong(vlVMState* state) {
   }
   if (music->playing == VL_MUSIC_PLAYING) return 0;
   if (gSound.noSound || EnsureAudioOutput(state)) return 0;
+  // A paused module plays on from the new position: it is paused no more.
   music->playing = VL_MUSIC_STOPPED;
+  music->pausedFrame = 0;
+  if (gSound.pausedMusic == music) gSound.pausedMusic = nullptr;
   return StartMusic(state, music);
 }

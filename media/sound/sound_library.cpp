@@ -160,6 +160,10 @@ void FreeMusicRecord(vlVMState* state, vlMusic* music) {
   FreeMemory(music);
 }
 
+// The device the parameter hook named, else the one of the command line:
+// whichever command starts the output, the sound goes to the same place.
+const char* ChosenAudioDevice() { return gSound.deviceName[0] ? gSound.deviceName : GetAudioDeviceName(); }
+
 }  // namespace
 
 int CmdIsSound(vlVMState* state) {
@@ -167,7 +171,7 @@ int CmdIsSound(vlVMState* state) {
   int on;
   if (IsAudioStarted()) on = 1;
   else if (gSound.noSound) on = 0;
-  else on = StartAudioOutput(state, gSound.deviceName) == 0;
+  else on = StartAudioOutput(state, ChosenAudioDevice()) == 0;
   vl::PushBoolean(state, on);
   return 1;
 }
@@ -326,8 +330,7 @@ int AppendSample(vlVMState*, vlObjectId id, vlSoundData* data, uint32_t format, 
 int EnsureAudioOutput(vlVMState* state) {
   if (IsAudioStarted()) return 0;
   if (gSound.noSound) return 1;
-  const char* device = gSound.deviceName[0] ? gSound.deviceName : GetAudioDeviceName();
-  if (StartAudioOutput(state, device) == 0) return 0;
+  if (StartAudioOutput(state, ChosenAudioDevice()) == 0) return 0;
   gSound.noSound = 1;
   return 1;
 }

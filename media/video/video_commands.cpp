@@ -78,18 +78,7 @@ int CmdCloseVideo(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlVideo* v = nullptr;
   if (int error = VideoArg(state, 1, VL_VIDEO_CHANGE | VL_VIDEO_NO_LAYER_COPY, &v)) return error;
-  if (v->onLayer) {
-    // The layer keeps showing it: the record becomes its nameless copy.
-    const vlObjectId old{v->node.idNumber, v->node.idHandle};
-    if (int error = RenameVideo(v, {0, v})) return error;
-    v->hiddenCopy = 1;
-    RebindVideoLayers(v, old);
-    if (v->player) v->player->player->videoId = {0, v};
-    return 0;
-  }
-  if (Active(v)) StopVideoPlayback(state, v, 1, 0);
-  FreeVideoRecord(state, v);
-  return 0;
+  return CloseVideoRecord(state, v);
 }
 
 int CmdPlayVideo(vlVMState* state) {

@@ -139,6 +139,21 @@ int GetVideoByID(vlVMState* state, vlObjectId id, uint32_t flags, vlVideo** out)
   return kErrFindVideo;
 }
 
+int CloseVideoRecord(vlVMState* state, vlVideo* v) {
+  if (v->onLayer) {
+    // The layer keeps showing it: the record becomes its nameless copy.
+    const vlObjectId old{v->node.idNumber, v->node.idHandle};
+    if (int error = RenameVideo(v, {0, v})) return error;
+    v->hiddenCopy = 1;
+    RebindVideoLayers(v, old);
+    if (v->player) v->player->player->videoId = {0, v};
+    return 0;
+  }
+  if (Active(v)) StopVideoPlayback(state, v, 1, 0);
+  FreeVideoRecord(state, v);
+  return 0;
+}
+
 int RenameVideo(vlVideo* video, vlObjectId id) {
   ListLock lock;
   return gVideoIndex.Rekey(&video->node, id);
@@ -159,10 +174,7 @@ int AddVideo(vlVMState* state, vlObjectId* id, const char* file, const char* loa
              uint32_t hidden, vlVideo** out) {
   if (!IsAutomaticIdRequest(*id)) {
     vlVideo* old = nullptr;
-    if (GetVideoByID(state, *id, 0, &old) == 0) {
-      if (Active(old)) StopVideoPlayback(state, old, 1, 0);
-      FreeVideoRecord(state, old);
-    }
+    if (GetVideoByID(state, *id, 0, &old) == 0) CloseVideoRecord(state, old);
   }
   PrintProgressMessage("Loading video %s", file, 1);
   vlVideoHandle* player = nullptr;

@@ -63,6 +63,9 @@ int GetVideoByID(vlVMState* state, vlObjectId id, uint32_t flags, vlVideo** out)
 int AddVideo(vlVMState* state, vlObjectId* id, const char* file, const char* loader, const char* adapter,
              uint32_t hidden, vlVideo** out);
 void FreeVideoRecord(vlVMState* state, vlVideo* video);
+// Closes a video as CloseVideo does: one a layer still shows becomes that
+// layer's nameless copy, any other is stopped and freed.
+int CloseVideoRecord(vlVMState* state, vlVideo* video);
 // Gives a listed video another identifier; 0, or 1000 with nothing changed.
 int RenameVideo(vlVideo* video, vlObjectId id);
 

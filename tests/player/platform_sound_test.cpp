@@ -107,7 +107,10 @@ TEST_F(Sound, PlayingSamplesAndMusicAnswerTheirAttributes) {
                        ".call getattribute 2 1 18 -> ms pass\n.call debugprint $ms $pass\n";
   for (int attr : {9, 11, 14, 15, 83, 91})
     script += ".call getattribute 2 1 " + std::to_string(attr) + " -> a\n.call debugprint $a\n";
-  script += ".call stopsample 1\n.call openmusic 1 \"" + tone + "\"\n.call playmusic 1\n.call wait 20\n";
+  // A streamed music has no song or pattern position: waiting for one
+  // returns at once instead of until the music ends.
+  script += ".call stopsample 1\n.call openmusic 1 \"" + tone + "\"\n.call playmusic 1\n.call wait 20\n"
+            ".call waitsongposition 1\n.call waitpatternposition 1\n";
   for (int attr : {18, 9, 14, 15, 19, 72, 83, 84})
     script += ".call getattribute 33 1 " + std::to_string(attr) + " -> a\n.call debugprint $a\n";
   Result r = Run({Applet("attributes", script + ".call stopmusic 1\n")});
@@ -221,17 +224,25 @@ TEST_F(Sound, ASampleStoppedAndPlayedAgainGetsNoEventOfTheStoppedPlay) {
 
 // A Protracker module played by the applet is rendered into the device:
 // seconds of sound, not silence, and no more than about the time it played.
+// Paused and sent to another position it plays on, paused no more; a
+// stopped one sent to a position starts there.
 TEST_F(Sound, ModuleMakesSound) {
   VL_REQUIRE_TESTDATA();
   std::string module = std::string(std::getenv("VL_TESTDATA")) + "/mod/ZONE-2A.mod";
   std::string applet = Applet("module", ".line 1\n.call openmusic 1 \"" + module +
                                             "\"\n.call starttimer 1\n.line 2\n.call playmusic 1\n.line 3\n"
                                             ".call wait 100\n.call stopmusic 1\n.call gettimer 1 -> t\n"
-                                            ".call debugprint \"played\" $t");
+                                            ".call debugprint \"played\" $t\n.call exitonerror 0\n"
+                                            ".call playmusic 1\n.call pausemusic 1\n.call playsubsong 1 1\n"
+                                            ".call ismusicplaying 1 -> p\n.call resumemusic\n"
+                                            ".call getlasterror -> e\n.call debugprint $p $e\n"
+                                            ".call stopmusic 1\n.call playsubsong 2 1\n.call wait 10\n"
+                                            ".call getsongposition -> s\n.call debugprint $s\n.call stopmusic 1");
   Result r = Run({applet});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   int played = -1;
   ASSERT_EQ(std::sscanf(r.out.c_str(), "played %d\n", &played), 1) << r.out;
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "true 1055\n2\n");
   std::vector<std::string> sink = SinkFiles();
   ASSERT_FALSE(sink.empty());
   EXPECT_GT(SoxStat(sink[0], "Length (seconds)"), 1.0);
@@ -344,6 +355,74 @@ TEST_F(Sound, WithoutADeviceScriptsRunOnSilently) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "500\n16000\nfalse\nsilent\n");
   EXPECT_TRUE(SinkFiles().empty()) << "-nosound opened the device";
+}
+
+// The device named on the command line is the one opened, also when
+// IsSound is the command that starts the output.
+TEST_F(Sound, IsSoundOpensTheDeviceOfTheCommandLine) {
+  const std::string tone = dir() + "/tone.wav", other = dir() + "/other";
+  int status = 0;
+  Tool("mkdir " + Quote(other) + " && sox -n -r 8000 -c 1 -b 16 " + Quote(tone) + " synth 0.2 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::ifstream in(dir() + "/asound.conf");
+  const std::string conf((std::istreambuf_iterator<char>(in)), {});
+  WriteFile("asound.conf", conf + "pcm.other {\n  type file\n  slave { pcm { type null } }\n  file \"" + other +
+                               "/out.wav\"\n  format \"wav\"\n}\n");
+  Result r = Run({"-audiodevice", "other",
+                  Applet("device", ".line 1\n.call issound -> s\n.call debugprint $s\n.call loadsample 1 \"" + tone +
+                                       "\"\n.call playsample 1\n.call waitsampleend 1\n")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "true\n");
+  EXPECT_TRUE(SinkFiles().empty()) << "the default device was opened";
+  EXPECT_NEAR(SoxStat(other + "/out.wav", "Length (seconds)"), 0.2, 0.001);
+}
+
+// A play time plays whole passes and then the rest of one: 1.2 s of a
+// 0.5 s sample is two passes and 0.2 s more, 0.3 s one partial pass; with
+// "times" as well the time is ignored.
+TEST_F(Sound, APlayTimeEndsInAPartialPass) {
+  const std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 8000 -c 1 -b 16 " + Quote(tone) + " synth 0.5 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::string script = ".line 1\n.call loadsample 1 \"" + tone + "\"\n";
+  for (const char* options : {"time = 1200", "time = 300", "time = 1200, times = 1"})
+    script += std::string(".table 0 { ") + options + " }\n.call base=1 playsample 1 r0\n.call waitsampleend 1\n";
+  Result r = Run({Applet("playtime", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 3u);
+  const double seconds[] = {1.2, 0.3, 0.5};
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(SoxStat(sink[i], "Length (seconds)"), seconds[i], 0.001) << sink[i];
+}
+
+// A fill handler may feed its music but not start, resume, seek or stop
+// one: each is refused with 1478 there, and the music it tried to start
+// stays silent.
+TEST_F(Sound, AFillHandlerCannotStartSeekOrStopAMusic) {
+  const std::string tone = dir() + "/tone.wav";
+  int status = 0;
+  Tool("sox -n -r 8000 -c 1 -b 16 " + Quote(tone) + " synth 1 sine 440", &status);
+  ASSERT_EQ(status, 0);
+  std::string script = R"(.function fill
+  .params 1
+  .line 20
+)";
+  for (const char* call : {"playmusic 3", "resumemusic 3", "seekmusic 3 0", "playsubsong 0 3", "stopmusic 3"})
+    script += std::string("  .call base=2 ") + call + "\n  .call base=2 getlasterror -> e\n  .call base=2 debugprint $e\n";
+  script += "  .call base=2 fillmusicbuffer 2 \"end\" 0\n  ret\n.end\n.defun Fill fill\n.line 1\n"
+            ".call exitonerror 0\n.call openmusic 3 \"" + tone + "\"\n"
+            ".table 0 { fillmusicbuffer = $Fill }\n.call base=1 installeventhandler r0\n"
+            ".call createmusic 2 8000 1\n.call playmusic 2\n" + vlplayer::WaitUntilMusicStops(2, "poll") +
+            ".call ismusicplaying 3 -> p\n.call debugprint $p\n";
+  Result r = Run({Applet("fillhandler", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  // The handler may run again before the end it queued is played.
+  const std::string refused = "1478\n1478\n1478\n1478\n1478\n";
+  ASSERT_GT(r.out.size(), refused.size()) << r.out;
+  EXPECT_EQ(r.out.substr(0, refused.size()), refused);
+  EXPECT_EQ(r.out.substr(r.out.size() - 6), "false\n");
+  EXPECT_EQ(r.out.find_first_not_of("1478\n"), r.out.size() - 6) << r.out;
 }
 
 // What the file sink records is what was heard when a sound ends early:

@@ -134,9 +134,15 @@ TEST_F(VideoLayers, FramesAsLayersAndTheirAttributes) {
   EXPECT_EQ(Num("lduration"), 500);
   EXPECT_EQ(Num("paused"), 0);
 
-  // Closing the video keeps its layer's picture; removing the layers frees
-  // the copies.
+  // Opening another video under its id closes it as CloseVideo does: the
+  // layer keeps the record and its picture. Closing the video keeps its
+  // layer's picture; removing the layers frees the copies.
+  ASSERT_EQ(Run(".call openvideo 1 \"" + file_ + "\""), 0);
+  EXPECT_EQ(CountVideos(), 3);
+  RefreshRect(L, 0, 0, 80, 60, 0);
+  ExpectFrame(0, 10, 20);
   ASSERT_EQ(Run(".call closevideo 1"), 0);
+  EXPECT_EQ(CountVideos(), 2);
   EXPECT_EQ(Find(1), nullptr);
   RefreshRect(L, 0, 0, 80, 60, 0);
   ExpectFrame(0, 10, 20);
