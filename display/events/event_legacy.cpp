@@ -207,6 +207,10 @@ void FreeLegacyHandlers() {
     FreeMemory(h);
   }
   gHovered = nullptr;
+}
+
+void ResetLegacyState() {
+  FreeLegacyHandlers();
   gAllClick = gAllRightClick = gAllOver = gAllKey = 0;
   gLastLegacyId = 0;
 }
@@ -254,6 +258,8 @@ int CmdRemoveKeyDown(vlVMState* L) {
 int CmdEnableEvent(vlVMState* L) { return EnableCommand(L, 1); }
 int CmdDisableEvent(vlVMState* L) { return EnableCommand(L, 0); }
 
+// Only the records go: the ALL modes and the last code are settings of
+// their own, which records made afterwards still follow.
 int CmdClearEvents(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
   FreeLegacyHandlers();

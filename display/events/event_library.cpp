@@ -113,7 +113,7 @@ int OpenEventLibrary(vlVMState* state) {
 }
 
 void FreeEventLibrary(vlVMState* state) {
-  FreeLegacyHandlers();
+  ResetLegacyState();
   FreeTimerObjects(state);
   FreePumpState(state);
   FreeEventTypes(state);
