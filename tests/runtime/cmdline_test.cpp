@@ -77,6 +77,11 @@ TEST(JoinArguments, DashArgumentsBareOthersQuoted) {
   char* line = JoinArguments(4, const_cast<char* const*>(argv));
   EXPECT_STREQ(line, "-SCRWIDTH=800 \"my script.vla\" -x");
   std::free(line);
+  // A value given with "=" that holds blanks stays one value.
+  const char* spaced[] = {"prog", "-TEMPDIR=/tmp/my dir", "a.vla"};
+  line = JoinArguments(3, const_cast<char* const*>(spaced));
+  EXPECT_STREQ(line, "-TEMPDIR=\"/tmp/my dir\" \"a.vla\"");
+  std::free(line);
   line = JoinArguments(1, const_cast<char* const*>(argv));
   EXPECT_STREQ(line, "");
   std::free(line);
