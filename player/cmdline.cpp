@@ -148,9 +148,11 @@ char* JoinArguments(int argc, char* const* argv) {
     size_t quoteFrom = 0;  // where the quoted part starts; n: nothing quoted
     if (arg[0] == '-') {
       // "-NAME=a value" is one argument: its value is quoted like any other
-      // so that its blanks do not cut it into a value and a script name.
+      // so that its blanks do not cut it into a value and a script name,
+      // and a negative number (-PICXPOS=-10) does not read as an option.
       const char* equals = std::strchr(arg, '=');
-      quoteFrom = equals && std::strchr(equals, ' ') ? static_cast<size_t>(equals + 1 - arg) : n;
+      const bool quoted = equals && (std::strchr(equals, ' ') || equals[1] == '-');
+      quoteFrom = quoted ? static_cast<size_t>(equals + 1 - arg) : n;
     }
     std::memcpy(p, arg, quoteFrom);
     p += quoteFrom;

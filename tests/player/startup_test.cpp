@@ -174,10 +174,13 @@ getfield 2 0 "param"
   Result r = Run({"-DEBUGDEVICE", "console", applet, "-folder", "pics"}, options);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "folder pics\n");
-  // A value after "=" keeps its blanks.
+  // A value after "=" keeps its blanks and its leading dash.
   r = Run({"-DEBUGDEVICE", "console", applet, "-folder=my pics"}, options);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "folder my pics\n");
+  r = Run({"-DEBUGDEVICE", "console", applet, "-folder=-2"}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "folder -2\n");
   const std::string folder = dir() + "/viewer.ini";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   r = Run({"-DEBUGDEVICE", "console", applet}, options);
