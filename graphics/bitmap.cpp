@@ -215,8 +215,20 @@ vlBitmap* NewMaskPlane(vlBitmap* picture, int32_t width, int32_t height, int cle
 void DeleteAlphaPlane(vlBitmap* plane) { DeletePlane(plane); }
 void DeleteMaskPlane(vlBitmap* plane) { DeletePlane(plane); }
 
+namespace {
+// The codes the bitmap itself answers; the platform answers the others.
+bool OwnCode(int32_t code) {
+  switch (code) {
+    case 0: case 1: case 2: case 3: case 4: case 13: case 14:
+    case 18: case 19: case 20: case 21: case 22: return true;
+    default: return false;
+  }
+}
+}  // namespace
+
 intptr_t QueryBitmap(const vlBitmap* b, int32_t code) {
-  if (!b) return 0;
+  // The platform's window answers (the pointer codes with no window: 0).
+  if (!b) return OwnCode(code) ? 0 : GetWindowAttr(nullptr, code);
   // Its store or its pixels, handed out, may be written through.
   if (code == 20 || code == 23) SettleBitmapUse(b, true);
   const vlGfxAdapter* a = GetGfxAdapter();
@@ -254,14 +266,9 @@ intptr_t QueryBitmap(const vlBitmap* b, int32_t code) {
     }
     return a->getBitMapAttr ? a->getBitMapAttr(b->handle, code) : 0;
   }
+  if (code != 13 && code != 21 && code != 23) return OwnCode(code) ? 0 : GetWindowAttr(nullptr, code);
   if (b->kind != VL_BITMAP_PICTURE || b->driverOwned) return 0;
-  const vlOffscreenBitmap* p = Platform(b);
-  switch (code) {
-    case 13: return p->bytesPerRow / p->bytesPerPixel;
-    case 21: return p->pixelFormat;
-    case 23: return reinterpret_cast<intptr_t>(p->pixels);
-    default: return 0;
-  }
+  return GetWindowAttr(Platform(b), code);
 }
 
 int LockPlanePixels(vlPlane* p, vlPixelAccess* acc) {

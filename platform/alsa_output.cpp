@@ -267,16 +267,20 @@ int64_t LoopDelay(const vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* st
   return passStart > elapsed ? passStart - elapsed : 1;
 }
 
+// A pass whose start is due now, or whose timer cannot be had, reports its
+// loop at once: every pass reports one.
 void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) {
   const int64_t delay = LoopDelay(channel, pcm, status);
-  if (delay <= 0) return;
   LoopTimer* record = nullptr;
   for (LoopTimer& r : gLoopTimers)
-    if (LoopState(r.word.load()) == kLoopFree) {
+    if (delay > 0 && LoopState(r.word.load()) == kLoopFree) {
       record = &r;
       break;
     }
-  if (!record) return;
+  if (!record) {
+    Post(VL_AUDIO_EVENT_SAMPLE_LOOP, channel);
+    return;
+  }
   const uint64_t generation = (record->word.load() >> 2) + 1;
   record->channel = channel;
   record->id = channel->id;
@@ -288,7 +292,10 @@ void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) 
   event.sigev_signo = SIGRTMIN + 1;
   const auto index = static_cast<uintptr_t>(record - gLoopTimers);
   event.sigev_value.sival_ptr = reinterpret_cast<void*>(generation << kLoopIndexBits | index);
-  if (timer_create(CLOCK_REALTIME, &event, &record->timer) != 0) return;
+  if (timer_create(CLOCK_REALTIME, &event, &record->timer) != 0) {
+    Post(VL_AUDIO_EVENT_SAMPLE_LOOP, channel);
+    return;
+  }
   record->word.store(LoopWord(generation, kLoopArmed));
   itimerspec when{};
   when.it_value.tv_sec = delay / 1000;
@@ -296,6 +303,7 @@ void ArmLoopTimer(vlChannel* channel, snd_pcm_t* pcm, snd_pcm_status_t* status) 
   if (timer_settime(record->timer, 0, &when, nullptr) != 0) {
     timer_delete(record->timer);
     record->word.store(LoopWord(generation, kLoopFree));
+    Post(VL_AUDIO_EVENT_SAMPLE_LOOP, channel);
   }
 }
 

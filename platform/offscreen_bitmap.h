@@ -45,3 +45,6 @@ int LockOffscreenBitmap(vlOffscreenBitmap* bitmap, vlOffscreenAccess* access, in
 void UnlockOffscreenBitmap(vlOffscreenBitmap* bitmap);
 // Bits per pixel of the global pixel format; 32 while it is unset.
 int32_t GetDisplayBitDepth();
+// The platform's answer to an attribute code, for a display's window or an
+// offscreen bitmap (by its header); codes nothing answers give 0.
+intptr_t GetWindowAttr(void* handle, int code);

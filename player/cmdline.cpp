@@ -143,12 +143,25 @@ char* JoinArguments(int argc, char* const* argv) {
   char* p = line;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) *p++ = ' ';
-    size_t n = std::strlen(argv[i]);
-    bool quote = argv[i][0] != '-';
-    if (quote) *p++ = '"';
-    std::memcpy(p, argv[i], n);
-    p += n;
-    if (quote) *p++ = '"';
+    const char* arg = argv[i];
+    size_t n = std::strlen(arg);
+    size_t quoteFrom = 0;  // where the quoted part starts; n: nothing quoted
+    if (arg[0] == '-') {
+      // "-NAME=a value" is one argument: its value is quoted like any other
+      // so that its blanks do not cut it into a value and a script name,
+      // and a negative number (-PICXPOS=-10) does not read as an option.
+      const char* equals = std::strchr(arg, '=');
+      const bool quoted = equals && (std::strchr(equals, ' ') || equals[1] == '-');
+      quoteFrom = quoted ? static_cast<size_t>(equals + 1 - arg) : n;
+    }
+    std::memcpy(p, arg, quoteFrom);
+    p += quoteFrom;
+    if (quoteFrom < n) {
+      *p++ = '"';
+      std::memcpy(p, arg + quoteFrom, n - quoteFrom);
+      p += n - quoteFrom;
+      *p++ = '"';
+    }
   }
   *p = '\0';
   return line;

@@ -12,6 +12,7 @@
 #include "display/display.h"
 #include "display/events/event_dispatch.h"
 #include "display/events/event_keys.h"
+#include "platform/display_adapter.h"
 #include "platform/event_pump.h"
 #include "runtime/os.h"
 #include "vm/call.h"
@@ -136,7 +137,11 @@ int EnableCommand(vlVMState* L, uint32_t on) {
   int32_t code = Int(L, 1), id = Int(L, 2);
   switch (code) {
     case 10:
-      if (CurrentDisplay()) CurrentDisplay()->closeHandled = static_cast<int32_t>(on);
+      if (vlDisplay* d = CurrentDisplay()) {
+        d->closeHandled = static_cast<int32_t>(on);
+        // A display adapter closes its window itself unless told otherwise.
+        SetAdapterCloseHandled(d, d->closeHandled);
+      }
       break;
     case 11: gAllClick = on; break;
     case 12: gAllRightClick = on; break;
@@ -207,6 +212,10 @@ void FreeLegacyHandlers() {
     FreeMemory(h);
   }
   gHovered = nullptr;
+}
+
+void ResetLegacyState() {
+  FreeLegacyHandlers();
   gAllClick = gAllRightClick = gAllOver = gAllKey = 0;
   gLastLegacyId = 0;
 }
@@ -254,6 +263,8 @@ int CmdRemoveKeyDown(vlVMState* L) {
 int CmdEnableEvent(vlVMState* L) { return EnableCommand(L, 1); }
 int CmdDisableEvent(vlVMState* L) { return EnableCommand(L, 0); }
 
+// Only the records go: the ALL modes and the last code are settings of
+// their own, which records made afterwards still follow.
 int CmdClearEvents(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
   FreeLegacyHandlers();

@@ -31,7 +31,10 @@ int TestLegacyLabels(vlVMState* state);
 // The over records against the current display's pointer; 1 when a jump
 // was set (the hovered record is remembered for WhileMouseOn).
 int TestLegacyHover(vlVMState* state);
+// Frees every record (ClearEvents); ResetLegacyState also forgets the ALL
+// modes and the last code (the library's end).
 void FreeLegacyHandlers();
+void ResetLegacyState();
 // The pointer is on the display's hovered over record (WhileMouseOn), and
 // forgetting that record (BreakWhileMouseOn).
 bool PointerOnHoveredLegacy(vlDisplay* display);

@@ -96,6 +96,8 @@ const vlConstant kEventConstants[] = {
 int OpenEventLibrary(vlVMState* state) {
   // The dispatcher's state first, then the platform's pump, which calls
   // back into it for timers.
+  // A state opened after another starts without the old one's handlers.
+  for (vlHandlerSlot& slot : gGlobalHandlers) slot = {-1, -1};
   if (int r = InitPumpState()) return r;
   if (int r = InitEventPump(state)) return r;
   gPlatformHooks.runTimerCallback = RunTimerCallback;
@@ -113,7 +115,7 @@ int OpenEventLibrary(vlVMState* state) {
 }
 
 void FreeEventLibrary(vlVMState* state) {
-  FreeLegacyHandlers();
+  ResetLegacyState();
   FreeTimerObjects(state);
   FreePumpState(state);
   FreeEventTypes(state);

@@ -8,12 +8,12 @@
 
 #include <cstdint>
 
+#include "platform/offscreen_bitmap.h"
+
 struct vlPixelRecord;
 struct vlDisplay;
 struct vlPlatformWindow;
 struct vlWindowPut;
-
-intptr_t GetWindowAttr(void* handle, int code);
 
 // Whether the display's window takes pictures now: open, drawable and not
 // being moved or resized by the user.

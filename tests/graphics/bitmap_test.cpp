@@ -65,6 +65,10 @@ TEST(Planes, RowsArePaddedAndMaskRowsFollowThePicture) {
 
 TEST(Bitmaps, QueriesOfPicturesAndNull) {
   for (int code : {0, 1, 2, 3, 4, 13, 14, 18, 19, 20, 21, 22, 23}) EXPECT_EQ(QueryBitmap(nullptr, code), 0) << code;
+  // The platform answers the other codes, with or without a bitmap.
+  EXPECT_EQ(QueryBitmap(nullptr, 16), 1);
+  EXPECT_EQ(QueryBitmap(nullptr, 5), 32);
+  EXPECT_EQ(QueryBitmap(nullptr, 6), 0);  // no window to ask for the pointer
   vlBitmap* b = NewPicture(5, 9, 4);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(QueryBitmap(b, 0), 9);
@@ -74,6 +78,8 @@ TEST(Bitmaps, QueriesOfPicturesAndNull) {
   EXPECT_EQ(QueryBitmap(b, 18), 0);
   EXPECT_EQ(QueryBitmap(b, 22), 0);
   EXPECT_NE(QueryBitmap(b, 23), 0);
+  EXPECT_EQ(QueryBitmap(b, 11), 16);
+  EXPECT_EQ(QueryBitmap(b, 7), 0);
   EXPECT_EQ(NewBitmap(0, 5, 0, nullptr), nullptr);
   DeleteBitmap(b);
 }

@@ -147,6 +147,24 @@ TEST_F(AlsaOutput, FullVolumeWritesTheSampleUnchangedOncePerLoop) {
   EXPECT_EQ(ends, 1);
 }
 
+// Passes written faster than their timers expire (far more than there are
+// timers at once) still report one loop event each.
+TEST_F(AlsaOutput, EveryPassOfAShortSampleReportsItsLoop) {
+  std::vector<uint8_t> data = Ramp(1);
+  vlSoundData sample{data.data(), 16, 4, 2, VL_PCM_SIGNED, 1, 0, 5, 44100};
+  SetAudioEventWanted(12, 1);
+  SetAudioEventWanted(13, 1);
+  std::vector<uint8_t> out = PlayToFile(&sample, 64, 200);
+  EXPECT_EQ(out.size(), 200 * data.size());
+  std::lock_guard<std::mutex> lock(gEventsMutex);
+  std::vector<int> loops(201, 0);
+  for (auto& event : gEvents)
+    if (event.first == 6 && event.second >= 1 && event.second <= 200) loops[event.second]++;
+  for (int pass = 1; pass <= 200; pass++) EXPECT_EQ(loops[pass], 1) << "pass " << pass;
+  ASSERT_FALSE(gEvents.empty());
+  EXPECT_EQ(gEvents.back(), std::make_pair(5, 200));
+}
+
 TEST_F(AlsaOutput, HalfVolumeHalvesEveryValueAndPostsNothingUnwanted) {
   std::vector<uint8_t> data = Ramp(2000);
   vlSoundData sample{data.data(), 16, 4, 2, VL_PCM_SIGNED, 2000, 0, 5, 44100};

@@ -924,6 +924,8 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
 .call base=1 setdisplayattributes r0
 .table 0 { closewindow = $OnFire }
 .call base=1 installeventhandler r0
+.call disableevent 10 0
+.call enableevent 10 0
 .call createbrush 9 8 8 16711680
 .call createpointer 1 3 9
 .call setpointer 1
@@ -949,6 +951,8 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
     ASSERT_NE(at, std::string::npos) << entry << "\n" << said;
     EXPECT_GE(std::atoi(said.c_str() + at + std::strlen(entry) + 2), 1) << entry << "\n" << said;
   }
+  // The handler and EnableEvent of CLOSEWINDOW each said so.
+  EXPECT_NE(said.find("\nattributes 2x"), std::string::npos) << said;
 }
 
 // A timer adapter's timers drive the intervals and timeouts: the adapter

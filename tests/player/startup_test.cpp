@@ -147,7 +147,7 @@ TEST_F(Startup, GtkRequesterChoosesTheScript) {
 // instead of waiting in a dialog: a second file name before or after the
 // device, an option refused before the device is applied, and an options
 // file that is a directory. Words after a dash that the player does not
-// know go to the applet.
+// know go to the applet, with their value (after a blank or "=").
 TEST_F(Startup, CommandLineMistakesGoToTheTerminalWithTheDebugDevice) {
   std::string applet = Applet("viewer", R"(.line 1
 .call getcommandline -> args n
@@ -174,6 +174,13 @@ getfield 2 0 "param"
   Result r = Run({"-DEBUGDEVICE", "console", applet, "-folder", "pics"}, options);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "folder pics\n");
+  // A value after "=" keeps its blanks and its leading dash.
+  r = Run({"-DEBUGDEVICE", "console", applet, "-folder=my pics"}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "folder my pics\n");
+  r = Run({"-DEBUGDEVICE", "console", applet, "-folder=-2"}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "folder -2\n");
   const std::string folder = dir() + "/viewer.ini";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   r = Run({"-DEBUGDEVICE", "console", applet}, options);

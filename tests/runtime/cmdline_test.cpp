@@ -77,6 +77,16 @@ TEST(JoinArguments, DashArgumentsBareOthersQuoted) {
   char* line = JoinArguments(4, const_cast<char* const*>(argv));
   EXPECT_STREQ(line, "-SCRWIDTH=800 \"my script.vla\" -x");
   std::free(line);
+  // A value given with "=" that holds blanks stays one value.
+  const char* spaced[] = {"prog", "-TEMPDIR=/tmp/my dir", "a.vla"};
+  line = JoinArguments(3, const_cast<char* const*>(spaced));
+  EXPECT_STREQ(line, "-TEMPDIR=\"/tmp/my dir\" \"a.vla\"");
+  std::free(line);
+  // So does a negative number after "=".
+  OptRun r;
+  ASSERT_EQ(r.Args({"-BACKFILL=picture", "-BRUSH=1", "-PICXPOS=-10", "a.vla"}), 0);
+  ASSERT_EQ(r.Apply(), 0);
+  EXPECT_EQ(r.applet.overrides.backfill.x, -10);
   line = JoinArguments(1, const_cast<char* const*>(argv));
   EXPECT_STREQ(line, "");
   std::free(line);

@@ -450,6 +450,20 @@ TEST_F(DisplayEvents, LegacyKeyRecordsJumpToTheirLabels) {
   Key('x', false);
   ASSERT_EQ(Run(".call waitevent -> ev"), 0);
   EXPECT_EQ(vltest::GlobalString(L, "gotkey"), "x");
+  // ClearEvents frees the records only: the last code and the ALL mode
+  // stay, and a record made afterwards jumps to the ALL label.
+  ASSERT_EQ(Run(".call enableevent 14 0\n.call clearevents\n.call geteventcode -> code"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "code"), 5);
+  vl::PushString(L, "labels");
+  vl::RawGetTableValue(L, vl::kRegistryIndex);
+  vl::PushString(L, "onkeydownall");
+  vl::PushNumber(L, 1);
+  vl::RawSetTableValue(L, -3);
+  vl::SetStackTop(L, 0);
+  Key('x', true);
+  Key('x', false);
+  ASSERT_EQ(Run(script), 0);
+  EXPECT_EQ(vltest::GlobalString(L, "where"), "label");
   ASSERT_EQ(Run(".call clearevents"), 0);
 }
 
