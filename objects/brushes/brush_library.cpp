@@ -33,6 +33,7 @@
 #include "runtime/runtime_options.h"
 #include "runtime/script_call.h"
 #include "vm/argreaders.h"
+#include "vm/convert.h"
 #include "vm/auxlib.h"
 #include "vm/constants.h"
 #include "vm/error_codes.h"
@@ -366,6 +367,9 @@ int CmdRotateBrush(vlVMState* L) {
   GetObjectIDArg(&id, L, 1);
   const double angle = vl::CheckNumberArg(L, 2);
   const double sx = vl::OptNumberArg(L, 3, 1.0), sy = vl::OptNumberArg(L, 4, 1.0);
+  // The brush being drawn into is refused before its arguments are judged.
+  vlBrush* b = nullptr;
+  if (GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK) == 0 && IsActiveBrush(b)) return ERR_MODIFYABR;
   if (sx == 0 || sy == 0) return ERR_WRONGUSAGE;
   vlLayerTransform t;
   DefaultLayerTransform(&t);
@@ -380,8 +384,8 @@ int CmdScaleBrush(vlVMState* L) {
   GetObjectIDArg(&id, L, 1);
   vlBrush* b = nullptr;
   if (int status = FindChangeable(L, id, &b)) return status;
-  int32_t w = static_cast<int32_t>(GetNumberOrPercentArg(L, 2, b->width, 1, nullptr));
-  int32_t h = static_cast<int32_t>(GetNumberOrPercentArg(L, 3, b->height, 1, nullptr));
+  int32_t w = vl::DoubleToInt32Saturated(GetNumberOrPercentArg(L, 2, b->width, 1, nullptr));
+  int32_t h = vl::DoubleToInt32Saturated(GetNumberOrPercentArg(L, 3, b->height, 1, nullptr));
   if (w == VL_KEEPASPRAT && h == VL_KEEPASPRAT) return ERR_WRONGUSAGE;
   if (int status = ResolveAspectSize(b->width, b->height, &w, &h)) return status;
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;

@@ -78,6 +78,9 @@ TEST_F(BrushSelectTest, MaskAndAlphaChannelAreMadeAtTheFirstDraw) {
   EXPECT_EQ(plane->pixels[0], 100);
   EXPECT_EQ(plane->pixels[5], 255);
   EXPECT_EQ(Run(".call setalphaintensity 256"), ERR_WRONGUSAGE);
+  // The brush being drawn into is refused before its arguments are judged.
+  EXPECT_EQ(Run(".call selectbrush 3\n.call rotatebrush 3 10 0"), ERR_MODIFYABR);
+  ASSERT_EQ(Run(".call endselect"), 0);
   EXPECT_EQ(Run(".call selectalphachannel 3 4"), ERR_MISSINGPARAMTR);
 }
 

@@ -317,6 +317,13 @@ TEST_F(BrushTest, TransformsMatchImageMagick) {
   EXPECT_EQ(Run(".call transformbrush 99 0 0 0 1"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call transformbrush 99 1 0 0 1"), ERR_FINDBRUSH);
   EXPECT_EQ(Run(".call rotatebrush 2 10 0"), ERR_WRONGUSAGE);
+  // A result below one pixel keeps one pixel; a size beyond any picture
+  // fails with the brush unchanged.
+  ASSERT_EQ(Run(".call transformbrush 2 0.001 0 0 0.001"), 0);
+  EXPECT_EQ(Brush(2)->width, 1);
+  EXPECT_EQ(Brush(2)->height, 1);
+  EXPECT_NE(Run(".call scalebrush 1 1e12 10"), 0);
+  EXPECT_EQ(Brush(1)->width, 127);
 }
 
 TEST_F(BrushTest, ImageCommandsMatchImageMagick) {
