@@ -27,6 +27,7 @@
 #include "runtime/object_data.h"
 #include "runtime/option_readers.h"
 #include "vm/argreaders.h"
+#include "vm/convert.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
@@ -170,7 +171,7 @@ int BorderOrShadow(vlVMState* L, bool border) {
   if (int status = TakeNewBrushId(L, 1, &source, &id, &automatic)) return status;
   vlBrush* src = nullptr;
   if (int status = GetBrushByID(L, source, &src, 0)) return status;
-  const auto color = static_cast<uint32_t>(vl::CheckNumberArg(L, 3));
+  const uint32_t color = vl::DoubleToUInt32Bits(vl::CheckNumberArg(L, 3));
   const int64_t wide = src->width + 2 * int64_t{size}, high = src->height + 2 * int64_t{size};
   if (wide > INT32_MAX || high > INT32_MAX) return ERR_BITMAP;
   const auto w = static_cast<int32_t>(wide), h = static_cast<int32_t>(high);
@@ -267,8 +268,9 @@ int CmdGrabDesktop(vlVMState* L) {
     GetTableInt(L, 2, "height", &h, nullptr);
   }
   if (x < 0 || y < 0) return ERR_WRONGUSAGE;
-  if (x + w > mw) w = mw - x;
-  if (y + h > mh) h = mh - y;
+  // In 64 bits: a width near the integer limit must clip, not wrap.
+  if (int64_t{x} + w > mw) w = mw - x;
+  if (int64_t{y} + h > mh) h = mh - y;
   if (w < 1 || h < 1) return ERR_WRONGUSAGE;
   Planes p;
   if (GrabDisplayPixels(CurrentDisplay(), mx + x, my + y, w, h, &p.bitmap)) return ERR_MEM;
@@ -300,7 +302,7 @@ int CmdRGBArrayToBrush(vlVMState* L) {
     const double v = vl::ToNumberAt(L, -1);
     vl::SetStackTop(L, -2);
     if (!present) return ERR_NOTENOUGHPIXELS;
-    uint32_t c = static_cast<uint32_t>(static_cast<int64_t>(v));
+    uint32_t c = vl::DoubleToUInt32Bits(v);
     if (invert) c ^= 0xFF000000u;
     argb[i] = c;
   }

@@ -23,6 +23,7 @@
 #include "runtime/option_readers.h"
 #include "runtime/runtime_options.h"
 #include "vm/argreaders.h"
+#include "vm/convert.h"
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
@@ -325,8 +326,8 @@ int CmdSetMaskMode(vlVMState* L) {
 int CmdSetAlphaIntensity(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   const double level = GetNumberOrPercentArg(L, 1, 255, 0, nullptr);
-  if (level < -1 || level > 255) return ERR_WRONGUSAGE;
-  SetRuntimeOption(L, 6, static_cast<uint32_t>(static_cast<int32_t>(level)), 0u);
+  if (!(level >= -1 && level <= 255)) return ERR_WRONGUSAGE;  // NaN too
+  SetRuntimeOption(L, 6, static_cast<uint32_t>(vl::DoubleToInt32(level)), 0u);
   return 0;
 }
 

@@ -185,6 +185,11 @@ TEST_F(BrushCreateTest, GradientsTexturesAndGrabs) {
   for (int x = 0; x < 790; x += 7)
     ASSERT_EQ(Pixel(5, x, 2), static_cast<uint32_t>(XGetPixel(root, x, 2)) & 0xFFFFFF) << x;
   XDestroyImage(root);
+  ASSERT_EQ(Run(".table 0 { x = 10, y = 590, width = 2147483647, height = 2147483647 }\n"
+                ".call base=1 grabdesktop 6 r0"),
+            0);
+  EXPECT_EQ(Brush(6)->width, 790);
+  EXPECT_EQ(Brush(6)->height, 10);
   EXPECT_EQ(Run(".table 0 { x = -1 }\n.call base=1 grabdesktop 6 r0"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".table 0 { x = 800 }\n.call base=1 grabdesktop 6 r0"), ERR_WRONGUSAGE);
 }
