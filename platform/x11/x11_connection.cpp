@@ -21,7 +21,6 @@
 #include "platform/window_record.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
-#include "platform/display_adapter.h"
 #include "platform/display_device.h"
 #include "runtime/blocking.h"
 #include "runtime/os.h"
