@@ -457,7 +457,7 @@ int OpenDisplayWindow(vlVMState* L, vlDisplay* d, uint32_t mode) {
   if (!s.desktop) {
     if (s.mode == VL_DISPMODE_ASK) {
       int32_t answer = 0;
-      int status = ShowSystemRequester(L, nullptr, d->titleText, "Please select desired display mode!",
+      int status = ShowSystemRequester(L, d, d->titleText, "Please select desired display mode!",
                                        "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel", 0, 0,
                                        &answer);
       if (status) return status;
@@ -479,7 +479,7 @@ int OpenDisplayWindow(vlVMState* L, vlDisplay* d, uint32_t mode) {
       }
       choices.push_back('\0');
       int32_t chosen = -1;
-      int status = ShowListRequester(L, nullptr, d->titleText, "Please select desired display mode!", choices.c_str(),
+      int status = ShowListRequester(L, d, d->titleText, "Please select desired display mode!", choices.c_str(),
                                      preselect < 0 ? 0 : preselect, 0, &chosen);
       if (!status && (chosen < 0 || chosen >= count)) status = ERR_USERABORT;
       if (!status) {

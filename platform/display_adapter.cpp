@@ -43,8 +43,6 @@ uint32_t AdapterColor(const vlPluginInfo* a, uint32_t color) {
 
 }  // namespace
 
-bool DisplayAdapterActive() { return vlDisplayAdapter != nullptr; }
-
 bool DisplayHasWindow(const vlPlatformWindow* d) { return d && (d->window || d->adapterHandle); }
 
 int ForceEventLoopIteration() {

@@ -20,8 +20,6 @@ struct vlMonitorNode;
 // grabs, 16 draws on displays that are not open), its flags displayFlags
 // (bit 3: scales blits itself).
 extern vlPluginInfo* vlDisplayAdapter;
-// Whether a display adapter is installed: the one answer the engine asks.
-bool DisplayAdapterActive();
 
 // The adapter's ForceEventLoopIteration: 1 when it was called, 0 without an
 // adapter (the caller then writes a wake message).

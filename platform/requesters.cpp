@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/event_pump.h"
+#include "platform/window_record.h"
 #include "runtime/blocking.h"
 #include "runtime/errors.h"
 #include "runtime/messages.h"
@@ -63,6 +64,10 @@ Fn Entry(vlPluginEntry entry) {
 void Release(vlPluginInfo* a, uint32_t kind, void* data) {
   if (data && a->FreeRequest) Entry<FreeRequestFn>(a->FreeRequest)(kind, data);
 }
+
+// The adapter knows a display by its own handle for it; none for a
+// display it has not opened.
+void* Handle(void* display) { return display ? static_cast<vlPlatformWindow*>(display)->adapterHandle : nullptr; }
 
 uintptr_t Ptr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
@@ -118,7 +123,7 @@ int ShowSystemRequester(vlVMState* state, void* display, const char* title, cons
   if (icon >= 0 && icon <= 4) kind += 32u << icon;
   vlTagItem tags[3] = {{1, flag}, {0, 0}, {0, 0}};
   if (kind & 16) tags[1] = {2, Ptr(buttons)};
-  return Entry<SystemRequestFn>(a->SystemRequest)(nullptr, title, body, kind, result, tags);
+  return Entry<SystemRequestFn>(a->SystemRequest)(Handle(display), title, body, kind, result, tags);
 }
 
 int ShowFileRequester(vlVMState* state, void* display, const char* title, const char* pattern, int mode,
@@ -133,7 +138,7 @@ int ShowFileRequester(vlVMState* state, void* display, const char* title, const 
   if (directory && *directory) tags[n++] = {3, Ptr(directory)};
   if (file && *file) tags[n++] = {4, Ptr(file)};
   char* text = nullptr;
-  int status = Entry<FileRequestFn>(a->FileRequest)(nullptr, title, kind, &text, tags);
+  int status = Entry<FileRequestFn>(a->FileRequest)(Handle(display), title, kind, &text, tags);
   if (status || !text) {
     Release(a, 0, text);
     return status;
@@ -166,7 +171,7 @@ int ShowPathRequester(vlVMState* state, void* display, const char* title, int mo
   vlTagItem tags[3] = {{1, flag}};
   if (directory && *directory) tags[1] = {2, Ptr(directory)};
   char* text = nullptr;
-  int status = Entry<FileRequestFn>(a->PathRequest)(nullptr, title, mode == 2 ? 1 : 0, &text, tags);
+  int status = Entry<FileRequestFn>(a->PathRequest)(Handle(display), title, mode == 2 ? 1 : 0, &text, tags);
   if (!status && text && !(*result = strdup(text))) status = ERR_MEM;
   Release(a, 1, text);
   return status;
@@ -186,7 +191,7 @@ int ShowStringRequester(vlVMState* state, void* display, const char* title, cons
   if (defaultText) tags[n++] = {2, Ptr(defaultText)};
   if (maximum > 0) tags[n++] = {3, static_cast<uintptr_t>(maximum)};
   char* text = nullptr;
-  int status = Entry<StringRequestFn>(a->StringRequest)(nullptr, title, body, kind, &text, tags);
+  int status = Entry<StringRequestFn>(a->StringRequest)(Handle(display), title, body, kind, &text, tags);
   if (destinationSize > 0) destination[0] = 0;
   if (status) {
     Release(a, 2, text);
@@ -207,7 +212,7 @@ int ShowListRequester(vlVMState* state, void* display, const char* title, const 
   if (!a) return BuiltinListRequest(state, display, title, body, choices, defaultIndex, flag, result);
   vlTagItem tags[3] = {{1, flag}};
   if (defaultIndex >= 0) tags[1] = {2, static_cast<uintptr_t>(defaultIndex)};
-  return Entry<ListRequestFn>(a->ListRequest)(nullptr, title, body, choices, 0, result, tags, display);
+  return Entry<ListRequestFn>(a->ListRequest)(Handle(display), title, body, choices, 0, result, tags, display);
 }
 
 int ShowFontRequester(vlVMState* state, void* display, const char* title, const char* name, int32_t size,
@@ -220,7 +225,7 @@ int ShowFontRequester(vlVMState* state, void* display, const char* title, const 
   if (size) tags[n++] = {3, static_cast<uintptr_t>(size)};
   char* text = nullptr;
   uint32_t style = 0;
-  int status = Entry<FontRequestFn>(a->FontRequest)(nullptr, title, &text, &style, tags);
+  int status = Entry<FontRequestFn>(a->FontRequest)(Handle(display), title, &text, &style, tags);
   if (!status && text) {
     static const int32_t kWeights[] = {0, 40, 50, 75, 80, 100, 180, 200, 205, 210, 215};
     font->weight = 80;
@@ -252,7 +257,7 @@ int ShowColorRequester(vlVMState* state, void* display, const char* title, int32
   if (!a) return BuiltinColorRequest(state, display, title, defaultColor, flag, result);
   vlTagItem tags[3] = {{1, flag}};
   if (defaultColor != -1) tags[1] = {2, static_cast<uint32_t>(defaultColor)};
-  return Entry<ColorRequestFn>(a->ColorRequest)(nullptr, title, 0, result, tags);
+  return Entry<ColorRequestFn>(a->ColorRequest)(Handle(display), title, 0, result, tags);
 }
 
 // The built-in requesters ------------------------------------------------------

@@ -65,7 +65,9 @@ int BuiltinColorRequest(vlVMState* state, void* display, const char* title, int3
                         uint32_t flag, int32_t* result);
 
 // The installed requester adapter (null: none) and the wrappers that use
-// it for the kinds its capability byte names, else the built-in code.
+// it for the kinds its capability byte names, else the built-in code. The
+// display (a vlPlatformWindow, or null) is the one the requester belongs
+// to.
 extern vlPluginInfo* vlRequesterAdapter;
 int ShowSystemRequester(vlVMState* state, void* display, const char* title, const char* body,
                         const char* buttons, int icon, uint32_t flag, int32_t* result);

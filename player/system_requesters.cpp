@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "display/display.h"
 #include "platform/requesters.h"
 #include "runtime/error_vm.h"
 #include "runtime/option_text.h"
@@ -55,7 +56,7 @@ int CmdSystemRequest(vlVMState* L) {
   const char* buttons = vl::CheckStringArg(L, 3, nullptr);
   int32_t icon = vl::OptIntArg(L, 4, 0);
   int32_t result = 0;
-  if (int status = ShowSystemRequester(L, nullptr, title, body, buttons, icon, 0, &result)) return status;
+  if (int status = ShowSystemRequester(L, CurrentDisplay(), title, body, buttons, icon, 0, &result)) return status;
   vl::PushNumber(L, result);
   return 1;
 }
@@ -72,7 +73,7 @@ int CmdStringRequest(vlVMState* L) {
   if (maximum > 0 && def.size() > size_t(maximum)) def.resize(size_t(maximum));
   if (type == 3 && !IsNumberText(def.c_str())) return ERR_WRONGUSAGE;
   char text[1025] = {};
-  int status = ShowStringRequester(L, nullptr, title, body, def.c_str(), type, maximum, password != 0, 0, text,
+  int status = ShowStringRequester(L, CurrentDisplay(), title, body, def.c_str(), type, maximum, password != 0, 0, text,
                                    sizeof text);
   if (status && status != ERR_USERABORT) return status;
   vl::PushString(L, text);
@@ -95,7 +96,7 @@ int CmdFileRequest(vlVMState* L) {
     file = slash == std::string::npos ? gLastFile : gLastFile.substr(slash + 1);
   }
   vlFileResult result{};
-  int status = ShowFileRequester(L, nullptr, title, pattern, plain, directory.c_str(), file.c_str(), 0, &result);
+  int status = ShowFileRequester(L, CurrentDisplay(), title, pattern, plain, directory.c_str(), file.c_str(), 0, &result);
   if (status) {
     FreeFileResult(&result);
     return status;
@@ -130,7 +131,7 @@ int CmdPathRequest(vlVMState* L) {
   if (mode != 0 && mode != 2) return ERR_WRONGUSAGE;
   if (directory.empty()) directory = gLastDirectory;
   char* chosen = nullptr;
-  if (int status = ShowPathRequester(L, nullptr, title, mode, directory.c_str(), 0, &chosen)) return status;
+  if (int status = ShowPathRequester(L, CurrentDisplay(), title, mode, directory.c_str(), 0, &chosen)) return status;
   if (chosen) gLastDirectory = chosen;
   vl::PushString(L, chosen ? chosen : "");
   std::free(chosen);
@@ -161,7 +162,7 @@ int CmdListRequest(vlVMState* L) {
   if (choices.empty()) return ERR_WRONGUSAGE;
   choices += '\0';
   int32_t result = -1;
-  if (int status = ShowListRequester(L, nullptr, title, body, choices.c_str(), def, 0, &result)) return status;
+  if (int status = ShowListRequester(L, CurrentDisplay(), title, body, choices.c_str(), def, 0, &result)) return status;
   vl::PushNumber(L, result);
   return 1;
 }
@@ -173,7 +174,7 @@ int CmdFontRequest(vlVMState* L) {
   int32_t size = vl::OptIntArg(L, 3, 0);
   vlFontSpec font{};
   font.weight = 80;
-  if (int status = ShowFontRequester(L, nullptr, title, name, size, 0, &font)) return status;
+  if (int status = ShowFontRequester(L, CurrentDisplay(), title, name, size, 0, &font)) return status;
   std::string full = font.name;
   if (*font.name) {
     struct Word {
@@ -207,7 +208,7 @@ int CmdColorRequest(vlVMState* L) {
   const char* title = TitleArg(L);
   int32_t color = vl::OptIntArg(L, 2, -1);
   int32_t result = -1;
-  if (int status = ShowColorRequester(L, nullptr, title, color, 0, &result)) return status;
+  if (int status = ShowColorRequester(L, CurrentDisplay(), title, color, 0, &result)) return status;
   vl::PushNumber(L, result);
   return 1;
 }

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "runtime/blocking.h"
-#include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "platform/window_record.h"
 #include "platform/event_pump.h"
 #include "runtime/os.h"
@@ -39,9 +39,9 @@ constexpr int kReadTimeoutMs = 10000;
 vlX11Window* gReadWindow = nullptr;
 
 vlX11Window* ClipboardWindow() {
-  if (DisplayAdapterActive()) return nullptr;
+  // Only a display shown in an X window of its own owns a selection.
   for (vlPlatformWindow* d = gX11Hooks.firstDisplay ? WindowOf(gX11Hooks.firstDisplay()) : nullptr; d; d = NextWindow(d))
-    if (d->window && d->window->window) return d->window;
+    if (d->window && d->window->window && DisplayDeviceDoes(d, VL_DEVICE_X_SERVER)) return d->window;
   return nullptr;
 }
 

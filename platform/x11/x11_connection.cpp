@@ -21,7 +21,7 @@
 #include "platform/window_record.h"
 #include "platform/hooks.h"
 #include "platform/joysticks.h"
-#include "platform/display_adapter.h"
+#include "platform/display_device.h"
 #include "runtime/blocking.h"
 #include "runtime/os.h"
 #include "platform/requesters_gtk.h"
@@ -286,7 +286,7 @@ int OpenX11Screen(const char* name, vlX11Connection** out) {
                                           visuals[i].blue_mask);
   if (visuals) XFree(visuals);
 
-  if (!DisplayAdapterActive()) {
+  if (DisplayDeviceDoes(nullptr, VL_DEVICE_X_SERVER)) {
     int status = 0;
     if (c->pixelFormat < 0 || (GetGlobalPixelFormat() >= 0 && GetGlobalPixelFormat() != c->pixelFormat))
       status = ERR_PIXELFORMAT;

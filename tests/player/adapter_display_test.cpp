@@ -910,8 +910,9 @@ TEST_F(AdapterDisplay, AdapterScalesCopiesAndTransformsItsPictures) {
 // runs: a timeout's signal wakes it through the relay, so the handler
 // fires; waits sleep in the adapter's Sleep, vwait waits in its VWait and
 // the qualifier of IsKeyDown comes from its GetQualifiers, pointers are its
-// own, it hears that the script handles the close button, and CheckEvent
-// and CheckEvents pump it themselves before they look for callbacks.
+// own, it hears that the script handles the close button, CheckEvent and
+// CheckEvents pump it themselves before they look for callbacks, and its
+// screen modes, monitors and requesters are the ones scripts see.
 TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
   const std::string applet = Applet("adapterwake", R"(.function fire
   .params 1
@@ -940,11 +941,44 @@ TEST_F(AdapterDisplay, BlockingAdapterIsWokenAndAskedForItsWaitsAndQualifiers) {
 .call checkevents
 .call iskeydown "LSHIFT" -> s
 .call debugprint $s
+.call getdisplaymodes -> modes
+getglobal 2 "modes"
+getfield 0 2 #0
+getfield 1 0 "width"
+setglobal 1 "w0"
+getfield 1 0 "height"
+setglobal 1 "h0"
+getfield 0 2 #1
+getfield 1 0 "width"
+setglobal 1 "w1"
+getfield 1 0 "height"
+setglobal 1 "h1"
+getfield 0 2 #2
+getfield 1 0 "width"
+setglobal 1 "w2"
+getfield 1 0 "height"
+setglobal 1 "h2"
+.call debugprint $w0 $h0 $w1 $h1 $w2 $h2
+.call getmonitors -> monitors
+getglobal 2 "monitors"
+getfield 0 2 #0
+getfield 1 0 "width"
+setglobal 1 "mw"
+getfield 1 0 "height"
+setglobal 1 "mh"
+.call debugprint $mw $mh
+.call systemrequest "t" "b" "Yes|No" 1 -> answer
+.call debugprint $answer
 .call debugprint "done")");
   Result r = RunOnAdapter(applet, "wake", "VL_XADAPTER_BLOCK=1");
   const std::string said = ReadFile(Log("wake"));
   ASSERT_EQ(r.status, 0) << r.out << r.err << said;
-  EXPECT_EQ(r.out, "fired\n1\ndone\n");
+  // The adapter's screen modes come sorted by width, then height, and its
+  // monitor as it describes it.
+  EXPECT_EQ(r.out, "fired\n1\n640 480 800 480 800 600\n1280 1024\n2\ndone\n");
+  // Its requester came over the display's own handle: Yes|No with the
+  // second icon, its buttons by kind alone.
+  EXPECT_NE(said.find("\nrequest over 96x64\nrequest kind 68x0\n"), std::string::npos) << said;
   for (const char* entry : {"force", "wait", "sleep", "vwait", "qualifiers", "newpointer", "setpointer",
                             "freepointer", "attributes", "check"}) {
     const size_t at = said.find(std::string("\n") + entry + " ");

@@ -314,6 +314,12 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
     if (svc->system->SetTimerAdapter(info, 0) != 0) return 0;
     gInfo = info;
   }
+  // The blocking adapter also answers system requesters itself.
+  if (gBlock) {
+    info->capabilities |= PLUGINCAPS_REQUESTERADAPTER;
+    info->requesterFlags = 2;
+    if (svc->requesters->SetRequesterAdapter(info, 0) != 0) return 0;
+  }
   using SetAdapter = int (*)(vlPluginInfo*, uintptr_t, const vlTagItem*);
   return vlSlotAs<SetAdapter>(svc->graphics->slot[13])(info, 0, nullptr) == 0;
 }
@@ -634,11 +640,32 @@ EXPORT int Line(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, ui
 
 EXPORT int GetMonitorInfo(int kind, int, void* out, int) {
   static int32_t monitors[] = {0, 0, 1280, 1024, 0, 0, 0, 0};
-  static int32_t modes[] = {1280, 1024, 24, 0, 0, 0};
+  // Modes out of order: the player sorts them.
+  static int32_t modes[] = {800, 600, 24, 640, 480, 24, 800, 480, 24, 0, 0, 0};
   *static_cast<int32_t**>(out) = kind == 0 ? monitors : modes;
   return 0;
 }
 EXPORT void FreeMonitorInfo(int, void*) {}
+// A system requester tells the size of the display it came over (0x0 for
+// none), the button kind and whether the buttons came as text; the second
+// button is chosen. The other requesters are refused.
+EXPORT int SystemRequest(void* handle, const char*, const char*, uint32_t kind, int32_t* result,
+                         const vlTagItem* tags) {
+  const auto* s = static_cast<const Surface*>(handle);
+  Log("request over", s ? s->width : 0, s ? s->height : 0);
+  Log("request kind", static_cast<int32_t>(kind), GetTagValue(tags, 2, 0) != 0);
+  *result = 2;
+  return 0;
+}
+EXPORT int FileRequest(void*, const char*, uint32_t, char**, const vlTagItem*) { return 1; }
+EXPORT int PathRequest(void*, const char*, uint32_t, char**, const vlTagItem*) { return 1; }
+EXPORT int StringRequest(void*, const char*, const char*, uint32_t, char**, const vlTagItem*) { return 1; }
+EXPORT int ListRequest(void*, const char*, const char*, const char*, uint32_t, int32_t*, const vlTagItem*, void*) {
+  return 1;
+}
+EXPORT int FontRequest(void*, const char*, char**, uint32_t*, const vlTagItem*) { return 1; }
+EXPORT int ColorRequest(void*, const char*, uint32_t, int32_t*, const vlTagItem*) { return 1; }
+EXPORT void FreeRequest(uint32_t, void*) {}
 // The screen as far as it knows it: its window's pixels where the window
 // is, black elsewhere; opaque ARGB words, freed by FreeGrabScreenPixels.
 EXPORT uint32_t* GrabScreenPixels(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t, uint32_t) {
