@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/end_signals.h"
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "runtime/blocking.h"
@@ -182,6 +183,7 @@ int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGro
   }
   if (child == 0) {
     close(report[0]);
+    RestoreInheritedSignals();
     if (ownGroup) setpgid(0, 0);
     if (ownGroup && terminal) ForegroundCommand::HandTerminal(getpid());
     if (output && output[0]) {

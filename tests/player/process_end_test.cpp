@@ -100,6 +100,31 @@ TEST_F(ProcessEnd, EndSignalsDuringExecuteEndTheRunAndTheCommand) {
   }
 }
 
+// The lines of /proc/PID/status that tell the ignored and blocked signals.
+std::string SignalLines(const std::string& status) {
+  std::istringstream in(status);
+  std::string line, lines;
+  while (std::getline(in, line))
+    if (line.rfind("SigIgn:", 0) == 0 || line.rfind("SigBlk:", 0) == 0) lines += line + "\n";
+  return lines;
+}
+
+// A program started by Execute gets the signals as the player got them:
+// not SIGXFSZ ignored, as the player has it for its own saves.
+TEST_F(ProcessEnd, ExecutedProgramsGetTheSignalsThePlayerWasStartedWith) {
+  const std::string out = dir() + "/signals";
+  std::string applet =
+      Applet("signals", ".line 1\n.call execute \"grep -E '^Sig(Ign|Blk):' /proc/self/status > " + out + "\"");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::ifstream command(out), own("/proc/self/status");
+  std::stringstream commandText, ownText;
+  commandText << command.rdbuf();
+  ownText << own.rdbuf();
+  EXPECT_NE(SignalLines(commandText.str()), "");
+  EXPECT_EQ(SignalLines(commandText.str()), SignalLines(ownText.str()));
+}
+
 // Ctrl-C on a shell loop of runs reaches the shell and the player, as the
 // terminal sends it to the whole group: the player cleans up and dies of
 // the signal, so the shell ends the loop instead of starting the next run.
