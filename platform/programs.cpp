@@ -5,6 +5,7 @@
 #include "platform/programs.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <pthread.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -194,6 +195,11 @@ int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGro
         if (fd > STDERR_FILENO) close(fd);
       }
     }
+    // The program gets standard input, output and error only: the
+    // script's open files, the X connection and the player's pipes stay
+    // the player's (a pipe's reader sees its end when the player closes
+    // it, whatever the program does).
+    close_range(STDERR_FILENO + 1, ~0u, CLOSE_RANGE_CLOEXEC);
     execvp(vector[0], vector);
     int error = errno;
     ssize_t written = write(report[1], &error, sizeof error);
