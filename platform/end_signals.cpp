@@ -7,6 +7,7 @@
 #include <pthread.h>
 
 #include <csignal>
+#include <iterator>
 #include <cstdio>
 
 #include "platform/event_pump.h"
@@ -24,9 +25,38 @@ void OnEndSignal(int signal) {
   PostWakeMessage(VL_WAKE_WAKE, 0);
 }
 
+// The signals whose disposition the player changes for itself: the end
+// signals get a handler, SIGXFSZ (here) and SIGPIPE (by the network layer)
+// are ignored. The programs it starts get them back as it was given them.
+constexpr int kChangedSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGXFSZ, SIGPIPE};
+bool gInheritedIgnored[std::size(kChangedSignals)];
+sigset_t gInheritedMask;
+bool gInheritedNoted = false;
+
+void NoteInheritedSignals() {
+  if (gInheritedNoted) return;
+  for (size_t i = 0; i < std::size(kChangedSignals); ++i) {
+    struct sigaction old{};
+    gInheritedIgnored[i] = sigaction(kChangedSignals[i], nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
+  }
+  gInheritedNoted = pthread_sigmask(SIG_SETMASK, nullptr, &gInheritedMask) == 0;
+}
+
 }  // namespace
 
+void RestoreInheritedSignals() {
+  if (!gInheritedNoted) return;
+  struct sigaction action{};
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < std::size(kChangedSignals); ++i) {
+    action.sa_handler = gInheritedIgnored[i] ? SIG_IGN : SIG_DFL;
+    sigaction(kChangedSignals[i], &action, nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &gInheritedMask, nullptr);
+}
+
 void CatchEndSignals() {
+  NoteInheritedSignals();
   struct sigaction action{};
   action.sa_handler = OnEndSignal;
   action.sa_flags = SA_RESETHAND;  // no SA_RESTART: a blocked read ends too

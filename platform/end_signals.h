@@ -12,3 +12,9 @@ void CatchEndSignals();
 // (and a loop of runs stops), not an exit status. Returns only when the
 // signal could not end the process.
 void EndBySignal(int signal);
+
+// In a forked child before it executes a program: the signal dispositions
+// and mask the player was started with, so that a program is not left
+// ignoring SIGPIPE or SIGXFSZ as the player does, nor blocking what a
+// thread of the player blocked. Only async-signal-safe calls.
+void RestoreInheritedSignals();

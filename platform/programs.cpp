@@ -5,6 +5,7 @@
 #include "platform/programs.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <pthread.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/end_signals.h"
 #include "platform/event_pump.h"
 #include "platform/hooks.h"
 #include "runtime/blocking.h"
@@ -182,6 +184,7 @@ int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGro
   }
   if (child == 0) {
     close(report[0]);
+    RestoreInheritedSignals();
     if (ownGroup) setpgid(0, 0);
     if (ownGroup && terminal) ForegroundCommand::HandTerminal(getpid());
     if (output && output[0]) {
@@ -192,6 +195,11 @@ int ForkExec(char* const* vector, const char* output, pid_t* pidOut, bool ownGro
         if (fd > STDERR_FILENO) close(fd);
       }
     }
+    // The program gets standard input, output and error only: the
+    // script's open files, the X connection and the player's pipes stay
+    // the player's (a pipe's reader sees its end when the player closes
+    // it, whatever the program does).
+    close_range(STDERR_FILENO + 1, ~0u, CLOSE_RANGE_CLOEXEC);
     execvp(vector[0], vector);
     int error = errno;
     ssize_t written = write(report[1], &error, sizeof error);

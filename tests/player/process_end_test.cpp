@@ -100,6 +100,30 @@ TEST_F(ProcessEnd, EndSignalsDuringExecuteEndTheRunAndTheCommand) {
   }
 }
 
+// The signals a process ignores, from its /proc/PID/status text.
+uint64_t IgnoredSignals(const std::string& status) {
+  const size_t at = status.find("SigIgn:");
+  return at == std::string::npos ? ~uint64_t{0} : std::strtoull(status.c_str() + at + 7, nullptr, 16);
+}
+
+// A program started by Execute gets the signals as the player got them
+// (not SIGXFSZ ignored, as the player has it for its own saves), and none
+// of the player's files: not the one the script holds open.
+TEST_F(ProcessEnd, ExecutedProgramsGetTheSignalsAndNoFilesOfThePlayer) {
+  const std::string out = dir() + "/signals", held = dir() + "/signals.vlasm";
+  std::string applet = Applet("signals", ".line 1\n.call openfile 1 \"" + held +
+                                             "\"\n.call execute \"cat /proc/self/status > " + out +
+                                             "; ls -l /proc/$$/fd >> " + out + "\"");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::ifstream command(out);
+  std::stringstream text;
+  text << command.rdbuf();
+  EXPECT_EQ(IgnoredSignals(text.str()) & (uint64_t{1} << (SIGXFSZ - 1)), 0u) << text.str();
+  EXPECT_NE(text.str().find(" 1 -> " + out), std::string::npos) << "no list of open files";
+  EXPECT_EQ(text.str().find(held), std::string::npos) << text.str();
+}
+
 // Ctrl-C on a shell loop of runs reaches the shell and the player, as the
 // terminal sends it to the whole group: the player cleans up and dies of
 // the signal, so the shell ends the loop instead of starting the next run.
