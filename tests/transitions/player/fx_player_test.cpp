@@ -312,7 +312,7 @@ class FxPlayer : public testing::Test {
         // Hiding runs the reversed effect, whose strips show what lies
         // under the layer.
         const Picture under = Cropped(Shifted(old, c.x, c.y), fresh.width, fresh.height);
-        if (target == Target::kHiding) c.canvas = fxref::Pasted(old, fresh, c.x, c.y), c.fresh = &under;
+        if (target == Target::kHiding) c.canvas = fxref::Pasted(old, fresh, c.x, c.y), c.fresh = &under, c.hiding = true;
         const int stepped = target == Target::kHiding ? Reversed(id) : id;
         ASSERT_TRUE(fxref::StepReference(stepped, -2, frame, &c, &count)) << Label(id);
         if (frame > count) continue;
@@ -523,15 +523,16 @@ TEST_F(FxPlayer, EveryEffectEndsExactWithABrushWithHoles) {
 // The families that lost their first frame, frame by frame on the window.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameWithoutLayers) {
   RunFrames(Screen::kPlain, Target::kBrush, {3, 11, 14, 20, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 42, 44, 46, 83, 90, 92, 94, 96, 108, 109, 110,
-                                            70, 71, 72, 73, 99, 100, 105, 106, 107, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 69});
+                                            70, 71, 72, 73, 99, 100, 105, 106, 107, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 69,
+                                            84, 85, 86, 87});
 }
 
 // The same drawn into the brush's own layer, shown as it is, with the output
 // scaled and with the layers scaled.
 TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
-  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110, 70, 71, 99, 105, 106, 107, 55, 61, 65});
-  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109, 72, 100, 56, 69});
-  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90, 73, 106, 58, 63});
+  RunFrames(Screen::kLayers, Target::kBrush, {3, 14, 25, 28, 29, 31, 35, 36, 83, 108, 110, 70, 71, 99, 105, 106, 107, 55, 61, 65, 84, 87});
+  RunFrames(Screen::kScaledOutput, Target::kBrush, {11, 20, 24, 32, 34, 37, 109, 72, 100, 56, 69, 85});
+  RunFrames(Screen::kScaledLayers, Target::kBrush, {4, 19, 27, 30, 33, 42, 90, 73, 106, 58, 63, 86});
 }
 
 // A BGPic part of odd size, drawn onto a display without layers and shown
@@ -539,7 +540,7 @@ TEST_F(FxPlayer, StripFamiliesFrameByFrameInALayer) {
 TEST_F(FxPlayer, StripFamiliesFrameByFrameOnAPartOfOddSize) {
   RunFrames(Screen::kPlain, Target::kDrawnPart, {2, 9, 15, 21, 24, 25, 28, 29, 31, 32, 34, 35, 36, 37, 38, 39, 41,
                                                  43, 45, 83, 88, 89, 91, 93, 95, 105, 106, 107, 108, 109, 110});
-  RunFrames(Screen::kLayers, Target::kPart, {5, 12, 26, 27, 28, 29, 30, 33, 36, 37, 38, 46, 83, 88, 96, 99, 100, 106, 107, 110});
+  RunFrames(Screen::kLayers, Target::kPart, {5, 12, 26, 27, 28, 29, 30, 33, 36, 37, 38, 46, 83, 88, 96, 99, 100, 106, 107, 110, 85, 86});
 }
 
 // Every effect hides a layer to the end, drawn into the layer's own
@@ -551,9 +552,10 @@ TEST_F(FxPlayer, EveryEffectHidesALayerExactly) {
 
 // Hidden, a layer loses the strips of the reversed effect, frame by frame.
 TEST_F(FxPlayer, StripFamiliesHideALayerFrameByFrame) {
-  RunFrames(Screen::kLayers, Target::kHiding, {3, 11, 14, 24, 27, 28, 29, 30, 33, 35, 36, 40, 83, 94, 105, 106, 107, 108, 110});
-  RunFrames(Screen::kScaledOutput, Target::kHiding, {20, 25, 31, 42, 109});
-  RunFrames(Screen::kScaledLayers, Target::kHiding, {4, 26, 32, 90, 106});
+  RunFrames(Screen::kLayers, Target::kHiding, {3, 11, 14, 24, 27, 28, 29, 30, 33, 35, 36, 40, 83, 94, 105, 106, 107, 108, 110,
+                                               84, 85, 86, 87});
+  RunFrames(Screen::kScaledOutput, Target::kHiding, {20, 25, 31, 42, 109, 87});
+  RunFrames(Screen::kScaledLayers, Target::kHiding, {4, 26, 32, 90, 106, 84});
 }
 
 // A crossfade mixes every frame in one pass into the back buffer and shows
@@ -580,7 +582,7 @@ TEST_F(FxPlayer, BGPicOnlyFamiliesFrameByFrameOnScaledDisplays) {
 // While it runs, the layer standing in for a BGPic shows what the script
 // draws into that BGPic, with a cumulative family and BGPic-only ones.
 TEST_F(FxPlayer, AnEmulatingLayerFollowsItsBGPic) {
-  RunFrames(Screen::kLayers, Target::kEmulating, {3, 78, 111}, 3);
+  RunFrames(Screen::kLayers, Target::kEmulating, {3, 78, 111, 85}, 3);
 }
 
 // Without layers the window's repaint keeps what was drawn: a brush shown

@@ -1,6 +1,7 @@
 #include "tests/transitions/player/fx_reference.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -326,6 +327,41 @@ int Slide(int id, int speed, int frames, EffectCanvas* c) {
     px = x, py = y;
   }
   return Count(2 * E - step, step, 0);
+}
+
+// A cylinder of diameter D rolls across: the lines it passed lie flat, its
+// band shows line p + trunc(angle / (2 pi / D)) at line p - D + 1 + i.
+// Hiding rolls the layer's picture (what the canvas starts with) up again
+// from the far end and shows what lies under it behind the band.
+int Roll(int id, int speed, int frames, EffectCanvas* c) {
+  const bool columns = id == 85 || id == 87;
+  const int E = columns ? c->w : c->h;
+  const int D = std::max(id >= 86 ? E / 2 : E / 12, 20);
+  const int step = speed == -2 ? 5 : speed == -1 ? 2 : speed == -3 ? 1 : std::clamp(speed / 5, 1, 8);
+  const double pi = 3.14159265358979323846;
+  Picture shown = *c->fresh;
+  if (c->hiding)
+    for (int y = 0; y < c->h; ++y)
+      for (int x = 0; x < c->w; ++x) shown.At(x, y) = c->canvas.At(c->x + x, c->y + y);
+  for (int f = 1; f <= frames; ++f) {
+    const int p = c->hiding ? E - step * f : step * f;
+    if (c->hiding ? p < 1 : p >= E) {
+      Move(c, *c->fresh, columns, 0, E, 0);
+      break;
+    }
+    int start = -1, end = p;
+    for (int i = 0; i < D; ++i) {
+      const int t = p - D + 1 + i, from = p + static_cast<int>((std::asin(1.0 - 2.0 * i / D) + pi / 2) / (2 * pi / D));
+      if (t < 0 || t >= E || from < 0 || from >= E) continue;
+      Move(c, shown, columns, from, 1, t);
+      if (start < 0) start = t;
+      end = t + 1;
+    }
+    if (!c->hiding) Move(c, shown, columns, 0, start < 0 ? p : start, 0);
+    else Move(c, *c->fresh, columns, end, E - end, end);
+  }
+  // The last of them finishes.
+  return (E + step - 1) / step;
 }
 
 int Card(int id, int speed, int frames, EffectCanvas* c) {
@@ -911,6 +947,7 @@ bool StepReference(int id, int speed, int frames, EffectCanvas* c, int* count) {
   else if (id >= 78 && id <= 81) *count = Push(id, speed, frames, c);
   else if (id >= 101 && id <= 104) *count = Slide(id, speed, frames, c);
   else if (id == 111 || id == 112) *count = Card(id, speed, frames, c);
+  else if (id >= 84 && id <= 87) *count = Roll(id, speed, frames, c);
   else if (id == 115) *count = Crossfade(speed, frames, c);
   else if (id == 105) *count = Spiral(speed, frames, c);
   else if (id == 106) *count = Swiss(speed, frames, c);

@@ -38,6 +38,7 @@ struct EffectCanvas {
   const Picture* fresh;
   const Picture* old;
   int x, y, w, h;
+  bool hiding = false;  // the canvas starts as the layer being hidden
 };
 
 // The family frames of effect id after `frames` frames at the given
