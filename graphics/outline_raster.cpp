@@ -5,10 +5,12 @@
 #include "graphics/outline_raster.h"
 
 #include FT_BITMAP_H
+#include FT_MODULE_H
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "graphics/outline_clip.h"
@@ -46,13 +48,40 @@ void ArcSweep(vlOutlineBuilder& b, double cx, double cy, double rx, double ry, d
 
 }  // namespace
 
+namespace {
+
+// FreeType takes sizes it reads from a font file on trust (a Type 1
+// segment may claim 4 GB in a 40-byte file): no single block past this is
+// granted, and the face fails to open with FreeType's out-of-memory error.
+constexpr long kLargestFreeTypeBlock = 256L << 20;
+
+void* FreeTypeAlloc(FT_Memory, long size) {
+  return size > 0 && size <= kLargestFreeTypeBlock ? std::malloc(static_cast<size_t>(size)) : nullptr;
+}
+
+void* FreeTypeRealloc(FT_Memory, long, long size, void* block) {
+  return size > 0 && size <= kLargestFreeTypeBlock ? std::realloc(block, static_cast<size_t>(size)) : nullptr;
+}
+
+void FreeTypeFree(FT_Memory, void* block) { std::free(block); }
+
+FT_MemoryRec_ gFreeTypeMemory{nullptr, FreeTypeAlloc, FreeTypeFree, FreeTypeRealloc};
+
+}  // namespace
+
 int InitFreeType() {
   if (gLibrary) return 0;
-  return FT_Init_FreeType(&gLibrary) ? 1386 : 0;
+  if (FT_New_Library(&gFreeTypeMemory, &gLibrary)) {
+    gLibrary = nullptr;
+    return 1386;
+  }
+  FT_Add_Default_Modules(gLibrary);
+  FT_Set_Default_Properties(gLibrary);
+  return 0;
 }
 
 void DoneFreeType() {
-  if (gLibrary) FT_Done_FreeType(gLibrary);
+  if (gLibrary) FT_Done_Library(gLibrary);
   gLibrary = nullptr;
 }
 
