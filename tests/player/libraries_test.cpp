@@ -962,7 +962,14 @@ TEST_F(Libraries, AnEndedVideoRestsUntilItIsStopped) {
   EXPECT_EQ(r.out, "ended 0\n");
   std::printf("an ended video: %.1f %% of a core\n", share * 100);
   ASSERT_GE(share, 0) << "the video did not end, or the player ended before it was measured";
-  EXPECT_LT(share, 0.02);
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' own bookkeeping on every wake-up costs several times
+  // the product's: a spinning thread (a whole core) still shows.
+  constexpr double kMostShare = 0.10;
+#else
+  constexpr double kMostShare = 0.02;
+#endif
+  EXPECT_LT(share, kMostShare);
 }
 
 // Paths without length used to end the player inside the stroker: a
