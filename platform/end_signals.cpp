@@ -68,7 +68,8 @@ void CatchEndSignals() {
 }
 
 void EndBySignal(int signal) {
-  // Nothing runs after the signal: what was printed goes out first.
+  // Nothing runs after the signal: what was printed goes out first (a
+  // failure has no one left to report to).
   std::fflush(nullptr);
   struct sigaction action{};
   action.sa_handler = SIG_DFL;

@@ -108,7 +108,7 @@ bool OpenPlain(vlStdioFile* file, const char* name, uint32_t flags) {
     file->stream = fopen(native, mode);
   }
   if (file->stream && IsDirectoryStream(file->stream)) {
-    fclose(file->stream);
+    fclose(file->stream);  // nothing was written to it: no result to report
     file->stream = nullptr;
     errno = EISDIR;
   }

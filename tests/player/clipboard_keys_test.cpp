@@ -94,7 +94,9 @@ void OwnClipboardUntil(const std::string& display, const char* listType, const s
   XSetSelectionOwner(d, clipboard, w, CurrentTime);
   XSync(d, False);
   ASSERT_EQ(XGetSelectionOwner(d, clipboard), w);
-  fclose(fopen(ready.c_str(), "w"));
+  std::FILE* marker = std::fopen(ready.c_str(), "w");
+  ASSERT_NE(marker, nullptr);
+  ASSERT_EQ(std::fclose(marker), 0);
   for (int i = 0; i < 2000 && access(done.c_str(), F_OK) != 0; ++i) {
     while (XPending(d)) {
       XEvent e;
