@@ -291,7 +291,6 @@ int StartUp(int argc, char** argv) {
     vlProgressStep = count > 0 ? 20.0 / count : 0;
   }
   if ((status = vlStartupPlugins.initPlugins(state, startup))) return stop(status);
-  vlProgressLineOpen = 1;
   if ((status = Protected(state, [&] { return LoadCompiledScript(state, startup, applet); }))) return stop(status);
   PrintProgressMessage(GetMessage(106), nullptr, 1);
 
@@ -303,12 +302,10 @@ int StartUp(int argc, char** argv) {
   InstallScriptLineHook(state);
   if ((status = ApplyContainerDisplay(applet))) return stop(status);
   PrintDone();
-  vlProgressLineOpen = 0;
   if (TimerTick()) return stop(ERR_USERABORT);
 
   int32_t savedLine = GetCurrentErrorLine();
   PrintProgressMessage(GetMessage(287), startup->scriptPath, 1);
-  vlProgressLineOpen = 1;
   if ((status = Protected(state, [&] { return LoadDisplayIcons(state, 0); }))) return stop(status);
   if ((status = OpenStartupPlugins(state, applet))) return stop(status);
   if ((status = InitDefaultFont())) return stop(status);
@@ -327,7 +324,6 @@ int StartUp(int argc, char** argv) {
   // The pictures shared among the preloads are not needed any more.
   FreeImageCache();
   PrintDone();
-  vlProgressLineOpen = 0;
   if ((status = Protected(state, [&] { return OpenInitialDisplays(state, 0); }))) return stop(status);
 
   SetRuntimeOption(state, VL_OPT_SOURCE_POSITIONS, 1u, 0u);

@@ -25,9 +25,6 @@ extern double vlProgressSum;
 // Adds a progress step unless a container is linked; 1003 on a break.
 int TimerTick();
 
-// Set while a progress notice waits for its "done".
-extern int vlProgressLineOpen;
-
 // A unique temporary file, its name kept for removal at shut-down; copied
 // into buffer. 1, or 0 when none could be made.
 int NewTempName(char* buffer, size_t size);

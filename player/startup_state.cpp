@@ -13,7 +13,6 @@
 
 double vlProgressStep = 0;
 double vlProgressSum = 0;
-int vlProgressLineOpen = 0;
 
 namespace {
 struct TempName {

@@ -10,6 +10,7 @@
 #include "runtime/runtime_options.h"
 
 bool vlConsoleForceFlush = false;
+int vlProgressLineOpen = 0;
 
 void PrintConsole(const char* format, ...) {
   if (!format) return;
@@ -28,7 +29,9 @@ void FlushConsole() {
 namespace {
 
 void PrintNotice(int32_t id) {
-  if (!vlOptions.quiet) PrintConsole("%s\n", GetMessage(id));
+  if (vlOptions.quiet) return;
+  PrintConsole("%s\n", GetMessage(id));
+  vlProgressLineOpen = 0;
 }
 
 }  // namespace

@@ -18,3 +18,8 @@ void FlushConsole();
 void PrintDone();
 void PrintFailed();
 void PrintSkipped();
+
+// Set while a progress notice ("Loading brush a.png...") waits for the
+// notice that ends its line; only what was really printed counts, so a
+// line stays open across commands that run with the console quiet.
+extern int vlProgressLineOpen;

@@ -66,6 +66,9 @@ vlVMState* CheckArgCount(vlVMState* L, int min, int max, int versionMajor, int v
 
 void StoreAndRaiseError(vlVMState* L, int code) {
   SetLastErrorCode(code);
+  // The command that printed "Loading ..." failed: its line ends here, so
+  // that what follows (the report, the script's own output) starts anew.
+  if (vlProgressLineOpen) PrintFailed();
   if (!vlOptions.errorRaising) {
     TakeKeptErrorPosition();
     // The script goes on; only outside callbacks is the record forgotten.

@@ -14,6 +14,7 @@ void PrintProgressName(const char* format, const char* name, int addDots) {
   if (name) FormatMessageText(text, sizeof text, format, name, 0);
   else CopyText(text, sizeof text, format);
   PrintConsole(addDots ? "%s..." : "%s", text);
+  vlProgressLineOpen = 1;
 }
 
 void PrintProgressMessage(const char* format, const char* fileName, int addDots) {

@@ -64,12 +64,16 @@ TEST_F(Startup, HelpListsTheArgumentsAndEnds) {
 
 // Each font a script opens gets a progress line of its own, finished
 // before the script prints again, with the name as the script wrote it
-// (the player's own fonts keep their three colons).
+// (the player's own fonts keep their three colons). A brush or BGPic that
+// fails to load ends its line as failed too, also when the script goes on.
 TEST_F(Startup, FontProgressLinesEndAndNameTheFontAsWritten) {
   std::string applet = Applet("fonts",
                               ".line 1\n.call setfont \":::default_sans\" 20\n.call debugprint \"after setfont\"\n"
                               ".line 2\n.call openfont 1 \":::default_mono\" 12\n.call debugprint \"after openfont\"\n"
-                              ".line 3\n.call setfont \"nosuchfont\" 10\n.call debugprint \"not reached\"");
+                              ".line 3\n.call exitonerror 0\n.call loadbrush 1 \"nosuch.png\"\n"
+                              ".call debugprint \"after brush\"\n.call loadbgpic 2 \"nosuch.png\"\n"
+                              ".call debugprint \"after bgpic\"\n.call exitonerror 1\n"
+                              ".line 4\n.call setfont \"nosuchfont\" 10\n.call debugprint \"not reached\"");
   RunOptions options;
   options.quietAndTemp = false;
   Result r = Run({"-tempdir", temp(), "-debugdevice", "console", applet}, options);
@@ -78,8 +82,10 @@ TEST_F(Startup, FontProgressLinesEndAndNameTheFontAsWritten) {
       "And Action!\n"
       "Opening font :::default_sans...done\nafter setfont\n"
       "Opening font :::default_mono...done\nafter openfont\n"
+      "Loading brush nosuch.png...failed\nafter brush\n"
+      "Loading background picture nosuch.png...failed\nafter bgpic\n"
       "Opening font nosuchfont...failed\n"
-      "@fonts.vls:3: Cannot open font nosuchfont with size 10!\n";
+      "@fonts.vls:4: Cannot open font nosuchfont with size 10!\n";
   EXPECT_NE(r.out.find(lines), std::string::npos) << r.out;
 }
 
