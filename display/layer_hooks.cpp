@@ -74,6 +74,7 @@ void NoSelectionEnd(vlVMState*, vlDisplay*, vlBGPic*, int) {}
 void NoButtonMove(vlLayer*, vlLayer*) {}
 void NoLayerButtons(vlVMState*, vlLayer*) {}
 void NoPointerImages(vlDisplay*) {}
+void NoTaggedSprites(vlVMState*, const void*) {}
 void NoLayerSelection(vlVMState*, vlDisplay*, void*, int32_t, int) {}
 int NoSpriteOnScreen(vlObjectId id, int32_t*, int32_t*, int32_t*, int32_t*, vlBitmap**, vlBitmap**) {
   if (id.handle) return ERR_SPRITEONSCREEN2;
@@ -111,6 +112,7 @@ const vlLayerHooks kDefaults = {
     .spriteOnScreen = NoSpriteOnScreen,
     .endLayerSelection = NoLayerSelection,
     .showDisplayPointer = NoPointerImages,
+    .refreshTaggedSpriteNodes = NoTaggedSprites,
 };
 
 }  // namespace

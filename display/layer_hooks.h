@@ -101,6 +101,11 @@ struct vlLayerHooks {
   // A window just opened for the display shows the pointer the script set
   // for it (SetPointer). Default: no pointer images, the window's own.
   void (*showDisplayPointer)(vlDisplay* display);
+  // The clip region (its vlClipRegion) is being freed: the on-screen
+  // sprites shown through it, on every BGPic, stop using it, and those of
+  // the current display's BGPic are drawn again, whole. Default: no
+  // sprites.
+  void (*refreshTaggedSpriteNodes)(vlVMState* state, const void* clipRegion);
 };
 enum { VL_DISPBRUSHES_FREE = 0, VL_DISPBRUSHES_SAVE = 1, VL_DISPBRUSHES_RESTORE = 2 };
 

@@ -10,6 +10,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layer_hooks.h"
 #include "display/layers/layers.h"
 #include "display/object_pictures.h"
 #include "graphics/adapter.h"
@@ -65,6 +66,8 @@ int ReleaseRegion(vlVMState* L, vlClipRegionObject* r) {
   for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
     if (pic->clipRegion == &r->region) pic->clipRegion = nullptr;
   if (vlCurrentOutput && vlCurrentOutput->clipRegion == &r->region) vlCurrentOutput->clipRegion = nullptr;
+  // Sprites put on screen while it was active were cut by it until now.
+  gLayerHooks.refreshTaggedSpriteNodes(L, &r->region);
   if (kept) {
     r->orphaned = 1;
     return 0;

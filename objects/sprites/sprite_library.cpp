@@ -268,6 +268,29 @@ const vlCommand kSpriteCommands[] = {
     {nullptr, nullptr},
 };
 
+// The clip region goes away: the nodes shown through it lose it, and the
+// current display's ones are drawn again, whole, in one refresh of their
+// union.
+void RefreshTaggedSpriteNodes(vlVMState* L, const void* clipRegion) {
+  if (!clipRegion) return;
+  const vlDisplay* d = CurrentDisplay();
+  const vlBGPic* shown = d ? d->bgpic : nullptr;
+  int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  bool any = false;
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+    for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next) {
+      if (n->clipRegion != clipRegion) continue;
+      n->clipRegion = nullptr;
+      if (pic != shown) continue;
+      x1 = any ? std::min(x1, n->x) : n->x;
+      y1 = any ? std::min(y1, n->y) : n->y;
+      x2 = any ? std::max(x2, n->x + n->width) : n->x + n->width;
+      y2 = any ? std::max(y2, n->y + n->height) : n->y + n->height;
+      any = true;
+    }
+  if (any) Refresh(L, x1, y1, x2 - x1, y2 - y1);
+}
+
 }  // namespace
 
 int OverlapsSprite(vlBGPic* pic, int32_t x, int32_t y, int32_t w, int32_t h) {
@@ -360,6 +383,7 @@ int OpenSpriteLib(vlVMState* L) {
   gLayerHooks.freeSpriteNodes = FreeSpriteNodes;
   gLayerHooks.overlapsSprite = OverlapsSprite;
   gLayerHooks.spriteOnScreen = SpriteOnScreenHook;
+  gLayerHooks.refreshTaggedSpriteNodes = RefreshTaggedSpriteNodes;
   gSpriteRedraw = DrawSpriteNodes;
   InstallSpriteAttributeHandler();
   if (int status = RegisterLibrary(kSpriteCommands, "sprite")) return status;

@@ -457,6 +457,19 @@ TEST_F(AnimTest, SpritesShowMoveAndRefuseChanges) {
   EXPECT_EQ(WindowPixel(d, 51, 31), 0u);
   EXPECT_EQ(WindowPixel(d, 51, 11), 0u);
   EXPECT_EQ(WindowPixel(d, 31, 11), 0x00FF00u);
+  // A sprite put on screen while a clip region is active is cut by it;
+  // freeing the region shows it whole at once, and after a move too.
+  ASSERT_EQ(Run(".call createsprite 5 3 1\n.call createclipregion 1 14 0 0 44 60\n.call setclipregion 1\n"
+                ".call displaysprite 5 40 40"),
+            0);
+  EXPECT_EQ(WindowPixel(d, 41, 41), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 45, 41), 0u);
+  ASSERT_EQ(Run(".call freeclipregion 1"), 0);
+  EXPECT_EQ(WindowPixel(d, 45, 41), 0x00FF00u);
+  EXPECT_EQ(WindowPixel(d, 49, 41), 0x0000FFu);
+  ASSERT_EQ(Run(".call displaysprite 5 40 44"), 0);
+  EXPECT_EQ(WindowPixel(d, 49, 45), 0x0000FFu);
+  ASSERT_EQ(Run(".call removesprite 5\n.call freesprite 5"), 0);
   // Removing and freeing.
   ASSERT_EQ(Run(".call removesprite 1"), 0);
   EXPECT_EQ(WindowPixel(d, 31, 11), 0u);
