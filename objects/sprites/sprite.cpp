@@ -107,7 +107,7 @@ int FreeSpriteByID(vlVMState* L, vlObjectId id) {
     return ERR_FINDSPRITE;
   }
   gSpriteIndex.Unlink(ListHead(), reinterpret_cast<vlObjectNode*>(s));
-  RemoveSpriteFromScreen(L, s);
+  RemoveSpriteEverywhere(L, s);
   if (!s->components) {
     // Sprites showing this one's frames go first.
     for (vlSprite* p = vlSpriteList; p;) {

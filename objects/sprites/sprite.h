@@ -68,7 +68,12 @@ int SpriteCoversPoint(vlBGPic* pic, int32_t x, int32_t y);
 // 1 when one was found.
 int RemoveSpriteNodeByOwner(const void* owner);
 int FindSpriteOnScreen(vlObjectId id, vlSpriteNode** out);
+// The sprite's node on the current display's BGPic: removed and its box
+// drawn again; 1 when there was one.
 int RemoveSpriteFromScreen(vlVMState* state, vlSprite* sprite);
+// The same for the nodes of every BGPic (a sprite that goes away); 1 when
+// one was removed.
+int RemoveSpriteEverywhere(vlVMState* state, vlSprite* sprite);
 int ConvertSpriteFrameBitmaps();
 
 // Shows (or moves) the sprite at x, y with frame (1-based; 0 the next).

@@ -40,6 +40,14 @@ vlSpriteNode** NodeLink(vlSprite* s) {
   return nullptr;
 }
 
+// On screen on any BGPic: another display's shows it as well.
+bool OnAnyScreen(const vlSprite* s) {
+  for (const vlBGPic* pic = vlBGPicList; pic; pic = pic->next)
+    for (auto* n = static_cast<const vlSpriteNode*>(pic->sprites); n; n = n->next)
+      if (n->sprite == s) return true;
+  return false;
+}
+
 bool UsedByLink(const vlSprite* s) {
   for (vlSprite* p = vlSpriteList; p; p = p->next)
     for (vlSprite** c = p->components; c && *c; ++c)
@@ -60,7 +68,7 @@ int FindModifiable(vlVMState* L, int index, vlSprite** out) {
   vlSprite* s = nullptr;
   // Being on screen is named before a lock: a moving sprite is both.
   if (int status = GetSpriteByID(L, id, &s, 0)) return status;
-  if (NodeLink(s)) return ERR_MODIFYSPRITE;
+  if (OnAnyScreen(s)) return ERR_MODIFYSPRITE;
   if (int status = GetSpriteByID(L, id, &s, 1)) return status;
   if (s->components || UsedByLink(s)) return ERR_MODIFYSPRITE2;
   *out = s;
@@ -363,6 +371,30 @@ int RemoveSpriteFromScreen(vlVMState* L, vlSprite* s) {
   delete n;
   Refresh(L, x, y, w, h, s);
   return 1;
+}
+
+int RemoveSpriteEverywhere(vlVMState* L, vlSprite* s) {
+  int removed = RemoveSpriteFromScreen(L, s);
+  // Shown on a BGPic the current display does not show (another display's):
+  // the nodes go too, and each display showing such a BGPic is drawn anew.
+  for (vlBGPic* pic = vlBGPicList; pic; pic = pic->next) {
+    bool here = false;
+    for (auto** link = reinterpret_cast<vlSpriteNode**>(&pic->sprites); *link;) {
+      vlSpriteNode* n = *link;
+      if (n->sprite != s) {
+        link = &n->next;
+        continue;
+      }
+      *link = n->next;
+      delete n;
+      here = true;
+    }
+    if (!here) continue;
+    removed = 1;
+    for (vlDisplay* d = vlDisplayList; d; d = d->next)
+      if (d->bgpic == pic) RefreshDisplayObject(L, d, 0);
+  }
+  return removed;
 }
 
 int ConvertSpriteFrameBitmaps() {

@@ -487,6 +487,24 @@ TEST_F(AnimTest, SpritesShowMoveAndRefuseChanges) {
   ShutdownLayerSystem(L);
 }
 
+// A sprite that another display shows is on screen all the same: it
+// cannot be changed, and freeing it takes it off that display too (its
+// node used to stay behind, pointing at the freed sprite).
+TEST_F(AnimTest, SpritesShownOnAnotherDisplayStayWholeUntilFreed) {
+  vlDisplay* d = OpenWindow();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call createbrush 1 8 8 16711680\n.call createsprite 1 3 1\n.call displaysprite 1 10 10\n"
+                ".table 0 { width = 40, height = 30 }\n.call base=1 createdisplay 2 r0\n.call opendisplay 2\n"
+                ".call selectdisplay 2"),
+            0);
+  EXPECT_EQ(Run(".call scalesprite 1 2 2"), ERR_MODIFYSPRITE);
+  EXPECT_EQ(Run(".call flipsprite 1 1"), ERR_MODIFYSPRITE);
+  EXPECT_EQ(WindowPixel(d, 17, 17), 0xFF0000u);
+  ASSERT_EQ(Run(".call freesprite 1"), 0);
+  EXPECT_EQ(CountSpriteNodes(d->bgpic), 0);
+  EXPECT_EQ(WindowPixel(d, 17, 17), 0u);
+}
+
 // Sprites collide where the frames they show have pixels: through a
 // frame's mask, through its alpha channel, and frame by frame.
 TEST_F(AnimTest, SpritesCollideByThePixelsOfTheFrameTheyShow) {
