@@ -8,6 +8,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/layers/clip_regions.h"
 #include "formats/anim_source.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -220,7 +221,8 @@ void DrawSpriteNodes(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t
     if (!n->sprite) continue;
     int32_t x1 = std::max(x, n->x), y1 = std::max(y, n->y);
     int32_t x2 = std::min(x + width, n->x + n->width), y2 = std::min(y + height, n->y + n->height);
-    if (auto* clip = static_cast<const vlClipRegion*>(n->clipRegion)) {
+    const auto* clip = static_cast<const vlClipRegion*>(n->clipRegion);
+    if (clip) {
       x1 = std::max(x1, clip->x), y1 = std::max(y1, clip->y);
       x2 = std::min(x2, clip->x + clip->width), y2 = std::min(y2, clip->y + clip->height);
     }
@@ -229,11 +231,18 @@ void DrawSpriteNodes(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t
     GetSpriteFrameBitmaps(n->sprite, n->frame - 1, &b, &m, &a);
     if (!b) continue;
     const int32_t sx = x1 - n->x, sy = y1 - n->y, w = x2 - x1, h = y2 - y1;
+    // A region made from a brush's mask lets through only its set pixels.
+    vlBitmap* cut = nullptr;
+    if (clip && clip->mask) {
+      if (!(cut = MakeClipPlane(clip, m, a, sx, sy, x1, y1, w, h, QueryBitmap(b, 0)))) continue;
+      (a ? a : m) = cut;
+    }
     if (a)
       BltBitmapAlpha(b, sx, sy, dest, x1, y1, w, h, a);
     else if (m)
       BltBitmapMasked(b, sx, sy, dest, x1, y1, w, h, m);
     else
       BltBitmap(b, sx, sy, dest, x1, y1, w, h);
+    FreeClipPlane(cut);
   }
 }

@@ -505,6 +505,34 @@ TEST_F(AnimTest, SpritesShownOnAnotherDisplayStayWholeUntilFreed) {
   EXPECT_EQ(WindowPixel(d, 17, 17), 0u);
 }
 
+// A clip region made from a brush's mask cuts a sprite shown through it
+// to the mask's set pixels, not to its box: a disc drawn by ImageMagick.
+TEST_F(AnimTest, SpritesShownThroughAShapeRegionKeepToItsMask) {
+  vlDisplay* d = OpenWindow();
+  ASSERT_NE(d, nullptr);
+  const std::string disc = dir_ + "/disc.bmp";
+  ASSERT_EQ(std::system(("convert -size 20x20 xc:black -fill white -draw 'circle 9.5,9.5 9.5,1' -type truecolor '" +
+                         disc + "'").c_str()),
+            0);
+  ASSERT_EQ(OpenGraphicsLib(L), 0);
+  ASSERT_EQ(Run(".table 0 { transparency = 0 }\n.call base=1 loadbrush 9 \"" + disc + "\" r0\n"
+                ".call createclipregion 1 28 9 10 10\n.call setclipregion 1\n"
+                ".call createbrush 1 30 30 16711680\n.call createsprite 1 3 1\n.call displaysprite 1 5 5"),
+            0);
+  vlBrush* b = nullptr;
+  ASSERT_EQ(GetBrushByID(L, {9, nullptr}, &b, 0), 0);
+  int inside = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const bool set = x >= 10 && y >= 10 && x < 30 && y < 30 && Pixel(b->bitmap, x - 10, y - 10) != 0;
+      inside += set;
+      ASSERT_EQ(WindowPixel(d, x, y), set ? 0xFF0000u : 0u) << x << "," << y;
+    }
+  EXPECT_GT(inside, 200);
+  ASSERT_EQ(Run(".call freeclipregion 1"), 0);
+  EXPECT_EQ(WindowPixel(d, 6, 6), 0xFF0000u);
+}
+
 // Sprites collide where the frames they show have pixels: through a
 // frame's mask, through its alpha channel, and frame by frame.
 TEST_F(AnimTest, SpritesCollideByThePixelsOfTheFrameTheyShow) {
