@@ -154,8 +154,41 @@ TEST_F(AdapterPluginTest, SoftwareBufferingWhenNotAskedOrNotOffered) {
   EXPECT_EQ(state_->beginBufferCalls, 0);
   EXPECT_EQ(d_->hardwareDoubleBuffer, 0u);
   ASSERT_EQ(Run(".call enddoublebuffer"), 0);
-  // The adapter refusing to begin: its error, and no double buffer.
+  // Hardware asked of an adapter that keeps hardware pictures but does not
+  // buffer: the back buffer is its picture for this display, drawing goes
+  // into it, Flip shows it and the end frees it.
+  info_->displayCaps = VL_DISPCAPS_DRAWCLOSED;
+  const int allocs = state_->allocCalls, frees = state_->freeCalls;
+  ASSERT_EQ(Run(".call begindoublebuffer 1"), 0);
+  EXPECT_EQ(state_->allocCalls, allocs + 1);
+  EXPECT_EQ(state_->allocWidth, 64);
+  EXPECT_EQ(state_->allocHeight, 48);
+  EXPECT_EQ(state_->allocDisplay, reinterpret_cast<uintptr_t>(d_->adapterHandle));
+  EXPECT_TRUE(IsVideoBitmap(d_->dbBack));
+  EXPECT_EQ(d_->outputHardware, 1u);
+  ASSERT_EQ(Run(".call displaybrush 3 10 10\n.call selectbrush 2\n.call endselect\n.call displaybrush 2 40 30"), 0);
+  EXPECT_EQ(d_->outputHardware, 1u) << "back from the selection";
+  EXPECT_EQ(Front(11, 11), 0x0000FFu);
+  ASSERT_EQ(Run(".call flip 0"), 0);
+  EXPECT_EQ(Front(11, 11), 0x00FF00u);
+  EXPECT_EQ(Front(41, 31), 0xFF0000u);
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+  EXPECT_EQ(state_->freeCalls, frees + 1);
+  EXPECT_EQ(d_->outputHardware, 0u);
+  // The adapter's buffering is refused to a display with clients (they
+  // render into its own picture) and to a closed display.
   info_->displayCaps = 4;
+  vlDisplayClient* client = AddDisplayClient({1, nullptr}, [](void*, uint32_t, const int32_t*, void*) {}, nullptr,
+                                             nullptr, 0);
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_SATELLITE);
+  RemoveDisplayClient(client);
+  EXPECT_EQ(d_->doubleBuffer, 0u);
+  ASSERT_EQ(Run(".call closedisplay 1"), 0);
+  EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_CLOSEDDISPLAY);
+  EXPECT_EQ(state_->beginBufferCalls, 0);
+  ASSERT_EQ(Run(".call opendisplay 1"), 0);
+  // The adapter refusing to begin: its error, and no double buffer.
   state_->beginBufferResult = ERR_BITMAP;
   EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_BITMAP);
   EXPECT_EQ(d_->doubleBuffer, 0u);
