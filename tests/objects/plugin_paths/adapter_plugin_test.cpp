@@ -194,6 +194,31 @@ TEST_F(AdapterPluginTest, SoftwareBufferingWhenNotAskedOrNotOffered) {
   EXPECT_EQ(d_->doubleBuffer, 0u);
 }
 
+// A display its adapter marks takes a double buffer's frames whole; when
+// the display grew and the double buffer could not (its adapter refused a
+// larger back buffer), the rest comes from the display's front copy.
+TEST_F(AdapterPluginTest, MarkedDisplayTakesWholeFramesAndTheStripsBesideThem) {
+  state_->markWhole = 1;
+  OpenDisplay();
+  EXPECT_NE(d_->styleFlags & VL_DISPSTYLE_ADAPTERCAP1, 0u);
+  info_->displayCaps = VL_DISPCAPS_DRAWCLOSED;  // its pictures, not its buffering
+  ASSERT_EQ(Run(".call begindoublebuffer 1\n.call displaybrush 2 3 3\n.call flip 0"), 0);
+  EXPECT_EQ(Front(4, 4), 0xFF0000u);
+  EXPECT_EQ(Front(50, 40), 0x000000u) << "the whole black frame";
+  state_->allocFails = 1;
+  EXPECT_EQ(Run(".call changedisplaysize 80 60"), ERR_MEM);
+  state_->allocFails = 0;
+  ASSERT_EQ(d_->dbBGPic->width, 64);
+  ASSERT_EQ(d_->bgpic->width, 80);
+  ASSERT_EQ(Run(".call displaybrush 3 60 44\n.call flip 0"), 0);
+  EXPECT_EQ(Front(61, 45), 0x00FF00u);
+  EXPECT_EQ(Front(4, 4), 0xFF0000u);
+  EXPECT_EQ(Front(70, 5), 0x0000FFu) << "right of the double buffer";
+  EXPECT_EQ(Front(70, 55), 0x0000FFu) << "its corner";
+  EXPECT_EQ(Front(5, 55), 0x0000FFu) << "below it";
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+}
+
 TEST_F(AdapterPluginTest, CapabilityRequestsFollowTheAdapterWords) {
   info_->displayCaps = 1 | 4;
   info_->displayCaps2 = 16 | 2;

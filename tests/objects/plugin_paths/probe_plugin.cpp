@@ -163,8 +163,9 @@ EXPORT int DetermineBorderSizes(void*, int32_t* l, int32_t* r, int32_t* t, int32
   *l = *r = *t = *b = 0;
   return 0;
 }
-EXPORT void* OpenDisplay(const char*, int32_t, int32_t, int32_t w, int32_t h, uint32_t, const vlTagItem*) {
+EXPORT void* OpenDisplay(const char*, int32_t, int32_t, int32_t w, int32_t h, uint32_t, const vlTagItem* tags) {
   ++gState.openCalls;
+  if (auto* mark = reinterpret_cast<uint32_t*>(GetTagValue(tags, 3, 0)); mark && gState.markWhole) *mark = 1;
   ProbeSurface* s = NewSurface(w, h);
   gState.lastHandle = s;
   return s;
