@@ -16,6 +16,7 @@
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
+#include "graphics/adapter.h"
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -77,11 +78,11 @@ void PresentBackBuffer(vlDisplay* d, vlBitmap* pic) {
 }
 
 // The back buffer: the adapter's picture when a hardware one is asked for
-// and the adapter keeps them, else one the server can read from our
+// and the adapter makes them, else one the server can read from our
 // memory (the buffers trade pixels at Flip).
 vlBitmap* NewBackBuffer(vlDisplay* d, int32_t w, int32_t h, bool hardware) {
   vlBitmap* b = nullptr;
-  if (hardware) {
+  if (hardware && AdapterHas(VL_ADAPTER_VIDEO_BITMAPS)) {
     const vlTagItem tags[] = {{VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(d->adapterHandle)}, {VL_TAG_END, 0}};
     b = NewVideoBitmap(w, h, VL_VBM_VIDEO, d->adapterHandle ? tags : tags + 1);
   } else {
@@ -201,8 +202,8 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   d->outputType = VL_OUTPUT_BRUSH;
   d->doubleBuffer = 1;
   d->hardwareDoubleBuffer = 0;
-  d->hardwareBackBuffer = hardwareBack;
-  d->outputHardware = hardwareBack;
+  d->hardwareBackBuffer = IsVideoBitmap(back);
+  d->outputHardware = d->hardwareBackBuffer;
   d->selectBitmap = back;
   d->outputMask = d->outputAlpha = nullptr;
   return 0;
