@@ -385,6 +385,38 @@ int CmdFlip(vlVMState* L) {
 
 namespace {
 
+// The back buffer becomes back: drawing goes into it from now on.
+void ReplaceBackBuffer(vlDisplay* d, vlBitmap* back) {
+  vlBitmap* old = d->dbBack;
+  if (d->savedSelectBitmap == old) d->savedSelectBitmap = back;
+  if (d->selectBitmap == old) d->selectBitmap = back;
+  DeleteBitmap(old);
+  d->dbBack = back;
+  DeleteSpare(d);
+  vlBGPic* db = d->dbBGPic;
+  InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, back->width, back->height,
+                  1);
+  // A selection made meanwhile keeps its own target.
+  if (!d->nestedSelect) d->outputHardware = IsVideoBitmap(back);
+}
+
+// A hardware back buffer is the adapter's picture for the display's
+// window: before the window goes it becomes ours, with its pixels, and
+// the new window's adapter picture takes them back. False when the new
+// buffer cannot be made (the old one stays).
+bool MoveBackBuffer(vlDisplay* d, bool toAdapter) {
+  vlBitmap* old = d->dbBack;
+  vlBitmap* moved = NewBackBuffer(d, old->width, old->height, toAdapter);
+  if (moved && toAdapter != IsVideoBitmap(moved)) {
+    DeleteBitmap(moved);
+    moved = nullptr;
+  }
+  if (!moved) return false;
+  CopyInto(old, moved, old->width, old->height);
+  ReplaceBackBuffer(d, moved);
+  return true;
+}
+
 // The display's BGPic changed size under a software double buffer: the
 // back buffer follows it (keeping what overlaps), the picture is made anew
 // and the next Flip sends the whole frame.
@@ -402,11 +434,7 @@ int ResizeDoubleBuffer(vlVMState*, vlDisplay* d, int noCopy) {
     DeleteBitmap(back);
     return status;
   }
-  DeleteBitmap(d->dbBack);
-  d->dbBack = back;
-  d->selectBitmap = back;
-  DeleteSpare(d);
-  InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, w, h, 1);
+  ReplaceBackBuffer(d, back);
   MarkAllDirty(&d->dirty);
   return 0;
 }
@@ -419,6 +447,12 @@ int DisplayBuffersAndBrushes(vlVMState* L, vlDisplay* d, int op) {
   const bool adapterBuffer = d->hardwareDoubleBuffer || d->savedHardwareDoubleBuffer;
   int status = 0;
   if (op == VL_DISPBRUSHES_SAVE && adapterBuffer) status = EndAdapterDoubleBuffer(d);
+  if (d->hardwareBackBuffer && d->dbBack) {
+    if (op == VL_DISPBRUSHES_SAVE && IsVideoBitmap(d->dbBack) && !MoveBackBuffer(d, false) && !status) status = ERR_MEM;
+    // Without a picture from the new window's adapter the buffer stays ours.
+    if (op == VL_DISPBRUSHES_RESTORE && !IsVideoBitmap(d->dbBack) && !MoveBackBuffer(d, true))
+      d->hardwareBackBuffer = 0;
+  }
   if (int brushes = DisplayHardwareBrushes(L, d, op); brushes && !status) status = brushes;
   if (op == VL_DISPBRUSHES_RESTORE && adapterBuffer) {
     if (int begun = BeginAdapterDoubleBuffer(d)) {

@@ -716,6 +716,37 @@ TEST_F(AdapterPluginTest, RebuiltWindowBeginsTheAdapterDoubleBufferAgain) {
   ASSERT_EQ(Run(".call closedisplay 1"), 0);
 }
 
+// A hardware back buffer is the old window's adapter picture: the rebuilt
+// window's adapter takes it over with its pixels, or, making none, the
+// player keeps it.
+TEST_F(AdapterPluginTest, RebuiltWindowTakesTheHardwareBackBufferAlong) {
+  OpenDisplay();
+  info_->displayCaps = VL_DISPCAPS_DRAWCLOSED;
+  ASSERT_EQ(Run(".call begindoublebuffer 1\n.call displaybrush 2 3 3"), 0);
+  ASSERT_TRUE(IsVideoBitmap(d_->dbBack));
+  const int frees = state_->freeCalls;
+  ASSERT_EQ(Run(".table 0 { sizeable = 1 }\n.call base=1 setdisplayattributes r0"), 0);
+  EXPECT_EQ(state_->freeCalls, frees + 1);
+  EXPECT_EQ(state_->allocDisplay, reinterpret_cast<uintptr_t>(d_->adapterHandle));
+  ASSERT_TRUE(IsVideoBitmap(d_->dbBack));
+  EXPECT_EQ(d_->outputHardware, 1u);
+  EXPECT_EQ(ReadBitmapPixel(d_->dbBack, 4, 4, 0) & 0xFFFFFF, 0xFF0000u);
+  surface_ = static_cast<ProbeSurface*>(d_->adapterHandle);
+  ASSERT_EQ(Run(".call displaybrush 3 20 20\n.call flip 0"), 0);
+  EXPECT_EQ(Front(21, 21), 0x00FF00u);
+  state_->allocFails = 1;
+  ASSERT_EQ(Run(".table 0 { sizeable = 0 }\n.call base=1 setdisplayattributes r0"), 0);
+  state_->allocFails = 0;
+  ASSERT_FALSE(IsVideoBitmap(d_->dbBack));
+  EXPECT_EQ(d_->hardwareBackBuffer, 0u);
+  EXPECT_EQ(d_->outputHardware, 0u);
+  EXPECT_EQ(ReadBitmapPixel(d_->dbBack, 21, 21, 0) & 0xFFFFFF, 0x00FF00u);
+  surface_ = static_cast<ProbeSurface*>(d_->adapterHandle);
+  ASSERT_EQ(Run(".call displaybrush 2 40 30\n.call flip 0"), 0);
+  EXPECT_EQ(Front(41, 31), 0xFF0000u);
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+}
+
 // The screen's pixels are 16-bit while the adapter holds its pictures as
 // ARGB: blits from and into hardware brushes convert.
 TEST_F(AdapterPluginTest, HardwareBrushesBlitOnAnotherPixelFormat) {
