@@ -385,7 +385,8 @@ int CmdFlip(vlVMState* L) {
 
 namespace {
 
-// The back buffer becomes back: drawing goes into it from now on.
+// back takes the place of the double buffer's back buffer: drawing goes
+// into it from now on.
 void ReplaceBackBuffer(vlDisplay* d, vlBitmap* back) {
   vlBitmap* old = d->dbBack;
   if (d->savedSelectBitmap == old) d->savedSelectBitmap = back;
