@@ -486,7 +486,10 @@ typedef struct vlAdapterBlitBlock {
  *     every picture is its own); a picture of the player reaches a video
  *     bitmap through LockBitMap instead;
  *   added: 1 the source is a video bitmap; 8 that source was never
- *   prepared (DoVideoBitMapMethod); 16 the target's mask or alpha channel
+ *   prepared (DoVideoBitMapMethod), and 8 too (plain form only) when the
+ *   target is a video bitmap the script draws into in combo mode
+ *   (SelectBrush with SELMODE_COMBO, no double buffer): its mask and alpha
+ *   channel change with its colours; 16 the target's mask or alpha channel
  *   is the drawing target:
  *   reserved[1] holds the plane, reserved[2] the value (see "Planes");
  *   32 no source: the colour in reserved[0] is laid through the alpha
@@ -504,6 +507,7 @@ VL_ENUM_U32 {
   VL_BLITMODE_ACCEL = 2,
   VL_BLITMODE_VIDEO = 4,
   VL_BLITMODE_UNPREPARED = 8,
+  VL_BLITMODE_COMBO = 8,
   VL_BLITMODE_PLANE = 16,
   VL_BLITMODE_COLOR = 32,
 };
@@ -645,6 +649,7 @@ typedef int (*vlAdapterMainLoopFn)(vlVMState*, int (*run)(vlVMState*));
 /* 0 or an error code: the adapter double-buffers the display. */
 typedef int (*vlBeginDoubleBufferFn)(void* display, uint32_t zero);
 typedef int (*vlEndDoubleBufferFn)(void* display, uint32_t zero);
+/* Flip's block: {1, sync (1: wait for the vertical blank first), 0}. */
 typedef int (*vlFlipFn)(void* display, const int32_t* block); /* shows the back buffer */
 typedef int (*vlClsFn)(void* display, uint32_t color, uint32_t zero);
 /* A video bitmap (tags VL_VBM_*, flags VL_VBM_ALPHA...); null: none. */

@@ -404,6 +404,7 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   d->outputMask = d->outputAlpha = nullptr;
   d->outputHardware = 0;
   SetPlaneTarget(nullptr, 0, 0);
+  SetComboTarget(nullptr);
   if (d->nestedSelect) {
     vlCurrentOutput = d->savedOutput;
     d->selectBitmap = d->savedSelectBitmap;
@@ -413,6 +414,7 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
     d->hardwareDoubleBuffer = d->savedHardwareDoubleBuffer;
     // An adapter's double buffer draws on the display itself.
     d->outputType = d->hardwareDoubleBuffer ? VL_OUTPUT_DISPLAY : VL_OUTPUT_BRUSH;
+    d->outputHardware = d->hardwareDoubleBuffer ? 0 : d->hardwareBackBuffer;
     d->nestedSelect = 0;
     d->savedHardwareDoubleBuffer = 0;
     // The cursor and margins return to the double buffer's.

@@ -196,6 +196,22 @@ void SetCurrentDisplay(vlDisplay* d) { gCurrentDisplay = d; }
 
 vlDrawingFor CurrentDrawingFor() { return {gCurrentDisplay, vlCurrentOutput}; }
 
+void SaveDisplayOutputState(vlDisplay* d, vlDisplayOutputState* out) {
+  if (out) *out = {d->selectBitmap, d->outputMask, d->outputAlpha, d->outputType, d->outputHardware};
+  d->selectBitmap = nullptr;
+  d->outputMask = d->outputAlpha = nullptr;
+  d->outputType = VL_OUTPUT_DISPLAY;
+  d->outputHardware = 0;
+}
+
+void RestoreDisplayOutputState(vlDisplay* d, const vlDisplayOutputState& saved) {
+  d->selectBitmap = saved.bitmap;
+  d->outputMask = saved.mask;
+  d->outputAlpha = saved.alpha;
+  d->outputType = saved.type;
+  d->outputHardware = saved.hardware;
+}
+
 int GetDisplayByID(vlObjectId id, vlDisplay** out) {
   if ((*out = reinterpret_cast<vlDisplay*>(gDisplayIndex.First(id)))) return 0;
   if (id.handle) return ERR_FINDARRAY;

@@ -80,7 +80,7 @@ struct vlDisplay : vlPlatformWindow {
   vlBGPic* bgpic;             // shown; never null once created
   uint32_t ownBGPic;
   uint32_t doubleBuffer;
-  uint32_t doubleBufferWord;
+  uint32_t hardwareBackBuffer;  // a software double buffer's back buffer is the adapter's picture
   uint32_t hardwareDoubleBuffer;
   uint32_t doubleBufferWords[2];
   uint32_t nestedSelect;
@@ -191,6 +191,21 @@ struct vlDrawingFor {
 vlDrawingFor CurrentDrawingFor();
 // Set while a video of the screen is being recorded.
 extern int32_t vlRecordingScreen;
+
+// A display's drawing-target words: target picture, mask and alpha,
+// output type and the target-is-hardware flag. Saving them (into out, or
+// nowhere) resets them to drawing on the display itself, so code that
+// draws for the display meanwhile (the frame pump) reaches its picture;
+// restoring puts the script's selection back.
+struct vlDisplayOutputState {
+  void* bitmap;
+  vlBitmap* mask;
+  vlBitmap* alpha;
+  uint32_t type;
+  uint32_t hardware;
+};
+void SaveDisplayOutputState(vlDisplay* display, vlDisplayOutputState* out);
+void RestoreDisplayOutputState(vlDisplay* display, const vlDisplayOutputState& saved);
 
 // Points title and xDisplayName at the record's own texts (after the
 // record was copied).

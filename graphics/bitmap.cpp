@@ -312,6 +312,14 @@ void SetPlaneTarget(const vlBitmap* picture, uint32_t plane, int32_t value) {
 
 bool IsPlaneTarget(const vlBitmap* picture) { return picture && picture == gPlaneTarget.picture; }
 
+namespace {
+const vlBitmap* gComboTarget = nullptr;
+}
+
+void SetComboTarget(const vlBitmap* picture) { gComboTarget = picture && IsVideoBitmap(picture) ? picture : nullptr; }
+
+bool IsComboTarget(const vlBitmap* picture) { return picture && picture == gComboTarget; }
+
 uint32_t PlaneTargetPlane() { return gPlaneTarget.plane; }
 int32_t PlaneTargetValue() { return gPlaneTarget.value; }
 

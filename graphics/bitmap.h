@@ -82,6 +82,11 @@ void SetPlaneTarget(const vlBitmap* picture, uint32_t plane, int32_t value);
 bool IsPlaneTarget(const vlBitmap* picture);
 uint32_t PlaneTargetPlane();
 int32_t PlaneTargetValue();
+// A video bitmap that the current display draws into in combo mode (its
+// colours, mask and alpha channel changing together): plain blits into it
+// tell the adapter so. Cleared with null.
+void SetComboTarget(const vlBitmap* picture);
+bool IsComboTarget(const vlBitmap* picture);
 
 int LockPixels(vlBitmap* bitmap, uint32_t flags, vlPixelAccess* access);
 int LockPlanePixels(vlPlane* plane, vlPixelAccess* access);

@@ -57,6 +57,7 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
     mode |= VL_BLITMODE_SOURCEVIDEO;
     if (src->secondHandle == 0) mode |= VL_BLITMODE_UNPREPARED;
   }
+  if (form == Form::Plain && IsComboTarget(dst)) mode |= VL_BLITMODE_COMBO;
   if (IsPlaneTarget(dst)) {
     // Only the target's mask or alpha channel changes.
     mode |= VL_BLITMODE_PLANE;

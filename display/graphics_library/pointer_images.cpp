@@ -6,6 +6,7 @@
 #include "display/graphics_library/graphics_state.h"
 #include "display/layer_hooks.h"
 #include "graphics/bitmap.h"
+#include "graphics/picture_engines.h"
 #include "graphics/position.h"
 #include "platform/display_adapter.h"
 #include "platform/x11/x11_window.h"
@@ -93,21 +94,42 @@ int CmdCreatePointer(vlVMState* L) {
     return ERR_WRONGUSAGE;
   }
   vlPointerRecord* cursor = nullptr;
+  // While the screen is recorded the recording draws the pointer itself:
+  // the record keeps its own copy of the picture and planes, which the
+  // object they came from may change or free meanwhile.
+  vlBitmap *kept = nullptr, *keptMask = nullptr, *keptAlpha = nullptr;
+  auto dropKept = [&] {
+    if (kept) DeleteBitmap(kept);
+    if (keptMask) DeleteMaskPlane(keptMask);
+    if (keptAlpha) DeleteAlphaPlane(keptAlpha);
+  };
   if (kind == 2) {
+    if (vlRecordingScreen)
+      if (int s = CopyBitmapRegion(picture, mask, alpha, 0, 0, width, height, 0, 0, 0, &kept,
+                                   mask ? &keptMask : nullptr, alpha ? &keptAlpha : nullptr)) {
+        dropKept();
+        return s;
+      }
     hotX = HotSpot(hotX, width);
     hotY = HotSpot(hotY, height);
     uint32_t* argb = ReadBitmapARGBMasked(picture, 0, 0, width, height, mask, alpha, -1, 1, 0);
-    if (!argb) return ERR_MEM;
-    int s = CreateMousePointer(argb, width, height, &cursor, hotX, hotY);
+    int s = argb ? CreateMousePointer(argb, width, height, &cursor, hotX, hotY) : ERR_MEM;
     delete[] argb;
-    if (s) return s;
-    if (!cursor) return ERR_POINTERIMG;
+    if (!s && !cursor) s = ERR_POINTERIMG;
+    if (s) {
+      dropKept();
+      return s;
+    }
   }
   auto* p = new (std::nothrow) vlPointerImage{};
   if (!p) {
     if (cursor) FreeMousePointer(cursor);
+    dropKept();
     return ERR_MEM;
   }
+  p->picture = kept;
+  p->mask = keptMask;
+  p->alpha = keptAlpha;
   p->node.type = 36;
   p->node.idNumber = automatic ? 0 : id.number;
   p->node.idHandle = automatic ? p : nullptr;

@@ -16,6 +16,7 @@
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "display/layers/layers.h"
+#include "graphics/adapter.h"
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -50,13 +51,21 @@ void WaitDisplayVBlank() {
 }
 
 // Sends a double buffer's bitmap (its changed rectangles, or all of it) to
-// the window.
+// the window. A display the adapter marked takes whole frames; where its
+// BGPic is larger than the double buffer, the rest comes from the front
+// copy.
 void PresentBackBuffer(vlDisplay* d, vlBitmap* pic) {
   if (!pic || !d->dbBGPic) return;
   const int32_t w = std::min(d->dbBGPic->width, d->bgpic->width);
   const int32_t h = std::min(d->dbBGPic->height, d->bgpic->height);
-  if (Scaled(d) || DirtyFull(d) || (d->styleFlags & VL_DISPSTYLE_ADAPTERCAP1)) {
+  const bool marked = (d->styleFlags & VL_DISPSTYLE_ADAPTERCAP1) != 0;
+  if (Scaled(d) || DirtyFull(d) || marked) {
     UpdateDisplayRect(pic, 0, 0, d, 0, 0, w, h, 0);
+    if (marked && !Scaled(d) && d->front) {
+      const int32_t bw = d->bgpic->width, bh = d->bgpic->height;
+      if (bw > w) UpdateDisplayRect(d->front, w, 0, d, w, 0, bw - w, bh, 0);
+      if (bh > h) UpdateDisplayRect(d->front, 0, h, d, 0, h, w, bh - h, 0);
+    }
     return;
   }
   for (int32_t i = 0; i < d->dirty.count; i++) {
@@ -66,6 +75,21 @@ void PresentBackBuffer(vlDisplay* d, vlBitmap* pic) {
     if (ClipRectToSize(&r, w, h) && r.width > 0 && r.height > 0)
       UpdateDisplayRect(pic, r.x, r.y, d, r.x, r.y, r.width, r.height, 0);
   }
+}
+
+// The back buffer: the adapter's picture when a hardware one is asked for
+// and the adapter makes them, else one the server can read from our
+// memory (the buffers trade pixels at Flip).
+vlBitmap* NewBackBuffer(vlDisplay* d, int32_t w, int32_t h, bool hardware) {
+  vlBitmap* b = nullptr;
+  if (hardware && AdapterHas(VL_ADAPTER_VIDEO_BITMAPS)) {
+    const vlTagItem tags[] = {{VL_VBM_DISPLAY, reinterpret_cast<uintptr_t>(d->adapterHandle)}, {VL_TAG_END, 0}};
+    b = NewVideoBitmap(w, h, VL_VBM_VIDEO, d->adapterHandle ? tags : tags + 1);
+  } else {
+    b = NewBitmap(w, h, VL_NEWBITMAP_WINDOW, nullptr);
+  }
+  if (b) FillBitmapRect(b, 0, 0, w, h, 0);
+  return b;
 }
 
 void CopyInto(vlBitmap* from, vlBitmap* to, int32_t w, int32_t h) {
@@ -137,6 +161,9 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   if (gLayerHooks.videoOnDisplay(d)) return ERR_VIDATTACHED;
 
   if (hardware && GetAdapterBitmapCaps(VL_ADAPTERCAP_DOUBLEBUFFER)) {
+    // Clients render into the display's own picture, which an adapter's
+    // buffering would hold back from them.
+    if (d->clients) return ERR_SATELLITE;
     if (d->displayState != VL_DISPSTATE_OPEN) return ERR_CLOSEDDISPLAY;
     if (int status = BeginAdapterDoubleBuffer(d)) return status;
     // The display stays the drawing target: what is drawn reaches the
@@ -144,6 +171,7 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
     DeleteBuffers(d);
     d->doubleBuffer = 1;
     d->hardwareDoubleBuffer = 1;
+    d->hardwareBackBuffer = 0;
     return 0;
   }
 
@@ -151,15 +179,13 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   const int32_t w = shown->width, h = shown->height;
   // The back buffer matches the BGPic; a scaled window gets the picture
   // scaled on its way out.
-  // Both live where the server can read them: they trade pixels at Flip.
-  vlBitmap* picture = NewBitmap(w, h, VL_NEWBITMAP_WINDOW, nullptr);
-  vlBitmap* back = picture ? NewBitmap(w, h, VL_NEWBITMAP_WINDOW, nullptr) : nullptr;
+  const bool hardwareBack = hardware && QueryAdapterCaps(VL_ADAPTERCAP_HWBRUSHES) && !vlRecordingScreen;
+  vlBitmap* picture = NewBackBuffer(d, w, h, false);
+  vlBitmap* back = picture ? NewBackBuffer(d, w, h, hardwareBack) : nullptr;
   if (!back) {
     if (picture) DeleteBitmap(picture);
     return ERR_BITMAP;
   }
-  FillBitmapRect(picture, 0, 0, w, h, 0);
-  FillBitmapRect(back, 0, 0, w, h, 0);
   if (!d->dbBGPic) d->dbBGPic = new (std::nothrow) vlBGPic{};
   if (!d->dbBGPic || AllocDirtyRects(d)) {
     DeleteBitmap(picture);
@@ -176,6 +202,8 @@ int BeginDoubleBuffer(vlDisplay* d, int hardware) {
   d->outputType = VL_OUTPUT_BRUSH;
   d->doubleBuffer = 1;
   d->hardwareDoubleBuffer = 0;
+  d->hardwareBackBuffer = IsVideoBitmap(back);
+  d->outputHardware = d->hardwareBackBuffer;
   d->selectBitmap = back;
   d->outputMask = d->outputAlpha = nullptr;
   return 0;
@@ -189,6 +217,25 @@ int Flip(vlDisplay* d, int sync) {
   if (Scaled(d)) {
     // The picture is what the scaled window shows.
     BltBitmap(d->dbBack, 0, 0, d->dbPicture, 0, 0, db->width, db->height);
+    PresentBackBuffer(d, d->dbPicture);
+    ClearDirtyRects(&d->dirty);
+    return 0;
+  }
+  if (d->hardwareBackBuffer) {
+    // The adapter's picture reaches the window through ours: the changed
+    // rectangles are copied over, then shown.
+    const bool all = DirtyFull(d);
+    if (!all) MergeDirtyRects(&d->dirty);
+    for (int32_t i = 0; all ? i < 1 : i < d->dirty.count; i++) {
+      vlRectXYWH r{0, 0, db->width, db->height};
+      if (!all) {
+        const int32_t* e = d->dirty.rects + 4 * i;
+        if (e[0] == VL_DIRTY_MERGED) continue;
+        r = {e[0], e[1], e[2] + 1 - e[0], e[3] + 1 - e[1]};
+      }
+      if (ClipRectToSize(&r, db->width, db->height) && r.width > 0 && r.height > 0)
+        BltBitmap(d->dbBack, r.x, r.y, d->dbPicture, r.x, r.y, r.width, r.height);
+    }
     PresentBackBuffer(d, d->dbPicture);
     ClearDirtyRects(&d->dirty);
     return 0;
@@ -307,6 +354,7 @@ int StopDoubleBuffer(vlVMState* L, vlDisplay* d) {
   d->outputHardware = 0;
   d->doubleBuffer = 0;
   d->hardwareDoubleBuffer = 0;
+  d->hardwareBackBuffer = 0;
   d->savedHardwareDoubleBuffer = 0;
   return 0;
 }
@@ -337,6 +385,39 @@ int CmdFlip(vlVMState* L) {
 
 namespace {
 
+// back takes the place of the double buffer's back buffer: drawing goes
+// into it from now on.
+void ReplaceBackBuffer(vlDisplay* d, vlBitmap* back) {
+  vlBitmap* old = d->dbBack;
+  if (d->savedSelectBitmap == old) d->savedSelectBitmap = back;
+  if (d->selectBitmap == old) d->selectBitmap = back;
+  DeleteBitmap(old);
+  d->dbBack = back;
+  DeleteSpare(d);
+  vlBGPic* db = d->dbBGPic;
+  InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, back->width, back->height,
+                  1);
+  // A selection made meanwhile keeps its own target.
+  if (!d->nestedSelect) d->outputHardware = IsVideoBitmap(back);
+}
+
+// A hardware back buffer is the adapter's picture for the display's
+// window: before the window goes it becomes ours, with its pixels, and
+// the new window's adapter picture takes them back. False when the new
+// buffer cannot be made (the old one stays).
+bool MoveBackBuffer(vlDisplay* d, bool toAdapter) {
+  vlBitmap* old = d->dbBack;
+  vlBitmap* moved = NewBackBuffer(d, old->width, old->height, toAdapter);
+  if (moved && toAdapter != IsVideoBitmap(moved)) {
+    DeleteBitmap(moved);
+    moved = nullptr;
+  }
+  if (!moved) return false;
+  CopyInto(old, moved, old->width, old->height);
+  ReplaceBackBuffer(d, moved);
+  return true;
+}
+
 // The display's BGPic changed size under a software double buffer: the
 // back buffer follows it (keeping what overlaps), the picture is made anew
 // and the next Flip sends the whole frame.
@@ -347,19 +428,14 @@ int ResizeDoubleBuffer(vlVMState*, vlDisplay* d, int noCopy) {
   const int32_t w = shown->width, h = shown->height;
   if (w == db->width && h == db->height && d->dbPicture && d->dbPicture->width == w && d->dbPicture->height == h)
     return 0;
-  vlBitmap* back = NewBitmap(w, h, VL_NEWBITMAP_WINDOW, nullptr);
+  vlBitmap* back = NewBackBuffer(d, w, h, d->hardwareBackBuffer);
   if (!back) return ERR_MEM;
-  FillBitmapRect(back, 0, 0, w, h, 0);
   CopyInto(d->dbBack, back, w, h);
   if (int status = AllocDisplayBackBuffer(d, w, h, noCopy)) {
     DeleteBitmap(back);
     return status;
   }
-  DeleteBitmap(d->dbBack);
-  d->dbBack = back;
-  d->selectBitmap = back;
-  DeleteSpare(d);
-  InitBGPicRecord(db, VL_OBJ_BRUSH, nullptr, 0, vlObjectId{0, db}, back, nullptr, nullptr, w, h, 1);
+  ReplaceBackBuffer(d, back);
   MarkAllDirty(&d->dirty);
   return 0;
 }
@@ -372,6 +448,12 @@ int DisplayBuffersAndBrushes(vlVMState* L, vlDisplay* d, int op) {
   const bool adapterBuffer = d->hardwareDoubleBuffer || d->savedHardwareDoubleBuffer;
   int status = 0;
   if (op == VL_DISPBRUSHES_SAVE && adapterBuffer) status = EndAdapterDoubleBuffer(d);
+  if (d->hardwareBackBuffer && d->dbBack) {
+    if (op == VL_DISPBRUSHES_SAVE && IsVideoBitmap(d->dbBack) && !MoveBackBuffer(d, false) && !status) status = ERR_MEM;
+    // Without a picture from the new window's adapter the buffer stays ours.
+    if (op == VL_DISPBRUSHES_RESTORE && !IsVideoBitmap(d->dbBack) && !MoveBackBuffer(d, true))
+      d->hardwareBackBuffer = 0;
+  }
   if (int brushes = DisplayHardwareBrushes(L, d, op); brushes && !status) status = brushes;
   if (op == VL_DISPBRUSHES_RESTORE && adapterBuffer) {
     if (int begun = BeginAdapterDoubleBuffer(d)) {

@@ -419,6 +419,7 @@ TEST_F(AdapterDisplay, DrawingIntoAHardwareBrushGoesThroughTheAdapter) {
     EXPECT_EQ(Calls(said, "picture line"), 1) << said;
     EXPECT_EQ(Calls(said, "picture blit"), *owns == '1' ? 2 : 1) << said;
     EXPECT_EQ(Calls(said, "picture masked"), *owns == '1' ? 1 : 0) << said;
+    EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 : -1) << said;
   }
   // Without drawing into its pictures on offer, an ordinary brush is still
   // selected and the hardware one refused.
@@ -452,6 +453,8 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
 .call box 2 2 10 6 16711680
 .call line 0 29 39 0 65280
 .call ellipse 20 15 8 5 16776960
+.call createbrush 6 3 3 65535
+.call displaybrush 6 30 2
 .call endselect
 .call displaybrush 3 5 5
 .call createbrush 9 4 4 16777215
@@ -473,6 +476,9 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
     const std::string said = ReadFile(Log(owns));
     EXPECT_EQ(Calls(said, "picture fill"), 1) << said;
     EXPECT_EQ(Calls(said, "picture line"), 1) << said;
+    // The brush shown into it in combo mode is the adapter's own blit,
+    // told that the colours, mask and alpha change together.
+    EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 | 8 : -1) << said;
   }
 }
 
@@ -692,7 +698,7 @@ TEST_F(AdapterDisplay, ScaledDisplayTellsTheAdapterItsScaledSize) {
 // moved away: through the adapter, holding video bitmaps or every bitmap,
 // the window equals the plain display's.
 TEST_F(AdapterDisplay, DoubleBufferedFramesAndDrawingUnderASpriteShowAsOnAPlainDisplay) {
-  const std::string applet = Applet("adapterflip", AppletText(R"(.call createbrush 4 96 64 255
+  const std::string frames = AppletText(R"(.call createbrush 4 96 64 255
 .call createbrush 2 16 8 16711680
 .call createbrush 6 8 8 16776960
 .call createbrush 3 8 8 65280
@@ -719,7 +725,8 @@ TEST_F(AdapterDisplay, DoubleBufferedFramesAndDrawingUnderASpriteShowAsOnAPlainD
 .call displaysprite 1 8 42
 .call displaysprite 1 80 50
 .call displaybrush 7 90 58
-)"));
+)");
+  const std::string applet = Applet("adapterflip", frames);
   const std::string white("\xFF\xFF\xFF", 3);
   const std::string plain = Shoot(applet, nullptr, 91, 59, white);
   ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
@@ -742,6 +749,15 @@ TEST_F(AdapterDisplay, DoubleBufferedFramesAndDrawingUnderASpriteShowAsOnAPlainD
     SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
     EXPECT_EQ(Differing(plain, Shoot(applet, owns, 91, 59, white)), 0);
   }
+  // Hardware asked of an adapter that keeps hardware pictures but does not
+  // double-buffer: the back buffer is its picture, the frames the same.
+  std::string hardware = frames;
+  const std::string begin = ".call begindoublebuffer\n";
+  hardware.replace(hardware.find(begin), begin.size(), ".call begindoublebuffer 1\n");
+  adapterEnv_ = {"VL_XADAPTER_NODRAWBRUSH=1"};
+  std::remove(Log("0").c_str());
+  EXPECT_EQ(Differing(plain, Shoot(Applet("adapterfliphw", hardware), "0", 91, 59, white)), 0);
+  EXPECT_NE(ReadFile(Log("0")).find("video 96x64\n"), std::string::npos) << ReadFile(Log("0"));
 }
 
 // Cls while the adapter does the double buffering reaches the adapter's

@@ -79,6 +79,9 @@ std::atomic<int> gCounts[kCounted];
 // The modes the pixel forms and the blits drawing into a plane came with,
 // ORed, and the planes prepared (the tag's plane numbers ORed).
 uint32_t gPlanePixelModes = 0, gPlaneBlitModes = 0, gPrepared = 0;
+// The modes of the picture form's blits from pictures that are not video
+// bitmaps, ORed.
+uint32_t gPlainSourceModes = 0;
 
 // With VL_XADAPTER_TIMERS it is the timer adapter too: its timers expire
 // in HandleEvents, which runs their handlers through RunHandlerById.
@@ -333,6 +336,7 @@ EXPORT void ClosePlugin() {
     for (int i = 0; i < kCounted; ++i) Log(kCountNames[i], gCounts[i].load(), 0);
   if (gPrepared) Log("plane modes", static_cast<int32_t>(gPlanePixelModes), static_cast<int32_t>(gPlaneBlitModes));
   if (gPrepared) Log("prepared planes", static_cast<int32_t>(gPrepared), 0);
+  if (gPlainSourceModes) Log("plain source blit modes", static_cast<int32_t>(gPlainSourceModes), 0);
   if (gX) XCloseDisplay(gX);
   gX = nullptr;
 }
@@ -548,6 +552,7 @@ EXPORT int BltBitMap(void* handle, void* source, const void* params, uint32_t mo
               : k->maskHandle             ? kPictureMasked
               : k->alphaHandle            ? kPictureAlpha
                                           : kPictureBlit];
+    if (!(mode & (VL_BLITMODE_SOURCEVIDEO | VL_BLITMODE_PLANE | VL_BLITMODE_COLOR))) gPlainSourceModes |= mode;
     PictureBlit(static_cast<VideoBitmap*>(handle), static_cast<VideoBitmap*>(source), k, mode);
     return 0;
   }

@@ -285,6 +285,24 @@ TEST_F(GraphicsLibTest, PointerImagesFromBrushes) {
   EXPECT_EQ(p->hotX, 8);  // -1 means the centre
   EXPECT_EQ(p->hotY, 6);
   EXPECT_NE(p->cursor, nullptr);
+  EXPECT_EQ(p->picture, nullptr);
+  // While the screen is recorded the record keeps a copy of the picture
+  // and its mask, which outlives the brush and goes with the pointer.
+  vlRecordingScreen = 1;
+  ASSERT_EQ(Run(".table 0 { mask = 1 }\n.call base=1 createbrush 5 6 4 65280 r0\n.call createpointer 5 3 5\n"
+                ".call freebrush 5"),
+            0);
+  vlRecordingScreen = 0;
+  vlPointerImage* kept = nullptr;
+  ASSERT_EQ(GetPointerImageByID({5, nullptr}, &kept), 0);
+  ASSERT_NE(kept->picture, nullptr);
+  EXPECT_EQ(kept->picture->width, 6);
+  EXPECT_EQ(kept->picture->height, 4);
+  EXPECT_EQ(ReadBitmapPixel(kept->picture, 5, 3, 0) & 0xFFFFFF, 0x00FF00u);
+  ASSERT_NE(kept->mask, nullptr);
+  EXPECT_EQ(kept->alpha, nullptr);
+  EXPECT_NE(kept->cursor, nullptr);
+  ASSERT_EQ(Run(".call freepointer 5"), 0);
   EXPECT_EQ(Run(".call createpointer 3 36 2"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call createpointer 3 99 2"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call setpointer 9"), ERR_FINDPOINTER);

@@ -154,11 +154,69 @@ TEST_F(AdapterPluginTest, SoftwareBufferingWhenNotAskedOrNotOffered) {
   EXPECT_EQ(state_->beginBufferCalls, 0);
   EXPECT_EQ(d_->hardwareDoubleBuffer, 0u);
   ASSERT_EQ(Run(".call enddoublebuffer"), 0);
-  // The adapter refusing to begin: its error, and no double buffer.
+  // Hardware asked of an adapter that keeps hardware pictures but does not
+  // buffer: the back buffer is its picture for this display, drawing goes
+  // into it, Flip shows it and the end frees it.
+  info_->displayCaps = VL_DISPCAPS_DRAWCLOSED;
+  const int allocs = state_->allocCalls, frees = state_->freeCalls;
+  ASSERT_EQ(Run(".call begindoublebuffer 1"), 0);
+  EXPECT_EQ(state_->allocCalls, allocs + 1);
+  EXPECT_EQ(state_->allocWidth, 64);
+  EXPECT_EQ(state_->allocHeight, 48);
+  EXPECT_EQ(state_->allocDisplay, reinterpret_cast<uintptr_t>(d_->adapterHandle));
+  EXPECT_TRUE(IsVideoBitmap(d_->dbBack));
+  EXPECT_EQ(d_->outputHardware, 1u);
+  ASSERT_EQ(Run(".call displaybrush 3 10 10\n.call selectbrush 2\n.call endselect\n.call displaybrush 2 40 30"), 0);
+  EXPECT_EQ(d_->outputHardware, 1u) << "back from the selection";
+  EXPECT_EQ(Front(11, 11), 0x0000FFu);
+  ASSERT_EQ(Run(".call flip 0"), 0);
+  EXPECT_EQ(Front(11, 11), 0x00FF00u);
+  EXPECT_EQ(Front(41, 31), 0xFF0000u);
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
+  EXPECT_EQ(state_->freeCalls, frees + 1);
+  EXPECT_EQ(d_->outputHardware, 0u);
+  // The adapter's buffering is refused to a display with clients (they
+  // render into its own picture) and to a closed display.
   info_->displayCaps = 4;
+  vlDisplayClient* client = AddDisplayClient({1, nullptr}, [](void*, uint32_t, const int32_t*, void*) {}, nullptr,
+                                             nullptr, 0);
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_SATELLITE);
+  RemoveDisplayClient(client);
+  EXPECT_EQ(d_->doubleBuffer, 0u);
+  ASSERT_EQ(Run(".call closedisplay 1"), 0);
+  EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_CLOSEDDISPLAY);
+  EXPECT_EQ(state_->beginBufferCalls, 0);
+  ASSERT_EQ(Run(".call opendisplay 1"), 0);
+  // The adapter refusing to begin: its error, and no double buffer.
   state_->beginBufferResult = ERR_BITMAP;
   EXPECT_EQ(Run(".call begindoublebuffer 1"), ERR_BITMAP);
   EXPECT_EQ(d_->doubleBuffer, 0u);
+}
+
+// A display its adapter marks takes a double buffer's frames whole; when
+// the display grew and the double buffer could not (its adapter refused a
+// larger back buffer), the rest comes from the display's front copy.
+TEST_F(AdapterPluginTest, MarkedDisplayTakesWholeFramesAndTheStripsBesideThem) {
+  state_->markWhole = 1;
+  OpenDisplay();
+  EXPECT_NE(d_->styleFlags & VL_DISPSTYLE_ADAPTERCAP1, 0u);
+  info_->displayCaps = VL_DISPCAPS_DRAWCLOSED;  // its pictures, not its buffering
+  ASSERT_EQ(Run(".call begindoublebuffer 1\n.call displaybrush 2 3 3\n.call flip 0"), 0);
+  EXPECT_EQ(Front(4, 4), 0xFF0000u);
+  EXPECT_EQ(Front(50, 40), 0x000000u) << "the whole black frame";
+  state_->allocFails = 1;
+  EXPECT_EQ(Run(".call changedisplaysize 80 60"), ERR_MEM);
+  state_->allocFails = 0;
+  ASSERT_EQ(d_->dbBGPic->width, 64);
+  ASSERT_EQ(d_->bgpic->width, 80);
+  ASSERT_EQ(Run(".call displaybrush 3 60 44\n.call flip 0"), 0);
+  EXPECT_EQ(Front(61, 45), 0x00FF00u);
+  EXPECT_EQ(Front(4, 4), 0xFF0000u);
+  EXPECT_EQ(Front(70, 5), 0x0000FFu) << "right of the double buffer";
+  EXPECT_EQ(Front(70, 55), 0x0000FFu) << "its corner";
+  EXPECT_EQ(Front(5, 55), 0x0000FFu) << "below it";
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
 }
 
 TEST_F(AdapterPluginTest, CapabilityRequestsFollowTheAdapterWords) {
@@ -656,6 +714,37 @@ TEST_F(AdapterPluginTest, RebuiltWindowBeginsTheAdapterDoubleBufferAgain) {
   ASSERT_EQ(Run(".call displaybrush 2 30 30"), 0);
   EXPECT_EQ(Front(31, 31), 0xFF0000u);  // drawn at once
   ASSERT_EQ(Run(".call closedisplay 1"), 0);
+}
+
+// A hardware back buffer is the old window's adapter picture: the rebuilt
+// window's adapter takes it over with its pixels, or, making none, the
+// player keeps it.
+TEST_F(AdapterPluginTest, RebuiltWindowTakesTheHardwareBackBufferAlong) {
+  OpenDisplay();
+  info_->displayCaps = VL_DISPCAPS_DRAWCLOSED;
+  ASSERT_EQ(Run(".call begindoublebuffer 1\n.call displaybrush 2 3 3"), 0);
+  ASSERT_TRUE(IsVideoBitmap(d_->dbBack));
+  const int frees = state_->freeCalls;
+  ASSERT_EQ(Run(".table 0 { sizeable = 1 }\n.call base=1 setdisplayattributes r0"), 0);
+  EXPECT_EQ(state_->freeCalls, frees + 1);
+  EXPECT_EQ(state_->allocDisplay, reinterpret_cast<uintptr_t>(d_->adapterHandle));
+  ASSERT_TRUE(IsVideoBitmap(d_->dbBack));
+  EXPECT_EQ(d_->outputHardware, 1u);
+  EXPECT_EQ(ReadBitmapPixel(d_->dbBack, 4, 4, 0) & 0xFFFFFF, 0xFF0000u);
+  surface_ = static_cast<ProbeSurface*>(d_->adapterHandle);
+  ASSERT_EQ(Run(".call displaybrush 3 20 20\n.call flip 0"), 0);
+  EXPECT_EQ(Front(21, 21), 0x00FF00u);
+  state_->allocFails = 1;
+  ASSERT_EQ(Run(".table 0 { sizeable = 0 }\n.call base=1 setdisplayattributes r0"), 0);
+  state_->allocFails = 0;
+  ASSERT_FALSE(IsVideoBitmap(d_->dbBack));
+  EXPECT_EQ(d_->hardwareBackBuffer, 0u);
+  EXPECT_EQ(d_->outputHardware, 0u);
+  EXPECT_EQ(ReadBitmapPixel(d_->dbBack, 21, 21, 0) & 0xFFFFFF, 0x00FF00u);
+  surface_ = static_cast<ProbeSurface*>(d_->adapterHandle);
+  ASSERT_EQ(Run(".call displaybrush 2 40 30\n.call flip 0"), 0);
+  EXPECT_EQ(Front(41, 31), 0xFF0000u);
+  ASSERT_EQ(Run(".call enddoublebuffer"), 0);
 }
 
 // The screen's pixels are 16-bit while the adapter holds its pictures as

@@ -4,6 +4,7 @@
 // through the service table and the records of the plug-in interface.
 #include "tests/objects/plugin_paths/probe_plugin.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -163,8 +164,9 @@ EXPORT int DetermineBorderSizes(void*, int32_t* l, int32_t* r, int32_t* t, int32
   *l = *r = *t = *b = 0;
   return 0;
 }
-EXPORT void* OpenDisplay(const char*, int32_t, int32_t, int32_t w, int32_t h, uint32_t, const vlTagItem*) {
+EXPORT void* OpenDisplay(const char*, int32_t, int32_t, int32_t w, int32_t h, uint32_t, const vlTagItem* tags) {
   ++gState.openCalls;
+  if (auto* mark = reinterpret_cast<uint32_t*>(GetTagValue(tags, 3, 0)); mark && gState.markWhole) *mark = 1;
   ProbeSurface* s = NewSurface(w, h);
   gState.lastHandle = s;
   return s;
@@ -211,13 +213,24 @@ EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
                                  [&](int32_t x, int32_t y, uint32_t rgb) { Target(s)[y * s->width + x] = rgb; });
   return 0;
 }
-EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t, uint32_t) {
-  Fill(static_cast<ProbeSurface*>(handle), x, y, w, h, color & 0xFFFFFF);
+// Mode 0 draws on a display, any other into one of its video bitmaps
+// (its colour bytes only).
+EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t mode,
+                    uint32_t) {
+  if (!mode) {
+    Fill(static_cast<ProbeSurface*>(handle), x, y, w, h, color & 0xFFFFFF);
+    return 0;
+  }
+  auto* b = static_cast<ProbeVideoBitmap*>(handle);
+  for (int32_t j = std::max(y, 0); j < y + h && j < b->height; ++j)
+    for (int32_t i = std::max(x, 0); i < x + w && i < b->width; ++i) {
+      uint32_t& p = b->pixels[j * b->width + i];
+      p = (p & 0xFF000000u) | (color & 0xFFFFFF);
+    }
   return 0;
 }
-EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t, uint32_t) {
-  Fill(static_cast<ProbeSurface*>(handle), x, y, 1, 1, color & 0xFFFFFF);
-  return 0;
+EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t mode, uint32_t) {
+  return RectFill(handle, x, y, 1, 1, color, mode, 0);
 }
 EXPORT int Line(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t) { return 0; }
 

@@ -51,6 +51,7 @@ struct ProbeState {
   int openCalls, closeCalls, beginBufferCalls, endBufferCalls, flipCalls, blits, sizeChanges;
   int32_t flipBlock[3];
   int flipResult, beginBufferResult;
+  int markWhole;  // OpenDisplay marks the display: a double buffer's frames come whole
   void* lastHandle;
   // Video bitmaps.
   int allocCalls, freeCalls;
