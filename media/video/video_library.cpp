@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "display/bgpic.h"
 #include "display/clients.h"
@@ -124,13 +125,15 @@ void ScaleVideoRect(vlVideo* v, vlDisplay* d) {
 }
 
 int GetVideoByID(vlVMState* state, vlObjectId id, uint32_t flags, vlVideo** out) {
-  (void)state;
   static const std::vector<vlObjectNode*> kNone;
   const std::vector<vlObjectNode*>* named = gVideoIndex.Find(id);
   for (vlObjectNode* node : named ? *named : kNone) {
     auto* v = reinterpret_cast<vlVideo*>(node);
     if (v->hiddenCopy && !(flags & VL_VIDEO_HIDDEN_TOO)) continue;
     if ((flags & VL_VIDEO_CHANGE) && v->locked) return ERR_LOCKEDOBJ;
+    // About to change: the layers that show the video keep what they show.
+    if ((flags & (VL_VIDEO_CHANGE | VL_VIDEO_NO_LAYER_COPY)) == VL_VIDEO_CHANGE)
+      if (int error = GiveVideoLayersCopy(state, v)) return error;
     *out = v;
     return 0;
   }
@@ -146,12 +149,32 @@ int CloseVideoRecord(vlVMState* state, vlVideo* v) {
     if (int error = RenameVideo(v, {0, v})) return error;
     v->hiddenCopy = 1;
     RebindVideoLayers(v, old);
-    if (v->player) v->player->player->videoId = {0, v};
+    if (v->player) SetVideoPlayerId(v->player, {0, v});
     return 0;
   }
   if (Active(v)) StopVideoPlayback(state, v, 1, 0);
   FreeVideoRecord(state, v);
   return 0;
+}
+
+void MoveVideoPlayback(vlVideo* from, vlVideo* to) {
+  {
+    // The refresh thread marks the record that owns the player ended.
+    ListLock lock;
+    std::swap(from->player, to->player);
+    to->state.store(from->state.exchange(VL_VIDEO_STOPPED));
+  }
+  to->frameBitmap = std::exchange(from->frameBitmap, nullptr);
+  to->display = std::exchange(from->display, nullptr);
+  to->onLayer = std::exchange(from->onLayer, 0u);
+  to->x = from->x, to->y = from->y;
+  to->scaledX = from->scaledX, to->scaledY = from->scaledY;
+  to->width = from->width, to->height = from->height;
+  to->scaledWidth = from->scaledWidth, to->scaledHeight = from->scaledHeight;
+  to->smooth = from->smooth;
+  to->volume = from->volume;
+  SetVideoPlayerId(to->player, {to->node.idNumber, to->node.idHandle});
+  SetVideoPlayerId(from->player, {from->node.idNumber, from->node.idHandle});
 }
 
 int RenameVideo(vlVideo* video, vlObjectId id) {
