@@ -94,6 +94,24 @@ void (*gSavedScaleDisplayVideos)(vlVMState*, vlDisplay*) = nullptr;
 int (*gSavedVideoOnDisplay)(vlDisplay*) = nullptr;
 
 void HookStopDisplayVideos(vlVMState* state, vlDisplay* display) { StopDisplayVideos(state, display); }
+
+// A frame of a video that plays in an on-screen sprite node (under a
+// display adapter): it becomes the video's surface, which the node shows
+// in every redraw, at the frame's rectangle.
+int TakeVideoSurface(vlPendingFrame* f, int what) {
+  vlVideo* v = gVideo.videos;
+  while (v && !(v->player && v->player->player == f->video)) v = reinterpret_cast<vlVideo*>(v->node.next);
+  auto* node = v ? static_cast<vlSpriteNode*>(v->spriteNode) : nullptr;
+  if (!node) return 0;
+  if (what != VL_VIDEO_SURFACE_TAKE) {
+    node->tag = what == VL_VIDEO_SURFACE_MARK ? 1 : 0;
+    return 1;
+  }
+  if (v->frameBitmap) DeleteBitmap(v->frameBitmap);
+  v->frameBitmap = node->image = f->bitmap;
+  node->x = f->x, node->y = f->y, node->width = f->width, node->height = f->height;
+  return 1;
+}
 int HookVideoOnDisplay(vlDisplay* display) { return IsVideoOnDisplay(display, 0, 1); }
 
 }  // namespace
@@ -262,6 +280,7 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
   PublishVideoOverlays();
   // A layer keeps showing the last frame.
   if (v->frameBitmap && !v->onLayer) {
+    if (auto* node = static_cast<vlSpriteNode*>(v->spriteNode)) node->image = nullptr;
     DeleteBitmap(v->frameBitmap);
     v->frameBitmap = nullptr;
   }
@@ -436,6 +455,7 @@ void FreeVideoLib(vlVMState* state) {
   gVideo.listMutex = nullptr;
   gVideo.loaderSelection[0] = 0;
   if (gVideoEndedHook == MarkEnded) gVideoEndedHook = nullptr;
+  if (gVideoSurfaceHandler == TakeVideoSurface) gVideoSurfaceHandler = nullptr;
   RemoveVideoLayerHooks();
   PublishVideoOverlays();
   if (gLayerHooks.stopDisplayVideos == HookStopDisplayVideos) gLayerHooks.stopDisplayVideos = gSavedStopDisplayVideos;
@@ -452,6 +472,7 @@ int OpenVideoLib(vlVMState* state) {
   if (int error = RegisterVideoCommands(state)) return error;
   if (int error = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gVideo.videos))) return error;
   gVideoEndedHook = MarkEnded;
+  gVideoSurfaceHandler = TakeVideoSurface;
   InstallVideoLayerHooks();
   gSavedStopDisplayVideos = gLayerHooks.stopDisplayVideos;
   gSavedVideoOnDisplay = gLayerHooks.videoOnDisplay;

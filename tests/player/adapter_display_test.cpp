@@ -72,6 +72,12 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+// An R G B pixel of ffmpeg's red.
+bool Reddish(const std::string& rgb) {
+  auto c = [&](int i) { return static_cast<unsigned char>(rgb[i]); };
+  return c(0) > 200 && c(1) < 60 && c(2) < 60;
+}
+
 class AdapterDisplay : public PlayerTest {
  protected:
   // Runs the applet, on a plain display or (owns "0" or "1") through the
@@ -111,6 +117,17 @@ class AdapterDisplay : public PlayerTest {
     return pixels;
   }
   std::string Log(const char* owns) const { return dir() + "/adapter" + owns + ".log"; }
+  // A 16 x 8 AVI of raw frames, 20 a second, from an ffmpeg source (its
+  // filter with its options, ready for the size); its path, or "" when
+  // ffmpeg failed.
+  std::string Clip(const std::string& source, const std::string& seconds) {
+    int status = 0;
+    const std::string path = dir() + "/v.avi";
+    Tool("ffmpeg -v error -y -f lavfi -i " + source + "size=16x8:rate=20 -t " + seconds +
+             " -c:v rawvideo -pix_fmt bgr24 " + vlplayer::Quote(path),
+         &status);
+    return status == 0 ? path : "";
+  }
   // A picture of random pixels (ImageMagick) in the test's folder.
   std::string Noise(const char* size, int seed, const char* name) {
     int status = 0;
@@ -792,12 +809,8 @@ TEST_F(AdapterDisplay, ClsInTheAdaptersDoubleBufferClearsItsWindow) {
 // new size, on the adapter's display as on a plain one; so does a video on
 // a layer that is moved.
 TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
-  const std::string file = dir() + "/v.avi";
-  int status = 0;
-  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=16x8:rate=20 -t 1 -c:v rawvideo -pix_fmt bgr24 " +
-           vlplayer::Quote(file),
-       &status);
-  if (status != 0) GTEST_SKIP() << "no ffmpeg";
+  const std::string file = Clip("testsrc=", "1");
+  if (file.empty()) GTEST_SKIP() << "no ffmpeg";
   const std::string moved = R"(.call playvideo 1 10 20
 .call setvideoposition 1 40 30
 .call setvideosize 1 32 16
@@ -832,6 +845,34 @@ TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
       SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
       EXPECT_EQ(Differing(plain, Shoot(applet, owns, 1, 1, green)), 0);
     }
+  }
+}
+
+// Under an adapter a video's frames stay as its surface: a paused video
+// painted over keeps its last frame on top, as the window's video area
+// keeps it on a plain display.
+TEST_F(AdapterDisplay, APausedVideoPaintedOverKeepsItsFrame) {
+  const std::string file = Clip("color=c=red:", "3");
+  if (file.empty()) GTEST_SKIP() << "no ffmpeg";
+  const std::string applet = Applet("adapterpaused", AppletText(".call openvideo 1 \"" + file + R"("
+.call playvideo 1 10 20
+.call wait 40
+.call pausevideo 1
+.call createbrush 3 96 64 65280
+.call displaybrush 3 0 0
+)"));
+  const std::string green("\0\xFF\0", 3);
+  for (const char* owns : {static_cast<const char*>(nullptr), "0"}) {
+    SCOPED_TRACE(owns ? "adapter" : "plain");
+    const std::string shown = Shoot(applet, owns, 1, 1, green);
+    ASSERT_EQ(shown.size(), kWidth * kHeight * 3u);
+    auto at = [&](int x, int y) { return shown.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3); };
+    int covered = 0;
+    for (int y = 20; y < 28; ++y)
+      for (int x = 10; x < 26; ++x) covered += Reddish(at(x, y));
+    EXPECT_EQ(covered, 16 * 8);
+    EXPECT_EQ(at(26, 20), green);
+    EXPECT_EQ(at(10, 28), green);
   }
 }
 
