@@ -1328,7 +1328,7 @@ TEST_F(Windows, AVideoResizedWhileALayerShowsItLeavesTheLayerItsOwnCopy) {
                    ".call base=1 playvideo 1 0 0 r0\n.call wait 10\n"
                    ".call setvideosize 1 48 36\n.call setvideoposition 1 100 50\n"
                    ".call isvideoplaying 1 -> a\n.call getattribute 22 1 83 -> b\n"
-                   ".call playvideo 1\n.call wait 10\n.call isvideoplaying 1 -> c\n"
+                   ".call playvideo 1\n.call wait 25\n.call isvideoplaying 1 -> c\n"
                    ".call getattribute 50 1 0 -> w\n.call getattribute 50 1 1 -> h\n"
                    ".call getattribute 22 1 0 -> lw\n.call getattribute 22 1 83 -> d\n"
                    ".call debugprint $a $b $c $w $h $lw $d\n",
