@@ -2,6 +2,7 @@
 // plug-ins reach through the service table.
 #include "display/clients.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "display/bgpic.h"
@@ -14,6 +15,7 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/display_blit.h"
+#include "platform/display_device.h"
 #include "platform/requesters.h"
 #include "platform/wake_pipe.h"
 #include "platform/x11/x11_draw.h"
@@ -26,6 +28,7 @@
 
 int32_t vlAdapterRefreshRate = 10;
 vlLayerFrameFn gLayerFrameHandler = nullptr;
+vlVideoSurfaceFn gVideoSurfaceHandler = nullptr;
 
 namespace {
 
@@ -50,6 +53,27 @@ void ClipRect(const vlDisplay* d, vlPendingFrame* f, int32_t* w, int32_t* h) {
   *h = f->height;
   if (f->x + *w > d->width) *w = d->width - f->x;
   if (f->y + *h > d->height) *h = d->height - f->y;
+}
+
+// An adapter that scales the display itself takes frames in the BGPic's
+// coordinates; they reach it through a redraw of the video's node.
+bool AdapterScales(const vlDisplay* d) {
+  return !DisplayDeviceDoes(d, VL_DEVICE_SCALES_VIDEO) && d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0;
+}
+
+// Draws the video's surface, marked alone, into the back buffer over the
+// rectangle and sends that to the window over the video overlays.
+void RedrawVideoNode(vlVMState* L, vlDisplay* d, vlPendingFrame* f) {
+  const vlBGPic* pic = d->bgpic;
+  if (!pic || !d->back) return;
+  const int32_t x0 = std::max(f->x, 0), y0 = std::max(f->y, 0);
+  const int32_t w = std::min(f->x + f->width, pic->dispWidth) - x0;
+  const int32_t h = std::min(f->y + f->height, pic->dispHeight) - y0;
+  if (w <= 0 || h <= 0) return;
+  gVideoSurfaceHandler(f, VL_VIDEO_SURFACE_MARK);
+  gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, x0, y0, w, h, 32);
+  gVideoSurfaceHandler(f, VL_VIDEO_SURFACE_UNMARK);
+  UpdateDisplayRect(d->back, x0, y0, d, x0, y0, w, h, 0x20);
 }
 
 }  // namespace
@@ -275,9 +299,17 @@ int FlushPendingDisplayFrames(vlVMState* L) {
         if (f->layerRef && *f->layerRef && gLayerFrameHandler) {
           error = gLayerFrameHandler(L, f);
         } else if (d->displayState == VL_DISPSTATE_OPEN && f->bitmap) {
-          int32_t w, h;
-          ClipRect(d, f, &w, &h);
-          if (w > 0 && h > 0) BlitToDisplay(f->bitmap, 0, 0, d, f->x, f->y, w, h, 0x20);
+          // Under an adapter the frame stays as the video's surface, which
+          // redraws of the display draw again.
+          const bool kept = gVideoSurfaceHandler && gVideoSurfaceHandler(f, VL_VIDEO_SURFACE_TAKE);
+          if (kept && AdapterScales(d)) {
+            RedrawVideoNode(L, d, f);
+          } else {
+            int32_t w, h;
+            ClipRect(d, f, &w, &h);
+            if (w > 0 && h > 0) BlitToDisplay(f->bitmap, 0, 0, d, f->x, f->y, w, h, 0x20);
+          }
+          if (kept) f->bitmap = nullptr;
         }
       }
       if (f->bitmap) DeleteBitmap(f->bitmap);

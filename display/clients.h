@@ -56,3 +56,13 @@ void FreeDisplayClients(vlDisplay* display);
 // frame is drawn like any other).
 using vlLayerFrameFn = int (*)(vlVMState* state, vlPendingFrame* frame);
 extern vlLayerFrameFn gLayerFrameHandler;
+
+// Frames of videos outside layers whose area is an on-screen sprite node
+// (under a display adapter). TAKE: the frame's bitmap becomes the video's
+// surface, which every redraw of the display draws in the node, and the
+// frame's rectangle the node's; 1 when taken (the video owns the bitmap
+// then), 0 when the video has no node. MARK and UNMARK: the node is (no
+// longer) marked for a redraw of its own.
+enum : int { VL_VIDEO_SURFACE_TAKE = 0, VL_VIDEO_SURFACE_MARK = 1, VL_VIDEO_SURFACE_UNMARK = 2 };
+using vlVideoSurfaceFn = int (*)(vlPendingFrame* frame, int what);
+extern vlVideoSurfaceFn gVideoSurfaceHandler;

@@ -255,7 +255,11 @@ void RedrawLayers(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap* 
   width = std::min(width, dest->width - x);
   height = std::min(height, dest->height - y);
   if (width < 1 || height < 1) return;
-  if (flags & 32) return;
+  if (flags & 32) {
+    // A node marked for a redraw of its own (a video's new frame).
+    DrawOnScreenSprites(pic, dest, x, y, width, height, 1);
+    return;
+  }
   if (flags & 2) {
     DrawOnScreenSprites(pic, dest, x, y, width, height);
     if (gRedrawSprites) gRedrawSprites(state, display, pic, dest, x, y, width, height, flags);

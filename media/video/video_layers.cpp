@@ -202,7 +202,18 @@ int AddVideoLayer(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int tagInd
 
 void BindPlayerToLayer(vlVideo* v, vlLayer* layer) {
   SetVideoPlayerWord(v->player, layer);
-  v->player->player->videoId = IdOf(v);
+  SetVideoPlayerId(v->player, IdOf(v));
+}
+
+// The layers' copy: a fresh player of the same file for the video, whose
+// own player goes on with the layers.
+int CopyVideoForLayers(vlVMState* state, void* record, vlObjectId*, void** copy) {
+  auto* v = static_cast<vlVideo*>(record);
+  vlVideo* made = nullptr;
+  if (int error = OpenHiddenCopy(state, v, &made)) return error;
+  MoveVideoPlayback(v, made);
+  *copy = made;
+  return 0;
 }
 
 }  // namespace
@@ -309,6 +320,10 @@ int IsLayerVideoPlaying(vlVMState* state, vlLayer* layer) {
   vlVideo* v = nullptr;
   if (!layer || layer->type != VL_LAYER_VIDEO || VideoOfLayer(state, layer, &v)) return 0;
   return v->state.load() == VL_VIDEO_PLAYING;
+}
+
+int GiveVideoLayersCopy(vlVMState* state, vlVideo* v) {
+  return ForObjectLayerUser(state, VL_LAYER_VIDEO, IdOf(v), CopyVideoForLayers, v, nullptr);
 }
 
 void RebindVideoLayers(vlVideo* v, vlObjectId oldId) { RebindLayersToRecord(VL_LAYER_VIDEO, oldId, v); }

@@ -26,6 +26,9 @@ int DrawVideoFrame(vlVMState* state, vlVideo* video, int32_t x, int32_t y, int32
 void FreeOrphanedVideos(vlVMState* state);
 // For transition effects: 1 while the layer's video plays.
 int IsLayerVideoPlaying(vlVMState* state, vlLayer* layer);
+// Before the video changes: the layers that show it get a nameless copy
+// that carries on what they show. 0 or the error of opening the copy.
+int GiveVideoLayersCopy(vlVMState* state, vlVideo* video);
 // Layers showing oldId show the record after its id changed.
 void RebindVideoLayers(vlVideo* video, vlObjectId oldId);
 void InstallVideoLayerHooks();

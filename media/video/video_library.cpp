@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "display/bgpic.h"
 #include "display/clients.h"
@@ -93,6 +94,24 @@ void (*gSavedScaleDisplayVideos)(vlVMState*, vlDisplay*) = nullptr;
 int (*gSavedVideoOnDisplay)(vlDisplay*) = nullptr;
 
 void HookStopDisplayVideos(vlVMState* state, vlDisplay* display) { StopDisplayVideos(state, display); }
+
+// A frame of a video that plays in an on-screen sprite node (under a
+// display adapter): it becomes the video's surface, which the node shows
+// in every redraw, at the frame's rectangle.
+int TakeVideoSurface(vlPendingFrame* f, int what) {
+  vlVideo* v = gVideo.videos;
+  while (v && !(v->player && v->player->player == f->video)) v = reinterpret_cast<vlVideo*>(v->node.next);
+  auto* node = v ? static_cast<vlSpriteNode*>(v->spriteNode) : nullptr;
+  if (!node) return 0;
+  if (what != VL_VIDEO_SURFACE_TAKE) {
+    node->tag = what == VL_VIDEO_SURFACE_MARK ? 1 : 0;
+    return 1;
+  }
+  if (v->frameBitmap) DeleteBitmap(v->frameBitmap);
+  v->frameBitmap = node->image = f->bitmap;
+  node->x = f->x, node->y = f->y, node->width = f->width, node->height = f->height;
+  return 1;
+}
 int HookVideoOnDisplay(vlDisplay* display) { return IsVideoOnDisplay(display, 0, 1); }
 
 }  // namespace
@@ -124,13 +143,15 @@ void ScaleVideoRect(vlVideo* v, vlDisplay* d) {
 }
 
 int GetVideoByID(vlVMState* state, vlObjectId id, uint32_t flags, vlVideo** out) {
-  (void)state;
   static const std::vector<vlObjectNode*> kNone;
   const std::vector<vlObjectNode*>* named = gVideoIndex.Find(id);
   for (vlObjectNode* node : named ? *named : kNone) {
     auto* v = reinterpret_cast<vlVideo*>(node);
     if (v->hiddenCopy && !(flags & VL_VIDEO_HIDDEN_TOO)) continue;
     if ((flags & VL_VIDEO_CHANGE) && v->locked) return ERR_LOCKEDOBJ;
+    // About to change: the layers that show the video keep what they show.
+    if ((flags & (VL_VIDEO_CHANGE | VL_VIDEO_NO_LAYER_COPY)) == VL_VIDEO_CHANGE)
+      if (int error = GiveVideoLayersCopy(state, v)) return error;
     *out = v;
     return 0;
   }
@@ -146,12 +167,32 @@ int CloseVideoRecord(vlVMState* state, vlVideo* v) {
     if (int error = RenameVideo(v, {0, v})) return error;
     v->hiddenCopy = 1;
     RebindVideoLayers(v, old);
-    if (v->player) v->player->player->videoId = {0, v};
+    if (v->player) SetVideoPlayerId(v->player, {0, v});
     return 0;
   }
   if (Active(v)) StopVideoPlayback(state, v, 1, 0);
   FreeVideoRecord(state, v);
   return 0;
+}
+
+void MoveVideoPlayback(vlVideo* from, vlVideo* to) {
+  {
+    // The refresh thread marks the record that owns the player ended.
+    ListLock lock;
+    std::swap(from->player, to->player);
+    to->state.store(from->state.exchange(VL_VIDEO_STOPPED));
+  }
+  to->frameBitmap = std::exchange(from->frameBitmap, nullptr);
+  to->display = std::exchange(from->display, nullptr);
+  to->onLayer = std::exchange(from->onLayer, 0u);
+  to->x = from->x, to->y = from->y;
+  to->scaledX = from->scaledX, to->scaledY = from->scaledY;
+  to->width = from->width, to->height = from->height;
+  to->scaledWidth = from->scaledWidth, to->scaledHeight = from->scaledHeight;
+  to->smooth = from->smooth;
+  to->volume = from->volume;
+  SetVideoPlayerId(to->player, {to->node.idNumber, to->node.idHandle});
+  SetVideoPlayerId(from->player, {from->node.idNumber, from->node.idHandle});
 }
 
 int RenameVideo(vlVideo* video, vlObjectId id) {
@@ -239,6 +280,7 @@ int StopVideoPlayback(vlVMState* state, vlVideo* v, int refresh, int forgetLayer
   PublishVideoOverlays();
   // A layer keeps showing the last frame.
   if (v->frameBitmap && !v->onLayer) {
+    if (auto* node = static_cast<vlSpriteNode*>(v->spriteNode)) node->image = nullptr;
     DeleteBitmap(v->frameBitmap);
     v->frameBitmap = nullptr;
   }
@@ -413,6 +455,7 @@ void FreeVideoLib(vlVMState* state) {
   gVideo.listMutex = nullptr;
   gVideo.loaderSelection[0] = 0;
   if (gVideoEndedHook == MarkEnded) gVideoEndedHook = nullptr;
+  if (gVideoSurfaceHandler == TakeVideoSurface) gVideoSurfaceHandler = nullptr;
   RemoveVideoLayerHooks();
   PublishVideoOverlays();
   if (gLayerHooks.stopDisplayVideos == HookStopDisplayVideos) gLayerHooks.stopDisplayVideos = gSavedStopDisplayVideos;
@@ -429,6 +472,7 @@ int OpenVideoLib(vlVMState* state) {
   if (int error = RegisterVideoCommands(state)) return error;
   if (int error = RegisterObjectList(reinterpret_cast<vlObjectNode**>(&gVideo.videos))) return error;
   gVideoEndedHook = MarkEnded;
+  gVideoSurfaceHandler = TakeVideoSurface;
   InstallVideoLayerHooks();
   gSavedStopDisplayVideos = gLayerHooks.stopDisplayVideos;
   gSavedVideoOnDisplay = gLayerHooks.videoOnDisplay;

@@ -66,6 +66,10 @@ void FreeVideoRecord(vlVMState* state, vlVideo* video);
 // Closes a video as CloseVideo does: one a layer still shows becomes that
 // layer's nameless copy, any other is stopped and freed.
 int CloseVideoRecord(vlVMState* state, vlVideo* video);
+// The copy takes over the video's player, play state, layer and frame
+// picture with its place, size and volume; the video is left stopped, off
+// layers, with the copy's fresh player.
+void MoveVideoPlayback(vlVideo* from, vlVideo* to);
 // Gives a listed video another identifier; 0, or 1000 with nothing changed.
 int RenameVideo(vlVideo* video, vlObjectId id);
 

@@ -313,7 +313,12 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
     return;
   }
   BlitToDisplay(bitmap, 0, 0, d, x, y, w, h, 0x20);
-  DeleteBitmap(bitmap);
+  // Under an adapter the frame shown (a paused video sought or redrawn)
+  // becomes the video's surface, as the frames the drain takes do.
+  vlPendingFrame shown{};
+  shown.video = p, shown.bitmap = bitmap, shown.x = x, shown.y = y, shown.width = w, shown.height = h;
+  if (!p->spriteNode || !gVideoSurfaceHandler || !gVideoSurfaceHandler(&shown, VL_VIDEO_SURFACE_TAKE))
+    DeleteBitmap(bitmap);
 }
 
 int OpenVideoPlayer(const char* file, const char* loaders, const char* adapter, vlVideoHandle** out, int32_t* width,

@@ -178,6 +178,9 @@ void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, in
                         int32_t height, uint32_t smooth);
 void SetVideoPlayerVolume(vlVideoHandle* handle, uint32_t volume, int channel);
 void SetVideoPlayerWord(vlVideoHandle* handle, void* layer);
+// The record that owns the player took another id: its end event and its
+// sound channel carry the new one.
+void SetVideoPlayerId(vlVideoHandle* handle, vlObjectId id);
 void SetVideoPlayerSpriteNode(vlVideoHandle* handle, void* node);
 uint32_t GetVideoPosition(vlVideoHandle* handle);
 uint32_t GetVideoFrameCount(vlVideoHandle* handle);

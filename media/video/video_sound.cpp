@@ -220,6 +220,18 @@ int OpenVideoSound(vlVMState* state, vlVideoPlayer* p) {
   return 0;
 }
 
+void SetVideoPlayerId(vlVideoHandle* handle, vlObjectId id) {
+  vlVideoPlayer* p = handle->player;
+  {
+    std::lock_guard<std::mutex> frames(p->frameMutex);
+    p->videoId = id;
+  }
+  if (!p->channel) return;
+  LockChannels();
+  if (p->channel->video == &p->ring) p->channel->id = id;
+  UnlockChannels();
+}
+
 void VideoAudioThread(void* start) {
   vlWorker* worker = GetWorkerSelf(start);
   auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));

@@ -409,11 +409,14 @@ void VideoRefreshThread(void* start) {
         QueueEmpty(&p->videoQueue) &&
         (!p->sound || (QueueEmpty(&p->audioQueue) && p->soundPlayed.load())) && !p->serverBusy.load() &&
         QueuedFrames(p) == 0) {
+      vlObjectId id{};
       {
+        // The id changes when a layer's copy takes the player over.
         std::lock_guard<std::mutex> frames(p->frameMutex);
         p->endPositionMs = static_cast<uint32_t>(std::max(0.0, (WallClock() + p->clockOffset) * 1000));
+        id = p->videoId;
       }
-      PostAudioEvent(8, p->videoId, 0, 1, 0, 1);
+      PostAudioEvent(8, id, 0, 1, 0, 1);
       p->ended.store(1);
       if (gVideoEndedHook) gVideoEndedHook(p);
     }

@@ -216,19 +216,26 @@ int32_t CountSpriteNodes(const vlBGPic* pic) {
   return count;
 }
 
-void DrawSpriteNodes(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width, int32_t height) {
+void DrawSpriteNodes(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width, int32_t height,
+                     int taggedOnly) {
   for (auto* n = static_cast<vlSpriteNode*>(pic->sprites); n; n = n->next) {
-    if (!n->sprite) continue;
+    if (n->tag == -1 || (taggedOnly && n->tag == 0)) continue;
+    if (!n->sprite && !n->image) continue;
     int32_t x1 = std::max(x, n->x), y1 = std::max(y, n->y);
     int32_t x2 = std::min(x + width, n->x + n->width), y2 = std::min(y + height, n->y + n->height);
+    if (!n->sprite) {
+      // The picture may be smaller than the node after a resize.
+      x2 = std::min(x2, n->x + n->image->width);
+      y2 = std::min(y2, n->y + n->image->height);
+    }
     const auto* clip = static_cast<const vlClipRegion*>(n->clipRegion);
     if (clip) {
       x1 = std::max(x1, clip->x), y1 = std::max(y1, clip->y);
       x2 = std::min(x2, clip->x + clip->width), y2 = std::min(y2, clip->y + clip->height);
     }
     if (x2 <= x1 || y2 <= y1) continue;
-    vlBitmap *b = nullptr, *m = nullptr, *a = nullptr;
-    GetSpriteFrameBitmaps(n->sprite, n->frame - 1, &b, &m, &a);
+    vlBitmap *b = n->image, *m = nullptr, *a = nullptr;
+    if (n->sprite) GetSpriteFrameBitmaps(n->sprite, n->frame - 1, &b, &m, &a);
     if (!b) continue;
     const int32_t sx = x1 - n->x, sy = y1 - n->y, w = x2 - x1, h = y2 - y1;
     // A region made from a brush's mask lets through only its set pixels.

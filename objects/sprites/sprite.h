@@ -42,6 +42,12 @@ struct vlSpriteNode {
   vlSprite* sprite;
   void* owner;  // a playing video's record
   void* clipRegion;
+  // A node without a sprite shows this picture (a video's last frame under
+  // a display adapter, owned by the video).
+  vlBitmap* image;
+  // Non-zero marks the node for a redraw of the marked nodes alone; -1
+  // leaves it out of every redraw.
+  int32_t tag;
 };
 
 inline constexpr uint32_t VL_OBJ_SPRITE = 32;
@@ -86,7 +92,8 @@ int CheckSpriteDisplayState();
 void GetSpriteFrameBitmaps(vlSprite* sprite, int32_t index, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha);
 int32_t CountSpriteNodes(const vlBGPic* pic);
 // Draws the BGPic's sprite nodes that meet the rectangle into dest.
-void DrawSpriteNodes(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width, int32_t height);
+void DrawSpriteNodes(vlBGPic* pic, vlBitmap* dest, int32_t x, int32_t y, int32_t width, int32_t height,
+                     int taggedOnly);
 
 int OpenSpriteLib(vlVMState* state);
 // GetAttribute's handler of sprites.

@@ -72,6 +72,12 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+// An R G B pixel of ffmpeg's blue.
+bool Bluish(const std::string& rgb) {
+  auto c = [&](int i) { return static_cast<unsigned char>(rgb[i]); };
+  return c(0) < 60 && c(1) < 60 && c(2) > 200;
+}
+
 class AdapterDisplay : public PlayerTest {
  protected:
   // Runs the applet, on a plain display or (owns "0" or "1") through the
@@ -79,9 +85,10 @@ class AdapterDisplay : public PlayerTest {
   // its "_", loaded as a start-up plug-in), holding video bitmaps only or
   // every bitmap and plane. Takes the window's pixels (R G B bytes) once
   // the sentinel pixel shows its colour, then clicks inside the window;
-  // the script must have seen the click.
+  // the script must have seen the click. A scaled display's window is
+  // width x height.
   std::string Shoot(const std::string& applet, const char* owns, int sentinelX, int sentinelY,
-                    const std::string& sentinel) {
+                    const std::string& sentinel, int width = kWidth, int height = kHeight) {
     std::string pixels;
     RunOptions options;
     options.timeoutSeconds = 30;
@@ -89,10 +96,10 @@ class AdapterDisplay : public PlayerTest {
       const std::string id = vlplayer::WaitForWindow(display, "adaptertest");
       if (id.empty()) return;
       const std::string grab = "import -window " + id + " -depth 8 rgb:-";
-      const size_t at = (static_cast<size_t>(sentinelY) * kWidth + sentinelX) * 3;
+      const size_t at = (static_cast<size_t>(sentinelY) * width + sentinelX) * 3;
       for (int i = 0; i < 100; ++i) {
         pixels = Tool(grab);
-        if (pixels.size() == kWidth * kHeight * 3u && pixels.substr(at, 3) == sentinel) break;
+        if (pixels.size() == size_t(width) * height * 3u && pixels.substr(at, 3) == sentinel) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
       Tool("xdotool mousemove --window " + id + " 20 20 click 1");
@@ -107,10 +114,21 @@ class AdapterDisplay : public PlayerTest {
     Result r = Run(args, options);
     EXPECT_EQ(r.status, 0) << r.out << r.err << (owns ? ReadFile(Log(owns)) : "");
     EXPECT_EQ(r.out, printed_ + "OnMouseDown\ndone\n");
-    EXPECT_EQ(pixels.size(), kWidth * kHeight * 3u);
+    EXPECT_EQ(pixels.size(), size_t(width) * height * 3u);
     return pixels;
   }
   std::string Log(const char* owns) const { return dir() + "/adapter" + owns + ".log"; }
+  // A 16 x 8 AVI of raw frames, 20 a second, from an ffmpeg source (its
+  // filter with its options, ready for the size) and a filter after it;
+  // its path, or "" when ffmpeg failed.
+  std::string Clip(const std::string& source, const std::string& seconds, const std::string& filter = "") {
+    int status = 0;
+    const std::string path = dir() + "/v.avi";
+    Tool("ffmpeg -v error -y -f lavfi -i " + source + "size=16x8:rate=20 " + filter + " -t " + seconds +
+             " -c:v rawvideo -pix_fmt bgr24 " + vlplayer::Quote(path),
+         &status);
+    return status == 0 ? path : "";
+  }
   // A picture of random pixels (ImageMagick) in the test's folder.
   std::string Noise(const char* size, int seed, const char* name) {
     int status = 0;
@@ -808,12 +826,8 @@ TEST_F(AdapterDisplay, ClsInTheAdaptersDoubleBufferClearsItsWindow) {
 // new size, on the adapter's display as on a plain one; so does a video on
 // a layer that is moved.
 TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
-  const std::string file = dir() + "/v.avi";
-  int status = 0;
-  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=16x8:rate=20 -t 1 -c:v rawvideo -pix_fmt bgr24 " +
-           vlplayer::Quote(file),
-       &status);
-  if (status != 0) GTEST_SKIP() << "no ffmpeg";
+  const std::string file = Clip("testsrc=", "1");
+  if (file.empty()) GTEST_SKIP() << "no ffmpeg";
   const std::string moved = R"(.call playvideo 1 10 20
 .call setvideoposition 1 40 30
 .call setvideosize 1 32 16
@@ -847,6 +861,49 @@ TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
     for (const char* owns : {"0", "1"}) {
       SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
       EXPECT_EQ(Differing(plain, Shoot(applet, owns, 1, 1, green)), 0);
+    }
+  }
+}
+
+// Under an adapter a video's frames stay as its surface: a paused video
+// sought and painted over keeps the frame it was sought to (blue, after a
+// red second) on top, as the window's video area keeps it on a plain
+// display. On a display the adapter shows at twice its size the frames
+// reach the window through a redraw of the video's area alone.
+TEST_F(AdapterDisplay, APausedVideoPaintedOverKeepsItsFrame) {
+  const std::string file = Clip("color=c=red:", "3", "-vf \"geq=r='255*lt(T,1)':g=0:b='255*gte(T,1)'\"");
+  if (file.empty()) GTEST_SKIP() << "no ffmpeg";
+  const std::string green("\0\xFF\0", 3), black(3, '\0');
+  for (int scale : {1, 2}) {
+    const std::string scaling = scale == 1 ? "" : R"(.table 0 { x = 0, y = 0, scalemode = 1, scalewidth = 192, scaleheight = 128 }
+.call base=1 setdisplayattributes r0
+.call closedisplay 1
+.call opendisplay 1
+)";
+    // Over everything, or a corner only.
+    const std::string cover = scale == 1 ? "96 64" : "4 4";
+    const std::string applet = Applet("adapterpaused", AppletText(scaling + ".call openvideo 1 \"" + file + R"("
+.call playvideo 1 10 20
+.call wait 10
+.call pausevideo 1
+.call seekvideo 1 2000
+.call createbrush 3 )" + cover + R"( 65280
+.call displaybrush 3 0 0
+)"));
+    const int w = kWidth * scale, h = kHeight * scale;
+    // (A plain display that scales paints over its paused video.)
+    const std::vector<const char*> runs = scale == 1 ? std::vector<const char*>{nullptr, "0"} : std::vector{"0"};
+    for (const char* owns : runs) {
+      SCOPED_TRACE(std::string(owns ? "adapter" : "plain") + " scaled " + std::to_string(scale));
+      const std::string shown = Shoot(applet, owns, 1, 1, green, w, h);
+      ASSERT_EQ(shown.size(), size_t(w) * h * 3u);
+      auto at = [&](int x, int y) { return shown.substr((static_cast<size_t>(y) * scale * w + x * scale) * 3, 3); };
+      int covered = 0;
+      for (int y = 20; y < 28; ++y)
+        for (int x = 10; x < 26; ++x) covered += Bluish(at(x, y));
+      EXPECT_EQ(covered, 16 * 8);
+      EXPECT_EQ(at(26, 20), scale == 1 ? green : black);
+      EXPECT_EQ(at(10, 28), scale == 1 ? green : black);
     }
   }
 }

@@ -468,6 +468,27 @@ class Windows : public Libraries {
     };
     return Run({applet}, options);
   }
+  // Runs the applet made of name and body, which then says it is ready
+  // and waits; pixels gets the whole window (title name) as 8-bit RGB.
+  Result RunAndGrabWhenReady(const std::string& name, const std::string& body, std::string* pixels) {
+    const std::string ready = dir() + "/ready";
+    const std::string applet = Applet(name, body + ".call stringtofile \"1\" " + Lit(ready) + "\n" +
+                                                vlplayer::WaitUntilFileExists(dir() + "/grabbed"));
+    return RunAndGrab(applet, name, [&](const std::string& window) {
+      for (int i = 0; i < 600 && access(ready.c_str(), F_OK) != 0; ++i) Tool("sleep 0.1");
+      Tool("sleep 0.3");
+      *pixels = Tool("timeout 20 import -window " + window + " -depth 8 rgb:-");
+    });
+  }
+  // A red 32 x 24 MJPEG clip of ten frames a second; its path, or "" when
+  // ffmpeg failed.
+  std::string RedClip(const std::string& name, const std::string& seconds) {
+    int status = 0;
+    const std::string path = dir() + "/" + name;
+    Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=32x24:rate=10 -t " + seconds + " -c:v mjpeg -q:v 2 " +
+             vlplayer::Quote(path), &status);
+    return status == 0 ? path : "";
+  }
   InkBox GrabInk(const std::string& window, int x, int y, int w, int h) const {
     InkBox box;
     const std::string grab = "import -window " + window + " -crop " + std::to_string(w) + "x" + std::to_string(h) +
@@ -1269,16 +1290,10 @@ bool Reddish(unsigned c) { return (c >> 16) > 200 && ((c >> 8) & 0xFF) < 60 && (
 // is painted over, and one that ended by itself (its player's thread marks
 // the end) keeps its last frame.
 TEST_F(Windows, DrawingLeavesOutTheVideosWhereTheyAreNow) {
-  const std::string red = dir() + "/red.avi", brief = dir() + "/brief.avi";
-  int status = 0;
-  Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=32x24:rate=10 -t 3 -c:v mjpeg -q:v 2 " +
-           vlplayer::Quote(red), &status);
-  ASSERT_EQ(status, 0);
-  Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=32x24:rate=10 -t 0.3 -c:v mjpeg -q:v 2 " +
-           vlplayer::Quote(brief), &status);
-  ASSERT_EQ(status, 0);
-  const std::string grabbed = dir() + "/grabbed";
-  std::string applet = Applet(
+  const std::string red = RedClip("red.avi", "3"), brief = RedClip("brief.avi", "0.3");
+  ASSERT_FALSE(red.empty() || brief.empty());
+  std::string pixels;
+  Result r = RunAndGrabWhenReady(
       "overlays", ".line 1\n.table 0 { width = 160, height = 100, color = 0, title = \"overlays\" }\n"
                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n"
                   ".call openvideo 1 " + Lit(red) + "\n.call openvideo 2 " + Lit(red) + "\n.call openvideo 3 " +
@@ -1286,15 +1301,8 @@ TEST_F(Windows, DrawingLeavesOutTheVideosWhereTheyAreNow) {
                       WaitForVideoEnd("brief", 3, 150) +
                       ".call pausevideo 1\n.call pausevideo 2\n.call setvideoposition 1 10 60\n"
                       ".call stopvideo 2\n.call createbrush 12 160 100 65280\n.call displaybrush 12 0 0\n"
-                      ".call isvideoplaying 3 -> p\n.call debugprint \"third playing\" $p\n"
-                      ".call stringtofile \"1\" " + Lit(dir() + "/ready") + "\n" +
-                      vlplayer::WaitUntilFileExists(grabbed));
-  std::string pixels;
-  Result r = RunAndGrab(applet, "overlays", [&](const std::string& window) {
-    for (int i = 0; i < 600 && access((dir() + "/ready").c_str(), F_OK) != 0; ++i) Tool("sleep 0.1");
-    Tool("sleep 0.2");
-    pixels = Tool("timeout 20 import -window " + window + " -depth 8 rgb:-");
-  });
+                      ".call isvideoplaying 3 -> p\n.call debugprint \"third playing\" $p\n",
+      &pixels);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("third playing 0\n"), std::string::npos) << r.out;
   ASSERT_EQ(pixels.size(), 160u * 100 * 3);
@@ -1304,6 +1312,39 @@ TEST_F(Windows, DrawingLeavesOutTheVideosWhereTheyAreNow) {
   EXPECT_EQ(GrabPixel(pixels, 42, 70), 0x00FF00u) << "right of the moved video";
   EXPECT_EQ(GrabPixel(pixels, 110, 20), 0x00FF00u) << "where the stopped video was";
   EXPECT_TRUE(Reddish(GrabPixel(pixels, 70, 70))) << std::hex << GrabPixel(pixels, 70, 70) << " ended video";
+}
+
+// A video a layer plays, resized and moved: the layer goes on with its own
+// copy at the old size and place while the video itself, stopped and free,
+// plays at its new size elsewhere; each answers for itself.
+TEST_F(Windows, AVideoResizedWhileALayerShowsItLeavesTheLayerItsOwnCopy) {
+  const std::string red = RedClip("red.avi", "8");
+  ASSERT_FALSE(red.empty());
+  std::string pixels;
+  Result r = RunAndGrabWhenReady(
+      "videocopy", ".line 1\n.table 0 { width = 160, height = 100, color = 0, title = \"videocopy\" }\n"
+                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n"
+                   ".call openvideo 1 " + Lit(red) + "\n.table 0 { uselayer = 1 }\n"
+                   ".call base=1 playvideo 1 0 0 r0\n.call wait 10\n"
+                   ".call setvideosize 1 48 36\n.call setvideoposition 1 100 50\n"
+                   ".call isvideoplaying 1 -> a\n.call getattribute 22 1 83 -> b\n"
+                   ".call playvideo 1\n.call wait 25\n.call isvideoplaying 1 -> c\n"
+                   ".call getattribute 50 1 0 -> w\n.call getattribute 50 1 1 -> h\n"
+                   ".call getattribute 22 1 0 -> lw\n.call getattribute 22 1 83 -> d\n"
+                   ".call debugprint $a $b $c $w $h $lw $d\n",
+      &pixels);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "0 1 1 48 36 32 1\n");
+  ASSERT_EQ(pixels.size(), 160u * 100 * 3);
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 2, 2))) << std::hex << GrabPixel(pixels, 2, 2) << " layer";
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 29, 21))) << std::hex << GrabPixel(pixels, 29, 21) << " layer";
+  EXPECT_EQ(GrabPixel(pixels, 40, 10), 0u) << "right of the layer";
+  EXPECT_EQ(GrabPixel(pixels, 10, 30), 0u) << "below the layer";
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 102, 52))) << std::hex << GrabPixel(pixels, 102, 52) << " video";
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 145, 83))) << std::hex << GrabPixel(pixels, 145, 83) << " video";
+  EXPECT_EQ(GrabPixel(pixels, 151, 83), 0u) << "right of the resized video";
+  EXPECT_EQ(GrabPixel(pixels, 120, 89), 0u) << "below the resized video";
+  EXPECT_EQ(GrabPixel(pixels, 98, 60), 0u) << "left of the moved video";
 }
 
 namespace {
