@@ -160,6 +160,10 @@ bool DisplayScalesLayers(const vlDisplay* d) {
          d->scaleX > 0 && d->scaleY > 0;
 }
 
+bool DisplayDrawsBGPic(const vlDisplay* d, const vlBGPic* pic) {
+  return d && pic && (d->bgpic == pic || QueryTransitionAsyncDraws(0) == reinterpret_cast<intptr_t>(pic));
+}
+
 void PlaceDisplayRecord(uint32_t type, const vlLayerGeometry* from, vlLayerGeometry* to, double fx, double fy,
                         bool moved) {
   if (type == VL_LAYER_LINE) {
@@ -331,7 +335,7 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode, const vlD
     flags = 80;
   } else {
     rect = {oldOne->drawnX, oldOne->drawnY, oldOne->drawnWidth, oldOne->drawnHeight, rect.noRefresh};
-    displayPass = DisplayScalesLayers(d) && d->bgpic == on.output;
+    displayPass = DisplayScalesLayers(d) && DisplayDrawsBGPic(d, on.output);
     if (displayPass) rect.noRefresh = 1;  // the display pass refreshes
     g[1] = g[2] = record;
     NoteLayersChanged();

@@ -498,3 +498,38 @@ TEST_F(LayeredFx, AScrolledLayerStandingInForABGPicTravelsWithTheBGPicsPicture) 
   for (int x = 5; x < 15; ++x) EXPECT_EQ(WindowPixel(d, x, 9), 0x00FF00u) << x;
   EXPECT_EQ(WindowPixel(d, 15, 9), kGrey);
 }
+
+// On a display that scales its layers, a layer the script adds to the
+// BGPic an effect's layer stands in for gets its display-sized record at
+// once, as a layer of the BGPic the display shows would: the effect draws
+// the BGPic with its layers at the display's scale.
+TEST_F(LayeredFx, ALayerAddedToTheStoodInBGPicIsScaledWithTheDisplay) {
+  ASSERT_EQ(Run(".call createbgpic 1 40 30 8421504\n"
+                ".table 0 { bgpic = 1, scalemode = 2, scalewidth = 80, scaleheight = 60 }\n"
+                ".call base=1 createdisplay 1 r0\n.call opendisplay 1\n.call enablelayers\n"
+                ".call createbgpic 2 20 12 16711680\n.call createbrush 5 4 4 16776960"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(Run(".call createbrush 6 20 12 255\n.table 0 { hidden = 1 }\n.call base=1 displaybrush 6 5 5 r0\n"
+                ".table 0 { type = 30, speed = 10, async = 1, bgpicemu = 1, bgpic = 2 }\n"
+                ".call base=1 showlayerfx 1 r0 -> h\n.call asyncdrawframe $h -> r"),
+            0);
+  // The layer shows the red BGPic, twice its size, from window (10, 10).
+  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFF0000u);
+  ASSERT_EQ(Run(".call selectbgpic 2\n.call displaybrush 5 2 2\n.call endselect"), 0);
+  vlBGPic* emu = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {2, nullptr}, &emu, 0), 0);
+  vlLayer* added = GetLayerByPos(emu, 1);
+  ASSERT_NE(added, nullptr);
+  EXPECT_NE(added->geometry[2], added->geometry[0]);
+  EXPECT_EQ(added->geometry[2]->drawnWidth, 8);
+  // The next frame draws the BGPic again with the yellow square at twice
+  // its place and size: window 14..21.
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(WindowPixel(d, 13, 13), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 14, 14), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d, 21, 21), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d, 22, 22), 0xFF0000u);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
+}
