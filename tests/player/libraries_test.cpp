@@ -555,6 +555,33 @@ TEST_F(Windows, DrawingIntoASelectedLayerShowsWhenTheSelectionEnds) {
   EXPECT_EQ(wrong, 0);
 }
 
+// A layer that a running effect's layer stands in for, added to that
+// BGPic on a display scaling its layers to twice their size, shows at twice
+// its place and size inside the effect's layer: the window against
+// ImageMagick's drawing of the BGPic with the square, scaled.
+TEST_F(Windows, ALayerAddedToTheBGPicAnEffectStandsInForIsScaledWithTheDisplay) {
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet(
+      "standin", ".line 1\n.call createbgpic 1 40 30 0x808080\n"
+                 ".table 0 { bgpic = 1, scalemode = 2, scalewidth = 80, scaleheight = 60, title = \"standin\" }\n"
+                 ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n"
+                 ".call createbgpic 2 20 12 0xFF0000\n.call createbrush 5 4 4 0xFFFF00\n"
+                 ".call createbrush 6 20 12 0x0000FF\n.table 0 { hidden = 1 }\n.call base=1 displaybrush 6 5 5 r0\n"
+                 ".table 0 { type = 30, speed = 10, async = 1, bgpicemu = 1, bgpic = 2 }\n"
+                 ".call base=1 showlayerfx 1 r0 -> h\n.call asyncdrawframe $h -> r\n"
+                 ".call selectbgpic 2\n.call displaybrush 5 2 2\n.call endselect\n.call asyncdrawframe $h -> r\n" +
+                     vlplayer::WaitUntilFileExists(grabbed));
+  std::string shown;
+  Result r = RunAndGrab(applet, "standin", [&](const std::string& window) {
+    shown = Tool("import -window " + window + " -crop 12x24+10+10 -depth 8 rgb:-");
+  });
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string model =
+      Tool("convert -size 6x12 xc:red -fill yellow -draw 'rectangle 2,2 5,5' -sample 200% -depth 8 rgb:-");
+  ASSERT_EQ(model.size(), 12u * 24 * 3);
+  EXPECT_EQ(shown, model);
+}
+
 // The default font as the window shows it, against FreeType's rendering of
 // the face the built-in font is made from (its capitals at the named size,
 // six rows above the baseline): "CELLAR" reads CELLAR, "T" has its bar.
