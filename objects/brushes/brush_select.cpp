@@ -158,6 +158,21 @@ int SelectLayerHandler(vlVMState* L, vlLayer* layer, uint32_t output, int32_t se
   return 0;
 }
 
+// The layer at a position of the current BGPic as drawing target: its
+// picture, mask or alpha channel.
+int SelectLayerPlane(vlVMState* L, int32_t position, uint32_t mode, int32_t frame, int32_t selectMode,
+                     int32_t combo) {
+  vlDisplay* d = CurrentDisplay();
+  if (!d) return ERR_CLOSEDDISPLAY;
+  if (IsSelected(d, mode, VL_OBJ_LAYER, frame > 0 ? frame - 1 : 0) && gSelection.selectObject &&
+      gSelection.selectObject == GetLayerByPos(d->bgpic, position))
+    return 0;
+  if (d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
+  vlLayer* layer = GetLayerByPos(vlCurrentOutput, position);
+  if (!layer) return ERR_LAYERRANGE;
+  return SelectLayerAsTarget(L, layer, mode, selectMode, frame, combo);
+}
+
 // Makes the plane that mode draws into when there is none yet: a mask with
 // every bit set or an alpha channel with every byte 255. Mask and alpha
 // channel exclude each other, so the other plane goes.
@@ -328,6 +343,7 @@ int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap
 
 int SelectDrawTarget(vlVMState* L, uint32_t type, vlObjectId id, uint32_t mode, int32_t frame, int32_t selectMode,
                      int32_t combo) {
+  if (type == VL_OBJ_LAYER) return SelectLayerPlane(L, id.number, mode, frame, selectMode, combo);
   return SelectTarget(L, type, id, nullptr, mode, frame, selectMode, combo);
 }
 
@@ -362,20 +378,6 @@ int CmdSelectBrush(vlVMState* L) {
 
 namespace {
 
-// The mask or alpha channel of the layer at a position of the current
-// BGPic.
-int SelectLayerPlane(vlVMState* L, int32_t position, uint32_t mode, int32_t frame) {
-  vlDisplay* d = CurrentDisplay();
-  if (!d) return ERR_CLOSEDDISPLAY;
-  if (IsSelected(d, mode, VL_OBJ_LAYER, frame > 0 ? frame - 1 : 0) && gSelection.selectObject &&
-      gSelection.selectObject == GetLayerByPos(d->bgpic, position))
-    return 0;
-  if (d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
-  vlLayer* layer = GetLayerByPos(vlCurrentOutput, position);
-  if (!layer) return ERR_LAYERRANGE;
-  return SelectLayerAsTarget(L, layer, mode, 0, frame, 0);
-}
-
 int SelectPlane(vlVMState* L, uint32_t mode) {
   CheckArgs(L, 1, 3, 0, 0);
   const int32_t type = vl::OptIntArg(L, 2, VL_OBJ_BRUSH);
@@ -387,8 +389,7 @@ int SelectPlane(vlVMState* L, uint32_t mode) {
     if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
     return SelectTarget(L, VL_OBJ_BGPIC, id, pic, mode, 0, 0, 0);
   }
-  if (type == VL_OBJ_LAYER) return SelectLayerPlane(L, id.number, mode, vl::OptIntArg(L, 3, 0));
-  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM) return ERR_WRONGUSAGE;
+  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM && type != VL_OBJ_LAYER) return ERR_WRONGUSAGE;
   return SelectDrawTarget(L, static_cast<uint32_t>(type), id, mode, vl::OptIntArg(L, 3, 0), 0, 0);
 }
 
