@@ -225,6 +225,15 @@ TEST_F(BrushTargets, DrawingIntoALayer) {
   EXPECT_EQ(WindowPixel(d_, 56, 44), 0u);
   EXPECT_EQ(WindowPixel(d_, 55, 45), 0xFF00FFu);
   EXPECT_EQ(Brush(7)->alpha, nullptr);
+  // An anim layer's frame: the layer's own copy of the anim gets the mask,
+  // the script's anim none.
+  ASSERT_EQ(Run(".call displayanimframe 1 40 40 1\n.call setmaskmode 1\n.call selectmask 6 22 1\n"
+                ".call displaybrush 2 0 0\n.call endselect\n.call setmaskmode 0"),
+            0);
+  EXPECT_EQ(WindowPixel(d_, 41, 41), 0u);
+  EXPECT_EQ(WindowPixel(d_, 42, 41), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 41, 42), 0xFF0000u);
+  EXPECT_TRUE(!anim_->masks || !anim_->masks[0]);
   // Only the layer named is drawn into; a frame on a brush layer, or a
   // missing layer, is refused and nothing is selected.
   EXPECT_EQ(Run(".call selectmask 5 22 1"), ERR_NOANMLAYER);
