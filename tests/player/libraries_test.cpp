@@ -555,10 +555,12 @@ TEST_F(Windows, DrawingIntoASelectedLayerShowsWhenTheSelectionEnds) {
   EXPECT_EQ(wrong, 0);
 }
 
-// A layer that a running effect's layer stands in for, added to that
-// BGPic on a display scaling its layers to twice their size, shows at twice
-// its place and size inside the effect's layer: the window against
-// ImageMagick's drawing of the BGPic with the square, scaled.
+// A layer added to the BGPic that a running effect's layer stands in for,
+// on a display scaling its layers, shows inside the effect's layer as the
+// display would show that BGPic: scaled to the display's scale size (the
+// 20 x 12 BGPic to 80 x 60), so the 4 x 4 square at (2, 2) covers (8, 10)
+// to (23, 29), cut at the layer's 24th row. The revealed part of the
+// window against ImageMagick's drawing of the same.
 TEST_F(Windows, ALayerAddedToTheBGPicAnEffectStandsInForIsScaledWithTheDisplay) {
   const std::string grabbed = dir() + "/grabbed";
   std::string applet = Applet(
@@ -573,12 +575,12 @@ TEST_F(Windows, ALayerAddedToTheBGPicAnEffectStandsInForIsScaledWithTheDisplay) 
                      vlplayer::WaitUntilFileExists(grabbed));
   std::string shown;
   Result r = RunAndGrab(applet, "standin", [&](const std::string& window) {
-    shown = Tool("import -window " + window + " -crop 12x24+10+10 -depth 8 rgb:-");
+    shown = Tool("import -window " + window + " -crop 22x24+10+10 -depth 8 rgb:-");
   });
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   const std::string model =
-      Tool("convert -size 6x12 xc:red -fill yellow -draw 'rectangle 2,2 5,5' -sample 200% -depth 8 rgb:-");
-  ASSERT_EQ(model.size(), 12u * 24 * 3);
+      Tool("convert -size 80x60 xc:red -fill yellow -draw 'rectangle 8,10 23,29' -crop 22x24+0+0 -depth 8 rgb:-");
+  ASSERT_EQ(model.size(), 22u * 24 * 3);
   EXPECT_EQ(shown, model);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/bgpic.h"
+#include "display/display_events.h"
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
@@ -501,8 +502,9 @@ TEST_F(LayeredFx, AScrolledLayerStandingInForABGPicTravelsWithTheBGPicsPicture) 
 
 // On a display that scales its layers, a layer the script adds to the
 // BGPic an effect's layer stands in for gets its display-sized record at
-// once, as a layer of the BGPic the display shows would: the effect draws
-// the BGPic with its layers at the display's scale.
+// once, built as the BGPic's other layers are: the effect draws that BGPic
+// with its layers at the scale size, as if the display showed it. When the
+// user resizes the window, the BGPic follows the new scale size.
 TEST_F(LayeredFx, ALayerAddedToTheStoodInBGPicIsScaledWithTheDisplay) {
   ASSERT_EQ(Run(".call createbgpic 1 40 30 8421504\n"
                 ".table 0 { bgpic = 1, scalemode = 2, scalewidth = 80, scaleheight = 60 }\n"
@@ -515,21 +517,41 @@ TEST_F(LayeredFx, ALayerAddedToTheStoodInBGPicIsScaledWithTheDisplay) {
                 ".table 0 { type = 30, speed = 10, async = 1, bgpicemu = 1, bgpic = 2 }\n"
                 ".call base=1 showlayerfx 1 r0 -> h\n.call asyncdrawframe $h -> r"),
             0);
-  // The layer shows the red BGPic, twice its size, from window (10, 10).
-  EXPECT_EQ(WindowPixel(d, 12, 12), 0xFF0000u);
+  // The layer, twice its size from window (10, 10), shows the red BGPic:
+  // its first columns so far.
+  EXPECT_EQ(WindowPixel(d, 10, 10), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 19, 33), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 23, 10), kGrey);
   ASSERT_EQ(Run(".call selectbgpic 2\n.call displaybrush 5 2 2\n.call endselect"), 0);
   vlBGPic* emu = nullptr;
   ASSERT_EQ(GetBGPicByID(L, {2, nullptr}, &emu, 0), 0);
   vlLayer* added = GetLayerByPos(emu, 1);
   ASSERT_NE(added, nullptr);
-  EXPECT_NE(added->geometry[2], added->geometry[0]);
-  EXPECT_EQ(added->geometry[2]->drawnWidth, 8);
-  // The next frame draws the BGPic again with the yellow square at twice
-  // its place and size: window 14..21.
+  ASSERT_NE(added->geometry[2], added->geometry[0]);
+  EXPECT_EQ(added->geometry[2]->drawnWidth, 16);
+  EXPECT_EQ(added->geometry[2]->drawnHeight, 20);
+  // The display keeps the factors of the BGPic it shows.
+  EXPECT_EQ(d->scaleX, 2.0);
+  // The next frame draws the BGPic again, drawn at the scale size (four
+  // times its width, five times its height) with the yellow square at
+  // (8, 10), 16 x 20: from window (18, 20) to the layer's bottom edge at 33,
+  // shown up to column 31 so far.
   ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
-  EXPECT_EQ(WindowPixel(d, 13, 13), 0xFF0000u);
-  EXPECT_EQ(WindowPixel(d, 14, 14), 0xFFFF00u);
-  EXPECT_EQ(WindowPixel(d, 21, 21), 0xFFFF00u);
-  EXPECT_EQ(WindowPixel(d, 22, 22), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 17, 20), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 18, 19), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d, 18, 20), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d, 31, 33), 0xFFFF00u);
+  EXPECT_EQ(WindowPixel(d, 31, 34), kGrey);
+  EXPECT_EQ(WindowPixel(d, 32, 33), kGrey);
+  // The user makes the window larger: the stood-in BGPic and its layer are
+  // drawn at the new scale size too; the display keeps the factors of the
+  // BGPic it shows.
+  ASSERT_EQ(ResizeDisplayToWindow(L, d, 120, 90), 0);
+  EXPECT_EQ(emu->dispWidth, 120);
+  EXPECT_EQ(emu->dispHeight, 90);
+  EXPECT_EQ(added->geometry[2]->drawnWidth, 24);
+  EXPECT_EQ(added->geometry[2]->drawnHeight, 30);
+  EXPECT_EQ(d->scaleX, 3.0);
+  EXPECT_EQ(d->scaleY, 3.0);
   ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
 }
