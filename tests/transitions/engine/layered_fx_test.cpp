@@ -549,6 +549,7 @@ TEST_F(LayeredFx, ALayerAddedToTheStoodInBGPicIsScaledWithTheDisplay) {
   ASSERT_EQ(ResizeDisplayToWindow(L, d, 120, 90), 0);
   EXPECT_EQ(emu->dispWidth, 120);
   EXPECT_EQ(emu->dispHeight, 90);
+  EXPECT_EQ(emu->asyncMark, 1u);
   EXPECT_EQ(added->geometry[2]->drawnWidth, 24);
   EXPECT_EQ(added->geometry[2]->drawnHeight, 30);
   EXPECT_EQ(d->scaleX, 3.0);
