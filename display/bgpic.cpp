@@ -426,8 +426,11 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   d->selectState = 0;
   d->outputType = VL_OUTPUT_DISPLAY;
   vlCurrentOutput = d->bgpic;
-  // A layer drawn into shows what was drawn once the layers are back on.
-  void* drawnLayer = type == VL_OUTPUT_BRUSH && target && target->kind == VL_OBJ_LAYER ? target->selectObject : nullptr;
+  // A layer drawn into (its picture, mask or alpha channel) shows what was
+  // drawn once the layers are back on.
+  const bool layerTarget = (type == VL_OUTPUT_BRUSH || type == VL_OUTPUT_MASK || type == VL_OUTPUT_ALPHA) && target &&
+                           target->kind == VL_OBJ_LAYER;
+  void* drawnLayer = layerTarget ? target->selectObject : nullptr;
   const int32_t drawnFrame = drawnLayer ? target->selectIndex : 0;
   if (type == VL_OUTPUT_BGPIC && target == d->bgpic) {
     // The collected changes reach the screen: the merged rectangles, or the
@@ -435,7 +438,7 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
     gLayerHooks.endSelection(L, d, target, !noRefresh);
     if (!noRefresh && IsAllDirty(d->dirty)) RefreshDisplayObject(L, d, 0);
     if (!noRefresh) ClearDirtyRects(&d->dirty);
-  } else if (type == VL_OUTPUT_BRUSH && target && target->kind == VL_OBJ_LAYER) {
+  } else if (layerTarget) {
     gLayerHooks.endSelection(L, d, target, !noRefresh);
   }
   RestoreFromSelectMode(d);

@@ -130,6 +130,15 @@ int ResizeOpenDisplay(vlVMState* L, vlDisplay* d, int32_t x, int32_t y, int32_t 
       UpdateDisplayScaleForBGPic(L, d, pic, &d->shapeMask, &d->shapeAlpha);
   } else if (d->layerScale && !fromScript) {
     if (pic->dispWidth != d->scaleWidth || pic->dispHeight != d->scaleHeight) {
+      // The BGPic a running effect's layer stands in for is drawn at the
+      // scale size too and marked as that effect's; changed, the effect
+      // draws it again. The shown BGPic's rescale then gives the display
+      // its factors.
+      if (vlBGPic* emu = gLayerHooks.standInBGPic(); emu && emu != pic) {
+        if (int status = RescaleDisplayBGPic(L, d, emu, 0)) return status;
+        emu->asyncMark = 1;
+        emu->changed = 1;
+      }
       if (int status = RescaleDisplayBGPic(L, d, pic, 1)) return status;
     } else {
       d->scaleX = d->scaleY = 1.0;

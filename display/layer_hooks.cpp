@@ -76,6 +76,7 @@ void NoLayerButtons(vlVMState*, vlLayer*) {}
 void NoPointerImages(vlDisplay*) {}
 void NoTaggedSprites(vlVMState*, const void*) {}
 void NoLayerSelection(vlVMState*, vlDisplay*, void*, int32_t, int) {}
+vlBGPic* NoStandIn() { return nullptr; }
 int NoSpriteOnScreen(vlObjectId id, int32_t*, int32_t*, int32_t*, int32_t*, vlBitmap**, vlBitmap**) {
   if (id.handle) return ERR_SPRITEONSCREEN2;
   SetErrorArgIndex(id.number);
@@ -111,6 +112,7 @@ const vlLayerHooks kDefaults = {
     .deleteLayerButtons = NoLayerButtons,
     .spriteOnScreen = NoSpriteOnScreen,
     .endLayerSelection = NoLayerSelection,
+    .standInBGPic = NoStandIn,
     .showDisplayPointer = NoPointerImages,
     .refreshTaggedSpriteNodes = NoTaggedSprites,
 };

@@ -98,6 +98,10 @@ struct vlLayerHooks {
   // drawn into). Without refresh only its pictures are made again.
   // Default: no layers.
   void (*endLayerSelection)(vlVMState* state, vlDisplay* display, void* layer, int32_t frame, int refresh);
+  // The BGPic that a running effect's layer stands in for (the effect draws
+  // it with its layers as the display would), or null. Default: no
+  // effects, null.
+  vlBGPic* (*standInBGPic)();
   // A window just opened for the display shows the pointer the script set
   // for it (SetPointer). Default: no pointer images, the window's own.
   void (*showDisplayPointer)(vlDisplay* display);

@@ -169,13 +169,8 @@ int CmdInsertLayer(vlVMState* L) {
   return InsertObjectLayer(L, position, type, id, x, y, 0, hidden, nullptr);
 }
 
-int CmdSelectLayer(vlVMState* L) {
-  CheckArgs(L, 1, 4, 0, 0);
-  vlLayer* layer;
-  if (int status = LayerCommand(L, 1, &layer)) return status;
-  int32_t mode = vl::OptIntArg(L, 2, 0);
-  int32_t frame = vl::OptIntArg(L, 3, 0);
-  int32_t value = vl::OptIntArg(L, 4, 0);
+int SelectLayerAsTarget(vlVMState* L, vlLayer* layer, uint32_t output, int32_t selectMode, int32_t frame,
+                        int32_t value) {
   if (layer->type == VL_LAYER_ANIM) {
     if (frame == 0) return ERR_MISSINGPARAMTR;
     if (gAnimLayerOps.checkDrawable)
@@ -195,8 +190,15 @@ int CmdSelectLayer(vlVMState* L) {
                                        &alpha, &w, &h))
     return status;
   if (!gSelectLayer) return ERR_WRONGUSAGE;
-  return gSelectLayer(L, layer, mode, frame, value, image, mode == 1 ? mask : nullptr, mode == 1 ? alpha : nullptr,
-                      w, h);
+  return gSelectLayer(L, layer, output, selectMode, frame, value, image, w, h);
+}
+
+int CmdSelectLayer(vlVMState* L) {
+  CheckArgs(L, 1, 4, 0, 0);
+  vlLayer* layer;
+  if (int status = LayerCommand(L, 1, &layer)) return status;
+  return SelectLayerAsTarget(L, layer, VL_OUTPUT_BRUSH, vl::OptIntArg(L, 2, 0), vl::OptIntArg(L, 3, 0),
+                             vl::OptIntArg(L, 4, 0));
 }
 
 int CmdSetLayerStyle(vlVMState* L) {

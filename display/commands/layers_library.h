@@ -21,9 +21,15 @@ int RemoveUndoLayer(vlVMState* state, uint32_t type, vlObjectId id, int32_t leve
                     vlRectXYWH* removed);
 
 // Selecting a layer as drawing target: the drawing side (drawing into
-// brushes) fills this in; null refuses with 1055.
-using vlSelectLayerFn = int (*)(vlVMState* state, vlLayer* layer, int32_t mode, int32_t frame, int32_t value,
-                                vlBitmap* image, vlBitmap* mask, vlBitmap* alpha, int32_t width, int32_t height);
+// brushes) fills this in; null refuses with 1055. output is the display
+// output type drawn into (the picture 3, the mask 28 or the alpha channel
+// 30); image is the layer's picture once it was made drawable.
+using vlSelectLayerFn = int (*)(vlVMState* state, vlLayer* layer, uint32_t output, int32_t selectMode, int32_t frame,
+                                int32_t value, vlBitmap* image, int32_t width, int32_t height);
+// The checks of a layer as drawing target (its frame), then the layer made
+// drawable and handed to the handler: 0 or an error.
+int SelectLayerAsTarget(vlVMState* state, vlLayer* layer, uint32_t output, int32_t selectMode, int32_t frame,
+                        int32_t value);
 void SetSelectLayerHandler(vlSelectLayerFn fn);
 
 // Move lists.

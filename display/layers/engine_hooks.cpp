@@ -65,6 +65,7 @@ void InstallLayerHooks() {
   gLayerHooks.freeBGPicLayers = FreeLayersOf;
   gLayerHooks.endSelection = EndSelection;
   gLayerHooks.endLayerSelection = EndLayerSelection;
+  gLayerHooks.standInBGPic = [] { return reinterpret_cast<vlBGPic*>(QueryTransitionAsyncDraws(0)); };
   InstallBGPicUserHooks();
   // A background step drawn into a selected BGPic marks its layer for redraw.
   SetAsyncDrawLayerInvalidator([](vlVMState* state, vlDisplay* display, void* layer) {

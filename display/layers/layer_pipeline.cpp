@@ -160,6 +160,40 @@ bool DisplayScalesLayers(const vlDisplay* d) {
          d->scaleX > 0 && d->scaleY > 0;
 }
 
+bool DisplayDrawsBGPic(const vlDisplay* d, const vlBGPic* pic) {
+  return d && pic && (d->bgpic == pic || QueryTransitionAsyncDraws(0) == reinterpret_cast<intptr_t>(pic));
+}
+
+namespace {
+
+// The BGPic an effect's layer stands in for is drawn at the scale size as
+// if the display showed it: while its layers are built, the display's
+// factors are that BGPic's own, as when the effect scaled it.
+class StandInFactors {
+ public:
+  explicit StandInFactors(const vlDrawingFor& on) : d_(on.display) {
+    const vlBGPic* pic = on.output;
+    if (!d_ || !pic || pic == d_->bgpic || pic->width < 1 || pic->height < 1 || !DisplayScalesLayers(d_) ||
+        !DisplayDrawsBGPic(d_, pic))
+      return;
+    saved_ = true, x_ = d_->scaleX, y_ = d_->scaleY;
+    d_->scaleX = static_cast<double>(d_->scaleWidth) / pic->width;
+    d_->scaleY = static_cast<double>(d_->scaleHeight) / pic->height;
+  }
+  ~StandInFactors() {
+    if (saved_) d_->scaleX = x_, d_->scaleY = y_;
+  }
+  StandInFactors(const StandInFactors&) = delete;
+  StandInFactors& operator=(const StandInFactors&) = delete;
+
+ private:
+  vlDisplay* d_;
+  bool saved_ = false;
+  double x_ = 1.0, y_ = 1.0;
+};
+
+}  // namespace
+
 void PlaceDisplayRecord(uint32_t type, const vlLayerGeometry* from, vlLayerGeometry* to, double fx, double fy,
                         bool moved) {
   if (type == VL_LAYER_LINE) {
@@ -293,6 +327,7 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode) {
 }
 
 int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode, const vlDrawingFor& on) {
+  const StandInFactors factors(on);
   vlLayerTransform t = layer->transform;
   if (IsTextType(layer->type)) AngleFromMatrix(&t);
   vlDisplay* d = on.display;
@@ -331,7 +366,7 @@ int RebuildLayerImage(vlVMState* state, vlLayer* layer, uint32_t mode, const vlD
     flags = 80;
   } else {
     rect = {oldOne->drawnX, oldOne->drawnY, oldOne->drawnWidth, oldOne->drawnHeight, rect.noRefresh};
-    displayPass = DisplayScalesLayers(d) && d->bgpic == on.output;
+    displayPass = DisplayScalesLayers(d) && DisplayDrawsBGPic(d, on.output);
     if (displayPass) rect.noRefresh = 1;  // the display pass refreshes
     g[1] = g[2] = record;
     NoteLayersChanged();

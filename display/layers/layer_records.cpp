@@ -164,7 +164,7 @@ int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t 
       return FailAdd(state, layer, g, status);
     }
     flags &= ~VL_ADDLAYER_DISPLAYSCALED;
-  } else if ((flags & VL_ADDLAYER_DISPLAYSCALED) && DisplayScalesLayers(d) && d->bgpic == pic) {
+  } else if ((flags & VL_ADDLAYER_DISPLAYSCALED) && DisplayScalesLayers(d) && DisplayDrawsBGPic(d, pic)) {
     if (int status = RebuildLayerImage(state, layer, (flags & VL_ADDLAYER_REPLACING) ? 7 : 5)) {
       Unlink(layer);
       return FailAdd(state, layer, g, status);

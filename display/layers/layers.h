@@ -439,6 +439,9 @@ int FlattenLayerToImage(vlVMState* state, vlLayer* layer, int32_t frame, vlBitma
 void GetLayerSourceMaskAlpha(vlVMState* state, vlLayer* layer, int32_t frame, vlBitmap** mask, vlBitmap** alpha);
 // The display scales the BGPic it shows by factors other than 1.
 bool DisplayScalesLayers(const vlDisplay* display);
+// The display draws pic: it shows it, or a running effect's layer on it
+// stands in for it (and draws it with its layers as the display would).
+bool DisplayDrawsBGPic(const vlDisplay* display, const vlBGPic* pic);
 // Where a layer's display record sits, from its BGPic record and the
 // display's factors: the one rule for building and moving it. A line is
 // placed by its drawn corner; any other layer by its position, the drawn

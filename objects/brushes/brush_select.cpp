@@ -47,6 +47,12 @@ struct Target {
   uint32_t hardware = 0;  // the picture is a video bitmap
 };
 
+// A picture in the adapter's memory is drawn into by the adapter, and only
+// when it offers that: its picture, or its mask or alpha channel.
+bool AdapterDraws(uint32_t mode) {
+  return QueryAdapterCaps(mode == VL_OUTPUT_BRUSH ? VL_ADAPTERCAP_DRAWBRUSH : VL_ADAPTERCAP_DRAWPLANES) != 0;
+}
+
 // The checks of each kind of target; nothing changes on the display here.
 int FindTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_t mode, int32_t frame, Target* t) {
   if (mode != VL_OUTPUT_BRUSH && mode != VL_OUTPUT_MASK && mode != VL_OUTPUT_ALPHA) return ERR_WRONGUSAGE;
@@ -55,11 +61,7 @@ int FindTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_
       vlBrush* b = nullptr;
       if (int status = GetBrushByID(L, id, &b, VL_BRUSH_NOVECTOR | VL_BRUSH_HARDWAREOK)) return status;
       if (!b->bitmap) return ERR_HWBRUSH;
-      // A picture in the adapter's memory is drawn into by the adapter, and
-      // only when it offers that: its picture, or its mask or alpha channel.
-      if (b->hardware &&
-          !QueryAdapterCaps(mode == VL_OUTPUT_BRUSH ? VL_ADAPTERCAP_DRAWBRUSH : VL_ADAPTERCAP_DRAWPLANES))
-        return ERR_HWBRUSH;
+      if (b->hardware && !AdapterDraws(mode)) return ERR_HWBRUSH;
       *t = {VL_OBJ_BRUSH, b, 0, b->id(), b->bitmap, b->width, b->height};
       t->hardware = IsVideoBitmap(b->bitmap);
       return 0;
@@ -136,22 +138,39 @@ int SelectTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint3
 // The picture of a layer selected for drawing; the layer owns it.
 vlBitmap* gLayerImage;
 
-// SelectLayer: the layer's own image becomes the target (in combo mode its
-// source's mask and alpha channel too, found at the first draw).
-int SelectLayerHandler(vlVMState* L, vlLayer* layer, int32_t selectMode, int32_t frame, int32_t value,
-                       vlBitmap* image, vlBitmap*, vlBitmap*, int32_t width, int32_t height) {
+// A layer as drawing target: its own picture, or the mask or alpha channel
+// that goes with it (in combo mode its source's mask and alpha channel
+// too, found at the first draw).
+int SelectLayerHandler(vlVMState* L, vlLayer* layer, uint32_t output, int32_t selectMode, int32_t frame,
+                       int32_t value, vlBitmap* image, int32_t width, int32_t height) {
   vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   const int32_t index = frame > 0 ? frame - 1 : 0;
-  if (IsSelected(d, VL_OUTPUT_BRUSH, VL_OBJ_LAYER, index) && gSelection.selectObject == layer &&
-      gLayerImage == image)
+  if (IsSelected(d, output, VL_OBJ_LAYER, index) && gSelection.selectObject == layer && gLayerImage == image)
     return 0;
   if (d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
   if (!image) return ERR_WRONGUSAGE;
+  Target t{VL_OBJ_LAYER, layer, index, {0, layer}, image, width, height};
+  t.hardware = IsVideoBitmap(image);
+  if (t.hardware && !AdapterDraws(output)) return ERR_HWBRUSH;
   gLayerImage = image;
-  EnterTarget(d, {VL_OBJ_LAYER, layer, index, {0, layer}, image, width, height}, VL_OUTPUT_BRUSH, selectMode,
-              value);
+  EnterTarget(d, t, output, selectMode, value);
   return 0;
+}
+
+// The layer at a position of the current BGPic as drawing target: its
+// picture, mask or alpha channel.
+int SelectLayerPlane(vlVMState* L, int32_t position, uint32_t mode, int32_t frame, int32_t selectMode,
+                     int32_t combo) {
+  vlDisplay* d = CurrentDisplay();
+  if (!d) return ERR_CLOSEDDISPLAY;
+  if (IsSelected(d, mode, VL_OBJ_LAYER, frame > 0 ? frame - 1 : 0) && gSelection.selectObject &&
+      gSelection.selectObject == GetLayerByPos(d->bgpic, position))
+    return 0;
+  if (d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
+  vlLayer* layer = GetLayerByPos(vlCurrentOutput, position);
+  if (!layer) return ERR_LAYERRANGE;
+  return SelectLayerAsTarget(L, layer, mode, selectMode, frame, combo);
 }
 
 // Makes the plane that mode draws into when there is none yet: a mask with
@@ -185,6 +204,106 @@ vlBitmap** FramePlanes(vlBitmap*** planes, int32_t count) {
   return *planes;
 }
 
+// A brush's planes made ready for mode.
+int PrepareBrushPlanes(vlBrush* b, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
+  if (b->hardware && IsVideoBitmap(b->bitmap) && mode != VL_OUTPUT_BRUSH) {
+    // Its mask and alpha channel are the adapter picture's alpha bytes;
+    // the adapter makes them ready, and the brush has the one drawn into.
+    IsAdapterBitmapReady(b->bitmap, mode);
+    b->hardwareFlags = mode == VL_OUTPUT_MASK ? 1u : 2u;
+    *bitmap = b->bitmap;
+    return 0;
+  }
+  if (int status = MakeTargetPlane(mode, b->bitmap, b->width, b->height, &b->mask, &b->alpha, &b->transparentColor))
+    return status;
+  *bitmap = b->bitmap, *mask = b->mask, *alpha = b->alpha;
+  return 0;
+}
+
+// Frame i of an anim with its planes made ready for mode.
+int PrepareAnimPlanes(vlAnim* a, int32_t i, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
+  if (a->disk || i < 0 || i >= a->frameCount || !a->bitmaps || !a->bitmaps[i]) return ERR_ANIMFRAME;
+  if (mode == VL_OUTPUT_MASK || mode == VL_OUTPUT_ALPHA) {
+    if (!FramePlanes(&a->masks, a->frameCount) || !FramePlanes(&a->alphas, a->frameCount))
+      return mode == VL_OUTPUT_MASK ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
+    if (int status = MakeTargetPlane(mode, a->bitmaps[i], a->width, a->height, &a->masks[i], &a->alphas[i], nullptr))
+      return status;
+  }
+  *bitmap = a->bitmaps[i];
+  *mask = a->masks ? a->masks[i] : nullptr;
+  *alpha = a->alphas ? a->alphas[i] : nullptr;
+  return 0;
+}
+
+// A BGPic's current picture with its planes made ready for mode.
+int PrepareBGPicPlanes(vlBGPic* pic, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
+  vlBitmap* oldMask = pic->curMask;
+  vlBitmap* oldAlpha = pic->curAlpha;
+  if (int status = MakeTargetPlane(mode, pic->curBitmap, pic->width, pic->height, &pic->curMask, &pic->curAlpha,
+                                   &pic->transparentColor))
+    return status;
+  // The display and loaded triples take the new planes where they share
+  // the current picture; a triple of another size keeps its own.
+  const bool dispShares = pic->dispBitmap == pic->curBitmap, loadShares = pic->loadBitmap == pic->curBitmap;
+  for (auto [slot, shares] : {std::pair{&pic->dispMask, dispShares}, std::pair{&pic->loadMask, loadShares}})
+    if (shares && *slot == oldMask && oldMask != pic->curMask) *slot = pic->curMask;
+  for (auto [slot, shares] : {std::pair{&pic->dispAlpha, dispShares}, std::pair{&pic->loadAlpha, loadShares}})
+    if (shares && *slot == oldAlpha && oldAlpha != pic->curAlpha) *slot = pic->curAlpha;
+  pic->changed = 1;
+  *bitmap = pic->curBitmap, *mask = pic->curMask, *alpha = pic->curAlpha;
+  return 0;
+}
+
+// The layer selected for drawing, when it is still on the display's BGPic.
+vlLayer* SelectedLayer() {
+  const vlDisplay* d = CurrentDisplay();
+  for (vlNode* node = d && d->bgpic ? d->bgpic->layers.head : nullptr; node && node->succ; node = node->succ)
+    if (node == gSelection.selectObject) return reinterpret_cast<vlLayer*>(node);
+  return nullptr;
+}
+
+// The mask or alpha channel of a selected layer: those of the picture the
+// layer drew into, its own or its source object's (made private to it when
+// it was selected).
+int PrepareLayerPlanes(vlVMState* L, vlLayer* layer, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask,
+                       vlBitmap** alpha) {
+  vlLayerGeometry* g0 = layer->geometry[0];
+  if (g0 && g0->image) {
+    if (IsVideoBitmap(g0->image)) {
+      IsAdapterBitmapReady(g0->image, mode);
+      *bitmap = g0->image;
+      return 0;
+    }
+    if (int status = MakeTargetPlane(mode, g0->image, g0->image->width, g0->image->height, &g0->mask, &g0->alpha,
+                                     nullptr))
+      return status;
+    *bitmap = g0->image, *mask = g0->mask, *alpha = g0->alpha;
+    return 0;
+  }
+  switch (layer->type) {
+    case VL_LAYER_BRUSH:
+    case VL_LAYER_BRUSHPART: {
+      vlBrush* b = nullptr;
+      if (int status = GetBrushByID(L, layer->source, &b,
+                                    VL_BRUSH_FINDORPHANS | VL_BRUSH_NOLAYERCOPY | VL_BRUSH_HARDWAREOK))
+        return status;
+      return PrepareBrushPlanes(b, mode, bitmap, mask, alpha);
+    }
+    case VL_LAYER_ANIM: {
+      vlAnim* a = nullptr;
+      if (int status = GetAnimByID(L, layer->source, &a, VL_ANIM_FINDORPHANS | VL_ANIM_NOLAYERCOPY)) return status;
+      return PrepareAnimPlanes(a, gSelection.selectIndex, mode, bitmap, mask, alpha);
+    }
+    case VL_LAYER_BGPICPART: {
+      vlBGPic* pic = nullptr;
+      if (int status = GetBGPicByID(L, layer->source, &pic, 2)) return status;
+      return PrepareBGPicPlanes(pic, mode, bitmap, mask, alpha);
+    }
+    default:
+      return ERR_WRONGUSAGE;
+  }
+}
+
 // The planes of a selected object, found again (with the lock check and
 // the layer copies) and made ready for mode.
 int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
@@ -194,63 +313,24 @@ int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap
       const vlDisplay* d = CurrentDisplay();
       const uint32_t flags = VL_BRUSH_FINDUNLOCKED | (d && d->outputHardware ? uint32_t{VL_BRUSH_HARDWAREOK} : 0u);
       if (int status = GetBrushByID(L, gSelection.id(), &b, flags)) return status;
-      if (b->hardware && IsVideoBitmap(b->bitmap) && mode != VL_OUTPUT_BRUSH) {
-        // Its mask and alpha channel are the adapter picture's alpha
-        // bytes; the adapter makes them ready, and the brush has the one
-        // drawn into.
-        IsAdapterBitmapReady(b->bitmap, mode);
-        b->hardwareFlags = mode == VL_OUTPUT_MASK ? 1u : 2u;
-        *bitmap = b->bitmap;
-        return 0;
-      }
-      if (int status = MakeTargetPlane(mode, b->bitmap, b->width, b->height, &b->mask, &b->alpha,
-                                       &b->transparentColor))
-        return status;
-      *bitmap = b->bitmap, *mask = b->mask, *alpha = b->alpha;
-      return 0;
+      return PrepareBrushPlanes(b, mode, bitmap, mask, alpha);
     }
     case VL_OBJ_ANIM: {
       vlAnim* a = nullptr;
       if (int status = GetAnimByID(L, gSelection.id(), &a, VL_ANIM_FINDUNLOCKED)) return status;
-      const int32_t i = gSelection.selectIndex;
-      if (a->disk || i >= a->frameCount || !a->bitmaps || !a->bitmaps[i]) return ERR_ANIMFRAME;
-      if (mode == VL_OUTPUT_MASK || mode == VL_OUTPUT_ALPHA) {
-        if (!FramePlanes(&a->masks, a->frameCount) || !FramePlanes(&a->alphas, a->frameCount))
-          return mode == VL_OUTPUT_MASK ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
-        if (int status = MakeTargetPlane(mode, a->bitmaps[i], a->width, a->height, &a->masks[i], &a->alphas[i],
-                                         nullptr))
-          return status;
-      }
-      *bitmap = a->bitmaps[i];
-      *mask = a->masks ? a->masks[i] : nullptr;
-      *alpha = a->alphas ? a->alphas[i] : nullptr;
-      return 0;
+      return PrepareAnimPlanes(a, gSelection.selectIndex, mode, bitmap, mask, alpha);
     }
-    case VL_OBJ_BGPIC: {
-      auto* pic = static_cast<vlBGPic*>(gSelection.selectObject);
-      vlBitmap* oldMask = pic->curMask;
-      vlBitmap* oldAlpha = pic->curAlpha;
-      if (int status = MakeTargetPlane(mode, pic->curBitmap, pic->width, pic->height, &pic->curMask, &pic->curAlpha,
-                                       &pic->transparentColor))
-        return status;
-      // The display and loaded triples take the new planes where they share
-      // the current picture; a triple of another size keeps its own.
-      const bool dispShares = pic->dispBitmap == pic->curBitmap, loadShares = pic->loadBitmap == pic->curBitmap;
-      for (auto [slot, shares] : {std::pair{&pic->dispMask, dispShares}, std::pair{&pic->loadMask, loadShares}})
-        if (shares && *slot == oldMask && oldMask != pic->curMask) *slot = pic->curMask;
-      for (auto [slot, shares] : {std::pair{&pic->dispAlpha, dispShares}, std::pair{&pic->loadAlpha, loadShares}})
-        if (shares && *slot == oldAlpha && oldAlpha != pic->curAlpha) *slot = pic->curAlpha;
-      pic->changed = 1;
-      *bitmap = pic->curBitmap, *mask = pic->curMask, *alpha = pic->curAlpha;
-      return 0;
-    }
+    case VL_OBJ_BGPIC:
+      return PrepareBGPicPlanes(static_cast<vlBGPic*>(gSelection.selectObject), mode, bitmap, mask, alpha);
     case VL_OBJ_LAYER: {
+      vlLayer* layer = SelectedLayer();
+      if (!layer) return ERR_LAYERRANGE;
+      if (mode != VL_OUTPUT_BRUSH) return PrepareLayerPlanes(L, layer, mode, bitmap, mask, alpha);
       *bitmap = gLayerImage;
       *mask = *alpha = nullptr;
       // In combo mode the mask and alpha channel are the ones the layer's
       // source holds now, found again rather than kept from the selection.
-      auto* layer = static_cast<vlLayer*>(gSelection.selectObject);
-      if (vlSelectMode == 1 && layer)
+      if (vlSelectMode == 1)
         GetLayerSourceMaskAlpha(L, layer, layer->type == VL_LAYER_ANIM ? gSelection.selectIndex : -1, mask, alpha);
       return 0;
     }
@@ -263,6 +343,7 @@ int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap
 
 int SelectDrawTarget(vlVMState* L, uint32_t type, vlObjectId id, uint32_t mode, int32_t frame, int32_t selectMode,
                      int32_t combo) {
+  if (type == VL_OBJ_LAYER) return SelectLayerPlane(L, id.number, mode, frame, selectMode, combo);
   return SelectTarget(L, type, id, nullptr, mode, frame, selectMode, combo);
 }
 
@@ -308,7 +389,7 @@ int SelectPlane(vlVMState* L, uint32_t mode) {
     if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
     return SelectTarget(L, VL_OBJ_BGPIC, id, pic, mode, 0, 0, 0);
   }
-  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM) return ERR_WRONGUSAGE;
+  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM && type != VL_OBJ_LAYER) return ERR_WRONGUSAGE;
   return SelectDrawTarget(L, static_cast<uint32_t>(type), id, mode, vl::OptIntArg(L, 3, 0), 0, 0);
 }
 

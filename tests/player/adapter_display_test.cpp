@@ -580,6 +580,46 @@ TEST_F(AdapterDisplay, HardwareBrushMaskAndAlphaChannelAreDrawnByTheAdapter) {
   }
 }
 
+// A layer showing a hardware brush, its mask and then another's alpha
+// channel selected by position and drawn into: the window equals the plain
+// display's, where the layers' brushes are plain pictures.
+TEST_F(AdapterDisplay, ALayersMaskAndAlphaChannelDrawnOnAnAdapterDisplay) {
+  const std::string applet = Applet("adapterhwlayerplanes", AppletText(R"(.call enablelayers
+.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.table 0 { hardware = 1 }
+.call base=1 createbrush 3 40 30 8421504 r0
+.call displaybrush 3 50 30
+.table 0 { hardware = 1 }
+.call base=1 createbrush 5 30 20 16711680 r0
+.call displaybrush 5 4 4
+.call setmaskmode 1
+.call selectmask 2 22
+.call base=1 setfillstyle 1
+.call box 2 2 10 6 16711680
+.call endselect
+.call setmaskmode 0
+.call setalphaintensity 128
+.call selectalphachannel 3 22
+.call box 0 0 15 20 255
+.call endselect
+.call createbrush 9 4 4 16777215
+.call displaybrush 9 90 58
+)"));
+  const std::string white("\xFF\xFF\xFF", 3);
+  const std::string plain = Shoot(applet, nullptr, 91, 59, white);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  const std::string grey("\x80\x80\x80", 3), blue("\0\0\xFF", 3);
+  EXPECT_EQ(At(plain, 51, 31), grey);
+  EXPECT_EQ(At(plain, 53, 33), blue) << "hidden by the box";
+  EXPECT_EQ(At(plain, 5, 5), std::string("\x7F\0\x7F", 3)) << "red over blue at alpha 128";
+  EXPECT_EQ(At(plain, 20, 5), std::string("\xFF\0\0", 3));
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    EXPECT_EQ(Differing(plain, Shoot(applet, owns, 91, 59, white)), 0);
+  }
+}
+
 // A PNG with an alpha gradient loaded as a hardware brush keeps its alpha
 // wherever the player reads the adapter's picture: shown on the adapter's
 // display, copied, scaled as a copy and in place, turned; by an adapter

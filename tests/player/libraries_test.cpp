@@ -229,6 +229,9 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
       {"selectbrush 6", 0}, {"selectlayer 99", 1082}, {"playlayer 9", 1082}, {"endselect", 0},
       {"selectlayer 1 0 1", 1338}, {"selectlayer 1 0 0", 1014}, {"selectlayer 1 0 9", 1338},
       {"selectlayer 2 0 4", 1094}, {"selectlayer 2 0 2", 0},    {"endselect", 0},
+      // A layer's mask or alpha channel: the same checks, by position.
+      {"selectmask 1 22 1", 1338}, {"selectalphachannel 2 22", 1014}, {"selectmask 2 22 4", 1094},
+      {"selectmask 9 22", 1081},   {"selectalphachannel 2 22 2", 0}, {"endselect", 0},
       {"converttobrush 22 2 nil 0", 1094}, {"converttobrush 22 2 nil 4", 1094}, {"getbrushlink nil 22 1 5", 1094},
       {"converttobrush 22 1 7 3", 0},      {"getbrushlink 8 22 2 2", 0},
       {"createpointer 1 32 3 0", 1094},    {"createpointer 1 32 3 3", 1094},  {"createpointer 1 32 3 2 1 1", 0},
@@ -531,21 +534,75 @@ TEST_F(Windows, TextOutPositionConstantsPlaceTheTextInTheWindow) {
 
 // What is drawn into a selected layer shows in the window once the
 // selection ends: a red square inside the black layer, where it was drawn.
+// Right of it, a white layer's mask and a green layer's alpha channel drawn
+// into: a hole shows the black background, a corner half see-through; the
+// window against ImageMagick's drawing of the same.
 TEST_F(Windows, DrawingIntoASelectedLayerShowsWhenTheSelectionEnds) {
   const std::string grabbed = dir() + "/grabbed";
   std::string applet = Applet(
-      "layerdraw", ".line 1\n.table 0 { width = 120, height = 80, color = 0, title = \"layerdraw\" }\n"
+      "layerdraw", ".line 1\n.table 0 { width = 200, height = 80, color = 0, title = \"layerdraw\" }\n"
                    ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n"
                    ".call createbrush 1 40 40 0\n.call createbrush 2 10 10 0xFF0000\n.call displaybrush 1 20 20\n"
-                   ".call selectlayer 1\n.call displaybrush 2 5 5\n.call endselect\n" +
+                   ".call selectlayer 1\n.call displaybrush 2 5 5\n.call endselect\n"
+                   ".call createbrush 3 30 30 0xFFFFFF\n.call displaybrush 3 125 20\n"
+                   ".call createbrush 4 30 30 0x00FF00\n.call displaybrush 4 160 20\n"
+                   ".call setmaskmode 1\n.call selectmask 2 22\n.call displaybrush 2 10 10\n.call endselect\n"
+                   ".call setalphaintensity 128\n.call selectalphachannel 3 22\n.call displaybrush 2 0 0\n"
+                   ".call endselect\n" +
                        vlplayer::WaitUntilFileExists(grabbed));
   InkBox ink;
-  Result r = RunAndGrab(applet, "layerdraw", [&](const std::string& window) { ink = GrabInk(window, 0, 0, 120, 80); });
+  std::string planes;
+  Result r = RunAndGrab(applet, "layerdraw", [&](const std::string& window) {
+    ink = GrabInk(window, 0, 0, 120, 80);
+    planes = Tool("import -window " + window + " -crop 80x80+120+0 -depth 8 rgb:-");
+  });
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(ink.x, 25);
   EXPECT_EQ(ink.y, 25);
   EXPECT_EQ(ink.width, 10);
   EXPECT_EQ(ink.height, 10);
+  const std::string model = Tool(
+      "convert -size 80x80 xc:black -fill white -draw 'rectangle 5,20 34,49' -fill black -draw 'rectangle 15,30 "
+      "24,39' -fill lime -draw 'rectangle 40,20 69,49' -fill 'rgb(0,128,0)' -draw 'rectangle 40,20 49,29' -depth 8 "
+      "rgb:-");
+  ASSERT_EQ(model.size(), 80u * 80 * 3);
+  ASSERT_EQ(planes.size(), model.size());
+  int wrong = 0;
+  for (size_t i = 0; i < model.size(); ++i)
+    if (std::abs(static_cast<unsigned char>(planes[i]) - static_cast<unsigned char>(model[i])) > 1 && wrong++ < 5)
+      ADD_FAILURE() << "pixel " << (i / 3) % 80 << "," << (i / 3) / 80 << " channel " << i % 3 << ": "
+                    << int(static_cast<unsigned char>(planes[i])) << " not "
+                    << int(static_cast<unsigned char>(model[i]));
+  EXPECT_EQ(wrong, 0);
+}
+
+// A layer added to the BGPic that a running effect's layer stands in for,
+// on a display scaling its layers, shows inside the effect's layer as the
+// display would show that BGPic: scaled to the display's scale size (the
+// 20 x 12 BGPic to 80 x 60), so the 4 x 4 square at (2, 2) covers (8, 10)
+// to (23, 29), cut at the layer's 24th row. The revealed part of the
+// window against ImageMagick's drawing of the same.
+TEST_F(Windows, ALayerAddedToTheBGPicAnEffectStandsInForIsScaledWithTheDisplay) {
+  const std::string grabbed = dir() + "/grabbed";
+  std::string applet = Applet(
+      "standin", ".line 1\n.call createbgpic 1 40 30 0x808080\n"
+                 ".table 0 { bgpic = 1, scalemode = 2, scalewidth = 80, scaleheight = 60, title = \"standin\" }\n"
+                 ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n"
+                 ".call createbgpic 2 20 12 0xFF0000\n.call createbrush 5 4 4 0xFFFF00\n"
+                 ".call createbrush 6 20 12 0x0000FF\n.table 0 { hidden = 1 }\n.call base=1 displaybrush 6 5 5 r0\n"
+                 ".table 0 { type = 30, speed = 10, async = 1, bgpicemu = 1, bgpic = 2 }\n"
+                 ".call base=1 showlayerfx 1 r0 -> h\n.call asyncdrawframe $h -> r\n"
+                 ".call selectbgpic 2\n.call displaybrush 5 2 2\n.call endselect\n.call asyncdrawframe $h -> r\n" +
+                     vlplayer::WaitUntilFileExists(grabbed));
+  std::string shown;
+  Result r = RunAndGrab(applet, "standin", [&](const std::string& window) {
+    shown = Tool("import -window " + window + " -crop 22x24+10+10 -depth 8 rgb:-");
+  });
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string model =
+      Tool("convert -size 80x60 xc:red -fill yellow -draw 'rectangle 8,10 23,29' -crop 22x24+0+0 -depth 8 rgb:-");
+  ASSERT_EQ(model.size(), 22u * 24 * 3);
+  EXPECT_EQ(shown, model);
 }
 
 // The default font as the window shows it, against FreeType's rendering of

@@ -795,8 +795,8 @@ TEST_F(Layers, ManyMoveListsByIdentifier) {
 
 vlLayer* gSelected;
 int32_t gSelectedWidth;
-int SelectHandler(vlVMState*, vlLayer* layer, int32_t, int32_t, int32_t, vlBitmap* image, vlBitmap*, vlBitmap*,
-                  int32_t width, int32_t) {
+int SelectHandler(vlVMState*, vlLayer* layer, uint32_t, int32_t, int32_t, int32_t, vlBitmap* image, int32_t width,
+                  int32_t) {
   gSelected = image ? layer : nullptr;
   gSelectedWidth = width;
   return 0;

@@ -205,6 +205,40 @@ TEST_F(BrushTargets, DrawingIntoALayer) {
   ASSERT_EQ(Run(".call scalelayer 4 \"200%\" \"200%\""), 0);
   EXPECT_EQ(GetLayerByPos(d_->bgpic, 4)->type, uint32_t{VL_LAYER_BRUSH});
   EXPECT_EQ(WindowPixel(d_, 43, 33), 0xFFFF00u);
+  // A layer's mask: the new mask starts with every bit set, drawn pixels
+  // clear it (MASKINVISIBLE) and the background shows there once the
+  // selection ends. The script's brush keeps no mask.
+  ASSERT_EQ(Run(".call createbrush 7 8 8 16711935\n.call displaybrush 7 50 38\n.call setmaskmode 1\n"
+                ".call selectmask 5 22\n.call displaybrush 2 0 0\n.call displaybrush 2 0 2\n.call endselect\n"
+                ".call setmaskmode 0"),
+            0);
+  for (int y = 38; y < 46; ++y)
+    for (int x = 50; x < 58; ++x)
+      EXPECT_EQ(WindowPixel(d_, x, y), x < 52 && y < 42 ? 0u : 0xFF00FFu) << x << "," << y;
+  EXPECT_EQ(Brush(7)->mask, nullptr);
+  // The same layer's alpha channel: the mask goes (the two exclude each
+  // other), what is drawn gets the alpha intensity, the rest stays opaque.
+  ASSERT_EQ(Run(".call setalphaintensity 0\n.call selectalphachannel 5 22\n.call displaybrush 2 6 6\n"
+                ".call endselect\n.call setalphaintensity -1"),
+            0);
+  EXPECT_EQ(WindowPixel(d_, 50, 38), 0xFF00FFu);
+  EXPECT_EQ(WindowPixel(d_, 56, 44), 0u);
+  EXPECT_EQ(WindowPixel(d_, 55, 45), 0xFF00FFu);
+  EXPECT_EQ(Brush(7)->alpha, nullptr);
+  // An anim layer's frame: the layer's own copy of the anim gets the mask,
+  // the script's anim none.
+  ASSERT_EQ(Run(".call displayanimframe 1 40 40 1\n.call setmaskmode 1\n.call selectmask 6 22 1\n"
+                ".call displaybrush 2 0 0\n.call endselect\n.call setmaskmode 0"),
+            0);
+  EXPECT_EQ(WindowPixel(d_, 41, 41), 0u);
+  EXPECT_EQ(WindowPixel(d_, 42, 41), 0xFF0000u);
+  EXPECT_EQ(WindowPixel(d_, 41, 42), 0xFF0000u);
+  EXPECT_TRUE(!anim_->masks || !anim_->masks[0]);
+  // Only the layer named is drawn into; a frame on a brush layer, or a
+  // missing layer, is refused and nothing is selected.
+  EXPECT_EQ(Run(".call selectmask 5 22 1"), ERR_NOANMLAYER);
+  EXPECT_EQ(Run(".call selectalphachannel 9 22"), ERR_LAYERRANGE);
+  EXPECT_EQ(d_->outputType, uint32_t{VL_OUTPUT_DISPLAY});
 }
 
 TEST_F(BrushTargets, ConversionsFromAnimsSpritesAndTextObjects) {

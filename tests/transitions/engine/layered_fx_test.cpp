@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/bgpic.h"
+#include "display/display_events.h"
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
@@ -497,4 +498,41 @@ TEST_F(LayeredFx, AScrolledLayerStandingInForABGPicTravelsWithTheBGPicsPicture) 
   EXPECT_EQ(emu->changed, 0u);
   for (int x = 5; x < 15; ++x) EXPECT_EQ(WindowPixel(d, x, 9), 0x00FF00u) << x;
   EXPECT_EQ(WindowPixel(d, 15, 9), kGrey);
+}
+
+// On a display that scales its layers, a layer the script adds to the
+// BGPic an effect's layer stands in for gets its display record at once,
+// at that BGPic's own factors like its other layers (the window's pixels
+// are checked by the player's test). When the user resizes the window, the
+// BGPic and its layer follow the new scale size; the display keeps the
+// factors of the BGPic it shows.
+TEST_F(LayeredFx, ALayerAddedToTheStoodInBGPicIsScaledWithTheDisplay) {
+  ASSERT_EQ(Run(".call createbgpic 1 40 30 8421504\n"
+                ".table 0 { bgpic = 1, scalemode = 2, scalewidth = 80, scaleheight = 60 }\n"
+                ".call base=1 createdisplay 1 r0\n.call opendisplay 1\n.call enablelayers\n"
+                ".call createbgpic 2 20 12 16711680\n.call createbrush 5 4 4 16776960\n"
+                ".call createbrush 6 20 12 255\n.table 0 { hidden = 1 }\n.call base=1 displaybrush 6 5 5 r0\n"
+                ".table 0 { type = 30, speed = 10, async = 1, bgpicemu = 1, bgpic = 2 }\n"
+                ".call base=1 showlayerfx 1 r0 -> h\n.call asyncdrawframe $h -> r\n"
+                ".call selectbgpic 2\n.call displaybrush 5 2 2\n.call endselect"),
+            0);
+  vlDisplay* d = GetDisplayByNumber(1);
+  ASSERT_NE(d, nullptr);
+  vlBGPic* emu = nullptr;
+  ASSERT_EQ(GetBGPicByID(L, {2, nullptr}, &emu, 0), 0);
+  vlLayer* added = GetLayerByPos(emu, 1);
+  ASSERT_NE(added, nullptr);
+  ASSERT_NE(added->geometry[2], added->geometry[0]);
+  EXPECT_EQ(added->geometry[2]->drawnWidth, 16);
+  EXPECT_EQ(added->geometry[2]->drawnHeight, 20);
+  EXPECT_EQ(d->scaleX, 2.0);
+  ASSERT_EQ(ResizeDisplayToWindow(L, d, 120, 90), 0);
+  EXPECT_EQ(emu->dispWidth, 120);
+  EXPECT_EQ(emu->dispHeight, 90);
+  EXPECT_EQ(emu->asyncMark, 1u);
+  EXPECT_EQ(added->geometry[2]->drawnWidth, 24);
+  EXPECT_EQ(added->geometry[2]->drawnHeight, 30);
+  EXPECT_EQ(d->scaleX, 3.0);
+  EXPECT_EQ(d->scaleY, 3.0);
+  ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
 }
