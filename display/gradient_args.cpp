@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "display/bgpic.h"
 #include "runtime/option_readers.h"
 #include "graphics/gradient_render.h"
 #include "vm/argreaders.h"
@@ -113,4 +114,18 @@ int ReadGradientArgs(vlVMState* L, int typeIndex, int angleIndex, int tableIndex
   if ((given == 2 || given == 4) && angleIndex) g->angle = vl::OptIntArg(L, angleIndex, g->angle);
   if (tableIndex && vl::GetTypeAt(L, tableIndex) == VL_TTABLE) return ReadGradientTable(L, tableIndex, g, 0);
   return 0;
+}
+
+void DefaultPictureSize(int* width, int* height) {
+  *width = vlCurrentOutput ? vlCurrentOutput->width : 640;
+  *height = vlCurrentOutput ? vlCurrentOutput->height : 480;
+}
+
+int ReadGradientImageArgs(vlVMState* L, int widthIndex, int typeIndex, int angleIndex, int* width, int* height,
+                          vlGradientDesc* g) {
+  DefaultPictureSize(width, height);
+  *width = vl::OptIntArg(L, widthIndex, *width);
+  *height = vl::OptIntArg(L, widthIndex + 1, *height);
+  if (*width < 1 || *height < 1) return ERR_BADDIMENSIONS;
+  return ReadGradientArgs(L, typeIndex, angleIndex, angleIndex + 1, g);
 }

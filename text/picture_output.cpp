@@ -19,17 +19,23 @@ int ReadDrawTagPlacement(vlVMState* L, int index, vlDrawTagPlacement* tags) {
   GetTableNumber(L, index, "anchorx", &tags->anchorX, nullptr);
   GetTableNumber(L, index, "anchory", &tags->anchorY, nullptr);
   if (!(tags->anchorX >= 0 && tags->anchorX <= 1 && tags->anchorY >= 0 && tags->anchorY <= 1)) return ERR_WRONGUSAGE;
-  double sx = 1, sy = 1;
-  GetTableNumber(L, index, "scalex", &sx, nullptr);
-  GetTableNumber(L, index, "scaley", &sy, nullptr);
   double m[4];
   int count = 0, found = 0;
   GetTableNumberList(L, index, "transform", m, 4, 0, &count, &found);
-  if (found && count == 4) std::memcpy(tags->matrix, m, sizeof m);
-  tags->matrix[0] *= sx;
-  tags->matrix[1] *= sx;
-  tags->matrix[2] *= sy;
-  tags->matrix[3] *= sy;
+  if (found && count == 4) {
+    // Given in rows, as the display commands read it; kept in columns.
+    tags->matrix[0] = m[0];
+    tags->matrix[1] = m[2];
+    tags->matrix[2] = m[1];
+    tags->matrix[3] = m[3];
+  } else {
+    // The scales count only without a matrix.
+    double sx = 1, sy = 1;
+    GetTableNumber(L, index, "scalex", &sx, nullptr);
+    GetTableNumber(L, index, "scaley", &sy, nullptr);
+    tags->matrix[0] = sx;
+    tags->matrix[3] = sy;
+  }
   const double det = tags->matrix[0] * tags->matrix[3] - tags->matrix[1] * tags->matrix[2];
   if (det == 0 || !std::isfinite(det)) return ERR_WRONGUSAGE;
   return 0;

@@ -13,9 +13,11 @@ struct vlDrawTagPlacement {
   double anchorX, anchorY;
 };
 
-// Reads "anchorx", "anchory", "scalex", "scaley" and "transform" (four
-// numbers) of the table at index (none: identity, anchor 0, 0); 0 or an
-// error code (a singular matrix or an anchor outside 0..1 is 1055).
+// Reads "anchorx", "anchory" and "transform" (four numbers in rows:
+// {a, b, c, d} takes (x, y) to (a x + b y, c x + d y)), or without it
+// "scalex" and "scaley", of the table at index (none: identity, anchor 0,
+// 0); 0 or an error code (a singular matrix or an anchor outside 0..1 is
+// 1055).
 int ReadDrawTagPlacement(vlVMState* state, int index, vlDrawTagPlacement* tags);
 
 // Blits the picture at (x, y) onto the current drawing target (the

@@ -61,8 +61,6 @@ int AddFilled(vlVMState* L, vlObjectId id, int automatic, vlBitmap* bitmap, int3
   return Finish(L, automatic, pic);
 }
 
-int DefaultWidth() { return vlCurrentOutput ? vlCurrentOutput->width : 640; }
-int DefaultHeight() { return vlCurrentOutput ? vlCurrentOutput->height : 480; }
 
 int CmdCreateBGPic(vlVMState* L) {
   CheckArgs(L, 3, 4, 0, 0);
@@ -89,12 +87,11 @@ int CmdCreateGradientBGPic(vlVMState* L) {
   int status;
   int automatic = TakeNewId(L, 1, &id, &status);
   if (status) return status;
-  int32_t width = vl::OptIntArg(L, 5, DefaultWidth()), height = vl::OptIntArg(L, 6, DefaultHeight());
-  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  int32_t width, height;
   vlBGPicBackfill backfill{};
   backfill.desc.fillStyle = 2;
   backfill.present = 1;
-  if ((status = ReadGradientArgs(L, 2, 7, 8, &backfill.desc.gradient))) return status;
+  if ((status = ReadGradientImageArgs(L, 5, 2, 7, &width, &height, &backfill.desc.gradient))) return status;
   vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
   if (!bitmap) return ERR_BITMAP;
   FillBackfill(L, &backfill, bitmap, width, height, nullptr, 1);
@@ -109,7 +106,10 @@ int CmdCreateTexturedBGPic(vlVMState* L) {
   if (status) return status;
   vlBGPicBackfill backfill{};
   GetObjectIDArg(&backfill.desc.textureBrush, L, 2);
-  int32_t width = vl::OptIntArg(L, 3, DefaultWidth()), height = vl::OptIntArg(L, 4, DefaultHeight());
+  int32_t width, height;
+  DefaultPictureSize(&width, &height);
+  width = vl::OptIntArg(L, 3, width);
+  height = vl::OptIntArg(L, 4, height);
   backfill.desc.textureX = vl::OptIntArg(L, 5, 0);
   backfill.desc.textureY = vl::OptIntArg(L, 6, 0);
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;

@@ -324,12 +324,11 @@ int CmdCreateGradientBrush(vlVMState* L) {
   vlObjectId id;
   int automatic = 0;
   if (int status = TakeNewBrushId(L, 1, nullptr, &id, &automatic)) return status;
-  const int32_t w = vl::CheckIntArg(L, 2), h = vl::CheckIntArg(L, 3);
-  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  int32_t w, h;
   vlBGPicBackfill fill{};
   fill.desc.fillStyle = 2;
   fill.present = 1;
-  if (int status = ReadGradientArgs(L, 4, 7, 8, &fill.desc.gradient)) return status;
+  if (int status = ReadGradientImageArgs(L, 2, 4, 7, &w, &h, &fill.desc.gradient)) return status;
   Planes p;
   if (!(p.bitmap = NewBitmap(w, h, 0, nullptr))) return ERR_BITMAP;
   if (int status = FillBackfill(L, &fill, p.bitmap, w, h, nullptr, 1)) return status;

@@ -1115,6 +1115,92 @@ TEST_F(Drawing, FarGradientAndTextureFillsShowTheirPartOfTheWholeBox) {
   EXPECT_EQ(corner.substr(0, 3), std::string("\0\0\xff", 3));
 }
 
+// A gradient brush and a gradient BGPic given the same type, colours,
+// angle and options are the same picture, and both the model of the
+// renderer's rules worked out here (to the renderer's 8-bit steps):
+// linear at 30 degrees; type 0 (top to bottom, its angle argument left
+// out); radial off centre with a border; conical with a balance; and a
+// list of colour stops, which replaces the start and end colours.
+TEST_F(Drawing, GradientBrushesAndBGPicsReadTheirArgumentsAlike) {
+  struct Case {
+    const char* args;  // type, start and end colour
+    const char* rest;  // angle and options
+  };
+  const Case cases[] = {{"2 255 16711680", " 30"},
+                        {"0 65280 255", " 77"},
+                        {"3 16776960 255", " 0 r0"},
+                        {"4 255 16777215", " 45 r0"},
+                        {"2 0 0", " 90 r0"}};
+  const char* tables[] = {"", "", "{ centerx = 0.25, centery = 0.5, border = 0.2 }",
+                          "{ balance = 0.3, centerx = 0.5, centery = 0.4 }",
+                          "{ colors = { 16711680, 0, 65280, 0.5, 255, 1 } }"};
+  constexpr int W = 64, H = 48;
+  std::string text = ".line 1\n";
+  for (int i = 0; i < 5; ++i) {
+    const std::string n = std::to_string(i), table = *tables[i] ? ".table 0 " + std::string(tables[i]) + "\n" : "";
+    text += table + ".call base=1 creategradientbrush 1 64 48 " + cases[i].args + cases[i].rest + "\n";
+    text += ".call base=1 savebrush 1 \"" + dir() + "/brush" + n + ".bmp\"\n";
+    text += table + ".call base=1 creategradientbgpic 2 " + cases[i].args + " 64 48" + cases[i].rest + "\n";
+    text += ".call base=1 bgpictobrush 2 3\n.call base=1 savebrush 3 \"" + dir() + "/bgpic" + n + ".bmp\"\n";
+  }
+  Result r = Run({Applet("gradients", text)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const double pi = 3.14159265358979323846;
+  struct Stop {
+    double at;
+    uint32_t rgb;
+  };
+  // The colour at t along the stops, each channel to the 8-bit weight.
+  auto along = [](const std::vector<Stop>& stops, double t, int channel) {
+    t = std::clamp(t, 0.0, 1.0);
+    size_t k = 1;
+    while (k + 1 < stops.size() && stops[k].at < t) ++k;
+    const Stop &a = stops[k - 1], &b = stops[k];
+    const double w = b.at > a.at ? (t - a.at) / (b.at - a.at) : 0;
+    const int from = static_cast<int>(a.rgb >> (16 - 8 * channel) & 0xFF);
+    const int to = static_cast<int>(b.rgb >> (16 - 8 * channel) & 0xFF);
+    return from + (to - from) * w;
+  };
+  for (int i = 0; i < 5; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string brush = Tool("convert " + Quote(dir() + "/brush" + n + ".bmp") + " -depth 8 rgb:-");
+    const std::string bgpic = Tool("convert " + Quote(dir() + "/bgpic" + n + ".bmp") + " -depth 8 rgb:-");
+    ASSERT_EQ(brush.size(), size_t{W} * H * 3) << i;
+    EXPECT_TRUE(brush == bgpic) << "case " << i << ": the brush and the BGPic differ";
+    int worst = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const double px = x + 0.5, py = y + 0.5;
+        double t = 0;
+        std::vector<Stop> stops;
+        if (i == 0 || i == 1 || i == 4) {
+          const double a = (i == 0 ? 30 : i == 1 ? 0 : 90) * pi / 180, ux = std::sin(a), uy = std::cos(a);
+          double lo = 1e9, hi = -1e9;
+          for (double cx : {0.0, double(W)})
+            for (double cy : {0.0, double(H)}) lo = std::min(lo, cx * ux + cy * uy), hi = std::max(hi, cx * ux + cy * uy);
+          t = (px * ux + py * uy - lo) / (hi - lo);
+          stops = i == 0 ? std::vector<Stop>{{0, 0x0000FF}, {1, 0xFF0000}}
+                  : i == 1 ? std::vector<Stop>{{0, 0x00FF00}, {1, 0x0000FF}}
+                           : std::vector<Stop>{{0, 0xFF0000}, {0.5, 0x00FF00}, {1, 0x0000FF}};
+        } else if (i == 2) {
+          const double cx = 0.25 * W, cy = 0.5 * H;
+          const double R = std::sqrt(double(W * W + H * H)) * (0.5 + 0.25) * (1 - 0.2);
+          t = std::hypot(px - cx, py - cy) / R;
+          stops = {{0, 0xFFFF00}, {1, 0x0000FF}};
+        } else {
+          const double cx = 0.5 * W, cy = 0.4 * H;
+          t = std::fmod(std::atan2(py - cy, px - cx) + 2 * pi + 45 * pi / 180, 2 * pi) / (-2 * pi) + 1;
+          stops = {{0, 0xFFFFFF}, {0.3, 0x0000FF}, {1, 0xFFFFFF}};
+        }
+        for (int c = 0; c < 3; ++c) {
+          const int got = static_cast<unsigned char>(brush[(size_t(y) * W + x) * 3 + c]);
+          worst = std::max(worst, std::abs(got - static_cast<int>(along(stops, t, c))));
+        }
+      }
+    EXPECT_LE(worst, 3) << "case " << i;
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -167,8 +167,11 @@ void RollIntoLayer(vlFxContext* fx, RollState* s, int32_t* done) {
       const int32_t previousEnd = first ? E : s->prevStart + s->prevWidth;
       LayerClear(fx, start + width, still ? E : std::max(start + width + previous + 2 - start, previousEnd));
       s->prevStart = start, s->prevWidth = width;
-    } else if (still) {
-      LayerFlat(fx, 0, E);
+    } else {
+      // No line of the cylinder has a picture line to show yet: the lines
+      // it has rolled up, from p on, are gone all the same.
+      if (still) LayerFlat(fx, 0, s->p);
+      LayerClear(fx, s->p, E);
     }
   }
   if (!still) {

@@ -20,6 +20,7 @@
 #include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
+#include "objects/brushes/brush.h"
 #include "text/text_library.h"
 #include "objects/draw/draw_state.h"
 #include "runtime/errors.h"
@@ -359,6 +360,50 @@ TEST_F(PathDraw, DrawPathOnTheWindowAndAsLayer) {
   EXPECT_STREQ(under->name, "under");
   EXPECT_EQ(under->transparency, 128u);
   EXPECT_NEAR(static_cast<int>(WindowPixel(d, 72, 52) >> 8 & 0xFF), 127, 2);
+}
+
+// A "transform" of the draw tags is read in rows, {a, b, c, d} taking
+// (x, y) to (a x + b y, c x + d y), for paths as for brushes: a 40 x 20
+// box sheared by {1, 0.5, 0, 1} covers the parallelogram whose bottom edge
+// lies 10 pixels right of its top edge, drawn onto the window and as a
+// path layer; a brush given the same transform leans the same way.
+TEST_F(PathDraw, TransformsAreReadInRowsAsForBrushes) {
+  vlDisplay* d = OpenBlack();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call startpath 1\n.call addboxtopath 1 0 0 40 20\n"
+                ".call drawpath 1 10 10 16777215 { transform = { 1, 0.5, 0, 1 } }"),
+            0);
+  const std::vector<Pt> sheared = {{10, 10}, {50, 10}, {60, 30}, {20, 30}};
+  auto check = [&](const char* how) {
+    int mismatches = 0;
+    for (int y = 5; y < 36; ++y)
+      for (int x = 5; x < 66; ++x) {
+        const double cx = x + 0.5, cy = y + 0.5;
+        if (Inside(sheared, cx - 1.0 / 16, cy) != Inside(sheared, cx + 1.0 / 16, cy)) continue;
+        if ((WindowPixel(d, x, y) == 0xFFFFFFu) != Inside(sheared, cx, cy)) ++mismatches;
+      }
+    EXPECT_EQ(mismatches, 0) << how;
+  };
+  check("on the window");
+  // The brush: the first lit column of its top and of its bottom row.
+  ASSERT_EQ(OpenBrushLib(L), 0);
+  const int shown = Run(".call createbrush 2 40 20 16777215\n.call displaybrush 2 10 50 { transform = { 1, 0.5, 0, 1 } }");
+  FreeBrushLib(L);
+  ASSERT_EQ(shown, 0);
+  auto first = [&](int y) {
+    for (int x = 0; x < 120; ++x)
+      if (WindowPixel(d, x, y) == 0xFFFFFFu) return x;
+    return -1;
+  };
+  const int top = first(51), bottom = first(68);
+  ASSERT_GE(top, 0);
+  EXPECT_NEAR(bottom - top, 8.5, 1.5);
+  ASSERT_EQ(OpenDrawLib(L), 0);
+  GetDrawState()->fillStyle = VL_FILLCOLOR;
+  ASSERT_EQ(Run(".call cls\n.call enablelayers\n.call drawpath 1 10 10 16777215 { transform = { 1, 0.5, 0, 1 } }"), 0);
+  ASSERT_EQ(CountLayers(d->bgpic), 1);
+  check("as a layer");
 }
 
 #ifdef VL_HAVE_CAIRO

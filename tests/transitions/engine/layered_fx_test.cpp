@@ -227,6 +227,26 @@ TEST_F(LayeredFx, AStillReachedBySeekingIsTheFrameReachedByRunning) {
     EXPECT_EQ(Area(d, 4, 4, 30, 40), ran);
     ASSERT_EQ(Run(".call cancelasyncdraw $h"), 0);
   }
+  // Hidden by a roll a line a frame, whose cylinder shows nothing on the
+  // first frame: the still of frame 1, sought back from frame 3, has the
+  // last line gone as running showed it.
+  ASSERT_EQ(Run(".call showlayer 1"), 0);
+  for (int effect : {84, 85}) {
+    SCOPED_TRACE(effect);
+    const std::string start = ".table 0 { type = " + std::to_string(effect) +
+                              ", speed = 1, async = 1 }\n.call base=1 hidelayerfx 1 r0 -> h";
+    ASSERT_EQ(Run(start + "\n.call asyncdrawframe $h -> r"), 0);
+    const auto ran = Area(d, 4, 4, 30, 40);
+    EXPECT_EQ(effect == 84 ? WindowPixel(d, 10, 43) : WindowPixel(d, 33, 10), kGrey);
+    EXPECT_NE(WindowPixel(d, 10, 10), kGrey);
+    ASSERT_EQ(Run(".call cancelasyncdraw $h"), 0);
+    ASSERT_EQ(Run(start), 0);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+    ASSERT_EQ(Run(".call asyncdrawframe $h 1 -> r"), 0);
+    EXPECT_EQ(Area(d, 4, 4, 30, 40), ran);
+    ASSERT_EQ(Run(".call cancelasyncdraw $h"), 0);
+  }
+  ASSERT_EQ(Run(".call hidelayer 1"), 0);
   // HFLOWTOP at 12 rows a frame: the still of frame 3 shows rows 0-35
   // and row 35 again below them.
   ASSERT_EQ(Run(".table 0 { type = 70, speed = 12, async = 1 }\n.call base=1 showlayerfx 1 r0 -> h"), 0);

@@ -484,6 +484,15 @@ TEST_F(Fx, AsynchronousBrushEffects) {
   ASSERT_EQ(Run(".call finishasyncdraw $h"), 0);
   EXPECT_EQ(WindowPixel(d, 39, 9), 0x0000FFu);
   EXPECT_EQ(Brush(1)->locked, 0u);
+  // Without layers a frame cannot be sought, a roll's neither: the effect
+  // stays where it was and steps on to its end.
+  ASSERT_EQ(Run(".table 0 { type = 85, speed = 12, async = 1 }\n.call base=1 displaybrushfx 1 20 20 r0 -> h"), 0);
+  ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(Run(".call asyncdrawframe $h 3 -> r"), ERR_NOLAYERS);
+  ASSERT_EQ(Run(".call getattribute #ASYNCDRAW $h #ATTRCURFRAME -> f"), 0);
+  EXPECT_EQ(Num("f"), 1);
+  for (frames = 1; FirstAsyncDraw() && frames < 100; ++frames) ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);
+  EXPECT_EQ(WindowPixel(d, 39, 29), 0x0000FFu);
   // Cancelled half-way: the brush is released, the handle gone.
   ASSERT_EQ(Run(".table 0 { type = 31, speed = 2, async = 1 }\n.call base=1 displaybrushfx 1 0 12 r0 -> h"), 0);
   ASSERT_EQ(Run(".call asyncdrawframe $h -> r"), 0);

@@ -282,9 +282,11 @@ class FxPlayer : public testing::Test {
   // scales its layers), `window` the factor of the window over those.
   // With changeAfter, the emulated BGPic turns red after that frame: the
   // frames from then on show it as if it had been red from the start.
-  void RunFrames(Screen screen, Target target, const std::vector<int>& ids, int changeAfter = 0) {
+  void RunFrames(Screen screen, Target target, const std::vector<int>& ids, int changeAfter = 0, int speed = -2) {
+    // The frames of an earlier run in the same folder go first.
+    ASSERT_EQ(std::system(("rm -f '" + dir_ + "'/p*f*.bmp").c_str()), 0);
     std::string text = Begin(screen);
-    for (int id : ids) text += Case(screen, target, id, -2, true, true, Tag("p", id), changeAfter);
+    for (int id : ids) text += Case(screen, target, id, speed, true, true, Tag("p", id), changeAfter);
     Play(text);
     const int scale = screen == Screen::kScaledLayers ? 2 : 1;
     const int window = screen == Screen::kScaledOutput ? 2 : 1;
@@ -314,10 +316,10 @@ class FxPlayer : public testing::Test {
         const Picture under = Cropped(Shifted(old, c.x, c.y), fresh.width, fresh.height);
         if (target == Target::kHiding) c.canvas = fxref::Pasted(old, fresh, c.x, c.y), c.fresh = &under, c.hiding = true;
         const int stepped = target == Target::kHiding ? Reversed(id) : id;
-        ASSERT_TRUE(fxref::StepReference(stepped, -2, frame, &c, &count)) << Label(id);
+        ASSERT_TRUE(fxref::StepReference(stepped, speed, frame, &c, &count)) << Label(id);
         if (frame > count) continue;
         const std::string diff = fxref::Difference(got, fxref::Enlarged(c.canvas, window));
-        EXPECT_EQ(diff, "") << Label(id) << ", frame " << frame << " of " << count;
+        EXPECT_EQ(diff, "") << Label(id) << ", speed " << speed << ", frame " << frame << " of " << count;
         if (!diff.empty()) break;
       }
     }
@@ -517,6 +519,18 @@ TEST_F(FxPlayer, EveryEffectEndsExactWithABrushWithHoles) {
       for (int id : ids) ExpectWindow(Tag("a", id) + "e", end, Label(id) + " async, " + how);
       for (int id : sync) ExpectWindow(Tag("s", id) + "e", end, Label(id) + " sync, " + how);
     }
+  }
+}
+
+// ROLL and WALLPAPER at normal and slow speed and at speeds in pixels
+// (divided by 5 and held within 1..8), frame by frame, onto the window,
+// into the brush's own layer and hiding a layer.
+TEST_F(FxPlayer, RollsFrameByFrameAtEverySpeed) {
+  const std::vector<int> rolls = {84, 85, 86, 87};
+  for (int speed : {-1, -3, 12, 100}) {
+    RunFrames(Screen::kPlain, Target::kBrush, rolls, 0, speed);
+    RunFrames(Screen::kLayers, Target::kBrush, rolls, 0, speed);
+    RunFrames(Screen::kLayers, Target::kHiding, rolls, 0, speed);
   }
 }
 
