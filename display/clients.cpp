@@ -70,10 +70,18 @@ void RedrawVideoNode(vlVMState* L, vlDisplay* d, vlPendingFrame* f) {
   const int32_t w = std::min(f->x + f->width, pic->dispWidth) - x0;
   const int32_t h = std::min(f->y + f->height, pic->dispHeight) - y0;
   if (w <= 0 || h <= 0) return;
+  // The display is current for the moment, as a display, whatever the
+  // script has selected for drawing; its selection comes back afterwards.
+  vlDisplay* const previous = CurrentDisplay();
+  vlDisplayOutputState saved{};
+  SaveDisplayOutputState(d, &saved);
+  SetCurrentDisplay(d);
   gVideoSurfaceHandler(f, VL_VIDEO_SURFACE_MARK);
   gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, x0, y0, w, h, 32);
   gVideoSurfaceHandler(f, VL_VIDEO_SURFACE_UNMARK);
   UpdateDisplayRect(d->back, x0, y0, d, x0, y0, w, h, 0x20);
+  SetCurrentDisplay(previous);
+  RestoreDisplayOutputState(d, saved);
 }
 
 }  // namespace
