@@ -353,7 +353,7 @@ struct vlPluginInfo {
   const char* date;
   const char* settings;
   const char* helpFile;
-  uint32_t callKind;        /* 2: calls go through the frame-call hook */
+  uint32_t callKind;        /* 2: calls go through the frame-call hook (does nothing, yields 0) */
   vlPluginFileType* fileTypes;
   uint32_t displayCaps;     /* word 16, VL_DISPCAPS_*: what a display adapter offers */
   uint32_t displayFlags;    /* word 17, VL_DISPFLAG_*: how it holds pictures */
@@ -1069,7 +1069,8 @@ VL_ENUM_U32 { VL_SAMPLE_BIGENDIAN = 1, VL_SAMPLE_SIGNED = 2 };
   F(2, SetAudioAdapter, int, (vlPluginInfo*, uint32_t, const uint32_t*))
 
 /* Requester slots, shown like the script's own requesters (a dialog, or
- * the console without one) over the active display:
+ * the console without one) over the current display, whose handle a
+ * requester adapter gets:
  * 0, SystemRequestSvc (title, body, buttons): buttons '|'-separated; the
  *    chosen button counted from 1, the last one 0 (also when no requester
  *    could be shown).

@@ -66,7 +66,7 @@ constexpr HelpRow kHelp[] = {
     {VL_CLOPT_FORCEFLUSH, nullptr, "flush console output after every write"},
     {VL_CLOPT_NODEBUG, nullptr, "do not print warnings of the compiled script"},
     {VL_CLOPT_HELP, "Miscellaneous arguments:", "show this help information"},
-    {VL_CLOPT_QUIET, nullptr, "do not print progress information"},
+    {VL_CLOPT_QUIET, nullptr, "do not print progress information; errors go to standard error, not into a dialog"},
     {VL_CLOPT_TEMPDIR, nullptr, "set directory for temporary files (defaults to /tmp)"},
     {VL_CLOPT_NOCHDIR, nullptr, "do not change into the script's directory"},
     {VL_CLOPT_XSERVER, nullptr, "set X server to connect to"},

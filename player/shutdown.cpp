@@ -82,7 +82,10 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     FreeSoundLib(state);
   }
   if (startup) FreeExtraArgs(&startup->extraArgs);
-  bool debugDevice = vlStartup.debugDevice != nullptr;
+  const bool debugDevice = vlStartup.debugDevice != nullptr;
+  // A quiet run (a test, a batch job) has nobody to close a dialog: the
+  // report goes to standard error and the run ends at once.
+  const bool quietErrors = vlStartup.quietGiven != 0;
   FreeStartupSettings();
 
   if (code >= 1 && code != ERR_USERABORT && state) {
@@ -97,11 +100,19 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
     // A name starting with '?' is no file: a chunk that failed to load
     // before it ran, say. The report then gives the message alone.
     const bool fileKnown = file && *file && *file != '?';
-    if (debugDevice) {
+    if (debugDevice || quietErrors) {
+      char report[kErrorTextSize + kSourceFileSize + 32];
       if (fileKnown)
-        PrintConsole("%s:%d: %s\n", file, line, text);
+        std::snprintf(report, sizeof report, "%s:%d: %s\n", file, line, text);
       else
-        PrintConsole("%s: %s\n", GetMessage(VL_MSG_ERROR), text);
+        std::snprintf(report, sizeof report, "%s: %s\n", GetMessage(VL_MSG_ERROR), text);
+      if (debugDevice) {
+        PrintConsole("%s", report);
+      } else {
+        FlushConsole();
+        std::fputs(report, stderr);
+        std::fflush(stderr);
+      }
     } else {
       ShowErrorRequester(state, text, fileKnown ? 0 : 1, 0);
     }

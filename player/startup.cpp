@@ -204,7 +204,7 @@ int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* a
   if (!status) status = ApplyStartupOptions(applet, values.word, startup);
   FreeOptionValues(&values);
   // The mistake may lie anywhere on the line, the device before or after it.
-  if (status && !vlStartup.debugDevice) KeepDebugDeviceOfArgs(argc, argv);
+  if (status) KeepErrorOutputOfArgs(argc, argv);
   if (status) return status;
   if (vlLinked) startup->quiet = 1;
   SetRuntimeOption(state, VL_OPT_QUIET, startup->quiet, 0u);

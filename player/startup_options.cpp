@@ -211,7 +211,7 @@ int ApplyStartupOptions(vlAppletInfo* applet, const uintptr_t* values, vlStartup
   if (int error = ApplyScreen(o, d)) return error;
   if (int error = ApplyBackfill(o, &d->backfill)) return error;
 
-  if (o.Given(VL_CLOPT_QUIET)) startup->quiet = 1;
+  if (o.Given(VL_CLOPT_QUIET)) startup->quiet = vlStartup.quietGiven = 1;
   if (o.Given(VL_CLOPT_NOSOUND)) startup->noSound = 1;
   if (o.Given(VL_CLOPT_NUMCHANNELS)) {
     int32_t channels;
@@ -231,19 +231,27 @@ int ApplyStartupOptions(vlAppletInfo* applet, const uintptr_t* values, vlStartup
   return 0;
 }
 
-void KeepDebugDeviceOfArgs(int argc, char* const* argv) {
-  constexpr char kName[] = "DEBUGDEVICE";
-  constexpr size_t kLength = sizeof kName - 1;
+namespace {
+
+// The argument's option name when it is NAME, as the parser reads it (any
+// case, the character after the name dropped); else null. Points at the
+// character after the name.
+const char* AfterOptionName(const char* arg, const char* name) {
+  const size_t length = std::strlen(name);
+  if (arg[0] != '-' || CompareNoCaseN(arg + 1, name, length) != 0) return nullptr;
+  const char end = arg[1 + length];
+  if (std::isalnum(static_cast<unsigned char>(end)) || end == '_') return nullptr;  // another name
+  return arg + 1 + length;
+}
+
+}  // namespace
+
+void KeepErrorOutputOfArgs(int argc, char* const* argv) {
   for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (arg[0] != '-' || CompareNoCaseN(arg + 1, kName, kLength) != 0) continue;
-    // As the parser reads it: the character after the name is dropped.
-    const char end = arg[1 + kLength];
-    if (std::isalnum(static_cast<unsigned char>(end)) || end == '_') continue;  // another name
-    const char* value = end ? arg + 2 + kLength : i + 1 < argc && argv[i + 1][0] != '-' ? argv[i + 1] : nullptr;
-    if (value && *value) {
-      Keep(&vlStartup.debugDevice, value);
-      return;
-    }
+    if (AfterOptionName(argv[i], "QUIET")) vlStartup.quietGiven = 1;
+    const char* end = AfterOptionName(argv[i], "DEBUGDEVICE");
+    if (!end || vlStartup.debugDevice) continue;
+    const char* value = *end ? end + 1 : i + 1 < argc && argv[i + 1][0] != '-' ? argv[i + 1] : nullptr;
+    if (value && *value) Keep(&vlStartup.debugDevice, value);
   }
 }

@@ -20,5 +20,6 @@ int ApplyStartupOptions(vlAppletInfo* applet, const uintptr_t* values, vlStartup
 
 // A start that failed before its options were applied still sends its
 // errors where -DEBUGDEVICE says, when the arguments name a device
-// ("-DEBUGDEVICE name" or "-DEBUGDEVICE=name", any case, anywhere).
-void KeepDebugDeviceOfArgs(int argc, char* const* argv);
+// ("-DEBUGDEVICE name" or "-DEBUGDEVICE=name", any case, anywhere), and
+// keeps them out of a dialog when they hold -QUIET.
+void KeepErrorOutputOfArgs(int argc, char* const* argv);

@@ -15,6 +15,7 @@ struct vlStartupSettings {
   char* requirePlugins;  // multi-string, or null
   char* requireTags;     // the require-tags text, or null
   char* debugDevice;     // set: errors at shut-down go to the console
+  uint32_t quietGiven;   // QUIET asked for: errors at shut-down go to standard error, not into a dialog
   char* audioDevice;     // null: "default"
   uint32_t debugOutput;
   uint32_t noDebug;      // warning declarations are not printed

@@ -1089,9 +1089,11 @@ setglobal 1 "mh"
   // The adapter's screen modes come sorted by width, then height, and its
   // monitor as it describes it.
   EXPECT_EQ(r.out, "fired\n1\n640 480 800 480 800 600\n1280 1024\n2\ndone\n");
-  // Its requester came over the display's own handle: Yes|No with the
+  // Its requesters came over the display's own handle, the script's and
+  // the one it asked for itself through the service table: Yes|No with the
   // second icon, its buttons by kind alone.
   EXPECT_NE(said.find("\nrequest over 96x64\nrequest kind 68x0\n"), std::string::npos) << said;
+  EXPECT_NE(said.find("\nrequest over 96x64\nrequest kind 36x0\nservice answer 2x0\n"), std::string::npos) << said;
   for (const char* entry : {"force", "wait", "sleep", "vwait", "qualifiers", "newpointer", "setpointer",
                             "freepointer", "attributes", "check"}) {
     const size_t at = said.find(std::string("\n") + entry + " ");
@@ -1100,6 +1102,22 @@ setglobal 1 "mh"
   }
   // The handler and EnableEvent of CLOSEWINDOW each said so.
   EXPECT_NE(said.find("\nattributes 2x"), std::string::npos) << said;
+}
+
+// A requester adapter whose calls go through the plug-in frame call is
+// asked through it, which does nothing here: every requester answers at
+// once as cancelled, and no built-in dialog stands in for it.
+TEST_F(AdapterDisplay, RequestersOfAFrameCallAdapterAnswerAsCancelled) {
+  const std::string applet = Applet("framecalls", R"(.line 1
+.call systemrequest "t" "b" "Yes|No" -> a
+.call colorrequest "c" -> c
+.call stringrequest "s" "b" -> s ok
+.call filerequest "f" -> f
+.call debugprint $a $c $ok "[" $s $f "]")");
+  const Result r = RunOnAdapter(applet, "framecalls", "VL_XADAPTER_FRAMECALLS=1");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "0 -1 0 [   ]\n");
+  EXPECT_EQ(ReadFile(Log("framecalls")).find("request"), std::string::npos);
 }
 
 // A timer adapter's timers drive the intervals and timeouts: the adapter
@@ -1153,6 +1171,8 @@ TEST_F(AdapterDisplay, TimerAdapterDrivesIntervalsAndTimeouts) {
   // Refused without the capability (1055) and once the plug-ins are
   // initialised (1518).
   EXPECT_NE(said.find("timer adapter refused 1055x1518"), std::string::npos) << said;
+  // Its lock word stands in its info block, and locked it stays installed.
+  EXPECT_NE(said.find("timer lock word 1x1518"), std::string::npos) << said;
 }
 
 }  // namespace

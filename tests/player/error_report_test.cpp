@@ -29,21 +29,40 @@ TEST_F(ErrorReport, ErrorInAnEventHandlerNamesTheHandlersLine) {
 .line 10
 .call waitevent
 .call debugprint "after")");
-  // Without a debug device the error is shown in the toolkit's message box.
+  // Without a debug device the error is shown in the toolkit's message box,
+  // unless the run is quiet.
   RunOptions options;
+  options.quietAndTemp = false;
   bool shown = false;
   options.whileRunning = [&](pid_t, const std::string& display) {
     std::string box = vlplayer::WaitForWindow(display, "VellamoraPlayer", 30000);
     shown = !box.empty();
     if (shown) Tool("xdotool windowfocus --sync " + box + " key Return");
   };
-  Result r = Run({applet}, options);
+  Result r = Run({"-tempdir", temp(), applet}, options);
   EXPECT_TRUE(shown) << "no error box";
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("in handler\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("after"), std::string::npos) << r.out;
   r = Run({"-debugdevice", "console", applet});
   EXPECT_NE(r.out.find("@handler.vls:5: Function nosuchcommand() not found!"), std::string::npos) << r.out;
+  // A quiet run opens no box that nobody would close: the report goes to
+  // standard error and the run ends at once, failed.
+  options = RunOptions{};
+  options.timeoutSeconds = 20;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    shown = !vlplayer::WaitForWindow(display, "VellamoraPlayer", 3000).empty();
+  };
+  r = Run({applet}, options);
+  EXPECT_FALSE(shown) << "a box in a quiet run";
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(r.out, "in handler\n");
+  EXPECT_EQ(r.err, "@handler.vls:5: Function nosuchcommand() not found!\n");
+  // So does a start that fails on its arguments before it reads -QUIET.
+  options.whileRunning = nullptr;
+  r = Run({"-autoscale", "-layerscale", applet}, options);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(r.err, "Error: Invalid parameter for console argument!\n");
 }
 
 // A main chunk that cannot be loaded names no file or line: there is none

@@ -806,6 +806,7 @@ TEST_F(HeldFrames, ShowBeforeTheWindowCloses) {
     std::unique_ptr<LastPicture> last;
     bool keeping = false;
     RunOptions options;
+    options.quietAndTemp = false;  // the error end shows its box
     options.whileRunning = [&](pid_t, const std::string& display) {
       const std::string id = vlplayer::WaitForWindow(display, "held");
       last = std::make_unique<LastPicture>(display);
@@ -817,7 +818,7 @@ TEST_F(HeldFrames, ShowBeforeTheWindowCloses) {
         if (!box.empty()) Tool("xdotool windowfocus --sync " + box + " key Return");
       }
     };
-    Result r = Run({Applet("end", text)}, options);
+    Result r = Run({"-tempdir", temp(), Applet("end", text)}, options);
     EXPECT_EQ(r.status != 0, !c.end.empty()) << r.out << r.err;
     ASSERT_TRUE(keeping) << "no Composite extension";
     if (c.drawing == frames)

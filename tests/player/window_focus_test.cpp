@@ -1,10 +1,12 @@
 // A display whose window takes the focus when it opens is the active one at
 // once, as the script sees it: its active attribute is set and its
 // activewindow handler runs once, with nobody moving the focus. A window
-// the user resizes resizes its display; a full-screen display that changes
-// its size gives the screen its first mode back when it goes windowed; a
-// hidden pointer stays hidden while it moves over a borderless window.
+// the user resizes resizes its display, also under a brush that moves; a
+// full-screen display that changes its size gives the screen its first mode
+// back when it goes windowed; a hidden pointer stays hidden while it moves
+// over a borderless window.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -141,6 +143,72 @@ jump loop)",
   Result r = Run({"-debugdevice", "console", applet}, options);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "SizeWindow 300 150\n300 150 300\n");
+}
+
+// A window resized while a brush moves across it in the foreground, or
+// while an anim plays, with a sprite shown: the move or the anim takes the
+// new background once, so the brush leaves no trail and the anim, whose
+// last frame is see-through, leaves none of its first; the sprite stays.
+TEST_F(WindowFocus, MovesAndAnimsUnderAGrowingWindowLeaveNoTrail) {
+  const struct {
+    const char* name;
+    const char* play;  // ends with the window's content settled
+    const char* blue;  // what stays blue: count and box
+  } cases[] = {
+      {"move", ".call movebrush 7 0 40 120 40 { speed = 1 }\n", "100 10x10+120+40"},
+      // Frame 1 blue, frame 2 black, which the mask leaves out.
+      {"anim",
+       ".call createbrush 9 20 10 0\n.call selectbrush 9\n.call box 0 0 10 10 255\n.call endselect\n"
+       ".call setbrushtransparency 9 0\n.call createanim 3 9 10 10 2 2\n"
+       ".call playanim 3 100 40 { times = 60 }\n",
+       "0 "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string moving = dir() + "/moving" + c.name, moved = dir() + "/moved" + c.name;
+    const std::string grabbed = dir() + "/grabbed" + c.name, grab = dir() + "/grab" + c.name + ".png";
+    std::string applet = Applet(c.name, R"(.line 1
+.call createbgpic 5 200 100 16711680
+.call displaybgpic 5
+.call setdisplayattributes { sizeable = 1 }
+.call createbrush 7 10 10 255
+.call createbrush 8 4 4 65280
+.call base=1 createsprite 1 3 8
+.call displaysprite 1 2 2
+.call makedirectory ")" + moving + "\"\n" + c.play + ".call makedirectory \"" + moved + "\"\n" +
+                                              vlplayer::WaitUntilFileExists(grabbed),
+                                "display 1 200 100 Mover");
+    // The pixels of one colour in the grab, and the box around them.
+    auto count = [&](const char* colour) {
+      return Tool("convert " + vlplayer::Quote(grab) + " -fill black +opaque '" + colour + "' -fill white -opaque '" +
+                  colour + "' -format '%[fx:mean*w*h] %@' info:");
+    };
+    vlplayer::RunOptions options;
+    options.timeoutSeconds = 40;
+    bool resized = false;
+    options.whileRunning = [&](pid_t pid, const std::string& display) {
+      auto exists = [](const std::string& path) { return access(path.c_str(), F_OK) == 0; };
+      for (int i = 0; i < 300 && !exists(moving) && Running(pid); ++i) usleep(20 * 1000);
+      const std::string window = vlplayer::WaitForWindow(display, "Mover");
+      int status = 0;
+      Tool("xdotool windowsize --sync " + window + " 240 120", &status);
+      resized = status == 0 && !exists(moved);
+      for (int i = 0; i < 1000 && !exists(moved) && Running(pid); ++i) usleep(20 * 1000);
+      // The last step may still be on its way to the window; a trail stays.
+      for (int i = 0; i < 50; ++i) {
+        Tool("import -window " + window + " " + vlplayer::Quote(grab));
+        if (count("#0000FF").rfind(c.blue, 0) == 0) break;
+        usleep(100 * 1000);
+      }
+      mkdir(grabbed.c_str(), 0755);
+    };
+    Result r = Run({"-debugdevice", "console", applet}, options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(resized) << "the play ended before the window grew";
+    const std::string blue = count("#0000FF");
+    EXPECT_EQ(blue.substr(0, std::strlen(c.blue)), c.blue) << blue << " " << grab;
+    EXPECT_EQ(count("#00FF00"), "16 4x4+2+2") << grab;
+  }
 }
 
 // The screen gets two more modes (a client's own modes last while it stays

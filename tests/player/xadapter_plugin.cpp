@@ -279,6 +279,14 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
   info->moduleName = "xadapter";
   info->name = "X test adapter";
   info->capabilities = PLUGINCAPS_DISPLAYADAPTER;
+  // With VL_XADAPTER_FRAMECALLS it is only a requester adapter for every
+  // kind, called through the plug-in frame call.
+  if (const char* frame = std::getenv("VL_XADAPTER_FRAMECALLS"); frame && *frame == '1') {
+    info->capabilities = PLUGINCAPS_REQUESTERADAPTER;
+    info->requesterFlags = 0xFE;
+    info->callKind = 2;
+    return svc->requesters->SetRequesterAdapter(info, 0) == 0;
+  }
   // Monitor information, screen grabs (and so drawing into hardware
   // brushes and their planes), drawing on displays not open: the gate of
   // its hardware brushes. VL_XADAPTER_NOGATE leaves the gate shut.
@@ -314,7 +322,9 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
     vlPluginInfo plain{};
     gTimerRefusals[0] = svc->system->SetTimerAdapter(&plain, 0);
     info->capabilities |= PLUGINCAPS_TIMERADAPTER;
-    if (svc->system->SetTimerAdapter(info, 0) != 0) return 0;
+    // Locked, it says so in its info block, and no adapter replaces it.
+    if (svc->system->SetTimerAdapter(info, 1) != 0) return 0;
+    Log("timer lock word", static_cast<int32_t>(info->adapterWords[1]), svc->system->SetTimerAdapter(info, 0));
     gInfo = info;
   }
   // The blocking adapter also answers system requesters itself.
@@ -413,7 +423,9 @@ EXPORT int ForceEventLoopIteration(uint32_t) {
 }
 // Sleeps the time, taking its X input meanwhile.
 EXPORT int Sleep(vlVMState* state, int32_t millis) {
-  ++gCounts[kSleep];
+  // Its first wait asks through the service table, over the script's display.
+  if (gCounts[kSleep]++ == 0 && gBlock)
+    Log("service answer", gSvc->requesters->SystemRequestSvc("s", "b", "Yes|No"), 0);
   timespec start, now;
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (;;) {

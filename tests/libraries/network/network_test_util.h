@@ -248,7 +248,6 @@ class NetworkTest : public vltest::EventTest {
     FreeNetworkObjects(L);
     SetNetworkPolls(nullptr);
     gNetworkTimeout = 10000;
-    for (int slot = 4; slot <= 7; ++slot) gGlobalHandlers[slot] = {-1, -1};
     vltest::EventTest::TearDown();
   }
 
