@@ -1442,24 +1442,26 @@ TEST_F(Windows, TrueTypeTextIsFreeTypesRenderingOfTheFace) {
 // takes only the text's rectangles: marks another X client painted into it
 // around the text stay.
 TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
-  constexpr int kW = 460, kH = 240, kHalf = 230, kX = 10;
+  constexpr int kW = 460, kH = 270, kHalf = 230, kX = 10, kPrintY = 164;
   constexpr unsigned kBack = 0x336699, kInk = 0xFFE0A0;
   struct Row {
     std::string setup, text;
     int y;
+    std::string options;  // of an options table
   };
   const std::vector<Row> rows = {
-      {".call setfontstyle 16\n", "AVery Tf 1", 4},
-      {".call setfontstyle 1\n", "Tyf fi W.7", 44},
-      {".call setfontstyle 16\n", "ab c\\n  de", 84},
-      {".call setfont \"topaz\" 8\n", "Topaz 8 text", 150},
+      {".call setfontstyle 16\n", "AVery Tf 1", 4, ""},
+      {".call setfontstyle 1\n", "Tyf fi W.7", 44, ""},
+      {".call setfontstyle 16\n", "ab c\\n  de", 84, ""},
+      {".call setfont \"topaz\" 8\n", "Topaz 8 text", 150, ""},
+      {".call setfont \":::default_sans\" 24\n", "Gr\\xC3\\xBC\\xC3\\x9Fe \\xC3\\x96l", 226, "encoding = 1"},
   };
   struct Mark {
     int x, y;
   };
   // Between the halves, between two rows, right of the two-line text and
   // in the far corner: none inside a text's picture.
-  const std::vector<Mark> marks = {{215, 10}, {20, 37}, {120, 100}, {440, 228}};
+  const std::vector<Mark> marks = {{215, 10}, {20, 37}, {120, 100}, {440, 258}};
   const std::string painted = dir() + "/painted", grabbed = dir() + "/grabbed";
   std::string script = ".line 1\n.table 0 { width = " + std::to_string(kW) + ", height = " + std::to_string(kH) +
                        ", color = " + std::to_string(kBack) +
@@ -1467,16 +1469,20 @@ TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
                        ".call makedirectory " + Lit(dir() + "/ready") + "\n" +
                        vlplayer::WaitUntilFileExists(painted, "paint") +
                        ".call setfont \":::default_sans\" 24\n.call setfontcolor " + std::to_string(kInk) + "\n";
-  const std::string laidOut = ".table 0 { align = #LEFT, wordwraptable = { } }\n.call base=1 textout ";
+  auto textout = [&](const std::string& options, int x, int y, const std::string& text) {
+    const std::string at = std::to_string(x) + " " + std::to_string(y) + " \"" + text + "\"";
+    return options.empty() ? ".call textout " + at + "\n"
+                           : ".table 0 { align = #LEFT, " + options + " }\n.call base=1 textout " + at + " r0\n";
+  };
+  const std::string laidOut = "wordwraptable = { }";
   for (const Row& row : rows)
-    script += row.setup + ".call textout " + std::to_string(kX) + " " + std::to_string(row.y) + " \"" + row.text +
-              "\"\n" + laidOut + std::to_string(kX + kHalf) + " " + std::to_string(row.y) + " \"" + row.text +
-              "\" r0\n";
+    script += row.setup + textout(row.options, kX, row.y, row.text) +
+              textout(row.options + (row.options.empty() ? "" : ", ") + laidOut, kX + kHalf, row.y, row.text);
   // Printed: the second line starts at the left margin, the second print
   // where the first ended.
   script += ".call setfont \":::default_sans\" 24\n.call setfontstyle 16\n.call setmargins 10 200\n"
-            ".call locate 10 164\n.call print \"Pr\\nab\"\n.call print \"cd\"\n" +
-            laidOut + "240 164 \"Pr\\nabcd\" r0\n.call makedirectory " + Lit(dir() + "/drawn") + "\n" +
+            ".call locate 10 " + std::to_string(kPrintY) + "\n.call print \"Pr\\nab\"\n.call print \"cd\"\n" +
+            textout(laidOut, kX + kHalf, kPrintY, "Pr\\nabcd") + ".call makedirectory " + Lit(dir() + "/drawn") + "\n" +
             vlplayer::WaitUntilFileExists(grabbed, "grab");
   std::string rgb;
   vlplayer::RunOptions options;
@@ -1520,6 +1526,7 @@ TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
   };
   // Each half against the other, pixel for pixel, and ink in every band.
   int differ = 0;
+  // Ink per band: the rows' and the printed lines' (ahead of the last row).
   std::vector<int> ink(rows.size() + 1, 0);
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kHalf; ++x) {
@@ -1528,10 +1535,10 @@ TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
         ADD_FAILURE() << std::hex << pixel(x, y) << " at " << std::dec << x << "," << y << ", laid out "
                       << std::hex << pixel(x + kHalf, y);
       if (pixel(x, y) != kBack) {
-        size_t band = rows.size();
+        size_t band = 0;
         for (size_t i = 0; i < rows.size(); ++i)
-          if (y >= rows[i].y && (i + 1 == rows.size() || y < rows[i + 1].y)) band = i;
-        ++ink[y >= 164 ? rows.size() : band];
+          if (y >= rows[i].y) band = i;
+        ++ink[y >= kPrintY && y < rows.back().y ? rows.size() : band];
       }
     }
   EXPECT_EQ(differ, 0);
