@@ -1442,7 +1442,7 @@ TEST_F(Windows, TrueTypeTextIsFreeTypesRenderingOfTheFace) {
 // takes only the text's rectangles: marks another X client painted into it
 // around the text stay.
 TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
-  constexpr int kW = 460, kH = 270, kHalf = 230, kX = 10, kPrintY = 164;
+  constexpr int kW = 460, kH = 320, kHalf = 230, kX = 10, kPrintY = 164, kBrushY = 276;
   constexpr unsigned kBack = 0x336699, kInk = 0xFFE0A0;
   struct Row {
     std::string setup, text;
@@ -1482,7 +1482,11 @@ TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
   // where the first ended.
   script += ".call setfont \":::default_sans\" 24\n.call setfontstyle 16\n.call setmargins 10 200\n"
             ".call locate 10 " + std::to_string(kPrintY) + "\n.call print \"Pr\\nab\"\n.call print \"cd\"\n" +
-            textout(laidOut, kX + kHalf, kPrintY, "Pr\\nabcd") + ".call makedirectory " + Lit(dir() + "/drawn") + "\n" +
+            textout(laidOut, kX + kHalf, kPrintY, "Pr\\nabcd") +
+            // Into a selected brush, then shown.
+            ".call createbrush 3 " + std::to_string(kW) + " 40 " + std::to_string(kBack) + "\n.call selectbrush 3\n" +
+            textout("", kX, 5, "Brush AV 9") + textout(laidOut, kX + kHalf, 5, "Brush AV 9") +
+            ".call endselect\n.call displaybrush 3 0 " + std::to_string(kBrushY) + "\n.call makedirectory " + Lit(dir() + "/drawn") + "\n" +
             vlplayer::WaitUntilFileExists(grabbed, "grab");
   std::string rgb;
   vlplayer::RunOptions options;
@@ -1526,8 +1530,9 @@ TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
   };
   // Each half against the other, pixel for pixel, and ink in every band.
   int differ = 0;
-  // Ink per band: the rows' and the printed lines' (ahead of the last row).
-  std::vector<int> ink(rows.size() + 1, 0);
+  // Ink per band: the rows', the printed lines' (ahead of the last row)
+  // and the brush's.
+  std::vector<int> ink(rows.size() + 2, 0);
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kHalf; ++x) {
       if (marked(x, y) || marked(x + kHalf, y)) continue;
@@ -1538,7 +1543,7 @@ TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
         size_t band = 0;
         for (size_t i = 0; i < rows.size(); ++i)
           if (y >= rows[i].y) band = i;
-        ++ink[y >= kPrintY && y < rows.back().y ? rows.size() : band];
+        ++ink[y >= kBrushY ? rows.size() + 1 : y >= kPrintY && y < rows.back().y ? rows.size() : band];
       }
     }
   EXPECT_EQ(differ, 0);
