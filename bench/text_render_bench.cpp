@@ -1,16 +1,20 @@
 // Drawing a line of TrueType text into a 32-bit picture, anti-aliased and
 // 1-bit, with the glyph cache on (repeated drawing takes rendered glyphs
-// from it) and off (every glyph rendered again); and a filled and a stroked
-// vector path rendered to coverage.
+// from it) and off (every glyph rendered again); TextOut of plain text into
+// a brush, straight from the font engine and through the full layout; and a
+// filled and a stroked vector path rendered to coverage.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <vector>
 
+#include "display/bgpic.h"
+#include "display/display.h"
 #include "graphics/bitmap.h"
 #include "graphics/pixel_format.h"
 #include "platform/offscreen_bitmap.h"
 #include "text/fonts/engine_font.h"
+#include "text/text_layout.h"
 #include "text/vector/vector_engine.h"
 
 namespace {
@@ -37,6 +41,52 @@ void DrawText(benchmark::State& state) {
   ShutdownFontEngines();
 }
 BENCHMARK(DrawText)->ArgNames({"cache", "aa"})->Args({1, 1})->Args({0, 1})->Args({1, 0})->Args({0, 0});
+
+// TextOut of the line into a brush selected as the drawing target (as a
+// software double buffer's picture is): plain text straight from the font
+// engine ("plain" 1), or the same text through the full layout, its
+// picture and the blit ("plain" 0: an empty word-wrap table sends it
+// there). bench/plain_text.py alternates the two and gives the ratio.
+void PlainTextOut(benchmark::State& state) {
+  vlEngineFont* font = nullptr;
+  if (OpenEngineFont("Bitstream Vera Sans", 18, VL_FONTENGINE_INBUILT, 1, 0, &font)) {
+    state.SkipWithError("no font");
+    return;
+  }
+  SetGlobalPixelFormat(VL_PIXFMT_ARGB32);
+  vlBitmap* pic = NewBitmap(640, 32, 0, nullptr);
+  FillBitmapRect(pic, 0, 0, 640, 32, 0xFF203040u);
+  static vlDisplay display{};
+  display.outputType = VL_OUTPUT_BRUSH;
+  display.width = 640;
+  display.height = 32;
+  vlBGPic target{};
+  target.curBitmap = pic;
+  target.width = 640;
+  target.height = 32;
+  SetCurrentDisplay(&display);
+  vlCurrentOutput = &target;
+  vlTextLayout layout;
+  const uint32_t aa = state.range(1) ? uint32_t{VL_STYLE_ANTIALIAS} : 0u;
+  layout.settings = {VL_STYLE_NORMAL | aa, 0xFFE0A0, 0, 0, 1, 3, 1, font};
+  layout.text = kLine;
+  layout.x = 4;
+  layout.y = 4;
+  layout.useWordWrap = state.range(0) == 0;
+  for (auto _ : state)
+    if (DrawFormattedText(nullptr, &layout, VL_TEXTMODE_TEXTOUT, false, nullptr)) {
+      state.SkipWithError("TextOut failed");
+      break;
+    }
+  state.SetItemsProcessed(state.iterations() * (sizeof kLine - 1));
+  vlCurrentOutput = nullptr;
+  SetCurrentDisplay(nullptr);
+  DeleteBitmap(pic);
+  SetGlobalPixelFormat(-1);
+  CloseEngineFont(font);
+  ShutdownFontEngines();
+}
+BENCHMARK(PlainTextOut)->ArgNames({"plain", "aa"})->Args({1, 1})->Args({0, 1})->Args({1, 0})->Args({0, 0});
 
 void RenderPath(benchmark::State& state) {
   std::vector<uint8_t> cmd;

@@ -92,10 +92,26 @@ int LayoutTextRuns(vlVMState* L, vlTextLayout* layout, bool literal, int32_t sta
   *lines = 0;
   std::vector<vlStyledSpan> spans;
   const char* text = layout->text && *layout->text ? layout->text : " ";
-  if (int status = SplitTaggedText(L, text, std::strlen(text), literal, layout->settings, &spans)) return status;
+  // A first scan sizes what this call fills, so that nothing grows on the
+  // way: pieces (a word, tab or line break each, cut again where the style
+  // changes), runs, and the word-wrap and tab tables of a fresh layout.
+  size_t length = 0, tabs = 0, breaks = 0, words = 1;
+  for (const char* c = text; *c; ++c, ++length) {
+    tabs += *c == '\t';
+    breaks += *c == '\n';
+    words += (*c == ' ' || *c == '\t' || *c == '\n') && c[1] && c[1] != ' ' && c[1] != '\t' && c[1] != '\n';
+  }
+  if (int status = SplitTaggedText(L, text, length, literal, layout->settings, &spans)) return status;
+  const size_t parts = words + tabs + breaks + spans.size();
+  runs->reserve(parts);
+  if (!layout->useWordWrap) {
+    layout->wordWrap.reserve(words);
+    layout->tabTable.reserve(tabs);
+  }
 
   // Cut the spans into word pieces.
   std::vector<Piece> pieces;
+  pieces.reserve(parts);
   int32_t word = 0;
   bool inWord = false, afterBlank = false;
   for (const auto& span : spans) {
@@ -213,6 +229,7 @@ int LayoutTextRuns(vlVMState* L, vlTextLayout* layout, bool literal, int32_t sta
 
   // Merge neighbours of one style on one line.
   std::vector<vlTextRun> merged;
+  merged.reserve(runs->size());
   for (auto& run : *runs) {
     if (!merged.empty() && merged.back().y == run.y && SameStyle(merged.back().style, run.style) &&
         merged.back().x + merged.back().extent.width == run.x) {
@@ -312,6 +329,11 @@ int DrawFormattedTextTagged(vlVMState* L, vlTextLayout* layout, int32_t mode, bo
       options.transparency = s.color >> 24;
       s.color &= 0xFFFFFF;
     }
+  }
+  if (!toLayer) {
+    bool drawn;
+    if (int status = DrawPlainText(layout, mode, tags, &drawn)) return status;
+    if (drawn) return 0;
   }
   vlTextPicture picture;
   int32_t lines = 0, endX = 0;

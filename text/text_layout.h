@@ -51,6 +51,7 @@ struct vlTextLayout {
   bool useWordWrap = false;       // replay wordWrap and tabTable instead of wrapping by width
   std::vector<int32_t> tabTable;  // per tab: the stop index taken, or -1 for a line break
   int32_t encoding = 0;
+  bool positionedX = false;  // TextOut's x was a position constant (resolved into x)
 };
 
 struct vlTextPicture {
@@ -82,6 +83,10 @@ int DrawFormattedText(vlVMState* state, vlTextLayout* layout, int32_t mode, bool
 // effects), or null.
 int DrawFormattedTextTagged(vlVMState* state, vlTextLayout* layout, int32_t mode, bool literal,
                             vlTextPicture* picture, const vlDrawTags* tags);
+// Plain text (no tags or tabs, unstyled, opaque, left aligned, unwrapped,
+// untransformed, no layers) straight onto the target by the font engine;
+// *drawn false (and nothing done) when the text needs the general path.
+int DrawPlainText(vlTextLayout* layout, int32_t mode, const vlDrawTags* tags, bool* drawn);
 // Lays the layout out and renders it into one picture (print mode starts
 // at the cursor); lines: line breaks made; endX: x where the text ended.
 int RenderLayoutPicture(vlVMState* state, vlTextLayout* layout, int32_t mode, bool literal, vlTextPicture* out,

@@ -229,7 +229,8 @@ int CmdTextOut(vlVMState* L) {
   layout.text = vl::CheckStringArg(L, 3, nullptr);
   // Position constants place the whole text block; the anchor point is
   // resolved as the output takes it off again.
-  if (IsPositionConstantX(layout.x) || IsPositionConstantY(layout.y)) {
+  layout.positionedX = IsPositionConstantX(layout.x);
+  if (layout.positionedX || IsPositionConstantY(layout.y)) {
     vlTextLayout copy = layout;
     vlTextPicture probe;
     if (int status = DrawFormattedText(L, &copy, VL_TEXTMODE_OBJECT, false, &probe)) return status;

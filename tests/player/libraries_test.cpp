@@ -22,6 +22,9 @@
 
 #include "tests/player/player_harness.h"
 
+// After gtest: its own None would meet the macro.
+#include <X11/Xlib.h>
+
 namespace {
 
 using vlplayer::Result;
@@ -1526,4 +1529,144 @@ TEST_F(Windows, TrueTypeTextIsFreeTypesRenderingOfTheFace) {
     EXPECT_GT(ink, 300);
     EXPECT_EQ(differ, 0) << "anti-aliased " << antiAlias;
   }
+}
+
+// Plain text goes from the font engine straight into the window, with the
+// same pixels as the same text laid out in full (an empty word-wrap table
+// sends it that way): anti-aliased and 1-bit lines of the sans face, two
+// lines with leading blanks, the built-in font, and printed lines that go
+// on at the cursor, over a coloured backdrop. The anti-aliased line is
+// FreeType's rendering of the face blended over the backdrop. The window
+// takes only the text's rectangles: marks another X client painted into it
+// around the text stay.
+TEST_F(Windows, PlainTextDrawsTheLaidOutPixelsAndShowsOnlyItsRectangle) {
+  constexpr int kW = 460, kH = 320, kHalf = 230, kX = 10, kPrintY = 164, kBrushY = 276;
+  constexpr unsigned kBack = 0x336699, kInk = 0xFFE0A0;
+  struct Row {
+    std::string setup, text;
+    int y;
+    std::string options;  // of an options table
+  };
+  const std::vector<Row> rows = {
+      {".call setfontstyle 16\n", "AVery Tf 1", 4, ""},
+      {".call setfontstyle 1\n", "Tyf fi W.7", 44, ""},
+      {".call setfontstyle 16\n", "ab c\\n  de", 84, ""},
+      {".call setfont \"topaz\" 8\n", "Topaz 8 text", 150, ""},
+      {".call setfont \":::default_sans\" 24\n", "Gr\\xC3\\xBC\\xC3\\x9Fe \\xC3\\x96l", 226, "encoding = 1"},
+  };
+  struct Mark {
+    int x, y;
+  };
+  // Between the halves, between two rows, right of the two-line text and
+  // in the far corner: none inside a text's picture.
+  const std::vector<Mark> marks = {{215, 10}, {20, 37}, {120, 100}, {440, 258}};
+  const std::string painted = dir() + "/painted", grabbed = dir() + "/grabbed";
+  std::string script = ".line 1\n.table 0 { width = " + std::to_string(kW) + ", height = " + std::to_string(kH) +
+                       ", color = " + std::to_string(kBack) +
+                       ", title = \"plain\" }\n.call base=1 createdisplay 2 r0\n.call opendisplay 2\n"
+                       ".call makedirectory " + Lit(dir() + "/ready") + "\n" +
+                       vlplayer::WaitUntilFileExists(painted, "paint") +
+                       ".call setfont \":::default_sans\" 24\n.call setfontcolor " + std::to_string(kInk) + "\n";
+  auto textout = [&](const std::string& options, int x, int y, const std::string& text) {
+    const std::string at = std::to_string(x) + " " + std::to_string(y) + " \"" + text + "\"";
+    return options.empty() ? ".call textout " + at + "\n"
+                           : ".table 0 { align = #LEFT, " + options + " }\n.call base=1 textout " + at + " r0\n";
+  };
+  const std::string laidOut = "wordwraptable = { }";
+  for (const Row& row : rows)
+    script += row.setup + textout(row.options, kX, row.y, row.text) +
+              textout(row.options + (row.options.empty() ? "" : ", ") + laidOut, kX + kHalf, row.y, row.text);
+  // Printed: the second line starts at the left margin, the second print
+  // where the first ended.
+  script += ".call setfont \":::default_sans\" 24\n.call setfontstyle 16\n.call setmargins 10 200\n"
+            ".call locate 10 " + std::to_string(kPrintY) + "\n.call print \"Pr\\nab\"\n.call print \"cd\"\n" +
+            textout(laidOut, kX + kHalf, kPrintY, "Pr\\nabcd") +
+            // Into a selected brush, then shown.
+            ".call createbrush 3 " + std::to_string(kW) + " 40 " + std::to_string(kBack) + "\n.call selectbrush 3\n" +
+            textout("", kX, 5, "Brush AV 9") + textout(laidOut, kX + kHalf, 5, "Brush AV 9") +
+            ".call endselect\n.call displaybrush 3 0 " + std::to_string(kBrushY) + "\n.call makedirectory " + Lit(dir() + "/drawn") + "\n" +
+            vlplayer::WaitUntilFileExists(grabbed, "grab");
+  std::string rgb;
+  vlplayer::RunOptions options;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    auto waitFor = [&](const std::string& path) {
+      struct stat st;
+      for (int i = 0; i < 400 && stat(path.c_str(), &st) != 0; ++i) usleep(50000);
+    };
+    waitFor(dir() + "/ready");
+    const std::string window = vlplayer::WaitForWindow(display, "plain");
+    // A window gone meanwhile is a failure of the grab, not the test's end.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    if (Display* x = window.empty() ? nullptr : XOpenDisplay(display.c_str())) {
+      const Window w = std::strtoul(window.c_str(), nullptr, 10);
+      GC gc = XCreateGC(x, w, 0, nullptr);
+      XSetForeground(x, gc, 0xFF0000);
+      for (const Mark& m : marks) XFillRectangle(x, w, gc, m.x, m.y, 3, 3);
+      XSync(x, False);
+      XFreeGC(x, gc);
+      XCloseDisplay(x);
+    }
+    WriteFile("painted", "");
+    waitFor(dir() + "/drawn");
+    if (!window.empty()) rgb = Tool("import -window " + window + " -depth 8 rgb:-");
+    WriteFile("grabbed", "");
+  };
+  Result r = Run({Applet("plain", script)}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(rgb.size(), size_t{kW} * kH * 3);
+  auto pixel = [&](int x, int y) {
+    const size_t at = (size_t(y) * kW + x) * 3;
+    return unsigned(uint8_t(rgb[at])) << 16 | unsigned(uint8_t(rgb[at + 1])) << 8 | uint8_t(rgb[at + 2]);
+  };
+  for (const Mark& m : marks)
+    for (int y = m.y; y < m.y + 3; ++y)
+      for (int x = m.x; x < m.x + 3; ++x) EXPECT_EQ(pixel(x, y), 0xFF0000u) << "mark at " << x << "," << y;
+  auto marked = [&](int x, int y) {
+    for (const Mark& m : marks)
+      if (x >= m.x && x < m.x + 3 && y >= m.y && y < m.y + 3) return true;
+    return false;
+  };
+  // Each half against the other, pixel for pixel, and ink in every band.
+  int differ = 0;
+  // Ink per band: the rows', the printed lines' (ahead of the last row)
+  // and the brush's.
+  std::vector<int> ink(rows.size() + 2, 0);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kHalf; ++x) {
+      if (marked(x, y) || marked(x + kHalf, y)) continue;
+      if (pixel(x, y) != pixel(x + kHalf, y) && differ++ < 5)
+        ADD_FAILURE() << std::hex << pixel(x, y) << " at " << std::dec << x << "," << y << ", laid out "
+                      << std::hex << pixel(x + kHalf, y);
+      if (pixel(x, y) != kBack) {
+        size_t band = 0;
+        for (size_t i = 0; i < rows.size(); ++i)
+          if (y >= rows[i].y) band = i;
+        ++ink[y >= kBrushY ? rows.size() + 1 : y >= kPrintY && y < rows.back().y ? rows.size() : band];
+      }
+    }
+  EXPECT_EQ(differ, 0);
+  for (size_t i = 0; i < ink.size(); ++i) EXPECT_GT(ink[i], 60) << "band " << i;
+  // The anti-aliased line: the face's coverage blending the ink's red into
+  // the backdrop's, both cut to their ink.
+  constexpr int kBand = 40;
+  const std::vector<int> model = VeraLine(rows[0].text, true, kHalf, kBand, kX, 4);
+  int sx0 = kHalf, sy0 = kBand, sx1 = -1, sy1 = -1, mx0 = kHalf, my0 = kBand, mx1 = -1, my1 = -1;
+  for (int y = 0; y < kBand; ++y)
+    for (int x = 0; x < kHalf; ++x) {
+      if (pixel(x, y) != kBack && !marked(x, y))
+        sx0 = std::min(sx0, x), sy0 = std::min(sy0, y), sx1 = std::max(sx1, x), sy1 = std::max(sy1, y);
+      if (model[size_t(y) * kHalf + x])
+        mx0 = std::min(mx0, x), my0 = std::min(my0, y), mx1 = std::max(mx1, x), my1 = std::max(my1, y);
+    }
+  ASSERT_GT(mx1 - mx0, 80) << "model";
+  ASSERT_EQ(sx1 - sx0, mx1 - mx0);
+  ASSERT_EQ(sy1 - sy0, my1 - my0);
+  int wrong = 0;
+  for (int y = 0; y <= sy1 - sy0; ++y)
+    for (int x = 0; x <= sx1 - sx0; ++x) {
+      const int m = model[size_t(my0 + y) * kHalf + mx0 + x];
+      const int want = 0x33 + (0xFF - 0x33) * m / 255, red = int(pixel(sx0 + x, sy0 + y) >> 16);
+      wrong += std::abs(red - want) > 2;
+    }
+  EXPECT_EQ(wrong, 0);
 }
