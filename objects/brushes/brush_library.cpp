@@ -102,7 +102,7 @@ int CmdLoadBrush(vlVMState* L) {
   // are: the one-plane ILBM key colour and the transparency mode.
   int32_t readerKey = -1, readerMode = 0;
   if (vl::GetStackTop(L) >= 5) {
-    transparent = vl::CheckIntArg(L, 3);
+    transparent = vl::OptIntArg(L, 3, -1);
     readerKey = vl::CheckIntArg(L, 4);
     readerMode = vl::CheckIntArg(L, 5);
   } else if (vl::GetTypeAt(L, 3) == VL_TTABLE) {

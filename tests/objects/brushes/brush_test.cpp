@@ -192,7 +192,7 @@ TEST_F(BrushTest, LoadBrushHandsItsTwoValuesToThePictureReaders) {
     rgb.assign(std::istreambuf_iterator<char>(in), {});
   }
   ASSERT_EQ(rgb.size(), 4u + 37u * 11u * 3u);
-  ASSERT_EQ(Run(".call loadbrush 1 \"" + file + "\" -1 -1 1"), 0);
+  ASSERT_EQ(Run(".call loadbrush 1 \"" + file + "\" nil -1 1"), 0);
   ASSERT_NE(Brush(1), nullptr);
   EXPECT_EQ(Brush(1)->transparentColor, 0xA8A8B7);
   ASSERT_NE(Brush(1)->mask, nullptr);
