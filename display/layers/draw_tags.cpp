@@ -52,10 +52,11 @@ bool DefaultsTransform(const vlLayerTransform* t) { return t->scaleX != 1.0 || t
 }  // namespace
 
 int ParseShadowTags(vlVMState* L, int index, vlLayerShadow* s, int* found) {
-  int on = 0;
-  GetTableBool(L, index, "shadow", &on, found);
-  if (!on) return 0;
-  s->on = 1;
+  // "shadow" switches it either way: a shadow that the defaults turned on
+  // can be turned off for one command. The other keys count only while on.
+  int on = s->on;
+  if (GetTableBool(L, index, "shadow", &on, found)) s->on = on ? 1 : 0;
+  if (!s->on) return 0;
   int32_t v;
   if (GetTableInt(L, index, "shadowcolor", &v, found)) s->color = static_cast<uint32_t>(v);
   if (GetTableInt(L, index, "shadowdir", &v, found)) s->direction = static_cast<uint32_t>(v) & 7;

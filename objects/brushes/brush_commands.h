@@ -1,6 +1,7 @@
 // The brush library's image-processing commands, registered with the
 // rest of the brush library.
 #pragma once
+#include "runtime/objects.h"
 
 struct vlVMState;
 struct vlBrush;
@@ -9,6 +10,8 @@ struct vlBitmap;
 // Finds brush argument 1 for a changing command: unlocked, raster, not
 // hardware, not the current drawing target.
 int FindBrushToChange(vlVMState* state, int index, vlBrush** out);
+// ERR_MODIFYABR when the brush is the one being drawn into, else 0.
+int RefuseActiveBrush(vlVMState* state, vlObjectId id);
 // Replaces the brush's planes (and size) by an engine's results.
 void ReplaceBrushPlanes(vlBrush* brush, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int width, int height);
 

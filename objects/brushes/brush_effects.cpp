@@ -20,13 +20,20 @@
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
+int RefuseActiveBrush(vlVMState* L, vlObjectId id) {
+  vlBrush* b = nullptr;
+  return GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK | VL_BRUSH_NOLAYERCOPY) == 0 && IsActiveBrush(b) ? ERR_MODIFYABR
+                                                                                                     : 0;
+}
+
 int FindBrushToChange(vlVMState* L, int index, vlBrush** out) {
   vlObjectId id;
   GetObjectIDArg(&id, L, index);
-  if (int status = GetBrushByID(L, id, out, VL_BRUSH_FINDUNLOCKED)) return status;
-  if (IsActiveBrush(*out)) return ERR_MODIFYABR;
-  if ((*out)->kind == 1 || !(*out)->bitmap) return ERR_BRUSHTYPE;
-  if ((*out)->hardware) return ERR_HWBRUSH;
+  // The brush drawn into is refused before the look-up gives layers that
+  // show it their copies; a vector brush before its lock is looked at.
+  if (int status = RefuseActiveBrush(L, id)) return status;
+  if (int status = GetBrushByID(L, id, out, VL_BRUSH_FINDUNLOCKED | VL_BRUSH_NOVECTOR)) return status;
+  if (!(*out)->bitmap) return ERR_BRUSHTYPE;
   return 0;
 }
 

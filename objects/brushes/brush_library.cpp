@@ -98,7 +98,14 @@ int CmdLoadBrush(vlVMState* L) {
   // under "cache" while preloading, the later ones take it by "cachedload".
   char cacheName[1024] = "", cachedName[1024] = "";
   int cacheAlpha = 0;
-  if (vl::GetTypeAt(L, 3) == VL_TTABLE) {
+  // The five-argument form's two values go to the picture readers as they
+  // are: the one-plane ILBM key colour and the transparency mode.
+  int32_t readerKey = -1, readerMode = 0;
+  if (vl::GetStackTop(L) >= 5) {
+    transparent = vl::OptIntArg(L, 3, -1);
+    readerKey = vl::CheckIntArg(L, 4);
+    readerMode = vl::CheckIntArg(L, 5);
+  } else if (vl::GetTypeAt(L, 3) == VL_TTABLE) {
     GetTableInt(L, 3, "transparency", &transparent, nullptr);
     GetTableBool(L, 3, "loadalpha", &loadAlpha, nullptr);
     GetTableBool(L, 3, "loadtransparency", &loadTransparency, nullptr);
@@ -142,7 +149,7 @@ int CmdLoadBrush(vlVMState* L) {
   if (!fromCache) {
     // With "cachealpha" the alpha plane is loaded for the cache entry only.
     const bool storeAlpha = preloading && cacheName[0] && cacheAlpha;
-    status = LoadImageWithLoaders(file, loaders, adapters, nullptr, transparent, nullptr, 0,
+    status = LoadImageWithLoaders(file, loaders, adapters, nullptr, readerKey, nullptr, readerMode,
                                   loadAlpha ? 1 : storeAlpha ? 2 : 0, loadTransparency, scaleWidth, scaleHeight,
                                   smooth, &source, loadAlpha || storeAlpha ? &loadedAlpha : nullptr, &info);
     if (status) return status;

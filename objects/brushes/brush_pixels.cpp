@@ -93,9 +93,9 @@ int CmdRasterizeBrush(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
+  if (int status = RefuseActiveBrush(L, id)) return status;
   vlBrush* b = nullptr;
   if (int status = GetBrushByID(L, id, &b, VL_BRUSH_FINDUNLOCKED)) return status;
-  if (IsActiveBrush(b)) return ERR_MODIFYABR;
   if (b->kind != 1) return ERR_WRONGUSAGE;
   b->kind = 0;
   if (b->source) ReleaseLoadedSource(b->source);

@@ -328,7 +328,8 @@ int CmdReadPixel(vlVMState* L) {
       value = ReadBitmapPixel(t.pic->curBitmap, x, y, 0) & 0xFFFFFF;
       break;
     case VL_OUTPUT_BRUSH:
-      if (!t.picture) return ERR_WRONGUSAGE;
+      // The adapter's pictures are drawn into, never read back here.
+      if (!t.picture || t.display->outputHardware) return ERR_WRONGUSAGE;
       value = ReadBitmapPixel(t.picture, x, y, 0) & 0xFFFFFF;
       break;
     case VL_OUTPUT_DISPLAY:

@@ -715,17 +715,19 @@ TEST_F(AdapterDisplay, HardwareBrushReadBackIsThePlayersAndTheGateShutsHardwareO
   Result m = RunOnConsole(missing, "back", {"VL_XADAPTER_DISPLAYS=1"});
   EXPECT_EQ(m.status, 1);
   EXPECT_NE(m.out.find("Could not find display 7!"), std::string::npos) << m.out;
-  // A hardware brush's mask is drawn into, not read (ReadPixel).
-  const std::string unread = Applet("adapterhwreadmask", R"(.line 1
+  // A hardware brush and its mask are drawn into, not read (ReadPixel).
+  for (const std::string select : {"selectmask", "selectbrush"}) {
+    const std::string unread = Applet("adapterhwread" + select, R"(.line 1
 .table 0 { hardware = 1 }
 .call base=1 createbrush 3 8 8 255 r0
-.call selectmask 3
+.call )" + select + R"( 3
 .call plot 1 1
 .call debugprint "drawn"
 .call readpixel 1 1
 .call debugprint "read"
 )");
-  ExpectEndedBy(RunOnConsole(unread, "back", {}), "drawn\n", "Wrong usage/parameters for this command!", "read\n");
+    ExpectEndedBy(RunOnConsole(unread, "back", {}), "drawn\n", "Wrong usage/parameters for this command!", "read\n");
+  }
   // The gate shut: no video bitmap is asked for, every brush is ordinary.
   std::remove(Log("back").c_str());
   r = RunOnConsole(applet, "back", {"VL_XADAPTER_DISPLAYS=1", "VL_XADAPTER_NOGATE=1"});

@@ -426,6 +426,17 @@ TEST_F(GraphicsLibTest, DrawTagDefaultsApplyToLaterCommands) {
             0);
   EXPECT_EQ(OutputPixel(23, 53), 0x00FF00u);
   EXPECT_EQ(OutputPixel(24, 54), 0u);
+  // A shadow that the defaults turn on is turned off by one command's
+  // tags, and by the defaults again.
+  ASSERT_EQ(OpenLayersLib(L), 0);
+  ASSERT_EQ(Run(".call enablelayers\n.table 0 { shadow = 1, shadowcolor = 16711680, shadowsize = 3, shadowdir = 3 }\n"
+                ".call base=1 setdrawtagsdefault r0\n.call displaybrush 1 60 10\n"
+                ".table 0 { shadow = 0 }\n.call base=1 displaybrush 1 80 10 r0"),
+            0);
+  EXPECT_NE(OutputPixel(65, 15), 0u);  // under the first brush's shadow
+  EXPECT_EQ(OutputPixel(85, 15), 0u);
+  ASSERT_EQ(Run(".table 0 { shadow = 0 }\n.call base=1 setdrawtagsdefault r0\n.call displaybrush 1 60 30"), 0);
+  EXPECT_EQ(OutputPixel(65, 35), 0u);
 }
 
 }  // namespace

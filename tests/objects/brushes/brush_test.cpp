@@ -176,6 +176,44 @@ TEST_F(BrushTest, LoadBrushRectanglesAndErrors) {
   EXPECT_EQ(ReadBitmapPixel(Brush(5)->mask, 100, 50, 1), 0u);
 }
 
+// The two values of the five-argument form reach the picture readers: an
+// ILBM whose transparent pen is masked (masking 2) gets a key colour of
+// its own with mode 1, and the brush its mask from that colour. The
+// IFF writer of the picture tests gives the expected pixels.
+TEST_F(BrushTest, LoadBrushHandsItsTwoValuesToThePictureReaders) {
+  const std::string file = std::string(testing::TempDir()) + "key2_" + std::to_string(getpid()) + ".iff";
+  ASSERT_EQ(std::system(("python3 '" + std::string(std::getenv("VL_SOURCE_DIR")) +
+                         "/tests/formats/pictures/make_iff.py' ilbm '" + file + "' key2")
+                            .c_str()),
+            0);
+  std::vector<uint8_t> rgb;
+  {
+    std::ifstream in(file + ".rgb", std::ios::binary);
+    rgb.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_EQ(rgb.size(), 4u + 37u * 11u * 3u);
+  ASSERT_EQ(Run(".call loadbrush 1 \"" + file + "\" nil -1 1"), 0);
+  ASSERT_NE(Brush(1), nullptr);
+  EXPECT_EQ(Brush(1)->transparentColor, 0xA8A8B7);
+  ASSERT_NE(Brush(1)->mask, nullptr);
+  int keyed = 0;
+  for (int y = 0; y < 11; ++y)
+    for (int x = 0; x < 37; ++x) {
+      const uint8_t* p = &rgb[4 + (size_t(y) * 37 + x) * 3];
+      const bool key = p[0] == 0xA8 && p[1] == 0xA8 && p[2] == 0xB7;
+      keyed += key;
+      ASSERT_EQ(ReadBitmapPixel(Brush(1)->mask, x, y, 1), key ? 0u : 1u) << x << "," << y;
+    }
+  EXPECT_GT(keyed, 0);
+  // Without them the picture keeps its palette and has no transparent pen.
+  ASSERT_EQ(Run(".call loadbrush 1 \"" + file + "\" -1"), 0);
+  EXPECT_EQ(Brush(1)->mask, nullptr);
+  EXPECT_EQ(Brush(1)->transparentColor, -1);
+  EXPECT_EQ(Run(".call loadbrush 1 \"" + file + "\" -1 -1 \"x\""), ERR_NUMEXPECTED);
+  std::remove(file.c_str());
+  std::remove((file + ".rgb").c_str());
+}
+
 TEST_F(BrushTest, CreateCopyFreeAndLookUps) {
   ASSERT_EQ(Run(".call createbrush 1 10 5 16711680"), 0);
   ASSERT_NE(Brush(1), nullptr);

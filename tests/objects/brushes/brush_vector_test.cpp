@@ -156,6 +156,18 @@ TEST_F(VectorBrushTest, TransformsAreRenderedAndAddUp) {
   EXPECT_EQ(Pixel(b, 2, 1), kInside);
   // Parts of vector brushes cannot be shown.
   EXPECT_EQ(Run(".call displaybrushpart 1 0 0 0 0 2 2"), ERR_BRUSHTYPE);
+  // The image-processing commands refuse the brush being drawn into, and
+  // a vector brush, before they look at its lock.
+  b->locked = 1;
+  EXPECT_EQ(Run(".call blurbrush 1"), ERR_BRUSHTYPE);
+  EXPECT_EQ(Run(".call freebrush 1"), ERR_LOCKEDOBJ);
+  b->locked = 0;
+  ASSERT_EQ(Run(".call createbrush 5 4 4 255\n.call selectbrush 5"), 0);
+  Brush(5)->locked = 1;
+  EXPECT_EQ(Run(".call invertbrush 5"), ERR_MODIFYABR);
+  EXPECT_EQ(Run(".call rasterizebrush 5"), ERR_MODIFYABR);
+  Brush(5)->locked = 0;
+  ASSERT_EQ(Run(".call endselect"), 0);
 }
 
 TEST_F(VectorBrushTest, DisplayTagsRenderTheSourceWithAndWithoutLayers) {

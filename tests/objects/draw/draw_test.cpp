@@ -321,6 +321,13 @@ TEST_F(DrawTest, PlotPassesOverOnlyTheSpritePixelsThatShow) {
   EXPECT_EQ(WindowPixel(d, 10, 10), kRed);
   EXPECT_EQ(WindowPixel(d, 31, 11), kBlue);
   EXPECT_EQ(WindowPixel(d, 20, 20), kGreen);
+  // Cls takes the sprites off with the drawing.
+  ASSERT_EQ(Run(".call cls"), 0);
+  EXPECT_EQ(WindowPixel(d, 10, 10), 0u);
+  EXPECT_EQ(WindowPixel(d, 31, 11), 0u);
+  EXPECT_EQ(WindowPixel(d, 20, 20), 0u);
+  ASSERT_EQ(Run(".call displaysprite 1 10 10"), 0);
+  EXPECT_EQ(WindowPixel(d, 10, 10), kRed);
   ASSERT_EQ(Run(".call removesprites"), 0);
   FreeSpriteLibrary(L);
   FreeAnimLibrary(L);
