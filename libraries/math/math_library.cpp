@@ -21,6 +21,11 @@ namespace {
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr double kLog10Of2 = 0.3010299956639812;
 
+// Arithmetic runs in the processor's extended precision and only the result
+// is stored back as a double, so a chain like Wrap's keeps the bits that a
+// double intermediate would round away.
+using Extended = long double;
+
 constexpr int kTypeInteger = 1;
 constexpr int kTypeShort = 6;
 constexpr int kTypeByte = 7;
@@ -43,9 +48,9 @@ int Unary(vlVMState* L) {
   return Push(L, F(Arg(L, 1)));
 }
 
-double Degrees(double x) { return x / kRadiansPerDegree; }
-double Radians(double x) { return x * kRadiansPerDegree; }
-double Ld(double x) { return std::log10(x) / kLog10Of2; }
+double Degrees(double x) { return static_cast<double>(Extended{x} / kRadiansPerDegree); }
+double Radians(double x) { return static_cast<double>(Extended{x} * kRadiansPerDegree); }
+double Ld(double x) { return static_cast<double>(Extended{std::log10(x)} / kLog10Of2); }
 double Truncated(double x) { return Trunc(x); }
 double Fraction(double x) {
   double whole;
@@ -109,7 +114,7 @@ int Extreme(vlVMState* L) {
 
 int CmdLog(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  return Push(L, std::log10(Arg(L, 1)) / std::log10(Arg(L, 2)));
+  return Push(L, static_cast<double>(Extended{std::log10(Arg(L, 1))} / std::log10(Arg(L, 2))));
 }
 
 int CmdPow(vlVMState* L) {
@@ -131,24 +136,24 @@ int CmdRndF(vlVMState* L) {
 
 int CmdAdd(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  return Push(L, Arg(L, 1) + Arg(L, 2));
+  return Push(L, static_cast<double>(Extended{Arg(L, 1)} + Arg(L, 2)));
 }
 
 int CmdSub(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  return Push(L, Arg(L, 1) - Arg(L, 2));
+  return Push(L, static_cast<double>(Extended{Arg(L, 1)} - Arg(L, 2)));
 }
 
 int CmdMul(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  return Push(L, Arg(L, 1) * Arg(L, 2));
+  return Push(L, static_cast<double>(Extended{Arg(L, 1)} * Arg(L, 2)));
 }
 
 int CmdDiv(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
   double a = Arg(L, 1), b = Arg(L, 2);
   if (b == 0) return ERR_ZERODIVISION;
-  return Push(L, a / b);
+  return Push(L, static_cast<double>(Extended{a} / b));
 }
 
 int CmdShr(vlVMState* L) {
@@ -174,14 +179,14 @@ int CmdRt(vlVMState* L) {
   double x = Arg(L, 1), n = Arg(L, 2);
   if (n == 0) return ERR_ZERODIVISION;
   if (n < 0) return ERR_WRONGUSAGE;
-  return Push(L, std::pow(x, 1 / n));
+  return Push(L, std::pow(x, static_cast<double>(1 / Extended{n})));
 }
 
 int CmdWrap(vlVMState* L) {
   CheckArgs(L, 3, 3, 0, 0);
   double x = Arg(L, 1), low = Arg(L, 2), high = Arg(L, 3);
-  if (x < low) return Push(L, x - low + high);
-  if (x >= high) return Push(L, x - high + low);
+  if (x < low) return Push(L, static_cast<double>(Extended{x} - low + high));
+  if (x >= high) return Push(L, static_cast<double>(Extended{x} - high + low));
   return Push(L, x);
 }
 

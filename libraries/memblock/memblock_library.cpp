@@ -313,7 +313,15 @@ int Transfer(vlVMState* L, bool read) {
   if (read)
     if (int status = CheckWritable(b)) return status;
   if (!Fits(b, offset, count)) return kErrOffsetRange;
-  if (read) return ReadFileStream(f->stream, b->data + offset, count) == count ? 0 : ERR_READ;
+  if (read) {
+    // Through a scratch buffer: a short read must leave the block as it was.
+    auto* scratch = static_cast<uint8_t*>(AllocMemory(static_cast<size_t>(count), 0));
+    if (!scratch) return ERR_MEM;
+    bool complete = ReadFileStream(f->stream, scratch, count) == count;
+    if (complete) std::memcpy(b->data + offset, scratch, static_cast<size_t>(count));
+    FreeMemory(scratch);
+    return complete ? 0 : ERR_READ;
+  }
   if (WriteFileStream(f->stream, b->data + offset, count) != count) return ERR_WRITE;
   // Unbuffered mode writes through at once, like the dos library's items.
   if (vlSerialIOMode == VL_IO_UNBUFFERED && !FlushFileStream(f->stream)) return ERR_WRITE;
@@ -437,9 +445,9 @@ int CmdAllocMemFromVirtualFile(vlVMState* L) {
   vlMemoryRecord* record = nullptr;
   vlChunkNameParts parts{};
   parts.record = &record;
-  if (!ParseChunkName(name, parts) || !record || !record->data) return ERR_WRONGUSAGE;
-  // An empty file would make a block without a size, open to any offset.
-  if (record->size == 0 || record->size > INT32_MAX) return ERR_WRONGUSAGE;
+  if (!ParseChunkName(name, parts) || !record || record->size > INT32_MAX) return ERR_WRONGUSAGE;
+  // An empty file gives a block of size 0 that stays range-checked (it is
+  // over a file) and grows with the file when a stream writes to it.
   return AddBlock(L, record->data, static_cast<int32_t>(record->size), true, record);
 }
 

@@ -60,6 +60,35 @@ TEST_F(Libraries, APokeIntoABlockBorrowedFromAStringIsRefused) {
   EXPECT_EQ(r.out, "1055\nvir\n");
 }
 
+// A read that comes up short fails and leaves the block's bytes alone; the
+// dump shows them on the console. A block over an empty virtual file is
+// range-checked and sees what is written to the file.
+TEST_F(Libraries, AShortReadLeavesTheBlockAsItWas) {
+  std::string file = WriteFile("six.bin", "ABCDEF");
+  std::string applet = Applet("shortread", R"(.line 1
+.call exitonerror 0
+.call allocmem 1 8
+.call fillmem 1 46 8
+.call openfile 1 )" + Lit(file) + R"(
+.call readmem 1 1 8
+.call getlasterror -> e
+.call debugprint $e
+.call dumpmem 1
+.call definevirtualfilefromstring "" "e.bin" 1 -> name
+.call allocmemfromvirtualfile 2 $name
+.call peek 2 0 7
+.call getlasterror -> e
+.call debugprint $e
+.call openfile 2 $name 1006
+.call writestring 2 "filled"
+.call closefile 2
+.call peek 2 0 3 -> s
+.call debugprint $s)");
+  Result r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1009\n00000000: 2e 2e 2e 2e 2e 2e 2e 2e " + std::string(8 * 3, ' ') + "........\n1146\nfilled\n");
+}
+
 TEST_F(Libraries, APatchCallbackThatClosesAFileEndsThePatch) {
   std::string src = WriteFile("src", std::string(300, 's'));
   std::string patch = WriteFile("patch", std::string(300, 'p'));

@@ -3,6 +3,7 @@
 // random generator, and the libm wrappers checked bit for bit against
 // python3's math module over random arguments.
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -90,6 +91,14 @@ TEST_F(MathLibrary, RoundingAndDivision) {
   EXPECT_EQ(M("wrap", "25 0 10"), 15);
   EXPECT_EQ(M("wrap", "-3 0 10"), 7);
   EXPECT_EQ(M("wrap", "10 0 10"), 0);
+  // Extended precision: x - low is exact before high is added (a double
+  // intermediate would round -2^53 - 1 to -2^53 and give ...990).
+  EXPECT_EQ(M("wrap", "-9007199254740992 1 2"), -9007199254740991.0);
+  // 1 + 2^-53 + 2^-65 rounds to 1 + 2^-53 in x87 extended precision, a tie
+  // that then goes to the even double 1 (a direct double sum gives 1 + 2^-52).
+  if (std::numeric_limits<long double>::digits == 64) {
+    EXPECT_EQ(M("add", "1 " + N(0x1.001p-53)), 1);
+  }
   EXPECT_EQ(M("limit", "-5 0 10"), 0);
   EXPECT_EQ(M("limit", "15 0 10"), 10);
   EXPECT_EQ(M("limit", "5 10 0"), 10);
@@ -191,13 +200,23 @@ TEST_F(MathLibrary, LibmWrappersMatchPython) {
              {"atan2", "math.atan2", 2, -5, 5},   {"sqrt", "math.sqrt", 1, 0, 1e6},
              {"ln", "math.log", 1, 0.001, 1e6},   {"exp", "math.exp", 1, -50, 50},
              {"pow", "math.pow", 2, 0.1, 9},      {"hypot", "math.hypot", 2, -1e3, 1e3},
-             {"mod", "math.fmod", 2, -1e3, 1e3},  {"deg", "(lambda x: x/0.017453292519943295)", 1, -7, 7},
-             {"rad", "(lambda x: x*0.017453292519943295)", 1, -400, 400},
-             {"log", "(lambda x,b: math.log10(x)/math.log10(b))", 2, 1.5, 1e4},
-             {"ld", "(lambda x: math.log10(x)/0.3010299956639812)", 1, 0.01, 1e9}};
+             {"mod", "math.fmod", 2, -1e3, 1e3},  {"deg", "(lambda x: x87(F(x)/F(0.017453292519943295)))", 1, -7, 7},
+             {"rad", "(lambda x: x87(F(x)*F(0.017453292519943295)))", 1, -400, 400},
+             {"log", "(lambda x,b: x87(F(math.log10(x))/F(math.log10(b))))", 2, 1.5, 1e4},
+             {"ld", "(lambda x: x87(F(math.log10(x))/F(0.3010299956639812)))", 1, 0.01, 1e9},
+             {"div", "(lambda a,b: x87(F(a)/F(b)))", 2, -1e3, 1e3},
+             {"mul", "(lambda a,b: x87(F(a)*F(b)))", 2, -1e3, 1e3}};
   std::mt19937 rng(2024);
   std::ostringstream py;
-  py << "import math\n";
+  // The arithmetic is rounded to extended precision (the processor's long
+  // double mantissa) first and only then to a double.
+  py << "import math\nfrom fractions import Fraction as F\nD = " << std::numeric_limits<long double>::digits
+     << "\ndef x87(q):\n"
+        "  if q == 0: return 0.0\n"
+        "  s = F(2) ** (D - 1 - (abs(q).numerator.bit_length() - abs(q).denominator.bit_length()))\n"
+        "  while abs(q) * s >= 2 ** D: s /= 2\n"
+        "  while abs(q) * s < 2 ** (D - 1): s *= 2\n"
+        "  return float(F(round(q * s)) / s)\n";
   std::vector<std::string> calls;
   for (const Fn& f : fns) {
     std::uniform_real_distribution<double> d(f.low, f.high);

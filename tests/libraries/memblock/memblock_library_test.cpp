@@ -304,10 +304,20 @@ TEST_F(MemBlock, BorrowedBlocks) {
   EXPECT_EQ(Str("kept"), "virtual bytes");
   EXPECT_EQ(Str("copied"), "aBCDEFGH");
   EXPECT_EQ(Str("line"), "virtual bytes");
-  // An empty virtual file would give a block without range checks.
-  EXPECT_EQ(Run(".call definevirtualfilefromstring \"\" \"e.bin\" 1 -> empty\n"
+  // An empty virtual file gives a block of size 0 that is still range
+  // checked, and grows with the file when a stream writes to it.
+  ASSERT_EQ(Run(".call definevirtualfilefromstring \"\" \"e.bin\" 1 -> empty\n"
                 ".call allocmemfromvirtualfile 5 $empty"),
-            ERR_WRONGUSAGE);
+            0);
+  EXPECT_EQ(Run(".call poke 5 0 1 7"), kOffsetRange);
+  EXPECT_EQ(Run(".call peek 5 0 3"), kOffsetRange);
+  EXPECT_EQ(Run(".call dumpmem 5"), ERR_WRONGUSAGE);
+  ASSERT_EQ(Run(".call openfile 11 $empty 1006\n.call writestring 11 \"grown\"\n.call closefile 11\n"
+                ".call peek 5 0 3 -> grown\n.call poke 5 0 71 7\n.call peek 5 0 3 -> poked"),
+            0);
+  EXPECT_EQ(Str("grown"), "grown");
+  EXPECT_EQ(Str("poked"), "Grown");
+  EXPECT_EQ(Run(".call peek 5 5 7"), kOffsetRange);
 }
 
 TEST_F(MemBlock, FilesReadAndWriteBlocks) {
@@ -327,7 +337,9 @@ TEST_F(MemBlock, FilesReadAndWriteBlocks) {
   EXPECT_EQ(Hex(Bytes(8)), "0102030430313233");
   EXPECT_EQ(Run(".call readmem 2 1 4 -1"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call readmem 2 1 4 5"), kOffsetRange);
+  // A short read fails and leaves the block as it was.
   EXPECT_EQ(Run(".call readmem 2 1 8"), ERR_READ);
+  EXPECT_EQ(Hex(Bytes(8)), "0102030430313233");
   EXPECT_EQ(Run(".call writemem 2 1 4"), ERR_READONLY);
   EXPECT_EQ(Run(".call openfile 3 " + Q(dir + "/w.bin") + " 1006\n.call readmem 3 1 4"), ERR_WRITEONLY);
   EXPECT_EQ(Run(".call readmem 7 1 4"), ERR_FINDFILE);
