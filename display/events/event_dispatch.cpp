@@ -409,7 +409,11 @@ bool RunSecond(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int* res
 // of a registered type.
 int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int mode, uint32_t resume) {
   int r = 0;
-  if (resume == kPhaseQueueFirst && pump->eventDisplay && RunSecond(state, pump, msg, &r)) return r;
+  if (resume == kPhaseQueueFirst) {
+    // The display's handler may have freed the display: the event ends.
+    if (!pump->eventDisplay) DropCurrent(state, pump);
+    else if (RunSecond(state, pump, msg, &r)) return r;
+  }
   QueueLock lock;
   if (resume == 0) ExpirePendingEvents(state);
   if (HaveLegacyHandlers() && TestLegacyLabels(state)) {
@@ -886,12 +890,15 @@ void FreeUserMessage(vlCallbackMsg* msg) {
 int InitPumpState() {
   if (gPump) return 0;
   gPump = static_cast<vlPumpState*>(AllocMemory(sizeof(vlPumpState), 1));
-  return gPump ? 0 : ERR_MEM;
+  if (!gPump) return ERR_MEM;
+  WatchEventTarget(&gPump->eventDisplay);
+  return 0;
 }
 
 void FreePumpState(vlVMState* state) {
   if (!gPump) return;
   if (gPump->eventData) FreeEventData(state, gPump->eventType, gPump->eventData);
+  WatchEventTarget(nullptr);
   FreeMemory(gPump);
   gPump = nullptr;
 }

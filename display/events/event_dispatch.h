@@ -88,7 +88,7 @@ struct vlPumpState {
   uint32_t timersWalked;  // the fired-timer walk of this pass reached the end
   uint32_t eventType;   // the queued event being dispatched
   void* eventData;      // its data, owned until the event is done
-  vlDisplay* eventDisplay;
+  vlDisplay* eventDisplay;  // null once a callback freed it (WatchEventTarget)
   uint32_t eventArgs[3];
   int32_t displayIndex;  // the display list position the current source is at
 };

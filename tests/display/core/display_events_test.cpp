@@ -286,6 +286,33 @@ TEST_F(DisplayEvents, MouseButtonsGoToTheDisplayThenToItsButtons) {
   EXPECT_EQ(vltest::GlobalString(L, "buttonaction"), "OnMouseOut");
 }
 
+// The display's own handler frees the display: its buttons are not asked
+// about the event afterwards, and the loop goes on.
+TEST_F(DisplayEvents, AHandlerThatFreesItsDisplayEndsThatEvent) {
+  ASSERT_EQ(Run(".function gone\n  .params 1\n  .call freedisplay 2\n"
+                "  loadk 1 #1\n  setglobal 1 \"gone\"\n  ret\n.end\n"
+                ".function pressed\n  .params 1\n  loadk 1 #1\n  setglobal 1 \"pressed\"\n  ret\n.end\n"
+                ".defun Gone gone\n.defun Pressed pressed\n"
+                ".table 0 { width = 100, height = 80 }\n.call base=1 createdisplay 2 r0\n"
+                ".call selectdisplay 2\n"
+                ".table 0 { onmousedown = $Gone }\n.call base=1 installeventhandler r0\n"
+                ".table 0 { onmousedown = $Pressed }\n.call base=1 makebutton 1 0 0 0 50 50 r0\n"
+                ".call selectdisplay 1"),
+            0);
+  ASSERT_EQ(PostEvent(GetDisplayByNumber(2), VL_EVENT_LEFT_BUTTON, 10, 10, 1, nullptr), 1);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "gone"), 1);
+  EXPECT_EQ(GetDisplayByNumber(2), nullptr);
+  // A new display 2 with a button in the same place does not get it.
+  ASSERT_EQ(Run(".table 0 { width = 100, height = 80 }\n.call base=1 createdisplay 2 r0\n"
+                ".call selectdisplay 2\n"
+                ".table 0 { onmousedown = $Pressed }\n.call base=1 makebutton 1 0 0 0 50 50 r0\n"
+                ".call selectdisplay 1\n.call checkevent -> ev"),
+            0);
+  EXPECT_EQ(Field("ev", "triggered"), "0");
+  EXPECT_EQ(vltest::GetGlobal(L, "pressed")->tag, VL_TNIL);
+}
+
 TEST_F(DisplayEvents, HoverEntersAndLeavesButtons) {
   ASSERT_EQ(Run(".function hover\n  .params 1\n"
                 "  getglobal 1 \"trail\"\n  getfield 2 0 \"action\"\n  getfield 3 0 \"id\"\n"
