@@ -430,14 +430,17 @@ int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int mode
       return ERR_USERABORT;
     }
     if (e.type == VL_EVENT_PLUGIN_CALL) {
+      // The call is off the queue: it runs unlocked, since it may run
+      // script code while the plug-in's threads go on posting.
+      lock.Release();
       auto* call = static_cast<vlPluginCall*>(e.extra);
       int status = call && call->function ? call->function(state, call->argument) : 0;
       FreeQueued(state, e);
       if (status) {
-        lock.Release();
         pump->phase = kPhaseQueueSecond;
         return status;
       }
+      lock.Acquire();
       continue;
     }
     if (e.type < VL_EVENT_FIRST_REGISTERED && !e.display) {

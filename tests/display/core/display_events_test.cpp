@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <cstring>
 #include <sstream>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "display/events/event_dispatch.h"
 #include "display/events/event_keys.h"
 #include "display/events/event_library.h"
+#include "display/events/event_types.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_input.h"
 #include "runtime/event_queue.h"
@@ -541,6 +543,26 @@ TEST_F(DisplayEvents, UserMessagesSplitTheirArgumentsAtUnquotedBlanks) {
   EXPECT_EQ(vltest::GlobalString(L, "args"), "");
   EXPECT_EQ(vltest::GlobalString(L, "raw"), "");
   EXPECT_EQ(vltest::GlobalNumber(L, "argc"), 0);
+}
+
+// A post from another thread while a plug-in's main-thread call runs; it
+// outlives the call, so a post held up by the queue lock cannot hang it.
+std::future<int> gLatePost;
+int PostFromAnotherThread(vlVMState*, void* argument) {
+  vlDisplay* d = GetDisplayByNumber(1);
+  gLatePost = std::async(std::launch::async, [d] { return PostEvent(d, VL_XEV_CLOSE, 0, 0, 0, nullptr); });
+  *static_cast<int*>(argument) = gLatePost.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  return 0;
+}
+
+TEST_F(DisplayEvents, APluginCallLeavesTheQueueOpenToOtherThreads) {
+  int posted = 0;
+  const uintptr_t record[3] = {1, reinterpret_cast<uintptr_t>(&PostFromAnotherThread),
+                               reinterpret_cast<uintptr_t>(&posted)};
+  ASSERT_EQ(PostAdapterEventVM(L, 1, record), 0);
+  ASSERT_EQ(Run(".call checkevent -> ev"), 0);
+  EXPECT_EQ(posted, 1);
+  EXPECT_EQ(gLatePost.get(), 1);
 }
 
 TEST_F(DisplayEvents, ClipboardCommandsTalkToAnotherClient) {
