@@ -53,6 +53,8 @@ void RequestQuitBySignal(int signal) {
 
 int QuitSignal() { return gQuitSignal.load(); }
 
+void* PollPortMessage() { return nullptr; }
+
 int PumpEvents(vlVMState* state, int context, uintptr_t, int* error) {
   *error = 0;
   if (context & VL_PUMP_LINE) {

@@ -55,5 +55,11 @@ void InstallScriptLineHook(vlVMState* state);
 int InitEventPump(vlVMState* state);
 void FreeEventPump(vlVMState* state);
 
+// The next message that arrived at one of the script's message ports: a
+// block (AllocMemory) of two texts one after the other, the sender's port
+// and the command line; the caller frees it. Null when none: this platform
+// has no message ports, so none ever arrives.
+void* PollPortMessage();
+
 int CmdEnableLineHook(vlVMState* state);
 int CmdDisableLineHook(vlVMState* state);

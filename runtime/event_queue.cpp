@@ -15,6 +15,8 @@ namespace {
 vlEventQueue gQueue;
 vlRegisteredEventFree gRegisteredFree = nullptr;
 vlDisplayFlagsReader gDisplayFlags = nullptr;
+// The dispatcher's display of the event under way (WatchEventTarget).
+vlDisplay** gWatchedTarget = nullptr;
 
 // Bits 6 and 8 of a display's flags: its output is scaled, so the window
 // size it reports is not the script's to follow.
@@ -154,7 +156,10 @@ int ExpirePendingEvents(vlVMState* state) {
   return 0;
 }
 
+void WatchEventTarget(vlDisplay** holder) { gWatchedTarget = holder; }
+
 void ForgetEventTarget(vlDisplay* display) {
+  if (display && gWatchedTarget && *gWatchedTarget == display) *gWatchedTarget = nullptr;
   if (!gQueue.mutex || !display) return;
   QueueLock lock(true);
   for (vlEventMsg* e = gQueue.head; e; e = e->next)

@@ -70,8 +70,13 @@ int GetPendingEvent(int index, vlEventMsg* out, int take);
 int DropPendingEvents(vlVMState* state, int n, int lock);
 // Drops the events at the head that are older than the age limit. 0.
 int ExpirePendingEvents(vlVMState* state);
-// Clears the display of every queued event that names it.
+// Clears the display of every queued event that names it, and the watched
+// holder below when it holds that display.
 void ForgetEventTarget(vlDisplay* display);
+// A display pointer kept outside the queue across script callbacks (the
+// dispatcher's event under way): a display freed meanwhile leaves it null.
+// Null stops the watch.
+void WatchEventTarget(vlDisplay** holder);
 
 // Releases a queued event's extra data by its type: engine types through
 // the memory release routine, registered types through their own free

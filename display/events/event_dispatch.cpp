@@ -68,7 +68,7 @@ using vlSourceVisit = int (*)(vlVMState* state, vlPumpState* pump, vlCallbackMsg
 struct vlEventSource {
   uint32_t phase;   // the phase its callbacks leave behind
   uint32_t phase2;  // a second one (0: none)
-  vlSourceVisit visit;  // null: the subsystem is not part of this build
+  vlSourceVisit visit;
 };
 
 void FillTimerMessage(vlCallbackMsg* msg, uint32_t kind, vlObjectId id, int functionRef, int userdataRef) {
@@ -116,6 +116,7 @@ enum : int {
   kSlotSampleEnd = 1,
   kSlotMusicEnd = 2,
   kSlotVideoEnd = 8,
+  kSlotUserMessage = 9,
   kSlotFillMusic = 10,
   kSlotRunFinished = 11,
 };
@@ -408,7 +409,11 @@ bool RunSecond(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int* res
 // of a registered type.
 int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int mode, uint32_t resume) {
   int r = 0;
-  if (resume == kPhaseQueueFirst && pump->eventDisplay && RunSecond(state, pump, msg, &r)) return r;
+  if (resume == kPhaseQueueFirst) {
+    // The display's handler may have freed the display: the event ends.
+    if (!pump->eventDisplay) DropCurrent(state, pump);
+    else if (RunSecond(state, pump, msg, &r)) return r;
+  }
   QueueLock lock;
   if (resume == 0) ExpirePendingEvents(state);
   if (HaveLegacyHandlers() && TestLegacyLabels(state)) {
@@ -425,14 +430,17 @@ int VisitQueue(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int mode
       return ERR_USERABORT;
     }
     if (e.type == VL_EVENT_PLUGIN_CALL) {
+      // The call is off the queue: it runs unlocked, since it may run
+      // script code while the plug-in's threads go on posting.
+      lock.Release();
       auto* call = static_cast<vlPluginCall*>(e.extra);
       int status = call && call->function ? call->function(state, call->argument) : 0;
       FreeQueued(state, e);
       if (status) {
-        lock.Release();
         pump->phase = kPhaseQueueSecond;
         return status;
       }
+      lock.Acquire();
       continue;
     }
     if (e.type < VL_EVENT_FIRST_REGISTERED && !e.display) {
@@ -629,8 +637,25 @@ int VisitDisconnect(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uin
                           });
 }
 
-// The visiting order. Sources whose subsystems this build lacks (the message
-// port) have no visit routine and deliver nothing.
+// Messages that arrived at the script's message ports; one without a
+// handler is dropped.
+int VisitUserMessages(vlVMState* state, vlPumpState* pump, vlCallbackMsg* msg, int, uint32_t) {
+  while (void* block = PollPortMessage()) {
+    if (gGlobalHandlers[kSlotUserMessage].functionRef < 0) {
+      FreeMemory(block);
+      continue;
+    }
+    pump->phase = kPhaseUserMessageRun;
+    int r = FillUserMessage(msg, static_cast<const char*>(block));
+    if (!r) r = RunEventCallback(state, msg, 0);
+    FreeUserMessage(msg);
+    FreeMemory(block);
+    return r;
+  }
+  return 0;
+}
+
+// The visiting order.
 constexpr vlEventSource kSources[] = {
     {kPhaseMusicFill, 0, VisitMusicFill},
     {kPhaseTimers, 0, VisitTimers},
@@ -640,7 +665,7 @@ constexpr vlEventSource kSources[] = {
     {kPhaseConnect, 0, VisitConnect},
     {kPhaseReceive, 0, VisitReceive},
     {kPhaseDisconnect, 0, VisitDisconnect},
-    {kPhaseUserMessage, kPhaseUserMessageRun, nullptr},
+    {kPhaseUserMessage, kPhaseUserMessageRun, VisitUserMessages},
     {kPhaseQueueFirst, kPhaseQueueSecond, VisitQueue},
     {kPhaseHoverIn, kPhaseHoverOut, VisitHover},
 };
@@ -799,6 +824,19 @@ void AddMessageFields(vlVMState* state, vlCallbackMsg* msg) {
       }
       break;
     }
+    case VL_MSG_USER_MESSAGE: {
+      const char* text = msg->commandText;
+      const char* blank = std::strchr(text, ' ');
+      vl::PushString(state, "command");
+      vl::PushBytes(state, text, blank ? static_cast<size_t>(blank - text) : std::strlen(text));
+      vl::RawSetTableValue(state, -3);
+      vl::PushString(state, "args");
+      vl::PushBytes(state, msg->args ? msg->args : "", msg->argsLength);
+      vl::RawSetTableValue(state, -3);
+      SetStringField(state, "rawargs", blank ? blank + 1 : "");
+      SetNumberField(state, "argc", msg->argc);
+      break;
+    }
     case VL_MSG_FILLMUSIC:
       SetIdField(state, "id", msg->recordedId);
       SetNumberField(state, "samples", msg->x);
@@ -811,15 +849,59 @@ void AddMessageFields(vlVMState* state, vlCallbackMsg* msg) {
 
 }  // namespace
 
+int FillUserMessage(vlCallbackMsg* msg, const char* block) {
+  msg->kind = VL_MSG_USER_MESSAGE;
+  std::snprintf(msg->action, sizeof msg->action, "%s", "OnUserMessage");
+  msg->functionRef = gGlobalHandlers[kSlotUserMessage].functionRef;
+  msg->userdataRef = gGlobalHandlers[kSlotUserMessage].userdataRef;
+  msg->stringData = block;
+  msg->commandText = block + std::strlen(block) + 1;
+  msg->args = nullptr;
+  msg->argsLength = 0;
+  msg->argc = 0;
+  const char* blank = std::strchr(msg->commandText, ' ');
+  if (!blank) return 0;
+  const char* raw = blank + 1;
+  // The arguments are never longer than the text they come from.
+  char* out = static_cast<char*>(AllocMemory(std::strlen(raw) + 1, 0));
+  if (!out) return ERR_MEM;
+  uint32_t n = 0;
+  int32_t argc = 1;
+  bool quoted = false;
+  for (const char* c = raw; *c; ++c) {
+    if (*c == '"') {
+      quoted = !quoted;
+    } else if (*c == ' ' && !quoted) {
+      out[n++] = '\0';
+      ++argc;
+    } else {
+      out[n++] = *c;
+    }
+  }
+  msg->args = out;
+  msg->argsLength = n;
+  msg->argc = argc;
+  return 0;
+}
+
+void FreeUserMessage(vlCallbackMsg* msg) {
+  FreeMemory(msg->args);
+  msg->args = nullptr;
+  msg->argsLength = 0;
+}
+
 int InitPumpState() {
   if (gPump) return 0;
   gPump = static_cast<vlPumpState*>(AllocMemory(sizeof(vlPumpState), 1));
-  return gPump ? 0 : ERR_MEM;
+  if (!gPump) return ERR_MEM;
+  WatchEventTarget(&gPump->eventDisplay);
+  return 0;
 }
 
 void FreePumpState(vlVMState* state) {
   if (!gPump) return;
   if (gPump->eventData) FreeEventData(state, gPump->eventType, gPump->eventData);
+  WatchEventTarget(nullptr);
   FreeMemory(gPump);
   gPump = nullptr;
 }
@@ -873,7 +955,6 @@ int NextEventCallback(vlVMState* state, int mode, vlCallbackMsg* msg) {
   for (int i = first; i < kSourceCount; ++i) {
     const vlEventSource& source = kSources[i];
     pump->phase = source.phase;
-    if (!source.visit) continue;
     int r = source.visit(state, pump, msg, mode, i == first ? resume : 0);
     if (r == -1) {
       pump->phase = 0;

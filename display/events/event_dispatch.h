@@ -40,6 +40,7 @@ enum : uint32_t {
   VL_MSG_DISCONNECT = 15,
   VL_MSG_RECEIVE = 16,
   VL_MSG_UDP = 17,
+  VL_MSG_USER_MESSAGE = 18,
   VL_MSG_ORIENTATION = 19,
   VL_MSG_PLUGIN_TYPE = 21,
   VL_MSG_TOUCH = 22,
@@ -73,6 +74,12 @@ struct vlCallbackMsg {
   vlEventType* eventType;
   void* eventData;
   const void* runRequest;  // RunFinished: the ended program's run request
+  // OnUserMessage: the command line, and its arguments after the command
+  // joined with zero bytes (owned by the message, FreeUserMessage).
+  const char* commandText;
+  char* args;
+  uint32_t argsLength;
+  int32_t argc;
 };
 
 // The dispatcher's memory between calls.
@@ -81,7 +88,7 @@ struct vlPumpState {
   uint32_t timersWalked;  // the fired-timer walk of this pass reached the end
   uint32_t eventType;   // the queued event being dispatched
   void* eventData;      // its data, owned until the event is done
-  vlDisplay* eventDisplay;
+  vlDisplay* eventDisplay;  // null once a callback freed it (WatchEventTarget)
   uint32_t eventArgs[3];
   int32_t displayIndex;  // the display list position the current source is at
 };
@@ -181,6 +188,12 @@ int RunEventCallback(vlVMState* state, vlCallbackMsg* msg, int pop);
 // Runs a registered event type's handler at once (message table dropped),
 // then frees data.
 int DispatchCallbackRecord(vlVMState* state, uint32_t code, void* data);
+
+// Fills an OnUserMessage message from a port message block (two texts one
+// after the other, the second the command line) and the "onusermessage"
+// slot: 0, or 1000 when the arguments find no memory.
+int FillUserMessage(vlCallbackMsg* msg, const char* block);
+void FreeUserMessage(vlCallbackMsg* msg);
 
 // Above 0 while a "FillMusicBuffer" handler runs (commands that feed music
 // are allowed only then).

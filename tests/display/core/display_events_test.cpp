@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <cstring>
 #include <sstream>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "display/events/event_dispatch.h"
 #include "display/events/event_keys.h"
 #include "display/events/event_library.h"
+#include "display/events/event_types.h"
 #include "runtime/os.h"
 #include "platform/x11/x11_input.h"
 #include "runtime/event_queue.h"
@@ -286,6 +288,33 @@ TEST_F(DisplayEvents, MouseButtonsGoToTheDisplayThenToItsButtons) {
   EXPECT_EQ(vltest::GlobalString(L, "buttonaction"), "OnMouseOut");
 }
 
+// The display's own handler frees the display: its buttons are not asked
+// about the event afterwards, and the loop goes on.
+TEST_F(DisplayEvents, AHandlerThatFreesItsDisplayEndsThatEvent) {
+  ASSERT_EQ(Run(".function gone\n  .params 1\n  .call freedisplay 2\n"
+                "  loadk 1 #1\n  setglobal 1 \"gone\"\n  ret\n.end\n"
+                ".function pressed\n  .params 1\n  loadk 1 #1\n  setglobal 1 \"pressed\"\n  ret\n.end\n"
+                ".defun Gone gone\n.defun Pressed pressed\n"
+                ".table 0 { width = 100, height = 80 }\n.call base=1 createdisplay 2 r0\n"
+                ".call selectdisplay 2\n"
+                ".table 0 { onmousedown = $Gone }\n.call base=1 installeventhandler r0\n"
+                ".table 0 { onmousedown = $Pressed }\n.call base=1 makebutton 1 0 0 0 50 50 r0\n"
+                ".call selectdisplay 1"),
+            0);
+  ASSERT_EQ(PostEvent(GetDisplayByNumber(2), VL_EVENT_LEFT_BUTTON, 10, 10, 1, nullptr), 1);
+  ASSERT_EQ(Run(".call waitevent -> ev"), 0);
+  EXPECT_EQ(vltest::GlobalNumber(L, "gone"), 1);
+  EXPECT_EQ(GetDisplayByNumber(2), nullptr);
+  // A new display 2 with a button in the same place does not get it.
+  ASSERT_EQ(Run(".table 0 { width = 100, height = 80 }\n.call base=1 createdisplay 2 r0\n"
+                ".call selectdisplay 2\n"
+                ".table 0 { onmousedown = $Pressed }\n.call base=1 makebutton 1 0 0 0 50 50 r0\n"
+                ".call selectdisplay 1\n.call checkevent -> ev"),
+            0);
+  EXPECT_EQ(Field("ev", "triggered"), "0");
+  EXPECT_EQ(vltest::GetGlobal(L, "pressed")->tag, VL_TNIL);
+}
+
 TEST_F(DisplayEvents, HoverEntersAndLeavesButtons) {
   ASSERT_EQ(Run(".function hover\n  .params 1\n"
                 "  getglobal 1 \"trail\"\n  getfield 2 0 \"action\"\n  getfield 3 0 \"id\"\n"
@@ -483,6 +512,57 @@ TEST_F(DisplayEvents, DroppedFilesArriveAsATable) {
   EXPECT_EQ(vltest::GlobalNumber(L, "count"), 2);
   EXPECT_EQ(vltest::GlobalString(L, "second"), "/c");
   EXPECT_EQ(vltest::GlobalNumber(L, "dropx"), 12);
+}
+
+// No port delivers messages on this platform: the message a port would
+// hand over goes through the dispatcher's fill and the script's handler.
+TEST_F(DisplayEvents, UserMessagesSplitTheirArgumentsAtUnquotedBlanks) {
+  ASSERT_EQ(Run(".function onmsg\n  .params 1\n"
+                "  getfield 1 0 \"command\"\n  setglobal 1 \"cmd\"\n"
+                "  getfield 1 0 \"args\"\n  setglobal 1 \"args\"\n"
+                "  getfield 1 0 \"rawargs\"\n  setglobal 1 \"raw\"\n"
+                "  getfield 1 0 \"argc\"\n  setglobal 1 \"argc\"\n"
+                "  getfield 1 0 \"userdata\"\n  setglobal 1 \"user\"\n  ret\n.end\n"
+                ".defun OnMsg onmsg\n"
+                ".table 0 { onusermessage = $OnMsg }\n.call base=1 installeventhandler r0 \"ud\""),
+            0);
+  auto deliver = [&](const std::string& block) {
+    vlCallbackMsg msg{};
+    ASSERT_EQ(FillUserMessage(&msg, block.c_str()), 0);
+    EXPECT_EQ(RunEventCallback(L, &msg, 1), 0);
+    FreeUserMessage(&msg);
+  };
+  deliver(std::string("sender\0play \"my song.mod\" 2 \"\"\0", 31));
+  EXPECT_EQ(vltest::GlobalString(L, "cmd"), "play");
+  EXPECT_EQ(vltest::GlobalString(L, "raw"), "\"my song.mod\" 2 \"\"");
+  EXPECT_EQ(vltest::GlobalString(L, "args"), std::string("my song.mod\0" "2\0", 14));
+  EXPECT_EQ(vltest::GlobalNumber(L, "argc"), 3);
+  EXPECT_EQ(vltest::GlobalString(L, "user"), "ud");
+  deliver(std::string("sender\0quit\0", 12));
+  EXPECT_EQ(vltest::GlobalString(L, "cmd"), "quit");
+  EXPECT_EQ(vltest::GlobalString(L, "args"), "");
+  EXPECT_EQ(vltest::GlobalString(L, "raw"), "");
+  EXPECT_EQ(vltest::GlobalNumber(L, "argc"), 0);
+}
+
+// A post from another thread while a plug-in's main-thread call runs; it
+// outlives the call, so a post held up by the queue lock cannot hang it.
+std::future<int> gLatePost;
+int PostFromAnotherThread(vlVMState*, void* argument) {
+  vlDisplay* d = GetDisplayByNumber(1);
+  gLatePost = std::async(std::launch::async, [d] { return PostEvent(d, VL_XEV_CLOSE, 0, 0, 0, nullptr); });
+  *static_cast<int*>(argument) = gLatePost.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  return 0;
+}
+
+TEST_F(DisplayEvents, APluginCallLeavesTheQueueOpenToOtherThreads) {
+  int posted = 0;
+  const uintptr_t record[3] = {1, reinterpret_cast<uintptr_t>(&PostFromAnotherThread),
+                               reinterpret_cast<uintptr_t>(&posted)};
+  ASSERT_EQ(PostAdapterEventVM(L, 1, record), 0);
+  ASSERT_EQ(Run(".call checkevent -> ev"), 0);
+  EXPECT_EQ(posted, 1);
+  EXPECT_EQ(gLatePost.get(), 1);
 }
 
 TEST_F(DisplayEvents, ClipboardCommandsTalkToAnotherClient) {
