@@ -250,7 +250,9 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
   const vlFrameSlot& slot = p->slots[slotIndex];
   const uint32_t* pixels = slot.pixels;
   int32_t stride = slot.stride;
-  if (!pixels && p->pausePicture) {
+  // Slots made anew for a new size hold no frame yet: a paused or ended
+  // video redrawn then shows the picture it keeps, rescaled with them.
+  if ((!pixels || (!fromRefresh && p->shownSlot < 0)) && p->pausePicture) {
     pixels = p->pausePicture;
     stride = p->targetWidth + 64;
   }
@@ -312,7 +314,7 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
     sched_yield();
     return;
   }
-  BlitToDisplay(bitmap, 0, 0, d, x, y, w, h, 0x20);
+  BlitToDisplay(bitmap, 0, 0, d, x, y, w, h, VideoFrameBlitFlags(d));
   // Under an adapter the frame shown (a paused video sought or redrawn)
   // becomes the video's surface, as the frames the drain takes do.
   vlPendingFrame shown{};
