@@ -211,6 +211,30 @@ TEST_F(Video, SeekSizeVolumeAndDriverRules) {
   EXPECT_EQ(Run(".call dumpvideo 1 0 0 nil -1"), 1055);
   EXPECT_EQ(Run(".call openvideo 3 \"" + dir_.File("none.avi") + "\""), 1450);
   EXPECT_EQ(Run(".call openvideo nil \"" + file + "\" -> h\n.call closevideo $h"), 0);
+
+  // Locked, the video refuses every change and stays as it was, its id too;
+  // what only reads it still works.
+  v = Find(1);
+  ASSERT_NE(v, nullptr);
+  v->locked = 1;
+  const std::vector<std::string> changes = {
+      "playvideo 1",        "stopvideo 1",         "pausevideo 1",
+      "resumevideo 1",      "seekvideo 1 0",       "setvideovolume 1 10",
+      "setvideosize 1 8 8", "setvideoposition 1 0 0", "displayvideoframe 1 0 0 0",
+      "closevideo 1",       "openvideo 1 \"" + file + "\""};
+  for (const std::string& change : changes) {
+    SCOPED_TRACE(change);
+    EXPECT_EQ(Run(".call " + change), 1314);
+    EXPECT_EQ(Find(1), v);
+    EXPECT_EQ(v->state.load(), uint32_t{VL_VIDEO_STOPPED});
+  }
+  EXPECT_EQ(v->volume, 32);
+  EXPECT_EQ(v->width, 32);
+  EXPECT_EQ(Run(".call isvideoplaying 1 -> playing\n.call getvideoframe 5 1 1"), 0);
+  EXPECT_EQ(Flag("playing"), 0);
+  v->locked = 0;
+  EXPECT_EQ(Run(".call closevideo 1"), 0);
+  EXPECT_EQ(Find(1), nullptr);
 }
 
 TEST_F(Video, GetVideoFrameMakesABrushOfTheFrame) {
