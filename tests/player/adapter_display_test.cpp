@@ -911,7 +911,8 @@ TEST_F(AdapterDisplay, VideoFollowsItsNewPositionAndSize) {
 // display. On a display the adapter shows at twice its size the frames
 // reach the window through a redraw of the video's area alone; a plain
 // display at twice its size shows the frames the player scaled where they
-// belong, and paints around them.
+// belong, and paints around them. A redraw of the whole display (the video
+// put back in its place) draws the frame over the painting again.
 TEST_F(AdapterDisplay, APausedVideoPaintedOverKeepsItsFrame) {
   const std::string file = Clip("color=c=red:", "3", "-vf \"geq=r='255*lt(T,1)':g=0:b='255*gte(T,1)'\"");
   if (file.empty()) GTEST_SKIP() << "no ffmpeg";
@@ -929,6 +930,7 @@ TEST_F(AdapterDisplay, APausedVideoPaintedOverKeepsItsFrame) {
 .call seekvideo 1 2000
 .call createbrush 3 96 64 65280
 .call displaybrush 3 0 0
+.call setvideoposition 1 10 20
 )"));
     const int w = kWidth * scale, h = kHeight * scale;
     for (const char* owns : {static_cast<const char*>(nullptr), "0"}) {
