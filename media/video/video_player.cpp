@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <new>
 
 #include "display/bgpic.h"
@@ -705,16 +706,29 @@ void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, in
   p->targetWidth = width;
   p->targetHeight = height;
   p->smooth = smooth;
-  AllocSlots(p);
+  // An ended video keeps no paused picture: the frame it shows goes along
+  // into the new slots, rescaled.
+  const bool still = p->paused.load() || p->ended.load();
+  uint32_t* oldShown = nullptr;
+  int32_t oldStride = 0;
+  if (still && !oldPause && p->shownSlot >= 0) {
+    oldShown = std::exchange(p->slots[p->shownSlot].pixels, nullptr);
+    oldStride = p->slots[p->shownSlot].stride;
+  }
+  p->shownSlot = -1;
+  if (AllocSlots(p) == 0 && oldShown) {
+    ScaleWords(oldShown, oldWidth, oldHeight, oldStride, p->slots[0].pixels, width, height, p->slots[0].stride, smooth);
+    p->shownSlot = 0;
+  }
+  FreeMemory(oldShown);
   if (oldPause) {
     p->pausePicture = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(width, height), 1));
     if (p->pausePicture)
       ScaleWords(oldPause, oldWidth, oldHeight, oldWidth + 64, p->pausePicture, width, height, width + 64, smooth);
     FreeMemory(oldPause);
   }
-  p->shownSlot = -1;
   dropStale();
-  if (p->paused.load() || p->ended.load()) ShowVideoFrame(display, 0, p, 0);
+  if (still) ShowVideoFrame(display, 0, p, 0);
 }
 
 void SetVideoPlayerVolume(vlVideoHandle* handle, uint32_t volume, int) {

@@ -113,6 +113,11 @@ TEST_F(Video, PlaysToTheEndOnTheDisplay) {
     EXPECT_EQ(WindowPixel(d, 10 + x, 20 + y), Rgb(frames, 9, 32, 16, x, y)) << x << "," << y;
   // Outside the video the BGPic shows.
   EXPECT_EQ(WindowPixel(d, 5, 5), 255u);
+  // Resized when ended, it shows its last frame at the new size.
+  ASSERT_EQ(Run(".call setvideosize 1 64 32"), 0);
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{62, 30}, std::pair{26, 14}})
+    EXPECT_EQ(WindowPixel(d, 10 + x, 20 + y), Rgb(frames, 9, 32, 16, x / 2, y / 2)) << x << "," << y;
+  ASSERT_EQ(Run(".call setvideosize 1 32 16"), 0);
   EXPECT_EQ(Run(".call isvideoplaying 1 -> playing"), 0);
   EXPECT_EQ(Flag("playing"), 0);
   // An ended video plays again from the start.
