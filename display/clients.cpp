@@ -315,7 +315,7 @@ int FlushPendingDisplayFrames(vlVMState* L) {
           } else {
             int32_t w, h;
             ClipRect(d, f, &w, &h);
-            if (w > 0 && h > 0) BlitToDisplay(f->bitmap, 0, 0, d, f->x, f->y, w, h, 0x20);
+            if (w > 0 && h > 0) BlitToDisplay(f->bitmap, 0, 0, d, f->x, f->y, w, h, VideoFrameBlitFlags(d));
           }
           if (kept) f->bitmap = nullptr;
         }

@@ -50,7 +50,7 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d
   SettleHeldPresentation();
   const int32_t args[4] = {x, y, width, height};
   vlBitmap* source = bitmap;
-  if (DisplayBlitsScaled(d)) {
+  if (!(flags & 0x100) && DisplayBlitsScaled(d)) {
     int32_t x0 = static_cast<int32_t>(x * d->scaleX), y0 = static_cast<int32_t>(y * d->scaleY);
     int32_t x1 = static_cast<int32_t>((x + width) * d->scaleX + 0.999999);
     int32_t y1 = static_cast<int32_t>((y + height) * d->scaleY + 0.999999);
@@ -81,6 +81,10 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d
       PresentWindowPut(device->putPixels(RecordOf(locked.access), sx, sy, d, x, y, width, height, flags));
   }
   NotifyObservers(d, 0, args);
+}
+
+uint32_t VideoFrameBlitFlags(const vlPlatformWindow* d) {
+  return DisplayDeviceDoes(d, VL_DEVICE_SCALES_VIDEO) ? 0x120u : 0x20u;
 }
 
 int GrabDisplayPixels(vlPlatformWindow* d, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out) {

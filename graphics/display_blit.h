@@ -9,9 +9,14 @@ struct vlBitmap;
 struct vlPlatformWindow;
 
 // Draws the rectangle of the bitmap at (x, y) on the display, then tells
-// its observers (code 0). flags: 0x20 draws over the video overlays too.
+// its observers (code 0). flags: 0x20 draws over the video overlays too;
+// 0x100 says the picture is at the window's scale already (a display shown
+// scaled does not scale it again).
 void BlitToDisplay(vlBitmap* bitmap, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x, int32_t y,
                    int32_t width, int32_t height, uint32_t flags);
+// The flags of a video frame's blit: over the overlays, and at the
+// window's scale where the device has the player scale videos.
+uint32_t VideoFrameBlitFlags(const vlPlatformWindow* display);
 // The screen's pixels as a new bitmap in *out; 0, or ERR_GRABSCREEN (1561)
 // with *out null.
 int GrabDisplayPixels(vlPlatformWindow* display, int32_t x, int32_t y, int32_t width, int32_t height, vlBitmap** out);

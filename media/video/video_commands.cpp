@@ -33,6 +33,10 @@ constexpr int kErrFrameRange = 1457;
 constexpr int kErrNoSeek = 1482;
 constexpr int kErrSeekRange = 1233;
 constexpr int kErrLayerAttributes = 1517;
+// Playing, stopping, seeking, the volume and closing change the video
+// itself, so a locked one refuses them; a layer that shows it follows
+// (closing leaves it the record), so it gets no copy of its own.
+constexpr uint32_t kOperate = VL_VIDEO_CHANGE | VL_VIDEO_NO_LAYER_COPY;
 
 void ReadLoaderOptions(vlVMState* state, int index, const char* defaultLoader, char* loader, size_t loaderSize,
                        char* adapter, size_t adapterSize) {
@@ -77,14 +81,14 @@ int CmdOpenVideo(vlVMState* state) {
 int CmdCloseVideo(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, VL_VIDEO_CHANGE | VL_VIDEO_NO_LAYER_COPY, &v)) return error;
+  if (int error = VideoArg(state, 1, kOperate, &v)) return error;
   return CloseVideoRecord(state, v);
 }
 
 int CmdPlayVideo(vlVMState* state) {
   CheckArgs(state, 1, 4, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, 0, &v)) return error;
+  if (int error = VideoArg(state, 1, kOperate, &v)) return error;
   const int32_t x = vl::GetTypeAt(state, 2) > 0 ? vl::CheckIntArg(state, 2) : INT32_MIN;
   const int32_t y = vl::GetTypeAt(state, 3) > 0 ? vl::CheckIntArg(state, 3) : INT32_MIN;
   int32_t useLayer = 0, channel = 0;
@@ -99,28 +103,28 @@ int CmdPlayVideo(vlVMState* state) {
 int CmdStopVideo(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, 0, &v)) return error;
+  if (int error = VideoArg(state, 1, kOperate, &v)) return error;
   return StopVideoPlayback(state, v, 1, 0);
 }
 
 int CmdPauseVideo(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, 0, &v)) return error;
+  if (int error = VideoArg(state, 1, kOperate, &v)) return error;
   return PauseVideoPlayback(v);
 }
 
 int CmdResumeVideo(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, 0, &v)) return error;
+  if (int error = VideoArg(state, 1, kOperate, &v)) return error;
   return ResumeVideoPlayback(v);
 }
 
 int CmdSeekVideo(vlVMState* state) {
   CheckArgs(state, 2, 2, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, 0, &v)) return error;
+  if (int error = VideoArg(state, 1, kOperate, &v)) return error;
   return SeekVideoTo(v, vl::CheckIntArg(state, 2));
 }
 
@@ -166,7 +170,7 @@ int CmdSetVideoPosition(vlVMState* state) {
 int CmdSetVideoVolume(vlVMState* state) {
   CheckArgs(state, 2, 2, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, 0, &v)) return error;
+  if (int error = VideoArg(state, 1, kOperate, &v)) return error;
   ApplyVideoVolume(v, static_cast<int32_t>(GetVolumeArg(state, 2)));
   return 0;
 }
@@ -242,7 +246,7 @@ int CmdDumpVideo(vlVMState* state) {
 int CmdDisplayVideoFrame(vlVMState* state) {
   CheckArgs(state, 4, 5, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, 0, &v)) return error;
+  if (int error = VideoArg(state, 1, kOperate, &v)) return error;
   const int32_t x = vl::CheckIntArg(state, 2), y = vl::CheckIntArg(state, 3);
   const int32_t position = vl::CheckIntArg(state, 4);
   if (int error = CheckVideoOutput(CurrentDisplay())) return error;

@@ -214,8 +214,11 @@ void FreeVideoRecord(vlVMState* state, vlVideo* video) {
 int AddVideo(vlVMState* state, vlObjectId* id, const char* file, const char* loader, const char* adapter,
              uint32_t hidden, vlVideo** out) {
   if (!IsAutomaticIdRequest(*id)) {
+    // Replacing a video closes it; a locked one stays, and so does its id.
     vlVideo* old = nullptr;
-    if (GetVideoByID(state, *id, 0, &old) == 0) CloseVideoRecord(state, old);
+    const int found = GetVideoByID(state, *id, VL_VIDEO_CHANGE | VL_VIDEO_NO_LAYER_COPY, &old);
+    if (found == ERR_LOCKEDOBJ) return found;
+    if (found == 0) CloseVideoRecord(state, old);
   }
   PrintProgressMessage("Loading video %s", file, 1);
   vlVideoHandle* player = nullptr;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <new>
 
 #include "display/bgpic.h"
@@ -250,7 +251,9 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
   const vlFrameSlot& slot = p->slots[slotIndex];
   const uint32_t* pixels = slot.pixels;
   int32_t stride = slot.stride;
-  if (!pixels && p->pausePicture) {
+  // Slots made anew for a new size hold no frame yet: a paused or ended
+  // video redrawn then shows the picture it keeps, rescaled with them.
+  if ((!pixels || (!fromRefresh && p->shownSlot < 0)) && p->pausePicture) {
     pixels = p->pausePicture;
     stride = p->targetWidth + 64;
   }
@@ -312,7 +315,7 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
     sched_yield();
     return;
   }
-  BlitToDisplay(bitmap, 0, 0, d, x, y, w, h, 0x20);
+  BlitToDisplay(bitmap, 0, 0, d, x, y, w, h, VideoFrameBlitFlags(d));
   // Under an adapter the frame shown (a paused video sought or redrawn)
   // becomes the video's surface, as the frames the drain takes do.
   vlPendingFrame shown{};
@@ -703,16 +706,29 @@ void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, in
   p->targetWidth = width;
   p->targetHeight = height;
   p->smooth = smooth;
-  AllocSlots(p);
+  // An ended video keeps no paused picture: the frame it shows goes along
+  // into the new slots, rescaled.
+  const bool still = p->paused.load() || p->ended.load();
+  uint32_t* oldShown = nullptr;
+  int32_t oldStride = 0;
+  if (still && !oldPause && p->shownSlot >= 0) {
+    oldShown = std::exchange(p->slots[p->shownSlot].pixels, nullptr);
+    oldStride = p->slots[p->shownSlot].stride;
+  }
+  p->shownSlot = -1;
+  if (AllocSlots(p) == 0 && oldShown) {
+    ScaleWords(oldShown, oldWidth, oldHeight, oldStride, p->slots[0].pixels, width, height, p->slots[0].stride, smooth);
+    p->shownSlot = 0;
+  }
+  FreeMemory(oldShown);
   if (oldPause) {
     p->pausePicture = static_cast<uint32_t*>(AllocMemory(PixelBufferBytes(width, height), 1));
     if (p->pausePicture)
       ScaleWords(oldPause, oldWidth, oldHeight, oldWidth + 64, p->pausePicture, width, height, width + 64, smooth);
     FreeMemory(oldPause);
   }
-  p->shownSlot = -1;
   dropStale();
-  if (p->paused.load() || p->ended.load()) ShowVideoFrame(display, 0, p, 0);
+  if (still) ShowVideoFrame(display, 0, p, 0);
 }
 
 void SetVideoPlayerVolume(vlVideoHandle* handle, uint32_t volume, int) {

@@ -113,6 +113,11 @@ TEST_F(Video, PlaysToTheEndOnTheDisplay) {
     EXPECT_EQ(WindowPixel(d, 10 + x, 20 + y), Rgb(frames, 9, 32, 16, x, y)) << x << "," << y;
   // Outside the video the BGPic shows.
   EXPECT_EQ(WindowPixel(d, 5, 5), 255u);
+  // Resized when ended, it shows its last frame at the new size.
+  ASSERT_EQ(Run(".call setvideosize 1 64 32"), 0);
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{62, 30}, std::pair{26, 14}})
+    EXPECT_EQ(WindowPixel(d, 10 + x, 20 + y), Rgb(frames, 9, 32, 16, x / 2, y / 2)) << x << "," << y;
+  ASSERT_EQ(Run(".call setvideosize 1 32 16"), 0);
   EXPECT_EQ(Run(".call isvideoplaying 1 -> playing"), 0);
   EXPECT_EQ(Flag("playing"), 0);
   // An ended video plays again from the start.
@@ -211,6 +216,30 @@ TEST_F(Video, SeekSizeVolumeAndDriverRules) {
   EXPECT_EQ(Run(".call dumpvideo 1 0 0 nil -1"), 1055);
   EXPECT_EQ(Run(".call openvideo 3 \"" + dir_.File("none.avi") + "\""), 1450);
   EXPECT_EQ(Run(".call openvideo nil \"" + file + "\" -> h\n.call closevideo $h"), 0);
+
+  // Locked, the video refuses every change and stays as it was, its id too;
+  // what only reads it still works.
+  v = Find(1);
+  ASSERT_NE(v, nullptr);
+  v->locked = 1;
+  const std::vector<std::string> changes = {
+      "playvideo 1",        "stopvideo 1",         "pausevideo 1",
+      "resumevideo 1",      "seekvideo 1 0",       "setvideovolume 1 10",
+      "setvideosize 1 8 8", "setvideoposition 1 0 0", "displayvideoframe 1 0 0 0",
+      "closevideo 1",       "openvideo 1 \"" + file + "\""};
+  for (const std::string& change : changes) {
+    SCOPED_TRACE(change);
+    EXPECT_EQ(Run(".call " + change), 1314);
+    EXPECT_EQ(Find(1), v);
+    EXPECT_EQ(v->state.load(), uint32_t{VL_VIDEO_STOPPED});
+  }
+  EXPECT_EQ(v->volume, 32);
+  EXPECT_EQ(v->width, 32);
+  EXPECT_EQ(Run(".call isvideoplaying 1 -> playing\n.call getvideoframe 5 1 1"), 0);
+  EXPECT_EQ(Flag("playing"), 0);
+  v->locked = 0;
+  EXPECT_EQ(Run(".call closevideo 1"), 0);
+  EXPECT_EQ(Find(1), nullptr);
 }
 
 TEST_F(Video, GetVideoFrameMakesABrushOfTheFrame) {
