@@ -917,7 +917,8 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
  * and description texts, 37 its identifier; 32 (uint32_t) 1 while the
  * requester dialogs' thread runs (from the first dialog on); 35 (int32_t)
  * the frame-rate limit SetFPSLimit set. Tag 25 clears its own value; 31
- * adds its value to the callback nesting count; 33 sets the line-hook
+ * adds its value to the callback nesting count (which stays at 0 or
+ * more); 33 sets the line-hook
  * suspend word; 38 sets the quit flag; 39 sets the word the wait for
  * events reads; 40 resets the current command and line and clears the
  * quit flag.
@@ -937,6 +938,8 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
  * bit 0 locks it. 0; 1566 for an applet made for a program below 6.0, 1055
  * without PLUGINCAPS_TIMERADAPTER, 1518 outside plug-in initialisation or
  * when a locked timer adapter is installed.
+ * Slots 15 and 27 (PostAdapterEvent, PostAdapterEventVM) and 38
+ * (RunHandlerById) do nothing and answer 0 once the quit flag is set.
  * Slot 40, GetDateStamp (date): the date string of slot 10 parsed into
  * date; 1, or 0 without a record. */
 #define VL_SVC_SYSTEM(F, D)                                                                    \

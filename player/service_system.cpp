@@ -2,6 +2,8 @@
 // the date string and its parsed form, simple event types and the input a
 // display client feeds back. Depends on the applet record, the graphics
 // state, the requester thread, the event library and the display clients.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -46,7 +48,13 @@ int SystemTagsSvc(vlVMState* state, vlTagItem* tags) {
       case 25: t->value = 0; break;
       case 26: case 27: case 28: case 29: case 30: Answer(t, AppletString(state, t->tag - 26)); break;
       case 37: Answer(t, AppletString(state, kHeaderStringCount)); break;
-      case 31: vlOptions.callbackNesting += static_cast<int32_t>(t->value); break;
+      case 31: {
+        // An unbalanced lowering stops at 0: below it, an error at the top
+        // level would no longer end the script.
+        const int64_t nesting = int64_t{vlOptions.callbackNesting} + static_cast<int32_t>(t->value);
+        vlOptions.callbackNesting = static_cast<int32_t>(std::clamp<int64_t>(nesting, 0, INT32_MAX));
+        break;
+      }
       case 32: Answer(t, static_cast<uint32_t>(IsRequesterThreadRunning())); break;
       case 33: gLineHookSuspended = t->value; break;
       case 35: Answer(t, gGraphicsState.fpsLimit); break;

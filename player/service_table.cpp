@@ -264,18 +264,26 @@ int GetSourcePosition(vlVMState* state, void** record) {
   return 0;
 }
 
+// The event services do nothing once the script is quitting.
+bool Quitting(vlVMState* state) {
+  return vlShuttingDown || (state && state->g->host.quitFlag && *state->g->host.quitFlag);
+}
+
 // A timer adapter's timer expired: the handle is what its RegisterTimer
-// entry returned.
+// entry returned. A script that is ending runs no more callbacks.
 int RunHandlerByIdSvc(vlVMState* state, void* handle) {
+  if (Quitting(state)) return 0;
   return RunHandlerById(state, reinterpret_cast<uintptr_t>(handle));
 }
 
-// The event services do nothing once the script is quitting.
-bool Quitting(vlVMState* state) { return vlShuttingDown || (state && *state->g->host.quitFlag); }
-
-int PostAdapterEventSvc(uint32_t kind, const uintptr_t* record) { return PostAdapterEvent(kind, record); }
+// An ending script takes no more adapter input: nothing would run it.
+int PostAdapterEventSvc(uint32_t kind, const uintptr_t* record) {
+  if (Quitting(GetRunningScriptState())) return 0;
+  return PostAdapterEvent(kind, record);
+}
 
 int PostAdapterEventVMSvc(vlVMState* state, uint32_t kind, const uintptr_t* record, uint32_t) {
+  if (Quitting(state ? state : GetRunningScriptState())) return 0;
   return PostAdapterEventVM(state, kind, record);
 }
 

@@ -236,13 +236,15 @@ TEST_F(EventTest, APluginDrivesItsEventTypeThroughTheServiceTable) {
   EXPECT_EQ(gLineHookSuspended, 0u);
   ASSERT_EQ(vltest::RunScript(L, ".call checkevents\nret\n"), 0);
   EXPECT_EQ(GetPendingEvent(0, &queued, 0), 0);
-  // Once quitting, pumping and waiting do nothing.
+  // Once quitting, posting, pumping and waiting do nothing.
+  EXPECT_EQ(svc->PostAdapterEventVM(L, code, record, 0), 0);
   *L->g->host.quitFlag = 1;
   EXPECT_EQ(svc->PostAdapterEventVM(L, code, record, 0), 0);
   EXPECT_EQ(svc->PumpEventsSvc(L, 2 | 16), 0);
   EXPECT_EQ(svc->WaitEventsSvc(L), 0);
   vlEventMsg e;
   EXPECT_EQ(GetPendingEvent(0, &e, 0), 1) << "the pump service dispatched while quitting";
+  EXPECT_EQ(GetPendingEvent(1, &e, 0), 0) << "input was queued while quitting";
 }
 
 }  // namespace

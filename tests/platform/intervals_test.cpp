@@ -302,7 +302,15 @@ TEST_F(Intervals, PlugInsReachRunHandlerByIdThroughTheServiceTable) {
   gTimerAdapter = &gAdapter;
   ASSERT_EQ(Set(CmdSetTimeout, 6, 10), 0);
   void* handle = reinterpret_cast<void*>(gTimeouts->adapterHandle);
+  // A script that is quitting runs no callback; the timer stays set.
+  volatile int quit = 1;
+  volatile int* saved = L->g->host.quitFlag;
+  L->g->host.quitFlag = &quit;
+  EXPECT_EQ(GetServiceTable()->system->RunHandlerById(L, handle), 0);
+  EXPECT_TRUE(gRan.empty());
+  quit = 0;
   EXPECT_EQ(GetServiceTable()->system->RunHandlerById(L, handle), 7);
+  L->g->host.quitFlag = saved;
   ASSERT_EQ(gRan.size(), 1u);
   EXPECT_EQ(gRan[0].id.number, 6);
   EXPECT_EQ(GetServiceTable()->system->RunHandlerById(L, handle), 0);

@@ -156,7 +156,8 @@ TEST_F(CoreServices, SystemFilesAndBuiltinData) {
 }
 
 // An event type registered with one data word reaches the script's handler
-// with the word's field; a display client feeds a click and a key to the
+// with the word's field, but not when posted while the script quits; a
+// display client feeds a click and a key to the
 // script and gets refresh calls only once it asks for them.
 TEST_F(CoreServices, EventTypesAndDisplayClients) {
   const std::string applet = Applet("probeevents", R"(.function onping
@@ -184,6 +185,8 @@ TEST_F(CoreServices, EventTypesAndDisplayClients) {
 .line 1
 .call probecore.event "OnProbePing" 42 -> A
 .call debugprint $A
+.call probecore.quitpost 7 -> A
+.call debugprint "quitting" $A
 .table 0 { onprobeping = $OnPing, onmousedown = $OnMouse, onkeydown = $OnKey }
 .call base=1 installeventhandler r0
 .call waitevent
@@ -208,7 +211,7 @@ TEST_F(CoreServices, EventTypesAndDisplayClients) {
   Result r = Run({"-debugdevice", "console", applet}, WithProbe());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out,
-            "code 0 0\nping 42\ninput 0\nOnMouseDown\nOnKeyDown A\nclient 1\nrefresh 0 0\n"
+            "code 0 0\nquitting 0 0\nping 42\ninput 0\nOnMouseDown\nOnKeyDown A\nclient 1\nrefresh 0 0\n"
             "refresh 0 1\nOnMouseDown\nno client 1344\n");
 }
 

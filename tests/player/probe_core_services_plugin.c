@@ -132,15 +132,34 @@ static void PingFields(vlVMState* state, uint32_t code, void* data) {
 
 /* Registers the type (twice: the second is refused) and posts one event of
  * it with the given value: "code again post". */
+static uint32_t pingCode;
+
 static int Event(vlVMState* state) {
   const char* name = svc->vm->CheckStringArg(state, 1, NULL);
-  uint32_t code = svc->system->RegisterEventTypeSimple(name, PingFields);
+  uint32_t code = pingCode = svc->system->RegisterEventTypeSimple(name, PingFields);
   uint32_t again = svc->system->RegisterEventTypeSimple(name, PingFields);
   int posted;
   char out[64];
   eventRecord[0] = (uintptr_t)svc->vm->CheckIntArg(state, 2);
   posted = code ? svc->system->PostAdapterEvent(code, eventRecord) : -1;
   snprintf(out, sizeof out, "%s %u %d", code >= 28 ? "code" : "nocode", (unsigned)again, posted);
+  PushText(state, out);
+  return 1;
+}
+
+/* quitpost(value): posts a ping of that value through both posting slots
+ * while the quit flag is set (then clears it): "posted postedVM". */
+static int QuitPost(vlVMState* state) {
+  static uintptr_t record[1];
+  vlTagItem quit[2] = {{38, 0}, {VL_TAG_END, 0}}, resume[2] = {{40, 0}, {VL_TAG_END, 0}};
+  char out[64];
+  int posted, postedVM;
+  record[0] = (uintptr_t)svc->vm->CheckIntArg(state, 1);
+  svc->system->SystemTags(state, quit);
+  posted = svc->system->PostAdapterEvent(pingCode, record);
+  postedVM = svc->system->PostAdapterEventVM(state, pingCode, record, 0);
+  svc->system->SystemTags(state, resume);
+  snprintf(out, sizeof out, "%d %d", posted, postedVM);
   PushText(state, out);
   return 1;
 }
@@ -415,6 +434,7 @@ static const vlCommand commands[] = {
     {"Tags", Tags},
     {"DateStamp", DateStamp},
     {"Event", Event},
+    {"QuitPost", QuitPost},
     {"ClientAdd", ClientAdd},
     {"ClientRefresh", ClientRefresh},
     {"ClientInput", ClientInput},

@@ -204,6 +204,32 @@ TEST_F(Startup, CompressedAppletKeepsItsOwnPath) {
   EXPECT_TRUE(TempEntries().empty());
 }
 
+// A container made for a newer program, with a record the player does not
+// know, or cut inside a record is refused with its message and a failing
+// status; one made for an older revision runs.
+TEST_F(Startup, ContainersTheProgramCannotReadAreRefused) {
+  const std::string plain = ReadAll(Applet("current", ".line 1\n.call debugprint \"ran\""));
+  // The revision record follows the magic: type 10, major, minor.
+  ASSERT_EQ(plain.substr(4, 3), std::string("\x0a\x06\x01", 3));
+  Result r = Run({"-quiet", WriteFile("older.vla", plain.substr(0, 5) + "\x05\x09" + plain.substr(7))});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "ran\n");
+  const struct {
+    std::string bytes, message;
+  } cases[] = {
+      {plain.substr(0, 5) + "\x06\x02" + plain.substr(7), "This applet requires at least Vellamora 6.2!"},
+      {plain.substr(0, 5) + "\x07" + plain.substr(6), "This applet requires at least Vellamora 7.1!"},
+      {plain.substr(0, 7) + "\x23" + plain.substr(7), "Unknown section in applet!"},
+      {plain.substr(0, 6), "Unexpected end of file!"},
+  };
+  for (const auto& c : cases) {
+    Result bad = Run({"-quiet", WriteFile("bad.vla", c.bytes)});
+    EXPECT_NE(bad.status, 0) << c.message;
+    EXPECT_NE(bad.err.find("Error: " + c.message), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.out, "") << c.message;
+  }
+}
+
 // -NODEBUG silences DebugPrint, DebugPrintNR and the command trace, and
 // Assert checks nothing and returns nothing; without it they all work.
 TEST_F(Startup, NoDebugSilencesDebugCommandsAndAssert) {

@@ -71,6 +71,8 @@ TEST_F(Hooks, KindTwoPassesTheArgumentAndIgnoresResults) {
 
 TEST_F(Hooks, KindZeroPollsUntilAResult) {
   Recorder a, b;
+  // Only the three kinds are taken.
+  EXPECT_EQ(AddHook(3, reinterpret_cast<void*>(&Poll), &a, 0), nullptr);
   a.pollsBeforeResult = 3;
   a.result = -1;  // ends the whole run with 0
   AddHook(0, reinterpret_cast<void*>(&Poll), &a, 0);

@@ -367,6 +367,10 @@ TEST_F(ServiceWithPlugins, SystemTags) {
   EXPECT_EQ(L->g->quitDefault, 0);
   EXPECT_STREQ(GetCurrentFunctionName(), "----");
   EXPECT_EQ(vlOptions.callbackNesting, 0);
+  // A lowering past 0 leaves the counter at 0.
+  vlTagItem lower[] = {{31, static_cast<uintptr_t>(-1)}, {0, 0}};
+  EXPECT_EQ(Svc()->system->SystemTags(L, lower), 1);
+  EXPECT_EQ(vlOptions.callbackNesting, 0);
 }
 
 TEST_F(ServiceWithPlugins, VMSlotsOfTheRuntime) {
