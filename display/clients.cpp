@@ -71,17 +71,20 @@ void RedrawVideoNode(vlVMState* L, vlDisplay* d, vlPendingFrame* f) {
   const int32_t h = std::min(f->y + f->height, pic->dispHeight) - y0;
   if (w <= 0 || h <= 0) return;
   // The display is current for the moment, as a display, whatever the
-  // script has selected for drawing; its selection comes back afterwards.
-  vlDisplay* const previous = CurrentDisplay();
-  vlDisplayOutputState saved{};
-  SaveDisplayOutputState(d, &saved);
-  SetCurrentDisplay(d);
-  gVideoSurfaceHandler(f, VL_VIDEO_SURFACE_MARK);
-  gLayerHooks.redrawLayers(L, d, d->bgpic, d->back, x0, y0, w, h, 32);
-  gVideoSurfaceHandler(f, VL_VIDEO_SURFACE_UNMARK);
-  UpdateDisplayRect(d->back, x0, y0, d, x0, y0, w, h, 0x20);
-  SetCurrentDisplay(previous);
-  RestoreDisplayOutputState(d, saved);
+  // script has selected for drawing.
+  struct Redraw {
+    vlVMState* L;
+    vlDisplay* d;
+    vlPendingFrame* f;
+    int32_t x0, y0, w, h;
+  } r{L, d, f, x0, y0, w, h};
+  DrawWithDisplayCurrent(d, [](void* user) {
+    const auto& r = *static_cast<Redraw*>(user);
+    gVideoSurfaceHandler(r.f, VL_VIDEO_SURFACE_MARK);
+    gLayerHooks.redrawLayers(r.L, r.d, r.d->bgpic, r.d->back, r.x0, r.y0, r.w, r.h, 32);
+    gVideoSurfaceHandler(r.f, VL_VIDEO_SURFACE_UNMARK);
+    UpdateDisplayRect(r.d->back, r.x0, r.y0, r.d, r.x0, r.y0, r.w, r.h, 0x20);
+  }, &r);
 }
 
 }  // namespace

@@ -212,6 +212,16 @@ void RestoreDisplayOutputState(vlDisplay* d, const vlDisplayOutputState& saved) 
   d->outputHardware = saved.hardware;
 }
 
+void DrawWithDisplayCurrent(vlDisplay* d, void (*draw)(void*), void* user) {
+  vlDisplay* const previous = gCurrentDisplay;
+  vlDisplayOutputState saved{};
+  SaveDisplayOutputState(d, &saved);
+  gCurrentDisplay = d;
+  draw(user);
+  gCurrentDisplay = previous;
+  RestoreDisplayOutputState(d, saved);
+}
+
 int GetDisplayByID(vlObjectId id, vlDisplay** out) {
   if ((*out = reinterpret_cast<vlDisplay*>(gDisplayIndex.First(id)))) return 0;
   if (id.handle) return ERR_FINDARRAY;

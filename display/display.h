@@ -206,6 +206,9 @@ struct vlDisplayOutputState {
 };
 void SaveDisplayOutputState(vlDisplay* display, vlDisplayOutputState* out);
 void RestoreDisplayOutputState(vlDisplay* display, const vlDisplayOutputState& saved);
+// Runs draw(user) with the display current and its drawing selection put
+// aside (output to the display itself); both come back afterwards.
+void DrawWithDisplayCurrent(vlDisplay* display, void (*draw)(void*), void* user);
 
 // Points title and xDisplayName at the record's own texts (after the
 // record was copied).
