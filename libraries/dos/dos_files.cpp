@@ -58,37 +58,69 @@ int ReadItem(vlVMState* L, void* value, size_t size, int hostOrder) {
   return ReadSerialValue(f->stream, value, 0, size, hostOrder, nullptr);
 }
 
+// What a FileLines iterator holds: its stream, and whether the last line
+// it gave was cut at the length limit.
+struct LinesState {
+  vlStream* stream;
+  int cut;
+};
+
+// Ends the iteration: the stream closes, later calls give nothing.
+void EndLines(vlVMState* L, LinesState* it) {
+  if (vl::ToNumberAt(L, vl::UpvalueIndex(3)) == 0) return;
+  vl::SetStackTop(L, 0);
+  CloseFileStream(it->stream);
+  it->stream = nullptr;
+}
+
 // One call of a FileLines iterator: the next line of at most 1024 bytes,
 // or nothing at the end (the stream then closes).
 int FileLinesStep(vlVMState* L) {
-  auto* slot = static_cast<vlStream**>(vl::ToUserdataAt(L, vl::UpvalueIndex(2)));
-  if (!slot || !*slot) return 0;
-  vlStream* s = *slot;
-  if (IsFileStreamAtEnd(s)) {
-    if (vl::ToNumberAt(L, vl::UpvalueIndex(3)) != 0) {
-      vl::SetStackTop(L, 0);
-      CloseFileStream(s);
-      *slot = nullptr;
-    }
-    return 0;
-  }
+  auto* it = static_cast<LinesState*>(vl::ToUserdataAt(L, vl::UpvalueIndex(2)));
+  if (!it || !it->stream) return 0;
+  vlStream* s = it->stream;
   char line[1024];
   size_t length = 0;
-  for (int count = 0; count < 1024; ++count) {
-    int c = ReadFileStreamByte(s);
+  int count = 0;
+  if (it->cut) {
+    // A line of exactly the limit was given whole: its line feed does
+    // not make an empty line of its own.
+    it->cut = 0;
+    int c;
+    do c = ReadFileStreamByte(s);
+    while (c == '\r');
+    if (c >= 0 && c != '\n') {
+      line[length++] = static_cast<char>(c);
+      count = 1;
+    }
+  }
+  if (!length && IsFileStreamAtEnd(s)) {
+    EndLines(L, it);
+    return 0;
+  }
+  int c = 0;
+  for (; count < 1024; ++count) {
+    c = ReadFileStreamByte(s);
     if (c < 0 || c == '\n') break;
     if (c != '\r') line[length++] = static_cast<char>(c);
   }
+  // A read that fails before the end gives no line: the loop ends instead
+  // of yielding empty lines for ever.
+  if (c < 0 && count == 0 && !length) {
+    EndLines(L, it);
+    return 0;
+  }
+  it->cut = count == 1024;
   vl::PushBytes(L, line, length);
   return 1;
 }
 
 // An iterator dropped before its end still closes its file.
 int FileLinesCollect(vlVMState* L) {
-  auto* slot = static_cast<vlStream**>(vl::ToUserdataAt(L, 1));
-  if (slot && *slot) {
-    CloseFileStream(*slot);
-    *slot = nullptr;
+  auto* it = static_cast<LinesState*>(vl::ToUserdataAt(L, 1));
+  if (it && it->stream) {
+    CloseFileStream(it->stream);
+    it->stream = nullptr;
   }
   return 0;
 }
@@ -423,8 +455,8 @@ int CmdFileLines(vlVMState* L) {
   }
   vl::PushString(L, "FILE*");
   vl::RawGetTableValue(L, vl::kRegistryIndex);
-  auto* slot = static_cast<vlStream**>(vl::PushNewUserdata(L, sizeof(vlStream*)));
-  *slot = s;
+  auto* it = static_cast<LinesState*>(vl::PushNewUserdata(L, sizeof(LinesState)));
+  *it = {s, 0};
   if (vl::NewNamedMetatable(L, kFileLinesType)) {
     vl::PushString(L, "__gc");
     vl::PushNativeClosure(L, FileLinesCollect, 0);

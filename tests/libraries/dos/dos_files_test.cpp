@@ -240,6 +240,13 @@ TEST_F(DosTest, WholeFileStringsAndLineIterators) {
   EXPECT_TRUE(IsNil("again"));
   ASSERT_EQ(run("empty"), 0);
   EXPECT_EQ(Num("count"), 0);
+  // Lines of exactly the limit (or twice it) come back whole: their line
+  // feed makes no empty line of its own.
+  Write(Path("exact"), std::string(1024, 'y') + "\n" + std::string(2048, 'w') + "\r\nend\n" + std::string(1024, 'z') + "\n");
+  ASSERT_EQ(run("exact"), 0);
+  EXPECT_EQ(Str("all"), "|" + std::string(1024, 'y') + "|" + std::string(1024, 'w') + "|" + std::string(1024, 'w') +
+                            "|end|" + std::string(1024, 'z'));
+  EXPECT_EQ(Num("count"), 5);
   // A FIFO's lines end when its writer closes it.
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   std::system(("timeout 20 sh -c \"printf 'p\\nq' > '" + Path("fifo") + "'\" &").c_str());
