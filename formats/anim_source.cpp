@@ -3,6 +3,7 @@
 // twelve bytes, then the platform decoder slot.
 #include "formats/anim_source.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "formats/avi.h"
@@ -133,6 +134,16 @@ int OpenAnimSource(const char* file, const char* loaders, const char* adapter, i
   if (loaderRef) *loaderRef = src->kind == VL_ANIMSOURCE_NATIVE ? 1 : 0;
   *sourceOut = src;
   return 0;
+}
+
+void AnimLoaderName(uintptr_t loaderRef, char* out, size_t size) {
+  if (!size) return;
+  const char* name = loaderRef == 0 ? "inbuilt" : loaderRef == 1 ? "native" : nullptr;
+  if (!name) {
+    const auto* plugin = reinterpret_cast<const vlPluginInfo*>(loaderRef);
+    name = plugin->moduleName ? plugin->moduleName : "";
+  }
+  snprintf(out, size, "%s", name);
 }
 
 uint32_t* LoadAnimSourceFrame(vlAnimSource* src, int32_t index, int32_t loadAlpha, int32_t* hasTransparency) {

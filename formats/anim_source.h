@@ -2,6 +2,7 @@
 // request, whatever reads it: the IFF ANIM, GIF and AVI readers, the
 // platform decoder slot (none on this platform) or an anim-loader plug-in.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct vlPluginInfo;
@@ -54,6 +55,10 @@ using vlCloseAnimFn = void (*)(void* handle);
 int OpenAnimSource(const char* file, const char* loaders, const char* adapter, int32_t deinterlace,
                    int32_t loadTransparency, vlAnimSource** source, int32_t* width, int32_t* height,
                    int32_t* frameCount, int32_t* hasAlpha, uintptr_t* loaderRef);
+// The loader list that names the loader behind a loaderRef, so that the
+// file opens again through the same loader (a plug-in that joins only on
+// request included).
+void AnimLoaderName(uintptr_t loaderRef, char* out, size_t size);
 // A width x height ARGB buffer or null; release with FreeAnimSourceFrame.
 uint32_t* LoadAnimSourceFrame(vlAnimSource* source, int32_t index, int32_t loadAlpha, int32_t* hasTransparency);
 void FreeAnimSourceFrame(vlAnimSource* source, uint32_t* pixels);

@@ -17,7 +17,7 @@
 #include "graphics/geometry.h"
 #include "graphics/picture_engines.h"
 #include "graphics/position.h"
-#include "objects/movement/move.h"
+#include "objects/anims/anim.h"
 #include "runtime/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/errors.h"
@@ -298,8 +298,8 @@ int ObjectPlanes(vlVMState* L, vlObjectId id, vlBitmap** image, vlBitmap** mask,
   return PlanesOf(L, id, 0, image, mask, alpha, width, height);
 }
 
-// What the move engine needs of an object it moves.
-int MoveLookup(vlVMState* L, vlObjectId id, vlMoveTextObjectInfo* out) {
+// What anims, sprites and moves need of an object they use.
+int PictureLookup(vlVMState* L, vlObjectId id, vlTextObjectPicture* out) {
   vlTextObject* o = nullptr;
   if (int status = GetTextObjectByID(L, id, &o, 0)) return status;
   *out = {o->bitmap, o->mask, o->alpha, o->width, o->height, o->offsetX, o->offsetY, &o->locked};
@@ -393,7 +393,7 @@ void FreeAllTextObjects(vlVMState* L) {
 int InitTextObjects() {
   RegisterLayerSource(VL_LAYER_TEXTOBJECT, &kTextObjectSource);
   InstallTextLayerSources();
-  vlMoveTextObjectLookup = MoveLookup;
+  vlTextObjectPictureLookup = PictureLookup;
   gLayerHooks.textObjectPlanes = ObjectPlanes;
   RegisterOrphanPurger(4, PurgeOrphanTextObjects);
   return RegisterObjectList(&gTextObjects, [](const vlObjectNode* n) {

@@ -355,7 +355,9 @@ int CopyAnimForLayer(vlVMState* L, vlAnim* src, vlObjectId* newId, vlAnim** out)
     uintptr_t ref = 0;
     char* name = strdup(src->fileName ? src->fileName : "");
     if (!name) return fail(ERR_MEM);
-    if (int status = OpenAnimSource(src->fileName, nullptr, src->adapter, src->deinterlace, src->loadTransparency,
+    char loaders[256];
+    AnimLoaderName(src->loader, loaders, sizeof loaders);
+    if (int status = OpenAnimSource(src->fileName, loaders, src->adapter, src->deinterlace, src->loadTransparency,
                                     &source, &w, &h, &count, &hasAlpha, &ref)) {
       std::free(name);
       return fail(status);

@@ -105,6 +105,19 @@ struct vlAnimRequest {
   void* result;  // the new record
 };
 
+// What anims, sprites and moves need of a text object: its picture, size,
+// the offsets of the picture from the text's origin, and its lock counter.
+struct vlTextObjectPicture {
+  vlBitmap *bitmap, *mask, *alpha;
+  int32_t width, height;
+  int32_t offsetX, offsetY;
+  uint32_t* lock;
+};
+// Set by the text library when it opens; null: there are no text objects
+// (the look-up error of a missing object).
+using vlTextObjectPictureFn = int (*)(vlVMState* state, vlObjectId id, vlTextObjectPicture* out);
+extern vlTextObjectPictureFn vlTextObjectPictureLookup;
+
 int AddAnim(vlObjectId* id, int32_t width, int32_t height, uint32_t** pixels, vlBitmap** bitmaps, vlBitmap** masks,
             vlBitmap** alphas, int32_t frameCount, int32_t transparentColor, uint32_t loadAlpha, uint32_t disk,
             uint32_t deinterlace, vlAnim** out);

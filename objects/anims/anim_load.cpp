@@ -27,6 +27,8 @@
 #include "vm/error_codes.h"
 #include "vm/stack_api.h"
 
+vlTextObjectPictureFn vlTextObjectPictureLookup = nullptr;
+
 namespace {
 
 constexpr int kMsgLoadingAnim = 102;
@@ -165,6 +167,23 @@ int CreateAnimObject(vlVMState* L, vlAnimRequest* r) {
         return status;
       }
     width = src->width, height = src->height;
+  } else if (r->sourceKind == VL_KIND_TEXTOBJECT && r->sourceId) {
+    if (r->argCount > 3) return ERR_TOOMANYARGS;
+    vlTextObjectPicture t{};
+    if (!vlTextObjectPictureLookup) return ERR_WRONGUSAGE;
+    if (int status = vlTextObjectPictureLookup(L, *r->sourceId, &t)) return status;
+    if (!t.bitmap) return ERR_WRONGUSAGE;
+    if (!f.Allocate(1)) {
+      f.Forget();
+      return ERR_MEM;
+    }
+    // The object keeps its picture: the frame is a copy of it.
+    if (int status = CopyBitmapRegion(t.bitmap, t.mask, t.alpha, 0, 0, t.width, t.height, 0, 0, 0, &f.bitmaps[0],
+                                      t.mask ? &f.masks[0] : nullptr, t.alpha ? &f.alphas[0] : nullptr)) {
+      f.Release();
+      return status;
+    }
+    width = t.width, height = t.height;
   } else if (r->sourceKind == VL_KIND_BRUSH) {
     if (r->sourceId) {
       vlBrush* b = nullptr;

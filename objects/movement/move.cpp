@@ -27,7 +27,6 @@
 #include "vm/stack_api.h"
 
 int32_t vlMoveFrameDelayUs = 16667;
-vlMoveTextObjectLookupFn vlMoveTextObjectLookup = nullptr;
 
 namespace {
 
@@ -308,9 +307,9 @@ int RunObjectMove(vlMoveJob* j) {
       break;
     }
     case VL_KIND_TEXTOBJECT: {
-      vlMoveTextObjectInfo info{};
-      if (!vlMoveTextObjectLookup) return fail(ERR_WRONGUSAGE);
-      if (int status = vlMoveTextObjectLookup(L, j->id, &info)) return fail(status);
+      vlTextObjectPicture info{};
+      if (!vlTextObjectPictureLookup) return fail(ERR_WRONGUSAGE);
+      if (int status = vlTextObjectPictureLookup(L, j->id, &info)) return fail(status);
       j->width = info.width, j->height = info.height;
       j->bitmap = info.bitmap, j->mask = info.mask, j->alpha = info.alpha;
       offsetX = info.offsetX, offsetY = info.offsetY;

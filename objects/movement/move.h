@@ -87,15 +87,3 @@ void FreeMoveJob(vlMoveJob* job);
 
 int OpenMoveObjectLib(vlVMState* state);
 
-// What a move needs of a text object: its picture, size, the offsets of the
-// picture from the text's origin, and its lock counter.
-struct vlMoveTextObjectInfo {
-  vlBitmap *bitmap, *mask, *alpha;
-  int32_t width, height;
-  int32_t offsetX, offsetY;
-  uint32_t* lock;
-};
-// Set by the text library when it opens; null: text objects cannot move
-// (the look-up error of a missing object).
-using vlMoveTextObjectLookupFn = int (*)(vlVMState* state, vlObjectId id, vlMoveTextObjectInfo* out);
-extern vlMoveTextObjectLookupFn vlMoveTextObjectLookup;

@@ -268,6 +268,10 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
       {"converttobrush 22 1 7 3", 0},      {"getbrushlink 8 22 2 2", 0},
       {"createpointer 1 32 3 0", 1094},    {"createpointer 1 32 3 3", 1094},  {"createpointer 1 32 3 2 1 1", 0},
       {"createpointer 2 32 3", 0},         {"setpointer 1", 0},
+      // A sprite from a text object takes its picture as the only frame; a
+      // copy of a disk anim opens the file again through its loader.
+      {"createsprite 9 8 9", 0},           {"createsprite 10 8 9 1", 1193},   {"createsprite 10 8 8", 1175},
+      {"copyanim 1 11", 0},
   };
   std::string script = R"(.function onb
   .params 1
@@ -284,6 +288,7 @@ TEST_F(Libraries, CommandsCheckAndKeepEveryClauseOfTheirRows) {
 .call loadanim 2 )" + Lit(gif) + R"(
 .call createbrush 6 16 8 0xFF0000
 .call createsprite 3 3 6 8 8 2 2
+.call createtextobject 9 "ab"
 .call enablelayers
 .call displayanimframe 1 0 0 1
 .call displayanimframe 2 20 0 1

@@ -116,6 +116,19 @@ TEST_F(PluginLoaders, AnimSourceThroughThePlugin) {
   // Only the built-in readers: the file is not even there.
   EXPECT_EQ(OpenAnimSource("/x/a.fakeanim", "inbuilt", nullptr, 0, 0, &src, &w, &h, &frames, &alpha, nullptr),
             ERR_READFILE);
+  // A plug-in that joins only when named opens the file again through the
+  // loader list made of the reference it gave.
+  info->joinedOnRequest = 1;
+  EXPECT_EQ(OpenAnimSource("/x/a.fakeanim", "", nullptr, 0, 0, &src, &w, &h, &frames, &alpha, nullptr), ERR_READFILE);
+  char list[256];
+  AnimLoaderName(loader, list, sizeof list);
+  ASSERT_EQ(OpenAnimSource("/x/a.fakeanim", list, nullptr, 0, 0, &src, &w, &h, &frames, &alpha, nullptr), 0);
+  EXPECT_EQ(src->plugin, info);
+  CloseAnimSource(src);
+  AnimLoaderName(0, list, sizeof list);
+  EXPECT_STREQ(list, "inbuilt");
+  AnimLoaderName(1, list, sizeof list);
+  EXPECT_STREQ(list, "native");
 }
 
 }  // namespace

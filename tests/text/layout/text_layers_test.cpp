@@ -20,6 +20,7 @@
 #include "graphics/bitmap.h"
 #include "objects/draw/draw_state.h"
 #include "objects/movement/move.h"
+#include "objects/sprites/sprite.h"
 #include "text/fonts/bitmap_font.h"
 #include "text/text_layers.h"
 #include "text/vector/path_layers.h"
@@ -101,6 +102,7 @@ class TextLayers : public DisplayTest {
     ASSERT_EQ(OpenVectorGraphicsLib(L), 0);
     ASSERT_EQ(OpenMoveObjectLib(L), 0);
     ASSERT_EQ(OpenDrawLib(L), 0);
+    ASSERT_EQ(OpenSpriteLib(L), 0);
     ResetDrawState(GetDrawState());
     GetDrawState()->fillStyle = VL_FILLCOLOR;
     vlMoveFrameDelayUs = 0;
@@ -108,6 +110,7 @@ class TextLayers : public DisplayTest {
   void TearDown() override {
     if (started_) {
       FreeAsyncDraws(L);
+      FreeSpriteLibrary(L);
       FreeVectorLibrary(L);
       ShutdownLayerSystem(L);
       FreeTextLibrary(L);
@@ -351,6 +354,14 @@ TEST_F(TextLayers, MoveTextObject) {
   EXPECT_EQ(Run(".call movetextobject 9 0 0 40 30"), 1175);
   EXPECT_EQ(Run(".call movetextobject 1 0 0 40 30 0"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".call movetextobject 1 40 30 40 30"), 0);
+  // A sprite made of the object shows its text; the object keeps its own.
+  ASSERT_EQ(Run(".call createsprite 2 8 1\n.call displaysprite 2 100 10"), 0);
+  ExpectTopaz(d, "Go", 100, 10, 0x00FFFF, 0);
+  EXPECT_EQ(Run(".call createsprite 3 8 1 8"), ERR_TOOMANYARGS);
+  EXPECT_EQ(Run(".call createsprite 3 8 9"), 1175);
+  ASSERT_EQ(Run(".call removesprite 2\n.call freesprite 2"), 0);
+  ExpectTopaz(d, "Go", 100, 10, 0, 0);
+  EXPECT_NE(o->bitmap, nullptr);
 
   // Layers on: the object becomes a layer that travels.
   ASSERT_EQ(Run(".call enablelayers\n.call movetextobject 1 0 0 100 50 20"), 0);
