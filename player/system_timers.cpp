@@ -1,6 +1,8 @@
 // The system library's stopwatch timers: start, stop, pause, resume,
 // reset, read and wait. Depends on the object registry (identifiers, user
 // data) and the platform layer's clock and pumping sleep.
+#include <ctime>
+
 #include "display/layers/kept_blend.h"
 #include "runtime/os.h"
 #include "platform/timers.h"
@@ -22,6 +24,15 @@ struct vlScriptTimer {
   uint32_t paused;
 };
 
+// Stopwatches count on the monotonic clock: the system clock set back or
+// forward (by hand or by time synchronisation) must not make them jump.
+void Now(vlTimeVal* out) {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  out->seconds = static_cast<uint32_t>(t.tv_sec);
+  out->micros = static_cast<uint32_t>(t.tv_nsec / 1000);
+}
+
 vlObjectNode* gTimers = nullptr;
 // Starting and finding a timer must not walk every timer there is.
 vlObjectIndex gTimerIndex;
@@ -42,7 +53,7 @@ int FindTimer(vlVMState* L, int index, vlScriptTimer** out) {
 
 // Starts counting from zero; the head (id, user data, link) stays.
 void Restart(vlScriptTimer* t) {
-  GetSysTime(&t->start);
+  Now(&t->start);
   t->accumulated = {0, 0};
   t->paused = 0;
 }
@@ -51,7 +62,7 @@ double ElapsedMillis(const vlScriptTimer* t) {
   vlTimeVal total = t->accumulated;
   if (!t->paused) {
     vlTimeVal now;
-    GetSysTime(&now);
+    Now(&now);
     SubTimeVal(&now, &t->start);
     AddTimeVal(&total, &now);
   }
@@ -107,7 +118,7 @@ int CmdPauseTimer(vlVMState* L) {
   if (int status = FindTimer(L, 1, &t)) return status;
   if (!t->paused) {
     vlTimeVal now;
-    GetSysTime(&now);
+    Now(&now);
     SubTimeVal(&now, &t->start);
     AddTimeVal(&t->accumulated, &now);
     t->paused = 1;
@@ -121,7 +132,7 @@ int CmdResumeTimer(vlVMState* L) {
   if (int status = FindTimer(L, 1, &t)) return status;
   if (t->paused) {
     t->paused = 0;
-    GetSysTime(&t->start);
+    Now(&t->start);
   }
   return 0;
 }
