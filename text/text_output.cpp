@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "graphics/position.h"
@@ -146,7 +147,10 @@ int CmdSetMargins(vlVMState* L) {
   vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   left = std::max(left, 0);
-  if (right >= d->width) right = d->width - 1;
+  // A selected brush, picture or channel is the page the margins lie on.
+  const vlBGPic* target = vlCurrentOutput;
+  const int32_t width = d->outputType != VL_OUTPUT_DISPLAY && target ? target->width : d->width;
+  if (right >= width) right = width - 1;
   d->marginLeft = left;
   d->marginRight = right;
   d->cursorX = left;

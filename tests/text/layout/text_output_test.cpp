@@ -117,6 +117,14 @@ TEST_F(TextOutput, CursorMarginsAndTabs) {
   EXPECT_EQ(d->cursorY, 10);
   EXPECT_EQ(Run(".call locate -100000 0"), 1337);
   EXPECT_EQ(Run(".call setmargins 50 50"), 1055);
+  // A selected picture narrower than the display bounds the right margin;
+  // the display's own margins come back with the selection's end.
+  ASSERT_EQ(Run(".call enablelayers\n.call createbgpic 7 60 20 0\n.call selectbgpic 7\n.call setmargins 10 100"), 0);
+  EXPECT_EQ(d->marginLeft, 10);
+  EXPECT_EQ(d->marginRight, 59);
+  ASSERT_EQ(Run(".call endselect\n.call disablelayers"), 0);
+  EXPECT_EQ(d->marginLeft, 20);
+  EXPECT_EQ(d->marginRight, 100);
   ASSERT_EQ(Run(".call addtab 100 50"), 0);
   EXPECT_EQ(d->tabCount, 2);
   EXPECT_EQ(d->tabStops[0], 50);
