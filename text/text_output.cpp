@@ -2,6 +2,7 @@
 // display's text cursor, margins and tab stops, Print, NPrint and TextOut.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@
 #include "vm/stack_api.h"
 
 namespace {
+
+// The most break positions a word-wrap table may hold.
+constexpr size_t kWordWrapLimit = 32766;
 
 int32_t EncodingArg(vlVMState* L, int index, int* status) {
   const int32_t encoding = vl::OptIntArg(L, index, GetDefaultEncoding());
@@ -210,6 +214,12 @@ int CmdTextOut(vlVMState* L) {
     vl::PushString(L, "wordwraptable");
     vl::GetTableValue(L, 4);
     if (vl::GetTypeAt(L, -1) == VL_TTABLE) {
+      // Room for the longest table up front: the reads below never grow it.
+      try {
+        layout.wordWrap.reserve(kWordWrapLimit + 1);
+      } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+      }
       const int table = vl::GetStackTop(L);
       for (int i = 0;; ++i) {
         vl::RawGetTableIndex(L, table, i);
@@ -217,7 +227,7 @@ int CmdTextOut(vlVMState* L) {
         if (!nil) layout.wordWrap.push_back(vl::NumberToArgInt(vl::ToNumberAt(L, -1)));
         vl::SetStackTop(L, -2);
         if (nil) break;
-        if (layout.wordWrap.size() > 32766) return ERR_INTERNAL;
+        if (layout.wordWrap.size() > kWordWrapLimit) return ERR_INTERNAL;
       }
       layout.useWordWrap = true;
     }

@@ -174,6 +174,18 @@ TEST_F(TextOutput, WordWrapMovesWholeWords) {
   ASSERT_EQ(Run(".call locate 0 30\n.call print \"abcdefgh x\""), 0);
   for (const auto& [x, y] : Ink("abcd")) EXPECT_NE(WindowPixel(d, x, 30 + y), 0u);
   for (const auto& [x, y] : Ink("x")) EXPECT_NE(WindowPixel(d, x, 38 + y), 0u);
+  // A word-wrap table, read from index 0, breaks before the words it names.
+  ASSERT_EQ(Run(".table 0 { wordwraptable = { 1 } }\n.call base=1 textout 100 50 \"ab cd\" r0"), 0);
+  for (const auto& [x, y] : Ink("ab")) EXPECT_NE(WindowPixel(d, 100 + x, 50 + y), 0u);
+  for (const auto& [x, y] : Ink("cd")) EXPECT_NE(WindowPixel(d, 100 + x, 58 + y), 0u);
+  // It holds at most 32766 entries.
+  auto longTable = [&](int entries) {
+    return Run("newtable 20 0 0\nloadk 1 #0\nloadk 2 #" + std::to_string(entries - 1) +
+               "\nloadk 3 #1\nfill:\nsetfield 20 1 #1000000\nforloop 1 fill\n"
+               ".table 0 { wordwraptable = r20 }\n.call base=1 textout 0 70 \"a b\" r0");
+  };
+  EXPECT_EQ(longTable(32766), 0);
+  EXPECT_EQ(longTable(32767), ERR_INTERNAL);
 }
 
 TEST_F(TextOutput, TagsChangeTheOutput) {
