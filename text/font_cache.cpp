@@ -86,6 +86,15 @@ int OpenAndCache(const char* name, int32_t size, int32_t engine, int32_t cacheFl
 
 int AppendNode(vlObjectNode* node) { return gFontIndex.Append(&vlFontState.fonts, node); }
 
+// What follows the last folder separator; a colon separates nothing in a
+// font name.
+const char* FontFilePart(const char* name) {
+  const char* part = name;
+  for (const char* p = name; *p; ++p)
+    if (*p == '/' || *p == '\\') part = p + 1;
+  return part;
+}
+
 }  // namespace
 
 int LoadFontByName(const char* name, int32_t size, int32_t engine, int32_t cacheFlag, int32_t linkedFlag,
@@ -102,7 +111,7 @@ int LoadFontByName(const char* name, int32_t size, int32_t engine, int32_t cache
     }
   }
   if (!aliased && !IsChunkName(name)) {
-    if (engine != VL_FONTENGINE_INBUILT && std::strcmp(GetFilePart(name), name) != 0) return kErrFontIsFile;
+    if (engine != VL_FONTENGINE_INBUILT && FontFilePart(name) != name) return kErrFontIsFile;
     std::snprintf(buffer, sizeof buffer, "%s", name);
     size_t n = std::strlen(buffer);
     if (EndsWithNoCase(buffer, ".font")) buffer[n - 5] = 0;
@@ -114,19 +123,6 @@ int LoadFontByName(const char* name, int32_t size, int32_t engine, int32_t cache
     status = OpenAndCache(use, size, VL_FONTENGINE_NATIVE, cacheFlag, linkedFlag, out);
   return status;
 }
-
-namespace {
-
-// What follows the last folder separator; a colon separates nothing in a
-// font name.
-const char* FontFilePart(const char* name) {
-  const char* part = name;
-  for (const char* p = name; *p; ++p)
-    if (*p == '/' || *p == '\\') part = p + 1;
-  return part;
-}
-
-}  // namespace
 
 int OpenFontFromArgs(vlVMState* L, int first, vlEngineFont** out) {
   int linked = 0;

@@ -2,9 +2,11 @@
 // display's text cursor, margins and tab stops, Print, NPrint and TextOut.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "graphics/position.h"
@@ -18,6 +20,9 @@
 #include "vm/stack_api.h"
 
 namespace {
+
+// The most break positions a word-wrap table may hold.
+constexpr size_t kWordWrapLimit = 32766;
 
 int32_t EncodingArg(vlVMState* L, int index, int* status) {
   const int32_t encoding = vl::OptIntArg(L, index, GetDefaultEncoding());
@@ -146,7 +151,10 @@ int CmdSetMargins(vlVMState* L) {
   vlDisplay* d = CurrentDisplay();
   if (!d) return ERR_CLOSEDDISPLAY;
   left = std::max(left, 0);
-  if (right >= d->width) right = d->width - 1;
+  // A selected brush, picture or channel is the page the margins lie on.
+  const vlBGPic* target = vlCurrentOutput;
+  const int32_t width = d->outputType != VL_OUTPUT_DISPLAY && target ? target->width : d->width;
+  if (right >= width) right = width - 1;
   d->marginLeft = left;
   d->marginRight = right;
   d->cursorX = left;
@@ -206,6 +214,12 @@ int CmdTextOut(vlVMState* L) {
     vl::PushString(L, "wordwraptable");
     vl::GetTableValue(L, 4);
     if (vl::GetTypeAt(L, -1) == VL_TTABLE) {
+      // Room for the longest table up front: the reads below never grow it.
+      try {
+        layout.wordWrap.reserve(kWordWrapLimit + 1);
+      } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+      }
       const int table = vl::GetStackTop(L);
       for (int i = 0;; ++i) {
         vl::RawGetTableIndex(L, table, i);
@@ -213,7 +227,7 @@ int CmdTextOut(vlVMState* L) {
         if (!nil) layout.wordWrap.push_back(vl::NumberToArgInt(vl::ToNumberAt(L, -1)));
         vl::SetStackTop(L, -2);
         if (nil) break;
-        if (layout.wordWrap.size() > 32766) return ERR_INTERNAL;
+        if (layout.wordWrap.size() > kWordWrapLimit) return ERR_INTERNAL;
       }
       layout.useWordWrap = true;
     }

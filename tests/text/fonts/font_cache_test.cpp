@@ -140,6 +140,10 @@ TEST_F(FontCommandsTest, AliasesBitmapNamesAndFileSpecifications) {
   // attempt hands the name on to the bitmap engine.
   EXPECT_EQ(Run(".call setfont \"" + dir + "/test.font\" 8"), 1335);
   EXPECT_EQ(ErrorText(1335), "Font specification must not be a file!");
+  // Only a slash or a backslash makes a folder part; a colon belongs to the
+  // face name the engine looks up.
+  EXPECT_EQ(Run(".call setfont \"No:Such Face\" 8"), ERR_OPENFONT);
+  EXPECT_EQ(Run(".call setfont \"no\\\\such.font\" 8"), 1335);
   ASSERT_EQ(Run(".table 0 { engine = 4 }\n.call base=1 setfont \"" + dir + "/test.font\" 8 r0"), 0);
   EXPECT_EQ(GetCurrentFont()->kind, VL_FONTKIND_BITMAP);
   // ".FONT" is cut before the name reaches the engine.

@@ -117,6 +117,14 @@ TEST_F(TextOutput, CursorMarginsAndTabs) {
   EXPECT_EQ(d->cursorY, 10);
   EXPECT_EQ(Run(".call locate -100000 0"), 1337);
   EXPECT_EQ(Run(".call setmargins 50 50"), 1055);
+  // A selected picture narrower than the display bounds the right margin;
+  // the display's own margins come back with the selection's end.
+  ASSERT_EQ(Run(".call enablelayers\n.call createbgpic 7 60 20 0\n.call selectbgpic 7\n.call setmargins 10 100"), 0);
+  EXPECT_EQ(d->marginLeft, 10);
+  EXPECT_EQ(d->marginRight, 59);
+  ASSERT_EQ(Run(".call endselect\n.call disablelayers"), 0);
+  EXPECT_EQ(d->marginLeft, 20);
+  EXPECT_EQ(d->marginRight, 100);
   ASSERT_EQ(Run(".call addtab 100 50"), 0);
   EXPECT_EQ(d->tabCount, 2);
   EXPECT_EQ(d->tabStops[0], 50);
@@ -166,6 +174,18 @@ TEST_F(TextOutput, WordWrapMovesWholeWords) {
   ASSERT_EQ(Run(".call locate 0 30\n.call print \"abcdefgh x\""), 0);
   for (const auto& [x, y] : Ink("abcd")) EXPECT_NE(WindowPixel(d, x, 30 + y), 0u);
   for (const auto& [x, y] : Ink("x")) EXPECT_NE(WindowPixel(d, x, 38 + y), 0u);
+  // A word-wrap table, read from index 0, breaks before the words it names.
+  ASSERT_EQ(Run(".table 0 { wordwraptable = { 1 } }\n.call base=1 textout 100 50 \"ab cd\" r0"), 0);
+  for (const auto& [x, y] : Ink("ab")) EXPECT_NE(WindowPixel(d, 100 + x, 50 + y), 0u);
+  for (const auto& [x, y] : Ink("cd")) EXPECT_NE(WindowPixel(d, 100 + x, 58 + y), 0u);
+  // It holds at most 32766 entries.
+  auto longTable = [&](int entries) {
+    return Run("newtable 20 0 0\nloadk 1 #0\nloadk 2 #" + std::to_string(entries - 1) +
+               "\nloadk 3 #1\nfill:\nsetfield 20 1 #1000000\nforloop 1 fill\n"
+               ".table 0 { wordwraptable = r20 }\n.call base=1 textout 0 70 \"a b\" r0");
+  };
+  EXPECT_EQ(longTable(32766), 0);
+  EXPECT_EQ(longTable(32767), ERR_INTERNAL);
 }
 
 TEST_F(TextOutput, TagsChangeTheOutput) {
