@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -171,6 +172,15 @@ getfield 2 0 "param"
       {{"-DEBUGDEVICE", "console", applet, "pics"}, "Wrong arguments specified!"},
       {{applet, "pics", "-debugdevice=console"}, "Wrong arguments specified!"},
       {{"-monitor", "0", "-DebugDevice", "console", applet}, "Specified monitor is out of range!"},
+      {{"-window", "-DEBUGDEVICE", "console", "-fullscreen", applet}, "Invalid parameter for console argument!"},
+      {{"-DEBUGDEVICE", "console", "-numchannels", "0", applet}, "Invalid parameter for console argument!"},
+      {{"-DEBUGDEVICE", "console", "-autoscale", "-layerscale", applet}, "Invalid parameter for console argument!"},
+      {{"-DEBUGDEVICE", "console", "-backfill", "picture", applet}, "Wrong backfill configuration!"},
+      {{"-DEBUGDEVICE", "console", "-backfill", "gradient", "-startcolor", "0", applet},
+       "Wrong backfill configuration!"},
+      {{"-DEBUGDEVICE", "console", "-scrwidth", "wide", applet}, "Value expected!"},
+      {{"-DEBUGDEVICE", "console", "-scrwidth", "$", applet}, "General syntax error!"},
+      {{"-DEBUGDEVICE", "console", "-scrwidth", "-fullscreen", applet}, "Wrong arguments specified!"},
   };
   for (const auto& c : cases) {
     Result r = Run(c.args, options);
@@ -192,6 +202,50 @@ getfield 2 0 "param"
   r = Run({"-DEBUGDEVICE", "console", applet}, options);
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "Error: Cannot read file viewer.ini !\n");
+}
+
+// Display switches reach display 1 only, or every declared display with
+// -ALLDISPLAYS, unless the applet refuses them; the options file beside
+// the applet overrides the command line switch by switch. Without
+// -NOCHDIR the script starts in its own folder.
+TEST_F(Startup, DisplaySwitchesAndTheOptionsFile) {
+  const std::string script = R"(.line 1
+.call getattribute 21 1 46 -> b1
+.call getattribute 21 2 46 -> b2
+.call getattribute 21 1 48 -> s1
+.call getattribute 21 2 48 -> s2
+.call getcurrentdirectory -> d
+.call debugprint $b1 $b2 $s1 $s2 $d)";
+  const std::string displays = "revision 6 1\ndisplay 1 64 48 One\ndisplay 2 80 60 Two";
+  const std::string applet = Applet("two", script, displays);
+  const std::string refusing = Applet("refusing", script, displays + "\nskipoverrides");
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_NE(dir(), std::string(here));
+  const struct {
+    std::vector<std::string> args;
+    std::string ini, out;
+  } cases[] = {
+      {{applet}, "", "0 0 0 0 " + dir()},
+      {{"-borderless", "-sizeable", applet}, "", "1 0 1 0 " + dir()},
+      {{"-alldisplays", "-borderless", "-nochdir", applet}, "", "1 1 0 0 " + std::string(here)},
+      {{"-sizeable", applet}, "# set by the user\n[display]\nALLDISPLAYS = yes\nBorderless=on\n",
+       "1 1 1 1 " + dir()},
+      {{"-borderless", "-nochdir", applet}, "borderless = 0\nNOCHDIR = off \n", "0 0 0 0 " + dir()},
+      {{"-alldisplays", "-borderless", refusing}, "", "0 0 0 0 " + dir()},
+  };
+  for (const auto& c : cases) {
+    const std::string ini = dir() + "/two.ini";
+    std::remove(ini.c_str());
+    if (!c.ini.empty()) WriteFile("two.ini", c.ini);
+    Result r = Run(c.args);
+    EXPECT_EQ(r.status, 0) << c.args[0] << r.out << r.err;
+    EXPECT_EQ(r.out, c.out + "\n") << c.args[0] << " " << c.ini;
+  }
+  WriteFile("two.ini", "ALLDISPLAYS = 1\n2D = yes\n");
+  Result r = Run({"-debugdevice", "console", applet});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Error: Syntax error in configuration file!\n");
 }
 
 // A compressed applet keeps its own path as the script path (an applet
