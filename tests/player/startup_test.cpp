@@ -453,6 +453,15 @@ TEST_F(Startup, RequireTagsReachThePlugin) {
           options);
   EXPECT_NE(r.status, 0);
   EXPECT_NE((r.out + r.err).find("Syntax error in tag format!"), std::string::npos) << r.out << r.err;
+  // A skipped plug-in is not started, unless a require asks for it.
+  const std::string log = dir() + "/plugin.log";
+  std::remove(log.c_str());
+  r = Run({"-skipplugins", "other|OPTPLUG.vlp", applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(ReadAll(log), "");
+  r = Run({"-skipplugins", "*", "-requireplugins", "optplug", applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(ReadAll(log).find("require 0.0 - optplug"), std::string::npos) << ReadAll(log);
 }
 #endif
 
