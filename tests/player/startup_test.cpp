@@ -228,6 +228,7 @@ TEST_F(Startup, DisplaySwitchesAndTheOptionsFile) {
   } cases[] = {
       {{applet}, "", "0 0 0 0 " + dir()},
       {{"-borderless", "-sizeable", applet}, "", "1 0 1 0 " + dir()},
+      {{applet, "-borderless", "-scrwidth"}, "", "1 0 0 0 " + dir()},
       {{"-alldisplays", "-borderless", "-nochdir", applet}, "", "1 1 0 0 " + std::string(here)},
       {{"-sizeable", applet}, "# set by the user\n[display]\nALLDISPLAYS = yes\nBorderless=on\n",
        "1 1 1 1 " + dir()},
