@@ -489,6 +489,8 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     if (g[2] != g[1] && g[2] != g[0]) ReleaseClipRegionCopy(g[2]->clipRegion);
     if (g[1] != g[0]) ReleaseClipRegionCopy(g[1]->clipRegion);
     for (vlLayerGeometry* r : layer->geometry) r->clipRegion = region;
+    // A description rebuilt by this table takes the new region too.
+    if (staged.record) staged.record->clipRegion = region;
     clipChanged = true;
   }
   int32_t noClip;
