@@ -627,7 +627,8 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
   vlBGPic* pic = vlCurrentOutput;
   ClearDirtyRects(&gStyleDirty);
   int32_t orphans = 0;
-  for (int k = first; k + 1 <= first + count - 1; k += 2) {
+  int status = 0;
+  for (int k = first; !status && k + 1 <= first + count - 1; k += 2) {
     if (vl::GetTypeAt(L, k) == VL_TSTRING && !FindLayerByName(pic, vl::ToStringAt(L, k))) {
       const char* name = vl::ToStringAt(L, k);
       // The group's members are taken before any is applied: a "z" key
@@ -639,16 +640,17 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
       }
       if (members.empty()) {
         SetErrorArgument(name);
-        return ERR_FINDLAYER;
+        status = ERR_FINDLAYER;
       }
-      for (vlLayer* l : members)
-        if (int status = ApplyLayerStyleTable(L, l, k + 1, 1, &orphans)) return status;
+      for (size_t i = 0; !status && i < members.size(); i++)
+        status = ApplyLayerStyleTable(L, members[i], k + 1, 1, &orphans);
       continue;
     }
     vlLayer* layer;
-    if (int status = GetLayerArg(L, k, &layer)) return status;
-    if (int status = ApplyLayerStyleTable(L, layer, k + 1, 0, &orphans)) return status;
+    status = GetLayerArg(L, k, &layer);
+    if (!status) status = ApplyLayerStyleTable(L, layer, k + 1, 0, &orphans);
   }
+  // What the pairs before a failing one changed stays, so it is shown too.
   vlDisplay* d = CurrentDisplay();
   if (!noRefresh && HasDirtyRects(gStyleDirty)) {
     if (d->outputType == VL_OUTPUT_BGPIC) {
@@ -665,7 +667,7 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
   ClearDirtyRects(&gStyleDirty);
   if (orphans) FreeOrphanedObjects(L, orphans);
   pic->changed = 1;
-  return 0;
+  return status;
 }
 
 int SetLayerStylePairs(vlVMState* L, int count, int noRefresh) { return SetLayerStylePairsAt(L, 1, count, noRefresh); }
