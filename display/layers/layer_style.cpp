@@ -379,7 +379,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   else if (GetTableInt(L, table, "y", &y, nullptr))
     positionChanged = true;
   // A print layer given its cursor is placed by it, not by a position.
-  if (!group && (x != 100000 || y != 100000 || relative) && (Has(L, table, "cursorx") || Has(L, table, "cursory")))
+  if (!group && positionChanged && (Has(L, table, "cursorx") || Has(L, table, "cursory")))
     return ERR_WRONGUSAGE;
 
   // Appearance keys.

@@ -489,6 +489,7 @@ TEST_F(TextLayers, TypeChangesIntoTextAndPrintCursor) {
   EXPECT_EQ(Num("g"), 150);
 
   EXPECT_EQ(Run(".table 0 { x = 5, cursorx = 30 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { anchory = 0.5, cursory = 30 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".table 0 { cursorx = -100000 }\n.call base=1 setlayerstyle 1 r0"), 1337);
   EXPECT_EQ(Run(".table 0 { cursory = -70000 }\n.call base=1 setlayerstyle 1 r0"), 1337);
   EXPECT_EQ(Run(".table 0 { leftmargin = -1 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
