@@ -111,7 +111,9 @@ int ReadFont(vlVMState* L, int table, vlTextSettings* s, bool* given) {
     const vlFontCacheEntry* e = FindCacheEntry(s->font);
     std::snprintf(name, sizeof name, "%s", e ? e->name : s->font->name);
     size = s->font->size;
-    if (e) engine = e->engine, cache = e->cacheFlag;
+    // The glyph cache is on unless the table turns it off, whatever the
+    // old font was opened with.
+    if (e) engine = e->engine;
   }
   int found = 0;
   GetTableInt(L, table, "fontsize", &size, &found);

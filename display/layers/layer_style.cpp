@@ -379,7 +379,7 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
   else if (GetTableInt(L, table, "y", &y, nullptr))
     positionChanged = true;
   // A print layer given its cursor is placed by it, not by a position.
-  if (!group && (x != 100000 || y != 100000 || relative) && (Has(L, table, "cursorx") || Has(L, table, "cursory")))
+  if (!group && positionChanged && (Has(L, table, "cursorx") || Has(L, table, "cursory")))
     return ERR_WRONGUSAGE;
 
   // Appearance keys.
@@ -489,6 +489,8 @@ int ApplyLayerStyleTable(vlVMState* L, vlLayer* layer, int table, int group, int
     if (g[2] != g[1] && g[2] != g[0]) ReleaseClipRegionCopy(g[2]->clipRegion);
     if (g[1] != g[0]) ReleaseClipRegionCopy(g[1]->clipRegion);
     for (vlLayerGeometry* r : layer->geometry) r->clipRegion = region;
+    // A description rebuilt by this table takes the new region too.
+    if (staged.record) staged.record->clipRegion = region;
     clipChanged = true;
   }
   int32_t noClip;
@@ -625,7 +627,8 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
   vlBGPic* pic = vlCurrentOutput;
   ClearDirtyRects(&gStyleDirty);
   int32_t orphans = 0;
-  for (int k = first; k + 1 <= first + count - 1; k += 2) {
+  int status = 0;
+  for (int k = first; !status && k + 1 <= first + count - 1; k += 2) {
     if (vl::GetTypeAt(L, k) == VL_TSTRING && !FindLayerByName(pic, vl::ToStringAt(L, k))) {
       const char* name = vl::ToStringAt(L, k);
       // The group's members are taken before any is applied: a "z" key
@@ -637,16 +640,17 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
       }
       if (members.empty()) {
         SetErrorArgument(name);
-        return ERR_FINDLAYER;
+        status = ERR_FINDLAYER;
       }
-      for (vlLayer* l : members)
-        if (int status = ApplyLayerStyleTable(L, l, k + 1, 1, &orphans)) return status;
+      for (size_t i = 0; !status && i < members.size(); i++)
+        status = ApplyLayerStyleTable(L, members[i], k + 1, 1, &orphans);
       continue;
     }
     vlLayer* layer;
-    if (int status = GetLayerArg(L, k, &layer)) return status;
-    if (int status = ApplyLayerStyleTable(L, layer, k + 1, 0, &orphans)) return status;
+    status = GetLayerArg(L, k, &layer);
+    if (!status) status = ApplyLayerStyleTable(L, layer, k + 1, 0, &orphans);
   }
+  // What the pairs before a failing one changed stays, so it is shown too.
   vlDisplay* d = CurrentDisplay();
   if (!noRefresh && HasDirtyRects(gStyleDirty)) {
     if (d->outputType == VL_OUTPUT_BGPIC) {
@@ -663,7 +667,7 @@ int SetLayerStylePairsAt(vlVMState* L, int first, int count, int noRefresh) {
   ClearDirtyRects(&gStyleDirty);
   if (orphans) FreeOrphanedObjects(L, orphans);
   pic->changed = 1;
-  return 0;
+  return status;
 }
 
 int SetLayerStylePairs(vlVMState* L, int count, int noRefresh) { return SetLayerStylePairsAt(L, 1, count, noRefresh); }

@@ -592,6 +592,11 @@ TEST_F(LayerPipeline, StyleTablesAndTheirMirror) {
   EXPECT_EQ(Run(".call setlayerstyle 2 5"), ERR_TABEXPECTED);
   EXPECT_EQ(Run(".table 0 { type = 50 }\n.call base=1 setlayerstyle 2 r0"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".table 0 { hidden = 1 }\n.call base=1 setlayerstyle \"nobody\" r0"), ERR_FINDLAYER);
+  // A pair applied before a failing one stays, and the window shows it.
+  EXPECT_EQ(Run(".table 0 { x = 20, y = 30 }\n.table 1 { type = 50 }\n.call base=2 setlayerstyle 2 r0 2 r1"),
+            ERR_WRONGUSAGE);
+  EXPECT_EQ(WindowPixel(d, 20, 30), 0x000040u);
+  EXPECT_EQ(WindowPixel(d, 51, 6), 0x808080u);
 }
 
 TEST_F(LayerPipeline, FiltersFromScripts) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "display/commands/layers_library.h"
+#include "display/graphics_library/graphics_library.h"
 #include "display/layers/layers.h"
 #include "objects/brushes/brush.h"
 #include "objects/draw/draw_state.h"
@@ -87,6 +88,24 @@ TEST_F(ShapeStyleTest, BoxKeysRedrawTheBoxAndComeBack) {
   EXPECT_EQ(static_cast<uint32_t>(StyleField(1, "formstyle")) & 64u, 64u);
   ASSERT_EQ(Run(".table 0 { formstyleclear = 64 }\n.call base=1 setlayerstyle 1 r0"), 0);
   EXPECT_EQ(Layer(d, 1)->border.on, 0u);
+}
+
+TEST_F(ShapeStyleTest, ClipRegionGivenWithANewShapeHolds) {
+  vlDisplay* d = Open();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(OpenGraphicsLib(L), 0);
+  ASSERT_EQ(Run(".call createclipregion 5 14 0 0 10 48\n.call box 2 2 20 10 255"), 0);
+  // The new box is cut by the region given in the same table.
+  ASSERT_EQ(Run(".table 0 { sizex = 30, clipregion = 5 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  Expect(d, 0, 0, 63, 20, kBlue, [](int x, int y) { return x >= 2 && x <= 9 && y >= 2 && y <= 11; });
+  EXPECT_EQ(StyleField(1, "clipregion"), 5);
+  // And freed of it the same way.
+  ASSERT_EQ(Run(".table 0 { type = 16, radiusa = 10, radiusb = 5, clipregion = -1 }\n.call base=1 setlayerstyle 1 r0"),
+            0);
+  EXPECT_EQ(StyleField(1, "clipregion"), -1);
+  ASSERT_EQ(Run(".table 0 { type = 14, sizex = 25, sizey = 10 }\n.call base=1 setlayerstyle 1 r0"), 0);
+  Expect(d, 0, 0, 63, 20, kBlue, [](int x, int y) { return x >= 2 && x <= 26 && y >= 2 && y <= 11; });
+  FreeGraphicsObjects(L);
 }
 
 TEST_F(ShapeStyleTest, TypeChangesNeedTheirKeys) {

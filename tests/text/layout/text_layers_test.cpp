@@ -22,6 +22,7 @@
 #include "objects/movement/move.h"
 #include "objects/sprites/sprite.h"
 #include "text/fonts/bitmap_font.h"
+#include "text/font_cache.h"
 #include "text/text_layers.h"
 #include "text/vector/path_layers.h"
 #include "text/text_library.h"
@@ -432,6 +433,23 @@ TEST_F(TextLayers, TextOutStyleKeysRenderTheTextAgain) {
   EXPECT_EQ(Run(".table 0 { font = \"no such font\" }\n.call base=1 setlayerstyle 1 r0"), 1064);
   // A refused table leaves the text as it was.
   ExpectGlyph(RenderWithFreeType('O', 40, 1.0), InkBox(d, 0, 0, 200, 140, 0x00FF00), 0, 0);
+  // A new size opens the font with the glyph cache on unless the table
+  // says otherwise, even when the old font had it off.
+  auto cacheFlagOf = [](const vlLayer* l) {
+    const vlEngineFont* font = static_cast<const vlTextLayerGeometry*>(l->geometry[0])->layout.settings.font;
+    for (const vlFontCacheEntry* e = vlFontState.cache; e; e = e->next)
+      if (e->font == font) return e->cacheFlag;
+    return -1;
+  };
+  ASSERT_EQ(Run(".table 0 { cache = 0 }\n.call base=1 setfont \":::default_sans\" 20 r0\n"
+                ".call textout 10 100 \"A\""),
+            0);
+  vlLayer* uncached = GetLayerByPos(d->bgpic, 2);
+  ASSERT_EQ(cacheFlagOf(uncached), 0);
+  ASSERT_EQ(Run(".table 0 { fontsize = 30 }\n.call base=1 setlayerstyle 2 r0"), 0);
+  EXPECT_EQ(cacheFlagOf(GetLayerByPos(d->bgpic, 2)), 1);
+  ASSERT_EQ(Run(".table 0 { fontsize = 24, fontcache = 0 }\n.call base=1 setlayerstyle 2 r0"), 0);
+  EXPECT_EQ(cacheFlagOf(GetLayerByPos(d->bgpic, 2)), 0);
 }
 
 TEST_F(TextLayers, TypeChangesIntoTextAndPrintCursor) {
@@ -471,6 +489,7 @@ TEST_F(TextLayers, TypeChangesIntoTextAndPrintCursor) {
   EXPECT_EQ(Num("g"), 150);
 
   EXPECT_EQ(Run(".table 0 { x = 5, cursorx = 30 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
+  EXPECT_EQ(Run(".table 0 { anchory = 0.5, cursory = 30 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
   EXPECT_EQ(Run(".table 0 { cursorx = -100000 }\n.call base=1 setlayerstyle 1 r0"), 1337);
   EXPECT_EQ(Run(".table 0 { cursory = -70000 }\n.call base=1 setlayerstyle 1 r0"), 1337);
   EXPECT_EQ(Run(".table 0 { leftmargin = -1 }\n.call base=1 setlayerstyle 1 r0"), ERR_WRONGUSAGE);
