@@ -422,6 +422,9 @@ int CmdStopSample(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlObjectId id{};
   GetObjectIDArg(&id, state, 1);
+  // Nothing can play before output starts, so there is nothing to stop or
+  // to look up (as with the attribute commands).
+  if (!IsAudioStarted()) return 0;
   vlSample* sample = nullptr;
   if (int error = GetSampleByID(id, &sample)) return error;
   StopSampleChannels(sample->data, -1);

@@ -294,6 +294,7 @@ TEST_F(SilentSoundLib, WithoutADeviceCommandsSucceedSilently) {
   ASSERT_EQ(GetSampleByID({2, nullptr}, &s), 0);
   EXPECT_EQ(s->pitch, 8000u);
   EXPECT_EQ(Call(CmdStopSample, [&] { vl::PushNumber(L, 2); }), 0);
+  EXPECT_EQ(Call(CmdStopSample, [&] { vl::PushNumber(L, 77); }), 0) << "nothing to stop without output";
   EXPECT_EQ(Call(CmdFreeSample, [&] { vl::PushNumber(L, 2); }), 0);
 }
 
