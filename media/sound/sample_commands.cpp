@@ -374,7 +374,9 @@ int CmdSaveSample(vlVMState* state) {
 }
 
 int CmdPlaySample(vlVMState* state) {
-  CheckArgs(state, 1, 8, 0, 0);
+  // A fifth pair is a usage error of this command, not a bare argument
+  // count error.
+  CheckArgs(state, 1, 0, 0, 0);
   int argc = vl::GetStackTop(state);
   if (gSound.noSound || EnsureAudioOutput(state)) return 0;
   int pairs = (argc + 1) / 2;
