@@ -374,7 +374,9 @@ int CmdSaveSample(vlVMState* state) {
 }
 
 int CmdPlaySample(vlVMState* state) {
-  CheckArgs(state, 1, 8, 0, 0);
+  // A fifth pair is a usage error of this command, not a bare argument
+  // count error.
+  CheckArgs(state, 1, 0, 0, 0);
   int argc = vl::GetStackTop(state);
   if (gSound.noSound || EnsureAudioOutput(state)) return 0;
   int pairs = (argc + 1) / 2;
@@ -422,6 +424,9 @@ int CmdStopSample(vlVMState* state) {
   CheckArgs(state, 1, 1, 0, 0);
   vlObjectId id{};
   GetObjectIDArg(&id, state, 1);
+  // Nothing can play before output starts, so there is nothing to stop or
+  // to look up (as with the attribute commands).
+  if (!IsAudioStarted()) return 0;
   vlSample* sample = nullptr;
   if (int error = GetSampleByID(id, &sample)) return error;
   StopSampleChannels(sample->data, -1);

@@ -323,6 +323,7 @@ TEST_F(Sound, WithoutADeviceScriptsRunOnSilently) {
 .call getattribute 2 1 14 -> ms
 .call debugprint $ms
 .call stopsample 1
+.call stopsample 9
 .call freesample 1
 .line 8
 .call openmusic 1 ")" + module + R"("

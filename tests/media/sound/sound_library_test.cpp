@@ -294,6 +294,7 @@ TEST_F(SilentSoundLib, WithoutADeviceCommandsSucceedSilently) {
   ASSERT_EQ(GetSampleByID({2, nullptr}, &s), 0);
   EXPECT_EQ(s->pitch, 8000u);
   EXPECT_EQ(Call(CmdStopSample, [&] { vl::PushNumber(L, 2); }), 0);
+  EXPECT_EQ(Call(CmdStopSample, [&] { vl::PushNumber(L, 77); }), 0) << "nothing to stop without output";
   EXPECT_EQ(Call(CmdFreeSample, [&] { vl::PushNumber(L, 2); }), 0);
 }
 
@@ -356,6 +357,10 @@ TEST_F(SoundLib, ChannelsAreClaimedTakenOverAndReported) {
   EXPECT_EQ(Call(CmdHaveFreeChannel), 1);
   EXPECT_EQ(vl::ToNumberAt(L, 1), 0);
   EXPECT_EQ(Call(CmdPlaySample, [&] { vl::PushNumber(L, 1); }), 1289);
+  EXPECT_EQ(Call(CmdPlaySample, [&] {
+              for (int i = 0; i < 9; i++) vl::PushNumber(L, 1);  // five pairs
+            }),
+            1055);
   EXPECT_EQ(Call(CmdIsChannelPlaying, [&] { vl::PushNumber(L, 3); }), 3);
   EXPECT_EQ(vl::ToNumberAt(L, -2), 2);
   EXPECT_EQ(vl::ToNumberAt(L, -1), 1);
