@@ -412,14 +412,17 @@ TEST_F(HttpTest, ADownloadCutShortKeepsTheOldFile) {
 }
 
 TEST_F(HttpTest, TheProxyGetsTheWholeUrlAndTheTargetHost) {
-  HttpPeer proxy({"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\np"});
+  HttpPeer proxy({"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\np", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
   std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port());
   ASSERT_EQ(Download("http://me:pw@example.com:8080/a b",
                      [&] { SetTableString(L, "proxy", proxyUrl.c_str()); }),
             2);
+  ASSERT_EQ(Download("http://example.com", [&] { SetTableString(L, "proxy", proxyUrl.c_str()); }), 2);
   proxy.Join();
   EXPECT_EQ(proxy.Records()[0], std::string("GET http://me:pw@example.com:8080/a%20b HTTP/1.1\r\n") + kHeaders +
                                     "Host: example.com:8080\r\nUser-Agent: Vellamora 6.1\r\n\r\n");
+  // A target without a path is asked for its root.
+  EXPECT_EQ(proxy.Records()[1].substr(0, 36), "GET http://example.com/ HTTP/1.1\r\nTE");
   EXPECT_EQ(Download("ftp://example.com/x", [&] { SetTableString(L, "proxy", proxyUrl.c_str()); }),
             ERR_WRONGUSAGE);
   EXPECT_EQ(Download("http://example.com/x", [&] { SetTableString(L, "proxy", "socks://1.2.3.4"); }),
