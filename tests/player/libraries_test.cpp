@@ -190,6 +190,54 @@ TEST_F(Libraries, FtpTransfersReachTheServerAndTheScript) {
   EXPECT_NE(output.find("STORED /up.txt 73656e742062792074686520706c61796572\n"), std::string::npos) << output;
 }
 
+// DownloadFile over HTTP against python3's http.server: a path with a space
+// reaches the server escaped, the progress callback sees the announced
+// size, a body written to a file leaves the data empty, and a missing file
+// with "fail404" and "silentfail" gives the message and -1.
+TEST_F(Libraries, HttpDownloadsReachTheServerAndTheScript) {
+  const std::string root = dir() + "/www";
+  ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+  WriteFile("www/a file.txt", "served over http");
+  // The server answers three requests and ends, or gives up after a minute.
+  FILE* server = popen(("timeout 60 python3 -c 'import functools, http.server, sys\n"
+                        "h = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])\n"
+                        "s = http.server.HTTPServer((\"127.0.0.1\", 0), h)\n"
+                        "print(s.server_address[1], flush=True)\n"
+                        "for _ in range(3): s.handle_request()' " +
+                        vlplayer::Quote(root) + " 2>/dev/null")
+                           .c_str(),
+                       "r");
+  ASSERT_NE(server, nullptr);
+  int port = 0;
+  ASSERT_EQ(fscanf(server, "%d", &port), 1);
+  const std::string base = "http://127.0.0.1:" + std::to_string(port);
+  const std::string saved = dir() + "/saved.txt";
+  std::string applet = Applet("http", R"(.function progress
+  .params 1
+  .line 2
+  getfield 1 0 "total"
+  setglobal 1 "total"
+  loadk 1 #0
+  return 1 2
+.end
+.line 9
+.call downloadfile ")" + base + R"(/a file.txt" { } fn:progress -> data n
+.call debugprint $data
+.call debugprint $n
+.call debugprint $total
+.call downloadfile ")" + base + R"(/a%20file.txt" { encoded = 1, file = )" + Lit(saved) + R"( } -> data n
+.call debugprint $data
+.call debugprint $n
+.call downloadfile ")" + base + R"(/none" { fail404 = 1, silentfail = 1 } -> data n
+.call debugprint $data
+.call debugprint $n)");
+  Result r = Run({applet});
+  pclose(server);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "served over http\n16\n16\n\n16\nFile /none not found on this server!\n-1\n");
+  EXPECT_EQ(Tool("cat " + vlplayer::Quote(saved)), "served over http");
+}
+
 // A program started by Run reports its end to the callback given to Run,
 // else to the "runfinished" handler (with the userdata it was installed
 // with): the table names the program and its arguments.
