@@ -143,6 +143,26 @@ TEST_F(Libraries, AReceiveCallbackThatClosesItsConnectionEndsTheReceive) {
   EXPECT_EQ(r.out, "a\n1\nafter\n");
 }
 
+// An applet's start: DownloadFile of url with a progress callback that
+// keeps the total it was told, then the data, the count and that total
+// printed.
+std::string DownloadWithProgress(const std::string& url) {
+  return R"(.function progress
+  .params 1
+  .line 2
+  getfield 1 0 "total"
+  setglobal 1 "total"
+  loadk 1 #0
+  return 1 2
+.end
+.line 9
+.call downloadfile ")" + url + R"(" { } fn:progress -> data n
+.call debugprint $data
+.call debugprint $n
+.call debugprint $total
+)";
+}
+
 // DownloadFile and UploadFile over FTP against the python3 server of the
 // network tests: a download in ASCII mode with its byte count announced to
 // the progress callback, an upload with the URL's credentials, and a
@@ -160,19 +180,7 @@ TEST_F(Libraries, FtpTransfersReachTheServerAndTheScript) {
   int port = 0;
   ASSERT_EQ(fscanf(server, "PORT %d", &port), 1);
   const std::string base = "ftp://127.0.0.1:" + std::to_string(port);
-  std::string applet = Applet("ftp", R"(.function progress
-  .params 1
-  .line 2
-  getfield 1 0 "total"
-  setglobal 1 "total"
-  loadk 1 #0
-  return 1 2
-.end
-.line 9
-.call downloadfile ")" + base + R"(/notes.txt;type=a" { } fn:progress -> data n
-.call debugprint $data
-.call debugprint $n
-.call debugprint $total
+  std::string applet = Applet("ftp", DownloadWithProgress(base + "/notes.txt;type=a") + R"(
 .call uploadfile "ftp://bob:pw@127.0.0.1:)" + std::to_string(port) + R"(/up.txt" { data = "sent by the player" }
 .call exitonerror 0
 .call downloadfile ")" + base + R"(/missing.txt"
@@ -212,19 +220,7 @@ TEST_F(Libraries, HttpDownloadsReachTheServerAndTheScript) {
   ASSERT_EQ(fscanf(server, "%d", &port), 1);
   const std::string base = "http://127.0.0.1:" + std::to_string(port);
   const std::string saved = dir() + "/saved.txt";
-  std::string applet = Applet("http", R"(.function progress
-  .params 1
-  .line 2
-  getfield 1 0 "total"
-  setglobal 1 "total"
-  loadk 1 #0
-  return 1 2
-.end
-.line 9
-.call downloadfile ")" + base + R"(/a file.txt" { } fn:progress -> data n
-.call debugprint $data
-.call debugprint $n
-.call debugprint $total
+  std::string applet = Applet("http", DownloadWithProgress(base + "/a file.txt") + R"(
 .call downloadfile ")" + base + R"(/a%20file.txt" { encoded = 1, file = )" + Lit(saved) + R"( } -> data n
 .call debugprint $data
 .call debugprint $n
