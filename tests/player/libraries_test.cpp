@@ -143,6 +143,15 @@ TEST_F(Libraries, AReceiveCallbackThatClosesItsConnectionEndsTheReceive) {
   EXPECT_EQ(r.out, "a\n1\nafter\n");
 }
 
+// What a server started with popen prints until it ends; the pipe is closed.
+std::string DrainServer(FILE* server) {
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, server)) > 0;) output.append(buffer, n);
+  pclose(server);
+  return output;
+}
+
 // An applet's start: DownloadFile of url with a progress callback that
 // keeps the total it was told, then the data, the count and that total
 // printed.
@@ -187,10 +196,7 @@ TEST_F(Libraries, FtpTransfersReachTheServerAndTheScript) {
 .call getlasterror -> e
 .call debugprint $e)");
   Result r = Run({applet});
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, server)) > 0;) output.append(buffer, n);
-  pclose(server);
+  std::string output = DrainServer(server);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "plain text over ftp\n19\n19\n1425\n");
   EXPECT_NE(output.find("CMD type a\nCMD retr /notes.txt\n"), std::string::npos) << output;
@@ -232,6 +238,45 @@ TEST_F(Libraries, HttpDownloadsReachTheServerAndTheScript) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "served over http\n16\n16\n\n16\nFile /none not found on this server!\n-1\n");
   EXPECT_EQ(Tool("cat " + vlplayer::Quote(saved)), "served over http");
+}
+
+// UploadFile over HTTP: python's email parser reads the multipart form the
+// player sent (a data field and a file part) and the server's answer comes
+// back as the data.
+TEST_F(Libraries, HttpFormUploadsParseAsMultipartForms) {
+  const std::string part = WriteFile("part.bin", "file bytes\r\n--x");
+  FILE* server = popen((std::string("timeout 60 python3 -c 'import email.parser, http.server, sys\n"
+                        "class H(http.server.BaseHTTPRequestHandler):\n"
+                        "  def do_POST(self):\n"
+                        "    body = self.rfile.read(int(self.headers[\"Content-Length\"]))\n"
+                        "    m = email.parser.BytesParser().parsebytes(b\"Content-Type: \" + "
+                        "self.headers[\"Content-Type\"].encode() + b\"\\r\\n\\r\\n\" + body)\n"
+                        "    for p in m.get_payload():\n"
+                        "      print(p.get_param(\"name\", header=\"content-disposition\"), "
+                        "p.get_filename(), p.get_content_type(), p.get_payload(decode=True))\n"
+                        "    sys.stdout.flush()\n"
+                        "    self.send_response(200); self.send_header(\"Content-Length\", \"2\"); "
+                        "self.end_headers(); self.wfile.write(b\"ok\")\n"
+                        "  def log_message(self, *a): pass\n"
+                        "s = http.server.HTTPServer((\"127.0.0.1\", 0), H)\n"
+                        "print(s.server_address[1], flush=True)\n"
+                        "s.handle_request()'"))
+                           .c_str(),
+                       "r");
+  ASSERT_NE(server, nullptr);
+  int port = 0;
+  ASSERT_EQ(fscanf(server, "%d", &port), 1);
+  std::string applet = Applet("upload", R"(.line 1
+.table 10 { formdata = { [1] = { name = "note", data = "a b" }, [2] = { name = "doc", file = )" + Lit(part) +
+                                  R"(, mimetype = "text/plain" } } }
+.call uploadfile "http://127.0.0.1:)" + std::to_string(port) + R"(/form" r10 -> data n
+.call debugprint $data
+.call debugprint $n)");
+  Result r = Run({applet});
+  std::string output = DrainServer(server);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ok\n2\n");
+  EXPECT_EQ(output, "\nnote None text/plain b'a b'\ndoc part.bin text/plain b'file bytes\\r\\n--x'\n");
 }
 
 // A program started by Run reports its end to the callback given to Run,
