@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "libraries/network/network_commands.h"
+#include "libraries/network/transfer.h"
 #include "platform/event_pump.h"
 #include "runtime/option_readers.h"
 #include "tests/libraries/network/network_test_util.h"
@@ -529,6 +530,17 @@ TEST_F(HttpTest, FormItemsAreChecked) {
               SetTableString(L, "file", "/no/such/file");
             }),
             ERR_READFILE);
+  // A file name too long for its field is refused, not cut to the name of
+  // a file that exists.
+  std::string existing = TempPath("");
+  std::ofstream(existing) << "z";
+  std::string tooLong = std::string(kFileNameSize - 1 - existing.size(), '/') + existing + "x";
+  EXPECT_EQ(upload([&] {
+              SetTableString(L, "name", "n");
+              SetTableString(L, "file", tooLong.c_str());
+            }),
+            ERR_WRONGUSAGE);
+  std::remove(existing.c_str());
   EXPECT_EQ(upload([&] {
               SetTableString(L, "name", "");
               SetTableString(L, "data", "x");
