@@ -65,10 +65,11 @@ int ReadHTTPHeaders(vlTransfer* t) {
 
 int Send(vlTransfer* t, const std::string& text) { return SendAll(t->state, t->control, text.data(), text.size()); }
 
-// The request URI: the whole URL through a proxy, else its path part.
-const char* RequestURI(const vlTransfer* t) {
-  if (t->proxy[0]) return t->normalised;
+// The request URI: the whole URL through a proxy, else its path part; a
+// URL without a path asks for the root either way.
+std::string RequestURI(const vlTransfer* t) {
   const char* slash = std::strlen(t->normalised) > 7 ? std::strchr(t->normalised + 7, '/') : nullptr;
+  if (t->proxy[0]) return std::string(t->normalised) + (slash ? "" : "/");
   return slash ? slash : "/";
 }
 
@@ -229,7 +230,7 @@ int RunHTTPTransfer(vlTransfer* t) {
   }
   if (t->status == 401 && !t->parts.credentials) return kErrNeedAuthentication;
   if (t->status == 404 && t->fail404) {
-    SetErrorArgument(t->proxy[0] ? RequestURI(t) : t->parts.path);
+    SetErrorArgument(t->proxy[0] ? RequestURI(t).c_str() : t->parts.path);
     return kErrNotFoundOnServer;
   }
   if (int r = ReadHTTPHeaders(t)) return r;

@@ -212,6 +212,8 @@ int ReadFormItem(vlTransfer* t, vlFormItem*** tail) {
   };
   if (FetchOption(state, item, "file")) {
     if (!vl::IsStringAt(state, -1)) return fail(ERR_STRINGEXPECTED);
+    // A cut name could open some other file.
+    if (vl::GetStringLengthAt(state, -1) >= kFileNameSize) return fail(ERR_WRONGUSAGE);
     char path[kFileNameSize];
     std::snprintf(path, sizeof path, "%s", vl::ToStringAt(state, -1));
     vl::SetStackTop(state, item);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "libraries/network/network_commands.h"
+#include "libraries/network/transfer.h"
 #include "platform/event_pump.h"
 #include "runtime/option_readers.h"
 #include "tests/libraries/network/network_test_util.h"
@@ -412,14 +413,17 @@ TEST_F(HttpTest, ADownloadCutShortKeepsTheOldFile) {
 }
 
 TEST_F(HttpTest, TheProxyGetsTheWholeUrlAndTheTargetHost) {
-  HttpPeer proxy({"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\np"});
+  HttpPeer proxy({"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\np", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
   std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port());
   ASSERT_EQ(Download("http://me:pw@example.com:8080/a b",
                      [&] { SetTableString(L, "proxy", proxyUrl.c_str()); }),
             2);
+  ASSERT_EQ(Download("http://example.com", [&] { SetTableString(L, "proxy", proxyUrl.c_str()); }), 2);
   proxy.Join();
   EXPECT_EQ(proxy.Records()[0], std::string("GET http://me:pw@example.com:8080/a%20b HTTP/1.1\r\n") + kHeaders +
                                     "Host: example.com:8080\r\nUser-Agent: Vellamora 6.1\r\n\r\n");
+  // A target without a path is asked for its root.
+  EXPECT_EQ(proxy.Records()[1].substr(0, 36), "GET http://example.com/ HTTP/1.1\r\nTE");
   EXPECT_EQ(Download("ftp://example.com/x", [&] { SetTableString(L, "proxy", proxyUrl.c_str()); }),
             ERR_WRONGUSAGE);
   EXPECT_EQ(Download("http://example.com/x", [&] { SetTableString(L, "proxy", "socks://1.2.3.4"); }),
@@ -526,6 +530,17 @@ TEST_F(HttpTest, FormItemsAreChecked) {
               SetTableString(L, "file", "/no/such/file");
             }),
             ERR_READFILE);
+  // A file name too long for its field is refused, not cut to the name of
+  // a file that exists.
+  std::string existing = TempPath("");
+  std::ofstream(existing) << "z";
+  std::string tooLong = std::string(kFileNameSize - 1 - existing.size(), '/') + existing + "x";
+  EXPECT_EQ(upload([&] {
+              SetTableString(L, "name", "n");
+              SetTableString(L, "file", tooLong.c_str());
+            }),
+            ERR_WRONGUSAGE);
+  std::remove(existing.c_str());
   EXPECT_EQ(upload([&] {
               SetTableString(L, "name", "");
               SetTableString(L, "data", "x");
