@@ -66,9 +66,6 @@ int ActivateStartupPlugin(vlVMState* state, const char* name, int minVersion, in
   uint32_t flags = 0;
   return ActivatePlugin(state, name, minVersion, minRevision, 0, 0, tags, &flags);
 }
-// Set when the user cancelled the choice of a script.
-bool gScriptNotChosen = false;
-
 // The file requester of a run without a script: the chosen directory and
 // file joined; a cancel is 1003.
 int ChooseScriptInRequester(char* path, size_t size) {
@@ -198,7 +195,6 @@ int ParseStartupArgs(vlVMState* state, vlStartupRecord* startup, vlAppletInfo* a
   }
   if (!status && needScript) {
     status = vlChooseScript(startup->scriptPath, sizeof startup->scriptPath);
-    gScriptNotChosen = status == ERR_USERABORT;
     if (!status) status = ReadOptionsFile(&values, startup->scriptPath, &startup->extraArgs);
   }
   if (!status) status = ApplyStartupOptions(applet, values.word, startup);
@@ -265,10 +261,9 @@ int StartUp(int argc, char** argv) {
   }
   InstallErrorSystem(state);
   InstallErrorRequester();
-  gScriptNotChosen = false;
   int status = ParseStartupArgs(state, startup, applet, marker, patch, argc, argv);
-  // A run ended by a signal ends by that signal once it has cleaned up; one
-  // whose script was never chosen did not do what was asked of it.
+  // A run ended by a signal ends by that signal once it has cleaned up; a
+  // cancelled choice of the script ends quietly, as a quit does.
   auto stop = [&](int code) {
     // Such a run reports no error: what failed was a wait the signal cut
     // short (an open that waited for the other end of a FIFO, say).
@@ -277,7 +272,7 @@ int StartUp(int argc, char** argv) {
       EndBySignal(signal);
       return 128 + signal;
     }
-    return exitStatus || gScriptNotChosen ? 1 : 0;
+    return exitStatus;
   };
   if (status) return stop(status);
   if (vlLinked && (status = ExtractLinkedPlugins(startup->programPath, startup, applet, vlLinkedOffset)))
