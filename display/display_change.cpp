@@ -76,7 +76,8 @@ constexpr uint32_t kRebuildBits = 0x2 | 0x4 | 0x20 | 0x2000 | 0x4000 | 0x8000 | 
 }  // namespace
 
 void ApplyResizedWindow(vlDisplay* d) {
-  if (!d->dragRegionsGiven || !d->sizeRegionsGiven) SetDefaultRegions(d);
+  // Default regions follow the new size; given ones are rescaled to it.
+  SetDefaultRegions(d);
   DisplayDevice(d)->moveResize(d);
 }
 
@@ -368,7 +369,7 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
       ApplyResizedWindow(d);
     else if (d->x != old->x || d->y != old->y)
       MoveWindow(d);
-    if (d->dragRegionsGiven || d->sizeRegionsGiven) ClampDisplayRegions(d);
+    if (d->dragRegionsGiven || d->sizeRegionsGiven) SetDefaultRegions(d);
     if (std::strcmp(d->titleText, old->titleText) != 0) SetTitle(d);
     if (!keep) RefreshDisplayObject(L, d, 0);
     d->monitorRelativeX = d->monitorRelativeY = 0;

@@ -299,6 +299,23 @@ void SetDefaultRegions(vlDisplay* d) {
   }
   std::memcpy(d->dragRegionsScaled, d->dragRegions, sizeof d->dragRegions);
   std::memcpy(d->sizeRegionsScaled, d->sizeRegions, sizeof d->sizeRegions);
+  // The script gives its regions in picture pixels; a scaled window is
+  // hit-tested in its own pixels.
+  const vlBGPic* pic = d->bgpic;
+  const vlDisplayMapping m = GetDisplayMapping(d);
+  if (m.scaling && pic && pic->width > 0 && pic->height > 0) {
+    auto scale = [&m, pic](vlRegion* regions, int32_t count) {
+      for (int32_t i = 0; i < count; ++i) {
+        vlRegion& r = regions[i];
+        r.x = static_cast<int32_t>(int64_t{r.x} * m.windowWidth / pic->width);
+        r.y = static_cast<int32_t>(int64_t{r.y} * m.windowHeight / pic->height);
+        r.width = static_cast<int32_t>(int64_t{r.width} * m.windowWidth / pic->width);
+        r.height = static_cast<int32_t>(int64_t{r.height} * m.windowHeight / pic->height);
+      }
+    };
+    if (d->dragRegionsGiven) scale(d->dragRegionsScaled, d->dragRegionCount);
+    if (d->sizeRegionsGiven) scale(d->sizeRegionsScaled, d->sizeRegionCount);
+  }
   ClampDisplayRegions(d);
 }
 

@@ -4,7 +4,8 @@
 // the user resizes resizes its display, also under a brush that moves; a
 // full-screen display that changes its size gives the screen its first mode
 // back when it goes windowed; a hidden pointer stays hidden while it moves
-// over a borderless window.
+// over a borderless window; a scaled window is dragged by its drag region
+// scaled to the window.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -289,6 +290,39 @@ TEST_F(WindowFocus, AHiddenPointerStaysHiddenWhileItMovesOverABorderlessWindow) 
   Result r = Run({"-borderless", applet}, options);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(visible, 0);
+}
+
+// A borderless display shown twice its size: the script's drag region is
+// given in picture pixels, so its scaled copy covers the top 40 rows of the
+// window, and the user drags the window by a point that only the scaled
+// region holds.
+TEST_F(WindowFocus, ScaledDisplayIsDraggedByItsScaledRegion) {
+  const std::string ready = dir() + "/ready", done = dir() + "/done";
+  std::string applet = Applet("drag", R"(.line 1
+.table 0 { width = 200, height = 100, borderless = 1, scalemode = 1, scalewidth = 400, scaleheight = 200, x = 50, y = 50, title = "Dragged", dragregion = { { x = 0, y = 0, width = 200, height = 20 } } }
+.call base=1 createdisplay 2 r0
+.call opendisplay 2
+.call makedirectory ")" + ready + "\"\n" + vlplayer::WaitUntilFileExists(done) + R"(
+.call getattribute 21 2 7 -> x
+.call getattribute 21 2 8 -> y
+.call debugprint $x $y)");
+  vlplayer::RunOptions options;
+  options.timeoutSeconds = 40;
+  std::string geometry;
+  options.whileRunning = [&](pid_t pid, const std::string& display) {
+    for (int i = 0; i < 300 && access(ready.c_str(), F_OK) != 0 && Running(pid); ++i) usleep(20 * 1000);
+    const std::string window = vlplayer::WaitForWindow(display, "Dragged");
+    // Pressed at (300, 30) of the window, outside the unscaled 200 x 20 box.
+    Tool("xdotool mousemove --sync 350 80 mousedown 1 sleep 0.1 mousemove --sync 370 90 sleep 0.1 "
+         "mousemove --sync 390 100 sleep 0.1 mouseup 1");
+    for (int i = 0; i < 100 && geometry.find("90,70") == std::string::npos; ++i, usleep(50 * 1000))
+      geometry = Tool("xdotool getwindowgeometry " + window + " | grep Position");
+    mkdir(done.c_str(), 0755);
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(geometry.find("Position: 90,70"), std::string::npos) << geometry;
+  EXPECT_EQ(r.out, "90 70\n");
 }
 
 }  // namespace
