@@ -2,6 +2,8 @@
 // and their BGPics.
 #include "display/display_scaling.h"
 
+#include <initializer_list>
+
 #include <algorithm>
 
 #include "display/backfill.h"
@@ -111,6 +113,62 @@ void FreeBGPicScaledPlanes(vlBGPic* p) {
   DropPlane(p->curBitmap, p->loadBitmap, nullptr, DeleteBitmap);
   DropPlane(p->curMask, p->loadMask, nullptr, DeleteMaskPlane);
   DropPlane(p->curAlpha, p->loadAlpha, nullptr, DeleteAlphaPlane);
+}
+
+namespace {
+
+// The loaded mask and alpha channel scaled to width x height.
+int ScaleLoadedPlanes(vlBGPic* p, int32_t width, int32_t height, vlBitmap** mask, vlBitmap** alpha) {
+  *mask = *alpha = nullptr;
+  if (!p->loadMask && !p->loadAlpha) return 0;
+  vlBitmap* picture = nullptr;
+  int status = ScaleBitmap(p->loadBitmap, p->loadMask, p->loadAlpha, 0, 0, nullptr, p->loadWidth, p->loadHeight,
+                           width, height, 0, 0, &picture, mask, alpha);
+  if (picture) DeleteBitmap(picture);
+  if (status) {
+    if (*mask) DeleteMaskPlane(*mask);
+    if (*alpha) DeleteAlphaPlane(*alpha);
+    *mask = *alpha = nullptr;
+  }
+  return status;
+}
+
+// Puts new planes into a triple, deleting the old ones that no other
+// triple holds.
+void ReplacePlanes(vlBitmap** mask, vlBitmap** alpha, vlBitmap* newMask, vlBitmap* newAlpha,
+                   std::initializer_list<const vlBitmap*> kept) {
+  auto heldElsewhere = [&](const vlBitmap* plane) {
+    for (const vlBitmap* k : kept)
+      if (k == plane) return true;
+    return false;
+  };
+  vlBitmap *oldMask = *mask, *oldAlpha = *alpha;
+  *mask = newMask, *alpha = newAlpha;
+  if (oldMask && oldMask != newMask && !heldElsewhere(oldMask)) DeleteMaskPlane(oldMask);
+  if (oldAlpha && oldAlpha != newAlpha && !heldElsewhere(oldAlpha)) DeleteAlphaPlane(oldAlpha);
+}
+
+}  // namespace
+
+int RemakeBGPicScaledPlanes(vlBGPic* p) {
+  if (p->curBitmap != p->loadBitmap) {
+    vlBitmap *m, *a;
+    if (int status = ScaleLoadedPlanes(p, p->width, p->height, &m, &a)) return status;
+    const bool dispShares = p->dispBitmap == p->curBitmap;
+    vlBitmap *oldMask = p->curMask, *oldAlpha = p->curAlpha;
+    ReplacePlanes(&p->curMask, &p->curAlpha, m, a, {p->loadMask, p->loadAlpha, p->dispMask, p->dispAlpha});
+    if (dispShares) {
+      p->dispMask = m, p->dispAlpha = a;
+      if (oldMask && oldMask != m && oldMask != p->loadMask) DeleteMaskPlane(oldMask);
+      if (oldAlpha && oldAlpha != a && oldAlpha != p->loadAlpha) DeleteAlphaPlane(oldAlpha);
+    }
+  }
+  if (p->dispBitmap != p->curBitmap && p->dispBitmap != p->loadBitmap) {
+    vlBitmap *m, *a;
+    if (int status = ScaleLoadedPlanes(p, p->dispWidth, p->dispHeight, &m, &a)) return status;
+    ReplacePlanes(&p->dispMask, &p->dispAlpha, m, a, {p->loadMask, p->loadAlpha, p->curMask, p->curAlpha});
+  }
+  return 0;
 }
 
 int ResizeBGPicPlanes(vlVMState* L, vlBGPic* p, int32_t width, int32_t height, int smooth) {

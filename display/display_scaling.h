@@ -38,6 +38,9 @@ void ComputeLetterbox(vlDisplay* display, vlBGPic* pic, int32_t width, int32_t h
 int RescaleDisplayBGPic(vlVMState* state, vlDisplay* display, vlBGPic* pic, int rebuildCopies);
 int UpdateDisplayScaleForBGPic(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap** mask,
                                vlBitmap** alpha);
+// After the loaded mask or alpha channel was drawn into: the current and
+// display triples of other sizes take it, scaled (0 or an error code).
+int RemakeBGPicScaledPlanes(vlBGPic* pic);
 int ResizeBGPicPlanes(vlVMState* state, vlBGPic* pic, int32_t width, int32_t height, int smooth);
 int MakeBGPicAtSize(vlVMState* state, vlBGPic* pic, int32_t width, int32_t height, int smooth, vlBitmap** bitmap,
                     vlBitmap** mask, vlBitmap** alpha);
