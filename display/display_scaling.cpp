@@ -117,14 +117,18 @@ void FreeBGPicScaledPlanes(vlBGPic* p) {
 
 namespace {
 
-// The loaded mask and alpha channel scaled to width x height.
-int ScaleLoadedPlanes(vlBGPic* p, int32_t width, int32_t height, vlBitmap** mask, vlBitmap** alpha) {
-  *mask = *alpha = nullptr;
-  if (!p->loadMask && !p->loadAlpha) return 0;
-  vlBitmap* picture = nullptr;
+// The loaded triple scaled to width x height: its mask and alpha channel,
+// and with withPicture its picture too.
+int ScaleLoadedTriple(vlBGPic* p, int32_t width, int32_t height, int withPicture, vlBitmap** picture,
+                      vlBitmap** mask, vlBitmap** alpha) {
+  *picture = *mask = *alpha = nullptr;
+  if (!withPicture && !p->loadMask && !p->loadAlpha) return 0;
   int status = ScaleBitmap(p->loadBitmap, p->loadMask, p->loadAlpha, 0, 0, nullptr, p->loadWidth, p->loadHeight,
-                           width, height, 0, 0, &picture, mask, alpha);
-  if (picture) DeleteBitmap(picture);
+                           width, height, 0, 0, picture, mask, alpha);
+  if (status || !withPicture) {
+    if (*picture) DeleteBitmap(*picture);
+    *picture = nullptr;
+  }
   if (status) {
     if (*mask) DeleteMaskPlane(*mask);
     if (*alpha) DeleteAlphaPlane(*alpha);
@@ -133,40 +137,46 @@ int ScaleLoadedPlanes(vlBGPic* p, int32_t width, int32_t height, vlBitmap** mask
   return status;
 }
 
-// Puts new planes into a triple, deleting the old ones that no other
-// triple holds.
-void ReplacePlanes(vlBitmap** mask, vlBitmap** alpha, vlBitmap* newMask, vlBitmap* newAlpha,
-                   std::initializer_list<const vlBitmap*> kept) {
-  auto heldElsewhere = [&](const vlBitmap* plane) {
+// Puts a new triple into place (a null picture keeps the old one),
+// deleting the old planes that no other triple holds.
+void ReplaceTriple(vlBitmap** picture, vlBitmap** mask, vlBitmap** alpha, vlBitmap* newPicture, vlBitmap* newMask,
+                   vlBitmap* newAlpha, std::initializer_list<const vlBitmap*> kept) {
+  auto drop = [&](vlBitmap* old, const vlBitmap* now, void (*del)(vlBitmap*)) {
+    if (!old || old == now) return;
     for (const vlBitmap* k : kept)
-      if (k == plane) return true;
-    return false;
+      if (k == old) return;
+    del(old);
   };
-  vlBitmap *oldMask = *mask, *oldAlpha = *alpha;
+  vlBitmap *oldPicture = *picture, *oldMask = *mask, *oldAlpha = *alpha;
+  if (newPicture) *picture = newPicture;
   *mask = newMask, *alpha = newAlpha;
-  if (oldMask && oldMask != newMask && !heldElsewhere(oldMask)) DeleteMaskPlane(oldMask);
-  if (oldAlpha && oldAlpha != newAlpha && !heldElsewhere(oldAlpha)) DeleteAlphaPlane(oldAlpha);
+  if (newPicture) drop(oldPicture, newPicture, DeleteBitmap);
+  drop(oldMask, newMask, DeleteMaskPlane);
+  drop(oldAlpha, newAlpha, DeleteAlphaPlane);
 }
 
 }  // namespace
 
-int RemakeBGPicScaledPlanes(vlBGPic* p) {
+int RemakeBGPicScaledPlanes(vlBGPic* p, int withPicture) {
   if (p->curBitmap != p->loadBitmap) {
-    vlBitmap *m, *a;
-    if (int status = ScaleLoadedPlanes(p, p->width, p->height, &m, &a)) return status;
+    vlBitmap *b, *m, *a;
+    if (int status = ScaleLoadedTriple(p, p->width, p->height, withPicture, &b, &m, &a)) return status;
+    // A display triple that shared the current one shares the new one.
     const bool dispShares = p->dispBitmap == p->curBitmap;
-    vlBitmap *oldMask = p->curMask, *oldAlpha = p->curAlpha;
-    ReplacePlanes(&p->curMask, &p->curAlpha, m, a, {p->loadMask, p->loadAlpha, p->dispMask, p->dispAlpha});
+    vlBitmap *oldPicture = p->curBitmap, *oldMask = p->curMask, *oldAlpha = p->curAlpha;
+    ReplaceTriple(&p->curBitmap, &p->curMask, &p->curAlpha, b, m, a,
+                  {p->loadBitmap, p->loadMask, p->loadAlpha, p->dispBitmap, p->dispMask, p->dispAlpha});
     if (dispShares) {
-      p->dispMask = m, p->dispAlpha = a;
-      if (oldMask && oldMask != m && oldMask != p->loadMask) DeleteMaskPlane(oldMask);
-      if (oldAlpha && oldAlpha != a && oldAlpha != p->loadAlpha) DeleteAlphaPlane(oldAlpha);
+      vlBitmap *dispPicture = oldPicture, *dispMask = oldMask, *dispAlpha = oldAlpha;
+      ReplaceTriple(&dispPicture, &dispMask, &dispAlpha, b, m, a, {p->loadBitmap, p->loadMask, p->loadAlpha});
+      p->dispBitmap = p->curBitmap, p->dispMask = m, p->dispAlpha = a;
     }
   }
   if (p->dispBitmap != p->curBitmap && p->dispBitmap != p->loadBitmap) {
-    vlBitmap *m, *a;
-    if (int status = ScaleLoadedPlanes(p, p->dispWidth, p->dispHeight, &m, &a)) return status;
-    ReplacePlanes(&p->dispMask, &p->dispAlpha, m, a, {p->loadMask, p->loadAlpha, p->curMask, p->curAlpha});
+    vlBitmap *b, *m, *a;
+    if (int status = ScaleLoadedTriple(p, p->dispWidth, p->dispHeight, withPicture, &b, &m, &a)) return status;
+    ReplaceTriple(&p->dispBitmap, &p->dispMask, &p->dispAlpha, b, m, a,
+                  {p->loadBitmap, p->loadMask, p->loadAlpha, p->curBitmap, p->curMask, p->curAlpha});
   }
   return 0;
 }

@@ -178,6 +178,16 @@ TEST_F(BrushTargets, BGPicMaskAndAlphaChannel) {
   EXPECT_EQ(QueryBitmap(pic->curAlpha, 0), 16);
   EXPECT_EQ(ReadAlphaByte(pic->curAlpha, 3, 3), 9);
   EXPECT_EQ(ReadAlphaByte(pic->curAlpha, 4, 4), 255);
+  // So are its pixels.
+  ASSERT_EQ(Run(".call createbgpic 7 8 8 255\n.call scalebgpic 7 4 4\n.call selectbgpic 7 3\n"
+                ".call displaybrush 2 4 4\n.call endselect"),
+            0);
+  ASSERT_EQ(GetBGPicByID(L, {7, nullptr}, &pic, 0), 0);
+  EXPECT_EQ(Pixel(pic->curBitmap, 2, 2), 0xFFFF00u);
+  EXPECT_EQ(Pixel(pic->curBitmap, 1, 2), 0x0000FFu);
+  ASSERT_EQ(Run(".call scalebgpic 7 8 8"), 0);
+  EXPECT_EQ(Pixel(pic->curBitmap, 5, 5), 0xFFFF00u);
+  EXPECT_EQ(Pixel(pic->curBitmap, 3, 5), 0x0000FFu);
   // The BGPic a display shows cannot be drawn into this way.
   EXPECT_EQ(Run(".call selectbgpic nil 28"), ERR_SELECTBGPIC2);
   EXPECT_EQ(Run(".call selectbgpic 5 29"), ERR_WRONGUSAGE);
