@@ -405,6 +405,12 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   d->outputHardware = 0;
   SetPlaneTarget(nullptr, 0, 0);
   SetComboTarget(nullptr);
+  // A BGPic is drawn into as loaded; its scaled triples take what was
+  // drawn.
+  if ((type == VL_OUTPUT_BRUSH || type == VL_OUTPUT_MASK || type == VL_OUTPUT_ALPHA) && target &&
+      target->kind == VL_OBJ_BGPIC)
+    if (auto* drawn = static_cast<vlBGPic*>(target->selectObject); drawn && drawn->changed)
+      RemakeBGPicScaledPlanes(drawn, type == VL_OUTPUT_BRUSH);
   if (d->nestedSelect) {
     vlCurrentOutput = d->savedOutput;
     d->selectBitmap = d->savedSelectBitmap;

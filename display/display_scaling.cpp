@@ -2,6 +2,8 @@
 // and their BGPics.
 #include "display/display_scaling.h"
 
+#include <initializer_list>
+
 #include <algorithm>
 
 #include "display/backfill.h"
@@ -111,6 +113,72 @@ void FreeBGPicScaledPlanes(vlBGPic* p) {
   DropPlane(p->curBitmap, p->loadBitmap, nullptr, DeleteBitmap);
   DropPlane(p->curMask, p->loadMask, nullptr, DeleteMaskPlane);
   DropPlane(p->curAlpha, p->loadAlpha, nullptr, DeleteAlphaPlane);
+}
+
+namespace {
+
+// The loaded triple scaled to width x height: its mask and alpha channel,
+// and with withPicture its picture too.
+int ScaleLoadedTriple(vlBGPic* p, int32_t width, int32_t height, int withPicture, vlBitmap** picture,
+                      vlBitmap** mask, vlBitmap** alpha) {
+  *picture = *mask = *alpha = nullptr;
+  if (!withPicture && !p->loadMask && !p->loadAlpha) return 0;
+  int status = ScaleBitmap(p->loadBitmap, p->loadMask, p->loadAlpha, 0, 0, nullptr, p->loadWidth, p->loadHeight,
+                           width, height, 0, 0, picture, mask, alpha);
+  if (status || !withPicture) {
+    if (*picture) DeleteBitmap(*picture);
+    *picture = nullptr;
+  }
+  if (status) {
+    if (*mask) DeleteMaskPlane(*mask);
+    if (*alpha) DeleteAlphaPlane(*alpha);
+    *mask = *alpha = nullptr;
+  }
+  return status;
+}
+
+// Puts a new triple into place (a null picture keeps the old one),
+// deleting the old planes that no other triple holds.
+void ReplaceTriple(vlBitmap** picture, vlBitmap** mask, vlBitmap** alpha, vlBitmap* newPicture, vlBitmap* newMask,
+                   vlBitmap* newAlpha, std::initializer_list<const vlBitmap*> kept) {
+  auto drop = [&](vlBitmap* old, const vlBitmap* now, void (*del)(vlBitmap*)) {
+    if (!old || old == now) return;
+    for (const vlBitmap* k : kept)
+      if (k == old) return;
+    del(old);
+  };
+  vlBitmap *oldPicture = *picture, *oldMask = *mask, *oldAlpha = *alpha;
+  if (newPicture) *picture = newPicture;
+  *mask = newMask, *alpha = newAlpha;
+  if (newPicture) drop(oldPicture, newPicture, DeleteBitmap);
+  drop(oldMask, newMask, DeleteMaskPlane);
+  drop(oldAlpha, newAlpha, DeleteAlphaPlane);
+}
+
+}  // namespace
+
+int RemakeBGPicScaledPlanes(vlBGPic* p, int withPicture) {
+  if (p->curBitmap != p->loadBitmap) {
+    vlBitmap *b, *m, *a;
+    if (int status = ScaleLoadedTriple(p, p->width, p->height, withPicture, &b, &m, &a)) return status;
+    // A display triple that shared the current one shares the new one.
+    const bool dispShares = p->dispBitmap == p->curBitmap;
+    vlBitmap *oldPicture = p->curBitmap, *oldMask = p->curMask, *oldAlpha = p->curAlpha;
+    ReplaceTriple(&p->curBitmap, &p->curMask, &p->curAlpha, b, m, a,
+                  {p->loadBitmap, p->loadMask, p->loadAlpha, p->dispBitmap, p->dispMask, p->dispAlpha});
+    if (dispShares) {
+      vlBitmap *dispPicture = oldPicture, *dispMask = oldMask, *dispAlpha = oldAlpha;
+      ReplaceTriple(&dispPicture, &dispMask, &dispAlpha, b, m, a, {p->loadBitmap, p->loadMask, p->loadAlpha});
+      p->dispBitmap = p->curBitmap, p->dispMask = m, p->dispAlpha = a;
+    }
+  }
+  if (p->dispBitmap != p->curBitmap && p->dispBitmap != p->loadBitmap) {
+    vlBitmap *b, *m, *a;
+    if (int status = ScaleLoadedTriple(p, p->dispWidth, p->dispHeight, withPicture, &b, &m, &a)) return status;
+    ReplaceTriple(&p->dispBitmap, &p->dispMask, &p->dispAlpha, b, m, a,
+                  {p->loadBitmap, p->loadMask, p->loadAlpha, p->curBitmap, p->curMask, p->curAlpha});
+  }
+  return 0;
 }
 
 int ResizeBGPicPlanes(vlVMState* L, vlBGPic* p, int32_t width, int32_t height, int smooth) {

@@ -38,6 +38,10 @@ void ComputeLetterbox(vlDisplay* display, vlBGPic* pic, int32_t width, int32_t h
 int RescaleDisplayBGPic(vlVMState* state, vlDisplay* display, vlBGPic* pic, int rebuildCopies);
 int UpdateDisplayScaleForBGPic(vlVMState* state, vlDisplay* display, vlBGPic* pic, vlBitmap** mask,
                                vlBitmap** alpha);
+// After the loaded triple was drawn into (its mask or alpha channel, and
+// with withPicture its picture): the current and display triples of other
+// sizes are made again from it (0 or an error code).
+int RemakeBGPicScaledPlanes(vlBGPic* pic, int withPicture);
 int ResizeBGPicPlanes(vlVMState* state, vlBGPic* pic, int32_t width, int32_t height, int smooth);
 int MakeBGPicAtSize(vlVMState* state, vlBGPic* pic, int32_t width, int32_t height, int smooth, vlBitmap** bitmap,
                     vlBitmap** mask, vlBitmap** alpha);

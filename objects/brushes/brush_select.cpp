@@ -80,9 +80,12 @@ int FindTarget(vlVMState* L, uint32_t type, vlObjectId id, vlBGPic* pic, uint32_
       // A scalable BGPic's picture is made anew from its source.
       if (pic->scalable) return ERR_BGPICTYPE;
       if (DisplayOfBGPic(pic)) return ERR_SELECTBGPIC2;
-      if (!pic->curBitmap) return ERR_BGPICTYPE;
+      if (!pic->loadBitmap) return ERR_BGPICTYPE;
       pic->changed = 0;
-      *t = {VL_OBJ_BGPIC, pic, 0, pic->id(), pic->curBitmap, pic->width, pic->height};
+      // The planes are drawn as made or loaded; the scaled triples are
+      // made again from them when the selection ends, so scaling later
+      // keeps what was drawn.
+      *t = {VL_OBJ_BGPIC, pic, 0, pic->id(), pic->loadBitmap, pic->loadWidth, pic->loadHeight};
       return 0;
     }
     default:
@@ -237,20 +240,21 @@ int PrepareAnimPlanes(vlAnim* a, int32_t i, uint32_t mode, vlBitmap** bitmap, vl
 
 // A BGPic's current picture with its planes made ready for mode.
 int PrepareBGPicPlanes(vlBGPic* pic, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
-  vlBitmap* oldMask = pic->curMask;
-  vlBitmap* oldAlpha = pic->curAlpha;
-  if (int status = MakeTargetPlane(mode, pic->curBitmap, pic->width, pic->height, &pic->curMask, &pic->curAlpha,
-                                   &pic->transparentColor))
+  vlBitmap* oldMask = pic->loadMask;
+  vlBitmap* oldAlpha = pic->loadAlpha;
+  if (int status = MakeTargetPlane(mode, pic->loadBitmap, pic->loadWidth, pic->loadHeight, &pic->loadMask,
+                                   &pic->loadAlpha, &pic->transparentColor))
     return status;
-  // The display and loaded triples take the new planes where they share
-  // the current picture; a triple of another size keeps its own.
-  const bool dispShares = pic->dispBitmap == pic->curBitmap, loadShares = pic->loadBitmap == pic->curBitmap;
-  for (auto [slot, shares] : {std::pair{&pic->dispMask, dispShares}, std::pair{&pic->loadMask, loadShares}})
-    if (shares && *slot == oldMask && oldMask != pic->curMask) *slot = pic->curMask;
-  for (auto [slot, shares] : {std::pair{&pic->dispAlpha, dispShares}, std::pair{&pic->loadAlpha, loadShares}})
-    if (shares && *slot == oldAlpha && oldAlpha != pic->curAlpha) *slot = pic->curAlpha;
+  // The current and display triples take the new planes where they share
+  // the loaded picture; a triple of another size is made again when the
+  // selection ends.
+  const bool curShares = pic->curBitmap == pic->loadBitmap, dispShares = pic->dispBitmap == pic->loadBitmap;
+  for (auto [slot, shares] : {std::pair{&pic->curMask, curShares}, std::pair{&pic->dispMask, dispShares}})
+    if (shares && *slot == oldMask) *slot = pic->loadMask;
+  for (auto [slot, shares] : {std::pair{&pic->curAlpha, curShares}, std::pair{&pic->dispAlpha, dispShares}})
+    if (shares && *slot == oldAlpha) *slot = pic->loadAlpha;
   pic->changed = 1;
-  *bitmap = pic->curBitmap, *mask = pic->curMask, *alpha = pic->curAlpha;
+  *bitmap = pic->loadBitmap, *mask = pic->loadMask, *alpha = pic->loadAlpha;
   return 0;
 }
 

@@ -151,18 +151,43 @@ TEST_F(BrushTargets, BGPicMaskAndAlphaChannel) {
   auto* plane = static_cast<vlPlane*>(pic->curAlpha->handle);
   EXPECT_EQ(plane->pixels[0], 7);
   EXPECT_EQ(plane->pixels[2], 255);
-  // A mask drawn into a scaled BGPic stays with its current size: scaled
-  // back, the BGPic is never left with a mask of another size.
+  // A scaled BGPic's mask is drawn as loaded (8 x 8) and its current
+  // triple made from it; scaling again keeps what was drawn.
   ASSERT_EQ(Run(".call createbgpic 6 8 8 255\n.call scalebgpic 6 4 4\n.call setmaskmode 1\n"
-                ".call selectbgpic 6 28\n.call displaybrush 2 0 0\n.call endselect\n.call setmaskmode 0"),
+                ".call selectbgpic 6 28\n.call displaybrush 2 4 4\n.call endselect\n.call setmaskmode 0"),
             0);
   ASSERT_EQ(GetBGPicByID(L, {6, nullptr}, &pic, 0), 0);
   ASSERT_NE(pic->curMask, nullptr);
+  ASSERT_NE(pic->curMask, pic->loadMask);
   EXPECT_EQ(QueryBitmap(pic->curMask, 0), 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(Bit(pic->curMask, x, y), (x == 2 && y == 2) ? 0u : 1u) << x << "," << y;
   ASSERT_EQ(Run(".call scalebgpic 6 8 8"), 0);
-  if (pic->curMask) {
-    EXPECT_EQ(QueryBitmap(pic->curMask, 0), 8);
-  }
+  ASSERT_NE(pic->curMask, nullptr);
+  EXPECT_EQ(QueryBitmap(pic->curMask, 0), 8);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(Bit(pic->curMask, x, y), (x >= 4 && x < 6 && y >= 4 && y < 6) ? 0u : 1u) << x << "," << y;
+  // An alpha channel drawn the same way replaces the mask in every triple.
+  ASSERT_EQ(Run(".call scalebgpic 6 16 16\n.call setalphaintensity 9\n.call selectalphachannel 6 1\n"
+                ".call displaybrush 2 0 0\n.call endselect\n.call setalphaintensity -1"),
+            0);
+  EXPECT_EQ(pic->curMask, nullptr);
+  EXPECT_EQ(pic->loadMask, nullptr);
+  ASSERT_NE(pic->curAlpha, nullptr);
+  EXPECT_EQ(QueryBitmap(pic->curAlpha, 0), 16);
+  EXPECT_EQ(ReadAlphaByte(pic->curAlpha, 3, 3), 9);
+  EXPECT_EQ(ReadAlphaByte(pic->curAlpha, 4, 4), 255);
+  // So are its pixels.
+  ASSERT_EQ(Run(".call createbgpic 7 8 8 255\n.call scalebgpic 7 4 4\n.call selectbgpic 7 3\n"
+                ".call displaybrush 2 4 4\n.call endselect"),
+            0);
+  ASSERT_EQ(GetBGPicByID(L, {7, nullptr}, &pic, 0), 0);
+  EXPECT_EQ(Pixel(pic->curBitmap, 2, 2), 0xFFFF00u);
+  EXPECT_EQ(Pixel(pic->curBitmap, 1, 2), 0x0000FFu);
+  ASSERT_EQ(Run(".call scalebgpic 7 8 8"), 0);
+  EXPECT_EQ(Pixel(pic->curBitmap, 5, 5), 0xFFFF00u);
+  EXPECT_EQ(Pixel(pic->curBitmap, 3, 5), 0x0000FFu);
   // The BGPic a display shows cannot be drawn into this way.
   EXPECT_EQ(Run(".call selectbgpic nil 28"), ERR_SELECTBGPIC2);
   EXPECT_EQ(Run(".call selectbgpic 5 29"), ERR_WRONGUSAGE);
