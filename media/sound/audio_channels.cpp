@@ -482,6 +482,9 @@ int PlaySampleOnChannel(vlSoundData* data, vlObjectId id, uint32_t format, uint3
     c->framePosition = 0;
     UnlockAudioOutput();
     error = AllocAdapterChannel(c, format, rate, c->volume);
+    // The adapter's channel starts centred: a sample panned elsewhere
+    // would otherwise be heard in the middle until its next change.
+    if (!error && panning != 128) SetAdapterChannelAttributes(c, -1, -1, int32_t(panning));
   } else {
     vlAudioFormat pcmFormat{data->bits, bytes, data->channels, data->flags};
     error = OpenAudioDevice(index, &pcmFormat, rate);

@@ -187,11 +187,15 @@ TEST_F(AudioAdapter, TimedPlaysAttributesAndStops) {
               vl::PushString(L, "time");
               vl::PushNumber(L, 10);
               vl::RawSetTableValue(L, -3);
+              vl::PushString(L, "panning");
+              vl::PushNumber(L, 40);
+              vl::RawSetTableValue(L, -3);
             }),
             0);
   uint32_t format = 0, rate = 0, volume = 0, panning = 0;
   ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
   EXPECT_EQ(format, 0u);
+  EXPECT_EQ(panning, 40u) << "the play's panning reaches the adapter";
   const std::vector<uint8_t> want = {0, 127, 128, 255, 0, 127, 128, 255, 0, 127};
   EXPECT_EQ(Drain(0, 1, 3), want);
 
