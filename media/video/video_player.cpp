@@ -646,8 +646,10 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
     p->pausedPositionMs = ms;
     p->pausedPositionValid = 1;
   } else {
+    // A later start plays on from here, not from where the decoder stopped.
     p->endPositionMs = ms;
     p->storedPositionMs = ms;
+    p->pendingStartMs = static_cast<int32_t>(ms);
   }
   return 0;
 }

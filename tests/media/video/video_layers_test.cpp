@@ -108,6 +108,9 @@ TEST_F(VideoLayers, FramesAsLayersAndTheirAttributes) {
   ExpectFrame(6, 44, 40);
   EXPECT_EQ(CountVideos(), 2);
   EXPECT_EQ(Run(".call displayvideoframe 1 0 0 500"), 1233);
+  // Sought and played, the layer starts at the place sought.
+  ASSERT_EQ(Run(".call seeklayer 2 300\n.call playlayer 2\n.call getattribute 22 2 18 -> n\n.call stoplayer 2"), 0);
+  EXPECT_GE(Num("n"), 300);
   vlLayer* layer = GetLayerByPos(d_->bgpic, 1);
   ASSERT_NE(layer, nullptr);
   EXPECT_EQ(layer->type, VL_LAYER_VIDEO);
