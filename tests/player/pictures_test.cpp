@@ -801,6 +801,26 @@ TEST_F(Drawing, ATextLayersBorderIsItsGlyphsGrownBySquares) {
   EXPECT_EQ(Differ(dir() + "/textborder.png", want), "0");
 }
 
+// A filled path layer's border is the path grown by the border's size in
+// the border colour, with square corners, also after a turn: a 30 x 10
+// rectangle turned by 90 degrees about its top left corner with a border
+// of 3, against ImageMagick's drawing of the same.
+TEST_F(Drawing, APathLayersBorderIsThePathGrownBySize) {
+  Result r = RunAndGrab(LayeredWindow("100", "60") +
+                            ".call base=1 setfillstyle 1\n.call base=1 startpath 1\n.call base=1 moveto 1 20 20\n"
+                            ".call base=1 lineto 1 50 20\n.call base=1 lineto 1 50 30\n.call base=1 lineto 1 20 30\n"
+                            ".call base=1 closepath 1\n.call base=1 drawpath 1 0 0 16777215\n"
+                            ".call base=1 rotatelayer 1 90\n.call base=1 setlayerborder 1 1 16711680 3\n" +
+                            ReadyForGrab(),
+                        "pathborder");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Differ(dir() + "/pathborder.png",
+                   Convert("-size 100x60 xc:black -fill red -draw 'rectangle 7,17 22,52' -fill white -draw "
+                           "'rectangle 10,20 19,49'",
+                           "want.bmp")),
+            "0");
+}
+
 // A brush layer's border grows with the display's scale as a shape's
 // does: on a display scaling its layers by 2 a border of 4 is 8 window
 // pixels wide around the brush.
