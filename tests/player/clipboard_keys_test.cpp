@@ -1,6 +1,7 @@
 // The player's X11 side against real X clients: a 32 MiB clipboard text
 // read by xclip (the server refuses a property that large in one request),
-// clipboard text from xclip with characters outside ISO-8859-1, owners
+// clipboard text from xclip with characters outside ISO-8859-1, the
+// clipboardchange handler, files dropped by an XDND source, owners
 // that list their targets in other ways, keys
 // typed with xdotool (one whose modifier is let go first, Home, Tab with
 // Shift and the keypad's keys with Num Lock off), and
@@ -79,6 +80,16 @@ TEST_F(X11Clients, ClipboardTextOutsideLatin1ArrivesWithStandIns) {
   EXPECT_EQ(r.out, "1\na?b \xE9\n");
 }
 
+// Gives a selection request the items asked for and tells the requestor.
+void Answer(Display* d, const XSelectionRequestEvent& r, Atom type, int format, const void* items, int count) {
+  XChangeProperty(d, r.requestor, r.property, type, format, PropModeReplace,
+                  static_cast<const unsigned char*>(items), count);
+  XEvent notify{};
+  notify.xselection = {SelectionNotify, 0, True, d, r.requestor, r.selection, r.target, r.property, r.time};
+  XSendEvent(d, r.requestor, False, NoEventMask, &notify);
+  XFlush(d);
+}
+
 // A clipboard owner of its own: it lists `targets` as the TARGETS answer,
 // typed `listType`, and gives `data` for any other target asked, typed as
 // asked; it makes the file `ready` once it owns the clipboard and answers
@@ -104,15 +115,9 @@ void OwnClipboardUntil(const std::string& display, const char* listType, const s
       if (e.type != SelectionRequest) continue;
       const XSelectionRequestEvent& r = e.xselectionrequest;
       if (r.target == targetsAtom)
-        XChangeProperty(d, r.requestor, r.property, XInternAtom(d, listType, False), 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(list.data()), static_cast<int>(list.size()));
+        Answer(d, r, XInternAtom(d, listType, False), 32, list.data(), static_cast<int>(list.size()));
       else
-        XChangeProperty(d, r.requestor, r.property, r.target, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
-      XEvent notify{};
-      notify.xselection = {SelectionNotify, 0, True, d, r.requestor, r.selection, r.target, r.property, r.time};
-      XSendEvent(d, r.requestor, False, NoEventMask, &notify);
-      XFlush(d);
+        Answer(d, r, r.target, 8, data.data(), static_cast<int>(data.size()));
     }
     usleep(10000);
   }
@@ -201,6 +206,109 @@ TEST_F(X11Clients, KeysAndButtonsHeldBeforeAProgramRanCountAsUpAfterIt) {
                  }));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "1 1 1\n0 0 0\n0\n1 1 1\n0 0 0\n0\n");
+}
+
+// Another client taking the clipboard runs the clipboardchange handler.
+TEST_F(X11Clients, AnotherOwnerTakingTheClipboardRunsTheChangeHandler) {
+  std::string text = WriteFile("text.txt", "new");
+  std::string ready = dir() + "/ready";
+  std::string applet = Applet("change", R"(.function onchange
+  .params 1
+  getfield 1 0 "action"
+  .call base=2 debugprint r1
+  ret
+.end
+.line 1
+.table 0 { clipboardchange = fn:onchange }
+.call base=1 installeventhandler r0
+.call stringtofile "1" ")" + ready + R"("
+.call waitevent
+.call getclipboard -> kind got
+.call debugprint $kind $got)");
+  RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    ASSERT_FALSE(vlplayer::WaitForWindow(display, "Vellamora").empty());
+    for (int i = 0; i < 100 && access(ready.c_str(), F_OK) != 0; ++i) usleep(100000);
+    Tool("xclip -i -selection clipboard " + Quote(text) + " >/dev/null 2>&1");
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ClipboardChange\n1 new\n");
+}
+
+// Drags `uris` onto `target` as an XDND source of its own and drops them
+// there; the accept word of the target's last status and of its finish.
+std::pair<long, long> DropOn(const std::string& display, Window target, const std::string& uris) {
+  Display* d = XOpenDisplay(display.c_str());
+  if (!d) return {-1, -1};
+  Window source = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+  auto send = [&](const char* type, long l1, long l2, long l3) {
+    XEvent ev{};
+    ev.xclient = {ClientMessage, 0, True, d, target, XInternAtom(d, type, False), 32, {}};
+    ev.xclient.data.l[0] = static_cast<long>(source);
+    ev.xclient.data.l[1] = l1;
+    ev.xclient.data.l[2] = l2;
+    ev.xclient.data.l[3] = l3;
+    XSendEvent(d, target, False, NoEventMask, &ev);
+    XFlush(d);
+  };
+  Atom status = XInternAtom(d, "XdndStatus", False), finished = XInternAtom(d, "XdndFinished", False);
+  XSetSelectionOwner(d, XInternAtom(d, "XdndSelection", False), source, CurrentTime);
+  send("XdndEnter", 5L << 24, static_cast<long>(XInternAtom(d, "text/uri-list", False)), 0);
+  send("XdndPosition", 0, (10 << 16) | 10, CurrentTime);
+  std::pair<long, long> answers{-1, -1};
+  for (int i = 0; i < 1000 && answers.second < 0; ++i) {
+    while (XPending(d)) {
+      XEvent e;
+      XNextEvent(d, &e);
+      if (e.type == ClientMessage && e.xclient.message_type == status && answers.first < 0) {
+        answers.first = e.xclient.data.l[1];
+        send("XdndDrop", 0, CurrentTime, 0);
+      } else if (e.type == ClientMessage && e.xclient.message_type == finished) {
+        answers.second = e.xclient.data.l[1];
+      } else if (e.type == SelectionRequest) {
+        const XSelectionRequestEvent& r = e.xselectionrequest;
+        Answer(d, r, r.target, 8, uris.data(), static_cast<int>(uris.size()));
+      }
+    }
+    usleep(10000);
+  }
+  XCloseDisplay(d);
+  return answers;
+}
+
+// Files dragged from another client onto the display reach its ondropfile
+// handler as a decoded list, and the source hears that they were taken.
+TEST_F(X11Clients, FilesDroppedFromAnotherClientReachTheDropHandler) {
+  std::string ready = dir() + "/ready";
+  std::string applet = Applet("drop", R"(.function ondrop
+  .params 1
+  getfield 1 0 "numdropfiles"
+  getfield 2 0 "dropfiles"
+  getfield 3 2 #0
+  getfield 4 2 #1
+  .call base=5 debugprint r1 r3 r4
+  ret
+.end
+.line 1
+.table 0 { ondropfile = fn:ondrop }
+.call base=1 installeventhandler r0
+.call stringtofile "1" ")" + ready + R"("
+.call waitevent)");
+  std::pair<long, long> answers;
+  RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Vellamora");
+    ASSERT_FALSE(window.empty());
+    for (int i = 0; i < 100 && access(ready.c_str(), F_OK) != 0; ++i) usleep(100000);
+    answers = DropOn(display, std::stoul(window), "file:///tmp/a%20b.txt\r\nfile:///c\r\n");
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "2 /tmp/a b.txt /c\n");
+  EXPECT_EQ(answers, (std::pair<long, long>{1, 1}));
 }
 
 // Assembler text that prints "key" and the key text of each key pressed.
