@@ -1,7 +1,8 @@
 // The player's X11 side against real X clients: a 32 MiB clipboard text
 // read by xclip (the server refuses a property that large in one request),
 // clipboard text from xclip with characters outside ISO-8859-1, the
-// clipboardchange handler, files dropped by an XDND source, owners
+// clipboardchange handler, files dropped by an XDND source, pictures as
+// PNG both ways, owners
 // that list their targets in other ways, keys
 // typed with xdotool (one whose modifier is let go first, Home, Tab with
 // Shift and the keypad's keys with Num Lock off), and
@@ -36,30 +37,34 @@ class X11Clients : public vlplayer::PlayerTest {
     };
     return options;
   }
+
+  // Runs an applet that makes the clipboard offer `offer` and waits until
+  // xclip has fetched it as `target` into the file `out`.
+  Result OfferAndFetch(const std::string& offer, const char* target, const std::string& out) {
+    std::string done = dir() + "/done";
+    std::string applet = Applet("offer", ".line 1\n" + offer + ".call debugprint \"offered\"\n" +
+                                             vlplayer::WaitUntilFileExists(done) + ".call debugprint \"read\"");
+    RunOptions options;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      ASSERT_FALSE(vlplayer::WaitForWindow(display, "Vellamora").empty());
+      // The offer is made once the window is there; xclip asks until it is.
+      for (int i = 0; i < 50; ++i) {
+        Tool("xclip -o -selection clipboard -t " + std::string(target) + " > " + Quote(out) + " 2>/dev/null");
+        if (Tool("wc -c < " + Quote(out)) != "0\n") break;
+        usleep(100000);
+      }
+      Tool("touch " + Quote(done));
+    };
+    return Run({applet}, options);
+  }
 };
 
 // The applet offers 32 MiB of text and pumps events until the test has
 // read it with xclip.
 TEST_F(X11Clients, XclipReadsALargeClipboardOffer) {
   std::string out = dir() + "/out.txt";
-  std::string done = dir() + "/done";
-  std::string applet = Applet("offer", R"(.line 1
-.call repeatstr "0123456789abcdef" 2097152 -> s
-.call setclipboard 1 $s
-.call debugprint "offered"
-)" + vlplayer::WaitUntilFileExists(done) + R"(.call debugprint "read")");
-  RunOptions options;
-  options.whileRunning = [&](pid_t, const std::string& display) {
-    ASSERT_FALSE(vlplayer::WaitForWindow(display, "Vellamora").empty());
-    // The offer is made once the window is there; xclip asks until it is.
-    for (int i = 0; i < 50; ++i) {
-      Tool("xclip -o -selection clipboard -t UTF8_STRING > " + Quote(out) + " 2>/dev/null");
-      if (Tool("wc -c < " + Quote(out)) != "0\n") break;
-      usleep(100000);
-    }
-    Tool("touch " + Quote(done));
-  };
-  Result r = Run({applet}, options);
+  Result r = OfferAndFetch(".call repeatstr \"0123456789abcdef\" 2097152 -> s\n.call setclipboard 1 $s\n",
+                           "UTF8_STRING", out);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "offered\nread\n");
   EXPECT_EQ(r.err.find("X error"), std::string::npos) << r.err;
@@ -309,6 +314,28 @@ TEST_F(X11Clients, FilesDroppedFromAnotherClientReachTheDropHandler) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "2 /tmp/a b.txt /c\n");
   EXPECT_EQ(answers, (std::pair<long, long>{1, 1}));
+}
+
+// A picture goes to the clipboard as PNG: ImageMagick reads what xclip
+// fetched; a PNG that xclip offers comes back as a new brush with its alpha.
+TEST_F(X11Clients, PicturesTravelOverTheClipboardAsPng) {
+  std::string out = dir() + "/out.png";
+  Result r = OfferAndFetch(".call createbrush 1 5 3 16711680\n.call setclipboard 2 1\n", "image/png", out);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "offered\nread\n");
+  EXPECT_EQ(Tool("convert " + Quote(out) + " -format '%m %w %h %[pixel:p{4,2}]' info:"), "PNG 5 3 srgb(255,0,0)");
+
+  std::string png = dir() + "/in.png";
+  Tool("convert -size 4x2 'xc:rgba(0,0,255,0.5)' " + Quote(png));
+  int status = 0;
+  Tool("xclip -i -selection clipboard -t image/png " + Quote(png) + " >/dev/null 2>&1", &status);
+  ASSERT_EQ(status, 0);
+  std::string applet = Applet("paste", ".line 1\n.call peekclipboard -> peek\n.call getclipboard -> kind b\n"
+                           ".call getattribute 3 $b 0 -> w\n.call readbrushpixel $b 3 1 -> c a\n"
+                           ".call debugprint $peek $kind $w $c $a");
+  r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "2 2 4 255 128\n");
 }
 
 // Assembler text that prints "key" and the key text of each key pressed.
