@@ -365,6 +365,9 @@ void HandleXdnd(vlPlatformWindow* d, vlX11Window* x, XClientMessageEvent& ev) {
 void HandleDropData(vlPlatformWindow* d, vlX11Window* x) {
   size_t length = 0;
   uint8_t* data = ReadWindowProperty(x, x->primary, &length, nullptr);
+  // The source learns whether the drop was taken: a conversion it refused
+  // or a list that could not be posted is no success.
+  bool taken = false;
   if (data) {
     char* files = DecodeUriList(data, length);
     XFree(data);
@@ -373,13 +376,13 @@ void HandleDropData(vlPlatformWindow* d, vlX11Window* x) {
       int rx, ry, wx = 0, wy = 0;
       unsigned mask;
       XQueryPointer(x->display, x->window, &root, &child, &rx, &ry, &wx, &wy, &mask);
-      if (PostEvent(DisplayOf(d), VL_XEV_DROP, static_cast<uint32_t>(wx), static_cast<uint32_t>(wy), 0, files) != 1)
-        FreeMemory(files);
+      taken = PostEvent(DisplayOf(d), VL_XEV_DROP, static_cast<uint32_t>(wx), static_cast<uint32_t>(wy), 0, files) == 1;
+      if (!taken) FreeMemory(files);
     }
   }
   XDeleteProperty(x->display, x->window, x->primary);
-  SendClientMessage(x, x->dragSource, x->xdndFinished, static_cast<long>(x->window), 1,
-                    static_cast<long>(x->xdndActionCopy), 0, 0);
+  SendClientMessage(x, x->dragSource, x->xdndFinished, static_cast<long>(x->window), taken ? 1 : 0,
+                    taken ? static_cast<long>(x->xdndActionCopy) : 0, 0, 0);
   x->acceptedDropType = None;
 }
 

@@ -566,14 +566,16 @@ class DndSource {
       if (ev.type == ClientMessage) got.push_back(ev.xclient);
       if (ev.type == SelectionRequest) {
         XSelectionRequestEvent& r = ev.xselectionrequest;
-        XChangeProperty(d_, r.requestor, r.property, r.target, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(uris_.data()), static_cast<int>(uris_.size()));
+        // An empty list stands for a source that cannot convert its data.
+        if (!uris_.empty())
+          XChangeProperty(d_, r.requestor, r.property, r.target, 8, PropModeReplace,
+                          reinterpret_cast<const unsigned char*>(uris_.data()), static_cast<int>(uris_.size()));
         XEvent n{};
         n.xselection.type = SelectionNotify;
         n.xselection.requestor = r.requestor;
         n.xselection.selection = r.selection;
         n.xselection.target = r.target;
-        n.xselection.property = r.property;
+        n.xselection.property = uris_.empty() ? None : r.property;
         n.xselection.time = r.time;
         XSendEvent(d_, r.requestor, False, NoEventMask, &n);
         XFlush(d_);
@@ -633,6 +635,19 @@ TEST_F(X11Input, XdndDropPostsTheFileListAndFinishes) {
   EXPECT_EQ(drops[0].files, (std::vector<std::string>{"/tmp/a b.txt", "/c"}));
   EXPECT_EQ(drops[0].a, 33u);
   EXPECT_EQ(drops[0].b, 44u);
+
+  // A source that cannot give its data hears that nothing was taken.
+  replies.clear();
+  source.Enter(win_);
+  source.Position(win_);
+  ASSERT_TRUE(waitReply(status));
+  replies.clear();
+  source.Drop(win_, "");
+  ASSERT_TRUE(waitReply(finished));
+  EXPECT_EQ(replies.back().data.l[1], 0);
+  EXPECT_EQ(replies.back().data.l[2], 0);
+  Drain();
+  EXPECT_EQ(Of(VL_XEV_DROP).size(), 1u);
 }
 
 // Runs a command while pumping our events, so that it can talk to us;

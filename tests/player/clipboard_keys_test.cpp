@@ -1,6 +1,8 @@
 // The player's X11 side against real X clients: a 32 MiB clipboard text
 // read by xclip (the server refuses a property that large in one request),
-// clipboard text from xclip with characters outside ISO-8859-1, owners
+// clipboard text from xclip with characters outside ISO-8859-1, the
+// clipboardchange handler, files dropped by an XDND source, pictures as
+// PNG both ways, owners
 // that list their targets in other ways, keys
 // typed with xdotool (one whose modifier is let go first, Home, Tab with
 // Shift and the keypad's keys with Num Lock off), and
@@ -35,30 +37,34 @@ class X11Clients : public vlplayer::PlayerTest {
     };
     return options;
   }
+
+  // Runs an applet that makes the clipboard offer `offer` and waits until
+  // xclip has fetched it as `target` into the file `out`.
+  Result OfferAndFetch(const std::string& offer, const char* target, const std::string& out) {
+    std::string done = dir() + "/done";
+    std::string applet = Applet("offer", ".line 1\n" + offer + ".call debugprint \"offered\"\n" +
+                                             vlplayer::WaitUntilFileExists(done) + ".call debugprint \"read\"");
+    RunOptions options;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      ASSERT_FALSE(vlplayer::WaitForWindow(display, "Vellamora").empty());
+      // The offer is made once the window is there; xclip asks until it is.
+      for (int i = 0; i < 50; ++i) {
+        Tool("xclip -o -selection clipboard -t " + std::string(target) + " > " + Quote(out) + " 2>/dev/null");
+        if (Tool("wc -c < " + Quote(out)) != "0\n") break;
+        usleep(100000);
+      }
+      Tool("touch " + Quote(done));
+    };
+    return Run({applet}, options);
+  }
 };
 
 // The applet offers 32 MiB of text and pumps events until the test has
 // read it with xclip.
 TEST_F(X11Clients, XclipReadsALargeClipboardOffer) {
   std::string out = dir() + "/out.txt";
-  std::string done = dir() + "/done";
-  std::string applet = Applet("offer", R"(.line 1
-.call repeatstr "0123456789abcdef" 2097152 -> s
-.call setclipboard 1 $s
-.call debugprint "offered"
-)" + vlplayer::WaitUntilFileExists(done) + R"(.call debugprint "read")");
-  RunOptions options;
-  options.whileRunning = [&](pid_t, const std::string& display) {
-    ASSERT_FALSE(vlplayer::WaitForWindow(display, "Vellamora").empty());
-    // The offer is made once the window is there; xclip asks until it is.
-    for (int i = 0; i < 50; ++i) {
-      Tool("xclip -o -selection clipboard -t UTF8_STRING > " + Quote(out) + " 2>/dev/null");
-      if (Tool("wc -c < " + Quote(out)) != "0\n") break;
-      usleep(100000);
-    }
-    Tool("touch " + Quote(done));
-  };
-  Result r = Run({applet}, options);
+  Result r = OfferAndFetch(".call repeatstr \"0123456789abcdef\" 2097152 -> s\n.call setclipboard 1 $s\n",
+                           "UTF8_STRING", out);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "offered\nread\n");
   EXPECT_EQ(r.err.find("X error"), std::string::npos) << r.err;
@@ -77,6 +83,16 @@ TEST_F(X11Clients, ClipboardTextOutsideLatin1ArrivesWithStandIns) {
   Result r = Run({applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "1\na?b \xE9\n");
+}
+
+// Gives a selection request the items asked for and tells the requestor.
+void Answer(Display* d, const XSelectionRequestEvent& r, Atom type, int format, const void* items, int count) {
+  XChangeProperty(d, r.requestor, r.property, type, format, PropModeReplace,
+                  static_cast<const unsigned char*>(items), count);
+  XEvent notify{};
+  notify.xselection = {SelectionNotify, 0, True, d, r.requestor, r.selection, r.target, r.property, r.time};
+  XSendEvent(d, r.requestor, False, NoEventMask, &notify);
+  XFlush(d);
 }
 
 // A clipboard owner of its own: it lists `targets` as the TARGETS answer,
@@ -104,15 +120,9 @@ void OwnClipboardUntil(const std::string& display, const char* listType, const s
       if (e.type != SelectionRequest) continue;
       const XSelectionRequestEvent& r = e.xselectionrequest;
       if (r.target == targetsAtom)
-        XChangeProperty(d, r.requestor, r.property, XInternAtom(d, listType, False), 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(list.data()), static_cast<int>(list.size()));
+        Answer(d, r, XInternAtom(d, listType, False), 32, list.data(), static_cast<int>(list.size()));
       else
-        XChangeProperty(d, r.requestor, r.property, r.target, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
-      XEvent notify{};
-      notify.xselection = {SelectionNotify, 0, True, d, r.requestor, r.selection, r.target, r.property, r.time};
-      XSendEvent(d, r.requestor, False, NoEventMask, &notify);
-      XFlush(d);
+        Answer(d, r, r.target, 8, data.data(), static_cast<int>(data.size()));
     }
     usleep(10000);
   }
@@ -201,6 +211,131 @@ TEST_F(X11Clients, KeysAndButtonsHeldBeforeAProgramRanCountAsUpAfterIt) {
                  }));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "1 1 1\n0 0 0\n0\n1 1 1\n0 0 0\n0\n");
+}
+
+// Another client taking the clipboard runs the clipboardchange handler.
+TEST_F(X11Clients, AnotherOwnerTakingTheClipboardRunsTheChangeHandler) {
+  std::string text = WriteFile("text.txt", "new");
+  std::string ready = dir() + "/ready";
+  std::string applet = Applet("change", R"(.function onchange
+  .params 1
+  getfield 1 0 "action"
+  .call base=2 debugprint r1
+  ret
+.end
+.line 1
+.table 0 { clipboardchange = fn:onchange }
+.call base=1 installeventhandler r0
+.call stringtofile "1" ")" + ready + R"("
+.call waitevent
+.call getclipboard -> kind got
+.call debugprint $kind $got)");
+  RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    ASSERT_FALSE(vlplayer::WaitForWindow(display, "Vellamora").empty());
+    for (int i = 0; i < 100 && access(ready.c_str(), F_OK) != 0; ++i) usleep(100000);
+    Tool("xclip -i -selection clipboard " + Quote(text) + " >/dev/null 2>&1");
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ClipboardChange\n1 new\n");
+}
+
+// Drags `uris` onto `target` as an XDND source of its own and drops them
+// there; the accept word of the target's last status and of its finish.
+std::pair<long, long> DropOn(const std::string& display, Window target, const std::string& uris) {
+  Display* d = XOpenDisplay(display.c_str());
+  if (!d) return {-1, -1};
+  Window source = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+  auto send = [&](const char* type, long l1, long l2, long l3) {
+    XEvent ev{};
+    ev.xclient = {ClientMessage, 0, True, d, target, XInternAtom(d, type, False), 32, {}};
+    ev.xclient.data.l[0] = static_cast<long>(source);
+    ev.xclient.data.l[1] = l1;
+    ev.xclient.data.l[2] = l2;
+    ev.xclient.data.l[3] = l3;
+    XSendEvent(d, target, False, NoEventMask, &ev);
+    XFlush(d);
+  };
+  Atom status = XInternAtom(d, "XdndStatus", False), finished = XInternAtom(d, "XdndFinished", False);
+  XSetSelectionOwner(d, XInternAtom(d, "XdndSelection", False), source, CurrentTime);
+  send("XdndEnter", 5L << 24, static_cast<long>(XInternAtom(d, "text/uri-list", False)), 0);
+  send("XdndPosition", 0, (10 << 16) | 10, CurrentTime);
+  std::pair<long, long> answers{-1, -1};
+  for (int i = 0; i < 1000 && answers.second < 0; ++i) {
+    while (XPending(d)) {
+      XEvent e;
+      XNextEvent(d, &e);
+      if (e.type == ClientMessage && e.xclient.message_type == status && answers.first < 0) {
+        answers.first = e.xclient.data.l[1];
+        send("XdndDrop", 0, CurrentTime, 0);
+      } else if (e.type == ClientMessage && e.xclient.message_type == finished) {
+        answers.second = e.xclient.data.l[1];
+      } else if (e.type == SelectionRequest) {
+        const XSelectionRequestEvent& r = e.xselectionrequest;
+        Answer(d, r, r.target, 8, uris.data(), static_cast<int>(uris.size()));
+      }
+    }
+    usleep(10000);
+  }
+  XCloseDisplay(d);
+  return answers;
+}
+
+// Files dragged from another client onto the display reach its ondropfile
+// handler as a decoded list, and the source hears that they were taken.
+TEST_F(X11Clients, FilesDroppedFromAnotherClientReachTheDropHandler) {
+  std::string ready = dir() + "/ready";
+  std::string applet = Applet("drop", R"(.function ondrop
+  .params 1
+  getfield 1 0 "numdropfiles"
+  getfield 2 0 "dropfiles"
+  getfield 3 2 #0
+  getfield 4 2 #1
+  .call base=5 debugprint r1 r3 r4
+  ret
+.end
+.line 1
+.table 0 { ondropfile = fn:ondrop }
+.call base=1 installeventhandler r0
+.call stringtofile "1" ")" + ready + R"("
+.call waitevent)");
+  std::pair<long, long> answers;
+  RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    std::string window = vlplayer::WaitForWindow(display, "Vellamora");
+    ASSERT_FALSE(window.empty());
+    for (int i = 0; i < 100 && access(ready.c_str(), F_OK) != 0; ++i) usleep(100000);
+    answers = DropOn(display, std::stoul(window), "file:///tmp/a%20b.txt\r\nfile:///c\r\n");
+  };
+  Result r = Run({applet}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "2 /tmp/a b.txt /c\n");
+  EXPECT_EQ(answers, (std::pair<long, long>{1, 1}));
+}
+
+// A picture goes to the clipboard as PNG: ImageMagick reads what xclip
+// fetched; a PNG that xclip offers comes back as a new brush with its alpha.
+TEST_F(X11Clients, PicturesTravelOverTheClipboardAsPng) {
+  std::string out = dir() + "/out.png";
+  Result r = OfferAndFetch(".call createbrush 1 5 3 16711680\n.call setclipboard 2 1\n", "image/png", out);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "offered\nread\n");
+  EXPECT_EQ(Tool("convert " + Quote(out) + " -format '%m %w %h %[pixel:p{4,2}]' info:"), "PNG 5 3 srgb(255,0,0)");
+
+  std::string png = dir() + "/in.png";
+  Tool("convert -size 4x2 'xc:rgba(0,0,255,0.5)' " + Quote(png));
+  int status = 0;
+  Tool("xclip -i -selection clipboard -t image/png " + Quote(png) + " >/dev/null 2>&1", &status);
+  ASSERT_EQ(status, 0);
+  std::string applet = Applet("paste", ".line 1\n.call peekclipboard -> peek\n.call getclipboard -> kind b\n"
+                           ".call getattribute 3 $b 0 -> w\n.call readbrushpixel $b 3 1 -> c a\n"
+                           ".call debugprint $peek $kind $w $c $a");
+  r = Run({applet});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "2 2 4 255 128\n");
 }
 
 // Assembler text that prints "key" and the key text of each key pressed.
