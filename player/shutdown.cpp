@@ -110,8 +110,6 @@ int ShutDown(int code, vlVMState* state, vlStartupRecord* startup, vlAppletInfo*
         PrintConsole("%s", report);
       } else {
         FlushConsole();
-        // The report is the last word: a failure to write it has nowhere
-        // else to go.
         std::fputs(report, stderr);
         std::fflush(stderr);
       }

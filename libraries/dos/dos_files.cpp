@@ -69,7 +69,6 @@ struct LinesState {
 void EndLines(vlVMState* L, LinesState* it) {
   if (vl::ToNumberAt(L, vl::UpvalueIndex(3)) == 0) return;
   vl::SetStackTop(L, 0);
-  // A stream opened for reading: its close loses nothing to report.
   CloseFileStream(it->stream);
   it->stream = nullptr;
 }
@@ -120,7 +119,6 @@ int FileLinesStep(vlVMState* L) {
 int FileLinesCollect(vlVMState* L) {
   auto* it = static_cast<LinesState*>(vl::ToUserdataAt(L, 1));
   if (it && it->stream) {
-    // Read only, as above.
     CloseFileStream(it->stream);
     it->stream = nullptr;
   }

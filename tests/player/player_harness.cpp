@@ -296,11 +296,4 @@ std::string WaitForWindow(const std::string& display, const std::string& name, i
   return "";
 }
 
-std::string WaitForVideoEnd(const std::string& label, int id, int steps) {
-  const std::string v = std::to_string(id);
-  return "loadk 5 #0\nloadk 6 #" + std::to_string(steps) + "\nloadk 7 #1\njump " + label + "next\n" + label +
-         ":\n.call base=8 wait 1\n.call base=8 isvideoplaying " + v + " -> p\ngetglobal 8 \"p\"\neq 1 8 #0\njump " +
-         label + "done\n" + label + "next:\nforloop 5 " + label + "\n" + label + "done:\n";
-}
-
 }  // namespace vlplayer

@@ -125,9 +125,4 @@ std::string WaitUntilMusicStops(int id, const std::string& label);
 // display; its id, or "" when none appeared.
 std::string WaitForWindow(const std::string& display, const std::string& name, int timeoutMs = 10000);
 
-// Applet lines that wait in 20 ms steps, at most the given number, until
-// video id has stopped playing; $p is then its IsVideoPlaying. The labels
-// start with label.
-std::string WaitForVideoEnd(const std::string& label, int id, int steps);
-
 }  // namespace vlplayer
