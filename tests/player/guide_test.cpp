@@ -140,7 +140,8 @@ TEST_F(Guide, SnippetsPrintWhatTheGuideSays) {
   std::map<std::string, std::string> blocks = GuideBlocks();
   const std::map<std::string, int> kStatus = {{"decide", 0}, {"compare", 1}, {"loop", 0},     {"tables", 0},
                                               {"haveitem", 0}, {"strict", 1}, {"handler", 0}, {"prefs", 0},
-                                              {"outline", 0},  {"gameloop", 0}, {"text", 0}};
+                                              {"outline", 0},  {"gameloop", 0}, {"text", 0},
+                                              {"join", 0},     {"print", 1}};
   int run = 0;
   for (const auto& [block, text] : blocks) {
     const std::string suffix = ".vlasm";
@@ -206,6 +207,70 @@ TEST_F(Guide, AssemblerConstantsAreTheRunningPlayers) {
   vlplayer::Result r = Run({"-DEBUGDEVICE", "console", applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "checked " + std::to_string(count) + "\n");
+}
+
+// The reference's rows of the commands newcomers met trouble with say what
+// the running player does: each row holds its phrase, and the lines run for
+// it print the line that phrase promises (with the player's 8-pixel font).
+TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
+  const std::string cursor =
+      ".call getattribute #DISPLAY 1 #ATTRCURSORX -> X\n.call getattribute #DISPLAY 1 #ATTRCURSORY -> Y\n";
+  // The red byte of four pixels of a red-to-blue gradient 2 x 2 pixels.
+  const std::string corners =
+      ".call displaybgpic 1\n.call readpixel 0 0 -> A\n.call readpixel 1 0 -> B\n.call readpixel 0 1 -> C\n"
+      "getglobal 0 \"A\"\ndivint 0 0 #65536\ngetglobal 1 \"B\"\ndivint 1 1 #65536\ngetglobal 2 \"C\"\n"
+      "divint 2 2 #65536\n";
+  const struct {
+    std::string command, phrase, code, out;
+  } kRows[] = {
+      {"print", "leaves the cursor on the line", ".call locate 0 0\n.call print \"ab\"\n" + cursor + ".call debugprint $X $Y",
+       "16 0"},
+      {"nprint", "then ends the line", ".call locate 0 0\n.call nprint \"ab\"\n" + cursor + ".call debugprint $X $Y",
+       "0 8"},
+      {"textwidth", "as written, tags included", ".call textwidth \"[b]ab[/b]\" -> W\n.call debugprint $W", "72"},
+      {"textextent", "as written, tags included",
+       ".call textextent \"[b]ab[/b]\" -> T\ngetglobal 0 \"T\"\ngetfield 1 0 \"width\"\n.call base=2 debugprint r1", "72"},
+      {"createtextobject", "size of the text as shown",
+       ".call createtextobject 1 \"[b]ab[/b]\"\n.call getattribute #TEXTOBJECT 1 #ATTRWIDTH -> W\n.call debugprint $W",
+       "17"},
+      {"displaysprite", "error 1162",
+       ".call createbrush 1 4 4 0xFF0000\n.call createsprite 1 #BRUSH 1\n.call enablelayers\n.call exitonerror 0\n"
+       ".call displaysprite 1 0 0\n.call getlasterror -> E\n.call exitonerror 1\n.call disablelayers\n.call debugprint $E",
+       "1162"},
+      {"enablelayers", "error 1224",
+       ".call displaysprite 1 0 0\n.call exitonerror 0\n.call enablelayers\n.call getlasterror -> E\n"
+       ".call exitonerror 1\n.call removesprites\n.call debugprint $E",
+       "1224"},
+      {"drawpath", "anti-aliased only after setformstyle #ANTIALIAS",
+       ".call setfillstyle #FILLCOLOR\n.call startpath 1\n.call addcircletopath 1 20 20 20\n"
+       ".call drawpath 1 0 0 0xFFFFFF { antialias = 1 }\n.call readpixel 4 6 -> A\n.call setformstyle #ANTIALIAS\n"
+       ".call drawpath 1 0 0 0xFFFFFF\n.call readpixel 4 6 -> B\n.call setformstyle #NORMAL\n.call debugprint $A $B",
+       "0 3158064"},
+      {"displaybgpic", "resizes the display and its window",
+       ".call createbgpic 1 100 80\n.call displaybgpic 1\n.call getattribute #DISPLAY 1 #ATTRWIDTH -> W\n"
+       ".call getattribute #DISPLAY 1 #ATTRHEIGHT -> H\n.call debugprint $W $H",
+       "100 80"},
+      {"creategradientbgpic", "at 0 the start colour is at the top and the end colour at the bottom",
+       ".call creategradientbgpic 1 #LINEAR 0xFF0000 0x0000FF 2 2 0\n" + corners + ".call base=3 debugprint r0 r1 r2",
+       "191 191 63"},
+      {"creategradientbgpic", "at 90 the start colour is at the left",
+       ".call creategradientbgpic 1 #LINEAR 0xFF0000 0x0000FF 2 2 90\n" + corners + ".call base=3 debugprint r0 r1 r2",
+       "191 63 191"},
+  };
+  std::ifstream in(std::string(VL_SOURCE_ROOT) + "/docs/commands.md");
+  std::map<std::string, std::string> rows;
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("| `", 0) == 0) rows[line.substr(3, line.find('`', 3) - 3)] = line;
+  std::string text = ".line 1\n", expected;
+  for (const auto& row : kRows) {
+    ASSERT_EQ(rows.count(row.command), 1u) << row.command;
+    EXPECT_NE(rows[row.command].find(row.phrase), std::string::npos) << rows[row.command];
+    text += ".call debugprintnr \"" + row.command + " \"\n" + row.code + "\n";
+    expected += row.command + " " + row.out + "\n";
+  }
+  vlplayer::Result r = Run({"-DEBUGDEVICE", "console", Applet("rows", text + "ret")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, expected);
 }
 
 // The key applet of the guide gets the keys the guide says it is pressed
