@@ -215,7 +215,8 @@ TEST_F(Guide, AssemblerConstantsAreTheRunningPlayers) {
 TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
   const std::string cursor =
       ".call getattribute #DISPLAY 1 #ATTRCURSORX -> X\n.call getattribute #DISPLAY 1 #ATTRCURSORY -> Y\n";
-  // The red byte of four pixels of a red-to-blue gradient 2 x 2 pixels.
+  // The red byte of the top left, top right and bottom left pixels of a
+  // red-to-blue gradient of 2 x 2 pixels, in registers 0 to 2.
   const std::string corners =
       ".call displaybgpic 1\n.call readpixel 0 0 -> A\n.call readpixel 1 0 -> B\n.call readpixel 0 1 -> C\n"
       "getglobal 0 \"A\"\ndivint 0 0 #65536\ngetglobal 1 \"B\"\ndivint 1 1 #65536\ngetglobal 2 \"C\"\n"
@@ -237,7 +238,7 @@ TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
        ".call createbrush 1 4 4 0xFF0000\n.call createsprite 1 #BRUSH 1\n.call enablelayers\n.call exitonerror 0\n"
        ".call displaysprite 1 0 0\n.call getlasterror -> E\n.call exitonerror 1\n.call disablelayers\n.call debugprint $E",
        "1162"},
-      {"enablelayers", "error 1224",
+      {"enablelayers", "error 1224",  // the sprite of the row before
        ".call displaysprite 1 0 0\n.call exitonerror 0\n.call enablelayers\n.call getlasterror -> E\n"
        ".call exitonerror 1\n.call removesprites\n.call debugprint $E",
        "1224"},
