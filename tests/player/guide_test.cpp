@@ -148,7 +148,7 @@ TEST_F(Guide, SnippetsPrintWhatTheGuideSays) {
     if (block.size() <= suffix.size() || block.compare(block.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
     const std::string name = block.substr(0, block.size() - suffix.size());
-    if (name == "tone" || name == "keys" || name == "mouse") continue;  // run by their own tests
+    if (name == "tone" || name == "keys" || name == "mouse" || name == "input") continue;  // run by their own tests
     ASSERT_EQ(blocks.count(name + ".out"), 1u) << name << " has no output block";
     ASSERT_EQ(kStatus.count(name), 1u) << name << ": a new snippet needs its exit status here";
     // A snippet with a description block of its own (after the revision
@@ -290,6 +290,16 @@ TEST_F(Guide, KeyHandlerGetsTheKeysTheGuideShows) {
 TEST_F(Guide, MouseHandlerReadsThePositionWithTheCommands) {
   RunDrivenSnippet("mouse", "Mouse", [&](const std::string& xdotool, const std::string& window) {
     Tool(xdotool + "mousemove --sync --window " + window + " 30 40 sleep 0.2 click 1");
+  });
+}
+
+// The guide's prompt, typed into by a real X client with brackets the
+// print commands would read as tags, shows and prints the line as typed.
+TEST_F(Guide, TypedBracketsAreShownAsTyped) {
+  RunDrivenSnippet("input", "Input", [&](const std::string& xdotool, const std::string& window) {
+    Tool(xdotool + "windowfocus --sync " + window);
+    Tool(xdotool + "type --delay 50 'go ]north['");
+    Tool(xdotool + "key Return");
   });
 }
 
