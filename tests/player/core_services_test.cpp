@@ -323,26 +323,23 @@ loadk 0 #7
 .call base=1 probecore.guarded $error "boom" -> A
 .call base=1 debugprint "command" $A r0
 .line 2
-.call base=1 probecore.guarded $openfile 1 "/nonexistent/x" -> A
-.call base=1 debugprint "open" $A
-.line 3
 .call base=1 probecore.guarded $Inner -> A
 .call base=1 debugprint "script" $A
-.line 4
+.line 3
 .call base=1 foreach { 5 } $Each
-.line 5
+.line 4
 .call base=1 raiseonerror $OnError
 .call base=1 openfile 1 "/nonexistent/y"
 .call base=1 raiseonerror nil
-.line 6
+.line 5
 .call base=1 probecore.unguarded $openfile 2 "/nonexistent/z" -> A
 .call base=1 debugprint "after" $A)");
   Result r = Run({applet}, WithProbe());
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(r.out,
-            "command 1239 7\nopen 1045\nscript 1239\ncallback 1239\n"
-            "handled 1045 OpenFile 5\n");
-  EXPECT_EQ(r.err, "@probecall.vls:6: Cannot read file z !\n");
+            "command 1239 7\nscript 1239\ncallback 1239\n"
+            "handled 1045 OpenFile 4\n");
+  EXPECT_EQ(r.err, "@probecall.vls:5: Cannot read file z !\n");
 }
 
 // Faces are found by family with the nearest weight and slant, by full

@@ -1,7 +1,8 @@
 /* A command-library plug-in in C, built against the plug-in header alone,
  * that calls the system, file, sound, requester, font and built-in data
  * services with real arguments and hands what they answered to the script
- * ("probecore.NAME"). The player test (core_services_test.cpp) compares
+ * ("probecore.NAME"), and calls script functions back with and without
+ * protection. The player test (core_services_test.cpp) compares
  * that with files, windows and the sound device. */
 #include <stdio.h>
 #include <stdlib.h>
