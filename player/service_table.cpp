@@ -40,6 +40,7 @@
 #include "runtime/class_lists.h"
 #include "runtime/command_hooks.h"
 #include "runtime/crc32.h"
+#include "runtime/error_vm.h"
 #include "runtime/errors.h"
 #include "display/display_services.h"
 #include "runtime/file_adapter.h"
@@ -563,7 +564,8 @@ const char* GetFileNameArgSvc(vlVMState* state, int index) {
 
 const vlServiceTable* GetServiceTable() {
   static const vlServiceTable table = [] {
-    InstallPluginVMServices(RaiseErrorSvc, GetObjectIDArgSvc, GetFileNameArgSvc, GetObjectIDArgOptSvc);
+    InstallPluginVMServices(RaiseErrorSvc, GetObjectIDArgSvc, GetFileNameArgSvc, GetObjectIDArgOptSvc,
+                            CallProtectedForPlugin);
     return vlServiceTable{kPluginProgramVersion, kPluginProgramRevision, &kStdlib, &kSystem, &kFiles,
                           &kGraphics, &kSoundServices, &kRequesterServices, &kFontServices, &kFreeType,
                           GetPluginVMTable(), &kBuiltinDataServices, &kZlib, &kJpeg, &kPlugins, &kChecksums};

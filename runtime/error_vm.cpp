@@ -8,6 +8,7 @@
 
 #include "runtime/console.h"
 #include "runtime/error_commands.h"
+#include "runtime/error_format.h"
 #include "runtime/errors.h"
 #include "runtime/objects.h"
 #include "runtime/run_state.h"
@@ -105,6 +106,23 @@ int CallUserErrorHandler(vlVMState* L, int code) {
   int status = vl::CallProtected(L, 4, 0, 0);
   SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 0, 0);
   vl::SetStackTop(L, top);
+  return status;
+}
+
+int CallProtectedForPlugin(vlVMState* L, int nargs, int nresults, int handlerIndex) {
+  char name[kFunctionNameSize];
+  CopyText(name, sizeof name, GetCurrentFunctionName());
+  const int32_t line = GetCurrentErrorLine();
+  SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 1, 0);
+  struct Lower {
+    vlVMState* L;
+    ~Lower() { SetRuntimeOption(L, VL_OPT_CALLBACK_NESTING, 0, 0); }
+  } lower{L};
+  const int status = vl::CallProtected(L, nargs, nresults, handlerIndex);
+  if (status != 0) {
+    SetCurrentFunctionName(name);
+    SetCurrentErrorLine(line);
+  }
   return status;
 }
 

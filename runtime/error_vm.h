@@ -33,6 +33,12 @@ void SetUserErrorHandler(vlVMState* state, int index);
 // protection; 0 or the code it failed with.
 int CallUserErrorHandler(vlVMState* state, int code);
 
+// CallProtected for a plug-in: what fails under it is the plug-in's to
+// catch, as a system callback's error is its command's, so it neither ends
+// the script nor reaches the error function, and once caught it leaves the
+// record of where an error happened as it was.
+int CallProtectedForPlugin(vlVMState* state, int nargs, int nresults, int handlerIndex);
+
 // Names the failing function and the current source file from the call
 // stack, where the current-function record does not know them yet.
 void FindCurrentFunctionName(vlVMState* state);

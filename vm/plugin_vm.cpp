@@ -110,7 +110,9 @@ const vlPluginVMTable* GetPluginVMTable() { return &kTable; }
 void InstallPluginVMServices(int (*raiseError)(vlVMState*, int),
                              int (*objectIdArg)(vlVMState*, int, vlObjectId*),
                              const char* (*fileNameArg)(vlVMState*, int),
-                             int (*objectIdArgOpt)(vlVMState*, int, vlObjectId*)) {
+                             int (*objectIdArgOpt)(vlVMState*, int, vlObjectId*),
+                             int (*callProtected)(vlVMState*, int, int, int)) {
+  kTable.CallProtected = callProtected;
   kTable.RaiseErrorSvc = raiseError;
   kTable.GetObjectIDArgSvc = objectIdArg;
   kTable.GetFileNameArgSvc = fileNameArg;

@@ -6,7 +6,8 @@
 // that list their targets in other ways, keys
 // typed with xdotool (one whose modifier is let go first, Home, Tab with
 // Shift and the keypad's keys with Num Lock off), and
-// keys and buttons held down while another program ran.
+// keys and buttons held down while another program ran, and old-style key
+// records jumping to the labels of the applet's description.
 #include <X11/Xatom.h>
 #include <unistd.h>
 
@@ -179,6 +180,36 @@ TEST_F(X11Clients, AKeyIsUpWhenItsKeyIsLetGo) {
                  }));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "down\nup\n0\n");
+}
+
+// Old-style key records jump to the labels the applet's description
+// names, every one of them: "a" runs the code at instruction 1 and comes
+// back to wait, "b" the code at instruction 5, which ends the script.
+TEST_F(X11Clients, KeyRecordsJumpToEveryLabelOfTheDescription) {
+  const std::string ready = dir() + "/ready";
+  std::string applet = Applet("labels", R"(jump start
+getglobal 0 "debugprint"
+loadk 1 "one"
+call 0 2 1
+retsub
+getglobal 0 "debugprint"
+loadk 1 "two"
+call 0 2 1
+ret
+start:
+.call createkeydown 1 "a"
+.call createkeydown 2 "b"
+.call stringtofile "1" ")" + ready + R"("
+wait:
+.call waitevent
+jump wait)",
+                              "revision 6 1\nlabel ONKEYDOWN1 1\nlabel onkeydown2 5\n");
+  Result r = Run({applet}, Typing([&](const std::string& xdotool, const std::string&) {
+                   for (int i = 0; i < 100 && access(ready.c_str(), F_OK) != 0; ++i) usleep(100000);
+                   Tool(xdotool + "key a sleep 0.3 key b");
+                 }));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "one\ntwo\n");
 }
 
 // A key, Shift and the left mouse button held down before Execute or Run

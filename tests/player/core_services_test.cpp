@@ -292,6 +292,56 @@ TEST_F(CoreServices, RequestersAnsweredByTheUser) {
   EXPECT_EQ(r.out, "2|1 " + folder + "/pick.txt|1 " + folder + "|0 []|0 []|gtk 0 1\n");
 }
 
+// A plug-in's protected call catches what fails under it, a command or a
+// script function, at the top level or inside a system callback: the
+// plug-in gets the code, the script goes on, and its error function, the
+// command named to it and a later uncaught error are as if nothing had
+// been caught. An error the plug-in lets pass still ends the script.
+TEST_F(CoreServices, ProtectedCallOfAPlugInCatches) {
+  const std::string applet = Applet("probecall", R"(.function inner
+  .line 20
+  .call error "inner failed"
+  ret
+.end
+.function each
+  .params 2
+  .line 30
+  .call base=2 probecore.guarded $error "in callback" -> A
+  .call base=2 debugprint "callback" $A
+  ret
+.end
+.function onerror
+  .params 4
+  .call base=4 debugprint "handled" r0 r2 r3
+  ret
+.end
+.defun Inner inner
+.defun Each each
+.defun OnError onerror
+.line 1
+loadk 0 #7
+.call base=1 probecore.guarded $error "boom" -> A
+.call base=1 debugprint "command" $A r0
+.line 2
+.call base=1 probecore.guarded $Inner -> A
+.call base=1 debugprint "script" $A
+.line 3
+.call base=1 foreach { 5 } $Each
+.line 4
+.call base=1 raiseonerror $OnError
+.call base=1 openfile 1 "/nonexistent/y"
+.call base=1 raiseonerror nil
+.line 5
+.call base=1 probecore.unguarded $openfile 2 "/nonexistent/z" -> A
+.call base=1 debugprint "after" $A)");
+  Result r = Run({applet}, WithProbe());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(r.out,
+            "command 1239 7\nscript 1239\ncallback 1239\n"
+            "handled 1045 OpenFile 4\n");
+  EXPECT_EQ(r.err, "@probecall.vls:5: Cannot read file z !\n");
+}
+
 // Faces are found by family with the nearest weight and slant, by full
 // name and by file name; a face inside a collection comes as a temporary
 // file holding it alone, which the toolkit's font scanner reads; a face

@@ -1,7 +1,8 @@
 /* A command-library plug-in in C, built against the plug-in header alone,
  * that calls the system, file, sound, requester, font and built-in data
  * services with real arguments and hands what they answered to the script
- * ("probecore.NAME"). The player test (core_services_test.cpp) compares
+ * ("probecore.NAME"), and calls script functions back with and without
+ * protection. The player test (core_services_test.cpp) compares
  * that with files, windows and the sound device. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -379,6 +380,23 @@ static int Request(vlVMState* state) {
   return 1;
 }
 
+/* ---- calls back into the script ------------------------------------------ */
+
+/* guarded(f, args...): f called under the protected call; its status. */
+static int Guarded(vlVMState* state) {
+  int status = svc->vm->CallProtected(state, svc->vm->GetStackTop(state) - 1, 0, 0);
+  svc->vm->SetStackTop(state, 0);
+  svc->vm->PushNumber(state, status);
+  return 1;
+}
+
+/* unguarded(f, args...): the same call unprotected; an error passes on. */
+static int Unguarded(vlVMState* state) {
+  svc->vm->CallFunction(state, svc->vm->GetStackTop(state) - 1, 0);
+  PushText(state, "returned");
+  return 1;
+}
+
 /* ---- fonts and built-in data -------------------------------------------- */
 
 /* font(name, slant, weight, copy): the face found; a temporary face file
@@ -445,6 +463,8 @@ static const vlCommand commands[] = {
     {"Request", Request},
     {"Font", Font},
     {"Builtin", Builtin},
+    {"Guarded", Guarded},
+    {"Unguarded", Unguarded},
     {NULL, NULL},
 };
 

@@ -290,6 +290,10 @@ int main(int argc, char** argv) {
   int lineNo = 0;
   int major = -1;  // no revision line yet
   int firstDisplayLine = 0;
+  // The player starts a new label table at each label record: all labels
+  // go into one.
+  Bytes labels;
+  uint32_t labelCount = 0;
   while (!descPath.empty() && std::getline(desc, line)) {
     ++lineNo;
     std::istringstream in(line);
@@ -317,8 +321,9 @@ int main(int argc, char** argv) {
         std::string name = Word(in, "NAME");
         uint32_t value = Whole(in, "VALUE", 0, UINT32_MAX);
         NothingMore(in);
-        U8(records, 9), U32(records, 1), U32(records, value);
-        Text(records, name);
+        U32(labels, value);
+        Text(labels, name);
+        ++labelCount;
       } else if (key == "constant") {
         std::string name = Word(in, "NAME");
         if (!IsName(name)) throw DescError{"NAME '" + name + "' must start with a letter or '_' and hold only "
@@ -389,6 +394,10 @@ int main(int argc, char** argv) {
       std::cerr << descPath << ":" << lineNo << ": " << key << ": " << e.what << "\n";
       return 2;
     }
+  }
+  if (labelCount) {
+    U8(records, 9), U32(records, labelCount);
+    records.insert(records.end(), labels.begin(), labels.end());
   }
   // Display declarations are written in the 6.x layout, which the player
   // reads only from applets of that revision.
