@@ -496,7 +496,70 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
     EXPECT_EQ(Calls(said, "picture line"), 1) << said;
     // The brush shown into it in combo mode is the adapter's own blit,
     // told that the colours, mask and alpha change together.
-    EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 | 8 : -1) << said;
+    EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 | 64 : -1) << said;
+  }
+}
+
+// Four hardware brushes with an alpha channel (transparent above, half
+// opaque below left, opaque below right), three selected in combo mode
+// (alpha modes 0, 1, 2) and one normally, each drawn into with a box, a
+// line, a hardware brush, a prepared hardware brush with alpha and plain
+// brushes with nothing, a mask and an alpha channel: in combo mode what is
+// drawn comes with its alpha, normally the brush's alpha stays. The
+// adapter, told the two apart by the modes, draws what the plain display
+// draws.
+TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
+  std::string drawing = R"(.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.call base=1 setfillstyle 1
+.table 0 { hardware = 1 }
+.call base=1 createbrush 7 8 6 65535 r0
+.table 0 { hardware = 1, alphachannel = 1 }
+.call base=1 createbrush 12 6 6 16744448 r0
+.call createbrush 6 6 4 16776960
+.table 0 { alphachannel = 1 }
+.call base=1 createbrush 10 9 6 16711935 r0
+.table 0 { mask = 1 }
+.call base=1 createbrush 11 6 6 16777215 r0
+.call selectmask 11
+.call setmaskmode 1
+.call box 0 0 3 6 0
+.call endselect
+.call setmaskmode 0
+)";
+  auto alphaBoxes = [](const char* brush, std::initializer_list<const char*> boxes) {
+    std::string text = std::string(".call selectalphachannel ") + brush + "\n";
+    for (const char* box : boxes) text += std::string(".call setalphaintensity ") + box + " 0\n";
+    return text + ".call setalphaintensity -1\n.call endselect\n";
+  };
+  drawing += alphaBoxes("10", {"0\n.call box 0 0 3 6", "96\n.call box 3 0 3 6"});
+  drawing += alphaBoxes("12", {"64\n.call box 0 0 3 6"});
+  // Brush, selection arguments, where it is shown.
+  const char* const targets[][3] = {{"3", " 1", "2 2"}, {"5", " 1 1", "34 2"}, {"8", " 1 2", "66 2"}, {"13", "", "2 33"}};
+  for (const auto& t : targets) {
+    drawing += std::string(".table 0 { hardware = 1, alphachannel = 1 }\n.call base=1 createbrush ") + t[0] +
+               " 30 20 8421504 r0\n";
+    drawing += alphaBoxes(t[0], {"0\n.call box 0 0 30 10", "128\n.call box 0 10 15 10"});
+    drawing += std::string(".call selectbrush ") + t[0] + t[1] + R"(
+.call box 2 2 6 12 16711680
+.call line 0 19 29 0 65280
+.call displaybrush 7 12 1
+.call displaybrush 12 22 2
+.call displaybrush 6 20 12
+.call displaybrush 10 1 12
+.call displaybrush 11 10 13
+.call endselect
+)";
+  }
+  for (const auto& t : targets) drawing += std::string(".call displaybrush ") + t[0] + " " + t[2] + "\n";
+  const std::string applet = Applet("adapterhwcombo", AppletText(drawing + kSentinel));
+  const std::string plain = ShootAfterSentinel(applet, nullptr);
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    std::remove(Log(owns).c_str());
+    const std::string shot = ShootAfterSentinel(applet, owns);
+    EXPECT_EQ(Differing(plain, shot), 0);
   }
 }
 
