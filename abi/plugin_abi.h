@@ -488,9 +488,9 @@ typedef struct vlAdapterBlitBlock {
  *     every picture is its own); a picture of the player reaches a video
  *     bitmap through LockBitMap instead;
  *   added: 1 the source is a video bitmap; 8 that source was never
- *   prepared (DoVideoBitMapMethod); 64 (every form) combo mode, with the
- *   alpha mode in reserved[0] (see "Combo"); 16 the target's mask or alpha
- *   channel is the drawing target:
+ *   prepared (DoVideoBitMapMethod); 64 (every form) combo mode, reserved[0]
+ *   the alpha mode, reserved[1] the plane kept (see "Combo"); 16 the
+ *   target's mask or alpha channel is the drawing target:
  *   reserved[1] holds the plane, reserved[2] the value (see "Planes");
  *   32 no source: the colour in reserved[0] is laid through the alpha
  *   plane (VL_ACCEL_ALPHA_BLIT; layer shadows).
@@ -501,18 +501,22 @@ typedef struct vlAdapterBlitBlock {
  * LockBitMap or ReadVideoPixels.
  * Combo: a video bitmap selected with SelectBrush (id, SELMODE_COMBO,
  * alpha mode), no double buffer, has its colours and its alpha bytes (its
- * mask and alpha channel) drawn together; selected normally, only its
+ * mask or alpha channel) drawn together; selected normally, only its
  * colours change and its alpha bytes stay. In combo mode the pixel forms
- * make the drawn pixels opaque (255); a plain blit copies the colours and
- * writes 255; a masked blit does both only under set mask bits. An alpha
- * blit (the plane's byte s, or a source's own alpha bytes) by the alpha
- * mode: 0 copies the colours and writes s over the whole rectangle; 1
- * does so only where s is not 0; 2 keeps pixels where s is 0, copies
- * where s is 255 and else, with t the target's alpha byte, writes
- * o = ((255 - s) * t + 255 * s + 127) / 255 and mixes each channel as
- * (src * s + dst * k + 127) / o (at most 255), k = ((255 - s) * t + 127)
- * / 255. The player keeps the same rules on video bitmaps it draws into
- * through LockBitMap. */
+ * make the drawn pixels opaque (255), and a blit's reserved[1] says which
+ * plane the target keeps. VL_PLANE_ALPHA: a plain blit copies the colours
+ * and writes 255; a masked blit does both only under set mask bits; an
+ * alpha blit (the plane's byte s, or a source's own alpha bytes) goes by
+ * the alpha mode: 0 copies the colours and writes s over the whole
+ * rectangle; 1 does so only where s is not 0; 2 keeps pixels where s is
+ * 0, copies where s is 255 and else, with t the target's alpha byte,
+ * writes o = ((255 - s) * t + 255 * s + 127) / 255 and mixes each channel
+ * as (src * s + dst * k + 127) / o (at most 255), k = ((255 - s) * t +
+ * 127) / 255. VL_PLANE_MASK (alpha bytes 0 or 255): the colours go as
+ * without combo; a plain blit writes 255, a masked blit the mask bit (255
+ * or 0) and an alpha blit 255 where s is 255, else 0, over the whole
+ * rectangle. The player keeps the same rules on video bitmaps it draws
+ * into through LockBitMap. */
 /* The earlier names of some of these bits, kept for plug-ins that use them. */
 VL_ENUM_U32 { VL_PICMODE_PIXELS = 1, VL_PICMODE_BLIT = 2, VL_PICMODE_VIDEO = 4, VL_PICMODE_COLOR = 32 };
 VL_ENUM_U32 { VL_PIXMODE_ACCEL = 1, VL_PIXMODE_VIDEO = 2, VL_PIXMODE_PLANE = 4, VL_PIXMODE_COMBO = 8 };

@@ -325,6 +325,13 @@ void SetComboTarget(const vlBitmap* picture, int32_t alphaMode) {
 bool IsComboTarget(const vlBitmap* picture) { return picture && picture == gComboTarget; }
 int32_t ComboAlphaMode() { return gComboAlphaMode; }
 
+namespace {
+const vlBitmap* gComboMaskTarget = nullptr;
+}
+
+void SetComboMaskTarget(const vlBitmap* picture) { gComboMaskTarget = picture; }
+bool ComboKeepsMask(const vlBitmap* picture) { return IsComboTarget(picture) && picture == gComboMaskTarget; }
+
 uint32_t PlaneTargetPlane() { return gPlaneTarget.plane; }
 int32_t PlaneTargetValue() { return gPlaneTarget.value; }
 

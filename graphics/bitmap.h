@@ -89,6 +89,10 @@ int32_t PlaneTargetValue();
 void SetComboTarget(const vlBitmap* picture, int32_t alphaMode);
 bool IsComboTarget(const vlBitmap* picture);
 int32_t ComboAlphaMode();
+// The combo target whose alpha bytes are a mask (0 or 255), not an alpha
+// channel: set when its selection is prepared, cleared with null.
+void SetComboMaskTarget(const vlBitmap* picture);
+bool ComboKeepsMask(const vlBitmap* picture);
 
 int LockPixels(vlBitmap* bitmap, uint32_t flags, vlPixelAccess* access);
 int LockPlanePixels(vlPlane* plane, vlPixelAccess* access);

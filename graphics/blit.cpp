@@ -61,6 +61,7 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
   if (IsComboTarget(dst)) {
     mode |= VL_BLITMODE_COMBO;
     block.reserved[0] = static_cast<uint32_t>(ComboAlphaMode());
+    block.reserved[1] = ComboKeepsMask(dst) ? VL_PLANE_MASK : VL_PLANE_ALPHA;
   }
   if (IsPlaneTarget(dst)) {
     // Only the target's mask or alpha channel changes.
@@ -233,14 +234,18 @@ class KeptAlpha {
   }
   // Combo mode: where the coverage c (rows packed; null when it could not
   // be read) covers, the alpha byte becomes opaque (a mask) or follows the
-  // alpha mode (an alpha source).
+  // alpha mode (an alpha source). A target that keeps a mask takes the
+  // source's mask bits over the whole rectangle, an alpha byte of 255 as
+  // a set bit.
   void Cover(const uint8_t* c, bool alphaSource) {
     if (!Combo() || !c) return;
     const int32_t mode = ComboAlphaMode();
+    const bool keepsMask = ComboKeepsMask(dst_);
     for (size_t i = 0, n = static_cast<size_t>(w_) * h_; i < n; ++i) {
       const int32_t s = c[i], t = bytes_[i];
       int32_t r = t;
-      if (!alphaSource) r = s ? 255 : t;
+      if (keepsMask) r = (alphaSource ? s == 255 : s != 0) ? 255 : 0;
+      else if (!alphaSource) r = s ? 255 : t;
       else if (mode == 0) r = s;
       else if (mode == 1) r = s ? s : t;
       else if (s) r = s >= 255 ? 255 : std::min(255, (s * 255 + (255 - s) * t + 127) / 255);
@@ -374,21 +379,23 @@ void BltBitmapAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_
   if (AdapterBlit(Form::Alpha, src, sx, sy, dst, dx, dy, w, h, alpha)) return;
   if (IsPlaneTarget(dst)) return PlaneBlitByLock(Form::Alpha, src, sx, sy, dst, dx, dy, w, h, alpha);
   KeptAlpha kept(dst, dx, dy, w, h);
-  if (!kept.Combo()) return AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, nullptr, 0);
-  // Combo mode: the colours by the alpha mode (copied, copied where
-  // covered, blended over the target's own alpha), then its alpha.
-  const int32_t mode = ComboAlphaMode();
+  // In combo mode the colours go by the alpha mode (copied, copied where
+  // covered, blended over the target's own alpha); a target that keeps a
+  // mask blends them as ever.
+  const int32_t mode = kept.Combo() && !ComboKeepsMask(dst) ? ComboAlphaMode() : -1;
   if (mode == 0) {
     WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
                                          const vlPixelKernels& k) {
       k.copy(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
     });
-  } else {
+  } else if (mode > 0) {
     vlBitmap* own = mode == 2 ? kept.AsPlane() : nullptr;
     AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, own, mode == 2 && own ? 2 : 1);
     DeleteAlphaPlane(own);
+  } else {
+    AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, nullptr, 0);
   }
-  kept.Cover(PlaneCoverage(alpha, false, sx, sy, w, h).get(), true);
+  if (kept.Combo()) kept.Cover(PlaneCoverage(alpha, false, sx, sy, w, h).get(), true);
 }
 
 void AlphaBlitBitmaps(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,

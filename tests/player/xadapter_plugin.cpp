@@ -205,11 +205,15 @@ void PlanePoint(VideoBitmap* b, int32_t x, int32_t y, uint32_t word, uint32_t mo
 }
 // Combo mode (the header's "Combo"): the colour and the alpha byte of a
 // target pixel change together by the source's coverage a; an alpha
-// source's by the alpha mode.
-void ComboPixel(uint32_t* to, uint32_t from, int32_t a, bool alphaSource, uint32_t alphaMode) {
+// source's by the alpha mode. A target keeping a mask takes the coverage
+// as mask bits, an alpha source's blended colours as ever.
+void ComboPixel(uint32_t* to, uint32_t from, int32_t a, bool alphaSource, uint32_t alphaMode, bool keepsMask) {
   const int32_t t = static_cast<int32_t>(*to >> 24);
   const uint32_t s = from & 0xFFFFFF;
-  if (!alphaSource || alphaMode == 0 || (alphaMode == 1 && a) || a == 255) {
+  if (keepsMask) {
+    const uint32_t colour = a == 255 || (!alphaSource && a) ? s : a ? Blend(*to, from, a) : *to & 0xFFFFFF;
+    *to = ((alphaSource ? a == 255 : a != 0) ? 0xFF000000u : 0u) | colour;
+  } else if (!alphaSource || alphaMode == 0 || (alphaMode == 1 && a) || a == 255) {
     if (!alphaSource && !a) return;
     *to = static_cast<uint32_t>(alphaSource ? a : 255) << 24 | s;
   } else if (alphaMode == 2 && a) {
@@ -252,7 +256,8 @@ void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k
         continue;
       }
       if (mode & VL_BLITMODE_COMBO) {
-        ComboPixel(to, *from, a, alpha || (src && src->alpha && !mask), k->reserved[0]);
+        ComboPixel(to, *from, a, alpha || (src && src->alpha && !mask), k->reserved[0],
+                   k->reserved[1] == VL_PLANE_MASK);
         continue;
       }
       // The colour changes; the target's alpha bytes stay.
