@@ -504,10 +504,11 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
 // below left, opaque below right), three selected in combo mode (alpha
 // modes 0, 1, 2) and one normally, and with a mask (hidden above), one in
 // combo mode and one normally; each drawn into with shapes, text, a
-// hardware brush, a prepared hardware brush with alpha and plain brushes
-// with nothing, a mask and an alpha channel: in combo mode what is drawn
-// comes with its alpha or mask, normally the brush's stay. The adapter,
-// told the two apart by the modes, draws what the plain display draws.
+// see-through box, a hardware brush, a prepared hardware brush with alpha
+// and plain brushes with nothing, a mask and an alpha channel: in combo
+// mode what is drawn comes with its alpha or mask, normally the brush's
+// stay. The adapter, told the two apart by the modes, draws what the
+// plain display draws.
 TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
   std::string drawing = R"(.call createbrush 4 96 64 255
 .call displaybrush 4 0 0
@@ -558,6 +559,8 @@ TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
 .call ellipse 24 15 4 3 65535
 .call setfontcolor 16776960
 .call textout 16 1 "Hi"
+.table 0 { transparency = 128 }
+.call base=1 box 13 4 8 12 255 r0
 .call endselect
 )";
   }
