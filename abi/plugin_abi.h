@@ -479,18 +479,18 @@ typedef struct vlAdapterBlitBlock {
  *     word 20 whatever it holds; the colour is 0xAARRGGBB and only the
  *     colour bytes of the picture change, its alpha bytes stay;
  *   2 | 4 the video bitmap's mask or alpha channel is the drawing target:
- *     the word is not a colour but plane << 8 | value (see "Planes").
+ *     the word is not a colour but plane << 8 | value (see "Planes");
+ *   2 | 8 combo mode (see "Combo"): the drawn pixels' alpha bytes become
+ *     255 as well.
  * BltBitMap's picture form (source, target, vlAdapterBlitBlock*, mode):
  *   2 pictures of an owning adapter, for word 20 bit 1, 2 or 4;
  *   4 the target is one of its video bitmaps and so is the source (or
  *     every picture is its own); a picture of the player reaches a video
  *     bitmap through LockBitMap instead;
  *   added: 1 the source is a video bitmap; 8 that source was never
- *   prepared (DoVideoBitMapMethod), and 8 too (plain form only) when the
- *   target is a video bitmap the script draws into in combo mode
- *   (SelectBrush with SELMODE_COMBO, no double buffer): its mask and alpha
- *   channel change with its colours; 16 the target's mask or alpha channel
- *   is the drawing target:
+ *   prepared (DoVideoBitMapMethod); 64 (every form) combo mode, reserved[0]
+ *   the alpha mode, reserved[1] the plane kept (see "Combo"); 16 the
+ *   target's mask or alpha channel is the drawing target:
  *   reserved[1] holds the plane, reserved[2] the value (see "Planes");
  *   32 no source: the colour in reserved[0] is laid through the alpha
  *   plane (VL_ACCEL_ALPHA_BLIT; layer shadows).
@@ -498,18 +498,36 @@ typedef struct vlAdapterBlitBlock {
  * made from such a picture, or prepared for its planes) is blended into
  * the target by its own alpha bytes, as the alpha form blends by a plane;
  * the player does the same when it reads such a picture through
- * LockBitMap or ReadVideoPixels. */
+ * LockBitMap or ReadVideoPixels.
+ * Combo: a video bitmap selected with SelectBrush (id, SELMODE_COMBO,
+ * alpha mode), no double buffer, has its colours and its alpha bytes (its
+ * mask or alpha channel) drawn together; selected normally, only its
+ * colours change and its alpha bytes stay. In combo mode the pixel forms
+ * make the drawn pixels opaque (255), and a blit's reserved[1] says which
+ * plane the target keeps. VL_PLANE_ALPHA: a plain blit copies the colours
+ * and writes 255; a masked blit does both only under set mask bits; an
+ * alpha blit (the plane's byte s, or a source's own alpha bytes) goes by
+ * the alpha mode: 0 copies the colours and writes s over the whole
+ * rectangle; 1 does so only where s is not 0; 2 keeps pixels where s is
+ * 0, copies where s is 255 and else, with t the target's alpha byte,
+ * writes o = ((255 - s) * t + 255 * s + 127) / 255 and mixes each channel
+ * as (src * s + dst * k + 127) / o (at most 255), k = ((255 - s) * t +
+ * 127) / 255. VL_PLANE_MASK (alpha bytes 0 or 255): the colours go as
+ * without combo; a plain blit writes 255, a masked blit the mask bit (255
+ * or 0) and an alpha blit 255 where s is 255, else 0, over the whole
+ * rectangle. The player keeps the same rules on video bitmaps it draws
+ * into through LockBitMap. */
 /* The earlier names of some of these bits, kept for plug-ins that use them. */
 VL_ENUM_U32 { VL_PICMODE_PIXELS = 1, VL_PICMODE_BLIT = 2, VL_PICMODE_VIDEO = 4, VL_PICMODE_COLOR = 32 };
-VL_ENUM_U32 { VL_PIXMODE_ACCEL = 1, VL_PIXMODE_VIDEO = 2, VL_PIXMODE_PLANE = 4 };
+VL_ENUM_U32 { VL_PIXMODE_ACCEL = 1, VL_PIXMODE_VIDEO = 2, VL_PIXMODE_PLANE = 4, VL_PIXMODE_COMBO = 8 };
 VL_ENUM_U32 {
   VL_BLITMODE_SOURCEVIDEO = 1,
   VL_BLITMODE_ACCEL = 2,
   VL_BLITMODE_VIDEO = 4,
   VL_BLITMODE_UNPREPARED = 8,
-  VL_BLITMODE_COMBO = 8,
   VL_BLITMODE_PLANE = 16,
   VL_BLITMODE_COLOR = 32,
+  VL_BLITMODE_COMBO = 64,
 };
 /* Planes. A hardware brush's mask and its alpha channel are both the alpha
  * bytes of its video bitmap; a mask bit is set where the byte is not 0,

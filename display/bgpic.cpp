@@ -404,7 +404,8 @@ void LeaveSelectMode(vlVMState* L, vlDisplay* d, int noRefresh) {
   d->outputMask = d->outputAlpha = nullptr;
   d->outputHardware = 0;
   SetPlaneTarget(nullptr, 0, 0);
-  SetComboTarget(nullptr);
+  SetComboTarget(nullptr, 0);
+  SetComboMaskTarget(nullptr);
   // A BGPic is drawn into as loaded; its scaled triples take what was
   // drawn.
   if ((type == VL_OUTPUT_BRUSH || type == VL_OUTPUT_MASK || type == VL_OUTPUT_ALPHA) && target &&

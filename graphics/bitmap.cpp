@@ -314,14 +314,34 @@ bool IsPlaneTarget(const vlBitmap* picture) { return picture && picture == gPlan
 
 namespace {
 const vlBitmap* gComboTarget = nullptr;
+int32_t gComboAlphaMode = 0;
 }
 
-void SetComboTarget(const vlBitmap* picture) { gComboTarget = picture && IsVideoBitmap(picture) ? picture : nullptr; }
+void SetComboTarget(const vlBitmap* picture, int32_t alphaMode) {
+  gComboTarget = picture && IsVideoBitmap(picture) ? picture : nullptr;
+  gComboAlphaMode = gComboTarget ? alphaMode : 0;
+}
 
 bool IsComboTarget(const vlBitmap* picture) { return picture && picture == gComboTarget; }
+int32_t ComboAlphaMode() { return gComboAlphaMode; }
+
+namespace {
+const vlBitmap* gComboMaskTarget = nullptr;
+}
+
+void SetComboMaskTarget(const vlBitmap* picture) { gComboMaskTarget = picture; }
+bool ComboKeepsMask(const vlBitmap* picture) { return IsComboTarget(picture) && picture == gComboMaskTarget; }
 
 uint32_t PlaneTargetPlane() { return gPlaneTarget.plane; }
 int32_t PlaneTargetValue() { return gPlaneTarget.value; }
+
+namespace {
+// The mode of the pixel forms drawing colours into a video bitmap: in
+// combo mode its alpha bytes become opaque with them.
+uint32_t VideoPixelMode(const vlBitmap* b) {
+  return IsComboTarget(b) ? uint32_t{VL_PIXMODE_VIDEO | VL_PIXMODE_COMBO} : uint32_t{VL_PIXMODE_VIDEO};
+}
+}  // namespace
 
 int LockPixels(vlBitmap* b, uint32_t flags, vlPixelAccess* acc) {
   *acc = {};
@@ -377,7 +397,7 @@ void WriteBitmapPixel(vlBitmap* b, int32_t x, int32_t y, uint32_t value, int isM
     if (IsVideoBitmap(b) && a->writePixel) {
       SettleForAdapter(nullptr, b);
       if (IsPlaneTarget(b)) a->writePixel(b->handle, x, y, PlaneWord(), VL_PIXMODE_VIDEO | VL_PIXMODE_PLANE);
-      else a->writePixel(b->handle, x, y, AdapterColor(value, 2), 2);
+      else a->writePixel(b->handle, x, y, AdapterColor(value, 2), VideoPixelMode(b));
       return;
     }
     if (AdapterAccel(VL_ACCEL_PIXEL) && a->writePixel) {
@@ -430,7 +450,7 @@ void FillBitmapRect(vlBitmap* b, int32_t x, int32_t y, int32_t width, int32_t he
   if (IsVideoBitmap(b) && a->rectFill) {
     SettleForAdapter(nullptr, b);
     if (IsPlaneTarget(b)) a->rectFill(b->handle, x, y, width, height, PlaneWord(), VL_PIXMODE_VIDEO | VL_PIXMODE_PLANE);
-    else a->rectFill(b->handle, x, y, width, height, AdapterColor(color, 2), 2);
+    else a->rectFill(b->handle, x, y, width, height, AdapterColor(color, 2), VideoPixelMode(b));
     return;
   }
   if (AdapterAccel(VL_ACCEL_FILL) && a->rectFill) {
@@ -450,7 +470,7 @@ void DrawBitmapLine(vlBitmap* b, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
   if (IsVideoBitmap(b) && a->line) {
     SettleForAdapter(nullptr, b);
     if (IsPlaneTarget(b)) a->line(b->handle, x1, y1, x2, y2, PlaneWord(), VL_PIXMODE_VIDEO | VL_PIXMODE_PLANE);
-    else a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 2), 2);
+    else a->line(b->handle, x1, y1, x2, y2, AdapterColor(color, 2), VideoPixelMode(b));
     return;
   }
   if (AdapterAccel(VL_ACCEL_LINE) && a->line) {

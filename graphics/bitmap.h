@@ -83,10 +83,16 @@ bool IsPlaneTarget(const vlBitmap* picture);
 uint32_t PlaneTargetPlane();
 int32_t PlaneTargetValue();
 // A video bitmap that the current display draws into in combo mode (its
-// colours, mask and alpha channel changing together): plain blits into it
-// tell the adapter so. Cleared with null.
-void SetComboTarget(const vlBitmap* picture);
+// colours, mask and alpha channel changing together), with the selection's
+// alpha mode (0 copy, 1 copy where covered, 2 blend over its own alpha):
+// drawing into it tells the adapter so. Cleared with null.
+void SetComboTarget(const vlBitmap* picture, int32_t alphaMode);
 bool IsComboTarget(const vlBitmap* picture);
+int32_t ComboAlphaMode();
+// The combo target whose alpha bytes are a mask (0 or 255), not an alpha
+// channel: set when its selection is prepared, cleared with null.
+void SetComboMaskTarget(const vlBitmap* picture);
+bool ComboKeepsMask(const vlBitmap* picture);
 
 int LockPixels(vlBitmap* bitmap, uint32_t flags, vlPixelAccess* access);
 int LockPlanePixels(vlPlane* plane, vlPixelAccess* access);

@@ -3,6 +3,7 @@
 // the pixel kernels.
 #include "graphics/blit.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -57,7 +58,11 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
     mode |= VL_BLITMODE_SOURCEVIDEO;
     if (src->secondHandle == 0) mode |= VL_BLITMODE_UNPREPARED;
   }
-  if (form == Form::Plain && IsComboTarget(dst)) mode |= VL_BLITMODE_COMBO;
+  if (IsComboTarget(dst)) {
+    mode |= VL_BLITMODE_COMBO;
+    block.reserved[0] = static_cast<uint32_t>(ComboAlphaMode());
+    block.reserved[1] = ComboKeepsMask(dst) ? VL_PLANE_MASK : VL_PLANE_ALPHA;
+  }
   if (IsPlaneTarget(dst)) {
     // Only the target's mask or alpha channel changes.
     mode |= VL_BLITMODE_PLANE;
@@ -175,6 +180,100 @@ void PlaneBlitByLock(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap*
     }
 }
 
+// Writes a video bitmap's alpha bytes over a rectangle (w x h, rows
+// packed) through its lock.
+void WriteOwnAlpha(vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h, const uint8_t* bytes) {
+  vlLockedPixels t(dst, 0);
+  const vlPixelAccess& d = t.access;
+  if (!d.locked || d.bytesPerPixel != 4 || dx < 0 || dy < 0 || w > d.width - dx || h > d.height - dy) return;
+  const int byte = AlphaByteOf(d.format);
+  const bool inverse = InverseAlpha();
+  for (int32_t j = 0; j < h; ++j)
+    for (int32_t i = 0; i < w; ++i) {
+      const uint8_t v = bytes[static_cast<size_t>(j) * w + i];
+      At(d, dx + i, dy + j)[byte] = inverse ? static_cast<uint8_t>(255 - v) : v;
+    }
+}
+
+// A video bitmap whose alpha bytes count (its mask and alpha channel),
+// drawn into through its lock: the colour kernels write whole pixels, so
+// its alpha bytes are taken first and put back after, changed only in
+// combo mode by the source's coverage as an adapter changes them.
+class KeptAlpha {
+ public:
+  KeptAlpha(vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h) : dst_(dst), dx_(dx), dy_(dy), w_(w), h_(h) {
+    if (!dst->driverOwned || !dst->alphaBytes || !IsVideoBitmap(dst)) return;
+    bytes_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(w) * h]);
+    if (bytes_ && !ReadOwnAlpha(dst, dx, dy, w, h, bytes_.get())) bytes_.reset();
+  }
+  KeptAlpha(const KeptAlpha&) = delete;
+  KeptAlpha& operator=(const KeptAlpha&) = delete;
+  ~KeptAlpha() {
+    if (bytes_) WriteOwnAlpha(dst_, dx_, dy_, w_, h_, bytes_.get());
+  }
+  bool Combo() const { return bytes_ && IsComboTarget(dst_); }
+  // The target's alpha bytes as a plane at the target's coordinates, for
+  // the blend that weighs them; null when it cannot be made.
+  vlBitmap* AsPlane() const {
+    vlBitmap* plane = bytes_ ? NewAlphaPlane(dx_ + w_, dy_ + h_, 1, nullptr, 0) : nullptr;
+    bool filled = false;
+    if (plane) {
+      vlLockedPixels p(plane, 0);
+      for (int32_t j = 0; p.ok() && j < h_; ++j)
+        std::memcpy(p.access.pixels + static_cast<intptr_t>(dy_ + j) * p.access.rowLength + dx_,
+                    bytes_.get() + static_cast<size_t>(j) * w_, static_cast<size_t>(w_));
+      filled = p.ok();
+    }
+    if (filled) return plane;
+    DeleteAlphaPlane(plane);
+    return nullptr;
+  }
+  // Combo mode: a plain source covers the whole rectangle opaquely.
+  void CoverAll() {
+    if (Combo()) std::memset(bytes_.get(), 255, static_cast<size_t>(w_) * h_);
+  }
+  // Combo mode: where the coverage c (rows packed; null when it could not
+  // be read) covers, the alpha byte becomes opaque (a mask) or follows the
+  // alpha mode (an alpha source). A target that keeps a mask takes the
+  // source's mask bits over the whole rectangle, an alpha byte of 255 as
+  // a set bit.
+  void Cover(const uint8_t* c, bool alphaSource) {
+    if (!Combo() || !c) return;
+    const int32_t mode = ComboAlphaMode();
+    const bool keepsMask = ComboKeepsMask(dst_);
+    for (size_t i = 0, n = static_cast<size_t>(w_) * h_; i < n; ++i) {
+      const int32_t s = c[i], t = bytes_[i];
+      int32_t r = t;
+      if (keepsMask) r = (alphaSource ? s == 255 : s != 0) ? 255 : 0;
+      else if (!alphaSource) r = s ? 255 : t;
+      else if (mode == 0) r = s;
+      else if (mode == 1) r = s ? s : t;
+      else if (s) r = s >= 255 ? 255 : std::min(255, (s * 255 + (255 - s) * t + 127) / 255);
+      bytes_[i] = static_cast<uint8_t>(r);
+    }
+  }
+
+ private:
+  vlBitmap* dst_;
+  int32_t dx_, dy_, w_, h_;
+  std::unique_ptr<uint8_t[]> bytes_;
+};
+
+// A plane's coverage over the source rectangle (rows packed): a set mask
+// bit 255, an alpha byte itself; null when it cannot be read.
+std::unique_ptr<uint8_t[]> PlaneCoverage(vlBitmap* plane, bool isMask, int32_t sx, int32_t sy, int32_t w, int32_t h) {
+  std::unique_ptr<uint8_t[]> cover(new (std::nothrow) uint8_t[static_cast<size_t>(w) * h]);
+  vlLockedPixels p(plane, VL_LOCK_READ);
+  const vlPixelAccess& a = p.access;
+  if (!cover || !a.locked || sx < 0 || sy < 0 || w > a.width - sx || h > a.height - sy) return nullptr;
+  for (int32_t j = 0; j < h; ++j) {
+    const uint8_t* row = a.pixels + static_cast<intptr_t>(sy + j) * a.rowLength;
+    for (int32_t i = 0; i < w; ++i)
+      cover[static_cast<size_t>(j) * w + i] = isMask ? (GetMaskBit(row, sx + i) ? 255 : 0) : row[sx + i];
+  }
+  return cover;
+}
+
 // Locks both pictures; fn(source, x, y, target, kernels) runs when both
 // are colour pictures, with the source rectangle's corner at x, y.
 // A source of another pixel format (a video bitmap held by the adapter as
@@ -221,10 +320,12 @@ void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx,
   if (AdapterBlit(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr)) return;
   if (IsPlaneTarget(dst)) return PlaneBlitByLock(Form::Plain, src, sx, sy, dst, dx, dy, w, h, nullptr);
   if (src->driverOwned && src->alphaBytes && BlitByOwnAlpha(src, sx, sy, dst, dx, dy, w, h)) return;
+  KeptAlpha kept(dst, dx, dy, w, h);
   WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
                                        const vlPixelKernels& k) {
     k.copy(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
   });
+  kept.CoverAll();
 }
 
 bool BltMixedBitmaps(vlBitmap* base, vlBitmap* toward, int32_t level, int32_t sx, int32_t sy, vlBitmap* dst,
@@ -259,6 +360,8 @@ void BltBitmapMasked(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32
   if (!src || !dst || !mask || w <= 0 || h <= 0) return;
   if (AdapterBlit(Form::Masked, src, sx, sy, dst, dx, dy, w, h, mask)) return;
   if (IsPlaneTarget(dst)) return PlaneBlitByLock(Form::Masked, src, sx, sy, dst, dx, dy, w, h, mask);
+  KeptAlpha kept(dst, dx, dy, w, h);
+  if (kept.Combo()) kept.Cover(PlaneCoverage(mask, true, sx, sy, w, h).get(), false);
   vlPixelAccess m;
   if (!LockPixels(mask, VL_LOCK_READ, &m)) return;
   WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
@@ -275,7 +378,24 @@ void BltBitmapAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_
   if (!src || !dst || !alpha || w <= 0 || h <= 0) return;
   if (AdapterBlit(Form::Alpha, src, sx, sy, dst, dx, dy, w, h, alpha)) return;
   if (IsPlaneTarget(dst)) return PlaneBlitByLock(Form::Alpha, src, sx, sy, dst, dx, dy, w, h, alpha);
-  AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, nullptr, 0);
+  KeptAlpha kept(dst, dx, dy, w, h);
+  // In combo mode the colours go by the alpha mode (copied, copied where
+  // covered, blended over the target's own alpha); a target that keeps a
+  // mask blends them as ever.
+  const int32_t mode = kept.Combo() && !ComboKeepsMask(dst) ? ComboAlphaMode() : -1;
+  if (mode == 0) {
+    WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
+                                         const vlPixelKernels& k) {
+      k.copy(At(s, x, y), s.rowLength, At(d, dx, dy), d.rowLength, w, h);
+    });
+  } else if (mode > 0) {
+    vlBitmap* own = mode == 2 ? kept.AsPlane() : nullptr;
+    AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, own, mode == 2 && own ? 2 : 1);
+    DeleteAlphaPlane(own);
+  } else {
+    AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, nullptr, 0);
+  }
+  if (kept.Combo()) kept.Cover(PlaneCoverage(alpha, false, sx, sy, w, h).get(), true);
 }
 
 void AlphaBlitBitmaps(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,

@@ -52,7 +52,7 @@ void UpdatePlaneTarget(vlVMState* L, const vlDisplay* d, vlBitmap* picture) {
   const uint32_t mode = d ? d->outputType : 0;
   // A hardware brush selected in combo mode, drawn into directly.
   const bool combo = d && d->outputHardware && mode == VL_OUTPUT_BRUSH && vlSelectMode == 1 && !d->doubleBuffer;
-  SetComboTarget(combo ? picture : nullptr);
+  SetComboTarget(combo ? picture : nullptr, vlSelectAlphaMode);
   if (!d || !d->outputHardware || (mode != VL_OUTPUT_MASK && mode != VL_OUTPUT_ALPHA) || !picture) {
     SetPlaneTarget(nullptr, 0, 0);
     return;

@@ -209,6 +209,10 @@ vlBitmap** FramePlanes(vlBitmap*** planes, int32_t count) {
 
 // A brush's planes made ready for mode.
 int PrepareBrushPlanes(vlBrush* b, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
+  // Drawn in combo mode, a hardware brush with a mask has its alpha bytes
+  // kept as mask bits.
+  if (b->hardware && IsVideoBitmap(b->bitmap) && mode == VL_OUTPUT_BRUSH)
+    SetComboMaskTarget(vlSelectMode == 1 && (b->hardwareFlags & 1) ? b->bitmap : nullptr);
   if (b->hardware && IsVideoBitmap(b->bitmap) && mode != VL_OUTPUT_BRUSH) {
     // Its mask and alpha channel are the adapter picture's alpha bytes;
     // the adapter makes them ready, and the brush has the one drawn into.

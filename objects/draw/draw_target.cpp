@@ -74,7 +74,9 @@ int GetDrawTargetFor(vlVMState* L, const vlDrawingFor& on, vlDrawTarget* t) {
     default:
       break;
   }
-  UpdatePlaneTarget(L, d, t->plane ? t->picture : nullptr);
+  // The picture is the plane target only in the plane modes, the combo
+  // target only in the brush mode.
+  UpdatePlaneTarget(L, d, t->picture);
   return 0;
 }
 

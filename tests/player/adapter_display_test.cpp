@@ -496,7 +496,96 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
     EXPECT_EQ(Calls(said, "picture line"), 1) << said;
     // The brush shown into it in combo mode is the adapter's own blit,
     // told that the colours, mask and alpha change together.
-    EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 | 8 : -1) << said;
+    EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 | 64 : -1) << said;
+  }
+}
+
+// Hardware brushes with an alpha channel (transparent above, half opaque
+// below left, opaque below right), three selected in combo mode (alpha
+// modes 0, 1, 2) and one normally, and with a mask (hidden above), one in
+// combo mode and one normally; each drawn into with shapes, text, a
+// see-through box, a hardware brush, a prepared hardware brush with alpha
+// and plain brushes with nothing, a mask and an alpha channel: in combo
+// mode what is drawn comes with its alpha or mask, normally the brush's
+// stay. The adapter, told the two apart by the modes, draws what the
+// plain display draws.
+TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
+  std::string drawing = R"(.call createbrush 4 96 64 255
+.call displaybrush 4 0 0
+.call base=1 setfillstyle 1
+.table 0 { hardware = 1 }
+.call base=1 createbrush 7 8 6 65535 r0
+.table 0 { hardware = 1, alphachannel = 1 }
+.call base=1 createbrush 12 6 6 16744448 r0
+.call createbrush 6 6 4 16776960
+.table 0 { alphachannel = 1 }
+.call base=1 createbrush 10 9 6 16711935 r0
+.table 0 { mask = 1 }
+.call base=1 createbrush 11 6 6 16777215 r0
+.call selectmask 11
+.call setmaskmode 1
+.call box 0 0 3 6 0
+.call endselect
+.call setmaskmode 0
+)";
+  auto alphaBoxes = [](const char* brush, std::initializer_list<const char*> boxes) {
+    std::string text = std::string(".call selectalphachannel ") + brush + "\n";
+    for (const char* box : boxes) text += std::string(".call setalphaintensity ") + box + " 0\n";
+    return text + ".call setalphaintensity -1\n.call endselect\n";
+  };
+  drawing += alphaBoxes("10", {"0\n.call box 0 0 3 6", "96\n.call box 3 0 3 6"});
+  drawing += alphaBoxes("12", {"64\n.call box 0 0 3 6"});
+  // Brush, selection arguments, where it is shown, its plane.
+  const char* const targets[][4] = {{"3", " 1", "2 2", "alphachannel"}, {"5", " 1 1", "34 2", "alphachannel"},
+                                    {"8", " 1 2", "66 2", "alphachannel"}, {"13", "", "2 33", "alphachannel"},
+                                    {"14", " 1", "34 33", "mask"},         {"15", "", "66 33", "mask"}};
+  for (const auto& t : targets) {
+    drawing += std::string(".table 0 { hardware = 1, ") + t[3] + " = 1 }\n.call base=1 createbrush " + t[0] +
+               " 30 20 8421504 r0\n";
+    if (t[3][0] == 'm')
+      drawing += std::string(".call selectmask ") + t[0] +
+                 "\n.call setmaskmode 1\n.call box 0 0 30 10 0\n.call endselect\n.call setmaskmode 0\n";
+    else
+      drawing += alphaBoxes(t[0], {"0\n.call box 0 0 30 10", "128\n.call box 0 10 15 10"});
+    drawing += std::string(".call selectbrush ") + t[0] + t[1] + R"(
+.call box 2 2 6 12 16711680
+.call line 0 19 29 0 65280
+.call displaybrush 7 12 1
+.call displaybrush 12 22 2
+.call displaybrush 6 20 12
+.call displaybrush 10 1 12
+.call displaybrush 11 10 13
+.call plot 28 18 16777215
+.call ellipse 24 15 4 3 65535
+.call setfontcolor 16776960
+.call textout 16 1 "Hi"
+.table 0 { transparency = 128 }
+.call base=1 box 13 4 8 12 255 r0
+.call endselect
+)";
+  }
+  for (const auto& t : targets) drawing += std::string(".call displaybrush ") + t[0] + " " + t[2] + "\n";
+  const std::string applet = Applet("adapterhwcombo", AppletText(drawing + kSentinel));
+  const std::string plain = ShootAfterSentinel(applet, nullptr);
+  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+  const std::string red("\xFF\0\0", 3), blue("\0\0\xFF", 3), greyAt128("\x40\x40\xBF", 3);
+  EXPECT_EQ(At(plain, 4, 4), red) << "combo: the box made the transparent part opaque";
+  EXPECT_EQ(At(plain, 4, 35), blue) << "normal: the box left it transparent";
+  EXPECT_EQ(At(plain, 4, 45), std::string("\x7F\0\x7F", 3)) << "normal: red at the brush's alpha 128";
+  EXPECT_EQ(At(plain, 37, 36), red) << "combo: the box showed the hidden part";
+  EXPECT_EQ(At(plain, 69, 36), blue) << "normal: the box left it hidden";
+  EXPECT_EQ(At(plain, 4, 17), blue) << "alpha mode 0: the alpha brush's 0 copied";
+  EXPECT_EQ(At(plain, 36, 17), greyAt128) << "alpha mode 1: alpha 0 keeps the brush";
+  EXPECT_EQ(At(plain, 68, 17), greyAt128) << "alpha mode 2: alpha 0 keeps the brush";
+  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+  for (const char* owns : {"0", "1"}) {
+    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+    std::remove(Log(owns).c_str());
+    EXPECT_EQ(Differing(plain, ShootAfterSentinel(applet, owns)), 0);
+    // Combo blits came with their own bit, not with the bit of an
+    // unprepared source.
+    const std::string said = ReadFile(Log(owns));
+    EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 | 64 : -1) << said;
   }
 }
 

@@ -203,6 +203,34 @@ void PlanePoint(VideoBitmap* b, int32_t x, int32_t y, uint32_t word, uint32_t mo
     SetAlphaByte(p, PlaneByte(word >> 8, static_cast<int32_t>(word & 0xFF), static_cast<int32_t>(*p >> 24), 255, false,
                               false));
 }
+// Combo mode (the header's "Combo"): the colour and the alpha byte of a
+// target pixel change together by the source's coverage a; an alpha
+// source's by the alpha mode. A target keeping a mask takes the coverage
+// as mask bits, an alpha source's blended colours as ever.
+void ComboPixel(uint32_t* to, uint32_t from, int32_t a, bool alphaSource, uint32_t alphaMode, bool keepsMask) {
+  const int32_t t = static_cast<int32_t>(*to >> 24);
+  const uint32_t s = from & 0xFFFFFF;
+  if (keepsMask) {
+    const uint32_t colour = a == 255 || (!alphaSource && a) ? s : a ? Blend(*to, from, a) : *to & 0xFFFFFF;
+    *to = ((alphaSource ? a == 255 : a != 0) ? 0xFF000000u : 0u) | colour;
+  } else if (!alphaSource || alphaMode == 0 || (alphaMode == 1 && a) || a == 255) {
+    if (!alphaSource && !a) return;
+    *to = static_cast<uint32_t>(alphaSource ? a : 255) << 24 | s;
+  } else if (alphaMode == 2 && a) {
+    const int32_t o = std::min(255, ((255 - a) * t + 255 * a + 127) / 255), k = ((255 - a) * t + 127) / 255;
+    uint32_t out = static_cast<uint32_t>(o) << 24;
+    for (int shift = 0; shift < 24; shift += 8) {
+      const int32_t sc = (from >> shift) & 0xFF, dc = (*to >> shift) & 0xFF;
+      out |= static_cast<uint32_t>(std::min(255, (sc * a + dc * k + 127) / o)) << shift;
+    }
+    *to = out;
+  }
+}
+// The colour of the pixel forms; in combo mode the pixel becomes opaque.
+void ColourPoint(VideoBitmap* b, int32_t x, int32_t y, uint32_t color, uint32_t mode) {
+  if (uint32_t* p = PictureAt(b, x, y))
+    *p = ((mode & VL_PIXMODE_COMBO) ? 0xFF000000u : *p & 0xFF000000u) | (color & 0xFFFFFF);
+}
 void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k, uint32_t mode) {
   const auto* mask = static_cast<const VideoBitmap*>(k->maskHandle);
   const auto* alpha = static_cast<const VideoBitmap*>(k->alphaHandle);
@@ -225,6 +253,11 @@ void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k
       if (plane) {
         SetAlphaByte(to, PlaneByte(k->reserved[1], static_cast<int32_t>(k->reserved[2]), static_cast<int32_t>(*to >> 24),
                                    a, true, alpha || (src && src->alpha && !mask)));
+        continue;
+      }
+      if (mode & VL_BLITMODE_COMBO) {
+        ComboPixel(to, *from, a, alpha || (src && src->alpha && !mask), k->reserved[0],
+                   k->reserved[1] == VL_PLANE_MASK);
         continue;
       }
       // The colour changes; the target's alpha bytes stay.
@@ -610,7 +643,7 @@ EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, ui
     ++gCounts[kPictureFill];
     for (int32_t j = y; j < y + h; ++j)
       for (int32_t i = x; i < x + w; ++i)
-        if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), i, j)) *p = (*p & 0xFF000000u) | (color & 0xFFFFFF);
+        ColourPoint(static_cast<VideoBitmap*>(handle), i, j, color, mode);
     return 0;
   }
   ++gCounts[kFill];
@@ -625,7 +658,7 @@ EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32
   }
   if (mode) {
     ++gCounts[kPicturePixel];
-    if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), x, y)) *p = (*p & 0xFF000000u) | (color & 0xFFFFFF);
+    ColourPoint(static_cast<VideoBitmap*>(handle), x, y, color, mode);
     return 0;
   }
   ++gCounts[kPixel];
@@ -641,9 +674,8 @@ EXPORT int Line(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, ui
   }
   if (mode) {
     ++gCounts[kPictureLine];
-    LinePixels(x1, y1, x2, y2, [&](int32_t x, int32_t y) {
-      if (uint32_t* p = PictureAt(static_cast<VideoBitmap*>(handle), x, y)) *p = (*p & 0xFF000000u) | (color & 0xFFFFFF);
-    });
+    LinePixels(x1, y1, x2, y2,
+               [&](int32_t x, int32_t y) { ColourPoint(static_cast<VideoBitmap*>(handle), x, y, color, mode); });
     return 0;
   }
   ++gCounts[kLine];
