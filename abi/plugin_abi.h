@@ -824,14 +824,18 @@ typedef struct vlSoundReadRequest {
   uint32_t framesOut;
   uint32_t end;
 } vlSoundReadRequest;
-/* OpenStream (file, format, VL_SOUND_STREAM_VERSION, adapter list or
- * null): the stream's handle, or null when the file is not the plug-in's. */
+/* OpenStream (file, format, VL_SOUND_STREAM_VERSION, the caller's adapter
+ * list, "" for none): the stream's handle, or null when the file is not
+ * the plug-in's. */
 typedef void* (*vlOpenStreamFn)(const char* file, vlSoundStreamFormat* format, uint32_t version,
                                 const char* adapter);
 typedef void (*vlCloseStreamFn)(void* handle);
-/* SeekStream (handle, frame): 0, or non-zero when the stream cannot go there. */
+/* SeekStream (handle, frame): asked of a stream that says
+ * VL_SOUNDFMT_SEEKABLE, and of any for frame 0 (a rewind); the player
+ * counts from that frame on, and does not read the result. */
 typedef int (*vlSeekStreamFn)(void* handle, uint32_t frame);
-/* StreamSamples (handle, request): 0, or non-zero on a read error. */
+/* StreamSamples (handle, request): framesOut and end carry the answer (a
+ * read error ends the stream); the result is not read. */
 typedef int (*vlStreamSamplesFn)(void* handle, vlSoundReadRequest* request);
 /* GetFormatName (handle): a text of the plug-in's, kept while the stream is open. */
 typedef const char* (*vlGetFormatNameFn)(void* handle);
@@ -1009,9 +1013,9 @@ typedef int (*vlSaveSampleFn)(const char* file, const vlSaveSampleRecord* record
  * RegisterTimer (state, milliseconds, one shot): a non-zero handle, 0 when
  * the timer cannot be made. When the timer is due, call system slot 38,
  * RunHandlerById (state, (void*)handle), on the script's thread (from the
- * display adapter's HandleEvents, say); a repeating timer stays until
- * FreeTimer (handle), which the player calls for every timer it ends, a
- * one-shot timer that ran included. */
+ * display adapter's HandleEvents, say). A repeating timer stays until
+ * FreeTimer (handle); a one-shot timer the adapter drops itself once it
+ * has reported it (the player frees only one ended before it was due). */
 typedef uintptr_t (*vlRegisterTimerFn)(vlVMState* state, uint32_t millis, int oneShot);
 typedef void (*vlFreeTimerFn)(uintptr_t handle);
 
