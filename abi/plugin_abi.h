@@ -263,80 +263,80 @@ typedef int (*vlFinishAnimStreamFn)(void* handle);
 /* The entry points, in block order: F(name, result, parameters) for the
  * entries typed here, D(name, type) for those typed below (vlNAMEFn, with
  * their records) and for data words. */
-#define VL_PLUGIN_ENTRIES(F, D)                                                                   \
-  F(InitPlugin, int, (vlPluginInfo*, const vlServiceTable*, const char*, void*))            \
-  F(ClosePlugin, void, (void))                                                                  \
-  D(IsImage, vlIsImageFn) D(LoadImage, vlLoadImageFn) D(GetImage, vlGetImageFn)            \
-  D(FreeImage, vlFreeImageFn) D(TransformImage, vlTransformImageFn)                                \
-  D(OpenAnim, vlOpenAnimFn) D(LoadFrame, vlLoadFrameFn) D(FreeFrame, vlFreeFrameFn)          \
-  D(GetFrameDelay, vlGetFrameDelayFn) D(CloseAnim, vlCloseAnimFn)                                 \
-  D(OpenStream, vlOpenStreamFn) D(CloseStream, vlCloseStreamFn) D(SeekStream, vlSeekStreamFn)     \
-  D(StreamSamples, vlStreamSamplesFn) D(GetFormatName, vlGetFormatNameFn)                             \
-  D(GetPathExtents, vlGetPathExtentsFn) D(DrawPath, vlDrawPathFn) D(TranslatePath, vlTranslatePathFn) \
-  D(GetCurrentPoint, vlGetCurrentPointFn) D(CreateVectorFont, vlCreateVectorFontFn)                        \
-  D(FreeVectorFont, vlFreeVectorFontFn) D(OpenFont, vlOpenFontFn) D(CloseFont, vlCloseFontFn)     \
-  D(OpenVideo, vlOpenVideoFn) D(CloseVideo, vlCloseVideoFn) D(NextPacket, vlNextPacketFn)       \
-  D(FreePacket, vlFreePacketFn) D(DecodeVideoFrame, vlDecodeVideoFrameFn)                             \
-  D(DecodeAudioFrame, vlDecodeAudioFrameFn) D(SeekVideo, vlSeekVideoFn) D(FlushAudio, vlFlushAudioFn) \
+#define VL_PLUGIN_ENTRIES(F, D)                                                                         \
+  F(InitPlugin, int, (vlPluginInfo*, const vlServiceTable*, const char*, void*))                        \
+  F(ClosePlugin, void, (void))                                                                          \
+  D(IsImage, vlIsImageFn) D(LoadImage, vlLoadImageFn) D(GetImage, vlGetImageFn)                         \
+  D(FreeImage, vlFreeImageFn) D(TransformImage, vlTransformImageFn)                                     \
+  D(OpenAnim, vlOpenAnimFn) D(LoadFrame, vlLoadFrameFn) D(FreeFrame, vlFreeFrameFn)                     \
+  D(GetFrameDelay, vlGetFrameDelayFn) D(CloseAnim, vlCloseAnimFn)                                       \
+  D(OpenStream, vlOpenStreamFn) D(CloseStream, vlCloseStreamFn) D(SeekStream, vlSeekStreamFn)           \
+  D(StreamSamples, vlStreamSamplesFn) D(GetFormatName, vlGetFormatNameFn)                               \
+  D(GetPathExtents, vlGetPathExtentsFn) D(DrawPath, vlDrawPathFn) D(TranslatePath, vlTranslatePathFn)   \
+  D(GetCurrentPoint, vlGetCurrentPointFn) D(CreateVectorFont, vlCreateVectorFontFn)                     \
+  D(FreeVectorFont, vlFreeVectorFontFn) D(OpenFont, vlOpenFontFn) D(CloseFont, vlCloseFontFn)           \
+  D(OpenVideo, vlOpenVideoFn) D(CloseVideo, vlCloseVideoFn) D(NextPacket, vlNextPacketFn)               \
+  D(FreePacket, vlFreePacketFn) D(DecodeVideoFrame, vlDecodeVideoFrameFn)                               \
+  D(DecodeAudioFrame, vlDecodeAudioFrameFn) D(SeekVideo, vlSeekVideoFn) D(FlushAudio, vlFlushAudioFn)   \
   D(FlushVideo, vlFlushVideoFn) D(GetVideoFrames, vlGetVideoFramesFn) D(GetVideoFormat, vlGetVideoFormatFn) \
-  F(GetBaseTable, const char*, (void))                                                          \
-  F(GetCommands, const vlCommand*, (void))                                                      \
-  F(GetConstants, const vlConstant*, (void))                                                    \
-  F(InitLibrary, int, (vlVMState*))                                                         \
-  F(FreeLibrary, void, (vlVMState*))                                                        \
-  F(GetLibraryCount, int, (void))                                                               \
-  F(SetCurrentLibrary, void, (int))                                                         \
-  D(GetScript, vlGetScriptFn) D(FreeScript, vlFreeScriptFn)                                    \
-  F(RegisterImageSaver, void, (vlSaverFormat*))                                             \
-  D(SaveImage, vlSaveImageFn)                                                                 \
-  D(imageSaverFormats, vlSaverFormat*)                                                        \
-  F(RegisterAnimSaver, void, (vlSaverFormat*))                                              \
-  D(BeginAnimStream, vlBeginAnimStreamFn) D(WriteAnimFrame, vlWriteAnimFrameFn)                          \
-  D(FinishAnimStream, vlFinishAnimStreamFn)                                                          \
-  D(animSaverFormats, vlSaverFormat*)                                                         \
-  F(RegisterSampleSaver, void, (vlSaverFormat*))                                            \
-  D(SaveSample, vlSaveSampleFn)                                                                \
-  D(sampleSaverFormats, vlSaverFormat*)                                                       \
-  F(RequirePlugin, int, (vlVMState*, int32_t, int32_t, uint32_t, const vlTagItem*))         \
-  D(HandleEvents, vlHandleEventsFn) D(WaitEvents, vlWaitEventsFn)                                 \
-  D(ForceEventLoopIteration, vlForceEventLoopIterationFn) D(Sleep, vlSleepFn) D(VWait, vlVWaitFn)   \
-  D(DetermineBorderSizes, vlDetermineBorderSizesFn) D(OpenDisplay, vlOpenDisplayFn)                        \
+  F(GetBaseTable, const char*, (void))                                                                  \
+  F(GetCommands, const vlCommand*, (void))                                                              \
+  F(GetConstants, const vlConstant*, (void))                                                            \
+  F(InitLibrary, int, (vlVMState*))                                                                     \
+  F(FreeLibrary, void, (vlVMState*))                                                                    \
+  F(GetLibraryCount, int, (void))                                                                       \
+  F(SetCurrentLibrary, void, (int))                                                                     \
+  D(GetScript, vlGetScriptFn) D(FreeScript, vlFreeScriptFn)                                             \
+  F(RegisterImageSaver, void, (vlSaverFormat*))                                                         \
+  D(SaveImage, vlSaveImageFn)                                                                           \
+  D(imageSaverFormats, vlSaverFormat*)                                                                  \
+  F(RegisterAnimSaver, void, (vlSaverFormat*))                                                          \
+  D(BeginAnimStream, vlBeginAnimStreamFn) D(WriteAnimFrame, vlWriteAnimFrameFn)                         \
+  D(FinishAnimStream, vlFinishAnimStreamFn)                                                             \
+  D(animSaverFormats, vlSaverFormat*)                                                                   \
+  F(RegisterSampleSaver, void, (vlSaverFormat*))                                                        \
+  D(SaveSample, vlSaveSampleFn)                                                                         \
+  D(sampleSaverFormats, vlSaverFormat*)                                                                 \
+  F(RequirePlugin, int, (vlVMState*, int32_t, int32_t, uint32_t, const vlTagItem*))                     \
+  D(HandleEvents, vlHandleEventsFn) D(WaitEvents, vlWaitEventsFn)                                       \
+  D(ForceEventLoopIteration, vlForceEventLoopIterationFn) D(Sleep, vlSleepFn) D(VWait, vlVWaitFn)       \
+  D(DetermineBorderSizes, vlDetermineBorderSizesFn) D(OpenDisplay, vlOpenDisplayFn)                     \
   D(CloseDisplay, vlCloseDisplayFn) D(ChangeBufferSize, vlChangeBufferSizeFn)                           \
-  D(ShowHideDisplay, vlShowHideDisplayFn) D(SizeMoveDisplay, vlSizeMoveDisplayFn)                         \
-  D(SetDisplayTitle, vlSetDisplayTitleFn) D(ActivateDisplay, vlActivateDisplayFn)                         \
-  D(SetDisplayAttributes, vlSetDisplayAttributesFn) D(CreatePointer, vlCreatePointerFn)                      \
+  D(ShowHideDisplay, vlShowHideDisplayFn) D(SizeMoveDisplay, vlSizeMoveDisplayFn)                       \
+  D(SetDisplayTitle, vlSetDisplayTitleFn) D(ActivateDisplay, vlActivateDisplayFn)                       \
+  D(SetDisplayAttributes, vlSetDisplayAttributesFn) D(CreatePointer, vlCreatePointerFn)                 \
   D(FreePointer, vlFreePointerFn) D(SetPointer, vlSetPointerFn) D(ShowHidePointer, vlShowHidePointerFn) \
-  D(MovePointer, vlMovePointerFn) D(GetMousePos, vlGetMousePosFn) D(GetQualifiers, vlGetQualifiersFn) \
-  D(BltBitMap, vlBltBitMapFn) D(RectFill, vlRectFillFn) D(WritePixel, vlWritePixelFn)         \
-  D(Line, vlLineFn) D(GetMonitorInfo, vlGetMonitorInfoFn) D(FreeMonitorInfo, vlFreeMonitorInfoFn)   \
-  D(GrabScreenPixels, vlGrabScreenPixelsFn) D(FreeGrabScreenPixels, vlFreeGrabScreenPixelsFn)                   \
-  D(AdapterMainLoop, vlAdapterMainLoopFn) D(BeginDoubleBuffer, vlBeginDoubleBufferFn)                       \
-  D(EndDoubleBuffer, vlEndDoubleBufferFn) D(Flip, vlFlipFn) D(Cls, vlClsFn)              \
-  D(AllocVideoBitMap, vlAllocVideoBitMapFn) D(FreeVideoBitMap, vlFreeVideoBitMapFn)                        \
-  D(ReadVideoPixels, vlReadVideoPixelsFn) D(FreeVideoPixels, vlFreeVideoPixelsFn)                         \
-  D(DoVideoBitMapMethod, vlDoVideoBitMapMethodFn) D(AllocBitMap, vlAllocBitMapFn)                         \
-  D(FreeBitMap, vlFreeBitMapFn) D(LockBitMap, vlLockBitMapFn) D(UnLockBitMap, vlUnLockBitMapFn)    \
-  D(GetBitMapAttr, vlGetBitMapAttrFn)                                                             \
-  D(RegisterTimer, vlRegisterTimerFn) D(FreeTimer, vlFreeTimerFn)                                 \
-  D(SystemRequest, vlSystemRequestFn) D(FileRequest, vlFileRequestFn) D(PathRequest, vlPathRequestFn) \
-  D(StringRequest, vlStringRequestFn) D(ListRequest, vlListRequestFn) D(FontRequest, vlFontRequestFn) \
-  D(ColorRequest, vlColorRequestFn) D(FreeRequest, vlFreeRequestFn)                                \
-  F(FOpen, void*, (const char*, uint32_t, const vlTagItem*))                                \
-  F(FClose, int, (void*))                                                                   \
-  F(FRead, int64_t, (void*, void*, int64_t))                                                \
-  F(FGetC, int, (void*))                                                                    \
-  F(FWrite, int64_t, (void*, const void*, int64_t))                                         \
-  F(FPutC, int, (void*, int))                                                               \
-  F(FSeek, int64_t, (void*, int64_t, int))                                                  \
-  F(FFlush, int, (void*))                                                                   \
-  F(FEof, int, (void*))                                                                     \
-  F(FStat, int, (void*, uint32_t, vlAdapterStat*, const vlTagItem*))                        \
-  F(Stat, int, (const char*, uint32_t, vlAdapterStat*, const vlTagItem*))                   \
-  F(OpenDir, void*, (const char*, uint32_t, const vlTagItem*))                              \
-  F(CloseDir, void, (void*))                                                                \
-  F(NextDirEntry, int, (void*, uint32_t, const char**, uint32_t*, vlAdapterStat*))          \
+  D(MovePointer, vlMovePointerFn) D(GetMousePos, vlGetMousePosFn) D(GetQualifiers, vlGetQualifiersFn)   \
+  D(BltBitMap, vlBltBitMapFn) D(RectFill, vlRectFillFn) D(WritePixel, vlWritePixelFn)                   \
+  D(Line, vlLineFn) D(GetMonitorInfo, vlGetMonitorInfoFn) D(FreeMonitorInfo, vlFreeMonitorInfoFn)       \
+  D(GrabScreenPixels, vlGrabScreenPixelsFn) D(FreeGrabScreenPixels, vlFreeGrabScreenPixelsFn)           \
+  D(AdapterMainLoop, vlAdapterMainLoopFn) D(BeginDoubleBuffer, vlBeginDoubleBufferFn)                   \
+  D(EndDoubleBuffer, vlEndDoubleBufferFn) D(Flip, vlFlipFn) D(Cls, vlClsFn)                             \
+  D(AllocVideoBitMap, vlAllocVideoBitMapFn) D(FreeVideoBitMap, vlFreeVideoBitMapFn)                     \
+  D(ReadVideoPixels, vlReadVideoPixelsFn) D(FreeVideoPixels, vlFreeVideoPixelsFn)                       \
+  D(DoVideoBitMapMethod, vlDoVideoBitMapMethodFn) D(AllocBitMap, vlAllocBitMapFn)                       \
+  D(FreeBitMap, vlFreeBitMapFn) D(LockBitMap, vlLockBitMapFn) D(UnLockBitMap, vlUnLockBitMapFn)         \
+  D(GetBitMapAttr, vlGetBitMapAttrFn)                                                                   \
+  D(RegisterTimer, vlRegisterTimerFn) D(FreeTimer, vlFreeTimerFn)                                       \
+  D(SystemRequest, vlSystemRequestFn) D(FileRequest, vlFileRequestFn) D(PathRequest, vlPathRequestFn)   \
+  D(StringRequest, vlStringRequestFn) D(ListRequest, vlListRequestFn) D(FontRequest, vlFontRequestFn)   \
+  D(ColorRequest, vlColorRequestFn) D(FreeRequest, vlFreeRequestFn)                                     \
+  F(FOpen, void*, (const char*, uint32_t, const vlTagItem*))                                            \
+  F(FClose, int, (void*))                                                                               \
+  F(FRead, int64_t, (void*, void*, int64_t))                                                            \
+  F(FGetC, int, (void*))                                                                                \
+  F(FWrite, int64_t, (void*, const void*, int64_t))                                                     \
+  F(FPutC, int, (void*, int))                                                                           \
+  F(FSeek, int64_t, (void*, int64_t, int))                                                              \
+  F(FFlush, int, (void*))                                                                               \
+  F(FEof, int, (void*))                                                                                 \
+  F(FStat, int, (void*, uint32_t, vlAdapterStat*, const vlTagItem*))                                    \
+  F(Stat, int, (const char*, uint32_t, vlAdapterStat*, const vlTagItem*))                               \
+  F(OpenDir, void*, (const char*, uint32_t, const vlTagItem*))                                          \
+  F(CloseDir, void, (void*))                                                                            \
+  F(NextDirEntry, int, (void*, uint32_t, const char**, uint32_t*, vlAdapterStat*))                      \
   D(OpenAudio, vlOpenAudioFn) D(CloseAudio, vlCloseAudioFn) D(AllocAudioChannel, vlAllocAudioChannelFn) \
-  D(FreeAudioChannel, vlFreeAudioChannelFn) D(SetChannelAttributes, vlSetChannelAttributesFn)                   \
+  D(FreeAudioChannel, vlFreeAudioChannelFn) D(SetChannelAttributes, vlSetChannelAttributesFn)           \
   F(GetExtensions, uint32_t, (uint32_t, uint32_t))
 
 #define VL_PLUGIN_ENTRY_COUNT 131
@@ -371,10 +371,10 @@ typedef int (*vlFinishAnimStreamFn)(void* handle);
  * word also has VL_DISPCAPS_DRAWCLOSED (16); without it a script's
  * hardware brushes are the player's own pictures. Scaling, transforming
  * and double-buffering (bits 1, 2 and 4) are asked for without the gate.
- * Bit 1 thus says three things at once: the adapter has Sleep, it scales
- * pictures, and when AllocVideoBitMap refuses a hardware brush or a
- * picture of the player's, the player makes that picture itself; without
- * the bit the refusal is error 1522, unless word 24 has
+ * VL_DISPCAPS_SLEEP (1) thus says three things at once: the adapter has
+ * Sleep, it scales pictures, and when AllocVideoBitMap refuses a hardware
+ * brush or a picture of the player's, the player makes that picture
+ * itself; without the bit the refusal is error 1522, unless word 24 has
  * VL_DISPCAPS2_NOBITMAP (4), which counts a refused picture of the
  * player's as one the adapter keeps. An adapter that sleeps but cannot
  * scale is still asked to scale its pictures (AllocVideoBitMap with
@@ -731,7 +731,7 @@ typedef struct vlPluginImageRecord {
   int32_t forceAlpha;     /* 4, out: the caller makes an alpha channel as if it had asked for one */
   int32_t vector;         /* 5, out: 1 a vector picture, drawn anew at other sizes through TransformImage */
   uint32_t flags;         /* 6, VL_IMGREC_*: in VL_IMGREC_WANTKEY; out VL_IMGREC_NATURAL, VL_IMGREC_ALPHA */
-  int32_t requestWidth;   /* 7, in: the size the caller asks for, 0 the picture's own */
+  int32_t requestWidth;   /* 7, in: the size asked for: 0 the picture's own, negative a percentage of it */
   int32_t requestHeight;  /* 8, in */
   int32_t naturalWidth;   /* 9, out with VL_IMGREC_NATURAL: a vector picture's own size (else the player */
   int32_t naturalHeight;  /* 10, out     takes the requested size as its own) */
