@@ -1086,6 +1086,18 @@ VL_ENUM_U32 {
   VL_AUDIOTAG_VOLUME = 2,   /* 0..64 */
   VL_AUDIOTAG_PANNING = 3   /* 0..255, 128 the centre */
 };
+/* Sound slot 2, SetAudioAdapter (plug-in, flags, tags): tags are uint32_t
+ * {tag, value} pairs ended by tag 0; the adapter's word 22 (buffer size,
+ * 2048 by default) and word 23 (channels, the player's channel count by
+ * default) take them. 0; 1566 for an applet made for a program below 6.0, 1055
+ * without PLUGINCAPS_AUDIOADAPTER, 1518 outside plug-in initialisation,
+ * once sound output has started, for no channels, or when a locked
+ * adapter is installed. */
+VL_ENUM_U32 { VL_AUDIOADAPTER_BUFFERSIZE = 1, VL_AUDIOADAPTER_CHANNELS = 2 };
+VL_ENUM_U32 {
+  VL_AUDIOADAPTER_LOCKED = 1,  /* no later adapter may replace this one */
+  VL_AUDIOADAPTER_UPDATE = 2   /* already installed: take only the buffer size, at any time */
+};
 
 /* The block a plug-in describes itself in. Zero-filled by the player, which
  * presets the program version; the plug-in fills the rest in InitPlugin. */

@@ -13,14 +13,4 @@
 // interface's.
 inline constexpr uint32_t kSoundLengthOpen = VL_SOUND_LENGTH_OPEN;
 inline constexpr uint32_t kSoundStreamVersion = VL_SOUND_STREAM_VERSION;
-
-// Tags of InstallAudioAdapter ({u32 tag, u32 value} pairs ended by tag 0).
-enum : uint32_t {
-  VL_AUDIOADAPTER_BUFFERSIZE = 1,
-  VL_AUDIOADAPTER_CHANNELS = 2,
-};
-// Flags of InstallAudioAdapter.
-enum : uint32_t {
-  VL_AUDIOADAPTER_LOCKED = 1,  // no later adapter may replace this one
-  VL_AUDIOADAPTER_UPDATE = 2,  // already installed: only take the buffer size
-};
+// So are the flags and tags of InstallAudioAdapter (VL_AUDIOADAPTER_*).
