@@ -50,9 +50,12 @@
  *     entries typed in VL_PLUGIN_ENTRIES below.
  *   PLUGINCAPS_IMAGE, ANIM, SOUND, VECTOR, VIDEO, CONVERT, DISPLAYADAPTER,
  *     TIMERADAPTER, REQUESTERADAPTER, AUDIOADAPTER: the entries listed
- *     under each in VL_PLUGIN_ENTRIES. Their records belong to the
- *     subsystem that calls them; the loaders treat a null handle or pixel
- *     pointer and a zero "is it mine" answer as "not this plug-in's file".
+ *     under each in VL_PLUGIN_ENTRIES. Every entry has a type named after
+ *     it (vlIsImageFn for IsImage, vlSystemRequestFn for SystemRequest),
+ *     given with the records it takes and what it answers; assigning the
+ *     plug-in's function to a variable of that type lets the compiler check
+ *     it. The loaders treat a null handle or pixel pointer and a zero "is
+ *     it mine" answer as "not this plug-in's file".
  */
 #ifndef VL_RUNTIME_PLUGIN_ABI_H
 #define VL_RUNTIME_PLUGIN_ABI_H
@@ -201,7 +204,8 @@ VL_ENUM_U32 {
 #define VL_PLUGIN_PROGRAM_VERSION 6
 #define VL_PLUGIN_PROGRAM_REVISION 1
 
-/* An entry point whose arguments belong to the subsystem that calls it. */
+/* The generic entry type: the script-conversion entries, which this
+ * player never calls, are of it. */
 typedef void (*vlPluginEntry)(void);
 
 /* A file type a plug-in reads; strings are stored right behind the node. */
@@ -256,138 +260,87 @@ typedef void* (*vlBeginAnimStreamFn)(const char* file, int32_t width, int32_t he
 typedef int (*vlWriteAnimFrameFn)(void* handle, vlSaverAnimFrame* frame);
 typedef int (*vlFinishAnimStreamFn)(void* handle);
 
-/* F(name, result, parameters) for a typed entry point, D(name, type) for the
- * others and for data words: the entry points, in block order. */
-#define VL_PLUGIN_ENTRIES(F, D)                                                                   \
-  F(InitPlugin, int, (vlPluginInfo*, const vlServiceTable*, const char*, void*))            \
-  F(ClosePlugin, void, (void))                                                                  \
-  D(IsImage, vlPluginEntry) D(LoadImage, vlPluginEntry) D(GetImage, vlPluginEntry)            \
-  D(FreeImage, vlPluginEntry) D(TransformImage, vlPluginEntry)                                \
-  D(OpenAnim, vlPluginEntry) D(LoadFrame, vlPluginEntry) D(FreeFrame, vlPluginEntry)          \
-  D(GetFrameDelay, vlPluginEntry) D(CloseAnim, vlPluginEntry)                                 \
-  D(OpenStream, vlPluginEntry) D(CloseStream, vlPluginEntry) D(SeekStream, vlPluginEntry)     \
-  D(StreamSamples, vlPluginEntry) D(GetFormatName, vlPluginEntry)                             \
-  D(GetPathExtents, vlPluginEntry) D(DrawPath, vlPluginEntry) D(TranslatePath, vlPluginEntry) \
-  D(GetCurrentPoint, vlPluginEntry) D(CreateVectorFont, vlPluginEntry)                        \
-  D(FreeVectorFont, vlPluginEntry) D(OpenFont, vlPluginEntry) D(CloseFont, vlPluginEntry)     \
-  D(OpenVideo, vlPluginEntry) D(CloseVideo, vlPluginEntry) D(NextPacket, vlPluginEntry)       \
-  D(FreePacket, vlPluginEntry) D(DecodeVideoFrame, vlPluginEntry)                             \
-  D(DecodeAudioFrame, vlPluginEntry) D(SeekVideo, vlPluginEntry) D(FlushAudio, vlPluginEntry) \
-  D(FlushVideo, vlPluginEntry) D(GetVideoFrames, vlPluginEntry) D(GetVideoFormat, vlPluginEntry) \
-  F(GetBaseTable, const char*, (void))                                                          \
-  F(GetCommands, const vlCommand*, (void))                                                      \
-  F(GetConstants, const vlConstant*, (void))                                                    \
-  F(InitLibrary, int, (vlVMState*))                                                         \
-  F(FreeLibrary, void, (vlVMState*))                                                        \
-  F(GetLibraryCount, int, (void))                                                               \
-  F(SetCurrentLibrary, void, (int))                                                         \
-  D(GetScript, vlPluginEntry) D(FreeScript, vlPluginEntry)                                    \
-  F(RegisterImageSaver, void, (vlSaverFormat*))                                             \
-  D(SaveImage, vlPluginEntry)                                                                 \
-  D(imageSaverFormats, vlSaverFormat*)                                                        \
-  F(RegisterAnimSaver, void, (vlSaverFormat*))                                              \
-  D(BeginAnimStream, vlPluginEntry) D(WriteAnimFrame, vlPluginEntry)                          \
-  D(FinishAnimStream, vlPluginEntry)                                                          \
-  D(animSaverFormats, vlSaverFormat*)                                                         \
-  F(RegisterSampleSaver, void, (vlSaverFormat*))                                            \
-  D(SaveSample, vlPluginEntry)                                                                \
-  D(sampleSaverFormats, vlSaverFormat*)                                                       \
-  F(RequirePlugin, int, (vlVMState*, int32_t, int32_t, uint32_t, const vlTagItem*))         \
-  D(HandleEvents, vlPluginEntry) D(WaitEvents, vlPluginEntry)                                 \
-  D(ForceEventLoopIteration, vlPluginEntry) D(Sleep, vlPluginEntry) D(VWait, vlPluginEntry)   \
-  D(DetermineBorderSizes, vlPluginEntry) D(OpenDisplay, vlPluginEntry)                        \
-  D(CloseDisplay, vlPluginEntry) D(ChangeBufferSize, vlPluginEntry)                           \
-  D(ShowHideDisplay, vlPluginEntry) D(SizeMoveDisplay, vlPluginEntry)                         \
-  D(SetDisplayTitle, vlPluginEntry) D(ActivateDisplay, vlPluginEntry)                         \
-  D(SetDisplayAttributes, vlPluginEntry) D(CreatePointer, vlPluginEntry)                      \
-  D(FreePointer, vlPluginEntry) D(SetPointer, vlPluginEntry) D(ShowHidePointer, vlPluginEntry) \
-  D(MovePointer, vlPluginEntry) D(GetMousePos, vlPluginEntry) D(GetQualifiers, vlPluginEntry) \
-  D(BltBitMap, vlPluginEntry) D(RectFill, vlPluginEntry) D(WritePixel, vlPluginEntry)         \
-  D(Line, vlPluginEntry) D(GetMonitorInfo, vlPluginEntry) D(FreeMonitorInfo, vlPluginEntry)   \
-  D(GrabScreenPixels, vlPluginEntry) D(FreeGrabScreenPixels, vlPluginEntry)                   \
-  D(AdapterMainLoop, vlPluginEntry) D(BeginDoubleBuffer, vlPluginEntry)                       \
-  D(EndDoubleBuffer, vlPluginEntry) D(Flip, vlPluginEntry) D(Cls, vlPluginEntry)              \
-  D(AllocVideoBitMap, vlPluginEntry) D(FreeVideoBitMap, vlPluginEntry)                        \
-  D(ReadVideoPixels, vlPluginEntry) D(FreeVideoPixels, vlPluginEntry)                         \
-  D(DoVideoBitMapMethod, vlPluginEntry) D(AllocBitMap, vlPluginEntry)                         \
-  D(FreeBitMap, vlPluginEntry) D(LockBitMap, vlPluginEntry) D(UnLockBitMap, vlPluginEntry)    \
-  D(GetBitMapAttr, vlPluginEntry)                                                             \
-  D(RegisterTimer, vlPluginEntry) D(FreeTimer, vlPluginEntry)                                 \
-  D(SystemRequest, vlPluginEntry) D(FileRequest, vlPluginEntry) D(PathRequest, vlPluginEntry) \
-  D(StringRequest, vlPluginEntry) D(ListRequest, vlPluginEntry) D(FontRequest, vlPluginEntry) \
-  D(ColorRequest, vlPluginEntry) D(FreeRequest, vlPluginEntry)                                \
-  F(FOpen, void*, (const char*, uint32_t, const vlTagItem*))                                \
-  F(FClose, int, (void*))                                                                   \
-  F(FRead, int64_t, (void*, void*, int64_t))                                                \
-  F(FGetC, int, (void*))                                                                    \
-  F(FWrite, int64_t, (void*, const void*, int64_t))                                         \
-  F(FPutC, int, (void*, int))                                                               \
-  F(FSeek, int64_t, (void*, int64_t, int))                                                  \
-  F(FFlush, int, (void*))                                                                   \
-  F(FEof, int, (void*))                                                                     \
-  F(FStat, int, (void*, uint32_t, vlAdapterStat*, const vlTagItem*))                        \
-  F(Stat, int, (const char*, uint32_t, vlAdapterStat*, const vlTagItem*))                   \
-  F(OpenDir, void*, (const char*, uint32_t, const vlTagItem*))                              \
-  F(CloseDir, void, (void*))                                                                \
-  F(NextDirEntry, int, (void*, uint32_t, const char**, uint32_t*, vlAdapterStat*))          \
-  D(OpenAudio, vlPluginEntry) D(CloseAudio, vlPluginEntry) D(AllocAudioChannel, vlPluginEntry) \
-  D(FreeAudioChannel, vlPluginEntry) D(SetChannelAttributes, vlPluginEntry)                   \
+/* The entry points, in block order: F(name, result, parameters) for the
+ * entries typed here, D(name, type) for those typed below (vlNAMEFn, with
+ * their records) and for data words. */
+#define VL_PLUGIN_ENTRIES(F, D)                                                                         \
+  F(InitPlugin, int, (vlPluginInfo*, const vlServiceTable*, const char*, void*))                        \
+  F(ClosePlugin, void, (void))                                                                          \
+  D(IsImage, vlIsImageFn) D(LoadImage, vlLoadImageFn) D(GetImage, vlGetImageFn)                         \
+  D(FreeImage, vlFreeImageFn) D(TransformImage, vlTransformImageFn)                                     \
+  D(OpenAnim, vlOpenAnimFn) D(LoadFrame, vlLoadFrameFn) D(FreeFrame, vlFreeFrameFn)                     \
+  D(GetFrameDelay, vlGetFrameDelayFn) D(CloseAnim, vlCloseAnimFn)                                       \
+  D(OpenStream, vlOpenStreamFn) D(CloseStream, vlCloseStreamFn) D(SeekStream, vlSeekStreamFn)           \
+  D(StreamSamples, vlStreamSamplesFn) D(GetFormatName, vlGetFormatNameFn)                               \
+  D(GetPathExtents, vlGetPathExtentsFn) D(DrawPath, vlDrawPathFn) D(TranslatePath, vlTranslatePathFn)   \
+  D(GetCurrentPoint, vlGetCurrentPointFn) D(CreateVectorFont, vlCreateVectorFontFn)                     \
+  D(FreeVectorFont, vlFreeVectorFontFn) D(OpenFont, vlOpenFontFn) D(CloseFont, vlCloseFontFn)           \
+  D(OpenVideo, vlOpenVideoFn) D(CloseVideo, vlCloseVideoFn) D(NextPacket, vlNextPacketFn)               \
+  D(FreePacket, vlFreePacketFn) D(DecodeVideoFrame, vlDecodeVideoFrameFn)                               \
+  D(DecodeAudioFrame, vlDecodeAudioFrameFn) D(SeekVideo, vlSeekVideoFn) D(FlushAudio, vlFlushAudioFn)   \
+  D(FlushVideo, vlFlushVideoFn) D(GetVideoFrames, vlGetVideoFramesFn) D(GetVideoFormat, vlGetVideoFormatFn) \
+  F(GetBaseTable, const char*, (void))                                                                  \
+  F(GetCommands, const vlCommand*, (void))                                                              \
+  F(GetConstants, const vlConstant*, (void))                                                            \
+  F(InitLibrary, int, (vlVMState*))                                                                     \
+  F(FreeLibrary, void, (vlVMState*))                                                                    \
+  F(GetLibraryCount, int, (void))                                                                       \
+  F(SetCurrentLibrary, void, (int))                                                                     \
+  D(GetScript, vlGetScriptFn) D(FreeScript, vlFreeScriptFn)                                             \
+  F(RegisterImageSaver, void, (vlSaverFormat*))                                                         \
+  D(SaveImage, vlSaveImageFn)                                                                           \
+  D(imageSaverFormats, vlSaverFormat*)                                                                  \
+  F(RegisterAnimSaver, void, (vlSaverFormat*))                                                          \
+  D(BeginAnimStream, vlBeginAnimStreamFn) D(WriteAnimFrame, vlWriteAnimFrameFn)                         \
+  D(FinishAnimStream, vlFinishAnimStreamFn)                                                             \
+  D(animSaverFormats, vlSaverFormat*)                                                                   \
+  F(RegisterSampleSaver, void, (vlSaverFormat*))                                                        \
+  D(SaveSample, vlSaveSampleFn)                                                                         \
+  D(sampleSaverFormats, vlSaverFormat*)                                                                 \
+  F(RequirePlugin, int, (vlVMState*, int32_t, int32_t, uint32_t, const vlTagItem*))                     \
+  D(HandleEvents, vlHandleEventsFn) D(WaitEvents, vlWaitEventsFn)                                       \
+  D(ForceEventLoopIteration, vlForceEventLoopIterationFn) D(Sleep, vlSleepFn) D(VWait, vlVWaitFn)       \
+  D(DetermineBorderSizes, vlDetermineBorderSizesFn) D(OpenDisplay, vlOpenDisplayFn)                     \
+  D(CloseDisplay, vlCloseDisplayFn) D(ChangeBufferSize, vlChangeBufferSizeFn)                           \
+  D(ShowHideDisplay, vlShowHideDisplayFn) D(SizeMoveDisplay, vlSizeMoveDisplayFn)                       \
+  D(SetDisplayTitle, vlSetDisplayTitleFn) D(ActivateDisplay, vlActivateDisplayFn)                       \
+  D(SetDisplayAttributes, vlSetDisplayAttributesFn) D(CreatePointer, vlCreatePointerFn)                 \
+  D(FreePointer, vlFreePointerFn) D(SetPointer, vlSetPointerFn) D(ShowHidePointer, vlShowHidePointerFn) \
+  D(MovePointer, vlMovePointerFn) D(GetMousePos, vlGetMousePosFn) D(GetQualifiers, vlGetQualifiersFn)   \
+  D(BltBitMap, vlBltBitMapFn) D(RectFill, vlRectFillFn) D(WritePixel, vlWritePixelFn)                   \
+  D(Line, vlLineFn) D(GetMonitorInfo, vlGetMonitorInfoFn) D(FreeMonitorInfo, vlFreeMonitorInfoFn)       \
+  D(GrabScreenPixels, vlGrabScreenPixelsFn) D(FreeGrabScreenPixels, vlFreeGrabScreenPixelsFn)           \
+  D(AdapterMainLoop, vlAdapterMainLoopFn) D(BeginDoubleBuffer, vlBeginDoubleBufferFn)                   \
+  D(EndDoubleBuffer, vlEndDoubleBufferFn) D(Flip, vlFlipFn) D(Cls, vlClsFn)                             \
+  D(AllocVideoBitMap, vlAllocVideoBitMapFn) D(FreeVideoBitMap, vlFreeVideoBitMapFn)                     \
+  D(ReadVideoPixels, vlReadVideoPixelsFn) D(FreeVideoPixels, vlFreeVideoPixelsFn)                       \
+  D(DoVideoBitMapMethod, vlDoVideoBitMapMethodFn) D(AllocBitMap, vlAllocBitMapFn)                       \
+  D(FreeBitMap, vlFreeBitMapFn) D(LockBitMap, vlLockBitMapFn) D(UnLockBitMap, vlUnLockBitMapFn)         \
+  D(GetBitMapAttr, vlGetBitMapAttrFn)                                                                   \
+  D(RegisterTimer, vlRegisterTimerFn) D(FreeTimer, vlFreeTimerFn)                                       \
+  D(SystemRequest, vlSystemRequestFn) D(FileRequest, vlFileRequestFn) D(PathRequest, vlPathRequestFn)   \
+  D(StringRequest, vlStringRequestFn) D(ListRequest, vlListRequestFn) D(FontRequest, vlFontRequestFn)   \
+  D(ColorRequest, vlColorRequestFn) D(FreeRequest, vlFreeRequestFn)                                     \
+  F(FOpen, void*, (const char*, uint32_t, const vlTagItem*))                                            \
+  F(FClose, int, (void*))                                                                               \
+  F(FRead, int64_t, (void*, void*, int64_t))                                                            \
+  F(FGetC, int, (void*))                                                                                \
+  F(FWrite, int64_t, (void*, const void*, int64_t))                                                     \
+  F(FPutC, int, (void*, int))                                                                           \
+  F(FSeek, int64_t, (void*, int64_t, int))                                                              \
+  F(FFlush, int, (void*))                                                                               \
+  F(FEof, int, (void*))                                                                                 \
+  F(FStat, int, (void*, uint32_t, vlAdapterStat*, const vlTagItem*))                                    \
+  F(Stat, int, (const char*, uint32_t, vlAdapterStat*, const vlTagItem*))                               \
+  F(OpenDir, void*, (const char*, uint32_t, const vlTagItem*))                                          \
+  F(CloseDir, void, (void*))                                                                            \
+  F(NextDirEntry, int, (void*, uint32_t, const char**, uint32_t*, vlAdapterStat*))                      \
+  D(OpenAudio, vlOpenAudioFn) D(CloseAudio, vlCloseAudioFn) D(AllocAudioChannel, vlAllocAudioChannelFn) \
+  D(FreeAudioChannel, vlFreeAudioChannelFn) D(SetChannelAttributes, vlSetChannelAttributesFn)           \
   F(GetExtensions, uint32_t, (uint32_t, uint32_t))
 
 #define VL_PLUGIN_ENTRY_COUNT 131
 
-/* The block a plug-in describes itself in. Zero-filled by the player, which
- * presets the program version; the plug-in fills the rest in InitPlugin. */
-struct vlPluginInfo {
-  uint32_t capabilities;
-  int32_t version;
-  int32_t revision;
-  int32_t programVersion;   /* lowest program version the plug-in needs */
-  int32_t programRevision;
-  const char* name;
-  const char* moduleName;   /* must equal the file's base name */
-  const char* author;
-  const char* description;
-  const char* copyright;
-  const char* url;
-  const char* date;
-  const char* settings;
-  const char* helpFile;
-  uint32_t callKind;        /* 2: calls go through the frame-call hook (does nothing, yields 0) */
-  vlPluginFileType* fileTypes;
-  uint32_t displayCaps;     /* word 16, VL_DISPCAPS_*: what a display adapter offers */
-  uint32_t displayFlags;    /* word 17, VL_DISPFLAG_*: how it holds pictures */
-  uint32_t disabled;        /* skipped by every loader chain */
-  uintptr_t userData;
-  uint32_t displayAccel;    /* word 20, VL_ACCEL_*: picture drawing it does itself */
-  void* audioDevice;
-  uint32_t audioBufferSize;
-  uint32_t audioChannels;
-  uint32_t displayCaps2;    /* word 24, VL_DISPCAPS2_*: pictures it keeps */
-  uint32_t requesterFlags;
-  uint32_t adapterWords[3];  /* adapterWords[1] bit 0: adapter locked; [2]: file-adapter word */
-  uint32_t extensions[32];   /* what GetExtensions(1 << i, 0) answered */
-  uint32_t joinedOnRequest;  /* joined a loader list because a list named it */
-  uint32_t librariesInitialised;
-#define VL_PLUGIN_ENTRY_FN(name, result, params) result(*name) params;
-#define VL_PLUGIN_ENTRY_WORD(name, type) type name;
-  VL_PLUGIN_ENTRIES(VL_PLUGIN_ENTRY_FN, VL_PLUGIN_ENTRY_WORD)
-#undef VL_PLUGIN_ENTRY_FN
-#undef VL_PLUGIN_ENTRY_WORD
-};
-
-VL_ABI_ASSERT(offsetof(vlPluginInfo, name) == 24, "vlPluginInfo.name moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, callKind) == 96, "vlPluginInfo.callKind moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, fileTypes) == 104, "vlPluginInfo.fileTypes moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, disabled) == 120, "vlPluginInfo.disabled moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, userData) == 128, "vlPluginInfo.userData moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, audioDevice) == 144, "vlPluginInfo.audioDevice moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, extensions) == 180, "vlPluginInfo.extensions moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, joinedOnRequest) == 308, "vlPluginInfo.joinedOnRequest moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, InitPlugin) == 320, "the entry points moved");
-VL_ABI_ASSERT(offsetof(vlPluginInfo, GetExtensions) == 320 + (VL_PLUGIN_ENTRY_COUNT - 1) * 8,
-              "GetExtensions is no longer the last word");
-VL_ABI_ASSERT(sizeof(vlPluginInfo) == 320 + VL_PLUGIN_ENTRY_COUNT * 8, "vlPluginInfo changed size");
 
 /* ------------------------------------------------------------------------
  * Display adapters (PLUGINCAPS_DISPLAYADAPTER).
@@ -417,7 +370,16 @@ VL_ABI_ASSERT(sizeof(vlPluginInfo) == 320 + VL_PLUGIN_ENTRY_COUNT * 8, "vlPlugin
  * (bits 4 and 8 here) and mixing (word 24 bit 32) are used only when this
  * word also has VL_DISPCAPS_DRAWCLOSED (16); without it a script's
  * hardware brushes are the player's own pictures. Scaling, transforming
- * and double-buffering (bits 1, 2 and 4) are asked for without the gate. */
+ * and double-buffering (bits 1, 2 and 4) are asked for without the gate.
+ * VL_DISPCAPS_SLEEP (1) thus says three things at once: the adapter has
+ * Sleep, it scales pictures, and when AllocVideoBitMap refuses a hardware
+ * brush or a picture of the player's, the player makes that picture
+ * itself; without the bit the refusal is error 1522, unless word 24 has
+ * VL_DISPCAPS2_NOBITMAP (4), which counts a refused picture of the
+ * player's as one the adapter keeps. An adapter that sleeps but cannot
+ * scale is still asked to scale its pictures (AllocVideoBitMap with
+ * VL_VBM_ADAPTERSOURCE and words 2 and 3): it refuses, and the player
+ * scales them in software. */
 VL_ENUM_U32 {
   VL_DISPCAPS_SLEEP = 1,        /* has Sleep */
   VL_DISPCAPS_VWAIT = 2,        /* has VWait */
@@ -554,8 +516,11 @@ VL_ENUM_U32 { VL_VBM_PREPARE = 1 };
 /* LockBitMap's record: pixels, non-zero locked, pixel format (10: ARGB
  * words; 14 alpha plane, 15 mask plane), bytes per pixel, row length
  * (pixels for a picture, bytes for a plane), width, height, and non-zero
- * when no UnLockBitMap is needed. The adapter fills pixels, row length,
- * width and height. */
+ * when no UnLockBitMap is needed. The player zeroes the record; the
+ * adapter fills pixels, row length, width and height, and the player then
+ * sets locked, format and bytes per pixel itself (10 and 4 for a picture,
+ * a video bitmap included: its pixels must be ARGB words; 14 or 15 and 1
+ * for a plane), whatever the adapter wrote there. */
 typedef struct vlAdapterLock {
   uint8_t* pixels;
   int32_t locked;
@@ -600,8 +565,54 @@ VL_ENUM_U32 { VL_ABM_ALPHAPLANE = 0x10000, VL_ABM_MASKPLANE = 0x20000, VL_ABM_CL
 /* The entries, in slot order, with what each does. Colours are
  * 0xAARRGGBB (alpha inverted with VL_DISPFLAG_INVERSE_ALPHA). */
 /* After every script line: post input (system slot 27), run due timers;
- * an error code ends the script (1003 quits). */
+ * an error code ends the script (1003 quits). It takes the place of the
+ * player's own event step, so it must also call system slot 20,
+ * ServiceEvents (state, 2), every time: that step draws the video frames
+ * the video threads have queued (and polls the joysticks). An adapter
+ * whose event entries never call it shows no video at all. With flag 1
+ * added the step also runs the callbacks that are due; WaitEvents, when
+ * it wakes, does the same as HandleEvents. */
 typedef int (*vlHandleEventsFn)(vlVMState*, uint32_t context, uintptr_t zero);
+/* Input an adapter posts: PostAdapterEvent (kind, words) or, from the
+ * script's thread with its state, PostAdapterEventVM (state, kind, words,
+ * 0) (system slots 15 and 27), any thread. words points at five
+ * pointer-sized words, laid out as vlAdapterEvent (pass (const uintptr_t*)
+ * &event); the player copies what it needs before the call returns,
+ * except for a registered kind. The kinds, and the words each reads:
+ *   VL_AEV_QUIT (0): none; the script is asked to quit.
+ *   VL_AEV_CALL (1): word[0] an int (*)(vlVMState*, void*) and word[1] its
+ *     argument: called on the script's thread at its next event step.
+ *   VL_AEV_MOUSE (3): word[0] x, word[1] y (display pixels), word[2] the
+ *     button (0 a move, 1 left, 2 right, 3 middle), word[3] non-zero down.
+ *   VL_AEV_KEY (4): word[0] the key code as the script's key events
+ *     report it, word[1] non-zero down, word[2] the qualifier bits (as
+ *     GetQualifiers answers them).
+ *   VL_AEV_CLOSE (5): the close button; VL_AEV_SIZE (6): word[0], word[1]
+ *     the new inner width and height; VL_AEV_MOVE (7): word[0], word[1] the
+ *     new position; VL_AEV_SHOW (8): word[0] 0 hidden, else shown;
+ *     VL_AEV_ACTIVE (9): word[0] non-zero the display has the focus.
+ *   A code from RegisterEventType (28 and up): the words pointer itself is
+ *     the event's data word, handed to the type's fields routine; it must
+ *     stay valid until then.
+ * Kinds 3 to 9 name the display by its number in display (the script's
+ * display number); the answer is 0, 1344 when no display has that number,
+ * 1528 when the queue refuses the event, or 1000. */
+typedef struct vlAdapterEvent {
+  uintptr_t display;
+  uintptr_t word[4];
+} vlAdapterEvent;
+VL_ABI_ASSERT(sizeof(vlAdapterEvent) == 5 * sizeof(uintptr_t), "vlAdapterEvent changed");
+VL_ENUM_U32 {
+  VL_AEV_QUIT = 0,
+  VL_AEV_CALL = 1,
+  VL_AEV_MOUSE = 3,
+  VL_AEV_KEY = 4,
+  VL_AEV_CLOSE = 5,
+  VL_AEV_SIZE = 6,
+  VL_AEV_MOVE = 7,
+  VL_AEV_SHOW = 8,
+  VL_AEV_ACTIVE = 9
+};
 /* Blocks until input comes or ForceEventLoopIteration runs. */
 typedef int (*vlWaitEventsFn)(vlVMState*, uint32_t context, uintptr_t* scratch, uintptr_t zero);
 typedef int (*vlForceEventLoopIterationFn)(uint32_t zero); /* wake WaitEvents; any thread */
@@ -614,10 +625,17 @@ typedef int (*vlDetermineBorderSizesFn)(void* display, int32_t* left, int32_t* r
  * buffers, 0x400 full screen, 0x800 no screen saver. Tags: 1 and 2 the
  * picture's width and height, 3 and 4 the addresses of two words the
  * adapter may set to 1 to mark the display (3: a double buffer's frame
- * comes whole at each Flip; 4: transition frames come whole), 5 the vlVMState, 6 the monitor (0 the first); a full-screen
- * display adds 7, 8, 9 the screen's width, height and depth; a scaled one
- * 10 and 11 the scaled width and height; 12 1 for smooth scaling. The
- * result is the display's handle, null refusing the display (error 1010). */
+ * comes whole at each Flip; 4: transition frames come whole), 5 the
+ * vlVMState, 6 the monitor (0 the first); a full-screen display adds 7, 8,
+ * 9 the screen's width, height and depth (depth 0: keep the screen's
+ * current depth, as the player's own windows always do); a scaled one 10
+ * and 11 the scaled width and height; 12 1 for smooth scaling. The result
+ * is the display's handle, null refusing the display (error 1010).
+ * Mark 3 concerns the player's own double buffer (flag 0x100 without
+ * 0x200): at each Flip it then sends the whole back buffer in one
+ * display-form BltBitMap (and the rest of a larger display from the front
+ * picture) instead of the rectangles that changed. It does nothing for a
+ * double buffer the adapter keeps itself (see BeginDoubleBuffer). */
 typedef void* (*vlOpenDisplayFn)(const char* title, int32_t x, int32_t y, int32_t width, int32_t height,
                                  uint32_t flags, const vlTagItem* tags);
 typedef int (*vlCloseDisplayFn)(void* display);
@@ -636,12 +654,24 @@ typedef int (*vlMovePointerFn)(void* display, int32_t x, int32_t y); /* MovePoin
 typedef int (*vlGetMousePosFn)(void* display, int32_t* x, int32_t* y); /* MouseX, MouseY */
 typedef uint32_t (*vlGetQualifiersFn)(void* display); /* 0x80000000 | the held qualifier keys */
 /* BltBitMap, mode 0: the display form, (display, the player's picture, a
- * tag list {1 source x, 2 source y, 3 x, 4 y, 5 width, 6 height, 7 flags
- * (0x100: a scaled copy)}, 0); read the picture's pixels through graphics
- * slot 25. With VL_DISPCAPS2_MIXES a crossfade adds {8 level 0..255,
- * 9 a second player picture}: show (second x (255 - level) + picture x
- * level) / 255 of the same source rectangle of both. Mode non-zero: the picture form, (source handle, destination
- * handle, vlAdapterBlitBlock*, mode). */
+ * tag list {1 source x, 2 source y, 3 x, 4 y, 5 width, 6 height, 7 flags},
+ * 0); read the picture's pixels through graphics slot 25. With
+ * VL_DISPCAPS2_MIXES a crossfade adds {8 level 0..255, 9 a second player
+ * picture}: show (second x (255 - level) + picture x level) / 255 of the
+ * same source rectangle of both. Mode non-zero: the picture form, (source
+ * handle, destination handle, vlAdapterBlitBlock*, mode).
+ * The flags of tag 7 say where the rectangle comes from; the player's own
+ * windows read only 0x20 and 0x100, and an adapter may ignore the others:
+ *   0x1   a frame of a transition effect, text output or a layer blit that
+ *         shows at once;
+ *   0x2   a redraw a plug-in asked for (graphics slot 19);
+ *   0x8   the whole display is drawn anew (with 0x1: after Cls, a lost
+ *         window, opening);
+ *   0x20  a video frame, or a rectangle a display client drew: it goes
+ *         over videos the adapter shows as overlays;
+ *   0x80  the first drawing of a display just opened (sent even while the
+ *         script holds refreshes back);
+ *   0x100 a scaled copy: the rectangle is at the window's scale already. */
 typedef int (*vlBltBitMapFn)(void* a, void* b, const void* params, uint32_t mode);
 /* RectFill, WritePixel, Line: mode 0 draws on the display (the handle is
  * the display's); mode non-zero into a picture (the handle is the
@@ -664,7 +694,14 @@ typedef uint32_t* (*vlGrabScreenPixelsFn)(void* display, int32_t x, int32_t y, i
 typedef void (*vlFreeGrabScreenPixelsFn)(void* pixels);
 /* Runs the script: calls run (state) once, its result the script's. */
 typedef int (*vlAdapterMainLoopFn)(vlVMState*, int (*run)(vlVMState*));
-/* 0 or an error code: the adapter double-buffers the display. */
+/* BeginDoubleBuffer: 0 or an error code; the adapter double-buffers the
+ * display (asked only with word 16 bit 4). Until EndDoubleBuffer the
+ * player keeps drawing as before: display-form BltBitMap, RectFill,
+ * WritePixel, Line and Cls calls on this display's handle, which the
+ * adapter now draws into its back buffer, holding them back from the
+ * window until Flip shows the back buffer. The back buffer starts black
+ * (colour 0), as the player's own back buffer does; the player sends
+ * nothing to fill it, nor a whole frame at Flip. */
 typedef int (*vlBeginDoubleBufferFn)(void* display, uint32_t zero);
 typedef int (*vlEndDoubleBufferFn)(void* display, uint32_t zero);
 /* Flip's block: {1, sync (1: wait for the vertical blank first), 0}. */
@@ -692,6 +729,446 @@ typedef int32_t (*vlGetBitMapAttrFn)(void* bitmap, int32_t code);
 /* A {tag, value} list for RequirePlugin: tag 1 the address of the flags
  * word, tag 2 the option value. */
 VL_ENUM_U32 { VL_REQUIRE_FLAGS = 1, VL_REQUIRE_OPTION = 2 };
+
+/* ------------------------------------------------------------------------
+ * Loaders, savers and the other adapters: a type for every entry, named
+ * after it (vlIsImageFn for IsImage and so on), and the records they take.
+ * A record the player hands in is its own: zeroed before the call unless
+ * said otherwise, read after the call, never kept by the plug-in. Memory a
+ * plug-in hands out stays the plug-in's until the entry named for its
+ * release gives it back.
+ *
+ * Picture loaders (PLUGINCAPS_IMAGE): IsImage, LoadImage and GetImage
+ * share one record of twelve 32-bit words and the caller's context, a
+ * pointer-sized word on this platform. */
+typedef struct vlPluginImageRecord {
+  int32_t width;          /* 0, out */
+  int32_t height;         /* 1, out */
+  int32_t third;          /* 2, out: handed to the caller as is */
+  int32_t hasAlpha;       /* 3, out: the pixels' alpha bytes count */
+  int32_t forceAlpha;     /* 4, out: the caller makes an alpha channel as if it had asked for one */
+  int32_t vector;         /* 5, out: 1 a vector picture, drawn anew at other sizes through TransformImage */
+  uint32_t flags;         /* 6, VL_IMGREC_*: in VL_IMGREC_WANTKEY; out VL_IMGREC_NATURAL, VL_IMGREC_ALPHA */
+  int32_t requestWidth;   /* 7, in: the size asked for: 0 the picture's own, negative a percentage of it */
+  int32_t requestHeight;  /* 8, in */
+  int32_t naturalWidth;   /* 9, out with VL_IMGREC_NATURAL: a vector picture's own size (else the player */
+  int32_t naturalHeight;  /* 10, out     takes the requested size as its own) */
+  int32_t smooth;         /* 11, in: the caller scales smoothly */
+  const char* context;    /* 12, in: the caller's adapter list ("adapter" option), or null */
+} vlPluginImageRecord;
+VL_ABI_ASSERT(offsetof(vlPluginImageRecord, naturalWidth) == 36 && offsetof(vlPluginImageRecord, context) == 48 &&
+                  sizeof(vlPluginImageRecord) == 56,
+              "vlPluginImageRecord changed");
+VL_ENUM_U32 {
+  VL_IMGREC_NATURAL = 1,  /* out of LoadImage: words 9 and 10 hold the natural size */
+  VL_IMGREC_WANTKEY = 2,  /* in: the caller wants a transparent colour */
+  VL_IMGREC_ALPHA = 2     /* out of IsImage: the picture carries alpha */
+};
+/* IsImage (file, record): non-zero when the file is the plug-in's, with
+ * width, height, hasAlpha, vector and flags filled; nothing is loaded. */
+typedef int (*vlIsImageFn)(const char* file, vlPluginImageRecord* record);
+/* LoadImage (file, record): the plug-in's handle of the loaded picture, or
+ * null when the file is not its own (the next loader is asked). Fills the
+ * out words. */
+typedef void* (*vlLoadImageFn)(const char* file, vlPluginImageRecord* record);
+/* GetImage (handle, record): width x height words 0xAARRGGBB, rows one
+ * after another, owned by the plug-in and read until FreeImage or the next
+ * TransformImage of the handle. Fills width, height, third and hasAlpha. */
+typedef uint32_t* (*vlGetImageFn)(void* handle, vlPluginImageRecord* record);
+/* FreeImage (handle): releases the handle and its pixels. */
+typedef void (*vlFreeImageFn)(void* handle);
+/* TransformImage (handle, transform, width, height): draws the picture
+ * anew into width x height pixels under the matrix transform[0..3]
+ * (x' = t0 x + t1 y + t4, y' = t2 x + t3 y + t5), the offsets in
+ * transform[4] and [5]; GetImage then gives the new pixels. 0 fails
+ * (error 1469). */
+typedef int (*vlTransformImageFn)(void* handle, const double* transform, int32_t width, int32_t height);
+
+/* Anim loaders (PLUGINCAPS_ANIM). OpenAnim's record: eight 32-bit words
+ * with the adapter list pointer-sized. */
+typedef struct vlPluginAnimOpenRecord {
+  int32_t width;        /* out */
+  int32_t height;       /* out */
+  int32_t ignored1;
+  int32_t frameCount;   /* out */
+  int32_t hasAlpha;     /* out */
+  int32_t ignored2;
+  const char* adapter;  /* in: the caller's adapter list, or null */
+  uint32_t flags;       /* in: bit 0 load the transparent colour */
+} vlPluginAnimOpenRecord;
+/* LoadFrame's record. */
+typedef struct vlPluginAnimFrameRecord {
+  int32_t reserved[4];
+  int32_t loadAlpha;        /* in: the frame's alpha bytes are wanted */
+  int32_t hasTransparency;  /* out: the frame has a transparent colour or alpha */
+  int32_t reserved6;
+  uint32_t flags;           /* in: bit 0 as the anim was opened with */
+} vlPluginAnimFrameRecord;
+VL_ABI_ASSERT(offsetof(vlPluginAnimOpenRecord, flags) == 32 && sizeof(vlPluginAnimFrameRecord) == 32,
+              "the anim records changed");
+/* OpenAnim (file, record): the anim's handle, or null when the file is not
+ * the plug-in's. */
+typedef void* (*vlOpenAnimFn)(const char* file, vlPluginAnimOpenRecord* record);
+/* LoadFrame (handle, index from 0, record, 0): width x height words
+ * 0xAARRGGBB, or null on failure; handed back to FreeFrame. */
+typedef uint32_t* (*vlLoadFrameFn)(void* handle, int32_t index, vlPluginAnimFrameRecord* record, int32_t zero);
+typedef void (*vlFreeFrameFn)(uint32_t* pixels);
+/* GetFrameDelay (handle, index): the frame's delay in milliseconds. */
+typedef int32_t (*vlGetFrameDelayFn)(void* handle, int32_t index);
+typedef void (*vlCloseAnimFn)(void* handle);
+
+/* Sound readers (PLUGINCAPS_SOUND). OpenStream's format record, zeroed by
+ * the player, which sets the sub-song it wants. */
+typedef struct vlSoundStreamFormat {
+  uint32_t rate;      /* out: frames per second */
+  uint32_t frames;    /* out: the length, VL_SOUND_LENGTH_OPEN when open-ended */
+  uint32_t channels;  /* out: 1 or 2 */
+  uint32_t bits;      /* out: 8 or 16 (others cannot be played) */
+  uint32_t flags;     /* out: VL_SOUNDFMT_* */
+  uint32_t subsongs;  /* out: 0 counts as 1 */
+  uint32_t subsong;   /* in: 0 the first opening, else the sub-song wanted from 1 */
+  uint32_t bitRate;   /* out: bits per second, 0 when unknown */
+} vlSoundStreamFormat;
+VL_ABI_ASSERT(sizeof(vlSoundStreamFormat) == 32, "vlSoundStreamFormat changed");
+VL_ENUM_U32 { VL_SOUNDFMT_BIG_ENDIAN = 1, VL_SOUNDFMT_SIGNED = 2, VL_SOUNDFMT_SEEKABLE = 4 };
+#define VL_SOUND_LENGTH_OPEN 0xFFFFFFFFu
+#define VL_SOUND_STREAM_VERSION 1 /* the version OpenStream receives */
+/* One read: the reader writes up to frames interleaved frames to buffer
+ * (the player's), sets framesOut to the frames written and end non-zero
+ * once the stream has ended. */
+typedef struct vlSoundReadRequest {
+  void* buffer;
+  uint32_t frames;
+  uint32_t framesOut;
+  uint32_t end;
+} vlSoundReadRequest;
+/* OpenStream (file, format, VL_SOUND_STREAM_VERSION, the caller's adapter
+ * list, "" for none): the stream's handle, or null when the file is not
+ * the plug-in's. */
+typedef void* (*vlOpenStreamFn)(const char* file, vlSoundStreamFormat* format, uint32_t version,
+                                const char* adapter);
+typedef void (*vlCloseStreamFn)(void* handle);
+/* SeekStream (handle, frame): asked of a stream that says
+ * VL_SOUNDFMT_SEEKABLE, and of any for frame 0 (a rewind); the player
+ * counts from that frame on, and does not read the result. */
+typedef int (*vlSeekStreamFn)(void* handle, uint32_t frame);
+/* StreamSamples (handle, request): framesOut and end carry the answer (a
+ * read error ends the stream); the result is not read. */
+typedef int (*vlStreamSamplesFn)(void* handle, vlSoundReadRequest* request);
+/* GetFormatName (handle): a text of the plug-in's, kept while the stream is open. */
+typedef const char* (*vlGetFormatNameFn)(void* handle);
+
+/* Vector engines (PLUGINCAPS_VECTOR): the vectorgraphics library's paths
+ * and the vector fonts. A path is a buffer of commands {uint32_t code,
+ * arguments}, 4-byte aligned, ended by VL_PATH_END. Arguments: uint32_t
+ * flags and levels, doubles (read them with memcpy: they need not be
+ * 8-byte aligned), a pointer-sized font handle, and strings stored
+ * NUL-terminated in (n & ~3) + 4 bytes for n characters. */
+VL_ENUM_U32 {
+  VL_PATH_END = 0,
+  VL_PATH_MOVE = 1,     /* uint32_t relative, double x, y */
+  VL_PATH_LINE = 2,     /* uint32_t relative, double x, y */
+  VL_PATH_CURVE = 3,    /* uint32_t relative, double x1, y1, x2, y2, x3, y3 */
+  VL_PATH_SUBPATH = 5,  /* none */
+  VL_PATH_CLOSE = 6,    /* none */
+  VL_PATH_ARC = 7,      /* double cx, cy, rx, ry, start, end (degrees), uint32_t clockwise */
+  VL_PATH_BOX = 8,      /* double x, y, width, height, uint32_t corner levels a, b, c, d */
+  VL_PATH_TEXT = 9      /* font handle (CreateVectorFont's), uint32_t size in pixels, UTF-8 string */
+};
+VL_ENUM_U32 { VL_JOINMITER = 0, VL_JOINROUND = 1, VL_JOINBEVEL = 2 };
+VL_ENUM_U32 { VL_CAPBUTT = 0, VL_CAPROUND = 1, VL_CAPSQUARE = 2 };
+VL_ENUM_U32 { VL_FILLRULEWINDING = 0, VL_FILLRULEEVENODD = 1 };
+/* A 2x2 matrix: x' = a x + c y, y' = b x + d y. */
+typedef struct vlPathTransform {
+  double a, b, c, d;
+} vlPathTransform;
+/* The line state a request points to. */
+typedef struct vlLineStateCopy {
+  uint32_t join;       /* VL_JOIN* */
+  uint32_t cap;        /* VL_CAP* */
+  uint32_t fillRule;   /* VL_FILLRULE* */
+  uint32_t antiAlias;
+  double dashOffset;
+  const double* dashes;
+  uint32_t dashCount;
+} vlLineStateCopy;
+/* GetPathExtents: the box of the path offset by (-x, -y) into x1..y2. */
+typedef struct vlPathExtentsRequest {
+  const uint8_t* commands;
+  const vlLineStateCopy* lineState;
+  uint32_t fill;       /* 1 fill, 0 stroke */
+  uint32_t lineWidth;  /* pixels */
+  double x, y;
+  double x1, y1, x2, y2;  /* out */
+  const vlPathTransform* transform;  /* null: none */
+} vlPathExtentsRequest;
+/* DrawPath: the path's coverage, one byte a pixel, added into the
+ * player's buffer. An engine whose vector extension word has bit 0 gets
+ * the position in x, y and the transform; without it the position comes
+ * in zero1 and zero2 and the transform stays null. */
+typedef struct vlPathDrawRequest {
+  const uint8_t* commands;
+  const vlLineStateCopy* lineState;
+  uint32_t fill;
+  uint32_t lineWidth;
+  uint32_t reserved;
+  uint8_t* coverage;
+  int32_t rowBytes;
+  int32_t width;
+  int32_t height;
+  uint32_t reserved2;
+  double zero1, zero2;
+  double x, y;
+  const vlPathTransform* transform;
+} vlPathDrawRequest;
+/* TranslatePath: moves every point of the commands (in place) by dx, dy. */
+typedef struct vlPathTranslateRequest {
+  uint8_t* commands;
+  double dx, dy;
+} vlPathTranslateRequest;
+VL_ABI_ASSERT(sizeof(vlLineStateCopy) == 40 && offsetof(vlPathExtentsRequest, transform) == 72 &&
+                  offsetof(vlPathDrawRequest, transform) == 88 && sizeof(vlPathTranslateRequest) == 24,
+              "the vector records changed");
+typedef void (*vlGetPathExtentsFn)(vlPathExtentsRequest* request);
+typedef int (*vlDrawPathFn)(vlPathDrawRequest* request); /* 1 drawn, 0 failed */
+typedef void (*vlTranslatePathFn)(vlPathTranslateRequest* request);
+/* GetCurrentPoint (commands, line state, x, y): where the path ends. */
+typedef void (*vlGetCurrentPointFn)(const uint8_t* commands, const vlLineStateCopy* lineState, double* x,
+                                    double* y);
+/* CreateVectorFont (a FreeType face the player opened): the handle
+ * VL_PATH_TEXT carries; FreeVectorFont releases it (not the face). */
+typedef void* (*vlCreateVectorFontFn)(void* face);
+typedef void (*vlFreeVectorFontFn)(void* handle);
+/* OpenFont (font file bytes, byte count): a face of the engine, null on
+ * failure; CloseFont releases it. The player reads the bytes only during
+ * the call. */
+typedef void* (*vlOpenFontFn)(const void* data, size_t size);
+typedef void (*vlCloseFontFn)(void* face);
+
+/* Video decoders (PLUGINCAPS_VIDEO). OpenVideo's format record, zeroed,
+ * with endPosition preset to -2 and adapter to the caller's list. */
+typedef struct vlVideoFormat {
+  uint32_t width;
+  uint32_t height;
+  uint32_t lengthMs;
+  uint32_t audioRate;
+  uint32_t audioChannels;   /* 0: no sound */
+  uint32_t unitMode;        /* non-zero: positions in the decoder's own units */
+  uint32_t unitsPerSecond;
+  uint32_t argb;            /* 1: frames of bytes A, R, G, B; 0: planar YUV 4:2:0 */
+  uint32_t flags;           /* bit 0 seekable */
+  uint32_t reserved;
+  double frameDuration;     /* seconds */
+  int64_t endPosition;      /* -1 none */
+  const char* adapter;
+} vlVideoFormat;
+/* What NextPacket hands out; the data goes back to FreePacket. */
+typedef struct vlVideoPacketRecord {
+  void* data;
+  uint32_t kind;  /* 0 video, else audio */
+  uint32_t size;
+  uint32_t unused;
+  double time;    /* seconds, -1.0 none */
+} vlVideoPacketRecord;
+/* A decoded frame. An ARGB decoder writes into pixels (the player's buffer
+ * of width x height words, the bytes A, R, G, B in memory order); a YUV
+ * decoder points planes (Y, U, V) at its own buffers, valid until its next
+ * call. */
+typedef struct vlDecodedFrame {
+  uint32_t* pixels;
+  const uint8_t* planes[3];
+  int32_t planeRowBytes[3];
+  double decodeStamp;        /* seconds, -1.0 none */
+  double presentationStamp;  /* seconds, -1.0 none */
+  int64_t position;
+  int32_t repeat;
+} vlDecodedFrame;
+VL_ABI_ASSERT(offsetof(vlVideoFormat, adapter) == 56 && sizeof(vlVideoPacketRecord) == 32 &&
+                  offsetof(vlDecodedFrame, repeat) == 72,
+              "the video records changed");
+/* OpenVideo (file, format): the decoder's handle, null when the file is
+ * not the plug-in's. */
+typedef void* (*vlOpenVideoFn)(const char* file, vlVideoFormat* format);
+typedef void (*vlCloseVideoFn)(void* decoder);
+/* NextPacket: 0 or more a packet, -1 the end, other negative values no
+ * packet yet. */
+typedef int (*vlNextPacketFn)(void* decoder, vlVideoPacketRecord* packet);
+typedef void (*vlFreePacketFn)(void* decoder, void* data);
+/* DecodeVideoFrame: 0 when the frame record holds a frame (any other
+ * value drops the packet). */
+typedef int (*vlDecodeVideoFrameFn)(void* decoder, void* data, uint32_t size, vlDecodedFrame* frame);
+/* DecodeAudioFrame: 16-bit PCM of the format's rate and channels into
+ * buffer (capacity bytes), the bytes made in *bytes; 1 once the packet is
+ * used up, 0 to be called again with the same packet. */
+typedef int (*vlDecodeAudioFrameFn)(void* decoder, void* data, uint32_t size, int16_t* buffer, uint32_t capacity,
+                                    uint32_t* bytes);
+/* SeekVideo (decoder, position, unit mode): milliseconds, or the
+ * decoder's units when the format set unitMode; 0, or non-zero when it
+ * cannot go there. */
+typedef int (*vlSeekVideoFn)(void* decoder, int64_t position, uint32_t unitMode);
+typedef void (*vlFlushAudioFn)(void* decoder);
+typedef void (*vlFlushVideoFn)(void* decoder);
+typedef uint32_t (*vlGetVideoFramesFn)(void* decoder);
+typedef const char* (*vlGetVideoFormatFn)(void* decoder); /* a text of the decoder's */
+
+/* Script conversion (PLUGINCAPS_CONVERT): GetScript and FreeScript are
+ * looked up but never called on this platform. */
+typedef vlPluginEntry vlGetScriptFn;
+typedef vlPluginEntry vlFreeScriptFn;
+
+/* Sample savers (PLUGINCAPS_SAVESAMPLE): SaveSample (file, record), 0 on
+ * failure. The PCM is the player's, read during the call. */
+typedef struct vlSaveSampleRecord {
+  const uint8_t* pcm;  /* interleaved frames */
+  uint32_t bytes, frames, channels, bits, rate;
+  uint32_t flags;      /* VL_SAMPLE_SIGNED, VL_SAMPLE_BIGENDIAN */
+  uint32_t formatId;   /* the format row's id */
+} vlSaveSampleRecord;
+VL_ABI_ASSERT(sizeof(vlSaveSampleRecord) == 40, "vlSaveSampleRecord changed");
+typedef int (*vlSaveSampleFn)(const char* file, const vlSaveSampleRecord* record);
+
+/* Timer adapters (PLUGINCAPS_TIMERADAPTER, installed by system slot 39).
+ * RegisterTimer (state, milliseconds, one shot): a non-zero handle, 0 when
+ * the timer cannot be made. When the timer is due, call system slot 38,
+ * RunHandlerById (state, (void*)handle), on the script's thread (from the
+ * display adapter's HandleEvents, say). A repeating timer stays until
+ * FreeTimer (handle); a one-shot timer the adapter drops itself once it
+ * has reported it (the player frees only one ended before it was due). */
+typedef uintptr_t (*vlRegisterTimerFn)(vlVMState* state, uint32_t millis, int oneShot);
+typedef void (*vlFreeTimerFn)(uintptr_t handle);
+
+/* Requester adapters (PLUGINCAPS_REQUESTERADAPTER, installed by requester
+ * slot 3). requesterFlags (word 25) says which requesters it shows: 2
+ * SystemRequest, 4 FileRequest, 8 PathRequest, 16 StringRequest, 32
+ * ListRequest, 64 FontRequest, 128 ColorRequest; the others stay the
+ * player's. display is the adapter's handle of the current display, or
+ * null. Each answers 0 or an error code; a text it hands out through
+ * *result is its own memory, given back to FreeRequest (kind, text) once
+ * the player has copied it; a null text means cancelled.
+ * SystemRequest (display, title, body, kind, *result, tags {1 the flag,
+ *   2 the button texts '|'-separated, with kind 16}): kind 1 OK, 2 OK |
+ *   Cancel, 4 Yes | No, 8 Yes | No | Cancel, 16 own buttons; added 32, 64,
+ *   128, 256 or 512 for the icons 0 to 4. *result the button chosen from
+ *   1, the last one 0. */
+typedef int (*vlSystemRequestFn)(void* display, const char* title, const char* body, uint32_t kind,
+                                 int32_t* result, const vlTagItem* tags);
+/* FileRequest (display, title, kind 0 open, 1 several files, 2 save,
+ * *result, tags {1 flag, 2 pattern, 3 directory, 4 file}): the path, or
+ * for kind 1 NUL-separated paths ended by an empty one. FreeRequest kind 0. */
+typedef int (*vlFileRequestFn)(void* display, const char* title, uint32_t kind, char** result,
+                               const vlTagItem* tags);
+/* PathRequest (display, title, kind 1 save / new, *result, tags {1 flag,
+ * 2 directory}): a folder. FreeRequest kind 1. */
+typedef int (*vlPathRequestFn)(void* display, const char* title, uint32_t kind, char** result,
+                               const vlTagItem* tags);
+/* StringRequest (display, title, body, kind 1, 2, 4, 8 the script's types
+ * 1 to 4, added 16 for a password, *result, tags {1 flag, 2 default text,
+ * 3 maximum length}). FreeRequest kind 2. */
+typedef int (*vlStringRequestFn)(void* display, const char* title, const char* body, uint32_t kind, char** result,
+                                 const vlTagItem* tags);
+/* ListRequest (display, title, body, choices, 0, *result, tags {1 flag,
+ * 2 the default choice}, the player's own record of the display, opaque):
+ * choices are texts each ended by a zero byte, the list by an empty one;
+ * *result the choice counted from 0, -1 when cancelled. */
+typedef int (*vlListRequestFn)(void* display, const char* title, const char* body, const char* choices,
+                               uint32_t zero, int32_t* result, const vlTagItem* tags, void* playerDisplay);
+/* FontRequest (display, title, *result "name|size|colour", *style, tags
+ * {1 flag, 2 name, 3 size}): style bits 0-10 the weight (the lowest set
+ * bit: 0, 40, 50, 75, 80, 100, 180, 200, 205, 210, 215), 11-13 the slant
+ * (0, 100, 110), 14-17 underline, strikeout, bold, italic. FreeRequest
+ * kind 3. */
+typedef int (*vlFontRequestFn)(void* display, const char* title, char** result, uint32_t* style,
+                               const vlTagItem* tags);
+/* ColorRequest (display, title, 0, *result 0xRRGGBB or -1, tags {1 flag,
+ * 2 the default colour}). */
+typedef int (*vlColorRequestFn)(void* display, const char* title, uint32_t zero, int32_t* result,
+                                const vlTagItem* tags);
+typedef void (*vlFreeRequestFn)(uint32_t kind, void* text);
+
+/* Audio adapters (PLUGINCAPS_AUDIOADAPTER, installed by sound slot 2). The
+ * player pulls nothing: the adapter calls the fill callback of each
+ * channel from its own threads whenever it wants frames (of the channel's
+ * sample format) and plays what it gets; fewer frames than asked for mean
+ * the channel has ended. */
+typedef uint32_t (*vlAdapterFillFn)(void* audio, void* channel, void* buffer, uint32_t frames, void* entry);
+typedef void* (*vlOpenAudioFn)(void* reserved1, void* reserved2); /* the device, null: no sound */
+typedef void (*vlCloseAudioFn)(void* audio);
+/* AllocAudioChannel (audio, format, rate, volume 0..64, fill, 0, entry,
+ * flags): the channel; fill gets entry back with every call. */
+typedef void* (*vlAllocAudioChannelFn)(void* audio, uint32_t format, uint32_t rate, uint32_t volume,
+                                       vlAdapterFillFn fill, void* reserved, void* entry, uint32_t flags);
+typedef void (*vlFreeAudioChannelFn)(void* audio, void* channel);
+typedef void (*vlSetChannelAttributesFn)(void* audio, void* channel, const vlTagItem* tags); /* VL_AUDIOTAG_* */
+VL_ENUM_U32 {
+  VL_AUDIOTAG_RATE = 1,     /* Hz */
+  VL_AUDIOTAG_VOLUME = 2,   /* 0..64 */
+  VL_AUDIOTAG_PANNING = 3   /* 0..255, 128 the centre */
+};
+/* Sound slot 2, SetAudioAdapter (plug-in, flags, tags): tags are uint32_t
+ * {tag, value} pairs ended by tag 0; the adapter's word 22 (buffer size,
+ * 2048 by default) and word 23 (channels, the player's channel count by
+ * default) take them. 0; 1566 for an applet made for a program below 6.0, 1055
+ * without PLUGINCAPS_AUDIOADAPTER, 1518 outside plug-in initialisation,
+ * once sound output has started, for no channels, or when a locked
+ * adapter is installed. */
+VL_ENUM_U32 { VL_AUDIOADAPTER_BUFFERSIZE = 1, VL_AUDIOADAPTER_CHANNELS = 2 };
+VL_ENUM_U32 {
+  VL_AUDIOADAPTER_LOCKED = 1,  /* no later adapter may replace this one */
+  VL_AUDIOADAPTER_UPDATE = 2   /* already installed: take only the buffer size, at any time */
+};
+
+/* The block a plug-in describes itself in. Zero-filled by the player, which
+ * presets the program version; the plug-in fills the rest in InitPlugin. */
+struct vlPluginInfo {
+  uint32_t capabilities;
+  int32_t version;
+  int32_t revision;
+  int32_t programVersion;   /* lowest program version the plug-in needs */
+  int32_t programRevision;
+  const char* name;
+  const char* moduleName;   /* must equal the file's base name */
+  const char* author;
+  const char* description;
+  const char* copyright;
+  const char* url;
+  const char* date;
+  const char* settings;
+  const char* helpFile;
+  uint32_t callKind;        /* 2: calls go through the frame-call hook (does nothing, yields 0) */
+  vlPluginFileType* fileTypes;
+  uint32_t displayCaps;     /* word 16, VL_DISPCAPS_*: what a display adapter offers */
+  uint32_t displayFlags;    /* word 17, VL_DISPFLAG_*: how it holds pictures */
+  uint32_t disabled;        /* skipped by every loader chain */
+  uintptr_t userData;
+  uint32_t displayAccel;    /* word 20, VL_ACCEL_*: picture drawing it does itself */
+  void* audioDevice;
+  uint32_t audioBufferSize;
+  uint32_t audioChannels;
+  uint32_t displayCaps2;    /* word 24, VL_DISPCAPS2_*: pictures it keeps */
+  uint32_t requesterFlags;
+  uint32_t adapterWords[3];  /* adapterWords[1] bit 0: adapter locked; [2]: file-adapter word */
+  uint32_t extensions[32];   /* what GetExtensions(1 << i, 0) answered */
+  uint32_t joinedOnRequest;  /* joined a loader list because a list named it */
+  uint32_t librariesInitialised;
+#define VL_PLUGIN_ENTRY_FN(name, result, params) result(*name) params;
+#define VL_PLUGIN_ENTRY_WORD(name, type) type name;
+  VL_PLUGIN_ENTRIES(VL_PLUGIN_ENTRY_FN, VL_PLUGIN_ENTRY_WORD)
+#undef VL_PLUGIN_ENTRY_FN
+#undef VL_PLUGIN_ENTRY_WORD
+};
+
+VL_ABI_ASSERT(offsetof(vlPluginInfo, name) == 24, "vlPluginInfo.name moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, callKind) == 96, "vlPluginInfo.callKind moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, fileTypes) == 104, "vlPluginInfo.fileTypes moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, disabled) == 120, "vlPluginInfo.disabled moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, userData) == 128, "vlPluginInfo.userData moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, audioDevice) == 144, "vlPluginInfo.audioDevice moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, extensions) == 180, "vlPluginInfo.extensions moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, joinedOnRequest) == 308, "vlPluginInfo.joinedOnRequest moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, InitPlugin) == 320, "the entry points moved");
+VL_ABI_ASSERT(offsetof(vlPluginInfo, GetExtensions) == 320 + (VL_PLUGIN_ENTRY_COUNT - 1) * 8,
+              "GetExtensions is no longer the last word");
+VL_ABI_ASSERT(sizeof(vlPluginInfo) == 320 + VL_PLUGIN_ENTRY_COUNT * 8, "vlPluginInfo changed size");
 
 /* ------------------------------------------------------------------------
  * The service table. */

@@ -27,9 +27,9 @@ constexpr uint32_t kAnimOpenMode = VL_MODE_READ | VL_MODE_ADAPTERS;
 constexpr int kErrUnknownAnim = 1356;
 
 template <class Fn>
-Fn Entry(const vlPluginInfo* info, vlPluginEntry entry) {
+Fn Entry(const vlPluginInfo* info, Fn entry) {
   if (!info || info->callKind == 2 || !entry) return nullptr;
-  return reinterpret_cast<Fn>(entry);
+  return entry;
 }
 
 bool TryPlugins(const char* file, const char* loaders, const char* adapter, int32_t loadTransparency,

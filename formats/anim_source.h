@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "abi/plugin_abi.h"
+
 struct vlPluginInfo;
 
 enum : uint32_t {
@@ -21,33 +23,6 @@ struct vlAnimSource {
   uint32_t flag;         // bit 0 of a plug-in frame load's flags word
   vlPluginInfo* plugin;  // kind 5 only
 };
-
-// Exchanged with a plug-in's OpenAnim (zeroed by the caller).
-struct vlPluginAnimOpenRecord {
-  int32_t width;       // out
-  int32_t height;      // out
-  int32_t ignored1;
-  int32_t frameCount;  // out
-  int32_t hasAlpha;    // out
-  int32_t ignored2;
-  const char* adapter;  // in
-  uint32_t flags;       // in: bit 0 load transparency
-};
-
-// Exchanged with a plug-in's LoadFrame (zeroed by the caller).
-struct vlPluginAnimFrameRecord {
-  int32_t reserved[4];
-  int32_t loadAlpha;        // in
-  int32_t hasTransparency;  // out
-  int32_t reserved6;
-  uint32_t flags;           // in: bit 0 the source's flag
-};
-
-using vlOpenAnimFn = void* (*)(const char* file, vlPluginAnimOpenRecord* record);
-using vlLoadFrameFn = uint32_t* (*)(void* handle, int32_t index, vlPluginAnimFrameRecord* record, int32_t zero);
-using vlFreeFrameFn = void (*)(uint32_t* pixels);
-using vlGetFrameDelayFn = int32_t (*)(void* handle, int32_t index);
-using vlCloseAnimFn = void (*)(void* handle);
 
 // loaderRef: 0 built-in readers, 1 the platform decoder, else the plug-in's
 // information record. 0, 1000, 1009, 1045, 1356 or 1529 (the file name in

@@ -141,7 +141,7 @@ int SaveWithPlugin(int32_t format, const uint32_t* argb, int32_t width, int32_t 
   }
   vlReplacement out;
   if (int status = OpenReplacement(&out, fileName, VL_MODE_WRITE, nullptr)) return status;
-  const int saved = reinterpret_cast<vlSaveImageFn>(saver->SaveImage)(out.stream, &image, static_cast<uint32_t>(format));
+  const int saved = saver->SaveImage(out.stream, &image, static_cast<uint32_t>(format));
   return EndReplacement(&out, saved ? 0 : ERR_SAVEIMAGE);
 }
 

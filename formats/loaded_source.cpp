@@ -35,9 +35,9 @@ vlLoadedSource* NewSource() {
 // Calls an entry point unless the plug-in's calls go through the frame-call
 // hook, which answers nothing on this platform.
 template <class Fn>
-Fn Entry(const vlPluginInfo* info, vlPluginEntry entry) {
+Fn Entry(const vlPluginInfo* info, Fn entry) {
   if (!info || info->callKind == 2 || !entry) return nullptr;
-  return reinterpret_cast<Fn>(entry);
+  return entry;
 }
 
 bool PluginAsked(const vlPluginInfo* info, const char* loaders, bool requestOnlyTest) {

@@ -5,35 +5,14 @@
 #pragma once
 #include <cstdint>
 
+#include "abi/plugin_abi.h"
+
 struct vlBitmap;
 struct vlPluginInfo;
 struct vlLoadedImage;
 
-// The record exchanged with a plug-in's IsImage, LoadImage and GetImage;
-// zeroed before each call.
-struct vlPluginImageRecord {
-  int32_t width;          // 0
-  int32_t height;         // 1
-  int32_t third;          // 2: handed out as is
-  int32_t hasAlpha;       // 3
-  int32_t forceAlpha;     // 4: run the alpha step as if alpha was asked for
-  int32_t vector;         // 5: 1 for a vector picture
-  uint32_t flags;         // 6: in bit 1 transparent colour wanted; out bit 0
-                          //    natural size given, bit 1 (IsImage) alpha
-  int32_t requestWidth;   // 7
-  int32_t requestHeight;  // 8
-  int32_t naturalWidth;   // 9
-  int32_t naturalHeight;  // 10
-  int32_t smooth;         // 11
-  const char* context;    // 12: the caller's context word (adapter list)
-};
-
-// Plug-in entry points of the image class.
-using vlIsImageFn = int (*)(const char* file, vlPluginImageRecord* record);
-using vlLoadImageFn = void* (*)(const char* file, vlPluginImageRecord* record);
-using vlGetImageFn = uint32_t* (*)(void* handle, vlPluginImageRecord* record);
-using vlFreeImageFn = void (*)(void* handle);
-using vlTransformImageFn = int (*)(void* handle, const double* transform, int32_t width, int32_t height);
+// The image-loader record and entries (vlPluginImageRecord, vlIsImageFn...)
+// are the plug-in interface's.
 
 struct vlLoadedSource {
   vlPluginInfo* loader;     // null for the built-in readers

@@ -19,13 +19,6 @@
 
 namespace {
 
-using AllocVideoFn = void* (*)(int32_t, int32_t, uint32_t, const vlTagItem*);
-using FreeVideoFn = void (*)(void*);
-using ReadVideoFn = void* (*)(void*, vlVideoPixels*);
-using FreePixelsFn = void (*)(void*);
-using LockFn = int (*)(void*, uint32_t, vlPixelAccess*);
-using UnlockFn = void (*)(void*);
-
 // The adapter when its calls reach it: one called through the frame hook
 // gets nothing on this platform.
 vlPluginInfo* Adapter() {
@@ -37,28 +30,25 @@ vlPluginInfo* Adapter() {
 void* AllocVideo(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
   vlPluginInfo* a = Adapter();
   const vlTagItem none[] = {{VL_TAG_END, 0}};
-  return a && a->AllocVideoBitMap ? reinterpret_cast<AllocVideoFn>(a->AllocVideoBitMap)(w, h, flags, tags ? tags : none)
+  return a && a->AllocVideoBitMap ? a->AllocVideoBitMap(w, h, flags, tags ? tags : none)
                                   : nullptr;
 }
 void FreeVideo(void* handle) {
-  if (vlPluginInfo* a = Adapter(); a && a->FreeVideoBitMap) reinterpret_cast<FreeVideoFn>(a->FreeVideoBitMap)(handle);
+  if (vlPluginInfo* a = Adapter(); a && a->FreeVideoBitMap) a->FreeVideoBitMap(handle);
 }
 int LockVideo(void* handle, uint32_t flags, vlPixelAccess* access) {
   vlPluginInfo* a = Adapter();
-  return a && a->LockBitMap ? reinterpret_cast<LockFn>(a->LockBitMap)(handle, flags, access) : 0;
+  return a && a->LockBitMap ? a->LockBitMap(handle, flags, reinterpret_cast<vlAdapterLock*>(access)) : 0;
 }
 void UnlockVideo(void* handle) {
-  if (vlPluginInfo* a = Adapter(); a && a->UnLockBitMap) reinterpret_cast<UnlockFn>(a->UnLockBitMap)(handle);
+  if (vlPluginInfo* a = Adapter(); a && a->UnLockBitMap) a->UnLockBitMap(handle);
 }
 
 // Every picture and plane of an adapter that owns them.
-using AllocBitMapFn = void* (*)(int32_t, int32_t, uint32_t, const vlTagItem*);
-using FreeBitMapFn = void (*)(void*);
-using AttrFn = int32_t (*)(void*, int32_t);
 void* AllocOwned(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
   vlPluginInfo* a = Adapter();
   const vlTagItem none[] = {{VL_TAG_END, 0}};
-  return a && a->AllocBitMap ? reinterpret_cast<AllocBitMapFn>(a->AllocBitMap)(w, h, flags, tags ? tags : none)
+  return a && a->AllocBitMap ? a->AllocBitMap(w, h, flags, tags ? tags : none)
                              : nullptr;
 }
 void* AllocPicture(int32_t w, int32_t h, uint32_t flags, const uint32_t*) {
@@ -75,11 +65,11 @@ void* AllocPlane(int32_t kind, int32_t w, int32_t h, int clear, const uintptr_t*
   return AllocOwned(w, h, flags, items);
 }
 void FreeOwned(void* handle) {
-  if (vlPluginInfo* a = Adapter(); a && a->FreeBitMap && handle) reinterpret_cast<FreeBitMapFn>(a->FreeBitMap)(handle);
+  if (vlPluginInfo* a = Adapter(); a && a->FreeBitMap && handle) a->FreeBitMap(handle);
 }
 int32_t OwnedAttr(void* handle, int32_t code) {
   vlPluginInfo* a = Adapter();
-  return a && a->GetBitMapAttr ? reinterpret_cast<AttrFn>(a->GetBitMapAttr)(handle, code) : 0;
+  return a && a->GetBitMapAttr ? a->GetBitMapAttr(handle, code) : 0;
 }
 
 // The adapter's lock record is the engine's.
@@ -92,19 +82,19 @@ vlGfxAdapter gBound;
 
 // Drawing into pictures: the picture forms of the drawing entries.
 void PictureBlit(void* src, void* dst, const vlAdapterBlitBlock* block, uint32_t mode) {
-  if (vlPluginInfo* a = Adapter(); a && a->BltBitMap) reinterpret_cast<vlBltBitMapFn>(a->BltBitMap)(src, dst, block, mode);
+  if (vlPluginInfo* a = Adapter(); a && a->BltBitMap) a->BltBitMap(src, dst, block, mode);
 }
 void PictureFill(void* handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, uint32_t mode) {
   if (vlPluginInfo* a = Adapter(); a && a->RectFill)
-    reinterpret_cast<vlRectFillFn>(a->RectFill)(handle, x, y, w, h, color, mode, 0);
+    a->RectFill(handle, x, y, w, h, color, mode, 0);
 }
 void PicturePixel(void* handle, int32_t x, int32_t y, uint32_t color, uint32_t mode) {
   if (vlPluginInfo* a = Adapter(); a && a->WritePixel)
-    reinterpret_cast<vlWritePixelFn>(a->WritePixel)(handle, x, y, color, mode, 0);
+    a->WritePixel(handle, x, y, color, mode, 0);
 }
 void PictureLine(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, uint32_t mode) {
   if (vlPluginInfo* a = Adapter(); a && a->Line)
-    reinterpret_cast<vlLineFn>(a->Line)(handle, x1, y1, x2, y2, color, mode, 0);
+    a->Line(handle, x1, y1, x2, y2, color, mode, 0);
 }
 // A colour laid through an alpha plane: the picture form of the blit
 // without a source, the colour in the block's first reserved word.
@@ -196,7 +186,7 @@ void* AllocAdapterBitmap(int32_t width, int32_t height, uint32_t flags, int* alp
   Tags tags;
   std::unique_ptr<uint32_t[]> temp;
   if (!SourceTags(src, &flags, alphaUsed, width, height, &tags, &temp)) return nullptr;
-  return reinterpret_cast<AllocVideoFn>(a->AllocVideoBitMap)(width, height, flags, tags.End());
+  return a->AllocVideoBitMap(width, height, flags, tags.End());
 }
 
 vlBitmap* NewAdapterBitmap(int32_t width, int32_t height, uint32_t flags, const vlAdapterSource* src) {
@@ -320,7 +310,7 @@ void* ReadAdapterPixels(vlBitmap* adapterBitmap, vlVideoPixels* record) {
   if (!a || !a->ReadVideoPixels || !adapterBitmap) return nullptr;
   // Drawing still queued for the picture lands before the adapter reads it.
   SettleForAdapter(adapterBitmap, nullptr);
-  return reinterpret_cast<ReadVideoFn>(a->ReadVideoPixels)(adapterBitmap->handle, record);
+  return a->ReadVideoPixels(adapterBitmap->handle, record);
 }
 
 void IsAdapterBitmapReady(vlBitmap* bitmap, uint32_t plane) {
@@ -330,14 +320,14 @@ void IsAdapterBitmapReady(vlBitmap* bitmap, uint32_t plane) {
   // Drawing still queued for the picture lands before the adapter changes it.
   SettleForAdapter(nullptr, bitmap);
   const vlTagItem tags[] = {{1, plane}, {VL_TAG_END, 0}};
-  reinterpret_cast<vlDoVideoBitMapMethodFn>(a->DoVideoBitMapMethod)(bitmap->handle, VL_VBM_PREPARE, tags);
+  a->DoVideoBitMapMethod(bitmap->handle, VL_VBM_PREPARE, tags);
   bitmap->secondHandle = 1;
   bitmap->alphaBytes = 1;
 }
 
 void FreeAdapterPixels(void* pixels) {
   vlPluginInfo* a = Adapter();
-  if (a && a->FreeVideoPixels && pixels) reinterpret_cast<FreePixelsFn>(a->FreeVideoPixels)(pixels);
+  if (a && a->FreeVideoPixels && pixels) a->FreeVideoPixels(pixels);
 }
 
 void BindAdapterBitmapEntries(vlPluginInfo* adapter) {

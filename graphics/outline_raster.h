@@ -12,11 +12,10 @@
 #include <cstdint>
 #include <initializer_list>
 
-// The transform x' = a x + c y, y' = b x + d y. The vector engine's request
-// records carry it, so its layout is fixed.
-struct vlPathTransform {
-  double a, b, c, d;
-};
+#include "abi/plugin_abi.h"
+
+// vlPathTransform, the transform the vector engine's request records
+// carry, is the plug-in interface's.
 
 // The draw library's anti-aliased shape (box 14, arc 31, else ellipse).
 struct vlShapeOutline {

@@ -31,9 +31,11 @@ vlPluginInfo* Adapter() {
 }
 uint32_t Caps(const vlPluginInfo* a) { return a->displayCaps; }
 
+// The entry as the type the call expects, which must be its own: a call
+// that drifts from the plug-in interface fails to build.
 template <class Fn>
-Fn Entry(vlPluginEntry e) {
-  return reinterpret_cast<Fn>(e);
+Fn Entry(Fn e) {
+  return e;
 }
 
 // The adapter counts alpha inversely when its flags say so.

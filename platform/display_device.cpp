@@ -150,9 +150,11 @@ vlPluginInfo* Adapter() {
   vlPluginInfo* a = vlDisplayAdapter;
   return a && a->callKind != 2 ? a : nullptr;
 }
+// The entry as the type the call expects, which must be its own: a call
+// that drifts from the plug-in interface fails to build.
 template <class Fn>
-Fn Entry(vlPluginEntry e) {
-  return reinterpret_cast<Fn>(e);
+Fn Entry(Fn e) {
+  return e;
 }
 
 int AdapterOpen(vlPlatformWindow* d, vlWindowRequest* r) {
@@ -425,7 +427,7 @@ vlDisplayDevice gAdapterDevice = {
 // information, the built-in X11 routes stand in for it.
 void OfferAdapterRoutes(vlDisplayDevice& dev, const vlPluginInfo* a) {
   const bool called = a && a->callKind != 2;
-  auto has = [&](vlPluginEntry e) { return called && e != nullptr; };
+  auto has = [&](auto e) { return called && e != nullptr; };
   dev.features = a && (a->displayFlags & kFlagScalesItself) ? uint32_t{VL_DEVICE_SCALES_BLITS} : 0u;
   dev.putPicture = has(a->BltBitMap) ? AdapterPutPicture : nullptr;
   dev.takesPixels = nullptr;

@@ -35,15 +35,6 @@ enum : uint32_t {
   kCanColor = 128,
 };
 
-using SystemRequestFn = int (*)(void*, const char*, const char*, uint32_t, int32_t*, const vlTagItem*);
-using FileRequestFn = int (*)(void*, const char*, uint32_t, char**, const vlTagItem*);
-using StringRequestFn = int (*)(void*, const char*, const char*, uint32_t, char**, const vlTagItem*);
-using ListRequestFn = int (*)(void*, const char*, const char*, const char*, uint32_t, int32_t*, const vlTagItem*,
-                              void*);
-using FontRequestFn = int (*)(void*, const char*, char**, uint32_t*, const vlTagItem*);
-using ColorRequestFn = int (*)(void*, const char*, uint32_t, int32_t*, const vlTagItem*);
-using FreeRequestFn = void (*)(uint32_t, void*);
-
 // Every requester begins here. Answers the adapter when it offers this
 // kind. The built-in requesters wait through the player's own waits; a
 // plug-in's waits in its own code, so the user, who sees what the script
@@ -59,13 +50,13 @@ vlPluginInfo* BeginRequester(uint32_t bit) {
 // frame call gets nothing called: that call does nothing on this platform
 // and yields 0, leaving every result as it was.
 template <class Fn, class... Args>
-int Call(const vlPluginInfo* a, vlPluginEntry entry, Args... args) {
+int Call(const vlPluginInfo* a, Fn entry, Args... args) {
   if (a->callKind == 2) return 0;
-  return reinterpret_cast<Fn>(entry)(args...);
+  return entry(args...);
 }
 
 void Release(vlPluginInfo* a, uint32_t kind, void* data) {
-  if (data && a->FreeRequest && a->callKind != 2) reinterpret_cast<FreeRequestFn>(a->FreeRequest)(kind, data);
+  if (data && a->FreeRequest && a->callKind != 2) a->FreeRequest(kind, data);
 }
 
 // The adapter knows a display by its own handle for it; none for a
@@ -126,7 +117,7 @@ int ShowSystemRequester(vlVMState* state, void* display, const char* title, cons
   if (icon >= 0 && icon <= 4) kind += 32u << icon;
   vlTagItem tags[3] = {{1, flag}, {0, 0}, {0, 0}};
   if (kind & 16) tags[1] = {2, Ptr(buttons)};
-  return Call<SystemRequestFn>(a, a->SystemRequest, Handle(display), title, body, kind, result, tags);
+  return Call<vlSystemRequestFn>(a, a->SystemRequest, Handle(display), title, body, kind, result, tags);
 }
 
 int ShowFileRequester(vlVMState* state, void* display, const char* title, const char* pattern, int mode,
@@ -141,7 +132,7 @@ int ShowFileRequester(vlVMState* state, void* display, const char* title, const 
   if (directory && *directory) tags[n++] = {3, Ptr(directory)};
   if (file && *file) tags[n++] = {4, Ptr(file)};
   char* text = nullptr;
-  int status = Call<FileRequestFn>(a, a->FileRequest, Handle(display), title, kind, &text, tags);
+  int status = Call<vlFileRequestFn>(a, a->FileRequest, Handle(display), title, kind, &text, tags);
   if (status || !text) {
     Release(a, 0, text);
     return status;
@@ -174,7 +165,7 @@ int ShowPathRequester(vlVMState* state, void* display, const char* title, int mo
   vlTagItem tags[3] = {{1, flag}};
   if (directory && *directory) tags[1] = {2, Ptr(directory)};
   char* text = nullptr;
-  int status = Call<FileRequestFn>(a, a->PathRequest, Handle(display), title, mode == 2 ? 1 : 0, &text, tags);
+  int status = Call<vlPathRequestFn>(a, a->PathRequest, Handle(display), title, mode == 2 ? 1 : 0, &text, tags);
   if (!status && text && !(*result = strdup(text))) status = ERR_MEM;
   Release(a, 1, text);
   return status;
@@ -194,7 +185,7 @@ int ShowStringRequester(vlVMState* state, void* display, const char* title, cons
   if (defaultText) tags[n++] = {2, Ptr(defaultText)};
   if (maximum > 0) tags[n++] = {3, static_cast<uintptr_t>(maximum)};
   char* text = nullptr;
-  int status = Call<StringRequestFn>(a, a->StringRequest, Handle(display), title, body, kind, &text, tags);
+  int status = Call<vlStringRequestFn>(a, a->StringRequest, Handle(display), title, body, kind, &text, tags);
   if (destinationSize > 0) destination[0] = 0;
   if (status) {
     Release(a, 2, text);
@@ -215,7 +206,7 @@ int ShowListRequester(vlVMState* state, void* display, const char* title, const 
   if (!a) return BuiltinListRequest(state, display, title, body, choices, defaultIndex, flag, result);
   vlTagItem tags[3] = {{1, flag}};
   if (defaultIndex >= 0) tags[1] = {2, static_cast<uintptr_t>(defaultIndex)};
-  return Call<ListRequestFn>(a, a->ListRequest, Handle(display), title, body, choices, 0, result, tags, display);
+  return Call<vlListRequestFn>(a, a->ListRequest, Handle(display), title, body, choices, 0, result, tags, display);
 }
 
 int ShowFontRequester(vlVMState* state, void* display, const char* title, const char* name, int32_t size,
@@ -228,7 +219,7 @@ int ShowFontRequester(vlVMState* state, void* display, const char* title, const 
   if (size) tags[n++] = {3, static_cast<uintptr_t>(size)};
   char* text = nullptr;
   uint32_t style = 0;
-  int status = Call<FontRequestFn>(a, a->FontRequest, Handle(display), title, &text, &style, tags);
+  int status = Call<vlFontRequestFn>(a, a->FontRequest, Handle(display), title, &text, &style, tags);
   if (!status && text) {
     static const int32_t kWeights[] = {0, 40, 50, 75, 80, 100, 180, 200, 205, 210, 215};
     font->weight = 80;
@@ -260,7 +251,7 @@ int ShowColorRequester(vlVMState* state, void* display, const char* title, int32
   if (!a) return BuiltinColorRequest(state, display, title, defaultColor, flag, result);
   vlTagItem tags[3] = {{1, flag}};
   if (defaultColor != -1) tags[1] = {2, static_cast<uint32_t>(defaultColor)};
-  return Call<ColorRequestFn>(a, a->ColorRequest, Handle(display), title, 0, result, tags);
+  return Call<vlColorRequestFn>(a, a->ColorRequest, Handle(display), title, 0, result, tags);
 }
 
 // The built-in requesters ------------------------------------------------------

@@ -109,12 +109,12 @@ vlPluginInfo* gTimerPlugin = nullptr;
 uintptr_t AdapterRegisterTimer(vlVMState* state, uint32_t millis, int oneShot) {
   vlPluginInfo* p = gTimerPlugin;
   if (!p || p->callKind == 2 || !p->RegisterTimer) return 0;
-  return reinterpret_cast<uintptr_t (*)(vlVMState*, uint32_t, int)>(p->RegisterTimer)(state, millis, oneShot);
+  return p->RegisterTimer(state, millis, oneShot);
 }
 
 void AdapterFreeTimer(uintptr_t handle) {
   vlPluginInfo* p = gTimerPlugin;
-  if (p && p->callKind != 2 && p->FreeTimer) reinterpret_cast<void (*)(uintptr_t)>(p->FreeTimer)(handle);
+  if (p && p->callKind != 2 && p->FreeTimer) p->FreeTimer(handle);
 }
 
 vlTimerAdapter gAdapter = {AdapterRegisterTimer, AdapterFreeTimer, 0};

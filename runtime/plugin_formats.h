@@ -21,11 +21,12 @@ void BuildLoaderList(const char* list, uint32_t classCode);
 int IsLoaderAsked(const vlPluginInfo* info, const char* list);
 // An entry point as the player may call it: null for a missing one and for
 // a plug-in whose calls go through the frame-call hook (which does nothing
-// on this platform).
+// on this platform). Fn is the entry's own type, so a caller that expects
+// another signature fails to build.
 template <class Fn>
-Fn CallablePluginEntry(const vlPluginInfo* info, vlPluginEntry entry) {
+Fn CallablePluginEntry(const vlPluginInfo* info, Fn entry) {
   if (!info || info->callKind == 2 || !entry) return nullptr;
-  return reinterpret_cast<Fn>(entry);
+  return entry;
 }
 // "inbuilt" for 0, "native" for 1, else the loader's module name.
 const char* GetLoaderName(const vlPluginInfo* loader);

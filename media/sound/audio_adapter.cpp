@@ -31,7 +31,7 @@ uint32_t gAdapterFlags = 0;
 void* gAudio = nullptr;
 
 template <class Fn>
-Fn AdapterEntry(vlPluginEntry entry) {
+Fn AdapterEntry(Fn entry) {
   return CallablePluginEntry<Fn>(gAdapter, entry);
 }
 

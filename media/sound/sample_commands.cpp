@@ -173,13 +173,6 @@ int ApplySampleAttribute(vlVMState* state, int which) {
   return 0;
 }
 
-// The sample-saver plug-ins' record of the PCM.
-struct vlSaveSampleRecord {
-  const uint8_t* pcm;
-  uint32_t bytes, frames, channels, bits, rate, flags, formatId;
-};
-using vlSaveSampleFn = int (*)(const char* file, const vlSaveSampleRecord* record);
-
 int SaveThroughPlugin(const vlSample* sample, const char* file, uint32_t format) {
   for (vlPlugin* p = FirstPlugin(); p; p = p->next) {
     vlPluginInfo* info = p->handle ? p->handle->info : nullptr;
@@ -190,7 +183,7 @@ int SaveThroughPlugin(const vlSample* sample, const char* file, uint32_t format)
     const vlSoundData* d = sample->data;
     vlSaveSampleRecord record{d->pcm,      sample->bytes, d->frames, d->channels, d->bits, sample->pitch,
                               (sample->format > 1 ? 2u : 0u) | (d->flags & VL_PCM_BIG_ENDIAN), format};
-    return reinterpret_cast<vlSaveSampleFn>(info->SaveSample)(file, &record) ? 0 : kErrSaveSample;
+    return info->SaveSample(file, &record) ? 0 : kErrSaveSample;
   }
   return kErrSampleFormat;
 }

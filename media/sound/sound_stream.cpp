@@ -75,7 +75,7 @@ bool OpenWithPlugins(vlSoundStream* s, const char* file, const char* loaders, co
   for (vlClassNode* node = GetLoaderClassList(VL_CLASS_SOUND); node; node = node->next) {
     vlPluginInfo* plugin = node->plugin;
     if (!IsLoaderAsked(plugin, loaders)) continue;
-    auto open = CallablePluginEntry<vlOpenSoundStreamFn>(plugin, plugin->OpenStream);
+    auto open = CallablePluginEntry<vlOpenStreamFn>(plugin, plugin->OpenStream);
     if (!open) continue;
     vlSoundStreamFormat fmt{};
     fmt.subsong = subsong;
@@ -179,7 +179,7 @@ void CloseSoundStream(vlSoundStream* s) {
   if (!s) return;
   if (s->file) CloseFileStream(s->file);
   if (s->kind == VL_STREAM_PLUGIN) {
-    if (auto close = CallablePluginEntry<vlCloseSoundStreamFn>(s->plugin, s->plugin->CloseStream)) close(s->pluginHandle);
+    if (auto close = CallablePluginEntry<vlCloseStreamFn>(s->plugin, s->plugin->CloseStream)) close(s->pluginHandle);
   }
   if (s->callback) {
     EmptyCallbackQueue(s);
@@ -206,7 +206,7 @@ uint32_t ReadSoundStream(vlSoundStream* s, uint8_t* buffer, uint32_t frames, int
 void SeekSoundStream(vlSoundStream* s, int64_t frame) {
   if (s->kind >= VL_STREAM_8SVX && s->kind <= VL_STREAM_WAVE) SeekBuiltinSound(s, frame);
   if (s->kind == VL_STREAM_PLUGIN && (s->seekable || frame == 0)) {
-    if (auto seek = CallablePluginEntry<vlSeekSoundStreamFn>(s->plugin, s->plugin->SeekStream)) {
+    if (auto seek = CallablePluginEntry<vlSeekStreamFn>(s->plugin, s->plugin->SeekStream)) {
       seek(s->pluginHandle, frame < 0 ? 0u : frame > UINT32_MAX ? UINT32_MAX : uint32_t(frame));
     }
     s->position = frame < 0 ? 0 : frame;
@@ -223,7 +223,7 @@ const char* GetStreamFormatName(const vlSoundStream* s) {
     case VL_STREAM_CALLBACK: return "Custom stream";
     case VL_STREAM_MODULE: return "Protracker";
     case VL_STREAM_PLUGIN: {
-      auto name = CallablePluginEntry<vlSoundFormatNameFn>(s->plugin, s->plugin->GetFormatName);
+      auto name = CallablePluginEntry<vlGetFormatNameFn>(s->plugin, s->plugin->GetFormatName);
       const char* text = name ? name(s->pluginHandle) : nullptr;
       return text ? text : "";
     }

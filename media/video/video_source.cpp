@@ -188,7 +188,7 @@ void CloseAVI(AVIDecoder* d) {
 
 // The source's plug-in entry, when it may be called.
 template <class Fn>
-Fn PluginEntry(const vlVideoSource* source, vlPluginEntry vlPluginInfo::*entry) {
+Fn PluginEntry(const vlVideoSource* source, Fn vlPluginInfo::*entry) {
   const auto* info = static_cast<const vlPluginInfo*>(source->plugin);
   return info ? CallablePluginEntry<Fn>(info, info->*entry) : nullptr;
 }
@@ -360,12 +360,12 @@ int SeekVideoSource(vlVideoSource* source, int64_t position, uint32_t unitMode) 
 
 void FlushVideoSourceAudio(vlVideoSource* source) {
   if (source->kind == VL_VSOURCE_CDXL) FlushCDXLAudio(static_cast<vlCDXLDecoder*>(source->instance));
-  else if (auto flush = PluginEntry<vlFlushDecoderFn>(source, &vlPluginInfo::FlushAudio)) flush(source->instance);
+  else if (auto flush = PluginEntry<vlFlushAudioFn>(source, &vlPluginInfo::FlushAudio)) flush(source->instance);
 }
 
 void FlushVideoSourceVideo(vlVideoSource* source) {
   if (source->kind == VL_VSOURCE_CDXL) FlushCDXLVideo(static_cast<vlCDXLDecoder*>(source->instance));
-  else if (auto flush = PluginEntry<vlFlushDecoderFn>(source, &vlPluginInfo::FlushVideo)) flush(source->instance);
+  else if (auto flush = PluginEntry<vlFlushVideoFn>(source, &vlPluginInfo::FlushVideo)) flush(source->instance);
 }
 
 uint32_t GetVideoSourceFrameCount(vlVideoSource* source) {

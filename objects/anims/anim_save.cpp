@@ -67,7 +67,7 @@ struct Writer {
     } else if (format == 1) {
       status = CloseAVIWriter(static_cast<vlAVIWriter*>(handle), status);
     } else if (saver && saver->FinishAnimStream) {
-      const bool finished = reinterpret_cast<vlFinishAnimStreamFn>(saver->FinishAnimStream)(handle) != 0;
+      const bool finished = saver->FinishAnimStream(handle) != 0;
       if (!status && !finished) status = kErrSaveAnim;
     }
     handle = nullptr;
@@ -122,7 +122,7 @@ int OpenWriter(const char* file, int32_t format, int32_t width, int32_t height, 
     w->palette = 1;
   }
   if (!w->saver->BeginAnimStream) return kErrSaveAnim;
-  w->handle = reinterpret_cast<vlBeginAnimStreamFn>(w->saver->BeginAnimStream)(file, width, height, mode, quality, fps);
+  w->handle = w->saver->BeginAnimStream(file, width, height, mode, quality, fps);
   return w->handle ? 0 : kErrSaveAnim;
 }
 
@@ -178,7 +178,7 @@ int WriteFrame(Writer* w, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* alpha, int
   f.flags = (alpha && w->useAlpha ? 1 : 0) | (w->palette && transparentIndex >= 0 ? 2 : 0);
   f.formatId = static_cast<uint32_t>(w->format);
   if (!w->saver->WriteAnimFrame) return kErrSaveAnim;
-  return reinterpret_cast<vlWriteAnimFrameFn>(w->saver->WriteAnimFrame)(w->handle, &f) ? 0 : kErrSaveAnim;
+  return w->saver->WriteAnimFrame(w->handle, &f) ? 0 : kErrSaveAnim;
 }
 
 int ReadFrameOptions(vlVMState* L, int index, FrameOptions* o, int32_t* delay, int32_t* x, int32_t* y) {

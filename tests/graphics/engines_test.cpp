@@ -473,7 +473,7 @@ void* Alloc(int32_t w, int32_t h, uint32_t flags, const vlTagItem* tags) {
   return b;
 }
 void Free(void* handle) { delete static_cast<Held*>(handle); }
-int Lock(void* handle, uint32_t, vlPixelAccess* a) {
+int Lock(void* handle, uint32_t, vlAdapterLock* a) {
   auto* b = static_cast<Held*>(handle);
   a->pixels = reinterpret_cast<uint8_t*>(b->pixels);
   a->rowLength = a->width = b->w;
@@ -497,12 +497,12 @@ struct Installed {
     info.capabilities = PLUGINCAPS_DISPLAYADAPTER;
     info.displayCaps = offers;  // bit 0 scaling (and falling back), bit 1 transforming
     info.displayFlags = 16;      // video bitmaps
-    info.AllocVideoBitMap = reinterpret_cast<vlPluginEntry>(Alloc);
-    info.FreeVideoBitMap = reinterpret_cast<vlPluginEntry>(Free);
-    info.LockBitMap = reinterpret_cast<vlPluginEntry>(Lock);
-    info.UnLockBitMap = reinterpret_cast<vlPluginEntry>(Unlock);
-    info.ReadVideoPixels = reinterpret_cast<vlPluginEntry>(ReadPixels);
-    info.FreeVideoPixels = reinterpret_cast<vlPluginEntry>(FreePixels);
+    info.AllocVideoBitMap = Alloc;
+    info.FreeVideoBitMap = Free;
+    info.LockBitMap = Lock;
+    info.UnLockBitMap = Unlock;
+    info.ReadVideoPixels = ReadPixels;
+    info.FreeVideoPixels = FreePixels;
     vlDisplayAdapter = &info;
     BindAdapterBitmapEntries(&info);
     gRequests.clear();

@@ -461,11 +461,11 @@ class RequesterAdapter : public testing::Test {
   void SetUp() override {
     info = vlPluginInfo{};
     info.requesterFlags = 2 | 4 | 16 | 64;
-    info.SystemRequest = reinterpret_cast<vlPluginEntry>(FakeSystemRequest);
-    info.FileRequest = reinterpret_cast<vlPluginEntry>(FakeFileRequest);
-    info.StringRequest = reinterpret_cast<vlPluginEntry>(FakeStringRequest);
-    info.FontRequest = reinterpret_cast<vlPluginEntry>(FakeFontRequest);
-    info.FreeRequest = reinterpret_cast<vlPluginEntry>(FakeFreeRequest);
+    info.SystemRequest = FakeSystemRequest;
+    info.FileRequest = FakeFileRequest;
+    info.StringRequest = FakeStringRequest;
+    info.FontRequest = FakeFontRequest;
+    info.FreeRequest = FakeFreeRequest;
     vlRequesterAdapter = &info;
     gFreed.clear();
   }

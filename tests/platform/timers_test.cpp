@@ -43,7 +43,7 @@ class Timers : public ::testing::Test {
   // force, as a plug-in's would.
   void InstallAdapter(int (*force)(uint32_t)) {
     adapter_ = {};
-    adapter_.ForceEventLoopIteration = reinterpret_cast<vlPluginEntry>(force);
+    adapter_.ForceEventLoopIteration = force;
     vlDisplayAdapter = &adapter_;
   }
   // Installs a display adapter record whose event entries count the pumps
@@ -316,8 +316,8 @@ int TestWait(vlVMState*, uint32_t, uintptr_t*, uintptr_t) { return WaitForWake(n
 
 void Timers::InstallPumpAdapter() {
   adapter_ = {};
-  adapter_.HandleEvents = reinterpret_cast<vlPluginEntry>(TestPump);
-  adapter_.WaitEvents = reinterpret_cast<vlPluginEntry>(TestWait);
+  adapter_.HandleEvents = TestPump;
+  adapter_.WaitEvents = TestWait;
   vlDisplayAdapter = &adapter_;
   quit_ = 0;
   BindQuitFlag(&quit_);

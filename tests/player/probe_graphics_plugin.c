@@ -539,3 +539,15 @@ PROBE_EXPORT int InitLibrary(vlVMState* state) {
   return 0;
 }
 PROBE_EXPORT void FreeLibrary(vlVMState* state) { (void)state; }
+
+/* Each entry as the type the player calls it through: a signature that
+ * drifts from the plug-in header fails to build. */
+__attribute__((unused)) static void CheckEntryTypes(vlPluginInfo* info) {
+  info->InitPlugin = InitPlugin;
+  info->ClosePlugin = ClosePlugin;
+  info->GetBaseTable = GetBaseTable;
+  info->GetCommands = GetCommands;
+  info->GetConstants = GetConstants;
+  info->InitLibrary = InitLibrary;
+  info->FreeLibrary = FreeLibrary;
+}

@@ -12,15 +12,6 @@
 
 #define RING_EXPORT __attribute__((visibility("default")))
 
-/* The image record the player exchanges with IsImage, LoadImage and
- * GetImage: twelve 32-bit words and the caller's context word. */
-typedef struct {
-  int32_t width, height, third, hasAlpha, forceAlpha, vector;
-  uint32_t flags;
-  int32_t requestWidth, requestHeight, naturalWidth, naturalHeight, smooth;
-  const char* context;
-} RingRecord;
-
 enum { kOwnWidth = 20, kOwnHeight = 10 };
 
 typedef struct {
@@ -88,17 +79,17 @@ RING_EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* services, c
 
 RING_EXPORT void ClosePlugin(void) {}
 
-RING_EXPORT int IsImage(const char* file, RingRecord* record) {
+RING_EXPORT int IsImage(const char* file, vlPluginImageRecord* record) {
   if (!IsRingFile(file)) return 0;
   record->width = kOwnWidth;
   record->height = kOwnHeight;
   record->vector = 1;
-  record->flags |= 2;
+  record->flags |= VL_IMGREC_ALPHA;
   return 1;
 }
 
 /* Drawn at the size asked for, else at its own. */
-RING_EXPORT void* LoadImage(const char* file, RingRecord* record) {
+RING_EXPORT void* LoadImage(const char* file, vlPluginImageRecord* record) {
   int32_t w = record->requestWidth > 0 ? record->requestWidth : kOwnWidth;
   int32_t h = record->requestHeight > 0 ? record->requestHeight : kOwnHeight;
   double m[4];
@@ -117,13 +108,13 @@ RING_EXPORT void* LoadImage(const char* file, RingRecord* record) {
   record->height = h;
   record->hasAlpha = 1;
   record->vector = 1;
-  record->flags |= 1;
+  record->flags |= VL_IMGREC_NATURAL;
   record->naturalWidth = kOwnWidth;
   record->naturalHeight = kOwnHeight;
   return r;
 }
 
-RING_EXPORT uint32_t* GetImage(void* handle, RingRecord* record) {
+RING_EXPORT uint32_t* GetImage(void* handle, vlPluginImageRecord* record) {
   Ring* r = (Ring*)handle;
   record->width = r->width;
   record->height = r->height;
@@ -140,4 +131,14 @@ RING_EXPORT void FreeImage(void* handle) {
 /* transform: the 2 x 2 matrix, then the x and y offsets. */
 RING_EXPORT int TransformImage(void* handle, const double* transform, int32_t width, int32_t height) {
   return Render((Ring*)handle, transform, transform[4], transform[5], width, height);
+}
+
+/* Each entry as the type the player calls it through: a signature that
+ * drifts from the plug-in header fails to build. */
+__attribute__((unused)) static void CheckEntryTypes(vlPluginInfo* info) {
+  info->IsImage = IsImage;
+  info->LoadImage = LoadImage;
+  info->GetImage = GetImage;
+  info->FreeImage = FreeImage;
+  info->TransformImage = TransformImage;
 }

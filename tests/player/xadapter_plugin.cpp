@@ -425,9 +425,9 @@ EXPORT int HandleEvents(vlVMState* state, uint32_t context, uintptr_t) {
       const unsigned b = e.xbutton.button;
       const uintptr_t button = b == 1 ? 1 : b == 3 ? 2 : b == 2 ? 3 : 0;
       if (!button) continue;
-      const uintptr_t record[5] = {1, static_cast<uintptr_t>(e.xbutton.x), static_cast<uintptr_t>(e.xbutton.y),
-                                   button, e.type == ButtonPress ? 1u : 0u};
-      if (int r = gSvc->system->PostAdapterEventVM(state, 3, record, 0)) return r;
+      const vlAdapterEvent event = {1, {static_cast<uintptr_t>(e.xbutton.x), static_cast<uintptr_t>(e.xbutton.y),
+                                        button, e.type == ButtonPress ? 1u : 0u}};
+      if (int r = gSvc->system->PostAdapterEventVM(state, VL_AEV_MOUSE, reinterpret_cast<const uintptr_t*>(&event), 0)) return r;
     }
   }
   return 0;
@@ -855,4 +855,64 @@ EXPORT void UnLockBitMap(void*) {}
 EXPORT int32_t GetBitMapAttr(void* handle, int32_t code) {
   auto* b = static_cast<VideoBitmap*>(handle);
   return code == 13 || code == b->kind ? b->rowBytes : 0;
+}
+
+// Each entry as the type the player calls it through: a signature that
+// drifts from the plug-in header fails to build.
+[[maybe_unused]] static void CheckEntryTypes(vlPluginInfo* info) {
+  info->InitPlugin = InitPlugin;
+  info->ClosePlugin = ClosePlugin;
+  info->RegisterTimer = RegisterTimer;
+  info->FreeTimer = FreeTimer;
+  info->HandleEvents = HandleEvents;
+  info->WaitEvents = WaitEvents;
+  info->ForceEventLoopIteration = ForceEventLoopIteration;
+  info->Sleep = Sleep;
+  info->VWait = VWait;
+  info->GetQualifiers = GetQualifiers;
+  info->CreatePointer = CreatePointer;
+  info->FreePointer = FreePointer;
+  info->SetPointer = SetPointer;
+  info->DetermineBorderSizes = DetermineBorderSizes;
+  info->OpenDisplay = OpenDisplay;
+  info->CloseDisplay = CloseDisplay;
+  info->ChangeBufferSize = ChangeBufferSize;
+  info->ShowHideDisplay = ShowHideDisplay;
+  info->SizeMoveDisplay = SizeMoveDisplay;
+  info->SetDisplayTitle = SetDisplayTitle;
+  info->ActivateDisplay = ActivateDisplay;
+  info->SetDisplayAttributes = SetDisplayAttributes;
+  info->ShowHidePointer = ShowHidePointer;
+  info->MovePointer = MovePointer;
+  info->GetMousePos = GetMousePos;
+  info->BltBitMap = BltBitMap;
+  info->RectFill = RectFill;
+  info->WritePixel = WritePixel;
+  info->Line = Line;
+  info->GetMonitorInfo = GetMonitorInfo;
+  info->FreeMonitorInfo = FreeMonitorInfo;
+  info->SystemRequest = SystemRequest;
+  info->FileRequest = FileRequest;
+  info->PathRequest = PathRequest;
+  info->StringRequest = StringRequest;
+  info->ListRequest = ListRequest;
+  info->FontRequest = FontRequest;
+  info->ColorRequest = ColorRequest;
+  info->FreeRequest = FreeRequest;
+  info->GrabScreenPixels = GrabScreenPixels;
+  info->FreeGrabScreenPixels = FreeGrabScreenPixels;
+  info->BeginDoubleBuffer = BeginDoubleBuffer;
+  info->EndDoubleBuffer = EndDoubleBuffer;
+  info->Flip = Flip;
+  info->Cls = Cls;
+  info->AllocVideoBitMap = AllocVideoBitMap;
+  info->FreeVideoBitMap = FreeVideoBitMap;
+  info->ReadVideoPixels = ReadVideoPixels;
+  info->FreeVideoPixels = FreeVideoPixels;
+  info->DoVideoBitMapMethod = DoVideoBitMapMethod;
+  info->AllocBitMap = AllocBitMap;
+  info->FreeBitMap = FreeBitMap;
+  info->LockBitMap = LockBitMap;
+  info->UnLockBitMap = UnLockBitMap;
+  info->GetBitMapAttr = GetBitMapAttr;
 }

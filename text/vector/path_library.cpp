@@ -232,7 +232,7 @@ int CmdGetCurrentPoint(vlVMState* L) {
     if (int status = ResolvePathFonts(path->buffer, engine)) return status;
     vlLineStateCopy ls;
     CopyLineState(&ls, 0);
-    reinterpret_cast<void (*)(const uint8_t*, const vlLineStateCopy*, double*, double*)>(engine->GetCurrentPoint)(
+    engine->GetCurrentPoint(
         path->buffer, &ls, &x, &y);
   }
   vl::PushNumber(L, x);
@@ -343,7 +343,7 @@ void Translate(vlPath* path, double dx, double dy) {
   vlPluginInfo* engine = gEngine;
   if (!path->buffer || !engine || engine->callKind == 2 || !engine->TranslatePath) return;
   vlPathTranslateRequest r{path->buffer, dx, dy};
-  reinterpret_cast<void (*)(vlPathTranslateRequest*)>(engine->TranslatePath)(&r);
+  engine->TranslatePath(&r);
 }
 
 int CmdTranslatePath(vlVMState* L) {
@@ -426,7 +426,7 @@ const vlConstant kVectorConstants[] = {
 void ReleaseVectorFont(vlVectorFontNode* node) {
   auto* engine = static_cast<vlPluginInfo*>(node->engine);
   if (engine && engine->callKind != 2 && engine->FreeVectorFont)
-    reinterpret_cast<void (*)(void*)>(engine->FreeVectorFont)(node->handle);
+    engine->FreeVectorFont(node->handle);
 }
 
 }  // namespace
@@ -575,7 +575,7 @@ int GetVectorFontHandle(vlEngineFont* font, vlPluginInfo* engine, void** out) {
   void* handle = nullptr;
   FT_Face face = font->kind == VL_FONTKIND_TRUETYPE ? GetTTFace(font) : nullptr;
   if (face && engine->callKind != 2 && engine->CreateVectorFont)
-    handle = reinterpret_cast<void* (*)(void*)>(engine->CreateVectorFont)(face);
+    handle = engine->CreateVectorFont(face);
   if (!handle) return kErrVectorFont;
   auto* node = static_cast<vlVectorFontNode*>(AllocMemory(sizeof(vlVectorFontNode), 1));
   if (!node) {
@@ -610,7 +610,7 @@ int ResolvePathFonts(uint8_t* commands, vlPluginInfo* engine) {
 
 void EngineGetPathExtents(vlPluginInfo* engine, vlPathExtentsRequest* request) {
   if (engine && engine->callKind != 2 && engine->GetPathExtents)
-    reinterpret_cast<void (*)(vlPathExtentsRequest*)>(engine->GetPathExtents)(request);
+    engine->GetPathExtents(request);
 }
 
 int EngineDrawPath(vlPluginInfo* engine, vlPathDrawRequest* request) {
@@ -620,7 +620,7 @@ int EngineDrawPath(vlPluginInfo* engine, vlPathDrawRequest* request) {
     request->zero1 = request->x;
     request->zero2 = request->y;
   }
-  return reinterpret_cast<int (*)(vlPathDrawRequest*)>(engine->DrawPath)(request);
+  return engine->DrawPath(request);
 }
 
 bool MeasureCommands(vlPluginInfo* engine, const uint8_t* commands, uint32_t fill, uint32_t lineWidth, double x,

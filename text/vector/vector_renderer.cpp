@@ -357,12 +357,12 @@ void FillBuiltinVectorEngine(vlPluginInfo* info) {
   int bit = 0;
   while (!(PLUGINCAPS_VECTOR & (1u << bit))) ++bit;
   info->extensions[bit] |= 1;  // takes position and transform in the newer draw layout
-  info->GetPathExtents = reinterpret_cast<vlPluginEntry>(GetPathExtents);
-  info->DrawPath = reinterpret_cast<vlPluginEntry>(DrawPath);
-  info->TranslatePath = reinterpret_cast<vlPluginEntry>(TranslatePath);
-  info->GetCurrentPoint = reinterpret_cast<vlPluginEntry>(GetCurrentPoint);
-  info->CreateVectorFont = reinterpret_cast<vlPluginEntry>(CreateVectorFont);
-  info->FreeVectorFont = reinterpret_cast<vlPluginEntry>(FreeVectorFont);
-  info->OpenFont = reinterpret_cast<vlPluginEntry>(OpenVectorFaceFromMemory);
-  info->CloseFont = reinterpret_cast<vlPluginEntry>(CloseVectorFace);
+  info->GetPathExtents = GetPathExtents;
+  info->DrawPath = DrawPath;
+  info->TranslatePath = TranslatePath;
+  info->GetCurrentPoint = GetCurrentPoint;
+  info->CreateVectorFont = CreateVectorFont;
+  info->FreeVectorFont = FreeVectorFont;
+  info->OpenFont = OpenVectorFaceFromMemory;
+  info->CloseFont = CloseVectorFace;
 }

@@ -190,7 +190,8 @@ int AdapterInfo(int kind, int, void* out, int) {
   return 0;
 }
 void AdapterFree(int kind, void*) { gFreed = kind; }
-int AdapterBlit(void*, void*, const vlTagItem* tags) {
+int AdapterBlit(void*, void*, const void* params, uint32_t) {
+  const auto* tags = static_cast<const vlTagItem*>(params);
   gBlits += tags[4].tag == 5 ? static_cast<int>(tags[4].value) : 0;
   return 0;
 }
@@ -224,9 +225,9 @@ TEST_F(Blit, AdapterWrappersAndObservers) {
   static vlPluginInfo adapter;
   std::memset(&adapter, 0, sizeof adapter);
   adapter.displayCaps = 4;  // monitor information
-  adapter.GetMonitorInfo = reinterpret_cast<vlPluginEntry>(AdapterInfo);
-  adapter.FreeMonitorInfo = reinterpret_cast<vlPluginEntry>(AdapterFree);
-  adapter.BltBitMap = reinterpret_cast<vlPluginEntry>(AdapterBlit);
+  adapter.GetMonitorInfo = AdapterInfo;
+  adapter.FreeMonitorInfo = AdapterFree;
+  adapter.BltBitMap = AdapterBlit;
   vlDisplayAdapter = &adapter;
   // The display is shown as one made once the adapter is in: its device
   // is chosen again.
@@ -321,7 +322,7 @@ TEST_F(Blit, MonitorsFromAnAdapterAndWindowsAcrossThem) {
   static vlPluginInfo adapter;
   std::memset(&adapter, 0, sizeof adapter);
   adapter.displayCaps = 4;
-  adapter.GetMonitorInfo = reinterpret_cast<vlPluginEntry>(TwoMonitors);
+  adapter.GetMonitorInfo = TwoMonitors;
   vlDisplayAdapter = &adapter;
   vlDisplay d{};
   EXPECT_EQ(CountMonitors(&d), 2);

@@ -642,8 +642,8 @@ class AskedDisplays : public DisplayTest {
     DisplayTest::SetUp();
     std::memset(&adapter_, 0, sizeof adapter_);
     adapter_.requesterFlags = 2 | 32;
-    adapter_.SystemRequest = reinterpret_cast<vlPluginEntry>(AskRequest);
-    adapter_.ListRequest = reinterpret_cast<vlPluginEntry>(ListRequest);
+    adapter_.SystemRequest = AskRequest;
+    adapter_.ListRequest = ListRequest;
     vlRequesterAdapter = &adapter_;
   }
   void TearDown() override {

@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "formats/anim_source.h"
-#include "formats/loaded_source.h"
 #include "abi/plugin_abi.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
@@ -123,4 +121,19 @@ EXPORT int32_t GetFrameDelay(void*, int32_t index) { return 10 * (index + 1); }
 EXPORT void CloseAnim(void* handle) {
   free(handle);
   ++gFreed;
+}
+
+// Each entry as the type the player calls it through: a signature that
+// drifts from the plug-in header fails to build.
+[[maybe_unused]] static void CheckEntryTypes(vlPluginInfo* info) {
+  info->IsImage = IsImage;
+  info->LoadImage = LoadImage;
+  info->GetImage = GetImage;
+  info->FreeImage = FreeImage;
+  info->TransformImage = TransformImage;
+  info->OpenAnim = OpenAnim;
+  info->LoadFrame = LoadFrame;
+  info->FreeFrame = FreeFrame;
+  info->GetFrameDelay = GetFrameDelay;
+  info->CloseAnim = CloseAnim;
 }

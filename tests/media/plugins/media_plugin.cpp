@@ -17,8 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "media/sound/sound_plugin.h"
-#include "media/video/video_source.h"
 #include "abi/plugin_abi.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
@@ -86,7 +84,7 @@ EXPORT void* OpenStream(const char* file, vlSoundStreamFormat* fmt, uint32_t ver
   fmt->rate = uint32_t(f.rate);
   fmt->channels = uint32_t(f.channels);
   fmt->bits = uint32_t(f.bits);
-  fmt->frames = f.declared < 0 ? kSoundLengthOpen : uint32_t(f.declared);
+  fmt->frames = f.declared < 0 ? VL_SOUND_LENGTH_OPEN : uint32_t(f.declared);
   fmt->flags = f.flags & 7;
   fmt->subsongs = f.subsongs;
   fmt->bitRate = 1234;
@@ -367,10 +365,40 @@ EXPORT void ClosePlugin() {}
 // holds its flags and tags as "flags channels buffersize".
 EXPORT int RequirePlugin(vlVMState*, int32_t, int32_t, uint32_t, const vlTagItem* tags) {
   unsigned flags = 0, channels = 4, buffer = 4096;
-  if (const char* option = reinterpret_cast<const char*>(GetTagValue(tags, VL_REQUIRE_OPTION, 0)))
-    std::sscanf(option, "%u %u %u", &flags, &channels, &buffer);
+  for (const vlTagItem* t = tags; t && t->tag != VL_TAG_END; ++t)
+    if (t->tag == VL_REQUIRE_OPTION && t->value)
+      std::sscanf(reinterpret_cast<const char*>(t->value), "%u %u %u", &flags, &channels, &buffer);
   const uint32_t pairs[] = {VL_AUDIOADAPTER_CHANNELS, channels, VL_AUDIOADAPTER_BUFFERSIZE, buffer, 0, 0};
   int rc = gSvc->sound->SetAudioAdapter(gInfo, flags, pairs);
   Log("install %d", rc);
   return rc;
+}
+
+// Each entry as the type the player calls it through: a signature that
+// drifts from the plug-in header fails to build.
+[[maybe_unused]] static void CheckEntryTypes(vlPluginInfo* info) {
+  info->InitPlugin = InitPlugin;
+  info->ClosePlugin = ClosePlugin;
+  info->RequirePlugin = RequirePlugin;
+  info->OpenStream = OpenStream;
+  info->CloseStream = CloseStream;
+  info->SeekStream = SeekStream;
+  info->StreamSamples = StreamSamples;
+  info->GetFormatName = GetFormatName;
+  info->OpenVideo = OpenVideo;
+  info->CloseVideo = CloseVideo;
+  info->NextPacket = NextPacket;
+  info->FreePacket = FreePacket;
+  info->DecodeVideoFrame = DecodeVideoFrame;
+  info->DecodeAudioFrame = DecodeAudioFrame;
+  info->SeekVideo = SeekVideo;
+  info->FlushAudio = FlushAudio;
+  info->FlushVideo = FlushVideo;
+  info->GetVideoFrames = GetVideoFrames;
+  info->GetVideoFormat = GetVideoFormat;
+  info->OpenAudio = OpenAudio;
+  info->CloseAudio = CloseAudio;
+  info->AllocAudioChannel = AllocAudioChannel;
+  info->FreeAudioChannel = FreeAudioChannel;
+  info->SetChannelAttributes = SetChannelAttributes;
 }

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "formats/loaded_source.h"
 #include "abi/plugin_abi.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
@@ -134,4 +133,14 @@ EXPORT int TransformImage(void* handle, const double* transform, int32_t width, 
   gLastHeight = height;
   ++gRenderings;
   return 1;
+}
+
+// Each entry as the type the player calls it through: a signature that
+// drifts from the plug-in header fails to build.
+[[maybe_unused]] static void CheckEntryTypes(vlPluginInfo* info) {
+  info->IsImage = IsImage;
+  info->LoadImage = LoadImage;
+  info->GetImage = GetImage;
+  info->FreeImage = FreeImage;
+  info->TransformImage = TransformImage;
 }

@@ -247,7 +247,7 @@ TEST_F(AdapterPluginTest, CapabilityRequestsFollowTheAdapterWords) {
 // entry is an empty route that draws nothing (observers still hear of it),
 // and its flag to scale by itself is a feature of the device.
 TEST_F(AdapterPluginTest, TheDeviceOffersWhatTheAdapterEntriesGive) {
-  const vlPluginEntry fill = info_->RectFill;
+  const vlRectFillFn fill = info_->RectFill;
   info_->RectFill = nullptr;
   info_->displayFlags |= 8;
   OpenDisplay();

@@ -4,7 +4,6 @@
 #pragma once
 #include <cstdint>
 
-#include "graphics/pixel_access.h"
 #include "abi/plugin_abi.h"
 #include "runtime/tag_list.h"
 
@@ -58,7 +57,7 @@ const uint32_t* VideoSourcePixels(uint32_t flags, const vlTagItem* tags) {
   return (flags & 2) ? reinterpret_cast<const Bitmap*>(source)->pixels : reinterpret_cast<const uint32_t*>(source);
 }
 
-inline int LockARGB(uint32_t* pixels, int32_t width, int32_t height, vlPixelAccess* access) {
+inline int LockARGB(uint32_t* pixels, int32_t width, int32_t height, vlAdapterLock* access) {
   access->pixels = reinterpret_cast<uint8_t*>(pixels);
   access->rowLength = width;
   access->width = width;

@@ -155,8 +155,8 @@ uint32_t Pack(uint32_t argb, int32_t format) {
 
 }  // namespace
 
-EXPORT int HandleEvents(vlVMState*, uint32_t) { return 0; }
-EXPORT int WaitEvents(vlVMState*, uint32_t) { return 0; }
+EXPORT int HandleEvents(vlVMState*, uint32_t, uintptr_t) { return 0; }
+EXPORT int WaitEvents(vlVMState*, uint32_t, uintptr_t*, uintptr_t) { return 0; }
 EXPORT int ForceEventLoopIteration(uint32_t) { return 0; }
 EXPORT int Sleep(vlVMState*, int32_t) { return 0; }
 EXPORT int VWait(void*, const vlTagItem*) { return 0; }
@@ -205,7 +205,8 @@ EXPORT int SetDisplayTitle(void*, const char*) { return 0; }
 VL_TESTADAPTER_POINTER_ENTRIES
 
 // The source is a player picture: its pixels come through the service table.
-EXPORT int BltBitMap(void* handle, void* source, const vlTagItem* tags) {
+EXPORT int BltBitMap(void* handle, void* source, const void* params, uint32_t) {
+  const auto* tags = static_cast<const vlTagItem*>(params);
   ++gState.blits;
   auto* s = static_cast<ProbeSurface*>(handle);
   int32_t rect[4];
@@ -242,7 +243,7 @@ EXPORT int GetMonitorInfo(int kind, int, void* out, int) {
   return 0;
 }
 EXPORT void FreeMonitorInfo(int, void*) {}
-EXPORT void* GrabScreenPixels(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t) { return nullptr; }
+EXPORT uint32_t* GrabScreenPixels(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t) { return nullptr; }
 EXPORT void FreeGrabScreenPixels(void*) {}
 
 EXPORT int BeginDoubleBuffer(void* handle, uint32_t) {
@@ -326,9 +327,65 @@ EXPORT void FreeVideoPixels(void* pixels) {
 EXPORT int DoVideoBitMapMethod(void*, uint32_t, const vlTagItem*) { return 0; }
 EXPORT void* AllocBitMap(int32_t, int32_t, uint32_t, const vlTagItem*) { return nullptr; }
 EXPORT void FreeBitMap(void*) {}
-EXPORT int LockBitMap(void* handle, uint32_t, vlPixelAccess* access) {
+EXPORT int LockBitMap(void* handle, uint32_t, vlAdapterLock* access) {
   auto* b = static_cast<ProbeVideoBitmap*>(handle);
   return vltestadapter::LockARGB(b->pixels, b->width, b->height, access);
 }
 EXPORT void UnLockBitMap(void*) {}
 EXPORT int32_t GetBitMapAttr(void*, int32_t) { return 0; }
+
+// Each entry as the type the player calls it through: a signature that
+// drifts from the plug-in header fails to build.
+[[maybe_unused]] static void CheckEntryTypes(vlPluginInfo* info) {
+  info->InitPlugin = InitPlugin;
+  info->ClosePlugin = ClosePlugin;
+  info->RegisterImageSaver = RegisterImageSaver;
+  info->SaveImage = SaveImage;
+  info->RegisterAnimSaver = RegisterAnimSaver;
+  info->BeginAnimStream = BeginAnimStream;
+  info->WriteAnimFrame = WriteAnimFrame;
+  info->FinishAnimStream = FinishAnimStream;
+  info->HandleEvents = HandleEvents;
+  info->WaitEvents = WaitEvents;
+  info->ForceEventLoopIteration = ForceEventLoopIteration;
+  info->Sleep = Sleep;
+  info->VWait = VWait;
+  info->DetermineBorderSizes = DetermineBorderSizes;
+  info->OpenDisplay = OpenDisplay;
+  info->CloseDisplay = CloseDisplay;
+  info->ChangeBufferSize = ChangeBufferSize;
+  info->ShowHideDisplay = ShowHideDisplay;
+  info->SizeMoveDisplay = SizeMoveDisplay;
+  info->SetDisplayTitle = SetDisplayTitle;
+  info->ActivateDisplay = ActivateDisplay;
+  info->SetDisplayAttributes = SetDisplayAttributes;
+  info->CreatePointer = CreatePointer;
+  info->FreePointer = FreePointer;
+  info->SetPointer = SetPointer;
+  info->ShowHidePointer = ShowHidePointer;
+  info->MovePointer = MovePointer;
+  info->GetMousePos = GetMousePos;
+  info->GetQualifiers = GetQualifiers;
+  info->BltBitMap = BltBitMap;
+  info->RectFill = RectFill;
+  info->WritePixel = WritePixel;
+  info->Line = Line;
+  info->GetMonitorInfo = GetMonitorInfo;
+  info->FreeMonitorInfo = FreeMonitorInfo;
+  info->GrabScreenPixels = GrabScreenPixels;
+  info->FreeGrabScreenPixels = FreeGrabScreenPixels;
+  info->BeginDoubleBuffer = BeginDoubleBuffer;
+  info->EndDoubleBuffer = EndDoubleBuffer;
+  info->Flip = Flip;
+  info->Cls = Cls;
+  info->AllocVideoBitMap = AllocVideoBitMap;
+  info->FreeVideoBitMap = FreeVideoBitMap;
+  info->ReadVideoPixels = ReadVideoPixels;
+  info->FreeVideoPixels = FreeVideoPixels;
+  info->DoVideoBitMapMethod = DoVideoBitMapMethod;
+  info->AllocBitMap = AllocBitMap;
+  info->FreeBitMap = FreeBitMap;
+  info->LockBitMap = LockBitMap;
+  info->UnLockBitMap = UnLockBitMap;
+  info->GetBitMapAttr = GetBitMapAttr;
+}

@@ -665,10 +665,10 @@ TEST_F(PathDraw, APlugInEngineDrawsWithAFontOfItsOwn) {
   namespace pe = plugin_engine;
   pe::info = {};
   pe::info.capabilities = PLUGINCAPS_VECTOR;
-  pe::info.GetPathExtents = reinterpret_cast<vlPluginEntry>(pe::Extents);
-  pe::info.DrawPath = reinterpret_cast<vlPluginEntry>(pe::Draw);
-  pe::info.CreateVectorFont = reinterpret_cast<vlPluginEntry>(pe::MakeFont);
-  pe::info.FreeVectorFont = reinterpret_cast<vlPluginEntry>(pe::FreeFont);
+  pe::info.GetPathExtents = pe::Extents;
+  pe::info.DrawPath = pe::Draw;
+  pe::info.CreateVectorFont = pe::MakeFont;
+  pe::info.FreeVectorFont = pe::FreeFont;
   pe::handle = {PLUGINCAPS_VECTOR, &pe::info, &pe::info};  // any library pointer: it is never closed
   vlPlugin* node = AppendPlugin("engine.vlp", "engine.vlp");
   ASSERT_NE(node, nullptr);
