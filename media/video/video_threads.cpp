@@ -1,7 +1,8 @@
 // The threads of a playing video and the packet queues between them. Every
 // wait is bounded (10 ms at most while the video plays, 50 ms once it has
 // ended, when only a stop, a seek or a pause can come) so that a stop
-// request is seen without a separate wake-up of each waiter.
+// request is seen without a separate wake-up of each waiter. A paused
+// video's threads rest until a resume, seek, resize or stop wakes them.
 #include <sched.h>
 #include <time.h>
 
@@ -22,6 +23,8 @@ constexpr uint32_t kAudioQueueLimit = 81920;
 constexpr uint32_t kVideoQueueLimit = 1310720;
 constexpr auto kPoll = std::chrono::milliseconds(10);
 constexpr uint32_t kEndedPollMs = 50;
+// The longest rest of a paused thread between two looks at its flags.
+constexpr auto kPausedRest = std::chrono::seconds(1);
 
 bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
 
@@ -92,12 +95,10 @@ void ResetTiming(vlVideoPlayer* p) {
   p->skipCounter = 0.0f;
 }
 
-// Copies the shown frame as the paused picture (draw mutex keeps the rect).
-void KeepPausePicture(vlVideoPlayer* p, const vlFrameSlot& slot) {
-  if (!p->pausePicture || !slot.pixels) return;
-  for (int32_t row = 0; row < p->targetHeight; ++row)
-    std::memcpy(p->pausePicture + size_t(row) * slot.stride, slot.pixels + size_t(row) * slot.stride,
-                size_t(p->targetWidth) * 4);
+// Rests while the player is paused, until woken or for at most a while.
+void RestWhilePaused(vlVideoPlayer* p, vlWorker* worker) {
+  std::unique_lock<std::mutex> lock(p->pauseMutex);
+  p->pauseWake.wait_for(lock, kPausedRest, [p, worker] { return !p->paused.load() || Stopping(worker); });
 }
 
 // The refresh thread's wait: 1 stop, 2 reset handled, 0 time-out.
@@ -107,9 +108,9 @@ int TimedWait(vlVideoPlayer* p, double seconds) {
     std::unique_lock<std::mutex> lock(p->refreshMutex);
     if (seconds > 0) {
       p->refreshWake.wait_for(lock, std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6)),
-                              [p] { return p->refreshStop || p->resetRequest || p->seekWake; });
+                              [p] { return p->refreshStop || p->resetRequest || p->woken; });
     }
-    p->seekWake = false;
+    p->woken = false;
     if (p->refreshStop) return 1;
     if (p->resetRequest) {
       p->resetRequest = false;
@@ -131,6 +132,16 @@ int TimedWait(vlVideoPlayer* p, double seconds) {
 }
 
 }  // namespace
+
+void WakePausedThreads(vlVideoPlayer* p) {
+  {
+    std::lock_guard<std::mutex> lock(p->refreshMutex);
+    p->woken = true;
+  }
+  p->refreshWake.notify_all();
+  { std::lock_guard<std::mutex> lock(p->pauseMutex); }
+  p->pauseWake.notify_all();
+}
 
 double WallClock() {
   timespec ts{};
@@ -223,40 +234,55 @@ void VideoDecoderThread(void* start) {
         q->condition.notify_all();
       }
     }
-    if (p->paused.load()) p->decoderIdle.store(1);
+    if (p->paused.load()) {
+      p->decoderIdle.store(1);
+      RestWhilePaused(p, worker);
+      continue;
+    }
     SleepMillis(p->ended.load() ? kEndedPollMs : 10);
   }
 }
 
 namespace {
 
-// Converts a decoded frame into the write slot and gives it its due time
-// (decode mutex held, so the slots keep their size).
+// Converts a decoded frame into the write slot and gives it its due time.
+// While paused the frame waits here, with no lock held, for the resume.
 void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& frame, double frameTime) {
+  double stamp;
+  {
+    std::lock_guard<std::mutex> schedule(p->decodeMutex);
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    p->skipCounter += 1.0f;
+    if (p->skipCounter < p->skipRatio) return;
+    p->skipCounter -= std::max(p->skipRatio, 1.0f);
+    // A frame without a stamp follows the clock.
+    if (frameTime != 0) p->videoClock = frameTime;
+    stamp = p->videoClock;
+    p->videoClock += p->frameDuration * (1 + frame.repeat / 2.0);
+    if (p->queued == 2 && !p->refreshBusy.load()) p->skipRatio = p->skipRatio > 1.0f ? 0.95f * p->skipRatio : 0.95f;
+  }
+  {
+    std::unique_lock<std::mutex> lock(p->frameMutex);
+    while ((p->queued >= 2 || p->paused.load()) && !Stopping(worker)) {
+      if (!p->paused.load()) {
+        p->frameCondition.wait_for(lock, kPoll);
+        continue;
+      }
+      lock.unlock();
+      p->serverIdle.store(1);
+      RestWhilePaused(p, worker);
+      if (!p->paused.load()) p->resumeRequest.store(0);
+      lock.lock();
+    }
+  }
+  // A seek while paused went elsewhere: the frame is from before it.
+  if (Stopping(worker) || p->heldStale.exchange(0)) return;
+  // The decode mutex keeps the slots their size.
   std::lock_guard<std::mutex> schedule(p->decodeMutex);
-  std::unique_lock<std::mutex> lock(p->frameMutex);
-  p->skipCounter += 1.0f;
-  if (p->skipCounter < p->skipRatio) return;
-  p->skipCounter -= std::max(p->skipRatio, 1.0f);
-  // A frame without a stamp follows the clock.
-  if (frameTime != 0) p->videoClock = frameTime;
-  const double stamp = p->videoClock;
-  p->videoClock += p->frameDuration * (1 + frame.repeat / 2.0);
-  if (p->queued == 2 && !p->refreshBusy.load()) p->skipRatio = p->skipRatio > 1.0f ? 0.95f * p->skipRatio : 0.95f;
-  while (p->queued >= 2 && !Stopping(worker)) p->frameCondition.wait_for(lock, kPoll);
-  if (Stopping(worker)) return;
-  lock.unlock();
-
   vlFrameSlot* slot = &p->slots[p->writeIndex];
   ConvertVideoFrame(p, frame, slot);
-  if (p->pausePending.load()) {
-    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
-    KeepPausePicture(p, *slot);
-    p->pausePending.store(0);
-    p->paused.store(1);
-  }
 
-  lock.lock();
+  std::unique_lock<std::mutex> lock(p->frameMutex);
   slot->stamp = stamp;
   slot->position = frame.position;
   double delay = stamp - p->lastFrameStamp;
@@ -296,7 +322,7 @@ void VideoServerThread(void* start) {
     if (p->resumeRequest.load()) p->resumeRequest.store(0);
     if (p->paused.load()) {
       p->serverIdle.store(1);
-      SleepMillis(10);
+      RestWhilePaused(p, worker);
       continue;
     }
     vlPacket* packet = nullptr;
@@ -304,14 +330,6 @@ void VideoServerThread(void* start) {
     const int taken = TakePacket(&p->videoQueue, &packet);
     if (taken <= 0) {
       p->serverBusy.store(0);
-      // An ended stream gives no frame to pause on: the pause holds the
-      // frame on screen.
-      if (taken < 0 && p->pausePending.load()) {
-        std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
-        if (p->shownSlot >= 0) KeepPausePicture(p, p->slots[p->shownSlot]);
-        p->pausePending.store(0);
-        p->paused.store(1);
-      }
       if (taken < 0) WaitWhileEnded(p, &p->videoQueue);
       continue;
     }
@@ -349,6 +367,12 @@ void VideoRefreshThread(void* start) {
   ReportWorkerStarted(worker);
   p->lastShownTime = WallClock();
   for (;;) {
+    // Paused: the frame on the window stays, the ring keeps what follows.
+    if (p->paused.load()) {
+      p->refreshIdle.store(1);
+      if (TimedWait(p, std::chrono::duration<double>(kPausedRest).count()) == 1) break;
+      continue;
+    }
     std::unique_lock<std::mutex> lock(p->frameMutex);
     if (p->queued > 0) {
       vlFrameSlot* slot = &p->slots[p->readIndex];
@@ -391,9 +415,11 @@ void VideoRefreshThread(void* start) {
       lock.unlock();
       p->lastShownTime = now;
       {
+        // The shown frame goes to slot 2, where the server does not write.
         std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
         ShowVideoFrame(p->display, index, p, 1);
-        p->shownSlot = index;
+        std::swap(p->slots[index].pixels, p->slots[2].pixels);
+        p->shownSlot = 2;
       }
       lock.lock();
       p->readIndex = (p->readIndex + 1) % 2;
@@ -405,7 +431,7 @@ void VideoRefreshThread(void* start) {
     lock.unlock();
     // A paused video has not ended: a seek while paused empties the queues
     // before it reads from the new place.
-    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() && !p->pausePending.load() &&
+    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() &&
         QueueEmpty(&p->videoQueue) &&
         (!p->sound || (QueueEmpty(&p->audioQueue) && p->soundPlayed.load())) && !p->serverBusy.load() &&
         QueuedFrames(p) == 0) {
