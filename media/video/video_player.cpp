@@ -444,7 +444,7 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
     p->skipCounter = 0.0f;
   }
   p->paused.store(0);
-  p->heldStale.store(0);
+  p->framesShown.store(0);
   p->ended.store(0);
   p->endOfFile.store(0);
   p->seekRequest.store(0);
@@ -664,7 +664,7 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
     p->endOfFile.store(0);
     if (p->sound) p->soundDiscard.store(1);
     // Nothing decoded or queued before the seek is shown after it.
-    p->heldStale.store(1);
+    p->pausedSeeks.fetch_add(1);
     std::lock_guard<std::mutex> lock(p->frameMutex);
     p->queued = p->readIndex = p->writeIndex = 0;
   }
@@ -677,10 +677,11 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   // A stopped player has only the one slot allocated above; a running one
   // keeps the frame on the window in slot 2.
   const int slot = running ? 2 : 0;
-  if (DecodeNextFrame(p, &frame)) {
+  if (p->slots[slot].pixels && DecodeNextFrame(p, &frame)) {
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
     ConvertVideoFrame(p, frame, &p->slots[slot]);
     p->shownSlot = slot;
+    p->framesShown.store(1);
     if (p->pausePicture) {
       for (int32_t row = 0; row < p->targetHeight; ++row)
         std::memcpy(p->pausePicture + size_t(row) * (p->targetWidth + 64),

@@ -130,9 +130,12 @@ struct vlVideoPlayer {
   std::atomic<uint32_t> paused{0};
   std::mutex pauseMutex;
   std::condition_variable pauseWake;
-  // A seek while paused: the frame the video server decoded before it is
-  // stale.
-  std::atomic<uint32_t> heldStale{0};
+  // Seeks made while paused: a frame the video server held through one is
+  // from before it.
+  std::atomic<uint32_t> pausedSeeks{0};
+  // A frame of this run has been shown. Until then a pause still lets the
+  // first frame through to the window.
+  std::atomic<uint32_t> framesShown{0};
   uint32_t* pausePicture = nullptr;  // frame of the target size
   std::atomic<uint32_t> serverIdle{0}, refreshIdle{0}, decoderIdle{0};
   std::atomic<uint32_t> refreshBusy{0};
@@ -230,6 +233,9 @@ uint32_t QueuedSoundBytes(vlVideoPlayer* player);
 void ResetPacketQueue(vlPacketQueue* queue);
 int AppendPacket(vlPacketQueue* queue, void* data, uint32_t size, double time);
 void FlushPacketQueue(vlPacketQueue* queue, vlVideoSource* source);
+// Rests while the player is paused, until woken (a resume, a stop) or for
+// at most a second.
+void RestWhilePaused(vlVideoPlayer* player, vlWorker* worker);
 // Wakes the threads resting while the player is paused.
 void WakePausedThreads(vlVideoPlayer* player);
 // Converts the decoded frame into a slot of the target size.

@@ -28,6 +28,9 @@ constexpr auto kPausedRest = std::chrono::seconds(1);
 
 bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
 
+// Paused with a frame shown or on its way: the server schedules nothing.
+bool HoldingFrames(vlVideoPlayer* p) { return p->paused.load() && (p->framesShown.load() || p->queued > 0); }
+
 bool QueueEmpty(vlPacketQueue* q) {
   std::lock_guard<std::mutex> lock(q->mutex);
   return q->head == nullptr;
@@ -95,12 +98,6 @@ void ResetTiming(vlVideoPlayer* p) {
   p->skipCounter = 0.0f;
 }
 
-// Rests while the player is paused, until woken or for at most a while.
-void RestWhilePaused(vlVideoPlayer* p, vlWorker* worker) {
-  std::unique_lock<std::mutex> lock(p->pauseMutex);
-  p->pauseWake.wait_for(lock, kPausedRest, [p, worker] { return !p->paused.load() || Stopping(worker); });
-}
-
 // The refresh thread's wait: 1 stop, 2 reset handled, 0 time-out.
 int TimedWait(vlVideoPlayer* p, double seconds) {
   int result = 0;
@@ -132,6 +129,11 @@ int TimedWait(vlVideoPlayer* p, double seconds) {
 }
 
 }  // namespace
+
+void RestWhilePaused(vlVideoPlayer* p, vlWorker* worker) {
+  std::unique_lock<std::mutex> lock(p->pauseMutex);
+  p->pauseWake.wait_for(lock, kPausedRest, [p, worker] { return !p->paused.load() || Stopping(worker); });
+}
 
 void WakePausedThreads(vlVideoPlayer* p) {
   {
@@ -212,8 +214,10 @@ void VideoDecoderThread(void* start) {
       p->endOfFile.store(0);
       p->seekRequest.store(0);
     }
+    // A video paused before its first frame showed reads on to that frame.
+    const bool reading = !p->paused.load() || (!p->framesShown.load() && QueueEmpty(&p->videoQueue));
     if ((!sound || QueueBytes(&p->audioQueue) <= kAudioQueueLimit) && QueueBytes(&p->videoQueue) <= kVideoQueueLimit &&
-        !p->endOfFile.load() && !p->paused.load()) {
+        !p->endOfFile.load() && reading) {
       vlVideoPacketRecord record{};
       const int result = NextVideoPacket(p->source, &record);
       if (result == -1) {
@@ -249,6 +253,7 @@ namespace {
 // While paused the frame waits here, with no lock held, for the resume.
 void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& frame, double frameTime) {
   double stamp;
+  const uint32_t seeks = p->pausedSeeks.load();
   {
     std::lock_guard<std::mutex> schedule(p->decodeMutex);
     std::lock_guard<std::mutex> lock(p->frameMutex);
@@ -263,8 +268,8 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   }
   {
     std::unique_lock<std::mutex> lock(p->frameMutex);
-    while ((p->queued >= 2 || p->paused.load()) && !Stopping(worker)) {
-      if (!p->paused.load()) {
+    while ((p->queued >= 2 || HoldingFrames(p)) && !Stopping(worker)) {
+      if (!HoldingFrames(p)) {
         p->frameCondition.wait_for(lock, kPoll);
         continue;
       }
@@ -276,7 +281,7 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
     }
   }
   // A seek while paused went elsewhere: the frame is from before it.
-  if (Stopping(worker) || p->heldStale.exchange(0)) return;
+  if (Stopping(worker) || p->pausedSeeks.load() != seeks) return;
   // The decode mutex keeps the slots their size.
   std::lock_guard<std::mutex> schedule(p->decodeMutex);
   vlFrameSlot* slot = &p->slots[p->writeIndex];
@@ -320,7 +325,7 @@ void VideoServerThread(void* start) {
   ReportWorkerStarted(worker);
   while (!Stopping(worker)) {
     if (p->resumeRequest.load()) p->resumeRequest.store(0);
-    if (p->paused.load()) {
+    if (p->paused.load() && (p->framesShown.load() || QueuedFrames(p) > 0)) {
       p->serverIdle.store(1);
       RestWhilePaused(p, worker);
       continue;
@@ -330,6 +335,13 @@ void VideoServerThread(void* start) {
     const int taken = TakePacket(&p->videoQueue, &packet);
     if (taken <= 0) {
       p->serverBusy.store(0);
+      // Paused with no first frame to come: the stream ended or the
+      // decoder stopped reading.
+      if (p->paused.load() && (taken < 0 || p->decoderIdle.load())) {
+        p->serverIdle.store(1);
+        RestWhilePaused(p, worker);
+        continue;
+      }
       if (taken < 0) WaitWhileEnded(p, &p->videoQueue);
       continue;
     }
@@ -367,11 +379,20 @@ void VideoRefreshThread(void* start) {
   ReportWorkerStarted(worker);
   p->lastShownTime = WallClock();
   for (;;) {
-    // Paused: the frame on the window stays, the ring keeps what follows.
+    // Paused: the frame on the window stays, the ring keeps what follows;
+    // only a first frame is still shown, at once.
     if (p->paused.load()) {
-      p->refreshIdle.store(1);
-      if (TimedWait(p, std::chrono::duration<double>(kPausedRest).count()) == 1) break;
-      continue;
+      const bool still = p->framesShown.load(), serverDone = p->serverIdle.load();
+      bool first;
+      {
+        std::lock_guard<std::mutex> frames(p->frameMutex);
+        first = !still && p->queued > 0;
+      }
+      if (!first) {
+        if (still || serverDone) p->refreshIdle.store(1);
+        if (TimedWait(p, still ? std::chrono::duration<double>(kPausedRest).count() : 0.01) == 1) break;
+        continue;
+      }
     }
     std::unique_lock<std::mutex> lock(p->frameMutex);
     if (p->queued > 0) {
@@ -386,7 +407,7 @@ void VideoRefreshThread(void* start) {
         continue;
       }
       const double now = WallClock();
-      if (now < slot->target) {
+      if (now < slot->target && !p->paused.load()) {
         const double wait = std::floor((slot->target - now) * 1000) / 1000;
         lock.unlock();
         if (TimedWait(p, wait) == 1) break;
@@ -400,7 +421,7 @@ void VideoRefreshThread(void* start) {
       const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
                                               : slot->target + (p->videoClock - slot->stamp);
       bool drop = false;
-      if (now > successor) {
+      if (now > successor && !p->paused.load()) {
         p->skipRatio *= 1.05f;
         drop = (p->queued == 2 || now > successor + 0.5) && now - p->lastShownTime < 1.0;
       }
@@ -421,6 +442,7 @@ void VideoRefreshThread(void* start) {
         std::swap(p->slots[index].pixels, p->slots[2].pixels);
         p->shownSlot = 2;
       }
+      p->framesShown.store(1);
       lock.lock();
       p->readIndex = (p->readIndex + 1) % 2;
       --p->queued;
