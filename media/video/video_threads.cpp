@@ -407,7 +407,9 @@ void VideoRefreshThread(void* start) {
         continue;
       }
       const double now = WallClock();
-      if (now < slot->target && !p->paused.load()) {
+      // A first frame held back by a pause is shown at once.
+      const bool firstOfPause = p->paused.load() && !p->framesShown.load();
+      if (now < slot->target && !firstOfPause) {
         const double wait = std::floor((slot->target - now) * 1000) / 1000;
         lock.unlock();
         if (TimedWait(p, wait) == 1) break;
@@ -421,7 +423,7 @@ void VideoRefreshThread(void* start) {
       const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
                                               : slot->target + (p->videoClock - slot->stamp);
       bool drop = false;
-      if (now > successor && !p->paused.load()) {
+      if (now > successor && !firstOfPause) {
         p->skipRatio *= 1.05f;
         drop = (p->queued == 2 || now > successor + 0.5) && now - p->lastShownTime < 1.0;
       }
