@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -1191,26 +1192,6 @@ TEST_F(Libraries, SoundFromBeforeAPausedSeekIsNotHeardAfterTheResume) {
   EXPECT_LT(toneSeconds, 0.9) << "sound from before the pause played on";
 }
 
-// Voluntary context switches (a thread that slept and was woken) of each
-// thread of a process, by thread id.
-std::map<std::string, long long> WakeUps(pid_t pid) {
-  std::map<std::string, long long> counts;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
-  const std::string list = vlplayer::Quote(tasks);
-  // One line a thread: its id and its count.
-  FILE* in = popen(("cd " + list + " 2>/dev/null && grep -H '^voluntary_ctxt_switches' */status").c_str(), "r");
-  if (!in) return counts;
-  char line[256];
-  while (std::fgets(line, sizeof line, in)) {
-    const std::string text = line;
-    const size_t slash = text.find('/'), colon = text.rfind(':');
-    if (slash != std::string::npos && colon != std::string::npos)
-      counts[text.substr(0, slash)] = std::atoll(text.c_str() + colon + 1);
-  }
-  pclose(in);
-  return counts;
-}
-
 // A video with sound paused half a second in, and the same video once it
 // has played to its end, both still open, rest: over a second no thread
 // of the player is woken more than 150 times (the X pointer watch wakes
@@ -1237,6 +1218,15 @@ TEST_F(Libraries, PausedAndEndedVideosRestUntilTheyAreResumedOrStopped) {
                             ".call resumevideo 1\n" + WaitForVideoEnd("poll", 1, 500) + rest("ended") +
                             ".call debugprint \"ended\" $p\n.call stopvideo 1\n");
   std::map<std::string, std::pair<long long, long long>> most;  // case: busiest thread, all threads
+  // Voluntary context switches (a thread that slept and was woken), by thread.
+  auto wakeUps = [&](pid_t player) {
+    std::map<std::string, long long> counts;
+    std::istringstream lines(Tool("cd /proc/" + std::to_string(player) +
+                                  "/task && grep -H '^voluntary_ctxt_switches' */status"));
+    for (std::string line; std::getline(lines, line);)
+      counts[line.substr(0, line.find('/'))] = std::atoll(line.c_str() + line.rfind(':') + 1);
+    return counts;
+  };
   RunOptions options;
   options.whileRunning = [&](pid_t player, const std::string&) {
     for (const char* name : {"paused", "ended"}) {
@@ -1244,10 +1234,10 @@ TEST_F(Libraries, PausedAndEndedVideosRestUntilTheyAreResumedOrStopped) {
       for (int i = 0; i < 300 && access(marker.c_str(), F_OK) != 0; ++i) usleep(50000);
       if (access(marker.c_str(), F_OK) != 0) return;
       usleep(300000);  // settled
-      const std::map<std::string, long long> before = WakeUps(player);
+      const std::map<std::string, long long> before = wakeUps(player);
       usleep(1000000);
       long long busiest = 0, all = 0;
-      for (const auto& [thread, count] : WakeUps(player)) {
+      for (const auto& [thread, count] : wakeUps(player)) {
         const auto was = before.find(thread);
         const long long woken = count - (was == before.end() ? 0 : was->second);
         busiest = std::max(busiest, woken);
