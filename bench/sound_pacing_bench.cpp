@@ -5,7 +5,9 @@
 // second, measured over 4 s of steady play, for a streamed music (a WAV),
 // a Protracker module and a video's sound track, beside an applet that
 // only waits and the same video without sound (the difference is what its
-// sound costs). Goal: at most 2 % of a core per sound.
+// sound costs), and a paused and an ended video left open. Goal: at most
+// 2 % of a core per sound; a paused or ended video about what waiting
+// costs (under 1 %).
 // Needs an X server in DISPLAY, sox and ffmpeg; the module comes from
 // VL_TESTDATA (skipped without it).
 #include <benchmark/benchmark.h>
@@ -84,6 +86,16 @@ const Case kCases[] = {
     // The same video without sound: what its pictures cost alone.
     {"silent_video", "silent.avi",
      "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -t 60 -c:v mjpeg -q:v 5 FILE", ".call playvideo 1"},
+    // The video paused half a second in, and a one-second one that has
+    // ended, both left open: each should cost about what waiting does.
+    {"paused_video", "video.avi",
+     "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i sine=frequency=440:sample_rate=44100 "
+     "-t 60 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 2 FILE",
+     ".call playvideo 1\n.call wait 25\n.call pausevideo 1"},
+    {"ended_video", "short.avi",
+     "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i sine=frequency=440:sample_rate=44100 "
+     "-t 1 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 2 FILE",
+     ".call playvideo 1"},
 };
 
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
@@ -156,7 +168,7 @@ void SoundPacing(benchmark::State& state) {
   state.counters["cpu_percent"] = cpu;
   state.counters["wakeups_per_s"] = wakeups;
 }
-BENCHMARK(SoundPacing)->DenseRange(0, 4)->ArgName("sound")->UseRealTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(SoundPacing)->DenseRange(0, 6)->ArgName("sound")->UseRealTime()->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 

@@ -366,7 +366,7 @@ int StartVideoPlayback(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, in
 // meanwhile stands, or a script waiting for it would wait for ever.
 int PauseVideoPlayback(vlVideo* v) {
   if (v->state.load() != VL_VIDEO_PLAYING) return kErrNotPlaying;
-  PauseVideoPlayer(v->player);
+  if (int error = PauseVideoPlayer(v->player)) return error;
   uint32_t playing = VL_VIDEO_PLAYING;
   v->state.compare_exchange_strong(playing, VL_VIDEO_PAUSED);
   return 0;
@@ -376,8 +376,7 @@ int ResumeVideoPlayback(vlVideo* v) {
   if (v->state.load() != VL_VIDEO_PAUSED) return kErrNotPausedVideo;
   // Playing before the player runs again: its end may come at once.
   v->state.store(VL_VIDEO_PLAYING);
-  ResumeVideoPlayer(v->player);
-  return 0;
+  return ResumeVideoPlayer(v->player);
 }
 
 int SeekVideoTo(vlVideo* v, int32_t position) {

@@ -21,6 +21,8 @@
 #include "graphics/yuv_convert.h"
 #include "graphics/display_blit.h"
 #include "platform/display_adapter.h"
+#include "media/sound/sound_types.h"
+#include "runtime/blocking.h"
 #include "runtime/threads.h"
 #include "platform/wake_pipe.h"
 #include "runtime/errors.h"
@@ -169,6 +171,15 @@ int NewPlayer(const char* file, const char* loaders, const char* adapter, vlVide
     return ERR_LOADVIDEO;
   }
   p->format.adapter = nullptr;
+  // Sound slower than the lowest pitch cannot be played: its packets would
+  // fill the queue until no picture could be read.
+  if (p->format.audioChannels && p->format.audioRate < kMinPitch) {
+    CloseVideoSource(p->source);
+    delete p;
+    FreeMemory(handle);
+    SetErrorArgument(file);
+    return ERR_LOADVIDEO;
+  }
   if (p->source->kind == VL_VSOURCE_PLUGIN) handle->loader = reinterpret_cast<uintptr_t>(p->source->plugin);
   if (p->format.endPosition == -2) {
     p->format.endPosition = -1;
@@ -433,7 +444,7 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
     p->skipCounter = 0.0f;
   }
   p->paused.store(0);
-  p->pausePending.store(0);
+  p->framesShown.store(0);
   p->ended.store(0);
   p->endOfFile.store(0);
   p->seekRequest.store(0);
@@ -446,7 +457,7 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
     std::lock_guard<std::mutex> lock(p->refreshMutex);
     p->refreshStop = false;
     p->resetRequest = false;
-    p->seekWake = false;
+    p->woken = false;
   }
   if (AllocSlots(p) != 0) {
     StopVideoPlayer(handle, display, 0);
@@ -502,6 +513,7 @@ int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer) 
     std::lock_guard<std::mutex> lock(p->audioQueue.mutex);
     p->audioQueue.condition.notify_all();
   }
+  WakePausedThreads(p);
   for (vlWorker** thread : {&p->refreshThread, &p->decoderThread, &p->serverThread, &p->audioThread}) {
     if (!*thread) continue;
     FreeWorker(*thread);
@@ -516,56 +528,92 @@ int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer) 
   FlushDecoder(p);
   if (forgetLayer) p->layerWord = nullptr;
   p->paused.store(0);
-  p->pausePending.store(0);
   p->ended.store(0);
   p->display = nullptr;
   return 0;
 }
 
-void PauseVideoPlayer(vlVideoHandle* handle) {
+namespace {
+
+// Waits in 10 ms steps until done says so; false when an end signal came
+// first (the threads are then left to the stop at shut-down).
+template <typename Done>
+bool WaitForThreads(Done done) {
+  while (!done()) {
+    if (BlockingWaitsEnded()) return false;
+    SleepMillis(10);
+  }
+  return true;
+}
+
+}  // namespace
+
+int PauseVideoPlayer(vlVideoHandle* handle) {
   vlVideoPlayer* p = handle->player;
-  if (!p->running.load()) return;
+  if (!p->running.load()) return 0;
   const size_t bytes = PixelBufferBytes(p->targetWidth, p->targetHeight);
   {
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
     FreeMemory(p->pausePicture);
     p->pausePicture = static_cast<uint32_t*>(AllocMemory(bytes, 1));
-    if (!p->pausePicture) return;
+    if (!p->pausePicture) return 0;
   }
   p->resumeRequest.store(0);
   p->serverIdle.store(0);
   p->refreshIdle.store(0);
   p->decoderIdle.store(0);
-  p->pausePending.store(1);
-  while (!(p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load())) SleepMillis(10);
-  RemovePendingVideoFrames(p->display, p);
+  // The pause holds the frame on the window: frames decoded or queued
+  // after it wait for the resume, and the position is the shown frame's.
+  p->paused.store(1);
+  if (!WaitForThreads([p] { return p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load(); }))
+    return ERR_USERABORT;
+  {
+    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+    if (p->shownSlot >= 0) {
+      const vlFrameSlot& shown = p->slots[p->shownSlot];
+      std::memcpy(p->pausePicture, shown.pixels, size_t(shown.stride) * p->targetHeight * 4);
+    } else {
+      // Nothing shown yet: nothing to draw again.
+      FreeMemory(p->pausePicture);
+      p->pausePicture = nullptr;
+    }
+  }
   std::lock_guard<std::mutex> lock(p->frameMutex);
   p->pausedPositionMs = static_cast<uint32_t>(std::max(0.0, p->shownStamp * 1000));
   p->pausedPositionValid = 1;
+  return 0;
 }
 
-void ResumeVideoPlayer(vlVideoHandle* handle) {
+int ResumeVideoPlayer(vlVideoHandle* handle) {
   vlVideoPlayer* p = handle->player;
-  if (!p->running.load() || !p->paused.load()) return;
+  if (!p->running.load() || !p->paused.load()) return 0;
   {
+    // The frames waiting in the ring are due as much later as the pause
+    // lasted.
     std::lock_guard<std::mutex> lock(p->frameMutex);
     const double now = WallClock();
-    p->frameTimer += now + p->clockOffset - p->shownStamp;
+    const double shift = now + p->clockOffset - p->shownStamp;
+    p->frameTimer += shift;
+    for (int32_t i = 0; i < p->queued; ++i) p->slots[(p->readIndex + i) % 2].target += shift;
     p->clockOffset = p->shownStamp - now;
   }
   p->pausedPositionValid = 0;
   p->resumeRequest.store(1);
   p->paused.store(0);
-  while (p->resumeRequest.load() && p->running.load()) SleepMillis(10);
+  WakePausedThreads(p);
+  if (!WaitForThreads([p] { return !p->resumeRequest.load() || !p->running.load(); })) return ERR_USERABORT;
+  return 0;
 }
 
 int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   vlVideoPlayer* p = handle->player;
   const bool running = p->running.load();
   if (running && !p->paused.load() && !p->ended.load()) {
-    while ((p->videoFlushState.load() || p->audioFlushState.load() || p->warmUp.load() < 10) &&
-           !p->endOfFile.load())
-      SleepMillis(10);
+    if (!WaitForThreads([p] {
+          return !(p->videoFlushState.load() || p->audioFlushState.load() || p->warmUp.load() < 10) ||
+                 p->endOfFile.load();
+        }))
+      return ERR_USERABORT;
   }
   if (!running && !p->layerWord) {
     p->pendingStartMs = static_cast<int32_t>(ms);
@@ -595,7 +643,7 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
     {
       // The refresh thread may be waiting for an old frame's time.
       std::lock_guard<std::mutex> lock(p->refreshMutex);
-      p->seekWake = true;
+      p->woken = true;
       p->refreshWake.notify_all();
     }
     if (p->sound) p->audioFlushState.store(1);
@@ -615,6 +663,10 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   if (running && p->paused.load()) {
     p->endOfFile.store(0);
     if (p->sound) p->soundDiscard.store(1);
+    // Nothing decoded or queued before the seek is shown after it.
+    p->pausedSeeks.fetch_add(1);
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    p->queued = p->readIndex = p->writeIndex = 0;
   }
   FlushPacketQueue(&p->videoQueue, p->source);
   FlushPacketQueue(&p->audioQueue, p->source);
@@ -622,12 +674,14 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   FlushVideoSourceVideo(p->source);
   FlushVideoSourceAudio(p->source);
   vlDecodedFrame frame{};
-  // A stopped player has only the one slot allocated above.
-  const int slot = running && p->shownSlot >= 0 ? p->shownSlot : 0;
-  if (DecodeNextFrame(p, &frame)) {
+  // A stopped player has only the one slot allocated above; a running one
+  // keeps the frame on the window in slot 2.
+  const int slot = running ? 2 : 0;
+  if (p->slots[slot].pixels && DecodeNextFrame(p, &frame)) {
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
     ConvertVideoFrame(p, frame, &p->slots[slot]);
     p->shownSlot = slot;
+    p->framesShown.store(1);
     if (p->pausePicture) {
       for (int32_t row = 0; row < p->targetHeight; ++row)
         std::memcpy(p->pausePicture + size_t(row) * (p->targetWidth + 64),
@@ -697,8 +751,12 @@ void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, in
     p->refreshWake.notify_all();
   }
   {
+    // An end signal leaves the rectangle as it was.
     std::unique_lock<std::mutex> lock(p->resetMutex);
-    while (!p->resetDone) p->resetAck.wait_for(lock, std::chrono::milliseconds(10));
+    while (!p->resetDone) {
+      if (BlockingWaitsEnded()) return;
+      p->resetAck.wait_for(lock, std::chrono::milliseconds(10));
+    }
   }
   std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
   const int32_t oldWidth = p->targetWidth, oldHeight = p->targetHeight;

@@ -71,8 +71,11 @@ struct vlVideoPlayer {
   double videoClock = 0, shownStamp = 0, clockOffset = 0;
   int64_t currentPosition = -1;
 
-  // The ring of converted frames, under the frame mutex.
-  vlFrameSlot slots[2]{};
+  // The ring of converted frames (slots 0 and 1), under the frame mutex.
+  // Slot 2 holds the frame last shown: the refresh thread swaps a shown
+  // ring slot's pixels into it, so the frame on the window is still there
+  // when the video server has filled the ring again (a pause keeps it).
+  vlFrameSlot slots[3]{};
   int32_t queued = 0, readIndex = 0, writeIndex = 0;
   std::mutex frameMutex;
   std::condition_variable frameCondition;
@@ -84,7 +87,7 @@ struct vlVideoPlayer {
   std::mutex refreshMutex;
   std::condition_variable refreshWake;
   bool refreshStop = false, resetRequest = false;
-  bool seekWake = false;  // a seek: frames waited for are stale
+  bool woken = false;  // a seek (frames waited for are stale) or a resume
   std::mutex resetMutex;
   std::condition_variable resetAck;
   bool resetDone = false;
@@ -122,7 +125,17 @@ struct vlVideoPlayer {
   float skipRatio = 1.0f, skipCounter = 0.0f;  // under the frame mutex
 
   vlDisplay* display = nullptr;
-  std::atomic<uint32_t> paused{0}, pausePending{0};
+  // Set by the script thread: no frame is shown or scheduled and no packet
+  // read until the resume; the threads rest on the pause condition.
+  std::atomic<uint32_t> paused{0};
+  std::mutex pauseMutex;
+  std::condition_variable pauseWake;
+  // Seeks made while paused: a frame the video server held through one is
+  // from before it.
+  std::atomic<uint32_t> pausedSeeks{0};
+  // A frame of this run has been shown. Until then a pause still lets the
+  // first frame through to the window.
+  std::atomic<uint32_t> framesShown{0};
   uint32_t* pausePicture = nullptr;  // frame of the target size
   std::atomic<uint32_t> serverIdle{0}, refreshIdle{0}, decoderIdle{0};
   std::atomic<uint32_t> refreshBusy{0};
@@ -170,8 +183,9 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
                      int32_t y, int32_t width, int32_t height, uint32_t volume, uint32_t smooth, int channel,
                      void* layer);
 int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer);
-void PauseVideoPlayer(vlVideoHandle* handle);
-void ResumeVideoPlayer(vlVideoHandle* handle);
+// 0, or 1003 when an end signal came while the threads were waited for.
+int PauseVideoPlayer(vlVideoHandle* handle);
+int ResumeVideoPlayer(vlVideoHandle* handle);
 // 0 or 1000, 1066, 1233.
 int SeekVideoPlayer(vlVideoHandle* handle, uint32_t positionMs);
 void SetVideoPlayerRect(vlVideoHandle* handle, vlDisplay* display, int32_t x, int32_t y, int32_t width,
@@ -219,6 +233,11 @@ uint32_t QueuedSoundBytes(vlVideoPlayer* player);
 void ResetPacketQueue(vlPacketQueue* queue);
 int AppendPacket(vlPacketQueue* queue, void* data, uint32_t size, double time);
 void FlushPacketQueue(vlPacketQueue* queue, vlVideoSource* source);
+// Rests while the player is paused, until woken (a resume, a stop) or for
+// at most a second.
+void RestWhilePaused(vlVideoPlayer* player, vlWorker* worker);
+// Wakes the threads resting while the player is paused.
+void WakePausedThreads(vlVideoPlayer* player);
 // Converts the decoded frame into a slot of the target size.
 void ConvertVideoFrame(vlVideoPlayer* player, const vlDecodedFrame& frame, vlFrameSlot* slot);
 double WallClock();

@@ -252,6 +252,12 @@ void VideoAudioThread(void* start) {
       p->soundStopped = 1;
       CloseChannel(p);
     }
+    // Paused, the ring runs dry and the output waits for more: the
+    // silence costs nothing.
+    if (p->paused.load()) {
+      RestWhilePaused(p, worker);
+      continue;
+    }
     uint32_t queued;
     LockMutex(p->ring.mutex);
     queued = p->ring.bytes;

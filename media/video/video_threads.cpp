@@ -1,7 +1,8 @@
 // The threads of a playing video and the packet queues between them. Every
 // wait is bounded (10 ms at most while the video plays, 50 ms once it has
 // ended, when only a stop, a seek or a pause can come) so that a stop
-// request is seen without a separate wake-up of each waiter.
+// request is seen without a separate wake-up of each waiter. A paused
+// video's threads rest until a resume, seek, resize or stop wakes them.
 #include <sched.h>
 #include <time.h>
 
@@ -22,8 +23,13 @@ constexpr uint32_t kAudioQueueLimit = 81920;
 constexpr uint32_t kVideoQueueLimit = 1310720;
 constexpr auto kPoll = std::chrono::milliseconds(10);
 constexpr uint32_t kEndedPollMs = 50;
+// The longest rest of a paused thread between two looks at its flags.
+constexpr auto kPausedRest = std::chrono::seconds(1);
 
 bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
+
+// Paused with a frame shown or on its way: the server schedules nothing.
+bool HoldingFrames(vlVideoPlayer* p) { return p->paused.load() && (p->framesShown.load() || p->queued > 0); }
 
 bool QueueEmpty(vlPacketQueue* q) {
   std::lock_guard<std::mutex> lock(q->mutex);
@@ -92,14 +98,6 @@ void ResetTiming(vlVideoPlayer* p) {
   p->skipCounter = 0.0f;
 }
 
-// Copies the shown frame as the paused picture (draw mutex keeps the rect).
-void KeepPausePicture(vlVideoPlayer* p, const vlFrameSlot& slot) {
-  if (!p->pausePicture || !slot.pixels) return;
-  for (int32_t row = 0; row < p->targetHeight; ++row)
-    std::memcpy(p->pausePicture + size_t(row) * slot.stride, slot.pixels + size_t(row) * slot.stride,
-                size_t(p->targetWidth) * 4);
-}
-
 // The refresh thread's wait: 1 stop, 2 reset handled, 0 time-out.
 int TimedWait(vlVideoPlayer* p, double seconds) {
   int result = 0;
@@ -107,9 +105,9 @@ int TimedWait(vlVideoPlayer* p, double seconds) {
     std::unique_lock<std::mutex> lock(p->refreshMutex);
     if (seconds > 0) {
       p->refreshWake.wait_for(lock, std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6)),
-                              [p] { return p->refreshStop || p->resetRequest || p->seekWake; });
+                              [p] { return p->refreshStop || p->resetRequest || p->woken; });
     }
-    p->seekWake = false;
+    p->woken = false;
     if (p->refreshStop) return 1;
     if (p->resetRequest) {
       p->resetRequest = false;
@@ -131,6 +129,21 @@ int TimedWait(vlVideoPlayer* p, double seconds) {
 }
 
 }  // namespace
+
+void RestWhilePaused(vlVideoPlayer* p, vlWorker* worker) {
+  std::unique_lock<std::mutex> lock(p->pauseMutex);
+  p->pauseWake.wait_for(lock, kPausedRest, [p, worker] { return !p->paused.load() || Stopping(worker); });
+}
+
+void WakePausedThreads(vlVideoPlayer* p) {
+  {
+    std::lock_guard<std::mutex> lock(p->refreshMutex);
+    p->woken = true;
+  }
+  p->refreshWake.notify_all();
+  { std::lock_guard<std::mutex> lock(p->pauseMutex); }
+  p->pauseWake.notify_all();
+}
 
 double WallClock() {
   timespec ts{};
@@ -201,8 +214,10 @@ void VideoDecoderThread(void* start) {
       p->endOfFile.store(0);
       p->seekRequest.store(0);
     }
+    // A video paused before its first frame showed reads on to that frame.
+    const bool reading = !p->paused.load() || (!p->framesShown.load() && QueueEmpty(&p->videoQueue));
     if ((!sound || QueueBytes(&p->audioQueue) <= kAudioQueueLimit) && QueueBytes(&p->videoQueue) <= kVideoQueueLimit &&
-        !p->endOfFile.load() && !p->paused.load()) {
+        !p->endOfFile.load() && reading) {
       vlVideoPacketRecord record{};
       const int result = NextVideoPacket(p->source, &record);
       if (result == -1) {
@@ -223,40 +238,56 @@ void VideoDecoderThread(void* start) {
         q->condition.notify_all();
       }
     }
-    if (p->paused.load()) p->decoderIdle.store(1);
+    if (p->paused.load()) {
+      p->decoderIdle.store(1);
+      RestWhilePaused(p, worker);
+      continue;
+    }
     SleepMillis(p->ended.load() ? kEndedPollMs : 10);
   }
 }
 
 namespace {
 
-// Converts a decoded frame into the write slot and gives it its due time
-// (decode mutex held, so the slots keep their size).
+// Converts a decoded frame into the write slot and gives it its due time.
+// While paused the frame waits here, with no lock held, for the resume.
 void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& frame, double frameTime) {
+  double stamp;
+  const uint32_t seeks = p->pausedSeeks.load();
+  {
+    std::lock_guard<std::mutex> schedule(p->decodeMutex);
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    p->skipCounter += 1.0f;
+    if (p->skipCounter < p->skipRatio) return;
+    p->skipCounter -= std::max(p->skipRatio, 1.0f);
+    // A frame without a stamp follows the clock.
+    if (frameTime != 0) p->videoClock = frameTime;
+    stamp = p->videoClock;
+    p->videoClock += p->frameDuration * (1 + frame.repeat / 2.0);
+    if (p->queued == 2 && !p->refreshBusy.load()) p->skipRatio = p->skipRatio > 1.0f ? 0.95f * p->skipRatio : 0.95f;
+  }
+  {
+    std::unique_lock<std::mutex> lock(p->frameMutex);
+    while ((p->queued >= 2 || HoldingFrames(p)) && !Stopping(worker)) {
+      if (!HoldingFrames(p)) {
+        p->frameCondition.wait_for(lock, kPoll);
+        continue;
+      }
+      lock.unlock();
+      p->serverIdle.store(1);
+      RestWhilePaused(p, worker);
+      if (!p->paused.load()) p->resumeRequest.store(0);
+      lock.lock();
+    }
+  }
+  // A seek while paused went elsewhere: the frame is from before it.
+  if (Stopping(worker) || p->pausedSeeks.load() != seeks) return;
+  // The decode mutex keeps the slots their size.
   std::lock_guard<std::mutex> schedule(p->decodeMutex);
-  std::unique_lock<std::mutex> lock(p->frameMutex);
-  p->skipCounter += 1.0f;
-  if (p->skipCounter < p->skipRatio) return;
-  p->skipCounter -= std::max(p->skipRatio, 1.0f);
-  // A frame without a stamp follows the clock.
-  if (frameTime != 0) p->videoClock = frameTime;
-  const double stamp = p->videoClock;
-  p->videoClock += p->frameDuration * (1 + frame.repeat / 2.0);
-  if (p->queued == 2 && !p->refreshBusy.load()) p->skipRatio = p->skipRatio > 1.0f ? 0.95f * p->skipRatio : 0.95f;
-  while (p->queued >= 2 && !Stopping(worker)) p->frameCondition.wait_for(lock, kPoll);
-  if (Stopping(worker)) return;
-  lock.unlock();
-
   vlFrameSlot* slot = &p->slots[p->writeIndex];
   ConvertVideoFrame(p, frame, slot);
-  if (p->pausePending.load()) {
-    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
-    KeepPausePicture(p, *slot);
-    p->pausePending.store(0);
-    p->paused.store(1);
-  }
 
-  lock.lock();
+  std::unique_lock<std::mutex> lock(p->frameMutex);
   slot->stamp = stamp;
   slot->position = frame.position;
   double delay = stamp - p->lastFrameStamp;
@@ -294,9 +325,9 @@ void VideoServerThread(void* start) {
   ReportWorkerStarted(worker);
   while (!Stopping(worker)) {
     if (p->resumeRequest.load()) p->resumeRequest.store(0);
-    if (p->paused.load()) {
+    if (p->paused.load() && (p->framesShown.load() || QueuedFrames(p) > 0)) {
       p->serverIdle.store(1);
-      SleepMillis(10);
+      RestWhilePaused(p, worker);
       continue;
     }
     vlPacket* packet = nullptr;
@@ -304,13 +335,12 @@ void VideoServerThread(void* start) {
     const int taken = TakePacket(&p->videoQueue, &packet);
     if (taken <= 0) {
       p->serverBusy.store(0);
-      // An ended stream gives no frame to pause on: the pause holds the
-      // frame on screen.
-      if (taken < 0 && p->pausePending.load()) {
-        std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
-        if (p->shownSlot >= 0) KeepPausePicture(p, p->slots[p->shownSlot]);
-        p->pausePending.store(0);
-        p->paused.store(1);
+      // Paused with no first frame to come: the stream ended or the
+      // decoder stopped reading.
+      if (p->paused.load() && (taken < 0 || p->decoderIdle.load())) {
+        p->serverIdle.store(1);
+        RestWhilePaused(p, worker);
+        continue;
       }
       if (taken < 0) WaitWhileEnded(p, &p->videoQueue);
       continue;
@@ -349,6 +379,21 @@ void VideoRefreshThread(void* start) {
   ReportWorkerStarted(worker);
   p->lastShownTime = WallClock();
   for (;;) {
+    // Paused: the frame on the window stays, the ring keeps what follows;
+    // only a first frame is still shown, at once.
+    if (p->paused.load()) {
+      const bool still = p->framesShown.load(), serverDone = p->serverIdle.load();
+      bool first;
+      {
+        std::lock_guard<std::mutex> frames(p->frameMutex);
+        first = !still && p->queued > 0;
+      }
+      if (!first) {
+        if (still || serverDone) p->refreshIdle.store(1);
+        if (TimedWait(p, still ? std::chrono::duration<double>(kPausedRest).count() : 0.01) == 1) break;
+        continue;
+      }
+    }
     std::unique_lock<std::mutex> lock(p->frameMutex);
     if (p->queued > 0) {
       vlFrameSlot* slot = &p->slots[p->readIndex];
@@ -362,7 +407,9 @@ void VideoRefreshThread(void* start) {
         continue;
       }
       const double now = WallClock();
-      if (now < slot->target) {
+      // A first frame held back by a pause is shown at once.
+      const bool firstOfPause = p->paused.load() && !p->framesShown.load();
+      if (now < slot->target && !firstOfPause) {
         const double wait = std::floor((slot->target - now) * 1000) / 1000;
         lock.unlock();
         if (TimedWait(p, wait) == 1) break;
@@ -376,7 +423,7 @@ void VideoRefreshThread(void* start) {
       const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
                                               : slot->target + (p->videoClock - slot->stamp);
       bool drop = false;
-      if (now > successor) {
+      if (now > successor && !firstOfPause) {
         p->skipRatio *= 1.05f;
         drop = (p->queued == 2 || now > successor + 0.5) && now - p->lastShownTime < 1.0;
       }
@@ -391,10 +438,13 @@ void VideoRefreshThread(void* start) {
       lock.unlock();
       p->lastShownTime = now;
       {
+        // The shown frame goes to slot 2, where the server does not write.
         std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
         ShowVideoFrame(p->display, index, p, 1);
-        p->shownSlot = index;
+        std::swap(p->slots[index].pixels, p->slots[2].pixels);
+        p->shownSlot = 2;
       }
+      p->framesShown.store(1);
       lock.lock();
       p->readIndex = (p->readIndex + 1) % 2;
       --p->queued;
@@ -405,7 +455,7 @@ void VideoRefreshThread(void* start) {
     lock.unlock();
     // A paused video has not ended: a seek while paused empties the queues
     // before it reads from the new place.
-    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() && !p->pausePending.load() &&
+    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() &&
         QueueEmpty(&p->videoQueue) &&
         (!p->sound || (QueueEmpty(&p->audioQueue) && p->soundPlayed.load())) && !p->serverBusy.load() &&
         QueuedFrames(p) == 0) {

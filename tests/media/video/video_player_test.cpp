@@ -13,6 +13,7 @@
 #include "../../formats/pictures/picture_test_util.h"
 #include "media/video/video_player.h"
 #include "media/video/video_source.h"
+#include "runtime/blocking.h"
 #include "runtime/os.h"
 #include "runtime/errors.h"
 #include "vm/error_codes.h"
@@ -350,6 +351,43 @@ TEST(VideoThreads, PausedSeeksIntoTheLastFramesEndOnResume) {
     StopVideoPlayer(v.handle, nullptr, 1);
   }
   gVideoEndedHook = nullptr;
+}
+
+// Plays the file, keeps the refresh thread from its acknowledgement (the
+// frame mutex is held elsewhere), pauses and ends the waits meanwhile, as
+// an end signal does; 0 when the pause gave 1003 and the player stopped.
+int PauseWithTheWaitsEnded(const std::string& file) {
+  Opened v(file);
+  vlVideoPlayer* p = v.handle ? v.handle->player : nullptr;
+  if (v.error || StartVideoPlayer(nullptr, v.handle, {1, nullptr}, nullptr, 0, 0, 32, 24, 64, 0, 0, nullptr)) return 2;
+  for (int i = 0; i < 300 && !p->framesShown.load(); ++i) SleepMillis(10);
+  std::atomic<bool> held{false}, release{false};
+  std::thread holder([&] {
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    held = true;
+    // Two seconds at most: a pause that ignores the end then returns 0.
+    for (int i = 0; i < 400 && !release; ++i) SleepMillis(5);
+  });
+  while (!held) SleepMillis(1);
+  std::thread signal([] {
+    SleepMillis(300);
+    EndBlockingWaits();
+  });
+  const int result = PauseVideoPlayer(v.handle);
+  release = true;
+  holder.join();
+  signal.join();
+  StopVideoPlayer(v.handle, nullptr, 1);
+  return result == ERR_USERABORT && !p->running.load() ? 0 : 1;
+}
+
+// An end signal ends the script thread's wait for the player's threads. In
+// a child process: the waits stay ended.
+TEST(VideoThreadsDeathTest, AnEndSignalEndsAPausesWaitForTheThreads) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TempDir dir;
+  const std::string file = MakeVideo(dir, "m.avi", "-c:v mjpeg", "32x24", 25, 4);
+  EXPECT_EXIT(std::exit(PauseWithTheWaitsEnded(file)), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
