@@ -45,31 +45,38 @@ vlDirtyRects gScratch;
 int CheckLayers() { return CheckLayerCommand(); }
 int LayerArg(vlVMState* L, int index, vlLayer** out) { return GetLayerArg(L, index, out); }
 
-// The layers a name or position selects: one layer, or a group. One layer
-// goes to *one and leaves *group empty (no room sized to the stack: most
-// calls name one layer); a group fills *group in list order, at most max
-// members (0: any number).
-int SelectLayers(vlVMState* L, int index, vlLayer** one, std::vector<vlLayer*>* group, size_t max) {
-  group->clear();
+// The layers one argument selects: a single layer, kept without room sized
+// to the stack (most calls name one layer), or the members of a group in
+// list order.
+struct Selection {
+  vlLayer* one = nullptr;
+  std::vector<vlLayer*> group;
+  vlLayer* const* layers() const { return group.empty() ? &one : group.data(); }
+  int count() const { return group.empty() ? 1 : static_cast<int>(group.size()); }
+};
+
+// A name or position: one layer, or a group of at most max members (0: any
+// number).
+int SelectLayers(vlVMState* L, int index, Selection* out, size_t max) {
   if (vl::GetTypeAt(L, index) == VL_TSTRING) {
     const char* name = vl::ToStringAt(L, index);
     if (int32_t at = FindLayerByName(vlCurrentOutput, name)) {
-      *one = GetLayerByPos(vlCurrentOutput, at);
+      out->one = GetLayerByPos(vlCurrentOutput, at);
       return 0;
     }
     try {
       for (vlNode* n = vlCurrentOutput->layers.head; n->succ; n = n->succ) {
         auto* l = reinterpret_cast<vlLayer*>(n);
         if (!l->group[0] || strcasecmp(l->group, name) != 0) continue;
-        if (max && group->size() == max) return ERR_INTERNAL;
-        group->push_back(l);
+        if (max && out->group.size() == max) return ERR_INTERNAL;
+        out->group.push_back(l);
       }
     } catch (const std::bad_alloc&) {
       return ERR_MEM;
     }
-    if (!group->empty()) return 0;
+    if (!out->group.empty()) return 0;
   }
-  return LayerArg(L, index, one);
+  return LayerArg(L, index, &out->one);
 }
 
 int CmdEnableLayers(vlVMState* L) {
@@ -101,16 +108,15 @@ int CmdDisableLayers(vlVMState* L) {
 
 int ShowHide(vlVMState* L, bool hide) {
   if (int status = CheckLayers()) return status;
-  vlLayer* one = nullptr;
-  std::vector<vlLayer*> group;
-  if (int status = SelectLayers(L, 1, &one, &group, 0)) return status;
-  vlLayer* const* selected = group.empty() ? &one : group.data();
-  const int count = group.empty() ? 1 : static_cast<int>(group.size());
+  Selection selection;
+  if (int status = SelectLayers(L, 1, &selection, 0)) return status;
+  vlLayer* const* selected = selection.layers();
+  const int count = selection.count();
   // What the batched refresh counts as moved, made before anything changes.
-  const void* mover = one;
+  const void* mover = selection.one;
   std::vector<const void*> movers;
   try {
-    movers.assign(group.begin(), group.end());
+    movers.assign(selection.group.begin(), selection.group.end());
   } catch (const std::bad_alloc&) {
     return ERR_MEM;
   }
@@ -179,12 +185,11 @@ int CmdHideLayer(vlVMState* L) {
 int CmdRemoveLayer(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   if (int status = CheckLayers()) return status;
-  vlLayer* one = nullptr;
-  std::vector<vlLayer*> group;
+  Selection selection;
   // More than 256 at once are refused before any goes.
-  if (int status = SelectLayers(L, 1, &one, &group, 256)) return status;
-  vlLayer* const* selected = group.empty() ? &one : group.data();
-  const int count = group.empty() ? 1 : static_cast<int>(group.size());
+  if (int status = SelectLayers(L, 1, &selection, 256)) return status;
+  vlLayer* const* selected = selection.layers();
+  const int count = selection.count();
   for (int i = 0; i < count; i++)
     if (FindAsyncDrawOwner(selected[i], 0)) return ERR_REMADLAYER;
   vlDisplay* d = CurrentDisplay();
