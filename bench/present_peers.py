@@ -449,12 +449,16 @@ def main():
             peer = "whole" if scene in ("whole", "flip") else "stack" if scene == "stack" else "sprites"
             ratios, ours, sdl, lags, sdl_lags, loads = [], [], [], [], [], []
             others, other_ratios = [], []
-            sides = [0, 1, 2] if a.against else [0, 1]
             for k in range(max(1, a.repeat)):
-                # Rotating which side goes first: a burst of other load
-                # falls on every side alike over the rounds.
+                # Alternating which side goes first: a burst of other load
+                # falls on both sides alike over the rounds. The other build
+                # runs next to ours, first every other round, and SDL2 after
+                # both, so neither player always follows the same program.
                 o = p = q = None
-                for side in sides[k % len(sides):] + sides[:k % len(sides)]:
+                order = (0, 2, 1) if a.against else (0, 1)
+                if k % 2:
+                    order = (2, 0, 1) if a.against else (1, 0)
+                for side in order:
                     if side == 0:
                         o, _ = run_player(a.build, tmp, scene, w, h, a.frames, pics, display, count)
                     elif side == 1:
