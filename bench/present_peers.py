@@ -14,6 +14,11 @@ per frame (strace of writev/write on the socket), which must follow the
 changed area, not the window.
 
     bench/present_peers.py [--build build/release] [--frames 300] [--repeat 5] [--scene NAME]
+                           [--against OTHER_BUILD]
+
+With --against, each round also runs the player of another build (an
+earlier commit built in its own tree) in the rotation, and the table adds
+the median of the per-round ratios ours over that build's.
 
 SDL2 comes from Debian's libsdl2-dev (sdl2-config); without it the script
 says so and stops. Needs Xvfb, cc; strace for the byte counts (optional).
@@ -418,6 +423,7 @@ def main():
     ap.add_argument("--keep", action="store_true", help="keep the applets and pictures (the path is printed)")
     ap.add_argument("--repeat", type=int, default=5, help="alternating rounds; the median ratio counts")
     ap.add_argument("--xvfb-args", default="", help="extra Xvfb arguments, e.g. '-extension MIT-SHM'")
+    ap.add_argument("--against", default="", help="another build tree whose player joins every round")
     a = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix="present-bench-")
     exe = build_sdl(tmp)
@@ -435,24 +441,37 @@ def main():
         # lag: the end-of-loop round trip in frame times (frames between
         # the program and the screen)
         print("%-42s %9s %9s %7s %7s %6s %6s %5s %11s" % ("scene", "ours fps", "SDL2 fps", "ratio", "range",
-                                                        "lag", "SDL", "load", "X bytes/frm"))
+                                                        "lag", "SDL", "load", "X bytes/frm") +
+              ("  %8s %7s %9s" % ("other fps", "vs it", "range") if a.against else ""))
         for scene, w, h, count, label in SCENES:
             if a.scene and a.scene != scene and a.scene not in label:
                 continue
             peer = "whole" if scene in ("whole", "flip") else "stack" if scene == "stack" else "sprites"
             ratios, ours, sdl, lags, sdl_lags, loads = [], [], [], [], [], []
+            others, other_ratios = [], []
             for k in range(max(1, a.repeat)):
                 # Alternating which side goes first: a burst of other load
-                # falls on both sides alike over the rounds.
-                o = p = None
-                for side in ((0, 1) if k % 2 == 0 else (1, 0)):
+                # falls on both sides alike over the rounds. The other build
+                # runs next to ours, first every other round, and SDL2 after
+                # both, so neither player always follows the same program.
+                o = p = q = None
+                order = (0, 2, 1) if a.against else (0, 1)
+                if k % 2:
+                    order = (2, 0, 1) if a.against else (1, 0)
+                for side in order:
                     if side == 0:
                         o, _ = run_player(a.build, tmp, scene, w, h, a.frames, pics, display, count)
-                    else:
+                    elif side == 1:
                         p = run_sdl(exe, peer, w, h, a.frames, pics, display, count)
+                    else:
+                        q, _ = run_player(a.against, tmp, scene, w, h, a.frames, pics, display, count)
                 loads.append(os.getloadavg()[0])
                 if o is None or p is None:
                     continue
+                if q is not None:
+                    fq = a.frames * 1000.0 / max(q[0], 1e-3)
+                    others.append(fq)
+                    other_ratios.append(a.frames * 1000.0 / max(o[0], 1e-3) / fq)
                 fo, fs = a.frames * 1000.0 / max(o[0], 1e-3), a.frames * 1000.0 / max(p[0], 1e-3)
                 ours.append(fo)
                 sdl.append(fs)
@@ -470,9 +489,13 @@ def main():
                 print("%-42s failed" % label)
                 continue
             results[(scene, w, count)] = median(ours)
+            vs = ""
+            if other_ratios:
+                vs = "  %8.1f %6.2fx %4.2f-%4.2f" % (median(others), median(other_ratios), min(other_ratios),
+                                                    max(other_ratios))
             print("%-42s %9.1f %9.1f %6.2fx %3.2f-%3.2f %6.2f %6.2f %5.1f %11s" % (
                 label, median(ours), median(sdl), median(ratios), min(ratios), max(ratios), median(lags),
-                median(sdl_lags), median(loads), per))
+                median(sdl_lags), median(loads), per) + vs)
             if per and int(per) > w * h:
                 print("  (the pixels went through the socket: shared memory was not used)")
             sys.stdout.flush()

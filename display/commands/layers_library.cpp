@@ -45,24 +45,38 @@ vlDirtyRects gScratch;
 int CheckLayers() { return CheckLayerCommand(); }
 int LayerArg(vlVMState* L, int index, vlLayer** out) { return GetLayerArg(L, index, out); }
 
-// The layers a name or position selects: one layer, or a group.
-int SelectLayers(vlVMState* L, int index, vlLayer** out, int max, int* count) {
-  *count = 0;
+// The layers one argument selects: a single layer, kept without room sized
+// to the stack (most calls name one layer), or the members of a group in
+// list order.
+struct Selection {
+  vlLayer* one = nullptr;
+  std::vector<vlLayer*> group;
+  vlLayer* const* layers() const { return group.empty() ? &one : group.data(); }
+  int count() const { return group.empty() ? 1 : static_cast<int>(group.size()); }
+};
+
+// A name or position: one layer, or a group of at most max members (0: any
+// number).
+int SelectLayers(vlVMState* L, int index, Selection* out, size_t max) {
   if (vl::GetTypeAt(L, index) == VL_TSTRING) {
     const char* name = vl::ToStringAt(L, index);
-    if (!FindLayerByName(vlCurrentOutput, name)) {
+    if (int32_t at = FindLayerByName(vlCurrentOutput, name)) {
+      out->one = GetLayerByPos(vlCurrentOutput, at);
+      return 0;
+    }
+    try {
       for (vlNode* n = vlCurrentOutput->layers.head; n->succ; n = n->succ) {
         auto* l = reinterpret_cast<vlLayer*>(n);
         if (!l->group[0] || strcasecmp(l->group, name) != 0) continue;
-        if (*count == max) return ERR_INTERNAL;
-        out[(*count)++] = l;
+        if (max && out->group.size() == max) return ERR_INTERNAL;
+        out->group.push_back(l);
       }
-      if (*count) return 0;
+    } catch (const std::bad_alloc&) {
+      return ERR_MEM;
     }
+    if (!out->group.empty()) return 0;
   }
-  if (int status = LayerArg(L, index, out)) return status;
-  *count = 1;
-  return 0;
+  return LayerArg(L, index, &out->one);
 }
 
 int CmdEnableLayers(vlVMState* L) {
@@ -94,17 +108,18 @@ int CmdDisableLayers(vlVMState* L) {
 
 int ShowHide(vlVMState* L, bool hide) {
   if (int status = CheckLayers()) return status;
-  // A group of any size is shown or hidden whole.
-  std::vector<vlLayer*> selected;
+  Selection selection;
+  if (int status = SelectLayers(L, 1, &selection, 0)) return status;
+  vlLayer* const* selected = selection.layers();
+  const int count = selection.count();
+  // What the batched refresh counts as moved, made before anything changes.
+  const void* mover = selection.one;
   std::vector<const void*> movers;
-  int count;
   try {
-    selected.resize(std::max(1, CountLayers(vlCurrentOutput)));
-    movers.resize(selected.size());
+    movers.assign(selection.group.begin(), selection.group.end());
   } catch (const std::bad_alloc&) {
     return ERR_MEM;
   }
-  if (int status = SelectLayers(L, 1, selected.data(), static_cast<int>(selected.size()), &count)) return status;
   vlDisplay* d = CurrentDisplay();
   vlCurrentOutput->changed = 1;
   bool queue = d->outputType != VL_OUTPUT_BGPIC;
@@ -148,8 +163,7 @@ int ShowHide(vlVMState* L, bool hide) {
     MergeDirtyRects(&gScratch);
     // A loop of moves is drawn as sprite moves are: merged with the rest
     // of the batch, each layer's every place still reaching the window.
-    for (int i = 0; i < count; i++) movers[i] = selected[i];
-    RefreshLayerMovesBatched(L, movers.data(), count, &gScratch);
+    RefreshLayerMovesBatched(L, movers.empty() ? &mover : movers.data(), count, &gScratch);
   }
   return 0;
 }
@@ -171,9 +185,11 @@ int CmdHideLayer(vlVMState* L) {
 int CmdRemoveLayer(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   if (int status = CheckLayers()) return status;
-  vlLayer* selected[257];
-  int count;
-  if (int status = SelectLayers(L, 1, selected, 256, &count)) return status;
+  Selection selection;
+  // More than 256 at once are refused before any goes.
+  if (int status = SelectLayers(L, 1, &selection, 256)) return status;
+  vlLayer* const* selected = selection.layers();
+  const int count = selection.count();
   for (int i = 0; i < count; i++)
     if (FindAsyncDrawOwner(selected[i], 0)) return ERR_REMADLAYER;
   vlDisplay* d = CurrentDisplay();

@@ -129,13 +129,16 @@ forloop 1 walk
 const char* kReadSprite = ".call base=1 readpixel 75 48 -> c\n.call base=1 debugprint $c\n";
 
 // Two layers walked across the half-strength objects by ShowLayer in a
-// loop, one half transparent, the other hidden at the end: moves drawn
+// loop, one half transparent and named, the other the one member of a
+// group, walked and at the end hidden by the group's name: moves drawn
 // together must end as placing them once does.
 const char* kLayerWalk = R"(.call base=1 createbrush 12 6 6 16711935
 .table 0 { name = "a", transparency = 128 }
 .call base=1 displaybrush 12 0 46 r0
 .table 0 { name = "b" }
 .call base=1 displaybrush 12 80 24 r0
+.table 0 { group = "g" }
+.call base=1 setlayerstyle "b" r0
 loadk 1 #0
 loadk 2 #69
 loadk 3 #1
@@ -146,13 +149,13 @@ copy 15 1
 loadk 16 #46
 call 13 4 1
 getglobal 13 "showlayer"
-loadk 14 "b"
+loadk 14 "g"
 loadk 17 #80
 sub 15 17 1
 loadk 16 #24
 call 13 4 1
 forloop 1 walk
-.call base=1 hidelayer "b"
+.call base=1 hidelayer "g"
 .call base=1 showlayer "a" 70 46
 )";
 const char* kLayerPlaced = R"(.call base=1 createbrush 12 6 6 16711935

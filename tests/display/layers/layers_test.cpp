@@ -1077,6 +1077,13 @@ TEST_F(LayerPipeline, GroupsShowHideAndMoveAsOne) {
   EXPECT_FALSE(GetLayerByPos(d->bgpic, 261)->hidden);
   EXPECT_EQ(Run(".call removelayer \"many\""), ERR_INTERNAL);
   EXPECT_EQ(CountLayers(d->bgpic), 261);
+  // 256 go at once, and a group of one goes as a layer does.
+  GetLayerByPos(d->bgpic, 261)->group[0] = 0;
+  ASSERT_EQ(Run(".call removelayer \"many\""), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 5);
+  strcpy(GetLayerByPos(d->bgpic, 5)->group, "one");
+  ASSERT_EQ(Run(".call removelayer \"one\""), 0);
+  EXPECT_EQ(CountLayers(d->bgpic), 4);
 }
 
 TEST_F(LayerPipeline, CreateLayerMakesBlankPictures) {
