@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -1144,12 +1145,8 @@ TEST_F(Windows, APausedVideosPositionIsThatOfTheFrameOnTheWindow) {
     SCOPED_TRACE("paused at " + std::to_string(paused) + ", sought to " + std::to_string(seek));
     // Seconds into the recording: the tone's first loud sample, and the
     // place of a length read while it was written.
-    std::string wav;
-    if (FILE* f = std::fopen(sink[file].c_str(), "rb")) {
-      char chunk[65536];
-      for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) wav.append(chunk, n);
-      std::fclose(f);
-    }
+    std::ifstream in(sink[file], std::ios::binary);
+    const std::string wav{std::istreambuf_iterator<char>(in), {}};
     const size_t data = wav.find("data") + 8;
     ASSERT_LT(data, wav.size());
     auto seconds = [&](long bytes) { return (double(bytes) - double(data)) / 16000; };
