@@ -564,6 +564,13 @@ int PauseVideoPlayer(vlVideoHandle* handle) {
   p->decoderIdle.store(0);
   // The pause holds the frame on the window: frames decoded or queued
   // after it wait for the resume, and the position is the shown frame's.
+  if (!p->paused.load()) {
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    p->pausedAt = WallClock();
+    p->pausedClock = p->framesShown.load() ? p->pausedAt + p->clockOffset : -1.0;
+    p->pausedSound = p->sound ? WrittenSoundClock(p) : 0;
+    p->seeksAtPause = p->pausedSeeks.load();
+  }
   p->paused.store(1);
   if (!WaitForThreads([p] { return p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load(); }))
     return ERR_USERABORT;
@@ -589,13 +596,24 @@ int ResumeVideoPlayer(vlVideoHandle* handle) {
   if (!p->running.load() || !p->paused.load()) return 0;
   {
     // The frames waiting in the ring are due as much later as the pause
-    // lasted.
+    // lasted. The sound goes on from where the pause stopped it, but for
+    // what the output played from the ring meanwhile: so does the clock,
+    // not from the shown frame's time (that left the picture behind the
+    // sound by the time the frame had been shown before the pause, and by
+    // the ring). A video paused before its first frame starts from that.
     std::lock_guard<std::mutex> lock(p->frameMutex);
     const double now = WallClock();
-    const double shift = now + p->clockOffset - p->shownStamp;
+    double shift = now + p->clockOffset - p->shownStamp, clock = p->shownStamp;
+    if (p->pausedClock >= 0) {
+      double played = 0;
+      if (p->sound && p->pausedSeeks.load() == p->seeksAtPause)
+        played = std::clamp(WrittenSoundClock(p) - p->pausedSound, 0.0, now - p->pausedAt);
+      shift = now - p->pausedAt - played;
+      clock = std::max(p->shownStamp, p->pausedClock) + played;
+    }
     p->frameTimer += shift;
     for (int32_t i = 0; i < p->queued; ++i) p->slots[(p->readIndex + i) % 2].target += shift;
-    p->clockOffset = p->shownStamp - now;
+    p->clockOffset = clock - now;
   }
   p->pausedPositionValid = 0;
   p->resumeRequest.store(1);
@@ -699,6 +717,7 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   if (p->paused.load()) {
     p->pausedPositionMs = ms;
     p->pausedPositionValid = 1;
+    p->pausedClock = ms / 1000.0;
   } else {
     // A later start plays on from here, not from where the decoder stopped.
     p->endPositionMs = ms;

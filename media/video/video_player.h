@@ -148,6 +148,12 @@ struct vlVideoPlayer {
   vlObjectId videoId{};
   int32_t shownSlot = -1;
   uint32_t pausedPositionValid = 0, pausedPositionMs = 0;
+  // Script thread only: when the pause came, the clock then (the place
+  // sought, after a seek while paused), and where the sound written out
+  // stood and the count of paused seeks then. The sound stops there, but
+  // the output still plays what the ring held.
+  double pausedAt = 0, pausedClock = 0, pausedSound = 0;
+  uint32_t seeksAtPause = 0;
   uint32_t storedPositionMs = 0;
   int32_t pendingStartMs = -1;
   uint32_t volume = 64;
@@ -229,6 +235,9 @@ void FreeVideoSound(vlVideoPlayer* player);
 void SetVideoSoundVolume(vlVideoPlayer* player, uint32_t volume);
 // Bytes of decoded sound not yet played.
 uint32_t QueuedSoundBytes(vlVideoPlayer* player);
+// The time of the next sound the output takes: the audio clock less the
+// sound decoded or in the ring.
+double WrittenSoundClock(vlVideoPlayer* player);
 // Packet queues.
 void ResetPacketQueue(vlPacketQueue* queue);
 int AppendPacket(vlPacketQueue* queue, void* data, uint32_t size, double time);

@@ -133,11 +133,9 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
   uint32_t done = 0;
   while (done < count) {
     if (GetWorkerStopFlag(worker)) return -1;
-    // Silence while paused: what is decoded waits for the resume.
-    if (p->paused.load()) {
-      std::memset(buffer + done, 0, count - done);
-      return int(count);
-    }
+    // Paused: what is decoded waits for the resume, and no silence goes
+    // between it and what was read (the sound would lag the picture).
+    if (p->paused.load()) return int(done);
     uint32_t available;
     {
       std::lock_guard<std::mutex> lock(p->audioMutex);
@@ -311,6 +309,13 @@ uint32_t QueuedSoundBytes(vlVideoPlayer* p) {
   }
   std::lock_guard<std::mutex> lock(p->audioMutex);
   return ring + (p->decodedLength - p->decodedPosition);
+}
+
+double WrittenSoundClock(vlVideoPlayer* p) {
+  const uint32_t queued = QueuedSoundBytes(p);
+  const double rate = double(p->audioRate ? p->audioRate : 1) * (p->audioChannels ? p->audioChannels : 1) * 2;
+  std::lock_guard<std::mutex> lock(p->audioMutex);
+  return p->audioClock - queued / rate;
 }
 
 void CloseVideoSound(vlVideoPlayer* p) {

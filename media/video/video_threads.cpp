@@ -296,13 +296,7 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   p->lastFrameStamp = stamp;
   if (p->sound) {
     const double now = p->paused.load() ? p->shownStamp : WallClock() + p->clockOffset;
-    const uint32_t queued = QueuedSoundBytes(p);
-    double audio;
-    {
-      std::lock_guard<std::mutex> a(p->audioMutex);
-      audio = p->audioClock - queued / double(p->audioRate * p->audioChannels * 2);
-    }
-    const double diff = now - audio;
+    const double diff = now - WrittenSoundClock(p);
     const double threshold = std::max(delay, 0.01);
     if (std::fabs(diff) < 10.0) {
       if (diff <= -threshold) delay = 0;

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -1020,11 +1021,32 @@ TEST_F(Windows, ASeekWhilePausedKeepsTheVideoPaused) {
   EXPECT_NEAR(std::atoi(redLater.c_str()), 200, 8) << redLater;
 }
 
+// Applet lines that wait in 20 ms steps, at most the given number, until
+// video id has stopped playing; $p is then its IsVideoPlaying. The labels
+// start with label.
+std::string WaitForVideoEnd(const std::string& label, int id, int steps) {
+  const std::string v = std::to_string(id);
+  return "loadk 5 #0\nloadk 6 #" + std::to_string(steps) + "\nloadk 7 #1\njump " + label + "next\n" + label +
+         ":\n.call base=8 wait 1\n.call base=8 isvideoplaying " + v + " -> p\ngetglobal 8 \"p\"\neq 1 8 #0\njump " +
+         label + "done\n" + label + "next:\nforloop 5 " + label + "\n" + label + "done:\n";
+}
+
 // A video paused after 0.7 to 2.3 s answers the time of the frame on the
 // window as its position, not that of a frame decoded or queued after it
 // (it answered three frames ahead), and keeps that frame on the window.
 // The clip changes colour every half second; the grab of the window and the
 // colour of the half second the position falls in must agree.
+// Last, sound and picture stay together across a pause of a second, and
+// across a pause in which the video is sought to 1.2 s: the clip's sound
+// is a tone from 1.5 s on. The recording holds the sound up to the pause
+// and from there (or from the place sought) on, with no gap, loss or
+// repeat: the tone starts where that puts it. Each colour change seen on
+// the window (read with the recording's length so far, every few
+// milliseconds) comes when the recording has reached the change's time,
+// give or take a quarter of a second: the player lets the picture stray a
+// frame (0.1 s) from the sound before it mends that, the file sink puts
+// the sound after a dry spell up to its buffer (0.1 s) ahead, and its
+// file lags what it took by its own buffering.
 TEST_F(Windows, APausedVideosPositionIsThatOfTheFrameOnTheWindow) {
   const std::string clip = dir() + "/colours.avi";
   const std::vector<std::string> names = {"red", "lime", "blue", "yellow", "magenta", "cyan"};
@@ -1034,7 +1056,8 @@ TEST_F(Windows, APausedVideosPositionIsThatOfTheFrameOnTheWindow) {
     chain += "[" + std::to_string(i) + ":v]";
   }
   int status = 0;
-  Tool("ffmpeg -v error -y" + inputs + " -filter_complex \"" + chain + "concat=n=6:v=1\" -c:v mjpeg -q:v 2 " +
+  Tool("ffmpeg -v error -y" + inputs + " -f lavfi -i \"aevalsrc=0.5*sin(2*PI*440*t)*gte(t\\,1.5):s=8000:d=3\"" +
+           " -filter_complex \"" + chain + "concat=n=6:v=1\" -c:v mjpeg -q:v 2 -c:a pcm_s16le -ac 1 " +
            vlplayer::Quote(clip),
        &status);
   ASSERT_EQ(status, 0);
@@ -1048,6 +1071,25 @@ TEST_F(Windows, APausedVideosPositionIsThatOfTheFrameOnTheWindow) {
             Lit(dir() + "/ready" + n) + "\n" + vlplayer::WaitUntilFileExists(dir() + "/grabbed" + n, "g" + n) +
             ".call getattribute 50 1 18 -> later\n.call debugprint $later\n.call stopvideo 1\n";
   }
+  const int seeks[] = {0, 1200};
+  for (int seek : seeks)
+    body += ".call playvideo 1\n.call wait 37\n.call pausevideo 1\n.call getattribute 50 1 18 -> at\n"
+            ".call debugprint $at\n.call wait 25\n" +
+            (seek ? ".call seekvideo 1 " + std::to_string(seek) + "\n" : "") + ".call wait 25\n.call resumevideo 1\n" +
+            WaitForVideoEnd("end" + std::to_string(seek), 1, 250) + ".call stopvideo 1\n";
+  body += ".call stringtofile \"1\" " + Lit(dir() + "/synced") + "\n";
+  // The colour at the window's centre (its index, -1 none) read between
+  // two lengths of the newest recording.
+  struct Sample {
+    size_t file;
+    long before, after;
+    int colour;
+  };
+  std::vector<Sample> samples;
+  auto length = [](const std::string& file) {
+    struct stat st;
+    return stat(file.c_str(), &st) == 0 ? long(st.st_size) : 0L;
+  };
   // The colour at the window's centre, each channel as 0 or 1.
   std::vector<std::string> seen;
   Result r = RunAndGrab(Applet("pausedat", body), "pausedat", [&](const std::string& window) {
@@ -1059,6 +1101,32 @@ TEST_F(Windows, APausedVideosPositionIsThatOfTheFrameOnTheWindow) {
                           " -format '%[fx:p{80,60}.r>0.5]%[fx:p{80,60}.g>0.5]%[fx:p{80,60}.b>0.5]' info:"));
       WriteFile("grabbed" + n, "");
     }
+    // A window gone (the player ended early) ends the reading, not the test.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    Display* x = XOpenDisplay(display());
+    if (!x) return;
+    const Window w = std::strtoul(window.c_str(), nullptr, 10);
+    const unsigned rgb[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF};
+    for (int k = 0, failed = 0; k < 30000 && failed < 100 && access((dir() + "/synced").c_str(), F_OK) != 0; ++k) {
+      const std::vector<std::string> files = SinkFiles();
+      Sample s{files.size(), files.empty() ? 0 : length(files.back()), 0, -1};
+      if (XImage* image = XGetImage(x, w, 80, 60, 1, 1, AllPlanes, ZPixmap)) {
+        const unsigned long pixel = XGetPixel(image, 0, 0);
+        for (int c = 0; c < 6; ++c) {
+          unsigned near = 0;
+          for (int shift : {0, 8, 16}) near += std::abs(int(pixel >> shift & 0xFF) - int(rgb[c] >> shift & 0xFF)) < 64;
+          if (near == 3) s.colour = c;
+        }
+        XDestroyImage(image);
+        failed = 0;
+      } else {
+        ++failed;
+      }
+      s.after = files.empty() ? 0 : length(files.back());
+      samples.push_back(s);
+      usleep(2000);
+    }
+    XCloseDisplay(x);
   });
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   const std::map<std::string, std::string> bits = {{"red", "100"},    {"lime", "010"},    {"blue", "001"},
@@ -1066,7 +1134,7 @@ TEST_F(Windows, APausedVideosPositionIsThatOfTheFrameOnTheWindow) {
   std::vector<int> at;
   for (size_t pos = 0, end; (end = r.out.find('\n', pos)) != std::string::npos; pos = end + 1)
     at.push_back(std::atoi(r.out.substr(pos, end - pos).c_str()));
-  ASSERT_EQ(at.size(), 2 * ticks.size()) << r.out;
+  ASSERT_EQ(at.size(), 2 * ticks.size() + 2) << r.out;
   ASSERT_EQ(seen.size(), ticks.size());
   for (size_t i = 0; i < ticks.size(); ++i) {
     SCOPED_TRACE("paused after " + std::to_string(ticks[i] * 20) + " ms at " + std::to_string(at[2 * i]));
@@ -1074,16 +1142,39 @@ TEST_F(Windows, APausedVideosPositionIsThatOfTheFrameOnTheWindow) {
     ASSERT_LT(size_t(at[2 * i] / 500), names.size());
     EXPECT_EQ(seen[i], bits.at(names[at[2 * i] / 500]));
   }
-}
-
-// Applet lines that wait in 20 ms steps, at most the given number, until
-// video id has stopped playing; $p is then its IsVideoPlaying. The labels
-// start with label.
-std::string WaitForVideoEnd(const std::string& label, int id, int steps) {
-  const std::string v = std::to_string(id);
-  return "loadk 5 #0\nloadk 6 #" + std::to_string(steps) + "\nloadk 7 #1\njump " + label + "next\n" + label +
-         ":\n.call base=8 wait 1\n.call base=8 isvideoplaying " + v + " -> p\ngetglobal 8 \"p\"\neq 1 8 #0\njump " +
-         label + "done\n" + label + "next:\nforloop 5 " + label + "\n" + label + "done:\n";
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_GE(sink.size(), 2u);
+  for (size_t run = 0; run < 2; ++run) {
+    const size_t file = sink.size() - 1 - run;
+    const int seek = seeks[1 - run], paused = at[2 * ticks.size() + 1 - run];
+    SCOPED_TRACE("paused at " + std::to_string(paused) + ", sought to " + std::to_string(seek));
+    // Seconds into the recording: the tone's first loud sample, and the
+    // place of a length read while it was written.
+    std::ifstream in(sink[file], std::ios::binary);
+    const std::string wav{std::istreambuf_iterator<char>(in), {}};
+    const size_t data = wav.find("data") + 8;
+    ASSERT_LT(data, wav.size());
+    auto seconds = [&](long bytes) { return (double(bytes) - double(data)) / 16000; };
+    double tone = -1;
+    for (size_t i = data; i + 1 < wav.size() && tone < 0; i += 2)
+      if (std::abs(int16_t(uint8_t(wav[i]) | uint8_t(wav[i + 1]) << 8)) > 3000) tone = seconds(long(i));
+    const double skipped = seek ? (seek - paused) / 1000.0 : 0;
+    EXPECT_NEAR(tone, 1.5 - skipped, 0.1) << "the sound has a gap, or lost or repeated some";
+    int changes = 0;
+    for (size_t k = 1; k < samples.size(); ++k) {
+      const Sample &was = samples[k - 1], &now = samples[k];
+      if (was.file != file + 1 || now.file != file + 1 || now.colour != was.colour + 1 || now.colour < 1) continue;
+      const double change = now.colour * 0.5;
+      if (change * 1000 <= seek) continue;  // shown by the seek
+      const double due = change * 1000 <= paused ? change : tone + change - 1.5;
+      ++changes;
+      SCOPED_TRACE("the picture of " + std::to_string(change) + " s came with the recording between " +
+                   std::to_string(seconds(was.before)) + " and " + std::to_string(seconds(now.after)) + " s");
+      EXPECT_GE(due, seconds(was.before) - 0.25) << "late";
+      EXPECT_LE(due, seconds(now.after) + 0.25) << "early";
+    }
+    EXPECT_GE(changes, seek ? 2 : 4);
+  }
 }
 
 // A video paused at its start, sought into its last frames and resumed
