@@ -507,10 +507,11 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
 // see-through box, a hardware brush, a prepared hardware brush with alpha
 // and plain brushes with nothing, a mask and an alpha channel: in combo
 // mode what is drawn comes with its alpha or mask, normally the brush's
-// stay. Each brush is reached two ways: selected directly, and as the
-// layer that shows it once the brush is freed (the layer keeps the
-// adapter's picture). The adapter, told the two apart by the modes, draws
-// what the plain display draws.
+// stay. Each brush is reached three ways: selected directly, selected
+// while the display is double-buffered, and as the layer that shows it
+// once the brush is freed (the layer keeps the adapter's picture). The
+// adapter, told the two apart by the modes, draws what the plain display
+// draws.
 TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
   std::string brushes = R"(.call base=1 setfillstyle 1
 .table 0 { hardware = 1 }
@@ -540,7 +541,7 @@ TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
       {"3", "1", "0", "2 2", "alphachannel"},  {"5", "1", "1", "34 2", "alphachannel"},
       {"8", "1", "2", "66 2", "alphachannel"}, {"13", "0", "0", "2 33", "alphachannel"},
       {"14", "1", "0", "34 33", "mask"},       {"15", "0", "0", "66 33", "mask"}};
-  const char* const ways[] = {"direct", "layer"};
+  const char* const ways[] = {"direct", "buffered", "layer"};
   for (const char* way : ways) {
     SCOPED_TRACE(way);
     const bool layer = way[0] == 'l';
@@ -555,7 +556,7 @@ TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
                    "\n.call setmaskmode 1\n.call box 0 0 30 10 0\n.call endselect\n.call setmaskmode 0\n";
       else
         drawing += alphaBoxes(t[0], {"0\n.call box 0 0 30 10", "128\n.call box 0 10 15 10"});
-      if (way[0] == 'b') drawing += ".call begindoublebuffer 1\n";
+      if (way[0] == 'b') drawing += ".call begindoublebuffer\n";
       if (layer)
         drawing += std::string(".call displaybrush ") + t[0] + " " + t[3] + "\n.call freebrush " + t[0] +
                    "\n.call selectlayer " + std::to_string(++position) + " " + t[1] + " 0 " + t[2] + "\n";
