@@ -461,24 +461,26 @@ typedef struct vlAdapterBlitBlock {
  * the target by its own alpha bytes, as the alpha form blends by a plane;
  * the player does the same when it reads such a picture through
  * LockBitMap or ReadVideoPixels.
- * Combo: a video bitmap selected with SelectBrush (id, SELMODE_COMBO,
- * alpha mode), no double buffer, has its colours and its alpha bytes (its
- * mask or alpha channel) drawn together; selected normally, only its
- * colours change and its alpha bytes stay. In combo mode the pixel forms
- * make the drawn pixels opaque (255), and a blit's reserved[1] says which
- * plane the target keeps. VL_PLANE_ALPHA: a plain blit copies the colours
- * and writes 255; a masked blit does both only under set mask bits; an
- * alpha blit (the plane's byte s, or a source's own alpha bytes) goes by
- * the alpha mode: 0 copies the colours and writes s over the whole
- * rectangle; 1 does so only where s is not 0; 2 keeps pixels where s is
- * 0, copies where s is 255 and else, with t the target's alpha byte,
- * writes o = ((255 - s) * t + 255 * s + 127) / 255 and mixes each channel
- * as (src * s + dst * k + 127) / o (at most 255), k = ((255 - s) * t +
- * 127) / 255. VL_PLANE_MASK (alpha bytes 0 or 255): the colours go as
- * without combo; a plain blit writes 255, a masked blit the mask bit (255
- * or 0) and an alpha blit 255 where s is 255, else 0, over the whole
- * rectangle. The player keeps the same rules on video bitmaps it draws
- * into through LockBitMap. */
+ * Combo: a video bitmap selected with SelectBrush (id, SELMODE_COMBO, alpha
+ * mode), or with SelectLayer (layer, SELMODE_COMBO, 0, alpha mode) on a
+ * layer holding a hardware brush's picture, also while the display
+ * double-buffers (never a double buffer's own back buffer), has its colours
+ * and its alpha bytes (its mask or alpha channel) drawn together; selected
+ * normally, only its colours change and its alpha bytes stay. In combo mode
+ * the pixel forms make the drawn pixels opaque (255), and a blit's
+ * reserved[1] says which plane the target keeps. VL_PLANE_ALPHA: a plain
+ * blit copies the colours and writes 255; a masked blit does both only under
+ * set mask bits; an alpha blit (the plane's byte s, or a source's own alpha
+ * bytes) goes by the alpha mode: 0 copies the colours and writes s over the
+ * whole rectangle; 1 does so only where s is not 0; 2 keeps pixels where s
+ * is 0, copies where s is 255 and else, with t the target's alpha byte,
+ * writes o = ((255 - s) * t + 255 * s + 127) / 255 and mixes each channel as
+ * (src * s + dst * k + 127) / o (at most 255), k = ((255 - s) * t + 127) /
+ * 255. VL_PLANE_MASK (alpha bytes 0 or 255): the colours go as without
+ * combo; a plain blit writes 255, a masked blit the mask bit (255 or 0) and
+ * an alpha blit 255 where s is 255, else 0, over the whole rectangle. The
+ * player keeps the same rules on video bitmaps it draws into through
+ * LockBitMap. */
 /* The earlier names of some of these bits, kept for plug-ins that use them. */
 VL_ENUM_U32 { VL_PICMODE_PIXELS = 1, VL_PICMODE_BLIT = 2, VL_PICMODE_VIDEO = 4, VL_PICMODE_COLOR = 32 };
 VL_ENUM_U32 { VL_PIXMODE_ACCEL = 1, VL_PIXMODE_VIDEO = 2, VL_PIXMODE_PLANE = 4, VL_PIXMODE_COMBO = 8 };

@@ -207,12 +207,16 @@ vlBitmap** FramePlanes(vlBitmap*** planes, int32_t count) {
   return *planes;
 }
 
+// Drawn in combo mode, a hardware brush with a mask has its alpha bytes
+// kept as mask bits, whether selected itself or through a layer showing it.
+void NoteComboMask(const vlBrush* b) {
+  if (b->hardware && IsVideoBitmap(b->bitmap))
+    SetComboMaskTarget(vlSelectMode == 1 && (b->hardwareFlags & 1) ? b->bitmap : nullptr);
+}
+
 // A brush's planes made ready for mode.
 int PrepareBrushPlanes(vlBrush* b, uint32_t mode, vlBitmap** bitmap, vlBitmap** mask, vlBitmap** alpha) {
-  // Drawn in combo mode, a hardware brush with a mask has its alpha bytes
-  // kept as mask bits.
-  if (b->hardware && IsVideoBitmap(b->bitmap) && mode == VL_OUTPUT_BRUSH)
-    SetComboMaskTarget(vlSelectMode == 1 && (b->hardwareFlags & 1) ? b->bitmap : nullptr);
+  if (mode == VL_OUTPUT_BRUSH) NoteComboMask(b);
   if (b->hardware && IsVideoBitmap(b->bitmap) && mode != VL_OUTPUT_BRUSH) {
     // Its mask and alpha channel are the adapter picture's alpha bytes;
     // the adapter makes them ready, and the brush has the one drawn into.
@@ -340,6 +344,13 @@ int PrepareObjectPlanes(vlVMState* L, uint32_t mode, vlBitmap** bitmap, vlBitmap
       // source holds now, found again rather than kept from the selection.
       if (vlSelectMode == 1)
         GetLayerSourceMaskAlpha(L, layer, layer->type == VL_LAYER_ANIM ? gSelection.selectIndex : -1, mask, alpha);
+      // A layer keeping the adapter's picture of a hardware brush (one
+      // freed while shown) draws into it with that brush's plane.
+      vlBrush* b = nullptr;
+      if (IsVideoBitmap(gLayerImage) && (layer->type == VL_LAYER_BRUSH || layer->type == VL_LAYER_BRUSHPART) &&
+          !GetBrushByID(L, layer->source, &b, VL_BRUSH_FINDORPHANS | VL_BRUSH_NOLAYERCOPY | VL_BRUSH_HARDWAREOK) &&
+          b->bitmap == gLayerImage)
+        NoteComboMask(b);
       return 0;
     }
     default:

@@ -507,12 +507,13 @@ TEST_F(AdapterDisplay, HardwareBrushShownByALayerKeepsItsPictureThere) {
 // see-through box, a hardware brush, a prepared hardware brush with alpha
 // and plain brushes with nothing, a mask and an alpha channel: in combo
 // mode what is drawn comes with its alpha or mask, normally the brush's
-// stay. The adapter, told the two apart by the modes, draws what the
-// plain display draws.
+// stay. Each brush is reached three ways: selected directly, selected
+// while the display is double-buffered, and as the layer that shows it
+// once the brush is freed (the layer keeps the adapter's picture). The
+// adapter, told the two apart by the modes, draws what the plain display
+// draws.
 TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
-  std::string drawing = R"(.call createbrush 4 96 64 255
-.call displaybrush 4 0 0
-.call base=1 setfillstyle 1
+  std::string brushes = R"(.call base=1 setfillstyle 1
 .table 0 { hardware = 1 }
 .call base=1 createbrush 7 8 6 65535 r0
 .table 0 { hardware = 1, alphachannel = 1 }
@@ -533,22 +534,35 @@ TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
     for (const char* box : boxes) text += std::string(".call setalphaintensity ") + box + " 0\n";
     return text + ".call setalphaintensity -1\n.call endselect\n";
   };
-  drawing += alphaBoxes("10", {"0\n.call box 0 0 3 6", "96\n.call box 3 0 3 6"});
-  drawing += alphaBoxes("12", {"64\n.call box 0 0 3 6"});
-  // Brush, selection arguments, where it is shown, its plane.
-  const char* const targets[][4] = {{"3", " 1", "2 2", "alphachannel"}, {"5", " 1 1", "34 2", "alphachannel"},
-                                    {"8", " 1 2", "66 2", "alphachannel"}, {"13", "", "2 33", "alphachannel"},
-                                    {"14", " 1", "34 33", "mask"},         {"15", "", "66 33", "mask"}};
-  for (const auto& t : targets) {
-    drawing += std::string(".table 0 { hardware = 1, ") + t[3] + " = 1 }\n.call base=1 createbrush " + t[0] +
-               " 30 20 8421504 r0\n";
-    if (t[3][0] == 'm')
-      drawing += std::string(".call selectmask ") + t[0] +
-                 "\n.call setmaskmode 1\n.call box 0 0 30 10 0\n.call endselect\n.call setmaskmode 0\n";
-    else
-      drawing += alphaBoxes(t[0], {"0\n.call box 0 0 30 10", "128\n.call box 0 10 15 10"});
-    drawing += std::string(".call selectbrush ") + t[0] + t[1] + R"(
-.call box 2 2 6 12 16711680
+  brushes += alphaBoxes("10", {"0\n.call box 0 0 3 6", "96\n.call box 3 0 3 6"});
+  brushes += alphaBoxes("12", {"64\n.call box 0 0 3 6"});
+  // Brush, selection mode and alpha mode, where it is shown, its plane.
+  const char* const targets[][5] = {
+      {"3", "1", "0", "2 2", "alphachannel"},  {"5", "1", "1", "34 2", "alphachannel"},
+      {"8", "1", "2", "66 2", "alphachannel"}, {"13", "0", "0", "2 33", "alphachannel"},
+      {"14", "1", "0", "34 33", "mask"},       {"15", "0", "0", "66 33", "mask"}};
+  const char* const ways[] = {"direct", "buffered", "layer"};
+  for (const char* way : ways) {
+    SCOPED_TRACE(way);
+    const bool layer = way[0] == 'l';
+    std::string drawing = brushes + (layer ? ".call enablelayers\n" : "") + ".call createbrush 4 96 64 255\n";
+    if (layer) drawing += ".call displaybrush 4 0 0\n";
+    int position = 1;
+    for (const auto& t : targets) {
+      drawing += std::string(".table 0 { hardware = 1, ") + t[4] + " = 1 }\n.call base=1 createbrush " + t[0] +
+                 " 30 20 8421504 r0\n";
+      if (t[4][0] == 'm')
+        drawing += std::string(".call selectmask ") + t[0] +
+                   "\n.call setmaskmode 1\n.call box 0 0 30 10 0\n.call endselect\n.call setmaskmode 0\n";
+      else
+        drawing += alphaBoxes(t[0], {"0\n.call box 0 0 30 10", "128\n.call box 0 10 15 10"});
+      if (way[0] == 'b') drawing += ".call begindoublebuffer\n";
+      if (layer)
+        drawing += std::string(".call displaybrush ") + t[0] + " " + t[3] + "\n.call freebrush " + t[0] +
+                   "\n.call selectlayer " + std::to_string(++position) + " " + t[1] + " 0 " + t[2] + "\n";
+      else
+        drawing += std::string(".call selectbrush ") + t[0] + " " + t[1] + " " + t[2] + "\n";
+      drawing += R"(.call box 2 2 6 12 16711680
 .call line 0 19 29 0 65280
 .call displaybrush 7 12 1
 .call displaybrush 12 22 2
@@ -563,29 +577,34 @@ TEST_F(AdapterDisplay, ComboAndNormalDrawingIntoAHardwareBrushWithAlpha) {
 .call base=1 box 13 4 8 12 255 r0
 .call endselect
 )";
-  }
-  for (const auto& t : targets) drawing += std::string(".call displaybrush ") + t[0] + " " + t[2] + "\n";
-  const std::string applet = Applet("adapterhwcombo", AppletText(drawing + kSentinel));
-  const std::string plain = ShootAfterSentinel(applet, nullptr);
-  ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
-  const std::string red("\xFF\0\0", 3), blue("\0\0\xFF", 3), greyAt128("\x40\x40\xBF", 3);
-  EXPECT_EQ(At(plain, 4, 4), red) << "combo: the box made the transparent part opaque";
-  EXPECT_EQ(At(plain, 4, 35), blue) << "normal: the box left it transparent";
-  EXPECT_EQ(At(plain, 4, 45), std::string("\x7F\0\x7F", 3)) << "normal: red at the brush's alpha 128";
-  EXPECT_EQ(At(plain, 37, 36), red) << "combo: the box showed the hidden part";
-  EXPECT_EQ(At(plain, 69, 36), blue) << "normal: the box left it hidden";
-  EXPECT_EQ(At(plain, 4, 17), blue) << "alpha mode 0: the alpha brush's 0 copied";
-  EXPECT_EQ(At(plain, 36, 17), greyAt128) << "alpha mode 1: alpha 0 keeps the brush";
-  EXPECT_EQ(At(plain, 68, 17), greyAt128) << "alpha mode 2: alpha 0 keeps the brush";
-  adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
-  for (const char* owns : {"0", "1"}) {
-    SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
-    std::remove(Log(owns).c_str());
-    EXPECT_EQ(Differing(plain, ShootAfterSentinel(applet, owns)), 0);
-    // Combo blits came with their own bit, not with the bit of an
-    // unprepared source.
-    const std::string said = ReadFile(Log(owns));
-    EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 | 64 : -1) << said;
+      if (way[0] == 'b') drawing += ".call enddoublebuffer\n";
+    }
+    if (!layer) {
+      drawing += ".call displaybrush 4 0 0\n";
+      for (const auto& t : targets) drawing += std::string(".call displaybrush ") + t[0] + " " + t[3] + "\n";
+    }
+    const std::string applet = Applet(std::string("adapterhwcombo") + way[0], AppletText(drawing + kSentinel));
+    const std::string plain = ShootAfterSentinel(applet, nullptr);
+    ASSERT_EQ(plain.size(), kWidth * kHeight * 3u);
+    const std::string red("\xFF\0\0", 3), blue("\0\0\xFF", 3), greyAt128("\x40\x40\xBF", 3);
+    EXPECT_EQ(At(plain, 4, 4), red) << "combo: the box made the transparent part opaque";
+    EXPECT_EQ(At(plain, 4, 35), blue) << "normal: the box left it transparent";
+    EXPECT_EQ(At(plain, 4, 45), std::string("\x7F\0\x7F", 3)) << "normal: red at the brush's alpha 128";
+    EXPECT_EQ(At(plain, 37, 36), red) << "combo: the box showed the hidden part";
+    EXPECT_EQ(At(plain, 69, 36), blue) << "normal: the box left it hidden";
+    EXPECT_EQ(At(plain, 4, 17), blue) << "alpha mode 0: the alpha brush's 0 copied";
+    EXPECT_EQ(At(plain, 36, 17), greyAt128) << "alpha mode 1: alpha 0 keeps the brush";
+    EXPECT_EQ(At(plain, 68, 17), greyAt128) << "alpha mode 2: alpha 0 keeps the brush";
+    adapterEnv_ = {"VL_XADAPTER_COUNTS=1"};
+    for (const char* owns : {"0", "1"}) {
+      SCOPED_TRACE(std::string("owns every bitmap: ") + owns);
+      std::remove(Log(owns).c_str());
+      EXPECT_EQ(Differing(plain, ShootAfterSentinel(applet, owns)), 0);
+      // Combo blits came with their own bit, not with the bit of an
+      // unprepared source.
+      const std::string said = ReadFile(Log(owns));
+      EXPECT_EQ(Calls(said, "plain source blit modes"), *owns == '1' ? 4 | 64 : -1) << said;
+    }
   }
 }
 
