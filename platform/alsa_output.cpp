@@ -532,8 +532,14 @@ bool SweepModule(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
 
 bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
   vlVideoSound* video = channel->video;
-  if (!video || video->bytes == 0) return false;  // the video's sound thread wakes the output
+  if (!video) return false;
+  // The video's sound thread fills the ring under its lock, so the count is
+  // read under it too.
   LockMutex(video->mutex);
+  if (video->bytes == 0) {  // the video's sound thread wakes the output
+    UnlockMutex(video->mutex);
+    return false;
+  }
   uint32_t frameSize = video->frameSize ? video->frameSize : 2 * video->channels;
   uint32_t frames = frameSize ? video->bytes / frameSize : 0;
   if (!KeepToClock(channel, &frames)) frames = 0;
@@ -858,13 +864,20 @@ void FreeChannelStream(int index) {
 void ExpireALSAChannels() {
   for (int i = 0; i < gChannelCount; i++) {
     vlChannel* channel = &gChannels[i];
-    if (channel->state != VL_CHANNEL_FINISHED) continue;
-    if (channel->previousState == VL_CHANNEL_SAMPLE) {
+    // The output thread and a video's sound thread change the state under
+    // the output lock. It is let go before the channel is ended: ending
+    // music takes the channel table's lock, which comes first.
+    LockMutex(gOutputMutex);
+    const uint32_t state = channel->state;
+    const uint32_t previous = channel->previousState;
+    UnlockMutex(gOutputMutex);
+    if (state != VL_CHANNEL_FINISHED) continue;
+    if (previous == VL_CHANNEL_SAMPLE) {
       CloseAudioChannel(channel);
       LockMutex(gOutputMutex);
       ClearAudioChannel(channel);
       UnlockMutex(gOutputMutex);
-    } else if (channel->previousState == VL_CHANNEL_MUSIC || channel->previousState == VL_CHANNEL_MODULE) {
+    } else if (previous == VL_CHANNEL_MUSIC || previous == VL_CHANNEL_MODULE) {
       if (gSoundServices.markMusicStopped) gSoundServices.markMusicStopped(channel);
       if (gSoundServices.stopMusicChannel) gSoundServices.stopMusicChannel(channel, i);
       else FreeChannelStream(i);
