@@ -784,6 +784,8 @@ int OpenAudioDevice(int index, const vlAudioFormat* format, uint32_t rate) {
     return error;
   }
   dl_snd_pcm_prepare(pcm);
+  // The output thread looks at every channel's handle while it sweeps.
+  LockMutex(gOutputMutex);
   channel->pcm = pcm;
   channel->bufferFrames = frames;
   channel->clockRate = rate;
@@ -791,6 +793,7 @@ int OpenAudioDevice(int index, const vlAudioFormat* format, uint32_t rate) {
   channel->clockFrames = 0;
   channel->deviceUnpaced = 0;
   channel->deviceChecked = 0;
+  UnlockMutex(gOutputMutex);
   return 0;
 }
 

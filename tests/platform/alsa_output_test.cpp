@@ -224,21 +224,22 @@ TEST_F(AlsaOutput, MusicPlaysBothBuffersInTurnThenEnds) {
   EXPECT_EQ(gEvents[0].first, 7);
 }
 
-// The ring is fed in pieces from another thread, as a video's sound thread
-// does: it fills the ring under the ring's lock and turns the channel into a
-// video channel under the output lock, while the drawing thread expires
-// channels. Every byte is heard once, in order (and under TSan nothing races).
+// The device opens while the output thread runs, and the ring is fed in
+// pieces from another thread, as a video's sound thread does: it fills the
+// ring under the ring's lock and turns the channel into a video channel
+// under the output lock, while the drawing thread expires channels. Every
+// byte is heard once, in order (and under TSan nothing races).
 TEST_F(AlsaOutput, VideoRingIsDrainedFromTheFront) {
   std::vector<uint8_t> bytes = Ramp(800);
   std::vector<uint8_t> ring(bytes.size() + 1);
   vlVideoSound video{CreateMutex(), 0, ring.data(), 2, 4};
   vlAudioFormat format{16, 0, 2, 2};
+  ASSERT_EQ(StartAudioThread(), 0);  // already sweeping when the device opens
   ASSERT_EQ(OpenAudioDevice(0, &format, 44100), 0);
   LockAudioOutput();
   channels_[0].video = &video;
   channels_[0].volume = 64;
   UnlockAudioOutput();
-  ASSERT_EQ(StartAudioThread(), 0);
   std::atomic<bool> fed{false};
   std::thread feeder([&] {
     for (size_t at = 0; at < bytes.size(); at += 200) {
