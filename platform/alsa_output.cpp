@@ -103,6 +103,9 @@ long WriteFrames(snd_pcm_t* pcm, const uint8_t* source, uint32_t frames, uint32_
   return dl_snd_pcm_writei(pcm, scratch, frames);
 }
 
+// A volume change comes from the drawing thread without the output lock.
+uint32_t Volume(const vlChannel* channel) { return __atomic_load_n(&channel->volume, __ATOMIC_RELAXED); }
+
 void Recover(snd_pcm_t* pcm, long error) {
   if (error == kEPipe) {
     dl_snd_pcm_prepare(pcm);
@@ -364,7 +367,7 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
     if (!KeepToClock(channel, &rest)) return wrote;  // ahead of the clock: later
     long result = rest == 0 ? 0
                             : WriteFrames(pcm, sample->pcm + size_t(channel->written) * sample->bytesPerFrame,
-                                          rest, channel->volume, sample->format,
+                                          rest, Volume(channel), sample->format,
                                           sample->flags & VL_PCM_BIG_ENDIAN, scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
@@ -404,7 +407,7 @@ bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
     if (!KeepToClock(channel, &rest)) return wrote;  // ahead of the clock: later
     long result = rest == 0 ? 0
                             : WriteFrames(pcm, channel->musicCurrent + size_t(channel->written) * music->frameSize,
-                                          rest, channel->volume, music->format, music->byteSwapped,
+                                          rest, Volume(channel), music->format, music->byteSwapped,
                                           scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
@@ -509,7 +512,7 @@ bool SweepModule(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
     if (channel->moduleEnding && channel->moduleLeft < rest) rest = channel->moduleLeft;
     const uint32_t wanted = rest;
     if (!KeepToClock(channel, &rest)) break;  // ahead of the clock: later
-    long result = WriteFrames(pcm, channel->moduleRing + size_t(at) * 4, rest, channel->volume, 5, 0, scratch);
+    long result = WriteFrames(pcm, channel->moduleRing + size_t(at) * 4, rest, Volume(channel), 5, 0, scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
       break;
@@ -545,7 +548,7 @@ bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
   if (!KeepToClock(channel, &frames)) frames = 0;
   bool wrote = false;
   if (frames) {
-    long result = WriteFrames(Pcm(channel), video->data, frames, channel->volume,
+    long result = WriteFrames(Pcm(channel), video->data, frames, Volume(channel),
                               video->channels == 2 ? 5 : 4, 0, scratch);
     if (result > 0) {
       CountFramesWritten(channel, static_cast<uint64_t>(result));
