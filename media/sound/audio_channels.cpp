@@ -84,12 +84,9 @@ uint32_t FillStreamHalf(vlChannel* c, uint32_t half, int* ended) {
       break;
     }
     c->loop++;
-    // Only the read position moves: the music time runs on.
-    int64_t stored = s->storedMillis;
-    vlTimeVal start = s->output.startTime;
-    SeekSoundStream(s, 0);
-    s->storedMillis = stored;
-    s->output.startTime = start;
+    // Only the read position moves: the music time runs on (and the start
+    // the output thread stamps is left to it).
+    MoveStreamReader(s, 0);
     if (got == 0 && s->frames == 0) {
       *ended = 1;
       break;
