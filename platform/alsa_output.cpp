@@ -103,6 +103,9 @@ long WriteFrames(snd_pcm_t* pcm, const uint8_t* source, uint32_t frames, uint32_
   return dl_snd_pcm_writei(pcm, scratch, frames);
 }
 
+// A volume change comes from the drawing thread without the output lock.
+uint32_t Volume(const vlChannel* channel) { return __atomic_load_n(&channel->volume, __ATOMIC_RELAXED); }
+
 void Recover(snd_pcm_t* pcm, long error) {
   if (error == kEPipe) {
     dl_snd_pcm_prepare(pcm);
@@ -364,7 +367,7 @@ bool SweepSample(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
     if (!KeepToClock(channel, &rest)) return wrote;  // ahead of the clock: later
     long result = rest == 0 ? 0
                             : WriteFrames(pcm, sample->pcm + size_t(channel->written) * sample->bytesPerFrame,
-                                          rest, channel->volume, sample->format,
+                                          rest, Volume(channel), sample->format,
                                           sample->flags & VL_PCM_BIG_ENDIAN, scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
@@ -404,7 +407,7 @@ bool SweepMusic(vlChannel* channel, uint8_t* scratch) {
     if (!KeepToClock(channel, &rest)) return wrote;  // ahead of the clock: later
     long result = rest == 0 ? 0
                             : WriteFrames(pcm, channel->musicCurrent + size_t(channel->written) * music->frameSize,
-                                          rest, channel->volume, music->format, music->byteSwapped,
+                                          rest, Volume(channel), music->format, music->byteSwapped,
                                           scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
@@ -509,7 +512,7 @@ bool SweepModule(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
     if (channel->moduleEnding && channel->moduleLeft < rest) rest = channel->moduleLeft;
     const uint32_t wanted = rest;
     if (!KeepToClock(channel, &rest)) break;  // ahead of the clock: later
-    long result = WriteFrames(pcm, channel->moduleRing + size_t(at) * 4, rest, channel->volume, 5, 0, scratch);
+    long result = WriteFrames(pcm, channel->moduleRing + size_t(at) * 4, rest, Volume(channel), 5, 0, scratch);
     if (result < 0) {
       if (result != kEAgain) Recover(pcm, result);
       break;
@@ -532,14 +535,20 @@ bool SweepModule(vlChannel* channel, uint8_t* scratch, snd_pcm_status_t* status)
 
 bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
   vlVideoSound* video = channel->video;
-  if (!video || video->bytes == 0) return false;  // the video's sound thread wakes the output
+  if (!video) return false;
+  // The video's sound thread fills the ring under its lock, so the count is
+  // read under it too.
   LockMutex(video->mutex);
+  if (video->bytes == 0) {  // the video's sound thread wakes the output
+    UnlockMutex(video->mutex);
+    return false;
+  }
   uint32_t frameSize = video->frameSize ? video->frameSize : 2 * video->channels;
   uint32_t frames = frameSize ? video->bytes / frameSize : 0;
   if (!KeepToClock(channel, &frames)) frames = 0;
   bool wrote = false;
   if (frames) {
-    long result = WriteFrames(Pcm(channel), video->data, frames, channel->volume,
+    long result = WriteFrames(Pcm(channel), video->data, frames, Volume(channel),
                               video->channels == 2 ? 5 : 4, 0, scratch);
     if (result > 0) {
       CountFramesWritten(channel, static_cast<uint64_t>(result));
@@ -778,6 +787,8 @@ int OpenAudioDevice(int index, const vlAudioFormat* format, uint32_t rate) {
     return error;
   }
   dl_snd_pcm_prepare(pcm);
+  // The output thread looks at every channel's handle while it sweeps.
+  LockMutex(gOutputMutex);
   channel->pcm = pcm;
   channel->bufferFrames = frames;
   channel->clockRate = rate;
@@ -785,6 +796,7 @@ int OpenAudioDevice(int index, const vlAudioFormat* format, uint32_t rate) {
   channel->clockFrames = 0;
   channel->deviceUnpaced = 0;
   channel->deviceChecked = 0;
+  UnlockMutex(gOutputMutex);
   return 0;
 }
 
@@ -858,13 +870,20 @@ void FreeChannelStream(int index) {
 void ExpireALSAChannels() {
   for (int i = 0; i < gChannelCount; i++) {
     vlChannel* channel = &gChannels[i];
-    if (channel->state != VL_CHANNEL_FINISHED) continue;
-    if (channel->previousState == VL_CHANNEL_SAMPLE) {
+    // The output thread and a video's sound thread change the state under
+    // the output lock. It is let go before the channel is ended: ending
+    // music takes the channel table's lock, which comes first.
+    LockMutex(gOutputMutex);
+    const uint32_t state = channel->state;
+    const uint32_t previous = channel->previousState;
+    UnlockMutex(gOutputMutex);
+    if (state != VL_CHANNEL_FINISHED) continue;
+    if (previous == VL_CHANNEL_SAMPLE) {
       CloseAudioChannel(channel);
       LockMutex(gOutputMutex);
       ClearAudioChannel(channel);
       UnlockMutex(gOutputMutex);
-    } else if (channel->previousState == VL_CHANNEL_MUSIC || channel->previousState == VL_CHANNEL_MODULE) {
+    } else if (previous == VL_CHANNEL_MUSIC || previous == VL_CHANNEL_MODULE) {
       if (gSoundServices.markMusicStopped) gSoundServices.markMusicStopped(channel);
       if (gSoundServices.stopMusicChannel) gSoundServices.stopMusicChannel(channel, i);
       else FreeChannelStream(i);

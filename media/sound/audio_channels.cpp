@@ -84,12 +84,9 @@ uint32_t FillStreamHalf(vlChannel* c, uint32_t half, int* ended) {
       break;
     }
     c->loop++;
-    // Only the read position moves: the music time runs on.
-    int64_t stored = s->storedMillis;
-    vlTimeVal start = s->output.startTime;
-    SeekSoundStream(s, 0);
-    s->storedMillis = stored;
-    s->output.startTime = start;
+    // Only the read position moves: the music time runs on (and the start
+    // the output thread stamps is left to it).
+    MoveStreamReader(s, 0);
     if (got == 0 && s->frames == 0) {
       *ended = 1;
       break;
@@ -583,7 +580,11 @@ void StopMusicChannel(uint32_t kind, void* source, int pause, uint32_t* loopOut,
   LockChannels();
   for (int i = 0; i < gChannelCount; i++) {
     vlChannel& c = gChannels[i];
-    if (c.state == VL_CHANNEL_FREE) continue;
+    // The output thread ends a channel under the output lock.
+    LockAudioOutput();
+    const bool unused = c.state == VL_CHANNEL_FREE;
+    UnlockAudioOutput();
+    if (unused) continue;
     if (kind == VL_SOURCE_MODULE && c.module == source) {
       if (GetAudioAdapter()) {
         FreeAdapterChannel(&c);
@@ -597,6 +598,8 @@ void StopMusicChannel(uint32_t kind, void* source, int pause, uint32_t* loopOut,
     if (kind == VL_SOURCE_STREAM && c.stream == source) {
       auto* s = static_cast<vlSoundStream*>(source);
       if (pause) {
+        // The output thread stamps the start under the output lock.
+        LockAudioOutput();
         int64_t elapsed = GetStreamMillis(s);
         int64_t duration = s->frames > 0 && s->rate ? s->frames * 1000 / s->rate : 0;
         vlTimeVal start = s->output.startTime;
@@ -612,6 +615,7 @@ void StopMusicChannel(uint32_t kind, void* source, int pause, uint32_t* loopOut,
         if (positionOut) *positionOut = uint32_t(within * s->rate / 1000);
         s->storedMillis = within;
         s->output.startTime = vlTimeVal{};
+        UnlockAudioOutput();
       }
       EndStreamChannel(&c);
       if (!pause) {

@@ -203,7 +203,7 @@ uint32_t ReadSoundStream(vlSoundStream* s, uint8_t* buffer, uint32_t frames, int
   }
 }
 
-void SeekSoundStream(vlSoundStream* s, int64_t frame) {
+void MoveStreamReader(vlSoundStream* s, int64_t frame) {
   if (s->kind >= VL_STREAM_8SVX && s->kind <= VL_STREAM_WAVE) SeekBuiltinSound(s, frame);
   if (s->kind == VL_STREAM_PLUGIN && (s->seekable || frame == 0)) {
     if (auto seek = CallablePluginEntry<vlSeekStreamFn>(s->plugin, s->plugin->SeekStream)) {
@@ -211,6 +211,10 @@ void SeekSoundStream(vlSoundStream* s, int64_t frame) {
     }
     s->position = frame < 0 ? 0 : frame;
   }
+}
+
+void SeekSoundStream(vlSoundStream* s, int64_t frame) {
+  MoveStreamReader(s, frame);
   if (s->rate) s->storedMillis = frame * 1000 / s->rate;
   s->output.startTime = vlTimeVal{};
 }

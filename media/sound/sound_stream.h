@@ -15,6 +15,8 @@ void CloseSoundStream(vlSoundStream* stream);
 // Frames delivered; *end is set when the stream has ended.
 uint32_t ReadSoundStream(vlSoundStream* stream, uint8_t* buffer, uint32_t frames, int* end);
 void SeekSoundStream(vlSoundStream* stream, int64_t frame);
+// Moves only the read position: the music time the output keeps runs on.
+void MoveStreamReader(vlSoundStream* stream, int64_t frame);
 const char* GetStreamFormatName(const vlSoundStream* stream);
 
 // A music source: a stream (kind 1) or a parsed module (kind 2) that owns

@@ -14,7 +14,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -40,6 +42,14 @@ void LoadAlsaFrom(const char* file) {
   const char* files[VL_LIB_COUNT] = {};
   files[VL_LIB_ALSA] = file;
   LoadSharedLibsFrom(files);
+}
+
+// The output thread changes a channel's state under the output lock.
+uint32_t StateOf(vlChannel* channel) {
+  LockAudioOutput();
+  const uint32_t state = channel->state;
+  UnlockAudioOutput();
+  return state;
 }
 
 class AlsaOutput : public testing::Test {
@@ -103,7 +113,7 @@ class AlsaOutput : public testing::Test {
     UnlockAudioOutput();
     EXPECT_EQ(StartAudioThread(), 0);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (__atomic_load_n(&channel->state, __ATOMIC_ACQUIRE) != VL_CHANNEL_FINISHED &&
+    while (StateOf(channel) != VL_CHANNEL_FINISHED &&
            std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -199,7 +209,7 @@ TEST_F(AlsaOutput, MusicPlaysBothBuffersInTurnThenEnds) {
   UnlockAudioOutput();
   ASSERT_EQ(StartAudioThread(), 0);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (__atomic_load_n(&channel->state, __ATOMIC_ACQUIRE) != VL_CHANNEL_FINISHED &&
+  while (StateOf(channel) != VL_CHANNEL_FINISHED &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -214,30 +224,57 @@ TEST_F(AlsaOutput, MusicPlaysBothBuffersInTurnThenEnds) {
   EXPECT_EQ(gEvents[0].first, 7);
 }
 
+// The device opens while the output thread runs, and the ring is fed in
+// pieces from another thread, as a video's sound thread does: it fills the
+// ring under the ring's lock and turns the channel into a video channel
+// under the output lock, while the drawing thread expires channels. Every
+// byte is heard once, in order (and under TSan nothing races).
 TEST_F(AlsaOutput, VideoRingIsDrainedFromTheFront) {
   std::vector<uint8_t> bytes = Ramp(800);
-  std::vector<uint8_t> ring = bytes;
-  ring.push_back(0xAA);  // half a frame stays queued
-  vlVideoSound video{CreateMutex(), static_cast<uint32_t>(ring.size()), ring.data(), 2, 4};
+  std::vector<uint8_t> ring(bytes.size() + 1);
+  vlVideoSound video{CreateMutex(), 0, ring.data(), 2, 4};
   vlAudioFormat format{16, 0, 2, 2};
+  ASSERT_EQ(StartAudioThread(), 0);  // already sweeping when the device opens
   ASSERT_EQ(OpenAudioDevice(0, &format, 44100), 0);
   LockAudioOutput();
   channels_[0].video = &video;
   channels_[0].volume = 64;
-  channels_[0].state = VL_CHANNEL_VIDEO;
   UnlockAudioOutput();
-  ASSERT_EQ(StartAudioThread(), 0);
+  std::atomic<bool> fed{false};
+  std::thread feeder([&] {
+    for (size_t at = 0; at < bytes.size(); at += 200) {
+      LockMutex(video.mutex);
+      std::memcpy(ring.data() + video.bytes, bytes.data() + at, 200);
+      video.bytes += 200;
+      UnlockMutex(video.mutex);
+      if (at == 0) {
+        LockAudioOutput();
+        channels_[0].state = VL_CHANNEL_VIDEO;
+        UnlockAudioOutput();
+      }
+      WakeAudioOutput();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    LockMutex(video.mutex);
+    ring[video.bytes] = 0xAA;  // half a frame stays queued
+    video.bytes += 1;
+    UnlockMutex(video.mutex);
+    fed = true;
+  });
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (;;) {
+    ExpireALSAChannels();  // a video channel is never expired
     LockMutex(video.mutex);
     uint32_t left = video.bytes;
     UnlockMutex(video.mutex);
-    if (left == 1 || std::chrono::steady_clock::now() > deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if ((fed && left == 1) || std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  feeder.join();
   StopAudioOutputThread();
   EXPECT_EQ(video.bytes, 1u);
   EXPECT_EQ(ring[0], 0xAA);
+  EXPECT_EQ(channels_[0].state, VL_CHANNEL_VIDEO);
   FreeChannelStream(0);
   FreeMutex(video.mutex);
   std::ifstream in(gRaw, std::ios::binary);
