@@ -460,8 +460,12 @@ void SetAdapterBlitMix(void* base, int32_t level) {
 
 const vlDisplayDevice* DefaultDisplayDevice() {
   if (!vlDisplayAdapter) return &kX11Device;
-  gAdapterDevice.name = vlDisplayAdapter->name ? vlDisplayAdapter->name : "inbuilt";
-  OfferAdapterRoutes(gAdapterDevice, vlDisplayAdapter);
+  // The video thread asks as well: the shared table is written only when
+  // what the adapter offers has changed, never rewritten under a reader.
+  vlDisplayDevice offered = gAdapterDevice;
+  offered.name = vlDisplayAdapter->name ? vlDisplayAdapter->name : "inbuilt";
+  OfferAdapterRoutes(offered, vlDisplayAdapter);
+  if (std::memcmp(&offered, &gAdapterDevice, sizeof offered) != 0) gAdapterDevice = offered;
   return &gAdapterDevice;
 }
 

@@ -53,7 +53,8 @@ struct VideoBitmap {
   int borrowed;      // the plane's bytes are the player's
   int alpha;         // a picture whose alpha bytes count
 };
-int gOwned = 0, gMade = 0;  // pictures and planes held now, made in all
+// Pictures and planes held now, made in all; the video thread makes and frees them too.
+std::atomic<int> gOwned{0}, gMade{0};
 
 // With VL_XADAPTER_BLOCK the adapter's WaitEvents blocks until X input
 // comes or ForceEventLoopIteration (from any thread) writes to its pipe,
@@ -371,7 +372,7 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* svc, const char*
 }
 
 EXPORT void ClosePlugin() {
-  Log("made, left", gMade, gOwned);
+  Log("made, left", gMade.load(), gOwned.load());
   if (gRegistered) Log("timers registered, freed", gRegistered, gFreed);
   if (gRegistered) Log("timer adapter refused", gTimerRefusals[0], gTimerRefusals[1]);
   const char* counts = std::getenv("VL_XADAPTER_COUNTS");  // logged at the end
