@@ -697,7 +697,12 @@ typedef void (*vlFreeGrabScreenPixelsFn)(void* pixels);
 /* Runs the script: calls run (state) once, its result the script's. */
 typedef int (*vlAdapterMainLoopFn)(vlVMState*, int (*run)(vlVMState*));
 /* BeginDoubleBuffer: 0 or an error code; the adapter double-buffers the
- * display (asked only with word 16 bit 4). Until EndDoubleBuffer the
+ * display (asked only with word 16 bit 4, and then whenever a script asks
+ * for hardware double buffering). A refusal, here as from EndDoubleBuffer
+ * and Flip, is one of the player's error codes (1000 or above): the
+ * script sees it; a smaller non-zero number is read as the command's
+ * count of results, and the script goes on as if double buffering had
+ * begun (or ended). Until EndDoubleBuffer the
  * player keeps drawing as before: display-form BltBitMap, RectFill,
  * WritePixel, Line and Cls calls on this display's handle, which the
  * adapter now draws into its back buffer, holding them back from the
@@ -705,6 +710,10 @@ typedef int (*vlAdapterMainLoopFn)(vlVMState*, int (*run)(vlVMState*));
  * (colour 0), as the player's own back buffer does; the player sends
  * nothing to fill it, nor a whole frame at Flip. */
 typedef int (*vlBeginDoubleBufferFn)(void* display, uint32_t zero);
+/* EndDoubleBuffer: the window shows the back buffer as it stands (a plain
+ * display ends on its last drawn frame, black when nothing was drawn) and
+ * drawing reaches the window at once again. Not called for a display
+ * already closed: its buffer went with CloseDisplay. */
 typedef int (*vlEndDoubleBufferFn)(void* display, uint32_t zero);
 /* Flip's block: {1, sync (1: wait for the vertical blank first), 0}. */
 typedef int (*vlFlipFn)(void* display, const int32_t* block); /* shows the back buffer */

@@ -215,7 +215,10 @@ int AdapterBegin(vlPlatformWindow* d) {
 }
 int AdapterEnd(vlPlatformWindow* d) {
   vlPluginInfo* a = Adapter();
-  return a && a->EndDoubleBuffer ? Entry<vlEndDoubleBufferFn>(a->EndDoubleBuffer)(d->adapterHandle, 0) : 0;
+  // A display closing ends its buffer after the window went: nothing is
+  // left for the adapter to end.
+  if (!a || !a->EndDoubleBuffer || !d->adapterHandle) return 0;
+  return Entry<vlEndDoubleBufferFn>(a->EndDoubleBuffer)(d->adapterHandle, 0);
 }
 int AdapterFlip(vlPlatformWindow* d, int sync) {
   vlPluginInfo* a = Adapter();

@@ -41,6 +41,7 @@ struct Surface {
   Window window;
   GC gc;
   XImage* image;  // over pixels
+  int buffered;   // double buffering: pixels are the back buffer, held back until Flip
 };
 
 // Video bitmaps, and with VL_XADAPTER_OWNS every picture and plane.
@@ -114,6 +115,7 @@ void Log(const char* what, int32_t w, int32_t h) {
 }
 
 void Present(Surface* s, int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (s->buffered) return;
   if (x < 0) w += x, x = 0;
   if (y < 0) h += y, y = 0;
   if (w > s->width - x) w = s->width - x;
@@ -732,14 +734,32 @@ EXPORT uint32_t* GrabScreenPixels(void* handle, int32_t x, int32_t y, int32_t w,
   return out;
 }
 EXPORT void FreeGrabScreenPixels(void* pixels) { std::free(pixels); }
-// With VL_XADAPTER_DOUBLEBUFFER it takes the double buffering (what is
-// drawn shows at once; Flip has nothing left to show); else it refuses.
-EXPORT int BeginDoubleBuffer(void*, uint32_t) {
-  const char* buffers = std::getenv("VL_XADAPTER_DOUBLEBUFFER");
-  return buffers && *buffers == '1' ? 0 : 1;
+// Word 16 bit 4 offers the double buffering, so it is taken whenever
+// asked: the window's pixels become a black back buffer, shown whole at
+// Flip and at the end (the window then shows the last frame drawn, as a
+// plain display's does). A refusal would have to be an error code of the
+// player's: a smaller number reads as the command's result count.
+EXPORT int BeginDoubleBuffer(void* handle, uint32_t) {
+  auto* s = static_cast<Surface*>(handle);
+  s->buffered = 1;
+  std::fill(s->pixels, s->pixels + static_cast<size_t>(s->width) * s->height, 0u);
+  return 0;
 }
-EXPORT int EndDoubleBuffer(void*, uint32_t) { return 0; }
-EXPORT int Flip(void*, const int32_t*) { return 0; }
+EXPORT int Flip(void* handle, const int32_t*) {
+  auto* s = static_cast<Surface*>(handle);
+  if (!s->buffered) return 1244;  // "Double buffering mode is not currently active!"
+  s->buffered = 0;
+  Present(s, 0, 0, s->width, s->height);
+  s->buffered = 1;
+  return 0;
+}
+EXPORT int EndDoubleBuffer(void* handle, uint32_t) {
+  auto* s = static_cast<Surface*>(handle);
+  if (!s->buffered) return 1244;
+  s->buffered = 0;
+  Present(s, 0, 0, s->width, s->height);
+  return 0;
+}
 EXPORT int Cls(void* handle, uint32_t color, uint32_t) {
   ++gCounts[kCls];
   auto* s = static_cast<Surface*>(handle);
