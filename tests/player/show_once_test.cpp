@@ -950,9 +950,9 @@ TEST_F(HeldFrames, PacedFramesReachTheWindowAtTheEndOfTheirStep) {
         if (!opened) usleep(3000);
       }
       // The script now waits: nothing more reaches the window until it
-      // goes on. The server may still be reading what came before, for a
-      // while on a loaded machine.
-      for (int i = 0; i < 300 && opened && !final; ++i) {
+      // goes on. The server may still be reading what came before, for
+      // seconds on a machine running many test programs at once.
+      for (int i = 0; i < 1000 && opened && !final; ++i) {
         const std::vector<unsigned> p = grab.Pixels(160, 100);
         final = p.size() == 160u * 100 && c.final(p);
         if (!final) usleep(10000);
