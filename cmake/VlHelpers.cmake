@@ -5,10 +5,17 @@ function(vl_library name)
   target_link_libraries(${name} PUBLIC ${A_DEPS})
 endfunction()
 
-# vl_test(name SOURCES ... [DEPS ...]): one GoogleTest binary; each TEST
-# becomes its own ctest case so ctest -j spreads them over the cores.
+# vl_test(name SOURCES ... [DEPS ...] [SERIAL]): one GoogleTest binary; each
+# TEST becomes its own ctest case so ctest -j spreads them over the cores.
+# SERIAL runs its cases alone: tests that count every video frame shown
+# and every sound sample written measure a player that has the cores it
+# would have in use, not one starved by a hundred others.
 function(vl_test name)
-  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(A "SERIAL" "" "SOURCES;DEPS" ${ARGN})
+  set(properties)
+  if(A_SERIAL)
+    set(properties PROPERTIES RUN_SERIAL TRUE)
+  endif()
   add_executable(${name} ${A_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp)
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest Threads::Threads)
   # Paths reach the tests through the shared main (VL_SOURCE_DIR, VL_TESTDATA).
@@ -17,7 +24,8 @@ function(vl_test name)
     VL_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
-    DISCOVERY_TIMEOUT 60)
+    DISCOVERY_TIMEOUT 60
+    ${properties})
 endfunction()
 
 # vl_subsystem_library(name [DEPS ...]): the static library of a subsystem

@@ -543,6 +543,12 @@ bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
     UnlockMutex(video->mutex);
     return false;
   }
+  if (video->resumed) {
+    // The time the sound stood still is no time it played.
+    video->resumed = 0;
+    if (video->dryAt && channel->clockStarted) channel->clockStart += MonotonicMicros() - video->dryAt;
+    video->dryAt = 0;
+  }
   uint32_t frameSize = video->frameSize ? video->frameSize : 2 * video->channels;
   uint32_t frames = frameSize ? video->bytes / frameSize : 0;
   if (!KeepToClock(channel, &frames)) frames = 0;
@@ -555,6 +561,7 @@ bool SweepVideo(vlChannel* channel, uint8_t* scratch) {
       size_t used = size_t(result) * frameSize;
       std::memmove(video->data, video->data + used, video->bytes - used);
       video->bytes -= static_cast<uint32_t>(used);
+      video->dryAt = video->bytes ? 0 : MonotonicMicros();
       wrote = true;
     } else if (result < 0 && result != kEAgain) {
       Recover(Pcm(channel), result);

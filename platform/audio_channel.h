@@ -70,6 +70,13 @@ struct vlVideoSound {
   uint8_t* data;
   uint32_t channels;
   uint32_t frameSize;
+  // Set by the video when its sound stood still (a pause): the output's
+  // clock stands still from the write that left the ring empty (dryAt,
+  // monotonic microseconds, 0 while it holds sound) to the next write, so
+  // the sound goes on as far ahead of it as it was, not catching up with
+  // the time it did not play.
+  uint32_t resumed;
+  uint64_t dryAt;
 };
 
 enum : uint32_t {

@@ -209,13 +209,18 @@ int CmdSetLayerStyle(vlVMState* L) {
 int CmdGetLayerStyle(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   vlDisplay* d = CurrentDisplay();
-  // While an object is the drawing target the shown BGPic's layers answer.
-  bool selected = d && (d->outputType == VL_OUTPUT_BRUSH || d->outputType == VL_OUTPUT_MASK ||
-                        d->outputType == VL_OUTPUT_ALPHA);
-  if (!d || !d->layersOn) return ERR_NOLAYERS;
+  if (!d) return ERR_NOLAYERS;
+  // While an object, a mask or an alpha channel is the drawing target the
+  // shown BGPic's layers answer. The selection switches layers off while
+  // it lasts, so what counts is whether they were on when it began.
+  const bool selected =
+      d->outputType == VL_OUTPUT_BRUSH || d->outputType == VL_OUTPUT_MASK || d->outputType == VL_OUTPUT_ALPHA;
+  const bool layers = selected ? d->selectEntered && d->savedLayersOn : d->layersOn != 0;
+  if (!layers) return ERR_NOLAYERS;
   vlLayer* layer;
-  int status = GetLayerArgIn(L, 1, selected ? d->bgpic : vlCurrentOutput, &layer);
-  if (!status) GetLayerStyleTable(L, layer);
+  vlBGPic* pic = selected ? d->bgpic : vlCurrentOutput;
+  int status = GetLayerArgIn(L, 1, pic, &layer);
+  if (!status) GetLayerStyleTable(L, layer, pic);
   return status ? status : 1;
 }
 

@@ -6,10 +6,12 @@
 #include "media/sound/audio_adapter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "media/sound/audio_channels.h"
 #include "media/sound/protracker.h"
+#include "media/sound/sound_data.h"
 #include "media/sound/sound_plugin.h"
 #include "media/sound/sound_stream.h"
 #include "platform/alsa_output.h"
@@ -44,19 +46,28 @@ void ExpireSoon(vlChannel* c) {
 
 vlObjectId ChannelId(const vlChannel* c) { return c->id; }
 
-// Copies frames of a sample's PCM; 16-bit data stored big-endian reaches
-// the adapter in this machine's order.
+// Whether 16-bit data stored in the order the flags give must be swapped
+// to reach the adapter in this machine's order.
+bool ForeignOrder(uint32_t bits, uint32_t flags) {
+  const bool big = (flags & VL_PCM_BIG_ENDIAN) != 0;
+  return bits == 16 && big != (std::endian::native == std::endian::big);
+}
+
+// Copies frames of a sample's PCM in this machine's byte order.
 void CopyFrames(uint8_t* out, const vlSoundData* d, uint32_t from, uint32_t frames) {
   const size_t bytes = size_t(frames) * d->bytesPerFrame;
-  const uint8_t* in = d->pcm + size_t(from) * d->bytesPerFrame;
-  if (d->bits == 16 && (d->flags & VL_PCM_BIG_ENDIAN)) {
-    for (size_t i = 0; i + 1 < bytes; i += 2) {
-      out[i] = in[i + 1];
-      out[i + 1] = in[i];
-    }
-    return;
-  }
-  std::memcpy(out, in, bytes);
+  std::memcpy(out, d->pcm + size_t(from) * d->bytesPerFrame, bytes);
+  if (ForeignOrder(d->bits, d->flags)) SwapPairs(out, bytes);
+}
+
+// Reads a streamed music's half for the adapter; the half then holds this
+// machine's byte order, so the fill callback only copies.
+uint32_t FillAdapterHalf(vlChannel* c, uint32_t half, int* ended) {
+  const uint32_t filled = FillStreamHalf(c, half, ended);
+  const vlSoundStream* s = c->stream;
+  if (ForeignOrder(s->bits, s->flags))
+    SwapPairs(c->musicBlock + size_t(half) * c->musicBufferSize * s->bytesPerFrame, size_t(filled) * s->bytesPerFrame);
+  return filled;
 }
 
 uint32_t FillSample(vlChannel* c, uint8_t* out, uint32_t wanted) {
@@ -203,7 +214,7 @@ void AudioAdapterServer(void* start) {
     // The adapter plays the other half meanwhile, so this one is read
     // without the lock.
     int ended = 0;
-    const uint32_t filled = FillStreamHalf(c, uint32_t(half), &ended);
+    const uint32_t filled = FillAdapterHalf(c, uint32_t(half), &ended);
     LockMutex(c->bufferLock);
     if (ended) {
       c->endFrames[half] = std::max<uint32_t>(filled, 1);
@@ -326,7 +337,7 @@ int StartAdapterStream(vlChannel* c) {
   c->endFrames[0] = c->endFrames[1] = 0;
   c->musicState = VL_MUSIC_REFILL;
   int ended = 0;
-  uint32_t filled = FillStreamHalf(c, 0, &ended);
+  uint32_t filled = FillAdapterHalf(c, 0, &ended);
   c->musicReady[0] = 1;
   if (ended) {
     // The rest of the stream fits one half: no worker.
@@ -336,7 +347,7 @@ int StartAdapterStream(vlChannel* c) {
     return 0;
   }
   c->adapterFramesLeft = rate;
-  filled = FillStreamHalf(c, 1, &ended);
+  filled = FillAdapterHalf(c, 1, &ended);
   c->musicReady[1] = 1;
   if (ended) {
     c->endFrames[1] = std::max<uint32_t>(filled, 1);

@@ -221,7 +221,7 @@ int CmdPlayMusic(vlVMState* state) {
   } else if (type > 0) {
     vl::CheckTableArg(state, 2);
     int32_t v;
-    if (GetTableInt(state, 2, "volume", &v, nullptr)) volume = v < 0 ? 0 : v > 64 ? 64 : uint32_t(v);
+    GetVolumeField(state, 2, &volume);
     if (GetTableInt(state, 2, "times", &v, nullptr)) times = v < 0 ? 1 : uint32_t(v);
     if (GetTableInt(state, 2, "channel", &v, nullptr)) channel = v < 0 ? 0 : uint32_t(v);
   }
@@ -364,6 +364,8 @@ int CmdCreateMusic(vlVMState* state) {
   if (gGlobalHandlers[10].functionRef < 0) return kErrNoFillHandler;
   if (scriptFormat < 0 || scriptFormat > 3) return ERR_WRONGUSAGE;
   if (rate < int32_t(kMinPitch)) return kErrPitchLow;
+  // The stream's buffer holds two seconds at this rate.
+  if (!IsPlayableRate(uint64_t(rate))) return ERR_WRONGUSAGE;
   if (!automatic) CloseMusicById(state, id);
   // Without a device the music is made all the same, as OpenMusic makes
   // its own: later commands on it answer, and playing it does nothing.

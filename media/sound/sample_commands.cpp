@@ -93,8 +93,7 @@ int ReadPcmObject(vlVMState* state, int table, bool file, uint32_t format, int32
   } else {
     std::memcpy(buffer, from, bytes);
   }
-  if (swap && format >= VL_SMP_S16_MONO)
-    for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(buffer[i], buffer[i + 1]);
+  if (swap && format >= VL_SMP_S16_MONO) SwapPairs(buffer, bytes);
   *out = buffer;
   *framesOut = uint32_t(count);
   return 0;
@@ -145,10 +144,6 @@ int ReadPcmTable(vlVMState* state, int table, uint32_t format, int32_t count, ui
   *out = buffer;
   *framesOut = frames;
   return 0;
-}
-
-void SwapPairs(uint8_t* p, size_t bytes) {
-  for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(p[i], p[i + 1]);
 }
 
 int ApplySampleAttribute(vlVMState* state, int which) {
@@ -392,10 +387,7 @@ int CmdPlaySample(vlVMState* state) {
       double number;
       if (GetTableInt(state, arg + 1, "time", &v, &foundTime) && v < 1) return ERR_WRONGUSAGE;
       if (foundTime) timeMillis = v;
-      if (GetTableNumber(state, arg + 1, "volume", &number, nullptr)) {
-        int32_t vol = vl::DoubleToInt32(number);
-        volume = vol < 0 ? 0 : vol > 64 ? 64 : uint32_t(vol);
-      }
+      GetVolumeField(state, arg + 1, &volume);
       if (GetTableNumber(state, arg + 1, "panning", &number, nullptr)) panning = MapPanning(number);
       GetTableInt(state, arg + 1, "times", &times, &foundTimes);
       if (foundTimes) timeMillis = -1;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "runtime/os.h"
 #include "vm/error_codes.h"
@@ -70,6 +71,10 @@ void ReplaceSoundData(vlSoundData* data, uint8_t* pcm, uint32_t frames, uint32_t
   data->pcm = pcm;
   data->frames = frames;
   data->rate = rate;
+}
+
+void SwapPairs(uint8_t* p, size_t bytes) {
+  for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(p[i], p[i + 1]);
 }
 
 int32_t ReadSoundValue16(const vlSoundData* data, uint32_t frame, uint32_t channel) {

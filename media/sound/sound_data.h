@@ -2,6 +2,7 @@
 // value as 16-bit, and converting a window of a sample into a buffer of
 // another layout (shared by InsertSample and FillMusicBuffer).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "media/sound/sound_types.h"
@@ -20,6 +21,9 @@ uint8_t* GetSoundDataPointer(const vlSoundData* data);
 // Installs pcm (from AllocMemory, owned from now on) with its frame count
 // and rate in data's layout; the old block is freed.
 void ReplaceSoundData(vlSoundData* data, uint8_t* pcm, uint32_t frames, uint32_t rate);
+
+// Swaps the two bytes of every 16-bit value in the first bytes of p.
+void SwapPairs(uint8_t* p, size_t bytes);
 
 // The value of one channel of one frame as a signed 16-bit number.
 int32_t ReadSoundValue16(const vlSoundData* data, uint32_t frame, uint32_t channel);

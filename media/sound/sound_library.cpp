@@ -335,10 +335,22 @@ int EnsureAudioOutput(vlVMState* state) {
   return 1;
 }
 
-uint32_t GetVolumeArg(vlVMState* state, int index) {
-  double v = GetNumberOrPercentArg(state, index, 64, 1, nullptr);
+namespace {
+uint32_t ClampVolume(double v) {
   int32_t volume = vl::DoubleToInt32(v);
   return volume < 0 ? 0 : volume > 64 ? 64 : uint32_t(volume);
+}
+}  // namespace
+
+uint32_t GetVolumeArg(vlVMState* state, int index) {
+  return ClampVolume(GetNumberOrPercentArg(state, index, 64, 1, nullptr));
+}
+
+int GetVolumeField(vlVMState* state, int table, uint32_t* out) {
+  double v = 0;
+  if (!GetTableNumberOrPercent(state, table, "volume", &v, 64, 1, nullptr, nullptr)) return 0;
+  *out = ClampVolume(v);
+  return 1;
 }
 
 uint32_t MapPanning(double value) {

@@ -37,6 +37,9 @@ vlObjectId MusicId(const vlMusic* music);
 int EnsureAudioOutput(vlVMState* state);
 // Reads a volume argument (number or "N%" of 64), clamped to 0..64.
 uint32_t GetVolumeArg(vlVMState* state, int index);
+// The "volume" field of an options table read the same way into *out; 0
+// when the table has none.
+int GetVolumeField(vlVMState* state, int table, uint32_t* out);
 // A panning value with the position constants resolved, clamped 0..255.
 uint32_t MapPanning(double value);
 // Runs PumpEvents (no hooks) and sleeps 10 ms: the pump's result.

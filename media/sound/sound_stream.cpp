@@ -81,6 +81,11 @@ bool OpenWithPlugins(vlSoundStream* s, const char* file, const char* loaders, co
     fmt.subsong = subsong;
     void* handle = open(file, &fmt, kSoundStreamVersion, adapter ? adapter : "");
     if (!handle) continue;
+    // A rate no output plays refuses the file as a reader would.
+    if (!IsPlayableRate(fmt.rate)) {
+      if (auto close = CallablePluginEntry<vlCloseStreamFn>(plugin, plugin->CloseStream)) close(handle);
+      continue;
+    }
     s->kind = VL_STREAM_PLUGIN;
     s->plugin = plugin;
     s->pluginHandle = handle;
@@ -125,6 +130,42 @@ uint32_t ReadPlugin(vlSoundStream* s, uint8_t* buffer, uint32_t frames, int* end
   return got;
 }
 
+// Frames a plug-in's sound is read in before its buffer grows.
+constexpr int64_t kPluginReadFrames = 1 << 16;
+
+// Reads the stream's frames into a new buffer; a sound that ends early
+// keeps what was there. A built-in reader's length is what its file holds,
+// so the buffer is sized from it at once; a plug-in's is only what it
+// claims, so the buffer grows with what it delivers. 0 or ERR_MEM.
+int ReadWholeStream(vlSoundStream* s, uint8_t** pcmOut, uint32_t* framesOut) {
+  const int64_t total = s->frames, frameBytes = s->bytesPerFrame;
+  int64_t capacity = s->kind == VL_STREAM_PLUGIN ? std::min(total, kPluginReadFrames) : total;
+  auto* pcm = static_cast<uint8_t*>(AllocMemory(capacity ? size_t(capacity * frameBytes) : 1, 1));
+  if (!pcm) return ERR_MEM;
+  int64_t got = 0;
+  while (got < total) {
+    if (got == capacity) {
+      const int64_t grown = std::min(total, capacity * 2);
+      auto* bigger = static_cast<uint8_t*>(AllocMemory(size_t(grown * frameBytes), 1));
+      if (!bigger) {
+        FreeMemory(pcm);
+        return ERR_MEM;
+      }
+      std::memcpy(bigger, pcm, size_t(got * frameBytes));
+      FreeMemory(pcm);
+      pcm = bigger;
+      capacity = grown;
+    }
+    int end = 0;
+    const uint32_t n = ReadSoundStream(s, pcm + got * frameBytes, uint32_t(capacity - got), &end);
+    got += n;
+    if (n == 0 || end) break;
+  }
+  *pcmOut = pcm;
+  *framesOut = uint32_t(got);
+  return 0;
+}
+
 }  // namespace
 
 int OpenSoundStream(const char* file, const char* loaders, const char* adapter, uint32_t subsong,
@@ -160,6 +201,9 @@ int OpenSoundStream(const char* file, const char* loaders, const char* adapter, 
     if (kind == VL_STREAM_8SVX || kind == VL_STREAM_16SV) taken = OpenIffSound(s, kind == VL_STREAM_16SV);
     else if (kind == VL_STREAM_WAVE) taken = OpenWaveSound(s);
     else if (kind == VL_STREAM_MODULE) taken = 1;
+    // A rate no output plays refuses the file: every buffer of a stream is
+    // sized from its rate.
+    if (taken && kind != VL_STREAM_MODULE && !IsPlayableRate(s->rate)) taken = 0;
     if (taken) {
       WorkOutFormat(s);
       *out = s;
@@ -325,18 +369,12 @@ int LoadSoundData(const char* file, const char* loaders, const char* adapter, vl
     return error;
   }
   auto* data = static_cast<vlSoundData*>(AllocMemory(sizeof(vlSoundData), 1));
-  auto* pcm = static_cast<uint8_t*>(AllocMemory(s->pcmSize ? size_t(s->pcmSize) : 1, 1));
-  if (!data || !pcm) {
+  uint8_t* pcm = nullptr;
+  uint32_t frames = 0;
+  if (!data || ReadWholeStream(s, &pcm, &frames)) {
     FreeMemory(data);
-    FreeMemory(pcm);
     CloseSoundStream(s);
     return ERR_MEM;
-  }
-  uint32_t frames = static_cast<uint32_t>(s->frames);
-  uint32_t got = ReadSoundStream(s, pcm, frames, nullptr);
-  if (got < frames) {
-    // The file ended early: keep what was there.
-    frames = got;
   }
   data->pcm = pcm;
   data->bits = s->bits;

@@ -56,6 +56,11 @@ enum : int {
 inline constexpr uint32_t kObjMusic = 33;
 inline constexpr uint32_t kObjVideo = 50;
 inline constexpr uint32_t kMinPitch = 256;
+// The highest rate a sound may declare: what ALSA's rate converter takes
+// at most (its plug layer refuses more), so no output plays faster.
+inline constexpr uint32_t kMaxSoundRate = 768000;
+// A declared sample rate some output can play.
+inline constexpr bool IsPlayableRate(uint64_t rate) { return rate >= kMinPitch && rate <= kMaxSoundRate; }
 
 struct vlSample {
   vlObjectNode node;  // type 2, id, user data, link

@@ -6,6 +6,7 @@
 
 #include "display/display.h"
 #include "display/layer_hooks.h"
+#include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/position.h"
@@ -250,7 +251,8 @@ int CmdDisplayVideoFrame(vlVMState* state) {
   const int32_t x = vl::CheckIntArg(state, 2), y = vl::CheckIntArg(state, 3);
   const int32_t position = vl::CheckIntArg(state, 4);
   if (int error = CheckVideoOutput(CurrentDisplay())) return error;
-  return DrawVideoFrame(state, v, x, y, position, vl::GetTypeAt(state, 5) > 0 ? 5 : 0);
+  return DrawVideoFrame(state, v, x, y, position, vl::GetTypeAt(state, 5) > 0 ? 5 : 0, -1,
+                        VL_ADDLAYER_DISPLAYSCALED, nullptr);
 }
 
 const vlCommand kVideoCommands[] = {

@@ -94,9 +94,26 @@ int VideoLayerControl(vlVMState* state, vlLayer* layer, int32_t op, double argum
   }
 }
 
+// InsertLayer of a video: the frame it stands at (the first of one that
+// cannot seek) through the frame drawing of DisplayVideoFrame, as a new
+// layer at the list position.
+int InsertVideoLayer(vlVMState* state, vlObjectId id, int32_t x, int32_t y, int32_t position, uint32_t flags,
+                     vlLayer** out) {
+  vlVideo* v = nullptr;
+  if (int error = GetVideoByID(state, id, 0, &v)) return error;
+  int32_t at = 0;
+  if (v->seekable && v->length > 0) {
+    // An ended video stands at its end: its last frame is the one shown.
+    const uint32_t now = GetVideoPosition(v->player);
+    at = now >= uint32_t(v->length) ? v->length - 1 : int32_t(now);
+  }
+  return DrawVideoFrame(state, v, x, y, at, 0, position, flags, out);
+}
+
 vlLayerSource MakeVideoLayerSource() {
   vlLayerSource s{};
   s.getBitmaps = VideoLayerBitmaps;
+  s.insert = InsertVideoLayer;
   s.purgeOrphans = FreeOrphanedVideos;
   s.control = VideoLayerControl;
   return s;
@@ -182,8 +199,10 @@ void DropCopy(vlVMState* state, vlVideo* v) {
 }
 
 // Adds a VIDEO layer showing the video's frame bitmap at x, y (position
-// constants allowed) with the draw tags at tagIndex.
-int AddVideoLayer(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int tagIndex, vlLayer** out) {
+// constants allowed) with the draw tags at tagIndex, at list position
+// (-1 on top) with the AddLayer flags.
+int AddVideoLayer(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int tagIndex, int32_t position, uint32_t flags,
+                  vlLayer** out) {
   const int32_t w = v->frameBitmap->width, h = v->frameBitmap->height;
   vlDrawTags tags;
   vlLayerTransform& t = tags.transform;
@@ -194,10 +213,8 @@ int AddVideoLayer(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int tagInd
   if (!g) return ERR_MEM;
   g->x = x, g->y = y, g->width = w, g->height = h;
   const vlObjectId id = IdOf(v);
-  if (int error = AddLayer(state, VL_LAYER_VIDEO, &id, x, y, w, h, &t, &tags.form, nullptr, nullptr, nullptr, g, -1,
-                           VL_ADDLAYER_DISPLAYSCALED, out))
-    return error;
-  return 0;
+  return AddLayer(state, VL_LAYER_VIDEO, &id, x, y, w, h, &t, &tags.form, nullptr, nullptr, nullptr, g, position,
+                  flags, out);
 }
 
 void BindPlayerToLayer(vlVideo* v, vlLayer* layer) {
@@ -239,7 +256,8 @@ int StartVideoOnLayer(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, int
     }
     FillBitmapRect(v->frameBitmap, 0, 0, v->nativeWidth, v->nativeHeight, 0);
     v->onLayer = 1;
-    if (int error = AddVideoLayer(state, v, x == INT32_MIN ? 0 : x, y == INT32_MIN ? 0 : y, tagIndex, &layer)) {
+    if (int error = AddVideoLayer(state, v, x == INT32_MIN ? 0 : x, y == INT32_MIN ? 0 : y, tagIndex, -1,
+                                  VL_ADDLAYER_DISPLAYSCALED, &layer)) {
       v->onLayer = 0;
       DropCopy(state, v);
       return error;
@@ -261,7 +279,8 @@ int StartVideoOnLayer(vlVMState* state, vlVideo* v, int tagIndex, int32_t x, int
   return error;
 }
 
-int DrawVideoFrame(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int32_t position, int tagIndex) {
+int DrawVideoFrame(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int32_t position, int tagIndex,
+                   int32_t listPosition, uint32_t flags, vlLayer** out) {
   vlDisplay* d = CurrentDisplay();
   if (!d || !d->layersOn) return ERR_NOLAYERS;
   if (v->loader == kNativeLoader) return kErrVideoLayersNative;
@@ -290,12 +309,13 @@ int DrawVideoFrame(vlVMState* state, vlVideo* v, int32_t x, int32_t y, int32_t p
   v->onLayer = 1;
   v->state.store(VL_VIDEO_STOPPED);
   vlLayer* layer = nullptr;
-  if ((error = AddVideoLayer(state, v, x, y, tagIndex, &layer))) {
+  if ((error = AddVideoLayer(state, v, x, y, tagIndex, listPosition, flags, &layer))) {
     v->onLayer = ShownByLayer(v) ? 1 : 0;
     DropCopy(state, v);
     return error;
   }
   BindPlayerToLayer(v, layer);
+  if (out) *out = layer;
   return 0;
 }
 

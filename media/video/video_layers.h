@@ -20,8 +20,11 @@ inline constexpr int kErrVideoLayersNative = 1514;
 // elsewhere or already shown by a layer is replaced by a nameless copy.
 int StartVideoOnLayer(vlVMState* state, vlVideo* video, int tagIndex, int32_t x, int32_t y, int32_t channel,
                       vlLayer* layer);
-// One frame (position in milliseconds) as a new VIDEO layer.
-int DrawVideoFrame(vlVMState* state, vlVideo* video, int32_t x, int32_t y, int32_t position, int tagIndex);
+// One frame (position in milliseconds) as a new VIDEO layer at list
+// position listPosition (-1 on top) with the AddLayer flags; the layer to
+// *out when out is given.
+int DrawVideoFrame(vlVMState* state, vlVideo* video, int32_t x, int32_t y, int32_t position, int tagIndex,
+                   int32_t listPosition, uint32_t flags, vlLayer** out);
 // Stops videos whose layers are gone and frees the nameless copies among them.
 void FreeOrphanedVideos(vlVMState* state);
 // For transition effects: 1 while the layer's video plays.

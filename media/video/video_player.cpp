@@ -6,6 +6,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -172,8 +173,9 @@ int NewPlayer(const char* file, const char* loaders, const char* adapter, vlVide
   }
   p->format.adapter = nullptr;
   // Sound slower than the lowest pitch cannot be played: its packets would
-  // fill the queue until no picture could be read.
-  if (p->format.audioChannels && p->format.audioRate < kMinPitch) {
+  // fill the queue until no picture could be read; no output plays sound
+  // faster than the highest rate.
+  if (p->format.audioChannels && !IsPlayableRate(p->format.audioRate)) {
     CloseVideoSource(p->source);
     delete p;
     FreeMemory(handle);
@@ -586,7 +588,9 @@ int PauseVideoPlayer(vlVideoHandle* handle) {
     }
   }
   std::lock_guard<std::mutex> lock(p->frameMutex);
-  p->pausedPositionMs = static_cast<uint32_t>(std::max(0.0, p->shownStamp * 1000));
+  // The first whole millisecond of the frame's time, so that a seek there
+  // shows this frame (a frame at 3166.7 ms read 3166, in the frame before).
+  p->pausedPositionMs = static_cast<uint32_t>(std::max(0.0, std::ceil(p->shownStamp * 1000 - 1e-6)));
   p->pausedPositionValid = 1;
   return 0;
 }
@@ -616,6 +620,7 @@ int ResumeVideoPlayer(vlVideoHandle* handle) {
     p->clockOffset = clock - now;
   }
   p->pausedPositionValid = 0;
+  MarkVideoSoundResumed(p);
   p->resumeRequest.store(1);
   p->paused.store(0);
   WakePausedThreads(p);
@@ -650,6 +655,9 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
       std::lock_guard<std::mutex> lock(p->decodeMutex);
       p->seekTarget = target;
     }
+    // The draw mutex: a frame of the old place being shown now goes to the
+    // display before the pending frames are dropped, or not at all.
+    std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
     {
       // The clock stands at the new place from now on; the frames still
       // queued from the old one go unseen.
@@ -697,6 +705,9 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   const int slot = running ? 2 : 0;
   if (p->slots[slot].pixels && DecodeNextFrame(p, &frame)) {
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
+    // A first frame the pause let through may still wait to be drawn: it
+    // would cover the frame sought.
+    RemovePendingVideoFrames(p->display, p);
     ConvertVideoFrame(p, frame, &p->slots[slot]);
     p->shownSlot = slot;
     p->framesShown.store(1);

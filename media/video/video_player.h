@@ -233,6 +233,9 @@ void VideoAudioThread(void* start);
 void CloseVideoSound(vlVideoPlayer* player);
 void FreeVideoSound(vlVideoPlayer* player);
 void SetVideoSoundVolume(vlVideoPlayer* player, uint32_t volume);
+// The sound stood still (a pause): the output goes on from now with what
+// comes next, instead of catching up with the time it did not play.
+void MarkVideoSoundResumed(vlVideoPlayer* player);
 // Bytes of decoded sound not yet played.
 uint32_t QueuedSoundBytes(vlVideoPlayer* player);
 // The time of the next sound the output takes: the audio clock less the

@@ -88,6 +88,8 @@ void DiscardHeldSound(vlVideoPlayer* p) {
     p->decodedLength = p->decodedPosition = 0;
   }
   LockMutex(p->ring.mutex);
+  // The output's clock stands still from here to the resume.
+  if (p->ring.bytes) p->ring.dryAt = uint64_t(WallClock() * 1e6);
   p->ring.bytes = 0;
   UnlockMutex(p->ring.mutex);
 }
@@ -189,6 +191,8 @@ int OpenVideoSound(vlVMState* state, vlVideoPlayer* p) {
   if (!p->decoded || !p->ring.data) return ERR_MEM;
   if (!p->ring.mutex) return ERR_SEMAPHORE;
   p->ring.bytes = 0;
+  p->ring.resumed = 0;
+  p->ring.dryAt = 0;
   p->ring.channels = p->audioChannels;
   p->ring.frameSize = 2 * p->audioChannels;
   p->decodedLength = p->decodedPosition = 0;
@@ -331,6 +335,13 @@ void FreeVideoSound(vlVideoPlayer* p) {
   p->ring.mutex = nullptr;
   FreeMemory(p->decoded);
   p->decoded = nullptr;
+}
+
+void MarkVideoSoundResumed(vlVideoPlayer* p) {
+  if (!p->sound || !p->ring.mutex) return;
+  LockMutex(p->ring.mutex);
+  p->ring.resumed = 1;
+  UnlockMutex(p->ring.mutex);
 }
 
 void SetVideoSoundVolume(vlVideoPlayer* p, uint32_t volume) {

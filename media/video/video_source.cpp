@@ -5,6 +5,7 @@
 // it is decoded, and a sound packet carries its bytes.
 #include "media/video/video_source.h"
 
+#include <bit>
 #include <cstring>
 
 #include "formats/avi.h"
@@ -150,6 +151,9 @@ int DecodeAVIAudio(const AVIDecoder* d, AVIPacket* p, int16_t* buffer, uint32_t 
   if (d->bits == 16) {
     const uint32_t n = (left < capacity ? left : capacity) & ~1u;
     std::memcpy(buffer, p->pcm + p->used, n);
+    // The file's little-endian values in this machine's order.
+    if constexpr (std::endian::native == std::endian::big)
+      for (uint32_t i = 0; i < n / 2; ++i) buffer[i] = static_cast<int16_t>(__builtin_bswap16(uint16_t(buffer[i])));
     *bytes = n;
     // An odd last byte is no whole sample.
     p->used = n ? p->used + n : p->size;
@@ -228,6 +232,8 @@ bool OpenWithPlugins(vlVideoSource* source, const char* file, const char* loader
 }  // namespace
 
 vlVideoSource* OpenVideoSource(const char* file, const char* loaders, const char* adapter, vlVideoFormat* fmt) {
+  // Decoders get a text, "" when no adapter is named, as the other loaders do.
+  if (!adapter) adapter = "";
   auto* source = static_cast<vlVideoSource*>(AllocMemory(sizeof(vlVideoSource), 1));
   if (!source) return nullptr;
   if (OpenWithPlugins(source, file, loaders, adapter, fmt)) return source;

@@ -23,6 +23,9 @@ constexpr uint32_t kAudioQueueLimit = 81920;
 constexpr uint32_t kVideoQueueLimit = 1310720;
 constexpr auto kPoll = std::chrono::milliseconds(10);
 constexpr uint32_t kEndedPollMs = 50;
+// How long the first frame after a seek waits for the sound from there
+// (none may come: the sound track can end before the picture).
+constexpr int kSeekSoundWaitMs = 100;
 // The longest rest of a paused thread between two looks at its flags.
 constexpr auto kPausedRest = std::chrono::seconds(1);
 
@@ -282,6 +285,15 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   }
   // A seek while paused went elsewhere: the frame is from before it.
   if (Stopping(worker) || p->pausedSeeks.load() != seeks) return;
+  // The first frame from a place sought while playing starts in step with
+  // the sound from there: it waits (a few milliseconds, while the output
+  // plays out the sound it holds from the old place) until that sound is
+  // reached, and is then due when the sound reaches its time.
+  const bool sought = p->sound && p->videoFlushState.load() == 2 && p->audioFlushState.load() != 0;
+  for (int waited = 0; sought && p->audioFlushState.load() != 0 && waited < kSeekSoundWaitMs && !Stopping(worker);
+       ++waited)
+    SleepMillis(1);
+  const bool inStep = sought && p->audioFlushState.load() == 0;
   // The decode mutex keeps the slots their size.
   std::lock_guard<std::mutex> schedule(p->decodeMutex);
   vlFrameSlot* slot = &p->slots[p->writeIndex];
@@ -294,7 +306,16 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   if (delay > 0 && delay < 10.0) p->lastDelay = delay;
   else delay = p->lastDelay;
   p->lastFrameStamp = stamp;
-  if (p->sound) {
+  if (inStep) {
+    p->frameTimer = WallClock() + std::clamp(stamp - WrittenSoundClock(p), 0.0, 1.0);
+    // The clock the next frames are weighed against runs from there too.
+    p->clockOffset = stamp - p->frameTimer;
+    delay = 0;
+  }
+  // Until the sound from a place sought has been reached, the sound clock
+  // still tells the old place: the frames keep their own pace meanwhile
+  // (following it rushed a seek back past its place and then crawled).
+  if (p->sound && p->audioFlushState.load() == 0 && !inStep) {
     const double now = p->paused.load() ? p->shownStamp : WallClock() + p->clockOffset;
     const double diff = now - WrittenSoundClock(p);
     const double threshold = std::max(delay, 0.01);
@@ -429,14 +450,19 @@ void VideoRefreshThread(void* start) {
         continue;
       }
       const int index = p->readIndex;
+      const uint32_t seeks = p->pausedSeeks.load();
       lock.unlock();
       p->lastShownTime = now;
       {
         // The shown frame goes to slot 2, where the server does not write.
+        // A seek that came meanwhile (it holds the draw mutex) leaves it
+        // unseen: no frame from the old place follows the seek.
         std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
-        ShowVideoFrame(p->display, index, p, 1);
-        std::swap(p->slots[index].pixels, p->slots[2].pixels);
-        p->shownSlot = 2;
+        if (p->videoFlushState.load() == 0 && p->pausedSeeks.load() == seeks) {
+          ShowVideoFrame(p->display, index, p, 1);
+          std::swap(p->slots[index].pixels, p->slots[2].pixels);
+          p->shownSlot = 2;
+        }
       }
       p->framesShown.store(1);
       lock.lock();

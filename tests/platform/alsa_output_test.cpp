@@ -232,7 +232,7 @@ TEST_F(AlsaOutput, MusicPlaysBothBuffersInTurnThenEnds) {
 TEST_F(AlsaOutput, VideoRingIsDrainedFromTheFront) {
   std::vector<uint8_t> bytes = Ramp(800);
   std::vector<uint8_t> ring(bytes.size() + 1);
-  vlVideoSound video{CreateMutex(), 0, ring.data(), 2, 4};
+  vlVideoSound video{CreateMutex(), 0, ring.data(), 2, 4, 0, 0};
   vlAudioFormat format{16, 0, 2, 2};
   ASSERT_EQ(StartAudioThread(), 0);  // already sweeping when the device opens
   ASSERT_EQ(OpenAudioDevice(0, &format, 44100), 0);

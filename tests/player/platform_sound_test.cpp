@@ -71,24 +71,35 @@ const std::string kLoopAndEndHandlers = R"(.function onloop
 )";
 
 // A WAV loaded and played by the applet comes out of the device unchanged:
-// as long, as loud, and the same wave (the difference is silence).
+// as long, as loud, and the same wave (the difference is silence). Played
+// as a sample and as a music with the volume "50%" of their option tables,
+// it comes out as sox's halving of it.
 TEST_F(Sound, SampleReachesTheAlsaDevice) {
-  std::string tone = dir() + "/tone.wav";
+  std::string tone = dir() + "/tone.wav", half = dir() + "/half.wav";
   int status = 0;
-  Tool("sox -n -r 44100 -c 1 -b 16 " + Quote(tone) + " synth 0.5 sine 440 vol 0.5", &status);
+  Tool("sox -n -r 44100 -c 1 -b 16 " + Quote(tone) + " synth 0.5 sine 440 vol 0.5 && sox -D " + Quote(tone) + " " +
+           Quote(half) + " vol 0.5",
+       &status);
   ASSERT_EQ(status, 0) << "sox cannot make the tone";
   std::string applet = Applet("sample", ".line 1\n.call loadsample 1 \"" + tone +
                                             "\"\n.line 2\n.call playsample 1\n.line 3\n.call waitsampleend 1\n"
-                                            ".call debugprint \"ended\"");
+                                            ".call debugprint \"ended\"\n.table 0 { volume = \"50%\" }\n"
+                                            ".call base=1 playsample 1 r0\n.call waitsampleend 1\n"
+                                            ".call openmusic 2 \"" + tone + "\"\n.table 0 { volume = \"50%\" }\n"
+                                            ".call base=1 playmusic 2 r0\n" +
+                                            vlplayer::WaitUntilMusicStops(2, "poll"));
   Result r = Run({applet});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "ended\n");
   std::vector<std::string> sink = SinkFiles();
-  ASSERT_EQ(sink.size(), 1u) << "one device opened for one sample";
-  EXPECT_NEAR(SoxStat(sink[0], "Length (seconds)"), 0.5, 0.001);
+  ASSERT_EQ(sink.size(), 3u) << "one device opened for each play";
   double rms = SoxStat(tone, "RMS     amplitude");
-  EXPECT_NEAR(SoxStat(sink[0], "RMS     amplitude"), rms, rms * 0.01);
-  EXPECT_LT(SoxStat(sink[0], "RMS     amplitude", tone), rms * 0.01);
+  for (size_t i = 0; i < sink.size(); ++i) {
+    const std::string& model = i == 0 ? tone : half;
+    EXPECT_NEAR(SoxStat(sink[i], "Length (seconds)"), 0.5, 0.001) << sink[i];
+    EXPECT_NEAR(SoxStat(sink[i], "RMS     amplitude"), SoxStat(model, "RMS     amplitude"), rms * 0.01) << sink[i];
+    EXPECT_LT(SoxStat(sink[i], "RMS     amplitude", model), rms * 0.01) << sink[i];
+  }
 }
 
 // GetAttribute of a playing sample and music, as the sound library
@@ -399,7 +410,8 @@ TEST_F(Sound, APlayTimeEndsInAPartialPass) {
 
 // A fill handler may feed its music but not start, resume, seek or stop
 // one: each is refused with 1478 there, and the music it tried to start
-// stays silent.
+// stays silent. A callback-fed music faster than any output plays is
+// refused (its buffer holds two seconds at its rate).
 TEST_F(Sound, AFillHandlerCannotStartSeekOrStopAMusic) {
   const std::string tone = dir() + "/tone.wav";
   int status = 0;
@@ -414,16 +426,17 @@ TEST_F(Sound, AFillHandlerCannotStartSeekOrStopAMusic) {
   script += "  .call base=2 fillmusicbuffer 2 \"end\" 0\n  ret\n.end\n.defun Fill fill\n.line 1\n"
             ".call exitonerror 0\n.call openmusic 3 \"" + tone + "\"\n"
             ".table 0 { fillmusicbuffer = $Fill }\n.call base=1 installeventhandler r0\n"
+            ".call createmusic 4 768001 1\n.call getlasterror -> e\n.call debugprint $e\n"
             ".call createmusic 2 8000 1\n.call playmusic 2\n" + vlplayer::WaitUntilMusicStops(2, "poll") +
             ".call ismusicplaying 3 -> p\n.call debugprint $p\n";
   Result r = Run({Applet("fillhandler", script)});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   // The handler may run again before the end it queued is played.
-  const std::string refused = "1478\n1478\n1478\n1478\n1478\n";
+  const std::string refused = "1055\n1478\n1478\n1478\n1478\n1478\n";
   ASSERT_GT(r.out.size(), refused.size()) << r.out;
   EXPECT_EQ(r.out.substr(0, refused.size()), refused);
   EXPECT_EQ(r.out.substr(r.out.size() - 6), "false\n");
-  EXPECT_EQ(r.out.find_first_not_of("1478\n"), r.out.size() - 6) << r.out;
+  EXPECT_EQ(r.out.find_first_not_of("1478\n", 5), r.out.size() - 6) << r.out;
 }
 
 // What the file sink records is what was heard when a sound ends early:
@@ -467,6 +480,60 @@ TEST_F(Sound, EarlyStopsPausesAndSeeksRecordWhatWasHeard) {
   EXPECT_NEAR(seconds[5], 3.0, 0.001);
   EXPECT_GE(e, 2990);
   EXPECT_LT(e, 5500) << "the end came late, as after a seek that was lost";
+}
+
+// A 16-bit stereo RIFF WAVE of 2000 frames of a square wave whose format
+// chunk declares the rate given.
+std::string WaveDeclaring(uint32_t rate) {
+  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const uint32_t frames = 2000, bytes = frames * 4;
+  std::string wav = "RIFF" + u32(36 + bytes) + "WAVEfmt " + u32(16) + std::string("\1\0\2\0", 4) + u32(rate) +
+                    u32(rate * 4) + std::string("\4\0\20\0", 4) + "data" + u32(bytes);
+  for (uint32_t i = 0; i < frames * 2; ++i) wav += (i / 40) % 2 ? std::string("\0\x40", 2) : std::string("\0\xC0", 2);
+  return wav;
+}
+
+// A sound whose file declares a rate no output plays (below 256 or above
+// 768,000 samples a second) is refused when it is opened, as a file of an
+// unsupported format, before anything is sized from that rate: the
+// 4,294,967,295 a second of a WAV asked PlayMusic for 32 GiB of stream
+// buffer, which failed with 1000, or under the address sanitizer ended the
+// player. The script's error handler gets the refusal (and PlayMusic finds
+// no music) and the applet goes on; the
+// rates at the ends of the range load, and the highest plays through the
+// file sink at that rate.
+TEST_F(Sound, ASoundDeclaringARateNoOutputPlaysIsRefusedAtOpen) {
+  const std::string huge = WriteFile("huge.wav", WaveDeclaring(4294967295u));
+  std::string script = R"(.function onerror
+  .params 4
+  .call base=4 debugprint "handled" r0 r2
+  .call base=4 debugprint r1
+  ret
+.end
+.defun OnError onerror
+.line 1
+.call base=1 raiseonerror $OnError
+.call openmusic 1 ")" + huge + R"("
+.call playmusic 1
+.call base=1 raiseonerror nil
+.call exitonerror 0
+)";
+  for (uint32_t rate : {4294967295u, 255u, 768001u, 256u, 768000u}) {
+    const std::string r = std::to_string(rate), file = WriteFile(r + ".wav", WaveDeclaring(rate));
+    script += ".call loadsample 1 \"" + file + "\"\n.call getlasterror -> s\n.call openmusic 2 \"" + file +
+              "\"\n.call getlasterror -> m\n.call issample \"" + file + "\" -> i\n.call debugprint " + r +
+              " $s $m $i\n";
+  }
+  script += ".call playsample 1\n.call waitsampleend 1\n.call debugprint \"played\"\n";
+  Result r = Run({Applet("rates", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "handled 1357 OpenMusic\nSound file \"huge.wav\" is in an unknown/unsupported format!\n"
+                   "handled 1231 PlayMusic\nCould not find music 1!\n4294967295 1357 1357 false\n255 1357 1357 false\n768001 1357 1357 false\n256 0 0 true\n"
+                   "768000 0 0 true\nplayed\n");
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), 1u);
+  EXPECT_EQ(SoxStat(sink[0], "Samples read"), 4000);
+  EXPECT_NEAR(SoxStat(sink[0], "Length (seconds)"), 2000 / 768000.0, 1e-6);
 }
 
 // A video plays its sound on channel 2. SetChannelVolume 2 sets the

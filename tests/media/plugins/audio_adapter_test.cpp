@@ -3,7 +3,9 @@
 // system, and the frames it pulls through each channel's fill callback are
 // the samples', the streamed music's and the video's own, with their loop
 // and end events, attribute changes and channel releases.
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <vector>
 
@@ -88,6 +90,24 @@ class AudioAdapter : public mediatest::PluginTest {
       if (uint32_t(got) < step) break;
     }
     return all;
+  }
+
+  // Pulls a streamed music on channel index in steps of 500 frames until
+  // it delivers less, giving the worker time to refill the half played
+  // before.
+  std::vector<uint8_t> DrainMusic(uint32_t frameBytes) {
+    std::vector<uint8_t> got, buffer(500 * frameBytes);
+    for (int i = 0; i < 100; i++) {
+      for (int wait = 0; wait < 200 && !(gChannels[0].musicReady[0] && gChannels[0].musicReady[1]); wait++) {
+        if (gChannels[0].lastHalf) break;
+        SleepMillis(5);
+      }
+      const int n = pull(0, buffer.data(), 500);
+      if (n < 0) break;
+      got.insert(got.end(), buffer.begin(), buffer.begin() + size_t(n) * frameBytes);
+      if (n < 500) break;
+    }
+    return got;
   }
 
   // The music's end was posted; a second later the music is stopped and
@@ -240,37 +260,103 @@ TEST_F(AudioAdapter, StreamedMusicComesFromBothHalvesToItsEnd) {
   ASSERT_NE(reader, nullptr);
   auto value = Symbol<ValueFn>(reader, "TestSoundValue");
   SetAudioEventWanted(18, 1);
-  // 2.5 seconds of 16-bit mono at 4000 Hz: three halves, the last partly.
-  const std::string file = File("m.tsnd", "TSND 4000 1 16 10000 10000 2 1");
-  ASSERT_EQ(Call(CmdOpenMusic, [&] {
-              vl::PushNumber(L, 1);
-              vl::PushString(L, file.c_str());
-            }),
+  // 2.5 seconds of 16-bit mono at 4000 Hz: three halves, the last partly;
+  // served little-endian (flags 2), then big-endian (3), and both reach
+  // the adapter in this machine's order.
+  for (int flags : {2, 3}) {
+    SCOPED_TRACE(flags);
+    const int music = flags;
+    const std::string file = File("m.tsnd", "TSND 4000 1 16 10000 10000 " + std::to_string(flags) + " 1");
+    ASSERT_EQ(Call(CmdOpenMusic, [&] {
+                vl::PushNumber(L, music);
+                vl::PushString(L, file.c_str());
+              }),
+              0);
+    ASSERT_EQ(Call(CmdPlayMusic, [&] { vl::PushNumber(L, music); }), 0);
+    uint32_t format = 0, rate = 0, volume = 0, panning = 0;
+    ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
+    EXPECT_EQ(format, 4u);
+    EXPECT_EQ(rate, 4000u);
+    const std::vector<uint8_t> got = DrainMusic(2);
+    ASSERT_EQ(got.size(), 20000u);
+    for (long i = 0; i < 10000; i++) {
+      int16_t v;
+      std::memcpy(&v, &got[i * 2], 2);
+      ASSERT_EQ(v, value(i, 0, 0, 16)) << i;
+    }
+    ExpectMusicEnded(music);
+    EXPECT_EQ(Call(CmdCloseMusic, [&] { vl::PushNumber(L, music); }), 0);
+  }
+}
+
+// A big-endian 16-bit file (IFF 16SV) played as a sample and streamed as
+// music: the adapter gets the values in this machine's order, on the
+// music's worker-filled halves too. The values are sox's decoding of the
+// AIFF whose big-endian sound data the 16SV body carries.
+TEST_F(AudioAdapter, BigEndianFilesReachTheAdapterInThisMachinesOrder) {
+  ASSERT_EQ(Require("0 4 2048"), 0);
+  SetAudioEventWanted(18, 1);
+  // 2.5 s of stereo at 4000 Hz, a different tone on each side.
+  const std::string aiff = dir + "/x.aiff", raw = dir + "/x.raw";
+  ASSERT_EQ(std::system(("sox -n -r 4000 -c 2 -b 16 -e signed -B '" + aiff + "' synth 2.5 sine 440 sine 1250 vol 0.9")
+                            .c_str()),
             0);
-  ASSERT_EQ(Call(CmdPlayMusic, [&] { vl::PushNumber(L, 1); }), 0);
+  ASSERT_EQ(std::system(("sox '" + aiff + "' -t raw -e signed -b 16 -L '" + raw + "'").c_str()), 0);
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+  };
+  const std::vector<uint8_t> reference = slurp(raw), form = slurp(aiff);
+  ASSERT_EQ(reference.size(), 10000u * 4);
+  std::vector<int16_t> want(reference.size() / 2);
+  for (size_t i = 0; i < want.size(); i++) want[i] = int16_t(reference[i * 2] | reference[i * 2 + 1] << 8);
+  // The AIFF's sound data, big-endian and interleaved.
+  auto be32 = [](const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; };
+  std::vector<uint8_t> pcm;
+  for (size_t at = 12; at + 8 <= form.size();) {
+    const uint32_t size = be32(&form[at + 4]);
+    if (std::memcmp(&form[at], "SSND", 4) == 0 && size >= 8 && at + 8 + size <= form.size()) {
+      const size_t from = at + 16 + be32(&form[at + 8]);
+      pcm.assign(form.begin() + long(from), form.begin() + long(at + 8 + size));
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  ASSERT_EQ(pcm.size(), reference.size());
+  // 16SV keeps all left values, then all right ones.
+  std::string body;
+  for (int side = 0; side < 2; side++)
+    for (size_t f = 0; f < 10000; f++) body.append(reinterpret_cast<const char*>(&pcm[f * 4 + side * 2]), 2);
+  auto text32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+  const std::string vhdr = text32(10000) + text32(0) + text32(0) + std::string{char(4000 >> 8), char(4000 & 255)} +
+                           std::string{1, 0} + text32(0x10000);
+  const std::string chunks =
+      "16SVVHDR" + text32(20) + vhdr + "CHAN" + text32(4) + text32(6) + "BODY" + text32(uint32_t(body.size())) + body;
+  const std::string sv = dir + "/x.16sv";
+  std::ofstream(sv, std::ios::binary) << "FORM" + text32(uint32_t(chunks.size())) + chunks;
+  auto values = [](const std::vector<uint8_t>& bytes) {
+    std::vector<int16_t> out(bytes.size() / 2);
+    std::memcpy(out.data(), bytes.data(), out.size() * 2);
+    return out;
+  };
+
+  ASSERT_EQ(Call(CmdLoadSample, [&] { vl::PushNumber(L, 1), vl::PushString(L, sv.c_str()); }), 0);
+  ASSERT_EQ(Call(CmdPlaySample, [&] { vl::PushNumber(L, 1); }), 0);
   uint32_t format = 0, rate = 0, volume = 0, panning = 0;
   ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
-  EXPECT_EQ(format, 4u);
+  EXPECT_EQ(format, 5u);
   EXPECT_EQ(rate, 4000u);
-  std::vector<uint8_t> got, buffer(500 * 2);
-  for (int i = 0; i < 40; i++) {
-    // Give the worker time to refill the half played before.
-    for (int wait = 0; wait < 200 && !(gChannels[0].musicReady[0] && gChannels[0].musicReady[1]); wait++) {
-      if (gChannels[0].lastHalf) break;
-      SleepMillis(5);
-    }
-    int n = pull(0, buffer.data(), 500);
-    ASSERT_GE(n, 0);
-    got.insert(got.end(), buffer.begin(), buffer.begin() + n * 2);
-    if (n < 500) break;
-  }
-  ASSERT_EQ(got.size(), 20000u);
-  for (long i = 0; i < 10000; i++) {
-    const int16_t v = int16_t(got[i * 2] | got[i * 2 + 1] << 8);
-    ASSERT_EQ(v, value(i, 0, 0, 16)) << i;
-  }
-  ExpectMusicEnded(1);
-  EXPECT_EQ(Call(CmdCloseMusic, [&] { vl::PushNumber(L, 1); }), 0);
+  EXPECT_TRUE(values(Drain(0, 4, 700)) == want) << "the sample";
+  ASSERT_EQ(Call(CmdStopSample, [&] { vl::PushNumber(L, 1); }), 0);
+
+  ASSERT_EQ(Call(CmdOpenMusic, [&] { vl::PushNumber(L, 2), vl::PushString(L, sv.c_str()); }), 0);
+  ASSERT_EQ(Call(CmdPlayMusic, [&] { vl::PushNumber(L, 2); }), 0);
+  ASSERT_EQ(channel(0, &format, &rate, &volume, &panning), 1);
+  EXPECT_EQ(format, 5u);
+  const std::vector<int16_t> music = values(DrainMusic(4));
+  ASSERT_EQ(music.size(), want.size());
+  for (size_t i = 0; i < want.size(); i++) ASSERT_EQ(music[i], want[i]) << "the music, value " << i;
+  ExpectMusicEnded(2);
 }
 
 TEST_F(AudioAdapter, VideoSoundReachesTheAdapterInOrder) {

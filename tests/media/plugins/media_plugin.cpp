@@ -11,6 +11,7 @@
 //     0x100: claim more frames read than asked for)
 //   "TVID width height frames fps audioRate audioChannels flags"
 //     (flags bit 0 seekable, bit 1 unit mode in frames, bit 2 YUV frames)
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -32,7 +33,9 @@ namespace {
 
 const vlServiceTable* gSvc = nullptr;
 vlPluginInfo* gInfo = nullptr;
-int gLivePackets = 0;
+// Packets are read on the demuxer thread and given back on the decoding and
+// sound threads.
+std::atomic<int> gLivePackets{0};
 
 void Log(const char* format, ...) {
   const char* path = std::getenv("VL_TEST_PLUGIN_LOG");
@@ -187,7 +190,7 @@ EXPORT void* OpenVideo(const char* file, vlVideoFormat* fmt) {
 
 EXPORT void CloseVideo(void* decoder) {
   auto* v = static_cast<VideoFile*>(decoder);
-  Log("closevideo live=%d", gLivePackets);
+  Log("closevideo live=%d", gLivePackets.load());
   for (uint8_t* plane : v->planes) std::free(plane);
   delete v;
 }

@@ -34,9 +34,9 @@ class VideoDecoder : public mediatest::PluginTest {
     uint32_t length = 0, seekable = 0;
     uintptr_t loader = 0;
   };
-  Opened Open(const std::string& file, const char* loaders = "") {
+  Opened Open(const std::string& file, const char* loaders = "", const char* adapter = "") {
     Opened o{};
-    o.error = OpenVideoPlayer(file.c_str(), loaders, "", &o.handle, &o.width, &o.height, &o.length, &o.seekable,
+    o.error = OpenVideoPlayer(file.c_str(), loaders, adapter, &o.handle, &o.width, &o.height, &o.length, &o.seekable,
                               &o.loader);
     return o;
   }
@@ -111,9 +111,13 @@ TEST_F(VideoDecoder, TheLoaderListDecidesWhoDecodes) {
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(ProbeVideoFile(file.c_str(), "testvideo", ""), 1);
   EXPECT_EQ(ProbeVideoFile(file.c_str(), "inbuilt", ""), 0);
+  // No adapter list reaches the decoder as "", never as null.
+  ClearLog();
+  EXPECT_EQ(ProbeVideoFile(file.c_str(), "testvideo", nullptr), 1);
+  EXPECT_EQ(Log(), "openvideo s.tvid end=-2 adapter=\nclosevideo live=0\n");
   // A decoder reporting frames of no size is closed again and passed over.
   ClearLog();
-  EXPECT_EQ(Open(File("z.tvid", "TVID 0 8 2 10 0 0 0")).error, 1450);
+  EXPECT_EQ(Open(File("z.tvid", "TVID 0 8 2 10 0 0 0"), "", nullptr).error, 1450);
   EXPECT_EQ(Log(), "openvideo z.tvid end=-2 adapter=\nclosevideo live=0\n");
 }
 
