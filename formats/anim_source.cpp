@@ -42,7 +42,7 @@ bool TryPlugins(const char* file, const char* loaders, const char* adapter, int3
     auto open = Entry<vlOpenAnimFn>(plugin, plugin->OpenAnim);
     if (!open) continue;
     vlPluginAnimOpenRecord record{};
-    record.adapter = adapter;
+    record.adapter = adapter ? adapter : "";  // a text for the plug-in, "" when none is named
     record.flags = loadTransparency ? 1 : 0;
     void* handle = open(file, &record);
     if (!handle) continue;

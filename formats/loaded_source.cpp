@@ -88,7 +88,7 @@ int LoadImageWithLoaders(const char* file, const char* loaders, const char* adap
     record.requestWidth = width;
     record.requestHeight = height;
     record.smooth = smooth;
-    record.context = adapters;
+    record.context = adapters ? adapters : "";  // a text for the plug-in, "" when none is named
     if (wantTransparent) record.flags |= kWantTransparent;
     char legacy[8192];
     const bool substitute = LegacyChunkName(plugin, file, legacy, sizeof legacy);
@@ -208,7 +208,7 @@ int IdentifyImageFile(const char* file, const char* loaders, const char* adapter
     auto is = Entry<vlIsImageFn>(plugin, plugin->IsImage);
     if (!is) continue;
     vlPluginImageRecord record{};
-    record.context = adapters;
+    record.context = adapters ? adapters : "";  // a text for the plug-in, "" when none is named
     if (!is(file, &record)) continue;
     if (widthOut) *widthOut = record.width;
     if (heightOut) *heightOut = record.height;

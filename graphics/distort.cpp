@@ -247,10 +247,18 @@ struct Sampler {
     px[2] = rgb[2];
     px[3] = alpha;
   }
+  static double SnapWhole(double v) {
+    const double whole = std::nearbyint(v);
+    return std::fabs(v - whole) < 1e-9 ? whole : v;
+  }
   bool Inside(int32_t x, int32_t y) const { return x >= 0 && y >= 0 && x < j.width && y < j.height; }
 
-  // Bilinear over the 2 x 2 neighbourhood, neighbours outside left out.
+  // Bilinear over the 2 x 2 neighbourhood, neighbours outside left out; a
+  // position on a whole pixel, to the last bits, gives no weight to the
+  // next pixel, so a point just outside an edge takes nothing from it.
   bool Interpolate(double x, double y, double* out) const {
+    x = SnapWhole(x);
+    y = SnapWhole(y);
     const double fx0 = std::floor(x), fy0 = std::floor(y);
     if (!(std::fabs(fx0) < 1e9 && std::fabs(fy0) < 1e9)) return false;
     const int32_t x0 = static_cast<int32_t>(fx0), y0 = static_cast<int32_t>(fy0);
@@ -270,10 +278,11 @@ struct Sampler {
     return true;
   }
 
-  // Truncation, forgiving the last bits of a fitted mapping that should
-  // land on a whole pixel.
+  // Truncation toward zero, after forgiving the last bits of a fitted
+  // mapping that should land on a whole pixel: such a position is taken as
+  // that whole number, so -1 a hair either way stays outside the picture.
   bool Nearest(double x, double y, double* out) const {
-    const int32_t px = vl::DoubleToInt32(x + 1e-9), py = vl::DoubleToInt32(y + 1e-9);
+    const int32_t px = vl::DoubleToInt32(SnapWhole(x)), py = vl::DoubleToInt32(SnapWhole(y));
     if (!Inside(px, py)) return false;
     Read(px, py, out, true);
     return true;

@@ -428,16 +428,29 @@ void ApplyCommandLineDisplays(vlAppletInfo* applet, const vlStartupRecord* start
 }
 
 void MarkSharedPictureFiles(vlPreprocRecord* list) {
-  auto isPicture = [](const vlPreprocRecord* r) {
-    return (r->subtype == VL_PP_BRUSH || r->subtype == VL_PP_ANIM || r->subtype == VL_PP_SPRITE) && r->data &&
-           r->name;
+  // Anims and sprites without a grid open their file as an anim source:
+  // they neither keep a single picture nor can take one.
+  auto isShared = [](const vlPreprocRecord* r) {
+    if (!(r->subtype == VL_PP_BRUSH || r->subtype == VL_PP_ANIM || r->subtype == VL_PP_SPRITE) || !r->data ||
+        !r->name || (r->wordB & 2))
+      return false;
+    return r->subtype == VL_PP_BRUSH || static_cast<const vlPictureDecl*>(r->data)->frames != 0;
+  };
+  // The cache finds an entry by its name alone: one group per file, so
+  // that a later group with other scaling loads its own picture instead
+  // of taking the first group's.
+  auto fileKept = [&](const vlPreprocRecord* upTo) {
+    for (const vlPreprocRecord* e = list; e != upTo; e = e->next)
+      if (isShared(e) && static_cast<const vlPictureDecl*>(e->data)->cache && strcasecmp(e->name, upTo->name) == 0)
+        return true;
+    return false;
   };
   for (vlPreprocRecord* r = list; r; r = r->next) {
-    if (!isPicture(r) || (r->wordB & 2)) continue;
+    if (!isShared(r)) continue;
     auto* p = static_cast<vlPictureDecl*>(r->data);
-    if (p->cachedLoad || (r->subtype != VL_PP_BRUSH && p->frames == 0)) continue;
+    if (p->cachedLoad || fileKept(r)) continue;
     for (vlPreprocRecord* later = r->next; later; later = later->next) {
-      if (!isPicture(later) || (later->wordB & 2)) continue;
+      if (!isShared(later)) continue;
       auto* q = static_cast<vlPictureDecl*>(later->data);
       if (strcasecmp(r->name, later->name) != 0 || q->scaleWidth != p->scaleWidth ||
           q->scaleHeight != p->scaleHeight || q->smoothScale != p->smoothScale)

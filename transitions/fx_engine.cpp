@@ -261,7 +261,8 @@ int CheckDrawingState(vlFxContext* fx, vlDisplay* d, bool* keepSelect) {
       if (d->outputType == VL_OUTPUT_MASK) return ERR_SELECTMASK;
       if (d->outputType == VL_OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
       if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
-      return ERR_SELECTBRUSH;
+      // A frame of an anim is selected through the same output type.
+      return vlCurrentOutput && vlCurrentOutput->kind == VL_OBJ_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
     case VL_OUTPUT_ANIM:
       return ERR_SELECTANIM;
     default:

@@ -189,17 +189,23 @@ int CmdLoadBGPic(vlVMState* L) {
   if (!quiet) PrintProgressMessage(GetMessage(100), file, 1);
   vlLoadedSource* source = nullptr;
   vlLoadedImageInfo info{};
+  // A file's transparency that comes as alpha ("loadtransparency" of a GIF)
+  // is the plane the pipeline hands out; the BGPic makes its own from the
+  // same pixels.
+  vlBitmap* fileAlpha = nullptr;
   status = LoadImageWithLoaders(file, loaders, adapters, havePalette ? palette : nullptr, transparent, nullptr, 0,
-                                loadAlpha ? 1 : 0, loadTransparency, scaleWidth, scaleHeight, smooth, &source, nullptr,
-                                &info);
+                                loadAlpha ? 1 : 0, loadTransparency, scaleWidth, scaleHeight, smooth, &source,
+                                loadTransparency ? &fileAlpha : nullptr, &info);
   if (status) return status;
+  const bool wantAlpha = loadAlpha || fileAlpha;
+  if (fileAlpha) DeleteAlphaPlane(fileAlpha);
   if (loadTransparency) transparent = info.transparent;
   // A picture that renders at any size stays the BGPic's source and is
   // re-made from it at each new size; it has no colour key.
   const bool vector = info.vector != 0;
   if (vector) transparent = -1;
   const int32_t width = info.width, height = info.height;
-  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = loadAlpha ? reinterpret_cast<vlBitmap*>(1) : nullptr;
+  vlBitmap *bitmap = nullptr, *mask = nullptr, *alpha = wantAlpha ? reinterpret_cast<vlBitmap*>(1) : nullptr;
   status = BuildBGPicBitmaps(L, GetLoadedSourcePixels(source), backfill.present ? &backfill : nullptr, transparent,
                              width, height, width, &bitmap, transparent != -1 ? &mask : nullptr, &alpha);
   if (!vector) {

@@ -168,7 +168,8 @@ int CmdBeginRefresh(vlVMState* L) {
       return ERR_SELECTBG;
     case VL_OUTPUT_BRUSH:
       if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
-      return ERR_SELECTBRUSH;
+      // A frame of an anim is selected through the same output type.
+      return vlCurrentOutput && vlCurrentOutput->kind == VL_OBJ_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
     case VL_OUTPUT_ANIM:
       return ERR_SELECTANIM;
     case VL_OUTPUT_MASK:

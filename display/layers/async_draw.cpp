@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layer_hooks.h"
 #include "runtime/error_vm.h"
@@ -54,7 +55,10 @@ int CheckOutputTarget(const vlDisplay* display) {
     case VL_OUTPUT_BRUSH:
     case VL_OUTPUT_ANIM:
       if (display->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
-      return display->outputType == VL_OUTPUT_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+      // A frame of an anim is selected through the brush output type.
+      return display->outputType == VL_OUTPUT_ANIM || (vlCurrentOutput && vlCurrentOutput->kind == VL_OBJ_ANIM)
+                 ? ERR_SELECTANIM
+                 : ERR_SELECTBRUSH;
     case VL_OUTPUT_MASK:
       return ERR_SELECTMASK;
     case VL_OUTPUT_ALPHA:

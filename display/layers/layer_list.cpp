@@ -106,10 +106,12 @@ int32_t CountLayers(const vlBGPic* pic) {
   return n;
 }
 
-int32_t GetLayerIndex(const vlLayer* layer) {
-  if (!vlCurrentOutput) return -1;
+int32_t GetLayerIndex(const vlLayer* layer) { return GetLayerIndexIn(vlCurrentOutput, layer); }
+
+int32_t GetLayerIndexIn(const vlBGPic* pic, const vlLayer* layer) {
+  if (!pic) return -1;
   int32_t n = 1;
-  for (vlNode* node = vlCurrentOutput->layers.head; node->succ; node = node->succ, n++)
+  for (vlNode* node = pic->layers.head; node->succ; node = node->succ, n++)
     if (reinterpret_cast<vlLayer*>(node) == layer) return n;
   return -1;
 }

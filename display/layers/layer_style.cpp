@@ -696,7 +696,7 @@ void SetIndexNumber(vlVMState* L, int n, double v) {
 
 }  // namespace
 
-int GetLayerStyleTable(vlVMState* L, vlLayer* layer) {
+int GetLayerStyleTable(vlVMState* L, vlLayer* layer, const vlBGPic* pic) {
   const vlLayerGeometry* g0 = layer->geometry[0];
   const vlLayerTransform& t = layer->transform;
   vl::PushNewTable(L);
@@ -785,7 +785,7 @@ int GetLayerStyleTable(vlVMState* L, vlLayer* layer) {
   vl::RawSetTableValue(L, -3);
   SetTableString(L, "group", layer->group);
   SetTableString(L, "name", layer->name ? layer->name : "");
-  SetTableNumber(L, "z", GetLayerIndex(layer));
+  SetTableNumber(L, "z", GetLayerIndexIn(pic, layer));
   return 1;
 }
 

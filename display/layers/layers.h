@@ -283,7 +283,8 @@ void RegisterOrphanPurger(uint32_t kindBit, void (*purge)(vlVMState* state));
 // The layer list of a BGPic.
 vlLayer* GetLayerByPos(vlBGPic* pic, int32_t n);
 int32_t CountLayers(const vlBGPic* pic);
-int32_t GetLayerIndex(const vlLayer* layer);
+int32_t GetLayerIndex(const vlLayer* layer);  // in the current output BGPic; -1 when not there
+int32_t GetLayerIndexIn(const vlBGPic* pic, const vlLayer* layer);
 int32_t FindLayerByName(vlBGPic* pic, const char* name);
 
 int AddLayer(vlVMState* state, uint32_t type, const vlObjectId* source, int32_t x, int32_t y, int32_t width,
@@ -466,7 +467,8 @@ int ApplyLayerStyleTable(vlVMState* state, vlLayer* layer, int table, int group,
 void SwitchLayerShadow(vlLayerShadow* shadow, int on);
 // Position and frame of one layer through the style engine (100000 keeps).
 int ApplyLayerPosFrame(vlVMState* state, vlLayer* layer, int32_t x, int32_t y, int32_t frame, int noRefresh);
-int GetLayerStyleTable(vlVMState* state, vlLayer* layer);
+// The layer's style table, its "z" counted in pic, the BGPic it belongs to.
+int GetLayerStyleTable(vlVMState* state, vlLayer* layer, const vlBGPic* pic);
 
 // The layer checks of every layer command: 0 or the display state's error.
 int CheckLayerCommand();

@@ -293,6 +293,8 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
       GetTableInt(L, 3, "height", &h, nullptr);
       GetTableInt(L, 3, "fpr", &fpr, nullptr);
       GetTableInt(L, 3, "frames", &frames, &framesGiven);
+      // A count of 0 asks for no grid: declarations without one pass it.
+      if (frames == 0) framesGiven = 0;
       if (kind == VL_KIND_ANIM) {
         GetTableBool(L, 3, "fromdisk", &fromDisk, nullptr);
         GetTableBool(L, 3, "skiploopframes", &skipLoop, nullptr);
@@ -373,9 +375,11 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
     const bool storeAlpha = preloading && cacheName[0] && cacheAlpha;
     status = 0;
     if (!fromCache) {
+      // A file's transparency that comes as alpha ("loadtransparency" of a
+      // GIF) is the plane the pipeline hands out.
       status = LoadImageWithLoaders(file, loaders, adapter, nullptr, transparent, nullptr, 0,
                                     loadAlpha ? 1 : storeAlpha ? 2 : 0, loadTransparency, 0, 0, 0, &loaded,
-                                    loadAlpha || storeAlpha ? &loadedAlpha : nullptr, &info);
+                                    loadAlpha || loadTransparency || storeAlpha ? &loadedAlpha : nullptr, &info);
       if (status == ERR_LOADPICTURE2) {
         SetErrorArgument(file);
         return kErrAnimFormat;
@@ -388,7 +392,7 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
       if (cacheName[0] && !fromCache)
         status = AddImageCacheEntry(cacheName, info.width, info.height, static_cast<uint32_t>(info.transparent),
                                     loaded, loadedAlpha, 0);
-      if (storeAlpha && loadedAlpha) {  // asked for by a later declaration only
+      if (storeAlpha && !loadTransparency && loadedAlpha) {  // asked for by a later declaration only
         DeleteAlphaPlane(loadedAlpha);
         loadedAlpha = nullptr;
       }

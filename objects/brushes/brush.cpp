@@ -87,6 +87,9 @@ void BindHardwareBrush(vlBrush* b, vlDisplay* display, uint32_t flags) {
   if (b->bitmap && b->bitmap->driverOwned) {
     b->hardware = 1;
     b->hardwareFlags = flags;
+    // A key or a mask folded into the picture's alpha bytes leaves them
+    // mask bits.
+    b->bitmap->maskBytes = (flags & 3) == 1;
     b->display = display;
     b->displayNumber = display ? display->idNumber : 0;
     b->displayHandle = display ? display->idHandle : nullptr;

@@ -151,12 +151,16 @@ int CmdLoadBrush(vlVMState* L) {
     const bool storeAlpha = preloading && cacheName[0] && cacheAlpha;
     status = LoadImageWithLoaders(file, loaders, adapters, nullptr, readerKey, nullptr, readerMode,
                                   loadAlpha ? 1 : storeAlpha ? 2 : 0, loadTransparency, scaleWidth, scaleHeight,
-                                  smooth, &source, loadAlpha || storeAlpha ? &loadedAlpha : nullptr, &info);
+                                  smooth, &source, loadAlpha || loadTransparency || storeAlpha ? &loadedAlpha : nullptr,
+                                  &info);
     if (status) return status;
     if (preloading && cacheName[0])
       status = AddImageCacheEntry(cacheName, info.width, info.height, static_cast<uint32_t>(info.transparent),
                                   source, loadedAlpha, 0);
-    if (!loadAlpha && loadedAlpha) {
+    // A file's transparency that comes as alpha ("loadtransparency" of a
+    // GIF) stays: the pipeline made the plane for it.
+    const bool keepAlpha = loadAlpha || loadTransparency;
+    if (!keepAlpha && loadedAlpha) {
       DeleteAlphaPlane(loadedAlpha);
       loadedAlpha = nullptr;
     }
@@ -332,6 +336,7 @@ void ReplaceTransformed(vlBrush* b, vlBitmap* bitmap, vlBitmap* mask, vlBitmap* 
   const bool wasVideo = b->bitmap && b->bitmap->driverOwned;
   ReplaceBrushPlanes(b, bitmap, mask, alpha, w, h);
   if (wasVideo && !(bitmap && bitmap->driverOwned)) BindHardwareBrush(b, nullptr, 0);
+  else if (bitmap && bitmap->driverOwned) bitmap->maskBytes = (b->hardwareFlags & 3) == 1;
 }
 
 // matrix: m00, m01, m10, m11 (x' = m00 x + m01 y, y' = m10 x + m11 y).

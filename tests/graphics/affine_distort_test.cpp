@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "graphics/affine.h"
 #include "graphics/distort.h"
@@ -323,25 +325,27 @@ TEST(Distort, BarrelAndPerspectiveIdentitiesReproduce) {
           ASSERT_EQ(r.planes.alpha[y * r.planes.arow + x], 255);
           ASSERT_EQ(r.planes.bit(x, y), 1);
         }
-      // Corners onto themselves: the picture inside a one-pixel clear border.
+      // Corners onto themselves, and moved by whole pixels: the picture
+      // inside a one-pixel border that is clear on all four sides.
       const double w = 21, h = 13;
-      Rendered p = RenderDistort(s, VL_DISTORT_PERSPECTIVE, {0, 0, 0, 0, w, 0, w, 0, w, h, w, h, 0, h, 0, h}, resample);
-      ASSERT_EQ(p.out.w, 23);
-      ASSERT_EQ(p.out.h, 15);
-      int wrong = 0, border = 0;
-      for (int y = 0; y < 15; ++y)
-        for (int x = 0; x < 23; ++x) {
-          const bool inside = x >= 1 && y >= 1 && x <= 21 && y <= 13;
-          if (!inside) {
-            // The border pixels' source points lie just outside the picture:
-            // clear unless rounding of the fit pulls them onto the edge.
-            border += p.planes.bit(x, y);
-          } else {
-            wrong += p.out.color(x, y) != s.color(x - 1, y - 1);
+      for (const auto& [tx, ty] : std::vector<std::pair<double, double>>{{0, 0}, {3, -2}, {-7, 5}, {40, 17}}) {
+        Rendered p = RenderDistort(
+            s, VL_DISTORT_PERSPECTIVE,
+            {0, 0, tx, ty, w, 0, w + tx, ty, w, h, w + tx, h + ty, 0, h, tx, h + ty}, resample);
+        ASSERT_EQ(p.out.w, 23);
+        ASSERT_EQ(p.out.h, 15);
+        int wrong = 0, border = 0;
+        for (int y = 0; y < 15; ++y)
+          for (int x = 0; x < 23; ++x) {
+            const bool inside = x >= 1 && y >= 1 && x <= 21 && y <= 13;
+            if (!inside)
+              border += p.planes.bit(x, y) || p.planes.alpha[y * p.planes.arow + x] || p.out.color(x, y);
+            else
+              wrong += p.out.color(x, y) != s.color(x - 1, y - 1);
           }
-        }
-      EXPECT_EQ(wrong, 0) << f << " " << resample;
-      EXPECT_LE(border, 2 * (23 + 15)) << f << " " << resample;
+        EXPECT_EQ(wrong, 0) << f << " " << resample << " " << tx << "," << ty;
+        EXPECT_EQ(border, 0) << f << " " << resample << " " << tx << "," << ty;
+      }
     }
 }
 

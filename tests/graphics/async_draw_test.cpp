@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/layers/async_draw.h"
 #include "display/graphics_library/graphics_library.h"
@@ -207,6 +208,14 @@ TEST_F(AsyncDrawTest, OutputTargetRefusals) {
     displayA_->doubleBuffer = c.doubleBuffer;
     EXPECT_EQ(Run(".call asyncdrawframe $h -> r"), c.code) << c.type;
   }
+  // A frame of an anim is selected through the brush output type.
+  vlBGPic frame{};
+  frame.kind = VL_OBJ_ANIM;
+  vlBGPic* output = vlCurrentOutput;
+  vlCurrentOutput = &frame;
+  displayA_->outputType = VL_OUTPUT_BRUSH;
+  EXPECT_EQ(Run(".call asyncdrawframe $h -> r"), ERR_SELECTANIM);
+  vlCurrentOutput = output;
   EXPECT_EQ(m.steps, 0);
   displayA_->doubleBuffer = 0;
   // A selected BGPic is drawn with the stepping notes around the step and

@@ -206,6 +206,17 @@ TEST(Declarations, SharedPictureFiles) {
   static_cast<vlPictureDecl*>(scaled->data)->scaleWidth = 100;
   vlPreprocRecord* noFrames = NewRecord(&list, VL_PP_ANIM, 4, "anim.gif", sizeof(vlPictureDecl));
   NewRecord(&list, VL_PP_ANIM, 5, "anim.gif", sizeof(vlPictureDecl));
+  // A second group of pic.png at another scaling: the cache knows entries
+  // by name only, so it loads its own picture.
+  vlPreprocRecord* scaled2 = NewRecord(&list, VL_PP_BRUSH, 6, "pic.png", sizeof(vlPictureDecl));
+  static_cast<vlPictureDecl*>(scaled2->data)->scaleWidth = 100;
+  // A grid anim keeps its picture for a brush; an anim and a sprite
+  // without a grid read the file as an anim and take nothing from it.
+  vlPreprocRecord* grid = NewRecord(&list, VL_PP_ANIM, 7, "tiles.gif", sizeof(vlPictureDecl));
+  static_cast<vlPictureDecl*>(grid->data)->frames = 2;
+  vlPreprocRecord* whole = NewRecord(&list, VL_PP_ANIM, 8, "tiles.gif", sizeof(vlPictureDecl));
+  vlPreprocRecord* sprite = NewRecord(&list, VL_PP_SPRITE, 9, "tiles.gif", sizeof(vlPictureDecl));
+  vlPreprocRecord* tileBrush = NewRecord(&list, VL_PP_BRUSH, 10, "tiles.gif", sizeof(vlPictureDecl));
   MarkSharedPictureFiles(list);
   auto* pa = static_cast<vlPictureDecl*>(a->data);
   auto* pb = static_cast<vlPictureDecl*>(b->data);
@@ -216,6 +227,13 @@ TEST(Declarations, SharedPictureFiles) {
   EXPECT_EQ(static_cast<vlPictureDecl*>(scaled->data)->cachedLoad, 0u);
   // An anim without a frame count is not shared.
   EXPECT_EQ(static_cast<vlPictureDecl*>(noFrames->data)->cache, 0u);
+  auto* ps = static_cast<vlPictureDecl*>(scaled->data);
+  auto* ps2 = static_cast<vlPictureDecl*>(scaled2->data);
+  EXPECT_EQ(ps->cache + ps2->cachedLoad, 0u);
+  EXPECT_EQ(static_cast<vlPictureDecl*>(grid->data)->cache, 1u);
+  EXPECT_EQ(static_cast<vlPictureDecl*>(whole->data)->cachedLoad, 0u);
+  EXPECT_EQ(static_cast<vlPictureDecl*>(sprite->data)->cachedLoad, 0u);
+  EXPECT_EQ(static_cast<vlPictureDecl*>(tileBrush->data)->cachedLoad, 1u);
   FreePreprocRecords(&list);
 }
 

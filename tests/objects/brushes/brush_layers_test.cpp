@@ -63,14 +63,19 @@ TEST_F(BrushLayerTest, LayersKeepTheirPictureWhenTheBrushChangesOrGoes) {
   EXPECT_EQ(WindowPixel(d_, 33, 10), 0xFF0000u);
   EXPECT_EQ(WindowPixel(d_, 34, 10), 0x000000u);
   // A selected brush becomes the drawing target in place of the BGPic, whose
-  // layers wait until the selection ends; then the BGPic is the target again.
+  // layers wait until the selection ends, still read from the BGPic on show;
+  // then the BGPic is the target again.
   vlBGPic* shown = vlCurrentOutput;
   ASSERT_EQ(Run(".call createbrush 9 4 4 0\n.call selectbrush 9"), 0);
   EXPECT_NE(vlCurrentOutput, shown);
-  EXPECT_EQ(Run(".call getlayerstyle 2"), ERR_NOLAYERS);
-  ASSERT_EQ(Run(".call endselect\n.call freebrush 9\n.call getlayerstyle 2 -> st\n"
-                "getglobal 0 \"st\"\ngetfield 1 0 \"x\"\nsetglobal 1 \"x\""),
-            0);
+  const char* readX = ".call getlayerstyle 2 -> st\ngetglobal 0 \"st\"\ngetfield 1 0 \"x\"\nsetglobal 1 \"x\"\n"
+                      "getfield 1 0 \"z\"\nsetglobal 1 \"z\"";
+  ASSERT_EQ(Run(readX), 0);
+  EXPECT_EQ(Num("x"), 30);
+  EXPECT_EQ(Num("z"), 2);
+  EXPECT_EQ(Run(".call getlayerstyle 3"), ERR_LAYERRANGE);
+  ASSERT_EQ(Run(".call endselect\n.call freebrush 9"), 0);
+  ASSERT_EQ(Run(readX), 0);
   EXPECT_EQ(vlCurrentOutput, shown);
   EXPECT_EQ(Num("x"), 30);
   // Changing the brush gives both layers a private copy of the old one.
