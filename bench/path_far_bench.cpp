@@ -1,8 +1,8 @@
 // Paths reaching far beyond a small target, drawn by the real player into
 // a 40 x 40 brush: a stroked line to 10000,10000 and to 30000,30000, a
-// filled triangle to 100000, and triangles to 6000 and 30000 filled with a
-// gradient and with a texture brush, beside a line that stays inside the
-// brush.
+// filled triangle to 100000 (also even-odd, with a box cut out of it), and
+// triangles to 6000 and 30000 filled with a gradient and with a texture
+// brush, beside a line that stays inside the brush.
 // Each run is a whole player (start to end, on the X server in DISPLAY);
 // the counters give its peak memory, and a run over the bounds (256 MB,
 // 5 s) fails, since the cost must follow what the target shows, not the
@@ -42,6 +42,9 @@ const Shape kShapes[] = {
     {"gradient30000",
      ".call setfillstyle 2 2 255 16711680\n.call startpath 1\n.call moveto 1 0 0\n.call lineto 1 30000 3\n"
      ".call lineto 1 3 30000\n.call closepath 1"},
+    {"evenodd100000",
+     ".call setfillstyle 1\n.call setfillrule 1\n.call startpath 1\n.call moveto 1 0 0\n.call lineto 1 100000 0\n"
+     ".call lineto 1 0 100000\n.call closepath 1\n.call addboxtopath 1 5 5 20 20"},
     {"texture30000",
      ".call createbrush 2 7 5 65280\n.call setfillstyle 3 2 3 1\n.call startpath 1\n.call moveto 1 0 0\n"
      ".call lineto 1 30000 3\n.call lineto 1 3 30000\n.call closepath 1"},
@@ -107,7 +110,7 @@ void FarPath(benchmark::State& state) {
   state.counters["slowest_s"] = slowest;
   if (peakMB > kMemoryBoundMB || slowest > kTimeBoundSeconds) state.SkipWithError("over the memory or time bound");
 }
-BENCHMARK(FarPath)->DenseRange(0, 6)->ArgName("shape")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(FarPath)->DenseRange(0, 7)->ArgName("shape")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 // Drawing a line of TrueType text into a 32-bit picture, anti-aliased and
 // 1-bit, with the glyph cache on (repeated drawing takes rendered glyphs
 // from it) and off (every glyph rendered again); TextOut of plain text into
-// a brush, straight from the font engine and through the full layout; and a
-// filled and a stroked vector path rendered to coverage.
+// a brush, straight from the font engine and through the full layout, and
+// bold and italic; and a filled (even-odd) and a stroked vector path rendered
+// to coverage, anti-aliased and 1-bit.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -43,11 +44,8 @@ void DrawText(benchmark::State& state) {
 BENCHMARK(DrawText)->ArgNames({"cache", "aa"})->Args({1, 1})->Args({0, 1})->Args({1, 0})->Args({0, 0});
 
 // TextOut of the line into a brush selected as the drawing target (as a
-// software double buffer's picture is): plain text straight from the font
-// engine ("plain" 1), or the same text through the full layout, its
-// picture and the blit ("plain" 0: an empty word-wrap table sends it
-// there). bench/plain_text.py alternates the two and gives the ratio.
-void PlainTextOut(benchmark::State& state) {
+// software double buffer's picture is), in the given style.
+void TextOutLine(benchmark::State& state, bool plain, uint32_t style) {
   vlEngineFont* font = nullptr;
   if (OpenEngineFont("Bitstream Vera Sans", 18, VL_FONTENGINE_INBUILT, 1, 0, &font)) {
     state.SkipWithError("no font");
@@ -67,12 +65,11 @@ void PlainTextOut(benchmark::State& state) {
   SetCurrentDisplay(&display);
   vlCurrentOutput = &target;
   vlTextLayout layout;
-  const uint32_t aa = state.range(1) ? uint32_t{VL_STYLE_ANTIALIAS} : 0u;
-  layout.settings = {VL_STYLE_NORMAL | aa, 0xFFE0A0, 0, 0, 1, 3, 1, font};
+  layout.settings = {style, 0xFFE0A0, 0, 0, 1, 3, 1, font};
   layout.text = kLine;
   layout.x = 4;
   layout.y = 4;
-  layout.useWordWrap = state.range(0) == 0;
+  layout.useWordWrap = !plain;
   for (auto _ : state)
     if (DrawFormattedText(nullptr, &layout, VL_TEXTMODE_TEXTOUT, false, nullptr)) {
       state.SkipWithError("TextOut failed");
@@ -86,7 +83,22 @@ void PlainTextOut(benchmark::State& state) {
   CloseEngineFont(font);
   ShutdownFontEngines();
 }
+// Plain text straight from the font engine ("plain" 1), or the same text
+// through the full layout, its picture and the blit ("plain" 0: an empty
+// word-wrap table sends it there). bench/plain_text.py alternates the two
+// and gives the ratio.
+void PlainTextOut(benchmark::State& state) {
+  TextOutLine(state, state.range(0) != 0, VL_STYLE_NORMAL | (state.range(1) ? uint32_t{VL_STYLE_ANTIALIAS} : 0u));
+}
 BENCHMARK(PlainTextOut)->ArgNames({"plain", "aa"})->Args({1, 1})->Args({0, 1})->Args({1, 0})->Args({0, 0});
+
+// Bold (2), italic (4) or both (6), which always take the full layout.
+void StyledTextOut(benchmark::State& state) {
+  TextOutLine(state, false,
+              VL_STYLE_NORMAL | static_cast<uint32_t>(state.range(0)) |
+                  (state.range(1) ? uint32_t{VL_STYLE_ANTIALIAS} : 0u));
+}
+BENCHMARK(StyledTextOut)->ArgNames({"style", "aa"})->ArgsProduct({{2, 4, 6}, {0, 1}});
 
 void RenderPath(benchmark::State& state) {
   std::vector<uint8_t> cmd;
@@ -104,7 +116,8 @@ void RenderPath(benchmark::State& state) {
   for (double v : {20.0, 20.0, 160.0, 160.0}) f64(v);
   for (int i = 0; i < 4; ++i) u32(40);
   u32(0);
-  vlLineStateCopy ls{VL_JOINROUND, VL_CAPROUND, VL_FILLRULEEVENODD, 1, 0, nullptr, 0};
+  vlLineStateCopy ls{VL_JOINROUND, VL_CAPROUND, VL_FILLRULEEVENODD, static_cast<uint32_t>(state.range(1)), 0,
+                     nullptr, 0};
   std::vector<uint8_t> cov(220 * 220);
   vlPathDrawRequest r{};
   r.commands = cmd.data();
@@ -116,7 +129,7 @@ void RenderPath(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(DrawPath(&r));
   ShutdownFontEngines();
 }
-BENCHMARK(RenderPath)->ArgName("stroke")->Arg(0)->Arg(1);
+BENCHMARK(RenderPath)->ArgNames({"stroke", "aa"})->ArgsProduct({{0, 1}, {1, 0}});
 
 }  // namespace
 

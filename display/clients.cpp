@@ -188,6 +188,7 @@ int PostClientEvent(vlDisplay* d, uint32_t kind, const int32_t* data) {
       d->clientMouseY = data[1];
       int32_t* state = kind == 1 ? &d->leftButton : kind == 2 ? &d->rightButton : &d->middleButton;
       *state = data[2];
+      if (data[2]) NotePress(d, VL_PRESSED_LEFT + kind - 1);
       return Posted(PostEvent(d, kind == 1 ? 1 : kind == 2 ? 2 : 16, x, y, static_cast<uint32_t>(data[2]), nullptr));
     }
     case 4:
@@ -196,7 +197,10 @@ int PostClientEvent(vlDisplay* d, uint32_t kind, const int32_t* data) {
       return Posted(PostEvent(d, data[2] ? 12 : 11, x, y, 0, nullptr));
     case 5:
       d->clientModifiers = static_cast<uint32_t>(data[2]);
-      if (data[0] > 0 && data[0] < kDisplayKeyCount) d->keyState[data[0]] = static_cast<uint8_t>(data[1] != 0);
+      if (data[0] > 0 && data[0] < kDisplayKeyCount) {
+        d->keyState[data[0]] = static_cast<uint8_t>(data[1] != 0);
+        if (data[1]) NotePress(d, static_cast<uint32_t>(data[0]));
+      }
       return Posted(PostEvent(d, 3, static_cast<uint32_t>(data[1]), static_cast<uint32_t>(data[2]), x, nullptr));
     default: return ERR_WRONGUSAGE;
   }

@@ -314,7 +314,11 @@ void* ReadAdapterPixels(vlBitmap* adapterBitmap, vlVideoPixels* record) {
 }
 
 void IsAdapterBitmapReady(vlBitmap* bitmap, uint32_t plane) {
-  if (!bitmap || !bitmap->driverOwned || bitmap->secondHandle) return;
+  if (!bitmap || !bitmap->driverOwned) return;
+  // Drawn into as a mask, its alpha bytes stay mask bits; as an alpha
+  // channel they become one.
+  bitmap->maskBytes = plane == VL_PLANE_MASK;
+  if (bitmap->secondHandle) return;
   vlPluginInfo* a = Adapter();
   if (!a || !(a->displayFlags & VL_DISPFLAG_VIDEO_BITMAPS) || !a->DoVideoBitMapMethod) return;
   // Drawing still queued for the picture lands before the adapter changes it.

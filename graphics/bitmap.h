@@ -30,6 +30,9 @@ struct vlBitmap {
   // A video bitmap whose alpha bytes count: made with alpha, or its mask
   // or alpha channel drawn into. Blits from it are blended by them.
   int32_t alphaBytes = 0;
+  // Those alpha bytes are a mask (a colour key, a mask made or drawn into)
+  // rather than an alpha channel: a combo blit takes it as a masked source.
+  int32_t maskBytes = 0;
 };
 
 // A plane held by the engine.

@@ -62,6 +62,9 @@ bool AdapterBlit(Form form, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst
     mode |= VL_BLITMODE_COMBO;
     block.reserved[0] = static_cast<uint32_t>(ComboAlphaMode());
     block.reserved[1] = ComboKeepsMask(dst) ? VL_PLANE_MASK : VL_PLANE_ALPHA;
+    // A keyed source's alpha bytes are mask bits: outside its key the
+    // target keeps its colour and alpha, as under a masked blit.
+    if (form == Form::Plain && src->driverOwned && src->maskBytes) block.reserved[2] = 1;
   }
   if (IsPlaneTarget(dst)) {
     // Only the target's mask or alpha channel changes.
@@ -311,6 +314,44 @@ void WithPair(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBit
 }
 
 }  // namespace
+
+bool TakeOwnAlphaApart(vlBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, vlBitmap** picture,
+                       vlBitmap** mask, vlBitmap** alpha) {
+  *picture = *mask = *alpha = nullptr;
+  if (!src || !src->driverOwned || !src->alphaBytes || sx < 0 || sy < 0 || w <= 0 || h <= 0) return false;
+  const size_t count = static_cast<size_t>(w) * h;
+  std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[count]);
+  std::unique_ptr<uint32_t[]> argb(ReadBitmapARGB(src, sx, sy, w, h, 0));
+  if (!bytes || !argb || !ReadOwnAlpha(src, sx, sy, w, h, bytes.get())) return false;
+  vlBitmap* out = NewBitmap(w, h, 0, nullptr);
+  if (!out) return false;
+  WriteBitmapARGB(argb.get(), w * 4, out, 0, 0, w, h);
+  // A key or a mask folded into the alpha bytes comes back as mask bits.
+  const bool bits = src->maskBytes != 0;
+  vlBitmap* plane = bits ? NewMaskPlane(out, w, h, 1, nullptr, 0) : NewAlphaPlane(w, h, 1, nullptr, 0);
+  bool filled = false;
+  if (plane) {
+    vlLockedPixels p(plane, 0);
+    for (int32_t j = 0; p.ok() && j < h; ++j) {
+      uint8_t* row = p.Row(j);
+      const uint8_t* from = bytes.get() + static_cast<size_t>(j) * w;
+      if (bits)
+        for (int32_t i = 0; i < w; ++i) SetMaskBit(row, i, from[i] != 0);
+      else
+        std::memcpy(row, from, static_cast<size_t>(w));
+    }
+    filled = p.ok();
+  }
+  if (!filled) {
+    if (bits) DeleteMaskPlane(plane);
+    else DeleteAlphaPlane(plane);
+    DeleteBitmap(out);
+    return false;
+  }
+  *picture = out;
+  (bits ? *mask : *alpha) = plane;
+  return true;
+}
 
 void BltBitmap(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w, int32_t h) {
   if (!src || !dst || w <= 0 || h <= 0) return;

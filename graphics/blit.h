@@ -18,6 +18,12 @@ void BltBitmap(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t
 // rectangle leaves one of them).
 bool BltMixedBitmaps(vlBitmap* base, vlBitmap* toward, int32_t level, int32_t srcX, int32_t srcY, vlBitmap* dst,
                      int32_t dstX, int32_t dstY, int32_t width, int32_t height);
+// A video bitmap whose alpha bytes count, taken apart as the player holds
+// such a picture of its own: the rectangle's colours in a new picture and
+// its alpha bytes in a new mask plane (when they are mask bits) or alpha
+// plane, all from (0, 0). False, with nothing made, when it cannot be read.
+bool TakeOwnAlphaApart(vlBitmap* src, int32_t srcX, int32_t srcY, int32_t width, int32_t height, vlBitmap** picture,
+                       vlBitmap** mask, vlBitmap** alpha);
 void BltBitmapMasked(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
                      int32_t width, int32_t height, vlBitmap* mask);
 void BltBitmapAlpha(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,

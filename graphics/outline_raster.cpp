@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "graphics/outline_clip.h"
+#include "graphics/outline_scanline.h"
 #include "vm/convert.h"
 
 namespace {
@@ -198,6 +199,9 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
     FT_Outline_Done(OutlineLibrary(), &clipped);
     return ok;
   }
+  // The 1-bit rasteriser fills by the non-zero rule whatever the flag says.
+  if (!antiAlias && (o->flags & FT_OUTLINE_EVEN_ODD_FILL))
+    return FillOutlineEvenOdd(o, buffer, rowBytes, width, height);
   FT_Bitmap bm;
   FT_Bitmap_Init(&bm);
   bm.rows = static_cast<unsigned>(height);

@@ -4,6 +4,7 @@
 // of the engine (display/display.h) derives from it, so the object head
 // comes first here: a display is registered as an object like any other.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "runtime/objects.h"
@@ -80,6 +81,15 @@ inline bool ClipVideoOverlay(const vlVideoOverlay& v, int32_t width, int32_t hei
 }
 
 constexpr int kDisplayKeyCount = 300;
+
+// A display's press bits: one per key code, then one per button.
+enum : uint32_t {
+  VL_PRESSED_LEFT = kDisplayKeyCount,
+  VL_PRESSED_RIGHT,
+  VL_PRESSED_MIDDLE,
+  VL_PRESSED_COUNT,
+};
+constexpr int kDisplayPressWords = (VL_PRESSED_COUNT + 31) / 32;
 constexpr int kDisplayHandlerSlots = 60;
 constexpr int kDisplayRegionMax = 64;
 
@@ -146,6 +156,10 @@ struct vlPlatformWindow {
   // Input (client and platform).
   uint8_t keyState[kDisplayKeyCount];
   int32_t leftButton, rightButton, middleButton;
+  // Presses taken since a wait last looked (key codes, VL_PRESSED_LEFT
+  // ...): a click or key tap pressed and released within one pass leaves
+  // the state words as they were, and the waits still see it.
+  uint32_t presses[kDisplayPressWords];
   int32_t mouseMoved;
   vlTimeVal lastMoveTime;
   int32_t hasMouseMoveHandler;
@@ -169,3 +183,22 @@ inline vlPlatformWindow* WindowOf(vlDisplay* display) { return reinterpret_cast<
 inline vlDisplay* DisplayOf(vlPlatformWindow* window) { return reinterpret_cast<vlDisplay*>(window); }
 // The next display's record in the display list.
 inline vlPlatformWindow* NextWindow(const vlPlatformWindow* window) { return WindowOf(window->next); }
+
+// The press bits are set by the input side, a plug-in's own thread too,
+// and cleared by the waits on the script's thread: whole-word atomics, so
+// that neither loses the other's bits.
+inline void NotePress(vlPlatformWindow* d, uint32_t what) {
+  if (what < VL_PRESSED_COUNT) std::atomic_ref<uint32_t>(d->presses[what / 32]).fetch_or(1u << (what % 32));
+}
+
+// Forgets, or tells whether any is set, the bits first .. first + count - 1.
+inline void ForgetPresses(vlPlatformWindow* d, uint32_t first, uint32_t count) {
+  for (uint32_t i = first; i < first + count && i < VL_PRESSED_COUNT; ++i)
+    std::atomic_ref<uint32_t>(d->presses[i / 32]).fetch_and(~(1u << (i % 32)));
+}
+
+inline bool PressedSince(vlPlatformWindow* d, uint32_t first, uint32_t count) {
+  for (uint32_t i = first; i < first + count && i < VL_PRESSED_COUNT; ++i)
+    if (std::atomic_ref<uint32_t>(d->presses[i / 32]).load() & (1u << (i % 32))) return true;
+  return false;
+}

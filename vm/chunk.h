@@ -27,8 +27,9 @@ struct vlCodeFault {
   const char* rule = nullptr;
 };
 
-// Loads one chunk; on success pushes a script closure (no upvalues, the
-// thread's globals) and returns 0. Every failure is returned as its error
+// Loads one chunk; on success pushes a script closure (the thread's
+// globals; a main function that expects upvalues gets its own, each nil)
+// and returns 0. Every failure is returned as its error
 // code with the stack as it was; refused code is described in *fault when
 // given. The name only identifies the load.
 int LoadChunk(vlVMState* L, vlChunkReader reader, void* data, const char* chunkName, vlCodeFault* fault = nullptr);

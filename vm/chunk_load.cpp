@@ -71,11 +71,7 @@ class Loader {
 
   vlFuncProto* Chunk() {
     Header();
-    vlFuncProto* main = Function(nullptr, 0);
-    // The main function becomes a closure without upvalues, so code that
-    // reads one would index past the closure.
-    if (main->nups != 0) Fail(ERR_BADBYTECODE);
-    return main;
+    return Function(nullptr, 0);
   }
 
  private:
@@ -220,7 +216,11 @@ int LoadChunk(vlVMState* L, vlChunkReader reader, void* data, const char* chunkN
     CheckGC(L);
     Loader loader(L, reader, data, fault);
     vlFuncProto* main = loader.Chunk();
-    vlClosure* cl = NewScriptClosure(L, main, 0, &L->globals);
+    // A stored function that captured variables of the function around it
+    // gets them back as variables of its own, each holding nil: the values
+    // were never stored, and its code must not read past its closure.
+    vlClosure* cl = NewScriptClosure(L, main, main->nups, &L->globals);
+    for (int i = 0; i < main->nups; ++i) cl->s.upvals[i] = NewClosedUpvalue(L);
     CheckStack(L, 1);
     SetClosure(L->top, cl);
     L->top++;

@@ -72,6 +72,14 @@ vlUpvalue* FindUpvalue(vlVMState* L, vlValue* slot) {
   return uv;
 }
 
+vlUpvalue* NewClosedUpvalue(vlVMState* L) {
+  auto* uv = static_cast<vlUpvalue*>(NewBlock(L, sizeof(vlUpvalue)));
+  SetNil(&uv->value);
+  uv->v = &uv->value;
+  LinkObject(L, ToGC(uv), VL_TUPVALUE);
+  return uv;
+}
+
 void CloseUpvalues(vlVMState* L, vlValue* level) {
   vlUpvalue* p;
   while ((p = reinterpret_cast<vlUpvalue*>(L->openupval)) != nullptr && p->v >= level) {

@@ -13,6 +13,8 @@ vlClosure* NewScriptClosure(vlVMState* L, vlFuncProto* proto, int nups, const vl
 vlClosure* NewNativeClosure(vlVMState* L, vlNativeFn fn, int nups);
 void FreeClosure(vlVMState* L, vlClosure* c);
 
+// A closed upvalue of its own, holding nil.
+vlUpvalue* NewClosedUpvalue(vlVMState* L);
 // The open upvalue for a stack slot, created when none exists.
 vlUpvalue* FindUpvalue(vlVMState* L, vlValue* slot);
 // Closes every open upvalue at level and above.

@@ -114,11 +114,12 @@ int WaitAndPump(vlVMState* L, int* status, int* stopped) {
   return 0;
 }
 
-// Waits until pressed(), then until !pressed(); empties the queue.
-template <typename Pressed>
-int WaitDownUp(vlVMState* L, Pressed pressed) {
+// Waits until pressed() (or wentDown(), a press already released), then
+// until !pressed(); empties the queue.
+template <typename Pressed, typename WentDown>
+int WaitDownUp(vlVMState* L, Pressed pressed, WentDown wentDown) {
   int status = 0, stopped = 0;
-  while (!pressed()) {
+  while (!pressed() && !wentDown()) {
     if (!WaitAndPump(L, &status, &stopped)) continue;
     // A quit while the button is still up leaves no input behind.
     if (stopped && !status && !pressed()) DropPendingEvents(L, -1, 1);
@@ -128,6 +129,25 @@ int WaitDownUp(vlVMState* L, Pressed pressed) {
     if (WaitAndPump(L, &status, &stopped)) return status;
   DropPendingEvents(L, -1, 1);
   return 0;
+}
+
+// Waits for the press bits first .. first + count - 1 (a key, every key,
+// a button) to go down and up again. The pump may take a quick click's
+// or tap's press and release in one pass, leaving the state words as they
+// were between passes: a press remembered since the wait began counts as
+// having gone down.
+template <typename Pressed>
+int WaitPress(vlVMState* L, uint32_t first, uint32_t count, Pressed pressed) {
+  if (vlDisplay* d = Current()) ForgetPresses(d, first, count);
+  return WaitDownUp(L, pressed, [first, count] {
+    vlDisplay* d = Current();
+    return d && PressedSince(d, first, count);
+  });
+}
+
+// A button's wait (0 left, 1 right, 2 middle).
+int WaitButtonClick(vlVMState* L, int which) {
+  return WaitPress(L, VL_PRESSED_LEFT + static_cast<uint32_t>(which), 1, [which] { return ButtonWord(which) != 0; });
 }
 
 template <typename Pressed>
@@ -309,27 +329,27 @@ int CmdSendMessage(vlVMState* L) {
 
 int CmdWaitLeftMouse(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  return WaitDownUp(L, [] { return ButtonWord(0) != 0; });
+  return WaitButtonClick(L, 0);
 }
 
 int CmdWaitRightMouse(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  return WaitDownUp(L, [] { return ButtonWord(1) != 0; });
+  return WaitButtonClick(L, 1);
 }
 
 int CmdWaitMidMouse(vlVMState* L) {
   CheckArgs(L, 0, 0, 0, 0);
-  return WaitDownUp(L, [] { return ButtonWord(2) != 0; });
+  return WaitButtonClick(L, 2);
 }
 
 int CmdWaitKeyDown(vlVMState* L) {
   CheckArgs(L, 1, 1, 0, 0);
   const char* name = vl::CheckStringArg(L, 1, nullptr);
   if (CompareNoCase(name, "any") == 0)
-    return WaitDownUp(L, [] { return Current() && AnyKeyDown(Current()); });
+    return WaitPress(L, 0, kDisplayKeyCount, [] { return Current() && AnyKeyDown(Current()); });
   uint32_t code = KeyCodeFromName(name, 0);
   if (!code || code >= kDisplayKeyCount) return ERR_WRONGUSAGE;
-  return WaitDownUp(L, [code] { return Current() && Current()->keyState[code] != 0; });
+  return WaitPress(L, code, 1, [code] { return Current() && Current()->keyState[code] != 0; });
 }
 
 int CmdWhileMouseDown(vlVMState* L) {

@@ -58,6 +58,7 @@ int PostDisplayInput(vlVMState* state, uint32_t kind, const uintptr_t* record) {
   switch (kind) {
     case 3: {
       uint32_t x = word(1), y = word(2), button = word(3), down = word(4) != 0;
+      if (down && button >= 1 && button <= 3) NotePress(d, VL_PRESSED_LEFT + button - 1);
       if (button == 1) {
         d->leftButton = static_cast<int32_t>(down);
         int status = MapPost(PostEvent(d, VL_XEV_LEFT, x, y, down, nullptr));
@@ -79,7 +80,10 @@ int PostDisplayInput(vlVMState* state, uint32_t kind, const uintptr_t* record) {
     }
     case 4: {
       uint32_t code = word(1), down = word(2) != 0, qualifiers = word(3);
-      if (code < static_cast<uint32_t>(kDisplayKeyCount)) d->keyState[code] = static_cast<uint8_t>(down);
+      if (code < static_cast<uint32_t>(kDisplayKeyCount)) {
+        d->keyState[code] = static_cast<uint8_t>(down);
+        if (down) NotePress(d, code);
+      }
       int status = MapPost(PostEvent(d, VL_XEV_KEY, down, qualifiers, code, nullptr));
       if (down) {
         constexpr uint32_t kControl = VL_QUAL_LCONTROL | VL_QUAL_RCONTROL;

@@ -77,6 +77,7 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
     flags |= VL_SAFEBLT_NOSPRITES;
   }
   vlBitmap* tempPlane = nullptr;
+  vlBitmap *ownPicture = nullptr, *ownMask = nullptr, *ownAlpha = nullptr;
   vlBitmap* showFrom = nullptr;
   vlBitmap* toFront = nullptr;
   bool owed = false;
@@ -97,6 +98,18 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
   if (sx < 0 || sy < 0 || !src) goto done;
   ClipBlitRects(clip, &sx, &sy, &dx, &dy, &w, &h, srcW, srcH, dstW, dstH, regionActive);
   if (w < 1 || h < 1) goto done;
+  // An adapter's picture whose alpha bytes hold its key, mask or alpha
+  // channel, drawn where the target's own mask or alpha channel takes the
+  // source's (combo mode, a plane selected) or through a clip region's
+  // mask: taken apart into the planes the player's own picture of it would
+  // have, so both are drawn alike.
+  if (!mask && !alpha && !made && src->driverOwned && src->alphaBytes &&
+      ((!(flags & VL_SAFEBLT_OFFSCREEN) && d->outputType != VL_OUTPUT_DISPLAY && (d->outputMask || d->outputAlpha)) ||
+       (regionActive && clip->mask)) &&
+      TakeOwnAlphaApart(src, sx, sy, w, h, &ownPicture, &ownMask, &ownAlpha)) {
+    src = ownPicture, mask = ownMask, alpha = ownAlpha;
+    sx = sy = 0, srcW = w, srcH = h;
+  }
 
   if (!(flags & VL_SAFEBLT_NOSPRITES) && vlCurrentOutput && d->back &&
       gLayerHooks.overlapsSprite(vlCurrentOutput, dx, dy, w, h)) {
@@ -228,6 +241,9 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
 
 done:
   FreeClipPlane(tempPlane);
+  DeleteMaskPlane(ownMask);
+  DeleteAlphaPlane(ownAlpha);
+  DeleteBitmap(ownPicture);
 }
 
 void BlitToDrawTarget(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,

@@ -113,8 +113,8 @@ int ReadOptions(vlTransfer* t, int32_t* mode) {
   return 0;
 }
 
-// The file an FTP upload sends. An HTTP upload sends its form instead and
-// its "file" only names where the response goes, so it is not opened here.
+// The file an FTP upload sends. An HTTP upload sends its form from
+// "formdata" and refuses a "file" when its URL is parsed.
 int OpenUploadFile(vlTransfer* t, const char* url) {
   if (!t->upload || !t->file[0] || CompareNoCaseN(url, "ftp://", 6)) return 0;
   t->stream = OpenFileStream(t->file, VL_MODE_READ | VL_MODE_ADAPTERS, nullptr);
@@ -154,7 +154,9 @@ int RunTransfer(vlTransfer* t, int32_t mode) {
     ResetParts(t, mode);
     if (int r = ParseTransferURL(t->source, t->proxy, &t->parts)) return r;
     if (t->parts.protocol == VL_PROTO_HTTP && t->upload) {
-      if (t->hasData) return ERR_WRONGUSAGE;
+      // A "file" beside the form could only be the place the reply is
+      // written to, and a file given to an upload is one to read.
+      if (t->hasData || t->file[0]) return ERR_WRONGUSAGE;
       if (int r = ReadFormData(t)) return r;
     }
     if (int r = Connect(t)) return r;

@@ -195,6 +195,10 @@ void HandleKey(LoopState& loop, vlPlatformWindow* d, vlX11Window* x, XKeyEvent& 
   if (code < 0) return;
   x->lastKeyCode = code;
   d->keyState[code] = pressed;
+  if (pressed) {
+    NotePress(d, static_cast<uint32_t>(code));
+    if (code == VL_KEY_ESCAPE) x->escapePressed = 1;
+  }
   Post(d, VL_XEV_KEY, pressed, 0, static_cast<uint32_t>(code));
 }
 
@@ -256,14 +260,20 @@ void HandleButton(vlPlatformWindow* d, vlX11Window* x, XButtonEvent& ev) {
   switch (ev.button) {
     case Button1:
       d->leftButton = pressed;
+      if (pressed) {
+        NotePress(d, VL_PRESSED_LEFT);
+        x->leftPressed = 1;
+      }
       Post(d, VL_XEV_LEFT, ev.x, ev.y, pressed);
       break;
     case Button3:
       d->rightButton = pressed;
+      if (pressed) NotePress(d, VL_PRESSED_RIGHT);
       Post(d, VL_XEV_RIGHT, ev.x, ev.y, pressed);
       break;
     case Button2:
       d->middleButton = pressed;
+      if (pressed) NotePress(d, VL_PRESSED_MIDDLE);
       Post(d, VL_XEV_MIDDLE, ev.x, ev.y, pressed);
       break;
     case Button4:
@@ -474,8 +484,11 @@ int FinishDisplay(LoopState& loop, vlPlatformWindow* d, int* error) {
     XMapWindow(x->display, x->window);
     d->visibility = 1;
   }
-  if (d->leftButton && GetPlatformOption(VL_PLATOPT_LMB_QUIT)) loop.quit = 1;
-  if (x->lastKeyCode == VL_KEY_ESCAPE && GetPlatformOption(VL_PLATOPT_ESCAPE_QUIT)) loop.quit = 1;
+  // A click released within the pass quits as a held button does.
+  if ((d->leftButton || x->leftPressed) && GetPlatformOption(VL_PLATOPT_LMB_QUIT)) loop.quit = 1;
+  // So does an Escape tapped before another key of the same pass.
+  if ((x->lastKeyCode == VL_KEY_ESCAPE || x->escapePressed) && GetPlatformOption(VL_PLATOPT_ESCAPE_QUIT))
+    loop.quit = 1;
   if (x->modeSwitchRequest >= 0) {
     int full = x->modeSwitchRequest;
     x->modeSwitchRequest = -1;
@@ -613,6 +626,7 @@ int HandleX11Events(vlVMState* state, int* error) {
     x->closeRequested = 0;
     x->hideRequest = x->showRequest = 0;
     x->lastKeyCode = -1;
+    x->leftPressed = x->escapePressed = 0;
     x->modeSwitchRequest = -1;
     x->refreshNeeded = 0;
   }

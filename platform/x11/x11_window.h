@@ -41,6 +41,8 @@ struct vlX11Window {
   int closeRequested;
   int hideRequest, showRequest;
   int lastKeyCode;        // -1 none
+  int leftPressed;        // the left button went down in this pass
+  int escapePressed;      // Escape went down in this pass
   int modeSwitchRequest;  // -1 none, 0 windowed, 1 full screen
   int modifiers[8];       // Control_L/R, Alt_L/R, Shift_L/R, Super_L/R
   // Per physical key (X key code): what its press meant, so that its

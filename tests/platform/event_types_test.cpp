@@ -297,6 +297,17 @@ TEST_F(EventTest, AdapterInputReachesTheDisplayAsWindowEvents) {
   EXPECT_EQ(post(4, VL_KEY_RETURN, 0, VL_QUAL_ALWAYS | VL_QUAL_LALT), 0);
   next(VL_XEV_KEY, 0, VL_QUAL_ALWAYS | VL_QUAL_LALT, VL_KEY_RETURN);
   next(VL_XEV_MODE_SWITCH, 0, 0, 0);
+  // Presses stay noted for the waits, releases note nothing.
+  EXPECT_TRUE(PressedSince(&display, VL_PRESSED_LEFT, 1));
+  EXPECT_TRUE(PressedSince(&display, VL_PRESSED_RIGHT, 1));
+  EXPECT_FALSE(PressedSince(&display, VL_PRESSED_MIDDLE, 1));
+  EXPECT_TRUE(PressedSince(&display, 'a', 1));
+  EXPECT_TRUE(PressedSince(&display, VL_KEY_RETURN, 1));
+  EXPECT_FALSE(PressedSince(&display, 'b', 1));
+  ForgetPresses(&display, 0, VL_PRESSED_COUNT);
+  EXPECT_EQ(post(4, 'b', 0, VL_QUAL_ALWAYS), 0);
+  next(VL_XEV_KEY, 0, VL_QUAL_ALWAYS, 'b');
+  EXPECT_FALSE(PressedSince(&display, 0, VL_PRESSED_COUNT));
 
   EXPECT_EQ(post(5), 0);
   next(VL_XEV_CLOSE, 0, 0, 0);

@@ -531,6 +531,9 @@ TEST_F(RequesterAdapter, StringCancelAndKindsWithoutTheBuiltInCode) {
   EXPECT_EQ(ShowStringRequester(nullptr, nullptr, "T", "B", "d", 3, 0, 1, 0, text, sizeof text), ERR_USERABORT);
   EXPECT_EQ(gCall.kind, 4u | 16u);
   EXPECT_STREQ(text, "");
+  // Plain text, the script's type 0 (also when it gives none), is kind 0.
+  EXPECT_EQ(ShowStringRequester(nullptr, nullptr, "T", "B", "d", 0, 0, 0, 0, text, sizeof text), ERR_USERABORT);
+  EXPECT_EQ(gCall.kind, 0u);
   // A kind the adapter does not offer goes to the built-in (console) code.
   info.requesterFlags = 0;
   Session s = Converse("#0000ff\n", [] {

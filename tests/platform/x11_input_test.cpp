@@ -346,6 +346,30 @@ TEST_F(X11Input, CtrlCAndEscapeQuitOnlyWhenSwitchedOn) {
   ASSERT_TRUE(PumpUntil([&] { return quit_ != 0; }));
   EXPECT_EQ(lastStop_, 1);
   Key(XK_Escape, false);
+  ASSERT_TRUE(WaitFor(VL_XEV_KEY, 4));
+  // Escape tapped before another key, all in one pass, still quits; the
+  // pass leaves both presses behind for the waits, and the keys up.
+  quit_ = 0;
+  events_.clear();
+  ForgetPresses(display_, 0, VL_PRESSED_COUNT);
+  Key(XK_Escape, true);
+  Key(XK_Escape, false);
+  Key('a', true);
+  Key('a', false);
+  XSync(probe_, False);
+  // Read, not handled, until all four are there.
+  for (int i = 0; i < 500 && XEventsQueued(display_->window->display, QueuedAfterReading) < 4; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  int error = 0;
+  EXPECT_EQ(HandleX11Events(nullptr, &error), 1);
+  EXPECT_EQ(quit_, 1);
+  Drain();
+  EXPECT_EQ(Of(VL_XEV_KEY).size(), 4u) << "not one pass";
+  EXPECT_TRUE(PressedSince(display_, VL_KEY_ESCAPE, 1));
+  EXPECT_TRUE(PressedSince(display_, 'a', 1));
+  EXPECT_FALSE(PressedSince(display_, 'b', 1));
+  EXPECT_FALSE(PressedSince(display_, VL_PRESSED_LEFT, 3));
+  EXPECT_EQ(display_->keyState['a'], 0);
   quit_ = 0;
   SetPlatformOption(0, VL_PLATOPT_ESCAPE_QUIT, 0);
   Key(XK_Control_L, true);

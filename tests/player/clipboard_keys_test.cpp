@@ -6,12 +6,16 @@
 // that list their targets in other ways, keys
 // typed with xdotool (one whose modifier is let go first, Home, Tab with
 // Shift and the keypad's keys with Num Lock off), and
-// keys and buttons held down while another program ran, and old-style key
-// records jumping to the labels of the applet's description.
+// keys and buttons held down while another program ran, old-style key
+// records jumping to the labels of the applet's description, and the
+// button and key waits and quit switches with quick and held presses.
 #include <X11/Xatom.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "tests/player/player_harness.h"
@@ -26,6 +30,8 @@ class X11Clients : public vlplayer::PlayerTest {
  protected:
   // Options that, once the applet's window is there, give it the focus and
   // hand type "DISPLAY=... xdotool " and the window's id.
+  pid_t player_ = -1;  // the running player, for callbacks that watch it
+
   RunOptions Typing(std::function<void(const std::string& xdotool, const std::string& window)> type) {
     RunOptions options;
     options.timeoutSeconds = 30;
@@ -242,6 +248,84 @@ TEST_F(X11Clients, KeysAndButtonsHeldBeforeAProgramRanCountAsUpAfterIt) {
                  }));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "1 1 1\n0 0 0\n0\n1 1 1\n0 0 0\n0\n");
+}
+
+// Waits (up to 10 s) until the player's main thread has slept through
+// 100 ms without waking: it is then inside the blocking wait the applet
+// went into after its last mark, not between two commands.
+void WaitUntilAsleep(pid_t pid) {
+  const std::string status = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/status";
+  std::string last;
+  for (int i = 0; i < 100; ++i) {
+    std::ifstream in(status);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    const size_t at = all.find("voluntary_ctxt_switches");
+    const std::string now =
+        all.find("State:\tS") != std::string::npos && at != std::string::npos ? all.substr(at) : "";
+    if (!now.empty() && now == last) return;
+    last = now;
+    usleep(100000);
+  }
+}
+
+// Clicks for WaitLeftMouse, WaitRightMouse and WaitMidMouse, keys for
+// WaitKeyDown "x" and "any", then a click for LeftMouseQuit or Escape
+// followed by another key for EscapeQuit (the applet then waits for a key
+// that ends the wait only when the quit is missed), each sent once the
+// applet is waiting: pressed and released back to back (a click or tap,
+// which the event pump takes whole in one pass), or held 100 ms. Every
+// wait returns on its input and the last one ends the player.
+TEST_F(X11Clients, ButtonAndKeyWaitsAndTheQuitSwitchesSeeQuickAndHeldPresses) {
+  const std::string mark = dir() + "/at";
+  const char* waits[] = {"waitleftmouse", "waitrightmouse", "waitmidmouse", "waitkeydown \"x\"",
+                         "waitkeydown \"any\""};
+  std::string text = ".line 1\n";
+  for (int i = 0; i < 5; ++i)
+    text += ".call stringtofile \"1\" \"" + mark + std::to_string(i) + "\"\n.call " + waits[i] +
+            "\n.call debugprint \"" + std::to_string(i) + "\"\n";
+  text += ".call leftmousequit 1\n.call escapequit 1\n.call stringtofile \"1\" \"" + mark +
+          "5\"\n.call waitkeydown \"any\"\n.call debugprint \"not ended\"\n";
+  const std::string applet = Applet("presses", text);
+  struct Case {
+    bool held, escape;
+  };
+  for (const Case c : {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
+    for (int i = 0; i < 6; ++i) unlink((mark + std::to_string(i)).c_str());
+    RunOptions options = Typing([&](const std::string& xdotool, const std::string& window) {
+      // X numbers: 2 is the middle button.
+      const std::string inputs[] = {"1", "3", "2", "x", "b", c.escape ? "Escape" : "1"};
+      for (int i = 0; i < 6; ++i) {
+        const std::string at = mark + std::to_string(i);
+        for (int k = 0; k < 200 && access(at.c_str(), F_OK) != 0; ++k) usleep(50000);
+        WaitUntilAsleep(player_);
+        const std::string& in = inputs[i];
+        const bool key = i == 3 || i == 4 || (i == 5 && c.escape);
+        const std::string down = key ? "keydown " : "mousedown ", up = key ? "keyup " : "mouseup ";
+        std::string command = down + in + (c.held ? " sleep 0.1 " : " ") + up + in;
+        // A key right behind Escape: the pass's last key is then not Escape.
+        if (i == 5 && c.escape) command += " keydown a keyup a";
+        // A tap is sent while the player is stopped: it then reads the
+        // press and the release in one pass.
+        if (!c.held) kill(player_, SIGSTOP);
+        Tool(xdotool + "mousemove --window " + window + " 20 20 " + command);
+        if (!c.held) {
+          usleep(200000);
+          kill(player_, SIGCONT);
+        }
+      }
+    });
+    options.timeoutSeconds = 40;
+    auto whileRunning = options.whileRunning;
+    options.whileRunning = [&](pid_t pid, const std::string& display) {
+      player_ = pid;
+      whileRunning(pid, display);
+    };
+    Result r = Run({applet}, options);
+    EXPECT_EQ(r.status, 0) << c.held << c.escape << r.out << r.err;
+    EXPECT_EQ(r.out, "0\n1\n2\n3\n4\n") << c.held << c.escape;
+  }
 }
 
 // Another client taking the clipboard runs the clipboardchange handler.

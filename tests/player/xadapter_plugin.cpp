@@ -239,6 +239,7 @@ void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k
   const auto* alpha = static_cast<const VideoBitmap*>(k->alphaHandle);
   const bool plane = mode & VL_BLITMODE_PLANE;
   if (plane) gPlaneBlitModes |= mode;
+  const bool keyed = (mode & VL_BLITMODE_COMBO) && k->reserved[2] == 1 && src && !mask && !alpha;
   for (int32_t j = 0; j < k->height; ++j)
     for (int32_t i = 0; i < k->width; ++i) {
       const int32_t sx = k->srcX + i, sy = k->srcY + j;
@@ -253,13 +254,15 @@ void PictureBlit(VideoBitmap* src, VideoBitmap* dst, const vlAdapterBlitBlock* k
       if (mask) a = (mask->bytes[sy * mask->rowBytes + (sx >> 3)] >> (7 - (sx & 7))) & 1 ? 255 : 0;
       else if (alpha) a = alpha->bytes[sy * alpha->rowBytes + sx];
       else if (src && src->alpha) a = static_cast<int32_t>(*from >> 24);
+      // In combo mode a keyed source's alpha bytes are mask bits.
+      if (keyed) a = a ? 255 : 0;
       if (plane) {
         SetAlphaByte(to, PlaneByte(k->reserved[1], static_cast<int32_t>(k->reserved[2]), static_cast<int32_t>(*to >> 24),
                                    a, true, alpha || (src && src->alpha && !mask)));
         continue;
       }
       if (mode & VL_BLITMODE_COMBO) {
-        ComboPixel(to, *from, a, alpha || (src && src->alpha && !mask), k->reserved[0],
+        ComboPixel(to, *from, a, alpha || (src && src->alpha && !mask && !keyed), k->reserved[0],
                    k->reserved[1] == VL_PLANE_MASK);
         continue;
       }

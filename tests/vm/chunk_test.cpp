@@ -6,7 +6,9 @@
 
 #include "tests/vm/chunk_test_util.h"
 #include "tests/vm/vm_test_util.h"
+#include "vm/call.h"
 #include "vm/error_codes.h"
+#include "vm/gc.h"
 #include "vm/func.h"
 #include "vm/opcodes.h"
 #include "vm/vmstring.h"
@@ -136,6 +138,29 @@ TEST_F(ChunkTest, LoadedFunctionHoldsWhatTheChunkSays) {
   EXPECT_EQ(inner->upvalues[0], nullptr);
   EXPECT_EQ(inner->lineDefined, 5);
   EXPECT_EQ(main->code[2], vl::MakeABx(OP_CLOSURE, 2, 0));
+}
+
+// A stored function that used variables of the function around it loads
+// with variables of its own, each nil, that live as long as it does: each
+// load and each variable apart, reading and writing them after a
+// collection is safe.
+TEST_F(ChunkTest, AMainFunctionExpectingUpvaluesGetsItsOwnEachNil) {
+  const auto bytes = vlasm::Assemble(
+      ".upvalues 2\n.maxstack 3\ngetupval 0 0\nloadk 1 #7\nsetupval 1 0\ngetupval 1 1\ngetupval 2 0\nreturn 0 4\n");
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(LoadBytes(L, bytes), 0);
+    const vlClosure* cl = vl::ToClosure(L->top - 1);
+    ASSERT_EQ(cl->s.h.nupvalues, 2);
+    ASSERT_NE(cl->s.upvals[0], nullptr);
+    EXPECT_NE(cl->s.upvals[0], cl->s.upvals[1]);
+    vl::CollectGarbage(L);
+    ASSERT_EQ(vl::CallProtected(L, 0, 3, 0), 0) << round;
+    EXPECT_EQ(L->top[-3].tag, VL_TNIL) << "a fresh variable of this load";
+    EXPECT_EQ(L->top[-2].tag, VL_TNIL) << "the other variable is its own";
+    ASSERT_EQ(L->top[-1].tag, VL_TNUMBER);
+    EXPECT_EQ(L->top[-1].v.n, 7);
+    L->top -= 3;
+  }
 }
 
 TEST_F(ChunkTest, AbsentNamesStayAbsentAndAbsentStringConstantsAreEmpty) {

@@ -251,7 +251,18 @@ void FlushGlyphCache(vlEngineFont* font) {
   if (font && font->kind == VL_FONTKIND_TRUETYPE) FlushTTGlyphCache(font);
 }
 
-int EngineHasStyle(vlEngineFont*, uint32_t) { return 0; }
+// The TrueType engine emboldens its glyphs and slants their outlines
+// itself, in both modes, so the text side must not add its own bold or
+// italic on top; the bitmap engines draw neither, and no engine underlines.
+int EngineHasStyle(vlEngineFont* font, uint32_t styleBit) {
+  if (!font || font->kind != VL_FONTKIND_TRUETYPE) return 0;
+  if (styleBit == VL_STYLE_BOLD) return 1;
+  if (styleBit == VL_STYLE_ITALIC) {
+    FT_Face face = GetTTFace(font);
+    return face && FT_IS_SCALABLE(face) ? 1 : 0;
+  }
+  return 0;
+}
 
 int DecodeUTF8Text(const char* text, int32_t byteCount, int32_t encoding, uint32_t* buffer, size_t bufferBytes,
                    uint32_t** codes, int32_t* count, int* allocated) {

@@ -506,6 +506,19 @@ TEST_F(DisplayWindow, ClientsAttachHearSizeChangesAndPostInput) {
   ASSERT_EQ(GetPendingEvent(0, &msg, 0), 1);
   EXPECT_EQ(msg.type, 11u);
   EXPECT_EQ(msg.display, d);
+  // A key or button a client presses stays noted for the waits after
+  // its release; a release alone notes nothing.
+  ForgetPresses(d, 0, VL_PRESSED_COUNT);
+  int32_t keyDown[3] = {'q', 1, 0}, keyUp[3] = {'q', 0, 0}, rightDown[3] = {5, 6, 1}, leftUp[3] = {5, 6, 0};
+  ASSERT_EQ(ClientEvent(c, 5, keyDown), 0);
+  ASSERT_EQ(ClientEvent(c, 5, keyUp), 0);
+  ASSERT_EQ(ClientEvent(c, 2, rightDown), 0);
+  ASSERT_EQ(ClientEvent(c, 1, leftUp), 0);
+  EXPECT_EQ(d->keyState['q'], 0);
+  EXPECT_TRUE(PressedSince(d, 'q', 1));
+  EXPECT_TRUE(PressedSince(d, VL_PRESSED_RIGHT, 1));
+  EXPECT_FALSE(PressedSince(d, VL_PRESSED_LEFT, 1));
+  EXPECT_FALSE(PressedSince(d, 'p', 1));
   // The words a plug-in sets: refresh calls wanted, words 3 and 4.
   EXPECT_EQ(SetClientWord(c, 0, 1), 0);
   EXPECT_EQ(c->refresh, 1u);

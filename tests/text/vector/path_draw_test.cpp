@@ -643,9 +643,23 @@ TEST_F(PathDraw, TextureFillWithoutBrushFails) {
 namespace plugin_engine {
 int fontMarker, freedFonts, draws;
 void* drawnFont;
-void Extents(vlPathExtentsRequest* r) { *r = {r->commands, r->lineState, r->fill, r->lineWidth, r->x, r->y, 0, 0, 12, 8, r->transform}; }
+double box[4] = {0, 0, 12, 8};
+// What the last requests held: the extents' and the draw's position, the
+// draw buffer's size and whether it came all 0.
+double asked[4];
+int32_t bufferWidth, bufferHeight;
+bool bufferClean;
+void Extents(vlPathExtentsRequest* r) {
+  asked[0] = r->x, asked[1] = r->y;
+  *r = {r->commands, r->lineState, r->fill, r->lineWidth, r->x, r->y, box[0], box[1], box[2], box[3], r->transform};
+}
 int Draw(vlPathDrawRequest* r) {
   ++draws;
+  asked[2] = r->zero1 + r->x, asked[3] = r->zero2 + r->y;
+  bufferWidth = r->width, bufferHeight = r->height;
+  bufferClean = true;
+  for (int32_t y = 0; y < r->height; ++y)
+    for (int32_t x = 0; x < r->width; ++x) bufferClean = bufferClean && r->coverage[y * r->rowBytes + x] == 0;
   for (const uint8_t* p = r->commands; size_t bytes = PathCommandBytes(p); p += bytes)
     if (*reinterpret_cast<const uint32_t*>(p) == VL_PATH_TEXT) std::memcpy(&drawnFont, p + 4, sizeof drawnFont);
   for (int32_t y = 0; y < r->height; ++y) std::memset(r->coverage + y * r->rowBytes, 255, r->width);
@@ -659,6 +673,12 @@ vlPluginHandle handle;
 
 // Text in a path drawn by another engine than the one it was added with
 // gets that engine's font, which the engine frees when the library ends.
+// The engine draws the path at its own coordinates into a buffer whose
+// first pixel is the whole pixel holding its box's top-left corner (the
+// box as its GetPathExtents gave it), spanning the whole pixels the box
+// touches; both requests carry the position 0, and the buffer comes all
+// 0. The player places the buffer at the drawing position plus that
+// corner.
 TEST_F(PathDraw, APlugInEngineDrawsWithAFontOfItsOwn) {
   vlDisplay* d = OpenBlack();
   ASSERT_NE(d, nullptr);
@@ -681,6 +701,22 @@ TEST_F(PathDraw, APlugInEngineDrawsWithAFontOfItsOwn) {
   EXPECT_EQ(WindowPixel(d, 30, 40), 0xFFFFFFu);
   EXPECT_EQ(WindowPixel(d, 41, 47), 0xFFFFFFu);
   EXPECT_EQ(WindowPixel(d, 42, 44), 0u);
+
+  const double box[4] = {3.5, 2.25, 12, 8.5};
+  std::memcpy(pe::box, box, sizeof box);
+  pe::asked[0] = pe::asked[1] = pe::asked[2] = pe::asked[3] = -1;
+  ASSERT_EQ(Run(".call startpath 2\n.call moveto 2 4 3\n.call lineto 2 11 8\n.call drawpath 2 70 40 16777215"), 0);
+  const double whole[4] = {0, 0, 12, 8};
+  std::memcpy(pe::box, whole, sizeof whole);
+  EXPECT_EQ(pe::bufferWidth, 12 - 3);
+  EXPECT_EQ(pe::bufferHeight, 9 - 2);
+  EXPECT_TRUE(pe::bufferClean);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(pe::asked[i], 0) << i;
+  const struct {
+    int x, y;
+    uint32_t rgb;
+  } kCorners[] = {{73, 42, 0xFFFFFF}, {81, 48, 0xFFFFFF}, {72, 44, 0}, {82, 44, 0}, {76, 41, 0}, {76, 49, 0}};
+  for (const auto& c : kCorners) EXPECT_EQ(WindowPixel(d, c.x, c.y), c.rgb) << c.x << "," << c.y;
   ASSERT_EQ(Run(".call setvectorengine \"default\""), 0);
   FreeVectorLibrary(L);
   EXPECT_EQ(pe::freedFonts, 1);

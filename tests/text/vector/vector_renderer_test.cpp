@@ -231,13 +231,37 @@ TEST_F(VectorTest, AntiAliasFillRuleTransformAndOpenFills) {
   EXPECT_TRUE(grey);
   EXPECT_NEAR(Area(hard), kPi * 225, kPi * 225 * 0.05);
 
-  // Two boxes, one inside the other: winding fills both, even-odd leaves a hole.
+  // Two boxes, one inside the other: winding fills both, even-odd leaves a
+  // hole, anti-aliased and 1-bit.
   Path nested;
   nested.Box(0, 0, 40, 40).Box(10, 10, 20, 20);
-  EXPECT_NEAR(Area(Draw(nested, true, 1, &w, &h)), 1600, 1);
+  for (uint32_t aa : {1u, 0u}) {
+    ls.antiAlias = aa;
+    EXPECT_NEAR(Area(Draw(nested, true, 1, &w, &h)), 1600, 1) << aa;
+    ls.fillRule = VL_FILLRULEEVENODD;
+    const std::vector<uint8_t> holed = Draw(nested, true, 1, &w, &h);
+    ls.fillRule = VL_FILLRULEWINDING;
+    EXPECT_NEAR(Area(holed), 1200, 1) << aa;
+    ASSERT_EQ(w, 40);
+    EXPECT_EQ(holed[size_t(20) * w + 20], 0) << aa;
+    EXPECT_EQ(holed[size_t(5) * w + 5], 255) << aa;
+  }
+  // A shape that does not cross itself has the same 1-bit pixels by either
+  // rule, curves included (up to centres within a hair of the outline), and
+  // centres on the outline lit (the box's bottom side lies on one).
+  ls.antiAlias = 0;
+  Path round;
+  round.Arc(30.3, 25.6, 24.2, 17.7, 0, 360, 1).Close().Box(70.25, 3.5, 30, 40, 100, 40, 0, 70);
+  const std::vector<uint8_t> winding = Draw(round, true, 1, &w, &h);
   ls.fillRule = VL_FILLRULEEVENODD;
-  EXPECT_NEAR(Area(Draw(nested, true, 1, &w, &h)), 1200, 1);
+  const std::vector<uint8_t> evenOdd = Draw(round, true, 1, &w, &h);
   ls.fillRule = VL_FILLRULEWINDING;
+  ASSERT_EQ(winding.size(), evenOdd.size());
+  int differ = 0;
+  for (size_t i = 0; i < winding.size(); ++i) differ += winding[i] != evenOdd[i];
+  EXPECT_LE(differ, 2);
+  EXPECT_NEAR(Area(evenOdd), Area(winding), 2);
+  ls.antiAlias = 1;
 
   // Scaled twice in x: twice the area and twice the extents.
   vlPathTransform t{2, 0, 0, 1};
