@@ -3,7 +3,11 @@
  * table of player routines it is handed. The header stands alone and reads
  * as C99 or as C++17 and later; the C++ conveniences are at the end. The
  * records are shared with code built elsewhere, so their layouts are pinned
- * by the checks below: slots and words are only ever appended.
+ * by the checks below: slots and words are only ever appended. Its
+ * constants are macros, the flag and code words unsigned (2u) and the value
+ * types plain ints, so that they mix with plain integers in C and in C++
+ * (flags |= alpha ? VL_IMGREC_ALPHA : 0); only the slot numbers VL_GFX_*
+ * and VL_FT_*, array indices, are enumerators.
  *
  * Entry points a plug-in exports (by these names, with C linkage: a C++
  * plug-in declares them extern "C"):
@@ -111,7 +115,7 @@ typedef struct vlTagItem {
   uint32_t tag;
   uintptr_t value;
 } vlTagItem;
-VL_ENUM_U32 { VL_TAG_END = 0 };
+#define VL_TAG_END 0u
 
 /* How a script names an object: a number it chose (handle null), or for an
  * automatic identifier the record's own address (number 0). */
@@ -179,26 +183,24 @@ struct vlCommandHook {
 };
 
 /* Capability bits (word 0 of the info block). */
-VL_ENUM_U32 {
-  PLUGINCAPS_CONVERT = 0x1,
-  PLUGINCAPS_LIBRARY = 0x2,
-  PLUGINCAPS_IMAGE = 0x4,
-  PLUGINCAPS_ANIM = 0x8,
-  PLUGINCAPS_SOUND = 0x10,
-  PLUGINCAPS_VECTOR = 0x20,
-  PLUGINCAPS_VIDEO = 0x40,
-  PLUGINCAPS_SAVEIMAGE = 0x80,
-  PLUGINCAPS_SAVEANIM = 0x100,
-  PLUGINCAPS_SAVESAMPLE = 0x200,
-  PLUGINCAPS_REQUIRE = 0x400,
-  PLUGINCAPS_DISPLAYADAPTER = 0x800,
-  PLUGINCAPS_TIMERADAPTER = 0x1000,
-  PLUGINCAPS_REQUESTERADAPTER = 0x2000,
-  PLUGINCAPS_FILEADAPTER = 0x4000,
-  PLUGINCAPS_DIRADAPTER = 0x8000,
-  PLUGINCAPS_AUDIOADAPTER = 0x10000,
-  PLUGINCAPS_EXTENSIONS = 0x20000
-};
+#define PLUGINCAPS_CONVERT          0x1u
+#define PLUGINCAPS_LIBRARY          0x2u
+#define PLUGINCAPS_IMAGE            0x4u
+#define PLUGINCAPS_ANIM             0x8u
+#define PLUGINCAPS_SOUND            0x10u
+#define PLUGINCAPS_VECTOR           0x20u
+#define PLUGINCAPS_VIDEO            0x40u
+#define PLUGINCAPS_SAVEIMAGE        0x80u
+#define PLUGINCAPS_SAVEANIM         0x100u
+#define PLUGINCAPS_SAVESAMPLE       0x200u
+#define PLUGINCAPS_REQUIRE          0x400u
+#define PLUGINCAPS_DISPLAYADAPTER   0x800u
+#define PLUGINCAPS_TIMERADAPTER     0x1000u
+#define PLUGINCAPS_REQUESTERADAPTER 0x2000u
+#define PLUGINCAPS_FILEADAPTER      0x4000u
+#define PLUGINCAPS_DIRADAPTER       0x8000u
+#define PLUGINCAPS_AUDIOADAPTER     0x10000u
+#define PLUGINCAPS_EXTENSIONS       0x20000u
 
 /* The program version a plug-in may ask for at most. */
 #define VL_PLUGIN_PROGRAM_VERSION 6
@@ -239,9 +241,12 @@ typedef struct vlSaverImage {
   int32_t transparentIndex;  /* valid with VL_SAVERIMG_TRANSPARENT */
   uint32_t flags;            /* VL_SAVERIMG_* */
 } vlSaverImage;
-VL_ENUM_U32 { VL_SAVERIMG_ARGB = 1, VL_SAVERIMG_ALPHA = 2, VL_SAVERIMG_TRANSPARENT = 4 };
+#define VL_SAVERIMG_ARGB        1u
+#define VL_SAVERIMG_ALPHA       2u
+#define VL_SAVERIMG_TRANSPARENT 4u
 /* Format-row flags of image and anim savers. */
-VL_ENUM_U32 { VL_SAVERFMT_ARGB = 1, VL_SAVERFMT_ALPHA = 4 };
+#define VL_SAVERFMT_ARGB  1u
+#define VL_SAVERFMT_ALPHA 4u
 typedef int (*vlSaveImageFn)(void* stream, const vlSaverImage* image, uint32_t format);
 
 /* One frame for an anim saver's WriteAnimFrame (handle, frame). */
@@ -347,7 +352,8 @@ typedef int (*vlFinishAnimStreamFn)(void* handle);
 
 /* A {tag, value} list for RequirePlugin: tag 1 the address of the flags
  * word, tag 2 the option value. */
-VL_ENUM_U32 { VL_REQUIRE_FLAGS = 1, VL_REQUIRE_OPTION = 2 };
+#define VL_REQUIRE_FLAGS  1u
+#define VL_REQUIRE_OPTION 2u
 
 /* The loader, saver and other adapter entries live in a header of their
  * own, read as part of this one. */
@@ -430,12 +436,16 @@ typedef struct vlPluginStat {
   uint32_t accessTime, modifyTime, changeTime;
 } vlPluginStat;
 
-VL_ENUM_U32 {
-  VL_PSTAT_DIRECTORY = 0x20000,
-  VL_PSTAT_OWNER_READ = 1, VL_PSTAT_OWNER_WRITE = 2, VL_PSTAT_OWNER_EXEC = 8,
-  VL_PSTAT_GROUP_READ = 0x200, VL_PSTAT_GROUP_WRITE = 0x400, VL_PSTAT_GROUP_EXEC = 0x800,
-  VL_PSTAT_OTHER_READ = 0x1000, VL_PSTAT_OTHER_WRITE = 0x2000, VL_PSTAT_OTHER_EXEC = 0x4000
-};
+#define VL_PSTAT_DIRECTORY   0x20000u
+#define VL_PSTAT_OWNER_READ  1u
+#define VL_PSTAT_OWNER_WRITE 2u
+#define VL_PSTAT_OWNER_EXEC  8u
+#define VL_PSTAT_GROUP_READ  0x200u
+#define VL_PSTAT_GROUP_WRITE 0x400u
+#define VL_PSTAT_GROUP_EXEC  0x800u
+#define VL_PSTAT_OTHER_READ  0x1000u
+#define VL_PSTAT_OTHER_WRITE 0x2000u
+#define VL_PSTAT_OTHER_EXEC  0x4000u
 
 /* An entry of GetPluginChain. */
 typedef struct vlPluginChainEntry {
@@ -443,7 +453,19 @@ typedef struct vlPluginChainEntry {
   vlPluginInfo* info;
 } vlPluginChainEntry;
 
-/* The VM sub-table: the stack interface, 78 entry points in a fixed order. */
+/* The VM sub-table: the stack interface, 78 entry points in a fixed order.
+ * Slot 35, CallProtected (state, argument count, result count, handler):
+ * calls the function below that many arguments on the stack, as slot 74
+ * (CallFunction) does, but an error raised inside it comes back as its
+ * numeric code (0 when none; GetErrorText, system slot 4, makes the text)
+ * instead of ending the command, and the script goes on. The fourth
+ * argument names a stack slot as an error handler: it is kept for the
+ * call and never called (errors are codes); pass 0. After an error the
+ * stack top is not reset: it stays where the error left it, with the
+ * function and its arguments taken off when the function was a command
+ * that returned the error, but with more left on the stack when the error
+ * came from inside a script function. Set it back yourself (SetStackTop)
+ * before pushing results, or the stack grows with every caught error. */
 // X(slot, name, result, parameters)
 #define VL_PLUGIN_VM_SLOTS(X)                                                   \
   X(0, GetStackTop, int, (vlVMState*))                                          \
@@ -542,18 +564,16 @@ VL_PLUGIN_VM_SLOTS(VL_PLUGIN_VM_OFFSET)
  * expects): VL_TYPE_NONE for an index past the arguments given, so an
  * optional argument reads as GetTypeAt(state, n) <= VL_TYPE_NIL when left
  * out or nil. */
-enum {
-  VL_TYPE_NONE = -1,
-  VL_TYPE_NIL = 0,
-  VL_TYPE_BOOLEAN = 1,
-  VL_TYPE_LIGHTUSERDATA = 2,
-  VL_TYPE_NUMBER = 3,
-  VL_TYPE_STRING = 4,
-  VL_TYPE_TABLE = 5,
-  VL_TYPE_FUNCTION = 6,
-  VL_TYPE_USERDATA = 7,
-  VL_TYPE_THREAD = 8
-};
+#define VL_TYPE_NONE          (-1)
+#define VL_TYPE_NIL           0
+#define VL_TYPE_BOOLEAN       1
+#define VL_TYPE_LIGHTUSERDATA 2
+#define VL_TYPE_NUMBER        3
+#define VL_TYPE_STRING        4
+#define VL_TYPE_TABLE         5
+#define VL_TYPE_FUNCTION      6
+#define VL_TYPE_USERDATA      7
+#define VL_TYPE_THREAD        8
 
 /* The other sub-tables: arrays of pointer-sized slots; F(slot, name, result,
  * parameters) names a routine, D(slot, name, type) a data word or a slot
@@ -609,17 +629,15 @@ typedef void (*vlEventFieldsFn)(vlVMState* state, uint32_t code, void* data);
  * in order; 0, or the first error (1344 when the client's display is gone,
  * 1000 when the event queue is out of memory). Values are pointers to
  * int32_t arrays unless said otherwise; x and y are display coordinates. */
-VL_ENUM_U32 {
-  VL_CLIENT_MOVE = 1,        /* {x, y}: the pointer moved there (time stamped) */
-  VL_CLIENT_LEFT = 2,        /* {x, y, down}: left button, event 1 */
-  VL_CLIENT_RIGHT = 3,       /* {x, y, down}: right button, event 2 */
-  VL_CLIENT_MIDDLE = 4,      /* {x, y, down}: middle button, event 16 */
-  VL_CLIENT_WHEEL = 5,       /* {x, y, down}: wheel, event 12 (down) or 11 (up) */
-  VL_CLIENT_KEY = 6,         /* {key code, down, qualifiers}: event 3 */
-  VL_CLIENT_REFRESH = 7,     /* value: non-zero to get refresh calls (code 5) */
-  VL_CLIENT_WORD3 = 8,       /* value: the client's word 3 (tag 3 of slot 8) */
-  VL_CLIENT_WORD4 = 9        /* value: the client's word 4 (tag 4 of slot 8) */
-};
+#define VL_CLIENT_MOVE    1u  /* {x, y}: the pointer moved there (time stamped) */
+#define VL_CLIENT_LEFT    2u  /* {x, y, down}: left button, event 1 */
+#define VL_CLIENT_RIGHT   3u  /* {x, y, down}: right button, event 2 */
+#define VL_CLIENT_MIDDLE  4u  /* {x, y, down}: middle button, event 16 */
+#define VL_CLIENT_WHEEL   5u  /* {x, y, down}: wheel, event 12 (down) or 11 (up) */
+#define VL_CLIENT_KEY     6u  /* {key code, down, qualifiers}: event 3 */
+#define VL_CLIENT_REFRESH 7u  /* value: non-zero to get refresh calls (code 5) */
+#define VL_CLIENT_WORD3   8u  /* value: the client's word 3 (tag 3 of slot 8) */
+#define VL_CLIENT_WORD4   9u  /* value: the client's word 4 (tag 4 of slot 8) */
 
 /* Files slot 12: what is locked. Times are seconds since the epoch. */
 typedef struct vlLockStatus {
@@ -640,7 +658,7 @@ typedef struct vlPluginFileInfo {
   const char* name;  /* the full name ("" for an adapter's stream) */
   const char* comment;
 } vlPluginFileInfo;
-VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
+#define VL_EXAMINE_COPIES 2u
 
 /* System slot 0, SystemTags (state, tags): the number of tags handled.
  * Tags that give something write it through the pointer in their value:
@@ -727,7 +745,9 @@ VL_ENUM_U32 { VL_EXAMINE_COPIES = 2 };
 
 /* The seek modes of files slots 2 and 25 and of a file adapter's FSeek:
  * the player's own, not SEEK_SET and its kin. */
-enum vlSeekMode { VL_SEEK_CURRENT = 0, VL_SEEK_BEGIN = 1, VL_SEEK_END = 2 };
+#define VL_SEEK_CURRENT 0
+#define VL_SEEK_BEGIN   1
+#define VL_SEEK_END     2
 
 /* Files slots 2 and 25, SeekFileStreamSvc and SeekFileStream (stream,
  * offset, VL_SEEK_*): the position before the seek, -1 on failure.
@@ -794,8 +814,9 @@ typedef struct vlSampleLock {
   uintptr_t rate;      /* frames per second */
   uintptr_t flags;     /* VL_SAMPLE_SIGNED, VL_SAMPLE_BIGENDIAN */
 } vlSampleLock;
-VL_ENUM_U32 { VL_SAMPLE_DIRECT = 1 };
-VL_ENUM_U32 { VL_SAMPLE_BIGENDIAN = 1, VL_SAMPLE_SIGNED = 2 };
+#define VL_SAMPLE_DIRECT 1u
+#define VL_SAMPLE_BIGENDIAN 1u
+#define VL_SAMPLE_SIGNED    2u
 
 #define VL_SVC_SOUND(F, D)                                                       \
   F(0, LockSampleData, int, (const vlObjectId*, uint32_t, vlSampleLock**))      \

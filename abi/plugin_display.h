@@ -45,20 +45,16 @@
  * scale is still asked to scale its pictures (AllocVideoBitMap with
  * VL_VBM_ADAPTERSOURCE and words 2 and 3): it refuses, and the player
  * scales them in software. */
-VL_ENUM_U32 {
-  VL_DISPCAPS_SLEEP = 1,        /* has Sleep */
-  VL_DISPCAPS_VWAIT = 2,        /* has VWait */
-  VL_DISPCAPS_MONITORS = 4,     /* GetMonitorInfo answers (and the picture query 4 above) */
-  VL_DISPCAPS_GRAB = 8,         /* GrabScreenPixels answers (and the picture query 8 above) */
-  VL_DISPCAPS_DRAWCLOSED = 16,  /* draws on displays that are not open but have a handle */
-};
+#define VL_DISPCAPS_SLEEP      1u   /* has Sleep */
+#define VL_DISPCAPS_VWAIT      2u   /* has VWait */
+#define VL_DISPCAPS_MONITORS   4u   /* GetMonitorInfo answers (and the picture query 4 above) */
+#define VL_DISPCAPS_GRAB       8u   /* GrabScreenPixels answers (and the picture query 8 above) */
+#define VL_DISPCAPS_DRAWCLOSED 16u  /* draws on displays that are not open but have a handle */
 /* Word 17, displayFlags. */
-VL_ENUM_U32 {
-  VL_DISPFLAG_SCALES = 8,                  /* scales display blits itself */
-  VL_DISPFLAG_VIDEO_BITMAPS = 16,          /* makes video bitmaps (AllocVideoBitMap) */
-  VL_DISPFLAG_OWNS_BITMAPS = 32,           /* owns every picture and plane (AllocBitMap) */
-};
-/* Counts alpha inversely: 255 transparent (past the range of a C enum). */
+#define VL_DISPFLAG_SCALES        8u   /* scales display blits itself */
+#define VL_DISPFLAG_VIDEO_BITMAPS 16u  /* makes video bitmaps (AllocVideoBitMap) */
+#define VL_DISPFLAG_OWNS_BITMAPS  32u  /* owns every picture and plane (AllocBitMap) */
+/* Counts alpha inversely: 255 transparent. */
 #define VL_DISPFLAG_INVERSE_ALPHA 0x80000000u
 /* Word 20, displayAccel: the drawing into the pictures it owns that an
  * adapter owning every bitmap (flag 32) does itself. The bits count only
@@ -74,21 +70,17 @@ VL_ENUM_U32 {
  * arithmetically; a line takes, at each step along its longer axis, the
  * pixel nearest the exact line, halves rounded away from the end with the
  * smaller coordinate. */
-VL_ENUM_U32 {
-  VL_ACCEL_BLIT = 1,
-  VL_ACCEL_MASKED_BLIT = 2,
-  VL_ACCEL_ALPHA_BLIT = 4,
-  VL_ACCEL_FILL = 8,
-  VL_ACCEL_PIXEL = 16,
-  VL_ACCEL_LINE = 32,
-};
+#define VL_ACCEL_BLIT        1u
+#define VL_ACCEL_MASKED_BLIT 2u
+#define VL_ACCEL_ALPHA_BLIT  4u
+#define VL_ACCEL_FILL        8u
+#define VL_ACCEL_PIXEL       16u
+#define VL_ACCEL_LINE        32u
 /* Word 24, displayCaps2. */
-VL_ENUM_U32 {
-  VL_DISPCAPS2_DISPLAYS = 2,    /* plug-ins reach its displays; it keeps pictures for any display */
-  VL_DISPCAPS2_NOBITMAP = 4,    /* a refused video bitmap is no error: the picture stays the player's */
-  VL_DISPCAPS2_HARDWARE = 16,   /* hardware brushes and back buffers */
-  VL_DISPCAPS2_MIXES = 32,      /* mixes display blits by a level (tags 8 and 9 of BltBitMap's display form) */
-};
+#define VL_DISPCAPS2_DISPLAYS 2u   /* plug-ins reach its displays; it keeps pictures for any display */
+#define VL_DISPCAPS2_NOBITMAP 4u   /* a refused video bitmap is no error: the picture stays the player's */
+#define VL_DISPCAPS2_HARDWARE 16u  /* hardware brushes and back buffers */
+#define VL_DISPCAPS2_MIXES    32u  /* mixes display blits by a level (tags 8 and 9 of BltBitMap's display form) */
 
 /* The picture form of BltBitMap: the rectangle, then, for the masked form
  * the mask plane's handle and for the alpha form the alpha plane's; the
@@ -133,10 +125,16 @@ typedef struct vlAdapterBlitBlock {
  * and its alpha bytes (its mask or alpha channel) drawn together; selected
  * normally, only its colours change and its alpha bytes stay. In combo mode
  * the pixel forms make the drawn pixels opaque (255), and a blit's
- * reserved[1] says which plane the target keeps. VL_PLANE_ALPHA: a plain
+ * reserved[1] says which plane the target keeps. A plain blit whose source
+ * video bitmap's alpha bytes are a colour key or a mask, not an alpha
+ * channel (loaded with a transparent colour, made with a mask, or its mask
+ * drawn into), comes with reserved[2] 1 (else 0) and goes as a masked blit,
+ * the mask bit set where the byte is not 0. VL_PLANE_ALPHA: a plain
  * blit copies the colours and writes 255; a masked blit does both only under
- * set mask bits; an alpha blit (the plane's byte s, or a source's own alpha
- * bytes) goes by the alpha mode: 0 copies the colours and writes s over the
+ * set mask bits, in every alpha mode (0 and 1 as 2), and leaves the pixels
+ * under clear bits, colours and alpha bytes, as they were; an alpha blit
+ * (the plane's byte s, or a source's own alpha bytes) goes by the alpha
+ * mode: 0 copies the colours and writes s over the
  * whole rectangle; 1 does so only where s is not 0; 2 keeps pixels where s
  * is 0, copies where s is 255 and else, with t the target's alpha byte,
  * writes o = ((255 - s) * t + 255 * s + 127) / 255 and mixes each channel as
@@ -147,17 +145,21 @@ typedef struct vlAdapterBlitBlock {
  * player keeps the same rules on video bitmaps it draws into through
  * LockBitMap. */
 /* The earlier names of some of these bits, kept for plug-ins that use them. */
-VL_ENUM_U32 { VL_PICMODE_PIXELS = 1, VL_PICMODE_BLIT = 2, VL_PICMODE_VIDEO = 4, VL_PICMODE_COLOR = 32 };
-VL_ENUM_U32 { VL_PIXMODE_ACCEL = 1, VL_PIXMODE_VIDEO = 2, VL_PIXMODE_PLANE = 4, VL_PIXMODE_COMBO = 8 };
-VL_ENUM_U32 {
-  VL_BLITMODE_SOURCEVIDEO = 1,
-  VL_BLITMODE_ACCEL = 2,
-  VL_BLITMODE_VIDEO = 4,
-  VL_BLITMODE_UNPREPARED = 8,
-  VL_BLITMODE_PLANE = 16,
-  VL_BLITMODE_COLOR = 32,
-  VL_BLITMODE_COMBO = 64,
-};
+#define VL_PICMODE_PIXELS 1u
+#define VL_PICMODE_BLIT   2u
+#define VL_PICMODE_VIDEO  4u
+#define VL_PICMODE_COLOR  32u
+#define VL_PIXMODE_ACCEL 1u
+#define VL_PIXMODE_VIDEO 2u
+#define VL_PIXMODE_PLANE 4u
+#define VL_PIXMODE_COMBO 8u
+#define VL_BLITMODE_SOURCEVIDEO 1u
+#define VL_BLITMODE_ACCEL       2u
+#define VL_BLITMODE_VIDEO       4u
+#define VL_BLITMODE_UNPREPARED  8u
+#define VL_BLITMODE_PLANE       16u
+#define VL_BLITMODE_COLOR       32u
+#define VL_BLITMODE_COMBO       64u
 /* Planes. A hardware brush's mask and its alpha channel are both the alpha
  * bytes of its video bitmap; a mask bit is set where the byte is not 0,
  * and mask drawing writes 255 or 0. Before the first drawing into them the
@@ -177,8 +179,9 @@ VL_ENUM_U32 {
  *   255 under a set mask bit, 255 for a plain source.
  * Plane values count alpha as 255 opaque whatever VL_DISPFLAG_INVERSE_ALPHA
  * says; the adapter stores them as it keeps alpha. */
-VL_ENUM_U32 { VL_PLANE_MASK = 28, VL_PLANE_ALPHA = 30 };
-VL_ENUM_U32 { VL_VBM_PREPARE = 1 };
+#define VL_PLANE_MASK  28u
+#define VL_PLANE_ALPHA 30u
+#define VL_VBM_PREPARE 1u
 
 /* LockBitMap's record: pixels, non-zero locked, pixel format (10: ARGB
  * words; 14 alpha plane, 15 mask plane), bytes per pixel, row length
@@ -213,21 +216,23 @@ typedef struct vlVideoPixels {
  * flag 2 a picture the adapter holds; 2, 3, 4 words of the picture's
  * source (with flag 2 and words 2 and 3, a size to scale that picture
  * to); 5 four doubles, a 2x2 matrix to transform it by; 6 the display. */
-VL_ENUM_U32 {
-  VL_VBM_SOURCE = 1,
-  VL_VBM_WORD1 = 2,
-  VL_VBM_WORD2 = 3,
-  VL_VBM_WORD3 = 4,
-  VL_VBM_MATRIX = 5,
-  VL_VBM_DISPLAY = 6,
-};
+#define VL_VBM_SOURCE  1u
+#define VL_VBM_WORD1   2u
+#define VL_VBM_WORD2   3u
+#define VL_VBM_WORD3   4u
+#define VL_VBM_MATRIX  5u
+#define VL_VBM_DISPLAY 6u
 /* AllocVideoBitMap flags: 1 the ARGB alpha bytes count, 2 the source is
  * an adapter picture, 8 a video bitmap. */
-VL_ENUM_U32 { VL_VBM_ALPHA = 1, VL_VBM_ADAPTERSOURCE = 2, VL_VBM_VIDEO = 8 };
+#define VL_VBM_ALPHA         1u
+#define VL_VBM_ADAPTERSOURCE 2u
+#define VL_VBM_VIDEO         8u
 /* AllocBitMap flags of a plane (else a picture of ARGB words), with the
  * tags {1 the picture a mask is for, 2 a buffer the plane borrows, 3 its
  * row bytes}; VL_ABM_CLEAR: the bytes start at 0. */
-VL_ENUM_U32 { VL_ABM_ALPHAPLANE = 0x10000, VL_ABM_MASKPLANE = 0x20000, VL_ABM_CLEAR = 0x40000 };
+#define VL_ABM_ALPHAPLANE 0x10000u
+#define VL_ABM_MASKPLANE  0x20000u
+#define VL_ABM_CLEAR      0x40000u
 
 /* The entries, in slot order, with what each does. Colours are
  * 0xAARRGGBB (alpha inverted with VL_DISPFLAG_INVERSE_ALPHA). */
@@ -269,17 +274,15 @@ typedef struct vlAdapterEvent {
   uintptr_t word[4];
 } vlAdapterEvent;
 VL_ABI_ASSERT(sizeof(vlAdapterEvent) == 5 * sizeof(uintptr_t), "vlAdapterEvent changed");
-VL_ENUM_U32 {
-  VL_AEV_QUIT = 0,
-  VL_AEV_CALL = 1,
-  VL_AEV_MOUSE = 3,
-  VL_AEV_KEY = 4,
-  VL_AEV_CLOSE = 5,
-  VL_AEV_SIZE = 6,
-  VL_AEV_MOVE = 7,
-  VL_AEV_SHOW = 8,
-  VL_AEV_ACTIVE = 9
-};
+#define VL_AEV_QUIT   0u
+#define VL_AEV_CALL   1u
+#define VL_AEV_MOUSE  3u
+#define VL_AEV_KEY    4u
+#define VL_AEV_CLOSE  5u
+#define VL_AEV_SIZE   6u
+#define VL_AEV_MOVE   7u
+#define VL_AEV_SHOW   8u
+#define VL_AEV_ACTIVE 9u
 /* Blocks until input comes or ForceEventLoopIteration runs. */
 typedef int (*vlWaitEventsFn)(vlVMState*, uint32_t context, uintptr_t* scratch, uintptr_t zero);
 typedef int (*vlForceEventLoopIterationFn)(uint32_t zero); /* wake WaitEvents; any thread */

@@ -32,16 +32,14 @@ typedef struct vlPluginImageRecord {
   int32_t naturalWidth;   /* 9, out with VL_IMGREC_NATURAL: a vector picture's own size (else the player */
   int32_t naturalHeight;  /* 10, out     takes the requested size as its own) */
   int32_t smooth;         /* 11, in: the caller scales smoothly */
-  const char* context;    /* 12, in: the caller's adapter list ("adapter" option), or null */
+  const char* context;    /* 12, in: the caller's adapter list ("adapter" option), "" when none */
 } vlPluginImageRecord;
 VL_ABI_ASSERT(offsetof(vlPluginImageRecord, naturalWidth) == 36 && offsetof(vlPluginImageRecord, context) == 48 &&
                   sizeof(vlPluginImageRecord) == 56,
               "vlPluginImageRecord changed");
-VL_ENUM_U32 {
-  VL_IMGREC_NATURAL = 1,  /* out of LoadImage: words 9 and 10 hold the natural size */
-  VL_IMGREC_WANTKEY = 2,  /* in: the caller wants a transparent colour */
-  VL_IMGREC_ALPHA = 2     /* out of IsImage: the picture carries alpha */
-};
+#define VL_IMGREC_NATURAL 1u  /* out of LoadImage: words 9 and 10 hold the natural size */
+#define VL_IMGREC_WANTKEY 2u  /* in: the caller wants a transparent colour */
+#define VL_IMGREC_ALPHA   2u  /* out of IsImage: the picture carries alpha */
 /* IsImage (file, record): non-zero when the file is the plug-in's, with
  * width, height, hasAlpha, vector and flags filled; nothing is loaded. */
 typedef int (*vlIsImageFn)(const char* file, vlPluginImageRecord* record);
@@ -71,7 +69,7 @@ typedef struct vlPluginAnimOpenRecord {
   int32_t frameCount;   /* out */
   int32_t hasAlpha;     /* out */
   int32_t ignored2;
-  const char* adapter;  /* in: the caller's adapter list, or null */
+  const char* adapter;  /* in: the caller's adapter list ("adapter" option), "" when none */
   uint32_t flags;       /* in: bit 0 load the transparent colour */
 } vlPluginAnimOpenRecord;
 /* LoadFrame's record. */
@@ -108,7 +106,9 @@ typedef struct vlSoundStreamFormat {
   uint32_t bitRate;   /* out: bits per second, 0 when unknown */
 } vlSoundStreamFormat;
 VL_ABI_ASSERT(sizeof(vlSoundStreamFormat) == 32, "vlSoundStreamFormat changed");
-VL_ENUM_U32 { VL_SOUNDFMT_BIG_ENDIAN = 1, VL_SOUNDFMT_SIGNED = 2, VL_SOUNDFMT_SEEKABLE = 4 };
+#define VL_SOUNDFMT_BIG_ENDIAN 1u
+#define VL_SOUNDFMT_SIGNED     2u
+#define VL_SOUNDFMT_SEEKABLE   4u
 #define VL_SOUND_LENGTH_OPEN 0xFFFFFFFFu
 #define VL_SOUND_STREAM_VERSION 1 /* the version OpenStream receives */
 /* One read: the reader writes up to frames interleaved frames to buffer
@@ -142,20 +142,23 @@ typedef const char* (*vlGetFormatNameFn)(void* handle);
  * flags and levels, doubles (read them with memcpy: they need not be
  * 8-byte aligned), a pointer-sized font handle, and strings stored
  * NUL-terminated in (n & ~3) + 4 bytes for n characters. */
-VL_ENUM_U32 {
-  VL_PATH_END = 0,
-  VL_PATH_MOVE = 1,     /* uint32_t relative, double x, y */
-  VL_PATH_LINE = 2,     /* uint32_t relative, double x, y */
-  VL_PATH_CURVE = 3,    /* uint32_t relative, double x1, y1, x2, y2, x3, y3 */
-  VL_PATH_SUBPATH = 5,  /* none */
-  VL_PATH_CLOSE = 6,    /* none */
-  VL_PATH_ARC = 7,      /* double cx, cy, rx, ry, start, end (degrees), uint32_t clockwise */
-  VL_PATH_BOX = 8,      /* double x, y, width, height, uint32_t corner levels a, b, c, d */
-  VL_PATH_TEXT = 9      /* font handle (CreateVectorFont's), uint32_t size in pixels, UTF-8 string */
-};
-VL_ENUM_U32 { VL_JOINMITER = 0, VL_JOINROUND = 1, VL_JOINBEVEL = 2 };
-VL_ENUM_U32 { VL_CAPBUTT = 0, VL_CAPROUND = 1, VL_CAPSQUARE = 2 };
-VL_ENUM_U32 { VL_FILLRULEWINDING = 0, VL_FILLRULEEVENODD = 1 };
+#define VL_PATH_END     0u
+#define VL_PATH_MOVE    1u  /* uint32_t relative, double x, y */
+#define VL_PATH_LINE    2u  /* uint32_t relative, double x, y */
+#define VL_PATH_CURVE   3u  /* uint32_t relative, double x1, y1, x2, y2, x3, y3 */
+#define VL_PATH_SUBPATH 5u  /* none */
+#define VL_PATH_CLOSE   6u  /* none */
+#define VL_PATH_ARC     7u  /* double cx, cy, rx, ry, start, end (degrees), uint32_t clockwise */
+#define VL_PATH_BOX     8u  /* double x, y, width, height, uint32_t corner levels a, b, c, d */
+#define VL_PATH_TEXT    9u  /* font handle (CreateVectorFont's), uint32_t size in pixels, UTF-8 string */
+#define VL_JOINMITER 0u
+#define VL_JOINROUND 1u
+#define VL_JOINBEVEL 2u
+#define VL_CAPBUTT   0u
+#define VL_CAPROUND  1u
+#define VL_CAPSQUARE 2u
+#define VL_FILLRULEWINDING 0u
+#define VL_FILLRULEEVENODD 1u
 /* A 2x2 matrix: x' = a x + c y, y' = b x + d y. */
 typedef struct vlPathTransform {
   double a, b, c, d;
@@ -170,7 +173,10 @@ typedef struct vlLineStateCopy {
   const double* dashes;
   uint32_t dashCount;
 } vlLineStateCopy;
-/* GetPathExtents: the box of the path offset by (-x, -y) into x1..y2. */
+/* GetPathExtents: into x1..y2 the box of the path (filled, or stroked at
+ * lineWidth), every point moved by (x, y) and then transformed. The player
+ * always asks with x = y = 0: the box of the path at its own coordinates,
+ * in pixels, unrounded. */
 typedef struct vlPathExtentsRequest {
   const uint8_t* commands;
   const vlLineStateCopy* lineState;
@@ -180,10 +186,18 @@ typedef struct vlPathExtentsRequest {
   double x1, y1, x2, y2;  /* out */
   const vlPathTransform* transform;  /* null: none */
 } vlPathExtentsRequest;
-/* DrawPath: the path's coverage, one byte a pixel, added into the
- * player's buffer. An engine whose vector extension word has bit 0 gets
- * the position in x, y and the transform; without it the position comes
- * in zero1 and zero2 and the transform stays null. */
+/* DrawPath: the path's coverage, one byte a pixel (0 uncovered, 255
+ * covered), written into the player's buffer of width x height bytes,
+ * rowBytes a row. The buffer's first byte is the whole pixel holding the
+ * top-left corner of the path's box, as GetPathExtents gives it for the
+ * same commands, fill, lineWidth and transform: floor(x1), floor(y1), and
+ * the buffer spans ceil(x2) - floor(x1) by ceil(y2) - floor(y1) pixels.
+ * So the engine draws the path at its own coordinates less that corner,
+ * not at the position, which arrives as 0. The buffer comes all 0 and is
+ * drawn into once, so writing, adding and taking the larger byte give the
+ * same. An engine whose vector extension word has bit 0 gets the position
+ * in x, y and the transform; without it the position comes in zero1 and
+ * zero2 and the transform stays null. */
 typedef struct vlPathDrawRequest {
   const uint8_t* commands;
   const vlLineStateCopy* lineState;
@@ -224,7 +238,8 @@ typedef void* (*vlOpenFontFn)(const void* data, size_t size);
 typedef void (*vlCloseFontFn)(void* face);
 
 /* Video decoders (PLUGINCAPS_VIDEO). OpenVideo's format record, zeroed,
- * with endPosition preset to -2 and adapter to the caller's list. */
+ * with endPosition preset to -2 and adapter to the caller's adapter list
+ * ("adapter" option), "" when none is named. */
 typedef struct vlVideoFormat {
   uint32_t width;
   uint32_t height;
@@ -238,7 +253,7 @@ typedef struct vlVideoFormat {
   uint32_t reserved;
   double frameDuration;     /* seconds */
   int64_t endPosition;      /* -1 none */
-  const char* adapter;
+  const char* adapter;      /* in: never null */
 } vlVideoFormat;
 /* What NextPacket hands out; the data goes back to FreePacket. */
 typedef struct vlVideoPacketRecord {
@@ -258,7 +273,8 @@ typedef struct vlDecodedFrame {
   int32_t planeRowBytes[3];
   double decodeStamp;        /* seconds, -1.0 none */
   double presentationStamp;  /* seconds, -1.0 none */
-  int64_t position;
+  int64_t position;          /* the frame's place in the decoder's own units (unitMode,
+                                unitsPerSecond), read only with unitMode set; -1 none */
   int32_t repeat;
 } vlDecodedFrame;
 VL_ABI_ASSERT(offsetof(vlVideoFormat, adapter) == 56 && sizeof(vlVideoPacketRecord) == 32 &&
@@ -275,9 +291,10 @@ typedef void (*vlFreePacketFn)(void* decoder, void* data);
 /* DecodeVideoFrame: 0 when the frame record holds a frame (any other
  * value drops the packet). */
 typedef int (*vlDecodeVideoFrameFn)(void* decoder, void* data, uint32_t size, vlDecodedFrame* frame);
-/* DecodeAudioFrame: 16-bit PCM of the format's rate and channels into
- * buffer (capacity bytes), the bytes made in *bytes; 1 once the packet is
- * used up, 0 to be called again with the same packet. */
+/* DecodeAudioFrame: 16-bit PCM in this machine's byte order, of the
+ * format's rate and channels, into buffer (capacity bytes), the bytes
+ * made in *bytes; 1 once the packet is used up, 0 to be called again with
+ * the same packet. */
 typedef int (*vlDecodeAudioFrameFn)(void* decoder, void* data, uint32_t size, int16_t* buffer, uint32_t capacity,
                                     uint32_t* bytes);
 /* SeekVideo (decoder, position, unit mode): milliseconds, or the
@@ -295,7 +312,10 @@ typedef vlPluginEntry vlGetScriptFn;
 typedef vlPluginEntry vlFreeScriptFn;
 
 /* Sample savers (PLUGINCAPS_SAVESAMPLE): SaveSample (file, record), 0 on
- * failure. The PCM is the player's, read during the call. */
+ * failure. The PCM is the player's, read during the call. Each format row
+ * of RegisterSampleSaver becomes a script constant named SMPFMT_ and the
+ * row's name (a row "FLAC" is #SMPFMT_FLAC, any case), worth its formatId,
+ * which savesample passes on as the record's formatId. */
 typedef struct vlSaveSampleRecord {
   const uint8_t* pcm;  /* interleaved frames */
   uint32_t bytes, frames, channels, bits, rate;
@@ -308,8 +328,14 @@ typedef int (*vlSaveSampleFn)(const char* file, const vlSaveSampleRecord* record
 /* Timer adapters (PLUGINCAPS_TIMERADAPTER, installed by system slot 39).
  * RegisterTimer (state, milliseconds, one shot): a non-zero handle, 0 when
  * the timer cannot be made. When the timer is due, call system slot 38,
- * RunHandlerById (state, (void*)handle), on the script's thread (from the
- * display adapter's HandleEvents, say). A repeating timer stays until
+ * RunHandlerById (state, (void*)handle), on the script's thread: from the
+ * display adapter's HandleEvents, or, without a display adapter, from the
+ * function of a VL_AEV_CALL event that the timer's own thread posts
+ * through system slot 15 (PostAdapterEvent), which the player calls on
+ * the script's thread the next time it runs event handlers (waitevent,
+ * checkevent, checkevents). A handler run through RunHandlerById is not
+ * the event a waitevent waits for: waitevent runs it and waits on. A
+ * repeating timer stays until
  * FreeTimer (handle); a one-shot timer the adapter drops itself once it
  * has reported it (the player frees only one ended before it was due). */
 typedef uintptr_t (*vlRegisterTimerFn)(vlVMState* state, uint32_t millis, int oneShot);
@@ -339,9 +365,11 @@ typedef int (*vlFileRequestFn)(void* display, const char* title, uint32_t kind, 
  * 2 directory}): a folder. FreeRequest kind 1. */
 typedef int (*vlPathRequestFn)(void* display, const char* title, uint32_t kind, char** result,
                                const vlTagItem* tags);
-/* StringRequest (display, title, body, kind 1, 2, 4, 8 the script's types
- * 1 to 4, added 16 for a password, *result, tags {1 flag, 2 default text,
- * 3 maximum length}). FreeRequest kind 2. */
+/* StringRequest (display, title, body, kind, *result, tags {1 flag, 2
+ * default text, 3 maximum length}): kind 0 for text (the script gave no
+ * type, or type 0), 4 for a number (type 3); 1, 2 and 8 stand for the
+ * types 1, 2 and 4, which the script's command refuses; added 16 for a
+ * password. FreeRequest kind 2. */
 typedef int (*vlStringRequestFn)(void* display, const char* title, const char* body, uint32_t kind, char** result,
                                  const vlTagItem* tags);
 /* ListRequest (display, title, body, choices, 0, *result, tags {1 flag,
@@ -372,16 +400,26 @@ typedef uint32_t (*vlAdapterFillFn)(void* audio, void* channel, void* buffer, ui
 typedef void* (*vlOpenAudioFn)(void* reserved1, void* reserved2); /* the device, null: no sound */
 typedef void (*vlCloseAudioFn)(void* audio);
 /* AllocAudioChannel (audio, format, rate, volume 0..64, fill, 0, entry,
- * flags): the channel; fill gets entry back with every call. */
+ * flags): the channel; fill gets entry back with every call. format is the
+ * frames' layout, not the script's #MONO8..#STEREO16: 0 unsigned 8-bit
+ * mono, 1 unsigned 8-bit stereo, 2 signed 8-bit mono, 3 signed 8-bit
+ * stereo, 4 signed 16-bit mono, 5 signed 16-bit stereo (odd: stereo; 4
+ * and 5: 16-bit; above 1: signed). 16-bit values come in this machine's
+ * byte order on every channel (samples, music, modules, a video's sound),
+ * whatever the order of the file, reader or sample they came from: a
+ * big-endian IFF 16SV file, a reader's VL_SOUNDFMT_BIG_ENDIAN and a
+ * sample's VL_SAMPLE_BIGENDIAN are undone on the way. The frames the fill
+ * callback hands over are the sound's own, unscaled: volume and panning
+ * are the adapter's to apply, from the volume given here and the
+ * VL_AUDIOTAG_VOLUME and VL_AUDIOTAG_PANNING tags of SetChannelAttributes
+ * (a channel starts centred). */
 typedef void* (*vlAllocAudioChannelFn)(void* audio, uint32_t format, uint32_t rate, uint32_t volume,
                                        vlAdapterFillFn fill, void* reserved, void* entry, uint32_t flags);
 typedef void (*vlFreeAudioChannelFn)(void* audio, void* channel);
 typedef void (*vlSetChannelAttributesFn)(void* audio, void* channel, const vlTagItem* tags); /* VL_AUDIOTAG_* */
-VL_ENUM_U32 {
-  VL_AUDIOTAG_RATE = 1,     /* Hz */
-  VL_AUDIOTAG_VOLUME = 2,   /* 0..64 */
-  VL_AUDIOTAG_PANNING = 3   /* 0..255, 128 the centre */
-};
+#define VL_AUDIOTAG_RATE    1u  /* Hz */
+#define VL_AUDIOTAG_VOLUME  2u  /* 0..64 */
+#define VL_AUDIOTAG_PANNING 3u  /* 0..255, 128 the centre */
 /* Sound slot 2, SetAudioAdapter (plug-in, flags, tags): tags are uint32_t
  * {tag, value} pairs ended by tag 0; the adapter's word 22 (buffer size,
  * 2048 by default) and word 23 (channels, the player's channel count by
@@ -389,10 +427,9 @@ VL_ENUM_U32 {
  * without PLUGINCAPS_AUDIOADAPTER, 1518 outside plug-in initialisation,
  * once sound output has started, for no channels, or when a locked
  * adapter is installed. */
-VL_ENUM_U32 { VL_AUDIOADAPTER_BUFFERSIZE = 1, VL_AUDIOADAPTER_CHANNELS = 2 };
-VL_ENUM_U32 {
-  VL_AUDIOADAPTER_LOCKED = 1,  /* no later adapter may replace this one */
-  VL_AUDIOADAPTER_UPDATE = 2   /* already installed: take only the buffer size, at any time */
-};
+#define VL_AUDIOADAPTER_BUFFERSIZE 1u
+#define VL_AUDIOADAPTER_CHANNELS   2u
+#define VL_AUDIOADAPTER_LOCKED 1u  /* no later adapter may replace this one */
+#define VL_AUDIOADAPTER_UPDATE 2u  /* already installed: take only the buffer size, at any time */
 
 #endif /* VL_RUNTIME_PLUGIN_ENTRIES_H */

@@ -296,7 +296,10 @@ TEST_F(CoreServices, RequestersAnsweredByTheUser) {
 // script function, at the top level or inside a system callback: the
 // plug-in gets the code, the script goes on, and its error function, the
 // command named to it and a later uncaught error are as if nothing had
-// been caught. An error the plug-in lets pass still ends the script.
+// been caught. The stack top is not reset: a command's own error leaves
+// it below the function, one inside a script function above it (the
+// plug-in sets it back); a call that succeeds takes its function off. An
+// error the plug-in lets pass still ends the script.
 TEST_F(CoreServices, ProtectedCallOfAPlugInCatches) {
   const std::string applet = Applet("probecall", R"(.function inner
   .line 20
@@ -320,11 +323,13 @@ TEST_F(CoreServices, ProtectedCallOfAPlugInCatches) {
 .defun OnError onerror
 .line 1
 loadk 0 #7
-.call base=1 probecore.guarded $error "boom" -> A
-.call base=1 debugprint "command" $A r0
+.call base=1 probecore.guarded $error "boom" -> A L
+.call base=1 debugprint "command" $A $L r0
 .line 2
-.call base=1 probecore.guarded $Inner -> A
-.call base=1 debugprint "script" $A
+.call base=1 probecore.guarded $Inner -> A L
+.call base=1 debugprint "script" $A $L
+.call base=1 probecore.guarded $getlasterror -> A L
+.call base=1 debugprint "fine" $A $L
 .line 3
 .call base=1 foreach { 5 } $Each
 .line 4
@@ -337,9 +342,61 @@ loadk 0 #7
   Result r = Run({applet}, WithProbe());
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(r.out,
-            "command 1239 7\nscript 1239\ncallback 1239\n"
+            "command 1239 0 7\nscript 1239 1\nfine 0 0\ncallback 1239\n"
             "handled 1045 OpenFile 4\n");
   EXPECT_EQ(r.err, "@probecall.vls:5: Cannot read file z !\n");
+}
+
+// A timer adapter without a display adapter: the probe, required at
+// start-up, takes the interval; its thread posts a call event when the
+// interval is due, whose function runs the handler on the script's thread
+// when the script runs handlers (checkevents), until the interval is
+// cleared after three. Such a handler is no event of a waitevent's own:
+// the waitevent runs it and waits on, here until the third ends the
+// script.
+TEST_F(CoreServices, TimerAdapterWithoutADisplayAdapterRunsTheHandlers) {
+  const std::string applet = Applet("probetimer", R"(.function tick
+  .params 1
+  getglobal 1 "Ticks"
+  add 1 1 #1
+  setglobal 1 "Ticks"
+  ret
+.end
+.function last
+  .params 1
+  getglobal 1 "Ticks"
+  add 1 1 #1
+  setglobal 1 "Ticks"
+  lt 1 1 #3
+  jump notyet
+  .call base=2 debugprint "third" $Ticks
+  .call base=2 end
+notyet:
+  ret
+.end
+.defun Tick tick
+.defun Last last
+.line 1
+loadk 0 #0
+setglobal 0 "Ticks"
+.call setinterval 1 $Tick 20
+loop:
+.call wait 1
+.call checkevents
+getglobal 0 "Ticks"
+lt 1 0 #3
+jump loop
+.call clearinterval 1
+.call probecore.timers -> T
+.call debugprint "ticked" $T
+loadk 0 #0
+setglobal 0 "Ticks"
+.call setinterval 2 $Last 20
+.call waitevent
+.call debugprint "waitevent ended")");
+  Result r = Run({"-requireplugins", "probecore", applet}, WithProbe());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ticked made 1 every 20 once 0 freed 1\nthird 3\n");
 }
 
 // Faces are found by family with the nearest weight and slant, by full

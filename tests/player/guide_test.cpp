@@ -221,6 +221,17 @@ TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
       ".call displaybgpic 1\n.call readpixel 0 0 -> A\n.call readpixel 1 0 -> B\n.call readpixel 0 1 -> C\n"
       "getglobal 0 \"A\"\ndivint 0 0 #65536\ngetglobal 1 \"B\"\ndivint 1 1 #65536\ngetglobal 2 \"C\"\n"
       "divint 2 2 #65536\n";
+  // A tracker module of one silent pattern, a WAV music of half a second
+  // and a video of five frames at 25 a second, for the attribute units.
+  std::string module(2108, '\0');
+  module[950] = 1;
+  module.replace(1080, 4, "M.K.");
+  WriteFile("tune.mod", module);
+  ASSERT_NE(Tool("sox -n -r 8000 -c 1 -b 16 " + Quote(dir() + "/half.wav") + " synth 0.5 sine 440 && echo ok"), "");
+  const std::string at = dir() + "/";
+  // An anim of one red frame for the savers, and an applet of its own that
+  // counts the loop events of a sample played three times.
+  const std::string anim = ".call createbrush 9 4 4 0xFF0000\n.call createanim 9 9 4 4 1 1\n";
   const struct {
     std::string command, phrase, code, out;
   } kRows[] = {
@@ -257,12 +268,45 @@ TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
       {"creategradientbgpic", "at 90 the start colour is at the left",
        ".call creategradientbgpic 1 #LINEAR 0xFF0000 0x0000FF 2 2 90\n" + corners + ".call base=3 debugprint r0 r1 r2",
        "191 63 191"},
+      {"getattribute", "a tracker module answers -1 for both",
+       ".call openmusic 1 \"" + at + "tune.mod\"\n.call getattribute #MUSIC 1 #ATTRDURATION -> D\n"
+       ".call getattribute #MUSIC 1 #ATTRPOSITION -> P\n.call openmusic 2 \"" + at + "half.wav\"\n"
+       ".call getattribute #MUSIC 2 #ATTRDURATION -> W\n.call debugprint $D $P $W",
+       "-1 -1 500"},
+      {"getattribute", "a video's and a WAV music's position and duration are milliseconds",
+       ".call createbrush 8 8 8 0x00FF00\n.call beginanimstream 8 \"" + at + "five.avi\" 8 8 #ANMFMT_MJPEG { fps = 25 }\n"
+       ".call writeanimframe 8 8\n.call writeanimframe 8 8\n.call writeanimframe 8 8\n.call writeanimframe 8 8\n"
+       ".call writeanimframe 8 8\n.call finishanimstream 8\n.call openvideo 1 \"" + at + "five.avi\"\n"
+       ".call getattribute #VIDEO 1 #ATTRDURATION -> D\n.call getattribute #VIDEO 1 #ATTRPOSITION -> P\n"
+       ".call debugprint $D $P",
+       "200 0"},
+      {"saveanim", "transparency with usealpha is error 1223",
+       anim + ".call exitonerror 0\n.call saveanim 9 \"" + at + "x.gif\" #ANMFMT_GIF { usealpha = 1, transparency = 0 }\n"
+       ".call getlasterror -> E\n.call exitonerror 1\n.call debugprint $E",
+       "1223"},
+      {"beginanimstream", "writeanimframe's transparency is then error 1223",
+       ".call beginanimstream 7 \"" + at + "y.gif\" 4 4 #ANMFMT_GIF { usealpha = 1 }\n.call writeanimframe 7 9\n"
+       ".call exitonerror 0\n.call writeanimframe 7 9 { transparency = 0 }\n.call getlasterror -> E\n"
+       ".call exitonerror 1\n.call finishanimstream 7\n.call debugprint $E",
+       "1223"},
+      {"writeanimframe", "transparency on a stream with usealpha is error 1223",
+       ".call beginanimstream 7 \"" + at + "z.gif\" 4 4 #ANMFMT_GIF { usealpha = 1 }\n.call exitonerror 0\n"
+       ".call writeanimframe 7 9 { transparency = 0xFF0000 }\n.call getlasterror -> E\n.call exitonerror 1\n"
+       ".call writeanimframe 7 9\n.call finishanimstream 7\n.call debugprint $E",
+       "1223"},
+      {"playsample", "onsampleloop comes at the start of every pass, the first included",
+       "loadk 0 #0\nsetglobal 0 \"Loops\"\n.table 0 { onsampleloop = $CountLoop }\n"
+       ".call base=1 installeventhandler r0\n.table 0 { 0, 100, -100, 0 }\n.call base=1 createsample 5 r0 256\n"
+       ".call playsample 5 3\n.call waitsampleend 5\n.call wait 3\n.call checkevents\n.call debugprint $Loops",
+       "3"},
   };
   std::ifstream in(std::string(VL_SOURCE_ROOT) + "/docs/commands.md");
   std::map<std::string, std::string> rows;
   for (std::string line; std::getline(in, line);)
     if (line.rfind("| `", 0) == 0) rows[line.substr(3, line.find('`', 3) - 3)] = line;
-  std::string text = ".line 1\n", expected;
+  std::string text = ".function countloop\n  .params 1\n  getglobal 1 \"Loops\"\n  add 1 1 #1\n"
+                     "  setglobal 1 \"Loops\"\n  ret\n.end\n.defun CountLoop countloop\n.line 1\n" + anim,
+              expected;
   for (const auto& row : kRows) {
     ASSERT_EQ(rows.count(row.command), 1u) << row.command;
     EXPECT_NE(rows[row.command].find(row.phrase), std::string::npos) << rows[row.command];
@@ -272,6 +316,20 @@ TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
   vlplayer::Result r = Run({"-DEBUGDEVICE", "console", Applet("rows", text + "ret")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, expected);
+
+  // The guide says the same of the loop event, and quotes what vlasm
+  // prints for an expression.
+  std::ifstream guideFile(std::string(VL_SOURCE_ROOT) + "/tools/README.md");
+  const std::string guide((std::istreambuf_iterator<char>(guideFile)), {});
+  EXPECT_NE(guide.find("`onsampleloop` comes at the start of every pass, the first included"), std::string::npos);
+  for (const char* value : {"#BOLD+#ITALIC", "2*8"}) {
+    WriteFile("expr.vlasm", std::string(".line 1\n.call debugprint ") + value + "\nret\n");
+    std::string said = Tool(Quote(VL_ASM_PATH) + " -o /dev/null " + Quote(dir() + "/expr.vlasm") + " 2>&1");
+    const std::string prefix = dir() + "/expr.vlasm:2: ";
+    ASSERT_EQ(said.rfind(prefix, 0), 0u) << said;
+    said = said.substr(prefix.size(), said.size() - prefix.size() - 1);
+    EXPECT_NE(guide.find("(\"" + said + "\")"), std::string::npos) << said;
+  }
 }
 
 // The key applet of the guide gets the keys the guide says it is pressed

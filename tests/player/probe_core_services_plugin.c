@@ -4,6 +4,7 @@
  * ("probecore.NAME"), and calls script functions back with and without
  * protection. The player test (core_services_test.cpp) compares
  * that with files, windows and the sound device. */
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,9 +53,16 @@ static int Slots(vlVMState* state) {
     if (!svc->builtinData->fonts[i] || !svc->builtinData->fontSizes[i]) Add(bad, sizeof bad, " builtin.%d", i);
   for (i = 0; i < 4; ++i)
     if (svc->builtinData->unused[i]) Add(bad, sizeof bad, " builtin.unused%d", i);
-  /* This plug-in is no timer adapter: refused as a wrong use (1055). */
+  /* A plug-in without the capability is refused as a wrong use (1055);
+   * this one, asked outside plug-in initialisation, with 1518. */
+  {
+    vlPluginInfo plain;
+    memset(&plain, 0, sizeof plain);
+    i = svc->system->SetTimerAdapter(&plain, 0);
+    if (i != 1055) Add(bad, sizeof bad, " system.39 answers %d", i);
+  }
   i = svc->system->SetTimerAdapter(self, 0);
-  if (i != 1055) Add(bad, sizeof bad, " system.39 answers %d", i);
+  if (i != 1518) Add(bad, sizeof bad, " system.39 for the probe answers %d", i);
   PushText(state, bad[0] ? bad + 1 : "slots ok");
   return 1;
 }
@@ -382,18 +390,112 @@ static int Request(vlVMState* state) {
 
 /* ---- calls back into the script ------------------------------------------ */
 
-/* guarded(f, args...): f called under the protected call; its status. */
+/* guarded(f, args...): f called under the protected call; its status,
+ * then 1 when the call left the stack top above the slot below f (an error
+ * does not reset it), else 0. */
 static int Guarded(vlVMState* state) {
   int status = svc->vm->CallProtected(state, svc->vm->GetStackTop(state) - 1, 0, 0);
+  int left = svc->vm->GetStackTop(state) > 0;
   svc->vm->SetStackTop(state, 0);
   svc->vm->PushNumber(state, status);
-  return 1;
+  svc->vm->PushNumber(state, left);
+  return 2;
 }
 
 /* unguarded(f, args...): the same call unprotected; an error passes on. */
 static int Unguarded(vlVMState* state) {
   svc->vm->CallFunction(state, svc->vm->GetStackTop(state) - 1, 0);
   PushText(state, "returned");
+  return 1;
+}
+
+/* ---- a timer adapter without a display adapter --------------------------- */
+
+/* Installed when the script requires the plug-in. Each timer is a thread
+ * of its own that sleeps its period and posts a call event; the event's
+ * function runs the due handler on the script's thread, the next time the
+ * script runs handlers. */
+typedef struct ProbeTimer {
+  struct ProbeTimer* next;
+  pthread_t thread;
+  uint32_t millis;
+  int oneShot;
+  int stop;
+} ProbeTimer;
+static ProbeTimer* timers;
+static int timersMade, timersFreed, lastOneShot;
+static uint32_t lastMillis;
+
+static int RunDueTimer(vlVMState* state, void* handle) { return svc->system->RunHandlerById(state, handle); }
+
+static void* TimerThread(void* arg) {
+  ProbeTimer* t = (ProbeTimer*)arg;
+  do {
+    vlAdapterEvent event;
+    svc->system->SleepMillis(t->millis);
+    if (__atomic_load_n(&t->stop, __ATOMIC_ACQUIRE)) break;
+    memset(&event, 0, sizeof event);
+    event.word[0] = (uintptr_t)RunDueTimer;
+    event.word[1] = (uintptr_t)t;
+    svc->system->PostAdapterEvent(VL_AEV_CALL, (const uintptr_t*)&event);
+  } while (!t->oneShot);
+  return NULL;
+}
+
+PROBE_EXPORT uintptr_t RegisterTimer(vlVMState* state, uint32_t millis, int oneShot) {
+  ProbeTimer* t = (ProbeTimer*)calloc(1, sizeof *t);
+  (void)state;
+  if (!t) return 0;
+  t->millis = millis;
+  t->oneShot = oneShot;
+  if (pthread_create(&t->thread, NULL, TimerThread, t) != 0) {
+    free(t);
+    return 0;
+  }
+  t->next = timers;
+  timers = t;
+  ++timersMade;
+  lastMillis = millis;
+  lastOneShot = oneShot;
+  return (uintptr_t)t;
+}
+
+static void StopTimer(ProbeTimer* t) {
+  __atomic_store_n(&t->stop, 1, __ATOMIC_RELEASE);
+  pthread_join(t->thread, NULL);
+  free(t);
+}
+
+PROBE_EXPORT void FreeTimer(uintptr_t handle) {
+  ProbeTimer** link;
+  for (link = &timers; *link; link = &(*link)->next) {
+    if ((uintptr_t)*link != handle) continue;
+    {
+      ProbeTimer* t = *link;
+      *link = t->next;
+      StopTimer(t);
+      ++timersFreed;
+    }
+    return;
+  }
+}
+
+PROBE_EXPORT int RequirePlugin(vlVMState* state, int32_t version, int32_t revision, uint32_t zero,
+                               const vlTagItem* tags) {
+  (void)state;
+  (void)version;
+  (void)revision;
+  (void)zero;
+  (void)tags;
+  return svc->system->SetTimerAdapter(self, 0);
+}
+
+/* timers(): "made N every MS once ONESHOT freed F". */
+static int Timers(vlVMState* state) {
+  char out[128];
+  snprintf(out, sizeof out, "made %d every %u once %d freed %d", timersMade, (unsigned)lastMillis, lastOneShot,
+           timersFreed);
+  PushText(state, out);
   return 1;
 }
 
@@ -465,6 +567,7 @@ static const vlCommand commands[] = {
     {"Builtin", Builtin},
     {"Guarded", Guarded},
     {"Unguarded", Unguarded},
+    {"Timers", Timers},
     {NULL, NULL},
 };
 
@@ -473,14 +576,21 @@ PROBE_EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable* table, con
   (void)handle;
   svc = table;
   self = info;
-  info->capabilities = PLUGINCAPS_LIBRARY;
+  info->capabilities = PLUGINCAPS_LIBRARY | PLUGINCAPS_REQUIRE | PLUGINCAPS_TIMERADAPTER;
   info->version = 1;
   info->name = "Core services probe";
   info->moduleName = "probecore";
   return 1;
 }
 
-PROBE_EXPORT void ClosePlugin(void) { svc = NULL; }
+PROBE_EXPORT void ClosePlugin(void) {
+  while (timers) {
+    ProbeTimer* t = timers;
+    timers = t->next;
+    StopTimer(t);
+  }
+  svc = NULL;
+}
 PROBE_EXPORT const char* GetBaseTable(void) { return "probecore"; }
 PROBE_EXPORT const vlCommand* GetCommands(void) { return commands; }
 PROBE_EXPORT const vlConstant* GetConstants(void) { return NULL; }
@@ -500,4 +610,7 @@ __attribute__((unused)) static void CheckEntryTypes(vlPluginInfo* info) {
   info->GetConstants = GetConstants;
   info->InitLibrary = InitLibrary;
   info->FreeLibrary = FreeLibrary;
+  info->RequirePlugin = RequirePlugin;
+  info->RegisterTimer = RegisterTimer;
+  info->FreeTimer = FreeTimer;
 }

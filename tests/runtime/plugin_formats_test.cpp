@@ -135,7 +135,11 @@ TEST_F(PluginFormats, SaverFormatsBecomeConstants) {
   EXPECT_EQ(info->animSaverFormats[0].formatId, 7u);
   EXPECT_EQ(info->animSaverFormats[1].formatId, 0u);
   EXPECT_EQ(info->animSaverFormats[1].name, nullptr);
-  EXPECT_EQ(info->sampleSaverFormats, nullptr);
+  // A sample format is SMPFMT_ and its name, in any case.
+  EXPECT_EQ(Constant("SMPFMT_TESTWAVE"), 9);
+  EXPECT_EQ(Constant("smpfmt_testwave"), 9);
+  ASSERT_NE(info->sampleSaverFormats, nullptr);
+  EXPECT_STREQ(info->sampleSaverFormats[0].name, "TestWave");
 }
 
 TEST_F(PluginFormats, ASaverListThatNeverEndsIsCut) {

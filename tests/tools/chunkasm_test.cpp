@@ -330,6 +330,17 @@ TEST(ChunkAsm, VlasmFrontEndWritesTheFile) {
   fs::remove(dir / "x.chunk");
   EXPECT_NE(std::system((cmd + " 2>/dev/null").c_str()), 0) << "no return at the end";
   EXPECT_FALSE(fs::exists(dir / "x.chunk"));
+  // --labels lists the main function's code labels by the index of the
+  // instruction each names (a nested function's labels are its own), in
+  // code order, as an applet description's label lines.
+  std::ofstream(in) << ".function f\nown:\n  ret\n.end\n  jump two\none:\n  .call debugprint \"x\"\ntwo:\n  ret\n";
+  const std::string listed = (dir / "labels.txt").string();
+  ASSERT_EQ(std::system((std::string(vlasm) + " --labels -o '" + (dir / "x.chunk").string() + "' '" + in.string() +
+                         "' >'" + listed + "'")
+                            .c_str()),
+            0);
+  EXPECT_EQ(ReadText(listed), "label one 1\nlabel two 4\n");
+  EXPECT_EQ(vlasm::Parse(ReadText(in)).main.code.size(), 5u);
   fs::remove_all(dir);
 }
 

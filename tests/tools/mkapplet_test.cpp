@@ -14,13 +14,36 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A little-endian chunk whose main function has four instructions (their
+// words are not checked here) and one nested function of two, written
+// field by field as the chunk layout has them.
+std::string FourInstructionChunk() {
+  std::string b = "\x1bVLB\x01" + std::string("\x04\x04\x04\x06\x08\x09\x09\x08", 8) + std::string(8, '\x11');
+  auto u32 = [&b](uint32_t v) {
+    for (int i = 0; i < 4; ++i) b += static_cast<char>(v >> (8 * i));
+  };
+  auto function = [&](uint32_t code, bool nested, auto& self) -> void {
+    u32(3), b += std::string("@a", 2) + '\0';  // source
+    u32(0), b += std::string(4, '\0');         // line defined, counts
+    u32(1), u32(7);                             // one line
+    u32(1), u32(2), b += std::string("i\0", 2), u32(0), u32(1);  // one local
+    u32(0);                                                      // no upvalue names
+    u32(2), b += '\x03', b += std::string(8, '\0'), b += '\x04', u32(2), b += std::string("s\0", 2);
+    u32(nested ? 1 : 0);
+    if (nested) self(2, false, self);
+    u32(code);
+    for (uint32_t i = 0; i < code; ++i) u32(0x1E);
+  };
+  function(4, true, function);
+  return b;
+}
+
 class MkApplet : public testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("vl_mkapplet_" + std::to_string(::getpid()));
     fs::create_directories(dir_);
-    // Only the signature of the chunk is checked.
-    std::ofstream(dir_ / "x.chunk", std::ios::binary) << "\x1bVLB rest not checked here";
+    std::ofstream(dir_ / "x.chunk", std::ios::binary) << FourInstructionChunk();
     std::ofstream(dir_ / "pic.bin", std::ios::binary) << "picture bytes";
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -59,7 +82,17 @@ TEST_F(MkApplet, RefusesArgumentsThePlayerWouldRefuseAndNamesTheLine) {
        "x.desc:2: constant: NAME '1abc' must start with a letter or '_' and hold only letters, digits and '_'\n"},
       {"constant x \"abc", "x.desc:2: constant: the text \"abc has no closing '\"'\n"},
       {"constant x 12abc", "x.desc:2: constant: '12abc' is neither a number nor a \"TEXT\"\n"},
-      {"label start", "x.desc:2: label: VALUE is missing\n"},
+      {"label start", "x.desc:2: label: VALUE (an instruction index of the main chunk) is missing\n"},
+      // A jump to a label past the main chunk's code would do nothing.
+      {"label start 4",
+       "x.desc:2: label: VALUE (an instruction index of the main chunk) must be a whole number from 0 to 3, not "
+       "'4'\n"},
+      {"label start 99999",
+       "x.desc:2: label: VALUE (an instruction index of the main chunk) must be a whole number from 0 to 3, not "
+       "'99999'\n"},
+      // The player looks names up in any case: the second would hide the first.
+      {"label start 1\nlabel START 2",
+       "x.desc:3: label: NAME 'START' is already a label (line 2; names are matched in any case)\n"},
       {"include 5 3 0 a.vl main", "x.desc:2: include: LAST must be a whole number of 5 or more, not '3'\n"},
       {"compress now", "x.desc:2: compress: unexpected 'now' at the end\n"},
       {"displays 1 2 3", "x.desc:2: displays: unknown declaration (mkapplet --help lists them)\n"},
@@ -92,8 +125,15 @@ TEST_F(MkApplet, AcceptsEveryWellFormedDeclaration) {
 }
 
 // Assembler source (or anything else) given where the chunk belongs is
-// refused, as the player would refuse it, and no container is written.
+// refused, as the player would refuse it, and no container is written; a
+// chunk cut short leaves a label line nothing to be checked against.
 TEST_F(MkApplet, RefusesAChunkWithoutTheSignature) {
+  // A chunk cut short cannot have its labels checked.
+  std::string cut = FourInstructionChunk();
+  std::ofstream(dir_ / "x.chunk", std::ios::binary) << cut.substr(0, cut.size() - 1);
+  std::string err;
+  EXPECT_NE(Run("label start 0\n", &err), 0);
+  EXPECT_EQ(err, "x.desc:1: label: the chunk's main function cannot be read to check VALUE\n");
   for (const char* text : {"ret\n", "\x1bVL", ""}) {
     std::ofstream(dir_ / "x.chunk", std::ios::binary) << text;
     std::string err;

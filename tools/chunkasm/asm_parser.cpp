@@ -184,6 +184,7 @@ class Parser {
     }
     if (stack_.size() > 1) throw AsmError(stack_.back()->startLine, "function '" + stack_.back()->name + "' has no .end");
     Finish(*stack_.back());
+    chunk_.mainLabels.assign(stack_.back()->labels.begin(), stack_.back()->labels.end());
     chunk_.main = std::move(stack_.back()->f);
     return std::move(chunk_);
   }

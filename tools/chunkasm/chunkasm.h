@@ -62,6 +62,10 @@ struct Chunk {
   // a value ($Name, getglobal), so the front end can warn of one that
   // nothing sets.
   std::vector<std::pair<int, std::string>> globalReads;
+  // Not written: the main function's code labels with the index of the
+  // instruction each names (what an applet description's label lines
+  // give).
+  std::vector<std::pair<std::string, int32_t>> mainLabels;
 };
 
 // The player's constant of that name (without the '#', any case), as the

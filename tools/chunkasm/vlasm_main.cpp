@@ -1,6 +1,8 @@
 // vlasm: assembles the chunk text form into a compiled chunk file, and
 // refuses one the player would refuse, naming the line that breaks a rule.
-// Usage: vlasm [--big|--little] [-o output] input   ("-" reads standard input)
+// Usage: vlasm [--big|--little] [--labels] [-o output] input   ("-" reads
+// standard input)
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -68,6 +70,7 @@ int CheckAsPlayer(const char* in, const vlasm::Chunk& chunk, const std::vector<u
 
 int main(int argc, char** argv) {
   std::optional<bool> big;
+  bool listLabels = false;
   const char* out = nullptr;
   const char* in = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -75,6 +78,8 @@ int main(int argc, char** argv) {
       big = true;
     } else if (!std::strcmp(argv[i], "--little")) {
       big = false;
+    } else if (!std::strcmp(argv[i], "--labels")) {
+      listLabels = true;
     } else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
       out = argv[++i];
     } else if (!in && (argv[i][0] != '-' || !std::strcmp(argv[i], "-"))) {
@@ -85,7 +90,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!in) {
-    std::fprintf(stderr, "usage: vlasm [--big|--little] [-o output] input\n");
+    std::fprintf(stderr, "usage: vlasm [--big|--little] [--labels] [-o output] input\n");
     return 2;
   }
   std::string text;
@@ -118,6 +123,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", warning.c_str());
   for (const std::string& warning : vlasm::UnsetGlobalWarnings(chunk, in))
     std::fprintf(stderr, "%s\n", warning.c_str());
+  // The main function's code labels and their instruction indices, the
+  // VALUE of an applet description's label line, in order of the code;
+  // on standard error when the chunk goes to standard output.
+  if (listLabels) {
+    FILE* to = out ? stdout : stderr;
+    std::vector<std::pair<std::string, int32_t>> labels = chunk.mainLabels;
+    std::stable_sort(labels.begin(), labels.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    for (const auto& [name, index] : labels) std::fprintf(to, "label %s %d\n", name.c_str(), index);
+  }
   FILE* f = out ? std::fopen(out, "wb") : stdout;
   bool written = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (f) written = (out ? std::fclose(f) : std::fflush(f)) == 0 && written;

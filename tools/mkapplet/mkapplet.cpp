@@ -36,7 +36,16 @@ const char kUsage[] =
     "  identifier TEXT                  the applet's identifier\n"
     "  display ID WIDTH HEIGHT TITLE    a display opened before the script starts\n"
     "  constant NAME NUMBER|\"TEXT\"     a constant the script sees\n"
-    "  label NAME VALUE                 a label of the main chunk\n"
+    "  label NAME VALUE                 a place an old-style event jumps to: the main\n"
+    "                                   chunk goes on at instruction VALUE (counted from\n"
+    "                                   0; vlasm --labels lists its code labels' indices)\n"
+    "                                   when waitevent, checkevent, checkevents or\n"
+    "                                   whilemouseon meets a createbutton button pressed\n"
+    "                                   (NAME ONBUTTONCLICKid, right button\n"
+    "                                   ONBUTTONRIGHTCLICKid), the pointer over it\n"
+    "                                   (ONBUTTONOVERid) or a createkeydown key\n"
+    "                                   (ONKEYDOWNid); with enableevent 11 to 14 the\n"
+    "                                   ...ALL names; any case; retsub comes back\n"
     "  linkedfile NAME HOSTFILE         links HOSTFILE into the applet as NAME\n"
     "  include FIRST LAST OFFSET NAME PART\n"
     "  warning LINE TEXT                a compiler warning shown at start\n"
@@ -121,6 +130,68 @@ std::string Rest(std::istringstream& in) {
   std::getline(in, rest);
   size_t start = rest.find_first_not_of(" \t");
   return start == std::string::npos ? "" : rest.substr(start);
+}
+
+// The main function's instruction count, read from the chunk: the 21-byte
+// header (byte 4 says the byte order), then the function record, whose
+// code comes after its nested functions. -1 when the bytes do not hold a
+// whole record.
+class ChunkReader {
+ public:
+  explicit ChunkReader(const Bytes& chunk) : b_(chunk), little_(chunk.size() > 4 && chunk[4] == 1) {}
+  long long MainCodeSize() {
+    at_ = 21;
+    return Function(0);
+  }
+
+ private:
+  bool Skip(uint64_t n) {
+    if (n > b_.size() - std::min(at_, b_.size())) return false;
+    at_ += n;
+    return true;
+  }
+  bool U32(uint32_t* v) {
+    if (at_ > b_.size() || b_.size() - at_ < 4) return false;
+    *v = 0;
+    for (int i = 0; i < 4; ++i) *v |= uint32_t{b_[at_ + i]} << (little_ ? 8 * i : 24 - 8 * i);
+    at_ += 4;
+    return true;
+  }
+  bool String() {
+    uint32_t n;
+    return U32(&n) && Skip(n);
+  }
+  long long Function(int depth) {
+    uint32_t n, i;
+    // Source, line defined, four bytes of counts, the line list.
+    if (depth > 200 || !String() || !Skip(4 + 4) || !U32(&n) || !Skip(uint64_t{n} * 4)) return -1;
+    if (!U32(&n)) return -1;
+    for (i = 0; i < n; ++i)
+      if (!String() || !Skip(8)) return -1;  // locals: name, start and end pc
+    if (!U32(&n)) return -1;
+    for (i = 0; i < n; ++i)
+      if (!String()) return -1;  // upvalue names
+    if (!U32(&n)) return -1;
+    for (i = 0; i < n; ++i) {
+      if (at_ >= b_.size()) return -1;
+      const uint8_t type = b_[at_++];
+      if ((type == 3 && !Skip(8)) || (type == 4 && !String())) return -1;
+    }
+    if (!U32(&n)) return -1;
+    for (i = 0; i < n; ++i)
+      if (Function(depth + 1) < 0) return -1;
+    if (!U32(&n) || !Skip(uint64_t{n} * 4)) return -1;
+    return n;
+  }
+
+  const Bytes& b_;
+  bool little_;
+  size_t at_ = 0;
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
 struct Decl {
@@ -294,6 +365,8 @@ int main(int argc, char** argv) {
   // go into one.
   Bytes labels;
   uint32_t labelCount = 0;
+  std::vector<std::pair<std::string, int>> labelNames;  // lower case, with the line
+  const long long mainSize = ChunkReader(chunk).MainCodeSize();
   while (!descPath.empty() && std::getline(desc, line)) {
     ++lineNo;
     std::istringstream in(line);
@@ -319,8 +392,17 @@ int main(int argc, char** argv) {
         Text(records, text);
       } else if (key == "label") {
         std::string name = Word(in, "NAME");
-        uint32_t value = Whole(in, "VALUE", 0, UINT32_MAX);
+        // The player looks labels up in any case, the last of a name
+        // winning; a jump outside the main chunk's code does nothing.
+        for (const auto& [seen, at] : labelNames)
+          if (seen == Lower(name))
+            throw DescError{"NAME '" + name + "' is already a label (line " + std::to_string(at) +
+                            "; names are matched in any case)"};
+        if (mainSize < 0) throw DescError{"the chunk's main function cannot be read to check VALUE"};
+        if (mainSize == 0) throw DescError{"the main chunk has no instruction to jump to"};
+        uint32_t value = Whole(in, "VALUE (an instruction index of the main chunk)", 0, mainSize - 1);
         NothingMore(in);
+        labelNames.emplace_back(Lower(name), lineNo);
         U32(labels, value);
         Text(labels, name);
         ++labelCount;

@@ -39,8 +39,10 @@ EXPORT int InitPlugin(vlPluginInfo* info, const vlServiceTable*, const char*, vo
 EXPORT void ClosePlugin() {}
 EXPORT int FakePicsFreed() { return gFreed; }
 
+// The caller's adapter list is always a text ("" when none is named): a
+// loader may read it without a check, so this one takes nothing without it.
 EXPORT int IsImage(const char* file, vlPluginImageRecord* record) {
-  if (!EndsWith(file, ".fake")) return 0;
+  if (!record->context || !EndsWith(file, ".fake")) return 0;
   record->width = 4;
   record->height = 3;
   record->flags |= 2;  // alpha
@@ -49,7 +51,7 @@ EXPORT int IsImage(const char* file, vlPluginImageRecord* record) {
 
 EXPORT void* LoadImage(const char* file, vlPluginImageRecord* record) {
   const bool vector = EndsWith(file, ".fakevec");
-  if (!vector && !EndsWith(file, ".fake")) return nullptr;
+  if (!record->context || (!vector && !EndsWith(file, ".fake"))) return nullptr;
   auto* p = static_cast<Picture*>(calloc(1, sizeof(Picture)));
   p->vector = vector;
   p->width = vector ? (record->requestWidth > 0 ? record->requestWidth : 10) : 4;
@@ -61,8 +63,9 @@ EXPORT void* LoadImage(const char* file, vlPluginImageRecord* record) {
   record->third = 7;
   record->hasAlpha = 1;
   record->vector = vector;
+  // The header's flags mix with a plain 0 (built with -Wextra -Werror).
+  record->flags |= vector ? VL_IMGREC_NATURAL : 0;
   if (vector) {
-    record->flags |= 1;
     record->naturalWidth = 10;
     record->naturalHeight = 5;
   }
@@ -96,7 +99,7 @@ EXPORT int TransformImage(void* handle, const double* transform, int32_t width, 
 }
 
 EXPORT void* OpenAnim(const char* file, vlPluginAnimOpenRecord* record) {
-  if (!EndsWith(file, ".fakeanim")) return nullptr;
+  if (!record->adapter || !EndsWith(file, ".fakeanim")) return nullptr;
   record->width = 2;
   record->height = 2;
   record->frameCount = 3;

@@ -234,6 +234,13 @@ EXPORT void RegisterAnimSaver(vlSaverFormat* record) {
 EXPORT void BeginAnimStream() {}
 EXPORT void WriteAnimFrame() {}
 EXPORT void FinishAnimStream() {}
+// One sample format, named in mixed case.
+EXPORT void RegisterSampleSaver(vlSaverFormat* record) {
+  record->name = "TestWave";
+  record->formatId = 9;
+  record->flags = 0;
+}
+EXPORT void SaveSample() {}
 
 #ifdef PLUGIN_OPTION_TAGS
 // The options a script hands over: a list of key/value pairs.
