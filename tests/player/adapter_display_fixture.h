@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -156,6 +157,13 @@ class AdapterDisplay : public PlayerTest {
   static constexpr const char* kSentinel = ".call createbrush 9 4 4 16777215\n.call displaybrush 9 90 58\n";
   std::string ShootAfterSentinel(const std::string& applet, const char* owns) {
     return Shoot(applet, owns, 91, 59, std::string("\xFF\xFF\xFF", 3));
+  }
+  // The applet run through the adapter (owns "0" or "1") shows what the
+  // plain display showed; the adapter's log of that run alone.
+  std::string SameThroughAdapter(const std::string& applet, const std::string& plain, const char* owns) {
+    std::remove(Log(owns).c_str());
+    EXPECT_EQ(Differing(plain, ShootAfterSentinel(applet, owns)), 0);
+    return ReadFile(Log(owns));
   }
   static std::string At(const std::string& shot, int x, int y) {
     return shot.substr((static_cast<size_t>(y) * kWidth + x) * 3, 3);
