@@ -15,6 +15,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/cover_over.h"
+#include "graphics/pixel_kernels.h"
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/draw_target.h"
@@ -112,23 +113,6 @@ bool RenderInto(vlPluginInfo* engine, const vlPathShape* s, uint32_t fill, uint3
 }
 
 uint32_t Opacity(uint32_t color) { return 255 - (color >> 24); }
-
-// Writes the coverage bytes into a new alpha plane (w x h) placed at
-// (ox, oy) of it; null when memory runs out.
-vlBitmap* PlaneFrom(const std::vector<uint8_t>& bytes, int32_t w, int32_t h) {
-  vlBitmap* plane = NewAlphaPlane(w, h, 1, nullptr, 0);
-  if (!plane) return nullptr;
-  {
-    // Through the plane's lock: a display adapter may hold it.
-    vlLockedPixels px(plane, 0);
-    if (!px.ok()) {
-      DeleteAlphaPlane(plane);
-      return nullptr;
-    }
-    for (int32_t y = 0; y < h; ++y) std::memcpy(px.Row(y), &bytes[static_cast<size_t>(y) * w], w);
-  }
-  return plane;
-}
 
 // Gradient or texture pixels (ARGB) of the part of the fill's box (fw x fh)
 // that starts at x0, y0 and is w x h, the pattern laid over the whole box;
@@ -303,51 +287,78 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   if (fill)
     if (int status = RenderFillPattern(L, st, fw, fh, fx0, fy0, pw0, shape.height, &pattern)) return status;
 
-  // Per pixel: the shape's coverage (edge under fill), then the shadow.
-  std::vector<uint32_t> argb;
-  std::vector<uint8_t> alpha;
+  // Per pixel: the shape's coverage (edge under fill), then the shadow,
+  // written straight into the alpha plane. Without edge or shadow the
+  // picture is the fill colour over nothing: the colour itself wherever
+  // the pattern does not show (one row written to every row).
   if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) > kMaxPixels) return ERR_MEM;
+  const bool plain = !edge && !shadow;
+  const uint32_t fillPixel = 0xFF000000u | (s->color & 0xFFFFFF);
+  std::vector<uint32_t> argb;
   try {
-    argb.assign(static_cast<size_t>(vw) * vh, 0);
-    alpha.assign(static_cast<size_t>(vw) * vh, 0);
+    argb.assign(plain && pattern.empty() ? static_cast<size_t>(vw) : static_cast<size_t>(vw) * vh,
+                plain ? fillPixel : 0);
   } catch (...) {
     return ERR_MEM;
   }
-  auto shapeAt = [&](int32_t px, int32_t py, uint32_t* color, uint32_t* a) {
-    const uint32_t f = shape.At(px - sx, py - sy) * Opacity(s->color) / 255;
-    const uint32_t e = edge ? ring.At(px, py) * Opacity(st.edgeColor) / 255 : 0;
-    // The fill over the edge ring.
-    uint32_t fillRGB = s->color;
-    if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(py - sy - fy0) * pw0 + (px - sx - fx0)];
-    const vlCover over = CoverOver(fillRGB, f, {st.edgeColor, e});
-    *color = over.rgb;
-    *a = over.cover;
-  };
-  for (int32_t py = wy0; py < wy1; ++py) {
-    for (int32_t px = wx0; px < wx1; ++px) {
-      uint32_t c, a;
-      shapeAt(px - ox, py - oy, &c, &a);
-      if (shadow) {
-        uint32_t c2, a2;
-        shapeAt(px - ox - dx, py - oy - dy, &c2, &a2);
-        const vlCover over = CoverOver(c, a, {st.shadowColor, a2 * Opacity(st.shadowColor) / 255});
-        c = over.rgb;
-        a = over.cover;
-      }
-      const size_t at = static_cast<size_t>(py - wy0) * vw + (px - wx0);
-      argb[at] = 0xFF000000u | c;
-      alpha[at] = static_cast<uint8_t>(a);
-    }
-  }
-
   vlBitmap* picture = NewBitmap(vw, vh, 0, nullptr);
   if (!picture) return ERR_BITMAP;
-  vlBitmap* plane = PlaneFrom(alpha, vw, vh);
-  if (!plane) {
+  vlBitmap* plane = NewAlphaPlane(vw, vh, 1, nullptr, 0);
+  bool locked = false;
+  if (plane) {
+    // Through the plane's lock: a display adapter may hold it.
+    vlLockedPixels px(plane, 0);
+    locked = px.ok();
+    if (locked && plain) {
+      // CoverOver with nothing under it: the fill's colour, and its
+      // coverage times the opacity.
+      const int32_t x0 = std::max(wx0, sx + fx0), x1 = std::min(wx1, sx + fx0 + shape.width);
+      const int32_t y0 = std::max(wy0, sy + fy0), y1 = std::min(wy1, sy + fy0 + shape.height);
+      const int32_t opacity = static_cast<int32_t>(Opacity(s->color));
+      for (int32_t py = y0; x0 < x1 && py < y1; ++py) {
+        const size_t from = static_cast<size_t>(py - sy - fy0) * shape.width + (x0 - sx - fx0);
+        uint8_t* a = px.Row(py - wy0) + (x0 - wx0);
+        ScaleAlphaBytes(&shape.bytes[from], a, x1 - x0, opacity);
+        if (pattern.empty()) continue;
+        const uint32_t* fillRow = &pattern[from];
+        uint32_t* c = &argb[static_cast<size_t>(py - wy0) * vw + (x0 - wx0)];
+        for (int32_t i = 0; i < x1 - x0; ++i)
+          if (a[i]) c[i] = 0xFF000000u | (fillRow[i] & 0xFFFFFF);
+      }
+    }
+    auto shapeAt = [&](int32_t x, int32_t y, uint32_t* color, uint32_t* a) {
+      const uint32_t f = shape.At(x - sx, y - sy) * Opacity(s->color) / 255;
+      const uint32_t e = edge ? ring.At(x, y) * Opacity(st.edgeColor) / 255 : 0;
+      // The fill over the edge ring.
+      uint32_t fillRGB = s->color;
+      if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(y - sy - fy0) * pw0 + (x - sx - fx0)];
+      const vlCover over = CoverOver(fillRGB, f, {st.edgeColor, e});
+      *color = over.rgb;
+      *a = over.cover;
+    };
+    for (int32_t py = wy0; locked && !plain && py < wy1; ++py) {
+      uint8_t* alphaRow = px.Row(py - wy0);
+      for (int32_t x = wx0; x < wx1; ++x) {
+        uint32_t c, a;
+        shapeAt(x - ox, py - oy, &c, &a);
+        if (shadow) {
+          uint32_t c2, a2;
+          shapeAt(x - ox - dx, py - oy - dy, &c2, &a2);
+          const vlCover over = CoverOver(c, a, {st.shadowColor, a2 * Opacity(st.shadowColor) / 255});
+          c = over.rgb;
+          a = over.cover;
+        }
+        argb[static_cast<size_t>(py - wy0) * vw + (x - wx0)] = 0xFF000000u | c;
+        alphaRow[x - wx0] = static_cast<uint8_t>(a);
+      }
+    }
+  }
+  if (!locked) {
+    DeleteAlphaPlane(plane);
     DeleteBitmap(picture);
     return ERR_ALLOCALPHA;
   }
-  WriteBitmapARGB(argb.data(), vw * 4, picture, 0, 0, vw, vh);
+  WriteBitmapARGB(argb.data(), argb.size() == static_cast<size_t>(vw) ? 0 : vw * 4, picture, 0, 0, vw, vh);
   if (out) {
     *out = {picture, plane, left, top, pw, ph};
     return 0;
