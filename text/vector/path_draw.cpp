@@ -15,7 +15,6 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "graphics/cover_over.h"
 #include "graphics/pixel_kernels.h"
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
@@ -102,6 +101,18 @@ struct Coverage {
     return x < 0 || y < 0 || x >= width || y >= height ? 0 : Row(y)[x];
   }
 };
+
+// The coverage of c along n pixels of row y from column x0 (in the
+// coordinates At takes), times opacity: 0 outside it.
+void CoverageRow(const Coverage& c, int32_t x0, int32_t y, int32_t n, int32_t opacity, uint8_t* out) {
+  std::memset(out, 0, static_cast<size_t>(n));
+  y -= c.originY;
+  if (y < 0 || y >= c.height) return;
+  const int64_t from = std::max<int64_t>(x0, c.originX);
+  const int64_t to = std::min<int64_t>(int64_t{x0} + n, int64_t{c.originX} + c.width);
+  if (from < to)
+    ScaleAlphaBytes(c.Row(y) + (from - c.originX), out + (from - x0), static_cast<int32_t>(to - from), opacity);
+}
 
 // Renders the commands' coverage (filled or stroked at width) into c; the
 // outline's box starts in the buffer's first pixel (at its place inside it).
@@ -333,9 +344,17 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) > kMaxPixels) return fail(ERR_MEM);
   const uint32_t fillPixel = 0xFF000000u | (s->color & 0xFFFFFF);
   std::vector<uint32_t> argb;
+  struct {
+    std::vector<uint8_t> bytes;   // fill, edge and shadow coverage of a row
+    std::vector<uint32_t> words;  // fill, edge, shadow and spare colours of a row
+  } rows;
   try {
     argb.assign(plain && pattern.empty() ? static_cast<size_t>(vw) : static_cast<size_t>(vw) * vh,
                 plain ? fillPixel : 0);
+    if (!plain) {
+      rows.bytes.resize(static_cast<size_t>(vw) * 3);
+      rows.words.resize(static_cast<size_t>(vw) * 4);
+    }
   } catch (...) {
     return fail(ERR_MEM);
   }
@@ -363,30 +382,41 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
         if (a[i]) c[i] = 0xFF000000u | (fillRow[i] & 0xFFFFFF);
     }
   }
-  auto shapeAt = [&](int32_t x, int32_t y, uint32_t* color, uint32_t* a) {
-    const uint32_t f = shape.At(x - sx, y - sy) * Opacity(s->color) / 255;
-    const uint32_t e = edge ? ring.At(x, y) * Opacity(st.edgeColor) / 255 : 0;
-    // The fill over the edge ring.
-    uint32_t fillRGB = s->color;
-    if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(y - sy - fy0) * pw0 + (x - sx - fx0)];
-    const vlCover over = CoverOver(fillRGB, f, {st.edgeColor, e});
-    *color = over.rgb;
-    *a = over.cover;
-  };
-  for (int32_t py = wy0; !plain && py < wy1; ++py) {
-    uint8_t* alphaRow = px.Row(py - wy0);
-    for (int32_t x = wx0; x < wx1; ++x) {
-      uint32_t c, a;
-      shapeAt(x - ox, py - oy, &c, &a);
-      if (shadow) {
-        uint32_t c2, a2;
-        shapeAt(x - ox - dx, py - oy - dy, &c2, &a2);
-        const vlCover over = CoverOver(c, a, {st.shadowColor, a2 * Opacity(st.shadowColor) / 255});
-        c = over.rgb;
-        a = over.cover;
+  if (!plain) {
+    // The fill over the edge ring, and that over the shadow (the same
+    // shape moved), by the cover rule a row at a time.
+    const int32_t opFill = static_cast<int32_t>(Opacity(s->color));
+    uint8_t* f = rows.bytes.data();
+    uint8_t* e = f + vw;
+    uint8_t* under = e + vw;
+    uint32_t* fillRGB = rows.words.data();
+    uint32_t* edgeRGB = fillRGB + vw;
+    uint32_t* shadowRGB = edgeRGB + vw;
+    uint32_t* spare = shadowRGB + vw;
+    std::fill(fillRGB, fillRGB + vw, s->color);
+    std::fill(edgeRGB, edgeRGB + vw, st.edgeColor);
+    std::fill(shadowRGB, shadowRGB + vw, st.shadowColor);
+    std::fill(e, e + vw, 0);
+    // Fill over edge at row y of the outer box from column x0, into c and a.
+    auto layered = [&](int32_t x0, int32_t y, uint32_t* c, uint8_t* a) {
+      CoverageRow(shape, x0 - sx, y - sy, vw, opFill, f);
+      if (edge) CoverageRow(ring, x0, y, vw, static_cast<int32_t>(Opacity(st.edgeColor)), e);
+      if (!pattern.empty()) {
+        for (int32_t i = 0; i < vw; ++i)
+          fillRGB[i] = f[i] ? pattern[static_cast<size_t>(y - sy - fy0) * pw0 + (x0 + i - sx - fx0)] : s->color;
       }
-      argb[static_cast<size_t>(py - wy0) * vw + (x - wx0)] = 0xFF000000u | c;
-      alphaRow[x - wx0] = static_cast<uint8_t>(a);
+      CoverOverRow(fillRGB, f, edgeRGB, e, c, a, vw);
+    };
+    for (int32_t py = wy0; py < wy1; ++py) {
+      uint32_t* c = &argb[static_cast<size_t>(py - wy0) * vw];
+      uint8_t* a = px.Row(py - wy0);
+      layered(wx0 - ox, py - oy, c, a);
+      if (shadow) {
+        layered(wx0 - ox - dx, py - oy - dy, spare, under);
+        ScaleAlphaBytes(under, under, vw, static_cast<int32_t>(Opacity(st.shadowColor)));
+        CoverOverRow(c, a, shadowRGB, under, c, a, vw);
+      }
+      for (int32_t i = 0; i < vw; ++i) c[i] |= 0xFF000000u;
     }
   }
   planePixels.reset();
