@@ -303,10 +303,11 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   const int32_t fy0 = std::clamp(cy0 - sy, 0, fh), fy1 = std::clamp(cy1 - sy, 0, fh);
   const bool plain = !edge && !shadow;
   // With nothing to lay under or over it and no opacity to apply, the
-  // shape's coverage is the picture's alpha: the engine renders it there
-  // when the two windows are the same.
-  const bool direct = plain && Opacity(s->color) == 255 && sx + fx0 == wx0 && sy + fy0 == wy0 && fx1 - fx0 == vw &&
-                      fy1 - fy0 == vh;
+  // shape's coverage is the picture's alpha: the built-in engine renders it
+  // there when the two windows are the same (a plug-in gets a buffer whose
+  // rows are as wide as the shape, as it always did).
+  const bool direct = plain && Opacity(s->color) == 255 && IsBuiltinVectorEngine(engine) && sx + fx0 == wx0 &&
+                      sy + fy0 == wy0 && fx1 - fx0 == vw && fy1 - fy0 == vh;
   vlBitmap* plane = nullptr;
   std::optional<vlLockedPixels> planePixels;  // through the lock: a display adapter may hold the plane
   auto lockPlane = [&] {
@@ -343,14 +344,14 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   // the pattern does not show (one row written to every row).
   if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) > kMaxPixels) return fail(ERR_MEM);
   const uint32_t fillPixel = 0xFF000000u | (s->color & 0xFFFFFF);
+  const bool oneRow = plain && pattern.empty();  // the same row of colour for every row
   std::vector<uint32_t> argb;
   struct {
     std::vector<uint8_t> bytes;   // fill, edge and shadow coverage of a row
     std::vector<uint32_t> words;  // fill, edge, shadow and spare colours of a row
   } rows;
   try {
-    argb.assign(plain && pattern.empty() ? static_cast<size_t>(vw) : static_cast<size_t>(vw) * vh,
-                plain ? fillPixel : 0);
+    argb.assign(oneRow ? static_cast<size_t>(vw) : static_cast<size_t>(vw) * vh, plain ? fillPixel : 0);
     if (!plain) {
       rows.bytes.resize(static_cast<size_t>(vw) * 3);
       rows.words.resize(static_cast<size_t>(vw) * 4);
@@ -420,7 +421,7 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     }
   }
   planePixels.reset();
-  WriteBitmapARGB(argb.data(), argb.size() == static_cast<size_t>(vw) ? 0 : vw * 4, picture, 0, 0, vw, vh);
+  WriteBitmapARGB(argb.data(), oneRow ? 0 : vw * 4, picture, 0, 0, vw, vh);
   if (out) {
     *out = {picture, plane, left, top, pw, ph};
     return 0;
