@@ -155,6 +155,10 @@ const vlFastPath<vlScaleBytesFn> kScaleBytes[] = {
     {"alpha times opacity", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::ScaleBytes},
     {"alpha times opacity", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::ScaleBytes},
 };
+const vlFastPath<vlCoverOverRowFn> kCoverOver[] = {
+    {"cover over", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::CoverOverRow},
+    {"cover over", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::CoverOverRow},
+};
 const vlFastPath<vlDissolveFn> kDissolve[] = {
     {"dissolve bytes", -1, -1, VL_FP_NONE, VL_CPU_AVX2, vl_avx2::DissolveBytes},
     {"dissolve bytes", -1, -1, VL_FP_NONE, VL_CPU_SSE2, vl_sse2::DissolveBytes},
@@ -209,6 +213,7 @@ const vlFastPath<vlFillFn> kFill[] = {{"fill", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlMaskCopyFn> kMaskCopy[] = {{"mask copy", -1, -1, 0, 0, nullptr}};
 const vlFastPath<vlDissolveFn> kDissolve[] = {{"dissolve bytes", -2, -2, 0, 0, nullptr}};
 const vlFastPath<vlScaleBytesFn> kScaleBytes[] = {{"alpha times opacity", -2, -2, 0, 0, nullptr}};
+const vlFastPath<vlCoverOverRowFn> kCoverOver[] = {{"cover over", -2, -2, 0, 0, nullptr}};
 // Nearest scaling copies whole pixels: one row per size of pixel.
 const vlFastPath<vlNearestRowFn> kScaleNearest[] = {
     VL_ANY32("nearest scale", vl_avx2, VL_CPU_AVX2, vl_avx2::NearestRow32),
@@ -243,6 +248,7 @@ vlCoverageColourFn FastCoverageColour(int32_t format) {
 vlBlitJobFn FastCoverageCopy(int32_t format) { return FindFastPath(kCoverageCopy, format, format, VL_FP_NONE); }
 vlAndWordsFn FastAndWords() { return FindFastPath(kAndWords, -1, -1, VL_FP_NONE); }
 vlScaleBytesFn FastScaleAlphaBytes() { return FindFastPath(kScaleBytes, -1, -1, VL_FP_NONE); }
+vlCoverOverRowFn FastCoverOverRow() { return FindFastPath(kCoverOver, -1, -1, VL_FP_NONE); }
 vlDissolveFn FastDissolveBytes() { return FindFastPath(kDissolve, -1, -1, VL_FP_NONE); }
 vlMaskCopyFn FastMaskCopy(int32_t format) { return FindFastPath(kMaskCopy, format, format, VL_FP_NONE); }
 vlFillFn FastFill(int32_t format) { return FindFastPath(kFill, format, format, VL_FP_NONE); }

@@ -71,6 +71,9 @@ vlAndWordsFn FastAndWords();
 // behind blits with an opacity (rows keyed by format -1).
 using vlScaleBytesFn = void (*)(const uint8_t* src, uint8_t* dst, int32_t count, int32_t intensity);
 vlScaleBytesFn FastScaleAlphaBytes();
+using vlCoverOverRowFn = void (*)(const uint32_t* rgb, const uint8_t* a, const uint32_t* underRgb,
+                                  const uint8_t* under, uint32_t* outRgb, uint8_t* outCover, int32_t count);
+vlCoverOverRowFn FastCoverOverRow();
 // One row of the dissolve on 8-bit planes (no pixel formats: rows keyed by
 // format -1).
 using vlDissolveFn = void (*)(const uint8_t* map, const uint8_t* src, uint8_t* dst, int32_t count, int32_t level,

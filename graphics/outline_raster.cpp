@@ -8,9 +8,11 @@
 #include FT_MODULE_H
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "graphics/outline_clip.h"
@@ -227,9 +229,20 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
   bm.pixel_mode = FT_PIXEL_MODE_MONO;
   bm.num_grays = 2;
   if (FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm)) return false;
-  for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x)
-      buffer[static_cast<size_t>(y) * rowBytes + x] = (mono[size_t(y) * monoRow + x / 8] & (0x80 >> (x & 7))) ? 255 : 0;
+  // Eight pixels a byte, the first in its top bit.
+  static const auto kExpand = [] {
+    std::array<std::array<uint8_t, 8>, 256> t{};
+    for (int b = 0; b < 256; ++b)
+      for (int i = 0; i < 8; ++i) t[b][i] = (b & (0x80 >> i)) ? 255 : 0;
+    return t;
+  }();
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* bits = &mono[size_t(y) * monoRow];
+    uint8_t* out = buffer + static_cast<size_t>(y) * rowBytes;
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) std::memcpy(out + x, kExpand[bits[x / 8]].data(), 8);
+    for (; x < width; ++x) out[x] = kExpand[bits[x / 8]][x & 7];
+  }
   return true;
 }
 

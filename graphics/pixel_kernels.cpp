@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "graphics/cover_over.h"
 #include "graphics/fast_paths.h"
 #include "graphics/pixel_format.h"
 
@@ -337,6 +338,16 @@ void ScaleAlphaBytes(const uint8_t* src, uint8_t* dst, int32_t count, int32_t in
     if (const vlScaleBytesFn fast = FastScaleAlphaBytes()) return fast(src, dst, count, intensity);
   }
   for (int32_t i = 0; i < count; ++i) dst[i] = static_cast<uint8_t>(src[i] * intensity / 255);
+}
+
+void CoverOverRow(const uint32_t* rgb, const uint8_t* a, const uint32_t* underRgb, const uint8_t* under,
+                  uint32_t* outRgb, uint8_t* outCover, int32_t count) {
+  if (const vlCoverOverRowFn fast = FastCoverOverRow()) return fast(rgb, a, underRgb, under, outRgb, outCover, count);
+  for (int32_t i = 0; i < count; ++i) {
+    const vlCover c = CoverOver(rgb[i], a[i], {underRgb[i], under[i]});
+    outRgb[i] = c.rgb;
+    outCover[i] = static_cast<uint8_t>(c.cover);
+  }
 }
 
 void MaskToAlphaValue(const uint8_t* mask, int32_t maskRowBytes, int32_t bit, uint8_t* alpha,

@@ -61,6 +61,11 @@ void AlphaChannelPixels(int32_t format, const vlAlphaChannelJob& job);
 // Plane loops.
 void FillAlphaBytes(uint8_t* dst, int32_t rowBytes, int32_t w, int32_t h, uint8_t value);
 void ScaleAlphaBytes(const uint8_t* src, uint8_t* dst, int32_t count, int32_t intensity);
+// CoverOver (graphics/cover_over.h) pixel by pixel over count pixels:
+// rgb with coverage a over underRgb with coverage under, into outRgb and
+// outCover (which may be rgb and a).
+void CoverOverRow(const uint32_t* rgb, const uint8_t* a, const uint32_t* underRgb, const uint8_t* under,
+                  uint32_t* outRgb, uint8_t* outCover, int32_t count);
 void MaskToAlphaValue(const uint8_t* mask, int32_t maskRowBytes, int32_t bitOffset, uint8_t* alpha,
                       int32_t alphaRowBytes, int32_t w, int32_t h, uint8_t value);
 void CombineAlphaRect(const uint8_t* src, int32_t srcRowBytes, uint8_t* dst, int32_t dstRowBytes, int32_t w,

@@ -94,6 +94,18 @@ struct V {
   static R TwiceLo32(R a) { return _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3)); }
   static R TwiceHi32(R a) { return _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7)); }
   static R CmpGt32(R a, R b) { return _mm256_cmpgt_epi32(a, b); }
+  // Single-precision lanes: exact for the integers below 2^24 the cover
+  // rule works in, and a quotient truncated is the integer quotient.
+  using F = __m256;
+  static F ToF(R a) { return _mm256_cvtepi32_ps(a); }
+  static R ToI(F a) { return _mm256_cvttps_epi32(a); }
+  static F SetF(float v) { return _mm256_set1_ps(v); }
+  static F AddF(F a, F b) { return _mm256_add_ps(a, b); }
+  static F SubF(F a, F b) { return _mm256_sub_ps(a, b); }
+  static F MulF(F a, F b) { return _mm256_mul_ps(a, b); }
+  static F DivF(F a, F b) { return _mm256_div_ps(a, b); }
+  static F MinF(F a, F b) { return _mm256_min_ps(a, b); }
+  static R IsZeroF(F a) { return _mm256_castps_si256(_mm256_cmp_ps(a, _mm256_setzero_ps(), _CMP_EQ_OQ)); }
   static R Bytes32(const uint8_t* p) {
     return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
   }

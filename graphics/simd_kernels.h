@@ -35,6 +35,9 @@
   void AndWords32(uint8_t* words, size_t count, uint32_t keep);                                                   \
   /* dst[i] = src[i] * intensity / 255 (intensity 0 to 255). */                                                  \
   void ScaleBytes(const uint8_t* src, uint8_t* dst, int32_t count, int32_t intensity);                           \
+  /* The cover rule (graphics/cover_over.h) over count pixels; the outputs may be the first inputs. */            \
+  void CoverOverRow(const uint32_t* rgb, const uint8_t* a, const uint32_t* underRgb, const uint8_t* under,       \
+                    uint32_t* outRgb, uint8_t* outCover, int32_t count);                                         \
   /* One row of the dissolve's 8-bit planes; src may be null (opaque). */                                        \
   void DissolveBytes(const uint8_t* map, const uint8_t* src, uint8_t* dst, int32_t count, int32_t level,         \
                      int disappear);                                                                               \

@@ -104,6 +104,18 @@ struct V {
   static R TwiceHi32(R a) { return _mm_unpackhi_epi32(a, a); }
   static R CmpGt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
   // One register's pixel bytes, each as a 32-bit lane; half of them, each twice.
+  // Single-precision lanes: exact for the integers below 2^24 the cover
+  // rule works in, and a quotient truncated is the integer quotient.
+  using F = __m128;
+  static F ToF(R a) { return _mm_cvtepi32_ps(a); }
+  static R ToI(F a) { return _mm_cvttps_epi32(a); }
+  static F SetF(float v) { return _mm_set1_ps(v); }
+  static F AddF(F a, F b) { return _mm_add_ps(a, b); }
+  static F SubF(F a, F b) { return _mm_sub_ps(a, b); }
+  static F MulF(F a, F b) { return _mm_mul_ps(a, b); }
+  static F DivF(F a, F b) { return _mm_div_ps(a, b); }
+  static F MinF(F a, F b) { return _mm_min_ps(a, b); }
+  static R IsZeroF(F a) { return _mm_castps_si128(_mm_cmpeq_ps(a, _mm_setzero_ps())); }
   static R Bytes32(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, p, 4);

@@ -158,3 +158,36 @@ TEST(CoverOver, CoverageAndChannelsStayInRange) {
   // Full coverage hides what is under it.
   EXPECT_EQ(CoverOver(0x102030, 255, {0xFFFFFF, 200}).rgb, 0x102030u);
 }
+
+// CoverOver multiplies where the rule divides: every coverage pair with
+// every upper channel value (the lower channels and the three upper ones
+// varied against each other) gives what the divisions give, and so do the
+// reciprocals for every divisor over the whole range they serve.
+TEST(CoverOver, GivesTheDivisionsResultForEveryCoverage) {
+  auto byDivision = [](uint32_t rgb, uint32_t a, vlCover under) {
+    const uint32_t rest = under.cover * (255 - a), out = a + rest / 255;
+    if (out == 0) return vlCover{rgb & 0xFFFFFF, 0};
+    uint32_t mixed = 0;
+    for (int sh = 0; sh < 24; sh += 8) {
+      const uint32_t m = (((rgb >> sh) & 0xFF) * a + ((under.rgb >> sh) & 0xFF) * rest / 255) / out;
+      mixed |= (m > 255 ? 255 : m) << sh;
+    }
+    return vlCover{mixed, out};
+  };
+  int wrong = 0;
+  for (uint32_t a = 0; a < 256; ++a)
+    for (uint32_t u = 0; u < 256; ++u)
+      for (uint32_t c = 0; c < 256; ++c) {
+        const uint32_t rgb = c << 16 | (255 - c) << 8 | (c ^ 0x5A);
+        const uint32_t d = (c * 37 + a * 11 + u) & 0xFF;
+        const vlCover under{d << 16 | (255 - d) << 8 | ((d * 7 + u) & 0xFF), u};
+        const vlCover got = CoverOver(rgb | 0xAB000000u, a, under), want = byDivision(rgb | 0xAB000000u, a, under);
+        if ((got.rgb != want.rgb || got.cover != want.cover) && ++wrong <= 5)
+          ADD_FAILURE() << "a " << a << " under " << u << " channel " << c;
+      }
+  EXPECT_EQ(wrong, 0);
+  for (uint32_t d = 1; d < 256; ++d)
+    for (uint32_t n = 0; n < (d == 255 ? (1u << 24) : (1u << 16)); ++n)
+      if (vl_cover::Divide(n, d) != n / d && ++wrong <= 5) ADD_FAILURE() << n << " / " << d;
+  EXPECT_EQ(wrong, 0);
+}

@@ -480,6 +480,39 @@ TEST_F(FastPaths, AlphaTimesOpacity) {
   }
 }
 
+// The cover rule a row at a time, against the general path (which is
+// the rule checked against its divisions in draw_kernels_test): every pair
+// of coverages with every upper channel value, the lower channels varied
+// with them; rows starting anywhere and ending in every tail length, half
+// of them written in place over their inputs.
+TEST_F(FastPaths, CoverOverRows) {
+  constexpr int32_t kPairs = 256 * 256;
+  std::vector<uint8_t> a(kPairs), under(kPairs);
+  for (int32_t i = 0; i < kPairs; ++i) {
+    a[i] = static_cast<uint8_t>(i);
+    under[i] = static_cast<uint8_t>(i >> 8);
+  }
+  std::vector<uint32_t> rgb(kPairs), underRgb(kPairs);
+  for (uint32_t c = 0; c < 256; ++c) {
+    for (int32_t i = 0; i < kPairs; ++i) {
+      const uint32_t d = (c * 37 + static_cast<uint32_t>(i) * 11) & 0xFF;
+      rgb[i] = 0x5A000000u | c << 16 | (255 - c) << 8 | (c ^ 0x5A);
+      underRgb[i] = d << 16 | (255 - d) << 8 | ((d * 7 + (i >> 8)) & 0xFF);
+    }
+    const int32_t from = static_cast<int32_t>(c % 5), count = kPairs - from - static_cast<int32_t>(c % 9);
+    const bool inPlace = c % 2;
+    std::vector<uint8_t> target(static_cast<size_t>(kPairs) * 5);
+    std::memcpy(target.data(), rgb.data(), kPairs * 4);
+    std::memcpy(target.data() + kPairs * 4, a.data(), kPairs);
+    Compare("cover over", static_cast<int>(c), target, [&](std::vector<uint8_t>& t) {
+      auto* outRgb = reinterpret_cast<uint32_t*>(t.data()) + from;
+      uint8_t* outCover = t.data() + kPairs * 4 + from;
+      CoverOverRow(inPlace ? outRgb : rgb.data() + from, inPlace ? outCover : a.data() + from,
+                   underRgb.data() + from, under.data() + from, outRgb, outCover, count);
+    });
+  }
+}
+
 // At 1:1 and scaled up and down (rows converted whole and picked from, or
 // gathered when they narrow below half; smoothly in one pass), odd sizes
 // and every format row.

@@ -1052,6 +1052,70 @@ TEST_F(Drawing, SharpLongTrianglesShowTheirExactFill) {
   EXPECT_GT(area, 150);
 }
 
+// A filled path over its edge ring over its shadow, each colour with its
+// own transparency: every pixel of the grab is the cover rule's (a colour
+// with coverage a over one with coverage u gives a + u (255 - a) / 255 and
+// channels weighted by a and u (255 - a) / 255) blended over the black
+// display. Box paths on whole pixels and no anti-aliasing make every
+// coverage exact; beside them an opaque box alone and one at half opacity.
+TEST_F(Drawing, PathFillEdgeAndShadowFollowTheCoverRule) {
+  struct Cover {
+    uint32_t rgb, a;
+  };
+  auto over = [](Cover top, Cover under) {
+    const uint32_t rest = under.a * (255 - top.a), out = top.a + rest / 255;
+    if (!out) return Cover{top.rgb & 0xFFFFFF, 0};
+    uint32_t rgb = 0;
+    for (int sh = 0; sh < 24; sh += 8)
+      rgb |= std::min<uint32_t>(255, (((top.rgb >> sh) & 0xFF) * top.a + ((under.rgb >> sh) & 0xFF) * rest / 255) / out)
+             << sh;
+    return Cover{rgb, out};
+  };
+  auto in = [](int x, int y, int x0, int y0, int w, int h) { return x >= x0 && x < x0 + w && y >= y0 && y < y0 + h; };
+  // Box 40 x 30 at 20, 20: fill 0x80 transparent orange, edge 3 of 0x40
+  // transparent blue, shadow 5 south-east of 0x60 transparent green.
+  const uint32_t fill = 0x80FF8020, edgeColour = 0x402040FF, shadowColour = 0x6010E030;
+  auto layered = [&](int x, int y) {  // fill over edge at a pixel
+    const uint32_t f = in(x, y, 20, 20, 40, 30) ? 255 - (fill >> 24) : 0;
+    const bool ring = in(x, y, 17, 17, 46, 36) && !in(x, y, 23, 23, 34, 24);
+    return over({fill, f}, {edgeColour, ring ? 255 - (edgeColour >> 24) : 0});
+  };
+  auto model = [&](int x, int y) -> Cover {
+    if (in(x, y, 100, 20, 30, 30)) return {0x30C0F0, 255};
+    if (in(x, y, 150, 20, 30, 30)) return {0xF0C030, 127};
+    const Cover top = layered(x, y);
+    return over(top, {shadowColour, layered(x - 5, y - 5).a * (255 - (shadowColour >> 24)) / 255});
+  };
+  const std::string text =
+      ".line 1\n.table 0 { width = 200, height = 80, color = 0, title = \"draw\" }\n"
+      ".call base=1 setdisplayattributes r0\n.call base=1 setfillstyle 1\n"
+      ".call base=1 startpath 1\n.call base=1 addboxtopath 1 0 0 30 30\n.call base=1 drawpath 1 100 20 " +
+      std::to_string(0x30C0F0) + "\n.call base=1 drawpath 1 150 20 " + std::to_string(0x80F0C030u) + "\n"
+      ".call base=1 startpath 2\n.call base=1 addboxtopath 2 0 0 40 30\n"
+      ".call base=1 setformstyle 64 " + std::to_string(edgeColour) + " 3\n" +
+      ".call base=1 setformstyle 32 " + std::to_string(shadowColour) + " 5 3\n" +
+      ".call base=1 drawpath 2 20 20 " + std::to_string(fill) + "\n" + ReadyForGrab();
+  Result r = RunAndGrab(text, "cover");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string rgb = Tool("convert " + Quote(dir() + "/cover.png") + " -depth 8 rgb:-");
+  ASSERT_EQ(rgb.size(), 200u * 80 * 3);
+  int wrong = 0, mixed = 0;
+  for (int y = 0; y < 80; ++y)
+    for (int x = 0; x < 200; ++x) {
+      const Cover c = model(x, y);
+      mixed += c.a > 0 && c.a < 255;
+      for (int k = 0; k < 3; ++k) {
+        const int ch = static_cast<int>((c.rgb >> (16 - 8 * k)) & 0xFF);
+        const int want = c.a == 255 ? ch : (ch * static_cast<int>(c.a)) >> 8;
+        const int got = static_cast<unsigned char>(rgb[(static_cast<size_t>(y) * 200 + x) * 3 + k]);
+        if (got != want && ++wrong <= 5)
+          ADD_FAILURE() << "at " << x << "," << y << " channel " << k << ": " << got << ", want " << want;
+      }
+    }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(mixed, 2000);  // most of it is mixed, not plain
+}
+
 #ifdef VL_HAVE_CAIRO
 // Self-crossing and nested paths by both fill rules, plain and anti-aliased:
 // two nested boxes and a five-pointed star drawn even-odd (a hole in the

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "display/bgpic.h"
@@ -14,7 +15,7 @@
 #include "display/layers/layers.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "graphics/cover_over.h"
+#include "graphics/pixel_kernels.h"
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/draw_target.h"
@@ -61,11 +62,14 @@ constexpr int kDirections[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1
 constexpr uint64_t kMaxPixels = uint64_t{1} << 38;
 
 // An 8-bit plane the engine renders into, w x h, for the part of the
-// path's box that starts at originX, originY whole pixels into it.
+// path's box that starts at originX, originY whole pixels into it: its own
+// bytes, or rows lent by an alpha plane.
 struct Coverage {
   int32_t originX = 0, originY = 0;
   int32_t width = 0, height = 0;
   std::vector<uint8_t> bytes;
+  uint8_t* data = nullptr;
+  int32_t rowBytes = 0;
   bool Make(int32_t x, int32_t y, int32_t w, int32_t h) {
     originX = x;
     originY = y;
@@ -77,14 +81,38 @@ struct Coverage {
     } catch (...) {
       return false;
     }
+    data = bytes.data();
+    rowBytes = width;
     return true;
   }
+  // Cleared rows of rowLength bytes.
+  void Borrow(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* rows, int32_t rowLength) {
+    originX = x;
+    originY = y;
+    width = w;
+    height = h;
+    data = rows;
+    rowBytes = rowLength;
+  }
+  const uint8_t* Row(int32_t y) const { return data + static_cast<size_t>(y) * rowBytes; }
   uint8_t At(int32_t x, int32_t y) const {
     x -= originX;
     y -= originY;
-    return x < 0 || y < 0 || x >= width || y >= height ? 0 : bytes[static_cast<size_t>(y) * width + x];
+    return x < 0 || y < 0 || x >= width || y >= height ? 0 : Row(y)[x];
   }
 };
+
+// The coverage of c along n pixels of row y from column x0 (in the
+// coordinates At takes), times opacity: 0 outside it.
+void CoverageRow(const Coverage& c, int32_t x0, int32_t y, int32_t n, int32_t opacity, uint8_t* out) {
+  std::memset(out, 0, static_cast<size_t>(n));
+  y -= c.originY;
+  if (y < 0 || y >= c.height) return;
+  const int64_t from = std::max<int64_t>(x0, c.originX);
+  const int64_t to = std::min<int64_t>(int64_t{x0} + n, int64_t{c.originX} + c.width);
+  if (from < to)
+    ScaleAlphaBytes(c.Row(y) + (from - c.originX), out + (from - x0), static_cast<int32_t>(to - from), opacity);
+}
 
 // Renders the commands' coverage (filled or stroked at width) into c; the
 // outline's box starts in the buffer's first pixel (at its place inside it).
@@ -100,8 +128,8 @@ bool RenderInto(vlPluginInfo* engine, const vlPathShape* s, uint32_t fill, uint3
   r.lineState = &ls;
   r.fill = fill;
   r.lineWidth = width;
-  r.coverage = c->bytes.data();
-  r.rowBytes = c->width;
+  r.coverage = c->data;
+  r.rowBytes = c->rowBytes;
   r.width = c->width;
   r.height = c->height;
   r.transform = t;
@@ -112,23 +140,6 @@ bool RenderInto(vlPluginInfo* engine, const vlPathShape* s, uint32_t fill, uint3
 }
 
 uint32_t Opacity(uint32_t color) { return 255 - (color >> 24); }
-
-// Writes the coverage bytes into a new alpha plane (w x h) placed at
-// (ox, oy) of it; null when memory runs out.
-vlBitmap* PlaneFrom(const std::vector<uint8_t>& bytes, int32_t w, int32_t h) {
-  vlBitmap* plane = NewAlphaPlane(w, h, 1, nullptr, 0);
-  if (!plane) return nullptr;
-  {
-    // Through the plane's lock: a display adapter may hold it.
-    vlLockedPixels px(plane, 0);
-    if (!px.ok()) {
-      DeleteAlphaPlane(plane);
-      return nullptr;
-    }
-    for (int32_t y = 0; y < h; ++y) std::memcpy(px.Row(y), &bytes[static_cast<size_t>(y) * w], w);
-  }
-  return plane;
-}
 
 // Gradient or texture pixels (ARGB) of the part of the fill's box (fw x fh)
 // that starts at x0, y0 and is w x h, the pattern laid over the whole box;
@@ -290,8 +301,32 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   Coverage shape, ring;
   const int32_t fx0 = std::clamp(cx0 - sx, 0, fw), fx1 = std::clamp(cx1 - sx, 0, fw);
   const int32_t fy0 = std::clamp(cy0 - sy, 0, fh), fy1 = std::clamp(cy1 - sy, 0, fh);
-  if (!shape.Make(fx0, fy0, fx1 - fx0, fy1 - fy0)) return ERR_MEM;
-  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape)) return kErrDrawPath;
+  const bool plain = !edge && !shadow;
+  // With nothing to lay under or over it and no opacity to apply, the
+  // shape's coverage is the picture's alpha: the built-in engine renders it
+  // there when the two windows are the same (a plug-in gets a buffer whose
+  // rows are as wide as the shape, as it always did).
+  const bool direct = plain && Opacity(s->color) == 255 && IsBuiltinVectorEngine(engine) && sx + fx0 == wx0 &&
+                      sy + fy0 == wy0 && fx1 - fx0 == vw && fy1 - fy0 == vh;
+  vlBitmap* plane = nullptr;
+  std::optional<vlLockedPixels> planePixels;  // through the lock: a display adapter may hold the plane
+  auto lockPlane = [&] {
+    plane = NewAlphaPlane(vw, vh, 1, nullptr, 0);
+    if (plane) planePixels.emplace(plane, 0);
+    return plane && planePixels->ok();
+  };
+  auto fail = [&](int status) {
+    planePixels.reset();
+    DeleteAlphaPlane(plane);
+    return status;
+  };
+  if (direct) {
+    if (!lockPlane()) return fail(ERR_ALLOCALPHA);
+    shape.Borrow(fx0, fy0, vw, vh, planePixels->Row(0), planePixels->access.rowLength);
+  } else if (!shape.Make(fx0, fy0, fx1 - fx0, fy1 - fy0)) {
+    return ERR_MEM;
+  }
+  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape)) return fail(kErrDrawPath);
   if (edge) {
     if (!ring.Make(cx0, cy0, cx1 - cx0, cy1 - cy0)) return ERR_MEM;
     if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return kErrDrawPath;
@@ -301,53 +336,92 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   std::vector<uint32_t> pattern;
   const int32_t pw0 = shape.width;
   if (fill)
-    if (int status = RenderFillPattern(L, st, fw, fh, fx0, fy0, pw0, shape.height, &pattern)) return status;
+    if (int status = RenderFillPattern(L, st, fw, fh, fx0, fy0, pw0, shape.height, &pattern)) return fail(status);
 
-  // Per pixel: the shape's coverage (edge under fill), then the shadow.
+  // Per pixel: the shape's coverage (edge under fill), then the shadow,
+  // written straight into the alpha plane. Without edge or shadow the
+  // picture is the fill colour over nothing: the colour itself wherever
+  // the pattern does not show (one row written to every row).
+  if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) > kMaxPixels) return fail(ERR_MEM);
+  const uint32_t fillPixel = 0xFF000000u | (s->color & 0xFFFFFF);
+  const bool oneRow = plain && pattern.empty();  // the same row of colour for every row
   std::vector<uint32_t> argb;
-  std::vector<uint8_t> alpha;
-  if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) > kMaxPixels) return ERR_MEM;
+  struct {
+    std::vector<uint8_t> bytes;   // fill, edge and shadow coverage of a row
+    std::vector<uint32_t> words;  // fill, edge, shadow and spare colours of a row
+  } rows;
   try {
-    argb.assign(static_cast<size_t>(vw) * vh, 0);
-    alpha.assign(static_cast<size_t>(vw) * vh, 0);
+    argb.assign(oneRow ? static_cast<size_t>(vw) : static_cast<size_t>(vw) * vh, plain ? fillPixel : 0);
+    if (!plain) {
+      rows.bytes.resize(static_cast<size_t>(vw) * 3);
+      rows.words.resize(static_cast<size_t>(vw) * 4);
+    }
   } catch (...) {
-    return ERR_MEM;
+    return fail(ERR_MEM);
   }
-  auto shapeAt = [&](int32_t px, int32_t py, uint32_t* color, uint32_t* a) {
-    const uint32_t f = shape.At(px - sx, py - sy) * Opacity(s->color) / 255;
-    const uint32_t e = edge ? ring.At(px, py) * Opacity(st.edgeColor) / 255 : 0;
-    // The fill over the edge ring.
-    uint32_t fillRGB = s->color;
-    if (!pattern.empty() && f) fillRGB = pattern[static_cast<size_t>(py - sy - fy0) * pw0 + (px - sx - fx0)];
-    const vlCover over = CoverOver(fillRGB, f, {st.edgeColor, e});
-    *color = over.rgb;
-    *a = over.cover;
-  };
-  for (int32_t py = wy0; py < wy1; ++py) {
-    for (int32_t px = wx0; px < wx1; ++px) {
-      uint32_t c, a;
-      shapeAt(px - ox, py - oy, &c, &a);
-      if (shadow) {
-        uint32_t c2, a2;
-        shapeAt(px - ox - dx, py - oy - dy, &c2, &a2);
-        const vlCover over = CoverOver(c, a, {st.shadowColor, a2 * Opacity(st.shadowColor) / 255});
-        c = over.rgb;
-        a = over.cover;
-      }
-      const size_t at = static_cast<size_t>(py - wy0) * vw + (px - wx0);
-      argb[at] = 0xFF000000u | c;
-      alpha[at] = static_cast<uint8_t>(a);
+  vlBitmap* picture = NewBitmap(vw, vh, 0, nullptr);
+  if (!picture) return fail(ERR_BITMAP);
+  if (!direct && !lockPlane()) {
+    DeleteBitmap(picture);
+    return fail(ERR_ALLOCALPHA);
+  }
+  const vlLockedPixels& px = *planePixels;
+  if (plain) {
+    // CoverOver with nothing under it: the fill's colour, and its coverage
+    // times the opacity.
+    const int32_t x0 = std::max(wx0, sx + fx0), x1 = std::min(wx1, sx + fx0 + shape.width);
+    const int32_t y0 = std::max(wy0, sy + fy0), y1 = std::min(wy1, sy + fy0 + shape.height);
+    const int32_t opacity = static_cast<int32_t>(Opacity(s->color));
+    for (int32_t py = y0; x0 < x1 && py < y1; ++py) {
+      const size_t from = static_cast<size_t>(py - sy - fy0) * shape.width + (x0 - sx - fx0);
+      uint8_t* a = px.Row(py - wy0) + (x0 - wx0);
+      if (!direct) ScaleAlphaBytes(shape.Row(py - sy - fy0) + (x0 - sx - fx0), a, x1 - x0, opacity);
+      if (pattern.empty()) continue;
+      const uint32_t* fillRow = &pattern[from];
+      uint32_t* c = &argb[static_cast<size_t>(py - wy0) * vw + (x0 - wx0)];
+      for (int32_t i = 0; i < x1 - x0; ++i)
+        if (a[i]) c[i] = 0xFF000000u | (fillRow[i] & 0xFFFFFF);
     }
   }
-
-  vlBitmap* picture = NewBitmap(vw, vh, 0, nullptr);
-  if (!picture) return ERR_BITMAP;
-  vlBitmap* plane = PlaneFrom(alpha, vw, vh);
-  if (!plane) {
-    DeleteBitmap(picture);
-    return ERR_ALLOCALPHA;
+  if (!plain) {
+    // The fill over the edge ring, and that over the shadow (the same
+    // shape moved), by the cover rule a row at a time.
+    const int32_t opFill = static_cast<int32_t>(Opacity(s->color));
+    uint8_t* f = rows.bytes.data();
+    uint8_t* e = f + vw;
+    uint8_t* under = e + vw;
+    uint32_t* fillRGB = rows.words.data();
+    uint32_t* edgeRGB = fillRGB + vw;
+    uint32_t* shadowRGB = edgeRGB + vw;
+    uint32_t* spare = shadowRGB + vw;
+    std::fill(fillRGB, fillRGB + vw, s->color);
+    std::fill(edgeRGB, edgeRGB + vw, st.edgeColor);
+    std::fill(shadowRGB, shadowRGB + vw, st.shadowColor);
+    std::fill(e, e + vw, 0);
+    // Fill over edge at row y of the outer box from column x0, into c and a.
+    auto layered = [&](int32_t x0, int32_t y, uint32_t* c, uint8_t* a) {
+      CoverageRow(shape, x0 - sx, y - sy, vw, opFill, f);
+      if (edge) CoverageRow(ring, x0, y, vw, static_cast<int32_t>(Opacity(st.edgeColor)), e);
+      if (!pattern.empty()) {
+        for (int32_t i = 0; i < vw; ++i)
+          fillRGB[i] = f[i] ? pattern[static_cast<size_t>(y - sy - fy0) * pw0 + (x0 + i - sx - fx0)] : s->color;
+      }
+      CoverOverRow(fillRGB, f, edgeRGB, e, c, a, vw);
+    };
+    for (int32_t py = wy0; py < wy1; ++py) {
+      uint32_t* c = &argb[static_cast<size_t>(py - wy0) * vw];
+      uint8_t* a = px.Row(py - wy0);
+      layered(wx0 - ox, py - oy, c, a);
+      if (shadow) {
+        layered(wx0 - ox - dx, py - oy - dy, spare, under);
+        ScaleAlphaBytes(under, under, vw, static_cast<int32_t>(Opacity(st.shadowColor)));
+        CoverOverRow(c, a, shadowRGB, under, c, a, vw);
+      }
+      for (int32_t i = 0; i < vw; ++i) c[i] |= 0xFF000000u;
+    }
   }
-  WriteBitmapARGB(argb.data(), vw * 4, picture, 0, 0, vw, vh);
+  planePixels.reset();
+  WriteBitmapARGB(argb.data(), oneRow ? 0 : vw * 4, picture, 0, 0, vw, vh);
   if (out) {
     *out = {picture, plane, left, top, pw, ph};
     return 0;

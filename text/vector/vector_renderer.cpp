@@ -125,26 +125,36 @@ FT_Stroker_LineCap MapCap(uint32_t cap) {
 
 enum class Mode { Translate, Build };
 
-// True when the sub-path that a command at p continues or begins is ended
-// by a close before anything else ends it.
-bool SubPathCloses(const uint8_t* p) {
-  for (size_t bytes; (bytes = PathCommandBytes(p)); p += bytes) {
-    switch (ReadU32(p)) {
-      case VL_PATH_CLOSE: return true;
-      case VL_PATH_MOVE:
-      case VL_PATH_BOX:
-      case VL_PATH_TEXT: return false;
-      default: break;
+// Whether the sub-path that a command at p continues or begins is ended
+// by a close before anything else ends it. The answer holds for every
+// command up to the one that ends the sub-path, so the walk asks once per
+// sub-path, not once per segment (a long polyline would be quadratic).
+struct SubPathEnd {
+  const uint8_t* from = nullptr;  // the span last asked about, to the command ending it
+  const uint8_t* end = nullptr;
+  bool closes = false;
+  bool Closes(const uint8_t* p) {
+    if (end && p >= from && p <= end) return closes;
+    from = p;
+    closes = false;
+    for (size_t bytes; (bytes = PathCommandBytes(p)); p += bytes) {
+      const uint32_t code = ReadU32(p);
+      if (code == VL_PATH_CLOSE || code == VL_PATH_MOVE || code == VL_PATH_BOX || code == VL_PATH_TEXT) {
+        closes = code == VL_PATH_CLOSE;
+        break;
+      }
     }
+    end = p;
+    return closes;
   }
-  return false;
-}
+};
 
 // Walks the commands. Translate moves every absolute coordinate by the
 // offset in place; Build records the path in the builder's stroker.
 void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineBuilder* b) {
   if (!commands) return;
   uint8_t* p = commands;
+  SubPathEnd subPath;
   for (;;) {
     const uint32_t code = ReadU32(p);
     const size_t bytes = PathCommandBytes(p);
@@ -190,7 +200,7 @@ void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineB
         double x, y;
         point(a + 4, ReadU32(a) != 0, &x, &y);
         b->End(false);
-        if (ReadU32(p + bytes) != VL_PATH_TEXT) b->Begin(x, y, SubPathCloses(p + bytes));
+        if (ReadU32(p + bytes) != VL_PATH_TEXT) b->Begin(x, y, subPath.Closes(p + bytes));
         b->curX = b->startX = x;
         b->curY = b->startY = y;
         break;
@@ -198,7 +208,7 @@ void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineB
       case VL_PATH_LINE: {
         double x, y;
         point(a + 4, ReadU32(a) != 0, &x, &y);
-        b->ReachOrBegin(x, y, SubPathCloses(p + bytes));
+        b->ReachOrBegin(x, y, subPath.Closes(p + bytes));
         break;
       }
       case VL_PATH_CURVE: {
@@ -210,7 +220,7 @@ void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineB
           x[i] = ReadF64(a + 4 + 16 * i) + (rel ? bx : ox);
           y[i] = ReadF64(a + 12 + 16 * i) + (rel ? by : oy);
         }
-        if (!b->open) b->Begin(x[0], y[0], SubPathCloses(p + bytes));
+        if (!b->open) b->Begin(x[0], y[0], subPath.Closes(p + bytes));
         b->CubicTo(x[0], y[0], x[1], y[1], x[2], y[2]);
         break;
       }
@@ -226,7 +236,7 @@ void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineB
         const double start = ReadF64(a + 32), end = ReadF64(a + 40);
         double sx, sy;
         ArcStart(cx, cy, rx, ry, start, &sx, &sy);
-        b->ReachOrBegin(sx, sy, SubPathCloses(p + bytes));
+        b->ReachOrBegin(sx, sy, subPath.Closes(p + bytes));
         AddArcToStroker(*b, cx, cy, rx, ry, start, end, ReadU32(a + 48) != 0);
         break;
       }

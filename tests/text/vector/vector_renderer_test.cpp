@@ -216,6 +216,14 @@ TEST_F(VectorTest, StrokesFollowWidthCapsAndJoins) {
   ls.join = VL_JOINROUND;
   ring = Draw(square, false, 4, &w, &h);
   EXPECT_NEAR(Area(ring), 54 * 54 - 46 * 46 - 4 * (4 - kPi), 3);
+  // Each sub-path keeps its own ends: open, closed, open and closed again
+  // in one path, the open ones with their round caps, the closed ones
+  // with none.
+  Path mixed;
+  mixed.Move(0, 0).Line(100, 0).Move(0, 40).Line(50, 40).Line(50, 90).Line(0, 90).Close();
+  mixed.Move(0, 130).Line(100, 130).Move(0, 170).Line(50, 170).Line(50, 220).Line(0, 220).Close();
+  ls.join = VL_JOINMITER;
+  EXPECT_NEAR(Area(Draw(mixed, false, 10, &w, &h)), 2 * (1000 + kPi * 25) + 2 * (60 * 60 - 40 * 40), 6);
 }
 
 TEST_F(VectorTest, AntiAliasFillRuleTransformAndOpenFills) {
