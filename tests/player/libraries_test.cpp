@@ -806,17 +806,23 @@ TEST_F(Libraries, PausedAndEndedVideosRestUntilTheyAreResumedOrStopped) {
   }
 }
 
-// Sets the sample rate its sound stream's format declares in an AVI file.
-bool SetSoundRate(const std::string& path, uint32_t rate) {
+// Writes little-endian values over the sound stream's format of an AVI
+// file: {offset from "strf", value, bytes}.
+struct FormatEdit {
+  size_t offset;
+  uint32_t value, bytes;
+};
+bool EditSoundFormat(const std::string& path, const std::vector<FormatEdit>& edits) {
   std::FILE* f = std::fopen(path.c_str(), "r+b");
   if (!f) return false;
   std::string bytes(1 << 16, '\0');
   bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
   const size_t format = bytes.find("strf", bytes.find("auds"));
-  bool done = false;
-  if (format != std::string::npos && format != 0) {
-    const unsigned char le[4] = {uint8_t(rate), uint8_t(rate >> 8), uint8_t(rate >> 16), uint8_t(rate >> 24)};
-    done = std::fseek(f, long(format + 12), SEEK_SET) == 0 && std::fwrite(le, 1, 4, f) == 4;
+  bool done = format != std::string::npos && format != 0;
+  for (const FormatEdit& e : edits) {
+    const unsigned char le[4] = {uint8_t(e.value), uint8_t(e.value >> 8), uint8_t(e.value >> 16),
+                                 uint8_t(e.value >> 24)};
+    done = done && std::fseek(f, long(format + e.offset), SEEK_SET) == 0 && std::fwrite(le, 1, e.bytes, f) == e.bytes;
   }
   return std::fclose(f) == 0 && done;
 }
@@ -824,23 +830,47 @@ bool SetSoundRate(const std::string& path, uint32_t rate) {
 // A video whose sound stream declares 1 sample a second is refused when
 // it is opened (its sound filled the packet queue until no picture could
 // be read, and PauseVideo then waited for ever for a picture to pause on),
-// and so is one declaring more than any output plays;
-// one at the lowest pitch, whose sound outlasts its pictures as far, and
-// the clip as it was made pause at once. An end signal while the last one
+// and so is one declaring more than any output plays; so, the same way,
+// is every other sound the player cannot play, which opened and played
+// silent as if all were well: rate 0 or 2^31, 0 or 255 channels, 0, 7 or
+// 32 bits, a format other than PCM (ADPCM's tag 2; the extensible header
+// of another sub-format). One at the lowest pitch, whose sound outlasts
+// its pictures as far, the clip as it was made and one at 96 kHz under
+// the extensible header pause at once. An end signal while the last one
 // is paused ends the player by that signal.
 TEST_F(Libraries, AVideoPausesAtOnceOrIsRefusedWhateverRateItsSoundDeclares) {
   const std::string marker = dir() + "/paused";
   std::string body = ".line 1\n.table 0 { width = 160, height = 120, color = 0, title = \"rates\" }\n"
                      ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call exitonerror 0\n";
-  for (uint32_t rate : {1u, 1000000000u, 256u, 44100u}) {
-    const std::string clip = dir() + "/rate" + std::to_string(rate) + ".avi", v = std::to_string(rate);
+  // Offsets from "strf": tag 8, channels 10, rate 12, block 20, bits 22,
+  // and in the extensible form the sub-format's first byte at 32.
+  const std::vector<std::pair<std::string, std::vector<FormatEdit>>> cases = {
+      {"1", {{12, 1, 4}}},
+      {"1000000000", {{12, 1000000000, 4}}},
+      {"0", {{12, 0, 4}}},
+      {"2147483648", {{12, 2147483648u, 4}}},
+      {"nochannel", {{10, 0, 2}, {20, 0, 2}}},
+      {"channels255", {{10, 255, 2}, {20, 510, 2}}},
+      {"bits0", {{22, 0, 2}, {20, 0, 2}}},
+      {"bits7", {{22, 7, 2}, {20, 2, 2}}},
+      {"bits32", {{22, 32, 2}, {20, 8, 2}}},
+      {"adpcm", {{8, 2, 2}}},
+      {"float96k", {{32, 3, 1}}},
+      {"256", {{12, 256, 4}}},
+      {"44100", {}},
+      {"96000", {}},
+  };
+  int id = 0;
+  for (const auto& [name, edits] : cases) {
+    const std::string clip = dir() + "/rate" + name + ".avi", v = std::to_string(++id);
+    const std::string rate = name.find("96") != std::string::npos ? "96000" : "44100";
     int status = 0;
-    Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 "
-         "-t 1 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 2 " + vlplayer::Quote(clip),
+    Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=" +
+             rate + " -t 1 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 2 " + vlplayer::Quote(clip),
          &status);
     ASSERT_EQ(status, 0);
-    ASSERT_TRUE(SetSoundRate(clip, rate));
-    body += ".call openvideo " + v + " " + Lit(clip) + "\n.call getlasterror -> e\n.call debugprint " + v +
+    ASSERT_TRUE(EditSoundFormat(clip, edits));
+    body += ".call openvideo " + v + " " + Lit(clip) + "\n.call getlasterror -> e\n.call debugprint " + Lit(name) +
             " $e\n.call playvideo " + v + "\n.call wait 10\n.call pausevideo " + v + "\n.call getlasterror -> e\n"
             ".call debugprint \"paused\" $e\n";
   }
@@ -854,7 +884,12 @@ TEST_F(Libraries, AVideoPausesAtOnceOrIsRefusedWhateverRateItsSoundDeclares) {
   Result r = Run({Applet("rates", body + ".call stringtofile \"1\" " + Lit(marker) + "\n.call wait 1000\n")}, options);
   EXPECT_TRUE(signalled);
   EXPECT_EQ(r.status, -SIGTERM) << r.out << r.err;
-  EXPECT_EQ(r.out, "1 1450\npaused 1449\n1000000000 1450\npaused 1449\n256 0\npaused 0\n44100 0\npaused 0\n");
+  std::string expected;
+  for (const auto& c : cases) {
+    const bool plays = c.first == "256" || c.first == "44100" || c.first == "96000";
+    expected += c.first + (plays ? " 0\npaused 0\n" : " 1450\npaused 1449\n");
+  }
+  EXPECT_EQ(r.out, expected);
 }
 
 // Paths without length used to end the player inside the stroker: a
