@@ -717,37 +717,42 @@ TEST_F(Windows, DrawingLeavesOutTheVideosWhereTheyAreNow) {
   EXPECT_TRUE(Reddish(GrabPixel(pixels, 70, 70))) << std::hex << GrabPixel(pixels, 70, 70) << " ended video";
 }
 
-// A video a layer plays, resized and moved: the layer goes on with its own
-// copy at the old size and place while the video itself, stopped and free,
-// plays at its new size elsewhere; each answers for itself.
-TEST_F(Windows, AVideoResizedWhileALayerShowsItLeavesTheLayerItsOwnCopy) {
+// A video playing as a layer refuses a new size or place with 1517 and
+// stays the script's: it plays on, and pause, seek, resume and stop act
+// on its layer (the change handed the layer a hidden copy, answered 0,
+// and the video read as stopped: pause 1451, stop 1516). So does one an
+// InsertLayer shows. The window keeps the layer's frame at its own size
+// and place, and nothing where the refused changes would have put it.
+TEST_F(Windows, AVideoOnALayerRefusesANewSizeOrPlaceAndStaysTheScripts) {
   const std::string red = RedClip("red.avi", "8");
   ASSERT_FALSE(red.empty());
   std::string pixels;
   Result r = RunAndGrabWhenReady(
       "videocopy", ".line 1\n.table 0 { width = 160, height = 100, color = 0, title = \"videocopy\" }\n"
-                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n"
+                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n.call exitonerror 0\n"
                    ".call openvideo 1 " + Lit(red) + "\n.table 0 { uselayer = 1 }\n"
                    ".call base=1 playvideo 1 0 0 r0\n.call wait 10\n"
-                   ".call setvideosize 1 48 36\n.call setvideoposition 1 100 50\n"
-                   ".call isvideoplaying 1 -> a\n.call getattribute 22 1 83 -> b\n"
-                   ".call playvideo 1\n.call wait 25\n.call isvideoplaying 1 -> c\n"
-                   ".call getattribute 50 1 0 -> w\n.call getattribute 50 1 1 -> h\n"
-                   ".call getattribute 22 1 0 -> lw\n.call getattribute 22 1 83 -> d\n"
-                   ".call debugprint $a $b $c $w $h $lw $d\n",
+                   ".call setvideosize 1 48 36\n.call getlasterror -> s\n.call setvideoposition 1 100 50\n"
+                   ".call getlasterror -> m\n.call isvideoplaying 1 -> a\n.call pausevideo 1\n.call getlasterror -> e1\n"
+                   ".call getattribute 22 1 84 -> lp\n.call seekvideo 1 3000\n.call getlasterror -> e2\n"
+                   ".call wait 5\n.call getattribute 22 1 18 -> at\n.call resumevideo 1\n.call getlasterror -> e3\n"
+                   ".call getattribute 22 1 84 -> lr\n.call stopvideo 1\n.call getlasterror -> e4\n"
+                   ".call isvideoplaying 1 -> st\n.call getattribute 50 1 0 -> w\n"
+                   ".call debugprint $s $m $a $e1 $lp $e2 $at $e3 $lr $e4 $st $w\n"
+                   ".call openvideo 2 " + Lit(red) + "\n.call insertlayer 2 50 2 0 60\n.call getlasterror -> il\n"
+                   ".call setvideosize 2 48 36\n.call getlasterror -> s\n.call setvideoposition 2 100 50\n"
+                   ".call getlasterror -> m\n.call getattribute 50 2 0 -> w\n.call debugprint $il $s $m $w\n",
       &pixels);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "0 1 1 48 36 32 1\n");
+  EXPECT_EQ(r.out, "1517 1517 1 0 1 0 3000 0 0 0 0 32\n0 1517 1517 32\n");
   ASSERT_EQ(pixels.size(), 160u * 100 * 3);
   EXPECT_TRUE(Reddish(GrabPixel(pixels, 2, 2))) << std::hex << GrabPixel(pixels, 2, 2) << " layer";
   EXPECT_TRUE(Reddish(GrabPixel(pixels, 29, 21))) << std::hex << GrabPixel(pixels, 29, 21) << " layer";
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 29, 81))) << std::hex << GrabPixel(pixels, 29, 81) << " inserted layer";
   EXPECT_EQ(GrabPixel(pixels, 40, 10), 0u) << "right of the layer";
   EXPECT_EQ(GrabPixel(pixels, 10, 30), 0u) << "below the layer";
-  EXPECT_TRUE(Reddish(GrabPixel(pixels, 102, 52))) << std::hex << GrabPixel(pixels, 102, 52) << " video";
-  EXPECT_TRUE(Reddish(GrabPixel(pixels, 145, 83))) << std::hex << GrabPixel(pixels, 145, 83) << " video";
-  EXPECT_EQ(GrabPixel(pixels, 151, 83), 0u) << "right of the resized video";
-  EXPECT_EQ(GrabPixel(pixels, 120, 89), 0u) << "below the resized video";
-  EXPECT_EQ(GrabPixel(pixels, 98, 60), 0u) << "left of the moved video";
+  EXPECT_EQ(GrabPixel(pixels, 102, 52), 0u) << "where the refused move would have put it";
+  EXPECT_EQ(GrabPixel(pixels, 145, 83), 0u) << "where the refused move would have put it";
 }
 
 namespace {
