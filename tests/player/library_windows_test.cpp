@@ -755,6 +755,77 @@ TEST_F(Windows, AVideoOnALayerRefusesANewSizeOrPlaceAndStaysTheScripts) {
   EXPECT_EQ(GrabPixel(pixels, 145, 83), 0u) << "where the refused move would have put it";
 }
 
+// A video on a 240 x 180 display, playing or paused, follows every switch
+// of the display's scaling: on (auto or layer scaling to 480 x 360) it
+// shows at twice its size, off again at its own (it kept the old size:
+// 120 x 90 in the doubled window, or 240 x 180 over the whole window
+// after the switch-off). The window is grabbed at each step; the video is
+// red, the display blue.
+TEST_F(Windows, AVideoFollowsTheDisplaysScaleSwitchedOnOrOffPlayingOrPaused) {
+  const std::string red = dir() + "/red.avi";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=120x90:rate=25 -t 30 -c:v mjpeg -q:v 2 " +
+           vlplayer::Quote(red), &status);
+  ASSERT_EQ(status, 0);
+  struct Step {
+    std::string label;
+    int width, height;  // of the window
+  };
+  std::vector<Step> steps;
+  std::string body = ".line 1\n.table 0 { width = 240, height = 180, color = 255, title = \"scaled\" }\n"
+                     ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(red) +
+                     "\n.call playvideo 1 0 0\n.call wait 5\n";
+  auto grab = [&](const std::string& label, int w, int h) {
+    const std::string n = std::to_string(steps.size());
+    steps.push_back({label, w, h});
+    body += ".call wait 5\n.call stringtofile \"1\" " + Lit(dir() + "/ready" + n) + "\n" +
+            vlplayer::WaitUntilFileExists(dir() + "/grabbed" + n, "g" + n);
+  };
+  for (const char* mode : {"1", "2"})
+    for (bool paused : {false, true}) {
+      const std::string label = std::string("mode ") + mode + (paused ? " paused" : " playing");
+      if (paused) body += ".call pausevideo 1\n";
+      body += ".table 0 { scalemode = " + std::string(mode) + ", scalewidth = 480, scaleheight = 360 }\n"
+              ".call base=1 setdisplayattributes r0\n";
+      grab(label + ", scaled", 480, 360);
+      body += ".table 0 { scalemode = 0 }\n.call base=1 setdisplayattributes r0\n";
+      grab(label + ", unscaled", 240, 180);
+      if (paused) body += ".call resumevideo 1\n";
+    }
+  std::vector<std::string> grabs(steps.size());
+  RunOptions options;
+  options.timeoutSeconds = 90;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    const std::string window = vlplayer::WaitForWindow(display, "scaled");
+    for (size_t n = 0; n < steps.size(); ++n) {
+      const std::string ready = dir() + "/ready" + std::to_string(n);
+      for (int i = 0; i < 300 && access(ready.c_str(), F_OK) != 0; ++i) Tool("sleep 0.05");
+      Tool("sleep 0.3");
+      if (!window.empty()) grabs[n] = Tool("timeout 20 import -window " + window + " -depth 8 rgb:-");
+      WriteFile("grabbed" + std::to_string(n), "");
+    }
+  };
+  Result r = Run({Applet("scaled", body)}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  for (size_t n = 0; n < steps.size(); ++n) {
+    const Step& step = steps[n];
+    SCOPED_TRACE(step.label);
+    const std::string& p = grabs[n];
+    ASSERT_EQ(p.size(), size_t(step.width) * step.height * 3);
+    auto pixel = [&](int x, int y) {
+      const size_t at = (size_t(y) * step.width + x) * 3;
+      return unsigned(uint8_t(p[at])) << 16 | unsigned(uint8_t(p[at + 1])) << 8 | uint8_t(p[at + 2]);
+    };
+    // The video covers the window's top left quarter, to within a pixel of
+    // the scaled edge, and nothing else.
+    const int vw = step.width / 2, vh = step.height / 2;
+    for (auto [x, y] : {std::pair{2, 2}, {vw - 3, 2}, {2, vh - 3}, {vw - 3, vh - 3}, {vw / 2, vh / 2}})
+      EXPECT_TRUE(Reddish(pixel(x, y))) << std::hex << pixel(x, y) << std::dec << " video at " << x << "," << y;
+    for (auto [x, y] : {std::pair{vw + 2, 2}, {2, vh + 2}, {vw + 2, vh + 2}, {step.width - 3, step.height - 3}})
+      EXPECT_EQ(pixel(x, y), 0x0000FFu) << std::hex << pixel(x, y) << std::dec << " display at " << x << "," << y;
+  }
+}
+
 namespace {
 
 // A line of Vera at a size in pixels as the TrueType engine lays it out,
