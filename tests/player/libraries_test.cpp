@@ -892,6 +892,72 @@ TEST_F(Libraries, AVideoPausesAtOnceOrIsRefusedWhateverRateItsSoundDeclares) {
   EXPECT_EQ(r.out, expected);
 }
 
+// Every export writes the frames and sound it is asked for, whatever came
+// before it: an export, then SeekVideo 0, then another wrote no picture
+// and a WAV of its header alone, answering 0; after SeekVideo 1000 the
+// export starts there. Each export's pictures are ffmpeg's decoding of the
+// frames, its WAV the clip's sound (sample i holds i + 1) from the place
+// sought to the end: from the sound chunk at or before it, which the AVI
+// holds in chunks of at most a tenth of a second here. A position of -2^31
+// is no overflow (nothing shown, every frame written); a prefix of 1,200
+// characters is used in full (it was cut at 1,100 into one file without
+// an extension), and one longer than any path is refused with 1052.
+TEST_F(Libraries, AnExportAfterAnExportAndASeekWritesTheSpanSought) {
+  const std::string clip = dir() + "/clip.avi";
+  std::string ramp;
+  for (int i = 0; i < 24000; ++i) ramp += std::string{char((i + 1) & 0xff), char((i + 1) >> 8)};
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f s16le -ar 8000 -ac 1 -i " +
+           vlplayer::Quote(WriteFile("ramp.raw", ramp)) + " -t 3 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " +
+           vlplayer::Quote(clip),
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string frames = Tool("ffmpeg -v error -i " + vlplayer::Quote(clip) + " -f rawvideo -pix_fmt rgb24 -");
+  const std::string sound = Tool("ffmpeg -v error -i " + vlplayer::Quote(clip) + " -f s16le -");
+  constexpr size_t kFrameBytes = 32 * 24 * 3;
+  ASSERT_EQ(frames.size(), 30 * kFrameBytes);
+  ASSERT_EQ(sound, ramp);
+  std::string dots;
+  for (int i = 0; i < 600; ++i) dots += "./";
+  const std::string longPrefix = dir() + "/" + dots + "e", tooLong = dir() + "/" + dots + dots + dots + dots + "t";
+  auto dump = [&](const std::string& args, const std::string& label) {
+    return ".call dumpvideo 1 " + args + "\n.call getlasterror -> e\n.call debugprint " + Lit(label) + " $e\n";
+  };
+  Result r = Run({Applet("export", ".line 1\n.table 0 { width = 64, height = 48, color = 0, title = \"export\" }\n"
+                                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call exitonerror 0\n"
+                                   ".call openvideo 1 " + Lit(clip) + "\n" +
+                                   dump("0 0 " + Lit(dir() + "/a") + " 0", "a") + ".call seekvideo 1 0\n" +
+                                   dump("0 0 " + Lit(dir() + "/b") + " 0", "b") + ".call seekvideo 1 1000\n" +
+                                   dump("0 0 " + Lit(dir() + "/c") + " 0", "c") +
+                                   dump("-2147483648 -2147483648 " + Lit(dir() + "/d") + " 0", "d") +
+                                   dump("0 0 " + Lit(longPrefix) + " 0", "long") +
+                                   dump("0 0 " + Lit(tooLong) + " 0", "too long"))});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "a 0\nb 0\nc 0\nd 0\nlong 0\ntoo long 1052\n");
+  auto check = [&](const std::string& prefix, int first) {
+    SCOPED_TRACE(prefix);
+    const std::string got =
+        Tool("ffmpeg -v error -i " + vlplayer::Quote(prefix + "%d.bmp") + " -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(got.size(), (30 - first) * kFrameBytes);
+    EXPECT_TRUE(got == frames.substr(first * kFrameBytes)) << "the frames from " << first;
+    std::ifstream in(prefix + ".wav", std::ios::binary);
+    const std::string wav{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GE(wav.size(), 46u);
+    const size_t bytes = uint8_t(wav[40]) | uint8_t(wav[41]) << 8 | uint8_t(wav[42]) << 16;
+    ASSERT_EQ(wav.size(), 44 + ((bytes + 3) & ~size_t(3)));
+    const int start = (uint8_t(wav[44]) | uint8_t(wav[45]) << 8) - 1;
+    EXPECT_LE(start, first * 800);
+    EXPECT_GE(start, first * 800 - 800);
+    EXPECT_TRUE(wav.substr(44, bytes) == ramp.substr(size_t(std::max(start, 0)) * 2)) << "the sound from " << start;
+  };
+  check(dir() + "/a", 0);
+  check(dir() + "/b", 0);
+  check(dir() + "/c", 10);
+  check(dir() + "/d", 0);
+  EXPECT_TRUE(access((dir() + "/e.wav").c_str(), F_OK) == 0 && access((dir() + "/e29.bmp").c_str(), F_OK) == 0);
+  EXPECT_NE(access((dir() + "/t.wav").c_str(), F_OK), 0);
+}
+
 // Paths without length used to end the player inside the stroker: a
 // stroked curve whose points coincide, a circle of radius 0, and an arc
 // moved so far that its points meet. Each fails as an empty path, or
