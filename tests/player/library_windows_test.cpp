@@ -826,6 +826,77 @@ TEST_F(Windows, AVideoFollowsTheDisplaysScaleSwitchedOnOrOffPlayingOrPaused) {
   }
 }
 
+#ifdef VL_TESTVIDEO_PATH
+// A decoder plug-in that takes positions in its own units (90,000 a
+// second, frame k of a 10 fps clip at k x 9,000) gets every seek in those
+// units and lands where the same decoder taking milliseconds does: a seek
+// before PlayVideo (it got 0 and played from the start), while playing,
+// and while paused (1250 arrived as 102,960, a frame early). The two play
+// side by side through the same commands; the decoder's log holds what
+// each seek asked, and the window, grabbed after each seek while paused,
+// shows the same frame of both (frame k has red 10 k).
+TEST_F(Windows, ADecoderInItsOwnUnitsIsSoughtWhereOneInMillisecondsIs) {
+  const std::string ms = WriteFile("ms.tvid", "TVID 40 30 40 10 0 0 1\n"),
+                    units = WriteFile("units.tvid", "TVID 40 30 40 10 0 0 11\n"), log = dir() + "/decoder.log";
+  const std::vector<int> pausedSeeks = {1250, 2700, 400};
+  auto each = [](const std::string& verb, const std::string& args) {
+    return ".call " + verb + " 1 " + args + "\n.call " + verb + " 2 " + args + "\n";
+  };
+  std::string body = ".line 1\n.table 0 { width = 100, height = 30, color = 0, title = \"units\" }\n"
+                     ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call loadplugin " +
+                     Lit(VL_TESTVIDEO_PATH) + "\n.table 0 { loader = \"testvideo\" }\n.call base=1 openvideo 1 " +
+                     Lit(ms) + " r0\n.table 0 { loader = \"testvideo\" }\n.call base=1 openvideo 2 " + Lit(units) +
+                     " r0\n" + each("seekvideo", "300") + ".call getattribute 50 2 18 -> p\n.call debugprint $p\n" +
+                     ".call playvideo 1 0 0\n.call playvideo 2 50 0\n.call wait 10\n" + each("seekvideo", "1500") +
+                     ".call wait 10\n" + each("pausevideo", "");
+  for (size_t n = 0; n < pausedSeeks.size(); ++n) {
+    const std::string k = std::to_string(n);
+    body += each("seekvideo", std::to_string(pausedSeeks[n])) + ".call stringtofile \"1\" " +
+            Lit(dir() + "/ready" + k) + "\n" + vlplayer::WaitUntilFileExists(dir() + "/grabbed" + k, "g" + k);
+  }
+  body += each("stopvideo", "");
+  std::vector<std::string> grabs(pausedSeeks.size());
+  RunOptions options;
+  options.env = {"VL_TEST_PLUGIN_LOG=" + log};
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    const std::string window = vlplayer::WaitForWindow(display, "units");
+    for (size_t n = 0; n < grabs.size(); ++n) {
+      const std::string ready = dir() + "/ready" + std::to_string(n);
+      for (int i = 0; i < 300 && access(ready.c_str(), F_OK) != 0; ++i) Tool("sleep 0.05");
+      Tool("sleep 0.2");
+      if (!window.empty()) grabs[n] = Tool("timeout 20 import -window " + window + " -depth 8 rgb:-");
+      WriteFile("grabbed" + std::to_string(n), "");
+    }
+  };
+  Result r = Run({Applet("units", body)}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "300\n");
+  // The seeks each decoder was asked for, leaving out the rewinds to 0.
+  std::vector<long long> asked[2];
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    long long position = 0;
+    unsigned unit = 0;
+    if (std::sscanf(line.c_str(), "seekvideo %lld unit=%u", &position, &unit) == 2 && position != 0 && unit < 2)
+      asked[unit].push_back(position);
+  }
+  std::vector<long long> inMs = {300, 1500}, inUnits = {27000, 135000};
+  for (int at : pausedSeeks) {
+    inMs.push_back(at);
+    inUnits.push_back(at * 90LL);
+  }
+  EXPECT_EQ(asked[0], inMs);
+  EXPECT_EQ(asked[1], inUnits);
+  for (size_t n = 0; n < grabs.size(); ++n) {
+    SCOPED_TRACE("paused seek to " + std::to_string(pausedSeeks[n]));
+    ASSERT_EQ(grabs[n].size(), 100u * 30 * 3);
+    const int red = (pausedSeeks[n] / 100 * 10) & 255;
+    EXPECT_EQ(uint8_t(grabs[n][(15 * 100 + 5) * 3]), red) << "milliseconds";
+    EXPECT_EQ(uint8_t(grabs[n][(15 * 100 + 55) * 3]), red) << "units";
+  }
+}
+#endif
+
 namespace {
 
 // A line of Vera at a size in pixels as the TrueType engine lays it out,
