@@ -59,7 +59,6 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
     SetErrorArgument(wavName.c_str());
     return ERR_WRITEFILE;
   }
-  if (int error = PlaceDecoderForExport(p)) return error;
   const int32_t width = p->frameWidth, height = p->frameHeight;
   // The part of the frame on the display, counted wide: x or y may be as
   // far off as an int reaches.
@@ -115,7 +114,15 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
   std::vector<std::string> pictures;  // written so far
   int result = 0;
   bool aborted = false;
-  while (wavOk) {
+  // The decoder goes where the export begins only now, so that an export
+  // that could not start leaves a place sought for the next one. From here
+  // it moves, whether the export ends well or not: the next start or grab
+  // begins again.
+  if (wavOk) {
+    result = PlaceDecoderForExport(p);
+    p->rewindNeeded = 1;
+  }
+  while (wavOk && !result) {
     vlVideoPacketRecord record{};
     const int got = NextVideoPacket(p->source, &record);
     if (got == -1) break;
@@ -170,9 +177,6 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
   FreeMemory(frameWords);
   FreeMemory(audio);
   DeleteBitmap(bitmap);
-  // The decoder stands at the end: the next start or grab begins again.
-  p->rewindNeeded = 1;
-  p->startedSinceGrab = 1;
   int status = result ? result : wavOk ? 0 : ERR_WRITE;
   if (wav) {
     if (!status) {

@@ -901,7 +901,9 @@ TEST_F(Libraries, AVideoPausesAtOnceOrIsRefusedWhateverRateItsSoundDeclares) {
 // holds in chunks of at most a tenth of a second here. A position of -2^31
 // is no overflow (nothing shown, every frame written); a prefix of 1,200
 // characters is used in full (it was cut at 1,100 into one file without
-// an extension), and one longer than any path is refused with 1052.
+// an extension), and one longer than any path is refused with 1052, as is
+// one in no folder; the export after those starts at the place sought
+// before them.
 TEST_F(Libraries, AnExportAfterAnExportAndASeekWritesTheSpanSought) {
   const std::string clip = dir() + "/clip.avi";
   std::string ramp;
@@ -930,10 +932,12 @@ TEST_F(Libraries, AnExportAfterAnExportAndASeekWritesTheSpanSought) {
                                    dump("0 0 " + Lit(dir() + "/b") + " 0", "b") + ".call seekvideo 1 1000\n" +
                                    dump("0 0 " + Lit(dir() + "/c") + " 0", "c") +
                                    dump("-2147483648 -2147483648 " + Lit(dir() + "/d") + " 0", "d") +
-                                   dump("0 0 " + Lit(longPrefix) + " 0", "long") +
-                                   dump("0 0 " + Lit(tooLong) + " 0", "too long"))});
+                                   dump("0 0 " + Lit(longPrefix) + " 0", "long") + ".call seekvideo 1 2000\n" +
+                                   dump("0 0 " + Lit(tooLong) + " 0", "too long") +
+                                   dump("0 0 " + Lit(dir() + "/none/f") + " 0", "no folder") +
+                                   dump("0 0 " + Lit(dir() + "/g") + " 0", "g"))});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "a 0\nb 0\nc 0\nd 0\nlong 0\ntoo long 1052\n");
+  EXPECT_EQ(r.out, "a 0\nb 0\nc 0\nd 0\nlong 0\ntoo long 1052\nno folder 1052\ng 0\n");
   auto check = [&](const std::string& prefix, int first) {
     SCOPED_TRACE(prefix);
     const std::string got =
@@ -954,6 +958,8 @@ TEST_F(Libraries, AnExportAfterAnExportAndASeekWritesTheSpanSought) {
   check(dir() + "/b", 0);
   check(dir() + "/c", 10);
   check(dir() + "/d", 0);
+  // Exports that could not start leave the place sought for the next.
+  check(dir() + "/g", 20);
   EXPECT_TRUE(access((dir() + "/e.wav").c_str(), F_OK) == 0 && access((dir() + "/e29.bmp").c_str(), F_OK) == 0);
   EXPECT_NE(access((dir() + "/t.wav").c_str(), F_OK), 0);
 }
