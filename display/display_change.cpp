@@ -381,6 +381,11 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
       if (!keep) RefreshDisplayObject(L, d, 0);
     }
   }
+  // Videos on the window follow every change of its size or scale (scaled
+  // on, off or to another size), not only one the resize path made.
+  if (!status && !newPic &&
+      (d->scaleX != old->scaleX || d->scaleY != old->scaleY || d->width != old->width || d->height != old->height))
+    gLayerHooks.scaleDisplayVideos(L, d);
   std::free(old);
   if (newPic) SweepOrphanBGPics(L);
   return status;

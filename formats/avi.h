@@ -95,7 +95,8 @@ void CloseAVIReader(vlAVIReader* reader);
 uint32_t GetAVIMicrosPerFrame(const vlAVIReader* reader);
 int32_t GetAVIVideoStream(const vlAVIReader* reader);
 // The number of the PCM sound stream the reader delivers (8 or 16 bits, 1
-// or 2 channels) with its format; -1 when there is none.
+// or 2 channels; tag 1 or its extensible form) with its format; -1 when
+// there is none, -2 when its sound is of another kind.
 int32_t GetAVIAudioFormat(const vlAVIReader* reader, int32_t* channels, int32_t* rate, int32_t* bits);
 // The data chunk at *position (a file offset; 0 for the first of "movi"),
 // walking into lists and later segments; *position moves past it. The

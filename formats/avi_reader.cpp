@@ -16,6 +16,10 @@
 namespace {
 
 constexpr int kMaxStreams = 16;
+constexpr uint32_t kWaveExtensible = 0xFFFE;
+// KSDATAFORMAT_SUBTYPE_PCM as it lies in the file.
+constexpr uint8_t kPCMSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr uint32_t kHuffmanSegment = 420;
 
 // The standard Huffman tables (JPEG Annex K.3) as one DHT segment.
@@ -80,6 +84,7 @@ struct vlAVIReader {
   int32_t width, height;
   int32_t streams;
   int32_t audioChannels, sampleRate, blockAlign, audioBits;
+  int32_t audioPCM;  // the sound stream's format is PCM (tag 1 or its extensible form)
   int32_t planes, bitCount;
   int32_t topDown;
   int64_t moviData;
@@ -168,9 +173,20 @@ bool ReadHeaders(vlAVIReader* r, bool* foundMovi) {
         ReadFileStreamLongLE(s);
         r->blockAlign = static_cast<int32_t>(ReadFileStreamWordLE(s));
         r->audioBits = static_cast<int32_t>(ReadFileStreamWordLE(s));
-        if (tag != 1) r->audioChannels = 0;  // not PCM: the sound is not used
+        uint32_t read = 16;
+        r->audioPCM = tag == 1;
+        if (tag == kWaveExtensible && size >= 40) {
+          // The extensible form (above 48 kHz, say) of plain PCM: the same
+          // samples as tag 1 when the sub-format is PCM and every bit holds.
+          uint8_t extension[24];
+          if (ReadFileStream(s, extension, 24) != 24) return false;
+          read = 40;
+          const uint32_t extra = extension[0] | uint32_t(extension[1]) << 8;
+          const int32_t valid = extension[2] | int32_t(extension[3]) << 8;
+          r->audioPCM = extra >= 22 && valid == r->audioBits && std::memcmp(extension + 8, kPCMSubFormat, 16) == 0;
+        }
         r->audioStream = current;
-        if (!Skip(s, size - 16)) return false;
+        if (!Skip(s, size - read)) return false;
       } else if (SameId(r->types[current], "vids")) {
         if (size < 40) return false;
         ReadFileStreamLongLE(s);
@@ -404,9 +420,10 @@ uint32_t GetAVIMicrosPerFrame(const vlAVIReader* r) { return r->microsPerFrame; 
 int32_t GetAVIVideoStream(const vlAVIReader* r) { return r->videoStream; }
 
 int32_t GetAVIAudioFormat(const vlAVIReader* r, int32_t* channels, int32_t* rate, int32_t* bits) {
-  if (r->audioStream < 0 || r->audioChannels < 1 || r->audioChannels > 2 || r->sampleRate < 1 ||
+  if (r->audioStream < 0) return -1;
+  if (!r->audioPCM || r->audioChannels < 1 || r->audioChannels > 2 || r->sampleRate < 1 ||
       (r->audioBits != 8 && r->audioBits != 16) || r->blockAlign != r->audioChannels * r->audioBits / 8)
-    return -1;
+    return -2;
   *channels = r->audioChannels;
   *rate = r->sampleRate;
   *bits = r->audioBits;

@@ -57,6 +57,14 @@ int VideoArg(vlVMState* state, int index, uint32_t flags, vlVideo** out) {
 
 bool Active(const vlVideo* v) { return v->state.load() != VL_VIDEO_STOPPED; }
 
+// The video whose size or place is to change: one playing as a layer
+// refuses (and stays the script's); another's layers keep what they show.
+int LayoutVideoArg(vlVMState* state, vlVideo** out) {
+  if (int error = VideoArg(state, 1, kOperate, out)) return error;
+  if ((*out)->onLayer) return kErrLayerAttributes;
+  return VideoArg(state, 1, VL_VIDEO_CHANGE, out);
+}
+
 // After a new position or size: the player gets the rectangle and the
 // display is redrawn where the video was.
 void ApplyRect(vlVMState* state, vlVideo* v) {
@@ -141,8 +149,7 @@ int CmdIsVideo(vlVMState* state) {
 int CmdSetVideoSize(vlVMState* state) {
   CheckArgs(state, 3, 4, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, VL_VIDEO_CHANGE, &v)) return error;
-  if (v->onLayer) return kErrLayerAttributes;
+  if (int error = LayoutVideoArg(state, &v)) return error;
   int32_t width = vl::DoubleToInt32(GetNumberOrPercentArg(state, 2, v->nativeWidth, 1, nullptr));
   int32_t height = vl::DoubleToInt32(GetNumberOrPercentArg(state, 3, v->nativeHeight, 1, nullptr));
   const uint32_t smooth = vl::GetTypeAt(state, 4) > 0 ? (vl::CheckIntArg(state, 4) ? 1 : 0) : 0;
@@ -159,8 +166,7 @@ int CmdSetVideoSize(vlVMState* state) {
 int CmdSetVideoPosition(vlVMState* state) {
   CheckArgs(state, 3, 3, 0, 0);
   vlVideo* v = nullptr;
-  if (int error = VideoArg(state, 1, VL_VIDEO_CHANGE, &v)) return error;
-  if (v->onLayer) return kErrLayerAttributes;
+  if (int error = LayoutVideoArg(state, &v)) return error;
   // Held within reach of the display, as every drawn object's place is.
   v->x = FarPosition(ResolvePosX(vl::CheckIntArg(state, 2), v->width, 0, 0.0));
   v->y = FarPosition(ResolvePosY(vl::CheckIntArg(state, 3), v->height, 0, 0.0));

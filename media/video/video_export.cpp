@@ -5,6 +5,8 @@
 // go again, and the WAV file of that name stays as it was.
 #include "media/video/video_export.h"
 
+#include <limits.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -50,23 +52,30 @@ int SaveVideoPicture(const char* fileName, const uint32_t* pixels, int32_t width
 int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* display, int32_t x, int32_t y,
                       const char* prefix, int32_t format, const char* extension) {
   vlVideoPlayer* p = handle->player;
-  RewindIfPending(p);
-  const int32_t width = p->frameWidth, height = p->frameHeight;
-  // The part of the frame on the display.
-  int32_t srcX = 0, srcY = 0, clipWidth = width, clipHeight = height;
-  if (x < 0) {
-    srcX = -x;
-    clipWidth += x;
-    x = 0;
+  // The names in full: a prefix the platform cannot take fails the export
+  // when its file is made, never cut short into another name.
+  const std::string wavName = prefix ? std::string(prefix) + ".wav" : std::string();
+  if (prefix && wavName.size() >= PATH_MAX) {
+    SetErrorArgument(wavName.c_str());
+    return ERR_WRITEFILE;
   }
-  if (y < 0) {
-    srcY = -y;
-    clipHeight += y;
-    y = 0;
+  const int32_t width = p->frameWidth, height = p->frameHeight;
+  // The part of the frame on the display, counted wide: x or y may be as
+  // far off as an int reaches.
+  int64_t srcX = 0, srcY = 0, clipWidth = width, clipHeight = height, left = x, top = y;
+  if (left < 0) {
+    srcX = -left;
+    clipWidth += left;
+    left = 0;
+  }
+  if (top < 0) {
+    srcY = -top;
+    clipHeight += top;
+    top = 0;
   }
   if (display) {
-    clipWidth = std::min(clipWidth, display->width - x);
-    clipHeight = std::min(clipHeight, display->height - y);
+    clipWidth = std::min<int64_t>(clipWidth, display->width - left);
+    clipHeight = std::min<int64_t>(clipHeight, display->height - top);
   }
   vlBitmap* bitmap = NewBitmap(width, height, 0, nullptr);
   if (!bitmap) return ERR_BITMAP;
@@ -84,9 +93,7 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
   vlStream* wav = nullptr;
   bool wavOk = true;
   if (prefix) {
-    char wavName[1100];
-    std::snprintf(wavName, sizeof wavName, "%s.wav", prefix);
-    if (int error = OpenReplacement(&wavFile, wavName, VL_MODE_WRITE, nullptr)) {
+    if (int error = OpenReplacement(&wavFile, wavName.c_str(), VL_MODE_WRITE, nullptr)) {
       FreeMemory(frameWords);
       FreeMemory(audio);
       DeleteBitmap(bitmap);
@@ -107,7 +114,15 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
   std::vector<std::string> pictures;  // written so far
   int result = 0;
   bool aborted = false;
-  while (wavOk) {
+  // The decoder goes where the export begins only now, so that an export
+  // that could not start leaves a place sought for the next one. From here
+  // it moves, whether the export ends well or not: the next start or grab
+  // begins again.
+  if (wavOk) {
+    result = PlaceDecoderForExport(p);
+    p->rewindNeeded = 1;
+  }
+  while (wavOk && !result) {
     vlVideoPacketRecord record{};
     const int got = NextVideoPacket(p->source, &record);
     if (got == -1) break;
@@ -126,12 +141,13 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
         p->targetWidth = saveWidth;
         p->targetHeight = saveHeight;
         WriteBitmapARGB(frameWords, stride * 4, bitmap, 0, 0, width, height);
+        // Within the frame and the display here, so every value fits.
         if (display && clipWidth >= 1 && clipHeight >= 1)
-          BlitToDisplay(bitmap, srcX, srcY, display, x, y, clipWidth, clipHeight, 0x20);
+          BlitToDisplay(bitmap, int32_t(srcX), int32_t(srcY), display, int32_t(left), int32_t(top),
+                        int32_t(clipWidth), int32_t(clipHeight), 0x20);
         if (prefix) {
-          char name[1100];
-          std::snprintf(name, sizeof name, "%s%d.%s", prefix, frameNumber, extension);
-          result = SaveVideoPicture(name, frameWords, width, height, stride, format, 90);
+          const std::string name = std::string(prefix) + std::to_string(frameNumber) + "." + extension;
+          result = SaveVideoPicture(name.c_str(), frameWords, width, height, stride, format, 90);
           if (!result) pictures.emplace_back(name);
           ++frameNumber;
         }
@@ -161,9 +177,6 @@ int ExportVideoFrames(vlVMState* state, vlVideoHandle* handle, vlDisplay* displa
   FreeMemory(frameWords);
   FreeMemory(audio);
   DeleteBitmap(bitmap);
-  // The decoder stands at the end: the next start or grab begins again.
-  p->rewindNeeded = 1;
-  p->startedSinceGrab = 1;
   int status = result ? result : wavOk ? 0 : ERR_WRITE;
   if (wav) {
     if (!status) {

@@ -41,7 +41,11 @@ size_t PixelBufferBytes(int32_t width, int32_t height) {
   return (static_cast<size_t>(width) + 64) * static_cast<size_t>(height) * 4;
 }
 
-// Milliseconds to a position the decoder's seek takes.
+// Milliseconds to a position the decoder's seek takes. In its own units
+// the decoder is sought relative to a frame whose unit position and time
+// are both known: the one on the window, the one a seek landed on, or the
+// start after a rewind (not the running clock, which is ahead of the frame
+// shown by up to a frame, nor a clock left over from an earlier play).
 int64_t DecoderPosition(vlVideoPlayer* p, uint32_t ms) {
   if (!p->format.unitMode) return ms;
   double position;
@@ -49,11 +53,16 @@ int64_t DecoderPosition(vlVideoPlayer* p, uint32_t ms) {
     position = p->format.endPosition + (double(ms) - p->lengthMs) / 1000.0 * p->format.unitsPerSecond;
   } else {
     std::lock_guard<std::mutex> lock(p->frameMutex);
-    const double clock = WallClock() + p->clockOffset;
-    position = double(std::max<int64_t>(p->currentPosition, 0)) +
-               (double(ms) - static_cast<int64_t>(clock * 1000)) / 1000.0 * p->format.unitsPerSecond;
+    position = double(p->unitAnchor) +
+               (double(ms) - std::round(p->unitAnchorStamp * 1000)) / 1000.0 * p->format.unitsPerSecond;
   }
   return position > 0 ? static_cast<int64_t>(position) : 0;
+}
+
+void SetUnitAnchor(vlVideoPlayer* p, int64_t position, double stamp) {
+  std::lock_guard<std::mutex> lock(p->frameMutex);
+  p->unitAnchor = position;
+  p->unitAnchorStamp = stamp;
 }
 
 // Back to the start of the stream (seek to 0 and drop decoder state).
@@ -61,12 +70,34 @@ void FlushDecoder(vlVideoPlayer* p) {
   SeekVideoSource(p->source, 0, p->format.unitMode);
   FlushVideoSourceVideo(p->source);
   FlushVideoSourceAudio(p->source);
+  p->endOfFile.store(0);
+  SetUnitAnchor(p, 0, 0);
 }
 
 void ResetAudioCounters(vlVideoPlayer* p) {
   std::lock_guard<std::mutex> lock(p->audioMutex);
   p->audioClock = 0;
   p->decodedLength = p->decodedPosition = 0;
+}
+
+// A stopped player's decoder goes where reading must begin: the place a
+// seek while stopped asked for, or the start after a grab or an export
+// left it elsewhere. 0 or 1233.
+int PlaceStoppedDecoder(vlVideoPlayer* p) {
+  if (p->pendingStartMs >= 0) {
+    FlushDecoder(p);
+    ResetAudioCounters(p);
+    const uint32_t ms = static_cast<uint32_t>(p->pendingStartMs);
+    p->pendingStartMs = -1;
+    p->rewindNeeded = 0;
+    const int64_t target = DecoderPosition(p, ms);
+    if (SeekVideoSource(p->source, target, p->format.unitMode) != 0) return kSeekError;
+    SetUnitAnchor(p, target, ms / 1000.0);
+  } else if (p->rewindNeeded) {
+    FlushDecoder(p);
+  }
+  p->rewindNeeded = 0;
+  return 0;
 }
 
 void FreeSlots(vlVideoPlayer* p) {
@@ -174,8 +205,8 @@ int NewPlayer(const char* file, const char* loaders, const char* adapter, vlVide
   p->format.adapter = nullptr;
   // Sound slower than the lowest pitch cannot be played: its packets would
   // fill the queue until no picture could be read; no output plays sound
-  // faster than the highest rate.
-  if (p->format.audioChannels && !IsPlayableRate(p->format.audioRate)) {
+  // faster than the highest rate, nor more than two channels.
+  if (p->format.audioChannels && (!IsPlayableRate(p->format.audioRate) || p->format.audioChannels > 2)) {
     CloseVideoSource(p->source);
     delete p;
     FreeMemory(handle);
@@ -404,21 +435,11 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
   p->smooth = smooth;
   p->layerWord = layer;
   p->vm = state;
-  double startSeconds = 0;
-  if (p->pendingStartMs >= 0) {
-    FlushDecoder(p);
-    ResetAudioCounters(p);
-    const uint32_t ms = static_cast<uint32_t>(p->pendingStartMs);
-    p->pendingStartMs = -1;
-    if (SeekVideoSource(p->source, DecoderPosition(p, ms), p->format.unitMode) != 0) {
-      StopVideoPlayer(handle, display, 0);
-      return kSeekError;
-    }
-    startSeconds = ms / 1000.0;
-  } else if (p->rewindNeeded) {
-    FlushDecoder(p);
+  const double startSeconds = p->pendingStartMs >= 0 ? p->pendingStartMs / 1000.0 : 0;
+  if (PlaceStoppedDecoder(p) != 0) {
+    StopVideoPlayer(handle, display, 0);
+    return kSeekError;
   }
-  p->rewindNeeded = 0;
   p->startedSinceGrab = 1;
   p->display = display;
   p->videoId = videoId;
@@ -703,7 +724,11 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   // A stopped player has only the one slot allocated above; a running one
   // keeps the frame on the window in slot 2.
   const int slot = running ? 2 : 0;
+  SetUnitAnchor(p, target, ms / 1000.0);
   if (p->slots[slot].pixels && DecodeNextFrame(p, &frame)) {
+    // The frame the seek landed on is the next one sought from.
+    const double stamp = frame.presentationStamp >= 0 ? frame.presentationStamp : frame.decodeStamp;
+    if (stamp >= 0) SetUnitAnchor(p, frame.position, stamp);
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
     // A first frame the pause let through may still wait to be drawn: it
     // would cover the frame sought.
@@ -902,9 +927,8 @@ int DecodeVideoFrameAt(vlVideoHandle* handle, int64_t position, int mode, int pr
   return 0;
 }
 
-void RewindIfPending(vlVideoPlayer* p) {
-  if (!p->rewindNeeded) return;
-  FlushDecoder(p);
-  p->rewindNeeded = 0;
+int PlaceDecoderForExport(vlVideoPlayer* p) {
+  if (int error = PlaceStoppedDecoder(p)) return error;
   p->startedSinceGrab = 1;
+  return 0;
 }

@@ -156,6 +156,10 @@ struct vlVideoPlayer {
   uint32_t seeksAtPause = 0;
   uint32_t storedPositionMs = 0;
   int32_t pendingStartMs = -1;
+  // Under the frame mutex: a decoder position in the decoder's own units
+  // and the time of the frame there, which unit-mode seeks count from.
+  int64_t unitAnchor = 0;
+  double unitAnchorStamp = 0;
   uint32_t volume = 64;
   std::atomic<uint32_t> running{0};
   uint32_t grabCount = 0;    // frames decoded by grabs since the last rewind
@@ -208,8 +212,10 @@ const char* GetVideoFormatValue(vlVideoHandle* handle);
 // mode 1: position in ms; mode 0: frame index from 0. 0 or 1000, 1233, 1457.
 int DecodeVideoFrameAt(vlVideoHandle* handle, int64_t position, int mode, int preRoll, int keep,
                        vlGrabbedFrame* out);
-// Back to the start when a grab or an export left the decoder elsewhere.
-void RewindIfPending(vlVideoPlayer* player);
+// Before an export reads a stopped player's decoder: to the place a seek
+// while stopped asked for, else back to the start when a grab or an
+// export left it elsewhere. 0 or 1233.
+int PlaceDecoderForExport(vlVideoPlayer* player);
 // Shows a ring slot: queued for the main thread (from the refresh thread or
 // for a layer), else blitted at once.
 void ShowVideoFrame(vlDisplay* display, int slot, vlVideoPlayer* player, int fromRefresh);

@@ -49,6 +49,8 @@ struct AVIPacket {
   uint8_t pcm[];
 };
 
+void CloseAVI(AVIDecoder* d);
+
 AVIDecoder* OpenAVI(const char* file, const char* adapter, vlVideoFormat* fmt) {
   const uint32_t mode = VL_MODE_READ | (adapter && *adapter ? uint32_t(VL_MODE_ADAPTERS) : 0u);
   vlStream* stream = OpenFileStream(file, mode, adapter);
@@ -73,6 +75,12 @@ AVIDecoder* OpenAVI(const char* file, const char* adapter, vlVideoFormat* fmt) {
   d->microsPerFrame = GetAVIMicrosPerFrame(d->reader);
   d->videoStream = GetAVIVideoStream(d->reader);
   d->audioStream = GetAVIAudioFormat(d->reader, &d->channels, &d->rate, &d->bits);
+  // Sound this reader cannot deliver refuses the file, as a rate no output
+  // plays does, rather than playing the picture silent as if all were well.
+  if (d->audioStream < -1) {
+    CloseAVI(d);
+    return nullptr;
+  }
   if (d->audioStream >= 0) {
     fmt->audioRate = static_cast<uint32_t>(d->rate);
     fmt->audioChannels = static_cast<uint32_t>(d->channels);

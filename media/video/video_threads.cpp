@@ -434,6 +434,8 @@ void VideoRefreshThread(void* start) {
       p->shownStamp = slot->stamp;
       p->clockOffset = slot->stamp - now;
       p->currentPosition = slot->position;
+      p->unitAnchor = slot->position;
+      p->unitAnchorStamp = slot->stamp;
       if (p->videoFlushState.load() == 3) p->videoFlushState.store(0);
       const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
                                               : slot->target + (p->videoClock - slot->stamp);

@@ -806,17 +806,23 @@ TEST_F(Libraries, PausedAndEndedVideosRestUntilTheyAreResumedOrStopped) {
   }
 }
 
-// Sets the sample rate its sound stream's format declares in an AVI file.
-bool SetSoundRate(const std::string& path, uint32_t rate) {
+// Writes little-endian values over the sound stream's format of an AVI
+// file: {offset from "strf", value, bytes}.
+struct FormatEdit {
+  size_t offset;
+  uint32_t value, bytes;
+};
+bool EditSoundFormat(const std::string& path, const std::vector<FormatEdit>& edits) {
   std::FILE* f = std::fopen(path.c_str(), "r+b");
   if (!f) return false;
   std::string bytes(1 << 16, '\0');
   bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
   const size_t format = bytes.find("strf", bytes.find("auds"));
-  bool done = false;
-  if (format != std::string::npos && format != 0) {
-    const unsigned char le[4] = {uint8_t(rate), uint8_t(rate >> 8), uint8_t(rate >> 16), uint8_t(rate >> 24)};
-    done = std::fseek(f, long(format + 12), SEEK_SET) == 0 && std::fwrite(le, 1, 4, f) == 4;
+  bool done = format != std::string::npos && format != 0;
+  for (const FormatEdit& e : edits) {
+    const unsigned char le[4] = {uint8_t(e.value), uint8_t(e.value >> 8), uint8_t(e.value >> 16),
+                                 uint8_t(e.value >> 24)};
+    done = done && std::fseek(f, long(format + e.offset), SEEK_SET) == 0 && std::fwrite(le, 1, e.bytes, f) == e.bytes;
   }
   return std::fclose(f) == 0 && done;
 }
@@ -824,23 +830,47 @@ bool SetSoundRate(const std::string& path, uint32_t rate) {
 // A video whose sound stream declares 1 sample a second is refused when
 // it is opened (its sound filled the packet queue until no picture could
 // be read, and PauseVideo then waited for ever for a picture to pause on),
-// and so is one declaring more than any output plays;
-// one at the lowest pitch, whose sound outlasts its pictures as far, and
-// the clip as it was made pause at once. An end signal while the last one
+// and so is one declaring more than any output plays; so, the same way,
+// is every other sound the player cannot play, which opened and played
+// silent as if all were well: rate 0 or 2^31, 0 or 255 channels, 0, 7 or
+// 32 bits, a format other than PCM (ADPCM's tag 2; the extensible header
+// of another sub-format). One at the lowest pitch, whose sound outlasts
+// its pictures as far, the clip as it was made and one at 96 kHz under
+// the extensible header pause at once. An end signal while the last one
 // is paused ends the player by that signal.
 TEST_F(Libraries, AVideoPausesAtOnceOrIsRefusedWhateverRateItsSoundDeclares) {
   const std::string marker = dir() + "/paused";
   std::string body = ".line 1\n.table 0 { width = 160, height = 120, color = 0, title = \"rates\" }\n"
                      ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call exitonerror 0\n";
-  for (uint32_t rate : {1u, 1000000000u, 256u, 44100u}) {
-    const std::string clip = dir() + "/rate" + std::to_string(rate) + ".avi", v = std::to_string(rate);
+  // Offsets from "strf": tag 8, channels 10, rate 12, block 20, bits 22,
+  // and in the extensible form the sub-format's first byte at 32.
+  const std::vector<std::pair<std::string, std::vector<FormatEdit>>> cases = {
+      {"1", {{12, 1, 4}}},
+      {"1000000000", {{12, 1000000000, 4}}},
+      {"0", {{12, 0, 4}}},
+      {"2147483648", {{12, 2147483648u, 4}}},
+      {"nochannel", {{10, 0, 2}, {20, 0, 2}}},
+      {"channels255", {{10, 255, 2}, {20, 510, 2}}},
+      {"bits0", {{22, 0, 2}, {20, 0, 2}}},
+      {"bits7", {{22, 7, 2}, {20, 2, 2}}},
+      {"bits32", {{22, 32, 2}, {20, 8, 2}}},
+      {"adpcm", {{8, 2, 2}}},
+      {"float96k", {{32, 3, 1}}},
+      {"256", {{12, 256, 4}}},
+      {"44100", {}},
+      {"96000", {}},
+  };
+  int id = 0;
+  for (const auto& [name, edits] : cases) {
+    const std::string clip = dir() + "/rate" + name + ".avi", v = std::to_string(++id);
+    const std::string rate = name.find("96") != std::string::npos ? "96000" : "44100";
     int status = 0;
-    Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 "
-         "-t 1 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 2 " + vlplayer::Quote(clip),
+    Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=" +
+             rate + " -t 1 -c:v mjpeg -q:v 5 -c:a pcm_s16le -ac 2 " + vlplayer::Quote(clip),
          &status);
     ASSERT_EQ(status, 0);
-    ASSERT_TRUE(SetSoundRate(clip, rate));
-    body += ".call openvideo " + v + " " + Lit(clip) + "\n.call getlasterror -> e\n.call debugprint " + v +
+    ASSERT_TRUE(EditSoundFormat(clip, edits));
+    body += ".call openvideo " + v + " " + Lit(clip) + "\n.call getlasterror -> e\n.call debugprint " + Lit(name) +
             " $e\n.call playvideo " + v + "\n.call wait 10\n.call pausevideo " + v + "\n.call getlasterror -> e\n"
             ".call debugprint \"paused\" $e\n";
   }
@@ -854,7 +884,84 @@ TEST_F(Libraries, AVideoPausesAtOnceOrIsRefusedWhateverRateItsSoundDeclares) {
   Result r = Run({Applet("rates", body + ".call stringtofile \"1\" " + Lit(marker) + "\n.call wait 1000\n")}, options);
   EXPECT_TRUE(signalled);
   EXPECT_EQ(r.status, -SIGTERM) << r.out << r.err;
-  EXPECT_EQ(r.out, "1 1450\npaused 1449\n1000000000 1450\npaused 1449\n256 0\npaused 0\n44100 0\npaused 0\n");
+  std::string expected;
+  for (const auto& c : cases) {
+    const bool plays = c.first == "256" || c.first == "44100" || c.first == "96000";
+    expected += c.first + (plays ? " 0\npaused 0\n" : " 1450\npaused 1449\n");
+  }
+  EXPECT_EQ(r.out, expected);
+}
+
+// Every export writes the frames and sound it is asked for, whatever came
+// before it: an export, then SeekVideo 0, then another wrote no picture
+// and a WAV of its header alone, answering 0; after SeekVideo 1000 the
+// export starts there. Each export's pictures are ffmpeg's decoding of the
+// frames, its WAV the clip's sound (sample i holds i + 1) from the place
+// sought to the end: from the sound chunk at or before it, which the AVI
+// holds in chunks of at most a tenth of a second here. A position of -2^31
+// is no overflow (nothing shown, every frame written); a prefix of 1,200
+// characters is used in full (it was cut at 1,100 into one file without
+// an extension), and one longer than any path is refused with 1052, as is
+// one in no folder; the export after those starts at the place sought
+// before them.
+TEST_F(Libraries, AnExportAfterAnExportAndASeekWritesTheSpanSought) {
+  const std::string clip = dir() + "/clip.avi";
+  std::string ramp;
+  for (int i = 0; i < 24000; ++i) ramp += std::string{char((i + 1) & 0xff), char((i + 1) >> 8)};
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f s16le -ar 8000 -ac 1 -i " +
+           vlplayer::Quote(WriteFile("ramp.raw", ramp)) + " -t 3 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " +
+           vlplayer::Quote(clip),
+       &status);
+  ASSERT_EQ(status, 0);
+  const std::string frames = Tool("ffmpeg -v error -i " + vlplayer::Quote(clip) + " -f rawvideo -pix_fmt rgb24 -");
+  const std::string sound = Tool("ffmpeg -v error -i " + vlplayer::Quote(clip) + " -f s16le -");
+  constexpr size_t kFrameBytes = 32 * 24 * 3;
+  ASSERT_EQ(frames.size(), 30 * kFrameBytes);
+  ASSERT_EQ(sound, ramp);
+  std::string dots;
+  for (int i = 0; i < 600; ++i) dots += "./";
+  const std::string longPrefix = dir() + "/" + dots + "e", tooLong = dir() + "/" + dots + dots + dots + dots + "t";
+  auto dump = [&](const std::string& args, const std::string& label) {
+    return ".call dumpvideo 1 " + args + "\n.call getlasterror -> e\n.call debugprint " + Lit(label) + " $e\n";
+  };
+  Result r = Run({Applet("export", ".line 1\n.table 0 { width = 64, height = 48, color = 0, title = \"export\" }\n"
+                                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call exitonerror 0\n"
+                                   ".call openvideo 1 " + Lit(clip) + "\n" +
+                                   dump("0 0 " + Lit(dir() + "/a") + " 0", "a") + ".call seekvideo 1 0\n" +
+                                   dump("0 0 " + Lit(dir() + "/b") + " 0", "b") + ".call seekvideo 1 1000\n" +
+                                   dump("0 0 " + Lit(dir() + "/c") + " 0", "c") +
+                                   dump("-2147483648 -2147483648 " + Lit(dir() + "/d") + " 0", "d") +
+                                   dump("0 0 " + Lit(longPrefix) + " 0", "long") + ".call seekvideo 1 2000\n" +
+                                   dump("0 0 " + Lit(tooLong) + " 0", "too long") +
+                                   dump("0 0 " + Lit(dir() + "/none/f") + " 0", "no folder") +
+                                   dump("0 0 " + Lit(dir() + "/g") + " 0", "g"))});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "a 0\nb 0\nc 0\nd 0\nlong 0\ntoo long 1052\nno folder 1052\ng 0\n");
+  auto check = [&](const std::string& prefix, int first) {
+    SCOPED_TRACE(prefix);
+    const std::string got =
+        Tool("ffmpeg -v error -i " + vlplayer::Quote(prefix + "%d.bmp") + " -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(got.size(), (30 - first) * kFrameBytes);
+    EXPECT_TRUE(got == frames.substr(first * kFrameBytes)) << "the frames from " << first;
+    std::ifstream in(prefix + ".wav", std::ios::binary);
+    const std::string wav{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GE(wav.size(), 46u);
+    const size_t bytes = uint8_t(wav[40]) | uint8_t(wav[41]) << 8 | uint8_t(wav[42]) << 16;
+    ASSERT_EQ(wav.size(), 44 + ((bytes + 3) & ~size_t(3)));
+    const int start = (uint8_t(wav[44]) | uint8_t(wav[45]) << 8) - 1;
+    EXPECT_LE(start, first * 800);
+    EXPECT_GE(start, first * 800 - 800);
+    EXPECT_TRUE(wav.substr(44, bytes) == ramp.substr(size_t(std::max(start, 0)) * 2)) << "the sound from " << start;
+  };
+  check(dir() + "/a", 0);
+  check(dir() + "/b", 0);
+  check(dir() + "/c", 10);
+  check(dir() + "/d", 0);
+  // Exports that could not start leave the place sought for the next.
+  check(dir() + "/g", 20);
+  EXPECT_TRUE(access((dir() + "/e.wav").c_str(), F_OK) == 0 && access((dir() + "/e29.bmp").c_str(), F_OK) == 0);
+  EXPECT_NE(access((dir() + "/t.wav").c_str(), F_OK), 0);
 }
 
 // Paths without length used to end the player inside the stroker: a

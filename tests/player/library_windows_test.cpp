@@ -717,38 +717,186 @@ TEST_F(Windows, DrawingLeavesOutTheVideosWhereTheyAreNow) {
   EXPECT_TRUE(Reddish(GrabPixel(pixels, 70, 70))) << std::hex << GrabPixel(pixels, 70, 70) << " ended video";
 }
 
-// A video a layer plays, resized and moved: the layer goes on with its own
-// copy at the old size and place while the video itself, stopped and free,
-// plays at its new size elsewhere; each answers for itself.
-TEST_F(Windows, AVideoResizedWhileALayerShowsItLeavesTheLayerItsOwnCopy) {
+// A video playing as a layer refuses a new size or place with 1517 and
+// stays the script's: it plays on, and pause, seek, resume and stop act
+// on its layer (the change handed the layer a hidden copy, answered 0,
+// and the video read as stopped: pause 1451, stop 1516). So does one an
+// InsertLayer shows. The window keeps the layer's frame at its own size
+// and place, and nothing where the refused changes would have put it.
+TEST_F(Windows, AVideoOnALayerRefusesANewSizeOrPlaceAndStaysTheScripts) {
   const std::string red = RedClip("red.avi", "8");
   ASSERT_FALSE(red.empty());
   std::string pixels;
   Result r = RunAndGrabWhenReady(
       "videocopy", ".line 1\n.table 0 { width = 160, height = 100, color = 0, title = \"videocopy\" }\n"
-                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n"
+                   ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call enablelayers\n.call exitonerror 0\n"
                    ".call openvideo 1 " + Lit(red) + "\n.table 0 { uselayer = 1 }\n"
                    ".call base=1 playvideo 1 0 0 r0\n.call wait 10\n"
-                   ".call setvideosize 1 48 36\n.call setvideoposition 1 100 50\n"
-                   ".call isvideoplaying 1 -> a\n.call getattribute 22 1 83 -> b\n"
-                   ".call playvideo 1\n.call wait 25\n.call isvideoplaying 1 -> c\n"
-                   ".call getattribute 50 1 0 -> w\n.call getattribute 50 1 1 -> h\n"
-                   ".call getattribute 22 1 0 -> lw\n.call getattribute 22 1 83 -> d\n"
-                   ".call debugprint $a $b $c $w $h $lw $d\n",
+                   ".call setvideosize 1 48 36\n.call getlasterror -> s\n.call setvideoposition 1 100 50\n"
+                   ".call getlasterror -> m\n.call isvideoplaying 1 -> a\n.call pausevideo 1\n.call getlasterror -> e1\n"
+                   ".call getattribute 22 1 84 -> lp\n.call seekvideo 1 3000\n.call getlasterror -> e2\n"
+                   ".call wait 5\n.call getattribute 22 1 18 -> at\n.call resumevideo 1\n.call getlasterror -> e3\n"
+                   ".call getattribute 22 1 84 -> lr\n.call stopvideo 1\n.call getlasterror -> e4\n"
+                   ".call isvideoplaying 1 -> st\n.call getattribute 50 1 0 -> w\n"
+                   ".call debugprint $s $m $a $e1 $lp $e2 $at $e3 $lr $e4 $st $w\n"
+                   ".call openvideo 2 " + Lit(red) + "\n.call insertlayer 2 50 2 0 60\n.call getlasterror -> il\n"
+                   ".call setvideosize 2 48 36\n.call getlasterror -> s\n.call setvideoposition 2 100 50\n"
+                   ".call getlasterror -> m\n.call getattribute 50 2 0 -> w\n.call debugprint $il $s $m $w\n",
       &pixels);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "0 1 1 48 36 32 1\n");
+  EXPECT_EQ(r.out, "1517 1517 1 0 1 0 3000 0 0 0 0 32\n0 1517 1517 32\n");
   ASSERT_EQ(pixels.size(), 160u * 100 * 3);
   EXPECT_TRUE(Reddish(GrabPixel(pixels, 2, 2))) << std::hex << GrabPixel(pixels, 2, 2) << " layer";
   EXPECT_TRUE(Reddish(GrabPixel(pixels, 29, 21))) << std::hex << GrabPixel(pixels, 29, 21) << " layer";
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 29, 81))) << std::hex << GrabPixel(pixels, 29, 81) << " inserted layer";
   EXPECT_EQ(GrabPixel(pixels, 40, 10), 0u) << "right of the layer";
   EXPECT_EQ(GrabPixel(pixels, 10, 30), 0u) << "below the layer";
-  EXPECT_TRUE(Reddish(GrabPixel(pixels, 102, 52))) << std::hex << GrabPixel(pixels, 102, 52) << " video";
-  EXPECT_TRUE(Reddish(GrabPixel(pixels, 145, 83))) << std::hex << GrabPixel(pixels, 145, 83) << " video";
-  EXPECT_EQ(GrabPixel(pixels, 151, 83), 0u) << "right of the resized video";
-  EXPECT_EQ(GrabPixel(pixels, 120, 89), 0u) << "below the resized video";
-  EXPECT_EQ(GrabPixel(pixels, 98, 60), 0u) << "left of the moved video";
+  EXPECT_EQ(GrabPixel(pixels, 102, 52), 0u) << "where the refused move would have put it";
+  EXPECT_EQ(GrabPixel(pixels, 145, 83), 0u) << "where the refused move would have put it";
 }
+
+// A video on a 240 x 180 display, playing or paused, follows every switch
+// of the display's scaling: on (auto or layer scaling to 480 x 360) it
+// shows at twice its size, off again at its own (it kept the old size:
+// 120 x 90 in the doubled window, or 240 x 180 over the whole window
+// after the switch-off). The window is grabbed at each step; the video is
+// red, the display blue.
+TEST_F(Windows, AVideoFollowsTheDisplaysScaleSwitchedOnOrOffPlayingOrPaused) {
+  const std::string red = dir() + "/red.avi";
+  int status = 0;
+  Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=120x90:rate=25 -t 30 -c:v mjpeg -q:v 2 " +
+           vlplayer::Quote(red), &status);
+  ASSERT_EQ(status, 0);
+  struct Step {
+    std::string label;
+    int width, height;  // of the window
+  };
+  std::vector<Step> steps;
+  std::string body = ".line 1\n.table 0 { width = 240, height = 180, color = 255, title = \"scaled\" }\n"
+                     ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(red) +
+                     "\n.call playvideo 1 0 0\n.call wait 5\n";
+  auto grab = [&](const std::string& label, int w, int h) {
+    const std::string n = std::to_string(steps.size());
+    steps.push_back({label, w, h});
+    body += ".call wait 5\n.call stringtofile \"1\" " + Lit(dir() + "/ready" + n) + "\n" +
+            vlplayer::WaitUntilFileExists(dir() + "/grabbed" + n, "g" + n);
+  };
+  for (const char* mode : {"1", "2"})
+    for (bool paused : {false, true}) {
+      const std::string label = std::string("mode ") + mode + (paused ? " paused" : " playing");
+      if (paused) body += ".call pausevideo 1\n";
+      body += ".table 0 { scalemode = " + std::string(mode) + ", scalewidth = 480, scaleheight = 360 }\n"
+              ".call base=1 setdisplayattributes r0\n";
+      grab(label + ", scaled", 480, 360);
+      body += ".table 0 { scalemode = 0 }\n.call base=1 setdisplayattributes r0\n";
+      grab(label + ", unscaled", 240, 180);
+      if (paused) body += ".call resumevideo 1\n";
+    }
+  std::vector<std::string> grabs(steps.size());
+  RunOptions options;
+  options.timeoutSeconds = 90;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    const std::string window = vlplayer::WaitForWindow(display, "scaled");
+    for (size_t n = 0; n < steps.size(); ++n) {
+      const std::string ready = dir() + "/ready" + std::to_string(n);
+      for (int i = 0; i < 300 && access(ready.c_str(), F_OK) != 0; ++i) Tool("sleep 0.05");
+      Tool("sleep 0.3");
+      if (!window.empty()) grabs[n] = Tool("timeout 20 import -window " + window + " -depth 8 rgb:-");
+      WriteFile("grabbed" + std::to_string(n), "");
+    }
+  };
+  Result r = Run({Applet("scaled", body)}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  for (size_t n = 0; n < steps.size(); ++n) {
+    const Step& step = steps[n];
+    SCOPED_TRACE(step.label);
+    const std::string& p = grabs[n];
+    ASSERT_EQ(p.size(), size_t(step.width) * step.height * 3);
+    auto pixel = [&](int x, int y) {
+      const size_t at = (size_t(y) * step.width + x) * 3;
+      return unsigned(uint8_t(p[at])) << 16 | unsigned(uint8_t(p[at + 1])) << 8 | uint8_t(p[at + 2]);
+    };
+    // The video covers the window's top left quarter, to within a pixel of
+    // the scaled edge, and nothing else.
+    const int vw = step.width / 2, vh = step.height / 2;
+    for (auto [x, y] : {std::pair{2, 2}, {vw - 3, 2}, {2, vh - 3}, {vw - 3, vh - 3}, {vw / 2, vh / 2}})
+      EXPECT_TRUE(Reddish(pixel(x, y))) << std::hex << pixel(x, y) << std::dec << " video at " << x << "," << y;
+    for (auto [x, y] : {std::pair{vw + 2, 2}, {2, vh + 2}, {vw + 2, vh + 2}, {step.width - 3, step.height - 3}})
+      EXPECT_EQ(pixel(x, y), 0x0000FFu) << std::hex << pixel(x, y) << std::dec << " display at " << x << "," << y;
+  }
+}
+
+#ifdef VL_TESTVIDEO_PATH
+// A decoder plug-in that takes positions in its own units (90,000 a
+// second, frame k of a 10 fps clip at k x 9,000) gets every seek in those
+// units and lands where the same decoder taking milliseconds does: a seek
+// before PlayVideo (it got 0 and played from the start), while playing,
+// and while paused (1250 arrived as 102,960, a frame early). The two play
+// side by side through the same commands; the decoder's log holds what
+// each seek asked, and the window, grabbed after each seek while paused,
+// shows the same frame of both (frame k has red 10 k). Their sound keeps
+// each decoder reading close to the place played, not at the end.
+TEST_F(Windows, ADecoderInItsOwnUnitsIsSoughtWhereOneInMillisecondsIs) {
+  const std::string ms = WriteFile("ms.tvid", "TVID 40 30 100 10 48000 2 1\n"),
+                    units = WriteFile("units.tvid", "TVID 40 30 100 10 48000 2 11\n"), log = dir() + "/decoder.log";
+  const std::vector<int> pausedSeeks = {1250, 2700, 400};
+  auto each = [](const std::string& verb, const std::string& args) {
+    return ".call " + verb + " 1 " + args + "\n.call " + verb + " 2 " + args + "\n";
+  };
+  std::string body = ".line 1\n.table 0 { width = 100, height = 30, color = 0, title = \"units\" }\n"
+                     ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call loadplugin " +
+                     Lit(VL_TESTVIDEO_PATH) + "\n.table 0 { loader = \"testvideo\" }\n.call base=1 openvideo 1 " +
+                     Lit(ms) + " r0\n.table 0 { loader = \"testvideo\" }\n.call base=1 openvideo 2 " + Lit(units) +
+                     " r0\n" + each("seekvideo", "300") + ".call getattribute 50 2 18 -> p\n.call debugprint $p\n" +
+                     ".call playvideo 1 0 0\n.call playvideo 2 50 0\n.call wait 10\n" + each("seekvideo", "1500") +
+                     ".call wait 10\n" + each("pausevideo", "");
+  for (size_t n = 0; n < pausedSeeks.size(); ++n) {
+    const std::string k = std::to_string(n);
+    body += each("seekvideo", std::to_string(pausedSeeks[n])) + ".call stringtofile \"1\" " +
+            Lit(dir() + "/ready" + k) + "\n" + vlplayer::WaitUntilFileExists(dir() + "/grabbed" + k, "g" + k);
+  }
+  body += each("stopvideo", "");
+  std::vector<std::string> grabs(pausedSeeks.size());
+  RunOptions options;
+  options.env = {"VL_TEST_PLUGIN_LOG=" + log};
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    const std::string window = vlplayer::WaitForWindow(display, "units");
+    for (size_t n = 0; n < grabs.size(); ++n) {
+      const std::string ready = dir() + "/ready" + std::to_string(n);
+      for (int i = 0; i < 300 && access(ready.c_str(), F_OK) != 0; ++i) Tool("sleep 0.05");
+      Tool("sleep 0.2");
+      if (!window.empty()) grabs[n] = Tool("timeout 20 import -window " + window + " -depth 8 rgb:-");
+      WriteFile("grabbed" + std::to_string(n), "");
+    }
+  };
+  Result r = Run({Applet("units", body)}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "300\n");
+  // The seeks each decoder was asked for, leaving out the rewinds to 0.
+  std::vector<long long> asked[2];
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    long long position = 0;
+    unsigned unit = 0;
+    if (std::sscanf(line.c_str(), "seekvideo %lld unit=%u", &position, &unit) == 2 && position != 0 && unit < 2)
+      asked[unit].push_back(position);
+  }
+  std::vector<long long> inMs = {300, 1500}, inUnits = {27000, 135000};
+  for (int at : pausedSeeks) {
+    inMs.push_back(at);
+    inUnits.push_back(at * 90LL);
+  }
+  EXPECT_EQ(asked[0], inMs);
+  EXPECT_EQ(asked[1], inUnits);
+  for (size_t n = 0; n < grabs.size(); ++n) {
+    SCOPED_TRACE("paused seek to " + std::to_string(pausedSeeks[n]));
+    ASSERT_EQ(grabs[n].size(), 100u * 30 * 3);
+    const int red = (pausedSeeks[n] / 100 * 10) & 255;
+    EXPECT_EQ(uint8_t(grabs[n][(15 * 100 + 5) * 3]), red) << "milliseconds";
+    EXPECT_EQ(uint8_t(grabs[n][(15 * 100 + 55) * 3]), red) << "units";
+  }
+}
+#endif
 
 namespace {
 

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "tests/player/library_fixtures.h"
 #include "tests/player/player_harness.h"
 #include "tests/support/testdata.h"
 
@@ -567,6 +569,83 @@ TEST_F(Sound, TakingOverAVideosChannelStopsTheVideo) {
   const double peak = SoxStat(sink[0], "Maximum amplitude");
   EXPECT_GT(peak, 0.05);
   EXPECT_NEAR(SoxStat(sink[1], "Maximum amplitude"), peak / 4, peak / 40);
+}
+
+// An AVI's PCM sound plays every sample once, in order, at the file's own
+// rate, whether its header is the plain one (48 kHz) or the extensible one
+// ffmpeg writes above 48 kHz (96 and 192 kHz; it played silent and
+// answered success). Sample i of the source holds i + 1 (the right channel
+// its complement), so the file sink's recording names each sample it got;
+// silence (zeros) before and after is the output's own.
+TEST_F(Sound, AnAVIsPCMSoundPlaysEverySampleAtItsRateUnderEitherHeader) {
+  struct Clip {
+    int rate, channels;
+    size_t samples;
+  };
+  std::vector<Clip> clips;
+  std::string body = ".line 1\n.table 0 { width = 32, height = 24, title = \"pcm\" }\n"
+                     ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n";
+  for (int rate : {48000, 96000, 192000})
+    for (int channels : {1, 2}) {
+      const size_t samples = size_t(rate) * 3 / 10;
+      std::string ramp;
+      for (size_t i = 0; i < samples; ++i)
+        for (int c = 0; c < channels; ++c) {
+          const uint16_t v = c ? uint16_t(~(i + 1)) : uint16_t(i + 1);
+          ramp += char(v & 0xff);
+          ramp += char(v >> 8);
+        }
+      const std::string name = std::to_string(rate) + "x" + std::to_string(channels);
+      const std::string raw = WriteFile(name + ".raw", ramp), clip = dir() + "/" + name + ".avi";
+      int status = 0;
+      Tool("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f s16le -ar " + std::to_string(rate) +
+               " -ac " + std::to_string(channels) + " -i " + Quote(raw) +
+               " -t 0.3 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + Quote(clip),
+           &status);
+      ASSERT_EQ(status, 0);
+      std::ifstream in(clip, std::ios::binary);
+      const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+      const size_t format = bytes.find("strf", bytes.find("auds"));
+      ASSERT_NE(format, std::string::npos);
+      // ffmpeg's choice of header, which the case is about.
+      EXPECT_EQ(uint8_t(bytes[format + 8]) | uint8_t(bytes[format + 9]) << 8, rate > 48000 ? 0xFFFE : 1) << name;
+      clips.push_back({rate, channels, samples});
+      body += ".call openvideo 1 " + vlplayer::Lit(clip) + "\n.call playvideo 1\n" +
+              vlplayer::WaitForVideoEnd("end" + name, 1, 200) + ".call stopvideo 1\n";
+    }
+  Result r = Run({Applet("pcm", body)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<std::string> sink = SinkFiles();
+  ASSERT_EQ(sink.size(), clips.size());
+  for (size_t k = 0; k < clips.size(); ++k) {
+    const Clip& c = clips[k];
+    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channel(s)");
+    std::ifstream in(sink[k], std::ios::binary);
+    const std::string wav{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GT(wav.size(), 44u);
+    auto word = [&](size_t at) { return uint32_t(uint8_t(wav[at]) | uint8_t(wav[at + 1]) << 8); };
+    const uint32_t channels = word(22), rate = word(24) | word(26) << 16;
+    EXPECT_EQ(rate, uint32_t(c.rate));
+    ASSERT_TRUE(channels == 1 || channels == 2) << channels;
+    const size_t data = wav.find("data");
+    ASSERT_NE(data, std::string::npos);
+    // The source sample each recorded frame holds, silence left out.
+    std::vector<uint32_t> heard;
+    int wrongRight = 0;
+    for (size_t at = data + 8; at + 2 * channels <= wav.size(); at += 2 * channels) {
+      const uint32_t left = word(at), right = channels == 2 ? word(at + 2) : left;
+      if (left == 0) continue;
+      heard.push_back(left);
+      const uint32_t expected = c.channels == 2 ? (~left & 0xffff) : left;
+      if (right != expected) ++wrongRight;
+    }
+    EXPECT_EQ(wrongRight, 0);
+    ASSERT_EQ(heard.size(), c.samples);
+    size_t outOfOrder = 0;
+    for (size_t i = 0; i < heard.size(); ++i)
+      if (heard[i] != uint32_t(i + 1) && outOfOrder++ < 3) ADD_FAILURE() << "frame " << i << " holds " << heard[i];
+    EXPECT_EQ(outOfOrder, 0u);
+  }
 }
 
 }  // namespace

@@ -248,6 +248,65 @@ TEST(AviReader, FfmpegFilesRawAndMjpeg) {
   }
 }
 
+// The sound stream's format as ffmpeg writes it: the plain header up to
+// 48 kHz, the extensible one (tag 0xFFFE, PCM sub-format) above; both
+// deliver 8- and 16-bit PCM alike, with the samples of the chunks as
+// ffmpeg decodes them. An extensible header of another sub-format (IEEE
+// float), or whose valid bits fall short of the sample, is sound of
+// another kind (-2), as is a plain one of another tag.
+TEST(AviReader, PcmSoundUnderThePlainOrTheExtensibleHeader) {
+  TempDir dir;
+  const std::string file = dir.File("s.avi");
+  for (const char* codec : {"pcm_u8", "pcm_s16le"})
+    for (int rate : {48000, 96000, 192000})
+      for (int channels : {1, 2}) {
+        SCOPED_TRACE(std::string(codec) + " " + std::to_string(rate) + " " + std::to_string(channels));
+        int status = 0;
+        RunTool("ffmpeg -v error -f lavfi -i testsrc=size=8x8:rate=10 -f lavfi -i sine=sample_rate=" +
+                    std::to_string(rate) + " -t 0.2 -ac " + std::to_string(channels) +
+                    " -c:v rawvideo -pix_fmt bgr24 -c:a " + codec + " -y " + Quote(file),
+                &status);
+        ASSERT_EQ(status, 0);
+        const auto pcm = RunTool("ffmpeg -v error -i " + Quote(file) + " -f " + std::string(codec + 4) + " -");
+        int32_t w = 0, h = 0, frames = 0, c = 0, r = 0, bits = 0;
+        vlAVIReader* reader = OpenReader(file, &w, &h, &frames);
+        ASSERT_NE(reader, nullptr);
+        const int32_t audio = GetAVIAudioFormat(reader, &c, &r, &bits);
+        ASSERT_GE(audio, 0);
+        EXPECT_EQ(c, channels);
+        EXPECT_EQ(r, rate);
+        EXPECT_EQ(bits, codec[4] == 'u' ? 8 : 16);
+        std::vector<uint8_t> read;
+        int64_t position = 0;
+        int32_t stream = -1;
+        uint8_t* data = nullptr;
+        uint32_t size = 0;
+        while (ReadAVIChunk(reader, &position, audio, &stream, &data, &size)) {
+          if (stream == audio && data) read.insert(read.end(), data, data + size);
+          FreeMemory(data);
+        }
+        CloseAVIReader(reader);
+        EXPECT_TRUE(read == pcm) << read.size() << " bytes read, ffmpeg " << pcm.size();
+        if (rate == 48000) continue;
+        // The sub-format's first byte and the valid bits, one at a time.
+        auto bytes = ReadBytes(file);
+        const std::string text(bytes.begin(), bytes.end());
+        const size_t strf = text.find("strf", text.find("auds"));
+        ASSERT_NE(strf, std::string::npos);
+        // Tag 1 over a 40-byte format is still PCM.
+        for (auto [offset, value] : {std::pair{32, 3}, std::pair{26, 7}, std::pair{8, 1}}) {
+          auto edited = bytes;
+          edited[strf + offset] = uint8_t(value);
+          if (offset == 8) edited[strf + 9] = 0;
+          WriteBytes(file, edited);
+          vlAVIReader* other = OpenReader(file, &w, &h, &frames);
+          ASSERT_NE(other, nullptr);
+          EXPECT_EQ(GetAVIAudioFormat(other, &c, &r, &bits), offset == 8 ? audio : -2) << offset;
+          CloseAVIReader(other);
+        }
+      }
+}
+
 // The same frames through absolute idx1 offsets, movi-relative ones, no
 // idx1 at all (another chunk after "movi"), and frames whose Huffman
 // tables were left out.

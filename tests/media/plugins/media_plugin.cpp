@@ -10,7 +10,8 @@
 //     (declaredFrames -1: length open; flags as the format record's, plus
 //     0x100: claim more frames read than asked for)
 //   "TVID width height frames fps audioRate audioChannels flags"
-//     (flags bit 0 seekable, bit 1 unit mode in frames, bit 2 YUV frames)
+//     (flags bit 0 seekable, bit 1 unit mode in frames, bit 2 YUV frames,
+//     bit 3 with bit 1: the units are 90 kHz ticks, frame k at k x 90000 / fps)
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
@@ -153,6 +154,9 @@ struct VideoPacket {
 };
 constexpr uint32_t kVideoMagic = 0x54564944;
 
+// Decoder units a frame lasts in unit mode.
+long UnitsPerFrame(const VideoFile* v) { return (v->flags & 8) ? 90000 / v->fps : 1; }
+
 }  // namespace
 
 EXPORT uint32_t TestVideoPixel(int frame, int x, int y) {
@@ -179,11 +183,11 @@ EXPORT void* OpenVideo(const char* file, vlVideoFormat* fmt) {
   fmt->audioRate = uint32_t(f.audioRate);
   fmt->audioChannels = uint32_t(f.audioChannels);
   fmt->unitMode = (f.flags & 2) ? 1 : 0;
-  fmt->unitsPerSecond = uint32_t(f.fps);
+  fmt->unitsPerSecond = uint32_t(f.fps * UnitsPerFrame(&f));
   fmt->argb = (f.flags & 4) ? 0 : 1;
   fmt->flags = f.flags & 1;
   fmt->frameDuration = 1.0 / f.fps;
-  if (f.flags & 2) fmt->endPosition = f.frames;
+  if (f.flags & 2) fmt->endPosition = f.frames * UnitsPerFrame(&f);
   for (int i = 0; i < 3; i++) v->planes[i] = static_cast<uint8_t*>(std::calloc(size_t(f.width) * f.height, 1));
   return v;
 }
@@ -252,7 +256,7 @@ EXPORT int DecodeVideoFrame(void* decoder, void* data, uint32_t size, vlDecodedF
       }
   }
   frame->decodeStamp = frame->presentationStamp = double(p->frame) / v->fps;
-  frame->position = p->frame;
+  frame->position = p->frame * ((v->flags & 2) ? UnitsPerFrame(v) : 1);
   frame->repeat = 0;
   return 0;
 }
@@ -267,7 +271,7 @@ EXPORT int DecodeAudioFrame(void*, void* data, uint32_t size, int16_t* buffer, u
 EXPORT int SeekVideo(void* decoder, int64_t position, uint32_t unitMode) {
   auto* v = static_cast<VideoFile*>(decoder);
   Log("seekvideo %lld unit=%u", static_cast<long long>(position), unitMode);
-  const long frame = unitMode ? long(position) : long(position * v->fps / 1000);
+  const long frame = unitMode ? long(position / UnitsPerFrame(v)) : long(position * v->fps / 1000);
   if (frame < 0 || frame > v->frames) return 1;
   v->next = int(frame);
   v->soundFrames = frame * (v->audioRate / v->fps);

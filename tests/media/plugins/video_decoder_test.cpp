@@ -119,6 +119,14 @@ TEST_F(VideoDecoder, TheLoaderListDecidesWhoDecodes) {
   ClearLog();
   EXPECT_EQ(Open(File("z.tvid", "TVID 0 8 2 10 0 0 0"), "", nullptr).error, 1450);
   EXPECT_EQ(Log(), "openvideo z.tvid end=-2 adapter=\nclosevideo live=0\n");
+  // Sound of more than two channels, as any sound the player cannot play,
+  // refuses the video; the decoder is closed again.
+  ClearLog();
+  EXPECT_EQ(Open(File("c.tvid", "TVID 8 8 2 10 8000 3 0")).error, 1450);
+  EXPECT_EQ(Log(), "openvideo c.tvid end=-2 adapter=\nclosevideo live=0\n");
+  Opened stereo = Open(File("t.tvid", "TVID 8 8 2 10 8000 2 0"));
+  EXPECT_EQ(stereo.error, 0);
+  FreeVideoPlayer(stereo.handle);
 }
 
 TEST_F(VideoDecoder, UnitModeSeeksInTheDecodersUnits) {
