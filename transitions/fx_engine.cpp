@@ -713,7 +713,10 @@ void DrawFinalPicture(vlFxContext* fx) {
 // Finishing before the last frame shows the end at once.
 void AsyncFinish(void* user, int32_t done) {
   auto* fx = static_cast<vlFxContext*>(user);
-  if (!done && !fx->layer && fx->objectType != VL_FX_BGPIC) DrawFinalPicture(fx);
+  if (!done && !fx->layer && fx->objectType != VL_FX_BGPIC) {
+    if (fx->isScroll) FinishScrollEarly(fx);
+    else DrawFinalPicture(fx);
+  }
   const bool redraw = !done && fx->layer;
   FinishFX(fx, 1);
   if (redraw && fx->layer) RefreshArea(fx->vm, fx->x, fx->y, fx->width, fx->height);
