@@ -330,6 +330,10 @@ loadk 0 #7
 .call base=1 debugprint "script" $A $L
 .call base=1 probecore.guarded $getlasterror -> A L
 .call base=1 debugprint "fine" $A $L
+.call base=1 probecore.guardedone $error "one" -> A
+.call base=1 debugprint "one:" $A
+.call base=1 probecore.guardedone $getlasterror -> A
+.call base=1 debugprint "one:" $A
 .line 3
 .call base=1 foreach { 5 } $Each
 .line 4
@@ -342,7 +346,7 @@ loadk 0 #7
   Result r = Run({applet}, WithProbe());
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(r.out,
-            "command 1239 0 7\nscript 1239 1\nfine 0 0\ncallback 1239\n"
+            "command 1239 0 7\nscript 1239 1\nfine 0 0\none: 1239 1 nil\none: 0 1 number\ncallback 1239\n"
             "handled 1045 OpenFile 4\n");
   EXPECT_EQ(r.err, "@probecall.vls:5: Cannot read file z !\n");
 }
