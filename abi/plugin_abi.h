@@ -364,8 +364,10 @@ typedef int (*vlFinishAnimStreamFn)(void* handle);
  *     and VL_FOPEN_LENGTH (where it lies there), the name being the linked
  *     name; for a file held in memory VL_FOPEN_DATA and VL_FOPEN_LENGTH.
  *   FRead, FWrite: bytes moved (0 at the end or on failure). FGetC: the
- *     byte or -1. FPutC: the byte or -1. FFlush, FClose: non-zero on
- *     success. FEof: non-zero at the end.
+ *     byte or -1. FPutC: non-zero when the byte was written. FFlush:
+ *     non-zero on success (0 is a write error to the script). FEof:
+ *     non-zero at the end. FClose: its answer is not read, so write out
+ *     what is pending before it can fail.
  *   FSeek (handle, offset, VL_SEEK_*): the position before the seek, -1 on
  *     failure; (0, VL_SEEK_CURRENT) asks for the position.
  *   FStat (handle, 0, status, null) and Stat (name, 0, status, null):

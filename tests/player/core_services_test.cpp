@@ -405,9 +405,10 @@ setglobal 0 "Ticks"
 
 // File and directory adapters and a sample saver built from the header
 // alone get the words and give the answers the header describes: FOpen's
-// mode code (#MODE_READ arrives as 4, #MODE_WRITE as 1) with the flags tag,
-// FSeek's position before the seek, FStat's and Stat's status blocks,
-// OpenDir's flags 5 and NextDirEntry's names and type words; the saver's
+// mode code (#MODE_READ arrives as 4, #MODE_WRITE as 1, #MODE_READWRITE
+// as 2) with the flags tag, FSeek's position before the seek, FStat's and
+// Stat's status blocks, OpenDir's flags 5 and NextDirEntry's names and
+// type words; the saver's
 // rows, asked for twice, make two formats that each save as themselves.
 TEST_F(CoreServices, FileAdaptersAndSaversWorkAsTheHeaderSays) {
   RunOptions options = WithProbe();
@@ -429,6 +430,9 @@ TEST_F(CoreServices, FileAdaptersAndSaversWorkAsTheHeaderSays) {
 .call writeline 2 "abc"
 .call filelength 2 -> W
 .call closefile 2
+.table 0 { adapter = "probefiles" }
+.call base=1 openfile 4 "probe:out" #MODE_READWRITE r0
+.call closefile 4
 .call getfileattributes "probe:hello" "probefiles" -> A
 getglobal 0 "A"
 getfield 1 0 "size"
@@ -464,6 +468,7 @@ done:
   EXPECT_EQ(ReadFile(dir() + "/b.smp"), "format 92 frames 4");
   const std::string said = ReadFile(log);
   for (const char* line : {"fopen probe:hello 4 flags-tag 1\n", "fseek 6 1 -> ", "fopen probe:out 1 flags-tag 1\n",
+                           "fopen probe:out 2 flags-tag 1\n",
                            "stat probe:hello 0 preset-year ", "opendir probe:dir 5\n", "nextdirentry 0\n"})
     EXPECT_NE(said.find(line), std::string::npos) << line << " in\n" << said;
 }
