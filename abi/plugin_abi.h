@@ -49,9 +49,13 @@
  *     RegisterAnimSaver, RegisterSampleSaver fill one vlSaverFormat per call
  *     (flags bit 3, 4 and 0 respectively: more formats follow); SaveImage
  *     (vlSaveImageFn), BeginAnimStream, WriteAnimFrame, FinishAnimStream
- *     (non-zero: success) and SaveSample.
+ *     (non-zero: success) and SaveSample. The rows are asked for twice,
+ *     each time from the first: a counting pass until a row without the
+ *     "more" bit, then a filling pass of as many calls. Start again at the
+ *     first row after the row without the bit (a counter that only grows
+ *     would fill the table with the rows after the last one).
  *   PLUGINCAPS_FILEADAPTER and PLUGINCAPS_DIRADAPTER: the F... and ...Dir
- *     entries typed in VL_PLUGIN_ENTRIES below.
+ *     entries typed in VL_PLUGIN_ENTRIES below, described after it.
  *   PLUGINCAPS_IMAGE, ANIM, SOUND, VECTOR, VIDEO, CONVERT, DISPLAYADAPTER,
  *     TIMERADAPTER, REQUESTERADAPTER, AUDIOADAPTER: the entries listed
  *     under each in VL_PLUGIN_ENTRIES. Every entry has a type named after
@@ -346,6 +350,53 @@ typedef int (*vlFinishAnimStreamFn)(void* handle);
 
 #define VL_PLUGIN_ENTRY_COUNT 131
 
+/* File adapters (PLUGINCAPS_FILEADAPTER) serve the streams the player and
+ * the plug-ins open, tried in turn until one answers:
+ *   FOpen (name, mode, tags): the handle, or null (not this adapter's
+ *     file). mode is one of the codes below, not the script's #MODE_
+ *     constants: #MODE_READ arrives as VL_ADAPTER_READ, #MODE_WRITE (a new
+ *     or emptied file) as VL_ADAPTER_WRITE, #MODE_READWRITE as
+ *     VL_ADAPTER_UPDATE. tags: VL_FOPEN_FLAGS always (a pointer to the
+ *     stream's flags word, 0 on entry: set VL_FOPEN_UNSEEKABLE when the
+ *     stream cannot seek; every seek but a query of the position is then
+ *     refused without a call); for a file linked into the applet
+ *     VL_FOPEN_CONTAINER (the path of the file holding it), VL_FOPEN_OFFSET
+ *     and VL_FOPEN_LENGTH (where it lies there), the name being the linked
+ *     name; for a file held in memory VL_FOPEN_DATA and VL_FOPEN_LENGTH.
+ *   FRead, FWrite: bytes moved (0 at the end or on failure). FGetC: the
+ *     byte or -1. FPutC: non-zero when the byte was written. FFlush:
+ *     non-zero on success (0 is a write error to the script). FEof:
+ *     non-zero at the end. FClose: its answer is not read, so write out
+ *     what is pending before it can fail.
+ *   FSeek (handle, offset, VL_SEEK_*): the position before the seek, -1 on
+ *     failure; (0, VL_SEEK_CURRENT) asks for the position.
+ *   FStat (handle, 0, status, null) and Stat (name, 0, status, null):
+ *     non-zero with the status filled (size, isDirectory non-zero for a
+ *     folder, protection in the FILEATTR_ bits the dos library reports,
+ *     comment, dates; the dates come preset to the player's start, words
+ *     are handed on as they are); 0 when the handle or name is not the
+ *     adapter's (FStat's 0 makes the file's size 0).
+ * Directory adapters (PLUGINCAPS_DIRADAPTER) serve the folders the dos
+ * library opens with an "adapter" option:
+ *   OpenDir (name, flags, null): the handle or null; flags is
+ *     VL_OPENDIR_READ | VL_OPENDIR_ADAPTERS (5) for OpenDirectory and the
+ *     path commands. CloseDir (handle).
+ *   NextDirEntry (handle, 0, name, type, status): 1 with the next entry,
+ *     0 after the last. *name: the entry's name, read before the next call;
+ *     *type: non-zero for a folder, 0 for a file; status as for Stat (dates
+ *     preset). */
+#define VL_ADAPTER_WRITE  1u
+#define VL_ADAPTER_UPDATE 2u
+#define VL_ADAPTER_READ   4u
+#define VL_FOPEN_FLAGS     1u
+#define VL_FOPEN_CONTAINER 2u
+#define VL_FOPEN_OFFSET    3u
+#define VL_FOPEN_LENGTH    4u
+#define VL_FOPEN_DATA      5u
+#define VL_FOPEN_UNSEEKABLE 2u
+#define VL_OPENDIR_READ     1u
+#define VL_OPENDIR_ADAPTERS 4u
+
 
 /* Display adapters: their entries and records, read as part of this header. */
 #include "plugin_display.h"
@@ -463,9 +514,11 @@ typedef struct vlPluginChainEntry {
  * call and never called (errors are codes); pass 0. After an error the
  * stack top is not reset: it stays where the error left it, with the
  * function and its arguments taken off when the function was a command
- * that returned the error, but with more left on the stack when the error
- * came from inside a script function. Set it back yourself (SetStackTop)
- * before pushing results, or the stack grows with every caught error. */
+ * that returned the error, and with a result count of 1 a nil left where
+ * the result would be (the top one above where the function stood), but
+ * with more left on the stack when the error came from inside a script
+ * function. Set it back yourself (SetStackTop) before pushing results, or
+ * the stack grows with every caught error. */
 // X(slot, name, result, parameters)
 #define VL_PLUGIN_VM_SLOTS(X)                                                   \
   X(0, GetStackTop, int, (vlVMState*))                                          \

@@ -197,7 +197,9 @@ typedef struct vlPathExtentsRequest {
  * drawn into once, so writing, adding and taking the larger byte give the
  * same. An engine whose vector extension word has bit 0 gets the position
  * in x, y and the transform; without it the position comes in zero1 and
- * zero2 and the transform stays null. */
+ * zero2 (and again in x, y), the transform stays null, and the player
+ * draws the path untransformed: it measures it with the identity and
+ * sizes the buffer for that box, leaving a draw tag's transform out. */
 typedef struct vlPathDrawRequest {
   const uint8_t* commands;
   const vlLineStateCopy* lineState;

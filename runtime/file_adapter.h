@@ -10,21 +10,8 @@
 #include "runtime/file_stat.h"
 #include "runtime/tag_list.h"
 
-// Mode codes handed to an adapter's FOpen.
-enum : uint32_t {
-  VL_ADAPTER_WRITE = 1,
-  VL_ADAPTER_UPDATE = 2,
-  VL_ADAPTER_READ = 4,
-};
-
-// Tags handed to FOpen.
-enum : uint32_t {
-  VL_FOPEN_FLAGS = 1,      // pointer to the stream's flags word
-  VL_FOPEN_CONTAINER = 2,  // path of the file that holds a linked chunk
-  VL_FOPEN_OFFSET = 3,     // byte offset of the chunk in that file
-  VL_FOPEN_LENGTH = 4,     // its length
-  VL_FOPEN_DATA = 5,       // data of a file held in memory
-};
+// FOpen's mode codes (VL_ADAPTER_*) and tags (VL_FOPEN_*), and OpenDir's
+// flags, are the plug-in header's.
 
 // Adapter flags word: bit 0, the adapter also serves chunk and memory names.
 inline constexpr uint32_t VL_ADAPTER_ACCEPTS_VIRTUAL = 1;

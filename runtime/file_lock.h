@@ -11,7 +11,7 @@ struct vlFileAdapter;
 struct vlMemoryRecord;
 
 // Mode bit: also ask adapter plug-ins.
-inline constexpr uint32_t VL_LOCK_ADAPTERS = 4;
+inline constexpr uint32_t VL_LOCK_ADAPTERS = VL_OPENDIR_ADAPTERS;
 
 inline constexpr size_t kLockNameSize = 2048;
 

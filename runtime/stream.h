@@ -19,7 +19,7 @@ enum : uint32_t {
 };
 
 // Stream flags (set by a file adapter at open).
-inline constexpr uint32_t VL_STREAM_UNSEEKABLE = 2;
+inline constexpr uint32_t VL_STREAM_UNSEEKABLE = VL_FOPEN_UNSEEKABLE;
 
 // Seek modes: VL_SEEK_CURRENT, VL_SEEK_BEGIN, VL_SEEK_END, the plug-in
 // interface's.

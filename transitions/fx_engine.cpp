@@ -689,10 +689,34 @@ int AsyncStep(void* user, int32_t* done) {
   }
   return fx->step(fx, done);
 }
+// The last frame of an effect that draws onto the screen, drawn at once:
+// the picture through its mask or alpha plane over the old picture, as
+// the effects that keep those planes end.
+void DrawFinalPicture(vlFxContext* fx) {
+  if (!fx->sourceMask && !fx->sourceAlpha) {
+    DrawFXPicture(fx, fx->source);
+    return;
+  }
+  vlBitmap* composed = fx->oldPicture ? NewBitmap(fx->width, fx->height, 0, nullptr) : nullptr;
+  if (!composed) {
+    // Without an old picture what lies under the effect is on the screen.
+    DrawFXPart(fx, fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, fx->width, fx->height, 0, 0, fx->width,
+               fx->height);
+    return;
+  }
+  BltBitmap(fx->oldPicture, 0, 0, composed, 0, 0, fx->width, fx->height);
+  BlitThroughPlanes(fx->source, fx->sourceMask, fx->sourceAlpha, 0, 0, composed, 0, 0, fx->width, fx->height);
+  DrawFXPicture(fx, composed);
+  DeleteBitmap(composed);
+}
+
 // Finishing before the last frame shows the end at once.
 void AsyncFinish(void* user, int32_t done) {
   auto* fx = static_cast<vlFxContext*>(user);
-  if (!done && !fx->layer && fx->objectType != VL_FX_BGPIC) DrawFXPicture(fx, fx->source);
+  if (!done && !fx->layer && fx->objectType != VL_FX_BGPIC) {
+    if (fx->isScroll) FinishScrollEarly(fx);
+    else DrawFinalPicture(fx);
+  }
   const bool redraw = !done && fx->layer;
   FinishFX(fx, 1);
   if (redraw && fx->layer) RefreshArea(fx->vm, fx->x, fx->y, fx->width, fx->height);

@@ -38,6 +38,19 @@ bool Skip(vlStream* file, int64_t count) { return SeekFileStream(file, count, VL
 
 int64_t Tell(vlStream* file) { return SeekFileStream(file, 0, VL_SEEK_CURRENT); }
 
+// The rest of a chunk of `size` bytes, `count` of them left. RIFF and IFF
+// pad an odd-sized chunk with a zero byte; a writer that left it out goes
+// straight on with the next chunk's id, whose first byte is never zero,
+// and a file may end without it.
+bool SkipChunk(vlStream* file, int64_t count, uint32_t size) {
+  if (!Skip(file, count)) return false;
+  if (!(size & 1)) return true;
+  uint8_t pad = 0;
+  const int64_t got = ReadFileStream(file, &pad, 1);
+  if (got == 1 && pad != 0) return Skip(file, -1);
+  return got >= 0;
+}
+
 // Bytes the file holds from offset on; a size that cannot be known does
 // not limit.
 int64_t BytesFrom(vlStream* file, int64_t offset) {
@@ -98,8 +111,8 @@ int OpenIffSound(vlSoundStream* s, int sixteenBit) {
       return 1;
     }
     if (std::memcmp(id, "CHAN", 4) == 0 && size >= 4) {
-      if (!ReadU32BE(file, &stereo) || !Skip(file, size - 4)) return 0;
-    } else if (!Skip(file, size)) {
+      if (!ReadU32BE(file, &stereo) || !SkipChunk(file, size - 4, size)) return 0;
+    } else if (!SkipChunk(file, size, size)) {
       return 0;
     }
   }
@@ -134,7 +147,7 @@ int OpenWaveSound(vlSoundStream* s) {
       s->pcmSize = s->frames * s->bytesPerFrame;
       s->rightBlock = 0;
       return 1;
-    } else if (!Skip(file, size)) {
+    } else if (!SkipChunk(file, size, size)) {
       return 0;
     }
   }

@@ -1,5 +1,6 @@
 // Brush commands that work on pixel values or write files: flood fill,
 // colour replacement, saving, and turning a vector brush into a raster one.
+#include <memory>
 #include <vector>
 
 #include "formats/image_save.h"
@@ -7,6 +8,7 @@
 #include "graphics/fill_kernels.h"
 #include "graphics/image_kernels.h"
 #include "graphics/pixel_access.h"
+#include "graphics/picture_engines.h"
 #include "graphics/pixel_format.h"
 #include "graphics/position.h"
 #include "objects/brushes/brush.h"
@@ -74,6 +76,26 @@ int CmdReplaceColors(vlVMState* L) {
   return 0;
 }
 
+namespace {
+
+// A brush the display adapter keeps in its own memory: its pixels, with
+// their alpha, read back through the adapter. Holes of a transparent
+// colour take that colour, as a brush of the player's own is saved.
+int SaveHardwareBrush(vlBrush* b, int32_t format, const char* file, int32_t quality, int32_t colors, int32_t dither) {
+  uint32_t* argb = nullptr;
+  if (int32_t status = ReadBitmapRectARGB(b->bitmap, 0, 0, b->width, b->height, nullptr, &argb)) return status;
+  const std::unique_ptr<uint32_t[]> pixels(argb);
+  const bool alpha = (b->hardwareFlags & 2) != 0, mask = (b->hardwareFlags & 1) != 0;
+  if (!alpha)
+    for (size_t i = 0; i < static_cast<size_t>(b->width) * b->height; ++i)
+      argb[i] = mask && argb[i] >> 24 == 0 ? 0xFF000000u | (static_cast<uint32_t>(b->transparentColor) & 0xFFFFFF)
+                                           : argb[i] | 0xFF000000u;
+  return SaveImageToFile(format, argb, b->width, b->height, file, mask ? b->transparentColor : -1, alpha, quality,
+                         colors, dither);
+}
+
+}  // namespace
+
 int CmdSaveBrush(vlVMState* L) {
   CheckArgs(L, 2, 5, 0, 0);
   vlObjectId id;
@@ -85,6 +107,7 @@ int CmdSaveBrush(vlVMState* L) {
   vlBrush* b = nullptr;
   if (int status = GetBrushByID(L, id, &b, VL_BRUSH_HARDWAREOK)) return status;
   if (!b->bitmap) return ERR_BRUSHTYPE;
+  if (b->hardware && IsVideoBitmap(b->bitmap)) return SaveHardwareBrush(b, format, file, quality, colors, dither);
   return SaveBitmapImage(format, b->bitmap, b->width, b->height, file, b->mask, b->mask ? b->transparentColor : -1,
                          b->alpha, quality, colors, dither);
 }

@@ -181,9 +181,7 @@ int StepCallback(void* user, int32_t* done) { return MoveStep(static_cast<vlMove
 void FinishCallback(void* user, int32_t done) {
   auto* j = static_cast<vlMoveJob*>(user);
   if (done || j->display != CurrentDisplay()) return;
-  j->x = j->endX, j->y = j->endY;
-  j->phase = 0;
-  if (Draw(j) == 0) j->prevX = j->x, j->prevY = j->y;
+  FinishMoveJob(j);
 }
 void ReleaseCallback(void* user, int32_t) { FreeMoveJob(static_cast<vlMoveJob*>(user)); }
 intptr_t NotifyCallback(int32_t code, void* argument, void* user, intptr_t) {
@@ -239,6 +237,12 @@ int MoveStep(vlMoveJob* j, int32_t* done) {
   }
   *done = finished ? 1 : 0;
   return 0;
+}
+
+void FinishMoveJob(vlMoveJob* j) {
+  j->x = j->endX, j->y = j->endY;
+  j->phase = 0;
+  if (Draw(j) == 0) j->prevX = j->x, j->prevY = j->y;
 }
 
 void FreeMoveJob(vlMoveJob* j) {

@@ -83,6 +83,8 @@ extern int32_t vlMoveFrameDelayUs;
 // async: 1 with the handle pushed; internal: 0 with the callbacks stored.
 int RunObjectMove(vlMoveJob* job);
 int MoveStep(vlMoveJob* job, int32_t* done);
+// Puts the object where its path ends at once, drawn there.
+void FinishMoveJob(vlMoveJob* job);
 void FreeMoveJob(vlMoveJob* job);
 
 int OpenMoveObjectLib(vlVMState* state);

@@ -477,6 +477,51 @@ TEST_F(AdapterDisplay, HardwareBrushKeepsItsAlphaOnEveryPath) {
   }
 }
 
+// SaveBrush of hardware brushes, one with an alpha gradient and one keyed
+// (its left half red, the key): the PNGs read back through the adapter
+// hold the alpha ImageMagick made and the key's colour, as the same
+// brushes of the player's own are saved.
+TEST_F(AdapterDisplay, SavingAHardwareBrushKeepsItsAlphaAndKey) {
+  const std::string grad = dir() + "/grad.png", keyed = dir() + "/keyed.png";
+  int status = 0;
+  Tool("convert -size 20x10 xc:'#2060A0' -alpha set -channel A -fx i/w +channel png32:" + Quote(grad), &status);
+  ASSERT_EQ(status, 0);
+  Tool("convert -size 8x8 xc:'#C08000' -fill red -draw 'rectangle 0,0 3,7' PNG24:" + Quote(keyed), &status);
+  ASSERT_EQ(status, 0);
+  std::string text = ".line 1\n";
+  for (const char* hardware : {"1", "0"}) {
+    const std::string h = hardware;
+    text += ".table 0 { loadalpha = 1, hardware = " + h + " }\n.call base=1 loadbrush 1 \"" + grad + "\" r0\n";
+    text += ".call savebrush 1 \"" + dir() + "/grad" + h + ".png\" 1\n.call freebrush 1\n";
+    text += ".table 0 { transparency = 16711680, hardware = " + h + " }\n.call base=1 loadbrush 2 \"" + keyed + "\" r0\n";
+    text += ".call savebrush 2 \"" + dir() + "/keyed" + h + ".png\" 1\n.call freebrush 2\n";
+  }
+  const Result r = RunOnConsole(Applet("adapterhwsave", text + ".call debugprint \"saved\"\n"), "save", {});
+  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.out, "saved\n");
+  EXPECT_NE(ReadFile(Log("save")).find("video 20x10\n"), std::string::npos) << "no hardware brush was made";
+  auto rgba = [&](const std::string& file) { return Tool("convert " + Quote(file) + " -depth 8 rgba:-"); };
+  const std::string source = rgba(grad);
+  ASSERT_EQ(source.size(), 800u);
+  // Full alpha comes back exactly; partial alpha keeps its colour within
+  // the rounding of premultiplied storage.
+  const std::string saved = rgba(dir() + "/grad1.png");
+  ASSERT_EQ(saved.size(), source.size());
+  for (size_t i = 0; i < saved.size(); i += 4) {
+    EXPECT_EQ(saved[i + 3], source[i + 3]) << "alpha of pixel " << i / 4;
+    if (static_cast<uint8_t>(source[i + 3]) <= 128) continue;
+    for (size_t c = 0; c < 3; ++c) {
+      EXPECT_NEAR(static_cast<uint8_t>(saved[i + c]), static_cast<uint8_t>(source[i + c]), 2) << i / 4;
+    }
+  }
+  EXPECT_EQ(saved, rgba(dir() + "/grad0.png")) << "the hardware brush saved as the player's own";
+  const std::string key = rgba(dir() + "/keyed1.png");
+  ASSERT_EQ(key.size(), 256u);
+  EXPECT_EQ(key, rgba(dir() + "/keyed0.png"));
+  EXPECT_EQ(key.substr(0, 4), std::string("\xFF\0\0\xFF", 4)) << "the key";
+  EXPECT_EQ(key.substr(4 * 7, 4), std::string("\xC0\x80\0\xFF", 4));
+}
+
 // After ScaleBrush or RotateBrush read a hardware brush's picture back,
 // the brush is the player's: GetAttribute tells it (it answers for hardware
 // brushes, #ATTRHARDWARE 1 before) and InvertBrush takes it, where a brush

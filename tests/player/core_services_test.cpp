@@ -330,6 +330,10 @@ loadk 0 #7
 .call base=1 debugprint "script" $A $L
 .call base=1 probecore.guarded $getlasterror -> A L
 .call base=1 debugprint "fine" $A $L
+.call base=1 probecore.guardedone $error "one" -> A
+.call base=1 debugprint "one:" $A
+.call base=1 probecore.guardedone $getlasterror -> A
+.call base=1 debugprint "one:" $A
 .line 3
 .call base=1 foreach { 5 } $Each
 .line 4
@@ -342,7 +346,7 @@ loadk 0 #7
   Result r = Run({applet}, WithProbe());
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(r.out,
-            "command 1239 0 7\nscript 1239 1\nfine 0 0\ncallback 1239\n"
+            "command 1239 0 7\nscript 1239 1\nfine 0 0\none: 1239 1 nil\none: 0 1 number\ncallback 1239\n"
             "handled 1045 OpenFile 4\n");
   EXPECT_EQ(r.err, "@probecall.vls:5: Cannot read file z !\n");
 }
@@ -397,6 +401,76 @@ setglobal 0 "Ticks"
   Result r = Run({"-requireplugins", "probecore", applet}, WithProbe());
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "ticked made 1 every 20 once 0 freed 1\nthird 3\n");
+}
+
+// File and directory adapters and a sample saver built from the header
+// alone get the words and give the answers the header describes: FOpen's
+// mode code (#MODE_READ arrives as 4, #MODE_WRITE as 1, #MODE_READWRITE
+// as 2) with the flags tag, FSeek's position before the seek, FStat's and
+// Stat's status blocks, OpenDir's flags 5 and NextDirEntry's names and
+// type words; the saver's
+// rows, asked for twice, make two formats that each save as themselves.
+TEST_F(CoreServices, FileAdaptersAndSaversWorkAsTheHeaderSays) {
+  RunOptions options = WithProbe();
+  WriteFile("probefiles.vlp", ReadFile(VL_PROBEFILES_PATH));
+  const std::string log = dir() + "/probefiles.log";
+  options.env = {"VL_PROBEFILES_LOG=" + log};
+  std::string text = R"(.line 1
+.table 0 { adapter = "probefiles" }
+.call base=1 openfile 1 "probe:hello" #MODE_READ r0
+.call readline 1 -> L
+.call seek 1 6
+.call filepos 1 -> P
+.call readline 1 -> M
+.call filelength 1 -> N
+.call closefile 1
+.call debugprint $L $P $M $N
+.table 0 { adapter = "probefiles" }
+.call base=1 openfile 2 "probe:out" #MODE_WRITE r0
+.call writeline 2 "abc"
+.call filelength 2 -> W
+.call closefile 2
+.table 0 { adapter = "probefiles" }
+.call base=1 openfile 4 "probe:out" #MODE_READWRITE r0
+.call closefile 4
+.call getfileattributes "probe:hello" "probefiles" -> A
+getglobal 0 "A"
+getfield 1 0 "size"
+getfield 2 0 "flags"
+.call base=3 debugprint $W r1 r2
+.table 0 { adapter = "probefiles" }
+.call base=1 opendirectory 3 "probe:dir" r0
+entry:
+.call nextdirectoryentry 3 -> E
+getglobal 0 "E"
+loadnil 1 1
+eq 1 0 1
+jump done
+getfield 1 0 "name"
+getfield 2 0 "type"
+.call base=3 debugprint r1 r2
+jump entry
+done:
+.call closedirectory 3
+.call getconstant "#SMPFMT_PROBEA" -> FA
+.call getconstant "#SMPFMT_PROBEB" -> FB
+.call debugprint $FA $FB
+.table 0 { 0, 100, -100, 0 }
+.call base=1 createsample 5 r0 256
+.call savesample 5 "OUT/a.smp" $FA
+.call savesample 5 "OUT/b.smp" $FB
+)";
+  for (size_t at; (at = text.find("OUT/")) != std::string::npos;) text.replace(at, 3, dir());
+  Result r = Run({Applet("probefiles", text)}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "hello 6 adapter 14\n4 14 3\na.txt 0\nsub 1\n91 92\n");
+  EXPECT_EQ(ReadFile(dir() + "/a.smp"), "format 91 frames 4");
+  EXPECT_EQ(ReadFile(dir() + "/b.smp"), "format 92 frames 4");
+  const std::string said = ReadFile(log);
+  for (const char* line : {"fopen probe:hello 4 flags-tag 1\n", "fseek 6 1 -> ", "fopen probe:out 1 flags-tag 1\n",
+                           "fopen probe:out 2 flags-tag 1\n",
+                           "stat probe:hello 0 preset-year ", "opendir probe:dir 5\n", "nextdirentry 0\n"})
+    EXPECT_NE(said.find(line), std::string::npos) << line << " in\n" << said;
 }
 
 // Faces are found by family with the nearest weight and slant, by full

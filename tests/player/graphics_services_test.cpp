@@ -167,4 +167,31 @@ TEST_P(GraphicsServices, ProbePluginCallsEverySlot) {
 
 INSTANTIATE_TEST_SUITE_P(Depths, GraphicsServices, testing::Values(24, 16));
 
+// Vector engines built from the header, one with bit 0 of its vector
+// extension word and one without: the newer one gets a drawpath's
+// transform and a buffer for the transformed box; the older one no
+// transform and a buffer for the path as it is, and the window shows the
+// box each drew.
+using VectorEngines = vlplayer::PlayerTest;
+
+TEST_F(VectorEngines, AVectorEngineGetsATransformOnlyWithTheNewerLayout) {
+  const std::string program = WriteFile("vellamora-player", ReadAll(VL_PLAYER_PATH));
+  chmod(program.c_str(), 0755);
+  WriteFile("vecold.vlp", ReadAll(VL_VECOLD_PATH));
+  WriteFile("vecnew.vlp", ReadAll(VL_VECNEW_PATH));
+  const std::string log = dir() + "/vector.log";
+  RunOptions options;
+  options.program = program;
+  options.env = {"VL_PROBEVEC_LOG=" + log};
+  std::string text = ".line 1\n.call startpath 1\n.call moveto 1 0 0\n.call lineto 1 12 8\n";
+  for (const char* engine : {"vecold", "vecnew"})
+    text += std::string(".call setvectorengine \"") + engine +
+            "\"\n.call cls 0\n.call drawpath 1 10 10 0xFFFFFF { transform = { 2, 0, 0, 1 } }\n"
+            ".call readpixel 20 12 -> A\n.call readpixel 30 12 -> B\n.call debugprint $A $B\n";
+  Result r = Run({"-DEBUGDEVICE", "console", Applet("vectorprobe", text + "ret\n")}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "16777215 0\n16777215 16777215\n");
+  EXPECT_EQ(ReadAll(log), "draw 12x8 transform null\ndraw 24x8 transform 2\n");
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -228,6 +229,8 @@ TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
   module.replace(1080, 4, "M.K.");
   WriteFile("tune.mod", module);
   ASSERT_NE(Tool("sox -n -r 8000 -c 1 -b 16 " + Quote(dir() + "/half.wav") + " synth 0.5 sine 440 && echo ok"), "");
+  for (const char* kind : {"aiff", "voc"})
+    ASSERT_NE(Tool("sox " + Quote(dir() + "/half.wav") + " " + Quote(dir() + "/half." + kind) + " && echo ok"), "");
   const std::string at = dir() + "/";
   // An anim of one red frame for the savers, and an applet of its own that
   // counts the loop events of a sample played three times.
@@ -294,6 +297,33 @@ TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
        ".call writeanimframe 7 9 { transparency = 0xFF0000 }\n.call getlasterror -> E\n.call exitonerror 1\n"
        ".call writeanimframe 7 9\n.call finishanimstream 7\n.call debugprint $E",
        "1223"},
+      {"comparedates", "1 when date1 is later, 2 when it is earlier, 0 when they are the same",
+       ".call comparedates \"02-Jan-2020 10:00:00\" \"01-Jan-2020 10:00:00\" -> A\n"
+       ".call comparedates \"01-Jan-2020 10:00:00\" \"02-Jan-2020 10:00:00\" -> B\n"
+       ".call comparedates \"01-Jan-2020 10:00:00\" \"01-Jan-2020 10:00:00\" -> C\n.call debugprint $A $B $C",
+       "1 2 0"},
+      {"loadsample", "WAV (8 or 16-bit PCM), IFF 8SVX or IFF 16SV; any other format (AIFF, VOC ...) needs a plug-in",
+       ".call loadsample 3 \"" + at + "half.wav\"\n.call exitonerror 0\n.call loadsample 4 \"" + at +
+           "half.aiff\"\n.call getlasterror -> A\n.call loadsample 4 \"" + at +
+           "half.voc\"\n.call getlasterror -> V\n.call exitonerror 1\n.call debugprint $A $V",
+       "1357 1357"},
+      {"stringrequest", "a default that is not a number, such as \"abc\", is error 1055 before anything is asked",
+       ".call exitonerror 0\n.call stringrequest \"t\" \"b\" \"abc\" 3\n.call getlasterror -> E\n"
+       ".call exitonerror 1\n.call debugprint $E",
+       "1055"},
+      {"selectbgpic", "needs layers on, else error 1078",
+       ".call createbgpic 12 8 8\n.call exitonerror 0\n.call selectbgpic 12\n.call getlasterror -> E\n"
+       ".call exitonerror 1\n.call debugprint $E",
+       "1078"},
+      {"undo", "#VECTORPATH (a drawpath); a type no drawing makes (#LAYER, #DISPLAY ...) or no such layer removes nothing",
+       ".call enablelayers\n.call startpath 7\n.call addboxtopath 7 0 0 4 4\n.call drawpath 7 0 0 0xFF0000\n"
+       ".call undo #LAYER\n.call getattribute #DISPLAY 1 #ATTRLAYERS -> A\n.call undo #VECTORPATH\n"
+       ".call getattribute #DISPLAY 1 #ATTRLAYERS -> B\n.call disablelayers\n.call debugprint $A $B",
+       "1 0"},
+      {">transitionfx", "`enddoublebuffer` after an effect is error 1244",
+       ".call createbrush 13 4 4 0xFF0000\n.call begindoublebuffer\n.call displaybrushfx 13 0 0 #CROSSFADE 100\n"
+       ".call exitonerror 0\n.call enddoublebuffer\n.call getlasterror -> E\n.call exitonerror 1\n.call debugprint $E",
+       "1244"},
       {"playsample", "onsampleloop comes at the start of every pass, the first included",
        "loadk 0 #0\nsetglobal 0 \"Loops\"\n.table 0 { onsampleloop = $CountLoop }\n"
        ".call base=1 installeventhandler r0\n.table 0 { 0, 100, -100, 0 }\n.call base=1 createsample 5 r0 256\n"
@@ -301,9 +331,14 @@ TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
        "3"},
   };
   std::ifstream in(std::string(VL_SOURCE_ROOT) + "/docs/commands.md");
+  // The rows by command; a library's text after its table by ">library".
   std::map<std::string, std::string> rows;
-  for (std::string line; std::getline(in, line);)
+  std::string library;
+  for (std::string line; std::getline(in, line);) {
     if (line.rfind("| `", 0) == 0) rows[line.substr(3, line.find('`', 3) - 3)] = line;
+    else if (line.rfind("## ", 0) == 0) library = ">" + line.substr(3, line.find(' ', 3) - 3);
+    else if (!library.empty()) rows[library] += line + "\n";
+  }
   std::string text = ".function countloop\n  .params 1\n  getglobal 1 \"Loops\"\n  add 1 1 #1\n"
                      "  setglobal 1 \"Loops\"\n  ret\n.end\n.defun CountLoop countloop\n.line 1\n" + anim,
               expected;
@@ -329,6 +364,96 @@ TEST_F(Guide, ReferenceRowsSayWhatTheCommandsDo) {
     ASSERT_EQ(said.rfind(prefix, 0), 0u) << said;
     said = said.substr(prefix.size(), said.size() - prefix.size() - 1);
     EXPECT_NE(guide.find("(\"" + said + "\")"), std::string::npos) << said;
+  }
+}
+
+// Every row of the reference whose results are a list of whole numbers
+// ("0 or 1", "0, 1 or 2") names exactly the values the command returns:
+// each is run until it has returned every value its row names, and no
+// other; rows whose values need a user, a device or a menu are listed.
+// A row naming a sound, picture or video format the player has no reader
+// for says that it needs a plug-in.
+TEST_F(Guide, ReferenceResultsAndFormatsHoldForEveryRow) {
+  const std::string at = dir() + "/";
+  ASSERT_NE(Tool("sox -n -r 8000 -c 1 -b 16 " + Quote(at + "s.wav") + " synth 0.1 sine 440 && echo ok"), "");
+  const std::string anim = ".call createbrush 13 8 4 0xFF0000\n.call createanim 13 13 4 4 2 2\n";
+  const std::map<std::string, std::string> kExercised = {
+      {"bittest", ".call bittest 5 0 -> A\n.call bittest 5 1 -> B\n.call debugprint $A $B"},
+      {"sgn", ".call sgn -5 -> A\n.call sgn 0 -> B\n.call sgn 7 -> C\n.call debugprint $A $B $C"},
+      {"dumpvideotime", ".call dumpvideotime -> A\n.call debugprint $A"},
+      {"eof", ".call openfile 20 \"" + at + "s.wav\"\n.call eof 20 -> A\n.call seek 20 0 #SEEK_END\n.call eof 20 -> B\n"
+              ".call closefile 20\n.call debugprint $A $B"},
+      {"exists", ".call exists \"" + at + "s.wav\" -> A\n.call exists \"" + at + "none\" -> B\n.call debugprint $A $B"},
+      {"isdirectory", ".call isdirectory \"" + at + "\" -> A\n.call isdirectory \"" + at + "s.wav\" -> B\n.call debugprint $A $B"},
+      {"matchpattern", ".call matchpattern \"abc\" \"a*\" -> A\n.call matchpattern \"abc\" \"b*\" -> B\n.call debugprint $A $B"},
+      {"comparedates", ".call comparedates \"02-Jan-2020 10:00:00\" \"01-Jan-2020 10:00:00\" -> A\n"
+                       ".call comparedates \"01-Jan-2020 10:00:00\" \"02-Jan-2020 10:00:00\" -> B\n"
+                       ".call comparedates \"01-Jan-2020 10:00:00\" \"01-Jan-2020 10:00:00\" -> C\n"
+                       ".call debugprint $A $B $C"},
+      {"haveitem", ".table 0 { a = 1 }\n.call base=1 haveitem r0 \"a\" -> A\n.table 0 { a = 1 }\n"
+                   ".call base=1 haveitem r0 \"b\" -> B\n.call debugprint $A $B"},
+      {"haveobject", anim + ".call haveobject #BRUSH 13 -> A\n.call haveobject #BRUSH 99 -> B\n.call debugprint $A $B"},
+      {"haveobjectdata", ".call setobjectdata #BRUSH 13 \"k\" 1\n.call haveobjectdata #BRUSH 13 \"k\" -> A\n"
+                         ".call haveobjectdata #BRUSH 13 \"z\" -> B\n.call debugprint $A $B"},
+      {"isnil", ".call isnil nil -> A\n.call isnil 5 -> B\n.call debugprint $A $B"},
+      {"istableempty", ".table 0 { }\n.call base=1 istableempty r0 -> A\n.table 0 { 1 }\n"
+                       ".call base=1 istableempty r0 -> B\n.call debugprint $A $B"},
+      {"rawequal", ".call rawequal 1 1 -> A\n.call rawequal 1 2 -> B\n.call debugprint $A $B"},
+      {"isanim", ".call saveanim 13 \"" + at + "a.gif\"\n.call isanim \"" + at + "a.gif\" -> A\n.call isanim \"" + at +
+                     "s.wav\" -> B\n.call debugprint $A $B"},
+      {"isvideo", ".call saveanim 13 \"" + at + "v.avi\" #ANMFMT_MJPEG\n.call isvideo \"" + at + "v.avi\" -> A\n"
+                  ".call isvideo \"" + at + "s.wav\" -> B\n.call debugprint $A $B"},
+  };
+  // Answers that need a user at the keys or the mouse, a joystick, a menu
+  // or a video playing.
+  const std::set<std::string> kNeedsMore = {"iskeydown",   "isleftmouse",        "ismidmouse",
+                                            "isrightmouse", "joyfire",            "ismenuitemdisabled",
+                                            "ismenuitemselected", "isvideoplaying"};
+  std::ifstream in(std::string(VL_SOURCE_ROOT) + "/docs/commands.md");
+  std::map<std::string, std::set<std::string>> stated;
+  const std::regex whole("-?[0-9]+");
+  const std::regex unread("\\b(AIFF|VOC|OGG|MP3|FLAC|MP4|MPEG|TIFF|WEBP|XM|S3M)\\b");
+  int rows = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("| `", 0) != 0) continue;
+    ++rows;
+    const std::string name = line.substr(3, line.find('`', 3) - 3);
+    if (std::regex_search(line, unread)) {
+      EXPECT_NE(line.find("plug-in"), std::string::npos) << "names a format the player does not read: " << line;
+    }
+    // The results cell: the third of the row's cells.
+    size_t cell = line.find(" | ");
+    cell = line.find(" | ", cell + 3);
+    const size_t end = line.find(" | ", cell + 3);
+    std::string results = line.substr(cell + 3, end - cell - 3);
+    if (!std::regex_match(results, std::regex("-?[0-9]+((, -?[0-9]+)* or -?[0-9]+)?"))) continue;
+    for (std::sregex_iterator i(results.begin(), results.end(), whole), e; i != e; ++i) stated[name].insert(i->str());
+  }
+  EXPECT_GT(rows, 500);
+  std::string text = ".line 1\n", expected;
+  for (const auto& [name, values] : stated) {
+    if (kNeedsMore.count(name)) {
+      EXPECT_EQ(values, (std::set<std::string>{"0", "1"})) << name;
+      continue;
+    }
+    ASSERT_EQ(kExercised.count(name), 1u) << name << ": a row stating its values with no run to check them";
+    text += ".call debugprintnr \"" + name + " \"\n" + kExercised.at(name) + "\n";
+  }
+  vlplayer::Result r = Run({"-DEBUGDEVICE", "console", Applet("values", text + "ret")});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::istringstream said(r.out);
+  std::set<std::string> seen;
+  for (std::string line; std::getline(said, line);) {
+    std::istringstream words(line);
+    std::string name, value;
+    words >> name;
+    std::set<std::string> got;
+    while (words >> value) got.insert(value);
+    EXPECT_EQ(got, stated[name]) << name << " returned other values than its row names";
+    seen.insert(name);
+  }
+  for (const auto& [name, values] : stated) {
+    EXPECT_TRUE(kNeedsMore.count(name) || seen.count(name)) << name;
   }
 }
 
@@ -387,6 +512,25 @@ TEST_F(Guide, ReadmeSoundFileConfigurationKeepsEachRun) {
     EXPECT_NEAR(vlplayer::SoxStat(wav, "Length (seconds)"), 1.0, 0.05) << wav;
     EXPECT_GT(vlplayer::SoxStat(wav, "RMS     amplitude"), 0.1) << wav;
   }
+  // As the README says, each sample played starts a file of its own: two
+  // samples in one run, the second half a second long, leave two files.
+  const std::string each = dir() + "/each.wav";
+  conf.replace(conf.find(kept), kept.size(), each);
+  confPath = WriteFile("each-asound.conf", conf);
+  options.env = {"ALSA_CONFIG_PATH=" + confPath};
+  ASSERT_NE(Tool("sox -n -r 22050 -c 1 -b 16 " + Quote(dir() + "/half.wav") + " synth 0.5 sine 880 && echo ok"), "");
+  vlplayer::Result r = Run({"-DEBUGDEVICE", "console",
+                            Applet("samples", ".line 1\n.call loadsample 1 \"" + dir() + "/tone.wav\"\n.call loadsample 2 \"" +
+                                                  dir() + "/half.wav\"\n.call playsample 1\n.call waitsampleend 1\n"
+                                                  ".call playsample 2\n.call waitsampleend 2\nret\n",
+                                   "")},
+                           options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NEAR(vlplayer::SoxStat(each, "Length (seconds)"), 1.0, 0.05);
+  EXPECT_NEAR(vlplayer::SoxStat(each + ".0001", "Length (seconds)"), 0.5, 0.05);
+  EXPECT_GT(vlplayer::SoxStat(each + ".0001", "RMS     amplitude"), 0.1);
+  const std::string readmeText = Tool("cat " + Quote(std::string(VL_SOURCE_ROOT) + "/README.md"));
+  EXPECT_NE(readmeText.find("for each sample it\nplays and for each music it starts or resumes"), std::string::npos);
 }
 
 }  // namespace

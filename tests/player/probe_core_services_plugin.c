@@ -402,6 +402,19 @@ static int Guarded(vlVMState* state) {
   return 2;
 }
 
+/* guardedone(f, args...): f called under the protected call with one
+ * result asked for; its status, the stack top after it (f was at 1) and
+ * the type name of what stands there. */
+static int GuardedOne(vlVMState* state) {
+  int status = svc->vm->CallProtected(state, svc->vm->GetStackTop(state) - 1, 1, 0);
+  int top = svc->vm->GetStackTop(state);
+  char out[64];
+  snprintf(out, sizeof out, "%d %d %s", status, top, top > 0 ? svc->vm->GetTypeName(state, svc->vm->GetTypeAt(state, top)) : "none");
+  svc->vm->SetStackTop(state, 0);
+  PushText(state, out);
+  return 1;
+}
+
 /* unguarded(f, args...): the same call unprotected; an error passes on. */
 static int Unguarded(vlVMState* state) {
   svc->vm->CallFunction(state, svc->vm->GetStackTop(state) - 1, 0);
@@ -566,6 +579,7 @@ static const vlCommand commands[] = {
     {"Font", Font},
     {"Builtin", Builtin},
     {"Guarded", Guarded},
+    {"GuardedOne", GuardedOne},
     {"Unguarded", Unguarded},
     {"Timers", Timers},
     {NULL, NULL},

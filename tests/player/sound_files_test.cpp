@@ -88,6 +88,60 @@ TEST_F(SoundFiles, SamplesOfEveryFormatRoundTripThroughSaveSample) {
   EXPECT_EQ(Tool("soxi -b " + Quote(sv + ".out.wav")), "16\n");
 }
 
+// RIFF and IFF pad a chunk of odd size with a zero byte: sox-made WAV and
+// 8SVX files with an odd chunk put before their sound, padded, and
+// unpadded as some writers leave it, load with the same samples as the
+// files sox made; sox reads the padded ones too.
+TEST_F(SoundFiles, AnOddSizedChunkIsReadWithOrWithoutItsPadByte) {
+  int status = 0;
+  Tool("sox --version", &status);
+  if (status != 0) GTEST_SKIP() << "sox is not installed";
+  auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+  struct Case {
+    const char* name;
+    const char* soxArgs;
+    bool riff;
+  };
+  const Case cases[] = {{"odd.wav", "-r 22050 -c 2 -b 16 -e signed", true}, {"odd.8svx", "-r 8363 -c 1 -b 8", false}};
+  std::string script = ".line 1\n";
+  std::vector<std::string> made;
+  for (const Case& c : cases) {
+    const std::string file = dir() + "/" + c.name;
+    Tool(std::string("sox -n ") + c.soxArgs + " " + Quote(file) + " synth 0.2 sine 440 sine 660 vol 0.7", &status);
+    ASSERT_EQ(status, 0) << c.name;
+    const std::string bytes = Tool("cat " + Quote(file));
+    // After the WAVE tag, or after the 8SVX VHDR chunk.
+    const size_t at = c.riff ? 12 : 40;
+    ASSERT_GT(bytes.size(), at);
+    for (bool pad : {true, false}) {
+      const std::string chunk = c.riff ? "LIST" + le32(5) + "INFOx" : "NAME" + be32(5) + "hello";
+      std::string out = bytes.substr(0, at) + chunk + (pad ? std::string(1, '\0') : "") + bytes.substr(at);
+      const uint32_t size = uint32_t(out.size() - 8);
+      out.replace(4, 4, c.riff ? le32(size) : be32(size));
+      const std::string name = WriteFile(std::string(pad ? "padded-" : "unpadded-") + c.name, out);
+      if (pad) {
+        Tool("sox " + Quote(name) + " -n stat 2>/dev/null", &status);
+        EXPECT_EQ(status, 0) << "sox refuses " << name;
+      }
+      script += ".call loadsample " + std::to_string(made.size() + 1) + " \"" + name + "\"\n.call savesample " +
+                std::to_string(made.size() + 1) + " \"" + name + ".out.wav\"\n";
+      made.push_back(name);
+    }
+  }
+  Result r = Run({Applet("oddchunks", script + ".call debugprint \"saved\"")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(r.out, "saved\n");
+  for (size_t i = 0; i < made.size(); ++i) {
+    const std::string source = Tool(Decoded(dir() + "/" + cases[i / 2].name), &status);
+    ASSERT_EQ(status, 0);
+    const std::string saved = Tool(Decoded(made[i] + ".out.wav"), &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_GT(source.size(), 1000u);
+    EXPECT_TRUE(source == saved) << made[i] << ": " << source.size() << " vs " << saved.size();
+  }
+}
+
 // A sound file as 48000 Hz 16-bit stereo samples (sox reads it).
 std::vector<int16_t> Samples(const std::string& file) {
   std::string raw;

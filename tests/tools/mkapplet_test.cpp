@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -102,6 +103,20 @@ TEST_F(MkApplet, RefusesArgumentsThePlayerWouldRefuseAndNamesTheLine) {
     EXPECT_NE(Run(std::string("revision 6 1\n") + c.line + "\n", &err), 0) << c.line;
     EXPECT_EQ(err, c.message) << c.line;
     EXPECT_FALSE(fs::exists(dir_ / "x.vla")) << c.line;
+  }
+  // The player ends names and texts at a zero byte and reads a title's
+  // length as a signed 16-bit word.
+  const std::pair<std::string, std::string> bytes[] = {
+      {std::string("label ON\0X 1", 12), "x.desc:2: label: a zero byte at column 9 (the player ends each name and text at the first one)\n"},
+      {std::string("header 1 A\0B", 12), "x.desc:2: header: a zero byte at column 11 (the player ends each name and text at the first one)\n"},
+      {std::string("lab\0el x 1", 10), "x.desc:2: lab: a zero byte at column 4 (the player ends each name and text at the first one)\n"},
+      {"display 1 320 200 " + std::string(32768, 'T'), "x.desc:2: display: TITLE is longer than 32767 bytes\n"},
+  };
+  for (const auto& [line, message] : bytes) {
+    std::string err;
+    EXPECT_NE(Run("revision 6 1\n" + line + "\n", &err), 0) << line.size();
+    EXPECT_EQ(err, message);
+    EXPECT_FALSE(fs::exists(dir_ / "x.vla"));
   }
   // Display records are laid out as revision 6 writes them.
   std::string err;

@@ -231,8 +231,10 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   const bool shadow = fill && (st.formStyle & VL_FORM_SHADOW) && st.shadowSize > 0;
   const uint32_t width = static_cast<uint32_t>(std::max(st.lineWidth, 1));
   const uint32_t edgeWidth = edge ? static_cast<uint32_t>(st.edgeSize) * 2 : 0;
+  // An engine of the older layout takes no transform: its path is
+  // measured and drawn as it is, so the buffer fits what it draws.
   double matrix[4] = {1, 0, 0, 1};
-  if (tags) std::memcpy(matrix, tags->matrix, sizeof matrix);
+  if (tags && EngineTakesTransform(engine)) std::memcpy(matrix, tags->matrix, sizeof matrix);
   const vlPathTransform t = {matrix[0], matrix[1], matrix[2], matrix[3]};
 
   // The shape's box, and with an edge the stroke's box around it.

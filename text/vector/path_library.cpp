@@ -613,12 +613,15 @@ void EngineGetPathExtents(vlPluginInfo* engine, vlPathExtentsRequest* request) {
     engine->GetPathExtents(request);
 }
 
+bool EngineTakesTransform(vlPluginInfo* engine) { return engine && (VectorExtension(engine) & 1); }
+
 int EngineDrawPath(vlPluginInfo* engine, vlPathDrawRequest* request) {
   if (!engine || engine->callKind == 2 || !engine->DrawPath) return 0;
-  if (!(VectorExtension(engine) & 1)) {
-    // The older layout: the position in the first pair.
+  if (!EngineTakesTransform(engine)) {
+    // The older layout: the position in the first pair, and no transform.
     request->zero1 = request->x;
     request->zero2 = request->y;
+    request->transform = nullptr;
   }
   return engine->DrawPath(request);
 }

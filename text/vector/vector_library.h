@@ -82,6 +82,10 @@ struct vlPathExtentsRequest;
 struct vlPathDrawRequest;
 void EngineGetPathExtents(vlPluginInfo* engine, vlPathExtentsRequest* request);
 int EngineDrawPath(vlPluginInfo* engine, vlPathDrawRequest* request);
+// Whether the engine takes a transform (the newer draw request layout, bit
+// 0 of its vector extension word); an engine without it draws every path
+// untransformed.
+bool EngineTakesTransform(vlPluginInfo* engine);
 // Extents of commands at (x, y) with the fill flag and width; false when the
 // engine gave none.
 bool MeasureCommands(vlPluginInfo* engine, const uint8_t* commands, uint32_t fill, uint32_t lineWidth, double x,

@@ -373,6 +373,11 @@ int main(int argc, char** argv) {
     std::string key;
     if (!(in >> key) || key[0] == '#') continue;
     try {
+      // The player ends every name and text at a zero byte: what follows
+      // one would be read as the next record.
+      if (size_t nul = line.find('\0'); nul != std::string::npos)
+        throw DescError{"a zero byte at column " + std::to_string(nul + 1) +
+                        " (the player ends each name and text at the first one)"};
       if (key == "revision") {
         major = static_cast<int>(Whole(in, "MAJOR", 0, 255));
         int minor = static_cast<int>(Whole(in, "MINOR", 0, 255));
@@ -461,6 +466,8 @@ int main(int argc, char** argv) {
         d.width = Whole(in, "WIDTH", 1, UINT32_MAX);
         d.height = Whole(in, "HEIGHT", 1, UINT32_MAX);
         d.name = Rest(in);
+        // The title's length is a signed 16-bit word.
+        if (d.name.size() > 32767) throw DescError{"TITLE is longer than 32767 bytes"};
         decls.push_back(d);
         if (!firstDisplayLine) firstDisplayLine = lineNo;
       } else if (key == "skipoverrides") {
@@ -473,7 +480,7 @@ int main(int argc, char** argv) {
         throw DescError{"unknown declaration (mkapplet --help lists them)"};
       }
     } catch (const DescError& e) {
-      std::cerr << descPath << ":" << lineNo << ": " << key << ": " << e.what << "\n";
+      std::cerr << descPath << ":" << lineNo << ": " << key.c_str() << ": " << e.what << "\n";
       return 2;
     }
   }

@@ -70,3 +70,6 @@ int StepStrudel(vlFxContext* fx, int32_t* done);
 void FreeStrudelState(vlFxContext* fx, int keep);
 int StepScroll(vlFxContext* fx, int32_t* done);
 void EndScroll(vlFxContext* fx, int keep);
+// The travelling picture drawn at its place at once, what it passed over
+// given back.
+void FinishScrollEarly(vlFxContext* fx);

@@ -80,6 +80,10 @@ int StepScroll(vlFxContext* fx, int32_t* done) {
   return 0;
 }
 
+void FinishScrollEarly(vlFxContext* fx) {
+  if (!fx->layer && fx->state) FinishMoveJob(static_cast<vlMoveJob*>(fx->state));
+}
+
 void EndScroll(vlFxContext* fx, int keep) {
   if (auto* layer = static_cast<vlLayer*>(fx->layer))
     MoveLayerTo(fx->vm, layer, nullptr, fx->layerX, fx->layerY, keep, 0, nullptr);

@@ -649,12 +649,20 @@ double box[4] = {0, 0, 12, 8};
 double asked[4];
 int32_t bufferWidth, bufferHeight;
 bool bufferClean;
+// The transform the last draw request carried (a copy; none when null).
+bool drawTransformed;
+vlPathTransform drawTransform;
+// The box scaled by the transform's a and d, as a scaling engine measures.
 void Extents(vlPathExtentsRequest* r) {
   asked[0] = r->x, asked[1] = r->y;
-  *r = {r->commands, r->lineState, r->fill, r->lineWidth, r->x, r->y, box[0], box[1], box[2], box[3], r->transform};
+  const double sx = r->transform ? r->transform->a : 1, sy = r->transform ? r->transform->d : 1;
+  *r = {r->commands, r->lineState, r->fill, r->lineWidth, r->x, r->y, box[0] * sx, box[1] * sy, box[2] * sx,
+        box[3] * sy, r->transform};
 }
 int Draw(vlPathDrawRequest* r) {
   ++draws;
+  drawTransformed = r->transform != nullptr;
+  if (r->transform) drawTransform = *r->transform;
   asked[2] = r->zero1 + r->x, asked[3] = r->zero2 + r->y;
   bufferWidth = r->width, bufferHeight = r->height;
   bufferClean = true;
@@ -717,6 +725,24 @@ TEST_F(PathDraw, APlugInEngineDrawsWithAFontOfItsOwn) {
     uint32_t rgb;
   } kCorners[] = {{73, 42, 0xFFFFFF}, {81, 48, 0xFFFFFF}, {72, 44, 0}, {82, 44, 0}, {76, 41, 0}, {76, 49, 0}};
   for (const auto& c : kCorners) EXPECT_EQ(WindowPixel(d, c.x, c.y), c.rgb) << c.x << "," << c.y;
+  // Without bit 0 of its vector extension word the engine takes no
+  // transform: the path is measured and drawn as it is, into a buffer of
+  // its own size. With the bit it gets the transform and a buffer of the
+  // transformed box.
+  for (uint32_t extension : {0u, 1u}) {
+    pe::info.extensions[5] = extension;
+    pe::drawTransformed = !extension;
+    ASSERT_EQ(Run(".call startpath 3\n.call moveto 3 0 0\n.call lineto 3 12 8\n"
+                  ".call drawpath 3 100 100 16777215 { transform = { 2, 0, 0, 1 } }"),
+              0);
+    EXPECT_EQ(pe::drawTransformed, extension == 1) << extension;
+    EXPECT_EQ(pe::bufferWidth, extension ? 24 : 12) << extension;
+    EXPECT_EQ(pe::bufferHeight, 8) << extension;
+    if (extension == 1) {
+      EXPECT_EQ(pe::drawTransform.a, 2);
+    }
+  }
+  pe::info.extensions[5] = 0;
   ASSERT_EQ(Run(".call setvectorengine \"default\""), 0);
   FreeVectorLibrary(L);
   EXPECT_EQ(pe::freedFonts, 1);

@@ -163,9 +163,10 @@ class FxPlayer : public testing::Test {
   // frames drawn until the effect ends (with a snapshot "<tag>f<n>" after
   // each when `frames`), then "<tag>e"; synchronous: only "<tag>e".
   // With changeAfter > 0 the script fills the emulated BGPic with red after
-  // that frame.
+  // that frame; with finishAfter > 0 it finishes the effect after that
+  // many frames.
   std::string Case(Screen screen, Target target, int id, int speed, bool async, bool frames,
-                   const std::string& tag, int changeAfter = 0) const {
+                   const std::string& tag, int changeAfter = 0, int finishAfter = 0) const {
     // A resize of the window just before the effect leaves a repaint
     // pending while it draws; that repaint would take a part drawn onto a
     // display with layers away.
@@ -191,7 +192,10 @@ class FxPlayer : public testing::Test {
       s += ".table 0 { " + opts + " }\n.call base=1 displaybrushfx 1 " + std::to_string(kBrushX) + " " +
            std::to_string(kBrushY) + " r0" + result;
     }
-    if (async) {
+    if (async && finishAfter > 0) {
+      for (int frame = 0; frame < finishAfter; ++frame) s += ".call asyncdrawframe $h\n";
+      s += ".call finishasyncdraw $h\n";
+    } else if (async) {
       const std::string loop = "frame_" + tag;
       s += Snap(tag + "s");
       s += "loadk 0 #0\nsetglobal 0 \"n\"\n" + loop + ":\n.call asyncdrawframe $h -> r\n";
@@ -520,6 +524,35 @@ TEST_F(FxPlayer, EveryEffectEndsExactWithABrushWithHoles) {
       for (int id : sync) ExpectWindow(Tag("s", id) + "e", end, Label(id) + " sync, " + how);
     }
   }
+}
+
+// An effect finished early ends as the same effect run synchronously: a
+// brush with a mask, and one whose alpha plane has holes and a
+// half-transparent half, on a display without layers and with them.
+TEST_F(FxPlayer, AnEffectFinishedEarlyEndsAsTheSynchronousOne) {
+  ASSERT_EQ(std::system(("convert '" + dir_ + "/brush.bmp' \\( -size 48x32 xc:white -fill black -draw 'rectangle 5,3 20,9'"
+                         " -fill gray50 -draw 'rectangle 24,0 47,13' \\) -alpha off -compose CopyOpacity -composite PNG32:'" +
+                         dir_ + "/half.png'").c_str()),
+            0);
+  std::vector<int> ids = FirstOfFamilies();
+  for (int id : {57, 60, 61, 69, 85}) ids.push_back(id);
+  for (bool mask : {true, false})
+    for (Screen screen : {Screen::kPlain, Screen::kLayers}) {
+      std::string text = Begin(screen) + ".call freebrush 1\n.table 0 { loadalpha = 1 }\n.call base=1 loadbrush 1 \"" +
+                         dir_ + "/half.png\" r0\n" + (mask ? ".call changebrushtransparency 1 28\n" : "");
+      for (int id : ids) {
+        text += Case(screen, Target::kBrush, id, -2, true, false, Tag("a", id), 0, 3);
+        text += Case(screen, Target::kBrush, id, -2, false, false, Tag("s", id));
+      }
+      Play(text);
+      const std::string how = std::string(mask ? "mask" : "alpha") + (screen == Screen::kPlain ? ", plain" : ", layers");
+      for (int id : ids) {
+        Picture sync;
+        ASSERT_TRUE(Load(Tag("s", id) + "e", &sync));
+        EXPECT_NE(fxref::Difference(sync, End(screen, Target::kBrush)), "") << Label(id) << " drawn opaque, " << how;
+        ExpectWindow(Tag("a", id) + "e", sync, Label(id) + " finished after 3 frames, " + how);
+      }
+    }
 }
 
 // ROLL and WALLPAPER at normal and slow speed and at speeds in pixels
