@@ -2,6 +2,7 @@
 // libraries are loaded at start, and sound played by an applet reaches the
 // ALSA device (here a file sink).
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -17,6 +18,7 @@ namespace {
 using vlplayer::PlayerTest;
 using vlplayer::Quote;
 using vlplayer::Result;
+using vlplayer::RunOptions;
 using vlplayer::SoxStat;
 
 using PlatformStart = PlayerTest;
@@ -437,6 +439,115 @@ TEST_F(Sound, AFillHandlerCannotStartSeekOrStopAMusic) {
   EXPECT_EQ(r.out.substr(0, refused.size()), refused);
   EXPECT_EQ(r.out.substr(r.out.size() - 6), "false\n");
   EXPECT_EQ(r.out.find_first_not_of("1478\n", 5), r.out.size() - 6) << r.out;
+}
+
+// A music whose fill handler has no sound to give yet plays silence and
+// stops nothing else: beside it an interval, a timeout, key presses and a
+// network receive reach a WaitEvent loop as they do without the music, the
+// handler is asked again only as the music plays on, and the player stays
+// about as idle as without it.
+TEST_F(Sound, AStarvingMusicLeavesEveryOtherEventRunning) {
+  auto run = [&](bool music, double* cpuSeconds) {
+    FILE* server = popen("timeout 30 python3 -c 'import socket, time\n"
+                         "s = socket.socket(); s.bind((\"127.0.0.1\", 0)); s.listen(1)\n"
+                         "print(s.getsockname()[1], flush=True)\n"
+                         "c, _ = s.accept(); time.sleep(0.5); c.sendall(b\"ping\"); c.recv(1)'",
+                         "r");
+    int port = 0;
+    if (!server || fscanf(server, "%d", &port) != 1) ADD_FAILURE() << "no server";
+    std::string script = R"(.function tick
+  .params 1
+  .call base=1 debugprint "tick"
+  ret
+.end
+.function once
+  .params 1
+  .call base=1 debugprint "once"
+  ret
+.end
+.function stop
+  .params 1
+  loadk 1 #1
+  setglobal 1 "done"
+  ret
+.end
+.function key
+  .params 1
+  getfield 1 0 "key"
+  .call base=2 debugprint "key" r1
+  ret
+.end
+.function recv
+  .params 1
+  .call base=1 receivedata 1 0 -> data
+  getglobal 1 "data"
+  .call base=2 debugprint "recv" r1
+  ret
+.end
+.function fill
+  .params 1
+  .call base=1 debugprint "fill"
+  ret
+.end
+.defun Tick tick
+.defun Once once
+.defun Stop stop
+.defun Fill fill
+.line 1
+.table 0 { onkeydown = fn:key, onreceivedata = fn:recv, fillmusicbuffer = $Fill }
+.call base=1 installeventhandler r0
+.call openconnection 1 "127.0.0.1" )" + std::to_string(port) + "\n" +
+                         (music ? ".call createmusic 1 8000 1\n.call playmusic 1\n" : "") + R"(
+.call setinterval 1 $Tick 50
+.call settimeout 2 $Once 300
+.call settimeout 3 $Stop 1500
+loop:
+.call base=1 waitevent
+getglobal 1 "done"
+test 1 1 0
+jump loop
+.call debugprint "end")";
+    RunOptions options;
+    options.whileRunning = [&](pid_t, const std::string& display) {
+      const std::string window = vlplayer::WaitForWindow(display, "Vellamora");
+      ASSERT_FALSE(window.empty());
+      Tool("DISPLAY=" + Quote(display) + " xdotool windowfocus --sync " + window + " sleep 0.3 key a b c");
+    };
+    rusage before{}, after{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    Result r = Run({Applet(music ? "starving" : "control", script)}, options);
+    getrusage(RUSAGE_CHILDREN, &after);
+    if (server) pclose(server);
+    auto seconds = [](const rusage& u) {
+      return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    *cpuSeconds = seconds(after) - seconds(before);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    return r.out;
+  };
+  auto count = [](const std::string& text, const std::string& line) {
+    int n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+    return n;
+  };
+  double controlCpu = 0, musicCpu = 0;
+  const std::string control = run(false, &controlCpu), starving = run(true, &musicCpu);
+  std::printf("control: %d ticks, %.3f s CPU; starving music: %d ticks, %d fills, %.3f s CPU\n",
+              count(control, "tick\n"), controlCpu, count(starving, "tick\n"), count(starving, "fill\n"), musicCpu);
+  for (const std::string& out : {control, starving}) {
+    EXPECT_EQ(count(out, "once\n"), 1) << out;
+    EXPECT_EQ(count(out, "recv ping\n"), 1) << out;
+    EXPECT_NE(out.find("key a\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("key b\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("key c\n"), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.size() - 4), "end\n") << out;
+  }
+  EXPECT_GE(count(starving, "tick\n"), count(control, "tick\n") * 3 / 4) << starving;
+  EXPECT_GE(count(control, "tick\n"), 10) << control;
+  // Asked again as the music plays on (a read at a time), not on every step.
+  EXPECT_GE(count(starving, "fill\n"), 2) << starving;
+  EXPECT_LE(count(starving, "fill\n"), 400) << starving;
+  EXPECT_LT(musicCpu, controlCpu + 0.5);
 }
 
 // What the file sink records is what was heard when a sound ends early:
