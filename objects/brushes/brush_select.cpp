@@ -405,10 +405,11 @@ int SelectPlane(vlVMState* L, uint32_t mode) {
   GetObjectIDArg(&id, L, 1);
   if (type == VL_OBJ_BGPIC) {
     vlBGPic* pic = nullptr;
-    if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
+    if (int status = GetBGPicByID(L, id, &pic, 0)) return EndSelectionAndFail(L, status, 0);
     return SelectTarget(L, VL_OBJ_BGPIC, id, pic, mode, 0, 0, 0);
   }
-  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM && type != VL_OBJ_LAYER) return ERR_WRONGUSAGE;
+  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM && type != VL_OBJ_LAYER)
+    return EndSelectionAndFail(L, ERR_WRONGUSAGE, 0);
   return SelectDrawTarget(L, static_cast<uint32_t>(type), id, mode, vl::OptIntArg(L, 3, 0), 0, 0);
 }
 

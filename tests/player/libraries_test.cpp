@@ -542,6 +542,39 @@ setglobal 1 "y"
   EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\nframe 3 collides 0 1\nbrush to anim 0 4 5 255\ncentred 152 184\n"), std::string::npos) << r.out;
 }
 
+// A select command that fails ends the selection before it all the same:
+// a wrong object type for a mask or an alpha channel, a missing BGPic's
+// mask and a missing BGPic leave brush 11 as it was and the display
+// drawing to itself, so the next full-display box is on the display and
+// EndSelect finds nothing to end (1055).
+TEST_F(Libraries, AFailingSelectionLeavesTheDisplayDrawingToItself) {
+  std::string script = R"(.line 1
+.call exitonerror 0
+.call createbrush 11 4 4 0xFFFFFF
+.call setfillstyle 1
+)";
+  const std::pair<const char*, int> calls[] = {{"selectmask 11 99", 1055},
+                                               {"selectalphachannel 11 7", 1055},
+                                               {"selectmask 77 1", 1177},
+                                               {"selectalphachannel 77 1", 1177},
+                                               {"selectbgpic 77", 1177},
+                                               {"selectbgpic 77 28", 1177},
+                                               {"selectbrush 78", 1174}};
+  std::string want;
+  int color = 0x10;
+  for (const auto& [call, code] : calls) {
+    const std::string c = std::to_string(color);
+    script += std::string(".call selectbrush 11\n.call ") + call + "\n.call getlasterror -> e\n.call box 0 0 640 480 " +
+              c + "\n.call endselect\n.call getlasterror -> f\n.call readpixel 5 5 -> d\n"
+              ".call readbrushpixel 11 0 0 -> b\n.call debugprint \"" + call + "\" $e $f $d $b\n";
+    want += std::string(call) + " " + std::to_string(code) + " 1055 " + c + " 16777215\n";
+    color += 0x10;
+  }
+  Result r = Run({Applet("failedselect", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, want);
+}
+
 // A brush the script freed while a layer shows it stays for that layer,
 // but it is no longer the script's: HaveObject, GetObjectType, GetObjects
 // and the object count pass it by, whether it had a number or a handle.
