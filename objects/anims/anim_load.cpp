@@ -256,10 +256,11 @@ int CreateAnimObject(vlVMState* L, vlAnimRequest* r) {
     a->source = r->source;
     r->source = nullptr;  // the anim owns it now
     a->fileName = name;
-    a->loader = r->loaderRef;
     std::memcpy(a->adapter, r->adapter, sizeof a->adapter);
     a->loadTransparency = r->loadTransparency;
   }
+  // Whatever read the frames (a plug-in, or the player's own readers).
+  a->loader = r->loaderRef;
   a->delays = delays;
   r->result = a;
   return 0;
@@ -385,6 +386,7 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
         return kErrAnimFormat;
       }
       if (status) return status;
+      r.loaderRef = reinterpret_cast<uintptr_t>(info.loader);
     }
     if (info.transparent != -1) transparent = r.transparentColor = info.transparent;
     if (preloading) {

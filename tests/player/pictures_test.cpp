@@ -1445,6 +1445,7 @@ TEST_F(Conversions, BrushesAndBGPicsKeepPlanesLoaderAndSource) {
   Tool(in + " PNG32:" + Quote(png) + " && " + in + " -alpha off -type TrueColor BMP3:" + Quote(bmp), &status);
   ASSERT_EQ(status, 0);
   const std::string ring = WriteFile("pic.vring", "ring");
+  WriteFile("three.fakeanim", "anim");
   auto attr = [](const char* label, int type, int id, int attr) {
     return ".call getattribute " + std::to_string(type) + " " + std::to_string(id) + " " + std::to_string(attr) +
            " -> v\n.call debugprint \"" + label + "\" $v\n";
@@ -1482,7 +1483,14 @@ TEST_F(Conversions, BrushesAndBGPicsKeepPlanesLoaderAndSource) {
       // A copy shares the source, which outlives the BGPic it came with.
       ".call copybgpic 10 15\n.call createbgpic 16 50 50\n.call displaybgpic 16\n.call freebgpic 10\n"
       ".call scalebgpic 15 40 20\n.call displaybgpic 15\n" + pixel("c11", 1, 1) + pixel("c3919", 39, 19) +
-      ".call loadbgpic 17 \"" + png + "\"\n" + attr("raster", 1, 17, 9) + attr("loader", 1, 17, 91);
+      ".call loadbgpic 17 \"" + png + "\"\n" + attr("raster", 1, 17, 9) + attr("loader", 1, 17, 91) +
+      // Anims name what read them, held in memory or read from disk, and
+      // their copies too.
+      ".call loadplugin \"" VL_FAKEPICS_PATH "\"\n.call loadanim 18 \"" + dir() + "/three.fakeanim\"\n" +
+      attr("anim frames", 4, 18, 11) + attr("anim loader", 4, 18, 91) +
+      ".table 0 { fromdisk = 1 }\n.call base=1 loadanim 19 \"" + dir() + "/three.fakeanim\" r0\n" +
+      attr("disk anim loader", 4, 19, 91) + ".call copyanim 18 20\n" + attr("copy loader", 4, 20, 91) +
+      ".call loadanim 21 \"" + png + "\"\n" + attr("picture anim loader", 4, 21, 91);
   Result r = Run({Applet("conversions", text)});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
@@ -1493,7 +1501,9 @@ TEST_F(Conversions, BrushesAndBGPicsKeepPlanesLoaderAndSource) {
             "scalable 1\nkey 4294967295\nmask 0\nloader vecring\nvector brush 1\nloader vecring\n"
             "scaled bgpic 1392\nloaded scaled 1392\n"
             "r00 65280\nr11 16711680\nr2915 16711680\nr3015 255\nr5828 255\nr5929 65280\n"
-            "c11 16711680\nc3919 65280\nraster 0\nloader inbuilt\n");
+            "c11 16711680\nc3919 65280\nraster 0\nloader inbuilt\n"
+            "anim frames 3\nanim loader fakepics\ndisk anim loader fakepics\ncopy loader fakepics\n"
+            "picture anim loader inbuilt\n");
 }
 
 }  // namespace
