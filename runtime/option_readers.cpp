@@ -171,7 +171,7 @@ int GetTableNumberOrPercent(vlVMState* L, int table, const char* key, double* ou
 int GetTableLayerID(vlVMState* L, int table, const char* key, int32_t* out, int* found) {
   if (!FetchField(L, table, key)) return 0;
   switch (vl::GetTypeAt(L, -1)) {
-    case VL_TNUMBER: *out = IntField(L, key); break;
+    case VL_TNUMBER: *out = vl::NumberToLayerPosition(NumberField(L, key)); break;
     case VL_TSTRING: {
       const char* name = vl::ToStringAt(L, -1);
       int pos = FindLayerByName(L, name);

@@ -160,7 +160,7 @@ int CmdCreateLayer(vlVMState* L) {
 
 int CmdInsertLayer(vlVMState* L) {
   CheckArgs(L, 5, 6, 0, 0);
-  int32_t position = vl::CheckIntArg(L, 1);
+  int32_t position = vl::CheckLayerPositionArg(L, 1);
   auto type = static_cast<uint32_t>(vl::CheckIntArg(L, 2));
   vlObjectId id;
   GetObjectIDArg(&id, L, 3);

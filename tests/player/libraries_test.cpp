@@ -1166,3 +1166,38 @@ TEST_F(Libraries, LayersAreFoundByNameForInsertPositionsAndUserData) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "42\n0\n1081\n");
 }
+
+// Layer positions past the int range are past the last layer, not negative:
+// InsertLayer at 2^31, 2^32 - 1 or 1e300 adds on top, as does an insertpos
+// of 2^31, and SetLayerZPos to 2^31 brings a layer to the front (naming
+// the frontmost place again is then refused with 1055); a negative or
+// not-a-number insert position is refused with 1370, a command's layer at
+// 2^31 with 1081.
+TEST_F(Libraries, LayerPositionsPastTheIntRangeArePastTheLastLayer) {
+  std::string script = R"(.line 1
+.call exitonerror 0
+.call enablelayers
+.call createbrush 1 4 4 0xFF0000
+.table 0 { name = "a" }
+.call base=1 box 0 0 4 4 255 r0
+loadk 0 #1e308
+mul 0 0 0
+sub 0 0 0
+setglobal 0 "nan"
+)";
+  auto step = [](const std::string& label, const std::string& call) {
+    return ".call " + call + "\n.call getlasterror -> e\n.call debugprint \"" + label + "\" $e\n";
+  };
+  script += step("2^31", "insertlayer 2147483648 3 1 0 0") + step("named 2", "setlayername 2 \"big\"") +
+            step("1e300", "insertlayer 1e300 3 1 0 0") + step("named 3", "setlayername 3 \"huge\"") +
+            step("2^32-1", "insertlayer 4294967295 3 1 0 0") + step("named 4", "setlayername 4 \"top\"") +
+            step("nan", "insertlayer $nan 3 1 0 0") + step("-1", "insertlayer -1 3 1 0 0") +
+            step("-0.5", "insertlayer -0.5 3 1 0 0") + step("z 2^31", "setlayerzpos \"a\" 2147483648") +
+            step("a on top", "setlayerzpos \"a\" 4") + step("layer 2^31", "layertoback 2147483648") +
+            ".table 0 { insertpos = 2147483648, name = \"box\" }\n.call base=1 box 0 0 4 4 255 r0\n" +
+            step("insertpos 2^31", "setlayerzpos \"box\" 5");
+  Result r = Run({Applet("positions", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "2^31 0\nnamed 2 0\n1e300 0\nnamed 3 0\n2^32-1 0\nnamed 4 0\nnan 1370\n-1 1370\n-0.5 1370\n"
+                   "z 2^31 0\na on top 1055\nlayer 2^31 1081\ninsertpos 2^31 1055\n");
+}
