@@ -144,6 +144,26 @@ int GetTableIntOrPercent(vlVMState* L, int table, const char* key, int32_t* out,
   return Found(L, found);
 }
 
+int GetTableScaleSize(vlVMState* L, int table, const char* key, int32_t* out) {
+  if (!FetchField(L, table, key)) return 0;
+  double value = 0;
+  bool percent = false;
+  if (vl::GetTypeAt(L, -1) != VL_TSTRING) {
+    value = NumberField(L, key);
+  } else {
+    switch (ParsePercentText(vl::ToStringAt(L, -1), 1, &value)) {
+      case Percent::kNone:
+      case Percent::kBad: RaiseNamingKey(L, ERR_PERCENTFORMATSTR, key);
+      case Percent::kPlain: break;
+      case Percent::kPercent: percent = true; break;
+    }
+  }
+  vl::SetStackTop(L, -2);
+  if (!(value >= (percent ? 1.0 : 0.0) && value <= 2147483647.0)) return ERR_WRONGUSAGE;
+  *out = percent ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
+  return 0;
+}
+
 int GetTableNumberOrPercent(vlVMState* L, int table, const char* key, double* out, double total,
                             int allowAbove100, int* percentFlag, int* found) {
   if (!FetchField(L, table, key)) return 0;

@@ -319,7 +319,7 @@ int CmdSeekLayer(vlVMState* L) {
 }
 int CmdSetLayerVolume(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  double volume = GetNumberOrPercentArg(L, 2, 64, 0, nullptr);
+  double volume = GetNumberOrPercentArg(L, 2, 64, 1, nullptr);
   volume = std::fmax(0.0, std::fmin(64.0, volume));
   return VideoCommand(L, VL_LAYERVIDEO_VOLUME, volume);
 }

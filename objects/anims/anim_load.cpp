@@ -315,6 +315,10 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
   if (loadAlpha && loadTransparency) return ERR_WRONGUSAGE;
   if (loadAlpha && transparent != -1) return ERR_MASKNALPHA;
   if (framesGiven && fromDisk) return ERR_WRONGUSAGE;
+  // A count of frames is cut from a grid of frames: below 1, or more than
+  // one with no frame size to cut them by, is refused rather than read as
+  // the whole picture.
+  if (framesGiven && (frames < 0 || (frames > 1 && !(w > 0 && h > 0)))) return ERR_WRONGUSAGE;
   if (!automatic) {
     int status = kind == VL_KIND_SPRITE ? FreeSpriteByID(L, id) : FreeAnimByID(L, id, 0);
     if (status && !(kind == VL_KIND_SPRITE && (status == ERR_FINDSPRITE))) return status;

@@ -413,7 +413,8 @@ TEST_F(Sound, APlayTimeEndsInAPartialPass) {
 // A fill handler may feed its music but not start, resume, seek or stop
 // one: each is refused with 1478 there, and the music it tried to start
 // stays silent. A callback-fed music faster than any output plays is
-// refused (its buffer holds two seconds at its rate).
+// refused (its buffer holds two seconds at its rate) with 1055, whether
+// its rate is 768,001 or past the int range; one below 256 is too low (1479).
 TEST_F(Sound, AFillHandlerCannotStartSeekOrStopAMusic) {
   const std::string tone = dir() + "/tone.wav";
   int status = 0;
@@ -429,16 +430,20 @@ TEST_F(Sound, AFillHandlerCannotStartSeekOrStopAMusic) {
             ".call exitonerror 0\n.call openmusic 3 \"" + tone + "\"\n"
             ".table 0 { fillmusicbuffer = $Fill }\n.call base=1 installeventhandler r0\n"
             ".call createmusic 4 768001 1\n.call getlasterror -> e\n.call debugprint $e\n"
+            ".call createmusic 4 2147483648 1\n.call getlasterror -> e\n.call debugprint $e\n"
+            ".call createmusic 4 4294967295 1\n.call getlasterror -> e\n.call debugprint $e\n"
+            ".call createmusic 4 1e308 1\n.call getlasterror -> e\n.call debugprint $e\n"
+            ".call createmusic 4 255 1\n.call getlasterror -> e\n.call debugprint $e\n"
             ".call createmusic 2 8000 1\n.call playmusic 2\n" + vlplayer::WaitUntilMusicStops(2, "poll") +
             ".call ismusicplaying 3 -> p\n.call debugprint $p\n";
   Result r = Run({Applet("fillhandler", script)});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   // The handler may run again before the end it queued is played.
-  const std::string refused = "1055\n1478\n1478\n1478\n1478\n1478\n";
+  const std::string refused = "1055\n1055\n1055\n1055\n1479\n1478\n1478\n1478\n1478\n1478\n";
   ASSERT_GT(r.out.size(), refused.size()) << r.out;
   EXPECT_EQ(r.out.substr(0, refused.size()), refused);
   EXPECT_EQ(r.out.substr(r.out.size() - 6), "false\n");
-  EXPECT_EQ(r.out.find_first_not_of("1478\n", 5), r.out.size() - 6) << r.out;
+  EXPECT_EQ(r.out.find_first_not_of("1478\n", 25), r.out.size() - 6) << r.out;
 }
 
 // A music whose fill handler has no sound to give yet plays silence and
