@@ -139,7 +139,8 @@ int GetTableIntOrPercent(vlVMState* L, int table, const char* key, int32_t* out,
     case Percent::kNone:
     case Percent::kBad: RaiseNamingKey(L, ERR_PERCENTFORMATSTR, key);
     case Percent::kPlain: *out = vl::DoubleToInt32(value); break;
-    case Percent::kPercent: *out = -vl::DoubleToInt32(value); break;
+    // Held at the int's end, so that the negation stays in range.
+    case Percent::kPercent: *out = -vl::DoubleToInt32Saturated(value); break;
   }
   return Found(L, found);
 }
