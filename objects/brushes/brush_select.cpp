@@ -400,7 +400,7 @@ namespace {
 int SelectPlane(vlVMState* L, uint32_t mode) {
   CheckArgs(L, 1, 3, 0, 0);
   const int32_t type = vl::OptIntArg(L, 2, VL_OBJ_BRUSH);
-  if (type == VL_OBJ_ANIM && vl::GetStackTop(L) < 3) return ERR_MISSINGPARAMTR;
+  if (type == VL_OBJ_ANIM && vl::GetStackTop(L) < 3) return EndSelectionAndFail(L, ERR_MISSINGPARAMTR, 0);
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
   if (type == VL_OBJ_BGPIC) {

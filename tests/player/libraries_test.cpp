@@ -544,7 +544,7 @@ setglobal 1 "y"
 
 // A select command that fails ends the selection before it all the same:
 // a wrong object type for a mask or an alpha channel, a missing BGPic's
-// mask and a missing BGPic leave brush 11 as it was and the display
+// mask, a missing BGPic and an anim's plane without a frame leave brush 11 as it was and the display
 // drawing to itself, so the next full-display box is on the display and
 // EndSelect finds nothing to end (1055).
 TEST_F(Libraries, AFailingSelectionLeavesTheDisplayDrawingToItself) {
@@ -559,6 +559,7 @@ TEST_F(Libraries, AFailingSelectionLeavesTheDisplayDrawingToItself) {
                                                {"selectalphachannel 77 1", 1177},
                                                {"selectbgpic 77", 1177},
                                                {"selectbgpic 77 28", 1177},
+                                               {"selectalphachannel 11 4", 1014},
                                                {"selectbrush 78", 1174}};
   std::string want;
   int color = 0x10;
