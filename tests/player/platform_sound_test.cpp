@@ -460,52 +460,24 @@ TEST_F(Sound, AStarvingMusicLeavesEveryOtherEventRunning) {
                          "r");
     int port = 0;
     if (!server || fscanf(server, "%d", &port) != 1) ADD_FAILURE() << "no server";
-    std::string script = R"(.function tick
-  .params 1
-  .call base=1 debugprint "tick"
-  ret
-.end
-.function once
-  .params 1
-  .call base=1 debugprint "once"
-  ret
-.end
-.function stop
-  .params 1
-  loadk 1 #1
-  setglobal 1 "done"
-  ret
-.end
-.function key
-  .params 1
-  getfield 1 0 "key"
-  .call base=2 debugprint "key" r1
-  ret
-.end
-.function recv
-  .params 1
-  .call base=1 receivedata 1 0 -> data
-  getglobal 1 "data"
-  .call base=2 debugprint "recv" r1
-  ret
-.end
-.function fill
-  .params 1
-  .call base=1 debugprint "fill"
-  ret
-.end
-.defun Tick tick
-.defun Once once
-.defun Stop stop
-.defun Fill fill
-.line 1
-.table 0 { onkeydown = fn:key, onreceivedata = fn:recv, fillmusicbuffer = $Fill }
+    // Handlers that print what they heard; the last timeout ends the loop.
+    auto handler = [](const std::string& name, const std::string& body) {
+      return ".function " + name + "\n  .params 1\n" + body + "  ret\n.end\n.defun " + name + "_ " + name + "\n";
+    };
+    std::string script =
+        handler("tick", "  .call base=1 debugprint \"tick\"\n") + handler("once", "  .call base=1 debugprint \"once\"\n") +
+        handler("stop", "  loadk 1 #1\n  setglobal 1 \"done\"\n") + handler("fill", "  .call base=1 debugprint \"fill\"\n") +
+        handler("key", "  getfield 1 0 \"key\"\n  .call base=2 debugprint \"key\" r1\n") +
+        handler("recv", "  .call base=1 receivedata 1 1 4 -> data\n  getglobal 1 \"data\"\n"
+                        "  .call base=2 debugprint \"recv\" r1\n") +
+        R"(.line 1
+.table 0 { onkeydown = $key_, onreceivedata = $recv_, fillmusicbuffer = $fill_ }
 .call base=1 installeventhandler r0
 .call openconnection 1 "127.0.0.1" )" + std::to_string(port) + "\n" +
                          (music ? ".call createmusic 1 8000 1\n.call playmusic 1\n" : "") + R"(
-.call setinterval 1 $Tick 50
-.call settimeout 2 $Once 300
-.call settimeout 3 $Stop 1500
+.call setinterval 1 $tick_ 50
+.call settimeout 2 $once_ 300
+.call settimeout 3 $stop_ 1500
 loop:
 .call base=1 waitevent
 getglobal 1 "done"
