@@ -449,8 +449,8 @@ TEST_F(Sound, AFillHandlerCannotStartSeekOrStopAMusic) {
 // A music whose fill handler has no sound to give yet plays silence and
 // stops nothing else: beside it an interval, a timeout, key presses and a
 // network receive reach a WaitEvent loop as they do without the music, the
-// handler is asked again only as the music plays on, and the player stays
-// about as idle as without it.
+// handler is asked again only as the music plays on, CheckEvents returns,
+// and the player stays about as idle as without it.
 TEST_F(Sound, AStarvingMusicLeavesEveryOtherEventRunning) {
   auto run = [&](bool music, double* cpuSeconds) {
     FILE* server = popen("timeout 30 python3 -c 'import socket, time\n"
@@ -483,6 +483,7 @@ loop:
 getglobal 1 "done"
 test 1 1 0
 jump loop
+.call checkevents
 .call debugprint "end")";
     RunOptions options;
     options.whileRunning = [&](pid_t, const std::string& display) {
