@@ -659,6 +659,18 @@ TEST_F(BGPicLayers, FreedOrRescaledBGPicStaysOnItsLayer) {
   }
 }
 
+// What was drawn into the BGPic on show reaches the window when a later
+// SelectBGPic fails (a missing BGPic, 1177), as it does with EndSelect.
+TEST_F(Drawing, AFailedSelectBGPicShowsWhatTheSelectionDrew) {
+  Result r = RunAndGrab(LayeredWindow("40", "30") + ".call base=1 exitonerror 0\n.call base=1 selectbgpic nil\n"
+                        ".call base=1 setfillstyle 1\n.call base=1 box 0 0 40 30 16711680\n"
+                        ".call base=1 selectbgpic 77\n.call base=1 getlasterror -> e\n.call base=1 debugprint $e\n" +
+                        ReadyForGrab(), "failedselect");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1177\n");
+  EXPECT_EQ(Differ(dir() + "/failedselect.png", Convert("-size 40x30 xc:red", "red.bmp")), "0");
+}
+
 // While a brush, a mask or an alpha channel is drawn into, the layers of
 // the BGPic on show still answer GetLayerStyle, by position and by name,
 // with the tables they gave before (written by WriteTable and compared
