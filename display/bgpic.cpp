@@ -365,6 +365,12 @@ int ShowBGPicOnDisplay(vlVMState* L, vlObjectId id, int32_t x, int32_t y, int wi
 
 bool CanEndSelection(const vlDisplay* d) { return !d->doubleBuffer || d->nestedSelect; }
 
+int EndSelectionAndFail(vlVMState* L, int status) {
+  vlDisplay* d = CurrentDisplay();
+  if (d && d->outputType != VL_OUTPUT_DISPLAY && CanEndSelection(d)) LeaveSelectMode(L, d, 0);
+  return status;
+}
+
 void SwitchDisplayOutput(vlDisplay* d, vlBGPic* pic, vlBGPic* replaced) {
   if ((replaced && vlCurrentOutput == replaced) || d == CurrentDisplay()) vlCurrentOutput = pic;
 }
@@ -472,7 +478,7 @@ int CmdSelectBGPic(vlVMState* L) {
   } else {
     vlObjectId id;
     GetObjectIDArg(&id, L, 1);
-    if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
+    if (int status = GetBGPicByID(L, id, &pic, 0)) return EndSelectionAndFail(L, status);
   }
   if (mode != 2) return gLayerHooks.selectDrawTarget(L, VL_OBJ_BGPIC, pic, mode, vl::OptIntArg(L, 3, 1));
   if (d->outputType == VL_OUTPUT_BGPIC && vlCurrentOutput == pic) return 0;

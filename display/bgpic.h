@@ -124,6 +124,10 @@ void LeaveSelectMode(vlVMState* state, vlDisplay* display, int noRefresh);
 void SwitchDisplayOutput(vlDisplay* display, vlBGPic* pic, vlBGPic* replaced);
 // The selection of the display may be ended (no double buffer holds it).
 bool CanEndSelection(const vlDisplay* display);
+// A select command that fails ends the previous selection all the same,
+// as EndSelect would (what it drew is shown, and the current display draws
+// to itself); returns status.
+int EndSelectionAndFail(vlVMState* state, int status);
 
 int CmdDisplayBGPic(vlVMState* state);
 int CmdSelectBGPic(vlVMState* state);

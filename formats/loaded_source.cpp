@@ -132,11 +132,18 @@ int LoadImageWithLoaders(const char* file, const char* loaders, const char* adap
     src->pixels = GetLoadedImagePixels(image);
   }
 
-  // Requested size: negative values are percentages, 0 keeps the own size.
-  int32_t w = width < 0 ? static_cast<int32_t>(int64_t{ownWidth} * -width / 100) : width ? width : ownWidth;
-  int32_t h = height < 0 ? static_cast<int32_t>(int64_t{ownHeight} * -height / 100) : height ? height : ownHeight;
-  if (w < 1) w = 1;
-  if (h < 1) h = 1;
+  // Requested size: negative values are percentages, 0 keeps the own size;
+  // one that comes out past the int range is refused.
+  auto requested = [](int32_t size, int32_t own) {
+    const int64_t w = size < 0 ? own * -int64_t{size} / 100 : size ? size : own;
+    return w < 1 ? 1 : w;
+  };
+  const int64_t wantWidth = requested(width, ownWidth), wantHeight = requested(height, ownHeight);
+  if (wantWidth > INT32_MAX || wantHeight > INT32_MAX) {
+    ReleaseLoadedSource(src);
+    return ERR_WRONGUSAGE;
+  }
+  const auto w = static_cast<int32_t>(wantWidth), h = static_cast<int32_t>(wantHeight);
   if (w != ownWidth || h != ownHeight) {
     int rc;
     if (vector) {

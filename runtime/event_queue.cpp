@@ -105,9 +105,10 @@ int PostEvent(vlDisplay* display, uint32_t type, uint32_t a, uint32_t b, uint32_
   if (!gQueue.enabled) return 0;
   if (type == VL_EVENT_SIZE_WINDOW) {
     if (display && gDisplayFlags && (gDisplayFlags(display) & kScalingFlags)) return 0;
-    // Only the newest size counts.
+    // Only the newest size of each display counts; another display's
+    // size is news of its own.
     for (vlEventMsg* e = gQueue.head; e; e = e->next)
-      if (e->type == VL_EVENT_SIZE_WINDOW) e->type = VL_EVENT_IGNORED;
+      if (e->type == VL_EVENT_SIZE_WINDOW && e->display == display) e->type = VL_EVENT_IGNORED;
   }
   auto* msg = static_cast<vlEventMsg*>(AllocMemory(sizeof(vlEventMsg), 1));
   if (!msg) return -1;

@@ -139,9 +139,30 @@ int GetTableIntOrPercent(vlVMState* L, int table, const char* key, int32_t* out,
     case Percent::kNone:
     case Percent::kBad: RaiseNamingKey(L, ERR_PERCENTFORMATSTR, key);
     case Percent::kPlain: *out = vl::DoubleToInt32(value); break;
-    case Percent::kPercent: *out = -vl::DoubleToInt32(value); break;
+    // Held at the int's end, so that the negation stays in range.
+    case Percent::kPercent: *out = -vl::DoubleToInt32Saturated(value); break;
   }
   return Found(L, found);
+}
+
+int GetTableScaleSize(vlVMState* L, int table, const char* key, int32_t* out) {
+  if (!FetchField(L, table, key)) return 0;
+  double value = 0;
+  bool percent = false;
+  if (vl::GetTypeAt(L, -1) != VL_TSTRING) {
+    value = NumberField(L, key);
+  } else {
+    switch (ParsePercentText(vl::ToStringAt(L, -1), 1, &value)) {
+      case Percent::kNone:
+      case Percent::kBad: RaiseNamingKey(L, ERR_PERCENTFORMATSTR, key);
+      case Percent::kPlain: break;
+      case Percent::kPercent: percent = true; break;
+    }
+  }
+  vl::SetStackTop(L, -2);
+  if (!(value >= (percent ? 1.0 : 0.0) && value <= 2147483647.0)) return ERR_WRONGUSAGE;
+  *out = percent ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
+  return 0;
 }
 
 int GetTableNumberOrPercent(vlVMState* L, int table, const char* key, double* out, double total,
@@ -171,7 +192,7 @@ int GetTableNumberOrPercent(vlVMState* L, int table, const char* key, double* ou
 int GetTableLayerID(vlVMState* L, int table, const char* key, int32_t* out, int* found) {
   if (!FetchField(L, table, key)) return 0;
   switch (vl::GetTypeAt(L, -1)) {
-    case VL_TNUMBER: *out = IntField(L, key); break;
+    case VL_TNUMBER: *out = vl::NumberToLayerPosition(NumberField(L, key)); break;
     case VL_TSTRING: {
       const char* name = vl::ToStringAt(L, -1);
       int pos = FindLayerByName(L, name);

@@ -22,6 +22,11 @@ int GetTableBool(vlVMState* state, int table, const char* key, int* out, int* fo
 int GetTableObjectID(vlVMState* state, int table, const char* key, vlObjectId* out, int* found);
 // An integer, or for a text "N%" the percentage negated (-N). A negative
 // percentage, or one above 100 unless allowed, raises 1502.
+// A picture's scale size: pixels (0 the picture's own size) or "N%"
+// (stored negated). A negative number, one past the int range or not a
+// number, and a percentage that comes to less than 1 % or past the int
+// range, are refused: 1055, *out untouched; else 0.
+int GetTableScaleSize(vlVMState* state, int table, const char* key, int32_t* out);
 int GetTableIntOrPercent(vlVMState* state, int table, const char* key, int32_t* out,
                          int allowAbove100, int* found);
 // As GetNumberOrPercentArg for a field (errors 1502 naming the key).

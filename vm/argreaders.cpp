@@ -50,6 +50,13 @@ double OptNumberArg(vlVMState* L, int index, double def) {
 
 int32_t CheckIntArg(vlVMState* L, int index) { return NumberToArgInt(CheckNumberArg(L, index)); }
 
+int32_t NumberToLayerPosition(double d) {
+  if (!(d >= 0)) return -1;
+  return d >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(d);
+}
+
+int32_t CheckLayerPositionArg(vlVMState* L, int index) { return NumberToLayerPosition(CheckNumberArg(L, index)); }
+
 int32_t OptIntArg(vlVMState* L, int index, int32_t def) {
   return GetTypeAt(L, index) == VL_TNONE ? def : CheckIntArg(L, index);
 }

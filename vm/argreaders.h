@@ -41,6 +41,10 @@ inline const char* CheckStringArg(vlVMState* state, int index, size_t* length) {
 double OptNumberArg(vlVMState* state, int index, double def);
 int32_t CheckIntArg(vlVMState* state, int index);
 int32_t OptIntArg(vlVMState* state, int index, int32_t def);
+// A layer position: truncated; beyond the int range the largest (past any
+// last layer); negative, or not a number, -1 (refused by every reader).
+int32_t NumberToLayerPosition(double d);
+int32_t CheckLayerPositionArg(vlVMState* state, int index);
 const char* OptStringArg(vlVMState* state, int index, const char* def, size_t* length);
 void* CheckPointerArg(vlVMState* state, int index);
 void CheckArgType(vlVMState* state, int index, int tag);

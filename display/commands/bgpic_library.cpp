@@ -158,8 +158,8 @@ int CmdLoadBGPic(vlVMState* L) {
       GetTableInt(L, 3, "texturey", &backfill.desc.textureY, nullptr);
     }
     backfill.present = style != 0;
-    GetTableIntOrPercent(L, 3, "scalewidth", &scaleWidth, 1, nullptr);
-    GetTableIntOrPercent(L, 3, "scaleheight", &scaleHeight, 1, nullptr);
+    if (int status = GetTableScaleSize(L, 3, "scalewidth", &scaleWidth)) return status;
+    if (int status = GetTableScaleSize(L, 3, "scaleheight", &scaleHeight)) return status;
     GetTableBool(L, 3, "smoothscale", &smooth, nullptr);
     GetTableString(L, 3, "loader", loaders, sizeof loaders, nullptr);
     GetTableString(L, 3, "adapter", adapters, sizeof adapters, nullptr);

@@ -160,7 +160,7 @@ int CmdCreateLayer(vlVMState* L) {
 
 int CmdInsertLayer(vlVMState* L) {
   CheckArgs(L, 5, 6, 0, 0);
-  int32_t position = vl::CheckIntArg(L, 1);
+  int32_t position = vl::CheckLayerPositionArg(L, 1);
   auto type = static_cast<uint32_t>(vl::CheckIntArg(L, 2));
   vlObjectId id;
   GetObjectIDArg(&id, L, 3);
@@ -319,7 +319,7 @@ int CmdSeekLayer(vlVMState* L) {
 }
 int CmdSetLayerVolume(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
-  double volume = GetNumberOrPercentArg(L, 2, 64, 0, nullptr);
+  double volume = GetNumberOrPercentArg(L, 2, 64, 1, nullptr);
   volume = std::fmax(0.0, std::fmin(64.0, volume));
   return VideoCommand(L, VL_LAYERVIDEO_VOLUME, volume);
 }

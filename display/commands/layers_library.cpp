@@ -408,7 +408,7 @@ int CmdSetLayerZPos(vlVMState* L) {
       return ERR_FINDLAYER;
     }
   } else {
-    z = vl::CheckIntArg(L, 2);
+    z = vl::CheckLayerPositionArg(L, 2);
   }
   vlLayer* layer;
   if (int status = LayerCommand(L, 1, &layer)) return status;
@@ -433,7 +433,7 @@ int CmdTranslateLayer(vlVMState* L) {
 int CmdSetLayerName(vlVMState* L) {
   CheckArgs(L, 2, 2, 0, 0);
   if (int status = CheckLayers()) return status;
-  int32_t pos = vl::CheckIntArg(L, 1);
+  int32_t pos = vl::CheckLayerPositionArg(L, 1);
   const char* name = vl::CheckStringArg(L, 2, nullptr);
   vlLayer* layer = GetLayerByPos(vlCurrentOutput, pos > 0 ? pos : CountLayers(vlCurrentOutput));
   if (!layer) return ERR_LAYERRANGE;

@@ -132,8 +132,11 @@ void FillMusicMessage(vlCallbackMsg* msg, vlObjectId id, uint32_t frames, uint32
   msg->y = static_cast<int32_t>(count);
 }
 
-// A callback-fed music that runs short of queued frames.
-int VisitMusicFill(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t) {
+// A callback-fed music that runs short of queued frames. One fill per
+// pass: resumed after it, the pass goes on to the timers, so a script that
+// cannot feed its music yet still hears its other events.
+int VisitMusicFill(vlVMState* state, vlPumpState*, vlCallbackMsg* msg, int, uint32_t resume) {
+  if (resume == kPhaseMusicFill) return 0;
   if (!gPlatformHooks.findMusicNeedingData || gGlobalHandlers[kSlotFillMusic].functionRef < 0) return 0;
   vlObjectId id{};
   uint32_t queued = 0;

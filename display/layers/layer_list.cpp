@@ -219,7 +219,7 @@ int GetLayerCommandArgs(vlVMState* L, int first, int count, vlLayer** out) {
     int index = first + i;
     int type = vl::GetTypeAt(L, index);
     if (type == VL_TNUMBER) {
-      positions[i] = vl::CheckIntArg(L, index);
+      positions[i] = vl::CheckLayerPositionArg(L, index);
     } else if (type == VL_TSTRING) {
       const char* name = vl::ToStringAt(L, index);
       if (!(positions[i] = FindLayerByName(vlCurrentOutput, name))) {
@@ -240,7 +240,7 @@ int GetLayerCommandArgs(vlVMState* L, int first, int count, vlLayer** out) {
 int GetLayerArgIn(vlVMState* L, int index, vlBGPic* pic, vlLayer** out) {
   int type = vl::GetTypeAt(L, index);
   if (type == VL_TNUMBER) {
-    *out = GetLayerByPos(pic, vl::CheckIntArg(L, index));
+    *out = GetLayerByPos(pic, vl::CheckLayerPositionArg(L, index));
     return *out ? 0 : ERR_LAYERRANGE;
   }
   if (type == VL_TSTRING) {

@@ -358,14 +358,16 @@ int CmdCreateMusic(vlVMState* state) {
   CheckArgs(state, 3, 3, 0, 0);
   vlObjectId id{};
   int automatic = GetObjectIDArgOpt(&id, state, 1);
-  int32_t rate = vl::CheckIntArg(state, 2);
+  // Read whole: a rate past the int range is too high, never "too low".
+  const double rateArg = vl::CheckNumberArg(state, 2);
   int32_t scriptFormat = vl::CheckIntArg(state, 3);
   if (InMusicCallback()) return kErrInCallback;
   if (gGlobalHandlers[10].functionRef < 0) return kErrNoFillHandler;
   if (scriptFormat < 0 || scriptFormat > 3) return ERR_WRONGUSAGE;
-  if (rate < int32_t(kMinPitch)) return kErrPitchLow;
+  if (rateArg < kMinPitch) return kErrPitchLow;
   // The stream's buffer holds two seconds at this rate.
-  if (!IsPlayableRate(uint64_t(rate))) return ERR_WRONGUSAGE;
+  if (!(rateArg < 4294967296.0) || !IsPlayableRate(uint64_t(rateArg))) return ERR_WRONGUSAGE;
+  const auto rate = static_cast<uint32_t>(rateArg);
   if (!automatic) CloseMusicById(state, id);
   // Without a device the music is made all the same, as OpenMusic makes
   // its own: later commands on it answer, and playing it does nothing.

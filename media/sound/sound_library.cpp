@@ -395,8 +395,8 @@ uint32_t FindMusicNeedingData(vlObjectId* id, uint32_t* queued) {
   for (vlMusic* m = gSound.musics; m; m = reinterpret_cast<vlMusic*>(m->node.next)) {
     if (!m->callbackFed || m->playing != VL_MUSIC_PLAYING) continue;
     auto* s = static_cast<vlSoundStream*>(m->source);
-    uint64_t pending = CallbackFramesPending(s);
-    if (pending >= s->rate) continue;
+    uint64_t pending = 0;
+    if (!AskCallbackForData(s, &pending)) continue;
     *id = MusicId(m);
     *queued = static_cast<uint32_t>(s->callback->framesQueued);
     return static_cast<uint32_t>(s->rate - pending);

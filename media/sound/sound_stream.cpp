@@ -12,6 +12,7 @@
 #include "media/sound/sound_formats.h"
 #include "media/sound/sound_plugin.h"
 #include "platform/alsa_output.h"
+#include "platform/wake_pipe.h"
 #include "runtime/os.h"
 #include "runtime/threads.h"
 #include "runtime/errors.h"
@@ -36,9 +37,19 @@ void WorkOutFormat(vlSoundStream* s) {
   s->output.byteSwapped = s->flags & VL_PCM_BIG_ENDIAN;
 }
 
+// Frames queued and not yet read; the queue lock is held.
+uint64_t PendingLocked(const vlCallbackBlock* cb) {
+  uint64_t pending = 0;
+  for (const vlPcmNode* node = cb->head.next; node != &cb->head; node = node->next) {
+    if (!node->done && node->data) pending += node->frames - node->position;
+  }
+  return pending;
+}
+
 uint32_t ReadCallback(vlSoundStream* s, uint8_t* buffer, uint32_t wanted, int* end) {
   vlCallbackBlock* cb = s->callback;
   LockMutex(cb->lock);
+  cb->reads++;
   uint32_t got = 0;
   for (vlPcmNode* node = cb->head.next; node != &cb->head && got < wanted; node = node->next) {
     if (node->done) continue;
@@ -57,7 +68,11 @@ uint32_t ReadCallback(vlSoundStream* s, uint8_t* buffer, uint32_t wanted, int* e
     got += n;
     if (node->position >= node->frames) node->done = 1;
   }
+  // The script is asked for more on the event loop's next step: it may be
+  // asleep in WaitEvent.
+  const bool isShort = PendingLocked(cb) < s->rate;
   UnlockMutex(cb->lock);
+  if (isShort) WakeEventLoop();
   // Starved: silence, and the stream goes on.
   uint8_t silence = (s->bits == 8 && !(s->flags & VL_PCM_SIGNED)) ? 128 : 0;
   std::memset(buffer + size_t(got) * s->bytesPerFrame, silence, size_t(wanted - got) * s->bytesPerFrame);
@@ -507,14 +522,17 @@ void EmptyCallbackQueue(vlSoundStream* s) {
   UnlockMutex(cb->lock);
 }
 
-uint64_t CallbackFramesPending(vlSoundStream* s) {
+bool AskCallbackForData(vlSoundStream* s, uint64_t* pending) {
   vlCallbackBlock* cb = s->callback;
-  if (!cb) return 0;
-  uint64_t pending = 0;
+  *pending = 0;
+  if (!cb) return false;
   LockMutex(cb->lock);
-  for (vlPcmNode* node = cb->head.next; node != &cb->head; node = node->next) {
-    if (!node->done && node->data) pending += node->frames - node->position;
+  *pending = PendingLocked(cb);
+  bool ask = *pending < s->rate && (!cb->asked || cb->reads != cb->readsAtAsk);
+  if (ask) {
+    cb->asked = 1;
+    cb->readsAtAsk = cb->reads;
   }
   UnlockMutex(cb->lock);
-  return pending;
+  return ask;
 }

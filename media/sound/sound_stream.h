@@ -59,5 +59,8 @@ int NewCallbackStream(vlVMState* state, uint32_t rate, uint32_t format, vlSoundS
 int QueueCallbackPCM(vlSoundStream* stream, const uint8_t* pcm, uint32_t frames, int end);
 // Drops every node.
 void EmptyCallbackQueue(vlSoundStream* stream);
-// Frames queued and not yet read.
-uint64_t CallbackFramesPending(vlSoundStream* stream);
+// Whether the script is to be asked for more: fewer than a second of
+// frames queued, and the output has read since the last ask (a script
+// that gave nothing is not asked again on every step). Marks the ask; the
+// frames queued and unplayed in *pending.
+bool AskCallbackForData(vlSoundStream* stream, uint64_t* pending);

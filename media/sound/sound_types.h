@@ -127,6 +127,11 @@ struct vlCallbackBlock {
   uint32_t bytesPerFrame;
   uint32_t format;
   uint64_t framesQueued;
+  // Output reads, and the count at the last time the script was asked for
+  // data: a script short of sound is asked again only once more was played.
+  uint64_t reads;
+  uint64_t readsAtAsk;
+  int asked;
 };
 
 struct vlSoundStream {

@@ -386,6 +386,7 @@ int CopyAnimForLayer(vlVMState* L, vlAnim* src, vlObjectId* newId, vlAnim** out)
       std::free(b), std::free(m), std::free(al), std::free(p);
       return fail(status);
     }
+    a->loader = src->loader;
   }
   a->width = src->width;
   a->height = src->height;

@@ -256,10 +256,11 @@ int CreateAnimObject(vlVMState* L, vlAnimRequest* r) {
     a->source = r->source;
     r->source = nullptr;  // the anim owns it now
     a->fileName = name;
-    a->loader = r->loaderRef;
     std::memcpy(a->adapter, r->adapter, sizeof a->adapter);
     a->loadTransparency = r->loadTransparency;
   }
+  // Whatever read the frames (a plug-in, or the player's own readers).
+  a->loader = r->loaderRef;
   a->delays = delays;
   r->result = a;
   return 0;
@@ -314,6 +315,10 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
   if (loadAlpha && loadTransparency) return ERR_WRONGUSAGE;
   if (loadAlpha && transparent != -1) return ERR_MASKNALPHA;
   if (framesGiven && fromDisk) return ERR_WRONGUSAGE;
+  // A count of frames is cut from a grid of frames: below 1, or more than
+  // one with no frame size to cut them by, is refused rather than read as
+  // the whole picture.
+  if (framesGiven && (frames < 0 || (frames > 1 && !(w > 0 && h > 0)))) return ERR_WRONGUSAGE;
   if (!automatic) {
     int status = kind == VL_KIND_SPRITE ? FreeSpriteByID(L, id) : FreeAnimByID(L, id, 0);
     if (status && !(kind == VL_KIND_SPRITE && (status == ERR_FINDSPRITE))) return status;
@@ -385,6 +390,7 @@ int LoadAnimObjectInto(vlVMState* L, uint32_t kind, void** out) {
         return kErrAnimFormat;
       }
       if (status) return status;
+      r.loaderRef = reinterpret_cast<uintptr_t>(info.loader);
     }
     if (info.transparent != -1) transparent = r.transparentColor = info.transparent;
     if (preloading) {

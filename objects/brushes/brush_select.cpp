@@ -400,15 +400,16 @@ namespace {
 int SelectPlane(vlVMState* L, uint32_t mode) {
   CheckArgs(L, 1, 3, 0, 0);
   const int32_t type = vl::OptIntArg(L, 2, VL_OBJ_BRUSH);
-  if (type == VL_OBJ_ANIM && vl::GetStackTop(L) < 3) return ERR_MISSINGPARAMTR;
+  if (type == VL_OBJ_ANIM && vl::GetStackTop(L) < 3) return EndSelectionAndFail(L, ERR_MISSINGPARAMTR);
   vlObjectId id;
   GetObjectIDArg(&id, L, 1);
   if (type == VL_OBJ_BGPIC) {
     vlBGPic* pic = nullptr;
-    if (int status = GetBGPicByID(L, id, &pic, 0)) return status;
+    if (int status = GetBGPicByID(L, id, &pic, 0)) return EndSelectionAndFail(L, status);
     return SelectTarget(L, VL_OBJ_BGPIC, id, pic, mode, 0, 0, 0);
   }
-  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM && type != VL_OBJ_LAYER) return ERR_WRONGUSAGE;
+  if (type != VL_OBJ_BRUSH && type != VL_OBJ_ANIM && type != VL_OBJ_LAYER)
+    return EndSelectionAndFail(L, ERR_WRONGUSAGE);
   return SelectDrawTarget(L, static_cast<uint32_t>(type), id, mode, vl::OptIntArg(L, 3, 0), 0, 0);
 }
 

@@ -542,6 +542,40 @@ setglobal 1 "y"
   EXPECT_NE(r.out.find("names 1369 1369 1369\nbad id 1174 6\nnew anim 0 5\nshadow 255 7\nframe 3 collides 0 1\nbrush to anim 0 4 5 255\ncentred 152 184\n"), std::string::npos) << r.out;
 }
 
+// A select command that fails ends the selection before it all the same:
+// a wrong object type for a mask or an alpha channel, a missing BGPic's
+// mask, a missing BGPic and an anim's plane without a frame leave brush 11 as it was and the display
+// drawing to itself, so the next full-display box is on the display and
+// EndSelect finds nothing to end (1055).
+TEST_F(Libraries, AFailingSelectionLeavesTheDisplayDrawingToItself) {
+  std::string script = R"(.line 1
+.call exitonerror 0
+.call createbrush 11 4 4 0xFFFFFF
+.call setfillstyle 1
+)";
+  const std::pair<const char*, int> calls[] = {{"selectmask 11 99", 1055},
+                                               {"selectalphachannel 11 7", 1055},
+                                               {"selectmask 77 1", 1177},
+                                               {"selectalphachannel 77 1", 1177},
+                                               {"selectbgpic 77", 1177},
+                                               {"selectbgpic 77 28", 1177},
+                                               {"selectalphachannel 11 4", 1014},
+                                               {"selectbrush 78", 1174}};
+  std::string want;
+  int color = 0x10;
+  for (const auto& [call, code] : calls) {
+    const std::string c = std::to_string(color);
+    script += std::string(".call selectbrush 11\n.call ") + call + "\n.call getlasterror -> e\n.call box 0 0 640 480 " +
+              c + "\n.call endselect\n.call getlasterror -> f\n.call readpixel 5 5 -> d\n"
+              ".call readbrushpixel 11 0 0 -> b\n.call debugprint \"" + call + "\" $e $f $d $b\n";
+    want += std::string(call) + " " + std::to_string(code) + " 1055 " + c + " 16777215\n";
+    color += 0x10;
+  }
+  Result r = Run({Applet("failedselect", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, want);
+}
+
 // A brush the script freed while a layer shows it stays for that layer,
 // but it is no longer the script's: HaveObject, GetObjectType, GetObjects
 // and the object count pass it by, whether it had a number or a handle.
@@ -616,12 +650,15 @@ TEST_F(Libraries, AVideoLayerSoughtWhilePlayingShowsAndAnswersTheNewPlace) {
       Applet("seek", ".line 1\n.call enablelayers\n.call openvideo 1 " + Lit(video) +
                          "\n.table 0 { uselayer = 1 }\n.call base=1 playvideo 1 0 0 r0\n.call wait 15\n"
                          ".call seeklayer 1 3000\n.call wait 5\n.call getattribute 22 1 18 -> before\n"
+                         // Above 100 % a layer's volume is clamped to 64, as every volume is.
+                         ".call exitonerror 0\n.call setlayervolume 1 \"150%\"\n.call getlasterror -> v\n"
                          ".call savesnapshot " + Lit(dir() + "/seek.bmp") + " 0\n"
-                         ".call getattribute 22 1 18 -> after\n.call debugprint $before $after\n");
+                         ".call getattribute 22 1 18 -> after\n.call debugprint $before $after $v\n");
   Result r = Run({applet});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  int before = 0, after = 0;
-  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d %d", &before, &after), 2) << r.out;
+  int before = 0, after = 0, volume = -1;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d %d %d", &before, &after, &volume), 3) << r.out;
+  EXPECT_EQ(volume, 0);
   EXPECT_GE(before, 3000);
   EXPECT_LT(before, 3400);
   EXPECT_GE(after, before);
@@ -1239,4 +1276,39 @@ TEST_F(Libraries, LayersAreFoundByNameForInsertPositionsAndUserData) {
   Result r = Run({applet});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "42\n0\n1081\n");
+}
+
+// Layer positions past the int range are past the last layer, not negative:
+// InsertLayer at 2^31, 2^32 - 1 or 1e300 adds on top, as does an insertpos
+// of 2^31, and SetLayerZPos to 2^31 brings a layer to the front (naming
+// the frontmost place again is then refused with 1055); a negative or
+// not-a-number insert position is refused with 1370, a command's layer at
+// 2^31 with 1081.
+TEST_F(Libraries, LayerPositionsPastTheIntRangeArePastTheLastLayer) {
+  std::string script = R"(.line 1
+.call exitonerror 0
+.call enablelayers
+.call createbrush 1 4 4 0xFF0000
+.table 0 { name = "a" }
+.call base=1 box 0 0 4 4 255 r0
+loadk 0 #1e308
+mul 0 0 0
+sub 0 0 0
+setglobal 0 "nan"
+)";
+  auto step = [](const std::string& label, const std::string& call) {
+    return ".call " + call + "\n.call getlasterror -> e\n.call debugprint \"" + label + "\" $e\n";
+  };
+  script += step("2^31", "insertlayer 2147483648 3 1 0 0") + step("named 2", "setlayername 2 \"big\"") +
+            step("1e300", "insertlayer 1e300 3 1 0 0") + step("named 3", "setlayername 3 \"huge\"") +
+            step("2^32-1", "insertlayer 4294967295 3 1 0 0") + step("named 4", "setlayername 4 \"top\"") +
+            step("nan", "insertlayer $nan 3 1 0 0") + step("-1", "insertlayer -1 3 1 0 0") +
+            step("-0.5", "insertlayer -0.5 3 1 0 0") + step("z 2^31", "setlayerzpos \"a\" 2147483648") +
+            step("a on top", "setlayerzpos \"a\" 4") + step("layer 2^31", "layertoback 2147483648") +
+            ".table 0 { insertpos = 2147483648, name = \"box\" }\n.call base=1 box 0 0 4 4 255 r0\n" +
+            step("insertpos 2^31", "setlayerzpos \"box\" 5");
+  Result r = Run({Applet("positions", script)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "2^31 0\nnamed 2 0\n1e300 0\nnamed 3 0\n2^32-1 0\nnamed 4 0\nnan 1370\n-1 1370\n-0.5 1370\n"
+                   "z 2^31 0\na on top 1055\nlayer 2^31 1081\ninsertpos 2^31 1055\n");
 }

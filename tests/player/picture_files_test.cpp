@@ -3,6 +3,7 @@
 // their own scaling; a GIF's transparent index reaches every command that
 // loads with "loadtransparency"; all against ImageMagick's reading of the
 // same files.
+#include <climits>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -62,10 +63,11 @@ std::string BrushData(int scaleWidth, int scaleHeight) {
   d.U16(0).U16(0).U16(0).U16(0).U16(0xFFFF).U8(0).U32(scaleWidth).U32(scaleHeight).U32(0).U32(0);
   return Bytes(d, 4);
 }
-// Anim without a grid (every i16 field 0), optionally read from disk.
-std::string AnimData(bool fromDisk) {
+// Anim without a grid (every i16 field 0 but the frame count), optionally
+// read from disk.
+std::string AnimData(bool fromDisk, uint16_t frames = 0) {
   vltest::ContainerBytes d;
-  d.U8(fromDisk ? 1 : 0).U16(0).U16(0).U16(0).U16(0).U16(0).U16(0).U8(0).U8(0);
+  d.U8(fromDisk ? 1 : 0).U16(0).U16(0).U16(frames).U16(0).U16(0).U16(0).U8(0).U8(0);
   return Bytes(d, 4);
 }
 std::string SpriteData() {
@@ -180,6 +182,58 @@ TEST_F(Declared, AnimsSpritesAndBrushesKeepTheirFramesAndScaling) {
   const std::string want =
       Convert("-size 100x20 xc:black" + frame(2, 0) + frame(1, 10) + frame(3, 20) + frame(0, 30), "want.bmp");
   EXPECT_EQ(Differ(dir() + "/declared.png", want), "0") << "window";
+}
+
+// Sizes and frame counts out of range are refused the same way from a
+// script and from a declaration, with no undefined arithmetic on the way:
+// a scale size that is negative (-2^31 as well, whose negation overflowed,
+// and the -1 that a declared 0xFFFFFFFF is), past the int range or 0 %
+// answers 1055, as does a frame count below 1, or above 1 with no frame
+// size to cut by, where the count was dropped for the whole picture. A
+// declaration so refused stops start-up naming its line. A scale size of 0
+// keeps that side's own size, from both.
+TEST_F(Declared, ScaleSizesAndFrameCountsOutOfRangeAreRefusedAlike) {
+  const std::string gif = dir() + "/four.gif", png = dir() + "/pic.png";
+  int status = 0;
+  Tool("convert -delay 10 -size 8x6 xc:red xc:lime xc:blue xc:white " + Quote(gif) + " && convert -size 40x30 xc:red " +
+           Quote(png), &status);
+  ASSERT_EQ(status, 0);
+  auto load = [](const std::string& label, const std::string& call, const std::string& table, const std::string& file) {
+    return ".table 0 { " + table + " }\n.call base=1 " + call + " \"" + file + "\" r0\n.call base=1 getlasterror -> e\n"
+           ".call base=1 debugprint \"" + label + "\" $e\n";
+  };
+  std::string text = ".line 1\n.call base=1 exitonerror 0\n" +
+                     load("min", "loadbrush 1", "scalewidth = -2147483648, scaleheight = 10", png) +
+                     load("minus one", "loadbrush 1", "scalewidth = -1, scaleheight = -1", png) +
+                     load("2^31", "loadbrush 1", "scalewidth = 2147483648, scaleheight = 10", png) +
+                     load("nought percent", "loadbrush 1", "scalewidth = \"0%\", scaleheight = 10", png) +
+                     load("bgpic min", "loadbgpic 2", "scalewidth = -2147483648, scaleheight = 10", png) +
+                     load("frames -1", "loadanim 3", "frames = -1", gif) +
+                     load("frames 32767", "loadanim 3", "frames = 32767", gif) +
+                     load("width min", "loadbrush 1", "width = -2147483648", png) +
+                     load("half", "loadbrush 1", "scalewidth = \"50%\", scaleheight = 0", png) +
+                     Attribute("width", 3, 1, 0) + Attribute("height", 3, 1, 1) +
+                     load("one frame", "loadanim 3", "frames = 1", gif) + Attribute("frames", 4, 3, 11) +
+                     Attribute("declared width", 3, 9, 0) + Attribute("declared height", 3, 9, 1);
+  Result r = Run({"-debugdevice", "console",
+                  DeclaredApplet("ranges", text, {{1, 9, png, BrushData(1, 0)}})});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "min 1055\nminus one 1055\n2^31 1055\nnought percent 1055\nbgpic min 1055\nframes -1 1055\n"
+                   "frames 32767 1055\nwidth min 1218\nhalf 0\nwidth 20\nheight 30\none frame 0\nframes 1\n"
+                   "declared width 1\ndeclared height 30\n");
+  const Declaration refused[] = {{1, 4, png, BrushData(INT32_MIN, 10)},
+                                 {1, 5, png, BrushData(-1, -1)},
+                                 {2, 6, gif, AnimData(false, 0xFFFF)},
+                                 {2, 7, gif, AnimData(false, 32767)}};
+  for (const Declaration& d : refused) {
+    SCOPED_TRACE(d.id);
+    // The refused declaration is the second line; 1055 names it.
+    r = Run({"-debugdevice", "console",
+             DeclaredApplet("refused", ".line 1\n.call debugprint \"ran\"", {{1, 2, png, BrushData(0, 0)}, d})});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(r.out.find("ran"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("refused.vla:2: Wrong usage/parameters for this command!"), std::string::npos) << r.out;
+  }
 }
 
 // "loadtransparency" keeps a GIF's transparent index in every command

@@ -659,6 +659,18 @@ TEST_F(BGPicLayers, FreedOrRescaledBGPicStaysOnItsLayer) {
   }
 }
 
+// What was drawn into the BGPic on show reaches the window when a later
+// SelectBGPic fails (a missing BGPic, 1177), as it does with EndSelect.
+TEST_F(Drawing, AFailedSelectBGPicShowsWhatTheSelectionDrew) {
+  Result r = RunAndGrab(LayeredWindow("40", "30") + ".call base=1 exitonerror 0\n.call base=1 selectbgpic nil\n"
+                        ".call base=1 setfillstyle 1\n.call base=1 box 0 0 40 30 16711680\n"
+                        ".call base=1 selectbgpic 77\n.call base=1 getlasterror -> e\n.call base=1 debugprint $e\n" +
+                        ReadyForGrab(), "failedselect");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1177\n");
+  EXPECT_EQ(Differ(dir() + "/failedselect.png", Convert("-size 40x30 xc:red", "red.bmp")), "0");
+}
+
 // While a brush, a mask or an alpha channel is drawn into, the layers of
 // the BGPic on show still answer GetLayerStyle, by position and by name,
 // with the tables they gave before (written by WriteTable and compared
@@ -1509,6 +1521,7 @@ TEST_F(Conversions, BrushesAndBGPicsKeepPlanesLoaderAndSource) {
   Tool(in + " PNG32:" + Quote(png) + " && " + in + " -alpha off -type TrueColor BMP3:" + Quote(bmp), &status);
   ASSERT_EQ(status, 0);
   const std::string ring = WriteFile("pic.vring", "ring");
+  WriteFile("three.fakeanim", "anim");
   auto attr = [](const char* label, int type, int id, int attr) {
     return ".call getattribute " + std::to_string(type) + " " + std::to_string(id) + " " + std::to_string(attr) +
            " -> v\n.call debugprint \"" + label + "\" $v\n";
@@ -1546,7 +1559,14 @@ TEST_F(Conversions, BrushesAndBGPicsKeepPlanesLoaderAndSource) {
       // A copy shares the source, which outlives the BGPic it came with.
       ".call copybgpic 10 15\n.call createbgpic 16 50 50\n.call displaybgpic 16\n.call freebgpic 10\n"
       ".call scalebgpic 15 40 20\n.call displaybgpic 15\n" + pixel("c11", 1, 1) + pixel("c3919", 39, 19) +
-      ".call loadbgpic 17 \"" + png + "\"\n" + attr("raster", 1, 17, 9) + attr("loader", 1, 17, 91);
+      ".call loadbgpic 17 \"" + png + "\"\n" + attr("raster", 1, 17, 9) + attr("loader", 1, 17, 91) +
+      // Anims name what read them, held in memory or read from disk, and
+      // their copies too.
+      ".call loadplugin \"" VL_FAKEPICS_PATH "\"\n.call loadanim 18 \"" + dir() + "/three.fakeanim\"\n" +
+      attr("anim frames", 4, 18, 11) + attr("anim loader", 4, 18, 91) +
+      ".table 0 { fromdisk = 1 }\n.call base=1 loadanim 19 \"" + dir() + "/three.fakeanim\" r0\n" +
+      attr("disk anim loader", 4, 19, 91) + ".call copyanim 18 20\n" + attr("copy loader", 4, 20, 91) +
+      ".call loadanim 21 \"" + png + "\"\n" + attr("picture anim loader", 4, 21, 91);
   Result r = Run({Applet("conversions", text)});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
@@ -1557,7 +1577,9 @@ TEST_F(Conversions, BrushesAndBGPicsKeepPlanesLoaderAndSource) {
             "scalable 1\nkey 4294967295\nmask 0\nloader vecring\nvector brush 1\nloader vecring\n"
             "scaled bgpic 1392\nloaded scaled 1392\n"
             "r00 65280\nr11 16711680\nr2915 16711680\nr3015 255\nr5828 255\nr5929 65280\n"
-            "c11 16711680\nc3919 65280\nraster 0\nloader inbuilt\n");
+            "c11 16711680\nc3919 65280\nraster 0\nloader inbuilt\n"
+            "anim frames 3\nanim loader fakepics\ndisk anim loader fakepics\ncopy loader fakepics\n"
+            "picture anim loader inbuilt\n");
 }
 
 }  // namespace

@@ -146,6 +146,43 @@ jump loop)",
   EXPECT_EQ(r.out, "SizeWindow 300 150\n300 150 300\n");
 }
 
+// Two displays resized by the user between two turns of the script's event
+// loop: each hears its own SizeWindow, with its own size; only a display's
+// earlier size gives way to its later one.
+TEST_F(WindowFocus, TwoDisplaysResizedTogetherEachHearTheirSize) {
+  const std::string ready = dir() + "/ready", resized = dir() + "/resized";
+  std::string script = R"(.function onsize
+  .params 1
+  getfield 1 0 "action"
+  getfield 2 0 "id"
+  getfield 3 0 "width"
+  .call base=4 debugprint r1 r2 r3
+  ret
+.end
+.defun OnSize onsize
+.line 1
+)";
+  for (const char* id : {"2", "3"})
+    script += std::string(".table 0 { width = 200, height = 100, sizeable = 1, title = \"Sized") + id +
+              "\" }\n.call base=1 createdisplay " + id + " r0\n.call opendisplay " + id + "\n.call selectdisplay " +
+              id + "\n.table 0 { sizewindow = $OnSize }\n.call base=1 installeventhandler r0\n";
+  script += ".call stringtofile \"1\" \"" + ready + "\"\n" + vlplayer::WaitUntilFileExists(resized, "resized") +
+            ".call wait 10\nloadk 0 #0\nloadk 1 #20\nloadk 2 #1\njump next\nturn:\n.call base=3 checkevents\n"
+            "next:\nforloop 0 turn\n.call debugprint \"end\"";
+  vlplayer::RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    for (int i = 0; i < 100 && access(ready.c_str(), F_OK) != 0; ++i) usleep(100000);
+    const std::string two = vlplayer::WaitForWindow(display, "Sized2"), three = vlplayer::WaitForWindow(display, "Sized3");
+    ASSERT_FALSE(two.empty() || three.empty());
+    Tool("xdotool windowsize --sync " + two + " 250 100 windowsize --sync " + three + " 260 100");
+    WriteFile("resized", "1");
+  };
+  Result r = Run({Applet("twosized", script)}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "SizeWindow 2 250\nSizeWindow 3 260\nend\n");
+}
+
 // A window resized while a brush moves across it in the foreground, or
 // while an anim plays, with a sprite shown: the move or the anim takes the
 // new background once, so the brush leaves no trail and the anim, whose
