@@ -123,8 +123,11 @@ struct GlyphOut {
 int LoadTTGlyph(vlTTFont* tt, uint32_t code, FT_UInt index, uint32_t style, GlyphOut* out) {
   const bool bold = style & VL_STYLE_BOLD, italic = style & VL_STYLE_ITALIC;
   const bool aa = style & VL_STYLE_ANTIALIAS;
-  const bool cached = tt->cacheFlag && !bold && !italic && code < 256;
-  vlGlyphCacheSlot* slot = cached ? &tt->cache.banks[aa ? 0 : 1][code] : nullptr;
+  // Styled glyphs are cached too, each style in its own bank: emboldening
+  // and slanting cost more than the rendering itself.
+  const bool cached = tt->cacheFlag && code < 256;
+  const int bank = (aa ? 0 : 1) + (bold ? 2 : 0) + (italic ? 4 : 0);
+  vlGlyphCacheSlot* slot = cached ? &tt->cache.banks[bank][code] : nullptr;
   if (slot && slot->glyph) {
     auto* bg = reinterpret_cast<FT_BitmapGlyph>(slot->glyph);
     *out = {bg->left, bg->top, slot->advance, &bg->bitmap};
@@ -164,8 +167,10 @@ struct CodePoints {
   uint32_t* codes = nullptr;
   int32_t count = 0;
   int allocated = 0;
+  bool decoded = false;  // as UTF-8, not as bytes
   CodePoints(const char* text, int32_t length, int32_t encoding) {
-    if (DecodeUTF8Text(text, length, encoding, local, sizeof local, &codes, &count, &allocated) == 0) return;
+    decoded = DecodeUTF8Text(text, length, encoding, local, sizeof local, &codes, &count, &allocated) == 0;
+    if (decoded) return;
     allocated = 0;
     codes = local;
     count = 0;
@@ -280,29 +285,104 @@ void FlushTTGlyphCache(vlEngineFont* font) {
     }
 }
 
+namespace {
+
+// The extent from the ink box gathered over the glyphs: without ink the
+// box is 0; right and bottom never lie left of or above the start.
+void FinishExtent(vlTextMeasure* m) {
+  vlTextExtent& e = m->extent;
+  e.left = m->inked ? m->inkLeft : 0;
+  e.top = m->inked ? m->inkTop : 0;
+  e.right = m->inked ? std::max(m->inkRight, 0) : 0;
+  e.bottom = m->inked ? std::max(m->inkBottom, 0) : 0;
+}
+
+}  // namespace
+
+int MeasureTTTextJoinable(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
+                          vlTextMeasure* out) {
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  *out = {};
+  vlTextExtent& e = out->extent;
+  e.height = font->height;
+  CodePoints cp(text, length, encoding);
+  // Text taken as bytes because it is not well-formed UTF-8 may read
+  // otherwise once joined to the next.
+  out->joinable = encoding == 0 || cp.decoded;
+  out->count = cp.count;
+  FT_Face face = tt->face;
+  FT_UInt index = cp.count ? FT_Get_Char_Index(face, cp.codes[0]) : 0;
+  out->firstGlyph = index;
+  for (int32_t i = 0; i < cp.count; ++i) {
+    const FT_UInt next = i + 1 < cp.count ? FT_Get_Char_Index(face, cp.codes[i + 1]) : 0;
+    GlyphOut g;
+    const bool loaded = LoadTTGlyph(tt, cp.codes[i], index, style, &g) == 0;
+    if (i + 1 == cp.count) {
+      out->lastGlyph = index;
+      out->lastLoaded = loaded;
+      out->lastAdvance = loaded ? g.advance : 0;
+    }
+    if (loaded) {
+      if (cp.codes[i] != 32) {
+        const int32_t x = e.width + g.left, right = x + static_cast<int32_t>(g.bitmap->width);
+        const int32_t top = -g.top, bottom = top + static_cast<int32_t>(g.bitmap->rows);
+        if (!out->inked) {
+          out->inked = 1;
+          out->inkLeft = x, out->inkTop = top, out->inkRight = right, out->inkBottom = bottom;
+        }
+        out->inkLeft = std::min(out->inkLeft, x);
+        out->inkTop = std::min(out->inkTop, top);
+        out->inkRight = std::max(out->inkRight, right);
+        out->inkBottom = std::max(out->inkBottom, bottom);
+      }
+      e.width += ScaleAdvance(tt, font->scaleX, g.advance, next ? UnscaledKerning(face, index, next) : 0);
+    }
+    index = next;
+  }
+  FinishExtent(out);
+  return 0;
+}
+
 int MeasureTTText(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
                   vlTextExtent* out) {
-  auto* tt = static_cast<vlTTFont*>(font->engineData);
-  *out = {0, font->height, 10000, 10000, 0, 0};
-  CodePoints cp(text, length, encoding);
-  FT_Face face = tt->face;
-  for (int32_t i = 0; i < cp.count; ++i) {
-    FT_UInt index = FT_Get_Char_Index(face, cp.codes[i]);
-    GlyphOut g;
-    if (LoadTTGlyph(tt, cp.codes[i], index, style, &g)) continue;
-    FT_Pos kx = i + 1 < cp.count ? UnscaledKerning(face, index, FT_Get_Char_Index(face, cp.codes[i + 1])) : 0;
-    if (cp.codes[i] != 32) {
-      int32_t x = out->width + g.left;
-      out->right = std::max<int32_t>(out->right, x + static_cast<int32_t>(g.bitmap->width));
-      out->left = std::min(out->left, x);
-      out->top = std::min(out->top, -g.top);
-      out->bottom = std::max<int32_t>(out->bottom, -g.top + static_cast<int32_t>(g.bitmap->rows));
-    }
-    out->width += ScaleAdvance(tt, font->scaleX, g.advance, kx);
-  }
-  if (out->left == 10000) out->left = 0;
-  if (out->top == 10000) out->top = 0;
+  vlTextMeasure m;
+  MeasureTTTextJoinable(font, text, length, style, encoding, &m);
+  *out = m.extent;
   return 0;
+}
+
+bool JoinTTMeasures(vlEngineFont* font, const vlTextMeasure& a, const vlTextMeasure& b, vlTextMeasure* out) {
+  if (!a.joinable || !b.joinable) return false;
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  // Only the seam changes: the last character of a now kerns with the
+  // first of b, and b's glyphs move by a's (new) width.
+  int32_t delta = 0;
+  if (a.count && b.count && a.lastLoaded)
+    if (FT_Pos kx = UnscaledKerning(tt->face, a.lastGlyph, b.firstGlyph))
+      delta = ScaleAdvance(tt, font->scaleX, a.lastAdvance, kx) - ScaleAdvance(tt, font->scaleX, a.lastAdvance, 0);
+  const int32_t shift = a.extent.width + delta;
+  *out = a;
+  out->extent.width = shift + b.extent.width;
+  if (b.inked) {
+    if (!a.inked) {
+      out->inked = 1;
+      out->inkLeft = shift + b.inkLeft, out->inkTop = b.inkTop;
+      out->inkRight = shift + b.inkRight, out->inkBottom = b.inkBottom;
+    }
+    out->inkLeft = std::min(out->inkLeft, shift + b.inkLeft);
+    out->inkTop = std::min(out->inkTop, b.inkTop);
+    out->inkRight = std::max(out->inkRight, shift + b.inkRight);
+    out->inkBottom = std::max(out->inkBottom, b.inkBottom);
+  }
+  FinishExtent(out);
+  out->count = a.count + b.count;
+  if (!a.count) out->firstGlyph = b.firstGlyph;
+  if (b.count) {
+    out->lastGlyph = b.lastGlyph;
+    out->lastLoaded = b.lastLoaded;
+    out->lastAdvance = b.lastAdvance;
+  }
+  return true;
 }
 
 int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int32_t y, const char* text,
@@ -312,11 +392,13 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
   CodePoints cp(text, length, encoding);
   FT_Face face = tt->face;
   const int32_t tw = static_cast<int32_t>(QueryBitmap(target, 0)), th = static_cast<int32_t>(QueryBitmap(target, 14));
+  FT_UInt next = cp.count ? FT_Get_Char_Index(face, cp.codes[0]) : 0;
   for (int32_t i = 0; i < cp.count; ++i) {
-    FT_UInt index = FT_Get_Char_Index(face, cp.codes[i]);
+    const FT_UInt index = next;
+    next = i + 1 < cp.count ? FT_Get_Char_Index(face, cp.codes[i + 1]) : 0;
     GlyphOut g;
     if (LoadTTGlyph(tt, cp.codes[i], index, style, &g)) continue;
-    FT_Pos kx = i + 1 < cp.count ? UnscaledKerning(face, index, FT_Get_Char_Index(face, cp.codes[i + 1])) : 0;
+    const FT_Pos kx = next ? UnscaledKerning(face, index, next) : 0;
     const FT_Bitmap& b = *g.bitmap;
     int32_t gx = x + g.left, gy = y + font->baseline - g.top;
     int32_t x1 = std::max(gx, 0), y1 = std::max(gy, 0);
