@@ -35,18 +35,28 @@ struct Canvas {
 
   // Paints colour where the plane covers, the plane's top-left at (x, y).
   // With ownColours the plane's own colours are painted instead.
+  // Over nothing, or at full coverage, the "over" rule leaves the colour
+  // and the coverage as they come: those pixels are stored.
   void Paint(const Plane& p, int32_t x, int32_t y, uint32_t color, int32_t opacity, bool ownColours = false) {
+    const int32_t i0 = std::max(0, -x), i1 = std::min(p.width, width - x);
     for (int32_t j = 0; j < p.height; ++j) {
       const int32_t ty = y + j;
       if (ty < 0 || ty >= height) continue;
-      for (int32_t i = 0; i < p.width; ++i) {
-        const int32_t tx = x + i;
-        if (tx < 0 || tx >= width) continue;
-        const int32_t a = p.v[static_cast<size_t>(j) * p.width + i] * opacity / 255;
+      const uint8_t* src = p.v.data() + static_cast<size_t>(j) * p.width;
+      const size_t row = static_cast<size_t>(ty) * width + x;
+      for (int32_t i = i0; i < i1; ++i) {
+        const uint32_t v = src[i];
+        if (!v) continue;
+        const uint32_t a = opacity == 255 ? v : v * static_cast<uint32_t>(opacity) / 255;
         if (!a) continue;
-        const size_t k = static_cast<size_t>(ty) * width + tx;
+        const size_t k = row + i;
         const uint32_t c = ownColours ? p.rgb[static_cast<size_t>(j) * p.width + i] : color;
-        const vlCover over = CoverOver(c, static_cast<uint32_t>(a), {rgb[k], cover[k]});
+        if (a == 255 || !cover[k]) {
+          rgb[k] = c & 0xFFFFFF;
+          cover[k] = static_cast<uint8_t>(a);
+          continue;
+        }
+        const vlCover over = CoverOver(c, a, {rgb[k], cover[k]});
         rgb[k] = over.rgb;
         cover[k] = static_cast<uint8_t>(over.cover);
       }
@@ -117,10 +127,12 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
   if (!status && LockPixels(source, VL_LOCK_READ, &acc)) {
     for (int32_t j = 0; j < h; ++j) {
       const uint8_t* row = acc.pixels + static_cast<intptr_t>(j) * acc.rowLength;
-      for (int32_t i = 0; i < w; ++i) {
-        const uint8_t a = sourceIsMask ? (GetMaskBit(row, i) ? 255 : 0) : row[i];
-        g.v[static_cast<size_t>(j + pad) * g.width + i + pad] = a;
+      uint8_t* to = g.v.data() + static_cast<size_t>(j + pad) * g.width + pad;
+      if (!sourceIsMask) {
+        std::memcpy(to, row, static_cast<size_t>(w));
+        continue;
       }
+      for (int32_t i = 0; i < w; ++i) to[i] = GetMaskBit(row, i) ? 255 : 0;
     }
     UnlockPixels(source, &acc);
   }

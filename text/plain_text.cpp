@@ -1,5 +1,6 @@
 // Plain text straight onto the drawing target: text without tags or tabs,
-// in one opaque colour, unstyled, left aligned and without wrapping goes
+// in one opaque colour, unstyled (or 1-bit bold and italic the font engine
+// draws itself), left aligned and without wrapping goes
 // line by line from the font engine into the target's bitmap, with no runs
 // of styles, no picture in between and only the lines' rectangle shown.
 // Lines, words and their places are the general layout's, so both draw the
@@ -44,10 +45,16 @@ struct Rect {
   bool Empty() const { return x1 <= x0 || y1 <= y0; }
 };
 
+// Without anti-aliasing, bold and italic that the engine draws itself come
+// out of it as plain text does: 1-bit glyphs painted one over the other
+// set the same pixels as the picture's mask ORed from them. Anti-aliased
+// glyphs that overlap would blend twice here and once in the picture.
 bool PlainStyle(const vlTextSettings& s) {
-  return (s.style == VL_STYLE_NORMAL || s.style == (VL_STYLE_NORMAL | VL_STYLE_ANTIALIAS) ||
-          s.style == VL_STYLE_ANTIALIAS) &&
-         (s.color >> 24) == 0;
+  uint32_t rest = s.style & ~uint32_t{VL_STYLE_NORMAL | VL_STYLE_ANTIALIAS};
+  if (!(s.style & VL_STYLE_ANTIALIAS))
+    for (uint32_t bit : {uint32_t{VL_STYLE_BOLD}, uint32_t{VL_STYLE_ITALIC}})
+      if ((rest & bit) && EngineHasStyle(s.font, bit)) rest &= ~bit;
+  return s.style && !rest && (s.color >> 24) == 0;
 }
 
 // Draw tags that leave the picture as it is: identity transformation, no

@@ -418,9 +418,12 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
           BltAlphaChannel(nullptr, 0, 0, target, x1, y1, w, h, static_cast<uint32_t>(color), 1, nullptr, 255,
                           nullptr, rows + cx, b.pitch);
         } else if (vlLockedPixels plane(target->kind == VL_BITMAP_ALPHA ? target : nullptr, 0); plane.ok()) {
-          for (int32_t r = 0; r < h; ++r)
+          for (int32_t r = 0; r < h; ++r) {
+            const uint8_t* from = rows + static_cast<intptr_t>(r) * b.pitch + cx;
+            uint8_t* to = plane.Row(y1 + r) + x1;
             for (int32_t c = 0; c < w; ++c)
-              if (uint8_t v = rows[r * b.pitch + cx + c]) plane.Row(y1 + r)[x1 + c] = v;
+              if (from[c]) to[c] = from[c];
+          }
         }
       } else if (b.pixel_mode == FT_PIXEL_MODE_MONO) {
         if (color != -1) {
