@@ -8,12 +8,15 @@
 #include FT_OUTLINE_H
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/pixel_format.h"
+#include "graphics/pixel_kernels.h"
 #include "runtime/os.h"
 #include "runtime/paths.h"
 #include "runtime/chunk_name.h"
@@ -104,6 +107,7 @@ int32_t ScaleAdvance(const vlTTFont* tt, double scaleX, int32_t advance, FT_Pos 
   int64_t n = int64_t{tt->nominalSize} * tt->resX / 72;
   int64_t a = (int64_t{advance} * 1024) / p - (-int64_t{kx} * 65536) / u;
   int64_t pixels = (a * n) / 65536;
+  if (scaleX == 1.0 && pixels >= INT32_MIN && pixels <= INT32_MAX) return static_cast<int32_t>(pixels);
   return vl::DoubleToInt32(std::round(static_cast<double>(pixels) * scaleX));
 }
 
@@ -112,6 +116,15 @@ FT_Pos UnscaledKerning(FT_Face face, FT_UInt left, FT_UInt right) {
   FT_Vector v;
   if (FT_Get_Kerning(face, left, right, FT_KERNING_UNSCALED, &v)) return 0;
   return v.x;
+}
+
+// The face's glyph index of a character; the first 256 codes are looked
+// up once per font.
+FT_UInt CharIndex(vlTTFont* tt, uint32_t code) {
+  if (code >= 256) return FT_Get_Char_Index(tt->face, code);
+  uint32_t& known = tt->charIndex[code];
+  if (!known) known = FT_Get_Char_Index(tt->face, code) + 1;
+  return known - 1;
 }
 
 struct GlyphOut {
@@ -160,6 +173,33 @@ int LoadTTGlyph(vlTTFont* tt, uint32_t code, FT_UInt index, uint32_t style, Glyp
   *out = {g->bitmap_left, g->bitmap_top, advance, &g->bitmap};
   return 0;
 }
+
+// The target of 1-bit glyphs painted in a colour, locked at the first such
+// glyph and kept locked for the rest of the text.
+struct PaintTarget {
+  vlBitmap* bitmap = nullptr;
+  vlPixelAccess access{};
+  const vlPixelKernels* kernels = nullptr;
+  uint32_t pixel = 0;
+  bool Lock(vlBitmap* target, uint32_t color) {
+    if (bitmap) return kernels != nullptr;
+    bitmap = target;
+    if (!LockPixels(target, 0, &access)) return false;
+    kernels = PixelKernelsFor(access.format);
+    pixel = ColorToPixel(color, access.format, 0);
+    return kernels != nullptr;
+  }
+  uint8_t* At(int32_t x, int32_t y) const {
+    return access.pixels + (static_cast<intptr_t>(y) * access.rowLength + x) * access.bytesPerPixel;
+  }
+  void Unlock() {
+    if (access.locked) UnlockPixels(bitmap, &access);
+    bitmap = nullptr;
+    access = {};
+    kernels = nullptr;
+  }
+  ~PaintTarget() { Unlock(); }
+};
 
 // Text as code points: decoded UTF-8, or the bytes as ISO 8859-1.
 struct CodePoints {
@@ -311,10 +351,10 @@ int MeasureTTTextJoinable(vlEngineFont* font, const char* text, int32_t length, 
   out->joinable = encoding == 0 || cp.decoded;
   out->count = cp.count;
   FT_Face face = tt->face;
-  FT_UInt index = cp.count ? FT_Get_Char_Index(face, cp.codes[0]) : 0;
+  FT_UInt index = cp.count ? CharIndex(tt, cp.codes[0]) : 0;
   out->firstGlyph = index;
   for (int32_t i = 0; i < cp.count; ++i) {
-    const FT_UInt next = i + 1 < cp.count ? FT_Get_Char_Index(face, cp.codes[i + 1]) : 0;
+    const FT_UInt next = i + 1 < cp.count ? CharIndex(tt, cp.codes[i + 1]) : 0;
     GlyphOut g;
     const bool loaded = LoadTTGlyph(tt, cp.codes[i], index, style, &g) == 0;
     if (i + 1 == cp.count) {
@@ -392,10 +432,11 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
   CodePoints cp(text, length, encoding);
   FT_Face face = tt->face;
   const int32_t tw = static_cast<int32_t>(QueryBitmap(target, 0)), th = static_cast<int32_t>(QueryBitmap(target, 14));
-  FT_UInt next = cp.count ? FT_Get_Char_Index(face, cp.codes[0]) : 0;
+  PaintTarget painted;
+  FT_UInt next = cp.count ? CharIndex(tt, cp.codes[0]) : 0;
   for (int32_t i = 0; i < cp.count; ++i) {
     const FT_UInt index = next;
-    next = i + 1 < cp.count ? FT_Get_Char_Index(face, cp.codes[i + 1]) : 0;
+    next = i + 1 < cp.count ? CharIndex(tt, cp.codes[i + 1]) : 0;
     GlyphOut g;
     if (LoadTTGlyph(tt, cp.codes[i], index, style, &g)) continue;
     const FT_Pos kx = next ? UnscaledKerning(face, index, next) : 0;
@@ -414,6 +455,7 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
       const int32_t cx = x1 - gx, cy = y1 - gy, w = x2 - x1, h = y2 - y1;
       const uint8_t* rows = b.buffer + static_cast<intptr_t>(cy) * b.pitch;
       if (b.pixel_mode == FT_PIXEL_MODE_GRAY) {
+        painted.Unlock();
         if (color != -1) {
           BltAlphaChannel(nullptr, 0, 0, target, x1, y1, w, h, static_cast<uint32_t>(color), 1, nullptr, 255,
                           nullptr, rows + cx, b.pitch);
@@ -427,12 +469,9 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
         }
       } else if (b.pixel_mode == FT_PIXEL_MODE_MONO) {
         if (color != -1) {
-          vlBitmap* mask = NewMaskPlane(nullptr, static_cast<int32_t>(b.width), static_cast<int32_t>(b.rows), 0,
-                                        b.buffer, b.pitch);
-          if (mask) {
-            PaintMaskBits(mask, cx, cy, target, x1, y1, w, h, static_cast<uint32_t>(color));
-            DeleteMaskPlane(mask);
-          }
+          if (painted.Lock(target, static_cast<uint32_t>(color)))
+            painted.kernels->paintMask(painted.At(x1, y1), painted.access.rowLength, w, h, rows, b.pitch, cx,
+                                       painted.pixel);
         } else {
           CopyMaskRegion(nullptr, cx, cy, target, x1, y1, w, h, 0, b.buffer, b.pitch);
         }

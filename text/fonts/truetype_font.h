@@ -46,6 +46,7 @@ struct vlTTFont {
   uint32_t isTemp;  // the face lives in a temporary file, removed at close
   uint32_t cacheFlag;
   vlGlyphCache cache;
+  uint32_t charIndex[256];  // glyph index + 1 of the first 256 codes, 0 until looked up
 };
 
 // An installed face (or bitmap font) found by scanning the font folders.
