@@ -12,21 +12,11 @@ the old build's, and the load average.
     bench/text_peers.py [--build build/release] [--old OLD_BUILD] [--rounds 7] [--min-time 0.2]
 """
 import argparse
-import json
 import os
 import statistics
 import sys
 
-import subprocess
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-
-
-def run(program, name, min_time):
-    out = subprocess.run([program, "--benchmark_filter=^" + name + "$", "--benchmark_min_time=%g" % min_time,
-                          "--benchmark_format=json"], check=True, capture_output=True, text=True).stdout
-    return json.loads(out)["benchmarks"][0]["real_time"]
+from plain_text import ROOT, run
 
 
 def main():
