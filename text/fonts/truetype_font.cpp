@@ -463,8 +463,10 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
           for (int32_t r = 0; r < h; ++r) {
             const uint8_t* from = rows + static_cast<intptr_t>(r) * b.pitch + cx;
             uint8_t* to = plane.Row(y1 + r) + x1;
-            for (int32_t c = 0; c < w; ++c)
-              if (from[c]) to[c] = from[c];
+            for (int32_t c = 0; c < w; ++c) {
+              const uint8_t v = from[c];
+              to[c] = v ? v : to[c];  // branch-free: a select the compiler vectorises
+            }
           }
         }
       } else if (b.pixel_mode == FT_PIXEL_MODE_MONO) {
