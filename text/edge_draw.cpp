@@ -27,6 +27,26 @@ struct Plane {
   }
 };
 
+// A row of coverage stored in one colour where it is not 0; false (and
+// nothing stored) when a partly covered pixel falls on a covered one and
+// must be laid over it instead.
+bool StoreRow(const uint8_t* __restrict src, uint8_t* __restrict cover, uint32_t* __restrict rgb, int32_t n,
+              uint32_t color) {
+  uint32_t mixes = 0;
+  for (int32_t i = 0; i < n; ++i)
+    mixes |= static_cast<uint32_t>(static_cast<uint8_t>(src[i] - 1) < 254) & static_cast<uint32_t>(cover[i] != 0);
+  if (mixes) return false;
+  // Where v is not 0 the pixel takes the colour and v, which is then at
+  // least its old coverage (0 or, with v = 255, any): the larger of the two.
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t v = src[i];
+    const uint32_t take = 0u - static_cast<uint32_t>(v != 0);
+    rgb[i] = (rgb[i] & ~take) | (color & take);
+    cover[i] = static_cast<uint8_t>(std::max<uint32_t>(v, cover[i]));
+  }
+  return true;
+}
+
 // The picture being built: straight colour plus coverage.
 struct Canvas {
   int32_t width, height;
@@ -44,6 +64,12 @@ struct Canvas {
       if (ty < 0 || ty >= height) continue;
       const uint8_t* src = p.v.data() + static_cast<size_t>(j) * p.width;
       const size_t row = static_cast<size_t>(ty) * width + x;
+      if (opacity == 255 && !ownColours && i1 > i0) {
+        // One colour at full opacity: unless a partly covered pixel falls
+        // on one already covered, the row is stores alone, as selects the
+        // compiler vectorises.
+        if (StoreRow(src + i0, cover.data() + row + i0, rgb.data() + row + i0, i1 - i0, color & 0xFFFFFF)) continue;
+      }
       for (int32_t i = i0; i < i1; ++i) {
         // Most of a glyph plane is empty: eight empty bytes at a time.
         uint64_t eight;
@@ -107,10 +133,18 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
   const int32_t w = std::max({e.advance, e.inkRight + 1, 1}) + originX + 2;
   const int32_t h = height + 1;
   const bool aa = (s.style & VL_STYLE_ANTIALIAS) != 0;
-  vlBitmap* plane = aa ? NewAlphaPlane(w, h, 1, nullptr, 0) : NewMaskPlane(nullptr, w, h, 1, nullptr, 0);
   // Colour strikes draw pictures: the glyphs' colours into a picture, their
   // shape into a second mask.
   const bool colour = s.font && s.font->kind == VL_FONTKIND_COLOR;
+  Plane g;
+  g.width = w + 2 * pad;
+  g.height = h + 2 * pad;
+  g.v.assign(static_cast<size_t>(g.width) * g.height, 0);
+  // Anti-aliased glyphs without a border land in the plane's own bytes.
+  const bool direct = aa && !colour && pad == 0;
+  vlBitmap* plane = direct ? NewAlphaPlane(w, h, 0, g.v.data(), w)
+                    : aa   ? NewAlphaPlane(w, h, 1, nullptr, 0)
+                           : NewMaskPlane(nullptr, w, h, 1, nullptr, 0);
   vlBitmap* second = colour ? NewMaskPlane(nullptr, w, h, 1, nullptr, 0) : nullptr;
   vlBitmap* glyphs = colour ? NewBitmap(w, h, 0, nullptr) : nullptr;
   if (!plane || (colour && (!second || !glyphs))) {
@@ -123,15 +157,12 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
   const int32_t clip[4] = {0, 0, w, h};
   int status = RenderText(s.font, colour ? glyphs : plane, second, originX, 0, run.text.data(),
                                 static_cast<int32_t>(run.text.size()), s.style, encoding, clip, -1);
-  Plane g;
-  g.width = w + 2 * pad;
-  g.height = h + 2 * pad;
-  g.v.assign(static_cast<size_t>(g.width) * g.height, 0);
   vlBitmap* source = second ? second : plane;
   const bool sourceIsMask = second || !aa;
   vlPixelAccess acc;
   if (!status && LockPixels(source, VL_LOCK_READ, &acc)) {
-    for (int32_t j = 0; j < h; ++j) {
+    const bool inPlace = direct && acc.pixels == g.v.data() && acc.rowLength == w;
+    for (int32_t j = 0; j < h && !inPlace; ++j) {
       const uint8_t* row = acc.pixels + static_cast<intptr_t>(j) * acc.rowLength;
       uint8_t* to = g.v.data() + static_cast<size_t>(j + pad) * g.width + pad;
       if (!sourceIsMask) {
