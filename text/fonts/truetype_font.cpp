@@ -130,10 +130,11 @@ FT_UInt CharIndex(vlTTFont* tt, uint32_t code) {
 struct GlyphOut {
   int32_t left, top, advance;
   const FT_Bitmap* bitmap;
+  int32_t pixels;  // the advance in pixels when the next character does not kern
 };
 
 // 0, or -1 when the glyph cannot be loaded or rendered.
-int LoadTTGlyph(vlTTFont* tt, uint32_t code, FT_UInt index, uint32_t style, GlyphOut* out) {
+int LoadTTGlyph(vlTTFont* tt, double scaleX, uint32_t code, FT_UInt index, uint32_t style, GlyphOut* out) {
   const bool bold = style & VL_STYLE_BOLD, italic = style & VL_STYLE_ITALIC;
   const bool aa = style & VL_STYLE_ANTIALIAS;
   // Styled glyphs are cached too, each style in its own bank: emboldening
@@ -143,7 +144,11 @@ int LoadTTGlyph(vlTTFont* tt, uint32_t code, FT_UInt index, uint32_t style, Glyp
   vlGlyphCacheSlot* slot = cached ? &tt->cache.banks[bank][code] : nullptr;
   if (slot && slot->glyph) {
     auto* bg = reinterpret_cast<FT_BitmapGlyph>(slot->glyph);
-    *out = {bg->left, bg->top, slot->advance, &bg->bitmap};
+    if (slot->scaleX != scaleX) {
+      slot->pixels = ScaleAdvance(tt, scaleX, slot->advance, 0);
+      slot->scaleX = scaleX;
+    }
+    *out = {bg->left, bg->top, slot->advance, &bg->bitmap, slot->pixels};
     return 0;
   }
   FT_Face face = tt->face;
@@ -157,20 +162,20 @@ int LoadTTGlyph(vlTTFont* tt, uint32_t code, FT_UInt index, uint32_t style, Glyp
   if (FT_Render_Glyph(g, aa ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO)) return -1;
   // The untransformed advance: the scale is applied once, by the caller.
   const int32_t advance = static_cast<int32_t>(g->metrics.horiAdvance);
+  const int32_t pixels = ScaleAdvance(tt, scaleX, advance, 0);
   if (slot) {
     FT_Glyph copy;
     if (!FT_Get_Glyph(g, &copy)) {
       if (copy->format == FT_GLYPH_FORMAT_BITMAP) {
-        slot->glyph = copy;
-        slot->advance = advance;
+        *slot = {copy, advance, pixels, scaleX};
         auto* bg = reinterpret_cast<FT_BitmapGlyph>(copy);
-        *out = {bg->left, bg->top, advance, &bg->bitmap};
+        *out = {bg->left, bg->top, advance, &bg->bitmap, pixels};
         return 0;
       }
       FT_Done_Glyph(copy);
     }
   }
-  *out = {g->bitmap_left, g->bitmap_top, advance, &g->bitmap};
+  *out = {g->bitmap_left, g->bitmap_top, advance, &g->bitmap, pixels};
   return 0;
 }
 
@@ -356,7 +361,7 @@ int MeasureTTTextJoinable(vlEngineFont* font, const char* text, int32_t length, 
   for (int32_t i = 0; i < cp.count; ++i) {
     const FT_UInt next = i + 1 < cp.count ? CharIndex(tt, cp.codes[i + 1]) : 0;
     GlyphOut g;
-    const bool loaded = LoadTTGlyph(tt, cp.codes[i], index, style, &g) == 0;
+    const bool loaded = LoadTTGlyph(tt, font->scaleX, cp.codes[i], index, style, &g) == 0;
     if (i + 1 == cp.count) {
       out->lastGlyph = index;
       out->lastLoaded = loaded;
@@ -375,7 +380,8 @@ int MeasureTTTextJoinable(vlEngineFont* font, const char* text, int32_t length, 
         out->inkRight = std::max(out->inkRight, right);
         out->inkBottom = std::max(out->inkBottom, bottom);
       }
-      e.width += ScaleAdvance(tt, font->scaleX, g.advance, next ? UnscaledKerning(face, index, next) : 0);
+      const FT_Pos kx = next ? UnscaledKerning(face, index, next) : 0;
+      e.width += kx ? ScaleAdvance(tt, font->scaleX, g.advance, kx) : g.pixels;
     }
     index = next;
   }
@@ -438,7 +444,7 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
     const FT_UInt index = next;
     next = i + 1 < cp.count ? CharIndex(tt, cp.codes[i + 1]) : 0;
     GlyphOut g;
-    if (LoadTTGlyph(tt, cp.codes[i], index, style, &g)) continue;
+    if (LoadTTGlyph(tt, font->scaleX, cp.codes[i], index, style, &g)) continue;
     const FT_Pos kx = next ? UnscaledKerning(face, index, next) : 0;
     const FT_Bitmap& b = *g.bitmap;
     int32_t gx = x + g.left, gy = y + font->baseline - g.top;
@@ -479,7 +485,7 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
         }
       }
     }
-    x += ScaleAdvance(tt, font->scaleX, g.advance, kx);
+    x += kx ? ScaleAdvance(tt, font->scaleX, g.advance, kx) : g.pixels;
   }
   return 0;
 }

@@ -27,6 +27,8 @@ struct vlTTStreamDesc {
 struct vlGlyphCacheSlot {
   FT_Glyph glyph;   // a rendered bitmap glyph, or null
   int32_t advance;  // 26.6
+  int32_t pixels;   // the advance in pixels without kerning, at
+  double scaleX;    // this horizontal scale
 };
 
 // A bank per rendering: anti-aliased or 1-bit, each plain, bold, italic
