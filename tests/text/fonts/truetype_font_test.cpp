@@ -206,16 +206,24 @@ TEST_F(TrueTypeTest, SizeBlanksStylesScaleAndCache) {
     RenderText(f, pic, nullptr, 2, 2, "Rag\xE9", 4, style, 0, clip, 0xFFFFFF);
     return vltest::Pixels(pic);
   };
-  for (uint32_t style : {0u, uint32_t(VL_STYLE_ANTIALIAS)}) {
+  // Bold and italic glyphs come from the cache too, as the uncached font
+  // renders them.
+  vlEngineFont* uncached = Open(kDejaVu, 20, VL_FONTENGINE_INBUILT, 0);
+  ASSERT_NE(uncached, nullptr);
+  for (uint32_t style : {0u, uint32_t(VL_STYLE_ANTIALIAS), uint32_t(VL_STYLE_BOLD | VL_STYLE_ITALIC),
+                         uint32_t(VL_STYLE_BOLD | VL_STYLE_ITALIC | VL_STYLE_ANTIALIAS)}) {
     auto first = draw(style), second = draw(style);
     FlushGlyphCache(f);
     EXPECT_EQ(first, second);
     EXPECT_EQ(first, draw(style));
+    std::swap(f, uncached);
+    EXPECT_EQ(first, draw(style)) << "style " << style;
+    std::swap(f, uncached);
     int lit = 0;
     for (uint32_t p : first) {
       lit += p != 0;
       // Without anti-aliasing only the colour and the background occur.
-      if (!style) {
+      if (!(style & VL_STYLE_ANTIALIAS)) {
         ASSERT_TRUE(p == 0 || p == 0xFFFFFF) << std::hex << p;
       }
     }
