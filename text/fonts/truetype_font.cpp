@@ -118,6 +118,21 @@ FT_Pos UnscaledKerning(FT_Face face, FT_UInt left, FT_UInt right) {
   return v.x;
 }
 
+// The same through the font's table of recent pairs: text repeats its
+// pairs, and the face's kerning table is searched for each.
+FT_Pos UnscaledKerning(vlTTFont* tt, FT_UInt left, FT_UInt right) {
+  if (!FT_HAS_KERNING(tt->face) || !left || !right) return 0;
+  if (left > 0xFFFF || right > 0xFFFF) return UnscaledKerning(tt->face, left, right);
+  const uint32_t pair = left << 16 | right;
+  auto& slot = tt->kerning[(pair * 2654435761u) >> 22];
+  if (slot.pair != pair) {
+    const FT_Pos kx = UnscaledKerning(tt->face, left, right);
+    if (kx < INT32_MIN || kx > INT32_MAX) return kx;
+    slot = {pair, static_cast<int32_t>(kx)};
+  }
+  return slot.kx;
+}
+
 // The face's glyph index of a character; the first 256 codes are looked
 // up once per font.
 FT_UInt CharIndex(vlTTFont* tt, uint32_t code) {
@@ -355,7 +370,6 @@ int MeasureTTTextJoinable(vlEngineFont* font, const char* text, int32_t length, 
   // otherwise once joined to the next.
   out->joinable = encoding == 0 || cp.decoded;
   out->count = cp.count;
-  FT_Face face = tt->face;
   FT_UInt index = cp.count ? CharIndex(tt, cp.codes[0]) : 0;
   out->firstGlyph = index;
   for (int32_t i = 0; i < cp.count; ++i) {
@@ -380,7 +394,7 @@ int MeasureTTTextJoinable(vlEngineFont* font, const char* text, int32_t length, 
         out->inkRight = std::max(out->inkRight, right);
         out->inkBottom = std::max(out->inkBottom, bottom);
       }
-      const FT_Pos kx = next ? UnscaledKerning(face, index, next) : 0;
+      const FT_Pos kx = next ? UnscaledKerning(tt, index, next) : 0;
       e.width += kx ? ScaleAdvance(tt, font->scaleX, g.advance, kx) : g.pixels;
     }
     index = next;
@@ -404,7 +418,7 @@ bool JoinTTMeasures(vlEngineFont* font, const vlTextMeasure& a, const vlTextMeas
   // first of b, and b's glyphs move by a's (new) width.
   int32_t delta = 0;
   if (a.count && b.count && a.lastLoaded)
-    if (FT_Pos kx = UnscaledKerning(tt->face, a.lastGlyph, b.firstGlyph))
+    if (FT_Pos kx = UnscaledKerning(tt, a.lastGlyph, b.firstGlyph))
       delta = ScaleAdvance(tt, font->scaleX, a.lastAdvance, kx) - ScaleAdvance(tt, font->scaleX, a.lastAdvance, 0);
   const int32_t shift = a.extent.width + delta;
   *out = a;
@@ -436,7 +450,6 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
   auto* tt = static_cast<vlTTFont*>(font->engineData);
   if (!target) return 0;
   CodePoints cp(text, length, encoding);
-  FT_Face face = tt->face;
   const int32_t tw = static_cast<int32_t>(QueryBitmap(target, 0)), th = static_cast<int32_t>(QueryBitmap(target, 14));
   PaintTarget painted;
   FT_UInt next = cp.count ? CharIndex(tt, cp.codes[0]) : 0;
@@ -445,7 +458,7 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
     next = i + 1 < cp.count ? CharIndex(tt, cp.codes[i + 1]) : 0;
     GlyphOut g;
     if (LoadTTGlyph(tt, font->scaleX, cp.codes[i], index, style, &g)) continue;
-    const FT_Pos kx = next ? UnscaledKerning(face, index, next) : 0;
+    const FT_Pos kx = next ? UnscaledKerning(tt, index, next) : 0;
     const FT_Bitmap& b = *g.bitmap;
     int32_t gx = x + g.left, gy = y + font->baseline - g.top;
     int32_t x1 = std::max(gx, 0), y1 = std::max(gy, 0);

@@ -49,6 +49,10 @@ struct vlTTFont {
   uint32_t cacheFlag;
   vlGlyphCache cache;
   uint32_t charIndex[256];  // glyph index + 1 of the first 256 codes, 0 until looked up
+  struct {
+    uint32_t pair;  // left glyph << 16 | right glyph, 0 for an empty slot
+    int32_t kx;     // their unscaled kerning
+  } kerning[1024];  // the pairs last looked up, by a hash of the pair
 };
 
 // An installed face (or bitmap font) found by scanning the font folders.
