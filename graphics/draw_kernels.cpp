@@ -47,15 +47,20 @@ void PlotPixelAA(vlDrawContext& c, int32_t x, int32_t y) {
   if (c.alpha) c.alpha[static_cast<intptr_t>(y) * c.alphaRowBytes + x] = c.alphaValue;
 }
 
-void DrawLineAA(vlDrawContext& c, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+namespace {
+
+// The anti-aliased thin line's steps: the longer axis one pixel at a time
+// from the end with the smaller coordinate, the other in 16.16 fixed point;
+// at each step the two pixels straddling the line get 255 - f and f. A
+// line of one point is one pixel of 255.
+template <class Plot>
+void StepLineAA(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Plot plot) {
   if (x1 == x2 && y1 == y2) {
-    c.coverage = c.drawAlpha;
-    PlotPixelAA(c, x1, y1);
+    plot(x1, y1, 255);
     return;
   }
   const int64_t dx = int64_t{x2} - x1, dy = int64_t{y2} - y1;
   const bool xMajor = (dx < 0 ? -dx : dx) >= (dy < 0 ? -dy : dy);
-  // Step along the major axis from the end with the smaller coordinate.
   if ((xMajor && x2 < x1) || (!xMajor && y2 < y1)) {
     std::swap(x1, x2);
     std::swap(y1, y2);
@@ -64,20 +69,42 @@ void DrawLineAA(vlDrawContext& c, int32_t x1, int32_t y1, int32_t x2, int32_t y2
   const int64_t minor = xMajor ? int64_t{y2} - y1 : int64_t{x2} - x1;
   const int64_t slope = minor * 65536 / major;
   int64_t pos = int64_t{xMajor ? y1 : x1} << 16;
-  auto plot = [&](int32_t m, int32_t n, int32_t cov) {
-    if (c.drawAlpha < 255) cov = cov * c.drawAlpha / 255;
-    if (cov == 0) return;
-    c.coverage = cov;
-    if (xMajor) PlotPixelAA(c, m, n);
-    else PlotPixelAA(c, n, m);
-  };
   for (int64_t i = 0; i <= major; ++i, pos += slope) {
     const int32_t m = static_cast<int32_t>((xMajor ? x1 : y1) + i);
     const int32_t n = static_cast<int32_t>(pos >> 16);
     const int32_t f = static_cast<int32_t>((pos >> 8) & 0xFF);
-    plot(m, n, 255 - f);
-    plot(m, n + 1, f);
+    if (xMajor) {
+      plot(m, n, 255 - f);
+      plot(m, n + 1, f);
+    } else {
+      plot(n, m, 255 - f);
+      plot(n + 1, m, f);
+    }
   }
+}
+
+}  // namespace
+
+void DrawLineAA(vlDrawContext& c, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  if (x1 == x2 && y1 == y2) {
+    c.coverage = c.drawAlpha;
+    PlotPixelAA(c, x1, y1);
+    return;
+  }
+  StepLineAA(x1, y1, x2, y2, [&](int32_t x, int32_t y, int32_t cov) {
+    if (c.drawAlpha < 255) cov = cov * c.drawAlpha / 255;
+    if (cov == 0) return;
+    c.coverage = cov;
+    PlotPixelAA(c, x, y);
+  });
+}
+
+void DrawLineAACoverage(uint8_t* cov, int32_t rowBytes, int32_t width, int32_t height, int32_t x1, int32_t y1,
+                        int32_t x2, int32_t y2) {
+  StepLineAA(x1, y1, x2, y2, [&](int32_t x, int32_t y, int32_t v) {
+    if (v && x >= 0 && y >= 0 && x < width && y < height)
+      cov[static_cast<intptr_t>(y) * rowBytes + x] = static_cast<uint8_t>(v);
+  });
 }
 
 void CoverageToPixels(vlDrawContext& c, const uint8_t* cov, int32_t rowBytes, int32_t x, int32_t y, int32_t w,

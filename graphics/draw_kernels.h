@@ -30,6 +30,10 @@ struct vlDrawContext {
 
 void PlotPixelAA(vlDrawContext& ctx, int32_t x, int32_t y);
 void DrawLineAA(vlDrawContext& ctx, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// DrawLineAA's coverage (before the drawing alpha) as bytes of an 8-bit
+// image of width x height, rows rowBytes apart; the rest is left alone.
+void DrawLineAACoverage(uint8_t* coverage, int32_t rowBytes, int32_t width, int32_t height, int32_t x1, int32_t y1,
+                        int32_t x2, int32_t y2);
 // Plots every non-zero byte of a coverage image placed at (x, y).
 void CoverageToPixels(vlDrawContext& ctx, const uint8_t* coverage, int32_t rowBytes, int32_t x, int32_t y,
                       int32_t width, int32_t height, int fullCoverage);

@@ -27,6 +27,26 @@ struct Plane {
   }
 };
 
+// A row of coverage stored in one colour where it is not 0; false (and
+// nothing stored) when a partly covered pixel falls on a covered one and
+// must be laid over it instead.
+bool StoreRow(const uint8_t* __restrict src, uint8_t* __restrict cover, uint32_t* __restrict rgb, int32_t n,
+              uint32_t color) {
+  uint32_t mixes = 0;
+  for (int32_t i = 0; i < n; ++i)
+    mixes |= static_cast<uint32_t>(static_cast<uint8_t>(src[i] - 1) < 254) & static_cast<uint32_t>(cover[i] != 0);
+  if (mixes) return false;
+  // Where v is not 0 the pixel takes the colour and v, which is then at
+  // least its old coverage (0 or, with v = 255, any): the larger of the two.
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t v = src[i];
+    const uint32_t take = 0u - static_cast<uint32_t>(v != 0);
+    rgb[i] = (rgb[i] & ~take) | (color & take);
+    cover[i] = static_cast<uint8_t>(std::max<uint32_t>(v, cover[i]));
+  }
+  return true;
+}
+
 // The picture being built: straight colour plus coverage.
 struct Canvas {
   int32_t width, height;
@@ -35,18 +55,40 @@ struct Canvas {
 
   // Paints colour where the plane covers, the plane's top-left at (x, y).
   // With ownColours the plane's own colours are painted instead.
+  // Over nothing, or at full coverage, the "over" rule leaves the colour
+  // and the coverage as they come: those pixels are stored.
   void Paint(const Plane& p, int32_t x, int32_t y, uint32_t color, int32_t opacity, bool ownColours = false) {
+    const int32_t i0 = std::max(0, -x), i1 = std::min(p.width, width - x);
     for (int32_t j = 0; j < p.height; ++j) {
       const int32_t ty = y + j;
       if (ty < 0 || ty >= height) continue;
-      for (int32_t i = 0; i < p.width; ++i) {
-        const int32_t tx = x + i;
-        if (tx < 0 || tx >= width) continue;
-        const int32_t a = p.v[static_cast<size_t>(j) * p.width + i] * opacity / 255;
+      const uint8_t* src = p.v.data() + static_cast<size_t>(j) * p.width;
+      const size_t row = static_cast<size_t>(ty) * width + x;
+      if (opacity == 255 && !ownColours && i1 > i0) {
+        // One colour at full opacity: unless a partly covered pixel falls
+        // on one already covered, the row is stores alone, as selects the
+        // compiler vectorises.
+        if (StoreRow(src + i0, cover.data() + row + i0, rgb.data() + row + i0, i1 - i0, color & 0xFFFFFF)) continue;
+      }
+      for (int32_t i = i0; i < i1; ++i) {
+        // Most of a glyph plane is empty: eight empty bytes at a time.
+        uint64_t eight;
+        if (!(i & 7) && i + 8 <= i1 && (std::memcpy(&eight, src + i, 8), eight == 0)) {
+          i += 7;
+          continue;
+        }
+        const uint32_t v = src[i];
+        if (!v) continue;
+        const uint32_t a = opacity == 255 ? v : v * static_cast<uint32_t>(opacity) / 255;
         if (!a) continue;
-        const size_t k = static_cast<size_t>(ty) * width + tx;
+        const size_t k = row + i;
         const uint32_t c = ownColours ? p.rgb[static_cast<size_t>(j) * p.width + i] : color;
-        const vlCover over = CoverOver(c, static_cast<uint32_t>(a), {rgb[k], cover[k]});
+        if (a == 255 || !cover[k]) {
+          rgb[k] = c & 0xFFFFFF;
+          cover[k] = static_cast<uint8_t>(a);
+          continue;
+        }
+        const vlCover over = CoverOver(c, a, {rgb[k], cover[k]});
         rgb[k] = over.rgb;
         cover[k] = static_cast<uint8_t>(over.cover);
       }
@@ -91,10 +133,18 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
   const int32_t w = std::max({e.advance, e.inkRight + 1, 1}) + originX + 2;
   const int32_t h = height + 1;
   const bool aa = (s.style & VL_STYLE_ANTIALIAS) != 0;
-  vlBitmap* plane = aa ? NewAlphaPlane(w, h, 1, nullptr, 0) : NewMaskPlane(nullptr, w, h, 1, nullptr, 0);
   // Colour strikes draw pictures: the glyphs' colours into a picture, their
   // shape into a second mask.
   const bool colour = s.font && s.font->kind == VL_FONTKIND_COLOR;
+  Plane g;
+  g.width = w + 2 * pad;
+  g.height = h + 2 * pad;
+  g.v.assign(static_cast<size_t>(g.width) * g.height, 0);
+  // Anti-aliased glyphs without a border land in the plane's own bytes.
+  const bool direct = aa && !colour && pad == 0;
+  vlBitmap* plane = direct ? NewAlphaPlane(w, h, 0, g.v.data(), w)
+                    : aa   ? NewAlphaPlane(w, h, 1, nullptr, 0)
+                           : NewMaskPlane(nullptr, w, h, 1, nullptr, 0);
   vlBitmap* second = colour ? NewMaskPlane(nullptr, w, h, 1, nullptr, 0) : nullptr;
   vlBitmap* glyphs = colour ? NewBitmap(w, h, 0, nullptr) : nullptr;
   if (!plane || (colour && (!second || !glyphs))) {
@@ -107,20 +157,19 @@ int GlyphPlane(const vlTextRun& run, int32_t encoding, int32_t pad, Plane* out) 
   const int32_t clip[4] = {0, 0, w, h};
   int status = RenderText(s.font, colour ? glyphs : plane, second, originX, 0, run.text.data(),
                                 static_cast<int32_t>(run.text.size()), s.style, encoding, clip, -1);
-  Plane g;
-  g.width = w + 2 * pad;
-  g.height = h + 2 * pad;
-  g.v.assign(static_cast<size_t>(g.width) * g.height, 0);
   vlBitmap* source = second ? second : plane;
   const bool sourceIsMask = second || !aa;
   vlPixelAccess acc;
   if (!status && LockPixels(source, VL_LOCK_READ, &acc)) {
-    for (int32_t j = 0; j < h; ++j) {
+    const bool inPlace = direct && acc.pixels == g.v.data() && acc.rowLength == w;
+    for (int32_t j = 0; j < h && !inPlace; ++j) {
       const uint8_t* row = acc.pixels + static_cast<intptr_t>(j) * acc.rowLength;
-      for (int32_t i = 0; i < w; ++i) {
-        const uint8_t a = sourceIsMask ? (GetMaskBit(row, i) ? 255 : 0) : row[i];
-        g.v[static_cast<size_t>(j + pad) * g.width + i + pad] = a;
+      uint8_t* to = g.v.data() + static_cast<size_t>(j + pad) * g.width + pad;
+      if (!sourceIsMask) {
+        std::memcpy(to, row, static_cast<size_t>(w));
+        continue;
       }
+      for (int32_t i = 0; i < w; ++i) to[i] = GetMaskBit(row, i) ? 255 : 0;
     }
     UnlockPixels(source, &acc);
   }

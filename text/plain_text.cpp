@@ -1,5 +1,6 @@
 // Plain text straight onto the drawing target: text without tags or tabs,
-// in one opaque colour, unstyled, left aligned and without wrapping goes
+// in one opaque colour, unstyled (or 1-bit bold and italic the font engine
+// draws itself), left aligned and without wrapping goes
 // line by line from the font engine into the target's bitmap, with no runs
 // of styles, no picture in between and only the lines' rectangle shown.
 // Lines, words and their places are the general layout's, so both draw the
@@ -30,6 +31,7 @@ struct PlainRun {
   size_t start, length;
   int32_t x, line;
   vlStyledExtent extent;
+  vlTextMeasure measure;
 };
 
 struct Rect {
@@ -44,10 +46,16 @@ struct Rect {
   bool Empty() const { return x1 <= x0 || y1 <= y0; }
 };
 
+// Without anti-aliasing, bold and italic that the engine draws itself come
+// out of it as plain text does: 1-bit glyphs painted one over the other
+// set the same pixels as the picture's mask ORed from them. Anti-aliased
+// glyphs that overlap would blend twice here and once in the picture.
 bool PlainStyle(const vlTextSettings& s) {
-  return (s.style == VL_STYLE_NORMAL || s.style == (VL_STYLE_NORMAL | VL_STYLE_ANTIALIAS) ||
-          s.style == VL_STYLE_ANTIALIAS) &&
-         (s.color >> 24) == 0;
+  uint32_t rest = s.style & ~uint32_t{VL_STYLE_NORMAL | VL_STYLE_ANTIALIAS};
+  if (!(s.style & VL_STYLE_ANTIALIAS))
+    for (uint32_t bit : {uint32_t{VL_STYLE_BOLD}, uint32_t{VL_STYLE_ITALIC}})
+      if ((rest & bit) && EngineHasStyle(s.font, bit)) rest &= ~bit;
+  return s.style && !rest && (s.color >> 24) == 0;
 }
 
 // Draw tags that leave the picture as it is: identity transformation, no
@@ -103,29 +111,15 @@ int DrawPlainText(vlTextLayout* layout, int32_t mode, const vlDrawTags* tags, bo
   // Words and their places as the general layout makes them: a piece is a
   // word with the blanks after it (a line's leading blanks join its first
   // word), measured alone; neighbouring pieces make one run while the run
-  // measured whole ends where the next piece starts. A text's measured
-  // width is the sum of its characters' advances, each kerned with the
-  // character after it; so a run stays exact while no pair across a seam
-  // between its pieces kerns, and the seams are measured instead of the
-  // growing run. UTF-8 beyond ASCII is measured whole: a piece may decode
-  // where the run does not.
+  // measured whole ends where the next piece starts. A run's measure is
+  // its pieces' measures joined, so no character is measured twice.
   const int32_t fontHeight = s.font ? s.font->height : 8;
   const int32_t startX = print ? layout->cursorX - layout->marginLeft : 0;
-  bool seams = layout->encoding == 0;
-  if (!seams) seams = std::none_of(work.begin(), work.end(), [](char c) { return c & 0x80; });
-  auto measure = [&](size_t from, size_t to, vlStyledExtent* e) {
-    return MeasureStyledText(work.data() + from, static_cast<int32_t>(to - from), layout->encoding, e, &s);
-  };
-  // The width a seam before position p adds: the pair across it measured
-  // less its two characters measured alone (the one before is a blank).
-  vlStyledExtent blank{};
-  if (seams)
-    if (int status = MeasureStyledText(" ", 1, layout->encoding, &blank, &s)) return status;
-  auto seam = [&](size_t p, int32_t* kern) {
-    vlStyledExtent pair, next;
-    if (int status = measure(p - 1, p + 1, &pair)) return status;
-    if (int status = measure(p, p + 1, &next)) return status;
-    *kern = pair.width - blank.width - next.width;
+  auto measure = [&](size_t from, size_t to, vlTextMeasure* m, vlStyledExtent* e) {
+    if (int status = MeasureTextJoinable(s.font, work.data() + from, static_cast<int32_t>(to - from), s.style,
+                                         layout->encoding, m))
+      return status;
+    StyleTextExtent(m->extent, &s, e);
     return 0;
   };
   std::vector<PlainRun> runs;
@@ -141,31 +135,30 @@ int DrawPlainText(vlTextLayout* layout, int32_t mode, const vlDrawTags* tags, bo
       while (q < end && work[q] == ' ') ++q;
       while (q < end && work[q] != ' ') ++q;
       while (q < end && work[q] == ' ') ++q;
+      vlTextMeasure m;
       vlStyledExtent e;
-      if (int status = measure(p, q, &e)) return status;
+      if (int status = measure(p, q, &m, &e)) return status;
       // A word that is not the first of its line and reaches past the
       // wrap width would move to the next line: the general path does that.
       if (layout->wrapWidth > 0 && p != at && x != 0) {
         size_t ink = q;
         while (ink > p && work[ink - 1] == ' ') --ink;
         vlStyledExtent inked = e;
-        if (ink != q && ink > p)
-          if (int status = measure(p, ink, &inked)) return status;
+        vlTextMeasure unused;
+        if (ink != q && ink > p && EngineInksBlanks(s.font))
+          if (int status = measure(p, ink, &unused, &inked)) return status;
         if (x + inked.inkRight + inked.extraRight > layout->wrapWidth) return 0;
       }
       if (open && exact) {
         PlainRun& r = runs.back();
         r.length = q - r.start;
-        if (seams) {
-          int32_t kern;
-          if (int status = seam(p, &kern)) return status;
-          exact = kern == 0;
-        } else {
-          if (int status = measure(r.start, q, &r.extent)) return status;
-          exact = r.x + r.extent.width == x + e.width;
-        }
+        const vlTextMeasure before = r.measure;
+        if (int status = JoinTextMeasures(s.font, s.style, layout->encoding, before, m, work.data() + r.start,
+                                          static_cast<int32_t>(r.length), &r.measure))
+          return status;
+        exact = r.x + r.measure.extent.width == x + e.width;
       } else {
-        runs.push_back({p, q - p, x, line, e});
+        runs.push_back({p, q - p, x, line, e, m});
         open = exact = true;
       }
       x += e.width;
@@ -176,9 +169,7 @@ int DrawPlainText(vlTextLayout* layout, int32_t mode, const vlDrawTags* tags, bo
     x = 0;
     ++line;
   }
-  // The runs' own extents, each measured whole once.
-  for (auto& r : runs)
-    if (int status = measure(r.start, r.start + r.length, &r.extent)) return status;
+  for (auto& r : runs) StyleTextExtent(r.measure.extent, &s, &r.extent);
   const int32_t endX = x, lines = line;
 
   // The picture the general path would make: its left edge, width and

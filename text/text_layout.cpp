@@ -28,6 +28,12 @@ int MeasureStyledText(const char* text, int32_t length, int32_t encoding, vlStyl
   *out = {};
   vlTextExtent e{};
   if (int status = MeasureText(s->font, text, length, s->style, encoding, &e)) return status;
+  StyleTextExtent(e, s, out);
+  return 0;
+}
+
+void StyleTextExtent(const vlTextExtent& e, const vlTextSettings* s, vlStyledExtent* out) {
+  *out = {};
   out->width = e.width;
   out->inkLeft = e.left;
   out->inkTop = e.top;
@@ -60,7 +66,6 @@ int MeasureStyledText(const char* text, int32_t length, int32_t encoding, vlStyl
       default: out->extraRight += n; out->extraBottom += n; break;
     }
   }
-  return 0;
 }
 
 namespace {
@@ -80,8 +85,25 @@ struct Piece {
 };
 
 int32_t Measure(vlTextRun& run, int32_t encoding) {
-  return MeasureStyledText(run.text.data(), static_cast<int32_t>(run.text.size()), encoding, &run.extent,
-                           &run.style);
+  const vlTextSettings& s = run.style;
+  if (int status = MeasureTextJoinable(s.font, run.text.data(), static_cast<int32_t>(run.text.size()), s.style,
+                                       encoding, &run.measure))
+    return status;
+  StyleTextExtent(run.measure.extent, &s, &run.extent);
+  return 0;
+}
+
+// The run followed by the next (of the same style): its text and measures
+// grow without the joined text being measured again.
+int32_t Append(vlTextRun& run, const vlTextRun& next, int32_t encoding) {
+  run.text += next.text;
+  const vlTextMeasure before = run.measure;
+  const vlTextSettings& s = run.style;
+  if (int status = JoinTextMeasures(s.font, s.style, encoding, before, next.measure, run.text.data(),
+                                    static_cast<int32_t>(run.text.size()), &run.measure))
+    return status;
+  StyleTextExtent(run.measure.extent, &s, &run.extent);
+  return 0;
 }
 
 }  // namespace
@@ -203,11 +225,12 @@ int LayoutTextRuns(vlVMState* L, vlTextLayout* layout, bool literal, int32_t sta
       if (breakHere) ++wrapIndex;
     } else if (layout->wrapWidth > 0 && !lineStart) {
       const vlTextRun& last = runs->back();
-      // The word's own ink decides, not the blanks after it.
+      // The word's own ink decides, not the blanks after it (an engine
+      // that inks no blank has measured that already).
       std::string ink = last.text;
       while (!ink.empty() && ink.back() == ' ') ink.pop_back();
       vlStyledExtent e = last.extent;
-      if (ink.size() != last.text.size() && !ink.empty())
+      if (ink.size() != last.text.size() && !ink.empty() && EngineInksBlanks(last.style.font))
         MeasureStyledText(ink.data(), static_cast<int32_t>(ink.size()), layout->encoding, &e, &last.style);
       breakHere = last.x + e.inkRight + e.extraRight > layout->wrapWidth;
       if (breakHere) layout->wordWrap.push_back(p.word);
@@ -227,16 +250,25 @@ int LayoutTextRuns(vlVMState* L, vlTextLayout* layout, bool literal, int32_t sta
   }
   *endX = x;
 
-  // Merge neighbours of one style on one line.
+  // Merge neighbours of one style on one line. Each merged run keeps its
+  // measure before its last piece, and where that piece starts, so that
+  // trimming its blanks below measures only that piece again.
   std::vector<vlTextRun> merged;
+  std::vector<vlTextMeasure> beforeLast;
+  std::vector<size_t> lastStart;
   merged.reserve(runs->size());
+  beforeLast.reserve(runs->size());
+  lastStart.reserve(runs->size());
   for (auto& run : *runs) {
     if (!merged.empty() && merged.back().y == run.y && SameStyle(merged.back().style, run.style) &&
         merged.back().x + merged.back().extent.width == run.x) {
-      merged.back().text += run.text;
-      if (int status = Measure(merged.back(), layout->encoding)) return status;
+      beforeLast.back() = merged.back().measure;
+      lastStart.back() = merged.back().text.size();
+      if (int status = Append(merged.back(), run, layout->encoding)) return status;
     } else {
       merged.push_back(std::move(run));
+      beforeLast.push_back({});
+      lastStart.push_back(0);
     }
   }
   // Trailing blanks of a line's last run go when they would show.
@@ -247,8 +279,21 @@ int LayoutTextRuns(vlVMState* L, vlTextLayout* layout, bool literal, int32_t sta
     size_t n = r.text.size();
     while (n && r.text[n - 1] == ' ') --n;
     if (n == r.text.size()) continue;
-    r.text.resize(n);
-    if (n && Measure(r, layout->encoding)) return ERR_MEM;
+    if (!n) {
+      r.text.clear();
+      continue;
+    }
+    if (n > lastStart[k] && lastStart[k] > 0) {
+      vlTextRun tail;
+      tail.style = r.style;
+      tail.text = r.text.substr(lastStart[k], n - lastStart[k]);
+      r.text.resize(lastStart[k]);
+      r.measure = beforeLast[k];
+      if (Measure(tail, layout->encoding) || Append(r, tail, layout->encoding)) return ERR_MEM;
+    } else {
+      r.text.resize(n);
+      if (Measure(r, layout->encoding)) return ERR_MEM;
+    }
   }
   runs->clear();
   for (auto& r : merged)

@@ -30,11 +30,15 @@ int MeasureStyledText(const char* text, int32_t length, int32_t encoding, vlStyl
                       const vlTextSettings* settings);
 void ClampTextEffectParams(vlTextSettings* settings);
 
+// The styled measures of an engine measurement.
+void StyleTextExtent(const vlTextExtent& engine, const vlTextSettings* settings, vlStyledExtent* out);
+
 struct vlTextRun {
   std::string text;
   int32_t x = 0, y = 0;
   vlStyledExtent extent{};
   vlTextSettings style{};
+  vlTextMeasure measure{};  // the engine's, which the next run's joins
 };
 
 struct vlTextLayout {

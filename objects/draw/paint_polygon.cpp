@@ -36,6 +36,11 @@ bool DrawCoverageImage(uint8_t* cov, int32_t rowBytes, int32_t w, int32_t h, int
       const cv::Point* rings[1] = {p.data()};
       const int counts[1] = {count};
       cv::polylines(image, rings, counts, 1, false, cv::Scalar(255), thickness, type);
+    } else if (aa && thickness == 1) {
+      // A thin anti-aliased line has the same coverage whatever it is
+      // drawn into: the drawing loops' own.
+      const cv::Point& b = count > 1 ? p[1] : p[0];
+      DrawLineAACoverage(cov, rowBytes, w, h, p[0].x, p[0].y, b.x, b.y);
     } else {
       cv::line(image, p[0], count > 1 ? p[1] : p[0], cv::Scalar(255), thickness, type);
     }

@@ -1,4 +1,5 @@
-// Blits checked against a slow reference written from the per-pixel rules:
+// Blits (and a mask painted in a colour) checked against a slow reference
+// written from the per-pixel rules:
 // a seeded random run over formats, odd sizes and clipping at every edge,
 // folded into one CRC, plus fixed cases for the alpha-plane modes, tiling
 // and the aspect rule.
@@ -102,7 +103,7 @@ TEST(BlitRandom, KernelsMatchTheReferenceAcrossFormatsAndClipping) {
     ClipBlitRects(nullptr, &sx, &sy, &dx, &dy, &w, &h, sw, sh, dw, dh, 0);
 
     Image s = Snapshot(src), d = Snapshot(dst);
-    const int op = rnd(0, 7);
+    const int op = rnd(0, 8);
     const uint32_t color = rng() & 0xFFFFFF;
     const int chMode = rnd(0, 5), intensity = rnd(0, 255);
     if (w > 0 && h > 0 && sx >= 0 && sy >= 0) {
@@ -116,6 +117,7 @@ TEST(BlitRandom, KernelsMatchTheReferenceAcrossFormatsAndClipping) {
           break;
         case 4: AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, tAlpha, 2); break;
         case 7: AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, nullptr, 1); break;
+        case 8: PaintMaskBits(mask, sx, sy, dst, dx, dy, w, h, color); break;
         default: {
           vlPixelAccess a = Access(dst);
           FillPixels(a.pixels, dx, dy, w, h, color, op == 5 ? 255 : intensity, a.rowLength, format);
@@ -181,6 +183,7 @@ TEST(BlitRandom, KernelsMatchTheReferenceAcrossFormatsAndClipping) {
               break;
             }
             case 5: out = Pix(d, color); break;
+            case 8: if (pl.bit(px, py)) out = Pix(d, color); break;
             default: {
               const uint32_t c = is16 ? PixelToColor(ColorToPixel(color, 4, 0), 4, 0) : color;
               out = Pix(d, RefBlend(Col(d, out), c, intensity));
@@ -203,6 +206,38 @@ TEST(BlitRandom, KernelsMatchTheReferenceAcrossFormatsAndClipping) {
   // The same seeds give the same pixels on every machine.
   RecordProperty("crc", std::to_string(crc));
   EXPECT_NE(crc, 0u);
+}
+
+// A mask painted in a colour from every bit offset of a byte and at widths
+// that end anywhere in one: a pixel takes the colour exactly where its bit
+// is set, empty and full mask bytes included.
+TEST(Kernels, PaintMaskFromEveryBitOffset) {
+  std::mt19937 rng(7);
+  for (int format : {10, 7, 4, 2}) {
+    vlBitmap* mask = NewMaskPlane(nullptr, 64, 3, 0, nullptr, 0);
+    vlPixelAccess m = Access(mask);
+    for (int i = 0; i < m.rowLength * 3; ++i) {
+      const int k = static_cast<int>(rng() % 3);
+      m.pixels[i] = k == 0 ? 0x00 : k == 1 ? 0xFF : static_cast<uint8_t>(rng());
+    }
+    for (int bit = 0; bit < 16; ++bit)
+      for (int w = 1; w <= 40; ++w) {
+        vlBitmap* dst = NewPicture(format, 48, 3);
+        FillBitmapRect(dst, 0, 0, 48, 3, 0x102030);
+        const Image before = Snapshot(dst);
+        PaintMaskBits(mask, bit, 0, dst, 3, 0, w, 3, 0xE0C0A0);
+        const Image got = Snapshot(dst);
+        for (int y = 0; y < 3; ++y)
+          for (int x = 0; x < 48; ++x) {
+            const int i = x - 3;
+            const bool lit = i >= 0 && i < w && ((m.pixels[y * m.rowLength + ((bit + i) >> 3)] >> (7 - ((bit + i) & 7))) & 1);
+            ASSERT_EQ(got.px[y * 48 + x], lit ? Pix(got, 0xE0C0A0) : before.px[y * 48 + x])
+                << "format " << format << " bit " << bit << " width " << w << " at " << x << "," << y;
+          }
+        DeleteBitmap(dst);
+      }
+    DeleteMaskPlane(mask);
+  }
 }
 
 TEST(Kernels, SingleBlendStepsAndSixteenBitPacking) {

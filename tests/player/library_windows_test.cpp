@@ -975,7 +975,8 @@ std::vector<int> VeraLine(const std::string& text, bool antiAlias, int w, int h,
 // TrueType text in the window: lines drawn plain and anti-aliased in the
 // player's own sans face, each matching FreeType's rendering of the face it
 // was made from, laid out with its advances and kerning; bold and italic
-// lines are the engine's own emboldening and 0.375 slant in both modes,
+// lines (a word and whole lines of several words, kerned across their
+// blanks) are the engine's own emboldening and 0.375 slant in both modes,
 // never a second, synthetic style on top (an "l" leaning 0.375 pixels a
 // row, its stem as wide as FreeType's emboldened one). The built-in bitmap
 // font keeps its synthetic bold (the glyph ORed one pixel right) and italic
@@ -989,8 +990,10 @@ TEST_F(Windows, TrueTypeTextIsFreeTypesRenderingOfTheFace) {
   constexpr int kWordX = 80;
   const std::vector<Line> lines = {{24, 1, 4, 35, "AVery Hamburg 1"}, {24, 16, 38, 35, "AVery Hamburg 1"},
                                    {48, 2, 74, 60, "l"}, {48, 18, 134, 60, "l"}, {48, 4, 194, 60, "l"},
-                                   {48, 20, 254, 60, "l"}};
-  constexpr int kWinW = 320, kWinH = 334, kTopazY = 320;
+                                   {48, 20, 254, 60, "l"}, {24, 2, 314, 35, "AVery Hamburg 1"},
+                                   {24, 6, 348, 35, "AVery Hamburg 1"}, {24, 18, 382, 35, "AVery Hamburg 1"},
+                                   {24, 22, 416, 35, "AVery Hamburg 1"}};
+  constexpr int kWinW = 320, kWinH = 474, kTopazY = 460;
   const std::string grabbed = dir() + "/grabbed";
   std::string script = ".line 1\n.table 0 { width = " + std::to_string(kWinW) + ", height = " + std::to_string(kWinH) +
                        ", color = 0, title = \"vera\" }\n.call base=1 createdisplay 2 r0\n.call opendisplay 2\n"

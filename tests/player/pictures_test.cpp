@@ -186,6 +186,63 @@ TEST_F(Drawing, ShapesPointsAndLinesStayUnderPassingSprites) {
 
 // On a display whose output is scaled, points and lines show where they
 // were drawn and keep what was drawn before them.
+// A one-pixel anti-aliased line has the drawing loops' thin-line coverage
+// on every target: the display without layers, a layer, a selected brush,
+// a brush's alpha channel (VANILLACOPY writes the coverage) and its mask
+// (every covered pixel visible), each checked against a model of that line
+// written in Python: white over black, 255 at full coverage and 255 * c >> 8
+// below it. A sloped, a level and a steep line drawn from its lower end.
+TEST_F(Drawing, ThinAntiAliasedLinesHaveTheirCoverageOnEveryTarget) {
+  const std::vector<int> lines = {10, 40, 14, 41, 10, 20, 41, 20, 60, 50, 57, 30};
+  auto draw = [&](int dx) {
+    std::string out;
+    for (size_t i = 0; i < lines.size(); i += 4)
+      out += ".call base=1 line " + std::to_string(lines[i] + dx) + " " + std::to_string(lines[i + 1]) + " " +
+             std::to_string(lines[i + 2] + dx) + " " + std::to_string(lines[i + 3]) + " 16777215\n";
+    return out;
+  };
+  auto file = [&](const std::string& name) { return "\"" + dir() + "/" + name + ".png\""; };
+  const std::string text =
+      ".line 1\n.table 0 { width = 128, height = 64, color = 0, title = \"draw\" }\n"
+      ".call base=1 setdisplayattributes r0\n.call base=1 setformstyle 16\n" + draw(0) +
+      ".call base=1 savesnapshot " + file("display") + " 0\n"
+      ".call base=1 createbrush 1 64 64 0\n.call base=1 selectbrush 1\n" + draw(0) +
+      ".call base=1 endselect\n.call base=1 savebrush 1 " + file("brush") + " 1\n"
+      ".table 0 { alphachannel = 1, clear = 1 }\n.call base=1 createbrush 2 64 64 0 r0\n"
+      ".call base=1 selectalphachannel 2\n.call base=1 setalphaintensity -1\n" + draw(0) +
+      ".call base=1 endselect\n.call base=1 savebrush 2 " + file("alpha") + " 1\n"
+      ".table 0 { mask = 1, clear = 1 }\n.call base=1 createbrush 3 64 64 0 r0\n"
+      ".call base=1 selectmask 3\n" + draw(0) + ".call base=1 endselect\n.call base=1 savebrush 3 " +
+      file("mask") + " 1\n.call base=1 enablelayers\n" + draw(64) + ".call base=1 savesnapshot " + file("layer") +
+      " 0\n" + ReadyForGrab();
+  Result r = RunAndGrab(text, "window");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  struct Check {
+    std::string picture, convert, mode;
+    int width, x0, x1, dx;
+  };
+  const Check checks[] = {{"display", "-depth 8 gray:-", "blend", 128, 0, 64, 0},
+                          {"window", "-depth 8 gray:-", "blend", 128, 0, 64, 0},
+                          {"brush", "-depth 8 gray:-", "blend", 64, 0, 64, 0},
+                          {"alpha", "-alpha extract -depth 8 gray:-", "alpha", 64, 0, 64, 0},
+                          {"mask", "-depth 8 gray:-", "mask", 64, 0, 64, 0},
+                          {"layer", "-depth 8 gray:-", "blend", 128, 64, 128, 64},
+                          {"window", "-depth 8 gray:-", "blend", 128, 64, 128, 64}};
+  for (const Check& c : checks) {
+    SCOPED_TRACE(c.picture + " " + c.mode + " from x " + std::to_string(c.x0));
+    const std::string raw = dir() + "/" + c.picture + "_" + c.mode + ".gray";
+    int status = 0;
+    Tool("convert " + Quote(dir() + "/" + c.picture + ".png") + " " + c.convert + " > " + Quote(raw), &status);
+    ASSERT_EQ(status, 0);
+    std::string args;
+    for (size_t i = 0; i < lines.size(); ++i) args += " " + std::to_string(lines[i] + (i % 2 ? 0 : c.dx));
+    EXPECT_EQ(Tool("python3 " + Quote(std::string(VL_SOURCE_ROOT) + "/tests/player/line_aa_model.py") + " " +
+                   Quote(raw) + " " + std::to_string(c.width) + " 64 " + c.mode + " " + std::to_string(c.x0) +
+                   " 0 " + std::to_string(c.x1) + " 64 --" + args),
+              "ok\n");
+  }
+}
+
 TEST_F(Drawing, PointsAndLinesShowOnAScaledDisplay) {
   const std::string bg = Convert("-size 200x150 xc:'#204060'", "bg.bmp");
   std::string text = ".line 1\n.call base=1 loadbgpic 2 \"" + bg + "\"\n" +

@@ -67,6 +67,19 @@ struct vlTextExtent {
   int32_t left, top, right, bottom;
 };
 
+// A measurement that the next text's measurement can be joined to, giving
+// the joined text's without measuring either again.
+struct vlTextMeasure {
+  vlTextExtent extent;
+  int32_t count;       // characters
+  int32_t joinable;    // 0: a join measures the joined text afresh
+  int32_t inked;       // some glyph left ink, in this box (engine's own):
+  int32_t inkLeft, inkTop, inkRight, inkBottom;
+  uint32_t firstGlyph, lastGlyph;  // the engine's glyph numbers at both ends
+  int32_t lastLoaded;  // the last character has a glyph of this advance
+  int32_t lastAdvance;
+};
+
 // The folders scripts add with AddFontPath, searched first for font files.
 struct vlFontPathNode {
   vlFontPathNode* next;
@@ -81,6 +94,14 @@ int OpenEngineFont(const char* name, int32_t size, int32_t engine, int32_t cache
 void CloseEngineFont(vlEngineFont* font);
 int MeasureText(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
                 vlTextExtent* out);
+// MeasureText with what a join needs; then the measure of a's text
+// followed by b's (joined: the two texts one after the other, measured
+// afresh only when the seam cannot be joined, as for text that is not
+// well-formed UTF-8).
+int MeasureTextJoinable(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
+                        vlTextMeasure* out);
+int JoinTextMeasures(vlEngineFont* font, uint32_t style, int32_t encoding, const vlTextMeasure& a,
+                     const vlTextMeasure& b, const char* joined, int32_t joinedLength, vlTextMeasure* out);
 // x, y: the top-left of the line; clip: {x, y, width, height}; colour an
 // ARGB value, or -1 to write coverage into planes (target, and for colour
 // bitmap fonts the mask in second).
@@ -90,6 +111,9 @@ int32_t GetKerning(vlEngineFont* font, const char* text, uint32_t style, int32_t
 void SetFontScale(vlEngineFont* font, double scaleX, double scaleY);
 void FlushGlyphCache(vlEngineFont* font);
 int EngineHasStyle(vlEngineFont* font, uint32_t styleBit);
+// 1 when the engine's measured ink box takes in blanks (a strike's cells),
+// 0 when blanks never add to it.
+int EngineInksBlanks(vlEngineFont* font);
 void ShutdownFontEngines();
 int IsInbuiltFont(const vlEngineFont* font);
 

@@ -3,6 +3,7 @@
 // default font and the engines' start and stop, the bitmap font file search
 // and the UTF-8 decoding the engines share. Platform fonts (kind 3) are
 // never made on this platform, so they have no hooks here.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -221,6 +222,41 @@ int MeasureText(vlEngineFont* font, const char* text, int32_t length, uint32_t s
   return 0;
 }
 
+int MeasureTextJoinable(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
+                        vlTextMeasure* out) {
+  *out = {};
+  if (!font) font = gInbuilt;
+  if (font && font->kind == VL_FONTKIND_TRUETYPE && text && length >= 0)
+    return MeasureTTTextJoinable(font, text, length, style, encoding, out);
+  const int status = MeasureText(font, text, length, style, encoding, &out->extent);
+  out->count = length;
+  // Bitmap strikes add up: the pen and the box of the second text move by
+  // the first's width.
+  out->joinable = font && (font->kind == VL_FONTKIND_BITMAP || font->kind == VL_FONTKIND_COLOR);
+  return status;
+}
+
+int JoinTextMeasures(vlEngineFont* font, uint32_t style, int32_t encoding, const vlTextMeasure& a,
+                     const vlTextMeasure& b, const char* joined, int32_t joinedLength, vlTextMeasure* out) {
+  if (!font) font = gInbuilt;
+  if (font && font->kind == VL_FONTKIND_TRUETYPE) {
+    if (JoinTTMeasures(font, a, b, out)) return 0;
+  } else if (a.joinable && b.joinable) {
+    if (!a.count || !b.count) {
+      *out = a.count ? a : b;
+      return 0;
+    }
+    *out = a;
+    vlTextExtent& e = out->extent;
+    e.left = std::min(a.extent.left, a.extent.width + b.extent.left);
+    e.right = std::max(a.extent.right, a.extent.width + b.extent.right);
+    e.width = a.extent.width + b.extent.width;
+    out->count = a.count + b.count;
+    return 0;
+  }
+  return MeasureTextJoinable(font, joined, joinedLength, style, encoding, out);
+}
+
 int RenderText(vlEngineFont* font, vlBitmap* target, vlBitmap* second, int32_t x, int32_t y, const char* text,
                int32_t length, uint32_t style, int32_t encoding, const int32_t clip[4], int64_t color) {
   if (!font) font = gInbuilt;
@@ -262,6 +298,11 @@ int EngineHasStyle(vlEngineFont* font, uint32_t styleBit) {
     return face && FT_IS_SCALABLE(face) ? 1 : 0;
   }
   return 0;
+}
+
+int EngineInksBlanks(vlEngineFont* font) {
+  if (!font) font = gInbuilt;
+  return font && font->kind == VL_FONTKIND_TRUETYPE ? 0 : 1;
 }
 
 int DecodeUTF8Text(const char* text, int32_t byteCount, int32_t encoding, uint32_t* buffer, size_t bufferBytes,

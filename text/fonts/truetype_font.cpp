@@ -8,12 +8,15 @@
 #include FT_OUTLINE_H
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/pixel_format.h"
+#include "graphics/pixel_kernels.h"
 #include "runtime/os.h"
 #include "runtime/paths.h"
 #include "runtime/chunk_name.h"
@@ -104,6 +107,7 @@ int32_t ScaleAdvance(const vlTTFont* tt, double scaleX, int32_t advance, FT_Pos 
   int64_t n = int64_t{tt->nominalSize} * tt->resX / 72;
   int64_t a = (int64_t{advance} * 1024) / p - (-int64_t{kx} * 65536) / u;
   int64_t pixels = (a * n) / 65536;
+  if (scaleX == 1.0 && pixels >= INT32_MIN && pixels <= INT32_MAX) return static_cast<int32_t>(pixels);
   return vl::DoubleToInt32(std::round(static_cast<double>(pixels) * scaleX));
 }
 
@@ -114,20 +118,52 @@ FT_Pos UnscaledKerning(FT_Face face, FT_UInt left, FT_UInt right) {
   return v.x;
 }
 
+// The same through the font's table of recent pairs: text repeats its
+// pairs, and the face's kerning table is searched for each.
+FT_Pos UnscaledKerning(vlTTFont* tt, FT_UInt left, FT_UInt right) {
+  if (!FT_HAS_KERNING(tt->face) || !left || !right) return 0;
+  if (left > 0xFFFF || right > 0xFFFF) return UnscaledKerning(tt->face, left, right);
+  const uint32_t pair = left << 16 | right;
+  auto& slot = tt->kerning[(pair * 2654435761u) >> 22];
+  if (slot.pair != pair) {
+    const FT_Pos kx = UnscaledKerning(tt->face, left, right);
+    if (kx < INT32_MIN || kx > INT32_MAX) return kx;
+    slot = {pair, static_cast<int32_t>(kx)};
+  }
+  return slot.kx;
+}
+
+// The face's glyph index of a character; the first 256 codes are looked
+// up once per font.
+FT_UInt CharIndex(vlTTFont* tt, uint32_t code) {
+  if (code >= 256) return FT_Get_Char_Index(tt->face, code);
+  uint32_t& known = tt->charIndex[code];
+  if (!known) known = FT_Get_Char_Index(tt->face, code) + 1;
+  return known - 1;
+}
+
 struct GlyphOut {
   int32_t left, top, advance;
   const FT_Bitmap* bitmap;
+  int32_t pixels;  // the advance in pixels when the next character does not kern
 };
 
 // 0, or -1 when the glyph cannot be loaded or rendered.
-int LoadTTGlyph(vlTTFont* tt, uint32_t code, FT_UInt index, uint32_t style, GlyphOut* out) {
+int LoadTTGlyph(vlTTFont* tt, double scaleX, uint32_t code, FT_UInt index, uint32_t style, GlyphOut* out) {
   const bool bold = style & VL_STYLE_BOLD, italic = style & VL_STYLE_ITALIC;
   const bool aa = style & VL_STYLE_ANTIALIAS;
-  const bool cached = tt->cacheFlag && !bold && !italic && code < 256;
-  vlGlyphCacheSlot* slot = cached ? &tt->cache.banks[aa ? 0 : 1][code] : nullptr;
+  // Styled glyphs are cached too, each style in its own bank: emboldening
+  // and slanting cost more than the rendering itself.
+  const bool cached = tt->cacheFlag && code < 256;
+  const int bank = (aa ? 0 : 1) + (bold ? 2 : 0) + (italic ? 4 : 0);
+  vlGlyphCacheSlot* slot = cached ? &tt->cache.banks[bank][code] : nullptr;
   if (slot && slot->glyph) {
     auto* bg = reinterpret_cast<FT_BitmapGlyph>(slot->glyph);
-    *out = {bg->left, bg->top, slot->advance, &bg->bitmap};
+    if (slot->scaleX != scaleX) {
+      slot->pixels = ScaleAdvance(tt, scaleX, slot->advance, 0);
+      slot->scaleX = scaleX;
+    }
+    *out = {bg->left, bg->top, slot->advance, &bg->bitmap, slot->pixels};
     return 0;
   }
   FT_Face face = tt->face;
@@ -141,22 +177,49 @@ int LoadTTGlyph(vlTTFont* tt, uint32_t code, FT_UInt index, uint32_t style, Glyp
   if (FT_Render_Glyph(g, aa ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO)) return -1;
   // The untransformed advance: the scale is applied once, by the caller.
   const int32_t advance = static_cast<int32_t>(g->metrics.horiAdvance);
+  const int32_t pixels = ScaleAdvance(tt, scaleX, advance, 0);
   if (slot) {
     FT_Glyph copy;
     if (!FT_Get_Glyph(g, &copy)) {
       if (copy->format == FT_GLYPH_FORMAT_BITMAP) {
-        slot->glyph = copy;
-        slot->advance = advance;
+        *slot = {copy, advance, pixels, scaleX};
         auto* bg = reinterpret_cast<FT_BitmapGlyph>(copy);
-        *out = {bg->left, bg->top, advance, &bg->bitmap};
+        *out = {bg->left, bg->top, advance, &bg->bitmap, pixels};
         return 0;
       }
       FT_Done_Glyph(copy);
     }
   }
-  *out = {g->bitmap_left, g->bitmap_top, advance, &g->bitmap};
+  *out = {g->bitmap_left, g->bitmap_top, advance, &g->bitmap, pixels};
   return 0;
 }
+
+// The target of 1-bit glyphs painted in a colour, locked at the first such
+// glyph and kept locked for the rest of the text.
+struct PaintTarget {
+  vlBitmap* bitmap = nullptr;
+  vlPixelAccess access{};
+  const vlPixelKernels* kernels = nullptr;
+  uint32_t pixel = 0;
+  bool Lock(vlBitmap* target, uint32_t color) {
+    if (bitmap) return kernels != nullptr;
+    bitmap = target;
+    if (!LockPixels(target, 0, &access)) return false;
+    kernels = PixelKernelsFor(access.format);
+    pixel = ColorToPixel(color, access.format, 0);
+    return kernels != nullptr;
+  }
+  uint8_t* At(int32_t x, int32_t y) const {
+    return access.pixels + (static_cast<intptr_t>(y) * access.rowLength + x) * access.bytesPerPixel;
+  }
+  void Unlock() {
+    if (access.locked) UnlockPixels(bitmap, &access);
+    bitmap = nullptr;
+    access = {};
+    kernels = nullptr;
+  }
+  ~PaintTarget() { Unlock(); }
+};
 
 // Text as code points: decoded UTF-8, or the bytes as ISO 8859-1.
 struct CodePoints {
@@ -164,8 +227,10 @@ struct CodePoints {
   uint32_t* codes = nullptr;
   int32_t count = 0;
   int allocated = 0;
+  bool decoded = false;  // as UTF-8, not as bytes
   CodePoints(const char* text, int32_t length, int32_t encoding) {
-    if (DecodeUTF8Text(text, length, encoding, local, sizeof local, &codes, &count, &allocated) == 0) return;
+    decoded = DecodeUTF8Text(text, length, encoding, local, sizeof local, &codes, &count, &allocated) == 0;
+    if (decoded) return;
     allocated = 0;
     codes = local;
     count = 0;
@@ -280,29 +345,104 @@ void FlushTTGlyphCache(vlEngineFont* font) {
     }
 }
 
+namespace {
+
+// The extent from the ink box gathered over the glyphs: without ink the
+// box is 0; right and bottom never lie left of or above the start.
+void FinishExtent(vlTextMeasure* m) {
+  vlTextExtent& e = m->extent;
+  e.left = m->inked ? m->inkLeft : 0;
+  e.top = m->inked ? m->inkTop : 0;
+  e.right = m->inked ? std::max(m->inkRight, 0) : 0;
+  e.bottom = m->inked ? std::max(m->inkBottom, 0) : 0;
+}
+
+}  // namespace
+
+int MeasureTTTextJoinable(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
+                          vlTextMeasure* out) {
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  *out = {};
+  vlTextExtent& e = out->extent;
+  e.height = font->height;
+  CodePoints cp(text, length, encoding);
+  // Text taken as bytes because it is not well-formed UTF-8 may read
+  // otherwise once joined to the next.
+  out->joinable = encoding == 0 || cp.decoded;
+  out->count = cp.count;
+  FT_UInt index = cp.count ? CharIndex(tt, cp.codes[0]) : 0;
+  out->firstGlyph = index;
+  for (int32_t i = 0; i < cp.count; ++i) {
+    const FT_UInt next = i + 1 < cp.count ? CharIndex(tt, cp.codes[i + 1]) : 0;
+    GlyphOut g;
+    const bool loaded = LoadTTGlyph(tt, font->scaleX, cp.codes[i], index, style, &g) == 0;
+    if (i + 1 == cp.count) {
+      out->lastGlyph = index;
+      out->lastLoaded = loaded;
+      out->lastAdvance = loaded ? g.advance : 0;
+    }
+    if (loaded) {
+      if (cp.codes[i] != 32) {
+        const int32_t x = e.width + g.left, right = x + static_cast<int32_t>(g.bitmap->width);
+        const int32_t top = -g.top, bottom = top + static_cast<int32_t>(g.bitmap->rows);
+        if (!out->inked) {
+          out->inked = 1;
+          out->inkLeft = x, out->inkTop = top, out->inkRight = right, out->inkBottom = bottom;
+        }
+        out->inkLeft = std::min(out->inkLeft, x);
+        out->inkTop = std::min(out->inkTop, top);
+        out->inkRight = std::max(out->inkRight, right);
+        out->inkBottom = std::max(out->inkBottom, bottom);
+      }
+      const FT_Pos kx = next ? UnscaledKerning(tt, index, next) : 0;
+      e.width += kx ? ScaleAdvance(tt, font->scaleX, g.advance, kx) : g.pixels;
+    }
+    index = next;
+  }
+  FinishExtent(out);
+  return 0;
+}
+
 int MeasureTTText(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
                   vlTextExtent* out) {
-  auto* tt = static_cast<vlTTFont*>(font->engineData);
-  *out = {0, font->height, 10000, 10000, 0, 0};
-  CodePoints cp(text, length, encoding);
-  FT_Face face = tt->face;
-  for (int32_t i = 0; i < cp.count; ++i) {
-    FT_UInt index = FT_Get_Char_Index(face, cp.codes[i]);
-    GlyphOut g;
-    if (LoadTTGlyph(tt, cp.codes[i], index, style, &g)) continue;
-    FT_Pos kx = i + 1 < cp.count ? UnscaledKerning(face, index, FT_Get_Char_Index(face, cp.codes[i + 1])) : 0;
-    if (cp.codes[i] != 32) {
-      int32_t x = out->width + g.left;
-      out->right = std::max<int32_t>(out->right, x + static_cast<int32_t>(g.bitmap->width));
-      out->left = std::min(out->left, x);
-      out->top = std::min(out->top, -g.top);
-      out->bottom = std::max<int32_t>(out->bottom, -g.top + static_cast<int32_t>(g.bitmap->rows));
-    }
-    out->width += ScaleAdvance(tt, font->scaleX, g.advance, kx);
-  }
-  if (out->left == 10000) out->left = 0;
-  if (out->top == 10000) out->top = 0;
+  vlTextMeasure m;
+  MeasureTTTextJoinable(font, text, length, style, encoding, &m);
+  *out = m.extent;
   return 0;
+}
+
+bool JoinTTMeasures(vlEngineFont* font, const vlTextMeasure& a, const vlTextMeasure& b, vlTextMeasure* out) {
+  if (!a.joinable || !b.joinable) return false;
+  auto* tt = static_cast<vlTTFont*>(font->engineData);
+  // Only the seam changes: the last character of a now kerns with the
+  // first of b, and b's glyphs move by a's (new) width.
+  int32_t delta = 0;
+  if (a.count && b.count && a.lastLoaded)
+    if (FT_Pos kx = UnscaledKerning(tt, a.lastGlyph, b.firstGlyph))
+      delta = ScaleAdvance(tt, font->scaleX, a.lastAdvance, kx) - ScaleAdvance(tt, font->scaleX, a.lastAdvance, 0);
+  const int32_t shift = a.extent.width + delta;
+  *out = a;
+  out->extent.width = shift + b.extent.width;
+  if (b.inked) {
+    if (!a.inked) {
+      out->inked = 1;
+      out->inkLeft = shift + b.inkLeft, out->inkTop = b.inkTop;
+      out->inkRight = shift + b.inkRight, out->inkBottom = b.inkBottom;
+    }
+    out->inkLeft = std::min(out->inkLeft, shift + b.inkLeft);
+    out->inkTop = std::min(out->inkTop, b.inkTop);
+    out->inkRight = std::max(out->inkRight, shift + b.inkRight);
+    out->inkBottom = std::max(out->inkBottom, b.inkBottom);
+  }
+  FinishExtent(out);
+  out->count = a.count + b.count;
+  if (!a.count) out->firstGlyph = b.firstGlyph;
+  if (b.count) {
+    out->lastGlyph = b.lastGlyph;
+    out->lastLoaded = b.lastLoaded;
+    out->lastAdvance = b.lastAdvance;
+  }
+  return true;
 }
 
 int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int32_t y, const char* text,
@@ -310,13 +450,15 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
   auto* tt = static_cast<vlTTFont*>(font->engineData);
   if (!target) return 0;
   CodePoints cp(text, length, encoding);
-  FT_Face face = tt->face;
   const int32_t tw = static_cast<int32_t>(QueryBitmap(target, 0)), th = static_cast<int32_t>(QueryBitmap(target, 14));
+  PaintTarget painted;
+  FT_UInt next = cp.count ? CharIndex(tt, cp.codes[0]) : 0;
   for (int32_t i = 0; i < cp.count; ++i) {
-    FT_UInt index = FT_Get_Char_Index(face, cp.codes[i]);
+    const FT_UInt index = next;
+    next = i + 1 < cp.count ? CharIndex(tt, cp.codes[i + 1]) : 0;
     GlyphOut g;
-    if (LoadTTGlyph(tt, cp.codes[i], index, style, &g)) continue;
-    FT_Pos kx = i + 1 < cp.count ? UnscaledKerning(face, index, FT_Get_Char_Index(face, cp.codes[i + 1])) : 0;
+    if (LoadTTGlyph(tt, font->scaleX, cp.codes[i], index, style, &g)) continue;
+    const FT_Pos kx = next ? UnscaledKerning(tt, index, next) : 0;
     const FT_Bitmap& b = *g.bitmap;
     int32_t gx = x + g.left, gy = y + font->baseline - g.top;
     int32_t x1 = std::max(gx, 0), y1 = std::max(gy, 0);
@@ -332,28 +474,31 @@ int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap*, int32_t x, int
       const int32_t cx = x1 - gx, cy = y1 - gy, w = x2 - x1, h = y2 - y1;
       const uint8_t* rows = b.buffer + static_cast<intptr_t>(cy) * b.pitch;
       if (b.pixel_mode == FT_PIXEL_MODE_GRAY) {
+        painted.Unlock();
         if (color != -1) {
           BltAlphaChannel(nullptr, 0, 0, target, x1, y1, w, h, static_cast<uint32_t>(color), 1, nullptr, 255,
                           nullptr, rows + cx, b.pitch);
         } else if (vlLockedPixels plane(target->kind == VL_BITMAP_ALPHA ? target : nullptr, 0); plane.ok()) {
-          for (int32_t r = 0; r < h; ++r)
-            for (int32_t c = 0; c < w; ++c)
-              if (uint8_t v = rows[r * b.pitch + cx + c]) plane.Row(y1 + r)[x1 + c] = v;
+          for (int32_t r = 0; r < h; ++r) {
+            const uint8_t* from = rows + static_cast<intptr_t>(r) * b.pitch + cx;
+            uint8_t* to = plane.Row(y1 + r) + x1;
+            for (int32_t c = 0; c < w; ++c) {
+              const uint8_t v = from[c];
+              to[c] = v ? v : to[c];  // branch-free: a select the compiler vectorises
+            }
+          }
         }
       } else if (b.pixel_mode == FT_PIXEL_MODE_MONO) {
         if (color != -1) {
-          vlBitmap* mask = NewMaskPlane(nullptr, static_cast<int32_t>(b.width), static_cast<int32_t>(b.rows), 0,
-                                        b.buffer, b.pitch);
-          if (mask) {
-            PaintMaskBits(mask, cx, cy, target, x1, y1, w, h, static_cast<uint32_t>(color));
-            DeleteMaskPlane(mask);
-          }
+          if (painted.Lock(target, static_cast<uint32_t>(color)))
+            painted.kernels->paintMask(painted.At(x1, y1), painted.access.rowLength, w, h, rows, b.pitch, cx,
+                                       painted.pixel);
         } else {
           CopyMaskRegion(nullptr, cx, cy, target, x1, y1, w, h, 0, b.buffer, b.pitch);
         }
       }
     }
-    x += ScaleAdvance(tt, font->scaleX, g.advance, kx);
+    x += kx ? ScaleAdvance(tt, font->scaleX, g.advance, kx) : g.pixels;
   }
   return 0;
 }

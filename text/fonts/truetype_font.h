@@ -2,7 +2,7 @@
 // three faces carried inside the program, collections and Mac resource
 // fonts; the list of installed faces; opening a face at a pixel size;
 // glyph loading with bold and italic synthesis, a glyph cache for the first
-// 256 codes, kerning, measuring and drawing.
+// 256 codes in each style, kerning, measuring and drawing.
 #pragma once
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -27,10 +27,14 @@ struct vlTTStreamDesc {
 struct vlGlyphCacheSlot {
   FT_Glyph glyph;   // a rendered bitmap glyph, or null
   int32_t advance;  // 26.6
+  int32_t pixels;   // the advance in pixels without kerning, at
+  double scaleX;    // this horizontal scale
 };
 
+// A bank per rendering: anti-aliased or 1-bit, each plain, bold, italic
+// and bold italic (bank = 1-bit + 2 x bold + 4 x italic).
 struct vlGlyphCache {
-  vlGlyphCacheSlot banks[2][256];  // anti-aliased, 1-bit
+  vlGlyphCacheSlot banks[8][256];
 };
 
 struct vlTTFont {
@@ -44,6 +48,11 @@ struct vlTTFont {
   uint32_t isTemp;  // the face lives in a temporary file, removed at close
   uint32_t cacheFlag;
   vlGlyphCache cache;
+  uint32_t charIndex[256];  // glyph index + 1 of the first 256 codes, 0 until looked up
+  struct {
+    uint32_t pair;  // left glyph << 16 | right glyph, 0 for an empty slot
+    int32_t kx;     // their unscaled kerning
+  } kerning[1024];  // the pairs last looked up, by a hash of the pair
 };
 
 // An installed face (or bitmap font) found by scanning the font folders.
@@ -73,6 +82,11 @@ int OpenTTFontFromStream(vlStream* stream, uint32_t base, uint32_t size, int32_t
 void CloseTTFont(vlEngineFont* font);
 int MeasureTTText(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
                   vlTextExtent* out);
+// The measure that JoinTTMeasures takes; false from it: measure the joined
+// text afresh.
+int MeasureTTTextJoinable(vlEngineFont* font, const char* text, int32_t length, uint32_t style, int32_t encoding,
+                          vlTextMeasure* out);
+bool JoinTTMeasures(vlEngineFont* font, const vlTextMeasure& a, const vlTextMeasure& b, vlTextMeasure* out);
 int RenderTTText(vlEngineFont* font, vlBitmap* target, vlBitmap* second, int32_t x, int32_t y, const char* text,
                  int32_t length, uint32_t style, int32_t encoding, const int32_t clip[4], int64_t color);
 int32_t GetTTKerning(vlEngineFont* font, const char* text, uint32_t style, int32_t encoding);

@@ -206,16 +206,24 @@ TEST_F(TrueTypeTest, SizeBlanksStylesScaleAndCache) {
     RenderText(f, pic, nullptr, 2, 2, "Rag\xE9", 4, style, 0, clip, 0xFFFFFF);
     return vltest::Pixels(pic);
   };
-  for (uint32_t style : {0u, uint32_t(VL_STYLE_ANTIALIAS)}) {
+  // Bold and italic glyphs come from the cache too, as the uncached font
+  // renders them.
+  vlEngineFont* uncached = Open(kDejaVu, 20, VL_FONTENGINE_INBUILT, 0);
+  ASSERT_NE(uncached, nullptr);
+  for (uint32_t style : {0u, uint32_t(VL_STYLE_ANTIALIAS), uint32_t(VL_STYLE_BOLD | VL_STYLE_ITALIC),
+                         uint32_t(VL_STYLE_BOLD | VL_STYLE_ITALIC | VL_STYLE_ANTIALIAS)}) {
     auto first = draw(style), second = draw(style);
     FlushGlyphCache(f);
     EXPECT_EQ(first, second);
     EXPECT_EQ(first, draw(style));
+    std::swap(f, uncached);
+    EXPECT_EQ(first, draw(style)) << "style " << style;
+    std::swap(f, uncached);
     int lit = 0;
     for (uint32_t p : first) {
       lit += p != 0;
       // Without anti-aliasing only the colour and the background occur.
-      if (!style) {
+      if (!(style & VL_STYLE_ANTIALIAS)) {
         ASSERT_TRUE(p == 0 || p == 0xFFFFFF) << std::hex << p;
       }
     }
@@ -232,6 +240,55 @@ TEST_F(TrueTypeTest, SizeBlanksStylesScaleAndCache) {
   SetFontScale(f, 1.0, 1.0);
   EXPECT_EQ(f->height, 20);
   EXPECT_EQ(Measure(f, "Scale me").width, w1);
+}
+
+// A measurement joined to the next (how the layout grows a line run by
+// run) equals the joined text measured whole: kerning across the seam, ink
+// of the second text only, blanks alone, a mark above the baseline, UTF-8
+// and bytes, text that is only well-formed once joined, every style; and
+// for the built-in strike too.
+TEST_F(TrueTypeTest, JoinedMeasuresEqualTheJoinedTextMeasured) {
+  vlEngineFont* inbuilt = nullptr;
+  ASSERT_EQ(GetInbuiltFont(&inbuilt), 0);
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {"A", "V"}, {"AV", "AV"}, {"T", "o"}, {"Wa ", "To"}, {"   ", "x"}, {"x", "   "}, {"   ", "  "},
+      {"", "Ta"}, {"Ta", ""}, {"\"", "^"}, {"f", "j"}, {"caf\xC3\xA9 ", "\xC3\xA9t\xC3\xA9"},
+      {"bytes\xC3", "\xA9x"}, {"\xE9", "A"}, {"L", "\xFF"}};
+  vlEngineFont* vera = Open(kVera, 23);
+  vlEngineFont* dejavu = Open(kDejaVu, 17);
+  ASSERT_NE(vera, nullptr);
+  ASSERT_NE(dejavu, nullptr);
+  SetFontScale(dejavu, 1.3, 1.0);  // the advances rounded after scaling
+  auto same = [](const vlTextExtent& a, const vlTextExtent& b) {
+    return a.width == b.width && a.height == b.height && a.left == b.left && a.top == b.top &&
+           a.right == b.right && a.bottom == b.bottom;
+  };
+  int kerned = 0;
+  for (vlEngineFont* f : {vera, dejavu, inbuilt})
+    for (uint32_t style : {0u, 2u, 4u, 6u, 16u, 22u})
+      for (int enc : {0, 1})
+        for (const auto& [a, b] : pairs) {
+          SCOPED_TRACE(std::string(f->name) + " style " + std::to_string(style) + " enc " + std::to_string(enc) +
+                       " \"" + a + "\" + \"" + b + "\"");
+          vlTextMeasure ma, mb, joined;
+          ASSERT_EQ(MeasureTextJoinable(f, a.data(), int32_t(a.size()), style, enc, &ma), 0);
+          ASSERT_EQ(MeasureTextJoinable(f, b.data(), int32_t(b.size()), style, enc, &mb), 0);
+          const std::string ab = a + b;
+          ASSERT_EQ(JoinTextMeasures(f, style, enc, ma, mb, ab.data(), int32_t(ab.size()), &joined), 0);
+          const vlTextExtent whole = Measure(f, ab, style, enc);
+          EXPECT_TRUE(same(joined.extent, whole))
+              << joined.extent.width << " " << joined.extent.left << " " << joined.extent.right << " "
+              << joined.extent.top << " " << joined.extent.bottom << " measured whole " << whole.width << " "
+              << whole.left << " " << whole.right << " " << whole.top << " " << whole.bottom;
+          kerned += ma.extent.width + mb.extent.width != whole.width;
+          // Joined once more, to a third text: the seam facts carry over.
+          vlTextMeasure mc, three;
+          ASSERT_EQ(MeasureTextJoinable(f, "Vo", 2, style, enc, &mc), 0);
+          const std::string abc = ab + "Vo";
+          ASSERT_EQ(JoinTextMeasures(f, style, enc, joined, mc, abc.data(), int32_t(abc.size()), &three), 0);
+          EXPECT_TRUE(same(three.extent, Measure(f, abc, style, enc)));
+        }
+  EXPECT_GT(kerned, 10);  // the seams did kern
 }
 
 TEST_F(TrueTypeTest, OpenTypeCollectionsAndResourceFiles) {
