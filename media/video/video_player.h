@@ -114,6 +114,13 @@ struct vlVideoPlayer {
   // Set by a seek while paused: the audio server drops the sound it holds
   // from before the seek (ring, decoded bytes, pending packet).
   std::atomic<uint32_t> soundDiscard{0};
+  // The sound queue has run out (the track can end before the picture):
+  // the frames then keep their own pace instead of waiting for sound.
+  std::atomic<uint32_t> soundDry{0};
+  // Audio server only: the place sought, in seconds, until the first sound
+  // from there is decoded; the sound before it in that packet is dropped,
+  // so the sound starts where the picture does. -1 when none.
+  double soundFrom = -1;
   vlVideoSound ring{};
   vlChannel* channel = nullptr;
   int channelIndex = -1;

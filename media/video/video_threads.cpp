@@ -293,7 +293,7 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   for (int waited = 0; sought && p->audioFlushState.load() != 0 && waited < kSeekSoundWaitMs && !Stopping(worker);
        ++waited)
     SleepMillis(1);
-  const bool inStep = sought && p->audioFlushState.load() == 0;
+  const bool inStep = sought && p->audioFlushState.load() == 0 && !p->soundDry.load();
   // The decode mutex keeps the slots their size.
   std::lock_guard<std::mutex> schedule(p->decodeMutex);
   vlFrameSlot* slot = &p->slots[p->writeIndex];
@@ -306,8 +306,14 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   if (delay > 0 && delay < 10.0) p->lastDelay = delay;
   else delay = p->lastDelay;
   p->lastFrameStamp = stamp;
-  if (inStep) {
-    p->frameTimer = WallClock() + std::clamp(stamp - WrittenSoundClock(p), 0.0, 1.0);
+  if (sought) {
+    // The sound from the place sought starts there too (what went before
+    // it in its packet is not heard), so the frame is due about now; with
+    // no sound from there (past the track's end) it is due now.
+    // A frame that began before the place (the place falls inside it) has
+    // been due since then: the next one comes when its time is reached.
+    const double place = inStep ? WrittenSoundClock(p) : p->seekPositionMs / 1000.0;
+    p->frameTimer = WallClock() + std::min(std::max(stamp - place, -std::fabs(p->frameDuration)), inStep ? 1.0 : 0.0);
     // The clock the next frames are weighed against runs from there too.
     p->clockOffset = stamp - p->frameTimer;
     delay = 0;
@@ -315,7 +321,9 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   // Until the sound from a place sought has been reached, the sound clock
   // still tells the old place: the frames keep their own pace meanwhile
   // (following it rushed a seek back past its place and then crawled).
-  if (p->sound && p->audioFlushState.load() == 0 && !inStep) {
+  // Once the sound track has ended its clock stands still: the picture
+  // keeps its own pace to its end.
+  if (p->sound && p->audioFlushState.load() == 0 && !sought && !p->soundDry.load()) {
     const double now = p->paused.load() ? p->shownStamp : WallClock() + p->clockOffset;
     const double diff = now - WrittenSoundClock(p);
     const double threshold = std::max(delay, 0.01);
@@ -400,8 +408,11 @@ void VideoRefreshThread(void* start) {
       const bool still = p->framesShown.load(), serverDone = p->serverIdle.load();
       bool first;
       {
+        // Frames from before a seek still go (unseen): the server waits
+        // for them before it takes up the new place.
+        const uint32_t flush = p->videoFlushState.load();
         std::lock_guard<std::mutex> frames(p->frameMutex);
-        first = !still && p->queued > 0;
+        first = p->queued > 0 && (!still || flush == 1 || flush == 2);
       }
       if (!first) {
         if (still || serverDone) p->refreshIdle.store(1);
@@ -432,13 +443,16 @@ void VideoRefreshThread(void* start) {
       }
       p->refreshBusy.store(1);
       p->shownStamp = slot->stamp;
-      p->clockOffset = slot->stamp - now;
+      // The first frame from a place sought may begin before the place:
+      // the clock goes on from the place, not back to the frame's start.
+      p->clockOffset = (flush == 3 ? std::max(slot->stamp, p->seekPositionMs / 1000.0) : slot->stamp) - now;
       p->currentPosition = slot->position;
       if (p->videoFlushState.load() == 3) p->videoFlushState.store(0);
       const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
                                               : slot->target + (p->videoClock - slot->stamp);
       bool drop = false;
-      if (now > successor && !firstOfPause) {
+      // The first frame from a place sought is always shown.
+      if (now > successor && !firstOfPause && p->videoFlushState.load() != 3) {
         p->skipRatio *= 1.05f;
         drop = (p->queued == 2 || now > successor + 0.5) && now - p->lastShownTime < 1.0;
       }
