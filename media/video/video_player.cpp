@@ -259,6 +259,15 @@ void RemovePendingVideoFrames(vlDisplay* d, const vlVideoPlayer* player) {
   }
 }
 
+bool PendingVideoFrameQueued(vlDisplay* d, const vlVideoPlayer* player) {
+  if (!d || !d->mutex) return false;
+  LockMutex(d->mutex);
+  bool queued = false;
+  for (vlPendingFrame* f = d->pendingFrames; f && !queued; f = f->next) queued = f->video == player;
+  UnlockMutex(d->mutex);
+  return queued;
+}
+
 void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefresh) {
   if (!d || slotIndex < 0) return;
   const vlFrameSlot& slot = p->slots[slotIndex];
@@ -599,6 +608,10 @@ int PauseVideoPlayer(vlVideoHandle* handle) {
     if (p->shownSlot >= 0) {
       const vlFrameSlot& shown = p->slots[p->shownSlot];
       std::memcpy(p->pausePicture, shown.pixels, size_t(shown.stride) * p->targetHeight * 4);
+      // A layer's frame reaches it through the main thread: the paused
+      // one is handed over again, so that the layer keeps the frame the
+      // position names whatever became of the frames before it.
+      if (p->layerWord) ShowVideoFrame(p->display, p->shownSlot, p, 0);
     } else {
       // Nothing shown yet: nothing to draw again.
       FreeMemory(p->pausePicture);

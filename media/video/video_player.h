@@ -169,6 +169,7 @@ struct vlVideoPlayer {
   uint32_t rewindNeeded = 0;
   uint32_t startedSinceGrab = 0;
   double lastShownTime = 0;  // refresh thread only
+  double soughtShownAt = 0;  // refresh thread only: when the frame sought was handed over
   uint32_t smooth = 0;
   uint32_t* grabBuffer = nullptr;
   uint32_t* scratch = nullptr;  // a frame at its own size before scaling
@@ -225,6 +226,8 @@ void ShowVideoFrame(vlDisplay* display, int slot, vlVideoPlayer* player, int fro
 void RedrawVideoPlayerFrame(vlVideoHandle* handle, vlDisplay* display);
 // Drops the player's frames still waiting on the display.
 void RemovePendingVideoFrames(vlDisplay* display, const vlVideoPlayer* player);
+// Whether a frame of the player still waits on the display.
+bool PendingVideoFrameQueued(vlDisplay* display, const vlVideoPlayer* player);
 
 // Called by the refresh thread when the stream has ended; the video library
 // marks the owning record.

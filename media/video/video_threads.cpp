@@ -28,6 +28,9 @@ constexpr uint32_t kEndedPollMs = 50;
 constexpr int kSeekSoundWaitMs = 100;
 // The longest rest of a paused thread between two looks at its flags.
 constexpr auto kPausedRest = std::chrono::seconds(1);
+// How long the frame sought may hold the next one back while the main
+// thread has not taken it.
+constexpr double kSoughtHoldSeconds = 0.5;
 
 bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
 
@@ -401,6 +404,7 @@ void VideoRefreshThread(void* start) {
   auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
   ReportWorkerStarted(worker);
   p->lastShownTime = WallClock();
+  p->soughtShownAt = 0;
   for (;;) {
     // Paused: the frame on the window stays, the ring keeps what follows;
     // only a first frame is still shown, at once.
@@ -441,18 +445,26 @@ void VideoRefreshThread(void* start) {
         if (TimedWait(p, wait) == 1) break;
         continue;
       }
+      // The frame sought waits on the display for the main thread, which
+      // keeps only a player's newest frame: the next one is not handed
+      // over until it has been taken (for half a second at most).
+      if (p->soughtShownAt > 0 && now < p->soughtShownAt + kSoughtHoldSeconds && !firstOfPause &&
+          PendingVideoFrameQueued(p->display, p)) {
+        lock.unlock();
+        if (TimedWait(p, 0.001) == 1) break;
+        continue;
+      }
+      p->soughtShownAt = 0;
       p->refreshBusy.store(1);
-      p->shownStamp = slot->stamp;
       // The first frame from a place sought may begin before the place:
       // the clock goes on from the place, not back to the frame's start.
       p->clockOffset = (flush == 3 ? std::max(slot->stamp, p->seekPositionMs / 1000.0) : slot->stamp) - now;
-      p->currentPosition = slot->position;
-      if (p->videoFlushState.load() == 3) p->videoFlushState.store(0);
+      if (flush == 3) p->videoFlushState.store(0);
       const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
                                               : slot->target + (p->videoClock - slot->stamp);
       bool drop = false;
       // The first frame from a place sought is always shown.
-      if (now > successor && !firstOfPause && p->videoFlushState.load() != 3) {
+      if (now > successor && !firstOfPause && flush != 3) {
         p->skipRatio *= 1.05f;
         drop = (p->queued == 2 || now > successor + 0.5) && now - p->lastShownTime < 1.0;
       }
@@ -476,6 +488,12 @@ void VideoRefreshThread(void* start) {
           ShowVideoFrame(p->display, index, p, 1);
           std::swap(p->slots[index].pixels, p->slots[2].pixels);
           p->shownSlot = 2;
+          // The stamp names the frame on the window (a dropped frame's
+          // would name one never shown, and a pause then read it).
+          std::lock_guard<std::mutex> frames(p->frameMutex);
+          p->shownStamp = p->slots[index].stamp;
+          p->currentPosition = p->slots[index].position;
+          if (flush == 3) p->soughtShownAt = now;
         }
       }
       p->framesShown.store(1);

