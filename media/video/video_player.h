@@ -169,7 +169,9 @@ struct vlVideoPlayer {
   uint32_t rewindNeeded = 0;
   uint32_t startedSinceGrab = 0;
   double lastShownTime = 0;  // refresh thread only
-  double soughtShownAt = 0;  // refresh thread only: when the frame sought was handed over
+  // Refresh thread only: when the frame sought was handed over to the
+  // main thread, and when it was seen taken (0 none).
+  double soughtShownAt = 0, soughtTakenAt = 0;
   uint32_t smooth = 0;
   uint32_t* grabBuffer = nullptr;
   uint32_t* scratch = nullptr;  // a frame at its own size before scaling

@@ -404,7 +404,7 @@ void VideoRefreshThread(void* start) {
   auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
   ReportWorkerStarted(worker);
   p->lastShownTime = WallClock();
-  p->soughtShownAt = 0;
+  p->soughtShownAt = p->soughtTakenAt = 0;
   for (;;) {
     // Paused: the frame on the window stays, the ring keeps what follows;
     // only a first frame is still shown, at once.
@@ -448,13 +448,25 @@ void VideoRefreshThread(void* start) {
       // The frame sought waits on the display for the main thread, which
       // keeps only a player's newest frame: the next one is not handed
       // over until it has been taken (for half a second at most).
-      if (p->soughtShownAt > 0 && now < p->soughtShownAt + kSoughtHoldSeconds && !firstOfPause &&
-          PendingVideoFrameQueued(p->display, p)) {
-        lock.unlock();
-        if (TimedWait(p, 0.001) == 1) break;
-        continue;
+      // Taken late (the main thread was busy), it still stays on the
+      // window half a frame's time before the next one follows.
+      if (p->soughtShownAt > 0 && now < p->soughtShownAt + kSoughtHoldSeconds && !firstOfPause) {
+        // soughtTakenAt < 0: it was still waiting when this frame fell due.
+        double until = 0;
+        if (PendingVideoFrameQueued(p->display, p)) {
+          p->soughtTakenAt = -1;
+          until = now + 0.001;
+        } else if (p->soughtTakenAt != 0) {
+          if (p->soughtTakenAt < 0) p->soughtTakenAt = now;
+          until = p->soughtTakenAt + std::min(std::fabs(p->frameDuration), 0.1) / 2;
+        }
+        if (now < until) {
+          lock.unlock();
+          if (TimedWait(p, until - now) == 1) break;
+          continue;
+        }
       }
-      p->soughtShownAt = 0;
+      p->soughtShownAt = p->soughtTakenAt = 0;
       p->refreshBusy.store(1);
       // The first frame from a place sought may begin before the place:
       // the clock goes on from the place, not back to the frame's start.
