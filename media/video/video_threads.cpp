@@ -30,7 +30,7 @@ constexpr int kSeekSoundWaitMs = 100;
 constexpr auto kPausedRest = std::chrono::seconds(1);
 // How long the frame sought may hold the next one back while the main
 // thread has not taken it.
-constexpr double kSoughtHoldSeconds = 0.5;
+constexpr double kSoughtHoldSeconds = 0.25;
 
 bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
 
@@ -447,7 +447,7 @@ void VideoRefreshThread(void* start) {
       }
       // The frame sought waits on the display for the main thread, which
       // keeps only a player's newest frame: the next one is not handed
-      // over until it has been taken (for half a second at most).
+      // over until it has been taken (a quarter of a second at most).
       // Taken late (the main thread was busy), it still stays on the
       // window half a frame's time before the next one follows.
       if (p->soughtShownAt > 0 && now < p->soughtShownAt + kSoughtHoldSeconds && !firstOfPause) {

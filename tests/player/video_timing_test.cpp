@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -206,6 +207,12 @@ int SoundWithPicture(const std::vector<Grab>& trace, const std::vector<long>& re
   int far = 0, changes = 0, marker = 0;
   for (const Grab& c : Changes(trace)) {
     if (c.marker != std::exchange(marker, c.marker)) continue;
+    // Nor a change just before a marker: the length read then counts the
+    // sink's lag, which can reach past the seek.
+    if (std::any_of(trace.begin(), trace.end(), [&](const Grab& g) {
+          return g.marker > c.marker && g.t >= c.t && g.t < c.t + double(kSinkLagFrames) / kRate + 0.025;
+        }))
+      continue;
     if (c.written <= kSinkLagFrames || c.writtenAfter >= long(recording.size())) continue;
     ++changes;
     const double from = recording[size_t(c.written)] / double(kRate),
@@ -602,10 +609,17 @@ TEST_F(Timing, APictureLongerThanItsSoundKeepsItsPaceToTheEnd) {
   const auto last = shown(199, 0);
   ASSERT_NE(start, trace.end());
   ASSERT_NE(last, trace.end());
+  const auto ended = shown(80, 0);
+  ASSERT_NE(ended, trace.end());
+  // While the sound plays the picture follows it, and the sound may fall
+  // behind on a loaded machine (or under a sanitizer): the control. Once
+  // it has ended the picture keeps its own pace (it went at half speed).
   const double late = PlainPlayLateness(trace, start->t, start->t + 2.5, 0.04);
-  std::printf("frames %d to 199 in %.3f s; up to %.3f s late while the sound played\n", start->frame,
-              last->t - start->t, late);
-  EXPECT_NEAR(last->t - start->t, (199 - start->frame) * 0.04, 0.04 + late);
+  const double withSound = ended->t - start->t - (80 - start->frame) * 0.04;
+  std::printf("frames %d to 199 in %.3f s; up to %.3f s late, %.3f s behind while the sound played\n", start->frame,
+              last->t - start->t, late, withSound);
+  EXPECT_NEAR(last->t - ended->t, 119 * 0.04, 0.04 + late);
+  EXPECT_NEAR(last->t - start->t, (199 - start->frame) * 0.04, 0.04 + late + std::fabs(withSound));
   const auto first = FirstNewFrame(trace, 1);
   const auto end = shown(199, 1);
   ASSERT_NE(first, trace.end());
