@@ -290,6 +290,15 @@ void RemovePendingVideoFrames(vlDisplay* d, const vlVideoPlayer* player) {
   }
 }
 
+bool PendingVideoFrameQueued(vlDisplay* d, const vlVideoPlayer* player) {
+  if (!d || !d->mutex) return false;
+  LockMutex(d->mutex);
+  bool queued = false;
+  for (vlPendingFrame* f = d->pendingFrames; f && !queued; f = f->next) queued = f->video == player;
+  UnlockMutex(d->mutex);
+  return queued;
+}
+
 void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefresh) {
   if (!d || slotIndex < 0) return;
   const vlFrameSlot& slot = p->slots[slotIndex];
@@ -449,6 +458,9 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
     StopVideoPlayer(handle, display, 0);
     return error;
   }
+  // The sound starts where the picture does (the audio server is not
+  // running yet).
+  if (startSeconds > 0) p->soundFrom = startSeconds;
   ResetPacketQueue(&p->videoQueue);
   ResetPacketQueue(&p->audioQueue);
   {
@@ -597,11 +609,30 @@ int PauseVideoPlayer(vlVideoHandle* handle) {
   p->paused.store(1);
   if (!WaitForThreads([p] { return p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load(); }))
     return ERR_USERABORT;
+  // A seek while playing whose first frame has not shown yet: the threads
+  // carry a seek out only while playing, so the pause takes it over and
+  // pauses at the place sought, as a seek while paused does.
+  if (p->seekRequest.load() || p->videoFlushState.load() || p->audioFlushState.load()) {
+    uint32_t ms;
+    {
+      std::lock_guard<std::mutex> lock(p->frameMutex);
+      ms = p->seekPositionMs;
+    }
+    p->seekRequest.store(0);
+    p->videoFlushState.store(0);
+    p->audioFlushState.store(0);
+    // A place the decoder cannot reach leaves the pause where it stands.
+    if (SeekVideoPlayer(handle, ms) == 0) return 0;
+  }
   {
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
     if (p->shownSlot >= 0) {
       const vlFrameSlot& shown = p->slots[p->shownSlot];
       std::memcpy(p->pausePicture, shown.pixels, size_t(shown.stride) * p->targetHeight * 4);
+      // A layer's frame reaches it through the main thread: the paused
+      // one is handed over again, so that the layer keeps the frame the
+      // position names whatever became of the frames before it.
+      if (p->layerWord) ShowVideoFrame(p->display, p->shownSlot, p, 0);
     } else {
       // Nothing shown yet: nothing to draw again.
       FreeMemory(p->pausePicture);
@@ -709,11 +740,15 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   // the sound it holds from the old place is heard.
   if (running && p->paused.load()) {
     p->endOfFile.store(0);
-    if (p->sound) p->soundDiscard.store(1);
-    // Nothing decoded or queued before the seek is shown after it.
+    {
+      // Nothing decoded or queued before the seek is shown after it; the
+      // sound resumes from the place (read when the held sound goes).
+      std::lock_guard<std::mutex> lock(p->frameMutex);
+      p->queued = p->readIndex = p->writeIndex = 0;
+      p->seekPositionMs = ms;
+    }
     p->pausedSeeks.fetch_add(1);
-    std::lock_guard<std::mutex> lock(p->frameMutex);
-    p->queued = p->readIndex = p->writeIndex = 0;
+    if (p->sound) p->soundDiscard.store(1);
   }
   FlushPacketQueue(&p->videoQueue, p->source);
   FlushPacketQueue(&p->audioQueue, p->source);

@@ -114,6 +114,13 @@ struct vlVideoPlayer {
   // Set by a seek while paused: the audio server drops the sound it holds
   // from before the seek (ring, decoded bytes, pending packet).
   std::atomic<uint32_t> soundDiscard{0};
+  // The sound queue has run out (the track can end before the picture):
+  // the frames then keep their own pace instead of waiting for sound.
+  std::atomic<uint32_t> soundDry{0};
+  // Audio server only: the place sought, in seconds, until the first sound
+  // from there is decoded; the sound before it in that packet is dropped,
+  // so the sound starts where the picture does. -1 when none.
+  double soundFrom = -1;
   vlVideoSound ring{};
   vlChannel* channel = nullptr;
   int channelIndex = -1;
@@ -166,6 +173,9 @@ struct vlVideoPlayer {
   uint32_t rewindNeeded = 0;
   uint32_t startedSinceGrab = 0;
   double lastShownTime = 0;  // refresh thread only
+  // Refresh thread only: when the frame sought was handed over to the
+  // main thread, and when it was seen taken (0 none).
+  double soughtShownAt = 0, soughtTakenAt = 0;
   uint32_t smooth = 0;
   uint32_t* grabBuffer = nullptr;
   uint32_t* scratch = nullptr;  // a frame at its own size before scaling
@@ -224,6 +234,8 @@ void ShowVideoFrame(vlDisplay* display, int slot, vlVideoPlayer* player, int fro
 void RedrawVideoPlayerFrame(vlVideoHandle* handle, vlDisplay* display);
 // Drops the player's frames still waiting on the display.
 void RemovePendingVideoFrames(vlDisplay* display, const vlVideoPlayer* player);
+// Whether a frame of the player still waits on the display.
+bool PendingVideoFrameQueued(vlDisplay* display, const vlVideoPlayer* player);
 
 // Called by the refresh thread when the stream has ended; the video library
 // marks the owning record.

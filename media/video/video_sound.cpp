@@ -74,8 +74,60 @@ bool DecodePending(vlVideoPlayer* p) {
   std::lock_guard<std::mutex> lock(p->audioMutex);
   p->decodedLength = bytes;
   p->decodedPosition = 0;
-  if (p->audioRate && p->audioChannels) p->audioClock += bytes / double(p->audioChannels * p->audioRate * 2);
+  if (!p->audioRate || !p->audioChannels) return bytes != 0 || p->pendingAudio != nullptr;
+  const double start = p->audioClock, rate = double(p->audioRate), frameBytes = 2.0 * p->audioChannels;
+  p->audioClock += bytes / (frameBytes * rate);
+  // After a seek the packet holding the place sought starts before it
+  // (a whole picture frame before it at 5 frames a second): its sound up
+  // to the place is not heard.
+  if (p->soundFrom >= 0 && bytes) {
+    if (p->audioClock <= p->soundFrom) {
+      p->decodedPosition = bytes;
+    } else {
+      const double skip = std::max(0.0, p->soundFrom - start) * rate;
+      p->decodedPosition = std::min(bytes, uint32_t(skip) * uint32_t(frameBytes));
+      p->soundFrom = -1;
+    }
+  }
   return bytes != 0 || p->pendingAudio != nullptr;
+}
+
+// The place a seek went to: the sound from there on is heard.
+void TrimSoundTo(vlVideoPlayer* p) {
+  uint32_t ms;
+  {
+    std::lock_guard<std::mutex> lock(p->frameMutex);
+    ms = p->seekPositionMs;
+  }
+  std::lock_guard<std::mutex> lock(p->audioMutex);
+  p->soundFrom = ms / 1000.0;
+}
+
+// A seek while playing, before the decoder thread has put the flush in
+// the queue or before this thread has met it: the sound decoded, pending
+// or queued from the old place goes unheard (at 5 frames a second one
+// packet holds 200 ms). True once the flush packet has been taken.
+bool SkipToFlush(vlVideoPlayer* p) {
+  FreePendingAudio(p);
+  {
+    std::lock_guard<std::mutex> lock(p->audioMutex);
+    p->decodedLength = p->decodedPosition = 0;
+  }
+  for (;;) {
+    vlPacket* packet;
+    {
+      std::lock_guard<std::mutex> lock(p->audioQueue.mutex);
+      packet = p->audioQueue.head;
+      if (!packet) return false;
+      p->audioQueue.head = packet->next;
+      if (!p->audioQueue.head) p->audioQueue.tail = nullptr;
+      p->audioQueue.bytes -= packet->size;
+    }
+    const bool flush = packet->data == nullptr;
+    if (!flush) FreeVideoPacket(p->source, packet->data);
+    FreeMemory(packet);
+    if (flush) return true;
+  }
 }
 
 // After a seek while paused: the sound decoded or queued from the old
@@ -83,6 +135,7 @@ bool DecodePending(vlVideoPlayer* p) {
 void DiscardHeldSound(vlVideoPlayer* p) {
   if (!p->soundDiscard.exchange(0)) return;
   FreePendingAudio(p);
+  TrimSoundTo(p);
   {
     std::lock_guard<std::mutex> lock(p->audioMutex);
     p->decodedLength = p->decodedPosition = 0;
@@ -138,6 +191,16 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
     // Paused: what is decoded waits for the resume, and no silence goes
     // between it and what was read (the sound would lag the picture).
     if (p->paused.load()) return int(done);
+    if (p->audioFlushState.load() == 1) {
+      if (!SkipToFlush(p)) return int(done);
+      FlushVideoSourceAudio(p->source);
+      TrimSoundTo(p);
+      p->audioEnded = 0;
+      p->soundPlayed.store(0);
+      p->soundDry.store(0);
+      p->audioFlushState.store(2);
+      continue;
+    }
     uint32_t available;
     {
       std::lock_guard<std::mutex> lock(p->audioMutex);
@@ -146,9 +209,14 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
     if (available) {
       const uint32_t n = std::min(available, count - done);
       std::memcpy(buffer + done, p->decoded + p->decodedPosition, n);
-      std::lock_guard<std::mutex> lock(p->audioMutex);
-      p->decodedPosition += n;
+      {
+        std::lock_guard<std::mutex> lock(p->audioMutex);
+        p->decodedPosition += n;
+      }
       done += n;
+      // The sound from a place sought has been reached (decoded and cut
+      // to the place): the clock it gives is that place's.
+      if (p->audioFlushState.load() == 2) p->audioFlushState.store(0);
       continue;
     }
     if (DecodePending(p)) continue;
@@ -156,6 +224,7 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
     if (p->audioEnded && !AudioQueueEmpty(p)) {
       p->audioEnded = 0;
       p->soundPlayed.store(0);
+      p->soundDry.store(0);
     }
     if (p->audioEnded) return int(done);
     vlPacket* packet = nullptr;
@@ -164,20 +233,27 @@ int ReadVideoAudio(vlVideoPlayer* p, uint8_t* buffer, uint32_t count, vlWorker* 
     if (taken == -1) {
       p->audioEnded = 1;
       p->soundDeadline = -1;
+      // No sound comes from a place sought past the track's end: the
+      // picture does not wait for it.
+      p->soundDry.store(1);
+      if (p->audioFlushState.load() == 2) p->audioFlushState.store(0);
       continue;
     }
+    p->soundDry.store(0);
     if (!packet->data) {
       FreeMemory(packet);
       FlushVideoSourceAudio(p->source);
+      TrimSoundTo(p);
       p->audioFlushState.store(2);
       continue;
     }
-    if (packet->time >= 0) {
+    {
       std::lock_guard<std::mutex> lock(p->audioMutex);
-      p->audioClock = packet->time;
+      if (packet->time >= 0) p->audioClock = packet->time;
+      // Without a stamp the packet's place is not known: nothing is cut.
+      else p->soundFrom = -1;
     }
     p->pendingAudio = packet;
-    if (p->audioFlushState.load() == 2) p->audioFlushState.store(0);
   }
   return int(done);
 }
@@ -198,6 +274,8 @@ int OpenVideoSound(vlVMState* state, vlVideoPlayer* p) {
   p->decodedLength = p->decodedPosition = 0;
   p->audioEnded = 0;
   p->soundPlayed.store(0);
+  p->soundDry.store(0);
+  p->soundFrom = -1;
   p->soundStopped = 0;
   p->audioClock = 0;
   int index = p->channelIndex;

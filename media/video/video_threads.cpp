@@ -28,6 +28,9 @@ constexpr uint32_t kEndedPollMs = 50;
 constexpr int kSeekSoundWaitMs = 100;
 // The longest rest of a paused thread between two looks at its flags.
 constexpr auto kPausedRest = std::chrono::seconds(1);
+// How long the frame sought may hold the next one back while the main
+// thread has not taken it.
+constexpr double kSoughtHoldSeconds = 0.25;
 
 bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
 
@@ -293,7 +296,7 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   for (int waited = 0; sought && p->audioFlushState.load() != 0 && waited < kSeekSoundWaitMs && !Stopping(worker);
        ++waited)
     SleepMillis(1);
-  const bool inStep = sought && p->audioFlushState.load() == 0;
+  const bool inStep = sought && p->audioFlushState.load() == 0 && !p->soundDry.load();
   // The decode mutex keeps the slots their size.
   std::lock_guard<std::mutex> schedule(p->decodeMutex);
   vlFrameSlot* slot = &p->slots[p->writeIndex];
@@ -306,8 +309,14 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   if (delay > 0 && delay < 10.0) p->lastDelay = delay;
   else delay = p->lastDelay;
   p->lastFrameStamp = stamp;
-  if (inStep) {
-    p->frameTimer = WallClock() + std::clamp(stamp - WrittenSoundClock(p), 0.0, 1.0);
+  if (sought) {
+    // The sound from the place sought starts there too (what went before
+    // it in its packet is not heard), so the frame is due about now; with
+    // no sound from there (past the track's end) it is due now.
+    // A frame that began before the place (the place falls inside it) has
+    // been due since then: the next one comes when its time is reached.
+    const double place = inStep ? WrittenSoundClock(p) : p->seekPositionMs / 1000.0;
+    p->frameTimer = WallClock() + std::min(std::max(stamp - place, -std::fabs(p->frameDuration)), inStep ? 1.0 : 0.0);
     // The clock the next frames are weighed against runs from there too.
     p->clockOffset = stamp - p->frameTimer;
     delay = 0;
@@ -315,7 +324,9 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   // Until the sound from a place sought has been reached, the sound clock
   // still tells the old place: the frames keep their own pace meanwhile
   // (following it rushed a seek back past its place and then crawled).
-  if (p->sound && p->audioFlushState.load() == 0 && !inStep) {
+  // Once the sound track has ended its clock stands still: the picture
+  // keeps its own pace to its end.
+  if (p->sound && p->audioFlushState.load() == 0 && !sought && !p->soundDry.load()) {
     const double now = p->paused.load() ? p->shownStamp : WallClock() + p->clockOffset;
     const double diff = now - WrittenSoundClock(p);
     const double threshold = std::max(delay, 0.01);
@@ -393,6 +404,7 @@ void VideoRefreshThread(void* start) {
   auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
   ReportWorkerStarted(worker);
   p->lastShownTime = WallClock();
+  p->soughtShownAt = p->soughtTakenAt = 0;
   for (;;) {
     // Paused: the frame on the window stays, the ring keeps what follows;
     // only a first frame is still shown, at once.
@@ -400,8 +412,11 @@ void VideoRefreshThread(void* start) {
       const bool still = p->framesShown.load(), serverDone = p->serverIdle.load();
       bool first;
       {
+        // Frames from before a seek still go (unseen): the server waits
+        // for them before it takes up the new place.
+        const uint32_t flush = p->videoFlushState.load();
         std::lock_guard<std::mutex> frames(p->frameMutex);
-        first = !still && p->queued > 0;
+        first = p->queued > 0 && (!still || flush == 1 || flush == 2);
       }
       if (!first) {
         if (still || serverDone) p->refreshIdle.store(1);
@@ -430,17 +445,38 @@ void VideoRefreshThread(void* start) {
         if (TimedWait(p, wait) == 1) break;
         continue;
       }
+      // The frame sought waits on the display for the main thread, which
+      // keeps only a player's newest frame: the next one is not handed
+      // over until it has been taken (a quarter of a second at most).
+      // Taken late (the main thread was busy), it still stays on the
+      // window half a frame's time before the next one follows.
+      if (p->soughtShownAt > 0 && now < p->soughtShownAt + kSoughtHoldSeconds && !firstOfPause) {
+        // soughtTakenAt < 0: it was still waiting when this frame fell due.
+        double until = 0;
+        if (PendingVideoFrameQueued(p->display, p)) {
+          p->soughtTakenAt = -1;
+          until = now + 0.001;
+        } else if (p->soughtTakenAt != 0) {
+          if (p->soughtTakenAt < 0) p->soughtTakenAt = now;
+          until = p->soughtTakenAt + std::min(std::fabs(p->frameDuration), 0.1) / 2;
+        }
+        if (now < until) {
+          lock.unlock();
+          if (TimedWait(p, until - now) == 1) break;
+          continue;
+        }
+      }
+      p->soughtShownAt = p->soughtTakenAt = 0;
       p->refreshBusy.store(1);
-      p->shownStamp = slot->stamp;
-      p->clockOffset = slot->stamp - now;
-      p->currentPosition = slot->position;
-      p->unitAnchor = slot->position;
-      p->unitAnchorStamp = slot->stamp;
-      if (p->videoFlushState.load() == 3) p->videoFlushState.store(0);
+      // The first frame from a place sought may begin before the place:
+      // the clock goes on from the place, not back to the frame's start.
+      p->clockOffset = (flush == 3 ? std::max(slot->stamp, p->seekPositionMs / 1000.0) : slot->stamp) - now;
+      if (flush == 3) p->videoFlushState.store(0);
       const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
                                               : slot->target + (p->videoClock - slot->stamp);
       bool drop = false;
-      if (now > successor && !firstOfPause) {
+      // The first frame from a place sought is always shown.
+      if (now > successor && !firstOfPause && flush != 3) {
         p->skipRatio *= 1.05f;
         drop = (p->queued == 2 || now > successor + 0.5) && now - p->lastShownTime < 1.0;
       }
@@ -464,6 +500,14 @@ void VideoRefreshThread(void* start) {
           ShowVideoFrame(p->display, index, p, 1);
           std::swap(p->slots[index].pixels, p->slots[2].pixels);
           p->shownSlot = 2;
+          // The stamp names the frame on the window (a dropped frame's
+          // would name one never shown, and a pause then read it).
+          std::lock_guard<std::mutex> frames(p->frameMutex);
+          p->shownStamp = p->slots[index].stamp;
+          p->currentPosition = p->slots[index].position;
+          p->unitAnchor = p->slots[index].position;
+          p->unitAnchorStamp = p->slots[index].stamp;
+          if (flush == 3) p->soughtShownAt = now;
         }
       }
       p->framesShown.store(1);
