@@ -292,6 +292,8 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     if (wx1 <= wx0 || wy1 <= wy0) return 0;  // nothing of it lands on the target
   }
   const int32_t vw = wx1 - wx0, vh = wy1 - wy0;
+  // Too large a picture is out of memory before any plane is asked for.
+  if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) > kMaxPixels) return ERR_MEM;
   // The coverage the window reads, in the outer box: the shape under each
   // pixel and, with a shadow, the shape the shadow offset away.
   const int32_t cx0 = std::max(0, wx0 - ox - std::max(0, dx)), cx1 = std::min(w, wx1 - ox - std::min(0, dx));
@@ -344,7 +346,6 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   // written straight into the alpha plane. Without edge or shadow the
   // picture is the fill colour over nothing: the colour itself wherever
   // the pattern does not show (one row written to every row).
-  if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) > kMaxPixels) return fail(ERR_MEM);
   const uint32_t fillPixel = 0xFF000000u | (s->color & 0xFFFFFF);
   const bool oneRow = plain && pattern.empty();  // the same row of colour for every row
   std::vector<uint32_t> argb;
