@@ -113,9 +113,22 @@ void StrokeSide(FT_Stroker stroker, const vlOutlineStep& s) {
 }
 
 // A cut may fall in the middle of a line at least this long (26.6): the
-// cap at the cut then stays inside it.
+// cap at the cut then stays inside it, and each half is long enough for
+// the stroker to take its direction exactly (it turns sides of a few
+// steps by the angles of its coarse arctangent, and the two pieces' flat
+// ends would then leave a wedge between them).
 double CutLength(const vlStrokeStyle& style) {
-  return style.cap == FT_STROKER_LINECAP_BUTT ? 2.0 : 2.0 * static_cast<double>(style.radius) + 2;
+  const double precise = 128;
+  return style.cap == FT_STROKER_LINECAP_BUTT ? precise : precise + 2.0 * static_cast<double>(style.radius);
+}
+
+// Or at a point where the path goes on straight (to a thousandth), between
+// two lines: the join there is nothing, and the flat ends meet.
+bool Straight(FT_Vector before, FT_Vector at, const vlOutlineStep& next, bool lineBefore) {
+  if (!lineBefore || next.kind != vlOutlineStep::kLine) return false;
+  const double ax = static_cast<double>(at.x - before.x), ay = static_cast<double>(at.y - before.y);
+  const double bx = static_cast<double>(next.p[0].x - at.x), by = static_cast<double>(next.p[0].y - at.y);
+  return ax * bx + ay * by > 0 && std::fabs(ax * by - ay * bx) <= 1e-3 * std::hypot(ax, ay) * std::hypot(bx, by);
 }
 
 bool Cuttable(const vlOutlineStep& s, FT_Vector from, double least) {
@@ -128,12 +141,14 @@ vlOutlineStep LineStep(FT_Vector to) { return {vlOutlineStep::kLine, false, {to,
 FT_Vector Middle(FT_Vector a, FT_Vector b) { return {a.x + (b.x - a.x) / 2, a.y + (b.y - a.y) / 2}; }
 
 // A long sub-path as an open run of sides: a closed one begins and ends in
-// the middle of a side that can be cut, so its closing join lies inside.
+// the middle of a side that can be cut, so its closing join lies inside
+// (or where it goes on straight).
 void OpenRun(const SubPath& sp, double least, FT_Vector* start, std::vector<vlOutlineStep>* run) {
   *start = sp.start;
   run->assign(sp.sides, sp.sides + sp.count);
   if (sp.open) return;
-  FT_Vector from = sp.start;
+  FT_Vector from = sp.start, before = sp.start;
+  size_t straight = sp.count;  // the first side after a straight point
   for (size_t j = 0; j < sp.count; ++j) {
     if (Cuttable(sp.sides[j], from, least)) {
       const FT_Vector mid = Middle(from, sp.sides[j].p[0]);
@@ -145,8 +160,16 @@ void OpenRun(const SubPath& sp, double least, FT_Vector* start, std::vector<vlOu
       run->push_back(LineStep(mid));
       return;
     }
+    if (straight == sp.count && j && Straight(before, from, sp.sides[j], sp.sides[j - 1].kind == vlOutlineStep::kLine))
+      straight = j;
+    before = from;
     from = StepEnd(sp.sides[j]);
   }
+  if (straight == sp.count) return;
+  run->clear();
+  *start = StepEnd(sp.sides[straight - 1]);
+  run->insert(run->end(), sp.sides + straight, sp.sides + sp.count);
+  run->insert(run->end(), sp.sides, sp.sides + straight);
 }
 
 }  // namespace
@@ -246,16 +269,22 @@ bool StrokePieces(const vlOutlineJournal& journal, const vlStrokeStyle& style, v
       FT_Vector start;
       OpenRun(sp, least, &start, &run);
       // Runs of about kStrokeSides sides, each ended in the middle of the
-      // next side that can be cut (or after a side when none comes soon).
+      // next side that can be cut, or where the path goes on straight (or
+      // after a side when neither comes soon).
       size_t i = 0;
       while (i < run.size()) {
         if (batched && (!ExportStroke(stroker, set) || !fresh())) return finish(false);
         batched = 0;
         FT_Vector begin = start;
         FT_Stroker_BeginSubPath(stroker, &begin, true);
-        FT_Vector from = start;
+        FT_Vector from = start, before = start;
+        bool lineBefore = false;
         const size_t stop = i + kStrokeSides;
         for (; i < run.size(); ++i) {
+          if (i >= stop && run.size() - i > 1 && Straight(before, from, run[i], lineBefore)) {
+            start = from;
+            break;
+          }
           if (i >= stop && run.size() - i > 1 && Cuttable(run[i], from, least)) {
             start = Middle(from, run[i].p[0]);
             StrokeSide(stroker, LineStep(start));
@@ -267,6 +296,8 @@ bool StrokePieces(const vlOutlineJournal& journal, const vlStrokeStyle& style, v
             break;
           }
           StrokeSide(stroker, run[i]);
+          before = from;
+          lineBefore = run[i].kind == vlOutlineStep::kLine;
           from = StepEnd(run[i]);
         }
         FT_Stroker_EndSubPath(stroker);

@@ -24,6 +24,13 @@ using vlplayer::Result;
 using vlplayer::RunOptions;
 using Clock = std::chrono::steady_clock;
 
+// Time and memory say nothing about a sanitizer build's player.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMeasured = false;
+#else
+constexpr bool kMeasured = true;
+#endif
+
 constexpr const char* kTwoPi = "6.2831853071795862";
 
 // Points on an ellipse, the i-th at the angle of (i * mult mod count)
@@ -226,7 +233,9 @@ TEST_F(LongPaths, AStarOfThousandsOfCrossingsFillsInTimeAndMemory) {
   ASSERT_EQ(control.status, 0) << control.err;
   Result r = run(star, "star", &starKb);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_LT(starKb - controlKb, 64 * 1024) << "peak " << starKb << " KB against " << controlKb << " KB";
+  if (kMeasured) {
+    EXPECT_LT(starKb - controlKb, 64 * 1024) << "peak " << starKb << " KB against " << controlKb << " KB";
+  }
   std::istringstream printed(r.out);
   double took[2];
   for (double& t : took) {
@@ -249,7 +258,9 @@ TEST_F(LongPaths, AStarOfThousandsOfCrossingsFillsInTimeAndMemory) {
     const double cairoMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     // The player's time holds the brush's picture and alpha planes too:
     // a fill of the whole brush with a box is the margin.
-    EXPECT_LT(took[aa], 2 * cairoMs + 150) << "cairo " << cairoMs << " ms";
+    if (kMeasured) {
+      EXPECT_LT(took[aa], 2 * cairoMs + 150) << "cairo " << cairoMs << " ms";
+    }
     const std::vector<uint8_t> ours = Grey(dir() + "/star" + (aa ? "#ANTIALIAS" : "#NORMAL") + ".png", kW, kH);
     ASSERT_EQ(ours.size(), size_t(kW) * kH);
     const Likeness l = Compare(ours, cairo_image_surface_get_data(surface), cairo_image_surface_get_stride(surface),
