@@ -21,8 +21,12 @@ namespace {
 // Points and contours a piece takes at most (FreeType's limit is 32,767).
 constexpr size_t kPiecePoints = 30000;
 constexpr size_t kPieceContours = 30000;
-// Sides a stroked piece takes before it is cut.
+// Sides a stroked piece takes before it is cut; sub-paths of at most
+// kShortSides are not cut but share a stroker until it holds
+// kBatchPoints points.
 constexpr size_t kStrokeSides = 1000;
+constexpr size_t kShortSides = 64;
+constexpr FT_UInt kBatchPoints = 16000;
 
 size_t StepPoints(const vlOutlineStep& s) {
   switch (s.kind) {
@@ -247,61 +251,75 @@ bool StrokePieces(const vlOutlineJournal& journal, const vlStrokeStyle& style, v
     if (stroker) FT_Stroker_Done(stroker);
     return ok;
   };
+  auto held = [&] {
+    FT_UInt points = 0, contours = 0;
+    FT_Stroker_GetCounts(stroker, &points, &contours);
+    return std::max(points, contours);
+  };
   try {
     if (!fresh()) return false;
-    size_t batched = 0;
+    bool batched = false;
     const double least = CutLength(style);
     std::vector<vlOutlineStep> run;
     for (const SubPath& sp : SubPaths(journal)) {
-      if (sp.count <= kStrokeSides) {
+      if (sp.count <= kShortSides) {
         // Short sub-paths share a stroker until it holds enough.
         FT_Vector start = sp.start;
         FT_Stroker_BeginSubPath(stroker, &start, sp.open);
         for (size_t i = 0; i < sp.count; ++i) StrokeSide(stroker, sp.sides[i]);
         FT_Stroker_EndSubPath(stroker);
-        batched += sp.count;
-        if (batched >= kStrokeSides) {
+        batched = true;
+        if (held() >= kBatchPoints) {
           if (!ExportStroke(stroker, set) || !fresh()) return finish(false);
-          batched = 0;
+          batched = false;
         }
         continue;
       }
       FT_Vector start;
       OpenRun(sp, least, &start, &run);
-      // Runs of about kStrokeSides sides, each ended in the middle of the
-      // next side that can be cut, or where the path goes on straight (or
-      // after a side when neither comes soon).
+      // Runs of about so many sides, each ended in the middle of the next
+      // side that can be cut, or where the path goes on straight (or after
+      // a side when neither comes soon); a run whose stroke does not fit
+      // one outline (curves make many points) is made again half as long.
       size_t i = 0;
       while (i < run.size()) {
         if (batched && (!ExportStroke(stroker, set) || !fresh())) return finish(false);
-        batched = 0;
-        FT_Vector begin = start;
-        FT_Stroker_BeginSubPath(stroker, &begin, true);
-        FT_Vector from = start, before = start;
-        bool lineBefore = false;
-        const size_t stop = i + kStrokeSides;
-        for (; i < run.size(); ++i) {
-          if (i >= stop && run.size() - i > 1 && Straight(before, from, run[i], lineBefore)) {
-            start = from;
-            break;
+        const size_t first = i;
+        const FT_Vector runStart = start;
+        for (size_t sides = kStrokeSides;; sides /= 2) {
+          i = first;
+          start = runStart;
+          FT_Vector begin = start;
+          FT_Stroker_BeginSubPath(stroker, &begin, true);
+          FT_Vector from = start, before = start;
+          bool lineBefore = false;
+          const size_t stop = i + sides;
+          for (; i < run.size(); ++i) {
+            const bool more = i >= stop && run.size() - i > 1;
+            if (more && Straight(before, from, run[i], lineBefore)) {
+              start = from;
+              break;
+            }
+            // The second half of a cut line is the same step from the cut.
+            if (more && Cuttable(run[i], from, least)) {
+              start = Middle(from, run[i].p[0]);
+              StrokeSide(stroker, LineStep(start));
+              break;
+            }
+            if (more && i >= stop + sides) {
+              start = from;
+              break;
+            }
+            StrokeSide(stroker, run[i]);
+            before = from;
+            lineBefore = run[i].kind == vlOutlineStep::kLine;
+            from = StepEnd(run[i]);
           }
-          if (i >= stop && run.size() - i > 1 && Cuttable(run[i], from, least)) {
-            start = Middle(from, run[i].p[0]);
-            StrokeSide(stroker, LineStep(start));
-            run[i] = LineStep(run[i].p[0]);
-            break;
-          }
-          if (i >= stop + kStrokeSides && run.size() - i > 1) {
-            start = from;
-            break;
-          }
-          StrokeSide(stroker, run[i]);
-          before = from;
-          lineBefore = run[i].kind == vlOutlineStep::kLine;
-          from = StepEnd(run[i]);
+          FT_Stroker_EndSubPath(stroker);
+          if (sides <= 1 || StrokerFitsOneOutline(stroker, true)) break;
+          if (!fresh()) return finish(false);
         }
-        FT_Stroker_EndSubPath(stroker);
-        batched = 1;
+        batched = true;
       }
     }
     if (batched && !ExportStroke(stroker, set)) return finish(false);

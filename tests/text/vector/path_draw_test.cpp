@@ -230,6 +230,57 @@ TEST_F(PathDraw, LongPathsTakeEdgeShadowAndTransformLikeShortOnes) {
   Free(&few);
 }
 
+#ifdef VL_HAVE_CAIRO
+// 3,000 curves in one sub-path stroked 2 pixels wide (their stroke holds
+// far more points than one outline, and a piece of 1,000 curves does not
+// fit either) and 2,730 boxes filled: drawn as cairo draws them, where
+// they answered 1394 (and the curves 1000 on the way here).
+TEST_F(PathDraw, ManyCurvesAndBoxesDrawLikeCairo) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  GetDrawState()->formStyle = VL_FORM_ANTIALIAS;
+  std::string text = ".call startpath 1\n.call moveto 1 0 30\n.call startpath 2\n";
+  for (int i = 0; i < 3000; ++i)
+    text += ".call curveto 1 " + std::to_string(i * 2 + 0.5) + " 5 " + std::to_string(i * 2 + 1.5) + " 55 " +
+            std::to_string(i * 2 + 2) + " 30\n";
+  for (int i = 0; i < 2730; ++i)
+    text += ".call addboxtopath 2 " + std::to_string(i % 60 * 10) + " " + std::to_string(70 + i / 60 * 10) + " 7 7\n";
+  ASSERT_EQ(Run(text), 0);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 6010, 550);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_line_width(cr, 2);
+  cairo_set_miter_limit(cr, 4096);
+  cairo_move_to(cr, 0, 30);
+  for (int i = 0; i < 3000; ++i) cairo_curve_to(cr, i * 2 + 0.5, 5, i * 2 + 1.5, 55, i * 2 + 2, 30);
+  cairo_stroke(cr);
+  for (int i = 0; i < 2730; ++i) cairo_rectangle(cr, i % 60 * 10, 70 + i / 60 * 10, 7, 7);
+  cairo_fill(cr);
+  cairo_surface_flush(surface);
+  const unsigned char* ref = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int id : {1, 2}) {
+    SCOPED_TRACE(id);
+    GetDrawState()->fillStyle = id == 1 ? 0 : static_cast<int>(VL_FILLCOLOR);
+    GetDrawState()->lineWidth = 2;
+    vlPathPictures p{};
+    ASSERT_EQ(Render(&p, 0xFFFFFF, id), 0);
+    double ours = 0, theirs = 0, diff = 0;
+    for (int y = 0; y < p.height; ++y)
+      for (int x = 0; x < p.width; ++x) {
+        const int rx = x + p.x, ry = y + p.y;
+        const int want = rx >= 0 && ry >= 0 && rx < 6010 && ry < 550 ? ref[ry * stride + rx] : 0;
+        ours += AlphaAt(p, x, y) / 255.0, theirs += want / 255.0;
+        diff += std::abs(AlphaAt(p, x, y) - want);
+      }
+    EXPECT_GT(theirs, id == 1 ? 30000 : 130000);
+    EXPECT_NEAR(ours, theirs, theirs * 0.02);
+    EXPECT_LT(diff / 255, theirs * 0.05);
+    Free(&p);
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+}
+#endif
+
 TEST_F(PathDraw, EdgeAndShadowColours) {
   ASSERT_NE(OpenBlack(), nullptr);
   GetDrawState()->formStyle = VL_FORM_EDGE | VL_FORM_SHADOW;
