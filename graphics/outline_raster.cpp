@@ -25,11 +25,11 @@ constexpr double kPi = 3.14159265358979323846;
 
 FT_Library gLibrary = nullptr;
 
-// Side crossings per row on average past which an anti-aliased fill goes
-// to the player's own scanline fill: FreeType's grey rasteriser splits its
-// bands until each row's cells fit its pool, and walks the whole outline
-// again for every band.
-constexpr double kGreyCrossingsPerRow = 256;
+// Cells past which a fill goes to the player's own scanline fill, whose
+// time grows with the cells and the picture: FreeType's would take 80 ms
+// here and a minute for a few hundred long sides across a tall picture.
+// Circles up to 20,000 pixels across stay with FreeType.
+constexpr double kFreeTypeCells = 1 << 17;
 
 FT_Fixed To16Dot16(double v) { return vl::DoubleToInt32(v * 65536.0); }
 
@@ -209,10 +209,11 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
   }
   const bool evenOdd = (o->flags & FT_OUTLINE_EVEN_ODD_FILL) != 0;
   // The 1-bit rasteriser fills by the non-zero rule whatever the flag says;
-  // the grey one takes minutes once its rows hold thousands of sides.
+  // both take minutes once a tall picture's rows hold hundreds of sides
+  // (and hold an end signal that long).
   if (!antiAlias && evenOdd) return FillOutlineEvenOdd(o, buffer, rowBytes, width, height);
-  if (antiAlias && OutlineCrossingsPerRow(o) > kGreyCrossingsPerRow)
-    return FillOutlineScanline(o, true, evenOdd, buffer, rowBytes, width, height);
+  if (OutlineCells(o) > kFreeTypeCells)
+    return FillOutlineScanline(o, antiAlias, evenOdd, buffer, rowBytes, width, height);
   FT_Bitmap bm;
   FT_Bitmap_Init(&bm);
   bm.rows = static_cast<unsigned>(height);

@@ -342,23 +342,20 @@ bool FillOutlineEvenOdd(const FT_Outline* outline, uint8_t* buffer, int32_t rowB
   return FillOutlineScanline(outline, false, true, buffer, rowBytes, width, height);
 }
 
-double OutlineCrossingsPerRow(const FT_Outline* o) {
+double OutlineCells(const FT_Outline* o) {
   if (!o || o->n_points <= 0 || o->n_contours <= 0) return 0;
-  // The control polygon's climb bounds the sides' crossings.
-  double climb = 0;
-  FT_Pos top = o->points[0].y, bottom = top;
+  // The control polygon bounds the sides' length, row by row and column by
+  // column.
+  double cells = 0;
   int first = 0;
   for (int c = 0; c < o->n_contours; ++c) {
     const int last = o->contours[c];
     if (last < first || last >= o->n_points) return 0;
     for (int i = first; i <= last; ++i) {
-      const FT_Pos y = o->points[i].y, next = o->points[i == last ? first : i + 1].y;
-      climb += std::fabs(static_cast<double>(next - y));
-      top = std::min(top, y);
-      bottom = std::max(bottom, y);
+      const FT_Vector a = o->points[i], b = o->points[i == last ? first : i + 1];
+      cells += (std::fabs(static_cast<double>(b.x - a.x)) + std::fabs(static_cast<double>(b.y - a.y))) / 64;
     }
     first = last + 1;
   }
-  const double rows = std::max(1.0, static_cast<double>(bottom - top) / 64);
-  return climb / 64 / rows;
+  return cells;
 }

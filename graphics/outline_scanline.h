@@ -66,7 +66,8 @@ bool FillOutlineEvenOdd(const FT_Outline* outline, uint8_t* buffer, int32_t rowB
 // One outline by either rule in either mode through the fill above.
 bool FillOutlineScanline(const FT_Outline* outline, bool antiAlias, bool evenOdd, uint8_t* buffer,
                          int32_t rowBytes, int32_t width, int32_t height);
-// How many rows' worth of side crossings an outline makes on average in
-// the rows it spans: FreeType's grey rasteriser slows past all measure
-// when a row holds thousands.
-double OutlineCrossingsPerRow(const FT_Outline* outline);
+// About how many pixel cells an outline's sides pass through. FreeType's
+// rasterisers split their bands until each band's cells fit their pool and
+// walk every side again for every band, so their time grows with the
+// square of this.
+double OutlineCells(const FT_Outline* outline);
