@@ -336,7 +336,8 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   } else if (!shape.Make(fx0, fy0, fx1 - fx0, fy1 - fy0)) {
     return ERR_MEM;
   }
-  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape)) return fail(unmade(kErrDrawPath));
+  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape))
+    return fail(unmade(kErrDrawPath));
   if (edge) {
     if (!ring.Make(cx0, cy0, cx1 - cx0, cy1 - cy0)) return ERR_MEM;
     if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return unmade(kErrDrawPath);
