@@ -8,7 +8,8 @@
 // 4-5 cap, bit 6 even-odd, bit 7 a transform from the next four numbers),
 // a line-width byte, then commands: a code byte (low 3 bits: 0 move, 1
 // line, 2 curve, 3 sub-path, 4 close, 5 arc, 6 box, 7 translate; bit 7
-// relative) and its numbers. A number is one selector byte: below 16 a
+// relative; bit 6 instead repeats the commands so far, the next byte
+// giving how often) and its numbers. A number is one selector byte: below 16 a
 // special value, 16 the next 8 bytes as a double, else (s - 136) / 2.
 #include <cmath>
 #include <cstdint>
@@ -73,6 +74,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t code;
   for (int commands = 0; commands < 64 && in.Byte(&code); ++commands) {
     const uint32_t relative = code >> 7;
+    if (code & 0x40) {
+      // The commands so far again, (the next byte + 1) x 64 times in all
+      // (up to 4 MB): paths beyond one FreeType outline, rows crossing
+      // thousands of sides.
+      uint8_t times = 0;
+      in.Byte(&times);
+      const std::vector<uint8_t> block = path.bytes;
+      for (size_t k = 1; k < (times + 1u) * 64 && !block.empty() && path.bytes.size() + block.size() <= (4u << 20); ++k)
+        path.bytes.insert(path.bytes.end(), block.begin(), block.end());
+      continue;
+    }
     switch (code & 7) {
       case 0:
       case 1:

@@ -25,6 +25,12 @@ constexpr double kPi = 3.14159265358979323846;
 
 FT_Library gLibrary = nullptr;
 
+// Cells past which a fill goes to the player's own scanline fill, whose
+// time grows with the cells and the picture: FreeType's would take 80 ms
+// here and a minute for a few hundred long sides across a tall picture.
+// Circles up to 20,000 pixels across stay with FreeType.
+constexpr double kFreeTypeCells = 1 << 17;
+
 FT_Fixed To16Dot16(double v) { return vl::DoubleToInt32(v * 65536.0); }
 
 bool IsIdentity(const vlPathTransform* t) { return !t || (t->a == 1 && t->b == 0 && t->c == 0 && t->d == 1); }
@@ -201,9 +207,13 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
     FT_Outline_Done(OutlineLibrary(), &clipped);
     return ok;
   }
-  // The 1-bit rasteriser fills by the non-zero rule whatever the flag says.
-  if (!antiAlias && (o->flags & FT_OUTLINE_EVEN_ODD_FILL))
-    return FillOutlineEvenOdd(o, buffer, rowBytes, width, height);
+  const bool evenOdd = (o->flags & FT_OUTLINE_EVEN_ODD_FILL) != 0;
+  // The 1-bit rasteriser fills by the non-zero rule whatever the flag says;
+  // both take minutes once a tall picture's rows hold hundreds of sides
+  // (and hold an end signal that long).
+  if (!antiAlias && evenOdd) return FillOutlineEvenOdd(o, buffer, rowBytes, width, height);
+  if (OutlineCells(o) > kFreeTypeCells)
+    return FillOutlineScanline(o, antiAlias, evenOdd, buffer, rowBytes, width, height);
   FT_Bitmap bm;
   FT_Bitmap_Init(&bm);
   bm.rows = static_cast<unsigned>(height);
@@ -213,7 +223,8 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
     bm.buffer = buffer;
     bm.pixel_mode = FT_PIXEL_MODE_GRAY;
     bm.num_grays = 256;
-    return FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm) == 0;
+    return FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm) == 0 ||
+           FillOutlineScanline(o, true, evenOdd, buffer, rowBytes, width, height);
   }
   // A pixel is in the fill when its centre is. FreeType's dropout control
   // would also light a pixel beside any part of the shape narrower than
@@ -228,7 +239,10 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
   bm.buffer = mono.data();
   bm.pixel_mode = FT_PIXEL_MODE_MONO;
   bm.num_grays = 2;
-  if (FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm)) return false;
+  // The 1-bit rasteriser gives up where many sides overlap (a dense
+  // zig-zag's miter spikes): the player's own fill draws them.
+  if (FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm))
+    return FillOutlineScanline(o, false, false, buffer, rowBytes, width, height);
   // Eight pixels a byte, the first in its top bit.
   static const auto kExpand = [] {
     std::array<std::array<uint8_t, 8>, 256> t{};

@@ -11,8 +11,10 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <new>
 
 #include "abi/plugin_abi.h"
+#include "graphics/outline_pieces.h"
 
 // vlPathTransform, the transform the vector engine's request records
 // carry, is the plug-in interface's.
@@ -64,6 +66,21 @@ struct vlOutlineBuilder {
   bool begun = false;
   bool opensOpen = false;
   FT_Vector at = {0, 0};  // where the stroker stands, or the sub-path will begin
+  // When set, every call to the stroker is also recorded here, so that a
+  // path beyond FreeType's outline limits can be built again in pieces.
+  // Nothing is thrown from here (the builder runs inside FreeType's glyph
+  // walk too): a record that runs out of memory is only marked.
+  vlOutlineJournal* journal = nullptr;
+  bool journalLost = false;
+
+  void Record(vlOutlineStep::Kind kind, FT_Vector a = {0, 0}, FT_Vector b = {0, 0}, FT_Vector c = {0, 0}) {
+    if (!journal || journalLost) return;
+    try {
+      journal->push_back({kind, opensOpen, {a, b, c}});
+    } catch (const std::bad_alloc&) {
+      journalLost = true;
+    }
+  }
 
   FT_Vector Point(double x, double y) { return {To26Dot6(x), To26Dot6(y)}; }
   // FreeType wants to know at the start whether the sub-path will close.
@@ -79,6 +96,7 @@ struct vlOutlineBuilder {
     if (begun) return;
     FT_Vector v = Point(startX, startY);
     FT_Stroker_BeginSubPath(stroker, &v, opensOpen);
+    Record(vlOutlineStep::kBegin, v);
     begun = true;
   }
   void End(bool closed) {
@@ -89,9 +107,13 @@ struct vlOutlineBuilder {
     if (closed) {
       // Closing draws the side back to the start, as a path does.
       FT_Vector v = Point(startX, startY);
-      if (v.x != at.x || v.y != at.y) FT_Stroker_LineTo(stroker, &v);
+      if (v.x != at.x || v.y != at.y) {
+        FT_Stroker_LineTo(stroker, &v);
+        Record(vlOutlineStep::kLine, v);
+      }
     }
     FT_Stroker_EndSubPath(stroker);
+    Record(vlOutlineStep::kEnd);
     begun = false;
   }
   void LineTo(double x, double y) {
@@ -99,6 +121,7 @@ struct vlOutlineBuilder {
     if (v.x != at.x || v.y != at.y) {
       Flush();
       FT_Stroker_LineTo(stroker, &v);
+      Record(vlOutlineStep::kLine, v);
       at = v;
     }
     curX = x;
@@ -111,6 +134,7 @@ struct vlOutlineBuilder {
     if (!Degenerate({at, a, c})) {
       Flush();
       FT_Stroker_ConicTo(stroker, &a, &c);
+      Record(vlOutlineStep::kConic, a, c);
       at = c;
     }
     curX = x2;
@@ -121,6 +145,7 @@ struct vlOutlineBuilder {
     if (!Degenerate({at, a, b, c})) {
       Flush();
       FT_Stroker_CubicTo(stroker, &a, &b, &c);
+      Record(vlOutlineStep::kCubic, a, b, c);
       at = c;
     }
     curX = x3;

@@ -1,18 +1,22 @@
-// Filling an outline by the even-odd rule without anti-aliasing: FreeType's
-// 1-bit rasteriser pairs the sides it meets by direction and so fills every
-// self-crossing or nested shape as by the non-zero rule. Here each pixel row
-// is cut at its centre line by every side (curves flattened to within a
-// small fraction of a pixel), and a pixel is lit when its centre has an odd
-// number of crossings to its left or lies on the outline itself: the 1-bit
-// fill's own rule, so a shape that does not cross itself gets the same
-// pixels by either fill rule. Depends on FreeType's outline walk.
+// The player's own scanline fill. Without anti-aliasing each pixel row is
+// cut at its centre line by every side (curves flattened to within a small
+// fraction of a pixel), and a pixel is lit when its centre has an odd
+// number of crossings to its left (even-odd) or a winding other than 0
+// (non-zero), or lies on the outline itself: the 1-bit fill's own rule, so
+// a shape that does not cross itself gets the same pixels by either rule.
+// With anti-aliasing each side adds the area it covers to the right of it
+// in each row, and the row's running sum is each pixel's winding. Rows are
+// swept in order with the sides that reach them, and an end signal stops
+// the sweep between rows. Depends on FreeType's outline walk and the event
+// pump's signal flag.
 #include "graphics/outline_scanline.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <vector>
+
+#include "platform/event_pump.h"
 
 namespace {
 
@@ -21,89 +25,19 @@ namespace {
 constexpr double kFlatness = 1.0 / 64;
 constexpr int kMaxDepth = 16;
 
-struct Crossing {
-  int32_t row;
-  double x;
-  bool operator<(const Crossing& o) const { return row != o.row ? row < o.row : x < o.x; }
-};
-
-// A piece of the outline lying on a row's centre line, from x0 to x1.
-struct Along {
-  int32_t row;
-  double x0, x1;
-};
-
-struct Walk {
-  int32_t height;
-  double x = 0, y = 0;            // the pen, in pixels
-  double startX = 0, startY = 0;  // where the contour began
-  bool contour = false;
-  std::vector<Crossing> crossings;
-  std::vector<Along> onLines;
-
-  void OnCentreLine(double yc, double x0, double x1) {
-    const double row = yc - 0.5;
-    if (row == std::floor(row) && row >= 0 && row < height)
-      onLines.push_back({static_cast<int32_t>(row), std::min(x0, x1), std::max(x0, x1)});
-  }
-  // Every row centre r + 0.5 in [low, high) of the side meets it once, so a
-  // vertex on a centre line counts once where the outline passes through and
-  // twice or not at all where it turns back. A side along a centre line, or
-  // ending on one, is kept apart: its pixels are on the outline.
-  void Side(double x0, double y0, double x1, double y1) {
-    if (y0 == y1) {
-      OnCentreLine(y0, x0, x1);
-      return;
-    }
-    const double low = std::min(y0, y1), high = std::max(y0, y1);
-    OnCentreLine(high, y1 == high ? x1 : x0, y1 == high ? x1 : x0);
-    const double first = std::max(std::ceil(low - 0.5), 0.0);
-    const double last = std::min(std::ceil(high - 0.5) - 1, static_cast<double>(height) - 1);
-    const double slope = (x1 - x0) / (y1 - y0);
-    for (double r = first; r <= last; ++r)
-      crossings.push_back({static_cast<int32_t>(r), x0 + (r + 0.5 - y0) * slope});
-  }
-  void LineTo(double nx, double ny) {
-    Side(x, y, nx, ny);
-    x = nx;
-    y = ny;
-  }
-  void Close() {
-    if (contour) LineTo(startX, startY);
-    contour = false;
-  }
-  void MoveTo(double nx, double ny) {
-    Close();
-    x = startX = nx;
-    y = startY = ny;
-    contour = true;
-  }
-  void Cubic(double x1, double y1, double x2, double y2, double x3, double y3, int depth) {
-    const double x0 = x, y0 = y;
-    // The second differences bound how far the curve bends from its chord.
-    const double bend = std::max({std::fabs(x0 - 2 * x1 + x2), std::fabs(y0 - 2 * y1 + y2),
-                                  std::fabs(x1 - 2 * x2 + x3), std::fabs(y1 - 2 * y2 + y3)});
-    if (depth >= kMaxDepth || !(bend > kFlatness)) {
-      LineTo(x3, y3);
-      return;
-    }
-    const double ax = (x0 + x1) / 2, ay = (y0 + y1) / 2, bx = (x1 + x2) / 2, by = (y1 + y2) / 2;
-    const double cx = (x2 + x3) / 2, cy = (y2 + y3) / 2;
-    const double abx = (ax + bx) / 2, aby = (ay + by) / 2, bcx = (bx + cx) / 2, bcy = (by + cy) / 2;
-    const double mx = (abx + bcx) / 2, my = (aby + bcy) / 2;
-    Cubic(ax, ay, abx, aby, mx, my, depth + 1);
-    Cubic(bcx, bcy, cx, cy, x3, y3, depth + 1);
-  }
-};
-
 double Px(FT_Pos v) { return static_cast<double>(v) / 64.0; }
+
+struct WalkContext {
+  vlScanlineFill* fill;
+  double dx, dy;
+};
 
 // FreeType's walk calls back through its own frames: nothing may be thrown
 // across them, so running out of memory ends the walk with an error.
 template <typename F>
-int Guarded(void* user, F&& step) {
+int Guarded(F&& step) {
   try {
-    step(*static_cast<Walk*>(user));
+    step();
     return 0;
   } catch (const std::bad_alloc&) {
     return 1;
@@ -111,58 +45,317 @@ int Guarded(void* user, F&& step) {
 }
 
 int OnMove(const FT_Vector* to, void* user) {
-  return Guarded(user, [&](Walk& w) { w.MoveTo(Px(to->x), Px(to->y)); });
+  auto* c = static_cast<WalkContext*>(user);
+  return Guarded([&] { c->fill->MoveTo(Px(to->x) - c->dx, Px(to->y) - c->dy); });
 }
 int OnLine(const FT_Vector* to, void* user) {
-  return Guarded(user, [&](Walk& w) { w.LineTo(Px(to->x), Px(to->y)); });
+  auto* c = static_cast<WalkContext*>(user);
+  return Guarded([&] { c->fill->LineTo(Px(to->x) - c->dx, Px(to->y) - c->dy); });
 }
-int OnConic(const FT_Vector* c, const FT_Vector* to, void* user) {
-  return Guarded(user, [&](Walk& w) {
-    const double cx = Px(c->x), cy = Px(c->y), ex = Px(to->x), ey = Px(to->y);
-    w.Cubic(w.x + 2.0 / 3 * (cx - w.x), w.y + 2.0 / 3 * (cy - w.y), ex + 2.0 / 3 * (cx - ex),
-            ey + 2.0 / 3 * (cy - ey), ex, ey, 0);
+int OnConic(const FT_Vector* control, const FT_Vector* to, void* user) {
+  auto* c = static_cast<WalkContext*>(user);
+  return Guarded([&] {
+    vlScanlineFill& f = *c->fill;
+    const double cx = Px(control->x) - c->dx, cy = Px(control->y) - c->dy;
+    const double ex = Px(to->x) - c->dx, ey = Px(to->y) - c->dy;
+    f.CubicTo(f.penX + 2.0 / 3 * (cx - f.penX), f.penY + 2.0 / 3 * (cy - f.penY), ex + 2.0 / 3 * (cx - ex),
+              ey + 2.0 / 3 * (cy - ey), ex, ey);
   });
 }
 int OnCubic(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
-  return Guarded(user, [&](Walk& w) {
-    w.Cubic(Px(c1->x), Px(c1->y), Px(c2->x), Px(c2->y), Px(to->x), Px(to->y), 0);
+  auto* c = static_cast<WalkContext*>(user);
+  return Guarded([&] {
+    c->fill->CubicTo(Px(c1->x) - c->dx, Px(c1->y) - c->dy, Px(c2->x) - c->dx, Px(c2->y) - c->dy,
+                     Px(to->x) - c->dx, Px(to->y) - c->dy);
   });
+}
+
+// Clamped before conversion: far-off sides must not overflow an int.
+int32_t ClampToInt(double v, int32_t low, int32_t high) {
+  return static_cast<int32_t>(std::clamp(v, static_cast<double>(low), static_cast<double>(high)));
+}
+
+// Adds the area a side covers right of it within one row, from (xa, top)
+// to (xb, bottom) with d the signed height, to the cells it crosses and
+// the cell after them: each cell's share is the trapezoid of the side
+// inside it. xa and xb lie in [0, width].
+void Accumulate(double* acc, double xa, double xb, double d) {
+  const double x0 = std::min(xa, xb), x1 = std::max(xa, xb);
+  const int32_t x0i = static_cast<int32_t>(std::floor(x0));
+  const double x1c = std::ceil(x1);
+  const int32_t x1i = static_cast<int32_t>(x1c);
+  if (x1i <= x0i + 1) {
+    const double mid = 0.5 * (xa + xb) - x0i;
+    acc[x0i] += d - d * mid;
+    acc[x0i + 1] += d * mid;
+    return;
+  }
+  const double s = 1.0 / (x1 - x0);
+  const double x0f = x0 - x0i;
+  const double a0 = 0.5 * s * (1 - x0f) * (1 - x0f);
+  const double x1f = x1 - x1c + 1;
+  const double am = 0.5 * s * x1f * x1f;
+  acc[x0i] += d * a0;
+  if (x1i == x0i + 2) {
+    acc[x0i + 1] += d * (1 - a0 - am);
+  } else {
+    const double a1 = s * (1.5 - x0f);
+    acc[x0i + 1] += d * (a1 - a0);
+    for (int32_t x = x0i + 2; x < x1i - 1; ++x) acc[x] += d * s;
+    const double a2 = a1 + (x1i - x0i - 3) * s;
+    acc[x1i - 1] += d * (1 - a2 - am);
+  }
+  acc[x1i] += d * am;
 }
 
 }  // namespace
 
-bool FillOutlineEvenOdd(const FT_Outline* outline, uint8_t* buffer, int32_t rowBytes, int32_t width,
-                        int32_t height) {
-  if (!outline || !buffer || width <= 0 || height <= 0 || rowBytes < width) return false;
-  Walk walk;
-  walk.height = height;
+vlScanlineFill::vlScanlineFill(int32_t width, int32_t height, bool antiAlias, bool evenOdd)
+    : width_(width), height_(height), antiAlias_(antiAlias), evenOdd_(evenOdd) {}
+
+void vlScanlineFill::OnCentreLine(double yc, double x0, double x1) {
+  if (antiAlias_) return;
+  const double row = yc - 0.5;
+  if (row == std::floor(row) && row >= 0 && row < height_)
+    onLines_.push_back({static_cast<int32_t>(row), std::min(x0, x1), std::max(x0, x1)});
+}
+
+// Without anti-aliasing every row centre r + 0.5 in [low, high) of the side
+// meets it once, so a vertex on a centre line counts once where the outline
+// passes through and twice or not at all where it turns back. A side along
+// a centre line, or ending on one, is kept apart: its pixels are on the
+// outline. With anti-aliasing a side reaches the rows it overlaps.
+void vlScanlineFill::Side(double x0, double y0, double x1, double y1) {
+  if (!(std::isfinite(x0) && std::isfinite(y0) && std::isfinite(x1) && std::isfinite(y1))) return;
+  if (y0 == y1) {
+    OnCentreLine(y0, x0, x1);
+    return;
+  }
+  const double low = std::min(y0, y1), high = std::max(y0, y1);
+  OnCentreLine(high, y1 == high ? x1 : x0, y1 == high ? x1 : x0);
+  Edge e;
+  e.dir = y1 > y0 ? 1 : -1;
+  e.yTop = low;
+  e.yBottom = high;
+  e.xTop = y1 > y0 ? x0 : x1;
+  e.slope = (x1 - x0) / (y1 - y0);
+  double first, last;
+  if (antiAlias_) {
+    first = std::max(std::floor(low), 0.0);
+    last = std::min(std::ceil(high) - 1, static_cast<double>(height_) - 1);
+  } else {
+    first = std::max(std::ceil(low - 0.5), 0.0);
+    last = std::min(std::ceil(high - 0.5) - 1, static_cast<double>(height_) - 1);
+  }
+  if (first > last) return;
+  e.first = static_cast<int32_t>(first);
+  e.last = static_cast<int32_t>(last);
+  edges_.push_back(e);
+}
+
+void vlScanlineFill::LineTo(double x, double y) {
+  Side(penX, penY, x, y);
+  penX = x;
+  penY = y;
+}
+
+void vlScanlineFill::Close() {
+  if (contour_) LineTo(startX_, startY_);
+  contour_ = false;
+}
+
+void vlScanlineFill::MoveTo(double x, double y) {
+  Close();
+  penX = startX_ = x;
+  penY = startY_ = y;
+  contour_ = true;
+}
+
+void vlScanlineFill::CubicTo(double x1, double y1, double x2, double y2, double x3, double y3, int depth) {
+  const double x0 = penX, y0 = penY;
+  // The second differences bound how far the curve bends from its chord.
+  const double bend = std::max({std::fabs(x0 - 2 * x1 + x2), std::fabs(y0 - 2 * y1 + y2),
+                                std::fabs(x1 - 2 * x2 + x3), std::fabs(y1 - 2 * y2 + y3)});
+  if (depth >= kMaxDepth || !(bend > kFlatness)) {
+    LineTo(x3, y3);
+    return;
+  }
+  const double ax = (x0 + x1) / 2, ay = (y0 + y1) / 2, bx = (x1 + x2) / 2, by = (y1 + y2) / 2;
+  const double cx = (x2 + x3) / 2, cy = (y2 + y3) / 2;
+  const double abx = (ax + bx) / 2, aby = (ay + by) / 2, bcx = (bx + cx) / 2, bcy = (by + cy) / 2;
+  const double mx = (abx + bcx) / 2, my = (aby + bcy) / 2;
+  CubicTo(ax, ay, abx, aby, mx, my, depth + 1);
+  CubicTo(bcx, bcy, cx, cy, x3, y3, depth + 1);
+}
+
+bool vlScanlineFill::AddOutline(const FT_Outline* outline, FT_Pos originX, FT_Pos originY) {
+  if (!outline || failed_) return false;
   static const FT_Outline_Funcs kFuncs = {OnMove, OnLine, OnConic, OnCubic, 0, 0};
-  if (FT_Outline_Decompose(const_cast<FT_Outline*>(outline), &kFuncs, &walk)) return false;
+  WalkContext context{this, Px(originX), Px(originY)};
+  if (FT_Outline_Decompose(const_cast<FT_Outline*>(outline), &kFuncs, &context)) {
+    failed_ = true;
+    return false;
+  }
   try {
-    walk.Close();
+    Close();
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool vlScanlineFill::Render(uint8_t* buffer, int32_t rowBytes) {
+  if (failed_ || !buffer || width_ <= 0 || height_ <= 0 || rowBytes < width_) return false;
+  try {
+    Close();
+    std::sort(edges_.begin(), edges_.end(), [](const Edge& a, const Edge& b) { return a.first < b.first; });
+    return antiAlias_ ? RenderSmooth(buffer, rowBytes) : RenderPlain(buffer, rowBytes);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  std::sort(walk.crossings.begin(), walk.crossings.end());
-  for (int32_t y = 0; y < height; ++y) std::memset(buffer + static_cast<size_t>(y) * rowBytes, 0, width);
-  // The pixels x of a row with a <= x + 0.5 <= b.
-  auto span = [&](int32_t row, double a, double b) {
-    const double from = std::ceil(a - 0.5), to = std::floor(b - 0.5);
-    const int32_t x0 = static_cast<int32_t>(std::clamp(from, 0.0, static_cast<double>(width)));
-    const int32_t x1 = static_cast<int32_t>(std::clamp(to, -1.0, static_cast<double>(width) - 1));
-    if (x0 <= x1) std::memset(buffer + static_cast<size_t>(row) * rowBytes + x0, 255, size_t(x1 - x0 + 1));
-  };
-  const std::vector<Crossing>& c = walk.crossings;
-  // Between the first and second crossing of a row, the third and fourth,
-  // and so on.
-  for (size_t i = 0; i + 1 < c.size();) {
-    if (c[i + 1].row != c[i].row) {
-      ++i;  // a lone crossing cannot come from closed contours; skip it
-      continue;
+}
+
+bool vlScanlineFill::RenderPlain(uint8_t* buffer, int32_t rowBytes) {
+  // Per row: the change of winding at each pixel (a crossing at x counts
+  // for the pixels whose centre lies at or right of it), and the pixels
+  // whose centre a side meets exactly.
+  std::vector<int32_t> delta(static_cast<size_t>(width_) + 1, 0);
+  std::vector<uint8_t> onSide(static_cast<size_t>(width_) + 1, 0);
+  std::vector<uint32_t> active;
+  size_t next = 0;
+  for (int32_t row = 0; row < height_; ++row) {
+    if (QuitSignal()) return false;
+    while (next < edges_.size() && edges_[next].first <= row) active.push_back(static_cast<uint32_t>(next++));
+    int32_t count = 0, rightmost = -1;
+    double rightmostX = 0;
+    size_t kept = 0;
+    const double centre = row + 0.5;
+    for (uint32_t i : active) {
+      const Edge& e = edges_[i];
+      if (e.last < row) continue;
+      active[kept++] = i;
+      const double x = e.xTop + (centre - e.yTop) * e.slope;
+      const double at = std::ceil(x - 0.5);
+      const int32_t px = ClampToInt(at, 0, width_);
+      delta[px] += e.dir;
+      if (at == x - 0.5 && px < width_ && at >= 0) onSide[px] = 1;
+      ++count;
+      if (rightmost < 0 || x > rightmostX) rightmost = px, rightmostX = x;
     }
-    span(c[i].row, c[i].x, c[i + 1].x);
-    i += 2;
+    active.resize(kept);
+    // A lone crossing cannot come from closed contours (a side cut by the
+    // float's precision): the rightmost is left out.
+    if (evenOdd_ && (count & 1)) delta[rightmost] -= 1;
+    uint8_t* out = buffer + static_cast<size_t>(row) * rowBytes;
+    int32_t winding = 0;
+    for (int32_t x = 0; x < width_; ++x) {
+      winding += delta[x];
+      const bool in = evenOdd_ ? (winding & 1) != 0 : winding != 0;
+      out[x] = in || onSide[x] ? 255 : 0;
+      delta[x] = 0;
+      onSide[x] = 0;
+    }
+    delta[width_] = 0;
+    onSide[width_] = 0;
   }
-  for (const Along& l : walk.onLines) span(l.row, l.x0, l.x1);
+  // The pixels x of a row with a <= x + 0.5 <= b.
+  for (const Along& l : onLines_) {
+    const int32_t x0 = ClampToInt(std::ceil(l.x0 - 0.5), 0, width_);
+    const int32_t x1 = ClampToInt(std::floor(l.x1 - 0.5), -1, width_ - 1);
+    if (x0 <= x1) std::memset(buffer + static_cast<size_t>(l.row) * rowBytes + x0, 255, size_t(x1 - x0 + 1));
+  }
   return true;
+}
+
+bool vlScanlineFill::RenderSmooth(uint8_t* buffer, int32_t rowBytes) {
+  std::vector<double> acc(static_cast<size_t>(width_) + 2, 0.0);
+  std::vector<uint32_t> active;
+  size_t next = 0;
+  const double w = width_;
+  // A piece of a side within the row: cut where it crosses the buffer's
+  // left and right borders, each part then held inside them (a part left
+  // of the buffer covers the whole row right of it, one right of it
+  // nothing).
+  auto piece = [&](double xa, double ya, double xb, double yb, double dir) {
+    double cuts[4] = {0, 1, 1, 1};
+    int n = 1;
+    for (double border : {0.0, w})
+      if ((xa < border) != (xb < border)) cuts[n++] = (border - xa) / (xb - xa);
+    if (n == 3 && cuts[2] < cuts[1]) std::swap(cuts[1], cuts[2]);
+    cuts[n] = 1;
+    for (int k = 0; k < n; ++k) {
+      const double t0 = cuts[k], t1 = cuts[k + 1];
+      if (t1 <= t0) continue;
+      const double p = std::clamp(xa + (xb - xa) * t0, 0.0, w), q = std::clamp(xa + (xb - xa) * t1, 0.0, w);
+      Accumulate(acc.data(), p, q, dir * (yb - ya) * (t1 - t0));
+    }
+  };
+  for (int32_t row = 0; row < height_; ++row) {
+    if (QuitSignal()) return false;
+    while (next < edges_.size() && edges_[next].first <= row) active.push_back(static_cast<uint32_t>(next++));
+    size_t kept = 0;
+    for (uint32_t i : active) {
+      const Edge& e = edges_[i];
+      if (e.last < row) continue;
+      active[kept++] = i;
+      const double ya = std::max(e.yTop, static_cast<double>(row));
+      const double yb = std::min(e.yBottom, static_cast<double>(row) + 1);
+      const double xa = e.xTop + (ya - e.yTop) * e.slope, xb = e.xTop + (yb - e.yTop) * e.slope;
+      if (xa >= w && xb >= w) continue;
+      if (xa <= 0 && xb <= 0) {
+        acc[0] += e.dir * (yb - ya);
+        continue;
+      }
+      piece(xa, ya, xb, yb, e.dir);
+    }
+    active.resize(kept);
+    uint8_t* out = buffer + static_cast<size_t>(row) * rowBytes;
+    double sum = 0;
+    for (int32_t x = 0; x < width_; ++x) {
+      sum += acc[x];
+      acc[x] = 0;
+      double v = std::fabs(sum);
+      if (evenOdd_) {
+        v = std::fmod(v, 2.0);
+        if (v > 1) v = 2 - v;
+      } else {
+        v = std::min(v, 1.0);
+      }
+      out[x] = static_cast<uint8_t>(v * 255 + 0.5);
+    }
+    acc[width_] = 0;
+    acc[static_cast<size_t>(width_) + 1] = 0;
+  }
+  return true;
+}
+
+bool FillOutlineScanline(const FT_Outline* outline, bool antiAlias, bool evenOdd, uint8_t* buffer,
+                         int32_t rowBytes, int32_t width, int32_t height) {
+  if (!outline || !buffer || width <= 0 || height <= 0 || rowBytes < width) return false;
+  vlScanlineFill fill(width, height, antiAlias, evenOdd);
+  return fill.AddOutline(outline, 0, 0) && fill.Render(buffer, rowBytes);
+}
+
+bool FillOutlineEvenOdd(const FT_Outline* outline, uint8_t* buffer, int32_t rowBytes, int32_t width,
+                        int32_t height) {
+  return FillOutlineScanline(outline, false, true, buffer, rowBytes, width, height);
+}
+
+double OutlineCells(const FT_Outline* o) {
+  if (!o || o->n_points <= 0 || o->n_contours <= 0) return 0;
+  // The control polygon bounds the sides' length, row by row and column by
+  // column.
+  double cells = 0;
+  int first = 0;
+  for (int c = 0; c < o->n_contours; ++c) {
+    const int last = o->contours[c];
+    if (last < first || last >= o->n_points) return 0;
+    for (int i = first; i <= last; ++i) {
+      const FT_Vector a = o->points[i], b = o->points[i == last ? first : i + 1];
+      cells += (std::fabs(static_cast<double>(b.x - a.x)) + std::fabs(static_cast<double>(b.y - a.y))) / 64;
+    }
+    first = last + 1;
+  }
+  return cells;
 }

@@ -19,6 +19,7 @@
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/draw_target.h"
+#include "platform/event_pump.h"
 #include "runtime/os.h"
 #include "runtime/error_vm.h"
 #include "runtime/object_data.h"
@@ -239,7 +240,14 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
 
   // The shape's box, and with an edge the stroke's box around it.
   double box[4], outer[4];
-  if (!MeasureCommands(engine, s->commands, fill, width, 0, 0, matrix, box)) return kErrEmptyPath;
+  // The built-in engine tells a path it could not build from one with
+  // nothing to draw.
+  auto unmade = [&](int otherwise) {
+    if (QuitSignal()) return static_cast<int>(ERR_USERABORT);
+    const int why = IsBuiltinVectorEngine(engine) ? BuiltinPathBuildError() : 0;
+    return why ? why : otherwise;
+  };
+  if (!MeasureCommands(engine, s->commands, fill, width, 0, 0, matrix, box)) return unmade(kErrEmptyPath);
   std::memcpy(outer, box, sizeof box);
   if (edge && MeasureCommands(engine, s->commands, 0, edgeWidth, 0, 0, matrix, outer)) {
     outer[0] = std::min(outer[0], box[0]);
@@ -330,10 +338,11 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   } else if (!shape.Make(fx0, fy0, fx1 - fx0, fy1 - fy0)) {
     return ERR_MEM;
   }
-  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape)) return fail(kErrDrawPath);
+  if (!RenderInto(engine, s, fill, width, IsIdentity(matrix) ? nullptr : &t, &shape))
+    return fail(unmade(kErrDrawPath));
   if (edge) {
     if (!ring.Make(cx0, cy0, cx1 - cx0, cy1 - cy0)) return ERR_MEM;
-    if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return kErrDrawPath;
+    if (!RenderInto(engine, s, 0, edgeWidth, IsIdentity(matrix) ? nullptr : &t, &ring)) return unmade(kErrDrawPath);
   }
   // The pattern is read only where the shape covers, so it spans the
   // shape's window.

@@ -250,8 +250,10 @@ int CmdGetPathExtents(vlVMState* L) {
     if (int status = ResolvePathFonts(path->buffer, gEngine)) return status;
     vlPathDrawStyle style;
     GetPathDrawStyle(&style);
-    MeasureCommands(gEngine, path->buffer, style.fillStyle != 0, static_cast<uint32_t>(style.lineWidth), 0, 0,
-                    nullptr, box);
+    if (!MeasureCommands(gEngine, path->buffer, style.fillStyle != 0, static_cast<uint32_t>(style.lineWidth), 0, 0,
+                         nullptr, box) &&
+        IsBuiltinVectorEngine(gEngine))
+      if (int why = BuiltinPathBuildError()) return why;
   }
   for (double v : box) vl::PushNumber(L, v);
   return 4;

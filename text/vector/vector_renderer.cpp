@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "abi/plugin_abi.h"
@@ -18,6 +19,7 @@
 #include "graphics/outline_raster.h"
 #include "text/vector/vector_engine.h"
 #include "vm/convert.h"
+#include "vm/error_codes.h"
 
 namespace {
 
@@ -260,29 +262,54 @@ void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineB
   }
 }
 
+// Why the last outline could not be made: 0 (there was none to make, or
+// it was made), or out of memory.
+int gBuildError = 0;
+
 // The fill outline of the path, or its stroke; false when none can be made.
 // A stroke is drawn sub-path by sub-path: open ones get their caps at both
-// ends, closed ones none.
+// ends, closed ones none. Beyond FreeType's outline limits the path,
+// recorded on the way, is built again as several outlines.
 bool BuildPathOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32_t lineWidth, double ox,
-                      double oy, bool fillOnly, FT_Outline* out, double* curX = nullptr, double* curY = nullptr) {
+                      double oy, bool fillOnly, vlOutlineSet* out, double* curX = nullptr, double* curY = nullptr) {
+  gBuildError = 0;
   vlOutlineBuilder b;
-  if (FT_Stroker_New(Library(), &b.stroker)) return false;
-  b.fillMode = fillOnly;
-  if (fillOnly) {
-    FT_Stroker_Set(b.stroker, 0, FT_STROKER_LINECAP_BUTT, FT_STROKER_LINEJOIN_ROUND, 0);
-  } else {
-    const uint32_t join = ls ? ls->join : VL_JOINMITER, cap = ls ? ls->cap : VL_CAPBUTT;
-    FT_Stroker_Set(b.stroker, static_cast<FT_Fixed>(lineWidth) * 32, MapCap(cap), MapJoin(join), kOutlineMiterLimit);
+  vlOutlineJournal journal;
+  b.journal = &journal;
+  if (FT_Stroker_New(Library(), &b.stroker)) {
+    gBuildError = ERR_MEM;
+    return false;
   }
+  b.fillMode = fillOnly;
+  const uint32_t join = ls ? ls->join : VL_JOINMITER, cap = ls ? ls->cap : VL_CAPBUTT;
+  const vlStrokeStyle style = {static_cast<FT_Fixed>(lineWidth) * 32, MapCap(cap), MapJoin(join),
+                               kOutlineMiterLimit};
+  if (fillOnly) FT_Stroker_Set(b.stroker, 0, FT_STROKER_LINECAP_BUTT, FT_STROKER_LINEJOIN_ROUND, 0);
+  else FT_Stroker_Set(b.stroker, style.radius, style.cap, style.join, style.miterLimit);
   WalkCommands(Mode::Build, const_cast<uint8_t*>(commands), ox, oy, &b);
   b.End(false);
   if (curX) *curX = b.curX;
   if (curY) *curY = b.curY;
-  bool ok = ExportBorder(b.stroker, FT_STROKER_BORDER_LEFT, out, !fillOnly);
+  out->evenOdd = fillOnly && ls && ls->fillRule == VL_FILLRULEEVENODD;
+  bool ok = false;
+  if (StrokerFitsOneOutline(b.stroker, !fillOnly)) {
+    FT_Outline o;
+    ok = ExportBorder(b.stroker, FT_STROKER_BORDER_LEFT, &o, !fillOnly);
+    if (ok) {
+      if (out->evenOdd) o.flags |= FT_OUTLINE_EVEN_ODD_FILL;
+      try {
+        out->pieces.push_back(o);
+      } catch (const std::bad_alloc&) {
+        FT_Outline_Done(Library(), &o);
+        ok = false;
+      }
+    }
+  } else if (!b.journalLost) {
+    ok = fillOnly ? FillPieces(journal, out) : StrokePieces(journal, style, out);
+  }
   FT_Stroker_Done(b.stroker);
-  if (!ok) return false;
-  if (fillOnly && ls && ls->fillRule == VL_FILLRULEEVENODD) out->flags |= FT_OUTLINE_EVEN_ODD_FILL;
-  return true;
+  if (!ok) gBuildError = ERR_MEM;
+  return ok;
 }
 
 }  // namespace
@@ -305,33 +332,31 @@ size_t PathCommandBytes(const uint8_t* p) {
 }
 
 void GetPathExtents(vlPathExtentsRequest* r) {
-  FT_Outline o;
+  vlOutlineSet o;
   if (!r || !BuildPathOutline(r->commands, r->lineState, r->lineWidth, r->x, r->y, r->fill != 0, &o)) return;
-  ApplyTransform(&o, r->transform);
-  FT_BBox box;
-  FT_Outline_Get_CBox(&o, &box);
+  for (FT_Outline& piece : o.pieces) ApplyTransform(&piece, r->transform);
+  const FT_BBox box = o.ControlBox();
   r->x1 = box.xMin / 64.0;
   r->y1 = box.yMin / 64.0;
   r->x2 = box.xMax / 64.0;
   r->y2 = box.yMax / 64.0;
-  FT_Outline_Done(Library(), &o);
 }
 
 int DrawPath(vlPathDrawRequest* r) { return DrawPathFrom(r, 0, 0); }
 
 int DrawPathFrom(vlPathDrawRequest* r, int32_t originX, int32_t originY) {
-  FT_Outline o;
+  vlOutlineSet o;
   if (!r || !BuildPathOutline(r->commands, r->lineState, r->lineWidth, -r->x, -r->y, r->fill != 0, &o)) return 0;
-  ApplyTransform(&o, r->transform);
-  FT_BBox box;
-  FT_Outline_Get_CBox(&o, &box);
+  for (FT_Outline& piece : o.pieces) ApplyTransform(&piece, r->transform);
+  const FT_BBox box = o.ControlBox();
   const bool aa = r->lineState && r->lineState->antiAlias;
   // The buffer starts at the whole pixel of the box's corner: the outline
   // keeps its place inside that pixel.
-  bool ok = RenderCoverage(&o, (box.xMin & ~FT_Pos{63}) + FT_Pos{originX} * 64,
-                           (box.yMin & ~FT_Pos{63}) + FT_Pos{originY} * 64, aa, r->coverage, r->rowBytes, r->width,
-                           r->height);
-  FT_Outline_Done(Library(), &o);
+  const FT_Pos x0 = (box.xMin & ~FT_Pos{63}) + FT_Pos{originX} * 64;
+  const FT_Pos y0 = (box.yMin & ~FT_Pos{63}) + FT_Pos{originY} * 64;
+  const bool ok = o.pieces.size() == 1
+                      ? RenderCoverage(&o.pieces[0], x0, y0, aa, r->coverage, r->rowBytes, r->width, r->height)
+                      : RenderPieces(o, x0, y0, aa, r->coverage, r->rowBytes, r->width, r->height);
   return ok ? 1 : 0;
 }
 
@@ -340,12 +365,14 @@ void TranslatePath(vlPathTranslateRequest* r) {
 }
 
 void GetCurrentPoint(const uint8_t* commands, const vlLineStateCopy* ls, double* x, double* y) {
-  FT_Outline o;
+  vlOutlineSet o;
   double cx = 0, cy = 0;
-  if (BuildPathOutline(commands, ls, 0, 0, 0, true, &o, &cx, &cy)) FT_Outline_Done(Library(), &o);
+  BuildPathOutline(commands, ls, 0, 0, 0, true, &o, &cx, &cy);
   *x = cx;
   *y = cy;
 }
+
+int BuiltinPathBuildError() { return gBuildError; }
 
 void* CreateVectorFont(void* face) { return face; }
 

@@ -74,16 +74,16 @@ class PathDraw : public DisplayTest {
     ASSERT_EQ(Run(s), 0);
   }
   // The pictures of path 1 as a layer would get them.
-  int Render(vlPathPictures* out, uint32_t color = 0xFF0000) {
+  int Render(vlPathPictures* out, uint32_t color = 0xFF0000, int id = 1, const vlDrawTagPlacement* tags = nullptr) {
     vlPath* path = nullptr;
-    if (int status = GetPathByID({1, nullptr}, &path)) return status;
+    if (int status = GetPathByID({id, nullptr}, &path)) return status;
     vlPathShape shape{};
     shape.commands = path->buffer;
     shape.capacity = path->capacity;
     shape.line = *GetLineState();
     GetPathDrawStyle(&shape.style);
     shape.color = color;
-    return DrawPathObject(L, 0, 0, &shape, nullptr, 0, out);
+    return DrawPathObject(L, 0, 0, &shape, tags, 0, out);
   }
   static uint8_t AlphaAt(const vlPathPictures& p, int x, int y) {
     const auto* px = reinterpret_cast<const uint8_t*>(QueryBitmap(p.alpha, 3));
@@ -176,6 +176,110 @@ TEST_F(PathDraw, OutlinesFollowTheStroke) {
   EXPECT_EQ(Num("x1"), -1.5);
   EXPECT_EQ(Num("y2"), 11.5);
 }
+
+// A path beyond one FreeType outline (40,000 sides round a circle of
+// radius 1000) drawn with an edge (its stroke is built in pieces too), a
+// shadow and a shear, anti-aliased, as a layer gets it: the same pictures,
+// to a few levels, as the same circle in 4,000 sides; both measured alike.
+// (Sides of a few 1/64 pixel steps are not compared: FreeType's stroker
+// turns them by angles of its coarse arctangent, and the stroke widens.)
+TEST_F(PathDraw, LongPathsTakeEdgeShadowAndTransformLikeShortOnes) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  GetDrawState()->formStyle = VL_FORM_ANTIALIAS | VL_FORM_EDGE | VL_FORM_SHADOW;
+  GetDrawState()->edgeSize = 2;
+  GetDrawState()->edgeColor = 0x0000FF;
+  GetDrawState()->shadowSize = 3;
+  GetDrawState()->shadowDirection = 3;
+  GetDrawState()->shadowColor = 0x00FF00;
+  for (int id : {1, 2}) {
+    const int sides = id == 1 ? 40000 : 4000;
+    const std::string p = std::to_string(id);
+    std::string text = ".call startpath " + p + "\n";
+    for (int i = 0; i < sides; ++i) {
+      const double a = 6.283185307179586 * i / sides;
+      text += (i ? ".call lineto " : ".call moveto ") + p + " " + std::to_string(1010.5 + 1000 * std::cos(a)) + " " +
+              std::to_string(1010.5 + 1000 * std::sin(a)) + "\n";
+    }
+    ASSERT_EQ(Run(text + ".call closepath " + p + "\n.call getpathextents " + p + " -> x" + p + " y" + p + " r" + p +
+                  " b" + p),
+              0);
+  }
+  EXPECT_NEAR(Num("x1"), Num("x2"), 0.05);
+  EXPECT_NEAR(Num("b1"), Num("b2"), 0.05);
+  const vlDrawTagPlacement shear = {{1, 0, 0.5, 1}, 0, 0};
+  vlPathPictures many{}, few{};
+  ASSERT_EQ(Render(&many, 0xFF0000, 1, &shear), 0);
+  ASSERT_EQ(Render(&few, 0xFF0000, 2, &shear), 0);
+  ASSERT_EQ(many.width, few.width);
+  ASSERT_EQ(many.height, few.height);
+  EXPECT_GT(many.width, 2000);
+  int worst = 0;
+  for (int y = 0; y < many.height; ++y)
+    for (int x = 0; x < many.width; ++x) {
+      worst = std::max(worst, std::abs(AlphaAt(many, x, y) - AlphaAt(few, x, y)));
+      // Colours as they show: weighed by their alpha.
+      const uint32_t a = ReadBitmapPixel(many.picture, x, y, 0), b = ReadBitmapPixel(few.picture, x, y, 0);
+      for (int c = 0; c < 24; c += 8)
+        worst = std::max(worst, std::abs(static_cast<int>((a >> c & 255) * AlphaAt(many, x, y) / 255) -
+                                         static_cast<int>((b >> c & 255) * AlphaAt(few, x, y) / 255)));
+    }
+  // 4,000 sides stray from the circle by a thousandth of a pixel.
+  EXPECT_LE(worst, 24);
+  EXPECT_EQ(ReadBitmapPixel(many.picture, many.width / 2, many.height / 2, 0) & 0xFFFFFF, 0xFF0000u);
+  Free(&many);
+  Free(&few);
+}
+
+#ifdef VL_HAVE_CAIRO
+// 3,000 curves in one sub-path stroked 2 pixels wide (their stroke holds
+// far more points than one outline, and a piece of 1,000 curves does not
+// fit either) and 2,730 boxes filled: drawn as cairo draws them, where
+// they answered 1394 (and the curves 1000 on the way here).
+TEST_F(PathDraw, ManyCurvesAndBoxesDrawLikeCairo) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  GetDrawState()->formStyle = VL_FORM_ANTIALIAS;
+  std::string text = ".call startpath 1\n.call moveto 1 0 30\n.call startpath 2\n";
+  for (int i = 0; i < 3000; ++i)
+    text += ".call curveto 1 " + std::to_string(i * 2 + 0.5) + " 5 " + std::to_string(i * 2 + 1.5) + " 55 " +
+            std::to_string(i * 2 + 2) + " 30\n";
+  for (int i = 0; i < 2730; ++i)
+    text += ".call addboxtopath 2 " + std::to_string(i % 60 * 10) + " " + std::to_string(70 + i / 60 * 10) + " 7 7\n";
+  ASSERT_EQ(Run(text), 0);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 6010, 550);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_line_width(cr, 2);
+  cairo_set_miter_limit(cr, 4096);
+  cairo_move_to(cr, 0, 30);
+  for (int i = 0; i < 3000; ++i) cairo_curve_to(cr, i * 2 + 0.5, 5, i * 2 + 1.5, 55, i * 2 + 2, 30);
+  cairo_stroke(cr);
+  for (int i = 0; i < 2730; ++i) cairo_rectangle(cr, i % 60 * 10, 70 + i / 60 * 10, 7, 7);
+  cairo_fill(cr);
+  cairo_surface_flush(surface);
+  const unsigned char* ref = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int id : {1, 2}) {
+    SCOPED_TRACE(id);
+    GetDrawState()->fillStyle = id == 1 ? 0 : static_cast<int>(VL_FILLCOLOR);
+    GetDrawState()->lineWidth = 2;
+    vlPathPictures p{};
+    ASSERT_EQ(Render(&p, 0xFFFFFF, id), 0);
+    double ours = 0, theirs = 0, diff = 0;
+    for (int y = 0; y < p.height; ++y)
+      for (int x = 0; x < p.width; ++x) {
+        const int rx = x + p.x, ry = y + p.y;
+        const int want = rx >= 0 && ry >= 0 && rx < 6010 && ry < 550 ? ref[ry * stride + rx] : 0;
+        ours += AlphaAt(p, x, y) / 255.0, theirs += want / 255.0;
+        diff += std::abs(AlphaAt(p, x, y) - want);
+      }
+    EXPECT_GT(theirs, id == 1 ? 30000 : 130000);
+    EXPECT_NEAR(ours, theirs, theirs * 0.02);
+    EXPECT_LT(diff / 255, theirs * 0.05);
+    Free(&p);
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+}
+#endif
 
 TEST_F(PathDraw, EdgeAndShadowColours) {
   ASSERT_NE(OpenBlack(), nullptr);
