@@ -6,6 +6,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -537,13 +538,15 @@ int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer) 
 
 namespace {
 
-// Waits in 10 ms steps until done says so; false when an end signal came
-// first (the threads are then left to the stop at shut-down).
+// Waits until done says so, woken by each thread that reaches a state;
+// false when an end signal came first (the threads are then left to the
+// stop at shut-down). The short bound covers flags set without a signal.
 template <typename Done>
-bool WaitForThreads(Done done) {
+bool WaitForThreads(vlVideoPlayer* p, Done done) {
+  std::unique_lock<std::mutex> lock(p->stateMutex);
   while (!done()) {
     if (BlockingWaitsEnded()) return false;
-    SleepMillis(10);
+    p->stateWake.wait_for(lock, std::chrono::milliseconds(2));
   }
   return true;
 }
@@ -574,7 +577,10 @@ int PauseVideoPlayer(vlVideoHandle* handle) {
     p->seeksAtPause = p->pausedSeeks.load();
   }
   p->paused.store(1);
-  if (!WaitForThreads([p] { return p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load(); }))
+  // A thread waiting for a frame's time or a packet would see the pause
+  // only then: a frame period later at a low rate.
+  WakeVideoThreads(p);
+  if (!WaitForThreads(p, [p] { return p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load(); }))
     return ERR_USERABORT;
   {
     std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
@@ -624,7 +630,7 @@ int ResumeVideoPlayer(vlVideoHandle* handle) {
   p->resumeRequest.store(1);
   p->paused.store(0);
   WakePausedThreads(p);
-  if (!WaitForThreads([p] { return !p->resumeRequest.load() || !p->running.load(); })) return ERR_USERABORT;
+  if (!WaitForThreads(p, [p] { return !p->resumeRequest.load() || !p->running.load(); })) return ERR_USERABORT;
   return 0;
 }
 
@@ -632,7 +638,7 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   vlVideoPlayer* p = handle->player;
   const bool running = p->running.load();
   if (running && !p->paused.load() && !p->ended.load()) {
-    if (!WaitForThreads([p] {
+    if (!WaitForThreads(p, [p] {
           return !(p->videoFlushState.load() || p->audioFlushState.load() || p->warmUp.load() < 10) ||
                  p->endOfFile.load();
         }))
