@@ -638,8 +638,12 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   vlVideoPlayer* p = handle->player;
   const bool running = p->running.load();
   if (running && !p->paused.load() && !p->ended.load()) {
+    // The threads have warmed up once a frame has shown: the warm-up count
+    // alone grows by one a frame period once frames flow, over a second at
+    // 5 fps, and the seek would hold the script that long.
     if (!WaitForThreads(p, [p] {
-          return !(p->videoFlushState.load() || p->audioFlushState.load() || p->warmUp.load() < 10) ||
+          return !(p->videoFlushState.load() || p->audioFlushState.load() ||
+                   (p->warmUp.load() < 10 && !p->framesShown.load())) ||
                  p->endOfFile.load();
         }))
       return ERR_USERABORT;

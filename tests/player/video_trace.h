@@ -193,6 +193,13 @@ inline std::vector<Grab> Changes(const std::vector<Grab>& trace) {
   return changes;
 }
 
+// When the trace first saw marker m (the end of the trace when never).
+inline double MarkerTime(const std::vector<Grab>& trace, int m) {
+  for (const Grab& g : trace)
+    if (g.marker >= m) return g.t;
+  return trace.empty() ? 0 : trace.back().t;
+}
+
 // Frames never shown between two grabs close enough together that a
 // frame shown for its whole time could not have fallen between them; of
 // the second clip when second is set.
