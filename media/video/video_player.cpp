@@ -638,11 +638,15 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   vlVideoPlayer* p = handle->player;
   const bool running = p->running.load();
   if (running && !p->paused.load() && !p->ended.load()) {
-    // The threads have warmed up once a frame has shown: the warm-up count
-    // alone grows by one a frame period once frames flow, over a second at
-    // 5 fps, and the seek would hold the script that long.
+    // A seek in flight is taken over once the decoder has carried it out
+    // and the threads have met its flush packets: waiting until its first
+    // frame showed held the script a frame period and more at low rates
+    // (with sound, until the sound from there came), and the other videos'
+    // frames due meanwhile were never drawn. The threads have warmed up
+    // once a frame has shown: the warm-up count alone grows by one a frame
+    // period once frames flow.
     if (!WaitForThreads(p, [p] {
-          return !(p->videoFlushState.load() || p->audioFlushState.load() ||
+          return !(p->seekRequest.load() || p->videoFlushState.load() == 1 || p->audioFlushState.load() ||
                    (p->warmUp.load() < 10 && !p->framesShown.load())) ||
                  p->endOfFile.load();
         }))
