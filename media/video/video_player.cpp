@@ -629,7 +629,8 @@ int ResumeVideoPlayer(vlVideoHandle* handle) {
   MarkVideoSoundResumed(p);
   p->resumeRequest.store(1);
   p->paused.store(0);
-  WakePausedThreads(p);
+  // The server may wait for a packet (a pause before the first frame).
+  WakeVideoThreads(p);
   if (!WaitForThreads(p, [p] { return !p->resumeRequest.load() || !p->running.load(); })) return ERR_USERABORT;
   return 0;
 }

@@ -497,8 +497,11 @@ void VideoRefreshThread(void* start) {
     }
     lock.unlock();
     // A paused video has not ended: a seek while paused empties the queues
-    // before it reads from the new place.
-    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() &&
+    // before it reads from the new place. Nor has one whose seek the
+    // decoder has yet to carry out: the queues it empties first are not
+    // the end of the file (a loaded machine met that gap, and the video
+    // then read as ended at the place sought while it played on).
+    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() && !p->seekRequest.load() &&
         QueueEmpty(&p->videoQueue) &&
         (!p->sound || (QueueEmpty(&p->audioQueue) && p->soundPlayed.load())) && !p->serverBusy.load() &&
         QueuedFrames(p) == 0) {

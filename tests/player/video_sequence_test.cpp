@@ -90,7 +90,7 @@ class VideoSequence : public VideoTraceTest {
 
   // Runs the sequence on clip 1 at 0, 0 (clip 2 at 0, 48 plays on beside
   // it when asked) and checks each step; then plays clip 1 from the start
-  // as long as the sequence took, as the machine's control.
+  // as long as the sequence waited, as the machine's control.
   void RunSequence(const Sequence& s, int secondFps = 25, bool secondSound = false) {
     SCOPED_TRACE(Describe(s));
     const std::string one = CachedClip("one" + std::to_string(s.fps) + (s.sound ? "s" : ""), std::to_string(s.fps), s.sound);
