@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <sstream>
 #include <string>
@@ -150,22 +151,28 @@ class VideoSequence : public VideoTraceTest {
       }
       return g;
     };
+    double load = 0;
+    getloadavg(&load, 1);
+    const double overload = std::max(0.0, load / double(sysconf(_SC_NPROCESSORS_ONLN)) - 1);
     std::istringstream lines(out);
     int lost = 0, lostSecond = 0, state = 0;
-    std::string where;
+    std::string where, calls;
     for (size_t k = 0; k < s.steps.size(); ++k) {
       const Step& step = s.steps[k];
       SCOPED_TRACE("step " + std::to_string(k + 1) + ": " + kVideoOps[step.op] + " " + std::to_string(step.ms));
       int t = 0, p = 0;
       ASSERT_TRUE(lines >> t >> p) << out;
+      calls += " " + std::to_string(t);
       state = StateAfter(step.op, state);
       const int ahead = int(3 * k + 1), after = ahead + 1, read = ahead + 2;
       if (at(read) == trace.end() || at(read + 1) == trace.end()) continue;
       // 20 ms, and as long as the machine held the trace's grabs back
-      // meanwhile (2 ms apart when it does not).
+      // meanwhile (2 ms apart when it does not); on a machine with more to
+      // run than cores, each of the player's threads the call waits for
+      // waits its turn too: 20 ms more for each core's worth over.
       double stall = 0;
       for (auto g = at(ahead); g != at(after) && g != trace.end(); ++g) stall = std::max(stall, (g + 1)->t - g->t - 0.002);
-      EXPECT_LE(t, 20 + 1000 * stall) << "ms the call took";
+      EXPECT_LE(t, 20 + 20 * overload + 1000 * stall) << "ms the call took";
       // The window's grabs from the call's return until the next step.
       const double start = at(after)->t, end = at(read + 1)->t - 1e-6, settled = start + 0.16;
       const int named = int(std::floor(p * s.fps / 1000.0 + 1e-9));
@@ -204,10 +211,12 @@ class VideoSequence : public VideoTraceTest {
     const double c0 = at(marker)->t, c1 = at(marker + 1)->t;
     const int plain = SkippedBetween(trace, c0, c1, period, &control),
               plainSecond = s.second ? SkippedBetween(trace, c0, c1, 0.04, &control, true) : 0;
-    std::printf("lost %d (second clip %d), in plain play of %.1f s %d (%d)\n", lost, lostSecond, c1 - c0, plain,
-                plainSecond);
-    EXPECT_LE(lost, plain) << "lost while nothing was asked:" << where << "; in plain play:" << control;
-    EXPECT_LE(lostSecond, plainSecond) << "lost by the second clip:" << where << "; in plain play:" << control;
+    std::printf("lost %d (second clip %d), in plain play of %.1f s %d (%d); calls (ms):%s; load %.1f\n", lost, lostSecond,
+                c1 - c0, plain, plainSecond, calls.c_str(), load);
+    // One frame more than plain play lost may be the machine's chance; a
+    // fault of the player loses one at every step it meets.
+    EXPECT_LE(lost, plain + 1) << "lost while nothing was asked:" << where << "; in plain play:" << control;
+    EXPECT_LE(lostSecond, plainSecond + 1) << "lost by the second clip:" << where << "; in plain play:" << control;
     if (s.sound) CheckSound(s);
   }
 

@@ -84,8 +84,9 @@ TEST_F(Timing, AResumeGoesOnFromThePausedFrameAndSound) {
       skipped += SkippedBetween(trace, at->t - 0.05, at->t + 0.5, 0.04, &where);
     }
     // A loaded machine drops a frame now and then in plain play too: no
-    // more may be lost near the resumes.
-    EXPECT_LE(skipped, SkippedBetween(trace, MarkerTime(trace, 6), MarkerTime(trace, 7), 0.04, &plain))
+    // more may be lost near the resumes, but for one by chance (a fault of
+    // the player loses one at each resume).
+    EXPECT_LE(skipped, 1 + SkippedBetween(trace, MarkerTime(trace, 6), MarkerTime(trace, 7), 0.04, &plain))
         << "near the resumes" << where << "; in plain play" << plain;
     EXPECT_GT(SoundWithPicture(trace, recording, 0.04), 200);
   });
@@ -145,9 +146,11 @@ TEST_F(Timing, ASeekWhilePlayingShowsThePlaceSoughtAndPlaysOnFromIt) {
       auto first = std::find_if(at, trace.end(), [&](const Grab& g) { return g.frame >= 0 && std::abs(g.frame - before) > 2; });
       ASSERT_NE(first, trace.end());
       EXPECT_EQ(first->frame, target / 40) << "shown first, " << first->t - at->t << " s after the seek";
-      skipped += SkippedBetween(trace, first->t, first->t + 1.0, 0.04, &where);
+      std::string lost;
+      skipped += SkippedBetween(trace, first->t, first->t + 1.0, 0.04, &lost);
+      if (!lost.empty()) where += " (" + std::string(k <= 3 ? "sound, " : "") + std::to_string(target) + ")" + lost;
     }
-    EXPECT_LE(skipped, SkippedBetween(trace, MarkerTime(trace, 7), MarkerTime(trace, 8), 0.04, &plain))
+    EXPECT_LE(skipped, 1 + SkippedBetween(trace, MarkerTime(trace, 7), MarkerTime(trace, 8), 0.04, &plain))
         << "after the seeks" << where << "; in plain play" << plain;
     const std::vector<long> recording = Recording();
     ASSERT_GT(recording.size(), size_t(kRate) * 5);
