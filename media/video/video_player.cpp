@@ -6,6 +6,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -570,13 +571,15 @@ int StopVideoPlayer(vlVideoHandle* handle, vlDisplay* display, int forgetLayer) 
 
 namespace {
 
-// Waits in 10 ms steps until done says so; false when an end signal came
-// first (the threads are then left to the stop at shut-down).
+// Waits until done says so, woken by each thread that reaches a state;
+// false when an end signal came first (the threads are then left to the
+// stop at shut-down). The short bound covers flags set without a signal.
 template <typename Done>
-bool WaitForThreads(Done done) {
+bool WaitForThreads(vlVideoPlayer* p, Done done) {
+  std::unique_lock<std::mutex> lock(p->stateMutex);
   while (!done()) {
     if (BlockingWaitsEnded()) return false;
-    SleepMillis(10);
+    p->stateWake.wait_for(lock, std::chrono::milliseconds(2));
   }
   return true;
 }
@@ -607,7 +610,10 @@ int PauseVideoPlayer(vlVideoHandle* handle) {
     p->seeksAtPause = p->pausedSeeks.load();
   }
   p->paused.store(1);
-  if (!WaitForThreads([p] { return p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load(); }))
+  // A thread waiting for a frame's time or a packet would see the pause
+  // only then: a frame period later at a low rate.
+  WakeVideoThreads(p);
+  if (!WaitForThreads(p, [p] { return p->serverIdle.load() && p->refreshIdle.load() && p->decoderIdle.load(); }))
     return ERR_USERABORT;
   // A seek while playing whose first frame has not shown yet: the threads
   // carry a seek out only while playing, so the pause takes it over and
@@ -675,8 +681,9 @@ int ResumeVideoPlayer(vlVideoHandle* handle) {
   MarkVideoSoundResumed(p);
   p->resumeRequest.store(1);
   p->paused.store(0);
-  WakePausedThreads(p);
-  if (!WaitForThreads([p] { return !p->resumeRequest.load() || !p->running.load(); })) return ERR_USERABORT;
+  // The server may wait for a packet (a pause before the first frame).
+  WakeVideoThreads(p);
+  if (!WaitForThreads(p, [p] { return !p->resumeRequest.load() || !p->running.load(); })) return ERR_USERABORT;
   return 0;
 }
 
@@ -684,8 +691,16 @@ int SeekVideoPlayer(vlVideoHandle* handle, uint32_t ms) {
   vlVideoPlayer* p = handle->player;
   const bool running = p->running.load();
   if (running && !p->paused.load() && !p->ended.load()) {
-    if (!WaitForThreads([p] {
-          return !(p->videoFlushState.load() || p->audioFlushState.load() || p->warmUp.load() < 10) ||
+    // A seek in flight is taken over once the decoder has carried it out
+    // and the threads have met its flush packets: waiting until its first
+    // frame showed held the script a frame period and more at low rates
+    // (with sound, until the sound from there came), and the other videos'
+    // frames due meanwhile were never drawn. The threads have warmed up
+    // once a frame has shown: the warm-up count alone grows by one a frame
+    // period once frames flow.
+    if (!WaitForThreads(p, [p] {
+          return !(p->seekRequest.load() || p->videoFlushState.load() == 1 || p->audioFlushState.load() ||
+                   (p->warmUp.load() < 10 && !p->framesShown.load())) ||
                  p->endOfFile.load();
         }))
       return ERR_USERABORT;

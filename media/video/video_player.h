@@ -35,6 +35,7 @@ struct vlPacketQueue {
   std::mutex mutex;
   std::condition_variable condition;  // signalled on every append
   bool endOfStream = false;
+  bool interrupted = false;  // a pause woke the taker: it looks at its flags
 };
 
 struct vlFrameSlot {
@@ -181,6 +182,11 @@ struct vlVideoPlayer {
   uint32_t* scratch = nullptr;  // a frame at its own size before scaling
   void* layerWord = nullptr;  // the layer record while played as a layer
   std::atomic<uint32_t> resumeRequest{0};
+  // The script thread waits here for the threads to reach a state (idle,
+  // resumed); each thread that reaches one says so at once, so a command
+  // returns in no longer than the threads take, whatever the frame rate.
+  std::mutex stateMutex;
+  std::condition_variable stateWake;
   vlVideoHandle* handle = nullptr;
   vlVMState* vm = nullptr;
   void* spriteNode = nullptr;
@@ -268,6 +274,11 @@ void FlushPacketQueue(vlPacketQueue* queue, vlVideoSource* source);
 void RestWhilePaused(vlVideoPlayer* player, vlWorker* worker);
 // Wakes the threads resting while the player is paused.
 void WakePausedThreads(vlVideoPlayer* player);
+// Wakes every thread of a player from whatever it waits for (a frame's
+// time, a packet, a free slot), so that a pause or stop is seen at once.
+void WakeVideoThreads(vlVideoPlayer* player);
+// Sets a state flag the script thread may be waiting for, and wakes it.
+void SignalVideoState(vlVideoPlayer* player, std::atomic<uint32_t>& flag, uint32_t value);
 // Converts the decoded frame into a slot of the target size.
 void ConvertVideoFrame(vlVideoPlayer* player, const vlDecodedFrame& frame, vlFrameSlot* slot);
 double WallClock();

@@ -53,7 +53,8 @@ int TakePacket(vlPacketQueue* q, vlPacket** out) {
   std::unique_lock<std::mutex> lock(q->mutex);
   if (!q->head) {
     if (q->endOfStream) return -1;
-    q->condition.wait_for(lock, kPoll, [q] { return q->head != nullptr || q->endOfStream; });
+    q->condition.wait_for(lock, kPoll, [q] { return q->head != nullptr || q->endOfStream || q->interrupted; });
+    q->interrupted = false;
     if (!q->head) return q->endOfStream ? -1 : 0;
   }
   vlPacket* p = q->head;
@@ -151,6 +152,25 @@ void WakePausedThreads(vlVideoPlayer* p) {
   p->pauseWake.notify_all();
 }
 
+void WakeVideoThreads(vlVideoPlayer* p) {
+  WakePausedThreads(p);
+  { std::lock_guard<std::mutex> lock(p->frameMutex); }
+  p->frameCondition.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(p->videoQueue.mutex);
+    p->videoQueue.interrupted = true;
+  }
+  p->videoQueue.condition.notify_all();
+}
+
+void SignalVideoState(vlVideoPlayer* p, std::atomic<uint32_t>& flag, uint32_t value) {
+  {
+    std::lock_guard<std::mutex> lock(p->stateMutex);
+    flag.store(value);
+  }
+  p->stateWake.notify_all();
+}
+
 double WallClock() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -245,11 +265,14 @@ void VideoDecoderThread(void* start) {
       }
     }
     if (p->paused.load()) {
-      p->decoderIdle.store(1);
+      SignalVideoState(p, p->decoderIdle, 1);
       RestWhilePaused(p, worker);
       continue;
     }
-    SleepMillis(p->ended.load() ? kEndedPollMs : 10);
+    // A pause or a stop wakes this rest: neither waits out its poll.
+    std::unique_lock<std::mutex> lock(p->pauseMutex);
+    p->pauseWake.wait_for(lock, std::chrono::milliseconds(p->ended.load() ? kEndedPollMs : 10),
+                          [p, worker] { return p->paused.load() || Stopping(worker); });
   }
 }
 
@@ -280,9 +303,9 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
         continue;
       }
       lock.unlock();
-      p->serverIdle.store(1);
+      SignalVideoState(p, p->serverIdle, 1);
       RestWhilePaused(p, worker);
-      if (!p->paused.load()) p->resumeRequest.store(0);
+      if (!p->paused.load()) SignalVideoState(p, p->resumeRequest, 0);
       lock.lock();
     }
   }
@@ -350,9 +373,9 @@ void VideoServerThread(void* start) {
   auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
   ReportWorkerStarted(worker);
   while (!Stopping(worker)) {
-    if (p->resumeRequest.load()) p->resumeRequest.store(0);
+    if (p->resumeRequest.load()) SignalVideoState(p, p->resumeRequest, 0);
     if (p->paused.load() && (p->framesShown.load() || QueuedFrames(p) > 0)) {
-      p->serverIdle.store(1);
+      SignalVideoState(p, p->serverIdle, 1);
       RestWhilePaused(p, worker);
       continue;
     }
@@ -364,7 +387,7 @@ void VideoServerThread(void* start) {
       // Paused with no first frame to come: the stream ended or the
       // decoder stopped reading.
       if (p->paused.load() && (taken < 0 || p->decoderIdle.load())) {
-        p->serverIdle.store(1);
+        SignalVideoState(p, p->serverIdle, 1);
         RestWhilePaused(p, worker);
         continue;
       }
@@ -419,7 +442,7 @@ void VideoRefreshThread(void* start) {
         first = p->queued > 0 && (!still || flush == 1 || flush == 2);
       }
       if (!first) {
-        if (still || serverDone) p->refreshIdle.store(1);
+        if (still || serverDone) SignalVideoState(p, p->refreshIdle, 1);
         if (TimedWait(p, still ? std::chrono::duration<double>(kPausedRest).count() : 0.01) == 1) break;
         continue;
       }
@@ -471,7 +494,7 @@ void VideoRefreshThread(void* start) {
       // The first frame from a place sought may begin before the place:
       // the clock goes on from the place, not back to the frame's start.
       p->clockOffset = (flush == 3 ? std::max(slot->stamp, p->seekPositionMs / 1000.0) : slot->stamp) - now;
-      if (flush == 3) p->videoFlushState.store(0);
+      if (flush == 3) SignalVideoState(p, p->videoFlushState, 0);
       const double successor = p->queued == 2 ? p->slots[(p->readIndex + 1) % 2].target
                                               : slot->target + (p->videoClock - slot->stamp);
       bool drop = false;
@@ -520,8 +543,11 @@ void VideoRefreshThread(void* start) {
     }
     lock.unlock();
     // A paused video has not ended: a seek while paused empties the queues
-    // before it reads from the new place.
-    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() &&
+    // before it reads from the new place. Nor has one whose seek the
+    // decoder has yet to carry out: the queues it empties first are not
+    // the end of the file (a loaded machine met that gap, and the video
+    // then read as ended at the place sought while it played on).
+    if (p->endOfFile.load() && !p->ended.load() && !p->paused.load() && !p->seekRequest.load() &&
         QueueEmpty(&p->videoQueue) &&
         (!p->sound || (QueueEmpty(&p->audioQueue) && p->soundPlayed.load())) && !p->serverBusy.load() &&
         QueuedFrames(p) == 0) {
@@ -536,7 +562,7 @@ void VideoRefreshThread(void* start) {
       p->ended.store(1);
       if (gVideoEndedHook) gVideoEndedHook(p);
     }
-    if (p->serverIdle.load()) p->refreshIdle.store(1);
+    if (p->serverIdle.load() && !p->refreshIdle.load()) SignalVideoState(p, p->refreshIdle, 1);
     // Once ended only a stop or a seek can come, and both wake the wait.
     if (TimedWait(p, p->ended.load() ? kEndedPollMs / 1000.0 : 0.001) == 1) break;
   }

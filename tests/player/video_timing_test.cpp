@@ -1,201 +1,20 @@
 // Videos as a user sees and hears them around a pause, a resume and a
-// seek. The clips are made by ffmpeg: frame n shows n in binary as a row
-// of sixteen black and white blocks, with the complement below it (a grab
-// whose rows disagree is no frame), and the sound track is a ramp whose
-// sample i holds i & 0x7fff on the left and i >> 15 on the right, so each
-// sample the file sink records names the source sample it came from. The
-// window is grabbed every 2 ms while the player runs; at each grab the
-// length of the recording is read too, so sound and picture are compared
-// on the recording's sample count, not on the wall clock.
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
+// seek (the clips and the trace: video_trace.h).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tests/player/player_harness.h"
-
-// After gtest: its own None would meet the macro.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/player/video_trace.h"
 
 namespace {
 
+using namespace vltrace;
 using vlplayer::Result;
-using vlplayer::RunOptions;
-
-constexpr int kWidth = 320, kHeight = 48, kRate = 44100;
-// The file sink keeps the last buffer (0.1 s) it took in memory: the
-// file is that far behind the sound the player has written.
-constexpr long kSinkLagFrames = kRate / 10;
-
-std::string Lit(const std::string& text) { return "\"" + text + "\""; }
-
-double Now() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-long FileLength(const std::string& file) {
-  struct stat st;
-  return stat(file.c_str(), &st) == 0 ? long(st.st_size) : 0L;
-}
-
-// One look at the window: when, the frame number (-1 none), and how far
-// the newest recording had got (sample frames written by the player).
-struct Grab {
-  double t;
-  int frame;
-  long written, writtenAfter;  // read before and after the window
-  int marker;                  // markers the applet had written by then
-};
-
-class Timing : public vlplayer::PlayerTest {
- protected:
-  // A clip of the given frame rate ("25", "30000/1001") and length whose
-  // frames show their numbers; codec "mjpeg" or "rawvideo"; with the ramp
-  // as its sound when sound is set. Its path, or "" when ffmpeg failed.
-  std::string Clip(const std::string& name, const std::string& rate, int seconds, const std::string& codec,
-                   bool sound) {
-    const std::string path = dir() + "/" + name + ".avi";
-    std::string audio;
-    if (sound) {
-      std::string ramp(size_t(kRate) * (seconds + 1) * 4, '\0');
-      for (size_t i = 0; i < ramp.size() / 4; ++i) {
-        const uint16_t left = i & 0x7fff, right = uint16_t(i >> 15);
-        ramp[4 * i] = char(left & 0xff), ramp[4 * i + 1] = char(left >> 8);
-        ramp[4 * i + 2] = char(right & 0xff), ramp[4 * i + 3] = char(right >> 8);
-      }
-      audio = " -f s16le -ar 44100 -ac 2 -i " + vlplayer::Quote(WriteFile(name + ".raw", ramp)) +
-              " -c:a pcm_s16le -map 0:v -map 1:a";
-    }
-    // Bit b of N decides block b; rows 0-23 show N, rows 24-47 its complement.
-    const std::string bit = "mod(floor(N/pow(2\\,floor(X/20)))\\,2)";
-    int status = 0;
-    Tool("ffmpeg -v error -y -f lavfi -i \"color=c=black:s=320x48:r=" + rate + ":d=" + std::to_string(seconds) +
-             ",format=gray,geq=lum='255*if(lt(Y\\,24)\\," + bit + "\\,1-" + bit + ")'\"" + audio + " -t " +
-             std::to_string(seconds) + " -c:v " + codec + (codec == "mjpeg" ? " -q:v 2 -pix_fmt yuvj420p" : " -pix_fmt bgr24") +
-             " " + vlplayer::Quote(path),
-         &status);
-    return status == 0 ? path : "";
-  }
-
-  // The frame number an image of the window shows, -1 when it shows none.
-  static int FrameOf(XImage* image) {
-    int frame = 0;
-    for (int b = 0; b < 16; ++b) {
-      auto light = [&](int y) {
-        const unsigned long pixel = XGetPixel(image, 20 * b + 10, y);
-        return ((pixel >> 16 & 0xff) + (pixel >> 8 & 0xff) + (pixel & 0xff)) > 3 * 128;
-      };
-      const bool on = light(12);
-      if (on == light(36)) return -1;
-      frame |= int(on) << b;
-    }
-    return frame;
-  }
-
-  // Runs the applet (a window titled "timing" of 320 x 48, the video at
-  // 0, 0) and grabs it every 2 ms until the applet writes the file "done";
-  // markers are the files "m1", "m2"... the applet writes as it goes.
-  Result RunAndTrace(const std::string& body, std::vector<Grab>* trace) {
-    const std::string applet =
-        Applet("timing", ".line 1\n.table 0 { width = 320, height = 48, color = 0, title = \"timing\" }\n"
-                         ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n" + body + ".call stringtofile \"1\" " +
-                             Lit(dir() + "/done") + "\n");
-    RunOptions options;
-    options.timeoutSeconds = 120;
-    options.whileRunning = [&](pid_t, const std::string& name) {
-      const std::string window = vlplayer::WaitForWindow(name, "timing");
-      if (window.empty()) return;
-      XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-      Display* x = XOpenDisplay(name.c_str());
-      if (!x) return;
-      const Window w = std::strtoul(window.c_str(), nullptr, 10);
-      int marker = 0;
-      for (int failed = 0; failed < 500 && access((dir() + "/done").c_str(), F_OK) != 0;) {
-        if (access((dir() + "/m" + std::to_string(marker + 1)).c_str(), F_OK) == 0) ++marker;
-        const std::vector<std::string> files = SinkFiles();
-        // 44 bytes of header, 4 bytes a sample frame, and what the sink
-        // still holds.
-        auto written = [&] {
-          const long bytes = files.empty() ? 0 : FileLength(files.back());
-          return bytes > 44 ? (bytes - 44) / 4 + kSinkLagFrames : 0;
-        };
-        Grab g{Now(), -1, written(), 0, marker};
-        if (XImage* image = XGetImage(x, w, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap)) {
-          g.frame = FrameOf(image);
-          XDestroyImage(image);
-          failed = 0;
-        } else {
-          ++failed;
-        }
-        g.writtenAfter = written();
-        trace->push_back(g);
-        usleep(2000);
-      }
-      XCloseDisplay(x);
-    };
-    return Run({applet}, options);
-  }
-
-  // The source sample index of every sample frame of the newest recording.
-  std::vector<long> Recording() {
-    std::vector<long> samples;
-    const std::vector<std::string> files = SinkFiles();
-    if (files.empty()) return samples;
-    std::ifstream in(files.back(), std::ios::binary);
-    const std::string wav{std::istreambuf_iterator<char>(in), {}};
-    const size_t data = wav.find("data");
-    if (data == std::string::npos) return samples;
-    for (size_t i = data + 8; i + 3 < wav.size(); i += 4) {
-      const long left = uint8_t(wav[i]) | uint8_t(wav[i + 1]) << 8, right = uint8_t(wav[i + 2]) | uint8_t(wav[i + 3]) << 8;
-      samples.push_back(left | right << 15);
-    }
-    return samples;
-  }
-};
-
-// The frame changes of a trace: each grab that shows a frame other than
-// the last one seen.
-std::vector<Grab> Changes(const std::vector<Grab>& trace) {
-  std::vector<Grab> changes;
-  int last = -1;
-  for (const Grab& g : trace) {
-    if (g.frame < 0 || g.frame == last) continue;
-    changes.push_back(g);
-    last = g.frame;
-  }
-  return changes;
-}
-
-// Frames never shown between two grabs close enough together that a
-// frame shown for its whole time could not have fallen between them.
-int SkippedBetween(const std::vector<Grab>& trace, double from, double to, double frameSeconds, std::string* where) {
-  int skipped = 0;
-  const Grab* last = nullptr;
-  for (const Grab& g : trace) {
-    if (g.frame < 0) continue;
-    if (last && last->t >= from && g.t <= to && g.frame > last->frame + 1 && g.t - last->t < frameSeconds / 2) {
-      skipped += g.frame - last->frame - 1;
-      char text[40];
-      std::snprintf(text, sizeof text, " %d->%d", last->frame, g.frame);
-      where->append(text);
-    }
-    last = &g;
-  }
-  return skipped;
-}
+using Timing = VideoTraceTest;
 
 // At each frame change, the sound written then (between the reads before
 // and after the grab) must be that frame's, give or take a frame and the
@@ -233,40 +52,51 @@ int SoundWithPicture(const std::vector<Grab>& trace, const std::vector<long>& re
 // it). The recording holds each source sample once, in order, and at each
 // frame change the sound written is that frame's, give or take a frame.
 TEST_F(Timing, AResumeGoesOnFromThePausedFrameAndSound) {
-  const std::string clip = Clip("resume", "25", 20, "mjpeg", true);
-  ASSERT_FALSE(clip.empty());
-  std::string body = ".call openvideo 1 " + Lit(clip) + "\n.call playvideo 1\n.call wait 150\n";
-  const int pauses[] = {5, 9, 13, 17, 20};  // 20 ms ticks
-  for (int i = 0; i < 5; ++i)
-    body += ".call pausevideo 1\n.call wait " + std::to_string(pauses[i]) + "\n.call resumevideo 1\n.call stringtofile \"1\" " +
-            Lit(dir() + "/m" + std::to_string(i + 1)) + "\n.call wait 75\n";
-  body += ".call stopvideo 1\n";
-  std::vector<Grab> trace;
-  Result r = RunAndTrace(body, &trace);
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  const std::vector<long> recording = Recording();
-  ASSERT_GT(recording.size(), size_t(kRate) * 10);
-  long gaps = 0, firstGap = -1;
-  for (size_t i = 1; i < recording.size(); ++i)
-    if (recording[i] != recording[i - 1] + 1 && gaps++ == 0) firstGap = long(i);
-  EXPECT_EQ(recording[0], 0);
-  EXPECT_EQ(gaps, 0) << "first at " << firstGap << ": " << recording[firstGap - 1] << " then " << recording[firstGap];
-  for (int i = 1; i <= 5; ++i) {
-    SCOPED_TRACE("resume " + std::to_string(i));
-    auto at = std::find_if(trace.begin(), trace.end(), [i](const Grab& g) { return g.marker >= i; });
-    ASSERT_NE(at, trace.end());
-    auto end = std::find_if(at, trace.end(), [&](const Grab& g) { return g.t >= at->t + 0.17; });
-    ASSERT_NE(end, trace.end());
-    const double written = double(end->written - at->written) / kRate, passed = end->t - at->t;
-    std::printf("resume %d: %.3f s of sound in %.3f s\n", i, written, passed);
-    // Grabs read the recording's length a few milliseconds apart, and a
-    // loaded machine may hold the output back a frame's time, which it
-    // then makes up.
-    EXPECT_LE(written, passed + 0.025 + 0.04);
-    std::string where;
-    EXPECT_EQ(SkippedBetween(trace, at->t - 0.05, at->t + 0.5, 0.04, &where), 0) << where;
-  }
-  EXPECT_GT(SoundWithPicture(trace, recording, 0.04), 200);
+  Retried([&] {
+    const std::string clip = Clip("resume", "25", 20, "mjpeg", true);
+    ASSERT_FALSE(clip.empty());
+    std::string body = ".call openvideo 1 " + Lit(clip) + "\n.call playvideo 1\n.call wait 150\n";
+    const int pauses[] = {5, 9, 13, 17, 20};  // 20 ms ticks
+    for (int i = 0; i < 5; ++i)
+      body += ".call pausevideo 1\n.call wait " + std::to_string(pauses[i]) + "\n.call resumevideo 1\n.call stringtofile \"1\" " +
+              Lit(dir() + "/m" + std::to_string(i + 1)) + "\n.call wait 75\n";
+    // The machine's control: as long a time of plain play, well after the
+    // last resume.
+    body += ".call stringtofile \"1\" " + Lit(dir() + "/m6") + "\n.call wait 140\n.call stringtofile \"1\" " +
+            Lit(dir() + "/m7") + "\n.call stopvideo 1\n";
+    std::vector<Grab> trace;
+    Result r = RunAndTrace(body, &trace);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::vector<long> recording = Recording();
+    ASSERT_GT(recording.size(), size_t(kRate) * 10);
+    long gaps = 0, firstGap = -1;
+    for (size_t i = 1; i < recording.size(); ++i)
+      if (recording[i] != recording[i - 1] + 1 && gaps++ == 0) firstGap = long(i);
+    EXPECT_EQ(recording[0], 0);
+    EXPECT_EQ(gaps, 0) << "first at " << firstGap << ": " << recording[firstGap - 1] << " then " << recording[firstGap];
+    std::string where, plain;
+    int skipped = 0;
+    for (int i = 1; i <= 5; ++i) {
+      SCOPED_TRACE("resume " + std::to_string(i));
+      auto at = std::find_if(trace.begin(), trace.end(), [i](const Grab& g) { return g.marker >= i; });
+      ASSERT_NE(at, trace.end());
+      auto end = std::find_if(at, trace.end(), [&](const Grab& g) { return g.t >= at->t + 0.17; });
+      ASSERT_NE(end, trace.end());
+      const double written = double(end->written - at->written) / kRate, passed = end->t - at->t;
+      std::printf("resume %d: %.3f s of sound in %.3f s\n", i, written, passed);
+      // Grabs read the recording's length a few milliseconds apart, and a
+      // loaded machine may hold the output back a frame's time, which it
+      // then makes up.
+      EXPECT_LE(written, passed + 0.025 + 0.04);
+      skipped += SkippedBetween(trace, at->t - 0.05, at->t + 0.5, 0.04, &where);
+    }
+    // A loaded machine drops a frame now and then in plain play too: no
+    // more may be lost near the resumes, but for one by chance (a fault of
+    // the player loses one at each resume).
+    EXPECT_LE(skipped, 1 + SkippedBetween(trace, MarkerTime(trace, 6), MarkerTime(trace, 7), 0.04, &plain))
+        << "near the resumes" << where << "; in plain play" << plain;
+    EXPECT_GT(SoundWithPicture(trace, recording, 0.04), 200);
+  });
 }
 
 // Seeks while a 25 fps clip plays, back, forward and back again, with and
@@ -278,54 +108,64 @@ TEST_F(Timing, AResumeGoesOnFromThePausedFrameAndSound) {
 // and within 100 ms; the sound written at each frame change is that
 // frame's.
 TEST_F(Timing, ASeekWhilePlayingShowsThePlaceSoughtAndPlaysOnFromIt) {
-  const std::string sound = Clip("sound", "25", 14, "mjpeg", true), quiet = Clip("quiet", "25", 14, "mjpeg", false);
-  ASSERT_FALSE(sound.empty());
-  ASSERT_FALSE(quiet.empty());
-  const int targets[] = {1000, 6000, 2000};
-  std::string body = ".call openvideo 1 " + Lit(sound) + "\n.call openvideo 2 " + Lit(quiet) + "\n.call starttimer 9\n";
-  int marker = 0;
-  for (int v = 1; v <= 2; ++v) {
-    body += ".call playvideo " + std::to_string(v) + "\n.call wait 150\n";
-    for (int target : targets) {
-      const std::string t = std::to_string(target);
-      body += ".call seekvideo " + std::to_string(v) + " " + t + "\n.call resettimer 9\n.call stringtofile \"1\" " +
-              Lit(dir() + "/m" + std::to_string(++marker)) + "\n.call wait 5\n.call gettimer 9 -> a\n"
-              ".call getattribute 50 " + std::to_string(v) + " 18 -> pa\n.call wait 45\n.call gettimer 9 -> b\n"
-              ".call getattribute 50 " + std::to_string(v) + " 18 -> pb\n.call debugprint " + t + " $a $pa $b $pb\n"
-              ".call wait 50\n";
+  Retried([&] {
+    const std::string sound = Clip("sound", "25", 14, "mjpeg", true), quiet = Clip("quiet", "25", 14, "mjpeg", false);
+    ASSERT_FALSE(sound.empty());
+    ASSERT_FALSE(quiet.empty());
+    const int targets[] = {1000, 6000, 2000};
+    std::string body = ".call openvideo 1 " + Lit(sound) + "\n.call openvideo 2 " + Lit(quiet) + "\n.call starttimer 9\n";
+    int marker = 0;
+    for (int v = 1; v <= 2; ++v) {
+      body += ".call playvideo " + std::to_string(v) + "\n.call wait 150\n";
+      for (int target : targets) {
+        const std::string t = std::to_string(target);
+        body += ".call seekvideo " + std::to_string(v) + " " + t + "\n.call resettimer 9\n.call stringtofile \"1\" " +
+                Lit(dir() + "/m" + std::to_string(++marker)) + "\n.call wait 5\n.call gettimer 9 -> a\n"
+                ".call getattribute 50 " + std::to_string(v) + " 18 -> pa\n.call wait 45\n.call gettimer 9 -> b\n"
+                ".call getattribute 50 " + std::to_string(v) + " 18 -> pb\n.call debugprint " + t + " $a $pa $b $pb\n"
+                ".call wait 50\n";
+      }
+      body += ".call stopvideo " + std::to_string(v) + "\n";
     }
-    body += ".call stopvideo " + std::to_string(v) + "\n";
-  }
-  std::vector<Grab> trace;
-  Result r = RunAndTrace(body, &trace);
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  std::istringstream lines(r.out);
-  for (int k = 1; k <= 6; ++k) {
-    const int target = targets[(k - 1) % 3];
-    SCOPED_TRACE((k <= 3 ? "with sound, seek to " : "without sound, seek to ") + std::to_string(target));
-    int t, a, pa, b, pb;
-    ASSERT_TRUE(lines >> t >> a >> pa >> b >> pb) << r.out;
-    EXPECT_NEAR(pa, target + a, 100 + 40) << "after " << a << " ms";
-    EXPECT_NEAR(pb, target + b, 100) << "after " << b << " ms";
-    auto at = std::find_if(trace.begin(), trace.end(), [k](const Grab& g) { return g.marker >= k; });
-    ASSERT_NE(at, trace.end());
-    int before = -1;
-    for (auto g = trace.begin(); g != at; ++g)
-      if (g->frame >= 0) before = g->frame;
-    // Frames of the old place drawn while the seek command ran can be
-    // seen first: the seek waits for the player's threads.
-    auto first = std::find_if(at, trace.end(), [&](const Grab& g) { return g.frame >= 0 && std::abs(g.frame - before) > 2; });
-    ASSERT_NE(first, trace.end());
-    EXPECT_EQ(first->frame, target / 40) << "shown first, " << first->t - at->t << " s after the seek";
-    std::string where;
-    EXPECT_EQ(SkippedBetween(trace, first->t, first->t + 1.0, 0.04, &where), 0) << where;
-  }
-  const std::vector<long> recording = Recording();
-  ASSERT_GT(recording.size(), size_t(kRate) * 5);
-  std::vector<Grab> withSound;
-  for (const Grab& g : trace)
-    if (g.marker < 4) withSound.push_back(g);
-  EXPECT_GT(SoundWithPicture(withSound, recording, 0.04), 100);
+    // The machine's control: six seconds of plain play.
+    body += ".call playvideo 2\n.call wait 25\n.call stringtofile \"1\" " + Lit(dir() + "/m7") +
+            "\n.call wait 300\n.call stringtofile \"1\" " + Lit(dir() + "/m8") + "\n.call stopvideo 2\n";
+    std::vector<Grab> trace;
+    Result r = RunAndTrace(body, &trace);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::istringstream lines(r.out);
+    std::string where, plain;
+    int skipped = 0;
+    for (int k = 1; k <= 6; ++k) {
+      const int target = targets[(k - 1) % 3];
+      SCOPED_TRACE((k <= 3 ? "with sound, seek to " : "without sound, seek to ") + std::to_string(target));
+      int t, a, pa, b, pb;
+      ASSERT_TRUE(lines >> t >> a >> pa >> b >> pb) << r.out;
+      EXPECT_NEAR(pa, target + a, 100 + 40) << "after " << a << " ms";
+      EXPECT_NEAR(pb, target + b, 100) << "after " << b << " ms";
+      auto at = std::find_if(trace.begin(), trace.end(), [k](const Grab& g) { return g.marker >= k; });
+      ASSERT_NE(at, trace.end());
+      int before = -1;
+      for (auto g = trace.begin(); g != at; ++g)
+        if (g->frame >= 0) before = g->frame;
+      // Frames of the old place drawn while the seek command ran can be
+      // seen first: the seek waits for the player's threads.
+      auto first = std::find_if(at, trace.end(), [&](const Grab& g) { return g.frame >= 0 && std::abs(g.frame - before) > 2; });
+      ASSERT_NE(first, trace.end());
+      EXPECT_EQ(first->frame, target / 40) << "shown first, " << first->t - at->t << " s after the seek";
+      std::string lost;
+      skipped += SkippedBetween(trace, first->t, first->t + 1.0, 0.04, &lost);
+      if (!lost.empty()) where += " (" + std::string(k <= 3 ? "sound, " : "") + std::to_string(target) + ")" + lost;
+    }
+    EXPECT_LE(skipped, 1 + SkippedBetween(trace, MarkerTime(trace, 7), MarkerTime(trace, 8), 0.04, &plain))
+        << "after the seeks" << where << "; in plain play" << plain;
+    const std::vector<long> recording = Recording();
+    ASSERT_GT(recording.size(), size_t(kRate) * 5);
+    std::vector<Grab> withSound;
+    for (const Grab& g : trace)
+      if (g.marker < 4) withSound.push_back(g);
+    EXPECT_GT(SoundWithPicture(withSound, recording, 0.04), 100);
+  });
 }
 
 // The frame the grabs of the window showed from 150 ms after marker k was
@@ -347,33 +187,35 @@ int SteadyFrame(const std::vector<Grab>& trace, int marker) {
 // frame 0 until the resume), or a few frames later; so does a seek back
 // while paused. Each frame is read from the window half a second long.
 TEST_F(Timing, ASeekWhilePausedShowsTheFrameSoughtWhereverThePauseCame) {
-  const std::string clip = Clip("paused", "25", 30, "mjpeg", false);
-  ASSERT_FALSE(clip.empty());
-  struct Round {
-    int ticks, first, second;
-  };
-  const Round rounds[] = {{0, 8219, 1000}, {5, 8219, 3000}, {0, 20000, 0}, {12, 1500, 29960}};
-  std::string body = ".call openvideo 1 " + Lit(clip) + "\n";
-  int marker = 0;
-  // A marker after each seek and one before the next.
-  auto mark = [&](const std::string& then) {
-    body += ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n.call wait 25\n";
-    body += ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n" + then;
-  };
-  for (const Round& round : rounds) {
-    body += ".call playvideo 1\n" + (round.ticks ? ".call wait " + std::to_string(round.ticks) + "\n" : "") +
-            ".call pausevideo 1\n.call seekvideo 1 " + std::to_string(round.first) + "\n";
-    mark(".call seekvideo 1 " + std::to_string(round.second) + "\n");
-    mark(".call resumevideo 1\n.call stopvideo 1\n");
-  }
-  std::vector<Grab> trace;
-  Result r = RunAndTrace(body + ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n", &trace);
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  for (size_t i = 0; i < std::size(rounds); ++i) {
-    SCOPED_TRACE("paused after " + std::to_string(rounds[i].ticks * 20) + " ms");
-    EXPECT_EQ(SteadyFrame(trace, int(4 * i + 1)), rounds[i].first / 40) << "sought to " << rounds[i].first;
-    EXPECT_EQ(SteadyFrame(trace, int(4 * i + 3)), rounds[i].second / 40) << "sought to " << rounds[i].second;
-  }
+  Retried([&] {
+    const std::string clip = Clip("paused", "25", 30, "mjpeg", false);
+    ASSERT_FALSE(clip.empty());
+    struct Round {
+      int ticks, first, second;
+    };
+    const Round rounds[] = {{0, 8219, 1000}, {5, 8219, 3000}, {0, 20000, 0}, {12, 1500, 29960}};
+    std::string body = ".call openvideo 1 " + Lit(clip) + "\n";
+    int marker = 0;
+    // A marker after each seek and one before the next.
+    auto mark = [&](const std::string& then) {
+      body += ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n.call wait 25\n";
+      body += ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n" + then;
+    };
+    for (const Round& round : rounds) {
+      body += ".call playvideo 1\n" + (round.ticks ? ".call wait " + std::to_string(round.ticks) + "\n" : "") +
+              ".call pausevideo 1\n.call seekvideo 1 " + std::to_string(round.first) + "\n";
+      mark(".call seekvideo 1 " + std::to_string(round.second) + "\n");
+      mark(".call resumevideo 1\n.call stopvideo 1\n");
+    }
+    std::vector<Grab> trace;
+    Result r = RunAndTrace(body + ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n", &trace);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    for (size_t i = 0; i < std::size(rounds); ++i) {
+      SCOPED_TRACE("paused after " + std::to_string(rounds[i].ticks * 20) + " ms");
+      EXPECT_EQ(SteadyFrame(trace, int(4 * i + 1)), rounds[i].first / 40) << "sought to " << rounds[i].first;
+      EXPECT_EQ(SteadyFrame(trace, int(4 * i + 3)), rounds[i].second / 40) << "sought to " << rounds[i].second;
+    }
+  });
 }
 
 // Paused, its position read and sought to while paused, a video shows the
@@ -381,43 +223,45 @@ TEST_F(Timing, ASeekWhilePausedShowsTheFrameSoughtWhereverThePauseCame) {
 // frame 95 at 30 fps, 3166.7 ms, read 3166, and a seek there showed frame
 // 94); and the position names that frame.
 TEST_F(Timing, APausedPositionSoughtShowsTheSameFrameAtAnyRate) {
-  const std::vector<std::pair<std::string, double>> rates = {
-      {"30", 30}, {"30000/1001", 30000.0 / 1001}, {"24", 24}, {"15", 15}};
-  const int waits[] = {79, 18};  // 20 ms ticks
-  std::string body;
-  int marker = 0;
-  // A marker after the pause and after the seek, and one before each.
-  auto mark = [&](const std::string& then) {
-    body += ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n.call wait 20\n";
-    body += ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n" + then;
-  };
-  for (size_t v = 1; v <= rates.size(); ++v) {
-    const std::string clip = Clip("rate" + std::to_string(v), rates[v - 1].first, 5, "rawvideo", false), id = std::to_string(v);
-    ASSERT_FALSE(clip.empty());
-    body += ".call openvideo " + id + " " + Lit(clip) + "\n";
-    for (int wait : waits) {
-      body += ".call playvideo " + id + "\n.call wait " + std::to_string(wait) + "\n.call pausevideo " + id +
-              "\n.call getattribute 50 " + id + " 18 -> at\n.call debugprint $at\n";
-      mark(".call seekvideo " + id + " $at\n");
-      mark(".call stopvideo " + id + "\n");
+  Retried([&] {
+    const std::vector<std::pair<std::string, double>> rates = {
+        {"30", 30}, {"30000/1001", 30000.0 / 1001}, {"24", 24}, {"15", 15}};
+    const int waits[] = {79, 18};  // 20 ms ticks
+    std::string body;
+    int marker = 0;
+    // A marker after the pause and after the seek, and one before each.
+    auto mark = [&](const std::string& then) {
+      body += ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n.call wait 20\n";
+      body += ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n" + then;
+    };
+    for (size_t v = 1; v <= rates.size(); ++v) {
+      const std::string clip = Clip("rate" + std::to_string(v), rates[v - 1].first, 5, "rawvideo", false), id = std::to_string(v);
+      ASSERT_FALSE(clip.empty());
+      body += ".call openvideo " + id + " " + Lit(clip) + "\n";
+      for (int wait : waits) {
+        body += ".call playvideo " + id + "\n.call wait " + std::to_string(wait) + "\n.call pausevideo " + id +
+                "\n.call getattribute 50 " + id + " 18 -> at\n.call debugprint $at\n";
+        mark(".call seekvideo " + id + " $at\n");
+        mark(".call stopvideo " + id + "\n");
+      }
     }
-  }
-  std::vector<Grab> trace;
-  Result r = RunAndTrace(body + ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n", &trace);
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  std::istringstream lines(r.out);
-  for (size_t i = 0; i < rates.size() * std::size(waits); ++i) {
-    const double rate = rates[i / std::size(waits)].second;
-    int at = -1;
-    ASSERT_TRUE(lines >> at) << r.out;
-    SCOPED_TRACE(rates[i / std::size(waits)].first + " fps, position " + std::to_string(at));
-    const int paused = SteadyFrame(trace, int(4 * i + 1)), sought = SteadyFrame(trace, int(4 * i + 3));
-    EXPECT_GT(paused, 0);
-    EXPECT_EQ(sought, paused);
-    // The position falls in the paused frame's time.
-    EXPECT_GE(at, paused * 1000 / rate - 0.5);
-    EXPECT_LT(at, (paused + 1) * 1000 / rate - 0.5);
-  }
+    std::vector<Grab> trace;
+    Result r = RunAndTrace(body + ".call stringtofile \"1\" " + Lit(dir() + "/m" + std::to_string(++marker)) + "\n", &trace);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::istringstream lines(r.out);
+    for (size_t i = 0; i < rates.size() * std::size(waits); ++i) {
+      const double rate = rates[i / std::size(waits)].second;
+      int at = -1;
+      ASSERT_TRUE(lines >> at) << r.out;
+      SCOPED_TRACE(rates[i / std::size(waits)].first + " fps, position " + std::to_string(at));
+      const int paused = SteadyFrame(trace, int(4 * i + 1)), sought = SteadyFrame(trace, int(4 * i + 3));
+      EXPECT_GT(paused, 0);
+      EXPECT_EQ(sought, paused);
+      // The position falls in the paused frame's time.
+      EXPECT_GE(at, paused * 1000 / rate - 0.5);
+      EXPECT_LT(at, (paused + 1) * 1000 / rate - 0.5);
+    }
+  });
 }
 
 // How late a frame came in plain play on this machine, in this run: the
