@@ -334,6 +334,7 @@ struct OutlineKey {
 struct ReusedOutline {
   OutlineKey key;
   vlOutlineSet set;
+  FT_BBox box;  // the set's control box
 };
 int gReuseDepth = 0;
 std::vector<std::unique_ptr<ReusedOutline>> gReused;
@@ -382,6 +383,7 @@ std::unique_ptr<ReusedOutline> TransformedOutline(const uint8_t* commands, const
   }
   if (!BuildPathOutline(commands, ls, lineWidth, ox, oy, fill, &made->set)) return nullptr;
   for (FT_Outline& piece : made->set.pieces) ApplyTransform(&piece, t);
+  made->box = made->set.ControlBox();
   if (take || gReuseDepth == 0) return made;
   try {
     if (gReused.size() >= kReusedOutlines) gReused.erase(gReused.begin());
@@ -424,7 +426,7 @@ void GetPathExtents(vlPathExtentsRequest* r) {
       TransformedOutline(r->commands, r->lineState, r->lineWidth, r->x, r->y, r->fill != 0, r->transform, false, &kept);
   const ReusedOutline* o = kept ? kept : made.get();
   if (!o) return;
-  const FT_BBox box = o->set.ControlBox();
+  const FT_BBox& box = o->box;
   r->x1 = box.xMin / 64.0;
   r->y1 = box.yMin / 64.0;
   r->x2 = box.xMax / 64.0;
@@ -440,7 +442,7 @@ int DrawPathFrom(vlPathDrawRequest* r, int32_t originX, int32_t originY) {
                                                            r->fill != 0, r->transform, true, &kept);
   if (!made) return 0;
   vlOutlineSet& o = made->set;
-  const FT_BBox box = o.ControlBox();
+  const FT_BBox box = made->box;
   const bool aa = r->lineState && r->lineState->antiAlias;
   // The buffer starts at the whole pixel of the box's corner: the outline
   // keeps its place inside that pixel.
