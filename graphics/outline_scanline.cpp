@@ -219,10 +219,12 @@ bool vlScanlineFill::Render(uint8_t* buffer, int32_t rowBytes) {
 bool vlScanlineFill::RenderPlain(uint8_t* buffer, int32_t rowBytes) {
   // Per row: the change of winding at each pixel (a crossing at x counts
   // for the pixels whose centre lies at or right of it), and the pixels
-  // whose centre a side meets exactly.
+  // whose centre a side meets exactly. Only the columns a side marks are
+  // visited: between two of them the row is one run, in or out.
   std::vector<int32_t> delta(static_cast<size_t>(width_) + 1, 0);
   std::vector<uint8_t> onSide(static_cast<size_t>(width_) + 1, 0);
   std::vector<uint32_t> active;
+  std::vector<int32_t> marked;
   size_t next = 0;
   for (int32_t row = 0; row < height_; ++row) {
     if (QuitSignal()) return false;
@@ -231,6 +233,7 @@ bool vlScanlineFill::RenderPlain(uint8_t* buffer, int32_t rowBytes) {
     double rightmostX = 0;
     size_t kept = 0;
     const double centre = row + 0.5;
+    marked.clear();
     for (uint32_t i : active) {
       const Edge& e = edges_[i];
       if (e.last < row) continue;
@@ -239,6 +242,7 @@ bool vlScanlineFill::RenderPlain(uint8_t* buffer, int32_t rowBytes) {
       const double at = std::ceil(x - 0.5);
       const int32_t px = ClampToInt(at, 0, width_);
       delta[px] += e.dir;
+      marked.push_back(px);
       if (at == x - 0.5 && px < width_ && at >= 0) onSide[px] = 1;
       ++count;
       if (rightmost < 0 || x > rightmostX) rightmost = px, rightmostX = x;
@@ -248,14 +252,33 @@ bool vlScanlineFill::RenderPlain(uint8_t* buffer, int32_t rowBytes) {
     // float's precision): the rightmost is left out.
     if (evenOdd_ && (count & 1)) delta[rightmost] -= 1;
     uint8_t* out = buffer + static_cast<size_t>(row) * rowBytes;
-    int32_t winding = 0;
-    for (int32_t x = 0; x < width_; ++x) {
+    int32_t winding = 0, from = 0;
+    auto inside = [&] { return evenOdd_ ? (winding & 1) != 0 : winding != 0; };
+    if (marked.size() * 16 > static_cast<size_t>(width_)) {
+      // Crossings about as many as pixels: every pixel, without sorting.
+      for (int32_t x = 0; x < width_; ++x) {
+        winding += delta[x];
+        out[x] = inside() || onSide[x] ? 255 : 0;
+        delta[x] = 0;
+        onSide[x] = 0;
+      }
+      delta[width_] = 0;
+      onSide[width_] = 0;
+      continue;
+    }
+    std::sort(marked.begin(), marked.end());
+    for (size_t k = 0; k < marked.size(); ++k) {
+      const int32_t x = marked[k];
+      if (k && x == marked[k - 1]) continue;
+      if (x == width_) break;  // right of every pixel
+      std::memset(out + from, inside() ? 255 : 0, static_cast<size_t>(x - from));
       winding += delta[x];
-      const bool in = evenOdd_ ? (winding & 1) != 0 : winding != 0;
-      out[x] = in || onSide[x] ? 255 : 0;
+      out[x] = inside() || onSide[x] ? 255 : 0;
       delta[x] = 0;
       onSide[x] = 0;
+      from = x + 1;
     }
+    std::memset(out + from, inside() ? 255 : 0, static_cast<size_t>(width_ - from));
     delta[width_] = 0;
     onSide[width_] = 0;
   }

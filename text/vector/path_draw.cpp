@@ -225,6 +225,11 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   vlPluginInfo* engine = s->engine ? s->engine : GetVectorEngine();
   if (!engine) return MissingVectorEngine();
   if (int status = ResolvePathFonts(s->commands, engine)) return status;
+  // The path is measured and then rendered: built once for both.
+  struct Reuse {
+    Reuse() { BeginOutlineReuse(); }
+    ~Reuse() { EndOutlineReuse(); }
+  } reuse;
 
   const vlPathDrawStyle& st = s->style;
   const bool fill = st.fillStyle != 0;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -312,7 +313,94 @@ bool BuildPathOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32
   return ok;
 }
 
+// While a drawing is under way, the outlines it measured wait here for
+// its renders: one build of the path serves both. An outline is reused
+// only for the same commands built the same way (what a fill or a stroke
+// depends on) under the same transform; a render takes it and the end of
+// the drawing drops what is left, so a path changed later is built anew.
+struct OutlineKey {
+  const uint8_t* commands;
+  bool fill;
+  uint32_t join, cap, lineWidth;  // a stroke's
+  bool evenOdd;                   // a fill's
+  double ox, oy;
+  vlPathTransform t;
+  bool operator==(const OutlineKey& o) const {
+    return commands == o.commands && fill == o.fill && join == o.join && cap == o.cap && lineWidth == o.lineWidth &&
+           evenOdd == o.evenOdd && ox == o.ox && oy == o.oy && t.a == o.t.a && t.b == o.t.b && t.c == o.t.c &&
+           t.d == o.t.d;
+  }
+};
+struct ReusedOutline {
+  OutlineKey key;
+  vlOutlineSet set;
+  FT_BBox box;  // the set's control box
+};
+int gReuseDepth = 0;
+std::vector<std::unique_ptr<ReusedOutline>> gReused;
+constexpr size_t kReusedOutlines = 2;  // a fill and its edge ring
+
+OutlineKey Key(const uint8_t* commands, const vlLineStateCopy* ls, uint32_t lineWidth, double ox, double oy,
+               bool fill, const vlPathTransform* t) {
+  OutlineKey k{commands, fill, 0, 0, 0, false, ox, oy, {1, 0, 0, 1}};
+  if (fill) {
+    k.evenOdd = ls && ls->fillRule == VL_FILLRULEEVENODD;
+  } else {
+    k.join = ls ? ls->join : VL_JOINMITER;
+    k.cap = ls ? ls->cap : VL_CAPBUTT;
+    k.lineWidth = lineWidth;
+  }
+  if (t) k.t = *t;
+  return k;
+}
+
+// The transformed outline of the path: a waiting one (taken out of the
+// list when take is set), or one built now (and kept for a render when
+// not taken and a drawing is under way). Null when none can be made.
+std::unique_ptr<ReusedOutline> TransformedOutline(const uint8_t* commands, const vlLineStateCopy* ls,
+                                                  uint32_t lineWidth, double ox, double oy, bool fill,
+                                                  const vlPathTransform* t, bool take, ReusedOutline** kept) {
+  *kept = nullptr;
+  const OutlineKey key = Key(commands, ls, lineWidth, ox, oy, fill, t);
+  for (auto it = gReused.begin(); it != gReused.end(); ++it) {
+    if (!((*it)->key == key)) continue;
+    gBuildError = 0;
+    if (!take) {
+      *kept = it->get();
+      return nullptr;
+    }
+    std::unique_ptr<ReusedOutline> found = std::move(*it);
+    gReused.erase(it);
+    return found;
+  }
+  std::unique_ptr<ReusedOutline> made;
+  try {
+    made = std::make_unique<ReusedOutline>();
+    made->key = key;
+  } catch (const std::bad_alloc&) {
+    gBuildError = ERR_MEM;
+    return nullptr;
+  }
+  if (!BuildPathOutline(commands, ls, lineWidth, ox, oy, fill, &made->set)) return nullptr;
+  for (FT_Outline& piece : made->set.pieces) ApplyTransform(&piece, t);
+  made->box = made->set.ControlBox();
+  if (take || gReuseDepth == 0) return made;
+  try {
+    if (gReused.size() >= kReusedOutlines) gReused.erase(gReused.begin());
+    gReused.push_back(std::move(made));
+    *kept = gReused.back().get();
+  } catch (const std::bad_alloc&) {
+  }
+  return made;  // null once kept
+}
+
 }  // namespace
+
+void BeginOutlineReuse() { ++gReuseDepth; }
+
+void EndOutlineReuse() {
+  if (gReuseDepth > 0 && --gReuseDepth == 0) gReused.clear();
+}
 
 size_t PathCommandBytes(const uint8_t* p) {
   switch (ReadU32(p)) {
@@ -332,10 +420,13 @@ size_t PathCommandBytes(const uint8_t* p) {
 }
 
 void GetPathExtents(vlPathExtentsRequest* r) {
-  vlOutlineSet o;
-  if (!r || !BuildPathOutline(r->commands, r->lineState, r->lineWidth, r->x, r->y, r->fill != 0, &o)) return;
-  for (FT_Outline& piece : o.pieces) ApplyTransform(&piece, r->transform);
-  const FT_BBox box = o.ControlBox();
+  if (!r) return;
+  ReusedOutline* kept;
+  std::unique_ptr<ReusedOutline> made =
+      TransformedOutline(r->commands, r->lineState, r->lineWidth, r->x, r->y, r->fill != 0, r->transform, false, &kept);
+  const ReusedOutline* o = kept ? kept : made.get();
+  if (!o) return;
+  const FT_BBox& box = o->box;
   r->x1 = box.xMin / 64.0;
   r->y1 = box.yMin / 64.0;
   r->x2 = box.xMax / 64.0;
@@ -345,10 +436,13 @@ void GetPathExtents(vlPathExtentsRequest* r) {
 int DrawPath(vlPathDrawRequest* r) { return DrawPathFrom(r, 0, 0); }
 
 int DrawPathFrom(vlPathDrawRequest* r, int32_t originX, int32_t originY) {
-  vlOutlineSet o;
-  if (!r || !BuildPathOutline(r->commands, r->lineState, r->lineWidth, -r->x, -r->y, r->fill != 0, &o)) return 0;
-  for (FT_Outline& piece : o.pieces) ApplyTransform(&piece, r->transform);
-  const FT_BBox box = o.ControlBox();
+  if (!r) return 0;
+  ReusedOutline* kept;
+  std::unique_ptr<ReusedOutline> made = TransformedOutline(r->commands, r->lineState, r->lineWidth, -r->x, -r->y,
+                                                           r->fill != 0, r->transform, true, &kept);
+  if (!made) return 0;
+  vlOutlineSet& o = made->set;
+  const FT_BBox box = made->box;
   const bool aa = r->lineState && r->lineState->antiAlias;
   // The buffer starts at the whole pixel of the box's corner: the outline
   // keeps its place inside that pixel.

@@ -306,6 +306,58 @@ TEST_F(PathDraw, EdgeAndShadowColours) {
   Free(&p);
 }
 
+// A drawing builds its path's outline once, for its box and its render
+// (the fill's and the edge ring's): the outline is the drawing's own. The
+// same path changed in its buffer (more sides appended), measured in
+// between, or drawn under a transform and then without draws as a fresh
+// path of the same commands does, pixel for pixel.
+TEST_F(PathDraw, EachDrawingBuildsItsOwnOutline) {
+  ASSERT_NE(OpenBlack(), nullptr);
+  GetDrawState()->formStyle = VL_FORM_EDGE | VL_FORM_SHADOW | VL_FORM_ANTIALIAS;
+  GetDrawState()->edgeSize = 2;
+  GetDrawState()->edgeColor = 0x0000FF;
+  GetDrawState()->shadowSize = 3;
+  GetDrawState()->shadowColor = 0x00FF00;
+  const std::string a = ".call moveto ID 0 0\n.call lineto ID 30.5 3\n.call lineto ID 24 27.25\n";
+  const std::string b = ".call lineto ID 5 40\n.call lineto ID 2 12.75\n.call closepath ID\n";
+  auto with = [](std::string text, const char* id) {
+    for (size_t at; (at = text.find("ID")) != std::string::npos;) text.replace(at, 2, id);
+    return text;
+  };
+  auto same = [&](const vlPathPictures& x, const vlPathPictures& y) {
+    if (x.width != y.width || x.height != y.height) return false;
+    for (int py = 0; py < x.height; ++py)
+      for (int px = 0; px < x.width; ++px)
+        if (AlphaAt(x, px, py) != AlphaAt(y, px, py) ||
+            ReadBitmapPixel(x.picture, px, py, 0) != ReadBitmapPixel(y.picture, px, py, 0))
+          return false;
+    return true;
+  };
+  ASSERT_EQ(Run(".call startpath 1\n" + with(a, "1") + ".call closepath 1"), 0);
+  vlPath* path = nullptr;
+  ASSERT_EQ(GetPathByID({1, nullptr}, &path), 0);
+  const uint8_t* buffer = path->buffer;
+  vlDrawTagPlacement sheared = {{1, 0.5, 0, 1}, 0, 0};
+  vlPathPictures first{}, firstSheared{}, grown{}, fresh{}, again{};
+  ASSERT_EQ(Render(&firstSheared, 0xFF0000, 1, &sheared), 0);
+  ASSERT_EQ(Render(&first), 0);
+  // The triangle becomes a pentagon in the same buffer, measured on its own
+  // before it is drawn.
+  ASSERT_EQ(Run(with(b, "1") + ".call getpathextents 1"), 0);
+  ASSERT_EQ(GetPathByID({1, nullptr}, &path), 0);
+  ASSERT_EQ(path->buffer, buffer);  // what a kept outline would be found by
+  ASSERT_EQ(Run(".call startpath 2\n" + with(a, "2") + ".call closepath 2\n" + with(b, "2")), 0);
+  ASSERT_EQ(Render(&grown), 0);
+  ASSERT_EQ(Render(&fresh, 0xFF0000, 2), 0);
+  ASSERT_EQ(Render(&again, 0xFF0000, 1, &sheared), 0);
+  EXPECT_FALSE(same(first, grown));
+  EXPECT_TRUE(same(grown, fresh));
+  EXPECT_FALSE(same(firstSheared, again));
+  EXPECT_EQ(again.width, grown.width);
+  EXPECT_GT(again.height, grown.height);  // sheared down by half its width
+  for (vlPathPictures* p : {&first, &firstSheared, &grown, &fresh, &again}) Free(p);
+}
+
 // The distance from (x, y) to the line through a and b.
 double LineDistance(Pt a, Pt b, double x, double y) {
   return std::fabs((b.x - a.x) * (y - a.y) - (x - a.x) * (b.y - a.y)) / std::hypot(b.x - a.x, b.y - a.y);

@@ -14,6 +14,8 @@
 #include "text/fonts/engine_font.h"
 #include "text/fonts/truetype_font.h"
 #include "text/vector/vector_engine.h"
+#include "graphics/outline_scanline.h"
+#include "tests/text/vector/polygon_reference.h"
 
 namespace {
 
@@ -356,6 +358,66 @@ TEST_F(VectorTest, TextOutlinesLeaveTheFontsOwnRenderingAlone) {
   CloseEngineFont(font);
   void* mem = OpenVectorFaceFromMemory("not a font", 10);
   EXPECT_EQ(mem, nullptr);
+}
+
+// The player's own 1-bit fills (even-odd, and non-zero for shapes beyond
+// FreeType) light a pixel when its centre lies inside by the rule: random
+// self-crossing polygons, some reaching past the buffer's sides, against
+// the crossings counted here; rows with few crossings (runs between them)
+// and with about as many crossings as pixels (every pixel). Centres
+// within a 32nd of a pixel of a side may go either way.
+TEST(ScanlineFill, PlainFillsLightTheCentresInsideByTheRule) {
+  using vlref::Pt;
+  auto evenOddInside = [](const std::vector<Pt>& poly, double x, double y) {
+    bool in = false;
+    for (size_t i = 0; i < poly.size(); ++i) {
+      const Pt a = poly[i], b = poly[(i + 1) % poly.size()];
+      if ((a.y <= y) != (b.y <= y) && x < a.x + (y - a.y) * (b.x - a.x) / (b.y - a.y)) in = !in;
+    }
+    return in;
+  };
+  uint32_t seed = 12345;
+  auto next = [&](int range) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<int>((seed >> 8) % static_cast<uint32_t>(range));
+  };
+  FT_Library lib = OutlineLibrary();
+  ASSERT_NE(lib, nullptr);
+  int checked = 0;
+  for (int round = 0; round < 60; ++round) {
+    const bool dense = round % 3 == 2;
+    const int w = dense ? 24 : 180 + next(200), h = 40 + next(40);
+    const int n = dense ? 150 : 4 + next(24);
+    std::vector<Pt> poly;
+    for (int i = 0; i < n; ++i)  // on FreeType's 1/64 grid, up to 20 pixels past each side
+      poly.push_back({(next((w + 40) * 64) - 20 * 64) / 64.0, (next((h + 40) * 64) - 20 * 64) / 64.0});
+    FT_Outline o;
+    ASSERT_EQ(FT_Outline_New(lib, n, 1, &o), 0);
+    for (int i = 0; i < n; ++i) {
+      o.points[i] = {static_cast<FT_Pos>(poly[i].x * 64), static_cast<FT_Pos>(poly[i].y * 64)};
+      o.tags[i] = FT_CURVE_TAG_ON;
+    }
+    o.contours[0] = static_cast<short>(n - 1);
+    for (const bool evenOdd : {true, false}) {
+      std::vector<uint8_t> got(static_cast<size_t>(w) * h, 7);
+      ASSERT_TRUE(evenOdd ? FillOutlineEvenOdd(&o, got.data(), w, w, h)
+                          : FillOutlineScanline(&o, false, false, got.data(), w, w, h));
+      int wrong = 0;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const uint8_t v = got[static_cast<size_t>(y) * w + x];
+          ASSERT_TRUE(v == 0 || v == 255) << x << "," << y;
+          const double cx = x + 0.5, cy = y + 0.5;
+          if (vlref::EdgeDistance(poly, cx, cy) < 1.0 / 32) continue;
+          const bool in = evenOdd ? evenOddInside(poly, cx, cy) : vlref::Inside(poly, cx, cy);
+          wrong += (v == 255) != in;
+          ++checked;
+        }
+      EXPECT_EQ(wrong, 0) << "round " << round << (evenOdd ? " even-odd" : " non-zero");
+    }
+    FT_Outline_Done(lib, &o);
+  }
+  EXPECT_GT(checked, 500000);
 }
 
 }  // namespace
