@@ -486,6 +486,9 @@ int StartVideoPlayer(vlVMState* state, vlVideoHandle* handle, vlObjectId videoId
   p->seekRequest.store(0);
   p->videoFlushState.store(0);
   p->audioFlushState.store(0);
+  // A seek while paused and then a stop leave the flag set: the new start
+  // would cut its sound up to that old place and the picture race to it.
+  p->soundDiscard.store(0);
   p->pausedPositionValid = 0;
   p->shownSlot = -1;
   p->warmUp.store(0);
