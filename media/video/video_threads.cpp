@@ -338,7 +338,9 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
     // no sound from there (past the track's end) it is due now.
     // A frame that began before the place (the place falls inside it) has
     // been due since then: the next one comes when its time is reached.
-    const double place = inStep ? WrittenSoundClock(p) : p->seekPositionMs / 1000.0;
+    // The sound from there is cut at the place: a written clock still short
+    // of it (the output has not yet taken the cut packet) means the place.
+    const double place = std::max(inStep ? WrittenSoundClock(p) : 0.0, p->seekPositionMs / 1000.0);
     p->frameTimer = WallClock() + std::min(std::max(stamp - place, -std::fabs(p->frameDuration)), inStep ? 1.0 : 0.0);
     // The clock the next frames are weighed against runs from there too.
     p->clockOffset = stamp - p->frameTimer;
