@@ -315,7 +315,9 @@ void ScheduleFrame(vlVideoPlayer* p, vlWorker* worker, const vlDecodedFrame& fra
   // the sound from there: it waits (a few milliseconds, while the output
   // plays out the sound it holds from the old place) until that sound is
   // reached, and is then due when the sound reaches its time.
-  const bool sought = p->sound && p->videoFlushState.load() == 2 && p->audioFlushState.load() != 0;
+  // The sound may have been flushed first: the frame is still the first
+  // from the place.
+  const bool sought = p->sound && p->videoFlushState.load() == 2;
   for (int waited = 0; sought && p->audioFlushState.load() != 0 && waited < kSeekSoundWaitMs && !Stopping(worker);
        ++waited)
     SleepMillis(1);
