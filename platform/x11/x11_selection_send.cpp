@@ -37,7 +37,10 @@ IncrementalSend* gSends = nullptr;
 void Drop(IncrementalSend** link) {
   IncrementalSend* t = *link;
   *link = t->next;
-  if (!t->ownWindow) XSelectInput(t->display, t->requestor, NoEventMask);
+  // The requestor's window is not reset to no events: its owner may end
+  // (or have ended, at a DestroyNotify) as soon as it has the last piece,
+  // and the request would then be a BadWindow. The mask goes with the
+  // window; events for it meanwhile match no send and are passed over.
   std::free(t->data);
   std::free(t);
 }
