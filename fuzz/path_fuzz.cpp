@@ -76,12 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t relative = code >> 7;
     if (code & 0x40) {
       // The commands so far again, (the next byte + 1) x 64 times in all
-      // (up to 4 MB): paths beyond one FreeType outline, rows crossing
+      // (up to 512 KB): paths beyond one FreeType outline, rows crossing
       // thousands of sides.
       uint8_t times = 0;
       in.Byte(&times);
       const std::vector<uint8_t> block = path.bytes;
-      for (size_t k = 1; k < (times + 1u) * 64 && !block.empty() && path.bytes.size() + block.size() <= (4u << 20); ++k)
+      for (size_t k = 1; k < (times + 1u) * 64 && !block.empty() && path.bytes.size() + block.size() <= (512u << 10); ++k)
         path.bytes.insert(path.bytes.end(), block.begin(), block.end());
       continue;
     }

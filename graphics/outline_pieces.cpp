@@ -261,6 +261,7 @@ bool StrokePieces(const vlOutlineJournal& journal, const vlStrokeStyle& style, v
     bool batched = false;
     const double least = CutLength(style);
     std::vector<vlOutlineStep> run;
+    size_t runSides = kStrokeSides;
     for (const SubPath& sp : SubPaths(journal)) {
       if (sp.count <= kShortSides) {
         // Short sub-paths share a stroker until it holds enough.
@@ -280,13 +281,17 @@ bool StrokePieces(const vlOutlineJournal& journal, const vlStrokeStyle& style, v
       // Runs of about so many sides, each ended in the middle of the next
       // side that can be cut, or where the path goes on straight (or after
       // a side when neither comes soon); a run whose stroke does not fit
-      // one outline (curves make many points) is made again half as long.
+      // one outline (curves make many points) is made again shorter, as
+      // long as its points per side say would fit, and the next run starts
+      // from that length: sides of hundreds of points each would otherwise
+      // be stroked dozens of times over on their way down from the full
+      // length.
       size_t i = 0;
       while (i < run.size()) {
         if (batched && (!ExportStroke(stroker, set) || !fresh())) return finish(false);
         const size_t first = i;
         const FT_Vector runStart = start;
-        for (size_t sides = kStrokeSides;; sides /= 2) {
+        for (size_t sides = runSides;;) {
           i = first;
           start = runStart;
           FT_Vector begin = start;
@@ -316,8 +321,15 @@ bool StrokePieces(const vlOutlineJournal& journal, const vlStrokeStyle& style, v
             from = StepEnd(run[i]);
           }
           FT_Stroker_EndSubPath(stroker);
+          // A run may go on to twice its length looking for a cut, and
+          // some room is kept.
+          const double perSide = static_cast<double>(held()) / static_cast<double>(std::max<size_t>(i - first, 1));
+          const size_t fitting = static_cast<size_t>(std::clamp(0.45 * FT_OUTLINE_POINTS_MAX / std::max(perSide, 1.0), 1.0,
+                                                                static_cast<double>(kStrokeSides)));
+          runSides = fitting;
           if (sides <= 1 || StrokerFitsOneOutline(stroker, true)) break;
           if (!fresh()) return finish(false);
+          sides = std::min(sides / 2, fitting);
         }
         batched = true;
       }

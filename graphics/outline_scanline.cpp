@@ -173,10 +173,15 @@ void vlScanlineFill::MoveTo(double x, double y) {
 
 void vlScanlineFill::CubicTo(double x1, double y1, double x2, double y2, double x3, double y3, int depth) {
   const double x0 = penX, y0 = penY;
+  // A curve wholly above, below or right of the buffer adds nothing to it,
+  // and one wholly left of it adds to each row what its chord adds: the
+  // chord stands in, so a far-off curve is not split 2^16 times.
+  const bool away = std::max({y0, y1, y2, y3}) <= 0 || std::min({y0, y1, y2, y3}) >= height_ ||
+                    std::min({x0, x1, x2, x3}) >= width_ || std::max({x0, x1, x2, x3}) <= 0;
   // The second differences bound how far the curve bends from its chord.
   const double bend = std::max({std::fabs(x0 - 2 * x1 + x2), std::fabs(y0 - 2 * y1 + y2),
                                 std::fabs(x1 - 2 * x2 + x3), std::fabs(y1 - 2 * y2 + y3)});
-  if (depth >= kMaxDepth || !(bend > kFlatness)) {
+  if (away || depth >= kMaxDepth || !(bend > kFlatness)) {
     LineTo(x3, y3);
     return;
   }

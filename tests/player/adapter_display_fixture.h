@@ -64,14 +64,17 @@ class AdapterDisplay : public PlayerTest {
     options.whileRunning = [&](pid_t, const std::string& display) {
       const std::string id = vlplayer::WaitForWindow(display, "adaptertest");
       if (id.empty()) return;
-      const std::string grab = "import -window " + id + " -depth 8 rgb:-";
+      // The tools are bounded: a player killed by the run's time limit
+      // must fail the test, not leave a grab of its window waiting.
+      const std::string grab = "timeout -k 2 10 import -window " + id + " -depth 8 rgb:-";
       const size_t at = (static_cast<size_t>(sentinelY) * width + sentinelX) * 3;
-      for (int i = 0; i < 100; ++i) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+      for (int i = 0; i < 100 && std::chrono::steady_clock::now() < until; ++i) {
         pixels = Tool(grab);
         if (pixels.size() == size_t(width) * height * 3u && pixels.substr(at, 3) == sentinel) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
-      Tool("xdotool mousemove --window " + id + " 20 20 click 1");
+      Tool("timeout -k 2 10 xdotool mousemove --window " + id + " 20 20 click 1");
     };
     std::vector<std::string> args = {applet};
     if (owns) {
