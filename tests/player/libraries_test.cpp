@@ -972,9 +972,14 @@ TEST_F(Libraries, AnExportAfterAnExportAndASeekWritesTheSpanSought) {
                                    dump("0 0 " + Lit(longPrefix) + " 0", "long") + ".call seekvideo 1 2000\n" +
                                    dump("0 0 " + Lit(tooLong) + " 0", "too long") +
                                    dump("0 0 " + Lit(dir() + "/none/f") + " 0", "no folder") +
-                                   dump("0 0 " + Lit(dir() + "/g") + " 0", "g"))});
+                                   dump("0 0 " + Lit(dir() + "/g") + " 0", "g") +
+                                   // The same from a video that played on a layer and stopped.
+                                   ".call enablelayers\n.table 0 { uselayer = 1 }\n.call base=1 playvideo 1 0 0 r0\n"
+                                   ".call getlasterror -> e\n.call debugprint \"played\" $e\n.call wait 25\n.call stopvideo 1\n"
+                                   ".call seekvideo 1 1000\n" +
+                                   dump("0 0 " + Lit(dir() + "/h") + " 0", "h"))});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "a 0\nb 0\nc 0\nd 0\nlong 0\ntoo long 1052\nno folder 1052\ng 0\n");
+  EXPECT_EQ(r.out, "a 0\nb 0\nc 0\nd 0\nlong 0\ntoo long 1052\nno folder 1052\ng 0\nplayed 0\nh 0\n");
   auto check = [&](const std::string& prefix, int first) {
     SCOPED_TRACE(prefix);
     const std::string got =
@@ -997,6 +1002,7 @@ TEST_F(Libraries, AnExportAfterAnExportAndASeekWritesTheSpanSought) {
   check(dir() + "/d", 0);
   // Exports that could not start leave the place sought for the next.
   check(dir() + "/g", 20);
+  check(dir() + "/h", 10);
   EXPECT_TRUE(access((dir() + "/e.wav").c_str(), F_OK) == 0 && access((dir() + "/e29.bmp").c_str(), F_OK) == 0);
   EXPECT_NE(access((dir() + "/t.wav").c_str(), F_OK), 0);
 }
