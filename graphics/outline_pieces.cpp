@@ -116,6 +116,23 @@ void StrokeSide(FT_Stroker stroker, const vlOutlineStep& s) {
   else FT_Stroker_CubicTo(stroker, &p[0], &p[1], &p[2]);
 }
 
+}  // namespace
+
+void ReplayJournal(FT_Stroker stroker, const vlOutlineJournal& journal) {
+  for (const vlOutlineStep& s : journal) {
+    if (s.kind == vlOutlineStep::kBegin) {
+      FT_Vector start = s.p[0];
+      FT_Stroker_BeginSubPath(stroker, &start, s.open);
+    } else if (s.kind == vlOutlineStep::kEnd) {
+      FT_Stroker_EndSubPath(stroker);
+    } else {
+      StrokeSide(stroker, s);
+    }
+  }
+}
+
+namespace {
+
 // A cut may fall in the middle of a line at least this long (26.6): the
 // cap at the cut then stays inside it, and each half is long enough for
 // the stroker to take its direction exactly (it turns sides of a few

@@ -45,6 +45,8 @@ struct vlStrokeStyle {
 // True when the stroker's outline (one border or both) fits one FreeType
 // outline.
 bool StrokerFitsOneOutline(FT_Stroker stroker, bool both);
+// Makes the recorded calls to a stroker, in order.
+void ReplayJournal(FT_Stroker stroker, const vlOutlineJournal& journal);
 // The fill of the recorded sub-paths (every one closed), or their stroke:
 // long sub-paths are cut in the middle of a side long enough to hold the
 // cap, so that every join lies wholly inside one piece and the cut ends

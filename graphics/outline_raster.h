@@ -68,6 +68,7 @@ struct vlOutlineBuilder {
   FT_Vector at = {0, 0};  // where the stroker stands, or the sub-path will begin
   // When set, every call to the stroker is also recorded here, so that a
   // path beyond FreeType's outline limits can be built again in pieces.
+  // Without a stroker the calls are only recorded.
   // Nothing is thrown from here (the builder runs inside FreeType's glyph
   // walk too): a record that runs out of memory is only marked.
   vlOutlineJournal* journal = nullptr;
@@ -95,7 +96,7 @@ struct vlOutlineBuilder {
   void Flush() {
     if (begun) return;
     FT_Vector v = Point(startX, startY);
-    FT_Stroker_BeginSubPath(stroker, &v, opensOpen);
+    if (stroker) FT_Stroker_BeginSubPath(stroker, &v, opensOpen);
     Record(vlOutlineStep::kBegin, v);
     begun = true;
   }
@@ -108,11 +109,11 @@ struct vlOutlineBuilder {
       // Closing draws the side back to the start, as a path does.
       FT_Vector v = Point(startX, startY);
       if (v.x != at.x || v.y != at.y) {
-        FT_Stroker_LineTo(stroker, &v);
+        if (stroker) FT_Stroker_LineTo(stroker, &v);
         Record(vlOutlineStep::kLine, v);
       }
     }
-    FT_Stroker_EndSubPath(stroker);
+    if (stroker) FT_Stroker_EndSubPath(stroker);
     Record(vlOutlineStep::kEnd);
     begun = false;
   }
@@ -120,7 +121,7 @@ struct vlOutlineBuilder {
     FT_Vector v = Point(x, y);
     if (v.x != at.x || v.y != at.y) {
       Flush();
-      FT_Stroker_LineTo(stroker, &v);
+      if (stroker) FT_Stroker_LineTo(stroker, &v);
       Record(vlOutlineStep::kLine, v);
       at = v;
     }
@@ -133,7 +134,7 @@ struct vlOutlineBuilder {
     FT_Vector a = Point(x1, y1), c = Point(x2, y2);
     if (!Degenerate({at, a, c})) {
       Flush();
-      FT_Stroker_ConicTo(stroker, &a, &c);
+      if (stroker) FT_Stroker_ConicTo(stroker, &a, &c);
       Record(vlOutlineStep::kConic, a, c);
       at = c;
     }
@@ -144,7 +145,7 @@ struct vlOutlineBuilder {
     FT_Vector a = Point(x1, y1), b = Point(x2, y2), c = Point(x3, y3);
     if (!Degenerate({at, a, b, c})) {
       Flush();
-      FT_Stroker_CubicTo(stroker, &a, &b, &c);
+      if (stroker) FT_Stroker_CubicTo(stroker, &a, &b, &c);
       Record(vlOutlineStep::kCubic, a, b, c);
       at = c;
     }

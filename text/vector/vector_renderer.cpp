@@ -17,6 +17,7 @@
 #include "abi/plugin_abi.h"
 #include "text/fonts/engine_font.h"
 #include "text/fonts/truetype_font.h"
+#include "graphics/outline_fill_lines.h"
 #include "graphics/outline_raster.h"
 #include "text/vector/vector_engine.h"
 #include "vm/convert.h"
@@ -277,22 +278,59 @@ bool BuildPathOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32
   vlOutlineBuilder b;
   vlOutlineJournal journal;
   b.journal = &journal;
-  if (FT_Stroker_New(Library(), &b.stroker)) {
-    gBuildError = ERR_MEM;
-    return false;
-  }
   b.fillMode = fillOnly;
   const uint32_t join = ls ? ls->join : VL_JOINMITER, cap = ls ? ls->cap : VL_CAPBUTT;
   const vlStrokeStyle style = {static_cast<FT_Fixed>(lineWidth) * 32, MapCap(cap), MapJoin(join),
                                kOutlineMiterLimit};
-  if (fillOnly) FT_Stroker_Set(b.stroker, 0, FT_STROKER_LINECAP_BUTT, FT_STROKER_LINEJOIN_ROUND, 0);
-  else FT_Stroker_Set(b.stroker, style.radius, style.cap, style.join, style.miterLimit);
+  // A fill is only recorded first: one of straight sides is outlined
+  // without the stroker, the rest is handed to it afterwards.
+  if (!fillOnly) {
+    if (FT_Stroker_New(Library(), &b.stroker)) {
+      gBuildError = ERR_MEM;
+      return false;
+    }
+    FT_Stroker_Set(b.stroker, style.radius, style.cap, style.join, style.miterLimit);
+  }
   WalkCommands(Mode::Build, const_cast<uint8_t*>(commands), ox, oy, &b);
   b.End(false);
   if (curX) *curX = b.curX;
   if (curY) *curY = b.curY;
   out->evenOdd = fillOnly && ls && ls->fillRule == VL_FILLRULEEVENODD;
   bool ok = false;
+  if (fillOnly) {
+    if (b.journalLost) {
+      gBuildError = ERR_MEM;
+      return false;
+    }
+    FT_Outline o;
+    switch (FillOutlineOfLines(journal, &o)) {
+      case vlFillLinesResult::kMade:
+        if (out->evenOdd) o.flags |= FT_OUTLINE_EVEN_ODD_FILL;
+        try {
+          out->pieces.push_back(o);
+          return true;
+        } catch (const std::bad_alloc&) {
+          FT_Outline_Done(Library(), &o);
+          gBuildError = ERR_MEM;
+          return false;
+        }
+      case vlFillLinesResult::kTooLarge:
+        if (FillPieces(journal, out)) return true;
+        gBuildError = ERR_MEM;
+        return false;
+      case vlFillLinesResult::kNoMemory:
+        gBuildError = ERR_MEM;
+        return false;
+      case vlFillLinesResult::kNotLines:
+        break;
+    }
+    if (FT_Stroker_New(Library(), &b.stroker)) {
+      gBuildError = ERR_MEM;
+      return false;
+    }
+    FT_Stroker_Set(b.stroker, 0, FT_STROKER_LINECAP_BUTT, FT_STROKER_LINEJOIN_ROUND, 0);
+    ReplayJournal(b.stroker, journal);
+  }
   if (StrokerFitsOneOutline(b.stroker, !fillOnly)) {
     FT_Outline o;
     ok = ExportBorder(b.stroker, FT_STROKER_BORDER_LEFT, &o, !fillOnly);
