@@ -12,6 +12,7 @@
 #include <cstring>
 #include <utility>
 #include <new>
+#include <thread>
 
 #include "display/bgpic.h"
 #include "display/clients.h"
@@ -606,7 +607,13 @@ int PauseVideoPlayer(vlVideoHandle* handle) {
   // The pause holds the frame on the window: frames decoded or queued
   // after it wait for the resume, and the position is the shown frame's.
   if (!p->paused.load()) {
-    std::lock_guard<std::mutex> lock(p->frameMutex);
+    // A thread that keeps the frame lock must not keep an end signal
+    // waiting: the script's thread asks for it until the waits are ended.
+    std::unique_lock<std::mutex> lock(p->frameMutex, std::defer_lock);
+    while (!lock.try_lock()) {
+      if (BlockingWaitsEnded()) return ERR_USERABORT;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
     p->pausedAt = WallClock();
     p->pausedClock = p->framesShown.load() ? p->pausedAt + p->clockOffset : -1.0;
     p->pausedSound = p->sound ? WrittenSoundClock(p) : 0;

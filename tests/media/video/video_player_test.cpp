@@ -353,20 +353,24 @@ TEST(VideoThreads, PausedSeeksIntoTheLastFramesEndOnResume) {
   gVideoEndedHook = nullptr;
 }
 
-// Plays the file, keeps the refresh thread from its acknowledgement (the
-// frame mutex is held elsewhere), pauses and ends the waits meanwhile, as
-// an end signal does; 0 when the pause gave 1003 and the player stopped.
+// Plays the file, keeps the frame lock held elsewhere (as a stuck thread
+// would: the pause cannot take its snapshot and the refresh thread cannot
+// acknowledge), pauses and ends the waits meanwhile, as an end signal does;
+// 0 when the pause gave 1003 and the player stopped.
 int PauseWithTheWaitsEnded(const std::string& file) {
   Opened v(file);
   vlVideoPlayer* p = v.handle ? v.handle->player : nullptr;
   if (v.error || StartVideoPlayer(nullptr, v.handle, {1, nullptr}, nullptr, 0, 0, 32, 24, 64, 0, 0, nullptr)) return 2;
   for (int i = 0; i < 300 && !p->framesShown.load(); ++i) SleepMillis(10);
-  std::atomic<bool> held{false}, release{false};
+  std::atomic<bool> held{false}, release{false}, holderDone{false};
   std::thread holder([&] {
-    std::lock_guard<std::mutex> lock(p->frameMutex);
-    held = true;
-    // Two seconds at most: a pause that ignores the end then returns 0.
-    for (int i = 0; i < 400 && !release; ++i) SleepMillis(5);
+    {
+      std::lock_guard<std::mutex> lock(p->frameMutex);
+      held = true;
+      // Two seconds at most: a pause that ignores the end returns after.
+      for (int i = 0; i < 400 && !release; ++i) SleepMillis(5);
+    }
+    holderDone = true;
   });
   while (!held) SleepMillis(1);
   std::thread signal([] {
@@ -374,11 +378,13 @@ int PauseWithTheWaitsEnded(const std::string& file) {
     EndBlockingWaits();
   });
   const int result = PauseVideoPlayer(v.handle);
+  // Before the holder gave up: the end, not the lock coming free, ended it.
+  const bool early = !release.load() && !holderDone.load();
   release = true;
   holder.join();
   signal.join();
   StopVideoPlayer(v.handle, nullptr, 1);
-  return result == ERR_USERABORT && !p->running.load() ? 0 : 1;
+  return result == ERR_USERABORT && early && !p->running.load() ? 0 : 1;
 }
 
 // An end signal ends the script thread's wait for the player's threads. In
