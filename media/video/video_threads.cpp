@@ -403,8 +403,14 @@ void VideoServerThread(void* start) {
     FreeMemory(packet);
     if (!data) {
       FlushVideoSourceVideo(p->source);
+      {
+        // The slots belong to whoever holds the decode lock: a new
+        // rectangle reallocates them under it.
+        std::lock_guard<std::mutex> schedule(p->decodeMutex);
+        std::lock_guard<std::mutex> frames(p->frameMutex);
+        p->slots[0].target = p->slots[1].target = 0;
+      }
       std::unique_lock<std::mutex> lock(p->frameMutex);
-      p->slots[0].target = p->slots[1].target = 0;
       while (p->queued > 0 && !Stopping(worker)) p->frameCondition.wait_for(lock, kPoll);
       ResetTiming(p);
       // A frame stamped 0 takes the video clock: the place sought.
