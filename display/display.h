@@ -131,6 +131,7 @@ struct vlDisplay : vlPlatformWindow {
 
   // Clients (the platform's part is in the window record) and pending frames.
   uint32_t clientModifiers;
+  // Kept together: a change of attributes copies the record around them.
   vlMutex* mutex;
   vlPendingFrame* pendingFrames;
 

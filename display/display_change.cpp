@@ -19,6 +19,7 @@
 #include "platform/display_device.h"
 #include "platform/x11/x11_window.h"
 #include "runtime/event_queue.h"
+#include "runtime/threads.h"
 #include "abi/plugin_abi.h"
 #include "vm/error_codes.h"
 
@@ -183,8 +184,10 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
     std::free(old);
     return ERR_MEM;
   }
+  if (d->mutex) LockMutex(d->mutex);
   std::memcpy(old, d, sizeof *d);
   std::memcpy(nd, d, sizeof *d);
+  if (d->mutex) UnlockMutex(d->mutex);
   FixDisplayTextPointers(nd);
   vlBGPic* oldPic = d->bgpic;
   nd->width = oldPic->width;
@@ -225,13 +228,25 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
   if (nd->y == 99999) nd->y = sizeChanged ? VL_POS_CENTER : old->y;
   const bool xChanged = nd->x != old->x, yChanged = nd->y != old->y;
 
-  // Write the new values back; sizes change through the resize paths.
-  std::memcpy(d, nd, sizeof *d);
+  // Write the new values back; sizes change through the resize paths. A
+  // playing video's thread queues frames on the display meanwhile and
+  // frees the ones it replaces: the lock and the live queue stay, or a
+  // frame freed since the copy was made would come back.
+  if (d->mutex) LockMutex(d->mutex);
+  {
+    auto* to = reinterpret_cast<unsigned char*>(d);
+    const auto* from = reinterpret_cast<const unsigned char*>(nd);
+    const size_t liveFrom = reinterpret_cast<unsigned char*>(&d->mutex) - to;
+    const size_t liveTo = reinterpret_cast<unsigned char*>(&d->pendingFrames + 1) - to;
+    std::memcpy(to, from, liveFrom);
+    std::memcpy(to + liveTo, from + liveTo, sizeof *d - liveTo);
+  }
   std::free(nd);
   FixDisplayTextPointers(d);
   d->bgpic = oldPic;
   d->width = old->width;
   d->height = old->height;
+  if (d->mutex) UnlockMutex(d->mutex);
   if ((d->styleFlags ^ old->styleFlags) & VL_DISPSTYLE_BORDERLESS) DetermineDisplayBorders(d);
 
   if (newPic) {

@@ -336,11 +336,15 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
     }
     // An adapter that scales the display itself takes the frame in the
     // BGPic's coordinates.
+    // Read under the display's lock: the script may be changing its
+    // attributes meanwhile.
+    if (d->mutex) LockMutex(d->mutex);
     int32_t limitW = d->width, limitH = d->height;
     if (!DisplayDeviceDoes(d, VL_DEVICE_SCALES_VIDEO) && d->autoScale && d->scaleWidth > 0 && d->scaleHeight > 0 && d->bgpic) {
       limitW = d->bgpic->width;
       limitH = d->bgpic->height;
     }
+    if (d->mutex) UnlockMutex(d->mutex);
     w = std::min(w, limitW - x);
     h = std::min(h, limitH - y);
   }

@@ -67,12 +67,12 @@ class Windows : public Libraries {
       *pixels = Tool("timeout 20 import -window " + window + " -depth 8 rgb:-");
     });
   }
-  // A red 32 x 24 MJPEG clip of ten frames a second; its path, or "" when
-  // ffmpeg failed.
-  std::string RedClip(const std::string& name, const std::string& seconds) {
+  // A red 32 x 24 MJPEG clip, ten frames a second unless said; its path,
+  // or "" when ffmpeg failed.
+  std::string RedClip(const std::string& name, const std::string& seconds, const std::string& rate = "10") {
     int status = 0;
     const std::string path = dir() + "/" + name;
-    Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=32x24:rate=10 -t " + seconds + " -c:v mjpeg -q:v 2 " +
+    Tool("ffmpeg -v error -y -f lavfi -i color=c=red:size=32x24:rate=" + rate + " -t " + seconds + " -c:v mjpeg -q:v 2 " +
              vlplayer::Quote(path), &status);
     return status == 0 ? path : "";
   }
@@ -753,6 +753,33 @@ TEST_F(Windows, AVideoOnALayerRefusesANewSizeOrPlaceAndStaysTheScripts) {
   EXPECT_EQ(GrabPixel(pixels, 10, 30), 0u) << "below the layer";
   EXPECT_EQ(GrabPixel(pixels, 102, 52), 0u) << "where the refused move would have put it";
   EXPECT_EQ(GrabPixel(pixels, 145, 83), 0u) << "where the refused move would have put it";
+}
+
+// A script changing the display's attributes over and over while a 60 fps
+// video plays on it: the video's thread replaces its queued frame all the
+// while, and a change must neither bring back a frame freed since it began
+// (a double free at the next drain) nor drop the queue. The video still
+// shows and plays on after 20,000 changes.
+TEST_F(Windows, ChangingTheDisplaysAttributesWhileAVideoPlaysKeepsItsFrameQueue) {
+  const std::string red = RedClip("red60.avi", "60", "60");
+  ASSERT_FALSE(red.empty());
+  std::string pixels;
+  Result r = RunAndGrabWhenReady(
+      "videoattrs", ".line 1\n.table 0 { width = 160, height = 100, color = 0, title = \"videoattrs\" }\n"
+                    ".call base=1 createdisplay 2 r0\n.call opendisplay 2\n.call openvideo 1 " + Lit(red) +
+                    "\n.call playvideo 1 0 0\n.call wait 5\n.table 0 { title = \"videoattrs\" }\n"
+                    "loadk 1 #0\nloadk 2 #19999\nloadk 3 #1\nbody:\n.call base=5 setdisplayattributes r0\n"
+                    "forloop 1 body\n.call wait 10\n.call getattribute 50 1 18 -> a\n.call wait 25\n"
+                    ".call getattribute 50 1 18 -> b\n.call isvideoplaying 1 -> p\n.call debugprint $a $b $p\n",
+      &pixels);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  int a = -1, b = -1, playing = -1;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%d %d %d", &a, &b, &playing), 3) << r.out;
+  EXPECT_GT(b, a + 250) << r.out;
+  EXPECT_EQ(playing, 1);
+  ASSERT_EQ(pixels.size(), 160u * 100 * 3);
+  EXPECT_TRUE(Reddish(GrabPixel(pixels, 16, 12))) << std::hex << GrabPixel(pixels, 16, 12);
+  EXPECT_EQ(GrabPixel(pixels, 100, 60), 0u);
 }
 
 // A video on a 240 x 180 display, playing or paused, follows every switch
