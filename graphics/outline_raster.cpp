@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "graphics/outline_clip.h"
+#include "graphics/outline_mono.h"
 #include "graphics/outline_scanline.h"
 #include "vm/convert.h"
 
@@ -233,6 +234,12 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
   // its coarse mode a side that climbs slowly crosses a row up to two
   // pixels away from where it does.
   o->flags |= FT_OUTLINE_IGNORE_DROPOUTS | FT_OUTLINE_HIGH_PRECISION;
+  // The same pixels without FreeType's bit plane and its expansion.
+  switch (FillOutlineMono(o, buffer, rowBytes, width, height)) {
+    case vlMonoFill::kDrawn: return true;
+    case vlMonoFill::kFailed: return FillOutlineScanline(o, false, false, buffer, rowBytes, width, height);
+    case vlMonoFill::kNotHandled: break;
+  }
   const int32_t monoRow = ((width + 15) >> 3) & ~1;
   std::vector<uint8_t> mono(static_cast<size_t>(monoRow) * height);
   bm.pitch = -monoRow;

@@ -9,6 +9,9 @@
 #include <random>
 
 #include "graphics/outline_fill_lines.h"
+#include "graphics/outline_mono.h"
+
+#include FT_BITMAP_H
 
 namespace {
 
@@ -110,6 +113,151 @@ TEST(FillOutline, CurvesOpenSubPathsAndOverlongPathsAreLeftToTheStroker) {
   for (int i = 1; i <= 40000; ++i) zigzag.push_back({vlOutlineStep::kLine, false, {{i * 64, (i & 1) * 640}}});
   zigzag.push_back({vlOutlineStep::kEnd, false, {}});
   EXPECT_EQ(FillOutlineOfLines(zigzag, &o), vlFillLinesResult::kTooLarge);
+}
+
+}  // namespace
+
+// The player's 1-bit fill against FreeType's monochrome rasteriser, the
+// one it replaces: the same pixels, and a refusal where FreeType refuses.
+// Random outlines of lines, conic and cubic arcs: points on the 1/64
+// grid, on pixel centres and edges (where the column pass lights centres
+// an edge passes exactly), turns on rows, self-crossing and nested
+// contours, shapes that cover more rows than FreeType's pool (it then
+// fills in bands, cut at other places), and buffers smaller than the shape.
+namespace {
+
+struct MonoCase {
+  std::vector<FT_Vector> points;
+  std::vector<char> tags;
+  std::vector<short> contours;
+};
+
+MonoCase RandomOutline(std::mt19937& rng, int size) {
+  MonoCase c;
+  auto coordinate = [&](int range) -> FT_Pos {
+    const FT_Pos v = static_cast<FT_Pos>(rng() % (range * 64 + 1)) - 8 * 64;
+    switch (rng() % 4) {
+      case 0: return (v & ~FT_Pos{63}) + 32;  // a pixel centre
+      case 1: return v & ~FT_Pos{63};         // a pixel edge
+      default: return v;
+    }
+  };
+  const int contours = 1 + static_cast<int>(rng() % 4);
+  for (int k = 0; k < contours; ++k) {
+    const int range = 1 + static_cast<int>(rng() % (size + 16));
+    const int n = 2 + static_cast<int>(rng() % 14);
+    c.points.push_back({coordinate(range), coordinate(range)});
+    c.tags.push_back(FT_CURVE_TAG_ON);
+    for (int i = 1; i < n; ++i) {
+      FT_Vector p{coordinate(range), coordinate(range)};
+      if (rng() % 5 == 0) p.y = c.points.back().y;  // flat, on a row or not
+      switch (rng() % 5) {
+        case 0:
+          c.points.push_back({coordinate(range), coordinate(range)});
+          c.tags.push_back(FT_CURVE_TAG_CONIC);
+          if (rng() & 1) {  // two conic controls in a row: a middle point between them
+            c.points.push_back({coordinate(range), coordinate(range)});
+            c.tags.push_back(FT_CURVE_TAG_CONIC);
+          }
+          break;
+        case 1:
+          c.points.push_back({coordinate(range), coordinate(range)});
+          c.points.push_back({coordinate(range), coordinate(range)});
+          c.tags.push_back(FT_CURVE_TAG_CUBIC);
+          c.tags.push_back(FT_CURVE_TAG_CUBIC);
+          break;
+        default:
+          break;
+      }
+      c.points.push_back(p);
+      c.tags.push_back(FT_CURVE_TAG_ON);
+    }
+    if (rng() % 4 == 0) {  // closing through a control point
+      c.points.push_back({coordinate(range), coordinate(range)});
+      c.tags.push_back(FT_CURVE_TAG_CONIC);
+    }
+    c.contours.push_back(static_cast<short>(c.points.size() - 1));
+  }
+  return c;
+}
+
+FT_Outline View(MonoCase& c) {
+  FT_Outline o{};
+  o.n_points = static_cast<short>(c.points.size());
+  o.n_contours = static_cast<short>(c.contours.size());
+  o.points = c.points.data();
+  o.tags = c.tags.data();
+  o.contours = c.contours.data();
+  o.flags = FT_OUTLINE_IGNORE_DROPOUTS | FT_OUTLINE_HIGH_PRECISION;
+  return o;
+}
+
+// FreeType's pixels as bytes (0 or 255), or nothing when it refuses.
+bool FreeTypeMono(FT_Outline* o, int w, int h, std::vector<uint8_t>* out) {
+  const int pitch = ((w + 15) >> 3) & ~1;
+  std::vector<uint8_t> bits(static_cast<size_t>(pitch) * h);
+  FT_Bitmap bm;
+  FT_Bitmap_Init(&bm);
+  bm.rows = h;
+  bm.width = w;
+  bm.pitch = -pitch;
+  bm.buffer = bits.data();
+  bm.pixel_mode = FT_PIXEL_MODE_MONO;
+  bm.num_grays = 2;
+  if (FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm)) return false;
+  out->assign(static_cast<size_t>(w) * h, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) (*out)[size_t(y) * w + x] = (bits[size_t(y) * pitch + x / 8] & (0x80 >> (x & 7))) ? 255 : 0;
+  return true;
+}
+
+TEST(FillOutline, MonoFillLightsFreeTypesPixels) {
+  std::mt19937 rng(20261210);
+  int drawn = 0, refused = 0, banded = 0;
+  for (int round = 0; round < 30000; ++round) {
+    const int size = round % 10 == 0 ? 300 + static_cast<int>(rng() % 700) : 4 + static_cast<int>(rng() % 60);
+    MonoCase c = RandomOutline(rng, size);
+    if (round % 7 == 0)  // a long thin side: a tall shape in a narrow buffer
+      for (FT_Vector& p : c.points) p.y *= 9;
+    if (round % 50 == 1)  // a control point out of place: FreeType refuses some
+      c.tags[rng() % c.tags.size()] = (rng() & 1) ? FT_CURVE_TAG_CUBIC : FT_CURVE_TAG_CONIC;
+    if (round % 50 == 2) {  // a comb of teeth a row or two tall: too many profiles for a one-row band
+      c = {};
+      const int teeth = 100 + static_cast<int>(rng() % 300);
+      for (int t = 0; t < teeth; ++t) {
+        c.points.push_back({t * 64 + 16, 40});
+        c.points.push_back({t * 64 + 48, 40 + static_cast<FT_Pos>(rng() % 200)});
+      }
+      c.points.push_back({teeth * 64, 0});
+      c.points.push_back({0, 0});
+      c.tags.assign(c.points.size(), FT_CURVE_TAG_ON);
+      c.contours = {static_cast<short>(c.points.size() - 1)};
+    }
+    const int w = 1 + static_cast<int>(rng() % (size + 8)), h = 1 + static_cast<int>(rng() % (size + 8));
+    FT_Outline o = View(c);
+    std::vector<uint8_t> want, got(static_cast<size_t>(w) * h, 0);
+    const bool ft = FreeTypeMono(&o, w, h, &want);
+    const vlMonoFill ours = FillOutlineMono(&o, got.data(), w, w, h);
+    ASSERT_NE(ours, vlMonoFill::kNotHandled) << round;
+    ASSERT_EQ(ours == vlMonoFill::kDrawn, ft) << "round " << round;
+    if (!ft) {
+      ASSERT_EQ(got, std::vector<uint8_t>(got.size(), 0)) << "a refusal leaves the buffer clear, round " << round;
+      ++refused;
+      continue;
+    }
+    ++drawn;
+    banded += size > 300;
+    if (got != want) {
+      size_t i = 0;
+      while (got[i] == want[i]) ++i;
+      FAIL() << "round " << round << " (" << w << "x" << h << ", " << c.points.size()
+             << " points): first difference at x " << i % w << " y " << i / w << ": ours " << int(got[i])
+             << ", FreeType " << int(want[i]);
+    }
+  }
+  EXPECT_GT(drawn, 25000);
+  EXPECT_GT(banded, 1000);
+  EXPECT_GT(refused, 100);
 }
 
 }  // namespace
