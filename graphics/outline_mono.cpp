@@ -48,6 +48,15 @@ Long MulDiv(Long a_, Long b_, Long c_, bool round) {
   return s < 0 ? static_cast<Long>(0u - static_cast<uint64_t>(r)) : r;
 }
 
+// n / d truncated, for 0 < d < 256: through doubles while n is small
+// enough that the quotient cannot round across a whole number (a quotient
+// 1/255 short of one stays short of it), as integer division elsewhere.
+inline Long Quotient(Long n, Long d) {
+  constexpr Long kExact = Long{1} << 44;
+  if (n > -kExact && n < kExact) return static_cast<Long>(static_cast<double>(n) / static_cast<double>(d));
+  return n / d;
+}
+
 struct Point {
   Long x, y;
 };
@@ -334,8 +343,9 @@ class MonoRaster {
       return Fail(kOverflow);
     }
     Point* const startArc = arc;
+    bool joint = false;  // kept in a register through the loop
     do {
-      joint_ = false;
+      joint = false;
       y2 = arc[0].y;
       if (y2 > e) {
         y1 = arc[kDegree].y;
@@ -345,19 +355,20 @@ class MonoRaster {
           else SplitCubic(arc);
           arc += kDegree;
         } else {
-          *out++ = arc[kDegree].x + (arc[0].x - arc[kDegree].x) * (e - y1) / (y2 - y1);
+          *out++ = arc[kDegree].x + Quotient((arc[0].x - arc[kDegree].x) * (e - y1), y2 - y1);
           arc -= kDegree;
           e += kPrec;
         }
       } else {
         if (y2 == e) {
-          joint_ = true;
+          joint = true;
           *out++ = arc[0].x;
           e += kPrec;
         }
         arc -= kDegree;
       }
     } while (arc >= startArc && e <= e2);
+    joint_ = joint;
     top_ = out - pool_;
     return true;
   }
@@ -569,6 +580,8 @@ class MonoRaster {
   // rising crossing pairs with the n-th falling one, both in order.
   void Sweep(bool flipped) {
     const size_t n = numProfs_;
+    // The column pass lights only crossings lying exactly on a centre.
+    if (flipped && !AnyCentre()) return;
     int minRow = static_cast<int>(Trunc(maxY_)), maxRow = static_cast<int>(Trunc(minY_));
     order_.resize(n);
     for (size_t k = 0; k < n; ++k) {
@@ -578,15 +591,17 @@ class MonoRaster {
       order_[k] = static_cast<uint32_t>(k);
     }
     // Profiles by first row: they join the active lists in that order.
-    std::stable_sort(order_.begin(), order_.end(),
-                     [&](uint32_t a, uint32_t b) { return profiles_[a].start < profiles_[b].start; });
+    std::sort(order_.begin(), order_.end(),
+              [&](uint32_t a, uint32_t b) { return profiles_[a].start < profiles_[b].start; });
     left_.clear();
     right_.clear();
     size_t next = 0;
+    Long retire = maxRow;  // the first row after which an active profile ends
     for (int y = minRow; y <= maxRow; ++y) {
       while (next < n && profiles_[order_[next]].start == y) {
         const Profile& p = profiles_[order_[next]];
         (p.up ? left_ : right_).push_back({0, p.offset, p.up ? 1 : -1, p.start + p.height - 1});
+        retire = std::min(retire, p.start + p.height - 1);
         ++next;
       }
       if (left_.empty() && right_.empty()) continue;
@@ -602,9 +617,24 @@ class MonoRaster {
         }
         Span(y, x1, x2);
       }
+      if (y < retire) continue;
       Retire(&left_, y);
       Retire(&right_, y);
+      retire = maxRow;
+      for (const Active& a : left_) retire = std::min(retire, a.last);
+      for (const Active& a : right_) retire = std::min(retire, a.last);
     }
+  }
+
+  bool AnyCentre() const {
+    for (size_t k = 0; k < numProfs_; ++k) {
+      const Profile& p = profiles_[k];
+      const Long* v = pool_ + (p.up ? p.offset : p.offset - p.height + 1);
+      Long any = 1;
+      for (Long i = 0; i < p.height; ++i) any &= v[i] & (kPrec - 1) ? 1 : 0;
+      if (!any) return true;
+    }
+    return false;
   }
 
   struct Active {
