@@ -439,6 +439,45 @@ void BltBitmapAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_
   if (kept.Combo()) kept.Cover(PlaneCoverage(alpha, false, sx, sy, w, h).get(), true);
 }
 
+bool BltFirstRowAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                      int32_t h, vlBitmap* alpha) {
+  if (!src || !dst || !alpha || w <= 0 || h <= 0) return true;
+  if (AdapterBlitMode(Form::Alpha, src, dst, alpha) || IsPlaneTarget(dst)) return false;
+  if (dst->driverOwned && dst->alphaBytes && IsVideoBitmap(dst)) return false;  // its alpha bytes are kept apart
+  vlPixelAccess s, d, a;
+  bool done = false;
+  if (!LockPixels(src, VL_LOCK_READ, &s)) return false;
+  if (LockPixels(dst, 0, &d)) {
+    if (s.format == d.format && s.bytesPerPixel >= 2 && BlitKernelsFor(d.format) && sx >= 0 && sx + w <= s.width &&
+        LockPixels(alpha, VL_LOCK_READ, &a)) {
+      vlBlitJob job;
+      job.source = s.pixels;
+      job.sourceX = sx;
+      job.sourceY = 0;
+      job.sourceRow = 0;  // every row reads the first
+      job.planeX = sx;
+      job.planeY = sy;
+      job.target = d.pixels;
+      job.targetX = dx;
+      job.targetY = dy;
+      job.targetRow = d.rowLength;
+      job.width = w;
+      job.height = h;
+      job.coverage = a.pixels;
+      job.coverageRowBytes = a.rowLength;
+      job.targetAlpha = nullptr;
+      job.targetAlphaRowBytes = 0;
+      job.format = d.format;
+      AlphaBlitPixels(job, d.bytesPerPixel, 0);
+      UnlockPixels(alpha, &a);
+      done = true;
+    }
+    UnlockPixels(dst, &d);
+  }
+  UnlockPixels(src, &s);
+  return done;
+}
+
 void AlphaBlitBitmaps(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
                       int32_t h, vlBitmap* alpha, vlBitmap* outAlpha, int32_t mode) {
   if (w <= 0 || h <= 0) return;

@@ -28,6 +28,13 @@ void BltBitmapMasked(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, i
                      int32_t width, int32_t height, vlBitmap* mask);
 void BltBitmapAlpha(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
                     int32_t width, int32_t height, vlBitmap* alpha);
+// BltBitmapAlpha of a picture whose rows are all its first row (a plain
+// colour), reading that row for every row: the same bytes without the
+// other rows made. False, with nothing drawn, where the blit would not be
+// the plain blend (an adapter's or plane target, a target keeping its
+// own alpha bytes, pictures of two formats).
+bool BltFirstRowAlpha(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
+                      int32_t width, int32_t height, vlBitmap* alpha);
 // Mode 0 blends by the source alpha plane, 1 copies where it is non-zero,
 // 2 blends over a target whose own alpha plane (outAlpha) is read.
 void AlphaBlitBitmaps(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,

@@ -42,8 +42,8 @@ int ReadDrawTagPlacement(vlVMState* L, int index, vlDrawTagPlacement* tags) {
 }
 
 void BlitPictureToTarget(vlVMState* L, vlBitmap* picture, vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y,
-                         int32_t width, int32_t height) {
-  BlitToDrawTarget(L, picture, 0, 0, x, y, width, height, width, height, alpha ? nullptr : mask, alpha);
+                         int32_t width, int32_t height, const vlMadeSource* made) {
+  BlitToDrawTarget(L, picture, 0, 0, x, y, width, height, width, height, alpha ? nullptr : mask, alpha, made);
 }
 
 bool TargetTakesLayers() {

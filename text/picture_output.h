@@ -6,6 +6,7 @@
 
 struct vlVMState;
 struct vlBitmap;
+struct vlMadeSource;
 
 // The placement options of a draw-tag table.
 struct vlDrawTagPlacement {
@@ -22,9 +23,9 @@ int ReadDrawTagPlacement(vlVMState* state, int index, vlDrawTagPlacement* tags);
 
 // Blits the picture at (x, y) onto the current drawing target (the
 // display's back buffer or the selected BGPic); the pictures stay the
-// caller's.
+// caller's. made: the picture's pixels are made on demand.
 void BlitPictureToTarget(vlVMState* state, vlBitmap* picture, vlBitmap* mask, vlBitmap* alpha, int32_t x, int32_t y,
-                         int32_t width, int32_t height);
+                         int32_t width, int32_t height, const vlMadeSource* made = nullptr);
 
 // True when the current display keeps what is drawn as layers.
 bool TargetTakesLayers();

@@ -185,8 +185,12 @@ void SafeBlt(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst,
       UpdateDisplayRect(src, sx, sy, d, dx, dy, w, h, 0);
     }
   } else if (alpha) {
-    makeInSource();
-    if (dst) {
+    // A made source may blend its own pixels in, unmade.
+    const bool plainBlend = dst && !(d->outputAlpha && !(flags & VL_SAFEBLT_OFFSCREEN));
+    const bool put = plainBlend && made && made->putAlpha &&
+                     made->putAlpha(made->context, dst, sx, sy, dx, dy, w, h, alpha);
+    if (!put) makeInSource();
+    if (dst && !put) {
       if (d->outputAlpha && !(flags & VL_SAFEBLT_OFFSCREEN)) {
         if (vlSelectAlphaMode)
           AlphaBlitBitmaps(src, sx, sy, dst, dx, dy, w, h, alpha, vlSelectAlphaMode == 2 ? d->outputAlpha : nullptr,
@@ -247,7 +251,8 @@ done:
 }
 
 void BlitToDrawTarget(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
-                      int32_t h, int32_t srcW, int32_t srcH, vlBitmap* mask, vlBitmap* alpha) {
+                      int32_t h, int32_t srcW, int32_t srcH, vlBitmap* mask, vlBitmap* alpha,
+                      const vlMadeSource* made) {
   vlDisplay* d = CurrentDisplay();
   vlBGPic* target = vlCurrentOutput;
   if (!d || !target || !src) return;
@@ -255,7 +260,7 @@ void BlitToDrawTarget(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, int32
   vlBitmap* dst = d->outputType == VL_OUTPUT_DISPLAY ? nullptr : target->curBitmap;
   SafeBlt(L, src, sx, sy, dst, dx, dy, w, h, srcW, srcH, target->width, target->height,
           VL_SAFEBLT_FIRSTBUFFER | VL_SAFEBLT_FROMLAYERS | VL_SAFEBLT_DIRECT | VL_SAFEBLT_KEEP, mask, alpha,
-          static_cast<const vlClipRegion*>(target->clipRegion));
+          static_cast<const vlClipRegion*>(target->clipRegion), made);
 }
 
 void BlitEffectRect(vlVMState* L, vlBitmap* src, int32_t sx, int32_t sy, vlDisplay* d, int32_t dx, int32_t dy,

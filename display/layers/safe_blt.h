@@ -33,6 +33,10 @@ struct vlMadeSource {
               int32_t width, int32_t height);
   void (*make)(void* context, int32_t srcX, int32_t srcY, int32_t width, int32_t height);
   void* context;
+  // The source through an alpha plane (at source coordinates) into the
+  // destination, as BltBitmapAlpha blits it; false: not drawn.
+  bool (*putAlpha)(void* context, vlBitmap* destination, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                   int32_t width, int32_t height, vlBitmap* alpha) = nullptr;
 };
 
 // While a hardware picture's mask or alpha channel is the display's
@@ -54,7 +58,7 @@ void SafeBlt(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, vlB
 // srcWidth/srcHeight limit the source.
 void BlitToDrawTarget(vlVMState* state, vlBitmap* source, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                       int32_t width, int32_t height, int32_t srcWidth, int32_t srcHeight, vlBitmap* mask,
-                      vlBitmap* alpha);
+                      vlBitmap* alpha, const vlMadeSource* made = nullptr);
 
 // For the transition effects: shows a rectangle of source on the display;
 // a source other than the back buffer goes there first under a sprite,

@@ -213,6 +213,60 @@ TEST_F(Drawing, EvenOddFillsCutTheirHolesPlainAndAntiAliased) {
 }
 #endif
 
+// A plain fill or stroke drawn into a brush blends the colour straight
+// into it, without the picture the display's drawing makes: the same
+// paths drawn onto the display (left, compared against cairo elsewhere)
+// and into a 200 x 150 brush shown beside them (right) give the same
+// pixels. Opaque and half-transparent colours over a coloured background,
+// 1 bit and anti-aliased, both rules, strokes, and paths reaching past the
+// left and top of both (past the right or bottom, the display's drawing
+// renders a wider window of the path than the brush's, cut elsewhere).
+TEST_F(Drawing, PathsDrawnIntoABrushAreThoseDrawnOnTheDisplay) {
+  std::string paths;
+  auto draw = [&](int x, int y, uint32_t colour) {
+    paths += ".call base=1 drawpath 1 " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(colour) + "\n";
+  };
+  paths += ".call base=1 startpath 1\n.call base=1 addboxtopath 1 0 0 120 120\n.call base=1 addboxtopath 1 10 10 100 100\n"
+           ".call base=1 moveto 1 60 12.5\n.call base=1 lineto 1 88.2 99.3\n.call base=1 lineto 1 14.5 45.7\n"
+           ".call base=1 lineto 1 105.5 45.7\n.call base=1 lineto 1 31.8 99.3\n.call base=1 closepath 1\n"
+           ".call base=1 addcircletopath 1 60 60 40.5\n";
+  const char* styles[] = {".call base=1 setfillstyle 1\n.call base=1 setformstyle 0\n.call base=1 setfillrule 0\n",
+                          ".call base=1 setfillstyle 1\n.call base=1 setformstyle 16\n.call base=1 setfillrule 1\n",
+                          ".call base=1 setfillstyle 0 3\n.call base=1 setformstyle 0\n",
+                          ".call base=1 setfillstyle 0 2\n.call base=1 setformstyle 16\n"};
+  const uint32_t colours[] = {0xFFFFFF, 0x80FF8000u, 0x20FF, 0x4000FF40};
+  const int places[][2] = {{-30, -20}, {70, 25}, {40, -60}, {-50, 20}};
+  for (int i = 0; i < 4; ++i) {
+    paths += styles[i];
+    draw(places[i][0], places[i][1], colours[i]);
+  }
+  // Drawn twice on the display, the background painted over the first,
+  // so that both sides start from the drawing state the paths leave.
+  const std::string text =
+      ".line 1\n.table 0 { width = 560, height = 150, color = 3368601, title = \"draw\" }\n"
+      ".call base=1 setdisplayattributes r0\n" + paths +
+      ".call base=1 setfillstyle 1\n.call base=1 startpath 3\n.call base=1 addboxtopath 3 0 0 560 150\n"
+      ".call base=1 drawpath 3 0 0 3368601\n" + paths +
+      ".call base=1 createbrush 2 200 150 3368601\n.call base=1 selectbrush 2\n" + paths +
+      ".call base=1 endselect\n.call base=1 displaybrush 2 360 0\n" + ReadyForGrab();
+  Result r = RunAndGrab(text, "brushpaths");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  auto crop = [&](int x) {
+    return Tool("convert " + Quote(dir() + "/brushpaths.png") + " -crop 200x150+" + std::to_string(x) +
+                "+0 +repage -depth 8 rgb:-");
+  };
+  const std::string display = crop(0), brush = crop(360);
+  ASSERT_EQ(display.size(), 200u * 150 * 3);
+  ASSERT_EQ(brush.size(), display.size());
+  int differ = 0, drawn = 0;
+  for (size_t k = 0; k < display.size(); k += 3) {
+    differ += display.compare(k, 3, brush, k, 3) != 0;
+    drawn += display.compare(k, 3, std::string("\x33\x66\x99", 3)) != 0;
+  }
+  EXPECT_EQ(differ, 0);
+  EXPECT_GT(drawn, 8000);  // the paths are there
+}
+
 // Gradient and texture fills of paths reaching far beyond a 40 x 40 brush:
 // what lands in the brush is the part of the pattern laid over the whole
 // box. A 1500-pixel square drawn 700 pixels up and left into the small

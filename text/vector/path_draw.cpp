@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "display/layers/layers.h"
+#include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/pixel_kernels.h"
@@ -183,9 +184,34 @@ int32_t PixelSpan(double lo, double hi) { return vl::DoubleToInt32(std::ceil(hi)
 
 bool IsIdentity(const double* m) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
 
-// A layer or the current drawing target takes the pictures.
+// A plain fill's picture whose first row alone is written: the other rows
+// are that row, made only when something reads them (a blit that blends
+// the first row in for every row does not).
+struct OneColourPicture {
+  vlBitmap* picture;
+  const uint32_t* row;  // ARGB
+  int32_t width, height;
+  bool made;
+  static void Make(void* context, int32_t, int32_t, int32_t, int32_t) {
+    auto* p = static_cast<OneColourPicture*>(context);
+    if (p->made) return;
+    p->made = true;
+    if (p->height > 1) WriteBitmapARGB(p->row, 0, p->picture, 0, 1, p->width, p->height - 1);
+  }
+  static bool Put(void*, vlBitmap*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return false; }
+  static bool PutAlpha(void* context, vlBitmap* to, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
+                       int32_t h, vlBitmap* alpha) {
+    auto* p = static_cast<OneColourPicture*>(context);
+    return !p->made && BltFirstRowAlpha(p->picture, sx, sy, to, dx, dy, w, h, alpha);
+  }
+};
+
+// A layer or the current drawing target takes the pictures. oneColour:
+// the picture holds its first row only so far.
 int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, const vlLayerOptions* form, int32_t x,
-            int32_t y, vlBitmap* picture, vlBitmap* alpha, int32_t w, int32_t h) {
+            int32_t y, vlBitmap* picture, vlBitmap* alpha, int32_t w, int32_t h, OneColourPicture* oneColour) {
+  if (oneColour && (TargetTakesLayers() || (form && LayerHasFilters(form->filters))))
+    OneColourPicture::Make(oneColour, 0, 0, w, h);
   if (TargetTakesLayers()) {
     // The layer keeps the path to draw it again at another scale.
     vlLayerGeometry* g = NewPathLayerGeometry(shape, matrix);
@@ -211,7 +237,8 @@ int Deliver(vlVMState* L, const vlPathShape& shape, const double* matrix, const 
     DeleteAlphaPlane(alpha);
     return status;
   }
-  BlitPictureToTarget(L, picture, nullptr, alpha, x, y, w, h);
+  const vlMadeSource made{OneColourPicture::Put, OneColourPicture::Make, oneColour, OneColourPicture::PutAlpha};
+  BlitPictureToTarget(L, picture, nullptr, alpha, x, y, w, h, oneColour ? &made : nullptr);
   DeleteBitmap(picture);
   DeleteAlphaPlane(alpha);
   return 0;
@@ -438,12 +465,18 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
     }
   }
   planePixels.reset();
-  WriteBitmapARGB(argb.data(), oneRow ? 0 : vw * 4, picture, 0, 0, vw, vh);
+  // A plain fill blitted onto the target off screen needs its other rows
+  // only if the blit reads them.
+  const bool firstRowOnly = oneRow && !out && vlCurrentOutput && CurrentDisplay() &&
+                            CurrentDisplay()->outputType != VL_OUTPUT_DISPLAY;
+  WriteBitmapARGB(argb.data(), oneRow ? 0 : vw * 4, picture, 0, 0, vw, firstRowOnly ? 1 : vh);
   if (out) {
     *out = {picture, plane, left, top, pw, ph};
     return 0;
   }
-  return Deliver(L, *s, matrix, form, left + wx0, top + wy0, picture, plane, vw, vh);
+  OneColourPicture oneColour{picture, argb.data(), vw, vh, false};
+  return Deliver(L, *s, matrix, form, left + wx0, top + wy0, picture, plane, vw, vh,
+                 firstRowOnly ? &oneColour : nullptr);
 }
 
 namespace {
