@@ -439,6 +439,35 @@ void BltBitmapAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_
   if (kept.Combo()) kept.Cover(PlaneCoverage(alpha, false, sx, sy, w, h).get(), true);
 }
 
+namespace {
+
+// Source rectangle at (x, y) over the target at (dx, dy) by the coverage
+// plane's bytes from (px, py).
+vlBlitJob AlphaJob(const vlPixelAccess& s, int32_t x, int32_t y, const vlPixelAccess& d, int32_t dx, int32_t dy,
+                   int32_t w, int32_t h, const vlPixelAccess& a, int32_t px, int32_t py) {
+  vlBlitJob job;
+  job.source = s.pixels;
+  job.sourceX = x;
+  job.sourceY = y;
+  job.sourceRow = s.rowLength;
+  job.planeX = px;
+  job.planeY = py;
+  job.target = d.pixels;
+  job.targetX = dx;
+  job.targetY = dy;
+  job.targetRow = d.rowLength;
+  job.width = w;
+  job.height = h;
+  job.coverage = a.pixels;
+  job.coverageRowBytes = a.rowLength;
+  job.targetAlpha = nullptr;
+  job.targetAlphaRowBytes = 0;
+  job.format = d.format;
+  return job;
+}
+
+}  // namespace
+
 bool BltFirstRowAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
                       int32_t h, vlBitmap* alpha) {
   if (!src || !dst || !alpha || w <= 0 || h <= 0) return true;
@@ -450,24 +479,8 @@ bool BltFirstRowAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int3
   if (LockPixels(dst, 0, &d)) {
     if (s.format == d.format && s.bytesPerPixel >= 2 && BlitKernelsFor(d.format) && sx >= 0 && sx + w <= s.width &&
         LockPixels(alpha, VL_LOCK_READ, &a)) {
-      vlBlitJob job;
-      job.source = s.pixels;
-      job.sourceX = sx;
-      job.sourceY = 0;
+      vlBlitJob job = AlphaJob(s, sx, 0, d, dx, dy, w, h, a, sx, sy);
       job.sourceRow = 0;  // every row reads the first
-      job.planeX = sx;
-      job.planeY = sy;
-      job.target = d.pixels;
-      job.targetX = dx;
-      job.targetY = dy;
-      job.targetRow = d.rowLength;
-      job.width = w;
-      job.height = h;
-      job.coverage = a.pixels;
-      job.coverageRowBytes = a.rowLength;
-      job.targetAlpha = nullptr;
-      job.targetAlphaRowBytes = 0;
-      job.format = d.format;
       AlphaBlitPixels(job, d.bytesPerPixel, 0);
       UnlockPixels(alpha, &a);
       done = true;
@@ -489,24 +502,9 @@ void AlphaBlitBitmaps(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int3
   }
   WithPair(src, sx, sy, w, h, dst, [&](vlPixelAccess& s, int32_t x, int32_t y, vlPixelAccess& d,
                                        const vlPixelKernels&) {
-    vlBlitJob job;
-    job.source = s.pixels;
-    job.sourceX = x;
-    job.sourceY = y;
-    job.planeX = sx;
-    job.planeY = sy;
-    job.sourceRow = s.rowLength;
-    job.target = d.pixels;
-    job.targetX = dx;
-    job.targetY = dy;
-    job.targetRow = d.rowLength;
-    job.width = w;
-    job.height = h;
-    job.coverage = a.pixels;
-    job.coverageRowBytes = a.rowLength;
+    vlBlitJob job = AlphaJob(s, x, y, d, dx, dy, w, h, a, sx, sy);
     job.targetAlpha = o.locked ? o.pixels : nullptr;
     job.targetAlphaRowBytes = o.rowLength;
-    job.format = d.format;
     AlphaBlitPixels(job, d.bytesPerPixel, mode);
   });
   if (o.locked) UnlockPixels(outAlpha, &o);
