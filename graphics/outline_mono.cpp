@@ -43,7 +43,13 @@ Long MulDiv(Long a_, Long b_, Long c_, bool round) {
   if (a_ < 0) a = 0u - a, s = -s;
   if (b_ < 0) b = 0u - b, s = -s;
   if (c_ < 0) c = 0u - c, s = -s;
-  const uint64_t d = c > 0 ? (a * b + (round ? c >> 1 : 0)) / c : 0x7FFFFFFFu;
+  // Magnitudes stay below 2^31 (the box was checked), so the product fits;
+  // below 2^52 a double quotient truncates as the integer one does.
+  const uint64_t n = a * b + (round ? c >> 1 : 0);
+  uint64_t d;
+  if (c == 0) d = 0x7FFFFFFFu;
+  else if (n < (uint64_t{1} << 52)) d = static_cast<uint64_t>(static_cast<double>(n) / static_cast<double>(c));
+  else d = n / c;
   const Long r = static_cast<Long>(d);
   return s < 0 ? static_cast<Long>(0u - static_cast<uint64_t>(r)) : r;
 }
@@ -59,6 +65,15 @@ inline Long Quotient(Long n, Long d) {
 
 struct Point {
   Long x, y;
+};
+
+// The pen's place. Its halves are written one at a time as each side
+// ends; kept apart so that they are never read back as one 16-byte
+// load, which would wait for both stores to land.
+struct Pen {
+  Long x = 0;
+  Long gap = 0;
+  Long y = 0;
 };
 
 enum State { kUnknown, kAscending, kDescending };
@@ -274,11 +289,11 @@ class MonoRaster {
     Long ix, rx;
     if (dx > 0) {
       ix = MulDiv(kPrec, dx, dy, false);
-      rx = (kPrec * dx) % dy;
+      rx = kPrec * dx - ix * dy;  // the remainder
       dx = 1;
     } else {
       ix = -MulDiv(kPrec, -dx, dy, false);
-      rx = (kPrec * -dx) % dy;
+      rx = kPrec * -dx + ix * dy;
       dx = -1;
     }
     Long ax = -dy;
@@ -383,29 +398,30 @@ class MonoRaster {
     return ok;
   }
 
-  bool LineTo(Long x, Long y) {
+  // last: the pen, moved to the end.
+  bool LineTo(Pen& last, Long x, Long y) {
     switch (state_) {
       case kUnknown:
-        if (y > lastY_) {
+        if (y > last.y) {
           if (!NewProfile(kAscending)) return false;
-        } else if (y < lastY_) {
+        } else if (y < last.y) {
           if (!NewProfile(kDescending)) return false;
         }
         break;
       case kAscending:
-        if (y < lastY_ && (!EndProfile() || !NewProfile(kDescending))) return false;
+        if (y < last.y && (!EndProfile() || !NewProfile(kDescending))) return false;
         break;
       case kDescending:
-        if (y > lastY_ && (!EndProfile() || !NewProfile(kAscending))) return false;
+        if (y > last.y && (!EndProfile() || !NewProfile(kAscending))) return false;
         break;
     }
     if (state_ == kAscending) {
-      if (!LineUp(lastX_, lastY_, x, y, minY_, maxY_)) return false;
+      if (!LineUp(last.x, last.y, x, y, minY_, maxY_)) return false;
     } else if (state_ == kDescending) {
-      if (!LineDown(lastX_, lastY_, x, y, minY_, maxY_)) return false;
+      if (!LineDown(last.x, last.y, x, y, minY_, maxY_)) return false;
     }
-    lastX_ = x;
-    lastY_ = y;
+    last.x = x;
+    last.y = y;
     return true;
   }
 
@@ -422,9 +438,10 @@ class MonoRaster {
     return s == kAscending ? BezierUp<kDegree>(arc, minY_, maxY_) : BezierDown<kDegree>(arc, minY_, maxY_);
   }
 
-  bool ConicTo(Long cx, Long cy, Long x, Long y) {
+  bool ConicTo(Pen& last, Long cx, Long cy, Long x, Long y) {
     Point* arc = arcs_;
-    arc[2] = {lastX_, lastY_};
+    arc[2].x = last.x;
+    arc[2].y = last.y;
     arc[1] = {cx, cy};
     arc[0] = {x, y};
     Long x3 = x, y3 = y;
@@ -444,14 +461,18 @@ class MonoRaster {
         arc -= 2;
       }
     } while (arc >= arcs_);
-    lastX_ = x3;
-    lastY_ = y3;
+    last.x = x3;
+    last.y = y3;
     return true;
   }
 
-  bool CubicTo(Long cx1, Long cy1, Long cx2, Long cy2, Long x, Long y) {
+  bool CubicTo(Pen& last, Long cx1, Long cy1, Long cx2, Long cy2, Long x, Long y) {
+    // A curve of one point (a fill's degenerate join) is flat: nothing.
+    const Long lx = last.x, ly = last.y;
+    if (cx1 == lx && cx2 == lx && x == lx && cy1 == ly && cy2 == ly && y == ly) return true;
     Point* arc = arcs_;
-    arc[3] = {lastX_, lastY_};
+    arc[3].x = lx;
+    arc[3].y = ly;
     arc[2] = {cx1, cy1};
     arc[1] = {cx2, cy2};
     arc[0] = {x, y};
@@ -473,8 +494,8 @@ class MonoRaster {
         arc -= 3;
       }
     } while (arc >= arcs_);
-    lastX_ = x4;
-    lastY_ = y4;
+    last.x = x4;
+    last.y = y4;
     return true;
   }
 
@@ -483,18 +504,19 @@ class MonoRaster {
     return flipped ? Point{y, x} : Point{x, y};
   }
 
-  bool DecomposeContour(int first, int last, bool flipped) {
+  // end: where the pen stops.
+  bool DecomposeContour(int first, int lastPoint, bool flipped, Pen* end) {
     const FT_Vector* points = outline_.points;
     const char* tags = outline_.tags;
-    int limit = last;
+    int limit = lastPoint;
     Point vStart = Scaled2(points[first], flipped);
-    const Point vLast = Scaled2(points[last], flipped);
+    const Point vLast = Scaled2(points[lastPoint], flipped);
     Point vControl = vStart;
     int i = first;
     int tag = FT_CURVE_TAG(tags[i]);
     if (tag == FT_CURVE_TAG_CUBIC) return Fail(kInvalid);
     if (tag == FT_CURVE_TAG_CONIC) {
-      if (FT_CURVE_TAG(tags[last]) == FT_CURVE_TAG_ON) {
+      if (FT_CURVE_TAG(tags[lastPoint]) == FT_CURVE_TAG_ON) {
         vStart = vLast;
         limit--;
       } else {
@@ -503,14 +525,15 @@ class MonoRaster {
       }
       i--;
     }
-    lastX_ = vStart.x;
-    lastY_ = vStart.y;
+    Pen& last = *end;
+    last.x = vStart.x;
+    last.y = vStart.y;
     while (i < limit) {
       i++;
       tag = FT_CURVE_TAG(tags[i]);
       if (tag == FT_CURVE_TAG_ON) {
         const Point p = Scaled2(points[i], flipped);
-        if (!LineTo(p.x, p.y)) return false;
+        if (!LineTo(last, p.x, p.y)) return false;
         continue;
       }
       if (tag == FT_CURVE_TAG_CONIC) {
@@ -521,16 +544,16 @@ class MonoRaster {
             tag = FT_CURVE_TAG(tags[i]);
             const Point p = Scaled2(points[i], flipped);
             if (tag == FT_CURVE_TAG_ON) {
-              if (!ConicTo(vControl.x, vControl.y, p.x, p.y)) return false;
+              if (!ConicTo(last, vControl.x, vControl.y, p.x, p.y)) return false;
               break;
             }
             if (tag != FT_CURVE_TAG_CONIC) return Fail(kInvalid);
             const Point middle = {(vControl.x + p.x) / 2, (vControl.y + p.y) / 2};
-            if (!ConicTo(vControl.x, vControl.y, middle.x, middle.y)) return false;
+            if (!ConicTo(last, vControl.x, vControl.y, middle.x, middle.y)) return false;
             vControl = p;
             continue;
           }
-          return ConicTo(vControl.x, vControl.y, vStart.x, vStart.y);
+          return ConicTo(last, vControl.x, vControl.y, vStart.x, vStart.y);
         }
         continue;
       }
@@ -540,12 +563,12 @@ class MonoRaster {
       const Point c1 = Scaled2(points[i - 2], flipped), c2 = Scaled2(points[i - 1], flipped);
       if (i <= limit) {
         const Point p = Scaled2(points[i], flipped);
-        if (!CubicTo(c1.x, c1.y, c2.x, c2.y, p.x, p.y)) return false;
+        if (!CubicTo(last, c1.x, c1.y, c2.x, c2.y, p.x, p.y)) return false;
         continue;
       }
-      return CubicTo(c1.x, c1.y, c2.x, c2.y, vStart.x, vStart.y);
+      return CubicTo(last, c1.x, c1.y, c2.x, c2.y, vStart.x, vStart.y);
     }
-    return LineTo(vStart.x, vStart.y);
+    return LineTo(last, vStart.x, vStart.y);
   }
 
   bool ConvertGlyph(bool flipped) {
@@ -564,11 +587,12 @@ class MonoRaster {
     for (int c = 0; c < outline_.n_contours; ++c) {
       state_ = kUnknown;
       gProfile_ = -1;
-      if (!DecomposeContour(start, outline_.contours[c], flipped)) return false;
+      Pen end;
+      if (!DecomposeContour(start, outline_.contours[c], flipped, &end)) return false;
       start = outline_.contours[c] + 1;
       // A contour closing on a row keeps that row's crossing once when its
       // first and last profiles run the same way.
-      if (Frac(lastY_) == 0 && lastY_ >= minY_ && lastY_ <= maxY_)
+      if (Frac(end.y) == 0 && end.y >= minY_ && end.y <= maxY_)
         if (gProfile_ >= 0 && profiles_[gProfile_].up == profiles_[cur_].up) top_--;
       if (!EndProfile()) return false;
     }
@@ -695,7 +719,7 @@ class MonoRaster {
   Long pool_[kPool];
   Long top_ = 0, maxBuff_ = 0;
   int numTurns_ = 0;
-  Long minY_ = 0, maxY_ = 0, lastX_ = 0, lastY_ = 0;
+  Long minY_ = 0, maxY_ = 0;
   bool fresh_ = false, joint_ = false, haveFirst_ = false;
   State state_ = kUnknown;
   std::vector<Profile> profiles_;
