@@ -50,6 +50,8 @@ class vlScanlineFill {
   void OnCentreLine(double yc, double x0, double x1);
   bool RenderPlain(uint8_t* buffer, int32_t rowBytes);
   bool RenderSmooth(uint8_t* buffer, int32_t rowBytes);
+  bool RenderEvenOdd(uint8_t* buffer, int32_t rowBytes);
+  void LightAlong(uint8_t* buffer, int32_t rowBytes) const;
 
   int32_t width_, height_;
   bool antiAlias_, evenOdd_;
