@@ -10,7 +10,6 @@
 
 #include FT_TRIGONOMETRY_H
 
-#include <cmath>
 #include <new>
 
 namespace {
@@ -83,8 +82,9 @@ Turn Judge(FT_Vector in, FT_Vector out) {
   const double ax = static_cast<double>(in.x), ay = static_cast<double>(in.y);
   const double bx = static_cast<double>(out.x), by = static_cast<double>(out.y);
   const double cross = ax * by - ay * bx, dot = ax * bx + ay * by;
-  const double sure = 1e-4 * std::sqrt((ax * ax + ay * ay) * (bx * bx + by * by));
-  if (std::fabs(cross) > sure && std::fabs(dot) > sure) return {cross > 0 ? 1 : -1, dot < 0};
+  // Both more than 1e-4 of the product of the sides' lengths.
+  const double sure = 1e-8 * ((ax * ax + ay * ay) * (bx * bx + by * by));
+  if (cross * cross > sure && dot * dot > sure) return {cross > 0 ? 1 : -1, dot < 0};
   const FT_Angle turn = FT_Angle_Diff(FT_Atan2(in.x, in.y), FT_Atan2(out.x, out.y));
   return {turn > 0 ? 1 : turn < 0 ? -1 : 0, turn > FT_ANGLE_PI2 || -turn > FT_ANGLE_PI2};
 }
@@ -140,6 +140,9 @@ vlFillLinesResult FillOutlineOfLines(const vlOutlineJournal& journal, FT_Outline
       return vlFillLinesResult::kNotLines;
   try {
     Walker w;
+    // A side adds a point, a right turn three or six more.
+    w.border.points.reserve(journal.size() * 2);
+    w.border.tags.reserve(journal.size() * 2);
     for (const vlOutlineStep& s : journal) {
       if (s.kind == vlOutlineStep::kBegin) w.Begin(s.p[0]);
       else if (s.kind == vlOutlineStep::kLine) w.LineTo(s.p[0]);

@@ -12,10 +12,13 @@
 #include "graphics/outline_scanline.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/event_pump.h"
 
@@ -109,6 +112,23 @@ void Accumulate(double* acc, double xa, double xb, double d) {
   acc[x1i] += d * am;
 }
 
+// 64 pixels, 255 where their bit is set, the first pixel the lowest bit.
+void SpreadBits(uint64_t bits, uint8_t* out) {
+#if defined(__SSE2__)
+  const __m128i mask = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201));
+  for (int i = 0; i < 4; ++i, bits >>= 16) {
+    // Each of the two bytes copied into eight, each copy keeping one bit.
+    __m128i v = _mm_cvtsi32_si128(static_cast<int>(bits & 0xFFFF));
+    v = _mm_unpacklo_epi8(v, v);
+    v = _mm_unpacklo_epi16(v, v);
+    v = _mm_unpacklo_epi32(v, v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), _mm_cmpeq_epi8(_mm_and_si128(v, mask), mask));
+  }
+#else
+  for (int i = 0; i < 64; ++i) out[i] = (bits >> i) & 1 ? 255 : 0;
+#endif
+}
+
 }  // namespace
 
 vlScanlineFill::vlScanlineFill(int32_t width, int32_t height, bool antiAlias, bool evenOdd)
@@ -117,7 +137,9 @@ vlScanlineFill::vlScanlineFill(int32_t width, int32_t height, bool antiAlias, bo
 void vlScanlineFill::OnCentreLine(double yc, double x0, double x1) {
   if (antiAlias_) return;
   const double row = yc - 0.5;
-  if (row == std::floor(row) && row >= 0 && row < height_)
+  // Within the rows, row is whole when it survives a round trip through
+  // an int.
+  if (row >= 0 && row < height_ && row == static_cast<double>(static_cast<int32_t>(row)))
     onLines_.push_back({static_cast<int32_t>(row), std::min(x0, x1), std::max(x0, x1)});
 }
 
@@ -174,6 +196,12 @@ void vlScanlineFill::MoveTo(double x, double y) {
 
 void vlScanlineFill::CubicTo(double x1, double y1, double x2, double y2, double x3, double y3, int depth) {
   const double x0 = penX, y0 = penY;
+  // A curve all of whose points coincide (a round join of radius 0) is
+  // not bent.
+  if (x1 == x0 && x2 == x0 && x3 == x0 && y1 == y0 && y2 == y0 && y3 == y0) {
+    LineTo(x3, y3);
+    return;
+  }
   // A curve wholly above, below or right of the buffer adds nothing to it,
   // and one wholly left of it adds to each row what its chord adds: the
   // chord stands in, so a far-off curve is not split 2^16 times.
@@ -194,11 +222,68 @@ void vlScanlineFill::CubicTo(double x1, double y1, double x2, double y2, double 
   CubicTo(bcx, bcy, cx, cy, x3, y3, depth + 1);
 }
 
+namespace {
+
+// Whether every contour is straight sides and cubic arcs, well formed
+// (the fill outlines of polylines, round joins included): those are
+// walked here as FreeType's walk would walk them, without a call through
+// FreeType for every point.
+bool StraightAndCubic(const FT_Outline& o) {
+  int first = 0;
+  for (int c = 0; c < o.n_contours; ++c) {
+    const int last = o.contours[c];
+    if (last < first || last >= o.n_points || FT_CURVE_TAG(o.tags[first]) != FT_CURVE_TAG_ON) return false;
+    for (int i = first + 1; i <= last; ++i) {
+      const int tag = FT_CURVE_TAG(o.tags[i]);
+      if (tag == FT_CURVE_TAG_ON) continue;
+      // Two control points, then the end (the contour's start when the
+      // contour ends first), whatever its tag.
+      if (tag != FT_CURVE_TAG_CUBIC || i + 1 > last || FT_CURVE_TAG(o.tags[i + 1]) != FT_CURVE_TAG_CUBIC) return false;
+      i += 2;
+    }
+    first = last + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void vlScanlineFill::WalkStraightAndCubic(const FT_Outline& o, double dx, double dy) {
+  auto x = [&](int i) { return Px(o.points[i].x) - dx; };
+  auto y = [&](int i) { return Px(o.points[i].y) - dy; };
+  int first = 0;
+  for (int c = 0; c < o.n_contours; ++c) {
+    const int last = o.contours[c];
+    MoveTo(x(first), y(first));
+    for (int i = first + 1; i <= last; ++i) {
+      if (FT_CURVE_TAG(o.tags[i]) == FT_CURVE_TAG_ON) {
+        LineTo(x(i), y(i));
+      } else if (i + 2 <= last) {
+        CubicTo(x(i), y(i), x(i + 1), y(i + 1), x(i + 2), y(i + 2));
+        i += 2;
+      } else {
+        CubicTo(x(i), y(i), x(i + 1), y(i + 1), x(first), y(first));
+        break;
+      }
+    }
+    LineTo(x(first), y(first));  // FreeType's walk closes every contour
+    first = last + 1;
+  }
+}
+
 bool vlScanlineFill::AddOutline(const FT_Outline* outline, FT_Pos originX, FT_Pos originY) {
   if (!outline || failed_) return false;
   static const FT_Outline_Funcs kFuncs = {OnMove, OnLine, OnConic, OnCubic, 0, 0};
   WalkContext context{this, Px(originX), Px(originY)};
-  if (FT_Outline_Decompose(const_cast<FT_Outline*>(outline), &kFuncs, &context)) {
+  const bool own = StraightAndCubic(*outline);
+  try {
+    edges_.reserve(edges_.size() + static_cast<size_t>(std::max<short>(outline->n_points, 0)) + 1);
+    if (own) WalkStraightAndCubic(*outline, context.dx, context.dy);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+    return false;
+  }
+  if (!own && FT_Outline_Decompose(const_cast<FT_Outline*>(outline), &kFuncs, &context)) {
     failed_ = true;
     return false;
   }
@@ -304,35 +389,42 @@ void vlScanlineFill::LightAlong(uint8_t* buffer, int32_t rowBytes) const {
 
 // The even-odd rule needs only where each row's crossings fall, not their
 // order or direction: the rows are swept a band at a time, each side
-// toggling one bit per row it crosses, and a row's bits turned into its
-// pixels by a running parity, 64 pixels a step. Lights exactly the pixels
-// the winding sweep above would.
+// toggling one bit per row it crosses (the bit past the last pixel takes
+// the crossings right of every pixel, so that a row's bits hold its count's
+// parity), and a row's bits turned into its pixels by a running parity, 64
+// pixels a step. Lights exactly the pixels the winding sweep above would.
 bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
   const size_t words = static_cast<size_t>(width_) / 64 + 1;
   // A band's bits stay within a cache-sized block, and an end signal is
   // seen at least every 256 rows.
-  const int32_t bandRows = static_cast<int32_t>(std::clamp<size_t>((size_t{1} << 15) / words, 1, 256));
-  const int32_t bands = (height_ - 1) / bandRows + 1;
+  int shift = 8;
+  while (shift > 0 && (words << shift) > (size_t{1} << 15)) --shift;
+  const int32_t bandRows = int32_t{1} << shift;
+  const int32_t bands = ((height_ - 1) >> shift) + 1;
   // Sides grouped by the band of their first row: the sides a band meets
   // are those of its group and the ones still running from earlier bands.
   std::vector<uint32_t> start(static_cast<size_t>(bands) + 1, 0);
-  for (const Edge& e : edges_) ++start[static_cast<size_t>(e.first / bandRows) + 1];
+  for (const Edge& e : edges_) ++start[static_cast<size_t>(e.first >> shift) + 1];
   for (int32_t b = 0; b < bands; ++b) start[b + 1] += start[b];
   std::vector<uint32_t> order(edges_.size());
   {
     std::vector<uint32_t> at(start.begin(), start.end() - 1);
-    for (uint32_t i = 0; i < edges_.size(); ++i) order[at[static_cast<size_t>(edges_[i].first / bandRows)]++] = i;
+    for (uint32_t i = 0; i < edges_.size(); ++i) order[at[static_cast<size_t>(edges_[i].first >> shift)]++] = i;
   }
   std::vector<uint64_t> flips(words * bandRows), onSide(words * bandRows);
-  std::vector<uint8_t> odd(static_cast<size_t>(bandRows));
-  std::vector<double> rightmost(static_cast<size_t>(bandRows));
   std::vector<uint32_t> active;
-  static const auto kBytes = [] {
-    std::array<std::array<uint8_t, 8>, 256> t{};
-    for (int b = 0; b < 256; ++b)
-      for (int i = 0; i < 8; ++i) t[b][i] = (b >> i) & 1 ? 255 : 0;
-    return t;
-  }();
+  // The column of a side's crossing of a row's centre, from 0 to width
+  // (right of every pixel), as the winding sweep computes it, to the bit.
+  // (The ceiling taken after the value is held within a pixel of the
+  // buffer, where an int holds it.)
+  const double lowest = -1, highest = width_ + 1.0;
+  auto crossing = [&](const Edge& e, int32_t row, double* x) {
+    *x = e.xTop + ((row + 0.5) - e.yTop) * e.slope;
+    const double held = std::min(std::max(*x - 0.5, lowest), highest);
+    int32_t at = static_cast<int32_t>(held);
+    at += static_cast<double>(at) < held;
+    return std::clamp(at, 0, width_);
+  };
   for (int32_t b = 0; b < bands; ++b) {
     if (QuitSignal()) return false;
     const int32_t top = b * bandRows, bottom = std::min(top + bandRows, height_) - 1;
@@ -344,31 +436,31 @@ bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
       active[kept++] = i;
       const int32_t to = std::min(e.last, bottom);
       for (int32_t row = std::max(e.first, top); row <= to; ++row) {
-        // The crossing as the winding sweep computes it, to the bit.
-        const double x = e.xTop + ((row + 0.5) - e.yTop) * e.slope;
-        const double at = std::ceil(x - 0.5);
-        const int32_t px = ClampToInt(at, 0, width_);
-        const size_t r = static_cast<size_t>(row - top);
-        if (odd[r] == 0 || x > rightmost[r]) rightmost[r] = x;  // the first of a row is its rightmost yet
-        odd[r] ^= 1;
-        odd[r] |= 2;  // a crossing was seen: rightmost holds one
-        if (px == width_) continue;  // right of every pixel
-        flips[r * words + static_cast<size_t>(px) / 64] ^= uint64_t{1} << (px % 64);
-        if (at == x - 0.5 && at >= 0) onSide[r * words + static_cast<size_t>(px) / 64] |= uint64_t{1} << (px % 64);
+        double x;
+        const int32_t px = crossing(e, row, &x);
+        const size_t word = static_cast<size_t>(row - top) * words + static_cast<size_t>(px) / 64;
+        const uint64_t bit = uint64_t{1} << (px % 64);
+        flips[word] ^= bit;
+        if (px < width_ && px == x - 0.5) onSide[word] |= bit;  // the centre lies on the side
       }
     }
     active.resize(kept);
     for (int32_t row = top; row <= bottom; ++row) {
-      const size_t r = static_cast<size_t>(row - top);
-      uint64_t* f = &flips[r * words];
-      uint64_t* s = &onSide[r * words];
-      // A lone crossing cannot come from closed contours (a side cut by
-      // the float's precision): the rightmost is left out.
-      if (odd[r] & 1) {
-        const int32_t px = ClampToInt(std::ceil(rightmost[r] - 0.5), 0, width_);
-        if (px < width_) f[px / 64] ^= uint64_t{1} << (px % 64);
+      uint64_t* f = &flips[static_cast<size_t>(row - top) * words];
+      uint64_t* s = &onSide[static_cast<size_t>(row - top) * words];
+      uint64_t parity = 0;
+      for (size_t k = 0; k < words; ++k) parity ^= f[k];
+      if (__builtin_parityll(parity)) {
+        // A lone crossing cannot come from closed contours (a side cut by
+        // the float's precision): the rightmost is left out.
+        int32_t rightmost = 0;
+        double x;
+        for (uint32_t i : active)
+          if (edges_[i].first <= row && edges_[i].last >= row)
+            rightmost = std::max(rightmost, crossing(edges_[i], row, &x));
+        f[rightmost / 64] ^= uint64_t{1} << (rightmost % 64);
       }
-      odd[r] = 0;
+      f[words - 1] &= ~(uint64_t{1} << (width_ % 64));  // right of every pixel
       uint8_t* out = buffer + static_cast<size_t>(row) * rowBytes;
       uint64_t carry = 0;
       for (int32_t x = 0; x < width_; x += 64) {
@@ -387,14 +479,15 @@ bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
         const int32_t n = std::min(64, width_ - x);
         if (lit == 0 || lit == ~uint64_t{0}) {
           std::memset(out + x, lit ? 255 : 0, static_cast<size_t>(n));
-          continue;
-        }
-        for (int32_t j = 0; j < n; j += 8) {
-          const uint8_t* bytes = kBytes[(lit >> j) & 0xFF].data();
-          if (n - j >= 8) std::memcpy(out + x + j, bytes, 8);
-          else std::memcpy(out + x + j, bytes, static_cast<size_t>(n - j));
+        } else if (n == 64) {
+          SpreadBits(lit, out + x);
+        } else {
+          uint8_t last[64];
+          SpreadBits(lit, last);
+          std::memcpy(out + x, last, static_cast<size_t>(n));
         }
       }
+      f[words - 1] = 0;
     }
   }
   LightAlong(buffer, rowBytes);

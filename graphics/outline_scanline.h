@@ -47,6 +47,7 @@ class vlScanlineFill {
     double x0, x1;
   };
   void Side(double x0, double y0, double x1, double y1);
+  void WalkStraightAndCubic(const FT_Outline& outline, double dx, double dy);
   void OnCentreLine(double yc, double x0, double x1);
   bool RenderPlain(uint8_t* buffer, int32_t rowBytes);
   bool RenderSmooth(uint8_t* buffer, int32_t rowBytes);

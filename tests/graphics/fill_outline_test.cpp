@@ -51,7 +51,9 @@ void AddSubPath(std::mt19937& rng, int range, vlOutlineJournal* journal) {
         // the turn's sign or size is a matter of FreeType's rounding.
         const FT_Pos dx = at.x - before.x, dy = at.y - before.y;
         const FT_Pos k = static_cast<FT_Pos>(rng() % 3) + 1;
-        const FT_Vector d = (rng() & 1) ? FT_Vector{k * dx, k * dy} : (rng() & 1) ? FT_Vector{-dy, dx} : FT_Vector{dy, -dx};
+        const FT_Vector d = (rng() & 1)   ? FT_Vector{k * dx, k * dy}
+                            : (rng() & 1) ? FT_Vector{-dy, dx}
+                                          : FT_Vector{dy, -dx};
         to = {at.x + d.x + static_cast<FT_Pos>(rng() % 5) - 2, at.y + d.y + static_cast<FT_Pos>(rng() % 5) - 2};
         if (rng() & 1) to = {at.x - (to.x - at.x), at.y - (to.y - at.y)};
         break;

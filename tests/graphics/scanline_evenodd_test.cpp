@@ -220,7 +220,9 @@ FT_Vector RandomPoint(std::mt19937& rng, int32_t w, int32_t h) {
   return {coordinate(w), coordinate(h)};
 }
 
-Shape RandomShape(std::mt19937& rng, int32_t w, int32_t h, int maxSides) {
+// Contours of lines, conics and cubics; without conics the fill walks the
+// outline itself, with them through FreeType.
+Shape RandomShape(std::mt19937& rng, int32_t w, int32_t h, int maxSides, bool conics = true) {
   Shape s;
   const int contours = 1 + static_cast<int>(rng() % 4);
   for (int c = 0; c < contours; ++c) {
@@ -229,11 +231,12 @@ Shape RandomShape(std::mt19937& rng, int32_t w, int32_t h, int maxSides) {
     s.points.push_back(at);
     s.tags.push_back(FT_CURVE_TAG_ON);
     for (int i = 0; i < sides; ++i) {
-      const unsigned kind = rng() % 6;
+      const unsigned kind = rng() % 6 + (conics ? 0 : 1);
       // Short steps too, so that runs of sides stay within a few pixels.
       auto next = [&] {
         if (rng() % 3) return RandomPoint(rng, w, h);
-        return FT_Vector{at.x + static_cast<FT_Pos>(rng() % 1025) - 512, at.y + static_cast<FT_Pos>(rng() % 1025) - 512};
+        const FT_Pos dx = static_cast<FT_Pos>(rng() % 1025) - 512, dy = static_cast<FT_Pos>(rng() % 1025) - 512;
+        return FT_Vector{at.x + dx, at.y + dy};
       };
       if (kind == 0) {
         s.points.push_back(next());
@@ -247,6 +250,12 @@ Shape RandomShape(std::mt19937& rng, int32_t w, int32_t h, int maxSides) {
       at = next();
       s.points.push_back(at);
       s.tags.push_back(FT_CURVE_TAG_ON);
+    }
+    if (rng() % 3 == 0) {  // the last arc ends on the contour's start
+      for (int k = 0; k < 2; ++k) {
+        s.points.push_back(RandomPoint(rng, w, h));
+        s.tags.push_back(FT_CURVE_TAG_CUBIC);
+      }
     }
     s.ends.push_back(static_cast<short>(s.points.size() - 1));
   }
@@ -284,7 +293,7 @@ TEST(EvenOddFill, LightsTheSamePixelsAsTheWindingSweep) {
   for (int round = 0; round < 1500; ++round) {
     const int32_t w = round % 4 ? widths[round % 10] : 1 + static_cast<int32_t>(rng() % 400);
     const int32_t h = 1 + static_cast<int32_t>(rng() % 300);
-    ExpectSamePixels(RandomShape(rng, w, h, round % 5 == 0 ? 120 : 12), w, h, "random", round, &lit);
+    ExpectSamePixels(RandomShape(rng, w, h, round % 5 == 0 ? 120 : 12, round % 2 == 0), w, h, "random", round, &lit);
     if (HasFatalFailure()) return;
     pixels += static_cast<size_t>(w) * h;
   }
@@ -302,7 +311,7 @@ TEST(EvenOddFill, TallBuffersDenseRowsAndCrossingsOnCentres) {
   const std::pair<int32_t, int32_t> sizes[] = {{3, 9000}, {300, 2500}, {4100, 40}, {700, 700}};
   for (int round = 0; round < 8; ++round) {
     const auto [w, h] = sizes[round % 4];
-    ExpectSamePixels(RandomShape(rng, w, h, 60), w, h, "large", round, &lit);
+    ExpectSamePixels(RandomShape(rng, w, h, 60, round % 2 == 0), w, h, "large", round, &lit);
     if (HasFatalFailure()) return;
   }
   for (const int32_t w : {64, 250, 1000}) {
@@ -329,6 +338,35 @@ TEST(EvenOddFill, TallBuffersDenseRowsAndCrossingsOnCentres) {
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(lit, 100000u);
+}
+
+// Outlines FreeType's walk refuses are refused, whichever walk reads them:
+// a contour opening on a control point, a cubic with one control point
+// or with its second in the next contour.
+TEST(EvenOddFill, MalformedOutlinesAreRefused) {
+  const char on = FT_CURVE_TAG_ON, cubic = FT_CURVE_TAG_CUBIC;
+  struct Case {
+    std::vector<char> tags;
+    std::vector<short> ends;
+  };
+  const Case cases[] = {{{cubic, cubic, on, on}, {3}},
+                        {{cubic, on, on, on}, {3}},
+                        {{on, on, cubic, on}, {3}},
+                        {{on, on, on, cubic}, {3}},
+                        {{on, cubic, cubic, on}, {1, 3}}};
+  for (const Case& c : cases) {
+    std::vector<FT_Vector> points = {{64, 64}, {640, 128}, {320, 900}, {100, 500}};
+    FT_Outline o{};
+    o.n_points = 4;
+    o.n_contours = static_cast<short>(c.ends.size());
+    o.points = points.data();
+    o.tags = const_cast<char*>(c.tags.data());
+    o.contours = const_cast<short*>(c.ends.data());
+    o.flags = FT_OUTLINE_EVEN_ODD_FILL;
+    std::vector<uint8_t> buffer(20 * 20, 7);
+    EXPECT_FALSE(FillOutlineEvenOdd(&o, buffer.data(), 20, 20, 20));
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 7), 400);
+  }
 }
 
 // A side that cannot be placed (a point at infinity or not a number) is
