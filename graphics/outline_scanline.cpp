@@ -79,6 +79,15 @@ int32_t ClampToInt(double v, int32_t low, int32_t high) {
   return static_cast<int32_t>(std::clamp(v, static_cast<double>(low), static_cast<double>(high)));
 }
 
+// The ceiling of v, taken after v is held within [-1, high + 1]: the same
+// as the ceiling for whatever is then kept within [0, high], and an int
+// holds it.
+int32_t CeilWithin(double v, int32_t high) {
+  const double held = std::min(std::max(v, -1.0), high + 1.0);
+  const int32_t whole = static_cast<int32_t>(held);
+  return whole + (static_cast<double>(whole) < held);
+}
+
 // Adds the area a side covers right of it within one row, from (xa, top)
 // to (xb, bottom) with d the signed height, to the cells it crosses and
 // the cell after them: each cell's share is the trapezoid of the side
@@ -140,8 +149,10 @@ void vlScanlineFill::OnCentreLine(double yc, double x0, double x1) {
   // Within the rows, row is whole when it survives a round trip through
   // an int.
   if (row >= 0 && row < height_ && row == static_cast<double>(static_cast<int32_t>(row)))
-    onLines_.push_back({static_cast<int32_t>(row), std::min(x0, x1), std::max(x0, x1)});
+    AddAlong(static_cast<int32_t>(row), std::min(x0, x1), std::max(x0, x1));
 }
+
+void vlScanlineFill::AddAlong(int32_t row, double x0, double x1) { onLines_.push_back({row, x0, x1}); }
 
 // Without anti-aliasing every row centre r + 0.5 in [low, high) of the side
 // meets it once, so a vertex on a centre line counts once where the outline
@@ -157,22 +168,22 @@ void vlScanlineFill::Side(double x0, double y0, double x1, double y1) {
   const double low = std::min(y0, y1), high = std::max(y0, y1);
   OnCentreLine(high, y1 == high ? x1 : x0, y1 == high ? x1 : x0);
   Edge e;
+  if (antiAlias_) {
+    const double first = std::max(std::floor(low), 0.0);
+    const double last = std::min(std::ceil(high) - 1, static_cast<double>(height_) - 1);
+    if (first > last) return;
+    e.first = static_cast<int32_t>(first);
+    e.last = static_cast<int32_t>(last);
+  } else {
+    e.first = std::max(CeilWithin(low - 0.5, height_), 0);
+    e.last = std::min(CeilWithin(high - 0.5, height_) - 1, height_ - 1);
+    if (e.first > e.last) return;
+  }
   e.dir = y1 > y0 ? 1 : -1;
   e.yTop = low;
   e.yBottom = high;
   e.xTop = y1 > y0 ? x0 : x1;
   e.slope = (x1 - x0) / (y1 - y0);
-  double first, last;
-  if (antiAlias_) {
-    first = std::max(std::floor(low), 0.0);
-    last = std::min(std::ceil(high) - 1, static_cast<double>(height_) - 1);
-  } else {
-    first = std::max(std::ceil(low - 0.5), 0.0);
-    last = std::min(std::ceil(high - 0.5) - 1, static_cast<double>(height_) - 1);
-  }
-  if (first > last) return;
-  e.first = static_cast<int32_t>(first);
-  e.last = static_cast<int32_t>(last);
   edges_.push_back(e);
 }
 
@@ -415,15 +426,9 @@ bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
   std::vector<uint32_t> active;
   // The column of a side's crossing of a row's centre, from 0 to width
   // (right of every pixel), as the winding sweep computes it, to the bit.
-  // (The ceiling taken after the value is held within a pixel of the
-  // buffer, where an int holds it.)
-  const double lowest = -1, highest = width_ + 1.0;
   auto crossing = [&](const Edge& e, int32_t row, double* x) {
     *x = e.xTop + ((row + 0.5) - e.yTop) * e.slope;
-    const double held = std::min(std::max(*x - 0.5, lowest), highest);
-    int32_t at = static_cast<int32_t>(held);
-    at += static_cast<double>(at) < held;
-    return std::clamp(at, 0, width_);
+    return std::clamp(CeilWithin(*x - 0.5, width_), 0, width_);
   };
   for (int32_t b = 0; b < bands; ++b) {
     if (QuitSignal()) return false;
