@@ -124,6 +124,11 @@ void Accumulate(double* acc, double xa, double xb, double d) {
 // 64 pixels, 255 where their bit is set, the first pixel the lowest bit.
 void SpreadBits(uint64_t bits, uint8_t* out) {
 #if defined(__SSE2__)
+  if (bits == 0 || bits == ~uint64_t{0}) {  // a run: no call out for 64 bytes
+    const __m128i v = _mm_set1_epi8(static_cast<char>(bits & 0xFF));
+    for (int i = 0; i < 4; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), v);
+    return;
+  }
   const __m128i mask = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201));
   for (int i = 0; i < 4; ++i, bits >>= 16) {
     // Each of the two bytes copied into eight, each copy keeping one bit.
@@ -213,15 +218,17 @@ void vlScanlineFill::CubicTo(double x1, double y1, double x2, double y2, double 
     LineTo(x3, y3);
     return;
   }
-  // A curve wholly above, below or right of the buffer adds nothing to it,
-  // and one wholly left of it adds to each row what its chord adds: the
-  // chord stands in, so a far-off curve is not split 2^16 times.
-  const bool away = std::max({y0, y1, y2, y3}) <= 0 || std::min({y0, y1, y2, y3}) >= height_ ||
-                    std::min({x0, x1, x2, x3}) >= width_ || std::max({x0, x1, x2, x3}) <= 0;
   // The second differences bound how far the curve bends from its chord.
   const double bend = std::max({std::fabs(x0 - 2 * x1 + x2), std::fabs(y0 - 2 * y1 + y2),
                                 std::fabs(x1 - 2 * x2 + x3), std::fabs(y1 - 2 * y2 + y3)});
-  if (away || depth >= kMaxDepth || !(bend > kFlatness)) {
+  // A curve wholly above, below or right of the buffer adds nothing to it,
+  // and one wholly left of it adds to each row what its chord adds: the
+  // chord stands in, so a far-off curve is not split 2^16 times.
+  auto away = [&] {
+    return std::max({y0, y1, y2, y3}) <= 0 || std::min({y0, y1, y2, y3}) >= height_ ||
+           std::min({x0, x1, x2, x3}) >= width_ || std::max({x0, x1, x2, x3}) <= 0;
+  };
+  if (depth >= kMaxDepth || !(bend > kFlatness) || away()) {
     LineTo(x3, y3);
     return;
   }
@@ -482,7 +489,7 @@ bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
         f[x / 64] = 0;
         s[x / 64] = 0;
         const int32_t n = std::min(64, width_ - x);
-        if (lit == 0 || lit == ~uint64_t{0}) {
+        if (n < 64 && (lit == 0 || lit == ~uint64_t{0})) {
           std::memset(out + x, lit ? 255 : 0, static_cast<size_t>(n));
         } else if (n == 64) {
           SpreadBits(lit, out + x);
