@@ -25,9 +25,16 @@ class WindingSweep {
   WindingSweep(int32_t width, int32_t height) : width_(width), height_(height) {}
 
   void Fill(const FT_Outline* o, uint8_t* buffer, int32_t rowBytes) {
-    static const FT_Outline_Funcs kFuncs = {Move, Line, Conic, Cubic, 0, 0};
-    ASSERT_EQ(FT_Outline_Decompose(const_cast<FT_Outline*>(o), &kFuncs, this), 0);
+    Add(o, 0, 0);
     Render(buffer, rowBytes);
+  }
+  // An outline's contours moved by -origin (26.6).
+  void Add(const FT_Outline* o, FT_Pos originX, FT_Pos originY) {
+    static const FT_Outline_Funcs kFuncs = {Move, Line, Conic, Cubic, 0, 0};
+    dx = Px(originX);
+    dy = Px(originY);
+    ASSERT_EQ(FT_Outline_Decompose(const_cast<FT_Outline*>(o), &kFuncs, this), 0);
+    Close();
   }
   void MoveTo(double x, double y) {
     Close();
@@ -61,24 +68,27 @@ class WindingSweep {
     return static_cast<int32_t>(std::clamp(v, static_cast<double>(low), static_cast<double>(high)));
   }
   static int Move(const FT_Vector* to, void* user) {
-    static_cast<WindingSweep*>(user)->MoveTo(Px(to->x) - 0.0, Px(to->y) - 0.0);
+    auto& f = *static_cast<WindingSweep*>(user);
+    f.MoveTo(Px(to->x) - f.dx, Px(to->y) - f.dy);
     return 0;
   }
   static int Line(const FT_Vector* to, void* user) {
-    static_cast<WindingSweep*>(user)->LineTo(Px(to->x) - 0.0, Px(to->y) - 0.0);
+    auto& f = *static_cast<WindingSweep*>(user);
+    f.LineTo(Px(to->x) - f.dx, Px(to->y) - f.dy);
     return 0;
   }
   static int Conic(const FT_Vector* control, const FT_Vector* to, void* user) {
     auto& f = *static_cast<WindingSweep*>(user);
-    const double cx = Px(control->x) - 0.0, cy = Px(control->y) - 0.0;
-    const double ex = Px(to->x) - 0.0, ey = Px(to->y) - 0.0;
+    const double cx = Px(control->x) - f.dx, cy = Px(control->y) - f.dy;
+    const double ex = Px(to->x) - f.dx, ey = Px(to->y) - f.dy;
     f.CubicTo(f.penX + 2.0 / 3 * (cx - f.penX), f.penY + 2.0 / 3 * (cy - f.penY), ex + 2.0 / 3 * (cx - ex),
               ey + 2.0 / 3 * (cy - ey), ex, ey, 0);
     return 0;
   }
   static int Cubic(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
-    static_cast<WindingSweep*>(user)->CubicTo(Px(c1->x) - 0.0, Px(c1->y) - 0.0, Px(c2->x) - 0.0, Px(c2->y) - 0.0,
-                                              Px(to->x) - 0.0, Px(to->y) - 0.0, 0);
+    auto& f = *static_cast<WindingSweep*>(user);
+    f.CubicTo(Px(c1->x) - f.dx, Px(c1->y) - f.dy, Px(c2->x) - f.dx, Px(c2->y) - f.dy, Px(to->x) - f.dx,
+              Px(to->y) - f.dy, 0);
     return 0;
   }
 
@@ -195,7 +205,7 @@ class WindingSweep {
   }
 
   int32_t width_, height_;
-  double penX = 0, penY = 0, startX = 0, startY = 0;
+  double penX = 0, penY = 0, startX = 0, startY = 0, dx = 0, dy = 0;
   bool contour = false;
   std::vector<Edge> edges_;
   std::vector<Along> along_;
@@ -262,8 +272,7 @@ Shape RandomShape(std::mt19937& rng, int32_t w, int32_t h, int maxSides, bool co
   return s;
 }
 
-// Both fills into rows with spare bytes after the picture, from garbage.
-void ExpectSamePixels(const Shape& s, int32_t w, int32_t h, const char* what, int round, size_t* lit) {
+FT_Outline View(const Shape& s) {
   FT_Outline o{};
   o.n_points = static_cast<short>(s.points.size());
   o.n_contours = static_cast<short>(s.ends.size());
@@ -271,6 +280,12 @@ void ExpectSamePixels(const Shape& s, int32_t w, int32_t h, const char* what, in
   o.tags = const_cast<char*>(s.tags.data());
   o.contours = const_cast<short*>(s.ends.data());
   o.flags = FT_OUTLINE_EVEN_ODD_FILL;
+  return o;
+}
+
+// Both fills into rows with spare bytes after the picture, from garbage.
+void ExpectSamePixels(const Shape& s, int32_t w, int32_t h, const char* what, int round, size_t* lit) {
+  FT_Outline o = View(s);
   const int32_t rowBytes = w + 3;
   std::vector<uint8_t> before(static_cast<size_t>(rowBytes) * h, 0x5A), after(before.size(), 0xA5);
   WindingSweep(w, h).Fill(&o, before.data(), rowBytes);
@@ -336,6 +351,33 @@ TEST(EvenOddFill, TallBuffersDenseRowsAndCrossingsOnCentres) {
     star.ends.push_back(static_cast<short>(n - 1));
     ExpectSamePixels(star, 121, 121, "star", n, &lit);
     if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(lit, 100000u);
+}
+
+// A path too long for one outline is filled from several, each moved by
+// the buffer's corner, as one shape.
+TEST(EvenOddFill, SeveralOutlinesFillAsOne) {
+  std::mt19937 rng(31);
+  size_t lit = 0;
+  for (int round = 0; round < 200; ++round) {
+    const int32_t w = 1 + static_cast<int32_t>(rng() % 300), h = 1 + static_cast<int32_t>(rng() % 300);
+    const FT_Pos ox = static_cast<FT_Pos>(rng() % 4000) - 2000, oy = static_cast<FT_Pos>(rng() % 4000) - 2000;
+    WindingSweep before(w, h);
+    vlScanlineFill after(w, h, false, true);
+    const int pieces = 1 + static_cast<int>(rng() % 4);
+    for (int i = 0; i < pieces; ++i) {
+      Shape s = RandomShape(rng, w, h, 20, i % 2 == 0);
+      for (FT_Vector& p : s.points) p = {p.x + ox, p.y + oy};
+      const FT_Outline o = View(s);
+      before.Add(&o, ox, oy);
+      ASSERT_TRUE(after.AddOutline(&o, ox, oy));
+    }
+    std::vector<uint8_t> a(static_cast<size_t>(w) * h, 3), b(a.size(), 4);
+    before.Render(a.data(), w);
+    ASSERT_TRUE(after.Render(b.data(), w));
+    for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i], b[i]) << "round " << round << " at " << i % w << "," << i / w;
+    lit += static_cast<size_t>(std::count(b.begin(), b.end(), 255));
   }
   EXPECT_GT(lit, 100000u);
 }
