@@ -1,5 +1,6 @@
 // The 1-bit even-odd fill must light exactly the pixels the winding sweep
-// it replaced lit: that sweep is kept here as it was, and both fill random
+// it replaced lit (and the non-zero fill, which shares its outline walk,
+// what it lit): that sweep is kept here as it was, and both fill random
 // outlines (straight sides and curves, conics and cubics; points on pixel
 // centres, on pixel edges and anywhere on FreeType's 1/64 grid; points far
 // outside the buffer; several contours; rows crossed hundreds of times;
@@ -22,7 +23,8 @@ namespace {
 // as windings per pixel.
 class WindingSweep {
  public:
-  WindingSweep(int32_t width, int32_t height) : width_(width), height_(height) {}
+  WindingSweep(int32_t width, int32_t height, bool evenOdd = true)
+      : width_(width), height_(height), evenOdd_(evenOdd) {}
 
   void Fill(const FT_Outline* o, uint8_t* buffer, int32_t rowBytes) {
     Add(o, 0, 0);
@@ -166,10 +168,10 @@ class WindingSweep {
         if (rightmost < 0 || x > rightmostX) rightmost = px, rightmostX = x;
       }
       active.resize(kept);
-      if (count & 1) delta[rightmost] -= 1;
+      if (evenOdd_ && (count & 1)) delta[rightmost] -= 1;
       uint8_t* out = buffer + static_cast<size_t>(row) * rowBytes;
       int32_t winding = 0, from = 0;
-      auto inside = [&] { return (winding & 1) != 0; };
+      auto inside = [&] { return evenOdd_ ? (winding & 1) != 0 : winding != 0; };
       if (marked.size() * 16 > static_cast<size_t>(width_)) {
         for (int32_t x = 0; x < width_; ++x) {
           winding += delta[x];
@@ -205,6 +207,7 @@ class WindingSweep {
   }
 
   int32_t width_, height_;
+  bool evenOdd_;
   double penX = 0, penY = 0, startX = 0, startY = 0, dx = 0, dy = 0;
   bool contour = false;
   std::vector<Edge> edges_;
@@ -283,21 +286,26 @@ FT_Outline View(const Shape& s) {
   return o;
 }
 
-// Both fills into rows with spare bytes after the picture, from garbage.
+// Both fills into rows with spare bytes after the picture, from garbage;
+// the non-zero sweep too, which shares the outline walk and the sides.
 void ExpectSamePixels(const Shape& s, int32_t w, int32_t h, const char* what, int round, size_t* lit) {
   FT_Outline o = View(s);
   const int32_t rowBytes = w + 3;
-  std::vector<uint8_t> before(static_cast<size_t>(rowBytes) * h, 0x5A), after(before.size(), 0xA5);
-  WindingSweep(w, h).Fill(&o, before.data(), rowBytes);
-  ASSERT_TRUE(FillOutlineEvenOdd(&o, after.data(), rowBytes, w, h));
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* a = &before[static_cast<size_t>(y) * rowBytes];
-    const uint8_t* b = &after[static_cast<size_t>(y) * rowBytes];
-    for (int32_t x = 0; x < w; ++x) {
-      ASSERT_EQ(a[x], b[x]) << what << " round " << round << " at " << x << "," << y << " in " << w << "x" << h;
-      *lit += b[x] != 0;
+  for (const bool evenOdd : {true, false}) {
+    std::vector<uint8_t> before(static_cast<size_t>(rowBytes) * h, 0x5A), after(before.size(), 0xA5);
+    WindingSweep(w, h, evenOdd).Fill(&o, before.data(), rowBytes);
+    ASSERT_TRUE(evenOdd ? FillOutlineEvenOdd(&o, after.data(), rowBytes, w, h)
+                        : FillOutlineScanline(&o, false, false, after.data(), rowBytes, w, h));
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* a = &before[static_cast<size_t>(y) * rowBytes];
+      const uint8_t* b = &after[static_cast<size_t>(y) * rowBytes];
+      for (int32_t x = 0; x < w; ++x) {
+        ASSERT_EQ(a[x], b[x]) << what << (evenOdd ? " even-odd" : " non-zero") << " round " << round << " at " << x
+                              << "," << y << " in " << w << "x" << h;
+        *lit += evenOdd && b[x] != 0;
+      }
+      for (int32_t x = w; x < rowBytes; ++x) ASSERT_EQ(b[x], 0xA5) << "spare byte overwritten, row " << y;
     }
-    for (int32_t x = w; x < rowBytes; ++x) ASSERT_EQ(b[x], 0xA5) << "spare byte overwritten, row " << y;
   }
 }
 
