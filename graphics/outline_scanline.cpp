@@ -121,26 +121,38 @@ void Accumulate(double* acc, double xa, double xb, double d) {
   acc[x1i] += d * am;
 }
 
-// 64 pixels, 255 where their bit is set, the first pixel the lowest bit.
-void SpreadBits(uint64_t bits, uint8_t* out) {
+#if defined(__SSE2__)
+// 16 pixels, 255 where their bit is set: each of the two bytes copied into
+// eight, each copy keeping one bit.
+inline void Spread16(uint64_t bits, uint8_t* out) {
+  const __m128i mask = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201));
+  __m128i v = _mm_cvtsi32_si128(static_cast<int>(bits & 0xFFFF));
+  v = _mm_unpacklo_epi8(v, v);
+  v = _mm_unpacklo_epi16(v, v);
+  v = _mm_unpacklo_epi32(v, v);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_cmpeq_epi8(_mm_and_si128(v, mask), mask));
+}
+#endif
+
+// n pixels (up to 64), 255 where their bit is set, the first pixel the
+// lowest bit.
+void SpreadBits(uint64_t bits, uint8_t* out, int32_t n) {
+  int32_t i = 0;
 #if defined(__SSE2__)
   if (bits == 0 || bits == ~uint64_t{0}) {  // a run: no call out for 64 bytes
     const __m128i v = _mm_set1_epi8(static_cast<char>(bits & 0xFF));
-    for (int i = 0; i < 4; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), v);
+    for (; i + 16 <= n; i += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+  } else if (n == 64) {
+    Spread16(bits, out);
+    Spread16(bits >> 16, out + 16);
+    Spread16(bits >> 32, out + 32);
+    Spread16(bits >> 48, out + 48);
     return;
+  } else {
+    for (; i + 16 <= n; i += 16) Spread16(bits >> i, out + i);
   }
-  const __m128i mask = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201));
-  for (int i = 0; i < 4; ++i, bits >>= 16) {
-    // Each of the two bytes copied into eight, each copy keeping one bit.
-    __m128i v = _mm_cvtsi32_si128(static_cast<int>(bits & 0xFFFF));
-    v = _mm_unpacklo_epi8(v, v);
-    v = _mm_unpacklo_epi16(v, v);
-    v = _mm_unpacklo_epi32(v, v);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), _mm_cmpeq_epi8(_mm_and_si128(v, mask), mask));
-  }
-#else
-  for (int i = 0; i < 64; ++i) out[i] = (bits >> i) & 1 ? 255 : 0;
 #endif
+  for (; i < n; ++i) out[i] = (bits >> i) & 1 ? 255 : 0;
 }
 
 }  // namespace
@@ -433,9 +445,16 @@ bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
   std::vector<uint32_t> active;
   // The column of a side's crossing of a row's centre, from 0 to width
   // (right of every pixel), as the winding sweep computes it, to the bit.
-  auto crossing = [&](const Edge& e, int32_t row, double* x) {
-    *x = e.xTop + ((row + 0.5) - e.yTop) * e.slope;
-    return std::clamp(CeilWithin(*x - 0.5, width_), 0, width_);
+  // The ceiling of a value held within [0, width] is the ceiling held
+  // there, and the centre lies on the side when the value is whole there.
+  const double right = width_;
+  auto crossing = [&](const Edge& e, int32_t row, bool* onCentre) {
+    const double at = (e.xTop + ((row + 0.5) - e.yTop) * e.slope) - 0.5;
+    const double held = std::min(std::max(at, 0.0), right);
+    const int32_t whole = static_cast<int32_t>(held);
+    const double back = static_cast<double>(whole);
+    *onCentre = back == at && whole < width_;
+    return whole + (back < held);
   };
   for (int32_t b = 0; b < bands; ++b) {
     if (QuitSignal()) return false;
@@ -448,12 +467,12 @@ bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
       active[kept++] = i;
       const int32_t to = std::min(e.last, bottom);
       for (int32_t row = std::max(e.first, top); row <= to; ++row) {
-        double x;
-        const int32_t px = crossing(e, row, &x);
+        bool onCentre;
+        const int32_t px = crossing(e, row, &onCentre);
         const size_t word = static_cast<size_t>(row - top) * words + static_cast<size_t>(px) / 64;
         const uint64_t bit = uint64_t{1} << (px % 64);
         flips[word] ^= bit;
-        if (px < width_ && px == x - 0.5) onSide[word] |= bit;  // the centre lies on the side
+        if (onCentre) onSide[word] |= bit;
       }
     }
     active.resize(kept);
@@ -466,10 +485,10 @@ bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
         // A lone crossing cannot come from closed contours (a side cut by
         // the float's precision): the rightmost is left out.
         int32_t rightmost = 0;
-        double x;
+        bool onCentre;
         for (uint32_t i : active)
           if (edges_[i].first <= row && edges_[i].last >= row)
-            rightmost = std::max(rightmost, crossing(edges_[i], row, &x));
+            rightmost = std::max(rightmost, crossing(edges_[i], row, &onCentre));
         f[rightmost / 64] ^= uint64_t{1} << (rightmost % 64);
       }
       f[words - 1] &= ~(uint64_t{1} << (width_ % 64));  // right of every pixel
@@ -488,16 +507,7 @@ bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
         const uint64_t lit = in | s[x / 64];
         f[x / 64] = 0;
         s[x / 64] = 0;
-        const int32_t n = std::min(64, width_ - x);
-        if (n < 64 && (lit == 0 || lit == ~uint64_t{0})) {
-          std::memset(out + x, lit ? 255 : 0, static_cast<size_t>(n));
-        } else if (n == 64) {
-          SpreadBits(lit, out + x);
-        } else {
-          uint8_t last[64];
-          SpreadBits(lit, last);
-          std::memcpy(out + x, last, static_cast<size_t>(n));
-        }
+        SpreadBits(lit, out + x, std::min(64, width_ - x));
       }
       f[words - 1] = 0;
     }
