@@ -139,9 +139,12 @@ inline void Spread16(uint64_t bits, uint8_t* out) {
 void SpreadBits(uint64_t bits, uint8_t* out, int32_t n) {
   int32_t i = 0;
 #if defined(__SSE2__)
+  // A last part shorter than 16 is written as the 16 pixels ending with
+  // it, again over some already written.
   if (bits == 0 || bits == ~uint64_t{0}) {  // a run: no call out for 64 bytes
     const __m128i v = _mm_set1_epi8(static_cast<char>(bits & 0xFF));
     for (; i + 16 <= n; i += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+    if (i < n && n >= 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 16), v);
   } else if (n == 64) {
     Spread16(bits, out);
     Spread16(bits >> 16, out + 16);
@@ -150,7 +153,9 @@ void SpreadBits(uint64_t bits, uint8_t* out, int32_t n) {
     return;
   } else {
     for (; i + 16 <= n; i += 16) Spread16(bits >> i, out + i);
+    if (i < n && n >= 16) Spread16(bits >> (n - 16), out + n - 16);
   }
+  if (n >= 16) return;
 #endif
   for (; i < n; ++i) out[i] = (bits >> i) & 1 ? 255 : 0;
 }
