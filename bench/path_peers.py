@@ -99,7 +99,8 @@ def applet(cases, target, iterations):
             _, stroke, aa, eo = c
             n = iterations[c]
             lines += [".call setfillstyle 0 2" if stroke else ".call setfillstyle 1",
-                      ".call setformstyle %d" % (16 if aa else 0), ".call setfillrule %d" % eo,
+                      # NORMAL (1) clears anti-aliasing; other styles only add their bits.
+                      ".call setformstyle %d" % (16 if aa else 1), ".call setfillrule %d" % eo,
                       ".call starttimer %d" % timer,
                       "loadk 1 #0", "loadk 2 #%d" % (n - 1), "loadk 3 #1",
                       "l%d:" % timer,

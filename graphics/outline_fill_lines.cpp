@@ -39,10 +39,9 @@ struct Border {
     movable = false;
     LineTo(to, false);
   }
-  // A round join of radius 0: quarter-turn cubic arcs on the corner.
-  void Arcs(FT_Vector centre, FT_Angle total) {
-    int arcs = 1;
-    while (total > FT_ANGLE_PI2 * arcs || -total > FT_ANGLE_PI2 * arcs) ++arcs;
+  // A round join of radius 0: quarter-turn cubic arcs on the corner (a
+  // turn is at most a half one).
+  void Arcs(FT_Vector centre, int arcs) {
     for (int i = 0; i < arcs; ++i)
       for (char tag : {FT_CURVE_TAG_CUBIC, FT_CURVE_TAG_CUBIC, FT_CURVE_TAG_ON}) {
         points.push_back(centre);
@@ -67,47 +66,68 @@ struct Border {
   }
 };
 
+// How a corner turns, as the stroker judges it from FreeType's angles of
+// its two sides: left (positive), right or not at all, and whether by more
+// than a quarter turn. FreeType's angles are within 4e-6 radians of the
+// true ones, so where the sides' true angle is clearly away from a
+// straight line, a reversal and a right angle, the cross and dot products
+// decide as those angles would, without their cost (two of them a side
+// were most of a long polyline's outline); elsewhere the angles do.
+struct Turn {
+  int sign;   // of the angle turned
+  bool wide;  // more than a quarter turn
+};
+
+Turn Judge(FT_Vector in, FT_Vector out) {
+  const double ax = static_cast<double>(in.x), ay = static_cast<double>(in.y);
+  const double bx = static_cast<double>(out.x), by = static_cast<double>(out.y);
+  const double cross = ax * by - ay * bx, dot = ax * bx + ay * by;
+  // Both more than 1e-4 of the product of the sides' lengths.
+  const double sure = 1e-8 * ((ax * ax + ay * ay) * (bx * bx + by * by));
+  if (cross * cross > sure && dot * dot > sure) return {cross > 0 ? 1 : -1, dot < 0};
+  const FT_Angle turn = FT_Angle_Diff(FT_Atan2(in.x, in.y), FT_Atan2(out.x, out.y));
+  return {turn > 0 ? 1 : turn < 0 ? -1 : 0, turn > FT_ANGLE_PI2 || -turn > FT_ANGLE_PI2};
+}
+
 struct Walker {
   Border border;
   FT_Vector centre{0, 0}, subPathStart{0, 0};
-  FT_Angle angleIn = 0, subPathAngle = 0;
+  FT_Vector sideIn{0, 0}, subPathSide{0, 0};  // the last side, the sub-path's first
   bool first = true;
 
-  void Corner(FT_Angle angleOut) {
-    const FT_Angle turn = FT_Angle_Diff(angleIn, angleOut);
-    if (turn == 0) return;
-    if (turn > 0) {
+  void Corner(FT_Vector sideOut) {
+    const Turn turn = Judge(sideIn, sideOut);
+    if (turn.sign == 0) return;
+    if (turn.sign > 0) {
       // The inside of the turn: the corner point, already the last.
       border.movable = false;
       border.LineTo(centre, false);
     } else {
-      border.Arcs(centre, turn);
+      border.Arcs(centre, turn.wide ? 2 : 1);
     }
   }
   void LineTo(FT_Vector to) {
-    const FT_Pos dx = to.x - centre.x, dy = to.y - centre.y;
-    if (dx == 0 && dy == 0) return;
-    const FT_Angle angle = FT_Atan2(dx, dy);
+    const FT_Vector side = {to.x - centre.x, to.y - centre.y};
+    if (side.x == 0 && side.y == 0) return;
     if (first) {
       border.MoveTo(centre);
-      subPathAngle = angle;
+      subPathSide = side;
       first = false;
     } else {
-      Corner(angle);
+      Corner(side);
     }
     border.LineTo(to, true);
-    angleIn = angle;
+    sideIn = side;
     centre = to;
   }
   void Begin(FT_Vector at) {
     first = true;
     centre = subPathStart = at;
-    angleIn = 0;
   }
   void End() {
     if (first) return;
     if (centre.x != subPathStart.x || centre.y != subPathStart.y) LineTo(subPathStart);
-    Corner(subPathAngle);
+    Corner(subPathSide);
     border.Close();
   }
 };
@@ -120,6 +140,9 @@ vlFillLinesResult FillOutlineOfLines(const vlOutlineJournal& journal, FT_Outline
       return vlFillLinesResult::kNotLines;
   try {
     Walker w;
+    // A side adds a point, a right turn three or six more.
+    w.border.points.reserve(journal.size() * 2);
+    w.border.tags.reserve(journal.size() * 2);
     for (const vlOutlineStep& s : journal) {
       if (s.kind == vlOutlineStep::kBegin) w.Begin(s.p[0]);
       else if (s.kind == vlOutlineStep::kLine) w.LineTo(s.p[0]);

@@ -16,6 +16,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/event_pump.h"
 
 namespace {
@@ -75,6 +79,15 @@ int32_t ClampToInt(double v, int32_t low, int32_t high) {
   return static_cast<int32_t>(std::clamp(v, static_cast<double>(low), static_cast<double>(high)));
 }
 
+// The ceiling of v, taken after v is held within [-1, high + 1]: the same
+// as the ceiling for whatever is then kept within [0, high], and an int
+// holds it.
+int32_t CeilWithin(double v, int32_t high) {
+  const double held = std::min(std::max(v, -1.0), high + 1.0);
+  const int32_t whole = static_cast<int32_t>(held);
+  return whole + (static_cast<double>(whole) < held);
+}
+
 // Adds the area a side covers right of it within one row, from (xa, top)
 // to (xb, bottom) with d the signed height, to the cells it crosses and
 // the cell after them: each cell's share is the trapezoid of the side
@@ -108,6 +121,45 @@ void Accumulate(double* acc, double xa, double xb, double d) {
   acc[x1i] += d * am;
 }
 
+#if defined(__SSE2__)
+// 16 pixels, 255 where their bit is set: each of the two bytes copied into
+// eight, each copy keeping one bit.
+inline void Spread16(uint64_t bits, uint8_t* out) {
+  const __m128i mask = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201));
+  __m128i v = _mm_cvtsi32_si128(static_cast<int>(bits & 0xFFFF));
+  v = _mm_unpacklo_epi8(v, v);
+  v = _mm_unpacklo_epi16(v, v);
+  v = _mm_unpacklo_epi32(v, v);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_cmpeq_epi8(_mm_and_si128(v, mask), mask));
+}
+#endif
+
+// n pixels (up to 64), 255 where their bit is set, the first pixel the
+// lowest bit.
+void SpreadBits(uint64_t bits, uint8_t* out, int32_t n) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  // A last part shorter than 16 is written as the 16 pixels ending with
+  // it, again over some already written.
+  if (bits == 0 || bits == ~uint64_t{0}) {  // a run: no call out for 64 bytes
+    const __m128i v = _mm_set1_epi8(static_cast<char>(bits & 0xFF));
+    for (; i + 16 <= n; i += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+    if (i < n && n >= 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 16), v);
+  } else if (n == 64) {
+    Spread16(bits, out);
+    Spread16(bits >> 16, out + 16);
+    Spread16(bits >> 32, out + 32);
+    Spread16(bits >> 48, out + 48);
+    return;
+  } else {
+    for (; i + 16 <= n; i += 16) Spread16(bits >> i, out + i);
+    if (i < n && n >= 16) Spread16(bits >> (n - 16), out + n - 16);
+  }
+  if (n >= 16) return;
+#endif
+  for (; i < n; ++i) out[i] = (bits >> i) & 1 ? 255 : 0;
+}
+
 }  // namespace
 
 vlScanlineFill::vlScanlineFill(int32_t width, int32_t height, bool antiAlias, bool evenOdd)
@@ -116,9 +168,13 @@ vlScanlineFill::vlScanlineFill(int32_t width, int32_t height, bool antiAlias, bo
 void vlScanlineFill::OnCentreLine(double yc, double x0, double x1) {
   if (antiAlias_) return;
   const double row = yc - 0.5;
-  if (row == std::floor(row) && row >= 0 && row < height_)
-    onLines_.push_back({static_cast<int32_t>(row), std::min(x0, x1), std::max(x0, x1)});
+  // Within the rows, row is whole when it survives a round trip through
+  // an int.
+  if (row >= 0 && row < height_ && row == static_cast<double>(static_cast<int32_t>(row)))
+    AddAlong(static_cast<int32_t>(row), std::min(x0, x1), std::max(x0, x1));
 }
+
+void vlScanlineFill::AddAlong(int32_t row, double x0, double x1) { onLines_.push_back({row, x0, x1}); }
 
 // Without anti-aliasing every row centre r + 0.5 in [low, high) of the side
 // meets it once, so a vertex on a centre line counts once where the outline
@@ -134,22 +190,22 @@ void vlScanlineFill::Side(double x0, double y0, double x1, double y1) {
   const double low = std::min(y0, y1), high = std::max(y0, y1);
   OnCentreLine(high, y1 == high ? x1 : x0, y1 == high ? x1 : x0);
   Edge e;
+  if (antiAlias_) {
+    const double first = std::max(std::floor(low), 0.0);
+    const double last = std::min(std::ceil(high) - 1, static_cast<double>(height_) - 1);
+    if (first > last) return;
+    e.first = static_cast<int32_t>(first);
+    e.last = static_cast<int32_t>(last);
+  } else {
+    e.first = std::max(CeilWithin(low - 0.5, height_), 0);
+    e.last = std::min(CeilWithin(high - 0.5, height_) - 1, height_ - 1);
+    if (e.first > e.last) return;
+  }
   e.dir = y1 > y0 ? 1 : -1;
   e.yTop = low;
   e.yBottom = high;
   e.xTop = y1 > y0 ? x0 : x1;
   e.slope = (x1 - x0) / (y1 - y0);
-  double first, last;
-  if (antiAlias_) {
-    first = std::max(std::floor(low), 0.0);
-    last = std::min(std::ceil(high) - 1, static_cast<double>(height_) - 1);
-  } else {
-    first = std::max(std::ceil(low - 0.5), 0.0);
-    last = std::min(std::ceil(high - 0.5) - 1, static_cast<double>(height_) - 1);
-  }
-  if (first > last) return;
-  e.first = static_cast<int32_t>(first);
-  e.last = static_cast<int32_t>(last);
   edges_.push_back(e);
 }
 
@@ -173,15 +229,23 @@ void vlScanlineFill::MoveTo(double x, double y) {
 
 void vlScanlineFill::CubicTo(double x1, double y1, double x2, double y2, double x3, double y3, int depth) {
   const double x0 = penX, y0 = penY;
-  // A curve wholly above, below or right of the buffer adds nothing to it,
-  // and one wholly left of it adds to each row what its chord adds: the
-  // chord stands in, so a far-off curve is not split 2^16 times.
-  const bool away = std::max({y0, y1, y2, y3}) <= 0 || std::min({y0, y1, y2, y3}) >= height_ ||
-                    std::min({x0, x1, x2, x3}) >= width_ || std::max({x0, x1, x2, x3}) <= 0;
+  // A curve all of whose points coincide (a round join of radius 0) is
+  // not bent.
+  if (x1 == x0 && x2 == x0 && x3 == x0 && y1 == y0 && y2 == y0 && y3 == y0) {
+    LineTo(x3, y3);
+    return;
+  }
   // The second differences bound how far the curve bends from its chord.
   const double bend = std::max({std::fabs(x0 - 2 * x1 + x2), std::fabs(y0 - 2 * y1 + y2),
                                 std::fabs(x1 - 2 * x2 + x3), std::fabs(y1 - 2 * y2 + y3)});
-  if (away || depth >= kMaxDepth || !(bend > kFlatness)) {
+  // A curve wholly above, below or right of the buffer adds nothing to it,
+  // and one wholly left of it adds to each row what its chord adds: the
+  // chord stands in, so a far-off curve is not split 2^16 times.
+  auto away = [&] {
+    return std::max({y0, y1, y2, y3}) <= 0 || std::min({y0, y1, y2, y3}) >= height_ ||
+           std::min({x0, x1, x2, x3}) >= width_ || std::max({x0, x1, x2, x3}) <= 0;
+  };
+  if (depth >= kMaxDepth || !(bend > kFlatness) || away()) {
     LineTo(x3, y3);
     return;
   }
@@ -193,11 +257,68 @@ void vlScanlineFill::CubicTo(double x1, double y1, double x2, double y2, double 
   CubicTo(bcx, bcy, cx, cy, x3, y3, depth + 1);
 }
 
+namespace {
+
+// Whether every contour is straight sides and cubic arcs, well formed
+// (the fill outlines of polylines, round joins included): those are
+// walked here as FreeType's walk would walk them, without a call through
+// FreeType for every point.
+bool StraightAndCubic(const FT_Outline& o) {
+  int first = 0;
+  for (int c = 0; c < o.n_contours; ++c) {
+    const int last = o.contours[c];
+    if (last < first || last >= o.n_points || FT_CURVE_TAG(o.tags[first]) != FT_CURVE_TAG_ON) return false;
+    for (int i = first + 1; i <= last; ++i) {
+      const int tag = FT_CURVE_TAG(o.tags[i]);
+      if (tag == FT_CURVE_TAG_ON) continue;
+      // Two control points, then the end (the contour's start when the
+      // contour ends first), whatever its tag.
+      if (tag != FT_CURVE_TAG_CUBIC || i + 1 > last || FT_CURVE_TAG(o.tags[i + 1]) != FT_CURVE_TAG_CUBIC) return false;
+      i += 2;
+    }
+    first = last + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void vlScanlineFill::WalkStraightAndCubic(const FT_Outline& o, double dx, double dy) {
+  auto x = [&](int i) { return Px(o.points[i].x) - dx; };
+  auto y = [&](int i) { return Px(o.points[i].y) - dy; };
+  int first = 0;
+  for (int c = 0; c < o.n_contours; ++c) {
+    const int last = o.contours[c];
+    MoveTo(x(first), y(first));
+    for (int i = first + 1; i <= last; ++i) {
+      if (FT_CURVE_TAG(o.tags[i]) == FT_CURVE_TAG_ON) {
+        LineTo(x(i), y(i));
+      } else if (i + 2 <= last) {
+        CubicTo(x(i), y(i), x(i + 1), y(i + 1), x(i + 2), y(i + 2));
+        i += 2;
+      } else {
+        CubicTo(x(i), y(i), x(i + 1), y(i + 1), x(first), y(first));
+        break;
+      }
+    }
+    LineTo(x(first), y(first));  // FreeType's walk closes every contour
+    first = last + 1;
+  }
+}
+
 bool vlScanlineFill::AddOutline(const FT_Outline* outline, FT_Pos originX, FT_Pos originY) {
   if (!outline || failed_) return false;
   static const FT_Outline_Funcs kFuncs = {OnMove, OnLine, OnConic, OnCubic, 0, 0};
   WalkContext context{this, Px(originX), Px(originY)};
-  if (FT_Outline_Decompose(const_cast<FT_Outline*>(outline), &kFuncs, &context)) {
+  const bool own = StraightAndCubic(*outline);
+  try {
+    edges_.reserve(edges_.size() + static_cast<size_t>(std::max<short>(outline->n_points, 0)) + 1);
+    if (own) WalkStraightAndCubic(*outline, context.dx, context.dy);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+    return false;
+  }
+  if (!own && FT_Outline_Decompose(const_cast<FT_Outline*>(outline), &kFuncs, &context)) {
     failed_ = true;
     return false;
   }
@@ -214,6 +335,7 @@ bool vlScanlineFill::Render(uint8_t* buffer, int32_t rowBytes) {
   if (failed_ || !buffer || width_ <= 0 || height_ <= 0 || rowBytes < width_) return false;
   try {
     Close();
+    if (!antiAlias_ && evenOdd_) return RenderEvenOdd(buffer, rowBytes);
     std::sort(edges_.begin(), edges_.end(), [](const Edge& a, const Edge& b) { return a.first < b.first; });
     return antiAlias_ ? RenderSmooth(buffer, rowBytes) : RenderPlain(buffer, rowBytes);
   } catch (const std::bad_alloc&) {
@@ -287,12 +409,115 @@ bool vlScanlineFill::RenderPlain(uint8_t* buffer, int32_t rowBytes) {
     delta[width_] = 0;
     onSide[width_] = 0;
   }
-  // The pixels x of a row with a <= x + 0.5 <= b.
+  LightAlong(buffer, rowBytes);
+  return true;
+}
+
+// The pixels x of a row with a <= x + 0.5 <= b.
+void vlScanlineFill::LightAlong(uint8_t* buffer, int32_t rowBytes) const {
   for (const Along& l : onLines_) {
     const int32_t x0 = ClampToInt(std::ceil(l.x0 - 0.5), 0, width_);
     const int32_t x1 = ClampToInt(std::floor(l.x1 - 0.5), -1, width_ - 1);
     if (x0 <= x1) std::memset(buffer + static_cast<size_t>(l.row) * rowBytes + x0, 255, size_t(x1 - x0 + 1));
   }
+}
+
+// The even-odd rule needs only where each row's crossings fall, not their
+// order or direction: the rows are swept a band at a time, each side
+// toggling one bit per row it crosses (the bit past the last pixel takes
+// the crossings right of every pixel, so that a row's bits hold its count's
+// parity), and a row's bits turned into its pixels by a running parity, 64
+// pixels a step. Lights exactly the pixels the winding sweep above would.
+bool vlScanlineFill::RenderEvenOdd(uint8_t* buffer, int32_t rowBytes) {
+  const size_t words = static_cast<size_t>(width_) / 64 + 1;
+  // A band's bits stay within a cache-sized block, and an end signal is
+  // seen at least every 256 rows.
+  int shift = 8;
+  while (shift > 0 && (words << shift) > (size_t{1} << 15)) --shift;
+  const int32_t bandRows = int32_t{1} << shift;
+  const int32_t bands = ((height_ - 1) >> shift) + 1;
+  // Sides grouped by the band of their first row: the sides a band meets
+  // are those of its group and the ones still running from earlier bands.
+  std::vector<uint32_t> start(static_cast<size_t>(bands) + 1, 0);
+  for (const Edge& e : edges_) ++start[static_cast<size_t>(e.first >> shift) + 1];
+  for (int32_t b = 0; b < bands; ++b) start[b + 1] += start[b];
+  std::vector<uint32_t> order(edges_.size());
+  {
+    std::vector<uint32_t> at(start.begin(), start.end() - 1);
+    for (uint32_t i = 0; i < edges_.size(); ++i) order[at[static_cast<size_t>(edges_[i].first >> shift)]++] = i;
+  }
+  std::vector<uint64_t> flips(words * bandRows), onSide(words * bandRows);
+  std::vector<uint32_t> active;
+  // The column of a side's crossing of a row's centre, from 0 to width
+  // (right of every pixel), as the winding sweep computes it, to the bit.
+  // The ceiling of a value held within [0, width] is the ceiling held
+  // there, and the centre lies on the side when the value is whole there.
+  const double right = width_;
+  auto crossing = [&](const Edge& e, int32_t row, bool* onCentre) {
+    const double at = (e.xTop + ((row + 0.5) - e.yTop) * e.slope) - 0.5;
+    const double held = std::min(std::max(at, 0.0), right);
+    const int32_t whole = static_cast<int32_t>(held);
+    const double back = static_cast<double>(whole);
+    *onCentre = back == at && whole < width_;
+    return whole + (back < held);
+  };
+  for (int32_t b = 0; b < bands; ++b) {
+    if (QuitSignal()) return false;
+    const int32_t top = b * bandRows, bottom = std::min(top + bandRows, height_) - 1;
+    for (uint32_t k = start[b]; k < start[b + 1]; ++k) active.push_back(order[k]);
+    size_t kept = 0;
+    for (uint32_t i : active) {
+      const Edge& e = edges_[i];
+      if (e.last < top) continue;
+      active[kept++] = i;
+      const int32_t to = std::min(e.last, bottom);
+      for (int32_t row = std::max(e.first, top); row <= to; ++row) {
+        bool onCentre;
+        const int32_t px = crossing(e, row, &onCentre);
+        const size_t word = static_cast<size_t>(row - top) * words + static_cast<size_t>(px) / 64;
+        const uint64_t bit = uint64_t{1} << (px % 64);
+        flips[word] ^= bit;
+        if (onCentre) onSide[word] |= bit;
+      }
+    }
+    active.resize(kept);
+    for (int32_t row = top; row <= bottom; ++row) {
+      uint64_t* f = &flips[static_cast<size_t>(row - top) * words];
+      uint64_t* s = &onSide[static_cast<size_t>(row - top) * words];
+      uint64_t parity = 0;
+      for (size_t k = 0; k < words; ++k) parity ^= f[k];
+      if (__builtin_parityll(parity)) {
+        // A lone crossing cannot come from closed contours (a side cut by
+        // the float's precision): the rightmost is left out.
+        int32_t rightmost = 0;
+        bool onCentre;
+        for (uint32_t i : active)
+          if (edges_[i].first <= row && edges_[i].last >= row)
+            rightmost = std::max(rightmost, crossing(edges_[i], row, &onCentre));
+        f[rightmost / 64] ^= uint64_t{1} << (rightmost % 64);
+      }
+      f[words - 1] &= ~(uint64_t{1} << (width_ % 64));  // right of every pixel
+      uint8_t* out = buffer + static_cast<size_t>(row) * rowBytes;
+      uint64_t carry = 0;
+      for (int32_t x = 0; x < width_; x += 64) {
+        uint64_t in = f[x / 64];
+        in ^= in << 1;
+        in ^= in << 2;
+        in ^= in << 4;
+        in ^= in << 8;
+        in ^= in << 16;
+        in ^= in << 32;
+        in ^= carry;
+        carry = in >> 63 ? ~uint64_t{0} : 0;
+        const uint64_t lit = in | s[x / 64];
+        f[x / 64] = 0;
+        s[x / 64] = 0;
+        SpreadBits(lit, out + x, std::min(64, width_ - x));
+      }
+      f[words - 1] = 0;
+    }
+  }
+  LightAlong(buffer, rowBytes);
   return true;
 }
 

@@ -47,9 +47,14 @@ class vlScanlineFill {
     double x0, x1;
   };
   void Side(double x0, double y0, double x1, double y1);
-  void OnCentreLine(double yc, double x0, double x1);
+  void WalkStraightAndCubic(const FT_Outline& outline, double dx, double dy);
+  // Inline: asked for every side, rarely true.
+  inline void OnCentreLine(double yc, double x0, double x1);
+  void AddAlong(int32_t row, double x0, double x1);
   bool RenderPlain(uint8_t* buffer, int32_t rowBytes);
   bool RenderSmooth(uint8_t* buffer, int32_t rowBytes);
+  bool RenderEvenOdd(uint8_t* buffer, int32_t rowBytes);
+  void LightAlong(uint8_t* buffer, int32_t rowBytes) const;
 
   int32_t width_, height_;
   bool antiAlias_, evenOdd_;

@@ -39,10 +39,23 @@ void AddSubPath(std::mt19937& rng, int range, vlOutlineJournal* journal) {
   const int sides = 1 + static_cast<int>(rng() % 12);
   for (int i = 0; i < sides; ++i) {
     FT_Vector to;
-    switch (rng() % 6) {
+    switch (rng() % 8) {
       case 0: {  // straight on, or back the way it came
         const FT_Pos k = (rng() & 1) ? 1 : -1;
         to = {at.x + k * (at.x - before.x), at.y + k * (at.y - before.y)};
+        break;
+      }
+      case 6:
+      case 7: {
+        // Nearly straight on, back, or square: a unit or two off, where
+        // the turn's sign or size is a matter of FreeType's rounding.
+        const FT_Pos dx = at.x - before.x, dy = at.y - before.y;
+        const FT_Pos k = static_cast<FT_Pos>(rng() % 3) + 1;
+        const FT_Vector d = (rng() & 1)   ? FT_Vector{k * dx, k * dy}
+                            : (rng() & 1) ? FT_Vector{-dy, dx}
+                                          : FT_Vector{dy, -dx};
+        to = {at.x + d.x + static_cast<FT_Pos>(rng() % 5) - 2, at.y + d.y + static_cast<FT_Pos>(rng() % 5) - 2};
+        if (rng() & 1) to = {at.x - (to.x - at.x), at.y - (to.y - at.y)};
         break;
       }
       case 2: {  // along an axis: square corners

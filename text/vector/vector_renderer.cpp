@@ -45,6 +45,25 @@ double ReadF64(const uint8_t* p) {
   return v;
 }
 
+// A command's bytes (0 at the end): asked once or twice a command by the
+// walks below.
+inline size_t CommandBytes(const uint8_t* p) {
+  switch (ReadU32(p)) {
+    case VL_PATH_MOVE:
+    case VL_PATH_LINE: return 4 + 4 + 16;
+    case VL_PATH_CURVE: return 4 + 4 + 48;
+    case VL_PATH_SUBPATH:
+    case VL_PATH_CLOSE: return 4;
+    case VL_PATH_ARC: return 4 + 48 + 4;
+    case VL_PATH_BOX: return 4 + 32 + 16;
+    case VL_PATH_TEXT: {
+      const char* text = reinterpret_cast<const char*>(p + 4 + sizeof(void*) + 4);
+      return 4 + sizeof(void*) + 4 + PathStringBytes(std::strlen(text));
+    }
+    default: return 0;
+  }
+}
+
 // Glyph outlines become closed contours of the stroker, through the
 // builder so that a contour without length reaches it as nothing.
 double From26Dot6(FT_Pos v) { return static_cast<double>(v) / 64.0; }
@@ -141,7 +160,7 @@ struct SubPathEnd {
     if (end && p >= from && p <= end) return closes;
     from = p;
     closes = false;
-    for (size_t bytes; (bytes = PathCommandBytes(p)); p += bytes) {
+    for (size_t bytes; (bytes = CommandBytes(p)); p += bytes) {
       const uint32_t code = ReadU32(p);
       if (code == VL_PATH_CLOSE || code == VL_PATH_MOVE || code == VL_PATH_BOX || code == VL_PATH_TEXT) {
         closes = code == VL_PATH_CLOSE;
@@ -161,7 +180,7 @@ void WalkCommands(Mode mode, uint8_t* commands, double ox, double oy, vlOutlineB
   SubPathEnd subPath;
   for (;;) {
     const uint32_t code = ReadU32(p);
-    const size_t bytes = PathCommandBytes(p);
+    const size_t bytes = CommandBytes(p);
     if (!bytes) break;
     uint8_t* a = p + 4;
     auto shift = [&](uint8_t* at, double d) {
@@ -278,6 +297,14 @@ bool BuildPathOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32
   vlOutlineBuilder b;
   vlOutlineJournal journal;
   b.journal = &journal;
+  // About a record a command: a long path's journal is not copied over
+  // and over as it grows.
+  size_t commandCount = 0;
+  for (const uint8_t* p = commands; p && CommandBytes(p); p += CommandBytes(p)) ++commandCount;
+  try {
+    journal.reserve(commandCount + 2);
+  } catch (const std::bad_alloc&) {
+  }
   b.fillMode = fillOnly;
   const uint32_t join = ls ? ls->join : VL_JOINMITER, cap = ls ? ls->cap : VL_CAPBUTT;
   const vlStrokeStyle style = {static_cast<FT_Fixed>(lineWidth) * 32, MapCap(cap), MapJoin(join),
@@ -440,22 +467,7 @@ void EndOutlineReuse() {
   if (gReuseDepth > 0 && --gReuseDepth == 0) gReused.clear();
 }
 
-size_t PathCommandBytes(const uint8_t* p) {
-  switch (ReadU32(p)) {
-    case VL_PATH_MOVE:
-    case VL_PATH_LINE: return 4 + 4 + 16;
-    case VL_PATH_CURVE: return 4 + 4 + 48;
-    case VL_PATH_SUBPATH:
-    case VL_PATH_CLOSE: return 4;
-    case VL_PATH_ARC: return 4 + 48 + 4;
-    case VL_PATH_BOX: return 4 + 32 + 16;
-    case VL_PATH_TEXT: {
-      const char* text = reinterpret_cast<const char*>(p + 4 + sizeof(void*) + 4);
-      return 4 + sizeof(void*) + 4 + PathStringBytes(std::strlen(text));
-    }
-    default: return 0;
-  }
-}
+size_t PathCommandBytes(const uint8_t* p) { return CommandBytes(p); }
 
 void GetPathExtents(vlPathExtentsRequest* r) {
   if (!r) return;
