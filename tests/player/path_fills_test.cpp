@@ -230,9 +230,10 @@ TEST_F(Drawing, PathsDrawnIntoABrushAreThoseDrawnOnTheDisplay) {
            ".call base=1 moveto 1 60 12.5\n.call base=1 lineto 1 88.2 99.3\n.call base=1 lineto 1 14.5 45.7\n"
            ".call base=1 lineto 1 105.5 45.7\n.call base=1 lineto 1 31.8 99.3\n.call base=1 closepath 1\n"
            ".call base=1 addcircletopath 1 60 60 40.5\n";
-  const char* styles[] = {".call base=1 setfillstyle 1\n.call base=1 setformstyle 0\n.call base=1 setfillrule 0\n",
+  // Form style 1 (normal) turns anti-aliasing off; 16 turns it on.
+  const char* styles[] = {".call base=1 setfillstyle 1\n.call base=1 setformstyle 1\n.call base=1 setfillrule 0\n",
                           ".call base=1 setfillstyle 1\n.call base=1 setformstyle 16\n.call base=1 setfillrule 1\n",
-                          ".call base=1 setfillstyle 0 3\n.call base=1 setformstyle 0\n",
+                          ".call base=1 setfillstyle 0 3\n.call base=1 setformstyle 1\n",
                           ".call base=1 setfillstyle 0 2\n.call base=1 setformstyle 16\n"};
   const uint32_t colours[] = {0xFFFFFF, 0x80FF8000u, 0x20FF, 0x4000FF40};
   const int places[][2] = {{-30, -20}, {70, 25}, {40, -60}, {-50, 20}};
