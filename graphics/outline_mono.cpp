@@ -352,6 +352,18 @@ class MonoRaster {
     return ok;
   }
 
+  // No pixel centre (no whole number of the grid) within the x range of
+  // the piece's points.
+  template <int kDegree>
+  static bool BetweenCentres(const Point* arc) {
+    Long lo = arc[0].x, hi = arc[0].x;
+    for (int i = 1; i <= kDegree; ++i) {
+      lo = std::min(lo, arc[i].x);
+      hi = std::max(hi, arc[i].x);
+    }
+    return Floor(lo) == Floor(hi) && Frac(lo) != 0;
+  }
+
   template <int kDegree>
   bool BezierUp(Point* arc, Long miny, Long maxy) {
     Long y1 = arc[kDegree].y, y2 = arc[0].y;
@@ -398,6 +410,17 @@ class MonoRaster {
       if (y2 > e) {
         y1 = arc[kDegree].y;
         if (y2 - y1 >= kStep) {
+          // A piece holding this row alone (and not the arc's last row)
+          // whose points lie between two centres: halving keeps every
+          // point within the piece's range, so the crossing the splits
+          // would reach lies there too, lighting what any value there
+          // lights, and what follows inside the piece changes nothing.
+          if (y2 < e + kPrec && e + kPrec <= e2 && BetweenCentres<kDegree>(arc)) {
+            *out++ = arc[0].x;
+            arc -= kDegree;
+            e += kPrec;
+            continue;
+          }
           if (arc + 2 * kDegree >= arcsEnd_) return Fail(kInvalid);
           if constexpr (kDegree == 2) SplitConic(arc);
           else SplitCubic(arc);
