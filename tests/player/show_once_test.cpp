@@ -920,7 +920,11 @@ TEST_F(HeldFrames, PacedFramesReachTheWindowAtTheEndOfTheirStep) {
     std::vector<int> states;
     bool opened = false, final = false, stale = false;
     RunOptions options;
+    // A run of grabs every few milliseconds beside many test programs at
+    // once: the paced commands then take far longer than alone.
+    options.timeoutSeconds = 300;
     options.whileRunning = [&](pid_t player, const std::string& display) {
+      using Clock = std::chrono::steady_clock;
       const std::string id = vlplayer::WaitForWindow(display, "held");
       WindowGrab grab(display, id);
       mkdir(go.c_str(), 0755);
@@ -936,7 +940,8 @@ TEST_F(HeldFrames, PacedFramesReachTheWindowAtTheEndOfTheirStep) {
       int fd = -1;
       // Grabs while the command runs, until the script waits to open the
       // pipe.
-      for (int i = 0; i < 4000 && !opened; ++i) {
+      const Clock::time_point openBy = Clock::now() + std::chrono::seconds(200);
+      while (!opened && Clock::now() < openBy) {
         const std::vector<unsigned> p = grab.Pixels(160, 100);
         if (p.size() == 160u * 100) states.push_back(c.state(p));
         // Seen there twice: not a quick open of some other file.
@@ -952,7 +957,8 @@ TEST_F(HeldFrames, PacedFramesReachTheWindowAtTheEndOfTheirStep) {
       // The script now waits: nothing more reaches the window until it
       // goes on. The server may still be reading what came before, for
       // seconds on a machine running many test programs at once.
-      for (int i = 0; i < 1000 && opened && !final; ++i) {
+      const Clock::time_point finalBy = Clock::now() + std::chrono::seconds(60);
+      while (opened && !final && Clock::now() < finalBy) {
         const std::vector<unsigned> p = grab.Pixels(160, 100);
         final = p.size() == 160u * 100 && c.final(p);
         if (!final) usleep(10000);
