@@ -793,7 +793,8 @@ class MonoRaster {
 
 }  // namespace
 
-vlMonoFill FillOutlineMono(const FT_Outline* o, uint8_t* buffer, int32_t rowBytes, int32_t width, int32_t height) {
+vlMonoFill FillOutlineMono(const FT_Outline* o, uint8_t* buffer, int32_t rowBytes, int32_t width, int32_t height,
+                           const FT_BBox* control) {
   if (!o || !buffer || width <= 0 || height <= 0 || rowBytes < width) return vlMonoFill::kFailed;
   // FreeType counts rows and columns in 16 bits.
   if (width > 32767 || height > 32767) return vlMonoFill::kNotHandled;
@@ -801,7 +802,10 @@ vlMonoFill FillOutlineMono(const FT_Outline* o, uint8_t* buffer, int32_t rowByte
   if (!o->contours || !o->points || !o->tags || o->n_points != o->contours[o->n_contours - 1] + 1)
     return vlMonoFill::kFailed;
   FT_BBox box;
-  FT_Outline_Get_CBox(o, &box);
+  if (control)
+    box = *control;
+  else
+    FT_Outline_Get_CBox(o, &box);
   if (box.xMin < -0x1000000L || box.yMin < -0x1000000L || box.xMax > 0x1000000L || box.yMax > 0x1000000L)
     return vlMonoFill::kFailed;
   int first = 0;
