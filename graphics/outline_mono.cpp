@@ -11,6 +11,8 @@
 // straight into the coverage, without a bit plane to expand.
 #include "graphics/outline_mono.h"
 
+#include "graphics/cubic_halving.h"
+
 #include <algorithm>
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -134,31 +136,7 @@ void SplitCubic(Point* base) {
   store(3, HalvesDown<3>(_mm_add_epi64(a, c)));
 }
 #else
-void SplitCubic(Point* base) {
-  Long a, b, c;
-  base[6].x = base[3].x;
-  a = base[0].x + base[1].x;
-  b = base[1].x + base[2].x;
-  c = base[2].x + base[3].x;
-  base[5].x = c >> 1;
-  c += b;
-  base[4].x = c >> 2;
-  base[1].x = a >> 1;
-  a += b;
-  base[2].x = a >> 2;
-  base[3].x = (a + c) >> 3;
-  base[6].y = base[3].y;
-  a = base[0].y + base[1].y;
-  b = base[1].y + base[2].y;
-  c = base[2].y + base[3].y;
-  base[5].y = c >> 1;
-  c += b;
-  base[4].y = c >> 2;
-  base[1].y = a >> 1;
-  a += b;
-  base[2].y = a >> 2;
-  base[3].y = (a + c) >> 3;
-}
+void SplitCubic(Point* base) { HalveCubic(base); }
 #endif
 
 class MonoRaster {
