@@ -42,9 +42,11 @@ class DrawingTest : public PlayerTest {
     RunOptions options;
     options.env = env;
     options.timeoutSeconds = 30;
-    options.whileRunning = [&](pid_t, const std::string& display) {
+    options.whileRunning = [&](pid_t pid, const std::string& display) {
       const std::string id = WaitForWindow(display, "draw");
-      for (int i = 0; i < 300 && access((dir() + "/ready").c_str(), F_OK) != 0; ++i) usleep(20000);
+      // As long as the run may take: a busy machine or a sanitizer build
+      // draws long paths slowly.
+      WaitForFileWhileRunning(dir() + "/ready", pid, options.timeoutSeconds);
       if (!id.empty()) Tool("import -window " + id + " " + Quote(dir() + "/" + name + ".png"));
       WriteFile("grabbed", "");
     };

@@ -262,11 +262,11 @@ TEST_F(Drawing, PathsDrawnIntoABrushAreThoseDrawnOnTheDisplay) {
       ".call base=1 endselect\n.call base=1 displaybrush 2 360 0\n" + ReadyForGrab();
   RunOptions options;
   options.timeoutSeconds = 30;
-  options.whileRunning = [&](pid_t, const std::string& display) {
+  options.whileRunning = [&](pid_t pid, const std::string& display) {
     const std::string id = vlplayer::WaitForWindow(display, "draw");
     usleep(300000);  // the window's first exposure is drawn
     WriteFile("shown", "");
-    for (int i = 0; i < 300 && access((dir() + "/ready").c_str(), F_OK) != 0; ++i) usleep(20000);
+    vlplayer::WaitForFileWhileRunning(dir() + "/ready", pid, options.timeoutSeconds);
     if (!id.empty()) Tool("import -window " + id + " " + Quote(dir() + "/brushpaths.png"));
     WriteFile("grabbed", "");
   };

@@ -279,6 +279,24 @@ std::string WaitUntilMusicStops(int id, const std::string& label) {
          "test 8 8 0\njump " + label + "done\n" + label + "next:\nforloop 5 " + label + "\n" + label + "done:\n";
 }
 
+bool ProcessRunning(pid_t pid) {
+  if (kill(pid, 0) != 0) return false;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
+}
+
+bool WaitForFileWhileRunning(const std::string& path, pid_t pid, int seconds) {
+  const long long deadline = NowMs() + 1000LL * seconds;
+  while (access(path.c_str(), F_OK) != 0) {
+    if (NowMs() > deadline || !ProcessRunning(pid)) return access(path.c_str(), F_OK) == 0;
+    usleep(20000);
+  }
+  return true;
+}
+
 std::string WaitForWindow(const std::string& display, const std::string& name, int timeoutMs) {
   long long deadline = NowMs() + timeoutMs;
   std::string command =

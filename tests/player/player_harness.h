@@ -121,6 +121,13 @@ std::string WaitUntilFileExists(const std::string& path, const std::string& labe
 // music id no longer plays; the global p then holds IsMusicPlaying.
 std::string WaitUntilMusicStops(int id, const std::string& label);
 
+// Whether the process still runs: one that has ended but is not yet
+// collected by the harness counts as ended.
+bool ProcessRunning(pid_t pid);
+// Waits until the file exists, the process has ended or the seconds have
+// passed; whether the file exists.
+bool WaitForFileWhileRunning(const std::string& path, pid_t pid, int seconds);
+
 // Waits up to timeoutMs for a window with this name (xdotool search) on the
 // display; its id, or "" when none appeared.
 std::string WaitForWindow(const std::string& display, const std::string& name, int timeoutMs = 10000);

@@ -25,16 +25,7 @@ namespace {
 using vlplayer::Result;
 using WindowFocus = vlplayer::PlayerTest;
 
-// Whether the process still runs: one that has ended but is not yet
-// collected by the harness counts as ended.
-bool Running(pid_t pid) {
-  if (kill(pid, 0) != 0) return false;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const size_t close = line.rfind(')');
-  return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
-}
+bool Running(pid_t pid) { return vlplayer::ProcessRunning(pid); }
 
 // Prints the handler's name for each activation event of the current
 // display that the checks below let through.
