@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "graphics/outline_clip.h"
+#include "graphics/outline_grey.h"
 #include "graphics/outline_mono.h"
 #include "graphics/outline_scanline.h"
 #include "vm/convert.h"
@@ -220,6 +221,12 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
   bm.rows = static_cast<unsigned>(height);
   bm.width = static_cast<unsigned>(width);
   if (antiAlias) {
+    // The same bytes without FreeType's per-row cell lists.
+    switch (FillOutlineGrey(o, buffer, rowBytes, width, height)) {
+      case vlGreyFill::kDrawn: return true;
+      case vlGreyFill::kFailed: return FillOutlineScanline(o, true, evenOdd, buffer, rowBytes, width, height);
+      case vlGreyFill::kNotHandled: break;
+    }
     bm.pitch = -rowBytes;  // y grows downward: the first row is FreeType's bottom
     bm.buffer = buffer;
     bm.pixel_mode = FT_PIXEL_MODE_GRAY;

@@ -1,0 +1,466 @@
+// The anti-aliased fill, byte for byte as FreeType's grey rasteriser makes
+// it, so that pictures drawn before stay the same. Every step that decides
+// a byte is kept as it is: sides walked from cell to cell with its integer
+// steps and divisions, conics flattened by its forward differences, cubics
+// by its halvings and flatness test, the outline walked as its decomposer
+// walks it, each cell's cover and area summed with wrapping, and a sum
+// turned into a byte by the fill rule's fold or clamp. What changes is
+// where the cells go. FreeType keeps each row's cells in a sorted list (a
+// search for every cell) in a 16 KB pool that it fills band by band; here
+// a cell is appended to a flat list, the list is sorted by row, and each
+// row is summed in a dense array whose touched cells a bit mask yields in
+// order. Sums do not depend on their order, and a band only drops the
+// cells outside it, so the bytes are those of a single band.
+#include "graphics/outline_grey.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "graphics/bezier_split.h"
+
+namespace {
+
+using vl_bezier::SplitCubic;
+using TPos = long;
+static_assert(sizeof(TPos) == 8, "FreeType's coordinates and products are 64-bit here");
+
+constexpr int kPixelBits = 8;
+constexpr TPos kOnePixel = 1 << kPixelBits;
+// FreeType's pool of 16384 bytes holds 682 cells of 24 bytes; a band of
+// one row takes one for its row list and one as the null cell. A row that
+// needs more makes FreeType fail, after drawing the rows below it.
+constexpr int kRowCells = 680;
+// FreeType counts rows and columns in 16 bits elsewhere; the scratch
+// arrays grow with the width.
+constexpr int32_t kLargest = 32767;
+// FreeType's cubic stack: 16 halvings.
+constexpr int kCubicStack = 16 * 3 + 1;
+
+inline int Trunc(TPos x) { return static_cast<int>(x >> kPixelBits); }
+inline int Fract(TPos x) { return static_cast<int>(x & (kOnePixel - 1)); }
+inline TPos Upscale(FT_Pos x) { return x * (kOnePixel >> 6); }
+
+struct Cell {
+  int32_t y, x;
+  uint32_t cover, area;  // sums wrap, as FreeType's do
+};
+
+struct Point {
+  TPos x, y;
+};
+
+enum class Status { kOk, kInvalid, kTooDeep };
+
+// Walks the outline into cells: (x, y) for x in [-1, width) (everything
+// left of the buffer in column -1, as FreeType clamps it), y in
+// [0, height); cells right of, above or below the buffer are dropped.
+class CellMaker {
+ public:
+  CellMaker(int width, int height, std::vector<Cell>* cells) : width_(width), height_(height), cells_(cells) {}
+
+  Status Decompose(const FT_Outline& o) {
+    int first = 0;
+    for (int n = 0; n < o.n_contours; ++n) {
+      const int last = o.contours[n];
+      if (Status s = Contour(o, first, last); s != Status::kOk) return s;
+      first = last + 1;
+    }
+    if (cy_ >= 0) cells_->push_back({cy_, cx_, cover_, area_});
+    return Status::kOk;
+  }
+
+ private:
+  // As FT_Outline_Decompose walks a contour: a first conic control starts
+  // at the last point (when on the curve) or midway to it; two conic
+  // controls in a row imply an on-point midway; a cubic takes two controls.
+  Status Contour(const FT_Outline& o, int first, int last) {
+    const FT_Vector* points = o.points;
+    const char* tags = o.tags;
+    int limit = last;
+    FT_Vector vStart = points[first];
+    const FT_Vector vLast = points[last];
+    int tag = FT_CURVE_TAG(tags[first]);
+    if (tag == FT_CURVE_TAG_CUBIC) return Status::kInvalid;
+    int i = first;
+    if (tag == FT_CURVE_TAG_CONIC) {
+      if (FT_CURVE_TAG(tags[last]) == FT_CURVE_TAG_ON) {
+        vStart = vLast;
+        limit--;
+      } else {
+        vStart.x = (vStart.x + vLast.x) / 2;
+        vStart.y = (vStart.y + vLast.y) / 2;
+      }
+      i--;
+    }
+    MoveTo(vStart);
+    while (i < limit) {
+      i++;
+      tag = FT_CURVE_TAG(tags[i]);
+      if (tag == FT_CURVE_TAG_ON) {
+        RenderLine(Upscale(points[i].x), Upscale(points[i].y));
+        continue;
+      }
+      if (tag == FT_CURVE_TAG_CONIC) {
+        FT_Vector control = points[i];
+        for (;;) {
+          if (i >= limit) {
+            RenderConic(control, vStart);
+            return Status::kOk;
+          }
+          i++;
+          tag = FT_CURVE_TAG(tags[i]);
+          const FT_Vector v = points[i];
+          if (tag == FT_CURVE_TAG_ON) {
+            RenderConic(control, v);
+            break;
+          }
+          if (tag != FT_CURVE_TAG_CONIC) return Status::kInvalid;
+          RenderConic(control, {(control.x + v.x) / 2, (control.y + v.y) / 2});
+          control = v;
+        }
+        continue;
+      }
+      // Any other tag is taken for a cubic control, as the decomposer does.
+      if (i + 1 > limit || FT_CURVE_TAG(tags[i + 1]) != FT_CURVE_TAG_CUBIC) return Status::kInvalid;
+      i += 2;
+      if (i <= limit) {
+        if (!RenderCubic(points[i - 2], points[i - 1], points[i])) return Status::kTooDeep;
+        continue;
+      }
+      return RenderCubic(points[i - 2], points[i - 1], vStart) ? Status::kOk : Status::kTooDeep;
+    }
+    RenderLine(Upscale(vStart.x), Upscale(vStart.y));
+    return Status::kOk;
+  }
+
+  // The current cell moves; the one left is kept (even when empty: FreeType
+  // spends a pool cell on it all the same).
+  void SetCell(int ex, int ey) {
+    int x = std::max(ex, -1), y = ey;
+    if (ey < 0 || ey >= height_ || ex >= width_) x = 0, y = -1;
+    if (x == cx_ && y == cy_) return;
+    if (cy_ >= 0) cells_->push_back({cy_, cx_, cover_, area_});
+    cx_ = x;
+    cy_ = y;
+    cover_ = 0;
+    area_ = 0;
+  }
+
+  void Integrate(int a, int b) {
+    cover_ += static_cast<uint32_t>(a);
+    area_ += static_cast<uint32_t>(a * b);
+  }
+
+  void MoveTo(const FT_Vector& to) {
+    x_ = Upscale(to.x);
+    y_ = Upscale(to.y);
+    SetCell(Trunc(x_), Trunc(y_));
+  }
+
+  // FreeType's walk for 64-bit builds: the exit side of each cell from the
+  // sign of one running product, the exit point by a multiply-shift.
+  void RenderLine(TPos toX, TPos toY) {
+    int ey1 = Trunc(y_);
+    const int ey2 = Trunc(toY);
+    if ((ey1 >= height_ && ey2 >= height_) || (ey1 < 0 && ey2 < 0)) {
+      x_ = toX;
+      y_ = toY;
+      return;
+    }
+    int ex1 = Trunc(x_);
+    const int ex2 = Trunc(toX);
+    int fx1 = Fract(x_), fy1 = Fract(y_);
+    const TPos dx = toX - x_, dy = toY - y_;
+    if (ex1 == ex2 && ey1 == ey2) {
+      // inside one cell
+    } else if (dy == 0) {
+      SetCell(ex2, ey2);
+      x_ = toX;
+      y_ = toY;
+      return;
+    } else if (dx == 0) {
+      if (dy > 0) {
+        do {
+          Integrate(kOnePixel - fy1, fx1 * 2);
+          fy1 = 0;
+          ey1++;
+          SetCell(ex1, ey1);
+        } while (ey1 != ey2);
+      } else {
+        do {
+          Integrate(-fy1, fx1 * 2);
+          fy1 = kOnePixel;
+          ey1--;
+          SetCell(ex1, ey1);
+        } while (ey1 != ey2);
+      }
+    } else {
+      int64_t prod = dx * int64_t{fy1} - dy * int64_t{fx1};
+      const int64_t dxR = ex1 != ex2 ? int64_t{0xFFFFFFFF} / dx : 0;
+      const int64_t dyR = ey1 != ey2 ? int64_t{0xFFFFFFFF} / dy : 0;
+      auto udiv = [](int64_t a, int64_t r) {
+        return static_cast<int>((static_cast<uint64_t>(a) * static_cast<uint64_t>(r)) >> 32);
+      };
+      do {
+        int fx2, fy2;
+        if (prod - dx * kOnePixel > 0 && prod <= 0) {  // left
+          fx2 = 0;
+          fy2 = udiv(-prod, -dxR);
+          prod -= dy * kOnePixel;
+          Integrate(fy2 - fy1, fx1 + fx2);
+          fx1 = kOnePixel;
+          fy1 = fy2;
+          ex1--;
+        } else if (prod - dx * kOnePixel + dy * kOnePixel > 0 && prod - dx * kOnePixel <= 0) {  // up
+          prod -= dx * kOnePixel;
+          fx2 = udiv(-prod, dyR);
+          fy2 = kOnePixel;
+          Integrate(fy2 - fy1, fx1 + fx2);
+          fx1 = fx2;
+          fy1 = 0;
+          ey1++;
+        } else if (prod + dy * kOnePixel >= 0 && prod - dx * kOnePixel + dy * kOnePixel <= 0) {  // right
+          prod += dy * kOnePixel;
+          fx2 = kOnePixel;
+          fy2 = udiv(prod, dxR);
+          Integrate(fy2 - fy1, fx1 + fx2);
+          fx1 = 0;
+          fy1 = fy2;
+          ex1++;
+        } else {  // down
+          fx2 = udiv(prod, -dyR);
+          fy2 = 0;
+          prod += dx * kOnePixel;
+          Integrate(fy2 - fy1, fx1 + fx2);
+          fx1 = fx2;
+          fy1 = kOnePixel;
+          ey1--;
+        }
+        SetCell(ex1, ey1);
+      } while (ex1 != ex2 || ey1 != ey2);
+    }
+    Integrate(Fract(toY) - fy1, fx1 + Fract(toX));
+    x_ = toX;
+    y_ = toY;
+  }
+
+  // All points above the buffer, or all below: nothing of the arc is in it.
+  bool OutsideRows(std::initializer_list<TPos> ys) const {
+    bool above = true, below = true;
+    for (TPos y : ys) {
+      above = above && Trunc(y) >= height_;
+      below = below && Trunc(y) < 0;
+    }
+    return above || below;
+  }
+
+  // FreeType's forward differences on 64-bit builds: 2^shift steps, each
+  // quartering the deviation, in 32.32 fixed point.
+  void RenderConic(const FT_Vector& control, const FT_Vector& to) {
+    const TPos p0x = x_, p0y = y_;
+    const TPos p1x = Upscale(control.x), p1y = Upscale(control.y);
+    const TPos p2x = Upscale(to.x), p2y = Upscale(to.y);
+    if (OutsideRows({p0y, p1y, p2y})) {
+      x_ = p2x;
+      y_ = p2y;
+      return;
+    }
+    const TPos bx = p1x - p0x, by = p1y - p0y;
+    const TPos ax = p2x - p1x - bx, ay = p2y - p1y - by;
+    TPos d = std::max(ax < 0 ? -ax : ax, ay < 0 ? -ay : ay);
+    if (d <= kOnePixel / 4) {
+      RenderLine(p2x, p2y);
+      return;
+    }
+    int shift = 0;
+    do {
+      d >>= 2;
+      shift += 1;
+    } while (d > kOnePixel / 4);
+    auto leftShift = [](TPos a, int b) { return static_cast<int64_t>(static_cast<uint64_t>(a) << b); };
+    const int64_t rx = leftShift(ax, 33 - 2 * shift), ry = leftShift(ay, 33 - 2 * shift);
+    int64_t qx = leftShift(bx, 33 - shift) + leftShift(ax, 32 - 2 * shift);
+    int64_t qy = leftShift(by, 33 - shift) + leftShift(ay, 32 - 2 * shift);
+    int64_t px = leftShift(p0x, 32), py = leftShift(p0y, 32);
+    for (unsigned count = 1u << shift; count > 0; count--) {
+      px += qx;
+      py += qy;
+      qx += rx;
+      qy += ry;
+      RenderLine(static_cast<TPos>(px >> 32), static_cast<TPos>(py >> 32));
+    }
+  }
+
+  // Halved until both controls lie near the chord's thirds; false when the
+  // halvings would pass FreeType's stack.
+  bool RenderCubic(const FT_Vector& c1, const FT_Vector& c2, const FT_Vector& to) {
+    Point stack[kCubicStack];
+    Point* arc = stack;
+    arc[0] = {Upscale(to.x), Upscale(to.y)};
+    arc[1] = {Upscale(c2.x), Upscale(c2.y)};
+    arc[2] = {Upscale(c1.x), Upscale(c1.y)};
+    arc[3] = {x_, y_};
+    if (OutsideRows({arc[0].y, arc[1].y, arc[2].y, arc[3].y})) {
+      x_ = arc[0].x;
+      y_ = arc[0].y;
+      return true;
+    }
+    auto far = [](TPos v) { return (v < 0 ? -v : v) > kOnePixel / 2; };
+    for (;;) {
+      if (far(2 * arc[0].x - 3 * arc[1].x + arc[3].x) || far(2 * arc[0].y - 3 * arc[1].y + arc[3].y) ||
+          far(arc[0].x - 3 * arc[2].x + 2 * arc[3].x) || far(arc[0].y - 3 * arc[2].y + 2 * arc[3].y)) {
+        if (arc + 6 >= stack + kCubicStack) return false;
+        SplitCubic(arc);
+        arc += 3;
+        continue;
+      }
+      RenderLine(arc[0].x, arc[0].y);
+      if (arc == stack) return true;
+      arc -= 3;
+    }
+  }
+
+  const int width_, height_;
+  std::vector<Cell>* cells_;
+  TPos x_ = 0, y_ = 0;      // the pen, 24.8
+  int cx_ = 0, cy_ = -1;    // the current cell; y -1: none (outside)
+  uint32_t cover_ = 0, area_ = 0;
+};
+
+// Scratch kept between calls on a thread; the dense row arrays and the
+// mask are left zero after each row.
+struct Scratch {
+  std::vector<Cell> cells, sorted;
+  std::vector<uint32_t> rowEnd;
+  std::vector<uint32_t> cover, area;
+  std::vector<uint64_t> touched;
+};
+
+// FreeType's byte for a summed area: a 9-bit shift, then for the non-zero
+// rule negatives folded (~) and values past 255 clamped, for the even-odd
+// rule odd multiples of 256 folded and the rest cut to 8 bits.
+inline uint8_t Coverage(uint32_t sum, int fill) {
+  int c = static_cast<int32_t>(sum) >> (kPixelBits * 2 + 1 - 8);
+  if (c & fill) c = ~c;
+  if (c > 255 && (fill & INT_MIN)) c = 255;
+  return static_cast<uint8_t>(c);
+}
+
+// Distinct cells in a row, for rows with more cells than FreeType's pool
+// takes: ones past its capacity make FreeType give up.
+bool RowTooDense(const Cell* begin, const Cell* end, std::vector<uint64_t>& touched) {
+  for (const Cell* c = begin; c != end; ++c) touched[(c->x + 1) >> 6] |= uint64_t{1} << ((c->x + 1) & 63);
+  int distinct = 0;
+  for (uint64_t& w : touched) {
+    distinct += std::popcount(w);
+    w = 0;
+  }
+  return distinct > kRowCells;
+}
+
+// gray_sweep over one row: runs between touched cells take the running
+// cover's byte when it is not zero, a touched cell in the buffer its own.
+void SweepRow(const Cell* begin, const Cell* end, int fill, int32_t width, uint8_t* line, Scratch& s) {
+  uint32_t* const cover = s.cover.data();
+  uint32_t* const area = s.area.data();
+  uint64_t* const touched = s.touched.data();
+  int lo = INT_MAX, hi = 0;
+  for (const Cell* c = begin; c != end; ++c) {
+    const int i = c->x + 1;
+    cover[i] += c->cover;
+    area[i] += c->area;
+    touched[i >> 6] |= uint64_t{1} << (i & 63);
+    lo = std::min(lo, i >> 6);
+    hi = std::max(hi, i >> 6);
+  }
+  int32_t x = 0;
+  uint32_t run = 0;
+  for (int w = lo; w <= hi; ++w) {
+    uint64_t m = touched[w];
+    touched[w] = 0;
+    while (m) {
+      const int i = w * 64 + std::countr_zero(m);
+      m &= m - 1;
+      const int32_t cx = i - 1;
+      if (run != 0 && cx > x) std::memset(line + x, Coverage(run, fill), static_cast<size_t>(cx - x));
+      run += cover[i] * (kOnePixel * 2);
+      const uint32_t a = run - area[i];
+      if (a != 0 && cx >= 0) line[cx] = Coverage(a, fill);
+      x = cx + 1;
+      cover[i] = 0;
+      area[i] = 0;
+    }
+  }
+  if (run != 0 && x < width) std::memset(line + x, Coverage(run, fill), static_cast<size_t>(width - x));
+}
+
+}  // namespace
+
+vlGreyFill FillOutlineGrey(const FT_Outline* o, uint8_t* buffer, int32_t rowBytes, int32_t width, int32_t height) {
+  if (!o || !buffer || width <= 0 || height <= 0 || rowBytes < width) return vlGreyFill::kFailed;
+  if (width > kLargest || height > kLargest) return vlGreyFill::kNotHandled;
+  if (o->n_points < 0 || (o->n_points > 0 && !o->points)) return vlGreyFill::kNotHandled;
+  // FreeType's checks, in its order.
+  FT_BBox box;
+  FT_Outline_Get_CBox(o, &box);
+  if (box.xMin < -0x1000000L || box.yMin < -0x1000000L || box.xMax > 0x1000000L || box.yMax > 0x1000000L)
+    return vlGreyFill::kFailed;
+  if (o->n_points == 0 || o->n_contours <= 0) return vlGreyFill::kDrawn;
+  if (!o->contours || !o->points || o->n_points != o->contours[o->n_contours - 1] + 1) return vlGreyFill::kFailed;
+  if (!o->tags) return vlGreyFill::kNotHandled;
+  int first = 0;
+  for (int c = 0; c < o->n_contours; ++c) {
+    // Empty contours or ones out of order make FreeType read past them.
+    const int last = o->contours[c];
+    if (last < first || last >= o->n_points) return vlGreyFill::kNotHandled;
+    first = last + 1;
+  }
+
+  thread_local Scratch s;
+  s.cells.clear();
+  CellMaker maker(width, height, &s.cells);
+  switch (maker.Decompose(*o)) {
+    case Status::kOk: break;
+    case Status::kInvalid: return vlGreyFill::kFailed;  // FreeType draws nothing then
+    case Status::kTooDeep: return vlGreyFill::kNotHandled;
+  }
+
+  // The cells by row (a counting sort; rowEnd[y] ends row y).
+  const size_t n = s.cells.size();
+  s.rowEnd.assign(static_cast<size_t>(height) + 1, 0);
+  uint32_t* const rowEnd = s.rowEnd.data();
+  for (const Cell& c : s.cells) rowEnd[c.y + 1]++;
+  bool dense = false;
+  for (int32_t y = 0; y < height; ++y) {
+    dense = dense || rowEnd[y + 1] > kRowCells;
+    rowEnd[y + 1] += rowEnd[y];
+  }
+  s.sorted.resize(n);
+  for (const Cell& c : s.cells) s.sorted[rowEnd[c.y]++] = c;
+  // rowEnd[y] now ends row y (and row y - 1 ends where it starts).
+
+  const size_t cells = static_cast<size_t>(width) + 1;
+  if (s.cover.size() < cells) {
+    s.cover.resize(cells, 0);
+    s.area.resize(cells, 0);
+    s.touched.resize((cells + 63) / 64, 0);
+  }
+  const Cell* const sorted = s.sorted.data();
+  if (dense) {
+    for (int32_t y = 0; y < height; ++y) {
+      const uint32_t begin = y ? rowEnd[y - 1] : 0;
+      if (rowEnd[y] - begin > kRowCells && RowTooDense(sorted + begin, sorted + rowEnd[y], s.touched))
+        return vlGreyFill::kNotHandled;
+    }
+  }
+  const int fill = (o->flags & FT_OUTLINE_EVEN_ODD_FILL) ? 0x100 : INT_MIN;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint32_t begin = y ? rowEnd[y - 1] : 0;
+    if (begin == rowEnd[y]) continue;
+    SweepRow(sorted + begin, sorted + rowEnd[y], fill, width, buffer + static_cast<size_t>(y) * rowBytes, s);
+  }
+  return vlGreyFill::kDrawn;
+}
