@@ -1,6 +1,8 @@
 // The player's 1-bit rasteriser beside FreeType's monochrome one, which
 // lights the same pixels: FreeType renders a bit plane that is then
 // expanded to coverage bytes (as the player did), ours writes the bytes.
+// The anti-aliased pair likewise: ours writes FreeType's grey bytes
+// without its per-row cell lists, FreeType renders them itself.
 // Shapes of the path benchmark: a star inside two boxes, a circle of
 // radius 110 (four cubic arcs), and the star's outline stroked 2 px wide
 // with round joins, in a 260 x 260 buffer.
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "graphics/outline_grey.h"
 #include "graphics/outline_mono.h"
 #include "graphics/outline_raster.h"
 
@@ -139,9 +142,41 @@ void FreeType(benchmark::State& state) {
   }
 }
 
+void GreyOurs(benchmark::State& state) {
+  Shape s = ByIndex(static_cast<int>(state.range(0)));
+  std::vector<uint8_t> cover(kSize * kSize);
+  for (auto _ : state) {
+    std::memset(cover.data(), 0, cover.size());
+    FT_Outline o = s.View();
+    benchmark::DoNotOptimize(FillOutlineGrey(&o, cover.data(), kSize, kSize, kSize));
+    benchmark::ClobberMemory();
+  }
+}
+
+void GreyFreeType(benchmark::State& state) {
+  Shape s = ByIndex(static_cast<int>(state.range(0)));
+  std::vector<uint8_t> cover(kSize * kSize);
+  for (auto _ : state) {
+    std::memset(cover.data(), 0, cover.size());
+    FT_Bitmap bm;
+    FT_Bitmap_Init(&bm);
+    bm.rows = kSize;
+    bm.width = kSize;
+    bm.pitch = -kSize;
+    bm.buffer = cover.data();
+    bm.pixel_mode = FT_PIXEL_MODE_GRAY;
+    bm.num_grays = 256;
+    FT_Outline o = s.View();
+    benchmark::DoNotOptimize(FT_Outline_Get_Bitmap(OutlineLibrary(), &o, &bm));
+    benchmark::ClobberMemory();
+  }
+}
+
 // 0 star, 1 circle, 2 stroked star.
 BENCHMARK(Ours)->DenseRange(0, 2);
 BENCHMARK(FreeType)->DenseRange(0, 2);
+BENCHMARK(GreyOurs)->DenseRange(0, 2);
+BENCHMARK(GreyFreeType)->DenseRange(0, 2);
 
 }  // namespace
 

@@ -16,8 +16,9 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <initializer_list>
 
 #include "graphics/bezier_split.h"
 
@@ -33,9 +34,11 @@ constexpr TPos kOnePixel = 1 << kPixelBits;
 // one row takes one for its row list and one as the null cell. A row that
 // needs more makes FreeType fail, after drawing the rows below it.
 constexpr int kRowCells = 680;
-// FreeType counts rows and columns in 16 bits elsewhere; the scratch
-// arrays grow with the width.
+// FreeType counts rows and columns in 16 bits elsewhere.
 constexpr int32_t kLargest = 32767;
+// The frame's cells (8 bytes each) are kept for the thread: bigger
+// buffers are left to FreeType.
+constexpr size_t kFrameCells = size_t{1} << 22;
 // FreeType's cubic stack: 16 halvings.
 constexpr int kCubicStack = 16 * 3 + 1;
 
@@ -43,9 +46,54 @@ inline int Trunc(TPos x) { return static_cast<int>(x >> kPixelBits); }
 inline int Fract(TPos x) { return static_cast<int>(x & (kOnePixel - 1)); }
 inline TPos Upscale(FT_Pos x) { return x * (kOnePixel >> 6); }
 
-struct Cell {
-  int32_t y, x;
-  uint32_t cover, area;  // sums wrap, as FreeType's do
+// A cell's sums; they wrap, as FreeType's do.
+struct Sum {
+  uint32_t cover, area;
+};
+
+// The cells of the buffer, x from -1 (everything left of the buffer, as
+// FreeType clamps it) to width - 1, with a bit a cell marking the ones
+// touched. Kept between calls on a thread, and left zero after each.
+struct Frame {
+  Sum* sums = nullptr;
+  uint64_t* touched = nullptr;
+  size_t sumCapacity = 0, wordCapacity = 0;
+  size_t stride = 0, words = 0;  // per row
+
+  ~Frame() {
+    std::free(sums);
+    std::free(touched);
+  }
+
+  bool Reserve(int32_t width, int32_t height) {
+    stride = static_cast<size_t>(width) + 1;
+    words = (stride + 63) / 64;
+    const size_t needSums = stride * static_cast<size_t>(height), needWords = words * static_cast<size_t>(height);
+    if (needSums > sumCapacity) {
+      std::free(sums);
+      // calloc: the zero pages of a large block cost nothing until touched.
+      sums = static_cast<Sum*>(std::calloc(needSums, sizeof(Sum)));
+      sumCapacity = sums ? needSums : 0;
+    }
+    if (needWords > wordCapacity) {
+      std::free(touched);
+      touched = static_cast<uint64_t*>(std::calloc(needWords, sizeof(uint64_t)));
+      wordCapacity = touched ? needWords : 0;
+    }
+    return sums && touched;
+  }
+
+  // Zero again the touched cells of rows [first, last].
+  void Clear(long first, long last) {
+    for (long y = first; y <= last; ++y) {
+      uint64_t* row = touched + static_cast<size_t>(y) * words;
+      Sum* rowSums = sums + static_cast<size_t>(y) * stride;
+      for (size_t w = 0; w < words; ++w) {
+        for (uint64_t m = row[w]; m; m &= m - 1) rowSums[w * 64 + std::countr_zero(m)] = {0, 0};
+        row[w] = 0;
+      }
+    }
+  }
 };
 
 struct Point {
@@ -54,12 +102,15 @@ struct Point {
 
 enum class Status { kOk, kInvalid, kTooDeep };
 
-// Walks the outline into cells: (x, y) for x in [-1, width) (everything
-// left of the buffer in column -1, as FreeType clamps it), y in
-// [0, height); cells right of, above or below the buffer are dropped.
+// Walks the outline into the frame's cells; cells right of, above or
+// below the buffer are dropped.
 class CellMaker {
  public:
-  CellMaker(int width, int height, std::vector<Cell>* cells) : width_(width), height_(height), cells_(cells) {}
+  CellMaker(int width, int height, Frame* frame) : width_(width), height_(height), frame_(frame) {}
+
+  // The rows holding cells (first > last: none).
+  long FirstRow() const { return cur_.firstRow; }
+  long LastRow() const { return cur_.lastRow; }
 
   Status Decompose(const FT_Outline& o) {
     int first = 0;
@@ -68,7 +119,9 @@ class CellMaker {
       if (Status s = Contour(o, first, last); s != Status::kOk) return s;
       first = last + 1;
     }
-    if (cy_ >= 0) cells_->push_back({cy_, cx_, cover_, area_});
+    Current c = cur_;
+    SetCell(c, 0, -1);
+    cur_ = c;
     return Status::kOk;
   }
 
@@ -136,28 +189,47 @@ class CellMaker {
     return Status::kOk;
   }
 
+  // The cell being summed, held in registers while a side is walked
+  // (kept in members between sides). All fields are 64-bit so that each
+  // is read back at the width it was stored.
+  struct Current {
+    long x, y;  // y -1: none (outside)
+    uint64_t cover, area;
+    long firstRow, lastRow;
+  };
+
   // The current cell moves; the one left is kept (even when empty: FreeType
   // spends a pool cell on it all the same).
-  void SetCell(int ex, int ey) {
-    int x = std::max(ex, -1), y = ey;
+  void SetCell(Current& c, int ex, int ey) {
+    long x = std::max(ex, -1), y = ey;
     if (ey < 0 || ey >= height_ || ex >= width_) x = 0, y = -1;
-    if (x == cx_ && y == cy_) return;
-    if (cy_ >= 0) cells_->push_back({cy_, cx_, cover_, area_});
-    cx_ = x;
-    cy_ = y;
-    cover_ = 0;
-    area_ = 0;
+    if (x == c.x && y == c.y) return;
+    if (c.y >= 0) {
+      const size_t i = static_cast<size_t>(c.x + 1);
+      Sum& sum = frame_->sums[static_cast<size_t>(c.y) * frame_->stride + i];
+      sum.cover += static_cast<uint32_t>(c.cover);
+      sum.area += static_cast<uint32_t>(c.area);
+      frame_->touched[static_cast<size_t>(c.y) * frame_->words + (i >> 6)] |= uint64_t{1} << (i & 63);
+      c.firstRow = std::min(c.firstRow, c.y);
+      c.lastRow = std::max(c.lastRow, c.y);
+    }
+    c.x = x;
+    c.y = y;
+    c.cover = 0;
+    c.area = 0;
   }
 
-  void Integrate(int a, int b) {
-    cover_ += static_cast<uint32_t>(a);
-    area_ += static_cast<uint32_t>(a * b);
+  static void Integrate(Current& c, int a, int b) {
+    c.cover += static_cast<uint32_t>(a);
+    c.area += static_cast<uint32_t>(a * b);
   }
 
   void MoveTo(const FT_Vector& to) {
     x_ = Upscale(to.x);
     y_ = Upscale(to.y);
-    SetCell(Trunc(x_), Trunc(y_));
+    Current c = cur_;
+    SetCell(c, Trunc(x_), Trunc(y_));
+    cur_ = c;
   }
 
   // FreeType's walk for 64-bit builds: the exit side of each cell from the
@@ -170,6 +242,7 @@ class CellMaker {
       y_ = toY;
       return;
     }
+    Current c = cur_;
     int ex1 = Trunc(x_);
     const int ex2 = Trunc(toX);
     int fx1 = Fract(x_), fy1 = Fract(y_);
@@ -177,24 +250,25 @@ class CellMaker {
     if (ex1 == ex2 && ey1 == ey2) {
       // inside one cell
     } else if (dy == 0) {
-      SetCell(ex2, ey2);
+      SetCell(c, ex2, ey2);
+      cur_ = c;
       x_ = toX;
       y_ = toY;
       return;
     } else if (dx == 0) {
       if (dy > 0) {
         do {
-          Integrate(kOnePixel - fy1, fx1 * 2);
+          Integrate(c, kOnePixel - fy1, fx1 * 2);
           fy1 = 0;
           ey1++;
-          SetCell(ex1, ey1);
+          SetCell(c, ex1, ey1);
         } while (ey1 != ey2);
       } else {
         do {
-          Integrate(-fy1, fx1 * 2);
+          Integrate(c, -fy1, fx1 * 2);
           fy1 = kOnePixel;
           ey1--;
-          SetCell(ex1, ey1);
+          SetCell(c, ex1, ey1);
         } while (ey1 != ey2);
       }
     } else {
@@ -210,7 +284,7 @@ class CellMaker {
           fx2 = 0;
           fy2 = udiv(-prod, -dxR);
           prod -= dy * kOnePixel;
-          Integrate(fy2 - fy1, fx1 + fx2);
+          Integrate(c, fy2 - fy1, fx1 + fx2);
           fx1 = kOnePixel;
           fy1 = fy2;
           ex1--;
@@ -218,7 +292,7 @@ class CellMaker {
           prod -= dx * kOnePixel;
           fx2 = udiv(-prod, dyR);
           fy2 = kOnePixel;
-          Integrate(fy2 - fy1, fx1 + fx2);
+          Integrate(c, fy2 - fy1, fx1 + fx2);
           fx1 = fx2;
           fy1 = 0;
           ey1++;
@@ -226,7 +300,7 @@ class CellMaker {
           prod += dy * kOnePixel;
           fx2 = kOnePixel;
           fy2 = udiv(prod, dxR);
-          Integrate(fy2 - fy1, fx1 + fx2);
+          Integrate(c, fy2 - fy1, fx1 + fx2);
           fx1 = 0;
           fy1 = fy2;
           ex1++;
@@ -234,15 +308,16 @@ class CellMaker {
           fx2 = udiv(prod, -dyR);
           fy2 = 0;
           prod += dx * kOnePixel;
-          Integrate(fy2 - fy1, fx1 + fx2);
+          Integrate(c, fy2 - fy1, fx1 + fx2);
           fx1 = fx2;
           fy1 = kOnePixel;
           ey1--;
         }
-        SetCell(ex1, ey1);
+        SetCell(c, ex1, ey1);
       } while (ex1 != ex2 || ey1 != ey2);
     }
-    Integrate(Fract(toY) - fy1, fx1 + Fract(toX));
+    Integrate(c, Fract(toY) - fy1, fx1 + Fract(toX));
+    cur_ = c;
     x_ = toX;
     y_ = toY;
   }
@@ -324,19 +399,9 @@ class CellMaker {
   }
 
   const int width_, height_;
-  std::vector<Cell>* cells_;
-  TPos x_ = 0, y_ = 0;      // the pen, 24.8
-  int cx_ = 0, cy_ = -1;    // the current cell; y -1: none (outside)
-  uint32_t cover_ = 0, area_ = 0;
-};
-
-// Scratch kept between calls on a thread; the dense row arrays and the
-// mask are left zero after each row.
-struct Scratch {
-  std::vector<Cell> cells, sorted;
-  std::vector<uint32_t> rowEnd;
-  std::vector<uint32_t> cover, area;
-  std::vector<uint64_t> touched;
+  Frame* const frame_;
+  TPos x_ = 0, y_ = 0;  // the pen, 24.8
+  Current cur_{0, -1, 0, 0, LONG_MAX, -1};
 };
 
 // FreeType's byte for a summed area: a 9-bit shift, then for the non-zero
@@ -349,50 +414,39 @@ inline uint8_t Coverage(uint32_t sum, int fill) {
   return static_cast<uint8_t>(c);
 }
 
-// Distinct cells in a row, for rows with more cells than FreeType's pool
-// takes: ones past its capacity make FreeType give up.
-bool RowTooDense(const Cell* begin, const Cell* end, std::vector<uint64_t>& touched) {
-  for (const Cell* c = begin; c != end; ++c) touched[(c->x + 1) >> 6] |= uint64_t{1} << ((c->x + 1) & 63);
-  int distinct = 0;
-  for (uint64_t& w : touched) {
-    distinct += std::popcount(w);
-    w = 0;
+// Rows with more cells than FreeType's pool takes for a row.
+bool AnyRowTooDense(const Frame& f, long first, long last) {
+  for (long y = first; y <= last; ++y) {
+    const uint64_t* row = f.touched + static_cast<size_t>(y) * f.words;
+    int distinct = 0;
+    for (size_t w = 0; w < f.words; ++w) distinct += std::popcount(row[w]);
+    if (distinct > kRowCells) return true;
   }
-  return distinct > kRowCells;
+  return false;
 }
 
 // gray_sweep over one row: runs between touched cells take the running
 // cover's byte when it is not zero, a touched cell in the buffer its own.
-void SweepRow(const Cell* begin, const Cell* end, int fill, int32_t width, uint8_t* line, Scratch& s) {
-  uint32_t* const cover = s.cover.data();
-  uint32_t* const area = s.area.data();
-  uint64_t* const touched = s.touched.data();
-  int lo = INT_MAX, hi = 0;
-  for (const Cell* c = begin; c != end; ++c) {
-    const int i = c->x + 1;
-    cover[i] += c->cover;
-    area[i] += c->area;
-    touched[i >> 6] |= uint64_t{1} << (i & 63);
-    lo = std::min(lo, i >> 6);
-    hi = std::max(hi, i >> 6);
-  }
+void SweepRow(Frame& f, long y, int fill, int32_t width, uint8_t* line) {
+  uint64_t* const touched = f.touched + static_cast<size_t>(y) * f.words;
+  Sum* const sums = f.sums + static_cast<size_t>(y) * f.stride;
   int32_t x = 0;
   uint32_t run = 0;
-  for (int w = lo; w <= hi; ++w) {
+  for (size_t w = 0; w < f.words; ++w) {
     uint64_t m = touched[w];
+    if (!m) continue;
     touched[w] = 0;
-    while (m) {
-      const int i = w * 64 + std::countr_zero(m);
+    do {
+      const size_t i = w * 64 + static_cast<size_t>(std::countr_zero(m));
       m &= m - 1;
-      const int32_t cx = i - 1;
+      const int32_t cx = static_cast<int32_t>(i) - 1;
       if (run != 0 && cx > x) std::memset(line + x, Coverage(run, fill), static_cast<size_t>(cx - x));
-      run += cover[i] * (kOnePixel * 2);
-      const uint32_t a = run - area[i];
+      run += sums[i].cover * (kOnePixel * 2);
+      const uint32_t a = run - sums[i].area;
       if (a != 0 && cx >= 0) line[cx] = Coverage(a, fill);
       x = cx + 1;
-      cover[i] = 0;
-      area[i] = 0;
-    }
+      sums[i] = {0, 0};
+    } while (m);
   }
   if (run != 0 && x < width) std::memset(line + x, Coverage(run, fill), static_cast<size_t>(width - x));
 }
@@ -411,56 +465,27 @@ vlGreyFill FillOutlineGrey(const FT_Outline* o, uint8_t* buffer, int32_t rowByte
   if (o->n_points == 0 || o->n_contours <= 0) return vlGreyFill::kDrawn;
   if (!o->contours || !o->points || o->n_points != o->contours[o->n_contours - 1] + 1) return vlGreyFill::kFailed;
   if (!o->tags) return vlGreyFill::kNotHandled;
-  int first = 0;
-  for (int c = 0; c < o->n_contours; ++c) {
+  for (int c = 0, start = 0; c < o->n_contours; ++c) {
     // Empty contours or ones out of order make FreeType read past them.
-    const int last = o->contours[c];
-    if (last < first || last >= o->n_points) return vlGreyFill::kNotHandled;
-    first = last + 1;
+    const int end = o->contours[c];
+    if (end < start || end >= o->n_points) return vlGreyFill::kNotHandled;
+    start = end + 1;
   }
 
-  thread_local Scratch s;
-  s.cells.clear();
-  CellMaker maker(width, height, &s.cells);
-  switch (maker.Decompose(*o)) {
-    case Status::kOk: break;
-    case Status::kInvalid: return vlGreyFill::kFailed;  // FreeType draws nothing then
-    case Status::kTooDeep: return vlGreyFill::kNotHandled;
-  }
-
-  // The cells by row (a counting sort; rowEnd[y] ends row y).
-  const size_t n = s.cells.size();
-  s.rowEnd.assign(static_cast<size_t>(height) + 1, 0);
-  uint32_t* const rowEnd = s.rowEnd.data();
-  for (const Cell& c : s.cells) rowEnd[c.y + 1]++;
-  bool dense = false;
-  for (int32_t y = 0; y < height; ++y) {
-    dense = dense || rowEnd[y + 1] > kRowCells;
-    rowEnd[y + 1] += rowEnd[y];
-  }
-  s.sorted.resize(n);
-  for (const Cell& c : s.cells) s.sorted[rowEnd[c.y]++] = c;
-  // rowEnd[y] now ends row y (and row y - 1 ends where it starts).
-
-  const size_t cells = static_cast<size_t>(width) + 1;
-  if (s.cover.size() < cells) {
-    s.cover.resize(cells, 0);
-    s.area.resize(cells, 0);
-    s.touched.resize((cells + 63) / 64, 0);
-  }
-  const Cell* const sorted = s.sorted.data();
-  if (dense) {
-    for (int32_t y = 0; y < height; ++y) {
-      const uint32_t begin = y ? rowEnd[y - 1] : 0;
-      if (rowEnd[y] - begin > kRowCells && RowTooDense(sorted + begin, sorted + rowEnd[y], s.touched))
-        return vlGreyFill::kNotHandled;
-    }
+  thread_local Frame frame;
+  if (static_cast<size_t>(width + 1) * static_cast<size_t>(height) > kFrameCells ||
+      !frame.Reserve(width, height))
+    return vlGreyFill::kNotHandled;
+  CellMaker maker(width, height, &frame);
+  const Status status = maker.Decompose(*o);
+  const long first = maker.FirstRow(), last = maker.LastRow();
+  if (status != Status::kOk || (width + 1 > kRowCells && AnyRowTooDense(frame, first, last))) {
+    frame.Clear(first, last);
+    // FreeType draws nothing for a bad outline; its failing on a dense row
+    // (after drawing the rows below) is left to it.
+    return status == Status::kInvalid ? vlGreyFill::kFailed : vlGreyFill::kNotHandled;
   }
   const int fill = (o->flags & FT_OUTLINE_EVEN_ODD_FILL) ? 0x100 : INT_MIN;
-  for (int32_t y = 0; y < height; ++y) {
-    const uint32_t begin = y ? rowEnd[y - 1] : 0;
-    if (begin == rowEnd[y]) continue;
-    SweepRow(sorted + begin, sorted + rowEnd[y], fill, width, buffer + static_cast<size_t>(y) * rowBytes, s);
-  }
+  for (long y = first; y <= last; ++y) SweepRow(frame, y, fill, width, buffer + static_cast<size_t>(y) * rowBytes);
   return vlGreyFill::kDrawn;
 }
