@@ -102,16 +102,20 @@ Shape Stroked(Shape in) {
 
 Shape ByIndex(int i) { return i == 0 ? Star() : i == 1 ? Circle() : Stroked(Star()); }
 
-void Ours(benchmark::State& state) {
+// A fill writing coverage bytes, on a cleared buffer each time.
+template <typename Fill>
+void Run(benchmark::State& state, Fill fill) {
   Shape s = ByIndex(static_cast<int>(state.range(0)));
   std::vector<uint8_t> cover(kSize * kSize);
   for (auto _ : state) {
     std::memset(cover.data(), 0, cover.size());
     FT_Outline o = s.View();
-    benchmark::DoNotOptimize(FillOutlineMono(&o, cover.data(), kSize, kSize, kSize));
+    benchmark::DoNotOptimize(fill(&o, cover.data(), kSize, kSize, kSize));
     benchmark::ClobberMemory();
   }
 }
+
+void Ours(benchmark::State& state) { Run(state, FillOutlineMono); }
 
 void FreeType(benchmark::State& state) {
   Shape s = ByIndex(static_cast<int>(state.range(0)));
@@ -142,35 +146,8 @@ void FreeType(benchmark::State& state) {
   }
 }
 
-void GreyOurs(benchmark::State& state) {
-  Shape s = ByIndex(static_cast<int>(state.range(0)));
-  std::vector<uint8_t> cover(kSize * kSize);
-  for (auto _ : state) {
-    std::memset(cover.data(), 0, cover.size());
-    FT_Outline o = s.View();
-    benchmark::DoNotOptimize(FillOutlineGrey(&o, cover.data(), kSize, kSize, kSize));
-    benchmark::ClobberMemory();
-  }
-}
-
-void GreyFreeType(benchmark::State& state) {
-  Shape s = ByIndex(static_cast<int>(state.range(0)));
-  std::vector<uint8_t> cover(kSize * kSize);
-  for (auto _ : state) {
-    std::memset(cover.data(), 0, cover.size());
-    FT_Bitmap bm;
-    FT_Bitmap_Init(&bm);
-    bm.rows = kSize;
-    bm.width = kSize;
-    bm.pitch = -kSize;
-    bm.buffer = cover.data();
-    bm.pixel_mode = FT_PIXEL_MODE_GRAY;
-    bm.num_grays = 256;
-    FT_Outline o = s.View();
-    benchmark::DoNotOptimize(FT_Outline_Get_Bitmap(OutlineLibrary(), &o, &bm));
-    benchmark::ClobberMemory();
-  }
-}
+void GreyOurs(benchmark::State& state) { Run(state, FillOutlineGrey); }
+void GreyFreeType(benchmark::State& state) { Run(state, FreeTypeGreyCoverage); }
 
 // 0 star, 1 circle, 2 stroked star.
 BENCHMARK(Ours)->DenseRange(0, 2);

@@ -11,21 +11,20 @@
 
 namespace vl_bezier {
 
+// One coordinate (x or y) of a conic's halving.
+template <typename P>
+inline void SplitConicAxis(P* base, long P::*c) {
+  base[4].*c = base[2].*c;
+  const long a = base[0].*c + base[1].*c, b = base[1].*c + base[2].*c;
+  base[3].*c = b >> 1;
+  base[2].*c = (a + b) >> 2;
+  base[1].*c = a >> 1;
+}
+
 template <typename P>
 inline void SplitConic(P* base) {
-  long a, b;
-  base[4].x = base[2].x;
-  a = base[0].x + base[1].x;
-  b = base[1].x + base[2].x;
-  base[3].x = b >> 1;
-  base[2].x = (a + b) >> 2;
-  base[1].x = a >> 1;
-  base[4].y = base[2].y;
-  a = base[0].y + base[1].y;
-  b = base[1].y + base[2].y;
-  base[3].y = b >> 1;
-  base[2].y = (a + b) >> 2;
-  base[1].y = a >> 1;
+  SplitConicAxis(base, &P::x);
+  SplitConicAxis(base, &P::y);
 }
 
 #ifdef __SSE2__
@@ -58,31 +57,25 @@ inline void SplitCubic(P* base) {
   store(3, HalvesDown<3>(_mm_add_epi64(a, c)));
 }
 #else
+// One coordinate of a cubic's halving.
+template <typename P>
+inline void SplitCubicAxis(P* base, long P::*c) {
+  long a = base[0].*c + base[1].*c, d = base[2].*c + base[3].*c;
+  const long b = base[1].*c + base[2].*c;
+  base[6].*c = base[3].*c;
+  base[5].*c = d >> 1;
+  d += b;
+  base[4].*c = d >> 2;
+  base[1].*c = a >> 1;
+  a += b;
+  base[2].*c = a >> 2;
+  base[3].*c = (a + d) >> 3;
+}
+
 template <typename P>
 inline void SplitCubic(P* base) {
-  long a, b, c;
-  base[6].x = base[3].x;
-  a = base[0].x + base[1].x;
-  b = base[1].x + base[2].x;
-  c = base[2].x + base[3].x;
-  base[5].x = c >> 1;
-  c += b;
-  base[4].x = c >> 2;
-  base[1].x = a >> 1;
-  a += b;
-  base[2].x = a >> 2;
-  base[3].x = (a + c) >> 3;
-  base[6].y = base[3].y;
-  a = base[0].y + base[1].y;
-  b = base[1].y + base[2].y;
-  c = base[2].y + base[3].y;
-  base[5].y = c >> 1;
-  c += b;
-  base[4].y = c >> 2;
-  base[1].y = a >> 1;
-  a += b;
-  base[2].y = a >> 2;
-  base[3].y = (a + c) >> 3;
+  SplitCubicAxis(base, &P::x);
+  SplitCubicAxis(base, &P::y);
 }
 #endif
 

@@ -7,10 +7,10 @@
 // turned into a byte by the fill rule's fold or clamp. What changes is
 // where the cells go. FreeType keeps each row's cells in a sorted list (a
 // search for every cell) in a 16 KB pool that it fills band by band; here
-// a cell is appended to a flat list, the list is sorted by row, and each
-// row is summed in a dense array whose touched cells a bit mask yields in
-// order. Sums do not depend on their order, and a band only drops the
-// cells outside it, so the bytes are those of a single band.
+// each cell is summed in place in a dense frame of the buffer's cells,
+// whose touched ones a bit mask per row yields in order for the sweep.
+// Sums do not depend on their order, and a band only drops the cells
+// outside it, so the bytes are those of a single band.
 #include "graphics/outline_grey.h"
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 #include <initializer_list>
 
 #include "graphics/bezier_split.h"
+#include "graphics/outline_decompose.h"
 
 namespace {
 
@@ -126,66 +127,33 @@ class CellMaker {
   }
 
  private:
-  // As FT_Outline_Decompose walks a contour: a first conic control starts
-  // at the last point (when on the curve) or midway to it; two conic
-  // controls in a row imply an on-point midway; a cubic takes two controls.
+  // The steps of a contour in 26.6, as FreeType's decomposer hands them on.
+  struct Walker {
+    CellMaker& m;
+    FT_Vector Load(const FT_Vector& v) const { return v; }
+    bool MoveTo(const FT_Vector& to) {
+      m.MoveTo(to);
+      return true;
+    }
+    bool LineTo(const FT_Vector& to) {
+      m.RenderLine(Upscale(to.x), Upscale(to.y));
+      return true;
+    }
+    bool ConicTo(const FT_Vector& control, const FT_Vector& to) {
+      m.RenderConic(control, to);
+      return true;
+    }
+    // false: halved deeper than FreeType's stack holds
+    bool CubicTo(const FT_Vector& c1, const FT_Vector& c2, const FT_Vector& to) { return m.RenderCubic(c1, c2, to); }
+  };
+
   Status Contour(const FT_Outline& o, int first, int last) {
-    const FT_Vector* points = o.points;
-    const char* tags = o.tags;
-    int limit = last;
-    FT_Vector vStart = points[first];
-    const FT_Vector vLast = points[last];
-    int tag = FT_CURVE_TAG(tags[first]);
-    if (tag == FT_CURVE_TAG_CUBIC) return Status::kInvalid;
-    int i = first;
-    if (tag == FT_CURVE_TAG_CONIC) {
-      if (FT_CURVE_TAG(tags[last]) == FT_CURVE_TAG_ON) {
-        vStart = vLast;
-        limit--;
-      } else {
-        vStart.x = (vStart.x + vLast.x) / 2;
-        vStart.y = (vStart.y + vLast.y) / 2;
-      }
-      i--;
+    Walker w{*this};
+    switch (WalkContour(o, first, last, w)) {
+      case vlContourWalk::kDone: break;
+      case vlContourWalk::kInvalid: return Status::kInvalid;
+      case vlContourWalk::kStopped: return Status::kTooDeep;
     }
-    MoveTo(vStart);
-    while (i < limit) {
-      i++;
-      tag = FT_CURVE_TAG(tags[i]);
-      if (tag == FT_CURVE_TAG_ON) {
-        RenderLine(Upscale(points[i].x), Upscale(points[i].y));
-        continue;
-      }
-      if (tag == FT_CURVE_TAG_CONIC) {
-        FT_Vector control = points[i];
-        for (;;) {
-          if (i >= limit) {
-            RenderConic(control, vStart);
-            return Status::kOk;
-          }
-          i++;
-          tag = FT_CURVE_TAG(tags[i]);
-          const FT_Vector v = points[i];
-          if (tag == FT_CURVE_TAG_ON) {
-            RenderConic(control, v);
-            break;
-          }
-          if (tag != FT_CURVE_TAG_CONIC) return Status::kInvalid;
-          RenderConic(control, {(control.x + v.x) / 2, (control.y + v.y) / 2});
-          control = v;
-        }
-        continue;
-      }
-      // Any other tag is taken for a cubic control, as the decomposer does.
-      if (i + 1 > limit || FT_CURVE_TAG(tags[i + 1]) != FT_CURVE_TAG_CUBIC) return Status::kInvalid;
-      i += 2;
-      if (i <= limit) {
-        if (!RenderCubic(points[i - 2], points[i - 1], points[i])) return Status::kTooDeep;
-        continue;
-      }
-      return RenderCubic(points[i - 2], points[i - 1], vStart) ? Status::kOk : Status::kTooDeep;
-    }
-    RenderLine(Upscale(vStart.x), Upscale(vStart.y));
     return Status::kOk;
   }
 

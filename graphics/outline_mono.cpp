@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "graphics/bezier_split.h"
+#include "graphics/outline_decompose.h"
 
 namespace {
 
@@ -490,71 +491,31 @@ class MonoRaster {
     return flipped ? Point{y, x} : Point{x, y};
   }
 
+  // The steps of a contour, on the pen.
+  struct Walker {
+    MonoRaster& r;
+    bool flipped;
+    Pen& pen;
+    Point Load(const FT_Vector& v) const { return r.Scaled2(v, flipped); }
+    bool MoveTo(Point p) {
+      pen.x = p.x;
+      pen.y = p.y;
+      return true;
+    }
+    bool LineTo(Point p) { return r.LineTo(pen, p.x, p.y); }
+    bool ConicTo(Point c, Point p) { return r.ConicTo(pen, c.x, c.y, p.x, p.y); }
+    bool CubicTo(Point c1, Point c2, Point p) { return r.CubicTo(pen, c1.x, c1.y, c2.x, c2.y, p.x, p.y); }
+  };
+
   // end: where the pen stops.
   bool DecomposeContour(int first, int lastPoint, bool flipped, Pen* end) {
-    const FT_Vector* points = outline_.points;
-    const char* tags = outline_.tags;
-    int limit = lastPoint;
-    Point vStart = Scaled2(points[first], flipped);
-    const Point vLast = Scaled2(points[lastPoint], flipped);
-    Point vControl = vStart;
-    int i = first;
-    int tag = FT_CURVE_TAG(tags[i]);
-    if (tag == FT_CURVE_TAG_CUBIC) return Fail(kInvalid);
-    if (tag == FT_CURVE_TAG_CONIC) {
-      if (FT_CURVE_TAG(tags[lastPoint]) == FT_CURVE_TAG_ON) {
-        vStart = vLast;
-        limit--;
-      } else {
-        vStart.x = (vStart.x + vLast.x) / 2;
-        vStart.y = (vStart.y + vLast.y) / 2;
-      }
-      i--;
+    Walker w{*this, flipped, *end};
+    switch (WalkContour(outline_, first, lastPoint, w)) {
+      case vlContourWalk::kDone: return true;
+      case vlContourWalk::kInvalid: return Fail(kInvalid);
+      case vlContourWalk::kStopped: break;
     }
-    Pen& last = *end;
-    last.x = vStart.x;
-    last.y = vStart.y;
-    while (i < limit) {
-      i++;
-      tag = FT_CURVE_TAG(tags[i]);
-      if (tag == FT_CURVE_TAG_ON) {
-        const Point p = Scaled2(points[i], flipped);
-        if (!LineTo(last, p.x, p.y)) return false;
-        continue;
-      }
-      if (tag == FT_CURVE_TAG_CONIC) {
-        vControl = Scaled2(points[i], flipped);
-        for (;;) {
-          if (i < limit) {
-            i++;
-            tag = FT_CURVE_TAG(tags[i]);
-            const Point p = Scaled2(points[i], flipped);
-            if (tag == FT_CURVE_TAG_ON) {
-              if (!ConicTo(last, vControl.x, vControl.y, p.x, p.y)) return false;
-              break;
-            }
-            if (tag != FT_CURVE_TAG_CONIC) return Fail(kInvalid);
-            const Point middle = {(vControl.x + p.x) / 2, (vControl.y + p.y) / 2};
-            if (!ConicTo(last, vControl.x, vControl.y, middle.x, middle.y)) return false;
-            vControl = p;
-            continue;
-          }
-          return ConicTo(last, vControl.x, vControl.y, vStart.x, vStart.y);
-        }
-        continue;
-      }
-      // Cubic: two control points, then the end (or the start again).
-      if (i + 1 > limit || FT_CURVE_TAG(tags[i + 1]) != FT_CURVE_TAG_CUBIC) return Fail(kInvalid);
-      i += 2;
-      const Point c1 = Scaled2(points[i - 2], flipped), c2 = Scaled2(points[i - 1], flipped);
-      if (i <= limit) {
-        const Point p = Scaled2(points[i], flipped);
-        if (!CubicTo(last, c1.x, c1.y, c2.x, c2.y, p.x, p.y)) return false;
-        continue;
-      }
-      return CubicTo(last, c1.x, c1.y, c2.x, c2.y, vStart.x, vStart.y);
-    }
-    return LineTo(last, vStart.x, vStart.y);
+    return false;
   }
 
   bool ConvertGlyph(bool flipped) {

@@ -225,28 +225,39 @@ bool FreeTypeMono(FT_Outline* o, int w, int h, std::vector<uint8_t>* out) {
   return true;
 }
 
+// A round's outline: mostly shapes a few dozen pixels across, every tenth
+// hundreds; every seventh stretched tall, and every fiftieth with a control
+// point out of place (FreeType refuses some) or replaced by a comb of up to
+// maxTeeth teeth a row or two tall (too many profiles or cells for a
+// one-row band). size: the scale for the buffer.
+MonoCase RoundOutline(std::mt19937& rng, int round, int maxTeeth, int* size) {
+  *size = round % 10 == 0 ? 300 + static_cast<int>(rng() % 700) : 4 + static_cast<int>(rng() % 60);
+  MonoCase c = RandomOutline(rng, *size);
+  if (round % 7 == 0)  // a long thin side: a tall shape in a narrow buffer
+    for (FT_Vector& p : c.points) p.y *= 9;
+  if (round % 50 == 1) c.tags[rng() % c.tags.size()] = (rng() & 1) ? FT_CURVE_TAG_CUBIC : FT_CURVE_TAG_CONIC;
+  if (round % 50 == 2) {
+    c = {};
+    const int teeth = 100 + static_cast<int>(rng() % (maxTeeth - 99));
+    for (int t = 0; t < teeth; ++t) {
+      c.points.push_back({t * 64 + 16, 40});
+      c.points.push_back({t * 64 + 48, 40 + static_cast<FT_Pos>(rng() % 200)});
+    }
+    c.points.push_back({teeth * 64, 0});
+    c.points.push_back({0, 0});
+    c.tags.assign(c.points.size(), FT_CURVE_TAG_ON);
+    c.contours = {static_cast<short>(c.points.size() - 1)};
+    *size = teeth;
+  }
+  return c;
+}
+
 TEST(FillOutline, MonoFillLightsFreeTypesPixels) {
   std::mt19937 rng(20261210);
   int drawn = 0, refused = 0, banded = 0;
   for (int round = 0; round < 30000; ++round) {
-    const int size = round % 10 == 0 ? 300 + static_cast<int>(rng() % 700) : 4 + static_cast<int>(rng() % 60);
-    MonoCase c = RandomOutline(rng, size);
-    if (round % 7 == 0)  // a long thin side: a tall shape in a narrow buffer
-      for (FT_Vector& p : c.points) p.y *= 9;
-    if (round % 50 == 1)  // a control point out of place: FreeType refuses some
-      c.tags[rng() % c.tags.size()] = (rng() & 1) ? FT_CURVE_TAG_CUBIC : FT_CURVE_TAG_CONIC;
-    if (round % 50 == 2) {  // a comb of teeth a row or two tall: too many profiles for a one-row band
-      c = {};
-      const int teeth = 100 + static_cast<int>(rng() % 300);
-      for (int t = 0; t < teeth; ++t) {
-        c.points.push_back({t * 64 + 16, 40});
-        c.points.push_back({t * 64 + 48, 40 + static_cast<FT_Pos>(rng() % 200)});
-      }
-      c.points.push_back({teeth * 64, 0});
-      c.points.push_back({0, 0});
-      c.tags.assign(c.points.size(), FT_CURVE_TAG_ON);
-      c.contours = {static_cast<short>(c.points.size() - 1)};
-    }
+    int size;
+    MonoCase c = RoundOutline(rng, round, 400, &size);
     const int w = 1 + static_cast<int>(rng() % (size + 8)), h = 1 + static_cast<int>(rng() % (size + 8));
     FT_Outline o = View(c);
     std::vector<uint8_t> want, got(static_cast<size_t>(w) * h, 0);
@@ -286,24 +297,8 @@ TEST(FillOutline, GreyFillWritesFreeTypesBytes) {
   std::mt19937 rng(20261211);
   int drawn = 0, refused = 0, leftToFreeType = 0, evenOdd = 0, wide = 0;
   for (int round = 0; round < 30000; ++round) {
-    int size = round % 10 == 0 ? 300 + static_cast<int>(rng() % 700) : 4 + static_cast<int>(rng() % 60);
-    MonoCase c = RandomOutline(rng, size);
-    if (round % 7 == 0)
-      for (FT_Vector& p : c.points) p.y *= 9;
-    if (round % 50 == 1) c.tags[rng() % c.tags.size()] = (rng() & 1) ? FT_CURVE_TAG_CUBIC : FT_CURVE_TAG_CONIC;
-    if (round % 50 == 2) {  // a comb of thin teeth over a wide buffer
-      c = {};
-      const int teeth = 100 + static_cast<int>(rng() % 600);
-      for (int t = 0; t < teeth; ++t) {
-        c.points.push_back({t * 64 + 16, 40});
-        c.points.push_back({t * 64 + 48, 40 + static_cast<FT_Pos>(rng() % 200)});
-      }
-      c.points.push_back({teeth * 64, 0});
-      c.points.push_back({0, 0});
-      c.tags.assign(c.points.size(), FT_CURVE_TAG_ON);
-      c.contours = {static_cast<short>(c.points.size() - 1)};
-      size = teeth;
-    }
+    int size;
+    MonoCase c = RoundOutline(rng, round, 700, &size);
     if (round % 50 == 3) {  // a sliver a row or two tall and hundreds of pixels long
       const FT_Pos length = (200 + static_cast<FT_Pos>(rng() % 1200)) * 64, y = static_cast<FT_Pos>(rng() % 640);
       const FT_Pos rise = static_cast<FT_Pos>(rng() % 128), thick = 1 + static_cast<FT_Pos>(rng() % 96);
@@ -323,15 +318,7 @@ TEST(FillOutline, GreyFillWritesFreeTypesBytes) {
     if (rng() & 1) o.flags |= FT_OUTLINE_EVEN_ODD_FILL, ++evenOdd;
     const uint8_t pattern = (round & 1) ? 0 : 0x5A;
     std::vector<uint8_t> want(static_cast<size_t>(w) * h, pattern), got = want;
-    FT_Bitmap bm;
-    FT_Bitmap_Init(&bm);
-    bm.rows = h;
-    bm.width = w;
-    bm.pitch = -w;
-    bm.buffer = want.data();
-    bm.pixel_mode = FT_PIXEL_MODE_GRAY;
-    bm.num_grays = 256;
-    const bool ft = FT_Outline_Get_Bitmap(OutlineLibrary(), &o, &bm) == 0;
+    const bool ft = FreeTypeGreyCoverage(&o, want.data(), w, w, h);
     const vlGreyFill ours = FillOutlineGrey(&o, got.data(), w, w, h);
     SCOPED_TRACE(testing::Message() << "round " << round << " (" << w << "x" << h << ", " << c.points.size()
                                     << " points)");
