@@ -36,13 +36,7 @@ struct vlFuzzOutline {
   }
 
   FT_Outline View(int flags) {
-    FT_Outline o{};
-    o.n_points = static_cast<short>(points.size());
-    o.n_contours = static_cast<short>(contours.size());
-    o.points = points.data();
-    o.tags = tags.data();
-    o.contours = contours.data();
-    o.flags = flags;
-    return o;
+    return {static_cast<short>(contours.size()), static_cast<short>(points.size()), points.data(), tags.data(),
+            contours.data(), flags};
   }
 };

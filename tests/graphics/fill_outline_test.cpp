@@ -225,6 +225,15 @@ bool FreeTypeMono(FT_Outline* o, int w, int h, std::vector<uint8_t>* out) {
   return true;
 }
 
+// Equal buffers (rows of w bytes), or where they first differ.
+testing::AssertionResult SameBytes(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want, int w) {
+  if (got == want) return testing::AssertionSuccess();
+  size_t i = 0;
+  while (got[i] == want[i]) ++i;
+  return testing::AssertionFailure() << "first difference at x " << i % w << " y " << i / w << ": ours "
+                                     << int(got[i]) << ", FreeType " << int(want[i]);
+}
+
 // A round's outline: mostly shapes a few dozen pixels across, every tenth
 // hundreds; every seventh stretched tall, and every fiftieth with a control
 // point out of place (FreeType refuses some) or replaced by a comb of up to
@@ -272,13 +281,8 @@ TEST(FillOutline, MonoFillLightsFreeTypesPixels) {
     }
     ++drawn;
     banded += size > 300;
-    if (got != want) {
-      size_t i = 0;
-      while (got[i] == want[i]) ++i;
-      FAIL() << "round " << round << " (" << w << "x" << h << ", " << c.points.size()
-             << " points): first difference at x " << i % w << " y " << i / w << ": ours " << int(got[i])
-             << ", FreeType " << int(want[i]);
-    }
+    ASSERT_TRUE(SameBytes(got, want, w)) << "round " << round << " (" << w << "x" << h << ", " << c.points.size()
+                                         << " points)";
   }
   EXPECT_GT(drawn, 25000);
   EXPECT_GT(banded, 1000);
@@ -335,12 +339,7 @@ TEST(FillOutline, GreyFillWritesFreeTypesBytes) {
     }
     ++drawn;
     wide += w > 680;
-    if (got != want) {
-      size_t i = 0;
-      while (got[i] == want[i]) ++i;
-      FAIL() << "first difference at x " << i % w << " y " << i / w << ": ours " << int(got[i]) << ", FreeType "
-             << int(want[i]);
-    }
+    ASSERT_TRUE(SameBytes(got, want, w));
   }
   EXPECT_GT(drawn, 25000);
   EXPECT_GT(refused, 300);
