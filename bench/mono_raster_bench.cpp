@@ -115,7 +115,11 @@ void Run(benchmark::State& state, Fill fill) {
   }
 }
 
-void Ours(benchmark::State& state) { Run(state, FillOutlineMono); }
+void Ours(benchmark::State& state) {
+  Run(state, [](const FT_Outline* o, uint8_t* b, int32_t r, int32_t w, int32_t h) {
+    return FillOutlineMono(o, b, r, w, h);
+  });
+}
 
 void FreeType(benchmark::State& state) {
   Shape s = ByIndex(static_cast<int>(state.range(0)));

@@ -5,6 +5,8 @@
 // share this. P is a pair of 64-bit coordinates x, y.
 #pragma once
 #include <cstdint>
+
+#include "graphics/cubic_halving.h"
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -57,25 +59,9 @@ inline void SplitCubic(P* base) {
   store(3, HalvesDown<3>(_mm_add_epi64(a, c)));
 }
 #else
-// One coordinate of a cubic's halving.
-template <typename P>
-inline void SplitCubicAxis(P* base, long P::*c) {
-  long a = base[0].*c + base[1].*c, d = base[2].*c + base[3].*c;
-  const long b = base[1].*c + base[2].*c;
-  base[6].*c = base[3].*c;
-  base[5].*c = d >> 1;
-  d += b;
-  base[4].*c = d >> 2;
-  base[1].*c = a >> 1;
-  a += b;
-  base[2].*c = a >> 2;
-  base[3].*c = (a + d) >> 3;
-}
-
 template <typename P>
 inline void SplitCubic(P* base) {
-  SplitCubicAxis(base, &P::x);
-  SplitCubicAxis(base, &P::y);
+  HalveCubic(base);
 }
 #endif
 

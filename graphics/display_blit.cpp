@@ -83,6 +83,19 @@ void BlitToDisplay(vlBitmap* bitmap, int32_t sx, int32_t sy, vlPlatformWindow* d
   NotifyObservers(d, 0, args);
 }
 
+bool FillDisplayRects(vlPlatformWindow* d, const int32_t* rects, int32_t count, uint32_t color,
+                      const int32_t box[4]) {
+  if (!d || DisplayBlitsScaled(d)) return false;
+  const vlDisplayDevice* device = DisplayDevice(d);
+  if (!device->fillRects) return false;
+  SettleHeldPresentation();
+  vlWindowPut put;
+  if (!device->fillRects(d, rects, count, color, &put)) return false;
+  PresentWindowPut(put);
+  NotifyObservers(d, 0, box);
+  return true;
+}
+
 uint32_t VideoFrameBlitFlags(const vlPlatformWindow* d) {
   return DisplayDeviceDoes(d, VL_DEVICE_SCALES_VIDEO) ? 0x120u : 0x20u;
 }

@@ -14,6 +14,13 @@ struct vlPlatformWindow;
 // scaled does not scale it again).
 void BlitToDisplay(vlBitmap* bitmap, int32_t srcX, int32_t srcY, vlPlatformWindow* display, int32_t x, int32_t y,
                    int32_t width, int32_t height, uint32_t flags);
+// Opaque rectangles of one colour (x, y, width, height each), all inside
+// box (x, y, width, height), drawn on the window as they are, which shows
+// the display's picture one to one there; then the observers are told of
+// the box as of a blit. False, with nothing drawn, when the device or the
+// window takes no such fills: the caller blits the box instead.
+bool FillDisplayRects(vlPlatformWindow* display, const int32_t* rects, int32_t count, uint32_t color,
+                      const int32_t box[4]);
 // The flags of a video frame's blit: over the overlays, and at the
 // window's scale where the device has the player scale videos.
 uint32_t VideoFrameBlitFlags(const vlPlatformWindow* display);

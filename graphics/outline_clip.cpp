@@ -157,9 +157,10 @@ bool CollapsesToALine(const std::vector<Node>& c) {
 
 }  // namespace
 
-bool OutlineReachesBeyond(const FT_Outline* outline, const FT_BBox& box) {
+bool OutlineReachesBeyond(const FT_Outline* outline, const FT_BBox& box, FT_BBox* control) {
   FT_BBox c;
   FT_Outline_Get_CBox(outline, &c);
+  if (control) *control = c;
   return outline->n_points > 0 && (c.xMin < box.xMin || c.yMin < box.yMin || c.xMax > box.xMax || c.yMax > box.yMax);
 }
 

@@ -6,8 +6,9 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 
-// True when the outline's control box leaves the box.
-bool OutlineReachesBeyond(const FT_Outline* outline, const FT_BBox& box);
+// True when the outline's control box leaves the box; *control (when
+// given) gets that control box.
+bool OutlineReachesBeyond(const FT_Outline* outline, const FT_BBox& box, FT_BBox* control = nullptr);
 // A new outline (free it with FT_Outline_Done) that fills every point
 // inside the box as the given one does and nothing outside it; false when
 // it cannot be made.

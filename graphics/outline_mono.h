@@ -16,6 +16,7 @@ enum class vlMonoFill {
 };
 
 // Sets the covered pixels of a cleared width x height buffer (rows
-// top-down as y grows) to 255.
+// top-down as y grows) to 255. control: the outline's control box when the
+// caller has it.
 vlMonoFill FillOutlineMono(const FT_Outline* outline, uint8_t* buffer, int32_t rowBytes, int32_t width,
-                           int32_t height);
+                           int32_t height, const FT_BBox* control = nullptr);

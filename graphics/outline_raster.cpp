@@ -103,13 +103,6 @@ FT_Library OutlineLibrary() {
   return gLibrary;
 }
 
-FT_Pos To26Dot6(double v) {
-  // FreeType measures vectors in 32 bits: points stay within 2^24 pixels
-  // of the origin so that no difference of two overflows.
-  constexpr double kLimit = 1 << 30;
-  if (std::isnan(v)) return 0;
-  return static_cast<FT_Pos>(std::clamp(std::trunc(v * 64.0), -kLimit, kLimit));
-}
 
 
 // Angles in degrees; the builder already stands at the arc's start point.
@@ -214,7 +207,8 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
   // first (the cut sides then lie outside the buffer).
   constexpr FT_Pos kMargin = 16 * 64;
   const FT_BBox around = {-kMargin, -kMargin, FT_Pos{width} * 64 + kMargin, FT_Pos{height} * 64 + kMargin};
-  if (OutlineReachesBeyond(o, around)) {
+  FT_BBox control;
+  if (OutlineReachesBeyond(o, around, &control)) {
     FT_Outline clipped;
     if (!ClipOutlineToBox(OutlineLibrary(), o, around, &clipped)) return false;
     const bool ok = RenderCoverage(&clipped, 0, 0, antiAlias, buffer, rowBytes, width, height);
@@ -246,7 +240,7 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
   // pixels away from where it does.
   o->flags |= FT_OUTLINE_IGNORE_DROPOUTS | FT_OUTLINE_HIGH_PRECISION;
   // The same pixels without FreeType's bit plane and its expansion.
-  switch (FillOutlineMono(o, buffer, rowBytes, width, height)) {
+  switch (FillOutlineMono(o, buffer, rowBytes, width, height, &control)) {
     case vlMonoFill::kDrawn: return true;
     case vlMonoFill::kFailed: return FillOutlineScanline(o, false, false, buffer, rowBytes, width, height);
     case vlMonoFill::kNotHandled: break;

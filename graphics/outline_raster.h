@@ -9,6 +9,8 @@
 #include FT_OUTLINE_H
 #include FT_STROKER_H
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <initializer_list>
 #include <new>
@@ -50,7 +52,14 @@ FT_Library OutlineLibrary();
 
 inline constexpr FT_Fixed kOutlineMiterLimit = 0x10000000;
 
-FT_Pos To26Dot6(double v);
+// FreeType measures vectors in 32 bits: points stay within 2^24 pixels of
+// the origin so that no difference of two overflows. Inline: every point
+// of every path passes here.
+inline FT_Pos To26Dot6(double v) {
+  constexpr double kLimit = 1 << 30;
+  if (std::isnan(v)) return 0;
+  return static_cast<FT_Pos>(std::clamp(std::trunc(v * 64.0), -kLimit, kLimit));
+}
 
 // The outline under construction: the stroker records the path, and the
 // walk keeps the current point and whether a sub-path is open.

@@ -599,16 +599,18 @@ double OutlineCells(const FT_Outline* o) {
   if (!o || o->n_points <= 0 || o->n_contours <= 0) return 0;
   // The control polygon bounds the sides' length, row by row and column by
   // column.
-  double cells = 0;
+  // In 26.6 units, two sums apart so that the additions overlap; scaled
+  // once at the end.
+  double units[2] = {0, 0};
   int first = 0;
   for (int c = 0; c < o->n_contours; ++c) {
     const int last = o->contours[c];
     if (last < first || last >= o->n_points) return 0;
     for (int i = first; i <= last; ++i) {
       const FT_Vector a = o->points[i], b = o->points[i == last ? first : i + 1];
-      cells += (std::fabs(static_cast<double>(b.x - a.x)) + std::fabs(static_cast<double>(b.y - a.y))) / 64;
+      units[i & 1] += std::fabs(static_cast<double>(b.x - a.x)) + std::fabs(static_cast<double>(b.y - a.y));
     }
     first = last + 1;
   }
-  return cells;
+  return (units[0] + units[1]) / 64;
 }

@@ -128,6 +128,7 @@ const vlDisplayDevice kX11Device = {
     FillRectInWindow,
     WritePixelToWindow,
     DrawLineToWindow,
+    FillRectsInWindow,
     X11Grab,
     X11CreatePointer,
     FreePointerRecords,
@@ -422,7 +423,7 @@ vlDisplayDevice gAdapterDevice = {
     nullptr,
     // The routes: filled by OfferAdapterRoutes when the device is chosen.
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 // What the adapter offers, from its entries and its words. Where an
@@ -439,6 +440,7 @@ void OfferAdapterRoutes(vlDisplayDevice& dev, const vlPluginInfo* a) {
   dev.fillRect = has(a->RectFill) ? AdapterFill : nullptr;
   dev.plotPixel = has(a->WritePixel) ? AdapterPlot : nullptr;
   dev.drawLine = has(a->Line) ? AdapterLine : nullptr;
+  dev.fillRects = nullptr;  // an adapter's window takes the picture
   dev.grab = has(a->GrabScreenPixels) && (a->displayCaps & VL_DISPCAPS_GRAB) ? AdapterGrab : nullptr;
   dev.createPointer = has(a->CreatePointer) ? AdapterCreatePointer : X11CreatePointer;
   dev.freePointer = called ? AdapterFreePointer : FreePointerRecords;

@@ -11,7 +11,9 @@
 #include "platform/x11/x11_draw.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <vector>
 
 #include "abi/plugin_abi.h"
 #include "platform/display_adapter.h"
@@ -227,6 +229,37 @@ void WritePixelToWindow(vlPlatformWindow* display, int px, int py, uint32_t colo
   DrawShape(display, colour, [&](Display* d, Window w, GC gc, int ox, int oy) {
     XDrawPoint(d, w, gc, px + ox, py + oy);
   });
+}
+
+bool FillRectsInWindow(vlPlatformWindow* display, const int32_t* rects, int32_t count, uint32_t colour,
+                       vlWindowPut* put) {
+  *put = vlWindowPut{};
+  if (!WindowTakesPictures(display) || display->window->alphaPlane || count < 0) return false;
+  // The protocol's rectangles are 16-bit.
+  std::vector<XRectangle> out;
+  out.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; i++) {
+    const int64_t x = int64_t{rects[4 * i]} + display->contentOffsetX, y = int64_t{rects[4 * i + 1]} + display->contentOffsetY;
+    const int32_t w = rects[4 * i + 2], h = rects[4 * i + 3];
+    if (w <= 0 || h <= 0) continue;
+    if (x < SHRT_MIN || y < SHRT_MIN || x + w > SHRT_MAX || y + h > SHRT_MAX || w > USHRT_MAX || h > USHRT_MAX)
+      return false;
+    out.push_back(XRectangle{static_cast<short>(x), static_cast<short>(y), static_cast<unsigned short>(w),
+                             static_cast<unsigned short>(h)});
+  }
+  vlX11Window* x = display->window;
+  XSetForeground(x->display, x->gc, ForegroundFor(display, colour));
+  Region clip = nullptr;
+  BuildVideoClipRegion(display, &clip, 0);
+  // Xlib splits a list longer than a request may be.
+  if (!out.empty()) XFillRectangles(x->display, x->window, x->gc, out.data(), static_cast<int>(out.size()));
+  if (clip) {
+    XSetClipMask(x->display, x->gc, None);
+    XDestroyRegion(clip);
+  }
+  MarkPutPending(x->connection);
+  *put = vlWindowPut{VL_PUT_WAITING, 0, 0};
+  return true;
 }
 
 void FillRectInWindow(vlPlatformWindow* display, int rx, int ry, int width, int height, uint32_t colour) {

@@ -28,6 +28,11 @@ bool PutImageToWindow(const vlPixelRecord& source, int sourceX, int sourceY, vlP
 void DrawLineToWindow(vlPlatformWindow* display, int x1, int y1, int x2, int y2, uint32_t colour);
 void WritePixelToWindow(vlPlatformWindow* display, int x, int y, uint32_t colour);
 void FillRectInWindow(vlPlatformWindow* display, int x, int y, int width, int height, uint32_t colour);
+// Opaque rectangles of one colour (x, y, width, height), left waiting with
+// the puts. False, with nothing sent, when the window takes no pictures now
+// or keeps an alpha channel (its pixels are premultiplied on the way).
+bool FillRectsInWindow(vlPlatformWindow* display, const int32_t* rects, int32_t count, uint32_t colour,
+                       vlWindowPut* put);
 
 // Sets the GC clip to the window less the video overlays and returns the
 // region (None when no video was cut out, or with flag 0x20). The caller

@@ -13,6 +13,7 @@
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
+#include "graphics/coverage_runs.h"
 #include "graphics/display_blit.h"
 #include "graphics/presentation.h"
 #include "platform/hooks.h"
@@ -196,3 +197,51 @@ TEST_F(PresentedPuts, FramesLeaveAtOnceAndAtMostTwoAreInFlight) {
 }
 
 }  // namespace
+
+// The runs a window takes as rectangles instead of a 1-bit picture: they
+// cover exactly the full pixels, none twice, at the origin given; a row
+// repeated makes taller rectangles, not more; anti-aliased coverage and a
+// shape of too many runs are refused.
+TEST(CoverageRuns, RectanglesCoverExactlyTheFullPixels) {
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 300; round++) {
+    const int32_t w = 1 + next() % 70, h = 1 + next() % 40, pitch = w + next() % 5;
+    std::vector<uint8_t> plane(static_cast<size_t>(pitch) * h, 7);  // padding nobody reads
+    const uint32_t density = next() % 5;
+    for (int32_t y = 0; y < h; y++)
+      for (int32_t x = 0; x < w; x++)
+        plane[size_t(y) * pitch + x] =
+            y > 0 && round % 3 == 0 ? plane[size_t(y - 1) * pitch + x] : (next() % 5 < density ? 255 : 0);
+    std::vector<int32_t> rects;
+    ASSERT_TRUE(CoverageRunsAsRects(plane.data(), pitch, w, h, 100, -5, 100000, &rects));
+    ASSERT_EQ(rects.size() % 4, 0u);
+    std::vector<int> hits(size_t(w) * h, 0);
+    for (size_t k = 0; k < rects.size(); k += 4) {
+      for (int32_t y = rects[k + 1] + 5; y < rects[k + 1] + 5 + rects[k + 3]; y++) {
+        for (int32_t x = rects[k] - 100; x < rects[k] - 100 + rects[k + 2]; x++) {
+          ASSERT_TRUE(x >= 0 && x < w && y >= 0 && y < h);
+          hits[size_t(y) * w + x]++;
+        }
+      }
+    }
+    size_t runsOfFirstRow = 0;
+    for (int32_t x = 0; x < w; x++) runsOfFirstRow += plane[x] == 255 && (x == 0 || plane[x - 1] != 255);
+    for (int32_t y = 0; y < h; y++) {
+      for (int32_t x = 0; x < w; x++) {
+        ASSERT_EQ(hits[size_t(y) * w + x], plane[size_t(y) * pitch + x] == 255 ? 1 : 0) << round << " " << x << "," << y;
+      }
+    }
+    if (round % 3 == 0) {
+      EXPECT_EQ(rects.size() / 4, runsOfFirstRow);  // every row the same
+    }
+    if (rects.size() > 4) {
+      EXPECT_FALSE(CoverageRunsAsRects(plane.data(), pitch, w, h, 0, 0, rects.size() / 4 - 1, &rects));
+    }
+  }
+  std::vector<uint8_t> soft = {0, 255, 255, 128, 0, 255};
+  std::vector<int32_t> rects;
+  EXPECT_FALSE(CoverageRunsAsRects(soft.data(), 6, 6, 1, 0, 0, 100, &rects));
+  soft[3] = 1;
+  EXPECT_FALSE(CoverageRunsAsRects(soft.data(), 3, 3, 2, 0, 0, 100, &rects));  // the second row's first byte
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -242,15 +243,34 @@ TEST_F(Drawing, PathsDrawnIntoABrushAreThoseDrawnOnTheDisplay) {
     draw(places[i][0], places[i][1], colours[i]);
   }
   // Drawn twice on the display, the background painted over the first,
-  // so that both sides start from the drawing state the paths leave.
+  // so that both sides start from the drawing state the paths leave. The
+  // second time the window is up, so the drawing reaches it as drawn, not
+  // with the first whole-window repaint.
   const std::string text =
       ".line 1\n.table 0 { width = 560, height = 150, color = 3368601, title = \"draw\" }\n"
-      ".call base=1 setdisplayattributes r0\n" + paths +
+      ".call base=1 setdisplayattributes r0\n" + paths + vlplayer::WaitUntilFileExists(dir() + "/shown", "shown") +
       ".call base=1 setfillstyle 1\n.call base=1 startpath 3\n.call base=1 addboxtopath 3 0 0 560 150\n"
       ".call base=1 drawpath 3 0 0 3368601\n" + paths +
+      // Between the two sides: a 1-bit square under a red sprite, which
+      // stays on top, and one cut by a clip region.
+      ".call base=1 setformstyle 1\n.call base=1 setfillstyle 1\n.call base=1 startpath 4\n"
+      ".call base=1 addboxtopath 4 0 0 60 60\n.call base=1 createbrush 5 20 20 16711680\n"
+      ".call base=1 createsprite 1 #BRUSH 5\n.call base=1 displaysprite 1 255 55\n"
+      ".call base=1 drawpath 4 240 40 16777215\n.call base=1 createclipregion 2 #BOX 230 110 40 30\n"
+      ".call base=1 setclipregion 2\n.call base=1 drawpath 4 210 100 16777215\n.call base=1 setclipregion nil\n" +
       ".call base=1 createbrush 2 200 150 3368601\n.call base=1 selectbrush 2\n" + paths +
       ".call base=1 endselect\n.call base=1 displaybrush 2 360 0\n" + ReadyForGrab();
-  Result r = RunAndGrab(text, "brushpaths");
+  RunOptions options;
+  options.timeoutSeconds = 30;
+  options.whileRunning = [&](pid_t, const std::string& display) {
+    const std::string id = vlplayer::WaitForWindow(display, "draw");
+    usleep(300000);  // the window's first exposure is drawn
+    WriteFile("shown", "");
+    for (int i = 0; i < 300 && access((dir() + "/ready").c_str(), F_OK) != 0; ++i) usleep(20000);
+    if (!id.empty()) Tool("import -window " + id + " " + Quote(dir() + "/brushpaths.png"));
+    WriteFile("grabbed", "");
+  };
+  Result r = Run({Applet("brushpaths", text)}, options);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   auto crop = [&](int x) {
     return Tool("convert " + Quote(dir() + "/brushpaths.png") + " -crop 200x150+" + std::to_string(x) +
@@ -266,6 +286,17 @@ TEST_F(Drawing, PathsDrawnIntoABrushAreThoseDrawnOnTheDisplay) {
   }
   EXPECT_EQ(differ, 0);
   EXPECT_GT(drawn, 8000);  // the paths are there
+  const struct {
+    int x, y;
+    const char* rgb;
+  } probes[] = {{245, 45, "\xff\xff\xff"}, {265, 65, "\xff\x00\x00"}, {290, 90, "\xff\xff\xff"},
+                {225, 115, "\x33\x66\x99"}, {235, 115, "\xff\xff\xff"}, {265, 135, "\xff\xff\xff"},
+                {275, 120, "\x33\x66\x99"}, {250, 145, "\x33\x66\x99"}};
+  for (const auto& p : probes)
+    EXPECT_EQ(Tool("convert " + Quote(dir() + "/brushpaths.png") + " -crop 1x1+" + std::to_string(p.x) + "+" +
+                   std::to_string(p.y) + " +repage -depth 8 rgb:-"),
+              std::string(p.rgb, 3))
+        << p.x << "," << p.y;
 }
 
 // Gradient and texture fills of paths reaching far beyond a 40 x 40 brush:

@@ -13,9 +13,13 @@
 #include "display/display.h"
 #include "display/layers/draw_tags.h"
 #include "display/layers/layers.h"
+#include "display/layer_hooks.h"
 #include "display/layers/safe_blt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
+#include "graphics/coverage_runs.h"
+#include "graphics/display_blit.h"
+#include "graphics/geometry.h"
 #include "graphics/pixel_kernels.h"
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
@@ -205,6 +209,47 @@ struct OneColourPicture {
     return !p->made && BltFirstRowAlpha(p->picture, sx, sy, to, dx, dy, w, h, alpha);
   }
 };
+
+// A plain opaque fill without anti-aliasing on a display whose window
+// shows its picture one to one: drawn into the picture, and sent to the
+// window as the rectangles of its runs of pixels rather than as a picture
+// of its box (which costs the server a copy of every pixel of the box).
+// picture holds the colour in its first row; plane is the coverage. False,
+// with nothing drawn, where the drawing must go the way of any picture.
+bool DrawAsWindowFills(vlVMState* L, vlBitmap* picture, vlBitmap* plane, int32_t x, int32_t y, int32_t w, int32_t h,
+                       uint32_t color) {
+  vlDrawTarget t;
+  if (GetDrawTarget(L, &t) || t.mode != VL_OUTPUT_DISPLAY || t.layers || !t.picture || !t.pic) return false;
+  vlDisplay* d = t.display;
+  if (!d || !d->back || t.picture != d->front || d->doubleBuffer || d->scaleWidth || d->scaleX != 1.0 ||
+      d->scaleY != 1.0 || vlRefreshSuspended || t.pic->curAlpha || gLayerHooks.videoOnDisplay(d))
+    return false;
+  if (t.clip && t.clip->mask) return false;
+  int32_t sx = 0, sy = 0, dx = x, dy = y, cw = w, ch = h;
+  ClipBlitRects(t.clip, &sx, &sy, &dx, &dy, &cw, &ch, w, h, t.width, t.height, t.clip != nullptr);
+  if (cw < 1 || ch < 1) return true;  // nothing of it lands
+  // The window's fills would paint over a sprite.
+  if (gLayerHooks.overlapsSprite(t.pic, dx, dy, cw, ch)) return false;
+  std::vector<int32_t> rects;
+  {
+    vlLockedPixels coverage(plane, VL_LOCK_READ);
+    if (!coverage.ok()) return false;
+    // Past one rectangle for every eight pixels the picture is cheaper.
+    const size_t most = std::max<size_t>(64, static_cast<size_t>(cw) * ch / 8);
+    try {
+      if (!CoverageRunsAsRects(coverage.Row(sy) + sx, coverage.access.rowLength, cw, ch, dx, dy, most, &rects))
+        return false;
+    } catch (...) {
+      return false;
+    }
+  }
+  if (!BltFirstRowAlpha(picture, sx, sy, t.picture, dx, dy, cw, ch, plane)) return false;
+  if (!FinishTargetDirect(L, t, dx, dy, cw, ch)) return true;  // the window took the back buffer's rectangle
+  const int32_t box[4] = {dx, dy, cw, ch};
+  if (!FillDisplayRects(d, rects.data(), static_cast<int32_t>(rects.size() / 4), color, box))
+    UpdateDisplayRect(d->back, dx, dy, d, dx, dy, cw, ch, 0);
+  return true;
+}
 
 // A layer or the current drawing target takes the pictures. oneColour:
 // the picture holds its first row only so far.
@@ -469,12 +514,26 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   // only if the blit reads them.
   const bool firstRowOnly = oneRow && !out && vlCurrentOutput && CurrentDisplay() &&
                             CurrentDisplay()->outputType != VL_OUTPUT_DISPLAY;
-  WriteBitmapARGB(argb.data(), oneRow ? 0 : vw * 4, picture, 0, 0, vw, firstRowOnly ? 1 : vh);
+  // On the window itself when it can take the runs: the colour's first row
+  // is all the blend reads.
+  const bool windowFills = oneRow && direct && !out && !(st.formStyle & VL_FORM_ANTIALIAS) && vlCurrentOutput &&
+                           CurrentDisplay() && CurrentDisplay()->outputType == VL_OUTPUT_DISPLAY &&
+                           !TargetTakesLayers() && (!form || (!LayerHasFilters(form->filters) && !form->transparency));
+  WriteBitmapARGB(argb.data(), oneRow ? 0 : vw * 4, picture, 0, 0, vw, firstRowOnly || windowFills ? 1 : vh);
   if (out) {
     *out = {picture, plane, left, top, pw, ph};
     return 0;
   }
   OneColourPicture oneColour{picture, argb.data(), vw, vh, false};
+  if (windowFills) {
+    const bool drawn = DrawAsWindowFills(L, picture, plane, left + wx0, top + wy0, vw, vh, fillPixel);
+    if (drawn) {
+      DeleteBitmap(picture);
+      DeleteAlphaPlane(plane);
+      return 0;
+    }
+    OneColourPicture::Make(&oneColour, 0, 0, vw, vh);
+  }
   return Deliver(L, *s, matrix, form, left + wx0, top + wy0, picture, plane, vw, vh,
                  firstRowOnly ? &oneColour : nullptr);
 }
