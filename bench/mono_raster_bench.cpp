@@ -1,6 +1,8 @@
 // The player's 1-bit rasteriser beside FreeType's monochrome one, which
 // lights the same pixels: FreeType renders a bit plane that is then
 // expanded to coverage bytes (as the player did), ours writes the bytes.
+// The anti-aliased pair likewise: ours writes FreeType's grey bytes
+// without its per-row cell lists, FreeType renders them itself.
 // Shapes of the path benchmark: a star inside two boxes, a circle of
 // radius 110 (four cubic arcs), and the star's outline stroked 2 px wide
 // with round joins, in a 260 x 260 buffer.
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "graphics/outline_grey.h"
 #include "graphics/outline_mono.h"
 #include "graphics/outline_raster.h"
 
@@ -99,15 +102,23 @@ Shape Stroked(Shape in) {
 
 Shape ByIndex(int i) { return i == 0 ? Star() : i == 1 ? Circle() : Stroked(Star()); }
 
-void Ours(benchmark::State& state) {
+// A fill writing coverage bytes, on a cleared buffer each time.
+template <typename Fill>
+void Run(benchmark::State& state, Fill fill) {
   Shape s = ByIndex(static_cast<int>(state.range(0)));
   std::vector<uint8_t> cover(kSize * kSize);
   for (auto _ : state) {
     std::memset(cover.data(), 0, cover.size());
     FT_Outline o = s.View();
-    benchmark::DoNotOptimize(FillOutlineMono(&o, cover.data(), kSize, kSize, kSize));
+    benchmark::DoNotOptimize(fill(&o, cover.data(), kSize, kSize, kSize));
     benchmark::ClobberMemory();
   }
+}
+
+void Ours(benchmark::State& state) {
+  Run(state, [](const FT_Outline* o, uint8_t* b, int32_t r, int32_t w, int32_t h) {
+    return FillOutlineMono(o, b, r, w, h);
+  });
 }
 
 void FreeType(benchmark::State& state) {
@@ -139,9 +150,14 @@ void FreeType(benchmark::State& state) {
   }
 }
 
+void GreyOurs(benchmark::State& state) { Run(state, FillOutlineGrey); }
+void GreyFreeType(benchmark::State& state) { Run(state, FreeTypeGreyCoverage); }
+
 // 0 star, 1 circle, 2 stroked star.
 BENCHMARK(Ours)->DenseRange(0, 2);
 BENCHMARK(FreeType)->DenseRange(0, 2);
+BENCHMARK(GreyOurs)->DenseRange(0, 2);
+BENCHMARK(GreyFreeType)->DenseRange(0, 2);
 
 }  // namespace
 

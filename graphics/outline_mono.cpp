@@ -11,15 +11,13 @@
 // straight into the coverage, without a bit plane to expand.
 #include "graphics/outline_mono.h"
 
-#include "graphics/cubic_halving.h"
-
 #include <algorithm>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "graphics/bezier_split.h"
+#include "graphics/outline_decompose.h"
 
 namespace {
 
@@ -91,53 +89,8 @@ struct Profile {
   bool up = false;
 };
 
-void SplitConic(Point* base) {
-  Long a, b;
-  base[4].x = base[2].x;
-  a = base[0].x + base[1].x;
-  b = base[1].x + base[2].x;
-  base[3].x = b >> 1;
-  base[2].x = (a + b) >> 2;
-  base[1].x = a >> 1;
-  base[4].y = base[2].y;
-  a = base[0].y + base[1].y;
-  b = base[1].y + base[2].y;
-  base[3].y = b >> 1;
-  base[2].y = (a + b) >> 2;
-  base[1].y = a >> 1;
-}
-
-#ifdef __SSE2__
-// x and y at once. Halving rounds down, as an arithmetic shift does: the
-// values are lifted by 2^62 (far above any coordinate here) for the
-// logical shift SSE2 has, and the lifted part taken off after.
-template <int kShift>
-inline __m128i HalvesDown(__m128i v) {
-  constexpr Long kLift = Long{1} << 62;
-  return _mm_sub_epi64(_mm_srli_epi64(_mm_add_epi64(v, _mm_set1_epi64x(kLift)), kShift),
-                       _mm_set1_epi64x(kLift >> kShift));
-}
-
-void SplitCubic(Point* base) {
-  static_assert(sizeof(Point) == 16);
-  auto load = [&](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i)); };
-  auto store = [&](int i, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(base + i), v); };
-  const __m128i p0 = load(0), p1 = load(1), p2 = load(2), p3 = load(3);
-  store(6, p3);
-  __m128i a = _mm_add_epi64(p0, p1);
-  const __m128i b = _mm_add_epi64(p1, p2);
-  __m128i c = _mm_add_epi64(p2, p3);
-  store(5, HalvesDown<1>(c));
-  c = _mm_add_epi64(c, b);
-  store(4, HalvesDown<2>(c));
-  store(1, HalvesDown<1>(a));
-  a = _mm_add_epi64(a, b);
-  store(2, HalvesDown<2>(a));
-  store(3, HalvesDown<3>(_mm_add_epi64(a, c)));
-}
-#else
-void SplitCubic(Point* base) { HalveCubic(base); }
-#endif
+using vl_bezier::SplitConic;
+using vl_bezier::SplitCubic;
 
 class MonoRaster {
  public:
@@ -538,71 +491,31 @@ class MonoRaster {
     return flipped ? Point{y, x} : Point{x, y};
   }
 
+  // The steps of a contour, on the pen.
+  struct Walker {
+    MonoRaster& r;
+    bool flipped;
+    Pen& pen;
+    Point Load(const FT_Vector& v) const { return r.Scaled2(v, flipped); }
+    bool MoveTo(Point p) {
+      pen.x = p.x;
+      pen.y = p.y;
+      return true;
+    }
+    bool LineTo(Point p) { return r.LineTo(pen, p.x, p.y); }
+    bool ConicTo(Point c, Point p) { return r.ConicTo(pen, c.x, c.y, p.x, p.y); }
+    bool CubicTo(Point c1, Point c2, Point p) { return r.CubicTo(pen, c1.x, c1.y, c2.x, c2.y, p.x, p.y); }
+  };
+
   // end: where the pen stops.
   bool DecomposeContour(int first, int lastPoint, bool flipped, Pen* end) {
-    const FT_Vector* points = outline_.points;
-    const char* tags = outline_.tags;
-    int limit = lastPoint;
-    Point vStart = Scaled2(points[first], flipped);
-    const Point vLast = Scaled2(points[lastPoint], flipped);
-    Point vControl = vStart;
-    int i = first;
-    int tag = FT_CURVE_TAG(tags[i]);
-    if (tag == FT_CURVE_TAG_CUBIC) return Fail(kInvalid);
-    if (tag == FT_CURVE_TAG_CONIC) {
-      if (FT_CURVE_TAG(tags[lastPoint]) == FT_CURVE_TAG_ON) {
-        vStart = vLast;
-        limit--;
-      } else {
-        vStart.x = (vStart.x + vLast.x) / 2;
-        vStart.y = (vStart.y + vLast.y) / 2;
-      }
-      i--;
+    Walker w{*this, flipped, *end};
+    switch (WalkContour(outline_, first, lastPoint, w)) {
+      case vlContourWalk::kDone: return true;
+      case vlContourWalk::kInvalid: return Fail(kInvalid);
+      case vlContourWalk::kStopped: break;
     }
-    Pen& last = *end;
-    last.x = vStart.x;
-    last.y = vStart.y;
-    while (i < limit) {
-      i++;
-      tag = FT_CURVE_TAG(tags[i]);
-      if (tag == FT_CURVE_TAG_ON) {
-        const Point p = Scaled2(points[i], flipped);
-        if (!LineTo(last, p.x, p.y)) return false;
-        continue;
-      }
-      if (tag == FT_CURVE_TAG_CONIC) {
-        vControl = Scaled2(points[i], flipped);
-        for (;;) {
-          if (i < limit) {
-            i++;
-            tag = FT_CURVE_TAG(tags[i]);
-            const Point p = Scaled2(points[i], flipped);
-            if (tag == FT_CURVE_TAG_ON) {
-              if (!ConicTo(last, vControl.x, vControl.y, p.x, p.y)) return false;
-              break;
-            }
-            if (tag != FT_CURVE_TAG_CONIC) return Fail(kInvalid);
-            const Point middle = {(vControl.x + p.x) / 2, (vControl.y + p.y) / 2};
-            if (!ConicTo(last, vControl.x, vControl.y, middle.x, middle.y)) return false;
-            vControl = p;
-            continue;
-          }
-          return ConicTo(last, vControl.x, vControl.y, vStart.x, vStart.y);
-        }
-        continue;
-      }
-      // Cubic: two control points, then the end (or the start again).
-      if (i + 1 > limit || FT_CURVE_TAG(tags[i + 1]) != FT_CURVE_TAG_CUBIC) return Fail(kInvalid);
-      i += 2;
-      const Point c1 = Scaled2(points[i - 2], flipped), c2 = Scaled2(points[i - 1], flipped);
-      if (i <= limit) {
-        const Point p = Scaled2(points[i], flipped);
-        if (!CubicTo(last, c1.x, c1.y, c2.x, c2.y, p.x, p.y)) return false;
-        continue;
-      }
-      return CubicTo(last, c1.x, c1.y, c2.x, c2.y, vStart.x, vStart.y);
-    }
-    return LineTo(last, vStart.x, vStart.y);
+    return false;
   }
 
   bool ConvertGlyph(bool flipped) {

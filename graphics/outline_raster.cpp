@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "graphics/outline_clip.h"
+#include "graphics/outline_grey.h"
 #include "graphics/outline_mono.h"
 #include "graphics/outline_scanline.h"
 #include "vm/convert.h"
@@ -184,6 +185,18 @@ void ApplyTransform(FT_Outline* o, const vlPathTransform* t) {
   FT_Outline_Transform(o, &m);
 }
 
+bool FreeTypeGreyCoverage(FT_Outline* o, uint8_t* buffer, int32_t rowBytes, int32_t width, int32_t height) {
+  FT_Bitmap bm;
+  FT_Bitmap_Init(&bm);
+  bm.rows = static_cast<unsigned>(height);
+  bm.width = static_cast<unsigned>(width);
+  bm.pitch = -rowBytes;  // y grows downward: the first row is FreeType's bottom
+  bm.buffer = buffer;
+  bm.pixel_mode = FT_PIXEL_MODE_GRAY;
+  bm.num_grays = 256;
+  return FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm) == 0;
+}
+
 // Renders the outline, moved to start at (0, 0) from the given corner,
 // into width x height bytes of coverage with rows top-down.
 bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlias, uint8_t* buffer,
@@ -209,16 +222,14 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
   if (!antiAlias && evenOdd) return FillOutlineEvenOdd(o, buffer, rowBytes, width, height);
   if (OutlineCells(o) > kFreeTypeCells)
     return FillOutlineScanline(o, antiAlias, evenOdd, buffer, rowBytes, width, height);
-  FT_Bitmap bm;
-  FT_Bitmap_Init(&bm);
-  bm.rows = static_cast<unsigned>(height);
-  bm.width = static_cast<unsigned>(width);
   if (antiAlias) {
-    bm.pitch = -rowBytes;  // y grows downward: the first row is FreeType's bottom
-    bm.buffer = buffer;
-    bm.pixel_mode = FT_PIXEL_MODE_GRAY;
-    bm.num_grays = 256;
-    return FT_Outline_Get_Bitmap(OutlineLibrary(), o, &bm) == 0 ||
+    // The same bytes without FreeType's per-row cell lists.
+    switch (FillOutlineGrey(o, buffer, rowBytes, width, height)) {
+      case vlGreyFill::kDrawn: return true;
+      case vlGreyFill::kFailed: return FillOutlineScanline(o, true, evenOdd, buffer, rowBytes, width, height);
+      case vlGreyFill::kNotHandled: break;
+    }
+    return FreeTypeGreyCoverage(o, buffer, rowBytes, width, height) ||
            FillOutlineScanline(o, true, evenOdd, buffer, rowBytes, width, height);
   }
   // A pixel is in the fill when its centre is. FreeType's dropout control
@@ -234,6 +245,10 @@ bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlia
     case vlMonoFill::kFailed: return FillOutlineScanline(o, false, false, buffer, rowBytes, width, height);
     case vlMonoFill::kNotHandled: break;
   }
+  FT_Bitmap bm;
+  FT_Bitmap_Init(&bm);
+  bm.rows = static_cast<unsigned>(height);
+  bm.width = static_cast<unsigned>(width);
   const int32_t monoRow = ((width + 15) >> 3) & ~1;
   std::vector<uint8_t> mono(static_cast<size_t>(monoRow) * height);
   bm.pitch = -monoRow;

@@ -196,5 +196,9 @@ void ApplyTransform(FT_Outline* o, const vlPathTransform* t);
 bool RenderCoverage(FT_Outline* o, FT_Pos originX, FT_Pos originY, bool antiAlias, uint8_t* buffer,
                     int32_t rowBytes, int32_t width, int32_t height);
 
+// FreeType's own anti-aliased rendering of the outline (256 greys) into
+// width x height bytes with rows top-down; false when it refuses.
+bool FreeTypeGreyCoverage(FT_Outline* o, uint8_t* buffer, int32_t rowBytes, int32_t width, int32_t height);
+
 // For the draw library: coverage or size of an anti-aliased shape; 1 or 0.
 int RasterizeArcOutline(vlShapeOutline* shape);

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "graphics/outline_fill_lines.h"
+#include "graphics/outline_grey.h"
 #include "graphics/outline_mono.h"
 #include "graphics/outline_pieces.h"
 
@@ -251,28 +252,48 @@ bool FreeTypeMono(FT_Outline* o, int w, int h, std::vector<uint8_t>* out) {
   return true;
 }
 
+// Equal buffers (rows of w bytes), or where they first differ.
+testing::AssertionResult SameBytes(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want, int w) {
+  if (got == want) return testing::AssertionSuccess();
+  size_t i = 0;
+  while (got[i] == want[i]) ++i;
+  return testing::AssertionFailure() << "first difference at x " << i % w << " y " << i / w << ": ours "
+                                     << int(got[i]) << ", FreeType " << int(want[i]);
+}
+
+// A round's outline: mostly shapes a few dozen pixels across, every tenth
+// hundreds; every seventh stretched tall, and every fiftieth with a control
+// point out of place (FreeType refuses some) or replaced by a comb of up to
+// maxTeeth teeth a row or two tall (too many profiles or cells for a
+// one-row band). size: the scale for the buffer.
+MonoCase RoundOutline(std::mt19937& rng, int round, int maxTeeth, int* size) {
+  *size = round % 10 == 0 ? 300 + static_cast<int>(rng() % 700) : 4 + static_cast<int>(rng() % 60);
+  MonoCase c = RandomOutline(rng, *size);
+  if (round % 7 == 0)  // a long thin side: a tall shape in a narrow buffer
+    for (FT_Vector& p : c.points) p.y *= 9;
+  if (round % 50 == 1) c.tags[rng() % c.tags.size()] = (rng() & 1) ? FT_CURVE_TAG_CUBIC : FT_CURVE_TAG_CONIC;
+  if (round % 50 == 2) {
+    c = {};
+    const int teeth = 100 + static_cast<int>(rng() % (maxTeeth - 99));
+    for (int t = 0; t < teeth; ++t) {
+      c.points.push_back({t * 64 + 16, 40});
+      c.points.push_back({t * 64 + 48, 40 + static_cast<FT_Pos>(rng() % 200)});
+    }
+    c.points.push_back({teeth * 64, 0});
+    c.points.push_back({0, 0});
+    c.tags.assign(c.points.size(), FT_CURVE_TAG_ON);
+    c.contours = {static_cast<short>(c.points.size() - 1)};
+    *size = teeth;
+  }
+  return c;
+}
+
 TEST(FillOutline, MonoFillLightsFreeTypesPixels) {
   std::mt19937 rng(20261210);
   int drawn = 0, refused = 0, banded = 0;
   for (int round = 0; round < 30000; ++round) {
-    const int size = round % 10 == 0 ? 300 + static_cast<int>(rng() % 700) : 4 + static_cast<int>(rng() % 60);
-    MonoCase c = RandomOutline(rng, size);
-    if (round % 7 == 0)  // a long thin side: a tall shape in a narrow buffer
-      for (FT_Vector& p : c.points) p.y *= 9;
-    if (round % 50 == 1)  // a control point out of place: FreeType refuses some
-      c.tags[rng() % c.tags.size()] = (rng() & 1) ? FT_CURVE_TAG_CUBIC : FT_CURVE_TAG_CONIC;
-    if (round % 50 == 2) {  // a comb of teeth a row or two tall: too many profiles for a one-row band
-      c = {};
-      const int teeth = 100 + static_cast<int>(rng() % 300);
-      for (int t = 0; t < teeth; ++t) {
-        c.points.push_back({t * 64 + 16, 40});
-        c.points.push_back({t * 64 + 48, 40 + static_cast<FT_Pos>(rng() % 200)});
-      }
-      c.points.push_back({teeth * 64, 0});
-      c.points.push_back({0, 0});
-      c.tags.assign(c.points.size(), FT_CURVE_TAG_ON);
-      c.contours = {static_cast<short>(c.points.size() - 1)};
-    }
+    int size;
+    MonoCase c = RoundOutline(rng, round, 400, &size);
     const int w = 1 + static_cast<int>(rng() % (size + 8)), h = 1 + static_cast<int>(rng() % (size + 8));
     FT_Outline o = View(c);
     std::vector<uint8_t> want, got(static_cast<size_t>(w) * h, 0);
@@ -287,17 +308,71 @@ TEST(FillOutline, MonoFillLightsFreeTypesPixels) {
     }
     ++drawn;
     banded += size > 300;
-    if (got != want) {
-      size_t i = 0;
-      while (got[i] == want[i]) ++i;
-      FAIL() << "round " << round << " (" << w << "x" << h << ", " << c.points.size()
-             << " points): first difference at x " << i % w << " y " << i / w << ": ours " << int(got[i])
-             << ", FreeType " << int(want[i]);
-    }
+    ASSERT_TRUE(SameBytes(got, want, w)) << "round " << round << " (" << w << "x" << h << ", " << c.points.size()
+                                         << " points)";
   }
   EXPECT_GT(drawn, 25000);
   EXPECT_GT(banded, 1000);
   EXPECT_GT(refused, 100);
+}
+
+// The player's anti-aliased fill against FreeType's grey rasteriser: the
+// same bytes, written where FreeType writes them (the buffers start out
+// patterned, not clear), by either fill rule; a refusal where FreeType
+// refuses, the outline left to FreeType only where FreeType gives up on a
+// row too dense for its pool. The outlines of the test above, and: flat
+// slivers whose rows hold hundreds of cells (FreeType bands, and past its
+// pool fails), combs, far-scaled shapes (curves halved many times, and
+// beyond FreeType's range).
+TEST(FillOutline, GreyFillWritesFreeTypesBytes) {
+  std::mt19937 rng(20261211);
+  int drawn = 0, refused = 0, leftToFreeType = 0, evenOdd = 0, wide = 0;
+  for (int round = 0; round < 30000; ++round) {
+    int size;
+    MonoCase c = RoundOutline(rng, round, 700, &size);
+    if (round % 50 == 3) {  // a sliver a row or two tall and hundreds of pixels long
+      const FT_Pos length = (200 + static_cast<FT_Pos>(rng() % 1200)) * 64, y = static_cast<FT_Pos>(rng() % 640);
+      const FT_Pos rise = static_cast<FT_Pos>(rng() % 128), thick = 1 + static_cast<FT_Pos>(rng() % 96);
+      c = {};
+      c.points = {{-100, y}, {length, y + rise}, {length, y + rise + thick}, {-100, y + thick}};
+      c.tags.assign(4, FT_CURVE_TAG_ON);
+      c.contours = {3};
+      size = static_cast<int>(length / 64);
+    }
+    if (round % 11 == 5) {  // far out: long curves, or past FreeType's range
+      const FT_Pos k = FT_Pos{1} << (rng() % 13);
+      for (FT_Vector& p : c.points) p.x *= k, p.y *= k;
+    }
+    int w = 1 + static_cast<int>(rng() % (size + 8)), h = 1 + static_cast<int>(rng() % (size + 8));
+    if (round % 50 == 2 || round % 50 == 3) w = size + 8, h = std::min(h, 16);
+    FT_Outline o = View(c);
+    if (rng() & 1) o.flags |= FT_OUTLINE_EVEN_ODD_FILL, ++evenOdd;
+    const uint8_t pattern = (round & 1) ? 0 : 0x5A;
+    std::vector<uint8_t> want(static_cast<size_t>(w) * h, pattern), got = want;
+    const bool ft = FreeTypeGreyCoverage(&o, want.data(), w, w, h);
+    const vlGreyFill ours = FillOutlineGrey(&o, got.data(), w, w, h);
+    SCOPED_TRACE(testing::Message() << "round " << round << " (" << w << "x" << h << ", " << c.points.size()
+                                    << " points)");
+    if (ours == vlGreyFill::kNotHandled) {
+      ASSERT_FALSE(ft) << "left to FreeType, which draws it";
+      ++leftToFreeType;
+      continue;
+    }
+    ASSERT_EQ(ours == vlGreyFill::kDrawn, ft);
+    if (!ft) {
+      ASSERT_EQ(got, std::vector<uint8_t>(got.size(), pattern)) << "a refusal leaves the buffer untouched";
+      ++refused;
+      continue;
+    }
+    ++drawn;
+    wide += w > 680;
+    ASSERT_TRUE(SameBytes(got, want, w));
+  }
+  EXPECT_GT(drawn, 25000);
+  EXPECT_GT(refused, 300);
+  EXPECT_GT(leftToFreeType, 50);
+  EXPECT_GT(wide, 300);
+  EXPECT_GT(evenOdd, 10000);
 }
 
 }  // namespace
