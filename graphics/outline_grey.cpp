@@ -37,9 +37,11 @@ constexpr TPos kOnePixel = 1 << kPixelBits;
 constexpr int kRowCells = 680;
 // FreeType counts rows and columns in 16 bits elsewhere.
 constexpr int32_t kLargest = 32767;
-// The frame's cells (8 bytes each) are kept for the thread: bigger
-// buffers are left to FreeType.
+// The frame's cells (8 bytes each): bigger buffers are left to FreeType.
+// Up to kKeptCells (a 1280 x 720 display's) they are kept for the thread
+// between calls; a larger frame is given back after its call.
 constexpr size_t kFrameCells = size_t{1} << 22;
+constexpr size_t kKeptCells = size_t{1} << 20;
 // FreeType's cubic stack: 16 halvings.
 constexpr int kCubicStack = 16 * 3 + 1;
 
@@ -82,6 +84,16 @@ struct Frame {
       wordCapacity = touched ? needWords : 0;
     }
     return sums && touched;
+  }
+
+  // A frame too large to keep is given back (it is all zero again).
+  void Trim() {
+    if (sumCapacity <= kKeptCells) return;
+    std::free(sums);
+    std::free(touched);
+    sums = nullptr;
+    touched = nullptr;
+    sumCapacity = wordCapacity = 0;
   }
 
   // Zero again the touched cells of rows [first, last].
@@ -449,11 +461,13 @@ vlGreyFill FillOutlineGrey(const FT_Outline* o, uint8_t* buffer, int32_t rowByte
   const long first = maker.FirstRow(), last = maker.LastRow();
   if (status != Status::kOk || (width + 1 > kRowCells && AnyRowTooDense(frame, first, last))) {
     frame.Clear(first, last);
+    frame.Trim();
     // FreeType draws nothing for a bad outline; its failing on a dense row
     // (after drawing the rows below) is left to it.
     return status == Status::kInvalid ? vlGreyFill::kFailed : vlGreyFill::kNotHandled;
   }
   const int fill = (o->flags & FT_OUTLINE_EVEN_ODD_FILL) ? 0x100 : INT_MIN;
   for (long y = first; y <= last; ++y) SweepRow(frame, y, fill, width, buffer + static_cast<size_t>(y) * rowBytes);
+  frame.Trim();
   return vlGreyFill::kDrawn;
 }
