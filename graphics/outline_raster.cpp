@@ -103,8 +103,6 @@ FT_Library OutlineLibrary() {
   return gLibrary;
 }
 
-
-
 // Angles in degrees; the builder already stands at the arc's start point.
 void AddArcToStroker(vlOutlineBuilder& b, double cx, double cy, double rx, double ry, double start, double end,
                      bool clockwise) {
