@@ -24,6 +24,7 @@
 #include "graphics/position.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/draw_target.h"
+#include "objects/sprites/sprite.h"
 #include "platform/event_pump.h"
 #include "runtime/os.h"
 #include "runtime/error_vm.h"
@@ -229,7 +230,7 @@ bool DrawAsWindowFills(vlVMState* L, vlBitmap* picture, vlBitmap* plane, int32_t
   ClipBlitRects(t.clip, &sx, &sy, &dx, &dy, &cw, &ch, w, h, t.width, t.height, t.clip != nullptr);
   if (cw < 1 || ch < 1) return true;  // nothing of it lands
   // The window's fills would paint over a sprite.
-  if (gLayerHooks.overlapsSprite(t.pic, dx, dy, cw, ch)) return false;
+  if (OverlapsSprite(t.pic, dx, dy, cw, ch)) return false;
   std::vector<int32_t> rects;
   {
     vlLockedPixels coverage(plane, VL_LOCK_READ);
