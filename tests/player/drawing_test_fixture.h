@@ -34,20 +34,23 @@ class DrawingTest : public PlayerTest {
     return ".line 1\n.table 0 { width = " + width + ", height = " + height + ", color = 0, title = \"draw\" }\n"
            ".call base=1 setdisplayattributes r0\n.call base=1 enablelayers\n";
   }
-  Result RunAndGrab(const std::string& text, const std::string& name, const std::vector<std::string>& env = {}) {
-    return RunAppletAndGrab(Applet(name, text), name, env);
+  Result RunAndGrab(const std::string& text, const std::string& name, const std::vector<std::string>& env = {},
+                    int timeoutSeconds = 30) {
+    return RunAppletAndGrab(Applet(name, text), name, env, timeoutSeconds);
   }
   Result RunAppletAndGrab(const std::string& applet, const std::string& name,
-                          const std::vector<std::string>& env = {}) {
+                          const std::vector<std::string>& env = {}, int timeoutSeconds = 30) {
     RunOptions options;
     options.env = env;
-    options.timeoutSeconds = 30;
+    options.timeoutSeconds = timeoutSeconds;
     options.whileRunning = [&](pid_t pid, const std::string& display) {
       const std::string id = WaitForWindow(display, "draw");
-      // As long as the run may take: a busy machine or a sanitizer build
-      // draws long paths slowly.
-      WaitForFileWhileRunning(dir() + "/ready", pid, options.timeoutSeconds);
-      if (!id.empty()) Tool("import -window " + id + " " + Quote(dir() + "/" + name + ".png"));
+      // As long as the run may take (a busy machine or a sanitizer build
+      // draws long paths slowly). A window whose player has ended is gone:
+      // import would wait for a click instead.
+      if (WaitForFileWhileRunning(dir() + "/ready", pid, options.timeoutSeconds) && !id.empty() &&
+          ProcessRunning(pid))
+        Tool("import -window " + id + " " + Quote(dir() + "/" + name + ".png"));
       WriteFile("grabbed", "");
     };
     return Run({applet}, options);

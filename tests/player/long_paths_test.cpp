@@ -127,7 +127,9 @@ TEST_F(LongPaths, PathsOfAnyLengthAreMeasuredAndDrawnLikeCairo) {
               " 16777215\n.call getpathextents 1 -> X1 Y1 X2 Y2\n.call debugprint $X1 $Y1 $X2 $Y2\n"
               ".call setfillstyle #FILLCOLOR\n";
     }
-    Result r = RunAndGrab(text + ReadyForGrab(), "long");
+    // A sanitizer build beside many other tests takes more than the usual
+    // half minute for the 100,000 sides.
+    Result r = RunAndGrab(text + ReadyForGrab(), "long", {}, 180);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     // The points' box (in 1/64 pixel steps, truncated), the stroke's half
     // a pixel wider (the miters of the sides' 1/64 steps and of the sharp

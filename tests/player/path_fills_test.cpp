@@ -266,8 +266,9 @@ TEST_F(Drawing, PathsDrawnIntoABrushAreThoseDrawnOnTheDisplay) {
     const std::string id = vlplayer::WaitForWindow(display, "draw");
     usleep(300000);  // the window's first exposure is drawn
     WriteFile("shown", "");
-    vlplayer::WaitForFileWhileRunning(dir() + "/ready", pid, options.timeoutSeconds);
-    if (!id.empty()) Tool("import -window " + id + " " + Quote(dir() + "/brushpaths.png"));
+    if (vlplayer::WaitForFileWhileRunning(dir() + "/ready", pid, options.timeoutSeconds) && !id.empty() &&
+        vlplayer::ProcessRunning(pid))
+      Tool("import -window " + id + " " + Quote(dir() + "/brushpaths.png"));
     WriteFile("grabbed", "");
   };
   Result r = Run({Applet("brushpaths", text)}, options);
