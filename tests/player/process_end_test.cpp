@@ -72,9 +72,10 @@ TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
 // signal goes to the player, or to its whole process group as Ctrl-C
 // sends it; the player then leads a group of its own (setsid).
 TEST_F(ProcessEnd, EndSignalsDuringExecuteEndTheRunAndTheCommand) {
-  const std::string late = dir() + "/late";
-  std::string applet = Applet("execute", ".line 1\n.call debugprint \"running\"\n.call execute \"sleep 1.5; echo late > " +
-                                             late + "\"\n.call wait 100\n.call debugprint \"after\"");
+  const std::string late = dir() + "/late", started = dir() + "/started";
+  std::string applet =
+      Applet("execute", ".line 1\n.call debugprint \"running\"\n.call execute \"touch " + started +
+                            "; sleep 1.5; echo late > " + late + "\"\n.call wait 100\n.call debugprint \"after\"");
   struct Case {
     int signal;
     bool group;
@@ -82,11 +83,15 @@ TEST_F(ProcessEnd, EndSignalsDuringExecuteEndTheRunAndTheCommand) {
   for (const Case& c : {Case{SIGINT, false}, Case{SIGINT, true}, Case{SIGTERM, false}}) {
     SCOPED_TRACE(std::to_string(c.signal) + (c.group ? " to the group" : " to the player"));
     unlink(late.c_str());
+    unlink(started.c_str());
     RunOptions options;
     options.program = "/usr/bin/setsid";
     options.quietAndTemp = false;
     options.whileRunning = [&](pid_t player, const std::string&) {
-      usleep(600000);  // into the command
+      // Into the command: a fixed wait was too short for a sanitizer
+      // player starting on a busy machine.
+      vlplayer::WaitForFileWhileRunning(started, player, 60);
+      usleep(100000);
       kill(c.group ? -player : player, c.signal);
     };
     Result r = Run({VL_PLAYER_PATH, "-quiet", "-tempdir", temp(), applet}, options);
