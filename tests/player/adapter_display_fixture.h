@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -55,12 +56,17 @@ class AdapterDisplay : public PlayerTest {
   // every bitmap and plane. Takes the window's pixels (R G B bytes) once
   // the sentinel pixel shows its colour, then clicks inside the window;
   // the script must have seen the click. A scaled display's window is
-  // width x height.
+  // width x height. With ready given, the grab waits for it to accept the
+  // pixels too (a frame that reaches the window after the script's
+  // drawing).
   std::string Shoot(const std::string& applet, const char* owns, int sentinelX, int sentinelY,
-                    const std::string& sentinel, int width = kWidth, int height = kHeight) {
+                    const std::string& sentinel, int width = kWidth, int height = kHeight,
+                    const std::function<bool(const std::string&)>& ready = {}) {
     std::string pixels;
     RunOptions options;
-    options.timeoutSeconds = 30;
+    // A sanitizer player decoding video beside the whole suite has taken
+    // more than half a minute.
+    options.timeoutSeconds = 90;
     options.whileRunning = [&](pid_t, const std::string& display) {
       const std::string id = vlplayer::WaitForWindow(display, "adaptertest");
       if (id.empty()) return;
@@ -71,7 +77,8 @@ class AdapterDisplay : public PlayerTest {
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
       for (int i = 0; i < 100 && std::chrono::steady_clock::now() < until; ++i) {
         pixels = Tool(grab);
-        if (pixels.size() == size_t(width) * height * 3u && pixels.substr(at, 3) == sentinel) break;
+        if (pixels.size() == size_t(width) * height * 3u && pixels.substr(at, 3) == sentinel && (!ready || ready(pixels)))
+          break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
       Tool("timeout -k 2 10 xdotool mousemove --window " + id + " 20 20 click 1");

@@ -436,7 +436,11 @@ TEST_F(AdapterDisplay, APausedVideoPaintedOverKeepsItsFrame) {
     const int w = kWidth * scale, h = kHeight * scale;
     for (const char* owns : {static_cast<const char*>(nullptr), "0"}) {
       SCOPED_TRACE(std::string(owns ? "adapter" : "plain") + " scaled " + std::to_string(scale));
-      const std::string shown = Shoot(applet, owns, 1, 1, green, w, h);
+      // The frame sought while paused may reach the window after the
+      // green brush (on a busy machine); the grab waits for a blue corner.
+      const std::string shown = Shoot(applet, owns, 1, 1, green, w, h, [&](const std::string& pixels) {
+        return Bluish(pixels.substr((static_cast<size_t>(20) * scale * w + 10 * scale) * 3, 3));
+      });
       ASSERT_EQ(shown.size(), size_t(w) * h * 3u);
       auto at = [&](int x, int y) { return shown.substr((static_cast<size_t>(y) * scale * w + x * scale) * 3, 3); };
       int covered = 0;

@@ -6,7 +6,8 @@
 // frame within one of it, the first frame after a seek is the one sought,
 // no frame is lost while nothing is asked (no more than plain play of the
 // same length loses in the same run), the sound goes on unbroken from
-// each place sought, and each call returns within 20 ms.
+// each place sought, and each call returns within 20 ms (one in a
+// sequence may take up to twice that, as a loaded machine makes it).
 //
 // VL_VIDEO_SEED=s replays one sequence; VL_VIDEO_SEQUENCES=n runs n
 // sequences from random seeds (tools/video_sequences.sh).
@@ -153,7 +154,9 @@ class VideoSequence : public VideoTraceTest {
     };
     double load = 0;
     getloadavg(&load, 1);
-    const double overload = std::max(0.0, load / double(sysconf(_SC_NPROCESSORS_ONLN)) - 1);
+    const double cores = double(sysconf(_SC_NPROCESSORS_ONLN));
+    std::string slow;  // the calls over their time
+    int slowCalls = 0;
     std::istringstream lines(out);
     int lost = 0, lostSecond = 0, state = 0, pending = -1;  // a frame sought not shown yet
     std::string where, calls;
@@ -169,10 +172,22 @@ class VideoSequence : public VideoTraceTest {
       // 20 ms, and as long as the machine held the trace's grabs back
       // meanwhile (2 ms apart when it does not); on a machine with more to
       // run than cores, each of the player's threads the call waits for
-      // waits its turn too: 20 ms more for each core's worth over.
-      double stall = 0;
-      for (auto g = at(ahead); g != at(after) && g != trace.end(); ++g) stall = std::max(stall, (g + 1)->t - g->t - 0.002);
-      EXPECT_LE(t, 20 + 20 * overload + 1000 * stall) << "ms the call took";
+      // waits its turn too: 20 ms more for each core's worth over, by the
+      // load average or by the threads ready to run during the call.
+      double stall = 0, overload = std::max(0.0, load / cores - 1);
+      for (auto g = at(ahead); g != at(after) && g != trace.end(); ++g) {
+        stall = std::max(stall, (g + 1)->t - g->t - 0.002);
+        overload = std::max(overload, g->running / cores - 1);
+      }
+      // One call over may be the machine's chance, as one frame lost is;
+      // a call that waits for a frame or for the decoder is over at every
+      // step that meets it, or far over.
+      const double limit = 20 + 20 * overload + 1000 * stall;
+      if (t > limit) {
+        slow += " step " + std::to_string(k + 1) + ": " + std::to_string(t) + " ms of " + std::to_string(int(limit));
+        EXPECT_LE(t, 2 * limit) << "ms the call took";
+        EXPECT_LE(++slowCalls, 1) << "calls over their time:" << slow;
+      }
       // The window's grabs from the call's return until the next step.
       const double start = at(after)->t, end = at(read + 1)->t - 1e-6, settled = start + 0.16;
       const int named = int(std::floor(p * s.fps / 1000.0 + 1e-9));
