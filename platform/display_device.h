@@ -95,9 +95,8 @@ struct vlDisplayDevice {
   void (*plotPixel)(vlPlatformWindow* display, int32_t x, int32_t y, uint32_t color);
   void (*drawLine)(vlPlatformWindow* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
   // Opaque rectangles of one colour (x, y, width, height: four words each)
-  // into the
-  // window, left waiting with the puts (*put says how). False, with
-  // nothing sent, when the window cannot take them as they are.
+  // into the window, left waiting with the puts (*put says how). False,
+  // with nothing sent, when the window cannot take them as they are.
   bool (*fillRects)(vlPlatformWindow* display, const int32_t* rects, int32_t count, uint32_t color,
                     vlWindowPut* put);
   // The screen's pixels at (x, y) into the record: 0 or ERR_GRABSCREEN.

@@ -37,24 +37,28 @@ std::vector<std::string> Entries(const std::string& path) {
 }
 
 // The applet waits long; its compressed container has an unpacked copy in
-// the temporary directory while it runs.
-std::string WaitingApplet(const std::string& name) {
-  return ".line 1\n.call debugprint \"waiting\"\n.line 2\n.call wait 60000\n.call debugprint \"" + name + " woke\"";
+// the temporary directory while it runs. With a marker, the file marker is
+// written once "waiting" is printed: a test signals after it (a fixed wait
+// was too short for a player starting on a busy machine).
+std::string WaitingApplet(const std::string& name, const std::string& marker = "") {
+  return ".line 1\n.call debugprint \"waiting\"\n" +
+         (marker.empty() ? "" : ".call stringtofile \"1\" \"" + marker + "\"\n") + ".line 2\n.call wait 60000\n.call debugprint \"" +
+         name + " woke\"";
 }
 
 // SIGTERM, SIGINT and SIGHUP end the player through its shut-down: the
 // unpacked copy is removed, and then the signal itself ends the player.
 TEST_F(ProcessEnd, EndSignalsShutDownAndRemoveTemporaryFiles) {
-  std::string applet = Applet("waiting", WaitingApplet("waiting"), "compress");
+  const std::string waiting = dir() + "/waiting";
+  std::string applet = Applet("waiting", WaitingApplet("waiting", waiting), "compress");
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    unlink(waiting.c_str());
     RunOptions options;
     bool seen = false;
     options.whileRunning = [&](pid_t player, const std::string&) {
-      for (int i = 0; i < 400 && !seen; ++i) {
-        seen = !TempEntries().empty();
-        if (!seen) usleep(25000);
-      }
-      usleep(200000);  // into the wait
+      vlplayer::WaitForFileWhileRunning(waiting, player, 60);
+      seen = !TempEntries().empty();
+      usleep(100000);  // into the wait
       kill(player, signal);
     };
     Result r = Run({applet}, options);
@@ -134,15 +138,14 @@ TEST_F(ProcessEnd, ExecutedProgramsGetTheSignalsAndNoFilesOfThePlayer) {
 // the signal, so the shell ends the loop instead of starting the next run.
 TEST_F(ProcessEnd, AnInterruptedRunEndsTheShellLoopThatStartedIt) {
   const std::string started = dir() + "/started";
-  const std::string applet = Applet("looped", ".line 1\n.call stringtofile \"x\" \"" + started + "\"\n" +
-                                                  WaitingApplet("looped"), "compress");
+  const std::string applet = Applet("looped", WaitingApplet("looped", started), "compress");
   RunOptions options;
   options.program = "/usr/bin/setsid";
   options.quietAndTemp = false;
   options.timeoutSeconds = 30;
   options.whileRunning = [&](pid_t shell, const std::string&) {
-    for (int i = 0; i < 1000 && access(started.c_str(), F_OK) != 0; ++i) usleep(10000);
-    usleep(300000);  // into the wait
+    vlplayer::WaitForFileWhileRunning(started, shell, 60);
+    usleep(100000);  // into the wait
     kill(-shell, SIGINT);
   };
   const std::string run = vlplayer::Quote(VL_PLAYER_PATH) + " -quiet -tempdir " + vlplayer::Quote(temp()) + " " +

@@ -7,7 +7,9 @@
 // no frame is lost while nothing is asked (no more than plain play of the
 // same length loses in the same run), the sound goes on unbroken from
 // each place sought, and each call returns within 20 ms (one in a
-// sequence may take up to twice that, as a loaded machine makes it).
+// sequence may take up to twice that, as a loaded machine makes it;
+// under a sanitizer the times, the frames lost and the playing frame go
+// unjudged).
 //
 // VL_VIDEO_SEED=s replays one sequence; VL_VIDEO_SEQUENCES=n runs n
 // sequences from random seeds (tools/video_sequences.sh).
@@ -183,7 +185,7 @@ class VideoSequence : public VideoTraceTest {
       // a call that waits for a frame or for the decoder is over at every
       // step that meets it, or far over.
       const double limit = 20 + 20 * overload + 1000 * stall;
-      if (t > limit) {
+      if (kTimed && t > limit) {
         slow += " step " + std::to_string(k + 1) + ": " + std::to_string(t) + " ms of " + std::to_string(int(limit));
         EXPECT_LE(t, 2 * limit) << "ms the call took";
         EXPECT_LE(++slowCalls, 1) << "calls over their time:" << slow;
@@ -225,6 +227,7 @@ class VideoSequence : public VideoTraceTest {
         EXPECT_EQ(shown, named) << "paused at " << p << " ms";
         continue;
       }
+      if (!kTimed) continue;
       EXPECT_GE(shown, named - 1) << "playing at " << p << " ms";
       EXPECT_LE(shown, named + 1) << "playing at " << p << " ms";
     }
@@ -238,8 +241,10 @@ class VideoSequence : public VideoTraceTest {
                 c1 - c0, plain, plainSecond, calls.c_str(), load);
     // One frame more than plain play lost may be the machine's chance; a
     // fault of the player loses one at every step it meets.
-    EXPECT_LE(lost, plain + 1) << "lost while nothing was asked:" << where << "; in plain play:" << control;
-    EXPECT_LE(lostSecond, plainSecond + 1) << "lost by the second clip:" << where << "; in plain play:" << control;
+    if (kTimed) {
+      EXPECT_LE(lost, plain + 1) << "lost while nothing was asked:" << where << "; in plain play:" << control;
+      EXPECT_LE(lostSecond, plainSecond + 1) << "lost by the second clip:" << where << "; in plain play:" << control;
+    }
     if (s.sound) CheckSound(s);
   }
 

@@ -14,7 +14,17 @@ namespace {
 
 using namespace vltrace;
 using vlplayer::Result;
-using Timing = VideoTraceTest;
+// Every check here is of time against the clock, which a sanitizer
+// build's player, several times slower, cannot keep: there the sequences
+// (video_sequence_test.cpp) still drive its videos, without their checks
+// of time.
+class Timing : public VideoTraceTest {
+ protected:
+  void SetUp() override {
+    if (!kTimed) GTEST_SKIP() << "a sanitizer build's player keeps no time worth measuring";
+    VideoTraceTest::SetUp();
+  }
+};
 
 // At each frame change, the sound written then (between the reads before
 // and after the grab) must be that frame's, give or take a frame and the
@@ -516,6 +526,9 @@ TEST_F(Timing, AVideoOnALayerShowsTheFrameSoughtAndPausedWhileOtherLayersMove) {
       SCOPED_TRACE("seek " + std::to_string(k) + " to " + std::to_string(targets[k % 5]));
       auto first = FirstNewFrame(trace, k);
       ASSERT_NE(first, trace.end());
+      // A grab held back longer than a frame (the server or the machine
+      // busy) may have missed the frame sought: nothing to judge.
+      if (first != trace.begin() && first->t - (first - 1)->t > 0.04 && first->frame > targets[k % 5] / 40) continue;
       EXPECT_EQ(first->frame, targets[k % 5] / 40) << first->t - trace.front().t << " s into the run";
     }
 
