@@ -207,6 +207,9 @@ TEST_F(X11Window, MoveResizeTitleShowAndClose) {
   EXPECT_EQ(ShowHideX11Window(&display_, 0), 0);
 
   CloseX11Window(&display_);
+  // The server takes the two connections' requests in its own order: the
+  // window is gone for the probe once the destroy has been through.
+  XSync(display_.window->connection->display, False);
   XSetErrorHandler(IgnoreXErrors);
   XSync(probe_, False);
   EXPECT_FALSE(XGetWindowAttributes(probe_, w, &attributes));
