@@ -402,7 +402,10 @@ TEST_F(Timing, ASeekWhilePlayingASlowClipShowsThePlaceAndItsSoundAtOnce) {
         auto first = FirstNewFrame(trace, k);
         ASSERT_NE(first, trace.end());
         EXPECT_EQ(first->frame, target * fps / 1000);
-        EXPECT_LE(first->t - at->t, 0.04 + late) << "frame " << first->frame << " shown so long after the seek";
+        // The frame came after the last grab without it: from then on the
+        // time is the grabs' (held back on a busy machine), not the player's.
+        const double before = first == at ? first->t : (first - 1)->t;
+        EXPECT_LE(before - at->t, 0.04 + late) << "frame " << first->frame << " not yet shown so long after the seek";
         // The recording jumps to the place sought.
         const long place = long(target) * kRate / 1000;
         size_t jump = from;
