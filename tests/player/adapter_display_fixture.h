@@ -68,17 +68,22 @@ class AdapterDisplay : public PlayerTest {
     // more than half a minute.
     options.timeoutSeconds = 90;
     options.whileRunning = [&](pid_t, const std::string& display) {
-      const std::string id = vlplayer::WaitForWindow(display, "adaptertest");
+      std::string id = vlplayer::WaitForWindow(display, "adaptertest");
       if (id.empty()) return;
-      // The tools are bounded: a player killed by the run's time limit
-      // must fail the test, not leave a grab of its window waiting.
-      const std::string grab = "timeout -k 2 10 import -window " + id + " -depth 8 rgb:-";
       const size_t at = (static_cast<size_t>(sentinelY) * width + sentinelX) * 3;
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
       for (int i = 0; i < 100 && std::chrono::steady_clock::now() < until; ++i) {
-        pixels = Tool(grab);
+        // The tools are bounded: a player killed by the run's time limit
+        // must fail the test, not leave a grab of its window waiting.
+        pixels = Tool("timeout -k 2 10 import -window " + id + " -depth 8 rgb:-");
         if (pixels.size() == size_t(width) * height * 3u && pixels.substr(at, 3) == sentinel && (!ready || ready(pixels)))
           break;
+        // A display closed and opened again (to scale it) has a new
+        // window: a slow player's first one was found before it went.
+        if (pixels.size() != size_t(width) * height * 3u) {
+          const std::string again = vlplayer::WaitForWindow(display, "adaptertest", 2000);
+          if (!again.empty()) id = again;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
       Tool("timeout -k 2 10 xdotool mousemove --window " + id + " 20 20 click 1");
