@@ -529,10 +529,17 @@ TEST_F(Timing, AVideoOnALayerShowsTheFrameSoughtAndPausedWhileOtherLayersMove) {
       SCOPED_TRACE("seek " + std::to_string(k) + " to " + std::to_string(targets[k % 5]));
       auto first = FirstNewFrame(trace, k);
       ASSERT_NE(first, trace.end());
-      // A grab held back longer than a frame (the server or the machine
-      // busy) may have missed the frame sought: nothing to judge.
-      if (first != trace.begin() && first->t - (first - 1)->t > 0.04 && first->frame > targets[k % 5] / 40) continue;
-      EXPECT_EQ(first->frame, targets[k % 5] / 40) << first->t - trace.front().t << " s into the run";
+      // The frame sought stays on the window half a frame's time (20 ms)
+      // at least: a grab held back longer than that (the server or the
+      // machine busy) may have missed it, and there is nothing to judge.
+      if (first != trace.begin() && first->t - (first - 1)->t > 0.02 && first->frame > targets[k % 5] / 40) {
+        std::printf("seek %d: frame %d seen first, %.3f s after the grab before it\n", k, first->frame,
+                    first->t - (first - 1)->t);
+        continue;
+      }
+      EXPECT_EQ(first->frame, targets[k % 5] / 40)
+          << first->t - trace.front().t << " s into the run, "
+          << (first != trace.begin() ? first->t - (first - 1)->t : 0) << " s after the grab before it";
     }
 
     // Each round plays the clip from its start, as a new layer.
