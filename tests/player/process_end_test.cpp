@@ -214,8 +214,14 @@ struct ProcessStat {
 };
 ProcessStat StatOf(pid_t pid) {
   ProcessStat st;
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read with stdio: a process that ends between the open and the read
+  // fails the read (ESRCH), which a stream buffer throws.
+  std::string text;
+  if (FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r")) {
+    char buffer[1024];
+    text.assign(buffer, std::fread(buffer, 1, sizeof buffer, f));
+    std::fclose(f);
+  }
   const size_t close = text.rfind(')');
   if (close == std::string::npos) return st;
   std::istringstream rest(text.substr(close + 2));
