@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 
 #include "display/bgpic.h"
 #include "display/display.h"
@@ -15,6 +16,7 @@
 #include "graphics/adapter_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/display_blit.h"
+#include "graphics/presentation.h"
 #include "platform/display_device.h"
 #include "platform/requesters.h"
 #include "platform/wake_pipe.h"
@@ -306,9 +308,30 @@ int FlushPendingDisplayFrames(vlVMState* L) {
     LockMutex(d->mutex);
     vlPendingFrame* f = d->pendingFrames;
     d->pendingFrames = nullptr;
+    if (f) d->framesInHand = 1;
     UnlockMutex(d->mutex);
+    if (!f) continue;
+    // A video holds its next frame back until the one sought is out of
+    // hand: that is once it has been sent to the window, not when it left
+    // the queue (a loaded main thread could still be drawing it when the
+    // next one came, and the frame sought never showed).
+    bool sought = false;
+    struct OutOfHand {
+      vlDisplay* d;
+      const bool& sought;
+      ~OutOfHand() {
+        if (sought) SendPresentation(true);
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        LockMutex(d->mutex);
+        d->framesInHand = 0;
+        d->framesSentAt = double(now.tv_sec) + now.tv_nsec / 1e9;
+        UnlockMutex(d->mutex);
+      }
+    } outOfHand{d, sought};
     int error = 0;
     while (f) {
+      sought = sought || f->sought;
       vlPendingFrame* next = f->next;
       if (!error) {
         if (f->layerRef && *f->layerRef && gLayerFrameHandler) {

@@ -21,6 +21,7 @@ struct vlPendingFrame {
   vlBitmap* bitmap;
   int32_t x, y, width, height;
   void** layerRef;  // *layerRef is null when the video is not shown as a layer
+  int32_t sought;   // the first frame from a place sought: sent as soon as drawn
 };
 
 vlDisplayClient* AddDisplayClient(vlObjectId displayId, vlObserverFn callback, void* userData, vlTagItem* tags,
@@ -47,7 +48,9 @@ extern int32_t vlAdapterRefreshRate;
 
 // Video threads: appends a frame under the display's mutex.
 void QueuePendingFrame(vlDisplay* display, vlPendingFrame* frame);
-// Main thread: draws every queued frame. 0 or the first error of a layer.
+// Main thread: draws every queued frame, the display's `framesInHand` set
+// meanwhile, and stamps `framesSentAt` once they are sent. 0 or the first
+// error of a layer.
 int FlushPendingDisplayFrames(vlVMState* state);
 void FreePendingFrames(vlDisplay* display);
 void FreeDisplayClients(vlDisplay* display);

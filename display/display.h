@@ -134,6 +134,11 @@ struct vlDisplay : vlPlatformWindow {
   // Kept together: a change of attributes copies the record around them.
   vlMutex* mutex;
   vlPendingFrame* pendingFrames;
+  // Set while the main thread draws the frames it took from the queue,
+  // until they are sent: a frame in hand is not on the window yet. When
+  // the last ones were sent (monotonic seconds).
+  int32_t framesInHand;
+  double framesSentAt;
 
   // Full screen.
   int32_t restoreMonitor;  // index + 1, 0 same

@@ -237,7 +237,7 @@ int ApplyDisplayAttributes(vlVMState* L, int table, vlDisplay* d, int keep) {
     auto* to = reinterpret_cast<unsigned char*>(d);
     const auto* from = reinterpret_cast<const unsigned char*>(nd);
     const size_t liveFrom = reinterpret_cast<unsigned char*>(&d->mutex) - to;
-    const size_t liveTo = reinterpret_cast<unsigned char*>(&d->pendingFrames + 1) - to;
+    const size_t liveTo = reinterpret_cast<unsigned char*>(&d->framesSentAt + 1) - to;
     std::memcpy(to, from, liveFrom);
     std::memcpy(to + liveTo, from + liveTo, sizeof *d - liveTo);
   }

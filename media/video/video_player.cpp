@@ -292,13 +292,15 @@ void RemovePendingVideoFrames(vlDisplay* d, const vlVideoPlayer* player) {
   }
 }
 
-bool PendingVideoFrameQueued(vlDisplay* d, const vlVideoPlayer* player) {
-  if (!d || !d->mutex) return false;
+double VideoFrameSentAt(vlDisplay* d, const vlVideoPlayer* player) {
+  if (!d || !d->mutex) return 0;
   LockMutex(d->mutex);
-  bool queued = false;
-  for (vlPendingFrame* f = d->pendingFrames; f && !queued; f = f->next) queued = f->video == player;
+  // Frames the main thread is drawing are not sent yet, the player's or not.
+  bool waiting = d->framesInHand != 0;
+  for (vlPendingFrame* f = d->pendingFrames; f && !waiting; f = f->next) waiting = f->video == player;
+  const double sent = waiting ? -1 : d->framesSentAt;
   UnlockMutex(d->mutex);
-  return queued;
+  return sent;
 }
 
 void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefresh) {
@@ -366,6 +368,7 @@ void ShowVideoFrame(vlDisplay* d, int slotIndex, vlVideoPlayer* p, int fromRefre
     f->width = w;
     f->height = h;
     f->layerRef = &p->layerWord;
+    f->sought = fromRefresh == 2;
     LockMutex(d->mutex);
     RemovePendingVideoFrames(d, p);
     QueuePendingFrame(d, f);

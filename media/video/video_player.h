@@ -176,7 +176,7 @@ struct vlVideoPlayer {
   double lastShownTime = 0;  // refresh thread only
   // Refresh thread only: when the frame sought was handed over to the
   // main thread, and when it was seen taken (0 none).
-  double soughtShownAt = 0, soughtTakenAt = 0;
+  double soughtShownAt = 0;
   uint32_t smooth = 0;
   uint32_t* grabBuffer = nullptr;
   uint32_t* scratch = nullptr;  // a frame at its own size before scaling
@@ -233,15 +233,18 @@ int DecodeVideoFrameAt(vlVideoHandle* handle, int64_t position, int mode, int pr
 // export left it elsewhere. 0 or 1233.
 int PlaceDecoderForExport(vlVideoPlayer* player);
 // Shows a ring slot: queued for the main thread (from the refresh thread or
-// for a layer), else blitted at once.
+// for a layer), else blitted at once. fromRefresh 2: the first frame from
+// a place sought, which the main thread sends as soon as it is drawn.
 void ShowVideoFrame(vlDisplay* display, int slot, vlVideoPlayer* player, int fromRefresh);
 // A running player draws its shown frame on the display again (for
 // paused and ended ones, which draw nothing by themselves).
 void RedrawVideoPlayerFrame(vlVideoHandle* handle, vlDisplay* display);
 // Drops the player's frames still waiting on the display.
 void RemovePendingVideoFrames(vlDisplay* display, const vlVideoPlayer* player);
-// Whether a frame of the player still waits on the display.
-bool PendingVideoFrameQueued(vlDisplay* display, const vlVideoPlayer* player);
+// -1 while a frame of the player waits on the display or the main thread
+// has frames in hand, else when the last frames taken were sent (the
+// monotonic clock's seconds, 0 for none).
+double VideoFrameSentAt(vlDisplay* display, const vlVideoPlayer* player);
 
 // Called by the refresh thread when the stream has ended; the video library
 // marks the owning record.

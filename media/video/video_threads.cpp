@@ -437,7 +437,7 @@ void VideoRefreshThread(void* start) {
   auto* p = static_cast<vlVideoPlayer*>(GetWorkerUserData(worker));
   ReportWorkerStarted(worker);
   p->lastShownTime = WallClock();
-  p->soughtShownAt = p->soughtTakenAt = 0;
+  p->soughtShownAt = 0;
   for (;;) {
     // Paused: the frame on the window stays, the ring keeps what follows;
     // only a first frame is still shown, at once.
@@ -480,26 +480,22 @@ void VideoRefreshThread(void* start) {
       }
       // The frame sought waits on the display for the main thread, which
       // keeps only a player's newest frame: the next one is not handed
-      // over until it has been taken (a quarter of a second at most).
-      // Taken late (the main thread was busy), it still stays on the
-      // window half a frame's time before the next one follows.
+      // over until it has been drawn and sent (a quarter of a second at
+      // most), and then follows half a frame's time later at the soonest.
+      // Counted from the send, not from the handing over: a main thread
+      // that took it at once, or slowly, left it on the window for a few
+      // milliseconds or not at all.
       if (p->soughtShownAt > 0 && now < p->soughtShownAt + kSoughtHoldSeconds && !firstOfPause) {
-        // soughtTakenAt < 0: it was still waiting when this frame fell due.
-        double until = 0;
-        if (PendingVideoFrameQueued(p->display, p)) {
-          p->soughtTakenAt = -1;
-          until = now + 0.001;
-        } else if (p->soughtTakenAt != 0) {
-          if (p->soughtTakenAt < 0) p->soughtTakenAt = now;
-          until = p->soughtTakenAt + std::min(std::fabs(p->frameDuration), 0.1) / 2;
-        }
+        const double sent = VideoFrameSentAt(p->display, p);
+        const double until = sent < 0 ? now + 0.001
+                                      : std::max(sent, p->soughtShownAt) + std::min(std::fabs(p->frameDuration), 0.1) / 2;
         if (now < until) {
           lock.unlock();
           if (TimedWait(p, until - now) == 1) break;
           continue;
         }
       }
-      p->soughtShownAt = p->soughtTakenAt = 0;
+      p->soughtShownAt = 0;
       p->refreshBusy.store(1);
       // The first frame from a place sought may begin before the place:
       // the clock goes on from the place, not back to the frame's start.
@@ -530,7 +526,7 @@ void VideoRefreshThread(void* start) {
         // unseen: no frame from the old place follows the seek.
         std::lock_guard<std::recursive_mutex> draw(p->drawMutex);
         if (p->videoFlushState.load() == 0 && p->pausedSeeks.load() == seeks) {
-          ShowVideoFrame(p->display, index, p, 1);
+          ShowVideoFrame(p->display, index, p, flush == 3 ? 2 : 1);
           std::swap(p->slots[index].pixels, p->slots[2].pixels);
           p->shownSlot = 2;
           // The stamp names the frame on the window (a dropped frame's

@@ -202,8 +202,16 @@ class VideoSequence : public VideoTraceTest {
           return g.frame >= 0 && std::abs(g.frame - old) > 2;
         });
         if (first != at(read + 1)) {
-          if (std::abs(sought - old) > 2) {
-            EXPECT_EQ(first->frame, sought) << "shown first after the seek, " << first->t - start << " s after it";
+          // The frame sought stays half a frame at least once sent: the
+          // grabber, held back longer than that before its first grab of
+          // the new place, may have missed it.
+          auto last = first;
+          while (last != trace.begin() && (--last)->frame < 0) {
+          }
+          const double gap = first->t - last->t;
+          if (std::abs(sought - old) > 2 && (gap <= std::min(period, 0.1) / 2 || first->frame < sought)) {
+            EXPECT_EQ(first->frame, sought) << "shown first after the seek, " << first->t - start
+                                            << " s after it and " << gap << " s after the grab before";
           }
           from = first->t;
         } else {
