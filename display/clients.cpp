@@ -305,22 +305,23 @@ int FlushPendingDisplayFrames(vlVMState* L) {
   int result = 0;
   for (vlDisplay* d = vlDisplayList; d; d = d->next) {
     if (!d->mutex) continue;
+    // A video holds the frame after one sought back until the one sought
+    // has been sent to the window, not merely taken from the queue (a
+    // loaded main thread could still be drawing it when the next one came,
+    // and the frame sought never showed). Other frames are not waited for.
     LockMutex(d->mutex);
     vlPendingFrame* f = d->pendingFrames;
     d->pendingFrames = nullptr;
-    if (f) d->framesInHand = 1;
-    UnlockMutex(d->mutex);
-    if (!f) continue;
-    // A video holds its next frame back until the one sought is out of
-    // hand: that is once it has been sent to the window, not when it left
-    // the queue (a loaded main thread could still be drawing it when the
-    // next one came, and the frame sought never showed).
     bool sought = false;
+    for (vlPendingFrame* g = f; g && !sought; g = g->next) sought = g->sought != 0;
+    d->framesInHand = sought;
+    UnlockMutex(d->mutex);
     struct OutOfHand {
       vlDisplay* d;
-      const bool& sought;
+      bool sought;
       ~OutOfHand() {
-        if (sought) SendPresentation(true);
+        if (!sought) return;
+        SendPresentation(true);
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         LockMutex(d->mutex);
@@ -331,7 +332,6 @@ int FlushPendingDisplayFrames(vlVMState* L) {
     } outOfHand{d, sought};
     int error = 0;
     while (f) {
-      sought = sought || f->sought;
       vlPendingFrame* next = f->next;
       if (!error) {
         if (f->layerRef && *f->layerRef && gLayerFrameHandler) {

@@ -48,9 +48,9 @@ extern int32_t vlAdapterRefreshRate;
 
 // Video threads: appends a frame under the display's mutex.
 void QueuePendingFrame(vlDisplay* display, vlPendingFrame* frame);
-// Main thread: draws every queued frame, the display's `framesInHand` set
-// meanwhile, and stamps `framesSentAt` once they are sent. 0 or the first
-// error of a layer.
+// Main thread: draws every queued frame. With a frame sought among them,
+// the display's `framesInHand` is set meanwhile, and they are sent at once
+// and stamped `framesSentAt`. 0 or the first error of a layer.
 int FlushPendingDisplayFrames(vlVMState* state);
 void FreePendingFrames(vlDisplay* display);
 void FreeDisplayClients(vlDisplay* display);

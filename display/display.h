@@ -134,9 +134,10 @@ struct vlDisplay : vlPlatformWindow {
   // Kept together: a change of attributes copies the record around them.
   vlMutex* mutex;
   vlPendingFrame* pendingFrames;
-  // Set while the main thread draws the frames it took from the queue,
-  // until they are sent: a frame in hand is not on the window yet. When
-  // the last ones were sent (monotonic seconds).
+  // Set while the main thread draws frames it took from the queue with a
+  // video's frame sought among them, until they are sent (a frame in hand
+  // is not on the window yet); when the last such were sent (monotonic
+  // seconds).
   int32_t framesInHand;
   double framesSentAt;
 

@@ -295,7 +295,8 @@ void RemovePendingVideoFrames(vlDisplay* d, const vlVideoPlayer* player) {
 double VideoFrameSentAt(vlDisplay* d, const vlVideoPlayer* player) {
   if (!d || !d->mutex) return 0;
   LockMutex(d->mutex);
-  // Frames the main thread is drawing are not sent yet, the player's or not.
+  // A frame sought the main thread is drawing is not sent yet, the
+  // player's or another's.
   bool waiting = d->framesInHand != 0;
   for (vlPendingFrame* f = d->pendingFrames; f && !waiting; f = f->next) waiting = f->video == player;
   const double sent = waiting ? -1 : d->framesSentAt;

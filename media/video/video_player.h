@@ -242,8 +242,8 @@ void RedrawVideoPlayerFrame(vlVideoHandle* handle, vlDisplay* display);
 // Drops the player's frames still waiting on the display.
 void RemovePendingVideoFrames(vlDisplay* display, const vlVideoPlayer* player);
 // -1 while a frame of the player waits on the display or the main thread
-// has frames in hand, else when the last frames taken were sent (the
-// monotonic clock's seconds, 0 for none).
+// has a frame sought in hand, else when the last frames sought were sent
+// (the monotonic clock's seconds, 0 for none).
 double VideoFrameSentAt(vlDisplay* display, const vlVideoPlayer* player);
 
 // Called by the refresh thread when the stream has ended; the video library
