@@ -175,7 +175,7 @@ struct vlVideoPlayer {
   uint32_t startedSinceGrab = 0;
   double lastShownTime = 0;  // refresh thread only
   // Refresh thread only: when the frame sought was handed over to the
-  // main thread, and when it was seen taken (0 none).
+  // main thread (0 none).
   double soughtShownAt = 0;
   uint32_t smooth = 0;
   uint32_t* grabBuffer = nullptr;

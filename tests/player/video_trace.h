@@ -186,7 +186,7 @@ class VideoTraceTest : public vlplayer::PlayerTest {
         if (FILE* f = std::fopen(keep, "a")) {
           std::fprintf(f, "trace\n");
           for (const Grab& g : *trace) std::fprintf(f, "%.4f %d %d %d\n", g.t, g.marker, g.frame, g.frame2);
-          std::fclose(f);
+          if (std::ferror(f) | std::fclose(f)) std::fprintf(stderr, "the trace was not kept whole in %s\n", keep);
         }
     };
     return Run({applet}, options);
