@@ -29,7 +29,7 @@ constexpr int kSeekSoundWaitMs = 100;
 // The longest rest of a paused thread between two looks at its flags.
 constexpr auto kPausedRest = std::chrono::seconds(1);
 // How long the frame sought may hold the next one back while the main
-// thread has not taken it.
+// thread has not taken it; later frames then go unseen until it has.
 constexpr double kSoughtHoldSeconds = 0.25;
 
 bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
@@ -480,15 +480,29 @@ void VideoRefreshThread(void* start) {
       }
       // The frame sought waits on the display for the main thread, which
       // keeps only a player's newest frame: the next one is not handed
-      // over until it has been drawn and sent (a quarter of a second at
-      // most), and then follows half a frame's time later at the soonest.
-      // Counted from the send, not from the handing over: a main thread
-      // that took it at once, or slowly, left it on the window for a few
-      // milliseconds or not at all.
-      if (p->soughtShownAt > 0 && now < p->soughtShownAt + kSoughtHoldSeconds && !firstOfPause) {
+      // over until it has been drawn and sent, and then follows half a
+      // frame's time later at the soonest. Counted from the send, not from
+      // the handing over: a main thread that took it at once, or slowly,
+      // left it on the window for a few milliseconds or not at all.
+      // A main thread that has not taken it after a quarter of a second
+      // (a busy script, a loaded machine) does not hold the video up: the
+      // frames falling due meanwhile go unseen, so the sound and the clock
+      // go on, while the frame sought stays queued. Handed over, a later
+      // frame replaced it, and the window went from the old place to one
+      // past the place sought.
+      if (p->soughtShownAt > 0 && !firstOfPause) {
         const double sent = VideoFrameSentAt(p->display, p);
-        const double until = sent < 0 ? now + 0.001
-                                      : std::max(sent, p->soughtShownAt) + std::min(std::fabs(p->frameDuration), 0.1) / 2;
+        if (sent < 0 && now >= p->soughtShownAt + kSoughtHoldSeconds && flush != 3) {
+          p->readIndex = (p->readIndex + 1) % 2;
+          --p->queued;
+          p->frameCondition.notify_all();
+          continue;
+        }
+        // A new place sought is shown whatever became of the last one.
+        const double until = sent >= 0 ? std::max(sent, p->soughtShownAt) +
+                                             std::min(std::fabs(p->frameDuration), 0.1) / 2
+                             : flush == 3 && now >= p->soughtShownAt + kSoughtHoldSeconds ? now
+                                                                                          : now + 0.001;
         if (now < until) {
           lock.unlock();
           if (TimedWait(p, until - now) == 1) break;

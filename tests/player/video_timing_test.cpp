@@ -564,4 +564,51 @@ TEST_F(Timing, AVideoOnALayerShowsTheFrameSoughtAndPausedWhileOtherLayersMove) {
   });
 }
 
+// A seek while playing, then a script that draws nothing for half a
+// second (the line hook off: no event pump runs), on the display and on a
+// layer: once it lets the window draw again, the frame sought is the first
+// shown, and the video goes on from the place with its clock. (The frame
+// after it replaced the one sought a quarter of a second on, and the
+// window went from the old place to one past the place sought.)
+TEST_F(Timing, AFrameSoughtShowsWhenABusyScriptLetsTheWindowDraw) {
+  Retried([&] {
+    const std::string clip = Clip("busy25", "25", 8, "mjpeg", true);
+    ASSERT_FALSE(clip.empty());
+    const int targets[] = {4000, 1000};
+    std::string body = ".call openvideo 1 " + Lit(clip) + "\n.call starttimer 9\n";
+    for (int k = 1; k <= 4; ++k) {
+      const bool layer = k > 2;
+      if (k == 1) body += ".call playvideo 1\n";
+      if (k == 3)
+        body += ".call stopvideo 1\n.call enablelayers\n.table 0 { uselayer = 1 }\n.call base=1 playvideo 1 0 0 r0\n";
+      const std::string t = std::to_string(targets[k % 2]), label = "busy" + std::to_string(k);
+      body += ".call wait 15\n" + Marker(dir(), 2 * k - 1) + (layer ? ".call seeklayer 1 " : ".call seekvideo 1 ") + t +
+              "\n.call disablelinehook\n.call resettimer 9\n" + label + ":\n.call gettimer 9 -> t\n"
+              "getglobal 0 \"t\"\nlt 1 0 #500\njump " + label + "\n.call enablelinehook\n.call wait 20\n" +
+              Marker(dir(), 2 * k) + ".call gettimer 9 -> a\n.call getattribute " + (layer ? "22" : "50") +
+              " 1 18 -> p\n.call debugprint $a $p\n";
+    }
+    std::vector<Grab> trace;
+    Result r = RunAndTrace(body + ".call stopvideo 1\n", &trace);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::istringstream lines(r.out);
+    for (int k = 1; k <= 4; ++k) {
+      SCOPED_TRACE((k > 2 ? "on a layer, seek to " : "seek to ") + std::to_string(targets[k % 2]));
+      auto first = FirstNewFrame(trace, 2 * k - 1);
+      ASSERT_NE(first, trace.end());
+      EXPECT_EQ(first->frame, targets[k % 2] / 40);
+      // Then the video went on from the place with the clock.
+      int a, position;
+      ASSERT_TRUE(lines >> a >> position) << r.out;
+      EXPECT_NEAR(position, targets[k % 2] + a, 100) << a << " ms after the seek";
+      auto last = std::find_if(trace.begin(), trace.end(), [&](const Grab& g) { return g.marker >= 2 * k; });
+      ASSERT_NE(last, trace.begin());
+      for (--last; last != trace.begin() && last->frame < 0; --last) {
+      }
+      EXPECT_GE(last->frame, targets[k % 2] / 40 + 10);
+      EXPECT_LE(last->frame, (targets[k % 2] + a) / 40 + 2);
+    }
+  });
+}
+
 }  // namespace
