@@ -37,6 +37,14 @@ bool Stopping(vlWorker* worker) { return GetWorkerStopFlag(worker) != 0; }
 // Paused with a frame shown or on its way: the server schedules nothing.
 bool HoldingFrames(vlVideoPlayer* p) { return p->paused.load() && (p->framesShown.load() || p->queued > 0); }
 
+// The refresh thread passes over the oldest queued frame unseen (the
+// frame lock held).
+void SkipQueuedFrame(vlVideoPlayer* p) {
+  p->readIndex = (p->readIndex + 1) % 2;
+  --p->queued;
+  p->frameCondition.notify_all();
+}
+
 bool QueueEmpty(vlPacketQueue* q) {
   std::lock_guard<std::mutex> lock(q->mutex);
   return q->head == nullptr;
@@ -464,9 +472,7 @@ void VideoRefreshThread(void* start) {
       if (flush == 1 || flush == 2) {
         // A frame from before a seek: it goes unseen and leaves the clock
         // at the place sought.
-        p->readIndex = (p->readIndex + 1) % 2;
-        --p->queued;
-        p->frameCondition.notify_all();
+        SkipQueuedFrame(p);
         continue;
       }
       const double now = WallClock();
@@ -492,17 +498,15 @@ void VideoRefreshThread(void* start) {
       // past the place sought.
       if (p->soughtShownAt > 0 && !firstOfPause) {
         const double sent = VideoFrameSentAt(p->display, p);
-        if (sent < 0 && now >= p->soughtShownAt + kSoughtHoldSeconds && flush != 3) {
-          p->readIndex = (p->readIndex + 1) % 2;
-          --p->queued;
-          p->frameCondition.notify_all();
+        const bool overdue = now >= p->soughtShownAt + kSoughtHoldSeconds;
+        if (sent < 0 && overdue && flush != 3) {
+          SkipQueuedFrame(p);
           continue;
         }
         // A new place sought is shown whatever became of the last one.
-        const double until = sent >= 0 ? std::max(sent, p->soughtShownAt) +
-                                             std::min(std::fabs(p->frameDuration), 0.1) / 2
-                             : flush == 3 && now >= p->soughtShownAt + kSoughtHoldSeconds ? now
-                                                                                          : now + 0.001;
+        double until = now;
+        if (sent >= 0) until = std::max(sent, p->soughtShownAt) + std::min(std::fabs(p->frameDuration), 0.1) / 2;
+        else if (!overdue) until = now + 0.001;
         if (now < until) {
           lock.unlock();
           if (TimedWait(p, until - now) == 1) break;
@@ -524,9 +528,7 @@ void VideoRefreshThread(void* start) {
         drop = (p->queued == 2 || now > successor + 0.5) && now - p->lastShownTime < 1.0;
       }
       if (drop) {
-        p->readIndex = (p->readIndex + 1) % 2;
-        --p->queued;
-        p->frameCondition.notify_all();
+        SkipQueuedFrame(p);
         p->refreshBusy.store(0);
         continue;
       }
