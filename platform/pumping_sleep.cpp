@@ -44,9 +44,11 @@ int SleepPumpingEvents(vlVMState* state, uint32_t millis) {
   int result = 0;
   for (;;) {
     if (armed) {
+      // The pump runs even when the sleep's own time is up: the wait took
+      // the wakes that came with it (a video's frame, a timer's), and no
+      // other would come for what they announced.
       result = WaitForEvents(state, 0, 0, nullptr);
       if (result) break;
-      if (gSleepElapsed.load()) break;
     } else {
       // No timer to wake the wait: sleep in short slices instead.
       uint64_t now = MonotonicMillis();
