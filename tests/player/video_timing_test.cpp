@@ -30,10 +30,13 @@ class Timing : public VideoTraceTest {
 // and after the grab) must be that frame's, give or take a frame and the
 // output period (25 ms) the sound may be written ahead of its clock. The
 // first change after a marker (a seek) is left out: the sound written
-// ahead of the clock from the old place is still going out. The count of
-// frame changes checked.
+// ahead of the clock from the old place is still going out. One change
+// off alone (those checked before and after it in step) is let go: a
+// loaded machine held back that frame or that write; a fault of the
+// player puts a run of changes off. The count of frame changes checked.
 int SoundWithPicture(const std::vector<Grab>& trace, const std::vector<long>& recording, double frameSeconds) {
-  int far = 0, changes = 0, marker = 0;
+  int marker = 0;
+  std::vector<std::pair<bool, std::string>> checked;  // off, and how
   for (const Grab& c : Changes(trace)) {
     if (c.marker != std::exchange(marker, c.marker)) continue;
     // Nor a change just before a marker: the length read then counts the
@@ -43,14 +46,24 @@ int SoundWithPicture(const std::vector<Grab>& trace, const std::vector<long>& re
         }))
       continue;
     if (c.written <= kSinkLagFrames || c.writtenAfter >= long(recording.size())) continue;
-    ++changes;
     const double from = recording[size_t(c.written)] / double(kRate),
                  to = recording[size_t(c.writtenAfter)] / double(kRate), shown = c.frame * frameSeconds;
     const double margin = frameSeconds + 0.025;
-    if ((shown < std::min(from, to) - margin || shown > std::max(from, to) + margin) && far++ < 5)
-      ADD_FAILURE() << "frame " << c.frame << " with the sound of " << from << " to " << to << " s";
+    std::ostringstream how;
+    how << "frame " << c.frame << " with the sound of " << from << " to " << to << " s";
+    checked.emplace_back(shown < std::min(from, to) - margin || shown > std::max(from, to) + margin, how.str());
   }
-  return changes;
+  int far = 0, alone = 0;
+  for (size_t i = 0; i < checked.size(); ++i) {
+    if (!checked[i].first) continue;
+    const bool inRun = (i > 0 && checked[i - 1].first) || (i + 1 < checked.size() && checked[i + 1].first);
+    if (!inRun && alone++ == 0) {
+      std::printf("let go, off alone: %s\n", checked[i].second.c_str());
+      continue;
+    }
+    if (far++ < 5) ADD_FAILURE() << checked[i].second << (inRun ? "" : " (a second change off alone)");
+  }
+  return static_cast<int>(checked.size());
 }
 
 // A 25 fps clip with sound, paused five times for 100 to 400 ms: after
