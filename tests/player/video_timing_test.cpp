@@ -30,10 +30,11 @@ class Timing : public VideoTraceTest {
 // and after the grab) must be that frame's, give or take a frame and the
 // output period (25 ms) the sound may be written ahead of its clock. The
 // first change after a marker (a seek) is left out: the sound written
-// ahead of the clock from the old place is still going out. One change
-// off alone (those checked before and after it in step) is let go: a
-// loaded machine held back that frame or that write; a fault of the
-// player puts a run of changes off. The count of frame changes checked.
+// ahead of the clock from the old place is still going out. A change off
+// alone (those checked before and after it in step) is let go, one in 50
+// of those checked at most: a loaded machine held back that frame or that
+// write; a player out of step puts a run of changes off. The count of
+// frame changes checked.
 int SoundWithPicture(const std::vector<Grab>& trace, const std::vector<long>& recording, double frameSeconds) {
   int marker = 0;
   std::vector<std::pair<bool, std::string>> checked;  // off, and how
@@ -54,14 +55,15 @@ int SoundWithPicture(const std::vector<Grab>& trace, const std::vector<long>& re
     checked.emplace_back(shown < std::min(from, to) - margin || shown > std::max(from, to) + margin, how.str());
   }
   int far = 0, alone = 0;
+  const int aloneAllowed = std::max<int>(1, static_cast<int>(checked.size() / 50));
   for (size_t i = 0; i < checked.size(); ++i) {
     if (!checked[i].first) continue;
     const bool inRun = (i > 0 && checked[i - 1].first) || (i + 1 < checked.size() && checked[i + 1].first);
-    if (!inRun && alone++ == 0) {
+    if (!inRun && alone++ < aloneAllowed) {
       std::printf("let go, off alone: %s\n", checked[i].second.c_str());
       continue;
     }
-    if (far++ < 5) ADD_FAILURE() << checked[i].second << (inRun ? "" : " (a second change off alone)");
+    if (far++ < 5) ADD_FAILURE() << checked[i].second << (inRun ? "" : " (one change off alone too many)");
   }
   return static_cast<int>(checked.size());
 }
@@ -114,9 +116,9 @@ TEST_F(Timing, AResumeGoesOnFromThePausedFrameAndSound) {
       skipped += SkippedBetween(trace, at->t - 0.05, at->t + 0.5, 0.04, &where);
     }
     // A loaded machine drops a frame now and then in plain play too: no
-    // more may be lost near the resumes, but for one by chance (a fault of
-    // the player loses one at each resume).
-    EXPECT_LE(skipped, 1 + SkippedBetween(trace, MarkerTime(trace, 6), MarkerTime(trace, 7), 0.04, &plain))
+    // more may be lost near the resumes (as long a time), but for two by
+    // chance (a fault of the player loses one at each of the five).
+    EXPECT_LE(skipped, 2 + SkippedBetween(trace, MarkerTime(trace, 6), MarkerTime(trace, 7), 0.04, &plain))
         << "near the resumes" << where << "; in plain play" << plain;
     EXPECT_GT(SoundWithPicture(trace, recording, 0.04), 200);
   });
