@@ -175,9 +175,21 @@ class X11Input : public ::testing::Test {
     Pump(50);
     return spare;
   }
+  // Gives the window the focus and waits until the server has it, and the
+  // window's event mask, in place: on a loaded machine a key typed at once
+  // could otherwise go to no one.
   void Focus() {
-    XSetInputFocus(probe_, win_, RevertToParent, CurrentTime);
-    XSync(probe_, False);
+    XSync(display_->window->display, False);
+    for (int tries = 0; tries < 200; ++tries) {
+      XSetInputFocus(probe_, win_, RevertToParent, CurrentTime);
+      XSync(probe_, False);
+      Window focus = None;
+      int revert = 0;
+      XGetInputFocus(probe_, &focus, &revert);
+      if (focus == win_) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << "the window never took the focus";
   }
   void PointerTo(int x, int y) {
     XTestFakeMotionEvent(probe_, DefaultScreen(probe_), display_->x + x, display_->y + y, CurrentTime);
