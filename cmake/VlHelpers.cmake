@@ -9,12 +9,14 @@ endfunction()
 # TEST becomes its own ctest case so ctest -j spreads them over the cores.
 # SERIAL runs its cases alone: tests that count every video frame shown
 # and every sound sample written measure a player that has the cores it
-# would have in use, not one starved by a hundred others.
+# would have in use, not one starved by a hundred others. The labels let
+# scripts/test find these programs, to run them whole: "alone" for the
+# SERIAL ones, "program" for the others.
 function(vl_test name)
   cmake_parse_arguments(A "SERIAL" "" "SOURCES;DEPS" ${ARGN})
-  set(properties)
+  set(properties PROPERTIES LABELS program)
   if(A_SERIAL)
-    set(properties PROPERTIES RUN_SERIAL TRUE)
+    set(properties PROPERTIES LABELS alone RUN_SERIAL TRUE)
   endif()
   add_executable(${name} ${A_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp)
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest Threads::Threads)
