@@ -527,7 +527,11 @@ jump loop
   // Asked again as the music plays on (a read at a time), not on every step.
   EXPECT_GE(count(starving, "fill\n"), 2) << starving;
   EXPECT_LE(count(starving, "fill\n"), 400) << starving;
+  // A sanitizer build's player spends its time in the checks: its CPU
+  // beside a loaded machine says nothing about a spin.
+#if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(musicCpu, controlCpu + 0.5);
+#endif
 }
 
 // What the file sink records is what was heard when a sound ends early:
