@@ -12,7 +12,7 @@
 // unjudged).
 //
 // VL_VIDEO_SEED=s replays one sequence; VL_VIDEO_SEQUENCES=n runs n
-// sequences from random seeds (tools/video_sequences.sh).
+// sequences from random seeds (bench/video_sequences.py runs many).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
