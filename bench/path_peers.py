@@ -16,7 +16,12 @@ one DrawPath and the median of the per-round ratios (cairo's time over
 ours: above 1 is faster than cairo), with the load average.
 
     bench/path_peers.py [--build build/release] [--repeat 5] [--scale 1.0]
-                        [--against OTHER_BUILD]
+                        [--against OTHER_BUILD] [--changing]
+
+The player keeps the outline and coverage of a path it draws again
+unchanged. With --changing, the player's loops move the path by 1/1024 of
+a pixel in place before each draw, so that every draw builds and renders
+it (a path that changes every frame); cairo's loops stay as they are.
 
 With --against, each round also runs the player of another build (an
 earlier commit built in its own tree) and the table adds the median of the
@@ -85,7 +90,7 @@ def path_asm(shape):
     return out
 
 
-def applet(cases, target, iterations):
+def applet(cases, target, iterations, changing=False):
     lines = [".line 1"]
     if target == "brush":
         lines += [".call createbrush 1 %d %d 0" % (SIZE + 2 * MARGIN, SIZE + 2 * MARGIN), ".call selectbrush 1"]
@@ -103,7 +108,10 @@ def applet(cases, target, iterations):
                       ".call setformstyle %d" % (16 if aa else 1), ".call setfillrule %d" % eo,
                       ".call starttimer %d" % timer,
                       "loadk 1 #0", "loadk 2 #%d" % (n - 1), "loadk 3 #1",
-                      "l%d:" % timer,
+                      "l%d:" % timer] + (
+                         # A 1/1024-pixel step in place: no draw meets the path it drew before.
+                         ['getglobal 10 "translatepath"', "loadk 11 #1", "loadk 12 #0.0009765625", "loadk 13 #0",
+                          "call 10 4 1"] if changing else []) + [
                       'getglobal 5 "drawpath"', "loadk 6 #1", "loadk 7 #%d" % MARGIN, "loadk 8 #%d" % MARGIN,
                       "loadk 9 #16777215", "call 5 5 1",
                       "forloop 1 l%d" % timer]
@@ -253,10 +261,10 @@ def numbers(text):
     return [float(v) for v in re.findall(r"^\s*(\d+(?:\.\d+)?)\s*$", text, re.M)]
 
 
-def run_player(build, tmp, target, cases, iterations, display, side):
+def run_player(build, tmp, target, cases, iterations, display, side, changing):
     name = os.path.join(tmp, "paths_%s_%s" % (target, side))
     with open(name + ".vlasm", "w") as f:
-        f.write(applet(cases, target, iterations))
+        f.write(applet(cases, target, iterations, changing))
     with open(name + ".desc", "w") as f:
         f.write("revision 6 1\nheader 1 Paths\ndisplay 1 640 480 Paths\n")
     tools = os.path.join(build, "tools")
@@ -289,6 +297,7 @@ def main():
     ap.add_argument("--repeat", type=int, default=5)
     ap.add_argument("--scale", type=float, default=1.0)
     ap.add_argument("--targets", default="brush,display")
+    ap.add_argument("--changing", action="store_true")
     args = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix="vl_path_peers_")
     exe = build_cairo(tmp)
@@ -313,7 +322,7 @@ def main():
                     order.reverse()
                 for side, build in order:
                     got = (run_cairo(exe, target, CASES, iterations, display) if side == "cairo" else
-                           run_player(build, tmp, target, CASES, iterations, display, side))
+                           run_player(build, tmp, target, CASES, iterations, display, side, args.changing))
                     if got is None:
                         sys.exit(1)
                     results.setdefault((target, side), []).append(got)

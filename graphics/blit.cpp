@@ -491,6 +491,38 @@ bool BltFirstRowAlpha(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int3
   return done;
 }
 
+bool FillRectsFromFirstRow(vlBitmap* src, int32_t sx, vlBitmap* dst, const int32_t* rects, int32_t count,
+                           vlBitmap* alpha) {
+  if (!src || !dst || !alpha || count < 0 || (count && !rects)) return false;
+  if (AdapterBlitMode(Form::Alpha, src, dst, alpha) || IsPlaneTarget(dst)) return false;
+  if (dst->driverOwned && dst->alphaBytes && IsVideoBitmap(dst)) return false;
+  vlPixelAccess s, d;
+  bool done = false;
+  if (!LockPixels(src, VL_LOCK_READ, &s)) return false;
+  if (LockPixels(dst, 0, &d)) {
+    const vlPixelKernels* k = PixelKernelsFor(d.format);
+    const vlFillFn fast = FastFill(d.format), fill = fast ? fast : k ? k->fill : nullptr;
+    bool fits = s.format == d.format && (d.bytesPerPixel == 2 || d.bytesPerPixel == 4) && fill && sx >= 0 &&
+                sx < s.width && s.height > 0;
+    for (int32_t i = 0; fits && i < count; ++i) {
+      const int32_t* r = rects + 4 * i;
+      fits = r[0] >= 0 && r[1] >= 0 && r[2] > 0 && r[3] > 0 && r[2] <= d.width - r[0] && r[3] <= d.height - r[1];
+    }
+    if (fits) {
+      uint32_t pixel = 0;
+      std::memcpy(&pixel, At(s, sx, 0), static_cast<size_t>(d.bytesPerPixel));  // the stored bytes, as a blend keeps them
+      for (int32_t i = 0; i < count; ++i) {
+        const int32_t* r = rects + 4 * i;
+        fill(At(d, r[0], r[1]), d.rowLength, r[2], r[3], pixel);
+      }
+      done = true;
+    }
+    UnlockPixels(dst, &d);
+  }
+  UnlockPixels(src, &s);
+  return done;
+}
+
 void AlphaBlitBitmaps(vlBitmap* src, int32_t sx, int32_t sy, vlBitmap* dst, int32_t dx, int32_t dy, int32_t w,
                       int32_t h, vlBitmap* alpha, vlBitmap* outAlpha, int32_t mode) {
   if (w <= 0 || h <= 0) return;

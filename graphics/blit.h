@@ -35,6 +35,12 @@ void BltBitmapAlpha(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, in
 // own alpha bytes, pictures of two formats).
 bool BltFirstRowAlpha(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,
                       int32_t width, int32_t height, vlBitmap* alpha);
+// BltFirstRowAlpha where the coverage is whole inside the rectangles
+// (x, y, width, height in dst; count of them) and none outside: the
+// source's colour at srcX stored into them. False, with nothing drawn,
+// where that blit would not draw or a rectangle leaves the target.
+bool FillRectsFromFirstRow(vlBitmap* src, int32_t srcX, vlBitmap* dst, const int32_t* rects, int32_t count,
+                           vlBitmap* alpha);
 // Mode 0 blends by the source alpha plane, 1 copies where it is non-zero,
 // 2 blends over a target whose own alpha plane (outAlpha) is read.
 void AlphaBlitBitmaps(vlBitmap* src, int32_t srcX, int32_t srcY, vlBitmap* dst, int32_t dstX, int32_t dstY,

@@ -2,6 +2,8 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
+
 namespace {
 
 // The first column from x on whose byte is not `value` (0 or 255), or
@@ -26,6 +28,7 @@ struct Open {
 bool CoverageRunsAsRects(const uint8_t* rows, size_t rowBytes, int32_t width, int32_t height, int32_t originX,
                          int32_t originY, size_t maxRects, std::vector<int32_t>* out) {
   out->clear();
+  out->reserve(4 * std::min(maxRects, static_cast<size_t>(height) * 2));
   // The rectangles still growing downward, left to right, and those of
   // the row being read.
   std::vector<Open> open, next;

@@ -300,6 +300,115 @@ TEST_F(Drawing, PathsDrawnIntoABrushAreThoseDrawnOnTheDisplay) {
         << p.x << "," << p.y;
 }
 
+// A path drawn again is drawn as it is now: the same star and circle in
+// eight states (plain non-zero fill; moved half a pixel in place; even-odd;
+// anti-aliased; stroked 3 px; 5 px; round joins; anti-aliased), each drawn
+// three times running (the first builds it, the later ones may reuse what
+// the first made), then a draw cut by the window's edge and another path
+// drawn between two of the first. One run draws them in that order and has
+// its window covered and shown again (the window is then painted from the
+// player's back buffer); a second run draws each state once, in the
+// reverse order, so that a state wrongly taken for its neighbour shows in
+// one of the two runs. Every draw must match the second run's, and each
+// state differ from the one before.
+TEST_F(Drawing, APathDrawnAgainShowsWhatItIsNow) {
+  const std::string star = ".call base=1 moveto ID 30 2\n.call base=1 lineto ID 48.2 56.3\n"
+                           ".call base=1 lineto ID 2.5 22.7\n.call base=1 lineto ID 57.5 22.7\n"
+                           ".call base=1 lineto ID 11.8 56.3\n.call base=1 closepath ID\n"
+                           ".call base=1 addcircletopath ID 30 30 20.5\n";
+  auto path = [&](const char* id) {
+    std::string text = ".call base=1 startpath " + std::string(id) + "\n" + star;
+    for (size_t at; (at = text.find("ID")) != std::string::npos;) text.replace(at, 2, id);
+    return text;
+  };
+  // Fill style, form style (1 plain, 16 anti-aliased), fill rule, join.
+  const char* states[8] = {"1\n.call base=1 setformstyle 1\n.call base=1 setfillrule 0\n.call base=1 setlinejoin 0",
+                           "1\n.call base=1 setformstyle 1\n.call base=1 setfillrule 0\n.call base=1 setlinejoin 0",
+                           "1\n.call base=1 setformstyle 1\n.call base=1 setfillrule 1\n.call base=1 setlinejoin 0",
+                           "1\n.call base=1 setformstyle 16\n.call base=1 setfillrule 1\n.call base=1 setlinejoin 0",
+                           "0 3\n.call base=1 setformstyle 1\n.call base=1 setfillrule 0\n.call base=1 setlinejoin 0",
+                           "0 5\n.call base=1 setformstyle 1\n.call base=1 setfillrule 0\n.call base=1 setlinejoin 0",
+                           "0 5\n.call base=1 setformstyle 1\n.call base=1 setfillrule 0\n.call base=1 setlinejoin 1",
+                           "0 5\n.call base=1 setformstyle 16\n.call base=1 setfillrule 0\n.call base=1 setlinejoin 1"};
+  auto cellX = [](int i) { return (i % 8) * 72 + 6; };
+  auto cellY = [](int i) { return (i / 8) * 70 + 6; };
+  auto draw = [](const char* id, int x, int y) {
+    return ".call base=1 drawpath " + std::string(id) + " " + std::to_string(x) + " " + std::to_string(y) +
+           " 16777215\n";
+  };
+  auto state = [&](int k) { return ".call base=1 setfillstyle " + std::string(states[k]) + "\n"; };
+  const std::string box = ".call base=1 startpath 3\n.call base=1 addboxtopath 3 0 0 40 30\n";
+  const std::string edge = state(2) + draw("1", 570, 216), other = state(0) + draw("3", 300, 230);
+  std::string again = path("1"), once = path("1") + ".call base=1 translatepath 1 0.5 0.25\n" + path("2") + box;
+  for (int k = 0; k < 8; ++k) {
+    if (k == 1) again += ".call base=1 translatepath 1 0.5 0.25\n";
+    for (int j = 0; j < 3; ++j) {
+      again += state(k) + draw("1", cellX(3 * k + j), cellY(3 * k + j));
+      if (k == 0 && j == 1) again += box + other;
+    }
+    if (k == 3) again += edge;
+  }
+  once += edge;  // before the same path and state is drawn whole
+  for (int k = 7; k >= 0; --k) once += state(k) + draw(k ? "1" : "2", cellX(3 * k), cellY(3 * k));
+  once += other;
+  const std::string start = ".line 1\n.table 0 { width = 600, height = 290, color = 0, title = \"draw\" }\n"
+                            ".call base=1 setdisplayattributes r0\n";
+  // The run drawing again: its window unmapped and mapped once drawn.
+  const std::string exposed = start + again + ".call base=1 makedirectory \"" + dir() + "/drawn\"\n" +
+                              vlplayer::WaitUntilFileExists(dir() + "/exposed", "exposed") +
+                              ".call base=1 wait 300\n" + ReadyForGrab();
+  RunOptions options;
+  options.timeoutSeconds = 60;
+  options.whileRunning = [&](pid_t pid, const std::string& display) {
+    const std::string id = vlplayer::WaitForWindow(display, "draw");
+    if (vlplayer::WaitForFileWhileRunning(dir() + "/drawn", pid, options.timeoutSeconds) && !id.empty()) {
+      Tool("DISPLAY=" + Quote(display) + " xdotool windowunmap --sync " + id + " windowmap --sync " + id);
+      WriteFile("exposed", "");
+      if (vlplayer::WaitForFileWhileRunning(dir() + "/ready", pid, options.timeoutSeconds) &&
+          vlplayer::ProcessRunning(pid))
+        Tool("import -window " + id + " " + Quote(dir() + "/again.png"));
+    }
+    WriteFile("grabbed", "");
+  };
+  Result r = Run({Applet("again", exposed)}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  for (const char* signal : {"ready", "grabbed"}) std::remove((dir() + "/" + signal).c_str());
+  r = RunAndGrab(start + once + ReadyForGrab(), "once");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  auto rgb = [&](const char* name) {
+    return Tool("convert " + Quote(dir() + "/" + name + ".png") + " -depth 8 rgb:-");
+  };
+  const std::string a = rgb("again"), b = rgb("once");
+  Tool("cp " + Quote(dir()) + "/again.png " + Quote(dir()) + "/once.png /tmp/");
+  ASSERT_EQ(a.size(), 600u * 290 * 3);
+  ASSERT_EQ(b.size(), a.size());
+  auto at = [](const std::string& p, int x, int y) { return p.substr((static_cast<size_t>(y) * 600 + x) * 3, 3); };
+  // Cells of 72 x 70: the draw at cell i of run p against cell j of run q.
+  auto differing = [&](const std::string& p, int i, const std::string& q, int j) {
+    int n = 0;
+    for (int y = -6; y < 64; ++y)
+      for (int x = -6; x < 66; ++x) n += at(p, cellX(i) + x, cellY(i) + y) != at(q, cellX(j) + x, cellY(j) + y);
+    return n;
+  };
+  int lit = 0, outside = 0;
+  for (int y = 0; y < 290; ++y)
+    for (int x = 0; x < 600; ++x) {
+      const int i = y < 210 && x < 576 ? y / 70 * 8 + x / 72 : -1;
+      if (i >= 0 && i % 3) continue;  // the draws again, checked below
+      outside += at(a, x, y) != at(b, x, y);
+      lit += at(a, x, y) != std::string(3, '\0');
+    }
+  EXPECT_EQ(outside, 0);
+  EXPECT_GT(lit, 8 * 1000);
+  for (int k = 0; k < 8; ++k) {
+    EXPECT_EQ(differing(a, 3 * k + 1, a, 3 * k), 0) << "state " << k;
+    EXPECT_EQ(differing(a, 3 * k + 2, a, 3 * k), 0) << "state " << k;
+    if (k) {
+      EXPECT_GT(differing(a, 3 * k, a, 3 * k - 3), 20) << "state " << k;
+    }
+  }
+}
+
 // Gradient and texture fills of paths reaching far beyond a 40 x 40 brush:
 // what lands in the brush is the part of the pattern laid over the whole
 // box. A 1500-pixel square drawn 700 pixels up and left into the small

@@ -244,11 +244,22 @@ bool DrawAsWindowFills(vlVMState* L, vlBitmap* picture, vlBitmap* plane, int32_t
       return false;
     }
   }
-  if (!BltFirstRowAlpha(picture, sx, sy, t.picture, dx, dy, cw, ch, plane)) return false;
-  if (!FinishTargetDirect(L, t, dx, dy, cw, ch)) return true;  // the window took the back buffer's rectangle
+  // The runs are the coverage: stored as rectangles, not blended.
+  const int32_t count = static_cast<int32_t>(rects.size() / 4);
   const int32_t box[4] = {dx, dy, cw, ch};
-  if (!FillDisplayRects(d, rects.data(), static_cast<int32_t>(rects.size() / 4), color, box))
-    UpdateDisplayRect(d->back, dx, dy, d, dx, dy, cw, ch, 0);
+  if (FillRectsFromFirstRow(picture, sx, t.picture, rects.data(), count, plane)) {
+    // Without layers, and no sprite over the box, the back buffer holds
+    // the picture there: it takes the same rectangles, not a copy of the
+    // box.
+    if (IsListEmpty(&t.pic->layers) && FillRectsFromFirstRow(picture, sx, d->back, rects.data(), count, plane)) {
+      if (!FillDisplayRects(d, rects.data(), count, color, box)) UpdateDisplayRect(d->back, dx, dy, d, dx, dy, cw, ch, 0);
+      return true;
+    }
+  } else if (!BltFirstRowAlpha(picture, sx, sy, t.picture, dx, dy, cw, ch, plane)) {
+    return false;
+  }
+  if (!FinishTargetDirect(L, t, dx, dy, cw, ch)) return true;  // the window took the back buffer's rectangle
+  if (!FillDisplayRects(d, rects.data(), count, color, box)) UpdateDisplayRect(d->back, dx, dy, d, dx, dy, cw, ch, 0);
   return true;
 }
 
@@ -298,11 +309,6 @@ int DrawPathObject(vlVMState* L, int32_t x, int32_t y, vlPathShape* s, const vlD
   vlPluginInfo* engine = s->engine ? s->engine : GetVectorEngine();
   if (!engine) return MissingVectorEngine();
   if (int status = ResolvePathFonts(s->commands, engine)) return status;
-  // The path is measured and then rendered: built once for both.
-  struct Reuse {
-    Reuse() { BeginOutlineReuse(); }
-    ~Reuse() { EndOutlineReuse(); }
-  } reuse;
 
   const vlPathDrawStyle& st = s->style;
   const bool fill = st.fillStyle != 0;

@@ -678,4 +678,5 @@ void FreeVectorLibrary(vlVMState* L) {
   gLine.dashes = nullptr;
   gLine.dashCount = 0;
   FreeVectorFontLists(ReleaseVectorFont);
+  ForgetKeptOutlines();
 }

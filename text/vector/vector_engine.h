@@ -35,11 +35,9 @@ void TranslatePath(vlPathTranslateRequest* request);
 // pixels right of and below the box's corner pixel: a window of the path.
 int DrawPathFrom(vlPathDrawRequest* request, int32_t originX, int32_t originY);
 void GetCurrentPoint(const uint8_t* commands, const vlLineStateCopy* lineState, double* x, double* y);
-// Between these, the outline GetPathExtents builds is kept for the
-// DrawPath of the same path, built the same way, that follows (one
-// drawing measures, then renders); the end drops what no render took.
-void BeginOutlineReuse();
-void EndOutlineReuse();
+// Drops the outlines and coverage kept for paths drawn again (before the
+// library their outlines came from is done).
+void ForgetKeptOutlines();
 // After GetPathExtents or DrawPath of the built-in engine found no
 // outline: 0 when the path had nothing to draw, or why it could not be
 // made (out of memory).

@@ -378,36 +378,48 @@ bool BuildPathOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32
   return ok;
 }
 
-// While a drawing is under way, the outlines it measured wait here for
-// its renders: one build of the path serves both. An outline is reused
-// only for the same commands built the same way (what a fill or a stroke
-// depends on) under the same transform; a render takes it and the end of
-// the drawing drops what is left, so a path changed later is built anew.
+// A drawing measures its path and then renders it, and an applet draws
+// the same path frame after frame: the outlines built last are kept, with
+// the coverage last rendered from each once it is rendered a second time.
+// One serves any later request for the same commands (compared byte for
+// byte, so a path changed in place is built anew) built the same way (what
+// a fill or a stroke depends on) under the same transform.
 struct OutlineKey {
-  const uint8_t* commands;
   bool fill;
   uint32_t join, cap, lineWidth;  // a stroke's
   bool evenOdd;                   // a fill's
   double ox, oy;
   vlPathTransform t;
   bool operator==(const OutlineKey& o) const {
-    return commands == o.commands && fill == o.fill && join == o.join && cap == o.cap && lineWidth == o.lineWidth &&
-           evenOdd == o.evenOdd && ox == o.ox && oy == o.oy && t.a == o.t.a && t.b == o.t.b && t.c == o.t.c &&
-           t.d == o.t.d;
+    return fill == o.fill && join == o.join && cap == o.cap && lineWidth == o.lineWidth && evenOdd == o.evenOdd &&
+           ox == o.ox && oy == o.oy && t.a == o.t.a && t.b == o.t.b && t.c == o.t.c && t.d == o.t.d;
   }
 };
-struct ReusedOutline {
+// Coverage rendered from a kept outline into a cleared buffer.
+struct KeptCoverage {
+  bool made = false;
+  bool antiAlias = false;
+  int32_t originX = 0, originY = 0, width = 0, height = 0;
+  std::vector<uint8_t> bytes;  // width x height
+};
+struct KeptOutline {
   OutlineKey key;
+  std::vector<uint8_t> commands;  // the path's bytes with their end mark; empty when not kept
   vlOutlineSet set;
   FT_BBox box;  // the set's control box
+  int renders = 0;
+  KeptCoverage coverage;
 };
-int gReuseDepth = 0;
-std::vector<std::unique_ptr<ReusedOutline>> gReused;
-constexpr size_t kReusedOutlines = 2;  // a fill and its edge ring
+constexpr size_t kKeptOutlines = 4;  // a fill and its edge ring, and another path or two
+// The bytes one entry may hold (its commands, its outline and then its
+// coverage): beyond them a path is drawn without keeping it.
+constexpr size_t kMostKept = size_t{4} << 20;
+// Never destroyed: the outlines belong to a library torn down at exit.
+auto& gKept = *new std::vector<std::unique_ptr<KeptOutline>>;  // the last used last
 
-OutlineKey Key(const uint8_t* commands, const vlLineStateCopy* ls, uint32_t lineWidth, double ox, double oy,
-               bool fill, const vlPathTransform* t) {
-  OutlineKey k{commands, fill, 0, 0, 0, false, ox, oy, {1, 0, 0, 1}};
+OutlineKey Key(const vlLineStateCopy* ls, uint32_t lineWidth, double ox, double oy, bool fill,
+               const vlPathTransform* t) {
+  OutlineKey k{fill, 0, 0, 0, false, ox, oy, {1, 0, 0, 1}};
   if (fill) {
     k.evenOdd = ls && ls->fillRule == VL_FILLRULEEVENODD;
   } else {
@@ -419,62 +431,117 @@ OutlineKey Key(const uint8_t* commands, const vlLineStateCopy* ls, uint32_t line
   return k;
 }
 
-// The transformed outline of the path: a waiting one (taken out of the
-// list when take is set), or one built now (and kept for a render when
-// not taken and a drawing is under way). Null when none can be made.
-std::unique_ptr<ReusedOutline> TransformedOutline(const uint8_t* commands, const vlLineStateCopy* ls,
-                                                  uint32_t lineWidth, double ox, double oy, bool fill,
-                                                  const vlPathTransform* t, bool take, ReusedOutline** kept) {
-  *kept = nullptr;
-  const OutlineKey key = Key(commands, ls, lineWidth, ox, oy, fill, t);
-  for (auto it = gReused.begin(); it != gReused.end(); ++it) {
-    if (!((*it)->key == key)) continue;
+// The commands' bytes up to and with their end mark; 0 when they hold
+// text, whose glyphs depend on a face the bytes only point to.
+size_t KeptCommandBytes(const uint8_t* commands) {
+  const uint8_t* p = commands;
+  for (size_t bytes; (bytes = CommandBytes(p)); p += bytes)
+    if (ReadU32(p) == VL_PATH_TEXT) return 0;
+  return static_cast<size_t>(p - commands) + 4;
+}
+
+size_t OutlineBytes(const vlOutlineSet& set) {
+  size_t n = 0;
+  for (const FT_Outline& o : set.pieces) n += static_cast<size_t>(o.n_points) * (sizeof(FT_Vector) + 1);
+  return n;
+}
+
+// The transformed outline of the path: a kept one, or one built now (and
+// kept when it is small enough and holds no text; owned by *made when
+// not). Null when none can be made.
+KeptOutline* TransformedOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32_t lineWidth, double ox,
+                                double oy, bool fill, const vlPathTransform* t, std::unique_ptr<KeptOutline>* made) {
+  const OutlineKey key = Key(ls, lineWidth, ox, oy, fill, t);
+  const size_t bytes = commands ? KeptCommandBytes(commands) : 0;
+  for (auto it = gKept.begin(); bytes && it != gKept.end(); ++it) {
+    KeptOutline& k = **it;
+    if (!(k.key == key) || k.commands.size() != bytes || std::memcmp(k.commands.data(), commands, bytes) != 0)
+      continue;
     gBuildError = 0;
-    if (!take) {
-      *kept = it->get();
-      return nullptr;
-    }
-    std::unique_ptr<ReusedOutline> found = std::move(*it);
-    gReused.erase(it);
-    return found;
+    std::rotate(it, it + 1, gKept.end());
+    return gKept.back().get();
   }
-  std::unique_ptr<ReusedOutline> made;
   try {
-    made = std::make_unique<ReusedOutline>();
-    made->key = key;
+    *made = std::make_unique<KeptOutline>();
   } catch (const std::bad_alloc&) {
     gBuildError = ERR_MEM;
     return nullptr;
   }
-  if (!BuildPathOutline(commands, ls, lineWidth, ox, oy, fill, &made->set)) return nullptr;
-  for (FT_Outline& piece : made->set.pieces) ApplyTransform(&piece, t);
-  made->box = made->set.ControlBox();
-  if (take || gReuseDepth == 0) return made;
-  try {
-    if (gReused.size() >= kReusedOutlines) gReused.erase(gReused.begin());
-    gReused.push_back(std::move(made));
-    *kept = gReused.back().get();
-  } catch (const std::bad_alloc&) {
+  KeptOutline& k = **made;
+  k.key = key;
+  if (!BuildPathOutline(commands, ls, lineWidth, ox, oy, fill, &k.set)) {
+    made->reset();
+    return nullptr;
   }
-  return made;  // null once kept
+  for (FT_Outline& piece : k.set.pieces) ApplyTransform(&piece, t);
+  k.box = k.set.ControlBox();
+  if (bytes == 0 || bytes > kMostKept || OutlineBytes(k.set) > kMostKept - bytes) return made->get();
+  try {
+    k.commands.assign(commands, commands + bytes);
+    if (gKept.size() >= kKeptOutlines) gKept.erase(gKept.begin());
+    gKept.push_back(std::move(*made));
+  } catch (const std::bad_alloc&) {
+    return made->get();  // drawn, not kept
+  }
+  return gKept.back().get();
+}
+
+// Renders the outline's coverage with the box's corner at x0, y0 into the
+// cleared buffer, or copies what the same render gave before.
+bool RenderKept(KeptOutline* k, FT_Pos x0, FT_Pos y0, bool aa, uint8_t* buffer, int32_t rowBytes, int32_t width,
+                int32_t height, int32_t originX, int32_t originY) {
+  if (!buffer || width <= 0 || height <= 0 || rowBytes < width) return false;
+  KeptCoverage& c = k->coverage;
+  const auto row = [](uint8_t* at, int32_t rowLength, int32_t y) { return at + static_cast<size_t>(y) * rowLength; };
+  if (c.made && c.antiAlias == aa && c.originX == originX && c.originY == originY && c.width == width &&
+      c.height == height) {
+    for (int32_t y = 0; y < height; ++y) std::memcpy(row(buffer, rowBytes, y), row(c.bytes.data(), width, y), width);
+    return true;
+  }
+  vlOutlineSet& o = k->set;
+  bool ok;
+  if (o.pieces.size() == 1) {
+    // The render moves the outline to the buffer and chooses its mode:
+    // both are put back for the next.
+    FT_Outline& piece = o.pieces[0];
+    const int flags = piece.flags;
+    ok = RenderCoverage(&piece, x0, y0, aa, buffer, rowBytes, width, height);
+    FT_Outline_Translate(&piece, x0, y0);
+    piece.flags = flags;
+  } else {
+    ok = RenderPieces(o, x0, y0, aa, buffer, rowBytes, width, height);
+  }
+  // Kept from the second render on: a path drawn once costs no copy.
+  if (!ok || k->commands.empty() || ++k->renders < 2) return ok;
+  const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (size > kMostKept - k->commands.size() - OutlineBytes(o)) return ok;
+  c.made = false;
+  try {
+    c.bytes.resize(size);
+  } catch (const std::bad_alloc&) {
+    return ok;
+  }
+  for (int32_t y = 0; y < height; ++y) std::memcpy(row(c.bytes.data(), width, y), row(buffer, rowBytes, y), width);
+  c.made = true;
+  c.antiAlias = aa;
+  c.originX = originX;
+  c.originY = originY;
+  c.width = width;
+  c.height = height;
+  return ok;
 }
 
 }  // namespace
 
-void BeginOutlineReuse() { ++gReuseDepth; }
-
-void EndOutlineReuse() {
-  if (gReuseDepth > 0 && --gReuseDepth == 0) gReused.clear();
-}
+void ForgetKeptOutlines() { gKept.clear(); }
 
 size_t PathCommandBytes(const uint8_t* p) { return CommandBytes(p); }
 
 void GetPathExtents(vlPathExtentsRequest* r) {
   if (!r) return;
-  ReusedOutline* kept;
-  std::unique_ptr<ReusedOutline> made =
-      TransformedOutline(r->commands, r->lineState, r->lineWidth, r->x, r->y, r->fill != 0, r->transform, false, &kept);
-  const ReusedOutline* o = kept ? kept : made.get();
+  std::unique_ptr<KeptOutline> made;
+  const KeptOutline* o =
+      TransformedOutline(r->commands, r->lineState, r->lineWidth, r->x, r->y, r->fill != 0, r->transform, &made);
   if (!o) return;
   const FT_BBox& box = o->box;
   r->x1 = box.xMin / 64.0;
@@ -487,21 +554,17 @@ int DrawPath(vlPathDrawRequest* r) { return DrawPathFrom(r, 0, 0); }
 
 int DrawPathFrom(vlPathDrawRequest* r, int32_t originX, int32_t originY) {
   if (!r) return 0;
-  ReusedOutline* kept;
-  std::unique_ptr<ReusedOutline> made = TransformedOutline(r->commands, r->lineState, r->lineWidth, -r->x, -r->y,
-                                                           r->fill != 0, r->transform, true, &kept);
-  if (!made) return 0;
-  vlOutlineSet& o = made->set;
-  const FT_BBox box = made->box;
+  std::unique_ptr<KeptOutline> made;
+  KeptOutline* o =
+      TransformedOutline(r->commands, r->lineState, r->lineWidth, -r->x, -r->y, r->fill != 0, r->transform, &made);
+  if (!o) return 0;
+  const FT_BBox box = o->box;
   const bool aa = r->lineState && r->lineState->antiAlias;
   // The buffer starts at the whole pixel of the box's corner: the outline
   // keeps its place inside that pixel.
   const FT_Pos x0 = (box.xMin & ~FT_Pos{63}) + FT_Pos{originX} * 64;
   const FT_Pos y0 = (box.yMin & ~FT_Pos{63}) + FT_Pos{originY} * 64;
-  const bool ok = o.pieces.size() == 1
-                      ? RenderCoverage(&o.pieces[0], x0, y0, aa, r->coverage, r->rowBytes, r->width, r->height)
-                      : RenderPieces(o, x0, y0, aa, r->coverage, r->rowBytes, r->width, r->height);
-  return ok ? 1 : 0;
+  return RenderKept(o, x0, y0, aa, r->coverage, r->rowBytes, r->width, r->height, originX, originY) ? 1 : 0;
 }
 
 void TranslatePath(vlPathTranslateRequest* r) {

@@ -345,7 +345,7 @@ TEST_F(PathDraw, EachDrawingBuildsItsOwnOutline) {
   // before it is drawn.
   ASSERT_EQ(Run(with(b, "1") + ".call getpathextents 1"), 0);
   ASSERT_EQ(GetPathByID({1, nullptr}, &path), 0);
-  ASSERT_EQ(path->buffer, buffer);  // what a kept outline would be found by
+  ASSERT_EQ(path->buffer, buffer);  // changed in place
   ASSERT_EQ(Run(".call startpath 2\n" + with(a, "2") + ".call closepath 2\n" + with(b, "2")), 0);
   ASSERT_EQ(Render(&grown), 0);
   ASSERT_EQ(Render(&fresh, 0xFF0000, 2), 0);
