@@ -26,14 +26,16 @@ namespace {
 
 // Called by GTK from C: nothing here may throw. The hint goes through the
 // toolkit's own connection, which only this thread uses; the player's
-// connections belong to the main thread.
-gboolean OnDialogMapped(GtkWidget* widget, GdkEvent*, gpointer) {
+// connections belong to the main thread. It is set once the dialog's
+// window exists and before it is mapped: a window manager places and
+// stacks a window when it is mapped, and a hint set after that may be
+// read too late.
+void OnDialogRealized(GtkWidget* widget, gpointer) {
   Window target = gGtkRequest.transientWindow;
-  if (!target || !widget->window || !dl_gdk_x11_drawable_get_xdisplay) return FALSE;
+  if (!target || !widget->window || !dl_gdk_x11_drawable_get_xdisplay) return;
   GdkDrawable* drawable = GDK_DRAWABLE(widget->window);
   Display* display = dl_gdk_x11_drawable_get_xdisplay(drawable);
   if (display) XSetTransientForHint(display, dl_gdk_x11_drawable_get_xid(drawable), target);
-  return FALSE;
 }
 
 }  // namespace
@@ -41,7 +43,9 @@ gboolean OnDialogMapped(GtkWidget* widget, GdkEvent*, gpointer) {
 GtkWidget* PrepareDialog(GtkWidget* dialog) {
   if (!dialog) return nullptr;
   dl_gtk_window_set_title(GTK_WINDOW(dialog), ToGtk(gGtkRequest.title).c_str());
-  dl_g_signal_connect_data(dialog, "map-event", G_CALLBACK(OnDialogMapped), nullptr, nullptr, GConnectFlags(0));
+  // After the default handler, which makes the window.
+  dl_g_signal_connect_data(dialog, "realize", G_CALLBACK(OnDialogRealized), nullptr, nullptr, G_CONNECT_AFTER);
+  if (dialog->window) OnDialogRealized(dialog, nullptr);  // made already
   return dialog;
 }
 
