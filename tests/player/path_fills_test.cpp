@@ -304,13 +304,13 @@ TEST_F(Drawing, PathsDrawnIntoABrushAreThoseDrawnOnTheDisplay) {
 // eight states (plain non-zero fill; moved half a pixel in place; even-odd;
 // anti-aliased; stroked 3 px; 5 px; round joins; anti-aliased), each drawn
 // three times running (the first builds it, the later ones may reuse what
-// the first made), then a draw cut by the window's edge and another path
-// drawn between two of the first. One run draws them in that order and has
-// its window covered and shown again (the window is then painted from the
-// player's back buffer); a second run draws each state once, in the
-// reverse order, so that a state wrongly taken for its neighbour shows in
-// one of the two runs. Every draw must match the second run's, and each
-// state differ from the one before.
+// the first made), then the last state drawn cut by the window's edge, and
+// another path drawn between two of the first. One run draws them in that
+// order and has its window unmapped and mapped again (the window is then
+// painted from the player's back buffer); a second run draws the cut one
+// first and each state once, in the reverse order, so that a state wrongly
+// taken for its neighbour shows in one of the two runs. Every draw must
+// match the second run's, and each state differ from the one before.
 TEST_F(Drawing, APathDrawnAgainShowsWhatItIsNow) {
   const std::string star = ".call base=1 moveto ID 30 2\n.call base=1 lineto ID 48.2 56.3\n"
                            ".call base=1 lineto ID 2.5 22.7\n.call base=1 lineto ID 57.5 22.7\n"
@@ -338,7 +338,7 @@ TEST_F(Drawing, APathDrawnAgainShowsWhatItIsNow) {
   };
   auto state = [&](int k) { return ".call base=1 setfillstyle " + std::string(states[k]) + "\n"; };
   const std::string box = ".call base=1 startpath 3\n.call base=1 addboxtopath 3 0 0 40 30\n";
-  const std::string edge = state(2) + draw("1", 570, 216), other = state(0) + draw("3", 300, 230);
+  const std::string edge = state(7) + draw("1", 570, 216), other = state(0) + draw("3", 300, 230);
   std::string again = path("1"), once = path("1") + ".call base=1 translatepath 1 0.5 0.25\n" + path("2") + box;
   for (int k = 0; k < 8; ++k) {
     if (k == 1) again += ".call base=1 translatepath 1 0.5 0.25\n";
@@ -346,7 +346,7 @@ TEST_F(Drawing, APathDrawnAgainShowsWhatItIsNow) {
       again += state(k) + draw("1", cellX(3 * k + j), cellY(3 * k + j));
       if (k == 0 && j == 1) again += box + other;
     }
-    if (k == 3) again += edge;
+    if (k == 7) again += edge;
   }
   once += edge;  // before the same path and state is drawn whole
   for (int k = 7; k >= 0; --k) once += state(k) + draw(k ? "1" : "2", cellX(3 * k), cellY(3 * k));

@@ -380,7 +380,7 @@ bool BuildPathOutline(const uint8_t* commands, const vlLineStateCopy* ls, uint32
 
 // A drawing measures its path and then renders it, and an applet draws
 // the same path frame after frame: the outlines built last are kept, with
-// the coverage last rendered from each once it is rendered a second time.
+// the coverage last rendered from each once the same render comes again.
 // One serves any later request for the same commands (compared byte for
 // byte, so a path changed in place is built anew) built the same way (what
 // a fill or a stroke depends on) under the same transform.
@@ -395,19 +395,22 @@ struct OutlineKey {
            ox == o.ox && oy == o.oy && t.a == o.t.a && t.b == o.t.b && t.c == o.t.c && t.d == o.t.d;
   }
 };
-// Coverage rendered from a kept outline into a cleared buffer.
+// The last render of a kept outline into a cleared buffer, and its
+// coverage once it was rendered twice running.
 struct KeptCoverage {
-  bool made = false;
+  bool made = false;  // bytes hold it
   bool antiAlias = false;
-  int32_t originX = 0, originY = 0, width = 0, height = 0;
+  int32_t originX = -1, originY = -1, width = 0, height = 0;
   std::vector<uint8_t> bytes;  // width x height
+  bool Is(bool aa, int32_t x, int32_t y, int32_t w, int32_t h) const {
+    return antiAlias == aa && originX == x && originY == y && width == w && height == h;
+  }
 };
 struct KeptOutline {
   OutlineKey key;
   std::vector<uint8_t> commands;  // the path's bytes with their end mark; empty when not kept
   vlOutlineSet set;
   FT_BBox box;  // the set's control box
-  int renders = 0;
   KeptCoverage coverage;
 };
 constexpr size_t kKeptOutlines = 4;  // a fill and its edge ring, and another path or two
@@ -493,8 +496,8 @@ bool RenderKept(KeptOutline* k, FT_Pos x0, FT_Pos y0, bool aa, uint8_t* buffer, 
   if (!buffer || width <= 0 || height <= 0 || rowBytes < width) return false;
   KeptCoverage& c = k->coverage;
   const auto row = [](uint8_t* at, int32_t rowLength, int32_t y) { return at + static_cast<size_t>(y) * rowLength; };
-  if (c.made && c.antiAlias == aa && c.originX == originX && c.originY == originY && c.width == width &&
-      c.height == height) {
+  const bool again = c.Is(aa, originX, originY, width, height);
+  if (again && c.made) {
     for (int32_t y = 0; y < height; ++y) std::memcpy(row(buffer, rowBytes, y), row(c.bytes.data(), width, y), width);
     return true;
   }
@@ -511,11 +514,17 @@ bool RenderKept(KeptOutline* k, FT_Pos x0, FT_Pos y0, bool aa, uint8_t* buffer, 
   } else {
     ok = RenderPieces(o, x0, y0, aa, buffer, rowBytes, width, height);
   }
-  // Kept from the second render on: a path drawn once costs no copy.
-  if (!ok || k->commands.empty() || ++k->renders < 2) return ok;
+  // Kept when the same render comes twice running: a path drawn once, or
+  // each time through another window, costs no copy.
+  c.made = false;
+  c.antiAlias = aa;
+  c.originX = originX;
+  c.originY = originY;
+  c.width = width;
+  c.height = height;
+  if (!ok || !again || k->commands.empty()) return ok;
   const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
   if (size > kMostKept - k->commands.size() - OutlineBytes(o)) return ok;
-  c.made = false;
   try {
     c.bytes.resize(size);
   } catch (const std::bad_alloc&) {
@@ -523,11 +532,6 @@ bool RenderKept(KeptOutline* k, FT_Pos x0, FT_Pos y0, bool aa, uint8_t* buffer, 
   }
   for (int32_t y = 0; y < height; ++y) std::memcpy(row(c.bytes.data(), width, y), row(buffer, rowBytes, y), width);
   c.made = true;
-  c.antiAlias = aa;
-  c.originX = originX;
-  c.originY = originY;
-  c.width = width;
-  c.height = height;
   return ok;
 }
 
