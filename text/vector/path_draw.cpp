@@ -246,19 +246,15 @@ bool DrawAsWindowFills(vlVMState* L, vlBitmap* picture, vlBitmap* plane, int32_t
   }
   // The runs are the coverage: stored as rectangles, not blended.
   const int32_t count = static_cast<int32_t>(rects.size() / 4);
+  const bool stored = FillRectsFromFirstRow(picture, sx, t.picture, rects.data(), count, plane);
+  if (!stored && !BltFirstRowAlpha(picture, sx, sy, t.picture, dx, dy, cw, ch, plane)) return false;
+  // Without layers, and no sprite over the box, the back buffer holds the
+  // picture there: it takes the same rectangles, not a copy of the box.
+  const bool backTook = stored && IsListEmpty(&t.pic->layers) &&
+                        FillRectsFromFirstRow(picture, sx, d->back, rects.data(), count, plane);
+  // False from the compose: the window took the back buffer's rectangle.
+  if (!backTook && !FinishTargetDirect(L, t, dx, dy, cw, ch)) return true;
   const int32_t box[4] = {dx, dy, cw, ch};
-  if (FillRectsFromFirstRow(picture, sx, t.picture, rects.data(), count, plane)) {
-    // Without layers, and no sprite over the box, the back buffer holds
-    // the picture there: it takes the same rectangles, not a copy of the
-    // box.
-    if (IsListEmpty(&t.pic->layers) && FillRectsFromFirstRow(picture, sx, d->back, rects.data(), count, plane)) {
-      if (!FillDisplayRects(d, rects.data(), count, color, box)) UpdateDisplayRect(d->back, dx, dy, d, dx, dy, cw, ch, 0);
-      return true;
-    }
-  } else if (!BltFirstRowAlpha(picture, sx, sy, t.picture, dx, dy, cw, ch, plane)) {
-    return false;
-  }
-  if (!FinishTargetDirect(L, t, dx, dy, cw, ch)) return true;  // the window took the back buffer's rectangle
   if (!FillDisplayRects(d, rects.data(), count, color, box)) UpdateDisplayRect(d->back, dx, dy, d, dx, dy, cw, ch, 0);
   return true;
 }
